@@ -1,0 +1,89 @@
+#include "app/startup.h"
+
+#include <gdiplus.h>
+#include <shellapi.h>
+
+#include "app/main_window.h"
+#include "app/run_mode.h"
+#include "platform/elevation.h"
+#include "platform/system.h"
+#include "platform/text.h"
+#include "repair/repair_tool.h"
+
+namespace {
+
+int RunAccountManager(HINSTANCE instance, const wchar_t* commandLine, int showCommand)
+{
+    MainWindow window;
+    return RunMainWindow(window, instance, commandLine, showCommand);
+}
+
+int RunRepair(HINSTANCE instance, const wchar_t* commandLine, int showCommand)
+{
+    RepairTool tool;
+    int result = RunRepairTool(tool, instance, commandLine, showCommand);
+    if (tool.Handle() != nullptr)
+        ShowWindow(tool.Handle(), SW_HIDE);
+    return result;
+}
+
+// Starts this executable again with "runas", in its own folder, with the same
+// arguments; the answer to the consent prompt does not matter here.
+void Relaunch(const wchar_t* commandLine, int showCommand, const StartupActions& actions)
+{
+    wchar_t path[2048] = L"";
+    DWORD length = GetModuleFileNameW(nullptr, path, ARRAYSIZE(path));
+    if (length == 0 || length >= ARRAYSIZE(path))
+        return;
+    WString folder(path);
+    folder.RemoveLastComponent();
+    // "C:" alone names the drive's current folder, not its root.
+    if (folder.Length() == 2 && folder.Text()[1] == L':')
+        folder.Append(L"\\");
+    actions.launchElevated(path, commandLine, folder.Text(), showCommand);
+}
+
+}  // namespace
+
+StartupActions DefaultStartupActions()
+{
+    return StartupActions{IsElevatedAdministrator, LaunchElevated, RunAccountManager, RunRepair};
+}
+
+int RunProcess(HINSTANCE instance, const wchar_t* commandLine, int showCommand, const StartupActions& actions)
+{
+    HRESULT com = CoInitialize(nullptr);
+
+    Gdiplus::GdiplusStartupInput gdiplusInput;   // version 1, no debug callback, no suppression
+    ULONG_PTR gdiplusToken = 0;
+    if (Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr) != Gdiplus::Ok)
+        gdiplusToken = 0;   // drawing fails softly later on
+
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(commandLine != nullptr ? commandLine : L"", &count);
+    const wchar_t* const* scanned = arguments;
+    if (arguments == nullptr)
+        count = 0;
+
+    int exitCode = 0;
+    switch (ChooseRunMode(count, scanned, actions.isElevated())) {
+    case RunMode::RepairTool:
+        exitCode = actions.runRepairTool(instance, commandLine, showCommand);
+        break;
+    case RunMode::AccountManager:
+        exitCode = actions.runAccountManager(instance, commandLine, showCommand);
+        break;
+    case RunMode::Relaunch:
+        Relaunch(commandLine, showCommand, actions);
+        exitCode = 0;
+        break;
+    }
+
+    if (SUCCEEDED(com))
+        CoUninitialize();
+    if (gdiplusToken != 0)
+        Gdiplus::GdiplusShutdown(gdiplusToken);
+    if (arguments != nullptr)
+        LocalFree(arguments);
+    return exitCode;
+}

@@ -1,0 +1,23 @@
+# GoogleTest from Debian's sources (package googletest), built with this
+# build's compiler so that it also runs under Wine.
+set(VANTRELL_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
+if(EXISTS ${VANTRELL_GTEST_SOURCE_DIR}/CMakeLists.txt)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  add_subdirectory(${VANTRELL_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+else()
+  include(FetchContent)
+  FetchContent_Declare(googletest URL https://github.com/google/googletest/archive/refs/tags/v1.12.1.tar.gz)
+  FetchContent_MakeAvailable(googletest)
+endif()
+include(GoogleTest)
+
+# One test executable per module; each test case becomes one CTest test.
+function(vantrell_add_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest_main)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+                       PROPERTIES TIMEOUT 120)
+endfunction()

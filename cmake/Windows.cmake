@@ -1,0 +1,60 @@
+# The Windows program, its resources, its tests and, when cross-compiling,
+# the Wine prefix and launcher that run them.
+
+add_compile_definitions(UNICODE _UNICODE NOMINMAX
+                        _WIN32_WINNT=0x0A00 WINVER=0x0A00)
+
+set(VANTRELL_SYSTEM_LIBRARIES
+  gdiplus comctl32 comdlg32 shell32 shlwapi ole32 oleaut32 uuid
+  advapi32 netapi32 userenv wtsapi32 uxtheme gdi32 user32 kernel32)
+
+if(MINGW)
+  add_compile_options(-municode)
+  # Only Windows system DLLs may be imported: the MinGW runtime goes in statically.
+  add_link_options(-static -static-libgcc -static-libstdc++)
+endif()
+
+add_library(vantrell_lib STATIC ${VANTRELL_WINDOWS_SOURCES})
+target_link_libraries(vantrell_lib PUBLIC vantrell_core ${VANTRELL_SYSTEM_LIBRARIES})
+
+add_executable(vantrell WIN32 app/main.cpp resources/vantrell.rc)
+target_link_libraries(vantrell PRIVATE vantrell_lib)
+if(MINGW)
+  target_link_options(vantrell PRIVATE -municode)   # the entry is wWinMain
+elseif(MSVC)
+  target_link_options(vantrell PRIVATE /MANIFEST:NO)
+endif()
+
+if(CMAKE_CROSSCOMPILING)
+  find_program(VANTRELL_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_DEFAULT_PATH)
+  find_program(VANTRELL_WINE NAMES wine64 wine)
+  if(NOT VANTRELL_WINE)
+    message(FATAL_ERROR "Wine is needed to run the program and its tests")
+  endif()
+  set(VANTRELL_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+  configure_file(cmake/wine-launcher.sh.in ${CMAKE_BINARY_DIR}/wine-launcher @ONLY
+                 FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                  WORLD_READ WORLD_EXECUTE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-launcher)
+
+  add_custom_command(
+    OUTPUT ${VANTRELL_WINEPREFIX}/.ready
+    COMMAND ${CMAKE_SOURCE_DIR}/cmake/make-wineprefix.sh ${VANTRELL_WINE} ${VANTRELL_WINEPREFIX}
+            ${VANTRELL_WINEPREFIX}/.ready
+    DEPENDS ${CMAKE_SOURCE_DIR}/cmake/make-wineprefix.sh
+    COMMENT "Creating the Wine prefix (Windows 10)"
+    VERBATIM)
+  add_custom_target(wineprefix ALL DEPENDS ${VANTRELL_WINEPREFIX}/.ready)
+endif()
+
+if(VANTRELL_TESTS)
+  add_subdirectory(tests/core)
+  add_subdirectory(tests/win)
+
+  find_program(VANTRELL_OBJDUMP NAMES ${CMAKE_CXX_COMPILER_TARGET}-objdump x86_64-w64-mingw32-objdump objdump)
+  if(VANTRELL_OBJDUMP)
+    add_test(NAME Product.ImportsOnlySystemDlls
+             COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${VANTRELL_OBJDUMP} -DEXE=$<TARGET_FILE:vantrell>
+                     -P ${CMAKE_SOURCE_DIR}/cmake/check-imports.cmake)
+  endif()
+endif()

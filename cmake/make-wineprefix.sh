@@ -1,0 +1,18 @@
+#!/bin/sh
+# Creates the build's own Wine prefix from nothing, set to Windows 10.
+# Usage: make-wineprefix.sh <wine> <prefix-dir> <stamp-file>
+set -eu
+WINE="$1"
+export WINEPREFIX="$2"
+STAMP="$3"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+WINESERVER="$(dirname "$(readlink -f "$WINE")")/wineserver"
+[ -x "$WINESERVER" ] || WINESERVER=wineserver
+
+rm -rf "$WINEPREFIX"
+mkdir -p "$WINEPREFIX"
+"$WINE" wineboot --init >/dev/null 2>&1
+"$WINE" reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d win10 /f >/dev/null 2>&1
+"$WINESERVER" -w
+touch "$STAMP"

@@ -1,0 +1,126 @@
+// Owning holders for the platform's handles: one template over a traits
+// struct that names the empty value and the release call.
+#pragma once
+
+#include <windows.h>
+
+template <typename Traits>
+class UniqueResource {
+public:
+    using Type = typename Traits::Type;
+
+    UniqueResource() noexcept = default;
+    explicit UniqueResource(Type value) noexcept : value_(value) {}
+    ~UniqueResource() { Reset(); }
+
+    UniqueResource(UniqueResource&& other) noexcept : value_(other.Release()) {}
+    UniqueResource& operator=(UniqueResource&& other) noexcept
+    {
+        if (this != &other)
+            Reset(other.Release());
+        return *this;
+    }
+    UniqueResource(const UniqueResource&) = delete;
+    UniqueResource& operator=(const UniqueResource&) = delete;
+
+    Type Get() const noexcept { return value_; }
+    explicit operator bool() const noexcept { return value_ != Traits::Invalid(); }
+
+    // Gives up ownership without closing.
+    Type Release() noexcept
+    {
+        Type value = value_;
+        value_ = Traits::Invalid();
+        return value;
+    }
+
+    // Closes what is held (keeping the caller's last-error code) and takes `value`.
+    void Reset(Type value = Traits::Invalid()) noexcept
+    {
+        if (value_ != Traits::Invalid() && value_ != value) {
+            DWORD lastError = GetLastError();
+            Traits::Close(value_);
+            SetLastError(lastError);
+        }
+        value_ = value;
+    }
+
+    // For out-parameters: closes what is held first.
+    Type* Put() noexcept
+    {
+        Reset();
+        return &value_;
+    }
+
+private:
+    Type value_ = Traits::Invalid();
+};
+
+struct HandleTraits {            // handles whose empty value is null
+    using Type = HANDLE;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { CloseHandle(h); }
+};
+struct FileHandleTraits {        // handles whose empty value is INVALID_HANDLE_VALUE
+    using Type = HANDLE;
+    static Type Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(Type h)
+    {
+        if (h != nullptr)   // some calls hand out null for "none" as well
+            CloseHandle(h);
+    }
+};
+template <typename T>
+struct GdiObjectTraits {
+    using Type = T;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { DeleteObject(h); }
+};
+struct IconTraits {
+    using Type = HICON;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { DestroyIcon(h); }
+};
+struct MemoryDcTraits {
+    using Type = HDC;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { DeleteDC(h); }
+};
+struct LibraryTraits {
+    using Type = HMODULE;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { FreeLibrary(h); }
+};
+struct LocalMemoryTraits {
+    using Type = HLOCAL;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { LocalFree(h); }
+};
+struct MenuTraits {
+    using Type = HMENU;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { DestroyMenu(h); }
+};
+struct AcceleratorTraits {
+    using Type = HACCEL;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { DestroyAcceleratorTable(h); }
+};
+struct WindowTraits {
+    using Type = HWND;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { DestroyWindow(h); }
+};
+
+using UniqueHandle = UniqueResource<HandleTraits>;
+using UniqueFileHandle = UniqueResource<FileHandleTraits>;
+using UniqueFont = UniqueResource<GdiObjectTraits<HFONT>>;
+using UniqueBrush = UniqueResource<GdiObjectTraits<HBRUSH>>;
+using UniqueBitmap = UniqueResource<GdiObjectTraits<HBITMAP>>;
+using UniqueIcon = UniqueResource<IconTraits>;
+using UniqueMemoryDc = UniqueResource<MemoryDcTraits>;
+using UniqueLibrary = UniqueResource<LibraryTraits>;
+using UniqueLocalMemory = UniqueResource<LocalMemoryTraits>;
+using UniqueMenu = UniqueResource<MenuTraits>;
+using UniqueAccelerators = UniqueResource<AcceleratorTraits>;
+using UniqueWindow = UniqueResource<WindowTraits>;

@@ -1,0 +1,11 @@
+// The two system checks every part of the program relies on.
+#pragma once
+
+// The running Windows version as major + minor / 10 (5.1 ... 6.3, 10.0); 0.0
+// for a system that is none of 5.x, 6.x or 10 and later. The manifest's
+// supportedOS entries make the system report its true version.
+double GetOsVersionNumber();
+
+// True when the effective token is an enabled member of the built-in
+// Administrators group; an administrator filtered by UAC gets false.
+bool IsElevatedAdministrator();

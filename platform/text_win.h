@@ -1,0 +1,26 @@
+// Text helpers that need the platform: conversions, INI files, shell folders
+// and the message pump used between the items of long loops.
+#pragma once
+
+#include <windows.h>
+#include <shlobj.h>
+#include <cstdint>
+
+#include "platform/text.h"
+
+// Converts through the ANSI code page; valid when at least one character came out.
+bool AssignNarrow(WString& target, const char* text);
+
+// GetPrivateProfileStringW into a buffer of `capacity` + 1; an empty value counts as failure.
+bool ReadIniString(WString& target, const wchar_t* iniPath, const wchar_t* section, const wchar_t* key,
+                   const wchar_t* defaultValue, uint32_t capacity);
+
+// SHGetFolderPathW; on failure the text is empty and invalid.
+bool FromFolderPath(WString& target, int csidl, HANDLE token, DWORD flags);
+
+// SHGetKnownFolderPath, looked up at run time so that older systems without it
+// simply get an empty, invalid text.
+bool FromKnownFolder(WString& target, REFKNOWNFOLDERID folderId, HANDLE token, DWORD flags);
+
+// Dispatches every message waiting in the calling thread's queue; always true.
+bool PumpPendingMessages();

@@ -1,0 +1,19 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "platform/system.h"
+
+// The test prefix is set to Windows 10 and the test program carries the
+// product's manifest, so the settled number must be 10.0.
+TEST(GetOsVersionNumber, ReadsWindows10ThroughTheManifest)
+{
+    EXPECT_DOUBLE_EQ(10.0, GetOsVersionNumber());
+
+    OSVERSIONINFOEXW info{};
+    info.dwOSVersionInfoSize = sizeof(info);
+    info.dwMajorVersion = 10;
+    DWORDLONG conditions = VerSetConditionMask(0, VER_MAJORVERSION, VER_GREATER_EQUAL);
+    EXPECT_TRUE(VerifyVersionInfoW(&info, VER_MAJORVERSION, conditions))
+        << "the system itself does not report version 10";
+}

@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <knownfolders.h>
+
+#include <string>
+
+#include "platform/text_win.h"
+
+namespace {
+
+std::wstring Show(WString& text) { return std::wstring(text.Text()) + (text.Valid() ? L" (valid)" : L" (invalid)"); }
+
+class IniFile : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        wchar_t folder[MAX_PATH];
+        GetTempPathW(MAX_PATH, folder);
+        path_ = std::wstring(folder) + L"text_win_test.ini";
+        DeleteFileW(path_.c_str());
+        ASSERT_TRUE(WritePrivateProfileStringW(L"State", L"User", L"bob", path_.c_str()));
+        ASSERT_TRUE(WritePrivateProfileStringW(L"State", L"Empty", L"", path_.c_str()));
+    }
+    void TearDown() override { DeleteFileW(path_.c_str()); }
+    std::wstring path_;
+};
+
+}  // namespace
+
+TEST(AssignNarrow, ConvertsTheVersionTextAndEmptyText)
+{
+    WString text;
+    EXPECT_TRUE(AssignNarrow(text, "1.9.0.0"));
+    EXPECT_STREQ(L"1.9.0.0", text.Text());
+    EXPECT_EQ(7u, text.Length());
+
+    EXPECT_TRUE(AssignNarrow(text, ""));
+    EXPECT_STREQ(L"", text.Text());
+    EXPECT_TRUE(text.Valid());
+}
+
+TEST_F(IniFile, ReadsValuesAndTreatsAnEmptyValueAsFailure)
+{
+    WString value;
+    EXPECT_TRUE(ReadIniString(value, path_.c_str(), L"State", L"User", L"", 260)) << Show(value);
+    EXPECT_STREQ(L"bob", value.Text());
+
+    EXPECT_FALSE(ReadIniString(value, path_.c_str(), L"State", L"Empty", L"", 260)) << Show(value);
+    EXPECT_STREQ(L"", value.Text());
+
+    EXPECT_TRUE(ReadIniString(value, path_.c_str(), L"State", L"Missing", L"fallback", 260)) << Show(value);
+    EXPECT_STREQ(L"fallback", value.Text());
+
+    // A value longer than the capacity is cut, not overrun.
+    EXPECT_TRUE(ReadIniString(value, path_.c_str(), L"State", L"User", L"", 2)) << Show(value);
+    EXPECT_EQ(2u, value.Length());
+}
+
+TEST(ShellFolders, FindTheWindowsFolderByBothCalls)
+{
+    WString byId;
+    ASSERT_TRUE(FromFolderPath(byId, CSIDL_WINDOWS, nullptr, 0)) << Show(byId);
+    WString known;
+    ASSERT_TRUE(FromKnownFolder(known, FOLDERID_Windows, nullptr, 0)) << Show(known);
+    EXPECT_TRUE(EqualsNoCase(byId.Text(), known.Text())) << Show(byId) << L" / " << Show(known);
+    EXPECT_EQ(3u, byId.Find(L"\\", true, 1, 1, 0)) << Show(byId);
+}
+
+TEST(ShellFolders, AnUnknownFolderLeavesAnEmptyInvalidText)
+{
+    const GUID unknown = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
+    WString path(L"previous");
+    EXPECT_FALSE(FromKnownFolder(path, unknown, nullptr, 0));
+    EXPECT_STREQ(L"", path.Text());
+    EXPECT_FALSE(path.Valid());
+
+    EXPECT_FALSE(FromFolderPath(path, 0x7F, nullptr, 0)) << Show(path);
+    EXPECT_STREQ(L"", path.Text());
+}
+
+TEST(PumpPendingMessages, EmptiesTheQueue)
+{
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(PostThreadMessageW(GetCurrentThreadId(), WM_APP + i, 0, 0));
+    EXPECT_TRUE(PumpPendingMessages());
+    MSG message;
+    EXPECT_FALSE(PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE)) << "left message " << message.message;
+}

@@ -1,0 +1,395 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <string>
+#include <vector>
+
+#include "ui/window.h"
+
+namespace {
+
+constexpr const wchar_t* kTestClass = L"Vantrell_TestWindow";
+
+// Each test starts from a fresh, shown window with no controls.
+class Toolkit : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(nullptr, window_.CreateUiWindow(kTestClass, L"Toolkit test", 640, 480, -1, -1, -1, -1, nullptr));
+        window_.ShowUiWindow(SW_SHOW);
+        SetForegroundWindow(window_.Handle());
+        Drain();
+    }
+    void TearDown() override { window_.DestroyUiWindow(); }
+
+    // Handles every waiting message and collects the events they produced.
+    std::vector<int32_t> Drain()
+    {
+        std::vector<int32_t> events;
+        for (int round = 0; round < 200; ++round) {
+            if (!window_.Event().pending && PumpEvents(window_, 2) == 0)
+                break;
+            if (window_.Event().pending)
+                events.push_back(PumpEvents(window_, 1));
+        }
+        return events;
+    }
+
+    static size_t Count(const std::vector<int32_t>& events, int32_t code)
+    {
+        size_t n = 0;
+        for (int32_t event : events)
+            n += event == code;
+        return n;
+    }
+
+    HWND Handle(int32_t id) const { return window_.Control(id) != nullptr ? window_.Control(id)->handle : nullptr; }
+
+    UiWindow window_;
+};
+
+std::wstring ComboItem(HWND combo, int index)
+{
+    wchar_t text[64] = L"";
+    SendMessageW(combo, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+void SelectItem(HWND list, int item, bool selected)
+{
+    LVITEMW state{};
+    state.stateMask = LVIS_SELECTED;
+    state.state = selected ? LVIS_SELECTED : 0;
+    SendMessageW(list, LVM_SETITEMSTATE, item, reinterpret_cast<LPARAM>(&state));
+}
+
+std::wstring Cell(HWND list, int item, int column)
+{
+    wchar_t text[64] = L"";
+    LVITEMW cell{};
+    cell.iSubItem = column;
+    cell.pszText = text;
+    cell.cchTextMax = 64;
+    SendMessageW(list, LVM_GETITEMTEXTW, item, reinterpret_cast<LPARAM>(&cell));
+    return text;
+}
+
+}  // namespace
+
+TEST_F(Toolkit, ControlTableGrowsAndKeepsEveryId)
+{
+    EXPECT_EQ(512u, window_.ControlCapacity());
+    int32_t id = 0;
+    for (int i = 1; i <= 513; ++i) {
+        id = window_.AddLabel(L"x", (i % 40) * 15, (i / 40) * 15, 14, 14, -1);
+        ASSERT_EQ(i, id) << "control " << i;
+    }
+    EXPECT_GE(window_.ControlCapacity(), 1024u);
+    for (int32_t check : {1, 511, 512, 513}) {
+        HWND handle = Handle(check);
+        ASSERT_NE(nullptr, handle) << "id " << check;
+        EXPECT_EQ(check, GetWindowLongW(handle, GWL_ID)) << "id " << check;
+        EXPECT_EQ(window_.Control(check), window_.ControlFromHandle(handle)) << "id " << check;
+    }
+    EXPECT_NE(0u, window_.GetState(512));
+    EXPECT_NE(0u, window_.GetState(513));
+    EXPECT_EQ(0u, window_.GetState(514));
+}
+
+TEST_F(Toolkit, StatePairsLetTheFirstBitWin)
+{
+    int32_t box = window_.AddCheckBox(L"Option", 10, 10, 200, 20);
+    ASSERT_NE(0, box);
+
+    struct Case {
+        uint32_t request;
+        uint32_t expectedBits;
+        uint32_t mask;
+    } cases[] = {
+        {StateFlags::Check | StateFlags::Uncheck, StateFlags::Check, StateFlags::Check | StateFlags::Uncheck},
+        {StateFlags::Uncheck | StateFlags::Indeterminate, StateFlags::Uncheck,
+         StateFlags::Uncheck | StateFlags::Indeterminate},
+        {StateFlags::Disable, StateFlags::Disable, StateFlags::Enable | StateFlags::Disable},
+        {StateFlags::Enable | StateFlags::Disable, StateFlags::Enable, StateFlags::Enable | StateFlags::Disable},
+        {StateFlags::Hide | StateFlags::Show, StateFlags::Hide, StateFlags::Hide | StateFlags::Show},
+        {StateFlags::Show, StateFlags::Show, StateFlags::Hide | StateFlags::Show},
+        {StateFlags::Focus | StateFlags::Defocus, StateFlags::Focus, StateFlags::Focus | StateFlags::Defocus},
+        {StateFlags::Defocus, StateFlags::Defocus, StateFlags::Focus | StateFlags::Defocus},
+    };
+    for (const Case& c : cases) {
+        window_.SetState(box, c.request);
+        uint32_t state = window_.GetState(box);
+        EXPECT_EQ(c.expectedBits, state & c.mask) << "request " << c.request << " gave state " << state;
+    }
+}
+
+TEST_F(Toolkit, HiddenDisabledUncheckedBoxReportsEachHalf)
+{
+    int32_t box = window_.AddCheckBox(L"Option", 10, 10, 200, 20);
+    window_.SetState(-1, StateFlags::Hide | StateFlags::Disable | StateFlags::Uncheck);
+    EXPECT_EQ(StateFlags::Hide | StateFlags::Disable | StateFlags::Uncheck | StateFlags::Defocus,
+              window_.GetState(box));
+    EXPECT_EQ(0u, window_.SetState(99, StateFlags::Show)) << "an unknown id must do nothing";
+}
+
+TEST_F(Toolkit, TwoPartCheckControlTogglesWhenItsLabelIsClicked)
+{
+    int32_t check = window_.AddCheckControl(L" Keep the data", 20, 40, nullptr, nullptr);
+    ASSERT_NE(0, check);
+    const ControlEntry* label = window_.Control(check + 1);
+    ASSERT_NE(nullptr, label);
+    EXPECT_EQ(ControlKind::CheckControl, label->kind);
+    EXPECT_EQ(38, label->x);
+    EXPECT_EQ(StateFlags::Uncheck, window_.GetState(check) & (StateFlags::Check | StateFlags::Uncheck));
+
+    SendMessageW(window_.Handle(), WM_COMMAND, MAKEWPARAM(check + 1, STN_CLICKED),
+                 reinterpret_cast<LPARAM>(label->handle));
+    EXPECT_EQ(check, PumpEvents(window_, 1)) << "the click reports the control's own id";
+    EXPECT_EQ(StateFlags::Check, window_.GetState(check) & (StateFlags::Check | StateFlags::Uncheck));
+
+    window_.SetState(check, StateFlags::Disable);
+    EXPECT_FALSE(IsWindowEnabled(label->handle)) << "disabling acts on both parts";
+    EXPECT_STREQ(L" Keep the data", window_.GetText(check).Text());
+    EXPECT_TRUE(window_.DeleteControl(check));
+    EXPECT_EQ(nullptr, window_.Control(check + 1)) << "deleting removes both parts";
+}
+
+TEST(ToolkitClass, ExistingClassIsReusedAndLeftRegistered)
+{
+    const wchar_t* name = L"Vantrell_SharedClass";
+    WNDCLASSEXW info{};
+    info.cbSize = sizeof(info);
+    UiWindow first;
+    ASSERT_NE(nullptr, first.CreateUiWindow(name, L"first", 200, 100, 0, 0, -1, -1, nullptr));
+    EXPECT_TRUE(first.RegisteredClass());
+    {
+        UiWindow second;
+        ASSERT_NE(nullptr, second.CreateUiWindow(name, L"second", 200, 100, 0, 0, -1, -1, nullptr));
+        EXPECT_FALSE(second.RegisteredClass()) << "the class must not be registered twice";
+        EXPECT_TRUE(second.DestroyUiWindow());
+        EXPECT_FALSE(second.DestroyUiWindow()) << "there is no window any more";
+    }
+    EXPECT_TRUE(GetClassInfoExW(GetModuleHandleW(nullptr), name, &info)) << "the second window unregistered it";
+    first.DestroyUiWindow();
+    EXPECT_FALSE(GetClassInfoExW(GetModuleHandleW(nullptr), name, &info)) << "the first window left it registered";
+}
+
+TEST(ToolkitClass, ClientSizeAndCentring)
+{
+    UiWindow window;
+    ASSERT_NE(nullptr, window.CreateUiWindow(L"Vantrell_SizeClass", L"size", 750, 550, -1, -1, -1, -1, nullptr));
+    RECT client;
+    GetClientRect(window.Handle(), &client);
+    EXPECT_EQ(750, client.right);
+    EXPECT_EQ(550, client.bottom);
+
+    RECT area;
+    RECT frame;
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    GetWindowRect(window.Handle(), &frame);
+    int areaCentre = (area.left + area.right) / 2;
+    int frameCentre = (frame.left + frame.right) / 2;
+    EXPECT_LE(std::abs(areaCentre - frameCentre), 1) << "window centred at " << frameCentre << ", area at " << areaCentre;
+    EXPECT_EQ(WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+              GetWindowLongW(window.Handle(), GWL_STYLE) & (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_THICKFRAME));
+    EXPECT_TRUE(GetWindowLongW(window.Handle(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
+}
+
+TEST_F(Toolkit, ComboHoldsItsItemsInOrder)
+{
+    int32_t combo = window_.AddCombo(L"Guest\nStandard user\nAdministrator", 10, 10, 200, 1);
+    HWND handle = Handle(combo);
+    ASSERT_NE(nullptr, handle);
+    ASSERT_EQ(3, SendMessageW(handle, CB_GETCOUNT, 0, 0));
+    EXPECT_EQ(L"Guest", ComboItem(handle, 0));
+    EXPECT_EQ(L"Standard user", ComboItem(handle, 1));
+    EXPECT_EQ(L"Administrator", ComboItem(handle, 2));
+    EXPECT_STREQ(L"Standard user", window_.GetText(combo).Text());
+
+    window_.SetText(combo, L"One\nTwo");
+    EXPECT_EQ(2, SendMessageW(handle, CB_GETCOUNT, 0, 0));
+    EXPECT_EQ(CB_ERR, SendMessageW(handle, CB_GETCURSEL, 0, 0)) << "refilling leaves nothing selected";
+    EXPECT_STREQ(L"", window_.GetText(combo).Text());
+
+    SendMessageW(window_.Handle(), WM_COMMAND, MAKEWPARAM(combo, CBN_SELCHANGE), reinterpret_cast<LPARAM>(handle));
+    EXPECT_EQ(EventCode::ComboSelectionChanged, PumpEvents(window_, 1));
+}
+
+TEST_F(Toolkit, EnterOnAFocusedButtonActivatesItOnce)
+{
+    int32_t first = window_.AddButton(L"First", 10, 10, 100, 24, -1);
+    int32_t second = window_.AddButton(L"Second", 10, 40, 100, 24, -1);
+    window_.AddEdit(L"", 10, 70, 100, -1);
+    window_.SetState(second, StateFlags::Focus);
+    ASSERT_EQ(Handle(second), GetFocus());
+
+    PostMessageW(Handle(second), WM_KEYDOWN, VK_RETURN, 0x001C0001);
+    PostMessageW(Handle(second), WM_KEYUP, VK_RETURN, 0xC01C0001);
+    std::vector<int32_t> events = Drain();
+    EXPECT_EQ(1u, Count(events, second)) << "events: " << events.size();
+    EXPECT_EQ(0u, Count(events, first)) << "Enter must not become a command for id 1";
+
+    // Escape in the edit field must not turn into a command for id 2.
+    window_.SetState(3, StateFlags::Focus);
+    PostMessageW(Handle(3), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    events = Drain();
+    EXPECT_EQ(0u, Count(events, second));
+}
+
+TEST_F(Toolkit, ButtonClickReportsItsId)
+{
+    int32_t button = window_.AddButton(L"Press", 10, 10, 100, 24, -1);
+    SendMessageW(Handle(button), BM_CLICK, 0, 0);
+    EXPECT_EQ(button, PumpEvents(window_, 1));
+    EXPECT_EQ(0, PumpEvents(window_, 1)) << "the event is taken once";
+}
+
+TEST_F(Toolkit, LockDisablesAndUnlockRestoresExactlyTheEnabledControls)
+{
+    int32_t a = window_.AddButton(L"A", 10, 10, 80, 24, -1);
+    int32_t b = window_.AddButton(L"B", 10, 40, 80, 24, -1);
+    int32_t label = window_.AddLabel(L"Label", 10, 70, 80, 18, -1);
+    int32_t box = window_.AddCheckBox(L"Box", 10, 100, 80, 20);
+    int32_t off = window_.AddButton(L"Off", 10, 130, 80, 24, -1);
+    window_.SetState(off, StateFlags::Disable);
+
+    LockRecord record = window_.LockControls(1, 999, b);
+    EXPECT_EQ(1, record.firstId);
+    EXPECT_EQ(StateFlags::Disable, window_.GetState(a) & StateFlags::Disable);
+    EXPECT_EQ(StateFlags::Enable, window_.GetState(b) & StateFlags::Enable) << "the excepted id stays enabled";
+    EXPECT_EQ(StateFlags::Enable, window_.GetState(label) & StateFlags::Enable) << "labels are never locked";
+    EXPECT_EQ(StateFlags::Disable, window_.GetState(box) & StateFlags::Disable);
+
+    EXPECT_EQ(2, window_.UnlockControls(record, 0, ControlKind::Label));
+    EXPECT_EQ(StateFlags::Enable, window_.GetState(a) & StateFlags::Enable);
+    EXPECT_EQ(StateFlags::Enable, window_.GetState(box) & StateFlags::Enable);
+    EXPECT_EQ(StateFlags::Disable, window_.GetState(off) & StateFlags::Disable) << "it was disabled before the lock";
+
+    // The unlock's own exceptions: an id and a kind.
+    record = window_.LockControls(1, 999, 0);
+    EXPECT_EQ(1, window_.UnlockControls(record, a, ControlKind::CheckBox));
+    EXPECT_EQ(StateFlags::Enable, window_.GetState(b) & StateFlags::Enable);
+    EXPECT_EQ(StateFlags::Disable, window_.GetState(a) & StateFlags::Disable);
+
+    EXPECT_TRUE(window_.LockControls(0, 3, 0).wasEnabled.empty()) << "a first id below 1 locks nothing";
+}
+
+TEST_F(Toolkit, ListViewReportsSelectionAndDeselection)
+{
+    int32_t list = window_.AddListView(L"Name|Type", 10, 10, 300, 200, -1, LVS_EX_FULLROWSELECT);
+    ASSERT_NE(0, list);
+    HWND handle = Handle(list);
+    EXPECT_EQ(0, window_.AddListItem(list, L"Alice|Administrator", L"|"));
+    EXPECT_EQ(1, window_.AddListItem(list, L"Bob|Standard user", L"|"));
+    EXPECT_EQ(L"Standard user", Cell(handle, 1, 1));
+    EXPECT_EQ(2, SendMessageW(reinterpret_cast<HWND>(SendMessageW(handle, LVM_GETHEADER, 0, 0)), HDM_GETITEMCOUNT, 0, 0));
+    Drain();
+
+    SelectItem(handle, 0, true);
+    EXPECT_EQ(EventCode::ItemSelected, PumpEvents(window_, 1));
+    EXPECT_EQ(0, window_.GetSelectedItem(list));
+
+    SelectItem(handle, 0, false);
+    EXPECT_EQ(EventCode::ItemDeselected, PumpEvents(window_, 1));
+    EXPECT_EQ(-1, window_.GetSelectedItem(list));
+
+    EXPECT_TRUE(window_.DeleteAllItems(list));
+    EXPECT_EQ(0, SendMessageW(handle, LVM_GETITEMCOUNT, 0, 0));
+}
+
+TEST_F(Toolkit, SortableListSortsNumbersAsNumbersAndFlipsDirection)
+{
+    window_.SetNextBehaviour(Behaviour::Sortable);
+    int32_t list = window_.AddListView(L"Size|Name", 10, 10, 300, 200, -1, 0);
+    window_.SetNextBehaviour(0);
+    HWND handle = Handle(list);
+    for (const wchar_t* row : {L"10 KB|b", L"9 KB|c", L"2 MB|a"})
+        window_.AddListItem(list, row, L"|");
+
+    NMLISTVIEW click{};
+    click.hdr.hwndFrom = handle;
+    click.hdr.idFrom = static_cast<UINT_PTR>(list);
+    click.hdr.code = LVN_COLUMNCLICK;
+    click.iItem = -1;
+    click.iSubItem = 0;
+    SendMessageW(window_.Handle(), WM_NOTIFY, list, reinterpret_cast<LPARAM>(&click));
+    EXPECT_EQ(L"9 KB", Cell(handle, 0, 0));
+    EXPECT_EQ(L"10 KB", Cell(handle, 1, 0));
+    EXPECT_EQ(L"2 MB", Cell(handle, 2, 0));
+
+    HDITEMW header{};
+    header.mask = HDI_FORMAT;
+    HWND headerHandle = reinterpret_cast<HWND>(SendMessageW(handle, LVM_GETHEADER, 0, 0));
+    SendMessageW(headerHandle, HDM_GETITEMW, 0, reinterpret_cast<LPARAM>(&header));
+    EXPECT_TRUE(header.fmt & HDF_SORTUP) << "format " << header.fmt;
+
+    SendMessageW(window_.Handle(), WM_NOTIFY, list, reinterpret_cast<LPARAM>(&click));
+    EXPECT_EQ(L"2 MB", Cell(handle, 0, 0)) << "the second click sorts descending";
+    EXPECT_EQ(L"a", Cell(handle, 0, 1)) << "rows move whole";
+    SendMessageW(headerHandle, HDM_GETITEMW, 0, reinterpret_cast<LPARAM>(&header));
+    EXPECT_TRUE(header.fmt & HDF_SORTDOWN) << "format " << header.fmt;
+}
+
+TEST_F(Toolkit, SystemCloseBecomesACloseEvent)
+{
+    SendMessageW(window_.Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_TRUE(IsWindow(window_.Handle())) << "the application decides whether the window closes";
+    EXPECT_EQ(EventCode::Close, PumpEvents(window_, 0));
+}
+
+TEST_F(Toolkit, TextsTipsFontsAndAutoWidthLabels)
+{
+    int32_t label = window_.AddLabel(L"Hi", 10, 10, -1, 18, -1);
+    const ControlEntry* entry = window_.Control(label);
+    ASSERT_NE(nullptr, entry);
+    int narrow = entry->width;
+    window_.SetText(label, L"A much longer text than before");
+    EXPECT_GT(entry->width, narrow + 50) << "an automatic-width label follows its text";
+    RECT rect;
+    GetWindowRect(entry->handle, &rect);
+    EXPECT_EQ(entry->width, rect.right - rect.left);
+
+    int32_t edit = window_.AddEdit(L"start", 10, 40, 200, -1);
+    window_.SetText(edit, L"changed");
+    EXPECT_STREQ(L"changed", window_.GetText(edit).Text());
+    EXPECT_EQ(20, window_.Control(edit)->height);
+    EXPECT_TRUE(GetWindowLongW(Handle(edit), GWL_STYLE) & WS_TABSTOP);
+    int32_t readOnly = window_.AddEdit(L"", 10, 70, 200, WS_VISIBLE | ES_READONLY);
+    EXPECT_FALSE(GetWindowLongW(Handle(readOnly), GWL_STYLE) & WS_TABSTOP);
+
+    EXPECT_TRUE(window_.SetTip(edit, L"first tip"));
+    EXPECT_TRUE(window_.SetTip(edit, L"second tip")) << "changing a tip";
+    EXPECT_TRUE(window_.SetFont(edit, 12.0, 800, FontAttributes::Underline, L"Arial"));
+    LOGFONTW font{};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(Handle(edit), WM_GETFONT, 0, 0)), sizeof(font), &font);
+    EXPECT_EQ(800, font.lfWeight);
+    EXPECT_TRUE(font.lfUnderline);
+    EXPECT_STREQ(L"Arial", font.lfFaceName);
+
+    EXPECT_TRUE(window_.DeleteControl(edit));
+    EXPECT_EQ(nullptr, window_.Control(edit));
+    EXPECT_FALSE(window_.SetText(edit, L"gone"));
+    EXPECT_FALSE(window_.GetText(edit).Valid());
+}
+
+TEST_F(Toolkit, LinkReportsItsIdOnEnter)
+{
+    int32_t link = window_.AddLink(L"<a>Online help</a>", 10, 10, 150, 18);
+    ASSERT_NE(0, link);
+    window_.SetState(link, StateFlags::Focus);
+    PostMessageW(Handle(link), WM_KEYDOWN, VK_RETURN, 0x001C0001);
+    std::vector<int32_t> events = Drain();
+    EXPECT_GE(Count(events, link), 1u);
+}
+
+TEST_F(Toolkit, DragHandleLabelLetsThePressThrough)
+{
+    window_.SetNextBehaviour(Behaviour::DragHandle);
+    int32_t handle = window_.AddLabel(L"", 0, 0, 640, 80, -1);
+    window_.SetNextBehaviour(0);
+    EXPECT_FALSE(GetWindowLongW(Handle(handle), GWL_STYLE) & SS_NOTIFY);
+    int32_t other = window_.AddLabel(L"click me", 0, 100, 100, 18, -1);
+    EXPECT_TRUE(GetWindowLongW(Handle(other), GWL_STYLE) & SS_NOTIFY);
+}

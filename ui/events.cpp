@@ -1,0 +1,82 @@
+// The event loop: one message at a time, with the keyboard handling that
+// makes a window of controls behave like a dialog.
+#include "ui/window.h"
+
+namespace {
+
+bool IsLinkLike(ControlKind kind) { return kind == ControlKind::Link || kind == ControlKind::LinkCheckControl; }
+
+// Enter on a push button or a link becomes a command carrying the control's id.
+bool ActivateOnEnter(UiWindow& window, const MSG& message)
+{
+    const ControlEntry* control = window.ControlFromHandle(message.hwnd);
+    if (control == nullptr || (control->kind != ControlKind::PushButton && !IsLinkLike(control->kind)))
+        return false;
+    PostMessageW(GetParent(message.hwnd), WM_COMMAND, MAKEWPARAM(control->id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(message.hwnd));
+    return true;
+}
+
+bool IsMultiLineEdit(HWND control)
+{
+    wchar_t className[16] = L"";
+    GetClassNameW(control, className, ARRAYSIZE(className));
+    return EqualsNoCase(className, L"Edit") && (GetWindowLongW(control, GWL_STYLE) & ES_MULTILINE) != 0;
+}
+
+void Dispatch(UiWindow& window, MSG& message)
+{
+    bool enterOrEscape = message.message == WM_KEYDOWN && (message.wParam == VK_RETURN || message.wParam == VK_ESCAPE);
+    if (enterOrEscape && message.wParam == VK_RETURN && ActivateOnEnter(window, message))
+        return;
+
+    HWND root = message.hwnd != nullptr ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
+    if (root != nullptr && window.Accelerators() != nullptr &&
+        TranslateAcceleratorW(root, window.Accelerators(), &message))
+        return;
+    // The dialog manager would turn Enter and Escape into commands for the ids
+    // 1 and 2, which here are ordinary controls; it only gets the Tab keys and
+    // the rest.
+    bool forDialogManager = !enterOrEscape && !(message.message == WM_CHAR && message.wParam == L'\r' &&
+                                                !IsMultiLineEdit(message.hwnd));
+    if (forDialogManager && root != nullptr && IsDialogMessageW(root, &message))
+        return;
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+}
+
+int32_t TakePending(UiEvent& event)
+{
+    if (!event.pending)
+        return EventCode::None;
+    event.pending = false;
+    return event.code;
+}
+
+}  // namespace
+
+int32_t PumpEvents(UiWindow& window, int mode)
+{
+    UiEvent& event = window.Event();
+    if (mode != 2 && event.pending)
+        return TakePending(event);
+
+    MSG message;
+    if (mode == 0) {
+        BOOL result = GetMessageW(&message, nullptr, 0, 0);
+        if (result == -1)
+            return EventCode::QueueFailed;
+        if (result == 0) {
+            // Leave the quit request for the loops further out.
+            PostQuitMessage(static_cast<int>(message.wParam));
+            return EventCode::Close;
+        }
+    } else if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        return EventCode::None;
+    }
+
+    Dispatch(window, message);
+    if (mode == 2)
+        return 1;
+    return TakePending(event);
+}

@@ -1,0 +1,473 @@
+// The toolkit's window: creation, destruction and the window procedure that
+// turns messages into events.
+#include "ui/window.h"
+
+#include <windowsx.h>
+
+#include "platform/system.h"
+
+static_assert(LVIF_STATE == 0x0008 && LVIS_FOCUSED == 0x0001 && LVIS_SELECTED == 0x0002 &&
+                  LVIS_STATEIMAGEMASK == 0xF000,
+              "the list-view bits of control_rules.cpp must match the platform's");
+static_assert(CBN_SELCHANGE == 1 && CBN_DBLCLK == 2 && CBN_SETFOCUS == 3 && CBN_DROPDOWN == 7 &&
+                  CBN_CLOSEUP == 8,
+              "the drop-down notifications of control_rules.cpp must match the platform's");
+
+namespace {
+
+constexpr UINT_PTR kSubclassId = 1;
+constexpr COLORREF kWindowBackground = 0xFEFEFE;
+constexpr DWORD kDefaultStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+
+void InitialiseCommonControls()
+{
+    static bool done = false;
+    if (done)
+        return;
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES |
+                                                        ICC_LINK_CLASS | ICC_BAR_CLASSES | ICC_TAB_CLASSES};
+    done = InitCommonControlsEx(&controls) != FALSE;
+}
+
+RECT CentringArea(HWND parent)
+{
+    RECT area{};
+    if (parent != nullptr && GetWindowRect(parent, &area))
+        return area;
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    return area;
+}
+
+HICON CopyParentIcon(HWND parent, WPARAM which, int classIndex)
+{
+    auto icon = reinterpret_cast<HICON>(SendMessageW(parent, WM_GETICON, which, 0));
+    if (icon == nullptr)
+        icon = reinterpret_cast<HICON>(GetClassLongPtrW(parent, classIndex));
+    return icon != nullptr ? CopyIcon(icon) : nullptr;
+}
+
+struct SortContext {
+    HWND list;
+    int column;
+    bool descending;
+};
+
+WString ItemText(HWND list, int item, int column)
+{
+    WString text;
+    constexpr uint32_t kCapacity = 1024;
+    LVITEMW cell{};
+    cell.iSubItem = column;
+    cell.pszText = text.GetBuffer(kCapacity, nullptr, true);
+    cell.cchTextMax = kCapacity;
+    if (cell.pszText != nullptr)
+        SendMessageW(list, LVM_GETITEMTEXTW, item, reinterpret_cast<LPARAM>(&cell));
+    return text;
+}
+
+int CALLBACK CompareRows(LPARAM first, LPARAM second, LPARAM context)
+{
+    auto* sort = reinterpret_cast<const SortContext*>(context);
+    WString a = ItemText(sort->list, static_cast<int>(first), sort->column);
+    WString b = ItemText(sort->list, static_cast<int>(second), sort->column);
+    int order = CompareCells(a.Text(), b.Text());
+    return sort->descending ? -order : order;
+}
+
+}  // namespace
+
+UiWindow::UiWindow() : module_(GetModuleHandleW(nullptr)) {}
+
+UiWindow::~UiWindow() { DestroyUiWindow(); }
+
+HWND UiWindow::CreateUiWindow(const wchar_t* className, const wchar_t* title, int clientWidth, int clientHeight,
+                              int x, int y, LONG style, LONG exStyle, HWND parent)
+{
+    if (window_ != nullptr)
+        DestroyUiWindow();
+    InitialiseCommonControls();
+
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
+    auto existing = static_cast<ATOM>(GetClassInfoExW(module_, className, &windowClass));
+    classExisted_ = existing != 0;
+    if (classExisted_) {
+        classAtom_ = existing;
+    } else {
+        windowClass = WNDCLASSEXW{};
+        windowClass.cbSize = sizeof(windowClass);
+        windowClass.style = CS_DBLCLKS;
+        windowClass.lpfnWndProc = DefWindowProcW;
+        windowClass.cbClsExtra = 512;
+        windowClass.cbWndExtra = 512;
+        windowClass.hInstance = module_;
+        windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        // No class brush: the window erases itself with its own brush, which
+        // it owns and may later replace by a picture.
+        windowClass.lpszClassName = className;
+        classAtom_ = RegisterClassExW(&windowClass);
+        if (classAtom_ == 0)
+            return nullptr;
+    }
+    className_.Assign(className);
+
+    DWORD windowStyle = style == -1 ? kDefaultStyle : static_cast<DWORD>(style);
+    DWORD windowExStyle = exStyle == -1 ? WS_EX_ACCEPTFILES : static_cast<DWORD>(exStyle);
+    RECT frame{0, 0, clientWidth, clientHeight};
+    AdjustWindowRectEx(&frame, windowStyle, FALSE, windowExStyle);
+    int width = frame.right - frame.left;
+    int height = frame.bottom - frame.top;
+    if (x == -1 && y == -1) {
+        RECT area = CentringArea(parent);
+        x = area.left + (area.right - area.left) / 2 - width / 2;
+        y = area.top + (area.bottom - area.top) / 2 - height / 2;
+    }
+
+    window_ = CreateWindowExW(windowExStyle, className, title, windowStyle, x, y, width, height, parent, nullptr,
+                              module_, nullptr);
+    if (window_ == nullptr) {
+        if (!classExisted_)
+            UnregisterClassW(className, module_);
+        classAtom_ = 0;
+        return nullptr;
+    }
+    parent_ = parent;
+    SetWindowSubclass(window_, WindowProcedure, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
+
+    backgroundBrush_.Reset(CreateSolidBrush(kWindowBackground));
+    if (HDC dc = GetDC(window_)) {
+        memoryDc_.Reset(CreateCompatibleDC(dc));
+        ReleaseDC(window_, dc);
+    }
+    GetClientRect(window_, &clientRect_);
+
+    if (parent == nullptr) {
+        GetModuleFileNameW(nullptr, executablePath_, ARRAYSIZE(executablePath_));
+        bigIcon_.Reset(static_cast<HICON>(LoadImageW(module_, MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                                     GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0)));
+        smallIcon_.Reset(static_cast<HICON>(LoadImageW(module_, MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                                       GetSystemMetrics(SM_CXSMICON),
+                                                       GetSystemMetrics(SM_CYSMICON), 0)));
+    } else {
+        bigIcon_.Reset(CopyParentIcon(parent, ICON_BIG, GCLP_HICON));
+        smallIcon_.Reset(CopyParentIcon(parent, ICON_SMALL, GCLP_HICONSM));
+    }
+    if (bigIcon_)
+        SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.Get()));
+    if (smallIcon_)
+        SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.Get()));
+
+    fontSize_ = 9.0;
+    fontWeight_ = 400;
+    fontAttributes_ = 0;
+    wcscpy_s(faceName_, L"Arial");
+    osVersion_ = GetOsVersionNumber();
+
+    controls_.clear();
+    controls_.resize(ControlTableCapacityFor(1, 0));
+    used_ = 1;   // entry 0 is never used: ids start at 1
+    event_ = UiEvent{};
+    event_.window = this;
+    return window_;
+}
+
+bool UiWindow::DestroyUiWindow()
+{
+    if (window_ == nullptr)
+        return false;
+    ShowWindow(window_, SW_HIDE);
+    for (uint32_t id = used_; id-- > 1;)
+        ReleaseControl(controls_[id]);
+    tooltip_.Reset();
+    backgroundBrush_.Reset();
+    memoryDc_.Reset();
+    if (menu_) {
+        SetMenu(window_, nullptr);
+        menu_.Reset();
+    }
+    accelerators_.Reset();
+    RemoveWindowSubclass(window_, WindowProcedure, kSubclassId);
+    DestroyWindow(window_);
+    window_ = nullptr;
+    bigIcon_.Reset();
+    smallIcon_.Reset();
+    if (classAtom_ != 0 && !classExisted_)
+        UnregisterClassW(className_.Text(), module_);
+
+    parent_ = nullptr;
+    classAtom_ = 0;
+    classExisted_ = false;
+    className_.Clear();
+    controls_.clear();
+    used_ = 0;
+    fontSize_ = 9.0;
+    fontWeight_ = 400;
+    fontAttributes_ = 0;
+    wcscpy_s(faceName_, L"Arial");
+    textColour_ = backgroundColour_ = -1;
+    nextBehaviour_ = 0;
+    startGroup_ = false;
+    clientRect_ = RECT{};
+    event_ = UiEvent{};
+    mouse_ = POINT{};
+    executablePath_[0] = L'\0';
+    return true;
+}
+
+void UiWindow::ShowUiWindow(int showCommand)
+{
+    if (window_ == nullptr)
+        return;
+    ShowWindow(window_, showCommand);
+    UpdateWindow(window_);
+}
+
+LRESULT CALLBACK UiWindow::WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                           DWORD_PTR self)
+{
+    bool handled = false;
+    LRESULT result = reinterpret_cast<UiWindow*>(self)->HandleMessage(window, message, wParam, lParam, handled);
+    return handled ? result : DefSubclassProc(window, message, wParam, lParam);
+}
+
+LRESULT UiWindow::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool& handled)
+{
+    switch (message) {
+    case kCloseRequestMessage:
+    case WM_CLOSE:   // the application decides whether the window closes
+        Record(EventCode::Close, window, message, wParam, lParam);
+        handled = true;
+        return 0;
+
+    case WM_SYSCOMMAND:
+        switch (wParam & 0xFFF0) {
+        case SC_CLOSE:
+            PostMessageW(window, kCloseRequestMessage, 0, 0);
+            handled = true;
+            return 0;
+        case SC_MINIMIZE: Record(EventCode::Minimised, window, message, wParam, lParam); break;
+        case SC_RESTORE: Record(EventCode::Restored, window, message, wParam, lParam); break;
+        case SC_MAXIMIZE: Record(EventCode::Maximised, window, message, wParam, lParam); break;
+        case SC_MOVE: Record(EventCode::MoveBegins, window, message, wParam, lParam); break;
+        default: break;
+        }
+        return 0;
+
+    case WM_COMMAND:
+        Record(CommandEvent(wParam, lParam), reinterpret_cast<HWND>(lParam), message, wParam, lParam);
+        return 0;
+
+    case WM_NOTIFY: {
+        auto* header = reinterpret_cast<const NMHDR*>(lParam);
+        Record(NotifyEvent(lParam), header->hwndFrom, message, wParam, lParam);
+        return 0;
+    }
+
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORBTN: {
+        LRESULT brush = ControlColours(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+        handled = brush != 0;
+        return brush;
+    }
+
+    case WM_ERASEBKGND: {
+        RECT client;
+        GetClientRect(window, &client);
+        FillRect(reinterpret_cast<HDC>(wParam), &client, backgroundBrush_.Get());
+        handled = true;
+        return 1;
+    }
+
+    case WM_SIZE:
+        GetClientRect(window, &clientRect_);
+        LayOutControls(LOWORD(lParam), HIWORD(lParam));
+        Record(EventCode::Resized, window, message, wParam, lParam);
+        return 0;
+
+    case WM_MOVE:
+        Record(EventCode::Moved, window, message, wParam, lParam);
+        return 0;
+
+    case WM_LBUTTONDOWN: {
+        POINT point{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+        const ControlEntry* control = ControlFromHandle(ChildWindowFromPoint(window, point));
+        if (control != nullptr && (control->behaviour & Behaviour::DragHandle)) {
+            ReleaseCapture();
+            SendMessageW(window, WM_NCLBUTTONDOWN, HTCAPTION, 0);
+            handled = true;
+            return 0;
+        }
+        Record(EventCode::LeftButtonDown, window, message, wParam, lParam);
+        return 0;
+    }
+    case WM_LBUTTONUP: Record(EventCode::LeftButtonUp, window, message, wParam, lParam); return 0;
+    case WM_RBUTTONDOWN: Record(EventCode::RightButtonDown, window, message, wParam, lParam); return 0;
+    case WM_RBUTTONUP: Record(EventCode::RightButtonUp, window, message, wParam, lParam); return 0;
+    case WM_LBUTTONDBLCLK: Record(EventCode::DoubleClick, window, message, wParam, lParam); return 0;
+    case WM_RBUTTONDBLCLK: Record(EventCode::RightDoubleClick, window, message, wParam, lParam); return 0;
+    case WM_MOUSEWHEEL: Record(EventCode::Wheel, window, message, wParam, lParam); return 0;
+    case WM_MOUSEMOVE:
+        mouse_ = POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+        Record(EventCode::MouseMoved, window, message, wParam, lParam);
+        return 0;
+
+    case WM_QUERYENDSESSION:
+    case WM_ENDSESSION:
+        Record(EventCode::EndSession, window, message, wParam, lParam);
+        return 0;
+
+    default:
+        return 0;
+    }
+}
+
+void UiWindow::Record(int32_t code, HWND handle, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (code == EventCode::None)
+        return;
+    // A mouse move never hides an event that has not been taken yet.
+    if (code == EventCode::MouseMoved && event_.pending)
+        return;
+    event_.code = code;
+    event_.handle = handle;
+    event_.message = message;
+    event_.wParam = wParam;
+    event_.lParam = lParam;
+    event_.window = this;
+    event_.pending = true;
+}
+
+int32_t UiWindow::CommandEvent(WPARAM wParam, LPARAM lParam)
+{
+    if (lParam == 0)   // accelerators carry the command id alone
+        return HIWORD(wParam) == 1 ? static_cast<int32_t>(LOWORD(wParam)) : EventCode::None;
+    ControlEntry* control = Entry(LOWORD(wParam));
+    if (control == nullptr || control->handle != reinterpret_cast<HWND>(lParam))
+        return EventCode::None;
+
+    UINT notification = HIWORD(wParam);
+    switch (control->kind) {
+    case ControlKind::DropDownList:
+    case ControlKind::ComboWithEdit:
+        return ComboNotificationEvent(notification);
+    case ControlKind::PushButton:
+    case ControlKind::CheckBox:
+    case ControlKind::Link:
+        return notification == BN_CLICKED ? control->id : EventCode::None;
+    case ControlKind::Label:
+    case ControlKind::Picture:
+    case ControlKind::Icon:
+        if (notification == STN_CLICKED)
+            return control->id;
+        return notification == STN_DBLCLK ? EventCode::DoubleClick : EventCode::None;
+    case ControlKind::CheckControl: {
+        if (notification != STN_CLICKED && notification != STN_DBLCLK)
+            return EventCode::None;
+        std::shared_ptr<CheckControlData> check = control->check;
+        ControlEntry* image = Entry(check->imagePartId);
+        if (image != nullptr)
+            ApplyCheck(*image, check->state == StateFlags::Check ? StateFlags::Uncheck : StateFlags::Check);
+        return check->imagePartId;
+    }
+    default:
+        return EventCode::None;
+    }
+}
+
+int32_t UiWindow::NotifyEvent(LPARAM lParam)
+{
+    auto* header = reinterpret_cast<const NMHDR*>(lParam);
+    ControlEntry* control = Entry(static_cast<int32_t>(header->idFrom));
+    if (control == nullptr || control->handle != header->hwndFrom)
+        return EventCode::None;
+
+    if (control->kind == ControlKind::ListView) {
+        switch (header->code) {
+        case LVN_ITEMCHANGED: {
+            auto* change = reinterpret_cast<const NMLISTVIEW*>(lParam);
+            return ListItemChangeEvent(change->uChanged, change->uOldState, change->uNewState);
+        }
+        case NM_DBLCLK:
+            return EventCode::DoubleClick;
+        case LVN_COLUMNCLICK:
+            if (control->behaviour & Behaviour::Sortable)
+                SortListView(*control, reinterpret_cast<const NMLISTVIEW*>(lParam)->iSubItem);
+            return EventCode::None;
+        default:
+            return EventCode::None;
+        }
+    }
+    if (control->kind == ControlKind::Link && (header->code == NM_CLICK || header->code == NM_RETURN))
+        return control->id;
+    return EventCode::None;
+}
+
+LRESULT UiWindow::ControlColours(HDC dc, HWND handle)
+{
+    const ControlEntry* control = ControlFromHandle(handle);
+    if (control == nullptr)
+        return 0;
+    bool edit = control->kind == ControlKind::Edit || control->kind == ControlKind::ComboWithEdit;
+    if (edit && control->textColour < 0 && !control->backgroundBrush)
+        return 0;   // edit fields keep the system's look unless coloured
+
+    SetTextColor(dc, control->textColour >= 0 ? static_cast<COLORREF>(control->textColour)
+                                              : GetSysColor(COLOR_BTNTEXT));
+    if (control->backgroundBrush) {
+        SetBkColor(dc, static_cast<COLORREF>(control->backgroundColour));
+        return reinterpret_cast<LRESULT>(control->backgroundBrush.Get());
+    }
+    if (edit) {
+        SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+    }
+    SetBkColor(dc, kWindowBackground);
+    return reinterpret_cast<LRESULT>(backgroundBrush_.Get());
+}
+
+void UiWindow::LayOutControls(int width, int height)
+{
+    constexpr uint32_t kLayoutFlags =
+        Behaviour::FollowRight | Behaviour::FollowBottom | Behaviour::StretchWidth | Behaviour::StretchHeight;
+    for (uint32_t id = 1; id < used_; ++id) {
+        const ControlEntry& control = controls_[id];
+        if (control.id == 0 || (control.behaviour & kLayoutFlags) == 0)
+            continue;
+        int dx = width - control.parentWidth;
+        int dy = height - control.parentHeight;
+        int x = control.x + ((control.behaviour & Behaviour::FollowRight) ? dx : 0);
+        int y = control.y + ((control.behaviour & Behaviour::FollowBottom) ? dy : 0);
+        int w = control.width + ((control.behaviour & Behaviour::StretchWidth) ? dx : 0);
+        int h = control.height + ((control.behaviour & Behaviour::StretchHeight) ? dy : 0);
+        MoveWindow(control.handle, x, y, w > 0 ? w : 0, h > 0 ? h : 0, TRUE);
+    }
+}
+
+void UiWindow::SortListView(ControlEntry& list, int column)
+{
+    // Old list views cannot sort rows that are shown in groups.
+    if (osVersion_ < 6.0 && SendMessageW(list.handle, LVM_ISGROUPVIEWENABLED, 0, 0))
+        return;
+    auto header = reinterpret_cast<HWND>(SendMessageW(list.handle, LVM_GETHEADER, 0, 0));
+    if (header == nullptr)
+        return;
+
+    HDITEMW item{};
+    item.mask = HDI_FORMAT;
+    SendMessageW(header, HDM_GETITEMW, column, reinterpret_cast<LPARAM>(&item));
+    SortContext sort{list.handle, column, (item.fmt & HDF_SORTUP) != 0};
+    SendMessageW(list.handle, LVM_SORTITEMSEX, reinterpret_cast<WPARAM>(&sort),
+                 reinterpret_cast<LPARAM>(CompareRows));
+
+    int columns = static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < columns; ++i) {
+        HDITEMW other{};
+        other.mask = HDI_FORMAT;
+        SendMessageW(header, HDM_GETITEMW, i, reinterpret_cast<LPARAM>(&other));
+        other.fmt &= ~(HDF_SORTUP | HDF_SORTDOWN);
+        if (i == column)
+            other.fmt |= sort.descending ? HDF_SORTDOWN : HDF_SORTUP;
+        SendMessageW(header, HDM_SETITEMW, i, reinterpret_cast<LPARAM>(&other));
+    }
+}

@@ -1,0 +1,238 @@
+// The window toolkit: one top-level window with a table of the controls
+// created on it, numbered events, and one call that waits for the next event.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/handles.h"
+#include "platform/text.h"
+#include "ui/control_rules.h"
+
+// Kinds of controls; the numbers are stored in the table and compared.
+enum class ControlKind : int32_t {
+    None = 0,
+    PushButton = 3,
+    CheckBox = 4,
+    DropDownList = 5,
+    ComboWithEdit = 6,
+    Icon = 11,
+    Edit = 12,
+    Label = 13,
+    ListView = 15,
+    Picture = 19,
+    TabControl = 25,
+    ToolbarButton = 28,
+    Link = 31,
+    LinkCheckControl = 34,
+    CheckControl = 35,
+    GroupedCheckControl = 36,
+};
+
+// Behaviour flags of a control, taken from the window's default at creation.
+struct Behaviour {
+    static constexpr uint32_t Sortable = 0x0001;       // list view: a header click sorts
+    static constexpr uint32_t FollowRight = 0x0010;    // on resize: keep the distance to the right edge
+    static constexpr uint32_t FollowBottom = 0x0020;   // on resize: keep the distance to the bottom edge
+    static constexpr uint32_t StretchWidth = 0x0040;   // on resize: grow with the window's width
+    static constexpr uint32_t StretchHeight = 0x0080;  // on resize: grow with the window's height
+    static constexpr uint32_t OwnPainting = 0x0800;    // subclassed by the toolkit for its own painting
+    static constexpr uint32_t DragHandle = 0x1000;     // pressing it moves the whole window
+};
+
+// Font attribute flags for SetFont and the window's font defaults.
+struct FontAttributes {
+    static constexpr uint32_t Italic = 1;
+    static constexpr uint32_t Underline = 2;
+    static constexpr uint32_t StrikeOut = 4;
+};
+
+struct ImageListTraits {
+    using Type = HIMAGELIST;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { ImageList_Destroy(h); }
+};
+
+// The two halves of a two-part check control share this record.
+struct CheckControlData {
+    int32_t imagePartId = 0;
+    int32_t labelPartId = 0;
+    HBITMAP checkedBitmap = nullptr;     // not owned
+    HBITMAP uncheckedBitmap = nullptr;   // not owned
+    uint32_t state = StateFlags::Uncheck;
+};
+
+struct ControlEntry {
+    ControlKind kind = ControlKind::None;
+    HWND handle = nullptr;               // owned: destroyed with the entry
+    int32_t id = 0;                      // non-zero marks the entry as in use
+    UniqueBrush backgroundBrush;
+    int32_t textColour = -1;             // negative: the system button-text colour
+    int32_t backgroundColour = -1;       // negative: the window's background
+    int x = 0, y = 0, width = 0, height = 0;
+    int parentWidth = 0, parentHeight = 0;
+    uint32_t behaviour = 0;
+    bool autoWidth = false;              // a label sized to its text
+    UniqueFont font;
+    UniqueBitmap bitmap;                 // picture controls
+    UniqueIcon icon;                     // icon controls
+    std::shared_ptr<CheckControlData> check;
+    UniqueResource<ImageListTraits> images;   // list views: created on first use
+};
+
+class UiWindow;
+
+struct UiEvent {
+    int32_t code = EventCode::None;
+    HWND handle = nullptr;
+    UINT message = 0;
+    WPARAM wParam = 0;
+    LPARAM lParam = 0;
+    UiWindow* window = nullptr;
+    bool pending = false;
+};
+
+// What LockControls disabled, so that UnlockControls enables exactly that.
+struct LockRecord {
+    int32_t firstId = 0;
+    std::vector<uint8_t> wasEnabled;
+};
+
+class UiWindow {
+public:
+    UiWindow();
+    virtual ~UiWindow();
+    UiWindow(const UiWindow&) = delete;
+    UiWindow& operator=(const UiWindow&) = delete;
+
+    // Style -1: caption, system menu and minimise box; extended style -1:
+    // WS_EX_ACCEPTFILES. x = y = -1 centres the window over its parent or the
+    // work area. Returns the window or null.
+    HWND CreateUiWindow(const wchar_t* className, const wchar_t* title, int clientWidth, int clientHeight,
+                        int x, int y, LONG style, LONG exStyle, HWND parent);
+    // False when there was no window.
+    bool DestroyUiWindow();
+    void ShowUiWindow(int showCommand);
+
+    // Control creators: the new control's id, or 0.
+    int32_t AddButton(const wchar_t* text, int x, int y, int width, int height, LONG style);
+    int32_t AddCheckBox(const wchar_t* text, int x, int y, int width, int height);
+    int32_t AddCombo(const wchar_t* itemsText, int x, int y, int width, int selected);
+    // A width of -1 sizes the label to its text.
+    int32_t AddLabel(const wchar_t* text, int x, int y, int width, int height, LONG style);
+    int32_t AddEdit(const wchar_t* text, int x, int y, int width, LONG style);
+    // The control takes ownership of the icon or bitmap.
+    int32_t AddIcon(HICON icon, int x, int y, int width, int height);
+    int32_t AddPicture(HBITMAP bitmap, int x, int y, int width, int height, LONG style);
+    int32_t AddListView(const wchar_t* columnsText, int x, int y, int width, int height, LONG style, LONG exStyle);
+    // The text marks the link part with <a> and </a>.
+    int32_t AddLink(const wchar_t* text, int x, int y, int width, int height);
+    // The bitmaps stay the caller's.
+    int32_t AddCheckControl(const wchar_t* text, int x, int y, HBITMAP checkedBitmap, HBITMAP uncheckedBitmap);
+
+    // Id -1 means the last control created. Both return 0 for an unknown id.
+    uint32_t SetState(int32_t id, uint32_t flags);
+    uint32_t GetState(int32_t id);
+
+    bool SetText(int32_t id, const wchar_t* text);
+    WString GetText(int32_t id);
+    // Id 0 changes the defaults for the controls created next.
+    bool SetFont(int32_t id, double size, int weight, uint32_t attributes, const wchar_t* faceName);
+    bool SetColour(int32_t id, int32_t textColour, int32_t backgroundColour);
+    bool SetTip(int32_t id, const wchar_t* text);
+    bool DeleteControl(int32_t id);
+
+    // List views.
+    int AddListItem(int32_t listId, const wchar_t* rowText, const wchar_t* separator);
+    int GetSelectedItem(int32_t listId);
+    bool DeleteAllItems(int32_t listId);
+    bool SetColumnWidth(int32_t listId, int column, int width);
+    // Adds a picture to the list's image list (created on first use); the
+    // image's index, or -1. The bitmap stays the caller's.
+    int AddListImage(int32_t listId, HBITMAP bitmap, int size);
+    bool SetItemImage(int32_t listId, int item, int imageIndex);
+
+    LockRecord LockControls(int32_t firstId, int32_t lastId, int32_t exceptId);
+    int UnlockControls(const LockRecord& record, int32_t exceptId, ControlKind exceptKind);
+
+    // Defaults for the controls created next.
+    void SetNextBehaviour(uint32_t flags) { nextBehaviour_ = flags; }
+    void StartNewGroup() { startGroup_ = true; }
+
+    HWND Handle() const { return window_; }
+    HINSTANCE Module() const { return module_; }
+    UiEvent& Event() { return event_; }
+    const ControlEntry* Control(int32_t id) const;
+    int32_t LastControlId() const { return static_cast<int32_t>(controls_.empty() ? 0 : used_ - 1); }
+    uint32_t ControlCapacity() const { return static_cast<uint32_t>(controls_.size()); }
+    HACCEL Accelerators() const { return accelerators_.Get(); }
+    bool RegisteredClass() const { return classAtom_ != 0 && !classExisted_; }
+    POINT MousePosition() const { return mouse_; }
+
+    // Looks a child up by its window handle; null unless it is one of ours.
+    const ControlEntry* ControlFromHandle(HWND handle) const;
+
+private:
+    static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                            UINT_PTR subclassId, DWORD_PTR self);
+    LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool& handled);
+    int32_t CommandEvent(WPARAM wParam, LPARAM lParam);
+    int32_t NotifyEvent(LPARAM lParam);
+    void Record(int32_t code, HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT ControlColours(HDC dc, HWND control);
+    void LayOutControls(int width, int height);
+    void SortListView(ControlEntry& list, int column);
+
+    ControlEntry* Entry(int32_t id);
+    ControlEntry* NewEntry();
+    HWND CreateControl(ControlEntry& entry, const wchar_t* windowClass, const wchar_t* text, DWORD style,
+                       DWORD exStyle, int x, int y, int width, int height);
+    UniqueFont MakeFont(double size, int weight, uint32_t attributes, const wchar_t* faceName) const;
+    void ApplyCheck(ControlEntry& entry, uint32_t check);
+    void ReleaseControl(ControlEntry& entry);
+    void SetRedraw(bool on);
+
+    HINSTANCE module_ = nullptr;                 // not owned
+    HWND window_ = nullptr;
+    HWND parent_ = nullptr;                      // not owned
+    ATOM classAtom_ = 0;
+    bool classExisted_ = false;
+    WString className_;
+    std::vector<ControlEntry> controls_;
+    uint32_t used_ = 0;                          // entries in use, entry 0 included
+
+    double fontSize_ = 9.0;
+    int fontWeight_ = 400;
+    uint32_t fontAttributes_ = 0;
+    wchar_t faceName_[32] = L"Arial";
+    BYTE fontQuality_ = DEFAULT_QUALITY;
+    int32_t textColour_ = -1;
+    int32_t backgroundColour_ = -1;
+    uint32_t nextBehaviour_ = 0;
+    bool startGroup_ = false;
+
+    UniqueBrush backgroundBrush_;
+    UniqueMemoryDc memoryDc_;
+    RECT clientRect_{};
+    UniqueAccelerators accelerators_;
+    UniqueMenu menu_;
+    UniqueWindow tooltip_;
+    UniqueIcon bigIcon_;
+    UniqueIcon smallIcon_;
+    UiEvent event_;
+    POINT mouse_{};
+    double osVersion_ = 10.0;
+    wchar_t executablePath_[2048] = L"";
+};
+
+// Mode 0 waits for one message and handles it; mode 1 handles one waiting
+// message, if any; both return the event it produced, or 0. Mode 2 returns 1
+// when it handled a waiting message. A pending event is returned at once.
+int32_t PumpEvents(UiWindow& window, int mode);
+
+// The private message that a Close command becomes, reported as -5.
+constexpr UINT kCloseRequestMessage = 3246;
