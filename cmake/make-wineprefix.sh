@@ -14,5 +14,7 @@ rm -rf "$WINEPREFIX"
 mkdir -p "$WINEPREFIX"
 "$WINE" wineboot --init >/dev/null 2>&1
 "$WINE" reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d win10 /f >/dev/null 2>&1
+# Xvfb has no window manager: Wine draws the window frames itself.
+"$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
 "$WINESERVER" -w
 touch "$STAMP"

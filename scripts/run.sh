@@ -1,0 +1,52 @@
+#!/bin/sh
+# Builds the account manager and opens it under Wine. Without a display it
+# runs under Xvfb, saves a screenshot once the window has painted, prints the
+# PNG's path and exits.
+set -eu
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+"$ROOT/scripts/install-deps.sh"
+
+BUILD="$ROOT/build/windows"
+cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
+cmake --build "$BUILD" -j "$(nproc)" --target vantrell wineprefix
+
+if [ -n "${DISPLAY:-}" ]; then
+    exec "$BUILD/wine-launcher" "$BUILD/vantrell.exe" "$@"
+fi
+
+for n in $(seq 90 140); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
+done
+Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+XVFB_PID=$!
+export DISPLAY=":$n"
+export WINEPREFIX="$BUILD/wineprefix"
+WINESERVER="$(dirname "$(readlink -f "$(command -v wine64 || echo /usr/lib/wine/wine64)")")/wineserver"
+[ -x "$WINESERVER" ] || WINESERVER=wineserver
+cleanup() {
+    "$WINESERVER" -k >/dev/null 2>&1 || true
+    kill "$XVFB_PID" 2>/dev/null || true
+}
+trap cleanup EXIT INT TERM
+for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+
+"$BUILD/wine-launcher" "$BUILD/vantrell.exe" "$@" </dev/null >/dev/null 2>&1 &
+
+# Wait for the main window to be mapped, then give it time to paint.
+shown=""
+for _ in $(seq 1 300); do
+    if xwininfo -root -tree 2>/dev/null | grep -q '"Vantrell"'; then
+        shown=yes
+        break
+    fi
+    sleep 0.1
+done
+if [ -z "$shown" ]; then
+    echo "The account manager did not open its window." >&2
+    exit 1
+fi
+sleep 2
+SHOT="$BUILD/screenshot.png"
+import -window root "$SHOT"
+echo "$SHOT"
