@@ -16,5 +16,10 @@ mkdir -p "$WINEPREFIX"
 "$WINE" reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d win10 /f >/dev/null 2>&1
 # Xvfb has no window manager: Wine draws the window frames itself.
 "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+# The caption buttons are drawn with Marlett, which this Wine does not find
+# in its own data folder: give the prefix a copy.
+if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
+    cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+fi
 "$WINESERVER" -w
 touch "$STAMP"
