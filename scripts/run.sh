@@ -15,21 +15,15 @@ if [ -n "${DISPLAY:-}" ]; then
     exec "$BUILD/wine-launcher" "$BUILD/vantrell.exe" "$@"
 fi
 
-for n in $(seq 90 140); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
-done
-Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-XVFB_PID=$!
-export DISPLAY=":$n"
+. "$ROOT/scripts/wine-session.sh"
+start_display 1024x768x24
 export WINEPREFIX="$BUILD/wineprefix"
-WINESERVER="$(dirname "$(readlink -f "$(command -v wine64 || echo /usr/lib/wine/wine64)")")/wineserver"
-[ -x "$WINESERVER" ] || WINESERVER=wineserver
+find_wineserver
 cleanup() {
     "$WINESERVER" -k >/dev/null 2>&1 || true
     kill "$XVFB_PID" 2>/dev/null || true
 }
 trap cleanup EXIT INT TERM
-for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
 
 "$BUILD/wine-launcher" "$BUILD/vantrell.exe" "$@" </dev/null >/dev/null 2>&1 &
 

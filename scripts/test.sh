@@ -16,19 +16,13 @@ cmake -S "$ROOT" -B "$WINDOWS_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
 cmake --build "$WINDOWS_BUILD" -j "$JOBS"
 
 # One display and one Wine server for the whole run, instead of one per test.
+. "$ROOT/scripts/wine-session.sh"
 if [ -z "${DISPLAY:-}" ]; then
-    for n in $(seq 90 140); do
-        [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
-    done
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    XVFB_PID=$!
-    export DISPLAY=":$n"
+    start_display 1280x1024x24
     trap 'kill $XVFB_PID 2>/dev/null || true' EXIT INT TERM
-    for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
 fi
 export WINEPREFIX="$WINDOWS_BUILD/wineprefix"
-WINESERVER="$(dirname "$(readlink -f "$(command -v wine64 || echo /usr/lib/wine/wine64)")")/wineserver"
-[ -x "$WINESERVER" ] || WINESERVER=wineserver
+find_wineserver
 "$WINESERVER" -p 60 </dev/null >/dev/null 2>&1 || true
 
 status=0

@@ -1,0 +1,21 @@
+# Sourced by run.sh and test.sh: a display and the Wine server for a session.
+
+# Starts Xvfb on a free display number and exports DISPLAY; sets XVFB_PID.
+start_display() {
+    for n in $(seq 90 140); do
+        [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
+    done
+    Xvfb ":$n" -screen 0 "$1" -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    export DISPLAY=":$n"
+    for _ in $(seq 1 50); do
+        [ -e "/tmp/.X11-unix/X$n" ] && break
+        sleep 0.1
+    done
+}
+
+# Sets WINESERVER to the server that belongs to the Wine the build uses.
+find_wineserver() {
+    WINESERVER="$(dirname "$(readlink -f "$(command -v wine64 || echo /usr/lib/wine/wine64)")")/wineserver"
+    [ -x "$WINESERVER" ] || WINESERVER=wineserver
+}
