@@ -17,3 +17,18 @@ TEST(GetOsVersionNumber, ReadsWindows10ThroughTheManifest)
     EXPECT_TRUE(VerifyVersionInfoW(&info, VER_MAJORVERSION, conditions))
         << "the system itself does not report version 10";
 }
+
+// Wine gives its processes a full administrator token, so the membership
+// test must say yes, and agree with the token's own elevation flag.
+TEST(IsElevatedAdministrator, AgreesWithTheTokensElevation)
+{
+    HANDLE token = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    BOOL queried = GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size);
+    CloseHandle(token);
+    ASSERT_TRUE(queried);
+    EXPECT_EQ(elevation.TokenIsElevated != 0, IsElevatedAdministrator()) << "elevated: " << elevation.TokenIsElevated;
+    EXPECT_TRUE(IsElevatedAdministrator());
+}
