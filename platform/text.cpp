@@ -71,7 +71,7 @@ int32_t WrapToInt32(uint32_t value)
     return -static_cast<int32_t>(~value) - 1;
 }
 
-// Ordered through std::less: plain < between unrelated pointers is unspecified.
+// Ordered through std::less: plain < is not guaranteed between unrelated pointers.
 bool PointsInto(const wchar_t* p, const wchar_t* begin, uint32_t length)
 {
     std::less<const wchar_t*> before;
