@@ -24,6 +24,7 @@ fi
 export WINEPREFIX="$WINDOWS_BUILD/wineprefix"
 find_wineserver
 "$WINESERVER" -p 60 </dev/null >/dev/null 2>&1 || true
+"$WINDOWS_BUILD/wine-launcher" cmd /c exit </dev/null >/dev/null 2>&1 || true
 
 status=0
 echo "== Native core build (AddressSanitizer, UndefinedBehaviorSanitizer)"
