@@ -1,0 +1,114 @@
+// The machine's services that must never act for real in a test: the account
+// database, account names and SIDs, the local security authority, the console
+// session, profiles and sign-in, the shell's account and folder setters,
+// session end, policy refresh and the shell's execution of files and pages.
+//
+// Each function has the platform's own name and signature, so that a call
+// reads like the platform call it stands for: `machine::NetUserEnum(...)`.
+// Two implementations exist and the link chooses one: platform/machine_win.cpp
+// forwards to the system (the product), sandbox/ simulates a whole machine
+// (the sandbox executable and the tests). Everything else is called directly.
+#pragma once
+
+#include <windows.h>
+#include <lm.h>
+#include <ntsecapi.h>
+#include <shellapi.h>
+#include <shobjidl.h>
+#include <userenv.h>
+#include <wtsapi32.h>
+
+namespace machine {
+
+// Account database (netapi32). Buffers handed out are freed with
+// NetApiBufferFree.
+NET_API_STATUS NetUserEnum(LPCWSTR servername, DWORD level, DWORD filter, LPBYTE* bufptr, DWORD prefmaxlen,
+                           LPDWORD entriesread, LPDWORD totalentries, PDWORD resume_handle);
+NET_API_STATUS NetUserGetInfo(LPCWSTR servername, LPCWSTR username, DWORD level, LPBYTE* bufptr);
+NET_API_STATUS NetUserSetInfo(LPCWSTR servername, LPCWSTR username, DWORD level, LPBYTE buf, LPDWORD parm_err);
+NET_API_STATUS NetUserAdd(LPCWSTR servername, DWORD level, LPBYTE buf, LPDWORD parm_err);
+NET_API_STATUS NetUserDel(LPCWSTR servername, LPCWSTR username);
+NET_API_STATUS NetUserChangePassword(LPCWSTR domainname, LPCWSTR username, LPCWSTR oldpassword, LPCWSTR newpassword);
+NET_API_STATUS NetLocalGroupAddMembers(LPCWSTR servername, LPCWSTR groupname, DWORD level, LPBYTE buf,
+                                       DWORD totalentries);
+NET_API_STATUS NetLocalGroupDelMembers(LPCWSTR servername, LPCWSTR groupname, DWORD level, LPBYTE buf,
+                                       DWORD totalentries);
+NET_API_STATUS NetApiBufferFree(LPVOID Buffer);
+
+// Names and SIDs of accounts; well-known SIDs resolve as the system resolves them.
+BOOL LookupAccountNameW(LPCWSTR lpSystemName, LPCWSTR lpAccountName, PSID Sid, LPDWORD cbSid,
+                        LPWSTR ReferencedDomainName, LPDWORD cchReferencedDomainName, PSID_NAME_USE peUse);
+BOOL LookupAccountSidW(LPCWSTR lpSystemName, PSID Sid, LPWSTR Name, LPDWORD cchName, LPWSTR ReferencedDomainName,
+                       LPDWORD cchReferencedDomainName, PSID_NAME_USE peUse);
+
+// Local security authority: account rights and private data ("secrets").
+// Rights arrays are freed with LsaFreeMemory.
+NTSTATUS LsaOpenPolicy(PLSA_UNICODE_STRING SystemName, PLSA_OBJECT_ATTRIBUTES ObjectAttributes,
+                       ACCESS_MASK DesiredAccess, PLSA_HANDLE PolicyHandle);
+NTSTATUS LsaClose(LSA_HANDLE ObjectHandle);
+NTSTATUS LsaEnumerateAccountRights(LSA_HANDLE PolicyHandle, PSID AccountSid, PLSA_UNICODE_STRING* UserRights,
+                                   PULONG CountOfRights);
+NTSTATUS LsaAddAccountRights(LSA_HANDLE PolicyHandle, PSID AccountSid, PLSA_UNICODE_STRING UserRights,
+                             ULONG CountOfRights);
+NTSTATUS LsaRemoveAccountRights(LSA_HANDLE PolicyHandle, PSID AccountSid, BOOLEAN AllRights,
+                                PLSA_UNICODE_STRING UserRights, ULONG CountOfRights);
+NTSTATUS LsaStorePrivateData(LSA_HANDLE PolicyHandle, PLSA_UNICODE_STRING KeyName, PLSA_UNICODE_STRING PrivateData);
+NTSTATUS LsaRetrievePrivateData(LSA_HANDLE PolicyHandle, PLSA_UNICODE_STRING KeyName,
+                                PLSA_UNICODE_STRING* PrivateData);
+NTSTATUS LsaFreeMemory(PVOID Buffer);
+ULONG LsaNtStatusToWinError(NTSTATUS Status);
+
+// Console session and the elevation test's membership check.
+DWORD WTSGetActiveConsoleSessionId();
+BOOL WTSQuerySessionInformationW(HANDLE hServer, DWORD SessionId, WTS_INFO_CLASS WTSInfoClass, LPWSTR* ppBuffer,
+                                 DWORD* pBytesReturned);
+void WTSFreeMemory(PVOID pMemory);
+BOOL CheckTokenMembership(HANDLE TokenHandle, PSID SidToCheck, PBOOL IsMember);
+
+// Sign-in and profiles.
+BOOL LogonUserW(LPCWSTR lpszUsername, LPCWSTR lpszDomain, LPCWSTR lpszPassword, DWORD dwLogonType,
+                DWORD dwLogonProvider, PHANDLE phToken);
+BOOL LoadUserProfileW(HANDLE hToken, LPPROFILEINFOW lpProfileInfo);
+BOOL UnloadUserProfile(HANDLE hToken, HANDLE hProfile);
+
+// Entry points that the program looks up at run time in a library it loaded:
+// "CreateProfile" of Userenv.dll, the Shell32.dll exports taken by ordinal
+// (233, 810, 262, 232), "SHSetKnownFolderPath" of Shell32.dll, and
+// "ShutdownBlockReasonCreate" / "ShutdownBlockReasonDestroy" of User32.dll.
+// Any other name is looked up as the system looks it up. Null when missing.
+FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+
+// Signatures of those entry points. The ordinal exports are not published;
+// these are the arguments the program passes and the answers it expects.
+using CreateProfileFunction = HRESULT(WINAPI*)(LPCWSTR pszUserSid, LPCWSTR pszUserName, LPWSTR pszProfilePath,
+                                               DWORD cchProfilePath);
+using GetPictureFunction = HRESULT(WINAPI*)(LPCWSTR userName, DWORD flags, LPWSTR path);      // 233
+using GetPictureExFunction = HRESULT(WINAPI*)(LPCWSTR userName, DWORD flags, LPCWSTR reserved, LPWSTR path,
+                                              UINT pathLength, LPCWSTR reserved2, DWORD reserved3);  // 810
+using SetPictureFunction = HRESULT(WINAPI*)(LPCWSTR userName, DWORD flags, LPCWSTR file);      // 262
+using SetFolderPathFunction = HRESULT(WINAPI*)(int csidl, HANDLE token, DWORD flags, LPCWSTR path);  // 232
+using SetKnownFolderPathFunction = HRESULT(WINAPI*)(REFKNOWNFOLDERID rfid, DWORD dwFlags, HANDLE hToken,
+                                                    PCWSTR pszPath);
+using ShutdownBlockReasonCreateFunction = BOOL(WINAPI*)(HWND hWnd, LPCWSTR pwszReason);
+using ShutdownBlockReasonDestroyFunction = BOOL(WINAPI*)(HWND hWnd);
+
+inline constexpr WORD kGetPictureOrdinal = 233;
+inline constexpr WORD kGetPictureExOrdinal = 810;
+inline constexpr WORD kSetPictureOrdinal = 262;
+inline constexpr WORD kSetFolderPathOrdinal = 232;
+
+// COM creation; the known-folder manager (CLSID_KnownFolderManager) is the
+// machine's, so that its Redirect can be simulated. Other classes are created
+// by the system.
+HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID* ppv);
+
+// Session end and policy.
+BOOL ExitWindowsEx(UINT uFlags, DWORD dwReason);
+BOOL AbortSystemShutdownW(LPWSTR lpMachineName);
+BOOL RefreshPolicyEx(BOOL bMachine, DWORD dwOptions);
+
+// Opening files and pages and starting programs (web pages, the log, the
+// "runas" relaunch).
+BOOL ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo);
+
+}  // namespace machine
