@@ -17,3 +17,18 @@ set(VANTRELL_WINDOWS_SOURCES
   app/main_window.cpp
   repair/repair_tool.cpp
 )
+
+# The machine's services as the product reaches them: the system's own.
+set(VANTRELL_MACHINE_SOURCES
+  platform/machine_win.cpp
+)
+
+# The simulated machine behind the same boundary, for the sandbox and the tests.
+set(VANTRELL_SANDBOX_SOURCES
+  sandbox/state.cpp
+  sandbox/profiles.cpp
+  sandbox/accounts_sim.cpp
+  sandbox/security_sim.cpp
+  sandbox/session_sim.cpp
+  sandbox/scenario.cpp
+)

@@ -17,12 +17,35 @@ endif()
 add_library(vantrell_lib STATIC ${VANTRELL_WINDOWS_SOURCES})
 target_link_libraries(vantrell_lib PUBLIC vantrell_core ${VANTRELL_SYSTEM_LIBRARIES})
 
-add_executable(vantrell WIN32 app/main.cpp resources/vantrell.rc)
-target_link_libraries(vantrell PRIVATE vantrell_lib)
+add_library(vantrell_machine STATIC ${VANTRELL_MACHINE_SOURCES})
+target_link_libraries(vantrell_machine PUBLIC vantrell_core ${VANTRELL_SYSTEM_LIBRARIES})
+
+# The scenarios are read from the source tree; under Wine, drive Z: is the root.
+if(CMAKE_CROSSCOMPILING)
+  set(VANTRELL_SCENARIO_DIR "Z:${CMAKE_SOURCE_DIR}/sandbox/scenarios")
+else()
+  set(VANTRELL_SCENARIO_DIR "${CMAKE_SOURCE_DIR}/sandbox/scenarios")
+endif()
+add_library(vantrell_sandbox STATIC ${VANTRELL_SANDBOX_SOURCES})
+target_compile_definitions(vantrell_sandbox PRIVATE "VANTRELL_SCENARIO_DIR=L\"${VANTRELL_SCENARIO_DIR}\"")
+target_link_libraries(vantrell_sandbox PUBLIC vantrell_core ${VANTRELL_SYSTEM_LIBRARIES})
+
+# The product and the sandbox are the same program on two machines.
+foreach(program vantrell vantrell-sandbox)
+  add_executable(${program} WIN32 app/main.cpp resources/vantrell.rc)
+  if(MINGW)
+    target_link_options(${program} PRIVATE -municode)   # the entry is wWinMain
+  elseif(MSVC)
+    target_link_options(${program} PRIVATE /MANIFEST:NO)
+  endif()
+endforeach()
+target_link_libraries(vantrell PRIVATE vantrell_lib vantrell_machine)
+target_link_libraries(vantrell-sandbox PRIVATE vantrell_lib vantrell_sandbox)
+
+add_executable(sandbox-tool sandbox/tool.cpp)
+target_link_libraries(sandbox-tool PRIVATE vantrell_sandbox)
 if(MINGW)
-  target_link_options(vantrell PRIVATE -municode)   # the entry is wWinMain
-elseif(MSVC)
-  target_link_options(vantrell PRIVATE /MANIFEST:NO)
+  target_link_options(sandbox-tool PRIVATE -municode)
 endif()
 
 if(CMAKE_CROSSCOMPILING)

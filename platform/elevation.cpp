@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include "platform/handles.h"
+#include "platform/machine.h"
 #include "platform/system.h"
 
 bool IsElevatedAdministrator()
@@ -15,7 +16,7 @@ bool IsElevatedAdministrator()
         return false;
     BOOL member = FALSE;
     // No token: the caller's effective token, so a UAC-filtered token answers no.
-    if (!CheckTokenMembership(nullptr, administrators, &member))
+    if (!machine::CheckTokenMembership(nullptr, administrators, &member))
         member = FALSE;
     FreeSid(administrators);
     return member != FALSE;
@@ -31,7 +32,7 @@ bool LaunchElevated(const wchar_t* file, const wchar_t* parameters, const wchar_
     info.lpParameters = parameters;
     info.lpDirectory = directory;
     info.nShow = showCommand;
-    if (!ShellExecuteExW(&info))
+    if (!machine::ShellExecuteExW(&info))
         return false;
     UniqueHandle process(info.hProcess);
     return true;

@@ -92,6 +92,13 @@ using SetKnownFolderPathFunction = HRESULT(WINAPI*)(REFKNOWNFOLDERID rfid, DWORD
 using ShutdownBlockReasonCreateFunction = BOOL(WINAPI*)(HWND hWnd, LPCWSTR pwszReason);
 using ShutdownBlockReasonDestroyFunction = BOOL(WINAPI*)(HWND hWnd);
 
+// The typed entry point behind a looked-up address (null stays null).
+template <typename Function>
+Function AsFunction(FARPROC address)
+{
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(address));
+}
+
 inline constexpr WORD kGetPictureOrdinal = 233;
 inline constexpr WORD kGetPictureExOrdinal = 810;
 inline constexpr WORD kSetPictureOrdinal = 262;

@@ -1,0 +1,316 @@
+#include "sandbox/profiles.h"
+
+#include <sddl.h>
+#include <shellapi.h>
+#include <shlwapi.h>
+#include <userenv.h>
+
+#include <vector>
+
+#include "sandbox/sandbox.h"
+#include "sandbox/state.h"
+
+namespace sandbox {
+
+namespace {
+
+const wchar_t* const kProfileSubfolders[] = {
+    L"Desktop", L"Documents", L"Downloads", L"Music", L"Pictures", L"Videos", L"Favorites", L"Contacts",
+    L"Links", L"Saved Games", L"Searches", L"AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup",
+    L"AppData\\Local\\Microsoft\\Windows", L"AppData\\Local\\Temp", L"AppData\\LocalLow",
+};
+
+// The per-user shell folders a fresh NTUSER.DAT names, as the system writes them.
+struct ShellFolder {
+    const wchar_t* value;
+    const wchar_t* path;
+};
+const ShellFolder kUserShellFolders[] = {
+    {L"Desktop", L"%USERPROFILE%\\Desktop"},
+    {L"Personal", L"%USERPROFILE%\\Documents"},
+    {L"My Music", L"%USERPROFILE%\\Music"},
+    {L"My Pictures", L"%USERPROFILE%\\Pictures"},
+    {L"My Video", L"%USERPROFILE%\\Videos"},
+    {L"Favorites", L"%USERPROFILE%\\Favorites"},
+    {L"{374DE290-123F-4565-9164-39C4925E467B}", L"%USERPROFILE%\\Downloads"},
+    {L"AppData", L"%USERPROFILE%\\AppData\\Roaming"},
+    {L"Local AppData", L"%USERPROFILE%\\AppData\\Local"},
+};
+
+std::wstring ProfilesDirectory()
+{
+    wchar_t folder[MAX_PATH] = L"";
+    DWORD length = ARRAYSIZE(folder);
+    if (!GetProfilesDirectoryW(folder, &length))
+        return L"C:\\users";
+    return folder;
+}
+
+bool CreateFolderPath(const std::wstring& path)
+{
+    for (size_t at = path.find(L'\\', 3); ; at = path.find(L'\\', at + 1)) {
+        std::wstring part = path.substr(0, at);
+        if (!CreateDirectoryW(part.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+            return false;
+        if (at == std::wstring::npos)
+            return true;
+    }
+}
+
+// A hive file made by saving a scratch key: Wine writes a real registry file.
+bool SaveHive(const std::wstring& file, bool userHive)
+{
+    std::wstring scratch = std::wstring(kStateKey) + L"\\Hive";
+    Key key;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, scratch.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(),
+                        nullptr) != ERROR_SUCCESS)
+        return false;
+    if (userHive) {
+        Key folders;
+        if (RegCreateKeyExW(key.Get(), L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders", 0,
+                            nullptr, 0, KEY_ALL_ACCESS, nullptr, folders.Put(), nullptr) == ERROR_SUCCESS) {
+            for (const ShellFolder& folder : kUserShellFolders)
+                WriteString(folders.Get(), folder.value, folder.path, REG_EXPAND_SZ);
+        }
+        Key environment;
+        if (RegCreateKeyExW(key.Get(), L"Environment", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, environment.Put(),
+                            nullptr) == ERROR_SUCCESS)
+            WriteString(environment.Get(), L"TEMP", L"%USERPROFILE%\\AppData\\Local\\Temp", REG_EXPAND_SZ);
+    } else {
+        Key classes;
+        RegCreateKeyExW(key.Get(), L"Local Settings", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, classes.Put(), nullptr);
+    }
+    DeleteFileW(file.c_str());
+    EnableHivePrivileges();
+    bool saved = RegSaveKeyW(key.Get(), file.c_str(), nullptr) == ERROR_SUCCESS;
+    key.Reset();
+    DeleteTree(HKEY_LOCAL_MACHINE, scratch);
+    return saved;
+}
+
+void Remember(const wchar_t* list, const std::wstring& item)
+{
+    StateLock lock;
+    Key key = OpenState(std::wstring(L"Profiles\\") + list, true);
+    WriteString(key.Get(), item.c_str(), L"");
+}
+
+bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix)
+{
+    return text.size() > prefix.size() && _wcsnicmp(text.c_str(), prefix.c_str(), prefix.size()) == 0;
+}
+
+void DeleteFolderTree(const std::wstring& folder)
+{
+    // Only what lies below the profiles directory or our own data folder.
+    if (!StartsWithNoCase(folder, ProfilesDirectory() + L"\\") && !StartsWithNoCase(folder, PictureFolder()))
+        return;
+    std::vector<wchar_t> from(folder.begin(), folder.end());
+    from.push_back(L'\0');
+    from.push_back(L'\0');
+    SHFILEOPSTRUCTW operation{};
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = from.data();
+    operation.fFlags = FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT;
+    SHFileOperationW(&operation);
+}
+
+}  // namespace
+
+void EnableHivePrivileges()
+{
+    UniqueHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.Put()))
+        return;
+    for (const wchar_t* name : {SE_BACKUP_NAME, SE_RESTORE_NAME}) {
+        TOKEN_PRIVILEGES privileges{};
+        privileges.PrivilegeCount = 1;
+        privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        if (LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid))
+            AdjustTokenPrivileges(token.Get(), FALSE, &privileges, 0, nullptr, nullptr);
+    }
+}
+
+std::wstring ProfileFolderOf(const std::wstring& sid)
+{
+    Key entry;
+    std::wstring path = std::wstring(kProfileListKey) + L"\\" + sid;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, entry.Put()) != ERROR_SUCCESS)
+        return L"";
+    std::wstring stored = ReadString(entry.Get(), L"ProfileImagePath", L"");
+    wchar_t expanded[MAX_PATH * 4] = L"";
+    if (ExpandEnvironmentStringsW(stored.c_str(), expanded, ARRAYSIZE(expanded)) == 0)
+        return stored;
+    return expanded;
+}
+
+DWORD MakeProfile(const std::wstring& sid, const std::wstring& name, std::wstring* folder)
+{
+    PSID binarySid = nullptr;
+    if (!ConvertStringSidToSidW(sid.c_str(), &binarySid))
+        return ERROR_INVALID_SID;
+    UniqueLocalMemory sidMemory(binarySid);
+
+    std::wstring entryPath = std::wstring(kProfileListKey) + L"\\" + sid;
+    Key entry;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, entryPath.c_str(), 0, KEY_READ, entry.Put()) == ERROR_SUCCESS)
+        return ERROR_ALREADY_EXISTS;
+
+    // A folder of that name may be left from an earlier account.
+    std::wstring base = ProfilesDirectory() + L"\\" + name;
+    std::wstring chosen = base;
+    wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = L"";
+    DWORD computerLength = ARRAYSIZE(computer);
+    GetComputerNameW(computer, &computerLength);
+    for (int attempt = 0; PathFileExistsW(chosen.c_str()); ++attempt) {
+        wchar_t suffix[32] = L"";
+        if (attempt > 0)
+            swprintf(suffix, ARRAYSIZE(suffix), L".%03d", attempt - 1);
+        chosen = base + L"." + computer + suffix;
+        if (attempt > 999)
+            return ERROR_FILE_EXISTS;
+    }
+    if (!CreateFolderPath(chosen))
+        return GetLastError();
+    Remember(L"Folders", chosen);
+    for (const wchar_t* subfolder : kProfileSubfolders)
+        CreateFolderPath(chosen + L"\\" + subfolder);
+    if (!SaveHive(chosen + L"\\NTUSER.DAT", true) ||
+        !SaveHive(chosen + L"\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat", false))
+        return ERROR_CANTWRITE;
+
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, entryPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, entry.Put(),
+                        nullptr) != ERROR_SUCCESS)
+        return ERROR_CANTWRITE;
+    Remember(L"Keys", sid);
+    WriteString(entry.Get(), L"ProfileImagePath", chosen, REG_EXPAND_SZ);
+    WriteDword(entry.Get(), L"Flags", 0);
+    WriteDword(entry.Get(), L"State", 0);
+    WriteDword(entry.Get(), L"RefCount", 0);
+    RegSetValueExW(entry.Get(), L"Sid", 0, REG_BINARY, static_cast<const BYTE*>(binarySid),
+                   GetLengthSid(binarySid));
+    if (folder != nullptr)
+        *folder = chosen;
+    return ERROR_SUCCESS;
+}
+
+DWORD LoadProfile(const std::wstring& sid, HKEY* root)
+{
+    std::wstring folder = ProfileFolderOf(sid);
+    if (folder.empty())
+        return ERROR_FILE_NOT_FOUND;
+    EnableHivePrivileges();
+    Key hive;
+    if (RegOpenKeyExW(HKEY_USERS, sid.c_str(), 0, KEY_ALL_ACCESS, hive.Put()) != ERROR_SUCCESS) {
+        std::wstring file = folder + L"\\NTUSER.DAT";
+        LSTATUS status = RegLoadKeyW(HKEY_USERS, sid.c_str(), file.c_str());
+        if (status != ERROR_SUCCESS)
+            return static_cast<DWORD>(status);
+        status = RegOpenKeyExW(HKEY_USERS, sid.c_str(), 0, KEY_ALL_ACCESS, hive.Put());
+        if (status != ERROR_SUCCESS)
+            return static_cast<DWORD>(status);
+    }
+    Key entry;
+    std::wstring entryPath = std::wstring(kProfileListKey) + L"\\" + sid;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, entryPath.c_str(), 0, KEY_ALL_ACCESS, entry.Put()) == ERROR_SUCCESS)
+        WriteDword(entry.Get(), L"RefCount", ReadDword(entry.Get(), L"RefCount", 0) + 1);
+    *root = hive.Release();
+    return ERROR_SUCCESS;
+}
+
+DWORD UnloadProfile(const std::wstring& sid, HKEY root)
+{
+    if (root == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    RegCloseKey(root);
+    Key entry;
+    std::wstring entryPath = std::wstring(kProfileListKey) + L"\\" + sid;
+    DWORD count = 0;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, entryPath.c_str(), 0, KEY_ALL_ACCESS, entry.Put()) == ERROR_SUCCESS) {
+        count = ReadDword(entry.Get(), L"RefCount", 1);
+        count = count > 0 ? count - 1 : 0;
+        WriteDword(entry.Get(), L"RefCount", count);
+    }
+    // The running account's own hive is the session's; never unload it.
+    if (count == 0 && sid != ProcessUserSid()) {
+        EnableHivePrivileges();
+        RegUnLoadKeyW(HKEY_USERS, sid.c_str());
+    }
+    return ERROR_SUCCESS;
+}
+
+void RememberProfileKey(const std::wstring& keyName) { Remember(L"Keys", keyName); }
+void RememberProfileFolder(const std::wstring& folder) { Remember(L"Folders", folder); }
+
+void RemoveSandboxProfiles()
+{
+    StateLock lock;
+    EnableHivePrivileges();
+    Key keys = OpenState(L"Profiles\\Keys", false);
+    for (const std::wstring& name : ValueNames(keys.Get())) {
+        if (name != ProcessUserSid())
+            RegUnLoadKeyW(HKEY_USERS, name.c_str());
+        DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kProfileListKey) + L"\\" + name);
+    }
+    Key folders = OpenState(L"Profiles\\Folders", false);
+    for (const std::wstring& folder : ValueNames(folders.Get()))
+        DeleteFolderTree(folder);
+    keys.Reset();
+    folders.Reset();
+    DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kStateKey) + L"\\Profiles");
+}
+
+std::wstring PictureFolder()
+{
+    wchar_t data[MAX_PATH] = L"";
+    if (GetEnvironmentVariableW(L"ProgramData", data, ARRAYSIZE(data)) == 0)
+        wcscpy_s(data, L"C:\\ProgramData");
+    return std::wstring(data) + L"\\Vantrell Sandbox\\Pictures";
+}
+
+bool DrawPicture(const std::wstring& path, DWORD colour)
+{
+    const int size = 96;
+    const int stride = size * 3;
+    std::vector<BYTE> pixels(static_cast<size_t>(stride) * size);
+    BYTE r = static_cast<BYTE>(colour >> 16), g = static_cast<BYTE>(colour >> 8), b = static_cast<BYTE>(colour);
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
+            // A pale head and shoulders on the account's colour.
+            int dx = x - size / 2, headY = y - 36, shoulderY = y - 100;
+            bool head = dx * dx + headY * headY < 18 * 18;
+            bool shoulders = dx * dx + shoulderY * shoulderY < 40 * 40;
+            BYTE* p = &pixels[static_cast<size_t>(size - 1 - y) * stride + x * 3];
+            bool figure = head || shoulders;
+            p[0] = figure ? static_cast<BYTE>(255 - (255 - b) / 4) : b;
+            p[1] = figure ? static_cast<BYTE>(255 - (255 - g) / 4) : g;
+            p[2] = figure ? static_cast<BYTE>(255 - (255 - r) / 4) : r;
+        }
+    }
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof(info);
+    info.biWidth = size;
+    info.biHeight = size;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biCompression = BI_RGB;
+    info.biSizeImage = static_cast<DWORD>(pixels.size());
+    BITMAPFILEHEADER header{};
+    header.bfType = 0x4D42;
+    header.bfOffBits = sizeof(header) + sizeof(info);
+    header.bfSize = header.bfOffBits + info.biSizeImage;
+
+    size_t cut = path.rfind(L'\\');
+    if (cut != std::wstring::npos)
+        CreateFolderPath(path.substr(0, cut));
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                      nullptr));
+    if (!file)
+        return false;
+    DWORD written = 0;
+    return WriteFile(file.Get(), &header, sizeof(header), &written, nullptr) &&
+           WriteFile(file.Get(), &info, sizeof(info), &written, nullptr) &&
+           WriteFile(file.Get(), pixels.data(), static_cast<DWORD>(pixels.size()), &written, nullptr);
+}
+
+}  // namespace sandbox

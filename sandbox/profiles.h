@@ -1,0 +1,43 @@
+// Real profiles for the simulated accounts: a folder under the profiles
+// directory with its usual subfolders and two real registry hives, and the
+// profile-list entry the system keeps for it.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace sandbox {
+
+inline constexpr wchar_t kProfileListKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+
+// Turns on the backup and restore privileges that hive files need.
+void EnableHivePrivileges();
+
+// The profile folder of `sid` from its profile-list entry; empty when none.
+std::wstring ProfileFolderOf(const std::wstring& sid);
+
+// Makes the folder (name, else name.COMPUTER, name.COMPUTER.000, ...), its
+// hives and the entry, and remembers them so that a reset removes them.
+// ERROR_ALREADY_EXISTS when the SID has an entry already.
+DWORD MakeProfile(const std::wstring& sid, const std::wstring& name, std::wstring* folder);
+
+// Loads the profile's NTUSER.DAT under HKEY_USERS\<sid> (unless it is loaded
+// already) and counts the load in the entry's RefCount; the returned key is
+// the hive's root. UnloadProfile undoes one load.
+DWORD LoadProfile(const std::wstring& sid, HKEY* root);
+DWORD UnloadProfile(const std::wstring& sid, HKEY root);
+
+// Remembers a profile-list key or folder that a scenario made directly.
+void RememberProfileKey(const std::wstring& keyName);
+void RememberProfileFolder(const std::wstring& folder);
+
+// Unloads, deletes and forgets everything the sandbox made.
+void RemoveSandboxProfiles();
+
+// The folder that holds the simulated accounts' pictures.
+std::wstring PictureFolder();
+// Writes a 96 x 96 picture of the given colour (0xRRGGBB) as a .bmp file.
+bool DrawPicture(const std::wstring& path, DWORD colour);
+
+}  // namespace sandbox

@@ -1,0 +1,482 @@
+// Scenarios: INI files that describe a whole simulated machine. Reading one
+// checks every line first; only a scenario that makes sense replaces the
+// machine.
+#include "sandbox/sandbox.h"
+
+#include <windows.h>
+#include <sddl.h>
+#include <userenv.h>
+
+#include <algorithm>
+#include <cwctype>
+#include <vector>
+
+#include "sandbox/profiles.h"
+#include "sandbox/state.h"
+
+#ifndef VANTRELL_SCENARIO_DIR
+#define VANTRELL_SCENARIO_DIR L"sandbox\\scenarios"
+#endif
+
+namespace sandbox {
+
+namespace {
+
+constexpr wchar_t kWinlogonKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+constexpr wchar_t kRunningAccount[] = L"*";
+
+struct AccountPlan {
+    Account account;
+    bool running = false;      // the account this process runs as
+    std::wstring type = L"standard";
+    std::wstring password;
+    bool hidden = false;
+    bool profile = false;
+    bool corruptedProfile = false;
+    bool hasPicture = false;
+    DWORD pictureColour = 0;
+};
+
+struct Plan {
+    DWORD pageSize = 0;
+    DWORD minimumPasswordLength = 0;
+    bool profileService = true;
+    bool securityPolicy = true;
+    bool elevated = true;
+    std::wstring consoleUser = kRunningAccount;
+    std::wstring autoLogon;
+    std::vector<AccountPlan> accounts;
+};
+
+std::vector<std::wstring> MultiString(const std::vector<wchar_t>& buffer)
+{
+    std::vector<std::wstring> items;
+    for (const wchar_t* p = buffer.data(); *p != L'\0'; p += wcslen(p) + 1)
+        items.emplace_back(p);
+    return items;
+}
+
+std::vector<std::wstring> SectionNames(const std::wstring& path)
+{
+    std::vector<wchar_t> buffer(65536);
+    DWORD length = GetPrivateProfileSectionNamesW(buffer.data(), static_cast<DWORD>(buffer.size()), path.c_str());
+    buffer.resize(length + 2, L'\0');
+    return MultiString(buffer);
+}
+
+std::vector<std::wstring> SectionLines(const std::wstring& path, const std::wstring& section)
+{
+    std::vector<wchar_t> buffer(65536);
+    DWORD length = GetPrivateProfileSectionW(section.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()),
+                                             path.c_str());
+    buffer.resize(length + 2, L'\0');
+    return MultiString(buffer);
+}
+
+std::wstring Trimmed(const std::wstring& text)
+{
+    size_t first = text.find_first_not_of(L" \t");
+    if (first == std::wstring::npos)
+        return L"";
+    size_t last = text.find_last_not_of(L" \t");
+    return text.substr(first, last - first + 1);
+}
+
+bool Same(const std::wstring& a, const wchar_t* b)
+{
+    return _wcsicmp(a.c_str(), b) == 0;
+}
+
+class Reader {
+public:
+    explicit Reader(std::wstring* error) : error_(error) {}
+
+    bool Fail(const std::wstring& section, const std::wstring& message)
+    {
+        if (error_ != nullptr)
+            *error_ = L"[" + section + L"] " + message;
+        return false;
+    }
+
+    bool YesNo(const std::wstring& section, const std::wstring& key, const std::wstring& value, bool* out)
+    {
+        if (Same(value, L"yes") || value == L"1") {
+            *out = true;
+            return true;
+        }
+        if (Same(value, L"no") || value == L"0") {
+            *out = false;
+            return true;
+        }
+        return Fail(section, key + L" must be yes or no, not \"" + value + L"\"");
+    }
+
+    bool Number(const std::wstring& section, const std::wstring& key, const std::wstring& value, DWORD* out,
+                int base = 10)
+    {
+        wchar_t* end = nullptr;
+        unsigned long number = wcstoul(value.c_str(), &end, base);
+        if (value.empty() || *end != L'\0')
+            return Fail(section, key + L" must be a number, not \"" + value + L"\"");
+        *out = static_cast<DWORD>(number);
+        return true;
+    }
+
+private:
+    std::wstring* error_;
+};
+
+bool ReadMachine(Reader& reader, const std::wstring& section, const std::vector<std::wstring>& lines, Plan* plan)
+{
+    for (const std::wstring& line : lines) {
+        size_t equals = line.find(L'=');
+        if (equals == std::wstring::npos)
+            return reader.Fail(section, L"line without '=': " + line);
+        std::wstring key = Trimmed(line.substr(0, equals)), value = Trimmed(line.substr(equals + 1));
+        bool ok = true;
+        if (Same(key, L"AccountsPerPage"))
+            ok = reader.Number(section, key, value, &plan->pageSize);
+        else if (Same(key, L"MinimumPasswordLength"))
+            ok = reader.Number(section, key, value, &plan->minimumPasswordLength);
+        else if (Same(key, L"ProfileService"))
+            ok = reader.YesNo(section, key, value, &plan->profileService);
+        else if (Same(key, L"SecurityPolicy"))
+            ok = reader.YesNo(section, key, value, &plan->securityPolicy);
+        else if (Same(key, L"Elevated"))
+            ok = reader.YesNo(section, key, value, &plan->elevated);
+        else if (Same(key, L"ConsoleUser"))
+            plan->consoleUser = value;
+        else if (Same(key, L"AutoLogon"))
+            plan->autoLogon = value;
+        else
+            return reader.Fail(section, L"unknown setting " + key);
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+struct FlagKey {
+    const wchar_t* key;
+    DWORD flag;
+};
+const FlagKey kFlagKeys[] = {
+    {L"Disabled", UF_ACCOUNTDISABLE},
+    {L"LockedOut", UF_LOCKOUT},
+    {L"PasswordNeverExpires", UF_DONT_EXPIRE_PASSWD},
+    {L"PasswordCannotChange", UF_PASSWD_CANT_CHANGE},
+    {L"PasswordNotRequired", UF_PASSWD_NOTREQD},
+};
+
+bool ReadAccount(Reader& reader, const std::wstring& section, const std::wstring& name,
+                 const std::vector<std::wstring>& lines, AccountPlan* plan)
+{
+    plan->running = name == kRunningAccount;
+    plan->account.name = plan->running ? ProcessUserName() : name;
+    for (const std::wstring& line : lines) {
+        size_t equals = line.find(L'=');
+        if (equals == std::wstring::npos)
+            return reader.Fail(section, L"line without '=': " + line);
+        std::wstring key = Trimmed(line.substr(0, equals)), value = Trimmed(line.substr(equals + 1));
+        Account& a = plan->account;
+        bool ok = true, handled = true;
+        if (Same(key, L"Rid"))
+            ok = reader.Number(section, key, value, &a.rid);
+        else if (Same(key, L"FullName"))
+            a.fullName = value;
+        else if (Same(key, L"Comment"))
+            a.comment = value;
+        else if (Same(key, L"Type"))
+            plan->type = value;
+        else if (Same(key, L"Password"))
+            plan->password = value;
+        else if (Same(key, L"PasswordExpired"))
+            ok = reader.YesNo(section, key, value, &a.passwordExpired);
+        else if (Same(key, L"Hidden"))
+            ok = reader.YesNo(section, key, value, &plan->hidden);
+        else if (Same(key, L"Profile"))
+            ok = reader.YesNo(section, key, value, &plan->profile);
+        else if (Same(key, L"CorruptedProfile"))
+            ok = reader.YesNo(section, key, value, &plan->corruptedProfile);
+        else if (Same(key, L"Unreadable"))
+            ok = reader.YesNo(section, key, value, &a.unreadable);
+        else if (Same(key, L"Picture")) {
+            ok = reader.Number(section, key, value, &plan->pictureColour, 16);
+            plan->hasPicture = true;
+        } else
+            handled = false;
+        if (!handled) {
+            const FlagKey* flag = std::find_if(std::begin(kFlagKeys), std::end(kFlagKeys),
+                                               [&](const FlagKey& f) { return Same(key, f.key); });
+            if (flag == std::end(kFlagKeys))
+                return reader.Fail(section, L"unknown setting " + key);
+            bool set = false;
+            ok = reader.YesNo(section, key, value, &set);
+            if (set)
+                a.flags |= flag->flag;
+        }
+        if (!ok)
+            return false;
+    }
+    if (!Same(plan->type, L"administrator") && !Same(plan->type, L"standard") && !Same(plan->type, L"guest") &&
+        !Same(plan->type, L"none"))
+        return reader.Fail(section, L"Type must be administrator, standard, guest or none");
+    if (plan->corruptedProfile)
+        plan->profile = true;
+    return true;
+}
+
+// Many similar accounts: "[Generated]" with Count, NamePrefix and Type.
+bool ReadGenerated(Reader& reader, const std::wstring& section, const std::vector<std::wstring>& lines, Plan* plan)
+{
+    DWORD count = 0;
+    std::wstring prefix = L"user", type = L"standard";
+    for (const std::wstring& line : lines) {
+        size_t equals = line.find(L'=');
+        std::wstring key = Trimmed(line.substr(0, equals)),
+                     value = equals == std::wstring::npos ? L"" : Trimmed(line.substr(equals + 1));
+        if (Same(key, L"Count")) {
+            if (!reader.Number(section, key, value, &count))
+                return false;
+        } else if (Same(key, L"NamePrefix")) {
+            prefix = value;
+        } else if (Same(key, L"Type")) {
+            type = value;
+        } else {
+            return reader.Fail(section, L"unknown setting " + key);
+        }
+    }
+    if (count > 5000)
+        return reader.Fail(section, L"Count above 5000");
+    for (DWORD i = 1; i <= count; ++i) {
+        AccountPlan generated;
+        wchar_t number[16];
+        swprintf(number, ARRAYSIZE(number), L"%03lu", static_cast<unsigned long>(i));
+        generated.account.name = prefix + number;
+        generated.account.fullName = L"Staff member " + std::to_wstring(i);
+        generated.type = type;
+        // Every third one has a password, every tenth is disabled.
+        if (i % 3 == 0)
+            generated.password = L"Pass" + std::to_wstring(i) + L"word";
+        if (i % 10 == 0)
+            generated.account.flags |= UF_ACCOUNTDISABLE;
+        plan->accounts.push_back(std::move(generated));
+    }
+    return true;
+}
+
+bool ReadPlan(const std::wstring& path, Plan* plan, std::wstring* error)
+{
+    Reader reader(error);
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return reader.Fail(path, L"the scenario file cannot be found");
+    for (const std::wstring& section : SectionNames(path)) {
+        std::vector<std::wstring> lines = SectionLines(path, section);
+        bool ok;
+        if (Same(section, L"Machine"))
+            ok = ReadMachine(reader, section, lines, plan);
+        else if (Same(section, L"Generated"))
+            ok = ReadGenerated(reader, section, lines, plan);
+        else if (section.size() > 8 && _wcsnicmp(section.c_str(), L"Account ", 8) == 0) {
+            AccountPlan account;
+            ok = ReadAccount(reader, section, Trimmed(section.substr(8)), lines, &account);
+            plan->accounts.push_back(std::move(account));
+        } else
+            return reader.Fail(section, L"unknown section");
+        if (!ok)
+            return false;
+    }
+    // Names are unique without regard to case, and so are RIDs.
+    for (size_t i = 0; i < plan->accounts.size(); ++i) {
+        for (size_t j = i + 1; j < plan->accounts.size(); ++j) {
+            const Account& a = plan->accounts[i].account;
+            const Account& b = plan->accounts[j].account;
+            if (_wcsicmp(a.name.c_str(), b.name.c_str()) == 0)
+                return reader.Fail(L"Account " + b.name, L"the name is used twice");
+            if (a.rid != 0 && a.rid == b.rid)
+                return reader.Fail(L"Account " + b.name, L"the RID is used twice");
+        }
+    }
+    return true;
+}
+
+// The running account's SID decides the machine's domain and its own RID.
+void SettleRids(Plan* plan, const std::wstring& processSid)
+{
+    size_t cut = processSid.rfind(L'-');
+    DWORD runningRid = cut != std::wstring::npos ? wcstoul(processSid.c_str() + cut + 1, nullptr, 10) : 1000;
+    DWORD next = 1001;
+    for (const AccountPlan& p : plan->accounts)
+        next = std::max(next, p.account.rid + 1);
+    next = std::max(next, runningRid + 1);
+    for (AccountPlan& p : plan->accounts) {
+        if (p.running)
+            p.account.rid = runningRid;
+        else if (p.account.rid == 0)
+            p.account.rid = next++;
+    }
+}
+
+void WriteAutoLogon(const Plan& plan)
+{
+    Key winlogon;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kWinlogonKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, winlogon.Put(),
+                        nullptr) != ERROR_SUCCESS)
+        return;
+    wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = L"";
+    DWORD length = ARRAYSIZE(computer);
+    GetComputerNameW(computer, &length);
+    DeleteSecret(L"DefaultPassword");
+    RegDeleteValueW(winlogon.Get(), L"DefaultPassword");
+    const AccountPlan* chosen = nullptr;
+    for (const AccountPlan& p : plan.accounts) {
+        if (!plan.autoLogon.empty() && _wcsicmp(p.account.name.c_str(), plan.autoLogon.c_str()) == 0)
+            chosen = &p;
+    }
+    if (chosen != nullptr) {
+        WriteString(winlogon.Get(), L"AutoAdminLogon", L"1");
+        WriteString(winlogon.Get(), L"DefaultUserName", chosen->account.name);
+        WriteString(winlogon.Get(), L"DefaultDomainName", computer);
+        WriteSecret(L"DefaultPassword", reinterpret_cast<const BYTE*>(chosen->password.c_str()),
+                    static_cast<DWORD>(chosen->password.size() * sizeof(wchar_t)));
+    } else {
+        // The system keeps the last account's name with sign-in turned off.
+        WriteString(winlogon.Get(), L"AutoAdminLogon", L"0");
+        WriteString(winlogon.Get(), L"DefaultUserName", ProcessUserName());
+        WriteString(winlogon.Get(), L"DefaultDomainName", computer);
+    }
+}
+
+// The pair the profile service leaves when it cannot load a profile: the
+// real entry backed up as SID.bak, and a new entry for a temporary profile.
+void CorruptProfile(const std::wstring& sid)
+{
+    std::wstring list = kProfileListKey;
+    Key original;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (list + L"\\" + sid).c_str(), 0, KEY_ALL_ACCESS, original.Put()) !=
+        ERROR_SUCCESS)
+        return;
+    Key backup;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, (list + L"\\" + sid + L".bak").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                        nullptr, backup.Put(), nullptr) != ERROR_SUCCESS)
+        return;
+    RememberProfileKey(sid + L".bak");
+    RegCopyTreeW(original.Get(), nullptr, backup.Get());
+    WriteDword(backup.Get(), L"State", 0x8000);
+    WriteDword(backup.Get(), L"RefCount", 1);
+
+    wchar_t profiles[MAX_PATH] = L"C:\\users";
+    DWORD length = ARRAYSIZE(profiles);
+    GetProfilesDirectoryW(profiles, &length);
+    std::wstring temp = std::wstring(profiles) + L"\\TEMP";
+    CreateDirectoryW(temp.c_str(), nullptr);
+    RememberProfileFolder(temp);
+    WriteString(original.Get(), L"ProfileImagePath", temp, REG_EXPAND_SZ);
+    WriteDword(original.Get(), L"State", 0x804);
+    WriteDword(original.Get(), L"RefCount", 1);
+}
+
+void Build(const Plan& plan, const std::wstring& scenario)
+{
+    std::wstring processSid = ProcessUserSid();
+    size_t cut = processSid.rfind(L'-');
+    std::wstring domain = cut != std::wstring::npos ? processSid.substr(0, cut) : L"S-1-5-21-0-0-0";
+
+    Key state = OpenState(L"", true);
+    WriteString(state.Get(), kDomainSid, domain);
+    WriteString(state.Get(), kScenario, scenario);
+    WriteDword(state.Get(), kPageSize, plan.pageSize);
+    WriteDword(state.Get(), kMinimumPasswordLength, plan.minimumPasswordLength);
+    WriteDword(state.Get(), kProfileService, plan.profileService);
+    WriteDword(state.Get(), kSecurityPolicy, plan.securityPolicy);
+    WriteDword(state.Get(), kElevated, plan.elevated);
+    if (Same(plan.consoleUser, L"none"))
+        WriteString(state.Get(), kConsoleUser, L"");
+    else if (plan.consoleUser != kRunningAccount)
+        WriteString(state.Get(), kConsoleUser, plan.consoleUser);
+
+    DWORD nextRid = 1001;
+    for (const AccountPlan& p : plan.accounts) {
+        Account a = p.account;
+        nextRid = std::max(nextRid, a.rid + 1);
+        a.flags |= UF_SCRIPT | UF_NORMAL_ACCOUNT;
+        a.hasPassword = !p.password.empty();
+        a.passwordHash = a.hasPassword ? HashPassword(a.name, p.password.c_str()) : 0;
+        a.passwordSetTime = Now() - 86400 * 30;
+        std::wstring sid = AccountSid(a.rid);
+        if (p.hasPicture) {
+            std::wstring picture = PictureFolder() + L"\\" + a.name + L".bmp";
+            if (DrawPicture(picture, p.pictureColour)) {
+                a.picture = picture;
+                RememberProfileFolder(picture);
+            }
+        }
+        SaveAccount(a);
+        if (Same(p.type, L"administrator"))
+            AddMember(kAdministratorsRid, sid);
+        else if (Same(p.type, L"standard"))
+            AddMember(kUsersRid, sid);
+        else if (Same(p.type, L"guest"))
+            AddMember(kGuestsRid, sid);
+        if (p.hidden)
+            SetRights(sid, {L"SeDenyInteractiveLogonRight"});
+        if (p.profile && ProfileFolderOf(sid).empty()) {
+            if (p.running) {
+                // Wine's own profile of the running account, given the entry it lacks.
+                wchar_t folder[MAX_PATH] = L"";
+                DWORD length = ARRAYSIZE(folder);
+                if (GetUserProfileDirectoryW(nullptr, folder, &length) || ExpandEnvironmentStringsW(
+                        L"%USERPROFILE%", folder, ARRAYSIZE(folder))) {
+                    Key entry;
+                    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kProfileListKey) + L"\\" + sid).c_str(),
+                                        0, nullptr, 0, KEY_ALL_ACCESS, nullptr, entry.Put(), nullptr) ==
+                        ERROR_SUCCESS) {
+                        RememberProfileKey(sid);
+                        WriteString(entry.Get(), L"ProfileImagePath", folder, REG_EXPAND_SZ);
+                        WriteDword(entry.Get(), L"State", 0);
+                        WriteDword(entry.Get(), L"RefCount", 0);
+                    }
+                }
+            } else {
+                MakeProfile(sid, a.name, nullptr);
+            }
+        }
+        if (p.corruptedProfile)
+            CorruptProfile(sid);
+    }
+    WriteDword(state.Get(), kNextRid, nextRid);
+    WriteAutoLogon(plan);
+}
+
+}  // namespace
+
+bool ResetMachine(const std::wstring& path, std::wstring* error)
+{
+    Plan plan;
+    if (!ReadPlan(path, &plan, error))
+        return false;
+    SettleRids(&plan, ProcessUserSid());
+
+    StateLock lock;
+    RemoveSandboxProfiles();
+    DeleteTree(HKEY_LOCAL_MACHINE, kStateKey);
+    std::wstring scenario = path.substr(path.find_last_of(L"\\/") + 1);
+    Build(plan, scenario);
+    if (error != nullptr)
+        error->clear();
+    return true;
+}
+
+std::wstring ScenarioFolder()
+{
+    std::wstring folder = VANTRELL_SCENARIO_DIR;
+    std::replace(folder.begin(), folder.end(), L'/', L'\\');
+    return folder;
+}
+
+std::wstring ScenarioPath(const std::wstring& name)
+{
+    return ScenarioFolder() + L"\\" + name + L".ini";
+}
+
+}  // namespace sandbox

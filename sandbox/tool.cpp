@@ -1,0 +1,111 @@
+// The sandbox's own tool: resets the simulated machine to a scenario and
+// shows what it holds.
+//   sandbox-tool reset <scenario name or .ini path>
+//   sandbox-tool show
+//   sandbox-tool record
+#include <windows.h>
+#include <lm.h>
+
+#include <cstdio>
+#include <string>
+
+#include "platform/machine.h"
+#include "sandbox/profiles.h"
+#include "sandbox/sandbox.h"
+#include "sandbox/state.h"
+
+namespace {
+
+const wchar_t* TypeName(DWORD privilege)
+{
+    switch (privilege) {
+    case USER_PRIV_ADMIN: return L"administrator";
+    case USER_PRIV_USER: return L"standard";
+    default: return L"guest";
+    }
+}
+
+bool Holds(const std::wstring& sid, const wchar_t* right)
+{
+    for (const std::wstring& held : sandbox::RightsOf(sid)) {
+        if (_wcsicmp(held.c_str(), right) == 0)
+            return true;
+    }
+    return false;
+}
+
+void Show()
+{
+    std::wstring scenario = sandbox::MachineString(sandbox::kScenario, L"(none)");
+    wprintf(L"scenario: %ls\n", scenario.c_str());
+    wprintf(L"domain:   %ls\n", sandbox::DomainSid().c_str());
+    bool named = false;
+    std::wstring console = sandbox::MachineString(sandbox::kConsoleUser, L"", &named);
+    wprintf(L"console:  %ls\n", named ? (console.empty() ? L"(no session)" : console.c_str())
+                                      : (sandbox::ProcessUserName() + L" (the running account)").c_str());
+    wprintf(L"elevated: %ls   profile service: %ls   security policy: %ls   page size: %lu\n\n",
+            sandbox::MachineDword(sandbox::kElevated, 1) ? L"yes" : L"no",
+            sandbox::MachineDword(sandbox::kProfileService, 1) ? L"present" : L"absent",
+            sandbox::MachineDword(sandbox::kSecurityPolicy, 1) ? L"available" : L"refused",
+            static_cast<unsigned long>(sandbox::MachineDword(sandbox::kPageSize, 0)));
+    wprintf(L"%-5ls %-20ls %-24ls %-13ls %-8ls %ls\n", L"RID", L"name", L"full name", L"type", L"password",
+            L"flags");
+    for (const sandbox::Account& a : sandbox::Accounts()) {
+        std::wstring sid = sandbox::AccountSid(a.rid);
+        std::wstring flags;
+        if (a.flags & UF_ACCOUNTDISABLE) flags += L"disabled ";
+        if (a.flags & UF_LOCKOUT) flags += L"locked-out ";
+        if (a.flags & UF_DONT_EXPIRE_PASSWD) flags += L"never-expires ";
+        if (a.flags & UF_PASSWD_CANT_CHANGE) flags += L"cannot-change ";
+        if (a.flags & UF_PASSWD_NOTREQD) flags += L"not-required ";
+        if (a.passwordExpired) flags += L"expired ";
+        if (Holds(sid, L"SeDenyInteractiveLogonRight")) flags += L"hidden ";
+        if (a.unreadable) flags += L"unreadable ";
+        std::wstring profile = sandbox::ProfileFolderOf(sid);
+        if (!profile.empty()) flags += L"profile=" + profile + L" ";
+        if (!a.picture.empty()) flags += L"picture ";
+        wprintf(L"%-5lu %-20ls %-24ls %-13ls %-8ls %ls\n", static_cast<unsigned long>(a.rid), a.name.c_str(),
+                a.fullName.c_str(), TypeName(sandbox::PrivilegeOf(a)), a.hasPassword ? L"set" : L"none",
+                flags.c_str());
+    }
+}
+
+void ShowRecord()
+{
+    for (const sandbox::RecordedAction& action : sandbox::RecordedActions()) {
+        wprintf(L"%ls", action.call.c_str());
+        for (const auto& detail : action.details)
+            wprintf(L" %ls=\"%ls\"", detail.first.c_str(), detail.second.c_str());
+        wprintf(L"\n");
+    }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    std::wstring command = argc > 1 ? argv[1] : L"";
+    if (command == L"reset" && argc == 3) {
+        std::wstring scenario = argv[2];
+        if (scenario.find(L'\\') == std::wstring::npos && scenario.find(L'/') == std::wstring::npos &&
+            scenario.find(L".ini") == std::wstring::npos)
+            scenario = sandbox::ScenarioPath(scenario);
+        std::wstring error;
+        if (!sandbox::ResetMachine(scenario, &error)) {
+            fwprintf(stderr, L"sandbox-tool: %ls\n", error.c_str());
+            return 1;
+        }
+        Show();
+        return 0;
+    }
+    if (command == L"show" && argc == 2) {
+        Show();
+        return 0;
+    }
+    if (command == L"record" && argc == 2) {
+        ShowRecord();
+        return 0;
+    }
+    fwprintf(stderr, L"usage: sandbox-tool reset <scenario>| show | record\n");
+    return 2;
+}
