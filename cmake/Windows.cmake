@@ -73,11 +73,16 @@ endif()
 if(VANTRELL_TESTS)
   add_subdirectory(tests/core)
   add_subdirectory(tests/win)
+  add_subdirectory(tests/contract)
 
   find_program(VANTRELL_OBJDUMP NAMES ${CMAKE_CXX_COMPILER_TARGET}-objdump x86_64-w64-mingw32-objdump objdump)
   if(VANTRELL_OBJDUMP)
     add_test(NAME Product.ImportsOnlySystemDlls
              COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${VANTRELL_OBJDUMP} -DEXE=$<TARGET_FILE:vantrell>
                      -P ${CMAKE_SOURCE_DIR}/cmake/check-imports.cmake)
+    add_test(NAME Product.LinksNoSimulatedMachine
+             COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${VANTRELL_OBJDUMP} -DPRODUCT=$<TARGET_FILE:vantrell>
+                     -DSANDBOX=$<TARGET_FILE:vantrell-sandbox>
+                     -P ${CMAKE_SOURCE_DIR}/cmake/check-no-simulation.cmake)
   endif()
 endif()

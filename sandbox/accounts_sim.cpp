@@ -77,9 +77,8 @@ DWORD PasswordAge(const Account& a)
 }
 
 // Writes (or, with a measuring packer, only sizes) one record.
-void FillRecord(const Account& a, DWORD level, BYTE* record, Packer& packer)
+void FillRecord(const Account& a, DWORD priv, DWORD level, BYTE* record, Packer& packer)
 {
-    DWORD priv = sandbox::PrivilegeOf(a);
     switch (level) {
     case 0: {
         USER_INFO_0 info{};
@@ -183,13 +182,13 @@ BYTE* PackRecords(const std::vector<const Account*>& accounts, DWORD level)
     size_t records = recordSize * accounts.size();
     Packer measure(nullptr, records);
     for (const Account* a : accounts)
-        FillRecord(*a, level, nullptr, measure);
+        FillRecord(*a, 0, level, nullptr, measure);
     BYTE* block = static_cast<BYTE*>(LocalAlloc(LPTR, std::max<size_t>(measure.Used(), 1)));
     if (block == nullptr)
         return nullptr;
     Packer packer(block, records);
     for (size_t i = 0; i < accounts.size(); ++i)
-        FillRecord(*accounts[i], level, block + i * recordSize, packer);
+        FillRecord(*accounts[i], sandbox::PrivilegeOf(*accounts[i]), level, block + i * recordSize, packer);
     return block;
 }
 
@@ -360,10 +359,14 @@ NET_API_STATUS NetUserEnum(LPCWSTR servername, DWORD level, DWORD filter, LPBYTE
     if (RecordSize(level) == 0)
         return ERROR_INVALID_LEVEL;
 
-    std::vector<Account> all;
-    if (filter == 0 || (filter & FILTER_NORMAL_ACCOUNT) != 0)
-        all = sandbox::Accounts();
+    // An enumeration reads the database once, at its first page; the resume
+    // handle walks that snapshot.
+    static std::vector<Account> snapshot;
+    sandbox::StateLock lock;
     DWORD start = resume_handle != nullptr ? *resume_handle : 0;
+    if (start == 0 || start > snapshot.size())
+        snapshot = (filter == 0 || (filter & FILTER_NORMAL_ACCOUNT) != 0) ? sandbox::Accounts() : std::vector<Account>();
+    const std::vector<Account>& all = snapshot;
     if (start > all.size())
         start = static_cast<DWORD>(all.size());
 
@@ -378,7 +381,7 @@ NET_API_STATUS NetUserEnum(LPCWSTR servername, DWORD level, DWORD filter, LPBYTE
         size_t fits = 0, bytes = 0;
         while (fits < count) {
             Packer measure(nullptr, RecordSize(level));
-            FillRecord(all[start + fits], level, nullptr, measure);
+            FillRecord(all[start + fits], 0, level, nullptr, measure);
             if (fits > 0 && bytes + measure.Used() > prefmaxlen)
                 break;
             bytes += measure.Used();

@@ -1,7 +1,9 @@
 #!/bin/sh
-# Builds the account manager and opens it under Wine. Without a display it
-# runs under Xvfb, saves a screenshot once the window has painted, prints the
-# PNG's path and exits.
+# Builds the account manager and opens it under Wine, in the sandbox: the same
+# program on a simulated machine, reset first to the scenario named by
+# VANTRELL_SCENARIO (default: sandbox/scenarios/default.ini). Without a
+# display it runs under Xvfb, saves a screenshot once the window has painted,
+# prints the PNG's path and exits.
 set -eu
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 "$ROOT/scripts/install-deps.sh"
@@ -9,10 +11,15 @@ ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD="$ROOT/build/windows"
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
-cmake --build "$BUILD" -j "$(nproc)" --target vantrell wineprefix
+cmake --build "$BUILD" -j "$(nproc)" --target vantrell-sandbox sandbox-tool wineprefix
+PROGRAM="$BUILD/vantrell-sandbox.exe"
+reset_machine() {
+    "$BUILD/wine-launcher" "$BUILD/sandbox-tool.exe" reset "${VANTRELL_SCENARIO:-default}" </dev/null >/dev/null
+}
 
 if [ -n "${DISPLAY:-}" ]; then
-    exec "$BUILD/wine-launcher" "$BUILD/vantrell.exe" "$@"
+    reset_machine
+    exec "$BUILD/wine-launcher" "$PROGRAM" "$@"
 fi
 
 . "$ROOT/scripts/wine-session.sh"
@@ -25,7 +32,8 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-"$BUILD/wine-launcher" "$BUILD/vantrell.exe" "$@" </dev/null >/dev/null 2>&1 &
+reset_machine
+"$BUILD/wine-launcher" "$PROGRAM" "$@" </dev/null >/dev/null 2>&1 &
 
 # Wait for the main window to be mapped, then give it time to paint.
 shown=""

@@ -9,6 +9,7 @@
 #include "app/main_window.h"
 #include "app/startup.h"
 #include "platform/system.h"
+#include "sandbox/sandbox.h"
 
 namespace {
 
@@ -98,6 +99,35 @@ TEST_F(Startup, NotElevatedStartsItselfAgainWithRunasAndTheSameArguments)
     EXPECT_EQ(commandLine, seen.parameters) << "the arguments go on exactly as received";
     EXPECT_EQ(folder, seen.directory);
     EXPECT_EQ(SW_SHOWMAXIMIZED, seen.show);
+}
+
+// The real elevation check and relaunch, on the simulated machine: the
+// relaunch is one "runas" request, recorded instead of started.
+TEST_F(Startup, RelaunchOnTheMachineIsOneRunasRequest)
+{
+    std::wstring error;
+    ASSERT_TRUE(sandbox::ResetMachine(sandbox::ScenarioPath(L"default"), &error));
+    sandbox::SetElevated(false);
+    sandbox::ClearRecord();
+    const wchar_t* commandLine = L"/a \"b c\"";
+    int exitCode = RunProcess(GetModuleHandleW(nullptr), commandLine, SW_SHOWNORMAL, DefaultStartupActions());
+    sandbox::SetElevated(true);
+    EXPECT_EQ(0, exitCode);
+
+    std::vector<sandbox::RecordedAction> actions = sandbox::RecordedActions();
+    ASSERT_EQ(1u, actions.size());
+    sandbox::RecordedAction& runas = actions[0];
+    EXPECT_EQ(L"ShellExecuteExW", runas.call);
+    wchar_t path[2048];
+    GetModuleFileNameW(nullptr, path, 2048);
+    std::wstring folder(path);
+    folder.erase(folder.rfind(L'\\'));
+    EXPECT_EQ(L"runas", runas.details[L"verb"]);
+    EXPECT_EQ(path, runas.details[L"file"]);
+    EXPECT_EQ(commandLine, runas.details[L"parameters"]);
+    EXPECT_EQ(folder, runas.details[L"directory"]);
+    EXPECT_EQ(std::to_wstring(SW_SHOWNORMAL), runas.details[L"show"]);
+    EXPECT_EQ(std::to_wstring(SEE_MASK_NOCLOSEPROCESS), runas.details[L"mask"]);
 }
 
 TEST_F(Startup, ComRunsForTheWholeRunAndStopsAfterIt)

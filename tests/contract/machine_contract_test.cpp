@@ -1,0 +1,565 @@
+// What the program relies on from the machine's services, checked through
+// the boundary the way the account code calls it.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <sddl.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "contract_machine.h"
+#include "platform/machine.h"
+
+namespace {
+
+std::string Narrow(const std::wstring& text)
+{
+    return std::string(text.begin(), text.end());
+}
+
+std::wstring ComputerName()
+{
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = L"";
+    DWORD length = ARRAYSIZE(name);
+    GetComputerNameW(name, &length);
+    return name;
+}
+
+LSA_UNICODE_STRING Counted(const wchar_t* text)
+{
+    LSA_UNICODE_STRING counted;
+    counted.Buffer = const_cast<PWSTR>(text);
+    counted.Length = static_cast<USHORT>(wcslen(text) * sizeof(wchar_t));
+    counted.MaximumLength = static_cast<USHORT>(counted.Length + sizeof(wchar_t));
+    return counted;
+}
+
+// The SID of an account as the account code looks it up: 260-byte buffer,
+// 260 characters of domain.
+struct LookedUp {
+    bool found = false;
+    BYTE sid[260] = {};
+    std::wstring sidString, domain;
+    SID_NAME_USE use = SidTypeUnknown;
+};
+
+LookedUp Lookup(const std::wstring& name)
+{
+    LookedUp result;
+    DWORD sidSize = sizeof(result.sid);
+    wchar_t domain[260];
+    DWORD domainLength = ARRAYSIZE(domain);
+    result.found = machine::LookupAccountNameW(nullptr, name.c_str(), result.sid, &sidSize, domain, &domainLength,
+                                               &result.use) != FALSE;
+    if (result.found) {
+        result.domain = domain;
+        LPWSTR text = nullptr;
+        if (ConvertSidToStringSidW(result.sid, &text)) {
+            result.sidString = text;
+            LocalFree(text);
+        }
+    }
+    return result;
+}
+
+// The built-in group's name as the system gives it.
+std::wstring GroupName(WELL_KNOWN_SID_TYPE type)
+{
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof(sid);
+    if (!CreateWellKnownSid(type, nullptr, sid, &size))
+        return L"";
+    wchar_t name[260], domain[260];
+    DWORD nameLength = ARRAYSIZE(name), domainLength = ARRAYSIZE(domain);
+    SID_NAME_USE use;
+    if (!machine::LookupAccountSidW(nullptr, sid, name, &nameLength, domain, &domainLength, &use))
+        return L"";
+    return name;
+}
+
+class MachineContract : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string why;
+        if (!PrepareContractMachine(&why))
+            GTEST_SKIP() << why;
+    }
+
+    void TearDown() override
+    {
+        for (const std::wstring& name : made_)
+            machine::NetUserDel(nullptr, name.c_str());
+    }
+
+    // Adds an account the way account creation does (level 1, a standard user).
+    std::wstring Add(const wchar_t* base, const wchar_t* password, NET_API_STATUS* status = nullptr)
+    {
+        std::wstring name = ScratchAccountName(base);
+        USER_INFO_1 info{};
+        info.usri1_name = const_cast<LPWSTR>(name.c_str());
+        info.usri1_password = const_cast<LPWSTR>(password);
+        info.usri1_priv = USER_PRIV_USER;
+        info.usri1_flags = UF_SCRIPT | UF_DONT_EXPIRE_PASSWD;
+        DWORD parameter = 0;
+        NET_API_STATUS added = machine::NetUserAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&info), &parameter);
+        if (status != nullptr)
+            *status = added;
+        if (added == NERR_Success)
+            made_.push_back(name);
+        return name;
+    }
+
+    // The account's level-3 record; false when it cannot be read.
+    bool Read(const std::wstring& name, USER_INFO_3* copy, NET_API_STATUS* status = nullptr)
+    {
+        LPBYTE buffer = nullptr;
+        NET_API_STATUS read = machine::NetUserGetInfo(nullptr, name.c_str(), 3, &buffer);
+        if (status != nullptr)
+            *status = read;
+        if (read != NERR_Success || buffer == nullptr)
+            return false;
+        *copy = *reinterpret_cast<USER_INFO_3*>(buffer);
+        fullName_ = copy->usri3_full_name != nullptr ? copy->usri3_full_name : L"";
+        copy->usri3_full_name = nullptr;   // the buffer's strings are gone once it is freed
+        copy->usri3_name = nullptr;
+        machine::NetApiBufferFree(buffer);
+        return true;
+    }
+
+    NET_API_STATUS Group(bool add, WELL_KNOWN_SID_TYPE group, const LookedUp& member)
+    {
+        LOCALGROUP_MEMBERS_INFO_0 entry{const_cast<BYTE*>(member.sid)};
+        std::wstring name = GroupName(group);
+        auto call = add ? machine::NetLocalGroupAddMembers : machine::NetLocalGroupDelMembers;
+        return call(nullptr, name.c_str(), 0, reinterpret_cast<LPBYTE>(&entry), 1);
+    }
+
+    std::vector<std::wstring> made_;
+    std::wstring fullName_;
+};
+
+}  // namespace
+
+TEST_F(MachineContract, AddedAccountIsAStandardUserWithAMachineSid)
+{
+    NET_API_STATUS status = 0;
+    std::wstring name = Add(L"Added", L"", &status);
+    ASSERT_EQ(NERR_Success, status);
+
+    USER_INFO_3 info{};
+    ASSERT_TRUE(Read(name, &info));
+    EXPECT_EQ(static_cast<DWORD>(USER_PRIV_USER), info.usri3_priv) << "new accounts are members of Users";
+    EXPECT_EQ(static_cast<DWORD>(UF_SCRIPT | UF_DONT_EXPIRE_PASSWD),
+              info.usri3_flags & (UF_SCRIPT | UF_DONT_EXPIRE_PASSWD | UF_ACCOUNTDISABLE | UF_LOCKOUT));
+    EXPECT_GE(info.usri3_user_id, 1000u);
+    EXPECT_EQ(0u, info.usri3_password_expired);
+
+    LookedUp account = Lookup(name);
+    ASSERT_TRUE(account.found);
+    EXPECT_EQ(SidTypeUser, account.use);
+    EXPECT_EQ(ComputerName(), account.domain);
+    EXPECT_EQ(0u, account.sidString.rfind(L"S-1-5-21-", 0)) << Narrow(account.sidString);
+    EXPECT_EQ(L"-" + std::to_wstring(info.usri3_user_id),
+              account.sidString.substr(account.sidString.rfind(L'-'))) << "the SID ends in the account's RID";
+
+    // The SID leads back to the same name.
+    wchar_t back[260], domain[260];
+    DWORD backLength = ARRAYSIZE(back), domainLength = ARRAYSIZE(domain);
+    SID_NAME_USE use;
+    ASSERT_TRUE(machine::LookupAccountSidW(nullptr, account.sid, back, &backLength, domain, &domainLength, &use));
+    EXPECT_EQ(name, back);
+    EXPECT_EQ(name.size(), backLength) << "on success the length leaves out the terminator";
+}
+
+TEST_F(MachineContract, TakenNamesAndUnknownAccountsAreRefused)
+{
+    NET_API_STATUS status = 0;
+    std::wstring name = Add(L"Taken", L"", &status);
+    ASSERT_EQ(NERR_Success, status);
+
+    std::wstring upper = name;
+    for (wchar_t& c : upper)
+        c = static_cast<wchar_t>(towupper(c));
+    USER_INFO_1 again{};
+    again.usri1_name = const_cast<LPWSTR>(upper.c_str());
+    again.usri1_priv = USER_PRIV_USER;
+    again.usri1_flags = UF_SCRIPT;
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_UserExists),
+              machine::NetUserAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&again), nullptr))
+        << "names are compared without regard to case";
+
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success), machine::NetUserDel(nullptr, name.c_str()));
+    made_.clear();
+    USER_INFO_3 info{};
+    NET_API_STATUS read = 0;
+    EXPECT_FALSE(Read(name, &info, &read));
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_UserNotFound), read);
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_UserNotFound), machine::NetUserDel(nullptr, name.c_str()));
+    EXPECT_FALSE(Lookup(name).found) << "a deleted account's name no longer resolves";
+}
+
+TEST_F(MachineContract, NamesTheSystemForbidsAreRefused)
+{
+    const std::wstring forbidden[] = {
+        L"ThisNameIsLongerThan20",   // 22 characters
+        L"...", L"  ", L". .",
+        L"a\"b", L"a/b", L"a\\b", L"a[b", L"a]b", L"a:b", L"a;b", L"a|b", L"a=b", L"a,b",
+        L"a+b", L"a*b", L"a?b", L"a<b", L"a>b", L"a@b",
+    };
+    for (const std::wstring& name : forbidden) {
+        USER_INFO_1 info{};
+        info.usri1_name = const_cast<LPWSTR>(name.c_str());
+        info.usri1_priv = USER_PRIV_USER;
+        info.usri1_flags = UF_SCRIPT;
+        NET_API_STATUS status = machine::NetUserAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&info), nullptr);
+        EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_BadUsername), status) << "name \"" << Narrow(name) << "\"";
+        if (status == NERR_Success)
+            made_.push_back(name);
+    }
+    // Twenty characters is the longest name allowed.
+    std::wstring prefix = ScratchAccountName(L"");
+    std::wstring base = L"Twenty" + std::wstring(20 - 6 - prefix.size(), L'x');
+    NET_API_STATUS status = 0;
+    std::wstring longest = Add(base.c_str(), L"", &status);
+    EXPECT_EQ(20u, longest.size());
+    EXPECT_EQ(NERR_Success, status);
+}
+
+TEST_F(MachineContract, PasswordsChangeOnlyWithTheCurrentOne)
+{
+    NET_API_STATUS status = 0;
+    std::wstring name = Add(L"Pass", L"First-Pass1", &status);
+    ASSERT_EQ(NERR_Success, status);
+
+    EXPECT_EQ(static_cast<NET_API_STATUS>(ERROR_INVALID_PASSWORD),
+              machine::NetUserChangePassword(nullptr, name.c_str(), L"wrong", L"Second-Pass2"));
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
+              machine::NetUserChangePassword(nullptr, name.c_str(), L"First-Pass1", L"Second-Pass2"));
+
+    HANDLE token = nullptr;
+    EXPECT_FALSE(machine::LogonUserW(name.c_str(), nullptr, L"First-Pass1", LOGON32_LOGON_INTERACTIVE,
+                                     LOGON32_PROVIDER_DEFAULT, &token));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_LOGON_FAILURE), GetLastError());
+    ASSERT_TRUE(machine::LogonUserW(name.c_str(), nullptr, L"Second-Pass2", LOGON32_LOGON_INTERACTIVE,
+                                    LOGON32_PROVIDER_DEFAULT, &token));
+    CloseHandle(token);
+
+    // Removing a password needs no current one (level 1003 with "").
+    USER_INFO_1003 empty{const_cast<LPWSTR>(L"")};
+    DWORD parameter = 0;
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
+              machine::NetUserSetInfo(nullptr, name.c_str(), 1003, reinterpret_cast<LPBYTE>(&empty), &parameter));
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
+              machine::NetUserChangePassword(nullptr, name.c_str(), L"", L"Third-Pass3"))
+        << "an account without a password gets one with the current password \"\"";
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_UserNotFound),
+              machine::NetUserChangePassword(nullptr, L"NoSuchAccount", L"", L"x"));
+}
+
+TEST_F(MachineContract, SavedRecordKeepsFlagsFullNameAndExpiry)
+{
+    NET_API_STATUS status = 0;
+    std::wstring name = Add(L"Saved", L"", &status);
+    ASSERT_EQ(NERR_Success, status);
+
+    USER_INFO_3 info{};
+    ASSERT_TRUE(Read(name, &info));
+    std::wstring fullName = L"Saved Person";
+    info.usri3_name = const_cast<LPWSTR>(name.c_str());
+    info.usri3_full_name = const_cast<LPWSTR>(fullName.c_str());
+    info.usri3_flags |= UF_ACCOUNTDISABLE | UF_PASSWD_CANT_CHANGE;
+    info.usri3_flags &= ~UF_DONT_EXPIRE_PASSWD;
+    info.usri3_password_expired = 1;
+    info.usri3_home_dir = info.usri3_comment = info.usri3_script_path = nullptr;
+    info.usri3_usr_comment = info.usri3_parms = info.usri3_workstations = nullptr;
+    info.usri3_logon_hours = nullptr;
+    info.usri3_logon_server = info.usri3_profile = info.usri3_home_dir_drive = nullptr;
+    DWORD parameter = 0;
+    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
+              machine::NetUserSetInfo(nullptr, name.c_str(), 3, reinterpret_cast<LPBYTE>(&info), &parameter))
+        << "parameter " << parameter;
+
+    USER_INFO_3 back{};
+    ASSERT_TRUE(Read(name, &back));
+    EXPECT_EQ(fullName, fullName_);
+    EXPECT_TRUE(back.usri3_flags & UF_ACCOUNTDISABLE);
+    EXPECT_TRUE(back.usri3_flags & UF_PASSWD_CANT_CHANGE);
+    EXPECT_FALSE(back.usri3_flags & UF_DONT_EXPIRE_PASSWD);
+    EXPECT_EQ(1u, back.usri3_password_expired);
+
+    // Clearing the expiry in the record clears it on the account.
+    back.usri3_name = const_cast<LPWSTR>(name.c_str());
+    back.usri3_full_name = const_cast<LPWSTR>(fullName.c_str());
+    back.usri3_password_expired = 0;
+    back.usri3_home_dir = back.usri3_comment = back.usri3_script_path = nullptr;
+    back.usri3_usr_comment = back.usri3_parms = back.usri3_workstations = nullptr;
+    back.usri3_logon_hours = nullptr;
+    back.usri3_logon_server = back.usri3_profile = back.usri3_home_dir_drive = nullptr;
+    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
+              machine::NetUserSetInfo(nullptr, name.c_str(), 3, reinterpret_cast<LPBYTE>(&back), &parameter));
+    USER_INFO_3 cleared{};
+    ASSERT_TRUE(Read(name, &cleared));
+    EXPECT_EQ(0u, cleared.usri3_password_expired);
+
+    // A lock-out is never set through the record.
+    cleared.usri3_name = const_cast<LPWSTR>(name.c_str());
+    cleared.usri3_flags |= UF_LOCKOUT;
+    cleared.usri3_full_name = cleared.usri3_home_dir = cleared.usri3_comment = cleared.usri3_script_path = nullptr;
+    cleared.usri3_usr_comment = cleared.usri3_parms = cleared.usri3_workstations = nullptr;
+    cleared.usri3_logon_hours = nullptr;
+    cleared.usri3_logon_server = cleared.usri3_profile = cleared.usri3_home_dir_drive = nullptr;
+    machine::NetUserSetInfo(nullptr, name.c_str(), 3, reinterpret_cast<LPBYTE>(&cleared), &parameter);
+    USER_INFO_3 unlocked{};
+    ASSERT_TRUE(Read(name, &unlocked));
+    EXPECT_FALSE(unlocked.usri3_flags & UF_LOCKOUT);
+}
+
+TEST_F(MachineContract, EnumerationPagesCoverEveryAccountOnce)
+{
+    NET_API_STATUS status = 0;
+    std::wstring added = Add(L"Listed", L"", &status);
+    ASSERT_EQ(NERR_Success, status);
+
+    // A small preferred length forces several pages, as a machine with many
+    // accounts gives them.
+    std::set<std::wstring> names;
+    DWORD resume = 0;
+    int pages = 0;
+    do {
+        LPBYTE buffer = nullptr;
+        DWORD read = 0, total = 0;
+        status = machine::NetUserEnum(nullptr, 3, 0, &buffer, 512, &read, &total, &resume);
+        ASSERT_TRUE(status == NERR_Success || status == ERROR_MORE_DATA) << "status " << status;
+        ++pages;
+        USER_INFO_3* records = reinterpret_cast<USER_INFO_3*>(buffer);
+        for (DWORD i = 0; i < read; ++i)
+            EXPECT_TRUE(names.insert(records[i].usri3_name).second) << "listed twice: " << Narrow(records[i].usri3_name);
+        machine::NetApiBufferFree(buffer);
+    } while (status == ERROR_MORE_DATA && pages < 1000);
+    EXPECT_GT(pages, 1);
+    EXPECT_EQ(1u, names.count(added));
+}
+
+TEST_F(MachineContract, TypeComesFromGroupMembership)
+{
+    NET_API_STATUS status = 0;
+    std::wstring name = Add(L"Typed", L"", &status);
+    ASSERT_EQ(NERR_Success, status);
+    LookedUp member = Lookup(name);
+    ASSERT_TRUE(member.found);
+    EXPECT_EQ(L"Administrators", GroupName(WinBuiltinAdministratorsSid));
+
+    // Administrator: out of Guests and Users, into Administrators.
+    EXPECT_EQ(static_cast<NET_API_STATUS>(ERROR_MEMBER_NOT_IN_ALIAS), Group(false, WinBuiltinGuestsSid, member));
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success), Group(false, WinBuiltinUsersSid, member));
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success), Group(true, WinBuiltinAdministratorsSid, member));
+    EXPECT_EQ(static_cast<NET_API_STATUS>(ERROR_MEMBER_IN_ALIAS), Group(true, WinBuiltinAdministratorsSid, member));
+    USER_INFO_3 info{};
+    ASSERT_TRUE(Read(name, &info));
+    EXPECT_EQ(static_cast<DWORD>(USER_PRIV_ADMIN), info.usri3_priv);
+
+    // Guest.
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success), Group(true, WinBuiltinGuestsSid, member));
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success), Group(false, WinBuiltinAdministratorsSid, member));
+    ASSERT_TRUE(Read(name, &info));
+    EXPECT_EQ(static_cast<DWORD>(USER_PRIV_GUEST), info.usri3_priv);
+}
+
+TEST_F(MachineContract, AccountRightsHideAndShowAnAccount)
+{
+    NET_API_STATUS status = 0;
+    std::wstring name = Add(L"Rights", L"", &status);
+    ASSERT_EQ(NERR_Success, status);
+    LookedUp account = Lookup(name);
+    ASSERT_TRUE(account.found);
+
+    LSA_OBJECT_ATTRIBUTES attributes{};
+    LSA_HANDLE policy = nullptr;
+    ASSERT_EQ(0, machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_ACCOUNT | POLICY_LOOKUP_NAMES, &policy));
+
+    PLSA_UNICODE_STRING rights = nullptr;
+    ULONG count = 0;
+    NTSTATUS listed = machine::LsaEnumerateAccountRights(policy, account.sid, &rights, &count);
+    EXPECT_EQ(static_cast<ULONG>(ERROR_FILE_NOT_FOUND), machine::LsaNtStatusToWinError(listed))
+        << "a new account holds no rights of its own";
+    machine::LsaFreeMemory(rights);
+
+    LSA_UNICODE_STRING deny = Counted(L"SeDenyInteractiveLogonRight");
+    EXPECT_EQ(0, machine::LsaAddAccountRights(policy, account.sid, &deny, 1));
+    rights = nullptr;
+    ASSERT_EQ(0, machine::LsaEnumerateAccountRights(policy, account.sid, &rights, &count));
+    ASSERT_EQ(1u, count);
+    EXPECT_EQ(L"SeDenyInteractiveLogonRight", std::wstring(rights[0].Buffer, rights[0].Length / sizeof(wchar_t)));
+    machine::LsaFreeMemory(rights);
+
+    HANDLE token = nullptr;
+    EXPECT_FALSE(machine::LogonUserW(name.c_str(), nullptr, L"", LOGON32_LOGON_INTERACTIVE, LOGON32_PROVIDER_DEFAULT,
+                                     &token));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_LOGON_TYPE_NOT_GRANTED), GetLastError());
+
+    EXPECT_EQ(0, machine::LsaRemoveAccountRights(policy, account.sid, FALSE, &deny, 1));
+    rights = nullptr;
+    count = 0;
+    listed = machine::LsaEnumerateAccountRights(policy, account.sid, &rights, &count);
+    for (ULONG i = 0; listed == 0 && i < count; ++i)
+        EXPECT_NE(L"SeDenyInteractiveLogonRight", std::wstring(rights[i].Buffer, rights[i].Length / sizeof(wchar_t)));
+    machine::LsaFreeMemory(rights);
+
+    LSA_UNICODE_STRING unknown = Counted(L"SeNoSuchRight");
+    EXPECT_NE(0, machine::LsaAddAccountRights(policy, account.sid, &unknown, 1));
+    EXPECT_EQ(0, machine::LsaClose(policy));
+}
+
+TEST_F(MachineContract, PrivateDataIsStoredReadAndDeletedByNull)
+{
+    LSA_OBJECT_ATTRIBUTES attributes{};
+    LSA_HANDLE policy = nullptr;
+    ASSERT_EQ(0, machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_SECRET, &policy));
+    LSA_UNICODE_STRING key = Counted(L"VantrellContractSecret");
+    LSA_UNICODE_STRING data = Counted(L"kept-secret");
+    ASSERT_EQ(0, machine::LsaStorePrivateData(policy, &key, &data));
+
+    PLSA_UNICODE_STRING back = nullptr;
+    ASSERT_EQ(0, machine::LsaRetrievePrivateData(policy, &key, &back));
+    ASSERT_NE(nullptr, back);
+    EXPECT_EQ(L"kept-secret", std::wstring(back->Buffer, back->Length / sizeof(wchar_t)));
+    machine::LsaFreeMemory(back);
+
+    ASSERT_EQ(0, machine::LsaStorePrivateData(policy, &key, nullptr));
+    back = nullptr;
+    NTSTATUS gone = machine::LsaRetrievePrivateData(policy, &key, &back);
+    EXPECT_EQ(static_cast<ULONG>(ERROR_FILE_NOT_FOUND), machine::LsaNtStatusToWinError(gone));
+    EXPECT_EQ(nullptr, back);
+    machine::LsaClose(policy);
+}
+
+TEST_F(MachineContract, SignInBuildsARealProfile)
+{
+    NET_API_STATUS status = 0;
+    std::wstring name = Add(L"Profiled", L"Profile-Pass1", &status);
+    ASSERT_EQ(NERR_Success, status);
+    LookedUp account = Lookup(name);
+
+    HANDLE token = nullptr;
+    ASSERT_TRUE(machine::LogonUserW(name.c_str(), nullptr, L"Profile-Pass1", LOGON32_LOGON_INTERACTIVE,
+                                    LOGON32_PROVIDER_DEFAULT, &token)) << GetLastError();
+
+    PROFILEINFOW wrongSize{};
+    wrongSize.dwSize = 32;   // the size of the structure on 32-bit Windows
+    wrongSize.lpUserName = const_cast<LPWSTR>(name.c_str());
+    EXPECT_FALSE(machine::LoadUserProfileW(token, &wrongSize));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+
+    PROFILEINFOW profile{};
+    profile.dwSize = sizeof(profile);
+    profile.dwFlags = PI_NOUI;
+    profile.lpUserName = const_cast<LPWSTR>(name.c_str());
+    ASSERT_TRUE(machine::LoadUserProfileW(token, &profile)) << GetLastError();
+
+    std::wstring entry = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + account.sidString;
+    wchar_t folder[MAX_PATH] = L"";
+    DWORD size = sizeof(folder);
+    ASSERT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_LOCAL_MACHINE, entry.c_str(), L"ProfileImagePath", RRF_RT_REG_SZ | RRF_NOEXPAND |
+                                          RRF_RT_REG_EXPAND_SZ, nullptr, folder, &size));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((std::wstring(folder) + L"\\NTUSER.DAT").c_str()));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES,
+              GetFileAttributesW((std::wstring(folder) + L"\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat").c_str()));
+    DWORD refCount = 0;
+    size = sizeof(refCount);
+    RegGetValueW(HKEY_LOCAL_MACHINE, entry.c_str(), L"RefCount", RRF_RT_REG_DWORD, nullptr, &refCount, &size);
+    EXPECT_EQ(1u, refCount) << "counted while loaded";
+    HKEY hive = nullptr;
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_USERS, account.sidString.c_str(), 0, KEY_READ, &hive))
+        << "the hive is loaded under HKEY_USERS";
+    if (hive != nullptr)
+        RegCloseKey(hive);
+
+    EXPECT_TRUE(machine::UnloadUserProfile(token, profile.hProfile));
+    size = sizeof(refCount);
+    RegGetValueW(HKEY_LOCAL_MACHINE, entry.c_str(), L"RefCount", RRF_RT_REG_DWORD, nullptr, &refCount, &size);
+    EXPECT_EQ(0u, refCount);
+    CloseHandle(token);
+}
+
+TEST_F(MachineContract, CreateProfileBuildsOnceAndRefusesTwice)
+{
+    NET_API_STATUS status = 0;
+    std::wstring name = Add(L"Created", L"", &status);
+    ASSERT_EQ(NERR_Success, status);
+    LookedUp account = Lookup(name);
+
+    HMODULE userenv = LoadLibraryW(L"Userenv.dll");
+    ASSERT_NE(nullptr, userenv);
+    auto createProfile = machine::AsFunction<machine::CreateProfileFunction>(
+        machine::GetProcAddress(userenv, "CreateProfile"));
+    ASSERT_NE(nullptr, createProfile);
+    wchar_t path[1024] = L"";
+    EXPECT_EQ(S_OK, createProfile(account.sidString.c_str(), name.c_str(), path, ARRAYSIZE(path)));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((std::wstring(path) + L"\\NTUSER.DAT").c_str()))
+        << Narrow(path);
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS),
+              createProfile(account.sidString.c_str(), name.c_str(), path, ARRAYSIZE(path)));
+    FreeLibrary(userenv);
+}
+
+TEST_F(MachineContract, ConsoleUserIsTheAccountRunningThisProcess)
+{
+    DWORD session = machine::WTSGetActiveConsoleSessionId();
+    ASSERT_NE(0xFFFFFFFFu, session);
+    LPWSTR user = nullptr;
+    DWORD bytes = 0;
+    ASSERT_TRUE(machine::WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, session, WTSUserName, &user, &bytes));
+    std::wstring consoleUser = user;
+    machine::WTSFreeMemory(user);
+    ASSERT_FALSE(consoleUser.empty());
+
+    HANDLE token = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+    BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof(buffer);
+    ASSERT_TRUE(GetTokenInformation(token, TokenUser, buffer, size, &size));
+    CloseHandle(token);
+    LookedUp console = Lookup(consoleUser);
+    ASSERT_TRUE(console.found) << Narrow(consoleUser);
+    EXPECT_TRUE(EqualSid(console.sid, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid))
+        << "the console user's SID is this process's own";
+}
+
+TEST_F(MachineContract, WellKnownSidsResolveAsTheSystemResolvesThem)
+{
+    struct Case {
+        WELL_KNOWN_SID_TYPE type;
+        const wchar_t* name;
+        const wchar_t* domain;
+    } cases[] = {
+        {WinBuiltinAdministratorsSid, L"Administrators", L"BUILTIN"},
+        {WinBuiltinUsersSid, L"Users", L"BUILTIN"},
+        {WinBuiltinGuestsSid, L"Guests", L"BUILTIN"},
+        {WinLocalSystemSid, L"SYSTEM", L"NT AUTHORITY"},
+    };
+    for (const Case& c : cases) {
+        BYTE sid[SECURITY_MAX_SID_SIZE];
+        DWORD sidSize = sizeof(sid);
+        ASSERT_TRUE(CreateWellKnownSid(c.type, nullptr, sid, &sidSize));
+        wchar_t name[260], domain[260];
+        DWORD nameLength = ARRAYSIZE(name), domainLength = ARRAYSIZE(domain);
+        SID_NAME_USE use;
+        ASSERT_TRUE(machine::LookupAccountSidW(nullptr, sid, name, &nameLength, domain, &domainLength, &use));
+        EXPECT_EQ(std::wstring(c.name), name);
+        EXPECT_EQ(std::wstring(c.domain), domain);
+        LookedUp back = Lookup(c.name);
+        ASSERT_TRUE(back.found) << Narrow(c.name);
+        EXPECT_TRUE(EqualSid(back.sid, sid));
+    }
+    // Too small a buffer reports the sizes needed, as callers that ask first expect.
+    DWORD sidSize = 0, domainLength = 0;
+    SID_NAME_USE use;
+    EXPECT_FALSE(machine::LookupAccountNameW(nullptr, L"Administrators", nullptr, &sidSize, nullptr, &domainLength,
+                                             &use));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+    EXPECT_GT(sidSize, 0u);
+    EXPECT_GT(domainLength, 0u);
+}

@@ -1,0 +1,503 @@
+// The simulated machine's own promises: scenarios, the switches that reach
+// the failure paths, the record of actions, persistence between processes,
+// and no password kept in plain text.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <knownfolders.h>
+#include <sddl.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/machine.h"
+#include "sandbox/sandbox.h"
+
+namespace {
+
+std::string Narrow(const std::wstring& text)
+{
+    return std::string(text.begin(), text.end());
+}
+
+std::wstring TempFile(const wchar_t* name)
+{
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(ARRAYSIZE(folder), folder);
+    return std::wstring(folder) + name;
+}
+
+// A scenario written by the test: the lines after a [Machine] section.
+std::wstring WriteScenario(const wchar_t* name, const std::string& text)
+{
+    std::wstring path = TempFile(name);
+    std::ofstream(Narrow(path).c_str(), std::ios::binary) << text;
+    return path;
+}
+
+struct Row {
+    std::wstring name, fullName;
+    DWORD priv = 0, flags = 0, rid = 0, expired = 0;
+};
+
+std::vector<Row> ListAccounts(int* pages = nullptr)
+{
+    std::vector<Row> rows;
+    DWORD resume = 0;
+    NET_API_STATUS status;
+    int count = 0;
+    do {
+        LPBYTE buffer = nullptr;
+        DWORD read = 0, total = 0;
+        status = machine::NetUserEnum(nullptr, 3, 0, &buffer, MAX_PREFERRED_LENGTH, &read, &total, &resume);
+        if (status != NERR_Success && status != ERROR_MORE_DATA)
+            break;
+        ++count;
+        auto* records = reinterpret_cast<USER_INFO_3*>(buffer);
+        for (DWORD i = 0; i < read; ++i)
+            rows.push_back({records[i].usri3_name, records[i].usri3_full_name, records[i].usri3_priv,
+                            records[i].usri3_flags, records[i].usri3_user_id, records[i].usri3_password_expired});
+        machine::NetApiBufferFree(buffer);
+    } while (status == ERROR_MORE_DATA && count < 1000);
+    if (pages != nullptr)
+        *pages = count;
+    return rows;
+}
+
+const Row* Find(const std::vector<Row>& rows, const wchar_t* name)
+{
+    auto found = std::find_if(rows.begin(), rows.end(), [&](const Row& r) { return _wcsicmp(r.name.c_str(), name) == 0; });
+    return found != rows.end() ? &*found : nullptr;
+}
+
+bool Hidden(const std::wstring& name)
+{
+    BYTE sid[260];
+    DWORD sidSize = sizeof(sid);
+    wchar_t domain[260];
+    DWORD domainLength = ARRAYSIZE(domain);
+    SID_NAME_USE use;
+    if (!machine::LookupAccountNameW(nullptr, name.c_str(), sid, &sidSize, domain, &domainLength, &use))
+        return false;
+    LSA_OBJECT_ATTRIBUTES attributes{};
+    LSA_HANDLE policy = nullptr;
+    if (machine::LsaOpenPolicy(nullptr, &attributes, 0x810, &policy) != 0)
+        return false;
+    PLSA_UNICODE_STRING rights = nullptr;
+    ULONG count = 0;
+    bool hidden = false;
+    if (machine::LsaEnumerateAccountRights(policy, sid, &rights, &count) == 0) {
+        for (ULONG i = 0; i < count; ++i)
+            hidden |= std::wstring(rights[i].Buffer, rights[i].Length / 2) == L"SeDenyInteractiveLogonRight";
+    }
+    machine::LsaFreeMemory(rights);
+    machine::LsaClose(policy);
+    return hidden;
+}
+
+std::wstring PicturePath(const wchar_t* name)
+{
+    HMODULE shell = LoadLibraryW(L"Shell32.dll");
+    auto getPicture = machine::AsFunction<machine::GetPictureExFunction>(
+        machine::GetProcAddress(shell, MAKEINTRESOURCEA(machine::kGetPictureExOrdinal)));
+    wchar_t path[1025] = L"";
+    std::wstring result;
+    if (getPicture != nullptr && getPicture(name, 0, nullptr, path, 1024, nullptr, 0) == S_OK)
+        result = path;
+    FreeLibrary(shell);
+    return result;
+}
+
+class Sandbox : public ::testing::Test {
+protected:
+    void SetUp() override { Reset(L"default"); }
+
+    static void Reset(const wchar_t* scenario)
+    {
+        std::wstring error;
+        ASSERT_TRUE(sandbox::ResetMachine(sandbox::ScenarioPath(scenario), &error)) << Narrow(error);
+    }
+
+    static void ResetTo(const std::wstring& path)
+    {
+        std::wstring error;
+        ASSERT_TRUE(sandbox::ResetMachine(path, &error)) << Narrow(error);
+    }
+};
+
+}  // namespace
+
+TEST_F(Sandbox, DefaultScenarioHoldsEveryAccountStateTheListShows)
+{
+    std::vector<Row> rows = ListAccounts();
+    struct Builtin {
+        const wchar_t* name;
+        DWORD rid;
+    } builtins[] = {{L"Administrator", 500}, {L"Guest", 501}, {L"DefaultAccount", 503}, {L"WDAGUtilityAccount", 504}};
+    for (const Builtin& b : builtins) {
+        const Row* row = Find(rows, b.name);
+        ASSERT_NE(nullptr, row) << Narrow(b.name);
+        EXPECT_EQ(b.rid, row->rid);
+        EXPECT_TRUE(row->flags & UF_ACCOUNTDISABLE) << Narrow(b.name) << " is disabled out of the box";
+    }
+    auto count = [&](auto predicate) { return std::count_if(rows.begin(), rows.end(), predicate); };
+    auto person = [](const Row& r) { return r.rid >= 1000; };
+    EXPECT_GE(count(person), 7) << "the console user and six or more people";
+    EXPECT_GE(count([&](const Row& r) { return person(r) && r.fullName.empty(); }), 1);
+    EXPECT_GE(count([&](const Row& r) { return person(r) && !r.fullName.empty(); }), 1);
+    for (DWORD priv : {USER_PRIV_GUEST, USER_PRIV_USER, USER_PRIV_ADMIN})
+        EXPECT_GE(count([&](const Row& r) { return person(r) && r.priv == priv; }), 1) << "type " << priv;
+    for (DWORD flag : {UF_ACCOUNTDISABLE, UF_LOCKOUT, UF_DONT_EXPIRE_PASSWD, UF_PASSWORD_EXPIRED})
+        EXPECT_GE(count([&](const Row& r) { return person(r) && (r.flags & flag); }), 1) << "flag " << flag;
+    EXPECT_GE(count([&](const Row& r) { return person(r) && r.expired != 0; }), 1);
+    EXPECT_GE(count([&](const Row& r) { return person(r) && Hidden(r.name); }), 1);
+
+    // With and without a password: only an account without one signs in with "".
+    int withPassword = 0, without = 0;
+    for (const Row& r : rows) {
+        if (!person(r) || (r.flags & (UF_ACCOUNTDISABLE | UF_LOCKOUT)) || r.expired || Hidden(r.name))
+            continue;
+        HANDLE token = nullptr;
+        if (machine::LogonUserW(r.name.c_str(), nullptr, L"", LOGON32_LOGON_INTERACTIVE, LOGON32_PROVIDER_DEFAULT,
+                                &token)) {
+            ++without;
+            CloseHandle(token);
+        } else if (GetLastError() == ERROR_LOGON_FAILURE) {
+            ++withPassword;
+        }
+    }
+    EXPECT_GE(withPassword, 1);
+    EXPECT_GE(without, 1);
+
+    int pictures = 0;
+    for (const Row& r : rows) {
+        std::wstring picture = PicturePath(r.name.c_str());
+        if (!picture.empty()) {
+            EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(picture.c_str())) << Narrow(picture);
+            ++pictures;
+        }
+    }
+    EXPECT_GE(pictures, 2);
+}
+
+TEST_F(Sandbox, EnumerationPagesAtTheMachinesPageSize)
+{
+    Reset(L"many-accounts");
+    int pages = 0;
+    std::vector<Row> rows = ListAccounts(&pages);
+    EXPECT_EQ(323u, rows.size()) << "two built-in accounts, the technician and 320 pupils";
+    EXPECT_EQ(4, pages) << "pages of 100";
+
+    sandbox::SetNetUserEnumPageSize(7);
+    rows = ListAccounts(&pages);
+    EXPECT_EQ(323u, rows.size());
+    EXPECT_EQ(47, pages);
+}
+
+TEST_F(Sandbox, PasswordPolicyRefusesShortPasswords)
+{
+    ResetTo(WriteScenario(L"vantrell-policy.ini", "[Machine]\r\nMinimumPasswordLength=8\r\n"
+                                                  "[Account alice]\r\nType=standard\r\nPassword=Alice-Long-1\r\n"));
+    USER_INFO_1 info{};
+    info.usri1_name = const_cast<LPWSTR>(L"bob");
+    info.usri1_password = const_cast<LPWSTR>(L"short");
+    info.usri1_priv = USER_PRIV_USER;
+    info.usri1_flags = UF_SCRIPT;
+    DWORD parameter = 0;
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_PasswordTooShort),
+              machine::NetUserAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&info), &parameter));
+    EXPECT_EQ(static_cast<DWORD>(USER_PASSWORD_PARMNUM), parameter);
+    info.usri1_password = nullptr;
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_PasswordTooShort),
+              machine::NetUserAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&info), nullptr))
+        << "no password is a short one";
+
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_PasswordTooShort),
+              machine::NetUserChangePassword(nullptr, L"alice", L"Alice-Long-1", L"tiny"));
+    USER_INFO_1003 empty{const_cast<LPWSTR>(L"")};
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_PasswordTooShort),
+              machine::NetUserSetInfo(nullptr, L"alice", 1003, reinterpret_cast<LPBYTE>(&empty), &parameter));
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
+              machine::NetUserChangePassword(nullptr, L"alice", L"Alice-Long-1", L"Alice-Longer-2"));
+}
+
+TEST_F(Sandbox, ScenarioSwitchesReachTheFailurePaths)
+{
+    ResetTo(WriteScenario(L"vantrell-failing.ini",
+                          "[Machine]\r\nProfileService=no\r\nSecurityPolicy=no\r\nConsoleUser=none\r\nElevated=no\r\n"
+                          "[Account carol]\r\nType=standard\r\nUnreadable=yes\r\n"));
+    HMODULE userenv = LoadLibraryW(L"Userenv.dll");
+    EXPECT_EQ(nullptr, machine::GetProcAddress(userenv, "CreateProfile"));
+    FreeLibrary(userenv);
+
+    LSA_OBJECT_ATTRIBUTES attributes{};
+    LSA_HANDLE policy = nullptr;
+    EXPECT_NE(0, machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_SECRET, &policy));
+    EXPECT_EQ(0xFFFFFFFFu, machine::WTSGetActiveConsoleSessionId());
+
+    LPBYTE buffer = nullptr;
+    EXPECT_EQ(static_cast<NET_API_STATUS>(ERROR_ACCESS_DENIED), machine::NetUserGetInfo(nullptr, L"carol", 3, &buffer));
+    EXPECT_NE(nullptr, Find(ListAccounts(), L"carol")) << "an unreadable account is still listed";
+
+    BYTE admins[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof(admins);
+    CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size);
+    BOOL member = TRUE;
+    EXPECT_TRUE(machine::CheckTokenMembership(nullptr, admins, &member));
+    EXPECT_FALSE(member);
+
+    ResetTo(WriteScenario(L"vantrell-console.ini", "[Machine]\r\nConsoleUser=dave\r\n[Account dave]\r\nType=standard\r\n"));
+    LPWSTR user = nullptr;
+    DWORD bytes = 0;
+    ASSERT_TRUE(machine::WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, machine::WTSGetActiveConsoleSessionId(),
+                                                     WTSUserName, &user, &bytes));
+    EXPECT_EQ(L"dave", std::wstring(user));
+    machine::WTSFreeMemory(user);
+}
+
+TEST_F(Sandbox, BrokenScenariosLeaveTheMachineAsItWas)
+{
+    size_t before = ListAccounts().size();
+    const char* broken[] = {
+        "[Machine]\r\nElevated=perhaps\r\n",
+        "[Machine]\r\nNoSuchSetting=1\r\n",
+        "[Account erin]\r\nType=superuser\r\n",
+        "[Account erin]\r\nRid=1500\r\n[Account ERIN]\r\nRid=1501\r\n",
+        "[Somewhere]\r\nA=1\r\n",
+    };
+    for (const char* text : broken) {
+        std::wstring error;
+        EXPECT_FALSE(sandbox::ResetMachine(WriteScenario(L"vantrell-broken.ini", text), &error)) << text;
+        EXPECT_FALSE(error.empty()) << text;
+        EXPECT_EQ(before, ListAccounts().size()) << text;
+    }
+    std::wstring error;
+    EXPECT_FALSE(sandbox::ResetMachine(TempFile(L"vantrell-no-such-scenario.ini"), &error));
+}
+
+TEST_F(Sandbox, SessionEndPolicyAndPagesAreRecordedNotPerformed)
+{
+    sandbox::ClearRecord();
+    EXPECT_TRUE(machine::ExitWindowsEx(EWX_REBOOT | EWX_FORCEIFHUNG, 0));
+    EXPECT_TRUE(machine::AbortSystemShutdownW(nullptr));
+    EXPECT_TRUE(machine::RefreshPolicyEx(TRUE, RP_FORCE));
+    SHELLEXECUTEINFOW page{};
+    page.cbSize = sizeof(page);
+    page.fMask = SEE_MASK_NOCLOSEPROCESS;
+    page.lpFile = L"https://www.example.com/help/";
+    page.nShow = SW_SHOW;
+    EXPECT_TRUE(machine::ShellExecuteExW(&page));
+    EXPECT_EQ(nullptr, page.hProcess);
+
+    HWND window = CreateWindowW(L"STATIC", L"", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    HMODULE user32 = LoadLibraryW(L"User32.dll");
+    auto create = machine::AsFunction<machine::ShutdownBlockReasonCreateFunction>(
+        machine::GetProcAddress(user32, "ShutdownBlockReasonCreate"));
+    auto destroy = machine::AsFunction<machine::ShutdownBlockReasonDestroyFunction>(
+        machine::GetProcAddress(user32, "ShutdownBlockReasonDestroy"));
+    ASSERT_NE(nullptr, create);
+    ASSERT_NE(nullptr, destroy);
+    EXPECT_TRUE(create(window, L"Moving user files, please cancel shutdown"));
+    EXPECT_TRUE(destroy(window));
+    FreeLibrary(user32);
+    DestroyWindow(window);
+
+    std::vector<sandbox::RecordedAction> actions = sandbox::RecordedActions();
+    ASSERT_EQ(6u, actions.size());
+    EXPECT_EQ(L"ExitWindowsEx", actions[0].call);
+    EXPECT_EQ(L"18", actions[0].details[L"flags"]);
+    EXPECT_EQ(L"AbortSystemShutdownW", actions[1].call);
+    EXPECT_EQ(L"RefreshPolicyEx", actions[2].call);
+    EXPECT_EQ(L"1", actions[2].details[L"machine"]);
+    EXPECT_EQ(L"ShellExecuteExW", actions[3].call);
+    EXPECT_EQ(L"https://www.example.com/help/", actions[3].details[L"file"]);
+    EXPECT_EQ(L"", actions[3].details[L"verb"]);
+    EXPECT_EQ(L"5", actions[3].details[L"show"]);
+    EXPECT_EQ(L"ShutdownBlockReasonCreate", actions[4].call);
+    EXPECT_EQ(L"Moving user files, please cancel shutdown", actions[4].details[L"reason"]);
+    EXPECT_EQ(L"ShutdownBlockReasonDestroy", actions[5].call);
+}
+
+TEST_F(Sandbox, ShellPictureAndFolderSettersActOnTheSimulation)
+{
+    // Ordinal 262 takes a file as the picture; 233 and 810 give it back.
+    std::wstring before = PicturePath(L"lchen");
+    EXPECT_TRUE(before.empty()) << "lchen has no picture in the default scenario";
+    std::wstring handOver = TempFile(L"vantrell-picture.bmp");
+    ASSERT_NE(L"", PicturePath(L"mhartley"));
+    ASSERT_TRUE(CopyFileW(PicturePath(L"mhartley").c_str(), handOver.c_str(), FALSE));
+    HMODULE shell = LoadLibraryW(L"Shell32.dll");
+    auto setPicture = machine::AsFunction<machine::SetPictureFunction>(
+        machine::GetProcAddress(shell, MAKEINTRESOURCEA(machine::kSetPictureOrdinal)));
+    auto getPicture = machine::AsFunction<machine::GetPictureFunction>(
+        machine::GetProcAddress(shell, MAKEINTRESOURCEA(machine::kGetPictureOrdinal)));
+    ASSERT_NE(nullptr, setPicture);
+    ASSERT_NE(nullptr, getPicture);
+    EXPECT_EQ(S_OK, setPicture(L"lchen", 0, handOver.c_str()));
+    wchar_t legacy[MAX_PATH] = L"";
+    EXPECT_EQ(S_OK, getPicture(L"lchen", 0, legacy));
+    EXPECT_EQ(PicturePath(L"lchen"), std::wstring(legacy));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(legacy));
+    EXPECT_NE(S_OK, setPicture(L"nobody", 0, handOver.c_str()));
+
+    // Each of the three folder setters moves the running account's Music
+    // folder; the shell then reports the new place.
+    PWSTR original = nullptr;
+    ASSERT_EQ(S_OK, SHGetKnownFolderPath(FOLDERID_Music, 0, nullptr, &original));
+    std::wstring originalPath = original;
+    CoTaskMemFree(original);
+    std::wstring targets[] = {TempFile(L"vantrell-music-1"), TempFile(L"vantrell-music-2"),
+                              TempFile(L"vantrell-music-3")};
+
+    auto setKnown = machine::AsFunction<machine::SetKnownFolderPathFunction>(
+        machine::GetProcAddress(shell, "SHSetKnownFolderPath"));
+    auto setCsidl = machine::AsFunction<machine::SetFolderPathFunction>(
+        machine::GetProcAddress(shell, MAKEINTRESOURCEA(machine::kSetFolderPathOrdinal)));
+    ASSERT_NE(nullptr, setKnown);
+    ASSERT_NE(nullptr, setCsidl);
+    CoInitialize(nullptr);
+    IKnownFolderManager* manager = nullptr;
+    ASSERT_EQ(S_OK, machine::CoCreateInstance(CLSID_KnownFolderManager, nullptr, CLSCTX_INPROC_SERVER,
+                                              IID_IKnownFolderManager, reinterpret_cast<void**>(&manager)));
+    HRESULT results[] = {
+        manager->Redirect(FOLDERID_Music, nullptr, 0, targets[0].c_str(), 0, nullptr, nullptr),
+        setKnown(FOLDERID_Music, 0, nullptr, targets[1].c_str()),
+        setCsidl(CSIDL_MYMUSIC, nullptr, 0, targets[2].c_str()),
+    };
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(S_OK, results[i]) << "setter " << i;
+    }
+    PWSTR now = nullptr;
+    ASSERT_EQ(S_OK, SHGetKnownFolderPath(FOLDERID_Music, 0, nullptr, &now));
+    EXPECT_EQ(targets[2], std::wstring(now));
+    CoTaskMemFree(now);
+    std::vector<sandbox::RecordedAction> actions = sandbox::RecordedActions();
+    EXPECT_EQ(3, std::count_if(actions.begin(), actions.end(),
+                               [](const sandbox::RecordedAction& a) { return a.call == L"SetFolderPath"; }));
+
+    EXPECT_EQ(S_OK, setKnown(FOLDERID_Music, 0, nullptr, originalPath.c_str()));
+    manager->Release();
+    CoUninitialize();
+    FreeLibrary(shell);
+    for (const std::wstring& target : targets)
+        RemoveDirectoryW(target.c_str());
+}
+
+TEST_F(Sandbox, StateSurvivesIntoAnotherProcess)
+{
+    USER_INFO_1 info{};
+    info.usri1_name = const_cast<LPWSTR>(L"frank");
+    info.usri1_priv = USER_PRIV_USER;
+    info.usri1_flags = UF_SCRIPT;
+    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
+              machine::NetUserAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&info), nullptr));
+
+    // The sandbox tool, a process of its own, lists the new account.
+    std::wstring output = TempFile(L"vantrell-show.txt");
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    HANDLE file = CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = file;
+    startup.hStdError = file;
+    PROCESS_INFORMATION process{};
+    std::wstring commandLine = L"\"" VANTRELL_SANDBOX_TOOL L"\" show";
+    ASSERT_TRUE(CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                               &startup, &process)) << GetLastError();
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 60000));
+    DWORD exitCode = 1;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    CloseHandle(file);
+    EXPECT_EQ(0u, exitCode);
+
+    std::ifstream shown(Narrow(output).c_str());
+    std::string text((std::istreambuf_iterator<char>(shown)), std::istreambuf_iterator<char>());
+    EXPECT_NE(std::string::npos, text.find("frank")) << text;
+    EXPECT_NE(std::string::npos, text.find("default.ini")) << text;
+}
+
+TEST_F(Sandbox, NoPasswordIsKeptInPlainText)
+{
+    Reset(L"auto-logon");
+    // Every value under the sandbox's key and the sign-in settings, read raw.
+    const wchar_t* passwords[] = {L"Okafor-Spring", L"Hartley#1", L"Manager-2026"};
+    std::vector<std::wstring> pending = {sandbox::kStateKey, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon"};
+    size_t values = 0;
+    while (!pending.empty()) {
+        std::wstring path = pending.back();
+        pending.pop_back();
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+            continue;
+        wchar_t name[256];
+        for (DWORD i = 0;; ++i) {
+            DWORD length = ARRAYSIZE(name);
+            if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                break;
+            pending.push_back(path + L"\\" + name);
+        }
+        for (DWORD i = 0;; ++i) {
+            DWORD length = ARRAYSIZE(name);
+            BYTE data[4096];
+            DWORD size = sizeof(data);
+            if (RegEnumValueW(key, i, name, &length, nullptr, nullptr, data, &size) != ERROR_SUCCESS)
+                break;
+            ++values;
+            std::wstring bytes(reinterpret_cast<wchar_t*>(data), size / sizeof(wchar_t));
+            for (const wchar_t* password : passwords)
+                EXPECT_EQ(std::wstring::npos, bytes.find(password)) << Narrow(path) << " " << Narrow(name);
+        }
+        RegCloseKey(key);
+    }
+    EXPECT_GT(values, 50u);
+
+    // Yet the secret reads back through the security authority.
+    LSA_OBJECT_ATTRIBUTES attributes{};
+    LSA_HANDLE policy = nullptr;
+    ASSERT_EQ(0, machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_SECRET, &policy));
+    LSA_UNICODE_STRING key{30, 32, const_cast<PWSTR>(L"DefaultPassword")};
+    PLSA_UNICODE_STRING secret = nullptr;
+    ASSERT_EQ(0, machine::LsaRetrievePrivateData(policy, &key, &secret));
+    EXPECT_EQ(L"Okafor-Spring", std::wstring(secret->Buffer, secret->Length / sizeof(wchar_t)));
+    machine::LsaFreeMemory(secret);
+    machine::LsaClose(policy);
+}
+
+TEST_F(Sandbox, CorruptedProfileScenarioLeavesABackedUpPair)
+{
+    Reset(L"corrupted-profile");
+    BYTE sid[260];
+    DWORD sidSize = sizeof(sid);
+    wchar_t domain[260];
+    DWORD domainLength = ARRAYSIZE(domain);
+    SID_NAME_USE use;
+    ASSERT_TRUE(machine::LookupAccountNameW(nullptr, L"skowalski", sid, &sidSize, domain, &domainLength, &use));
+    LPWSTR text = nullptr;
+    ASSERT_TRUE(ConvertSidToStringSidW(sid, &text));
+    std::wstring list = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\";
+    std::wstring current = list + text, backup = list + text + L".bak";
+    LocalFree(text);
+
+    wchar_t path[MAX_PATH];
+    DWORD size = sizeof(path);
+    ASSERT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_LOCAL_MACHINE, backup.c_str(), L"ProfileImagePath",
+                                          RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, path, &size));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((std::wstring(path) + L"\\NTUSER.DAT").c_str()));
+    size = sizeof(path);
+    ASSERT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_LOCAL_MACHINE, current.c_str(), L"ProfileImagePath",
+                                          RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, path, &size));
+    std::wstring temp = path;
+    EXPECT_EQ(L"\\TEMP", temp.substr(temp.size() - 5));
+
+    // A reset removes the pair and the profiles the scenario made.
+    Reset(L"default");
+    HKEY key = nullptr;
+    EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, backup.c_str(), 0, KEY_READ, &key));
+}
