@@ -126,98 +126,93 @@ private:
     std::wstring* error_;
 };
 
-bool ReadMachine(Reader& reader, const std::wstring& section, const std::vector<std::wstring>& lines, Plan* plan)
+// One line of a section: the setting's name and where its value goes.
+struct Setting {
+    enum Kind { Number, Hex, YesNo, Flag, Text } kind;
+    const wchar_t* key;
+    void* target;      // DWORD for Number, Hex and Flag; bool for YesNo; std::wstring for Text
+    DWORD flag = 0;    // for Flag: the bit a "yes" sets
+    bool* seen = nullptr;
+};
+
+bool ReadSettings(Reader& reader, const std::wstring& section, const std::vector<std::wstring>& lines,
+                  std::initializer_list<Setting> settings)
 {
     for (const std::wstring& line : lines) {
         size_t equals = line.find(L'=');
         if (equals == std::wstring::npos)
             return reader.Fail(section, L"line without '=': " + line);
         std::wstring key = Trimmed(line.substr(0, equals)), value = Trimmed(line.substr(equals + 1));
-        bool ok = true;
-        if (Same(key, L"AccountsPerPage"))
-            ok = reader.Number(section, key, value, &plan->pageSize);
-        else if (Same(key, L"MinimumPasswordLength"))
-            ok = reader.Number(section, key, value, &plan->minimumPasswordLength);
-        else if (Same(key, L"ProfileService"))
-            ok = reader.YesNo(section, key, value, &plan->profileService);
-        else if (Same(key, L"SecurityPolicy"))
-            ok = reader.YesNo(section, key, value, &plan->securityPolicy);
-        else if (Same(key, L"Elevated"))
-            ok = reader.YesNo(section, key, value, &plan->elevated);
-        else if (Same(key, L"ConsoleUser"))
-            plan->consoleUser = value;
-        else if (Same(key, L"AutoLogon"))
-            plan->autoLogon = value;
-        else
+        const Setting* setting = std::find_if(settings.begin(), settings.end(),
+                                              [&](const Setting& s) { return Same(key, s.key); });
+        if (setting == settings.end())
             return reader.Fail(section, L"unknown setting " + key);
+        bool ok = true, yes = false;
+        switch (setting->kind) {
+        case Setting::Number:
+            ok = reader.Number(section, key, value, static_cast<DWORD*>(setting->target));
+            break;
+        case Setting::Hex:
+            ok = reader.Number(section, key, value, static_cast<DWORD*>(setting->target), 16);
+            break;
+        case Setting::YesNo:
+            ok = reader.YesNo(section, key, value, static_cast<bool*>(setting->target));
+            break;
+        case Setting::Flag:
+            ok = reader.YesNo(section, key, value, &yes);
+            if (yes)
+                *static_cast<DWORD*>(setting->target) |= setting->flag;
+            break;
+        case Setting::Text:
+            *static_cast<std::wstring*>(setting->target) = value;
+            break;
+        }
         if (!ok)
             return false;
+        if (setting->seen != nullptr)
+            *setting->seen = true;
     }
     return true;
 }
 
-struct FlagKey {
-    const wchar_t* key;
-    DWORD flag;
-};
-const FlagKey kFlagKeys[] = {
-    {L"Disabled", UF_ACCOUNTDISABLE},
-    {L"LockedOut", UF_LOCKOUT},
-    {L"PasswordNeverExpires", UF_DONT_EXPIRE_PASSWD},
-    {L"PasswordCannotChange", UF_PASSWD_CANT_CHANGE},
-    {L"PasswordNotRequired", UF_PASSWD_NOTREQD},
-};
+bool ReadMachine(Reader& reader, const std::wstring& section, const std::vector<std::wstring>& lines, Plan* plan)
+{
+    return ReadSettings(reader, section, lines, {
+        {Setting::Number, L"AccountsPerPage", &plan->pageSize},
+        {Setting::Number, L"MinimumPasswordLength", &plan->minimumPasswordLength},
+        {Setting::YesNo, L"ProfileService", &plan->profileService},
+        {Setting::YesNo, L"SecurityPolicy", &plan->securityPolicy},
+        {Setting::YesNo, L"Elevated", &plan->elevated},
+        {Setting::Text, L"ConsoleUser", &plan->consoleUser},
+        {Setting::Text, L"AutoLogon", &plan->autoLogon},
+    });
+}
 
 bool ReadAccount(Reader& reader, const std::wstring& section, const std::wstring& name,
                  const std::vector<std::wstring>& lines, AccountPlan* plan)
 {
     plan->running = name == kRunningAccount;
     plan->account.name = plan->running ? ProcessUserName() : name;
-    for (const std::wstring& line : lines) {
-        size_t equals = line.find(L'=');
-        if (equals == std::wstring::npos)
-            return reader.Fail(section, L"line without '=': " + line);
-        std::wstring key = Trimmed(line.substr(0, equals)), value = Trimmed(line.substr(equals + 1));
-        Account& a = plan->account;
-        bool ok = true, handled = true;
-        if (Same(key, L"Rid"))
-            ok = reader.Number(section, key, value, &a.rid);
-        else if (Same(key, L"FullName"))
-            a.fullName = value;
-        else if (Same(key, L"Comment"))
-            a.comment = value;
-        else if (Same(key, L"Type"))
-            plan->type = value;
-        else if (Same(key, L"Password"))
-            plan->password = value;
-        else if (Same(key, L"PasswordExpired"))
-            ok = reader.YesNo(section, key, value, &a.passwordExpired);
-        else if (Same(key, L"Hidden"))
-            ok = reader.YesNo(section, key, value, &plan->hidden);
-        else if (Same(key, L"Profile"))
-            ok = reader.YesNo(section, key, value, &plan->profile);
-        else if (Same(key, L"CorruptedProfile"))
-            ok = reader.YesNo(section, key, value, &plan->corruptedProfile);
-        else if (Same(key, L"Unreadable"))
-            ok = reader.YesNo(section, key, value, &a.unreadable);
-        else if (Same(key, L"Picture")) {
-            ok = reader.Number(section, key, value, &plan->pictureColour, 16);
-            plan->hasPicture = true;
-        } else
-            handled = false;
-        if (!handled) {
-            const FlagKey* flag = std::find_if(std::begin(kFlagKeys), std::end(kFlagKeys),
-                                               [&](const FlagKey& f) { return Same(key, f.key); });
-            if (flag == std::end(kFlagKeys))
-                return reader.Fail(section, L"unknown setting " + key);
-            bool set = false;
-            ok = reader.YesNo(section, key, value, &set);
-            if (set)
-                a.flags |= flag->flag;
-        }
-        if (!ok)
-            return false;
-    }
+    Account& a = plan->account;
+    if (!ReadSettings(reader, section, lines, {
+            {Setting::Number, L"Rid", &a.rid},
+            {Setting::Text, L"FullName", &a.fullName},
+            {Setting::Text, L"Comment", &a.comment},
+            {Setting::Text, L"Type", &plan->type},
+            {Setting::Text, L"Password", &plan->password},
+            {Setting::YesNo, L"PasswordExpired", &a.passwordExpired},
+            {Setting::YesNo, L"Hidden", &plan->hidden},
+            {Setting::YesNo, L"Profile", &plan->profile},
+            {Setting::YesNo, L"CorruptedProfile", &plan->corruptedProfile},
+            {Setting::YesNo, L"Unreadable", &a.unreadable},
+            {Setting::Hex, L"Picture", &plan->pictureColour, 0, &plan->hasPicture},
+            {Setting::Flag, L"Disabled", &a.flags, UF_ACCOUNTDISABLE},
+            {Setting::Flag, L"LockedOut", &a.flags, UF_LOCKOUT},
+            {Setting::Flag, L"PasswordNeverExpires", &a.flags, UF_DONT_EXPIRE_PASSWD},
+            {Setting::Flag, L"PasswordCannotChange", &a.flags, UF_PASSWD_CANT_CHANGE},
+            {Setting::Flag, L"PasswordNotRequired", &a.flags, UF_PASSWD_NOTREQD},
+        }))
+        return false;
     if (!Same(plan->type, L"administrator") && !Same(plan->type, L"standard") && !Same(plan->type, L"guest") &&
         !Same(plan->type, L"none"))
         return reader.Fail(section, L"Type must be administrator, standard, guest or none");
@@ -231,21 +226,12 @@ bool ReadGenerated(Reader& reader, const std::wstring& section, const std::vecto
 {
     DWORD count = 0;
     std::wstring prefix = L"user", type = L"standard";
-    for (const std::wstring& line : lines) {
-        size_t equals = line.find(L'=');
-        std::wstring key = Trimmed(line.substr(0, equals)),
-                     value = equals == std::wstring::npos ? L"" : Trimmed(line.substr(equals + 1));
-        if (Same(key, L"Count")) {
-            if (!reader.Number(section, key, value, &count))
-                return false;
-        } else if (Same(key, L"NamePrefix")) {
-            prefix = value;
-        } else if (Same(key, L"Type")) {
-            type = value;
-        } else {
-            return reader.Fail(section, L"unknown setting " + key);
-        }
-    }
+    if (!ReadSettings(reader, section, lines, {
+            {Setting::Number, L"Count", &count},
+            {Setting::Text, L"NamePrefix", &prefix},
+            {Setting::Text, L"Type", &type},
+        }))
+        return false;
     if (count > 5000)
         return reader.Fail(section, L"Count above 5000");
     for (DWORD i = 1; i <= count; ++i) {

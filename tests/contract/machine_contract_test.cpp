@@ -137,6 +137,18 @@ protected:
         return call(nullptr, name.c_str(), 0, reinterpret_cast<LPBYTE>(&entry), 1);
     }
 
+    // Makes a record read back fit for writing: its name, and no pointers
+    // into the freed buffer.
+    static void PrepareForWrite(USER_INFO_3& info, const std::wstring& name, const wchar_t* fullName)
+    {
+        info.usri3_name = const_cast<LPWSTR>(name.c_str());
+        info.usri3_full_name = const_cast<LPWSTR>(fullName);
+        info.usri3_home_dir = info.usri3_comment = info.usri3_script_path = nullptr;
+        info.usri3_usr_comment = info.usri3_parms = info.usri3_workstations = nullptr;
+        info.usri3_logon_hours = nullptr;
+        info.usri3_logon_server = info.usri3_profile = info.usri3_home_dir_drive = nullptr;
+    }
+
     std::vector<std::wstring> made_;
     std::wstring fullName_;
 };
@@ -268,15 +280,10 @@ TEST_F(MachineContract, SavedRecordKeepsFlagsFullNameAndExpiry)
     USER_INFO_3 info{};
     ASSERT_TRUE(Read(name, &info));
     std::wstring fullName = L"Saved Person";
-    info.usri3_name = const_cast<LPWSTR>(name.c_str());
-    info.usri3_full_name = const_cast<LPWSTR>(fullName.c_str());
+    PrepareForWrite(info, name, fullName.c_str());
     info.usri3_flags |= UF_ACCOUNTDISABLE | UF_PASSWD_CANT_CHANGE;
     info.usri3_flags &= ~UF_DONT_EXPIRE_PASSWD;
     info.usri3_password_expired = 1;
-    info.usri3_home_dir = info.usri3_comment = info.usri3_script_path = nullptr;
-    info.usri3_usr_comment = info.usri3_parms = info.usri3_workstations = nullptr;
-    info.usri3_logon_hours = nullptr;
-    info.usri3_logon_server = info.usri3_profile = info.usri3_home_dir_drive = nullptr;
     DWORD parameter = 0;
     ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
               machine::NetUserSetInfo(nullptr, name.c_str(), 3, reinterpret_cast<LPBYTE>(&info), &parameter))
@@ -291,13 +298,8 @@ TEST_F(MachineContract, SavedRecordKeepsFlagsFullNameAndExpiry)
     EXPECT_EQ(1u, back.usri3_password_expired);
 
     // Clearing the expiry in the record clears it on the account.
-    back.usri3_name = const_cast<LPWSTR>(name.c_str());
-    back.usri3_full_name = const_cast<LPWSTR>(fullName.c_str());
+    PrepareForWrite(back, name, fullName.c_str());
     back.usri3_password_expired = 0;
-    back.usri3_home_dir = back.usri3_comment = back.usri3_script_path = nullptr;
-    back.usri3_usr_comment = back.usri3_parms = back.usri3_workstations = nullptr;
-    back.usri3_logon_hours = nullptr;
-    back.usri3_logon_server = back.usri3_profile = back.usri3_home_dir_drive = nullptr;
     ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
               machine::NetUserSetInfo(nullptr, name.c_str(), 3, reinterpret_cast<LPBYTE>(&back), &parameter));
     USER_INFO_3 cleared{};
@@ -305,12 +307,8 @@ TEST_F(MachineContract, SavedRecordKeepsFlagsFullNameAndExpiry)
     EXPECT_EQ(0u, cleared.usri3_password_expired);
 
     // A lock-out is never set through the record.
-    cleared.usri3_name = const_cast<LPWSTR>(name.c_str());
+    PrepareForWrite(cleared, name, nullptr);
     cleared.usri3_flags |= UF_LOCKOUT;
-    cleared.usri3_full_name = cleared.usri3_home_dir = cleared.usri3_comment = cleared.usri3_script_path = nullptr;
-    cleared.usri3_usr_comment = cleared.usri3_parms = cleared.usri3_workstations = nullptr;
-    cleared.usri3_logon_hours = nullptr;
-    cleared.usri3_logon_server = cleared.usri3_profile = cleared.usri3_home_dir_drive = nullptr;
     machine::NetUserSetInfo(nullptr, name.c_str(), 3, reinterpret_cast<LPBYTE>(&cleared), &parameter);
     USER_INFO_3 unlocked{};
     ASSERT_TRUE(Read(name, &unlocked));
