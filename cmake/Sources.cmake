@@ -3,6 +3,7 @@ set(VANTRELL_CORE_SOURCES
   platform/text.cpp
   app/run_mode.cpp
   ui/control_rules.cpp
+  ui/drawing_rules.cpp
 )
 
 # Everything else of the program except its entry point.
