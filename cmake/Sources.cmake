@@ -13,6 +13,7 @@ set(VANTRELL_WINDOWS_SOURCES
   ui/window.cpp
   ui/controls.cpp
   ui/events.cpp
+  ui/drawing.cpp
   platform/elevation.cpp
   app/startup.cpp
   app/main_window.cpp

@@ -96,7 +96,7 @@ TipText SplitTipText(const wchar_t* text)
     return tip;
 }
 
-TipSize MeasureTip(const TextExtent* lines, size_t lineCount, TextExtent title)
+TipSize MeasureTip(const LineExtent* lines, size_t lineCount, LineExtent title)
 {
     int widest = 0;
     int tallest = kTipMinimumLineHeight;

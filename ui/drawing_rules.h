@@ -53,7 +53,7 @@ constexpr int kTipBodyX = 10;
 constexpr int kTipBodyY = 35;
 constexpr int kTipTitleX = 35;
 constexpr int kTipMinimumLineHeight = 16;
-struct TextExtent {
+struct LineExtent {
     int width = 0;
     int height = 0;
 };
@@ -62,7 +62,7 @@ struct TipSize {
     int bodyHeight = 0;
     int height = 0;
 };
-TipSize MeasureTip(const TextExtent* lines, size_t lineCount, TextExtent title);
+TipSize MeasureTip(const LineExtent* lines, size_t lineCount, LineExtent title);
 
 // The busy spinner.
 int SpinnerFrameDelay(int speed);

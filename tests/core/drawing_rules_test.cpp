@@ -128,8 +128,8 @@ TEST(SplitTipText, TitleAndBodyAroundTheFirstSeparator)
 TEST(MeasureTip, SizeFollowsTheMeasuredLines)
 {
     struct Case {
-        std::vector<TextExtent> lines;
-        TextExtent title;
+        std::vector<LineExtent> lines;
+        LineExtent title;
         int width, bodyHeight, height;
     } cases[] = {
         // four lines: 45 plus four line heights
