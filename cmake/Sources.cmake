@@ -14,6 +14,7 @@ set(VANTRELL_WINDOWS_SOURCES
   ui/controls.cpp
   ui/events.cpp
   ui/drawing.cpp
+  ui/message_box.cpp
   platform/elevation.cpp
   app/startup.cpp
   app/main_window.cpp
