@@ -14,10 +14,16 @@ endif()
 include(GoogleTest)
 
 # One test executable per module; each test case becomes one CTest test.
+# SERIAL: the tests click, type or read the screen, so nothing else may run
+# beside them.
 function(vantrell_add_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
+  cmake_parse_arguments(ARG "SERIAL" "" "SOURCES;LIBRARIES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest_main)
+  set(serial)
+  if(ARG_SERIAL)
+    set(serial RUN_SERIAL TRUE)
+  endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-                       PROPERTIES TIMEOUT 120)
+                       PROPERTIES TIMEOUT 120 ${serial})
 endfunction()

@@ -43,6 +43,19 @@ void ClearStaticImage(HWND control, HBITMAP ours, HBITMAP alsoOurs = nullptr)
         DeleteObject(held);
 }
 
+// The list's image list, made on first use and given to both of its views.
+HIMAGELIST ListImages(ControlEntry& list, int size)
+{
+    if (!list.images) {
+        list.images.Reset(ImageList_Create(size, size, ILC_COLOR32, 4, 4));
+        if (!list.images)
+            return nullptr;
+        SendMessageW(list.handle, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(list.images.Get()));
+        SendMessageW(list.handle, LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(list.images.Get()));
+    }
+    return list.images.Get();
+}
+
 }  // namespace
 
 ControlEntry* UiWindow::Entry(int32_t id)
@@ -617,14 +630,8 @@ int UiWindow::AddListImage(int32_t listId, HBITMAP bitmap, int size)
     ControlEntry* list = Entry(listId);
     if (list == nullptr || list->kind != ControlKind::ListView || bitmap == nullptr)
         return -1;
-    if (!list->images) {
-        list->images.Reset(ImageList_Create(size, size, ILC_COLOR32, 4, 4));
-        if (!list->images)
-            return -1;
-        SendMessageW(list->handle, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(list->images.Get()));
-        SendMessageW(list->handle, LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(list->images.Get()));
-    }
-    return ImageList_Add(list->images.Get(), bitmap, nullptr);
+    HIMAGELIST images = ListImages(*list, size);
+    return images != nullptr ? ImageList_Add(images, bitmap, nullptr) : -1;
 }
 
 int UiWindow::SetListIcon(int32_t listId, int index, HICON icon, int size)
@@ -632,16 +639,10 @@ int UiWindow::SetListIcon(int32_t listId, int index, HICON icon, int size)
     ControlEntry* list = Entry(listId);
     if (list == nullptr || list->kind != ControlKind::ListView || icon == nullptr)
         return -1;
-    if (!list->images) {
-        if (index != -1)
-            return -1;
-        list->images.Reset(ImageList_Create(size, size, ILC_COLOR32, 4, 4));
-        if (!list->images)
-            return -1;
-        SendMessageW(list->handle, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(list->images.Get()));
-        SendMessageW(list->handle, LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(list->images.Get()));
-    }
-    return ImageList_ReplaceIcon(list->images.Get(), index, icon);
+    if (!list->images && index != -1)
+        return -1;   // nothing to replace yet
+    HIMAGELIST images = ListImages(*list, size);
+    return images != nullptr ? ImageList_ReplaceIcon(images, index, icon) : -1;
 }
 
 bool UiWindow::ReplaceListImage(int32_t listId, int index, HBITMAP bitmap)

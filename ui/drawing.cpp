@@ -15,9 +15,6 @@ using Gdiplus::Ok;
 
 namespace {
 
-constexpr ARGB kOpaqueBlack = 0xFF000000;
-constexpr ARGB kOpaqueWhite = 0xFFFFFFFF;
-constexpr ARGB kWindowBackground = 0xFFFEFEFE;
 constexpr int kPanelTop = 87;
 constexpr int kPanelBottom = 543;
 constexpr int kPanelArc = 8;
@@ -132,7 +129,7 @@ int32_t AddDrawnButton(UiWindow& window, const Stroke (&strokes)[N], int side, i
     if (!drawing)
         return 0;
     UniqueImage scaled = ScaledCopy(drawing.Get(), width, height);
-    UniqueBitmap picture = ToGdiBitmap(scaled.Get(), kWindowBackground);
+    UniqueBitmap picture = ToGdiBitmap(scaled.Get(), kWindowBackgroundArgb);
     if (!picture)
         return 0;
     int32_t id = window.AddPicture(picture.Release(), x, y, width, height, -1);
@@ -368,7 +365,7 @@ UniqueBitmap ToGdiBitmap(Gdiplus::GpBitmap* bitmap, ARGB background)
 
 bool SetWindowBackgroundImage(UiWindow& window, Gdiplus::GpBitmap* bitmap)
 {
-    return window.SetBackgroundPicture(ToGdiBitmap(bitmap, kWindowBackground));
+    return window.SetBackgroundPicture(ToGdiBitmap(bitmap, kWindowBackgroundArgb));
 }
 
 UniqueImage MakeGradientBitmap()
@@ -379,7 +376,7 @@ UniqueImage MakeGradientBitmap()
         return UniqueImage();
     Gdiplus::GpRectF area{0, 0, kGradientWidth, kGradientHeight};
     Gdiplus::GpLineGradient* gradient = nullptr;
-    if (gp::GdipCreateLineBrushFromRect(&area, 0xFF000000, 0xFF303030, Gdiplus::LinearGradientModeForwardDiagonal,
+    if (gp::GdipCreateLineBrushFromRect(&area, kOpaqueBlack, 0xFF303030, Gdiplus::LinearGradientModeForwardDiagonal,
                                         Gdiplus::WrapModeTileFlipXY, &gradient) != Ok)
         return UniqueImage();
     UniqueFill brush(gradient);

@@ -9,6 +9,11 @@
 #include "ui/image.h"
 #include "ui/window.h"
 
+constexpr Gdiplus::ARGB kOpaqueBlack = 0xFF000000;
+constexpr Gdiplus::ARGB kOpaqueWhite = 0xFFFFFFFF;
+// The windows' own background, 0xFEFEFE, as an opaque GDI+ colour.
+constexpr Gdiplus::ARGB kWindowBackgroundArgb = 0xFFFEFEFE;
+
 // A new 32-bit premultiplied ARGB bitmap, every pixel transparent black; null on failure.
 UniqueImage NewBitmap(int width, int height);
 

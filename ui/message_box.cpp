@@ -14,8 +14,8 @@ using Gdiplus::ARGB;
 
 namespace {
 
-constexpr ARGB kBorderColour = 0xFF000000;
-constexpr ARGB kBodyColour = 0xFFFFFFFF;
+constexpr ARGB kBorderColour = kOpaqueBlack;
+constexpr ARGB kBodyColour = kOpaqueWhite;
 constexpr ARGB kBandColour = 0xFFF0F0FF;
 constexpr ARGB kTipCornerColour = 0xFF6060FF;
 constexpr int kBandHeight = 40;

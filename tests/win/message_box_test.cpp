@@ -167,7 +167,6 @@ TEST_F(Boxes, ThemedBoxLooksFinished)
     // Rounded black outline, white body, pale band, buttons on the band.
     RECT frame{};
     COLORREF corner = 0, border = 0, body = 0, band = 0;
-    HWND yes = nullptr;
     RECT yesRect{};
     Operator person(L"Vantrell_MsgBox", [&](HWND popup) {
         GetWindowRect(popup, &frame);
@@ -175,12 +174,9 @@ TEST_F(Boxes, ThemedBoxLooksFinished)
         border = ScreenPixel(frame.left + 2, frame.top + 60);
         body = ScreenPixel(frame.left + 10, frame.top + 60);
         band = ScreenPixel(frame.left + 20, frame.bottom - 20);
-        yes = ChildWithText(popup, L"Button", L"Yes");
-        GetWindowRect(yes, &yesRect);
+        GetWindowRect(ChildWithText(popup, L"Button", L"Yes"), &yesRect);
         ClickAt(CentreOf(ChildWithText(popup, L"Button", L"No")));
     });
-    COLORREF ownerColour = ScreenPixel(0, 0);
-    (void)ownerColour;
     ThemedMessageBox(L"Delete?", 1, 160, &owner_);
     person.Finish();
     EXPECT_NE(RGB(0, 0, 0), corner) << "the corner is cut away";
@@ -213,7 +209,6 @@ TEST_F(Boxes, PlainBoxOfEachKindAnswersWithItsButtons)
         {3, 400, L"No", 0, 400, {40, 160, 280}, nullptr},
         {3, 400, L"Cancel", -1, 400, {40, 160, 280}, nullptr},
     };
-    const wchar_t* names[] = {L"OK", L"Yes", L"No", L"Cancel"};
     for (const Case& c : cases) {
         RECT frame{};
         std::vector<int> places;
@@ -248,7 +243,6 @@ TEST_F(Boxes, PlainBoxOfEachKindAnswersWithItsButtons)
             EXPECT_FALSE(saved.empty()) << what;
         }
     }
-    (void)names;
 }
 
 TEST_F(Boxes, PlainBoxClosedByTheOwnerGivesNoChoice)
