@@ -3,6 +3,7 @@ set(VANTRELL_CORE_SOURCES
   platform/text.cpp
   app/run_mode.cpp
   ui/control_rules.cpp
+  ui/drawing_rules.cpp
 )
 
 # Everything else of the program except its entry point.
@@ -12,6 +13,8 @@ set(VANTRELL_WINDOWS_SOURCES
   ui/window.cpp
   ui/controls.cpp
   ui/events.cpp
+  ui/drawing.cpp
+  ui/message_box.cpp
   platform/elevation.cpp
   app/startup.cpp
   app/main_window.cpp

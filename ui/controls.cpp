@@ -43,6 +43,19 @@ void ClearStaticImage(HWND control, HBITMAP ours, HBITMAP alsoOurs = nullptr)
         DeleteObject(held);
 }
 
+// The list's image list, made on first use and given to both of its views.
+HIMAGELIST ListImages(ControlEntry& list, int size)
+{
+    if (!list.images) {
+        list.images.Reset(ImageList_Create(size, size, ILC_COLOR32, 4, 4));
+        if (!list.images)
+            return nullptr;
+        SendMessageW(list.handle, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(list.images.Get()));
+        SendMessageW(list.handle, LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(list.images.Get()));
+    }
+    return list.images.Get();
+}
+
 }  // namespace
 
 ControlEntry* UiWindow::Entry(int32_t id)
@@ -617,14 +630,57 @@ int UiWindow::AddListImage(int32_t listId, HBITMAP bitmap, int size)
     ControlEntry* list = Entry(listId);
     if (list == nullptr || list->kind != ControlKind::ListView || bitmap == nullptr)
         return -1;
-    if (!list->images) {
-        list->images.Reset(ImageList_Create(size, size, ILC_COLOR32, 4, 4));
-        if (!list->images)
-            return -1;
-        SendMessageW(list->handle, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(list->images.Get()));
-        SendMessageW(list->handle, LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(list->images.Get()));
-    }
-    return ImageList_Add(list->images.Get(), bitmap, nullptr);
+    HIMAGELIST images = ListImages(*list, size);
+    return images != nullptr ? ImageList_Add(images, bitmap, nullptr) : -1;
+}
+
+int UiWindow::SetListIcon(int32_t listId, int index, HICON icon, int size)
+{
+    ControlEntry* list = Entry(listId);
+    if (list == nullptr || list->kind != ControlKind::ListView || icon == nullptr)
+        return -1;
+    if (!list->images && index != -1)
+        return -1;   // nothing to replace yet
+    HIMAGELIST images = ListImages(*list, size);
+    return images != nullptr ? ImageList_ReplaceIcon(images, index, icon) : -1;
+}
+
+bool UiWindow::ReplaceListImage(int32_t listId, int index, HBITMAP bitmap)
+{
+    ControlEntry* list = Entry(listId);
+    return list != nullptr && list->images && bitmap != nullptr &&
+           ImageList_Replace(list->images.Get(), index, bitmap, nullptr) != FALSE;
+}
+
+bool UiWindow::RemoveListImage(int32_t listId, int index)
+{
+    ControlEntry* list = Entry(listId);
+    return list != nullptr && list->images && ImageList_Remove(list->images.Get(), index) != FALSE;
+}
+
+int UiWindow::ListImageCount(int32_t listId) const
+{
+    const ControlEntry* list = Control(listId);
+    return list != nullptr && list->images ? ImageList_GetImageCount(list->images.Get()) : 0;
+}
+
+bool UiWindow::SetButtonImage(int32_t buttonId, HBITMAP bitmap, int width, int height)
+{
+    ControlEntry* button = Entry(buttonId);
+    if (button == nullptr || button->kind != ControlKind::PushButton || bitmap == nullptr)
+        return false;
+    UniqueResource<ImageListTraits> images(ImageList_Create(width, height, ILC_COLOR32, 1, 1));
+    if (!images || ImageList_Add(images.Get(), bitmap, nullptr) < 0)
+        return false;
+    BUTTON_IMAGELIST attach{};
+    attach.himl = images.Get();
+    attach.margin = RECT{4, 0, 0, 0};
+    attach.uAlign = BUTTON_IMAGELIST_ALIGN_LEFT;
+    if (!SendMessageW(button->handle, BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&attach)))
+        return false;
+    button->images = std::move(images);   // the old list goes only after the button has let go of it
+    InvalidateRect(button->handle, nullptr, TRUE);
+    return true;
 }
 
 bool UiWindow::SetItemImage(int32_t listId, int item, int imageIndex)

@@ -31,8 +31,10 @@ void Dispatch(UiWindow& window, MSG& message)
         return;
 
     HWND root = message.hwnd != nullptr ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
+    // The table's commands go to the window that owns the table, also when
+    // the key was meant for another window (a tip is never focused).
     if (root != nullptr && window.Accelerators() != nullptr &&
-        TranslateAcceleratorW(root, window.Accelerators(), &message))
+        TranslateAcceleratorW(window.Handle(), window.Accelerators(), &message))
         return;
     // The dialog manager would turn Enter and Escape into commands for the ids
     // 1 and 2, which here are ordinary controls; it only gets the Tab keys and

@@ -4,6 +4,9 @@
 
 #include <windowsx.h>
 
+#include <algorithm>
+#include <iterator>
+
 #include "platform/system.h"
 
 static_assert(LVIF_STATE == 0x0008 && LVIS_FOCUSED == 0x0001 && LVIS_SELECTED == 0x0002 &&
@@ -180,6 +183,7 @@ bool UiWindow::DestroyUiWindow()
         ReleaseControl(controls_[id]);
     tooltip_.Reset();
     backgroundBrush_.Reset();
+    backgroundPicture_.Reset();
     memoryDc_.Reset();
     if (menu_) {
         SetMenu(window_, nullptr);
@@ -209,8 +213,38 @@ bool UiWindow::DestroyUiWindow()
     startGroup_ = false;
     clientRect_ = RECT{};
     event_ = UiEvent{};
+    sink_ = &event_;
+    std::fill(std::begin(popups_), std::end(popups_), nullptr);
+    popupCount_ = 0;
     mouse_ = POINT{};
     executablePath_[0] = L'\0';
+    return true;
+}
+
+bool UiWindow::SetBackgroundPicture(UniqueBitmap picture)
+{
+    if (window_ == nullptr || !picture)
+        return false;
+    UniqueBrush brush(CreatePatternBrush(picture.Get()));
+    if (!brush)
+        return false;
+    // The brush goes before the picture it was made of.
+    backgroundBrush_ = std::move(brush);
+    backgroundPicture_ = std::move(picture);
+    InvalidateRect(window_, nullptr, TRUE);
+    return true;
+}
+
+bool UiWindow::RecordPopup(HWND popup)
+{
+    bool live[kPopupSlots];
+    for (size_t i = 0; i < kPopupSlots; ++i)
+        live[i] = popups_[i] != nullptr && IsWindow(popups_[i]);
+    int slot = FreePopupSlot(live);
+    if (slot < 0)
+        return false;
+    popups_[slot] = popup;
+    popupCount_ = std::max(popupCount_, static_cast<uint32_t>(slot) + 1);
     return true;
 }
 
@@ -315,6 +349,9 @@ LRESULT UiWindow::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_QUERYENDSESSION:
     case WM_ENDSESSION:
         Record(EventCode::EndSession, window, message, wParam, lParam);
+        // The system sends these, which a loop waiting in GetMessageW handles
+        // without returning; the posted wake-up lets it see the event at once.
+        PostMessageW(window, WM_NULL, 0, 0);
         return 0;
 
     default:
@@ -327,15 +364,16 @@ void UiWindow::Record(int32_t code, HWND handle, UINT message, WPARAM wParam, LP
     if (code == EventCode::None)
         return;
     // A mouse move never hides an event that has not been taken yet.
-    if (code == EventCode::MouseMoved && event_.pending)
+    UiEvent& event = *sink_;
+    if (code == EventCode::MouseMoved && event.pending)
         return;
-    event_.code = code;
-    event_.handle = handle;
-    event_.message = message;
-    event_.wParam = wParam;
-    event_.lParam = lParam;
-    event_.window = this;
-    event_.pending = true;
+    event.code = code;
+    event.handle = handle;
+    event.message = message;
+    event.wParam = wParam;
+    event.lParam = lParam;
+    event.window = this;
+    event.pending = true;
 }
 
 int32_t UiWindow::CommandEvent(WPARAM wParam, LPARAM lParam)
@@ -423,6 +461,15 @@ LRESULT UiWindow::ControlColours(HDC dc, HWND handle)
         return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
     }
     SetBkColor(dc, kWindowBackground);
+    if (backgroundPicture_) {
+        // Line the picture up with the window's own, and let it show through
+        // behind the text.
+        POINT origin{0, 0};
+        MapWindowPoints(handle, window_, &origin, 1);
+        SetBrushOrgEx(dc, -origin.x, -origin.y, nullptr);
+        if (control->kind == ControlKind::Label)
+            SetBkMode(dc, TRANSPARENT);
+    }
     return reinterpret_cast<LRESULT>(backgroundBrush_.Get());
 }
 

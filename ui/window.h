@@ -12,6 +12,7 @@
 #include "platform/handles.h"
 #include "platform/text.h"
 #include "ui/control_rules.h"
+#include "ui/drawing_rules.h"
 
 // Kinds of controls; the numbers are stored in the table and compared.
 enum class ControlKind : int32_t {
@@ -81,7 +82,7 @@ struct ControlEntry {
     UniqueBitmap bitmap;                 // picture controls
     UniqueIcon icon;                     // icon controls
     std::shared_ptr<CheckControlData> check;
-    UniqueResource<ImageListTraits> images;   // list views: created on first use
+    UniqueResource<ImageListTraits> images;   // list views and buttons: created on first use
 };
 
 class UiWindow;
@@ -154,7 +155,16 @@ public:
     // Adds a picture to the list's image list (created on first use); the
     // image's index, or -1. The bitmap stays the caller's.
     int AddListImage(int32_t listId, HBITMAP bitmap, int size);
+    // Puts an icon at `index`, or adds it when the index is -1; the image's
+    // index or -1. The icon stays the caller's.
+    int SetListIcon(int32_t listId, int index, HICON icon, int size);
+    bool ReplaceListImage(int32_t listId, int index, HBITMAP bitmap);
+    bool RemoveListImage(int32_t listId, int index);
+    int ListImageCount(int32_t listId) const;
     bool SetItemImage(int32_t listId, int item, int imageIndex);
+    // A push button's picture, shown left of its text through an image list
+    // that the button keeps. The bitmap stays the caller's.
+    bool SetButtonImage(int32_t buttonId, HBITMAP bitmap, int width, int height);
 
     LockRecord LockControls(int32_t firstId, int32_t lastId, int32_t exceptId);
     int UnlockControls(const LockRecord& record, int32_t exceptId, ControlKind exceptKind);
@@ -163,9 +173,24 @@ public:
     void SetNextBehaviour(uint32_t flags) { nextBehaviour_ = flags; }
     void StartNewGroup() { startGroup_ = true; }
 
+    // The window keeps the picture and paints its background with it.
+    bool SetBackgroundPicture(UniqueBitmap picture);
+    void SetAccelerators(UniqueAccelerators accelerators) { accelerators_ = std::move(accelerators); }
+
+    // Popups (boxes and tips) opened over this window: a new one takes the
+    // first slot that is empty or whose window is gone. False when all
+    // slots are taken; the popup is then not recorded.
+    bool RecordPopup(HWND popup);
+    uint32_t PopupCount() const { return popupCount_; }
+    HWND Popup(uint32_t slot) const { return slot < kPopupSlots ? popups_[slot] : nullptr; }
+
+    // From now on this window's events go to `owner`'s event record, so that
+    // the owner's loop sees them; null gives the window its own record again.
+    void SendEventsTo(UiWindow* owner) { sink_ = owner != nullptr ? &owner->Event() : &event_; }
+
     HWND Handle() const { return window_; }
     HINSTANCE Module() const { return module_; }
-    UiEvent& Event() { return event_; }
+    UiEvent& Event() { return *sink_; }
     const ControlEntry* Control(int32_t id) const;
     int32_t LastControlId() const { return static_cast<int32_t>(controls_.empty() ? 0 : used_ - 1); }
     uint32_t ControlCapacity() const { return static_cast<uint32_t>(controls_.size()); }
@@ -216,6 +241,7 @@ private:
     bool startGroup_ = false;
 
     UniqueBrush backgroundBrush_;
+    UniqueBitmap backgroundPicture_;             // the pattern of backgroundBrush_, when there is one
     UniqueMemoryDc memoryDc_;
     RECT clientRect_{};
     UniqueAccelerators accelerators_;
@@ -224,6 +250,9 @@ private:
     UniqueIcon bigIcon_;
     UniqueIcon smallIcon_;
     UiEvent event_;
+    UiEvent* sink_ = &event_;                    // not owned: where events are recorded
+    HWND popups_[kPopupSlots] = {};              // not owned
+    uint32_t popupCount_ = 0;
     POINT mouse_{};
     double osVersion_ = 10.0;
     wchar_t executablePath_[2048] = L"";

@@ -1,0 +1,493 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+#include <gdiplus.h>
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "tests/win/screen_capture.h"
+#include "ui/drawing.h"
+#include "ui/drawing_rules.h"
+
+namespace gp = Gdiplus::DllExports;
+
+namespace {
+
+std::wstring ProductPath()
+{
+    std::string path = VANTRELL_PRODUCT_PATH;
+    std::wstring wide(path.begin(), path.end());
+    return !wide.empty() && wide[0] == L'/' ? L"Z:" + wide : wide;
+}
+
+Gdiplus::ARGB PixelOf(Gdiplus::GpBitmap* bitmap, int x, int y)
+{
+    Gdiplus::ARGB colour = 0;
+    gp::GdipBitmapGetPixel(bitmap, x, y, &colour);
+    return colour;
+}
+
+SIZE SizeOf(Gdiplus::GpBitmap* bitmap)
+{
+    UINT width = 0;
+    UINT height = 0;
+    gp::GdipGetImageWidth(bitmap, &width);
+    gp::GdipGetImageHeight(bitmap, &height);
+    return SIZE{static_cast<LONG>(width), static_cast<LONG>(height)};
+}
+
+int Channel(uint32_t colour, int shift) { return static_cast<int>((colour >> shift) & 0xFF); }
+
+// The pixels of a GDI bitmap as 0x00RRGGBB, row by row from the top.
+std::vector<uint32_t> GdiPixels(HBITMAP bitmap, int& width, int& height)
+{
+    BITMAP info{};
+    GetObjectW(bitmap, sizeof(info), &info);
+    width = info.bmWidth;
+    height = info.bmHeight;
+    BITMAPINFO format{};
+    format.bmiHeader.biSize = sizeof(format.bmiHeader);
+    format.bmiHeader.biWidth = width;
+    format.bmiHeader.biHeight = -height;
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    format.bmiHeader.biCompression = BI_RGB;
+    std::vector<uint32_t> pixels(static_cast<size_t>(width) * static_cast<size_t>(height));
+    HDC screen = GetDC(nullptr);
+    GetDIBits(screen, bitmap, 0, static_cast<UINT>(height), pixels.data(), &format, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    for (uint32_t& pixel : pixels)
+        pixel &= 0x00FFFFFF;
+    return pixels;
+}
+
+class Drawing : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { StartGdiplusForTests(); }
+};
+
+class DrawingWindow : public Drawing {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(nullptr, window_.CreateUiWindow(L"Vantrell_DrawingTest", L"Drawing", 320, 200, 100, 100, -1, -1,
+                                                  nullptr));
+        window_.ShowUiWindow(SW_SHOW);
+        Pump(50);
+    }
+    void TearDown() override { window_.DestroyUiWindow(); }
+
+    void Pump(DWORD milliseconds)
+    {
+        DWORD start = GetTickCount();
+        do {
+            while (PumpEvents(window_, 2) != 0) {
+            }
+            Sleep(5);
+        } while (GetTickCount() - start < milliseconds);
+    }
+
+    UiWindow window_;
+};
+
+}  // namespace
+
+TEST_F(Drawing, SquareFillCoversEveryPixelOfTheRectangle)
+{
+    struct Case {
+        int x, y, width, height;
+        Gdiplus::ARGB colour;
+    } cases[] = {
+        {5, 5, 20, 10, 0xFF2040C0},
+        {0, 0, 40, 30, 0xFF000000},
+        {10, 3, 1, 1, 0xFFFF0000},
+        {12, 8, 17, 13, 0xFFF0F0FF},
+    };
+    for (const Case& c : cases) {
+        UniqueImage bitmap = NewBitmap(40, 30);
+        ASSERT_TRUE(bitmap);
+        ASSERT_TRUE(FillRoundRect(bitmap.Get(), c.x, c.y, c.width, c.height, c.colour, 0));
+        int wrong = 0;
+        for (int y = 0; y < 30; ++y) {
+            for (int x = 0; x < 40; ++x) {
+                bool inside = x >= c.x && x < c.x + c.width && y >= c.y && y < c.y + c.height;
+                bool farOutside = x < c.x - 1 || x > c.x + c.width || y < c.y - 1 || y > c.y + c.height;
+                Gdiplus::ARGB pixel = PixelOf(bitmap.Get(), x, y);
+                if ((inside && pixel != c.colour) || (farOutside && pixel != 0)) {
+                    if (++wrong < 4)
+                        ADD_FAILURE() << "pixel " << x << "," << y << " is " << std::hex << pixel << " for a fill of "
+                                      << c.colour;
+                }
+            }
+        }
+        EXPECT_EQ(0, wrong) << "rectangle " << c.x << "," << c.y << " " << c.width << "x" << c.height;
+    }
+}
+
+TEST_F(Drawing, RoundedFillLeavesTheOuterCornersUntouched)
+{
+    struct Case {
+        int arc;
+        bool cornersUntouched;
+    } cases[] = {{12, true}, {8, true}, {16, true}, {0, false}};
+    for (const Case& c : cases) {
+        UniqueImage bitmap = NewBitmap(40, 30);
+        ASSERT_TRUE(FillRoundRect(bitmap.Get(), 0, 0, 40, 30, 0xFF000000, c.arc));
+        const POINT corners[] = {{0, 0}, {39, 0}, {0, 29}, {39, 29}};
+        for (POINT corner : corners) {
+            Gdiplus::ARGB pixel = PixelOf(bitmap.Get(), corner.x, corner.y);
+            if (c.cornersUntouched) {
+                EXPECT_EQ(0u, pixel) << "arc " << c.arc << " corner " << corner.x << "," << corner.y;
+            }
+            else
+                EXPECT_EQ(0xFF000000u, pixel) << "arc " << c.arc << " corner " << corner.x << "," << corner.y;
+        }
+        for (POINT filled : {POINT{20, 15}, POINT{20, 0}, POINT{0, 15}, POINT{39, 15}, POINT{20, 29}})
+            EXPECT_EQ(0xFF000000u, PixelOf(bitmap.Get(), filled.x, filled.y))
+                << "arc " << c.arc << " at " << filled.x << "," << filled.y;
+    }
+}
+
+TEST_F(Drawing, PanelIsWhiteInsideABlackOutline)
+{
+    UniqueImage bitmap = NewBitmap(750, 550);
+    ASSERT_TRUE(DrawPanel(bitmap.Get(), 7, 361));
+    EXPECT_EQ(0xFFFFFFFFu, PixelOf(bitmap.Get(), 187, 300)) << "the body";
+    EXPECT_EQ(0xFF000000u, PixelOf(bitmap.Get(), 7, 300)) << "the left edge";
+    EXPECT_EQ(0xFF000000u, PixelOf(bitmap.Get(), 187, 87)) << "the top edge";
+    EXPECT_EQ(0xFF000000u, PixelOf(bitmap.Get(), 187, 543)) << "the bottom edge";
+    EXPECT_EQ(0u, PixelOf(bitmap.Get(), 187, 80)) << "above the panel";
+    EXPECT_EQ(0u, PixelOf(bitmap.Get(), 400, 300)) << "right of the panel";
+}
+
+TEST_F(Drawing, GradientRunsFromBlackToDarkGreyAlongTheDiagonal)
+{
+    UniqueImage gradient = MakeGradientBitmap();
+    ASSERT_TRUE(gradient);
+    SIZE size = SizeOf(gradient.Get());
+    EXPECT_EQ(700, size.cx);
+    EXPECT_EQ(500, size.cy);
+    Gdiplus::ARGB start = PixelOf(gradient.Get(), 0, 0);
+    Gdiplus::ARGB end = PixelOf(gradient.Get(), 699, 499);
+    Gdiplus::ARGB middle = PixelOf(gradient.Get(), 350, 250);
+    for (int shift : {0, 8, 16}) {
+        EXPECT_LE(Channel(start, shift), 2) << std::hex << start;
+        EXPECT_GE(Channel(end, shift), 0x2D) << std::hex << end;
+        EXPECT_LE(Channel(end, shift), 0x30) << std::hex << end;
+        EXPECT_GT(Channel(middle, shift), 0x10) << std::hex << middle;
+        EXPECT_LT(Channel(middle, shift), 0x20) << std::hex << middle;
+    }
+    EXPECT_EQ(0xFFu, static_cast<unsigned>(Channel(start, 24)));
+    EXPECT_EQ(0xFFu, static_cast<unsigned>(Channel(end, 24)));
+}
+
+TEST_F(Drawing, ScaledCopyHasTheNewSizeAndTheSourcesColours)
+{
+    UniqueImage source = NewBitmap(10, 10);
+    ASSERT_TRUE(FillRoundRect(source.Get(), 0, 0, 10, 10, 0xFFC00000, 0));
+    struct Case {
+        int width, height;
+    } cases[] = {{30, 20}, {5, 5}, {10, 10}, {147, 47}};
+    for (const Case& c : cases) {
+        UniqueImage copy = ScaledCopy(source.Get(), c.width, c.height);
+        ASSERT_TRUE(copy) << c.width << "x" << c.height;
+        SIZE size = SizeOf(copy.Get());
+        EXPECT_EQ(c.width, size.cx);
+        EXPECT_EQ(c.height, size.cy);
+        EXPECT_EQ(0xFFC00000u, PixelOf(copy.Get(), c.width / 2, c.height / 2)) << c.width << "x" << c.height;
+    }
+    EXPECT_FALSE(ScaledCopy(nullptr, 10, 10));
+    EXPECT_FALSE(ScaledCopy(source.Get(), 0, 10));
+}
+
+TEST_F(Drawing, ResourceImageAtItsOwnSizeIsTheDecodedBitmap)
+{
+    UniqueLibrary product(
+        LoadLibraryExW(ProductPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    ASSERT_TRUE(product) << "error " << GetLastError();
+
+    struct Case {
+        int id, width, height;
+        bool ownSize;
+    } cases[] = {
+        {200, 64, 64, true}, {204, 147, 47, true}, {201, 20, 20, true}, {206, 24, 24, true},
+        {200, 32, 32, false}, {204, 294, 94, false}, {201, 48, 20, false},
+    };
+    for (const Case& c : cases) {
+        UniqueImage image = LoadResourceImage(product.Get(), c.id, c.width, c.height);
+        ASSERT_TRUE(image) << "image " << c.id;
+        SIZE size = SizeOf(image.Get());
+        EXPECT_EQ(c.width, size.cx) << "image " << c.id;
+        EXPECT_EQ(c.height, size.cy) << "image " << c.id;
+        Gdiplus::PixelFormat format = 0;
+        gp::GdipGetImagePixelFormat(image.Get(), &format);
+        // A scaled copy is always premultiplied; the decoder's own bitmap is not.
+        EXPECT_EQ(!c.ownSize, format == PixelFormat32bppPARGB)
+            << "image " << c.id << " at " << c.width << "x" << c.height << " has format " << std::hex << format;
+    }
+
+    // The unscaled image holds exactly what the PNG holds, decoded another way.
+    HRSRC resource = FindResourceW(product.Get(), MAKEINTRESOURCEW(200), L"IMAGE");
+    ASSERT_NE(nullptr, resource);
+    auto* bytes = static_cast<const BYTE*>(LockResource(LoadResource(product.Get(), resource)));
+    IStream* stream = SHCreateMemStream(bytes, SizeofResource(product.Get(), resource));
+    ASSERT_NE(nullptr, stream);
+    UniqueImage reference;
+    ASSERT_EQ(Gdiplus::Ok, gp::GdipCreateBitmapFromStream(stream, reference.Put()));
+    stream->Release();
+    UniqueImage loaded = LoadResourceImage(product.Get(), 200, 64, 64);
+    int differing = 0;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x)
+            differing += PixelOf(loaded.Get(), x, y) != PixelOf(reference.Get(), x, y);
+    EXPECT_EQ(0, differing);
+
+    EXPECT_FALSE(LoadResourceImage(product.Get(), 199, 20, 20)) << "no such resource";
+    EXPECT_FALSE(LoadResourceImage(product.Get(), 1, 32, 32)) << "an icon is not an IMAGE resource";
+}
+
+TEST_F(DrawingWindow, CloseButtonShowsACrossAndMinimiseButtonABar)
+{
+    int32_t close = AddCloseButton(window_, 10, 10, 27, 27, 0xFF000000);
+    int32_t minimise = AddMinimiseButton(window_, 50, 10, 30, 30, 0xFF000000);
+    ASSERT_NE(0, close);
+    ASSERT_NE(0, minimise);
+    EXPECT_EQ(ControlKind::Picture, window_.Control(close)->kind);
+
+    struct Case {
+        int32_t id;
+        int x, y;
+        bool drawn;
+    } cases[] = {
+        // the cross: both diagonals, nothing in the middle of the edges
+        {close, 13, 13, true}, {close, 5, 5, true}, {close, 21, 21, true}, {close, 21, 5, true}, {close, 5, 21, true},
+        {close, 13, 2, false}, {close, 2, 13, false}, {close, 24, 13, false}, {close, 13, 24, false},
+        // the bar: along y = 24 from x = 3 to 24, 4 pixels thick
+        {minimise, 13, 24, true}, {minimise, 5, 24, true}, {minimise, 22, 23, true}, {minimise, 13, 10, false},
+        {minimise, 13, 17, false}, {minimise, 28, 24, false}, {minimise, 0, 24, false}, {minimise, 13, 29, false},
+    };
+    for (const Case& c : cases) {
+        int width = 0;
+        int height = 0;
+        std::vector<uint32_t> pixels = GdiPixels(window_.Control(c.id)->bitmap.Get(), width, height);
+        ASSERT_EQ(c.id == close ? 27 : 30, width);
+        uint32_t pixel = pixels[static_cast<size_t>(c.y * width + c.x)];
+        if (c.drawn) {
+            EXPECT_LT(Channel(pixel, 0) + Channel(pixel, 8) + Channel(pixel, 16), 0x60)
+                << (c.id == close ? "cross" : "bar") << " at " << c.x << "," << c.y << " is " << std::hex << pixel;
+        }
+        else
+            EXPECT_GE(std::min({Channel(pixel, 0), Channel(pixel, 8), Channel(pixel, 16)}), 0xF0)
+                << (c.id == close ? "cross" : "bar") << " at " << c.x << "," << c.y << " is " << std::hex << pixel;
+    }
+
+    // The hand over both.
+    for (int32_t id : {close, minimise}) {
+        HWND control = window_.Control(id)->handle;
+        SendMessageW(control, WM_SETCURSOR, reinterpret_cast<WPARAM>(control), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+        EXPECT_EQ(LoadCursorW(nullptr, IDC_HAND), GetCursor()) << "control " << id;
+    }
+}
+
+TEST_F(DrawingWindow, RoundedOutlineCutsTheCornersAway)
+{
+    HWND window = window_.Handle();
+    RECT frame;
+    GetWindowRect(window, &frame);
+    int width = frame.right - frame.left;
+    int height = frame.bottom - frame.top;
+    ASSERT_TRUE(SetRoundedOutline(window, width, height, 12));
+    UniqueRegionHandle region(CreateRectRgn(0, 0, 0, 0));
+    ASSERT_NE(ERROR, GetWindowRgn(window, region.Get()));
+    struct Case {
+        int x, y;
+        bool inside;
+    } cases[] = {{0, 0, false},          {width - 1, 0, false},      {0, height - 1, false},
+                 {width - 1, height - 1, false}, {width / 2, 0, true},   {0, height / 2, true},
+                 {width / 2, height / 2, true},  {6, 6, true}};
+    for (const Case& c : cases)
+        EXPECT_EQ(c.inside, PtInRegion(region.Get(), c.x, c.y) != FALSE) << c.x << "," << c.y;
+}
+
+TEST_F(DrawingWindow, CentreWindowCentresOverTheParentOrTheWorkArea)
+{
+    HWND popup = CreateWindowExW(0, L"Static", L"", WS_POPUP, 0, 0, 101, 51, window_.Handle(), nullptr, nullptr,
+                                 nullptr);
+    ASSERT_NE(nullptr, popup);
+    RECT parent;
+    RECT area;
+    RECT placed;
+    GetWindowRect(window_.Handle(), &parent);
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    struct Case {
+        HWND over;
+        RECT target;
+    } cases[] = {{window_.Handle(), parent}, {nullptr, area}};
+    for (const Case& c : cases) {
+        ASSERT_TRUE(CentreWindow(popup, c.over));
+        GetWindowRect(popup, &placed);
+        EXPECT_EQ(c.target.left + (c.target.right - c.target.left) / 2 - 50, placed.left);
+        EXPECT_EQ(c.target.top + (c.target.bottom - c.target.top) / 2 - 25, placed.top);
+        EXPECT_EQ(101, placed.right - placed.left) << "the size stays";
+    }
+    DestroyWindow(popup);
+}
+
+TEST_F(DrawingWindow, BackgroundImageIsPaintedOnTheWindow)
+{
+    UniqueImage picture = NewBitmap(320, 200);
+    ASSERT_TRUE(FillRoundRect(picture.Get(), 0, 0, 320, 200, 0xFF20A040, 0));
+    ASSERT_TRUE(FillRoundRect(picture.Get(), 0, 0, 160, 200, 0xFF2040A0, 0));
+    ASSERT_TRUE(SetWindowBackgroundImage(window_, picture.Get()));
+    RedrawWindow(window_.Handle(), nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE | RDW_UPDATENOW);
+    Pump(100);
+    POINT left{80, 100};
+    POINT right{240, 100};
+    ClientToScreen(window_.Handle(), &left);
+    ClientToScreen(window_.Handle(), &right);
+    EXPECT_EQ(RGB(0x20, 0x40, 0xA0), ScreenPixel(left.x, left.y));
+    EXPECT_EQ(RGB(0x20, 0xA0, 0x40), ScreenPixel(right.x, right.y));
+}
+
+TEST_F(Drawing, IconBecomesA32BitBitmapOfTheSizeAsked)
+{
+    HICON icon = LoadIconW(nullptr, IDI_APPLICATION);   // shared: never destroyed
+    ASSERT_NE(nullptr, icon);
+    for (int size : {16, 32, 48}) {
+        UniqueBitmap bitmap = IconToBitmap(icon, size);
+        ASSERT_TRUE(bitmap) << "size " << size;
+        BITMAP info{};
+        GetObjectW(bitmap.Get(), sizeof(info), &info);
+        EXPECT_EQ(size, info.bmWidth);
+        EXPECT_EQ(size, info.bmHeight);
+        EXPECT_EQ(32, info.bmBitsPixel);
+        int width = 0;
+        int height = 0;
+        std::vector<uint32_t> pixels = GdiPixels(bitmap.Get(), width, height);
+        size_t painted = 0;
+        for (uint32_t pixel : pixels)
+            painted += pixel != 0;
+        EXPECT_GT(painted, pixels.size() / 8) << "size " << size << ": the icon was drawn";
+    }
+    EXPECT_FALSE(IconToBitmap(nullptr, 32));
+}
+
+TEST_F(DrawingWindow, ImageListsOfListsAndButtonsGrowShrinkAndStay)
+{
+    int32_t list = window_.AddListView(L"Name", 10, 10, 200, 100, -1, 0);
+    int32_t button = window_.AddButton(L"Picture", 10, 120, 120, 30, -1);
+    HICON icon = LoadIconW(nullptr, IDI_APPLICATION);
+    UniqueBitmap bitmap = IconToBitmap(icon, 32);
+
+    EXPECT_EQ(-1, window_.SetListIcon(list, 0, icon, 32)) << "nothing to replace yet";
+    EXPECT_EQ(0, window_.SetListIcon(list, -1, icon, 32));
+    EXPECT_EQ(1, window_.AddListImage(list, bitmap.Get(), 32));
+    EXPECT_EQ(2, window_.ListImageCount(list));
+    EXPECT_EQ(0, window_.SetListIcon(list, 0, icon, 32)) << "replacing keeps the index";
+    EXPECT_TRUE(window_.ReplaceListImage(list, 1, bitmap.Get()));
+    EXPECT_EQ(2, window_.ListImageCount(list));
+    EXPECT_TRUE(window_.RemoveListImage(list, 0));
+    EXPECT_EQ(1, window_.ListImageCount(list));
+    HWND listHandle = window_.Control(list)->handle;
+    EXPECT_EQ(window_.Control(list)->images.Get(),
+              reinterpret_cast<HIMAGELIST>(SendMessageW(listHandle, LVM_GETIMAGELIST, LVSIL_SMALL, 0)));
+
+    ASSERT_TRUE(window_.SetButtonImage(button, bitmap.Get(), 32, 32));
+    BUTTON_IMAGELIST attached{};
+    SendMessageW(window_.Control(button)->handle, BCM_GETIMAGELIST, 0, reinterpret_cast<LPARAM>(&attached));
+    EXPECT_EQ(window_.Control(button)->images.Get(), attached.himl);
+    EXPECT_EQ(1, ImageList_GetImageCount(attached.himl));
+    EXPECT_FALSE(window_.SetButtonImage(list, bitmap.Get(), 32, 32)) << "only push buttons";
+}
+
+TEST_F(DrawingWindow, SpinnerTurnsAndEndsSoonAfterItsControlGoes)
+{
+    constexpr int kSize = 28;
+    constexpr int kSpeed = 80;
+    const DWORD delay = static_cast<DWORD>(SpinnerFrameDelay(kSpeed));
+    std::vector<double> lags;
+    bool onTime = false;
+    // The bound is a few milliseconds: on a loaded machine a single late wake-up
+    // is noise, so the spinner gets three tries; a spinner that keeps running
+    // after its control fails every one of them.
+    for (int attempt = 0; attempt < 3 && !onTime; ++attempt) {
+        int32_t picture = window_.AddPicture(nullptr, 40, 40, kSize, kSize, -1);
+        ASSERT_NE(0, picture);
+        HWND control = window_.Control(picture)->handle;
+        UniqueHandle thread = StartSpinner(control, kSize, 0xFF000000, kSpeed, -1);
+        ASSERT_TRUE(thread);
+        Pump(300);
+
+        POINT origin{40, 40};
+        ClientToScreen(window_.Handle(), &origin);
+        auto darkPixels = [&]() {
+            std::vector<bool> dark;
+            for (int y = 0; y < kSize; ++y)
+                for (int x = 0; x < kSize; ++x)
+                    dark.push_back(GetRValue(ScreenPixel(origin.x + x, origin.y + y)) < 0x80);
+            return dark;
+        };
+        std::vector<bool> first = darkPixels();
+        if (attempt == 0) {
+            EXPECT_FALSE(SaveScreenshot(window_.Handle(), L"spinner").empty());
+        }
+        Pump(150);
+        std::vector<bool> second = darkPixels();
+        size_t darkCount = 0;
+        size_t changed = 0;
+        for (size_t i = 0; i < first.size(); ++i) {
+            darkCount += first[i];
+            changed += first[i] != second[i];
+        }
+        EXPECT_GT(darkCount, 40u) << "the ring is drawn";
+        EXPECT_LT(darkCount, first.size() / 2) << "only a ring";
+        EXPECT_GT(changed, 4u) << "the ring turns";
+        EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(thread.Get(), 0)) << "it runs while the control exists";
+
+        FILETIME destroyed;
+        GetSystemTimePreciseAsFileTime(&destroyed);
+        ASSERT_TRUE(window_.DeleteControl(picture));
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.Get(), 2000)) << "the spinner never ended";
+        FILETIME created, exited, kernel, user;
+        ASSERT_TRUE(GetThreadTimes(thread.Get(), &created, &exited, &kernel, &user));
+        ULARGE_INTEGER from{{destroyed.dwLowDateTime, destroyed.dwHighDateTime}};
+        ULARGE_INTEGER to{{exited.dwLowDateTime, exited.dwHighDateTime}};
+        double lag = (static_cast<double>(to.QuadPart) - static_cast<double>(from.QuadPart)) / 10000.0;
+        lags.push_back(lag);
+        onTime = lag <= delay + 10.0;
+    }
+    std::string measured;
+    for (double lag : lags)
+        measured += std::to_string(lag) + " ms ";
+    EXPECT_TRUE(onTime) << "ended after " << measured << "(bound " << delay + 10 << " ms)";
+    std::printf("spinner ended %s after its control (bound %lu ms)\n", measured.c_str(),
+                static_cast<unsigned long>(delay + 10));
+}
+
+TEST_F(DrawingWindow, SpinnerWaitsWhileItsControlIsHidden)
+{
+    int32_t picture = window_.AddPicture(nullptr, 40, 40, 28, 28, WS_VISIBLE);
+    HWND control = window_.Control(picture)->handle;
+    window_.SetState(picture, StateFlags::Hide);
+    UniqueHandle thread = StartSpinner(control, 28, 0xFF000000, 100, 0xFFFFFF);
+    ASSERT_TRUE(thread);
+    Pump(100);
+    POINT origin{40, 40};
+    ClientToScreen(window_.Handle(), &origin);
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(thread.Get(), 0)) << "it waits for the control";
+    window_.SetState(picture, StateFlags::Show);
+    Pump(150);
+    size_t dark = 0;
+    for (int y = 0; y < 28; ++y)
+        for (int x = 0; x < 28; ++x)
+            dark += GetRValue(ScreenPixel(origin.x + x, origin.y + y)) < 0x80;
+    EXPECT_GT(dark, 40u) << "shown again, the ring turns (speed 100: no delay)";
+    window_.DeleteControl(picture);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.Get(), 2000));
+}

@@ -1,0 +1,526 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sandbox/sandbox.h"
+#include "tests/win/screen_capture.h"
+#include "ui/drawing.h"
+#include "ui/message_box.h"
+
+namespace {
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+std::wstring TextOf(HWND window)
+{
+    wchar_t text[512] = L"";
+    GetWindowTextW(window, text, 512);
+    return text;
+}
+
+// The visible top-level window of the class, waiting up to five seconds.
+HWND WaitForWindow(const wchar_t* className)
+{
+    for (int i = 0; i < 500; ++i) {
+        HWND found = FindWindowW(className, nullptr);
+        if (found != nullptr && IsWindowVisible(found))
+            return found;
+        Sleep(10);
+    }
+    return nullptr;
+}
+
+HWND ChildWithText(HWND parent, const wchar_t* className, const wchar_t* text)
+{
+    return FindWindowExW(parent, nullptr, className, text);
+}
+
+// Plays the operator on a thread of its own: waits for the popup, lets it
+// paint, acts on it. If the popup is still there long after, it is asked to
+// close so that a failing test ends instead of hanging.
+class Operator {
+public:
+    Operator(const wchar_t* className, std::function<void(HWND)> act)
+        : thread_([this, className, act] {
+              HWND popup = WaitForWindow(className);
+              found_ = popup;
+              if (popup == nullptr)
+                  return;
+              Sleep(250);
+              act(popup);
+              for (int i = 0; i < 300 && IsWindow(popup) && IsWindowVisible(popup); ++i)
+                  Sleep(10);
+              if (IsWindow(popup) && IsWindowVisible(popup)) {
+                  stuck_ = true;
+                  PostMessageW(popup, kCloseRequestMessage, 0, 0);
+              }
+          })
+    {
+    }
+    ~Operator() { Finish(); }
+    void Finish()
+    {
+        if (thread_.joinable())
+            thread_.join();
+    }
+    HWND Found() const { return found_; }
+    bool Stuck() const { return stuck_; }
+
+private:
+    std::atomic<HWND> found_{nullptr};
+    std::atomic<bool> stuck_{false};
+    std::thread thread_;
+};
+
+// Each test has an owner window of its own, shown and in the foreground,
+// and a clean record of the machine calls.
+class Boxes : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { StartGdiplusForTests(); }
+    void SetUp() override
+    {
+        sandbox::ClearRecord();
+        ASSERT_NE(nullptr, owner_.CreateUiWindow(L"Vantrell_BoxOwner", L"Owner", 600, 400, -1, -1, -1, -1, nullptr));
+        owner_.ShowUiWindow(SW_SHOW);
+        SetForegroundWindow(owner_.Handle());
+        Drain();
+    }
+    void TearDown() override
+    {
+        ClearMainHeader();
+        owner_.DestroyUiWindow();
+    }
+    void Drain()
+    {
+        for (int i = 0; i < 200 && PumpEvents(owner_, 2) != 0; ++i) {
+        }
+        owner_.Event().pending = false;
+    }
+
+    UiWindow owner_;
+};
+
+}  // namespace
+
+TEST_F(Boxes, ThemedBoxIsAnsweredByClicksAndKeys)
+{
+    struct Case {
+        int kind;
+        const wchar_t* action;   // a button's text, or "Esc" / "Enter"
+        int expected;
+        const wchar_t* screenshot;
+    } cases[] = {
+        {1, L"Yes", 1, L"themed_box_yes_no"},
+        {1, L"No", 0, nullptr},
+        {1, L"Esc", 0, nullptr},
+        {1, L"Enter", 1, nullptr},
+        {0, L"OK", 1, L"themed_box_ok"},
+        {0, L"Enter", 1, nullptr},
+    };
+    for (const Case& c : cases) {
+        RECT box{};
+        std::wstring label;
+        std::wstring saved;
+        Operator person(L"Vantrell_MsgBox", [&](HWND popup) {
+            GetWindowRect(popup, &box);
+            label = TextOf(FindWindowExW(popup, nullptr, L"Static", nullptr));
+            if (c.screenshot != nullptr)
+                saved = SaveScreenshot(popup, c.screenshot);
+            std::wstring action = c.action;
+            if (action == L"Esc")
+                PressKey(VK_ESCAPE);
+            else if (action == L"Enter")
+                PressKey(VK_RETURN);
+            else
+                ClickAt(CentreOf(ChildWithText(popup, L"Button", c.action)));
+        });
+        int result = ThemedMessageBox(L"Are you sure you want to apply the seleted settings to this user account?",
+                                      c.kind, 160, &owner_);
+        person.Finish();
+        std::string what = "kind " + std::to_string(c.kind) + " answered by " + Narrow(c.action);
+        ASSERT_NE(nullptr, person.Found()) << what << ": no box appeared";
+        EXPECT_FALSE(person.Stuck()) << what << ": the box did not take the answer";
+        EXPECT_EQ(c.expected, result) << what;
+        EXPECT_EQ(355, box.right - box.left) << what;
+        EXPECT_EQ(160, box.bottom - box.top) << what;
+        EXPECT_EQ("Are you sure you want to apply the seleted settings to this user account?", Narrow(label));
+        RECT ownerFrame;
+        GetWindowRect(owner_.Handle(), &ownerFrame);
+        EXPECT_LE(std::abs((ownerFrame.left + ownerFrame.right) / 2 - (box.left + box.right) / 2), 1) << what;
+        if (c.screenshot != nullptr) {
+            EXPECT_FALSE(saved.empty()) << what << ": no screenshot";
+        }
+        EXPECT_EQ(nullptr, FindWindowW(L"Vantrell_MsgBox", nullptr)) << what << ": the box must be gone";
+    }
+    EXPECT_GE(owner_.PopupCount(), 1u) << "the boxes were recorded over their owner";
+}
+
+TEST_F(Boxes, ThemedBoxLooksFinished)
+{
+    // Rounded black outline, white body, pale band, buttons on the band.
+    RECT frame{};
+    COLORREF corner = 0, border = 0, body = 0, band = 0;
+    RECT yesRect{};
+    Operator person(L"Vantrell_MsgBox", [&](HWND popup) {
+        GetWindowRect(popup, &frame);
+        corner = ScreenPixel(frame.left, frame.top);
+        border = ScreenPixel(frame.left + 2, frame.top + 60);
+        body = ScreenPixel(frame.left + 10, frame.top + 60);
+        band = ScreenPixel(frame.left + 20, frame.bottom - 20);
+        GetWindowRect(ChildWithText(popup, L"Button", L"Yes"), &yesRect);
+        ClickAt(CentreOf(ChildWithText(popup, L"Button", L"No")));
+    });
+    ThemedMessageBox(L"Delete?", 1, 160, &owner_);
+    person.Finish();
+    EXPECT_NE(RGB(0, 0, 0), corner) << "the corner is cut away";
+    EXPECT_EQ(RGB(0, 0, 0), border);
+    EXPECT_EQ(RGB(0xFF, 0xFF, 0xFF), body);
+    EXPECT_EQ(RGB(0xF0, 0xF0, 0xFF), band) << std::hex << band;
+    EXPECT_EQ(frame.left + 55, yesRect.left);
+    EXPECT_EQ(frame.top + 160 - 37, yesRect.top);
+    EXPECT_EQ(80, yesRect.right - yesRect.left);
+    EXPECT_EQ(25, yesRect.bottom - yesRect.top);
+}
+
+TEST_F(Boxes, PlainBoxOfEachKindAnswersWithItsButtons)
+{
+    struct Case {
+        int kind;
+        int width;
+        const wchar_t* press;
+        int expected;
+        int expectedWidth;
+        std::vector<int> places;
+        const wchar_t* screenshot;
+    } cases[] = {
+        {0, 0, L"OK", 1, 360, {225}, L"plain_box_kind0"},
+        {1, 360, L"Yes", 1, 360, {66, 212}, L"plain_box_kind1"},
+        {1, 360, L"No", 0, 360, {66, 212}, nullptr},
+        {2, 100, L"OK", 1, 360, {66, 212}, L"plain_box_kind2"},
+        {2, 100, L"Cancel", -1, 360, {66, 212}, nullptr},
+        {3, 400, L"Yes", 1, 400, {40, 160, 280}, L"plain_box_kind3"},
+        {3, 400, L"No", 0, 400, {40, 160, 280}, nullptr},
+        {3, 400, L"Cancel", -1, 400, {40, 160, 280}, nullptr},
+    };
+    for (const Case& c : cases) {
+        RECT frame{};
+        std::vector<int> places;
+        std::wstring saved;
+        Operator person(L"_WINDOW_MsgBoxClass", [&](HWND popup) {
+            GetWindowRect(popup, &frame);
+            for (HWND child = GetWindow(popup, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+                wchar_t className[32] = L"";
+                GetClassNameW(child, className, 32);
+                RECT rect;
+                GetWindowRect(child, &rect);
+                if (lstrcmpiW(className, L"Button") == 0)
+                    places.push_back(rect.left - frame.left);
+            }
+            if (c.screenshot != nullptr)
+                saved = SaveScreenshot(popup, c.screenshot);
+            ClickAt(CentreOf(ChildWithText(popup, L"Button", c.press)));
+        });
+        int result = PlainMessageBox(&owner_,
+                                     L"Brenwick will now reboot your computer to fix the selected user account.\r\n\r\n"
+                                     L"Are you sure you want to proceed with the repair operation?",
+                                     c.kind, 150, c.width);
+        person.Finish();
+        std::string what = "kind " + std::to_string(c.kind) + " pressing " + Narrow(c.press);
+        ASSERT_NE(nullptr, person.Found()) << what;
+        EXPECT_FALSE(person.Stuck()) << what;
+        EXPECT_EQ(c.expected, result) << what;
+        EXPECT_EQ(c.expectedWidth, frame.right - frame.left) << what;
+        EXPECT_EQ(150, frame.bottom - frame.top) << what;
+        EXPECT_EQ(c.places, places) << what;
+        if (c.screenshot != nullptr) {
+            EXPECT_FALSE(saved.empty()) << what;
+        }
+    }
+}
+
+TEST_F(Boxes, PlainBoxClosedByTheOwnerGivesNoChoice)
+{
+    Operator person(L"_WINDOW_MsgBoxClass", [&](HWND) { PostMessageW(owner_.Handle(), WM_CLOSE, 0, 0); });
+    EXPECT_EQ(0, PlainMessageBox(&owner_, L"Please be patient.", 3, 150, 450));
+    person.Finish();
+    EXPECT_FALSE(person.Stuck());
+}
+
+TEST_F(Boxes, PlainBoxIgnoresTheOwnersOwnControls)
+{
+    // The owner's control with the same id as the box's first button.
+    owner_.AddLabel(L"label", 10, 10, 100, 18, -1);
+    int32_t ownerButton = owner_.AddButton(L"Owner's", 10, 40, 100, 25, -1);
+    ASSERT_EQ(2, ownerButton);
+    Operator person(L"_WINDOW_MsgBoxClass", [&](HWND popup) {
+        PostMessageW(owner_.Handle(), WM_COMMAND, MAKEWPARAM(ownerButton, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(owner_.Control(ownerButton)->handle));
+        Sleep(100);
+        ClickAt(CentreOf(ChildWithText(popup, L"Button", L"No")));
+    });
+    EXPECT_EQ(0, PlainMessageBox(&owner_, L"Question", 1, 150, 360)) << "the owner's button is not the box's Yes";
+    person.Finish();
+    EXPECT_FALSE(person.Stuck()) << "the box's own No answers it";
+}
+
+TEST_F(Boxes, TipClosedByAClickThatStillReachesTheOwner)
+{
+    struct Case {
+        const char* what;
+        int action;   // 0 click on the tip, 1 click on the owner's button, 2 Esc
+        int32_t ownerEvent;   // what the owner's loop sees next; -100: its button
+    } cases[] = {
+        {"click on the tip", 0, EventCode::LeftButtonDown},
+        {"click on the owner's button", 1, -100},
+        {"Esc", 2, EventCode::None},
+    };
+    int32_t button = owner_.AddButton(L"Owner's button", 400, 300, 150, 30, -1);
+    for (const Case& c : cases) {
+        Drain();
+        RECT tipRect{};
+        std::wstring title;
+        std::wstring body;
+        std::wstring saved;
+        std::vector<COLORREF> edges;
+        Operator person(L"_WndMsgTipClass", [&](HWND tip) {
+            GetWindowRect(tip, &tipRect);
+            int middleX = (tipRect.left + tipRect.right) / 2;
+            int middleY = (tipRect.top + tipRect.bottom) / 2;
+            edges = {ScreenPixel(middleX, tipRect.top), ScreenPixel(tipRect.right - 1, middleY),
+                     ScreenPixel(middleX, tipRect.bottom - 1), ScreenPixel(tipRect.left, middleY)};
+            HWND first = FindWindowExW(tip, nullptr, L"Static", nullptr);
+            HWND second = FindWindowExW(tip, first, L"Static", nullptr);
+            body = TextOf(first);
+            title = TextOf(second);
+            if (c.action == 0) {
+                saved = SaveScreenshot(tip, L"message_tip", 40);
+                ClickAt(POINT{tipRect.left + 20, tipRect.bottom - 10});
+            } else if (c.action == 1) {
+                ClickAt(CentreOf(owner_.Control(button)->handle));
+            } else {
+                PressKey(VK_ESCAPE);
+            }
+        });
+        int result = MessageTip(owner_, L"Saved||The settings were saved.\r\nSecond line\r\nThird line\r\nFourth", 0, 0);
+        person.Finish();
+        ASSERT_NE(nullptr, person.Found()) << c.what;
+        EXPECT_FALSE(person.Stuck()) << c.what;
+        EXPECT_EQ(1, result) << c.what;
+        EXPECT_EQ("Saved", Narrow(title)) << c.what;
+        const char* sides[] = {"top", "right", "bottom", "left"};
+        for (size_t i = 0; i < edges.size(); ++i)
+            EXPECT_LT(GetRValue(edges[i]) + GetGValue(edges[i]) + GetBValue(edges[i]), 0x60)
+                << c.what << ": the " << sides[i] << " border is " << std::hex << edges[i];
+        EXPECT_EQ("The settings were saved.\r\nSecond line\r\nThird line\r\nFourth", Narrow(body)) << c.what;
+
+        POINT origin{0, 0};
+        ClientToScreen(owner_.Handle(), &origin);
+        EXPECT_EQ(origin.x + 24, tipRect.left) << c.what;
+        EXPECT_EQ(origin.y + 16, tipRect.top) << c.what;
+        // Four body lines: 45 plus four line heights.
+        int tipHeight = tipRect.bottom - tipRect.top;
+        EXPECT_EQ(0, (tipHeight - 45) % 4) << c.what << ": height " << tipHeight;
+        EXPECT_GE(tipHeight, 45 + 4 * 16) << c.what;
+        EXPECT_LE(tipHeight, 45 + 4 * 24) << c.what;
+
+        int32_t expected = c.ownerEvent == -100 ? button : c.ownerEvent;
+        int32_t next = PumpEvents(owner_, 1);
+        while (next == EventCode::MouseMoved || (next == EventCode::None && owner_.Event().pending))
+            next = PumpEvents(owner_, 1);
+        if (c.action == 1) {
+            // The button's press ends the tip; its click follows through the queue.
+            for (int i = 0; i < 50 && next != button; ++i) {
+                Sleep(5);
+                next = PumpEvents(owner_, 1);
+            }
+        }
+        EXPECT_EQ(expected, next) << c.what;
+        if (c.action == 0) {
+            EXPECT_EQ(&owner_, owner_.Event().window) << "the click is handed on as the owner's";
+        }
+        EXPECT_EQ(nullptr, FindWindowW(L"_WndMsgTipClass", nullptr)) << c.what;
+        if (c.action == 0) {
+            EXPECT_FALSE(saved.empty());
+        }
+    }
+}
+
+TEST_F(Boxes, TipWithoutSeparatorIsInformation)
+{
+    std::wstring title;
+    std::wstring body;
+    Operator person(L"_WndMsgTipClass", [&](HWND tip) {
+        HWND first = FindWindowExW(tip, nullptr, L"Static", nullptr);
+        body = TextOf(first);
+        title = TextOf(FindWindowExW(tip, first, L"Static", nullptr));
+        PostMessageW(owner_.Handle(), WM_CLOSE, 0, 0);
+    });
+    EXPECT_EQ(1, MessageTip(owner_, L"All done.", 0, 0));
+    person.Finish();
+    EXPECT_EQ("Information", Narrow(title));
+    EXPECT_EQ("All done.", Narrow(body));
+    EXPECT_EQ(EventCode::Close, PumpEvents(owner_, 1)) << "the close is handed on";
+}
+
+TEST_F(Boxes, TipOverAMinimisedOwnerIsNotShown)
+{
+    ShowWindow(owner_.Handle(), SW_MINIMIZE);
+    EXPECT_EQ(0, MessageTip(owner_, L"Title||Body", 0, 0));
+    EXPECT_EQ(nullptr, FindWindowW(L"_WndMsgTipClass", nullptr));
+}
+
+TEST_F(Boxes, PopupListTakesFreedSlotsAndStopsAt48)
+{
+    std::vector<HWND> popups;
+    for (int i = 0; i < 49; ++i)
+        popups.push_back(CreateWindowExW(0, L"Static", L"", WS_POPUP, 0, 0, 10, 10, owner_.Handle(), nullptr, nullptr,
+                                         nullptr));
+    for (int i = 0; i < 48; ++i)
+        ASSERT_TRUE(owner_.RecordPopup(popups[static_cast<size_t>(i)])) << "popup " << i;
+    EXPECT_EQ(48u, owner_.PopupCount());
+    EXPECT_FALSE(owner_.RecordPopup(popups[48])) << "all 48 slots are taken";
+    DestroyWindow(popups[5]);
+    EXPECT_TRUE(owner_.RecordPopup(popups[48]));
+    EXPECT_EQ(popups[48], owner_.Popup(5)) << "the slot of the window that is gone";
+    for (HWND popup : popups)
+        if (IsWindow(popup))
+            DestroyWindow(popup);
+}
+
+// A window of the test's own with the main window's header controls.
+class Filter : public Boxes {
+protected:
+    void SetUp() override
+    {
+        Boxes::SetUp();
+        minimise_ = AddMinimiseButton(owner_, 540, 4, 20, 20, 0xFF000000);
+        close_ = AddCloseButton(owner_, 570, 4, 20, 20, 0xFF000000);
+        help_ = owner_.AddLink(L"<a>Online help (F1)</a>", 300, 31, 120, 18);
+        version_ = owner_.AddLink(L"<a>v1.9.0.0</a>", 440, 31, 100, 18);
+        MainHeader header;
+        header.window = &owner_;
+        header.closeButton = close_;
+        header.minimiseButton = minimise_;
+        header.helpLink = help_;
+        header.versionLink = version_;
+        header.helpUrl = L"https://vantrell.invalid/vantrell/";
+        header.aboutUrl = L"https://vantrell.invalid/vantrell/about.php?ver=1.9.0.0";
+        header.longOperation = &busy_;
+        SetMainHeader(header);
+        Drain();
+    }
+
+    // Filters events until one that is not 0 comes or the time runs out.
+    int32_t NextFiltered(UiWindow& dialog, DWORD milliseconds = 3000)
+    {
+        SetTimer(dialog.Handle(), 1, 20, nullptr);   // wakes the wait
+        DWORD start = GetTickCount();
+        int32_t event = 0;
+        while (event == EventCode::None || event == EventCode::MouseMoved) {
+            if (GetTickCount() - start > milliseconds)
+                break;
+            event = FilterDialogEvent(dialog);
+        }
+        KillTimer(dialog.Handle(), 1);
+        return event;
+    }
+
+    HWND Handle(int32_t id) { return owner_.Control(id)->handle; }
+
+    uint32_t busy_ = 0;
+    int32_t minimise_ = 0, close_ = 0, help_ = 0, version_ = 0;
+};
+
+TEST_F(Filter, SessionEndDuringALongOperationIsRefused)
+{
+    struct Case {
+        uint32_t busy;
+        int32_t expected;
+        size_t refusals;
+    } cases[] = {{1, EventCode::None, 1}, {0, EventCode::Close, 0}};
+    for (const Case& c : cases) {
+        sandbox::ClearRecord();
+        busy_ = c.busy;
+        // The system sends the query from outside while the loop waits.
+        std::thread system([this] {
+            Sleep(100);
+            SendMessageTimeoutW(owner_.Handle(), WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 3000, nullptr);
+        });
+        int32_t event = EventCode::None;
+        DWORD start = GetTickCount();
+        do {
+            event = FilterDialogEvent(owner_);
+        } while (event != EventCode::Close && sandbox::RecordedActions().empty() && GetTickCount() - start < 3000);
+        system.join();
+        EXPECT_EQ(c.expected, event) << "busy " << c.busy;
+        std::vector<sandbox::RecordedAction> actions = sandbox::RecordedActions();
+        ASSERT_EQ(c.refusals, actions.size()) << "busy " << c.busy;
+        if (c.refusals != 0) {
+            EXPECT_EQ(L"AbortSystemShutdownW", actions[0].call);
+        }
+        EXPECT_TRUE(IsWindow(owner_.Handle()));
+    }
+}
+
+TEST_F(Filter, HeaderButtonsAndLinksAct)
+{
+    struct Case {
+        const char* what;
+        int32_t* control;
+        int32_t expected;
+        const wchar_t* page;
+    } cases[] = {
+        {"close button", &close_, EventCode::Close, nullptr},
+        {"help link", &help_, 0, L"https://vantrell.invalid/vantrell/"},
+        {"version link", &version_, 0, L"https://vantrell.invalid/vantrell/about.php?ver=1.9.0.0"},
+        {"minimise button", &minimise_, 0, nullptr},
+    };
+    for (const Case& c : cases) {
+        sandbox::ClearRecord();
+        Drain();
+        RECT rect;
+        GetWindowRect(Handle(*c.control), &rect);
+        ClickAt(POINT{rect.left + 5, (rect.top + rect.bottom) / 2});
+        int32_t event = NextFiltered(owner_);
+        while (event == EventCode::LeftButtonDown || event == EventCode::LeftButtonUp)
+            event = NextFiltered(owner_, 500);
+        EXPECT_EQ(c.expected != 0 ? c.expected : *c.control, event) << c.what;
+        std::vector<sandbox::RecordedAction> actions = sandbox::RecordedActions();
+        if (c.page != nullptr) {
+            ASSERT_EQ(1u, actions.size()) << c.what;
+            EXPECT_EQ(L"ShellExecuteExW", actions[0].call);
+            EXPECT_EQ(c.page, actions[0].details[L"file"]) << c.what;
+            EXPECT_EQ(std::to_wstring(SW_SHOW), actions[0].details[L"show"]);
+            EXPECT_EQ(std::to_wstring(SEE_MASK_NOCLOSEPROCESS), actions[0].details[L"mask"]);
+        } else {
+            EXPECT_TRUE(actions.empty()) << c.what;
+        }
+    }
+    EXPECT_TRUE(IsIconic(owner_.Handle())) << "the minimise button minimises the main window";
+    ShowWindow(owner_.Handle(), SW_RESTORE);
+}
+
+TEST_F(Filter, HeaderStaysUsableWhileABoxIsOpen)
+{
+    Operator person(L"Vantrell_MsgBox", [&](HWND popup) {
+        RECT rect;
+        GetWindowRect(Handle(help_), &rect);
+        ClickAt(POINT{rect.left + 5, (rect.top + rect.bottom) / 2});
+        Sleep(300);
+        ClickAt(CentreOf(ChildWithText(popup, L"Button", L"No")));
+    });
+    EXPECT_EQ(0, ThemedMessageBox(L"Do you want to fix them?", 1, 160));
+    person.Finish();
+    EXPECT_FALSE(person.Stuck());
+    std::vector<sandbox::RecordedAction> actions = sandbox::RecordedActions();
+    ASSERT_EQ(1u, actions.size()) << "the help page opens from under the box";
+    EXPECT_EQ(L"https://vantrell.invalid/vantrell/", actions[0].details[L"file"]);
+    EXPECT_EQ(&owner_, MainWindowHeader().window) << "the box opened over the main window";
+}

@@ -1,0 +1,99 @@
+#include "tests/win/screen_capture.h"
+
+#include <gdiplus.h>
+
+#include "platform/handles.h"
+#include "ui/image.h"
+
+namespace {
+
+// Lives for the whole test program, so GDI+ is never stopped under a window.
+ULONG_PTR gdiplusToken = 0;
+
+std::wstring ScreenshotFolder()
+{
+    std::string path = VANTRELL_SCREENSHOT_DIR;
+    std::wstring wide(path.begin(), path.end());
+    return !wide.empty() && wide[0] == L'/' ? L"Z:" + wide : wide;
+}
+
+void SendMouse(DWORD flags)
+{
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = flags;
+    SendInput(1, &input, sizeof(input));
+}
+
+}  // namespace
+
+void StartGdiplusForTests()
+{
+    if (gdiplusToken != 0)
+        return;
+    Gdiplus::GdiplusStartupInput input;
+    Gdiplus::GdiplusStartup(&gdiplusToken, &input, nullptr);
+}
+
+std::wstring SaveScreenshot(HWND window, const wchar_t* name, int margin)
+{
+    RECT frame{};
+    if (!GetWindowRect(window, &frame))
+        return L"";
+    int width = frame.right - frame.left + 2 * margin;
+    int height = frame.bottom - frame.top + 2 * margin;
+    HDC screen = GetDC(nullptr);
+    UniqueMemoryDc copyDc(CreateCompatibleDC(screen));
+    UniqueBitmap copy(CreateCompatibleBitmap(screen, width, height));
+    if (copyDc && copy) {
+        HGDIOBJ previous = SelectObject(copyDc.Get(), copy.Get());
+        BitBlt(copyDc.Get(), 0, 0, width, height, screen, frame.left - margin, frame.top - margin, SRCCOPY);
+        SelectObject(copyDc.Get(), previous);
+    }
+    ReleaseDC(nullptr, screen);
+    if (!copy)
+        return L"";
+
+    UniqueImage picture;
+    if (Gdiplus::DllExports::GdipCreateBitmapFromHBITMAP(copy.Get(), nullptr, picture.Put()) != Gdiplus::Ok)
+        return L"";
+    std::wstring folder = ScreenshotFolder();
+    CreateDirectoryW(folder.c_str(), nullptr);
+    std::wstring path = folder + L"\\" + name + L".png";
+    // The PNG encoder's class id.
+    const CLSID png = {0x557CF406, 0x1A04, 0x11D3, {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}};
+    if (Gdiplus::DllExports::GdipSaveImageToFile(picture.Get(), path.c_str(), &png, nullptr) != Gdiplus::Ok)
+        return L"";
+    return path;
+}
+
+COLORREF ScreenPixel(int x, int y)
+{
+    HDC screen = GetDC(nullptr);
+    COLORREF colour = GetPixel(screen, x, y);
+    ReleaseDC(nullptr, screen);
+    return colour;
+}
+
+void ClickAt(POINT screenPoint)
+{
+    SetCursorPos(screenPoint.x, screenPoint.y);
+    SendMouse(MOUSEEVENTF_LEFTDOWN);
+    SendMouse(MOUSEEVENTF_LEFTUP);
+}
+
+POINT CentreOf(HWND window)
+{
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    return POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+}
+
+void PressKey(WORD virtualKey)
+{
+    INPUT keys[2] = {};
+    keys[0].type = keys[1].type = INPUT_KEYBOARD;
+    keys[0].ki.wVk = keys[1].ki.wVk = virtualKey;
+    keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, keys, sizeof(INPUT));
+}

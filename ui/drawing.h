@@ -1,0 +1,61 @@
+// The program's own look, drawn with GDI+: rounded frames and outlines,
+// pictures from the executable's resources, the drawn close and minimise
+// buttons and the busy spinner. Colours are ARGB unless a name says GDI.
+#pragma once
+
+#include <windows.h>
+
+#include "platform/handles.h"
+#include "ui/image.h"
+#include "ui/window.h"
+
+constexpr Gdiplus::ARGB kOpaqueBlack = 0xFF000000;
+constexpr Gdiplus::ARGB kOpaqueWhite = 0xFFFFFFFF;
+// The windows' own background, 0xFEFEFE, as an opaque GDI+ colour.
+constexpr Gdiplus::ARGB kWindowBackgroundArgb = 0xFFFEFEFE;
+
+// A new 32-bit premultiplied ARGB bitmap, every pixel transparent black; null on failure.
+UniqueImage NewBitmap(int width, int height);
+
+// Fills a rectangle whose corners are arcs `arcSize` pixels across (0 gives
+// square corners) and outlines it in the same colour with a 1-pixel pen.
+bool FillRoundRect(Gdiplus::GpBitmap* bitmap, int x, int y, int width, int height, Gdiplus::ARGB colour,
+                   int arcSize);
+// A right triangle in the top-left corner with legs `legs` pixels long.
+bool FillCornerTriangle(Gdiplus::GpBitmap* bitmap, int legs, Gdiplus::ARGB colour);
+// The main window's white content panel with its 4-pixel black outline,
+// from y = 87 to y = 543.
+bool DrawPanel(Gdiplus::GpBitmap* bitmap, int left, int width);
+// Cuts the window's corners away outside arcs `arcSize` pixels across.
+bool SetRoundedOutline(HWND window, int width, int height, int arcSize);
+// Centres the window over the parent's window rectangle, or over the work
+// area without a parent.
+bool CentreWindow(HWND window, HWND parent);
+
+// Draws the whole source into (0, 0, width, height) of the target.
+bool DrawImageScaled(Gdiplus::GpBitmap* source, Gdiplus::GpBitmap* target, int width, int height);
+UniqueImage ScaledCopy(Gdiplus::GpBitmap* source, int width, int height);
+// Decodes the PNG of the "IMAGE" resource; a scaled copy unless it already
+// has the size asked for. Null when any step fails.
+UniqueImage LoadResourceImage(HMODULE module, int resourceId, int width, int height);
+// The GDI bitmap of a GDI+ bitmap, transparent parts laid over `background` (ARGB).
+UniqueBitmap ToGdiBitmap(Gdiplus::GpBitmap* bitmap, Gdiplus::ARGB background);
+// The window paints its background with the picture from now on.
+bool SetWindowBackgroundImage(UiWindow& window, Gdiplus::GpBitmap* bitmap);
+// 700 x 500, black to dark grey along the forward diagonal.
+UniqueImage MakeGradientBitmap();
+
+// Picture controls (kind 19) showing a drawn cross or bar in `colour`, with
+// the hand cursor and a tip; the control id or 0.
+int32_t AddCloseButton(UiWindow& window, int x, int y, int width, int height, Gdiplus::ARGB colour);
+int32_t AddMinimiseButton(UiWindow& window, int x, int y, int width, int height, Gdiplus::ARGB colour);
+
+// A 32-bit top-down DIB section of `size` x `size` with the icon drawn on
+// it, alpha kept; null on failure. The icon stays the caller's.
+UniqueBitmap IconToBitmap(HICON icon, int size);
+
+// Animates a busy ring in the picture control on a thread of its own until
+// the control is destroyed. `background` is a GDI colour, or -1 to turn the
+// ring over what the control showed when the thread started. The thread's
+// handle (the caller may close it at once), or null when it could not start.
+UniqueHandle StartSpinner(HWND pictureControl, int size, Gdiplus::ARGB colour, int speed, int32_t background);
