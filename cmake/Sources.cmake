@@ -3,6 +3,7 @@ set(VANTRELL_CORE_SOURCES
   platform/text.cpp
   app/run_mode.cpp
   ui/control_rules.cpp
+  accounts/account_rules.cpp
   ui/drawing_rules.cpp
 )
 
@@ -19,6 +20,7 @@ set(VANTRELL_WINDOWS_SOURCES
   app/startup.cpp
   app/main_window.cpp
   repair/repair_tool.cpp
+  accounts/groups.cpp
 )
 
 # The machine's services as the product reaches them: the system's own.

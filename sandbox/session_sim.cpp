@@ -18,7 +18,14 @@ namespace {
 
 using sandbox::Account;
 
-constexpr DWORD kConsoleSession = 1;
+// The console session is the one this process runs in, as on a desktop where
+// the administrator starts the program.
+DWORD ConsoleSession()
+{
+    DWORD session = 1;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    return session;
+}
 
 // The hive roots handed out by LoadUserProfileW in this process, by SID.
 std::map<HKEY, std::wstring>& LoadedProfiles()
@@ -300,7 +307,7 @@ DWORD WTSGetActiveConsoleSessionId()
 {
     bool present = false;
     ConsoleUserName(&present);
-    return present ? kConsoleSession : 0xFFFFFFFF;
+    return present ? ConsoleSession() : 0xFFFFFFFF;
 }
 
 BOOL WTSQuerySessionInformationW(HANDLE hServer, DWORD SessionId, WTS_INFO_CLASS WTSInfoClass, LPWSTR* ppBuffer,
@@ -313,7 +320,7 @@ BOOL WTSQuerySessionInformationW(HANDLE hServer, DWORD SessionId, WTS_INFO_CLASS
     bool present = false;
     std::wstring user = ConsoleUserName(&present);
     if (hServer != WTS_CURRENT_SERVER_HANDLE || !present ||
-        (SessionId != kConsoleSession && SessionId != WTS_CURRENT_SESSION)) {
+        (SessionId != ConsoleSession() && SessionId != WTS_CURRENT_SESSION)) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return FALSE;
     }

@@ -1,0 +1,41 @@
+// Account rules that need no system call: the texts that name an account's
+// type, which accounts are built in, and the flags that "Save changes"
+// writes back from the settings panel.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/text.h"
+
+// The privilege levels of a level-3 account record, in the order of the
+// panel's privilege list.
+enum AccountPrivilege : uint32_t { kPrivilegeGuest = 0, kPrivilegeUser = 1, kPrivilegeAdministrator = 2 };
+
+// Flags the settings panel shows; every other bit passes through unchanged.
+inline constexpr uint32_t kFlagAccountDisabled = 0x2;
+inline constexpr uint32_t kFlagLockedOut = 0x10;
+inline constexpr uint32_t kFlagPasswordNotRequired = 0x20;
+inline constexpr uint32_t kFlagPasswordCannotChange = 0x40;
+inline constexpr uint32_t kFlagPasswordNeverExpires = 0x10000;
+inline constexpr uint32_t kFlagPasswordExpired = 0x800000;
+
+// Relative identifiers below 1000 belong to the accounts the system makes.
+// The list's type text counts 1 to 999; the panel counts everything below 1000.
+bool IsBuiltinForList(uint32_t userId);
+bool IsBuiltinForPanel(uint32_t userId);
+
+// "Guest User Account", "Builtin Administrator User Account", ...; a
+// privilege of 3 or more leaves "User Account" alone.
+bool BuildAccountTypeText(WString& text, uint32_t privilege, bool builtin);
+
+// The state of the panel's flag boxes when "Save changes" is pressed.
+struct AccountFlagChoice {
+    bool disabled = false;
+    bool lockedOut = false;
+    bool cannotChange = false;
+    bool notRequired = false;
+    bool neverExpires = false;
+};
+
+// The stored flags with the five boxes applied; every other bit as stored.
+uint32_t ComposeAccountFlags(uint32_t stored, const AccountFlagChoice& choice);

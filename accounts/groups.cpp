@@ -1,0 +1,150 @@
+#include "accounts/groups.h"
+
+#include <windows.h>
+#include <lm.h>
+#include <ntsecapi.h>
+
+#include "platform/machine.h"
+
+namespace {
+
+constexpr DWORD kSidBytes = 260;
+constexpr DWORD kDomainChars = 260;
+constexpr NTSTATUS kStatusSuccess = 0;
+
+// The account's SID in a caller's 260-byte buffer.
+bool LookupSid(const wchar_t* accountName, BYTE (&sid)[kSidBytes])
+{
+    DWORD sidSize = kSidBytes;
+    wchar_t domain[kDomainChars];
+    DWORD domainLength = kDomainChars;
+    SID_NAME_USE use;
+    return accountName != nullptr &&
+           machine::LookupAccountNameW(nullptr, accountName, sid, &sidSize, domain, &domainLength, &use) != FALSE;
+}
+
+// A counted string over a literal: length without the terminator, maximum
+// length with it, both in bytes.
+LSA_UNICODE_STRING Counted(const wchar_t* text)
+{
+    LSA_UNICODE_STRING counted;
+    counted.Buffer = const_cast<PWSTR>(text);
+    counted.Length = static_cast<USHORT>(TextLength(text) * sizeof(wchar_t));
+    counted.MaximumLength = static_cast<USHORT>(counted.Length + sizeof(wchar_t));
+    return counted;
+}
+
+bool IsRight(const LSA_UNICODE_STRING& right, const wchar_t* name)
+{
+    WString text;
+    return text.AssignSubstring(right.Buffer != nullptr ? right.Buffer : L"", 1, right.Length / sizeof(wchar_t)) &&
+           EqualsNoCase(text.Text(), name);
+}
+
+constexpr wchar_t kInteractiveRight[] = L"SeInteractiveLogonRight";
+constexpr wchar_t kDenyInteractiveRight[] = L"SeDenyInteractiveLogonRight";
+
+}  // namespace
+
+void GetGroupNames(GroupNames& groupNames)
+{
+    const WELL_KNOWN_SID_TYPE kGroups[] = {WinBuiltinGuestsSid, WinBuiltinUsersSid, WinBuiltinAdministratorsSid};
+    for (int index = 0; index < 3; ++index) {
+        BYTE sid[kSidBytes];
+        DWORD sidSize = kSidBytes;
+        if (!CreateWellKnownSid(kGroups[index], nullptr, sid, &sidSize))
+            return;
+        wchar_t name[260], domain[kDomainChars];
+        DWORD nameLength = 260, domainLength = kDomainChars;
+        SID_NAME_USE use;
+        if (!machine::LookupAccountSidW(nullptr, sid, name, &nameLength, domain, &domainLength, &use)) {
+            groupNames.names[index].Assign(L"");
+            return;
+        }
+        groupNames.names[index].Assign(name);
+    }
+}
+
+bool SetAccountType(const wchar_t* accountName, uint32_t type, const GroupNames* groupNames)
+{
+    if (type > 2)
+        return false;
+    GroupNames own;
+    if (groupNames == nullptr) {
+        GetGroupNames(own);
+        groupNames = &own;
+    }
+    BYTE sid[kSidBytes];
+    if (!LookupSid(accountName, sid))
+        return false;
+
+    LOCALGROUP_MEMBERS_INFO_0 member{sid};
+    bool added = false;
+    for (uint32_t index = 0; index < 3; ++index) {
+        LPCWSTR group = groupNames->names[index].Text();
+        if (index == type) {
+            NET_API_STATUS status =
+                machine::NetLocalGroupAddMembers(nullptr, group, 0, reinterpret_cast<LPBYTE>(&member), 1);
+            added = status == NERR_Success || status == ERROR_MEMBER_IN_ALIAS;
+        } else {
+            // Usually not a member: the answer does not matter.
+            machine::NetLocalGroupDelMembers(nullptr, group, 0, reinterpret_cast<LPBYTE>(&member), 1);
+        }
+    }
+    return added;
+}
+
+bool SetSignInVisibility(const wchar_t* accountName, SignInVisibilityMode mode)
+{
+    LSA_OBJECT_ATTRIBUTES attributes{};
+    LSA_HANDLE policy = nullptr;
+    if (machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_ACCOUNT | POLICY_LOOKUP_NAMES, &policy) !=
+        kStatusSuccess)
+        return false;
+    BYTE sid[kSidBytes];
+    if (!LookupSid(accountName, sid)) {
+        machine::LsaClose(policy);
+        return false;
+    }
+
+    PLSA_UNICODE_STRING rights = nullptr;
+    ULONG count = 0;
+    NTSTATUS listed = machine::LsaEnumerateAccountRights(policy, sid, &rights, &count);
+    bool holdsInteractive = false, holdsDeny = false;
+    if (machine::LsaNtStatusToWinError(listed) == ERROR_FILE_NOT_FOUND) {
+        holdsInteractive = true;   // no rights of its own: the system's defaults let it sign in
+    } else if (listed == kStatusSuccess) {
+        for (ULONG i = 0; i < count; ++i) {
+            holdsInteractive |= IsRight(rights[i], kInteractiveRight);
+            holdsDeny |= IsRight(rights[i], kDenyInteractiveRight);
+        }
+    }
+    bool visible = holdsInteractive && !holdsDeny;
+
+    bool result;
+    if (mode == SignInVisibilityMode::Query) {
+        result = visible;
+    } else if (visible == (mode == SignInVisibilityMode::Show)) {
+        result = true;
+    } else {
+        LSA_UNICODE_STRING interactive = Counted(kInteractiveRight);
+        LSA_UNICODE_STRING deny = Counted(kDenyInteractiveRight);
+        result = true;
+        if (mode == SignInVisibilityMode::Show) {
+            if (holdsDeny)
+                result = machine::LsaRemoveAccountRights(policy, sid, FALSE, &deny, 1) == kStatusSuccess;
+            if (!holdsInteractive && machine::LsaAddAccountRights(policy, sid, &interactive, 1) != kStatusSuccess)
+                result = false;
+        } else {
+            if (!holdsDeny)
+                result = machine::LsaAddAccountRights(policy, sid, &deny, 1) == kStatusSuccess;
+            if (holdsInteractive &&
+                machine::LsaRemoveAccountRights(policy, sid, FALSE, &interactive, 1) != kStatusSuccess)
+                result = false;
+        }
+    }
+    machine::LsaClose(policy);
+    if (rights != nullptr)
+        machine::LsaFreeMemory(rights);
+    return result;
+}

@@ -1,0 +1,52 @@
+// Passwords and automatic sign-in: changing, creating and removing a local
+// account's password on a worker thread, the machine's automatic sign-in
+// (the Winlogon values and the security authority's "DefaultPassword"
+// secret), and the dialog through which the operator sets either.
+#pragma once
+
+#include <windows.h>
+#include <lm.h>
+
+#include "platform/text.h"
+
+class UiWindow;
+
+// Lives on the caller's stack while the worker runs; the caller waits for it.
+struct PasswordChangeRequest {
+    const wchar_t* accountName = nullptr;
+    const wchar_t* currentPassword = nullptr;   // absent: ""
+    const wchar_t* newPassword = nullptr;       // absent: the password is removed
+};
+
+// The worker's body: the status of the account-database call it made.
+NET_API_STATUS ApplyPasswordChange(const PasswordChangeRequest& request);
+
+// Runs ApplyPasswordChange on a worker thread while `pumpWindow` (may be
+// null) keeps handling its events; the worker's status, or
+// ERROR_NOT_ENOUGH_MEMORY when no worker could be started.
+NET_API_STATUS RunPasswordChange(UiWindow* pumpWindow, const wchar_t* accountName, const wchar_t* currentPassword,
+                                 const wchar_t* newPassword);
+
+// "DefaultUserName" of the Winlogon key when it is a REG_SZ, else empty.
+WString GetAutoLogonUserName();
+
+// A password is stored (the secret, or a registry "DefaultPassword") and
+// "AutoAdminLogon" is "1".
+bool IsAutoLogonConfigured();
+
+enum class AutoLogonResult { Failed = 0, Done = 1, NothingToClear = 2 };
+
+// With a password (possibly empty): automatic sign-in for `accountName`.
+// Without one: automatic sign-in cleared; the name is not used.
+AutoLogonResult SetAutoLogon(const wchar_t* accountName, const wchar_t* password);
+
+// True when automatic sign-in is the account's: its name is the stored one
+// (without regard to case) and automatic sign-in is configured.
+bool IsAutoLogonAccount(const wchar_t* accountName);
+
+enum class PasswordDialogMode { AutoLogon = 0, ChangePassword = 1, CreatePassword = 2 };
+
+// Modal over the main window. True when it ended through Cancel or a
+// successful Apply; false when the program is closing.
+bool PasswordDialog(UiWindow& mainWindow, HICON accountIcon, const wchar_t* accountName, const wchar_t* fullName,
+                    PasswordDialogMode mode);
