@@ -21,6 +21,7 @@ set(VANTRELL_WINDOWS_SOURCES
   app/main_window.cpp
   repair/repair_tool.cpp
   accounts/groups.cpp
+  accounts/lookup.cpp
 )
 
 # The machine's services as the product reaches them: the system's own.

@@ -1,0 +1,125 @@
+// The shared account lookups on the simulated machine's default scenario.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <sddl.h>
+
+#include <string>
+
+#include "accounts/lookup.h"
+#include "platform/handles.h"
+#include "sandbox/sandbox.h"
+
+namespace {
+
+std::string Narrow(const wchar_t* text)
+{
+    std::wstring wide(text);
+    return std::string(wide.begin(), wide.end());
+}
+
+std::wstring ProcessSid()
+{
+    UniqueHandle token;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Put());
+    BYTE buffer[1024];
+    DWORD size = sizeof(buffer);
+    GetTokenInformation(token.Get(), TokenUser, buffer, size, &size);
+    LPWSTR text = nullptr;
+    ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text);
+    std::wstring sid = text != nullptr ? text : L"";
+    LocalFree(text);
+    return sid;
+}
+
+class AccountLookup : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::wstring error;
+        ASSERT_TRUE(sandbox::ResetMachine(sandbox::ScenarioPath(L"default"), &error));
+    }
+};
+
+}  // namespace
+
+TEST_F(AccountLookup, ConsoleUserIsThisProcessWithItsTokenSidAndProfile)
+{
+    WString name, profile, sid;
+    UniqueHandle token(FindConsoleUser(name, &profile, &sid));
+    ASSERT_TRUE(token);
+    wchar_t own[256];
+    DWORD length = ARRAYSIZE(own);
+    GetUserNameW(own, &length);
+    EXPECT_STREQ(own, name.Text());
+    EXPECT_EQ(ProcessSid(), std::wstring(sid.Text()));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(profile.Text())) << Narrow(profile.Text());
+
+    WString onlyName;
+    UniqueHandle again(FindConsoleUser(onlyName, nullptr, nullptr));
+    EXPECT_TRUE(again) << "the optional outputs may be absent";
+}
+
+TEST_F(AccountLookup, NoConsoleSessionOrAnUnknownConsoleUserGivesNoToken)
+{
+    struct Case {
+        const char* scenario;
+        const wchar_t* name;   // what the name must hold afterwards
+    } cases[] = {
+        {"[Machine]\r\nConsoleUser=none\r\n", L"untouched"},
+        {"[Machine]\r\nConsoleUser=ghost\r\n", L"ghost"},   // named, but no such account
+        {"[Machine]\r\nConsoleUser=dave\r\n[Account dave]\r\nType=standard\r\n", L"dave"},   // no process of his
+    };
+    for (const Case& c : cases) {
+        wchar_t folder[MAX_PATH];
+        GetTempPathW(ARRAYSIZE(folder), folder);
+        std::wstring path = std::wstring(folder) + L"vantrell-console.ini";
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD written = 0;
+        WriteFile(file, c.scenario, static_cast<DWORD>(strlen(c.scenario)), &written, nullptr);
+        CloseHandle(file);
+        ASSERT_TRUE(sandbox::ResetMachine(path));
+        WString name(L"untouched");
+        HANDLE token = FindConsoleUser(name, nullptr, nullptr);
+        EXPECT_EQ(nullptr, token) << c.scenario;
+        if (token != nullptr)
+            CloseHandle(token);
+        EXPECT_STREQ(c.name, name.Text()) << c.scenario;
+    }
+}
+
+TEST_F(AccountLookup, SidAndProfileOfAccounts)
+{
+    WString sid, profile;
+    ASSERT_TRUE(GetAccountSidAndProfile(L"mhartley", sid, &profile));
+    EXPECT_EQ(0u, std::wstring(sid.Text()).rfind(L"S-1-5-21-", 0)) << Narrow(sid.Text());
+    EXPECT_TRUE(EqualsNoCase(L"C:\\users\\mhartley", profile.Text())) << Narrow(profile.Text());
+
+    WString sidOnly;
+    EXPECT_TRUE(GetAccountSidAndProfile(L"tpatel", sidOnly, nullptr));
+    WString none(L"left over");
+    EXPECT_FALSE(GetAccountSidAndProfile(L"tpatel", sidOnly, &none)) << "no profile anywhere";
+    EXPECT_STREQ(L"", none.Text());
+    EXPECT_FALSE(GetAccountSidAndProfile(L"nobody", sidOnly, nullptr));
+
+    WString buffer(L"mhartley");
+    ASSERT_TRUE(GetAccountSidString(buffer));
+    EXPECT_STREQ(sid.Text(), buffer.Text());
+    WString unknown(L"nobody");
+    EXPECT_FALSE(GetAccountSidString(unknown));
+    EXPECT_STREQ(L"nobody", unknown.Text()) << "unchanged on failure";
+}
+
+TEST_F(AccountLookup, ProfileImagePathIsExpanded)
+{
+    WString sid(L"mhartley");
+    ASSERT_TRUE(GetAccountSidString(sid));
+    std::wstring key = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + std::wstring(sid.Text());
+    const wchar_t stored[] = L"%SystemDrive%\\users\\mhartley";
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"ProfileImagePath", REG_EXPAND_SZ,
+                                             stored, sizeof(stored)));
+    WString path;
+    ASSERT_TRUE(ReadProfileImagePath(sid.Text(), path));
+    EXPECT_TRUE(EqualsNoCase(L"C:\\users\\mhartley", path.Text())) << Narrow(path.Text());
+    EXPECT_FALSE(ReadProfileImagePath(L"S-1-5-21-1-2-3-4", path));
+}
