@@ -22,6 +22,8 @@ set(VANTRELL_WINDOWS_SOURCES
   repair/repair_tool.cpp
   accounts/groups.cpp
   accounts/lookup.cpp
+  accounts/passwords.cpp
+  accounts/password_dialog.cpp
 )
 
 # The machine's services as the product reaches them: the system's own.

@@ -25,60 +25,6 @@ std::wstring TextOf(HWND window)
     return text;
 }
 
-// The visible top-level window of the class, waiting up to five seconds.
-HWND WaitForWindow(const wchar_t* className)
-{
-    for (int i = 0; i < 500; ++i) {
-        HWND found = FindWindowW(className, nullptr);
-        if (found != nullptr && IsWindowVisible(found))
-            return found;
-        Sleep(10);
-    }
-    return nullptr;
-}
-
-HWND ChildWithText(HWND parent, const wchar_t* className, const wchar_t* text)
-{
-    return FindWindowExW(parent, nullptr, className, text);
-}
-
-// Plays the operator on a thread of its own: waits for the popup, lets it
-// paint, acts on it. If the popup is still there long after, it is asked to
-// close so that a failing test ends instead of hanging.
-class Operator {
-public:
-    Operator(const wchar_t* className, std::function<void(HWND)> act)
-        : thread_([this, className, act] {
-              HWND popup = WaitForWindow(className);
-              found_ = popup;
-              if (popup == nullptr)
-                  return;
-              Sleep(250);
-              act(popup);
-              for (int i = 0; i < 300 && IsWindow(popup) && IsWindowVisible(popup); ++i)
-                  Sleep(10);
-              if (IsWindow(popup) && IsWindowVisible(popup)) {
-                  stuck_ = true;
-                  PostMessageW(popup, kCloseRequestMessage, 0, 0);
-              }
-          })
-    {
-    }
-    ~Operator() { Finish(); }
-    void Finish()
-    {
-        if (thread_.joinable())
-            thread_.join();
-    }
-    HWND Found() const { return found_; }
-    bool Stuck() const { return stuck_; }
-
-private:
-    std::atomic<HWND> found_{nullptr};
-    std::atomic<bool> stuck_{false};
-    std::thread thread_;
-};
-
 // Each test has an owner window of its own, shown and in the foreground,
 // and a clean record of the machine calls.
 class Boxes : public ::testing::Test {

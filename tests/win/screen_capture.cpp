@@ -97,3 +97,21 @@ void PressKey(WORD virtualKey)
     keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
     SendInput(2, keys, sizeof(INPUT));
 }
+
+// The visible top-level window of the class, waiting up to five seconds.
+HWND WaitForWindow(const wchar_t* className)
+{
+    for (int i = 0; i < 500; ++i) {
+        HWND found = FindWindowW(className, nullptr);
+        if (found != nullptr && IsWindowVisible(found))
+            return found;
+        Sleep(10);
+    }
+    return nullptr;
+}
+
+HWND ChildWithText(HWND parent, const wchar_t* className, const wchar_t* text)
+{
+    return FindWindowExW(parent, nullptr, className, text);
+}
+

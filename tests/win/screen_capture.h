@@ -3,7 +3,12 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <functional>
 #include <string>
+#include <thread>
+
+#include "ui/window.h"
 
 // Starts GDI+ for the whole test program.
 void StartGdiplusForTests();
@@ -22,3 +27,46 @@ void ClickAt(POINT screenPoint);
 POINT CentreOf(HWND window);
 // Presses and releases a key, as the operator would.
 void PressKey(WORD virtualKey);
+
+// The visible top-level window of the class, waiting up to five seconds.
+HWND WaitForWindow(const wchar_t* className);
+// The first child of the class with exactly that text, or null.
+HWND ChildWithText(HWND parent, const wchar_t* className, const wchar_t* text);
+
+// Plays the operator on a thread of its own: waits for the popup, lets it
+// paint, acts on it. If the popup is still there long after, it is asked to
+// close so that a failing test ends instead of hanging.
+class Operator {
+public:
+    Operator(const wchar_t* className, std::function<void(HWND)> act)
+        : thread_([this, className, act] {
+              HWND popup = WaitForWindow(className);
+              found_ = popup;
+              if (popup == nullptr)
+                  return;
+              Sleep(250);
+              act(popup);
+              for (int i = 0; i < 300 && IsWindow(popup) && IsWindowVisible(popup); ++i)
+                  Sleep(10);
+              if (IsWindow(popup) && IsWindowVisible(popup)) {
+                  stuck_ = true;
+                  PostMessageW(popup, kCloseRequestMessage, 0, 0);
+              }
+          })
+    {
+    }
+    ~Operator() { Finish(); }
+    void Finish()
+    {
+        if (thread_.joinable())
+            thread_.join();
+    }
+    HWND Found() const { return found_; }
+    bool Stuck() const { return stuck_; }
+
+private:
+    std::atomic<HWND> found_{nullptr};
+    std::atomic<bool> stuck_{false};
+    std::thread thread_;
+};
+

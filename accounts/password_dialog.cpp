@@ -1,0 +1,192 @@
+// The dialog through which the operator sets automatic sign-in or changes a
+// password, built like the program's message boxes.
+#include "accounts/passwords.h"
+
+#include "ui/drawing.h"
+#include "ui/message_box.h"
+#include "ui/window.h"
+
+namespace {
+
+constexpr int kWidth = 400;
+constexpr int kHeight = 355;
+constexpr int kFrameArc = 4;
+constexpr int kOutlineArc = 12;
+constexpr LONG kPasswordStyle = WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_PASSWORD;
+constexpr int32_t kGreen = RGB(0, 153, 0);
+constexpr int32_t kRed = RGB(255, 0, 0);
+
+const wchar_t* const kModeTexts[] = {L"set auto-logon", L"change the password", L"create a password"};
+
+// The typed texts of the dialog, wiped when they go.
+class Secret {
+public:
+    Secret() = default;
+    Secret(const Secret&) = delete;
+    Secret& operator=(const Secret&) = delete;
+    ~Secret()
+    {
+        if (text_.Data() != nullptr)
+            SecureZeroMemory(text_.Data(), text_.Length() * sizeof(wchar_t));
+    }
+    void Read(UiWindow& window, int32_t field) { text_ = window.GetText(field); }
+    const wchar_t* Text() const { return text_.Text(); }
+
+private:
+    WString text_;
+};
+
+bool PaintFrame(UiWindow& dialog)
+{
+    UniqueImage frame = NewBitmap(kWidth, kHeight);
+    if (!frame || !FillRoundRect(frame.Get(), 0, 0, kWidth, kHeight, kOpaqueBlack, kFrameArc) ||
+        !FillRoundRect(frame.Get(), 4, 4, 391, 347, kOpaqueWhite, kFrameArc))
+        return false;
+    return SetWindowBackgroundImage(dialog, frame.Get()) &&
+           SetRoundedOutline(dialog.Handle(), kWidth, kHeight, kOutlineArc);
+}
+
+struct Fields {
+    int32_t current = 0;
+    int32_t first = 0;
+    int32_t second = 0;
+    int32_t status = 0;
+    int32_t apply = 0;
+    int32_t cancel = 0;
+};
+
+void Report(UiWindow& dialog, const Fields& fields, const wchar_t* text, int32_t colour)
+{
+    dialog.SetColour(fields.status, colour, -1);
+    dialog.SetText(fields.status, text);
+    UpdateWindow(dialog.Handle());
+}
+
+// A red message leaves the dialog open with its fields as typed.
+void Refuse(UiWindow& dialog, const Fields& fields, const wchar_t* text, int32_t focus)
+{
+    Report(dialog, fields, text, kRed);
+    dialog.SetState(fields.apply, StateFlags::Enable);
+    dialog.SetState(fields.cancel, StateFlags::Enable);
+    if (focus != 0)
+        dialog.SetState(focus, StateFlags::Focus);
+}
+
+// One press of "Apply": true when the dialog is done.
+bool Apply(UiWindow& dialog, UiWindow& mainWindow, const Fields& fields, const wchar_t* accountName,
+           PasswordDialogMode mode)
+{
+    dialog.SetState(fields.apply, StateFlags::Disable);
+    dialog.SetState(fields.cancel, StateFlags::Disable);
+    Secret first, second;
+    first.Read(dialog, fields.first);
+    second.Read(dialog, fields.second);
+    bool equal = CompareText(first.Text(), second.Text(), true) == 0;
+
+    if (mode == PasswordDialogMode::AutoLogon) {
+        Report(dialog, fields, L"Configuring autologon, please wait...", kGreen);
+        if (!equal) {
+            Refuse(dialog, fields, L"The passwords you entered are not equal.", fields.first);
+            return false;
+        }
+        if (SetAutoLogon(accountName, first.Text()) != AutoLogonResult::Failed)
+            return true;
+        Refuse(dialog, fields, L"Un unexpected error occurred while setting the auto-logon.", 0);
+        return false;
+    }
+
+    Report(dialog, fields, L"Setting password, please wait...", kGreen);
+    Secret current;
+    if (mode == PasswordDialogMode::ChangePassword)
+        current.Read(dialog, fields.current);
+    if (!equal) {
+        Refuse(dialog, fields, L"The new passwords you entered are not equal.", fields.first);
+        return false;
+    }
+    NET_API_STATUS status = RunPasswordChange(&mainWindow, accountName, current.Text(), first.Text());
+    if (status == NERR_Success) {
+        if (IsAutoLogonAccount(accountName))
+            SetAutoLogon(accountName, first.Text());
+        return true;
+    }
+    Refuse(dialog, fields,
+           status == ERROR_INVALID_PASSWORD ? L"The current password you entered is not correct."
+                                            : L"Un unexpected error occurred while changing the password.",
+           0);
+    return false;
+}
+
+}  // namespace
+
+bool PasswordDialog(UiWindow& mainWindow, HICON accountIcon, const wchar_t* accountName, const wchar_t* fullName,
+                    PasswordDialogMode mode)
+{
+    UiWindow dialog;
+    if (dialog.CreateUiWindow(L"Vantrell_MsgBox", L"", kWidth, kHeight, -1, -1, static_cast<LONG>(WS_POPUP), 0,
+                              mainWindow.Handle()) == nullptr)
+        return false;
+    PaintFrame(dialog);
+    CentreWindow(dialog.Handle(), mainWindow.Handle());
+    mainWindow.RecordPopup(dialog.Handle());
+
+    const bool change = mode == PasswordDialogMode::ChangePassword;
+    const int d = change ? 20 : 0;
+    dialog.SetFont(0, 9.0, 400, 0, L"Arial");
+    if (accountIcon != nullptr)
+        dialog.AddIcon(CopyIcon(accountIcon), 10, 10, 48, 48);   // the control owns its copy
+    int32_t heading = dialog.AddLabel(fullName != nullptr ? fullName : L"", 68, 20, 312, 25, WS_VISIBLE | SS_CENTER);
+    dialog.SetFont(heading, 16.0, 800, 0, L"Arial");
+    WString sentence(L"You are about to ");
+    sentence.Append(kModeTexts[static_cast<int>(mode)], L" for this user account.");
+    dialog.AddLabel(sentence.Text(), 20, 70, 360, 20, -1);
+
+    Fields fields;
+    if (change) {
+        dialog.AddLabel(L"Current password (if any):", 20, 112, 160, 18, -1);
+        fields.current = dialog.AddEdit(L"", 185, 110, 195, kPasswordStyle);
+        dialog.SetTip(fields.current, L"Enter the current password for this user in this field.");
+    }
+    fields.status = dialog.AddLabel(
+        change ? L"Note: You can set an empty password for this account, by leaving both \"New password\" fields above empty"
+               : L"",
+        20, 250, 360, 40, -1);
+    bool autoLogon = mode == PasswordDialogMode::AutoLogon;
+    dialog.AddLabel(autoLogon ? L"Enter password:" : L"Enter new password:", 20, 142 + d, 160, 18, -1);
+    fields.first = dialog.AddEdit(L"", 185, 140 + d, 195, kPasswordStyle);
+    dialog.SetTip(fields.first, L"Enter the new password for this user in this field.");
+    dialog.AddLabel(autoLogon ? L"Password (again):" : L"New password (again):", 20, 182 + d, 160, 18, -1);
+    fields.second = dialog.AddEdit(L"", 185, 180 + d, 195, kPasswordStyle);
+    dialog.SetTip(fields.second, L"Re-enter the new password for this user in this field.");
+    fields.apply = dialog.AddButton(L"Apply", 55, 318, 80, 25, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON);
+    dialog.SetTip(fields.apply, L"Apply the selected changes now.");
+    fields.cancel = dialog.AddButton(L"Cancel", 255, 318, 80, 25, -1);
+    dialog.SetTip(fields.cancel, L"Cancel this operation.");
+
+    ShowWindow(dialog.Handle(), SW_SHOW);
+    UpdateWindow(dialog.Handle());
+    dialog.SetState(change ? fields.current : fields.first, StateFlags::Focus);
+
+    bool result = false;
+    for (;;) {
+        int32_t event = FilterDialogEvent(dialog);
+        if (event == EventCode::Close || event == EventCode::QueueFailed)
+            break;
+        if (dialog.Event().window != &dialog)
+            continue;
+        if (event == fields.cancel) {
+            result = true;
+            break;
+        }
+        if (event == fields.apply && Apply(dialog, mainWindow, fields, accountName, mode)) {
+            result = true;
+            break;
+        }
+    }
+    // The edit controls' own copies of what was typed go with a blank.
+    for (int32_t field : {fields.current, fields.first, fields.second}) {
+        if (field != 0)
+            dialog.SetText(field, L"");
+    }
+    dialog.DestroyUiWindow();
+    return result;
+}

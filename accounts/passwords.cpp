@@ -1,0 +1,235 @@
+#include "accounts/passwords.h"
+
+#include <ntsecapi.h>
+
+#include "platform/handles.h"
+#include "platform/machine.h"
+#include "ui/drawing.h"
+#include "ui/message_box.h"
+#include "ui/window.h"
+
+namespace {
+
+constexpr wchar_t kWinlogonKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+constexpr wchar_t kSecretName[] = L"DefaultPassword";
+constexpr NTSTATUS kStatusSuccess = 0;
+constexpr DWORD kPaddedPasswordChars = 10;
+
+struct RegistryKeyTraits {
+    using Type = HKEY;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { RegCloseKey(h); }
+};
+using UniqueKey = UniqueResource<RegistryKeyTraits>;
+
+// The 64-bit view of the Winlogon key.
+UniqueKey OpenWinlogon(REGSAM access)
+{
+    UniqueKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kWinlogonKey, 0, access | KEY_WOW64_64KEY, key.Put()) != ERROR_SUCCESS)
+        key.Reset();
+    return key;
+}
+
+// A string value of type REG_SZ, REG_EXPAND_SZ or REG_MULTI_SZ (accepted
+// types as given), the inner separators of a multi-string turned into line
+// feeds. False when the value is missing, of another type or unreadable.
+bool ReadText(HKEY key, const wchar_t* name, WString& text, bool onlyPlainString)
+{
+    DWORD type = 0, size = 0;
+    if (key == nullptr || RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+        return false;
+    if (onlyPlainString ? type != REG_SZ : (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ))
+        return false;
+    uint32_t units = size / sizeof(wchar_t) + 2;
+    wchar_t* buffer = text.GetBuffer(units, nullptr, true);
+    if (buffer == nullptr)
+        return false;
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS) {
+        text.Assign(L"");
+        return false;
+    }
+    uint32_t stored = size / sizeof(wchar_t);
+    if (type == REG_MULTI_SZ && stored > 3) {
+        for (uint32_t i = 0; i + 1 < stored; ++i) {
+            if (buffer[i] == L'\0' && buffer[i + 1] != L'\0')
+                buffer[i] = L'\n';
+        }
+    }
+    text.Length();   // measured afresh: the buffer was written directly
+    return true;
+}
+
+bool WriteText(HKEY key, const wchar_t* name, const wchar_t* text)
+{
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                          (TextLength(text) + 1) * sizeof(wchar_t)) == ERROR_SUCCESS;
+}
+
+LSA_UNICODE_STRING Counted(const wchar_t* text)
+{
+    LSA_UNICODE_STRING counted;
+    counted.Buffer = const_cast<PWSTR>(text);
+    counted.Length = static_cast<USHORT>(TextLength(text) * sizeof(wchar_t));
+    counted.MaximumLength = static_cast<USHORT>(counted.Length + sizeof(wchar_t));
+    return counted;
+}
+
+// Wipes a text that held a password before its storage goes.
+void Wipe(WString& text)
+{
+    if (text.Data() != nullptr)
+        SecureZeroMemory(text.Data(), text.Length() * sizeof(wchar_t));
+    text.Clear();
+}
+
+DWORD WINAPI PasswordWorker(void* parameter)
+{
+    return ApplyPasswordChange(*static_cast<const PasswordChangeRequest*>(parameter));
+}
+
+}  // namespace
+
+NET_API_STATUS ApplyPasswordChange(const PasswordChangeRequest& request)
+{
+    const wchar_t* current = request.currentPassword != nullptr ? request.currentPassword : L"";
+    NET_API_STATUS status;
+    if (request.newPassword == nullptr) {
+        // Setting the empty password needs no old one: this is how a password goes.
+        USER_INFO_1003 empty{const_cast<LPWSTR>(L"")};
+        DWORD parameter = 0;
+        status = machine::NetUserSetInfo(nullptr, request.accountName, 1003, reinterpret_cast<LPBYTE>(&empty),
+                                         &parameter);
+    } else {
+        status = machine::NetUserChangePassword(nullptr, request.accountName, current, request.newPassword);
+    }
+    if (status == NERR_Success && IsAutoLogonAccount(request.accountName))
+        SetAutoLogon(request.accountName, request.newPassword != nullptr ? request.newPassword : L"");
+    return status;
+}
+
+NET_API_STATUS RunPasswordChange(UiWindow* pumpWindow, const wchar_t* accountName, const wchar_t* currentPassword,
+                                 const wchar_t* newPassword)
+{
+    PasswordChangeRequest request{accountName, currentPassword, newPassword};
+    UniqueHandle thread(CreateThread(nullptr, 0, PasswordWorker, &request, 0, nullptr));
+    if (!thread)
+        return ERROR_NOT_ENOUGH_MEMORY;   // nothing was changed; never report success
+    HANDLE worker = thread.Get();
+    DWORD code = STILL_ACTIVE;
+    while (GetExitCodeThread(worker, &code) && code == STILL_ACTIVE) {
+        if (pumpWindow == nullptr || pumpWindow->Handle() == nullptr) {
+            Sleep(10);
+            continue;
+        }
+        // Waiting for a message alone could outlast the worker: wake for
+        // either, and handle only a message that is really there.
+        if (MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1)
+            PumpEvents(*pumpWindow, 1);
+    }
+    // The request points into the caller's frame: never leave before the worker has.
+    WaitForSingleObject(worker, INFINITE);
+    GetExitCodeThread(worker, &code);
+    return static_cast<NET_API_STATUS>(code);
+}
+
+WString GetAutoLogonUserName()
+{
+    WString name;
+    name.Assign(L"");
+    UniqueKey key = OpenWinlogon(KEY_READ);
+    if (!ReadText(key.Get(), L"DefaultUserName", name, true))
+        name.Assign(L"");
+    return name;
+}
+
+bool IsAutoLogonConfigured()
+{
+    LSA_OBJECT_ATTRIBUTES attributes{};
+    LSA_HANDLE policy = nullptr;
+    if (machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_SECRET, &policy) != kStatusSuccess)
+        return false;
+    LSA_UNICODE_STRING name = Counted(kSecretName);
+    PLSA_UNICODE_STRING data = nullptr;
+    bool stored = machine::LsaRetrievePrivateData(policy, &name, &data) == kStatusSuccess && data != nullptr;
+    if (data != nullptr) {
+        if (data->Buffer != nullptr)
+            SecureZeroMemory(data->Buffer, data->Length);
+        machine::LsaFreeMemory(data);
+    }
+    machine::LsaClose(policy);
+
+    UniqueKey key = OpenWinlogon(KEY_READ);
+    if (!stored) {
+        WString plain;
+        stored = ReadText(key.Get(), kSecretName, plain, false);
+        Wipe(plain);
+    }
+    WString on;
+    bool enabled = ReadText(key.Get(), L"AutoAdminLogon", on, false) && EqualsNoCase(on.Text(), L"1");
+    return stored && enabled;
+}
+
+bool IsAutoLogonAccount(const wchar_t* accountName)
+{
+    WString stored = GetAutoLogonUserName();
+    return EqualsNoCase(stored.Text(), accountName != nullptr ? accountName : L"") && IsAutoLogonConfigured();
+}
+
+AutoLogonResult SetAutoLogon(const wchar_t* accountName, const wchar_t* password)
+{
+    UniqueKey key = OpenWinlogon(KEY_WRITE);
+    if (!key)
+        return AutoLogonResult::Failed;
+    bool setting = password != nullptr;
+    const wchar_t* name = accountName != nullptr ? accountName : L"";
+    if (!WriteText(key.Get(), L"DefaultUserName", setting ? name : L""))
+        return AutoLogonResult::Failed;
+
+    if (setting && *name != L'\0') {
+        UniqueLocalMemory sid(LocalAlloc(LPTR, 256));
+        wchar_t domain[256] = L"";
+        DWORD sidSize = 256, domainLength = 256;
+        SID_NAME_USE use;
+        if (!sid || !machine::LookupAccountNameW(nullptr, name, sid.Get(), &sidSize, domain, &domainLength, &use)) {
+            DWORD length = 256;
+            GetComputerNameW(domain, &length);
+        }
+        WriteText(key.Get(), L"DefaultDomainName", domain);
+    }
+    if (!setting && !IsAutoLogonConfigured())
+        return AutoLogonResult::NothingToClear;
+
+    LSA_OBJECT_ATTRIBUTES attributes{};
+    LSA_HANDLE policy = nullptr;
+    if (machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_SECRET, &policy) != kStatusSuccess)
+        return AutoLogonResult::Failed;
+    NTSTATUS stored;
+    LSA_UNICODE_STRING secretName = Counted(kSecretName);
+    if (setting) {
+        // Short passwords are stored as ten characters, padded with zeros.
+        uint32_t length = TextLength(password);
+        uint32_t units = length < kPaddedPasswordChars ? kPaddedPasswordChars : length;
+        WString padded;
+        wchar_t* buffer = padded.GetBuffer(units, nullptr, true);
+        if (buffer == nullptr) {
+            machine::LsaClose(policy);
+            return AutoLogonResult::Failed;
+        }
+        memcpy(buffer, password, length * sizeof(wchar_t));
+        LSA_UNICODE_STRING data;
+        data.Buffer = buffer;
+        data.Length = static_cast<USHORT>(units * sizeof(wchar_t));
+        data.MaximumLength = static_cast<USHORT>(data.Length + sizeof(wchar_t));
+        stored = machine::LsaStorePrivateData(policy, &secretName, &data);
+        SecureZeroMemory(buffer, units * sizeof(wchar_t));
+    } else {
+        stored = machine::LsaStorePrivateData(policy, &secretName, nullptr);
+    }
+    machine::LsaClose(policy);
+
+    bool switched = WriteText(key.Get(), L"AutoAdminLogon", setting ? L"1" : L"0");
+    // A plain-text password in the registry never survives a change.
+    RegDeleteValueW(key.Get(), kSecretName);
+    return stored == kStatusSuccess && switched ? AutoLogonResult::Done : AutoLogonResult::Failed;
+}

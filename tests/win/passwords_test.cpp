@@ -1,0 +1,381 @@
+// Passwords and automatic sign-in on the simulated machine: the statuses of
+// the account database, the Winlogon values and the secret's exact bytes,
+// and the password dialog driven as the operator would.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <lm.h>
+#include <ntsecapi.h>
+
+#include <string>
+#include <vector>
+
+#include "accounts/passwords.h"
+#include "platform/machine.h"
+#include "sandbox/sandbox.h"
+#include "tests/win/screen_capture.h"
+#include "ui/message_box.h"
+
+namespace {
+
+constexpr wchar_t kWinlogon[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+
+std::string Narrow(const std::wstring& text)
+{
+    return std::string(text.begin(), text.end());
+}
+
+// A Winlogon value as stored; "(missing)" when there is none.
+std::wstring Winlogon(const wchar_t* name, DWORD* typeOut = nullptr)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kWinlogon, 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        return L"(no key)";
+    wchar_t data[512] = L"";
+    DWORD size = sizeof(data) - sizeof(wchar_t), type = 0;
+    LSTATUS status = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(key);
+    if (typeOut != nullptr)
+        *typeOut = type;
+    return status == ERROR_SUCCESS ? std::wstring(data) : L"(missing)";
+}
+
+void SetWinlogon(const wchar_t* name, DWORD type, const std::wstring& value)
+{
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, kWinlogon, name, type, value.c_str(),
+                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+void DeleteWinlogon(const wchar_t* name)
+{
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kWinlogon, name);
+}
+
+// The secret's bytes as the security authority holds them; empty and
+// `found` false when there is none.
+std::wstring Secret(bool* found)
+{
+    *found = false;
+    LSA_OBJECT_ATTRIBUTES attributes{};
+    LSA_HANDLE policy = nullptr;
+    if (machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_SECRET, &policy) != 0)
+        return L"";
+    LSA_UNICODE_STRING name{30, 32, const_cast<PWSTR>(L"DefaultPassword")};
+    PLSA_UNICODE_STRING data = nullptr;
+    std::wstring bytes;
+    if (machine::LsaRetrievePrivateData(policy, &name, &data) == 0 && data != nullptr) {
+        *found = true;
+        bytes.assign(data->Buffer, data->Length / sizeof(wchar_t));
+        machine::LsaFreeMemory(data);
+    }
+    machine::LsaClose(policy);
+    return bytes;
+}
+
+bool SignsInWith(const wchar_t* account, const wchar_t* password)
+{
+    HANDLE token = nullptr;
+    if (!machine::LogonUserW(account, nullptr, password, LOGON32_LOGON_INTERACTIVE, LOGON32_PROVIDER_DEFAULT, &token))
+        return false;
+    CloseHandle(token);
+    return true;
+}
+
+class Passwords : public ::testing::Test {
+protected:
+    void SetUp() override { Reset(L"default"); }
+    static void Reset(const wchar_t* scenario)
+    {
+        std::wstring error;
+        ASSERT_TRUE(sandbox::ResetMachine(sandbox::ScenarioPath(scenario), &error)) << Narrow(error);
+    }
+};
+
+}  // namespace
+
+TEST_F(Passwords, TheSecretIsPaddedToTenCharacters)
+{
+    struct Case {
+        const wchar_t* password;
+        std::wstring stored;
+    } cases[] = {
+        {L"123456789", std::wstring(L"123456789") + L'\0'},
+        {L"1234567890", L"1234567890"},
+        {L"a much longer password", L"a much longer password"},
+        {L"", std::wstring(10, L'\0')},
+    };
+    for (const Case& c : cases) {
+        SetWinlogon(L"DefaultPassword", REG_SZ, L"plain");
+        ASSERT_EQ(AutoLogonResult::Done, SetAutoLogon(L"jokafor", c.password)) << Narrow(c.password);
+        bool found = false;
+        EXPECT_EQ(c.stored, Secret(&found)) << Narrow(c.password);
+        EXPECT_TRUE(found);
+        EXPECT_EQ(L"jokafor", Winlogon(L"DefaultUserName"));
+        EXPECT_EQ(L"1", Winlogon(L"AutoAdminLogon"));
+        wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1];
+        DWORD length = ARRAYSIZE(computer);
+        GetComputerNameW(computer, &length);
+        EXPECT_EQ(computer, Winlogon(L"DefaultDomainName"));
+        EXPECT_EQ(L"(missing)", Winlogon(L"DefaultPassword")) << "no plain-text password is left in the registry";
+        EXPECT_TRUE(IsAutoLogonConfigured());
+        EXPECT_TRUE(IsAutoLogonAccount(L"JOKAFOR"));
+        EXPECT_FALSE(IsAutoLogonAccount(L"mhartley"));
+    }
+}
+
+TEST_F(Passwords, ClearingAutomaticSignIn)
+{
+    // Configured: everything goes but the domain.
+    ASSERT_EQ(AutoLogonResult::Done, SetAutoLogon(L"jokafor", L"Okafor-Spring"));
+    std::wstring domain = Winlogon(L"DefaultDomainName");
+    EXPECT_EQ(AutoLogonResult::Done, SetAutoLogon(L"", nullptr));
+    bool found = true;
+    Secret(&found);
+    EXPECT_FALSE(found);
+    EXPECT_EQ(L"", Winlogon(L"DefaultUserName"));
+    EXPECT_EQ(L"0", Winlogon(L"AutoAdminLogon"));
+    EXPECT_EQ(domain, Winlogon(L"DefaultDomainName"));
+    EXPECT_FALSE(IsAutoLogonConfigured());
+
+    // Not configured: only the name is emptied.
+    SetWinlogon(L"DefaultUserName", REG_SZ, L"mhartley");
+    SetWinlogon(L"AutoAdminLogon", REG_SZ, L"1");
+    EXPECT_EQ(AutoLogonResult::NothingToClear, SetAutoLogon(nullptr, nullptr));
+    EXPECT_EQ(L"", Winlogon(L"DefaultUserName"));
+    EXPECT_EQ(L"1", Winlogon(L"AutoAdminLogon")) << "nothing else is changed";
+}
+
+TEST_F(Passwords, WhatCountsAsConfigured)
+{
+    struct Case {
+        const char* what;
+        DWORD nameType;
+        const wchar_t* autoAdminLogon;
+        DWORD autoType;
+        bool secret;
+        const wchar_t* registryPassword;   // null: none
+        bool configured;
+        const wchar_t* userName;
+    } cases[] = {
+        {"secret and on", REG_SZ, L"1", REG_SZ, true, nullptr, true, L"jokafor"},
+        {"on without any password", REG_SZ, L"1", REG_SZ, false, nullptr, false, L"jokafor"},
+        {"plain empty password in the registry", REG_SZ, L"1", REG_SZ, false, L"", true, L"jokafor"},
+        {"off", REG_SZ, L"0", REG_SZ, true, nullptr, false, L"jokafor"},
+        {"on as an expandable string", REG_SZ, L"1", REG_EXPAND_SZ, true, nullptr, true, L"jokafor"},
+        {"name of the wrong type", REG_EXPAND_SZ, L"1", REG_SZ, true, nullptr, true, L""},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(AutoLogonResult::Done, SetAutoLogon(L"jokafor", L"Okafor-Spring"));
+        if (!c.secret) {
+            LSA_OBJECT_ATTRIBUTES attributes{};
+            LSA_HANDLE policy = nullptr;
+            machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_SECRET, &policy);
+            LSA_UNICODE_STRING name{30, 32, const_cast<PWSTR>(L"DefaultPassword")};
+            machine::LsaStorePrivateData(policy, &name, nullptr);
+            machine::LsaClose(policy);
+        }
+        SetWinlogon(L"DefaultUserName", c.nameType, L"jokafor");
+        SetWinlogon(L"AutoAdminLogon", c.autoType, c.autoAdminLogon);
+        if (c.registryPassword != nullptr)
+            SetWinlogon(L"DefaultPassword", REG_SZ, c.registryPassword);
+        else
+            DeleteWinlogon(L"DefaultPassword");
+        EXPECT_EQ(c.configured, IsAutoLogonConfigured()) << c.what;
+        EXPECT_EQ(std::wstring(c.userName), std::wstring(GetAutoLogonUserName().Text())) << c.what;
+    }
+    DeleteWinlogon(L"DefaultPassword");
+}
+
+TEST_F(Passwords, WithoutTheSecurityAuthority)
+{
+    ASSERT_EQ(AutoLogonResult::Done, SetAutoLogon(L"jokafor", L"x"));
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(ARRAYSIZE(folder), folder);
+    std::wstring file = std::wstring(folder) + L"vantrell-no-lsa.ini";
+    HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    const char text[] = "[Machine]\r\nSecurityPolicy=no\r\n[Account jokafor]\r\nType=standard\r\n";
+    DWORD written = 0;
+    WriteFile(handle, text, sizeof(text) - 1, &written, nullptr);
+    CloseHandle(handle);
+    ASSERT_TRUE(sandbox::ResetMachine(file));
+    EXPECT_FALSE(IsAutoLogonConfigured());
+    EXPECT_EQ(AutoLogonResult::Failed, SetAutoLogon(L"jokafor", L"x"));
+    EXPECT_EQ(L"jokafor", Winlogon(L"DefaultUserName")) << "the name is written before the secret fails";
+}
+
+TEST_F(Passwords, ChangesThroughTheWorkerReportTheDatabasesStatus)
+{
+    // jokafor has a password; lchen has none.
+    EXPECT_EQ(static_cast<NET_API_STATUS>(ERROR_INVALID_PASSWORD),
+              RunPasswordChange(nullptr, L"jokafor", L"wrong", L"New-Pass-1"));
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
+              RunPasswordChange(nullptr, L"jokafor", L"Okafor-Spring", L"New-Pass-1"));
+    EXPECT_TRUE(SignsInWith(L"jokafor", L"New-Pass-1"));
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success), RunPasswordChange(nullptr, L"lchen", nullptr, L"Chen-1"))
+        << "a password is created with the current password \"\"";
+    EXPECT_TRUE(SignsInWith(L"lchen", L"Chen-1"));
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success), RunPasswordChange(nullptr, L"lchen", nullptr, nullptr));
+    EXPECT_TRUE(SignsInWith(L"lchen", L"")) << "removed";
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_UserNotFound), RunPasswordChange(nullptr, L"nobody", nullptr, nullptr));
+
+    // With a window to pump, the call still returns once the worker is done.
+    UiWindow window;
+    ASSERT_NE(nullptr, window.CreateUiWindow(L"Vantrell_PumpTest", L"Pump", 200, 100, -1, -1, -1, -1, nullptr));
+    DWORD start = GetTickCount();
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
+              RunPasswordChange(&window, L"jokafor", L"New-Pass-1", L"New-Pass-2"));
+    EXPECT_LT(GetTickCount() - start, 5000u) << "the waiting loop must wake when the worker ends";
+    window.DestroyUiWindow();
+}
+
+TEST_F(Passwords, AutomaticSignInFollowsThePasswordOfItsAccount)
+{
+    Reset(L"auto-logon");   // jokafor signs in automatically with "Okafor-Spring"
+    ASSERT_TRUE(IsAutoLogonAccount(L"jokafor"));
+    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
+              RunPasswordChange(nullptr, L"jokafor", L"Okafor-Spring", L"Okafor-Summer"));
+    bool found = false;
+    EXPECT_EQ(L"Okafor-Summer", Secret(&found));
+    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success), RunPasswordChange(nullptr, L"jokafor", nullptr, nullptr));
+    EXPECT_EQ(std::wstring(10, L'\0'), Secret(&found)) << "removing keeps it configured with an empty password";
+    EXPECT_TRUE(IsAutoLogonConfigured());
+
+    // Named, but switched off: the password change leaves it alone.
+    SetWinlogon(L"AutoAdminLogon", REG_SZ, L"0");
+    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success), RunPasswordChange(nullptr, L"jokafor", L"", L"Okafor-Autumn"));
+    EXPECT_EQ(std::wstring(10, L'\0'), Secret(&found));
+}
+
+namespace {
+
+// The dialog over a main window of the test's own, played by an operator
+// thread that types into the fields and presses the buttons.
+class Dialog : public Passwords {
+protected:
+    static void SetUpTestSuite() { StartGdiplusForTests(); }
+    void SetUp() override
+    {
+        Passwords::SetUp();
+        ASSERT_NE(nullptr, main_.CreateUiWindow(L"Vantrell_DialogOwner", L"Main", 750, 550, -1, -1, -1, -1, nullptr));
+        main_.ShowUiWindow(SW_SHOW);
+        header_.window = &main_;
+        SetMainHeader(header_);
+    }
+    void TearDown() override
+    {
+        ClearMainHeader();
+        main_.DestroyUiWindow();
+    }
+
+    // The password fields in the order of creation.
+    static std::vector<HWND> Fields(HWND dialog)
+    {
+        std::vector<HWND> fields;
+        for (HWND child = FindWindowExW(dialog, nullptr, L"Edit", nullptr); child != nullptr;
+             child = FindWindowExW(dialog, child, L"Edit", nullptr))
+            fields.push_back(child);
+        return fields;
+    }
+    static std::wstring StatusText(HWND dialog)
+    {
+        for (HWND child = FindWindowExW(dialog, nullptr, L"Static", nullptr); child != nullptr;
+             child = FindWindowExW(dialog, child, L"Static", nullptr)) {
+            RECT rect;
+            GetWindowRect(child, &rect);
+            POINT corner{rect.left, rect.top};
+            ScreenToClient(dialog, &corner);
+            if (corner.x == 20 && corner.y == 250) {
+                wchar_t text[256] = L"";
+                GetWindowTextW(child, text, 256);
+                return text;
+            }
+        }
+        return L"(no status label)";
+    }
+    static void Press(HWND dialog, const wchar_t* button)
+    {
+        SendMessageW(ChildWithText(dialog, L"Button", button), BM_CLICK, 0, 0);
+    }
+    static void WaitForStatus(HWND dialog, const wchar_t* text)
+    {
+        for (int i = 0; i < 300 && StatusText(dialog) != text; ++i)
+            Sleep(10);
+    }
+
+    UiWindow main_;
+    MainHeader header_;
+};
+
+}  // namespace
+
+TEST_F(Dialog, ChangePasswordRefusesMismatchAndWrongCurrentThenChanges)
+{
+    std::vector<std::wstring> statuses;
+    Operator person(L"Vantrell_MsgBox", [&](HWND dialog) {
+        std::vector<HWND> fields = Fields(dialog);
+        if (fields.size() != 3)
+            return;
+        statuses.push_back(StatusText(dialog));
+        SetWindowTextW(fields[1], L"One-Pass");
+        SetWindowTextW(fields[2], L"one-pass");
+        Press(dialog, L"Apply");
+        WaitForStatus(dialog, L"The new passwords you entered are not equal.");
+        statuses.push_back(StatusText(dialog));
+        SetWindowTextW(fields[0], L"wrong");
+        SetWindowTextW(fields[2], L"One-Pass");
+        Press(dialog, L"Apply");
+        WaitForStatus(dialog, L"The current password you entered is not correct.");
+        statuses.push_back(StatusText(dialog));
+        SetWindowTextW(fields[0], L"Okafor-Spring");
+        Press(dialog, L"Apply");
+    });
+    EXPECT_TRUE(PasswordDialog(main_, nullptr, L"jokafor", L"James Okafor", PasswordDialogMode::ChangePassword));
+    person.Finish();
+    EXPECT_FALSE(person.Stuck());
+    ASSERT_EQ(3u, statuses.size());
+    EXPECT_EQ(L"Note: You can set an empty password for this account, by leaving both \"New password\" fields "
+              L"above empty", statuses[0]);
+    EXPECT_EQ(L"The new passwords you entered are not equal.", statuses[1]);
+    EXPECT_EQ(L"The current password you entered is not correct.", statuses[2]);
+    EXPECT_TRUE(SignsInWith(L"jokafor", L"One-Pass"));
+}
+
+TEST_F(Dialog, AutoLogonStoresWhatWasTypedAndCancelChangesNothing)
+{
+    Operator person(L"Vantrell_MsgBox", [&](HWND dialog) {
+        std::vector<HWND> fields = Fields(dialog);
+        if (fields.size() != 2)
+            return;
+        SetWindowTextW(fields[0], L"Typed-Secret");
+        SetWindowTextW(fields[1], L"Typed-Secret");
+        Press(dialog, L"Apply");
+    });
+    EXPECT_TRUE(PasswordDialog(main_, nullptr, L"mhartley", L"Maria Hartley", PasswordDialogMode::AutoLogon));
+    person.Finish();
+    EXPECT_FALSE(person.Stuck());
+    bool found = false;
+    EXPECT_EQ(L"Typed-Secret", Secret(&found)) << "stored as typed, not checked against the account";
+    EXPECT_TRUE(IsAutoLogonAccount(L"mhartley"));
+
+    Operator cancel(L"Vantrell_MsgBox", [&](HWND dialog) {
+        SetWindowTextW(Fields(dialog)[0], L"Other");
+        SetWindowTextW(Fields(dialog)[1], L"Other");
+        SaveScreenshot(dialog, L"password_dialog_auto_logon");
+        Press(dialog, L"Cancel");
+    });
+    EXPECT_TRUE(PasswordDialog(main_, nullptr, L"jokafor", L"James Okafor", PasswordDialogMode::AutoLogon));
+    cancel.Finish();
+    EXPECT_EQ(L"Typed-Secret", Secret(&found));
+    EXPECT_TRUE(IsAutoLogonAccount(L"mhartley"));
+}
+
+TEST_F(Dialog, ClosingTheProgramEndsTheDialogWithFalse)
+{
+    Operator person(L"Vantrell_MsgBox", [&](HWND dialog) {
+        SaveScreenshot(dialog, L"password_dialog_change");
+        PostMessageW(main_.Handle(), WM_CLOSE, 0, 0);
+        PostMessageW(dialog, kCloseRequestMessage, 0, 0);
+    });
+    EXPECT_FALSE(PasswordDialog(main_, nullptr, L"jokafor", L"James Okafor", PasswordDialogMode::ChangePassword));
+    person.Finish();
+}
