@@ -19,6 +19,7 @@ set(VANTRELL_WINDOWS_SOURCES
   platform/elevation.cpp
   app/startup.cpp
   app/main_window.cpp
+  app/about_box.cpp
   repair/repair_tool.cpp
   accounts/groups.cpp
   accounts/lookup.cpp

@@ -30,6 +30,14 @@ add_library(vantrell_sandbox STATIC ${VANTRELL_SANDBOX_SOURCES})
 target_compile_definitions(vantrell_sandbox PRIVATE "VANTRELL_SCENARIO_DIR=L\"${VANTRELL_SCENARIO_DIR}\"")
 target_link_libraries(vantrell_sandbox PUBLIC vantrell_core ${VANTRELL_SYSTEM_LIBRARIES})
 
+# The resource compiler does not report the files a script includes: the
+# pictures, icons and manifest are named here so that editing one rebuilds.
+file(GLOB VANTRELL_RESOURCE_FILES CONFIGURE_DEPENDS
+     ${CMAKE_SOURCE_DIR}/resources/images/*.png ${CMAKE_SOURCE_DIR}/resources/*.ico
+     ${CMAKE_SOURCE_DIR}/resources/*.manifest)
+set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/vantrell.rc ${CMAKE_SOURCE_DIR}/resources/manifest.rc
+                            PROPERTIES OBJECT_DEPENDS "${VANTRELL_RESOURCE_FILES}")
+
 # The product and the sandbox are the same program on two machines.
 foreach(program vantrell vantrell-sandbox)
   add_executable(${program} WIN32 app/main.cpp resources/vantrell.rc)

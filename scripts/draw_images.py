@@ -15,7 +15,7 @@ import os
 import struct
 from io import BytesIO
 
-from PIL import Image, ImageChops, ImageDraw, ImageFilter
+from PIL import Image, ImageChops, ImageDraw, ImageFilter, ImageFont
 
 SUPER = 4  # supersampling factor
 
@@ -33,6 +33,7 @@ BUTTON_GLYPH = (36, 58, 92)      # dark slate blue, reads on a white button
 ORANGE_TOP = (247, 148, 44)
 ORANGE_BOTTOM = (206, 92, 12)
 WRENCH_DARK = (44, 52, 64)
+BUTTON_FONT = "/usr/share/fonts/truetype/liberation/LiberationSans-Bold.ttf"   # fonts-liberation
 
 
 # ---------------------------------------------------------------------------
@@ -294,6 +295,14 @@ def draw_button(w, h):
     sheen = Mask(w, h)
     sheen.draw.rectangle(sheen.box(6, 1, w - 6, 2), fill=40)
     paint(c, sheen, (255, 255, 255))
+    # The about box shows this button to ask for donations.
+    label = Mask(w, h)
+    font = ImageFont.truetype(BUTTON_FONT, label.s(17))
+    left, top, right, bottom = label.draw.textbbox((0, 0), "Donate", font=font)
+    x = (label.s(w) - (right - left)) / 2 - left
+    y = (label.s(h) - (bottom - top)) / 2 - top
+    label.draw.text((x, y), "Donate", font=font, fill=255)
+    paint(c, label, (255, 255, 255))
     return c.finish()
 
 

@@ -119,6 +119,16 @@ LRESULT CALLBACK HandCursorProcedure(HWND window, UINT message, WPARAM wParam, L
     return DefSubclassProc(window, message, wParam, lParam);
 }
 
+}  // namespace
+
+void SetHandCursor(HWND control)
+{
+    if (control != nullptr)
+        SetWindowSubclass(control, HandCursorProcedure, 1, 0);
+}
+
+namespace {
+
 template <size_t N>
 int32_t AddDrawnButton(UiWindow& window, const Stroke (&strokes)[N], int side, int x, int y, int width,
                        int height, ARGB colour, const wchar_t* tip)
@@ -136,7 +146,7 @@ int32_t AddDrawnButton(UiWindow& window, const Stroke (&strokes)[N], int side, i
     const ControlEntry* control = window.Control(id);
     if (control == nullptr)
         return 0;
-    SetWindowSubclass(control->handle, HandCursorProcedure, 1, 0);
+    SetHandCursor(control->handle);
     window.SetTip(id, tip);
     return id;
 }

@@ -50,6 +50,9 @@ UniqueImage MakeGradientBitmap();
 int32_t AddCloseButton(UiWindow& window, int x, int y, int width, int height, Gdiplus::ARGB colour);
 int32_t AddMinimiseButton(UiWindow& window, int x, int y, int width, int height, Gdiplus::ARGB colour);
 
+// The control shows the hand cursor from now on.
+void SetHandCursor(HWND control);
+
 // A 32-bit top-down DIB section of `size` x `size` with the icon drawn on
 // it, alpha kept; null on failure. The icon stays the caller's.
 UniqueBitmap IconToBitmap(HICON icon, int size);

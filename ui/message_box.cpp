@@ -58,19 +58,6 @@ bool PaintBoxFrame(UiWindow& box, int width, int height, int inset, SIZE inner, 
 
 HWND OwnerHandle(UiWindow* owner) { return owner != nullptr ? owner->Handle() : nullptr; }
 
-void OpenPage(const wchar_t* address)
-{
-    if (address == nullptr || *address == L'\0')
-        return;
-    SHELLEXECUTEINFOW page{};
-    page.cbSize = sizeof(page);
-    page.fMask = SEE_MASK_NOCLOSEPROCESS;
-    page.lpFile = address;
-    page.nShow = SW_SHOW;
-    if (machine::ShellExecuteExW(&page) && page.hProcess != nullptr)
-        CloseHandle(page.hProcess);
-}
-
 bool IsHeaderControl(const MainHeader& header, int32_t code)
 {
     return code > 0 && (code == header.closeButton || code == header.minimiseButton || code == header.helpLink ||
@@ -136,6 +123,20 @@ LineExtent MeasureText(HWND control, const wchar_t* text)
 }
 
 }  // namespace
+
+void OpenPage(const wchar_t* address)
+{
+    if (address == nullptr || *address == L'\0')
+        return;
+    SHELLEXECUTEINFOW page{};
+    page.cbSize = sizeof(page);
+    page.fMask = SEE_MASK_NOCLOSEPROCESS;
+    page.lpFile = address;
+    page.nShow = SW_SHOW;
+    if (machine::ShellExecuteExW(&page) && page.hProcess != nullptr)
+        CloseHandle(page.hProcess);
+}
+
 
 void SetMainHeader(const MainHeader& header) { mainHeader = header; }
 

@@ -1,0 +1,96 @@
+#include "app/about_box.h"
+
+#include "platform/handles.h"
+#include "ui/drawing.h"
+#include "ui/image.h"
+#include "ui/message_box.h"
+#include "ui/window.h"
+
+const wchar_t kProductHomePage[] = L"https://vantrell.invalid/vantrell/";
+const wchar_t kMakerHomePage[] = L"https://vantrell.invalid/";
+const wchar_t kDonationPage[] = L"https://vantrell.invalid/vantrell/donate/";
+
+namespace {
+
+constexpr int kWidth = 400;
+constexpr int kHeight = 300;
+constexpr int kProgramIcon = 1;
+constexpr int kDonateImage = 204;
+
+bool PaintFrame(UiWindow& box)
+{
+    UniqueImage frame = NewBitmap(kWidth, kHeight);
+    if (!frame || !FillRoundRect(frame.Get(), 0, 0, kWidth, kHeight, kOpaqueBlack, 4) ||
+        !FillRoundRect(frame.Get(), 4, 4, 392, 292, kOpaqueWhite, 4) ||
+        !FillRoundRect(frame.Get(), 4, 256, 392, 40, 0xFFF0F0FF, 0))
+        return false;
+    return SetWindowBackgroundImage(box, frame.Get()) && SetRoundedOutline(box.Handle(), kWidth, kHeight, 12);
+}
+
+// A picture that opens a page when clicked.
+int32_t AddPagePicture(UiWindow& box, UniqueBitmap picture, int x, int y, int width, int height, const wchar_t* tip)
+{
+    if (!picture)
+        return 0;
+    int32_t id = box.AddPicture(picture.Release(), x, y, width, height, -1);
+    if (const ControlEntry* control = box.Control(id))
+        SetHandCursor(control->handle);
+    box.SetTip(id, tip);
+    return id;
+}
+
+}  // namespace
+
+void ShowAboutBox(UiWindow& mainWindow)
+{
+    UiWindow box;
+    if (box.CreateUiWindow(L"Vantrell_MsgBox", L"", kWidth, kHeight, -1, -1, static_cast<LONG>(WS_POPUP), 0,
+                           mainWindow.Handle()) == nullptr)
+        return;
+    box.SetFont(0, 9.0, 400, 0, L"Arial");
+    PaintFrame(box);
+    CentreWindow(box.Handle(), mainWindow.Handle());
+    mainWindow.RecordPopup(box.Handle());
+
+    UniqueIcon programIcon(static_cast<HICON>(
+        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kProgramIcon), IMAGE_ICON, 48, 48, LR_DEFAULTCOLOR)));
+    int32_t icon = AddPagePicture(box, IconToBitmap(programIcon.Get(), 48), 20, 20, 48, 48, L"Vantrell");
+    box.AddLabel(L"Vantrell", 88, 18, 300, 25, -1);
+    box.AddLabel(L"Version 1.9.0.0", 88, 48, 300, 25, -1);
+    box.SetFont(0, 10.0, 800, 0, L"Arial");
+    int32_t maker = box.AddLink(L"By the Vantrell team: <a>vantrell.invalid</a>", 88, 80, 300, 20);
+    box.SetFont(0, 9.0, 400, 0, L"Arial");
+    box.AddLabel(L"Vantrell is free software, currently only supported by donations. If you like this program and "
+                 L"want to support its future development, you can donate by clicking the button below. Thanks in "
+                 L"advance. Any amount is appreciated.",
+                 10, 110, 380, 60, -1);
+    UniqueImage donateImage = LoadResourceImage(GetModuleHandleW(nullptr), kDonateImage, 147, 47);
+    int32_t donate =
+        AddPagePicture(box, ToGdiBitmap(donateImage.Get(), kOpaqueWhite), 126, 190, 147, 47, L"Donate");
+    int32_t ok = box.AddButton(L"OK", 270, 265, 80, 25, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON);
+
+    ACCEL escape{FVIRTKEY, VK_ESCAPE, static_cast<WORD>(ok)};
+    box.SetAccelerators(UniqueAccelerators(CreateAcceleratorTableW(&escape, 1)));
+    ShowWindow(box.Handle(), SW_SHOW);
+    UpdateWindow(box.Handle());
+    box.SetState(ok, StateFlags::Focus);
+
+    // A message that carries no event is no reason to close: only the
+    // program's end, a broken queue or "OK" (Esc included) end the box.
+    for (;;) {
+        int32_t event = FilterDialogEvent(box);
+        if (event == EventCode::Close || event == EventCode::QueueFailed)
+            break;
+        if (box.Event().window != &box || event <= 0)
+            continue;
+        if (event == ok)
+            break;
+        if (event == icon)
+            OpenPage(kProductHomePage);
+        else if (event == maker)
+            OpenPage(kMakerHomePage);
+        else if (event == donate)
+            OpenPage(kDonationPage);
+    }
+    box.DestroyUiWindow();
+}

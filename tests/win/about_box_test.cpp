@@ -1,0 +1,135 @@
+// The about box, driven as the operator would: its pictures and link open
+// pages (recorded by the simulated machine), Esc and "OK" close it.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <string>
+#include <vector>
+
+#include "app/about_box.h"
+#include "sandbox/sandbox.h"
+#include "tests/win/screen_capture.h"
+#include "ui/message_box.h"
+#include "ui/window.h"
+
+namespace {
+
+std::string Narrow(const std::wstring& text)
+{
+    return std::string(text.begin(), text.end());
+}
+
+// The child of the class whose client-relative top-left corner is (x, y).
+HWND ChildAt(HWND parent, const wchar_t* className, int x, int y)
+{
+    for (HWND child = FindWindowExW(parent, nullptr, className, nullptr); child != nullptr;
+         child = FindWindowExW(parent, child, className, nullptr)) {
+        RECT rect;
+        GetWindowRect(child, &rect);
+        POINT corner{rect.left, rect.top};
+        ScreenToClient(parent, &corner);
+        if (corner.x == x && corner.y == y)
+            return child;
+    }
+    return nullptr;
+}
+
+std::vector<std::wstring> OpenedPages()
+{
+    std::vector<std::wstring> pages;
+    for (sandbox::RecordedAction& action : sandbox::RecordedActions()) {
+        if (action.call == L"ShellExecuteExW")
+            pages.push_back(action.details[L"file"] + L" show=" + action.details[L"show"] + L" verb=" +
+                            action.details[L"verb"]);
+    }
+    return pages;
+}
+
+class AboutBox : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { StartGdiplusForTests(); }
+    void SetUp() override
+    {
+        sandbox::ClearRecord();
+        ASSERT_NE(nullptr, main_.CreateUiWindow(L"Vantrell_AboutOwner", L"Main", 750, 550, -1, -1, -1, -1, nullptr));
+        main_.ShowUiWindow(SW_SHOW);
+        SetForegroundWindow(main_.Handle());
+    }
+    void TearDown() override { main_.DestroyUiWindow(); }
+    UiWindow main_;
+};
+
+}  // namespace
+
+TEST_F(AboutBox, PicturesAndLinkOpenTheirPagesAndEscCloses)
+{
+    bool complete = false;
+    Operator person(L"Vantrell_MsgBox", [&](HWND box) {
+        SaveScreenshot(box, L"about_box");
+        HWND icon = ChildAt(box, L"Static", 20, 20);
+        HWND donate = ChildAt(box, L"Static", 126, 190);
+        HWND link = ChildAt(box, WC_LINK, 88, 80);
+        if (icon == nullptr || donate == nullptr || link == nullptr)
+            return;
+        ClickAt(CentreOf(icon));
+        Sleep(200);
+        // Click on the link's own text, found by asking the control.
+        RECT client;
+        GetClientRect(link, &client);
+        POINT onLink{-1, client.bottom / 2};
+        for (int x = client.right - 1; x >= 0 && onLink.x < 0; --x) {
+            LHITTESTINFO hit{};
+            hit.pt = POINT{x, client.bottom / 2};
+            if (SendMessageW(link, LM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)))
+                onLink.x = x - 3;
+        }
+        ClientToScreen(link, &onLink);
+        ClickAt(onLink);
+        Sleep(200);
+        ClickAt(CentreOf(donate));
+        Sleep(200);
+        complete = true;
+        SetForegroundWindow(box);
+        PressKey(VK_ESCAPE);
+    });
+    ShowAboutBox(main_);
+    person.Finish();
+    ASSERT_TRUE(person.Found() != nullptr);
+    EXPECT_TRUE(complete) << "a control of the box was not where it belongs";
+    EXPECT_FALSE(person.Stuck()) << "Esc did not close the box";
+    std::vector<std::wstring> expected = {
+        std::wstring(kProductHomePage) + L" show=5 verb=",
+        std::wstring(kMakerHomePage) + L" show=5 verb=",
+        std::wstring(kDonationPage) + L" show=5 verb=",
+    };
+    std::vector<std::wstring> pages = OpenedPages();
+    std::string opened;
+    for (const std::wstring& page : pages)
+        opened += Narrow(page) + "; ";
+    ASSERT_EQ(expected.size(), pages.size()) << opened;
+    for (size_t i = 0; i < pages.size(); ++i)
+        EXPECT_EQ(expected[i], pages[i]) << i;
+}
+
+TEST_F(AboutBox, OkClosesAndTheTextsAreThere)
+{
+    std::vector<std::wstring> texts;
+    Operator person(L"Vantrell_MsgBox", [&](HWND box) {
+        for (const POINT& at : {POINT{88, 18}, POINT{88, 48}, POINT{10, 110}}) {
+            wchar_t text[512] = L"";
+            GetWindowTextW(ChildAt(box, L"Static", at.x, at.y), text, 512);
+            texts.push_back(text);
+        }
+        ClickAt(CentreOf(ChildWithText(box, L"Button", L"OK")));
+    });
+    ShowAboutBox(main_);
+    person.Finish();
+    EXPECT_FALSE(person.Stuck()) << "\"OK\" did not close the box";
+    ASSERT_EQ(3u, texts.size());
+    EXPECT_EQ(L"Vantrell", texts[0]);
+    EXPECT_EQ(L"Version 1.9.0.0", texts[1]);
+    EXPECT_EQ(0u, texts[2].find(L"Vantrell is free software, currently only supported by donations.")) << Narrow(texts[2]);
+    EXPECT_TRUE(OpenedPages().empty());
+}
