@@ -4,6 +4,7 @@ set(VANTRELL_CORE_SOURCES
   app/run_mode.cpp
   ui/control_rules.cpp
   accounts/account_rules.cpp
+  accounts/profile_key_rules.cpp
   ui/drawing_rules.cpp
 )
 

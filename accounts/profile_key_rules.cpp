@@ -1,0 +1,49 @@
+#include "accounts/profile_key_rules.h"
+
+namespace {
+
+constexpr uint32_t kShortestBackupName = 10;
+
+}  // namespace
+
+bool IsBackupKeyName(const wchar_t* name)
+{
+    uint32_t length = TextLength(name);
+    return length >= kShortestBackupName && EqualsNoCase(name + length - 4, L".bak");
+}
+
+bool CurrentKeyName(const wchar_t* backupName, WString& currentName)
+{
+    if (!IsBackupKeyName(backupName))
+        return false;
+    return currentName.AssignSubstring(backupName, 1, static_cast<int>(TextLength(backupName) - 4));
+}
+
+bool EndsWithFolder(const wchar_t* path, const wchar_t* folder)
+{
+    WString text(path);
+    uint32_t length = text.Length();
+    uint32_t folderLength = TextLength(folder);
+    if (folderLength == 0 || length < folderLength)
+        return false;
+    uint32_t first = text.Find(folder, false, 1);
+    return first != 0 && first == length - folderLength + 1;
+}
+
+bool HasComputerTempMarker(const wchar_t* path, const wchar_t* computerName)
+{
+    WString marker(L"\\TEMP.");
+    marker.Append(computerName);
+    WString text(path);
+    return text.Find(marker.Text(), false, 1) != 0;
+}
+
+void MultiStringToLines(wchar_t* text, uint32_t units)
+{
+    if (text == nullptr || units <= 3)
+        return;
+    for (uint32_t i = 0; i + 1 < units; ++i) {
+        if (text[i] == L'\0' && text[i + 1] != L'\0')
+            text[i] = L'\n';
+    }
+}

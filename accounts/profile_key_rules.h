@@ -1,0 +1,27 @@
+// The text rules of the profile-list repair: which entry names are backups,
+// and which profile paths are the temporary profiles the system falls back
+// to when a profile cannot be loaded.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/text.h"
+
+// A backed-up entry: at least 10 characters ending in ".bak" (any case).
+bool IsBackupKeyName(const wchar_t* name);
+
+// The name of the entry a backup stands beside: the name without ".bak".
+bool CurrentKeyName(const wchar_t* backupName, WString& currentName);
+
+// True when the first occurrence of `folder` ("\temp"), without regard to
+// case, is the very end of the path.
+bool EndsWithFolder(const wchar_t* path, const wchar_t* folder);
+
+// A temporary profile of this computer: the path holds "\TEMP." followed by
+// the computer's name, without regard to case.
+bool HasComputerTempMarker(const wchar_t* path, const wchar_t* computerName);
+
+// The registry form of a multi-string (`units` code units, zeros inside)
+// turned into lines: a zero followed by a non-zero unit becomes a line feed.
+// Only texts longer than 3 units are changed.
+void MultiStringToLines(wchar_t* text, uint32_t units);

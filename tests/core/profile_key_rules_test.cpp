@@ -1,0 +1,77 @@
+#include "accounts/profile_key_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string Narrow(const wchar_t* text)
+{
+    std::string narrow;
+    for (; *text != L'\0'; ++text)
+        narrow += *text == L'\n' ? '|' : static_cast<char>(*text);
+    return narrow;
+}
+
+}  // namespace
+
+TEST(ProfileKeyRules, BackupNamesNeedTenCharactersAndTheSuffix)
+{
+    struct Case {
+        const wchar_t* name;
+        bool backup;
+        const wchar_t* current;
+    } cases[] = {
+        {L"S-1-5-21-1-2-3-1001.bak", true, L"S-1-5-21-1-2-3-1001"},
+        {L"S-1-5-21.BAK", true, L"S-1-5-21"},
+        {L"123456.bak", true, L"123456"},   // exactly ten characters
+        {L"12345.bak", false, nullptr},     // nine
+        {L"S-1-5-21-1-2-3-1001", false, nullptr},
+        {L"S-1-5-21-1-2-3.bak2", false, nullptr},
+        {L"", false, nullptr},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.backup, IsBackupKeyName(c.name)) << Narrow(c.name);
+        WString current(L"unchanged");
+        EXPECT_EQ(c.backup, CurrentKeyName(c.name, current)) << Narrow(c.name);
+        EXPECT_STREQ(c.current != nullptr ? c.current : L"unchanged", current.Text()) << Narrow(c.name);
+    }
+    EXPECT_FALSE(IsBackupKeyName(nullptr));
+}
+
+TEST(ProfileKeyRules, TemporaryProfileMarkers)
+{
+    struct Case {
+        const wchar_t* path;
+        bool endsInTemp;
+        bool computerMarker;
+    } cases[] = {
+        {L"C:\\Users\\TEMP", true, false},
+        {L"C:\\Users\\temp", true, false},
+        {L"C:\\Users\\Temp", true, false},
+        {L"C:\\Users\\TEMP.OFFICE-PC", false, true},
+        {L"C:\\Users\\temp.office-pc.001", false, true},
+        {L"C:\\Users\\TEMP.OTHER-PC", false, false},
+        {L"C:\\Users\\template", false, false},
+        {L"C:\\temp\\profiles\\temp", false, false},   // the first "\temp" is not at the end
+        {L"C:\\Users\\maria", false, false},
+        {L"", false, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.endsInTemp, EndsWithFolder(c.path, L"\\temp")) << Narrow(c.path);
+        EXPECT_EQ(c.endsInTemp, EndsWithFolder(c.path, L"\\TEMP")) << Narrow(c.path);
+        EXPECT_EQ(c.computerMarker, HasComputerTempMarker(c.path, L"OFFICE-PC")) << Narrow(c.path);
+    }
+}
+
+TEST(ProfileKeyRules, MultiStringsBecomeLines)
+{
+    wchar_t two[] = {L'C', L':', L'\\', L'a', 0, L'D', L':', L'\\', L'b', 0, 0};
+    MultiStringToLines(two, 11);
+    EXPECT_EQ("C:\\a|D:\\b", Narrow(two));
+
+    wchar_t shortOne[] = {L'a', 0, L'b', 0};
+    MultiStringToLines(shortOne, 3);
+    EXPECT_EQ("a", Narrow(shortOne)) << "three units or fewer are left alone";
+}
