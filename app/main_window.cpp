@@ -1,31 +1,454 @@
 #include "app/main_window.h"
 
+#include <commctrl.h>
+#include <shlobj.h>
+
+#include "accounts/account_list.h"
+#include "accounts/account_settings.h"
+#include "accounts/lookup.h"
+#include "accounts/passwords.h"
+#include "app/about_box.h"
 #include "platform/system.h"
+#include "platform/text_win.h"
+#include "ui/drawing.h"
+#include "ui/message_box.h"
 
 namespace {
+
 constexpr int kClientWidth = 750;
 constexpr int kClientHeight = 550;
+constexpr LONG kWindowStyle = static_cast<LONG>(0x80C20000);   // popup, caption, minimise box
+constexpr int kOutlineArc = 12;
+constexpr int kHeaderHeight = 85;
+constexpr wchar_t kVersion[] = L"1.9.0.0";
+constexpr wchar_t kAboutPage[] = L"https://vantrell.invalid/vantrell/about.php?ver=";
+constexpr int kDefaultIconIndex = 160;   // the account icon among shell32.dll's icons
+constexpr int kTileIconSize = 48;
+
+// The white body under a grey header, two outlined panels, a black rim.
+UniqueImage PaintBackground()
+{
+    UniqueImage background = NewBitmap(kClientWidth, kClientHeight);
+    bool painted = background && FillRoundRect(background.Get(), 0, 83, kClientWidth, 468, kOpaqueWhite, 0) &&
+                   FillVerticalGradient(background.Get(), 0, 0, kClientWidth, kHeaderHeight, 0xFF404040,
+                                        kOpaqueWhite) &&
+                   DrawPanel(background.Get(), 7, 368 - 7) && DrawPanel(background.Get(), 377, 743 - 377) &&
+                   OutlineRoundRect(background.Get(), 0, 0, kClientWidth, kClientHeight, kOpaqueBlack, kOutlineArc,
+                                    3.0f);
+    return painted ? std::move(background) : UniqueImage();
+}
+
+// A header picture laid over the header's own pixels, so that its
+// transparent parts show the gradient.
+int32_t AddHeaderPicture(MainWindow& window, Gdiplus::GpBitmap* background, Gdiplus::GpBitmap* image, int x, int y,
+                         int width, int height)
+{
+    if (image == nullptr)
+        return 0;
+    UniqueImage composed = background != nullptr ? ComposeOver(background, x, y, image, width, height)
+                                                 : ScaledCopy(image, width, height);
+    UniqueBitmap picture = ToGdiBitmap(composed.Get(), kWindowBackgroundArgb);
+    return picture ? window.AddPicture(picture.Release(), x, y, width, height, -1) : 0;
+}
+
+void AddHeader(MainWindow& window, Gdiplus::GpBitmap* background)
+{
+    HMODULE module = window.Module();
+    // The window has no caption: the header is where it is dragged. Disabled,
+    // it lets clicks through to the controls that lie on it.
+    window.SetNextBehaviour(Behaviour::DragHandle);
+    window.AddLabel(L"", 0, 0, kClientWidth, kHeaderHeight, -1);
+    window.SetNextBehaviour(0);
+    window.SetState(-1, StateFlags::Disable);
+
+    window.appImage = LoadResourceImage(module, 200, 64, 64);
+    AddHeaderPicture(window, background, window.appImage.Get(), 8, 8, 64, 64);
+    struct Icon {
+        int resource, x, y;
+    } const icons[] = {{205, 90, 60}, {201, 470, 30}, {203, 470, 60}, {202, 610, 30}, {202, 610, 60}};
+    for (const Icon& icon : icons) {
+        UniqueImage image = LoadResourceImage(module, icon.resource, 20, 20);
+        AddHeaderPicture(window, background, image.Get(), icon.x, icon.y, 20, 20);
+    }
+
+    int32_t title = window.AddLabel(L"Vantrell", 90, 10, 270, 30, -1);
+    window.SetFont(title, 18.0, 800, 0, L"Arial");
+    window.SetColour(title, RGB(255, 255, 255), -1);
+    int32_t subtitle = window.AddLabel(L"All the user account setup options in one place.", 90, 40, 340, 20, -1);
+    window.SetFont(subtitle, 10.0, 800, 0, L"Arial");
+    window.SetColour(subtitle, RGB(255, 255, 255), -1);
+
+    MainWindowControls& ids = window.ids;
+    ids.launchLabel = window.AddLabel(L"Launch Brenwick", 120, 62, 200, 18, -1);
+    window.SetFont(ids.launchLabel, 10.0, 800, FontAttributes::Underline, L"Arial");
+    window.SetTip(ids.launchLabel, L"Repair severe issues without reinstalling Windows");
+    if (const ControlEntry* launch = window.Control(ids.launchLabel))
+        SetHandCursor(launch->handle);
+
+    ids.minimiseButton = AddMinimiseButton(window, 690, 4, 20, 20, kOpaqueBlack, background);
+    ids.closeButton = AddCloseButton(window, 720, 4, 20, 20, kOpaqueBlack, background);
+
+    window.SetFont(0, 9.0, 800, 0, L"Arial");
+    WString version(L"<a>v");
+    version.Append(kVersion, L"</a>");
+    struct Link {
+        int32_t* id;
+        const wchar_t* text;
+        int x, y;
+        const wchar_t* tip;
+    } const links[] = {
+        {&ids.helpLink, L"<a>Online help (F1)</a>", 495, 31, L"Learn how to use this application (online)"},
+        {&ids.refreshLink, L"<a>Refresh list (F5)</a>", 495, 61, L"Rebuild the user account list"},
+        {&ids.versionLink, version.Text(), 635, 31, L"Check if an update is available"},
+        {&ids.aboutLink, L"<a>About this app</a>", 635, 61, L"View information about this app"},
+    };
+    for (const Link& link : links) {
+        *link.id = window.AddLink(link.text, link.x, link.y, 100, 18);
+        window.SetTip(*link.id, link.tip);
+        // Over the gradient: the header's own pixels show behind the text.
+        if (const ControlEntry* control = window.Control(*link.id))
+            SetWindowLongW(control->handle, GWL_STYLE, GetWindowLongW(control->handle, GWL_STYLE) | LWS_TRANSPARENT);
+    }
+    window.SetFont(0, 10.0, 800, 0, L"Arial");
+}
+
+void AddAccountList(MainWindow& window)
+{
+    MainWindowControls& ids = window.ids;
+    ids.accountList = window.AddListView(L"Account name|User name|Account type", 12, 95, 353, 445,
+                                         WS_VISIBLE | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
+                                         LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+    const ControlEntry* list = window.Control(ids.accountList);
+    if (list == nullptr)
+        return;
+    SendMessageW(list->handle, LVM_SETVIEW, LV_VIEW_TILE, 0);
+    LVTILEVIEWINFO tiles{};
+    tiles.cbSize = sizeof(tiles);
+    tiles.dwMask = LVTVIM_TILESIZE | LVTVIM_COLUMNS;
+    tiles.dwFlags = LVTVIF_FIXEDSIZE;
+    tiles.sizeTile = SIZE{330, 56};
+    tiles.cLines = 2;
+    SendMessageW(list->handle, LVM_SETTILEVIEWINFO, 0, reinterpret_cast<LPARAM>(&tiles));
+
+    wchar_t shell[MAX_PATH] = L"";
+    UINT length = GetSystemDirectoryW(shell, MAX_PATH);
+    WString path;
+    if (length == 0 || length >= MAX_PATH || !path.Append(shell, L"\\shell32.dll"))
+        return;
+    // The toolkit gives the list one image list for both of its views.
+    HICON extracted = nullptr;
+    if (SHDefExtractIconW(path.Text(), kDefaultIconIndex, 0, &extracted, nullptr, kTileIconSize) == S_OK) {
+        UniqueIcon icon(extracted);
+        window.SetListIcon(ids.accountList, -1, icon.Get(), kTileIconSize);
+    }
+}
+
+void AddPanel(MainWindow& window)
+{
+    // The labels first, so that the panel is one run of controls.
+    window.AddLabel(L"User account name:", 395, 107, 145, 18, -1);
+    window.AddLabel(L"User display name:", 395, 137, 145, 18, -1);
+    window.AddLabel(L"User privilege:", 395, 168, 145, 18, -1);
+
+    MainWindowControls& ids = window.ids;
+    const LONG fieldStyle = WS_VISIBLE | WS_BORDER | ES_AUTOHSCROLL;
+    ids.accountNameField = window.AddEdit(L"", 540, 105, 190, fieldStyle);
+    window.SetState(ids.accountNameField, StateFlags::Disable);
+    ids.displayNameField = window.AddEdit(L"", 540, 135, 190, fieldStyle);
+    ids.privilegeList = window.AddCombo(L"Guest\nStandard user\nAdministrator", 540, 165, 190, -1);
+
+    struct Box {
+        int32_t* id;
+        const wchar_t* text;
+        int y, width;
+    } const boxes[] = {
+        {&ids.disabledBox, L"The account is disabled", 210, 250},
+        {&ids.lockedOutBox, L"The account is locked out", 235, 250},
+        {&ids.cannotChangeBox, L"Password can not be changed", 260, 250},
+        {&ids.notRequiredBox, L"Password is not required", 285, 250},
+        {&ids.neverExpiresBox, L"Password never expires", 310, 250},
+        {&ids.expiredBox, L"Password is expired", 335, 250},
+        {&ids.autoLogonBox, L"Auto-logon this user", 360, 250},
+        {&ids.hiddenBox, L"Remove user from the welcome screen", 385, 300},
+    };
+    for (const Box& box : boxes) {
+        *box.id = window.AddCheckBox(box.text, 395, box.y, box.width, 20);
+        if (box.id == &ids.disabledBox) {
+            // The class cursor: every button and check box of the process shows the hand.
+            if (const ControlEntry* control = window.Control(ids.disabledBox))
+                SetClassLongPtrW(control->handle, GCLP_HCURSOR,
+                                 reinterpret_cast<LONG_PTR>(LoadCursorW(nullptr, IDC_HAND)));
+        }
+    }
+
+    struct Button {
+        int32_t* id;
+        const wchar_t* text;
+        int x, y, width;
+    } const buttons[] = {
+        {&ids.foldersButton, L"Move/Restore user personal folders", 395, 420, 335},
+        {&ids.saveButton, L"Save changes", 395, 450, 160},
+        {&ids.pictureButton, L"Change picture", 570, 450, 160},
+        {&ids.setPasswordButton, L"Set password", 395, 480, 160},
+        {&ids.removePasswordButton, L"Remove password", 570, 480, 160},
+        {&ids.deleteButton, L"Delete user account", 395, 510, 160},
+        {&ids.createButton, L"Create user account", 570, 510, 160},
+    };
+    for (const Button& button : buttons)
+        *button.id = window.AddButton(button.text, button.x, button.y, button.width, 26, -1);
+}
+
+void SetAccelerators(MainWindow& window)
+{
+    ACCEL keys[] = {
+        {FVIRTKEY, VK_F1, static_cast<WORD>(window.ids.helpLink)},
+        {FVIRTKEY, VK_F5, static_cast<WORD>(window.ids.refreshLink)},
+    };
+    window.SetAccelerators(UniqueAccelerators(CreateAcceleratorTableW(keys, ARRAYSIZE(keys))));
+}
+
+void RegisterHeader(MainWindow& window)
+{
+    MainHeader header;
+    header.window = &window;
+    header.closeButton = window.ids.closeButton;
+    header.minimiseButton = window.ids.minimiseButton;
+    header.helpLink = window.ids.helpLink;
+    header.versionLink = window.ids.versionLink;
+    header.helpUrl = window.helpUrl.Text();
+    header.aboutUrl = window.aboutUrl.Text();
+    header.longOperation = &window.busy;
+    SetMainHeader(header);
+}
+
+bool IsChecked(MainWindow& window, int32_t id) { return (window.GetState(id) & StateFlags::Check) != 0; }
+
+// "Auto-logon this user" follows the boxes that rule it out.
+void FollowStatusBoxes(MainWindow& window, int32_t changed)
+{
+    const MainWindowControls& ids = window.ids;
+    bool disabledOrLocked = IsChecked(window, ids.disabledBox) || IsChecked(window, ids.lockedOutBox);
+    bool hidden = IsChecked(window, ids.hiddenBox);
+    if (changed == ids.hiddenBox) {
+        if (hidden)
+            window.SetState(ids.autoLogonBox, StateFlags::Uncheck | StateFlags::Disable);
+        else if (!disabledOrLocked)
+            window.SetState(ids.autoLogonBox, StateFlags::Enable);
+        return;
+    }
+    if (disabledOrLocked) {
+        window.SetState(ids.autoLogonBox, StateFlags::Uncheck | StateFlags::Disable);
+        return;
+    }
+    HWND list = window.Control(ids.accountList) != nullptr ? window.Control(ids.accountList)->handle : nullptr;
+    WString name = ListCellText(list, window.selectedRow, 1);
+    uint32_t state = hidden ? 0 : StateFlags::Enable;
+    if (!name.IsEmpty() && IsAutoLogonAccount(name.Text()))
+        state |= StateFlags::Check;
+    if (state != 0)
+        window.SetState(ids.autoLogonBox, state);
+}
+
+void RemovePassword(MainWindow& window, const wchar_t* name)
+{
+    WString display = window.GetText(window.ids.displayNameField);
+    WString question(L"If you remove the password for this account, all ");
+    question.Append(L"EFS encrypted files, personal certificates and stored passwords ",
+                    L"in this account will be lost.\r\n\r\nTo prevent this situation, ",
+                    L"use the \"Set password\" feature instead.\r\n\r\nAre you sure you ",
+                    L"want to remove the password for the ", display.Text(), L" account?");
+    window.Lock();
+    if (ThemedMessageBox(question.Text(), 1, 240, &window) == 1) {
+        NET_API_STATUS status = RunPasswordChange(&window, name, nullptr, nullptr);
+        ThemedMessageBox(status == NERR_Success ? L"The password for the selected account was successfully removed."
+                                                : L"An error occurred while removing the password for this account.",
+                         0, 200, &window);
+    }
+    window.Unlock();
+}
+
+// False when the program is to close.
+bool SetPassword(MainWindow& window, const wchar_t* name)
+{
+    int row = window.selectedRow;
+    WString display = window.GetText(window.ids.displayNameField);
+    window.Lock();
+    bool result;
+    {
+        UniqueIcon icon = window.RowIcon(row);
+        result = PasswordDialog(window, icon.Get(), name, display.Text(), PasswordDialogMode::ChangePassword);
+    }
+    window.Unlock();
+    if (result)
+        ShowAccountDetails(window, row);
+    return result;
+}
+
+void Refresh(MainWindow& window)
+{
+    window.fillList(window);
+    // The rows are new: nothing is selected, so nothing may be changed.
+    window.selectedRow = -1;
+    ClearAccountDetails(window);
+}
+
+// False when the loop is to end.
+bool Dispatch(MainWindow& window, int32_t event)
+{
+    const MainWindowControls& ids = window.ids;
+    if (event == EventCode::ItemSelected || event == EventCode::ItemDeselected) {
+        // The notification's record is gone by now; the list knows the selection.
+        int row = window.GetSelectedItem(ids.accountList);
+        if (row < 0) {
+            window.selectedRow = -1;
+            ClearAccountDetails(window);
+        } else if (event == EventCode::ItemSelected || row != window.selectedRow) {
+            window.selectedRow = row;
+            ShowAccountDetails(window, row);
+        }
+        return true;
+    }
+    if (event <= 0)
+        return true;
+    if (event == ids.refreshLink) {
+        Refresh(window);
+        return true;
+    }
+    if (event == ids.aboutLink) {
+        window.Lock();
+        ShowAboutBox(window);
+        window.Unlock();
+        return true;
+    }
+    if (event == ids.disabledBox || event == ids.lockedOutBox || event == ids.hiddenBox) {
+        FollowStatusBoxes(window, event);
+        return true;
+    }
+    if (event == ids.launchLabel || event == ids.foldersButton || event == ids.pictureButton ||
+        event == ids.deleteButton || event == ids.createButton)
+        return true;   // LATER: the repair tool, folders, picture, deletion and creation dialogs of later issues
+
+    WString name = window.GetText(ids.accountNameField);
+    if (name.IsEmpty())
+        return true;
+    if (event == ids.saveButton)
+        ApplyAccountSettings(window, window.selectedRow);
+    else if (event == ids.setPasswordButton)
+        return SetPassword(window, name.Text());
+    else if (event == ids.removePasswordButton)
+        RemovePassword(window, name.Text());
+    return true;
+}
+
 }  // namespace
 
-MainWindow::MainWindow() : osVersion(GetOsVersionNumber())
+MainWindow::MainWindow() : osVersion(GetOsVersionNumber()), consoleUserToken(INVALID_HANDLE_VALUE)
 {
     consoleUserName.Assign(L"");
     consoleUserSid.Assign(L"");
     helpUrl.Assign(L"");
     aboutUrl.Assign(L"");
+    fillList = FillAccountList;
+}
+
+MainWindow::~MainWindow()
+{
+    if (MainWindowHeader().window == this)
+        ClearMainHeader();
+}
+
+void MainWindow::Lock()
+{
+    if (!lock_.wasEnabled.empty())
+        Unlock();
+    lock_ = LockControls(ids.refreshLink, ids.createButton, ids.versionLink);
+}
+
+void MainWindow::Unlock()
+{
+    UnlockControls(lock_, ids.versionLink, ControlKind::Label);
+    lock_ = LockRecord{};
+    PumpPendingMessages();
+}
+
+UniqueIcon MainWindow::RowIcon(int row)
+{
+    const ControlEntry* list = Control(ids.accountList);
+    if (list == nullptr || row < 0)
+        return UniqueIcon();
+    auto images = reinterpret_cast<HIMAGELIST>(SendMessageW(list->handle, LVM_GETIMAGELIST, LVSIL_NORMAL, 0));
+    if (images == nullptr)
+        images = reinterpret_cast<HIMAGELIST>(SendMessageW(list->handle, LVM_GETIMAGELIST, LVSIL_SMALL, 0));
+    LVITEMW item{};
+    item.mask = LVIF_IMAGE;
+    item.iItem = row;
+    if (images == nullptr || !SendMessageW(list->handle, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)))
+        return UniqueIcon();
+    return UniqueIcon(ImageList_GetIcon(images, item.iImage, ILD_TRANSPARENT));
 }
 
 int RunMainWindow(MainWindow& window, HINSTANCE, const wchar_t*, int showCommand)
 {
-    if (window.CreateUiWindow(L"Vantrell_WNDCLASS", L"Vantrell", kClientWidth, kClientHeight, -1, -1, -1, -1,
-                              nullptr) == nullptr)
+    // LATER: EnablePrivileges() of the registry and security issue goes here, first of all.
+    {
+        WString profile;
+        HANDLE token = FindConsoleUser(window.consoleUserName, &profile, &window.consoleUserSid);
+        window.consoleUserToken.Reset(token != nullptr ? token : INVALID_HANDLE_VALUE);
+    }
+
+    HWND handle = window.CreateUiWindow(L"Vantrell_WNDCLASS", L"Vantrell", kClientWidth, kClientHeight, -1, -1,
+                                        kWindowStyle, -1, nullptr);
+    if (handle == nullptr)
         return 0;
-    window.ShowUiWindow(showCommand);
+    // The caption keeps the window's taskbar button and minimising; the
+    // window draws its own header, so the frame gives its room to the client.
+    SetWindowLongW(handle, GWL_STYLE, GetWindowLongW(handle, GWL_STYLE) & ~WS_CAPTION);
+    SetWindowPos(handle, nullptr, 0, 0, kClientWidth, kClientHeight,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+    CentreWindow(handle, nullptr);
+    window.SetFont(0, 10.0, 800, 0, L"Arial");
+
+    UniqueImage background = PaintBackground();
+    if (background)
+        SetWindowBackgroundImage(window, background.Get());
+
+    // The online help lives on the product's home page.
+    window.helpUrl.Assign(kProductHomePage);
+    window.aboutUrl.Assign(kAboutPage);
+    window.aboutUrl.Append(kVersion);
+
+    SetRoundedOutline(handle, kClientWidth, kClientHeight, kOutlineArc);
+    AddHeader(window, background.Get());
+    AddAccountList(window);
+    GetGroupNames(window.groupNames);
+    window.fillList(window);
+    AddPanel(window);
+    ClearAccountDetails(window);
+    window.SetState(window.ids.accountNameField, StateFlags::Disable);
+    window.buttonImage = LoadResourceImage(window.Module(), 204, 147, 47);
+    SetAccelerators(window);
+    RegisterHeader(window);
+
+    ShowWindow(handle, showCommand);
+    UpdateWindow(handle);
+    window.Event() = UiEvent{};
+    for (int i = 0; i < 1000 && PumpEvents(window, 2) != 0; ++i) {
+    }
+    window.Event().pending = false;
+
+    // LATER: the offer to repair corrupted profile registry keys of the next issue goes here.
+
     for (;;) {
-        int32_t event = PumpEvents(window, 0);
+        int32_t event = FilterDialogEvent(window);
         if (event == EventCode::Close || event == EventCode::QueueFailed)
             break;
+        if (window.Event().window != &window)
+            continue;
+        if (!Dispatch(window, event))
+            break;
     }
-    window.DestroyUiWindow();
+    ShowWindow(handle, SW_HIDE);
+    UpdateWindow(handle);
+    ClearMainHeader();
     return 0;
 }

@@ -24,6 +24,8 @@ set(VANTRELL_WINDOWS_SOURCES
   repair/repair_tool.cpp
   accounts/groups.cpp
   accounts/lookup.cpp
+  accounts/account_list.cpp
+  accounts/account_settings.cpp
   accounts/passwords.cpp
   accounts/password_dialog.cpp
 )

@@ -131,14 +131,15 @@ namespace {
 
 template <size_t N>
 int32_t AddDrawnButton(UiWindow& window, const Stroke (&strokes)[N], int side, int x, int y, int width,
-                       int height, ARGB colour, const wchar_t* tip)
+                       int height, ARGB colour, const wchar_t* tip, Gdiplus::GpBitmap* backdrop)
 {
     if (width <= 0 || height <= 0)
         return 0;
     UniqueImage drawing = DrawStrokes(strokes, side, colour);
     if (!drawing)
         return 0;
-    UniqueImage scaled = ScaledCopy(drawing.Get(), width, height);
+    UniqueImage scaled = backdrop != nullptr ? ComposeOver(backdrop, x, y, drawing.Get(), width, height)
+                                             : ScaledCopy(drawing.Get(), width, height);
     UniqueBitmap picture = ToGdiBitmap(scaled.Get(), kWindowBackgroundArgb);
     if (!picture)
         return 0;
@@ -276,6 +277,54 @@ bool DrawPanel(Gdiplus::GpBitmap* bitmap, int left, int width)
     return path && FillAndOutline(bitmap, path.Get(), kOpaqueWhite, kOpaqueBlack, kPanelPen);
 }
 
+bool OutlineRoundRect(Gdiplus::GpBitmap* bitmap, int x, int y, int width, int height, ARGB colour, int arcSize,
+                      float penWidth)
+{
+    UniquePath path = RoundRectPath(static_cast<float>(x), static_cast<float>(y), static_cast<float>(width),
+                                    static_cast<float>(height), static_cast<float>(arcSize > 0 ? arcSize : 0));
+    UniqueGraphics graphics = GraphicsFor(bitmap);
+    UniquePen pen;
+    if (!path || !graphics || gp::GdipCreatePen1(colour, penWidth, Gdiplus::UnitPixel, pen.Put()) != Ok)
+        return false;
+    SetSmoothDrawing(graphics.Get());
+    return gp::GdipDrawPath(graphics.Get(), pen.Get(), path.Get()) == Ok;
+}
+
+bool FillVerticalGradient(Gdiplus::GpBitmap* bitmap, int x, int y, int width, int height, ARGB top, ARGB bottom)
+{
+    UniqueGraphics graphics = GraphicsFor(bitmap);
+    if (!graphics || width <= 0 || height <= 0)
+        return false;
+    SetSmoothDrawing(graphics.Get());
+    Gdiplus::GpRectF area{static_cast<float>(x), static_cast<float>(y), static_cast<float>(width),
+                          static_cast<float>(height)};
+    Gdiplus::GpLineGradient* gradient = nullptr;
+    if (gp::GdipCreateLineBrushFromRect(&area, top, bottom, Gdiplus::LinearGradientModeVertical,
+                                        Gdiplus::WrapModeTileFlipXY, &gradient) != Ok)
+        return false;
+    UniqueFill brush(gradient);
+    return gp::GdipFillRectangleI(graphics.Get(), brush.Get(), x, y, width, height) == Ok;
+}
+
+UniqueImage ComposeOver(Gdiplus::GpBitmap* backdrop, int x, int y, Gdiplus::GpBitmap* image, int width, int height)
+{
+    UniqueImage composed = NewBitmap(width, height);
+    UniqueGraphics graphics = GraphicsFor(composed.Get());
+    if (!graphics || backdrop == nullptr || image == nullptr)
+        return UniqueImage();
+    gp::GdipSetInterpolationMode(graphics.Get(), Gdiplus::InterpolationModeHighQualityBicubic);
+    gp::GdipSetPixelOffsetMode(graphics.Get(), Gdiplus::PixelOffsetModeHalf);
+    UINT imageWidth = 0, imageHeight = 0;
+    if (gp::GdipDrawImageRectRectI(graphics.Get(), backdrop, 0, 0, width, height, x, y, width, height,
+                                   Gdiplus::UnitPixel, nullptr, nullptr, nullptr) != Ok ||
+        gp::GdipGetImageWidth(image, &imageWidth) != Ok || gp::GdipGetImageHeight(image, &imageHeight) != Ok ||
+        gp::GdipDrawImageRectRectI(graphics.Get(), image, 0, 0, width, height, 0, 0, static_cast<INT>(imageWidth),
+                                   static_cast<INT>(imageHeight), Gdiplus::UnitPixel, nullptr, nullptr,
+                                   nullptr) != Ok)
+        return UniqueImage();
+    return composed;
+}
+
 bool SetRoundedOutline(HWND window, int width, int height, int arcSize)
 {
     UniquePath path = RoundRectPath(0, 0, static_cast<float>(width), static_cast<float>(height),
@@ -395,14 +444,18 @@ UniqueImage MakeGradientBitmap()
     return bitmap;
 }
 
-int32_t AddCloseButton(UiWindow& window, int x, int y, int width, int height, ARGB colour)
+int32_t AddCloseButton(UiWindow& window, int x, int y, int width, int height, ARGB colour,
+                       Gdiplus::GpBitmap* backdrop)
 {
-    return AddDrawnButton(window, kCrossStrokes, 270, x, y, width, height, colour, L"Close this dialog box");
+    return AddDrawnButton(window, kCrossStrokes, 270, x, y, width, height, colour, L"Close this dialog box",
+                          backdrop);
 }
 
-int32_t AddMinimiseButton(UiWindow& window, int x, int y, int width, int height, ARGB colour)
+int32_t AddMinimiseButton(UiWindow& window, int x, int y, int width, int height, ARGB colour,
+                          Gdiplus::GpBitmap* backdrop)
 {
-    return AddDrawnButton(window, kBarStrokes, 300, x, y, width, height, colour, L"Minimize this dialog box");
+    return AddDrawnButton(window, kBarStrokes, 300, x, y, width, height, colour, L"Minimize this dialog box",
+                          backdrop);
 }
 
 UniqueBitmap IconToBitmap(HICON icon, int size)

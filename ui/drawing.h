@@ -26,6 +26,15 @@ bool FillCornerTriangle(Gdiplus::GpBitmap* bitmap, int legs, Gdiplus::ARGB colou
 // The main window's white content panel with its 4-pixel black outline,
 // from y = 87 to y = 543.
 bool DrawPanel(Gdiplus::GpBitmap* bitmap, int left, int width);
+// Draws only the outline of such a rectangle, with a pen `penWidth` wide.
+bool OutlineRoundRect(Gdiplus::GpBitmap* bitmap, int x, int y, int width, int height, Gdiplus::ARGB colour,
+                      int arcSize, float penWidth);
+// A vertical linear gradient from `top` to `bottom` over the rectangle.
+bool FillVerticalGradient(Gdiplus::GpBitmap* bitmap, int x, int y, int width, int height, Gdiplus::ARGB top,
+                          Gdiplus::ARGB bottom);
+// A new width x height bitmap: the backdrop's pixels at (x, y), with the
+// whole image drawn scaled over them. Null on failure.
+UniqueImage ComposeOver(Gdiplus::GpBitmap* backdrop, int x, int y, Gdiplus::GpBitmap* image, int width, int height);
 // Cuts the window's corners away outside arcs `arcSize` pixels across.
 bool SetRoundedOutline(HWND window, int width, int height, int arcSize);
 // Centres the window over the parent's window rectangle, or over the work
@@ -47,8 +56,12 @@ UniqueImage MakeGradientBitmap();
 
 // Picture controls (kind 19) showing a drawn cross or bar in `colour`, with
 // the hand cursor and a tip; the control id or 0.
-int32_t AddCloseButton(UiWindow& window, int x, int y, int width, int height, Gdiplus::ARGB colour);
-int32_t AddMinimiseButton(UiWindow& window, int x, int y, int width, int height, Gdiplus::ARGB colour);
+// With a backdrop the drawing lies over the backdrop's pixels at (x, y)
+// instead of the windows' plain background.
+int32_t AddCloseButton(UiWindow& window, int x, int y, int width, int height, Gdiplus::ARGB colour,
+                       Gdiplus::GpBitmap* backdrop = nullptr);
+int32_t AddMinimiseButton(UiWindow& window, int x, int y, int width, int height, Gdiplus::ARGB colour,
+                          Gdiplus::GpBitmap* backdrop = nullptr);
 
 // The control shows the hand cursor from now on.
 void SetHandCursor(HWND control);

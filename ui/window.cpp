@@ -461,6 +461,12 @@ LRESULT UiWindow::ControlColours(HDC dc, HWND handle)
         return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
     }
     SetBkColor(dc, kWindowBackground);
+    if (control->kind == ControlKind::Link && (GetWindowLongW(handle, GWL_STYLE) & LWS_TRANSPARENT)) {
+        // Wine's link control deletes the brush it is given: a stock brush
+        // survives that, and a transparent link paints none anyway.
+        SetBkMode(dc, TRANSPARENT);
+        return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
+    }
     if (backgroundPicture_) {
         // Line the picture up with the window's own, and let it show through
         // behind the text.
