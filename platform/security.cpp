@@ -159,6 +159,36 @@ bool CopyAcl(PACL source, LocalAcl& copy)
     return true;
 }
 
+// Puts a whole ACE at `index` (MAXDWORD or beyond: at the end). Done by hand
+// because Wine's AddAce ignores the index and always appends.
+bool InsertAce(PACL acl, DWORD index, DWORD revision, const void* ace, DWORD size)
+{
+    if (acl == nullptr || ace == nullptr || size < sizeof(ACE_HEADER) || size > 0xFFFF)
+        return false;
+    auto* base = reinterpret_cast<BYTE*>(acl);
+    DWORD end = sizeof(ACL);
+    DWORD at = end;
+    for (DWORD i = 0; i < acl->AceCount; ++i) {
+        if (i == index)
+            at = end;
+        const auto* header = reinterpret_cast<const ACE_HEADER*>(base + end);
+        if (header->AceSize < sizeof(ACE_HEADER) || end + header->AceSize > acl->AclSize)
+            return false;
+        end += header->AceSize;
+    }
+    if (index >= acl->AceCount)
+        at = end;
+    if (end + size > acl->AclSize)
+        return false;
+    memmove(base + at + size, base + at, end - at);
+    memcpy(base + at, ace, size);
+    reinterpret_cast<ACE_HEADER*>(base + at)->AceSize = static_cast<WORD>(size);
+    ++acl->AceCount;
+    if (revision > acl->AclRevision)
+        acl->AclRevision = static_cast<BYTE>(revision);
+    return true;
+}
+
 bool ApplyTwice(PACL* dacl, const wchar_t* name, SE_OBJECT_TYPE type, DWORD flags, PSID owner)
 {
     return ApplySecurity(dacl, name, type, flags, owner) || ApplySecurity(dacl, name, type, flags, owner);
@@ -272,7 +302,7 @@ bool AddAllowedAce(PACL* acl, PSID sid, DWORD mask, DWORD aceFlags)
             }
         }
     }
-    return AddAce(*acl, ACL_REVISION, index, buffer, size) != FALSE;
+    return InsertAce(*acl, index, ACL_REVISION, buffer, size);
 }
 
 DWORD MergeAcl(PACL* destination, PACL source, DWORD filter)
@@ -330,7 +360,7 @@ DWORD MergeAcl(PACL* destination, PACL source, DWORD filter)
             index = info.allowed ? explicitCount : denied;
         else
             index = info.allowed ? MAXDWORD : explicitCount;
-        if (!AddAce(*destination, info.revision, index, info.ace, info.size))
+        if (!InsertAce(*destination, index, info.revision, info.ace, info.size))
             continue;
         ++added;
         if (!info.inheritanceMarked) {
