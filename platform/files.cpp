@@ -257,7 +257,7 @@ bool CreateDirectoryPath(const wchar_t* path)
         // A bare drive: only its root can be meant, which exists or not.
         WString root(full.Text() + 4);
         root.Append(L"\\");
-        return PathIsRootW(root.Text()) != FALSE && IsDirectory(full.Text());
+        return PathIsRootW(root.Text()) != FALSE && IsDirectory(root.Text());
     }
     if (IsDirectory(full.Text()))
         return true;

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <sddl.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -12,8 +13,12 @@
 
 namespace {
 
-constexpr wchar_t kScratch[] = L"Software\\Vantrell Tests\\registry";
-constexpr wchar_t kScratchPath[] = L"HKCU\\Software\\Vantrell Tests\\registry";
+// A key of each test's own: the tests run in parallel processes.
+std::wstring ScratchSubkey()
+{
+    const char* name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    return L"Software\\Vantrell Tests\\registry " + std::wstring(name, name + strlen(name));
+}
 
 // Gives administrators the whole tree back, so that keys a test locked (or a
 // failed run left locked) can be wiped.
@@ -47,19 +52,21 @@ class ScratchKey : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        Unlock(kScratch);
-        RegDeleteTreeW(HKEY_CURRENT_USER, kScratch);
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kScratch, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+        scratch_ = ScratchSubkey();
+        scratchPath_ = L"HKCU\\" + scratch_;
+        Unlock(scratch_.c_str());
+        RegDeleteTreeW(HKEY_CURRENT_USER, scratch_.c_str());
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, scratch_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                                                  raw_.Put(), nullptr));
     }
     void TearDown() override
     {
         raw_.Reset();
-        Unlock(kScratch);
-        RegDeleteTreeW(HKEY_CURRENT_USER, kScratch);
+        Unlock(scratch_.c_str());
+        RegDeleteTreeW(HKEY_CURRENT_USER, scratch_.c_str());
     }
-    static std::wstring Path(const wchar_t* below) { return std::wstring(kScratchPath) + L"\\" + below; }
-    static std::wstring Sub(const wchar_t* below) { return std::wstring(kScratch) + L"\\" + below; }
+    std::wstring Path(const wchar_t* below) const { return scratchPath_ + L"\\" + below; }
+    std::wstring Sub(const wchar_t* below) const { return scratch_ + L"\\" + below; }
     void Create(const wchar_t* below)
     {
         HKEY key = nullptr;
@@ -106,7 +113,7 @@ protected:
     }
 
     // The key's owner and DACL as SDDL, for checks and failure messages.
-    static std::wstring Sddl(const wchar_t* below)
+    std::wstring Sddl(const wchar_t* below) const
     {
         HKEY key = nullptr;
         if (RegOpenKeyExW(HKEY_CURRENT_USER, Sub(below).c_str(), 0, READ_CONTROL, &key) != ERROR_SUCCESS)
@@ -129,6 +136,8 @@ protected:
         return result;
     }
 
+    std::wstring scratch_;
+    std::wstring scratchPath_;
     UniqueRegKey raw_;
 };
 
@@ -226,7 +235,7 @@ TEST_F(ScratchKey, KeyExistsCountsARefusedKeyAsExisting)
 TEST_F(ScratchKey, ValuesAreWrittenAndReadBackByType)
 {
     RegKey key;
-    ASSERT_TRUE(key.Open(kScratchPath, KEY_ALL_ACCESS));
+    ASSERT_TRUE(key.Open(scratchPath_.c_str(), KEY_ALL_ACCESS));
     const DWORD dword = 0x12345678;
     const ULONGLONG qword = 0x1122334455667788ull;
     struct Case {
@@ -402,7 +411,7 @@ TEST_F(ScratchKey, HiveSavedLoadedAndCopiedByKeyPath)
     ASSERT_TRUE(writer.SetValue(L"name", REG_SZ, L"bob", 0));
     writer.Close();
 
-    const std::wstring file = TestFolder(L"registry") + L"\\hive.dat";
+    const std::wstring file = TestFolder(L"registry-hive") + L"\\hive.dat";
     DeleteFileW(file.c_str());
     UniqueRegKey hive(OpenKey(Path(L"hive").c_str(), KEY_READ));
     ASSERT_TRUE(hive);
