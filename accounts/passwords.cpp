@@ -4,30 +4,26 @@
 
 #include "platform/handles.h"
 #include "platform/machine.h"
+#include "platform/registry.h"
+#include "platform/security.h"
 #include "ui/drawing.h"
 #include "ui/message_box.h"
 #include "ui/window.h"
 
 namespace {
 
-constexpr wchar_t kWinlogonKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+constexpr wchar_t kWinlogonKey[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
 constexpr wchar_t kSecretName[] = L"DefaultPassword";
 constexpr NTSTATUS kStatusSuccess = 0;
 constexpr DWORD kPaddedPasswordChars = 10;
 
-struct RegistryKeyTraits {
-    using Type = HKEY;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { RegCloseKey(h); }
-};
-using UniqueKey = UniqueResource<RegistryKeyTraits>;
-
-// The 64-bit view of the Winlogon key.
-UniqueKey OpenWinlogon(REGSAM access)
+// The Winlogon key; when it refuses, its security is reset and it is opened
+// once more.
+RegKey OpenWinlogon(DWORD access)
 {
-    UniqueKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kWinlogonKey, 0, access | KEY_WOW64_64KEY, key.Put()) != ERROR_SUCCESS)
-        key.Reset();
+    RegKey key(OpenKey(kWinlogonKey, access));
+    if (!key && ResetKeySecurity(kWinlogonKey))
+        key.Open(kWinlogonKey, access);
     return key;
 }
 
@@ -137,7 +133,7 @@ WString GetAutoLogonUserName()
 {
     WString name;
     name.Assign(L"");
-    UniqueKey key = OpenWinlogon(KEY_READ);
+    RegKey key = OpenWinlogon(KEY_READ);
     if (!ReadText(key.Get(), L"DefaultUserName", name, true))
         name.Assign(L"");
     return name;
@@ -159,7 +155,7 @@ bool IsAutoLogonConfigured()
     }
     machine::LsaClose(policy);
 
-    UniqueKey key = OpenWinlogon(KEY_READ);
+    RegKey key = OpenWinlogon(KEY_READ);
     if (!stored) {
         WString plain;
         stored = ReadText(key.Get(), kSecretName, plain, false);
@@ -178,7 +174,7 @@ bool IsAutoLogonAccount(const wchar_t* accountName)
 
 AutoLogonResult SetAutoLogon(const wchar_t* accountName, const wchar_t* password)
 {
-    UniqueKey key = OpenWinlogon(KEY_WRITE);
+    RegKey key = OpenWinlogon(KEY_WRITE);
     if (!key)
         return AutoLogonResult::Failed;
     bool setting = password != nullptr;
