@@ -50,6 +50,7 @@ endif()
 if(VANTRELL_TESTS)
   add_subdirectory(tests/core)
   add_subdirectory(tests/win)
+  add_subdirectory(tests/bench)
 
   find_program(VANTRELL_OBJDUMP NAMES ${CMAKE_CXX_COMPILER_TARGET}-objdump x86_64-w64-mingw32-objdump objdump)
   if(VANTRELL_OBJDUMP)

@@ -141,13 +141,30 @@ uint32_t CopyKeyTreeWith(const wchar_t* source, const wchar_t* destination, Copy
         wchar_t* name = scratch.name.GetBuffer(kNameCapacity);
         if (name == nullptr)
             break;
+        // Name and data in one call while the buffer suffices; a larger value
+        // is read by name into a grown buffer. Bytes as stored: the text form
+        // of a multi-string would lose empty items.
         DWORD length = kNameCapacity;
-        if (RegEnumValueW(from.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        DWORD type = 0;
+        DWORD size = scratch.value.capacity > 4 ? scratch.value.capacity - 4 : 0;
+        const bool buffered = static_cast<bool>(scratch.value.data);
+        LONG status = RegEnumValueW(from.Get(), index, name, &length, nullptr, &type, scratch.value.data.Get(),
+                                    buffered ? &size : nullptr);
+        if (status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && !buffered)) {
+            length = kNameCapacity;
+            status = RegEnumValueW(from.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+            if (status != ERROR_SUCCESS)
+                break;
+            name[length] = L'\0';
+            if (!ReadValue(from.Get(), name, scratch.value, false))
+                continue;
+        } else if (status != ERROR_SUCCESS) {
             break;
-        name[length] = L'\0';
-        // Byte for byte: the text form of a multi-string would lose empty items.
-        if (!ReadValue(from.Get(), name, scratch.value, false))
-            continue;
+        } else {
+            name[length] = L'\0';
+            scratch.value.type = type;
+            scratch.value.size = size;
+        }
         const BYTE* data = scratch.value.size == 0 ? nullptr : scratch.value.data.Get();
         if (RegSetValueExW(to.Get(), name, 0, scratch.value.type, data, scratch.value.size) == ERROR_SUCCESS)
             ++count;
