@@ -37,20 +37,8 @@ LONG OpenKeyStatus(const wchar_t* keyPath, DWORD access, HKEY* key)
 WString TrimmedPath(const wchar_t* keyPath)
 {
     WString path(keyPath);
-    uint32_t length = path.Length();
-    while (length > 0 && path.Text()[length - 1] == L'\\')
-        --length;
-    path.AssignSubstring(path.Text(), 1, static_cast<int>(length));
-    if (length == 0)
-        path.Assign(L"");
+    TrimTrailingBackslashes(path);
     return path;
-}
-
-WString ChildPath(const wchar_t* parent, const wchar_t* name)
-{
-    WString child(parent);
-    child.Append(L"\\", name);
-    return child;
 }
 
 DWORD SubkeyCount(HKEY key)
@@ -175,8 +163,8 @@ uint32_t CopyKeyTreeWith(const wchar_t* source, const wchar_t* destination, Copy
             PumpPendingMessages();
         if (!EnumSubkey(from.Get(), index, scratch.name) || scratch.name.IsEmpty())
             break;
-        WString childSource = ChildPath(source, scratch.name.Text());
-        WString childDestination = ChildPath(destination, scratch.name.Text());
+        WString childSource = JoinPath(source, scratch.name.Text());
+        WString childDestination = JoinPath(destination, scratch.name.Text());
         count += CopyKeyTreeWith(childSource.Text(), childDestination.Text(), scratch);
     }
     return count + 1;
@@ -371,7 +359,7 @@ bool RegKey::DeleteTree(const wchar_t* keyPath)
         for (DWORD index = SubkeyCount(key_.Get()); index-- > 0;) {
             if (!EnumSubkey(key_.Get(), index, name) || name.IsEmpty())
                 continue;
-            WString child = ChildPath(path.Text(), name.Text());
+            WString child = JoinPath(path.Text(), name.Text());
             RegKey(nullptr).DeleteTree(child.Text());
         }
         key_.Reset();
@@ -418,7 +406,7 @@ bool RegKey::ForceDelete(const wchar_t* keyPath, const wchar_t* name)
     for (DWORD index = SubkeyCount(key_.Get()); index-- > 0;) {
         if (!EnumSubkey(key_.Get(), index, child) || child.IsEmpty())
             continue;
-        WString childPath = ChildPath(path.Text(), child.Text());
+        WString childPath = JoinPath(path.Text(), child.Text());
         RegKey().ForceDelete(childPath.Text(), nullptr);
     }
     return DeleteTree(path.Text());
