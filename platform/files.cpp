@@ -12,22 +12,8 @@ WString LongForm(const wchar_t* path)
 {
     WString copy(path);
     copy.AddLongPathPrefix();
-    uint32_t length = copy.Length();
-    uint32_t end = length;
-    while (end > 0 && copy.Text()[end - 1] == L'\\')
-        --end;
-    if (end != length)
-        copy.AssignSubstring(copy.Text(), 1, end > 0 ? static_cast<int>(end) : 0);
-    if (end == 0)
-        copy.Assign(L"");
+    TrimTrailingBackslashes(copy);
     return copy;
-}
-
-WString Child(const wchar_t* directory, const wchar_t* name)
-{
-    WString child(directory);
-    child.Append(L"\\", name);
-    return child;
 }
 
 bool Gone(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
@@ -80,7 +66,7 @@ int RemoveFile(const wchar_t* path, uint32_t flags, const TakeOver& takeOver)
 
 int DeleteContents(const wchar_t* directory, const wchar_t* mask, uint32_t flags, const TakeOver& takeOver)
 {
-    WString pattern = Child(directory, mask);
+    WString pattern = JoinPath(directory, mask);
     int running = kDeleteDone;
     {
         DirectoryIterator entries(pattern.Text(), 0);
@@ -90,7 +76,7 @@ int DeleteContents(const wchar_t* directory, const wchar_t* mask, uint32_t flags
             entries = DirectoryIterator(pattern.Text(), 0);
         }
         while (entries.Next()) {
-            WString child = Child(directory, entries.Name());
+            WString child = JoinPath(directory, entries.Name());
             int result;
             switch (ClassifyForDeletion(entries.Entry().dwFileAttributes)) {
             case EntryKind::Directory:
@@ -111,14 +97,14 @@ int DeleteContents(const wchar_t* directory, const wchar_t* mask, uint32_t flags
 uint64_t DirectorySizeOf(WString& path)
 {
     uint64_t total = 0;
-    WString pattern = Child(path.Text(), L"*");
+    WString pattern = JoinPath(path.Text(), L"*");
     DirectoryIterator entries(pattern.Text(), kSkipReparsePoints);
     while (entries.Next()) {
         if (!entries.IsDirectory()) {
             total += entries.Size();
             continue;
         }
-        WString child = Child(path.Text(), entries.Name());
+        WString child = JoinPath(path.Text(), entries.Name());
         total += DirectorySizeOf(child);
         PumpPendingMessages();
     }
@@ -152,11 +138,11 @@ uint64_t MoveTreeLong(const wchar_t* source, const wchar_t* destination, DWORD f
     const DWORD entryFlags = flags & (MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
     uint64_t notMoved = 0;
     {
-        WString pattern = Child(source, L"*");
+        WString pattern = JoinPath(source, L"*");
         DirectoryIterator entries(pattern.Text(), kSkipReparsePoints);
         while (entries.Next()) {
-            WString from = Child(source, entries.Name());
-            WString to = Child(destination, entries.Name());
+            WString from = JoinPath(source, entries.Name());
+            WString to = JoinPath(destination, entries.Name());
             if (entries.IsDirectory())
                 notMoved += MoveTreeLong(from.Text(), to.Text(), entryFlags);
             else if (!MoveFileExW(from.Text(), to.Text(), entryFlags))

@@ -37,20 +37,8 @@ LONG OpenKeyStatus(const wchar_t* keyPath, DWORD access, HKEY* key)
 WString TrimmedPath(const wchar_t* keyPath)
 {
     WString path(keyPath);
-    uint32_t length = path.Length();
-    while (length > 0 && path.Text()[length - 1] == L'\\')
-        --length;
-    path.AssignSubstring(path.Text(), 1, static_cast<int>(length));
-    if (length == 0)
-        path.Assign(L"");
+    TrimTrailingBackslashes(path);
     return path;
-}
-
-WString ChildPath(const wchar_t* parent, const wchar_t* name)
-{
-    WString child(parent);
-    child.Append(L"\\", name);
-    return child;
 }
 
 DWORD SubkeyCount(HKEY key)
@@ -141,13 +129,30 @@ uint32_t CopyKeyTreeWith(const wchar_t* source, const wchar_t* destination, Copy
         wchar_t* name = scratch.name.GetBuffer(kNameCapacity);
         if (name == nullptr)
             break;
+        // Name and data in one call while the buffer suffices; a larger value
+        // is read by name into a grown buffer. Bytes as stored: the text form
+        // of a multi-string would lose empty items.
         DWORD length = kNameCapacity;
-        if (RegEnumValueW(from.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        DWORD type = 0;
+        DWORD size = scratch.value.capacity > 4 ? scratch.value.capacity - 4 : 0;
+        const bool buffered = static_cast<bool>(scratch.value.data);
+        LONG status = RegEnumValueW(from.Get(), index, name, &length, nullptr, &type, scratch.value.data.Get(),
+                                    buffered ? &size : nullptr);
+        if (status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && !buffered)) {
+            length = kNameCapacity;
+            status = RegEnumValueW(from.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+            if (status != ERROR_SUCCESS)
+                break;
+            name[length] = L'\0';
+            if (!ReadValue(from.Get(), name, scratch.value, false))
+                continue;
+        } else if (status != ERROR_SUCCESS) {
             break;
-        name[length] = L'\0';
-        // Byte for byte: the text form of a multi-string would lose empty items.
-        if (!ReadValue(from.Get(), name, scratch.value, false))
-            continue;
+        } else {
+            name[length] = L'\0';
+            scratch.value.type = type;
+            scratch.value.size = size;
+        }
         const BYTE* data = scratch.value.size == 0 ? nullptr : scratch.value.data.Get();
         if (RegSetValueExW(to.Get(), name, 0, scratch.value.type, data, scratch.value.size) == ERROR_SUCCESS)
             ++count;
@@ -158,8 +163,8 @@ uint32_t CopyKeyTreeWith(const wchar_t* source, const wchar_t* destination, Copy
             PumpPendingMessages();
         if (!EnumSubkey(from.Get(), index, scratch.name) || scratch.name.IsEmpty())
             break;
-        WString childSource = ChildPath(source, scratch.name.Text());
-        WString childDestination = ChildPath(destination, scratch.name.Text());
+        WString childSource = JoinPath(source, scratch.name.Text());
+        WString childDestination = JoinPath(destination, scratch.name.Text());
         count += CopyKeyTreeWith(childSource.Text(), childDestination.Text(), scratch);
     }
     return count + 1;
@@ -354,7 +359,7 @@ bool RegKey::DeleteTree(const wchar_t* keyPath)
         for (DWORD index = SubkeyCount(key_.Get()); index-- > 0;) {
             if (!EnumSubkey(key_.Get(), index, name) || name.IsEmpty())
                 continue;
-            WString child = ChildPath(path.Text(), name.Text());
+            WString child = JoinPath(path.Text(), name.Text());
             RegKey(nullptr).DeleteTree(child.Text());
         }
         key_.Reset();
@@ -401,7 +406,7 @@ bool RegKey::ForceDelete(const wchar_t* keyPath, const wchar_t* name)
     for (DWORD index = SubkeyCount(key_.Get()); index-- > 0;) {
         if (!EnumSubkey(key_.Get(), index, child) || child.IsEmpty())
             continue;
-        WString childPath = ChildPath(path.Text(), child.Text());
+        WString childPath = JoinPath(path.Text(), child.Text());
         RegKey().ForceDelete(childPath.Text(), nullptr);
     }
     return DeleteTree(path.Text());

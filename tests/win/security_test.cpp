@@ -55,6 +55,20 @@ constexpr wchar_t kTrustedInstaller[] = L"S-1-5-80-956008885-3418522649-18310380
 constexpr wchar_t kPackages[] = L"S-1-15-2-1";
 constexpr wchar_t kRestrictedPackages[] = L"S-1-15-2-2";
 
+// Owner and allowed ACEs of a key, read by its object name.
+bool ReadKeySecurity(const wchar_t* objectName, std::wstring& owner, std::vector<Ace>& aces)
+{
+    PACL dacl = nullptr;
+    PSID ownerSid = nullptr;
+    LocalSecurityDescriptor descriptor;
+    if (GetNamedSecurityInfoW(objectName, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION,
+                              &ownerSid, nullptr, &dacl, nullptr, descriptor.Put()) != ERROR_SUCCESS)
+        return false;
+    owner = SidText(ownerSid);
+    aces = Aces(dacl);
+    return true;
+}
+
 LocalSid Sid(const wchar_t* text)
 {
     LocalSid sid;
@@ -305,22 +319,19 @@ TEST(ApplySecurity, SetsARegistryKeysDaclEndToEnd)
     ASSERT_TRUE(AddAllowedAce(&p, users.Get(), KEY_READ, 0));
     ASSERT_TRUE(ApplySecurity(&p, kPath, SE_REGISTRY_KEY, kApplyProtected, admins.Get()));
 
-    PACL read = nullptr;
-    PSID owner = nullptr;
-    LocalSecurityDescriptor descriptor;
-    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
-              GetNamedSecurityInfoW(L"CURRENT_USER\\Software\\Vantrell Tests\\security", SE_REGISTRY_KEY,
-                                    DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION, &owner, nullptr, &read,
-                                    nullptr, descriptor.Put()));
-    EXPECT_EQ(std::vector<Ace>({{kAdmins, KEY_ALL_ACCESS, 0}, {kUsers, KEY_READ, 0}}), Aces(read));
-    EXPECT_EQ(kAdmins, SidText(owner));
+    std::wstring owner;
+    std::vector<Ace> aces;
+    ASSERT_TRUE(ReadKeySecurity(L"CURRENT_USER\\Software\\Vantrell Tests\\security", owner, aces));
+    EXPECT_EQ(std::vector<Ace>({{kAdmins, KEY_ALL_ACCESS, 0}, {kUsers, KEY_READ, 0}}), aces);
+    EXPECT_EQ(kAdmins, owner);
 
     // Roots without an object name are refused before any call; so is a missing DACL.
     EXPECT_FALSE(ApplySecurity(&p, L"HKCC\\System", SE_REGISTRY_KEY, 0, nullptr));
     PACL none = nullptr;
     EXPECT_FALSE(ApplySecurity(&none, kPath, SE_REGISTRY_KEY, 0, nullptr));
     // The registry key is as it was.
-    EXPECT_EQ(std::vector<Ace>({{kAdmins, KEY_ALL_ACCESS, 0}, {kUsers, KEY_READ, 0}}), Aces(read));
+    ASSERT_TRUE(ReadKeySecurity(L"CURRENT_USER\\Software\\Vantrell Tests\\security", owner, aces));
+    EXPECT_EQ(std::vector<Ace>({{kAdmins, KEY_ALL_ACCESS, 0}, {kUsers, KEY_READ, 0}}), aces);
     RegDeleteTreeW(HKEY_CURRENT_USER, kSub);
 }
 
@@ -344,14 +355,9 @@ TEST(ResetKeySecurity, ReplacesARefusingDaclByTheKeyRecipe)
     UniqueRegKey writable(OpenKey(kPath, KEY_SET_VALUE));
     EXPECT_TRUE(writable);
 
-    PACL read = nullptr;
-    PSID owner = nullptr;
-    LocalSecurityDescriptor descriptor;
-    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
-              GetNamedSecurityInfoW(L"CURRENT_USER\\Software\\Vantrell Tests\\reset", SE_REGISTRY_KEY,
-                                    DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION, &owner, nullptr, &read,
-                                    nullptr, descriptor.Put()));
-    std::vector<Ace> aces = Aces(read);
+    std::wstring owner;
+    std::vector<Ace> aces;
+    ASSERT_TRUE(ReadKeySecurity(L"CURRENT_USER\\Software\\Vantrell Tests\\reset", owner, aces));
     LocalAcl expected;
     ASSERT_TRUE(BuildRecipeDacl(SecurityRecipe::Key, 10.0, nullptr, expected));
     // The first six are the recipe; whatever else was allowed before may follow it.
@@ -360,7 +366,7 @@ TEST(ResetKeySecurity, ReplacesARefusingDaclByTheKeyRecipe)
     EXPECT_EQ(recipe, std::vector<Ace>(aces.begin(), aces.begin() + recipe.size()));
     for (const Ace& ace : aces)
         EXPECT_FALSE(ace.sid == kEveryone && (ace.mask & (GENERIC_ALL | GENERIC_WRITE | KEY_WRITE)) != 0) << ace;
-    EXPECT_EQ(kAdmins, SidText(owner));
+    EXPECT_EQ(kAdmins, owner);
 
     EXPECT_FALSE(ResetKeySecurity(L"HKCU"));
     EXPECT_FALSE(ResetKeySecurity(L"MACHINE\\SOFTWARE"));
