@@ -62,15 +62,6 @@ bool WriteText(HKEY key, const wchar_t* name, const wchar_t* text)
                           (TextLength(text) + 1) * sizeof(wchar_t)) == ERROR_SUCCESS;
 }
 
-LSA_UNICODE_STRING Counted(const wchar_t* text)
-{
-    LSA_UNICODE_STRING counted;
-    counted.Buffer = const_cast<PWSTR>(text);
-    counted.Length = static_cast<USHORT>(TextLength(text) * sizeof(wchar_t));
-    counted.MaximumLength = static_cast<USHORT>(counted.Length + sizeof(wchar_t));
-    return counted;
-}
-
 // Wipes a text that held a password before its storage goes.
 void Wipe(WString& text)
 {
@@ -145,7 +136,7 @@ bool IsAutoLogonConfigured()
     LSA_HANDLE policy = nullptr;
     if (machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_SECRET, &policy) != kStatusSuccess)
         return false;
-    LSA_UNICODE_STRING name = Counted(kSecretName);
+    LSA_UNICODE_STRING name = machine::CountedText(kSecretName);
     PLSA_UNICODE_STRING data = nullptr;
     bool stored = machine::LsaRetrievePrivateData(policy, &name, &data) == kStatusSuccess && data != nullptr;
     if (data != nullptr) {
@@ -201,7 +192,7 @@ AutoLogonResult SetAutoLogon(const wchar_t* accountName, const wchar_t* password
     if (machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_SECRET, &policy) != kStatusSuccess)
         return AutoLogonResult::Failed;
     NTSTATUS stored;
-    LSA_UNICODE_STRING secretName = Counted(kSecretName);
+    LSA_UNICODE_STRING secretName = machine::CountedText(kSecretName);
     if (setting) {
         // Short passwords are stored as ten characters, padded with zeros.
         uint32_t length = TextLength(password);
