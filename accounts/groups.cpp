@@ -23,17 +23,6 @@ bool LookupSid(const wchar_t* accountName, BYTE (&sid)[kSidBytes])
            machine::LookupAccountNameW(nullptr, accountName, sid, &sidSize, domain, &domainLength, &use) != FALSE;
 }
 
-// A counted string over a literal: length without the terminator, maximum
-// length with it, both in bytes.
-LSA_UNICODE_STRING Counted(const wchar_t* text)
-{
-    LSA_UNICODE_STRING counted;
-    counted.Buffer = const_cast<PWSTR>(text);
-    counted.Length = static_cast<USHORT>(TextLength(text) * sizeof(wchar_t));
-    counted.MaximumLength = static_cast<USHORT>(counted.Length + sizeof(wchar_t));
-    return counted;
-}
-
 bool IsRight(const LSA_UNICODE_STRING& right, const wchar_t* name)
 {
     WString text;
@@ -127,8 +116,8 @@ bool SetSignInVisibility(const wchar_t* accountName, SignInVisibilityMode mode)
     } else if (visible == (mode == SignInVisibilityMode::Show)) {
         result = true;
     } else {
-        LSA_UNICODE_STRING interactive = Counted(kInteractiveRight);
-        LSA_UNICODE_STRING deny = Counted(kDenyInteractiveRight);
+        LSA_UNICODE_STRING interactive = machine::CountedText(kInteractiveRight);
+        LSA_UNICODE_STRING deny = machine::CountedText(kDenyInteractiveRight);
         result = true;
         if (mode == SignInVisibilityMode::Show) {
             if (holdsDeny)

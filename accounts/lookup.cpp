@@ -12,6 +12,7 @@
 
 #include "platform/handles.h"
 #include "platform/machine.h"
+#include "platform/registry.h"
 #include "platform/text_win.h"
 
 namespace {
@@ -156,25 +157,13 @@ HANDLE FindConsoleUser(WString& userName, WString* profilePath, WString* sidStri
 
 bool ReadProfileImagePath(const wchar_t* sidString, WString& path)
 {
-    WString key(L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\");
+    WString key(L"HKLM64\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\");
     key.Append(sidString);
-    HKEY entry = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.Text(), 0, KEY_READ | KEY_WOW64_64KEY, &entry) != ERROR_SUCCESS)
+    RegKey entry(OpenKey(key.Text(), KEY_READ));
+    WString stored;
+    if (!entry.QueryString(L"ProfileImagePath", stored))
         return false;
-    DWORD type = 0, size = 0;
-    bool read = false;
-    if (RegQueryValueExW(entry, L"ProfileImagePath", nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
-        (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ)) {
-        WString stored;
-        wchar_t* buffer = stored.GetBuffer(size / sizeof(wchar_t) + 2, nullptr, true);
-        read = buffer != nullptr && RegQueryValueExW(entry, L"ProfileImagePath", nullptr, &type,
-                                                     reinterpret_cast<BYTE*>(buffer), &size) == ERROR_SUCCESS;
-        if (read) {
-            wchar_t expanded[4096];
-            DWORD length = ExpandEnvironmentStringsW(stored.Text(), expanded, ARRAYSIZE(expanded));
-            path.Assign(length != 0 && length <= ARRAYSIZE(expanded) ? expanded : stored.Text());
-        }
-    }
-    RegCloseKey(entry);
-    return read;
+    wchar_t expanded[4096];
+    DWORD length = ExpandEnvironmentStringsW(stored.Text(), expanded, ARRAYSIZE(expanded));
+    return path.Assign(length != 0 && length <= ARRAYSIZE(expanded) ? expanded : stored.Text());
 }

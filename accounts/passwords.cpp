@@ -4,30 +4,26 @@
 
 #include "platform/handles.h"
 #include "platform/machine.h"
+#include "platform/registry.h"
+#include "platform/security.h"
 #include "ui/drawing.h"
 #include "ui/message_box.h"
 #include "ui/window.h"
 
 namespace {
 
-constexpr wchar_t kWinlogonKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+constexpr wchar_t kWinlogonKey[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
 constexpr wchar_t kSecretName[] = L"DefaultPassword";
 constexpr NTSTATUS kStatusSuccess = 0;
 constexpr DWORD kPaddedPasswordChars = 10;
 
-struct RegistryKeyTraits {
-    using Type = HKEY;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { RegCloseKey(h); }
-};
-using UniqueKey = UniqueResource<RegistryKeyTraits>;
-
-// The 64-bit view of the Winlogon key.
-UniqueKey OpenWinlogon(REGSAM access)
+// The Winlogon key; when it refuses, its security is reset and it is opened
+// once more.
+RegKey OpenWinlogon(DWORD access)
 {
-    UniqueKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kWinlogonKey, 0, access | KEY_WOW64_64KEY, key.Put()) != ERROR_SUCCESS)
-        key.Reset();
+    RegKey key(OpenKey(kWinlogonKey, access));
+    if (!key && ResetKeySecurity(kWinlogonKey))
+        key.Open(kWinlogonKey, access);
     return key;
 }
 
@@ -64,15 +60,6 @@ bool WriteText(HKEY key, const wchar_t* name, const wchar_t* text)
 {
     return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
                           (TextLength(text) + 1) * sizeof(wchar_t)) == ERROR_SUCCESS;
-}
-
-LSA_UNICODE_STRING Counted(const wchar_t* text)
-{
-    LSA_UNICODE_STRING counted;
-    counted.Buffer = const_cast<PWSTR>(text);
-    counted.Length = static_cast<USHORT>(TextLength(text) * sizeof(wchar_t));
-    counted.MaximumLength = static_cast<USHORT>(counted.Length + sizeof(wchar_t));
-    return counted;
 }
 
 // Wipes a text that held a password before its storage goes.
@@ -137,7 +124,7 @@ WString GetAutoLogonUserName()
 {
     WString name;
     name.Assign(L"");
-    UniqueKey key = OpenWinlogon(KEY_READ);
+    RegKey key = OpenWinlogon(KEY_READ);
     if (!ReadText(key.Get(), L"DefaultUserName", name, true))
         name.Assign(L"");
     return name;
@@ -149,7 +136,7 @@ bool IsAutoLogonConfigured()
     LSA_HANDLE policy = nullptr;
     if (machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_SECRET, &policy) != kStatusSuccess)
         return false;
-    LSA_UNICODE_STRING name = Counted(kSecretName);
+    LSA_UNICODE_STRING name = machine::CountedText(kSecretName);
     PLSA_UNICODE_STRING data = nullptr;
     bool stored = machine::LsaRetrievePrivateData(policy, &name, &data) == kStatusSuccess && data != nullptr;
     if (data != nullptr) {
@@ -159,7 +146,7 @@ bool IsAutoLogonConfigured()
     }
     machine::LsaClose(policy);
 
-    UniqueKey key = OpenWinlogon(KEY_READ);
+    RegKey key = OpenWinlogon(KEY_READ);
     if (!stored) {
         WString plain;
         stored = ReadText(key.Get(), kSecretName, plain, false);
@@ -178,7 +165,7 @@ bool IsAutoLogonAccount(const wchar_t* accountName)
 
 AutoLogonResult SetAutoLogon(const wchar_t* accountName, const wchar_t* password)
 {
-    UniqueKey key = OpenWinlogon(KEY_WRITE);
+    RegKey key = OpenWinlogon(KEY_WRITE);
     if (!key)
         return AutoLogonResult::Failed;
     bool setting = password != nullptr;
@@ -205,7 +192,7 @@ AutoLogonResult SetAutoLogon(const wchar_t* accountName, const wchar_t* password
     if (machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_SECRET, &policy) != kStatusSuccess)
         return AutoLogonResult::Failed;
     NTSTATUS stored;
-    LSA_UNICODE_STRING secretName = Counted(kSecretName);
+    LSA_UNICODE_STRING secretName = machine::CountedText(kSecretName);
     if (setting) {
         // Short passwords are stored as ten characters, padded with zeros.
         uint32_t length = TextLength(password);

@@ -8,6 +8,7 @@
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
 #include "app/about_box.h"
+#include "platform/security.h"
 #include "platform/system.h"
 #include "platform/text_win.h"
 #include "ui/drawing.h"
@@ -389,7 +390,7 @@ UniqueIcon MainWindow::RowIcon(int row)
 
 int RunMainWindow(MainWindow& window, HINSTANCE, const wchar_t*, int showCommand)
 {
-    // LATER: EnablePrivileges() of the registry and security issue goes here, first of all.
+    EnablePrivileges();
     {
         WString profile;
         HANDLE token = FindConsoleUser(window.consoleUserName, &profile, &window.consoleUserSid);

@@ -17,9 +17,9 @@ include(GoogleTest)
 # USES_MACHINE: the tests read or change the simulated machine, whose state
 # is shared by every process in the Wine prefix, so they never run at the
 # same time as each other. SERIAL: the tests click, type or read the screen,
-# so nothing else may run beside them.
+# so nothing else may run beside them. PROPERTIES: more test properties.
 function(vantrell_add_test name)
-  cmake_parse_arguments(ARG "USES_MACHINE;SERIAL" "" "SOURCES;LIBRARIES" ${ARGN})
+  cmake_parse_arguments(ARG "USES_MACHINE;SERIAL" "" "SOURCES;LIBRARIES;PROPERTIES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest_main)
   set(properties TIMEOUT 120)
@@ -30,5 +30,5 @@ function(vantrell_add_test name)
     list(APPEND properties RUN_SERIAL TRUE)
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-                       PROPERTIES ${properties})
+                       PROPERTIES ${properties} ${ARG_PROPERTIES})
 endfunction()

@@ -1,6 +1,8 @@
 # Platform-independent sources: no Windows header, built for both targets.
 set(VANTRELL_CORE_SOURCES
   platform/text.cpp
+  platform/registry_rules.cpp
+  platform/file_rules.cpp
   app/run_mode.cpp
   ui/control_rules.cpp
   accounts/account_rules.cpp
@@ -18,6 +20,9 @@ set(VANTRELL_WINDOWS_SOURCES
   ui/drawing.cpp
   ui/message_box.cpp
   platform/elevation.cpp
+  platform/registry.cpp
+  platform/security.cpp
+  platform/files.cpp
   app/startup.cpp
   app/main_window.cpp
   app/about_box.cpp

@@ -82,6 +82,7 @@ if(VANTRELL_TESTS)
   add_subdirectory(tests/core)
   add_subdirectory(tests/win)
   add_subdirectory(tests/contract)
+  add_subdirectory(tests/bench)
 
   find_program(VANTRELL_OBJDUMP NAMES ${CMAKE_CXX_COMPILER_TARGET}-objdump x86_64-w64-mingw32-objdump objdump)
   if(VANTRELL_OBJDUMP)

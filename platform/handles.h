@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <cstdlib>
+
 template <typename Traits>
 class UniqueResource {
 public:
@@ -91,10 +93,32 @@ struct LibraryTraits {
     static Type Invalid() { return nullptr; }
     static void Close(Type h) { FreeLibrary(h); }
 };
+// LocalAlloc'd blocks of any kind: SIDs, ACLs, security descriptors, text.
+template <typename T = HLOCAL>
 struct LocalMemoryTraits {
-    using Type = HLOCAL;
+    using Type = T;
     static Type Invalid() { return nullptr; }
     static void Close(Type h) { LocalFree(h); }
+};
+template <typename T>
+struct MallocTraits {
+    using Type = T*;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { std::free(h); }
+};
+struct RegKeyTraits {
+    using Type = HKEY;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h)
+    {
+        if (h != reinterpret_cast<HKEY>(~static_cast<ULONG_PTR>(0)))
+            RegCloseKey(h);
+    }
+};
+struct FindTraits {
+    using Type = HANDLE;
+    static Type Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(Type h) { FindClose(h); }
 };
 struct MenuTraits {
     using Type = HMENU;
@@ -120,7 +144,13 @@ using UniqueBitmap = UniqueResource<GdiObjectTraits<HBITMAP>>;
 using UniqueIcon = UniqueResource<IconTraits>;
 using UniqueMemoryDc = UniqueResource<MemoryDcTraits>;
 using UniqueLibrary = UniqueResource<LibraryTraits>;
-using UniqueLocalMemory = UniqueResource<LocalMemoryTraits>;
+using UniqueLocalMemory = UniqueResource<LocalMemoryTraits<>>;
+using LocalSid = UniqueResource<LocalMemoryTraits<PSID>>;
+using LocalAcl = UniqueResource<LocalMemoryTraits<PACL>>;
+using LocalSecurityDescriptor = UniqueResource<LocalMemoryTraits<PSECURITY_DESCRIPTOR>>;
+using UniqueBytes = UniqueResource<MallocTraits<BYTE>>;
+using UniqueRegKey = UniqueResource<RegKeyTraits>;
+using UniqueFind = UniqueResource<FindTraits>;
 using UniqueMenu = UniqueResource<MenuTraits>;
 using UniqueAccelerators = UniqueResource<AcceleratorTraits>;
 using UniqueWindow = UniqueResource<WindowTraits>;

@@ -58,6 +58,17 @@ NTSTATUS LsaRetrievePrivateData(LSA_HANDLE PolicyHandle, PLSA_UNICODE_STRING Key
 NTSTATUS LsaFreeMemory(PVOID Buffer);
 ULONG LsaNtStatusToWinError(NTSTATUS Status);
 
+// A counted string over a terminated text, as the LSA calls take names:
+// length without the terminator, maximum length with it, both in bytes.
+inline LSA_UNICODE_STRING CountedText(const wchar_t* text)
+{
+    LSA_UNICODE_STRING counted;
+    counted.Buffer = const_cast<PWSTR>(text);
+    counted.Length = static_cast<USHORT>(wcslen(text) * sizeof(wchar_t));
+    counted.MaximumLength = static_cast<USHORT>(counted.Length + sizeof(wchar_t));
+    return counted;
+}
+
 // Console session and the elevation test's membership check.
 DWORD WTSGetActiveConsoleSessionId();
 BOOL WTSQuerySessionInformationW(HANDLE hServer, DWORD SessionId, WTS_INFO_CLASS WTSInfoClass, LPWSTR* ppBuffer,

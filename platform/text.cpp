@@ -657,3 +657,22 @@ double SettleOsVersion(uint32_t reportedMajor, uint32_t reportedMinor, VersionPr
     }
     return version;
 }
+
+void TrimTrailingBackslashes(WString& path)
+{
+    const uint32_t length = path.Length();
+    uint32_t end = length;
+    while (end > 0 && path.Text()[end - 1] == L'\\')
+        --end;
+    if (end == 0)
+        path.Assign(L"");
+    else if (end != length)
+        path.AssignSubstring(path.Text(), 1, static_cast<int>(end));
+}
+
+WString JoinPath(const wchar_t* parent, const wchar_t* name)
+{
+    WString path(parent);
+    path.Append(L"\\", name);
+    return path;
+}

@@ -111,6 +111,12 @@ private:
     void Adopt(wchar_t* buffer, uint32_t length);
 };
 
+// Drops every trailing backslash, so that the last component of a path is a name.
+void TrimTrailingBackslashes(WString& path);
+
+// parent + "\" + name, for file and registry paths alike.
+WString JoinPath(const wchar_t* parent, const wchar_t* name);
+
 // The pieces of a text cut at a separator. The pieces live in the list's own
 // copy of the text, so they stay valid as long as the list does.
 class StringList {

@@ -655,3 +655,16 @@ TEST(SettleOsVersion, Answers)
 }
 
 }  // namespace
+
+TEST(TrimTrailingBackslashes, LeavesANameLast)
+{
+    struct { const wchar_t* path; const wchar_t* trimmed; } const cases[] = {
+        {L"C:\\Users\\", L"C:\\Users"}, {L"HKLM\\A\\\\", L"HKLM\\A"}, {L"C:\\Users", L"C:\\Users"},
+        {L"\\\\", L""},                 {L"", L""},
+    };
+    for (const auto& c : cases) {
+        WString path(c.path);
+        TrimTrailingBackslashes(path);
+        EXPECT_STREQ(c.trimmed, path.Text()) << Show(c.path);
+    }
+}

@@ -1,0 +1,42 @@
+// Decisions of the file operations that rest on an entry's name and
+// attributes alone, kept apart so they can be checked for attribute sets the
+// test file system cannot produce.
+#pragma once
+
+#include <cstdint>
+
+// The platform's attribute bits, as GetFileAttributesW and the find data carry them.
+inline constexpr uint32_t kAttributeReadOnly = 0x1;
+inline constexpr uint32_t kAttributeHidden = 0x2;
+inline constexpr uint32_t kAttributeSystem = 0x4;
+inline constexpr uint32_t kAttributeDirectory = 0x10;
+inline constexpr uint32_t kAttributeNormal = 0x80;
+inline constexpr uint32_t kAttributeReparsePoint = 0x400;
+inline constexpr uint32_t kInvalidAttributes = 0xFFFFFFFF;
+
+// Skip bits of a directory iterator.
+inline constexpr uint32_t kSkipReparsePoints = 1;
+inline constexpr uint32_t kOnlyFiles = 2;
+inline constexpr uint32_t kOnlyDirectories = 4;
+
+// True when the entry is to be returned: never "." or "..", and not excluded
+// by the skip bits.
+bool PassesDirectoryFilter(const wchar_t* name, uint32_t attributes, uint32_t filter);
+
+// How a deletion treats what a path names.
+enum class EntryKind {
+    Link,        // removed as a link, never entered: a directory reparse point,
+                 // or a path whose attributes cannot be read
+    Directory,   // emptied, then removed
+    File,
+};
+EntryKind ClassifyForDeletion(uint32_t attributes);
+
+// The attributes to set so that a refused deletion may succeed, or
+// kInvalidAttributes when clearing would change nothing: read-only, hidden
+// and system are taken off, everything else stays (an entry left with
+// nothing is "normal", the platform's word for no attributes).
+uint32_t AttributesAfterClearing(uint32_t attributes);
+
+// True when the last path component selects a set of entries ("*" or "?").
+bool IsWildcardMask(const wchar_t* component);

@@ -1,0 +1,438 @@
+#include "platform/registry.h"
+
+#include "platform/security.h"
+#include "platform/text_win.h"
+
+namespace {
+
+// Longest key or value name the registry allows, plus room.
+constexpr DWORD kNameCapacity = 16400;
+
+struct PredefinedRoot {
+    RegistryRoot root;
+    HKEY key;
+};
+const PredefinedRoot kPredefinedRoots[] = {
+    {RegistryRoot::LocalMachine, HKEY_LOCAL_MACHINE}, {RegistryRoot::CurrentUser, HKEY_CURRENT_USER},
+    {RegistryRoot::ClassesRoot, HKEY_CLASSES_ROOT},   {RegistryRoot::Users, HKEY_USERS},
+    {RegistryRoot::CurrentConfig, HKEY_CURRENT_CONFIG},
+};
+
+// The open's status; ERROR_BAD_PATHNAME for an unknown root.
+LONG OpenKeyStatus(const wchar_t* keyPath, DWORD access, HKEY* key)
+{
+    *key = nullptr;
+    WString subkey(keyPath);
+    DWORD view = 0;
+    HKEY root = ParseKeyPath(subkey, &view);
+    if (root == nullptr)
+        return ERROR_BAD_PATHNAME;
+    if (access == kCreateKeyAccess)
+        return RegCreateKeyExW(root, subkey.Text(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE | view,
+                               nullptr, key, nullptr);
+    return RegOpenKeyExW(root, subkey.Text(), 0, access | view, key);
+}
+
+// The path without trailing backslashes, so its last component is a key.
+WString TrimmedPath(const wchar_t* keyPath)
+{
+    WString path(keyPath);
+    TrimTrailingBackslashes(path);
+    return path;
+}
+
+DWORD SubkeyCount(HKEY key)
+{
+    DWORD count = 0;
+    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, nullptr) != ERROR_SUCCESS)
+        return 0;
+    return count;
+}
+
+// The registry hands back a key's name into `name`; false at the end or on failure.
+bool EnumSubkey(HKEY key, DWORD index, WString& name)
+{
+    wchar_t* buffer = name.GetBuffer(kNameCapacity);
+    if (buffer == nullptr)
+        return false;
+    DWORD length = kNameCapacity;
+    if (RegEnumKeyExW(key, index, buffer, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        return false;
+    buffer[length] = L'\0';
+    return true;
+}
+
+// With `textForm` multi-strings are turned into their line-feed text;
+// without, every value keeps the bytes the registry holds.
+bool ReadValue(HKEY key, const wchar_t* name, RegValue& value, bool textForm)
+{
+    auto fail = [&value] {
+        value.type = 0xFFFFFFFF;
+        value.size = 0;
+        if (value.capacity >= 2)
+            value.data.Get()[0] = value.data.Get()[1] = 0;
+        return false;
+    };
+    if (key == nullptr)
+        return fail();
+    // Asked twice at most: the value may grow between the size and the read.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        DWORD type = 0;
+        DWORD size = 0;
+        if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+            return fail();
+        value.type = type;
+        value.size = size;
+        if (size == 0)
+            return true;
+        if (size > 0xFFFFFFFF - 4)
+            return fail();
+        if (value.capacity < size + 4) {
+            value.data.Reset(static_cast<BYTE*>(std::malloc(size + 4)));
+            value.capacity = value.data ? size + 4 : 0;
+            if (!value.data)
+                return fail();
+        }
+        DWORD read = size;
+        LONG status = RegQueryValueExW(key, name, nullptr, &type, value.data.Get(), &read);
+        if (status == ERROR_MORE_DATA)
+            continue;
+        if (status != ERROR_SUCCESS)
+            return fail();
+        value.type = type;
+        value.size = read;
+        memset(value.data.Get() + read, 0, 4);
+        if (textForm && type == REG_MULTI_SZ && read >= 5)
+            MultiStringToText(reinterpret_cast<wchar_t*>(value.data.Get()), read / 2);
+        return true;
+    }
+    return fail();
+}
+
+struct CopyScratch {
+    RegValue value;
+    WString name;
+};
+
+uint32_t CopyKeyTreeWith(const wchar_t* source, const wchar_t* destination, CopyScratch& scratch)
+{
+    RegKey from;
+    RegKey to;
+    if (!from.Open(source, KEY_READ) || !to.Open(destination, kCreateKeyAccess))
+        return 0;
+
+    uint32_t count = 0;
+    for (DWORD index = 0;; ++index) {
+        if (index % 5 == 0)
+            PumpPendingMessages();
+        wchar_t* name = scratch.name.GetBuffer(kNameCapacity);
+        if (name == nullptr)
+            break;
+        // Name and data in one call while the buffer suffices; a larger value
+        // is read by name into a grown buffer. Bytes as stored: the text form
+        // of a multi-string would lose empty items.
+        DWORD length = kNameCapacity;
+        DWORD type = 0;
+        DWORD size = scratch.value.capacity > 4 ? scratch.value.capacity - 4 : 0;
+        const bool buffered = static_cast<bool>(scratch.value.data);
+        LONG status = RegEnumValueW(from.Get(), index, name, &length, nullptr, &type, scratch.value.data.Get(),
+                                    buffered ? &size : nullptr);
+        if (status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && !buffered)) {
+            length = kNameCapacity;
+            status = RegEnumValueW(from.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+            if (status != ERROR_SUCCESS)
+                break;
+            name[length] = L'\0';
+            if (!ReadValue(from.Get(), name, scratch.value, false))
+                continue;
+        } else if (status != ERROR_SUCCESS) {
+            break;
+        } else {
+            name[length] = L'\0';
+            scratch.value.type = type;
+            scratch.value.size = size;
+        }
+        const BYTE* data = scratch.value.size == 0 ? nullptr : scratch.value.data.Get();
+        if (RegSetValueExW(to.Get(), name, 0, scratch.value.type, data, scratch.value.size) == ERROR_SUCCESS)
+            ++count;
+    }
+
+    for (DWORD index = 0;; ++index) {
+        if (index % 5 == 0)
+            PumpPendingMessages();
+        if (!EnumSubkey(from.Get(), index, scratch.name) || scratch.name.IsEmpty())
+            break;
+        WString childSource = JoinPath(source, scratch.name.Text());
+        WString childDestination = JoinPath(destination, scratch.name.Text());
+        count += CopyKeyTreeWith(childSource.Text(), childDestination.Text(), scratch);
+    }
+    return count + 1;
+}
+
+}  // namespace
+
+HKEY ParseKeyPath(WString& path, DWORD* viewFlags)
+{
+    uint32_t view = 0;
+    RegistryRoot root = ParseKeyPathRoot(path, viewFlags != nullptr ? &view : nullptr);
+    for (const PredefinedRoot& entry : kPredefinedRoots) {
+        if (entry.root == root) {
+            if (viewFlags != nullptr)
+                *viewFlags |= view;
+            return entry.key;
+        }
+    }
+    return nullptr;
+}
+
+HKEY OpenKey(const wchar_t* keyPath, DWORD access)
+{
+    HKEY key = nullptr;
+    return OpenKeyStatus(keyPath, access, &key) == ERROR_SUCCESS ? key : nullptr;
+}
+
+bool NamesRegistryRoot(const wchar_t* keyPath)
+{
+    WString subkey(keyPath);
+    DWORD view = 0;
+    if (ParseKeyPath(subkey, &view) == nullptr)
+        return false;
+    const wchar_t* p = subkey.Text();
+    while (*p == L'\\')
+        ++p;
+    return *p == L'\0';
+}
+
+bool KeyExists(const wchar_t* keyPath)
+{
+    HKEY key = nullptr;
+    LONG status = OpenKeyStatus(keyPath, KEY_QUERY_VALUE, &key);
+    UniqueRegKey opened(key);
+    return status != ERROR_FILE_NOT_FOUND && status != ERROR_BAD_PATHNAME;
+}
+
+const wchar_t* RegValue::Text() const
+{
+    return data ? reinterpret_cast<const wchar_t*>(data.Get()) : L"";
+}
+
+DWORD RegValue::Dword() const
+{
+    if (!data || size < sizeof(DWORD))
+        return 0;
+    DWORD value;
+    memcpy(&value, data.Get(), sizeof(value));
+    return value;
+}
+
+bool RegKey::Open(const wchar_t* keyPath, DWORD access)
+{
+    key_.Reset(OpenKey(keyPath, access));
+    return static_cast<bool>(key_);
+}
+
+bool RegKey::QueryValue(const wchar_t* name, RegValue& value)
+{
+    return ReadValue(key_.Get(), name, value, true);
+}
+
+bool RegKey::QueryString(const wchar_t* name, WString& text)
+{
+    if (name == nullptr)
+        name = L"";
+    text.Assign(L"");
+    DWORD type = 0;
+    DWORD size = 0;
+    if (!key_ || RegQueryValueExW(key_.Get(), name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+        return false;
+    if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ)
+        return false;
+    const uint32_t units = (size + 4) / 2;
+    // Zero-filled, so a value stored without its terminator still reads as one.
+    wchar_t* buffer = text.GetBuffer(units, nullptr, true);
+    if (buffer == nullptr)
+        return false;
+    DWORD read = units * 2;
+    if (RegQueryValueExW(key_.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &read) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ)) {
+        text.Assign(L"");
+        return false;
+    }
+    if (type == REG_MULTI_SZ && read / 2 >= 4)
+        MultiStringToText(buffer, read / 2);
+    text.Length();
+    return true;
+}
+
+bool RegKey::SetValue(const wchar_t* name, DWORD type, const void* data, DWORD size)
+{
+    if (!key_)
+        return false;
+    if (data != nullptr && size == 0) {
+        const auto* text = static_cast<const wchar_t*>(data);
+        switch (type) {
+        case REG_DWORD:
+        case REG_DWORD_BIG_ENDIAN: size = 4; break;
+        case REG_QWORD: size = 8; break;
+        case REG_SZ:
+        case REG_EXPAND_SZ:
+        case REG_LINK: size = (TextLength(text) + 1) * 2; break;
+        case REG_MULTI_SZ: size = TextLength(text) * 2 + 4; break;
+        default: break;
+        }
+    }
+    if (type == REG_MULTI_SZ && size >= 3) {
+        std::vector<wchar_t> units = TextToMultiString(static_cast<const wchar_t*>(data), size / 2);
+        return RegSetValueExW(key_.Get(), name, 0, type, reinterpret_cast<const BYTE*>(units.data()),
+                              static_cast<DWORD>(units.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
+    }
+    return RegSetValueExW(key_.Get(), name, 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
+}
+
+bool RegKey::WriteDword(const wchar_t* keyPath, const wchar_t* name, const DWORD* value)
+{
+    key_.Reset();
+    WString subkey(keyPath);
+    DWORD view = 0;
+    HKEY root = ParseKeyPath(subkey, &view);
+    if (root == nullptr)
+        return false;
+    if (RegCreateKeyExW(root, subkey.Text(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE | view, nullptr,
+                        key_.Put(), nullptr) != ERROR_SUCCESS)
+        return false;
+    if (name == nullptr)
+        return true;
+    return value != nullptr && SetValue(name, REG_DWORD, value, sizeof(DWORD));
+}
+
+bool RegKey::OpenResettingSecurity(const wchar_t* keyPath, DWORD access, int rounds)
+{
+    for (int round = 0; round < rounds; ++round) {
+        if (Open(keyPath, access))
+            return true;
+        ResetKeySecurity(keyPath);
+        if (Open(keyPath, access))
+            return true;
+    }
+    return false;
+}
+
+bool RegKey::ForceWriteDword(const wchar_t* keyPath, const wchar_t* name, const DWORD* value)
+{
+    if (WriteDword(keyPath, name, value))
+        return true;
+    if (name != nullptr && value == nullptr)
+        return false;
+
+    if (!KeyExists(keyPath)) {
+        WString parent = TrimmedPath(keyPath);
+        WString leaf;
+        uint32_t slash = parent.Find(L"\\", true, -1);
+        if (slash == 0)
+            return false;
+        leaf.Assign(parent.Text() + slash);
+        parent.RemoveLastComponent();
+        if (!OpenResettingSecurity(parent.Text(), KEY_WRITE, 2))
+            return false;
+        HKEY created = nullptr;
+        LONG status = RegCreateKeyW(key_.Get(), leaf.Text(), &created);
+        key_.Reset(status == ERROR_SUCCESS ? created : nullptr);
+        if (!key_)
+            return false;
+    } else if (!OpenResettingSecurity(keyPath, KEY_WRITE, 2)) {
+        return false;
+    }
+    return name == nullptr || SetValue(name, REG_DWORD, value, sizeof(DWORD));
+}
+
+bool RegKey::DeleteTree(const wchar_t* keyPath)
+{
+    key_.Reset();
+    if (NamesRegistryRoot(keyPath))
+        return false;
+    WString path = TrimmedPath(keyPath);
+
+    if (Open(path.Text(), KEY_READ)) {
+        WString name;
+        // From the highest index down, so the remaining indices stay valid.
+        for (DWORD index = SubkeyCount(key_.Get()); index-- > 0;) {
+            if (!EnumSubkey(key_.Get(), index, name) || name.IsEmpty())
+                continue;
+            WString child = JoinPath(path.Text(), name.Text());
+            RegKey(nullptr).DeleteTree(child.Text());
+        }
+        key_.Reset();
+    }
+
+    uint32_t slash = path.Find(L"\\", true, -1);
+    if (slash == 0)
+        return false;
+    WString leaf(path.Text() + slash);
+    path.RemoveLastComponent();
+    if (!Open(path.Text(), KEY_READ))
+        return false;
+    return RegDeleteKeyW(key_.Get(), leaf.Text()) == ERROR_SUCCESS;
+}
+
+bool RegKey::DeleteValueOrTree(const wchar_t* keyPath, const wchar_t* name)
+{
+    if (name == nullptr) {
+        RegKey own;
+        return own.DeleteTree(keyPath);
+    }
+    if (!Open(keyPath, KEY_SET_VALUE))
+        return false;
+    return RegDeleteValueW(key_.Get(), name) == ERROR_SUCCESS;
+}
+
+bool RegKey::ForceDelete(const wchar_t* keyPath, const wchar_t* name)
+{
+    if (name != nullptr) {
+        if (DeleteValueOrTree(keyPath, name))
+            return true;
+        OpenResettingSecurity(keyPath, KEY_ALL_ACCESS, 1);
+        return DeleteValueOrTree(keyPath, name);
+    }
+
+    if (NamesRegistryRoot(keyPath))
+        return false;
+    if (DeleteTree(keyPath))
+        return true;
+    if (!OpenResettingSecurity(keyPath, KEY_ALL_ACCESS, 1))
+        return false;
+    WString path = TrimmedPath(keyPath);
+    WString child;
+    for (DWORD index = SubkeyCount(key_.Get()); index-- > 0;) {
+        if (!EnumSubkey(key_.Get(), index, child) || child.IsEmpty())
+            continue;
+        WString childPath = JoinPath(path.Text(), child.Text());
+        RegKey().ForceDelete(childPath.Text(), nullptr);
+    }
+    return DeleteTree(path.Text());
+}
+
+uint32_t CopyKeyTree(const wchar_t* source, const wchar_t* destination)
+{
+    if (source == nullptr || destination == nullptr || EqualsNoCase(source, destination))
+        return 0;
+    CopyScratch scratch;
+    return CopyKeyTreeWith(source, destination, scratch);
+}
+
+bool ToSecurityObjectName(WString& keyPath)
+{
+    return ToSecurityObjectName(keyPath, IsWow64(GetCurrentProcess()));
+}
+
+bool IsWow64(HANDLE process)
+{
+    using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
+    UniqueLibrary kernel32(LoadLibraryW(L"Kernel32.dll"));
+    if (!kernel32)
+        return false;
+    auto isWow64Process = reinterpret_cast<IsWow64ProcessFunction>(
+        reinterpret_cast<void*>(GetProcAddress(kernel32.Get(), "IsWow64Process")));
+    BOOL wow64 = FALSE;
+    return isWow64Process != nullptr && isWow64Process(process, &wow64) && wow64;
+}

@@ -1,0 +1,105 @@
+// SIDs, DACLs and privileges: building DACLs from allowed ACEs in canonical
+// order, merging ACLs, applying a DACL and owner to a file, folder or
+// registry key, the fixed permission recipes, and the process's privileges.
+#pragma once
+
+#include <windows.h>
+#include <aclapi.h>
+
+#include <cstdint>
+
+#include "platform/handles.h"
+
+// One ACE as ReadAce finds it inside its ACL (pointers borrow from the ACL).
+struct AceInfo {
+    bool allowed = false;
+    bool inheritanceMarked = false;   // any of NO_PROPAGATE_INHERIT, INHERIT_ONLY, INHERITED
+    DWORD size = 0;                   // what AddAce needs to copy it
+    void* ace = nullptr;
+    PSID sid = nullptr;
+    DWORD revision = 0;
+};
+
+// Filter bits of MergeAcl.
+inline constexpr DWORD kMergeSkipKnownSids = 1;
+inline constexpr DWORD kMergeOnlyInherited = 2;
+inline constexpr DWORD kMergeOnlyExplicit = 4;
+inline constexpr DWORD kMergeOnlyAllowed = 8;
+inline constexpr DWORD kMergeOnlyDenied = 16;
+
+// Flag bits of ApplySecurity.
+inline constexpr DWORD kApplyTree = 1;
+inline constexpr DWORD kApplyUnprotected = 2;
+inline constexpr DWORD kApplyProtected = 4;
+inline constexpr DWORD kApplyOwnerOnly = 8;
+inline constexpr DWORD kApplyKeepExplicit = 16;
+
+// Flag bits of CopySecurity; the rest go to ApplySecurity.
+inline constexpr DWORD kCopyDacl = 0x400;
+inline constexpr DWORD kCopyOwner = 0x800;
+
+// The size of every ACL the recipes build.
+inline constexpr DWORD kAclBufferSize = 2048;
+
+// A SID string ("S-1-...", prefix case-sensitive) is converted, anything else
+// looked up as an account name on this machine. The SID is the caller's (in
+// `sid`); false, with `sid` empty, when there is none. A lookup that fails
+// after reporting a size leaves a zero-filled block, which is no valid SID.
+bool SidFromName(LocalSid& sid, const wchar_t* nameOrSid);
+
+// A well-known SID in its own LocalAlloc'd block.
+bool WellKnownSid(LocalSid& sid, WELL_KNOWN_SID_TYPE type);
+
+// An empty ACL of kAclBufferSize bytes.
+bool NewAcl(LocalAcl& acl);
+
+// Adds an allowed ACE in canonical order: explicit ACEs right behind the last
+// explicit one, inheritance-marked ones at the end. False for an invalid SID.
+bool AddAllowedAce(PACL* acl, PSID sid, DWORD mask, DWORD aceFlags);
+
+// True when the ACE exists and is of an allowed or denied type; an invalid or
+// out-of-bounds SID still gives true, with `sid` null and the size at its base.
+bool ReadAce(PACL acl, DWORD index, AceInfo& info);
+
+// Adds the source's ACEs that pass the filter, each at its canonical place;
+// returns how many were added.
+DWORD MergeAcl(PACL* destination, PACL source, DWORD filter);
+
+// What ApplySecurity asks of the platform for a set of flags.
+struct SecurityCall {
+    SECURITY_INFORMATION information = 0;
+    bool tree = false;           // TreeResetNamedSecurityInfoW instead of SetNamedSecurityInfoW
+    bool keepExplicit = false;
+    bool ownerRetry = false;     // take ownership first when refused
+};
+// `canBeTree`: the object is a registry key or a directory.
+SecurityCall PlanSecurityCall(DWORD flags, bool hasOwner, bool canBeTree);
+
+// Sets the DACL (and owner, when given) of a file object or a registry key
+// given by key path. True on success.
+bool ApplySecurity(PACL* dacl, const wchar_t* objectName, SE_OBJECT_TYPE type, DWORD flags, PSID owner);
+
+// The fixed DACLs. None of them lets ordinary users change anything.
+enum class SecurityRecipe {
+    Folder,          // one folder or file: administrators, SYSTEM and the account
+    Tree,            // a folder and all below it; users may read and run
+    Key,             // a registry key and its subkeys; everyone may read
+    TakeOver,        // what deletion needs: SYSTEM and administrators, inheritable
+    TakeOverFile,    // the same for a single file, not inheritable
+};
+// Builds `recipe` for a system of `version` (GetOsVersionNumber's form);
+// `account` is only used by Folder. False when the key recipe misses a SID or
+// an ACE could not be added.
+bool BuildRecipeDacl(SecurityRecipe recipe, double version, PSID account, LocalAcl& dacl);
+
+bool ResetFolderSecurity(const wchar_t* path, PSID account);
+bool ResetTreeSecurity(const wchar_t* path);
+// A key path (not a root); true when the tree application succeeded.
+bool ResetKeySecurity(const wchar_t* keyPath);
+
+// Copies owner (kCopyOwner) and DACL of one file object onto another.
+bool CopySecurity(const wchar_t* source, const wchar_t* destination, DWORD flags);
+
+// Enables the backup, restore, ownership and other privileges the program
+// needs, where the token holds them. True when the adjustment was made.
+bool EnablePrivileges();

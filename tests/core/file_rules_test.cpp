@@ -1,0 +1,80 @@
+#include "platform/file_rules.h"
+
+#include <gtest/gtest.h>
+
+TEST(PassesDirectoryFilter, SkipBitsAndDotEntries)
+{
+    constexpr uint32_t file = 0x20, dir = kAttributeDirectory, link = kAttributeDirectory | kAttributeReparsePoint;
+    constexpr uint32_t fileLink = 0x20 | kAttributeReparsePoint;
+    struct Case {
+        const wchar_t* name;
+        uint32_t attributes, filter;
+        bool passes;
+    } const cases[] = {
+        {L"a.txt", file, 0, true},       {L"sub", dir, 0, true},          {L"link", link, 0, true},
+        {L".", dir, 0, false},           {L"..", dir, 0, false},          {L"...", dir, 0, true},
+        {L".profile", file, 0, true},    {L"", file, 0, false},
+        {L"link", link, kSkipReparsePoints, false},
+        {L"flink", fileLink, kSkipReparsePoints, false},
+        {L"sub", dir, kSkipReparsePoints, true},
+        {L"sub", dir, kOnlyFiles, false},    {L"a.txt", file, kOnlyFiles, true},
+        {L"link", link, kOnlyFiles, false},  {L"flink", fileLink, kOnlyFiles, true},
+        {L"sub", dir, kOnlyDirectories, true}, {L"a.txt", file, kOnlyDirectories, false},
+        {L"link", link, kOnlyDirectories | kSkipReparsePoints, false},
+        {L"link", link, kOnlyDirectories, true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.passes, PassesDirectoryFilter(c.name, c.attributes, c.filter))
+            << "attributes 0x" << std::hex << c.attributes << " filter " << c.filter;
+}
+
+// The attribute sets a directory link (junction or symbolic link) carries on
+// Windows; the decision must not depend on anything else of the entry.
+TEST(ClassifyForDeletion, LinksAreNeverEntered)
+{
+    struct Case {
+        uint32_t attributes;
+        EntryKind kind;
+    } const cases[] = {
+        {kAttributeDirectory, EntryKind::Directory},
+        {kAttributeDirectory | kAttributeHidden | kAttributeSystem, EntryKind::Directory},
+        {kAttributeDirectory | kAttributeReparsePoint, EntryKind::Link},
+        {kAttributeDirectory | kAttributeReparsePoint | kAttributeHidden | kAttributeSystem, EntryKind::Link},
+        {kInvalidAttributes, EntryKind::Link},
+        {0x20, EntryKind::File},
+        {kAttributeNormal, EntryKind::File},
+        {0x20 | kAttributeReparsePoint, EntryKind::File},   // a file link is deleted like a file
+        {kAttributeReadOnly, EntryKind::File},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.kind, ClassifyForDeletion(c.attributes)) << "attributes 0x" << std::hex << c.attributes;
+}
+
+TEST(AttributesAfterClearing, TakesOffOnlyWhatBlocksDeletion)
+{
+    struct Case {
+        uint32_t attributes, after;
+    } const cases[] = {
+        {kAttributeReadOnly, kAttributeNormal},
+        {kAttributeHidden | kAttributeDirectory, kAttributeDirectory},
+        {kAttributeSystem | kAttributeHidden | 0x20, 0x20},
+        {kAttributeReadOnly | kAttributeReparsePoint | kAttributeDirectory, kAttributeReparsePoint | kAttributeDirectory},
+        {0x20, kInvalidAttributes},
+        {kAttributeDirectory, kInvalidAttributes},
+        {kInvalidAttributes, kInvalidAttributes},   // unreadable attributes are not "all set"
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.after, AttributesAfterClearing(c.attributes)) << "attributes 0x" << std::hex << c.attributes;
+}
+
+TEST(IsWildcardMask, StarOrQuestionMark)
+{
+    struct Case {
+        const wchar_t* component;
+        bool wildcard;
+    } const cases[] = {
+        {L"*", true}, {L"*.tmp", true}, {L"file?.txt", true}, {L"file.txt", false}, {L"", false}, {nullptr, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.wildcard, IsWildcardMask(c.component));
+}

@@ -1,0 +1,449 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <sddl.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/registry.h"
+#include "platform/security.h"
+#include "test_support.h"
+
+namespace {
+
+// A key of each test's own: the tests run in parallel processes.
+std::wstring ScratchSubkey()
+{
+    const char* name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    return L"Software\\Vantrell Tests\\registry " + std::wstring(name, name + strlen(name));
+}
+
+// Gives administrators the whole tree back, so that keys a test locked (or a
+// failed run left locked) can be wiped.
+void Unlock(const std::wstring& subkey)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;CI;KA;;;BA)", SDDL_REVISION_1, &descriptor,
+                                                              nullptr))
+        return;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, subkey.c_str(), 0, WRITE_DAC, &key) == ERROR_SUCCESS) {
+        RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
+        RegCloseKey(key);
+    }
+    LocalFree(descriptor);
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, subkey.c_str(), 0, KEY_ENUMERATE_SUB_KEYS, &key) != ERROR_SUCCESS)
+        return;
+    wchar_t name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = 256;
+        if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        Unlock(subkey + L"\\" + name);
+    }
+    RegCloseKey(key);
+}
+
+// Each group starts from an empty scratch key of its own, wiped by the
+// platform's own calls rather than by the code under test.
+class ScratchKey : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        scratch_ = ScratchSubkey();
+        scratchPath_ = L"HKCU\\" + scratch_;
+        Unlock(scratch_.c_str());
+        RegDeleteTreeW(HKEY_CURRENT_USER, scratch_.c_str());
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, scratch_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                                 raw_.Put(), nullptr));
+    }
+    void TearDown() override
+    {
+        raw_.Reset();
+        Unlock(scratch_.c_str());
+        RegDeleteTreeW(HKEY_CURRENT_USER, scratch_.c_str());
+    }
+    std::wstring Path(const wchar_t* below) const { return scratchPath_ + L"\\" + below; }
+    std::wstring Sub(const wchar_t* below) const { return scratch_ + L"\\" + below; }
+    void Create(const wchar_t* below)
+    {
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, Sub(below).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                                 nullptr, &key, nullptr));
+        RegCloseKey(key);
+    }
+    bool Exists(const wchar_t* below)
+    {
+        HKEY key = nullptr;
+        LONG status = RegOpenKeyExW(HKEY_CURRENT_USER, Sub(below).c_str(), 0, KEY_READ, &key);
+        if (status == ERROR_SUCCESS)
+            RegCloseKey(key);
+        return status != ERROR_FILE_NOT_FOUND;
+    }
+    // The raw bytes of a value, read past any conversion of ours.
+    std::vector<BYTE> Raw(const wchar_t* below, const wchar_t* name, DWORD* type = nullptr)
+    {
+        DWORD size = 0;
+        DWORD t = 0;
+        if (RegGetValueW(HKEY_CURRENT_USER, Sub(below).c_str(), name, RRF_RT_ANY | RRF_NOEXPAND, &t, nullptr, &size) !=
+            ERROR_SUCCESS)
+            return {};
+        std::vector<BYTE> bytes(size);
+        RegGetValueW(HKEY_CURRENT_USER, Sub(below).c_str(), name, RRF_RT_ANY | RRF_NOEXPAND, &t, bytes.data(), &size);
+        bytes.resize(size);
+        if (type != nullptr)
+            *type = t;
+        return bytes;
+    }
+    // A DACL on the key that refuses administrators (and everyone) the given rights.
+    void Deny(const wchar_t* below, DWORD rights)
+    {
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, Sub(below).c_str(), 0, WRITE_DAC, &key));
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        wchar_t text[128];
+        swprintf(text, 128, L"D:P(D;CI;0x%lx;;;WD)(D;CI;0x%lx;;;BA)(A;CI;KA;;;BA)", rights, rights);
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(text, SDDL_REVISION_1, &descriptor, nullptr));
+        LONG status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
+        LocalFree(descriptor);
+        RegCloseKey(key);
+        ASSERT_EQ(ERROR_SUCCESS, status);
+    }
+
+    // The key's owner and DACL as SDDL, for checks and failure messages.
+    std::wstring Sddl(const wchar_t* below) const
+    {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, Sub(below).c_str(), 0, READ_CONTROL, &key) != ERROR_SUCCESS)
+            return L"(cannot open)";
+        DWORD size = 0;
+        RegGetKeySecurity(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, &size);
+        std::vector<BYTE> descriptor(size);
+        std::wstring result = L"(unreadable)";
+        if (RegGetKeySecurity(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor.data(),
+                              &size) == ERROR_SUCCESS) {
+            LPWSTR text = nullptr;
+            if (ConvertSecurityDescriptorToStringSecurityDescriptorW(
+                    descriptor.data(), SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text,
+                    nullptr)) {
+                result = text;
+                LocalFree(text);
+            }
+        }
+        RegCloseKey(key);
+        return result;
+    }
+
+    std::wstring scratch_;
+    std::wstring scratchPath_;
+    UniqueRegKey raw_;
+};
+
+std::vector<BYTE> Bytes(std::initializer_list<wchar_t> units)
+{
+    std::vector<BYTE> bytes;
+    for (wchar_t unit : units) {
+        bytes.push_back(static_cast<BYTE>(unit & 0xFF));
+        bytes.push_back(static_cast<BYTE>(unit >> 8));
+    }
+    return bytes;
+}
+
+}  // namespace
+
+TEST(ParseKeyPath, MapsRootsToPredefinedKeysWithTheirView)
+{
+    struct Case {
+        const wchar_t* path;
+        HKEY root;
+        DWORD view;
+        const wchar_t* subkey;
+    } const cases[] = {
+        {L"HKLM", HKEY_LOCAL_MACHINE, 0, L""},
+        {L"HKLM64\\SOFTWARE\\X", HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, L"SOFTWARE\\X"},
+        {L"hkey_users32\\S-1-5-18", HKEY_USERS, KEY_WOW64_32KEY, L"S-1-5-18"},
+        {L"HKCU\\Software", HKEY_CURRENT_USER, 0, L"Software"},
+        {L"HKCR\\.txt", HKEY_CLASSES_ROOT, 0, L".txt"},
+        {L"HKCC\\System", HKEY_CURRENT_CONFIG, 0, L"System"},
+        {L"MACHINE\\SOFTWARE", nullptr, 0, L"MACHINE\\SOFTWARE"},
+    };
+    for (const Case& c : cases) {
+        WString path(c.path);
+        DWORD view = 0;
+        EXPECT_EQ(c.root, ParseKeyPath(path, &view)) << Show(c.path);
+        EXPECT_EQ(c.view, view) << Show(c.path);
+        EXPECT_STREQ(c.subkey, path.Text()) << Show(c.path);
+    }
+    WString unsuffixed(L"HKLM64\\SOFTWARE");
+    EXPECT_EQ(nullptr, ParseKeyPath(unsuffixed));
+}
+
+TEST(OpenKey, OpensRootsViewsAndRefusesUnknownRoots)
+{
+    struct Case {
+        const wchar_t* path;
+        bool opens;
+    } const cases[] = {
+        {L"HKLM", true},
+        {L"HKLM\\", true},
+        {L"HKLM64\\SOFTWARE", true},
+        {L"HKLM32\\SOFTWARE", true},
+        {L"hkey_users32\\.DEFAULT", true},
+        {L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft", true},
+        {L"MACHINE\\SOFTWARE", false},
+        {L"\\\\PC\\HKLM\\SOFTWARE", false},
+        {L"HKLM\\SOFTWARE\\Vantrell Tests\\does not exist", false},
+    };
+    for (const Case& c : cases) {
+        UniqueRegKey key(OpenKey(c.path, KEY_READ));
+        EXPECT_EQ(c.opens, static_cast<bool>(key)) << Show(c.path);
+    }
+}
+
+TEST_F(ScratchKey, OpenKeyCreatesWithTheCreateAccess)
+{
+    const std::wstring path = Path(L"made\\deeper");
+    EXPECT_EQ(nullptr, OpenKey(path.c_str(), KEY_READ));
+    UniqueRegKey created(OpenKey(path.c_str(), kCreateKeyAccess));
+    ASSERT_TRUE(created);
+    // The handle can both read and write.
+    DWORD one = 1;
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(created.Get(), L"v", 0, REG_DWORD, reinterpret_cast<BYTE*>(&one), 4));
+    EXPECT_TRUE(Exists(L"made\\deeper"));
+}
+
+TEST_F(ScratchKey, KeyExistsCountsARefusedKeyAsExisting)
+{
+    Create(L"present");
+    Create(L"locked");
+    Deny(L"locked", KEY_QUERY_VALUE | KEY_READ);
+    HKEY probe = nullptr;
+    LONG refused = RegOpenKeyExW(HKEY_CURRENT_USER, Sub(L"locked").c_str(), 0, KEY_QUERY_VALUE, &probe);
+    if (probe != nullptr)
+        RegCloseKey(probe);
+    ASSERT_EQ(ERROR_ACCESS_DENIED, refused) << "the key's DACL must refuse reading for this check";
+
+    EXPECT_TRUE(KeyExists(Path(L"present").c_str()));
+    EXPECT_TRUE(KeyExists(Path(L"locked").c_str()));
+    EXPECT_FALSE(KeyExists(Path(L"absent").c_str()));
+    EXPECT_FALSE(KeyExists(L"MACHINE\\SOFTWARE"));
+    EXPECT_TRUE(KeyExists(L"HKLM"));
+}
+
+TEST_F(ScratchKey, ValuesAreWrittenAndReadBackByType)
+{
+    RegKey key;
+    ASSERT_TRUE(key.Open(scratchPath_.c_str(), KEY_ALL_ACCESS));
+    const DWORD dword = 0x12345678;
+    const ULONGLONG qword = 0x1122334455667788ull;
+    struct Case {
+        const wchar_t* name;
+        DWORD type;
+        const void* data;
+        std::vector<BYTE> stored;   // what the registry holds afterwards
+    } const cases[] = {
+        {L"sz", REG_SZ, L"abc", Bytes({L'a', L'b', L'c', 0})},   // size 0 derives 8 bytes
+        {L"expand", REG_EXPAND_SZ, L"%WINDIR%", Bytes({L'%', L'W', L'I', L'N', L'D', L'I', L'R', L'%', 0})},
+        {L"multi", REG_MULTI_SZ, L"a\nb\nc", Bytes({L'a', 0, L'b', 0, L'c', 0, 0})},
+        {L"emptyMulti", REG_MULTI_SZ, L"", Bytes({0, 0})},
+        {L"trailing", REG_MULTI_SZ, L"a\n\n", Bytes({L'a', 0, 0})},
+        {L"dword", REG_DWORD, &dword, {0x78, 0x56, 0x34, 0x12}},
+        {L"qword", REG_QWORD, &qword, {0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11}},
+        {L"\u00e9t\u00e9 \u65e5\u672c", REG_SZ, L"\u00fcber", Bytes({0xfc, L'b', L'e', L'r', 0})},
+        {L"binary", REG_BINARY, L"ignored", {}},   // no rule for the size: written empty
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(key.SetValue(c.name, c.type, c.data, 0)) << Show(c.name);
+        DWORD type = 0;
+        EXPECT_EQ(c.stored, Raw(L"", c.name, &type)) << Show(c.name);
+        EXPECT_EQ(c.type, type) << Show(c.name);
+    }
+
+    RegValue value;
+    ASSERT_TRUE(key.QueryValue(L"multi", value));
+    EXPECT_EQ(static_cast<uint32_t>(REG_MULTI_SZ), value.type);
+    EXPECT_EQ(14u, value.size);
+    EXPECT_STREQ(L"a\nb\nc", value.Text());
+    EXPECT_GE(value.capacity, 18u);
+    ASSERT_TRUE(key.QueryValue(L"dword", value));
+    EXPECT_EQ(dword, value.Dword());
+    EXPECT_EQ(4u, value.size);
+    const uint32_t capacity = value.capacity;   // the buffer never shrinks
+    EXPECT_GE(capacity, 18u);
+    ASSERT_TRUE(key.QueryValue(L"binary", value));
+    EXPECT_EQ(0u, value.size);
+    EXPECT_EQ(static_cast<uint32_t>(REG_BINARY), value.type);
+    EXPECT_EQ(capacity, value.capacity);
+    EXPECT_FALSE(key.QueryValue(L"missing", value));
+    EXPECT_EQ(0xFFFFFFFFu, value.type);
+    EXPECT_EQ(0u, value.size);
+    EXPECT_STREQ(L"", value.Text());
+
+    struct StringCase {
+        const wchar_t* name;
+        bool ok;
+        const wchar_t* text;
+    } const strings[] = {
+        {L"sz", true, L"abc"},          {L"expand", true, L"%WINDIR%"}, {L"multi", true, L"a\nb\nc"},
+        {L"dword", false, L""},         {L"missing", false, L""},       {L"\u00e9t\u00e9 \u65e5\u672c", true, L"\u00fcber"},
+    };
+    for (const StringCase& c : strings) {
+        WString text(L"stale");
+        EXPECT_EQ(c.ok, key.QueryString(c.name, text)) << Show(c.name);
+        EXPECT_STREQ(c.text, text.Text()) << Show(c.name);
+    }
+    ASSERT_TRUE(key.SetValue(nullptr, REG_SZ, L"default", 0));
+    WString text;
+    EXPECT_TRUE(key.QueryString(nullptr, text));
+    EXPECT_STREQ(L"default", text.Text());
+
+    RegKey closed;
+    EXPECT_FALSE(closed.SetValue(L"x", REG_SZ, L"x", 0));
+    EXPECT_FALSE(closed.QueryString(L"sz", text));
+}
+
+TEST_F(ScratchKey, WriteDwordCreatesTheKeyAndForceWriteDwordGetsPastARefusal)
+{
+    RegKey key;
+    const DWORD seven = 7;
+    EXPECT_TRUE(key.WriteDword(Path(L"new\\only").c_str(), nullptr, nullptr));
+    EXPECT_TRUE(Exists(L"new\\only"));
+    EXPECT_TRUE(key.WriteDword(Path(L"new").c_str(), L"seven", &seven));
+    EXPECT_EQ(std::vector<BYTE>({7, 0, 0, 0}), Raw(L"new", L"seven"));
+    EXPECT_FALSE(key.WriteDword(L"MACHINE\\X", L"seven", &seven));
+
+    Create(L"locked");
+    Deny(L"locked", KEY_SET_VALUE | KEY_CREATE_SUB_KEY);
+    ASSERT_FALSE(key.WriteDword(Path(L"locked").c_str(), L"v", &seven)) << "the key must refuse writing";
+    EXPECT_TRUE(key.ForceWriteDword(Path(L"locked").c_str(), L"v", &seven));
+    EXPECT_EQ(std::vector<BYTE>({7, 0, 0, 0}), Raw(L"locked", L"v"));
+    // The reset is the key recipe, owned by Administrators.
+    EXPECT_EQ(L"O:BAD:(A;CI;GA;;;BA)(A;CI;GA;;;SY)(A;CI;GR;;;WD)(A;CI;GR;;;BU)(A;CI;GR;;;RC)"
+              L"(A;CI;GA;;;S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464)",
+              Sddl(L"locked"));
+    // Wine does not refuse creating a subkey below a parent whose DACL denies
+    // it, so the reset of a parent is not reached here.
+}
+
+TEST_F(ScratchKey, DeletionsOfTreesValuesAndRefusedKeys)
+{
+    for (const wchar_t* below : {L"tree\\a\\x", L"tree\\a\\y", L"tree\\b", L"tree\\c\\d\\e\\f"})
+        Create(below);
+    RegKey key;
+    EXPECT_TRUE(key.DeleteTree(Path(L"tree\\").c_str()));   // a trailing backslash names the same key
+    EXPECT_FALSE(Exists(L"tree"));
+    EXPECT_FALSE(key.DeleteTree(Path(L"tree").c_str()));
+
+    Create(L"values");
+    RegKey writer;
+    ASSERT_TRUE(writer.Open(Path(L"values").c_str(), KEY_SET_VALUE));
+    ASSERT_TRUE(writer.SetValue(L"gone", REG_SZ, L"x", 0));
+    ASSERT_TRUE(writer.SetValue(L"kept", REG_SZ, L"x", 0));
+    EXPECT_TRUE(key.DeleteValueOrTree(Path(L"values").c_str(), L"gone"));
+    EXPECT_TRUE(Raw(L"values", L"gone").empty());
+    EXPECT_FALSE(Raw(L"values", L"kept").empty());
+    EXPECT_FALSE(key.DeleteValueOrTree(Path(L"values").c_str(), L"gone"));
+    EXPECT_TRUE(key.DeleteValueOrTree(Path(L"values").c_str(), nullptr));
+    EXPECT_FALSE(Exists(L"values"));
+
+    // A root is never deleted as a whole.
+    for (const wchar_t* root : {L"HKCU", L"HKCU\\", L"HKEY_CURRENT_USER64"}) {
+        EXPECT_FALSE(key.DeleteTree(root)) << Show(root);
+        EXPECT_FALSE(key.ForceDelete(root, nullptr)) << Show(root);
+    }
+    EXPECT_TRUE(Exists(L""));
+
+    // Wine does not check DELETE on a key, but never deletes a key that still
+    // has subkeys: a key that cannot be listed cannot be emptied or deleted.
+    Create(L"locked\\inner\\deepest");
+    Deny(L"locked", KEY_ENUMERATE_SUB_KEYS);
+    ASSERT_FALSE(key.DeleteTree(Path(L"locked").c_str())) << "the key must refuse deletion";
+    EXPECT_TRUE(Exists(L"locked\\inner"));
+    EXPECT_TRUE(key.ForceDelete(Path(L"locked").c_str(), nullptr));
+    EXPECT_FALSE(Exists(L"locked"));
+
+    Create(L"lockedValues");
+    ASSERT_TRUE(writer.Open(Path(L"lockedValues").c_str(), KEY_SET_VALUE));
+    ASSERT_TRUE(writer.SetValue(L"v", REG_SZ, L"x", 0));
+    writer.Close();
+    Deny(L"lockedValues", KEY_SET_VALUE);
+    ASSERT_FALSE(key.DeleteValueOrTree(Path(L"lockedValues").c_str(), L"v"));
+    EXPECT_TRUE(key.ForceDelete(Path(L"lockedValues").c_str(), L"v"));
+    EXPECT_TRUE(Raw(L"lockedValues", L"v").empty());
+}
+
+TEST_F(ScratchKey, CopyKeyTreeCountsKeysAndValues)
+{
+    RegKey writer;
+    ASSERT_TRUE(writer.Open(Path(L"source").c_str(), kCreateKeyAccess));
+    ASSERT_TRUE(writer.SetValue(L"one", REG_SZ, L"1", 0));
+    // Empty items survive the copy byte for byte.
+    const std::vector<BYTE> multi = Bytes({L'a', 0, 0, L'b', 0, 0});
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(writer.Get(), L"multi", 0, REG_MULTI_SZ, multi.data(),
+                                            static_cast<DWORD>(multi.size())));
+    ASSERT_TRUE(writer.Open(Path(L"source\\\u00e9l\u00e8ve").c_str(), kCreateKeyAccess));
+    ASSERT_TRUE(writer.SetValue(L"", REG_BINARY, nullptr, 0));
+    writer.Close();
+
+    EXPECT_EQ(5u, CopyKeyTree(Path(L"source").c_str(), Path(L"copy").c_str()));
+    EXPECT_EQ(Bytes({L'1', 0}), Raw(L"copy", L"one"));
+    EXPECT_EQ(multi, Raw(L"copy", L"multi"));
+    DWORD type = 0;
+    EXPECT_TRUE(Raw(L"copy\\\u00e9l\u00e8ve", L"", &type).empty());
+    EXPECT_EQ(static_cast<DWORD>(REG_BINARY), type);
+
+    // Copying again reuses the keys and counts them again.
+    EXPECT_EQ(5u, CopyKeyTree(Path(L"source").c_str(), Path(L"copy").c_str()));
+    EXPECT_EQ(0u, CopyKeyTree(Path(L"source").c_str(), Path(L"SOURCE").c_str()));
+    EXPECT_EQ(0u, CopyKeyTree(Path(L"absent").c_str(), Path(L"copy2").c_str()));
+    EXPECT_FALSE(Exists(L"copy2"));
+}
+
+// Wine saves and loads hives only with the backup and restore privileges,
+// which EnablePrivileges turns on.
+TEST_F(ScratchKey, HiveSavedLoadedAndCopiedByKeyPath)
+{
+    ASSERT_TRUE(EnablePrivileges());
+    RegKey writer;
+    ASSERT_TRUE(writer.Open(Path(L"hive\\Software").c_str(), kCreateKeyAccess));
+    ASSERT_TRUE(writer.SetValue(L"name", REG_SZ, L"bob", 0));
+    writer.Close();
+
+    const std::wstring file = TestFolder(L"registry-hive") + L"\\hive.dat";
+    DeleteFileW(file.c_str());
+    UniqueRegKey hive(OpenKey(Path(L"hive").c_str(), KEY_READ));
+    ASSERT_TRUE(hive);
+    ASSERT_EQ(ERROR_SUCCESS, RegSaveKeyW(hive.Get(), file.c_str(), nullptr));
+    hive.Reset();
+
+    constexpr wchar_t kMount[] = L"Vantrell Test Hive";
+    RegUnLoadKeyW(HKEY_USERS, kMount);
+    ASSERT_EQ(ERROR_SUCCESS, RegLoadKeyW(HKEY_USERS, kMount, file.c_str()));
+    {
+        RegKey loaded;
+        ASSERT_TRUE(loaded.Open(L"HKU\\Vantrell Test Hive\\Software", KEY_READ));
+        WString name;
+        EXPECT_TRUE(loaded.QueryString(L"name", name));
+        EXPECT_STREQ(L"bob", name.Text());
+        EXPECT_EQ(3u, CopyKeyTree(L"HKU\\Vantrell Test Hive", Path(L"fromHive").c_str()));
+    }
+    EXPECT_EQ(ERROR_SUCCESS, RegUnLoadKeyW(HKEY_USERS, kMount));
+    EXPECT_EQ(Bytes({L'b', L'o', L'b', 0}), Raw(L"fromHive\\Software", L"name"));
+    DeleteFileW(file.c_str());
+}
+
+TEST(ToSecurityObjectName, UsesThisProcesssView)
+{
+    // The test program is 64-bit: no WOW64, so the 64-bit roots are nameable.
+    EXPECT_FALSE(IsWow64(GetCurrentProcess()));
+    WString path(L"HKLM64\\SOFTWARE");
+    EXPECT_TRUE(ToSecurityObjectName(path));
+    EXPECT_STREQ(L"MACHINE\\SOFTWARE", path.Text());
+    path.Assign(L"HKLM32\\SOFTWARE\\X");
+    EXPECT_TRUE(ToSecurityObjectName(path));
+    EXPECT_STREQ(L"MACHINE\\SOFTWARE\\WOW6432Node\\X", path.Text());
+    path.Assign(L"HKCC\\X");
+    EXPECT_FALSE(ToSecurityObjectName(path));
+}

@@ -1,0 +1,33 @@
+// Helpers shared by the tests of the platform foundation.
+#pragma once
+
+#include <windows.h>
+
+#include <filesystem>
+#include <string>
+
+// UTF-8 for failure messages.
+inline std::string Show(const wchar_t* text)
+{
+    if (text == nullptr)
+        return "(null)";
+    int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string shown(size > 0 ? size - 1 : 0, '\0');
+    if (size > 1)
+        WideCharToMultiByte(CP_UTF8, 0, text, -1, shown.data(), size, nullptr, nullptr);
+    return "\"" + shown + "\"";
+}
+inline std::string Show(const std::wstring& text) { return Show(text.c_str()); }
+
+// An empty folder of the test group's own below the temporary folder,
+// emptied by the standard library rather than by the code under test.
+inline std::wstring TestFolder(const wchar_t* group)
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::filesystem::path folder = std::filesystem::path(temp) / L"vantrell-tests" / group;
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+    std::filesystem::create_directories(folder, ignored);
+    return folder.wstring();
+}
