@@ -433,13 +433,16 @@ int RunMainWindow(MainWindow& window, HINSTANCE, const wchar_t*, int showCommand
     ShowWindow(handle, showCommand);
     UpdateWindow(handle);
     window.Event() = UiEvent{};
+    // A close asked for while the window was still being shown is kept.
+    bool closing = false;
     for (int i = 0; i < 1000 && PumpEvents(window, 2) != 0; ++i) {
+        closing |= window.Event().pending && window.Event().code == EventCode::Close;
+        window.Event().pending = false;
     }
-    window.Event().pending = false;
 
     // LATER: the offer to repair corrupted profile registry keys of the next issue goes here.
 
-    for (;;) {
+    while (!closing) {
         int32_t event = FilterDialogEvent(window);
         if (event == EventCode::Close || event == EventCode::QueueFailed)
             break;
@@ -451,5 +454,6 @@ int RunMainWindow(MainWindow& window, HINSTANCE, const wchar_t*, int showCommand
     ShowWindow(handle, SW_HIDE);
     UpdateWindow(handle);
     ClearMainHeader();
+    window.DestroyUiWindow();
     return 0;
 }
