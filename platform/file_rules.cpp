@@ -1,5 +1,7 @@
 #include "platform/file_rules.h"
 
+#include "platform/text.h"
+
 bool PassesDirectoryFilter(const wchar_t* name, uint32_t attributes, uint32_t filter)
 {
     if (name == nullptr || name[0] == L'\0')
@@ -41,4 +43,16 @@ bool IsWildcardMask(const wchar_t* component)
             return true;
     }
     return false;
+}
+
+bool IsSameOrBelow(const wchar_t* inner, const wchar_t* outer)
+{
+    if (inner == nullptr || outer == nullptr)
+        return false;
+    const uint32_t length = TextLength(outer);
+    for (uint32_t i = 0; i < length; ++i) {
+        if (inner[i] == L'\0' || FoldCase(inner[i]) != FoldCase(outer[i]))
+            return false;
+    }
+    return inner[length] == L'\0' || inner[length] == L'\\';
 }

@@ -40,3 +40,8 @@ uint32_t AttributesAfterClearing(uint32_t attributes);
 
 // True when the last path component selects a set of entries ("*" or "?").
 bool IsWildcardMask(const wchar_t* component);
+
+// True when `inner` is `outer` itself or lies below it: `outer` is a prefix
+// without regard to case, followed by the end or a backslash. Works for
+// folder paths and registry subkeys alike.
+bool IsSameOrBelow(const wchar_t* inner, const wchar_t* outer);

@@ -118,20 +118,15 @@ bool IsDirectory(const wchar_t* path)
 }
 
 // True when `inner` is `outer` or lies below it.
-bool IsSameOrBelow(const wchar_t* inner, const wchar_t* outer)
-{
-    uint32_t length = TextLength(outer);
-    for (uint32_t i = 0; i < length; ++i) {
-        if (inner[i] == L'\0' || FoldCase(inner[i]) != FoldCase(outer[i]))
-            return false;
-    }
-    return inner[length] == L'\0' || inner[length] == L'\\';
-}
-
 uint64_t MoveTreeLong(const wchar_t* source, const wchar_t* destination, DWORD flags)
 {
     if (MoveFileExW(source, destination, flags))
         return 0;
+    // A file that could not be moved stays where it is; it is no folder to
+    // be emptied, and nothing is to be created in its place.
+    const DWORD attributes = GetFileAttributesW(source);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        return 1;
     if (!CreateDirectoryW(destination, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
         return 1;
 

@@ -1,5 +1,6 @@
 #include "platform/registry.h"
 
+#include "platform/file_rules.h"
 #include "platform/security.h"
 #include "platform/text_win.h"
 
@@ -412,9 +413,36 @@ bool RegKey::ForceDelete(const wchar_t* keyPath, const wchar_t* name)
     return DeleteTree(path.Text());
 }
 
+namespace {
+
+// True when `inner` names the key `outer` or one below it, whatever the
+// spelling of the root. Views are not told apart: a copy refused that would
+// have been safe costs less than one that never ends.
+bool IsSameKeyOrBelow(const wchar_t* inner, const wchar_t* outer)
+{
+    WString innerPath(inner), outerPath(outer);
+    DWORD view = 0;
+    HKEY innerRoot = ParseKeyPath(innerPath, &view);
+    HKEY outerRoot = ParseKeyPath(outerPath, &view);
+    if (innerRoot == nullptr || innerRoot != outerRoot)
+        return false;
+    WString a = TrimmedPath(innerPath.Text()), b = TrimmedPath(outerPath.Text());
+    const wchar_t* innerKey = a.Text();
+    const wchar_t* outerKey = b.Text();
+    while (*innerKey == L'\\')
+        ++innerKey;
+    while (*outerKey == L'\\')
+        ++outerKey;
+    return *outerKey == L'\0' || IsSameOrBelow(innerKey, outerKey);
+}
+
+}  // namespace
+
 uint32_t CopyKeyTree(const wchar_t* source, const wchar_t* destination)
 {
-    if (source == nullptr || destination == nullptr || EqualsNoCase(source, destination))
+    // A copy into its own subtree would find its own output and never end.
+    if (source == nullptr || destination == nullptr || EqualsNoCase(source, destination) ||
+        IsSameKeyOrBelow(destination, source))
         return 0;
     CopyScratch scratch;
     return CopyKeyTreeWith(source, destination, scratch);

@@ -78,3 +78,24 @@ TEST(IsWildcardMask, StarOrQuestionMark)
     for (const auto& c : cases)
         EXPECT_EQ(c.wildcard, IsWildcardMask(c.component));
 }
+
+TEST(IsSameOrBelow, WholeComponentsWithoutRegardToCase)
+{
+    struct Case {
+        const wchar_t* inner;
+        const wchar_t* outer;
+        bool below;
+    } const cases[] = {
+        {L"C:\\Users\\Ann", L"C:\\Users\\Ann", true},
+        {L"C:\\Users\\Ann\\Documents", L"c:\\users\\ann", true},
+        {L"C:\\Users\\Anna", L"C:\\Users\\Ann", false},   // a longer name is not below
+        {L"C:\\Users", L"C:\\Users\\Ann", false},
+        {L"Software\\A\\B", L"Software\\A", true},
+        {L"", L"", true},
+        {nullptr, L"C:\\", false},
+        {L"C:\\", nullptr, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.below, IsSameOrBelow(c.inner, c.outer))
+            << (c.inner ? c.inner : L"(null)") << " / " << (c.outer ? c.outer : L"(null)");
+}

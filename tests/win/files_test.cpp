@@ -258,6 +258,25 @@ TEST(MoveTree, RenamesOnOneVolumeAndCopiesAcrossVolumesOnlyWhenAllowed)
     std::filesystem::remove_all(other);
 }
 
+TEST(MoveTree, ASingleFileThatCannotMoveStaysAndIsCounted)
+{
+    const std::wstring root = TestFolder(L"move-file");
+    Write(root + L"\\single.txt", "abc");
+    const std::wstring other = L"Z:\\dev\\shm\\vantrell-tests-file-" + std::to_wstring(GetCurrentProcessId());
+    std::filesystem::remove_all(other);
+
+    // Across volumes without the copy flag the rename fails; no folder may
+    // appear in the file's place and the file must stay.
+    EXPECT_EQ(1u, MoveTree((root + L"\\single.txt").c_str(), other.c_str(), 0));
+    EXPECT_FALSE(Exists(other));
+    EXPECT_EQ(3u, DirectorySize(root.c_str()));
+
+    EXPECT_EQ(0u, MoveTree((root + L"\\single.txt").c_str(), other.c_str(), MOVEFILE_COPY_ALLOWED));
+    EXPECT_FALSE(Exists(root + L"\\single.txt"));
+    EXPECT_TRUE(Exists(other));
+    std::filesystem::remove_all(other);
+}
+
 TEST(MoveTreeThread, StoresTheCountOfACompleteRequest)
 {
     const std::wstring root = TestFolder(L"move-thread");

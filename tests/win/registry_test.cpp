@@ -401,6 +401,25 @@ TEST_F(ScratchKey, CopyKeyTreeCountsKeysAndValues)
     EXPECT_FALSE(Exists(L"copy2"));
 }
 
+TEST_F(ScratchKey, CopyKeyTreeRefusesItsOwnSubtree)
+{
+    RegKey writer;
+    ASSERT_TRUE(writer.Open(Path(L"tree\\child").c_str(), kCreateKeyAccess));
+    ASSERT_TRUE(writer.SetValue(L"v", REG_SZ, L"x", 0));
+    writer.Close();
+
+    // However the root is spelt, a copy below its source would meet its own
+    // output; nothing is created.
+    const std::wstring longRoot = L"HKEY_CURRENT_USER\\" + Sub(L"TREE");
+    EXPECT_EQ(0u, CopyKeyTree(Path(L"tree").c_str(), Path(L"tree\\child\\copy").c_str()));
+    EXPECT_EQ(0u, CopyKeyTree(Path(L"tree").c_str(), (longRoot + L"\\copy").c_str()));
+    EXPECT_FALSE(Exists(L"tree\\child\\copy"));
+    EXPECT_FALSE(Exists(L"tree\\copy"));
+    // A sibling whose name merely starts the same is no subtree.
+    EXPECT_EQ(3u, CopyKeyTree(Path(L"tree").c_str(), Path(L"tree2").c_str()));
+    EXPECT_TRUE(Exists(L"tree2\\child"));
+}
+
 // Wine saves and loads hives only with the backup and restore privileges,
 // which EnablePrivileges turns on.
 TEST_F(ScratchKey, HiveSavedLoadedAndCopiedByKeyPath)
