@@ -10,6 +10,7 @@
 
 #include <utility>
 
+#include "accounts/profile_key_rules.h"
 #include "platform/handles.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
@@ -157,13 +158,11 @@ HANDLE FindConsoleUser(WString& userName, WString* profilePath, WString* sidStri
 
 bool ReadProfileImagePath(const wchar_t* sidString, WString& path)
 {
-    WString key(L"HKLM64\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\");
-    key.Append(sidString);
+    WString key(kProfileListKeyPath);
+    key.Append(L"\\", sidString);
     RegKey entry(OpenKey(key.Text(), KEY_READ));
     WString stored;
     if (!entry.QueryString(L"ProfileImagePath", stored))
         return false;
-    wchar_t expanded[4096];
-    DWORD length = ExpandEnvironmentStringsW(stored.Text(), expanded, ARRAYSIZE(expanded));
-    return path.Assign(length != 0 && length <= ARRAYSIZE(expanded) ? expanded : stored.Text());
+    return path.Assign(ExpandEnvironmentText(stored.Text()).Text());
 }

@@ -7,6 +7,9 @@
 
 #include "platform/text.h"
 
+// The system's profile list, one entry per profile named by the account's SID.
+inline constexpr wchar_t kProfileListKeyPath[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+
 // A backed-up entry: at least 10 characters ending in ".bak" (any case).
 bool IsBackupKeyName(const wchar_t* name);
 

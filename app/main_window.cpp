@@ -3,10 +3,13 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
+#include <vector>
+
 #include "accounts/account_list.h"
 #include "accounts/account_settings.h"
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
+#include "accounts/profile_keys.h"
 #include "app/about_box.h"
 #include "platform/security.h"
 #include "platform/system.h"
@@ -285,6 +288,27 @@ bool SetPassword(MainWindow& window, const wchar_t* name)
     return result;
 }
 
+// Backed-up profile-list entries left by profiles that failed to load are
+// offered for repair once, before the operator can use the window.
+void OfferProfileKeyRepair(MainWindow& window)
+{
+    std::vector<WString> names;
+    const uint32_t found = FindCorruptedProfileKeys(names);
+    if (found == 0)
+        return;
+    window.Lock();
+    if (ThemedMessageBox(L"Vantrell found one or more corrupted profile registry keys.\r\n\r\nDo you want to fix them?",
+                         1, 160, &window) == 1) {
+        uint32_t repaired = 0;
+        for (const WString& name : names)
+            repaired += RepairProfileKey(name.Text()) ? 1 : 0;
+        ThemedMessageBox(repaired == found ? L"The corrupted profile registry keys were successfully fixed"
+                                           : L"Sorry, some of the corrupted profile registry keys could not be fixed",
+                         0, 140, &window);
+    }
+    window.Unlock();
+}
+
 void Refresh(MainWindow& window)
 {
     window.fillList(window);
@@ -440,7 +464,7 @@ int RunMainWindow(MainWindow& window, HINSTANCE, const wchar_t*, int showCommand
         window.Event().pending = false;
     }
 
-    // LATER: the offer to repair corrupted profile registry keys of the next issue goes here.
+    OfferProfileKeyRepair(window);
 
     while (!closing) {
         int32_t event = FilterDialogEvent(window);

@@ -33,6 +33,7 @@ set(VANTRELL_WINDOWS_SOURCES
   accounts/account_settings.cpp
   accounts/passwords.cpp
   accounts/password_dialog.cpp
+  accounts/profile_keys.cpp
 )
 
 # The machine's services as the product reaches them: the system's own.

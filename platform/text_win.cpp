@@ -32,6 +32,15 @@ bool ReadIniString(WString& target, const wchar_t* iniPath, const wchar_t* secti
     return target.Valid();
 }
 
+WString ExpandEnvironmentText(const wchar_t* text)
+{
+    if (text == nullptr)
+        return WString(L"");
+    wchar_t expanded[4096];
+    const DWORD length = ExpandEnvironmentStringsW(text, expanded, ARRAYSIZE(expanded));
+    return WString(length != 0 && length <= ARRAYSIZE(expanded) ? expanded : text);
+}
+
 bool FromFolderPath(WString& target, int csidl, HANDLE token, DWORD flags)
 {
     wchar_t* buffer = target.GetBuffer(MAX_PATH + 1, nullptr, true);

@@ -22,5 +22,9 @@ bool FromFolderPath(WString& target, int csidl, HANDLE token, DWORD flags);
 // simply get an empty, invalid text.
 bool FromKnownFolder(WString& target, REFKNOWNFOLDERID folderId, HANDLE token, DWORD flags);
 
+// The text with its environment variables expanded; the text itself when
+// expanding fails or would not fit.
+WString ExpandEnvironmentText(const wchar_t* text);
+
 // Dispatches every message waiting in the calling thread's queue; always true.
 bool PumpPendingMessages();

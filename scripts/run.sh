@@ -23,7 +23,7 @@ if [ -n "${DISPLAY:-}" ]; then
 fi
 
 . "$ROOT/scripts/wine-session.sh"
-start_display 1024x768x24
+start_display 1280x1024x24
 export WINEPREFIX="$BUILD/wineprefix"
 find_wineserver
 cleanup() {

@@ -1,0 +1,166 @@
+#include "accounts/profile_keys.h"
+
+#include <sddl.h>
+#include <shlwapi.h>
+
+#include "accounts/profile_key_rules.h"
+#include "platform/files.h"
+#include "platform/handles.h"
+#include "platform/registry.h"
+#include "platform/security.h"
+#include "platform/text_win.h"
+
+namespace {
+
+constexpr DWORD kLongestKeyName = 16400;
+
+WString EntryPath(const wchar_t* name)
+{
+    WString path(kProfileListKeyPath);
+    path.Append(L"\\", name);
+    return path;
+}
+
+WString ComputerName()
+{
+    wchar_t name[129] = L"";
+    DWORD length = ARRAYSIZE(name);
+    GetComputerNameW(name, &length);
+    return WString(name);
+}
+
+// Whether the backed-up profile is the one to keep; the tests in this order.
+bool BackupWins(const wchar_t* backupPath, const wchar_t* currentPath)
+{
+    WString backupFolder = ExpandEnvironmentText(backupPath);
+    WString computer = ComputerName();
+    if (!PathIsDirectoryW(backupFolder.Text()))
+        return false;
+    if (EqualsNoCase(backupPath, currentPath))
+        return false;
+    if (EndsWithFolder(backupFolder.Text(), L"\\TEMP"))
+        return false;
+    if (HasComputerTempMarker(backupFolder.Text(), computer.Text()))
+        return false;
+    WString currentFolder = ExpandEnvironmentText(currentPath);
+    return DirectorySize(backupFolder.Text()) >= DirectorySize(currentFolder.Text());
+}
+
+// The account's own SID from the entry's name, for its hive files' owner.
+LocalSid EntrySid(const wchar_t* currentName)
+{
+    LocalSid sid;
+    PSID converted = nullptr;
+    if (ConvertStringSidToSidW(currentName, &converted))
+        sid.Reset(converted);
+    return sid;
+}
+
+}  // namespace
+
+WString ReadRawProfilePath(HKEY entry)
+{
+    WString path;
+    path.Assign(L"");
+    DWORD type = 0, size = 0;
+    if (entry == nullptr || RegQueryValueExW(entry, L"ProfileImagePath", nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ))
+        return path;
+    WString stored;
+    wchar_t* buffer = stored.GetBuffer((size + 4) / sizeof(wchar_t), nullptr, true);
+    if (buffer == nullptr ||
+        RegQueryValueExW(entry, L"ProfileImagePath", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
+            ERROR_SUCCESS)
+        return path;
+    uint32_t units = size / sizeof(wchar_t);
+    buffer[units] = L'\0';
+    if (type == REG_MULTI_SZ)
+        MultiStringToLines(buffer, units);
+    path.Assign(buffer);
+    return path;
+}
+
+uint32_t FindCorruptedProfileKeys(std::vector<WString>& names)
+{
+    names.clear();
+    RegKey list(OpenKey(kProfileListKeyPath, KEY_READ));
+    DWORD subkeys = 0;
+    if (!list || RegQueryInfoKeyW(list.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
+                                  nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        return 0;
+    WString nameBuffer;
+    wchar_t* name = nameBuffer.GetBuffer(kLongestKeyName, nullptr, true);
+    if (name == nullptr)
+        return 0;
+    for (DWORD index = subkeys; index-- > 0;) {
+        DWORD length = kLongestKeyName;
+        if (RegEnumKeyExW(list.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
+            !IsBackupKeyName(name))
+            continue;
+        WString backupPath = EntryPath(name);
+        RegKey backup(OpenKey(backupPath.Text(), KEY_READ));
+        if (!backup)
+            continue;
+        WString backedUp = ReadRawProfilePath(backup.Get());
+        if (EndsWithFolder(backedUp.Text(), L"\\temp"))
+            continue;
+        WString currentName;
+        CurrentKeyName(name, currentName);
+        WString currentPath = EntryPath(currentName.Text());
+        RegKey current(OpenKey(currentPath.Text(), KEY_READ));
+        if (!current)
+            continue;
+        WString now = ReadRawProfilePath(current.Get());
+        if (EqualsNoCase(backedUp.Text(), now.Text()))
+            continue;
+        names.emplace_back(name);
+    }
+    return static_cast<uint32_t>(names.size());
+}
+
+bool RepairProfileKey(const wchar_t* name)
+{
+    WString backupPath = EntryPath(name);
+    RegKey backup(OpenKey(backupPath.Text(), KEY_READ));
+    if (!backup)
+        return false;
+    WString currentName;
+    if (!CurrentKeyName(name, currentName))
+        return false;
+    WString currentPath = EntryPath(currentName.Text());
+
+    if (KeyExists(currentPath.Text())) {
+        WString backedUp = ReadRawProfilePath(backup.Get());
+        WString now;
+        RegKey current(OpenKey(currentPath.Text(), KEY_READ));
+        current.QueryString(L"ProfileImagePath", now);
+        if (!BackupWins(backedUp.Text(), now.Text())) {
+            backup.Close();
+            RegKey().DeleteTree(backupPath.Text());
+            return false;
+        }
+    }
+    backup.Close();
+
+    if (CopyKeyTree(backupPath.Text(), currentPath.Text()) == 0)
+        return false;
+    RegKey().DeleteTree(backupPath.Text());
+    const DWORD zero = 0;
+    RegKey entry;
+    bool reset = entry.ForceWriteDword(currentPath.Text(), L"RefCount", &zero) &&
+                 entry.ForceWriteDword(currentPath.Text(), L"State", &zero);
+
+    // The hive files: the account itself, SYSTEM and Administrators only.
+    WString profile;
+    RegKey readBack(OpenKey(currentPath.Text(), KEY_READ));
+    if (readBack.QueryString(L"ProfileImagePath", profile)) {
+        WString folder = ExpandEnvironmentText(profile.Text());
+        LocalSid owner = EntrySid(currentName.Text());
+        for (const wchar_t* hive : {L"\\NTUSER.DAT", L"\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat"}) {
+            WString file(folder.Text());
+            file.Append(hive);
+            ResetFolderSecurity(file.Text(), owner.Get());
+        }
+    }
+    return reset;
+}
