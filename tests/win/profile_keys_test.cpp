@@ -1,0 +1,286 @@
+// The profile-list scan and repair on real ProfileList entries in the Wine
+// registry and real folders. Every entry made here has a name of the tests'
+// own, removed before and after each test.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "accounts/profile_key_rules.h"
+#include "accounts/profile_keys.h"
+#include "sandbox/sandbox.h"
+#include "tests/win/test_support.h"
+
+namespace {
+
+constexpr wchar_t kList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+constexpr wchar_t kSid[] = L"S-1-5-21-7000-7000-7000-";
+// Names of the tests' own that are no SIDs, for the length rule.
+const wchar_t* const kShortNames[] = {L"123456", L"123456.bak", L"12345", L"12345.bak"};
+
+std::wstring Sid(int rid) { return kSid + std::to_wstring(rid); }
+std::wstring Backup(int rid) { return Sid(rid) + L".bak"; }
+
+std::vector<std::wstring> Subkeys()
+{
+    std::vector<std::wstring> names;
+    HKEY list = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kList, 0, KEY_READ, &list) != ERROR_SUCCESS)
+        return names;
+    wchar_t name[512];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = ARRAYSIZE(name);
+        if (RegEnumKeyExW(list, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        names.emplace_back(name);
+    }
+    RegCloseKey(list);
+    return names;
+}
+
+void RemoveTestEntries()
+{
+    for (const std::wstring& name : Subkeys()) {
+        bool ours = name.rfind(kSid, 0) == 0;
+        for (const wchar_t* shortName : kShortNames)
+            ours |= name == shortName;
+        if (ours)
+            RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(kList) + L"\\" + name).c_str());
+    }
+}
+
+bool EntryExists(const std::wstring& name)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kList) + L"\\" + name).c_str(), 0, KEY_READ, &key) !=
+        ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+// The value's type and its text as stored (no expansion).
+std::wstring StoredText(const std::wstring& name, const wchar_t* value, DWORD* type = nullptr)
+{
+    wchar_t data[1024] = L"";
+    DWORD size = sizeof(data) - sizeof(wchar_t);
+    DWORD stored = 0;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, (std::wstring(kList) + L"\\" + name).c_str(), value,
+                     RRF_RT_ANY | RRF_NOEXPAND, &stored, data, &size) != ERROR_SUCCESS)
+        return L"(absent)";
+    if (type != nullptr)
+        *type = stored;
+    return data;
+}
+
+DWORD StoredDword(const std::wstring& name, const wchar_t* value)
+{
+    DWORD data = 0xDEAD, size = sizeof(data);
+    RegGetValueW(HKEY_LOCAL_MACHINE, (std::wstring(kList) + L"\\" + name).c_str(), value, RRF_RT_REG_DWORD, nullptr,
+                 &data, &size);
+    return data;
+}
+
+void Write(const std::wstring& path, size_t bytes)
+{
+    std::ofstream file(std::filesystem::path(path), std::ios::binary);
+    file << std::string(bytes, 'x');
+}
+
+class ProfileKeys : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::wstring error;
+        ASSERT_TRUE(sandbox::ResetMachine(sandbox::ScenarioPath(L"default"), &error));
+        RemoveTestEntries();
+        // Not below the temporary folder: its "\\Temp" would be the first
+        // occurrence the temporary-profile rule looks at.
+        root_ = L"C:\\vantrell-profile-tests";
+        std::error_code ignored;
+        std::filesystem::remove_all(root_, ignored);
+        std::filesystem::create_directories(root_, ignored);
+    }
+    void TearDown() override
+    {
+        RemoveTestEntries();
+        std::error_code ignored;
+        std::filesystem::remove_all(root_, ignored);
+    }
+
+    // A profile folder of `bytes` bytes with the two hive files in it.
+    std::wstring Folder(const wchar_t* name, size_t bytes)
+    {
+        std::wstring folder = root_ + L"\\" + name;
+        CreateDirectoryW(folder.c_str(), nullptr);
+        for (const wchar_t* level : {L"\\AppData", L"\\AppData\\Local", L"\\AppData\\Local\\Microsoft",
+                                     L"\\AppData\\Local\\Microsoft\\Windows"})
+            CreateDirectoryW((folder + level).c_str(), nullptr);
+        Write(folder + L"\\NTUSER.DAT", bytes / 2);
+        Write(folder + L"\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat", bytes - bytes / 2);
+        return folder;
+    }
+
+    static void Entry(const std::wstring& name, const std::wstring& path, DWORD type = REG_EXPAND_SZ,
+                      DWORD state = 0, DWORD refCount = 0)
+    {
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kList) + L"\\" + name).c_str(), 0,
+                                                 nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+        RegSetValueExW(key, L"ProfileImagePath", 0, type, reinterpret_cast<const BYTE*>(path.c_str()),
+                       static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
+        RegSetValueExW(key, L"State", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&state), sizeof(state));
+        RegSetValueExW(key, L"RefCount", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&refCount), sizeof(refCount));
+        RegCloseKey(key);
+    }
+
+    std::wstring root_;
+};
+
+std::wstring ComputerName()
+{
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = L"";
+    DWORD length = ARRAYSIZE(name);
+    GetComputerNameW(name, &length);
+    return name;
+}
+
+}  // namespace
+
+TEST_F(ProfileKeys, TheScanReportsOnlyBackupsBesideADifferentEntry)
+{
+    const std::wstring ann = Folder(L"ann", 10);
+    Entry(Backup(1001), ann);
+    Entry(Sid(1001), L"C:\\users\\TEMP");
+    Entry(Backup(1002), L"C:\\Users\\TeMp");   // a temporary profile backed up: never reported
+    Entry(Sid(1002), ann);
+    Entry(Backup(1003), ann);                  // no twin beside it
+    Entry(Backup(1004), ann);
+    std::wstring shouted = ann;
+    CharUpperW(shouted.data());
+    Entry(Sid(1004), shouted);   // the same path in other letters
+    Entry(Sid(1005) + L".BAK", ann);
+    Entry(Sid(1005), L"C:\\users\\TEMP");
+    Entry(L"123456.bak", ann);                 // ten characters: considered
+    Entry(L"123456", L"C:\\users\\TEMP");
+    Entry(L"12345.bak", ann);                  // nine: not
+    Entry(L"12345", L"C:\\users\\TEMP");
+    // A multi-string path is read as lines, so a one-item list of the same
+    // folder compares equal.
+    std::wstring multi = ann + std::wstring(1, L'\0');
+    Entry(Backup(1006), multi, REG_MULTI_SZ);
+    Entry(Sid(1006), ann);
+
+    std::vector<std::wstring> expected;
+    std::vector<std::wstring> all = Subkeys();
+    for (auto name = all.rbegin(); name != all.rend(); ++name) {
+        if (*name == Sid(1005) + L".BAK" || *name == Backup(1001) || *name == L"123456.bak")
+            expected.push_back(*name);
+    }
+    ASSERT_EQ(3u, expected.size());
+
+    std::vector<WString> found;
+    found.emplace_back(L"left over");   // the list is emptied first
+    ASSERT_EQ(3u, FindCorruptedProfileKeys(found));
+    ASSERT_EQ(3u, found.size());
+    for (size_t i = 0; i < found.size(); ++i)
+        EXPECT_EQ(expected[i], found[i].Text()) << "in the order of the subkeys, from the last down";
+}
+
+TEST_F(ProfileKeys, AWinningBackupIsPutInPlaceAsStored)
+{
+    // The profile path holds a variable, as profile paths often do; the
+    // folder tests look at the folder it names, the copy keeps the text.
+    const std::wstring ann = Folder(L"ann", 400);
+    ASSERT_EQ(L':', ann[1]);
+    const std::wstring stored = L"%SystemDrive%" + ann.substr(2);
+    Entry(Backup(1001), stored, REG_EXPAND_SZ, 0x8000, 1);
+    HKEY extra = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE,
+                                             (std::wstring(kList) + L"\\" + Backup(1001) + L"\\Preferences").c_str(),
+                                             0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &extra, nullptr));
+    RegSetValueExW(extra, L"Flag", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"on"), 6);
+    RegCloseKey(extra);
+    Entry(Sid(1001), Folder(L"TEMP", 100), REG_EXPAND_SZ, 0x804, 1);
+
+    std::vector<WString> found;
+    ASSERT_EQ(1u, FindCorruptedProfileKeys(found));
+    EXPECT_TRUE(RepairProfileKey(found[0].Text()));
+
+    EXPECT_FALSE(EntryExists(Backup(1001)));
+    DWORD type = 0;
+    EXPECT_EQ(stored, StoredText(Sid(1001), L"ProfileImagePath", &type));
+    EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), type);
+    EXPECT_EQ(0u, StoredDword(Sid(1001), L"State"));
+    EXPECT_EQ(0u, StoredDword(Sid(1001), L"RefCount"));
+    EXPECT_EQ(L"on", StoredText(Sid(1001) + L"\\Preferences", L"Flag"));
+
+    std::vector<WString> again;
+    EXPECT_EQ(0u, FindCorruptedProfileKeys(again)) << "nothing is left to repair";
+}
+
+TEST_F(ProfileKeys, ABackupWithoutTwinIsCopiedIntoPlace)
+{
+    Entry(Backup(1003), Folder(L"ann", 10), REG_EXPAND_SZ, 0x8000, 1);
+    EXPECT_TRUE(RepairProfileKey(Backup(1003).c_str()));
+    EXPECT_FALSE(EntryExists(Backup(1003)));
+    EXPECT_EQ(root_ + L"\\ann", StoredText(Sid(1003), L"ProfileImagePath"));
+    EXPECT_EQ(0u, StoredDword(Sid(1003), L"State"));
+}
+
+TEST_F(ProfileKeys, ALosingBackupIsDeletedAndTheCurrentEntryKept)
+{
+    const std::wstring computerTemp = L"TEMP." + ComputerName();
+    struct Case {
+        const char* what;
+        std::wstring backupPath;
+        std::wstring currentPath;
+    } const cases[] = {
+        {"smaller folder", Folder(L"small", 10), Folder(L"large", 500)},
+        {"no folder", root_ + L"\\missing", Folder(L"TEMP", 0)},
+        {"same path", Folder(L"same", 100), root_ + L"\\same"},
+        {"a temporary folder", Folder(L"TEMP", 900), Folder(L"other", 10)},
+        {"the computer's temporary profile", Folder(computerTemp.c_str(), 900), Folder(L"other", 10)},
+    };
+    for (const Case& c : cases) {
+        Entry(Backup(1001), c.backupPath, REG_EXPAND_SZ, 0x8000, 1);
+        Entry(Sid(1001), c.currentPath, REG_EXPAND_SZ, 0x804, 1);
+        EXPECT_FALSE(RepairProfileKey(Backup(1001).c_str())) << c.what;
+        EXPECT_FALSE(EntryExists(Backup(1001))) << c.what;
+        EXPECT_EQ(c.currentPath, StoredText(Sid(1001), L"ProfileImagePath")) << c.what;
+        EXPECT_EQ(0x804u, StoredDword(Sid(1001), L"State")) << c.what;
+        EXPECT_EQ(1u, StoredDword(Sid(1001), L"RefCount")) << c.what;
+    }
+}
+
+TEST_F(ProfileKeys, NamesThatAreNoBackupAreRefused)
+{
+    Entry(Sid(1001), Folder(L"ann", 10));
+    EXPECT_FALSE(RepairProfileKey(Sid(1001).c_str()));
+    EXPECT_TRUE(EntryExists(Sid(1001))) << "an entry that is no backup is never touched";
+    EXPECT_FALSE(RepairProfileKey(Backup(1009).c_str()));
+    EXPECT_FALSE(EntryExists(Sid(1009)));
+}
+
+TEST_F(ProfileKeys, TheSandboxScenarioIsFoundAndRepaired)
+{
+    std::wstring error;
+    ASSERT_TRUE(sandbox::ResetMachine(sandbox::ScenarioPath(L"corrupted-profile"), &error));
+    std::vector<WString> found;
+    ASSERT_EQ(1u, FindCorruptedProfileKeys(found));
+    const std::wstring backup = found[0].Text();
+    const std::wstring current = backup.substr(0, backup.size() - 4);
+    const std::wstring backedUp = StoredText(backup, L"ProfileImagePath");
+    EXPECT_NE(std::wstring::npos, backedUp.find(L"skowalski"));
+
+    EXPECT_TRUE(RepairProfileKey(backup.c_str()));
+    EXPECT_EQ(backedUp, StoredText(current, L"ProfileImagePath"));
+    EXPECT_EQ(0u, StoredDword(current, L"State"));
+    EXPECT_EQ(0u, StoredDword(current, L"RefCount"));
+    EXPECT_EQ(0u, FindCorruptedProfileKeys(found));
+    ASSERT_TRUE(sandbox::ResetMachine(sandbox::ScenarioPath(L"default"), &error));
+}
