@@ -10,8 +10,10 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "accounts/groups.h"
+#include "accounts/profile_keys.h"
 #include "app/main_window.h"
 #include "platform/machine.h"
 #include "sandbox/sandbox.h"
@@ -408,4 +410,131 @@ TEST_F(MainWindowRun, KeysOpenTheHelpAndRebuildTheList)
     ASSERT_EQ(1u, actions.size());
     EXPECT_EQ(L"ShellExecuteExW", actions[0].call);
     EXPECT_EQ(L"https://vantrell.invalid/vantrell/", actions[0].details[L"file"]);
+}
+
+namespace {
+
+constexpr wchar_t kQuestion[] =
+    L"Vantrell found one or more corrupted profile registry keys.\r\n\r\nDo you want to fix them?";
+
+std::wstring ProfileListValue(const std::wstring& entry, const wchar_t* value)
+{
+    wchar_t data[1024] = L"";
+    DWORD size = sizeof(data) - sizeof(wchar_t);
+    const std::wstring key = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + entry;
+    DWORD number = 0;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), value, RRF_RT_ANY | RRF_NOEXPAND, nullptr, data, &size) !=
+        ERROR_SUCCESS)
+        return L"(absent)";
+    if (size == sizeof(DWORD)) {
+        memcpy(&number, data, sizeof(number));
+        return std::to_wstring(number);
+    }
+    return data;
+}
+
+// The one backed-up entry of the corrupted-profile scenario.
+std::wstring BackedUpEntry()
+{
+    std::vector<WString> names;
+    return FindCorruptedProfileKeys(names) == 1 ? names[0].Text() : L"";
+}
+
+}  // namespace
+
+TEST_F(MainWindowRun, CorruptedProfileKeysAreOfferedOnceAtStart)
+{
+    Reset(L"corrupted-profile");
+    const std::wstring backup = BackedUpEntry();
+    ASSERT_FALSE(backup.empty());
+    const std::wstring current = backup.substr(0, backup.size() - 4);
+    const std::wstring backedUpPath = ProfileListValue(backup, L"ProfileImagePath");
+
+    Run([&](Screen& screen, HWND) {
+        HWND box = nullptr;
+        ASSERT_TRUE(WaitFor([&] { return (box = VisibleWindow(L"Vantrell_MsgBox")) != nullptr; }));
+        Sleep(200);
+        EXPECT_FALSE(SaveScreenshot(box, L"main_window_profile_question").empty());
+        EXPECT_FALSE(screen.Enabled(screen.Ids().createButton)) << "the window is locked while it asks";
+        EXPECT_EQ(kQuestion, screen.Answer(L"Yes"));
+        EXPECT_EQ(L"The corrupted profile registry keys were successfully fixed", screen.Answer(L"OK"));
+        EXPECT_TRUE(WaitFor([&] { return screen.Enabled(screen.Ids().createButton); }));
+    });
+    EXPECT_EQ(L"(absent)", ProfileListValue(backup, L"State"));
+    EXPECT_EQ(backedUpPath, ProfileListValue(current, L"ProfileImagePath"));
+    EXPECT_EQ(L"0", ProfileListValue(current, L"State"));
+    EXPECT_EQ(L"0", ProfileListValue(current, L"RefCount"));
+
+    // The next start has nothing to ask.
+    Run([&](Screen&, HWND) {
+        Sleep(700);
+        EXPECT_EQ(nullptr, VisibleWindow(L"Vantrell_MsgBox"));
+    });
+}
+
+TEST_F(MainWindowRun, CorruptedProfileKeysAnsweredNoAreLeftAsTheyWere)
+{
+    Reset(L"corrupted-profile");
+    const std::wstring backup = BackedUpEntry();
+    ASSERT_FALSE(backup.empty());
+    const std::wstring current = backup.substr(0, backup.size() - 4);
+    const std::wstring currentPath = ProfileListValue(current, L"ProfileImagePath");
+
+    Run([&](Screen& screen, HWND) {
+        EXPECT_EQ(kQuestion, screen.Answer(L"No"));
+        Sleep(700);
+        EXPECT_EQ(nullptr, VisibleWindow(L"Vantrell_MsgBox")) << "\"No\" is answered with silence";
+    });
+    EXPECT_EQ(backup, BackedUpEntry());
+    EXPECT_EQ(L"32768", ProfileListValue(backup, L"State"));
+    EXPECT_EQ(currentPath, ProfileListValue(current, L"ProfileImagePath"));
+    EXPECT_EQ(L"2052", ProfileListValue(current, L"State"));
+}
+
+TEST_F(MainWindowRun, ABackupThatLosesIsReportedAsNotFixed)
+{
+    Reset(L"corrupted-profile");
+    const std::wstring backup = BackedUpEntry();
+    ASSERT_FALSE(backup.empty());
+    const std::wstring current = backup.substr(0, backup.size() - 4);
+    // The temporary profile has grown beyond the backed-up one, so the
+    // backup is the one given up.
+    const std::wstring temporary = ProfileListValue(current, L"ProfileImagePath");
+    {
+        UniqueFileHandle file(CreateFileW((temporary + L"\\grown.bin").c_str(), GENERIC_WRITE, 0, nullptr,
+                                          CREATE_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(file);
+        std::string bytes(4 << 20, 'x');
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+    }
+
+    Run([&](Screen& screen, HWND) {
+        EXPECT_EQ(kQuestion, screen.Answer(L"Yes"));
+        EXPECT_EQ(L"Sorry, some of the corrupted profile registry keys could not be fixed", screen.Answer(L"OK"));
+    });
+    EXPECT_TRUE(BackedUpEntry().empty());
+    EXPECT_EQ(temporary, ProfileListValue(current, L"ProfileImagePath"));
+    DeleteFileW((temporary + L"\\grown.bin").c_str());
+}
+
+TEST_F(MainWindowRun, TheAboutLinkOpensTheAboutBoxUnderTheLock)
+{
+    Run([&](Screen& screen, HWND main) {
+        const MainWindowControls& ids = screen.Ids();
+        SetForegroundWindow(main);
+        ClickAt(CentreOf(screen.Handle(ids.aboutLink)));
+        HWND box = nullptr;
+        ASSERT_TRUE(WaitFor([&] { return (box = VisibleWindow(L"Vantrell_MsgBox")) != nullptr; }))
+            << "no about box";
+        Sleep(200);
+        EXPECT_NE(nullptr, ChildWithText(box, L"Static", L"Version 1.9.0.0"));
+        EXPECT_FALSE(screen.Enabled(ids.createButton));
+        EXPECT_FALSE(SaveScreenshot(main, L"main_window_about_box").empty());
+        SetForegroundWindow(box);
+        PressKey(VK_ESCAPE);
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(box) || !IsWindowVisible(box); })) << "Esc did not close it";
+        EXPECT_TRUE(WaitFor([&] { return screen.Enabled(ids.createButton); }));
+    });
+    EXPECT_TRUE(sandbox::RecordedActions().empty()) << "opening the box opens no page";
 }
