@@ -440,14 +440,25 @@ std::wstring BackedUpEntry()
     return FindCorruptedProfileKeys(names) == 1 ? names[0].Text() : L"";
 }
 
+// The main window on the machine whose profile failed to load: `backup` is
+// the backed-up entry's name, `current` the entry beside it.
+class CorruptedProfileRun : public MainWindowRun {
+protected:
+    void SetUp() override
+    {
+        Reset(L"corrupted-profile");
+        backup = BackedUpEntry();
+        ASSERT_FALSE(backup.empty());
+        current = backup.substr(0, backup.size() - 4);
+    }
+    std::wstring backup;
+    std::wstring current;
+};
+
 }  // namespace
 
-TEST_F(MainWindowRun, CorruptedProfileKeysAreOfferedOnceAtStart)
+TEST_F(CorruptedProfileRun, KeysAreOfferedOnceAtStart)
 {
-    Reset(L"corrupted-profile");
-    const std::wstring backup = BackedUpEntry();
-    ASSERT_FALSE(backup.empty());
-    const std::wstring current = backup.substr(0, backup.size() - 4);
     const std::wstring backedUpPath = ProfileListValue(backup, L"ProfileImagePath");
 
     Run([&](Screen& screen, HWND) {
@@ -472,12 +483,8 @@ TEST_F(MainWindowRun, CorruptedProfileKeysAreOfferedOnceAtStart)
     });
 }
 
-TEST_F(MainWindowRun, CorruptedProfileKeysAnsweredNoAreLeftAsTheyWere)
+TEST_F(CorruptedProfileRun, KeysAnsweredNoAreLeftAsTheyWere)
 {
-    Reset(L"corrupted-profile");
-    const std::wstring backup = BackedUpEntry();
-    ASSERT_FALSE(backup.empty());
-    const std::wstring current = backup.substr(0, backup.size() - 4);
     const std::wstring currentPath = ProfileListValue(current, L"ProfileImagePath");
 
     Run([&](Screen& screen, HWND) {
@@ -491,12 +498,8 @@ TEST_F(MainWindowRun, CorruptedProfileKeysAnsweredNoAreLeftAsTheyWere)
     EXPECT_EQ(L"2052", ProfileListValue(current, L"State"));
 }
 
-TEST_F(MainWindowRun, ABackupThatLosesIsReportedAsNotFixed)
+TEST_F(CorruptedProfileRun, ABackupThatLosesIsReportedAsNotFixed)
 {
-    Reset(L"corrupted-profile");
-    const std::wstring backup = BackedUpEntry();
-    ASSERT_FALSE(backup.empty());
-    const std::wstring current = backup.substr(0, backup.size() - 4);
     // The temporary profile has grown beyond the backed-up one, so the
     // backup is the one given up.
     const std::wstring temporary = ProfileListValue(current, L"ProfileImagePath");
