@@ -42,6 +42,7 @@ void ClearRecord();
 
 // Machine-wide switches a test may turn while a scenario is loaded.
 void SetElevated(bool elevated);          // the membership test for Administrators
+void SetWebBrowser(bool installed);       // whether web addresses can be opened
 void SetNetUserEnumPageSize(unsigned accountsPerPage);   // 0: no paging
 
 }  // namespace sandbox

@@ -43,6 +43,7 @@ struct Plan {
     bool profileService = true;
     bool securityPolicy = true;
     bool elevated = true;
+    bool webBrowser = true;
     std::wstring consoleUser = kRunningAccount;
     std::wstring autoLogon;
     std::vector<AccountPlan> accounts;
@@ -183,6 +184,7 @@ bool ReadMachine(Reader& reader, const std::wstring& section, const std::vector<
         {Setting::YesNo, L"ProfileService", &plan->profileService},
         {Setting::YesNo, L"SecurityPolicy", &plan->securityPolicy},
         {Setting::YesNo, L"Elevated", &plan->elevated},
+        {Setting::YesNo, L"WebBrowser", &plan->webBrowser},
         {Setting::Text, L"ConsoleUser", &plan->consoleUser},
         {Setting::Text, L"AutoLogon", &plan->autoLogon},
     });
@@ -376,6 +378,7 @@ void Build(const Plan& plan, const std::wstring& scenario)
     WriteDword(state.Get(), kProfileService, plan.profileService);
     WriteDword(state.Get(), kSecurityPolicy, plan.securityPolicy);
     WriteDword(state.Get(), kElevated, plan.elevated);
+    WriteDword(state.Get(), kWebBrowser, plan.webBrowser);
     if (Same(plan.consoleUser, L"none"))
         WriteString(state.Get(), kConsoleUser, L"");
     else if (plan.consoleUser != kRunningAccount)

@@ -299,6 +299,11 @@ private:
     LONG references_ = 1;
 };
 
+bool IsWebAddress(const wchar_t* file)
+{
+    return _wcsnicmp(file, L"http://", 7) == 0 || _wcsnicmp(file, L"https://", 8) == 0;
+}
+
 }  // namespace
 
 namespace machine {
@@ -553,6 +558,12 @@ BOOL ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo)
     if (pExecInfo->lpFile == nullptr || *pExecInfo->lpFile == L'\0') {
         pExecInfo->hInstApp = reinterpret_cast<HINSTANCE>(SE_ERR_FNF);
         SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    // Without a browser a web address has no program to open it.
+    if (sandbox::MachineDword(sandbox::kWebBrowser, 1) == 0 && IsWebAddress(pExecInfo->lpFile)) {
+        pExecInfo->hInstApp = reinterpret_cast<HINSTANCE>(SE_ERR_NOASSOC);
+        SetLastError(ERROR_NO_ASSOCIATION);
         return FALSE;
     }
     sandbox::Record(L"ShellExecuteExW", {{L"verb", Text(pExecInfo->lpVerb)},

@@ -465,6 +465,11 @@ void SetElevated(bool elevated)
     SetMachineDword(kElevated, elevated ? 1 : 0);
 }
 
+void SetWebBrowser(bool installed)
+{
+    SetMachineDword(kWebBrowser, installed ? 1 : 0);
+}
+
 void SetNetUserEnumPageSize(unsigned accountsPerPage)
 {
     SetMachineDword(kPageSize, accountsPerPage);

@@ -35,6 +35,7 @@ inline constexpr wchar_t kMinimumPasswordLength[] = L"MinimumPasswordLength";
 inline constexpr wchar_t kProfileService[] = L"ProfileService";  // 0: CreateProfile is missing
 inline constexpr wchar_t kSecurityPolicy[] = L"SecurityPolicy";  // 0: LsaOpenPolicy is refused
 inline constexpr wchar_t kElevated[] = L"Elevated";
+inline constexpr wchar_t kWebBrowser[] = L"WebBrowser";          // 0: web pages cannot be opened
 inline constexpr wchar_t kConsoleUser[] = L"ConsoleUser";        // absent: the account running us; "": none
 inline constexpr wchar_t kScenario[] = L"Scenario";
 

@@ -43,10 +43,11 @@ void Show()
     std::wstring console = sandbox::MachineString(sandbox::kConsoleUser, L"", &named);
     wprintf(L"console:  %ls\n", named ? (console.empty() ? L"(no session)" : console.c_str())
                                       : (sandbox::ProcessUserName() + L" (the running account)").c_str());
-    wprintf(L"elevated: %ls   profile service: %ls   security policy: %ls   page size: %lu\n\n",
+    wprintf(L"elevated: %ls   profile service: %ls   security policy: %ls   web browser: %ls   page size: %lu\n\n",
             sandbox::MachineDword(sandbox::kElevated, 1) ? L"yes" : L"no",
             sandbox::MachineDword(sandbox::kProfileService, 1) ? L"present" : L"absent",
             sandbox::MachineDword(sandbox::kSecurityPolicy, 1) ? L"available" : L"refused",
+            sandbox::MachineDword(sandbox::kWebBrowser, 1) ? L"installed" : L"none",
             static_cast<unsigned long>(sandbox::MachineDword(sandbox::kPageSize, 0)));
     wprintf(L"%-5ls %-20ls %-24ls %-13ls %-8ls %ls\n", L"RID", L"name", L"full name", L"type", L"password",
             L"flags");

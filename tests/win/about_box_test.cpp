@@ -133,3 +133,35 @@ TEST_F(AboutBox, OkClosesAndTheTextsAreThere)
     EXPECT_EQ(0u, texts[2].find(L"Vantrell is free software, currently only supported by donations.")) << Narrow(texts[2]);
     EXPECT_TRUE(OpenedPages().empty());
 }
+
+TEST_F(AboutBox, APageThatCannotBeOpenedLeavesTheBoxOpenAndSilent)
+{
+    sandbox::SetWebBrowser(false);
+    bool stayed = false;
+    int windows = 0;
+    Operator person(L"Vantrell_MsgBox", [&](HWND box) {
+        ClickAt(CentreOf(ChildAt(box, L"Static", 20, 20)));
+        ClickAt(CentreOf(ChildAt(box, L"Static", 126, 190)));
+        Sleep(400);
+        stayed = IsWindowVisible(box) != FALSE;
+        // No message of any kind came up: the about box is the only box.
+        EnumThreadWindows(
+            GetWindowThreadProcessId(box, nullptr),
+            [](HWND window, LPARAM count) {
+                wchar_t name[64] = L"";
+                GetClassNameW(window, name, ARRAYSIZE(name));
+                if (IsWindowVisible(window) && (wcscmp(name, L"Vantrell_MsgBox") == 0 || wcscmp(name, L"#32770") == 0))
+                    ++*reinterpret_cast<int*>(count);
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&windows));
+        ClickAt(CentreOf(ChildWithText(box, L"Button", L"OK")));
+    });
+    ShowAboutBox(main_);
+    person.Finish();
+    sandbox::SetWebBrowser(true);
+    EXPECT_TRUE(stayed);
+    EXPECT_EQ(1, windows);
+    EXPECT_FALSE(person.Stuck()) << "\"OK\" did not close the box";
+    EXPECT_TRUE(OpenedPages().empty());
+}

@@ -291,6 +291,12 @@ TEST_F(Sandbox, SessionEndPolicyAndPagesAreRecordedNotPerformed)
     page.nShow = SW_SHOW;
     EXPECT_TRUE(machine::ShellExecuteExW(&page));
     EXPECT_EQ(nullptr, page.hProcess);
+    // A machine without a browser refuses web addresses, and nothing opens.
+    sandbox::SetWebBrowser(false);
+    EXPECT_FALSE(machine::ShellExecuteExW(&page));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NO_ASSOCIATION), GetLastError());
+    EXPECT_EQ(SE_ERR_NOASSOC, static_cast<int>(reinterpret_cast<INT_PTR>(page.hInstApp)));
+    sandbox::SetWebBrowser(true);
 
     HWND window = CreateWindowW(L"STATIC", L"", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
     HMODULE user32 = LoadLibraryW(L"User32.dll");
