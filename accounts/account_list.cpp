@@ -46,18 +46,10 @@ int AddPage(MainWindow& window, HWND list, const USER_INFO_3* records, DWORD cou
         const USER_INFO_3& record = records[i];
         const wchar_t* name = record.usri3_name != nullptr ? record.usri3_name : L"";
         const wchar_t* full = record.usri3_full_name;
-        // No separator: a full name may hold any character.
-        int row = window.AddListItem(window.ids.accountList, full != nullptr && *full != L'\0' ? full : name, L"");
-        if (row < 0)
-            continue;
-        SetCell(list, row, 1, name);
         WString type;
         BuildAccountTypeText(type, record.usri3_priv, IsBuiltinForList(record.usri3_user_id));
-        SetCell(list, row, 2, type.Text());
-        // Every row shows the default account icon until account pictures exist.
-        window.SetItemImage(window.ids.accountList, row, 0);
-        SetTileColumns(list, row, window.osVersion);
-        ++added;
+        if (AddAccountRow(window, list, full != nullptr && *full != L'\0' ? full : name, name, type.Text()) >= 0)
+            ++added;
     }
     return added;
 }
@@ -80,6 +72,20 @@ void RedrawAround(HWND control)
 }
 
 }  // namespace
+
+int AddAccountRow(MainWindow& window, HWND list, const wchar_t* title, const wchar_t* name, const wchar_t* type)
+{
+    // No separator: a full name may hold any character.
+    int row = window.AddListItem(window.ids.accountList, title, L"");
+    if (row < 0)
+        return -1;
+    SetCell(list, row, 1, name);
+    SetCell(list, row, 2, type);
+    // Every row shows the default account icon until account pictures exist.
+    window.SetItemImage(window.ids.accountList, row, 0);
+    SetTileColumns(list, row, window.osVersion);
+    return row;
+}
 
 WString ListCellText(HWND list, int row, int column)
 {

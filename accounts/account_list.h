@@ -23,6 +23,11 @@ using UniqueNetBuffer = UniqueResource<NetBufferTraits>;
 // enumeration; the number of rows added.
 int FillAccountList(MainWindow& window);
 
+// Appends one row to the list `list` (the window's account list): the title
+// shown, the account name and the type text in columns 1 and 2, the
+// default picture and the tile's second line. The new row, or -1.
+int AddAccountRow(MainWindow& window, HWND list, const wchar_t* title, const wchar_t* name, const wchar_t* type);
+
 // Reads the row's account afresh and sets every panel control from it. False
 // for row -1, and when the account can no longer be read: its row is then
 // removed and the panel keeps what it showed.

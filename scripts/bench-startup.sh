@@ -1,0 +1,29 @@
+#!/bin/sh
+# Builds and runs the start-up benchmark under the build's Wine: the time
+# from process creation to the first painted main window, on the default
+# scenario and on many accounts, against the same window filled without the
+# account database. Leaves the simulated machine on the last scenario.
+set -eu
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+RUNS="${1:-5}"
+"$ROOT/scripts/install-deps.sh"
+
+BUILD="$ROOT/build/windows"
+cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
+cmake --build "$BUILD" -j "$(nproc)" --target wineprefix vantrell_startup_bench
+
+. "$ROOT/scripts/wine-session.sh"
+export WINEPREFIX="$BUILD/wineprefix"
+find_wineserver
+cleanup() {
+    "$WINESERVER" -k >/dev/null 2>&1 || true
+    [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
+}
+trap cleanup EXIT INT TERM
+if [ -z "${DISPLAY:-}" ]; then
+    start_display 1280x1024x24
+fi
+for scenario in default many-accounts; do
+    "$BUILD/wine-launcher" "$BUILD/tests/bench/vantrell_startup_bench.exe" "$scenario" "$RUNS"
+done

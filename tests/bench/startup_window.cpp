@@ -1,0 +1,102 @@
+// The program the start-up benchmark starts and times: the product's own
+// entry on the simulated machine, with the main window's filler chosen by
+// the command line.
+//
+//   vantrell_startup_window full              the list as shipped
+//   vantrell_startup_window floor <file>      the same rows, read from <file>
+//   vantrell_startup_window capture <file>    the list as shipped, its rows
+//                                             written to <file>; then closes
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+#include "accounts/account_list.h"
+#include "app/main_window.h"
+#include "app/startup.h"
+#include "platform/handles.h"
+#include "tests/bench/startup_rows.h"
+
+namespace {
+
+// The fillers are plain function pointers, so they find their file here.
+std::wstring g_rowsFile;
+int (*g_filler)(MainWindow&) = FillAccountList;
+
+HWND AccountListHandle(MainWindow& window)
+{
+    const ControlEntry* list = window.Control(window.ids.accountList);
+    return list != nullptr ? list->handle : nullptr;
+}
+
+// The floor: FillAccountList's frame around the same rows, their texts read
+// from the file instead of the account database.
+int FillFromRowsFile(MainWindow& window)
+{
+    HWND list = AccountListHandle(window);
+    if (list == nullptr)
+        return 0;
+    std::vector<std::wstring> lines = ReadRowLines(g_rowsFile);
+    SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+    window.DeleteAllItems(window.ids.accountList);
+    int count = 0;
+    for (size_t i = 0; i + 2 < lines.size(); i += 3) {
+        if (AddAccountRow(window, list, lines[i].c_str(), lines[i + 1].c_str(), lines[i + 2].c_str()) >= 0)
+            ++count;
+    }
+    SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, TRUE);
+    return count;
+}
+
+// The shipped filler, then its rows written out. The close posted here is
+// kept while the window is being shown, so the run ends by itself.
+int FillAndCapture(MainWindow& window)
+{
+    int count = FillAccountList(window);
+    HWND list = AccountListHandle(window);
+    const int rows = list != nullptr ? static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) : 0;
+    std::wstring text;
+    for (int row = 0; row < rows; ++row) {
+        for (int column = 0; column < 3; ++column) {
+            text += ListCellText(list, row, column).Text();
+            text += L'\n';
+        }
+    }
+    if (!WriteRowLines(g_rowsFile, text))
+        g_rowsFile.clear();
+    PostMessageW(window.Handle(), WM_CLOSE, 0, 0);
+    return count;
+}
+
+int RunBenchWindow(HINSTANCE instance, const wchar_t* commandLine, int showCommand)
+{
+    MainWindow window;
+    window.fillList = g_filler;
+    return RunMainWindow(window, instance, commandLine, showCommand);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCommand)
+{
+    int count = 0;
+    UniqueResource<LocalMemoryTraits<LPWSTR*>> arguments(CommandLineToArgvW(commandLine, &count));
+    if (!arguments || count < 1)
+        return 2;
+    const std::wstring mode = arguments.Get()[0];
+    if (mode == L"floor" || mode == L"capture") {
+        if (count < 2)
+            return 2;
+        g_rowsFile = arguments.Get()[1];
+        g_filler = mode == L"floor" ? FillFromRowsFile : FillAndCapture;
+    } else if (mode != L"full") {
+        return 2;
+    }
+    StartupActions actions = DefaultStartupActions();
+    actions.runAccountManager = RunBenchWindow;
+    int exitCode = RunProcess(instance, L"", showCommand, actions);
+    return mode == L"capture" && g_rowsFile.empty() ? 3 : exitCode;
+}
