@@ -9,11 +9,9 @@ RUNS="${1:-5}"
 "$ROOT/scripts/install-deps.sh"
 
 BUILD="$ROOT/build/windows"
-cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
-cmake --build "$BUILD" -j "$(nproc)" --target wineprefix vantrell_startup_bench
-
 . "$ROOT/scripts/wine-session.sh"
+build_windows wineprefix vantrell_startup_bench
+
 export WINEPREFIX="$BUILD/wineprefix"
 find_wineserver
 cleanup() {

@@ -6,11 +6,9 @@ ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 "$ROOT/scripts/install-deps.sh"
 
 BUILD="$ROOT/build/windows"
-cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
-cmake --build "$BUILD" -j "$(nproc)" --target wineprefix vantrell_bench
-
 . "$ROOT/scripts/wine-session.sh"
+build_windows wineprefix vantrell_bench
+
 SHM="/dev/shm/vantrell-bench-$$"
 mkdir -p "$SHM"
 export WINEPREFIX="$BUILD/wineprefix"

@@ -9,9 +9,8 @@ ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 "$ROOT/scripts/install-deps.sh"
 
 BUILD="$ROOT/build/windows"
-cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
-cmake --build "$BUILD" -j "$(nproc)" --target vantrell-sandbox sandbox-tool wineprefix
+. "$ROOT/scripts/wine-session.sh"
+build_windows vantrell-sandbox sandbox-tool wineprefix
 PROGRAM="$BUILD/vantrell-sandbox.exe"
 reset_machine() {
     "$BUILD/wine-launcher" "$BUILD/sandbox-tool.exe" reset "${VANTRELL_SCENARIO:-default}" </dev/null >/dev/null
@@ -22,7 +21,6 @@ if [ -n "${DISPLAY:-}" ]; then
     exec "$BUILD/wine-launcher" "$PROGRAM" "$@"
 fi
 
-. "$ROOT/scripts/wine-session.sh"
 start_display 1280x1024x24
 export WINEPREFIX="$BUILD/wineprefix"
 find_wineserver

@@ -1,4 +1,12 @@
-# Sourced by run.sh and test.sh: a display and the Wine server for a session.
+# Sourced by the scripts: the Windows build, a display and the Wine server
+# for a session.
+
+# Configures the Windows build in $BUILD and builds the given targets.
+build_windows() {
+    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+          -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
+    cmake --build "$BUILD" -j "$(nproc)" --target "$@"
+}
 
 # Starts Xvfb on a free display number and exports DISPLAY; sets XVFB_PID.
 start_display() {
