@@ -12,6 +12,7 @@
 #include "accounts/groups.h"
 #include "platform/machine.h"
 #include "sandbox/sandbox.h"
+#include "tests/win/test_support.h"
 
 namespace {
 
@@ -132,14 +133,8 @@ TEST_F(AccountGroups, VisibilityFollowsTheInteractiveRights)
 
 TEST_F(AccountGroups, VisibilityWithoutTheSecurityAuthority)
 {
-    wchar_t folder[MAX_PATH];
-    GetTempPathW(ARRAYSIZE(folder), folder);
-    std::wstring path = std::wstring(folder) + L"vantrell-no-policy.ini";
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    const char text[] = "[Machine]\r\nSecurityPolicy=no\r\n[Account jokafor]\r\nType=standard\r\n";
-    DWORD written = 0;
-    WriteFile(file, text, sizeof(text) - 1, &written, nullptr);
-    CloseHandle(file);
+    const std::wstring path = WriteScenario(
+        L"vantrell-no-policy.ini", "[Machine]\r\nSecurityPolicy=no\r\n[Account jokafor]\r\nType=standard\r\n");
     std::wstring error;
     ASSERT_TRUE(sandbox::ResetMachine(path, &error)) << Narrow(error);
     EXPECT_FALSE(SetSignInVisibility(L"jokafor", SignInVisibilityMode::Query));

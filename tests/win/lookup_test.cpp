@@ -9,6 +9,7 @@
 #include "accounts/lookup.h"
 #include "platform/handles.h"
 #include "sandbox/sandbox.h"
+#include "tests/win/test_support.h"
 
 namespace {
 
@@ -71,14 +72,7 @@ TEST_F(AccountLookup, NoConsoleSessionOrAnUnknownConsoleUserGivesNoToken)
         {"[Machine]\r\nConsoleUser=dave\r\n[Account dave]\r\nType=standard\r\n", L"dave"},   // no process of his
     };
     for (const Case& c : cases) {
-        wchar_t folder[MAX_PATH];
-        GetTempPathW(ARRAYSIZE(folder), folder);
-        std::wstring path = std::wstring(folder) + L"vantrell-console.ini";
-        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        DWORD written = 0;
-        WriteFile(file, c.scenario, static_cast<DWORD>(strlen(c.scenario)), &written, nullptr);
-        CloseHandle(file);
-        ASSERT_TRUE(sandbox::ResetMachine(path));
+        ASSERT_TRUE(sandbox::ResetMachine(WriteScenario(L"vantrell-console.ini", c.scenario)));
         WString name(L"untouched");
         HANDLE token = FindConsoleUser(name, nullptr, nullptr);
         EXPECT_EQ(nullptr, token) << c.scenario;

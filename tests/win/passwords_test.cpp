@@ -14,6 +14,7 @@
 #include "platform/machine.h"
 #include "sandbox/sandbox.h"
 #include "tests/win/screen_capture.h"
+#include "tests/win/test_support.h"
 #include "ui/message_box.h"
 
 namespace {
@@ -189,15 +190,8 @@ TEST_F(Passwords, WhatCountsAsConfigured)
 TEST_F(Passwords, WithoutTheSecurityAuthority)
 {
     ASSERT_EQ(AutoLogonResult::Done, SetAutoLogon(L"jokafor", L"x"));
-    wchar_t folder[MAX_PATH];
-    GetTempPathW(ARRAYSIZE(folder), folder);
-    std::wstring file = std::wstring(folder) + L"vantrell-no-lsa.ini";
-    HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    const char text[] = "[Machine]\r\nSecurityPolicy=no\r\n[Account jokafor]\r\nType=standard\r\n";
-    DWORD written = 0;
-    WriteFile(handle, text, sizeof(text) - 1, &written, nullptr);
-    CloseHandle(handle);
-    ASSERT_TRUE(sandbox::ResetMachine(file));
+    ASSERT_TRUE(sandbox::ResetMachine(WriteScenario(
+        L"vantrell-no-lsa.ini", "[Machine]\r\nSecurityPolicy=no\r\n[Account jokafor]\r\nType=standard\r\n")));
     EXPECT_FALSE(IsAutoLogonConfigured());
     EXPECT_EQ(AutoLogonResult::Failed, SetAutoLogon(L"jokafor", L"x"));
     EXPECT_EQ(L"jokafor", Winlogon(L"DefaultUserName")) << "the name is written before the secret fails";

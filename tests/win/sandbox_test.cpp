@@ -15,27 +15,13 @@
 
 #include "platform/machine.h"
 #include "sandbox/sandbox.h"
+#include "tests/win/test_support.h"
 
 namespace {
 
 std::string Narrow(const std::wstring& text)
 {
     return std::string(text.begin(), text.end());
-}
-
-std::wstring TempFile(const wchar_t* name)
-{
-    wchar_t folder[MAX_PATH];
-    GetTempPathW(ARRAYSIZE(folder), folder);
-    return std::wstring(folder) + name;
-}
-
-// A scenario written by the test: the lines after a [Machine] section.
-std::wstring WriteScenario(const wchar_t* name, const std::string& text)
-{
-    std::wstring path = TempFile(name);
-    std::ofstream(Narrow(path).c_str(), std::ios::binary) << text;
-    return path;
 }
 
 struct Row {

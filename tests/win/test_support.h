@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 // UTF-8 for failure messages.
@@ -30,4 +31,20 @@ inline std::wstring TestFolder(const wchar_t* group)
     std::filesystem::remove_all(folder, ignored);
     std::filesystem::create_directories(folder, ignored);
     return folder.wstring();
+}
+
+// A path of that name in the temporary folder.
+inline std::wstring TempFile(const wchar_t* name)
+{
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(ARRAYSIZE(folder), folder);
+    return std::wstring(folder) + name;
+}
+
+// A scenario of the simulated machine written by the test, as INI text.
+inline std::wstring WriteScenario(const wchar_t* name, const std::string& text)
+{
+    std::wstring path = TempFile(name);
+    std::ofstream(std::filesystem::path(path), std::ios::binary) << text;
+    return path;
 }
