@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/path_rules.h"
 #include "platform/text.h"
 
 // One personal folder. The known-folder id lives with the platform code,
@@ -26,16 +27,6 @@ std::vector<int> VisibleFolderRows(double version);
 
 // The folder whose name is `name` (without regard to case), or -1.
 int FindPersonalFolder(const wchar_t* name);
-
-// A path reduced to one spelling for comparisons: "\\?\" and "\\?\UNC\"
-// prefixes taken off, "/" read as "\", doubled separators and "." dropped,
-// ".." applied, trailing separators removed (a drive root keeps none: "C:").
-// False, with `path` emptied, for anything that is not an absolute drive or
-// network path, and for ".." above the root.
-bool NormalizeFolderPath(WString& path);
-
-// True for "C:" and for a share's root "\\server\share" (normalised form).
-bool IsVolumeRoot(const wchar_t* normalizedPath);
 
 // What the machine looks like to a proposed destination. Every path is in
 // the normalised form above and, where it exists, resolved through links

@@ -1,0 +1,419 @@
+#include "platform/file_move.h"
+
+#include <memory>
+#include <new>
+#include <string>
+
+#include "platform/file_rules.h"
+#include "platform/path_rules.h"
+#include "platform/files.h"
+#include "platform/handles.h"
+
+namespace {
+
+constexpr DWORD kCopyBufferSize = 1024 * 1024;
+
+WString LongPath(const wchar_t* path)
+{
+    WString copy(path);
+    copy.AddLongPathPrefix();
+    TrimTrailingBackslashes(copy);
+    return copy;
+}
+
+bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+bool IsFolder(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+
+uint64_t SizeOf(const WIN32_FIND_DATAW& entry)
+{
+    return (static_cast<uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+}
+
+struct Pending {
+    WString from;
+    WString to;
+    uint32_t depth;
+};
+
+class Mover {
+public:
+    explicit Mover(FolderMove& move) : move_(move), replace_((move.flags & MOVEFILE_REPLACE_EXISTING) != 0) {}
+
+    void Run(const WString& from, const WString& to)
+    {
+        std::vector<Pending> stack;
+        std::vector<WString> visited;   // subfolders, parents before children
+        stack.push_back(Pending{WString(from.Text()), WString(to.Text()), 0});
+        while (!stack.empty()) {
+            Pending folder = std::move(stack.back());
+            stack.pop_back();
+            MoveEntries(folder, stack);
+            if (folder.depth > 0)
+                visited.push_back(std::move(folder.from));
+        }
+        // Children were visited after their parents: removing in reverse
+        // empties each folder before its parent is tried. A folder that
+        // still holds something is refused by the system and stays.
+        for (auto folder = visited.rbegin(); folder != visited.rend(); ++folder) {
+            SetFileAttributesW(folder->Text(), FILE_ATTRIBUTE_DIRECTORY);
+            RemoveDirectoryW(folder->Text());
+        }
+    }
+
+private:
+    FolderMove& move_;
+    const bool replace_;
+    bool sameVolume_ = true;   // until a rename says otherwise
+    std::unique_ptr<BYTE[]> buffer_;
+    uint64_t counted_ = 0;     // bytes of the current file already in the progress
+
+    void Leave(const wchar_t* path, LeftReason reason, uint64_t files, uint64_t bytes)
+    {
+        move_.left.push_back(LeftEntry{WString(path), reason});
+        ++move_.notMoved;
+        Advance(files, bytes);
+    }
+
+    void Advance(uint64_t files, uint64_t bytes)
+    {
+        move_.progress.filesDone += files;
+        move_.progress.bytesDone += bytes;
+    }
+
+    void MoveEntries(Pending& folder, std::vector<Pending>& stack)
+    {
+        if (!CreateDirectoryW(folder.to.Text(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+            TreeMeasure rest = MeasureTree(folder.from.Text());
+            Leave(folder.from.Text(), LeftReason::FolderFailed, rest.files, rest.bytes);
+            return;
+        }
+        WString pattern = JoinPath(folder.from.Text(), L"*");
+        DirectoryIterator entries(pattern.Text(), 0);
+        while (entries.Next()) {
+            const WIN32_FIND_DATAW& entry = entries.Entry();
+            WString from = JoinPath(folder.from.Text(), entry.cFileName);
+            WString to = JoinPath(folder.to.Text(), entry.cFileName);
+            if (IsLink(entry.dwFileAttributes)) {
+                Leave(from.Text(), LeftReason::Link, 0, 0);
+                continue;
+            }
+            if (!IsFolder(entry.dwFileAttributes)) {
+                MoveFile(from, to, entry);
+                continue;
+            }
+            if (folder.depth + 1 >= kMoveDepthLimit) {
+                TreeMeasure rest = MeasureTree(from.Text());
+                Leave(from.Text(), LeftReason::TooDeep, rest.files, rest.bytes);
+                continue;
+            }
+            // On one volume a whole folder moves with one rename, when its
+            // name is free at the destination.
+            if (sameVolume_ && GetFileAttributesW(to.Text()) == INVALID_FILE_ATTRIBUTES) {
+                if (MoveFileExW(from.Text(), to.Text(), 0)) {
+                    TreeMeasure moved = MeasureTree(to.Text());
+                    Advance(moved.files, moved.bytes);
+                    continue;
+                }
+                if (GetLastError() == ERROR_NOT_SAME_DEVICE)
+                    sameVolume_ = false;
+            }
+            if (CreateDirectoryW(to.Text(), nullptr))
+                SetFileAttributesW(to.Text(), entry.dwFileAttributes & ~FILE_ATTRIBUTE_DIRECTORY);
+            stack.push_back(Pending{std::move(from), std::move(to), folder.depth + 1});
+        }
+    }
+
+    void MoveFile(const WString& from, const WString& to, const WIN32_FIND_DATAW& entry)
+    {
+        const uint64_t size = SizeOf(entry);
+        const bool exists = GetFileAttributesW(to.Text()) != INVALID_FILE_ATTRIBUTES;
+        if (exists && !replace_) {
+            Leave(from.Text(), LeftReason::Exists, 1, size);
+            return;
+        }
+        if (sameVolume_) {
+            if (MoveFileExW(from.Text(), to.Text(), replace_ ? MOVEFILE_REPLACE_EXISTING : 0)) {
+                Advance(1, size);
+                return;
+            }
+            if (GetLastError() != ERROR_NOT_SAME_DEVICE) {
+                Leave(from.Text(), LeftReason::InUse, 1, size);
+                return;
+            }
+            sameVolume_ = false;
+        }
+        counted_ = 0;
+        LeftReason why = LeftReason::InUse;
+        const bool moved = CopyThenRemove(from, to, exists, why);
+        // The bytes of a large file are counted as they are copied.
+        const uint64_t rest = size > counted_ ? size - counted_ : 0;
+        if (moved)
+            Advance(1, rest);
+        else
+            Leave(from.Text(), why, 1, rest);
+    }
+
+    // Across volumes: copy, check, and only then remove the original.
+    bool CopyThenRemove(const WString& from, const WString& to, bool existed, LeftReason& why)
+    {
+        why = LeftReason::InUse;
+        const DWORD attributes = GetFileAttributesW(from.Text());
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            return false;
+        // A read-only original cannot be removed through its handle; the
+        // attribute goes back on if the move does not complete.
+        const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+        if (readOnly && !SetFileAttributesW(from.Text(), attributes & ~FILE_ATTRIBUTE_READONLY))
+            return false;
+
+        // DELETE now, so that the file removed is the one copied; sharing
+        // only reading, so that nobody changes it while it is copied, and
+        // a file another program holds open for writing is refused here.
+        UniqueFileHandle source(CreateFileW(from.Text(), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES,
+                                            FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                            FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        bool moved = false;
+        if (source) {
+            moved = Copy(source.Get(), to, existed, attributes, why);
+            if (moved) {
+                FILE_DISPOSITION_INFO dispose{};
+                dispose.DeleteFile = TRUE;
+                if (!SetFileInformationByHandle(source.Get(), FileDispositionInfo, &dispose, sizeof(dispose))) {
+                    // The original stays, so the copy goes unless it replaced
+                    // a file that was there before (that one is gone either way).
+                    if (!existed) {
+                        SetFileAttributesW(to.Text(), FILE_ATTRIBUTE_NORMAL);
+                        DeleteFileW(to.Text());
+                    }
+                    why = LeftReason::InUse;
+                    moved = false;
+                }
+            }
+            source.Reset();
+        }
+        if (!moved && readOnly)
+            SetFileAttributesW(from.Text(), attributes);
+        return moved;
+    }
+
+    bool Copy(HANDLE source, const WString& to, bool existed, DWORD attributes, LeftReason& why)
+    {
+        why = LeftReason::InUse;
+        LARGE_INTEGER sourceSize{};
+        FILETIME created{}, accessed{}, written{};
+        if (!GetFileSizeEx(source, &sourceSize) || !GetFileTime(source, &created, &accessed, &written))
+            return false;
+        if (existed)
+            SetFileAttributesW(to.Text(), FILE_ATTRIBUTE_NORMAL);
+        UniqueFileHandle target(CreateFileW(to.Text(), GENERIC_WRITE | GENERIC_READ | DELETE, 0, nullptr,
+                                            existed ? CREATE_ALWAYS : CREATE_NEW, FILE_FLAG_SEQUENTIAL_SCAN,
+                                            nullptr));
+        why = LeftReason::CopyFailed;
+        if (!target)
+            return false;
+
+        if (!buffer_)
+            buffer_.reset(new (std::nothrow) BYTE[kCopyBufferSize]);
+        bool whole = buffer_ != nullptr;
+        uint64_t copied = 0;
+        while (whole) {
+            DWORD read = 0, wrote = 0;
+            if (!ReadFile(source, buffer_.get(), kCopyBufferSize, &read, nullptr)) {
+                whole = false;
+                break;
+            }
+            if (read == 0)
+                break;
+            if (!WriteFile(target.Get(), buffer_.get(), read, &wrote, nullptr) || wrote != read) {
+                whole = false;
+                break;
+            }
+            copied += read;
+            counted_ += read;
+            move_.progress.bytesDone += read;
+        }
+        LARGE_INTEGER targetSize{};
+        whole = whole && copied == static_cast<uint64_t>(sourceSize.QuadPart) &&
+                GetFileSizeEx(target.Get(), &targetSize) && targetSize.QuadPart == sourceSize.QuadPart;
+        if (!whole) {
+            // A partial copy is no copy: it goes, and the original stays.
+            FILE_DISPOSITION_INFO dispose{};
+            dispose.DeleteFile = TRUE;
+            SetFileInformationByHandle(target.Get(), FileDispositionInfo, &dispose, sizeof(dispose));
+            return false;
+        }
+        SetFileTime(target.Get(), &created, &accessed, &written);
+        target.Reset();
+        SetFileAttributesW(to.Text(), attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes);
+        return true;
+    }
+};
+
+}  // namespace
+
+TreeMeasure MeasureTree(const wchar_t* path)
+{
+    TreeMeasure measure;
+    struct Level {
+        WString folder;
+        uint32_t depth;
+    };
+    std::vector<Level> stack;
+    stack.push_back(Level{LongPath(path), 0});
+    while (!stack.empty()) {
+        Level level = std::move(stack.back());
+        stack.pop_back();
+        WString pattern = JoinPath(level.folder.Text(), L"*");
+        DirectoryIterator entries(pattern.Text(), 0);
+        while (entries.Next()) {
+            if (entries.IsReparsePoint()) {
+                ++measure.links;
+            } else if (entries.IsDirectory()) {
+                ++measure.folders;
+                if (level.depth + 1 < kMoveDepthLimit)
+                    stack.push_back(Level{JoinPath(level.folder.Text(), entries.Name()), level.depth + 1});
+            } else {
+                ++measure.files;
+                measure.bytes += entries.Size();
+            }
+        }
+    }
+    return measure;
+}
+
+WString FinalFolderPath(const wchar_t* path)
+{
+    WString normal(path);
+    if (!NormalizeFolderPath(normal))
+        return WString(L"");
+    // Walk up to the deepest part that exists, resolve it, put the rest back.
+    std::wstring rest;
+    WString existing(normal.Text());
+    for (;;) {
+        WString probe(existing.Text());
+        if (probe.Length() == 2)
+            probe.Append(L"\\");
+        probe.AddLongPathPrefix();
+        UniqueFileHandle handle(CreateFileW(probe.Text(), FILE_READ_ATTRIBUTES,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (handle) {
+            wchar_t small[1];
+            DWORD needed = GetFinalPathNameByHandleW(handle.Get(), small, 0, FILE_NAME_NORMALIZED);
+            if (needed > 0) {
+                WString resolved;
+                wchar_t* buffer = resolved.GetBuffer(needed + 1, nullptr, true);
+                if (buffer != nullptr &&
+                    GetFinalPathNameByHandleW(handle.Get(), buffer, needed + 1, FILE_NAME_NORMALIZED) <= needed) {
+                    resolved.Append(rest.c_str());
+                    if (NormalizeFolderPath(resolved))
+                        return resolved;
+                }
+            }
+            break;
+        }
+        if (IsVolumeRoot(existing.Text()))
+            break;
+        const wchar_t* text = existing.Text();
+        const wchar_t* last = nullptr;
+        for (const wchar_t* p = text; *p != L'\0'; ++p) {
+            if (*p == L'\\')
+                last = p;
+        }
+        if (last == nullptr)
+            break;
+        rest.insert(0, last);
+        WString parent;
+        parent.AssignSubstring(text, 1, static_cast<int>(last - text));
+        existing = std::move(parent);
+    }
+    return normal;   // nothing could be resolved: the spelling is all there is
+}
+
+namespace {
+
+// Into itself the tree would grow without end; out of its own child the
+// child would be emptied into itself. Both paths as they finally resolve.
+bool Nested(const WString& from, const WString& to)
+{
+    return IsSameOrBelow(to.Text(), from.Text()) || IsSameOrBelow(from.Text(), to.Text());
+}
+
+bool SoundPaths(FolderMove& move, WString& from, WString& to)
+{
+    from = FinalFolderPath(move.source.Text());
+    to = FinalFolderPath(move.destination.Text());
+    move.refused = from.IsEmpty() || to.IsEmpty() || Nested(from, to);
+    return !move.refused;
+}
+
+}  // namespace
+
+uint64_t MoveFolderContents(FolderMove& move)
+{
+    move.notMoved = 0;
+    move.left.clear();
+    WString from, to;
+    if (!SoundPaths(move, from, to))
+        return 0;
+    const DWORD attributes = GetFileAttributesW(LongPath(from.Text()).Text());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !IsFolder(attributes) || IsLink(attributes)) {
+        move.refused = true;
+        return 0;
+    }
+    TreeMeasure total = MeasureTree(from.Text());
+    move.progress.filesTotal = total.files;
+    move.progress.bytesTotal = total.bytes;
+    move.progress.filesDone = 0;
+    move.progress.bytesDone = 0;
+    Mover(move).Run(LongPath(from.Text()), LongPath(to.Text()));
+    return move.notMoved;
+}
+
+DWORD WINAPI MoveFolderThread(void* parameter)
+{
+    auto* move = static_cast<FolderMove*>(parameter);
+    if (move == nullptr || move->owner == nullptr || move->destination.IsEmpty() || move->source.IsEmpty())
+        return 0;
+    // Refused before anything is created.
+    WString from, to;
+    if (!SoundPaths(*move, from, to) || !CreateDirectoryPath(move->destination.Text()))
+        return 0;
+    MoveFolderContents(*move);
+    return move->refused ? 0 : 1;
+}
+
+const wchar_t* LeftReasonText(LeftReason reason)
+{
+    switch (reason) {
+    case LeftReason::InUse: return L"in use by another application, or access denied";
+    case LeftReason::Exists: return L"a file of that name is already at the new location";
+    case LeftReason::Link: return L"a link to another folder (links are not moved)";
+    case LeftReason::CopyFailed: return L"the copy could not be completed";
+    case LeftReason::TooDeep: return L"too many folder levels";
+    case LeftReason::FolderFailed: return L"the folder could not be created at the new location";
+    }
+    return L"";
+}
+
+bool WriteLeftBehindList(const wchar_t* file, const wchar_t* source, const std::vector<LeftEntry>& left)
+{
+    UniqueFileHandle handle(CreateFileW(file, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!handle)
+        return false;
+    std::wstring text(1, static_cast<wchar_t>(0xFEFF));
+    text += L"These items could not be moved and are still in ";
+    text += source != nullptr ? source : L"";
+    text += L":\r\n\r\n";
+    for (const LeftEntry& entry : left) {
+        const wchar_t* path = entry.path.Text();
+        if (path[0] == L'\\' && path[1] == L'\\' && path[2] == L'?' && path[3] == L'\\')
+            path += 4;
+        text += path;
+        text += L"\t";
+        text += LeftReasonText(entry.reason);
+        text += L"\r\n";
+    }
+    DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t)), written = 0;
+    return WriteFile(handle.Get(), text.data(), bytes, &written, nullptr) && written == bytes;
+}
