@@ -27,6 +27,29 @@ constexpr DWORD kDefaultPathFlags = 0x4400;   // KF_FLAG_DEFAULT_PATH | KF_FLAG_
 
 HANDLE UsableToken(HANDLE token) { return token == INVALID_HANDLE_VALUE ? nullptr : token; }
 
+// The user of a token, copied out; false when it cannot be read.
+bool ReadTokenUser(HANDLE token, std::vector<BYTE>& user)
+{
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    if (size == 0)
+        return false;
+    user.resize(size);
+    return GetTokenInformation(token, TokenUser, user.data(), size, &size) != FALSE;
+}
+
+// True when the token is of the account this process runs as.
+bool IsOwnUser(HANDLE token)
+{
+    UniqueHandle own;
+    std::vector<BYTE> theirs, ours;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.Put()) || !ReadTokenUser(token, theirs) ||
+        !ReadTokenUser(own.Get(), ours))
+        return false;
+    return EqualSid(reinterpret_cast<TOKEN_USER*>(theirs.data())->User.Sid,
+                    reinterpret_cast<TOKEN_USER*>(ours.data())->User.Sid) != FALSE;
+}
+
 template <typename Interface>
 class ComPointer {
 public:
@@ -150,11 +173,16 @@ bool ReadFolderLocations(int index, HANDLE token, WString& current, WString& def
         return false;
     const PersonalFolder& folder = kPersonalFolders[index];
     HANDLE user = UsableToken(token);
-    if (folder.csidl == kNoCsidl) {
-        FromKnownFolder(defaultPath, *kKnownFolders[index], user, kDefaultPathFlags);
+    auto readDefault = [&](HANDLE who) {
+        return folder.csidl == kNoCsidl ? FromKnownFolder(defaultPath, *kKnownFolders[index], who, kDefaultPathFlags)
+                                        : FromFolderPath(defaultPath, folder.csidl, who, SHGFP_TYPE_DEFAULT);
+    };
+    // Wine answers the default place only without a token; for the account
+    // this process runs as, no token means the same account.
+    if (!readDefault(user) && user != nullptr && IsOwnUser(user))
+        readDefault(nullptr);
+    if (folder.csidl == kNoCsidl)
         return FromKnownFolder(current, *kKnownFolders[index], user, 0);
-    }
-    FromFolderPath(defaultPath, folder.csidl, user, SHGFP_TYPE_DEFAULT);
     return FromFolderPath(current, folder.csidl, user, SHGFP_TYPE_CURRENT);
 }
 

@@ -9,6 +9,7 @@
 #include "accounts/account_settings.h"
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
+#include "accounts/personal_folders.h"
 #include "accounts/profile_keys.h"
 #include "app/about_box.h"
 #include "platform/security.h"
@@ -288,6 +289,26 @@ bool SetPassword(MainWindow& window, const wchar_t* name)
     return result;
 }
 
+// The dialog works on the console user's folders only; it sets `busy`
+// while contents move, which the end-of-session refusal reads.
+void OpenPersonalFolders(MainWindow& window, const wchar_t* name)
+{
+    WString display = window.GetText(window.ids.displayNameField);
+    PersonalFoldersOwner owner;
+    owner.window = &window;
+    owner.busy = &window.busy;
+    owner.consoleUserName = window.consoleUserName.Text();
+    owner.consoleUserSid = window.consoleUserSid.Text();
+    owner.consoleUserToken = window.consoleUserToken.Get();
+    owner.osVersion = window.osVersion;
+    window.Lock();
+    {
+        UniqueIcon icon = window.RowIcon(window.selectedRow);
+        PersonalFoldersDialog(owner, icon.Get(), name, display.Text());
+    }
+    window.Unlock();
+}
+
 // Backed-up profile-list entries left by profiles that failed to load are
 // offered for repair once, before the operator can use the window.
 void OfferProfileKeyRepair(MainWindow& window)
@@ -349,14 +370,16 @@ bool Dispatch(MainWindow& window, int32_t event)
         FollowStatusBoxes(window, event);
         return true;
     }
-    if (event == ids.launchLabel || event == ids.foldersButton || event == ids.pictureButton ||
-        event == ids.deleteButton || event == ids.createButton)
-        return true;   // LATER: the repair tool, folders, picture, deletion and creation dialogs of later issues
+    if (event == ids.launchLabel || event == ids.pictureButton || event == ids.deleteButton ||
+        event == ids.createButton)
+        return true;   // LATER: the repair tool, picture, deletion and creation dialogs of later issues
 
     WString name = window.GetText(ids.accountNameField);
     if (name.IsEmpty())
         return true;
-    if (event == ids.saveButton)
+    if (event == ids.foldersButton)
+        OpenPersonalFolders(window, name.Text());
+    else if (event == ids.saveButton)
         ApplyAccountSettings(window, window.selectedRow);
     else if (event == ids.setPasswordButton)
         return SetPassword(window, name.Text());

@@ -38,6 +38,7 @@ set(VANTRELL_WINDOWS_SOURCES
   accounts/password_dialog.cpp
   accounts/profile_keys.cpp
   accounts/personal_folders.cpp
+  accounts/personal_folders_dialog.cpp
 )
 
 # The machine's services as the product reaches them: the system's own.

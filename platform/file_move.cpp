@@ -126,17 +126,17 @@ private:
     void MoveFile(const WString& from, const WString& to, const WIN32_FIND_DATAW& entry)
     {
         const uint64_t size = SizeOf(entry);
-        const bool exists = GetFileAttributesW(to.Text()) != INVALID_FILE_ATTRIBUTES;
-        if (exists && !replace_) {
-            Leave(from.Text(), LeftReason::Exists, 1, size);
-            return;
-        }
         if (sameVolume_) {
             if (MoveFileExW(from.Text(), to.Text(), replace_ ? MOVEFILE_REPLACE_EXISTING : 0)) {
                 Advance(1, size);
                 return;
             }
-            if (GetLastError() != ERROR_NOT_SAME_DEVICE) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
+                Leave(from.Text(), LeftReason::Exists, 1, size);
+                return;
+            }
+            if (error != ERROR_NOT_SAME_DEVICE) {
                 Leave(from.Text(), LeftReason::InUse, 1, size);
                 return;
             }
@@ -144,7 +144,7 @@ private:
         }
         counted_ = 0;
         LeftReason why = LeftReason::InUse;
-        const bool moved = CopyThenRemove(from, to, exists, why);
+        const bool moved = CopyThenRemove(from, to, entry.dwFileAttributes, why);
         // The bytes of a large file are counted as they are copied.
         const uint64_t rest = size > counted_ ? size - counted_ : 0;
         if (moved)
@@ -154,12 +154,9 @@ private:
     }
 
     // Across volumes: copy, check, and only then remove the original.
-    bool CopyThenRemove(const WString& from, const WString& to, bool existed, LeftReason& why)
+    bool CopyThenRemove(const WString& from, const WString& to, DWORD attributes, LeftReason& why)
     {
         why = LeftReason::InUse;
-        const DWORD attributes = GetFileAttributesW(from.Text());
-        if (attributes == INVALID_FILE_ATTRIBUTES)
-            return false;
         // A read-only original cannot be removed through its handle; the
         // attribute goes back on if the move does not complete.
         const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
@@ -174,7 +171,8 @@ private:
                                             FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         bool moved = false;
         if (source) {
-            moved = Copy(source.Get(), to, existed, attributes, why);
+            bool existed = false;
+            moved = Copy(source.Get(), to, attributes, existed, why);
             if (moved) {
                 FILE_DISPOSITION_INFO dispose{};
                 dispose.DeleteFile = TRUE;
@@ -196,21 +194,38 @@ private:
         return moved;
     }
 
-    bool Copy(HANDLE source, const WString& to, bool existed, DWORD attributes, LeftReason& why)
+    // The copy is made with the original's attributes (read-only last, so
+    // that it can be written) and times; false, with the reason, when it
+    // could not be made whole, and then no partial copy stays behind.
+    bool Copy(HANDLE source, const WString& to, DWORD attributes, bool& existed, LeftReason& why)
     {
         why = LeftReason::InUse;
         LARGE_INTEGER sourceSize{};
         FILETIME created{}, accessed{}, written{};
         if (!GetFileSizeEx(source, &sourceSize) || !GetFileTime(source, &created, &accessed, &written))
             return false;
-        if (existed)
+        const DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                         FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+        const DWORD access = GENERIC_WRITE | FILE_READ_ATTRIBUTES | DELETE;
+        // Made new where the name is free, which also tells whether it was.
+        existed = false;
+        UniqueFileHandle target(
+            CreateFileW(to.Text(), access, 0, nullptr, CREATE_NEW, FILE_FLAG_SEQUENTIAL_SCAN | kept, nullptr));
+        if (!target && (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS)) {
+            existed = true;
+            if (!replace_) {
+                why = LeftReason::Exists;
+                return false;
+            }
             SetFileAttributesW(to.Text(), FILE_ATTRIBUTE_NORMAL);
-        UniqueFileHandle target(CreateFileW(to.Text(), GENERIC_WRITE | GENERIC_READ | DELETE, 0, nullptr,
-                                            existed ? CREATE_ALWAYS : CREATE_NEW, FILE_FLAG_SEQUENTIAL_SCAN,
-                                            nullptr));
-        why = LeftReason::CopyFailed;
-        if (!target)
+            target.Reset(
+                CreateFileW(to.Text(), access, 0, nullptr, CREATE_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN | kept, nullptr));
+        }
+        if (!target) {
+            why = existed ? LeftReason::InUse : LeftReason::CopyFailed;
             return false;
+        }
+        why = LeftReason::CopyFailed;
 
         if (!buffer_)
             buffer_.reset(new (std::nothrow) BYTE[kCopyBufferSize]);
@@ -244,7 +259,8 @@ private:
         }
         SetFileTime(target.Get(), &created, &accessed, &written);
         target.Reset();
-        SetFileAttributesW(to.Text(), attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes);
+        if ((attributes & FILE_ATTRIBUTE_READONLY) != 0)
+            SetFileAttributesW(to.Text(), kept | FILE_ATTRIBUTE_READONLY);
         return true;
     }
 };

@@ -355,8 +355,11 @@ TEST(RefreshExplorerWindows, EveryExplorerViewAndTheDesktop)
     std::vector<UniqueWindow> windows;
     for (int i = 0; i < 2; ++i) {
         HWND cabinet = CreateWindowExW(0, L"CabinetWClass", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-        for (int v = 0; v < 3; ++v)
-            CreateWindowExW(0, L"DirectUIHWND", L"", WS_CHILD, 0, 0, 5, 5, cabinet, nullptr, nullptr, nullptr);
+        for (int v = 0; v < 3; ++v) {
+            HWND view = CreateWindowExW(0, L"DirectUIHWND", L"", WS_CHILD, 0, 0, 5, 5, cabinet, nullptr, nullptr, nullptr);
+            // The class may have been registered by another test with its own procedure.
+            SetWindowLongPtrW(view, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ViewProcedure));
+        }
         windows.emplace_back(cabinet);
     }
     // One with only two views is no Explorer window with a view to refresh.
