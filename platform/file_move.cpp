@@ -1,8 +1,13 @@
 #include "platform/file_move.h"
 
+#include <condition_variable>
+#include <deque>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
+#include <thread>
 
 #include "platform/file_rules.h"
 #include "platform/path_rules.h"
@@ -35,6 +40,99 @@ struct Pending {
     uint32_t depth;
 };
 
+// One file to be copied across volumes.
+struct FileJob {
+    WString from;
+    WString to;
+    DWORD attributes;
+    uint64_t size;
+};
+
+// What one copying thread keeps between its files.
+struct CopyContext {
+    std::unique_ptr<BYTE[]> buffer;
+    uint64_t counted = 0;   // bytes of the current file already in the progress
+};
+
+// Across volumes most of a small file's time is spent waiting on the
+// system's calls, not on copying, so a few threads copy side by side while
+// the walk goes on. The queue is bounded so that a huge folder does not
+// fill the memory with waiting paths.
+class CopyPool {
+public:
+    using Work = std::function<void(FileJob&, CopyContext&)>;
+
+    explicit CopyPool(Work work) : work_(std::move(work))
+    {
+        const unsigned cores = std::thread::hardware_concurrency();
+        const unsigned threads = cores < 2 ? 2 : (cores > 3 ? 4 : cores + 1);
+        for (unsigned i = 0; i < threads; ++i) {
+            try {
+                threads_.emplace_back([this] { Serve(); });
+            } catch (...) {
+                break;   // fewer threads, or none: Add then copies itself
+            }
+        }
+    }
+    ~CopyPool() { Finish(); }
+    CopyPool(const CopyPool&) = delete;
+    CopyPool& operator=(const CopyPool&) = delete;
+
+    void Add(FileJob job)
+    {
+        if (threads_.empty()) {
+            work_(job, own_);
+            return;
+        }
+        std::unique_lock<std::mutex> lock(mutex_);
+        roomLeft_.wait(lock, [this] { return queue_.size() < kQueueLimit; });
+        queue_.push_back(std::move(job));
+        lock.unlock();
+        jobWaiting_.notify_one();
+    }
+
+    // Waits until every file handed in has been dealt with.
+    void Finish()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            closing_ = true;
+        }
+        jobWaiting_.notify_all();
+        for (std::thread& thread : threads_)
+            thread.join();
+        threads_.clear();
+    }
+
+private:
+    static constexpr size_t kQueueLimit = 256;
+
+    void Serve()
+    {
+        CopyContext context;
+        for (;;) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            jobWaiting_.wait(lock, [this] { return closing_ || !queue_.empty(); });
+            if (queue_.empty())
+                return;
+            FileJob job = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            roomLeft_.notify_one();
+            work_(job, context);
+        }
+    }
+
+    Work work_;
+    CopyContext own_;
+    std::vector<std::thread> threads_;
+    std::deque<FileJob> queue_;
+    std::mutex mutex_;
+    std::condition_variable jobWaiting_;
+    std::condition_variable roomLeft_;
+    bool closing_ = false;
+};
+
 class Mover {
 public:
     explicit Mover(FolderMove& move) : move_(move), replace_((move.flags & MOVEFILE_REPLACE_EXISTING) != 0) {}
@@ -44,12 +142,18 @@ public:
         std::vector<Pending> stack;
         std::vector<WString> visited;   // subfolders, parents before children
         stack.push_back(Pending{WString(from.Text()), WString(to.Text()), 0});
-        while (!stack.empty()) {
-            Pending folder = std::move(stack.back());
-            stack.pop_back();
-            MoveEntries(folder, stack);
-            if (folder.depth > 0)
-                visited.push_back(std::move(folder.from));
+        {
+            CopyPool pool([this](FileJob& job, CopyContext& context) { CopyAcross(job, context); });
+            pool_ = &pool;
+            while (!stack.empty()) {
+                Pending folder = std::move(stack.back());
+                stack.pop_back();
+                MoveEntries(folder, stack);
+                if (folder.depth > 0)
+                    visited.push_back(std::move(folder.from));
+            }
+            pool.Finish();
+            pool_ = nullptr;
         }
         // Children were visited after their parents: removing in reverse
         // empties each folder before its parent is tried. A folder that
@@ -64,13 +168,16 @@ private:
     FolderMove& move_;
     const bool replace_;
     bool sameVolume_ = true;   // until a rename says otherwise
-    std::unique_ptr<BYTE[]> buffer_;
-    uint64_t counted_ = 0;     // bytes of the current file already in the progress
+    CopyPool* pool_ = nullptr; // while the walk runs
+    std::mutex leftLock_;      // the copying threads add to the list too
 
     void Leave(const wchar_t* path, LeftReason reason, uint64_t files, uint64_t bytes)
     {
-        move_.left.push_back(LeftEntry{WString(path), reason});
-        ++move_.notMoved;
+        {
+            std::lock_guard<std::mutex> lock(leftLock_);
+            move_.left.push_back(LeftEntry{WString(path), reason});
+            ++move_.notMoved;
+        }
         Advance(files, bytes);
     }
 
@@ -142,19 +249,25 @@ private:
             }
             sameVolume_ = false;
         }
-        counted_ = 0;
+        pool_->Add(FileJob{WString(from.Text()), WString(to.Text()), entry.dwFileAttributes, size});
+    }
+
+    void CopyAcross(FileJob& job, CopyContext& context)
+    {
+        context.counted = 0;
         LeftReason why = LeftReason::InUse;
-        const bool moved = CopyThenRemove(from, to, entry.dwFileAttributes, why);
+        const bool moved = CopyThenRemove(job.from, job.to, job.attributes, context, why);
         // The bytes of a large file are counted as they are copied.
-        const uint64_t rest = size > counted_ ? size - counted_ : 0;
+        const uint64_t rest = job.size > context.counted ? job.size - context.counted : 0;
         if (moved)
             Advance(1, rest);
         else
-            Leave(from.Text(), why, 1, rest);
+            Leave(job.from.Text(), why, 1, rest);
     }
 
     // Across volumes: copy, check, and only then remove the original.
-    bool CopyThenRemove(const WString& from, const WString& to, DWORD attributes, LeftReason& why)
+    bool CopyThenRemove(const WString& from, const WString& to, DWORD attributes, CopyContext& context,
+                        LeftReason& why)
     {
         why = LeftReason::InUse;
         // A read-only original cannot be removed through its handle; the
@@ -172,7 +285,7 @@ private:
         bool moved = false;
         if (source) {
             bool existed = false;
-            moved = Copy(source.Get(), to, attributes, existed, why);
+            moved = Copy(source.Get(), to, attributes, context, existed, why);
             if (moved) {
                 FILE_DISPOSITION_INFO dispose{};
                 dispose.DeleteFile = TRUE;
@@ -197,7 +310,8 @@ private:
     // The copy is made with the original's attributes (read-only last, so
     // that it can be written) and times; false, with the reason, when it
     // could not be made whole, and then no partial copy stays behind.
-    bool Copy(HANDLE source, const WString& to, DWORD attributes, bool& existed, LeftReason& why)
+    bool Copy(HANDLE source, const WString& to, DWORD attributes, CopyContext& context, bool& existed,
+              LeftReason& why)
     {
         why = LeftReason::InUse;
         LARGE_INTEGER sourceSize{};
@@ -227,24 +341,25 @@ private:
         }
         why = LeftReason::CopyFailed;
 
-        if (!buffer_)
-            buffer_.reset(new (std::nothrow) BYTE[kCopyBufferSize]);
-        bool whole = buffer_ != nullptr;
+        if (!context.buffer)
+            context.buffer.reset(new (std::nothrow) BYTE[kCopyBufferSize]);
+        BYTE* buffer = context.buffer.get();
+        bool whole = buffer != nullptr;
         uint64_t copied = 0;
         while (whole) {
             DWORD read = 0, wrote = 0;
-            if (!ReadFile(source, buffer_.get(), kCopyBufferSize, &read, nullptr)) {
+            if (!ReadFile(source, buffer, kCopyBufferSize, &read, nullptr)) {
                 whole = false;
                 break;
             }
             if (read == 0)
                 break;
-            if (!WriteFile(target.Get(), buffer_.get(), read, &wrote, nullptr) || wrote != read) {
+            if (!WriteFile(target.Get(), buffer, read, &wrote, nullptr) || wrote != read) {
                 whole = false;
                 break;
             }
             copied += read;
-            counted_ += read;
+            context.counted += read;
             move_.progress.bytesDone += read;
         }
         LARGE_INTEGER targetSize{};
@@ -395,7 +510,13 @@ DWORD WINAPI MoveFolderThread(void* parameter)
     WString from, to;
     if (!SoundPaths(*move, from, to) || !CreateDirectoryPath(move->destination.Text()))
         return 0;
-    MoveFolderContents(*move);
+    try {
+        MoveFolderContents(*move);
+    } catch (...) {
+        // Out of memory for the walk's lists: what was moved is moved, what
+        // was not is still whole at the source; the caller says it failed.
+        return 0;
+    }
     return move->refused ? 0 : 1;
 }
 
