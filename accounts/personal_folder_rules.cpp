@@ -102,6 +102,7 @@ const wchar_t* RefusalText(DestinationRefusal refusal)
         {DestinationRefusal::ContainsSource, L"The selected location contains the folder being moved.\r\n\r\nPlease choose another location."},
         {DestinationRefusal::OtherFolder, L"Another personal folder is already at the selected location.\r\n\r\nTwo personal folders can not share one location."},
         {DestinationRefusal::Link, L"The selected location is a link to another folder.\r\n\r\nPlease choose the real folder instead."},
+        {DestinationRefusal::SourceIsLink, L"The folder's current location is a link to another folder, so its contents can not be moved.\r\n\r\nUncheck \"Also move folder contents\" to change only its location."},
     };
     for (const Row& row : rows) {
         if (row.refusal == refusal)

@@ -53,6 +53,7 @@ enum class DestinationRefusal {
     ContainsSource,
     OtherFolder,         // where another of the six folders is
     Link,
+    SourceIsLink,        // the folder's current place is a link: its contents cannot be moved
 };
 
 // The first rule the destination breaks, or None. With `moving` false (a

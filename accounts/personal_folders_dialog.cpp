@@ -176,8 +176,11 @@ void ShowProgress(Session& session, bool show)
 
 void ShowMoveProgress(Session& session, const MoveProgress& progress)
 {
-    WString text = MoveProgressText(progress.filesDone.load(), progress.filesTotal, progress.bytesDone.load(),
-                                    progress.bytesTotal);
+    // Until the totals are known there is nothing to count against.
+    WString text(L"Counting the files to move...");
+    if (progress.measured.load())
+        text = MoveProgressText(progress.filesDone.load(), progress.filesTotal.load(), progress.bytesDone.load(),
+                                progress.bytesTotal.load());
     session.dialog->SetText(session.ids.progress, text.Text());
 }
 
@@ -286,6 +289,17 @@ void Relocate(Session& session, bool restore)
 
     const bool contents = (dialog.GetState(session.ids.moveContents) & StateFlags::Check) != 0;
     const bool overwrite = (dialog.GetState(session.ids.overwrite) & StateFlags::Check) != 0;
+    WString sourceProbe(current.Text());
+    sourceProbe.AddLongPathPrefix();
+    const DWORD sourceAttributes = GetFileAttributesW(sourceProbe.Text());
+    const bool sourceThere = sourceAttributes != INVALID_FILE_ATTRIBUTES;
+    // Links are never entered, so such a folder's contents cannot follow;
+    // pointing the folder elsewhere and leaving them would split it.
+    if (contents && sourceThere && (sourceAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        ThemedMessageBox(RefusalText(DestinationRefusal::SourceIsLink), 0, 160, &dialog);
+        EnableControls(session, true);
+        return;
+    }
     // A folder the operator had in use keeps its own permissions; only a
     // folder made for the move, or found empty, gets the moved-folder ones.
     const bool fresh = !restore && IsAbsentOrEmptyFolder(target.Text());
@@ -310,9 +324,6 @@ void Relocate(Session& session, bool restore)
     move->destination.Assign(target.Text());
     move->flags = MOVEFILE_COPY_ALLOWED | (overwrite ? MOVEFILE_REPLACE_EXISTING : 0);
     DWORD outcome = 1;
-    WString sourceProbe(current.Text());
-    sourceProbe.AddLongPathPrefix();
-    const bool sourceThere = GetFileAttributesW(sourceProbe.Text()) != INVALID_FILE_ATTRIBUTES;
     if (contents && sourceThere)
         outcome = RunMove(session, *move);
 

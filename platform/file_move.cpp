@@ -493,10 +493,11 @@ uint64_t MoveFolderContents(FolderMove& move)
         return 0;
     }
     TreeMeasure total = MeasureTree(from.Text());
-    move.progress.filesTotal = total.files;
-    move.progress.bytesTotal = total.bytes;
     move.progress.filesDone = 0;
     move.progress.bytesDone = 0;
+    move.progress.filesTotal = total.files;
+    move.progress.bytesTotal = total.bytes;
+    move.progress.measured = true;
     Mover(move).Run(LongPath(from.Text()), LongPath(to.Text()));
     return move.notMoved;
 }

@@ -42,10 +42,11 @@ struct LeftEntry {
 // How far a move has come; written by the worker, read by the window while
 // it runs (hence atomic), totals measured before the move starts.
 struct MoveProgress {
+    std::atomic<bool> measured{false};   // the totals are known
+    std::atomic<uint64_t> filesTotal{0};
+    std::atomic<uint64_t> bytesTotal{0};
     std::atomic<uint64_t> filesDone{0};
     std::atomic<uint64_t> bytesDone{0};
-    uint64_t filesTotal = 0;
-    uint64_t bytesTotal = 0;
 };
 
 // The block a move worker works on. The caller fills the first four fields

@@ -172,7 +172,7 @@ TEST(CheckDestination, AFolderThatContainsTheSourceIsRefused)
 
 TEST(CheckDestination, EveryRefusalHasItsOwnText)
 {
-    for (int r = 1; r <= static_cast<int>(DestinationRefusal::Link); ++r) {
+    for (int r = 1; r <= static_cast<int>(DestinationRefusal::SourceIsLink); ++r) {
         const wchar_t* text = RefusalText(static_cast<DestinationRefusal>(r));
         ASSERT_NE(nullptr, text) << "refusal " << r;
         for (int other = 1; other < r; ++other)

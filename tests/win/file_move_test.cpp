@@ -157,8 +157,9 @@ TEST_F(FolderMoveTest, AcrossDrivesEveryFileIsCopiedCheckedAndRemoved)
         move.flags = MOVEFILE_COPY_ALLOWED;
         EXPECT_EQ(1u, MoveFolderThread(&move)) << Narrow(c.name);
         EXPECT_EQ(0u, move.notMoved) << LeftList(move);
-        EXPECT_EQ(made.files, move.progress.filesTotal);
-        EXPECT_EQ(made.bytes, move.progress.bytesTotal);
+        EXPECT_TRUE(move.progress.measured.load());
+        EXPECT_EQ(made.files, move.progress.filesTotal.load());
+        EXPECT_EQ(made.bytes, move.progress.bytesTotal.load());
         EXPECT_EQ(made.files, move.progress.filesDone.load());
         EXPECT_EQ(made.bytes, move.progress.bytesDone.load());
         ExpectTreeAt(to);

@@ -142,7 +142,8 @@ public:
         for (HWND child = FindWindowExW(dialog_, nullptr, L"Static", nullptr); child != nullptr;
              child = FindWindowExW(dialog_, child, L"Static", nullptr)) {
             std::wstring text = TextOf(child);
-            if (IsWindowVisible(child) && text.rfind(L"Moving files: ", 0) == 0)
+            if (IsWindowVisible(child) &&
+                (text.rfind(L"Moving files: ", 0) == 0 || text == L"Counting the files to move..."))
                 return text;
         }
         return L"";
@@ -268,7 +269,15 @@ protected:
         secondDrive_ = CleanFolder(L"T:\\vantrell-tests\\dialog");
         sandbox::ClearRecord();
     }
-    void TearDown() override { saved_.Restore(); }
+    void TearDown() override
+    {
+        saved_.Restore();
+        // Moves remove emptied folders; the places the lists name stay real.
+        for (const std::wstring& folder : defaults_) {
+            if (!folder.empty())
+                CreateDirectoryW(folder.c_str(), nullptr);
+        }
+    }
 
     // Runs the main window on this thread; the script opens the dialog on
     // the console user's row and plays the operator in it.
@@ -364,10 +373,12 @@ TEST_F(FoldersDialogRun, MovesDocumentsToTheOtherDriveWithProgressAndRestoresThe
 
         screen.Press(L"Move selected");
         ASSERT_TRUE(ChooseInPicker(target)) << "the folder picker did not take the path";
+        // The line counts against the total measured first.
         std::wstring progress;
-        EXPECT_TRUE(WaitFor([&] { return !(progress = screen.Progress()).empty(); }, 10000)) << "no progress shown";
+        const std::wstring total = L" of " + std::to_wstring(files) + L" (";
+        EXPECT_TRUE(WaitFor([&] { return (progress = screen.Progress()).find(total) != std::wstring::npos; }, 10000))
+            << "no progress against the total: " << Plain(progress);
         SaveScreenshot(screen.Dialog(), L"personal_folders_during", 40);
-        EXPECT_NE(std::wstring::npos, progress.find(L" of " + std::to_wstring(files) + L" (")) << Plain(progress);
         // While contents move, the session may not end.
         SendMessageTimeoutW(FindWindowW(L"Vantrell_WNDCLASS", nullptr), WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 2000,
                             nullptr);
@@ -539,6 +550,55 @@ TEST_F(FoldersDialogRun, DownloadsIsAbsentBelowVersion6)
         EXPECT_EQ(0, screen.RowOf(L"Desktop"));
         EXPECT_EQ(2, screen.RowOf(L"Music"));
     }, 5.1);
+}
+
+TEST_F(FoldersDialogRun, DeselectingDisablesBothAndADoubleClickOpensTheFolder)
+{
+    // Music elsewhere, so that "Restore default" has something to do.
+    WString sid, profile;
+    ASSERT_TRUE(GetAccountSidAndProfile(ProcessUserName().c_str(), sid, &profile));
+    const std::wstring elsewhere = secondDrive_ + L"\\Music";
+    CreateDirectoryW(elsewhere.c_str(), nullptr);
+    ASSERT_TRUE(SetFolderLocation(sid.Text(), profile.Text(), L"Music", elsewhere.c_str()));
+    Run([&](FoldersScreen& screen) {
+        ASSERT_TRUE(screen.Select(L"Music"));
+        EXPECT_TRUE(WaitFor([&] { return screen.Enabled(L"Restore default"); }));
+        HWND list = FindWindowExW(screen.Dialog(), nullptr, WC_LISTVIEWW, nullptr);
+        RECT item{};
+        item.left = LVIR_LABEL;
+        SendMessageW(list, LVM_GETITEMRECT, screen.RowOf(L"Music"), reinterpret_cast<LPARAM>(&item));
+        sandbox::ClearRecord();
+        PostMessageW(list, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(item.left + 5, (item.top + item.bottom) / 2));
+        PostMessageW(list, WM_LBUTTONUP, 0, MAKELPARAM(item.left + 5, (item.top + item.bottom) / 2));
+        EXPECT_TRUE(WaitFor([] { return Recorded(L"ShellExecuteExW") == 1; }));
+        std::vector<sandbox::RecordedAction> record = sandbox::RecordedActions();
+        if (!record.empty())
+            EXPECT_EQ(elsewhere, record.back().details[L"file"]);
+
+        LVITEMW none{};
+        none.stateMask = LVIS_SELECTED;
+        SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&none));
+        EXPECT_TRUE(WaitFor([&] { return !screen.Enabled(L"Move selected") && !screen.Enabled(L"Restore default"); }));
+    });
+}
+
+TEST_F(FoldersDialogRun, AFolderThatIsALinkKeepsItsPlaceWhenItsContentsWouldMove)
+{
+    // The set-up's link, as a folder redirected to a link would be.
+    WString sid, profile;
+    ASSERT_TRUE(GetAccountSidAndProfile(ProcessUserName().c_str(), sid, &profile));
+    const std::wstring link = L"C:\\vantrell-folder-links\\link";
+    ASSERT_TRUE(SetFolderLocation(sid.Text(), profile.Text(), L"Pictures", link.c_str()));
+    const std::wstring before = StoredPlace(L"My Pictures");
+    Run([&](FoldersScreen& screen) {
+        ASSERT_TRUE(screen.Select(L"Pictures"));
+        screen.Press(L"Move selected");
+        ASSERT_TRUE(ChooseInPicker(secondDrive_ + L"\\Pictures"));
+        EXPECT_EQ(RefusalText(DestinationRefusal::SourceIsLink), screen.Answer(L"OK"));
+    });
+    EXPECT_EQ(before, StoredPlace(L"My Pictures"));
+    EXPECT_FALSE(Exists(secondDrive_ + L"\\Pictures"));
+    EXPECT_EQ("keep", ReadText(link + L"\\keep.txt"));
 }
 
 TEST_F(FoldersDialogRun, TheDesktopMoveRefreshesExplorerAndOthersDoNot)
