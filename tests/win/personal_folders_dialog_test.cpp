@@ -33,7 +33,7 @@ std::string Plain(const std::wstring& text)
     return shown.size() >= 2 ? shown.substr(1, shown.size() - 2) : shown;
 }
 
-bool WaitFor(const std::function<bool()>& done, int milliseconds = 8000)
+bool WaitFor(const std::function<bool()>& done, int milliseconds = static_cast<int>(kWaitLimitMs))
 {
     for (int waited = 0; waited < milliseconds; waited += 10) {
         if (done())
