@@ -93,8 +93,8 @@ uint32_t ApplyAccountSettings(MainWindow& window, int row)
     if (name.IsEmpty())
         return 0;
     window.Lock();
-    if (ThemedMessageBox(L"Are you sure you want to apply the seleted settings to this user account?", 1,
-                         kBoxHeight, &window) != 1) {
+    if (ThemedMessageBox(L"Are you sure you want to apply the seleted settings to this user account?",
+                         BoxKind::YesNo, kBoxHeight, window) != 1) {
         window.Unlock();
         return 0;
     }
@@ -109,7 +109,7 @@ uint32_t ApplyAccountSettings(MainWindow& window, int row)
     ThemedMessageBox(failures == 0 ? L"The selected settings were successfully applied."
                                    : L"Some of the selected settings could not be applied.\r\n"
                                      L"The fields will be updated to reflect the successfull changes.",
-                     0, kBoxHeight, &window);
+                     BoxKind::Ok, kBoxHeight, window);
     window.Unlock();
     ShowAccountDetails(window, row);
     return failures;

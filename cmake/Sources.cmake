@@ -18,6 +18,7 @@ set(VANTRELL_WINDOWS_SOURCES
   ui/controls.cpp
   ui/events.cpp
   ui/drawing.cpp
+  ui/dialog.cpp
   ui/message_box.cpp
   platform/elevation.cpp
   platform/registry.cpp
