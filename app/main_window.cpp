@@ -5,12 +5,12 @@
 
 #include <vector>
 
-#include "accounts/account_list.h"
 #include "accounts/account_settings.h"
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
 #include "accounts/profile_keys.h"
 #include "app/about_box.h"
+#include "app/account_panel.h"
 #include "platform/security.h"
 #include "platform/system.h"
 #include "platform/text_win.h"
@@ -274,6 +274,17 @@ bool SetPassword(MainWindow& window, const wchar_t* name)
     return result;
 }
 
+// "Save changes": the panel's choices applied, then the account shown afresh.
+void SaveChanges(MainWindow& window)
+{
+    int row = window.selectedRow;
+    WString name, display;
+    AccountSettingsChoice choice = ReadSettingsChoice(window, name, display);
+    UniqueIcon icon = window.RowIcon(row);
+    if (ApplyAccountSettings(window, choice, window.groupNames, icon.Get()).confirmed)
+        ShowAccountDetails(window, row);
+}
+
 // Backed-up profile-list entries left by profiles that failed to load are
 // offered for repair once, before the operator can use the window.
 void OfferProfileKeyRepair(MainWindow& window)
@@ -343,7 +354,7 @@ bool Dispatch(MainWindow& window, int32_t event)
     if (name.IsEmpty())
         return true;
     if (event == ids.saveButton)
-        ApplyAccountSettings(window, window.selectedRow);
+        SaveChanges(window);
     else if (event == ids.setPasswordButton)
         return SetPassword(window, name.Text());
     else if (event == ids.removePasswordButton)
