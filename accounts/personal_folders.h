@@ -14,7 +14,7 @@
 #include "platform/handles.h"
 #include "platform/text.h"
 
-class UiWindow;
+class DialogOwner;
 
 // The current and default place of folder `index` of kPersonalFolders for
 // `token` (the console user's); false when the current one is unknown.
@@ -69,8 +69,8 @@ bool SetShutdownBlockReason(HWND window, const wchar_t* text);
 
 // What the dialog needs of the main window, as plain data.
 struct PersonalFoldersOwner {
-    UiWindow* window = nullptr;          // the main window; not owned
-    uint32_t* busy = nullptr;            // set while a move runs; not owned
+    DialogOwner* window = nullptr;       // the main window; not owned
+    uint32_t* busy = nullptr;            // set while a move runs (the owner's Busy()); not owned
     const wchar_t* consoleUserName = nullptr;
     const wchar_t* consoleUserSid = nullptr;
     HANDLE consoleUserToken = nullptr;   // not owned; may be null or INVALID_HANDLE_VALUE

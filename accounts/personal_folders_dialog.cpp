@@ -15,6 +15,7 @@
 #include "platform/files.h"
 #include "platform/machine.h"
 #include "platform/security.h"
+#include "ui/dialog.h"
 #include "ui/drawing.h"
 #include "ui/message_box.h"
 #include "ui/window.h"
@@ -23,9 +24,6 @@ namespace {
 
 constexpr int kWidth = 600;
 constexpr int kHeight = 355;
-constexpr int kFrameArc = 4;
-constexpr int kOutlineArc = 12;
-constexpr Gdiplus::ARGB kBandColour = 0xFFF0F0FF;
 constexpr LONG kListStyle = 0x1080000D;   // report, single selection, selection always shown, border, visible
 constexpr UINT_PTR kProgressTimer = 1;
 constexpr UINT kProgressInterval = 150;   // ms between updates of the progress line
@@ -46,7 +44,7 @@ struct Controls {
 // What the dialog works on, from construction to its end.
 struct Session {
     const PersonalFoldersOwner* owner = nullptr;
-    UiWindow* dialog = nullptr;
+    UiDialog* dialog = nullptr;
     Controls ids;
     WString sid;
     WString profile;
@@ -55,17 +53,6 @@ struct Session {
     LocalSid consoleUser;
     WString leftList;            // the text file naming what the last move left behind
 };
-
-bool PaintFrame(UiWindow& dialog)
-{
-    UniqueImage frame = NewBitmap(kWidth, kHeight);
-    if (!frame || !FillRoundRect(frame.Get(), 0, 0, kWidth, kHeight, kOpaqueBlack, kFrameArc) ||
-        !FillRoundRect(frame.Get(), 4, 4, 591, 347, kOpaqueWhite, kFrameArc) ||
-        !FillRoundRect(frame.Get(), 4, 305, 546, 45, kBandColour, 0))
-        return false;
-    return SetWindowBackgroundImage(dialog, frame.Get()) &&
-           SetRoundedOutline(dialog.Handle(), kWidth, kHeight, kOutlineArc);
-}
 
 HWND Handle(UiWindow& dialog, int32_t id)
 {
@@ -194,7 +181,7 @@ bool EndOfSessionPending(UiWindow* window)
 DWORD RunMove(Session& session, FolderMove& move)
 {
     UiWindow& dialog = *session.dialog;
-    UiWindow* main = session.owner->window;
+    UiWindow* main = &session.owner->window->OwnerWindow();
     DWORD code = 0;
     UniqueHandle worker(CreateThread(nullptr, 0, MoveFolderThread, &move, 0, nullptr));
     if (!worker)
@@ -223,7 +210,7 @@ DWORD RunMove(Session& session, FolderMove& move)
 
 void BlockShutdown(Session& session, bool block)
 {
-    HWND main = session.owner->window != nullptr ? session.owner->window->Handle() : nullptr;
+    HWND main = session.owner->window->OwnerWindow().Handle();
     SetShutdownBlockReason(main, block ? kBlockReason : nullptr);
     if (session.owner->busy != nullptr)
         *session.owner->busy = block ? 1 : 0;
@@ -249,7 +236,7 @@ void OfferLeftBehind(Session& session, const FolderMove& move)
 // The move and the restore: `restore` takes the default place and asks first.
 void Relocate(Session& session, bool restore)
 {
-    UiWindow& dialog = *session.dialog;
+    UiDialog& dialog = *session.dialog;
     const int row = SelectedRow(session);
     if (row < 0 || row >= static_cast<int>(session.rows.size()))
         return;
@@ -258,8 +245,8 @@ void Relocate(Session& session, bool restore)
     WString target;
     if (restore) {
         EnableControls(session, false);
-        if (ThemedMessageBox(L"Are you sure you want to restore the selected folder to its original location?", 1,
-                             140, &dialog) != 1) {
+        if (ThemedMessageBox(L"Are you sure you want to restore the selected folder to its original location?",
+                             BoxKind::YesNo, 140, *session.owner->window) != 1) {
             EnableControls(session, true);
             return;
         }
@@ -282,7 +269,7 @@ void Relocate(Session& session, bool restore)
                                                         session.owner->consoleUserToken, current.Text(),
                                                         target.Text());
     if (refusal != DestinationRefusal::None) {
-        ThemedMessageBox(RefusalText(refusal), 0, 160, &dialog);
+        ThemedMessageBox(RefusalText(refusal), BoxKind::Ok, 160, *session.owner->window);
         EnableControls(session, true);
         return;
     }
@@ -296,7 +283,7 @@ void Relocate(Session& session, bool restore)
     // Links are never entered, so such a folder's contents cannot follow;
     // pointing the folder elsewhere and leaving them would split it.
     if (contents && sourceThere && (sourceAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        ThemedMessageBox(RefusalText(DestinationRefusal::SourceIsLink), 0, 160, &dialog);
+        ThemedMessageBox(RefusalText(DestinationRefusal::SourceIsLink), BoxKind::Ok, 160, *session.owner->window);
         EnableControls(session, true);
         return;
     }
@@ -308,7 +295,7 @@ void Relocate(Session& session, bool restore)
     if (!CreateDirectoryPath(target.Text()) ||
         !SetFolderLocation(session.sid.Text(), session.profile.Text(), kPersonalFolders[index].name, target.Text())) {
         BlockShutdown(session, false);
-        ThemedMessageBox(couldNot, 0, 120, &dialog);
+        ThemedMessageBox(couldNot, BoxKind::Ok, 120, *session.owner->window);
         EnableControls(session, true);
         return;
     }
@@ -333,8 +320,8 @@ void Relocate(Session& session, bool restore)
     OfferLeftBehind(session, *move);
 
     if (outcome == 0) {
-        ThemedMessageBox(restore ? couldNot : L"Sorry, this folder could not be moved to the selected location.", 0,
-                         120, &dialog);
+        ThemedMessageBox(restore ? couldNot : L"Sorry, this folder could not be moved to the selected location.",
+                         BoxKind::Ok, 120, *session.owner->window);
     } else if (move->notMoved > 0) {
         WString text;
         text.FromInt64(static_cast<int64_t>(move->notMoved));
@@ -342,12 +329,12 @@ void Relocate(Session& session, bool restore)
                               L"application.\r\n\r\nYou can manually move them later."
                             : L" file objects could not be moved because they are neing used by another "
                               L"application.\r\n\r\nYou can manually move them later.");
-        ThemedMessageBox(text.Text(), 0, restore ? 200 : 150, &dialog);
+        ThemedMessageBox(text.Text(), BoxKind::Ok, restore ? 200 : 150, *session.owner->window);
     } else {
         SetCell(dialog, session.ids.list, row, 1, target.Text());
         ThemedMessageBox(restore ? L"The selected folder was successfully restored."
                                  : L"The selected folder was successfully moved.",
-                         0, 120, &dialog);
+                         BoxKind::Ok, 120, *session.owner->window);
         if (contents && sourceThere) {
             SetFileAttributesW(sourceProbe.Text(), FILE_ATTRIBUTE_DIRECTORY);
             RemoveDirectoryW(sourceProbe.Text());
@@ -362,7 +349,6 @@ void AddControls(Session& session, HICON accountIcon, const wchar_t* displayName
 {
     UiWindow& dialog = *session.dialog;
     Controls& ids = session.ids;
-    dialog.SetFont(0, 9.0, 400, 0, L"Arial");
     if (accountIcon != nullptr)
         dialog.AddIcon(CopyIcon(accountIcon), 10, 10, 48, 48);   // the control owns its copy
     int32_t heading = dialog.AddLabel(L"Move account folders", 68, 20, 412, 25, WS_VISIBLE | SS_CENTER);
@@ -433,34 +419,26 @@ void PersonalFoldersDialog(const PersonalFoldersOwner& owner, HICON accountIcon,
     if (owner.window == nullptr || accountName == nullptr || owner.consoleUserName == nullptr ||
         *owner.consoleUserName == L'\0' || !EqualsNoCase(accountName, owner.consoleUserName))
         return;
-    UiWindow dialog;
-    if (dialog.CreateUiWindow(L"Vantrell_MsgBox", L"", kWidth, kHeight, -1, -1, static_cast<LONG>(WS_POPUP), 0,
-                              owner.window->Handle()) == nullptr)
+    UiDialog dialog(*owner.window);
+    DialogLook look = OutlinedLook(kWidth, kHeight, 591, 347);
+    look.fills.push_back({4, 305, 546, 45, kBandColour, 0});
+    if (!dialog.Create(look))
         return;
     auto session = std::make_unique<Session>();
     session->owner = &owner;
     session->dialog = &dialog;
-    PaintFrame(dialog);
-    CentreWindow(dialog.Handle(), owner.window->Handle());
-    owner.window->RecordPopup(dialog.Handle());
     AddControls(*session, accountIcon, displayName);
 
-    if (!GetAccountSidAndProfile(accountName, session->sid, &session->profile)) {
-        dialog.DestroyUiWindow();
+    // Without the account's SID and profile there is nothing to show.
+    if (!GetAccountSidAndProfile(accountName, session->sid, &session->profile))
         return;
-    }
     BuildMovedFolderDacl(owner.consoleUserSid, session->movedDacl, session->consoleUser);
     FillFolderList(*session);
 
-    ShowWindow(dialog.Handle(), SW_SHOW);
-    UpdateWindow(dialog.Handle());
+    dialog.Show(0);
     for (;;) {
-        int32_t event = FilterDialogEvent(dialog);
-        if (event == EventCode::Close || event == EventCode::QueueFailed)
-            break;
-        if (dialog.Event().window != &dialog)
-            continue;
-        if (event == session->ids.close)
+        int32_t event = dialog.NextEvent();
+        if (event == EventCode::Close || event == session->ids.close)
             break;
         if (event == EventCode::ItemSelected || event == EventCode::ItemDeselected) {
             FollowSelection(*session);
@@ -478,5 +456,4 @@ void PersonalFoldersDialog(const PersonalFoldersOwner& owner, HICON accountIcon,
             OpenPage(session->leftList.Text());
         }
     }
-    dialog.DestroyUiWindow();
 }

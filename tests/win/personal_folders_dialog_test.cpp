@@ -22,6 +22,7 @@
 #include "sandbox/sandbox.h"
 #include "tests/win/personal_folders_support.h"
 #include "tests/win/screen_capture.h"
+#include "tests/win/test_owner.h"
 #include "tests/win/test_support.h"
 #include "ui/window.h"
 
@@ -643,9 +644,11 @@ TEST_F(FoldersDialogRun, TheDesktopMoveRefreshesExplorerAndOthersDoNot)
 
 TEST(PersonalFoldersDialog, AnotherAccountThanTheConsoleUserGetsNothing)
 {
-    UiWindow owner;
-    ASSERT_NE(nullptr, owner.CreateUiWindow(L"Vantrell_TestOwner", L"", 100, 100, 0, 0, WS_POPUP, 0, nullptr));
+    UiWindow window;
+    ASSERT_NE(nullptr, window.CreateUiWindow(L"Vantrell_TestOwner", L"", 100, 100, 0, 0, WS_POPUP, 0, nullptr));
+    TestOwner owner(window);
     uint32_t busy = 0;
+    owner.busy = &busy;
     PersonalFoldersOwner data;
     data.window = &owner;
     data.busy = &busy;
