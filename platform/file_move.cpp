@@ -159,8 +159,16 @@ public:
         // empties each folder before its parent is tried. A folder that
         // still holds something is refused by the system and stays.
         for (auto folder = visited.rbegin(); folder != visited.rend(); ++folder) {
-            SetFileAttributesW(folder->Text(), FILE_ATTRIBUTE_DIRECTORY);
-            RemoveDirectoryW(folder->Text());
+            if (RemoveDirectoryW(folder->Text()))
+                continue;
+            // A read-only folder may be refused for that alone; one that
+            // stays keeps the attributes it had.
+            const DWORD attributes = GetFileAttributesW(folder->Text());
+            if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0)
+                continue;
+            SetFileAttributesW(folder->Text(), attributes & ~FILE_ATTRIBUTE_READONLY);
+            if (!RemoveDirectoryW(folder->Text()))
+                SetFileAttributesW(folder->Text(), attributes);
         }
     }
 

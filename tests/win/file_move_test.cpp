@@ -234,6 +234,10 @@ TEST_F(FolderMoveTest, FilesHeldOpenByAnotherProgramStayWholeAtTheSource)
     WriteText(from + L"\\open one.docx", "first document");
     WriteText(from + L"\\sub\\open two.xlsx", "second sheet");
     WriteText(from + L"\\free.txt", "free");
+    SetFileAttributesW((from + L"\\sub").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+    // What the file system kept of them (Wine keeps no read-only on folders).
+    const DWORD kept = GetFileAttributesW((from + L"\\sub").c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+    ASSERT_NE(0u, kept & FILE_ATTRIBUTE_HIDDEN);
     // Held the way an editor holds its document: no sharing at all.
     UniqueFileHandle one(CreateFileW((from + L"\\open one.docx").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                      OPEN_EXISTING, 0, nullptr));
@@ -256,7 +260,8 @@ TEST_F(FolderMoveTest, FilesHeldOpenByAnotherProgramStayWholeAtTheSource)
     EXPECT_FALSE(Exists(to + L"\\open one.docx"));
     EXPECT_FALSE(Exists(to + L"\\sub\\open two.xlsx"));
     EXPECT_EQ("free", ReadText(to + L"\\free.txt"));
-    EXPECT_TRUE(Exists(from + L"\\sub"));   // it still holds a file
+    EXPECT_TRUE(Exists(from + L"\\sub"));   // it still holds a file, and keeps its attributes
+    EXPECT_EQ(kept, GetFileAttributesW((from + L"\\sub").c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
     ASSERT_EQ(2u, move.left.size());
     for (const LeftEntry& entry : move.left)
         EXPECT_EQ(static_cast<int>(LeftReason::InUse), static_cast<int>(entry.reason)) << Narrow(entry.path.Text());
