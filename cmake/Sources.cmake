@@ -48,5 +48,7 @@ set(VANTRELL_SANDBOX_SOURCES
   sandbox/accounts_sim.cpp
   sandbox/security_sim.cpp
   sandbox/session_sim.cpp
+  sandbox/session_user.cpp
+  sandbox/reboot_sim.cpp
   sandbox/scenario.cpp
 )

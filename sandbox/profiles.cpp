@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sandbox/sandbox.h"
+#include "sandbox/session_user.h"
 #include "sandbox/state.h"
 
 namespace sandbox {
@@ -203,7 +204,7 @@ DWORD LoadProfile(const std::wstring& sid, HKEY* root)
     Key hive;
     if (RegOpenKeyExW(HKEY_USERS, sid.c_str(), 0, KEY_ALL_ACCESS, hive.Put()) != ERROR_SUCCESS) {
         std::wstring file = folder + L"\\NTUSER.DAT";
-        LSTATUS status = RegLoadKeyW(HKEY_USERS, sid.c_str(), file.c_str());
+        LSTATUS status = static_cast<LSTATUS>(LoadHive(sid, file));
         if (status != ERROR_SUCCESS)
             return static_cast<DWORD>(status);
         status = RegOpenKeyExW(HKEY_USERS, sid.c_str(), 0, KEY_ALL_ACCESS, hive.Put());
@@ -232,10 +233,11 @@ DWORD UnloadProfile(const std::wstring& sid, HKEY root)
         WriteDword(entry.Get(), L"RefCount", count);
     }
     // The running account's own hive is the session's; never unload it.
-    if (count == 0 && sid != ProcessUserSid()) {
-        EnableHivePrivileges();
-        RegUnLoadKeyW(HKEY_USERS, sid.c_str());
-    }
+    // and the signed-in account's stays loaded for its session.
+    Account session;
+    bool sessionHive = SessionAccount(&session) && AccountSid(session.rid) == sid;
+    if (count == 0 && sid != ProcessUserSid() && !sessionHive)
+        UnloadHive(sid);
     return ERROR_SUCCESS;
 }
 
@@ -245,6 +247,7 @@ void RememberProfileFolder(const std::wstring& folder) { Remember(L"Folders", fo
 void RemoveSandboxProfiles()
 {
     StateLock lock;
+    DiscardAllHives();
     EnableHivePrivileges();
     Key keys = OpenState(L"Profiles\\Keys", false);
     for (const std::wstring& name : ValueNames(keys.Get())) {

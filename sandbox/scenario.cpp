@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sandbox/profiles.h"
+#include "sandbox/session_user.h"
 #include "sandbox/state.h"
 
 #ifndef VANTRELL_SCENARIO_DIR
@@ -447,6 +448,7 @@ bool ResetMachine(const std::wstring& path, std::wstring* error)
     SettleRids(&plan, ProcessUserSid());
 
     StateLock lock;
+    EndSessionForReset();
     RemoveSandboxProfiles();
     DeleteTree(HKEY_LOCAL_MACHINE, kStateKey);
     std::wstring scenario = path.substr(path.find_last_of(L"\\/") + 1);
