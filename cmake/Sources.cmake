@@ -50,5 +50,6 @@ set(VANTRELL_SANDBOX_SOURCES
   sandbox/session_sim.cpp
   sandbox/session_user.cpp
   sandbox/reboot_sim.cpp
+  sandbox/broken_profile.cpp
   sandbox/scenario.cpp
 )

@@ -101,19 +101,78 @@ bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix)
     return text.size() > prefix.size() && _wcsnicmp(text.c_str(), prefix.c_str(), prefix.size()) == 0;
 }
 
+// Where an entry really lies: its volume's serial number and its path on
+// that volume, links and Wine's mapped unix links resolved; empty when it
+// cannot be opened. (GetFinalPathNameByHandleW fails on Wine beyond 260.)
+std::wstring ResolvedPath(const std::wstring& path)
+{
+    UniqueFileHandle entry(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                       FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION information{};
+    std::vector<BYTE> buffer(sizeof(FILE_NAME_INFO) + 65536 * sizeof(wchar_t));
+    auto* name = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+    if (!entry || !GetFileInformationByHandle(entry.Get(), &information) ||
+        !GetFileInformationByHandleEx(entry.Get(), FileNameInfo, name, static_cast<DWORD>(buffer.size())))
+        return L"";
+    return std::to_wstring(information.dwVolumeSerialNumber) + L":" +
+           std::wstring(name->FileName, name->FileNameLength / sizeof(wchar_t));
+}
+
+// Deletes a tree in the long form, so that paths beyond 260 characters go
+// too. Links are never entered, and neither is any folder that resolves to
+// a place outside the tree (Wine does not always mark a unix link as one).
+void RemoveTree(const std::wstring& longPath, const std::wstring& resolvedRoot)
+{
+    WIN32_FIND_DATAW found;
+    UniqueFind search(FindFirstFileW((longPath + L"\\*").c_str(), &found));
+    if (search) {
+        do {
+            if (wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0)
+                continue;
+            std::wstring path = longPath + L"\\" + found.cFileName;
+            std::wstring resolved = ResolvedPath(path);
+            if (resolved.size() <= resolvedRoot.size() + 1 ||
+                _wcsnicmp(resolved.c_str(), (resolvedRoot + L"\\").c_str(), resolvedRoot.size() + 1) != 0)
+                continue;
+            bool folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+                continue;
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (folder)
+                RemoveTree(path, resolvedRoot);
+            else
+                DeleteFileW(path.c_str());
+        } while (FindNextFileW(search.Get(), &found));
+    }
+    search.Reset();
+    RemoveDirectoryW(longPath.c_str());
+}
+
 void DeleteFolderTree(const std::wstring& folder)
 {
     // Only what lies below the profiles directory or our own data folder.
     if (!StartsWithNoCase(folder, ProfilesDirectory() + L"\\") && !StartsWithNoCase(folder, PictureFolder()))
         return;
-    std::vector<wchar_t> from(folder.begin(), folder.end());
-    from.push_back(L'\0');
-    from.push_back(L'\0');
-    SHFILEOPSTRUCTW operation{};
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = from.data();
-    operation.fFlags = FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT;
-    SHFileOperationW(&operation);
+    if (folder.find(L"\\..") != std::wstring::npos)
+        return;
+    std::wstring longPath = L"\\\\?\\" + folder;
+    DWORD attributes = GetFileAttributesW(longPath.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        SetFileAttributesW(longPath.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(longPath.c_str());
+        return;
+    }
+    std::wstring resolvedRoot = ResolvedPath(longPath);
+    std::wstring expected = ResolvedPath(L"\\\\?\\" + ProfilesDirectory());
+    std::wstring pictures = ResolvedPath(L"\\\\?\\" + PictureFolder());
+    bool inside = (!expected.empty() && _wcsnicmp(resolvedRoot.c_str(), (expected + L"\\").c_str(), expected.size() + 1) == 0) ||
+                  (!pictures.empty() && _wcsnicmp(resolvedRoot.c_str(), (pictures + L"\\").c_str(), pictures.size() + 1) == 0);
+    if (resolvedRoot.empty() || !inside)
+        return;
+    RemoveTree(longPath, resolvedRoot);
 }
 
 }  // namespace

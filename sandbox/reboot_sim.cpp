@@ -446,7 +446,7 @@ void SignIn(RebootOutcome* outcome)
         return;
     }
     if (!ProfileLoads(sid)) {
-        UnloadHive(sid);
+        DiscardHive(sid);
         StopAtSignInScreen(L"The User Profile Service failed the sign-in. User profile cannot be loaded.",
                            account.name, outcome);
         return;

@@ -145,6 +145,13 @@ DWORD UnloadHive(const std::wstring& name)
     return static_cast<DWORD>(::RegUnLoadKeyW(HKEY_USERS, name.c_str()));
 }
 
+void DiscardHive(const std::wstring& name)
+{
+    ForgetHive(name);
+    EnableHivePrivileges();
+    ::RegUnLoadKeyW(HKEY_USERS, name.c_str());
+}
+
 void UnloadAllHives()
 {
     std::vector<std::wstring> names;

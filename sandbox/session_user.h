@@ -34,6 +34,8 @@ DWORD FlushHive(const std::wstring& name);
 // Writes the hive back and unloads it. A hive the machine did not load is
 // simply unloaded.
 DWORD UnloadHive(const std::wstring& name);
+// Unloads a hive without writing it back (one the profile service refused).
+void DiscardHive(const std::wstring& name);
 // At the end of a session: every remembered hive written back and unloaded.
 void UnloadAllHives();
 // At a reset: every remembered hive unloaded without writing anything back.

@@ -455,3 +455,106 @@ TEST_F(Reboot, TheSandboxToolRestartsTheMachine)
     EXPECT_NE(std::string::npos, text.find("signed in: jokafor")) << text;
     EXPECT_EQ(L"jokafor", sandbox::SessionUserName()) << "the restart is the machine's, seen by every process";
 }
+
+namespace {
+
+struct Tree {
+    unsigned files = 0;
+    size_t longestPath = 0;
+    bool beyondAscii = false;
+    uint64_t checksum = 1469598103934665603ull;   // over names and contents, in walking order
+};
+
+void Walk(const std::wstring& folder, Tree* tree)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((L"\\\\?\\" + folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    std::vector<std::wstring> names;
+    do {
+        if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0)
+            names.emplace_back(found.cFileName);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    auto mix = [tree](const BYTE* bytes, size_t size) {
+        for (size_t i = 0; i < size; ++i) {
+            tree->checksum ^= bytes[i];
+            tree->checksum *= 1099511628211ull;
+        }
+    };
+    for (const std::wstring& name : names) {
+        std::wstring path = folder + L"\\" + name;
+        for (wchar_t c : name)
+            tree->beyondAscii |= c > 0x7F;
+        mix(reinterpret_cast<const BYTE*>(name.c_str()), name.size() * sizeof(wchar_t));
+        DWORD attributes = GetFileAttributesW((L"\\\\?\\" + path).c_str());
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            Walk(path, tree);
+            continue;
+        }
+        ++tree->files;
+        // Hives carry the times their keys were written; the owner's files are what must stay.
+        if (_wcsnicmp(name.c_str(), L"NTUSER.", 7) == 0 || _wcsnicmp(name.c_str(), L"UsrClass.", 9) == 0)
+            continue;
+        tree->longestPath = std::max(tree->longestPath, path.size());
+        HANDLE file = CreateFileW((L"\\\\?\\" + path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                  nullptr);
+        BYTE buffer[4096];
+        DWORD read = 0;
+        while (file != INVALID_HANDLE_VALUE && ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0)
+            mix(buffer, read);
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+    }
+}
+
+}  // namespace
+
+TEST_F(Reboot, BrokenProfileScenarioHoldsTheOwnersFilesAndAHiveThatNoLongerLoads)
+{
+    Reset(L"broken-profile");
+    std::wstring profile = ProfileOf(L"pweber");
+    ASSERT_FALSE(profile.empty());
+    Tree first;
+    Walk(profile, &first);
+    EXPECT_GE(first.files, 300u);
+    EXPECT_GT(first.longestPath, 260u);
+    EXPECT_TRUE(first.beyondAscii);
+    for (const wchar_t* part : {L"\\Documents", L"\\Desktop", L"\\Pictures", L"\\AppData\\Local\\Packages"}) {
+        Tree below;
+        Walk(profile + part, &below);
+        EXPECT_GE(below.files, 3u) << Narrow(part);
+    }
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES,
+              GetFileAttributesW((profile + L"\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat").c_str()));
+
+    // Its owner cannot sign in: the profile service refuses the profile.
+    SetAutoSignIn(L"pweber", L"Weber-Office-7");
+    sandbox::RebootOutcome outcome = sandbox::Reboot();
+    EXPECT_FALSE(outcome.signedIn);
+    EXPECT_EQ(L"The User Profile Service failed the sign-in. User profile cannot be loaded.", outcome.signInScreen);
+
+    // The registry still reads the damaged hive up to the damage: the pins are there.
+    const wchar_t* name = L"VantrellBrokenHive";
+    ASSERT_EQ(ERROR_SUCCESS, machine::RegLoadKeyW(HKEY_USERS, name, (profile + L"\\NTUSER.DAT").c_str()));
+    DWORD size = 0;
+    EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_USERS,
+                                          L"VantrellBrokenHive\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Taskband",
+                                          L"Favorites", RRF_RT_REG_BINARY, nullptr, nullptr, &size));
+    EXPECT_GT(size, 16u);
+    HKEY folders = nullptr;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+              RegOpenKeyExW(HKEY_USERS,
+                            L"VantrellBrokenHive\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+                            0, KEY_READ, &folders));
+    EXPECT_EQ(ERROR_SUCCESS, machine::RegUnLoadKeyW(HKEY_USERS, name));
+
+    // Built again, the scenario holds the same bytes.
+    Reset(L"broken-profile");
+    Tree second;
+    Walk(ProfileOf(L"pweber"), &second);
+    EXPECT_EQ(first.files, second.files);
+    EXPECT_EQ(first.checksum, second.checksum);
+}
