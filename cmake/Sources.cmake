@@ -27,6 +27,7 @@ set(VANTRELL_WINDOWS_SOURCES
   app/main_window.cpp
   app/about_box.cpp
   repair/repair_tool.cpp
+  repair/repair_hive.cpp
   accounts/groups.cpp
   accounts/lookup.cpp
   accounts/account_list.cpp

@@ -36,6 +36,12 @@ const ShellFolder kUserShellFolders[] = {
     {L"{374DE290-123F-4565-9164-39C4925E467B}", L"%USERPROFILE%\\Downloads"},
     {L"AppData", L"%USERPROFILE%\\AppData\\Roaming"},
     {L"Local AppData", L"%USERPROFILE%\\AppData\\Local"},
+    {L"Start Menu", L"%USERPROFILE%\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu"},
+    {L"Programs", L"%USERPROFILE%\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs"},
+    {L"Startup", L"%USERPROFILE%\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup"},
+    {L"Recent", L"%USERPROFILE%\\AppData\\Roaming\\Microsoft\\Windows\\Recent"},
+    {L"SendTo", L"%USERPROFILE%\\AppData\\Roaming\\Microsoft\\Windows\\SendTo"},
+    {L"Templates", L"%USERPROFILE%\\AppData\\Roaming\\Microsoft\\Windows\\Templates"},
 };
 
 std::wstring ProfilesDirectory()
