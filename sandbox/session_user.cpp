@@ -66,12 +66,33 @@ std::wstring HiveFileOf(const std::wstring& name)
     return ReadString(OpenState(kHives, false).Get(), name.c_str(), L"");
 }
 
+// The identity of a file (volume and file index), which a rename keeps and
+// a replacement changes; 0 when it cannot be opened.
+uint64_t FileIdentity(const std::wstring& file)
+{
+    UniqueFileHandle handle(CreateFileW(file.c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!handle || !GetFileInformationByHandle(handle.Get(), &information))
+        return 0;
+    return (static_cast<uint64_t>(information.dwVolumeSerialNumber) << 48) ^
+           (static_cast<uint64_t>(information.nFileIndexHigh) << 32) ^ information.nFileIndexLow;
+}
+
+std::wstring IdentityName(const std::wstring& name)
+{
+    return name + L"|identity";
+}
+
 void ForgetHive(const std::wstring& name)
 {
     StateLock lock;
     Key hives = OpenState(kHives, false);
-    if (hives)
+    if (hives) {
         RegDeleteValueW(hives.Get(), name.c_str());
+        RegDeleteValueW(hives.Get(), IdentityName(name).c_str());
+    }
 }
 
 }  // namespace
@@ -102,7 +123,11 @@ DWORD LoadHive(const std::wstring& name, const std::wstring& file)
     if (status != ERROR_SUCCESS)
         return static_cast<DWORD>(status);
     StateLock lock;
-    WriteString(OpenState(kHives, true).Get(), name.c_str(), file);
+    Key hives = OpenState(kHives, true);
+    WriteString(hives.Get(), name.c_str(), file);
+    uint64_t identity = FileIdentity(file);
+    RegSetValueExW(hives.Get(), IdentityName(name).c_str(), 0, REG_QWORD, reinterpret_cast<const BYTE*>(&identity),
+                   sizeof(identity));
     return ERROR_SUCCESS;
 }
 
@@ -111,6 +136,21 @@ DWORD FlushHive(const std::wstring& name)
     std::wstring file = HiveFileOf(name);
     if (file.empty())
         return ERROR_FILE_NOT_FOUND;
+    // The system locks a loaded hive's file; Wine lets it be replaced or
+    // removed. Then the loaded copy is not the file's any more and must not
+    // overwrite what took its place.
+    uint64_t loadedIdentity = 0;
+    {
+        StateLock lock;
+        Key hives = OpenState(kHives, false);
+        DWORD size = sizeof(loadedIdentity), type = 0;
+        RegQueryValueExW(hives.Get(), IdentityName(name).c_str(), nullptr, &type,
+                         reinterpret_cast<BYTE*>(&loadedIdentity), &size);
+    }
+    if (loadedIdentity == 0 || FileIdentity(file) != loadedIdentity) {
+        Record(L"HiveNotWrittenBack", {{L"hive", name}, {L"file", file}});
+        return ERROR_FILE_INVALID;
+    }
     Key root;
     LSTATUS status = RegOpenKeyExW(HKEY_USERS, name.c_str(), 0, KEY_READ, root.Put());
     if (status != ERROR_SUCCESS)
@@ -130,6 +170,10 @@ DWORD FlushHive(const std::wstring& name)
         DeleteFileW(saved.c_str());
         return error;
     }
+    uint64_t identity = FileIdentity(file);
+    StateLock lock;
+    RegSetValueExW(OpenState(kHives, true).Get(), IdentityName(name).c_str(), 0, REG_QWORD,
+                   reinterpret_cast<const BYTE*>(&identity), sizeof(identity));
     return ERROR_SUCCESS;
 }
 
@@ -159,8 +203,10 @@ void UnloadAllHives()
         StateLock lock;
         names = ValueNames(OpenState(kHives, false).Get());
     }
-    for (const std::wstring& name : names)
-        UnloadHive(name);
+    for (const std::wstring& name : names) {
+        if (name.find(L'|') == std::wstring::npos)
+            UnloadHive(name);
+    }
 }
 
 void DiscardAllHives()
@@ -168,7 +214,7 @@ void DiscardAllHives()
     StateLock lock;
     EnableHivePrivileges();
     for (const std::wstring& name : ValueNames(OpenState(kHives, false).Get())) {
-        if (name != ProcessUserSid())
+        if (name.find(L'|') == std::wstring::npos && name != ProcessUserSid())
             ::RegUnLoadKeyW(HKEY_USERS, name.c_str());
     }
     DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kStateKey) + L"\\" + kHives);
@@ -184,6 +230,18 @@ Key OpenUserHive(const std::wstring& sid)
         return Key();
     RegOpenKeyExW(HKEY_USERS, sid.c_str(), 0, KEY_ALL_ACCESS, root.Put());
     return root;
+}
+
+bool IsUserFolder(int csidl)
+{
+    int bare = csidl & ~CSIDL_FLAG_MASK;
+    if (bare == CSIDL_PROFILE)
+        return true;
+    for (const UserFolderEntry& entry : kUserFolders) {
+        if (entry.csidl == bare)
+            return true;
+    }
+    return false;
 }
 
 bool UserFolder(const std::wstring& sid, const std::wstring& profile, int csidl, bool defaultOnly,
@@ -235,12 +293,10 @@ HRESULT SHGetFolderPathW(HWND hwnd, int csidl, HANDLE hToken, DWORD dwFlags, LPW
     *pszPath = L'\0';
     std::wstring sid = sandbox::AccountSid(account.rid);
     std::wstring profile = sandbox::ProfileFolderOf(sid), folder;
-    if (!sandbox::UserFolder(sid, profile, csidl, (dwFlags & SHGFP_TYPE_DEFAULT) != 0, &folder)) {
-        if ((csidl & ~CSIDL_FLAG_MASK) == CSIDL_PROFILE || profile.empty())
-            return E_FAIL;
-        // Machine-wide folders are the same for every account.
+    if (!sandbox::IsUserFolder(csidl))   // machine-wide folders are the same for every account
         return ::SHGetFolderPathW(hwnd, csidl, nullptr, dwFlags, pszPath);
-    }
+    if (!sandbox::UserFolder(sid, profile, csidl, (dwFlags & SHGFP_TYPE_DEFAULT) != 0, &folder))
+        return E_FAIL;
     if (folder.size() >= MAX_PATH)
         return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
     if ((csidl & CSIDL_FLAG_CREATE) != 0)

@@ -44,6 +44,9 @@ void DiscardAllHives();
 // The root of an account's hive, loaded from its profile when it is not.
 Key OpenUserHive(const std::wstring& sid);
 
+// Whether a CSIDL (flags masked off) names a folder of each user's own.
+bool IsUserFolder(int csidl);
+
 // An account's shell folder by CSIDL (flags masked off), read from its own
 // hive as the shell reads it ("User Shell Folders", then "Shell Folders",
 // then the system's default place). `defaultOnly` skips the hive. False for

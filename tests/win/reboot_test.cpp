@@ -558,3 +558,65 @@ TEST_F(Reboot, BrokenProfileScenarioHoldsTheOwnersFilesAndAHiveThatNoLongerLoads
     EXPECT_EQ(first.files, second.files);
     EXPECT_EQ(first.checksum, second.checksum);
 }
+
+namespace {
+
+// A hive file of one DWORD value, made from a scratch key.
+bool MakeHive(const std::wstring& file, const wchar_t* valueName, DWORD value)
+{
+    DeleteFileW(file.c_str());
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\VantrellRebootTest", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    RegSetValueExW(key, valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    bool saved = RegSaveKeyW(key, file.c_str(), nullptr) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\VantrellRebootTest");
+    return saved;
+}
+
+DWORD HiveValue(const std::wstring& file, const wchar_t* valueName)
+{
+    DWORD value = 0, size = sizeof(value);
+    if (machine::RegLoadKeyW(HKEY_USERS, L"VantrellReadBack", file.c_str()) != ERROR_SUCCESS)
+        return 0xFFFFFFFF;
+    if (RegGetValueW(HKEY_USERS, L"VantrellReadBack", valueName, RRF_RT_REG_DWORD, nullptr, &value, &size) !=
+        ERROR_SUCCESS)
+        value = 0xFFFFFFFF;
+    machine::RegUnLoadKeyW(HKEY_USERS, L"VantrellReadBack");
+    return value;
+}
+
+}  // namespace
+
+// The system locks a loaded hive's file, so it can only be replaced at the
+// restart. Wine lets the file be replaced while loaded; the machine then
+// leaves the replacement alone instead of writing the older hive over it.
+TEST_F(Reboot, AReplacedHiveFileIsNotOverwrittenByTheLoadedHive_WineDoesNotLockHiveFiles)
+{
+    std::wstring folder = TestFolder(L"reboot-hives");
+    std::wstring loaded = folder + L"\\NTUSER.DAT", fresh = folder + L"\\fresh.dat";
+    ASSERT_TRUE(MakeHive(loaded, L"Old", 1));
+    ASSERT_TRUE(MakeHive(fresh, L"Fresh", 2));
+    ASSERT_EQ(ERROR_SUCCESS, machine::RegLoadKeyW(HKEY_USERS, L"VantrellLoaded", loaded.c_str()));
+    DWORD changed = 3;
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_USERS, L"VantrellLoaded", L"Old", REG_DWORD, &changed,
+                                             sizeof(changed)));
+    ASSERT_TRUE(MoveFileExW(fresh.c_str(), loaded.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(ERROR_SUCCESS, machine::RegUnLoadKeyW(HKEY_USERS, L"VantrellLoaded"));
+    EXPECT_EQ(2u, HiveValue(loaded, L"Fresh")) << "the replacement stays";
+    EXPECT_EQ(0xFFFFFFFFu, HiveValue(loaded, L"Old"));
+    bool recorded = false;
+    for (const sandbox::RecordedAction& action : sandbox::RecordedActions())
+        recorded |= action.call == L"HiveNotWrittenBack" && action.details.at(L"hive") == L"VantrellLoaded";
+    EXPECT_TRUE(recorded);
+
+    // A hive whose file stayed is written back as before.
+    ASSERT_EQ(ERROR_SUCCESS, machine::RegLoadKeyW(HKEY_USERS, L"VantrellLoaded", loaded.c_str()));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_USERS, L"VantrellLoaded", L"Later", REG_DWORD, &changed,
+                                             sizeof(changed)));
+    EXPECT_EQ(ERROR_SUCCESS, machine::RegUnLoadKeyW(HKEY_USERS, L"VantrellLoaded"));
+    EXPECT_EQ(3u, HiveValue(loaded, L"Later"));
+    EXPECT_EQ(2u, HiveValue(loaded, L"Fresh"));
+}
