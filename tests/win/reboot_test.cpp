@@ -620,3 +620,29 @@ TEST_F(Reboot, AReplacedHiveFileIsNotOverwrittenByTheLoadedHive_WineDoesNotLockH
     EXPECT_EQ(3u, HiveValue(loaded, L"Later"));
     EXPECT_EQ(2u, HiveValue(loaded, L"Fresh"));
 }
+
+// The link comes from tests/win/make-profile-links.sh (run by CTest first):
+// holder\escape leads to target, which holds keep.txt. (Wine's MoveFileW
+// moves what a link points at, so the folder holding the link is moved.)
+TEST_F(Reboot, AResetRemovesProfilesWithoutFollowingLinksOutOfThem)
+{
+    const wchar_t* links = L"C:\\vantrell-profile-links";
+    std::wstring holder = std::wstring(links) + L"\\holder", kept = std::wstring(links) + L"\\target\\keep.txt";
+    if (GetFileAttributesW((holder + L"\\escape").c_str()) == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "the link is made by CTest's ProfileLinks.Setup";
+    Reset(L"broken-profile");
+    std::wstring profile = ProfileOf(L"pweber");
+    ASSERT_FALSE(profile.empty());
+    std::wstring moved = profile + L"\\Documents\\Projects\\holder";
+    ASSERT_TRUE(MoveFileW(holder.c_str(), moved.c_str())) << GetLastError();
+    ASSERT_EQ("keep", ReadText(moved + L"\\escape\\keep.txt")) << "the link leads out of the profile";
+
+    Reset(L"default");
+    EXPECT_EQ("keep", ReadText(kept)) << "what the link points at is untouched";
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((profile + L"\\Documents\\Projects\\Budget").c_str()))
+        << "the profile's own files are gone";
+    // What the reset left (the folder with the link) goes back, and the emptied folders go.
+    EXPECT_TRUE(MoveFileW(moved.c_str(), holder.c_str()));
+    for (const wchar_t* folder : {L"\\Documents\\Projects", L"\\Documents", L""})
+        RemoveDirectoryW((profile + folder).c_str());
+}
