@@ -110,7 +110,7 @@ void EndSession()
     if (SessionAccount(&session))
         Record(L"SessionEnded", {{L"account", session.name},
                                  {L"programs", Decimal(running.size())},
-                                 {L"ended", Decimal(forced)}});
+                                 {L"forced", Decimal(forced)}});
     UnloadAllHives();
     StateLock lock;
     DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kStateKey) + L"\\Session");

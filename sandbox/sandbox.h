@@ -69,8 +69,11 @@ struct RebootOutcome {
 // and the shell links in its Startup folder are started with their
 // arguments and working folder. Without a valid automatic sign-in the
 // machine stops at the sign-in screen. Each step goes into the record
-// ("SessionEnded", "Reboot", "PendingFileRename", "SignIn" or
-// "SignInScreen", "StartupProgram"). `requestedBy` names who asked.
+// ("SessionEnded" with the count of programs and of those ended by force,
+// "Reboot", "PendingFileRename", "SignIn" or "SignInScreen",
+// "StartupProgram"). The signed-in account's programs count as elevated when
+// it is an administrator (the elevation prompt's split token is not
+// simulated). `requestedBy` names who asked.
 RebootOutcome Reboot(const wchar_t* requestedBy = nullptr);
 
 // Performs the reboot the program asked for with ExitWindowsEx (the reboot

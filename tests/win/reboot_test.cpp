@@ -406,6 +406,7 @@ TEST_F(Reboot, TheNextRestartEndsTheProgramsOfTheSession)
             recorded = true;
             EXPECT_EQ(L"jokafor", action.details.at(L"account"));
             EXPECT_EQ(L"1", action.details.at(L"programs"));
+            EXPECT_EQ(1u, action.details.count(L"forced"));
         }
     }
     EXPECT_TRUE(recorded);
