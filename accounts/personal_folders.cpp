@@ -1,6 +1,7 @@
 #include "accounts/personal_folders.h"
 
 #include <knownfolders.h>
+#include <sddl.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 #include <userenv.h>
@@ -36,6 +37,20 @@ bool ReadTokenUser(HANDLE token, std::vector<BYTE>& user)
         return false;
     user.resize(size);
     return GetTokenInformation(token, TokenUser, user.data(), size, &size) != FALSE;
+}
+
+// The SID string of the account this process runs as; empty when unknown.
+WString ProcessUserSidString()
+{
+    UniqueHandle own;
+    std::vector<BYTE> user;
+    LPWSTR text = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.Put()) || !ReadTokenUser(own.Get(), user) ||
+        !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &text))
+        return WString(L"");
+    WString result(text);
+    LocalFree(text);
+    return result;
 }
 
 // True when the token is of the account this process runs as.
@@ -103,6 +118,18 @@ bool WriteShellFolderValues(const wchar_t* sidString, const wchar_t* profilePath
     if (!expandable.Open(userShellFolders.Text(), KEY_WRITE))
         return false;
     return expandable.SetValue(value, REG_EXPAND_SZ, relative.Text(), 0);
+}
+
+// For another account than the one running us the shell cannot answer; its
+// own "Shell Folders" list is what the registry way wrote.
+bool HiveReadsBackAs(const wchar_t* sidString, int index, const wchar_t* newPath)
+{
+    WString keyPath(L"HKU\\");
+    keyPath.Append(sidString, L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders");
+    RegKey key;
+    WString now;
+    return key.Open(keyPath.Text(), KEY_READ) && key.QueryString(kPersonalFolders[index].valueName, now) &&
+           EqualsNoCase(now.Text(), newPath);
 }
 
 // Normalised and resolved through links; empty when the text names no place.
@@ -202,6 +229,18 @@ bool SetFolderLocation(const wchar_t* sidString, const wchar_t* profilePath, con
             *used = setter;
         return result;
     };
+
+    // The shell's setters act for the account this process runs as. For
+    // another one (an administrator elevated over the console user's
+    // session) they would move the administrator's own folder; only that
+    // account's registry lists reach its folders.
+    WString running = ProcessUserSidString();
+    const bool ownAccount = !running.IsEmpty() && EqualsNoCase(running.Text(), sidString);
+    if (!ownAccount) {
+        if (!WriteShellFolderValues(sidString, profilePath, index, newPath))
+            return report(FolderSetter::None, false);
+        return report(FolderSetter::Registry, HiveReadsBackAs(sidString, index, newPath));
+    }
 
     {
         ComPointer<IKnownFolderManager> manager;

@@ -20,6 +20,7 @@
 #include "platform/handles.h"
 #include "platform/system.h"
 #include "platform/text_win.h"
+#include "sandbox/profiles.h"
 #include "sandbox/sandbox.h"
 #include "tests/win/personal_folders_support.h"
 #include "tests/win/test_support.h"
@@ -124,6 +125,44 @@ TEST_F(FolderLocationTest, TheRegistryWayWritesBothListsWithTheProfileVariable)
         EXPECT_EQ(static_cast<DWORD>(REG_SZ), plainType);
         EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), expandType);
     }
+}
+
+// An administrator elevated over another account's session: the shell's
+// setters would act for the administrator, so only the account's own hive
+// is written, and the running account's folders stay where they are.
+TEST_F(FolderLocationTest, AnotherAccountsFolderChangesOnlyInItsOwnHive)
+{
+    WString sid, profile;
+    ASSERT_TRUE(GetAccountSidAndProfile(L"mhartley", sid, &profile));
+    HKEY root = nullptr;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), sandbox::LoadProfile(sid.Text(), &root));
+    const std::wstring explorer = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\";
+    for (const wchar_t* list : {L"Shell Folders", L"User Shell Folders"}) {
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, (explorer + list).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                                 nullptr, &key, nullptr));
+        RegCloseKey(key);
+    }
+    sandbox::SetFolderSetters(true, true, true);   // all there, and none may be used
+    const std::wstring ownBefore = ReadValue(L"User Shell Folders", L"My Music");
+    const std::wstring target = std::wstring(profile.Text()) + L"\\Music 2";
+    CreateDirectoryW(target.c_str(), nullptr);
+
+    FolderSetter used = FolderSetter::None;
+    EXPECT_TRUE(SetFolderLocation(sid.Text(), profile.Text(), L"Music", target.c_str(), &used));
+    EXPECT_EQ(static_cast<int>(FolderSetter::Registry), static_cast<int>(used));
+    EXPECT_TRUE(sandbox::RecordedActions().empty());
+    EXPECT_EQ(ownBefore, ReadValue(L"User Shell Folders", L"My Music"));
+    wchar_t data[1024] = L"";
+    DWORD size = sizeof(data);
+    EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(root, (explorer + L"User Shell Folders").c_str(), L"My Music",
+                                          RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, data, &size));
+    EXPECT_EQ(std::wstring(L"%USERPROFILE%\\Music 2"), data);
+    size = sizeof(data);
+    EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(root, (explorer + L"Shell Folders").c_str(), L"My Music", RRF_RT_REG_SZ,
+                                          nullptr, data, &size));
+    EXPECT_EQ(target, data);
+    sandbox::UnloadProfile(sid.Text(), root);
 }
 
 TEST_F(FolderLocationTest, AnUnknownFolderOrAccountChangesNothing)
