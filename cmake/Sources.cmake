@@ -7,6 +7,7 @@ set(VANTRELL_CORE_SOURCES
   ui/control_rules.cpp
   accounts/account_rules.cpp
   accounts/profile_key_rules.cpp
+  accounts/lifecycle_rules.cpp
   ui/drawing_rules.cpp
 )
 
