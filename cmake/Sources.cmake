@@ -35,6 +35,11 @@ set(VANTRELL_WINDOWS_SOURCES
   accounts/passwords.cpp
   accounts/password_dialog.cpp
   accounts/profile_keys.cpp
+  accounts/create_account.cpp
+  accounts/delete_account.cpp
+  accounts/new_account_picture.cpp
+  accounts/create_account_dialog.cpp
+  accounts/delete_account_dialog.cpp
 )
 
 # The machine's services as the product reaches them: the system's own.
