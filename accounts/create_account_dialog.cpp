@@ -88,11 +88,18 @@ void Say(UiWindow& dialog, const Controls& controls, const wchar_t* text, int32_
     UpdateWindow(dialog.Handle());
 }
 
+// The toolkit keeps check states for check boxes; radio buttons are asked directly.
+bool IsRadioChecked(UiWindow& dialog, int32_t id)
+{
+    const ControlEntry* radio = dialog.Control(id);
+    return radio != nullptr && SendMessageW(radio->handle, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
 NewPictureFit CurrentFit(UiWindow& dialog, const Controls& controls)
 {
-    if ((dialog.GetState(controls.crop) & StateFlags::Check) != 0)
+    if (IsRadioChecked(dialog, controls.crop))
         return NewPictureFit::Crop;
-    if ((dialog.GetState(controls.stretch) & StateFlags::Check) != 0)
+    if (IsRadioChecked(dialog, controls.stretch))
         return NewPictureFit::Stretch;
     return NewPictureFit::Center;
 }
@@ -247,7 +254,8 @@ int CreateAccountDialog(UiWindow& mainWindow, WString& accountNameOut)
     controls.centre = dialog.AddButton(L"Center", 185, 242, 70, 18, kRadioStyle);
     controls.crop = dialog.AddButton(L"Crop", 255, 242, 65, 18, kRadioStyle);
     controls.stretch = dialog.AddButton(L"Stretch", 320, 242, 70, 18, kRadioStyle);
-    dialog.SetState(controls.crop, StateFlags::Check);
+    if (const ControlEntry* crop = dialog.Control(controls.crop))
+        SendMessageW(crop->handle, BM_SETCHECK, BST_CHECKED, 0);
     controls.status = dialog.AddLabel(L"", 20, 285, 360, 18, -1);
     dialog.StartNewGroup();
     controls.create = dialog.AddButton(L"Create account", 55, 318, 120, 25, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON);

@@ -7,6 +7,7 @@
 
 #include "accounts/account_lifecycle.h"
 #include "platform/files.h"
+#include "platform/machine.h"
 #include "ui/drawing.h"
 #include "ui/message_box.h"
 #include "ui/window.h"
@@ -122,7 +123,8 @@ bool DeleteAccountDialog(UiWindow& mainWindow, uint32_t* busy, HICON accountIcon
         if (event != remove)
             continue;
 
-        int32_t spinner = dialog.AddPicture(nullptr, 20, 150, 28, 28, -1);
+        // Without a bitmap a control sized to its picture would have no size at all.
+        int32_t spinner = dialog.AddPicture(nullptr, 20, 150, 28, 28, WS_VISIBLE);
         if (const ControlEntry* control = dialog.Control(spinner))
             StartSpinner(control->handle, 28, kOpaqueBlack, 80, -1);   // ends with its control
         dialog.AddLabel(L"Deleting the user account, please wait...", 55, 156, 300, 18, -1);
@@ -145,8 +147,16 @@ bool DeleteAccountDialog(UiWindow& mainWindow, uint32_t* busy, HICON accountIcon
             // waits for the worker, which cannot be stopped halfway.
             if (busy != nullptr)
                 *busy = 1;
-            while (!job.done)
+            while (!job.done) {
                 FilterDialogEvent(dialog);
+                // The system asks every window; the main window's answer is
+                // the same refusal, or its loop would close after the work.
+                UiEvent& main = mainWindow.Event();
+                if (main.pending && main.code == EventCode::EndSession) {
+                    main.pending = false;
+                    machine::AbortSystemShutdownW(nullptr);
+                }
+            }
             WaitForSingleObject(worker.Get(), INFINITE);
             if (busy != nullptr)
                 *busy = 0;
