@@ -31,8 +31,9 @@ constexpr wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVer
 constexpr COLORREF kDarkRed = RGB(160, 0, 0);
 constexpr COLORREF kBusyGreen = RGB(0, 144, 0);
 
-// Polls until `done` holds, up to `tenths` of a second times ten.
-bool WaitFor(const std::function<bool()>& done, int rounds = 500)
+// Polls until `done` holds, up to `rounds` times ten milliseconds (30 s by
+// default: the display may be busy with other tests).
+bool WaitFor(const std::function<bool()>& done, int rounds = 3000)
 {
     for (int i = 0; i < rounds; ++i) {
         if (done())
@@ -152,7 +153,8 @@ public:
     {
         HWND dialog = nullptr;
         WaitFor([&] { return (dialog = VisibleWindow(L"Vantrell_MsgBox")) != nullptr; });
-        Sleep(200);
+        if (dialog != nullptr)
+            WaitForReady(dialog);
         return dialog;
     }
     // Waits for a themed box, gives back its text and presses one of its buttons.
@@ -162,9 +164,9 @@ public:
         if (!WaitFor([&] {
                 box = VisibleWindow(L"Vantrell_MsgBox");
                 return box != nullptr && box != notThis && ChildWithText(box, L"Button", button) != nullptr;
-            }, 3000))
+            }))
             return L"(no box)";
-        Sleep(150);
+        WaitForReady(box);
         std::wstring text = TextOf(FindWindowExW(box, nullptr, L"Static", nullptr));
         PostMessageW(ChildWithText(box, L"Button", button), BM_CLICK, 0, 0);
         WaitFor([&] { return !IsWindow(box) || !IsWindowVisible(box); });
