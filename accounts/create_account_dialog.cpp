@@ -105,17 +105,19 @@ NewPictureFit CurrentFit(UiWindow& dialog, const Controls& controls)
 }
 
 // The picture control shows a new bitmap: it is made again in its place.
+// Without a picture to show, a control that exists keeps what it shows, so
+// that the picture on the screen is always the one the account would get.
 bool ShowPicture(UiWindow& dialog, Controls& controls, Gdiplus::GpBitmap* bitmap, NewPictureFit fit)
 {
     UniqueImage square = bitmap != nullptr ? FitNewAccountPicture(bitmap, kPictureSize, fit) : UniqueImage();
     UniqueBitmap shown = square ? ToGdiBitmap(square.Get(), kWindowBackgroundArgb) : UniqueBitmap();
-    if (bitmap != nullptr && !shown)
+    if (!shown && controls.picture != 0)
         return false;
     if (controls.picture != 0)
         dialog.DeleteControl(controls.picture);
     controls.picture = dialog.AddPicture(shown.Release(), 125, 210, kPictureSize, kPictureSize,
                                          WS_VISIBLE | WS_BORDER | SS_BITMAP);
-    return bitmap != nullptr;
+    return controls.picture != 0 && bitmap != nullptr;
 }
 
 const wchar_t* NameRefusal(NewAccountNameProblem problem)

@@ -584,3 +584,147 @@ TEST_F(AccountDialogs, ALargeProfileIsDeletedWhileTheDialogKeepsAnswering)
         aborted |= action.call == L"AbortSystemShutdownW";
     EXPECT_TRUE(aborted) << "the end of the session was not refused";
 }
+
+namespace {
+
+// A 200 x 100 picture in four upright bands: green, red, blue, green. Each
+// fit shows a different part of it in a square.
+bool WriteBandedPicture(const std::wstring& path)
+{
+    const int width = 200, height = 100, stride = width * 3;
+    std::vector<BYTE> pixels(static_cast<size_t>(stride) * height);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            BYTE* p = &pixels[static_cast<size_t>(y) * stride + x * 3];   // blue, green, red
+            int band = x / 50;
+            p[0] = band == 2 ? 255 : 0;
+            p[1] = band == 0 || band == 3 ? 255 : 0;
+            p[2] = band == 1 ? 255 : 0;
+        }
+    }
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof(info);
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biSizeImage = static_cast<DWORD>(pixels.size());
+    BITMAPFILEHEADER header{};
+    header.bfType = 0x4D42;
+    header.bfOffBits = sizeof(header) + sizeof(info);
+    header.bfSize = header.bfOffBits + info.biSizeImage;
+    std::ofstream out(std::filesystem::path(path), std::ios::binary);
+    out.write(reinterpret_cast<const char*>(&header), sizeof(header));
+    out.write(reinterpret_cast<const char*>(&info), sizeof(info));
+    out.write(reinterpret_cast<const char*>(pixels.data()), static_cast<std::streamsize>(pixels.size()));
+    return out.good();
+}
+
+// The pixel at (x, y) inside the picture control's border.
+COLORREF PicturePixel(HWND dialog, int x, int y)
+{
+    POINT point{125 + 1 + x, 210 + 1 + y};
+    ClientToScreen(dialog, &point);
+    return ScreenPixel(point.x, point.y);
+}
+
+// Picks a file in the system's open-file dialog as a person would: the name
+// typed into its field, then Open.
+bool PickFile(const std::wstring& path)
+{
+    HWND chooser = nullptr;
+    if (!WaitFor([&] {
+            chooser = FindWindowW(L"#32770", L"Select user picture file");
+            return chooser != nullptr && IsWindowVisible(chooser);
+        }))
+        return false;
+    WaitForReady(chooser);
+    // The file-name box: a combo box with its own field in this dialog style.
+    const int nameBox = GetDlgItem(chooser, 0x47C) != nullptr ? 0x47C : 0x480;
+    SetDlgItemTextW(chooser, nameBox, path.c_str());
+    wchar_t typed[MAX_PATH] = L"";
+    GetDlgItemTextW(chooser, nameBox, typed, MAX_PATH);
+    if (path != typed) {
+        fprintf(stderr, "the file-name box holds %ls\n", typed);
+        return false;
+    }
+    PostMessageW(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(chooser, IDOK)));
+    return WaitFor([&] { return !IsWindow(chooser) || !IsWindowVisible(chooser); });
+}
+
+}  // namespace
+
+TEST_F(AccountDialogs, BrowseFitsTheChosenPictureAndRefusesAFileThatIsNone)
+{
+    const std::wstring banded = TestFolder(L"create-dialog-pictures") + L"\\banded.bmp";
+    const std::wstring broken = TestFolder(L"create-dialog-broken") + L"\\broken.bmp";
+    ASSERT_TRUE(WriteBandedPicture(banded));
+    std::ofstream(std::filesystem::path(broken)) << "not a picture";
+    ASSERT_TRUE(sandbox::DrawPicture(UserPicture(), 0x3070C0));
+    const COLORREF white = RGB(255, 255, 255), green = RGB(0, 255, 0), red = RGB(255, 0, 0);
+    const COLORREF stock = RGB(0x30, 0x70, 0xC0);
+    struct Seen {
+        COLORREF corner, left;
+    } initial{}, crop{}, centre{}, stretch{}, afterBroken{}, afterDefault{};
+    std::wstring refusal;
+    bool refusalRed = false;
+    Run([&](Screen& screen, HWND main) {
+        screen.Press(screen.Ids().createButton);
+        HWND dialog = screen.Dialog();
+        ASSERT_NE(nullptr, dialog);
+        auto look = [&] {
+            Sleep(300);
+            return Seen{PicturePixel(dialog, 1, 1), PicturePixel(dialog, 1, 23)};
+        };
+        initial = look();
+        Click(dialog, L"Browse...");
+        ASSERT_TRUE(PickFile(banded)) << "the open-file dialog did not take the file";
+        crop = look();   // "Crop" is checked at start
+        EXPECT_FALSE(SaveScreenshot(main, L"create_account_browsed", 60).empty());
+        Click(dialog, L"Center");
+        centre = look();
+        Click(dialog, L"Stretch");
+        stretch = look();
+        Click(dialog, L"Browse...");
+        ASSERT_TRUE(PickFile(broken));
+        HWND status = ChildAt(dialog, L"Static", 20, 285);
+        WaitFor([&] { return !TextOf(status).empty(); });
+        Sleep(200);
+        refusal = TextOf(status);
+        refusalRed = ShowsColour(status, RGB(255, 0, 0));
+        afterBroken = look();
+        Click(dialog, L"Default");
+        afterDefault = look();
+        // The banded picture once more, squeezed in: the account gets exactly that.
+        Click(dialog, L"Browse...");
+        ASSERT_TRUE(PickFile(banded));
+        SetWindowTextW(FieldsOf(dialog).name, L"banded");
+        Click(dialog, L"Create account");
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
+        WaitFor([&] { return screen.RowOf(L"banded") >= 0; });
+    });
+    EXPECT_EQ(stock, initial.corner) << "the default picture shows at start";
+    EXPECT_EQ(red, crop.corner) << "crop takes the middle of the picture";
+    EXPECT_EQ(white, centre.corner) << "centre leaves white bands above and below";
+    EXPECT_EQ(green, centre.left);
+    EXPECT_EQ(green, stretch.corner) << "stretch squeezes the whole picture in";
+    EXPECT_EQ(L"The picture file you selected is not valid.", refusal);
+    EXPECT_TRUE(refusalRed);
+    EXPECT_EQ(stretch.corner, afterBroken.corner) << "a file that is no picture changes nothing";
+    EXPECT_EQ(stock, afterDefault.corner) << "\"Default\" shows the default picture again";
+
+    sandbox::Account account;
+    ASSERT_TRUE(sandbox::FindAccount(L"banded", &account));
+    ASSERT_FALSE(account.picture.empty()) << "the account was given no picture";
+    Gdiplus::GpBitmap* given = nullptr;
+    ASSERT_EQ(Gdiplus::Ok, Gdiplus::DllExports::GdipCreateBitmapFromFile(account.picture.c_str(), &given));
+    Gdiplus::ARGB left = 0, middle = 0;
+    UINT size = 0;
+    Gdiplus::DllExports::GdipGetImageWidth(given, &size);
+    Gdiplus::DllExports::GdipBitmapGetPixel(given, 2, static_cast<INT>(size / 2), &left);
+    Gdiplus::DllExports::GdipBitmapGetPixel(given, static_cast<INT>(size * 3 / 8), static_cast<INT>(size / 2), &middle);
+    Gdiplus::DllExports::GdipDisposeImage(given);
+    EXPECT_EQ(448u, size) << "the picture the shell takes";
+    EXPECT_EQ(0xFF00FF00u, left) << "the last fit chosen (stretch) was handed over";
+    EXPECT_EQ(0xFFFF0000u, middle);
+}
