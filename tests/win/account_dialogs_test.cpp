@@ -728,3 +728,55 @@ TEST_F(AccountDialogs, BrowseFitsTheChosenPictureAndRefusesAFileThatIsNone)
     EXPECT_EQ(0xFF00FF00u, left) << "the last fit chosen (stretch) was handed over";
     EXPECT_EQ(0xFFFF0000u, middle);
 }
+
+// The automatic sign-in account: its name goes from "DefaultUserName" even
+// while automatic sign-in is off. A damaged profile entry naming a folder
+// outside the profiles directory: the folder stays, and the operator is
+// told which and why.
+TEST_F(AccountDialogs, DeletionClearsTheSignInNameAndNamesAFolderItKept)
+{
+    const wchar_t kWinlogon[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+    ASSERT_TRUE(CreateAccount(L"damaged", nullptr, 1, L"Damaged-1"));
+    sandbox::Account account;
+    ASSERT_TRUE(sandbox::FindAccount(L"damaged", &account));
+    // Not the temporary folder: that lies inside the running account's own
+    // profile, which the deletion keeps for that reason.
+    const std::wstring outside = L"C:\\vantrell-outside-dialog";
+    std::error_code ignored;
+    std::filesystem::remove_all(outside, ignored);
+    std::filesystem::create_directories(outside, ignored);
+    std::ofstream(std::filesystem::path(outside + L"\\keep.txt")) << "keep";
+    auto setText = [](const wchar_t* key, const wchar_t* value, const std::wstring& text) {
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, value, REG_SZ, text.c_str(),
+                        static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    };
+    const std::wstring entry = std::wstring(kProfileList) + L"\\" + sandbox::AccountSid(account.rid);
+    setText(entry.c_str(), L"ProfileImagePath", outside);
+    setText(kWinlogon, L"DefaultUserName", L"Damaged");
+    setText(kWinlogon, L"AutoAdminLogon", L"0");
+    std::wstring told;
+    Run([&](Screen& screen, HWND) {
+        ASSERT_TRUE(screen.Select(L"damaged"));
+        screen.Press(screen.Ids().deleteButton);
+        HWND dialog = screen.Dialog();
+        ASSERT_NE(nullptr, dialog);
+        SendMessageW(ChildWithText(dialog, L"Button", L"Also delete user files and folders"), BM_CLICK, 0, 0);
+        Click(dialog, L"Delete account");
+        told = screen.Answer(L"OK", dialog);
+        EXPECT_TRUE(WaitFor([&] { return screen.RowOf(L"damaged") < 0; }));
+    });
+    EXPECT_EQ(L"The user account was successfully deleted. Its profile folder was kept because it does not lie "
+              L"inside the profiles folder:\r\n\r\n" + outside,
+              told);
+    EXPECT_TRUE(Exists(outside + L"\\keep.txt"));
+    std::filesystem::remove_all(outside, ignored);
+    wchar_t name[64] = L"(missing)";
+    DWORD size = sizeof(name);
+    RegGetValueW(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName", RRF_RT_REG_SZ, nullptr, name, &size);
+    EXPECT_EQ(std::wstring(L""), name);
+    HKEY key = nullptr;
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, entry.c_str(), 0, KEY_READ, &key))
+        << "the entry of a folder that stays stays too";
+    if (key != nullptr)
+        RegCloseKey(key);
+}
