@@ -8,6 +8,7 @@
 #include "accounts/account_lifecycle.h"
 #include "accounts/new_account_picture.h"
 #include "platform/machine.h"
+#include "ui/dialog.h"
 #include "ui/drawing.h"
 #include "ui/message_box.h"
 #include "ui/window.h"
@@ -16,8 +17,6 @@ namespace {
 
 constexpr int kWidth = 400;
 constexpr int kHeight = 355;
-constexpr int kFrameArc = 4;
-constexpr int kOutlineArc = 12;
 constexpr int kPictureSize = 48;
 constexpr int kDefaultIconIndex = 160;   // the account icon among shell32.dll's icons
 constexpr LONG kFieldStyle = WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL;
@@ -28,16 +27,13 @@ constexpr int32_t kBusyGreen = RGB(0, 144, 0);
 constexpr int32_t kDarkRed = RGB(160, 0, 0);
 constexpr int32_t kRed = RGB(255, 0, 0);
 
-bool PaintFrame(UiWindow& dialog)
+// The common outline and body, and a frame round the picture section.
+DialogLook CreationLook()
 {
-    UniqueImage frame = NewBitmap(kWidth, kHeight);
-    if (!frame || !FillRoundRect(frame.Get(), 0, 0, kWidth, kHeight, kOpaqueBlack, kFrameArc) ||
-        !FillRoundRect(frame.Get(), 4, 4, 391, 347, kOpaqueWhite, kFrameArc) ||
-        !FillRoundRect(frame.Get(), 10, 200, 380, 70, kOpaqueBlack, kFrameArc) ||
-        !FillRoundRect(frame.Get(), 13, 203, 374, 64, kOpaqueWhite, 3))
-        return false;
-    return SetWindowBackgroundImage(dialog, frame.Get()) &&
-           SetRoundedOutline(dialog.Handle(), kWidth, kHeight, kOutlineArc);
+    DialogLook look = OutlinedLook(kWidth, kHeight, 391, 347);
+    look.fills.push_back({10, 200, 380, 70, kOpaqueBlack, 4});
+    look.fills.push_back({13, 203, 374, 64, kOpaqueWhite, 3});
+    return look;
 }
 
 // The typed passwords, wiped when they go.
@@ -210,22 +206,17 @@ void Browse(UiWindow& dialog, Controls& controls, PictureChoice& picture)
 
 }  // namespace
 
-int CreateAccountDialog(UiWindow& mainWindow, WString& accountNameOut)
+int CreateAccountDialog(DialogOwner& owner, WString& accountNameOut)
 {
-    UiWindow dialog;
-    if (dialog.CreateUiWindow(L"Vantrell_MsgBox", L"", kWidth, kHeight, -1, -1, static_cast<LONG>(WS_POPUP), 0,
-                              mainWindow.Handle()) == nullptr)
+    UiDialog dialog(owner);
+    if (!dialog.Create(CreationLook()))
         return kNoAccountCreated;
-    PaintFrame(dialog);
-    CentreWindow(dialog.Handle(), mainWindow.Handle());
-    mainWindow.RecordPopup(dialog.Handle());
 
     PictureChoice picture;
     WString defaultPath;
     picture.defaultPicture = LoadDefaultAccountPicture(defaultPath);
 
     Controls controls;
-    dialog.SetFont(0, 9.0, 400, 0, L"Arial");
     wchar_t shell[MAX_PATH + 16] = L"";
     GetSystemDirectoryW(shell, MAX_PATH);
     wcscat_s(shell, L"\\Shell32.dll");
@@ -265,16 +256,14 @@ int CreateAccountDialog(UiWindow& mainWindow, WString& accountNameOut)
     controls.cancel = dialog.AddButton(L"Cancel", 255, 318, 80, 25, -1);
     dialog.SetTip(controls.cancel, L"Cancel this operation.");
 
-    ShowWindow(dialog.Handle(), SW_SHOW);
-    UpdateWindow(dialog.Handle());
-    dialog.SetState(controls.name, StateFlags::Focus);
+    dialog.Show(controls.name);
 
     int result = kNoAccountCreated;
     for (;;) {
-        int32_t event = FilterDialogEvent(dialog);
-        if (event == EventCode::Close || event == EventCode::QueueFailed)
+        int32_t event = dialog.NextEvent();
+        if (event == EventCode::Close)
             break;
-        if (dialog.Event().window != &dialog || event <= 0)
+        if (event <= 0)
             continue;
         if (event == controls.cancel)
             break;
@@ -295,13 +284,12 @@ int CreateAccountDialog(UiWindow& mainWindow, WString& accountNameOut)
             if (outcome == CreateOutcome::AddedWithoutProfile)
                 ThemedMessageBox(L"The user account was created, but its profile could not be made now.\r\n\r\n"
                                  L"Windows will make it when the account signs in for the first time.",
-                                 0, 200, &dialog);
+                                 BoxKind::Ok, 200, owner);
             break;
         }
     }
     // The edit controls' own copies of what was typed go with a blank.
     dialog.SetText(controls.password, L"");
     dialog.SetText(controls.again, L"");
-    dialog.DestroyUiWindow();
     return result;
 }

@@ -8,6 +8,7 @@
 #include "accounts/account_lifecycle.h"
 #include "platform/files.h"
 #include "platform/machine.h"
+#include "ui/dialog.h"
 #include "ui/drawing.h"
 #include "ui/message_box.h"
 #include "ui/window.h"
@@ -16,19 +17,7 @@ namespace {
 
 constexpr int kWidth = 400;
 constexpr int kHeight = 255;
-constexpr int kFrameArc = 4;
-constexpr int kOutlineArc = 12;
 constexpr int32_t kRed = RGB(255, 0, 0);
-
-bool PaintFrame(UiWindow& dialog)
-{
-    UniqueImage frame = NewBitmap(kWidth, kHeight);
-    if (!frame || !FillRoundRect(frame.Get(), 0, 0, kWidth, kHeight, kOpaqueBlack, kFrameArc) ||
-        !FillRoundRect(frame.Get(), 4, 4, 391, 247, kOpaqueWhite, kFrameArc))
-        return false;
-    return SetWindowBackgroundImage(dialog, frame.Get()) &&
-           SetRoundedOutline(dialog.Handle(), kWidth, kHeight, kOutlineArc);
-}
 
 // The worker's block: it lives on the dialog's stack until the worker ended.
 struct DeletionJob {
@@ -82,18 +71,13 @@ const wchar_t* FolderSentence(const AccountDeletionReport& report, bool filesAsk
 
 }  // namespace
 
-bool DeleteAccountDialog(UiWindow& mainWindow, uint32_t* busy, HICON accountIcon, const wchar_t* accountName,
+bool DeleteAccountDialog(DialogOwner& owner, uint32_t* busy, HICON accountIcon, const wchar_t* accountName,
                          const wchar_t* fullName)
 {
-    UiWindow dialog;
-    if (dialog.CreateUiWindow(L"Vantrell_MsgBox", L"", kWidth, kHeight, -1, -1, static_cast<LONG>(WS_POPUP), 0,
-                              mainWindow.Handle()) == nullptr)
+    UiDialog dialog(owner);
+    if (!dialog.Create(OutlinedLook(kWidth, kHeight, 391, 247)))
         return false;
-    PaintFrame(dialog);
-    CentreWindow(dialog.Handle(), mainWindow.Handle());
-    mainWindow.RecordPopup(dialog.Handle());
 
-    dialog.SetFont(0, 9.0, 400, 0, L"Arial");
     if (accountIcon != nullptr)
         dialog.AddIcon(CopyIcon(accountIcon), 10, 10, 48, 48);   // the control owns its copy
     int32_t heading = dialog.AddLabel(fullName != nullptr ? fullName : L"", 68, 20, 312, 25, WS_VISIBLE | SS_CENTER);
@@ -108,15 +92,13 @@ bool DeleteAccountDialog(UiWindow& mainWindow, uint32_t* busy, HICON accountIcon
     int32_t cancel = dialog.AddButton(L"Cancel", 255, 218, 80, 25, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON);
     dialog.SetTip(cancel, L"Cancel deleting the user account.");
 
-    ShowWindow(dialog.Handle(), SW_SHOW);
-    UpdateWindow(dialog.Handle());
-    dialog.SetState(cancel, StateFlags::Focus);
+    dialog.Show(cancel);
 
     for (;;) {
-        int32_t event = FilterDialogEvent(dialog);
-        if (event == EventCode::Close || event == EventCode::QueueFailed)
+        int32_t event = dialog.NextEvent();
+        if (event == EventCode::Close)
             break;
-        if (dialog.Event().window != &dialog || event <= 0)
+        if (event <= 0)
             continue;
         if (event == cancel)
             break;
@@ -148,10 +130,10 @@ bool DeleteAccountDialog(UiWindow& mainWindow, uint32_t* busy, HICON accountIcon
             if (busy != nullptr)
                 *busy = 1;
             while (!job.done) {
-                FilterDialogEvent(dialog);
-                // The system asks every window; the main window's answer is
-                // the same refusal, or its loop would close after the work.
-                UiEvent& main = mainWindow.Event();
+                dialog.NextEvent();
+                // The system asks every window; the owner's answer is the
+                // same refusal, or its loop would close after the work.
+                UiEvent& main = owner.OwnerWindow().Event();
                 if (main.pending && main.code == EventCode::EndSession) {
                     main.pending = false;
                     machine::AbortSystemShutdownW(nullptr);
@@ -161,25 +143,24 @@ bool DeleteAccountDialog(UiWindow& mainWindow, uint32_t* busy, HICON accountIcon
             if (busy != nullptr)
                 *busy = 0;
         }
-        dialog.DestroyUiWindow();
+        dialog.Close();
 
         const AccountDeletionReport& report = job.report;
         if (!report.accountDeleted) {
-            ThemedMessageBox(L"Sorry, this user account could not be deleted.", 0, 220, &mainWindow);
+            ThemedMessageBox(L"Sorry, this user account could not be deleted.", BoxKind::Ok, 220, owner);
             return false;
         }
         if (report.result == kDeleteScheduled) {
             ThemedMessageBox(L"The user account was successfully deleted,but a system reboot is required in order to "
                              L"remove all the files belonging to the user profile.\r\n\r\nYou should reboot the "
                              L"computer as soon as possible to complete the removal.",
-                             0, 250, &mainWindow);
+                             BoxKind::Ok, 250, owner);
         } else if (const wchar_t* sentence = FolderSentence(report, filesAsked)) {
             WString text(sentence);
             text.Append(L"\r\n\r\n", report.profileFolder.Text());
-            ThemedMessageBox(text.Text(), 0, 250, &mainWindow);
+            ThemedMessageBox(text.Text(), BoxKind::Ok, 250, owner);
         }
         return true;
     }
-    dialog.DestroyUiWindow();
     return false;
 }
