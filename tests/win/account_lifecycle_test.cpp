@@ -8,6 +8,7 @@
 #include <ntsecapi.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -28,7 +29,7 @@ namespace {
 constexpr wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 constexpr wchar_t kPictureUsers[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\AccountPicture\\Users";
 constexpr wchar_t kWinlogon[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
-// Made by make-profile-links.sh before the tests: Wine cannot make links itself.
+// Made by make-deletion-links.sh before the tests: Wine cannot make links itself.
 constexpr wchar_t kLinkedProfile[] = L"C:\\users\\vantrell-linked-profile";
 constexpr wchar_t kLinkTarget[] = L"C:\\vantrell-link-target";
 
@@ -87,8 +88,8 @@ void Write(const std::wstring& path, const char* text)
 }
 
 // Every string, name and value under a registry key, depth first.
-void CollectRegistry(HKEY key, const std::wstring& path, const std::wstring& needle, const std::wstring& skip,
-                     std::vector<std::wstring>& found)
+void CollectRegistry(HKEY key, const std::wstring& path, const std::wstring& needle,
+                     const std::vector<std::wstring>& skip, std::vector<std::wstring>& found)
 {
     wchar_t name[512];
     for (DWORD i = 0;; ++i) {
@@ -107,7 +108,7 @@ void CollectRegistry(HKEY key, const std::wstring& path, const std::wstring& nee
         if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
         std::wstring child = path + L"\\" + name;
-        if (child == skip)
+        if (std::find(skip.begin(), skip.end(), child) != skip.end())
             continue;
         if (std::wstring(name).find(needle) != std::wstring::npos)
             found.push_back(child);
@@ -127,12 +128,12 @@ std::vector<std::wstring> SearchForSid(const std::wstring& sid, const std::wstri
     std::vector<std::wstring> found;
     HKEY list = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProfileList, 0, KEY_READ, &list) == ERROR_SUCCESS) {
-        CollectRegistry(list, L"ProfileList", sid, L"", found);
+        CollectRegistry(list, L"ProfileList", sid, {}, found);
         RegCloseKey(list);
     }
     HKEY pictures = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPictureUsers, 0, KEY_READ, &pictures) == ERROR_SUCCESS) {
-        CollectRegistry(pictures, L"AccountPicture", sid, L"", found);
+        CollectRegistry(pictures, L"AccountPicture", sid, {}, found);
         RegCloseKey(pictures);
     }
     if (Exists(PublicPictures() + L"\\" + sid))
@@ -146,11 +147,13 @@ std::vector<std::wstring> SearchForSid(const std::wstring& sid, const std::wstri
         if (std::wstring(name).find(sid) != std::wstring::npos)
             found.push_back(std::wstring(L"HKEY_USERS\\") + name);
     }
-    // The simulated machine's state; its list of what a reset must clean up is
-    // bookkeeping of the sandbox, not of the machine.
+    // The simulated machine's state. Two lists in it are the sandbox's own
+    // bookkeeping, not the machine's: what a reset must clean up, and the
+    // files of the hives it loaded itself (the hives themselves are looked
+    // for under HKEY_USERS above).
     HKEY state = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, sandbox::kStateKey, 0, KEY_READ, &state) == ERROR_SUCCESS) {
-        CollectRegistry(state, L"state", sid, L"state\\Profiles", found);
+        CollectRegistry(state, L"state", sid, {L"state\\Profiles", L"state\\Hives"}, found);
         RegCloseKey(state);
     }
     PSID binary = nullptr;
@@ -559,7 +562,7 @@ TEST_F(AccountLifecycle, FoldersOutsideTheProfilesDirectoryAreNeverDeleted)
          ProfileFolderVerdict::ReparsePoint},
         {L"shared", inside, inside + L"\\keep.txt", ProfileFolderVerdict::Shared},
     };
-    ASSERT_TRUE(Exists(kLinkedProfile)) << "make-profile-links.sh has not run";
+    ASSERT_TRUE(Exists(kLinkedProfile)) << "make-deletion-links.sh has not run";
     for (bool dialog : {true, false}) {
         for (const Case& c : cases) {
             SetUp();

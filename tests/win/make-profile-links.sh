@@ -1,13 +1,11 @@
 #!/bin/sh
-# A profile folder that is a link, for the deletion tests: Wine presents a
-# Unix symbolic link to a folder as a directory reparse point but cannot make
-# one itself. The link lies in the profiles directory and points outside it.
-# Usage: make-profile-links.sh <the prefix's C: drive>
+# A folder holding a Unix link that leads out of wherever the folder is moved
+# (an absolute link, which Wine presents as a directory reparse point), and
+# the place it leads to. Wine cannot make such a link itself.
+# Usage: make-profile-links.sh <folder on the prefix's C: drive>
 set -eu
-drive="$1"
-rm -rf "$drive/vantrell-link-target"
-mkdir -p "$drive/vantrell-link-target/inner" "$drive/users"
-printf 'keep' >"$drive/vantrell-link-target/keep.txt"
-printf 'keep' >"$drive/vantrell-link-target/inner/keep.txt"
-rm -f "$drive/users/vantrell-linked-profile"
-ln -s ../vantrell-link-target "$drive/users/vantrell-linked-profile"
+root="$1"
+rm -rf "$root"
+mkdir -p "$root/holder" "$root/target"
+printf 'keep' >"$root/target/keep.txt"
+ln -s "$root/target" "$root/holder/escape"
