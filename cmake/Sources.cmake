@@ -9,6 +9,7 @@ set(VANTRELL_CORE_SOURCES
   accounts/account_rules.cpp
   accounts/profile_key_rules.cpp
   accounts/personal_folder_rules.cpp
+  accounts/lifecycle_rules.cpp
   ui/drawing_rules.cpp
 )
 
@@ -42,6 +43,11 @@ set(VANTRELL_WINDOWS_SOURCES
   accounts/profile_keys.cpp
   accounts/personal_folders.cpp
   accounts/personal_folders_dialog.cpp
+  accounts/create_account.cpp
+  accounts/delete_account.cpp
+  accounts/new_account_picture.cpp
+  accounts/create_account_dialog.cpp
+  accounts/delete_account_dialog.cpp
 )
 
 # The machine's services as the product reaches them: the system's own.

@@ -414,6 +414,45 @@ TEST_F(MachineContract, AccountRightsHideAndShowAnAccount)
     EXPECT_EQ(0, machine::LsaClose(policy));
 }
 
+// Deleting an account leaves its rights in the security policy, held by the
+// bare SID, until they are removed with the account object; its group
+// memberships go with it.
+TEST_F(MachineContract, DeletedAccountLeavesItsRightsInThePolicy)
+{
+    NET_API_STATUS status = 0;
+    std::wstring name = Add(L"Orphan", L"", &status);
+    ASSERT_EQ(NERR_Success, status);
+    LookedUp account = Lookup(name);
+    ASSERT_TRUE(account.found);
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success), Group(true, WinBuiltinAdministratorsSid, account));
+
+    LSA_OBJECT_ATTRIBUTES attributes{};
+    LSA_HANDLE policy = nullptr;
+    ASSERT_EQ(0, machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_ACCOUNT | POLICY_LOOKUP_NAMES, &policy));
+    LSA_UNICODE_STRING deny = Counted(L"SeDenyInteractiveLogonRight");
+    ASSERT_EQ(0, machine::LsaAddAccountRights(policy, account.sid, &deny, 1));
+
+    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success), machine::NetUserDel(nullptr, name.c_str()));
+    made_.clear();
+    EXPECT_NE(static_cast<NET_API_STATUS>(NERR_Success), Group(false, WinBuiltinAdministratorsSid, account))
+        << "the deleted account is no member any more";
+
+    PLSA_UNICODE_STRING rights = nullptr;
+    ULONG count = 0;
+    ASSERT_EQ(0, machine::LsaEnumerateAccountRights(policy, account.sid, &rights, &count))
+        << "the policy keeps the deleted account's rights";
+    ASSERT_EQ(1u, count);
+    EXPECT_EQ(L"SeDenyInteractiveLogonRight", std::wstring(rights[0].Buffer, rights[0].Length / sizeof(wchar_t)));
+    machine::LsaFreeMemory(rights);
+
+    EXPECT_EQ(0, machine::LsaRemoveAccountRights(policy, account.sid, TRUE, nullptr, 0));
+    rights = nullptr;
+    NTSTATUS gone = machine::LsaEnumerateAccountRights(policy, account.sid, &rights, &count);
+    EXPECT_EQ(static_cast<ULONG>(ERROR_FILE_NOT_FOUND), machine::LsaNtStatusToWinError(gone));
+    machine::LsaFreeMemory(rights);
+    EXPECT_EQ(0, machine::LsaClose(policy));
+}
+
 TEST_F(MachineContract, PrivateDataIsStoredReadAndDeletedByNull)
 {
     LSA_OBJECT_ATTRIBUTES attributes{};
