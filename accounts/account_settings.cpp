@@ -33,7 +33,14 @@ uint32_t ApplyRecord(MainWindow& window, const wchar_t* name)
     const ControlEntry* privilege = window.Control(ids.privilegeList);
     auto selection = static_cast<uint32_t>(
         privilege != nullptr ? SendMessageW(privilege->handle, CB_GETCURSEL, 0, 0) : CB_ERR);
-    if (selection != stored.usri3_priv) {
+    if (selection != stored.usri3_priv && selection != kPrivilegeAdministrator &&
+        stored.usri3_priv == kPrivilegeAdministrator && IsLastEnabledAdministrator(name)) {
+        // Nobody could administer the machine afterwards.
+        ThemedMessageBox(L"This is the last enabled administrator account of this computer.\r\n"
+                         L"Its account type stays Administrator.",
+                         0, kBoxHeight, &window);
+        failures |= SettingsFailure::Type;
+    } else if (selection != stored.usri3_priv) {
         if (SetAccountType(name, selection, &window.groupNames))
             copy.usri3_priv = selection;   // the database takes only the privilege it now derives
         else
@@ -42,7 +49,8 @@ uint32_t ApplyRecord(MainWindow& window, const wchar_t* name)
 
     WString display = window.GetText(ids.displayNameField);
     const wchar_t* storedFull = stored.usri3_full_name != nullptr ? stored.usri3_full_name : L"";
-    bool nameChanged = !EqualsNoCase(display.Text(), storedFull);
+    // The field shows the account name in place of an empty full name.
+    bool nameChanged = FullNameChanged(display.Text(), storedFull, name);
     if (nameChanged)
         copy.usri3_full_name = display.Data() != nullptr ? display.Data() : const_cast<wchar_t*>(L"");
 

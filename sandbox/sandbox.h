@@ -44,5 +44,9 @@ void ClearRecord();
 void SetElevated(bool elevated);          // the membership test for Administrators
 void SetWebBrowser(bool installed);       // whether web addresses can be opened
 void SetNetUserEnumPageSize(unsigned accountsPerPage);   // 0: no paging
+// Makes a call of the simulated machine fail with `status` (an NTSTATUS or
+// NET_API_STATUS as the call returns it) until the next reset; 0 lets it work
+// again. Calls that honour it: "LsaStorePrivateData", "LsaEnumerateAccountRights".
+void SetCallFailure(const wchar_t* call, unsigned long status);
 
 }  // namespace sandbox

@@ -470,6 +470,16 @@ void SetWebBrowser(bool installed)
     SetMachineDword(kWebBrowser, installed ? 1 : 0);
 }
 
+DWORD ForcedFailure(const wchar_t* call)
+{
+    return MachineDword((std::wstring(L"Fail ") + call).c_str(), 0);
+}
+
+void SetCallFailure(const wchar_t* call, unsigned long status)
+{
+    SetMachineDword((std::wstring(L"Fail ") + call).c_str(), static_cast<DWORD>(status));
+}
+
 void SetNetUserEnumPageSize(unsigned accountsPerPage)
 {
     SetMachineDword(kPageSize, accountsPerPage);
