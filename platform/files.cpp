@@ -246,7 +246,12 @@ bool ResolvedPath(const wchar_t* path, WString& resolved)
     WString existing(path);
     WString missing;
     for (;;) {
-        UniqueFileHandle opened(CreateFileW(existing.Text(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        // A drive or share is opened at its root folder ("\\?\C:\"), not as the volume.
+        const bool volume = IsVolumeRoot(existing.Text());
+        WString name(existing.Text());
+        if (volume)
+            name.Append(L"\\");
+        UniqueFileHandle opened(CreateFileW(name.Text(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         if (opened) {
             if (!FinalPathOf(opened.Get(), resolved))
@@ -255,12 +260,12 @@ bool ResolvedPath(const wchar_t* path, WString& resolved)
             return missing.IsEmpty() || resolved.Append(L"\\", missing.Text());
         }
         const uint32_t slash = existing.Find(L"\\", true, -1);
-        if (slash <= 4 || IsVolumeRoot(existing.Text()))
+        if (slash <= 4 || volume)
             return false;
-        WString name(existing.Text() + slash);
+        WString last(existing.Text() + slash);
         if (!missing.IsEmpty())
-            name.Append(L"\\", missing.Text());
-        missing = std::move(name);
+            last.Append(L"\\", missing.Text());
+        missing = std::move(last);
         existing.RemoveLastComponent();
     }
 }
@@ -426,16 +431,14 @@ bool MeasureDirectory(const wchar_t* path, uint64_t& bytes, uint32_t maxDepth)
     // Folders still to be listed, with their depth below the root.
     std::vector<std::pair<WString, uint32_t>> pending;
     pending.emplace_back(std::move(root), 0u);
-    bool first = true;
     while (!pending.empty()) {
         WString folder = std::move(pending.back().first);
         const uint32_t depth = pending.back().second;
         pending.pop_back();
         WString pattern = JoinPath(folder.Text(), L"*");
         DirectoryIterator entries(pattern.Text(), kSkipReparsePoints);
-        if (!entries.Started() && first)
-            complete = false;
-        first = false;
+        if (!entries.Started())
+            complete = false;   // missing or refused: its contents are not counted
         while (entries.Next()) {
             if (!entries.IsDirectory()) {
                 bytes += entries.Size();

@@ -564,4 +564,13 @@ TEST(MoveTree, NeverMovesThroughALinkOrIntoItself)
         EXPECT_TRUE(Exists(link + L"\\keep.txt"));
 
     EXPECT_EQ(1u, MoveTree(L"moveroom", L"C:\\elsewhere", 0)) << "relative source";
+
+    // A destination right below a drive root resolves through the root.
+    const std::wstring top = L"C:\\vantrell-move-top-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring from = TestFolder(L"move-to-top");
+    Write(from + L"\\a.txt", "abc");
+    EXPECT_EQ(0u, MoveTree(from.c_str(), top.c_str(), 0));
+    EXPECT_EQ(3u, DirectorySize(top.c_str()));
+    std::error_code ignored;
+    std::filesystem::remove_all(top, ignored);
 }
