@@ -31,12 +31,7 @@ struct TakeOver {
 // without reaching into anything below it.
 bool TakeOverEntry(const wchar_t* path, const TakeOver& takeOver)
 {
-    if (takeOver.dacl == nullptr)
-        return false;
-    UniqueFileHandle entry = OpenEntryItself(path, WRITE_DAC | WRITE_OWNER);
-    if (!entry)
-        entry = OpenEntryItself(path, WRITE_OWNER);
-    return entry && SetHandleSecurity(entry.Get(), takeOver.dacl, takeOver.owner, true);
+    return TakeOverEntryItself(path, takeOver.dacl, takeOver.owner);
 }
 
 // The ladder every deletion climbs: the call; again with the blocking
@@ -358,6 +353,23 @@ UniqueFileHandle OpenEntryItself(const wchar_t* path, DWORD access)
     if (!entry || !FinalPathOf(entry.Get(), actual) || !EqualsNoCase(actual.Text(), expected.Text()))
         return UniqueFileHandle();
     return entry;
+}
+
+bool TakeOverEntryItself(const wchar_t* path, PACL dacl, PSID owner)
+{
+    if (dacl == nullptr)
+        return false;
+    UniqueFileHandle entry = OpenEntryItself(path, WRITE_DAC | WRITE_OWNER);
+    if (!entry && owner != nullptr) {
+        // Refused the DACL: ownership first (the owner may always write
+        // the DACL), then the entry is opened as itself once more.
+        UniqueFileHandle owned = OpenEntryItself(path, WRITE_OWNER);
+        if (!owned || !SetHandleSecurity(owned.Get(), nullptr, owner, false))
+            return false;
+        owned.Reset();
+        entry = OpenEntryItself(path, WRITE_DAC | WRITE_OWNER);
+    }
+    return entry && SetHandleSecurity(entry.Get(), dacl, owner, true);
 }
 
 UniqueFileHandle OpenBelowRoot(const wchar_t* root, const wchar_t* relative, DWORD access)

@@ -72,6 +72,13 @@ bool HandleLiesInside(HANDLE object, const wchar_t* rootFinalPath);
 // deletions of single entries.
 UniqueFileHandle OpenEntryItself(const wchar_t* path, DWORD access);
 
+// Gives the entry `path` names (absolute) the owner and DACL given, on a
+// handle from OpenEntryItself: a link is taken over as the link itself or
+// not at all, never its target, and nothing below a folder is touched
+// (no tree application). The DACL is protected from inheritance. False
+// when the entry cannot be opened as itself or refuses.
+bool TakeOverEntryItself(const wchar_t* path, PACL dacl, PSID owner);
+
 // Opens `relative` ("AppData\Local\file.dat") below the folder `root`
 // (absolute; it may itself be reached through a link). Every component below
 // the root is opened without following and refused when it is a reparse

@@ -500,6 +500,18 @@ TEST(OpenEntryItself, NeverHandsOutALinksTarget_WineKeepsNoFileSecurity)
     UniqueFileHandle plain = OpenEntryItself(file.c_str(), READ_CONTROL);
     EXPECT_TRUE(plain) << "an ordinary entry opens";
     EXPECT_FALSE(OpenEntryItself(L"relative.txt", READ_CONTROL));
+
+    // The take-over goes through the same door: an ordinary entry is taken
+    // over, a link only where it opens as itself.
+    LocalAcl dacl;
+    LocalSid administrators;
+    ASSERT_TRUE(BuildRecipeDacl(SecurityRecipe::TakeOverFile, 10.0, nullptr, dacl));
+    ASSERT_TRUE(WellKnownSid(administrators, WinBuiltinAdministratorsSid));
+    const std::wstring own = TestFolder(L"take-over") + L"\\own.txt";
+    Write(own, "x");
+    EXPECT_TRUE(TakeOverEntryItself(own.c_str(), dacl.Get(), administrators.Get()));
+    EXPECT_EQ(static_cast<bool>(entry), TakeOverEntryItself(link.c_str(), dacl.Get(), administrators.Get()));
+    EXPECT_FALSE(TakeOverEntryItself(own.c_str(), nullptr, administrators.Get())) << "never a null DACL";
 }
 
 // The profile repair's way into a user's folder: every component below the
