@@ -11,6 +11,7 @@
 #include "app/about_box.h"
 #include "sandbox/sandbox.h"
 #include "tests/win/screen_capture.h"
+#include "tests/win/test_owner.h"
 #include "ui/message_box.h"
 #include "ui/window.h"
 
@@ -59,6 +60,7 @@ protected:
     }
     void TearDown() override { main_.DestroyUiWindow(); }
     UiWindow main_;
+    TestOwner owner_{main_};
 };
 
 }  // namespace
@@ -73,8 +75,11 @@ TEST_F(AboutBox, PicturesAndLinkOpenTheirPagesAndEscCloses)
         HWND link = ChildAt(box, WC_LINK, 88, 80);
         if (icon == nullptr || donate == nullptr || link == nullptr)
             return;
+        auto pagesOpened = [](size_t count) {
+            return WaitUntil("the clicked page to be opened", [count] { return OpenedPages().size() >= count; });
+        };
         ClickAt(CentreOf(icon));
-        Sleep(200);
+        pagesOpened(1);
         // Click on the link's own text, found by asking the control.
         RECT client;
         GetClientRect(link, &client);
@@ -87,14 +92,14 @@ TEST_F(AboutBox, PicturesAndLinkOpenTheirPagesAndEscCloses)
         }
         ClientToScreen(link, &onLink);
         ClickAt(onLink);
-        Sleep(200);
+        pagesOpened(2);
         ClickAt(CentreOf(donate));
-        Sleep(200);
+        pagesOpened(3);
         complete = true;
         SetForegroundWindow(box);
         PressKey(VK_ESCAPE);
     });
-    ShowAboutBox(main_);
+    ShowAboutBox(owner_);
     person.Finish();
     ASSERT_TRUE(person.Found() != nullptr);
     EXPECT_TRUE(complete) << "a control of the box was not where it belongs";
@@ -124,7 +129,7 @@ TEST_F(AboutBox, OkClosesAndTheTextsAreThere)
         }
         ClickAt(CentreOf(ChildWithText(box, L"Button", L"OK")));
     });
-    ShowAboutBox(main_);
+    ShowAboutBox(owner_);
     person.Finish();
     EXPECT_FALSE(person.Stuck()) << "\"OK\" did not close the box";
     ASSERT_EQ(3u, texts.size());
@@ -157,7 +162,7 @@ TEST_F(AboutBox, APageThatCannotBeOpenedLeavesTheBoxOpenAndSilent)
             reinterpret_cast<LPARAM>(&windows));
         ClickAt(CentreOf(ChildWithText(box, L"Button", L"OK")));
     });
-    ShowAboutBox(main_);
+    ShowAboutBox(owner_);
     person.Finish();
     sandbox::SetWebBrowser(true);
     EXPECT_TRUE(stayed);
