@@ -13,7 +13,8 @@
 
 // Walks the entries matching a pattern ("C:\dir\*"), never "." or "..",
 // skipping what the filter bits of platform/file_rules.h exclude. The search
-// is closed as soon as no entry is left.
+// is closed as soon as no entry is left. Entries come in large batches with
+// the basic information only: cAlternateFileName (the short name) is empty.
 class DirectoryIterator {
 public:
     DirectoryIterator(const wchar_t* pattern, uint32_t filter);
