@@ -81,6 +81,7 @@ DWORD MachineDword(const wchar_t* name, DWORD fallback);
 DWORD ForcedFailure(const wchar_t* call);
 std::wstring MachineString(const wchar_t* name, const std::wstring& fallback, bool* present = nullptr);
 void SetMachineDword(const wchar_t* name, DWORD value);
+void SetMachineString(const wchar_t* name, const std::wstring& value);
 
 // Accounts, found without regard to case.
 bool FindAccount(const wchar_t* name, Account* account);
