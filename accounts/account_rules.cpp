@@ -35,3 +35,19 @@ uint32_t ComposeAccountFlags(uint32_t stored, const AccountFlagChoice& choice)
         flags = box.checked ? (flags | box.flag) : (flags & ~box.flag);
     return flags;
 }
+
+bool DemotesLastAdministrator(uint32_t currentPrivilege, bool enabled, uint32_t newPrivilege,
+                              uint32_t otherEnabledAdministrators)
+{
+    return currentPrivilege == kPrivilegeAdministrator && enabled && newPrivilege != kPrivilegeAdministrator &&
+           otherEnabledAdministrators == 0;
+}
+
+bool FullNameChanged(const wchar_t* shown, const wchar_t* storedFullName, const wchar_t* accountName)
+{
+    const wchar_t* text = shown != nullptr ? shown : L"";
+    const wchar_t* stored = storedFullName != nullptr ? storedFullName : L"";
+    if (*stored == L'\0' && (*text == L'\0' || CompareText(text, accountName, true) == 0))
+        return false;
+    return !EqualsNoCase(text, stored);
+}

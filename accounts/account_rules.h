@@ -39,3 +39,15 @@ struct AccountFlagChoice {
 
 // The stored flags with the five boxes applied; every other bit as stored.
 uint32_t ComposeAccountFlags(uint32_t stored, const AccountFlagChoice& choice);
+
+// Whether a change of type takes the machine's administration away: the
+// account is an enabled administrator, is to become something else, and no
+// other enabled administrator is left. Such a change is refused.
+bool DemotesLastAdministrator(uint32_t currentPrivilege, bool enabled, uint32_t newPrivilege,
+                              uint32_t otherEnabledAdministrators);
+
+// Whether "Save changes" is to write the display-name field as the full
+// name. The field shows the account name when the full name is empty, so
+// that text alone leaves an empty full name empty; any other text that
+// differs from the stored full name (without regard to case) is a change.
+bool FullNameChanged(const wchar_t* shown, const wchar_t* storedFullName, const wchar_t* accountName);

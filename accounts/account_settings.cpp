@@ -16,7 +16,7 @@ constexpr int kBoxHeight = 200;
 
 // Steps that need the stored record: the type, then the name and flags.
 // The failure bits they set.
-uint32_t ApplyRecord(const AccountSettingsChoice& choice, const GroupNames& groupNames)
+uint32_t ApplyRecord(DialogOwner& owner, const AccountSettingsChoice& choice, const GroupNames& groupNames)
 {
     const wchar_t* name = choice.accountName;
     LPBYTE buffer = nullptr;
@@ -29,7 +29,14 @@ uint32_t ApplyRecord(const AccountSettingsChoice& choice, const GroupNames& grou
     uint32_t failures = 0;
     USER_INFO_3 copy = stored;
     const uint32_t selection = choice.privilege;
-    if (selection != stored.usri3_priv) {
+    if (selection != stored.usri3_priv && selection != kPrivilegeAdministrator &&
+        stored.usri3_priv == kPrivilegeAdministrator && IsLastEnabledAdministrator(name)) {
+        // Nobody could administer the machine afterwards.
+        ThemedMessageBox(L"This is the last enabled administrator account of this computer.\r\n"
+                         L"Its account type stays Administrator.",
+                         BoxKind::Ok, kBoxHeight, owner);
+        failures |= SettingsFailure::Type;
+    } else if (selection != stored.usri3_priv) {
         if (SetAccountType(name, selection, &groupNames))
             copy.usri3_priv = selection;   // the database takes only the privilege it now derives
         else
@@ -38,7 +45,8 @@ uint32_t ApplyRecord(const AccountSettingsChoice& choice, const GroupNames& grou
 
     const wchar_t* display = choice.displayName != nullptr ? choice.displayName : L"";
     const wchar_t* storedFull = stored.usri3_full_name != nullptr ? stored.usri3_full_name : L"";
-    bool nameChanged = !EqualsNoCase(display, storedFull);
+    // The field shows the account name in place of an empty full name.
+    bool nameChanged = FullNameChanged(display, storedFull, name);
     if (nameChanged)
         copy.usri3_full_name = const_cast<wchar_t*>(display);   // only read by the database
 
@@ -89,7 +97,7 @@ SettingsOutcome ApplyAccountSettings(DialogOwner& owner, const AccountSettingsCh
     }
     outcome.confirmed = true;
 
-    uint32_t failures = ApplyRecord(choice, groupNames);
+    uint32_t failures = ApplyRecord(owner, choice, groupNames);
     failures |= ApplyAutoLogon(owner, choice, accountIcon);
     SignInVisibilityMode visibility = choice.hidden ? SignInVisibilityMode::Hide : SignInVisibilityMode::Show;
     if (!SetSignInVisibility(choice.accountName, visibility))

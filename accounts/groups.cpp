@@ -4,6 +4,7 @@
 #include <lm.h>
 #include <ntsecapi.h>
 
+#include "accounts/account_rules.h"
 #include "platform/machine.h"
 
 namespace {
@@ -54,6 +55,39 @@ void GetGroupNames(GroupNames& groupNames)
     }
 }
 
+bool IsLastEnabledAdministrator(const wchar_t* accountName)
+{
+    if (accountName == nullptr)
+        return false;
+    bool isEnabledAdministrator = false;
+    uint32_t others = 0;
+    DWORD resume = 0;
+    NET_API_STATUS status;
+    do {
+        LPBYTE buffer = nullptr;
+        DWORD read = 0, total = 0;
+        status = machine::NetUserEnum(nullptr, 1, 0, &buffer, MAX_PREFERRED_LENGTH, &read, &total, &resume);
+        if (status != NERR_Success && status != ERROR_MORE_DATA) {
+            if (buffer != nullptr)
+                machine::NetApiBufferFree(buffer);
+            return true;
+        }
+        const auto* users = reinterpret_cast<const USER_INFO_1*>(buffer);
+        for (DWORD i = 0; users != nullptr && i < read; ++i) {
+            const bool enabledAdministrator =
+                users[i].usri1_priv == USER_PRIV_ADMIN && (users[i].usri1_flags & UF_ACCOUNTDISABLE) == 0;
+            if (EqualsNoCase(users[i].usri1_name, accountName))
+                isEnabledAdministrator = enabledAdministrator;
+            else if (enabledAdministrator)
+                ++others;
+        }
+        if (buffer != nullptr)
+            machine::NetApiBufferFree(buffer);
+    } while (status == ERROR_MORE_DATA);
+    return DemotesLastAdministrator(isEnabledAdministrator ? kPrivilegeAdministrator : kPrivilegeUser, true,
+                                    kPrivilegeUser, others);
+}
+
 bool SetAccountType(const wchar_t* accountName, uint32_t type, const GroupNames* groupNames)
 {
     if (type > 2)
@@ -66,21 +100,22 @@ bool SetAccountType(const wchar_t* accountName, uint32_t type, const GroupNames*
     BYTE sid[kSidBytes];
     if (!LookupSid(accountName, sid))
         return false;
+    if (type != kPrivilegeAdministrator && IsLastEnabledAdministrator(accountName))
+        return false;
 
+    // Joined first: if that fails the account keeps the groups it had.
     LOCALGROUP_MEMBERS_INFO_0 member{sid};
-    bool added = false;
+    NET_API_STATUS status = machine::NetLocalGroupAddMembers(nullptr, groupNames->names[type].Text(), 0,
+                                                             reinterpret_cast<LPBYTE>(&member), 1);
+    if (status != NERR_Success && status != ERROR_MEMBER_IN_ALIAS)
+        return false;
     for (uint32_t index = 0; index < 3; ++index) {
-        LPCWSTR group = groupNames->names[index].Text();
-        if (index == type) {
-            NET_API_STATUS status =
-                machine::NetLocalGroupAddMembers(nullptr, group, 0, reinterpret_cast<LPBYTE>(&member), 1);
-            added = status == NERR_Success || status == ERROR_MEMBER_IN_ALIAS;
-        } else {
-            // Usually not a member: the answer does not matter.
-            machine::NetLocalGroupDelMembers(nullptr, group, 0, reinterpret_cast<LPBYTE>(&member), 1);
-        }
+        // Usually not a member: the answer does not matter.
+        if (index != type)
+            machine::NetLocalGroupDelMembers(nullptr, groupNames->names[index].Text(), 0,
+                                             reinterpret_cast<LPBYTE>(&member), 1);
     }
-    return added;
+    return true;
 }
 
 bool SetSignInVisibility(const wchar_t* accountName, SignInVisibilityMode mode)
@@ -107,6 +142,13 @@ bool SetSignInVisibility(const wchar_t* accountName, SignInVisibilityMode mode)
             holdsInteractive |= IsRight(rights[i], kInteractiveRight);
             holdsDeny |= IsRight(rights[i], kDenyInteractiveRight);
         }
+    } else {
+        // Unknown rights: any answer would be a guess, and "already so" a
+        // success reported for nothing done.
+        machine::LsaClose(policy);
+        if (rights != nullptr)
+            machine::LsaFreeMemory(rights);
+        return false;
     }
     bool visible = holdsInteractive && !holdsDeny;
 

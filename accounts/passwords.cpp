@@ -16,6 +16,7 @@ constexpr wchar_t kWinlogonKey[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows NT\\Cu
 constexpr wchar_t kSecretName[] = L"DefaultPassword";
 constexpr NTSTATUS kStatusSuccess = 0;
 constexpr DWORD kPaddedPasswordChars = 10;
+constexpr uint32_t kLongestPassword = 256;
 
 // The Winlogon key; when it refuses, its security is reset and it is opened
 // once more.
@@ -62,12 +63,15 @@ bool WriteText(HKEY key, const wchar_t* name, const wchar_t* text)
                           (TextLength(text) + 1) * sizeof(wchar_t)) == ERROR_SUCCESS;
 }
 
-// Wipes a text that held a password before its storage goes.
-void Wipe(WString& text)
+// Whether the key holds a string value of that name, asked by its size
+// alone: a password stored in plain text is never read into memory just to
+// learn that it is there.
+bool HasTextValue(HKEY key, const wchar_t* name)
 {
-    if (text.Data() != nullptr)
-        SecureZeroMemory(text.Data(), text.Length() * sizeof(wchar_t));
-    text.Clear();
+    DWORD type = 0;
+    DWORD size = 0;
+    return key != nullptr && RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
+           (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ);
 }
 
 DWORD WINAPI PasswordWorker(void* parameter)
@@ -140,18 +144,16 @@ bool IsAutoLogonConfigured()
     PLSA_UNICODE_STRING data = nullptr;
     bool stored = machine::LsaRetrievePrivateData(policy, &name, &data) == kStatusSuccess && data != nullptr;
     if (data != nullptr) {
+        // The whole buffer: the counted length may stop short of it.
         if (data->Buffer != nullptr)
-            SecureZeroMemory(data->Buffer, data->Length);
+            SecureZeroMemory(data->Buffer, data->MaximumLength > data->Length ? data->MaximumLength : data->Length);
         machine::LsaFreeMemory(data);
     }
     machine::LsaClose(policy);
 
     RegKey key = OpenWinlogon(KEY_READ);
-    if (!stored) {
-        WString plain;
-        stored = ReadText(key.Get(), kSecretName, plain, false);
-        Wipe(plain);
-    }
+    if (!stored)
+        stored = HasTextValue(key.Get(), kSecretName);
     WString on;
     bool enabled = ReadText(key.Get(), L"AutoAdminLogon", on, false) && EqualsNoCase(on.Text(), L"1");
     return stored && enabled;
@@ -165,6 +167,11 @@ bool IsAutoLogonAccount(const wchar_t* accountName)
 
 AutoLogonResult SetAutoLogon(const wchar_t* accountName, const wchar_t* password)
 {
+    // The secret's counted length holds at most 32,767 characters; a longer
+    // password would be stored cut short and reported as set. Sign-in itself
+    // takes no more than 256, so anything longer goes before any change.
+    if (password != nullptr && TextLength(password) > kLongestPassword)
+        return AutoLogonResult::Failed;
     RegKey key = OpenWinlogon(KEY_WRITE);
     if (!key)
         return AutoLogonResult::Failed;
@@ -209,13 +216,17 @@ AutoLogonResult SetAutoLogon(const wchar_t* accountName, const wchar_t* password
         data.Length = static_cast<USHORT>(units * sizeof(wchar_t));
         data.MaximumLength = static_cast<USHORT>(data.Length + sizeof(wchar_t));
         stored = machine::LsaStorePrivateData(policy, &secretName, &data);
-        SecureZeroMemory(buffer, units * sizeof(wchar_t));
+        SecureZeroMemory(buffer, (units + 1) * sizeof(wchar_t));   // the whole allocation
     } else {
         stored = machine::LsaStorePrivateData(policy, &secretName, nullptr);
     }
     machine::LsaClose(policy);
 
-    bool switched = WriteText(key.Get(), L"AutoAdminLogon", setting ? L"1" : L"0");
+    // Switched on only with the new secret in place: after a failed store
+    // the next start would sign in with the previous one. A failed store
+    // switches it off instead, so no stale secret is ever used.
+    const bool enable = setting && stored == kStatusSuccess;
+    bool switched = WriteText(key.Get(), L"AutoAdminLogon", enable ? L"1" : L"0");
     // A plain-text password in the registry never survives a change.
     RegDeleteValueW(key.Get(), kSecretName);
     return stored == kStatusSuccess && switched ? AutoLogonResult::Done : AutoLogonResult::Failed;

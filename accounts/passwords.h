@@ -38,7 +38,10 @@ bool IsAutoLogonConfigured();
 enum class AutoLogonResult { Failed = 0, Done = 1, NothingToClear = 2 };
 
 // With a password (possibly empty): automatic sign-in for `accountName`.
-// Without one: automatic sign-in cleared; the name is not used.
+// Without one: automatic sign-in cleared; the name is not used. A password
+// longer than 256 characters fails before anything is written.
+// "AutoAdminLogon" becomes "1" only once the secret is stored; a failed
+// store leaves it "0".
 AutoLogonResult SetAutoLogon(const wchar_t* accountName, const wchar_t* password);
 
 // True when automatic sign-in is the account's: its name is the stored one

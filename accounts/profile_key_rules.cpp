@@ -1,5 +1,7 @@
 #include "accounts/profile_key_rules.h"
 
+#include "platform/file_rules.h"
+
 namespace {
 
 constexpr uint32_t kShortestBackupName = 10;
@@ -46,4 +48,25 @@ void MultiStringToLines(wchar_t* text, uint32_t units)
         if (text[i] == L'\0' && text[i + 1] != L'\0')
             text[i] = L'\n';
     }
+}
+
+bool IsProfileFolderAcceptable(const wchar_t* folder, const wchar_t* profilesDirectory)
+{
+    if (folder == nullptr || profilesDirectory == nullptr || !IsAbsolutePathText(folder) ||
+        !IsAbsolutePathText(profilesDirectory) || HasDotComponents(folder) || HasDotComponents(profilesDirectory))
+        return false;
+    // Local drives only: "X:\..." or its long form, never "\\server" or "\\?\UNC".
+    auto local = [](const wchar_t* path) {
+        if (path[0] == L'\\' && path[1] == L'\\' && path[2] == L'?' && path[3] == L'\\')
+            path += 4;
+        return path[0] != L'\\' && path[1] == L':' ? path : nullptr;
+    };
+    const wchar_t* inner = local(folder);
+    const wchar_t* outer = local(profilesDirectory);
+    if (inner == nullptr || outer == nullptr)
+        return false;
+    WString innerPath(inner), outerPath(outer);
+    TrimTrailingBackslashes(innerPath);
+    TrimTrailingBackslashes(outerPath);
+    return !EqualsNoCase(innerPath.Text(), outerPath.Text()) && IsSameOrBelow(innerPath.Text(), outerPath.Text());
 }

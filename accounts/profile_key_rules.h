@@ -28,3 +28,10 @@ bool HasComputerTempMarker(const wchar_t* path, const wchar_t* computerName);
 // turned into lines: a zero followed by a non-zero unit becomes a line feed.
 // Only texts longer than 3 units are changed.
 void MultiStringToLines(wchar_t* text, uint32_t units);
+
+// Whether a profile folder read from the profile list may be worked on with
+// the program's privileges: an absolute local path on a drive letter ("X:\",
+// "\\?\X:\"), without "." or ".." components, strictly below the machine's
+// profiles folder (compared without regard to case). Network paths, device
+// paths, relative paths and the profiles folder itself are refused.
+bool IsProfileFolderAcceptable(const wchar_t* folder, const wchar_t* profilesDirectory);

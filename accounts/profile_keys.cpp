@@ -2,6 +2,7 @@
 
 #include <sddl.h>
 #include <shlwapi.h>
+#include <userenv.h>
 
 #include "accounts/profile_key_rules.h"
 #include "platform/files.h"
@@ -13,6 +14,9 @@
 namespace {
 
 constexpr DWORD kLongestKeyName = 16400;
+
+// The registry hives inside a profile folder, relative to it.
+constexpr const wchar_t* kHiveFiles[] = {L"NTUSER.DAT", L"AppData\\Local\\Microsoft\\Windows\\UsrClass.dat"};
 
 WString EntryPath(const wchar_t* name)
 {
@@ -54,6 +58,34 @@ LocalSid EntrySid(const wchar_t* currentName)
     if (ConvertStringSidToSidW(currentName, &converted))
         sid.Reset(converted);
     return sid;
+}
+
+// The hive files: the account itself, SYSTEM and Administrators only. The
+// profile folder belongs to the account, whose user may have replaced any
+// folder in it by a link to a file of the system: the path must lie below
+// the profiles folder, each file is opened without following links through
+// every folder below the profile, must really lie inside the profile, and
+// is changed through its handle. Anything else is left alone.
+void ResetHiveFileSecurity(const wchar_t* entryPath, const wchar_t* sidText)
+{
+    WString profile;
+    RegKey entry(OpenKey(entryPath, KEY_READ));
+    if (!entry.QueryString(L"ProfileImagePath", profile))
+        return;
+    WString folder = ExpandEnvironmentText(profile.Text());
+    wchar_t profiles[MAX_PATH + 1] = L"";
+    DWORD length = MAX_PATH;
+    if (!GetProfilesDirectoryW(profiles, &length))
+        return;
+    WString profilesFolder = ExpandEnvironmentText(profiles);
+    if (!IsProfileFolderAcceptable(folder.Text(), profilesFolder.Text()))
+        return;
+    LocalSid owner = EntrySid(sidText);
+    for (const wchar_t* hive : kHiveFiles) {
+        UniqueFileHandle file = OpenBelowRoot(folder.Text(), hive, WRITE_DAC | WRITE_OWNER | READ_CONTROL);
+        if (file)
+            ResetObjectSecurity(file.Get(), owner.Get());
+    }
 }
 
 }  // namespace
@@ -128,9 +160,9 @@ bool RepairProfileKey(const wchar_t* name)
     if (!CurrentKeyName(name, currentName))
         return false;
     WString currentPath = EntryPath(currentName.Text());
+    WString backedUp = ReadRawProfilePath(backup.Get());
 
     if (KeyExists(currentPath.Text())) {
-        WString backedUp = ReadRawProfilePath(backup.Get());
         WString now;
         RegKey current(OpenKey(currentPath.Text(), KEY_READ));
         current.QueryString(L"ProfileImagePath", now);
@@ -142,25 +174,21 @@ bool RepairProfileKey(const wchar_t* name)
     }
     backup.Close();
 
+    // The backup may be the only entry that leads to the real profile: it
+    // goes only after a complete copy that provably leads there too.
     if (CopyKeyTree(backupPath.Text(), currentPath.Text()) == 0)
         return false;
+    {
+        RegKey copied(OpenKey(currentPath.Text(), KEY_READ));
+        WString copiedPath = ReadRawProfilePath(copied.Get());
+        if (copiedPath.IsEmpty() || CompareText(copiedPath.Text(), backedUp.Text(), true) != 0)
+            return false;
+    }
     RegKey().DeleteTree(backupPath.Text());
     const DWORD zero = 0;
     RegKey entry;
     bool reset = entry.ForceWriteDword(currentPath.Text(), L"RefCount", &zero) &&
                  entry.ForceWriteDword(currentPath.Text(), L"State", &zero);
-
-    // The hive files: the account itself, SYSTEM and Administrators only.
-    WString profile;
-    RegKey readBack(OpenKey(currentPath.Text(), KEY_READ));
-    if (readBack.QueryString(L"ProfileImagePath", profile)) {
-        WString folder = ExpandEnvironmentText(profile.Text());
-        LocalSid owner = EntrySid(currentName.Text());
-        for (const wchar_t* hive : {L"\\NTUSER.DAT", L"\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat"}) {
-            WString file(folder.Text());
-            file.Append(hive);
-            ResetFolderSecurity(file.Text(), owner.Get());
-        }
-    }
+    ResetHiveFileSecurity(currentPath.Text(), currentName.Text());
     return reset;
 }

@@ -4,9 +4,47 @@
 
 RunMode ChooseRunMode(int argumentCount, const wchar_t* const* arguments, bool elevated)
 {
+    bool relaunched = false;
     for (int i = 0; arguments != nullptr && i < argumentCount; ++i) {
         if (arguments[i] != nullptr && EqualsNoCase(arguments[i], L"/brenwick"))
             return RunMode::RepairTool;
+        if (arguments[i] != nullptr && EqualsNoCase(arguments[i], kRelaunchedSwitch))
+            relaunched = true;
     }
-    return elevated ? RunMode::AccountManager : RunMode::Relaunch;
+    if (elevated)
+        return RunMode::AccountManager;
+    return relaunched ? RunMode::GiveUp : RunMode::Relaunch;
+}
+
+WString RelaunchParameters(const wchar_t* commandLine)
+{
+    WString parameters(commandLine != nullptr ? commandLine : L"");
+    if (!parameters.IsEmpty())
+        parameters.Append(L" ");
+    parameters.Append(kRelaunchedSwitch);
+    return parameters;
+}
+
+WString WithoutRelaunchSwitch(const wchar_t* commandLine)
+{
+    WString line(commandLine != nullptr ? commandLine : L"");
+    const uint32_t length = line.Length();
+    const uint32_t switchLength = TextLength(kRelaunchedSwitch);
+    if (length < switchLength)
+        return line;
+    const uint32_t start = length - switchLength + 1;   // 1-based
+    // A whole argument: at the start of the line or behind a blank.
+    if (!EqualsNoCase(line.Text() + start - 1, kRelaunchedSwitch) ||
+        (start > 1 && line.Text()[start - 2] != L' ' && line.Text()[start - 2] != L'\t'))
+        return line;
+    // The blank the relaunch put before it goes too.
+    uint32_t keep = start - 1;
+    if (keep > 0 && (line.Text()[keep - 1] == L' ' || line.Text()[keep - 1] == L'\t'))
+        --keep;
+    WString kept;
+    if (keep == 0)
+        kept.Assign(L"");
+    else
+        kept.AssignSubstring(line.Text(), 1, static_cast<int>(keep));
+    return kept;
 }

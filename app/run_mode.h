@@ -5,9 +5,27 @@ enum class RunMode {
     RepairTool,       // "/brenwick" among the arguments
     AccountManager,   // no switch, and the process is an elevated administrator
     Relaunch,         // no switch, not elevated: start again with "runas"
+    GiveUp,           // not elevated although started by that relaunch: end
 };
+
+#include "platform/text.h"
+
+// The relaunch puts this argument behind the arguments it passes on. A
+// process that finds it and is still not elevated (UAC off, or no
+// administrator) ends instead of starting the next one: one relaunch at most.
+inline constexpr wchar_t kRelaunchedSwitch[] = L"/vantrell-relaunched";
+
+// The parameters of the relaunch: the command line as received, a blank and
+// the switch.
+WString RelaunchParameters(const wchar_t* commandLine);
+
+// The command line without the switch the relaunch added at its end (as a
+// whole argument, in any case), so that the tools see what the operator
+// gave; anything else is returned as it is.
+WString WithoutRelaunchSwitch(const wchar_t* commandLine);
 
 // Scans the arguments from the first; the repair tool's switch must stand as
 // a whole argument, in any letter case. The repair tool makes its own
-// elevation test, so `elevated` only matters without the switch.
+// elevation test, so `elevated` only matters without the switch; then the
+// relaunch's own switch turns a second relaunch into GiveUp.
 RunMode ChooseRunMode(int argumentCount, const wchar_t* const* arguments, bool elevated);

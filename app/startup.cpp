@@ -40,7 +40,8 @@ void Relaunch(const wchar_t* commandLine, int showCommand, const StartupActions&
     // "C:" alone names the drive's current folder, not its root.
     if (folder.Length() == 2 && folder.Text()[1] == L':')
         folder.Append(L"\\");
-    actions.launchElevated(path, commandLine, folder.Text(), showCommand);
+    WString parameters = RelaunchParameters(commandLine);
+    actions.launchElevated(path, parameters.Text(), folder.Text(), showCommand);
 }
 
 }  // namespace
@@ -65,16 +66,23 @@ int RunProcess(HINSTANCE instance, const wchar_t* commandLine, int showCommand, 
     if (arguments == nullptr)
         count = 0;
 
+    // The tools see the command line as the operator gave it.
+    WString given = WithoutRelaunchSwitch(commandLine);
     int exitCode = 0;
     switch (ChooseRunMode(count, scanned, actions.isElevated())) {
     case RunMode::RepairTool:
-        exitCode = actions.runRepairTool(instance, commandLine, showCommand);
+        exitCode = actions.runRepairTool(instance, given.Text(), showCommand);
         break;
     case RunMode::AccountManager:
-        exitCode = actions.runAccountManager(instance, commandLine, showCommand);
+        exitCode = actions.runAccountManager(instance, given.Text(), showCommand);
         break;
     case RunMode::Relaunch:
-        Relaunch(commandLine, showCommand, actions);
+        Relaunch(given.Text(), showCommand, actions);
+        exitCode = 0;
+        break;
+    case RunMode::GiveUp:
+        // Started by our own relaunch and still not elevated: starting
+        // again would only start the next one, without end.
         exitCode = 0;
         break;
     }

@@ -56,3 +56,72 @@ bool IsSameOrBelow(const wchar_t* inner, const wchar_t* outer)
     }
     return inner[length] == L'\0' || inner[length] == L'\\';
 }
+
+namespace {
+
+bool IsDriveLetter(wchar_t c) { return FoldCase(c) >= L'a' && FoldCase(c) <= L'z'; }
+
+bool StartsWith(const wchar_t* text, const wchar_t* prefix, bool caseSensitive)
+{
+    for (; *prefix != L'\0'; ++text, ++prefix) {
+        if (*text == L'\0' || (caseSensitive ? *text != *prefix : FoldCase(*text) != FoldCase(*prefix)))
+            return false;
+    }
+    return true;
+}
+
+// "server\share..." with both names present.
+bool HasServerAndShare(const wchar_t* text)
+{
+    const wchar_t* p = text;
+    while (*p != L'\0' && *p != L'\\')
+        ++p;
+    return p != text && *p == L'\\' && p[1] != L'\0' && p[1] != L'\\';
+}
+
+}  // namespace
+
+bool IsAbsolutePathText(const wchar_t* path)
+{
+    if (path == nullptr)
+        return false;
+    if (StartsWith(path, L"\\\\?\\UNC\\", false))
+        return HasServerAndShare(path + 8);
+    if (StartsWith(path, L"\\\\?\\", true))
+        return IsDriveLetter(path[4]) && path[5] == L':' && path[6] == L'\\';
+    if (path[0] == L'\\' && path[1] == L'\\')
+        return path[2] != L'.' && path[2] != L'?' && HasServerAndShare(path + 2);
+    return IsDriveLetter(path[0]) && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/');
+}
+
+bool HasDotComponents(const wchar_t* path)
+{
+    if (path == nullptr)
+        return false;
+    const wchar_t* component = path;
+    for (const wchar_t* p = path;; ++p) {
+        if (*p == L'\\' || *p == L'/' || *p == L'\0') {
+            const size_t length = static_cast<size_t>(p - component);
+            if ((length == 1 && component[0] == L'.') || (length == 2 && component[0] == L'.' && component[1] == L'.'))
+                return true;
+            if (*p == L'\0')
+                return false;
+            component = p + 1;
+        }
+    }
+}
+
+bool IsVolumeRoot(const wchar_t* longPath)
+{
+    if (longPath == nullptr)
+        return false;
+    if (StartsWith(longPath, L"\\\\?\\UNC\\", false)) {
+        // Server and share: at most one backslash after the prefix.
+        int separators = 0;
+        for (const wchar_t* p = longPath + 8; *p != L'\0'; ++p)
+            separators += *p == L'\\' ? 1 : 0;
+        return separators <= 1;
+    }
+    const wchar_t* rest = StartsWith(longPath, L"\\\\?\\", true) ? longPath + 4 : longPath;
+    return IsDriveLetter(rest[0]) && rest[1] == L':' && (rest[2] == L'\0' || (rest[2] == L'\\' && rest[3] == L'\0'));
+}

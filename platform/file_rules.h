@@ -45,3 +45,16 @@ bool IsWildcardMask(const wchar_t* component);
 // without regard to case, followed by the end or a backslash. Works for
 // folder paths and registry subkeys alike.
 bool IsSameOrBelow(const wchar_t* inner, const wchar_t* outer);
+
+// True for the absolute forms a file operation accepts: "X:\...",
+// "\\server\share...", "\\?\X:\..." and "\\?\UNC\server\share...". Relative
+// ("dir", "..\x"), drive-relative ("C:x"), current-drive ("\x") and device
+// ("\\.\...") paths are not.
+bool IsAbsolutePathText(const wchar_t* path);
+
+// True when a component of the path is "." or "..".
+bool HasDotComponents(const wchar_t* path);
+
+// True when a long-form path without trailing backslashes names a whole
+// drive or share ("\\?\C:", "\\?\UNC\server\share"), which no deletion may take.
+bool IsVolumeRoot(const wchar_t* longPath);

@@ -4,6 +4,8 @@
 #include "platform/security.h"
 #include "platform/text_win.h"
 
+#include <vector>
+
 namespace {
 
 // Longest key or value name the registry allows, plus room.
@@ -104,72 +106,62 @@ bool ReadValue(HKEY key, const wchar_t* name, RegValue& value, bool textForm)
         value.type = type;
         value.size = read;
         memset(value.data.Get() + read, 0, 4);
-        if (textForm && type == REG_MULTI_SZ && read >= 5)
-            MultiStringToText(reinterpret_cast<wchar_t*>(value.data.Get()), read / 2);
+        // The four zero bytes behind the data count as the terminator, so a
+        // multi-string stored without its own keeps its last character.
+        if (textForm && type == REG_MULTI_SZ)
+            MultiStringToText(reinterpret_cast<wchar_t*>(value.data.Get()), read / 2 + 1);
         return true;
     }
     return fail();
 }
 
+// Buffers reused for every value of a copy: names up to the registry's
+// longest, data grown to the largest value met.
 struct CopyScratch {
-    RegValue value;
-    WString name;
+    std::vector<wchar_t> name = std::vector<wchar_t>(kNameCapacity + 1);
+    std::vector<BYTE> data = std::vector<BYTE>(4096);
 };
 
-uint32_t CopyKeyTreeWith(const wchar_t* source, const wchar_t* destination, CopyScratch& scratch)
+// Copies every value of `from` into `to` as the bytes are stored (the text
+// form of a multi-string would lose empty items). Adds the values written to
+// `count`; false when any value could not be read or written.
+bool CopyValues(HKEY from, HKEY to, CopyScratch& scratch, uint32_t& count, MessagePacer& pacer)
 {
-    RegKey from;
-    RegKey to;
-    if (!from.Open(source, KEY_READ) || !to.Open(destination, kCreateKeyAccess))
-        return 0;
-
-    uint32_t count = 0;
+    bool complete = true;
     for (DWORD index = 0;; ++index) {
-        if (index % 5 == 0)
-            PumpPendingMessages();
-        wchar_t* name = scratch.name.GetBuffer(kNameCapacity);
-        if (name == nullptr)
-            break;
-        // Name and data in one call while the buffer suffices; a larger value
-        // is read by name into a grown buffer. Bytes as stored: the text form
-        // of a multi-string would lose empty items.
+        pacer.Pump();
         DWORD length = kNameCapacity;
         DWORD type = 0;
-        DWORD size = scratch.value.capacity > 4 ? scratch.value.capacity - 4 : 0;
-        const bool buffered = static_cast<bool>(scratch.value.data);
-        LONG status = RegEnumValueW(from.Get(), index, name, &length, nullptr, &type, scratch.value.data.Get(),
-                                    buffered ? &size : nullptr);
-        if (status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && !buffered)) {
+        DWORD size = static_cast<DWORD>(scratch.data.size());
+        LONG status = RegEnumValueW(from, index, scratch.name.data(), &length, nullptr, &type, scratch.data.data(),
+                                    &size);
+        if (status == ERROR_MORE_DATA) {
+            // The data outgrew the buffer (the name never does): grow, ask again.
+            scratch.data.resize(size + 4096);
             length = kNameCapacity;
-            status = RegEnumValueW(from.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
-            if (status != ERROR_SUCCESS)
-                break;
-            name[length] = L'\0';
-            if (!ReadValue(from.Get(), name, scratch.value, false))
-                continue;
-        } else if (status != ERROR_SUCCESS) {
-            break;
-        } else {
-            name[length] = L'\0';
-            scratch.value.type = type;
-            scratch.value.size = size;
+            size = static_cast<DWORD>(scratch.data.size());
+            status = RegEnumValueW(from, index, scratch.name.data(), &length, nullptr, &type, scratch.data.data(),
+                                   &size);
         }
-        const BYTE* data = scratch.value.size == 0 ? nullptr : scratch.value.data.Get();
-        if (RegSetValueExW(to.Get(), name, 0, scratch.value.type, data, scratch.value.size) == ERROR_SUCCESS)
+        if (status == ERROR_NO_MORE_ITEMS)
+            return complete;
+        if (status != ERROR_SUCCESS)
+            return false;   // the rest of the values cannot be reached
+        scratch.name[length] = L'\0';
+        if (RegSetValueExW(to, scratch.name.data(), 0, type, size == 0 ? nullptr : scratch.data.data(), size) ==
+            ERROR_SUCCESS)
             ++count;
+        else
+            complete = false;
     }
-
-    for (DWORD index = 0;; ++index) {
-        if (index % 5 == 0)
-            PumpPendingMessages();
-        if (!EnumSubkey(from.Get(), index, scratch.name) || scratch.name.IsEmpty())
-            break;
-        WString childSource = JoinPath(source, scratch.name.Text());
-        WString childDestination = JoinPath(destination, scratch.name.Text());
-        count += CopyKeyTreeWith(childSource.Text(), childDestination.Text(), scratch);
-    }
-    return count + 1;
 }
+
+// One key of an iterative copy: both open keys and the next subkey to copy.
+struct CopyLevel {
+    UniqueRegKey from;
+    UniqueRegKey to;
+    DWORD nextSubkey = 0;
+};
 
 }  // namespace
 
@@ -260,8 +252,10 @@ bool RegKey::QueryString(const wchar_t* name, WString& text)
         text.Assign(L"");
         return false;
     }
-    if (type == REG_MULTI_SZ && read / 2 >= 4)
-        MultiStringToText(buffer, read / 2);
+    // The zero-filled unit behind the data ends a multi-string stored
+    // without its own terminator, instead of its last character.
+    if (type == REG_MULTI_SZ)
+        MultiStringToText(buffer, read / 2 + 1);
     text.Length();
     return true;
 }
@@ -444,8 +438,50 @@ uint32_t CopyKeyTree(const wchar_t* source, const wchar_t* destination)
     if (source == nullptr || destination == nullptr || EqualsNoCase(source, destination) ||
         IsSameKeyOrBelow(destination, source))
         return 0;
+    WString sourceSubkey(source), destinationSubkey(destination);
+    DWORD sourceView = 0, destinationView = 0;
+    if (ParseKeyPath(sourceSubkey, &sourceView) == nullptr || ParseKeyPath(destinationSubkey, &destinationView) == nullptr)
+        return 0;
+
+    CopyLevel top;
+    if (OpenKeyStatus(source, KEY_READ, top.from.Put()) != ERROR_SUCCESS ||
+        OpenKeyStatus(destination, kCreateKeyAccess, top.to.Put()) != ERROR_SUCCESS)
+        return 0;
+
     CopyScratch scratch;
-    return CopyKeyTreeWith(source, destination, scratch);
+    MessagePacer pacer;
+    uint32_t count = 1;
+    bool complete = CopyValues(top.from.Get(), top.to.Get(), scratch, count, pacer);
+    // Depth first with its own stack; each subkey is opened relative to its
+    // parent's open key instead of by its full path from the root.
+    std::vector<CopyLevel> stack;
+    stack.push_back(std::move(top));
+    while (!stack.empty()) {
+        CopyLevel& level = stack.back();
+        DWORD length = kNameCapacity;
+        LONG status = RegEnumKeyExW(level.from.Get(), level.nextSubkey++, scratch.name.data(), &length, nullptr,
+                                    nullptr, nullptr, nullptr);
+        if (status != ERROR_SUCCESS) {
+            if (status != ERROR_NO_MORE_ITEMS)
+                complete = false;   // the remaining subkeys cannot be reached
+            stack.pop_back();
+            continue;
+        }
+        scratch.name[length] = L'\0';
+        CopyLevel child;
+        if (RegOpenKeyExW(level.from.Get(), scratch.name.data(), 0, KEY_READ | sourceView, child.from.Put()) !=
+                ERROR_SUCCESS ||
+            RegCreateKeyExW(level.to.Get(), scratch.name.data(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                            KEY_READ | KEY_WRITE | destinationView, nullptr, child.to.Put(), nullptr) != ERROR_SUCCESS) {
+            complete = false;
+            continue;
+        }
+        ++count;
+        if (!CopyValues(child.from.Get(), child.to.Get(), scratch, count, pacer))
+            complete = false;
+        stack.push_back(std::move(child));
+    }
+    return complete ? count : 0;
 }
 
 bool ToSecurityObjectName(WString& keyPath)

@@ -89,9 +89,12 @@ private:
 };
 
 // Copies values and subkeys of `source` below `destination` (created as
-// needed). Returns keys created or reused plus values written, 0 when nothing
-// was done (a key onto itself included). Pumps the thread's messages every
-// fifth value and subkey.
+// needed), values as the bytes are stored. Returns keys created or reused
+// plus values written when everything was copied; 0 when anything was not
+// (a value or subkey that could not be read or written, an enumeration cut
+// short) or nothing was done (a key onto itself included). What was copied
+// before a failure stays: a caller that removes the source must have a
+// non-zero answer first. Pumps the thread's messages every few milliseconds.
 uint32_t CopyKeyTree(const wchar_t* source, const wchar_t* destination);
 
 // The SE_REGISTRY_KEY object name of a key path for this process.

@@ -113,25 +113,29 @@ std::vector<wchar_t> TextToMultiString(const wchar_t* text, uint32_t maxUnits)
         while (length < maxUnits && text[length] != L'\0')
             ++length;
     }
-    while (length > 1 && text[length - 1] == L'\n')
-        --length;
-
-    std::vector<wchar_t> units(length + 2, L'\0');
-    for (uint32_t i = 0; i < length; ++i)
-        units[i] = text[i] == L'\n' ? L'\0' : text[i];
+    // An empty item would end the list for every reader: "a\n\nb" stored as
+    // a, an empty item, b reads back as "a" alone. Empty lines are dropped,
+    // so what is stored reads back with every non-empty line.
+    std::vector<wchar_t> units;
+    units.reserve(length + 2);
+    for (uint32_t i = 0; i < length; ++i) {
+        if (text[i] != L'\n')
+            units.push_back(text[i]);
+        else if (!units.empty() && units.back() != L'\0')
+            units.push_back(L'\0');
+    }
+    if (units.empty() || units.back() != L'\0')
+        units.push_back(L'\0');
+    units.push_back(L'\0');
     return units;
 }
 
 bool ToSecurityObjectName(WString& path, bool processIsWow64)
 {
-    const wchar_t* text = path.Text();
-    if (text[0] == L'\\' && text[1] == L'\\') {
-        // "\\computer\ROOT\...": the computer is not part of a local name.
-        uint32_t slash = path.Find(L"\\", true, 1, 3, 0);
-        if (slash == 0)
-            return false;
-        path.EraseLeft(static_cast<int>(slash));
-    }
+    // "\\computer\ROOT\..." names another machine's key (or, stripped, the
+    // local root itself): never a local object name.
+    if (path.Text()[0] == L'\\')
+        return false;
 
     uint32_t slash = path.Find(L"\\", true, 1, 1, 0);
     WString root, rest;

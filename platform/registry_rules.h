@@ -26,13 +26,15 @@ RegistryRoot ParseKeyPathRoot(WString& path, uint32_t* viewFlags);
 void MultiStringToText(wchar_t* units, uint32_t unitCount);
 
 // The registry form of a multi-string's text form: at most `maxUnits` units
-// of `text` are read (a terminator ends it earlier), trailing line feeds are
-// dropped except a first unit, line feeds become terminators and two
-// terminators end it. The result's size is what gets written.
+// of `text` are read (a terminator ends it earlier); each non-empty line
+// becomes an item ended by a terminator and a second terminator ends the
+// list. Empty lines are dropped: an empty item would end the list for every
+// reader. An empty text gives two terminators. The result's size is what
+// gets written.
 std::vector<wchar_t> TextToMultiString(const wchar_t* text, uint32_t maxUnits);
 
 // Rewrites a key path into the object name of SE_REGISTRY_KEY ("MACHINE\...",
 // "USERS\..."), given whether the process runs under WOW64. False when the
-// path cannot be named that way (HKCC, a 64-bit view from a WOW64 process);
-// the path is then no usable name.
+// path cannot be named that way (HKCC, a 64-bit view from a WOW64 process,
+// a "\\computer\" prefix); the path is then no usable name.
 bool ToSecurityObjectName(WString& path, bool processIsWow64);

@@ -464,9 +464,73 @@ bool ResetTreeSecurity(const wchar_t* path)
     return ApplyTwice(&acl, path, SE_FILE_OBJECT, kApplyTree, nullptr);
 }
 
+bool SetHandleSecurity(HANDLE object, PACL dacl, PSID owner, bool protectDacl)
+{
+    if (object == nullptr || object == INVALID_HANDLE_VALUE || (dacl == nullptr && owner == nullptr))
+        return false;
+    SECURITY_DESCRIPTOR ownerOnly;
+    if (owner != nullptr && (!InitializeSecurityDescriptor(&ownerOnly, SECURITY_DESCRIPTOR_REVISION) ||
+                             !SetSecurityDescriptorOwner(&ownerOnly, owner, FALSE)))
+        return false;
+    if (dacl == nullptr)
+        return SetKernelObjectSecurity(object, OWNER_SECURITY_INFORMATION, &ownerOnly) != FALSE;
+
+    // The object's own call: unlike the named calls it neither resolves a
+    // path again nor walks into what lies below the object.
+    SECURITY_DESCRIPTOR descriptor;
+    if (!InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorDacl(&descriptor, TRUE, dacl, FALSE) ||
+        (owner != nullptr && !SetSecurityDescriptorOwner(&descriptor, owner, FALSE)))
+        return false;
+    if (protectDacl)
+        SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+    const SECURITY_INFORMATION information =
+        DACL_SECURITY_INFORMATION | (owner != nullptr ? OWNER_SECURITY_INFORMATION : 0);
+    if (SetKernelObjectSecurity(object, information, &descriptor))
+        return true;
+    if (owner == nullptr || !SetKernelObjectSecurity(object, OWNER_SECURITY_INFORMATION, &ownerOnly))
+        return false;
+    return SetKernelObjectSecurity(object, information, &descriptor) != FALSE;
+}
+
+bool ResetObjectSecurity(HANDLE object, PSID account)
+{
+    LocalAcl dacl;
+    if (!BuildRecipeDacl(SecurityRecipe::Folder, GetOsVersionNumber(), account, dacl))
+        return false;
+    return SetHandleSecurity(object, dacl.Get(), account, true);
+}
+
+namespace {
+
+// The DACL a key holds now, merged into `dacl` (allowed entries only).
+// Read through the open key, so the path's view is honoured.
+void MergeKeyDacl(HKEY key, LocalAcl& dacl)
+{
+    DWORD size = 0;
+    if (RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, nullptr, &size) != ERROR_INSUFFICIENT_BUFFER || size == 0)
+        return;
+    UniqueLocalMemory buffer(LocalAlloc(LPTR, size));
+    if (!buffer || RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, buffer.Get(), &size) != ERROR_SUCCESS)
+        return;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL current = nullptr;
+    if (GetSecurityDescriptorDacl(buffer.Get(), &present, &current, &defaulted) && present && current != nullptr) {
+        PACL acl = dacl.Get();
+        MergeAcl(&acl, current, kMergeOnlyAllowed);
+    }
+}
+
+}  // namespace
+
 bool ResetKeySecurity(const wchar_t* keyPath)
 {
-    if (keyPath == nullptr || NamesRegistryRoot(keyPath))
+    // Only a key of a known local root: "\\computer\HKLM" would otherwise
+    // name the whole local tree to the security calls.
+    WString subkey(keyPath != nullptr ? keyPath : L"");
+    DWORD view = 0;
+    if (keyPath == nullptr || keyPath[0] == L'\\' || ParseKeyPath(subkey, &view) == nullptr ||
+        NamesRegistryRoot(keyPath))
         return false;
     LocalAcl dacl;
     LocalSid administrators;
@@ -474,24 +538,36 @@ bool ResetKeySecurity(const wchar_t* keyPath)
         !WellKnownSid(administrators, WinBuiltinAdministratorsSid))
         return false;
 
-    // Through a handle first: it honours the path's view, which the object
-    // name of a WOW64 process cannot express.
+    // What the key allows now is read before anything is written, or the
+    // reset would keep nothing of it. A key that refuses even that is taken
+    // over first: its owner may always read and write its DACL.
     RegKey key;
-    if (key.Open(keyPath, WRITE_DAC | WRITE_OWNER)) {
+    constexpr DWORD kSecurityAccess = READ_CONTROL | WRITE_DAC | WRITE_OWNER;
+    if (!key.Open(keyPath, kSecurityAccess) && key.Open(keyPath, WRITE_OWNER)) {
+        SECURITY_DESCRIPTOR owner;
+        if (InitializeSecurityDescriptor(&owner, SECURITY_DESCRIPTOR_REVISION) &&
+            SetSecurityDescriptorOwner(&owner, administrators.Get(), FALSE))
+            RegSetKeySecurity(key.Get(), OWNER_SECURITY_INFORMATION, &owner);
+        key.Open(keyPath, kSecurityAccess);
+    }
+    if (key) {
+        MergeKeyDacl(key.Get(), dacl);
+        // Through the handle first: it honours the path's view, which the
+        // object name of a WOW64 process cannot express.
         SECURITY_DESCRIPTOR descriptor;
         if (InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
             SetSecurityDescriptorDacl(&descriptor, TRUE, dacl.Get(), FALSE) &&
             SetSecurityDescriptorOwner(&descriptor, administrators.Get(), FALSE))
             RegSetKeySecurity(key.Get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &descriptor);
         key.Close();
-    }
-
-    WString name(keyPath);
-    if (ToSecurityObjectName(name)) {
+    } else {
+        WString name(keyPath);
         PACL current = nullptr;
         LocalSecurityDescriptor descriptor;
-        if (GetNamedSecurityInfoW(name.Text(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, &current,
-                                  nullptr, descriptor.Put()) == ERROR_SUCCESS) {
+        if (ToSecurityObjectName(name) &&
+            GetNamedSecurityInfoW(name.Text(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, &current,
+                                  nullptr, descriptor.Put()) == ERROR_SUCCESS &&
+            current != nullptr) {
             PACL acl = dacl.Get();
             MergeAcl(&acl, current, kMergeOnlyAllowed);
         }

@@ -92,9 +92,23 @@ enum class SecurityRecipe {
 // an ACE could not be added.
 bool BuildRecipeDacl(SecurityRecipe recipe, double version, PSID account, LocalAcl& dacl);
 
+// Sets owner (when given) and DACL of the one object behind an open handle
+// (a file or folder opened with WRITE_DAC and WRITE_OWNER, or a key): no
+// path is resolved again and nothing below the object is touched. When the
+// DACL is refused, the owner is set first and the DACL tried once more.
+// `protectDacl` keeps the parent's inheritable entries out.
+bool SetHandleSecurity(HANDLE object, PACL dacl, PSID owner, bool protectDacl);
+
 bool ResetFolderSecurity(const wchar_t* path, PSID account);
+// The Folder recipe for `account` on the object behind an open handle
+// (opened with WRITE_DAC | WRITE_OWNER, never through a link), protected
+// from inheritance. For files inside folders that others control.
+bool ResetObjectSecurity(HANDLE object, PSID account);
 bool ResetTreeSecurity(const wchar_t* path);
-// A key path (not a root); true when the tree application succeeded.
+// A key path (not a root, no "\\computer\" prefix, a known root): the
+// key's owner becomes Administrators and its DACL the Key recipe merged with
+// the allowed entries it held before (read first, so none are lost), applied
+// to the key and its subtree. True when the tree application succeeded.
 bool ResetKeySecurity(const wchar_t* keyPath);
 
 // Copies owner (kCopyOwner) and DACL of one file object onto another.

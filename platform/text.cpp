@@ -460,13 +460,73 @@ const wchar_t* WString::FindExtension()
     return dot;
 }
 
+namespace {
+
+// True when every component of `path` is a name the platform keeps as it
+// stands: none empty (but a last one, for a trailing backslash), none "." or
+// "..", none ending in a dot or blank (which the platform would strip), no
+// forward slash (which it would read as a separator).
+bool IsNormalisedTail(const wchar_t* path)
+{
+    const wchar_t* component = path;
+    for (const wchar_t* p = path;; ++p) {
+        if (*p == L'/')
+            return false;
+        if (*p != L'\\' && *p != L'\0')
+            continue;
+        const size_t length = static_cast<size_t>(p - component);
+        if (length == 0) {
+            // Only trailing backslashes may leave a component empty.
+            while (*p == L'\\')
+                ++p;
+            return *p == L'\0';
+        }
+        const wchar_t last = p[-1];
+        if (last == L'.' || last == L' ')
+            return false;   // ".", ".." and "name." alike
+        if (*p == L'\0')
+            return true;
+        component = p + 1;
+    }
+}
+
+}  // namespace
+
 bool WString::AddLongPathPrefix()
 {
     valid_ = true;
-    if (Length() < 2 || (buffer_[0] == L'\\' && buffer_[1] == L'\\'))
+    if (Length() < 2)
         return true;
-    if (buffer_[1] != L':')
+    const wchar_t* text = buffer_;
+    if (text[0] == L'\\' && text[1] == L'\\') {
+        // Already a long or device form: the platform takes it literally.
+        if ((text[2] == L'?' || text[2] == L'.') && text[3] == L'\\')
+            return true;
+        // "\\server\share\...": a server and a share, then normal names.
+        const wchar_t* server = text + 2;
+        const wchar_t* share = server;
+        while (*share != L'\0' && *share != L'\\')
+            ++share;
+        if (share == server || *share == L'\0' || share[1] == L'\0' || share[1] == L'\\' ||
+            !IsNormalisedTail(server)) {
+            valid_ = false;
+            return false;
+        }
+        WString unc(L"\\\\?\\UNC\\");
+        if (!unc.Append(server))
+            return false;
+        *this = std::move(unc);
         return true;
+    }
+    if (text[1] != L':' || FoldCase(text[0]) < L'a' || FoldCase(text[0]) > L'z') {
+        valid_ = false;   // relative: only the caller's current folder could say what it means
+        return false;
+    }
+    // "C:" alone is the drive; "C:name" is relative to the drive's current folder.
+    if (text[2] != L'\0' && (text[2] != L'\\' || !IsNormalisedTail(text + 3))) {
+        valid_ = false;
+        return false;
+    }
     return Prepend(L"\\\\?\\");
 }
 

@@ -91,7 +91,15 @@ public:
     // The last dot of the final path component, or null when there is none or
     // nothing follows it.
     const wchar_t* FindExtension();
-    // Puts "\\?\" before drive paths ("X:..."); anything else is left alone.
+    // The "\\?\" long form of an absolute, normalised path: "X:\..." gets
+    // "\\?\" in front, "\\server\share\..." becomes "\\?\UNC\server\share\...",
+    // a long or device form ("\\?\", "\\.\") and texts shorter than 2 stay.
+    // Anything else stays as it was and gives false with Valid() cleared:
+    // relative and drive-relative ("C:x") paths, and components the platform
+    // would rewrite (".", "..", names ending in a dot or blank, forward
+    // slashes, doubled backslashes), since the long form takes every name
+    // literally and would name another object. Normalise first
+    // (AbsoluteLongPath in platform/files.h does).
     bool AddLongPathPrefix();
 
     bool FromInt32(int32_t v);

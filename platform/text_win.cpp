@@ -87,3 +87,14 @@ bool PumpPendingMessages()
     }
     return true;
 }
+
+MessagePacer::MessagePacer(DWORD intervalMs) : last_(GetTickCount()), interval_(intervalMs) {}
+
+void MessagePacer::Pump()
+{
+    const DWORD now = GetTickCount();
+    if (now - last_ >= interval_) {
+        PumpPendingMessages();
+        last_ = now;
+    }
+}

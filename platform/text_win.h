@@ -28,3 +28,17 @@ WString ExpandEnvironmentText(const wchar_t* text);
 
 // Dispatches every message waiting in the calling thread's queue; always true.
 bool PumpPendingMessages();
+
+// For loops over many small items (tree walks, registry copies): dispatches
+// the thread's pending messages when `intervalMs` have passed since the last
+// time, so windows keep painting without a queue check per item, which
+// costs more than the item itself.
+class MessagePacer {
+public:
+    explicit MessagePacer(DWORD intervalMs = 10);
+    void Pump();
+
+private:
+    DWORD last_;
+    DWORD interval_;
+};

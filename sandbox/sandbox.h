@@ -101,5 +101,9 @@ void SetNetUserEnumPageSize(unsigned accountsPerPage);   // 0: no paging
 // manager's Redirect, SHSetKnownFolderPath and the export with ordinal 232.
 // A missing Redirect fails with E_NOTIMPL, a missing export is not found.
 void SetFolderSetters(bool redirect, bool knownFolderPath, bool folderPathOrdinal);
+// Makes a call of the simulated machine fail with `status` (an NTSTATUS or
+// NET_API_STATUS as the call returns it) until the next reset; 0 lets it work
+// again. Calls that honour it: "LsaStorePrivateData", "LsaEnumerateAccountRights".
+void SetCallFailure(const wchar_t* call, unsigned long status);
 
 }  // namespace sandbox

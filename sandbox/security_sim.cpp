@@ -104,6 +104,8 @@ NTSTATUS LsaEnumerateAccountRights(LSA_HANDLE PolicyHandle, PSID AccountSid, PLS
         return kInvalidParameter;
     if (!Allows(policy, POLICY_LOOKUP_NAMES))
         return kAccessDenied;
+    if (DWORD failure = sandbox::ForcedFailure(L"LsaEnumerateAccountRights"))
+        return static_cast<NTSTATUS>(failure);
     *UserRights = nullptr;
     *CountOfRights = 0;
     std::vector<std::wstring> rights = sandbox::RightsOf(sandbox::SidToString(AccountSid));
@@ -194,6 +196,8 @@ NTSTATUS LsaStorePrivateData(LSA_HANDLE PolicyHandle, PLSA_UNICODE_STRING KeyNam
         return kInvalidParameter;
     if (!Allows(policy, POLICY_CREATE_SECRET))
         return kAccessDenied;
+    if (DWORD failure = sandbox::ForcedFailure(L"LsaStorePrivateData"))
+        return static_cast<NTSTATUS>(failure);
     std::wstring name = Text(*KeyName);
     if (PrivateData == nullptr)   // no data: the secret is deleted
         return sandbox::DeleteSecret(name) ? kSuccess : kObjectNameNotFound;

@@ -483,6 +483,16 @@ void SetFolderSetters(bool redirect, bool knownFolderPath, bool folderPathOrdina
     SetMachineDword(kFolderPathSetter, folderPathOrdinal ? 1 : 0);
 }
 
+DWORD ForcedFailure(const wchar_t* call)
+{
+    return MachineDword((std::wstring(L"Fail ") + call).c_str(), 0);
+}
+
+void SetCallFailure(const wchar_t* call, unsigned long status)
+{
+    SetMachineDword((std::wstring(L"Fail ") + call).c_str(), static_cast<DWORD>(status));
+}
+
 void SetNetUserEnumPageSize(unsigned accountsPerPage)
 {
     SetMachineDword(kPageSize, accountsPerPage);

@@ -80,6 +80,8 @@ std::vector<std::wstring> ValueNames(HKEY key);
 bool DeleteTree(HKEY root, const std::wstring& path);
 
 DWORD MachineDword(const wchar_t* name, DWORD fallback);
+// The status a test asked `call` to fail with (SetCallFailure), 0 for none.
+DWORD ForcedFailure(const wchar_t* call);
 std::wstring MachineString(const wchar_t* name, const std::wstring& fallback, bool* present = nullptr);
 void SetMachineDword(const wchar_t* name, DWORD value);
 void SetMachineString(const wchar_t* name, const std::wstring& value);

@@ -70,3 +70,49 @@ TEST(ComposeAccountFlags, BoxesSetAndClearTheirBitsOnly)
     onlyNeverExpires.neverExpires = true;
     EXPECT_EQ(kFlagPasswordNeverExpires, ComposeAccountFlags(kFlagAccountDisabled, onlyNeverExpires));
 }
+
+TEST(DemotesLastAdministrator, OnlyTheLastEnabledAdministratorLeavingTheGroup)
+{
+    struct Case {
+        uint32_t current;
+        bool enabled;
+        uint32_t wanted;
+        uint32_t others;
+        bool refused;
+    } const cases[] = {
+        {kPrivilegeAdministrator, true, kPrivilegeUser, 0, true},
+        {kPrivilegeAdministrator, true, kPrivilegeGuest, 0, true},
+        {kPrivilegeAdministrator, true, kPrivilegeAdministrator, 0, false},
+        {kPrivilegeAdministrator, true, kPrivilegeUser, 1, false},
+        {kPrivilegeAdministrator, false, kPrivilegeUser, 0, false},   // a disabled one administers nothing
+        {kPrivilegeUser, true, kPrivilegeGuest, 0, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.refused, DemotesLastAdministrator(c.current, c.enabled, c.wanted, c.others))
+            << c.current << " enabled " << c.enabled << " to " << c.wanted << " with " << c.others << " others";
+}
+
+// The display field shows the account name when the full name is empty.
+TEST(FullNameChanged, TheShownAccountNameIsNoFullName)
+{
+    struct Case {
+        const wchar_t* shown;
+        const wchar_t* stored;
+        const wchar_t* account;
+        bool changed;
+    } const cases[] = {
+        {L"lchen", L"", L"lchen", false},
+        {L"", L"", L"lchen", false},
+        {L"Li Chen", L"", L"lchen", true},
+        {L"LCHEN", L"", L"lchen", true},          // typed differently: the operator's choice
+        {L"James Okafor", L"James Okafor", L"jokafor", false},
+        {L"JAMES OKAFOR", L"James Okafor", L"jokafor", false},
+        {L"Jim Okafor", L"James Okafor", L"jokafor", true},
+        {L"jokafor", L"James Okafor", L"jokafor", true},
+        {L"", L"James Okafor", L"jokafor", true},
+        {nullptr, nullptr, L"x", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.changed, FullNameChanged(c.shown, c.stored, c.account))
+            << (c.shown ? "shown set" : "shown null") << " case " << (&c - cases);
+}

@@ -2,6 +2,24 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
+namespace {
+
+// Printable ASCII as it stands, anything else as a code.
+std::string Show(const wchar_t* text)
+{
+    if (text == nullptr)
+        return "(null)";
+    std::string shown = "\"";
+    for (; *text != L'\0'; ++text)
+        shown += *text >= 0x20 && *text < 0x7F ? std::string(1, static_cast<char>(*text))
+                                               : "\\u" + std::to_string(static_cast<unsigned>(*text));
+    return shown + "\"";
+}
+
+}  // namespace
+
 TEST(PassesDirectoryFilter, SkipBitsAndDotEntries)
 {
     constexpr uint32_t file = 0x20, dir = kAttributeDirectory, link = kAttributeDirectory | kAttributeReparsePoint;
@@ -98,4 +116,52 @@ TEST(IsSameOrBelow, WholeComponentsWithoutRegardToCase)
     for (const auto& c : cases)
         EXPECT_EQ(c.below, IsSameOrBelow(c.inner, c.outer))
             << (c.inner ? c.inner : L"(null)") << " / " << (c.outer ? c.outer : L"(null)");
+}
+
+TEST(IsAbsolutePathText, OnlyPathsThatNeedNoCurrentFolder)
+{
+    struct Case {
+        const wchar_t* path;
+        bool absolute;
+    } const cases[] = {
+        {L"C:\\", true},          {L"c:\\Users\\x", true},   {L"\\\\server\\share", true},
+        {L"\\\\server\\share\\x", true}, {L"\\\\?\\C:\\x", true}, {L"\\\\?\\UNC\\srv\\share", true},
+        {L"\\\\?\\unc\\srv\\share\\x", true}, {L"C:/x", true},
+        {L"C:", false},           {L"C:x", false},            {L"x", false},
+        {L"..\\x", false},        {L"\\x", false},            {L"\\\\server", false},
+        {L"\\\\server\\", false},  {L"\\\\.\\C:\\x", false},    {L"\\\\?\\C:", false},
+        {L"\\\\?\\UNC\\srv", false}, {L"\\\\?\\x", false},       {L"", false},
+        {nullptr, false},         {L"1:\\x", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.absolute, IsAbsolutePathText(c.path)) << Show(c.path);
+}
+
+TEST(HasDotComponents, DotAndDotDotAnywhere)
+{
+    struct Case {
+        const wchar_t* path;
+        bool dots;
+    } const cases[] = {
+        {L"C:\\a\\..\\b", true}, {L"C:\\a\\.", true},   {L"..", true},        {L".\\x", true},
+        {L"a/../b", true},       {L"C:\\a\\...", false}, {L"C:\\.x\\y.", false}, {L"C:\\a..b", false},
+        {L"", false},            {nullptr, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.dots, HasDotComponents(c.path)) << Show(c.path);
+}
+
+TEST(IsVolumeRoot, DrivesAndSharesButNothingBelow)
+{
+    struct Case {
+        const wchar_t* path;
+        bool root;
+    } const cases[] = {
+        {L"\\\\?\\C:", true},              {L"\\\\?\\C:\\", true},         {L"C:", true},
+        {L"\\\\?\\UNC\\srv\\share", true},   {L"\\\\?\\UNC\\srv", true},     {L"\\\\?\\C:\\x", false},
+        {L"\\\\?\\UNC\\srv\\share\\x", false}, {L"C:\\Windows", false},   {L"", false},
+        {nullptr, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.root, IsVolumeRoot(c.path)) << Show(c.path);
 }

@@ -75,3 +75,35 @@ TEST(ProfileKeyRules, MultiStringsBecomeLines)
     MultiStringToLines(shortOne, 3);
     EXPECT_EQ("a", Narrow(shortOne)) << "three units or fewer are left alone";
 }
+
+// The stored profile path is the account user's to influence: only a local
+// folder strictly below the profiles folder is worked on.
+TEST(IsProfileFolderAcceptable, LocalAndBelowTheProfilesFolderOnly)
+{
+    const wchar_t* profiles = L"C:\\Users";
+    struct Case {
+        const wchar_t* folder;
+        bool accepted;
+    } const cases[] = {
+        {L"C:\\Users\\skowalski", true},
+        {L"c:\\users\\SKOWALSKI\\", true},
+        {L"\\\\?\\C:\\Users\\skowalski", true},
+        {L"C:\\Users", false},
+        {L"C:\\Users\\", false},
+        {L"C:\\UsersX\\a", false},
+        {L"C:\\Users\\..\\Windows", false},
+        {L"C:\\Users\\a\\.\\b", false},
+        {L"C:\\Windows\\System32", false},
+        {L"D:\\Users\\a", false},
+        {L"\\\\server\\share\\Users\\a", false},
+        {L"\\\\?\\UNC\\server\\C$\\Users\\a", false},
+        {L"Users\\a", false},
+        {L"C:Users\\a", false},
+        {L"", false},
+        {nullptr, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.accepted, IsProfileFolderAcceptable(c.folder, profiles)) << "case " << (&c - cases);
+    EXPECT_FALSE(IsProfileFolderAcceptable(L"C:\\Users\\a", L"Users"));
+    EXPECT_FALSE(IsProfileFolderAcceptable(L"\\\\srv\\s\\Users\\a", L"\\\\srv\\s\\Users"));
+}

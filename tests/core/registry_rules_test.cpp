@@ -98,8 +98,11 @@ TEST(MultiString, TextFormWritesItemsWithADoubleTerminator)
         {L"a\nb\nc", 100, {L'a', 0, L'b', 0, L'c', 0, 0}},
         {L"", 100, {0, 0}},
         {L"a\n\n", 100, {L'a', 0, 0}},       // trailing separators are dropped
-        {L"\n", 100, {0, 0, 0}},             // but never the first unit
-        {L"a\n\nb", 100, {L'a', 0, 0, L'b', 0, 0}},
+        {L"\n", 100, {0, 0}},                // an empty line alone is an empty list
+        // An empty item would end the list for every reader: empty lines go.
+        {L"a\n\nb", 100, {L'a', 0, L'b', 0, 0}},
+        {L"first\n\nthird", 100, {L'f', L'i', L'r', L's', L't', 0, L't', L'h', L'i', L'r', L'd', 0, 0}},
+        {L"\n\nx\n", 100, {L'x', 0, 0}},
         {L"abcdef", 3, {L'a', L'b', L'c', 0, 0}},   // never read beyond the given size
         {nullptr, 100, {0, 0}},
     };
@@ -132,7 +135,11 @@ TEST(ToSecurityObjectName, TableForBothViews)
         {L"HKEY_CURRENT_USER\\Software", false, true, L"CURRENT_USER\\Software"},
         {L"HKU\\S-1-5-18", false, true, L"USERS\\S-1-5-18"},
         {L"HKU", false, true, L"USERS"},
-        {L"\\\\PC\\HKLM\\SOFTWARE", false, true, L"MACHINE\\SOFTWARE"},
+        // Another machine's key, or with the computer stripped the local
+        // root: never a local object name.
+        {L"\\\\PC\\HKLM\\SOFTWARE", false, false, nullptr},
+        {L"\\\\PC\\HKLM", false, false, nullptr},
+        {L"\\HKLM\\SOFTWARE", false, false, nullptr},
         {L"\\\\PC", false, false, nullptr},
         {L"HKLM64\\SOFTWARE", false, true, L"MACHINE\\SOFTWARE"},
         {L"HKLM64\\SOFTWARE", true, false, nullptr},

@@ -9,6 +9,7 @@ const char* Name(RunMode mode)
     case RunMode::RepairTool: return "repair tool";
     case RunMode::AccountManager: return "account manager";
     case RunMode::Relaunch: return "relaunch";
+    case RunMode::GiveUp: return "give up";
     }
     return "?";
 }
@@ -35,4 +36,50 @@ TEST(ChooseRunMode, TheSwitchMustStandWholeInAnyCase)
         EXPECT_EQ(c.expected, mode) << "got " << Name(mode) << " for " << c.arguments.size() << " arguments";
     }
     EXPECT_EQ(RunMode::AccountManager, ChooseRunMode(3, nullptr, true)) << "no argument array";
+}
+
+// The relaunch marks the process it starts; a marked process that is still
+// not elevated must end instead of starting the next one.
+TEST(ChooseRunMode, OneRelaunchAtMost)
+{
+    struct Case {
+        std::vector<const wchar_t*> arguments;
+        bool elevated;
+        RunMode expected;
+    } cases[] = {
+        {{L"/vantrell-relaunched"}, false, RunMode::GiveUp},
+        {{L"/a", L"/VANTRELL-RELAUNCHED"}, false, RunMode::GiveUp},
+        {{L"/vantrell-relaunched"}, true, RunMode::AccountManager},
+        {{L"/brenwick", L"/vantrell-relaunched"}, false, RunMode::RepairTool},
+        {{L"/vantrell-relaunchedx"}, false, RunMode::Relaunch},
+    };
+    for (const Case& c : cases) {
+        RunMode mode = ChooseRunMode(static_cast<int>(c.arguments.size()), c.arguments.data(), c.elevated);
+        EXPECT_EQ(c.expected, mode) << "got " << Name(mode) << " for " << c.arguments.size() << " arguments";
+    }
+}
+
+TEST(RelaunchSwitch, AddedBehindTheArgumentsAndTakenOffAgain)
+{
+    struct Case {
+        const wchar_t* given;
+        const wchar_t* relaunched;
+    } cases[] = {
+        {L"", L"/vantrell-relaunched"},
+        {L"/a \"b c\"", L"/a \"b c\" /vantrell-relaunched"},
+        {L"/x  ", L"/x   /vantrell-relaunched"},
+    };
+    for (const Case& c : cases) {
+        WString parameters = RelaunchParameters(c.given);
+        EXPECT_STREQ(c.relaunched, parameters.Text());
+        WString back = WithoutRelaunchSwitch(parameters.Text());
+        EXPECT_STREQ(c.given, back.Text());
+    }
+    // Only the relaunch's own switch, standing whole at the end, is taken off.
+    for (const wchar_t* kept : {L"/a", L"/a x/vantrell-relaunched", L"/vantrell-relaunched /a", L""}) {
+        WString line = WithoutRelaunchSwitch(kept);
+        EXPECT_STREQ(kept, line.Text());
+    }
+    WString upper = WithoutRelaunchSwitch(L"/a /VANTRELL-RELAUNCHED");
+    EXPECT_STREQ(L"/a", upper.Text());
 }

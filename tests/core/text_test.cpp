@@ -450,15 +450,37 @@ TEST(WStringPath, AddLongPathPrefix)
 {
     const Edit cases[] = {
         {L"C:\\Users", L"\\\\?\\C:\\Users"},       {L"C:", L"\\\\?\\C:"},
-        {L"\\\\server\\share", L"\\\\server\\share"}, {L"relative\\x", L"relative\\x"},
+        {L"C:\\", L"\\\\?\\C:\\"},                 {L"C:\\Users\\", L"\\\\?\\C:\\Users\\"},
+        {L"d:\\a b\\.profile", L"\\\\?\\d:\\a b\\.profile"},
+        // Network paths get the long form's own UNC prefix.
+        {L"\\\\server\\share", L"\\\\?\\UNC\\server\\share"},
+        {L"\\\\server\\share\\dir\\f.txt", L"\\\\?\\UNC\\server\\share\\dir\\f.txt"},
+        // Long and device forms are taken literally already.
+        {L"\\\\?\\C:\\x", L"\\\\?\\C:\\x"},       {L"\\\\.\\pipe\\x", L"\\\\.\\pipe\\x"},
         {L"C", L"C"},                               {L"", L""},
     };
     for (const auto& c : cases) {
         WString s(c.text);
         s.SetValid(false);
-        EXPECT_TRUE(s.AddLongPathPrefix());
+        EXPECT_TRUE(s.AddLongPathPrefix()) << "from " << Show(c.text);
         EXPECT_STREQ(c.expected, s.Text()) << "from " << Show(c.text);
         EXPECT_TRUE(s.Valid());
+    }
+}
+
+// Forms whose long form would name another object than the platform opens
+// for them, or that only a current folder can resolve: left as they are,
+// and reported.
+TEST(WStringPath, AddLongPathPrefixRefusesWhatIsNotNormalised)
+{
+    for (const wchar_t* text : {L"C:foo", L"C:..\\x", L"relative\\x", L"..\\x", L"\\rooted", L"C:\\a\\..\\b",
+                                L"C:\\a\\.\\b", L"C:\\name.", L"C:\\dir.\\x", L"C:\\name ", L"C:\\a/b",
+                                L"C:\\a\\\\b", L"\\\\server", L"\\\\server\\", L"\\\\\\share", L"\\\\srv\\share\\..\\x",
+                                L"1:\\x"}) {
+        WString s(text);
+        EXPECT_FALSE(s.AddLongPathPrefix()) << Show(text) << " became " << Show(s.Text());
+        EXPECT_STREQ(text, s.Text());
+        EXPECT_FALSE(s.Valid()) << Show(text);
     }
 }
 

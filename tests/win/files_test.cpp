@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -138,14 +140,17 @@ TEST(DeletePath, ClearsAttributesAndReachesLongAndNonAsciiPaths)
     EXPECT_TRUE(Exists(L"C:\\windows"));
 }
 
-TEST(DeletePath, WildcardsDeleteMatchesAndKeepTheFolder)
+TEST(DeletePath, MasksGoThroughTheContentsCallAndKeepTheFolder)
 {
     const std::wstring root = TestFolder(L"delete-wildcard");
     for (const wchar_t* name : {L"\\a.tmp", L"\\b.tmp", L"\\keep.txt"})
         Write(root + name, "x");
     MakeDirectory(root + L"\\sub.tmp");
     Write(root + L"\\sub.tmp\\inside.txt", "x");
-    EXPECT_EQ(kDeleteDone, DeletePath((root + L"\\*.tmp").c_str(), 0));
+    // A mask is no single object: DeletePath refuses it, the contents call takes it.
+    EXPECT_EQ(kDeleteFailed, DeletePath((root + L"\\*.tmp").c_str(), 0));
+    EXPECT_EQ(4u, Names(root + L"\\*", 0).size());
+    EXPECT_EQ(kDeleteDone, DeleteDirectoryContents(root.c_str(), L"*.tmp", kDeleteKeepTop, nullptr, nullptr));
     EXPECT_EQ(std::set<std::wstring>({L"keep.txt"}), Names(root + L"\\*", 0));
 
     Write(root + L"\\file.txt", "x");
@@ -315,4 +320,269 @@ TEST(MoveTreeThread, StoresTheCountOfACompleteRequest)
     noDestination.source.Assign((root + L"\\to").c_str());
     EXPECT_EQ(0u, MoveTreeThread(&noDestination));
     EXPECT_FALSE(Exists(root + L"\\elsewhere"));
+}
+
+namespace {
+
+// A chain of `levels` single-letter folders below `root` with a file of
+// three bytes at the bottom; the deepest folder's path.
+std::wstring MakeDeepTree(const std::wstring& root, int levels)
+{
+    std::wstring path = L"\\\\?\\" + root;
+    for (int level = 0; level < levels; ++level) {
+        path += L"\\d";
+        if (!CreateDirectoryW(path.c_str(), nullptr))
+            return L"";
+    }
+    UniqueFileHandle file(CreateFileW((path + L"\\f.bin").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    if (!file || !WriteFile(file.Get(), "abc", 3, &written, nullptr))
+        return L"";
+    return path;
+}
+
+// Runs `work` on a thread whose stack a walk recursing once per level would
+// overflow long before the bottom (the process would die, failing the test).
+void OnSmallStack(const std::function<void()>& work)
+{
+    auto run = [](void* parameter) -> DWORD {
+        (*static_cast<const std::function<void()>*>(parameter))();
+        return 0;
+    };
+    UniqueHandle thread(CreateThread(nullptr, 128 * 1024, run, const_cast<std::function<void()>*>(&work),
+                                     STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+    ASSERT_TRUE(thread);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.Get(), 110000));
+}
+
+}  // namespace
+
+// A tree far deeper than a walk recursing once per level could take on a
+// 128 KB stack (Wine builds deeper trees too slowly for a test): measured
+// and deleted with the walks' own stacks, not the thread's.
+TEST(DeepTrees, AreWalkedWithoutTheThreadStack)
+{
+    const std::wstring root = L"C:\\vd";
+    DeletePath(root.c_str(), 0);   // a failed run's leftovers are too deep for the standard library
+    ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr)) << "error " << GetLastError();
+    const int levels = 500;
+    ASSERT_FALSE(MakeDeepTree(root, levels).empty()) << "error " << GetLastError();
+
+    uint64_t bytes = 0;
+    bool complete = false;
+    OnSmallStack([&] { complete = MeasureDirectory(root.c_str(), bytes); });
+    EXPECT_TRUE(complete);
+    EXPECT_EQ(3u, bytes);
+
+    int deleted = -1;
+    OnSmallStack([&] { deleted = DeletePath(root.c_str(), 0); });
+    EXPECT_EQ(kDeleteDone, deleted);
+    EXPECT_FALSE(Exists(root));
+}
+
+TEST(DeepTrees, MoveAcrossVolumesWithoutTheThreadStack)
+{
+    const std::wstring root = L"C:\\vm";
+    DeletePath(root.c_str(), 0);   // a failed run's leftovers are too deep for the standard library
+    ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr)) << "error " << GetLastError();
+    const std::wstring source = root + L"\\s";
+    ASSERT_TRUE(CreateDirectoryW(source.c_str(), nullptr));
+    ASSERT_FALSE(MakeDeepTree(source, 400).empty()) << "error " << GetLastError();
+    const std::wstring other = L"Z:\\dev\\shm\\vm" + std::to_wstring(GetCurrentProcessId());
+    DeletePath(other.c_str(), 0);
+
+    uint64_t notMoved = 99;
+    OnSmallStack([&] { notMoved = MoveTree(source.c_str(), other.c_str(), MOVEFILE_COPY_ALLOWED); });
+    EXPECT_EQ(0u, notMoved);
+    EXPECT_FALSE(Exists(source));
+    EXPECT_EQ(3u, DirectorySize(other.c_str()));
+    EXPECT_EQ(kDeleteDone, DeletePath(other.c_str(), 0));
+    EXPECT_EQ(kDeleteDone, DeletePath(root.c_str(), 0));
+}
+
+// Beyond the limit a walk stops with a clear answer and leaves what it did
+// not reach.
+TEST(DeepTrees, TheDepthLimitIsAClearFailure)
+{
+    const std::wstring root = TestFolder(L"depth-limit");
+    const std::wstring deepest = MakeDeepTree(root, 12);
+    ASSERT_FALSE(deepest.empty());
+    Write(root + L"\\top.bin", "12345");
+
+    uint64_t bytes = 0;
+    EXPECT_FALSE(MeasureDirectory(root.c_str(), bytes, 5));
+    EXPECT_EQ(5u, bytes) << "only what lies within the limit is counted";
+    EXPECT_TRUE(MeasureDirectory(root.c_str(), bytes, 12));
+    EXPECT_EQ(8u, bytes);
+
+    const std::wstring other = root + L"-moved";
+    std::filesystem::remove_all(other);
+    EXPECT_EQ(1u, MoveTree(root.c_str(), (L"Z:\\dev\\shm\\vantrell-depth-" + std::to_wstring(GetCurrentProcessId())).c_str(),
+                           MOVEFILE_COPY_ALLOWED, 5));
+    EXPECT_TRUE(Exists(deepest + L"\\f.bin")) << "the part beyond the limit stays where it was";
+    std::filesystem::remove_all(L"Z:\\dev\\shm\\vantrell-depth-" + std::to_wstring(GetCurrentProcessId()));
+
+    EXPECT_EQ(kDeleteFailed, DeletePath(root.c_str(), 0, 5));
+    EXPECT_TRUE(Exists(deepest + L"\\f.bin"));
+    EXPECT_FALSE(Exists(root + L"\\top.bin")) << "what lies within the limit is deleted";
+    EXPECT_EQ(kDeleteDone, DeletePath(root.c_str(), 0));
+    EXPECT_FALSE(Exists(root));
+}
+
+// "C:\*" would empty the drive, a relative path would depend on the current
+// folder: DeletePath names one object, absolutely, or does nothing.
+TEST(DeletePath, RefusesRelativePathsWildcardsAndRoots)
+{
+    const std::wstring root = TestFolder(L"delete-refusals");
+    MakeDirectory(root + L"\\victim");
+    MakeDirectory(root + L"\\victim\\sub");
+    Write(root + L"\\victim\\sub\\file.txt", "x");
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(root.c_str()));
+    for (const wchar_t* path : {L"victim\\sub", L".\\victim\\sub", L"victim\\sub\\file.txt", L"C:victim\\sub",
+                                L"\\victim", L"victim\\*", L"victim\\s?b"}) {
+        EXPECT_EQ(kDeleteFailed, DeletePath(path, 0)) << Show(path);
+        EXPECT_TRUE(Exists(root + L"\\victim\\sub\\file.txt")) << Show(path);
+    }
+    SetCurrentDirectoryW(previous);
+    for (const std::wstring& path : {root + L"\\*", root + L"\\victim\\*", std::wstring(L"C:\\"), std::wstring(L"C:"),
+                                     std::wstring(L"\\\\?\\C:\\"), std::wstring(L"")}) {
+        EXPECT_EQ(kDeleteFailed, DeletePath(path.c_str(), kDeleteKeepTop)) << Show(path);
+        EXPECT_TRUE(Exists(root + L"\\victim\\sub\\file.txt")) << Show(path);
+    }
+    EXPECT_EQ(kDeleteFailed, DeleteDirectoryContents(L"C:\\", L"*", kDeleteKeepTop, nullptr, nullptr));
+    EXPECT_EQ(kDeleteFailed, DeleteDirectoryContents(L"victim", L"*", kDeleteKeepTop, nullptr, nullptr));
+}
+
+TEST(AbsoluteLongPath, NormalisesFirstAndRefusesRelativeForms)
+{
+    struct Case {
+        const wchar_t* path;
+        const wchar_t* longPath;   // null: refused
+    } const cases[] = {
+        {L"C:\\a\\..\\b", L"\\\\?\\C:\\b"},
+        {L"C:\\a\\.\\b\\", L"\\\\?\\C:\\a\\b"},
+        {L"C:\\a\\b.", L"\\\\?\\C:\\a\\b"},
+        {L"c:/a/b", L"\\\\?\\c:\\a\\b"},
+        {L"\\\\server\\share\\x", L"\\\\?\\UNC\\server\\share\\x"},
+        {L"\\\\?\\C:\\x\\", L"\\\\?\\C:\\x"},
+        {L"\\\\?\\C:\\a\\..\\b", nullptr},
+        {L"x", nullptr},
+        {L"..\\x", nullptr},
+        {L"C:x", nullptr},
+        {L"\\x", nullptr},
+        {L"\\\\.\\C:", nullptr},
+        {L"", nullptr},
+    };
+    for (const Case& c : cases) {
+        WString result;
+        EXPECT_EQ(c.longPath != nullptr, AbsoluteLongPath(c.path, result)) << Show(c.path);
+        EXPECT_EQ(std::wstring(c.longPath != nullptr ? c.longPath : L""), std::wstring(result.Text())) << Show(c.path);
+    }
+}
+
+// Wine opens a link's target even when asked for the link itself, which is
+// exactly what must never reach a security change: the entry is handed out
+// only when the handle provably is the entry. (Wine keeps no file DACLs, so
+// the take-over itself cannot be watched here.)
+TEST(OpenEntryItself, NeverHandsOutALinksTarget_WineKeepsNoFileSecurity)
+{
+    const std::wstring link = std::wstring(kLinks) + L"\\tree\\link";
+    ASSERT_TRUE(Exists(link)) << "make-wine-links.sh has not run";
+    UniqueFileHandle entry = OpenEntryItself(link.c_str(), READ_CONTROL);
+    if (entry) {
+        WString finalPath;
+        ASSERT_TRUE(FinalPathOf(entry.Get(), finalPath));
+        EXPECT_EQ(L"\\\\?\\" + link, std::wstring(finalPath.Text())) << "a handle on the target was handed out";
+    }
+    const std::wstring file = std::wstring(kLinks) + L"\\loop\\a.bin";
+    UniqueFileHandle plain = OpenEntryItself(file.c_str(), READ_CONTROL);
+    EXPECT_TRUE(plain) << "an ordinary entry opens";
+    EXPECT_FALSE(OpenEntryItself(L"relative.txt", READ_CONTROL));
+
+    // The take-over goes through the same door: an ordinary entry is taken
+    // over, a link only where it opens as itself.
+    LocalAcl dacl;
+    LocalSid administrators;
+    ASSERT_TRUE(BuildRecipeDacl(SecurityRecipe::TakeOverFile, 10.0, nullptr, dacl));
+    ASSERT_TRUE(WellKnownSid(administrators, WinBuiltinAdministratorsSid));
+    const std::wstring own = TestFolder(L"take-over") + L"\\own.txt";
+    Write(own, "x");
+    EXPECT_TRUE(TakeOverEntryItself(own.c_str(), dacl.Get(), administrators.Get()));
+    EXPECT_EQ(static_cast<bool>(entry), TakeOverEntryItself(link.c_str(), dacl.Get(), administrators.Get()));
+    EXPECT_FALSE(TakeOverEntryItself(own.c_str(), nullptr, administrators.Get())) << "never a null DACL";
+}
+
+// The profile repair's way into a user's folder: every component below the
+// root opened without following, nothing handed out that lies elsewhere.
+TEST(OpenBelowRoot, RefusesLinksAndEscapesBelowTheRoot)
+{
+    const std::wstring tree = std::wstring(kLinks) + L"\\tree";
+    ASSERT_TRUE(Exists(tree + L"\\link")) << "make-wine-links.sh has not run";
+    Write(tree + L"\\inside.txt", "in");
+    struct Case {
+        std::wstring root;
+        const wchar_t* relative;
+        bool opens;
+    } const cases[] = {
+        {tree, L"inside.txt", true},
+        {tree, L"link\\keep.txt", false},
+        {tree, L"link", false},
+        {tree, L"..\\target\\keep.txt", false},
+        {tree, L"\\inside.txt", false},
+        {tree, L"inside.txt:stream", false},
+        {tree, L"", false},
+        {tree, L"missing.txt", false},
+        {tree + L"\\link", L"keep.txt", true},   // the root itself may be reached through a link
+        {L"tree", L"inside.txt", false},
+    };
+    for (const Case& c : cases) {
+        UniqueFileHandle file = OpenBelowRoot(c.root.c_str(), c.relative, READ_CONTROL);
+        EXPECT_EQ(c.opens, static_cast<bool>(file)) << Show(c.root) << " + " << Show(c.relative);
+    }
+    DeleteFileW((tree + L"\\inside.txt").c_str());
+}
+
+// The destination is compared with the source as the platform resolves both,
+// and a link is never followed out of the source.
+TEST(MoveTree, NeverMovesThroughALinkOrIntoItself)
+{
+    const std::wstring target = std::wstring(kLinks) + L"\\movetarget";
+    const std::wstring link = std::wstring(kLinks) + L"\\moveroom\\link";
+    ASSERT_TRUE(Exists(link)) << "make-wine-links.sh has not run";
+
+    // Into itself, reached through a link: refused before anything moves.
+    EXPECT_EQ(1u, MoveTree(target.c_str(), (link + L"\\inner").c_str(), 0));
+    EXPECT_TRUE(Exists(target + L"\\keep.txt"));
+    EXPECT_FALSE(Exists(target + L"\\inner"));
+
+    // A link across volumes: never copied through, its target stays whole.
+    const std::wstring other = L"Z:\\dev\\shm\\vantrell-link-move-" + std::to_wstring(GetCurrentProcessId());
+    std::filesystem::remove_all(other);
+    EXPECT_EQ(1u, MoveTree(link.c_str(), other.c_str(), MOVEFILE_COPY_ALLOWED));
+    EXPECT_TRUE(Exists(target + L"\\keep.txt"));
+    EXPECT_FALSE(Exists(other + L"\\keep.txt"));
+    std::filesystem::remove_all(other);
+
+    // On one volume the link itself may be renamed, where the platform opens
+    // links themselves; Wine would rename the target, so there it stays.
+    const std::wstring renamed = std::wstring(kLinks) + L"\\moveroom\\renamed";
+    const uint64_t notMoved = MoveTree(link.c_str(), renamed.c_str(), 0);
+    EXPECT_TRUE(Exists(target + L"\\keep.txt")) << "the link's target was moved";
+    if (notMoved == 0)
+        EXPECT_EQ(0u, MoveTree(renamed.c_str(), link.c_str(), 0));
+    else
+        EXPECT_TRUE(Exists(link + L"\\keep.txt"));
+
+    EXPECT_EQ(1u, MoveTree(L"moveroom", L"C:\\elsewhere", 0)) << "relative source";
+
+    // A destination right below a drive root resolves through the root.
+    const std::wstring top = L"C:\\vantrell-move-top-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring from = TestFolder(L"move-to-top");
+    Write(from + L"\\a.txt", "abc");
+    EXPECT_EQ(0u, MoveTree(from.c_str(), top.c_str(), 0));
+    EXPECT_EQ(3u, DirectorySize(top.c_str()));
+    std::error_code ignored;
+    std::filesystem::remove_all(top, ignored);
 }

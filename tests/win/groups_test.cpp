@@ -140,3 +140,57 @@ TEST_F(AccountGroups, VisibilityWithoutTheSecurityAuthority)
     EXPECT_FALSE(SetSignInVisibility(L"jokafor", SignInVisibilityMode::Query));
     EXPECT_FALSE(SetSignInVisibility(L"jokafor", SignInVisibilityMode::Hide));
 }
+
+// The new group is joined first: a failed join must leave the account in
+// the groups it had, never in none.
+TEST_F(AccountGroups, AFailedJoinLeavesTheGroupsAsTheyWere)
+{
+    ASSERT_EQ(static_cast<DWORD>(USER_PRIV_ADMIN), Privilege(L"mhartley"));
+    GroupNames wrong;
+    wrong.names[0].Assign(L"Guests");
+    wrong.names[1].Assign(L"No such group");
+    wrong.names[2].Assign(L"Administrators");
+    EXPECT_FALSE(SetAccountType(L"mhartley", 1, &wrong));
+    EXPECT_EQ(static_cast<DWORD>(USER_PRIV_ADMIN), Privilege(L"mhartley")) << "the account lost its group";
+    wrong.names[0].Assign(L"No such group");
+    EXPECT_FALSE(SetAccountType(L"jokafor", 0, &wrong));
+    EXPECT_EQ(static_cast<DWORD>(USER_PRIV_USER), Privilege(L"jokafor"));
+}
+
+TEST_F(AccountGroups, TheLastEnabledAdministratorStaysOne)
+{
+    std::wstring error;
+    ASSERT_TRUE(sandbox::ResetMachine(WriteScenario(L"vantrell-last-admin.ini",
+                                                    "[Account boss]\r\nType=administrator\r\n"
+                                                    "[Account deputy]\r\nType=administrator\r\n"
+                                                    "[Account retired]\r\nType=administrator\r\nDisabled=yes\r\n"
+                                                    "[Account worker]\r\nType=standard\r\n"),
+                                      &error))
+        << Narrow(error);
+    EXPECT_FALSE(IsLastEnabledAdministrator(L"boss"));
+    EXPECT_FALSE(IsLastEnabledAdministrator(L"worker"));
+    EXPECT_TRUE(SetAccountType(L"deputy", 1, nullptr)) << "another enabled administrator is left";
+    EXPECT_TRUE(IsLastEnabledAdministrator(L"BOSS")) << "a disabled administrator administers nothing";
+    for (uint32_t type : {1u, 0u}) {
+        EXPECT_FALSE(SetAccountType(L"boss", type, nullptr)) << "type " << type;
+        EXPECT_EQ(static_cast<DWORD>(USER_PRIV_ADMIN), Privilege(L"boss")) << "type " << type;
+    }
+    EXPECT_TRUE(SetAccountType(L"boss", 2, nullptr)) << "staying an administrator is no demotion";
+    EXPECT_TRUE(SetAccountType(L"deputy", 2, nullptr));
+    EXPECT_TRUE(SetAccountType(L"boss", 1, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(USER_PRIV_USER), Privilege(L"boss"));
+}
+
+// Rights that cannot be read give no answer: hiding must not report
+// success for a change it never made.
+TEST_F(AccountGroups, VisibilityFailsWhenTheRightsCannotBeRead)
+{
+    const std::vector<std::wstring> before = Rights(L"jokafor");
+    sandbox::SetCallFailure(L"LsaEnumerateAccountRights", 0xC000009A);   // insufficient resources
+    EXPECT_FALSE(SetSignInVisibility(L"jokafor", SignInVisibilityMode::Hide));
+    EXPECT_FALSE(SetSignInVisibility(L"jokafor", SignInVisibilityMode::Show));
+    sandbox::SetCallFailure(L"LsaEnumerateAccountRights", 0);
+    EXPECT_EQ(before, Rights(L"jokafor"));
+    EXPECT_TRUE(SetSignInVisibility(L"jokafor", SignInVisibilityMode::Hide));
+    EXPECT_FALSE(SetSignInVisibility(L"jokafor", SignInVisibilityMode::Query));
+}

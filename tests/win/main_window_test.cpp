@@ -17,6 +17,7 @@
 #include "app/main_window.h"
 #include "platform/machine.h"
 #include "sandbox/sandbox.h"
+#include "sandbox/state.h"
 #include "tests/win/screen_capture.h"
 #include "ui/window.h"
 
@@ -290,6 +291,57 @@ TEST_F(MainWindowRun, SaveChangesAnsweredYesAppliesExactlyThePanel)
     EXPECT_EQ(before.usri3_flags | UF_ACCOUNTDISABLE, after.usri3_flags) << "only the disabled flag is new";
     EXPECT_EQ(L"James Okafor", full);
     EXPECT_TRUE(SetSignInVisibility(L"jokafor", SignInVisibilityMode::Query));
+}
+
+// The display field shows the account name when the full name is empty;
+// saving other settings must not store that name as the full name.
+TEST_F(MainWindowRun, SavingLeavesAnEmptyFullNameEmpty)
+{
+    std::wstring shown;
+    Run([&](Screen& screen, HWND) {
+        const MainWindowControls& ids = screen.Ids();
+        ASSERT_TRUE(screen.Select(L"lchen"));
+        shown = screen.Text(ids.displayNameField);
+        screen.Press(ids.disabledBox);
+        screen.Press(ids.saveButton);
+        EXPECT_EQ(L"Are you sure you want to apply the seleted settings to this user account?", screen.Answer(L"Yes"));
+        EXPECT_EQ(L"The selected settings were successfully applied.", screen.Answer(L"OK"));
+        EXPECT_TRUE(WaitFor([&] { return screen.Checked(ids.disabledBox); }));
+    });
+    EXPECT_EQ(L"lchen", shown) << "the field stands in for the empty full name";
+    std::wstring full = L"(unread)";
+    USER_INFO_3 after = Stored(L"lchen", &full);
+    EXPECT_EQ(L"", full) << "the account name was stored as the full name";
+    EXPECT_NE(0u, after.usri3_flags & UF_ACCOUNTDISABLE);
+}
+
+// Nobody could administer the machine after the last enabled administrator
+// became a standard user: the operator is told, and the type stays.
+TEST_F(MainWindowRun, TheLastEnabledAdministratorKeepsItsType)
+{
+    ASSERT_TRUE(SetAccountType(L"mhartley", 1, nullptr));
+    const std::wstring self = sandbox::ProcessUserName();
+    std::wstring told, summary;
+    Run([&](Screen& screen, HWND) {
+        const MainWindowControls& ids = screen.Ids();
+        ASSERT_TRUE(screen.Select(self));
+        ASSERT_EQ(2, screen.Selection(ids.privilegeList));
+        screen.Choose(ids.privilegeList, 1);
+        screen.Press(ids.saveButton);
+        EXPECT_EQ(L"Are you sure you want to apply the seleted settings to this user account?", screen.Answer(L"Yes"));
+        HWND box = nullptr;
+        ASSERT_TRUE(WaitFor([&] { return (box = VisibleWindow(L"Vantrell_MsgBox")) != nullptr; }));
+        Sleep(200);
+        EXPECT_FALSE(SaveScreenshot(box, L"main_window_last_administrator").empty());
+        told = screen.Answer(L"OK");
+        summary = screen.Answer(L"OK");
+        EXPECT_TRUE(WaitFor([&] { return screen.Selection(ids.privilegeList) == 2; }));
+    });
+    EXPECT_EQ(L"This is the last enabled administrator account of this computer.\r\n"
+              L"Its account type stays Administrator.",
+              told);
+    EXPECT_NE(std::wstring::npos, summary.find(L"could not be applied")) << std::string(summary.begin(), summary.end());
+    EXPECT_EQ(2u, Stored(self.c_str()).usri3_priv);
 }
 
 TEST_F(MainWindowRun, SaveChangesAnsweredNoChangesNothing)

@@ -12,3 +12,7 @@ ln -s .. "$root/loop/sub/up"
 printf 'keep' >"$root/target/keep.txt"
 printf 'gone' >"$root/tree/sub/file.txt"
 ln -s ../target "$root/tree/link"
+# The move tests' own: a folder and a room holding a link to it.
+mkdir -p "$root/movetarget" "$root/moveroom"
+printf 'keep' >"$root/movetarget/keep.txt"
+ln -s ../movetarget "$root/moveroom/link"

@@ -367,3 +367,66 @@ TEST_F(Dialog, ClosingTheProgramEndsTheDialogWithFalse)
     EXPECT_FALSE(PasswordDialog(owner_, nullptr, L"jokafor", L"James Okafor", PasswordDialogMode::ChangePassword));
     person.Finish();
 }
+
+// The secret's counted length is 16 bits: 32,773 characters once became a
+// secret of five. Anything beyond 256 characters changes nothing at all.
+TEST_F(Passwords, AnOverlongPasswordChangesNothing)
+{
+    ASSERT_EQ(AutoLogonResult::Done, SetAutoLogon(L"mhartley", L"Hartley#1"));
+    for (size_t length : {257u, 32773u}) {
+        const std::wstring password(length, L'p');
+        EXPECT_EQ(AutoLogonResult::Failed, SetAutoLogon(L"jokafor", password.c_str())) << length;
+        EXPECT_EQ(L"mhartley", Winlogon(L"DefaultUserName")) << length;
+        EXPECT_EQ(L"1", Winlogon(L"AutoAdminLogon")) << length;
+        bool found = false;
+        EXPECT_EQ(L"Hartley#1" + std::wstring(1, L'\0'), Secret(&found)) << length;
+    }
+    const std::wstring longest(256, L'q');
+    EXPECT_EQ(AutoLogonResult::Done, SetAutoLogon(L"jokafor", longest.c_str()));
+    bool found = false;
+    EXPECT_EQ(longest, Secret(&found));
+}
+
+// "AutoAdminLogon" says "1" only with the new secret in place; otherwise the
+// next start would sign in with the previous one.
+TEST_F(Passwords, AFailedSecretLeavesAutomaticSignInOff)
+{
+    ASSERT_EQ(AutoLogonResult::Done, SetAutoLogon(L"mhartley", L"Hartley#1"));
+    sandbox::SetCallFailure(L"LsaStorePrivateData", 0xC0000022);   // access denied
+    EXPECT_EQ(AutoLogonResult::Failed, SetAutoLogon(L"jokafor", L"Okafor-Spring"));
+    EXPECT_EQ(L"0", Winlogon(L"AutoAdminLogon"));
+    EXPECT_FALSE(IsAutoLogonConfigured());
+    EXPECT_FALSE(IsAutoLogonAccount(L"jokafor"));
+    sandbox::SetCallFailure(L"LsaStorePrivateData", 0);
+    EXPECT_EQ(AutoLogonResult::Done, SetAutoLogon(L"jokafor", L"Okafor-Spring"));
+    EXPECT_EQ(L"1", Winlogon(L"AutoAdminLogon"));
+}
+
+// Only the existence of a plain-text "DefaultPassword" matters, whatever it
+// holds (an embedded terminator included) and as long as it is text.
+TEST_F(Passwords, APlainTextPasswordCountsByItsPresenceAlone)
+{
+    ASSERT_EQ(AutoLogonResult::Done, SetAutoLogon(L"jokafor", L"x"));
+    bool found = false;
+    Secret(&found);
+    ASSERT_TRUE(found);
+    ASSERT_EQ(AutoLogonResult::Done, SetAutoLogon(L"", nullptr));
+    SetWinlogon(L"AutoAdminLogon", REG_SZ, L"1");
+    struct Case {
+        DWORD type;
+        std::wstring value;
+        bool configured;
+    } const cases[] = {
+        {REG_SZ, std::wstring(L"abc\0tail", 8), true},
+        {REG_SZ, L"", true},
+        {REG_EXPAND_SZ, L"%x%", true},
+        {REG_BINARY, L"abc", false},
+    };
+    for (const Case& c : cases) {
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultPassword", c.type, c.value.c_str(),
+                        static_cast<DWORD>((c.value.size() + 1) * sizeof(wchar_t)));
+        EXPECT_EQ(c.configured, IsAutoLogonConfigured()) << "type " << c.type;
+    }
+    DeleteWinlogon(L"DefaultPassword");
+    EXPECT_FALSE(IsAutoLogonConfigured());
+}

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <filesystem>
 #include <fstream>
@@ -283,4 +284,34 @@ TEST_F(ProfileKeys, TheSandboxScenarioIsFoundAndRepaired)
     EXPECT_EQ(0u, StoredDword(current, L"RefCount"));
     EXPECT_EQ(0u, FindCorruptedProfileKeys(found));
     ASSERT_TRUE(sandbox::ResetMachine(sandbox::ScenarioPath(L"default"), &error));
+}
+
+// The backup can be the only entry that leads to the real profile: a copy
+// that missed anything must keep it.
+TEST_F(ProfileKeys, ABackupWhoseCopyIsIncompleteIsKept)
+{
+    const std::wstring folder = Folder(L"ann", 10);
+    Entry(Backup(1005), folder, REG_EXPAND_SZ, 0x8000, 1);
+    const std::wstring locked = std::wstring(kList) + L"\\" + Backup(1005) + L"\\Locked";
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, locked.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &key, nullptr));
+    PSECURITY_DESCRIPTOR refusing = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P", SDDL_REVISION_1, &refusing, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, refusing));
+    LocalFree(refusing);
+    RegCloseKey(key);
+
+    EXPECT_FALSE(RepairProfileKey(Backup(1005).c_str()));
+    EXPECT_TRUE(EntryExists(Backup(1005)));
+    EXPECT_EQ(folder, StoredText(Backup(1005), L"ProfileImagePath"));
+
+    // Unlocked again, so that the entries can be wiped.
+    PSECURITY_DESCRIPTOR open = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;CI;KA;;;BA)(A;CI;KA;;;WD)", SDDL_REVISION_1,
+                                                                     &open, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, locked.c_str(), 0, WRITE_DAC, &key));
+    EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, open));
+    LocalFree(open);
+    RegCloseKey(key);
 }

@@ -319,9 +319,10 @@ TEST_F(ScratchKey, WriteDwordCreatesTheKeyAndForceWriteDwordGetsPastARefusal)
     ASSERT_FALSE(key.WriteDword(Path(L"locked").c_str(), L"v", &seven)) << "the key must refuse writing";
     EXPECT_TRUE(key.ForceWriteDword(Path(L"locked").c_str(), L"v", &seven));
     EXPECT_EQ(std::vector<BYTE>({7, 0, 0, 0}), Raw(L"locked", L"v"));
-    // The reset is the key recipe, owned by Administrators.
+    // The reset is the key recipe, owned by Administrators, followed by what
+    // the key allowed before (its denials go).
     EXPECT_EQ(L"O:BAD:(A;CI;GA;;;BA)(A;CI;GA;;;SY)(A;CI;GR;;;WD)(A;CI;GR;;;BU)(A;CI;GR;;;RC)"
-              L"(A;CI;GA;;;S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464)",
+              L"(A;CI;GA;;;S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464)(A;CI;KA;;;BA)",
               Sddl(L"locked"));
     // Wine does not refuse creating a subkey below a parent whose DACL denies
     // it, so the reset of a parent is not reached here.
@@ -399,6 +400,108 @@ TEST_F(ScratchKey, CopyKeyTreeCountsKeysAndValues)
     EXPECT_EQ(0u, CopyKeyTree(Path(L"source").c_str(), Path(L"SOURCE").c_str()));
     EXPECT_EQ(0u, CopyKeyTree(Path(L"absent").c_str(), Path(L"copy2").c_str()));
     EXPECT_FALSE(Exists(L"copy2"));
+}
+
+// A multi-string stored without its own terminator (other programs write
+// them) keeps its last character; the units read are all of the value.
+TEST_F(ScratchKey, MultiStringsWithoutTerminatorKeepTheirLastCharacter)
+{
+    struct Case {
+        std::vector<BYTE> bytes;
+        const wchar_t* text;
+    } const cases[] = {
+        {Bytes({L'a', L'b', L'c', L'd'}), L"abcd"},
+        {Bytes({L'a', L'b', 0, L'c', L'd'}), L"ab\ncd"},
+        {Bytes({L'a', 0, L'b'}), L"a\nb"},
+        {Bytes({L'x'}), L"x"},
+        {Bytes({L'a', L'b', 0, L'c', 0, 0}), L"ab\nc"},
+        {Bytes({0}), L""},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(raw_.Get(), L"multi", 0, REG_MULTI_SZ, c.bytes.data(),
+                                                static_cast<DWORD>(c.bytes.size())));
+        RegKey key;
+        ASSERT_TRUE(key.Open(scratchPath_.c_str(), KEY_READ));
+        RegValue value;
+        ASSERT_TRUE(key.QueryValue(L"multi", value));
+        EXPECT_EQ(std::wstring(c.text), std::wstring(value.Text())) << "QueryValue of " << Show(c.text);
+        WString text;
+        ASSERT_TRUE(key.QueryString(L"multi", text));
+        EXPECT_EQ(std::wstring(c.text), std::wstring(text.Text())) << "QueryString of " << Show(c.text);
+    }
+}
+
+// An empty line would be stored as an empty item, which ends the list for
+// every reader: what is stored must read back with all its non-empty lines.
+TEST_F(ScratchKey, EmptyLinesOfAMultiStringAreNotStoredAsItsEnd)
+{
+    struct Case {
+        const wchar_t* text;
+        std::vector<BYTE> stored;
+        const wchar_t* readBack;
+    } const cases[] = {
+        {L"first\n\nthird", Bytes({L'f', L'i', L'r', L's', L't', 0, L't', L'h', L'i', L'r', L'd', 0, 0}),
+         L"first\nthird"},
+        {L"\nlead", Bytes({L'l', L'e', L'a', L'd', 0, 0}), L"lead"},
+        {L"a\n\n\nb\n", Bytes({L'a', 0, L'b', 0, 0}), L"a\nb"},
+    };
+    Create(L"m");
+    for (const Case& c : cases) {
+        RegKey key;
+        ASSERT_TRUE(key.Open(Path(L"m").c_str(), KEY_READ | KEY_WRITE));
+        ASSERT_TRUE(key.SetValue(L"lines", REG_MULTI_SZ, c.text, 0)) << Show(c.text);
+        DWORD type = 0;
+        EXPECT_EQ(c.stored, Raw(L"m", L"lines", &type)) << Show(c.text);
+        EXPECT_EQ(static_cast<DWORD>(REG_MULTI_SZ), type);
+        WString text;
+        ASSERT_TRUE(key.QueryString(L"lines", text));
+        EXPECT_EQ(std::wstring(c.readBack), std::wstring(text.Text())) << Show(c.text);
+    }
+}
+
+// A copy that missed anything must say so: the repair deletes the source
+// on the strength of it.
+TEST_F(ScratchKey, CopyKeyTreeReportsAnythingNotCopied)
+{
+    Create(L"source\\readable");
+    Create(L"source\\locked");
+    Create(L"source\\locked\\below");
+    RegKey writer;
+    ASSERT_TRUE(writer.Open(Path(L"source").c_str(), KEY_READ | KEY_WRITE));
+    const DWORD one = 1;
+    ASSERT_TRUE(writer.SetValue(L"value", REG_DWORD, &one, 0));
+    writer.Close();
+    Deny(L"source\\locked", KEY_READ);
+    {
+        UniqueRegKey probe;
+        ASSERT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, Sub(L"source\\locked").c_str(), 0, KEY_READ,
+                                               probe.Put()))
+            << "the subkey must refuse reading for this check";
+    }
+    EXPECT_EQ(0u, CopyKeyTree(Path(L"source").c_str(), Path(L"copy").c_str()))
+        << "a subkey that could not be read was reported as copied";
+    // What could be copied was copied; the caller decides what to do.
+    EXPECT_TRUE(Exists(L"copy\\readable"));
+
+    // The same tree without the lock copies completely.
+    Unlock(Sub(L"source"));
+    RegDeleteTreeW(HKEY_CURRENT_USER, Sub(L"copy").c_str());
+    EXPECT_EQ(5u, CopyKeyTree(Path(L"source").c_str(), Path(L"copy").c_str()))
+        << "four keys and one value";
+    EXPECT_TRUE(Exists(L"copy\\locked\\below"));
+}
+
+// The copy walks with its own stack and relative key handles: a deep tree
+// (the registry allows 512 levels) arrives whole.
+TEST_F(ScratchKey, CopyKeyTreeCopiesDeepTreesWhole)
+{
+    std::wstring sub = L"deep";
+    for (int level = 0; level < 200; ++level)
+        sub += L"\\k";
+    Create(sub.c_str());
+    EXPECT_EQ(201u, CopyKeyTree(Path(L"deep").c_str(), Path(L"deep copy").c_str()));
+    std::wstring copied = L"deep copy" + sub.substr(4);
+    EXPECT_TRUE(Exists(copied.c_str()));
 }
 
 TEST_F(ScratchKey, CopyKeyTreeRefusesItsOwnSubtree)

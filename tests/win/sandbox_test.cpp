@@ -244,6 +244,46 @@ TEST_F(Sandbox, ScenarioSwitchesReachTheFailurePaths)
     machine::WTSFreeMemory(user);
 }
 
+// A forced failure answers exactly as asked, only for its own call, and
+// ends with the switch or the next reset.
+TEST_F(Sandbox, ForcedCallFailuresLastUntilClearedOrReset)
+{
+    ResetTo(WriteScenario(L"vantrell-forced.ini", "[Account erin]\r\nType=standard\r\n"));
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof(sid);
+    wchar_t domain[256];
+    DWORD domainLength = 256;
+    SID_NAME_USE use;
+    ASSERT_TRUE(machine::LookupAccountNameW(nullptr, L"erin", sid, &sidSize, domain, &domainLength, &use));
+    LSA_OBJECT_ATTRIBUTES attributes{};
+    LSA_HANDLE policy = nullptr;
+    ASSERT_EQ(0, machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_SECRET | POLICY_LOOKUP_NAMES, &policy));
+    LSA_UNICODE_STRING name = machine::CountedText(L"DefaultPassword");
+    LSA_UNICODE_STRING data = machine::CountedText(L"secret");
+    auto rights = [&] {
+        PLSA_UNICODE_STRING list = nullptr;
+        ULONG count = 0;
+        NTSTATUS status = machine::LsaEnumerateAccountRights(policy, sid, &list, &count);
+        machine::LsaFreeMemory(list);
+        return status;
+    };
+    const NTSTATUS normalRights = rights();
+
+    sandbox::SetCallFailure(L"LsaStorePrivateData", 0xC0000022);
+    EXPECT_EQ(static_cast<NTSTATUS>(0xC0000022), machine::LsaStorePrivateData(policy, &name, &data));
+    EXPECT_EQ(normalRights, rights()) << "another call is not touched";
+    sandbox::SetCallFailure(L"LsaEnumerateAccountRights", 0xC000009A);
+    EXPECT_EQ(static_cast<NTSTATUS>(0xC000009A), rights());
+    sandbox::SetCallFailure(L"LsaStorePrivateData", 0);
+    EXPECT_EQ(0, machine::LsaStorePrivateData(policy, &name, &data));
+    machine::LsaClose(policy);
+
+    ResetTo(WriteScenario(L"vantrell-forced.ini", "[Account erin]\r\nType=standard\r\n"));
+    ASSERT_EQ(0, machine::LsaOpenPolicy(nullptr, &attributes, POLICY_LOOKUP_NAMES, &policy));
+    EXPECT_EQ(normalRights, rights()) << "a reset clears every forced failure";
+    machine::LsaClose(policy);
+}
+
 TEST_F(Sandbox, BrokenScenariosLeaveTheMachineAsItWas)
 {
     size_t before = ListAccounts().size();

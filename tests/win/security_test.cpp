@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include <windows.h>
 #include <sddl.h>
 
@@ -364,13 +366,81 @@ TEST(ResetKeySecurity, ReplacesARefusingDaclByTheKeyRecipe)
     std::vector<Ace> recipe = Aces(expected.Get());
     ASSERT_GE(aces.size(), recipe.size());
     EXPECT_EQ(recipe, std::vector<Ace>(aces.begin(), aces.begin() + recipe.size()));
+    // Everyone's read-control grant from before is kept; no write right appears.
     for (const Ace& ace : aces)
-        EXPECT_FALSE(ace.sid == kEveryone && (ace.mask & (GENERIC_ALL | GENERIC_WRITE | KEY_WRITE)) != 0) << ace;
+        EXPECT_FALSE(ace.sid == kEveryone &&
+                     (ace.mask & (GENERIC_ALL | GENERIC_WRITE | KEY_SET_VALUE | KEY_CREATE_SUB_KEY | WRITE_DAC |
+                                  WRITE_OWNER)) != 0)
+            << ace;
     EXPECT_EQ(kAdmins, owner);
 
     EXPECT_FALSE(ResetKeySecurity(L"HKCU"));
     EXPECT_FALSE(ResetKeySecurity(L"MACHINE\\SOFTWARE"));
     writable.Reset();
+    RegDeleteTreeW(HKEY_CURRENT_USER, kSub);
+}
+
+// The reset must keep what the key allowed before: it reads the DACL
+// before it writes anything. LocalService's read grant is the witness.
+TEST(ResetKeySecurity, KeepsTheGrantsTheKeyHadBefore)
+{
+    constexpr wchar_t kSub[] = L"Software\\Vantrell Tests\\reset keeps";
+    constexpr wchar_t kPath[] = L"HKCU\\Software\\Vantrell Tests\\reset keeps";
+    constexpr wchar_t kLocalService[] = L"S-1-5-19";
+    struct Case {
+        const char* what;
+        const wchar_t* sddl;   // the key's DACL before the reset
+    } const cases[] = {
+        {"readable", L"D:P(A;CI;KA;;;BA)(A;CI;KR;;;LS)"},
+        {"refusing all but LocalService", L"D:P(A;CI;KR;;;LS)"},
+    };
+    for (const Case& c : cases) {
+        RegDeleteTreeW(HKEY_CURRENT_USER, kSub);
+        UniqueRegKey created;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kSub, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                                 created.Put(), nullptr));
+        PSECURITY_DESCRIPTOR before = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl, SDDL_REVISION_1, &before, nullptr));
+        LocalSecurityDescriptor holder(before);
+        ASSERT_EQ(ERROR_SUCCESS, RegSetKeySecurity(created.Get(), DACL_SECURITY_INFORMATION, before));
+        created.Reset();
+
+        EXPECT_TRUE(ResetKeySecurity(kPath)) << c.what;
+        std::wstring owner;
+        std::vector<Ace> aces;
+        ASSERT_TRUE(ReadKeySecurity(L"CURRENT_USER\\Software\\Vantrell Tests\\reset keeps", owner, aces)) << c.what;
+        bool kept = false;
+        for (const Ace& ace : aces)
+            kept |= ace.sid == kLocalService && (ace.mask & KEY_READ) == KEY_READ;
+        std::ostringstream shown;
+        for (const Ace& ace : aces)
+            shown << ace << " ";
+        EXPECT_TRUE(kept) << c.what << ": LocalService lost its grant; now " << shown.str();
+        UniqueRegKey writable(OpenKey(kPath, KEY_SET_VALUE));
+        EXPECT_TRUE(writable) << c.what;
+    }
+    RegDeleteTreeW(HKEY_CURRENT_USER, kSub);
+}
+
+// "\\computer\ROOT" is no local key: stripped of the computer it would name
+// the local root, whose whole tree the reset would re-permission.
+TEST(ResetKeySecurity, RefusesMachinePrefixesAndUnknownRoots)
+{
+    constexpr wchar_t kSub[] = L"Software\\Vantrell Tests\\machine prefix";
+    RegDeleteTreeW(HKEY_CURRENT_USER, kSub);
+    UniqueRegKey created;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kSub, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                             created.Put(), nullptr));
+    created.Reset();
+    for (const wchar_t* path : {L"\\\\PC\\HKCU\\Software\\Vantrell Tests\\machine prefix", L"\\\\PC\\HKLM",
+                                L"\\\\PC\\HKCU", L"\\HKCU\\Software\\Vantrell Tests\\machine prefix",
+                                L"NOROOT\\Software"}) {
+        EXPECT_FALSE(ResetKeySecurity(path)) << Show(path);
+        LocalAcl dacl;
+        ASSERT_TRUE(BuildRecipeDacl(SecurityRecipe::TakeOver, 10.0, nullptr, dacl));
+        PACL acl = dacl.Get();
+        EXPECT_FALSE(ApplySecurity(&acl, path, SE_REGISTRY_KEY, kApplyTree, nullptr)) << Show(path);
+    }
     RegDeleteTreeW(HKEY_CURRENT_USER, kSub);
 }
 

@@ -35,9 +35,10 @@ bool FakeLaunch(const wchar_t* file, const wchar_t* parameters, const wchar_t* d
     return false;   // as if the operator refused the prompt
 }
 
-int FakeManager(HINSTANCE, const wchar_t*, int)
+int FakeManager(HINSTANCE, const wchar_t* commandLine, int)
 {
     seen.calls.push_back(L"manager");
+    seen.parameters = commandLine;
     // COM is already started on this thread: a second start only counts up.
     seen.comInsideRun = CoInitialize(nullptr);
     CoUninitialize();
@@ -96,7 +97,8 @@ TEST_F(Startup, NotElevatedStartsItselfAgainWithRunasAndTheSameArguments)
     std::wstring folder(path);
     folder.erase(folder.rfind(L'\\'));
     EXPECT_EQ(path, seen.file);
-    EXPECT_EQ(commandLine, seen.parameters) << "the arguments go on exactly as received";
+    EXPECT_EQ(std::wstring(commandLine) + L" /vantrell-relaunched", seen.parameters)
+        << "the arguments go on exactly as received, marked as relaunched";
     EXPECT_EQ(folder, seen.directory);
     EXPECT_EQ(SW_SHOWMAXIMIZED, seen.show);
 }
@@ -124,10 +126,27 @@ TEST_F(Startup, RelaunchOnTheMachineIsOneRunasRequest)
     folder.erase(folder.rfind(L'\\'));
     EXPECT_EQ(L"runas", runas.details[L"verb"]);
     EXPECT_EQ(path, runas.details[L"file"]);
-    EXPECT_EQ(commandLine, runas.details[L"parameters"]);
+    EXPECT_EQ(std::wstring(commandLine) + L" /vantrell-relaunched", runas.details[L"parameters"]);
     EXPECT_EQ(folder, runas.details[L"directory"]);
     EXPECT_EQ(std::to_wstring(SW_SHOWNORMAL), runas.details[L"show"]);
     EXPECT_EQ(std::to_wstring(SEE_MASK_NOCLOSEPROCESS), runas.details[L"mask"]);
+}
+
+// Without elevation after the relaunch (UAC off, or no administrator), a
+// second relaunch would start a third, without end: the marked process ends.
+TEST_F(Startup, ARelaunchedProcessNeverRelaunchesAgain)
+{
+    seen.elevated = false;
+    EXPECT_EQ(0, RunProcess(GetModuleHandleW(nullptr), L"/a /vantrell-relaunched", SW_SHOW, kFakes));
+    EXPECT_TRUE(seen.calls.empty()) << "started: " << (seen.calls.empty() ? "" : std::string(seen.calls[0].begin(), seen.calls[0].end()));
+
+    // Elevated, it runs with the command line as the operator gave it.
+    seen = Seen{};
+    seen.elevated = true;
+    EXPECT_EQ(3, RunProcess(GetModuleHandleW(nullptr), L"/a \"b c\" /vantrell-relaunched", SW_SHOW, kFakes));
+    ASSERT_EQ(1u, seen.calls.size());
+    EXPECT_EQ(L"manager", seen.calls[0]);
+    EXPECT_EQ(L"/a \"b c\"", seen.parameters);
 }
 
 TEST_F(Startup, ComRunsForTheWholeRunAndStopsAfterIt)
