@@ -8,6 +8,7 @@ set(VANTRELL_CORE_SOURCES
   accounts/account_rules.cpp
   accounts/profile_key_rules.cpp
   ui/drawing_rules.cpp
+  accounts/picture_rules.cpp
 )
 
 # Everything else of the program except its entry point.
