@@ -237,6 +237,19 @@ bool IsReusablePictureFile(const wchar_t* value, const wchar_t* sidFolder)
     return last != L'.' && last != L' ';
 }
 
+bool IsPlainFileName(const wchar_t* name)
+{
+    if (name == nullptr || *name == L'\0')
+        return false;
+    bool onlyDotsAndBlanks = true;
+    for (const wchar_t* c = name; *c != L'\0'; ++c) {
+        if (*c < 0x20 || std::wcschr(L"\\/:*?\"<>|", *c) != nullptr)
+            return false;
+        onlyDotsAndBlanks = onlyDotsAndBlanks && (*c == L'.' || *c == L' ');
+    }
+    return !onlyDotsAndBlanks;
+}
+
 bool ReadImageHeader(const uint8_t* b, size_t size, ImageHeader& header)
 {
     header = ImageHeader{};

@@ -63,6 +63,12 @@ bool PictureSetFileName(const wchar_t* uuid, const wchar_t* valueName, WString& 
 // else must get a new name instead.
 bool IsReusablePictureFile(const wchar_t* value, const wchar_t* sidFolder);
 
+// True when an account name can stand as a file name of its own in the
+// pictures folder (the legacy bitmap is named after the account and is
+// deleted before it is written): not empty, no path or stream separators,
+// wildcards or control characters, and not made of dots and blanks alone.
+bool IsPlainFileName(const wchar_t* name);
+
 // Picture files: what may be decoded without the risk of exhausting memory.
 inline constexpr uint64_t kMaxPictureFileBytes = 50ull * 1024 * 1024;
 inline constexpr uint32_t kMaxPictureSide = 16000;

@@ -35,6 +35,7 @@ set(VANTRELL_WINDOWS_SOURCES
   accounts/passwords.cpp
   accounts/password_dialog.cpp
   accounts/profile_keys.cpp
+  accounts/pictures.cpp
 )
 
 # The machine's services as the product reaches them: the system's own.

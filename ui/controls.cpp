@@ -695,6 +695,18 @@ bool UiWindow::SetItemImage(int32_t listId, int item, int imageIndex)
     return SendMessageW(list->handle, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&change)) != 0;
 }
 
+bool UiWindow::SetPictureBitmap(int32_t pictureId, UniqueBitmap bitmap)
+{
+    ControlEntry* picture = Entry(pictureId);
+    if (picture == nullptr || picture->kind != ControlKind::Picture || !bitmap)
+        return false;
+    ClearStaticImage(picture->handle, picture->bitmap.Get());
+    picture->bitmap = std::move(bitmap);
+    SendMessageW(picture->handle, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture->bitmap.Get()));
+    InvalidateRect(picture->handle, nullptr, TRUE);
+    return true;
+}
+
 void UiWindow::SetRedraw(bool on) { SendMessageW(window_, WM_SETREDRAW, on ? TRUE : FALSE, 0); }
 
 LockRecord UiWindow::LockControls(int32_t firstId, int32_t lastId, int32_t exceptId)

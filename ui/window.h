@@ -162,6 +162,9 @@ public:
     bool RemoveListImage(int32_t listId, int index);
     int ListImageCount(int32_t listId) const;
     bool SetItemImage(int32_t listId, int item, int imageIndex);
+    // A picture control shows `bitmap` from now on; the control owns it and
+    // releases the one it showed before.
+    bool SetPictureBitmap(int32_t pictureId, UniqueBitmap bitmap);
     // A push button's picture, shown left of its text through an image list
     // that the button keeps. The bitmap stays the caller's.
     bool SetButtonImage(int32_t buttonId, HBITMAP bitmap, int width, int height);

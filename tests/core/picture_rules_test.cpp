@@ -342,3 +342,18 @@ TEST(IsSafePictureSize, RefusesWhatWouldTakeGigabytesToDecode)
         EXPECT_EQ(c.safe, IsSafePictureSize(c.bytes, c.header))
             << c.bytes << " bytes, " << c.header.width << "x" << c.header.height;
 }
+
+TEST(IsPlainFileName, RefusesNamesThatWouldLeaveThePicturesFolder)
+{
+    struct Case {
+        const wchar_t* name;
+        bool plain;
+    } cases[] = {
+        {L"Administrator", true}, {L"pupil 001", true}, {L"a.b", true},          {L"..\\..\\Windows\\win", false},
+        {L"..", false},          {L".", false},        {L" . ", false},         {L"c:evil", false},
+        {L"a/b", false},         {L"a*", false},       {L"a\tb", false},       {L"", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.plain, IsPlainFileName(c.name)) << Narrow(c.name);
+    EXPECT_FALSE(IsPlainFileName(nullptr));
+}
