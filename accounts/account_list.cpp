@@ -2,6 +2,9 @@
 
 #include <commctrl.h>
 
+#include <string>
+#include <vector>
+
 #include "accounts/account_rules.h"
 #include "accounts/groups.h"
 #include "accounts/passwords.h"
@@ -38,8 +41,9 @@ void SetTileColumns(HWND list, int row, double osVersion)
     SendMessageW(list, LVM_SETTILEINFO, 0, reinterpret_cast<LPARAM>(&tile));
 }
 
-// One row per record of the page; the rows added.
-int AddPage(MainWindow& window, HWND list, const USER_INFO_3* records, DWORD count)
+// One row per record of the page; the rows added. The account names go to
+// `names` in row order.
+int AddPage(MainWindow& window, HWND list, const USER_INFO_3* records, DWORD count, std::vector<std::wstring>& names)
 {
     int added = 0;
     for (DWORD i = 0; i < count; ++i) {
@@ -48,8 +52,10 @@ int AddPage(MainWindow& window, HWND list, const USER_INFO_3* records, DWORD cou
         const wchar_t* full = record.usri3_full_name;
         WString type;
         BuildAccountTypeText(type, record.usri3_priv, IsBuiltinForList(record.usri3_user_id));
-        if (AddAccountRow(window, list, full != nullptr && *full != L'\0' ? full : name, name, type.Text()) >= 0)
+        if (AddAccountRow(window, list, full != nullptr && *full != L'\0' ? full : name, name, type.Text()) >= 0) {
+            names.emplace_back(name);
             ++added;
+        }
     }
     return added;
 }
@@ -71,7 +77,64 @@ void RedrawAround(HWND control)
     InvalidateRect(parent, &area, TRUE);
 }
 
+// The row that shows the account now: `row` itself unless rows were
+// removed since the run started; -1 when the account has no row any more.
+int CurrentRowOf(HWND list, int row, const std::wstring& name)
+{
+    if (EqualsNoCase(ListCellText(list, row, 1).Text(), name.c_str()))
+        return row;
+    const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int other = 0; other < rows; ++other) {
+        if (EqualsNoCase(ListCellText(list, other, 1).Text(), name.c_str()))
+            return other;
+    }
+    return -1;
+}
+
+// Image 0 is the default icon; the picture of the account that was row r
+// when the list was filled goes to image 1 + r.
+void PlaceLoadedPicture(MainWindow& window, int row, const std::wstring& name, UniqueBitmap picture)
+{
+    HWND list = ListHandle(window);
+    const int current = list != nullptr ? CurrentRowOf(list, row, name) : -1;
+    if (current < 0 || !picture)
+        return;
+    const int32_t listId = window.ids.accountList;
+    int slot = row + 1;
+    if (slot >= window.ListImageCount(listId) || !window.ReplaceListImage(listId, slot, picture.Get()))
+        slot = window.AddListImage(listId, picture.Get(), 48);
+    if (slot > 0)
+        window.SetItemImage(listId, current, slot);
+}
+
+void StartRowPictures(MainWindow& window, std::vector<std::wstring> names)
+{
+    if (!window.rowPictures) {
+        MainWindow* owner = &window;
+        window.rowPictures = std::make_unique<RowPictureLoader>(
+            [owner](int row, const std::wstring& name, UniqueBitmap picture) {
+                PlaceLoadedPicture(*owner, row, name, std::move(picture));
+            },
+            window.osVersion, window.Handle());
+    }
+    // One blank image per row, filled as the pictures arrive: no growing
+    // and copying of the list one image at a time.
+    window.SetListImageCount(window.ids.accountList, static_cast<int>(names.size()) + 1);
+    window.rowPictures->Start(std::move(names));
+}
+
 }  // namespace
+
+bool SetRowPicture(MainWindow& window, int row, HBITMAP picture)
+{
+    HWND list = ListHandle(window);
+    if (list == nullptr || row < 0 || picture == nullptr)
+        return false;
+    if (window.rowPictures)
+        window.rowPictures->Skip(ListCellText(list, row, 1).Text());
+    const int slot = window.AddListImage(window.ids.accountList, picture, 48);
+    return slot > 0 && window.SetItemImage(window.ids.accountList, row, slot);
+}
 
 int AddAccountRow(MainWindow& window, HWND list, const wchar_t* title, const wchar_t* name, const wchar_t* type)
 {
@@ -81,7 +144,7 @@ int AddAccountRow(MainWindow& window, HWND list, const wchar_t* title, const wch
         return -1;
     SetCell(list, row, 1, name);
     SetCell(list, row, 2, type);
-    // Every row shows the default account icon until account pictures exist.
+    // The default account icon until the account's own picture arrives.
     window.SetItemImage(window.ids.accountList, row, 0);
     SetTileColumns(list, row, window.osVersion);
     return row;
@@ -108,9 +171,14 @@ int FillAccountList(MainWindow& window)
     if (list == nullptr)
         return 0;
     SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+    if (window.rowPictures)
+        window.rowPictures->Stop();
     window.DeleteAllItems(window.ids.accountList);
+    // The old rows' pictures go; the default icon stays.
+    window.SetListImageCount(window.ids.accountList, 1);
 
     int count = 0;
+    std::vector<std::wstring> names;
     DWORD resume = 0;
     NET_API_STATUS status;
     do {
@@ -121,11 +189,12 @@ int FillAccountList(MainWindow& window)
         page.Reset(buffer);
         if ((status != NERR_Success && status != ERROR_MORE_DATA) || !page)
             break;
-        count += AddPage(window, list, static_cast<const USER_INFO_3*>(page.Get()), read);
+        count += AddPage(window, list, static_cast<const USER_INFO_3*>(page.Get()), read, names);
     } while (status == ERROR_MORE_DATA);
 
     SendMessageW(list, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(list, nullptr, TRUE);
+    StartRowPictures(window, std::move(names));
     return count;
 }
 

@@ -477,6 +477,8 @@ int RunMainWindow(MainWindow& window, HINSTANCE, const wchar_t*, int showCommand
     }
     ShowWindow(handle, SW_HIDE);
     UpdateWindow(handle);
+    // Pictures still on their way are dropped before the list goes.
+    window.rowPictures.reset();
     ClearMainHeader();
     window.DestroyUiWindow();
     return 0;

@@ -36,6 +36,7 @@ set(VANTRELL_WINDOWS_SOURCES
   accounts/password_dialog.cpp
   accounts/profile_keys.cpp
   accounts/pictures.cpp
+  accounts/row_pictures.cpp
 )
 
 # The machine's services as the product reaches them: the system's own.

@@ -658,6 +658,13 @@ bool UiWindow::RemoveListImage(int32_t listId, int index)
     return list != nullptr && list->images && ImageList_Remove(list->images.Get(), index) != FALSE;
 }
 
+bool UiWindow::SetListImageCount(int32_t listId, int count)
+{
+    ControlEntry* list = Entry(listId);
+    return list != nullptr && list->images && count >= 0 &&
+           ImageList_SetImageCount(list->images.Get(), static_cast<UINT>(count)) != FALSE;
+}
+
 int UiWindow::ListImageCount(int32_t listId) const
 {
     const ControlEntry* list = Control(listId);

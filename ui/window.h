@@ -160,6 +160,8 @@ public:
     int SetListIcon(int32_t listId, int index, HICON icon, int size);
     bool ReplaceListImage(int32_t listId, int index, HBITMAP bitmap);
     bool RemoveListImage(int32_t listId, int index);
+    // Grows the image list with blank images, or drops those from `count` on.
+    bool SetListImageCount(int32_t listId, int count);
     int ListImageCount(int32_t listId) const;
     bool SetItemImage(int32_t listId, int item, int imageIndex);
     // A picture control shows `bitmap` from now on; the control owns it and

@@ -7,12 +7,14 @@
 #include <lm.h>
 
 #include <atomic>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "accounts/groups.h"
+#include "accounts/pictures.h"
 #include "accounts/profile_keys.h"
 #include "app/main_window.h"
 #include "platform/machine.h"
@@ -540,4 +542,114 @@ TEST_F(MainWindowRun, TheAboutLinkOpensTheAboutBoxUnderTheLock)
         EXPECT_TRUE(WaitFor([&] { return screen.Enabled(ids.createButton); }));
     });
     EXPECT_TRUE(sandbox::RecordedActions().empty()) << "opening the box opens no page";
+}
+
+namespace {
+
+// The image index the row shows; -1 when it cannot be read.
+int RowImage(HWND list, int row)
+{
+    LVITEMW item{};
+    item.mask = LVIF_IMAGE;
+    item.iItem = row;
+    item.iImage = -1;
+    return SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)) ? item.iImage : -1;
+}
+
+// A pixel of a 48 x 48 picture as it is drawn: of the list's image, or of a bitmap.
+COLORREF ImagePixel(HIMAGELIST images, int index, int x, int y)
+{
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP canvas = CreateCompatibleBitmap(screen, 48, 48);
+    HGDIOBJ old = SelectObject(dc, canvas);
+    ImageList_Draw(images, index, dc, 0, 0, ILD_NORMAL);
+    COLORREF pixel = GetPixel(dc, x, y);
+    SelectObject(dc, old);
+    DeleteObject(canvas);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    return pixel;
+}
+
+COLORREF BitmapPixel(HBITMAP bitmap, int x, int y)
+{
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    COLORREF pixel = GetPixel(dc, x, y);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    return pixel;
+}
+
+bool Near(COLORREF a, COLORREF b)
+{
+    auto close = [](int x, int y) { return x - y < 10 && y - x < 10; };
+    return close(GetRValue(a), GetRValue(b)) && close(GetGValue(a), GetGValue(b)) && close(GetBValue(a), GetBValue(b));
+}
+
+// Waits up to `seconds` for every row of the list to show an image of its own.
+bool WaitForEveryPicture(HWND list, int seconds)
+{
+    for (int i = 0; i < seconds * 20; ++i) {
+        const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+        int shown = 0;
+        for (int row = 0; row < rows; ++row)
+            shown += RowImage(list, row) > 0 ? 1 : 0;
+        if (rows > 0 && shown == rows)
+            return true;
+        Sleep(50);
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST_F(MainWindowRun, EveryRowGetsItsOwnPictureEvenAcrossRefreshes)
+{
+    Reset(L"many-accounts");
+    Run([&](Screen& screen, HWND main) {
+        const MainWindowControls& ids = screen.Ids();
+        HWND list = screen.Handle(ids.accountList);
+        const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+        ASSERT_EQ(323, rows);
+        // Refreshed twice while the first pictures are still on their way.
+        SetForegroundWindow(main);
+        PressKey(VK_F5);
+        Sleep(100);
+        PressKey(VK_F5);
+        ASSERT_TRUE(WaitForEveryPicture(list, 60)) << "every account has a picture";
+        auto images = reinterpret_cast<HIMAGELIST>(SendMessageW(list, LVM_GETIMAGELIST, LVSIL_NORMAL, 0));
+        ASSERT_NE(nullptr, images);
+        EXPECT_EQ(rows + 1, ImageList_GetImageCount(images)) << "refreshes do not pile up images";
+        // Each row shows the picture of the account it names.
+        for (int row = 0; row < rows; row += 7) {
+            const std::wstring name = screen.Cell(row, 1);
+            UniqueBitmap expected = LoadAccountPictureBitmap(name.c_str(), 10.0);
+            ASSERT_TRUE(expected) << Narrow(name);
+            const COLORREF want = BitmapPixel(expected.Get(), 3, 3);
+            const COLORREF seen = ImagePixel(images, RowImage(list, row), 3, 3);
+            EXPECT_TRUE(Near(want, seen)) << Narrow(name) << " row " << row << ": expected " << std::hex << want
+                                          << ", shown " << seen;
+        }
+        EXPECT_FALSE(SaveScreenshot(main, L"main_window_pictures").empty());
+    });
+}
+
+TEST_F(MainWindowRun, ClosingWhilePicturesLoadEndsCleanly)
+{
+    Reset(L"many-accounts");
+    bool closedWhileLoading = false;
+    for (int round = 0; round < 3; ++round) {
+        Run([&](Screen& screen, HWND) {
+            HWND list = screen.Handle(screen.Ids().accountList);
+            const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+            int shown = 0;
+            for (int row = 0; row < rows; ++row)
+                shown += RowImage(list, row) > 0 ? 1 : 0;
+            closedWhileLoading |= shown < rows;
+            std::printf("round %d: %d of %d pictures shown at the close\n", round, shown, rows);
+        });
+    }
+    EXPECT_TRUE(closedWhileLoading) << "the pictures were all there before every close: nothing was shown";
 }
