@@ -115,7 +115,7 @@ void StartRowPictures(MainWindow& window, std::vector<std::wstring> names)
             [owner](int row, const std::wstring& name, UniqueBitmap picture) {
                 PlaceLoadedPicture(*owner, row, name, std::move(picture));
             },
-            window.osVersion, window.Handle());
+            window.osVersion);
     }
     // One blank image per row, filled as the pictures arrive: no growing
     // and copying of the list one image at a time.

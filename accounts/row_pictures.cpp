@@ -12,7 +12,7 @@ namespace {
 
 constexpr wchar_t kReceiverClass[] = L"Vantrell_RowPictures";
 constexpr UINT kPictureArrived = WM_APP + 17;
-constexpr DWORD kShownPoll = 5;
+constexpr DWORD kAllowedPoll = 20;   // how soon a stop is seen while waiting
 
 // One picture on its way from the worker to the window's thread.
 struct Arrival {
@@ -37,8 +37,8 @@ bool RegisterReceiverClass(HINSTANCE module, WNDPROC procedure)
 
 }  // namespace
 
-RowPictureLoader::RowPictureLoader(Deliver deliver, double osVersion, HWND shownWhen)
-    : deliver_(std::move(deliver)), osVersion_(osVersion), shownWhen_(shownWhen)
+RowPictureLoader::RowPictureLoader(Deliver deliver, double osVersion)
+    : deliver_(std::move(deliver)), osVersion_(osVersion), allowed_(CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
     HINSTANCE module = GetModuleHandleW(nullptr);
     if (!RegisterReceiverClass(module, Procedure))
@@ -89,6 +89,12 @@ void RowPictureLoader::Stop()
     ++generation_;
 }
 
+void RowPictureLoader::AllowReading()
+{
+    if (allowed_)
+        SetEvent(allowed_.Get());
+}
+
 void RowPictureLoader::Skip(const std::wstring& accountName) { skipped_.insert(accountName); }
 
 void RowPictureLoader::Drain()
@@ -113,8 +119,8 @@ DWORD WINAPI RowPictureLoader::Worker(void* self)
 
 void RowPictureLoader::Run(uint32_t generation)
 {
-    while (!stop_ && shownWhen_ != nullptr && IsWindow(shownWhen_) && !IsWindowVisible(shownWhen_))
-        Sleep(kShownPoll);
+    while (!stop_ && allowed_ && WaitForSingleObject(allowed_.Get(), kAllowedPoll) == WAIT_TIMEOUT) {
+    }
     for (size_t row = 0; row < names_.size() && !stop_; ++row) {
         auto arrival = std::unique_ptr<Arrival>(new (std::nothrow) Arrival);
         if (!arrival)

@@ -25,10 +25,10 @@ public:
     // picture (the callee keeps or releases it).
     using Deliver = std::function<void(int row, const std::wstring& accountName, UniqueBitmap picture)>;
 
-    // Created on the window's thread; `shownWhen` is the window whose
-    // first appearance the worker waits for, so that reading pictures never
-    // competes with drawing the window for the first time.
-    RowPictureLoader(Deliver deliver, double osVersion, HWND shownWhen);
+    // Created on the window's thread. The worker reads nothing before
+    // AllowReading(), so that reading pictures never competes with filling
+    // and drawing the window for the first time.
+    RowPictureLoader(Deliver deliver, double osVersion);
     ~RowPictureLoader();
     RowPictureLoader(const RowPictureLoader&) = delete;
     RowPictureLoader& operator=(const RowPictureLoader&) = delete;
@@ -38,6 +38,8 @@ public:
     bool Start(std::vector<std::wstring> names);
     // Stops the worker and drops everything it has not yet delivered.
     void Stop();
+    // From now on (and for every later run) the worker reads at once.
+    void AllowReading();
     // The account's picture was set by other means meanwhile: a picture
     // read before that must not replace it.
     void Skip(const std::wstring& accountName);
@@ -54,7 +56,7 @@ private:
 
     Deliver deliver_;
     double osVersion_;
-    HWND shownWhen_;                    // not owned
+    UniqueHandle allowed_;              // manual-reset event
     UniqueWindow receiver_;             // message-only, on the window's thread
     UniqueHandle thread_;
     std::atomic<bool> stop_{false};

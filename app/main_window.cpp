@@ -9,6 +9,8 @@
 #include "accounts/account_settings.h"
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
+#include "accounts/picture_dialog.h"
+#include "accounts/pictures.h"
 #include "accounts/profile_keys.h"
 #include "app/about_box.h"
 #include "platform/security.h"
@@ -288,6 +290,19 @@ bool SetPassword(MainWindow& window, const wchar_t* name)
     return result;
 }
 
+// The dialog, then the row shows the account's picture as it now is.
+void ChangePicture(MainWindow& window, const wchar_t* name)
+{
+    const int row = window.selectedRow;
+    WString display = window.GetText(window.ids.displayNameField);
+    window.Lock();
+    ChangePictureDialog(window, name, display.Text(), window.osVersion);
+    UniqueBitmap picture = LoadAccountPictureBitmap(name, window.osVersion);
+    if (picture)
+        SetRowPicture(window, row, picture.Get());
+    window.Unlock();
+}
+
 // Backed-up profile-list entries left by profiles that failed to load are
 // offered for repair once, before the operator can use the window.
 void OfferProfileKeyRepair(MainWindow& window)
@@ -349,9 +364,9 @@ bool Dispatch(MainWindow& window, int32_t event)
         FollowStatusBoxes(window, event);
         return true;
     }
-    if (event == ids.launchLabel || event == ids.foldersButton || event == ids.pictureButton ||
-        event == ids.deleteButton || event == ids.createButton)
-        return true;   // LATER: the repair tool, folders, picture, deletion and creation dialogs of later issues
+    if (event == ids.launchLabel || event == ids.foldersButton || event == ids.deleteButton ||
+        event == ids.createButton)
+        return true;   // LATER: the repair tool, folders, deletion and creation dialogs of later issues
 
     WString name = window.GetText(ids.accountNameField);
     if (name.IsEmpty())
@@ -362,6 +377,8 @@ bool Dispatch(MainWindow& window, int32_t event)
         return SetPassword(window, name.Text());
     else if (event == ids.removePasswordButton)
         RemovePassword(window, name.Text());
+    else if (event == ids.pictureButton)
+        ChangePicture(window, name.Text());
     return true;
 }
 
@@ -464,6 +481,9 @@ int RunMainWindow(MainWindow& window, HINSTANCE, const wchar_t*, int showCommand
         window.Event().pending = false;
     }
 
+    // Painted once: the rows' pictures may be read now.
+    if (window.rowPictures)
+        window.rowPictures->AllowReading();
     OfferProfileKeyRepair(window);
 
     while (!closing) {

@@ -37,6 +37,7 @@ set(VANTRELL_WINDOWS_SOURCES
   accounts/profile_keys.cpp
   accounts/pictures.cpp
   accounts/row_pictures.cpp
+  accounts/picture_dialog.cpp
 )
 
 # The machine's services as the product reaches them: the system's own.

@@ -166,6 +166,17 @@ int32_t UiWindow::AddCheckBox(const wchar_t* text, int x, int y, int width, int 
                ? entry->id : 0;
 }
 
+int32_t UiWindow::AddRadioButton(const wchar_t* text, int x, int y, int width, int height)
+{
+    ControlEntry* entry = NewEntry();
+    if (entry == nullptr)
+        return 0;
+    entry->kind = ControlKind::CheckBox;
+    return CreateControl(*entry, L"Button", text, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTORADIOBUTTON, 0, x, y,
+                         width, height)
+               ? entry->id : 0;
+}
+
 int32_t UiWindow::AddCombo(const wchar_t* itemsText, int x, int y, int width, int selected)
 {
     ControlEntry* entry = NewEntry();

@@ -122,6 +122,9 @@ public:
     // Control creators: the new control's id, or 0.
     int32_t AddButton(const wchar_t* text, int x, int y, int width, int height, LONG style);
     int32_t AddCheckBox(const wchar_t* text, int x, int y, int width, int height);
+    // An automatic radio button; its check state reads and sets like a check
+    // box's. Radio buttons created one after another form one group.
+    int32_t AddRadioButton(const wchar_t* text, int x, int y, int width, int height);
     int32_t AddCombo(const wchar_t* itemsText, int x, int y, int width, int selected);
     // A width of -1 sizes the label to its text.
     int32_t AddLabel(const wchar_t* text, int x, int y, int width, int height, LONG style);
