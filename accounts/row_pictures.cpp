@@ -13,6 +13,9 @@ namespace {
 constexpr wchar_t kReceiverClass[] = L"Vantrell_RowPictures";
 constexpr UINT kPictureArrived = WM_APP + 17;
 constexpr DWORD kAllowedPoll = 20;   // how soon a stop is seen while waiting
+// Pictures travel in batches, at most this far apart: fewer messages and one
+// repaint of the list for many rows instead of one per row.
+constexpr DWORD kBatchInterval = 40;
 
 // One picture on its way from the worker to the window's thread.
 struct Arrival {
@@ -20,6 +23,7 @@ struct Arrival {
     std::wstring name;
     UniqueBitmap picture;
 };
+using Batch = std::vector<Arrival>;
 
 bool RegisterReceiverClass(HINSTANCE module, WNDPROC procedure)
 {
@@ -103,7 +107,7 @@ void RowPictureLoader::Drain()
         return;
     MSG message;
     while (PeekMessageW(&message, receiver_.Get(), kPictureArrived, kPictureArrived, PM_REMOVE))
-        std::unique_ptr<Arrival> dropped(reinterpret_cast<Arrival*>(message.lParam));
+        std::unique_ptr<Batch> dropped(reinterpret_cast<Batch*>(message.lParam));
 }
 
 DWORD WINAPI RowPictureLoader::Worker(void* self)
@@ -121,16 +125,26 @@ void RowPictureLoader::Run(uint32_t generation)
 {
     while (!stop_ && allowed_ && WaitForSingleObject(allowed_.Get(), kAllowedPoll) == WAIT_TIMEOUT) {
     }
+    std::unique_ptr<Batch> batch;
+    DWORD sent = GetTickCount();
     for (size_t row = 0; row < names_.size() && !stop_; ++row) {
-        auto arrival = std::unique_ptr<Arrival>(new (std::nothrow) Arrival);
-        if (!arrival)
+        if (!batch)
+            batch.reset(new (std::nothrow) Batch);
+        if (!batch)
             return;
-        arrival->row = static_cast<int>(row);
-        arrival->name = names_[row];
-        arrival->picture = LoadAccountPictureBitmap(arrival->name.c_str(), osVersion_);
-        // Failing to post means the receiver is gone: the arrival is released here.
-        if (PostMessageW(receiver_.Get(), kPictureArrived, generation, reinterpret_cast<LPARAM>(arrival.get())))
-            arrival.release();
+        Arrival arrival;
+        arrival.row = static_cast<int>(row);
+        arrival.name = names_[row];
+        arrival.picture = LoadAccountPictureBitmap(arrival.name.c_str(), osVersion_);
+        batch->push_back(std::move(arrival));
+        const bool last = row + 1 == names_.size();
+        if (!last && GetTickCount() - sent < kBatchInterval)
+            continue;
+        // Failing to post means the receiver is gone: the batch is released here.
+        if (PostMessageW(receiver_.Get(), kPictureArrived, generation, reinterpret_cast<LPARAM>(batch.get())))
+            batch.release();
+        batch.reset();
+        sent = GetTickCount();
     }
 }
 
@@ -141,7 +155,7 @@ LRESULT CALLBACK RowPictureLoader::Procedure(HWND window, UINT message, WPARAM w
         if (loader != nullptr)
             loader->Arrived(wParam, lParam);
         else
-            std::unique_ptr<Arrival> dropped(reinterpret_cast<Arrival*>(lParam));
+            std::unique_ptr<Batch> dropped(reinterpret_cast<Batch*>(lParam));
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
@@ -149,15 +163,16 @@ LRESULT CALLBACK RowPictureLoader::Procedure(HWND window, UINT message, WPARAM w
 
 void RowPictureLoader::Arrived(WPARAM generation, LPARAM lParam)
 {
-    std::unique_ptr<Arrival> arrival(reinterpret_cast<Arrival*>(lParam));
-    if (!arrival || static_cast<uint32_t>(generation) != generation_)
+    std::unique_ptr<Batch> batch(reinterpret_cast<Batch*>(lParam));
+    if (!batch || static_cast<uint32_t>(generation) != generation_)
         return;
-    if (pending_ > 0)
-        --pending_;
-    for (const std::wstring& skipped : skipped_) {
-        if (EqualsNoCase(skipped.c_str(), arrival->name.c_str()))
-            return;
+    for (Arrival& arrival : *batch) {
+        if (pending_ > 0)
+            --pending_;
+        bool skipped = false;
+        for (const std::wstring& name : skipped_)
+            skipped = skipped || EqualsNoCase(name.c_str(), arrival.name.c_str());
+        if (!skipped && arrival.picture && deliver_)
+            deliver_(arrival.row, arrival.name, std::move(arrival.picture));
     }
-    if (arrival->picture && deliver_)
-        deliver_(arrival->row, arrival->name, std::move(arrival->picture));
 }

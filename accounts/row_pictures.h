@@ -1,6 +1,7 @@
 // The account list's pictures, read, decoded and scaled on a worker thread so
 // that the list shows at once with the default icon and each row's picture
-// arrives as soon as it is ready. Pictures reach the window's thread through
+// arrives soon after it is ready (in batches at most 40 ms apart, so that
+// the list repaints once for many rows). Pictures reach the window's thread through
 // a message-only window of the loader's own; only that thread touches the
 // list. A new run (a refresh) or the loader's end stops the old worker first,
 // and anything it still had on its way is released unseen, so no picture of
