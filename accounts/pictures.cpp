@@ -5,8 +5,8 @@
 #include <shlwapi.h>
 #include <tlhelp32.h>
 
+#include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "accounts/lookup.h"
 #include "platform/files.h"
@@ -82,16 +82,16 @@ bool AskShellForPicture(const wchar_t* accountName, WString& path, double osVers
     FARPROC address = machine::GetProcAddress(shell.Get(), MAKEINTRESOURCEA(ordinal));
     if (address == nullptr)
         return false;
-    std::vector<wchar_t> buffer(kShellPathCapacity + 1, L'\0');
+    wchar_t buffer[kShellPathCapacity + 1] = {};
     if (ordinal == machine::kGetPictureOrdinal)
-        machine::AsFunction<machine::GetPictureFunction>(address)(accountName, 0, buffer.data());
+        machine::AsFunction<machine::GetPictureFunction>(address)(accountName, 0, buffer);
     else
-        machine::AsFunction<machine::GetPictureExFunction>(address)(accountName, 0, nullptr, buffer.data(),
+        machine::AsFunction<machine::GetPictureExFunction>(address)(accountName, 0, nullptr, buffer,
                                                                    kShellPathCapacity, nullptr, 0);
     buffer[kShellPathCapacity] = L'\0';
-    if (!Exists(buffer.data()))
+    if (!Exists(buffer))
         return false;
-    return path.Assign(buffer.data());
+    return path.Assign(buffer);
 }
 
 // The first stock bitmap of the folder's "Default Pictures"; false when none.
@@ -283,13 +283,13 @@ bool GetUserPicturesFolder(WString& path)
 bool ChoosePictureFile(WString& path, const wchar_t* startFolder, HWND owner)
 {
     constexpr DWORD kFileCapacity = 2048;
-    std::vector<wchar_t> file(kFileCapacity + 1, L'\0');
+    wchar_t file[kFileCapacity + 1] = {};
     OPENFILENAMEW dialog{};
     // The structure's own size on this platform; a 32-bit size would be refused.
     dialog.lStructSize = sizeof(dialog);
     dialog.hwndOwner = owner;
     dialog.lpstrFilter = L"Pictures\0*.bmp;*.jpg;*.png;*.tiff;*.jpeg;*.gif\0\0";
-    dialog.lpstrFile = file.data();
+    dialog.lpstrFile = file;
     dialog.nMaxFile = kFileCapacity;
     dialog.lpstrInitialDir = startFolder;
     dialog.lpstrTitle = L"Select user picture file";
@@ -297,7 +297,7 @@ bool ChoosePictureFile(WString& path, const wchar_t* startFolder, HWND owner)
     dialog.Flags = OFN_NOCHANGEDIR | OFN_FILEMUSTEXIST | OFN_EXPLORER | OFN_ENABLESIZING;
     if (!GetOpenFileNameW(&dialog) || file[0] == L'\0')
         return false;
-    return path.Assign(file.data());
+    return path.Assign(file);
 }
 
 UniqueImage LoadPictureFile(const wchar_t* path)
@@ -538,8 +538,10 @@ bool FindImageEncoder(const wchar_t* extension, CLSID& encoder)
     UINT count = 0, bytes = 0;
     if (gp::GdipGetImageEncodersSize(&count, &bytes) != Ok || count == 0 || bytes == 0)
         return false;
-    std::vector<BYTE> buffer(bytes);
-    auto* encoders = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.data());
+    UniqueBytes buffer(static_cast<BYTE*>(std::malloc(bytes)));
+    auto* encoders = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.Get());
+    if (encoders == nullptr)
+        return false;
     if (gp::GdipGetImageEncoders(count, bytes, encoders) != Ok)
         return false;
     for (UINT i = 0; i < count; ++i) {

@@ -115,7 +115,11 @@ DWORD WINAPI RowPictureLoader::Worker(void* self)
     auto* loader = static_cast<RowPictureLoader*>(self);
     // The decoders may create COM objects of their own.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    loader->Run(loader->generation_);
+    try {
+        loader->Run(loader->generation_);
+    } catch (...) {
+        // Out of memory: the rows keep the default icon.
+    }
     if (SUCCEEDED(com))
         CoUninitialize();
     return 0;
@@ -152,9 +156,13 @@ LRESULT CALLBACK RowPictureLoader::Procedure(HWND window, UINT message, WPARAM w
 {
     if (message == kPictureArrived) {
         auto* loader = reinterpret_cast<RowPictureLoader*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-        if (loader != nullptr)
-            loader->Arrived(wParam, lParam);
-        else
+        if (loader != nullptr) {
+            try {
+                loader->Arrived(wParam, lParam);
+            } catch (...) {
+                // Out of memory: the rows of this batch keep what they show.
+            }
+        } else
             std::unique_ptr<Batch> dropped(reinterpret_cast<Batch*>(lParam));
         return 0;
     }
