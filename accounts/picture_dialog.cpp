@@ -1,31 +1,18 @@
-// The change-picture dialog, built like the program's message boxes.
+// The change-picture dialog, on the dialogs' shared frame and loop.
 #include "accounts/picture_dialog.h"
 
 #include "accounts/pictures.h"
-#include "ui/drawing.h"
-#include "ui/message_box.h"
+#include "ui/dialog.h"
 
 namespace {
 
 constexpr int kWidth = 400;
 constexpr int kHeight = 350;
-constexpr int kFrameArc = 4;
-constexpr int kOutlineArc = 12;
 constexpr int kPreviewSize = 128;
 constexpr int kHeadingSize = 48;
 constexpr int32_t kGreen = RGB(0, 144, 0);
 constexpr int32_t kRed = RGB(255, 0, 0);
 constexpr wchar_t kNotValid[] = L"The picture file you selected is not valid.";
-
-bool PaintFrame(UiWindow& dialog)
-{
-    UniqueImage frame = NewBitmap(kWidth, kHeight);
-    if (!frame || !FillRoundRect(frame.Get(), 0, 0, kWidth, kHeight, kOpaqueBlack, kFrameArc) ||
-        !FillRoundRect(frame.Get(), 4, 4, 391, 342, kOpaqueWhite, kFrameArc))
-        return false;
-    return SetWindowBackgroundImage(dialog, frame.Get()) &&
-           SetRoundedOutline(dialog.Handle(), kWidth, kHeight, kOutlineArc);
-}
 
 struct Controls {
     int32_t preview = 0;
@@ -104,8 +91,7 @@ bool Change(UiWindow& dialog, const Controls& controls, Choice& choice, const wc
 
 }  // namespace
 
-void ChangePictureDialog(UiWindow& mainWindow, const wchar_t* accountName, const wchar_t* fullName,
-                         double osVersion)
+void ChangePictureDialog(DialogOwner& owner, const wchar_t* accountName, const wchar_t* fullName, double osVersion)
 {
     Choice choice;
     WString startFolder;
@@ -115,16 +101,11 @@ void ChangePictureDialog(UiWindow& mainWindow, const wchar_t* accountName, const
     if (FindAccountPicture(accountName, currentPath, osVersion))
         choice.current = LoadPictureFile(currentPath.Text());
 
-    UiWindow dialog;
-    if (dialog.CreateUiWindow(L"Vantrell_MsgBox", L"", kWidth, kHeight, -1, -1, static_cast<LONG>(WS_POPUP), 0,
-                              mainWindow.Handle()) == nullptr)
+    UiDialog dialog(owner);
+    if (!dialog.Create(OutlinedLook(kWidth, kHeight, 391, 342)))
         return;
-    PaintFrame(dialog);
-    CentreWindow(dialog.Handle(), mainWindow.Handle());
-    mainWindow.RecordPopup(dialog.Handle());
 
     Controls controls;
-    dialog.SetFont(0, 9.0, 400, 0, L"Arial");
     int32_t heading = dialog.AddPicture(nullptr, 10, 10, kHeadingSize, kHeadingSize, -1);
     if (choice.current)
         SetPictureImage(dialog, heading, choice.current.Get(), kHeadingSize, kHeadingSize);
@@ -150,15 +131,13 @@ void ChangePictureDialog(UiWindow& mainWindow, const wchar_t* accountName, const
     controls.cancel = dialog.AddButton(L"Cancel", 255, 313, 80, 25, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON);
     dialog.SetTip(controls.cancel, L"Cancel changing the user picture.");
 
-    ShowWindow(dialog.Handle(), SW_SHOW);
-    UpdateWindow(dialog.Handle());
-    dialog.SetState(controls.cancel, StateFlags::Focus);
+    dialog.Show(controls.cancel);
 
     for (;;) {
-        int32_t event = FilterDialogEvent(dialog);
-        if (event == EventCode::Close || event == EventCode::QueueFailed)
+        int32_t event = dialog.NextEvent();
+        if (event == EventCode::Close)
             break;
-        if (dialog.Event().window != &dialog)
+        if (event <= 0)
             continue;
         if (event == controls.cancel)
             break;
@@ -175,5 +154,4 @@ void ChangePictureDialog(UiWindow& mainWindow, const wchar_t* accountName, const
             break;
         }
     }
-    dialog.DestroyUiWindow();
 }

@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "accounts/account_list.h"
+#include "app/account_panel.h"
 #include "app/main_window.h"
 #include "app/startup.h"
 #include "platform/handles.h"
