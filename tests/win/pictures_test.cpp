@@ -8,11 +8,13 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "accounts/lookup.h"
 #include "accounts/pictures.h"
+#include "accounts/row_pictures.h"
 #include "platform/registry.h"
 #include "sandbox/sandbox.h"
 #include "tests/win/screen_capture.h"
@@ -521,4 +523,90 @@ TEST_F(Pictures, ImpersonateProcessUserFindsTheProcessByName)
     EXPECT_TRUE(RevertToSelf());
     threadToken = nullptr;
     EXPECT_FALSE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &threadToken));
+}
+
+namespace {
+
+// Handles the thread's messages until `done` holds, up to `seconds`.
+bool PumpUntil(const std::function<bool()>& done, int seconds)
+{
+    for (int i = 0; i < seconds * 100; ++i) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        if (done())
+            return true;
+        Sleep(10);
+    }
+    return done();
+}
+
+struct Delivered {
+    int row;
+    std::wstring name;
+    int width;
+};
+
+}  // namespace
+
+TEST_F(Pictures, RowPictureLoaderDeliversEachRowOnTheCallingThreadOnce)
+{
+    std::vector<Delivered> delivered;
+    const DWORD thread = GetCurrentThreadId();
+    bool foreignThread = false;
+    RowPictureLoader loader(
+        [&](int row, const std::wstring& name, UniqueBitmap picture) {
+            foreignThread = foreignThread || GetCurrentThreadId() != thread;
+            BITMAP info{};
+            GetObjectW(picture.Get(), sizeof(info), &info);
+            delivered.push_back({row, name, info.bmWidth});
+        },
+        10.0);
+    const std::vector<std::wstring> names = {L"mhartley", L"jokafor", L"lchen", L"skowalski"};
+    ASSERT_TRUE(loader.Start(names));
+    // Nothing is read before it is allowed.
+    PumpUntil([] { return false; }, 1);
+    EXPECT_TRUE(delivered.empty()) << delivered.size() << " pictures before reading was allowed";
+    EXPECT_EQ(names.size(), loader.Pending());
+    loader.AllowReading();
+    ASSERT_TRUE(PumpUntil([&] { return loader.Pending() == 0; }, 30));
+    ASSERT_EQ(names.size(), delivered.size());
+    for (size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(static_cast<int>(i), delivered[i].row);
+        EXPECT_EQ(names[i], delivered[i].name);
+        EXPECT_EQ(48, delivered[i].width);
+    }
+    EXPECT_FALSE(foreignThread) << "pictures are handed over on the thread that made the loader";
+}
+
+TEST_F(Pictures, RowPictureLoaderDropsAStoppedRunAndSkippedAccounts)
+{
+    std::vector<Delivered> delivered;
+    RowPictureLoader loader(
+        [&](int row, const std::wstring& name, UniqueBitmap) { delivered.push_back({row, name, 0}); }, 10.0);
+    loader.AllowReading();
+    std::vector<std::wstring> many;
+    for (int i = 0; i < 40; ++i)
+        many.push_back(i % 2 == 0 ? L"mhartley" : L"jokafor");
+    ASSERT_TRUE(loader.Start(many));
+    Sleep(200);   // pictures of the first run are on their way, none handled yet
+    ASSERT_TRUE(loader.Start({L"lchen", L"skowalski", L"mhartley"}));
+    loader.Skip(L"SKOWALSKI");
+    ASSERT_TRUE(PumpUntil([&] { return loader.Pending() == 0; }, 30));
+    PumpUntil([] { return false; }, 1);
+    ASSERT_EQ(2u, delivered.size()) << "only the second run's rows, less the skipped account";
+    EXPECT_EQ(L"lchen", delivered[0].name);
+    EXPECT_EQ(0, delivered[0].row);
+    EXPECT_EQ(L"mhartley", delivered[1].name);
+    EXPECT_EQ(2, delivered[1].row);
+
+    delivered.clear();
+    ASSERT_TRUE(loader.Start(many));
+    Sleep(200);
+    loader.Stop();
+    EXPECT_EQ(0u, loader.Pending());
+    PumpUntil([] { return false; }, 1);
+    EXPECT_TRUE(delivered.empty()) << delivered.size() << " pictures of a stopped run were delivered";
 }
