@@ -41,8 +41,11 @@ bool RegisterReceiverClass(HINSTANCE module, WNDPROC procedure)
 
 }  // namespace
 
-RowPictureLoader::RowPictureLoader(Deliver deliver, double osVersion)
-    : deliver_(std::move(deliver)), osVersion_(osVersion), allowed_(CreateEventW(nullptr, TRUE, FALSE, nullptr))
+RowPictureLoader::RowPictureLoader(Deliver deliver, double osVersion, BatchDone batchDone)
+    : deliver_(std::move(deliver)),
+      batchDone_(std::move(batchDone)),
+      osVersion_(osVersion),
+      allowed_(CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
     HINSTANCE module = GetModuleHandleW(nullptr);
     if (!RegisterReceiverClass(module, Procedure))
@@ -183,4 +186,6 @@ void RowPictureLoader::Arrived(WPARAM generation, LPARAM lParam)
         if (!skipped && arrival.picture && deliver_)
             deliver_(arrival.row, arrival.name, std::move(arrival.picture));
     }
+    if (batchDone_)
+        batchDone_();
 }

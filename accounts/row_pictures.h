@@ -26,10 +26,13 @@ public:
     // picture (the callee keeps or releases it).
     using Deliver = std::function<void(int row, const std::wstring& accountName, UniqueBitmap picture)>;
 
+    // Runs on the window's thread after the pictures of one batch were delivered.
+    using BatchDone = std::function<void()>;
+
     // Created on the window's thread. The worker reads nothing before
     // AllowReading(), so that reading pictures never competes with filling
     // and drawing the window for the first time.
-    RowPictureLoader(Deliver deliver, double osVersion);
+    RowPictureLoader(Deliver deliver, double osVersion, BatchDone batchDone = nullptr);
     ~RowPictureLoader();
     RowPictureLoader(const RowPictureLoader&) = delete;
     RowPictureLoader& operator=(const RowPictureLoader&) = delete;
@@ -56,6 +59,7 @@ private:
     void Drain();
 
     Deliver deliver_;
+    BatchDone batchDone_;
     double osVersion_;
     UniqueHandle allowed_;              // manual-reset event
     UniqueWindow receiver_;             // message-only, on the window's thread

@@ -91,7 +91,12 @@ void StartRowPictures(MainWindow& window, std::vector<std::wstring> names)
             [owner](int row, const std::wstring& name, UniqueBitmap picture) {
                 PlaceLoadedPicture(*owner, row, name, std::move(picture));
             },
-            window.osVersion);
+            window.osVersion,
+            // The batch's rows are drawn at once, before the next messages.
+            [owner] {
+                if (HWND list = ListHandle(*owner))
+                    UpdateWindow(list);
+            });
     }
     // One blank image per row, filled as the pictures arrive: no growing
     // and copying of the list one image at a time.
