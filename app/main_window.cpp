@@ -10,6 +10,7 @@
 #include "accounts/passwords.h"
 #include "accounts/picture_dialog.h"
 #include "accounts/pictures.h"
+#include "accounts/personal_folders.h"
 #include "accounts/profile_keys.h"
 #include "app/about_box.h"
 #include "app/account_panel.h"
@@ -289,6 +290,26 @@ void ChangePicture(MainWindow& window, const wchar_t* name)
     window.Unlock();
 }
 
+// The dialog works on the console user's folders only; it sets `busy`
+// while contents move, which the end-of-session refusal reads.
+void OpenPersonalFolders(MainWindow& window, const wchar_t* name)
+{
+    WString display = window.GetText(window.ids.displayNameField);
+    PersonalFoldersOwner owner;
+    owner.window = &window;
+    owner.busy = &window.busy;
+    owner.consoleUserName = window.consoleUserName.Text();
+    owner.consoleUserSid = window.consoleUserSid.Text();
+    owner.consoleUserToken = window.consoleUserToken.Get();
+    owner.osVersion = window.osVersion;
+    window.Lock();
+    {
+        UniqueIcon icon = window.RowIcon(window.selectedRow);
+        PersonalFoldersDialog(owner, icon.Get(), name, display.Text());
+    }
+    window.Unlock();
+}
+
 // "Save changes": the panel's choices applied, then the account shown afresh.
 void SaveChanges(MainWindow& window)
 {
@@ -361,14 +382,15 @@ bool Dispatch(MainWindow& window, int32_t event)
         FollowStatusBoxes(window, event);
         return true;
     }
-    if (event == ids.launchLabel || event == ids.foldersButton || event == ids.deleteButton ||
-        event == ids.createButton)
-        return true;   // LATER: the repair tool, folders, deletion and creation dialogs of later issues
+    if (event == ids.launchLabel || event == ids.deleteButton || event == ids.createButton)
+        return true;   // LATER: the repair tool, deletion and creation dialogs of later issues
 
     WString name = window.GetText(ids.accountNameField);
     if (name.IsEmpty())
         return true;
-    if (event == ids.saveButton)
+    if (event == ids.foldersButton)
+        OpenPersonalFolders(window, name.Text());
+    else if (event == ids.saveButton)
         SaveChanges(window);
     else if (event == ids.setPasswordButton)
         return SetPassword(window, name.Text());

@@ -3,10 +3,12 @@ set(VANTRELL_CORE_SOURCES
   platform/text.cpp
   platform/registry_rules.cpp
   platform/file_rules.cpp
+  platform/path_rules.cpp
   app/run_mode.cpp
   ui/control_rules.cpp
   accounts/account_rules.cpp
   accounts/profile_key_rules.cpp
+  accounts/personal_folder_rules.cpp
   ui/drawing_rules.cpp
   accounts/picture_rules.cpp
 )
@@ -25,6 +27,7 @@ set(VANTRELL_WINDOWS_SOURCES
   platform/registry.cpp
   platform/security.cpp
   platform/files.cpp
+  platform/file_move.cpp
   app/startup.cpp
   app/main_window.cpp
   app/about_box.cpp
@@ -41,6 +44,8 @@ set(VANTRELL_WINDOWS_SOURCES
   accounts/pictures.cpp
   accounts/row_pictures.cpp
   accounts/picture_dialog.cpp
+  accounts/personal_folders.cpp
+  accounts/personal_folders_dialog.cpp
 )
 
 # The machine's services as the product reaches them: the system's own.

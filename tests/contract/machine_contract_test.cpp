@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <knownfolders.h>
 #include <sddl.h>
 #include <shlobj.h>
 
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -561,6 +563,55 @@ TEST_F(MachineContract, WellKnownSidsResolveAsTheSystemResolvesThem)
     EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
     EXPECT_GT(sidSize, 0u);
     EXPECT_GT(domainLength, 0u);
+}
+
+// The three shell setters the folder relocation tries in turn each point the
+// running user's folder at a new place, which the shell then reports; the
+// original place is put back by the same setter.
+TEST_F(MachineContract, ShellFolderSettersMoveTheCurrentUsersFolder)
+{
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    wchar_t original[MAX_PATH] = L"";
+    ASSERT_EQ(S_OK, SHGetFolderPathW(nullptr, CSIDL_MYMUSIC | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, original));
+    wchar_t temp[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, temp);
+    HMODULE shell = LoadLibraryW(L"Shell32.dll");
+    ASSERT_NE(nullptr, shell);
+    auto setKnown = machine::AsFunction<machine::SetKnownFolderPathFunction>(
+        machine::GetProcAddress(shell, "SHSetKnownFolderPath"));
+    auto setPath = machine::AsFunction<machine::SetFolderPathFunction>(
+        machine::GetProcAddress(shell, MAKEINTRESOURCEA(machine::kSetFolderPathOrdinal)));
+    ASSERT_NE(nullptr, setKnown);
+    ASSERT_NE(nullptr, setPath);
+    IKnownFolderManager* manager = nullptr;
+    ASSERT_EQ(S_OK, machine::CoCreateInstance(CLSID_KnownFolderManager, nullptr, CLSCTX_INPROC_SERVER,
+                                              IID_IKnownFolderManager, reinterpret_cast<void**>(&manager)));
+
+    struct Setter {
+        const char* name;
+        std::function<HRESULT(const wchar_t*)> set;
+    } const setters[] = {
+        {"Redirect", [&](const wchar_t* path) {
+             LPWSTR error = nullptr;
+             HRESULT result = manager->Redirect(FOLDERID_Music, nullptr, 0, path, 0, nullptr, &error);
+             CoTaskMemFree(error);
+             return result;
+         }},
+        {"SHSetKnownFolderPath", [&](const wchar_t* path) { return setKnown(FOLDERID_Music, 0, nullptr, path); }},
+        {"ordinal 232", [&](const wchar_t* path) { return setPath(CSIDL_MYMUSIC, nullptr, 0, path); }},
+    };
+    for (const Setter& setter : setters) {
+        std::wstring place = std::wstring(temp) + L"vantrell-contract-music";
+        CreateDirectoryW(place.c_str(), nullptr);
+        EXPECT_TRUE(SUCCEEDED(setter.set(place.c_str()))) << setter.name;
+        wchar_t now[MAX_PATH] = L"";
+        EXPECT_EQ(S_OK, SHGetFolderPathW(nullptr, CSIDL_MYMUSIC, nullptr, SHGFP_TYPE_CURRENT, now)) << setter.name;
+        EXPECT_EQ(0, lstrcmpiW(place.c_str(), now)) << setter.name << ": " << Narrow(now);
+        EXPECT_TRUE(SUCCEEDED(setter.set(original))) << setter.name;
+        RemoveDirectoryW(place.c_str());
+    }
+    manager->Release();
+    FreeLibrary(shell);
 }
 
 namespace {
