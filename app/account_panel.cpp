@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "accounts/account_list.h"
@@ -51,7 +53,69 @@ void RedrawAround(HWND control)
     InvalidateRect(parent, &area, TRUE);
 }
 
+// The row that shows the account now: `row` itself unless rows were
+// removed since the run started; -1 when the account has no row any more.
+int CurrentRowOf(HWND list, int row, const std::wstring& name)
+{
+    if (EqualsNoCase(ListCellText(list, row, 1).Text(), name.c_str()))
+        return row;
+    const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int other = 0; other < rows; ++other) {
+        if (EqualsNoCase(ListCellText(list, other, 1).Text(), name.c_str()))
+            return other;
+    }
+    return -1;
+}
+
+// Image 0 is the default icon; the picture of the account that was row r
+// when the list was filled goes to image 1 + r.
+void PlaceLoadedPicture(MainWindow& window, int row, const std::wstring& name, UniqueBitmap picture)
+{
+    HWND list = ListHandle(window);
+    const int current = list != nullptr ? CurrentRowOf(list, row, name) : -1;
+    if (current < 0 || !picture)
+        return;
+    const int32_t listId = window.ids.accountList;
+    int slot = row + 1;
+    if (slot >= window.ListImageCount(listId) || !window.ReplaceListImage(listId, slot, picture.Get()))
+        slot = window.AddListImage(listId, picture.Get(), 48);
+    if (slot > 0)
+        window.SetItemImage(listId, current, slot);
+}
+
+void StartRowPictures(MainWindow& window, std::vector<std::wstring> names)
+{
+    if (!window.rowPictures) {
+        MainWindow* owner = &window;
+        window.rowPictures = std::make_unique<RowPictureLoader>(
+            [owner](int row, const std::wstring& name, UniqueBitmap picture) {
+                PlaceLoadedPicture(*owner, row, name, std::move(picture));
+            },
+            window.osVersion,
+            // The batch's rows are drawn at once, before the next messages.
+            [owner] {
+                if (HWND list = ListHandle(*owner))
+                    UpdateWindow(list);
+            });
+    }
+    // One blank image per row, filled as the pictures arrive: no growing
+    // and copying of the list one image at a time.
+    window.SetListImageCount(window.ids.accountList, static_cast<int>(names.size()) + 1);
+    window.rowPictures->Start(std::move(names));
+}
+
 }  // namespace
+
+bool SetRowPicture(MainWindow& window, int row, HBITMAP picture)
+{
+    HWND list = ListHandle(window);
+    if (list == nullptr || row < 0 || picture == nullptr)
+        return false;
+    if (window.rowPictures)
+        window.rowPictures->Skip(ListCellText(list, row, 1).Text());
+    const int slot = window.AddListImage(window.ids.accountList, picture, 48);
+    return slot > 0 && window.SetItemImage(window.ids.accountList, row, slot);
+}
 
 int AddAccountRow(MainWindow& window, HWND list, const wchar_t* title, const wchar_t* name, const wchar_t* type)
 {
@@ -61,7 +125,7 @@ int AddAccountRow(MainWindow& window, HWND list, const wchar_t* title, const wch
         return -1;
     SetCell(list, row, 1, name);
     SetCell(list, row, 2, type);
-    // Every row shows the default account icon until account pictures exist.
+    // The default account icon until the account's own picture arrives.
     window.SetItemImage(window.ids.accountList, row, 0);
     SetTileColumns(list, row, window.osVersion);
     return row;
@@ -88,18 +152,26 @@ int FillAccountList(MainWindow& window)
     if (list == nullptr)
         return 0;
     SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+    if (window.rowPictures)
+        window.rowPictures->Stop();
     window.DeleteAllItems(window.ids.accountList);
+    // The old rows' pictures go; the default icon stays.
+    window.SetListImageCount(window.ids.accountList, 1);
 
     std::vector<AccountRow> rows;
     ReadAccountRows(rows);
     int count = 0;
+    std::vector<std::wstring> names;
     for (const AccountRow& row : rows) {
-        if (AddAccountRow(window, list, row.title.Text(), row.name.Text(), row.type.Text()) >= 0)
+        if (AddAccountRow(window, list, row.title.Text(), row.name.Text(), row.type.Text()) >= 0) {
+            names.emplace_back(row.name.Text());
             ++count;
+        }
     }
 
     SendMessageW(list, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(list, nullptr, TRUE);
+    StartRowPictures(window, std::move(names));
     return count;
 }
 

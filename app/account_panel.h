@@ -10,8 +10,14 @@
 
 class MainWindow;
 
-// Empties the list and fills it with every account; the number of rows added.
+// Empties the list and fills it with every account; the number of rows
+// added. The rows show the default icon; their pictures follow from the
+// window's picture loader, row by row.
 int FillAccountList(MainWindow& window);
+
+// The row shows `picture` from now on (the list keeps its own copy); a
+// picture of the account still on its way from the loader is dropped.
+bool SetRowPicture(MainWindow& window, int row, HBITMAP picture);
 
 // Appends one row to the list `list` (the window's account list): the title
 // shown, the account name and the type text in columns 1 and 2, the

@@ -11,6 +11,8 @@
 #include "accounts/account_settings.h"
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
+#include "accounts/picture_dialog.h"
+#include "accounts/pictures.h"
 #include "accounts/personal_folders.h"
 #include "accounts/profile_keys.h"
 #include "app/about_box.h"
@@ -278,6 +280,19 @@ bool SetPassword(MainWindow& window, const wchar_t* name)
     return result;
 }
 
+// The dialog, then the row shows the account's picture as it now is.
+void ChangePicture(MainWindow& window, const wchar_t* name)
+{
+    const int row = window.selectedRow;
+    WString display = window.GetText(window.ids.displayNameField);
+    window.Lock();
+    ChangePictureDialog(window, name, display.Text(), window.osVersion);
+    UniqueBitmap picture = LoadAccountPictureBitmap(name, window.osVersion);
+    if (picture)
+        SetRowPicture(window, row, picture.Get());
+    window.Unlock();
+}
+
 // The dialog works on the console user's folders only; it sets `busy`
 // while contents move, which the end-of-session refusal reads.
 void OpenPersonalFolders(MainWindow& window, const wchar_t* name)
@@ -429,8 +444,8 @@ bool Dispatch(MainWindow& window, int32_t event)
         CreateNewAccount(window);
         return true;
     }
-    if (event == ids.launchLabel || event == ids.pictureButton)
-        return true;   // LATER: the repair tool and picture dialogs of later issues
+    if (event == ids.launchLabel)
+        return true;   // LATER: the repair tool of a later issue
 
     WString name = window.GetText(ids.accountNameField);
     if (name.IsEmpty())
@@ -445,6 +460,8 @@ bool Dispatch(MainWindow& window, int32_t event)
         RemovePassword(window, name.Text());
     else if (event == ids.deleteButton)
         DeleteSelectedAccount(window, name.Text());
+    else if (event == ids.pictureButton)
+        ChangePicture(window, name.Text());
     return true;
 }
 
@@ -550,6 +567,9 @@ int RunMainWindow(MainWindow& window, HINSTANCE, const wchar_t*, int showCommand
     // A close asked for while the window was still being shown is kept.
     bool closing = DrainWaitingEvents(window);
 
+    // Painted once: the rows' pictures may be read now.
+    if (window.rowPictures)
+        window.rowPictures->AllowReading();
     OfferProfileKeyRepair(window);
 
     while (!closing) {
@@ -563,6 +583,8 @@ int RunMainWindow(MainWindow& window, HINSTANCE, const wchar_t*, int showCommand
     }
     ShowWindow(handle, SW_HIDE);
     UpdateWindow(handle);
+    // Pictures still on their way are dropped before the list goes.
+    window.rowPictures.reset();
     window.DestroyUiWindow();
     return 0;
 }

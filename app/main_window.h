@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "accounts/groups.h"
+#include "accounts/row_pictures.h"
 #include "platform/handles.h"
 #include "platform/text.h"
 #include "ui/dialog_owner.h"
@@ -65,6 +67,8 @@ public:
     // What fills the account list; the start-up benchmark's floor swaps in
     // a filler that needs no account database.
     int (*fillList)(MainWindow& window) = nullptr;
+    // Reads the rows' pictures off the window's thread; made by the first fill.
+    std::unique_ptr<RowPictureLoader> rowPictures;
 
     // Disables the header's refresh link to "Create user account" (the
     // version link and labels excepted) before a dialog or question; a lock

@@ -11,6 +11,7 @@ set(VANTRELL_CORE_SOURCES
   accounts/personal_folder_rules.cpp
   accounts/lifecycle_rules.cpp
   ui/drawing_rules.cpp
+  accounts/picture_rules.cpp
 )
 
 # Everything else of the program except its entry point.
@@ -41,6 +42,9 @@ set(VANTRELL_WINDOWS_SOURCES
   accounts/passwords.cpp
   accounts/password_dialog.cpp
   accounts/profile_keys.cpp
+  accounts/pictures.cpp
+  accounts/row_pictures.cpp
+  accounts/picture_dialog.cpp
   accounts/personal_folders.cpp
   accounts/personal_folders_dialog.cpp
   accounts/create_account.cpp

@@ -21,5 +21,11 @@ mkdir -p "$WINEPREFIX"
 if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
     cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 fi
+# Image encoders are found through the MIME type that Windows registers for
+# each picture extension; this Wine registers none.
+for pair in .bmp=image/bmp .jpg=image/jpeg .jpeg=image/jpeg .png=image/png .gif=image/gif \
+            .tif=image/tiff .tiff=image/tiff; do
+    "$WINE" reg add "HKCR\\${pair%%=*}" /v "Content Type" /t REG_SZ /d "${pair#*=}" /f >/dev/null 2>&1
+done
 "$WINESERVER" -w
 touch "$STAMP"

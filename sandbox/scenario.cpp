@@ -228,15 +228,18 @@ bool ReadAccount(Reader& reader, const std::wstring& section, const std::wstring
     return true;
 }
 
-// Many similar accounts: "[Generated]" with Count, NamePrefix and Type.
+// Many similar accounts: "[Generated]" with Count, NamePrefix, Type and
+// Pictures (each account a picture of a colour of its own).
 bool ReadGenerated(Reader& reader, const std::wstring& section, const std::vector<std::wstring>& lines, Plan* plan)
 {
     DWORD count = 0;
     std::wstring prefix = L"user", type = L"standard";
+    bool pictures = false;
     if (!ReadSettings(reader, section, lines, {
             {Setting::Number, L"Count", &count},
             {Setting::Text, L"NamePrefix", &prefix},
             {Setting::Text, L"Type", &type},
+            {Setting::YesNo, L"Pictures", &pictures},
         }))
         return false;
     if (count > 5000)
@@ -253,6 +256,10 @@ bool ReadGenerated(Reader& reader, const std::wstring& section, const std::vecto
             generated.password = L"Pass" + std::to_wstring(i) + L"word";
         if (i % 10 == 0)
             generated.account.flags |= UF_ACCOUNTDISABLE;
+        if (pictures) {
+            generated.hasPicture = true;
+            generated.pictureColour = ((i * 67) % 256) << 16 | ((i * 151) % 256) << 8 | ((i * 29 + 80) % 256);
+        }
         plan->accounts.push_back(std::move(generated));
     }
     return true;

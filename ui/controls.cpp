@@ -166,6 +166,17 @@ int32_t UiWindow::AddCheckBox(const wchar_t* text, int x, int y, int width, int 
                ? entry->id : 0;
 }
 
+int32_t UiWindow::AddRadioButton(const wchar_t* text, int x, int y, int width, int height)
+{
+    ControlEntry* entry = NewEntry();
+    if (entry == nullptr)
+        return 0;
+    entry->kind = ControlKind::CheckBox;
+    return CreateControl(*entry, L"Button", text, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTORADIOBUTTON, 0, x, y,
+                         width, height)
+               ? entry->id : 0;
+}
+
 int32_t UiWindow::AddCombo(const wchar_t* itemsText, int x, int y, int width, int selected)
 {
     ControlEntry* entry = NewEntry();
@@ -658,6 +669,13 @@ bool UiWindow::RemoveListImage(int32_t listId, int index)
     return list != nullptr && list->images && ImageList_Remove(list->images.Get(), index) != FALSE;
 }
 
+bool UiWindow::SetListImageCount(int32_t listId, int count)
+{
+    ControlEntry* list = Entry(listId);
+    return list != nullptr && list->images && count >= 0 &&
+           ImageList_SetImageCount(list->images.Get(), static_cast<UINT>(count)) != FALSE;
+}
+
 int UiWindow::ListImageCount(int32_t listId) const
 {
     const ControlEntry* list = Control(listId);
@@ -693,6 +711,18 @@ bool UiWindow::SetItemImage(int32_t listId, int item, int imageIndex)
     change.iItem = item;
     change.iImage = imageIndex;
     return SendMessageW(list->handle, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&change)) != 0;
+}
+
+bool UiWindow::SetPictureBitmap(int32_t pictureId, UniqueBitmap bitmap)
+{
+    ControlEntry* picture = Entry(pictureId);
+    if (picture == nullptr || picture->kind != ControlKind::Picture || !bitmap)
+        return false;
+    ClearStaticImage(picture->handle, picture->bitmap.Get());
+    picture->bitmap = std::move(bitmap);
+    SendMessageW(picture->handle, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture->bitmap.Get()));
+    InvalidateRect(picture->handle, nullptr, TRUE);
+    return true;
 }
 
 void UiWindow::SetRedraw(bool on) { SendMessageW(window_, WM_SETREDRAW, on ? TRUE : FALSE, 0); }

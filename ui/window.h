@@ -122,6 +122,9 @@ public:
     // Control creators: the new control's id, or 0.
     int32_t AddButton(const wchar_t* text, int x, int y, int width, int height, LONG style);
     int32_t AddCheckBox(const wchar_t* text, int x, int y, int width, int height);
+    // An automatic radio button; its check state reads and sets like a check
+    // box's. Radio buttons created one after another form one group.
+    int32_t AddRadioButton(const wchar_t* text, int x, int y, int width, int height);
     int32_t AddCombo(const wchar_t* itemsText, int x, int y, int width, int selected);
     // A width of -1 sizes the label to its text.
     int32_t AddLabel(const wchar_t* text, int x, int y, int width, int height, LONG style);
@@ -160,8 +163,13 @@ public:
     int SetListIcon(int32_t listId, int index, HICON icon, int size);
     bool ReplaceListImage(int32_t listId, int index, HBITMAP bitmap);
     bool RemoveListImage(int32_t listId, int index);
+    // Grows the image list with blank images, or drops those from `count` on.
+    bool SetListImageCount(int32_t listId, int count);
     int ListImageCount(int32_t listId) const;
     bool SetItemImage(int32_t listId, int item, int imageIndex);
+    // A picture control shows `bitmap` from now on; the control owns it and
+    // releases the one it showed before.
+    bool SetPictureBitmap(int32_t pictureId, UniqueBitmap bitmap);
     // A push button's picture, shown left of its text through an image list
     // that the button keeps. The bitmap stays the caller's.
     bool SetButtonImage(int32_t buttonId, HBITMAP bitmap, int width, int height);

@@ -1,7 +1,9 @@
 // Times the account manager's start: from the creation of its process to the
-// first complete paint of its main window, on a scenario of the simulated
-// machine, against a floor that is the same window showing the same rows
-// without asking the account database for them. Run by
+// first complete paint of its main window, and on to the moment every row
+// shows its picture, on a scenario of the simulated machine. Two floors:
+// the same window showing the same rows without asking the account database
+// for them, and the same after one bare NetUserEnum walk at level 3 over
+// every page, which any lister must pay. Run by
 // scripts/bench-startup.sh as
 //
 //   vantrell_startup_bench <scenario> [runs]
@@ -126,17 +128,47 @@ DWORD Finish(HANDLE process, const char* what)
     return code;
 }
 
-// One start, in milliseconds until the window is painted; negative when it
-// never was.
-double TimeStart(const std::wstring& program, const std::wstring& arguments, int expectedRows, const char* what)
+constexpr DWORD kPicturesTimeoutMs = 120000;
+
+struct StartTimes {
+    double painted = -1.0;    // negative when the window never was painted
+    double pictures = -1.0;   // negative when not asked for or never complete
+};
+
+// The moment, stamped by the window's own watcher, at which the last row
+// showed its picture; negative when it never came.
+double WaitForPictures(HWND window, HANDLE process, const LARGE_INTEGER& start, const char* what)
 {
+    LARGE_INTEGER now{};
+    for (;;) {
+        auto stamp = reinterpret_cast<ULONG_PTR>(GetPropW(window, L"VantrellAllPictures"));
+        if (stamp != 0) {
+            LARGE_INTEGER at{};
+            at.QuadPart = static_cast<LONGLONG>(stamp);
+            return Milliseconds(start, at);
+        }
+        QueryPerformanceCounter(&now);
+        if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0 || Milliseconds(start, now) > kPicturesTimeoutMs) {
+            std::fprintf(stderr, "%s: the pictures never were all shown\n", what);
+            return -1.0;
+        }
+        Sleep(5);
+    }
+}
+
+// One start, in milliseconds until the window is painted and, when asked,
+// until every row shows its picture.
+StartTimes TimeStart(const std::wstring& program, const std::wstring& arguments, int expectedRows, const char* what,
+                     bool pictures = false)
+{
+    StartTimes times;
     LARGE_INTEGER start{}, now{};
     QueryPerformanceCounter(&start);
     UniqueHandle process;
     DWORD processId = 0;
     if (!Start(program, arguments, process, processId)) {
         std::fprintf(stderr, "%s: cannot start (%lu)\n", what, GetLastError());
-        return -1.0;
+        return times;
     }
     // The window is filled, shown and painted before its loop first waits
     // for input. Polling every window from the start would compete with the
@@ -156,7 +188,7 @@ double TimeStart(const std::wstring& program, const std::wstring& arguments, int
         QueryPerformanceCounter(&now);
         if (WaitForSingleObject(process.Get(), 0) == WAIT_OBJECT_0) {
             std::fprintf(stderr, "%s: the process ended before its window was painted\n", what);
-            return -1.0;
+            return times;
         }
         if (Milliseconds(start, now) > kWindowTimeoutMs) {
             std::fprintf(stderr, "%s: no painted window after %lu ms\n", what, kWindowTimeoutMs);
@@ -164,10 +196,13 @@ double TimeStart(const std::wstring& program, const std::wstring& arguments, int
         }
         Sleep(1);
     }
+    times.painted = elapsed;
+    if (pictures && window != nullptr && elapsed >= 0)
+        times.pictures = WaitForPictures(window, process.Get(), start, what);
     if (window != nullptr)
         PostMessageW(window, WM_CLOSE, 0, 0);
     Finish(process.Get(), what);
-    return elapsed;
+    return times;
 }
 
 double Median(std::vector<double> values)
@@ -230,19 +265,38 @@ int Drive(const std::wstring& scenario, int runs)
         return 1;
     }
 
-    // The first starts after a reset are slower for both, while the Wine
-    // server settles the new registry; one untimed pair takes that.
-    bool failed = TimeStart(program, L"full", rows, "full") < 0 || TimeStart(program, floorArguments, rows, "floor") < 0;
+    // The first starts after a reset are slower for all, while the Wine
+    // server settles the new registry; one untimed round takes that.
+    const std::wstring walkArguments = L"walk \"" + rowsFile + L"\"";
+    bool failed = TimeStart(program, L"full", rows, "full", true).pictures < 0 ||
+                  TimeStart(program, floorArguments, rows, "floor").painted < 0 ||
+                  TimeStart(program, walkArguments, rows, "walk").painted < 0;
 
-    std::vector<double> full, floor;
+    std::vector<double> full, pictures, floor, walk;
     for (int run = 0; run < runs && !failed; ++run) {
-        // Alternating which goes first spreads any drift over both.
-        for (int turn = 0; turn < 2 && !failed; ++turn) {
-            const bool ours = (turn == 0) == (run % 2 == 0);
-            double ms = ours ? TimeStart(program, L"full", rows, "full")
-                             : TimeStart(program, floorArguments, rows, "floor");
-            failed = ms < 0;
-            (ours ? full : floor).push_back(ms);
+        // Rotating which goes first spreads any drift over all three.
+        for (int turn = 0; turn < 3 && !failed; ++turn) {
+            switch ((turn + run) % 3) {
+            case 0: {
+                StartTimes times = TimeStart(program, L"full", rows, "full", true);
+                failed = times.painted < 0 || times.pictures < 0;
+                full.push_back(times.painted);
+                pictures.push_back(times.pictures);
+                break;
+            }
+            case 1: {
+                double ms = TimeStart(program, floorArguments, rows, "floor").painted;
+                failed = ms < 0;
+                floor.push_back(ms);
+                break;
+            }
+            default: {
+                double ms = TimeStart(program, walkArguments, rows, "walk").painted;
+                failed = ms < 0;
+                walk.push_back(ms);
+                break;
+            }
+            }
         }
     }
     DeleteFileW(rowsFile.c_str());
@@ -250,15 +304,21 @@ int Drive(const std::wstring& scenario, int runs)
         return 1;
 
     // The medians answer; the minimums are what a loaded machine disturbs least.
-    const double a = Median(full), b = Median(floor);
-    const double minA = *std::min_element(full.begin(), full.end());
-    const double minB = *std::min_element(floor.begin(), floor.end());
-    std::printf("%-16s %4d rows   full %7.1f ms   floor %7.1f ms   ratio %.2f   (medians of %d)\n",
-                Narrow(scenario).c_str(), rows, a, b, b > 0 ? a / b : 0.0, runs);
-    std::printf("%-16s %4s        min  %7.1f ms   min   %7.1f ms   ratio %.2f\n", "", "", minA, minB,
-                minB > 0 ? minA / minB : 0.0);
+    auto minimum = [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); };
+    const double a = Median(full), b = Median(floor), c = Median(walk), p = Median(pictures);
+    std::printf("%-18s %4d rows  first paint: full %7.1f ms  floor %7.1f ms  walk floor %7.1f ms  "
+                "full/walk %.2f  full/floor %.2f  (medians of %d)\n",
+                Narrow(scenario).c_str(), rows, a, b, c, c > 0 ? a / c : 0.0, b > 0 ? a / b : 0.0, runs);
+    std::printf("%-18s %4s       minimums:    full %7.1f ms  floor %7.1f ms  walk floor %7.1f ms  "
+                "full/walk %.2f\n",
+                "", "", minimum(full), minimum(floor), minimum(walk),
+                minimum(walk) > 0 ? minimum(full) / minimum(walk) : 0.0);
+    std::printf("%-18s %4s       every picture shown: median %7.1f ms, minimum %7.1f ms\n", "", "", p,
+                minimum(pictures));
     PrintTimes("full", full);
+    PrintTimes("pics", pictures);
     PrintTimes("floor", floor);
+    PrintTimes("walk", walk);
     std::fflush(stdout);
     return 0;
 }

@@ -2,8 +2,15 @@
 // entry on the simulated machine, with the main window's filler chosen by
 // the command line.
 //
-//   vantrell_startup_window full              the list as shipped
+//   vantrell_startup_window full              the list as shipped; when the
+//                                             last row shows its picture, the
+//                                             main window gets the property
+//                                             "VantrellAllPictures" with the
+//                                             performance counter's value
 //   vantrell_startup_window floor <file>      the same rows, read from <file>
+//   vantrell_startup_window walk <file>       one bare NetUserEnum walk at
+//                                             level 3 over every page, then
+//                                             the rows read from <file>
 //   vantrell_startup_window capture <file>    the list as shipped, its rows
 //                                             written to <file>; then closes
 #include <windows.h>
@@ -11,12 +18,14 @@
 #include <shellapi.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/account_panel.h"
 #include "app/main_window.h"
 #include "app/startup.h"
 #include "platform/handles.h"
+#include "platform/machine.h"
 #include "tests/bench/startup_rows.h"
 
 namespace {
@@ -51,6 +60,58 @@ int FillFromRowsFile(MainWindow& window)
     return count;
 }
 
+// The second floor: the account database's own cost, one walk over every
+// page at level 3 as any lister pays it, and then the same rows as the floor.
+int WalkThenFillFromRowsFile(MainWindow& window)
+{
+    DWORD resume = 0;
+    NET_API_STATUS status;
+    do {
+        LPBYTE buffer = nullptr;
+        DWORD read = 0, total = 0;
+        status = machine::NetUserEnum(nullptr, 3, 0, &buffer, MAX_PREFERRED_LENGTH, &read, &total, &resume);
+        if (buffer != nullptr)
+            machine::NetApiBufferFree(buffer);
+    } while (status == ERROR_MORE_DATA);
+    return FillFromRowsFile(window);
+}
+
+// Watches the shipped list from a thread of its own: the pictures arrive
+// in row order, so the last row's picture is the last one. Its arrival is
+// stamped on the main window, where the driver reads it.
+void WatchForEveryPicture()
+{
+    HWND main = nullptr;
+    for (int i = 0; i < 60000 && main == nullptr; ++i) {
+        HWND found = FindWindowW(L"Vantrell_WNDCLASS", nullptr);
+        DWORD owner = 0;
+        if (found != nullptr && GetWindowThreadProcessId(found, &owner) != 0 && owner == GetCurrentProcessId() &&
+            IsWindowVisible(found))
+            main = found;
+        else
+            Sleep(2);
+    }
+    HWND list = main != nullptr ? FindWindowExW(main, nullptr, WC_LISTVIEWW, nullptr) : nullptr;
+    while (list != nullptr && IsWindow(list)) {
+        DWORD_PTR rows = 0;
+        if (SendMessageTimeoutW(list, LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 1000, &rows) && rows > 0) {
+            LVITEMW item{};
+            item.mask = LVIF_IMAGE;
+            item.iItem = static_cast<int>(rows) - 1;
+            DWORD_PTR got = 0;
+            if (SendMessageTimeoutW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item), SMTO_ABORTIFHUNG, 1000,
+                                    &got) &&
+                got != 0 && item.iImage > 0) {
+                LARGE_INTEGER now{};
+                QueryPerformanceCounter(&now);
+                SetPropW(main, L"VantrellAllPictures", reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(now.QuadPart)));
+                return;
+            }
+        }
+        Sleep(5);
+    }
+}
+
 // The shipped filler, then its rows written out. The close posted here is
 // kept while the window is being shown, so the run ends by itself.
 int FillAndCapture(MainWindow& window)
@@ -75,7 +136,13 @@ int RunBenchWindow(HINSTANCE instance, const wchar_t* commandLine, int showComma
 {
     MainWindow window;
     window.fillList = g_filler;
-    return RunMainWindow(window, instance, commandLine, showCommand);
+    std::thread watcher;
+    if (g_filler == FillAccountList)
+        watcher = std::thread(WatchForEveryPicture);
+    int result = RunMainWindow(window, instance, commandLine, showCommand);
+    if (watcher.joinable())
+        watcher.join();
+    return result;
 }
 
 }  // namespace
@@ -87,11 +154,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCo
     if (!arguments || count < 1)
         return 2;
     const std::wstring mode = arguments.Get()[0];
-    if (mode == L"floor" || mode == L"capture") {
+    if (mode == L"floor" || mode == L"walk" || mode == L"capture") {
         if (count < 2)
             return 2;
         g_rowsFile = arguments.Get()[1];
-        g_filler = mode == L"floor" ? FillFromRowsFile : FillAndCapture;
+        g_filler = mode == L"floor" ? FillFromRowsFile : mode == L"walk" ? WalkThenFillFromRowsFile : FillAndCapture;
     } else if (mode != L"full") {
         return 2;
     }

@@ -7,18 +7,26 @@
 #include <lm.h>
 
 #include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "accounts/groups.h"
+#include "accounts/lookup.h"
+#include "accounts/pictures.h"
 #include "accounts/profile_keys.h"
 #include "app/main_window.h"
 #include "platform/machine.h"
+#include "platform/registry.h"
 #include "sandbox/sandbox.h"
 #include "sandbox/state.h"
 #include "tests/win/screen_capture.h"
+#include "tests/win/test_support.h"
+#include "ui/drawing.h"
 #include "ui/window.h"
 
 namespace {
@@ -595,4 +603,309 @@ TEST_F(MainWindowRun, TheAboutLinkOpensTheAboutBoxUnderTheLock)
         EXPECT_TRUE(WaitFor([&] { return screen.Enabled(ids.createButton); }));
     });
     EXPECT_TRUE(sandbox::RecordedActions().empty()) << "opening the box opens no page";
+}
+
+namespace {
+
+// The image index the row shows; -1 when it cannot be read.
+int RowImage(HWND list, int row)
+{
+    LVITEMW item{};
+    item.mask = LVIF_IMAGE;
+    item.iItem = row;
+    item.iImage = -1;
+    return SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)) ? item.iImage : -1;
+}
+
+// A pixel of a 48 x 48 picture as it is drawn: of the list's image, or of a bitmap.
+COLORREF ImagePixel(HIMAGELIST images, int index, int x, int y)
+{
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP canvas = CreateCompatibleBitmap(screen, 48, 48);
+    HGDIOBJ old = SelectObject(dc, canvas);
+    ImageList_Draw(images, index, dc, 0, 0, ILD_NORMAL);
+    COLORREF pixel = GetPixel(dc, x, y);
+    SelectObject(dc, old);
+    DeleteObject(canvas);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    return pixel;
+}
+
+COLORREF BitmapPixel(HBITMAP bitmap, int x, int y)
+{
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    COLORREF pixel = GetPixel(dc, x, y);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    return pixel;
+}
+
+bool Near(COLORREF a, COLORREF b)
+{
+    auto close = [](int x, int y) { return x - y < 10 && y - x < 10; };
+    return close(GetRValue(a), GetRValue(b)) && close(GetGValue(a), GetGValue(b)) && close(GetBValue(a), GetBValue(b));
+}
+
+// Waits up to `seconds` for every row of the list to show an image of its own.
+bool WaitForEveryPicture(HWND list, int seconds)
+{
+    for (int i = 0; i < seconds * 20; ++i) {
+        const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+        int shown = 0;
+        for (int row = 0; row < rows; ++row)
+            shown += RowImage(list, row) > 0 ? 1 : 0;
+        if (rows > 0 && shown == rows)
+            return true;
+        Sleep(50);
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST_F(MainWindowRun, EveryRowGetsItsOwnPictureEvenAcrossRefreshes)
+{
+    Reset(L"many-accounts");
+    Run([&](Screen& screen, HWND main) {
+        const MainWindowControls& ids = screen.Ids();
+        HWND list = screen.Handle(ids.accountList);
+        const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+        ASSERT_EQ(323, rows);
+        // Refreshed twice while the first pictures are still on their way.
+        SetForegroundWindow(main);
+        PressKey(VK_F5);
+        Sleep(100);
+        PressKey(VK_F5);
+        ASSERT_TRUE(WaitForEveryPicture(list, 60)) << "every account has a picture";
+        auto images = reinterpret_cast<HIMAGELIST>(SendMessageW(list, LVM_GETIMAGELIST, LVSIL_NORMAL, 0));
+        ASSERT_NE(nullptr, images);
+        EXPECT_EQ(rows + 1, ImageList_GetImageCount(images)) << "refreshes do not pile up images";
+        // Each row shows the picture of the account it names.
+        for (int row = 0; row < rows; row += 7) {
+            const std::wstring name = screen.Cell(row, 1);
+            UniqueBitmap expected = LoadAccountPictureBitmap(name.c_str(), 10.0);
+            ASSERT_TRUE(expected) << Narrow(name);
+            const COLORREF want = BitmapPixel(expected.Get(), 3, 3);
+            const COLORREF seen = ImagePixel(images, RowImage(list, row), 3, 3);
+            EXPECT_TRUE(Near(want, seen)) << Narrow(name) << " row " << row << ": expected " << std::hex << want
+                                          << ", shown " << seen;
+        }
+        EXPECT_FALSE(SaveScreenshot(main, L"main_window_pictures").empty());
+    });
+}
+
+TEST_F(MainWindowRun, ClosingWhilePicturesLoadEndsCleanly)
+{
+    Reset(L"many-accounts");
+    bool closedWhileLoading = false;
+    for (int round = 0; round < 3; ++round) {
+        Run([&](Screen& screen, HWND) {
+            HWND list = screen.Handle(screen.Ids().accountList);
+            const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+            int shown = 0;
+            for (int row = 0; row < rows; ++row)
+                shown += RowImage(list, row) > 0 ? 1 : 0;
+            closedWhileLoading |= shown < rows;
+            std::printf("round %d: %d of %d pictures shown at the close\n", round, shown, rows);
+        });
+    }
+    EXPECT_TRUE(closedWhileLoading) << "the pictures were all there before every close: nothing was shown";
+}
+
+namespace {
+
+// Types the text into whatever has the keyboard focus, key by key.
+void TypeText(const std::wstring& text)
+{
+    for (wchar_t c : text) {
+        INPUT keys[2] = {};
+        keys[0].type = keys[1].type = INPUT_KEYBOARD;
+        keys[0].ki.wScan = keys[1].ki.wScan = c;
+        keys[0].ki.dwFlags = KEYEVENTF_UNICODE;
+        keys[1].ki.dwFlags = KEYEVENTF_UNICODE | KEYEVENTF_KEYUP;
+        SendInput(2, keys, sizeof(INPUT));
+        Sleep(5);
+    }
+}
+
+// The system's open-file dialog, as the picture dialog opens it.
+HWND WaitForOpenFileDialog()
+{
+    HWND found = nullptr;
+    WaitFor([&] {
+        found = FindWindowW(L"#32770", L"Select user picture file");
+        return found != nullptr && IsWindowVisible(found);
+    });
+    return found;
+}
+
+// Chooses a file as a person does: "Browse...", the path typed into the
+// open-file dialog's name field, Enter for "Open".
+bool ChooseThroughOpenFileDialog(HWND dialog, const std::wstring& path)
+{
+    PostMessageW(ChildWithText(dialog, L"Button", L"Browse..."), BM_CLICK, 0, 0);
+    HWND files = WaitForOpenFileDialog();
+    if (files == nullptr)
+        return false;
+    Sleep(400);
+    SetForegroundWindow(files);
+    TypeText(path);
+    Sleep(100);
+    PressKey(VK_RETURN);
+    return WaitFor([&] { return !IsWindow(files) || !IsWindowVisible(files); });
+}
+
+// What the preview shows at (x, y) of its 128 x 128 picture.
+char PreviewKind(HWND dialog, int x, int y)
+{
+    POINT at{20 + x, 120 + y};
+    ClientToScreen(dialog, &at);
+    COLORREF c = ScreenPixel(at.x, at.y);
+    const int r = GetRValue(c), g = GetGValue(c), b = GetBValue(c);
+    if (r > 235 && g > 235 && b > 235)
+        return 'W';
+    if (r > 200 && g < 60 && b < 60)
+        return 'R';
+    if (g > 200 && r < 60 && b < 60)
+        return 'G';
+    if (b > 200 && r < 60 && g < 60)
+        return 'B';
+    return '?';
+}
+
+void ClickChild(HWND dialog, const wchar_t* text)
+{
+    PostMessageW(ChildWithText(dialog, L"Button", text), BM_CLICK, 0, 0);
+    Sleep(300);
+}
+
+std::wstring StatusText(HWND dialog)
+{
+    // The status line is the one label at (20, 270).
+    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT area{};
+        GetWindowRect(child, &area);
+        POINT corner{area.left, area.top};
+        ScreenToClient(dialog, &corner);
+        if (corner.x == 20 && corner.y == 270)
+            return TextOf(child);
+    }
+    return L"(no status line)";
+}
+
+// The JPEG set and key the window's own version writes for the account.
+void ForgetPictureSet(const wchar_t* account)
+{
+    WString sid(account);
+    if (!GetAccountSidString(sid))
+        return;
+    RegKey key;
+    key.DeleteTree(PictureSetKeyPath(sid.Text()).Text());
+    std::error_code ignored;
+    std::filesystem::path set(PictureSetFolder(sid.Text()).Text());
+    for (auto& entry : std::filesystem::directory_iterator(set, ignored))
+        SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
+    std::filesystem::remove_all(set, ignored);
+}
+
+}  // namespace
+
+TEST_F(MainWindowRun, ChangePictureDialogBrowsesFitsRefusesAndChanges)
+{
+    ForgetPictureSet(L"lchen");
+    const std::wstring folder = TestFolder(L"picture-dialog");
+    const std::wstring wide = folder + L"\\wide.png", notes = folder + L"\\notes.jpg";
+    {
+        UniqueImage picture = NewBitmap(200, 100);
+        ASSERT_TRUE(FillRoundRect(picture.Get(), 0, 0, 200, 100, 0xFF0000FF, 0));
+        ASSERT_TRUE(FillRoundRect(picture.Get(), 0, 0, 49, 100, 0xFFFF0000, 0));
+        ASSERT_TRUE(FillRoundRect(picture.Get(), 50, 0, 99, 100, 0xFF00FF00, 0));
+        CLSID encoder{};
+        ASSERT_TRUE(FindImageEncoder(L".png", encoder));
+        ASSERT_EQ(Gdiplus::Ok, Gdiplus::DllExports::GdipSaveImageToFile(picture.Get(), wide.c_str(), &encoder, nullptr));
+        std::ofstream(std::filesystem::path(notes), std::ios::binary) << "Not a picture: meeting notes.";
+    }
+    Run([&](Screen& screen, HWND main) {
+        const MainWindowControls& ids = screen.Ids();
+        HWND list = screen.Handle(ids.accountList);
+        ASSERT_TRUE(WaitForEveryPicture(list, 30));
+        ASSERT_TRUE(screen.Select(L"lchen"));
+        const int row = screen.RowOf(L"lchen");
+        const int imageBefore = RowImage(list, row);
+
+        screen.Press(ids.pictureButton);
+        HWND dialog = nullptr;
+        ASSERT_TRUE(WaitFor([&] { return (dialog = VisibleWindow(L"Vantrell_MsgBox")) != nullptr; }));
+        Sleep(300);
+        EXPECT_NE(nullptr, ChildWithText(dialog, L"Static", L"Note: You are about to change this user account's picture."));
+        EXPECT_NE(nullptr, ChildWithText(dialog, L"Static", L"lchen")) << "the heading is the display name";
+        EXPECT_EQ(BST_CHECKED, SendMessageW(ChildWithText(dialog, L"Button", L"Crop"), BM_GETCHECK, 0, 0));
+        EXPECT_FALSE(IsWindowEnabled(screen.Handle(ids.saveButton))) << "the main window is locked";
+        EXPECT_FALSE(SaveScreenshot(dialog, L"picture_dialog_current").empty());
+
+        // A wide picture, cropped: its green middle fills the preview.
+        ASSERT_TRUE(ChooseThroughOpenFileDialog(dialog, wide));
+        Sleep(300);
+        EXPECT_EQ(std::string("GGGGG"), (std::string{PreviewKind(dialog, 3, 3), PreviewKind(dialog, 64, 64),
+                                                    PreviewKind(dialog, 124, 124), PreviewKind(dialog, 3, 124),
+                                                    PreviewKind(dialog, 124, 3)}));
+        EXPECT_FALSE(SaveScreenshot(dialog, L"picture_dialog_preview").empty());
+        // Centred: white bands above and below, the thirds side by side.
+        ClickChild(dialog, L"Center");
+        EXPECT_EQ(std::string("WRGBW"), (std::string{PreviewKind(dialog, 64, 8), PreviewKind(dialog, 10, 64),
+                                                    PreviewKind(dialog, 64, 64), PreviewKind(dialog, 118, 64),
+                                                    PreviewKind(dialog, 64, 120)}));
+        // Stretched: no white at all.
+        ClickChild(dialog, L"Stretch");
+        EXPECT_EQ(std::string("RRGBB"), (std::string{PreviewKind(dialog, 10, 8), PreviewKind(dialog, 10, 120),
+                                                    PreviewKind(dialog, 64, 64), PreviewKind(dialog, 118, 8),
+                                                    PreviewKind(dialog, 118, 120)}));
+
+        // A file that is no picture: the red line, and the choice stays.
+        ASSERT_TRUE(ChooseThroughOpenFileDialog(dialog, notes));
+        EXPECT_TRUE(WaitFor([&] { return StatusText(dialog) == L"The picture file you selected is not valid."; }))
+            << Show(StatusText(dialog));
+        EXPECT_EQ('R', PreviewKind(dialog, 10, 64)) << "the stretched picture is still previewed";
+        EXPECT_FALSE(SaveScreenshot(dialog, L"picture_dialog_invalid").empty());
+
+        // "Default" goes back to the current picture; then the wide one again, cropped.
+        ClickChild(dialog, L"Default");
+        EXPECT_NE('R', PreviewKind(dialog, 10, 64));
+        EXPECT_NE('G', PreviewKind(dialog, 64, 64));
+        ClickChild(dialog, L"Crop");
+        EXPECT_NE('G', PreviewKind(dialog, 64, 64)) << "a fit changes nothing while the current picture is chosen";
+        ASSERT_TRUE(ChooseThroughOpenFileDialog(dialog, wide));
+        Sleep(300);
+        EXPECT_EQ('G', PreviewKind(dialog, 3, 3));
+
+        ClickChild(dialog, L"Change picture");
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }));
+        EXPECT_TRUE(WaitFor([&] { return IsWindowEnabled(screen.Handle(ids.saveButton)) != FALSE; }))
+            << "the main window is unlocked";
+        // The row shows the new picture at once: green all over.
+        const int imageAfter = RowImage(list, row);
+        EXPECT_NE(imageBefore, imageAfter);
+        auto images = reinterpret_cast<HIMAGELIST>(SendMessageW(list, LVM_GETIMAGELIST, LVSIL_NORMAL, 0));
+        const COLORREF middle = ImagePixel(images, imageAfter, 24, 24);
+        EXPECT_TRUE(Near(RGB(0, 255, 0), middle)) << std::hex << middle;
+        EXPECT_FALSE(SaveScreenshot(main, L"main_window_changed_picture").empty());
+
+        // Opened again and cancelled: nothing more is set.
+        screen.Press(ids.pictureButton);
+        ASSERT_TRUE(WaitFor([&] { return (dialog = VisibleWindow(L"Vantrell_MsgBox")) != nullptr; }));
+        Sleep(300);
+        ClickChild(dialog, L"Cancel");
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }));
+    });
+    std::vector<sandbox::RecordedAction> actions = sandbox::RecordedActions();
+    ASSERT_EQ(1u, actions.size()) << "one picture change";
+    EXPECT_EQ(L"SetAccountPicture", actions[0].call);
+    EXPECT_EQ(L"lchen", actions[0].details[L"account"]);
+    WString path;
+    ASSERT_TRUE(FindAccountPicture(L"lchen", path, 10.0));
+    EXPECT_NE(std::wstring::npos, std::wstring(path.Text()).find(L"Vantrell Sandbox\\Pictures\\lchen.bmp"));
+    ForgetPictureSet(L"lchen");
 }

@@ -181,6 +181,16 @@ TEST_F(Sandbox, EnumerationPagesAtTheMachinesPageSize)
     rows = ListAccounts(&pages);
     EXPECT_EQ(323u, rows.size());
     EXPECT_EQ(47, pages);
+
+    // Every account has a picture file of its own.
+    std::vector<std::wstring> seen;
+    for (const Row& r : rows) {
+        std::wstring picture = PicturePath(r.name.c_str());
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(picture.c_str())) << Narrow(r.name);
+        for (const std::wstring& other : seen)
+            EXPECT_NE(other, picture);
+        seen.push_back(picture);
+    }
 }
 
 TEST_F(Sandbox, PasswordPolicyRefusesShortPasswords)

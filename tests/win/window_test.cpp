@@ -393,3 +393,59 @@ TEST_F(Toolkit, DragHandleLabelLetsThePressThrough)
     int32_t other = window_.AddLabel(L"click me", 0, 100, 100, 18, -1);
     EXPECT_TRUE(GetWindowLongW(Handle(other), GWL_STYLE) & SS_NOTIFY);
 }
+
+TEST_F(Toolkit, RadioButtonsOfOneGroupCheckOneAtATimeAndReportTheirIds)
+{
+    window_.StartNewGroup();
+    int32_t first = window_.AddRadioButton(L"One", 10, 10, 80, 18);
+    int32_t second = window_.AddRadioButton(L"Two", 100, 10, 80, 18);
+    window_.StartNewGroup();
+    int32_t button = window_.AddButton(L"After", 10, 40, 80, 22, -1);
+    ASSERT_TRUE(first > 0 && second > 0 && button > 0);
+    window_.SetState(first, StateFlags::Check);
+    EXPECT_NE(0u, window_.GetState(first) & StateFlags::Check);
+    EXPECT_NE(0u, window_.GetState(second) & StateFlags::Uncheck);
+    Drain();
+    SendMessageW(Handle(second), BM_CLICK, 0, 0);
+    std::vector<int32_t> events = Drain();
+    EXPECT_EQ(1u, Count(events, second));
+    EXPECT_NE(0u, window_.GetState(second) & StateFlags::Check) << "the clicked one is checked";
+    EXPECT_NE(0u, window_.GetState(first) & StateFlags::Uncheck) << "the other one of its group is not";
+}
+
+TEST_F(Toolkit, PictureControlsAndListImagesAreReplacedInPlace)
+{
+    auto solid = [](COLORREF colour) {
+        HDC screen = GetDC(nullptr);
+        HBITMAP bitmap = CreateCompatibleBitmap(screen, 48, 48);
+        HDC dc = CreateCompatibleDC(screen);
+        HGDIOBJ old = SelectObject(dc, bitmap);
+        HBRUSH brush = CreateSolidBrush(colour);
+        RECT all{0, 0, 48, 48};
+        FillRect(dc, &all, brush);
+        DeleteObject(brush);
+        SelectObject(dc, old);
+        DeleteDC(dc);
+        ReleaseDC(nullptr, screen);
+        return bitmap;
+    };
+    int32_t picture = window_.AddPicture(nullptr, 10, 10, 48, 48, -1);
+    ASSERT_GT(picture, 0);
+    EXPECT_TRUE(window_.SetPictureBitmap(picture, UniqueBitmap(solid(RGB(255, 0, 0)))));
+    EXPECT_TRUE(window_.SetPictureBitmap(picture, UniqueBitmap(solid(RGB(0, 0, 255)))));
+    EXPECT_EQ(window_.Control(picture)->bitmap.Get(),
+              reinterpret_cast<HBITMAP>(SendMessageW(Handle(picture), STM_GETIMAGE, IMAGE_BITMAP, 0)));
+    EXPECT_FALSE(window_.SetPictureBitmap(picture, UniqueBitmap()));
+    int32_t label = window_.AddLabel(L"not a picture", 10, 70, 100, 18, -1);
+    EXPECT_FALSE(window_.SetPictureBitmap(label, UniqueBitmap(solid(RGB(0, 255, 0)))));
+
+    int32_t list = window_.AddListView(L"Name", 100, 10, 300, 200, -1, -1);
+    EXPECT_FALSE(window_.SetListImageCount(list, 3)) << "no image list before the first image";
+    UniqueBitmap red(solid(RGB(255, 0, 0)));
+    ASSERT_EQ(0, window_.AddListImage(list, red.Get(), 48));
+    EXPECT_TRUE(window_.SetListImageCount(list, 5));
+    EXPECT_EQ(5, window_.ListImageCount(list));
+    EXPECT_TRUE(window_.ReplaceListImage(list, 4, red.Get()));
+    EXPECT_TRUE(window_.SetListImageCount(list, 1));
+    EXPECT_EQ(1, window_.ListImageCount(list));
+}

@@ -1,0 +1,157 @@
+// The change-picture dialog, on the dialogs' shared frame and loop.
+#include "accounts/picture_dialog.h"
+
+#include "accounts/pictures.h"
+#include "ui/dialog.h"
+
+namespace {
+
+constexpr int kWidth = 400;
+constexpr int kHeight = 350;
+constexpr int kPreviewSize = 128;
+constexpr int kHeadingSize = 48;
+constexpr int32_t kGreen = RGB(0, 144, 0);
+constexpr int32_t kRed = RGB(255, 0, 0);
+constexpr wchar_t kNotValid[] = L"The picture file you selected is not valid.";
+
+struct Controls {
+    int32_t preview = 0;
+    int32_t center = 0;
+    int32_t crop = 0;
+    int32_t stretch = 0;
+    int32_t browse = 0;
+    int32_t useDefault = 0;
+    int32_t status = 0;
+    int32_t change = 0;
+    int32_t cancel = 0;
+};
+
+// What the operator has picked so far.
+struct Choice {
+    UniqueImage current;   // the account's picture when the dialog opened; may be null
+    UniqueImage chosen;    // the file chosen with "Browse...", decoded
+    WString chosenPath;    // empty while the current picture is the one to set
+};
+
+PictureFit ReadFit(UiWindow& dialog, const Controls& controls)
+{
+    if ((dialog.GetState(controls.crop) & StateFlags::Check) != 0)
+        return PictureFit::Crop;
+    if ((dialog.GetState(controls.stretch) & StateFlags::Check) != 0)
+        return PictureFit::Stretch;
+    return PictureFit::Center;
+}
+
+void Report(UiWindow& dialog, const Controls& controls, const wchar_t* text, int32_t colour)
+{
+    dialog.SetColour(controls.status, colour, -1);
+    dialog.SetText(controls.status, text);
+    UpdateWindow(dialog.Handle());
+}
+
+bool ShowFitted(UiWindow& dialog, const Controls& controls, Gdiplus::GpBitmap* image, PictureFit fit)
+{
+    UniqueImage fitted = FitPicture(image, kPreviewSize, kPreviewSize, fit);
+    return fitted && SetPictureImage(dialog, controls.preview, fitted.Get(), 0, 0);
+}
+
+// A file that does not load or cannot be fitted changes nothing: the
+// earlier choice, if any, stays chosen and previewed.
+void Browse(UiWindow& dialog, const Controls& controls, Choice& choice, const wchar_t* startFolder)
+{
+    WString path;
+    if (!ChoosePictureFile(path, startFolder, dialog.Handle()))
+        return;
+    UniqueImage loaded = LoadPictureFile(path.Text());
+    if (!loaded || !ShowFitted(dialog, controls, loaded.Get(), ReadFit(dialog, controls))) {
+        if (choice.chosen)
+            ShowFitted(dialog, controls, choice.chosen.Get(), ReadFit(dialog, controls));
+        Report(dialog, controls, kNotValid, kRed);
+        return;
+    }
+    choice.chosen = std::move(loaded);
+    choice.chosenPath.Assign(path.Text());
+    Report(dialog, controls, L"", kGreen);
+}
+
+// True when the dialog is done.
+bool Change(UiWindow& dialog, const Controls& controls, Choice& choice, const wchar_t* accountName, double osVersion)
+{
+    dialog.SetState(controls.change, StateFlags::Disable);
+    dialog.SetState(controls.cancel, StateFlags::Disable);
+    Report(dialog, controls, L"Changing the user account picture, please wait...", kGreen);
+    Gdiplus::GpBitmap* image = !choice.chosenPath.IsEmpty() ? choice.chosen.Get() : choice.current.Get();
+    if (SetAccountPicture(accountName, image, ReadFit(dialog, controls), osVersion))
+        return true;
+    Report(dialog, controls, L"Sorry, the user picture could not be changed this time.", kRed);
+    dialog.SetState(controls.change, StateFlags::Enable);
+    dialog.SetState(controls.cancel, StateFlags::Enable);
+    return false;
+}
+
+}  // namespace
+
+void ChangePictureDialog(DialogOwner& owner, const wchar_t* accountName, const wchar_t* fullName, double osVersion)
+{
+    Choice choice;
+    WString startFolder;
+    if (GetUserPicturesFolder(startFolder))
+        startFolder.Append(L"Default Pictures");
+    WString currentPath;
+    if (FindAccountPicture(accountName, currentPath, osVersion))
+        choice.current = LoadPictureFile(currentPath.Text());
+
+    UiDialog dialog(owner);
+    if (!dialog.Create(OutlinedLook(kWidth, kHeight, 391, 342)))
+        return;
+
+    Controls controls;
+    int32_t heading = dialog.AddPicture(nullptr, 10, 10, kHeadingSize, kHeadingSize, -1);
+    if (choice.current)
+        SetPictureImage(dialog, heading, choice.current.Get(), kHeadingSize, kHeadingSize);
+    int32_t title = dialog.AddLabel(fullName != nullptr ? fullName : L"", 68, 20, 312, 25, WS_VISIBLE | SS_CENTER);
+    dialog.SetFont(title, 16.0, 800, 0, L"Arial");
+    dialog.AddLabel(L"Note: You are about to change this user account's picture.", 20, 70, 360, 20, -1);
+    controls.preview =
+        dialog.AddPicture(nullptr, 20, 120, kPreviewSize, kPreviewSize, WS_VISIBLE | WS_BORDER | SS_REALSIZECONTROL);
+    if (choice.current)
+        SetPictureImage(dialog, controls.preview, choice.current.Get(), kPreviewSize, kPreviewSize);
+    dialog.AddLabel(L"If the source image is not squared:", 180, 130, 200, 18, -1);
+    dialog.StartNewGroup();
+    controls.center = dialog.AddRadioButton(L"Center", 170, 160, 70, 18);
+    controls.crop = dialog.AddRadioButton(L"Crop", 245, 160, 65, 18);
+    controls.stretch = dialog.AddRadioButton(L"Stretch", 315, 160, 70, 18);
+    dialog.SetState(controls.crop, StateFlags::Check);
+    dialog.StartNewGroup();
+    controls.browse = dialog.AddButton(L"Browse...", 170, 200, 80, 22, -1);
+    controls.useDefault = dialog.AddButton(L"Default", 310, 200, 70, 22, -1);
+    controls.status = dialog.AddLabel(L"", 20, 270, 360, 18, -1);
+    controls.change = dialog.AddButton(L"Change picture", 55, 313, 120, 25, -1);
+    dialog.SetTip(controls.change, L"Change the user picture now.");
+    controls.cancel = dialog.AddButton(L"Cancel", 255, 313, 80, 25, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON);
+    dialog.SetTip(controls.cancel, L"Cancel changing the user picture.");
+
+    dialog.Show(controls.cancel);
+
+    for (;;) {
+        int32_t event = dialog.NextEvent();
+        if (event == EventCode::Close)
+            break;
+        if (event <= 0)
+            continue;
+        if (event == controls.cancel)
+            break;
+        if (event == controls.browse) {
+            Browse(dialog, controls, choice, startFolder.Text());
+        } else if (event == controls.useDefault) {
+            if (choice.current &&
+                SetPictureImage(dialog, controls.preview, choice.current.Get(), kPreviewSize, kPreviewSize))
+                choice.chosenPath.Clear();
+        } else if (event == controls.center || event == controls.crop || event == controls.stretch) {
+            if (!choice.chosenPath.IsEmpty() && choice.chosen)
+                ShowFitted(dialog, controls, choice.chosen.Get(), ReadFit(dialog, controls));
+        } else if (event == controls.change && Change(dialog, controls, choice, accountName, osVersion)) {
+            break;
+        }
+    }
+}

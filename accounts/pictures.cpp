@@ -1,0 +1,554 @@
+#include "accounts/pictures.h"
+
+#include <commdlg.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+#include <tlhelp32.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "accounts/lookup.h"
+#include "platform/files.h"
+#include "platform/machine.h"
+#include "platform/registry.h"
+#include "platform/text_win.h"
+#include "ui/drawing.h"
+#include "ui/window.h"
+
+namespace gp = Gdiplus::DllExports;
+using Gdiplus::Ok;
+
+namespace {
+
+constexpr int kRowPictureSize = 48;
+constexpr int kDefaultIconIndex = 160;   // the account icon among shell32.dll's icons
+constexpr DWORD kShellPathCapacity = 1024;
+constexpr wchar_t kPictureSetKey[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\AccountPicture\\Users\\";
+
+struct SnapshotTraits {
+    using Type = HANDLE;
+    static Type Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(Type h) { CloseHandle(h); }
+};
+using UniqueSnapshot = UniqueResource<SnapshotTraits>;
+
+// The shell library, loaded for one call and freed after it.
+UniqueLibrary LoadShell()
+{
+    return UniqueLibrary(LoadLibraryW(L"shell32.dll"));
+}
+
+WString TempFolder()
+{
+    wchar_t folder[MAX_PATH + 1] = L"";
+    DWORD length = GetTempPathW(ARRAYSIZE(folder), folder);
+    WString path;
+    if (length == 0 || length >= ARRAYSIZE(folder))
+        return path;
+    path.Assign(folder);
+    TrimTrailingBackslashes(path);
+    return path;
+}
+
+bool Exists(const wchar_t* path) { return path != nullptr && *path != L'\0' && PathFileExistsW(path) != FALSE; }
+
+// Deletes a file before it is written anew, taking it over when refused. A
+// missing file counts as deleted; a folder in its place is never removed.
+bool ClearForWriting(const wchar_t* path)
+{
+    const DWORD attributes = GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+        return false;
+    return DeletePath(path, kDeleteTakeOver) != kDeleteFailed;
+}
+
+bool SaveImage(Gdiplus::GpBitmap* image, const wchar_t* path, const CLSID& encoder)
+{
+    return image != nullptr && gp::GdipSaveImageToFile(image, path, &encoder, nullptr) == Ok;
+}
+
+// The shell's picture of the account, when it names an existing file.
+bool AskShellForPicture(const wchar_t* accountName, WString& path, double osVersion)
+{
+    UniqueLibrary shell = LoadShell();
+    if (!shell)
+        return false;
+    const uint16_t ordinal = PicturePathOrdinal(osVersion);
+    FARPROC address = machine::GetProcAddress(shell.Get(), MAKEINTRESOURCEA(ordinal));
+    if (address == nullptr)
+        return false;
+    wchar_t buffer[kShellPathCapacity + 1] = {};
+    if (ordinal == machine::kGetPictureOrdinal)
+        machine::AsFunction<machine::GetPictureFunction>(address)(accountName, 0, buffer);
+    else
+        machine::AsFunction<machine::GetPictureExFunction>(address)(accountName, 0, nullptr, buffer,
+                                                                   kShellPathCapacity, nullptr, 0);
+    buffer[kShellPathCapacity] = L'\0';
+    if (!Exists(buffer))
+        return false;
+    return path.Assign(buffer);
+}
+
+// The first stock bitmap of the folder's "Default Pictures"; false when none.
+bool FirstStockPicture(const wchar_t* picturesFolder, WString& path)
+{
+    WString pattern(picturesFolder);
+    pattern.Append(L"Default Pictures\\*.bmp");
+    WIN32_FIND_DATAW found{};
+    UniqueFind search(FindFirstFileW(pattern.Text(), &found));
+    while (search) {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            path.Assign(picturesFolder);
+            return path.Append(L"Default Pictures\\", found.cFileName);
+        }
+        if (!FindNextFileW(search.Get(), &found))
+            break;
+    }
+    return false;
+}
+
+// The shell library's account icon on white, saved as the generic picture.
+// Written under a name of its own and moved into place, so that a lookup
+// running at the same time on another thread never reads half a file.
+bool MakeGenericPicture(const wchar_t* path, double osVersion)
+{
+    CLSID encoder{};
+    if (!FindImageEncoder(L".bmp", encoder))
+        return false;
+    wchar_t system[MAX_PATH] = L"";
+    UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return false;
+    WString library(system);
+    library.Append(L"\\shell32.dll");
+    const int size = GenericPictureIconSize(osVersion);
+    HICON extracted = nullptr;
+    if (SHDefExtractIconW(library.Text(), kDefaultIconIndex, 0, &extracted, nullptr, static_cast<UINT>(size)) != S_OK)
+        return false;
+    UniqueIcon icon(extracted);
+    UniqueBitmap drawn = IconToBitmap(icon.Get(), size);
+    DIBSECTION section{};
+    if (!drawn || GetObjectW(drawn.Get(), sizeof(section), &section) != sizeof(section) ||
+        section.dsBm.bmBits == nullptr)
+        return false;
+    UniqueImage alpha;
+    if (gp::GdipCreateBitmapFromScan0(size, size, section.dsBm.bmWidthBytes, PixelFormat32bppARGB,
+                                      static_cast<BYTE*>(section.dsBm.bmBits), alpha.Put()) != Ok)
+        return false;
+    // A bitmap file keeps no transparency: the icon is laid on white.
+    UniqueImage picture = FitPicture(alpha.Get(), size, size, PictureFit::Stretch);
+    if (!picture)
+        return false;
+    WString partial(path);
+    WString suffix;
+    suffix.FromUInt32(GetCurrentThreadId());
+    partial.Append(L".", suffix.Text(), L".tmp");
+    if (!SaveImage(picture.Get(), partial.Text(), encoder))
+        return false;
+    if (!MoveFileExW(partial.Text(), path, MOVEFILE_REPLACE_EXISTING)) {
+        DeleteFileW(partial.Text());
+        return Exists(path);   // another thread made it first
+    }
+    return true;
+}
+
+// True when the folder is a real folder, not a link that would carry the
+// files written into it somewhere else.
+bool IsPlainFolder(const wchar_t* path)
+{
+    const DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+WString NewPictureSetName(const wchar_t* folder, const wchar_t* valueName)
+{
+    WString path;
+    GUID id{};
+    wchar_t text[40] = L"";
+    WString name;
+    if (FAILED(CoCreateGuid(&id)) || StringFromGUID2(id, text, ARRAYSIZE(text)) == 0 ||
+        !PictureSetFileName(text, valueName, name))
+        return path;
+    path.Assign(folder);
+    path.Append(L"\\", name.Text());
+    return path;
+}
+
+// The per-SID JPEG set: its files and the key that names them. Runs with
+// whatever impersonation the caller set up; every failure only leaves that
+// part undone.
+void WritePictureSet(const wchar_t* sidString, Gdiplus::GpBitmap* image, Gdiplus::GpBitmap* square, PictureFit fit,
+                     double osVersion)
+{
+    CLSID encoder{};
+    if (!FindImageEncoder(L".jpg", encoder))
+        return;
+    size_t count = 0;
+    const PictureSetEntry* table = PictureSetTable(osVersion, count);
+    if (table == nullptr || count == 0)
+        return;
+    WString folder = PictureSetFolder(sidString);
+    RegKey key(OpenKey(PictureSetKeyPath(sidString).Text(), kCreateKeyAccess));
+    // Files written through a link would land wherever it points.
+    WString parent(folder.Text());
+    parent.RemoveLastComponent();
+    if (!CreateDirectoryPath(folder.Text()) || !IsPlainFolder(parent.Text()) || !IsPlainFolder(folder.Text()))
+        return;
+    for (size_t i = 0; i < count; ++i) {
+        const PictureSetEntry& entry = table[i];
+        UniqueImage fitted;
+        Gdiplus::GpBitmap* picture = square;
+        if (i > 0) {
+            fitted = FitPicture(image, entry.size, entry.size, fit);
+            picture = fitted.Get();
+        }
+        if (picture == nullptr)
+            continue;
+        WString file;
+        WString stored;
+        if (key && key.QueryString(entry.valueName, stored) && IsReusablePictureFile(stored.Text(), folder.Text())) {
+            file.Assign(stored.Text());
+        } else {
+            file = NewPictureSetName(folder.Text(), entry.valueName);
+            if (file.IsEmpty())
+                continue;
+            if (key)
+                key.SetValue(entry.valueName, REG_SZ, file.Text(), 0);
+        }
+        if (!ClearForWriting(file.Text()) || !SaveImage(picture, file.Text(), encoder))
+            continue;
+        SetFileAttributesW(file.Text(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    }
+}
+
+}  // namespace
+
+WString LegacyPictureFile(const wchar_t* picturesFolder, const wchar_t* accountName)
+{
+    WString path;
+    if (!IsPlainFileName(accountName) || picturesFolder == nullptr || *picturesFolder == L'\0')
+        return path;
+    path.Assign(picturesFolder);
+    path.Append(accountName, L".bmp");
+    return path;
+}
+
+WString GenericPictureFile()
+{
+    WString path = TempFolder();
+    if (!path.IsEmpty())
+        path.Append(L"\\Vantrell_Shell32_PicPath.bmp");
+    return path;
+}
+
+WString HandOverPictureFile()
+{
+    WString path = TempFolder();
+    if (!path.IsEmpty())
+        path.Append(L"\\Vantrell_new_pic.bmp");
+    return path;
+}
+
+WString PictureSetFolder(const wchar_t* sidString)
+{
+    WString folder = ExpandEnvironmentText(L"%Public%");
+    TrimTrailingBackslashes(folder);
+    folder.Append(L"\\AccountPictures\\", sidString);
+    return folder;
+}
+
+WString PictureSetKeyPath(const wchar_t* sidString)
+{
+    WString path(kPictureSetKey);
+    path.Append(sidString);
+    return path;
+}
+
+bool GetUserPicturesFolder(WString& path)
+{
+    WString folder;
+    if (!FromFolderPath(folder, CSIDL_COMMON_APPDATA, nullptr, 0) || folder.IsEmpty())
+        return false;
+    TrimTrailingBackslashes(folder);
+    folder.Append(L"\\Microsoft\\User Account Pictures\\");
+    return path.Assign(folder.Text());
+}
+
+bool ChoosePictureFile(WString& path, const wchar_t* startFolder, HWND owner)
+{
+    constexpr DWORD kFileCapacity = 2048;
+    wchar_t file[kFileCapacity + 1] = {};
+    OPENFILENAMEW dialog{};
+    // The structure's own size on this platform; a 32-bit size would be refused.
+    dialog.lStructSize = sizeof(dialog);
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = L"Pictures\0*.bmp;*.jpg;*.png;*.tiff;*.jpeg;*.gif\0\0";
+    dialog.lpstrFile = file;
+    dialog.nMaxFile = kFileCapacity;
+    dialog.lpstrInitialDir = startFolder;
+    dialog.lpstrTitle = L"Select user picture file";
+    dialog.lpstrDefExt = L"bmp";   // the dialog adds the dot itself
+    dialog.Flags = OFN_NOCHANGEDIR | OFN_FILEMUSTEXIST | OFN_EXPLORER | OFN_ENABLESIZING;
+    if (!GetOpenFileNameW(&dialog) || file[0] == L'\0')
+        return false;
+    return path.Assign(file);
+}
+
+UniqueImage LoadPictureFile(const wchar_t* path)
+{
+    if (path == nullptr || *path == L'\0')
+        return UniqueImage();
+    UniqueFileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size{};
+    // Only files on disk: a device or pipe has no size to check.
+    if (!file || GetFileType(file.Get()) != FILE_TYPE_DISK || !GetFileSizeEx(file.Get(), &size) ||
+        size.QuadPart <= 0 || static_cast<uint64_t>(size.QuadPart) > kMaxPictureFileBytes)
+        return UniqueImage();
+    const auto bytes = static_cast<DWORD>(size.QuadPart);
+    UniqueGlobalMemory memory(GlobalAlloc(GMEM_MOVEABLE, bytes));
+    auto* data = memory ? static_cast<uint8_t*>(GlobalLock(memory.Get())) : nullptr;
+    if (data == nullptr)
+        return UniqueImage();
+    DWORD read = 0;
+    ImageHeader header;
+    // The header checked is the one decoded: both come from these bytes.
+    const bool safe = ReadFile(file.Get(), data, bytes, &read, nullptr) && read == bytes &&
+                      ReadImageHeader(data, bytes, header) && IsSafePictureSize(bytes, header);
+    GlobalUnlock(memory.Get());
+    if (!safe)
+        return UniqueImage();
+    UniqueStream stream;
+    if (FAILED(CreateStreamOnHGlobal(memory.Get(), TRUE, stream.Put())))
+        return UniqueImage();
+    memory.Release();   // the stream frees it
+    UniqueImage decoded;
+    UINT width = 0, height = 0;
+    if (gp::GdipCreateBitmapFromStream(stream.Get(), decoded.Put()) != Ok ||
+        gp::GdipGetImageWidth(decoded.Get(), &width) != Ok || gp::GdipGetImageHeight(decoded.Get(), &height) != Ok)
+        return UniqueImage();
+    ImageHeader decodedHeader = header;
+    decodedHeader.width = width;
+    decodedHeader.height = height;
+    if (!IsSafePictureSize(bytes, decodedHeader))
+        return UniqueImage();
+    // Drawn once at its own size: a damaged file fails here, not later.
+    UniqueImage copy = NewBitmap(static_cast<int>(width), static_cast<int>(height));
+    UniqueGraphics graphics;
+    if (!copy || gp::GdipGetImageGraphicsContext(copy.Get(), graphics.Put()) != Ok ||
+        gp::GdipDrawImageRectI(graphics.Get(), decoded.Get(), 0, 0, static_cast<INT>(width),
+                               static_cast<INT>(height)) != Ok)
+        return UniqueImage();
+    return copy;
+}
+
+UniqueImage FitPicture(Gdiplus::GpBitmap* source, int width, int height, PictureFit fit)
+{
+    UINT w = 0, h = 0;
+    PictureFitGeometry g;
+    if (source == nullptr || width + height == 0 || gp::GdipGetImageWidth(source, &w) != Ok ||
+        gp::GdipGetImageHeight(source, &h) != Ok || !FitGeometry(w, h, width, height, fit, g))
+        return UniqueImage();
+    UniqueImage target = NewBitmap(width, height);
+    UniqueGraphics graphics;
+    if (!target || gp::GdipGetImageGraphicsContext(target.Get(), graphics.Put()) != Ok)
+        return UniqueImage();
+    gp::GdipSetInterpolationMode(graphics.Get(), Gdiplus::InterpolationModeHighQualityBicubic);
+    gp::GdipSetCompositingQuality(graphics.Get(), Gdiplus::CompositingQualityGammaCorrected);
+    gp::GdipSetPixelOffsetMode(graphics.Get(), Gdiplus::PixelOffsetModeHalf);
+    // Mirrored edges: the filter never blends the picture's rim with the
+    // transparent outside of the source (a grey halo on the white).
+    Gdiplus::GpImageAttributes* attributes = nullptr;
+    if (gp::GdipCreateImageAttributes(&attributes) == Ok)
+        gp::GdipSetImageAttributesWrapMode(attributes, Gdiplus::WrapModeTileFlipXY, 0, FALSE);
+    const bool drawn =
+        gp::GdipGraphicsClear(graphics.Get(), kOpaqueWhite) == Ok &&
+        gp::GdipDrawImageRectRectI(graphics.Get(), source, g.targetX, g.targetY, g.targetWidth, g.targetHeight,
+                                   g.sourceX, g.sourceY, g.sourceWidth, g.sourceHeight, Gdiplus::UnitPixel,
+                                   attributes, nullptr, nullptr) == Ok;
+    if (attributes != nullptr)
+        gp::GdipDisposeImageAttributes(attributes);
+    return drawn ? std::move(target) : UniqueImage();
+}
+
+bool SetPictureImage(UiWindow& window, int32_t pictureControl, Gdiplus::GpBitmap* bitmap, int width, int height)
+{
+    if (bitmap == nullptr)
+        return false;
+    UniqueBitmap picture;
+    if (width == 0 && height == 0) {
+        picture = ToGdiBitmap(bitmap, 0);
+    } else {
+        UniqueImage scaled = ScaledCopy(bitmap, width, height);
+        picture = ToGdiBitmap(scaled.Get(), 0);
+    }
+    return picture && window.SetPictureBitmap(pictureControl, std::move(picture));
+}
+
+bool FindAccountPicture(const wchar_t* accountName, WString& path, double osVersion)
+{
+    WString folder;
+    if (accountName == nullptr || *accountName == L'\0' || !GetUserPicturesFolder(folder))
+        return false;
+    if (AskShellForPicture(accountName, path, osVersion))
+        return true;
+    WString legacy = LegacyPictureFile(folder.Text(), accountName);
+    if (Exists(legacy.Text()))
+        return path.Assign(legacy.Text());
+    if (!ShellKeepsPictures(osVersion) && !legacy.IsEmpty()) {
+        WString stock;
+        if (FirstStockPicture(folder.Text(), stock) && CopyFileW(stock.Text(), legacy.Text(), TRUE))
+            return path.Assign(legacy.Text());
+    }
+    WString generic = GenericPictureFile();
+    if (generic.IsEmpty())
+        return false;
+    if (Exists(generic.Text()) || MakeGenericPicture(generic.Text(), osVersion))
+        return path.Assign(generic.Text());
+    return false;
+}
+
+UniqueBitmap LoadAccountPictureBitmap(const wchar_t* accountName, double osVersion)
+{
+    WString path;
+    if (!FindAccountPicture(accountName, path, osVersion))
+        return UniqueBitmap();
+    UniqueImage picture = LoadPictureFile(path.Text());
+    if (!picture)
+        return UniqueBitmap();
+    UniqueImage row = ScaledCopy(picture.Get(), kRowPictureSize, kRowPictureSize);
+    return ToGdiBitmap(row.Get(), 0);
+}
+
+bool SetAccountPicture(const wchar_t* accountName, Gdiplus::GpBitmap* image, PictureFit fit, double osVersion)
+{
+    UINT width = 0;
+    if (image == nullptr || accountName == nullptr || *accountName == L'\0' ||
+        gp::GdipGetImageWidth(image, &width) != Ok)
+        return false;
+    const int size = AccountPictureSize(osVersion);
+    CLSID bitmapEncoder{};
+    if (!FindImageEncoder(L".bmp", bitmapEncoder))
+        return false;
+    UniqueImage square = FitPicture(image, size, size, fit);
+    if (!square)
+        return false;
+
+    if (!ShellKeepsPictures(osVersion)) {
+        WString folder;
+        if (!GetUserPicturesFolder(folder) || !CreateDirectoryPath(folder.Text()))
+            return false;
+        WString legacy = LegacyPictureFile(folder.Text(), accountName);
+        return !legacy.IsEmpty() && ClearForWriting(legacy.Text()) &&
+               SaveImage(square.Get(), legacy.Text(), bitmapEncoder);
+    }
+
+    WString handOver = HandOverPictureFile();
+    if (handOver.IsEmpty() || !ClearForWriting(handOver.Text()) ||
+        !SaveImage(square.Get(), handOver.Text(), bitmapEncoder))
+        return false;
+    bool result = false;
+    {
+        UniqueLibrary shell = LoadShell();
+        FARPROC address = shell ? machine::GetProcAddress(shell.Get(), MAKEINTRESOURCEA(machine::kSetPictureOrdinal))
+                                : nullptr;
+        if (address != nullptr)
+            result = machine::AsFunction<machine::SetPictureFunction>(address)(accountName, 0, handOver.Text()) == 0;
+    }
+
+    size_t count = 0;
+    if (PictureSetTable(osVersion, count) != nullptr && count > 0) {
+        WString sid(accountName);
+        if (GetAccountSidString(sid)) {
+            // The set belongs to the system: written as the account that runs sign-in.
+            UniqueHandle token = ImpersonateProcessUser(L"Winlogon.exe");
+            if (!token)
+                token = ImpersonateProcessUser(L"Wininit.exe");
+            if (!token)
+                token = ImpersonateProcessUser(L"Services.exe");
+            WritePictureSet(sid.Text(), image, square.Get(), fit, osVersion);
+            if (token)
+                RevertToSelf();
+        }
+    }
+    return result;
+}
+
+bool FindDefaultPictureFile(WString& path)
+{
+    WString folder;
+    if (!GetUserPicturesFolder(folder))
+        return false;
+    WString user(folder.Text());
+    user.Append(L"user.bmp");
+    if (Exists(user.Text()))
+        return path.Assign(user.Text());
+    if (FirstStockPicture(folder.Text(), path))
+        return true;
+    path.Assign(user.Text());
+    return false;
+}
+
+UniqueHandle ImpersonateProcessUser(const wchar_t* processName)
+{
+    if (processName == nullptr || *processName == L'\0')
+        return UniqueHandle();
+    DWORD processId = 0;
+    {
+        UniqueSnapshot snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        PROCESSENTRY32W entry{};
+        entry.dwSize = sizeof(entry);
+        for (BOOL more = snapshot && Process32FirstW(snapshot.Get(), &entry); more;
+             more = Process32NextW(snapshot.Get(), &entry)) {
+            if (lstrcmpiW(entry.szExeFile, processName) == 0) {
+                processId = entry.th32ProcessID;
+                break;
+            }
+        }
+    }
+    if (processId == 0)
+        return UniqueHandle();
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, processId));
+    UniqueHandle token;
+    UniqueHandle duplicate;
+    if (!process || !OpenProcessToken(process.Get(), TOKEN_DUPLICATE | TOKEN_QUERY, token.Put()) ||
+        !DuplicateToken(token.Get(), SecurityImpersonation, duplicate.Put()) ||
+        !ImpersonateLoggedOnUser(duplicate.Get()))
+        return UniqueHandle();
+    return duplicate;
+}
+
+bool FindImageEncoder(const wchar_t* extension, CLSID& encoder)
+{
+    if (extension == nullptr || *extension == L'\0')
+        return false;
+    WString keyPath(L"HKCR\\");
+    keyPath.Append(extension);
+    RegKey key;
+    WString contentType;
+    if (!key.Open(keyPath.Text(), KEY_READ) || !key.QueryString(L"Content Type", contentType) ||
+        contentType.IsEmpty())
+        return false;
+    UINT count = 0, bytes = 0;
+    if (gp::GdipGetImageEncodersSize(&count, &bytes) != Ok || count == 0 || bytes == 0)
+        return false;
+    UniqueBytes buffer(static_cast<BYTE*>(std::malloc(bytes)));
+    auto* encoders = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.Get());
+    if (encoders == nullptr)
+        return false;
+    if (gp::GdipGetImageEncoders(count, bytes, encoders) != Ok)
+        return false;
+    for (UINT i = 0; i < count; ++i) {
+        if (encoders[i].MimeType != nullptr && EqualsNoCase(encoders[i].MimeType, contentType.Text())) {
+            encoder = encoders[i].Clsid;
+            return true;
+        }
+    }
+    return false;
+}

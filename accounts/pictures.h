@@ -1,0 +1,75 @@
+// Account pictures: where each Windows version keeps them, the 48 x 48
+// bitmap of an account's picture for the lists and headings, fitting any
+// source into the squares Windows wants, and setting a new picture on every
+// version. Every rule that depends on the version takes it as an input;
+// callers pass GetOsVersionNumber().
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "accounts/picture_rules.h"
+#include "platform/handles.h"
+#include "platform/text.h"
+#include "ui/image.h"
+
+class UiWindow;
+
+// The common "User Account Pictures" folder, ending in a backslash; false
+// when the shell folder cannot be read.
+bool GetUserPicturesFolder(WString& path);
+
+// The system's open-file dialog for a picture, owned by `owner`, starting in
+// `startFolder`; true with the chosen file's path.
+bool ChoosePictureFile(WString& path, const wchar_t* startFolder, HWND owner);
+
+// Loads a picture file the operator or the system named, refusing anything
+// that is not one of the offered formats, is empty, or is too large to
+// decode safely (over 50 MB, over 16,000 pixels a side or 100 million
+// pixels). The whole picture is decoded here, so a damaged file fails now.
+// Null on any refusal or failure.
+UniqueImage LoadPictureFile(const wchar_t* path);
+
+// A new width x height bitmap of the source fitted as `fit` says over white;
+// null when width + height is 0, the source is absent or drawing fails.
+UniqueImage FitPicture(Gdiplus::GpBitmap* source, int width, int height, PictureFit fit);
+
+// Shows the bitmap in picture control `pictureControl` of the window: at
+// its own size with width and height 0, else drawn into that size first.
+bool SetPictureImage(UiWindow& window, int32_t pictureControl, Gdiplus::GpBitmap* bitmap, int width, int height);
+
+// The file that holds the account's current picture: the shell's answer,
+// the legacy bitmap, below 6.0 the first stock picture copied as the legacy
+// bitmap, else the generic picture made once from the shell library's icon.
+bool FindAccountPicture(const wchar_t* accountName, WString& path, double osVersion);
+
+// A 48 x 48 GDI bitmap of the account's picture, owned by the caller, or null.
+UniqueBitmap LoadAccountPictureBitmap(const wchar_t* accountName, double osVersion);
+
+// Gives the account `image` fitted as `fit` says: the legacy bitmap below
+// 6.0; from 6.0 the shell's picture call; from 6.2 also the per-SID JPEG set
+// and its registry key (which never turns a success into a failure). True
+// when the picture the version relies on was set.
+bool SetAccountPicture(const wchar_t* accountName, Gdiplus::GpBitmap* image, PictureFit fit, double osVersion);
+
+// The picture a new account gets when none was chosen: "user.bmp" in the
+// pictures folder, else the first stock bitmap of its "Default Pictures";
+// false (with the missing "user.bmp" in `path`) when neither exists.
+bool FindDefaultPictureFile(WString& path);
+
+// On success the calling thread impersonates the user running the first
+// process named `processName` (any case); the caller ends it with
+// RevertToSelf. The duplicated token, or null.
+UniqueHandle ImpersonateProcessUser(const wchar_t* processName);
+
+// The GDI+ encoder for ".bmp" or ".jpg": the one whose MIME type is the
+// "Content Type" of HKCR\<extension>. False when either is missing.
+bool FindImageEncoder(const wchar_t* extension, CLSID& encoder);
+
+// Where the pictures of one account live (for the tests and the repair tool).
+WString LegacyPictureFile(const wchar_t* picturesFolder, const wchar_t* accountName);
+WString GenericPictureFile();
+WString HandOverPictureFile();
+WString PictureSetFolder(const wchar_t* sidString);
+WString PictureSetKeyPath(const wchar_t* sidString);

@@ -1,0 +1,359 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "accounts/picture_rules.h"
+
+namespace {
+
+std::string Narrow(const wchar_t* text)
+{
+    std::string out;
+    for (; text != nullptr && *text != L'\0'; ++text)
+        out += static_cast<char>(*text);
+    return out;
+}
+
+std::string Show(const PictureFitGeometry& g)
+{
+    return "source " + std::to_string(g.sourceX) + "," + std::to_string(g.sourceY) + " " +
+           std::to_string(g.sourceWidth) + "x" + std::to_string(g.sourceHeight) + " -> target " +
+           std::to_string(g.targetX) + "," + std::to_string(g.targetY) + " " + std::to_string(g.targetWidth) + "x" +
+           std::to_string(g.targetHeight);
+}
+
+void Put16(std::vector<uint8_t>& b, size_t at, uint32_t v, bool big = false)
+{
+    b[at + (big ? 1 : 0)] = static_cast<uint8_t>(v);
+    b[at + (big ? 0 : 1)] = static_cast<uint8_t>(v >> 8);
+}
+void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v, bool big = false)
+{
+    for (int i = 0; i < 4; ++i)
+        b[at + static_cast<size_t>(big ? 3 - i : i)] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+std::vector<uint8_t> Bmp(int32_t width, int32_t height)
+{
+    std::vector<uint8_t> b(54, 0);
+    b[0] = 'B';
+    b[1] = 'M';
+    Put32(b, 14, 40);
+    Put32(b, 18, static_cast<uint32_t>(width));
+    Put32(b, 22, static_cast<uint32_t>(height));
+    return b;
+}
+
+std::vector<uint8_t> Png(uint32_t width, uint32_t height)
+{
+    std::vector<uint8_t> b = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+    b.resize(33, 0);
+    Put32(b, 16, width, true);
+    Put32(b, 20, height, true);
+    return b;
+}
+
+std::vector<uint8_t> Gif(uint32_t width, uint32_t height)
+{
+    std::vector<uint8_t> b = {'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0, 0, 0, 0};
+    Put16(b, 6, width);
+    Put16(b, 8, height);
+    return b;
+}
+
+// A JPEG whose frame header follows an application segment of `padding` bytes.
+std::vector<uint8_t> Jpeg(uint32_t width, uint32_t height, size_t padding, uint8_t frameMarker = 0xC0)
+{
+    std::vector<uint8_t> b = {0xFF, 0xD8, 0xFF, 0xE1};
+    b.resize(b.size() + 2 + padding, 0);
+    Put16(b, 4, static_cast<uint32_t>(padding + 2), true);
+    std::vector<uint8_t> frame = {0xFF, frameMarker, 0, 17, 8, 0, 0, 0, 0, 3};
+    Put16(frame, 5, height, true);
+    Put16(frame, 7, width, true);
+    b.insert(b.end(), frame.begin(), frame.end());
+    b.resize(b.size() + 16, 0);
+    return b;
+}
+
+std::vector<uint8_t> Tiff(uint32_t width, uint32_t height, bool bigEndian, uint16_t widthType)
+{
+    std::vector<uint8_t> b(8 + 2 + 2 * 12 + 4, 0);
+    b[0] = b[1] = bigEndian ? 'M' : 'I';
+    Put16(b, 2, 42, bigEndian);
+    Put32(b, 4, 8, bigEndian);
+    Put16(b, 8, 2, bigEndian);
+    Put16(b, 10, 256, bigEndian);
+    Put16(b, 12, widthType, bigEndian);
+    Put32(b, 14, 1, bigEndian);
+    if (widthType == 3)
+        Put16(b, 18, width, bigEndian);
+    else
+        Put32(b, 18, width, bigEndian);
+    Put16(b, 22, 257, bigEndian);
+    Put16(b, 24, 4, bigEndian);
+    Put32(b, 26, 1, bigEndian);
+    Put32(b, 30, height, bigEndian);
+    return b;
+}
+
+}  // namespace
+
+TEST(FitGeometry, PlacesA200By100SourceInEachFit)
+{
+    struct Case {
+        uint32_t w, h;
+        int size;
+        PictureFit fit;
+        PictureFitGeometry expected;
+    } cases[] = {
+        // Center: 48 wide, 24 high at y = 12, white above and below.
+        {200, 100, 48, PictureFit::Center, {0, 0, 200, 100, 0, 12, 48, 24}},
+        // Crop: the middle 100 x 100 part from x = 50, over the whole target.
+        {200, 100, 48, PictureFit::Crop, {50, 0, 100, 100, 0, 0, 48, 48}},
+        // Stretch: the whole source squeezed into the whole target.
+        {200, 100, 48, PictureFit::Stretch, {0, 0, 200, 100, 0, 0, 48, 48}},
+        // A tall source: the same turned round.
+        {100, 200, 48, PictureFit::Center, {0, 0, 100, 200, 12, 0, 24, 48}},
+        {100, 200, 48, PictureFit::Crop, {0, 50, 100, 100, 0, 0, 48, 48}},
+        {100, 300, 448, PictureFit::Center, {0, 0, 100, 300, 149, 0, 149, 448}},
+        {300, 100, 126, PictureFit::Crop, {100, 0, 100, 100, 0, 0, 126, 126}},
+        // A square source fills the target in every fit.
+        {80, 80, 48, PictureFit::Center, {0, 0, 80, 80, 0, 0, 48, 48}},
+        {80, 80, 48, PictureFit::Crop, {0, 0, 80, 80, 0, 0, 48, 48}},
+        {80, 80, 448, PictureFit::Stretch, {0, 0, 80, 80, 0, 0, 448, 448}},
+    };
+    for (const Case& c : cases) {
+        PictureFitGeometry g;
+        ASSERT_TRUE(FitGeometry(c.w, c.h, c.size, c.size, c.fit, g)) << c.w << "x" << c.h;
+        EXPECT_EQ(Show(c.expected), Show(g)) << c.w << "x" << c.h << " into " << c.size << ", fit "
+                                             << static_cast<int>(c.fit);
+    }
+}
+
+TEST(FitGeometry, RefusesEmptySourcesAndTargets)
+{
+    PictureFitGeometry g;
+    EXPECT_FALSE(FitGeometry(0, 100, 48, 48, PictureFit::Crop, g));
+    EXPECT_FALSE(FitGeometry(100, 0, 48, 48, PictureFit::Crop, g));
+    EXPECT_FALSE(FitGeometry(100, 100, 0, 0, PictureFit::Stretch, g));
+    // A sliver so thin that the centred picture would be no pixel high.
+    EXPECT_FALSE(FitGeometry(1000, 1, 48, 48, PictureFit::Center, g)) << Show(g);
+}
+
+TEST(ToPictureFit, TakesEveryOtherValueAsStretch)
+{
+    struct Case {
+        int32_t value;
+        PictureFit expected;
+    } cases[] = {{0, PictureFit::Stretch}, {4, PictureFit::Center}, {8, PictureFit::Crop},
+                 {1, PictureFit::Stretch}, {12, PictureFit::Stretch}, {-4, PictureFit::Stretch}};
+    for (const Case& c : cases)
+        EXPECT_EQ(static_cast<int>(c.expected), static_cast<int>(ToPictureFit(c.value))) << c.value;
+}
+
+TEST(PictureVersions, SizesOrdinalsAndStoresFollowTheVersion)
+{
+    struct Case {
+        double version;
+        int size;
+        bool shell;
+        uint16_t ordinal;
+        int iconSize;
+        size_t setCount;
+    } cases[] = {
+        {5.1, 48, false, 233, 48, 0},    {5.2, 48, false, 233, 48, 0},  {6.0, 126, true, 810, 256, 0},
+        {6.1, 126, true, 810, 256, 0},   {6.2, 448, true, 810, 256, 5}, {6.3, 448, true, 810, 256, 5},
+        {9.0, 448, true, 810, 256, 5},   {10.0, 448, true, 810, 256, 7},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.size, AccountPictureSize(c.version)) << c.version;
+        EXPECT_EQ(c.shell, ShellKeepsPictures(c.version)) << c.version;
+        EXPECT_EQ(c.ordinal, PicturePathOrdinal(c.version)) << c.version;
+        EXPECT_EQ(c.iconSize, GenericPictureIconSize(c.version)) << c.version;
+        size_t count = 99;
+        const PictureSetEntry* table = PictureSetTable(c.version, count);
+        EXPECT_EQ(c.setCount, count) << c.version;
+        EXPECT_EQ(c.setCount == 0, table == nullptr) << c.version;
+    }
+}
+
+TEST(PictureSetTable, ListsTheSizesInTheirOrder)
+{
+    struct Case {
+        double version;
+        std::vector<std::string> names;
+        std::vector<int> sizes;
+    } cases[] = {
+        {10.0,
+         {"Image448", "Image240", "Image192", "Image96", "Image48", "Image40", "Image32"},
+         {448, 240, 192, 96, 48, 40, 32}},
+        {6.2, {"Image448", "Image240", "Image200", "Image96", "Image40"}, {448, 240, 200, 96, 40}},
+        {6.3, {"Image448", "Image240", "Image200", "Image96", "Image40"}, {448, 240, 200, 96, 40}},
+    };
+    for (const Case& c : cases) {
+        size_t count = 0;
+        const PictureSetEntry* table = PictureSetTable(c.version, count);
+        ASSERT_EQ(c.names.size(), count) << c.version;
+        for (size_t i = 0; i < count; ++i) {
+            EXPECT_EQ(c.names[i], Narrow(table[i].valueName)) << c.version << " entry " << i;
+            EXPECT_EQ(c.sizes[i], table[i].size) << c.version << " entry " << i;
+        }
+    }
+}
+
+TEST(PictureSetFileName, BracesAnUpperCaseUuid)
+{
+    struct Case {
+        const wchar_t* uuid;
+        const wchar_t* value;
+        bool ok;
+        const char* expected;
+    } cases[] = {
+        {L"{0f8fad5b-d9cb-469f-a165-70867728950e}", L"Image448", true,
+         "{0F8FAD5B-D9CB-469F-A165-70867728950E}-Image448.jpg"},
+        {L"0F8FAD5B-D9CB-469F-A165-70867728950E", L"Image40", true,
+         "{0F8FAD5B-D9CB-469F-A165-70867728950E}-Image40.jpg"},
+        {L"0F8FAD5B-D9CB-469F-A165-70867728950", L"Image40", false, ""},
+        {L"0F8FAD5B+D9CB-469F-A165-70867728950E", L"Image40", false, ""},
+        {L"..\\..\\..\\..\\..\\..\\..\\..\\..\\..x.", L"Image40", false, ""},
+        {L"0F8FAD5B-D9CB-469F-A165-70867728950E", L"", false, ""},
+    };
+    for (const Case& c : cases) {
+        WString name;
+        EXPECT_EQ(c.ok, PictureSetFileName(c.uuid, c.value, name)) << Narrow(c.uuid);
+        if (c.ok) {
+            EXPECT_EQ(c.expected, Narrow(name.Text()));
+        }
+    }
+}
+
+TEST(IsReusablePictureFile, ReusesOnlyFilesDirectlyInTheSidFolder)
+{
+    const wchar_t* folder = L"C:\\Users\\Public\\AccountPictures\\S-1-5-21-1-2-3-1001";
+    struct Case {
+        const wchar_t* value;
+        bool reusable;
+    } cases[] = {
+        {L"C:\\Users\\Public\\AccountPictures\\S-1-5-21-1-2-3-1001\\{A}-Image448.jpg", true},
+        {L"c:\\users\\public\\accountpictures\\s-1-5-21-1-2-3-1001\\{A}-Image448.JPG", true},
+        {L"C:\\Users\\Public\\AccountPictures\\S-1-5-21-1-2-3-1001\\old.jpg.bak", true},   // ".jpg" anywhere
+        {L"C:\\Users\\Public\\AccountPictures\\S-1-5-21-1-2-3-1001\\picture.png", false},
+        {L"C:\\Windows\\System32\\drivers\\x.jpg", false},
+        {L"C:\\Users\\Public\\AccountPictures\\S-1-5-21-1-2-3-1001\\..\\..\\..\\Windows\\win.jpg", false},
+        {L"C:\\Users\\Public\\AccountPictures\\S-1-5-21-1-2-3-1001\\sub\\x.jpg", false},
+        {L"C:\\Users\\Public\\AccountPictures\\S-1-5-21-1-2-3-1001\\x.jpg:stream", false},
+        {L"C:\\Users\\Public\\AccountPictures\\S-1-5-21-1-2-3-1001\\*.jpg", false},
+        {L"C:\\Users\\Public\\AccountPictures\\S-1-5-21-1-2-3-1001\\x.jpg.", false},
+        {L"C:\\Users\\Public\\AccountPictures\\S-1-5-21-1-2-3-10011\\x.jpg", false},   // another SID
+        {L"C:\\Users\\Public\\AccountPictures\\S-1-5-21-1-2-3-1001/x.jpg", false},
+        {L"D:\\Users\\Public\\AccountPictures\\S-1-5-21-1-2-3-1001\\x.jpg", false},
+        {L"\\\\?\\C:\\Users\\Public\\AccountPictures\\S-1-5-21-1-2-3-1001\\x.jpg", false},
+        {L"{A}-Image448.jpg", false},   // a bare name: relative to whatever the current folder is
+        {L"C:\\Users\\Public\\AccountPictures\\S-1-5-21-1-2-3-1001\\", false},
+        {L"", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.reusable, IsReusablePictureFile(c.value, folder)) << Narrow(c.value);
+    // The folder may come with its trailing backslash.
+    EXPECT_TRUE(IsReusablePictureFile(L"C:\\P\\S-1\\a.jpg", L"C:\\P\\S-1\\"));
+    EXPECT_FALSE(IsReusablePictureFile(L"C:\\P\\S-1\\a.jpg", L""));
+    EXPECT_FALSE(IsReusablePictureFile(nullptr, folder));
+}
+
+TEST(ReadImageHeader, ReadsTheSizeOfEveryOfferedFormat)
+{
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        bool ok;
+        ImageFormat format;
+        uint32_t width, height;
+    } cases[] = {
+        {"bmp", Bmp(200, 100), true, ImageFormat::Bmp, 200, 100},
+        {"top-down bmp", Bmp(64, -32), true, ImageFormat::Bmp, 64, 32},
+        {"bmp of negative width", Bmp(-64, 32), false, ImageFormat::Unknown, 0, 0},
+        {"png", Png(448, 300), true, ImageFormat::Png, 448, 300},
+        {"huge png", Png(100000, 100000), true, ImageFormat::Png, 100000, 100000},
+        {"gif", Gif(17, 33), true, ImageFormat::Gif, 17, 33},
+        {"jpeg", Jpeg(640, 480, 10), true, ImageFormat::Jpeg, 640, 480},
+        {"progressive jpeg after a long segment", Jpeg(1024, 768, 4000, 0xC2), true, ImageFormat::Jpeg, 1024, 768},
+        {"little-endian tiff", Tiff(300, 200, false, 3), true, ImageFormat::Tiff, 300, 200},
+        {"big-endian tiff", Tiff(70000, 20, true, 4), true, ImageFormat::Tiff, 70000, 20},
+        {"text", {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd'}, false, ImageFormat::Unknown, 0, 0},
+        {"empty", {}, false, ImageFormat::Unknown, 0, 0},
+    };
+    for (const Case& c : cases) {
+        ImageHeader header;
+        header.width = 12345;
+        EXPECT_EQ(c.ok, ReadImageHeader(c.bytes.data(), c.bytes.size(), header)) << c.what;
+        EXPECT_EQ(static_cast<int>(c.format), static_cast<int>(header.format)) << c.what;
+        EXPECT_EQ(c.width, header.width) << c.what;
+        EXPECT_EQ(c.height, header.height) << c.what;
+    }
+}
+
+TEST(ReadImageHeader, RefusesHeadersCutShort)
+{
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        size_t keep;
+    } cases[] = {
+        {"bmp", Bmp(10, 10), 20},
+        {"png", Png(10, 10), 20},
+        {"jpeg before its frame", Jpeg(10, 10, 100), 60},
+        {"jpeg inside its frame", Jpeg(10, 10, 0), 9},
+        {"tiff", Tiff(10, 10, false, 3), 20},
+    };
+    for (const Case& c : cases) {
+        ImageHeader header;
+        EXPECT_FALSE(ReadImageHeader(c.bytes.data(), c.keep, header)) << c.what;
+    }
+}
+
+TEST(IsSafePictureSize, RefusesWhatWouldTakeGigabytesToDecode)
+{
+    auto header = [](uint32_t w, uint32_t h) {
+        ImageHeader result;
+        result.format = ImageFormat::Png;
+        result.width = w;
+        result.height = h;
+        return result;
+    };
+    struct Case {
+        uint64_t bytes;
+        ImageHeader header;
+        bool safe;
+    } cases[] = {
+        {1000, header(448, 448), true},
+        {kMaxPictureFileBytes, header(8000, 6000), true},
+        {kMaxPictureFileBytes + 1, header(10, 10), false},
+        {0, header(10, 10), false},
+        {1000, header(16000, 10), true},
+        {1000, header(16001, 10), false},
+        {1000, header(10, 16001), false},
+        {1000, header(15000, 15000), false},   // 225 million pixels
+        {1000, header(0, 10), false},
+        {1000, ImageHeader{}, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.safe, IsSafePictureSize(c.bytes, c.header))
+            << c.bytes << " bytes, " << c.header.width << "x" << c.header.height;
+}
+
+TEST(IsPlainFileName, RefusesNamesThatWouldLeaveThePicturesFolder)
+{
+    struct Case {
+        const wchar_t* name;
+        bool plain;
+    } cases[] = {
+        {L"Administrator", true}, {L"pupil 001", true}, {L"a.b", true},          {L"..\\..\\Windows\\win", false},
+        {L"..", false},          {L".", false},        {L" . ", false},         {L"c:evil", false},
+        {L"a/b", false},         {L"a*", false},       {L"a\tb", false},       {L"", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.plain, IsPlainFileName(c.name)) << Narrow(c.name);
+    EXPECT_FALSE(IsPlainFileName(nullptr));
+}
