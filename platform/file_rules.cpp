@@ -111,17 +111,23 @@ bool HasDotComponents(const wchar_t* path)
     }
 }
 
-bool IsVolumeRoot(const wchar_t* longPath)
+bool IsVolumeRoot(const wchar_t* path)
 {
-    if (longPath == nullptr)
+    if (path == nullptr)
         return false;
-    if (StartsWith(longPath, L"\\\\?\\UNC\\", false)) {
-        // Server and share: at most one backslash after the prefix.
+    const wchar_t* share = nullptr;
+    if (StartsWith(path, L"\\\\?\\UNC\\", false))
+        share = path + 8;
+    else if (StartsWith(path, L"\\\\?\\", true))
+        path += 4;
+    else if (path[0] == L'\\' && path[1] == L'\\')
+        share = path + 2;
+    if (share != nullptr) {
+        // Server and share: at most one backslash inside, a trailing one aside.
         int separators = 0;
-        for (const wchar_t* p = longPath + 8; *p != L'\0'; ++p)
-            separators += *p == L'\\' ? 1 : 0;
+        for (const wchar_t* p = share; *p != L'\0'; ++p)
+            separators += *p == L'\\' && p[1] != L'\0' ? 1 : 0;
         return separators <= 1;
     }
-    const wchar_t* rest = StartsWith(longPath, L"\\\\?\\", true) ? longPath + 4 : longPath;
-    return IsDriveLetter(rest[0]) && rest[1] == L':' && (rest[2] == L'\0' || (rest[2] == L'\\' && rest[3] == L'\0'));
+    return IsDriveLetter(path[0]) && path[1] == L':' && (path[2] == L'\0' || (path[2] == L'\\' && path[3] == L'\0'));
 }

@@ -55,6 +55,7 @@ bool IsAbsolutePathText(const wchar_t* path);
 // True when a component of the path is "." or "..".
 bool HasDotComponents(const wchar_t* path);
 
-// True when a long-form path without trailing backslashes names a whole
-// drive or share ("\\?\C:", "\\?\UNC\server\share"), which no deletion may take.
-bool IsVolumeRoot(const wchar_t* longPath);
+// True when the path names a whole drive or share, in the plain or the long
+// form, with or without a trailing backslash ("C:", "C:\\", "\\?\C:",
+// "\\server\share", "\\?\UNC\server\share"): no deletion or move may take one.
+bool IsVolumeRoot(const wchar_t* path);

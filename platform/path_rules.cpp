@@ -83,19 +83,3 @@ bool NormalizeFolderPath(WString& path)
         head += L"\\" + part;
     return path.Assign(head.c_str());
 }
-
-bool IsVolumeRoot(const wchar_t* path)
-{
-    if (path == nullptr)
-        return false;
-    if (IsDriveLetter(path[0]) && path[1] == L':' && (path[2] == L'\0' || (path[2] == L'\\' && path[3] == L'\0')))
-        return true;
-    if (path[0] != L'\\' || path[1] != L'\\')
-        return false;
-    int separators = 0;
-    for (const wchar_t* p = path + 2; *p != L'\0'; ++p) {
-        if (*p == L'\\' && p[1] != L'\0')
-            ++separators;
-    }
-    return separators <= 1;
-}

@@ -2,6 +2,7 @@
 // compare equal. No system call: the resolution of links is the caller's.
 #pragma once
 
+#include "platform/file_rules.h"
 #include "platform/text.h"
 
 // A path reduced to one spelling for comparisons: "\\?\" and "\\?\UNC\"
@@ -11,5 +12,4 @@
 // network path, and for ".." above the root.
 bool NormalizeFolderPath(WString& path);
 
-// True for "C:" and for a share's root "\\server\share" (normalised form).
-bool IsVolumeRoot(const wchar_t* normalizedPath);
+// IsVolumeRoot, for "C:" and a share's root "\\server\share", is in file_rules.h.
