@@ -46,12 +46,8 @@ bool ReadText(HKEY key, const wchar_t* name, WString& text, bool onlyPlainString
         return false;
     }
     uint32_t stored = size / sizeof(wchar_t);
-    if (type == REG_MULTI_SZ && stored > 3) {
-        for (uint32_t i = 0; i + 1 < stored; ++i) {
-            if (buffer[i] == L'\0' && buffer[i + 1] != L'\0')
-                buffer[i] = L'\n';
-        }
-    }
+    if (type == REG_MULTI_SZ && stored > 3)
+        MultiStringToText(buffer, stored);
     text.Length();   // measured afresh: the buffer was written directly
     return true;
 }

@@ -10,14 +10,9 @@
 #include "platform/handles.h"
 #include "sandbox/sandbox.h"
 #include "tests/win/test_support.h"
+#include "tests/narrow.h"
 
 namespace {
-
-std::string Narrow(const wchar_t* text)
-{
-    std::wstring wide(text);
-    return std::string(wide.begin(), wide.end());
-}
 
 std::wstring ProcessSid()
 {

@@ -19,10 +19,9 @@
 #include "sandbox/sandbox.h"
 #include "tests/win/screen_capture.h"
 #include "ui/window.h"
+#include "tests/narrow.h"
 
 namespace {
-
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
 std::wstring ProcessUser()
 {
