@@ -29,6 +29,7 @@ set(VANTRELL_WINDOWS_SOURCES
   app/about_box.cpp
   app/account_panel.cpp
   repair/repair_tool.cpp
+  repair/repair_hive.cpp
   accounts/groups.cpp
   accounts/lookup.cpp
   accounts/account_list.cpp
@@ -50,5 +51,8 @@ set(VANTRELL_SANDBOX_SOURCES
   sandbox/accounts_sim.cpp
   sandbox/security_sim.cpp
   sandbox/session_sim.cpp
+  sandbox/session_user.cpp
+  sandbox/reboot_sim.cpp
+  sandbox/broken_profile.cpp
   sandbox/scenario.cpp
 )
