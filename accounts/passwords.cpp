@@ -129,18 +129,18 @@ WString GetAutoLogonUserName()
 bool IsAutoLogonConfigured()
 {
     LSA_OBJECT_ATTRIBUTES attributes{};
-    LSA_HANDLE policy = nullptr;
-    if (machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_SECRET, &policy) != kStatusSuccess)
+    UniqueLsaPolicy policy;
+    if (machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_SECRET, policy.Put()) != kStatusSuccess)
         return false;
     LSA_UNICODE_STRING name = machine::CountedText(kSecretName);
     PLSA_UNICODE_STRING data = nullptr;
-    bool stored = machine::LsaRetrievePrivateData(policy, &name, &data) == kStatusSuccess && data != nullptr;
+    bool stored = machine::LsaRetrievePrivateData(policy.Get(), &name, &data) == kStatusSuccess && data != nullptr;
     if (data != nullptr) {
         if (data->Buffer != nullptr)
             SecureZeroMemory(data->Buffer, data->Length);
         machine::LsaFreeMemory(data);
     }
-    machine::LsaClose(policy);
+    policy.Reset();
 
     RegKey key = OpenWinlogon(KEY_READ);
     if (!stored) {
@@ -170,22 +170,22 @@ AutoLogonResult SetAutoLogon(const wchar_t* accountName, const wchar_t* password
         return AutoLogonResult::Failed;
 
     if (setting && *name != L'\0') {
-        UniqueLocalMemory sid(LocalAlloc(LPTR, 256));
-        wchar_t domain[256] = L"";
-        DWORD sidSize = 256, domainLength = 256;
-        SID_NAME_USE use;
-        if (!sid || !machine::LookupAccountNameW(nullptr, name, sid.Get(), &sidSize, domain, &domainLength, &use)) {
-            DWORD length = 256;
-            GetComputerNameW(domain, &length);
+        LocalSid sid;
+        WString domain;
+        if (!AccountNameToSid(name, sid, &domain)) {
+            wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = L"";
+            DWORD length = ARRAYSIZE(computer);
+            GetComputerNameW(computer, &length);
+            domain.Assign(computer);
         }
-        WriteText(key.Get(), L"DefaultDomainName", domain);
+        WriteText(key.Get(), L"DefaultDomainName", domain.Text());
     }
     if (!setting && !IsAutoLogonConfigured())
         return AutoLogonResult::NothingToClear;
 
     LSA_OBJECT_ATTRIBUTES attributes{};
-    LSA_HANDLE policy = nullptr;
-    if (machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_SECRET, &policy) != kStatusSuccess)
+    UniqueLsaPolicy policy;
+    if (machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_SECRET, policy.Put()) != kStatusSuccess)
         return AutoLogonResult::Failed;
     NTSTATUS stored;
     LSA_UNICODE_STRING secretName = machine::CountedText(kSecretName);
@@ -195,21 +195,19 @@ AutoLogonResult SetAutoLogon(const wchar_t* accountName, const wchar_t* password
         uint32_t units = length < kPaddedPasswordChars ? kPaddedPasswordChars : length;
         WString padded;
         wchar_t* buffer = padded.GetBuffer(units, nullptr, true);
-        if (buffer == nullptr) {
-            machine::LsaClose(policy);
+        if (buffer == nullptr)
             return AutoLogonResult::Failed;
-        }
         memcpy(buffer, password, length * sizeof(wchar_t));
         LSA_UNICODE_STRING data;
         data.Buffer = buffer;
         data.Length = static_cast<USHORT>(units * sizeof(wchar_t));
         data.MaximumLength = static_cast<USHORT>(data.Length + sizeof(wchar_t));
-        stored = machine::LsaStorePrivateData(policy, &secretName, &data);
+        stored = machine::LsaStorePrivateData(policy.Get(), &secretName, &data);
         SecureZeroMemory(buffer, units * sizeof(wchar_t));
     } else {
-        stored = machine::LsaStorePrivateData(policy, &secretName, nullptr);
+        stored = machine::LsaStorePrivateData(policy.Get(), &secretName, nullptr);
     }
-    machine::LsaClose(policy);
+    policy.Reset();
 
     bool switched = WriteText(key.Get(), L"AutoAdminLogon", setting ? L"1" : L"0");
     // A plain-text password in the registry never survives a change.

@@ -424,8 +424,9 @@ int RunMainWindow(MainWindow& window, HINSTANCE, const wchar_t*, int showCommand
     EnablePrivileges();
     {
         WString profile;
-        HANDLE token = FindConsoleUser(window.consoleUserName, &profile, &window.consoleUserSid);
-        window.consoleUserToken.Reset(token != nullptr ? token : INVALID_HANDLE_VALUE);
+        UniqueToken token = FindConsoleUser(window.consoleUserName, &profile, &window.consoleUserSid);
+        // The window keeps "no token" as INVALID_HANDLE_VALUE.
+        window.consoleUserToken.Reset(token ? token.Release() : INVALID_HANDLE_VALUE);
     }
 
     HWND handle = window.CreateUiWindow(L"Vantrell_WNDCLASS", L"Vantrell", kClientWidth, kClientHeight, -1, -1,
