@@ -4,24 +4,21 @@
 #include <lm.h>
 #include <ntsecapi.h>
 
+#include <utility>
+
 #include "accounts/account_rules.h"
 #include "platform/machine.h"
+#include "platform/security.h"
 
 namespace {
 
 constexpr DWORD kSidBytes = 260;
-constexpr DWORD kDomainChars = 260;
 constexpr NTSTATUS kStatusSuccess = 0;
 
-// The account's SID in a caller's 260-byte buffer.
-bool LookupSid(const wchar_t* accountName, BYTE (&sid)[kSidBytes])
+// The account's SID, in a block of the size the lookup asks for.
+bool LookupSid(const wchar_t* accountName, LocalSid& sid)
 {
-    DWORD sidSize = kSidBytes;
-    wchar_t domain[kDomainChars];
-    DWORD domainLength = kDomainChars;
-    SID_NAME_USE use;
-    return accountName != nullptr &&
-           machine::LookupAccountNameW(nullptr, accountName, sid, &sidSize, domain, &domainLength, &use) != FALSE;
+    return AccountNameToSid(accountName, sid, nullptr);
 }
 
 bool IsRight(const LSA_UNICODE_STRING& right, const wchar_t* name)
@@ -44,14 +41,12 @@ void GetGroupNames(GroupNames& groupNames)
         DWORD sidSize = kSidBytes;
         if (!CreateWellKnownSid(kGroups[index], nullptr, sid, &sidSize))
             return;
-        wchar_t name[260], domain[kDomainChars];
-        DWORD nameLength = 260, domainLength = kDomainChars;
-        SID_NAME_USE use;
-        if (!machine::LookupAccountSidW(nullptr, sid, name, &nameLength, domain, &domainLength, &use)) {
+        WString name;
+        if (!SidToAccountName(sid, name, nullptr)) {
             groupNames.names[index].Assign(L"");
             return;
         }
-        groupNames.names[index].Assign(name);
+        groupNames.names[index] = std::move(name);
     }
 }
 
@@ -97,14 +92,14 @@ bool SetAccountType(const wchar_t* accountName, uint32_t type, const GroupNames*
         GetGroupNames(own);
         groupNames = &own;
     }
-    BYTE sid[kSidBytes];
+    LocalSid sid;
     if (!LookupSid(accountName, sid))
         return false;
     if (type != kPrivilegeAdministrator && IsLastEnabledAdministrator(accountName))
         return false;
 
     // Joined first: if that fails the account keeps the groups it had.
-    LOCALGROUP_MEMBERS_INFO_0 member{sid};
+    LOCALGROUP_MEMBERS_INFO_0 member{sid.Get()};
     NET_API_STATUS status = machine::NetLocalGroupAddMembers(nullptr, groupNames->names[type].Text(), 0,
                                                              reinterpret_cast<LPBYTE>(&member), 1);
     if (status != NERR_Success && status != ERROR_MEMBER_IN_ALIAS)
@@ -121,19 +116,17 @@ bool SetAccountType(const wchar_t* accountName, uint32_t type, const GroupNames*
 bool SetSignInVisibility(const wchar_t* accountName, SignInVisibilityMode mode)
 {
     LSA_OBJECT_ATTRIBUTES attributes{};
-    LSA_HANDLE policy = nullptr;
-    if (machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_ACCOUNT | POLICY_LOOKUP_NAMES, &policy) !=
+    UniqueLsaPolicy policy;
+    if (machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_ACCOUNT | POLICY_LOOKUP_NAMES, policy.Put()) !=
         kStatusSuccess)
         return false;
-    BYTE sid[kSidBytes];
-    if (!LookupSid(accountName, sid)) {
-        machine::LsaClose(policy);
+    LocalSid sid;
+    if (!LookupSid(accountName, sid))
         return false;
-    }
 
     PLSA_UNICODE_STRING rights = nullptr;
     ULONG count = 0;
-    NTSTATUS listed = machine::LsaEnumerateAccountRights(policy, sid, &rights, &count);
+    NTSTATUS listed = machine::LsaEnumerateAccountRights(policy.Get(), sid.Get(), &rights, &count);
     bool holdsInteractive = false, holdsDeny = false;
     if (machine::LsaNtStatusToWinError(listed) == ERROR_FILE_NOT_FOUND) {
         holdsInteractive = true;   // no rights of its own: the system's defaults let it sign in
@@ -145,7 +138,6 @@ bool SetSignInVisibility(const wchar_t* accountName, SignInVisibilityMode mode)
     } else {
         // Unknown rights: any answer would be a guess, and "already so" a
         // success reported for nothing done.
-        machine::LsaClose(policy);
         if (rights != nullptr)
             machine::LsaFreeMemory(rights);
         return false;
@@ -163,18 +155,17 @@ bool SetSignInVisibility(const wchar_t* accountName, SignInVisibilityMode mode)
         result = true;
         if (mode == SignInVisibilityMode::Show) {
             if (holdsDeny)
-                result = machine::LsaRemoveAccountRights(policy, sid, FALSE, &deny, 1) == kStatusSuccess;
-            if (!holdsInteractive && machine::LsaAddAccountRights(policy, sid, &interactive, 1) != kStatusSuccess)
+                result = machine::LsaRemoveAccountRights(policy.Get(), sid.Get(), FALSE, &deny, 1) == kStatusSuccess;
+            if (!holdsInteractive && machine::LsaAddAccountRights(policy.Get(), sid.Get(), &interactive, 1) != kStatusSuccess)
                 result = false;
         } else {
             if (!holdsDeny)
-                result = machine::LsaAddAccountRights(policy, sid, &deny, 1) == kStatusSuccess;
+                result = machine::LsaAddAccountRights(policy.Get(), sid.Get(), &deny, 1) == kStatusSuccess;
             if (holdsInteractive &&
-                machine::LsaRemoveAccountRights(policy, sid, FALSE, &interactive, 1) != kStatusSuccess)
+                machine::LsaRemoveAccountRights(policy.Get(), sid.Get(), FALSE, &interactive, 1) != kStatusSuccess)
                 result = false;
         }
     }
-    machine::LsaClose(policy);
     if (rights != nullptr)
         machine::LsaFreeMemory(rights);
     return result;

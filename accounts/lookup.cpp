@@ -14,6 +14,7 @@
 #include "platform/handles.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
+#include "platform/security.h"
 #include "platform/text_win.h"
 
 namespace {
@@ -28,22 +29,11 @@ bool SidText(PSID sid, WString& text)
     return text.Assign(converted);
 }
 
-bool LookupSid(const wchar_t* accountName, BYTE* sid, DWORD sidBytes)
-{
-    wchar_t domain[260];
-    DWORD domainLength = ARRAYSIZE(domain);
-    SID_NAME_USE use;
-    return accountName != nullptr &&
-           machine::LookupAccountNameW(nullptr, accountName, sid, &sidBytes, domain, &domainLength, &use) != FALSE;
-}
-
-// The user SID of a token, in a 1024-byte buffer.
 bool TokenUserIs(HANDLE token, PSID sid)
 {
-    BYTE buffer[1024];
-    DWORD size = sizeof(buffer);
-    return GetTokenInformation(token, TokenUser, buffer, size, &size) &&
-           EqualSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, sid);
+    UniqueBytes user;
+    return QueryTokenInformation(token, TokenUser, user) &&
+           EqualSid(reinterpret_cast<TOKEN_USER*>(user.Get())->User.Sid, sid);
 }
 
 // The first process of the session that runs as `sid`; its token and handle.
@@ -75,8 +65,8 @@ HANDLE FindTokenInSession(DWORD session, PSID sid, UniqueHandle& process)
 
 bool GetAccountSidAndProfile(const wchar_t* accountName, WString& sidString, WString* profilePath)
 {
-    BYTE sid[260];
-    if (!LookupSid(accountName, sid, sizeof(sid)) || !SidText(sid, sidString))
+    LocalSid sid;
+    if (!AccountNameToSid(accountName, sid, nullptr) || !SidText(sid.Get(), sidString))
         return false;
     if (profilePath == nullptr)
         return true;
@@ -105,54 +95,51 @@ bool GetAccountSidAndProfile(const wchar_t* accountName, WString& sidString, WSt
 
 bool GetAccountSidString(WString& buffer)
 {
-    BYTE sid[260];
+    LocalSid sid;
     WString text;
-    if (!LookupSid(buffer.Text(), sid, sizeof(sid)) || !SidText(sid, text))
+    if (!AccountNameToSid(buffer.Text(), sid, nullptr) || !SidText(sid.Get(), text))
         return false;
     return buffer.Assign(text.Text());
 }
 
-HANDLE FindConsoleUser(WString& userName, WString* profilePath, WString* sidString)
+UniqueToken FindConsoleUser(WString& userName, WString* profilePath, WString* sidString)
 {
     DWORD session = machine::WTSGetActiveConsoleSessionId();
     if (session == 0xFFFFFFFF)
-        return nullptr;
+        return UniqueToken();
     LPWSTR name = nullptr;
     DWORD bytes = 0;
     if (!machine::WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, session, WTSUserName, &name, &bytes))
-        return nullptr;
+        return UniqueToken();
     bool named = name != nullptr && *name != L'\0';
     if (named)
         userName.Assign(name);
     machine::WTSFreeMemory(name);
     if (!named)
-        return nullptr;
+        return UniqueToken();
 
-    BYTE sid[256];
-    if (!LookupSid(userName.Text(), sid, sizeof(sid)))
-        return nullptr;
+    LocalSid sid;
+    if (!AccountNameToSid(userName.Text(), sid, nullptr))
+        return UniqueToken();
 
     UniqueHandle process;
-    HANDLE token = nullptr;
+    UniqueToken token;
     DWORD ownSession = 0;
     if (ProcessIdToSessionId(GetCurrentProcessId(), &ownSession) && ownSession == session) {
-        UniqueHandle own;
-        if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.Put()) && TokenUserIs(own.Get(), sid))
-            token = own.Release();
+        UniqueToken own;
+        if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.Put()) && TokenUserIs(own.Get(), sid.Get()))
+            token = std::move(own);
     }
-    if (token == nullptr)
-        token = FindTokenInSession(session, sid, process);
-    if (token == nullptr)
-        return nullptr;
+    if (!token)
+        token.Reset(FindTokenInSession(session, sid.Get(), process));
+    if (!token)
+        return UniqueToken();
 
-    if (sidString != nullptr) {
-        BYTE buffer[1024];
-        DWORD size = sizeof(buffer);
-        if (GetTokenInformation(token, TokenUser, buffer, size, &size))
-            SidText(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, *sidString);
-    }
+    UniqueBytes user;
+    if (sidString != nullptr && QueryTokenInformation(token.Get(), TokenUser, user))
+        SidText(reinterpret_cast<TOKEN_USER*>(user.Get())->User.Sid, *sidString);
     if (profilePath != nullptr)
-        FromFolderPath(*profilePath, CSIDL_PROFILE, token, 0);
+        FromFolderPath(*profilePath, CSIDL_PROFILE, token.Get(), 0);
     return token;
 }
 

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "platform/handles.h"
 #include "platform/text.h"
 
 // The account's SID string and, when `profilePath` is given, its profile
@@ -19,7 +20,7 @@ bool ReadProfileImagePath(const wchar_t* sidString, WString& path);
 // on failure.
 bool GetAccountSidString(WString& buffer);
 
-// A TOKEN_QUERY token of the user signed in at the console, or null; the
-// caller closes it. `userName` gets the console user's name as soon as it is
-// known, even when no token is found.
-HANDLE FindConsoleUser(WString& userName, WString* profilePath, WString* sidString);
+// A TOKEN_QUERY token of the user signed in at the console, or an empty
+// holder. `userName` gets the console user's name as soon as it is known,
+// even when no token is found.
+UniqueToken FindConsoleUser(WString& userName, WString* profilePath, WString* sidString);

@@ -47,12 +47,8 @@ bool ReadText(HKEY key, const wchar_t* name, WString& text, bool onlyPlainString
         return false;
     }
     uint32_t stored = size / sizeof(wchar_t);
-    if (type == REG_MULTI_SZ && stored > 3) {
-        for (uint32_t i = 0; i + 1 < stored; ++i) {
-            if (buffer[i] == L'\0' && buffer[i + 1] != L'\0')
-                buffer[i] = L'\n';
-        }
-    }
+    if (type == REG_MULTI_SZ && stored > 3)
+        MultiStringToText(buffer, stored);
     text.Length();   // measured afresh: the buffer was written directly
     return true;
 }
@@ -137,19 +133,19 @@ WString GetAutoLogonUserName()
 bool IsAutoLogonConfigured()
 {
     LSA_OBJECT_ATTRIBUTES attributes{};
-    LSA_HANDLE policy = nullptr;
-    if (machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_SECRET, &policy) != kStatusSuccess)
+    UniqueLsaPolicy policy;
+    if (machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_SECRET, policy.Put()) != kStatusSuccess)
         return false;
     LSA_UNICODE_STRING name = machine::CountedText(kSecretName);
     PLSA_UNICODE_STRING data = nullptr;
-    bool stored = machine::LsaRetrievePrivateData(policy, &name, &data) == kStatusSuccess && data != nullptr;
+    bool stored = machine::LsaRetrievePrivateData(policy.Get(), &name, &data) == kStatusSuccess && data != nullptr;
     if (data != nullptr) {
         // The whole buffer: the counted length may stop short of it.
         if (data->Buffer != nullptr)
             SecureZeroMemory(data->Buffer, data->MaximumLength > data->Length ? data->MaximumLength : data->Length);
         machine::LsaFreeMemory(data);
     }
-    machine::LsaClose(policy);
+    policy.Reset();
 
     RegKey key = OpenWinlogon(KEY_READ);
     if (!stored)
@@ -181,22 +177,22 @@ AutoLogonResult SetAutoLogon(const wchar_t* accountName, const wchar_t* password
         return AutoLogonResult::Failed;
 
     if (setting && *name != L'\0') {
-        UniqueLocalMemory sid(LocalAlloc(LPTR, 256));
-        wchar_t domain[256] = L"";
-        DWORD sidSize = 256, domainLength = 256;
-        SID_NAME_USE use;
-        if (!sid || !machine::LookupAccountNameW(nullptr, name, sid.Get(), &sidSize, domain, &domainLength, &use)) {
-            DWORD length = 256;
-            GetComputerNameW(domain, &length);
+        LocalSid sid;
+        WString domain;
+        if (!AccountNameToSid(name, sid, &domain)) {
+            wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = L"";
+            DWORD length = ARRAYSIZE(computer);
+            GetComputerNameW(computer, &length);
+            domain.Assign(computer);
         }
-        WriteText(key.Get(), L"DefaultDomainName", domain);
+        WriteText(key.Get(), L"DefaultDomainName", domain.Text());
     }
     if (!setting && !IsAutoLogonConfigured())
         return AutoLogonResult::NothingToClear;
 
     LSA_OBJECT_ATTRIBUTES attributes{};
-    LSA_HANDLE policy = nullptr;
-    if (machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_SECRET, &policy) != kStatusSuccess)
+    UniqueLsaPolicy policy;
+    if (machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_SECRET, policy.Put()) != kStatusSuccess)
         return AutoLogonResult::Failed;
     NTSTATUS stored;
     LSA_UNICODE_STRING secretName = machine::CountedText(kSecretName);
@@ -206,21 +202,19 @@ AutoLogonResult SetAutoLogon(const wchar_t* accountName, const wchar_t* password
         uint32_t units = length < kPaddedPasswordChars ? kPaddedPasswordChars : length;
         WString padded;
         wchar_t* buffer = padded.GetBuffer(units, nullptr, true);
-        if (buffer == nullptr) {
-            machine::LsaClose(policy);
+        if (buffer == nullptr)
             return AutoLogonResult::Failed;
-        }
         memcpy(buffer, password, length * sizeof(wchar_t));
         LSA_UNICODE_STRING data;
         data.Buffer = buffer;
         data.Length = static_cast<USHORT>(units * sizeof(wchar_t));
         data.MaximumLength = static_cast<USHORT>(data.Length + sizeof(wchar_t));
-        stored = machine::LsaStorePrivateData(policy, &secretName, &data);
+        stored = machine::LsaStorePrivateData(policy.Get(), &secretName, &data);
         SecureZeroMemory(buffer, (units + 1) * sizeof(wchar_t));   // the whole allocation
     } else {
-        stored = machine::LsaStorePrivateData(policy, &secretName, nullptr);
+        stored = machine::LsaStorePrivateData(policy.Get(), &secretName, nullptr);
     }
-    machine::LsaClose(policy);
+    policy.Reset();
 
     // Switched on only with the new secret in place: after a failed store
     // the next start would sign in with the previous one. A failed store

@@ -1,6 +1,7 @@
 #include "accounts/profile_key_rules.h"
 
 #include "platform/file_rules.h"
+#include "platform/registry_rules.h"
 
 namespace {
 
@@ -42,12 +43,8 @@ bool HasComputerTempMarker(const wchar_t* path, const wchar_t* computerName)
 
 void MultiStringToLines(wchar_t* text, uint32_t units)
 {
-    if (text == nullptr || units <= 3)
-        return;
-    for (uint32_t i = 0; i + 1 < units; ++i) {
-        if (text[i] == L'\0' && text[i + 1] != L'\0')
-            text[i] = L'\n';
-    }
+    if (text != nullptr && units > 3)
+        MultiStringToText(text, units);
 }
 
 bool IsProfileFolderAcceptable(const wchar_t* folder, const wchar_t* profilesDirectory)

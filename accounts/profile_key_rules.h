@@ -24,9 +24,9 @@ bool EndsWithFolder(const wchar_t* path, const wchar_t* folder);
 // the computer's name, without regard to case.
 bool HasComputerTempMarker(const wchar_t* path, const wchar_t* computerName);
 
-// The registry form of a multi-string (`units` code units, zeros inside)
-// turned into lines: a zero followed by a non-zero unit becomes a line feed.
-// Only texts longer than 3 units are changed.
+// A profile path stored as a multi-string (`units` code units, zeros
+// inside) turned into lines by the registry layer's MultiStringToText. Only
+// texts longer than 3 units are changed.
 void MultiStringToLines(wchar_t* text, uint32_t units);
 
 // Whether a profile folder read from the profile list may be worked on with

@@ -1,6 +1,8 @@
 #include "app/about_box.h"
 
 #include "platform/handles.h"
+#include "resources/resource_ids.h"
+#include "vantrell_version.h"
 #include "ui/dialog.h"
 #include "ui/drawing.h"
 #include "ui/image.h"
@@ -15,8 +17,6 @@ namespace {
 
 constexpr int kWidth = 400;
 constexpr int kHeight = 300;
-constexpr int kProgramIcon = 1;
-constexpr int kDonateImage = 204;
 
 // A picture that opens a page when clicked.
 int32_t AddPagePicture(UiDialog& box, UniqueBitmap picture, int x, int y, int width, int height, const wchar_t* tip)
@@ -41,10 +41,10 @@ void ShowAboutBox(DialogOwner& owner)
         return;
 
     UniqueIcon programIcon(static_cast<HICON>(
-        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kProgramIcon), IMAGE_ICON, 48, 48, LR_DEFAULTCOLOR)));
+        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON, 48, 48, LR_DEFAULTCOLOR)));
     int32_t icon = AddPagePicture(box, IconToBitmap(programIcon.Get(), 48), 20, 20, 48, 48, L"Vantrell");
     box.AddLabel(L"Vantrell", 88, 18, 300, 25, -1);
-    box.AddLabel(L"Version 1.9.0.0", 88, 48, 300, 25, -1);
+    box.AddLabel(L"Version " VANTRELL_VERSION_WIDE, 88, 48, 300, 25, -1);
     box.SetFont(0, 10.0, 800, 0, L"Arial");
     int32_t maker = box.AddLink(L"By the Vantrell team: <a>vantrell.invalid</a>", 88, 80, 300, 20);
     box.SetFont(0, 9.0, 400, 0, L"Arial");
@@ -52,7 +52,7 @@ void ShowAboutBox(DialogOwner& owner)
                  L"want to support its future development, you can donate by clicking the button below. Thanks in "
                  L"advance. Any amount is appreciated.",
                  10, 110, 380, 60, -1);
-    UniqueImage donateImage = LoadResourceImage(GetModuleHandleW(nullptr), kDonateImage, 147, 47);
+    UniqueImage donateImage = LoadResourceImage(GetModuleHandleW(nullptr), IMG_BUTTON, 147, 47);
     int32_t donate =
         AddPagePicture(box, ToGdiBitmap(donateImage.Get(), kOpaqueWhite), 126, 190, 147, 47, L"Donate");
     int32_t ok = box.AddButton(L"OK", 270, 265, 80, 25, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON);

@@ -20,8 +20,10 @@
 #include "platform/security.h"
 #include "platform/system.h"
 #include "platform/text_win.h"
+#include "resources/resource_ids.h"
 #include "ui/drawing.h"
 #include "ui/message_box.h"
+#include "vantrell_version.h"
 
 namespace {
 
@@ -30,7 +32,7 @@ constexpr int kClientHeight = 550;
 constexpr LONG kWindowStyle = static_cast<LONG>(0x80C20000);   // popup, caption, minimise box
 constexpr int kOutlineArc = 12;
 constexpr int kHeaderHeight = 85;
-constexpr wchar_t kVersion[] = L"1.9.0.0";
+constexpr wchar_t kVersion[] = VANTRELL_VERSION_WIDE;
 constexpr wchar_t kAboutPage[] = L"https://vantrell.invalid/vantrell/about.php?ver=";
 constexpr int kDefaultIconIndex = 160;   // the account icon among shell32.dll's icons
 constexpr int kTileIconSize = 48;
@@ -71,11 +73,11 @@ void AddHeader(MainWindow& window, Gdiplus::GpBitmap* background)
     window.SetNextBehaviour(0);
     window.SetState(-1, StateFlags::Disable);
 
-    window.appImage = LoadResourceImage(module, 200, 64, 64);
+    window.appImage = LoadResourceImage(module, IMG_APP, 64, 64);
     AddHeaderPicture(window, background, window.appImage.Get(), 8, 8, 64, 64);
     struct Icon {
         int resource, x, y;
-    } const icons[] = {{205, 90, 60}, {201, 470, 30}, {203, 470, 60}, {202, 610, 30}, {202, 610, 60}};
+    } const icons[] = {{IMG_REPAIR, 90, 60}, {IMG_HELP, 470, 30}, {IMG_REFRESH, 470, 60}, {IMG_INFO, 610, 30}, {IMG_INFO, 610, 60}};
     for (const Icon& icon : icons) {
         UniqueImage image = LoadResourceImage(module, icon.resource, 20, 20);
         AddHeaderPicture(window, background, image.Get(), icon.x, icon.y, 20, 20);
@@ -525,8 +527,9 @@ int RunMainWindow(MainWindow& window, HINSTANCE, const wchar_t*, int showCommand
     EnablePrivileges();
     {
         WString profile;
-        HANDLE token = FindConsoleUser(window.consoleUserName, &profile, &window.consoleUserSid);
-        window.consoleUserToken.Reset(token != nullptr ? token : INVALID_HANDLE_VALUE);
+        UniqueToken token = FindConsoleUser(window.consoleUserName, &profile, &window.consoleUserSid);
+        // The window keeps "no token" as INVALID_HANDLE_VALUE.
+        window.consoleUserToken.Reset(token ? token.Release() : INVALID_HANDLE_VALUE);
     }
 
     HWND handle = window.CreateUiWindow(L"Vantrell_WNDCLASS", L"Vantrell", kClientWidth, kClientHeight, -1, -1,
@@ -558,7 +561,7 @@ int RunMainWindow(MainWindow& window, HINSTANCE, const wchar_t*, int showCommand
     AddPanel(window);
     ClearAccountDetails(window);
     window.SetState(window.ids.accountNameField, StateFlags::Disable);
-    window.buttonImage = LoadResourceImage(window.Module(), 204, 147, 47);
+    window.buttonImage = LoadResourceImage(window.Module(), IMG_BUTTON, 147, 47);
     SetAccelerators(window);
 
     ShowWindow(handle, showCommand);

@@ -10,15 +10,14 @@
 bool IsElevatedAdministrator()
 {
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-    PSID administrators = nullptr;
+    AllocatedSid administrators;
     if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS,
-                                  0, 0, 0, 0, 0, 0, &administrators))
+                                  0, 0, 0, 0, 0, 0, administrators.Put()))
         return false;
     BOOL member = FALSE;
     // No token: the caller's effective token, so a UAC-filtered token answers no.
-    if (!machine::CheckTokenMembership(nullptr, administrators, &member))
+    if (!machine::CheckTokenMembership(nullptr, administrators.Get(), &member))
         member = FALSE;
-    FreeSid(administrators);
     return member != FALSE;
 }
 

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdlib>
 
 template <typename Traits>
@@ -46,6 +47,12 @@ public:
         }
         value_ = value;
     }
+
+    // The held value itself compared with null, as the raw handle would be.
+    friend bool operator==(std::nullptr_t, const UniqueResource& held) noexcept { return held.value_ == nullptr; }
+    friend bool operator==(const UniqueResource& held, std::nullptr_t) noexcept { return held.value_ == nullptr; }
+    friend bool operator!=(std::nullptr_t, const UniqueResource& held) noexcept { return held.value_ != nullptr; }
+    friend bool operator!=(const UniqueResource& held, std::nullptr_t) noexcept { return held.value_ != nullptr; }
 
     // For out-parameters: closes what is held first.
     Type* Put() noexcept
@@ -106,6 +113,12 @@ struct MallocTraits {
     static Type Invalid() { return nullptr; }
     static void Close(Type h) { std::free(h); }
 };
+// SIDs made by AllocateAndInitializeSid, which only FreeSid may free.
+struct FreeSidTraits {
+    using Type = PSID;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { FreeSid(h); }
+};
 struct RegKeyTraits {
     using Type = HKEY;
     static Type Invalid() { return nullptr; }
@@ -136,7 +149,9 @@ struct WindowTraits {
     static void Close(Type h) { DestroyWindow(h); }
 };
 
+// Tokens, threads, processes, events: handles whose empty value is null.
 using UniqueHandle = UniqueResource<HandleTraits>;
+using UniqueToken = UniqueResource<HandleTraits>;
 using UniqueFileHandle = UniqueResource<FileHandleTraits>;
 using UniqueFont = UniqueResource<GdiObjectTraits<HFONT>>;
 using UniqueBrush = UniqueResource<GdiObjectTraits<HBRUSH>>;
@@ -146,6 +161,7 @@ using UniqueMemoryDc = UniqueResource<MemoryDcTraits>;
 using UniqueLibrary = UniqueResource<LibraryTraits>;
 using UniqueLocalMemory = UniqueResource<LocalMemoryTraits<>>;
 using LocalSid = UniqueResource<LocalMemoryTraits<PSID>>;
+using AllocatedSid = UniqueResource<FreeSidTraits>;
 using LocalAcl = UniqueResource<LocalMemoryTraits<PACL>>;
 using LocalSecurityDescriptor = UniqueResource<LocalMemoryTraits<PSECURITY_DESCRIPTOR>>;
 using UniqueBytes = UniqueResource<MallocTraits<BYTE>>;

@@ -18,6 +18,8 @@
 #include <userenv.h>
 #include <wtsapi32.h>
 
+#include "platform/handles.h"
+
 namespace machine {
 
 // Account database (netapi32). Buffers handed out are freed with
@@ -141,3 +143,11 @@ BOOL RefreshPolicyEx(BOOL bMachine, DWORD dwOptions);
 BOOL ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo);
 
 }  // namespace machine
+
+// A policy handle of the local security authority, closed with LsaClose.
+struct LsaPolicyTraits {
+    using Type = LSA_HANDLE;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { machine::LsaClose(h); }
+};
+using UniqueLsaPolicy = UniqueResource<LsaPolicyTraits>;

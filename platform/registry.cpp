@@ -179,10 +179,10 @@ HKEY ParseKeyPath(WString& path, DWORD* viewFlags)
     return nullptr;
 }
 
-HKEY OpenKey(const wchar_t* keyPath, DWORD access)
+UniqueRegKey OpenKey(const wchar_t* keyPath, DWORD access)
 {
     HKEY key = nullptr;
-    return OpenKeyStatus(keyPath, access, &key) == ERROR_SUCCESS ? key : nullptr;
+    return UniqueRegKey(OpenKeyStatus(keyPath, access, &key) == ERROR_SUCCESS ? key : nullptr);
 }
 
 bool NamesRegistryRoot(const wchar_t* keyPath)
@@ -221,7 +221,7 @@ DWORD RegValue::Dword() const
 
 bool RegKey::Open(const wchar_t* keyPath, DWORD access)
 {
-    key_.Reset(OpenKey(keyPath, access));
+    key_ = OpenKey(keyPath, access);
     return static_cast<bool>(key_);
 }
 

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <utility>
 
 #include "platform/handles.h"
 #include "platform/registry_rules.h"
@@ -20,9 +21,9 @@ inline constexpr DWORD kCreateKeyAccess = 0xFFFFFFFF;
 // viewFlags a suffixed root is unknown.
 HKEY ParseKeyPath(WString& path, DWORD* viewFlags = nullptr);
 
-// An open key that the caller closes with RegCloseKey, or null. kCreateKeyAccess
-// opens or creates with read and write access.
-HKEY OpenKey(const wchar_t* keyPath, DWORD access);
+// The open key, or an empty holder. kCreateKeyAccess opens or creates with
+// read and write access.
+UniqueRegKey OpenKey(const wchar_t* keyPath, DWORD access);
 
 // True for a path that names a root itself ("HKLM", "HKU\"), which the
 // deletions and security resets never touch as a whole.
@@ -51,6 +52,7 @@ class RegKey {
 public:
     RegKey() = default;
     explicit RegKey(HKEY key) : key_(key) {}
+    explicit RegKey(UniqueRegKey key) : key_(std::move(key)) {}
 
     HKEY Get() const { return key_.Get(); }
     explicit operator bool() const { return static_cast<bool>(key_); }

@@ -3,7 +3,9 @@
 #include <sddl.h>
 #include <shlwapi.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "platform/machine.h"
@@ -208,20 +210,7 @@ bool SidFromName(LocalSid& sid, const wchar_t* nameOrSid)
         return static_cast<bool>(sid);
     }
 
-    DWORD sidSize = 0;
-    DWORD domainSize = 0;
-    SID_NAME_USE use;
-    machine::LookupAccountNameW(nullptr, nameOrSid, nullptr, &sidSize, nullptr, &domainSize, &use);
-    if (sidSize == 0)
-        return false;
-    sid.Reset(LocalAlloc(LPTR, sidSize));
-    WString domain;
-    wchar_t* domainBuffer = domain.GetBuffer(domainSize + 1, nullptr, true);
-    if (!sid || domainBuffer == nullptr)
-        return false;
-    domainSize += 1;
-    return machine::LookupAccountNameW(nullptr, nameOrSid, sid.Get(), &sidSize, domainBuffer, &domainSize, &use) !=
-           FALSE;
+    return AccountNameToSid(nameOrSid, sid, nullptr);
 }
 
 bool WellKnownSid(LocalSid& sid, WELL_KNOWN_SID_TYPE type)
@@ -645,4 +634,71 @@ bool EnablePrivileges()
     DWORD previousSize = sizeof(previous);
     return AdjustTokenPrivileges(token.Get(), FALSE, reinterpret_cast<TOKEN_PRIVILEGES*>(&list), previousSize,
                                  reinterpret_cast<TOKEN_PRIVILEGES*>(&previous), &previousSize) != FALSE;
+}
+
+bool AccountNameToSid(const wchar_t* accountName, LocalSid& sid, WString* domain)
+{
+    if (accountName == nullptr)
+        return false;
+    DWORD sidSize = 0;
+    DWORD domainSize = 0;
+    SID_NAME_USE use;
+    machine::LookupAccountNameW(nullptr, accountName, nullptr, &sidSize, nullptr, &domainSize, &use);
+    if (sidSize == 0)
+        return false;
+    LocalSid found(LocalAlloc(LPTR, sidSize));
+    WString foundDomain;
+    wchar_t* domainBuffer = foundDomain.GetBuffer(domainSize + 1, nullptr, true);
+    if (!found || domainBuffer == nullptr)
+        return false;
+    domainSize += 1;
+    if (!machine::LookupAccountNameW(nullptr, accountName, found.Get(), &sidSize, domainBuffer, &domainSize, &use))
+        return false;
+    sid = std::move(found);
+    if (domain != nullptr) {
+        foundDomain.Length();   // written by the call
+        *domain = std::move(foundDomain);
+    }
+    return true;
+}
+
+bool SidToAccountName(PSID sid, WString& name, WString* domain)
+{
+    if (sid == nullptr)
+        return false;
+    DWORD nameSize = 0;
+    DWORD domainSize = 0;
+    SID_NAME_USE use;
+    machine::LookupAccountSidW(nullptr, sid, nullptr, &nameSize, nullptr, &domainSize, &use);
+    if (nameSize == 0)
+        return false;
+    WString foundName, foundDomain;
+    wchar_t* nameBuffer = foundName.GetBuffer(nameSize + 1, nullptr, true);
+    wchar_t* domainBuffer = foundDomain.GetBuffer(domainSize + 1, nullptr, true);
+    if (nameBuffer == nullptr || domainBuffer == nullptr)
+        return false;
+    nameSize += 1;
+    domainSize += 1;
+    if (!machine::LookupAccountSidW(nullptr, sid, nameBuffer, &nameSize, domainBuffer, &domainSize, &use))
+        return false;
+    foundName.Length();
+    name = std::move(foundName);
+    if (domain != nullptr) {
+        foundDomain.Length();
+        *domain = std::move(foundDomain);
+    }
+    return true;
+}
+
+bool QueryTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS type, UniqueBytes& information)
+{
+    DWORD size = 0;
+    GetTokenInformation(token, type, nullptr, 0, &size);
+    if (size == 0)
+        return false;
+    UniqueBytes block(static_cast<BYTE*>(std::calloc(size, 1)));
+    if (!block || !GetTokenInformation(token, type, block.Get(), size, &size))
+        return false;
+    information = std::move(block);
+    return true;
 }

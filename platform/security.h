@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "platform/handles.h"
+#include "platform/text.h"
 
 // One ACE as ReadAce finds it inside its ACL (pointers borrow from the ACL).
 struct AceInfo {
@@ -43,9 +44,19 @@ inline constexpr DWORD kAclBufferSize = 2048;
 
 // A SID string ("S-1-...", prefix case-sensitive) is converted, anything else
 // looked up as an account name on this machine. The SID is the caller's (in
-// `sid`); false, with `sid` empty, when there is none. A lookup that fails
-// after reporting a size leaves a zero-filled block, which is no valid SID.
+// `sid`); false, with `sid` empty, when there is none.
 bool SidFromName(LocalSid& sid, const wchar_t* nameOrSid);
+
+// Variable-size lookups: each asks the size, allocates, asks once more and
+// writes its outputs only when that succeeded.
+// The SID of an account name on this machine (the caller's, LocalAlloc'd)
+// and, when asked for, the domain that holds it.
+bool AccountNameToSid(const wchar_t* accountName, LocalSid& sid, WString* domain);
+// The account name of a SID and, when asked for, its domain.
+bool SidToAccountName(PSID sid, WString& name, WString* domain);
+// A token's information of one class, in a block of the size the token asks
+// for (the caller's; freed with the holder).
+bool QueryTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS type, UniqueBytes& information);
 
 // A well-known SID in its own LocalAlloc'd block.
 bool WellKnownSid(LocalSid& sid, WELL_KNOWN_SID_TYPE type);

@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "platform/system.h"
+#include "resources/resource_ids.h"
 
 static_assert(LVIF_STATE == 0x0008 && LVIS_FOCUSED == 0x0001 && LVIS_SELECTED == 0x0002 &&
                   LVIS_STATEIMAGEMASK == 0xF000,
@@ -146,9 +147,9 @@ HWND UiWindow::CreateUiWindow(const wchar_t* className, const wchar_t* title, in
 
     if (parent == nullptr) {
         GetModuleFileNameW(nullptr, executablePath_, ARRAYSIZE(executablePath_));
-        bigIcon_.Reset(static_cast<HICON>(LoadImageW(module_, MAKEINTRESOURCEW(1), IMAGE_ICON,
+        bigIcon_.Reset(static_cast<HICON>(LoadImageW(module_, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON,
                                                      GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0)));
-        smallIcon_.Reset(static_cast<HICON>(LoadImageW(module_, MAKEINTRESOURCEW(1), IMAGE_ICON,
+        smallIcon_.Reset(static_cast<HICON>(LoadImageW(module_, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON,
                                                        GetSystemMetrics(SM_CXSMICON),
                                                        GetSystemMetrics(SM_CYSMICON), 0)));
     } else {

@@ -20,6 +20,7 @@
 #include "platform/handles.h"
 #include "sandbox/sandbox.h"
 #include "tests/bench/startup_rows.h"
+#include "tests/narrow.h"
 
 namespace {
 
@@ -210,14 +211,6 @@ double Median(std::vector<double> values)
     std::sort(values.begin(), values.end());
     const size_t n = values.size();
     return n == 0 ? 0.0 : n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
-}
-
-std::string Narrow(const std::wstring& text)
-{
-    std::string narrow;
-    for (wchar_t c : text)
-        narrow += c < 0x80 ? static_cast<char>(c) : '?';
-    return narrow;
 }
 
 void PrintTimes(const char* label, const std::vector<double>& times)

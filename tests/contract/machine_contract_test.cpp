@@ -14,13 +14,9 @@
 
 #include "contract_machine.h"
 #include "platform/machine.h"
+#include "tests/narrow.h"
 
 namespace {
-
-std::string Narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
-}
 
 std::wstring ComputerName()
 {

@@ -1,18 +1,11 @@
 #include "accounts/account_rules.h"
+#include "tests/narrow.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 namespace {
-
-std::string Narrow(const wchar_t* text)
-{
-    std::string narrow;
-    for (; *text != L'\0'; ++text)
-        narrow += static_cast<char>(*text);
-    return narrow;
-}
 
 }  // namespace
 

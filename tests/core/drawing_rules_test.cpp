@@ -4,15 +4,9 @@
 #include <vector>
 
 #include "ui/drawing_rules.h"
+#include "tests/narrow.h"
 
 namespace {
-std::string Narrow(const wchar_t* text)
-{
-    std::string out;
-    for (; text != nullptr && *text != L'\0'; ++text)
-        out += static_cast<char>(*text);
-    return out;
-}
 }  // namespace
 
 TEST(PlainBoxButtonPlaces, SpreadsTheButtonsOverTheWidth)

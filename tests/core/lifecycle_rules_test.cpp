@@ -1,3 +1,4 @@
+#include "tests/narrow.h"
 #include "accounts/lifecycle_rules.h"
 
 #include <gtest/gtest.h>
@@ -7,14 +8,6 @@
 #include <vector>
 
 namespace {
-
-std::string Narrow(const wchar_t* text)
-{
-    std::string out;
-    for (const wchar_t* p = text; p != nullptr && *p != L'\0'; ++p)
-        out += *p < 128 ? static_cast<char>(*p) : '?';
-    return out;
-}
 
 const char* Name(ProfileFolderVerdict verdict)
 {

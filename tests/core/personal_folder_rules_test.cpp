@@ -1,3 +1,4 @@
+#include "tests/narrow.h"
 #include "accounts/personal_folder_rules.h"
 
 #include <gtest/gtest.h>
@@ -5,14 +6,6 @@
 #include <string>
 
 namespace {
-
-std::string Narrow(const wchar_t* text)
-{
-    std::string narrow;
-    for (; text != nullptr && *text != L'\0'; ++text)
-        narrow += static_cast<char>(*text);
-    return narrow;
-}
 
 }  // namespace
 

@@ -4,17 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "tests/narrow.h"
 #include "accounts/picture_rules.h"
 
 namespace {
-
-std::string Narrow(const wchar_t* text)
-{
-    std::string out;
-    for (; text != nullptr && *text != L'\0'; ++text)
-        out += static_cast<char>(*text);
-    return out;
-}
 
 std::string Show(const PictureFitGeometry& g)
 {

@@ -1,4 +1,5 @@
 #include "accounts/profile_key_rules.h"
+#include "tests/narrow.h"
 
 #include <gtest/gtest.h>
 
@@ -6,12 +7,13 @@
 
 namespace {
 
-std::string Narrow(const wchar_t* text)
+// Line feeds shown as "|".
+std::string Lines(const wchar_t* text)
 {
-    std::string narrow;
-    for (; *text != L'\0'; ++text)
-        narrow += *text == L'\n' ? '|' : static_cast<char>(*text);
-    return narrow;
+    std::string lines = Narrow(text);
+    for (char& c : lines)
+        c = c == '\n' ? '|' : c;
+    return lines;
 }
 
 }  // namespace
@@ -69,11 +71,11 @@ TEST(ProfileKeyRules, MultiStringsBecomeLines)
 {
     wchar_t two[] = {L'C', L':', L'\\', L'a', 0, L'D', L':', L'\\', L'b', 0, 0};
     MultiStringToLines(two, 11);
-    EXPECT_EQ("C:\\a|D:\\b", Narrow(two));
+    EXPECT_EQ("C:\\a|D:\\b", Lines(two));
 
     wchar_t shortOne[] = {L'a', 0, L'b', 0};
     MultiStringToLines(shortOne, 3);
-    EXPECT_EQ("a", Narrow(shortOne)) << "three units or fewer are left alone";
+    EXPECT_EQ("a", Lines(shortOne)) << "three units or fewer are left alone";
 }
 
 // The stored profile path is the account user's to influence: only a local

@@ -14,13 +14,9 @@
 #include "tests/win/test_owner.h"
 #include "ui/message_box.h"
 #include "ui/window.h"
+#include "tests/narrow.h"
 
 namespace {
-
-std::string Narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
-}
 
 // The child of the class whose client-relative top-left corner is (x, y).
 HWND ChildAt(HWND parent, const wchar_t* className, int x, int y)

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/narrow.h"
 #include "accounts/account_lifecycle.h"
 #include "accounts/groups.h"
 #include "accounts/passwords.h"
@@ -32,8 +33,6 @@ constexpr wchar_t kWinlogon[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersio
 // Made by make-deletion-links.sh before the tests: Wine cannot make links itself.
 constexpr wchar_t kLinkedProfile[] = L"C:\\users\\vantrell-linked-profile";
 constexpr wchar_t kLinkTarget[] = L"C:\\vantrell-link-target";
-
-std::string Narrow(const std::wstring& text) { return Show(text); }
 
 std::wstring SidOf(const std::wstring& name)
 {

@@ -10,19 +10,13 @@
 #include <thread>
 #include <vector>
 
+#include "tests/narrow.h"
 #include "platform/file_move.h"
 #include "platform/handles.h"
 #include "tests/win/personal_folders_support.h"
 #include "tests/win/test_support.h"
 
 namespace {
-
-// Without the quotation marks Show puts around it.
-std::string Narrow(const std::wstring& text)
-{
-    std::string shown = Show(text);
-    return shown.size() >= 2 ? shown.substr(1, shown.size() - 2) : shown;
-}
 
 bool WriteText(const std::wstring& path, const std::string& content, DWORD attributes = 0)
 {

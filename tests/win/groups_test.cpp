@@ -13,13 +13,9 @@
 #include "platform/machine.h"
 #include "sandbox/sandbox.h"
 #include "tests/win/test_support.h"
+#include "tests/narrow.h"
 
 namespace {
-
-std::string Narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
-}
 
 DWORD Privilege(const wchar_t* name)
 {

@@ -10,14 +10,9 @@
 #include "platform/handles.h"
 #include "sandbox/sandbox.h"
 #include "tests/win/test_support.h"
+#include "tests/narrow.h"
 
 namespace {
-
-std::string Narrow(const wchar_t* text)
-{
-    std::wstring wide(text);
-    return std::string(wide.begin(), wide.end());
-}
 
 std::wstring ProcessSid()
 {
@@ -74,10 +69,8 @@ TEST_F(AccountLookup, NoConsoleSessionOrAnUnknownConsoleUserGivesNoToken)
     for (const Case& c : cases) {
         ASSERT_TRUE(sandbox::ResetMachine(WriteScenario(L"vantrell-console.ini", c.scenario)));
         WString name(L"untouched");
-        HANDLE token = FindConsoleUser(name, nullptr, nullptr);
+        UniqueToken token = FindConsoleUser(name, nullptr, nullptr);
         EXPECT_EQ(nullptr, token) << c.scenario;
-        if (token != nullptr)
-            CloseHandle(token);
         EXPECT_STREQ(c.name, name.Text()) << c.scenario;
     }
 }

@@ -28,10 +28,9 @@
 #include "tests/win/test_support.h"
 #include "ui/drawing.h"
 #include "ui/window.h"
+#include "tests/narrow.h"
 
 namespace {
-
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
 std::wstring ProcessUser()
 {

@@ -14,10 +14,9 @@
 #include "tests/win/test_owner.h"
 #include "ui/drawing.h"
 #include "ui/message_box.h"
+#include "tests/narrow.h"
 
 namespace {
-
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
 std::wstring TextOf(HWND window)
 {

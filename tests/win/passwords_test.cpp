@@ -17,15 +17,12 @@
 #include "tests/win/test_owner.h"
 #include "tests/win/test_support.h"
 #include "ui/message_box.h"
+#include "tests/narrow.h"
 
 namespace {
 
 constexpr wchar_t kWinlogon[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
 
-std::string Narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
-}
 
 // A Winlogon value as stored; "(missing)" when there is none.
 std::wstring Winlogon(const wchar_t* name, DWORD* typeOut = nullptr)

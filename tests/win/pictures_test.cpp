@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/narrow.h"
 #include "accounts/lookup.h"
 #include "accounts/pictures.h"
 #include "accounts/row_pictures.h"
@@ -24,8 +25,6 @@
 namespace gp = Gdiplus::DllExports;
 
 namespace {
-
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
 // A bitmap of vertical (or horizontal) thirds: red, green, blue, the middle
 // one half of the whole.

@@ -21,10 +21,6 @@ namespace {
 
 constexpr wchar_t kWinlogon[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
 
-std::string Narrow(const std::wstring& text)
-{
-    return Show(text);
-}
 
 std::wstring ProfileOf(const wchar_t* account)
 {
@@ -188,7 +184,7 @@ protected:
     static void Reset(const wchar_t* scenario)
     {
         std::wstring error;
-        ASSERT_TRUE(sandbox::ResetMachine(sandbox::ScenarioPath(scenario), &error)) << Narrow(error);
+        ASSERT_TRUE(sandbox::ResetMachine(sandbox::ScenarioPath(scenario), &error)) << Show(error);
         sandbox::ClearRecord();
     }
 };
@@ -199,7 +195,7 @@ TEST_F(Reboot, AutomaticSignInMakesItsAccountTheCurrentUserWithItsOwnFolders)
 {
     ASSERT_NE(L"jokafor", sandbox::SessionUserName());
     sandbox::RebootOutcome outcome = sandbox::Reboot();
-    ASSERT_TRUE(outcome.signedIn) << Narrow(outcome.signInScreen);
+    ASSERT_TRUE(outcome.signedIn) << Show(outcome.signInScreen);
     EXPECT_EQ(L"jokafor", outcome.account);
     EXPECT_EQ(L"jokafor", sandbox::SessionUserName());
     EXPECT_EQ(L"jokafor", ConsoleUser());
@@ -260,12 +256,12 @@ TEST_F(Reboot, SignInIsCheckedAsAnySignIn)
         SetAutoSignIn(c.user, c.password, c.enabled);
         sandbox::RebootOutcome outcome = sandbox::Reboot();
         if (c.refusal == nullptr) {
-            EXPECT_TRUE(outcome.signedIn) << Narrow(c.user) << ": " << Narrow(outcome.signInScreen);
-            EXPECT_EQ(0, _wcsicmp(c.user, sandbox::SessionUserName().c_str())) << Narrow(c.user);
+            EXPECT_TRUE(outcome.signedIn) << Show(c.user) << ": " << Show(outcome.signInScreen);
+            EXPECT_EQ(0, _wcsicmp(c.user, sandbox::SessionUserName().c_str())) << Show(c.user);
         } else {
-            EXPECT_FALSE(outcome.signedIn) << Narrow(c.user);
-            EXPECT_EQ(std::wstring(c.refusal), outcome.signInScreen) << Narrow(c.user);
-            EXPECT_EQ(L"", ConsoleUser()) << Narrow(c.user);
+            EXPECT_FALSE(outcome.signedIn) << Show(c.user);
+            EXPECT_EQ(std::wstring(c.refusal), outcome.signInScreen) << Show(c.user);
+            EXPECT_EQ(L"", ConsoleUser()) << Show(c.user);
         }
     }
 }
@@ -310,7 +306,7 @@ TEST_F(Reboot, FileOperationsRegisteredForTheRestartAreCarriedOut)
             continue;
         ++recorded;
         bool shouldFail = action.details.at(L"source") == kept;
-        EXPECT_EQ(shouldFail, action.details.at(L"result") != L"0") << Narrow(action.details.at(L"source"));
+        EXPECT_EQ(shouldFail, action.details.at(L"result") != L"0") << Show(action.details.at(L"source"));
     }
     EXPECT_EQ(4, recorded);
     EXPECT_EQ(0u, sandbox::Reboot().renamesDone) << "a second restart has nothing left to do";
@@ -337,12 +333,12 @@ TEST_F(Reboot, StartupShortcutsStartTheirProgramsWithArgumentsAndWorkingFolder)
     sandbox::RebootOutcome outcome = sandbox::Reboot();
     ASSERT_TRUE(outcome.signedIn);
     ASSERT_EQ(3u, outcome.programs.size());
-    EXPECT_TRUE(outcome.programs[0].started) << Narrow(outcome.programs[0].error);
-    EXPECT_TRUE(outcome.programs[1].started) << Narrow(outcome.programs[1].error);
+    EXPECT_TRUE(outcome.programs[0].started) << Show(outcome.programs[0].error);
+    EXPECT_TRUE(outcome.programs[1].started) << Show(outcome.programs[1].error);
     EXPECT_FALSE(outcome.programs[2].started);
     EXPECT_EQ(L"the target is not a program that exists", outcome.programs[2].error);
     EXPECT_EQ(0, _wcsicmp(CommandInterpreter().c_str(), outcome.programs[1].file.c_str()))
-        << Narrow(outcome.programs[1].file);
+        << Show(outcome.programs[1].file);
     EXPECT_EQ(workHere, outcome.programs[0].directory);
 
     ASSERT_TRUE(sandbox::WaitForSessionPrograms(60000));
@@ -351,7 +347,7 @@ TEST_F(Reboot, StartupShortcutsStartTheirProgramsWithArgumentsAndWorkingFolder)
         EXPECT_TRUE(sandbox::SessionProgramExitCode(outcome.programs[i].processId, &exitCode));
         EXPECT_EQ(0u, exitCode) << i;
     }
-    EXPECT_EQ(Narrow(workHere), "\"" + ReadText(where) + "\"");
+    EXPECT_EQ(Show(workHere), "\"" + ReadText(where) + "\"");
     EXPECT_EQ("jokafor /fixuser \"Sofia K\" /fixflag=3", ReadText(said));
 
     int recorded = 0;
@@ -393,7 +389,7 @@ TEST_F(Reboot, TheNextRestartEndsTheProgramsOfTheSession)
                              TestFolder(L"reboot-long")));
     sandbox::RebootOutcome first = sandbox::Reboot();
     ASSERT_EQ(1u, first.programs.size());
-    ASSERT_TRUE(first.programs[0].started) << Narrow(first.programs[0].error);
+    ASSERT_TRUE(first.programs[0].started) << Show(first.programs[0].error);
     EXPECT_FALSE(sandbox::WaitForSessionPrograms(500)) << "it still runs";
 
     DeleteFileW((startup + L"\\long.lnk").c_str());
@@ -526,7 +522,7 @@ TEST_F(Reboot, BrokenProfileScenarioHoldsTheOwnersFilesAndAHiveThatNoLongerLoads
     for (const wchar_t* part : {L"\\Documents", L"\\Desktop", L"\\Pictures", L"\\AppData\\Local\\Packages"}) {
         Tree below;
         Walk(profile + part, &below);
-        EXPECT_GE(below.files, 3u) << Narrow(part);
+        EXPECT_GE(below.files, 3u) << Show(part);
     }
     EXPECT_NE(INVALID_FILE_ATTRIBUTES,
               GetFileAttributesW((profile + L"\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat").c_str()));

@@ -16,13 +16,9 @@
 #include "platform/machine.h"
 #include "sandbox/sandbox.h"
 #include "tests/win/test_support.h"
+#include "tests/narrow.h"
 
 namespace {
-
-std::string Narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
-}
 
 struct Row {
     std::wstring name, fullName;

@@ -482,3 +482,73 @@ TEST(EnablePrivileges, TurnsOnTheBackupAndRestorePrivileges)
         EXPECT_TRUE(held) << Show(name);
     }
 }
+
+TEST(VariableSizeLookups, AccountNamesAndSidsWriteTheirOutputsOnlyOnSuccess)
+{
+    struct Case {
+        const wchar_t* name;
+        const wchar_t* sid;   // null: the lookup fails
+    } const cases[] = {
+        {L"Users", kUsers},
+        {L"Administrators", kAdmins},
+        {L"No Such Account Vantrell", nullptr},
+        {nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        // Outputs that hold something already: a failure must leave them so.
+        LocalSid sid;
+        ASSERT_TRUE(WellKnownSid(sid, WinWorldSid));
+        WString domain(L"untouched");
+        bool found = AccountNameToSid(c.name, sid, &domain);
+        EXPECT_EQ(c.sid != nullptr, found) << Show(c.name);
+        if (c.sid != nullptr) {
+            EXPECT_EQ(c.sid, SidText(sid.Get())) << Show(c.name);
+            EXPECT_STREQ(L"BUILTIN", domain.Text()) << Show(c.name) << " domain " << Show(domain.Text());
+        } else {
+            EXPECT_EQ(L"S-1-1-0", SidText(sid.Get())) << Show(c.name) << ": the SID was replaced";
+            EXPECT_STREQ(L"untouched", domain.Text()) << Show(c.name);
+        }
+    }
+
+    struct Back {
+        const wchar_t* sid;
+        const wchar_t* name;   // null: the lookup fails
+    } const backs[] = {
+        {kUsers, L"Users"},
+        {kAdmins, L"Administrators"},
+        {L"S-1-5-21-1-2-3-4242", nullptr},
+    };
+    for (const Back& b : backs) {
+        LocalSid sid;
+        ASSERT_TRUE(SidFromName(sid, b.sid)) << Show(b.sid);
+        WString name(L"untouched"), domain(L"untouched");
+        bool found = SidToAccountName(sid.Get(), name, &domain);
+        EXPECT_EQ(b.name != nullptr, found) << Show(b.sid);
+        EXPECT_STREQ(b.name != nullptr ? b.name : L"untouched", name.Text()) << Show(b.sid);
+        EXPECT_STREQ(b.name != nullptr ? L"BUILTIN" : L"untouched", domain.Text()) << Show(b.sid);
+    }
+    WString name(L"untouched");
+    EXPECT_FALSE(SidToAccountName(nullptr, name, nullptr));
+    EXPECT_STREQ(L"untouched", name.Text());
+}
+
+TEST(VariableSizeLookups, TokenInformationComesInABlockOfItsOwnSize)
+{
+    UniqueHandle token;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Put()));
+    UniqueBytes user;
+    ASSERT_TRUE(QueryTokenInformation(token.Get(), TokenUser, user));
+    PSID sid = reinterpret_cast<TOKEN_USER*>(user.Get())->User.Sid;
+    EXPECT_TRUE(IsValidSid(sid));
+    EXPECT_EQ(0u, SidText(sid).rfind(L"S-1-5-", 0)) << Show(SidText(sid));
+
+    // A class whose size depends on the token.
+    UniqueBytes groups;
+    ASSERT_TRUE(QueryTokenInformation(token.Get(), TokenGroups, groups));
+    EXPECT_GE(reinterpret_cast<TOKEN_GROUPS*>(groups.Get())->GroupCount, 1u);
+
+    // A failure leaves the caller's block as it was.
+    BYTE* before = groups.Get();
+    EXPECT_FALSE(QueryTokenInformation(nullptr, TokenGroups, groups));
+    EXPECT_EQ(before, groups.Get());
+}

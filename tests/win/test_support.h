@@ -7,16 +7,14 @@
 #include <fstream>
 #include <string>
 
-// UTF-8 for failure messages.
+#include "tests/narrow.h"
+
+// Quoted UTF-8 for failure messages.
 inline std::string Show(const wchar_t* text)
 {
     if (text == nullptr)
         return "(null)";
-    int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string shown(size > 0 ? size - 1 : 0, '\0');
-    if (size > 1)
-        WideCharToMultiByte(CP_UTF8, 0, text, -1, shown.data(), size, nullptr, nullptr);
-    return "\"" + shown + "\"";
+    return "\"" + Narrow(text) + "\"";
 }
 inline std::string Show(const std::wstring& text) { return Show(text.c_str()); }
 
