@@ -8,6 +8,7 @@ set(VANTRELL_CORE_SOURCES
   accounts/account_rules.cpp
   accounts/profile_key_rules.cpp
   ui/drawing_rules.cpp
+  repair/repair_rules.cpp
 )
 
 # Everything else of the program except its entry point.
@@ -27,6 +28,8 @@ set(VANTRELL_WINDOWS_SOURCES
   app/main_window.cpp
   app/about_box.cpp
   repair/repair_tool.cpp
+  repair/text_file.cpp
+  repair/repair_log.cpp
   accounts/groups.cpp
   accounts/lookup.cpp
   accounts/account_list.cpp
