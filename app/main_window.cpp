@@ -14,6 +14,7 @@
 #include "platform/security.h"
 #include "platform/system.h"
 #include "platform/text_win.h"
+#include "repair/repair_tool.h"
 #include "ui/drawing.h"
 #include "ui/message_box.h"
 
@@ -349,9 +350,9 @@ bool Dispatch(MainWindow& window, int32_t event)
         FollowStatusBoxes(window, event);
         return true;
     }
-    if (event == ids.launchLabel || event == ids.foldersButton || event == ids.pictureButton ||
-        event == ids.deleteButton || event == ids.createButton)
-        return true;   // LATER: the repair tool, folders, picture, deletion and creation dialogs of later issues
+    if (event == ids.foldersButton || event == ids.pictureButton || event == ids.deleteButton ||
+        event == ids.createButton)
+        return true;   // LATER: the folders, picture, deletion and creation dialogs of later issues
 
     WString name = window.GetText(ids.accountNameField);
     if (name.IsEmpty())
@@ -412,7 +413,7 @@ UniqueIcon MainWindow::RowIcon(int row)
     return UniqueIcon(ImageList_GetIcon(images, item.iImage, ILD_TRANSPARENT));
 }
 
-int RunMainWindow(MainWindow& window, HINSTANCE, const wchar_t*, int showCommand)
+int RunMainWindow(MainWindow& window, HINSTANCE instance, const wchar_t*, int showCommand)
 {
     EnablePrivileges();
     {
@@ -466,12 +467,17 @@ int RunMainWindow(MainWindow& window, HINSTANCE, const wchar_t*, int showCommand
 
     OfferProfileKeyRepair(window);
 
+    bool launchRepairTool = false;
     while (!closing) {
         int32_t event = FilterDialogEvent(window);
         if (event == EventCode::Close || event == EventCode::QueueFailed)
             break;
         if (window.Event().window != &window)
             continue;
+        if (event > 0 && event == window.ids.launchLabel) {
+            launchRepairTool = true;
+            break;
+        }
         if (!Dispatch(window, event))
             break;
     }
@@ -479,5 +485,15 @@ int RunMainWindow(MainWindow& window, HINSTANCE, const wchar_t*, int showCommand
     UpdateWindow(handle);
     ClearMainHeader();
     window.DestroyUiWindow();
-    return 0;
+    if (!launchRepairTool)
+        return 0;
+
+    // The two tools never run at the same time: the main window is gone
+    // before the repair tool opens, and the process ends with its result.
+    PumpPendingMessages();
+    RepairTool tool;
+    int result = RunRepairTool(tool, instance, L"", SW_SHOW);
+    if (tool.Handle() != nullptr)
+        ShowWindow(tool.Handle(), SW_HIDE);
+    return result;
 }

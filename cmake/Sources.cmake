@@ -30,6 +30,14 @@ set(VANTRELL_WINDOWS_SOURCES
   repair/repair_tool.cpp
   repair/text_file.cpp
   repair/repair_log.cpp
+  repair/state_file.cpp
+  repair/tool_folder.cpp
+  repair/repair_settings.cpp
+  repair/temp_account.cpp
+  repair/logon_backup.cpp
+  repair/cleanup.cpp
+  repair/profile_folders.cpp
+  repair/repair_wizard.cpp
   accounts/groups.cpp
   accounts/lookup.cpp
   accounts/account_list.cpp
