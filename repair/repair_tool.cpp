@@ -143,7 +143,7 @@ bool BuildFrame(RepairTool& tool)
     tool.closeButton = AddCloseButton(tool, 670, 5, 20, 20, kOpaqueWhite, tool.headerImage.Get());
 
     tool.SetFont(0, 11.0, 800, 0, L"Arial");
-    AddHeaderLink(tool, &tool.homeLink, L"By the Vantrell team: <a>vantrell.invalid</a>", 90, 50, 200,
+    AddHeaderLink(tool, &tool.homeLink, L"<a>By the Vantrell team</a>", 90, 50, 200,
                   L"Visit our website");
     AddHeaderLink(tool, &tool.helpLink, L"<a>Online help</a>", 600, 50, 100, L"Go to the online help page now");
 

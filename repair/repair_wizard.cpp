@@ -32,6 +32,7 @@ constexpr int kTileIconSize = 48;
 constexpr uint32_t kMinimumUserId = 1000;
 constexpr int kPolicyRounds = 10;
 constexpr uint32_t kStoreAbsent = kAadStateAbsent;
+constexpr Gdiplus::ARGB kSpinnerColour = 0xFF000000;
 
 const wchar_t* const kTypeWords[] = {L"Guest ", L"Standard ", L"Administrator "};
 
@@ -276,7 +277,8 @@ bool ScheduleRepair(Wizard& wizard)
     UniqueImage blank = NewBitmap(48, 48);
     UniqueBitmap pictureBitmap = ToGdiBitmap(blank.Get(), kWindowBackgroundArgb);
     wizard.spinner = tool.AddPicture(pictureBitmap.Release(), 30, 420, 48, 48, -1);
-    StartSpinner(Handle(tool, wizard.spinner), 48, 0xFFFFFFFF, 70, -1);
+    // A white ring would vanish on the window's white body: the header's black.
+    StartSpinner(Handle(tool, wizard.spinner), 48, kSpinnerColour, 70, -1);
     wizard.preparing = tool.AddLabel(L"Preparing to reboot to the temporary account...", 90, 430, 600, 25, -1);
     for (int i = 0; i < 5; ++i) {
         tool.DrainEvents(true);
