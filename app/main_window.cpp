@@ -459,11 +459,7 @@ int RunMainWindow(MainWindow& window, HINSTANCE instance, const wchar_t*, int sh
     UpdateWindow(handle);
     window.Event() = UiEvent{};
     // A close asked for while the window was still being shown is kept.
-    bool closing = false;
-    for (int i = 0; i < 1000 && PumpEvents(window, 2) != 0; ++i) {
-        closing |= window.Event().pending && window.Event().code == EventCode::Close;
-        window.Event().pending = false;
-    }
+    bool closing = DrainWaitingEvents(window);
 
     OfferProfileKeyRepair(window);
 

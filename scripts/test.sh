@@ -1,6 +1,10 @@
 #!/bin/sh
 # Builds everything and runs every test: the Windows build under Wine, and
 # the platform-independent core natively with the sanitizers.
+#
+# Exits non-zero when either build fails, when a test of either build fails,
+# and when either build runs no test at all. Both builds are always tried, so
+# that one failure does not hide the state of the other.
 set -eu
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 "$ROOT/scripts/install-deps.sh"
@@ -8,33 +12,79 @@ ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 WINDOWS_BUILD="$ROOT/build/windows"
 CORE_BUILD="$ROOT/build/core"
 JOBS="$(nproc)"
-
-cmake -S "$ROOT" -B "$CORE_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVANTRELL_CORE_ONLY=ON >/dev/null
-cmake --build "$CORE_BUILD" -j "$JOBS"
-cmake -S "$ROOT" -B "$WINDOWS_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
-cmake --build "$WINDOWS_BUILD" -j "$JOBS"
-
-# One display and one Wine server for the whole run, instead of one per test.
-. "$ROOT/scripts/wine-session.sh"
-if [ -z "${DISPLAY:-}" ]; then
-    start_display 1280x1024x24
-    trap 'kill $XVFB_PID 2>/dev/null || true' EXIT INT TERM
-fi
-export WINEPREFIX="$WINDOWS_BUILD/wineprefix"
-find_wineserver
-"$WINESERVER" -p 60 </dev/null >/dev/null 2>&1 || true
-"$WINDOWS_BUILD/wine-launcher" cmd /c exit </dev/null >/dev/null 2>&1 || true
+# A test that hangs fails after this many seconds; the tests' own limits
+# (set where they are declared) come first.
+TEST_TIMEOUT=300
 
 status=0
+core_result="not run"
+windows_result="not run"
+passed=0
+failed=0
+
+# Runs CTest in a build folder, its output on the terminal and in ctest.log;
+# sets `result` to CTest's summary line. CTest's own status says whether a
+# test failed or none ran.
+run_ctest() {
+    rm -f "$1/ctest.log"
+    if (cd "$1" && ctest -j "$JOBS" --output-on-failure --no-tests=error --timeout "$TEST_TIMEOUT" \
+                         --output-log ctest.log); then
+        ok=0
+    else
+        ok=1
+        status=1
+    fi
+    result="$(grep -E 'tests passed|tests failed' "$1/ctest.log" 2>/dev/null | tail -1)"
+    [ -n "$result" ] || result="no test ran"
+    # "100% tests passed, 0 tests failed out of 62"
+    total=$(printf '%s\n' "$result" | sed -n 's/.*out of \([0-9][0-9]*\).*/\1/p')
+    bad=$(printf '%s\n' "$result" | sed -n 's/.* \([0-9][0-9]*\) tests failed.*/\1/p')
+    if [ -n "$total" ] && [ -n "$bad" ]; then
+        passed=$((passed + total - bad))
+        failed=$((failed + bad))
+    elif [ "$ok" -ne 0 ]; then
+        failed=$((failed + 1))
+    fi
+}
+
 echo "== Native core build (AddressSanitizer, UndefinedBehaviorSanitizer)"
-(cd "$CORE_BUILD" && ctest -j "$JOBS" --output-on-failure 2>&1 | tee ctest.log) || status=1
+if cmake -S "$ROOT" -B "$CORE_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVANTRELL_CORE_ONLY=ON >/dev/null &&
+   cmake --build "$CORE_BUILD" -j "$JOBS"; then
+    run_ctest "$CORE_BUILD"
+    core_result="$result"
+else
+    core_result="build failed"
+    status=1
+    failed=$((failed + 1))
+fi
+
 echo "== Windows build (under Wine)"
-(cd "$WINDOWS_BUILD" && ctest -j "$JOBS" --output-on-failure 2>&1 | tee ctest.log) || status=1
-"$WINESERVER" -k >/dev/null 2>&1 || true
+if cmake -S "$ROOT" -B "$WINDOWS_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+         -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null &&
+   cmake --build "$WINDOWS_BUILD" -j "$JOBS"; then
+    # One display and one Wine server for the whole run, instead of one per test.
+    . "$ROOT/scripts/wine-session.sh"
+    if [ -z "${DISPLAY:-}" ]; then
+        start_display 1280x1024x24
+        trap 'kill $XVFB_PID 2>/dev/null || true' EXIT INT TERM
+    fi
+    export WINEPREFIX="$WINDOWS_BUILD/wineprefix"
+    find_wineserver
+    "$WINESERVER" -p 60 </dev/null >/dev/null 2>&1 || true
+    "$WINDOWS_BUILD/wine-launcher" cmd /c exit </dev/null >/dev/null 2>&1 || true
+
+    run_ctest "$WINDOWS_BUILD"
+    windows_result="$result"
+    "$WINESERVER" -k >/dev/null 2>&1 || true
+else
+    windows_result="build failed"
+    status=1
+    failed=$((failed + 1))
+fi
 
 echo
 echo "== Summary"
-printf 'native core: %s\n' "$(grep -E 'tests passed|tests failed' "$CORE_BUILD/ctest.log" | tail -1)"
-printf 'windows:     %s\n' "$(grep -E 'tests passed|tests failed' "$WINDOWS_BUILD/ctest.log" | tail -1)"
+printf 'native core: %s\n' "$core_result"
+printf 'windows:     %s\n' "$windows_result"
+printf '%s passed, %s failed\n' "$passed" "$failed"
 exit $status

@@ -82,3 +82,35 @@ int32_t PumpEvents(UiWindow& window, int mode)
         return 1;
     return TakePending(event);
 }
+
+bool DrainWaitingEvents(UiWindow& window)
+{
+    UiEvent& event = window.Event();
+    // Posted messages are taken before input, so whatever comes out before
+    // the marker was already waiting.
+    PostMessageW(window.Handle(), kDrainMarkerMessage, 0, 0);
+    bool closing = false;
+    for (;;) {
+        // A message sent from another thread is new, not waiting: its event
+        // belongs to the loop.
+        if (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) != 0)
+            break;
+        MSG message;
+        if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            break;
+        if (message.message == kDrainMarkerMessage && message.hwnd == window.Handle())
+            break;
+        if (event.pending) {
+            // Raised by a message sent while PeekMessageW looked: keep it.
+            UiEvent sent = event;
+            Dispatch(window, message);
+            closing |= event.pending && event.code == EventCode::Close;
+            event = sent;
+            break;
+        }
+        Dispatch(window, message);
+        closing |= event.pending && event.code == EventCode::Close;
+        event.pending = false;
+    }
+    return closing;
+}

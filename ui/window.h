@@ -263,5 +263,14 @@ private:
 // when it handled a waiting message. A pending event is returned at once.
 int32_t PumpEvents(UiWindow& window, int mode);
 
+// Handles the messages that were waiting when it is called and drops the
+// events they raise; true when one of them was a close request. What arrives
+// meanwhile (the operator's input, messages sent by other threads) is left to
+// the caller's loop with its event, so that a click on a window that has just
+// appeared is never lost, however long the waiting messages take.
+bool DrainWaitingEvents(UiWindow& window);
+
 // The private message that a Close command becomes, reported as -5.
 constexpr UINT kCloseRequestMessage = 3246;
+// The private message that marks the end of what DrainWaitingEvents handles.
+constexpr UINT kDrainMarkerMessage = 3247;

@@ -73,8 +73,11 @@ TEST_F(AboutBox, PicturesAndLinkOpenTheirPagesAndEscCloses)
         HWND link = ChildAt(box, WC_LINK, 88, 80);
         if (icon == nullptr || donate == nullptr || link == nullptr)
             return;
+        auto pagesOpened = [](size_t count) {
+            return WaitUntil("the clicked page to be opened", [count] { return OpenedPages().size() >= count; });
+        };
         ClickAt(CentreOf(icon));
-        Sleep(200);
+        pagesOpened(1);
         // Click on the link's own text, found by asking the control.
         RECT client;
         GetClientRect(link, &client);
@@ -87,9 +90,9 @@ TEST_F(AboutBox, PicturesAndLinkOpenTheirPagesAndEscCloses)
         }
         ClientToScreen(link, &onLink);
         ClickAt(onLink);
-        Sleep(200);
+        pagesOpened(2);
         ClickAt(CentreOf(donate));
-        Sleep(200);
+        pagesOpened(3);
         complete = true;
         SetForegroundWindow(box);
         PressKey(VK_ESCAPE);

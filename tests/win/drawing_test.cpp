@@ -79,9 +79,20 @@ protected:
         ASSERT_NE(nullptr, window_.CreateUiWindow(L"Vantrell_DrawingTest", L"Drawing", 320, 200, 100, 100, -1, -1,
                                                   nullptr));
         window_.ShowUiWindow(SW_SHOW);
-        Pump(50);
+        PumpUntil("the window to be painted", [this] { return GetUpdateRect(window_.Handle(), nullptr, FALSE) == FALSE; });
     }
     void TearDown() override { window_.DestroyUiWindow(); }
+
+    // Handles the window's messages until `done` holds; false, said on the
+    // error output, when it does not within the wait limit.
+    bool PumpUntil(const char* what, const std::function<bool()>& done)
+    {
+        return WaitUntil(what, [&] {
+            while (PumpEvents(window_, 2) != 0) {
+            }
+            return done();
+        });
+    }
 
     void Pump(DWORD milliseconds)
     {
@@ -346,11 +357,12 @@ TEST_F(DrawingWindow, BackgroundImageIsPaintedOnTheWindow)
     ASSERT_TRUE(FillRoundRect(picture.Get(), 0, 0, 160, 200, 0xFF2040A0, 0));
     ASSERT_TRUE(SetWindowBackgroundImage(window_, picture.Get()));
     RedrawWindow(window_.Handle(), nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE | RDW_UPDATENOW);
-    Pump(100);
     POINT left{80, 100};
     POINT right{240, 100};
     ClientToScreen(window_.Handle(), &left);
     ClientToScreen(window_.Handle(), &right);
+    PumpUntil("the picture to reach the screen",
+              [&] { return ScreenPixel(right.x, right.y) == RGB(0x20, 0xA0, 0x40); });
     EXPECT_EQ(RGB(0x20, 0x40, 0xA0), ScreenPixel(left.x, left.y));
     EXPECT_EQ(RGB(0x20, 0xA0, 0x40), ScreenPixel(right.x, right.y));
 }
@@ -422,7 +434,6 @@ TEST_F(DrawingWindow, SpinnerTurnsAndEndsSoonAfterItsControlGoes)
         HWND control = window_.Control(picture)->handle;
         UniqueHandle thread = StartSpinner(control, kSize, 0xFF000000, kSpeed, -1);
         ASSERT_TRUE(thread);
-        Pump(300);
 
         POINT origin{40, 40};
         ClientToScreen(window_.Handle(), &origin);
@@ -433,12 +444,16 @@ TEST_F(DrawingWindow, SpinnerTurnsAndEndsSoonAfterItsControlGoes)
                     dark.push_back(GetRValue(ScreenPixel(origin.x + x, origin.y + y)) < 0x80);
             return dark;
         };
-        std::vector<bool> first = darkPixels();
+        auto darkCountOf = [](const std::vector<bool>& pixels) {
+            return static_cast<size_t>(std::count(pixels.begin(), pixels.end(), true));
+        };
+        std::vector<bool> first;
+        PumpUntil("the ring to be drawn", [&] { return darkCountOf(first = darkPixels()) > 40u; });
         if (attempt == 0) {
             EXPECT_FALSE(SaveScreenshot(window_.Handle(), L"spinner").empty());
         }
-        Pump(150);
-        std::vector<bool> second = darkPixels();
+        std::vector<bool> second;
+        PumpUntil("the ring to turn", [&] { return (second = darkPixels()) != first; });
         size_t darkCount = 0;
         size_t changed = 0;
         for (size_t i = 0; i < first.size(); ++i) {
@@ -482,11 +497,14 @@ TEST_F(DrawingWindow, SpinnerWaitsWhileItsControlIsHidden)
     ClientToScreen(window_.Handle(), &origin);
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(thread.Get(), 0)) << "it waits for the control";
     window_.SetState(picture, StateFlags::Show);
-    Pump(150);
     size_t dark = 0;
-    for (int y = 0; y < 28; ++y)
-        for (int x = 0; x < 28; ++x)
-            dark += GetRValue(ScreenPixel(origin.x + x, origin.y + y)) < 0x80;
+    PumpUntil("the shown ring to be drawn", [&] {
+        dark = 0;
+        for (int y = 0; y < 28; ++y)
+            for (int x = 0; x < 28; ++x)
+                dark += GetRValue(ScreenPixel(origin.x + x, origin.y + y)) < 0x80;
+        return dark > 40u;
+    });
     EXPECT_GT(dark, 40u) << "shown again, the ring turns (speed 100: no delay)";
     window_.DeleteControl(picture);
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.Get(), 2000));

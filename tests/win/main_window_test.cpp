@@ -32,15 +32,11 @@ std::wstring ProcessUser()
     return name;
 }
 
-// Polls until `done` holds, up to five seconds.
-bool WaitFor(const std::function<bool()>& done)
+// Polls until `done` holds, up to the window tests' wait limit; the
+// assertion around the call names the condition.
+bool WaitFor(const std::function<bool()>& done, const char* what = "the condition asserted below")
 {
-    for (int i = 0; i < 500; ++i) {
-        if (done())
-            return true;
-        Sleep(10);
-    }
-    return done();
+    return WaitUntil(what, done);
 }
 
 HWND VisibleWindow(const wchar_t* className)
@@ -103,7 +99,8 @@ public:
         state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
         state.state = LVIS_SELECTED | LVIS_FOCUSED;
         SendMessageW(Handle(Ids().accountList), LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
-        return WaitFor([&] { return Text(Ids().accountNameField) == accountName; });
+        return WaitFor([&] { return Text(Ids().accountNameField) == accountName; },
+                       "the panel to show the selected account");
     }
     void Press(int32_t id) const { PostMessageW(Handle(id), BM_CLICK, 0, 0); }
     void Choose(int32_t list, int item) const { SendMessageW(Handle(list), CB_SETCURSEL, item, 0); }
@@ -112,12 +109,12 @@ public:
     std::wstring Answer(const wchar_t* button) const
     {
         HWND box = nullptr;
-        if (!WaitFor([&] { return (box = VisibleWindow(L"Vantrell_MsgBox")) != nullptr; }))
+        if (!WaitFor([&] { return (box = VisibleWindow(L"Vantrell_MsgBox")) != nullptr; }, "a themed box"))
             return L"(no box)";
-        Sleep(150);
+        WaitForPainted(box);
         std::wstring text = TextOf(FindWindowExW(box, nullptr, L"Static", nullptr));
         PostMessageW(FindWindowExW(box, nullptr, L"Button", button), BM_CLICK, 0, 0);
-        WaitFor([&] { return !IsWindow(box) || !IsWindowVisible(box); });
+        WaitFor([&] { return !IsWindow(box) || !IsWindowVisible(box); }, "the answered box to close");
         return text;
     }
 
@@ -163,8 +160,9 @@ protected:
         std::atomic<bool> ran{false};
         std::thread operatorThread([&] {
             HWND main = nullptr;
-            if (WaitFor([&] { return (main = VisibleWindow(L"Vantrell_WNDCLASS")) != nullptr; })) {
-                Sleep(300);
+            if (WaitFor([&] { return (main = VisibleWindow(L"Vantrell_WNDCLASS")) != nullptr; },
+                        "the main window to show")) {
+                WaitForPainted(main);
                 Screen screen(window);
                 script(screen, main);
                 ran = true;
@@ -258,7 +256,7 @@ TEST_F(MainWindowRun, PanelShowsEveryKindOfAccount)
                 int row = screen.RowOf(account);
                 EXPECT_NE(std::wstring::npos, screen.Cell(row, 2).find(L"User Account")) << what;
                 if (c.screenshot != nullptr) {
-                    Sleep(200);
+                    WaitForPainted(main);
                     EXPECT_FALSE(SaveScreenshot(main, c.screenshot).empty()) << what;
                 }
             }
@@ -306,7 +304,8 @@ TEST_F(MainWindowRun, SaveChangesAnsweredNoChangesNothing)
         screen.Press(ids.hiddenBox);
         screen.Press(ids.saveButton);
         screen.Answer(L"No");
-        Sleep(300);
+        // A second question would come before the lock is undone.
+        EXPECT_TRUE(WaitFor([&] { return screen.Enabled(ids.saveButton); }, "the lock to be undone"));
         secondBox = VisibleWindow(L"Vantrell_MsgBox") != nullptr;
         EXPECT_TRUE(screen.Enabled(ids.saveButton)) << "the lock is undone";
     });
@@ -464,7 +463,7 @@ TEST_F(CorruptedProfileRun, KeysAreOfferedOnceAtStart)
     Run([&](Screen& screen, HWND) {
         HWND box = nullptr;
         ASSERT_TRUE(WaitFor([&] { return (box = VisibleWindow(L"Vantrell_MsgBox")) != nullptr; }));
-        Sleep(200);
+        WaitForPainted(box);
         EXPECT_FALSE(SaveScreenshot(box, L"main_window_profile_question").empty());
         EXPECT_FALSE(screen.Enabled(screen.Ids().createButton)) << "the window is locked while it asks";
         EXPECT_EQ(kQuestion, screen.Answer(L"Yes"));
@@ -478,6 +477,8 @@ TEST_F(CorruptedProfileRun, KeysAreOfferedOnceAtStart)
 
     // The next start has nothing to ask.
     Run([&](Screen&, HWND) {
+        // The question comes right after the first paint, which Run waited
+        // for; give it the moment it would need to appear.
         Sleep(700);
         EXPECT_EQ(nullptr, VisibleWindow(L"Vantrell_MsgBox"));
     });
@@ -489,6 +490,8 @@ TEST_F(CorruptedProfileRun, KeysAnsweredNoAreLeftAsTheyWere)
 
     Run([&](Screen& screen, HWND) {
         EXPECT_EQ(kQuestion, screen.Answer(L"No"));
+        EXPECT_TRUE(WaitFor([&] { return screen.Enabled(screen.Ids().createButton); }, "the lock to be undone"));
+        // Nothing may follow: give a box the moment it would need to appear.
         Sleep(700);
         EXPECT_EQ(nullptr, VisibleWindow(L"Vantrell_MsgBox")) << "\"No\" is answered with silence";
     });
@@ -530,7 +533,7 @@ TEST_F(MainWindowRun, TheAboutLinkOpensTheAboutBoxUnderTheLock)
         HWND box = nullptr;
         ASSERT_TRUE(WaitFor([&] { return (box = VisibleWindow(L"Vantrell_MsgBox")) != nullptr; }))
             << "no about box";
-        Sleep(200);
+        WaitForPainted(box);
         EXPECT_NE(nullptr, ChildWithText(box, L"Static", L"Version 1.9.0.0"));
         EXPECT_FALSE(screen.Enabled(ids.createButton));
         EXPECT_FALSE(SaveScreenshot(main, L"main_window_about_box").empty());

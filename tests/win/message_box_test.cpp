@@ -459,7 +459,7 @@ TEST_F(Filter, HeaderStaysUsableWhileABoxIsOpen)
         RECT rect;
         GetWindowRect(Handle(help_), &rect);
         ClickAt(POINT{rect.left + 5, (rect.top + rect.bottom) / 2});
-        Sleep(300);
+        WaitUntil("the help page to be opened", [] { return !sandbox::RecordedActions().empty(); });
         ClickAt(CentreOf(ChildWithText(popup, L"Button", L"No")));
     });
     EXPECT_EQ(0, ThemedMessageBox(L"Do you want to fix them?", 1, 160));

@@ -292,8 +292,7 @@ protected:
     }
     static void WaitForStatus(HWND dialog, const wchar_t* text)
     {
-        for (int i = 0; i < 300 && StatusText(dialog) != text; ++i)
-            Sleep(10);
+        WaitUntil("the dialog's status line", [&] { return StatusText(dialog) == text; });
     }
 
     UiWindow main_;

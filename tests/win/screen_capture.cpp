@@ -2,6 +2,8 @@
 
 #include <gdiplus.h>
 
+#include <cstdio>
+
 #include "platform/handles.h"
 #include "ui/image.h"
 
@@ -17,11 +19,13 @@ std::wstring ScreenshotFolder()
     return !wide.empty() && wide[0] == L'/' ? L"Z:" + wide : wide;
 }
 
-void SendMouse(DWORD flags)
+void SendMouse(DWORD flags, LONG x, LONG y)
 {
     INPUT input{};
     input.type = INPUT_MOUSE;
     input.mi.dwFlags = flags;
+    input.mi.dx = x;
+    input.mi.dy = y;
     SendInput(1, &input, sizeof(input));
 }
 
@@ -78,8 +82,15 @@ COLORREF ScreenPixel(int x, int y)
 void ClickAt(POINT screenPoint)
 {
     SetCursorPos(screenPoint.x, screenPoint.y);
-    SendMouse(MOUSEEVENTF_LEFTDOWN);
-    SendMouse(MOUSEEVENTF_LEFTUP);
+    // Each event carries the point: a button event without one lands where
+    // the pointer is, and on a busy display a motion the X server reports
+    // late can still put it back where the last click was.
+    const int width = GetSystemMetrics(SM_CXSCREEN);
+    const int height = GetSystemMetrics(SM_CYSCREEN);
+    const LONG x = static_cast<LONG>((static_cast<LONGLONG>(screenPoint.x) * 65536 + width - 1) / width);
+    const LONG y = static_cast<LONG>((static_cast<LONGLONG>(screenPoint.y) * 65536 + height - 1) / height);
+    for (DWORD button : {MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP})
+        SendMouse(button | MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, x, y);
 }
 
 POINT CentreOf(HWND window)
@@ -98,16 +109,58 @@ void PressKey(WORD virtualKey)
     SendInput(2, keys, sizeof(INPUT));
 }
 
-// The visible top-level window of the class, waiting up to five seconds.
-HWND WaitForWindow(const wchar_t* className)
+bool WaitUntil(const char* what, const std::function<bool()>& done, DWORD limitMs)
 {
-    for (int i = 0; i < 500; ++i) {
-        HWND found = FindWindowW(className, nullptr);
-        if (found != nullptr && IsWindowVisible(found))
-            return found;
+    DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start >= limitMs) {
+            if (done())
+                return true;
+            fprintf(stderr, "timed out after %lu ms waiting for %s\n", static_cast<unsigned long>(limitMs), what);
+            return false;
+        }
         Sleep(10);
     }
-    return nullptr;
+    return true;
+}
+
+bool WaitForPainted(HWND window)
+{
+    return WaitUntil("the window to finish painting", [window] {
+        if (!IsWindow(window))
+            return false;
+        bool painted = GetUpdateRect(window, nullptr, FALSE) == FALSE;
+        EnumChildWindows(
+            window,
+            [](HWND child, LPARAM context) -> BOOL {
+                if (IsWindowVisible(child) && GetUpdateRect(child, nullptr, FALSE))
+                    *reinterpret_cast<bool*>(context) = false;
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&painted));
+        return painted;
+    });
+}
+
+bool WaitForReady(HWND popup)
+{
+    return WaitForPainted(popup) && WaitUntil("the popup to take the foreground and the focus", [popup] {
+               GUITHREADINFO thread{};
+               thread.cbSize = sizeof(thread);
+               return GetForegroundWindow() == popup &&
+                      GetGUIThreadInfo(GetWindowThreadProcessId(popup, nullptr), &thread) &&
+                      thread.hwndFocus != nullptr && (thread.hwndFocus == popup || IsChild(popup, thread.hwndFocus));
+           });
+}
+
+HWND WaitForWindow(const wchar_t* className)
+{
+    HWND found = nullptr;
+    WaitUntil("a visible window of its class", [&] {
+        found = FindWindowW(className, nullptr);
+        return found != nullptr && IsWindowVisible(found);
+    });
+    return found != nullptr && IsWindowVisible(found) ? found : nullptr;
 }
 
 HWND ChildWithText(HWND parent, const wchar_t* className, const wchar_t* text)

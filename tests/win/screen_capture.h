@@ -28,7 +28,23 @@ POINT CentreOf(HWND window);
 // Presses and releases a key, as the operator would.
 void PressKey(WORD virtualKey);
 
-// The visible top-level window of the class, waiting up to five seconds.
+// How long a window test waits for what it needs before it gives up: long
+// enough for a machine whose cores are busy with other work; a wait that
+// succeeds costs only the time until its condition holds.
+constexpr DWORD kWaitLimitMs = 30000;
+
+// Polls until `done` holds, up to `limitMs`; on a timeout it says on the
+// error output what it waited for (`what`) and returns false.
+bool WaitUntil(const char* what, const std::function<bool()>& done, DWORD limitMs = kWaitLimitMs);
+
+// Waits until the window and its visible children have nothing left to paint.
+bool WaitForPainted(HWND window);
+
+// Waits until the popup has painted, is the foreground window and holds the
+// keyboard focus: then it has done all it does before it takes answers.
+bool WaitForReady(HWND popup);
+
+// The visible top-level window of the class, waiting up to the wait limit.
 HWND WaitForWindow(const wchar_t* className);
 // The first child of the class with exactly that text, or null.
 HWND ChildWithText(HWND parent, const wchar_t* className, const wchar_t* text);
@@ -44,11 +60,10 @@ public:
               found_ = popup;
               if (popup == nullptr)
                   return;
-              Sleep(250);
+              WaitForReady(popup);
               act(popup);
-              for (int i = 0; i < 300 && IsWindow(popup) && IsWindowVisible(popup); ++i)
-                  Sleep(10);
-              if (IsWindow(popup) && IsWindowVisible(popup)) {
+              if (!WaitUntil("the popup to close after the operator acted",
+                             [popup] { return !IsWindow(popup) || !IsWindowVisible(popup); })) {
                   stuck_ = true;
                   PostMessageW(popup, kCloseRequestMessage, 0, 0);
               }
