@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "accounts/lookup.h"
+#include "app/main_window.h"
 #include "repair/profile_folders.h"
 #include "repair/repair_tool.h"
 #include "tests/win/repair_test_support.h"
@@ -433,6 +434,100 @@ TEST_F(RepairWizard, ASecondStartBringsTheOpenWizardForward)
     });
     EXPECT_EQ(0, result);
     EXPECT_EQ(0, second);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RepairWizard, HeaderLinksMinimiseAndTheEndOfTheSession)
+{
+    Use("", "");
+    int result = Run([&](Wizard& w) {
+        HWND home = w.Child(L"SysLink", L"<a>By the Vantrell team</a>");
+        HWND help = w.Child(L"SysLink", L"<a>Online help</a>");
+        ASSERT_NE(nullptr, home);
+        ASSERT_NE(nullptr, help);
+        size_t expected = 0;
+        for (HWND link : {home, help}) {
+            NMLINK click{};
+            click.hdr.hwndFrom = link;
+            click.hdr.idFrom = static_cast<UINT_PTR>(GetDlgCtrlID(link));
+            click.hdr.code = NM_CLICK;
+            SendMessageW(w.Window(), WM_NOTIFY, click.hdr.idFrom, reinterpret_cast<LPARAM>(&click));
+            ++expected;
+            EXPECT_TRUE(WaitFor([&] { return Recorded(L"ShellExecuteExW").size() == expected; }));
+        }
+        // The frame's own minimise button, drawn at (640, 5) in the header.
+        HWND minimise = ChildWindowFromPointEx(w.Window(), POINT{650, 15}, CWP_SKIPINVISIBLE | CWP_SKIPDISABLED);
+        ASSERT_NE(nullptr, minimise);
+        PostMessageW(w.Window(), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(minimise), STN_CLICKED),
+                     reinterpret_cast<LPARAM>(minimise));
+        EXPECT_TRUE(WaitFor([&] { return IsIconic(w.Window()) != FALSE; }));
+        ShowWindow(w.Window(), SW_RESTORE);
+        // While nothing is under way the end of the session closes the wizard.
+        PostMessageW(w.Window(), WM_QUERYENDSESSION, 0, 0);
+        EXPECT_TRUE(WaitFor([&] { return !IsWindowVisible(w.Window()); }));
+    });
+    EXPECT_EQ(0, result);
+    auto opened = Recorded(L"ShellExecuteExW");
+    ASSERT_EQ(2u, opened.size());
+    EXPECT_EQ(kBrenwickHomePage, opened[0].details[L"file"]);
+    EXPECT_EQ(kBrenwickHelpPage, opened[1].details[L"file"]);
+    EXPECT_EQ(L"5", opened[1].details[L"show"]);
+    EXPECT_EQ(L"", opened[1].details[L"verb"]);
+    EXPECT_TRUE(Recorded(L"ShutdownBlockReasonCreate").empty());
+    EXPECT_FALSE(AccountExists(L"brenwick_temp_admin"));
+}
+
+TEST_F(RepairWizard, WhileSchedulingTheEndOfTheSessionGetsTheBlockReason)
+{
+    Use("", "");
+    int result = Run([&](Wizard& w) {
+        w.SetSelected(L"mhartley", true);
+        ASSERT_TRUE(WaitFor([&] { return w.Enabled(w.Child(L"Button", kFixUser)); }));
+        w.Press(kFixUser);
+        ASSERT_TRUE(WaitFor([&] { return w.Visible(w.Child(L"Button", kFixNow)); }));
+        w.Press(kFixNow);
+        w.Answer(L"Yes");
+        PostMessageW(w.Window(), WM_QUERYENDSESSION, 0, 0);
+        WaitFor([&] { return !IsWindowVisible(w.Window()); }, 600);
+    });
+    EXPECT_EQ(0, result);
+    auto blocks = Recorded(L"ShutdownBlockReasonCreate");
+    ASSERT_FALSE(blocks.empty());
+    EXPECT_EQ(L"Brenwick is working. Please cancel shutdown.", blocks[0].details[L"reason"]);
+    EXPECT_EQ(1u, Recorded(L"ExitWindowsEx").size()) << "the scheduling went on to its end";
+}
+
+// The main window's launch label: the main window goes first, the tool
+// opens in the same process, and the process ends with the tool's result.
+TEST_F(RepairWizard, LaunchedFromTheMainWindowAfterItIsGone)
+{
+    Use("", "");
+    MainWindow window;
+    std::atomic<bool> mainGoneFirst{false}, toolShown{false};
+    std::thread operatorThread([&] {
+        HWND main = nullptr;
+        if (!WaitFor([&] { return (main = VisibleWindow(L"Vantrell_WNDCLASS")) != nullptr; }, 200))
+            return;
+        Sleep(400);
+        HWND label = ChildWithText(main, L"Static", L"Launch Brenwick");
+        PostMessageW(main, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(label), STN_CLICKED), reinterpret_cast<LPARAM>(label));
+        HWND tool = nullptr;
+        if (WaitFor([&] { return (tool = VisibleWindow(kToolClass)) != nullptr; }, 200)) {
+            toolShown = true;
+            mainGoneFirst = !IsWindow(main);
+            Sleep(300);
+            PostMessageW(tool, kCloseRequestMessage, 0, 0);
+        }
+    });
+    int result = RunMainWindow(window, GetModuleHandleW(nullptr), L"", SW_SHOW);
+    operatorThread.join();
+    EXPECT_TRUE(toolShown);
+    EXPECT_TRUE(mainGoneFirst);
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(nullptr, window.Handle());
 }
 
 }  // namespace
