@@ -124,6 +124,12 @@ bool SaveAutoLogon(const wchar_t* statePath, const wchar_t* section)
     return true;
 }
 
+void DiscardSavedAutoLogon()
+{
+    LsaPolicy policy;
+    DeleteSecret(policy, kSavedLogonSecret);
+}
+
 LogonRestore RestoreAutoLogon(const wchar_t* statePath, const wchar_t* section)
 {
     LsaPolicy policy;

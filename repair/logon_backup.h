@@ -14,6 +14,10 @@ inline constexpr wchar_t kSavedLogonSecret[] = L"L$Brenwick_SavedLogon";
 // earlier sign-in was recorded.
 bool SaveAutoLogon(const wchar_t* statePath, const wchar_t* section);
 
+// Deletes the tool's copy of the password, when a set-up that saved it
+// stops before it changed the automatic sign-in.
+void DiscardSavedAutoLogon();
+
 enum class LogonRestore {
     NoneSaved,   // nothing was recorded: automatic sign-in stays off
     Restored,

@@ -4,6 +4,7 @@
 #include <commctrl.h>
 #include <lm.h>
 #include <shlobj.h>
+#include <shlwapi.h>
 
 #include <vector>
 
@@ -82,9 +83,24 @@ bool Listable(const USER_INFO_3& user)
 }
 
 // The account's picture for its tile, or null: the default image stays.
-UniqueBitmap TilePicture(const wchar_t*)
+// The shell names the picture file (by ordinal 810 from version 6.0 on);
+// the account pictures' own lookup replaces this once it exists.
+UniqueBitmap TilePicture(const wchar_t* accountName, double osVersion)
 {
-    return UniqueBitmap();
+    if (osVersion < 6.0)
+        return UniqueBitmap();
+    UniqueLibrary shell(LoadLibraryW(L"shell32.dll"));
+    auto getPicture = machine::AsFunction<machine::GetPictureExFunction>(
+        shell ? machine::GetProcAddress(shell.Get(), MAKEINTRESOURCEA(machine::kGetPictureExOrdinal)) : nullptr);
+    wchar_t path[1025] = L"";
+    if (getPicture == nullptr || FAILED(getPicture(accountName, 0, nullptr, path, 1024, nullptr, 0)) ||
+        !PathFileExistsW(path))
+        return UniqueBitmap();
+    UniqueImage loaded;
+    if (Gdiplus::DllExports::GdipCreateBitmapFromFile(path, loaded.Put()) != Gdiplus::Ok)
+        return UniqueBitmap();
+    UniqueImage tile = ScaledCopy(loaded.Get(), kTileIconSize, kTileIconSize);
+    return tile ? ToGdiBitmap(tile.Get(), kWindowBackgroundArgb) : UniqueBitmap();
 }
 
 void AddRow(RepairTool& tool, int32_t listId, const USER_INFO_3& user)
@@ -105,7 +121,7 @@ void AddRow(RepairTool& tool, int32_t listId, const USER_INFO_3& user)
     SetCell(list, row, 2, type.Text());
     SetCell(list, row, 3, sid.Text());
     SetCell(list, row, 4, profile.Text());
-    UniqueBitmap picture = TilePicture(user.usri3_name);
+    UniqueBitmap picture = TilePicture(user.usri3_name, tool.osVersion);
     int image = picture ? tool.AddListImage(listId, picture.Get(), kTileIconSize) : -1;
     tool.SetItemImage(listId, row, image >= 0 ? image : 0);
     SetTile(list, row, tool.osVersion);
@@ -213,7 +229,11 @@ void ShowFailure(Wizard& wizard, const wchar_t* text)
 {
     RepairTool& tool = wizard.tool;
     PlainMessageBox(&tool, text, 0, 160, 0);
-    DeleteTempAdmin();
+    // Never the account the operator is signed in with.
+    if (!tool.inTempAccount)
+        DeleteTempAdmin();
+    // The automatic sign-in was not changed: its saved copy has no use.
+    DiscardSavedAutoLogon();
     if (wizard.spinner != 0)
         tool.DeleteControl(wizard.spinner);
     if (wizard.preparing != 0)

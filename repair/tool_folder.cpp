@@ -4,6 +4,7 @@
 
 #include "platform/files.h"
 #include "platform/security.h"
+#include "platform/text_win.h"
 
 namespace {
 
@@ -38,23 +39,53 @@ bool IsReparsePointHandle(HANDLE handle)
     return (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-// Secures every entry below `folder`; links are removed, never entered.
-bool SecureContents(const wchar_t* folder)
+// The owner and DACL, made once for a whole folder.
+struct ToolSecurity {
+    LocalAcl dacl;
+    LocalSid administrators;
+    bool Make() { return BuildToolFolderDacl(dacl) && WellKnownSid(administrators, WinBuiltinAdministratorsSid); }
+};
+
+bool Secure(const wchar_t* path, const ToolSecurity& security)
+{
+    if (path == nullptr || *path == L'\0')
+        return false;
+    DWORD attributes = GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return false;
+    UniqueFileHandle object = OpenForSecurity(path);
+    if (!object || IsReparsePointHandle(object.Get()))
+        return false;
+    // Protected: nothing inherited from the drive's root (where users may
+    // create folders) reaches the tool's files.
+    DWORD status = SetSecurityInfo(object.Get(), SE_FILE_OBJECT,
+                                   OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                                       PROTECTED_DACL_SECURITY_INFORMATION,
+                                   security.administrators.Get(), nullptr, security.dacl.Get(), nullptr);
+    return status == ERROR_SUCCESS;
+}
+
+// Secures every entry below `folder`; links are removed, never entered. A
+// folder someone else filled may be large: the window keeps painting.
+bool SecureContents(const wchar_t* folder, const ToolSecurity& security)
 {
     WString pattern = JoinPath(folder, L"*");
     DirectoryIterator entries(pattern.Text(), 0);
     if (!entries.Started())
         return true;   // an empty folder has no entry to find
     bool all = true;
+    uint32_t count = 0;
     while (entries.Next()) {
         WString path = JoinPath(folder, entries.Name());
         if (entries.IsReparsePoint()) {
             all &= DeletePath(path.Text(), 0) != kDeleteFailed;
             continue;
         }
-        all &= SecureToolPath(path.Text());
+        all &= Secure(path.Text(), security);
         if (entries.IsDirectory())
-            all &= SecureContents(path.Text());
+            all &= SecureContents(path.Text(), security);
+        if (++count % 32 == 0)
+            PumpPendingMessages();
     }
     return all;
 }
@@ -78,25 +109,8 @@ bool BuildToolFolderDacl(LocalAcl& dacl)
 
 bool SecureToolPath(const wchar_t* path)
 {
-    if (path == nullptr || *path == L'\0')
-        return false;
-    DWORD attributes = GetFileAttributesW(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return false;
-    UniqueFileHandle object = OpenForSecurity(path);
-    if (!object || IsReparsePointHandle(object.Get()))
-        return false;
-    LocalAcl dacl;
-    LocalSid administrators;
-    if (!BuildToolFolderDacl(dacl) || !WellKnownSid(administrators, WinBuiltinAdministratorsSid))
-        return false;
-    // Protected: nothing inherited from the drive's root (where users may
-    // create folders) reaches the tool's files.
-    DWORD status = SetSecurityInfo(object.Get(), SE_FILE_OBJECT,
-                                   OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
-                                       PROTECTED_DACL_SECURITY_INFORMATION,
-                                   administrators.Get(), nullptr, dacl.Get(), nullptr);
-    return status == ERROR_SUCCESS;
+    ToolSecurity security;
+    return security.Make() && Secure(path, security);
 }
 
 ToolFolderResult PrepareToolFolder(const wchar_t* folder)
@@ -110,11 +124,12 @@ ToolFolderResult PrepareToolFolder(const wchar_t* folder)
         return ToolFolderResult::NotAFolder;
     if (attributes == INVALID_FILE_ATTRIBUTES && !CreateDirectoryPath(folder))
         return ToolFolderResult::Failed;
-    // SecureToolPath checks on its own handle that no link took the
-    // folder's place in the meantime.
-    if (!SecureToolPath(folder))
+    // Checked again on the folder's own handle: no link took its place in
+    // the meantime.
+    ToolSecurity security;
+    if (!security.Make() || !Secure(folder, security))
         return ToolFolderResult::Failed;
-    return SecureContents(folder) ? ToolFolderResult::Ready : ToolFolderResult::Failed;
+    return SecureContents(folder, security) ? ToolFolderResult::Ready : ToolFolderResult::Failed;
 }
 
 const wchar_t* ToolFolderMessage(ToolFolderResult result)

@@ -19,6 +19,7 @@
 
 #include "accounts/lookup.h"
 #include "app/main_window.h"
+#include "repair/logon_backup.h"
 #include "repair/profile_folders.h"
 #include "repair/repair_tool.h"
 #include "tests/win/repair_test_support.h"
@@ -127,6 +128,7 @@ private:
 };
 
 const char kExtraAccounts[] =
+    "\n[Account pictured]\nFullName=Pat Pictured\nType=standard\nProfile=yes\nPicture=C0392B\n"
     "\n[Account tpatel]\nFullName=Tara Patel\nType=standard\nDisabled=yes\nProfile=yes\n"
     "\n[Account lowrid]\nRid=999\nType=standard\nProfile=yes\n"
     "\n[Account defaultuser0]\nType=standard\nProfile=yes\n"
@@ -191,7 +193,7 @@ TEST_F(RepairWizard, ListsOnlyRepairableAccountsAndMovesBetweenPages)
         EXPECT_EQ(L"Brenwick - Setup", TextOf(w.Window()));
         std::vector<std::wstring> names = w.Column(1);
         std::set<std::wstring> listed(names.begin(), names.end());
-        EXPECT_EQ((std::set<std::wstring>{console, L"mhartley", L"jokafor", L"dnovak"}), listed);
+        EXPECT_EQ((std::set<std::wstring>{console, L"mhartley", L"jokafor", L"dnovak", L"pictured"}), listed);
         EXPECT_EQ(names.size(), listed.size());
         std::vector<std::wstring> titles = w.Column(0), types = w.Column(2), sids = w.Column(3), profiles = w.Column(4);
         for (size_t row = 0; row < names.size(); ++row) {
@@ -203,6 +205,12 @@ TEST_F(RepairWizard, ListsOnlyRepairableAccountsAndMovesBetweenPages)
                 EXPECT_EQ(std::wstring(sid.Text()), sids[row]);
                 EXPECT_EQ(std::wstring(profile.Text()), profiles[row]);
             }
+            LVITEMW item{};
+            item.mask = LVIF_IMAGE;
+            item.iItem = static_cast<int>(row);
+            SendMessageW(w.List(), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+            // Images 0 and 1 are the default picture; an account's own comes after them.
+            EXPECT_EQ(names[row] == L"pictured", item.iImage >= 2) << Narrow(names[row]) << " image " << item.iImage;
             if (names[row] == L"dnovak") {
                 EXPECT_EQ(L"Guest User Account", types[row]);
             }
@@ -239,7 +247,7 @@ TEST_F(RepairWizard, ListsOnlyRepairableAccountsAndMovesBetweenPages)
 
         w.Press(kRefresh);
         EXPECT_TRUE(WaitFor([&] { return !w.Enabled(fixUser); })) << "a refreshed list has no selection";
-        EXPECT_EQ(4u, w.Column(1).size());
+        EXPECT_EQ(5u, w.Column(1).size());
     });
     EXPECT_EQ(0, result);
     EXPECT_TRUE(Recorded(L"ExitWindowsEx").empty());
@@ -396,7 +404,7 @@ TEST_F(RepairWizard, NoStartupFolderIsReportedAndTheAccountRemoved)
 {
     // An existing temporary administrator without a profile is reused; the
     // profile service is missing, so no Startup folder can be found.
-    Use("ProfileService=no\n",
+    Use("ProfileService=no\nAutoLogon=jokafor\n",
         "\n[Account brenwick_temp_admin]\nType=administrator\nPassword=Old-Temp-Pass-1\n");
     std::wstring message;
     int result = Run([&](Wizard& w) {
@@ -414,7 +422,17 @@ TEST_F(RepairWizard, NoStartupFolderIsReportedAndTheAccountRemoved)
     EXPECT_EQ(L"Sorry, the associated autorun entry could not be created.\r\n\r\nPlease try again later.", message);
     EXPECT_FALSE(AccountExists(L"brenwick_temp_admin"));
     EXPECT_TRUE(Recorded(L"ExitWindowsEx").empty());
-    EXPECT_NE(L"1", MachineValue(kWinlogonKey, L"AutoAdminLogon")) << "no automatic sign-in was set";
+    // The earlier automatic sign-in was recorded, then left as it was, and
+    // the copy of its password discarded.
+    EXPECT_EQ(L"jokafor", MachineValue(kWinlogonKey, L"DefaultUserName"));
+    EXPECT_EQ(L"1", MachineValue(kWinlogonKey, L"AutoAdminLogon"));
+    bool found = false;
+    EXPECT_EQ(L"Okafor-Spring", Secret(L"DefaultPassword", &found));
+    Secret(kSavedLogonSecret, &found);
+    EXPECT_FALSE(found);
+    wchar_t saved[64] = L"";
+    GetPrivateProfileStringW(L"jokafor", L"PrevLogonUser", L"", saved, 64, L"C:\\Brenwick\\Brenwick.ini");
+    EXPECT_EQ(std::wstring(L"jokafor"), std::wstring(saved));
     // What the steps before changed stays: the state file and the store value.
     EXPECT_TRUE(std::filesystem::exists(L"C:\\Brenwick\\Brenwick.ini"));
     EXPECT_EQ(L"2", MachineValue(kStoreKey, L"AutoDownload"));
