@@ -19,6 +19,7 @@
 #include "repair/repair_settings.h"
 #include "repair/repair_tool.h"
 #include "repair/state_file.h"
+#include "repair/temp_account.h"
 #include "repair/tool_folder.h"
 #include "tests/win/repair_test_support.h"
 #include "tests/win/screen_capture.h"
@@ -547,6 +548,69 @@ TEST_F(RepairEntry, CleanupOutsideTheTemporaryAccountAndTheFixRunInsideIt)
     std::string log = ReadBytes(L"C:\\Brenwick\\BrenwickLog.txt");
     EXPECT_EQ(1u, Occurrences(log, "The repair run is not available in this version of Brenwick.")) << log;
     fix.DestroyUiWindow();
+}
+
+}  // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// The temporary administrator
+
+bool SignsIn(const wchar_t* password)
+{
+    HANDLE token = nullptr;
+    bool signedIn = machine::LogonUserW(L"brenwick_temp_admin", L".", password, LOGON32_LOGON_INTERACTIVE,
+                                        LOGON32_PROVIDER_DEFAULT, &token) != FALSE;
+    if (token != nullptr)
+        CloseHandle(token);
+    return signedIn;
+}
+
+TEST(EnsureTempAdmin, CreatesReusesOrRemakesTheAccountWithTheNewPassword)
+{
+    struct Case {
+        const char* what;
+        std::string account;   // the temporary account as the scenario has it, or none
+        bool inTemp;
+        bool ensured;
+        bool oldPasswordWorks;
+    };
+    const std::string existing =
+        "\n[Account brenwick_temp_admin]\nType=administrator\nPassword=Old-Temp-Pass-1\nProfile=yes\n";
+    const Case cases[] = {
+        {"none yet: created", "", false, true, false},
+        {"an enabled administrator: reused", existing, false, true, false},
+        {"disabled: deleted and made again", existing + "Disabled=yes\n", false, true, false},
+        {"a standard account: deleted and made again",
+         "\n[Account brenwick_temp_admin]\nType=standard\nPassword=Old-Temp-Pass-1\nProfile=yes\n", false, true, false},
+        {"inside the temporary account: used as it is", existing, true, true, false},
+    };
+    for (const Case& c : cases) {
+        std::wstring error;
+        ASSERT_TRUE(Load(L"repair-temp.ini", Scenario("", c.account), &error)) << Narrow(error);
+        TempPassword password;
+        ASSERT_FALSE(password.IsEmpty());
+        EXPECT_EQ(c.ensured, EnsureTempAdmin(c.inTemp, password.Text())) << c.what;
+        DWORD privilege = 0;
+        ASSERT_TRUE(AccountExists(L"brenwick_temp_admin", &privilege)) << c.what;
+        EXPECT_EQ(static_cast<DWORD>(USER_PRIV_ADMIN), privilege) << c.what;
+        EXPECT_TRUE(SignsIn(password.Text())) << c.what;
+        EXPECT_EQ(c.oldPasswordWorks, SignsIn(L"Old-Temp-Pass-1")) << c.what;
+    }
+    // Never without a password behind an automatic sign-in.
+    EXPECT_FALSE(EnsureTempAdmin(false, L""));
+    EXPECT_FALSE(EnsureTempAdmin(false, nullptr));
+}
+
+TEST(EnsureTempAdmin, EachPasswordIsFreshAndStrong)
+{
+    TempPassword first, second;
+    std::wstring a = first.Text(), b = second.Text();
+    EXPECT_EQ(24u, a.size());
+    EXPECT_NE(a, b);
+    EXPECT_NE(std::wstring::npos, a.find_first_of(L"0123456789"));
+    EXPECT_NE(std::wstring::npos, a.find_first_of(L"!#$%&*+-=?@^_~"));
 }
 
 }  // namespace
