@@ -169,11 +169,13 @@ bool BringOpenToolForward(const RepairTool& tool)
         HWND found = FindWindowW(tool.className, caption.Text());
         if (found == nullptr)
             continue;
-        if (ShowWindow(found, SW_RESTORE)) {
-            SetForegroundWindow(found);
-            return true;
-        }
-        return false;   // a hidden (silent) fix run: this start gets its own window
+        // A hidden window is a silent fix run: restoring it would show what
+        // was meant to stay hidden, so this start opens its own window.
+        if (!IsWindowVisible(found))
+            return false;
+        ShowWindow(found, SW_RESTORE);
+        SetForegroundWindow(found);
+        return true;
     }
     return false;
 }

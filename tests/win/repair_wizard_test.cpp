@@ -55,10 +55,15 @@ std::wstring TextOf(HWND window)
     return text;
 }
 
+// The first visible top-level window of the class.
 HWND VisibleWindow(const wchar_t* className)
 {
-    HWND found = FindWindowW(className, nullptr);
-    return found != nullptr && IsWindowVisible(found) ? found : nullptr;
+    for (HWND found = FindWindowExW(nullptr, nullptr, className, nullptr); found != nullptr;
+         found = FindWindowExW(nullptr, found, className, nullptr)) {
+        if (IsWindowVisible(found))
+            return found;
+    }
+    return nullptr;
 }
 
 // What the operator's thread sees of the wizard.
@@ -549,3 +554,25 @@ TEST_F(RepairWizard, LaunchedFromTheMainWindowAfterItIsGone)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(RepairWizard, ASecondStartBesideASilentFixRunOpensItsOwnWindowAndLeavesThatOneHidden)
+{
+    Use("", "");
+    UiWindow silent;
+    ASSERT_NE(nullptr, silent.CreateUiWindow(kToolClass, L"Brenwick - Fix User Profile", 300, 200, -1, -1, -1, -1,
+                                             nullptr));
+    ASSERT_FALSE(IsWindowVisible(silent.Handle()));
+    bool shownMeanwhile = true;
+    int result = Run([&](Wizard& w) {
+        EXPECT_NE(silent.Handle(), w.Window());
+        shownMeanwhile = IsWindowVisible(silent.Handle()) != FALSE;
+    });
+    EXPECT_EQ(0, result);
+    EXPECT_FALSE(shownMeanwhile) << "the silent run's window must stay hidden";
+    silent.DestroyUiWindow();
+}
+
+}  // namespace
+
