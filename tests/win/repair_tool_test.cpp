@@ -250,13 +250,13 @@ TEST(ToolFolder, ALinkInItsPlaceIsRefusedAndLeftAlone)
 TEST(ToolFolder, ALinkInsideIsNeverEntered_WineCannotRemoveALinkToAFullFolder)
 {
     const std::wstring links = L"C:\\vantrell-links";
-    const std::wstring inner = links + L"\\tree";
+    const std::wstring inner = links + L"\\tool-tree";
     ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((inner + L"\\link").c_str())) << "the fixture's link is missing";
     ToolFolderResult result = PrepareToolFolder(inner.c_str());
     bool linkGone = GetFileAttributesW((inner + L"\\link").c_str()) == INVALID_FILE_ATTRIBUTES;
     EXPECT_EQ(linkGone ? ToolFolderResult::Ready : ToolFolderResult::Failed, result);
     EXPECT_EQ("keep", ReadBytes(links + L"\\target\\keep.txt"));
-    EXPECT_EQ("gone", ReadBytes(inner + L"\\sub\\file.txt"));
+    EXPECT_EQ("stays", ReadBytes(inner + L"\\sub\\file.txt"));
 }
 
 // ---------------------------------------------------------------------------
