@@ -1,115 +1,33 @@
 #include "accounts/account_list.h"
 
-#include <commctrl.h>
-
 #include "accounts/account_rules.h"
 #include "accounts/groups.h"
 #include "accounts/passwords.h"
-#include "app/main_window.h"
 
 namespace {
 
-HWND ListHandle(MainWindow& window)
-{
-    const ControlEntry* list = window.Control(window.ids.accountList);
-    return list != nullptr ? list->handle : nullptr;
-}
-
-void SetCell(HWND list, int row, int column, const wchar_t* text)
-{
-    LVITEMW cell{};
-    cell.iSubItem = column;
-    cell.pszText = const_cast<wchar_t*>(text);
-    SendMessageW(list, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
-}
-
-// Each tile shows the type text (column 2) under its title.
-void SetTileColumns(HWND list, int row, double osVersion)
-{
-    UINT columns[] = {2};
-    int formats[] = {LVCFMT_LEFT};
-    LVTILEINFO tile{};
-    // Before 6.0 the record ends before the column formats.
-    tile.cbSize = osVersion < 6.0 ? static_cast<UINT>(offsetof(LVTILEINFO, piColFmt)) : sizeof(tile);
-    tile.iItem = row;
-    tile.cColumns = 1;
-    tile.puColumns = columns;
-    tile.piColFmt = formats;
-    SendMessageW(list, LVM_SETTILEINFO, 0, reinterpret_cast<LPARAM>(&tile));
-}
-
-// One row per record of the page; the rows added.
-int AddPage(MainWindow& window, HWND list, const USER_INFO_3* records, DWORD count)
+// One row per record of the page; the rows appended.
+int AddPage(std::vector<AccountRow>& rows, const USER_INFO_3* records, DWORD count)
 {
     int added = 0;
     for (DWORD i = 0; i < count; ++i) {
         const USER_INFO_3& record = records[i];
         const wchar_t* name = record.usri3_name != nullptr ? record.usri3_name : L"";
         const wchar_t* full = record.usri3_full_name;
-        WString type;
-        BuildAccountTypeText(type, record.usri3_priv, IsBuiltinForList(record.usri3_user_id));
-        if (AddAccountRow(window, list, full != nullptr && *full != L'\0' ? full : name, name, type.Text()) >= 0)
-            ++added;
+        AccountRow row;
+        BuildAccountTypeText(row.type, record.usri3_priv, IsBuiltinForList(record.usri3_user_id));
+        row.title.Assign(full != nullptr && *full != L'\0' ? full : name);
+        row.name.Assign(name);
+        rows.push_back(std::move(row));
+        ++added;
     }
     return added;
 }
 
-bool IsConsoleUser(MainWindow& window, const wchar_t* name)
-{
-    return !window.consoleUserName.IsEmpty() && EqualsNoCase(window.consoleUserName.Text(), name);
-}
-
-// The background shows through around the drop-down list; without this its
-// old frame stays behind when its state changes.
-void RedrawAround(HWND control)
-{
-    RECT area{};
-    HWND parent = GetParent(control);
-    if (!GetClientRect(control, &area) || parent == nullptr)
-        return;
-    MapWindowPoints(control, parent, reinterpret_cast<POINT*>(&area), 2);
-    InvalidateRect(parent, &area, TRUE);
-}
-
 }  // namespace
 
-int AddAccountRow(MainWindow& window, HWND list, const wchar_t* title, const wchar_t* name, const wchar_t* type)
+int ReadAccountRows(std::vector<AccountRow>& rows)
 {
-    // No separator: a full name may hold any character.
-    int row = window.AddListItem(window.ids.accountList, title, L"");
-    if (row < 0)
-        return -1;
-    SetCell(list, row, 1, name);
-    SetCell(list, row, 2, type);
-    // Every row shows the default account icon until account pictures exist.
-    window.SetItemImage(window.ids.accountList, row, 0);
-    SetTileColumns(list, row, window.osVersion);
-    return row;
-}
-
-WString ListCellText(HWND list, int row, int column)
-{
-    WString text;
-    wchar_t* buffer = text.GetBuffer(512, nullptr, true);
-    if (buffer == nullptr || list == nullptr || row < 0)
-        return WString(L"");
-    LVITEMW cell{};
-    cell.iSubItem = column;
-    cell.pszText = buffer;
-    cell.cchTextMax = 513;
-    SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
-    text.Length();
-    return text;
-}
-
-int FillAccountList(MainWindow& window)
-{
-    HWND list = ListHandle(window);
-    if (list == nullptr)
-        return 0;
-    SendMessageW(list, WM_SETREDRAW, FALSE, 0);
-    window.DeleteAllItems(window.ids.accountList);
-
     int count = 0;
     DWORD resume = 0;
     NET_API_STATUS status;
@@ -121,100 +39,27 @@ int FillAccountList(MainWindow& window)
         page.Reset(buffer);
         if ((status != NERR_Success && status != ERROR_MORE_DATA) || !page)
             break;
-        count += AddPage(window, list, static_cast<const USER_INFO_3*>(page.Get()), read);
+        count += AddPage(rows, static_cast<const USER_INFO_3*>(page.Get()), read);
     } while (status == ERROR_MORE_DATA);
-
-    SendMessageW(list, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(list, nullptr, TRUE);
     return count;
 }
 
-bool ShowAccountDetails(MainWindow& window, int row)
+bool ReadAccountDetails(const wchar_t* accountName, const wchar_t* consoleUserName, AccountDetails& details)
 {
-    HWND list = ListHandle(window);
-    if (row < 0 || list == nullptr)
-        return false;
-    WString name = ListCellText(list, row, 1);
     LPBYTE buffer = nullptr;
-    NET_API_STATUS status = machine::NetUserGetInfo(nullptr, name.Text(), 3, &buffer);
+    NET_API_STATUS status = machine::NetUserGetInfo(nullptr, accountName, 3, &buffer);
     UniqueNetBuffer held(buffer);
-    if (status != NERR_Success || !held) {
-        SendMessageW(list, LVM_DELETEITEM, row, 0);
-        SendMessageW(list, LVM_ARRANGE, LVA_DEFAULT, 0);
+    if (status != NERR_Success || !held)
         return false;
-    }
     const auto& record = *static_cast<const USER_INFO_3*>(held.Get());
-    const MainWindowControls& ids = window.ids;
-    window.SetText(ids.accountNameField, name.Text());
-
-    // Another tool may have renamed the account since the list was filled.
-    const wchar_t* full = record.usri3_full_name != nullptr ? record.usri3_full_name : L"";
-    WString title = ListCellText(list, row, 0);
-    if (!EqualsNoCase(title.Text(), full)) {
-        title.Assign(*full != L'\0' ? full : name.Text());
-        SetCell(list, row, 0, title.Text());
-    }
-    window.SetText(ids.displayNameField, title.Text());
-    if (const ControlEntry* privilege = window.Control(ids.privilegeList))
-        SendMessageW(privilege->handle, CB_SETCURSEL, record.usri3_priv, 0);
-
-    const bool builtin = IsBuiltinForPanel(record.usri3_user_id);
-    WString type;
-    BuildAccountTypeText(type, record.usri3_priv, builtin);
-    if (CompareText(type.Text(), ListCellText(list, row, 2).Text(), true) != 0)
-        SetCell(list, row, 2, type.Text());
-
-    const DWORD flags = record.usri3_flags;
-    const bool console = IsConsoleUser(window, name.Text());
-    const bool disabled = (flags & kFlagAccountDisabled) != 0;
-    const bool lockedOut = (flags & kFlagLockedOut) != 0;
-    const bool hidden = !SetSignInVisibility(name.Text(), SignInVisibilityMode::Query);
-    auto checked = [](bool on) { return on ? StateFlags::Check : StateFlags::Uncheck; };
-    auto enabled = [](bool on) { return on ? StateFlags::Enable : StateFlags::Disable; };
-
-    struct ControlState {
-        int32_t id;
-        uint32_t state;
-    } const states[] = {
-        {ids.displayNameField, enabled(!builtin) | StateFlags::Uncheck},
-        {ids.privilegeList, enabled(!builtin && !console) | StateFlags::Uncheck},
-        {ids.disabledBox, checked(disabled) | enabled(!console)},
-        // A lock-out can be cleared here, never set.
-        {ids.lockedOutBox, checked(lockedOut) | enabled(lockedOut)},
-        {ids.cannotChangeBox, checked(flags & kFlagPasswordCannotChange) | StateFlags::Enable},
-        {ids.notRequiredBox, checked(flags & kFlagPasswordNotRequired) | StateFlags::Enable},
-        {ids.neverExpiresBox, checked(flags & kFlagPasswordNeverExpires) | StateFlags::Enable},
-        // Enabled only while expired: unchecking it is how the expiry is cleared.
-        {ids.expiredBox, checked(flags & kFlagPasswordExpired) | enabled(flags & kFlagPasswordExpired)},
-        {ids.autoLogonBox,
-         checked(IsAutoLogonAccount(name.Text())) | enabled(console || !(hidden || disabled || lockedOut))},
-        {ids.hiddenBox, checked(hidden) | enabled(!console)},
-        {ids.foldersButton, enabled(console && !builtin) | StateFlags::Uncheck},
-        {ids.deleteButton, enabled(!builtin && !console) | StateFlags::Uncheck},
-    };
-    for (int32_t id = ids.accountNameField + 1; id > 0 && id <= ids.deleteButton; ++id) {
-        uint32_t state = StateFlags::Enable | StateFlags::Uncheck;
-        for (const ControlState& entry : states) {
-            if (entry.id == id)
-                state = entry.state;
-        }
-        window.SetState(id, state);
-        if (id == ids.privilegeList) {
-            if (const ControlEntry* privilege = window.Control(id))
-                RedrawAround(privilege->handle);
-        }
-    }
-    window.SetState(ids.createButton, StateFlags::Enable);
+    details.fullName.Assign(record.usri3_full_name != nullptr ? record.usri3_full_name : L"");
+    details.privilege = record.usri3_priv;
+    details.flags = record.usri3_flags;
+    details.builtin = IsBuiltinForPanel(record.usri3_user_id);
+    BuildAccountTypeText(details.typeText, record.usri3_priv, details.builtin);
+    details.console = consoleUserName != nullptr && *consoleUserName != L'\0' &&
+                      EqualsNoCase(consoleUserName, accountName);
+    details.hidden = !SetSignInVisibility(accountName, SignInVisibilityMode::Query);
+    details.autoLogon = IsAutoLogonAccount(accountName);
     return true;
-}
-
-void ClearAccountDetails(MainWindow& window)
-{
-    const MainWindowControls& ids = window.ids;
-    window.SetText(ids.accountNameField, L"");
-    window.SetText(ids.displayNameField, L"");
-    for (int32_t id = ids.accountNameField + 1; id > 0 && id <= ids.deleteButton; ++id)
-        window.SetState(id, StateFlags::Uncheck | StateFlags::Disable);
-    if (const ControlEntry* privilege = window.Control(ids.privilegeList))
-        RedrawAround(privilege->handle);
 }

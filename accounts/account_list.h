@@ -1,15 +1,16 @@
-// The account list of the main window and the settings panel of the
-// selected account. Nothing is cached: every call reads the accounts afresh.
+// The local accounts as the main window lists and shows them, read as
+// plain data. Nothing is cached: every call reads the accounts afresh.
 #pragma once
 
 #include <windows.h>
 #include <lm.h>
 
+#include <cstdint>
+#include <vector>
+
 #include "platform/handles.h"
 #include "platform/machine.h"
 #include "platform/text.h"
-
-class MainWindow;
 
 // A buffer handed out by the account database.
 struct NetBufferTraits {
@@ -19,23 +20,30 @@ struct NetBufferTraits {
 };
 using UniqueNetBuffer = UniqueResource<NetBufferTraits>;
 
-// Empties the list and fills it with every account of every page of the
-// enumeration; the number of rows added.
-int FillAccountList(MainWindow& window);
+// One row of the account list: the title shown (the full name, or the
+// account name when there is none), the account name and the type text.
+struct AccountRow {
+    WString title;
+    WString name;
+    WString type;
+};
 
-// Appends one row to the list `list` (the window's account list): the title
-// shown, the account name and the type text in columns 1 and 2, the
-// default picture and the tile's second line. The new row, or -1.
-int AddAccountRow(MainWindow& window, HWND list, const wchar_t* title, const wchar_t* name, const wchar_t* type);
+// Appends a row for every account of every page of the enumeration, page by
+// page as the database hands them out; the number of rows appended.
+int ReadAccountRows(std::vector<AccountRow>& rows);
 
-// Reads the row's account afresh and sets every panel control from it. False
-// for row -1, and when the account can no longer be read: its row is then
-// removed and the panel keeps what it showed.
-bool ShowAccountDetails(MainWindow& window, int row);
+// What the settings panel shows of one account.
+struct AccountDetails {
+    WString fullName;            // as stored, may be empty
+    WString typeText;            // as the panel names the type
+    uint32_t privilege = 0;
+    uint32_t flags = 0;
+    bool builtin = false;        // made by the system: type and name are not to be changed
+    bool console = false;        // the user signed in at the console
+    bool hidden = false;         // removed from the welcome screen
+    bool autoLogon = false;      // the machine signs in as this account
+};
 
-// Nothing selected: both fields emptied, the rest of the panel unchecked
-// and disabled ("Create user account" is not part of the panel).
-void ClearAccountDetails(MainWindow& window);
-
-// A cell of a row of the list; empty when there is no such row.
-WString ListCellText(HWND list, int row, int column);
+// Reads the account afresh by name. `consoleUserName` may be empty (the
+// console user is not known). False when the account cannot be read.
+bool ReadAccountDetails(const wchar_t* accountName, const wchar_t* consoleUserName, AccountDetails& details);

@@ -7,20 +7,18 @@
 #include "accounts/account_rules.h"
 #include "accounts/groups.h"
 #include "accounts/passwords.h"
-#include "app/main_window.h"
+#include "ui/dialog_owner.h"
 #include "ui/message_box.h"
 
 namespace {
 
 constexpr int kBoxHeight = 200;
 
-bool IsChecked(MainWindow& window, int32_t id) { return (window.GetState(id) & StateFlags::Check) != 0; }
-
 // Steps that need the stored record: the type, then the name and flags.
 // The failure bits they set.
-uint32_t ApplyRecord(MainWindow& window, const wchar_t* name)
+uint32_t ApplyRecord(const AccountSettingsChoice& choice, const GroupNames& groupNames)
 {
-    const MainWindowControls& ids = window.ids;
+    const wchar_t* name = choice.accountName;
     LPBYTE buffer = nullptr;
     NET_API_STATUS status = machine::NetUserGetInfo(nullptr, name, 3, &buffer);
     UniqueNetBuffer held(buffer);
@@ -30,31 +28,23 @@ uint32_t ApplyRecord(MainWindow& window, const wchar_t* name)
 
     uint32_t failures = 0;
     USER_INFO_3 copy = stored;
-    const ControlEntry* privilege = window.Control(ids.privilegeList);
-    auto selection = static_cast<uint32_t>(
-        privilege != nullptr ? SendMessageW(privilege->handle, CB_GETCURSEL, 0, 0) : CB_ERR);
+    const uint32_t selection = choice.privilege;
     if (selection != stored.usri3_priv) {
-        if (SetAccountType(name, selection, &window.groupNames))
+        if (SetAccountType(name, selection, &groupNames))
             copy.usri3_priv = selection;   // the database takes only the privilege it now derives
         else
             failures |= SettingsFailure::Type;
     }
 
-    WString display = window.GetText(ids.displayNameField);
+    const wchar_t* display = choice.displayName != nullptr ? choice.displayName : L"";
     const wchar_t* storedFull = stored.usri3_full_name != nullptr ? stored.usri3_full_name : L"";
-    bool nameChanged = !EqualsNoCase(display.Text(), storedFull);
+    bool nameChanged = !EqualsNoCase(display, storedFull);
     if (nameChanged)
-        copy.usri3_full_name = display.Data() != nullptr ? display.Data() : const_cast<wchar_t*>(L"");
+        copy.usri3_full_name = const_cast<wchar_t*>(display);   // only read by the database
 
-    AccountFlagChoice choice;
-    choice.disabled = IsChecked(window, ids.disabledBox);
-    choice.lockedOut = IsChecked(window, ids.lockedOutBox);
-    choice.cannotChange = IsChecked(window, ids.cannotChangeBox);
-    choice.notRequired = IsChecked(window, ids.notRequiredBox);
-    choice.neverExpires = IsChecked(window, ids.neverExpiresBox);
-    copy.usri3_flags = ComposeAccountFlags(stored.usri3_flags, choice);
+    copy.usri3_flags = ComposeAccountFlags(stored.usri3_flags, choice.flags);
     // An expired password stays expired unless its box was unchecked.
-    bool clearExpiry = (stored.usri3_flags & kFlagPasswordExpired) != 0 && !IsChecked(window, ids.expiredBox);
+    bool clearExpiry = (stored.usri3_flags & kFlagPasswordExpired) != 0 && !choice.expired;
     if (clearExpiry) {
         copy.usri3_flags &= ~kFlagPasswordExpired;
         copy.usri3_password_expired = 0;
@@ -69,16 +59,14 @@ uint32_t ApplyRecord(MainWindow& window, const wchar_t* name)
     return failures;
 }
 
-uint32_t ApplyAutoLogon(MainWindow& window, int row, const wchar_t* name)
+uint32_t ApplyAutoLogon(DialogOwner& owner, const AccountSettingsChoice& choice, HICON accountIcon)
 {
-    bool wanted = IsChecked(window, window.ids.autoLogonBox);
+    const wchar_t* name = choice.accountName;
     bool current = IsAutoLogonAccount(name);
-    if (!wanted && current)
+    if (!choice.autoLogon && current)
         return SetAutoLogon(L"", nullptr) == AutoLogonResult::Failed ? SettingsFailure::AutoLogon : 0;
-    if (wanted && !current) {
-        UniqueIcon icon = window.RowIcon(row);
-        WString display = window.GetText(window.ids.displayNameField);
-        return PasswordDialog(window, icon.Get(), name, display.Text(), PasswordDialogMode::AutoLogon)
+    if (choice.autoLogon && !current) {
+        return PasswordDialog(owner, accountIcon, name, choice.displayName, PasswordDialogMode::AutoLogon)
                    ? 0
                    : SettingsFailure::AutoLogon;
     }
@@ -87,30 +75,31 @@ uint32_t ApplyAutoLogon(MainWindow& window, int row, const wchar_t* name)
 
 }  // namespace
 
-uint32_t ApplyAccountSettings(MainWindow& window, int row)
+SettingsOutcome ApplyAccountSettings(DialogOwner& owner, const AccountSettingsChoice& choice,
+                                     const GroupNames& groupNames, HICON accountIcon)
 {
-    WString name = window.GetText(window.ids.accountNameField);
-    if (name.IsEmpty())
-        return 0;
-    window.Lock();
-    if (ThemedMessageBox(L"Are you sure you want to apply the seleted settings to this user account?", 1,
-                         kBoxHeight, &window) != 1) {
-        window.Unlock();
-        return 0;
+    SettingsOutcome outcome;
+    if (choice.accountName == nullptr || *choice.accountName == L'\0')
+        return outcome;
+    owner.Lock();
+    if (ThemedMessageBox(L"Are you sure you want to apply the seleted settings to this user account?",
+                         BoxKind::YesNo, kBoxHeight, owner) != 1) {
+        owner.Unlock();
+        return outcome;
     }
+    outcome.confirmed = true;
 
-    uint32_t failures = ApplyRecord(window, name.Text());
-    failures |= ApplyAutoLogon(window, row, name.Text());
-    SignInVisibilityMode visibility =
-        IsChecked(window, window.ids.hiddenBox) ? SignInVisibilityMode::Hide : SignInVisibilityMode::Show;
-    if (!SetSignInVisibility(name.Text(), visibility))
+    uint32_t failures = ApplyRecord(choice, groupNames);
+    failures |= ApplyAutoLogon(owner, choice, accountIcon);
+    SignInVisibilityMode visibility = choice.hidden ? SignInVisibilityMode::Hide : SignInVisibilityMode::Show;
+    if (!SetSignInVisibility(choice.accountName, visibility))
         failures |= SettingsFailure::Visibility;
 
     ThemedMessageBox(failures == 0 ? L"The selected settings were successfully applied."
                                    : L"Some of the selected settings could not be applied.\r\n"
                                      L"The fields will be updated to reflect the successfull changes.",
-                     0, kBoxHeight, &window);
-    window.Unlock();
-    ShowAccountDetails(window, row);
-    return failures;
+                     BoxKind::Ok, kBoxHeight, owner);
+    owner.Unlock();
+    outcome.failures = failures;
+    return outcome;
 }

@@ -1,9 +1,14 @@
 // "Save changes": the panel's settings applied to the selected account.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 
-class MainWindow;
+#include "accounts/account_rules.h"
+
+class DialogOwner;
+struct GroupNames;
 
 // Failure bits of one "Save changes", collected in one number.
 struct SettingsFailure {
@@ -13,8 +18,26 @@ struct SettingsFailure {
     static constexpr uint32_t Visibility = 16;
 };
 
-// Asks the operator, applies the type, the record (name and flags), the
-// automatic sign-in and the visibility, shows one summary and reloads the
-// panel. Returns the failure bits; 0 as well when nothing was asked or the
-// operator answered "No".
-uint32_t ApplyAccountSettings(MainWindow& window, int row);
+// What the operator chose in the panel for the selected account. The texts
+// are the caller's and stay valid during the call.
+struct AccountSettingsChoice {
+    const wchar_t* accountName = nullptr;
+    const wchar_t* displayName = nullptr;
+    uint32_t privilege = 0;          // the type's index in the privilege list
+    AccountFlagChoice flags;
+    bool expired = false;            // "Password is expired" still checked
+    bool autoLogon = false;
+    bool hidden = false;             // "Remove user from the welcome screen"
+};
+
+struct SettingsOutcome {
+    bool confirmed = false;   // the operator answered "Yes": the account is to be shown afresh
+    uint32_t failures = 0;    // SettingsFailure bits
+};
+
+// Locks the owner, asks the operator, applies the type, the record (name and
+// flags), the automatic sign-in (asking for the password in a dialog with
+// `accountIcon`, which stays the caller's) and the visibility, shows one
+// summary and unlocks. Nothing is asked for an empty account name.
+SettingsOutcome ApplyAccountSettings(DialogOwner& owner, const AccountSettingsChoice& choice,
+                                     const GroupNames& groupNames, HICON accountIcon);

@@ -2,6 +2,7 @@
 // password, built like the program's message boxes.
 #include "accounts/passwords.h"
 
+#include "ui/dialog.h"
 #include "ui/drawing.h"
 #include "ui/message_box.h"
 #include "ui/window.h"
@@ -10,8 +11,6 @@ namespace {
 
 constexpr int kWidth = 400;
 constexpr int kHeight = 355;
-constexpr int kFrameArc = 4;
-constexpr int kOutlineArc = 12;
 constexpr LONG kPasswordStyle = WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_PASSWORD;
 constexpr int32_t kGreen = RGB(0, 153, 0);
 constexpr int32_t kRed = RGB(255, 0, 0);
@@ -35,16 +34,6 @@ public:
 private:
     WString text_;
 };
-
-bool PaintFrame(UiWindow& dialog)
-{
-    UniqueImage frame = NewBitmap(kWidth, kHeight);
-    if (!frame || !FillRoundRect(frame.Get(), 0, 0, kWidth, kHeight, kOpaqueBlack, kFrameArc) ||
-        !FillRoundRect(frame.Get(), 4, 4, 391, 347, kOpaqueWhite, kFrameArc))
-        return false;
-    return SetWindowBackgroundImage(dialog, frame.Get()) &&
-           SetRoundedOutline(dialog.Handle(), kWidth, kHeight, kOutlineArc);
-}
 
 struct Fields {
     int32_t current = 0;
@@ -73,7 +62,7 @@ void Refuse(UiWindow& dialog, const Fields& fields, const wchar_t* text, int32_t
 }
 
 // One press of "Apply": true when the dialog is done.
-bool Apply(UiWindow& dialog, UiWindow& mainWindow, const Fields& fields, const wchar_t* accountName,
+bool Apply(UiDialog& dialog, const Fields& fields, const wchar_t* accountName,
            PasswordDialogMode mode)
 {
     dialog.SetState(fields.apply, StateFlags::Disable);
@@ -103,7 +92,7 @@ bool Apply(UiWindow& dialog, UiWindow& mainWindow, const Fields& fields, const w
         Refuse(dialog, fields, L"The new passwords you entered are not equal.", fields.first);
         return false;
     }
-    NET_API_STATUS status = RunPasswordChange(&mainWindow, accountName, current.Text(), first.Text());
+    NET_API_STATUS status = RunPasswordChange(&dialog.Owner().OwnerWindow(), accountName, current.Text(), first.Text());
     if (status == NERR_Success) {
         if (IsAutoLogonAccount(accountName))
             SetAutoLogon(accountName, first.Text());
@@ -118,20 +107,15 @@ bool Apply(UiWindow& dialog, UiWindow& mainWindow, const Fields& fields, const w
 
 }  // namespace
 
-bool PasswordDialog(UiWindow& mainWindow, HICON accountIcon, const wchar_t* accountName, const wchar_t* fullName,
+bool PasswordDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accountName, const wchar_t* fullName,
                     PasswordDialogMode mode)
 {
-    UiWindow dialog;
-    if (dialog.CreateUiWindow(L"Vantrell_MsgBox", L"", kWidth, kHeight, -1, -1, static_cast<LONG>(WS_POPUP), 0,
-                              mainWindow.Handle()) == nullptr)
+    UiDialog dialog(owner);
+    if (!dialog.Create(OutlinedLook(kWidth, kHeight, 391, 347)))
         return false;
-    PaintFrame(dialog);
-    CentreWindow(dialog.Handle(), mainWindow.Handle());
-    mainWindow.RecordPopup(dialog.Handle());
 
     const bool change = mode == PasswordDialogMode::ChangePassword;
     const int d = change ? 20 : 0;
-    dialog.SetFont(0, 9.0, 400, 0, L"Arial");
     if (accountIcon != nullptr)
         dialog.AddIcon(CopyIcon(accountIcon), 10, 10, 48, 48);   // the control owns its copy
     int32_t heading = dialog.AddLabel(fullName != nullptr ? fullName : L"", 68, 20, 312, 25, WS_VISIBLE | SS_CENTER);
@@ -162,22 +146,20 @@ bool PasswordDialog(UiWindow& mainWindow, HICON accountIcon, const wchar_t* acco
     fields.cancel = dialog.AddButton(L"Cancel", 255, 318, 80, 25, -1);
     dialog.SetTip(fields.cancel, L"Cancel this operation.");
 
-    ShowWindow(dialog.Handle(), SW_SHOW);
-    UpdateWindow(dialog.Handle());
-    dialog.SetState(change ? fields.current : fields.first, StateFlags::Focus);
+    dialog.Show(change ? fields.current : fields.first);
 
     bool result = false;
     for (;;) {
-        int32_t event = FilterDialogEvent(dialog);
-        if (event == EventCode::Close || event == EventCode::QueueFailed)
+        int32_t event = dialog.NextEvent();
+        if (event == EventCode::Close)
             break;
-        if (dialog.Event().window != &dialog)
+        if (event <= 0)
             continue;
         if (event == fields.cancel) {
             result = true;
             break;
         }
-        if (event == fields.apply && Apply(dialog, mainWindow, fields, accountName, mode)) {
+        if (event == fields.apply && Apply(dialog, fields, accountName, mode)) {
             result = true;
             break;
         }
@@ -187,6 +169,5 @@ bool PasswordDialog(UiWindow& mainWindow, HICON accountIcon, const wchar_t* acco
         if (field != 0)
             dialog.SetText(field, L"");
     }
-    dialog.DestroyUiWindow();
     return result;
 }

@@ -9,6 +9,7 @@
 
 #include "platform/text.h"
 
+class DialogOwner;
 class UiWindow;
 
 // Lives on the caller's stack while the worker runs; the caller waits for it.
@@ -46,7 +47,8 @@ bool IsAutoLogonAccount(const wchar_t* accountName);
 
 enum class PasswordDialogMode { AutoLogon = 0, ChangePassword = 1, CreatePassword = 2 };
 
-// Modal over the main window. True when it ended through Cancel or a
-// successful Apply; false when the program is closing.
-bool PasswordDialog(UiWindow& mainWindow, HICON accountIcon, const wchar_t* accountName, const wchar_t* fullName,
+// Modal over the owner (whose events keep being pumped while a password
+// change runs). True when it ended through Cancel or a successful Apply;
+// false when the program is closing.
+bool PasswordDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accountName, const wchar_t* fullName,
                     PasswordDialogMode mode);

@@ -1,6 +1,7 @@
 #include "app/about_box.h"
 
 #include "platform/handles.h"
+#include "ui/dialog.h"
 #include "ui/drawing.h"
 #include "ui/image.h"
 #include "ui/message_box.h"
@@ -17,18 +18,8 @@ constexpr int kHeight = 300;
 constexpr int kProgramIcon = 1;
 constexpr int kDonateImage = 204;
 
-bool PaintFrame(UiWindow& box)
-{
-    UniqueImage frame = NewBitmap(kWidth, kHeight);
-    if (!frame || !FillRoundRect(frame.Get(), 0, 0, kWidth, kHeight, kOpaqueBlack, 4) ||
-        !FillRoundRect(frame.Get(), 4, 4, 392, 292, kOpaqueWhite, 4) ||
-        !FillRoundRect(frame.Get(), 4, 256, 392, 40, 0xFFF0F0FF, 0))
-        return false;
-    return SetWindowBackgroundImage(box, frame.Get()) && SetRoundedOutline(box.Handle(), kWidth, kHeight, 12);
-}
-
 // A picture that opens a page when clicked.
-int32_t AddPagePicture(UiWindow& box, UniqueBitmap picture, int x, int y, int width, int height, const wchar_t* tip)
+int32_t AddPagePicture(UiDialog& box, UniqueBitmap picture, int x, int y, int width, int height, const wchar_t* tip)
 {
     if (!picture)
         return 0;
@@ -41,16 +32,13 @@ int32_t AddPagePicture(UiWindow& box, UniqueBitmap picture, int x, int y, int wi
 
 }  // namespace
 
-void ShowAboutBox(UiWindow& mainWindow)
+void ShowAboutBox(DialogOwner& owner)
 {
-    UiWindow box;
-    if (box.CreateUiWindow(L"Vantrell_MsgBox", L"", kWidth, kHeight, -1, -1, static_cast<LONG>(WS_POPUP), 0,
-                           mainWindow.Handle()) == nullptr)
+    UiDialog box(owner);
+    DialogLook look = OutlinedLook(kWidth, kHeight, 392, 292);
+    look.fills.push_back(DialogFill{4, 256, 392, 40, kBandColour, 0});
+    if (!box.Create(look))
         return;
-    box.SetFont(0, 9.0, 400, 0, L"Arial");
-    PaintFrame(box);
-    CentreWindow(box.Handle(), mainWindow.Handle());
-    mainWindow.RecordPopup(box.Handle());
 
     UniqueIcon programIcon(static_cast<HICON>(
         LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kProgramIcon), IMAGE_ICON, 48, 48, LR_DEFAULTCOLOR)));
@@ -71,20 +59,18 @@ void ShowAboutBox(UiWindow& mainWindow)
 
     ACCEL escape{FVIRTKEY, VK_ESCAPE, static_cast<WORD>(ok)};
     box.SetAccelerators(UniqueAccelerators(CreateAcceleratorTableW(&escape, 1)));
-    ShowWindow(box.Handle(), SW_SHOW);
-    UpdateWindow(box.Handle());
-    box.SetState(ok, StateFlags::Focus);
+    box.Show(ok);
 
     // A message that carries no event is no reason to close: only the
     // program's end, a broken queue or "OK" (Esc included) end the box.
     for (;;) {
-        int32_t event = FilterDialogEvent(box);
-        if (event == EventCode::Close || event == EventCode::QueueFailed)
-            break;
-        if (box.Event().window != &box || event <= 0)
+        int32_t event = box.NextEvent();
+        if (event == EventCode::Close)
+            return;
+        if (event <= 0)
             continue;
         if (event == ok)
-            break;
+            return;
         if (event == icon)
             OpenPage(kProductHomePage);
         else if (event == maker)
@@ -92,5 +78,4 @@ void ShowAboutBox(UiWindow& mainWindow)
         else if (event == donate)
             OpenPage(kDonationPage);
     }
-    box.DestroyUiWindow();
 }

@@ -2,10 +2,10 @@
 // to its web pages.
 #pragma once
 
-class UiWindow;
+class DialogOwner;
 
-// Runs the box over the main window until it is closed.
-void ShowAboutBox(UiWindow& mainWindow);
+// Runs the box over the owner until it is closed.
+void ShowAboutBox(DialogOwner& owner);
 
 // The pages the box opens.
 extern const wchar_t kProductHomePage[];

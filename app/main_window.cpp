@@ -5,12 +5,12 @@
 
 #include <vector>
 
-#include "accounts/account_list.h"
 #include "accounts/account_settings.h"
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
 #include "accounts/profile_keys.h"
 #include "app/about_box.h"
+#include "app/account_panel.h"
 #include "platform/security.h"
 #include "platform/system.h"
 #include "platform/text_win.h"
@@ -212,20 +212,6 @@ void SetAccelerators(MainWindow& window)
     window.SetAccelerators(UniqueAccelerators(CreateAcceleratorTableW(keys, ARRAYSIZE(keys))));
 }
 
-void RegisterHeader(MainWindow& window)
-{
-    MainHeader header;
-    header.window = &window;
-    header.closeButton = window.ids.closeButton;
-    header.minimiseButton = window.ids.minimiseButton;
-    header.helpLink = window.ids.helpLink;
-    header.versionLink = window.ids.versionLink;
-    header.helpUrl = window.helpUrl.Text();
-    header.aboutUrl = window.aboutUrl.Text();
-    header.longOperation = &window.busy;
-    SetMainHeader(header);
-}
-
 bool IsChecked(MainWindow& window, int32_t id) { return (window.GetState(id) & StateFlags::Check) != 0; }
 
 // "Auto-logon this user" follows the boxes that rule it out.
@@ -263,11 +249,11 @@ void RemovePassword(MainWindow& window, const wchar_t* name)
                     L"use the \"Set password\" feature instead.\r\n\r\nAre you sure you ",
                     L"want to remove the password for the ", display.Text(), L" account?");
     window.Lock();
-    if (ThemedMessageBox(question.Text(), 1, 240, &window) == 1) {
+    if (ThemedMessageBox(question.Text(), BoxKind::YesNo, 240, window) == 1) {
         NET_API_STATUS status = RunPasswordChange(&window, name, nullptr, nullptr);
         ThemedMessageBox(status == NERR_Success ? L"The password for the selected account was successfully removed."
                                                 : L"An error occurred while removing the password for this account.",
-                         0, 200, &window);
+                         BoxKind::Ok, 200, window);
     }
     window.Unlock();
 }
@@ -289,6 +275,17 @@ bool SetPassword(MainWindow& window, const wchar_t* name)
     return result;
 }
 
+// "Save changes": the panel's choices applied, then the account shown afresh.
+void SaveChanges(MainWindow& window)
+{
+    int row = window.selectedRow;
+    WString name, display;
+    AccountSettingsChoice choice = ReadSettingsChoice(window, name, display);
+    UniqueIcon icon = window.RowIcon(row);
+    if (ApplyAccountSettings(window, choice, window.groupNames, icon.Get()).confirmed)
+        ShowAccountDetails(window, row);
+}
+
 // Backed-up profile-list entries left by profiles that failed to load are
 // offered for repair once, before the operator can use the window.
 void OfferProfileKeyRepair(MainWindow& window)
@@ -299,13 +296,13 @@ void OfferProfileKeyRepair(MainWindow& window)
         return;
     window.Lock();
     if (ThemedMessageBox(L"Vantrell found one or more corrupted profile registry keys.\r\n\r\nDo you want to fix them?",
-                         1, 160, &window) == 1) {
+                         BoxKind::YesNo, 160, window) == 1) {
         uint32_t repaired = 0;
         for (const WString& name : names)
             repaired += RepairProfileKey(name.Text()) ? 1 : 0;
         ThemedMessageBox(repaired == found ? L"The corrupted profile registry keys were successfully fixed"
                                            : L"Sorry, some of the corrupted profile registry keys could not be fixed",
-                         0, 140, &window);
+                         BoxKind::Ok, 140, window);
     }
     window.Unlock();
 }
@@ -358,7 +355,7 @@ bool Dispatch(MainWindow& window, int32_t event)
     if (name.IsEmpty())
         return true;
     if (event == ids.saveButton)
-        ApplyAccountSettings(window, window.selectedRow);
+        SaveChanges(window);
     else if (event == ids.setPasswordButton)
         return SetPassword(window, name.Text());
     else if (event == ids.removePasswordButton)
@@ -377,10 +374,18 @@ MainWindow::MainWindow() : osVersion(GetOsVersionNumber()), consoleUserToken(INV
     fillList = FillAccountList;
 }
 
-MainWindow::~MainWindow()
+MainWindow::~MainWindow() = default;
+
+DialogHeader MainWindow::Header() const
 {
-    if (MainWindowHeader().window == this)
-        ClearMainHeader();
+    DialogHeader header;
+    header.closeButton = ids.closeButton;
+    header.minimiseButton = ids.minimiseButton;
+    header.helpLink = ids.helpLink;
+    header.versionLink = ids.versionLink;
+    header.helpPage = helpUrl.Text();
+    header.aboutPage = aboutUrl.Text();
+    return header;
 }
 
 void MainWindow::Lock()
@@ -453,7 +458,6 @@ int RunMainWindow(MainWindow& window, HINSTANCE instance, const wchar_t*, int sh
     window.SetState(window.ids.accountNameField, StateFlags::Disable);
     window.buttonImage = LoadResourceImage(window.Module(), 204, 147, 47);
     SetAccelerators(window);
-    RegisterHeader(window);
 
     ShowWindow(handle, showCommand);
     UpdateWindow(handle);
@@ -465,7 +469,7 @@ int RunMainWindow(MainWindow& window, HINSTANCE instance, const wchar_t*, int sh
 
     bool launchRepairTool = false;
     while (!closing) {
-        int32_t event = FilterDialogEvent(window);
+        int32_t event = FilterDialogEvent(window, window);
         if (event == EventCode::Close || event == EventCode::QueueFailed)
             break;
         if (window.Event().window != &window)
@@ -479,7 +483,6 @@ int RunMainWindow(MainWindow& window, HINSTANCE instance, const wchar_t*, int sh
     }
     ShowWindow(handle, SW_HIDE);
     UpdateWindow(handle);
-    ClearMainHeader();
     window.DestroyUiWindow();
     if (!launchRepairTool)
         return 0;

@@ -6,6 +6,7 @@
 #include "accounts/groups.h"
 #include "platform/handles.h"
 #include "platform/text.h"
+#include "ui/dialog_owner.h"
 #include "ui/image.h"
 #include "ui/window.h"
 
@@ -41,7 +42,8 @@ struct MainWindowControls {
     int32_t createButton = -1;
 };
 
-class MainWindow : public UiWindow {
+// The account manager's window, and the owner of every dialog it opens.
+class MainWindow : public UiWindow, public DialogOwner {
 public:
     MainWindow();
     ~MainWindow() override;
@@ -68,8 +70,13 @@ public:
     // version link and labels excepted) before a dialog or question; a lock
     // still in force is undone first. Unlocking enables exactly what was
     // enabled and then handles the messages that waited meanwhile.
-    void Lock();
-    void Unlock();
+    void Lock() override;
+    void Unlock() override;
+
+    UiWindow& OwnerWindow() override { return *this; }
+    bool Busy() const override { return busy != 0; }
+    // The close and minimise buttons and the help and version links.
+    DialogHeader Header() const override;
 
     // The icon of a row's picture for a dialog's heading, or null.
     UniqueIcon RowIcon(int row);

@@ -19,6 +19,7 @@ set(VANTRELL_WINDOWS_SOURCES
   ui/controls.cpp
   ui/events.cpp
   ui/drawing.cpp
+  ui/dialog.cpp
   ui/message_box.cpp
   platform/elevation.cpp
   platform/registry.cpp
@@ -27,6 +28,7 @@ set(VANTRELL_WINDOWS_SOURCES
   app/startup.cpp
   app/main_window.cpp
   app/about_box.cpp
+  app/account_panel.cpp
   repair/repair_tool.cpp
   repair/text_file.cpp
   repair/repair_log.cpp

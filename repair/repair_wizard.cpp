@@ -66,6 +66,21 @@ void SetTile(HWND list, int row, double osVersion)
     SendMessageW(list, LVM_SETTILEINFO, 0, reinterpret_cast<LPARAM>(&tile));
 }
 
+WString CellText(HWND list, int row, int column)
+{
+    WString text;
+    wchar_t* buffer = text.GetBuffer(512, nullptr, true);
+    if (buffer == nullptr || list == nullptr || row < 0)
+        return WString(L"");
+    LVITEMW cell{};
+    cell.iSubItem = column;
+    cell.pszText = buffer;
+    cell.cchTextMax = 513;
+    SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
+    text.Length();
+    return text;
+}
+
 void SetCell(HWND list, int row, int column, const wchar_t* text)
 {
     LVITEMW cell{};
@@ -382,12 +397,12 @@ void OpenSecondPage(Wizard& wizard)
         return;
     }
     HWND list = Handle(tool, wizard.ids.list);
-    WString name = ListCellText(list, row, 1);
+    WString name = CellText(list, row, 1);
     if (name.IsEmpty())
         return;
     wizard.userName.Assign(name.Text());
-    WString shown = ListCellText(list, row, 0);
-    WString type = ListCellText(list, row, 2);
+    WString shown = CellText(list, row, 0);
+    WString type = CellText(list, row, 2);
     shown.Append(L" (", type.Text(), L")");
     tool.SetText(wizard.ids.accountLabel, shown.Text());
     ShowPage(wizard, true);

@@ -1,4 +1,4 @@
-// Message boxes, message tips and the common event filter.
+// Message boxes and message tips.
 #include "ui/message_box.h"
 
 #include <commctrl.h>
@@ -14,9 +14,6 @@ using Gdiplus::ARGB;
 
 namespace {
 
-constexpr ARGB kBorderColour = kOpaqueBlack;
-constexpr ARGB kBodyColour = kOpaqueWhite;
-constexpr ARGB kBandColour = 0xFFF0F0FF;
 constexpr ARGB kTipCornerColour = 0xFF6060FF;
 constexpr int kBandHeight = 40;
 constexpr int kBandFromBottom = 45;
@@ -25,7 +22,6 @@ constexpr int kOutlineArc = 12;
 constexpr int kThemedWidth = 355;
 constexpr int kThemedInset = 4;
 constexpr int kThemedInnerWidth = 346;
-constexpr int kThemedArc = 4;
 constexpr int kThemedButtonsFromBottom = 37;
 constexpr int kPlainButtonsFromBottom = 35;
 constexpr int kPlainInset = 4;
@@ -37,32 +33,24 @@ constexpr int kTipMinimumHeight = 75;
 constexpr int kTipCornerLegs = 32;
 constexpr int kTipTitleHeight = 20;
 
-MainHeader mainHeader;
-
-struct FrameColours {
-    ARGB border, body, band;
-};
-
-// A box's background: the border colour under the whole box, the body inset
-// within it and the band for the buttons at the bottom; then the rounded cut.
-bool PaintBoxFrame(UiWindow& box, int width, int height, int inset, SIZE inner, int frameArc,
-                   const FrameColours& colours)
+// The plain box's frame: rounded like its outline, the body one pixel
+// short of the right and bottom edges so that the black shows there too.
+DialogLook PlainBoxLook(int width, int height)
 {
-    UniqueImage frame = NewBitmap(width, height);
-    if (!frame || !FillRoundRect(frame.Get(), 0, 0, width, height, colours.border, frameArc) ||
-        !FillRoundRect(frame.Get(), inset, inset, inner.cx, inner.cy, colours.body, frameArc) ||
-        !FillRoundRect(frame.Get(), inset, height - kBandFromBottom, inner.cx, kBandHeight, colours.band, 0))
-        return false;
-    return SetWindowBackgroundImage(box, frame.Get()) && SetRoundedOutline(box.Handle(), width, height, kOutlineArc);
+    DialogLook look;
+    look.className = L"_WINDOW_MsgBoxClass";
+    look.width = width;
+    look.height = height;
+    const int innerWidth = width - 2 * kPlainInset - 1;
+    look.fills = {
+        DialogFill{0, 0, width, height, kOpaqueBlack, kOutlineArc},
+        DialogFill{kPlainInset, kPlainInset, innerWidth, height - 2 * kPlainInset - 1, kOpaqueWhite, kOutlineArc},
+        DialogFill{kPlainInset, height - kBandFromBottom, innerWidth, kBandHeight, kBandColour, 0},
+    };
+    return look;
 }
 
 HWND OwnerHandle(UiWindow* owner) { return owner != nullptr ? owner->Handle() : nullptr; }
-
-bool IsHeaderControl(const MainHeader& header, int32_t code)
-{
-    return code > 0 && (code == header.closeButton || code == header.minimiseButton || code == header.helpLink ||
-                        code == header.versionLink);
-}
 
 // Closes the tip at the operator's first action on it. The toolkit still
 // sees the message first, so a click on the tip becomes the owner's event.
@@ -124,47 +112,21 @@ LineExtent MeasureText(HWND control, const wchar_t* text)
 
 }  // namespace
 
-void OpenPage(const wchar_t* address)
+int ThemedMessageBox(const wchar_t* text, int kind, int height, DialogOwner& owner)
 {
-    if (address == nullptr || *address == L'\0')
-        return;
-    SHELLEXECUTEINFOW page{};
-    page.cbSize = sizeof(page);
-    page.fMask = SEE_MASK_NOCLOSEPROCESS;
-    page.lpFile = address;
-    page.nShow = SW_SHOW;
-    if (machine::ShellExecuteExW(&page) && page.hProcess != nullptr)
-        CloseHandle(page.hProcess);
-}
-
-
-void SetMainHeader(const MainHeader& header) { mainHeader = header; }
-
-void ClearMainHeader() { mainHeader = MainHeader{}; }
-
-const MainHeader& MainWindowHeader() { return mainHeader; }
-
-int ThemedMessageBox(const wchar_t* text, int kind, int height, UiWindow* owner)
-{
-    if (owner == nullptr)
-        owner = mainHeader.window;
-    UiWindow box;
-    if (box.CreateUiWindow(L"Vantrell_MsgBox", L"", kThemedWidth, height, -1, -1, static_cast<LONG>(WS_POPUP), 0,
-                           OwnerHandle(owner)) == nullptr)
+    UiDialog box(owner);
+    DialogLook look = OutlinedLook(kThemedWidth, height, kThemedInnerWidth, height - 2 * kThemedInset);
+    look.fills.push_back(
+        DialogFill{kThemedInset, height - kBandFromBottom, kThemedInnerWidth, kBandHeight, kBandColour, 0});
+    if (!box.Create(look))
         return 0;
-    box.SetFont(0, 9.0, 400, 0, L"Arial");
-    PaintBoxFrame(box, kThemedWidth, height, kThemedInset, SIZE{kThemedInnerWidth, height - 2 * kThemedInset},
-                  kThemedArc, FrameColours{kBorderColour, kBodyColour, kBandColour});
-    CentreWindow(box.Handle(), OwnerHandle(owner));
-    if (owner != nullptr)
-        owner->RecordPopup(box.Handle());
 
     box.AddLabel(text, 20, 20, 315, height - 65, -1);
     const LONG defaultButton = WS_VISIBLE | BS_DEFPUSHBUTTON;
     const int buttonY = height - kThemedButtonsFromBottom;
     int32_t first = 0;
     int32_t second = 0;
-    if (kind == 1) {
+    if (kind == BoxKind::YesNo) {
         first = box.AddButton(L"Yes", 55, buttonY, kBoxButtonWidth, kBoxButtonHeight, defaultButton);
         second = box.AddButton(L"No", 220, buttonY, kBoxButtonWidth, kBoxButtonHeight, -1);
     } else {
@@ -173,24 +135,15 @@ int ThemedMessageBox(const wchar_t* text, int kind, int height, UiWindow* owner)
     // Esc answers with the last button: "No", or "OK" when it is alone.
     ACCEL escape{FVIRTKEY, VK_ESCAPE, static_cast<WORD>(second != 0 ? second : first)};
     box.SetAccelerators(UniqueAccelerators(CreateAcceleratorTableW(&escape, 1)));
+    box.Show(first);
 
-    ShowWindow(box.Handle(), SW_SHOW);
-    UpdateWindow(box.Handle());
-    box.SetState(first, StateFlags::Focus);
-
-    int result = 0;
     for (;;) {
-        int32_t event = FilterDialogEvent(box);
-        if (event == EventCode::Close || event == EventCode::QueueFailed)
-            break;
-        bool fromBox = box.Event().window == &box;
-        if (fromBox && event > 0 && (event == first || event == second)) {
-            result = event == first ? 1 : 0;
-            break;
-        }
+        int32_t event = box.NextEvent();
+        if (event == EventCode::Close)
+            return 0;
+        if (event > 0 && (event == first || event == second))
+            return event == first ? 1 : 0;
     }
-    box.DestroyUiWindow();
-    return result;
 }
 
 int PlainMessageBox(UiWindow* owner, const wchar_t* text, int kind, int height, int width)
@@ -207,9 +160,7 @@ int PlainMessageBox(UiWindow* owner, const wchar_t* text, int kind, int height, 
                            OwnerHandle(owner)) == nullptr)
         return 0;
     box.SetFont(0, 9.0, 800, 0, L"Arial");
-    // As in the themed box, one pixel less on the right for the outline.
-    PaintBoxFrame(box, width, height, kPlainInset, SIZE{width - 2 * kPlainInset - 1, height - 2 * kPlainInset - 1},
-                  kOutlineArc, FrameColours{kBorderColour, kBodyColour, kBandColour});
+    PaintDialogLook(box, PlainBoxLook(width, height));
     CentreWindow(box.Handle(), OwnerHandle(owner));
     if (owner != nullptr)
         owner->RecordPopup(box.Handle());
@@ -302,8 +253,8 @@ int MessageTip(UiWindow& owner, const wchar_t* text, int width, int height)
     // A fill's outline reaches one pixel past its right and bottom edges, so
     // the white part is one pixel smaller there to leave the border showing.
     UniqueImage background = NewBitmap(size.width, size.height);
-    if (background && FillRoundRect(background.Get(), 0, 0, size.width, size.height, kBorderColour, 0) &&
-        FillRoundRect(background.Get(), 1, 1, size.width - 3, size.height - 3, kBodyColour, 0) &&
+    if (background && FillRoundRect(background.Get(), 0, 0, size.width, size.height, kOpaqueBlack, 0) &&
+        FillRoundRect(background.Get(), 1, 1, size.width - 3, size.height - 3, kOpaqueWhite, 0) &&
         FillCornerTriangle(background.Get(), kTipCornerLegs, kTipCornerColour))
         SetWindowBackgroundImage(tip, background.Get());
 
@@ -342,39 +293,4 @@ int MessageTip(UiWindow& owner, const wchar_t* text, int width, int height)
     }
     tip.DestroyUiWindow();
     return result;
-}
-
-int32_t FilterDialogEvent(UiWindow& dialog)
-{
-    int32_t code = PumpEvents(dialog, 0);
-    UiWindow* source = dialog.Event().window;
-    UiWindow* main = mainHeader.window;
-    // While another dialog runs, the main window's header stays usable and
-    // its clicks land in the main window's own record.
-    if (code == EventCode::None && main != nullptr && main != &dialog && main->Event().pending &&
-        IsHeaderControl(mainHeader, main->Event().code)) {
-        code = PumpEvents(*main, 1);
-        source = main;
-    }
-
-    if (code == EventCode::EndSession) {
-        if (mainHeader.longOperation != nullptr && *mainHeader.longOperation != 0) {
-            machine::AbortSystemShutdownW(nullptr);
-            return EventCode::None;
-        }
-        return EventCode::Close;
-    }
-    if (main != nullptr && source == main && IsHeaderControl(mainHeader, code)) {
-        if (code == mainHeader.closeButton)
-            return EventCode::Close;
-        if (code == mainHeader.minimiseButton) {
-            ShowWindow(main->Handle(), SW_MINIMIZE);
-            UpdateWindow(main->Handle());
-        } else if (code == mainHeader.helpLink) {
-            OpenPage(mainHeader.helpUrl);
-        } else if (code == mainHeader.versionLink) {
-            OpenPage(mainHeader.aboutUrl);
-        }
-    }
-    return code;
 }

@@ -1,32 +1,26 @@
-// The program's own message boxes and tips, and the event filter through
-// which every window of the account manager reads its events.
+// The program's own message boxes and tips. The themed box is a dialog
+// (ui/dialog.h) over its owner; the plain box and the tip are the repair
+// tool's and any window's.
 #pragma once
 
 #include <cstdint>
 
+#include "ui/dialog.h"
 #include "ui/window.h"
 
-// What the common event filter must know of the main window. The main
-// window registers it once its header exists and clears it before it goes.
-struct MainHeader {
-    UiWindow* window = nullptr;               // not owned
-    int32_t closeButton = -1;
-    int32_t minimiseButton = -1;
-    int32_t helpLink = -1;
-    int32_t versionLink = -1;
-    const wchar_t* helpUrl = nullptr;         // not owned
-    const wchar_t* aboutUrl = nullptr;        // not owned
-    // Non-zero while a long operation runs that the end of the session must
-    // not interrupt.
-    const uint32_t* longOperation = nullptr;  // not owned
+// The kinds of the boxes: which buttons they show.
+struct BoxKind {
+    static constexpr int Ok = 0;            // "OK"
+    static constexpr int YesNo = 1;         // "Yes", "No"
+    static constexpr int OkCancel = 2;      // "OK", "Cancel" (plain box only)
+    static constexpr int YesNoCancel = 3;   // "Yes", "No", "Cancel" (plain box only)
+    static constexpr int Tip = 4;           // no buttons: a message tip
 };
-void SetMainHeader(const MainHeader& header);
-void ClearMainHeader();
-const MainHeader& MainWindowHeader();
 
-// Kind 0 shows "OK", kind 1 "Yes" and "No"; 1 for "OK" or "Yes", 0 for
-// anything else. Without an owner the box opens over the main window.
-int ThemedMessageBox(const wchar_t* text, int kind, int height, UiWindow* owner = nullptr);
+// A dialog over the owner, 355 wide and `height` high. BoxKind::Ok shows
+// "OK", BoxKind::YesNo "Yes" and "No"; 1 for "OK" or "Yes", 0 for anything
+// else (Esc answers with the last button).
+int ThemedMessageBox(const wchar_t* text, int kind, int height, DialogOwner& owner);
 
 // Kinds 0 to 3: "OK"; "Yes", "No"; "OK", "Cancel"; "Yes", "No", "Cancel".
 // 1 for "OK" and "Yes", 0 for "No" or a close, -1 for "Cancel". A width
@@ -44,8 +38,3 @@ int MessageTip(UiWindow& owner, const wchar_t* text, int width, int height);
 // handle that comes back is closed at once. A page that cannot be opened is
 // left silently.
 void OpenPage(const wchar_t* address);
-
-// The next event of a window of the account manager, after the handling
-// common to all of them: the end of the session, and the main window's
-// header (close, minimise, the help and version links).
-int32_t FilterDialogEvent(UiWindow& dialog);

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "accounts/account_list.h"
+#include "app/account_panel.h"
 #include "app/main_window.h"
 #include "app/startup.h"
 #include "platform/handles.h"

@@ -11,6 +11,7 @@
 #include "app/about_box.h"
 #include "sandbox/sandbox.h"
 #include "tests/win/screen_capture.h"
+#include "tests/win/test_owner.h"
 #include "ui/message_box.h"
 #include "ui/window.h"
 
@@ -59,6 +60,7 @@ protected:
     }
     void TearDown() override { main_.DestroyUiWindow(); }
     UiWindow main_;
+    TestOwner owner_{main_};
 };
 
 }  // namespace
@@ -97,7 +99,7 @@ TEST_F(AboutBox, PicturesAndLinkOpenTheirPagesAndEscCloses)
         SetForegroundWindow(box);
         PressKey(VK_ESCAPE);
     });
-    ShowAboutBox(main_);
+    ShowAboutBox(owner_);
     person.Finish();
     ASSERT_TRUE(person.Found() != nullptr);
     EXPECT_TRUE(complete) << "a control of the box was not where it belongs";
@@ -127,7 +129,7 @@ TEST_F(AboutBox, OkClosesAndTheTextsAreThere)
         }
         ClickAt(CentreOf(ChildWithText(box, L"Button", L"OK")));
     });
-    ShowAboutBox(main_);
+    ShowAboutBox(owner_);
     person.Finish();
     EXPECT_FALSE(person.Stuck()) << "\"OK\" did not close the box";
     ASSERT_EQ(3u, texts.size());
@@ -160,7 +162,7 @@ TEST_F(AboutBox, APageThatCannotBeOpenedLeavesTheBoxOpenAndSilent)
             reinterpret_cast<LPARAM>(&windows));
         ClickAt(CentreOf(ChildWithText(box, L"Button", L"OK")));
     });
-    ShowAboutBox(main_);
+    ShowAboutBox(owner_);
     person.Finish();
     sandbox::SetWebBrowser(true);
     EXPECT_TRUE(stayed);

@@ -11,6 +11,7 @@
 
 #include "sandbox/sandbox.h"
 #include "tests/win/screen_capture.h"
+#include "tests/win/test_owner.h"
 #include "ui/drawing.h"
 #include "ui/message_box.h"
 
@@ -38,11 +39,7 @@ protected:
         SetForegroundWindow(owner_.Handle());
         Drain();
     }
-    void TearDown() override
-    {
-        ClearMainHeader();
-        owner_.DestroyUiWindow();
-    }
+    void TearDown() override { owner_.DestroyUiWindow(); }
     void Drain()
     {
         for (int i = 0; i < 200 && PumpEvents(owner_, 2) != 0; ++i) {
@@ -51,6 +48,7 @@ protected:
     }
 
     UiWindow owner_;
+    TestOwner dialogOwner_{owner_};
 };
 
 }  // namespace
@@ -88,7 +86,7 @@ TEST_F(Boxes, ThemedBoxIsAnsweredByClicksAndKeys)
                 ClickAt(CentreOf(ChildWithText(popup, L"Button", c.action)));
         });
         int result = ThemedMessageBox(L"Are you sure you want to apply the seleted settings to this user account?",
-                                      c.kind, 160, &owner_);
+                                      c.kind, 160, dialogOwner_);
         person.Finish();
         std::string what = "kind " + std::to_string(c.kind) + " answered by " + Narrow(c.action);
         ASSERT_NE(nullptr, person.Found()) << what << ": no box appeared";
@@ -123,7 +121,7 @@ TEST_F(Boxes, ThemedBoxLooksFinished)
         GetWindowRect(ChildWithText(popup, L"Button", L"Yes"), &yesRect);
         ClickAt(CentreOf(ChildWithText(popup, L"Button", L"No")));
     });
-    ThemedMessageBox(L"Delete?", 1, 160, &owner_);
+    ThemedMessageBox(L"Delete?", BoxKind::YesNo, 160, dialogOwner_);
     person.Finish();
     EXPECT_NE(RGB(0, 0, 0), corner) << "the corner is cut away";
     EXPECT_EQ(RGB(0, 0, 0), border);
@@ -350,16 +348,14 @@ protected:
         close_ = AddCloseButton(owner_, 570, 4, 20, 20, 0xFF000000);
         help_ = owner_.AddLink(L"<a>Online help (F1)</a>", 300, 31, 120, 18);
         version_ = owner_.AddLink(L"<a>v1.9.0.0</a>", 440, 31, 100, 18);
-        MainHeader header;
-        header.window = &owner_;
+        DialogHeader& header = dialogOwner_.header;
         header.closeButton = close_;
         header.minimiseButton = minimise_;
         header.helpLink = help_;
         header.versionLink = version_;
-        header.helpUrl = L"https://vantrell.invalid/vantrell/";
-        header.aboutUrl = L"https://vantrell.invalid/vantrell/about.php?ver=1.9.0.0";
-        header.longOperation = &busy_;
-        SetMainHeader(header);
+        header.helpPage = L"https://vantrell.invalid/vantrell/";
+        header.aboutPage = L"https://vantrell.invalid/vantrell/about.php?ver=1.9.0.0";
+        dialogOwner_.busy = &busy_;
         Drain();
     }
 
@@ -372,7 +368,7 @@ protected:
         while (event == EventCode::None || event == EventCode::MouseMoved) {
             if (GetTickCount() - start > milliseconds)
                 break;
-            event = FilterDialogEvent(dialog);
+            event = FilterDialogEvent(dialogOwner_, dialog);
         }
         KillTimer(dialog.Handle(), 1);
         return event;
@@ -402,7 +398,7 @@ TEST_F(Filter, SessionEndDuringALongOperationIsRefused)
         int32_t event = EventCode::None;
         DWORD start = GetTickCount();
         do {
-            event = FilterDialogEvent(owner_);
+            event = FilterDialogEvent(dialogOwner_, owner_);
         } while (event != EventCode::Close && sandbox::RecordedActions().empty() && GetTickCount() - start < 3000);
         system.join();
         EXPECT_EQ(c.expected, event) << "busy " << c.busy;
@@ -455,18 +451,20 @@ TEST_F(Filter, HeaderButtonsAndLinksAct)
 
 TEST_F(Filter, HeaderStaysUsableWhileABoxIsOpen)
 {
+    HWND boxOwner = nullptr;
     Operator person(L"Vantrell_MsgBox", [&](HWND popup) {
+        boxOwner = GetWindow(popup, GW_OWNER);
         RECT rect;
         GetWindowRect(Handle(help_), &rect);
         ClickAt(POINT{rect.left + 5, (rect.top + rect.bottom) / 2});
         WaitUntil("the help page to be opened", [] { return !sandbox::RecordedActions().empty(); });
         ClickAt(CentreOf(ChildWithText(popup, L"Button", L"No")));
     });
-    EXPECT_EQ(0, ThemedMessageBox(L"Do you want to fix them?", 1, 160));
+    EXPECT_EQ(0, ThemedMessageBox(L"Do you want to fix them?", 1, 160, dialogOwner_));
     person.Finish();
     EXPECT_FALSE(person.Stuck());
     std::vector<sandbox::RecordedAction> actions = sandbox::RecordedActions();
     ASSERT_EQ(1u, actions.size()) << "the help page opens from under the box";
     EXPECT_EQ(L"https://vantrell.invalid/vantrell/", actions[0].details[L"file"]);
-    EXPECT_EQ(&owner_, MainWindowHeader().window) << "the box opened over the main window";
+    EXPECT_EQ(owner_.Handle(), boxOwner) << "the box opened over the main window";
 }

@@ -14,6 +14,7 @@
 #include "platform/machine.h"
 #include "sandbox/sandbox.h"
 #include "tests/win/screen_capture.h"
+#include "tests/win/test_owner.h"
 #include "tests/win/test_support.h"
 #include "ui/message_box.h"
 
@@ -252,14 +253,8 @@ protected:
         Passwords::SetUp();
         ASSERT_NE(nullptr, main_.CreateUiWindow(L"Vantrell_DialogOwner", L"Main", 750, 550, -1, -1, -1, -1, nullptr));
         main_.ShowUiWindow(SW_SHOW);
-        header_.window = &main_;
-        SetMainHeader(header_);
     }
-    void TearDown() override
-    {
-        ClearMainHeader();
-        main_.DestroyUiWindow();
-    }
+    void TearDown() override { main_.DestroyUiWindow(); }
 
     // The password fields in the order of creation.
     static std::vector<HWND> Fields(HWND dialog)
@@ -296,7 +291,7 @@ protected:
     }
 
     UiWindow main_;
-    MainHeader header_;
+    TestOwner owner_{main_};
 };
 
 }  // namespace
@@ -322,7 +317,7 @@ TEST_F(Dialog, ChangePasswordRefusesMismatchAndWrongCurrentThenChanges)
         SetWindowTextW(fields[0], L"Okafor-Spring");
         Press(dialog, L"Apply");
     });
-    EXPECT_TRUE(PasswordDialog(main_, nullptr, L"jokafor", L"James Okafor", PasswordDialogMode::ChangePassword));
+    EXPECT_TRUE(PasswordDialog(owner_, nullptr, L"jokafor", L"James Okafor", PasswordDialogMode::ChangePassword));
     person.Finish();
     EXPECT_FALSE(person.Stuck());
     ASSERT_EQ(3u, statuses.size());
@@ -343,7 +338,7 @@ TEST_F(Dialog, AutoLogonStoresWhatWasTypedAndCancelChangesNothing)
         SetWindowTextW(fields[1], L"Typed-Secret");
         Press(dialog, L"Apply");
     });
-    EXPECT_TRUE(PasswordDialog(main_, nullptr, L"mhartley", L"Maria Hartley", PasswordDialogMode::AutoLogon));
+    EXPECT_TRUE(PasswordDialog(owner_, nullptr, L"mhartley", L"Maria Hartley", PasswordDialogMode::AutoLogon));
     person.Finish();
     EXPECT_FALSE(person.Stuck());
     bool found = false;
@@ -356,7 +351,7 @@ TEST_F(Dialog, AutoLogonStoresWhatWasTypedAndCancelChangesNothing)
         SaveScreenshot(dialog, L"password_dialog_auto_logon");
         Press(dialog, L"Cancel");
     });
-    EXPECT_TRUE(PasswordDialog(main_, nullptr, L"jokafor", L"James Okafor", PasswordDialogMode::AutoLogon));
+    EXPECT_TRUE(PasswordDialog(owner_, nullptr, L"jokafor", L"James Okafor", PasswordDialogMode::AutoLogon));
     cancel.Finish();
     EXPECT_EQ(L"Typed-Secret", Secret(&found));
     EXPECT_TRUE(IsAutoLogonAccount(L"mhartley"));
@@ -369,6 +364,6 @@ TEST_F(Dialog, ClosingTheProgramEndsTheDialogWithFalse)
         PostMessageW(main_.Handle(), WM_CLOSE, 0, 0);
         PostMessageW(dialog, kCloseRequestMessage, 0, 0);
     });
-    EXPECT_FALSE(PasswordDialog(main_, nullptr, L"jokafor", L"James Okafor", PasswordDialogMode::ChangePassword));
+    EXPECT_FALSE(PasswordDialog(owner_, nullptr, L"jokafor", L"James Okafor", PasswordDialogMode::ChangePassword));
     person.Finish();
 }

@@ -144,13 +144,16 @@ bool WaitForPainted(HWND window)
 
 bool WaitForReady(HWND popup)
 {
-    return WaitForPainted(popup) && WaitUntil("the popup to take the foreground and the focus", [popup] {
-               GUITHREADINFO thread{};
-               thread.cbSize = sizeof(thread);
-               return GetForegroundWindow() == popup &&
-                      GetGUIThreadInfo(GetWindowThreadProcessId(popup, nullptr), &thread) &&
-                      thread.hwndFocus != nullptr && (thread.hwndFocus == popup || IsChild(popup, thread.hwndFocus));
-           });
+    // A message sent to the popup is handled only once its thread looks at
+    // its queue again, which a box does when it has set itself up and waits.
+    DWORD_PTR ignored = 0;
+    if (!WaitForPainted(popup))
+        return false;
+    if (!SendMessageTimeoutW(popup, WM_NULL, 0, 0, SMTO_NORMAL, kWaitLimitMs, &ignored)) {
+        fprintf(stderr, "timed out waiting for the popup's thread to take messages\n");
+        return false;
+    }
+    return WaitForPainted(popup);
 }
 
 HWND WaitForWindow(const wchar_t* className)

@@ -40,8 +40,8 @@ bool WaitUntil(const char* what, const std::function<bool()>& done, DWORD limitM
 // Waits until the window and its visible children have nothing left to paint.
 bool WaitForPainted(HWND window);
 
-// Waits until the popup has painted, is the foreground window and holds the
-// keyboard focus: then it has done all it does before it takes answers.
+// Waits until the popup has painted and its thread takes messages again:
+// then it has done all it does before it waits for answers.
 bool WaitForReady(HWND popup);
 
 // The visible top-level window of the class, waiting up to the wait limit.

@@ -1,0 +1,117 @@
+// The accounts as the list and the settings panel read them, as plain data,
+// on the simulated machine's scenarios.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "accounts/account_list.h"
+#include "accounts/account_rules.h"
+#include "sandbox/sandbox.h"
+#include "tests/win/test_support.h"
+
+namespace {
+
+std::wstring ProcessUser()
+{
+    wchar_t name[256] = L"";
+    DWORD length = ARRAYSIZE(name);
+    GetUserNameW(name, &length);
+    return name;
+}
+
+class AccountData : public ::testing::Test {
+protected:
+    void Reset(const wchar_t* scenario)
+    {
+        std::wstring error;
+        ASSERT_TRUE(sandbox::ResetMachine(sandbox::ScenarioPath(scenario), &error)) << Show(error);
+    }
+};
+
+}  // namespace
+
+TEST_F(AccountData, RowsNameEveryAccountWithItsTitleAndType)
+{
+    Reset(L"default");
+    std::vector<AccountRow> rows;
+    const int count = ReadAccountRows(rows);
+    ASSERT_EQ(static_cast<size_t>(count), rows.size());
+    struct Expected {
+        const wchar_t* name;
+        const wchar_t* title;
+        const wchar_t* type;
+    } const expected[] = {
+        {L"Administrator", L"Administrator", L"Builtin Administrator User Account"},
+        {L"Guest", L"Guest", L"Builtin Guest User Account"},
+        {L"mhartley", L"Maria Hartley", L"Administrator User Account"},
+        {L"lchen", L"lchen", L"Standard User Account"},
+        {L"visitor", L"Visitor", L"Guest User Account"},
+    };
+    for (const Expected& e : expected) {
+        const AccountRow* found = nullptr;
+        for (const AccountRow& row : rows) {
+            if (EqualsNoCase(row.name.Text(), e.name))
+                found = &row;
+        }
+        ASSERT_NE(nullptr, found) << Show(e.name) << " is not among the " << rows.size() << " rows";
+        EXPECT_EQ(std::wstring(e.title), found->title.Text()) << Show(e.name);
+        EXPECT_EQ(std::wstring(e.type), found->type.Text()) << Show(e.name);
+    }
+}
+
+TEST_F(AccountData, RowsComeFromEveryPage)
+{
+    // 320 pupils, three built-in and technician accounts, in pages of 100.
+    Reset(L"many-accounts");
+    std::vector<AccountRow> rows;
+    rows.emplace_back();   // rows already there are kept
+    EXPECT_EQ(323, ReadAccountRows(rows));
+    EXPECT_EQ(324u, rows.size());
+}
+
+TEST_F(AccountData, DetailsOfEachKindOfAccount)
+{
+    Reset(L"default");
+    const std::wstring console = ProcessUser();
+    struct Case {
+        std::wstring name;
+        const wchar_t* fullName;
+        uint32_t privilege;
+        bool builtin, console, hidden, disabled, lockedOut, expired;
+    } const cases[] = {
+        {L"Administrator", L"", 2, true, false, false, true, false, false},
+        {console, L"Office Manager", 2, false, true, false, false, false, false},
+        {L"reception", L"Front Desk", 1, false, false, true, false, false, false},
+        {L"tpatel", L"Tara Patel", 1, false, false, false, true, false, false},
+        {L"dnovak", L"Daniel Novak", 1, false, false, false, false, true, false},
+        {L"skowalski", L"Sofia Kowalski", 1, false, false, false, false, false, true},
+    };
+    for (const Case& c : cases) {
+        AccountDetails details;
+        ASSERT_TRUE(ReadAccountDetails(c.name.c_str(), console.c_str(), details)) << Show(c.name);
+        EXPECT_EQ(std::wstring(c.fullName), details.fullName.Text()) << Show(c.name);
+        EXPECT_EQ(c.privilege, details.privilege) << Show(c.name);
+        EXPECT_EQ(c.builtin, details.builtin) << Show(c.name);
+        EXPECT_EQ(c.console, details.console) << Show(c.name);
+        EXPECT_EQ(c.hidden, details.hidden) << Show(c.name);
+        EXPECT_EQ(c.disabled, (details.flags & kFlagAccountDisabled) != 0) << Show(c.name);
+        EXPECT_EQ(c.lockedOut, (details.flags & kFlagLockedOut) != 0) << Show(c.name);
+        EXPECT_EQ(c.expired, (details.flags & kFlagPasswordExpired) != 0) << Show(c.name);
+        EXPECT_FALSE(details.autoLogon) << Show(c.name) << ": no automatic sign-in in this scenario";
+    }
+}
+
+TEST_F(AccountData, ConsoleUserUnknownOrAccountGone)
+{
+    Reset(L"default");
+    AccountDetails details;
+    ASSERT_TRUE(ReadAccountDetails(ProcessUser().c_str(), L"", details));
+    EXPECT_FALSE(details.console) << "an unknown console user is nobody";
+    ASSERT_TRUE(ReadAccountDetails(L"JOKAFOR", L"jokafor", details));
+    EXPECT_TRUE(details.console) << "names compare without regard to case";
+    EXPECT_EQ(std::wstring(L"Standard User Account"), details.typeText.Text());
+    EXPECT_FALSE(ReadAccountDetails(L"nobody-here", L"", details)) << "an account that is gone";
+}

@@ -1,0 +1,144 @@
+// The dialogs' shared frame and modal loop, and the common event filter.
+#include "ui/dialog.h"
+
+#include <shellapi.h>
+
+#include "platform/machine.h"
+#include "ui/drawing.h"
+
+namespace {
+
+constexpr int kBodyInset = 4;
+constexpr int kFrameArc = 4;
+
+bool IsHeaderControl(const DialogHeader& header, int32_t code)
+{
+    return code > 0 && (code == header.closeButton || code == header.minimiseButton || code == header.helpLink ||
+                        code == header.versionLink);
+}
+
+}  // namespace
+
+void OpenPage(const wchar_t* address)
+{
+    if (address == nullptr || *address == L'\0')
+        return;
+    SHELLEXECUTEINFOW page{};
+    page.cbSize = sizeof(page);
+    page.fMask = SEE_MASK_NOCLOSEPROCESS;
+    page.lpFile = address;
+    page.nShow = SW_SHOW;
+    if (machine::ShellExecuteExW(&page) && page.hProcess != nullptr)
+        CloseHandle(page.hProcess);
+}
+
+DialogLook OutlinedLook(int width, int height, int bodyWidth, int bodyHeight)
+{
+    DialogLook look;
+    look.width = width;
+    look.height = height;
+    look.fills.push_back(DialogFill{0, 0, width, height, kOpaqueBlack, kFrameArc});
+    look.fills.push_back(DialogFill{kBodyInset, kBodyInset, bodyWidth, bodyHeight, kOpaqueWhite, kFrameArc});
+    return look;
+}
+
+bool PaintDialogLook(UiWindow& window, const DialogLook& look)
+{
+    UniqueImage background = NewBitmap(look.width, look.height);
+    if (!background)
+        return false;
+    for (const DialogFill& fill : look.fills) {
+        if (!FillRoundRect(background.Get(), fill.x, fill.y, fill.width, fill.height, fill.colour, fill.arc))
+            return false;
+    }
+    return SetWindowBackgroundImage(window, background.Get()) &&
+           SetRoundedOutline(window.Handle(), look.width, look.height, look.outlineArc);
+}
+
+int32_t FilterDialogEvent(DialogOwner& owner, UiWindow& dialog)
+{
+    int32_t code = PumpEvents(dialog, 0);
+    UiWindow& main = owner.OwnerWindow();
+    const DialogHeader header = owner.Header();
+    UiWindow* source = dialog.Event().window;
+    // While a dialog runs, the owner's header stays usable and its clicks
+    // land in the owner's own record.
+    if (code == EventCode::None && &main != &dialog && main.Event().pending &&
+        IsHeaderControl(header, main.Event().code)) {
+        code = PumpEvents(main, 1);
+        source = &main;
+    }
+
+    if (code == EventCode::EndSession) {
+        if (owner.Busy()) {
+            machine::AbortSystemShutdownW(nullptr);
+            return EventCode::None;
+        }
+        return EventCode::Close;
+    }
+    if (source != &main || !IsHeaderControl(header, code))
+        return code;
+    if (code == header.closeButton)
+        return EventCode::Close;
+    if (code == header.minimiseButton) {
+        ShowWindow(main.Handle(), SW_MINIMIZE);
+        UpdateWindow(main.Handle());
+    } else if (code == header.helpLink) {
+        OpenPage(header.helpPage);
+    } else if (code == header.versionLink) {
+        OpenPage(header.aboutPage);
+    }
+    // Handled for a dialog: the owner's id means nothing among the dialog's.
+    return &main == &dialog ? code : EventCode::None;
+}
+
+UiDialog::~UiDialog() { Close(); }
+
+bool UiDialog::Create(const DialogLook& look)
+{
+    UiWindow& main = owner_.OwnerWindow();
+    if (CreateUiWindow(look.className, L"", look.width, look.height, -1, -1, static_cast<LONG>(WS_POPUP), 0,
+                       main.Handle()) == nullptr)
+        return false;
+    SetFont(0, 9.0, 400, 0, L"Arial");
+    PaintDialogLook(*this, look);
+    CentreWindow(Handle(), main.Handle());
+    main.RecordPopup(Handle());
+    if (!active_) {
+        previous_ = owner_.activeDialog_;
+        owner_.activeDialog_ = this;
+        active_ = true;
+    }
+    return true;
+}
+
+void UiDialog::Show(int32_t focus)
+{
+    ShowWindow(Handle(), SW_SHOW);
+    UpdateWindow(Handle());
+    if (focus != 0)
+        SetState(focus, StateFlags::Focus);
+}
+
+int32_t UiDialog::NextEvent()
+{
+    int32_t code = FilterDialogEvent(owner_, *this);
+    if (code == EventCode::Close || code == EventCode::QueueFailed)
+        return EventCode::Close;
+    if (owner_.activeDialog_ != this || Event().window != this)
+        return EventCode::None;
+    return code;
+}
+
+void UiDialog::Close()
+{
+    DestroyUiWindow();
+    if (!active_)
+        return;
+    active_ = false;
+    if (owner_.activeDialog_ == this)
+        owner_.activeDialog_ = previous_;
+    if (previous_ != nullptr)
+        previous_->Event().pending = false;
+    previous_ = nullptr;
+}

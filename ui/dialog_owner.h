@@ -1,0 +1,59 @@
+// What the toolkit's dialogs and the account operations know of the window
+// they open over: nothing but this small interface. The account manager's
+// main window implements it; a test can implement it with a plain window.
+#pragma once
+
+#include <cstdint>
+
+class UiWindow;
+
+// The owner's header controls that stay usable while a dialog is open, and
+// the pages its links open. An id of -1 (or 0) means the owner has no such
+// control; a null page is opened nowhere.
+struct DialogHeader {
+    int32_t closeButton = -1;
+    int32_t minimiseButton = -1;
+    int32_t helpLink = -1;
+    int32_t versionLink = -1;
+    const wchar_t* helpPage = nullptr;    // not owned
+    const wchar_t* aboutPage = nullptr;   // not owned
+};
+
+class DialogOwner {
+public:
+    // The window the dialogs open over and whose events the common event
+    // filter reads besides the dialog's own.
+    virtual UiWindow& OwnerWindow() = 0;
+    // Disables the owner's controls before a dialog or question, and
+    // enables again exactly what was enabled.
+    virtual void Lock() = 0;
+    virtual void Unlock() = 0;
+    // True while a long operation runs that the end of the session must not
+    // interrupt.
+    virtual bool Busy() const = 0;
+    virtual DialogHeader Header() const = 0;
+
+    // The dialog that runs over this owner now, or null: the innermost one
+    // when dialogs open over dialogs. Set by the dialogs themselves.
+    UiWindow* ActiveDialog() const { return activeDialog_; }
+
+protected:
+    DialogOwner() = default;
+    ~DialogOwner() = default;
+    DialogOwner(const DialogOwner&) = delete;
+    DialogOwner& operator=(const DialogOwner&) = delete;
+
+private:
+    friend class UiDialog;
+    UiWindow* activeDialog_ = nullptr;   // not owned
+};
+
+// The next event of a window of the account manager (the owner itself or a
+// dialog over it), after the handling common to all of them:
+// - the end of the session becomes -5 (close), or is refused with
+//   AbortSystemShutdownW and reported as 0 while the owner is busy;
+// - the owner's header acts while a dialog is open: its close button gives
+//   -5, its minimise button minimises the owner, its help and version links
+//   open their pages. Read on a dialog's behalf these report 0, so that no
+//   dialog mistakes the owner's control id for one of its own.
+int32_t FilterDialogEvent(DialogOwner& owner, UiWindow& dialog);
