@@ -23,6 +23,7 @@
 #include "repair/tool_folder.h"
 #include "tests/win/repair_test_support.h"
 #include "tests/win/screen_capture.h"
+#include "ui/drawing.h"
 
 using namespace repair_test;
 
@@ -611,6 +612,53 @@ TEST(EnsureTempAdmin, EachPasswordIsFreshAndStrong)
     EXPECT_NE(a, b);
     EXPECT_NE(std::wstring::npos, a.find_first_of(L"0123456789"));
     EXPECT_NE(std::wstring::npos, a.find_first_of(L"!#$%&*+-=?@^_~"));
+}
+
+}  // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// The tool's event step
+
+TEST(NextRepairEvent, SessionEndCloseButtonAndTheBlockReasonWhileBusy)
+{
+    ASSERT_TRUE(sandbox::ResetMachine(sandbox::ScenarioPath(L"default")));
+    sandbox::ClearRecord();
+    StartGdiplusForTests();
+    RepairTool tool;
+    ASSERT_NE(nullptr, tool.CreateUiWindow(tool.className, L"Brenwick - Setup", 700, 500, -1, -1, -1, -1, nullptr));
+    tool.closeButton = AddCloseButton(tool, 670, 5, 20, 20, kOpaqueWhite);
+    tool.DrainEvents(false);
+
+    EXPECT_EQ(0, tool.NextRepairEvent(1)) << "nothing waiting";
+    struct { const char* what; int mode; int32_t lastEvent; size_t blocks; } const cases[] = {
+        {"end of the session, idle", 1, EventCode::Close, 0},
+        {"end of the session, busy", 3, EventCode::EndSession, 1},
+    };
+    for (const auto& c : cases) {
+        sandbox::ClearRecord();
+        PostMessageW(tool.Handle(), WM_QUERYENDSESSION, 0, 0);
+        int32_t result = 0;
+        for (int i = 0; i < 10 && result != EventCode::EndSession; ++i)
+            result = tool.NextRepairEvent(c.mode);
+        EXPECT_EQ(EventCode::EndSession, result) << c.what << ": looking returns what the pump gave";
+        EXPECT_EQ(c.lastEvent, tool.LastEvent()) << c.what;
+        auto blocks = Recorded(L"ShutdownBlockReasonCreate");
+        EXPECT_EQ(c.blocks, blocks.size()) << c.what;
+        if (!blocks.empty()) {
+            EXPECT_EQ(L"Brenwick is working. Please cancel shutdown.", blocks[0].details[L"reason"]);
+        }
+        tool.DrainEvents(false);
+    }
+
+    const ControlEntry* close = tool.Control(tool.closeButton);
+    ASSERT_NE(nullptr, close);
+    PostMessageW(tool.Handle(), WM_COMMAND, MAKEWPARAM(tool.closeButton, STN_CLICKED),
+                 reinterpret_cast<LPARAM>(close->handle));
+    EXPECT_EQ(1, tool.NextRepairEvent(0)) << "waiting always gives 1";
+    EXPECT_EQ(EventCode::Close, tool.LastEvent());
+    tool.DestroyUiWindow();
 }
 
 }  // namespace
