@@ -19,6 +19,9 @@
 
 #include "accounts/lookup.h"
 #include "app/main_window.h"
+#include "accounts/groups.h"
+#include "accounts/passwords.h"
+#include "repair/cleanup.h"
 #include "repair/logon_backup.h"
 #include "repair/profile_folders.h"
 #include "repair/repair_tool.h"
@@ -576,3 +579,67 @@ TEST_F(RepairWizard, ASecondStartBesideASilentFixRunOpensItsOwnWindowAndLeavesTh
 
 }  // namespace
 
+
+namespace {
+
+// The set-up, then the clean-up as the repaired account's shortcut runs it:
+// the machine is left as it was found.
+TEST_F(RepairWizard, SetUpThenCleanUpLeavesTheMachineAsFound)
+{
+    Use("AutoLogon=jokafor\n", "");
+    SetMachineDword(kStoreKey, L"AutoDownload", 4);
+    SetMachineDword(kUacKey, L"ConsentPromptBehaviorAdmin", 2);
+    SetMachineDword(kUacKey, L"EnableLUA", 1);
+    int result = Run([&](Wizard& w) {
+        w.SetSelected(L"jokafor", true);
+        ASSERT_TRUE(WaitFor([&] { return w.Enabled(w.Child(L"Button", kFixUser)); }));
+        w.Press(kFixUser);
+        ASSERT_TRUE(WaitFor([&] { return w.Visible(w.Child(L"Button", kFixNow)); }));
+        w.Press(kFixNow);
+        w.Answer(L"Yes");
+        WaitFor([&] { return !IsWindowVisible(w.Window()); }, 600);
+    });
+    EXPECT_EQ(0, result);
+    ASSERT_EQ(1u, Recorded(L"ExitWindowsEx").size());
+    ASSERT_EQ(L"brenwick_temp_admin", MachineValue(kWinlogonKey, L"DefaultUserName"));
+    ASSERT_EQ(L"0", MachineValue(kUacKey, L"ConsentPromptBehaviorAdmin"));
+    ASSERT_EQ(L"2", MachineValue(kStoreKey, L"AutoDownload"));
+    bool found = false;
+    Secret(kSavedLogonSecret, &found);
+    ASSERT_TRUE(found) << "the earlier sign-in's password is kept in the tool's secret";
+
+    // The fix run would make the account an administrator with automatic
+    // sign-in; the clean-up then runs signed in as it.
+    SetAutoLogon(L"jokafor", L"");
+    ASSERT_TRUE(SetAccountType(L"jokafor", 2, nullptr));
+    sandbox::ClearRecord();
+    CleanupInput input;
+    input.consoleUserName = L"jokafor";
+    input.osVersion = 10.0;
+    input.toolFolder = L"C:\\Brenwick";
+    input.logPath = L"C:\\Brenwick\\BrenwickLog.txt";
+    EXPECT_EQ(-13, RunCleanup(input));
+
+    EXPECT_FALSE(AccountExists(L"brenwick_temp_admin"));
+    DWORD privilege = 99;
+    EXPECT_TRUE(AccountExists(L"jokafor", &privilege));
+    EXPECT_EQ(static_cast<DWORD>(USER_PRIV_USER), privilege);
+    EXPECT_EQ(L"2", MachineValue(kUacKey, L"ConsentPromptBehaviorAdmin"));
+    EXPECT_EQ(L"1", MachineValue(kUacKey, L"EnableLUA"));
+    EXPECT_EQ(L"4", MachineValue(kStoreKey, L"AutoDownload"));
+    EXPECT_EQ(L"jokafor", MachineValue(kWinlogonKey, L"DefaultUserName"));
+    EXPECT_EQ(L"1", MachineValue(kWinlogonKey, L"AutoAdminLogon"));
+    EXPECT_EQ(L"Okafor-Spring", Secret(L"DefaultPassword", &found));
+    Secret(kSavedLogonSecret, &found);
+    EXPECT_FALSE(found);
+    std::string log = ReadBytes(L"C:\\Brenwick\\BrenwickLog.txt");
+    EXPECT_EQ(1u, Occurrences(log, "Repair operation sheduled."));
+    EXPECT_EQ(1u, Occurrences(log, "Successfully deleted Brenwick's temp account."));
+    EXPECT_EQ(1u, Occurrences(log, "*** End of repair operation")) << log;
+    EXPECT_EQ(0u, Occurrences(log, "is not valid")) << log;
+    auto opened = Recorded(L"ShellExecuteExW");
+    ASSERT_EQ(1u, opened.size());
+    EXPECT_EQ(L"C:\\Brenwick\\BrenwickLog.txt", opened[0].details[L"file"]);
+}
+
+}  // namespace
