@@ -334,7 +334,10 @@ bool ScheduleRepair(Wizard& wizard)
     }
     WString exe = tool.ToolExePath();
     WString statePath = tool.StatePath();
-    if (!CopyFileW(tool.modulePath.Text(), exe.Text(), FALSE) || !SecureToolPath(exe.Text())) {
+    // Started from the copy itself (a set-up run again from the tool's
+    // folder), the copy is already in place.
+    bool inPlace = EqualsNoCase(tool.modulePath.Text(), exe.Text());
+    if ((!inPlace && !CopyFileW(tool.modulePath.Text(), exe.Text(), FALSE)) || !SecureToolPath(exe.Text())) {
         ShowFailure(wizard, L"Sorry, Brenwick could not be copied to its folder on the system drive.\r\n\r\n"
                             L"Please try again later.");
         return false;
