@@ -38,8 +38,8 @@ set(VANTRELL_WINDOWS_SOURCES
   repair/temp_account.cpp
   repair/logon_backup.cpp
   repair/cleanup.cpp
-  repair/profile_folders.cpp
   repair/repair_wizard.cpp
+  repair/repair_hive.cpp
   accounts/groups.cpp
   accounts/lookup.cpp
   accounts/account_list.cpp
@@ -61,5 +61,8 @@ set(VANTRELL_SANDBOX_SOURCES
   sandbox/accounts_sim.cpp
   sandbox/security_sim.cpp
   sandbox/session_sim.cpp
+  sandbox/session_user.cpp
+  sandbox/reboot_sim.cpp
+  sandbox/broken_profile.cpp
   sandbox/scenario.cpp
 )

@@ -82,6 +82,17 @@ BOOL LogonUserW(LPCWSTR lpszUsername, LPCWSTR lpszDomain, LPCWSTR lpszPassword, 
 BOOL LoadUserProfileW(HANDLE hToken, LPPROFILEINFOW lpProfileInfo);
 BOOL UnloadUserProfile(HANDLE hToken, HANDLE hProfile);
 
+// The shell's folders. A null token means the user the program runs as, so
+// that a simulated sign-in can make another account the current user with its
+// own folders.
+HRESULT SHGetFolderPathW(HWND hwnd, int csidl, HANDLE hToken, DWORD dwFlags, LPWSTR pszPath);
+
+// Loading another account's registry hive. The system writes what changed in
+// a loaded hive back into its file; Wine keeps such changes only in memory,
+// so the simulation writes them back when the hive is unloaded.
+LSTATUS RegLoadKeyW(HKEY hKey, LPCWSTR lpSubKey, LPCWSTR lpFile);
+LSTATUS RegUnLoadKeyW(HKEY hKey, LPCWSTR lpSubKey);
+
 // Entry points that the program looks up at run time in a library it loaded:
 // "CreateProfile" of Userenv.dll, the Shell32.dll exports taken by ordinal
 // (233, 810, 262, 232), "SHSetKnownFolderPath" of Shell32.dll, and

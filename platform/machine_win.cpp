@@ -1,6 +1,8 @@
 // The product's machine services: each call goes to the system's own.
 #include "platform/machine.h"
 
+#include <shlobj.h>
+
 namespace machine {
 
 NET_API_STATUS NetUserEnum(LPCWSTR servername, DWORD level, DWORD filter, LPBYTE* bufptr, DWORD prefmaxlen,
@@ -150,6 +152,21 @@ BOOL LoadUserProfileW(HANDLE hToken, LPPROFILEINFOW lpProfileInfo)
 BOOL UnloadUserProfile(HANDLE hToken, HANDLE hProfile)
 {
     return ::UnloadUserProfile(hToken, hProfile);
+}
+
+HRESULT SHGetFolderPathW(HWND hwnd, int csidl, HANDLE hToken, DWORD dwFlags, LPWSTR pszPath)
+{
+    return ::SHGetFolderPathW(hwnd, csidl, hToken, dwFlags, pszPath);
+}
+
+LSTATUS RegLoadKeyW(HKEY hKey, LPCWSTR lpSubKey, LPCWSTR lpFile)
+{
+    return ::RegLoadKeyW(hKey, lpSubKey, lpFile);
+}
+
+LSTATUS RegUnLoadKeyW(HKEY hKey, LPCWSTR lpSubKey)
+{
+    return ::RegUnLoadKeyW(hKey, lpSubKey);
 }
 
 FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName)

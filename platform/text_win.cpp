@@ -1,6 +1,7 @@
 #include "platform/text_win.h"
 
 #include "platform/handles.h"
+#include "platform/machine.h"
 
 bool AssignNarrow(WString& target, const char* text)
 {
@@ -48,7 +49,7 @@ bool FromFolderPath(WString& target, int csidl, HANDLE token, DWORD flags)
         target.SetValid(false);
         return false;
     }
-    bool ok = SHGetFolderPathW(nullptr, csidl, token, flags, buffer) == S_OK;
+    bool ok = machine::SHGetFolderPathW(nullptr, csidl, token, flags, buffer) == S_OK;
     if (!ok)
         target.Assign(L"");
     target.SetValid(ok);

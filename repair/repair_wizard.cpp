@@ -16,7 +16,7 @@
 #include "platform/registry.h"
 #include "platform/text_win.h"
 #include "repair/logon_backup.h"
-#include "repair/profile_folders.h"
+#include "repair/repair_hive.h"
 #include "repair/repair_settings.h"
 #include "repair/repair_tool.h"
 #include "repair/state_file.h"
@@ -368,7 +368,7 @@ bool ScheduleRepair(Wizard& wizard)
     bool found = UserShellFolder(sid.Text(), L"Startup", startup, profile.Text()) ||
                  ProfileFolderPath(CSIDL_STARTUP, profile.Text(), startup);
     if (!sid.IsEmpty())
-        RegUnLoadKeyW(HKEY_USERS, sid.Text());
+        machine::RegUnLoadKeyW(HKEY_USERS, sid.Text());
     bool planted = false;
     if (found && CreateDirectoryPath(startup.Text())) {
         WString link = JoinPath(startup.Text(), L"BrenwickTask.lnk");

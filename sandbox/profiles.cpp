@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sandbox/sandbox.h"
+#include "sandbox/session_user.h"
 #include "sandbox/state.h"
 
 namespace sandbox {
@@ -35,6 +36,12 @@ const ShellFolder kUserShellFolders[] = {
     {L"{374DE290-123F-4565-9164-39C4925E467B}", L"%USERPROFILE%\\Downloads"},
     {L"AppData", L"%USERPROFILE%\\AppData\\Roaming"},
     {L"Local AppData", L"%USERPROFILE%\\AppData\\Local"},
+    {L"Start Menu", L"%USERPROFILE%\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu"},
+    {L"Programs", L"%USERPROFILE%\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs"},
+    {L"Startup", L"%USERPROFILE%\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup"},
+    {L"Recent", L"%USERPROFILE%\\AppData\\Roaming\\Microsoft\\Windows\\Recent"},
+    {L"SendTo", L"%USERPROFILE%\\AppData\\Roaming\\Microsoft\\Windows\\SendTo"},
+    {L"Templates", L"%USERPROFILE%\\AppData\\Roaming\\Microsoft\\Windows\\Templates"},
 };
 
 std::wstring ProfilesDirectory()
@@ -100,19 +107,78 @@ bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix)
     return text.size() > prefix.size() && _wcsnicmp(text.c_str(), prefix.c_str(), prefix.size()) == 0;
 }
 
+// Where an entry really lies: its volume's serial number and its path on
+// that volume, links and Wine's mapped unix links resolved; empty when it
+// cannot be opened. (GetFinalPathNameByHandleW fails on Wine beyond 260.)
+std::wstring ResolvedPath(const std::wstring& path)
+{
+    UniqueFileHandle entry(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                       FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION information{};
+    std::vector<BYTE> buffer(sizeof(FILE_NAME_INFO) + 65536 * sizeof(wchar_t));
+    auto* name = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+    if (!entry || !GetFileInformationByHandle(entry.Get(), &information) ||
+        !GetFileInformationByHandleEx(entry.Get(), FileNameInfo, name, static_cast<DWORD>(buffer.size())))
+        return L"";
+    return std::to_wstring(information.dwVolumeSerialNumber) + L":" +
+           std::wstring(name->FileName, name->FileNameLength / sizeof(wchar_t));
+}
+
+// Deletes a tree in the long form, so that paths beyond 260 characters go
+// too. Links are never entered, and neither is any folder that resolves to
+// a place outside the tree (Wine does not always mark a unix link as one).
+void RemoveTree(const std::wstring& longPath, const std::wstring& resolvedRoot)
+{
+    WIN32_FIND_DATAW found;
+    UniqueFind search(FindFirstFileW((longPath + L"\\*").c_str(), &found));
+    if (search) {
+        do {
+            if (wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0)
+                continue;
+            std::wstring path = longPath + L"\\" + found.cFileName;
+            std::wstring resolved = ResolvedPath(path);
+            if (resolved.size() <= resolvedRoot.size() + 1 ||
+                _wcsnicmp(resolved.c_str(), (resolvedRoot + L"\\").c_str(), resolvedRoot.size() + 1) != 0)
+                continue;
+            bool folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+                continue;
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (folder)
+                RemoveTree(path, resolvedRoot);
+            else
+                DeleteFileW(path.c_str());
+        } while (FindNextFileW(search.Get(), &found));
+    }
+    search.Reset();
+    RemoveDirectoryW(longPath.c_str());
+}
+
 void DeleteFolderTree(const std::wstring& folder)
 {
     // Only what lies below the profiles directory or our own data folder.
     if (!StartsWithNoCase(folder, ProfilesDirectory() + L"\\") && !StartsWithNoCase(folder, PictureFolder()))
         return;
-    std::vector<wchar_t> from(folder.begin(), folder.end());
-    from.push_back(L'\0');
-    from.push_back(L'\0');
-    SHFILEOPSTRUCTW operation{};
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = from.data();
-    operation.fFlags = FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT;
-    SHFileOperationW(&operation);
+    if (folder.find(L"\\..") != std::wstring::npos)
+        return;
+    std::wstring longPath = L"\\\\?\\" + folder;
+    DWORD attributes = GetFileAttributesW(longPath.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        SetFileAttributesW(longPath.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(longPath.c_str());
+        return;
+    }
+    std::wstring resolvedRoot = ResolvedPath(longPath);
+    std::wstring expected = ResolvedPath(L"\\\\?\\" + ProfilesDirectory());
+    std::wstring pictures = ResolvedPath(L"\\\\?\\" + PictureFolder());
+    bool inside = (!expected.empty() && _wcsnicmp(resolvedRoot.c_str(), (expected + L"\\").c_str(), expected.size() + 1) == 0) ||
+                  (!pictures.empty() && _wcsnicmp(resolvedRoot.c_str(), (pictures + L"\\").c_str(), pictures.size() + 1) == 0);
+    if (resolvedRoot.empty() || !inside)
+        return;
+    RemoveTree(longPath, resolvedRoot);
 }
 
 }  // namespace
@@ -203,7 +269,7 @@ DWORD LoadProfile(const std::wstring& sid, HKEY* root)
     Key hive;
     if (RegOpenKeyExW(HKEY_USERS, sid.c_str(), 0, KEY_ALL_ACCESS, hive.Put()) != ERROR_SUCCESS) {
         std::wstring file = folder + L"\\NTUSER.DAT";
-        LSTATUS status = RegLoadKeyW(HKEY_USERS, sid.c_str(), file.c_str());
+        LSTATUS status = static_cast<LSTATUS>(LoadHive(sid, file));
         if (status != ERROR_SUCCESS)
             return static_cast<DWORD>(status);
         status = RegOpenKeyExW(HKEY_USERS, sid.c_str(), 0, KEY_ALL_ACCESS, hive.Put());
@@ -232,10 +298,11 @@ DWORD UnloadProfile(const std::wstring& sid, HKEY root)
         WriteDword(entry.Get(), L"RefCount", count);
     }
     // The running account's own hive is the session's; never unload it.
-    if (count == 0 && sid != ProcessUserSid()) {
-        EnableHivePrivileges();
-        RegUnLoadKeyW(HKEY_USERS, sid.c_str());
-    }
+    // and the signed-in account's stays loaded for its session.
+    Account session;
+    bool sessionHive = SessionAccount(&session) && AccountSid(session.rid) == sid;
+    if (count == 0 && sid != ProcessUserSid() && !sessionHive)
+        UnloadHive(sid);
     return ERROR_SUCCESS;
 }
 
@@ -245,6 +312,7 @@ void RememberProfileFolder(const std::wstring& folder) { Remember(L"Folders", fo
 void RemoveSandboxProfiles()
 {
     StateLock lock;
+    DiscardAllHives();
     EnableHivePrivileges();
     Key keys = OpenState(L"Profiles\\Keys", false);
     for (const std::wstring& name : ValueNames(keys.Get())) {

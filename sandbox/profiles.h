@@ -28,6 +28,12 @@ DWORD MakeProfile(const std::wstring& sid, const std::wstring& name, std::wstrin
 DWORD LoadProfile(const std::wstring& sid, HKEY* root);
 DWORD UnloadProfile(const std::wstring& sid, HKEY root);
 
+// Fills the profile of `sid` with its owner's files (nested folders, names
+// beyond ASCII, a path longer than 260 characters), store-app data and taskbar
+// pins, and damages its NTUSER.DAT so that the profile no longer loads while
+// the registry still reads most of the hive.
+bool BreakProfile(const std::wstring& sid);
+
 // Remembers a profile-list key or folder that a scenario made directly.
 void RememberProfileKey(const std::wstring& keyName);
 void RememberProfileFolder(const std::wstring& folder);

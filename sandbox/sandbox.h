@@ -26,7 +26,8 @@ std::wstring ScenarioPath(const std::wstring& name);
 
 // An action that the simulated machine recorded instead of performing it:
 // "ExitWindowsEx", "AbortSystemShutdownW", "RefreshPolicyEx",
-// "ShellExecuteExW", "ShutdownBlockReasonCreate", "ShutdownBlockReasonDestroy".
+// "ShellExecuteExW", "ShutdownBlockReasonCreate", "ShutdownBlockReasonDestroy";
+// the steps of a simulated restart are recorded too (see Reboot).
 // `details` holds the call's arguments by name (for ShellExecuteExW: "verb",
 // "file", "parameters", "directory", "show", "mask"; for ExitWindowsEx:
 // "flags", "reason"; for RefreshPolicyEx: "machine", "options"; for the block
@@ -39,6 +40,58 @@ struct RecordedAction {
 // Oldest first.
 std::vector<RecordedAction> RecordedActions();
 void ClearRecord();
+
+// A program that the sign-in started from the account's Startup folder.
+struct StartedProgram {
+    std::wstring shortcut;              // the .lnk file
+    std::wstring file, arguments, directory;   // what the link holds
+    unsigned long processId = 0;        // 0 when it was not started
+    bool started = false;
+    std::wstring error;                 // why it was not started
+};
+
+// What a simulated restart did.
+struct RebootOutcome {
+    unsigned renamesDone = 0, renamesFailed = 0;   // operations registered for the restart
+    bool signedIn = false;
+    std::wstring account;           // the account signed in automatically
+    std::wstring signInScreen;      // why the machine stopped at the sign-in screen
+    std::vector<StartedProgram> programs;
+};
+
+// Restarts the simulated machine as the system restarts: the programs of the
+// session get the end-of-session messages and are ended after a few seconds,
+// the hives are written back and unloaded, the file renames and deletions
+// registered for the restart (PendingFileRenameOperations) are carried out,
+// and the automatic sign-in (Winlogon values and the security authority's
+// secret) signs its account in, checked as any sign-in: the account becomes
+// the console user and the user the program runs as, with its own folders,
+// and the shell links in its Startup folder are started with their
+// arguments and working folder. Without a valid automatic sign-in the
+// machine stops at the sign-in screen. Each step goes into the record
+// ("SessionEnded" with the count of programs and of those ended by force,
+// "Reboot", "PendingFileRename", "SignIn" or "SignInScreen",
+// "StartupProgram"). The signed-in account's programs count as elevated when
+// it is an administrator (the elevation prompt's split token is not
+// simulated). `requestedBy` names who asked.
+RebootOutcome Reboot(const wchar_t* requestedBy = nullptr);
+
+// Performs the reboot the program asked for with ExitWindowsEx (the reboot
+// flag), which the machine records and does not act on by itself; false
+// when no such request is waiting. The request is marked "performed".
+bool RebootIfRequested(RebootOutcome* outcome = nullptr);
+
+// Waits until every program started by the last sign-in has ended; false
+// when one still runs after the time given.
+bool WaitForSessionPrograms(unsigned long timeoutMilliseconds);
+
+// The exit code of a program that a sign-in in this process started; false
+// while it runs or when this process did not start it.
+bool SessionProgramExitCode(unsigned long processId, unsigned long* exitCode);
+
+// The account the program runs as: the one signed in by the last simulated
+// restart, "" at the sign-in screen, else the account running us.
+std::wstring SessionUserName();
 
 // Machine-wide switches a test may turn while a scenario is loaded.
 void SetElevated(bool elevated);          // the membership test for Administrators

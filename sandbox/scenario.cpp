@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sandbox/profiles.h"
+#include "sandbox/session_user.h"
 #include "sandbox/state.h"
 
 #ifndef VANTRELL_SCENARIO_DIR
@@ -33,6 +34,7 @@ struct AccountPlan {
     bool hidden = false;
     bool profile = false;
     bool corruptedProfile = false;
+    bool brokenProfile = false;
     bool hasPicture = false;
     DWORD pictureColour = 0;
 };
@@ -206,6 +208,7 @@ bool ReadAccount(Reader& reader, const std::wstring& section, const std::wstring
             {Setting::YesNo, L"Hidden", &plan->hidden},
             {Setting::YesNo, L"Profile", &plan->profile},
             {Setting::YesNo, L"CorruptedProfile", &plan->corruptedProfile},
+            {Setting::YesNo, L"BrokenProfile", &plan->brokenProfile},
             {Setting::YesNo, L"Unreadable", &a.unreadable},
             {Setting::Hex, L"Picture", &plan->pictureColour, 0, &plan->hasPicture},
             {Setting::Flag, L"Disabled", &a.flags, UF_ACCOUNTDISABLE},
@@ -218,8 +221,10 @@ bool ReadAccount(Reader& reader, const std::wstring& section, const std::wstring
     if (!Same(plan->type, L"administrator") && !Same(plan->type, L"standard") && !Same(plan->type, L"guest") &&
         !Same(plan->type, L"none"))
         return reader.Fail(section, L"Type must be administrator, standard, guest or none");
-    if (plan->corruptedProfile)
+    if (plan->corruptedProfile || plan->brokenProfile)
         plan->profile = true;
+    if (plan->brokenProfile && plan->running)
+        return reader.Fail(section, L"the running account's own profile cannot be broken");
     return true;
 }
 
@@ -430,6 +435,8 @@ void Build(const Plan& plan, const std::wstring& scenario)
                 MakeProfile(sid, a.name, nullptr);
             }
         }
+        if (p.brokenProfile)
+            BreakProfile(sid);
         if (p.corruptedProfile)
             CorruptProfile(sid);
     }
@@ -447,6 +454,7 @@ bool ResetMachine(const std::wstring& path, std::wstring* error)
     SettleRids(&plan, ProcessUserSid());
 
     StateLock lock;
+    EndSessionForReset();
     RemoveSandboxProfiles();
     DeleteTree(HKEY_LOCAL_MACHINE, kStateKey);
     std::wstring scenario = path.substr(path.find_last_of(L"\\/") + 1);

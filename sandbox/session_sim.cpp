@@ -12,6 +12,7 @@
 #include <string>
 
 #include "sandbox/profiles.h"
+#include "sandbox/session_user.h"
 #include "sandbox/state.h"
 
 namespace {
@@ -110,13 +111,27 @@ HRESULT SetUserFolder(const wchar_t* value, HANDLE token, LPCWSTR path, const wc
     SHCreateDirectoryExW(nullptr, path, nullptr);
     const wchar_t* lists[] = {L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
                               L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"};
+    // After a simulated sign-in the current user is the session's account,
+    // whose settings live in its own hive.
+    sandbox::Account session;
+    sandbox::Key sessionHive;
+    std::wstring sessionSid;
+    if (sandbox::SessionAccount(&session)) {
+        sessionSid = sandbox::AccountSid(session.rid);
+        sessionHive = sandbox::OpenUserHive(sessionSid);
+        if (!sessionHive)
+            return E_FAIL;
+    }
+    HKEY root = sessionHive ? sessionHive.Get() : HKEY_CURRENT_USER;
     for (int i = 0; i < 2; ++i) {
         sandbox::Key key;
-        if (RegCreateKeyExW(HKEY_CURRENT_USER, lists[i], 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.Put(), nullptr) !=
+        if (RegCreateKeyExW(root, lists[i], 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.Put(), nullptr) !=
                 ERROR_SUCCESS ||
             !sandbox::WriteString(key.Get(), value, path, i == 0 ? REG_EXPAND_SZ : REG_SZ))
             return E_FAIL;
     }
+    if (sessionHive)
+        sandbox::FlushHive(sessionSid);
     sandbox::Record(L"SetFolderPath", {{L"folder", value}, {L"path", path}, {L"by", how}});
     return S_OK;
 }

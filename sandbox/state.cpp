@@ -133,6 +133,12 @@ void SetMachineDword(const wchar_t* name, DWORD value)
     WriteDword(OpenState(L"", true).Get(), name, value);
 }
 
+void SetMachineString(const wchar_t* name, const std::wstring& value)
+{
+    StateLock lock;
+    WriteString(OpenState(L"", true).Get(), name, value);
+}
+
 namespace {
 
 uint64_t ReadQword(HKEY key, const wchar_t* name)

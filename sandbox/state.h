@@ -79,6 +79,7 @@ bool DeleteTree(HKEY root, const std::wstring& path);
 DWORD MachineDword(const wchar_t* name, DWORD fallback);
 std::wstring MachineString(const wchar_t* name, const std::wstring& fallback, bool* present = nullptr);
 void SetMachineDword(const wchar_t* name, DWORD value);
+void SetMachineString(const wchar_t* name, const std::wstring& value);
 
 // Accounts, found without regard to case.
 bool FindAccount(const wchar_t* name, Account* account);

@@ -3,6 +3,7 @@
 //   sandbox-tool reset <scenario name or .ini path>
 //   sandbox-tool show
 //   sandbox-tool record
+//   sandbox-tool reboot [requested]
 #include <windows.h>
 #include <lm.h>
 
@@ -43,6 +44,8 @@ void Show()
     std::wstring console = sandbox::MachineString(sandbox::kConsoleUser, L"", &named);
     wprintf(L"console:  %ls\n", named ? (console.empty() ? L"(no session)" : console.c_str())
                                       : (sandbox::ProcessUserName() + L" (the running account)").c_str());
+    std::wstring session = sandbox::SessionUserName();
+    wprintf(L"session:  %ls\n", session.empty() ? L"(sign-in screen)" : session.c_str());
     wprintf(L"elevated: %ls   profile service: %ls   security policy: %ls   web browser: %ls   page size: %lu\n\n",
             sandbox::MachineDword(sandbox::kElevated, 1) ? L"yes" : L"no",
             sandbox::MachineDword(sandbox::kProfileService, 1) ? L"present" : L"absent",
@@ -81,6 +84,36 @@ void ShowRecord()
     }
 }
 
+// Restarts the machine, or with "requested" only when the program asked for
+// it, and says what the restart did.
+int RebootCommand(bool onlyRequested)
+{
+    sandbox::RebootOutcome outcome;
+    if (onlyRequested) {
+        if (!sandbox::RebootIfRequested(&outcome)) {
+            wprintf(L"no reboot was requested\n");
+            return 1;
+        }
+    } else {
+        outcome = sandbox::Reboot(L"sandbox-tool");
+    }
+    wprintf(L"restarted: %u pending file operation(s) done, %u failed\n", outcome.renamesDone,
+            outcome.renamesFailed);
+    if (!outcome.signedIn) {
+        wprintf(L"stopped at the sign-in screen: %ls\n", outcome.signInScreen.c_str());
+        return 0;
+    }
+    wprintf(L"signed in: %ls\n", outcome.account.c_str());
+    for (const sandbox::StartedProgram& program : outcome.programs) {
+        if (program.started)
+            wprintf(L"started:   %ls %ls (process %lu)\n", program.file.c_str(), program.arguments.c_str(),
+                    program.processId);
+        else
+            wprintf(L"not started: %ls: %ls\n", program.shortcut.c_str(), program.error.c_str());
+    }
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -107,6 +140,8 @@ int wmain(int argc, wchar_t** argv)
         ShowRecord();
         return 0;
     }
-    fwprintf(stderr, L"usage: sandbox-tool reset <scenario>| show | record\n");
+    if (command == L"reboot" && (argc == 2 || (argc == 3 && std::wstring(argv[2]) == L"requested")))
+        return RebootCommand(argc == 3);
+    fwprintf(stderr, L"usage: sandbox-tool reset <scenario> | show | record | reboot [requested]\n");
     return 2;
 }

@@ -83,10 +83,14 @@ int32_t FilterDialogEvent(DialogOwner& owner, UiWindow& dialog)
     if (code == header.minimiseButton) {
         ShowWindow(main.Handle(), SW_MINIMIZE);
         UpdateWindow(main.Handle());
-    } else if (code == header.helpLink) {
-        OpenPage(header.helpPage);
-    } else if (code == header.versionLink) {
-        OpenPage(header.aboutPage);
+    } else if (code == header.helpLink || code == header.versionLink) {
+        OpenPage(code == header.helpLink ? header.helpPage : header.aboutPage);
+        // The click activated the owner and raised it over its dialog, which
+        // would then sit hidden behind it, unanswerable: bring it back up.
+        if (&main != &dialog) {
+            SetWindowPos(dialog.Handle(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+            SetForegroundWindow(dialog.Handle());
+        }
     }
     // Handled for a dialog: the owner's id means nothing among the dialog's.
     return &main == &dialog ? code : EventCode::None;

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <sddl.h>
+#include <shlobj.h>
 
 #include <set>
 #include <string>
@@ -560,4 +561,192 @@ TEST_F(MachineContract, WellKnownSidsResolveAsTheSystemResolvesThem)
     EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
     EXPECT_GT(sidSize, 0u);
     EXPECT_GT(domainLength, 0u);
+}
+
+namespace {
+
+std::wstring FolderOf(int csidl, HANDLE token = nullptr, DWORD flags = SHGFP_TYPE_CURRENT, HRESULT* result = nullptr)
+{
+    wchar_t path[MAX_PATH] = L"";
+    HRESULT answered = machine::SHGetFolderPathW(nullptr, csidl, token, flags, path);
+    if (result != nullptr)
+        *result = answered;
+    return SUCCEEDED(answered) ? std::wstring(path) : std::wstring();
+}
+
+bool IsFolder(const std::wstring& path)
+{
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// A scratch hive file made from a scratch key with one value.
+std::wstring MakeHiveFile(const wchar_t* name)
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(ARRAYSIZE(temp), temp);
+    std::wstring file = std::wstring(temp) + name;
+    DeleteFileW(file.c_str());
+    std::wstring scratch = std::wstring(L"SOFTWARE\\VantrellContract\\") + name;
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, scratch.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return L"";
+    DWORD one = 1;
+    RegSetValueExW(key, L"Made", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof(one));
+    LSTATUS saved = RegSaveKeyW(key, file.c_str(), nullptr);
+    RegCloseKey(key);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\VantrellContract");
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\VantrellContract");
+    return saved == ERROR_SUCCESS ? file : L"";
+}
+
+void EnableBackupAndRestore()
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+        return;
+    for (const wchar_t* name : {SE_BACKUP_NAME, SE_RESTORE_NAME}) {
+        TOKEN_PRIVILEGES privileges{};
+        privileges.PrivilegeCount = 1;
+        privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        if (LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid))
+            AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+    }
+    CloseHandle(token);
+}
+
+constexpr wchar_t kSessionManager[] = L"System\\CurrentControlSet\\Control\\Session Manager";
+
+// The strings of PendingFileRenameOperations, empty ones included.
+std::vector<std::wstring> PendingRenames()
+{
+    std::vector<std::wstring> items;
+    DWORD size = 0, type = 0;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManager, L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, &type,
+                     nullptr, &size) != ERROR_SUCCESS)
+        return items;
+    std::vector<wchar_t> text(size / sizeof(wchar_t) + 2, L'\0');
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManager, L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, &type,
+                     text.data(), &size) != ERROR_SUCCESS)
+        return items;
+    size_t count = size / sizeof(wchar_t);
+    for (size_t at = 0; at < count;) {
+        size_t length = wcsnlen(text.data() + at, count - at);
+        items.emplace_back(text.data() + at, length);
+        at += length + 1;
+    }
+    if (items.size() % 2 == 1 && items.back().empty())
+        items.pop_back();   // the list's closing terminator
+    return items;
+}
+
+}  // namespace
+
+TEST_F(MachineContract, CurrentUsersFoldersLieInItsProfileAndMachineFoldersAreShared)
+{
+    std::wstring profile = FolderOf(CSIDL_PROFILE);
+    ASSERT_TRUE(IsFolder(profile)) << Narrow(profile);
+    // The places the system gives a fresh account's folders.
+    struct Case {
+        int csidl;
+        const wchar_t* place;
+    } cases[] = {
+        {CSIDL_DESKTOPDIRECTORY, L"\\Desktop"},
+        {CSIDL_PERSONAL, L"\\Documents"},
+        {CSIDL_STARTUP, L"\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup"},
+        {CSIDL_LOCAL_APPDATA, L"\\AppData\\Local"},
+    };
+    for (const Case& c : cases) {
+        std::wstring standard = FolderOf(c.csidl, nullptr, SHGFP_TYPE_DEFAULT);
+        EXPECT_EQ(0, _wcsicmp((profile + c.place).c_str(), standard.c_str()))
+            << "csidl " << c.csidl << ": " << Narrow(standard);
+        std::wstring current = FolderOf(c.csidl | CSIDL_FLAG_CREATE);
+        EXPECT_TRUE(IsFolder(current)) << "csidl " << c.csidl << ": " << Narrow(current);
+    }
+    // The program's own token names the same user as no token.
+    HANDLE token = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_IMPERSONATE | TOKEN_DUPLICATE, &token));
+    EXPECT_EQ(profile, FolderOf(CSIDL_PROFILE, token));
+    CloseHandle(token);
+
+    wchar_t windows[MAX_PATH] = L"";
+    GetWindowsDirectoryW(windows, ARRAYSIZE(windows));
+    EXPECT_EQ(0, _wcsicmp(windows, FolderOf(CSIDL_WINDOWS).c_str()));
+}
+
+TEST_F(MachineContract, ALoadedHiveKeepsWhatWasWrittenAfterItIsUnloaded)
+{
+    EnableBackupAndRestore();
+    std::wstring file = MakeHiveFile(L"vantrell-contract-hive.dat");
+    ASSERT_FALSE(file.empty());
+    const wchar_t* name = L"VantrellContractHive";
+    ASSERT_EQ(ERROR_SUCCESS, machine::RegLoadKeyW(HKEY_USERS, name, file.c_str()));
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_USERS, L"VantrellContractHive\\Software\\Written", 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    DWORD seven = 7;
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"Seven", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&seven),
+                                            sizeof(seven)));
+    RegCloseKey(key);
+    ASSERT_EQ(ERROR_SUCCESS, machine::RegUnLoadKeyW(HKEY_USERS, name));
+    EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_USERS, name, 0, KEY_READ, &key)) << "the hive is unloaded";
+
+    ASSERT_EQ(ERROR_SUCCESS, machine::RegLoadKeyW(HKEY_USERS, name, file.c_str()));
+    DWORD value = 0, size = sizeof(value);
+    EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_USERS, L"VantrellContractHive\\Software\\Written", L"Seven",
+                                          RRF_RT_REG_DWORD, nullptr, &value, &size));
+    EXPECT_EQ(7u, value);
+    size = sizeof(value);
+    EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_USERS, name, L"Made", RRF_RT_REG_DWORD, nullptr, &value, &size))
+        << "what the file held before stays";
+    EXPECT_EQ(ERROR_SUCCESS, machine::RegUnLoadKeyW(HKEY_USERS, name));
+    DeleteFileW(file.c_str());
+}
+
+// The program registers renames and deletions for the restart with
+// MoveFileExW itself; the system keeps them in the session manager's value,
+// which is what a restart (the simulated one included) carries out.
+TEST_F(MachineContract, RenamesForTheRestartAreKeptAsTheSessionManagerReadsThem)
+{
+    std::vector<std::wstring> before = PendingRenames();
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(ARRAYSIZE(temp), temp);
+    std::wstring source = std::wstring(temp) + L"vantrell-contract-r\u00e9name.txt";
+    std::wstring target = std::wstring(temp) + L"vantrell-contract-renamed.txt";
+    std::wstring doomed = std::wstring(temp) + L"vantrell-contract-doomed.txt";
+    for (const std::wstring& file : {source, doomed})
+        CloseHandle(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+
+    ASSERT_TRUE(MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING))
+        << GetLastError();
+    ASSERT_TRUE(MoveFileExW(doomed.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) << GetLastError();
+    std::vector<std::wstring> after = PendingRenames();
+    ASSERT_EQ(before.size() + 4, after.size());
+    // Each operation is a pair: the source in the native form, then the
+    // destination, "!" in front when it may replace a file, empty to delete.
+    std::vector<std::wstring> added(after.end() - 4, after.end());
+    EXPECT_EQ(L"\\??\\" + source, added[0]) << Narrow(added[0]);
+    EXPECT_EQ(L"!\\??\\" + target, added[1]) << Narrow(added[1]);
+    EXPECT_EQ(L"\\??\\" + doomed, added[2]) << Narrow(added[2]);
+    EXPECT_EQ(L"", added[3]);
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(source.c_str())) << "nothing moves before the restart";
+
+    // Put the value back as it was, so that no real restart acts on the test's files.
+    HKEY manager = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &manager));
+    if (before.empty()) {
+        RegDeleteValueW(manager, L"PendingFileRenameOperations");
+    } else {
+        std::vector<wchar_t> text;
+        for (const std::wstring& item : before) {
+            text.insert(text.end(), item.begin(), item.end());
+            text.push_back(L'\0');
+        }
+        RegSetValueExW(manager, L"PendingFileRenameOperations", 0, REG_MULTI_SZ,
+                       reinterpret_cast<const BYTE*>(text.data()), static_cast<DWORD>(text.size() * sizeof(wchar_t)));
+    }
+    RegCloseKey(manager);
+    DeleteFileW(source.c_str());
+    DeleteFileW(doomed.c_str());
 }

@@ -23,7 +23,7 @@
 #include "accounts/passwords.h"
 #include "repair/cleanup.h"
 #include "repair/logon_backup.h"
-#include "repair/profile_folders.h"
+#include "repair/repair_hive.h"
 #include "repair/repair_tool.h"
 #include "tests/win/repair_test_support.h"
 #include "tests/win/screen_capture.h"
