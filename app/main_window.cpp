@@ -5,9 +5,13 @@
 
 #include <vector>
 
+#include "accounts/account_dialogs.h"
+#include "accounts/account_list.h"
+#include "accounts/account_rules.h"
 #include "accounts/account_settings.h"
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
+#include "accounts/personal_folders.h"
 #include "accounts/profile_keys.h"
 #include "app/about_box.h"
 #include "app/account_panel.h"
@@ -275,6 +279,26 @@ bool SetPassword(MainWindow& window, const wchar_t* name)
     return result;
 }
 
+// The dialog works on the console user's folders only; it sets `busy`
+// while contents move, which the end-of-session refusal reads.
+void OpenPersonalFolders(MainWindow& window, const wchar_t* name)
+{
+    WString display = window.GetText(window.ids.displayNameField);
+    PersonalFoldersOwner owner;
+    owner.window = &window;
+    owner.busy = &window.busy;
+    owner.consoleUserName = window.consoleUserName.Text();
+    owner.consoleUserSid = window.consoleUserSid.Text();
+    owner.consoleUserToken = window.consoleUserToken.Get();
+    owner.osVersion = window.osVersion;
+    window.Lock();
+    {
+        UniqueIcon icon = window.RowIcon(window.selectedRow);
+        PersonalFoldersDialog(owner, icon.Get(), name, display.Text());
+    }
+    window.Unlock();
+}
+
 // "Save changes": the panel's choices applied, then the account shown afresh.
 void SaveChanges(MainWindow& window)
 {
@@ -305,6 +329,61 @@ void OfferProfileKeyRepair(MainWindow& window)
                          BoxKind::Ok, 140, window);
     }
     window.Unlock();
+}
+
+// The row of the list that holds the account; -1 when none does.
+int RowOfAccount(MainWindow& window, const wchar_t* name)
+{
+    const ControlEntry* list = window.Control(window.ids.accountList);
+    if (list == nullptr)
+        return -1;
+    int rows = static_cast<int>(SendMessageW(list->handle, LVM_GETITEMCOUNT, 0, 0));
+    for (int row = 0; row < rows; ++row) {
+        if (EqualsNoCase(ListCellText(list->handle, row, 1).Text(), name))
+            return row;
+    }
+    return -1;
+}
+
+void DeleteSelectedAccount(MainWindow& window, const wchar_t* name)
+{
+    WString display = window.GetText(window.ids.displayNameField);
+    window.Lock();
+    bool deleted;
+    {
+        UniqueIcon icon = window.RowIcon(window.selectedRow);
+        deleted = DeleteAccountDialog(window, &window.busy, icon.Get(), name, display.Text());
+    }
+    window.Unlock();
+    if (!deleted)
+        return;
+    const ControlEntry* list = window.Control(window.ids.accountList);
+    int row = RowOfAccount(window, name);
+    if (list != nullptr && row >= 0) {
+        SendMessageW(list->handle, LVM_DELETEITEM, row, 0);
+        SendMessageW(list->handle, LVM_ARRANGE, LVA_DEFAULT, 0);
+    }
+    int next = window.GetSelectedItem(window.ids.accountList);
+    window.selectedRow = next;
+    if (next >= 0)
+        ShowAccountDetails(window, next);
+    else
+        ClearAccountDetails(window);
+}
+
+void CreateNewAccount(MainWindow& window)
+{
+    window.Lock();
+    WString name;
+    int type = CreateAccountDialog(window, name);
+    window.Unlock();
+    const ControlEntry* list = window.Control(window.ids.accountList);
+    if (type >= kNoAccountCreated || list == nullptr || name.IsEmpty())
+        return;
+    // The new row goes at the end, titled with the account name, not selected.
+    WString typeText;
+    BuildAccountTypeText(typeText, static_cast<uint32_t>(type), false);
+    AddAccountRow(window, list->handle, name.Text(), name.Text(), typeText.Text());
 }
 
 void Refresh(MainWindow& window)
@@ -347,19 +426,26 @@ bool Dispatch(MainWindow& window, int32_t event)
         FollowStatusBoxes(window, event);
         return true;
     }
-    if (event == ids.foldersButton || event == ids.pictureButton || event == ids.deleteButton ||
-        event == ids.createButton)
-        return true;   // LATER: the folders, picture, deletion and creation dialogs of later issues
+    if (event == ids.createButton) {
+        CreateNewAccount(window);
+        return true;
+    }
+    if (event == ids.pictureButton)
+        return true;   // LATER: the picture dialog of a later issue
 
     WString name = window.GetText(ids.accountNameField);
     if (name.IsEmpty())
         return true;
-    if (event == ids.saveButton)
+    if (event == ids.foldersButton)
+        OpenPersonalFolders(window, name.Text());
+    else if (event == ids.saveButton)
         SaveChanges(window);
     else if (event == ids.setPasswordButton)
         return SetPassword(window, name.Text());
     else if (event == ids.removePasswordButton)
         RemovePassword(window, name.Text());
+    else if (event == ids.deleteButton)
+        DeleteSelectedAccount(window, name.Text());
     return true;
 }
 

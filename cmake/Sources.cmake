@@ -3,10 +3,13 @@ set(VANTRELL_CORE_SOURCES
   platform/text.cpp
   platform/registry_rules.cpp
   platform/file_rules.cpp
+  platform/path_rules.cpp
   app/run_mode.cpp
   ui/control_rules.cpp
   accounts/account_rules.cpp
   accounts/profile_key_rules.cpp
+  accounts/personal_folder_rules.cpp
+  accounts/lifecycle_rules.cpp
   ui/drawing_rules.cpp
   repair/repair_rules.cpp
 )
@@ -25,6 +28,7 @@ set(VANTRELL_WINDOWS_SOURCES
   platform/registry.cpp
   platform/security.cpp
   platform/files.cpp
+  platform/file_move.cpp
   app/startup.cpp
   app/main_window.cpp
   app/about_box.cpp
@@ -47,6 +51,13 @@ set(VANTRELL_WINDOWS_SOURCES
   accounts/passwords.cpp
   accounts/password_dialog.cpp
   accounts/profile_keys.cpp
+  accounts/personal_folders.cpp
+  accounts/personal_folders_dialog.cpp
+  accounts/create_account.cpp
+  accounts/delete_account.cpp
+  accounts/new_account_picture.cpp
+  accounts/create_account_dialog.cpp
+  accounts/delete_account_dialog.cpp
 )
 
 # The machine's services as the product reaches them: the system's own.

@@ -4,14 +4,17 @@
 #include <lm.h>
 #include <ntsecapi.h>
 
+#include "accounts/account_lifecycle.h"
 #include "accounts/account_list.h"
-#include "accounts/groups.h"
-#include "accounts/lookup.h"
 #include "platform/machine.h"
-#include "platform/registry.h"
 #include "platform/text.h"
 
 namespace {
+
+constexpr uint32_t kAdministratorType = 2;
+// The account, its profile folder (taken over where refused, whatever is
+// locked left for the restart) and its profile-list entry.
+constexpr uint32_t kDeleteProfileFiles = 3;
 
 bool SetTempPassword(const wchar_t* password)
 {
@@ -19,53 +22,6 @@ bool SetTempPassword(const wchar_t* password)
     info.usri1003_password = const_cast<wchar_t*>(password);
     return machine::NetUserSetInfo(nullptr, kTempAccountName, 1003, reinterpret_cast<LPBYTE>(&info), nullptr) ==
            NERR_Success;
-}
-
-// The account database reached directly, until the account operations of
-// the main program can create an account with its profile: the account, its
-// full name, Administrators, and its profile through the profile service.
-bool CreateTempAdminDirect(const wchar_t* password)
-{
-    USER_INFO_1 user{};
-    user.usri1_name = const_cast<wchar_t*>(kTempAccountName);
-    user.usri1_password = const_cast<wchar_t*>(password);
-    user.usri1_priv = USER_PRIV_USER;
-    user.usri1_flags = UF_SCRIPT | UF_NORMAL_ACCOUNT | UF_DONT_EXPIRE_PASSWD;
-    if (machine::NetUserAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&user), nullptr) != NERR_Success)
-        return false;
-    USER_INFO_1011 fullName{};
-    fullName.usri1011_full_name = const_cast<wchar_t*>(kTempAccountFullName);
-    machine::NetUserSetInfo(nullptr, kTempAccountName, 1011, reinterpret_cast<LPBYTE>(&fullName), nullptr);
-    if (!SetAccountType(kTempAccountName, 2, nullptr))
-        return false;
-    WString sid(kTempAccountName);
-    if (!GetAccountSidString(sid))
-        return false;
-    UniqueLibrary userenv(LoadLibraryW(L"userenv.dll"));
-    auto createProfile = machine::AsFunction<machine::CreateProfileFunction>(
-        userenv ? machine::GetProcAddress(userenv.Get(), "CreateProfile") : nullptr);
-    if (createProfile == nullptr)
-        return false;
-    wchar_t profile[MAX_PATH] = L"";
-    HRESULT made = createProfile(sid.Text(), kTempAccountName, profile, MAX_PATH);
-    return SUCCEEDED(made) || made == HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
-}
-
-// The account and its profile-list entry; the folder is left for the
-// profile deletion of the account operations.
-int DeleteTempAdminDirect()
-{
-    WString sid(kTempAccountName);
-    bool haveSid = GetAccountSidString(sid);
-    if (machine::NetUserDel(nullptr, kTempAccountName) != NERR_Success)
-        return 0;
-    if (haveSid) {
-        WString key(L"HKLM64\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\");
-        key.Append(sid.Text());
-        RegKey remover;
-        remover.DeleteTree(key.Text());
-    }
-    return 1;
 }
 
 bool UsableTempAdmin()
@@ -102,16 +58,16 @@ bool EnsureTempAdmin(bool inTempAccount, const wchar_t* password)
         SetTempPassword(password);
         return true;
     }
-    if (CreateTempAdminDirect(password))
+    if (CreateAccount(kTempAccountName, kTempAccountFullName, kAdministratorType, password))
         return true;
     if (UsableTempAdmin())
         return SetTempPassword(password);
     if (DeleteTempAdmin() == 0)
         return false;
-    return CreateTempAdminDirect(password);
+    return CreateAccount(kTempAccountName, kTempAccountFullName, kAdministratorType, password);
 }
 
 int DeleteTempAdmin()
 {
-    return DeleteTempAdminDirect();
+    return DeleteAccount(kTempAccountName, kDeleteProfileFiles);
 }

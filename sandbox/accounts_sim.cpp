@@ -564,9 +564,10 @@ NET_API_STATUS NetUserDel(LPCWSTR servername, LPCWSTR username)
         return NERR_UserNotFound;
     std::wstring sid = sandbox::AccountSid(a.rid);
     sandbox::RemoveFromAllAliases(sid);
-    sandbox::SetRights(sid, {});
     sandbox::RemoveAccount(a.name);
-    return NERR_Success;   // the profile stays, as the system leaves it
+    // The system leaves the profile and the account's rights in the security
+    // policy behind: the policy keeps an account object for the bare SID.
+    return NERR_Success;
 }
 
 NET_API_STATUS NetUserChangePassword(LPCWSTR domainname, LPCWSTR username, LPCWSTR oldpassword, LPCWSTR newpassword)

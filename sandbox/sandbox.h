@@ -97,5 +97,9 @@ std::wstring SessionUserName();
 void SetElevated(bool elevated);          // the membership test for Administrators
 void SetWebBrowser(bool installed);       // whether web addresses can be opened
 void SetNetUserEnumPageSize(unsigned accountsPerPage);   // 0: no paging
+// Which of the shell's folder setters the machine has: the known-folder
+// manager's Redirect, SHSetKnownFolderPath and the export with ordinal 232.
+// A missing Redirect fails with E_NOTIMPL, a missing export is not found.
+void SetFolderSetters(bool redirect, bool knownFolderPath, bool folderPathOrdinal);
 
 }  // namespace sandbox

@@ -305,6 +305,8 @@ public:
     {
         if (error != nullptr)
             *error = nullptr;
+        if (sandbox::MachineDword(sandbox::kFolderRedirect, 1) == 0)
+            return E_NOTIMPL;
         return SetUserFolder(FolderValue(&id, 0), nullptr, path, L"Redirect");
     }
 
@@ -500,7 +502,12 @@ FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
             case kGetPictureOrdinal: return ToFarProc(SimulatedGetPicture);
             case kGetPictureExOrdinal: return ToFarProc(SimulatedGetPictureEx);
             case kSetPictureOrdinal: return ToFarProc(SimulatedSetPicture);
-            case kSetFolderPathOrdinal: return ToFarProc(SimulatedSetFolderPath);
+            case kSetFolderPathOrdinal:
+                if (sandbox::MachineDword(sandbox::kFolderPathSetter, 1) == 0) {
+                    SetLastError(ERROR_PROC_NOT_FOUND);
+                    return nullptr;
+                }
+                return ToFarProc(SimulatedSetFolderPath);
             }
         }
         return ::GetProcAddress(hModule, lpProcName);
@@ -512,8 +519,13 @@ FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
         }
         return ToFarProc(SimulatedCreateProfile);
     }
-    if (strcmp(lpProcName, "SHSetKnownFolderPath") == 0 && ModuleIs(hModule, L"shell32.dll"))
+    if (strcmp(lpProcName, "SHSetKnownFolderPath") == 0 && ModuleIs(hModule, L"shell32.dll")) {
+        if (sandbox::MachineDword(sandbox::kKnownFolderSetter, 1) == 0) {
+            SetLastError(ERROR_PROC_NOT_FOUND);
+            return nullptr;
+        }
         return ToFarProc(SimulatedSetKnownFolderPath);
+    }
     if (ModuleIs(hModule, L"user32.dll")) {
         if (strcmp(lpProcName, "ShutdownBlockReasonCreate") == 0)
             return ToFarProc(SimulatedBlockReasonCreate);

@@ -476,6 +476,13 @@ void SetWebBrowser(bool installed)
     SetMachineDword(kWebBrowser, installed ? 1 : 0);
 }
 
+void SetFolderSetters(bool redirect, bool knownFolderPath, bool folderPathOrdinal)
+{
+    SetMachineDword(kFolderRedirect, redirect ? 1 : 0);
+    SetMachineDword(kKnownFolderSetter, knownFolderPath ? 1 : 0);
+    SetMachineDword(kFolderPathSetter, folderPathOrdinal ? 1 : 0);
+}
+
 void SetNetUserEnumPageSize(unsigned accountsPerPage)
 {
     SetMachineDword(kPageSize, accountsPerPage);

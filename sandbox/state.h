@@ -38,6 +38,9 @@ inline constexpr wchar_t kElevated[] = L"Elevated";
 inline constexpr wchar_t kWebBrowser[] = L"WebBrowser";          // 0: web pages cannot be opened
 inline constexpr wchar_t kConsoleUser[] = L"ConsoleUser";        // absent: the account running us; "": none
 inline constexpr wchar_t kScenario[] = L"Scenario";
+inline constexpr wchar_t kFolderRedirect[] = L"FolderRedirect";        // 0: Redirect fails
+inline constexpr wchar_t kKnownFolderSetter[] = L"KnownFolderSetter";  // 0: SHSetKnownFolderPath is missing
+inline constexpr wchar_t kFolderPathSetter[] = L"FolderPathSetter";    // 0: ordinal 232 is missing
 
 // Built-in aliases the account types come from.
 inline constexpr DWORD kAdministratorsRid = DOMAIN_ALIAS_RID_ADMINS;   // 544

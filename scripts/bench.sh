@@ -1,6 +1,10 @@
 #!/bin/sh
 # Builds and runs the benchmarks of the platform foundation under the
 # build's Wine, with drive S: on /dev/shm so that a move to it must copy.
+# "scripts/bench.sh folders" runs only the folder move. Its size comes from
+# VANTRELL_BENCH_FILES, _FOLDERS, _BIG, _BIG_MB and _RUNS (defaults 10000,
+# 500, 3, 100, 3); the native floor, mv between the same two Linux folders,
+# is timed here on the same tree.
 set -eu
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 "$ROOT/scripts/install-deps.sh"
@@ -24,4 +28,23 @@ trap cleanup EXIT INT TERM
 if [ -z "${DISPLAY:-}" ]; then
     start_display 1024x768x24
 fi
-"$BUILD/wine-launcher" "$BUILD/tests/bench/vantrell_bench.exe"
+BENCH="$BUILD/tests/bench/vantrell_bench.exe"
+"$BUILD/wine-launcher" "$BENCH" ${1:-}
+
+NATIVE="$WINEPREFIX/drive_c/vantrell-bench-native"
+RUNS="${VANTRELL_BENCH_RUNS:-3}"
+times=""
+for _ in $(seq 1 "$RUNS"); do
+    rm -rf "$NATIVE" "$SHM/native"
+    mkdir -p "$NATIVE"
+    "$BUILD/wine-launcher" "$BENCH" native-tree 'C:\vantrell-bench-native\Documents'
+    files=$(find "$NATIVE/Documents" -type f | wc -l)
+    bytes=$(find "$NATIVE/Documents" -type f -printf '%s\n' | awk '{s += $1} END {print s}')
+    start=$(date +%s.%N)
+    mv "$NATIVE/Documents" "$SHM/native"
+    end=$(date +%s.%N)
+    times="$times $(echo "$end $start" | awk '{printf "%.3f", $1 - $2}')"
+done
+rm -rf "$NATIVE" "$SHM/native"
+median=$(echo $times | tr ' ' '\n' | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
+echo "$median $files $bytes" | awk '{printf "%-34s %8.2f s %10.0f files/s %8.1f MB/s   (native floor, Linux mv)\n", "mv (ext4 to tmpfs)", $1, $2 / $1, $3 / 1048576 / $1}'

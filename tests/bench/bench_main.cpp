@@ -7,10 +7,13 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cwchar>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "platform/file_move.h"
 #include "platform/files.h"
 #include "platform/handles.h"
 #include "platform/registry.h"
@@ -151,10 +154,159 @@ void SecureByName(const std::wstring& folder)
 // Untimed clean-up between runs.
 void Remove(const std::wstring& path) { DeletePath(path.c_str(), 0); }
 
+
+// The size of the folder-move benchmark, adjustable so that it fits the
+// machine: VANTRELL_BENCH_FILES small files in VANTRELL_BENCH_FOLDERS
+// folders, plus VANTRELL_BENCH_BIG files of VANTRELL_BENCH_BIG_MB megabytes.
+struct MoveSize {
+    int files = 10000;
+    int folders = 500;
+    int bigFiles = 3;
+    int bigMegabytes = 100;
+    int runs = 3;
+    int smallBytes = 4096;
+};
+
+int Setting(const wchar_t* name, int fallback)
+{
+    const wchar_t* text = _wgetenv(name);
+    int value = text != nullptr ? _wtoi(text) : 0;
+    return value > 0 ? value : fallback;
+}
+
+MoveSize MoveSizeFromEnvironment()
+{
+    MoveSize size;
+    size.files = Setting(L"VANTRELL_BENCH_FILES", size.files);
+    size.folders = Setting(L"VANTRELL_BENCH_FOLDERS", size.folders);
+    size.bigFiles = Setting(L"VANTRELL_BENCH_BIG", size.bigFiles);
+    size.bigMegabytes = Setting(L"VANTRELL_BENCH_BIG_MB", size.bigMegabytes);
+    size.runs = Setting(L"VANTRELL_BENCH_RUNS", size.runs);
+    return size;
+}
+
+bool WriteBytes(const std::wstring& path, const std::vector<char>& block, uint64_t total)
+{
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!file)
+        return false;
+    for (uint64_t done = 0; done < total;) {
+        DWORD chunk = static_cast<DWORD>(std::min<uint64_t>(block.size(), total - done));
+        DWORD written = 0;
+        if (!WriteFile(file.Get(), block.data(), chunk, &written, nullptr) || written != chunk)
+            return false;
+        done += chunk;
+    }
+    return true;
+}
+
+// The tree a personal folder might hold: many small files in many folders
+// (two levels deep) and a few large ones.
+void MakeMoveTree(const std::wstring& root, const MoveSize& size)
+{
+    CreateDirectoryW(root.c_str(), nullptr);
+    std::vector<char> small(size.smallBytes);
+    for (size_t i = 0; i < small.size(); ++i)
+        small[i] = static_cast<char>('a' + i % 26);
+    const int perFolder = std::max(1, size.files / size.folders);
+    int made = 0;
+    for (int d = 0; d < size.folders && made < size.files; ++d) {
+        std::wstring group = root + L"\\group " + std::to_wstring(d / 25);
+        CreateDirectoryW(group.c_str(), nullptr);
+        std::wstring folder = group + L"\\folder " + std::to_wstring(d);
+        CreateDirectoryW(folder.c_str(), nullptr);
+        for (int f = 0; f < perFolder && made < size.files; ++f, ++made)
+            WriteBytes(folder + L"\\file " + std::to_wstring(f) + L".dat", small, small.size());
+    }
+    std::vector<char> block(1024 * 1024, 'z');
+    for (int b = 0; b < size.bigFiles; ++b)
+        WriteBytes(root + L"\\video " + std::to_wstring(b) + L".mp4", block,
+                   static_cast<uint64_t>(size.bigMegabytes) * 1024 * 1024);
+}
+
+struct Figures {
+    double seconds = 0;
+    uint64_t filesMoved = 0;
+    uint64_t filesLeft = 0;
+};
+
+void PrintMoveLine(const char* who, const Figures& figures, const TreeMeasure& tree)
+{
+    const double megabytes = static_cast<double>(tree.bytes) / (1024.0 * 1024.0);
+    const double seconds = figures.seconds > 0 ? figures.seconds : 1e-9;
+    std::printf("%-34s %8.2f s %10.0f files/s %8.1f MB/s   moved %llu, left at the source %llu\n", who,
+                figures.seconds, static_cast<double>(tree.files) / seconds, megabytes / seconds,
+                static_cast<unsigned long long>(figures.filesMoved), static_cast<unsigned long long>(figures.filesLeft));
+    std::fflush(stdout);
+}
+
+// Median time of `runs` moves of a fresh tree, with what the last run left.
+Figures TimeMoves(const MoveSize& size, const std::wstring& from, const std::wstring& to,
+                  const std::function<void()>& move)
+{
+    std::vector<double> times;
+    Figures figures;
+    for (int run = 0; run < size.runs; ++run) {
+        Remove(to);
+        Remove(from);
+        MakeMoveTree(from, size);
+        times.push_back(Seconds(move));
+        figures.filesMoved = MeasureTree(to.c_str()).files;
+        figures.filesLeft = MeasureTree(from.c_str()).files;
+    }
+    figures.seconds = Median(times);
+    Remove(to);
+    Remove(from);
+    return figures;
+}
+
+void BenchFolderMove()
+{
+    const MoveSize size = MoveSizeFromEnvironment();
+    const std::wstring from = L"C:\\vantrell-bench\\Documents";
+    const std::wstring to = L"S:\\Documents";
+    CreateDirectoryW(L"C:\\vantrell-bench", nullptr);
+    MakeMoveTree(from, size);
+    const TreeMeasure tree = MeasureTree(from.c_str());
+    Remove(from);
+    std::printf("folder move C: (ext4) to S: (tmpfs): %llu files in %d folders, %d of %d MB, %.1f MB in all; "
+                "median of %d runs\n",
+                static_cast<unsigned long long>(tree.files), size.folders, size.bigFiles, size.bigMegabytes,
+                static_cast<double>(tree.bytes) / (1024.0 * 1024.0), size.runs);
+
+    Figures ours = TimeMoves(size, from, to, [&] {
+        FolderMove move;
+        move.owner = &move;
+        move.source.Assign(from.c_str());
+        move.destination.Assign(to.c_str());
+        move.flags = MOVEFILE_COPY_ALLOWED;
+        MoveFolderThread(&move);
+        RemoveDirectoryW(from.c_str());   // the dialog removes the emptied folder
+    });
+    PrintMoveLine("MoveFolderContents", ours, tree);
+    Figures peer = TimeMoves(size, from, to, [&] {
+        if (Run(L"xcopy \"" + from + L"\" \"" + to + L"\" /E /I /H /K /Q /Y"))
+            Run(L"cmd /c rd /s /q \"" + from + L"\"");
+    });
+    PrintMoveLine("xcopy /E /I /H /K + rd /s /q", peer, tree);
+    std::printf("ratio ours / peer: %.2f\n", peer.seconds > 0 ? ours.seconds / peer.seconds : 0.0);
+}
+
 }  // namespace
 
-int wmain()
+int wmain(int argc, wchar_t** argv)
 {
+    // "folders": only the folder move; "native-tree <path>": only make the
+    // tree for the native floor that scripts/bench.sh times with mv.
+    if (argc >= 3 && wcscmp(argv[1], L"native-tree") == 0) {
+        MakeMoveTree(argv[2], MoveSizeFromEnvironment());
+        return 0;
+    }
+    if (argc >= 2 && wcscmp(argv[1], L"folders") == 0) {
+        BenchFolderMove();
+        Remove(L"C:\\vantrell-bench");
+        return 0;
+    }
     const std::wstring source = std::wstring(kBenchKey) + L"\\source";
     const std::wstring copy = std::wstring(kBenchKey) + L"\\copy";
     RegDeleteTreeW(HKEY_CURRENT_USER, kBenchKey);
@@ -195,6 +347,7 @@ int wmain()
                 static_cast<unsigned long long>(DirectorySize(to.c_str())),
                 static_cast<unsigned long long>(DirectorySize(from.c_str())));
     Remove(to);
+    BenchFolderMove();
     Remove(L"C:\\vantrell-bench");
     return 0;
 }

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <knownfolders.h>
 #include <sddl.h>
 #include <shlobj.h>
 
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -412,6 +414,45 @@ TEST_F(MachineContract, AccountRightsHideAndShowAnAccount)
     EXPECT_EQ(0, machine::LsaClose(policy));
 }
 
+// Deleting an account leaves its rights in the security policy, held by the
+// bare SID, until they are removed with the account object; its group
+// memberships go with it.
+TEST_F(MachineContract, DeletedAccountLeavesItsRightsInThePolicy)
+{
+    NET_API_STATUS status = 0;
+    std::wstring name = Add(L"Orphan", L"", &status);
+    ASSERT_EQ(NERR_Success, status);
+    LookedUp account = Lookup(name);
+    ASSERT_TRUE(account.found);
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success), Group(true, WinBuiltinAdministratorsSid, account));
+
+    LSA_OBJECT_ATTRIBUTES attributes{};
+    LSA_HANDLE policy = nullptr;
+    ASSERT_EQ(0, machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_ACCOUNT | POLICY_LOOKUP_NAMES, &policy));
+    LSA_UNICODE_STRING deny = Counted(L"SeDenyInteractiveLogonRight");
+    ASSERT_EQ(0, machine::LsaAddAccountRights(policy, account.sid, &deny, 1));
+
+    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success), machine::NetUserDel(nullptr, name.c_str()));
+    made_.clear();
+    EXPECT_NE(static_cast<NET_API_STATUS>(NERR_Success), Group(false, WinBuiltinAdministratorsSid, account))
+        << "the deleted account is no member any more";
+
+    PLSA_UNICODE_STRING rights = nullptr;
+    ULONG count = 0;
+    ASSERT_EQ(0, machine::LsaEnumerateAccountRights(policy, account.sid, &rights, &count))
+        << "the policy keeps the deleted account's rights";
+    ASSERT_EQ(1u, count);
+    EXPECT_EQ(L"SeDenyInteractiveLogonRight", std::wstring(rights[0].Buffer, rights[0].Length / sizeof(wchar_t)));
+    machine::LsaFreeMemory(rights);
+
+    EXPECT_EQ(0, machine::LsaRemoveAccountRights(policy, account.sid, TRUE, nullptr, 0));
+    rights = nullptr;
+    NTSTATUS gone = machine::LsaEnumerateAccountRights(policy, account.sid, &rights, &count);
+    EXPECT_EQ(static_cast<ULONG>(ERROR_FILE_NOT_FOUND), machine::LsaNtStatusToWinError(gone));
+    machine::LsaFreeMemory(rights);
+    EXPECT_EQ(0, machine::LsaClose(policy));
+}
+
 TEST_F(MachineContract, PrivateDataIsStoredReadAndDeletedByNull)
 {
     LSA_OBJECT_ATTRIBUTES attributes{};
@@ -561,6 +602,55 @@ TEST_F(MachineContract, WellKnownSidsResolveAsTheSystemResolvesThem)
     EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
     EXPECT_GT(sidSize, 0u);
     EXPECT_GT(domainLength, 0u);
+}
+
+// The three shell setters the folder relocation tries in turn each point the
+// running user's folder at a new place, which the shell then reports; the
+// original place is put back by the same setter.
+TEST_F(MachineContract, ShellFolderSettersMoveTheCurrentUsersFolder)
+{
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    wchar_t original[MAX_PATH] = L"";
+    ASSERT_EQ(S_OK, SHGetFolderPathW(nullptr, CSIDL_MYMUSIC | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, original));
+    wchar_t temp[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, temp);
+    HMODULE shell = LoadLibraryW(L"Shell32.dll");
+    ASSERT_NE(nullptr, shell);
+    auto setKnown = machine::AsFunction<machine::SetKnownFolderPathFunction>(
+        machine::GetProcAddress(shell, "SHSetKnownFolderPath"));
+    auto setPath = machine::AsFunction<machine::SetFolderPathFunction>(
+        machine::GetProcAddress(shell, MAKEINTRESOURCEA(machine::kSetFolderPathOrdinal)));
+    ASSERT_NE(nullptr, setKnown);
+    ASSERT_NE(nullptr, setPath);
+    IKnownFolderManager* manager = nullptr;
+    ASSERT_EQ(S_OK, machine::CoCreateInstance(CLSID_KnownFolderManager, nullptr, CLSCTX_INPROC_SERVER,
+                                              IID_IKnownFolderManager, reinterpret_cast<void**>(&manager)));
+
+    struct Setter {
+        const char* name;
+        std::function<HRESULT(const wchar_t*)> set;
+    } const setters[] = {
+        {"Redirect", [&](const wchar_t* path) {
+             LPWSTR error = nullptr;
+             HRESULT result = manager->Redirect(FOLDERID_Music, nullptr, 0, path, 0, nullptr, &error);
+             CoTaskMemFree(error);
+             return result;
+         }},
+        {"SHSetKnownFolderPath", [&](const wchar_t* path) { return setKnown(FOLDERID_Music, 0, nullptr, path); }},
+        {"ordinal 232", [&](const wchar_t* path) { return setPath(CSIDL_MYMUSIC, nullptr, 0, path); }},
+    };
+    for (const Setter& setter : setters) {
+        std::wstring place = std::wstring(temp) + L"vantrell-contract-music";
+        CreateDirectoryW(place.c_str(), nullptr);
+        EXPECT_TRUE(SUCCEEDED(setter.set(place.c_str()))) << setter.name;
+        wchar_t now[MAX_PATH] = L"";
+        EXPECT_EQ(S_OK, SHGetFolderPathW(nullptr, CSIDL_MYMUSIC, nullptr, SHGFP_TYPE_CURRENT, now)) << setter.name;
+        EXPECT_EQ(0, lstrcmpiW(place.c_str(), now)) << setter.name << ": " << Narrow(now);
+        EXPECT_TRUE(SUCCEEDED(setter.set(original))) << setter.name;
+        RemoveDirectoryW(place.c_str());
+    }
+    manager->Release();
+    FreeLibrary(shell);
 }
 
 namespace {

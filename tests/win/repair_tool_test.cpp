@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "accounts/lookup.h"
 #include "accounts/passwords.h"
 #include "platform/security.h"
 #include "repair/cleanup.h"
@@ -428,10 +429,16 @@ TEST_F(Cleanup, RemovesTheTemporaryAccountEndsAndOpensTheLog)
     CreateStateFile(state_.c_str());
     WriteStateText(state_.c_str(), L"mhartley", L"UserPriv", L"2");
     ASSERT_TRUE(AccountExists(L"brenwick_temp_admin"));
+    WString sid, profile;
+    ASSERT_TRUE(GetAccountSidAndProfile(L"brenwick_temp_admin", sid, &profile));
+    ASSERT_TRUE(std::filesystem::is_directory(profile.Text()));
     SetAutoLogon(L"brenwick_temp_admin", L"Temp-Pass-123456");
 
     EXPECT_EQ(-13, Run());
     EXPECT_FALSE(AccountExists(L"brenwick_temp_admin"));
+    EXPECT_FALSE(std::filesystem::exists(profile.Text())) << "its profile folder goes with it";
+    WString left;
+    EXPECT_FALSE(ReadProfileImagePath(sid.Text(), left)) << "and its profile-list entry";
     EXPECT_EQ(L"0", MachineValue(kWinlogonKey, L"AutoAdminLogon")) << "no earlier sign-in: it stays off";
     EXPECT_EQ(L"", MachineValue(kWinlogonKey, L"DefaultUserName"));
     std::string log = ReadBytes(log_);
@@ -532,6 +539,7 @@ TEST_F(RepairEntry, CleanupOutsideTheTemporaryAccountAndTheFixRunInsideIt)
 {
     Use("ConsoleUser=mhartley\n", kTempAccount);
     CreateDirectoryW(L"C:\\Brenwick", nullptr);
+    DeleteFileW(L"C:\\Brenwick\\BrenwickLog.txt");   // an earlier test's repair
     RepairTool cleanup;
     EXPECT_EQ(-13, RunRepairTool(cleanup, GetModuleHandleW(nullptr), L"/brenwick /cleanup", SW_SHOW));
     EXPECT_EQ(nullptr, cleanup.Handle()) << "the clean-up has no window";

@@ -1,0 +1,28 @@
+// The main window's dialogs that create and delete accounts.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "platform/text.h"
+
+class DialogOwner;
+
+// What CreateAccountDialog returns when no account was made.
+inline constexpr int kNoAccountCreated = 3;
+
+// Modal over the owner: name, type, password and picture of a new
+// account. `accountNameOut` receives the name field's text at every press
+// of "Create account". Returns the type (0 guest, 1 standard user,
+// 2 administrator) of the account made, also when its profile could only
+// be left for its first sign-in; kNoAccountCreated when none was made.
+int CreateAccountDialog(DialogOwner& owner, WString& accountNameOut);
+
+// Modal over the main window: deletes the account, with its files when the
+// operator asks for them. `busy` (may be null) is the owner's busy flag: set
+// while the deletion runs, so that the end of the session is refused
+// meanwhile. True when the account was deleted, whatever happened to its
+// files.
+bool DeleteAccountDialog(DialogOwner& owner, uint32_t* busy, HICON accountIcon, const wchar_t* accountName,
+                         const wchar_t* fullName);

@@ -1,0 +1,103 @@
+// Making a local account with its profile built at once, and deleting one
+// together with what the system still holds for it. Both are free functions
+// over plain data: the creation and deletion dialogs and the repair tool
+// call the same ones.
+#pragma once
+
+#include <windows.h>
+#include <lm.h>
+
+#include <cstdint>
+
+#include "accounts/lifecycle_rules.h"
+#include "platform/text.h"
+
+// How far a creation got.
+enum class CreateOutcome {
+    NotAdded,              // the account database refused it; nothing changed
+    AddedWithProfile,      // the account exists and so does its profile
+    AddedWithoutProfile,   // the account exists; its profile is made at its first sign-in
+};
+
+struct CreateReport {
+    CreateOutcome outcome = CreateOutcome::NotAdded;
+    NET_API_STATUS addStatus = NERR_Success;   // NetUserAdd's answer
+    bool typeSet = false;
+    bool profileByService = false;             // built by the profile service, else by one sign-in
+    bool temporaryPasswordUsed = false;
+    bool emptyPasswordRestored = true;         // false only when the temporary one could not be taken back
+};
+
+// Adds the account (a standard account whose password never expires), sets
+// the full name when it differs from the name, makes it a member of the
+// group of `type` (0 guest, 1 standard user, 2 administrator) and of neither
+// other, and builds its profile. `fullName` and `password` may be null or
+// empty. True only when the account was added and its profile built; false
+// therefore does not mean that no account exists: `report` tells the cases
+// apart.
+bool CreateAccount(const wchar_t* accountName, const wchar_t* fullName, uint32_t type, const wchar_t* password,
+                   CreateReport* report = nullptr);
+
+// A fresh temporary password from the system's cryptographic random source,
+// wiped when the holder goes. Text() is empty when no random bytes came.
+class TemporaryPassword {
+public:
+    TemporaryPassword();
+    ~TemporaryPassword();
+    TemporaryPassword(const TemporaryPassword&) = delete;
+    TemporaryPassword& operator=(const TemporaryPassword&) = delete;
+    const wchar_t* Text() const { return text_; }
+
+private:
+    wchar_t text_[kTemporaryPasswordLength + 1] = {};
+};
+
+// Flags of the profile folder's deletion, as DeletePath takes them; 0 keeps
+// the folder.
+inline constexpr uint32_t kKeepProfileFolder = 0;
+
+// What one deletion is to do.
+struct AccountDeletion {
+    const wchar_t* accountName = nullptr;
+    uint32_t folderFlags = kKeepProfileFolder;
+    // The creation and deletion dialogs clear automatic sign-in when it names
+    // the account; the repair tool keeps its own settings.
+    bool clearAutoLogon = false;
+    // The repair tool removes the profile-list entry whatever happens to the
+    // folder; the dialog only together with the folder.
+    bool alwaysRemoveProfileEntry = true;
+};
+
+// What one deletion did. Each step is reported on its own, so that a
+// deletion that stopped halfway can say what was and was not done.
+struct AccountDeletionReport {
+    bool accountDeleted = false;
+    NET_API_STATUS deleteStatus = NERR_Success;
+    WString sidString;
+    WString profileFolder;                      // as found, before any check
+    bool autoLogonCleared = false;
+    bool rightsRemoved = false;                 // or there were none
+    bool pictureRemoved = false;                // key and folder, or there were none
+    bool hivesUnloaded = false;
+    ProfileFolderVerdict folderVerdict = ProfileFolderVerdict::Empty;
+    int folderResult = -1;                      // DeletePath's result; -1 when not attempted
+    bool profileEntryRemoved = false;
+    int result = 0;                             // 0 not deleted, 1 done, 2 done with files left for the restart
+};
+
+// The whole deletion; the result as AccountDeletionReport::result.
+int RemoveAccount(const AccountDeletion& deletion, AccountDeletionReport& report);
+
+// The repair tool's deletion: 0 when the account was not deleted, 1 done,
+// 2 done with files left for removal at the next restart. `flags` as
+// DeletePath takes them (1 schedule, 2 take over), 0 keeps the folder.
+int DeleteAccount(const wchar_t* accountName, uint32_t flags);
+
+// The verdict on a stored profile path: expanded, resolved, strictly inside
+// the profiles directory, not the folder of another profile (nor the public
+// or default one), existing as a folder and no link on the way down from the
+// profiles directory. `folder` receives the resolved path when Inside.
+ProfileFolderVerdict CheckProfileFolder(const wchar_t* storedPath, const wchar_t* ownSidString, WString& folder);
+
+// The profiles directory (GetProfilesDirectoryW); empty when unknown.
+WString ProfilesDirectory();

@@ -1,0 +1,295 @@
+// The dialog through which the operator creates an account, built like the
+// program's message boxes.
+#include "accounts/account_dialogs.h"
+
+#include <lm.h>
+#include <shlobj.h>
+
+#include "accounts/account_lifecycle.h"
+#include "accounts/new_account_picture.h"
+#include "platform/machine.h"
+#include "ui/dialog.h"
+#include "ui/drawing.h"
+#include "ui/message_box.h"
+#include "ui/window.h"
+
+namespace {
+
+constexpr int kWidth = 400;
+constexpr int kHeight = 355;
+constexpr int kPictureSize = 48;
+constexpr int kDefaultIconIndex = 160;   // the account icon among shell32.dll's icons
+constexpr LONG kFieldStyle = WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL;
+constexpr LONG kPasswordStyle = kFieldStyle | ES_PASSWORD;
+constexpr LONG kRadioStyle = WS_VISIBLE | WS_TABSTOP | BS_AUTORADIOBUTTON;
+constexpr int kFieldLimit = 40;
+constexpr int32_t kBusyGreen = RGB(0, 144, 0);
+constexpr int32_t kDarkRed = RGB(160, 0, 0);
+constexpr int32_t kRed = RGB(255, 0, 0);
+
+// The common outline and body, and a frame round the picture section.
+DialogLook CreationLook()
+{
+    DialogLook look = OutlinedLook(kWidth, kHeight, 391, 347);
+    look.fills.push_back({10, 200, 380, 70, kOpaqueBlack, 4});
+    look.fills.push_back({13, 203, 374, 64, kOpaqueWhite, 3});
+    return look;
+}
+
+// The typed passwords, wiped when they go.
+class Secret {
+public:
+    Secret() = default;
+    Secret(const Secret&) = delete;
+    Secret& operator=(const Secret&) = delete;
+    ~Secret()
+    {
+        if (text_.Data() != nullptr)
+            SecureZeroMemory(text_.Data(), text_.Length() * sizeof(wchar_t));
+    }
+    void Read(UiWindow& window, int32_t field) { text_ = window.GetText(field); }
+    const wchar_t* Text() const { return text_.Text(); }
+
+private:
+    WString text_;
+};
+
+struct Controls {
+    int32_t name = 0;
+    int32_t type = 0;
+    int32_t password = 0;
+    int32_t again = 0;
+    int32_t picture = 0;
+    int32_t browse = 0;
+    int32_t useDefault = 0;
+    int32_t centre = 0;
+    int32_t crop = 0;
+    int32_t stretch = 0;
+    int32_t status = 0;
+    int32_t create = 0;
+    int32_t cancel = 0;
+};
+
+// What the dialog holds while it runs.
+struct PictureChoice {
+    UniqueImage defaultPicture;
+    UniqueImage chosen;
+    WString chosenPath;   // empty: the default picture is used
+};
+
+void Say(UiWindow& dialog, const Controls& controls, const wchar_t* text, int32_t colour)
+{
+    dialog.SetColour(controls.status, colour, -1);
+    dialog.SetText(controls.status, text);
+    UpdateWindow(dialog.Handle());
+}
+
+// The toolkit keeps check states for check boxes; radio buttons are asked directly.
+bool IsRadioChecked(UiWindow& dialog, int32_t id)
+{
+    const ControlEntry* radio = dialog.Control(id);
+    return radio != nullptr && SendMessageW(radio->handle, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+NewPictureFit CurrentFit(UiWindow& dialog, const Controls& controls)
+{
+    if (IsRadioChecked(dialog, controls.crop))
+        return NewPictureFit::Crop;
+    if (IsRadioChecked(dialog, controls.stretch))
+        return NewPictureFit::Stretch;
+    return NewPictureFit::Center;
+}
+
+// The picture control shows a new bitmap: it is made again in its place.
+// Without a picture to show, a control that exists keeps what it shows, so
+// that the picture on the screen is always the one the account would get.
+bool ShowPicture(UiWindow& dialog, Controls& controls, Gdiplus::GpBitmap* bitmap, NewPictureFit fit)
+{
+    UniqueImage square = bitmap != nullptr ? FitNewAccountPicture(bitmap, kPictureSize, fit) : UniqueImage();
+    UniqueBitmap shown = square ? ToGdiBitmap(square.Get(), kWindowBackgroundArgb) : UniqueBitmap();
+    if (!shown && controls.picture != 0)
+        return false;
+    if (controls.picture != 0)
+        dialog.DeleteControl(controls.picture);
+    controls.picture = dialog.AddPicture(shown.Release(), 125, 210, kPictureSize, kPictureSize,
+                                         WS_VISIBLE | WS_BORDER | SS_BITMAP);
+    return controls.picture != 0 && bitmap != nullptr;
+}
+
+const wchar_t* NameRefusal(NewAccountNameProblem problem)
+{
+    switch (problem) {
+    case NewAccountNameProblem::Empty: return L"The \"Account name\" field is empty.";
+    case NewAccountNameProblem::ForbiddenCharacter: return nullptr;   // built with the characters
+    case NewAccountNameProblem::TooLong: return L"The user name can not be longer than 20 characters.";
+    case NewAccountNameProblem::OnlyDotsOrBlanks: return L"The user name can not consist of dots and blanks only.";
+    case NewAccountNameProblem::RefusedCharacter:
+        return L"The user name can not have commas, at signs or control characters.";
+    case NewAccountNameProblem::None: break;
+    }
+    return nullptr;
+}
+
+// Any account, group or well-known name of that spelling, compared the way
+// the account database compares: without regard to case.
+bool IsNameTaken(const wchar_t* name)
+{
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof(sid);
+    wchar_t domain[256];
+    DWORD domainLength = ARRAYSIZE(domain);
+    SID_NAME_USE use;
+    return machine::LookupAccountNameW(nullptr, name, sid, &sidSize, domain, &domainLength, &use) != FALSE;
+}
+
+// One press of "Create account": the outcome, NotAdded when a check or the
+// account database refused.
+CreateOutcome Create(UiWindow& dialog, const Controls& controls, WString& accountNameOut, PictureChoice& picture,
+                     int& type)
+{
+    Say(dialog, controls, L"Creating the user account, please wait...", kBusyGreen);
+    accountNameOut = dialog.GetText(controls.name);
+    NewAccountNameProblem problem = CheckNewAccountName(accountNameOut.Text());
+    if (problem == NewAccountNameProblem::ForbiddenCharacter) {
+        WString text(L"The user name can not have these characters: ");
+        text.Append(kForbiddenNameCharacters);
+        Say(dialog, controls, text.Text(), kDarkRed);
+        return CreateOutcome::NotAdded;
+    }
+    if (problem != NewAccountNameProblem::None) {
+        Say(dialog, controls, NameRefusal(problem), kDarkRed);
+        return CreateOutcome::NotAdded;
+    }
+    if (IsNameTaken(accountNameOut.Text())) {
+        Say(dialog, controls, L"A user account or group with this name already exists.", kDarkRed);
+        return CreateOutcome::NotAdded;
+    }
+    Secret password, again;
+    password.Read(dialog, controls.password);
+    again.Read(dialog, controls.again);
+    // Exactly, as the password dialog compares: a confirmation that ignores
+    // case would confirm a password the operator never typed twice.
+    if (CompareText(password.Text(), again.Text(), true) != 0) {
+        Say(dialog, controls, L"The passwords you specified are not equal.", kDarkRed);
+        return CreateOutcome::NotAdded;
+    }
+    LRESULT selected = SendMessageW(dialog.Control(controls.type)->handle, CB_GETCURSEL, 0, 0);
+    type = selected >= 0 && selected <= 2 ? static_cast<int>(selected) : 1;
+
+    CreateReport report;
+    CreateAccount(accountNameOut.Text(), nullptr, static_cast<uint32_t>(type),
+                  *password.Text() != L'\0' ? password.Text() : nullptr, &report);
+    if (report.outcome == CreateOutcome::NotAdded) {
+        Say(dialog, controls, L"Sorry, the user account could not be created.", kDarkRed);
+        return CreateOutcome::NotAdded;
+    }
+    Gdiplus::GpBitmap* chosen = !picture.chosenPath.IsEmpty() && picture.chosen ? picture.chosen.Get()
+                                                                                 : picture.defaultPicture.Get();
+    GiveNewAccountPicture(accountNameOut.Text(), chosen, CurrentFit(dialog, controls));
+    return report.outcome;
+}
+
+void Browse(UiWindow& dialog, Controls& controls, PictureChoice& picture)
+{
+    WString path;
+    WString start = DefaultPicturesFolder();
+    if (!ChooseNewAccountPicture(path, start.Text(), dialog.Handle()))
+        return;
+    UniqueImage loaded = LoadNewAccountPicture(path.Text());
+    if (loaded && ShowPicture(dialog, controls, loaded.Get(), CurrentFit(dialog, controls))) {
+        picture.chosen = std::move(loaded);
+        picture.chosenPath = std::move(path);
+        return;
+    }
+    Say(dialog, controls, L"The picture file you selected is not valid.", kRed);
+}
+
+}  // namespace
+
+int CreateAccountDialog(DialogOwner& owner, WString& accountNameOut)
+{
+    UiDialog dialog(owner);
+    if (!dialog.Create(CreationLook()))
+        return kNoAccountCreated;
+
+    PictureChoice picture;
+    WString defaultPath;
+    picture.defaultPicture = LoadDefaultAccountPicture(defaultPath);
+
+    Controls controls;
+    wchar_t shell[MAX_PATH + 16] = L"";
+    GetSystemDirectoryW(shell, MAX_PATH);
+    wcscat_s(shell, L"\\Shell32.dll");
+    HICON icon = nullptr;
+    if (SHDefExtractIconW(shell, kDefaultIconIndex, 0, &icon, nullptr, 48) == S_OK && icon != nullptr) {
+        UniqueIcon extracted(icon);
+        dialog.AddIcon(CopyIcon(extracted.Get()), 10, 10, 48, 48);   // the control owns its copy
+    }
+    int32_t heading = dialog.AddLabel(L"Create user account", 68, 20, 312, 25, WS_VISIBLE | SS_CENTER);
+    dialog.SetFont(heading, 16.0, 800, 0, L"Arial");
+    dialog.AddLabel(L"Account name:", 20, 72, 160, 18, -1);
+    controls.name = dialog.AddEdit(L"", 185, 70, 195, kFieldStyle);
+    dialog.AddLabel(L"Account type:", 20, 103, 160, 18, -1);
+    controls.type = dialog.AddCombo(L"Guest\nStandard user\nAdministrator", 185, 100, 195, 1);
+    dialog.AddLabel(L"Password (optional):", 20, 142, 160, 18, -1);
+    controls.password = dialog.AddEdit(L"", 185, 140, 195, kPasswordStyle);
+    dialog.AddLabel(L"Password again (optional):", 20, 172, 160, 18, -1);
+    controls.again = dialog.AddEdit(L"", 185, 170, 195, kPasswordStyle);
+    for (int32_t field : {controls.name, controls.password, controls.again}) {
+        if (const ControlEntry* entry = dialog.Control(field))
+            SendMessageW(entry->handle, EM_LIMITTEXT, kFieldLimit, 0);
+    }
+    dialog.AddLabel(L"User picture:", 20, 230, 110, 18, -1);
+    ShowPicture(dialog, controls, picture.defaultPicture.Get(), NewPictureFit::Crop);
+    controls.browse = dialog.AddButton(L"Browse...", 195, 210, 80, 22, -1);
+    controls.useDefault = dialog.AddButton(L"Default", 300, 210, 70, 22, -1);
+    dialog.StartNewGroup();
+    controls.centre = dialog.AddButton(L"Center", 185, 242, 70, 18, kRadioStyle);
+    controls.crop = dialog.AddButton(L"Crop", 255, 242, 65, 18, kRadioStyle);
+    controls.stretch = dialog.AddButton(L"Stretch", 320, 242, 70, 18, kRadioStyle);
+    if (const ControlEntry* crop = dialog.Control(controls.crop))
+        SendMessageW(crop->handle, BM_SETCHECK, BST_CHECKED, 0);
+    controls.status = dialog.AddLabel(L"", 20, 285, 360, 18, -1);
+    dialog.StartNewGroup();
+    controls.create = dialog.AddButton(L"Create account", 55, 318, 120, 25, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON);
+    dialog.SetTip(controls.create, L"Create the user account now.");
+    controls.cancel = dialog.AddButton(L"Cancel", 255, 318, 80, 25, -1);
+    dialog.SetTip(controls.cancel, L"Cancel this operation.");
+
+    dialog.Show(controls.name);
+
+    int result = kNoAccountCreated;
+    for (;;) {
+        int32_t event = dialog.NextEvent();
+        if (event == EventCode::Close)
+            break;
+        if (event <= 0)
+            continue;
+        if (event == controls.cancel)
+            break;
+        if (event == controls.browse) {
+            Browse(dialog, controls, picture);
+        } else if (event == controls.useDefault) {
+            if (ShowPicture(dialog, controls, picture.defaultPicture.Get(), CurrentFit(dialog, controls)))
+                picture.chosenPath.Clear();
+        } else if (event == controls.centre || event == controls.crop || event == controls.stretch) {
+            if (!picture.chosenPath.IsEmpty() && picture.chosen)
+                ShowPicture(dialog, controls, picture.chosen.Get(), CurrentFit(dialog, controls));
+        } else if (event == controls.create) {
+            int type = 1;
+            CreateOutcome outcome = Create(dialog, controls, accountNameOut, picture, type);
+            if (outcome == CreateOutcome::NotAdded)
+                continue;
+            result = type;
+            if (outcome == CreateOutcome::AddedWithoutProfile)
+                ThemedMessageBox(L"The user account was created, but its profile could not be made now.\r\n\r\n"
+                                 L"Windows will make it when the account signs in for the first time.",
+                                 BoxKind::Ok, 200, owner);
+            break;
+        }
+    }
+    // The edit controls' own copies of what was typed go with a blank.
+    dialog.SetText(controls.password, L"");
+    dialog.SetText(controls.again, L"");
+    return result;
+}

@@ -1,0 +1,302 @@
+// Account deletion, and what the system still holds for the account's SID
+// afterwards: its account rights, its picture set, its loaded hives, its
+// profile folder and its profile-list entry.
+#include "accounts/account_lifecycle.h"
+
+#include <ntsecapi.h>
+#include <sddl.h>
+#include <userenv.h>
+
+#include "accounts/lookup.h"
+#include "accounts/passwords.h"
+#include "platform/files.h"
+#include "platform/handles.h"
+#include "platform/machine.h"
+#include "platform/registry.h"
+#include "platform/text_win.h"
+
+namespace {
+
+constexpr wchar_t kProfileListKey[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+constexpr wchar_t kPictureKey[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\AccountPicture\\Users";
+constexpr NTSTATUS kStatusSuccess = 0;
+
+// A policy handle of the security authority, closed when the holder goes.
+class LsaPolicy {
+public:
+    explicit LsaPolicy(ACCESS_MASK access)
+    {
+        LSA_OBJECT_ATTRIBUTES attributes{};
+        if (machine::LsaOpenPolicy(nullptr, &attributes, access, &handle_) != kStatusSuccess)
+            handle_ = nullptr;
+    }
+    ~LsaPolicy()
+    {
+        if (handle_ != nullptr)
+            machine::LsaClose(handle_);
+    }
+    LsaPolicy(const LsaPolicy&) = delete;
+    LsaPolicy& operator=(const LsaPolicy&) = delete;
+    LSA_HANDLE Get() const { return handle_; }
+
+private:
+    LSA_HANDLE handle_ = nullptr;
+};
+
+// Every right the policy holds for the SID, and the policy's account object
+// with them: nothing stays behind in the policy for a SID nobody owns.
+bool RemoveAccountRights(PSID sid)
+{
+    LsaPolicy policy(POLICY_LOOKUP_NAMES | POLICY_CREATE_ACCOUNT);
+    if (policy.Get() == nullptr)
+        return false;
+    NTSTATUS status = machine::LsaRemoveAccountRights(policy.Get(), sid, TRUE, nullptr, 0);
+    return status == kStatusSuccess || machine::LsaNtStatusToWinError(status) == ERROR_FILE_NOT_FOUND;
+}
+
+bool IsHiveLoaded(const wchar_t* name)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_USERS, name, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+// The account's hives under HKEY_USERS, when loaded; true when neither is
+// loaded afterwards.
+bool UnloadHives(const wchar_t* sidString)
+{
+    bool unloaded = true;
+    for (const wchar_t* suffix : {L"", L"_Classes"}) {
+        WString name(sidString);
+        name.Append(suffix);
+        if (IsHiveLoaded(name.Text()))
+            RegUnLoadKeyW(HKEY_USERS, name.Text());
+        unloaded = unloaded && !IsHiveLoaded(name.Text());
+    }
+    return unloaded;
+}
+
+DWORD Attributes(const wchar_t* path)
+{
+    WString longForm(path);
+    longForm.AddLongPathPrefix();
+    return GetFileAttributesW(longForm.Text());
+}
+
+// Walks from `root` down to `folder` (both resolved, the folder strictly
+// below the root): Inside when every level is a folder and none is a link.
+ProfileFolderVerdict CheckLevels(const wchar_t* root, const wchar_t* folder)
+{
+    uint32_t rootLength = TextLength(root);
+    uint32_t length = TextLength(folder);
+    for (uint32_t end = rootLength + 1; end <= length; ++end) {
+        if (end != length && folder[end] != L'\\')
+            continue;
+        WString level;
+        if (!level.AssignSubstring(folder, 1, static_cast<int>(end)))
+            return ProfileFolderVerdict::Missing;
+        DWORD attributes = Attributes(level.Text());
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+            return ProfileFolderVerdict::Missing;
+        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+            return ProfileFolderVerdict::ReparsePoint;
+    }
+    return ProfileFolderVerdict::Inside;
+}
+
+// A stored path resolved to its plain form; false when it is no local path.
+bool ResolveStored(const wchar_t* stored, WString& resolved)
+{
+    WString expanded = ExpandEnvironmentText(stored);
+    return NormaliseLocalPath(expanded.Text(), resolved) == ProfileFolderVerdict::Inside;
+}
+
+bool Overlaps(const wchar_t* a, const wchar_t* b)
+{
+    return EqualsNoCase(a, b) || IsStrictlyBelow(a, b) || IsStrictlyBelow(b, a);
+}
+
+// Entries of the same account: its own and its backed-up or temporary twins.
+bool IsOwnEntry(const wchar_t* entry, const wchar_t* ownSid)
+{
+    uint32_t length = TextLength(ownSid);
+    if (length == 0 || TextLength(entry) < length)
+        return false;
+    WString head;
+    head.AssignSubstring(entry, 1, static_cast<int>(length));
+    return EqualsNoCase(head.Text(), ownSid) && (entry[length] == L'\0' || entry[length] == L'.');
+}
+
+// True when another profile (another account's, or the public or default
+// one) lies at the folder, inside it, or around it.
+bool SharedWithAnotherProfile(const wchar_t* folder, const wchar_t* ownSid)
+{
+    RegKey list;
+    if (!list.Open(kProfileListKey, KEY_READ))
+        return false;
+    for (const wchar_t* value : {L"Public", L"Default"}) {
+        WString stored, resolved;
+        if (list.QueryString(value, stored) && !stored.IsEmpty() && ResolveStored(stored.Text(), resolved) &&
+            Overlaps(folder, resolved.Text()))
+            return true;
+    }
+    // Where the list does not name the public profile, the environment does.
+    WString resolvedPublic;
+    if (ResolveStored(L"%Public%", resolvedPublic) && Overlaps(folder, resolvedPublic.Text()))
+        return true;
+    wchar_t name[256];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = ARRAYSIZE(name);
+        LSTATUS status = RegEnumKeyExW(list.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_MORE_DATA)
+            continue;
+        if (status != ERROR_SUCCESS)
+            break;
+        if (IsOwnEntry(name, ownSid))
+            continue;
+        RegKey entry;
+        WString path = JoinPath(kProfileListKey, name);
+        WString stored, resolved;
+        if (entry.Open(path.Text(), KEY_READ) && entry.QueryString(L"ProfileImagePath", stored) &&
+            !stored.IsEmpty() && ResolveStored(stored.Text(), resolved) && Overlaps(folder, resolved.Text()))
+            return true;
+    }
+    return false;
+}
+
+// The account's picture key and its folder of pictures, when there are any.
+bool RemovePictureSet(const wchar_t* sidString)
+{
+    bool removed = true;
+    WString key = JoinPath(kPictureKey, sidString);
+    if (KeyExists(key.Text()))
+        removed = RegKey().DeleteTree(key.Text()) && !KeyExists(key.Text());
+
+    WString base = ExpandEnvironmentText(L"%Public%\\AccountPictures");
+    WString root;
+    if (base.Find(L"%", true) != 0 || NormaliseLocalPath(base.Text(), root) != ProfileFolderVerdict::Inside)
+        return removed;
+    WString folder = JoinPath(root.Text(), sidString);
+    ProfileFolderVerdict levels = CheckLevels(root.Text(), folder.Text());
+    if (levels == ProfileFolderVerdict::Missing && Attributes(folder.Text()) == INVALID_FILE_ATTRIBUTES)
+        return removed;
+    if (levels == ProfileFolderVerdict::ReparsePoint) {
+        // A link is removed as a link, never entered.
+        return DeletePath(folder.Text(), 0) != kDeleteFailed && removed;
+    }
+    if (levels != ProfileFolderVerdict::Inside || (Attributes(root.Text()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return false;
+    return DeletePath(folder.Text(), kDeleteTakeOver | kDeleteScheduleAtRestart) != kDeleteFailed && removed;
+}
+
+bool RemoveProfileEntry(const wchar_t* sidString)
+{
+    WString key = JoinPath(kProfileListKey, sidString);
+    if (!KeyExists(key.Text()))
+        return true;
+    RegKey().DeleteTree(key.Text());
+    return !KeyExists(key.Text());
+}
+
+}  // namespace
+
+WString ProfilesDirectory()
+{
+    WString directory;
+    DWORD length = 0;
+    GetProfilesDirectoryW(nullptr, &length);
+    wchar_t* buffer = length > 0 ? directory.GetBuffer(length + 1, nullptr, true) : nullptr;
+    if (buffer == nullptr || !GetProfilesDirectoryW(buffer, &length)) {
+        directory.Assign(L"");
+        return directory;
+    }
+    directory.Length();   // written directly: measured afresh
+    return directory;
+}
+
+ProfileFolderVerdict CheckProfileFolder(const wchar_t* storedPath, const wchar_t* ownSidString, WString& folder)
+{
+    WString expanded = ExpandEnvironmentText(storedPath != nullptr ? storedPath : L"");
+    WString root, resolvedRoot, resolved;
+    root = ProfilesDirectory();
+    ProfileFolderVerdict verdict = CheckProfileFolderPath(expanded.Text(), root.Text(), resolved);
+    if (verdict != ProfileFolderVerdict::Inside)
+        return verdict;
+    NormaliseLocalPath(root.Text(), resolvedRoot);
+    if (SharedWithAnotherProfile(resolved.Text(), ownSidString))
+        return ProfileFolderVerdict::Shared;
+    verdict = CheckLevels(resolvedRoot.Text(), resolved.Text());
+    if (verdict == ProfileFolderVerdict::Inside)
+        folder = std::move(resolved);
+    return verdict;
+}
+
+int RemoveAccount(const AccountDeletion& deletion, AccountDeletionReport& report)
+{
+    report = AccountDeletionReport{};
+    const wchar_t* name = deletion.accountName;
+    if (name == nullptr || *name == L'\0')
+        return 0;
+
+    // While the account still exists: afterwards its name means nothing.
+    WString sidString, profile;
+    GetAccountSidAndProfile(name, sidString, &profile);
+    report.profileFolder = std::move(profile);
+    LocalSid sid;
+    if (IsPlainSidString(sidString.Text())) {
+        PSID converted = nullptr;
+        if (ConvertStringSidToSidW(sidString.Text(), &converted))
+            sid.Reset(converted);
+    }
+    report.sidString = std::move(sidString);
+    const wchar_t* sidText = report.sidString.Text();
+
+    report.deleteStatus = machine::NetUserDel(nullptr, name);
+    if (report.deleteStatus != NERR_Success)
+        return 0;
+    report.accountDeleted = true;
+    report.result = 1;
+
+    // Only the name is compared: a stale "DefaultUserName" goes too.
+    if (deletion.clearAutoLogon && EqualsNoCase(GetAutoLogonUserName().Text(), name))
+        report.autoLogonCleared = SetAutoLogon(L"", nullptr) != AutoLogonResult::Failed;
+
+    if (sid) {
+        report.rightsRemoved = RemoveAccountRights(sid.Get());
+        report.pictureRemoved = RemovePictureSet(sidText);
+    }
+
+    bool folderGone = false;
+    if (deletion.folderFlags != kKeepProfileFolder) {
+        WString folder;
+        report.folderVerdict = CheckProfileFolder(report.profileFolder.Text(), sidText, folder);
+        if (report.folderVerdict == ProfileFolderVerdict::Inside) {
+            // Loaded hives hold their files open.
+            report.hivesUnloaded = sid ? UnloadHives(sidText) : false;
+            report.folderResult = DeletePath(folder.Text(), deletion.folderFlags);
+            if (report.folderResult != kDeleteFailed) {
+                report.result = report.folderResult;
+                folderGone = true;
+            }
+        } else if (report.folderVerdict == ProfileFolderVerdict::Missing && !report.profileFolder.IsEmpty()) {
+            report.hivesUnloaded = sid ? UnloadHives(sidText) : false;
+            folderGone = Attributes(report.profileFolder.Text()) == INVALID_FILE_ATTRIBUTES;
+        }
+    }
+    if (sid && (deletion.alwaysRemoveProfileEntry || folderGone))
+        report.profileEntryRemoved = RemoveProfileEntry(sidText);
+    return report.result;
+}
+
+int DeleteAccount(const wchar_t* accountName, uint32_t flags)
+{
+    AccountDeletion deletion;
+    deletion.accountName = accountName;
+    deletion.folderFlags = flags & (kDeleteScheduleAtRestart | kDeleteTakeOver);
+    deletion.clearAutoLogon = false;
+    deletion.alwaysRemoveProfileEntry = true;
+    AccountDeletionReport report;
+    return RemoveAccount(deletion, report);
+}

@@ -1,0 +1,509 @@
+#include "accounts/personal_folders.h"
+
+#include <knownfolders.h>
+#include <sddl.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+#include <userenv.h>
+
+#include <string>
+#include <vector>
+
+#include "accounts/lookup.h"
+#include "platform/file_move.h"
+#include "platform/files.h"
+#include "platform/handles.h"
+#include "platform/machine.h"
+#include "platform/registry.h"
+#include "platform/security.h"
+#include "platform/text_win.h"
+
+namespace {
+
+// The known folder of each row of kPersonalFolders, in the same order.
+const KNOWNFOLDERID* const kKnownFolders[6] = {&FOLDERID_Desktop,   &FOLDERID_Documents, &FOLDERID_Downloads,
+                                               &FOLDERID_Music,     &FOLDERID_Pictures,  &FOLDERID_Videos};
+
+constexpr DWORD kDefaultPathFlags = 0x4400;   // KF_FLAG_DEFAULT_PATH | KF_FLAG_NOT_PARENT_RELATIVE
+
+HANDLE UsableToken(HANDLE token) { return token == INVALID_HANDLE_VALUE ? nullptr : token; }
+
+// The user of a token, copied out; false when it cannot be read.
+bool ReadTokenUser(HANDLE token, std::vector<BYTE>& user)
+{
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    if (size == 0)
+        return false;
+    user.resize(size);
+    return GetTokenInformation(token, TokenUser, user.data(), size, &size) != FALSE;
+}
+
+// The SID string of the account this process runs as; empty when unknown.
+WString ProcessUserSidString()
+{
+    UniqueHandle own;
+    std::vector<BYTE> user;
+    LPWSTR text = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.Put()) || !ReadTokenUser(own.Get(), user) ||
+        !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &text))
+        return WString(L"");
+    WString result(text);
+    LocalFree(text);
+    return result;
+}
+
+// True when the token is of the account this process runs as.
+bool IsOwnUser(HANDLE token)
+{
+    UniqueHandle own;
+    std::vector<BYTE> theirs, ours;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.Put()) || !ReadTokenUser(token, theirs) ||
+        !ReadTokenUser(own.Get(), ours))
+        return false;
+    return EqualSid(reinterpret_cast<TOKEN_USER*>(theirs.data())->User.Sid,
+                    reinterpret_cast<TOKEN_USER*>(ours.data())->User.Sid) != FALSE;
+}
+
+template <typename Interface>
+class ComPointer {
+public:
+    ComPointer() = default;
+    ~ComPointer()
+    {
+        if (pointer_ != nullptr)
+            pointer_->Release();
+    }
+    ComPointer(const ComPointer&) = delete;
+    ComPointer& operator=(const ComPointer&) = delete;
+    Interface* Get() const { return pointer_; }
+    Interface* operator->() const { return pointer_; }
+    void** Put() { return reinterpret_cast<void**>(&pointer_); }
+    explicit operator bool() const { return pointer_ != nullptr; }
+
+private:
+    Interface* pointer_ = nullptr;
+};
+
+bool ReadsBackAs(int index, const wchar_t* newPath, bool byKnownFolder)
+{
+    WString now;
+    const PersonalFolder& folder = kPersonalFolders[index];
+    bool read = byKnownFolder || folder.csidl == kNoCsidl ? FromKnownFolder(now, *kKnownFolders[index], nullptr, 0)
+                                                          : FromFolderPath(now, folder.csidl, nullptr, 0);
+    return read && EqualsNoCase(now.Text(), newPath);
+}
+
+// The last way there is: the account's own registry lists of its folders.
+bool WriteShellFolderValues(const wchar_t* sidString, const wchar_t* profilePath, int index, const wchar_t* newPath)
+{
+    WString base(L"HKU\\");
+    base.Append(sidString, L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\");
+    WString shellFolders(base.Text()), userShellFolders(base.Text());
+    shellFolders.Append(L"Shell Folders");
+    userShellFolders.Append(L"User Shell Folders");
+    RegKey plain, expandable;
+    if (!plain.Open(shellFolders.Text(), KEY_WRITE))
+        return false;
+    const wchar_t* value = kPersonalFolders[index].valueName;
+    if (!plain.SetValue(value, REG_SZ, newPath, 0))
+        return false;
+    WString relative = ProfileRelativeForm(newPath, profilePath);
+    // The system's own unexpansion may find a shorter variable; an empty
+    // answer keeps the form made here.
+    WString unexpanded;
+    wchar_t* buffer = unexpanded.GetBuffer(2048, nullptr, true);
+    if (buffer != nullptr && PathUnExpandEnvStringsW(relative.Text(), buffer, 2048) && buffer[0] != L'\0')
+        relative.Assign(buffer);
+    if (!expandable.Open(userShellFolders.Text(), KEY_WRITE))
+        return false;
+    return expandable.SetValue(value, REG_EXPAND_SZ, relative.Text(), 0);
+}
+
+// For another account than the one running us the shell cannot answer; its
+// own "Shell Folders" list is what the registry way wrote.
+bool HiveReadsBackAs(const wchar_t* sidString, int index, const wchar_t* newPath)
+{
+    WString keyPath(L"HKU\\");
+    keyPath.Append(sidString, L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders");
+    RegKey key;
+    WString now;
+    return key.Open(keyPath.Text(), KEY_READ) && key.QueryString(kPersonalFolders[index].valueName, now) &&
+           EqualsNoCase(now.Text(), newPath);
+}
+
+// Normalised and resolved through links; empty when the text names no place.
+WString Resolved(const wchar_t* path)
+{
+    if (path == nullptr || *path == L'\0')
+        return WString(L"");
+    return FinalFolderPath(path);
+}
+
+void AddResolved(std::vector<WString>& list, const wchar_t* path)
+{
+    WString resolved = Resolved(path);
+    if (!resolved.IsEmpty())
+        list.push_back(std::move(resolved));
+}
+
+bool IsDirectoryLink(const wchar_t* path)
+{
+    WString probe(path);
+    probe.AddLongPathPrefix();
+    const DWORD attributes = GetFileAttributesW(probe.Text());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// Every profile folder the profile list names, except the account's own.
+void AddOtherProfiles(std::vector<WString>& list, const wchar_t* ownSid)
+{
+    const wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+    UniqueRegKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProfileList, 0, KEY_READ | KEY_WOW64_64KEY, key.Put()) != ERROR_SUCCESS)
+        return;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD length = ARRAYSIZE(name);
+        if (RegEnumKeyExW(key.Get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        if (EqualsNoCase(name, ownSid))
+            continue;
+        WString path;
+        if (ReadProfileImagePath(name, path))
+            AddResolved(list, path.Text());
+    }
+    // The default profile and the shared one are nobody's own either.
+    RegKey list32;
+    WString keyPath(L"HKLM64\\");
+    keyPath.Append(kProfileList);
+    if (list32.Open(keyPath.Text(), KEY_READ)) {
+        const wchar_t* const values[] = {L"Default", L"Public"};
+        for (const wchar_t* value : values) {
+            WString text;
+            if (list32.QueryString(value, text) && !text.IsEmpty()) {
+                WString expanded = ExpandEnvironmentText(text.Text());
+                AddResolved(list, expanded.Text());
+            }
+        }
+    }
+    WString shared;
+    if (FromKnownFolder(shared, FOLDERID_Public, nullptr, 0))
+        AddResolved(list, shared.Text());
+}
+
+}  // namespace
+
+bool ReadFolderLocations(int index, HANDLE token, WString& current, WString& defaultPath)
+{
+    if (index < 0 || index >= 6)
+        return false;
+    const PersonalFolder& folder = kPersonalFolders[index];
+    HANDLE user = UsableToken(token);
+    auto readDefault = [&](HANDLE who) {
+        return folder.csidl == kNoCsidl ? FromKnownFolder(defaultPath, *kKnownFolders[index], who, kDefaultPathFlags)
+                                        : FromFolderPath(defaultPath, folder.csidl, who, SHGFP_TYPE_DEFAULT);
+    };
+    // Wine answers the default place only without a token; for the account
+    // this process runs as, no token means the same account.
+    if (!readDefault(user) && user != nullptr && IsOwnUser(user))
+        readDefault(nullptr);
+    if (folder.csidl == kNoCsidl)
+        return FromKnownFolder(current, *kKnownFolders[index], user, 0);
+    return FromFolderPath(current, folder.csidl, user, SHGFP_TYPE_CURRENT);
+}
+
+bool SetFolderLocation(const wchar_t* sidString, const wchar_t* profilePath, const wchar_t* folderName,
+                       const wchar_t* newPath, FolderSetter* used)
+{
+    if (used != nullptr)
+        *used = FolderSetter::None;
+    const int index = FindPersonalFolder(folderName);
+    if (index < 0 || newPath == nullptr || *newPath == L'\0' || sidString == nullptr)
+        return false;
+    EnablePrivileges();
+    const KNOWNFOLDERID& id = *kKnownFolders[index];
+    const PersonalFolder& folder = kPersonalFolders[index];
+    auto report = [used](FolderSetter setter, bool result) {
+        if (used != nullptr)
+            *used = setter;
+        return result;
+    };
+
+    // The shell's setters act for the account this process runs as. For
+    // another one (an administrator elevated over the console user's
+    // session) they would move the administrator's own folder; only that
+    // account's registry lists reach its folders.
+    WString running = ProcessUserSidString();
+    const bool ownAccount = !running.IsEmpty() && EqualsNoCase(running.Text(), sidString);
+    if (!ownAccount) {
+        if (!WriteShellFolderValues(sidString, profilePath, index, newPath))
+            return report(FolderSetter::None, false);
+        return report(FolderSetter::Registry, HiveReadsBackAs(sidString, index, newPath));
+    }
+
+    {
+        ComPointer<IKnownFolderManager> manager;
+        if (SUCCEEDED(machine::CoCreateInstance(CLSID_KnownFolderManager, nullptr, CLSCTX_INPROC_SERVER,
+                                                IID_IKnownFolderManager, manager.Put())) &&
+            manager) {
+            LPWSTR error = nullptr;
+            HRESULT redirected = manager->Redirect(id, nullptr, 0, newPath, 0, nullptr, &error);
+            if (error != nullptr)
+                CoTaskMemFree(error);
+            if (SUCCEEDED(redirected))
+                return report(FolderSetter::Redirect, ReadsBackAs(index, newPath, true));
+        }
+    }
+
+    UniqueLibrary shell(LoadLibraryW(L"Shell32.dll"));
+    if (shell) {
+        auto setKnown = machine::AsFunction<machine::SetKnownFolderPathFunction>(
+            machine::GetProcAddress(shell.Get(), "SHSetKnownFolderPath"));
+        if (setKnown != nullptr && SUCCEEDED(setKnown(id, 0, nullptr, newPath)))
+            return report(FolderSetter::KnownFolderPath, ReadsBackAs(index, newPath, true));
+        if (folder.csidl != kNoCsidl) {
+            auto setPath = machine::AsFunction<machine::SetFolderPathFunction>(machine::GetProcAddress(
+                shell.Get(), MAKEINTRESOURCEA(machine::kSetFolderPathOrdinal)));
+            if (setPath != nullptr && SUCCEEDED(setPath(folder.csidl, nullptr, 0, newPath)))
+                return report(FolderSetter::FolderPathOrdinal, ReadsBackAs(index, newPath, false));
+        }
+    }
+
+    if (!WriteShellFolderValues(sidString, profilePath, index, newPath))
+        return report(FolderSetter::None, false);
+    return report(FolderSetter::Registry, ReadsBackAs(index, newPath, false));
+}
+
+DestinationRefusal CheckFolderDestination(int index, const wchar_t* sidString, const wchar_t* profilePath,
+                                          HANDLE token, const wchar_t* source, const wchar_t* destination)
+{
+    WString to = Resolved(destination);
+    if (to.IsEmpty())
+        return DestinationRefusal::NotAPath;
+    WString from = Resolved(source);
+    WString own = Resolved(profilePath);
+
+    std::vector<WString> system;
+    wchar_t windows[MAX_PATH] = L"";
+    if (GetWindowsDirectoryW(windows, MAX_PATH) > 0)
+        AddResolved(system, windows);
+    const KNOWNFOLDERID* const systemFolders[] = {&FOLDERID_ProgramFiles, &FOLDERID_ProgramFilesX86,
+                                                  &FOLDERID_ProgramData};
+    for (const KNOWNFOLDERID* id : systemFolders) {
+        WString path;
+        if (FromKnownFolder(path, *id, nullptr, 0))
+            AddResolved(system, path.Text());
+    }
+
+    WString profiles;
+    DWORD length = 0;
+    GetProfilesDirectoryW(nullptr, &length);
+    if (length > 0) {
+        wchar_t* buffer = profiles.GetBuffer(length, nullptr, true);
+        if (buffer == nullptr || !GetProfilesDirectoryW(buffer, &length))
+            profiles.Assign(L"");
+    }
+    WString profilesResolved = Resolved(profiles.Text());
+
+    std::vector<WString> others;
+    AddOtherProfiles(others, sidString);
+
+    std::vector<WString> folders;
+    for (int other = 0; other < 6; ++other) {
+        if (other == index)
+            continue;
+        WString current, unused;
+        if (ReadFolderLocations(other, token, current, unused))
+            AddResolved(folders, current.Text());
+    }
+
+    DestinationFacts facts;
+    facts.destination = to.Text();
+    facts.destinationIsLink = IsDirectoryLink(destination);
+    facts.source = from.Text();
+    facts.ownProfile = own.Text();
+    facts.profilesDirectory = profilesResolved.Text();
+    for (const WString& path : system)
+        facts.systemFolders.push_back(path.Text());
+    for (const WString& path : others)
+        facts.otherProfiles.push_back(path.Text());
+    for (const WString& path : folders)
+        facts.otherFolders.push_back(path.Text());
+    return CheckDestination(facts);
+}
+
+bool IsAbsentOrEmptyFolder(const wchar_t* path)
+{
+    WString probe(path);
+    probe.AddLongPathPrefix();
+    TrimTrailingBackslashes(probe);
+    // The entry itself, as its folder lists it: a link that leads nowhere
+    // is still there.
+    WIN32_FIND_DATAW entry{};
+    UniqueFind self(FindFirstFileW(probe.Text(), &entry));
+    if (!self)
+        return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return false;
+    WString pattern = JoinPath(probe.Text(), L"*");
+    DirectoryIterator entries(pattern.Text(), 0);
+    return entries.Started() && !entries.Next();
+}
+
+bool BuildMovedFolderDacl(const wchar_t* consoleUserSid, LocalAcl& dacl, LocalSid& owner)
+{
+    LocalSid system, administrators;
+    if (!SidFromName(owner, consoleUserSid) || !WellKnownSid(system, WinLocalSystemSid) ||
+        !WellKnownSid(administrators, WinBuiltinAdministratorsSid) || !NewAcl(dacl))
+        return false;
+    PACL acl = dacl.Get();
+    const DWORD inherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+    bool built = AddAllowedAce(&acl, owner.Get(), GENERIC_ALL, inherit) &&
+                 AddAllowedAce(&acl, system.Get(), GENERIC_ALL, inherit) &&
+                 AddAllowedAce(&acl, administrators.Get(), GENERIC_ALL, inherit);
+    return built;
+}
+
+bool ApplyMovedFolderSecurity(const wchar_t* path, const wchar_t* consoleUserSid)
+{
+    LocalAcl dacl;
+    LocalSid user;
+    if (!BuildMovedFolderDacl(consoleUserSid, dacl, user))
+        return false;
+    PACL acl = dacl.Get();
+    return ApplySecurity(&acl, path, SE_FILE_OBJECT, kApplyTree | kApplyProtected, user.Get());
+}
+
+bool PickFolder(WString& path, HWND owner, const wchar_t* initialFolder)
+{
+    ComPointer<IFileDialog> dialog;
+    if (SUCCEEDED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_IFileDialog,
+                                   dialog.Put())) &&
+        dialog) {
+        if (initialFolder != nullptr && *initialFolder != L'\0') {
+            PIDLIST_ABSOLUTE list = ILCreateFromPathW(initialFolder);
+            if (list != nullptr) {
+                ComPointer<IShellItem> item;
+                if (SUCCEEDED(SHCreateShellItem(nullptr, nullptr, list, reinterpret_cast<IShellItem**>(item.Put())))) {
+                    dialog->SetFolder(item.Get());
+                    dialog->SetDefaultFolder(item.Get());
+                }
+                ILFree(list);
+            }
+        }
+        dialog->SetOptions(FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM);
+        dialog->SetTitle(L"Select new folder location");
+        if (!path.IsEmpty())
+            dialog->SetFileName(path.Text());
+        if (FAILED(dialog->Show(owner)))
+            return false;
+        ComPointer<IShellItem> result;
+        LPWSTR chosen = nullptr;
+        if (FAILED(dialog->GetResult(reinterpret_cast<IShellItem**>(result.Put()))) ||
+            FAILED(result->GetDisplayName(SIGDN_FILESYSPATH, &chosen)) || chosen == nullptr)
+            return false;
+        bool assigned = path.Assign(chosen);
+        CoTaskMemFree(chosen);
+        return assigned && !path.IsEmpty();
+    }
+
+    BROWSEINFOW browse{};
+    browse.hwndOwner = owner;
+    browse.lpszTitle = L"Select new folder location";
+    browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_EDITBOX | BIF_NEWDIALOGSTYLE;
+    PIDLIST_ABSOLUTE list = SHBrowseForFolderW(&browse);
+    if (list == nullptr)
+        return false;
+    WString chosen;
+    wchar_t* buffer = chosen.GetBuffer(5097, nullptr, true);
+    bool ok = buffer != nullptr && SHGetPathFromIDListW(list, buffer) && buffer[0] != L'\0';
+    ILFree(list);
+    return ok && path.Assign(buffer);
+}
+
+namespace {
+
+struct ChildSearch {
+    ChildSpec spec;
+    std::vector<std::pair<std::wstring, int32_t>> classCounts;   // windows of each class seen so far
+    int32_t matches = 0;
+    HWND found = nullptr;
+};
+
+int32_t CountClass(ChildSearch& search, const wchar_t* className)
+{
+    for (auto& entry : search.classCounts) {
+        if (EqualsNoCase(entry.first.c_str(), className))
+            return ++entry.second;
+    }
+    search.classCounts.emplace_back(className, 1);
+    return 1;
+}
+
+BOOL CALLBACK VisitChild(HWND window, LPARAM parameter)
+{
+    auto& search = *reinterpret_cast<ChildSearch*>(parameter);
+    wchar_t className[256] = L"";
+    GetClassNameW(window, className, ARRAYSIZE(className));
+    WString text;
+    int length = GetWindowTextLengthW(window);
+    wchar_t* buffer = text.GetBuffer(static_cast<uint32_t>(length > 0 ? length + 1 : 1), nullptr, true);
+    if (buffer != nullptr && length > 0)
+        GetWindowTextW(window, buffer, length + 1);
+    ChildFacts facts{className, text.Text(), GetDlgCtrlID(window), CountClass(search, className)};
+    if (ChildMatches(search.spec, facts) && ++search.matches == search.spec.instance) {
+        search.found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+HWND FindChildControl(HWND parent, const wchar_t* spec)
+{
+    ChildSearch search;
+    search.spec = ParseChildSpec(spec);
+    if (!search.spec.valid || parent == nullptr)
+        return nullptr;
+    EnumChildWindows(parent, VisitChild, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+int RefreshExplorerWindows(double osVersion)
+{
+    const wchar_t* view = osVersion < 6.0 ? L"[CLASS:SysListView32; INSTANCE:1]" : L"[CLASS:DirectUIHWND; INSTANCE:3]";
+    int refreshed = 0;
+    for (HWND explorer = FindWindowExW(nullptr, nullptr, L"CabinetWClass", nullptr); explorer != nullptr;
+         explorer = FindWindowExW(nullptr, explorer, L"CabinetWClass", nullptr)) {
+        HWND target = FindChildControl(explorer, view);
+        if (target == nullptr)
+            continue;
+        PostMessageW(target, WM_KEYDOWN, VK_F5, 0);
+        PostMessageW(target, WM_KEYUP, VK_F5, 0x20000000);
+        ++refreshed;
+    }
+    if (HWND desktop = GetShellWindow()) {
+        PostMessageW(desktop, WM_KEYDOWN, VK_F5, 0);
+        PostMessageW(desktop, WM_KEYUP, VK_F5, 0x20000000);
+        ++refreshed;
+    }
+    return refreshed;
+}
+
+bool SetShutdownBlockReason(HWND window, const wchar_t* text)
+{
+    UniqueLibrary user(LoadLibraryW(L"User32.dll"));
+    if (!user)
+        return false;
+    if (text != nullptr) {
+        auto create = machine::AsFunction<machine::ShutdownBlockReasonCreateFunction>(
+            machine::GetProcAddress(user.Get(), "ShutdownBlockReasonCreate"));
+        return create != nullptr && create(window, text) != FALSE;
+    }
+    auto destroy = machine::AsFunction<machine::ShutdownBlockReasonDestroyFunction>(
+        machine::GetProcAddress(user.Get(), "ShutdownBlockReasonDestroy"));
+    return destroy != nullptr && destroy(window) != FALSE;
+}

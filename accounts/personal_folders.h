@@ -1,0 +1,83 @@
+// Relocation of the console user's personal folders: where each folder is
+// and would be by default, pointing a folder at a new place through the
+// shell (or, lacking it, the registry), the checks that keep a destination
+// from harming the system or another account, and the small shell services
+// the dialog needs (the folder picker, the Explorer refresh and its child
+// window finder, the shutdown block reason).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "accounts/personal_folder_rules.h"
+#include "platform/handles.h"
+#include "platform/text.h"
+
+class DialogOwner;
+
+// The current and default place of folder `index` of kPersonalFolders for
+// `token` (the console user's); false when the current one is unknown.
+bool ReadFolderLocations(int index, HANDLE token, WString& current, WString& defaultPath);
+
+// Which way SetFolderLocation changed the folder.
+enum class FolderSetter { None = 0, Redirect = 1, KnownFolderPath = 2, FolderPathOrdinal = 3, Registry = 4 };
+
+// Points the named folder at `newPath`, trying in turn the known-folder
+// manager's Redirect, SHSetKnownFolderPath, the shell's ordinal 232 (folders
+// with a CSIDL) and the account's "Shell Folders" and "User Shell Folders"
+// values. True when the folder now resolves to `newPath`.
+bool SetFolderLocation(const wchar_t* sidString, const wchar_t* profilePath, const wchar_t* folderName,
+                       const wchar_t* newPath, FolderSetter* used = nullptr);
+
+// Gathers what the destination rules need from this machine (system
+// folders, the profiles directory, every other profile, the other five
+// folders' places, links) and checks `destination` for folder `index`,
+// currently at `source`.
+DestinationRefusal CheckFolderDestination(int index, const wchar_t* sidString, const wchar_t* profilePath,
+                                          HANDLE token, const wchar_t* source, const wchar_t* destination);
+
+// True when `path` does not exist or is an empty folder: only then may the
+// moved-folder permissions replace what it has.
+bool IsAbsentOrEmptyFolder(const wchar_t* path);
+
+// The moved folder's DACL in `dacl` and the console user's SID in `owner`:
+// full control for the console user, SYSTEM and Administrators, in that
+// order, inherited by files and folders below; nobody else.
+bool BuildMovedFolderDacl(const wchar_t* consoleUserSid, LocalAcl& dacl, LocalSid& owner);
+
+// The moved folder's DACL: full control for the console user, SYSTEM and
+// Administrators, nobody else, inherited by everything below; the console
+// user becomes the owner. True when applied to the whole tree.
+bool ApplyMovedFolderSecurity(const wchar_t* path, const wchar_t* consoleUserSid);
+
+// The common file dialog in folder mode, or the older folder browser where
+// it is missing. True with the chosen file-system path in `path`.
+bool PickFolder(WString& path, HWND owner, const wchar_t* initialFolder);
+
+// Sends F5 to the view of every open Explorer window and to the desktop;
+// the number of windows refreshed.
+int RefreshExplorerWindows(double osVersion);
+
+// The descendant of `parent` that the specification names (see ChildSpec),
+// or null.
+HWND FindChildControl(HWND parent, const wchar_t* spec);
+
+// With a text: ShutdownBlockReasonCreate; with null: ShutdownBlockReasonDestroy.
+// Both are looked up in User32.dll at each call; false when missing.
+bool SetShutdownBlockReason(HWND window, const wchar_t* text);
+
+// What the dialog needs of the main window, as plain data.
+struct PersonalFoldersOwner {
+    DialogOwner* window = nullptr;       // the main window; not owned
+    uint32_t* busy = nullptr;            // set while a move runs (the owner's Busy()); not owned
+    const wchar_t* consoleUserName = nullptr;
+    const wchar_t* consoleUserSid = nullptr;
+    HANDLE consoleUserToken = nullptr;   // not owned; may be null or INVALID_HANDLE_VALUE
+    double osVersion = 0.0;
+};
+
+// Modal over the main window; returns when closed. Does nothing unless
+// `accountName` is the console user's.
+void PersonalFoldersDialog(const PersonalFoldersOwner& owner, HICON accountIcon, const wchar_t* accountName,
+                           const wchar_t* displayName);

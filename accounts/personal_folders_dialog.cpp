@@ -1,0 +1,459 @@
+// The dialog through which the operator moves the console user's personal
+// folders and restores them, built like the program's message boxes.
+#include "accounts/personal_folders.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <memory>
+#include <string>
+
+#include "accounts/lookup.h"
+#include "platform/file_move.h"
+#include "platform/files.h"
+#include "platform/machine.h"
+#include "platform/security.h"
+#include "ui/dialog.h"
+#include "ui/drawing.h"
+#include "ui/message_box.h"
+#include "ui/window.h"
+
+namespace {
+
+constexpr int kWidth = 600;
+constexpr int kHeight = 355;
+constexpr LONG kListStyle = 0x1080000D;   // report, single selection, selection always shown, border, visible
+constexpr UINT_PTR kProgressTimer = 1;
+constexpr UINT kProgressInterval = 150;   // ms between updates of the progress line
+constexpr wchar_t kBlockReason[] = L"Moving user files, please cancel shutdown";
+
+struct Controls {
+    int32_t list = 0;
+    int32_t close = 0;
+    int32_t moveContents = 0;
+    int32_t overwrite = 0;
+    int32_t move = 0;
+    int32_t restore = 0;
+    int32_t spinner = 0;
+    int32_t progress = 0;
+    int32_t leftLink = 0;
+};
+
+// What the dialog works on, from construction to its end.
+struct Session {
+    const PersonalFoldersOwner* owner = nullptr;
+    UiDialog* dialog = nullptr;
+    Controls ids;
+    WString sid;
+    WString profile;
+    std::vector<int> rows;       // the folder index of each list row
+    LocalAcl movedDacl;          // built once: the console user, SYSTEM, Administrators
+    LocalSid consoleUser;
+    WString leftList;            // the text file naming what the last move left behind
+};
+
+HWND Handle(UiWindow& dialog, int32_t id)
+{
+    const ControlEntry* control = dialog.Control(id);
+    return control != nullptr ? control->handle : nullptr;
+}
+
+WString Cell(UiWindow& dialog, int32_t list, int row, int column)
+{
+    WString text;
+    wchar_t* buffer = text.GetBuffer(2048, nullptr, true);
+    if (buffer == nullptr)
+        return WString(L"");
+    LVITEMW item{};
+    item.iSubItem = column;
+    item.pszText = buffer;
+    item.cchTextMax = 2048;
+    SendMessageW(Handle(dialog, list), LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+    return text;
+}
+
+void SetCell(UiWindow& dialog, int32_t list, int row, int column, const wchar_t* text)
+{
+    LVITEMW item{};
+    item.iSubItem = column;
+    item.pszText = const_cast<wchar_t*>(text);
+    SendMessageW(Handle(dialog, list), LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+}
+
+// The icon the shell associates with the folder, added to the list's images.
+int FolderIcon(UiWindow& dialog, int32_t list, const wchar_t* path)
+{
+    WString buffer;
+    wchar_t* text = buffer.GetBuffer(2048, path, false);
+    if (text == nullptr)
+        return 0;
+    WORD index = 0;
+    UniqueIcon icon(ExtractAssociatedIconW(dialog.Module(), text, &index));
+    if (!icon)
+        return 0;
+    int image = dialog.SetListIcon(list, -1, icon.Get(), 16);
+    return image < 0 ? 0 : image;
+}
+
+void FillFolderList(Session& session)
+{
+    UiWindow& dialog = *session.dialog;
+    const int32_t list = session.ids.list;
+    SendMessageW(Handle(dialog, list), LVM_DELETEALLITEMS, 0, 0);
+    session.rows = VisibleFolderRows(session.owner->osVersion);
+    for (int index : session.rows) {
+        WString current, original;
+        ReadFolderLocations(index, session.owner->consoleUserToken, current, original);
+        WString row(kPersonalFolders[index].name);
+        row.Append(L"|", current.Text(), L"|", original.Text());
+        int item = dialog.AddListItem(list, row.Text(), L"|");
+        if (item >= 0)
+            dialog.SetItemImage(list, item, FolderIcon(dialog, list, current.Text()));
+    }
+}
+
+int SelectedRow(Session& session)
+{
+    return static_cast<int>(
+        SendMessageW(Handle(*session.dialog, session.ids.list), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+}
+
+void FollowSelection(Session& session)
+{
+    UiWindow& dialog = *session.dialog;
+    const int row = SelectedRow(session);
+    if (row < 0) {
+        dialog.SetState(session.ids.move, StateFlags::Disable);
+        dialog.SetState(session.ids.restore, StateFlags::Disable);
+        return;
+    }
+    dialog.SetState(session.ids.move, StateFlags::Enable);
+    WString current = Cell(dialog, session.ids.list, row, 1);
+    WString original = Cell(dialog, session.ids.list, row, 2);
+    dialog.SetState(session.ids.restore,
+                    EqualsNoCase(current.Text(), original.Text()) ? StateFlags::Disable : StateFlags::Enable);
+}
+
+// Everything the operator could press while an operation runs.
+void EnableControls(Session& session, bool enable)
+{
+    UiWindow& dialog = *session.dialog;
+    const uint32_t state = enable ? StateFlags::Enable : StateFlags::Disable;
+    for (int32_t id : {session.ids.list, session.ids.moveContents, session.ids.overwrite, session.ids.move,
+                       session.ids.restore, session.ids.leftLink})
+        dialog.SetState(id, state);
+    if (enable)
+        FollowSelection(session);
+}
+
+// The band shows either the options and buttons or the move's progress.
+void ShowProgress(Session& session, bool show)
+{
+    UiWindow& dialog = *session.dialog;
+    const uint32_t options = show ? StateFlags::Hide : StateFlags::Show;
+    const uint32_t progress = show ? StateFlags::Show : StateFlags::Hide;
+    for (int32_t id : {session.ids.moveContents, session.ids.overwrite, session.ids.move, session.ids.restore})
+        dialog.SetState(id, options);
+    dialog.SetState(session.ids.spinner, progress);
+    dialog.SetState(session.ids.progress, progress);
+    UpdateWindow(dialog.Handle());
+}
+
+void ShowMoveProgress(Session& session, const MoveProgress& progress)
+{
+    // Until the totals are known there is nothing to count against.
+    WString text(L"Counting the files to move...");
+    if (progress.measured.load())
+        text = MoveProgressText(progress.filesDone.load(), progress.filesTotal.load(), progress.bytesDone.load(),
+                                progress.bytesTotal.load());
+    session.dialog->SetText(session.ids.progress, text.Text());
+}
+
+bool EndOfSessionPending(UiWindow* window)
+{
+    return window != nullptr && window->Event().pending && window->Event().code == EventCode::EndSession;
+}
+
+// Runs the content move on a worker while this thread keeps both windows
+// alive and refuses the end of the session; the worker's exit code.
+DWORD RunMove(Session& session, FolderMove& move)
+{
+    UiWindow& dialog = *session.dialog;
+    UiWindow* main = &session.owner->window->OwnerWindow();
+    DWORD code = 0;
+    UniqueHandle worker(CreateThread(nullptr, 0, MoveFolderThread, &move, 0, nullptr));
+    if (!worker)
+        return 0;
+    ShowProgress(session, true);
+    SetTimer(dialog.Handle(), kProgressTimer, kProgressInterval, nullptr);
+    while (GetExitCodeThread(worker.Get(), &code) && code == STILL_ACTIVE) {
+        PumpEvents(dialog, 0);
+        for (UiWindow* window : {&dialog, main}) {
+            if (EndOfSessionPending(window)) {
+                window->Event().pending = false;
+                if (*session.owner->busy != 0)
+                    machine::AbortSystemShutdownW(nullptr);
+            }
+        }
+        // Clicks meanwhile go nowhere: the controls are disabled.
+        dialog.Event().pending = false;
+        ShowMoveProgress(session, move.progress);
+    }
+    KillTimer(dialog.Handle(), kProgressTimer);
+    ShowMoveProgress(session, move.progress);
+    UpdateWindow(dialog.Handle());
+    ShowProgress(session, false);
+    return code;
+}
+
+void BlockShutdown(Session& session, bool block)
+{
+    HWND main = session.owner->window->OwnerWindow().Handle();
+    SetShutdownBlockReason(main, block ? kBlockReason : nullptr);
+    if (session.owner->busy != nullptr)
+        *session.owner->busy = block ? 1 : 0;
+}
+
+// The items a move left behind, written where the operator can open them.
+void OfferLeftBehind(Session& session, const FolderMove& move)
+{
+    UiWindow& dialog = *session.dialog;
+    dialog.SetState(session.ids.leftLink, StateFlags::Hide);
+    if (move.left.empty())
+        return;
+    wchar_t temp[MAX_PATH + 1] = L"";
+    if (GetTempPathW(MAX_PATH, temp) == 0)
+        return;
+    session.leftList.Assign(temp);
+    session.leftList.Append(L"Vantrell - items not moved.txt");
+    if (!WriteLeftBehindList(session.leftList.Text(), move.source.Text(), move.left))
+        return;
+    dialog.SetState(session.ids.leftLink, StateFlags::Show | StateFlags::Enable);
+}
+
+// The move and the restore: `restore` takes the default place and asks first.
+void Relocate(Session& session, bool restore)
+{
+    UiDialog& dialog = *session.dialog;
+    const int row = SelectedRow(session);
+    if (row < 0 || row >= static_cast<int>(session.rows.size()))
+        return;
+    const int index = session.rows[row];
+    WString current = Cell(dialog, session.ids.list, row, 1);
+    WString target;
+    if (restore) {
+        EnableControls(session, false);
+        if (ThemedMessageBox(L"Are you sure you want to restore the selected folder to its original location?",
+                             BoxKind::YesNo, 140, *session.owner->window) != 1) {
+            EnableControls(session, true);
+            return;
+        }
+        target = Cell(dialog, session.ids.list, row, 2);
+    } else {
+        const bool picked = PickFolder(target, dialog.Handle(), current.Text());
+        // The closing picker may hand the activation to the main window
+        // (Wine does); the dialog, with its progress, belongs on top.
+        SetForegroundWindow(dialog.Handle());
+        BringWindowToTop(dialog.Handle());
+        if (!picked || EqualsNoCase(target.Text(), current.Text()))
+            return;
+        EnableControls(session, false);
+    }
+    const wchar_t* const couldNot = restore ? L"Sorry, this folder could not be restored this time."
+                                            : L"Sorry, this folder could not be moved this time.";
+
+    // Nothing is changed for a place that would harm the system or another account.
+    DestinationRefusal refusal = CheckFolderDestination(index, session.sid.Text(), session.profile.Text(),
+                                                        session.owner->consoleUserToken, current.Text(),
+                                                        target.Text());
+    if (refusal != DestinationRefusal::None) {
+        ThemedMessageBox(RefusalText(refusal), BoxKind::Ok, 160, *session.owner->window);
+        EnableControls(session, true);
+        return;
+    }
+
+    const bool contents = (dialog.GetState(session.ids.moveContents) & StateFlags::Check) != 0;
+    const bool overwrite = (dialog.GetState(session.ids.overwrite) & StateFlags::Check) != 0;
+    WString sourceProbe(current.Text());
+    sourceProbe.AddLongPathPrefix();
+    const DWORD sourceAttributes = GetFileAttributesW(sourceProbe.Text());
+    const bool sourceThere = sourceAttributes != INVALID_FILE_ATTRIBUTES;
+    // Links are never entered, so such a folder's contents cannot follow;
+    // pointing the folder elsewhere and leaving them would split it.
+    if (contents && sourceThere && (sourceAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        ThemedMessageBox(RefusalText(DestinationRefusal::SourceIsLink), BoxKind::Ok, 160, *session.owner->window);
+        EnableControls(session, true);
+        return;
+    }
+    // A folder the operator had in use keeps its own permissions; only a
+    // folder made for the move, or found empty, gets the moved-folder ones.
+    const bool fresh = !restore && IsAbsentOrEmptyFolder(target.Text());
+
+    BlockShutdown(session, true);
+    if (!CreateDirectoryPath(target.Text()) ||
+        !SetFolderLocation(session.sid.Text(), session.profile.Text(), kPersonalFolders[index].name, target.Text())) {
+        BlockShutdown(session, false);
+        ThemedMessageBox(couldNot, BoxKind::Ok, 120, *session.owner->window);
+        EnableControls(session, true);
+        return;
+    }
+    if (fresh && session.movedDacl) {
+        PACL dacl = session.movedDacl.Get();
+        ApplySecurity(&dacl, target.Text(), SE_FILE_OBJECT, kApplyTree | kApplyProtected, session.consoleUser.Get());
+    }
+
+    // The request lives here until the worker has ended.
+    auto move = std::make_unique<FolderMove>();
+    move->owner = session.owner->window;
+    move->source.Assign(current.Text());
+    move->destination.Assign(target.Text());
+    move->flags = MOVEFILE_COPY_ALLOWED | (overwrite ? MOVEFILE_REPLACE_EXISTING : 0);
+    DWORD outcome = 1;
+    if (contents && sourceThere)
+        outcome = RunMove(session, *move);
+
+    if (outcome != 0)
+        FillFolderList(session);
+    BlockShutdown(session, false);
+    OfferLeftBehind(session, *move);
+
+    if (outcome == 0) {
+        ThemedMessageBox(restore ? couldNot : L"Sorry, this folder could not be moved to the selected location.",
+                         BoxKind::Ok, 120, *session.owner->window);
+    } else if (move->notMoved > 0) {
+        WString text;
+        text.FromInt64(static_cast<int64_t>(move->notMoved));
+        text.Append(restore ? L" file objects could not be moved because they are being used by another "
+                              L"application.\r\n\r\nYou can manually move them later."
+                            : L" file objects could not be moved because they are neing used by another "
+                              L"application.\r\n\r\nYou can manually move them later.");
+        ThemedMessageBox(text.Text(), BoxKind::Ok, restore ? 200 : 150, *session.owner->window);
+    } else {
+        SetCell(dialog, session.ids.list, row, 1, target.Text());
+        ThemedMessageBox(restore ? L"The selected folder was successfully restored."
+                                 : L"The selected folder was successfully moved.",
+                         BoxKind::Ok, 120, *session.owner->window);
+        if (contents && sourceThere) {
+            SetFileAttributesW(sourceProbe.Text(), FILE_ATTRIBUTE_DIRECTORY);
+            RemoveDirectoryW(sourceProbe.Text());
+        }
+        if (index == 0)
+            RefreshExplorerWindows(session.owner->osVersion);
+    }
+    EnableControls(session, true);
+}
+
+void AddControls(Session& session, HICON accountIcon, const wchar_t* displayName)
+{
+    UiWindow& dialog = *session.dialog;
+    Controls& ids = session.ids;
+    if (accountIcon != nullptr)
+        dialog.AddIcon(CopyIcon(accountIcon), 10, 10, 48, 48);   // the control owns its copy
+    int32_t heading = dialog.AddLabel(L"Move account folders", 68, 20, 412, 25, WS_VISIBLE | SS_CENTER);
+    dialog.SetFont(heading, 16.0, 800, 0, L"Arial");
+    ids.close = AddCloseButton(dialog, 558, 10, 32, 32, kOpaqueBlack);
+
+    WString intro(L"This feature lets you change the ");
+    intro.Append(L"location of some of ", displayName != nullptr ? displayName : L"",
+                 L"'s personal folders. Here you can also restore those folders to their original locations.\r\n"
+                 L"Double-click any item in the list to open its current location.");
+    int32_t introduction = dialog.AddLabel(intro.Text(), 20, 75, 540, 60, -1);
+    dialog.SetFont(introduction, 10.0, 400, 0, L"Arial");
+
+    // Shown after a move that left items behind: the list of them.
+    ids.leftLink = dialog.AddButton(L"Show the items not moved", 410, 46, 170, 24, -1);
+    dialog.SetTip(ids.leftLink, L"Open the list of the files and folders that stayed in the old location");
+    dialog.SetState(ids.leftLink, StateFlags::Hide);
+
+    ids.list = dialog.AddListView(L" Folder name| Current location| Default location", 10, 140, 580, 160, kListStyle,
+                                  LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+    dialog.SetColumnWidth(ids.list, 0, 100);
+    dialog.SetColumnWidth(ids.list, 1, 240);
+    dialog.SetColumnWidth(ids.list, 2, 235);
+    wchar_t system[MAX_PATH] = L"";
+    UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    WString shell(length > 0 && length < MAX_PATH ? system : L"");
+    shell.Append(L"\\Shell32.dll");
+    HICON extracted = nullptr;
+    if (SHDefExtractIconW(shell.Text(), 3, 0, &extracted, nullptr, 16) == S_OK) {
+        UniqueIcon folder(extracted);
+        dialog.SetListIcon(ids.list, -1, folder.Get(), 16);
+    }
+
+    ids.moveContents = dialog.AddCheckBox(L"Also move folder contents", 100, 310, 180, 18);
+    dialog.SetState(ids.moveContents, StateFlags::Check);
+    dialog.SetTip(ids.moveContents, L"Whether to move files fom the current location into the new one");
+    ids.overwrite = dialog.AddCheckBox(L"Overwrite existing files", 100, 330, 180, 18);
+    for (int32_t box : {ids.moveContents, ids.overwrite})
+        dialog.SetColour(box, -1, RGB(0xF0, 0xF0, 0xFF));   // the band's colour
+    dialog.SetTip(ids.overwrite, L"When moving files, overwrite same named ones in the new location\r\n"
+                                 L"If this option is not selected, those files will be skipped");
+    ids.move = dialog.AddButton(L"Move selected", 300, 314, 130, 26, -1);
+    dialog.SetState(ids.move, StateFlags::Disable);
+    dialog.SetTip(ids.move, L"Move the selected folder to a new location");
+    ids.restore = dialog.AddButton(L"Restore default", 450, 314, 130, 26, -1);
+    dialog.SetState(ids.restore, StateFlags::Disable);
+    dialog.SetTip(ids.restore, L"Restore the selected folder to its default location");
+
+    // The move's progress takes the band's place while contents move.
+    UniqueImage band = NewBitmap(28, 28);
+    if (band && FillRoundRect(band.Get(), 0, 0, 28, 28, kBandColour, 0)) {
+        UniqueBitmap picture = ToGdiBitmap(band.Get(), kBandColour);
+        ids.spinner = dialog.AddPicture(picture.Release(), 16, 314, 28, 28, -1);
+        dialog.SetState(ids.spinner, StateFlags::Hide);
+        if (HWND spinner = Handle(dialog, ids.spinner))
+            StartSpinner(spinner, 28, kOpaqueBlack, 80, -1);
+    }
+    ids.progress = dialog.AddLabel(L"", 56, 312, 490, 34, -1);
+    dialog.SetColour(ids.progress, RGB(0, 0, 0), RGB(0xF0, 0xF0, 0xFF));
+    dialog.SetState(ids.progress, StateFlags::Hide);
+}
+
+}  // namespace
+
+void PersonalFoldersDialog(const PersonalFoldersOwner& owner, HICON accountIcon, const wchar_t* accountName,
+                           const wchar_t* displayName)
+{
+    if (owner.window == nullptr || accountName == nullptr || owner.consoleUserName == nullptr ||
+        *owner.consoleUserName == L'\0' || !EqualsNoCase(accountName, owner.consoleUserName))
+        return;
+    UiDialog dialog(*owner.window);
+    DialogLook look = OutlinedLook(kWidth, kHeight, 591, 347);
+    look.fills.push_back({4, 305, 546, 45, kBandColour, 0});
+    if (!dialog.Create(look))
+        return;
+    auto session = std::make_unique<Session>();
+    session->owner = &owner;
+    session->dialog = &dialog;
+    AddControls(*session, accountIcon, displayName);
+
+    // Without the account's SID and profile there is nothing to show.
+    if (!GetAccountSidAndProfile(accountName, session->sid, &session->profile))
+        return;
+    BuildMovedFolderDacl(owner.consoleUserSid, session->movedDacl, session->consoleUser);
+    FillFolderList(*session);
+
+    dialog.Show(0);
+    for (;;) {
+        int32_t event = dialog.NextEvent();
+        if (event == EventCode::Close || event == session->ids.close)
+            break;
+        if (event == EventCode::ItemSelected || event == EventCode::ItemDeselected) {
+            FollowSelection(*session);
+        } else if (event == EventCode::DoubleClick) {
+            const int row = SelectedRow(*session);
+            if (row >= 0) {
+                WString current = Cell(dialog, session->ids.list, row, 1);
+                OpenPage(current.Text());
+            }
+        } else if (event == session->ids.move) {
+            Relocate(*session, false);
+        } else if (event == session->ids.restore) {
+            Relocate(*session, true);
+        } else if (event == session->ids.leftLink && !session->leftList.IsEmpty()) {
+            OpenPage(session->leftList.Text());
+        }
+    }
+}

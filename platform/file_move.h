@@ -1,0 +1,85 @@
+// Moving the contents of a folder to another folder, on the same volume or
+// across volumes, without ever losing a file: across volumes each file is
+// copied, the copy checked, and only then the original removed. Links are
+// never followed; what cannot be moved stays where it was and is listed.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "platform/text.h"
+
+// Files and bytes below a folder, links not followed (and not counted).
+struct TreeMeasure {
+    uint64_t files = 0;
+    uint64_t bytes = 0;
+    uint64_t folders = 0;
+    uint64_t links = 0;
+};
+// Walks without recursion; folders deeper than kMoveDepthLimit are not entered.
+TreeMeasure MeasureTree(const wchar_t* path);
+
+inline constexpr uint32_t kMoveDepthLimit = 256;
+
+// Why an entry stayed at the source.
+enum class LeftReason {
+    InUse,          // another program holds it open, or it may not be read or removed
+    Exists,         // the destination has one of that name and overwriting was not asked for
+    Link,           // a junction or symbolic link: never followed, never moved
+    CopyFailed,     // the copy could not be written or did not come out whole
+    TooDeep,        // below kMoveDepthLimit folder levels
+    FolderFailed,   // the folder could not be made at the destination
+};
+
+struct LeftEntry {
+    WString path;   // where it still is
+    LeftReason reason;
+};
+
+// How far a move has come; written by the worker, read by the window while
+// it runs (hence atomic), totals measured before the move starts.
+struct MoveProgress {
+    std::atomic<bool> measured{false};   // the totals are known
+    std::atomic<uint64_t> filesTotal{0};
+    std::atomic<uint64_t> bytesTotal{0};
+    std::atomic<uint64_t> filesDone{0};
+    std::atomic<uint64_t> bytesDone{0};
+};
+
+// The block a move worker works on. The caller fills the first four fields
+// and reads the others once the worker has ended (the progress while it runs).
+struct FolderMove {
+    void* owner = nullptr;       // who started it; not owned; must be set
+    WString source;
+    WString destination;
+    DWORD flags = 0;             // MOVEFILE_REPLACE_EXISTING overwrites same-named files
+    MoveProgress progress;
+    uint64_t notMoved = 0;       // entries still at the source afterwards
+    std::vector<LeftEntry> left; // those entries, in the order met
+    bool refused = false;        // nothing was tried: bad paths, or the destination inside the source
+};
+
+// Moves everything inside `move.source` into `move.destination` (created
+// when missing). The source folder itself stays, emptied when everything
+// went; its emptied subfolders are removed. Returns the not-moved count.
+uint64_t MoveFolderContents(FolderMove& move);
+
+// Thread procedure over a FolderMove: 1 when the move was attempted (its
+// outcome in the block), 0 when the block is incomplete, the destination
+// cannot be created or the move was refused.
+DWORD WINAPI MoveFolderThread(void* move);
+
+// The operator's words for a reason.
+const wchar_t* LeftReasonText(LeftReason reason);
+
+// Writes the list of entries left behind as a UTF-16 text file (with a byte
+// order mark), one "path<TAB>reason" per line after a heading.
+bool WriteLeftBehindList(const wchar_t* file, const wchar_t* source, const std::vector<LeftEntry>& left);
+
+// The place a path really names: links in it resolved, through a handle on
+// the deepest part that exists, the rest appended; "\\?\" left off. Empty
+// when the path is not absolute.
+WString FinalFolderPath(const wchar_t* path);

@@ -1,0 +1,782 @@
+// The creation and deletion dialogs in the real main window on the simulated
+// machine, driven from a second thread as an operator drives them.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+#include <lm.h>
+#include <shlobj.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "accounts/account_lifecycle.h"
+#include "app/main_window.h"
+#include "platform/machine.h"
+#include "sandbox/profiles.h"
+#include "sandbox/sandbox.h"
+#include "sandbox/state.h"
+#include "tests/win/screen_capture.h"
+#include "tests/win/test_support.h"
+#include "ui/window.h"
+
+namespace {
+
+constexpr wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+constexpr COLORREF kDarkRed = RGB(160, 0, 0);
+constexpr COLORREF kBusyGreen = RGB(0, 144, 0);
+
+// Polls until `done` holds, up to `rounds` times ten milliseconds (30 s by
+// default: the display may be busy with other tests).
+bool WaitFor(const std::function<bool()>& done, int rounds = 3000)
+{
+    for (int i = 0; i < rounds; ++i) {
+        if (done())
+            return true;
+        Sleep(10);
+    }
+    return done();
+}
+
+HWND VisibleWindow(const wchar_t* className)
+{
+    HWND found = FindWindowW(className, nullptr);
+    return found != nullptr && IsWindowVisible(found) ? found : nullptr;
+}
+
+std::wstring TextOf(HWND window)
+{
+    wchar_t text[1024] = L"";
+    GetWindowTextW(window, text, ARRAYSIZE(text));
+    return text;
+}
+
+std::vector<HWND> Children(HWND parent, const wchar_t* className)
+{
+    std::vector<HWND> found;
+    for (HWND child = FindWindowExW(parent, nullptr, className, nullptr); child != nullptr;
+         child = FindWindowExW(parent, child, className, nullptr))
+        found.push_back(child);
+    return found;
+}
+
+// The child whose top-left corner lies at (x, y) of the parent's client area.
+HWND ChildAt(HWND parent, const wchar_t* className, int x, int y)
+{
+    for (HWND child : Children(parent, className)) {
+        RECT rect;
+        GetWindowRect(child, &rect);
+        POINT corner{rect.left, rect.top};
+        ScreenToClient(parent, &corner);
+        if (corner.x == x && corner.y == y)
+            return child;
+    }
+    return nullptr;
+}
+
+// True when some pixel of the control shows exactly that colour: the text's.
+bool ShowsColour(HWND control, COLORREF colour)
+{
+    RECT rect;
+    if (control == nullptr || !GetWindowRect(control, &rect))
+        return false;
+    for (int y = rect.top; y < rect.bottom; ++y) {
+        for (int x = rect.left; x < rect.right; ++x) {
+            if (ScreenPixel(x, y) == colour)
+                return true;
+        }
+    }
+    return false;
+}
+
+void Click(HWND dialog, const wchar_t* button)
+{
+    PostMessageW(ChildWithText(dialog, L"Button", button), BM_CLICK, 0, 0);
+}
+
+// What the operator's thread sees of the main window.
+class Screen {
+public:
+    explicit Screen(MainWindow& window) : window_(window) {}
+
+    HWND Handle(int32_t id) const
+    {
+        const ControlEntry* control = window_.Control(id);
+        return control != nullptr ? control->handle : nullptr;
+    }
+    const MainWindowControls& Ids() const { return window_.ids; }
+    bool Enabled(int32_t id) const { return IsWindowEnabled(Handle(id)) != FALSE; }
+    std::wstring Text(int32_t id) const { return TextOf(Handle(id)); }
+    int Rows() const { return static_cast<int>(SendMessageW(Handle(Ids().accountList), LVM_GETITEMCOUNT, 0, 0)); }
+    int RowOf(const std::wstring& accountName) const
+    {
+        for (int row = 0; row < Rows(); ++row) {
+            if (Cell(row, 1) == accountName)
+                return row;
+        }
+        return -1;
+    }
+    std::wstring Cell(int row, int column) const
+    {
+        wchar_t text[512] = L"";
+        LVITEMW cell{};
+        cell.iSubItem = column;
+        cell.pszText = text;
+        cell.cchTextMax = ARRAYSIZE(text);
+        SendMessageW(Handle(Ids().accountList), LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
+        return text;
+    }
+    bool Selected(int row) const
+    {
+        return SendMessageW(Handle(Ids().accountList), LVM_GETITEMSTATE, row, LVIS_SELECTED) != 0;
+    }
+    bool Select(const std::wstring& accountName) const
+    {
+        int row = RowOf(accountName);
+        if (row < 0)
+            return false;
+        LVITEMW state{};
+        state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        state.state = LVIS_SELECTED | LVIS_FOCUSED;
+        SendMessageW(Handle(Ids().accountList), LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
+        return WaitFor([&] { return Text(Ids().accountNameField) == accountName; });
+    }
+    void Press(int32_t id) const { PostMessageW(Handle(id), BM_CLICK, 0, 0); }
+
+    // The dialog that opened over the main window.
+    HWND Dialog() const
+    {
+        HWND dialog = nullptr;
+        WaitFor([&] { return (dialog = VisibleWindow(L"Vantrell_MsgBox")) != nullptr; });
+        if (dialog != nullptr)
+            WaitForReady(dialog);
+        return dialog;
+    }
+    // Waits for a themed box, gives back its text and presses one of its buttons.
+    std::wstring Answer(const wchar_t* button, HWND notThis = nullptr) const
+    {
+        HWND box = nullptr;
+        if (!WaitFor([&] {
+                box = VisibleWindow(L"Vantrell_MsgBox");
+                return box != nullptr && box != notThis && ChildWithText(box, L"Button", button) != nullptr;
+            }))
+            return L"(no box)";
+        WaitForReady(box);
+        std::wstring text = TextOf(FindWindowExW(box, nullptr, L"Static", nullptr));
+        PostMessageW(ChildWithText(box, L"Button", button), BM_CLICK, 0, 0);
+        WaitFor([&] { return !IsWindow(box) || !IsWindowVisible(box); });
+        return text;
+    }
+
+private:
+    MainWindow& window_;
+};
+
+std::wstring ProfileFolder(const std::wstring& name)
+{
+    sandbox::Account account;
+    if (!sandbox::FindAccount(name.c_str(), &account))
+        return L"";
+    return sandbox::ProfileFolderOf(sandbox::AccountSid(account.rid));
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::wstring UserPicture()
+{
+    wchar_t data[MAX_PATH] = L"";
+    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, data);
+    return std::wstring(data) + L"\\Microsoft\\User Account Pictures\\user.bmp";
+}
+
+class AccountDialogs : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { StartGdiplusForTests(); }
+    void SetUp() override
+    {
+        std::wstring error;
+        ASSERT_TRUE(sandbox::ResetMachine(sandbox::ScenarioPath(L"default"), &error)) << Show(error);
+        sandbox::ClearRecord();
+        sandbox::EnableHivePrivileges();
+        DeleteFileW(UserPicture().c_str());
+    }
+    void TearDown() override { DeleteFileW(UserPicture().c_str()); }
+
+    void Run(const std::function<void(Screen&, HWND)>& script)
+    {
+        MainWindow window;
+        std::atomic<bool> ran{false};
+        std::thread operatorThread([&] {
+            HWND main = nullptr;
+            if (WaitFor([&] { return (main = VisibleWindow(L"Vantrell_WNDCLASS")) != nullptr; })) {
+                Sleep(300);
+                Screen screen(window);
+                script(screen, main);
+                ran = true;
+                PostMessageW(main, kCloseRequestMessage, 0, 0);
+            }
+        });
+        int result = RunMainWindow(window, GetModuleHandleW(nullptr), L"", SW_SHOW);
+        operatorThread.join();
+        EXPECT_TRUE(ran) << "the main window never showed";
+        EXPECT_EQ(0, result);
+    }
+};
+
+// The creation dialog's fields, in the order of creation.
+struct CreationFields {
+    HWND name = nullptr, password = nullptr, again = nullptr, status = nullptr;
+};
+
+CreationFields FieldsOf(HWND dialog)
+{
+    CreationFields fields;
+    std::vector<HWND> edits = Children(dialog, L"Edit");
+    if (edits.size() == 3) {
+        fields.name = edits[0];
+        fields.password = edits[1];
+        fields.again = edits[2];
+    }
+    fields.status = ChildAt(dialog, L"Static", 20, 285);
+    return fields;
+}
+
+}  // namespace
+
+TEST_F(AccountDialogs, CreationChecksEachFieldWithItsMessageAndColour)
+{
+    struct Case {
+        const wchar_t* name;
+        const wchar_t* password;
+        const wchar_t* again;
+        const wchar_t* message;
+    } const cases[] = {
+        {L"", L"", L"", L"The \"Account name\" field is empty."},
+        {L"a+b", L"", L"", L"The user name can not have these characters: \"/\\[]:|<>+=;?*"},
+        {L"twentyone-characters1", L"", L"", L"The user name can not be longer than 20 characters."},
+        {L". .", L"", L"", L"The user name can not consist of dots and blanks only."},
+        {L"a,b", L"", L"", L"The user name can not have commas, at signs or control characters."},
+        {L"a@b", L"", L"", L"The user name can not have commas, at signs or control characters."},
+        {L"LCHEN", L"", L"", L"A user account or group with this name already exists."},
+        {L"Users", L"", L"", L"A user account or group with this name already exists."},
+        {L"new person", L"Pass-One", L"pass-one", L"The passwords you specified are not equal."},
+        {L"new person", L"Pass-One", L"", L"The passwords you specified are not equal."},
+    };
+    size_t before = sandbox::Accounts().size();
+    int rowsBefore = -1, rowsAfter = -1;
+    Run([&](Screen& screen, HWND main) {
+        rowsBefore = screen.Rows();
+        screen.Press(screen.Ids().createButton);
+        HWND dialog = screen.Dialog();
+        ASSERT_NE(nullptr, dialog);
+        EXPECT_FALSE(screen.Enabled(screen.Ids().createButton)) << "the main window is locked";
+        CreationFields fields = FieldsOf(dialog);
+        ASSERT_NE(nullptr, fields.name);
+        ASSERT_NE(nullptr, fields.status);
+        EXPECT_NE(nullptr, ChildWithText(dialog, L"Static", L"Create user account"));
+        EXPECT_NE(nullptr, ChildWithText(dialog, L"Static", L"Password again (optional):"));
+        for (const wchar_t* radio : {L"Center", L"Crop", L"Stretch"}) {
+            EXPECT_EQ(std::wstring(radio) == L"Crop" ? BST_CHECKED : BST_UNCHECKED,
+                      SendMessageW(ChildWithText(dialog, L"Button", radio), BM_GETCHECK, 0, 0))
+                << Show(radio);
+        }
+        bool first = true;
+        for (const Case& c : cases) {
+            SetWindowTextW(fields.name, c.name);
+            SetWindowTextW(fields.password, c.password);
+            SetWindowTextW(fields.again, c.again);
+            Click(dialog, L"Create account");
+            EXPECT_TRUE(WaitFor([&] { return TextOf(fields.status) == c.message; }))
+                << Show(c.name) << " gave " << Show(TextOf(fields.status));
+            Sleep(100);
+            EXPECT_TRUE(ShowsColour(fields.status, kDarkRed)) << Show(c.name) << ": not in dark red";
+            EXPECT_FALSE(ShowsColour(fields.status, kBusyGreen)) << Show(c.name);
+            if (first) {
+                EXPECT_FALSE(SaveScreenshot(main, L"create_account_refused", 60).empty());
+                first = false;
+            }
+        }
+        Click(dialog, L"Cancel");
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
+        EXPECT_TRUE(WaitFor([&] { return screen.Enabled(screen.Ids().createButton); })) << "unlocked again";
+        rowsAfter = screen.Rows();
+    });
+    EXPECT_EQ(before, sandbox::Accounts().size()) << "nothing was created";
+    EXPECT_EQ(rowsBefore, rowsAfter) << "cancel before any attempt adds no row";
+}
+
+TEST_F(AccountDialogs, TheNameFieldTakesFortyCharactersAndRefusesTheNext)
+{
+    std::wstring typed;
+    Run([&](Screen& screen, HWND) {
+        screen.Press(screen.Ids().createButton);
+        HWND dialog = screen.Dialog();
+        ASSERT_NE(nullptr, dialog);
+        CreationFields fields = FieldsOf(dialog);
+        for (int i = 0; i < 41; ++i)
+            SendMessageW(fields.name, WM_CHAR, static_cast<WPARAM>(L'a' + i % 26), 1);
+        typed = TextOf(fields.name);
+        for (HWND field : {fields.password, fields.again}) {
+            for (int i = 0; i < 45; ++i)
+                SendMessageW(field, WM_CHAR, L'x', 1);
+            EXPECT_EQ(40, GetWindowTextLengthW(field));
+        }
+        Click(dialog, L"Cancel");
+        WaitFor([&] { return !IsWindow(dialog); });
+    });
+    EXPECT_EQ(40u, typed.size()) << Show(typed);
+}
+
+TEST_F(AccountDialogs, CreatedAccountsGoToTheEndOfTheListWithAndWithoutAPicture)
+{
+    struct Case {
+        const wchar_t* name;
+        int type;
+        bool picture;
+        const wchar_t* typeText;
+    } const cases[] = {
+        {L"pictured", 2, true, L"Administrator User Account"},
+        {L"plain", 0, false, L"Guest User Account"},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        if (c.picture) {
+            ASSERT_TRUE(sandbox::DrawPicture(UserPicture(), 0x3070C0));
+        }
+        int rowsBefore = -1;
+        Run([&](Screen& screen, HWND main) {
+            rowsBefore = screen.Rows();
+            screen.Press(screen.Ids().createButton);
+            HWND dialog = screen.Dialog();
+            ASSERT_NE(nullptr, dialog);
+            CreationFields fields = FieldsOf(dialog);
+            SetWindowTextW(fields.name, c.name);
+            SetWindowTextW(fields.password, L"Same-Pass-7");
+            SetWindowTextW(fields.again, L"Same-Pass-7");
+            HWND type = Children(dialog, L"ComboBox").front();
+            EXPECT_EQ(1, SendMessageW(type, CB_GETCURSEL, 0, 0)) << "\"Standard user\" at start";
+            SendMessageW(type, CB_SETCURSEL, c.type, 0);
+            if (c.picture) {
+                EXPECT_FALSE(SaveScreenshot(main, L"create_account_filled", 60).empty());
+            }
+            Click(dialog, L"Create account");
+            EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog); })) << "the dialog ends after a creation";
+            ASSERT_TRUE(WaitFor([&] { return screen.Rows() == rowsBefore + 1; }));
+            int row = screen.Rows() - 1;
+            EXPECT_EQ(c.name, screen.Cell(row, 0)) << "the new row comes last";
+            EXPECT_EQ(c.name, screen.Cell(row, 1));
+            EXPECT_EQ(c.typeText, screen.Cell(row, 2));
+            EXPECT_FALSE(screen.Selected(row)) << "the new row is not selected";
+            EXPECT_TRUE(screen.Text(screen.Ids().accountNameField).empty());
+        });
+        sandbox::Account account;
+        ASSERT_TRUE(sandbox::FindAccount(c.name, &account)) << Show(c.name);
+        EXPECT_TRUE(account.hasPassword);
+        EXPECT_FALSE(ProfileFolder(c.name).empty()) << "the profile was built at once";
+        bool pictureSet = false;
+        for (const sandbox::RecordedAction& action : sandbox::RecordedActions())
+            pictureSet |= action.call == L"SetAccountPicture" && action.details.at(L"account") == c.name;
+        EXPECT_EQ(c.picture, pictureSet) << Show(c.name);
+        EXPECT_EQ(c.picture, !account.picture.empty()) << Show(c.name);
+    }
+}
+
+TEST_F(AccountDialogs, AnAccountWhoseProfileMustWaitIsCreatedAndListed)
+{
+    // The SID the next account gets already has a profile-list entry naming
+    // a folder that is gone: the profile cannot be built now.
+    std::wstring nextSid = sandbox::AccountSid(sandbox::MachineDword(sandbox::kNextRid, 1000));
+    sandbox::RememberProfileKey(nextSid);
+    HKEY entry = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kProfileList) + L"\\" + nextSid).c_str(),
+                                             0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &entry, nullptr));
+    const wchar_t gone[] = L"C:\\users\\vantrell-gone-profile";
+    RegSetValueExW(entry, L"ProfileImagePath", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(gone), sizeof(gone));
+    RegCloseKey(entry);
+    std::wstring told;
+    int rowsBefore = -1, rowsAfter = -1;
+    Run([&](Screen& screen, HWND) {
+        rowsBefore = screen.Rows();
+        screen.Press(screen.Ids().createButton);
+        HWND dialog = screen.Dialog();
+        ASSERT_NE(nullptr, dialog);
+        SetWindowTextW(FieldsOf(dialog).name, L"later");
+        Click(dialog, L"Create account");
+        told = screen.Answer(L"OK", dialog);
+        ASSERT_TRUE(WaitFor([&] { return screen.Rows() == rowsBefore + 1; }));
+        rowsAfter = screen.Rows();
+    });
+    EXPECT_EQ(L"The user account was created, but its profile could not be made now.\r\n\r\n"
+              L"Windows will make it when the account signs in for the first time.",
+              told);
+    EXPECT_EQ(rowsBefore + 1, rowsAfter);
+    sandbox::Account account;
+    EXPECT_TRUE(sandbox::FindAccount(L"later", &account));
+    EXPECT_FALSE(account.hasPassword) << "the temporary password was taken back";
+}
+
+TEST_F(AccountDialogs, DeletionWithFilesRemovesTheRowAndTheProfile)
+{
+    ASSERT_TRUE(CreateAccount(L"leaving", L"Leaving Soon", 1, L"Bye-Bye-1"));
+    std::wstring folder = ProfileFolder(L"leaving");
+    ASSERT_FALSE(folder.empty());
+    int rowsBefore = -1, rowsAfter = -1;
+    std::wstring nameField = L"(unread)";
+    Run([&](Screen& screen, HWND main) {
+        rowsBefore = screen.Rows();
+        ASSERT_TRUE(screen.Select(L"leaving"));
+        screen.Press(screen.Ids().deleteButton);
+        HWND dialog = screen.Dialog();
+        ASSERT_NE(nullptr, dialog);
+        EXPECT_NE(nullptr, ChildWithText(dialog, L"Static", L"Leaving Soon"));
+        EXPECT_NE(nullptr, ChildWithText(dialog, L"Static", L"Note: You are about to delete this user account."));
+        HWND files = ChildWithText(dialog, L"Button", L"Also delete user files and folders");
+        ASSERT_NE(nullptr, files);
+        EXPECT_EQ(BST_UNCHECKED, SendMessageW(files, BM_GETCHECK, 0, 0));
+        SendMessageW(files, BM_CLICK, 0, 0);
+        EXPECT_FALSE(SaveScreenshot(main, L"delete_account_dialog", 60).empty());
+        Click(dialog, L"Delete account");
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
+        EXPECT_TRUE(WaitFor([&] { return screen.Rows() == rowsBefore - 1; }));
+        rowsAfter = screen.Rows();
+        nameField = screen.Text(screen.Ids().accountNameField);
+        EXPECT_FALSE(screen.Enabled(screen.Ids().deleteButton)) << "nothing is selected any more";
+        EXPECT_TRUE(screen.Enabled(screen.Ids().createButton));
+    });
+    EXPECT_EQ(rowsBefore - 1, rowsAfter);
+    EXPECT_EQ(-1, [&] {
+        sandbox::Account account;
+        return sandbox::FindAccount(L"leaving", &account) ? 1 : -1;
+    }());
+    EXPECT_TRUE(nameField.empty()) << Show(nameField);
+    EXPECT_FALSE(Exists(folder)) << Show(folder);
+}
+
+TEST_F(AccountDialogs, DeletionWithoutFilesKeepsTheProfile)
+{
+    ASSERT_TRUE(CreateAccount(L"keeping", nullptr, 1, L"Bye-Bye-1"));
+    std::wstring folder = ProfileFolder(L"keeping");
+    sandbox::Account account;
+    ASSERT_TRUE(sandbox::FindAccount(L"keeping", &account));
+    std::wstring entry = std::wstring(kProfileList) + L"\\" + sandbox::AccountSid(account.rid);
+    Run([&](Screen& screen, HWND) {
+        ASSERT_TRUE(screen.Select(L"keeping"));
+        screen.Press(screen.Ids().deleteButton);
+        HWND dialog = screen.Dialog();
+        ASSERT_NE(nullptr, dialog);
+        Click(dialog, L"Delete account");
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog) && screen.RowOf(L"keeping") < 0; }));
+    });
+    EXPECT_FALSE(sandbox::FindAccount(L"keeping", &account));
+    EXPECT_TRUE(Exists(folder + L"\\NTUSER.DAT"));
+    HKEY key = nullptr;
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, entry.c_str(), 0, KEY_READ, &key));
+    if (key != nullptr)
+        RegCloseKey(key);
+}
+
+TEST_F(AccountDialogs, EnterRightAfterOpeningCancels)
+{
+    ASSERT_TRUE(CreateAccount(L"staying", nullptr, 1, L"Stay-Here-1"));
+    Run([&](Screen& screen, HWND) {
+        ASSERT_TRUE(screen.Select(L"staying"));
+        screen.Press(screen.Ids().deleteButton);
+        HWND dialog = screen.Dialog();
+        ASSERT_NE(nullptr, dialog);
+        SetForegroundWindow(dialog);
+        PressKey(VK_RETURN);
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog); })) << "Enter did not end the dialog";
+        EXPECT_GE(screen.RowOf(L"staying"), 0);
+    });
+    sandbox::Account account;
+    EXPECT_TRUE(sandbox::FindAccount(L"staying", &account)) << "Cancel is the default button";
+}
+
+TEST_F(AccountDialogs, HeldFilesAreLeftForTheRestartAndTheOperatorIsTold)
+{
+    ASSERT_TRUE(CreateAccount(L"holding", nullptr, 1, L"Hold-Fast-1"));
+    std::wstring folder = ProfileFolder(L"holding");
+    std::wstring held = folder + L"\\Documents\\open.txt";
+    std::ofstream(std::filesystem::path(held)) << "open";
+    HANDLE file = CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    std::wstring told;
+    Run([&](Screen& screen, HWND main) {
+        ASSERT_TRUE(screen.Select(L"holding"));
+        screen.Press(screen.Ids().deleteButton);
+        HWND dialog = screen.Dialog();
+        ASSERT_NE(nullptr, dialog);
+        SendMessageW(ChildWithText(dialog, L"Button", L"Also delete user files and folders"), BM_CLICK, 0, 0);
+        Click(dialog, L"Delete account");
+        HWND box = nullptr;
+        WaitFor([&] {
+            box = VisibleWindow(L"Vantrell_MsgBox");
+            return box != nullptr && box != dialog && ChildWithText(box, L"Button", L"OK") != nullptr;
+        });
+        Sleep(200);
+        EXPECT_FALSE(SaveScreenshot(main, L"delete_account_reboot", 60).empty());
+        told = screen.Answer(L"OK", dialog);
+        // The window finishes its own work (the row goes) before it is closed.
+        EXPECT_TRUE(WaitFor([&] { return screen.RowOf(L"holding") < 0; }));
+        Sleep(200);
+    });
+    CloseHandle(file);
+    EXPECT_EQ(L"The user account was successfully deleted,but a system reboot is required in order to remove all "
+              L"the files belonging to the user profile.\r\n\r\nYou should reboot the computer as soon as possible "
+              L"to complete the removal.",
+              told);
+    EXPECT_FALSE(Exists(folder + L"\\NTUSER.DAT"));
+}
+
+// A profile of many files: while they go, the dialog answers, its spinner
+// turns, and an end of the session is refused.
+TEST_F(AccountDialogs, ALargeProfileIsDeletedWhileTheDialogKeepsAnswering)
+{
+    ASSERT_TRUE(CreateAccount(L"hoarder", nullptr, 1, L"Many-Files-1"));
+    std::wstring folder = ProfileFolder(L"hoarder");
+    for (int d = 0; d < 40; ++d) {
+        std::wstring sub = folder + L"\\Documents\\box" + std::to_wstring(d);
+        std::filesystem::create_directories(sub);
+        for (int f = 0; f < 100; ++f)
+            std::ofstream(std::filesystem::path(sub + L"\\file" + std::to_wstring(f) + L".txt")) << "content";
+    }
+    int answered = 0, during = 0;
+    bool refused = false, stillOpen = false, spun = false;
+    Run([&](Screen& screen, HWND main) {
+        ASSERT_TRUE(screen.Select(L"hoarder"));
+        screen.Press(screen.Ids().deleteButton);
+        HWND dialog = screen.Dialog();
+        ASSERT_NE(nullptr, dialog);
+        SendMessageW(ChildWithText(dialog, L"Button", L"Also delete user files and folders"), BM_CLICK, 0, 0);
+        Click(dialog, L"Delete account");
+        ASSERT_TRUE(WaitFor([&] { return ChildWithText(dialog, L"Static", L"Deleting the user account, please wait...") != nullptr; }));
+        while (IsWindow(dialog) && Exists(folder)) {
+            ++during;
+            DWORD_PTR ignored = 0;
+            if (SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 250, &ignored) != 0)
+                ++answered;
+            spun = spun || ShowsColour(ChildAt(dialog, L"Static", 20, 150), RGB(0, 0, 0));
+            if (!refused) {
+                // As the system asks: every top-level window.
+                for (HWND window : {main, dialog})
+                    SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 2000, nullptr);
+                refused = true;
+                SaveScreenshot(main, L"delete_account_working", 60);
+            }
+            Sleep(20);
+        }
+        WaitFor([&] { return !IsWindow(dialog); }, 3000);
+        Sleep(300);
+        stillOpen = IsWindow(main) && IsWindowVisible(main);
+    });
+    EXPECT_TRUE(stillOpen) << "the refused end of the session closed the program afterwards";
+    EXPECT_FALSE(Exists(folder));
+    ASSERT_GT(during, 0) << "the deletion ended before it could be watched";
+    EXPECT_EQ(during, answered) << "the dialog did not answer while files were deleted";
+    EXPECT_TRUE(spun) << "the spinner never turned";
+    bool aborted = false;
+    for (const sandbox::RecordedAction& action : sandbox::RecordedActions())
+        aborted |= action.call == L"AbortSystemShutdownW";
+    EXPECT_TRUE(aborted) << "the end of the session was not refused";
+}
+
+namespace {
+
+// A 200 x 100 picture in four upright bands: green, red, blue, green. Each
+// fit shows a different part of it in a square.
+bool WriteBandedPicture(const std::wstring& path)
+{
+    const int width = 200, height = 100, stride = width * 3;
+    std::vector<BYTE> pixels(static_cast<size_t>(stride) * height);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            BYTE* p = &pixels[static_cast<size_t>(y) * stride + x * 3];   // blue, green, red
+            int band = x / 50;
+            p[0] = band == 2 ? 255 : 0;
+            p[1] = band == 0 || band == 3 ? 255 : 0;
+            p[2] = band == 1 ? 255 : 0;
+        }
+    }
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof(info);
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biSizeImage = static_cast<DWORD>(pixels.size());
+    BITMAPFILEHEADER header{};
+    header.bfType = 0x4D42;
+    header.bfOffBits = sizeof(header) + sizeof(info);
+    header.bfSize = header.bfOffBits + info.biSizeImage;
+    std::ofstream out(std::filesystem::path(path), std::ios::binary);
+    out.write(reinterpret_cast<const char*>(&header), sizeof(header));
+    out.write(reinterpret_cast<const char*>(&info), sizeof(info));
+    out.write(reinterpret_cast<const char*>(pixels.data()), static_cast<std::streamsize>(pixels.size()));
+    return out.good();
+}
+
+// The pixel at (x, y) inside the picture control's border.
+COLORREF PicturePixel(HWND dialog, int x, int y)
+{
+    POINT point{125 + 1 + x, 210 + 1 + y};
+    ClientToScreen(dialog, &point);
+    return ScreenPixel(point.x, point.y);
+}
+
+// Picks a file in the system's open-file dialog as a person would: the name
+// typed into its field, then Open.
+bool PickFile(const std::wstring& path)
+{
+    HWND chooser = nullptr;
+    if (!WaitFor([&] {
+            chooser = FindWindowW(L"#32770", L"Select user picture file");
+            return chooser != nullptr && IsWindowVisible(chooser);
+        }))
+        return false;
+    WaitForReady(chooser);
+    // The file-name box: a combo box with its own field in this dialog style.
+    const int nameBox = GetDlgItem(chooser, 0x47C) != nullptr ? 0x47C : 0x480;
+    SetDlgItemTextW(chooser, nameBox, path.c_str());
+    wchar_t typed[MAX_PATH] = L"";
+    GetDlgItemTextW(chooser, nameBox, typed, MAX_PATH);
+    if (path != typed) {
+        fprintf(stderr, "the file-name box holds %ls\n", typed);
+        return false;
+    }
+    PostMessageW(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(chooser, IDOK)));
+    return WaitFor([&] { return !IsWindow(chooser) || !IsWindowVisible(chooser); });
+}
+
+}  // namespace
+
+TEST_F(AccountDialogs, BrowseFitsTheChosenPictureAndRefusesAFileThatIsNone)
+{
+    const std::wstring banded = TestFolder(L"create-dialog-pictures") + L"\\banded.bmp";
+    const std::wstring broken = TestFolder(L"create-dialog-broken") + L"\\broken.bmp";
+    ASSERT_TRUE(WriteBandedPicture(banded));
+    std::ofstream(std::filesystem::path(broken)) << "not a picture";
+    ASSERT_TRUE(sandbox::DrawPicture(UserPicture(), 0x3070C0));
+    const COLORREF white = RGB(255, 255, 255), green = RGB(0, 255, 0), red = RGB(255, 0, 0);
+    const COLORREF stock = RGB(0x30, 0x70, 0xC0);
+    struct Seen {
+        COLORREF corner, left;
+    } initial{}, crop{}, centre{}, stretch{}, afterBroken{}, afterDefault{};
+    std::wstring refusal;
+    bool refusalRed = false;
+    Run([&](Screen& screen, HWND main) {
+        screen.Press(screen.Ids().createButton);
+        HWND dialog = screen.Dialog();
+        ASSERT_NE(nullptr, dialog);
+        auto look = [&] {
+            Sleep(300);
+            return Seen{PicturePixel(dialog, 1, 1), PicturePixel(dialog, 1, 23)};
+        };
+        initial = look();
+        Click(dialog, L"Browse...");
+        ASSERT_TRUE(PickFile(banded)) << "the open-file dialog did not take the file";
+        crop = look();   // "Crop" is checked at start
+        EXPECT_FALSE(SaveScreenshot(main, L"create_account_browsed", 60).empty());
+        Click(dialog, L"Center");
+        centre = look();
+        Click(dialog, L"Stretch");
+        stretch = look();
+        Click(dialog, L"Browse...");
+        ASSERT_TRUE(PickFile(broken));
+        HWND status = ChildAt(dialog, L"Static", 20, 285);
+        WaitFor([&] { return !TextOf(status).empty(); });
+        Sleep(200);
+        refusal = TextOf(status);
+        refusalRed = ShowsColour(status, RGB(255, 0, 0));
+        afterBroken = look();
+        Click(dialog, L"Default");
+        afterDefault = look();
+        // The banded picture once more, squeezed in: the account gets exactly that.
+        Click(dialog, L"Browse...");
+        ASSERT_TRUE(PickFile(banded));
+        SetWindowTextW(FieldsOf(dialog).name, L"banded");
+        Click(dialog, L"Create account");
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
+        WaitFor([&] { return screen.RowOf(L"banded") >= 0; });
+    });
+    EXPECT_EQ(stock, initial.corner) << "the default picture shows at start";
+    EXPECT_EQ(red, crop.corner) << "crop takes the middle of the picture";
+    EXPECT_EQ(white, centre.corner) << "centre leaves white bands above and below";
+    EXPECT_EQ(green, centre.left);
+    EXPECT_EQ(green, stretch.corner) << "stretch squeezes the whole picture in";
+    EXPECT_EQ(L"The picture file you selected is not valid.", refusal);
+    EXPECT_TRUE(refusalRed);
+    EXPECT_EQ(stretch.corner, afterBroken.corner) << "a file that is no picture changes nothing";
+    EXPECT_EQ(stock, afterDefault.corner) << "\"Default\" shows the default picture again";
+
+    sandbox::Account account;
+    ASSERT_TRUE(sandbox::FindAccount(L"banded", &account));
+    ASSERT_FALSE(account.picture.empty()) << "the account was given no picture";
+    Gdiplus::GpBitmap* given = nullptr;
+    ASSERT_EQ(Gdiplus::Ok, Gdiplus::DllExports::GdipCreateBitmapFromFile(account.picture.c_str(), &given));
+    Gdiplus::ARGB left = 0, middle = 0;
+    UINT size = 0;
+    Gdiplus::DllExports::GdipGetImageWidth(given, &size);
+    Gdiplus::DllExports::GdipBitmapGetPixel(given, 2, static_cast<INT>(size / 2), &left);
+    Gdiplus::DllExports::GdipBitmapGetPixel(given, static_cast<INT>(size * 3 / 8), static_cast<INT>(size / 2), &middle);
+    Gdiplus::DllExports::GdipDisposeImage(given);
+    EXPECT_EQ(448u, size) << "the picture the shell takes";
+    EXPECT_EQ(0xFF00FF00u, left) << "the last fit chosen (stretch) was handed over";
+    EXPECT_EQ(0xFFFF0000u, middle);
+}
+
+// The automatic sign-in account: its name goes from "DefaultUserName" even
+// while automatic sign-in is off. A damaged profile entry naming a folder
+// outside the profiles directory: the folder stays, and the operator is
+// told which and why.
+TEST_F(AccountDialogs, DeletionClearsTheSignInNameAndNamesAFolderItKept)
+{
+    const wchar_t kWinlogon[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+    ASSERT_TRUE(CreateAccount(L"damaged", nullptr, 1, L"Damaged-1"));
+    sandbox::Account account;
+    ASSERT_TRUE(sandbox::FindAccount(L"damaged", &account));
+    // Not the temporary folder: that lies inside the running account's own
+    // profile, which the deletion keeps for that reason.
+    const std::wstring outside = L"C:\\vantrell-outside-dialog";
+    std::error_code ignored;
+    std::filesystem::remove_all(outside, ignored);
+    std::filesystem::create_directories(outside, ignored);
+    std::ofstream(std::filesystem::path(outside + L"\\keep.txt")) << "keep";
+    auto setText = [](const wchar_t* key, const wchar_t* value, const std::wstring& text) {
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, value, REG_SZ, text.c_str(),
+                        static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    };
+    const std::wstring entry = std::wstring(kProfileList) + L"\\" + sandbox::AccountSid(account.rid);
+    setText(entry.c_str(), L"ProfileImagePath", outside);
+    setText(kWinlogon, L"DefaultUserName", L"Damaged");
+    setText(kWinlogon, L"AutoAdminLogon", L"0");
+    std::wstring told;
+    Run([&](Screen& screen, HWND) {
+        ASSERT_TRUE(screen.Select(L"damaged"));
+        screen.Press(screen.Ids().deleteButton);
+        HWND dialog = screen.Dialog();
+        ASSERT_NE(nullptr, dialog);
+        SendMessageW(ChildWithText(dialog, L"Button", L"Also delete user files and folders"), BM_CLICK, 0, 0);
+        Click(dialog, L"Delete account");
+        told = screen.Answer(L"OK", dialog);
+        EXPECT_TRUE(WaitFor([&] { return screen.RowOf(L"damaged") < 0; }));
+    });
+    EXPECT_EQ(L"The user account was successfully deleted. Its profile folder was kept because it does not lie "
+              L"inside the profiles folder:\r\n\r\n" + outside,
+              told);
+    EXPECT_TRUE(Exists(outside + L"\\keep.txt"));
+    std::filesystem::remove_all(outside, ignored);
+    wchar_t name[64] = L"(missing)";
+    DWORD size = sizeof(name);
+    RegGetValueW(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName", RRF_RT_REG_SZ, nullptr, name, &size);
+    EXPECT_EQ(std::wstring(L""), name);
+    HKEY key = nullptr;
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, entry.c_str(), 0, KEY_READ, &key))
+        << "the entry of a folder that stays stays too";
+    if (key != nullptr)
+        RegCloseKey(key);
+}

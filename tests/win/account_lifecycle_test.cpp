@@ -1,0 +1,659 @@
+// Creating and deleting accounts on the simulated machine, with real
+// profiles, hives, picture sets and profile-list entries in the Wine prefix.
+// Each test starts from the default scenario.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <lm.h>
+#include <ntsecapi.h>
+#include <sddl.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "accounts/account_lifecycle.h"
+#include "accounts/groups.h"
+#include "accounts/passwords.h"
+#include "platform/files.h"
+#include "platform/machine.h"
+#include "sandbox/profiles.h"
+#include "sandbox/sandbox.h"
+#include "sandbox/state.h"
+#include "tests/win/test_support.h"
+
+namespace {
+
+constexpr wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+constexpr wchar_t kPictureUsers[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\AccountPicture\\Users";
+constexpr wchar_t kWinlogon[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+// Made by make-deletion-links.sh before the tests: Wine cannot make links itself.
+constexpr wchar_t kLinkedProfile[] = L"C:\\users\\vantrell-linked-profile";
+constexpr wchar_t kLinkTarget[] = L"C:\\vantrell-link-target";
+
+std::string Narrow(const std::wstring& text) { return Show(text); }
+
+std::wstring SidOf(const std::wstring& name)
+{
+    sandbox::Account account;
+    return sandbox::FindAccount(name.c_str(), &account) ? sandbox::AccountSid(account.rid) : L"";
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool KeyOpens(HKEY root, const std::wstring& path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+std::wstring ReadText(HKEY root, const std::wstring& path, const wchar_t* value)
+{
+    wchar_t text[1024] = L"";
+    DWORD size = sizeof(text);
+    if (RegGetValueW(root, path.c_str(), value, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, text,
+                     &size) != ERROR_SUCCESS)
+        return L"(missing)";
+    return text;
+}
+
+void WriteText(HKEY root, const std::wstring& path, const wchar_t* value, const std::wstring& text,
+               DWORD type = REG_SZ)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    RegSetValueExW(key, value, 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+
+std::wstring ProfileEntry(const std::wstring& sid) { return std::wstring(kProfileList) + L"\\" + sid; }
+
+std::wstring PublicPictures()
+{
+    wchar_t folder[MAX_PATH] = L"";
+    ExpandEnvironmentStringsW(L"%Public%\\AccountPictures", folder, ARRAYSIZE(folder));
+    return folder;
+}
+
+void Write(const std::wstring& path, const char* text)
+{
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(std::filesystem::path(path), std::ios::binary) << text;
+}
+
+// Every string, name and value under a registry key, depth first.
+void CollectRegistry(HKEY key, const std::wstring& path, const std::wstring& needle,
+                     const std::vector<std::wstring>& skip, std::vector<std::wstring>& found)
+{
+    wchar_t name[512];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = ARRAYSIZE(name);
+        DWORD type = 0;
+        std::vector<BYTE> data(65536);
+        DWORD size = static_cast<DWORD>(data.size());
+        if (RegEnumValueW(key, i, name, &length, nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
+            break;
+        std::wstring text(reinterpret_cast<const wchar_t*>(data.data()), size / sizeof(wchar_t));
+        if (std::wstring(name).find(needle) != std::wstring::npos || text.find(needle) != std::wstring::npos)
+            found.push_back(path + L" : " + name);
+    }
+    for (DWORD i = 0;; ++i) {
+        DWORD length = ARRAYSIZE(name);
+        if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        std::wstring child = path + L"\\" + name;
+        if (std::find(skip.begin(), skip.end(), child) != skip.end())
+            continue;
+        if (std::wstring(name).find(needle) != std::wstring::npos)
+            found.push_back(child);
+        HKEY sub = nullptr;
+        if (RegOpenKeyExW(key, name, 0, KEY_READ, &sub) == ERROR_SUCCESS) {
+            CollectRegistry(sub, child, needle, skip, found);
+            RegCloseKey(sub);
+        }
+    }
+}
+
+// Where the machine still holds the SID: the profile list, the security
+// authority's rights, the picture key and folder, HKEY_USERS, the built-in
+// groups, the simulated machine's state and the profiles directory.
+std::vector<std::wstring> SearchForSid(const std::wstring& sid, const std::wstring& profileFolder)
+{
+    std::vector<std::wstring> found;
+    HKEY list = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProfileList, 0, KEY_READ, &list) == ERROR_SUCCESS) {
+        CollectRegistry(list, L"ProfileList", sid, {}, found);
+        RegCloseKey(list);
+    }
+    HKEY pictures = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPictureUsers, 0, KEY_READ, &pictures) == ERROR_SUCCESS) {
+        CollectRegistry(pictures, L"AccountPicture", sid, {}, found);
+        RegCloseKey(pictures);
+    }
+    if (Exists(PublicPictures() + L"\\" + sid))
+        found.push_back(L"picture folder");
+    // HKEY_USERS: only the names of the loaded hives, not their contents.
+    wchar_t name[512];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = ARRAYSIZE(name);
+        if (RegEnumKeyExW(HKEY_USERS, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        if (std::wstring(name).find(sid) != std::wstring::npos)
+            found.push_back(std::wstring(L"HKEY_USERS\\") + name);
+    }
+    // The simulated machine's state. Two lists in it are the sandbox's own
+    // bookkeeping, not the machine's: what a reset must clean up, and the
+    // files of the hives it loaded itself (the hives themselves are looked
+    // for under HKEY_USERS above).
+    HKEY state = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, sandbox::kStateKey, 0, KEY_READ, &state) == ERROR_SUCCESS) {
+        CollectRegistry(state, L"state", sid, {L"state\\Profiles", L"state\\Hives"}, found);
+        RegCloseKey(state);
+    }
+    PSID binary = nullptr;
+    if (ConvertStringSidToSidW(sid.c_str(), &binary)) {
+        LSA_OBJECT_ATTRIBUTES attributes{};
+        LSA_HANDLE policy = nullptr;
+        if (machine::LsaOpenPolicy(nullptr, &attributes, POLICY_LOOKUP_NAMES, &policy) == 0) {
+            PLSA_UNICODE_STRING rights = nullptr;
+            ULONG count = 0;
+            if (machine::LsaEnumerateAccountRights(policy, binary, &rights, &count) == 0 && count > 0)
+                found.push_back(L"security authority rights");
+            machine::LsaFreeMemory(rights);
+            machine::LsaClose(policy);
+        }
+        LocalFree(binary);
+    }
+    for (DWORD alias : {sandbox::kAdministratorsRid, sandbox::kUsersRid, sandbox::kGuestsRid}) {
+        if (sandbox::IsMember(alias, sid))
+            found.push_back(L"group " + std::to_wstring(alias));
+    }
+    if (!profileFolder.empty() && Exists(profileFolder))
+        found.push_back(L"profile folder " + profileFolder);
+    return found;
+}
+
+std::string Listed(const std::vector<std::wstring>& places)
+{
+    std::string text;
+    for (const std::wstring& place : places)
+        text += Narrow(place) + " ";
+    return text.empty() ? "(nothing)" : text;
+}
+
+// A state value that could be a temporary password: its length, its alphabet
+// and all four kinds of character.
+bool HoldsTemporaryPassword(const std::wstring& text)
+{
+    const std::wstring alphabet =
+        L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789#%+-.=_!*~";
+    for (size_t start = 0; start + kTemporaryPasswordLength <= text.size(); ++start) {
+        std::wstring piece = text.substr(start, kTemporaryPasswordLength);
+        if (piece.find_first_not_of(alphabet) == std::wstring::npos && HasEveryCharacterKind(piece.c_str()))
+            return true;
+    }
+    return false;
+}
+
+void CollectStrings(HKEY key, std::vector<std::wstring>& strings)
+{
+    wchar_t name[512];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = ARRAYSIZE(name);
+        std::vector<BYTE> data(65536);
+        DWORD size = static_cast<DWORD>(data.size());
+        if (RegEnumValueW(key, i, name, &length, nullptr, nullptr, data.data(), &size) != ERROR_SUCCESS)
+            break;
+        strings.emplace_back(name);
+        strings.emplace_back(reinterpret_cast<const wchar_t*>(data.data()), size / sizeof(wchar_t));
+    }
+    for (DWORD i = 0;; ++i) {
+        DWORD length = ARRAYSIZE(name);
+        if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        strings.emplace_back(name);
+        HKEY sub = nullptr;
+        if (RegOpenKeyExW(key, name, 0, KEY_READ, &sub) == ERROR_SUCCESS) {
+            CollectStrings(sub, strings);
+            RegCloseKey(sub);
+        }
+    }
+}
+
+class AccountLifecycle : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::wstring error;
+        ASSERT_TRUE(sandbox::ResetMachine(sandbox::ScenarioPath(L"default"), &error)) << Narrow(error);
+        sandbox::ClearRecord();
+        sandbox::EnableHivePrivileges();
+    }
+    void TearDown() override
+    {
+        for (const std::wstring& sid : pictureSids_) {
+            RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(kPictureUsers) + L"\\" + sid).c_str());
+            std::error_code ignored;
+            std::filesystem::remove_all(PublicPictures() + L"\\" + sid, ignored);
+        }
+    }
+
+    // A new account with its profile, as the creation dialog makes it.
+    std::wstring Make(const wchar_t* name, uint32_t type = 1, const wchar_t* password = L"Secret-99")
+    {
+        CreateReport report;
+        EXPECT_TRUE(CreateAccount(name, nullptr, type, password, &report)) << Narrow(name);
+        std::wstring sid = SidOf(name);
+        EXPECT_FALSE(sid.empty()) << Narrow(name);
+        return sid;
+    }
+
+    std::wstring FolderOf(const std::wstring& sid) { return sandbox::ProfileFolderOf(sid); }
+
+    // Everything the system can hold for an account besides the account:
+    // a hidden account's deny right, a picture set, loaded hives.
+    void Furnish(const std::wstring& name, const std::wstring& sid)
+    {
+        EXPECT_TRUE(SetSignInVisibility(name.c_str(), SignInVisibilityMode::Hide));
+        pictureSids_.push_back(sid);
+        std::wstring picture = PublicPictures() + L"\\" + sid + L"\\{0A1B}-Image448.jpg";
+        Write(picture, "jpeg");
+        SetFileAttributesW(picture.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+        WriteText(HKEY_LOCAL_MACHINE, std::wstring(kPictureUsers) + L"\\" + sid, L"Image448", picture);
+        HKEY root = nullptr;
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), sandbox::LoadProfile(sid, &root));
+        RegCloseKey(root);
+        std::wstring classes = FolderOf(sid) + L"\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat";
+        EXPECT_EQ(ERROR_SUCCESS, RegLoadKeyW(HKEY_USERS, (sid + L"_Classes").c_str(), classes.c_str()));
+    }
+
+    std::vector<std::wstring> pictureSids_;
+};
+
+}  // namespace
+
+TEST_F(AccountLifecycle, EachTypeJoinsExactlyOneGroupAndGetsARealProfile)
+{
+    struct Case {
+        const wchar_t* name;
+        uint32_t type;
+        DWORD group;
+    } const cases[] = {
+        {L"new-guest", 0, sandbox::kGuestsRid},
+        {L"new-user", 1, sandbox::kUsersRid},
+        {L"new-admin", 2, sandbox::kAdministratorsRid},
+    };
+    for (const Case& c : cases) {
+        CreateReport report;
+        EXPECT_TRUE(CreateAccount(c.name, nullptr, c.type, L"Secret-99", &report)) << Narrow(c.name);
+        EXPECT_EQ(CreateOutcome::AddedWithProfile, report.outcome) << Narrow(c.name);
+        EXPECT_TRUE(report.profileByService) << Narrow(c.name);
+        EXPECT_FALSE(report.temporaryPasswordUsed) << Narrow(c.name);
+        std::wstring sid = SidOf(c.name);
+        ASSERT_FALSE(sid.empty()) << Narrow(c.name);
+        for (DWORD alias : {sandbox::kGuestsRid, sandbox::kUsersRid, sandbox::kAdministratorsRid})
+            EXPECT_EQ(alias == c.group, sandbox::IsMember(alias, sid)) << Narrow(c.name) << " in alias " << alias;
+
+        sandbox::Account account;
+        ASSERT_TRUE(sandbox::FindAccount(c.name, &account));
+        EXPECT_EQ(static_cast<DWORD>(UF_SCRIPT | UF_DONT_EXPIRE_PASSWD), account.flags & ~UF_NORMAL_ACCOUNT);
+        std::wstring folder = FolderOf(sid);
+        ASSERT_FALSE(folder.empty()) << "no profile-list entry for " << Narrow(c.name);
+        EXPECT_TRUE(Exists(folder + L"\\NTUSER.DAT")) << Narrow(folder);
+        EXPECT_TRUE(Exists(folder + L"\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat")) << Narrow(folder);
+        // A real hive: it loads.
+        HKEY root = nullptr;
+        EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), sandbox::LoadProfile(sid, &root)) << Narrow(folder);
+        EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), sandbox::UnloadProfile(sid, root));
+    }
+}
+
+TEST_F(AccountLifecycle, FullNameIsSetOnlyWhenItDiffersFromTheName)
+{
+    struct Case {
+        const wchar_t* name;
+        const wchar_t* fullName;
+        const wchar_t* stored;
+    } const cases[] = {
+        {L"carol", L"Carol Smith", L"Carol Smith"},
+        {L"dave", L"dave", L""},
+        {L"erin", L"Erin", L"Erin"},   // compared with regard to case
+        {L"frank", L"", L""},
+        {L"gina", nullptr, L""},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(CreateAccount(c.name, c.fullName, 1, L"Secret-99")) << Narrow(c.name);
+        sandbox::Account account;
+        ASSERT_TRUE(sandbox::FindAccount(c.name, &account));
+        EXPECT_EQ(std::wstring(c.stored), account.fullName) << Narrow(c.name);
+    }
+}
+
+TEST_F(AccountLifecycle, WithoutTheProfileServiceTheAccountSignsInOnce)
+{
+    sandbox::SetMachineDword(sandbox::kProfileService, 0);
+    struct Case {
+        const wchar_t* name;
+        const wchar_t* password;
+        bool temporary;
+    } const cases[] = {
+        {L"no-password", nullptr, true},
+        {L"empty-password", L"", true},
+        {L"own-password", L"Own-Pass-1", false},
+    };
+    for (const Case& c : cases) {
+        CreateReport report;
+        EXPECT_TRUE(CreateAccount(c.name, nullptr, 2, c.password, &report)) << Narrow(c.name);
+        EXPECT_EQ(CreateOutcome::AddedWithProfile, report.outcome) << Narrow(c.name);
+        EXPECT_FALSE(report.profileByService);
+        EXPECT_EQ(c.temporary, report.temporaryPasswordUsed) << Narrow(c.name);
+        EXPECT_TRUE(report.emptyPasswordRestored) << Narrow(c.name);
+        sandbox::Account account;
+        ASSERT_TRUE(sandbox::FindAccount(c.name, &account));
+        EXPECT_EQ(1u, account.logonCount) << Narrow(c.name) << " signs in exactly once";
+        std::wstring sid = SidOf(c.name);
+        EXPECT_FALSE(FolderOf(sid).empty()) << Narrow(c.name);
+        EXPECT_TRUE(Exists(FolderOf(sid) + L"\\NTUSER.DAT")) << Narrow(c.name);
+        EXPECT_FALSE(KeyOpens(HKEY_USERS, sid)) << "the profile is unloaded again";
+        // The account ends with the password asked for.
+        const wchar_t* expected = c.password != nullptr ? c.password : L"";
+        EXPECT_EQ(*expected != L'\0', account.hasPassword) << Narrow(c.name);
+        HANDLE token = nullptr;
+        EXPECT_TRUE(machine::LogonUserW(c.name, nullptr, expected, LOGON32_LOGON_INTERACTIVE,
+                                        LOGON32_PROVIDER_DEFAULT, &token))
+            << Narrow(c.name);
+        if (token != nullptr)
+            CloseHandle(token);
+    }
+
+    // The random passwords were never written anywhere: the machine's state
+    // and its record hold nothing of their shape.
+    std::vector<std::wstring> strings;
+    HKEY state = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, sandbox::kStateKey, 0, KEY_READ, &state));
+    CollectStrings(state, strings);
+    RegCloseKey(state);
+    for (const sandbox::RecordedAction& action : sandbox::RecordedActions()) {
+        strings.push_back(action.call);
+        for (const auto& detail : action.details)
+            strings.push_back(detail.second);
+    }
+    EXPECT_GT(strings.size(), 20u);
+    for (const std::wstring& text : strings)
+        EXPECT_FALSE(HoldsTemporaryPassword(text)) << Narrow(text);
+}
+
+TEST_F(AccountLifecycle, TemporaryPasswordsAreFreshMixedAndLongEnough)
+{
+    std::vector<std::wstring> seen;
+    for (int i = 0; i < 20; ++i) {
+        TemporaryPassword password;
+        std::wstring text = password.Text();
+        EXPECT_EQ(kTemporaryPasswordLength, text.size()) << Narrow(text);
+        EXPECT_TRUE(HasEveryCharacterKind(text.c_str())) << Narrow(text);
+        for (const std::wstring& earlier : seen)
+            EXPECT_NE(earlier, text);
+        seen.push_back(text);
+    }
+}
+
+TEST_F(AccountLifecycle, RefusalsChangeNothing)
+{
+    sandbox::SetMachineDword(sandbox::kMinimumPasswordLength, 8);
+    struct Case {
+        const wchar_t* name;
+        const wchar_t* password;
+        NET_API_STATUS status;
+    } const cases[] = {
+        {L"ADMINISTRATOR", L"Long-enough-1", NERR_UserExists},
+        {L"bad+name", L"Long-enough-1", NERR_BadUsername},
+        {L"twentyone-characters", L"Long-enough-1", NERR_Success},   // 20: accepted
+        {L"twentyone-characters1", L"Long-enough-1", NERR_BadUsername},
+        {L"short-pass", L"abc", NERR_PasswordTooShort},
+        {L"no-pass", nullptr, NERR_PasswordTooShort},
+    };
+    for (const Case& c : cases) {
+        size_t before = sandbox::Accounts().size();
+        CreateReport report;
+        bool created = CreateAccount(c.name, nullptr, 2, c.password, &report);
+        EXPECT_EQ(c.status, report.addStatus) << Narrow(c.name);
+        EXPECT_EQ(c.status == NERR_Success, created) << Narrow(c.name);
+        if (c.status != NERR_Success) {
+            EXPECT_EQ(CreateOutcome::NotAdded, report.outcome) << Narrow(c.name);
+            EXPECT_EQ(before, sandbox::Accounts().size()) << Narrow(c.name);
+        }
+    }
+}
+
+// A profile-list entry that the system already holds for the SID the next
+// account gets: the profile service refuses, and the sign-in cannot load it.
+TEST_F(AccountLifecycle, AnAccountWhoseProfileCannotBeBuiltExistsAndSaysSo)
+{
+    for (DWORD service : {1u, 0u}) {
+        sandbox::SetMachineDword(sandbox::kProfileService, service);
+        std::wstring nextSid = sandbox::AccountSid(sandbox::MachineDword(sandbox::kNextRid, 1000));
+        sandbox::RememberProfileKey(nextSid);
+        WriteText(HKEY_LOCAL_MACHINE, ProfileEntry(nextSid), L"ProfileImagePath", L"C:\\users\\vantrell-gone-profile",
+                  REG_EXPAND_SZ);
+        const wchar_t* name = service != 0 ? L"stale-service" : L"stale-signin";
+        CreateReport report;
+        EXPECT_FALSE(CreateAccount(name, nullptr, 1, nullptr, &report)) << Narrow(name);
+        EXPECT_EQ(CreateOutcome::AddedWithoutProfile, report.outcome) << Narrow(name);
+        EXPECT_EQ(nextSid, SidOf(name)) << "the planted entry is the new account's";
+        EXPECT_TRUE(report.emptyPasswordRestored);
+        sandbox::Account account;
+        ASSERT_TRUE(sandbox::FindAccount(name, &account));
+        EXPECT_FALSE(account.hasPassword) << Narrow(name);
+    }
+}
+
+// What the search finds after a bare NetUserDel: everything the system
+// still holds for the SID without the mend.
+TEST_F(AccountLifecycle, BareDeletionLeavesTheSidBehind)
+{
+    std::wstring sid = Make(L"leaver", 2);
+    std::wstring folder = FolderOf(sid);
+    Furnish(L"leaver", sid);
+    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success), machine::NetUserDel(nullptr, L"leaver"));
+    std::vector<std::wstring> found = SearchForSid(sid, folder);
+    std::string listed = Listed(found);
+    for (const char* place : {"ProfileList", "AccountPicture", "picture folder", "HKEY_USERS", "_Classes",
+                              "security authority rights", "state\\Rights", "profile folder"})
+        EXPECT_NE(std::string::npos, listed.find(place)) << place << " not found in " << listed;
+    EXPECT_EQ(std::string::npos, listed.find("group ")) << listed;
+    RegUnLoadKeyW(HKEY_USERS, sid.c_str());
+    RegUnLoadKeyW(HKEY_USERS, (sid + L"_Classes").c_str());
+}
+
+TEST_F(AccountLifecycle, DeletionWithFilesLeavesNothingOfTheSid)
+{
+    struct Case {
+        const wchar_t* name;
+        bool dialog;   // the dialog's way: automatic sign-in cleared, entry only with the folder
+    } const cases[] = {{L"goner", false}, {L"dialog-goner", true}};
+    for (const Case& c : cases) {
+        std::wstring sid = Make(c.name, 2);
+        std::wstring folder = FolderOf(sid);
+        ASSERT_FALSE(folder.empty());
+        Furnish(c.name, sid);
+        ASSERT_GE(SearchForSid(sid, folder).size(), 6u) << Listed(SearchForSid(sid, folder));
+
+        AccountDeletion deletion;
+        deletion.accountName = c.name;
+        deletion.folderFlags = kDeleteTakeOver | kDeleteScheduleAtRestart;
+        deletion.clearAutoLogon = c.dialog;
+        deletion.alwaysRemoveProfileEntry = !c.dialog;
+        AccountDeletionReport report;
+        EXPECT_EQ(1, RemoveAccount(deletion, report)) << Narrow(c.name);
+        EXPECT_TRUE(report.accountDeleted);
+        EXPECT_EQ(sid, std::wstring(report.sidString.Text()));
+        EXPECT_TRUE(report.rightsRemoved);
+        EXPECT_TRUE(report.pictureRemoved);
+        EXPECT_TRUE(report.hivesUnloaded);
+        EXPECT_EQ(ProfileFolderVerdict::Inside, report.folderVerdict);
+        EXPECT_EQ(1, report.folderResult);
+        EXPECT_TRUE(report.profileEntryRemoved);
+        std::vector<std::wstring> found = SearchForSid(sid, folder);
+        EXPECT_TRUE(found.empty()) << Narrow(c.name) << " left: " << Listed(found);
+    }
+}
+
+TEST_F(AccountLifecycle, DeletionWithoutFilesKeepsTheFolderAndItsEntry)
+{
+    std::wstring sid = Make(L"keeper");
+    std::wstring folder = FolderOf(sid);
+    Furnish(L"keeper", sid);
+    RegUnLoadKeyW(HKEY_USERS, sid.c_str());
+    RegUnLoadKeyW(HKEY_USERS, (sid + L"_Classes").c_str());
+
+    AccountDeletion deletion;
+    deletion.accountName = L"keeper";
+    deletion.clearAutoLogon = true;
+    deletion.alwaysRemoveProfileEntry = false;
+    AccountDeletionReport report;
+    EXPECT_EQ(1, RemoveAccount(deletion, report));
+    EXPECT_EQ(-1, report.folderResult);
+    EXPECT_TRUE(Exists(folder + L"\\NTUSER.DAT"));
+    EXPECT_TRUE(KeyOpens(HKEY_LOCAL_MACHINE, ProfileEntry(sid)));
+    std::string listed = Listed(SearchForSid(sid, folder));
+    EXPECT_EQ(std::string::npos, listed.find("rights")) << listed;
+    EXPECT_EQ(std::string::npos, listed.find("picture")) << listed;
+    EXPECT_EQ(std::string::npos, listed.find("AccountPicture")) << listed;
+}
+
+TEST_F(AccountLifecycle, RepairToolDeletionKeepsTheFolderButNotItsEntry)
+{
+    std::wstring sid = Make(L"rebuilt");
+    std::wstring folder = FolderOf(sid);
+    EXPECT_EQ(1, DeleteAccount(L"rebuilt", 0));
+    EXPECT_TRUE(Exists(folder + L"\\NTUSER.DAT"));
+    EXPECT_FALSE(KeyOpens(HKEY_LOCAL_MACHINE, ProfileEntry(sid)));
+    EXPECT_EQ(0, DeleteAccount(L"rebuilt", 3)) << "an account that is gone is not deleted again";
+    EXPECT_EQ(0, DeleteAccount(L"", 3));
+}
+
+// Damaged profile entries: the folder they name is never deleted, by the
+// dialog's way or the repair tool's.
+TEST_F(AccountLifecycle, FoldersOutsideTheProfilesDirectoryAreNeverDeleted)
+{
+    std::wstring root = ProfilesDirectory().Text();
+    ASSERT_FALSE(root.empty());
+    const std::wstring outside = L"C:\\vantrell-outside-profile";
+    const std::wstring inside = root + L"\\vantrell-shared-profile";
+    struct Case {
+        const wchar_t* name;
+        std::wstring stored;      // the entry's ProfileImagePath
+        std::wstring canary;      // a file that must survive
+        ProfileFolderVerdict verdict;
+    } const cases[] = {
+        {L"at-root", root, root + L"\\vantrell-canary.txt", ProfileFolderVerdict::IsRoot},
+        {L"at-root-slash", root + L"\\", root + L"\\vantrell-canary.txt", ProfileFolderVerdict::IsRoot},
+        {L"outside", outside, outside + L"\\keep.txt", ProfileFolderVerdict::OutsideRoot},
+        {L"dot-dot", root + L"\\..\\vantrell-outside-profile", outside + L"\\keep.txt",
+         ProfileFolderVerdict::OutsideRoot},
+        {L"linked", kLinkedProfile, std::wstring(kLinkTarget) + L"\\keep.txt", ProfileFolderVerdict::ReparsePoint},
+        {L"below-link", std::wstring(kLinkedProfile) + L"\\inner", std::wstring(kLinkTarget) + L"\\inner\\keep.txt",
+         ProfileFolderVerdict::ReparsePoint},
+        {L"shared", inside, inside + L"\\keep.txt", ProfileFolderVerdict::Shared},
+    };
+    ASSERT_TRUE(Exists(kLinkedProfile)) << "make-deletion-links.sh has not run";
+    for (bool dialog : {true, false}) {
+        for (const Case& c : cases) {
+            SetUp();
+            Write(root + L"\\vantrell-canary.txt", "keep");
+            Write(outside + L"\\keep.txt", "keep");
+            Write(inside + L"\\keep.txt", "keep");
+            std::wstring sid = Make(c.name);
+            WriteText(HKEY_LOCAL_MACHINE, ProfileEntry(sid), L"ProfileImagePath", c.stored, REG_EXPAND_SZ);
+            // Another account's entry names the shared folder.
+            sandbox::RememberProfileKey(L"S-1-5-21-9-9-9-4242");
+            WriteText(HKEY_LOCAL_MACHINE, ProfileEntry(L"S-1-5-21-9-9-9-4242"), L"ProfileImagePath", inside,
+                      REG_EXPAND_SZ);
+
+            AccountDeletion deletion;
+            deletion.accountName = c.name;
+            deletion.folderFlags = kDeleteTakeOver | kDeleteScheduleAtRestart;
+            deletion.clearAutoLogon = dialog;
+            deletion.alwaysRemoveProfileEntry = !dialog;
+            AccountDeletionReport report;
+            EXPECT_EQ(1, RemoveAccount(deletion, report)) << Narrow(c.name);
+            EXPECT_EQ(c.verdict, report.folderVerdict) << Narrow(c.name);
+            EXPECT_EQ(-1, report.folderResult) << Narrow(c.name);
+            EXPECT_TRUE(Exists(c.canary)) << Narrow(c.name) << ": " << Narrow(c.canary) << " was deleted";
+            EXPECT_TRUE(Exists(root + L"\\Public")) << Narrow(c.name);
+            EXPECT_EQ(!dialog, !KeyOpens(HKEY_LOCAL_MACHINE, ProfileEntry(sid)))
+                << Narrow(c.name) << (dialog ? ": the dialog keeps an entry whose folder stays" : "");
+            RegDeleteTreeW(HKEY_LOCAL_MACHINE, ProfileEntry(sid).c_str());
+        }
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(outside, ignored);
+    std::filesystem::remove_all(inside, ignored);
+    DeleteFileW((root + L"\\vantrell-canary.txt").c_str());
+}
+
+TEST_F(AccountLifecycle, SystemFoldersAreRefusedBeforeTheDiskIsTouched)
+{
+    struct Case {
+        const wchar_t* stored;
+        ProfileFolderVerdict verdict;
+    } const cases[] = {
+        {L"C:\\", ProfileFolderVerdict::OutsideRoot},
+        {L"C:\\Windows", ProfileFolderVerdict::OutsideRoot},
+        {L"%SystemRoot%", ProfileFolderVerdict::OutsideRoot},
+        {L"C:\\Users\\..\\Windows", ProfileFolderVerdict::OutsideRoot},
+        {L"%SystemDrive%\\Users\\..\\Windows\\System32", ProfileFolderVerdict::OutsideRoot},
+        {L"\\\\?\\C:\\Windows", ProfileFolderVerdict::OutsideRoot},
+        {L"Windows", ProfileFolderVerdict::NotLocalAbsolute},
+        {L"\\\\localhost\\C$\\Users\\x", ProfileFolderVerdict::NotLocalAbsolute},
+        {L"C:\\Users\\*", ProfileFolderVerdict::UnsafeComponent},
+        {L"%Public%", ProfileFolderVerdict::Shared},
+        {L"C:\\Users\\vantrell-no-such-profile", ProfileFolderVerdict::Missing},
+    };
+    for (const Case& c : cases) {
+        WString folder;
+        EXPECT_EQ(c.verdict, CheckProfileFolder(c.stored, L"S-1-5-21-1-2-3-4", folder)) << Narrow(c.stored);
+        EXPECT_TRUE(folder.IsEmpty()) << Narrow(c.stored);
+    }
+}
+
+TEST_F(AccountLifecycle, LockedFilesAreLeftForTheRestart)
+{
+    std::wstring sid = Make(L"busy-user");
+    std::wstring folder = FolderOf(sid);
+    Write(folder + L"\\Documents\\open.txt", "open");
+    HANDLE held = CreateFileW((folder + L"\\Documents\\open.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    EXPECT_EQ(2, DeleteAccount(L"busy-user", kDeleteTakeOver | kDeleteScheduleAtRestart));
+    CloseHandle(held);
+    EXPECT_FALSE(Exists(folder + L"\\NTUSER.DAT")) << "everything else went";
+}
+
+TEST_F(AccountLifecycle, TheAutomaticSignInAccountClearsItsNameEvenWhenSignInIsOff)
+{
+    Make(L"auto-user");
+    WriteText(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName", L"AUTO-USER");
+    WriteText(HKEY_LOCAL_MACHINE, kWinlogon, L"AutoAdminLogon", L"0");
+    AccountDeletion deletion;
+    deletion.accountName = L"auto-user";
+    deletion.clearAutoLogon = true;
+    deletion.alwaysRemoveProfileEntry = false;
+    AccountDeletionReport report;
+    EXPECT_EQ(1, RemoveAccount(deletion, report));
+    EXPECT_TRUE(report.autoLogonCleared);
+    EXPECT_EQ(L"", ReadText(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName"));
+
+    // The repair tool's deletion leaves automatic sign-in alone.
+    Make(L"auto-other");
+    WriteText(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName", L"auto-other");
+    EXPECT_EQ(1, DeleteAccount(L"auto-other", 0));
+    EXPECT_EQ(L"auto-other", ReadText(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName"));
+    WriteText(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName", L"");
+}

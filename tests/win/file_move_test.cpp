@@ -1,0 +1,358 @@
+// The folder-content move between C: and drive T:, which the test set-up
+// maps to a folder on another Linux file system (tmpfs), so that every file
+// has to be copied, checked and only then removed.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/file_move.h"
+#include "platform/handles.h"
+#include "tests/win/personal_folders_support.h"
+#include "tests/win/test_support.h"
+
+namespace {
+
+// Without the quotation marks Show puts around it.
+std::string Narrow(const std::wstring& text)
+{
+    std::string shown = Show(text);
+    return shown.size() >= 2 ? shown.substr(1, shown.size() - 2) : shown;
+}
+
+bool WriteText(const std::wstring& path, const std::string& content, DWORD attributes = 0)
+{
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    bool ok = file && WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    file.Reset();
+    if (attributes != 0)
+        SetFileAttributesW(path.c_str(), attributes);
+    return ok;
+}
+
+// The file's content, or "(missing)".
+std::string ReadText(const std::wstring& path)
+{
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+    if (!file)
+        return "(missing)";
+    std::string content;
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
+        content.append(buffer, read);
+    return content;
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// A scratch folder on drive T:, emptied first.
+std::wstring SecondDriveFolder(const wchar_t* group)
+{
+    return CleanFolder(std::wstring(L"T:\\vantrell-tests\\") + group);
+}
+
+// Like TestFolder, for trees with read-only entries the standard library cannot remove.
+std::wstring FreshFolder(const wchar_t* group)
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    return CleanFolder(std::wstring(temp) + L"vantrell-tests\\" + group);
+}
+
+bool SecondDriveReady()
+{
+    wchar_t root[] = L"T:\\";
+    return GetDriveTypeW(root) != DRIVE_NO_ROOT_DIR && GetFileAttributesW(root) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Builds the test tree under `root` and gives back its files and bytes.
+TreeMeasure MakeTree(const std::wstring& root)
+{
+    CreateDirectoryW((root + L"\\sub").c_str(), nullptr);
+    CreateDirectoryW((root + L"\\sub\\deeper").c_str(), nullptr);
+    CreateDirectoryW((root + L"\\empty").c_str(), nullptr);
+    CreateDirectoryW((root + L"\\hidden folder").c_str(), nullptr);
+    SetFileAttributesW((root + L"\\hidden folder").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    WriteText(root + L"\\top.txt", "top");
+    WriteText(root + L"\\readonly.txt", "read only", FILE_ATTRIBUTE_READONLY);
+    WriteText(root + L"\\hidden folder\\secret.txt", "secret", FILE_ATTRIBUTE_HIDDEN);
+    WriteText(root + L"\\sub\\a.bin", std::string(70000, 'a'));
+    WriteText(root + L"\\sub\\deeper\\big.bin", std::string(3 * 1024 * 1024 + 17, 'b'));
+    WriteText(root + L"\\sub\\deeper\\zero.bin", "");
+    TreeMeasure measure;
+    measure.files = 6;
+    measure.bytes = 3 + 9 + 6 + 70000 + 3 * 1024 * 1024 + 17;
+    return measure;
+}
+
+void ExpectTreeAt(const std::wstring& root)
+{
+    EXPECT_EQ("top", ReadText(root + L"\\top.txt"));
+    EXPECT_EQ("read only", ReadText(root + L"\\readonly.txt"));
+    EXPECT_EQ("secret", ReadText(root + L"\\hidden folder\\secret.txt"));
+    EXPECT_EQ(std::string(70000, 'a'), ReadText(root + L"\\sub\\a.bin"));
+    EXPECT_EQ(std::string(3 * 1024 * 1024 + 17, 'b'), ReadText(root + L"\\sub\\deeper\\big.bin"));
+    EXPECT_EQ("", ReadText(root + L"\\sub\\deeper\\zero.bin"));
+    EXPECT_TRUE(Exists(root + L"\\empty"));
+    EXPECT_NE(0u, GetFileAttributesW((root + L"\\readonly.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_NE(0u, GetFileAttributesW((root + L"\\hidden folder").c_str()) & FILE_ATTRIBUTE_HIDDEN);
+}
+
+std::string LeftList(const FolderMove& move)
+{
+    std::string shown;
+    for (const LeftEntry& entry : move.left)
+        shown += Narrow(entry.path.Text()) + " (" + std::to_string(static_cast<int>(entry.reason)) + ") ";
+    return shown;
+}
+
+class FolderMoveTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(SecondDriveReady()) << "drive T: is not mapped: run make-second-drive.sh"; }
+};
+
+}  // namespace
+
+TEST(MeasureTree, CountsFilesAndBytesAndNeverFollowsLinks)
+{
+    std::wstring root = FreshFolder(L"measure");
+    TreeMeasure made = MakeTree(root);
+    TreeMeasure measured = MeasureTree(root.c_str());
+    EXPECT_EQ(made.files, measured.files);
+    EXPECT_EQ(made.bytes, measured.bytes);
+    EXPECT_EQ(4u, measured.folders);
+    EXPECT_EQ(0u, measured.links);
+
+    // The set-up's link points at a folder holding one file.
+    TreeMeasure links = MeasureTree(L"C:\\vantrell-folder-links");
+    EXPECT_EQ(1u, links.files);
+    EXPECT_EQ(1u, links.links);
+}
+
+TEST_F(FolderMoveTest, AcrossDrivesEveryFileIsCopiedCheckedAndRemoved)
+{
+    struct Case {
+        const wchar_t* name;
+        bool toSecondDrive;   // false: the other way, T: to C:
+    } const cases[] = {{L"to-t", true}, {L"to-c", false}};
+    for (const Case& c : cases) {
+        std::wstring local = FreshFolder(c.name);
+        std::wstring remote = SecondDriveFolder(c.name);
+        std::wstring from = (c.toSecondDrive ? local : remote) + L"\\Documents";
+        std::wstring to = (c.toSecondDrive ? remote : local) + L"\\New place\\Documents";
+        CreateDirectoryW(from.c_str(), nullptr);
+        TreeMeasure made = MakeTree(from);
+
+        FolderMove move;
+        move.owner = &move;
+        move.source.Assign(from.c_str());
+        move.destination.Assign(to.c_str());
+        move.flags = MOVEFILE_COPY_ALLOWED;
+        EXPECT_EQ(1u, MoveFolderThread(&move)) << Narrow(c.name);
+        EXPECT_EQ(0u, move.notMoved) << LeftList(move);
+        EXPECT_TRUE(move.progress.measured.load());
+        EXPECT_EQ(made.files, move.progress.filesTotal.load());
+        EXPECT_EQ(made.bytes, move.progress.bytesTotal.load());
+        EXPECT_EQ(made.files, move.progress.filesDone.load());
+        EXPECT_EQ(made.bytes, move.progress.bytesDone.load());
+        ExpectTreeAt(to);
+        // Everything below the source went; the folder itself is the caller's.
+        TreeMeasure rest = MeasureTree(from.c_str());
+        EXPECT_EQ(0u, rest.files + rest.folders) << Narrow(from);
+        EXPECT_TRUE(Exists(from));
+    }
+}
+
+TEST_F(FolderMoveTest, OnOneDriveFoldersAreRenamedWhole)
+{
+    std::wstring root = FreshFolder(L"same-drive");
+    std::wstring from = root + L"\\from", to = root + L"\\to";
+    CreateDirectoryW(from.c_str(), nullptr);
+    TreeMeasure made = MakeTree(from);
+    FolderMove move;
+    move.owner = &move;
+    move.source.Assign(from.c_str());
+    move.destination.Assign(to.c_str());
+    EXPECT_EQ(1u, MoveFolderThread(&move));
+    EXPECT_EQ(0u, move.notMoved) << LeftList(move);
+    EXPECT_EQ(made.files, move.progress.filesDone.load());
+    EXPECT_EQ(made.bytes, move.progress.bytesDone.load());
+    ExpectTreeAt(to);
+    EXPECT_FALSE(Exists(from + L"\\sub"));
+}
+
+TEST_F(FolderMoveTest, SameNamedFilesAreSkippedOrOverwrittenAsAsked)
+{
+    struct Case {
+        DWORD flags;
+        const char* atDestination;
+        const char* atSource;
+        uint64_t notMoved;
+    } const cases[] = {
+        {MOVEFILE_COPY_ALLOWED, "old", "new", 1},
+        {MOVEFILE_COPY_ALLOWED | MOVEFILE_REPLACE_EXISTING, "new", "(missing)", 0},
+    };
+    for (const Case& c : cases) {
+        std::wstring from = FreshFolder(L"overwrite") + L"\\from";
+        std::wstring to = SecondDriveFolder(L"overwrite") + L"\\to";
+        CreateDirectoryW(from.c_str(), nullptr);
+        CreateDirectoryW(to.c_str(), nullptr);
+        WriteText(from + L"\\same.txt", "new");
+        WriteText(from + L"\\other.txt", "other");
+        WriteText(to + L"\\same.txt", "old", FILE_ATTRIBUTE_READONLY);
+        FolderMove move;
+        move.owner = &move;
+        move.source.Assign(from.c_str());
+        move.destination.Assign(to.c_str());
+        move.flags = c.flags;
+        EXPECT_EQ(1u, MoveFolderThread(&move));
+        EXPECT_EQ(c.notMoved, move.notMoved) << "flags " << c.flags << ": " << LeftList(move);
+        EXPECT_EQ(c.atDestination, ReadText(to + L"\\same.txt")) << "flags " << c.flags;
+        EXPECT_EQ(c.atSource, ReadText(from + L"\\same.txt")) << "flags " << c.flags;
+        EXPECT_EQ("other", ReadText(to + L"\\other.txt"));
+        EXPECT_FALSE(Exists(from + L"\\other.txt"));
+        if (c.notMoved == 1) {
+            ASSERT_EQ(1u, move.left.size());
+            EXPECT_EQ(static_cast<int>(LeftReason::Exists), static_cast<int>(move.left[0].reason));
+        }
+    }
+}
+
+TEST_F(FolderMoveTest, FilesHeldOpenByAnotherProgramStayWholeAtTheSource)
+{
+    std::wstring from = FreshFolder(L"locked") + L"\\from";
+    std::wstring to = SecondDriveFolder(L"locked") + L"\\to";
+    CreateDirectoryW(from.c_str(), nullptr);
+    CreateDirectoryW((from + L"\\sub").c_str(), nullptr);
+    WriteText(from + L"\\open one.docx", "first document");
+    WriteText(from + L"\\sub\\open two.xlsx", "second sheet");
+    WriteText(from + L"\\free.txt", "free");
+    SetFileAttributesW((from + L"\\sub").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+    // What the file system kept of them (Wine keeps no read-only on folders).
+    const DWORD kept = GetFileAttributesW((from + L"\\sub").c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+    ASSERT_NE(0u, kept & FILE_ATTRIBUTE_HIDDEN);
+    // Held the way an editor holds its document: no sharing at all.
+    UniqueFileHandle one(CreateFileW((from + L"\\open one.docx").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+    UniqueFileHandle two(CreateFileW((from + L"\\sub\\open two.xlsx").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                     nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(one && two);
+
+    FolderMove move;
+    move.owner = &move;
+    move.source.Assign(from.c_str());
+    move.destination.Assign(to.c_str());
+    move.flags = MOVEFILE_COPY_ALLOWED;
+    EXPECT_EQ(1u, MoveFolderThread(&move));
+    EXPECT_EQ(2u, move.notMoved) << LeftList(move);
+    EXPECT_EQ(3u, move.progress.filesDone.load());
+    one.Reset();
+    two.Reset();
+    EXPECT_EQ("first document", ReadText(from + L"\\open one.docx"));
+    EXPECT_EQ("second sheet", ReadText(from + L"\\sub\\open two.xlsx"));
+    EXPECT_FALSE(Exists(to + L"\\open one.docx"));
+    EXPECT_FALSE(Exists(to + L"\\sub\\open two.xlsx"));
+    EXPECT_EQ("free", ReadText(to + L"\\free.txt"));
+    EXPECT_TRUE(Exists(from + L"\\sub"));   // it still holds a file, and keeps its attributes
+    EXPECT_EQ(kept, GetFileAttributesW((from + L"\\sub").c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
+    ASSERT_EQ(2u, move.left.size());
+    for (const LeftEntry& entry : move.left)
+        EXPECT_EQ(static_cast<int>(LeftReason::InUse), static_cast<int>(entry.reason)) << Narrow(entry.path.Text());
+
+    // The list the operator can open names both, without the long-path prefix.
+    std::wstring list = TempFile(L"vantrell-left-behind-test.txt");
+    ASSERT_TRUE(WriteLeftBehindList(list.c_str(), from.c_str(), move.left));
+    std::string bytes = ReadText(list);
+    std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()) + 1, bytes.size() / 2 - 1);
+    EXPECT_NE(std::wstring::npos, text.find(from + L"\\open one.docx\t")) << Narrow(text);
+    EXPECT_NE(std::wstring::npos, text.find(from + L"\\sub\\open two.xlsx\t")) << Narrow(text);
+    EXPECT_EQ(std::wstring::npos, text.find(L"\\\\?\\")) << Narrow(text);
+    DeleteFileW(list.c_str());
+}
+
+TEST_F(FolderMoveTest, LinksAreNeitherFollowedNorMovedButListed)
+{
+    // The set-up made C:\vantrell-folder-links\link pointing at "target".
+    std::wstring to = SecondDriveFolder(L"links") + L"\\to";
+    FolderMove move;
+    move.owner = &move;
+    move.source.Assign(L"C:\\vantrell-folder-links");
+    move.destination.Assign(to.c_str());
+    move.flags = MOVEFILE_COPY_ALLOWED;
+    EXPECT_EQ(1u, MoveFolderThread(&move));
+    EXPECT_EQ(1u, move.notMoved) << LeftList(move);
+    ASSERT_EQ(1u, move.left.size());
+    EXPECT_EQ(static_cast<int>(LeftReason::Link), static_cast<int>(move.left[0].reason));
+    EXPECT_EQ("keep", ReadText(to + L"\\target\\keep.txt"));   // the real folder moved
+    EXPECT_FALSE(Exists(to + L"\\link"));
+    // Put the target back, for the link to lead somewhere again.
+    CreateDirectoryW(L"C:\\vantrell-folder-links\\target", nullptr);
+    WriteText(L"C:\\vantrell-folder-links\\target\\keep.txt", "keep");
+    EXPECT_EQ("keep", ReadText(L"C:\\vantrell-folder-links\\link\\keep.txt"));
+}
+
+TEST_F(FolderMoveTest, IntoItselfOrOutOfItsOwnChildNothingIsTouched)
+{
+    std::wstring root = FreshFolder(L"into-itself");
+    std::wstring from = root + L"\\from";
+    CreateDirectoryW(from.c_str(), nullptr);
+    WriteText(from + L"\\a.txt", "a");
+    CreateDirectoryW((from + L"\\child").c_str(), nullptr);
+    struct Case {
+        std::wstring source, destination;
+    } const cases[] = {
+        {from, from + L"\\child\\deeper"},
+        {from, from},
+        {from, root + L"\\FROM\\.\\child"},
+        {from + L"\\child", from},
+        {L"relative\\path", from},
+    };
+    for (const Case& c : cases) {
+        FolderMove move;
+        move.owner = &move;
+        move.source.Assign(c.source.c_str());
+        move.destination.Assign(c.destination.c_str());
+        move.flags = MOVEFILE_COPY_ALLOWED;
+        EXPECT_EQ(0u, MoveFolderThread(&move)) << Narrow(c.source) << " -> " << Narrow(c.destination);
+        EXPECT_TRUE(move.refused) << Narrow(c.source) << " -> " << Narrow(c.destination);
+        EXPECT_EQ("a", ReadText(from + L"\\a.txt"));
+        EXPECT_FALSE(Exists(from + L"\\child\\deeper\\a.txt"));
+    }
+}
+
+TEST(MoveFolderThread, AnIncompleteBlockDoesNothing)
+{
+    FolderMove move;
+    move.source.Assign(L"C:\\x");
+    move.destination.Assign(L"C:\\y");
+    EXPECT_EQ(0u, MoveFolderThread(&move));   // no owner
+    EXPECT_EQ(0u, MoveFolderThread(nullptr));
+}
+
+// Wine names an opened folder by the path it was opened with, so a link in
+// the path is not resolved there; the normalisation and the handling of the
+// part that does not exist yet are what can be seen.
+TEST(FinalFolderPath, NormalisesAndKeepsTheMissingRest_WineDoesNotResolveLinks)
+{
+    struct Case {
+        const wchar_t* path;
+        const char* final;
+    } const cases[] = {
+        {L"C:\\vantrell-folder-links\\target\\not yet\\there", "C:\\vantrell-folder-links\\target\\not yet\\there"},
+        {L"c:\\VANTRELL-FOLDER-LINKS\\.\\target\\", "C:\\vantrell-folder-links\\target"},
+        {L"C:\\vantrell-folder-links\\x\\..\\target", "C:\\vantrell-folder-links\\target"},
+        {L"C:\\", "C:"},
+        {L"relative", ""},
+    };
+    for (const Case& c : cases) {
+        WString final = FinalFolderPath(c.path);
+        EXPECT_EQ(c.final, Narrow(final.Text())) << Narrow(c.path);
+    }
+}

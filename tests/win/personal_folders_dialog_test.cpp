@@ -1,0 +1,665 @@
+// The personal-folders dialog in the real main window on the simulated
+// machine, driven from a second thread as an operator drives it: the folder
+// picker answered by typing a path, moves between C: and drive T: (tmpfs),
+// restores, refusals, locked files and the end of the session.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "accounts/lookup.h"
+#include "accounts/personal_folders.h"
+#include "app/main_window.h"
+#include "platform/file_move.h"
+#include "platform/handles.h"
+#include "platform/text_win.h"
+#include "sandbox/sandbox.h"
+#include "tests/win/personal_folders_support.h"
+#include "tests/win/screen_capture.h"
+#include "tests/win/test_owner.h"
+#include "tests/win/test_support.h"
+#include "ui/window.h"
+
+namespace {
+
+std::string Plain(const std::wstring& text)
+{
+    std::string shown = Show(text);
+    return shown.size() >= 2 ? shown.substr(1, shown.size() - 2) : shown;
+}
+
+bool WaitFor(const std::function<bool()>& done, int milliseconds = static_cast<int>(kWaitLimitMs))
+{
+    for (int waited = 0; waited < milliseconds; waited += 10) {
+        if (done())
+            return true;
+        Sleep(10);
+    }
+    return done();
+}
+
+std::wstring TextOf(HWND window)
+{
+    wchar_t text[2048] = L"";
+    GetWindowTextW(window, text, ARRAYSIZE(text));
+    return text;
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool WriteText(const std::wstring& path, const std::string& content)
+{
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    return file && WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+}
+
+std::string ReadText(const std::wstring& path)
+{
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+    if (!file)
+        return "(missing)";
+    std::string content;
+    char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
+        content.append(buffer, read);
+    return content;
+}
+
+// The dialog: the popup of the message-box class that holds a list view.
+HWND FoldersDialog()
+{
+    for (HWND window = FindWindowExW(nullptr, nullptr, L"Vantrell_MsgBox", nullptr); window != nullptr;
+         window = FindWindowExW(nullptr, window, L"Vantrell_MsgBox", nullptr)) {
+        if (IsWindowVisible(window) && FindWindowExW(window, nullptr, WC_LISTVIEWW, nullptr) != nullptr)
+            return window;
+    }
+    return nullptr;
+}
+
+// A themed box: the message-box class without a list view.
+HWND ThemedBox()
+{
+    for (HWND window = FindWindowExW(nullptr, nullptr, L"Vantrell_MsgBox", nullptr); window != nullptr;
+         window = FindWindowExW(nullptr, window, L"Vantrell_MsgBox", nullptr)) {
+        if (IsWindowVisible(window) && FindWindowExW(window, nullptr, WC_LISTVIEWW, nullptr) == nullptr)
+            return window;
+    }
+    return nullptr;
+}
+
+// What the operator's thread sees of the dialog.
+class FoldersScreen {
+public:
+    explicit FoldersScreen(HWND dialog) : dialog_(dialog), list_(FindWindowExW(dialog, nullptr, WC_LISTVIEWW, nullptr)) {}
+
+    HWND Dialog() const { return dialog_; }
+    HWND Button(const wchar_t* text) const { return ChildWithText(dialog_, L"Button", text); }
+    bool Enabled(const wchar_t* text) const { return IsWindowEnabled(Button(text)) != FALSE; }
+    bool Checked(const wchar_t* text) const { return SendMessageW(Button(text), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+    void Press(const wchar_t* text) const { PostMessageW(Button(text), BM_CLICK, 0, 0); }
+
+    int Rows() const { return static_cast<int>(SendMessageW(list_, LVM_GETITEMCOUNT, 0, 0)); }
+    std::wstring Cell(int row, int column) const
+    {
+        wchar_t text[2048] = L"";
+        LVITEMW cell{};
+        cell.iSubItem = column;
+        cell.pszText = text;
+        cell.cchTextMax = ARRAYSIZE(text);
+        SendMessageW(list_, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
+        return text;
+    }
+    int RowOf(const wchar_t* folder) const
+    {
+        for (int row = 0; row < Rows(); ++row) {
+            if (Cell(row, 0) == folder)
+                return row;
+        }
+        return -1;
+    }
+    bool Select(const wchar_t* folder) const
+    {
+        int row = RowOf(folder);
+        if (row < 0)
+            return false;
+        LVITEMW state{};
+        state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        state.state = LVIS_SELECTED | LVIS_FOCUSED;
+        SendMessageW(list_, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
+        return WaitFor([&] { return Enabled(L"Move selected"); });
+    }
+    // The progress line, when it is shown.
+    std::wstring Progress() const
+    {
+        for (HWND child = FindWindowExW(dialog_, nullptr, L"Static", nullptr); child != nullptr;
+             child = FindWindowExW(dialog_, child, L"Static", nullptr)) {
+            std::wstring text = TextOf(child);
+            if (IsWindowVisible(child) &&
+                (text.rfind(L"Moving files: ", 0) == 0 || text == L"Counting the files to move..."))
+                return text;
+        }
+        return L"";
+    }
+    HWND LeftLink() const
+    {
+        HWND button = Button(L"Show the items not moved");
+        return button != nullptr && IsWindowVisible(button) ? button : nullptr;
+    }
+
+    // Waits for a themed box, gives back its text and presses a button.
+    std::wstring Answer(const wchar_t* button, const wchar_t* screenshot = nullptr) const
+    {
+        HWND box = nullptr;
+        if (!WaitFor([&] { return (box = ThemedBox()) != nullptr; }, 30000))
+            return L"(no box)";
+        Sleep(200);
+        if (screenshot != nullptr)
+            SaveScreenshot(dialog_, screenshot, 40);
+        std::wstring text = TextOf(FindWindowExW(box, nullptr, L"Static", nullptr));
+        PostMessageW(FindWindowExW(box, nullptr, L"Button", button), BM_CLICK, 0, 0);
+        WaitFor([&] { return !IsWindow(box) || !IsWindowVisible(box); });
+        return text;
+    }
+
+private:
+    HWND dialog_;
+    HWND list_;
+};
+
+struct EditSearch {
+    HWND found = nullptr;
+};
+BOOL CALLBACK FindVisibleEdit(HWND window, LPARAM parameter)
+{
+    wchar_t className[64] = L"";
+    GetClassNameW(window, className, ARRAYSIZE(className));
+    if (lstrcmpiW(className, L"Edit") == 0 && IsWindowVisible(window)) {
+        reinterpret_cast<EditSearch*>(parameter)->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND Picker()
+{
+    HWND picker = FindWindowW(nullptr, L"Select new folder location");
+    return picker != nullptr && IsWindowVisible(picker) ? picker : nullptr;
+}
+
+// Answers the folder picker as an operator would: types the path into its
+// name field and presses the default button.
+bool ChooseInPicker(const std::wstring& path)
+{
+    HWND picker = nullptr;
+    if (!WaitFor([&] { return (picker = Picker()) != nullptr; }))
+        return false;
+    Sleep(300);
+    EditSearch search;
+    EnumChildWindows(picker, FindVisibleEdit, reinterpret_cast<LPARAM>(&search));
+    if (search.found == nullptr)
+        return false;
+    SendMessageW(search.found, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+    PostMessageW(picker, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(picker, IDOK)));
+    return WaitFor([&] { return !IsWindow(picker) || !IsWindowVisible(picker); });
+}
+
+std::wstring Expected(const wchar_t* count, bool restore)
+{
+    return std::wstring(count) +
+           (restore ? L" file objects could not be moved because they are being used by another application.\r\n\r\n"
+                      L"You can manually move them later."
+                    : L" file objects could not be moved because they are neing used by another application.\r\n\r\n"
+                      L"You can manually move them later.");
+}
+
+std::wstring StoredPlace(const wchar_t* valueName)
+{
+    wchar_t data[2048] = L"";
+    DWORD size = sizeof(data);
+    if (RegGetValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+                     valueName, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, data, &size) != ERROR_SUCCESS)
+        return L"(none)";
+    return data;
+}
+
+int Recorded(const wchar_t* call)
+{
+    int count = 0;
+    for (const sandbox::RecordedAction& action : sandbox::RecordedActions())
+        count += action.call == call ? 1 : 0;
+    return count;
+}
+
+class FoldersDialogRun : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        StartGdiplusForTests();
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(GetDriveTypeW(L"T:\\") != DRIVE_NO_ROOT_DIR) << "drive T: is not mapped: run make-second-drive.sh";
+        ASSERT_TRUE(ResetScenario(L"default"));
+        saved_.Save();
+        // Every folder starts at its default place, which the set-up made a
+        // real folder of the prefix, holding nothing.
+        WString sid, profile;
+        ASSERT_TRUE(GetAccountSidAndProfile(ProcessUserName().c_str(), sid, &profile));
+        // Wine reports no place at all for a folder that is missing, and an
+        // earlier move removes the emptied default folder.
+        for (const wchar_t* name : {L"Desktop", L"Documents", L"Downloads", L"Music", L"Pictures", L"Videos"})
+            CreateDirectoryW((std::wstring(profile.Text()) + L"\\" + name).c_str(), nullptr);
+        for (int index = 0; index < 6; ++index) {
+            WString current, original;
+            ReadFolderLocations(index, nullptr, current, original);
+            ASSERT_FALSE(original.IsEmpty()) << "folder " << index << " current " << Plain(current.Text());
+            CleanFolder(original.Text());
+            ASSERT_TRUE(SetFolderLocation(sid.Text(), profile.Text(), kPersonalFolders[index].name, original.Text()));
+            defaults_[index] = original.Text();
+        }
+        secondDrive_ = CleanFolder(L"T:\\vantrell-tests\\dialog");
+        sandbox::ClearRecord();
+    }
+    void TearDown() override
+    {
+        saved_.Restore();
+        // Moves remove emptied folders; the places the lists name stay real.
+        for (const std::wstring& folder : defaults_) {
+            if (!folder.empty())
+                CreateDirectoryW(folder.c_str(), nullptr);
+        }
+    }
+
+    // Runs the main window on this thread; the script opens the dialog on
+    // the console user's row and plays the operator in it.
+    void Run(const std::function<void(FoldersScreen&)>& script, double osVersion = 0.0)
+    {
+        MainWindow window;
+        if (osVersion != 0.0)
+            window.osVersion = osVersion;
+        std::atomic<bool> ran{false};
+        std::thread operatorThread([&] {
+            HWND main = nullptr;
+            if (!WaitFor([&] { return (main = FindWindowW(L"Vantrell_WNDCLASS", nullptr)) != nullptr && IsWindowVisible(main); }))
+                return;
+            Sleep(300);
+            SelectConsoleUser(window);
+            PostMessageW(window.Control(window.ids.foldersButton)->handle, BM_CLICK, 0, 0);
+            HWND dialog = nullptr;
+            if (WaitFor([&] { return (dialog = FoldersDialog()) != nullptr; })) {
+                Sleep(300);
+                FoldersScreen screen(dialog);
+                script(screen);
+                ran = true;
+                PostMessageW(dialog, kCloseRequestMessage, 0, 0);
+                WaitFor([&] { return FoldersDialog() == nullptr; });
+            }
+            PostMessageW(main, kCloseRequestMessage, 0, 0);
+        });
+        RunMainWindow(window, GetModuleHandleW(nullptr), L"", SW_SHOW);
+        operatorThread.join();
+        EXPECT_TRUE(ran) << "the personal-folders dialog never showed";
+    }
+
+    static void SelectConsoleUser(MainWindow& window)
+    {
+        HWND list = window.Control(window.ids.accountList)->handle;
+        const std::wstring name = ProcessUserName();
+        int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+        for (int row = 0; row < rows; ++row) {
+            wchar_t text[256] = L"";
+            LVITEMW cell{};
+            cell.iSubItem = 1;
+            cell.pszText = text;
+            cell.cchTextMax = ARRAYSIZE(text);
+            SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
+            if (lstrcmpiW(text, name.c_str()) == 0) {
+                LVITEMW state{};
+                state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+                state.state = LVIS_SELECTED | LVIS_FOCUSED;
+                SendMessageW(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
+            }
+        }
+        WaitFor([&] { return IsWindowEnabled(window.Control(window.ids.foldersButton)->handle) != FALSE; });
+    }
+
+    SavedShellFolders saved_;
+    std::wstring defaults_[6];
+    std::wstring secondDrive_;
+};
+
+// Documents full enough for the move to be seen going.
+uint64_t FillDocuments(const std::wstring& folder)
+{
+    uint64_t files = 0;
+    for (int d = 0; d < 20; ++d) {
+        std::wstring sub = folder + L"\\project " + std::to_wstring(d);
+        CreateDirectoryW(sub.c_str(), nullptr);
+        for (int f = 0; f < 40; ++f, ++files)
+            WriteText(sub + L"\\note " + std::to_wstring(f) + L".txt", "note " + std::to_string(f));
+    }
+    for (int b = 0; b < 3; ++b, ++files)
+        WriteText(folder + L"\\film " + std::to_wstring(b) + L".mkv", std::string(48 * 1024 * 1024, 'f'));
+    WriteText(folder + L"\\letter.txt", "Dear Sir");
+    return files + 1;
+}
+
+}  // namespace
+
+TEST_F(FoldersDialogRun, MovesDocumentsToTheOtherDriveWithProgressAndRestoresThem)
+{
+    const std::wstring documents = defaults_[1];
+    const uint64_t files = FillDocuments(documents);
+    const std::wstring target = secondDrive_ + L"\\Documents";
+    Run([&](FoldersScreen& screen) {
+        EXPECT_EQ(6, screen.Rows());
+        EXPECT_FALSE(screen.Enabled(L"Move selected"));
+        EXPECT_FALSE(screen.Enabled(L"Restore default"));
+        EXPECT_TRUE(screen.Checked(L"Also move folder contents"));
+        EXPECT_FALSE(screen.Checked(L"Overwrite existing files"));
+        ASSERT_TRUE(screen.Select(L"Documents"));
+        EXPECT_FALSE(screen.Enabled(L"Restore default"));   // it is at its default place
+        EXPECT_EQ(documents, screen.Cell(screen.RowOf(L"Documents"), 1));
+        SaveScreenshot(screen.Dialog(), L"personal_folders_before", 40);
+
+        screen.Press(L"Move selected");
+        ASSERT_TRUE(ChooseInPicker(target)) << "the folder picker did not take the path";
+        // The line counts against the total measured first.
+        std::wstring progress;
+        const std::wstring total = L" of " + std::to_wstring(files) + L" (";
+        EXPECT_TRUE(WaitFor([&] { return (progress = screen.Progress()).find(total) != std::wstring::npos; }, 10000))
+            << "no progress against the total: " << Plain(progress);
+        SaveScreenshot(screen.Dialog(), L"personal_folders_during", 40);
+        // While contents move, the session may not end.
+        SendMessageTimeoutW(FindWindowW(L"Vantrell_WNDCLASS", nullptr), WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 2000,
+                            nullptr);
+        EXPECT_EQ(L"The selected folder was successfully moved.", screen.Answer(L"OK", L"personal_folders_after_box"));
+        const int row = screen.RowOf(L"Documents");
+        EXPECT_EQ(target, screen.Cell(row, 1));
+        screen.Select(L"Documents");
+        EXPECT_TRUE(screen.Enabled(L"Restore default"));
+        SaveScreenshot(screen.Dialog(), L"personal_folders_after", 40);
+
+        EXPECT_EQ("Dear Sir", ReadText(target + L"\\letter.txt"));
+        EXPECT_EQ(files, MeasureTree(target.c_str()).files);
+        EXPECT_FALSE(Exists(documents)) << "the emptied old folder is removed";
+        EXPECT_EQ(target, StoredPlace(L"Personal"));
+        EXPECT_EQ(1, Recorded(L"ShutdownBlockReasonCreate"));
+        EXPECT_EQ(1, Recorded(L"ShutdownBlockReasonDestroy"));
+        EXPECT_EQ(1, Recorded(L"AbortSystemShutdownW"));
+
+        // Back to the default place, after the question.
+        screen.Press(L"Restore default");
+        EXPECT_EQ(L"Are you sure you want to restore the selected folder to its original location?",
+                  screen.Answer(L"Yes"));
+        EXPECT_EQ(L"The selected folder was successfully restored.", screen.Answer(L"OK"));
+        EXPECT_EQ(documents, screen.Cell(screen.RowOf(L"Documents"), 1));
+        EXPECT_EQ(files, MeasureTree(documents.c_str()).files);
+        EXPECT_FALSE(Exists(target));
+    });
+    for (const sandbox::RecordedAction& action : sandbox::RecordedActions()) {
+        if (action.call == L"ShutdownBlockReasonCreate")
+            EXPECT_EQ(L"Moving user files, please cancel shutdown", action.details.at(L"reason"));
+    }
+}
+
+TEST_F(FoldersDialogRun, WithoutContentsOnlyThePlaceChanges)
+{
+    const std::wstring music = defaults_[3];
+    WriteText(music + L"\\song.mp3", "la la");
+    const std::wstring target = secondDrive_ + L"\\Music";
+    Run([&](FoldersScreen& screen) {
+        ASSERT_TRUE(screen.Select(L"Music"));
+        screen.Press(L"Also move folder contents");
+        WaitFor([&] { return !screen.Checked(L"Also move folder contents"); });
+        screen.Press(L"Move selected");
+        ASSERT_TRUE(ChooseInPicker(target));
+        EXPECT_EQ(L"The selected folder was successfully moved.", screen.Answer(L"OK"));
+    });
+    EXPECT_EQ("la la", ReadText(music + L"\\song.mp3"));
+    EXPECT_TRUE(Exists(target));
+    EXPECT_FALSE(Exists(target + L"\\song.mp3"));
+    EXPECT_EQ(target, StoredPlace(L"My Music"));
+}
+
+TEST_F(FoldersDialogRun, SameNamedFilesAreSkippedUnlessOverwritingIsChosen)
+{
+    struct Case {
+        bool overwrite;
+        const char* atTarget;
+    } const cases[] = {{false, "old"}, {true, "new"}};
+    for (const Case& c : cases) {
+        SetUp();
+        const std::wstring pictures = defaults_[4];
+        const std::wstring target = secondDrive_ + L"\\Pictures";
+        CreateDirectoryW(target.c_str(), nullptr);
+        WriteText(pictures + L"\\photo.jpg", "new");
+        WriteText(target + L"\\photo.jpg", "old");
+        Run([&](FoldersScreen& screen) {
+            ASSERT_TRUE(screen.Select(L"Pictures"));
+            if (c.overwrite) {
+                screen.Press(L"Overwrite existing files");
+                WaitFor([&] { return screen.Checked(L"Overwrite existing files"); });
+            }
+            screen.Press(L"Move selected");
+            ASSERT_TRUE(ChooseInPicker(target));
+            std::wstring text = screen.Answer(L"OK");
+            if (c.overwrite)
+                EXPECT_EQ(L"The selected folder was successfully moved.", text);
+            else
+                EXPECT_EQ(Expected(L"1", false), text) << Plain(text);
+        });
+        EXPECT_EQ(c.atTarget, ReadText(target + L"\\photo.jpg")) << "overwrite " << c.overwrite;
+        EXPECT_EQ(c.overwrite ? "(missing)" : "new", ReadText(pictures + L"\\photo.jpg")) << "overwrite " << c.overwrite;
+        TearDown();
+    }
+}
+
+TEST_F(FoldersDialogRun, TwoFilesInUseAreCountedKeptAndListed)
+{
+    const std::wstring documents = defaults_[1];
+    WriteText(documents + L"\\report.docx", "report");
+    CreateDirectoryW((documents + L"\\budget").c_str(), nullptr);
+    WriteText(documents + L"\\budget\\2026.xlsx", "figures");
+    WriteText(documents + L"\\free.txt", "free");
+    // Held as an editor holds its documents: nobody else may even read them.
+    UniqueFileHandle one(CreateFileW((documents + L"\\report.docx").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+    UniqueFileHandle two(CreateFileW((documents + L"\\budget\\2026.xlsx").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                     nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(one && two);
+    const std::wstring target = secondDrive_ + L"\\Documents";
+    Run([&](FoldersScreen& screen) {
+        ASSERT_TRUE(screen.Select(L"Documents"));
+        screen.Press(L"Move selected");
+        ASSERT_TRUE(ChooseInPicker(target));
+        std::wstring text = screen.Answer(L"OK", L"personal_folders_in_use");
+        EXPECT_EQ(Expected(L"2", false), text) << Plain(text);
+        // The operator can see which files stayed.
+        HWND link = nullptr;
+        ASSERT_TRUE(WaitFor([&] { return (link = screen.LeftLink()) != nullptr; }));
+        SaveScreenshot(screen.Dialog(), L"personal_folders_left_behind", 40);
+        sandbox::ClearRecord();
+        PostMessageW(link, BM_CLICK, 0, 0);
+        EXPECT_TRUE(WaitFor([] { return Recorded(L"ShellExecuteExW") == 1; }));
+
+    });
+    one.Reset();
+    two.Reset();
+    EXPECT_EQ("report", ReadText(documents + L"\\report.docx"));
+    EXPECT_EQ("figures", ReadText(documents + L"\\budget\\2026.xlsx"));
+    EXPECT_EQ("free", ReadText(target + L"\\free.txt"));
+    EXPECT_TRUE(Exists(documents)) << "the old folder stays while it holds files";
+    std::wstring listed;
+    for (const sandbox::RecordedAction& action : sandbox::RecordedActions()) {
+        if (action.call == L"ShellExecuteExW")
+            listed = action.details.at(L"file");
+    }
+    std::string bytes = ReadText(listed);
+    ASSERT_GE(bytes.size(), 2u) << Plain(listed);
+    std::wstring list(reinterpret_cast<const wchar_t*>(bytes.data()) + 1, bytes.size() / 2 - 1);
+    EXPECT_NE(std::wstring::npos, list.find(documents + L"\\report.docx")) << Plain(list);
+    EXPECT_NE(std::wstring::npos, list.find(documents + L"\\budget\\2026.xlsx")) << Plain(list);
+}
+
+TEST_F(FoldersDialogRun, HarmfulDestinationsAreRefusedAndNothingChanges)
+{
+    const std::wstring documents = defaults_[1];
+    WriteText(documents + L"\\letter.txt", "Dear Sir");
+    wchar_t windows[MAX_PATH];
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    struct Case {
+        std::wstring destination;
+        DestinationRefusal refusal;
+    } const cases[] = {
+        {L"T:\\", DestinationRefusal::DriveRoot},
+        {std::wstring(windows) + L"\\My Documents", DestinationRefusal::SystemFolder},
+        {documents + L"\\Inside", DestinationRefusal::InsideSource},
+        {defaults_[4], DestinationRefusal::OtherFolder},
+    };
+    Run([&](FoldersScreen& screen) {
+        for (const Case& c : cases) {
+            ASSERT_TRUE(screen.Select(L"Documents"));
+            screen.Press(L"Move selected");
+            ASSERT_TRUE(ChooseInPicker(c.destination)) << Plain(c.destination);
+            EXPECT_EQ(RefusalText(c.refusal), screen.Answer(L"OK")) << Plain(c.destination);
+            EXPECT_EQ(documents, screen.Cell(screen.RowOf(L"Documents"), 1));
+        }
+    });
+    EXPECT_EQ("Dear Sir", ReadText(documents + L"\\letter.txt"));
+    EXPECT_FALSE(Exists(std::wstring(windows) + L"\\My Documents"));
+    EXPECT_FALSE(Exists(documents + L"\\Inside"));
+    EXPECT_EQ(documents, ExpandEnvironmentText(StoredPlace(L"Personal").c_str()).Text());
+    EXPECT_EQ(0, Recorded(L"ShutdownBlockReasonCreate"));
+}
+
+TEST_F(FoldersDialogRun, DownloadsIsAbsentBelowVersion6)
+{
+    Run([&](FoldersScreen& screen) {
+        EXPECT_EQ(5, screen.Rows());
+        EXPECT_EQ(-1, screen.RowOf(L"Downloads"));
+        EXPECT_EQ(0, screen.RowOf(L"Desktop"));
+        EXPECT_EQ(2, screen.RowOf(L"Music"));
+    }, 5.1);
+}
+
+TEST_F(FoldersDialogRun, DeselectingDisablesBothAndADoubleClickOpensTheFolder)
+{
+    // Music elsewhere, so that "Restore default" has something to do.
+    WString sid, profile;
+    ASSERT_TRUE(GetAccountSidAndProfile(ProcessUserName().c_str(), sid, &profile));
+    const std::wstring elsewhere = secondDrive_ + L"\\Music";
+    CreateDirectoryW(elsewhere.c_str(), nullptr);
+    ASSERT_TRUE(SetFolderLocation(sid.Text(), profile.Text(), L"Music", elsewhere.c_str()));
+    Run([&](FoldersScreen& screen) {
+        ASSERT_TRUE(screen.Select(L"Music"));
+        EXPECT_TRUE(WaitFor([&] { return screen.Enabled(L"Restore default"); }));
+        HWND list = FindWindowExW(screen.Dialog(), nullptr, WC_LISTVIEWW, nullptr);
+        RECT item{};
+        item.left = LVIR_LABEL;
+        SendMessageW(list, LVM_GETITEMRECT, screen.RowOf(L"Music"), reinterpret_cast<LPARAM>(&item));
+        sandbox::ClearRecord();
+        PostMessageW(list, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(item.left + 5, (item.top + item.bottom) / 2));
+        PostMessageW(list, WM_LBUTTONUP, 0, MAKELPARAM(item.left + 5, (item.top + item.bottom) / 2));
+        EXPECT_TRUE(WaitFor([] { return Recorded(L"ShellExecuteExW") == 1; }));
+        std::vector<sandbox::RecordedAction> record = sandbox::RecordedActions();
+        if (!record.empty())
+            EXPECT_EQ(elsewhere, record.back().details[L"file"]);
+
+        LVITEMW none{};
+        none.stateMask = LVIS_SELECTED;
+        SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&none));
+        EXPECT_TRUE(WaitFor([&] { return !screen.Enabled(L"Move selected") && !screen.Enabled(L"Restore default"); }));
+    });
+}
+
+TEST_F(FoldersDialogRun, AFolderThatIsALinkKeepsItsPlaceWhenItsContentsWouldMove)
+{
+    // The set-up's link, as a folder redirected to a link would be.
+    WString sid, profile;
+    ASSERT_TRUE(GetAccountSidAndProfile(ProcessUserName().c_str(), sid, &profile));
+    const std::wstring link = L"C:\\vantrell-folder-links\\link";
+    ASSERT_TRUE(SetFolderLocation(sid.Text(), profile.Text(), L"Pictures", link.c_str()));
+    const std::wstring before = StoredPlace(L"My Pictures");
+    Run([&](FoldersScreen& screen) {
+        ASSERT_TRUE(screen.Select(L"Pictures"));
+        screen.Press(L"Move selected");
+        ASSERT_TRUE(ChooseInPicker(secondDrive_ + L"\\Pictures"));
+        EXPECT_EQ(RefusalText(DestinationRefusal::SourceIsLink), screen.Answer(L"OK"));
+    });
+    EXPECT_EQ(before, StoredPlace(L"My Pictures"));
+    EXPECT_FALSE(Exists(secondDrive_ + L"\\Pictures"));
+    EXPECT_EQ("keep", ReadText(link + L"\\keep.txt"));
+}
+
+TEST_F(FoldersDialogRun, TheDesktopMoveRefreshesExplorerAndOthersDoNot)
+{
+    // An Explorer window of the test's own, on the window's thread.
+    static LONG refreshes = 0;
+    WNDCLASSW cabinet{};
+    cabinet.lpfnWndProc = DefWindowProcW;
+    cabinet.lpszClassName = L"CabinetWClass";
+    RegisterClassW(&cabinet);
+    WNDCLASSW view{};
+    view.lpfnWndProc = DefWindowProcW;
+    view.lpszClassName = L"DirectUIHWND";
+    RegisterClassW(&view);
+    WNDPROC counting = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        if (message == WM_KEYDOWN && wParam == VK_F5)
+            InterlockedIncrement(&refreshes);
+        return DefWindowProcW(window, message, wParam, lParam);
+    };
+    UniqueWindow explorer(CreateWindowExW(0, L"CabinetWClass", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr));
+    for (int v = 0; v < 3; ++v) {
+        HWND child = CreateWindowExW(0, L"DirectUIHWND", L"", WS_CHILD, 0, 0, 5, 5, explorer.Get(), nullptr, nullptr, nullptr);
+        SetWindowLongPtrW(child, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(counting));
+    }
+    refreshes = 0;
+    struct Case {
+        const wchar_t* folder;
+        LONG refreshes;
+    } const cases[] = {{L"Music", 0}, {L"Desktop", 1}};
+    Run([&](FoldersScreen& screen) {
+        for (const Case& c : cases) {
+            refreshes = 0;
+            ASSERT_TRUE(screen.Select(c.folder));
+            screen.Press(L"Move selected");
+            ASSERT_TRUE(ChooseInPicker(secondDrive_ + L"\\" + c.folder));
+            EXPECT_EQ(L"The selected folder was successfully moved.", screen.Answer(L"OK")) << Plain(c.folder);
+            Sleep(300);
+            EXPECT_EQ(c.refreshes, refreshes) << Plain(c.folder);
+        }
+    });
+}
+
+TEST(PersonalFoldersDialog, AnotherAccountThanTheConsoleUserGetsNothing)
+{
+    UiWindow window;
+    ASSERT_NE(nullptr, window.CreateUiWindow(L"Vantrell_TestOwner", L"", 100, 100, 0, 0, WS_POPUP, 0, nullptr));
+    TestOwner owner(window);
+    uint32_t busy = 0;
+    owner.busy = &busy;
+    PersonalFoldersOwner data;
+    data.window = &owner;
+    data.busy = &busy;
+    data.consoleUserName = L"Office Manager account";
+    data.osVersion = 10.0;
+    std::atomic<bool> shown{false};
+    std::thread watcher([&] { shown = WaitFor([] { return FoldersDialog() != nullptr; }, 1000); });
+    PersonalFoldersDialog(data, nullptr, L"mhartley", L"Maria Hartley");
+    data.consoleUserName = L"";
+    PersonalFoldersDialog(data, nullptr, L"", L"");
+    watcher.join();
+    EXPECT_FALSE(shown);
+    EXPECT_EQ(0u, busy);
+}
