@@ -21,6 +21,7 @@
 #include "platform/system.h"
 #include "platform/text_win.h"
 #include "resources/resource_ids.h"
+#include "repair/repair_tool.h"
 #include "ui/drawing.h"
 #include "ui/message_box.h"
 #include "vantrell_version.h"
@@ -446,8 +447,6 @@ bool Dispatch(MainWindow& window, int32_t event)
         CreateNewAccount(window);
         return true;
     }
-    if (event == ids.launchLabel)
-        return true;   // LATER: the repair tool of a later issue
 
     WString name = window.GetText(ids.accountNameField);
     if (name.IsEmpty())
@@ -522,7 +521,7 @@ UniqueIcon MainWindow::RowIcon(int row)
     return UniqueIcon(ImageList_GetIcon(images, item.iImage, ILD_TRANSPARENT));
 }
 
-int RunMainWindow(MainWindow& window, HINSTANCE, const wchar_t*, int showCommand)
+int RunMainWindow(MainWindow& window, HINSTANCE instance, const wchar_t*, int showCommand)
 {
     EnablePrivileges();
     {
@@ -575,12 +574,17 @@ int RunMainWindow(MainWindow& window, HINSTANCE, const wchar_t*, int showCommand
         window.rowPictures->AllowReading();
     OfferProfileKeyRepair(window);
 
+    bool launchRepairTool = false;
     while (!closing) {
         int32_t event = FilterDialogEvent(window, window);
         if (event == EventCode::Close || event == EventCode::QueueFailed)
             break;
         if (window.Event().window != &window)
             continue;
+        if (event > 0 && event == window.ids.launchLabel) {
+            launchRepairTool = true;
+            break;
+        }
         if (!Dispatch(window, event))
             break;
     }
@@ -589,5 +593,15 @@ int RunMainWindow(MainWindow& window, HINSTANCE, const wchar_t*, int showCommand
     // Pictures still on their way are dropped before the list goes.
     window.rowPictures.reset();
     window.DestroyUiWindow();
-    return 0;
+    if (!launchRepairTool)
+        return 0;
+
+    // The two tools never run at the same time: the main window is gone
+    // before the repair tool opens, and the process ends with its result.
+    PumpPendingMessages();
+    RepairTool tool;
+    int result = RunRepairTool(tool, instance, L"", SW_SHOW);
+    if (tool.Handle() != nullptr)
+        ShowWindow(tool.Handle(), SW_HIDE);
+    return result;
 }

@@ -12,6 +12,7 @@ set(VANTRELL_CORE_SOURCES
   accounts/lifecycle_rules.cpp
   ui/drawing_rules.cpp
   accounts/picture_rules.cpp
+  repair/repair_rules.cpp
 )
 
 # Everything else of the program except its entry point.
@@ -34,6 +35,15 @@ set(VANTRELL_WINDOWS_SOURCES
   app/about_box.cpp
   app/account_panel.cpp
   repair/repair_tool.cpp
+  repair/text_file.cpp
+  repair/repair_log.cpp
+  repair/state_file.cpp
+  repair/tool_folder.cpp
+  repair/repair_settings.cpp
+  repair/temp_account.cpp
+  repair/logon_backup.cpp
+  repair/cleanup.cpp
+  repair/repair_wizard.cpp
   repair/repair_hive.cpp
   accounts/groups.cpp
   accounts/lookup.cpp

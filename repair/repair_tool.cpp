@@ -1,6 +1,312 @@
 #include "repair/repair_tool.h"
 
-int RunRepairTool(RepairTool&, HINSTANCE, const wchar_t*, int)
+#include <windows.h>
+#include <lm.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include "accounts/account_list.h"
+#include "accounts/lookup.h"
+#include "platform/machine.h"
+#include "platform/security.h"
+#include "platform/system.h"
+#include "platform/text_win.h"
+#include "repair/cleanup.h"
+#include "repair/repair_log.h"
+#include "ui/drawing.h"
+
+const wchar_t kBrenwickHomePage[] = L"https://vantrell.invalid/";
+const wchar_t kBrenwickHelpPage[] = L"https://vantrell.invalid/brenwick/help/";
+
+namespace {
+
+constexpr int kRelaunched = -4;
+constexpr int kWidth = 700;
+constexpr int kHeight = 500;
+constexpr int kHeaderHeight = 80;
+constexpr int kToolIcon = 105;
+constexpr int kCheckImageSize = 18;
+constexpr DWORD kWakeInterval = 20;
+constexpr wchar_t kBlockReason[] = L"Brenwick is working. Please cancel shutdown.";
+
+// Opening a page or the log: the shell's default action, no owner window.
+void OpenWithShell(const wchar_t* file, const wchar_t* verb, const wchar_t* parameters, const wchar_t* directory,
+                   int show)
 {
-    return 0;   // the wizard, the fix run and the clean-up are not built yet: nothing is shown
+    SHELLEXECUTEINFOW execute{};
+    execute.cbSize = sizeof execute;   // 112 in a 64-bit process, not the 60 of 32-bit builds
+    execute.fMask = SEE_MASK_NOCLOSEPROCESS;
+    execute.lpVerb = verb;
+    execute.lpFile = file;
+    execute.lpParameters = parameters;
+    execute.lpDirectory = directory;
+    execute.nShow = show;
+    if (machine::ShellExecuteExW(&execute) && execute.hProcess != nullptr)
+        CloseHandle(execute.hProcess);
+}
+
+void SetBlockReason(HWND window)
+{
+    UniqueLibrary user32(LoadLibraryW(L"User32.dll"));
+    auto create = machine::AsFunction<machine::ShutdownBlockReasonCreateFunction>(
+        user32 ? machine::GetProcAddress(user32.Get(), "ShutdownBlockReasonCreate") : nullptr);
+    if (create != nullptr)
+        create(window, kBlockReason);
+}
+
+DWORD WINAPI WakeUpThread(void* window)
+{
+    HWND target = static_cast<HWND>(window);
+    while (IsWindow(target)) {
+        PostMessageW(target, WM_NULL, 0, 0);
+        Sleep(kWakeInterval);
+    }
+    return 0;
+}
+
+// A framed 18 x 18 box, with or without a tick, on white.
+UniqueBitmap DrawCheckImage(bool ticked)
+{
+    UniqueImage image = NewBitmap(kCheckImageSize, kCheckImageSize);
+    if (!image || !FillRoundRect(image.Get(), 0, 0, kCheckImageSize, kCheckImageSize, kOpaqueWhite, 0) ||
+        !OutlineRoundRect(image.Get(), 1, 1, kCheckImageSize - 2, kCheckImageSize - 2, kOpaqueBlack, 0, 2.0f))
+        return UniqueBitmap();
+    if (ticked) {
+        UniqueGraphics graphics;
+        UniquePen pen;
+        if (Gdiplus::DllExports::GdipGetImageGraphicsContext(image.Get(), graphics.Put()) == Gdiplus::Ok &&
+            Gdiplus::DllExports::GdipCreatePen1(0xFF008000, 2.5f, Gdiplus::UnitPixel, pen.Put()) == Gdiplus::Ok) {
+            Gdiplus::DllExports::GdipSetSmoothingMode(graphics.Get(), Gdiplus::SmoothingModeAntiAlias);
+            Gdiplus::GpPointF points[3] = {{4.0f, 9.0f}, {7.5f, 13.0f}, {14.0f, 4.5f}};
+            Gdiplus::DllExports::GdipDrawLines(graphics.Get(), pen.Get(), points, 3);
+        }
+    }
+    return ToGdiBitmap(image.Get(), kOpaqueWhite);
+}
+
+// White body, black header.
+UniqueImage PaintFrame()
+{
+    UniqueImage frame = NewBitmap(kWidth, kHeight);
+    if (!frame || !FillRoundRect(frame.Get(), 0, 0, kWidth, kHeight, kWindowBackgroundArgb, 0) ||
+        !FillRoundRect(frame.Get(), 0, 0, kWidth, kHeaderHeight, kOpaqueBlack, 0))
+        return UniqueImage();
+    return frame;
+}
+
+void AddHeaderLink(RepairTool& tool, int32_t* id, const wchar_t* text, int x, int y, int width, const wchar_t* tip)
+{
+    *id = tool.AddLink(text, x, y, width, 18);
+    tool.SetTip(*id, tip);
+    if (const ControlEntry* control = tool.Control(*id)) {
+        SetWindowLongW(control->handle, GWL_STYLE, GetWindowLongW(control->handle, GWL_STYLE) | LWS_TRANSPARENT);
+        LITEM item{};
+        item.mask = LIF_ITEMINDEX | LIF_STATE;
+        item.stateMask = LIS_DEFAULTCOLORS;
+        SendMessageW(control->handle, LM_SETITEM, 0, reinterpret_cast<LPARAM>(&item));
+    }
+}
+
+bool BuildFrame(RepairTool& tool)
+{
+    if (tool.CreateUiWindow(tool.className, tool.title, kWidth, kHeight, -1, -1, -1, -1, nullptr) == nullptr)
+        return false;
+    tool.headerImage = PaintFrame();
+    if (tool.headerImage)
+        SetWindowBackgroundImage(tool, tool.headerImage.Get());
+
+    HICON big = static_cast<HICON>(LoadImageW(tool.instance, MAKEINTRESOURCEW(kToolIcon), IMAGE_ICON,
+                                              GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CXICON), 0));
+    HICON small = static_cast<HICON>(LoadImageW(tool.instance, MAKEINTRESOURCEW(kToolIcon), IMAGE_ICON,
+                                                GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CXSMICON), 0));
+    // The window keeps the icons it is given until it goes; then they go too.
+    if (big != nullptr)
+        SendMessageW(tool.Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+    if (small != nullptr)
+        SendMessageW(tool.Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+
+    // The header moves the window; disabled, it lets clicks through to
+    // the controls on it.
+    tool.SetNextBehaviour(Behaviour::DragHandle);
+    tool.AddLabel(L"", 0, 0, kWidth, kHeaderHeight, -1);
+    tool.SetNextBehaviour(0);
+    tool.SetState(-1, StateFlags::Disable);
+
+    HICON logo = static_cast<HICON>(LoadImageW(tool.instance, MAKEINTRESOURCEW(kToolIcon), IMAGE_ICON, 64, 64, 0));
+    if (logo != nullptr)
+        tool.AddIcon(logo, 8, 8, 64, 64);
+
+    tool.headerLabel = tool.AddLabel(L"", 90, 14, 450, 28, -1);
+    tool.SetFont(tool.headerLabel, 14.0, 800, 0, L"Arial");
+    tool.SetColour(tool.headerLabel, RGB(255, 255, 255), -1);
+    tool.minimiseButton = AddMinimiseButton(tool, 640, 5, 20, 20, kOpaqueWhite, tool.headerImage.Get());
+    tool.closeButton = AddCloseButton(tool, 670, 5, 20, 20, kOpaqueWhite, tool.headerImage.Get());
+
+    tool.SetFont(0, 11.0, 800, 0, L"Arial");
+    AddHeaderLink(tool, &tool.homeLink, L"<a>By the Vantrell team</a>", 90, 50, 200,
+                  L"Visit our website");
+    AddHeaderLink(tool, &tool.helpLink, L"<a>Online help</a>", 600, 50, 100, L"Go to the online help page now");
+
+    tool.tickImage = DrawCheckImage(true);
+    tool.boxImage = DrawCheckImage(false);
+
+    UniqueHandle wake(CreateThread(nullptr, 0, WakeUpThread, tool.Handle(), 0, nullptr));
+    return true;
+}
+
+int RefuseOrRun(RepairTool& tool, const RepairCommand& command)
+{
+    tool.fixFlags = command.fixFlags;
+    tool.fixAccount.Assign(command.fixAccount.Text());
+    return command.showCommand;
+}
+
+bool BringOpenToolForward(const RepairTool& tool)
+{
+    for (const wchar_t* suffix : {L" - Fix User Profile", L" - Setup"}) {
+        WString caption(tool.title);
+        caption.Append(suffix);
+        HWND found = FindWindowW(tool.className, caption.Text());
+        if (found == nullptr)
+            continue;
+        // A hidden window is a silent fix run: restoring it would show what
+        // was meant to stay hidden, so this start opens its own window.
+        if (!IsWindowVisible(found))
+            return false;
+        ShowWindow(found, SW_RESTORE);
+        SetForegroundWindow(found);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+RepairTool::RepairTool() : osVersion(GetOsVersionNumber()), consoleUserToken(INVALID_HANDLE_VALUE)
+{
+    buttonIconMode = osVersion < 5.9 ? 0 : -1;
+    for (WString* text : {&fixAccount, &consoleUserName, &consoleUserSid, &consoleUserProfile, &modulePath,
+                          &toolFolder, &logPath})
+        text->Assign(L"");
+}
+
+RepairTool::~RepairTool() = default;
+
+int32_t RepairTool::NextRepairEvent(int mode)
+{
+    int32_t result = PumpEvents(*this, mode & 1);
+    int32_t event = result;
+    if (Event().window == this || result == EventCode::EndSession) {
+        if (event == closeButton && closeButton > 0) {
+            event = EventCode::Close;
+        } else if (event == EventCode::EndSession) {
+            if (mode & 2)
+                SetBlockReason(Handle());
+            else
+                event = EventCode::Close;
+        } else if (event == minimiseButton && minimiseButton > 0) {
+            ShowWindow(Handle(), SW_MINIMIZE);
+            UpdateWindow(Handle());
+        } else if (event == homeLink && homeLink > 0) {
+            OpenWithShell(kBrenwickHomePage, nullptr, nullptr, nullptr, SW_SHOW);
+        } else if (event == helpLink && helpLink > 0) {
+            OpenWithShell(kBrenwickHelpPage, nullptr, nullptr, nullptr, SW_SHOW);
+        }
+    }
+    lastEvent_ = event;
+    return (mode & 1) ? result : 1;
+}
+
+void RepairTool::DrainEvents(bool busy)
+{
+    MSG waiting;
+    for (int i = 0; i < 1000 && PeekMessageW(&waiting, nullptr, 0, 0, PM_NOREMOVE); ++i)
+        NextRepairEvent(busy ? 3 : 1);
+}
+
+WString RepairTool::StatePath() const
+{
+    WString path(toolFolder.Text());
+    path.Append(kStateFileName);
+    return path;
+}
+
+WString RepairTool::ToolExePath() const
+{
+    WString path(toolFolder.Text());
+    path.Append(kToolExeName);
+    return path;
+}
+
+int RepairTool::WriteLogEntry(const wchar_t* text, uint32_t flags)
+{
+    return ::WriteLogEntry(logPath.Text(), text, flags);
+}
+
+int RunFixSession(RepairTool& tool, int)
+{
+    // The repair itself comes with the progress window in a later version.
+    tool.WriteLogEntry(L"The repair run is not available in this version of Brenwick.", 0);
+    return 0;
+}
+
+int RunRepairTool(RepairTool& tool, HINSTANCE instance, const wchar_t* commandLine, int showCommand)
+{
+    const wchar_t* received = commandLine != nullptr ? commandLine : L"";
+    wchar_t* module = tool.modulePath.GetBuffer(2048, nullptr, true);
+    if (module != nullptr)
+        GetModuleFileNameW(nullptr, module, 2048);
+
+    if (!IsElevatedAdministrator()) {
+        OpenWithShell(tool.modulePath.Text(), L"RunAs", received, nullptr, showCommand);
+        return kRelaunched;
+    }
+    EnablePrivileges();
+    tool.instance = instance;
+    HANDLE token = FindConsoleUser(tool.consoleUserName, &tool.consoleUserProfile, &tool.consoleUserSid);
+    tool.consoleUserToken.Reset(token != nullptr ? token : INVALID_HANDLE_VALUE);
+
+    WString windows;
+    FromFolderPath(windows, CSIDL_WINDOWS, nullptr, SHGFP_TYPE_CURRENT);
+    if (windows.Length() >= 2)
+        tool.toolFolder.AssignSubstring(windows.Text(), 1, 2);
+    tool.toolFolder.Append(kToolFolderName);
+    tool.logPath.Assign(tool.toolFolder.Text());
+    tool.logPath.Append(kLogFileName);
+
+    if (EqualsNoCase(tool.consoleUserName.Text(), kTempAccountName)) {
+        UniqueNetBuffer info;
+        tool.inTempAccount = machine::NetUserGetInfo(nullptr, tool.consoleUserName.Text(), 11,
+                                                     reinterpret_cast<LPBYTE*>(info.Put())) == NERR_Success &&
+                             info && static_cast<const USER_INFO_11*>(info.Get())->usri11_priv == USER_PRIV_ADMIN;
+    }
+
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(received, &count);
+    RepairCommandInput input;
+    input.inTempAccount = tool.inTempAccount;
+    input.consoleUserName = tool.consoleUserName.Text();
+    input.showCommand = showCommand;
+    RepairCommand command = ParseRepairArguments(arguments != nullptr ? count : 0, arguments, input);
+    if (arguments != nullptr)
+        LocalFree(arguments);
+    if (command.action == RepairCommandAction::Cleanup) {
+        CleanupInput cleanup;
+        cleanup.consoleUserName = tool.consoleUserName.Text();
+        cleanup.osVersion = tool.osVersion;
+        cleanup.toolFolder = tool.toolFolder.Text();
+        cleanup.logPath = tool.logPath.Text();
+        return RunCleanup(cleanup);
+    }
+    if (command.action == RepairCommandAction::Refused)
+        return command.result;
+    int show = RefuseOrRun(tool, command);
+
+    if (BringOpenToolForward(tool))
+        return 0;
+    if (!BuildFrame(tool))
+        return 0;
+    int result = !tool.fixAccount.IsEmpty() ? RunFixSession(tool, show) : RunRepairWizard(tool);
+    tool.headerImage.Reset();
+    return result;
 }

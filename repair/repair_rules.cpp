@@ -1,0 +1,309 @@
+#include "repair/repair_rules.h"
+
+namespace {
+
+// The last `width` decimal digits of `value`, zero-padded.
+void AppendDigits(wchar_t*& out, uint32_t value, int width)
+{
+    for (int i = width - 1; i >= 0; --i) {
+        out[i] = static_cast<wchar_t>(L'0' + value % 10);
+        value /= 10;
+    }
+    out += width;
+}
+
+bool StartsWithNoCase(const wchar_t* text, const wchar_t* prefix)
+{
+    for (; *prefix != L'\0'; ++text, ++prefix) {
+        if (*text == L'\0' || FoldCase(*text) != FoldCase(*prefix))
+            return false;
+    }
+    return true;
+}
+
+// What the platform's wcstoul gives for the text after "/fixflag=", wrapped
+// into 32 signed bits: WString::ToInt.
+int32_t DecimalFlags(const wchar_t* text)
+{
+    WString number(text);
+    return number.ToInt();
+}
+
+}  // namespace
+
+WString FormatLogStamp(uint32_t year, uint32_t month, uint32_t day, uint32_t hour, uint32_t minute,
+                       uint32_t second, uint32_t milliseconds)
+{
+    wchar_t stamp[24];
+    wchar_t* out = stamp;
+    AppendDigits(out, year, 4);
+    *out++ = L'/';
+    AppendDigits(out, month, 2);
+    *out++ = L'/';
+    AppendDigits(out, day, 2);
+    *out++ = L' ';
+    AppendDigits(out, hour, 2);
+    *out++ = L':';
+    AppendDigits(out, minute, 2);
+    *out++ = L':';
+    AppendDigits(out, second, 2);
+    *out++ = L':';
+    AppendDigits(out, milliseconds, 3);
+    *out = L'\0';
+    return WString(stamp);
+}
+
+const wchar_t* LogHeaderText()
+{
+    return L"\r\n\t************ Brenwick log ************\r\n";
+}
+
+WString LogEntryText(const wchar_t* stamp, const wchar_t* text)
+{
+    WString entry(L"\r\n");
+    entry.Append(stamp, L": ", text);
+    return entry;
+}
+
+WString LogEndText(const wchar_t* stamp)
+{
+    WString line(L"\r\n\r\n\t*** End of repair operation ");
+    line.Append(stamp, L" ***");
+    return line;
+}
+
+TextFileOpenPlan PlanTextFileOpen(uint32_t mode)
+{
+    TextFileOpenPlan plan;
+    plan.writeAccess = (mode & (TextFileMode::Write | TextFileMode::Truncate)) != 0;
+    plan.shareRead = (mode & TextFileMode::Exclusive) == 0;
+    if (mode & TextFileMode::Truncate)
+        plan.disposition = OpenDisposition::CreateAlways;
+    else if (mode & TextFileMode::Write)
+        plan.disposition = OpenDisposition::OpenAlways;
+    else
+        plan.disposition = OpenDisposition::OpenExisting;
+    return plan;
+}
+
+uint32_t TextFileMark(uint32_t mode, uint8_t bytes[3])
+{
+    if (mode & TextFileMode::Utf8Mark) {
+        bytes[0] = 0xEF;
+        bytes[1] = 0xBB;
+        bytes[2] = 0xBF;
+        return 3;
+    }
+    if (mode & TextFileMode::Utf16Le) {
+        bytes[0] = 0xFF;
+        bytes[1] = 0xFE;
+        return 2;
+    }
+    if (mode & TextFileMode::Utf16Be) {
+        bytes[0] = 0xFE;
+        bytes[1] = 0xFF;
+        return 2;
+    }
+    return 0;
+}
+
+uint32_t ModeAfterMark(uint32_t mode, const uint8_t* bytes, uint32_t count, uint32_t* markLength)
+{
+    uint32_t length = 0;
+    uint32_t encoding = 0;
+    if (bytes != nullptr && count >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
+        length = 3;
+        encoding = TextFileMode::Utf8Mark;
+    } else if (bytes != nullptr && count >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
+        length = 2;
+        encoding = TextFileMode::Utf16Le;
+    } else if (bytes != nullptr && count >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) {
+        length = 2;
+        encoding = TextFileMode::Utf16Be;
+    }
+    if (markLength != nullptr)
+        *markLength = length;
+    if (length == 0)
+        return mode;
+    return (mode & ~TextFileMode::Encodings) | encoding;
+}
+
+TextEncoding EncodingOfMode(uint32_t mode)
+{
+    // The same order as the mark: UTF-8 first, then the two UTF-16 forms.
+    if (mode & (TextFileMode::Utf8Mark | TextFileMode::Utf8))
+        return TextEncoding::Utf8;
+    if (mode & TextFileMode::Utf16Le)
+        return TextEncoding::Utf16Le;
+    if (mode & TextFileMode::Utf16Be)
+        return TextEncoding::Utf16Be;
+    return TextEncoding::Ansi;
+}
+
+RepairCommand ParseRepairArguments(int count, const wchar_t* const* arguments, const RepairCommandInput& input)
+{
+    RepairCommand command;
+    command.fixAccount.Assign(L"");
+    int show = input.showCommand;
+    if (arguments == nullptr || count < 1) {
+        // Nothing could be read: the wizard with the show command as given.
+        command.showCommand = show;
+        return command;
+    }
+    for (int i = 0; i < count; ++i) {
+        const wchar_t* argument = arguments[i] != nullptr ? arguments[i] : L"";
+        if (EqualsNoCase(argument, L"/cleanup")) {
+            if (!input.inTempAccount) {
+                command.action = RepairCommandAction::Cleanup;
+                return command;
+            }
+            continue;   // the temporary account never cleans up after itself
+        }
+        if (EqualsNoCase(argument, L"/fixuser")) {
+            if (i + 1 < count) {
+                command.fixAccount.Assign(arguments[i + 1] != nullptr ? arguments[i + 1] : L"");
+                command.fixAccount.Replace(L"\"", nullptr);
+                ++i;
+            }
+            continue;
+        }
+        if (StartsWithNoCase(argument, L"/fixflag=")) {
+            command.fixFlags = DecimalFlags(argument + 9);
+            continue;
+        }
+        if (EqualsNoCase(argument, L"/silent"))
+            command.silent = true;
+    }
+    if (!command.fixAccount.IsEmpty() && !input.inTempAccount) {
+        command.action = RepairCommandAction::Refused;
+        command.result = -1;
+        return command;
+    }
+    const wchar_t* console = input.consoleUserName != nullptr ? input.consoleUserName : L"";
+    if (EqualsNoCase(command.fixAccount.Text(), console)) {
+        command.action = RepairCommandAction::Refused;
+        command.result = -2;
+        return command;
+    }
+    if (command.silent)
+        command.showCommand = 0;
+    else
+        command.showCommand = (show == 5 || show == 10) ? show : 5;
+    return command;
+}
+
+SavedValue CheckSavedValue(SavedValueKind kind, const wchar_t* text)
+{
+    SavedValue saved;
+    if (text == nullptr || *text == L'\0')
+        return saved;
+    saved.present = true;
+    uint64_t number = 0;
+    uint32_t digits = 0;
+    for (const wchar_t* p = text; *p != L'\0'; ++p, ++digits) {
+        if (*p < L'0' || *p > L'9' || digits >= 10)
+            return saved;
+        number = number * 10 + static_cast<uint64_t>(*p - L'0');
+    }
+    if (number > 0xFFFFFFFFull)
+        return saved;
+    uint32_t value = static_cast<uint32_t>(number);
+    bool allowed = false;
+    switch (kind) {
+    case SavedValueKind::UserPriv:
+        allowed = value <= 2;
+        break;
+    case SavedValueKind::UacState:
+        allowed = value <= 5;
+        break;
+    case SavedValueKind::LuaState:
+        allowed = value <= 1;
+        break;
+    case SavedValueKind::AadState:
+        allowed = value == 2 || value == 4 || value == kAadStateAbsent;
+        break;
+    }
+    saved.valid = allowed;
+    saved.value = allowed ? value : 0;
+    return saved;
+}
+
+const wchar_t* SavedValueKey(SavedValueKind kind)
+{
+    switch (kind) {
+    case SavedValueKind::UserPriv:
+        return L"UserPriv";
+    case SavedValueKind::UacState:
+        return L"UACState";
+    case SavedValueKind::LuaState:
+        return L"LUAState";
+    case SavedValueKind::AadState:
+        return L"AADState";
+    }
+    return L"";
+}
+
+namespace {
+
+const wchar_t kUpper[] = L"ABCDEFGHJKLMNPQRSTUVWXYZ";
+const wchar_t kLower[] = L"abcdefghijkmnopqrstuvwxyz";
+const wchar_t kDigits[] = L"23456789";
+const wchar_t kSymbols[] = L"!#$%&*+-=?@^_~";
+
+struct CharacterClass {
+    const wchar_t* units;
+    uint32_t count;
+};
+const CharacterClass kClasses[] = {
+    {kUpper, sizeof kUpper / sizeof kUpper[0] - 1},
+    {kLower, sizeof kLower / sizeof kLower[0] - 1},
+    {kDigits, sizeof kDigits / sizeof kDigits[0] - 1},
+    {kSymbols, sizeof kSymbols / sizeof kSymbols[0] - 1},
+};
+
+// Two random bytes as one number: the bias of a remainder stays below 1/1000.
+uint32_t Pick(const uint8_t* random, uint32_t& used, uint32_t range)
+{
+    uint32_t value = (static_cast<uint32_t>(random[used]) << 8) | random[used + 1];
+    used += 2;
+    return value % range;
+}
+
+}  // namespace
+
+bool ComposeTempPassword(const uint8_t* random, wchar_t* out)
+{
+    if (random == nullptr || out == nullptr)
+        return false;
+    uint32_t used = 0;
+    for (uint32_t i = 0; i < kTempPasswordLength; ++i) {
+        // The first four positions hold one of each class; the rest any class.
+        const CharacterClass& kind = kClasses[i < 4 ? i : Pick(random, used, 4)];
+        out[i] = kind.units[Pick(random, used, kind.count)];
+    }
+    // Shuffled, so that the classes' places are not known in advance.
+    for (uint32_t i = kTempPasswordLength - 1; i > 0 && used + 2 <= kTempPasswordRandomBytes; --i) {
+        uint32_t j = Pick(random, used, i + 1);
+        wchar_t swap = out[i];
+        out[i] = out[j];
+        out[j] = swap;
+    }
+    out[kTempPasswordLength] = L'\0';
+    return true;
+}
+
+bool IsPlausibleLogonName(const wchar_t* name, uint32_t maxLength)
+{
+    static const wchar_t kRefused[] = L"\"/\\[]:;|=,+*?<>";
+    uint32_t length = TextLength(name);
+    if (length == 0 || length > maxLength)
+        return false;
+    for (const wchar_t* p = name; *p != L'\0'; ++p) {
+        if (*p < 0x20 || *p == 0x7F)
+            return false;
+        for (const wchar_t* r = kRefused; *r != L'\0'; ++r)
+            if (*p == *r)
+                return false;
+    }
+    return true;
+}

@@ -1,0 +1,162 @@
+// The repair tool's decisions that need no system call: the log's texts and
+// time stamp, what a text file's mode asks of the file system, the reading
+// of the tool's command line and the checks on values read back from the
+// state file. Kept apart so that every case can be tested on any host.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/text.h"
+
+// ---------------------------------------------------------------------------
+// Fixed names shared by the tool's runs.
+
+inline constexpr wchar_t kTempAccountName[] = L"brenwick_temp_admin";
+inline constexpr wchar_t kTempAccountFullName[] = L"Brenwick temp account";
+inline constexpr wchar_t kToolFolderName[] = L"\\Brenwick";
+inline constexpr wchar_t kToolExeName[] = L"\\Brenwick.exe";
+inline constexpr wchar_t kStateFileName[] = L"\\Brenwick.ini";
+inline constexpr wchar_t kLogFileName[] = L"\\BrenwickLog.txt";
+
+// Options of one repair, carried on the command line as a decimal number.
+struct FixFlags {
+    static constexpr int32_t KeepAppPackages = 1;
+    static constexpr int32_t KeepSystemAppData = 2;
+};
+
+// ---------------------------------------------------------------------------
+// The log.
+
+// Flags of WriteLogEntry.
+struct LogFlags {
+    static constexpr uint32_t Header = 1;
+    static constexpr uint32_t NewLog = 2;
+    static constexpr uint32_t EndLine = 4;
+};
+
+// "YYYY/MM/DD hh:mm:ss:mmm", each field zero-padded to its width; a number
+// longer than its width keeps its last digits (year 12024 gives "2024").
+WString FormatLogStamp(uint32_t year, uint32_t month, uint32_t day, uint32_t hour, uint32_t minute,
+                       uint32_t second, uint32_t milliseconds);
+
+// The header that opens a new log.
+const wchar_t* LogHeaderText();
+// CR LF, the stamp, ": " and the text.
+WString LogEntryText(const wchar_t* stamp, const wchar_t* text);
+// The line that closes a log after the clean-up.
+WString LogEndText(const wchar_t* stamp);
+
+// ---------------------------------------------------------------------------
+// The text file writer's mode word.
+
+struct TextFileMode {
+    static constexpr uint32_t Write = 1;
+    static constexpr uint32_t Truncate = 2;
+    static constexpr uint32_t Exclusive = 4;
+    static constexpr uint32_t CreateParents = 8;
+    static constexpr uint32_t Append = 16;
+    static constexpr uint32_t Utf16Le = 32;
+    static constexpr uint32_t Utf16Be = 64;
+    static constexpr uint32_t Utf8Mark = 128;
+    static constexpr uint32_t Utf8 = 256;
+    static constexpr uint32_t Encodings = Utf16Le | Utf16Be | Utf8Mark | Utf8;
+};
+
+enum class OpenDisposition { OpenExisting, OpenAlways, CreateAlways };
+
+// What opening a file in a mode asks of the file system.
+struct TextFileOpenPlan {
+    bool writeAccess = false;
+    bool shareRead = true;
+    OpenDisposition disposition = OpenDisposition::OpenExisting;
+};
+TextFileOpenPlan PlanTextFileOpen(uint32_t mode);
+
+// The mark written at the start of an empty file opened for writing: its
+// byte count (0, 2 or 3) and bytes. UTF-8 wins over both UTF-16 bits.
+uint32_t TextFileMark(uint32_t mode, uint8_t bytes[3]);
+
+// The mode after reading the first `count` (0 to 3) bytes of a non-empty
+// file: a recognised mark replaces the encoding bits. `markLength` gets the
+// mark's length (0 when none was recognised).
+uint32_t ModeAfterMark(uint32_t mode, const uint8_t* bytes, uint32_t count, uint32_t* markLength);
+
+enum class TextEncoding { Utf16Le, Utf16Be, Utf8, Ansi };
+TextEncoding EncodingOfMode(uint32_t mode);
+
+// ---------------------------------------------------------------------------
+// The command line.
+
+struct RepairCommandInput {
+    bool inTempAccount = false;
+    const wchar_t* consoleUserName = nullptr;   // null or empty: unknown
+    int showCommand = 5;
+};
+
+enum class RepairCommandAction {
+    Window,    // open the tool's window with `showCommand`
+    Cleanup,   // "/cleanup" outside the temporary account: run the clean-up now
+    Refused,   // end the run with `result` (-1 or -2)
+};
+
+struct RepairCommand {
+    RepairCommandAction action = RepairCommandAction::Window;
+    int result = 0;            // Refused: -1 or -2
+    int showCommand = 5;       // Window: 0 (silent), 5 or 10
+    WString fixAccount;        // empty for the wizard
+    int32_t fixFlags = 0;
+    bool silent = false;
+};
+
+// Scans the split arguments from the first. Failing to split gives a null
+// argument list, which keeps the show command as given.
+RepairCommand ParseRepairArguments(int count, const wchar_t* const* arguments, const RepairCommandInput& input);
+
+// ---------------------------------------------------------------------------
+// Values read back from the state file.
+
+enum class SavedValueKind { UserPriv, UacState, LuaState, AadState };
+
+// 4321 in "AADState": the store policy value did not exist and is deleted again.
+inline constexpr uint32_t kAadStateAbsent = 4321;
+
+struct SavedValue {
+    bool present = false;   // the key had a text
+    bool valid = false;     // present and allowed for its kind
+    uint32_t value = 0;     // meaningful only when valid
+};
+
+// Only plain decimal digits count as a number (no sign, no blanks, at most
+// ten digits, at most 4294967295); the number must then be allowed for the
+// kind: UserPriv 0 to 2, UacState 0 to 5, LuaState 0 or 1, AadState 2, 4 or
+// 4321. A null or empty text is absent.
+SavedValue CheckSavedValue(SavedValueKind kind, const wchar_t* text);
+
+// The key name of a kind in the state file.
+const wchar_t* SavedValueKey(SavedValueKind kind);
+
+// ---------------------------------------------------------------------------
+// The temporary administrator's password.
+
+// Long and mixed enough for any complexity policy; never shown or stored
+// outside the automatic sign-in's secret.
+inline constexpr uint32_t kTempPasswordLength = 24;
+// Random bytes ComposeTempPassword consumes.
+inline constexpr uint32_t kTempPasswordRandomBytes = 4 * kTempPasswordLength;
+
+// Builds the password from `random` (kTempPasswordRandomBytes bytes) into
+// `out` (kTempPasswordLength units and a terminator): at least one upper
+// case letter, one lower case letter, one digit and one symbol, in an order
+// the random bytes decide. False for null arguments.
+bool ComposeTempPassword(const uint8_t* random, wchar_t* out);
+
+// ---------------------------------------------------------------------------
+// The earlier automatic sign-in, kept in the state file across the repair.
+
+inline constexpr wchar_t kPrevLogonUserKey[] = L"PrevLogonUser";
+inline constexpr wchar_t kPrevLogonDomainKey[] = L"PrevLogonDomain";
+inline constexpr wchar_t kPrevAutoLogonKey[] = L"PrevAutoLogon";
+
+// A user or domain name as Winlogon may hold it: 1 to `maxLength` units, no
+// control character and none of " / \ [ ] : ; | = , + * ? < >.
+bool IsPlausibleLogonName(const wchar_t* name, uint32_t maxLength);

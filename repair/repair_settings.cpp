@@ -1,0 +1,91 @@
+#include "repair/repair_settings.h"
+
+#include <objbase.h>
+#include <shobjidl.h>
+#include <shlguid.h>
+#include <userenv.h>
+
+#include "platform/machine.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+
+namespace {
+
+template <typename Interface>
+struct ComTraits {
+    using Type = Interface*;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { h->Release(); }
+};
+
+bool ReadDword(RegKey& key, const wchar_t* name, DWORD* value)
+{
+    RegValue read;
+    if (!key.QueryValue(name, read) || read.type != REG_DWORD || read.size < sizeof(DWORD))
+        return false;
+    *value = read.Dword();
+    return true;
+}
+
+}  // namespace
+
+int32_t GetUacState(DWORD* luaOut)
+{
+    RegKey key;
+    if (!key.Open(kUacPolicyKey, KEY_READ))
+        return -1;
+    if (luaOut != nullptr) {
+        DWORD lua = 0;
+        *luaOut = ReadDword(key, L"EnableLUA", &lua) ? lua : 0;
+    }
+    DWORD consent = 0;
+    return ReadDword(key, L"ConsentPromptBehaviorAdmin", &consent) ? static_cast<int32_t>(consent) : -1;
+}
+
+bool SetUacState(DWORD consentAdmin, DWORD luaValue)
+{
+    RegKey key;
+    if (!key.Open(kUacPolicyKey, KEY_WRITE) && !key.Open(kUacPolicyKey, kCreateKeyAccess))
+        return false;
+    const DWORD user = 3;
+    bool written = key.SetValue(L"ConsentPromptBehaviorAdmin", REG_DWORD, &consentAdmin, sizeof consentAdmin);
+    key.SetValue(L"ConsentPromptBehaviorUser", REG_DWORD, &user, sizeof user);
+    key.SetValue(L"EnableLUA", REG_DWORD, &luaValue, sizeof luaValue);
+    machine::RefreshPolicyEx(TRUE, RP_FORCE);
+    machine::RefreshPolicyEx(FALSE, RP_FORCE);
+    return written;
+}
+
+bool CreateShortcut(const wchar_t* shortcutPath, const wchar_t* targetPath, const wchar_t* arguments,
+                    const wchar_t* description)
+{
+    if (shortcutPath == nullptr || *shortcutPath == L'\0' || targetPath == nullptr || *targetPath == L'\0')
+        return false;
+    HRESULT com = CoInitialize(nullptr);
+    bool saved = false;
+    {
+        UniqueResource<ComTraits<IShellLinkW>> link;
+        UniqueResource<ComTraits<IPersistFile>> file;
+        if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                       reinterpret_cast<void**>(link.Put()))) &&
+            SUCCEEDED(link.Get()->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.Put()))) &&
+            SUCCEEDED(file.Get()->Save(shortcutPath, TRUE))) {
+            WString folder(targetPath);
+            uint32_t slash = folder.Find(L"\\", true, -1);
+            if (slash > 0)
+                folder.AssignSubstring(targetPath, 1, static_cast<int>(slash) - 1);
+            link.Get()->SetPath(targetPath);
+            link.Get()->SetArguments(arguments != nullptr ? arguments : L"");
+            link.Get()->SetDescription(description != nullptr ? description : L"");
+            link.Get()->SetIconLocation(targetPath, 0);
+            link.Get()->SetWorkingDirectory(folder.Text());
+            // Saved again under its own name: not every shell link accepts a
+            // save without a name to the file it remembered.
+            saved = SUCCEEDED(file.Get()->Save(shortcutPath, FALSE)) &&
+                    file.Get()->SaveCompleted(shortcutPath) == S_OK;
+        }
+    }
+    if (SUCCEEDED(com))
+        CoUninitialize();
+    return saved;
+}

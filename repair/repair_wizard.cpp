@@ -1,0 +1,496 @@
+#include "repair/repair_wizard.h"
+
+#include <windows.h>
+#include <commctrl.h>
+#include <lm.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <vector>
+
+#include "accounts/account_list.h"
+#include "accounts/lookup.h"
+#include "accounts/passwords.h"
+#include "platform/files.h"
+#include "platform/machine.h"
+#include "platform/registry.h"
+#include "platform/text_win.h"
+#include "repair/logon_backup.h"
+#include "repair/repair_hive.h"
+#include "repair/repair_settings.h"
+#include "repair/repair_tool.h"
+#include "repair/state_file.h"
+#include "repair/temp_account.h"
+#include "repair/tool_folder.h"
+#include "ui/drawing.h"
+#include "ui/message_box.h"
+
+namespace {
+
+constexpr int kToolIcon = 105;
+constexpr int kDefaultIconIndex = 160;
+constexpr int kTileIconSize = 48;
+constexpr uint32_t kMinimumUserId = 1000;
+constexpr int kPolicyRounds = 10;
+constexpr uint32_t kStoreAbsent = kAadStateAbsent;
+constexpr Gdiplus::ARGB kSpinnerColour = 0xFF000000;
+
+const wchar_t* const kTypeWords[] = {L"Guest ", L"Standard ", L"Administrator "};
+
+struct Wizard {
+    RepairTool& tool;
+    RepairWizardIds ids;
+    std::vector<int32_t> page1;
+    std::vector<int32_t> page2;
+    WString userName;
+    int32_t spinner = 0;
+    int32_t preparing = 0;
+};
+
+HWND Handle(RepairTool& tool, int32_t id)
+{
+    const ControlEntry* control = tool.Control(id);
+    return control != nullptr ? control->handle : nullptr;
+}
+
+void SetTile(HWND list, int row, double osVersion)
+{
+    UINT columns[1] = {2};
+    LVTILEINFO tile{};
+    // The structure's size is the build's: the 20 and 16 bytes of old
+    // documentation are 32-bit sizes.
+    tile.cbSize = osVersion < 6.0 ? LVTILEINFO_V5_SIZE : sizeof tile;
+    tile.iItem = row;
+    tile.cColumns = 1;
+    tile.puColumns = columns;
+    SendMessageW(list, LVM_SETTILEINFO, 0, reinterpret_cast<LPARAM>(&tile));
+}
+
+WString CellText(HWND list, int row, int column)
+{
+    WString text;
+    wchar_t* buffer = text.GetBuffer(512, nullptr, true);
+    if (buffer == nullptr || list == nullptr || row < 0)
+        return WString(L"");
+    LVITEMW cell{};
+    cell.iSubItem = column;
+    cell.pszText = buffer;
+    cell.cchTextMax = 513;
+    SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
+    text.Length();
+    return text;
+}
+
+void SetCell(HWND list, int row, int column, const wchar_t* text)
+{
+    LVITEMW cell{};
+    cell.iSubItem = column;
+    cell.pszText = const_cast<wchar_t*>(text);
+    SendMessageW(list, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
+}
+
+bool Listable(const USER_INFO_3& user)
+{
+    if ((user.usri3_flags & UF_ACCOUNTDISABLE) || user.usri3_user_id < kMinimumUserId ||
+        EqualsNoCase(user.usri3_name, kTempAccountName) || EqualsNoCase(user.usri3_name, L"defaultuser0"))
+        return false;
+    return true;
+}
+
+// The account's picture for its tile, or null: the default image stays.
+// The shell names the picture file (by ordinal 810 from version 6.0 on);
+// the account pictures' own lookup replaces this once it exists.
+UniqueBitmap TilePicture(const wchar_t* accountName, double osVersion)
+{
+    if (osVersion < 6.0)
+        return UniqueBitmap();
+    UniqueLibrary shell(LoadLibraryW(L"shell32.dll"));
+    auto getPicture = machine::AsFunction<machine::GetPictureExFunction>(
+        shell ? machine::GetProcAddress(shell.Get(), MAKEINTRESOURCEA(machine::kGetPictureExOrdinal)) : nullptr);
+    wchar_t path[1025] = L"";
+    if (getPicture == nullptr || FAILED(getPicture(accountName, 0, nullptr, path, 1024, nullptr, 0)) ||
+        !PathFileExistsW(path))
+        return UniqueBitmap();
+    UniqueImage loaded;
+    if (Gdiplus::DllExports::GdipCreateBitmapFromFile(path, loaded.Put()) != Gdiplus::Ok)
+        return UniqueBitmap();
+    UniqueImage tile = ScaledCopy(loaded.Get(), kTileIconSize, kTileIconSize);
+    return tile ? ToGdiBitmap(tile.Get(), kWindowBackgroundArgb) : UniqueBitmap();
+}
+
+void AddRow(RepairTool& tool, int32_t listId, const USER_INFO_3& user)
+{
+    WString sid, profile;
+    if (!GetAccountSidAndProfile(user.usri3_name, sid, &profile))
+        return;
+    HWND list = Handle(tool, listId);
+    const wchar_t* title = user.usri3_full_name != nullptr && *user.usri3_full_name != L'\0' ? user.usri3_full_name
+                                                                                            : user.usri3_name;
+    WString type(user.usri3_priv <= 2 ? kTypeWords[user.usri3_priv] : L"");
+    type.Append(L"User Account");
+    // No separator: a full name may hold any character.
+    int row = tool.AddListItem(listId, title, L"");
+    if (row < 0)
+        return;
+    SetCell(list, row, 1, user.usri3_name);
+    SetCell(list, row, 2, type.Text());
+    SetCell(list, row, 3, sid.Text());
+    SetCell(list, row, 4, profile.Text());
+    UniqueBitmap picture = TilePicture(user.usri3_name, tool.osVersion);
+    int image = picture ? tool.AddListImage(listId, picture.Get(), kTileIconSize) : -1;
+    tool.SetItemImage(listId, row, image >= 0 ? image : 0);
+    SetTile(list, row, tool.osVersion);
+}
+
+void SetStates(RepairTool& tool, const std::vector<int32_t>& ids, uint32_t flags)
+{
+    for (int32_t id : ids)
+        tool.SetState(id, flags);
+}
+
+void ShowPage(Wizard& wizard, bool second)
+{
+    RepairTool& tool = wizard.tool;
+    SendMessageW(tool.Handle(), WM_SETREDRAW, FALSE, 0);
+    SetStates(tool, second ? wizard.page1 : wizard.page2, StateFlags::Hide | StateFlags::Disable);
+    SetStates(tool, second ? wizard.page2 : wizard.page1, StateFlags::Show | StateFlags::Enable);
+    if (second && tool.osVersion < 6.2)
+        tool.SetState(wizard.ids.storeOption, StateFlags::Disable);
+    if (!second && tool.GetSelectedItem(wizard.ids.list) < 0)
+        tool.SetState(wizard.ids.fixUserButton, StateFlags::Disable);
+    SendMessageW(tool.Handle(), WM_SETREDRAW, TRUE, 0);
+    RedrawWindow(tool.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+}
+
+int32_t AddIconButton(RepairTool& tool, const wchar_t* text, int x, int y, int width, int height, HBITMAP image,
+                      int imageSize)
+{
+    int32_t id = tool.AddButton(text, x, y, width, height, -1);
+    if (image != nullptr)
+        tool.SetButtonImage(id, image, imageSize, imageSize);
+    return id;
+}
+
+void BuildPages(Wizard& wizard, HBITMAP toolIcon, HBITMAP refreshImage, HBITMAP backImage)
+{
+    RepairTool& tool = wizard.tool;
+    RepairWizardIds& ids = wizard.ids;
+
+    tool.SetFont(0, 10.0, 800, 0, L"Arial");
+    ids.list = tool.AddListView(L"Account name|User name|Account type|User SID|Profile path", 10, 90, 330, 400,
+                                WS_VISIBLE | WS_BORDER | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
+                                LVS_EX_DOUBLEBUFFER);
+    if (HWND list = Handle(tool, ids.list)) {
+        SendMessageW(list, LVM_SETVIEW, LV_VIEW_TILE, 0);
+        LVTILEVIEWINFO tiles{};
+        tiles.cbSize = sizeof tiles;
+        tiles.dwMask = LVTVIM_TILESIZE | LVTVIM_COLUMNS;
+        tiles.dwFlags = LVTVIF_FIXEDSIZE;
+        tiles.sizeTile = SIZE{330 - GetSystemMetrics(SM_CXVSCROLL) - 6, 56};
+        tiles.cLines = 2;
+        SendMessageW(list, LVM_SETTILEVIEWINFO, 0, reinterpret_cast<LPARAM>(&tiles));
+        wchar_t system[MAX_PATH] = L"";
+        UINT length = GetSystemDirectoryW(system, MAX_PATH);
+        HICON extracted = nullptr;
+        if (length > 0 && length < MAX_PATH) {
+            WString shell = JoinPath(system, L"shell32.dll");
+            if (SHDefExtractIconW(shell.Text(), kDefaultIconIndex, 0, &extracted, nullptr, kTileIconSize) == S_OK) {
+                UniqueIcon icon(extracted);
+                tool.SetListIcon(ids.list, -1, icon.Get(), kTileIconSize);
+                tool.SetListIcon(ids.list, -1, icon.Get(), kTileIconSize);
+            }
+        }
+    }
+    FillRepairAccountList(tool, ids.list);
+
+    int32_t guide = tool.AddLabel(L"Please select the user account you want to repair from the list to the left and "
+                                  L"then press the \"Fix selected user\" button below.",
+                                  360, 120, 330, 70, -1);
+    tool.SetFont(guide, 11.0, 700, 0, L"Arial");
+    ids.fixUserButton = AddIconButton(tool, L"  Fix selected user (next step)", 375, 250, 300, 40, toolIcon, 32);
+    tool.SetFont(ids.fixUserButton, 12.0, 700, 0, L"Arial");
+    tool.SetState(ids.fixUserButton, StateFlags::Disable);
+    ids.refreshButton = AddIconButton(tool, L"  Refresh the user list", 420, 330, 210, 32, refreshImage, 24);
+    wizard.page1 = {ids.list, guide, ids.fixUserButton, ids.refreshButton};
+
+    int32_t note = tool.AddLabel(
+        L"Note: When you click \"Fix selected account now\", Brenwick will reboot the PC and work from a temporary "
+        L"account. Once the selected account is repaired, it will reboot again and delete the temporary account. "
+        L"You may need to select the privacy settings for new accounts. Please be patient to achieve the best "
+        L"success rate.\r\n\r\nPlease select the desired options below, but keep in mind that, the more stuff you "
+        L"keep, the less likely your problem will be solved.",
+        20, 90, 660, 160, -1);
+    tool.SetFont(note, 12.0, 400, 0, L"Arial");
+    tool.SetFont(0, 10.0, 700, 0, L"Arial");
+    int32_t caption = tool.AddLabel(L"Selected account:", 20, 260, 150, 20, -1);
+    tool.SetColour(caption, 0x70A0A0, -1);
+    ids.accountLabel = tool.AddLabel(L"", 170, 260, 510, 20, -1);
+    tool.SetColour(ids.accountLabel, 0x70A0FF, -1);
+    tool.SetFont(0, 10.0, 400, 0, L"Arial");
+    ids.storeOption = tool.AddCheckControl(L" Keep Windows store apps' package data from the old account", 45, 320,
+                                           tool.tickImage.Get(), tool.boxImage.Get());
+    ids.appDataOption = tool.AddCheckControl(L" Keep Windows system appdata from the old account", 45, 360,
+                                             tool.tickImage.Get(), tool.boxImage.Get());
+    ids.backButton = AddIconButton(tool, L"  Back to the users list", 45, 424, 260, 32, backImage, 24);
+    ids.fixNowButton = AddIconButton(tool, L"  Fix selected account now", 375, 420, 300, 40, toolIcon, 32);
+    tool.SetFont(ids.fixNowButton, 12.0, 700, 0, L"Arial");
+    // A check control is two controls: the box and its label.
+    wizard.page2 = {note, caption, ids.accountLabel, ids.storeOption, ids.storeOption + 1, ids.appDataOption,
+                    ids.appDataOption + 1, ids.backButton, ids.fixNowButton};
+    SetStates(tool, wizard.page2, StateFlags::Hide | StateFlags::Disable);
+}
+
+void ShowFailure(Wizard& wizard, const wchar_t* text)
+{
+    RepairTool& tool = wizard.tool;
+    PlainMessageBox(&tool, text, 0, 160, 0);
+    // Never the account the operator is signed in with.
+    if (!tool.inTempAccount)
+        DeleteTempAdmin();
+    // The automatic sign-in was not changed: its saved copy has no use.
+    DiscardSavedAutoLogon();
+    if (wizard.spinner != 0)
+        tool.DeleteControl(wizard.spinner);
+    if (wizard.preparing != 0)
+        tool.DeleteControl(wizard.preparing);
+    wizard.spinner = wizard.preparing = 0;
+    tool.SetState(wizard.ids.backButton, StateFlags::Show);
+    tool.SetState(wizard.ids.fixNowButton, StateFlags::Show);
+}
+
+void WriteSavedState(Wizard& wizard, const wchar_t* statePath)
+{
+    RepairTool& tool = wizard.tool;
+    const wchar_t* user = wizard.userName.Text();
+    if (tool.osVersion > 5.9) {
+        DWORD lua = 1;
+        int32_t consent = GetUacState(&lua);
+        WriteStateNumber(statePath, user, L"LUAState", lua);
+        WriteStateNumber(statePath, user, L"UACState", static_cast<uint32_t>(consent));
+    }
+    UniqueNetBuffer info;
+    if (machine::NetUserGetInfo(nullptr, user, 11, reinterpret_cast<LPBYTE*>(info.Put())) == NERR_Success && info) {
+        const auto* record = static_cast<const USER_INFO_11*>(info.Get());
+        bool named = record->usri11_full_name != nullptr && *record->usri11_full_name != L'\0';
+        WriteStateText(statePath, user, L"FullName", named ? record->usri11_full_name : user);
+        WriteStateNumber(statePath, user, L"UserPriv", record->usri11_priv);
+    } else {
+        WriteStateText(statePath, user, L"FullName", user);
+        WriteStateNumber(statePath, user, L"UserPriv", 0xFFFFFFFF);
+    }
+    if (tool.osVersion > 6.1) {
+        RegKey store;
+        DWORD saved = kStoreAbsent;
+        if (store.Open(kStorePolicyKey, kCreateKeyAccess)) {
+            RegValue value;
+            if (store.QueryValue(L"AutoDownload", value) && value.type == REG_DWORD && value.size >= 4)
+                saved = value.Dword();
+        }
+        WriteStateNumber(statePath, user, L"AADState", saved);
+        store.Close();
+        const DWORD duringRepair = 2;
+        RegKey().ForceWriteDword(kStorePolicyKey, L"AutoDownload", &duringRepair);
+    }
+    SaveAutoLogon(statePath, user);
+}
+
+// False when the scheduling failed and the wizard stays.
+bool ScheduleRepair(Wizard& wizard)
+{
+    RepairTool& tool = wizard.tool;
+    const RepairWizardIds& ids = wizard.ids;
+    int32_t flags = ((tool.GetState(ids.storeOption) & StateFlags::Check) ? FixFlags::KeepAppPackages : 0) |
+                    ((tool.GetState(ids.appDataOption) & StateFlags::Check) ? FixFlags::KeepSystemAppData : 0);
+    if (PlainMessageBox(&tool,
+                        L"Brenwick will now reboot your computer to fix the selected user account.\r\n\r\nAre you "
+                        L"sure you want to proceed with the repair operation?",
+                        1, 150, 0) != 1)
+        return false;
+
+    tool.SetState(ids.backButton, StateFlags::Hide);
+    tool.SetState(ids.fixNowButton, StateFlags::Hide);
+    UniqueImage blank = NewBitmap(48, 48);
+    UniqueBitmap pictureBitmap = ToGdiBitmap(blank.Get(), kWindowBackgroundArgb);
+    wizard.spinner = tool.AddPicture(pictureBitmap.Release(), 30, 420, 48, 48, -1);
+    // A white ring would vanish on the window's white body: the header's black.
+    StartSpinner(Handle(tool, wizard.spinner), 48, kSpinnerColour, 70, -1);
+    wizard.preparing = tool.AddLabel(L"Preparing to reboot to the temporary account...", 90, 430, 600, 25, -1);
+    for (int i = 0; i < 5; ++i) {
+        tool.DrainEvents(true);
+        Sleep(50);
+    }
+
+    TempPassword password;
+    if (!EnsureTempAdmin(tool.inTempAccount, password.Text())) {
+        ShowFailure(wizard, L"Sorry, the temporary user account could not be created.\r\n\r\nPlease try again later.");
+        return false;
+    }
+
+    tool.DrainEvents(true);
+    ToolFolderResult folder = PrepareToolFolder(tool.toolFolder.Text());
+    if (folder != ToolFolderResult::Ready) {
+        ShowFailure(wizard, ToolFolderMessage(folder));
+        return false;
+    }
+    WString exe = tool.ToolExePath();
+    WString statePath = tool.StatePath();
+    // Started from the copy itself (a set-up run again from the tool's
+    // folder), the copy is already in place.
+    bool inPlace = EqualsNoCase(tool.modulePath.Text(), exe.Text());
+    if ((!inPlace && !CopyFileW(tool.modulePath.Text(), exe.Text(), FALSE)) || !SecureToolPath(exe.Text())) {
+        ShowFailure(wizard, L"Sorry, Brenwick could not be copied to its folder on the system drive.\r\n\r\n"
+                            L"Please try again later.");
+        return false;
+    }
+    if (CreateStateFile(statePath.Text()))
+        SecureToolPath(statePath.Text());
+    WriteSavedState(wizard, statePath.Text());
+
+    tool.DrainEvents(true);
+    WString arguments(L" /brenwick /fixuser \"");
+    WString number;
+    number.FromInt32(flags);
+    arguments.Append(wizard.userName.Text(), L"\" /fixflag=", number.Text());
+    WString description(L"This action repairs the account profile for the \"");
+    description.Append(wizard.userName.Text(), L"\" user.");
+    tool.DrainEvents(true);
+
+    WString sid, profile;
+    GetAccountSidAndProfile(kTempAccountName, sid, &profile);
+    WString desktop;
+    if (ProfileFolderPath(CSIDL_DESKTOPDIRECTORY, profile.Text(), desktop)) {
+        CreateDirectoryPath(desktop.Text());
+        WString link(desktop.Text());
+        link.Append(L"\\Fix ", wizard.userName.Text(), L" account profile.lnk");
+        CreateShortcut(link.Text(), exe.Text(), arguments.Text(), description.Text());
+    }
+    WString startup;
+    bool found = UserShellFolder(sid.Text(), L"Startup", startup, profile.Text()) ||
+                 ProfileFolderPath(CSIDL_STARTUP, profile.Text(), startup);
+    if (!sid.IsEmpty())
+        machine::RegUnLoadKeyW(HKEY_USERS, sid.Text());
+    bool planted = false;
+    if (found && CreateDirectoryPath(startup.Text())) {
+        WString link = JoinPath(startup.Text(), L"BrenwickTask.lnk");
+        planted = CreateShortcut(link.Text(), exe.Text(), arguments.Text(), description.Text());
+    }
+    if (!planted) {
+        ShowFailure(wizard, L"Sorry, the associated autorun entry could not be created.\r\n\r\nPlease try again later.");
+        return false;
+    }
+
+    tool.WriteLogEntry(L"Repair operation sheduled. The computer will reboot now.", LogFlags::Header | LogFlags::NewLog);
+    SecureToolPath(tool.logPath.Text());
+    for (int i = 0; i < kPolicyRounds; ++i) {
+        SetUacState(0, 1);
+        SetAutoLogon(kTempAccountName, password.Text());
+        machine::RefreshPolicyEx(TRUE, 0);
+        machine::RefreshPolicyEx(FALSE, 0);
+    }
+    machine::ExitWindowsEx(EWX_REBOOT | EWX_FORCEIFHUNG, 0);
+    return true;
+}
+
+void OpenSecondPage(Wizard& wizard)
+{
+    RepairTool& tool = wizard.tool;
+    int row = tool.GetSelectedItem(wizard.ids.list);
+    if (row < 0) {
+        tool.SetState(wizard.ids.fixUserButton, StateFlags::Disable);
+        return;
+    }
+    HWND list = Handle(tool, wizard.ids.list);
+    WString name = CellText(list, row, 1);
+    if (name.IsEmpty())
+        return;
+    wizard.userName.Assign(name.Text());
+    WString shown = CellText(list, row, 0);
+    WString type = CellText(list, row, 2);
+    shown.Append(L" (", type.Text(), L")");
+    tool.SetText(wizard.ids.accountLabel, shown.Text());
+    ShowPage(wizard, true);
+}
+
+}  // namespace
+
+int FillRepairAccountList(RepairTool& tool, int32_t listId)
+{
+    HWND list = Handle(tool, listId);
+    if (list == nullptr)
+        return 0;
+    SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
+    int rows = 0;
+    DWORD resume = 0;
+    NET_API_STATUS status;
+    do {
+        UniqueNetBuffer buffer;
+        DWORD read = 0, total = 0;
+        status = machine::NetUserEnum(nullptr, 3, 0, reinterpret_cast<LPBYTE*>(buffer.Put()), MAX_PREFERRED_LENGTH,
+                                      &read, &total, &resume);
+        if ((status != NERR_Success && status != ERROR_MORE_DATA) || !buffer)
+            break;
+        const auto* users = static_cast<const USER_INFO_3*>(buffer.Get());
+        for (DWORD i = 0; i < read; ++i) {
+            if (!Listable(users[i]))
+                continue;
+            int before = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+            AddRow(tool, listId, users[i]);
+            rows += static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) - before;
+        }
+    } while (status == ERROR_MORE_DATA);
+    return rows;
+}
+
+int RunRepairWizard(RepairTool& tool)
+{
+    WString caption(tool.title);
+    caption.Append(L" - Setup");
+    tool.SetText(tool.headerLabel, caption.Text());
+    SetWindowTextW(tool.Handle(), caption.Text());
+
+    UniqueIcon icon(static_cast<HICON>(LoadImageW(tool.instance, MAKEINTRESOURCEW(kToolIcon), IMAGE_ICON, 32, 32, 0)));
+    UniqueBitmap toolIcon = IconToBitmap(icon.Get(), 32);
+    UniqueImage refresh = LoadResourceImage(tool.instance, 206, 24, 24);
+    UniqueImage back = LoadResourceImage(tool.instance, 207, 24, 24);
+    UniqueBitmap refreshImage = ToGdiBitmap(refresh.Get(), kWindowBackgroundArgb);
+    UniqueBitmap backImage = ToGdiBitmap(back.Get(), kWindowBackgroundArgb);
+
+    Wizard wizard{tool, {}, {}, {}, {}, 0, 0};
+    wizard.userName.Assign(L"");
+    BuildPages(wizard, toolIcon.Get(), refreshImage.Get(), backImage.Get());
+    ShowWindow(tool.Handle(), SW_SHOWNORMAL);
+    UpdateWindow(tool.Handle());
+
+    for (;;) {
+        tool.NextRepairEvent(0);
+        int32_t event = tool.LastEvent();
+        if (event == EventCode::Close || event == EventCode::EndSession || event == EventCode::QueueFailed)
+            break;
+        if (tool.Event().window != &tool && event > 0)
+            continue;
+        const RepairWizardIds& ids = wizard.ids;
+        if (event == EventCode::ItemSelected) {
+            if (tool.GetState(ids.fixUserButton) & StateFlags::Disable)
+                tool.SetState(ids.fixUserButton, StateFlags::Enable);
+        } else if (event == EventCode::ItemDeselected) {
+            if (tool.GetSelectedItem(ids.list) < 0 && !(tool.GetState(ids.fixUserButton) & StateFlags::Disable))
+                tool.SetState(ids.fixUserButton, StateFlags::Disable);
+        } else if (event == ids.fixUserButton) {
+            OpenSecondPage(wizard);
+        } else if (event == ids.refreshButton) {
+            FillRepairAccountList(tool, ids.list);
+            tool.SetState(ids.fixUserButton, StateFlags::Disable);
+        } else if (event == ids.backButton) {
+            wizard.userName.Assign(L"");
+            tool.DrainEvents(false);
+            ShowPage(wizard, false);
+        } else if (event == ids.fixNowButton && !wizard.userName.IsEmpty()) {
+            if (ScheduleRepair(wizard))
+                break;
+        }
+    }
+    ShowWindow(tool.Handle(), SW_HIDE);
+    UpdateWindow(tool.Handle());
+    tool.DrainEvents(false);
+    return 0;
+}

@@ -1,0 +1,23 @@
+// The set-up run's two-page wizard and the scheduling of a repair.
+#pragma once
+
+#include <cstdint>
+
+class RepairTool;
+
+// Empties the list and fills it with the accounts that can be repaired:
+// enabled, relative id 1000 or more, not the temporary account nor
+// "defaultuser0", with a profile. The number of rows.
+int FillRepairAccountList(RepairTool& tool, int32_t listId);
+
+// The controls of the wizard, kept for the tests and the scheduling.
+struct RepairWizardIds {
+    int32_t list = 0;
+    int32_t fixUserButton = 0;
+    int32_t refreshButton = 0;
+    int32_t accountLabel = 0;
+    int32_t storeOption = 0;
+    int32_t appDataOption = 0;
+    int32_t backButton = 0;
+    int32_t fixNowButton = 0;
+};

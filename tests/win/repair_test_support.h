@@ -1,0 +1,139 @@
+// Helpers shared by the repair tool's tests: the simulated machine's
+// scenarios, the registry values and secrets the tool reads and writes, and
+// the record of what the machine was asked to do.
+#pragma once
+
+#include <windows.h>
+#include <ntsecapi.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/machine.h"
+#include "sandbox/sandbox.h"
+#include "tests/win/test_support.h"
+
+namespace repair_test {
+
+inline std::string Narrow(const std::wstring& text) { return Show(text); }
+
+// A machine with the person at the console (the account running the tests),
+// two staff accounts with profiles and whatever `extra` adds. `machine`
+// lines go into the [Machine] section.
+inline std::string Scenario(const std::string& machine, const std::string& extra = "")
+{
+    return "[Machine]\nProfileService=yes\nSecurityPolicy=yes\nElevated=yes\nWebBrowser=yes\n" + machine +
+           "\n[Account *]\nFullName=Office Manager\nType=administrator\nPassword=Manager-2026\nProfile=yes\n"
+           "\n[Account mhartley]\nFullName=Maria Hartley\nType=administrator\nPassword=Hartley#1\nProfile=yes\n"
+           "\n[Account jokafor]\nFullName=James Okafor\nType=standard\nPassword=Okafor-Spring\nProfile=yes\n" +
+           extra;
+}
+
+inline bool Load(const wchar_t* name, const std::string& text, std::wstring* error)
+{
+    bool loaded = sandbox::ResetMachine(WriteScenario(name, text), error);
+    sandbox::ClearRecord();
+    return loaded;
+}
+
+inline std::vector<sandbox::RecordedAction> Recorded(const wchar_t* call)
+{
+    std::vector<sandbox::RecordedAction> found;
+    for (const sandbox::RecordedAction& action : sandbox::RecordedActions())
+        if (action.call == call)
+            found.push_back(action);
+    return found;
+}
+
+// A value under HKLM (64-bit view) as text; "(missing)" when absent,
+// numbers in decimal.
+inline std::wstring MachineValue(const wchar_t* key, const wchar_t* name)
+{
+    HKEY open = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_64KEY, &open) != ERROR_SUCCESS)
+        return L"(missing)";
+    BYTE data[1024] = {};
+    DWORD size = sizeof(data) - sizeof(wchar_t), type = 0;
+    LSTATUS status = RegQueryValueExW(open, name, nullptr, &type, data, &size);
+    RegCloseKey(open);
+    if (status != ERROR_SUCCESS)
+        return L"(missing)";
+    if (type == REG_DWORD)
+        return std::to_wstring(*reinterpret_cast<DWORD*>(data));
+    return reinterpret_cast<wchar_t*>(data);
+}
+
+inline void SetMachineDword(const wchar_t* key, const wchar_t* name, DWORD value)
+{
+    HKEY open = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY, nullptr, &open,
+                        nullptr) == ERROR_SUCCESS) {
+        RegSetValueExW(open, name, 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof value);
+        RegCloseKey(open);
+    }
+}
+
+inline void DeleteMachineValue(const wchar_t* key, const wchar_t* name)
+{
+    HKEY open = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_WRITE | KEY_WOW64_64KEY, &open) == ERROR_SUCCESS) {
+        RegDeleteValueW(open, name);
+        RegCloseKey(open);
+    }
+}
+
+constexpr wchar_t kUacKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
+constexpr wchar_t kStoreKey[] = L"SOFTWARE\\Policies\\Microsoft\\WindowsStore";
+constexpr wchar_t kWinlogonKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+
+// A secret's text (trailing zeros of the padding dropped); `found` false when absent.
+inline std::wstring Secret(const wchar_t* secretName, bool* found)
+{
+    *found = false;
+    LSA_OBJECT_ATTRIBUTES attributes{};
+    LSA_HANDLE policy = nullptr;
+    if (machine::LsaOpenPolicy(nullptr, &attributes, POLICY_GET_PRIVATE_INFORMATION, &policy) != 0)
+        return L"(no policy)";
+    LSA_UNICODE_STRING name = machine::CountedText(secretName);
+    PLSA_UNICODE_STRING data = nullptr;
+    std::wstring text;
+    if (machine::LsaRetrievePrivateData(policy, &name, &data) == 0 && data != nullptr) {
+        *found = true;
+        text.assign(data->Buffer, data->Length / sizeof(wchar_t));
+        while (!text.empty() && text.back() == L'\0')
+            text.pop_back();
+        machine::LsaFreeMemory(data);
+    }
+    machine::LsaClose(policy);
+    return text;
+}
+
+inline std::string ReadBytes(const std::wstring& path)
+{
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline size_t Occurrences(const std::string& text, const std::string& part)
+{
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+inline bool AccountExists(const wchar_t* name, DWORD* privilege = nullptr)
+{
+    LPBYTE buffer = nullptr;
+    bool found = machine::NetUserGetInfo(nullptr, name, 1, &buffer) == NERR_Success && buffer != nullptr;
+    if (found && privilege != nullptr)
+        *privilege = reinterpret_cast<USER_INFO_1*>(buffer)->usri1_priv;
+    if (buffer != nullptr)
+        machine::NetApiBufferFree(buffer);
+    return found;
+}
+
+}  // namespace repair_test

@@ -1,0 +1,672 @@
+// The repair tool's entry, state file, settings, shortcuts, tool folder and
+// clean-up on the simulated machine and Wine's real files and registry.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+#include <lm.h>
+#include <shlguid.h>
+#include <shobjidl.h>
+
+#include <string>
+
+#include "accounts/lookup.h"
+#include "accounts/passwords.h"
+#include "platform/security.h"
+#include "repair/cleanup.h"
+#include "repair/repair_log.h"
+#include "repair/logon_backup.h"
+#include "repair/repair_settings.h"
+#include "repair/repair_tool.h"
+#include "repair/state_file.h"
+#include "repair/temp_account.h"
+#include "repair/tool_folder.h"
+#include "tests/win/repair_test_support.h"
+#include "tests/win/screen_capture.h"
+#include "ui/drawing.h"
+
+using namespace repair_test;
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// State file
+
+TEST(StateFile, CreatedAfreshWithTheMarkAndReadBackChecked)
+{
+    const std::wstring path = TestFolder(L"state-file") + L"\\Brenwick.ini";
+    std::ofstream(std::filesystem::path(path), std::ios::binary) << "[old]\r\nUserPriv=1\r\n";
+    ASSERT_TRUE(CreateStateFile(path.c_str()));
+    EXPECT_EQ("\xEF\xBB\xBF", ReadBytes(path)) << "an older file is truncated";
+
+    EXPECT_TRUE(WriteStateNumber(path.c_str(), L"mhartley", L"UserPriv", 2));
+    EXPECT_TRUE(WriteStateNumber(path.c_str(), L"mhartley", L"UACState", 0xFFFFFFFF));
+    EXPECT_TRUE(WriteStateText(path.c_str(), L"mhartley", L"FullName", L"Maria Hartley"));
+    EXPECT_TRUE(WriteStateNumber(path.c_str(), L"mhartley", L"AADState", 4321));
+
+    EXPECT_EQ(std::wstring(L"Maria Hartley"), std::wstring(ReadStateText(path.c_str(), L"mhartley", L"FullName").Text()));
+    EXPECT_EQ(std::wstring(L"4294967295"), std::wstring(ReadStateText(path.c_str(), L"mhartley", L"UACState").Text()));
+    struct { SavedValueKind kind; bool present; bool valid; uint32_t value; } const cases[] = {
+        {SavedValueKind::UserPriv, true, true, 2},
+        {SavedValueKind::UacState, true, false, 0},   // could not be read at set-up: never written back
+        {SavedValueKind::AadState, true, true, 4321},
+        {SavedValueKind::LuaState, false, false, 0},
+    };
+    for (const auto& c : cases) {
+        SavedValue saved = ReadStateValue(path.c_str(), L"mhartley", c.kind);
+        EXPECT_EQ(c.present, saved.present) << Narrow(SavedValueKey(c.kind));
+        EXPECT_EQ(c.valid, saved.valid) << Narrow(SavedValueKey(c.kind));
+        EXPECT_EQ(c.value, saved.value) << Narrow(SavedValueKey(c.kind));
+    }
+    EXPECT_FALSE(ReadStateValue(path.c_str(), L"other", SavedValueKind::UserPriv).present);
+}
+
+// ---------------------------------------------------------------------------
+// UAC policy values
+
+TEST(UacState, ReadsAndWritesThePolicyValues)
+{
+    ASSERT_TRUE(sandbox::ResetMachine(sandbox::ScenarioPath(L"default")));
+    sandbox::ClearRecord();
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kUacKey, KEY_WOW64_64KEY, 0);
+
+    DWORD lua = 77;
+    EXPECT_EQ(-1, GetUacState(&lua));
+    EXPECT_EQ(77u, lua) << "left alone when the key cannot be opened";
+
+    SetMachineDword(kUacKey, L"EnableLUA", 1);
+    EXPECT_EQ(-1, GetUacState(&lua)) << "no consent value";
+    EXPECT_EQ(1u, lua);
+    SetMachineDword(kUacKey, L"ConsentPromptBehaviorAdmin", 5);
+    DeleteMachineValue(kUacKey, L"EnableLUA");
+    EXPECT_EQ(5, GetUacState(&lua));
+    EXPECT_EQ(0u, lua) << "absent EnableLUA reads 0";
+    EXPECT_EQ(5, GetUacState(nullptr));
+
+    EXPECT_TRUE(SetUacState(0, 1));
+    EXPECT_EQ(L"0", MachineValue(kUacKey, L"ConsentPromptBehaviorAdmin"));
+    EXPECT_EQ(L"3", MachineValue(kUacKey, L"ConsentPromptBehaviorUser"));
+    EXPECT_EQ(L"1", MachineValue(kUacKey, L"EnableLUA"));
+    auto refreshes = Recorded(L"RefreshPolicyEx");
+    ASSERT_EQ(2u, refreshes.size());
+    EXPECT_EQ(L"1", refreshes[0].details[L"machine"]);
+    EXPECT_EQ(L"0", refreshes[1].details[L"machine"]);
+    EXPECT_EQ(std::to_wstring(RP_FORCE), refreshes[0].details[L"options"]);
+
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kUacKey, KEY_WOW64_64KEY, 0);
+    EXPECT_TRUE(SetUacState(2, 0)) << "the key is created";
+    EXPECT_EQ(L"2", MachineValue(kUacKey, L"ConsentPromptBehaviorAdmin"));
+}
+
+// ---------------------------------------------------------------------------
+// Shell links
+
+struct LinkRead {
+    std::wstring path, arguments, folder, description;
+    bool loaded = false;
+};
+
+LinkRead ReadLink(const std::wstring& file)
+{
+    LinkRead read;
+    CoInitialize(nullptr);
+    IShellLinkW* link = nullptr;
+    IPersistFile* persist = nullptr;
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                   reinterpret_cast<void**>(&link))) &&
+        SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist))) &&
+        SUCCEEDED(persist->Load(file.c_str(), STGM_READ))) {
+        wchar_t text[1024] = L"";
+        read.loaded = true;
+        link->GetPath(text, ARRAYSIZE(text), nullptr, SLGP_RAWPATH);
+        read.path = text;
+        text[0] = L'\0';
+        link->GetArguments(text, ARRAYSIZE(text));
+        read.arguments = text;
+        text[0] = L'\0';
+        link->GetWorkingDirectory(text, ARRAYSIZE(text));
+        read.folder = text;
+        text[0] = L'\0';
+        link->GetDescription(text, ARRAYSIZE(text));
+        read.description = text;
+    }
+    if (persist != nullptr)
+        persist->Release();
+    if (link != nullptr)
+        link->Release();
+    CoUninitialize();
+    return read;
+}
+
+TEST(CreateShortcut, WritesAResolvableLinkWithEveryField)
+{
+    const std::wstring folder = TestFolder(L"shortcut");
+    const std::wstring target = folder + L"\\tool\\Brenwick.exe";
+    std::filesystem::create_directories(folder + L"\\tool");
+    std::ofstream(std::filesystem::path(target)) << "x";
+    const std::wstring link = folder + L"\\Fix mhartley account profile.lnk";
+    ASSERT_TRUE(CreateShortcut(link.c_str(), target.c_str(), L" /brenwick /fixuser \"mhartley\" /fixflag=3",
+                               L"This action repairs the account profile for the \"mhartley\" user."));
+    LinkRead read = ReadLink(link);
+    ASSERT_TRUE(read.loaded);
+    EXPECT_EQ(target, read.path);
+    EXPECT_EQ(L" /brenwick /fixuser \"mhartley\" /fixflag=3", read.arguments);
+    EXPECT_EQ(folder + L"\\tool", read.folder);
+    EXPECT_EQ(L"This action repairs the account profile for the \"mhartley\" user.", read.description);
+
+    EXPECT_FALSE(CreateShortcut((folder + L"\\missing\\x.lnk").c_str(), target.c_str(), L"", L""));
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(folder + L"\\missing")));
+    EXPECT_FALSE(CreateShortcut(nullptr, target.c_str(), L"", L""));
+}
+
+// ---------------------------------------------------------------------------
+// The tool folder
+
+std::wstring SidText(PSID sid)
+{
+    wchar_t* text = nullptr;
+    std::wstring copy;
+    if (ConvertSidToStringSidW(sid, &text)) {
+        copy = text;
+        LocalFree(text);
+    }
+    return copy;
+}
+
+TEST(ToolFolder, DaclGivesOnlySystemAndAdministratorsWriteAccess)
+{
+    LocalAcl dacl;
+    ASSERT_TRUE(BuildToolFolderDacl(dacl));
+    ACL_SIZE_INFORMATION size{};
+    ASSERT_TRUE(GetAclInformation(dacl.Get(), &size, sizeof size, AclSizeInformation));
+    struct { const wchar_t* sid; DWORD mask; } const expected[] = {
+        {L"S-1-5-18", GENERIC_ALL},
+        {L"S-1-5-32-544", GENERIC_ALL},
+        {L"S-1-5-32-545", GENERIC_READ | GENERIC_EXECUTE},
+    };
+    ASSERT_EQ(std::size(expected), size.AceCount);
+    for (DWORD i = 0; i < size.AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        ASSERT_TRUE(GetAce(dacl.Get(), i, reinterpret_cast<void**>(&ace)));
+        EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, ace->Header.AceType) << i;
+        EXPECT_EQ(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, ace->Header.AceFlags) << i;
+        EXPECT_EQ(std::wstring(expected[i].sid), SidText(&ace->SidStart)) << i;
+        EXPECT_EQ(expected[i].mask, ace->Mask) << i;
+        // Nobody but SYSTEM and the administrators may write, delete or re-permission.
+        if (i == 2) {
+            EXPECT_EQ(0u, ace->Mask & (GENERIC_WRITE | GENERIC_ALL | WRITE_DAC | WRITE_OWNER | DELETE));
+        }
+    }
+}
+
+// Wine keeps no security on files, so the owner and DACL cannot be read
+// back; what shows is that every entry is secured through its own handle,
+// that links are never followed, and what is refused.
+TEST(ToolFolder, TakesOverAFilledFolder_WineKeepsNoFileDacls)
+{
+    const std::wstring root = TestFolder(L"tool-folder");
+    const std::wstring folder = root + L"\\Brenwick";
+    std::filesystem::create_directories(folder + L"\\planted\\deeper");
+    for (const wchar_t* file : {L"\\Brenwick.exe", L"\\Brenwick.ini", L"\\planted\\deeper\\x.dll"})
+        std::ofstream(std::filesystem::path(folder + file)) << "planted";
+    EXPECT_EQ(ToolFolderResult::Ready, PrepareToolFolder(folder.c_str()));
+    EXPECT_TRUE(SecureToolPath((folder + L"\\Brenwick.exe").c_str()));
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(folder + L"\\planted\\deeper\\x.dll")));
+
+    const std::wstring fresh = root + L"\\made\\Brenwick";
+    EXPECT_EQ(ToolFolderResult::Ready, PrepareToolFolder(fresh.c_str()));
+    EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(fresh)));
+
+    const std::wstring file = root + L"\\AFile";
+    std::ofstream(std::filesystem::path(file)) << "in the way";
+    EXPECT_EQ(ToolFolderResult::NotAFolder, PrepareToolFolder(file.c_str()));
+    EXPECT_EQ("in the way", ReadBytes(file));
+    EXPECT_FALSE(SecureToolPath((root + L"\\missing").c_str()));
+    EXPECT_FALSE(SecureToolPath(L""));
+    EXPECT_NE(std::wstring(L""), std::wstring(ToolFolderMessage(ToolFolderResult::Failed)));
+}
+
+// The links are made by the test fixture: Wine presents a Unix symbolic link
+// to a folder as a directory reparse point.
+TEST(ToolFolder, ALinkInItsPlaceIsRefusedAndLeftAlone)
+{
+    const std::wstring links = L"C:\\vantrell-links";
+    const std::wstring link = links + L"\\tool-link";
+    DWORD attributes = GetFileAttributesW(link.c_str());
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, attributes) << "the fixture's link is missing";
+    ASSERT_TRUE(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    EXPECT_FALSE(SecureToolPath(link.c_str())) << "a link is never re-permissioned";
+    EXPECT_EQ(ToolFolderResult::IsLink, PrepareToolFolder(link.c_str()));
+    EXPECT_EQ(attributes, GetFileAttributesW(link.c_str())) << "the link stays as it was";
+    EXPECT_EQ("keep", ReadBytes(links + L"\\target\\keep.txt")) << "the link's target is untouched";
+    EXPECT_EQ("keep", ReadBytes(link + L"\\keep.txt"));
+    EXPECT_NE(std::wstring(ToolFolderMessage(ToolFolderResult::Failed)),
+              std::wstring(ToolFolderMessage(ToolFolderResult::IsLink)));
+
+}
+
+// A link inside a taken-over folder is removed, never entered. Wine will not
+// remove a link whose target holds entries, so here the link stays: the
+// folder is then not ready, and the target is untouched either way.
+TEST(ToolFolder, ALinkInsideIsNeverEntered_WineCannotRemoveALinkToAFullFolder)
+{
+    const std::wstring links = L"C:\\vantrell-links";
+    const std::wstring inner = links + L"\\tool-tree";
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((inner + L"\\link").c_str())) << "the fixture's link is missing";
+    ToolFolderResult result = PrepareToolFolder(inner.c_str());
+    bool linkGone = GetFileAttributesW((inner + L"\\link").c_str()) == INVALID_FILE_ATTRIBUTES;
+    EXPECT_EQ(linkGone ? ToolFolderResult::Ready : ToolFolderResult::Failed, result);
+    EXPECT_EQ("keep", ReadBytes(links + L"\\target\\keep.txt"));
+    EXPECT_EQ("stays", ReadBytes(inner + L"\\sub\\file.txt"));
+}
+
+// ---------------------------------------------------------------------------
+// The earlier automatic sign-in
+
+class LogonBackup : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::wstring error;
+        ASSERT_TRUE(Load(L"repair-autologon.ini", Scenario("AutoLogon=jokafor\n"), &error)) << Narrow(error);
+        state_ = TestFolder(L"logon-backup") + L"\\Brenwick.ini";
+        CreateStateFile(state_.c_str());
+    }
+    std::wstring state_;
+};
+
+TEST_F(LogonBackup, SavedThenRestoredWithItsPassword)
+{
+    bool found = false;
+    ASSERT_EQ(L"Okafor-Spring", Secret(L"DefaultPassword", &found));
+    ASSERT_TRUE(SaveAutoLogon(state_.c_str(), L"mhartley"));
+    EXPECT_EQ(L"jokafor", std::wstring(ReadStateText(state_.c_str(), L"mhartley", kPrevLogonUserKey).Text()));
+    EXPECT_EQ(L"1", std::wstring(ReadStateText(state_.c_str(), L"mhartley", kPrevAutoLogonKey).Text()));
+    EXPECT_EQ(std::string::npos, ReadBytes(state_).find("Okafor-Spring")) << "no password in the file";
+    EXPECT_EQ(L"Okafor-Spring", Secret(kSavedLogonSecret, &found));
+
+    // The set-up's own sign-in, then the clean-up's.
+    ASSERT_EQ(AutoLogonResult::Done, SetAutoLogon(L"brenwick_temp_admin", L"Temp-Pass-123"));
+    SetAutoLogon(nullptr, nullptr);
+    EXPECT_EQ(LogonRestore::Restored, RestoreAutoLogon(state_.c_str(), L"mhartley"));
+    EXPECT_EQ(L"jokafor", MachineValue(kWinlogonKey, L"DefaultUserName"));
+    EXPECT_EQ(L"1", MachineValue(kWinlogonKey, L"AutoAdminLogon"));
+    EXPECT_EQ(L"Okafor-Spring", Secret(L"DefaultPassword", &found));
+    EXPECT_TRUE(found);
+    Secret(kSavedLogonSecret, &found);
+    EXPECT_FALSE(found) << "the copy is deleted";
+    EXPECT_TRUE(IsAutoLogonAccount(L"jokafor"));
+}
+
+TEST_F(LogonBackup, NothingSavedLeavesItOffAndTheTemporaryAccountIsNeverSaved)
+{
+    SetAutoLogon(nullptr, nullptr);
+    EXPECT_FALSE(SaveAutoLogon(state_.c_str(), L"mhartley"));
+    SetAutoLogon(L"brenwick_temp_admin", L"Temp-Pass-123");
+    EXPECT_FALSE(SaveAutoLogon(state_.c_str(), L"mhartley")) << "an unfinished repair's own sign-in";
+    EXPECT_TRUE(ReadStateText(state_.c_str(), L"mhartley", kPrevLogonUserKey).IsEmpty());
+    SetAutoLogon(nullptr, nullptr);
+    EXPECT_EQ(LogonRestore::NoneSaved, RestoreAutoLogon(state_.c_str(), L"mhartley"));
+    EXPECT_EQ(L"0", MachineValue(kWinlogonKey, L"AutoAdminLogon"));
+}
+
+TEST_F(LogonBackup, ImplausibleSavedValuesAreRefusedAndTheCopyStillGoes)
+{
+    struct { const wchar_t* user; const wchar_t* on; const wchar_t* domain; } const cases[] = {
+        {L"a\\b", L"1", nullptr},   {L"jokafor", L"2", nullptr}, {L"brenwick_temp_admin", L"1", nullptr},
+        {L"jokafor", L"1", L"X=Y"}, {nullptr, L"1", nullptr},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        ASSERT_TRUE(SaveAutoLogon(state_.c_str(), L"mhartley"));
+        SetAutoLogon(nullptr, nullptr);
+        WriteStateText(state_.c_str(), L"mhartley", kPrevLogonUserKey, c.user);
+        WriteStateText(state_.c_str(), L"mhartley", kPrevAutoLogonKey, c.on);
+        if (c.domain != nullptr)
+            WriteStateText(state_.c_str(), L"mhartley", kPrevLogonDomainKey, c.domain);
+        EXPECT_EQ(LogonRestore::Refused, RestoreAutoLogon(state_.c_str(), L"mhartley")) << Narrow(c.user ? c.user : L"");
+        EXPECT_EQ(L"", MachineValue(kWinlogonKey, L"DefaultUserName"));
+        EXPECT_EQ(L"0", MachineValue(kWinlogonKey, L"AutoAdminLogon"));
+        bool found = true;
+        Secret(kSavedLogonSecret, &found);
+        EXPECT_FALSE(found);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The clean-up
+
+const char kTempAccount[] =
+    "\n[Account brenwick_temp_admin]\nFullName=Brenwick temp account\nType=administrator\n"
+    "Password=Temp-Pass-123456\nProfile=yes\n";
+
+struct CleanupCase {
+    const char* what;
+    const wchar_t* userPriv;   // null: the key is missing
+    const wchar_t* uacState;
+    const wchar_t* luaState;
+    const wchar_t* aadState;
+    DWORD privilege;           // mhartley's afterwards
+    const wchar_t* consent;
+    const wchar_t* lua;
+    const wchar_t* autoDownload;
+    size_t refreshes;          // SetUacState refreshes twice
+    std::vector<const char*> logged;
+};
+
+class Cleanup : public ::testing::Test {
+protected:
+    void Prepare()
+    {
+        std::wstring error;
+        ASSERT_TRUE(Load(L"repair-cleanup.ini", Scenario("ConsoleUser=mhartley\n", kTempAccount), &error))
+            << Narrow(error);
+        folder_ = TestFolder(L"cleanup");
+        log_ = folder_ + L"\\BrenwickLog.txt";
+        state_ = folder_ + L"\\Brenwick.ini";
+        SetMachineDword(kUacKey, L"ConsentPromptBehaviorAdmin", 0);
+        SetMachineDword(kUacKey, L"EnableLUA", 1);
+        SetMachineDword(kStoreKey, L"AutoDownload", 2);
+        ASSERT_GT(WriteLogEntry(log_.c_str(), L"Repair operation sheduled. The computer will reboot now.", 3), 0);
+        sandbox::ClearRecord();
+    }
+    int Run()
+    {
+        CleanupInput input;
+        input.consoleUserName = L"mhartley";
+        input.osVersion = 10.0;
+        input.toolFolder = folder_.c_str();
+        input.logPath = log_.c_str();
+        return RunCleanup(input);
+    }
+    std::wstring folder_, log_, state_;
+};
+
+TEST_F(Cleanup, RestoresOnlyValidSavedValues)
+{
+    const CleanupCase cases[] = {
+        {"every value saved", L"1", L"5", L"1", L"4321", 1, L"5", L"1", L"(missing)", 2, {}},
+        {"guest and a store value", L"0", L"2", L"0", L"4", 0, L"2", L"0", L"4", 2, {}},
+        {"equal values write nothing", L"2", L"0", L"1", L"2", 2, L"0", L"1", L"2", 0, {}},
+        {"out of range", L"4294967295", L"4294967295", L"7", L"3", 2, L"0", L"1", L"2", 0,
+         {"\"UserPriv\" is not valid", "\"UACState\" is not valid", "\"LUAState\" is not valid",
+          "\"AADState\" is not valid"}},
+        {"garbage", L"admin", L"-1", L"1x", L"", 2, L"0", L"1", L"2", 0,
+         {"\"UserPriv\" is not valid", "\"UACState\" is not valid", "\"LUAState\" is not valid"}},
+        {"missing", nullptr, nullptr, nullptr, nullptr, 2, L"0", L"1", L"2", 0, {"\"UserPriv\" is not valid"}},
+    };
+    for (const CleanupCase& c : cases) {
+        Prepare();
+        CreateStateFile(state_.c_str());
+        WriteStateText(state_.c_str(), L"mhartley", L"FullName", L"Maria Hartley");
+        const std::pair<const wchar_t*, const wchar_t*> keys[] = {
+            {L"UserPriv", c.userPriv}, {L"UACState", c.uacState}, {L"LUAState", c.luaState}, {L"AADState", c.aadState}};
+        for (const auto& key : keys)
+            if (key.second != nullptr)
+                WriteStateText(state_.c_str(), L"mhartley", key.first, key.second);
+
+        EXPECT_EQ(-13, Run()) << c.what;
+        DWORD privilege = 99;
+        EXPECT_TRUE(AccountExists(L"mhartley", &privilege)) << c.what;
+        EXPECT_EQ(c.privilege, privilege) << c.what;
+        EXPECT_EQ(c.consent, MachineValue(kUacKey, L"ConsentPromptBehaviorAdmin")) << c.what;
+        EXPECT_EQ(c.lua, MachineValue(kUacKey, L"EnableLUA")) << c.what;
+        EXPECT_EQ(c.autoDownload, MachineValue(kStoreKey, L"AutoDownload")) << c.what;
+        EXPECT_EQ(c.refreshes, Recorded(L"RefreshPolicyEx").size()) << c.what;
+        std::string log = ReadBytes(log_);
+        for (const char* part : c.logged)
+            EXPECT_EQ(1u, Occurrences(log, part)) << c.what << ": " << part << " in " << log;
+        if (c.logged.empty()) {
+            EXPECT_EQ(0u, Occurrences(log, "is not valid")) << c.what << ": " << log;
+        }
+    }
+}
+
+TEST_F(Cleanup, RemovesTheTemporaryAccountEndsAndOpensTheLog)
+{
+    Prepare();
+    CreateStateFile(state_.c_str());
+    WriteStateText(state_.c_str(), L"mhartley", L"UserPriv", L"2");
+    ASSERT_TRUE(AccountExists(L"brenwick_temp_admin"));
+    WString sid, profile;
+    ASSERT_TRUE(GetAccountSidAndProfile(L"brenwick_temp_admin", sid, &profile));
+    ASSERT_TRUE(std::filesystem::is_directory(profile.Text()));
+    SetAutoLogon(L"brenwick_temp_admin", L"Temp-Pass-123456");
+
+    EXPECT_EQ(-13, Run());
+    EXPECT_FALSE(AccountExists(L"brenwick_temp_admin"));
+    EXPECT_FALSE(std::filesystem::exists(profile.Text())) << "its profile folder goes with it";
+    WString left;
+    EXPECT_FALSE(ReadProfileImagePath(sid.Text(), left)) << "and its profile-list entry";
+    EXPECT_EQ(L"0", MachineValue(kWinlogonKey, L"AutoAdminLogon")) << "no earlier sign-in: it stays off";
+    EXPECT_EQ(L"", MachineValue(kWinlogonKey, L"DefaultUserName"));
+    std::string log = ReadBytes(log_);
+    EXPECT_EQ(1u, Occurrences(log, ": Successfully deleted Brenwick's temp account."));
+    EXPECT_EQ(1u, Occurrences(log, ": Repair operation complete.\r\n\r\n\t*** End of repair operation "));
+    EXPECT_EQ(1u, Occurrences(log, "*** End of repair operation")) << log;
+    EXPECT_EQ(log.size() - 4, log.rfind(" ***")) << "the end line closes the log";
+    auto opened = Recorded(L"ShellExecuteExW");
+    ASSERT_EQ(1u, opened.size());
+    EXPECT_EQ(log_, opened[0].details[L"file"]);
+    EXPECT_EQ(folder_, opened[0].details[L"directory"]);
+    EXPECT_EQ(L"5", opened[0].details[L"show"]);
+
+    // Run by hand a second time: the deletion fails and says so.
+    EXPECT_EQ(-13, Run());
+    log = ReadBytes(log_);
+    EXPECT_EQ(1u, Occurrences(log, ": Failed to delete Brenwick's temp account."));
+    EXPECT_EQ(2u, Occurrences(log, "*** End of repair operation"));
+}
+
+TEST_F(Cleanup, PutsTheEarlierAutomaticSignInBack)
+{
+    std::wstring error;
+    ASSERT_TRUE(Load(L"repair-cleanup-auto.ini",
+                     Scenario("ConsoleUser=mhartley\nAutoLogon=jokafor\n", kTempAccount), &error))
+        << Narrow(error);
+    folder_ = TestFolder(L"cleanup-auto");
+    log_ = folder_ + L"\\BrenwickLog.txt";
+    state_ = folder_ + L"\\Brenwick.ini";
+    CreateStateFile(state_.c_str());
+    WriteStateText(state_.c_str(), L"mhartley", L"UserPriv", L"2");
+    ASSERT_TRUE(SaveAutoLogon(state_.c_str(), L"mhartley"));
+    SetAutoLogon(L"brenwick_temp_admin", L"Temp-Pass-123456");
+    SetAutoLogon(L"mhartley", L"");   // what the fix run leaves
+
+    EXPECT_EQ(-13, Run());
+    EXPECT_EQ(L"jokafor", MachineValue(kWinlogonKey, L"DefaultUserName"));
+    EXPECT_EQ(L"1", MachineValue(kWinlogonKey, L"AutoAdminLogon"));
+    bool found = false;
+    EXPECT_EQ(L"Okafor-Spring", Secret(L"DefaultPassword", &found));
+    Secret(kSavedLogonSecret, &found);
+    EXPECT_FALSE(found);
+    EXPECT_EQ(1u, Occurrences(ReadBytes(log_), "Restored the earlier automatic sign-in."));
+}
+
+// ---------------------------------------------------------------------------
+// The entry
+
+class RepairEntry : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { StartGdiplusForTests(); }
+    void Use(const std::string& machine, const std::string& extra = "")
+    {
+        std::wstring error;
+        ASSERT_TRUE(Load(L"repair-entry.ini", Scenario(machine, extra), &error)) << Narrow(error);
+    }
+};
+
+TEST_F(RepairEntry, RelaunchesElevatedWithTheCommandLineAsReceived)
+{
+    Use("");
+    sandbox::SetElevated(false);
+    RepairTool tool;
+    const wchar_t* line = L"/brenwick  /fixuser \"m hartley\" /fixflag=3";
+    EXPECT_EQ(-4, RunRepairTool(tool, GetModuleHandleW(nullptr), line, 3));
+    EXPECT_EQ(nullptr, tool.Handle());
+    auto launched = Recorded(L"ShellExecuteExW");
+    ASSERT_EQ(1u, launched.size());
+    wchar_t module[2048] = L"";
+    GetModuleFileNameW(nullptr, module, 2048);
+    EXPECT_EQ(L"RunAs", launched[0].details[L"verb"]);
+    EXPECT_EQ(module, launched[0].details[L"file"]);
+    EXPECT_EQ(line, launched[0].details[L"parameters"]);
+    EXPECT_EQ(L"3", launched[0].details[L"show"]);
+    EXPECT_EQ(std::to_wstring(SEE_MASK_NOCLOSEPROCESS), launched[0].details[L"mask"]);
+}
+
+TEST_F(RepairEntry, RefusedRunsEndAtOnceWithoutAWindow)
+{
+    struct { const char* what; std::string machine; std::string extra; const wchar_t* line; int result; } const cases[] = {
+        {"fix from an ordinary administrator", "", "", L"/brenwick /fixuser mhartley", -1},
+        {"unknown console user", "ConsoleUser=none\n", "", L"/brenwick", -2},
+        {"the console user itself", "ConsoleUser=brenwick_temp_admin\n", kTempAccount,
+         L"/brenwick /fixuser BRENWICK_TEMP_ADMIN", -2},
+        {"fix from a temporary account that is no administrator", "ConsoleUser=brenwick_temp_admin\n",
+         "\n[Account brenwick_temp_admin]\nType=standard\nProfile=yes\n", L"/brenwick /fixuser mhartley", -1},
+    };
+    for (const auto& c : cases) {
+        Use(c.machine, c.extra);
+        RepairTool tool;
+        EXPECT_EQ(c.result, RunRepairTool(tool, GetModuleHandleW(nullptr), c.line, SW_SHOW)) << c.what;
+        EXPECT_EQ(nullptr, tool.Handle()) << c.what;
+        EXPECT_TRUE(Recorded(L"ShellExecuteExW").empty()) << c.what;
+    }
+}
+
+TEST_F(RepairEntry, CleanupOutsideTheTemporaryAccountAndTheFixRunInsideIt)
+{
+    Use("ConsoleUser=mhartley\n", kTempAccount);
+    CreateDirectoryW(L"C:\\Brenwick", nullptr);
+    DeleteFileW(L"C:\\Brenwick\\BrenwickLog.txt");   // an earlier test's repair
+    RepairTool cleanup;
+    EXPECT_EQ(-13, RunRepairTool(cleanup, GetModuleHandleW(nullptr), L"/brenwick /cleanup", SW_SHOW));
+    EXPECT_EQ(nullptr, cleanup.Handle()) << "the clean-up has no window";
+    EXPECT_FALSE(AccountExists(L"brenwick_temp_admin"));
+    EXPECT_EQ(L"C:\\Brenwick", std::wstring(cleanup.toolFolder.Text()));
+    EXPECT_EQ(L"C:\\Brenwick\\BrenwickLog.txt", std::wstring(cleanup.logPath.Text()));
+
+    Use("ConsoleUser=brenwick_temp_admin\n", kTempAccount);
+    RepairTool fix;
+    EXPECT_EQ(0, RunRepairTool(fix, GetModuleHandleW(nullptr), L"/brenwick /fixuser \"mhartley\" /fixflag=3", SW_SHOW));
+    EXPECT_TRUE(fix.inTempAccount);
+    EXPECT_EQ(L"mhartley", std::wstring(fix.fixAccount.Text()));
+    EXPECT_EQ(3, fix.fixFlags);
+    EXPECT_TRUE(AccountExists(L"brenwick_temp_admin")) << "\"/cleanup\" is never run inside the temporary account";
+    std::string log = ReadBytes(L"C:\\Brenwick\\BrenwickLog.txt");
+    EXPECT_EQ(1u, Occurrences(log, "The repair run is not available in this version of Brenwick.")) << log;
+    fix.DestroyUiWindow();
+}
+
+}  // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// The temporary administrator
+
+bool SignsIn(const wchar_t* password)
+{
+    HANDLE token = nullptr;
+    bool signedIn = machine::LogonUserW(L"brenwick_temp_admin", L".", password, LOGON32_LOGON_INTERACTIVE,
+                                        LOGON32_PROVIDER_DEFAULT, &token) != FALSE;
+    if (token != nullptr)
+        CloseHandle(token);
+    return signedIn;
+}
+
+TEST(EnsureTempAdmin, CreatesReusesOrRemakesTheAccountWithTheNewPassword)
+{
+    struct Case {
+        const char* what;
+        std::string account;   // the temporary account as the scenario has it, or none
+        bool inTemp;
+        bool ensured;
+        bool oldPasswordWorks;
+    };
+    const std::string existing =
+        "\n[Account brenwick_temp_admin]\nType=administrator\nPassword=Old-Temp-Pass-1\nProfile=yes\n";
+    const Case cases[] = {
+        {"none yet: created", "", false, true, false},
+        {"an enabled administrator: reused", existing, false, true, false},
+        {"disabled: deleted and made again", existing + "Disabled=yes\n", false, true, false},
+        {"a standard account: deleted and made again",
+         "\n[Account brenwick_temp_admin]\nType=standard\nPassword=Old-Temp-Pass-1\nProfile=yes\n", false, true, false},
+        {"inside the temporary account: used as it is", existing, true, true, false},
+    };
+    for (const Case& c : cases) {
+        std::wstring error;
+        ASSERT_TRUE(Load(L"repair-temp.ini", Scenario("", c.account), &error)) << Narrow(error);
+        TempPassword password;
+        ASSERT_FALSE(password.IsEmpty());
+        EXPECT_EQ(c.ensured, EnsureTempAdmin(c.inTemp, password.Text())) << c.what;
+        DWORD privilege = 0;
+        ASSERT_TRUE(AccountExists(L"brenwick_temp_admin", &privilege)) << c.what;
+        EXPECT_EQ(static_cast<DWORD>(USER_PRIV_ADMIN), privilege) << c.what;
+        EXPECT_TRUE(SignsIn(password.Text())) << c.what;
+        EXPECT_EQ(c.oldPasswordWorks, SignsIn(L"Old-Temp-Pass-1")) << c.what;
+    }
+    // Never without a password behind an automatic sign-in.
+    EXPECT_FALSE(EnsureTempAdmin(false, L""));
+    EXPECT_FALSE(EnsureTempAdmin(false, nullptr));
+}
+
+TEST(EnsureTempAdmin, EachPasswordIsFreshAndStrong)
+{
+    TempPassword first, second;
+    std::wstring a = first.Text(), b = second.Text();
+    EXPECT_EQ(24u, a.size());
+    EXPECT_NE(a, b);
+    EXPECT_NE(std::wstring::npos, a.find_first_of(L"0123456789"));
+    EXPECT_NE(std::wstring::npos, a.find_first_of(L"!#$%&*+-=?@^_~"));
+}
+
+}  // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// The tool's event step
+
+TEST(NextRepairEvent, SessionEndCloseButtonAndTheBlockReasonWhileBusy)
+{
+    ASSERT_TRUE(sandbox::ResetMachine(sandbox::ScenarioPath(L"default")));
+    sandbox::ClearRecord();
+    StartGdiplusForTests();
+    RepairTool tool;
+    ASSERT_NE(nullptr, tool.CreateUiWindow(tool.className, L"Brenwick - Setup", 700, 500, -1, -1, -1, -1, nullptr));
+    tool.closeButton = AddCloseButton(tool, 670, 5, 20, 20, kOpaqueWhite);
+    tool.DrainEvents(false);
+
+    EXPECT_EQ(0, tool.NextRepairEvent(1)) << "nothing waiting";
+    struct { const char* what; int mode; int32_t lastEvent; size_t blocks; } const cases[] = {
+        {"end of the session, idle", 1, EventCode::Close, 0},
+        {"end of the session, busy", 3, EventCode::EndSession, 1},
+    };
+    for (const auto& c : cases) {
+        sandbox::ClearRecord();
+        PostMessageW(tool.Handle(), WM_QUERYENDSESSION, 0, 0);
+        int32_t result = 0;
+        for (int i = 0; i < 10 && result != EventCode::EndSession; ++i)
+            result = tool.NextRepairEvent(c.mode);
+        EXPECT_EQ(EventCode::EndSession, result) << c.what << ": looking returns what the pump gave";
+        EXPECT_EQ(c.lastEvent, tool.LastEvent()) << c.what;
+        auto blocks = Recorded(L"ShutdownBlockReasonCreate");
+        EXPECT_EQ(c.blocks, blocks.size()) << c.what;
+        if (!blocks.empty()) {
+            EXPECT_EQ(L"Brenwick is working. Please cancel shutdown.", blocks[0].details[L"reason"]);
+        }
+        tool.DrainEvents(false);
+    }
+
+    const ControlEntry* close = tool.Control(tool.closeButton);
+    ASSERT_NE(nullptr, close);
+    PostMessageW(tool.Handle(), WM_COMMAND, MAKEWPARAM(tool.closeButton, STN_CLICKED),
+                 reinterpret_cast<LPARAM>(close->handle));
+    EXPECT_EQ(1, tool.NextRepairEvent(0)) << "waiting always gives 1";
+    EXPECT_EQ(EventCode::Close, tool.LastEvent());
+    tool.DestroyUiWindow();
+}
+
+}  // namespace

@@ -1,0 +1,688 @@
+// The set-up wizard end to end on the simulated machine: the real tool
+// window on this thread, the operator's clicks from a second one, and what
+// the scheduling leaves on the machine.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+#include <lm.h>
+#include <shlguid.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <atomic>
+#include <functional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "accounts/lookup.h"
+#include "app/main_window.h"
+#include "accounts/groups.h"
+#include "accounts/passwords.h"
+#include "repair/cleanup.h"
+#include "repair/logon_backup.h"
+#include "repair/repair_hive.h"
+#include "repair/repair_tool.h"
+#include "tests/win/repair_test_support.h"
+#include "tests/win/screen_capture.h"
+
+using namespace repair_test;
+
+namespace {
+
+constexpr wchar_t kToolClass[] = L"Brenwick_GUI_CLASS";
+constexpr wchar_t kBoxClass[] = L"_WINDOW_MsgBoxClass";
+constexpr wchar_t kFixUser[] = L"  Fix selected user (next step)";
+constexpr wchar_t kFixNow[] = L"  Fix selected account now";
+constexpr wchar_t kBack[] = L"  Back to the users list";
+constexpr wchar_t kRefresh[] = L"  Refresh the user list";
+constexpr wchar_t kAppDataOption[] = L" Keep Windows system appdata from the old account";
+constexpr wchar_t kStoreOption[] = L" Keep Windows store apps' package data from the old account";
+
+bool WaitFor(const std::function<bool()>& done, int tenths = 50)
+{
+    for (int i = 0; i < tenths * 10; ++i) {
+        if (done())
+            return true;
+        Sleep(10);
+    }
+    return done();
+}
+
+std::wstring TextOf(HWND window)
+{
+    wchar_t text[2048] = L"";
+    GetWindowTextW(window, text, ARRAYSIZE(text));
+    return text;
+}
+
+// The first visible top-level window of the class.
+HWND VisibleWindow(const wchar_t* className)
+{
+    for (HWND found = FindWindowExW(nullptr, nullptr, className, nullptr); found != nullptr;
+         found = FindWindowExW(nullptr, found, className, nullptr)) {
+        if (IsWindowVisible(found))
+            return found;
+    }
+    return nullptr;
+}
+
+// What the operator's thread sees of the wizard.
+class Wizard {
+public:
+    explicit Wizard(HWND window) : window_(window) {}
+    HWND Window() const { return window_; }
+    HWND Child(const wchar_t* className, const wchar_t* text) const { return ChildWithText(window_, className, text); }
+    HWND List() const { return FindWindowExW(window_, nullptr, L"SysListView32", nullptr); }
+    bool Visible(HWND control) const { return control != nullptr && IsWindowVisible(control); }
+    bool Enabled(HWND control) const { return control != nullptr && IsWindowEnabled(control); }
+
+    std::vector<std::wstring> Column(int column) const
+    {
+        std::vector<std::wstring> cells;
+        int rows = static_cast<int>(SendMessageW(List(), LVM_GETITEMCOUNT, 0, 0));
+        for (int row = 0; row < rows; ++row)
+            cells.push_back(Cell(row, column));
+        return cells;
+    }
+    std::wstring Cell(int row, int column) const
+    {
+        wchar_t text[512] = L"";
+        LVITEMW cell{};
+        cell.iSubItem = column;
+        cell.pszText = text;
+        cell.cchTextMax = ARRAYSIZE(text);
+        SendMessageW(List(), LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
+        return text;
+    }
+    void SetSelected(const std::wstring& name, bool selected) const
+    {
+        std::vector<std::wstring> names = Column(1);
+        for (size_t row = 0; row < names.size(); ++row) {
+            if (names[row] != name)
+                continue;
+            LVITEMW state{};
+            state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+            state.state = selected ? LVIS_SELECTED | LVIS_FOCUSED : 0;
+            SendMessageW(List(), LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
+        }
+    }
+    void Press(const wchar_t* button) const { PostMessageW(Child(L"Button", button), BM_CLICK, 0, 0); }
+    // A click on a check control's label, as the label reports it.
+    void Toggle(const wchar_t* option) const
+    {
+        HWND label = Child(L"Static", option);
+        PostMessageW(window_, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(label), STN_CLICKED), reinterpret_cast<LPARAM>(label));
+    }
+    // Waits for the message box, gives back its text and presses a button.
+    std::wstring Answer(const wchar_t* button, HWND* boxOut = nullptr) const
+    {
+        HWND box = nullptr;
+        if (!WaitFor([&] { return (box = VisibleWindow(kBoxClass)) != nullptr; }, 200))
+            return L"(no box)";
+        Sleep(200);
+        if (boxOut != nullptr)
+            *boxOut = box;
+        std::wstring text = TextOf(FindWindowExW(box, nullptr, L"Static", nullptr));
+        PostMessageW(ChildWithText(box, L"Button", button), BM_CLICK, 0, 0);
+        WaitFor([&] { return !IsWindow(box) || !IsWindowVisible(box); });
+        return text;
+    }
+
+private:
+    HWND window_;
+};
+
+const char kExtraAccounts[] =
+    "\n[Account pictured]\nFullName=Pat Pictured\nType=standard\nProfile=yes\nPicture=C0392B\n"
+    "\n[Account tpatel]\nFullName=Tara Patel\nType=standard\nDisabled=yes\nProfile=yes\n"
+    "\n[Account lowrid]\nRid=999\nType=standard\nProfile=yes\n"
+    "\n[Account defaultuser0]\nType=standard\nProfile=yes\n"
+    "\n[Account noprofile]\nType=standard\n"
+    "\n[Account dnovak]\nFullName=Daniel Novak\nType=guest\nPassword=Novak-Locked\nLockedOut=yes\nProfile=yes\n";
+const char kTempAccount[] =
+    "\n[Account brenwick_temp_admin]\nFullName=Brenwick temp account\nType=administrator\n"
+    "Password=Old-Temp-Pass-1\nProfile=yes\n";
+
+class RepairWizard : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { StartGdiplusForTests(); }
+    void SetUp() override
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(L"C:\\Brenwick", ignored);
+        SetMachineDword(kUacKey, L"ConsentPromptBehaviorAdmin", 5);
+        SetMachineDword(kUacKey, L"EnableLUA", 1);
+        DeleteMachineValue(kStoreKey, L"AutoDownload");
+    }
+    void Use(const std::string& machine, const std::string& extra)
+    {
+        std::wstring error;
+        ASSERT_TRUE(Load(L"repair-wizard.ini", Scenario(machine, extra), &error)) << Narrow(error);
+    }
+
+    // Runs the tool on this thread while `script` plays the operator; the
+    // window is asked to close afterwards unless the script ended it.
+    int Run(const std::function<void(Wizard&)>& script)
+    {
+        RepairTool tool;
+        std::atomic<bool> ran{false};
+        std::thread operatorThread([&] {
+            HWND window = nullptr;
+            if (!WaitFor([&] { return (window = VisibleWindow(kToolClass)) != nullptr; }, 100))
+                return;
+            Sleep(400);
+            Wizard wizard(window);
+            script(wizard);
+            ran = true;
+            if (IsWindow(window) && IsWindowVisible(window))
+                PostMessageW(window, kCloseRequestMessage, 0, 0);
+        });
+        int result = RunRepairTool(tool, GetModuleHandleW(nullptr), L"/brenwick", SW_SHOWMINIMIZED);
+        operatorThread.join();
+        EXPECT_TRUE(ran) << "the wizard never showed";
+        tool.DestroyUiWindow();
+        return result;
+    }
+};
+
+TEST_F(RepairWizard, ListsOnlyRepairableAccountsAndMovesBetweenPages)
+{
+    Use("", kExtraAccounts + std::string(kTempAccount));
+    const std::wstring console = [] {
+        wchar_t name[256] = L"";
+        DWORD length = ARRAYSIZE(name);
+        GetUserNameW(name, &length);
+        return std::wstring(name);
+    }();
+    int result = Run([&](Wizard& w) {
+        EXPECT_EQ(L"Brenwick - Setup", TextOf(w.Window()));
+        std::vector<std::wstring> names = w.Column(1);
+        std::set<std::wstring> listed(names.begin(), names.end());
+        EXPECT_EQ((std::set<std::wstring>{console, L"mhartley", L"jokafor", L"dnovak", L"pictured"}), listed);
+        EXPECT_EQ(names.size(), listed.size());
+        std::vector<std::wstring> titles = w.Column(0), types = w.Column(2), sids = w.Column(3), profiles = w.Column(4);
+        for (size_t row = 0; row < names.size(); ++row) {
+            if (names[row] == L"mhartley") {
+                EXPECT_EQ(L"Maria Hartley", titles[row]);
+                EXPECT_EQ(L"Administrator User Account", types[row]);
+                WString sid, profile;
+                ASSERT_TRUE(GetAccountSidAndProfile(L"mhartley", sid, &profile));
+                EXPECT_EQ(std::wstring(sid.Text()), sids[row]);
+                EXPECT_EQ(std::wstring(profile.Text()), profiles[row]);
+            }
+            LVITEMW item{};
+            item.mask = LVIF_IMAGE;
+            item.iItem = static_cast<int>(row);
+            SendMessageW(w.List(), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+            // Images 0 and 1 are the default picture; an account's own comes after them.
+            EXPECT_EQ(names[row] == L"pictured", item.iImage >= 2) << Narrow(names[row]) << " image " << item.iImage;
+            if (names[row] == L"dnovak") {
+                EXPECT_EQ(L"Guest User Account", types[row]);
+            }
+            if (names[row] == L"jokafor") {
+                EXPECT_EQ(L"Standard User Account", types[row]);
+            }
+        }
+        EXPECT_FALSE(IsIconic(w.Window())) << "the wizard shows normally whatever the show command";
+
+        HWND fixUser = w.Child(L"Button", kFixUser);
+        EXPECT_FALSE(w.Enabled(fixUser)) << "nothing selected yet";
+        w.SetSelected(L"mhartley", true);
+        EXPECT_TRUE(WaitFor([&] { return w.Enabled(fixUser); }));
+        w.SetSelected(L"mhartley", false);
+        EXPECT_TRUE(WaitFor([&] { return !w.Enabled(fixUser); })) << "deselecting the last tile";
+        w.SetSelected(L"jokafor", true);
+        EXPECT_TRUE(WaitFor([&] { return w.Enabled(fixUser); }));
+        Sleep(300);
+        SaveScreenshot(w.Window(), L"repair_wizard_page1");
+
+        w.Press(kFixUser);
+        HWND fixNow = w.Child(L"Button", kFixNow);
+        EXPECT_TRUE(WaitFor([&] { return w.Visible(fixNow); }));
+        EXPECT_FALSE(w.Visible(w.List()));
+        EXPECT_FALSE(w.Visible(fixUser));
+        EXPECT_TRUE(w.Visible(w.Child(L"Static", L"James Okafor (Standard User Account)")));
+        EXPECT_TRUE(w.Enabled(w.Child(L"Static", kStoreOption))) << "version 10 lets the store option be chosen";
+        Sleep(300);
+        SaveScreenshot(w.Window(), L"repair_wizard_page2");
+
+        w.Press(kBack);
+        EXPECT_TRUE(WaitFor([&] { return w.Visible(w.List()) && !w.Visible(fixNow); }));
+        EXPECT_TRUE(w.Visible(w.Child(L"Button", kRefresh)));
+
+        w.Press(kRefresh);
+        EXPECT_TRUE(WaitFor([&] { return !w.Enabled(fixUser); })) << "a refreshed list has no selection";
+        EXPECT_EQ(5u, w.Column(1).size());
+    });
+    EXPECT_EQ(0, result);
+    EXPECT_TRUE(Recorded(L"ExitWindowsEx").empty());
+}
+
+TEST_F(RepairWizard, NoChangesNothingAndYesSchedulesTheRepair)
+{
+    Use("", "");
+    const std::wstring consentBefore = MachineValue(kUacKey, L"ConsentPromptBehaviorAdmin");
+    std::wstring noText, yesText;
+    int result = Run([&](Wizard& w) {
+        w.SetSelected(L"mhartley", true);
+        HWND fixUser = w.Child(L"Button", kFixUser);
+        ASSERT_TRUE(WaitFor([&] { return w.Enabled(fixUser); }));
+        w.Press(kFixUser);
+        ASSERT_TRUE(WaitFor([&] { return w.Visible(w.Child(L"Button", kFixNow)); }));
+        w.Toggle(kAppDataOption);
+        Sleep(200);
+
+        w.Press(kFixNow);
+        noText = w.Answer(L"No");
+        Sleep(200);
+        EXPECT_FALSE(AccountExists(L"brenwick_temp_admin"));
+        EXPECT_FALSE(std::filesystem::exists(L"C:\\Brenwick"));
+
+        w.Press(kFixNow);
+        yesText = w.Answer(L"Yes");
+        Sleep(150);
+        SaveScreenshot(w.Window(), L"repair_wizard_scheduling");
+        WaitFor([&] { return !IsWindowVisible(w.Window()); }, 600);
+    });
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(L"Brenwick will now reboot your computer to fix the selected user account.\r\n\r\nAre you sure you "
+              L"want to proceed with the repair operation?",
+              noText);
+    EXPECT_EQ(noText, yesText);
+
+    // The temporary administrator, its password only in the secret.
+    DWORD privilege = 0;
+    ASSERT_TRUE(AccountExists(L"brenwick_temp_admin", &privilege));
+    EXPECT_EQ(static_cast<DWORD>(USER_PRIV_ADMIN), privilege);
+    bool found = false;
+    const std::wstring password = Secret(L"DefaultPassword", &found);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(24u, password.size());
+    HANDLE token = nullptr;
+    EXPECT_TRUE(machine::LogonUserW(L"brenwick_temp_admin", L".", password.c_str(), LOGON32_LOGON_INTERACTIVE,
+                                    LOGON32_PROVIDER_DEFAULT, &token))
+        << "the secret is the account's password";
+    if (token != nullptr)
+        CloseHandle(token);
+    EXPECT_EQ(L"brenwick_temp_admin", MachineValue(kWinlogonKey, L"DefaultUserName"));
+    EXPECT_EQ(L"1", MachineValue(kWinlogonKey, L"AutoAdminLogon"));
+    EXPECT_EQ(L"(missing)", MachineValue(kWinlogonKey, L"DefaultPassword"));
+
+    // The folder, the copied executable, the state file and the log.
+    wchar_t module[2048] = L"";
+    GetModuleFileNameW(nullptr, module, 2048);
+    EXPECT_EQ(std::filesystem::file_size(module), std::filesystem::file_size(L"C:\\Brenwick\\Brenwick.exe"));
+    const std::wstring state = L"C:\\Brenwick\\Brenwick.ini";
+    std::string stateBytes = ReadBytes(state);
+    EXPECT_EQ(0u, stateBytes.find("\xEF\xBB\xBF")) << stateBytes;
+    wchar_t sections[512] = {};
+    DWORD length = GetPrivateProfileSectionNamesW(sections, ARRAYSIZE(sections), state.c_str());
+    EXPECT_EQ(std::wstring(L"mhartley"), std::wstring(sections, wcslen(sections)));
+    EXPECT_EQ(wcslen(sections) + 1, length) << "exactly one section";
+    wchar_t lines[2048] = {};
+    GetPrivateProfileSectionW(L"mhartley", lines, ARRAYSIZE(lines), state.c_str());
+    std::set<std::wstring> keys;
+    for (const wchar_t* line = lines; *line != L'\0'; line += wcslen(line) + 1)
+        keys.insert(line);
+    EXPECT_EQ((std::set<std::wstring>{L"LUAState=1", L"UACState=" + consentBefore, L"FullName=Maria Hartley",
+                                      L"UserPriv=2", L"AADState=4321"}),
+              keys);
+    std::string log = ReadBytes(L"C:\\Brenwick\\BrenwickLog.txt");
+    EXPECT_EQ(0u, log.find("\xEF\xBB\xBF\r\n\t************ Brenwick log ************\r\n\r\n")) << log;
+    EXPECT_EQ(log.size() - strlen(": Repair operation sheduled. The computer will reboot now."),
+              log.find(": Repair operation sheduled. The computer will reboot now."))
+        << log;
+    const std::string narrowPassword(password.begin(), password.end());
+    EXPECT_EQ(std::string::npos, stateBytes.find(narrowPassword));
+    EXPECT_EQ(std::string::npos, log.find(narrowPassword));
+
+    // Both shortcuts, resolvable, with the copied executable as their target.
+    WString sid, profile;
+    ASSERT_TRUE(GetAccountSidAndProfile(L"brenwick_temp_admin", sid, &profile));
+    WString desktop, startup;
+    ASSERT_TRUE(ProfileFolderPath(CSIDL_DESKTOPDIRECTORY, profile.Text(), desktop));
+    ASSERT_TRUE(ProfileFolderPath(CSIDL_STARTUP, profile.Text(), startup));
+    const std::wstring links[] = {std::wstring(desktop.Text()) + L"\\Fix mhartley account profile.lnk",
+                                  std::wstring(startup.Text()) + L"\\BrenwickTask.lnk"};
+    for (const std::wstring& file : links) {
+        CoInitialize(nullptr);
+        IShellLinkW* link = nullptr;
+        IPersistFile* persist = nullptr;
+        wchar_t path[1024] = L"", arguments[1024] = L"", folder[1024] = L"", description[1024] = L"";
+        bool loaded = SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                                 reinterpret_cast<void**>(&link))) &&
+                      SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist))) &&
+                      SUCCEEDED(persist->Load(file.c_str(), STGM_READ));
+        EXPECT_TRUE(loaded) << Narrow(file);
+        if (loaded) {
+            link->GetPath(path, 1024, nullptr, SLGP_RAWPATH);
+            link->GetArguments(arguments, 1024);
+            link->GetWorkingDirectory(folder, 1024);
+            link->GetDescription(description, 1024);
+        }
+        if (persist != nullptr)
+            persist->Release();
+        if (link != nullptr)
+            link->Release();
+        CoUninitialize();
+        EXPECT_EQ(L"C:\\Brenwick\\Brenwick.exe", std::wstring(path)) << Narrow(file);
+        EXPECT_EQ(L" /brenwick /fixuser \"mhartley\" /fixflag=2", std::wstring(arguments)) << Narrow(file);
+        EXPECT_EQ(L"C:\\Brenwick", std::wstring(folder)) << Narrow(file);
+        EXPECT_EQ(L"This action repairs the account profile for the \"mhartley\" user.", std::wstring(description));
+    }
+
+    // The policies, and the reboot asked for once.
+    EXPECT_EQ(L"0", MachineValue(kUacKey, L"ConsentPromptBehaviorAdmin"));
+    EXPECT_EQ(L"3", MachineValue(kUacKey, L"ConsentPromptBehaviorUser"));
+    EXPECT_EQ(L"1", MachineValue(kUacKey, L"EnableLUA"));
+    EXPECT_EQ(L"2", MachineValue(kStoreKey, L"AutoDownload"));
+    auto reboots = Recorded(L"ExitWindowsEx");
+    ASSERT_EQ(1u, reboots.size());
+    EXPECT_EQ(std::to_wstring(EWX_REBOOT | EWX_FORCEIFHUNG), reboots[0].details[L"flags"]);
+}
+
+TEST_F(RepairWizard, ATemporaryAccountThatCannotBeMadeIsReported)
+{
+    Use("MinimumPasswordLength=30\n", "");
+    std::wstring message;
+    int result = Run([&](Wizard& w) {
+        w.SetSelected(L"jokafor", true);
+        HWND fixUser = w.Child(L"Button", kFixUser);
+        ASSERT_TRUE(WaitFor([&] { return w.Enabled(fixUser); }));
+        w.Press(kFixUser);
+        ASSERT_TRUE(WaitFor([&] { return w.Visible(w.Child(L"Button", kFixNow)); }));
+        w.Press(kFixNow);
+        w.Answer(L"Yes");
+        message = w.Answer(L"OK");
+        EXPECT_TRUE(WaitFor([&] { return w.Visible(w.Child(L"Button", kFixNow)) && w.Visible(w.Child(L"Button", kBack)); }))
+            << "the wizard stays on its second page";
+        EXPECT_EQ(nullptr, w.Child(L"Static", L"Preparing to reboot to the temporary account..."));
+    });
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(L"Sorry, the temporary user account could not be created.\r\n\r\nPlease try again later.", message);
+    EXPECT_FALSE(AccountExists(L"brenwick_temp_admin"));
+    EXPECT_TRUE(Recorded(L"ExitWindowsEx").empty());
+    EXPECT_FALSE(std::filesystem::exists(L"C:\\Brenwick\\Brenwick.ini"));
+}
+
+TEST_F(RepairWizard, NoStartupFolderIsReportedAndTheAccountRemoved)
+{
+    // An existing temporary administrator without a profile is reused; the
+    // profile service is missing, so no Startup folder can be found.
+    Use("ProfileService=no\nAutoLogon=jokafor\n",
+        "\n[Account brenwick_temp_admin]\nType=administrator\nPassword=Old-Temp-Pass-1\n");
+    std::wstring message;
+    int result = Run([&](Wizard& w) {
+        w.SetSelected(L"jokafor", true);
+        HWND fixUser = w.Child(L"Button", kFixUser);
+        ASSERT_TRUE(WaitFor([&] { return w.Enabled(fixUser); }));
+        w.Press(kFixUser);
+        ASSERT_TRUE(WaitFor([&] { return w.Visible(w.Child(L"Button", kFixNow)); }));
+        w.Press(kFixNow);
+        w.Answer(L"Yes");
+        message = w.Answer(L"OK");
+        EXPECT_TRUE(WaitFor([&] { return w.Visible(w.Child(L"Button", kFixNow)); }));
+    });
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(L"Sorry, the associated autorun entry could not be created.\r\n\r\nPlease try again later.", message);
+    EXPECT_FALSE(AccountExists(L"brenwick_temp_admin"));
+    EXPECT_TRUE(Recorded(L"ExitWindowsEx").empty());
+    // The earlier automatic sign-in was recorded, then left as it was, and
+    // the copy of its password discarded.
+    EXPECT_EQ(L"jokafor", MachineValue(kWinlogonKey, L"DefaultUserName"));
+    EXPECT_EQ(L"1", MachineValue(kWinlogonKey, L"AutoAdminLogon"));
+    bool found = false;
+    EXPECT_EQ(L"Okafor-Spring", Secret(L"DefaultPassword", &found));
+    Secret(kSavedLogonSecret, &found);
+    EXPECT_FALSE(found);
+    wchar_t saved[64] = L"";
+    GetPrivateProfileStringW(L"jokafor", L"PrevLogonUser", L"", saved, 64, L"C:\\Brenwick\\Brenwick.ini");
+    EXPECT_EQ(std::wstring(L"jokafor"), std::wstring(saved));
+    // What the steps before changed stays: the state file and the store value.
+    EXPECT_TRUE(std::filesystem::exists(L"C:\\Brenwick\\Brenwick.ini"));
+    EXPECT_EQ(L"2", MachineValue(kStoreKey, L"AutoDownload"));
+}
+
+TEST_F(RepairWizard, ASecondStartBringsTheOpenWizardForward)
+{
+    Use("", "");
+    int second = 99;
+    int result = Run([&](Wizard& w) {
+        ShowWindow(w.Window(), SW_MINIMIZE);
+        ASSERT_TRUE(WaitFor([&] { return IsIconic(w.Window()) != FALSE; }));
+        RepairTool again;
+        second = RunRepairTool(again, GetModuleHandleW(nullptr), L"/brenwick", SW_SHOW);
+        EXPECT_EQ(nullptr, again.Handle()) << "no second window";
+        EXPECT_TRUE(WaitFor([&] { return !IsIconic(w.Window()); })) << "the open wizard is restored";
+    });
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(0, second);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RepairWizard, HeaderLinksMinimiseAndTheEndOfTheSession)
+{
+    Use("", "");
+    int result = Run([&](Wizard& w) {
+        HWND home = w.Child(L"SysLink", L"<a>By the Vantrell team</a>");
+        HWND help = w.Child(L"SysLink", L"<a>Online help</a>");
+        ASSERT_NE(nullptr, home);
+        ASSERT_NE(nullptr, help);
+        size_t expected = 0;
+        for (HWND link : {home, help}) {
+            NMLINK click{};
+            click.hdr.hwndFrom = link;
+            click.hdr.idFrom = static_cast<UINT_PTR>(GetDlgCtrlID(link));
+            click.hdr.code = NM_CLICK;
+            SendMessageW(w.Window(), WM_NOTIFY, click.hdr.idFrom, reinterpret_cast<LPARAM>(&click));
+            ++expected;
+            EXPECT_TRUE(WaitFor([&] { return Recorded(L"ShellExecuteExW").size() == expected; }));
+        }
+        // The frame's own minimise button, drawn at (640, 5) in the header.
+        HWND minimise = ChildWindowFromPointEx(w.Window(), POINT{650, 15}, CWP_SKIPINVISIBLE | CWP_SKIPDISABLED);
+        ASSERT_NE(nullptr, minimise);
+        PostMessageW(w.Window(), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(minimise), STN_CLICKED),
+                     reinterpret_cast<LPARAM>(minimise));
+        EXPECT_TRUE(WaitFor([&] { return IsIconic(w.Window()) != FALSE; }));
+        ShowWindow(w.Window(), SW_RESTORE);
+        // While nothing is under way the end of the session closes the wizard.
+        PostMessageW(w.Window(), WM_QUERYENDSESSION, 0, 0);
+        EXPECT_TRUE(WaitFor([&] { return !IsWindowVisible(w.Window()); }));
+    });
+    EXPECT_EQ(0, result);
+    auto opened = Recorded(L"ShellExecuteExW");
+    ASSERT_EQ(2u, opened.size());
+    EXPECT_EQ(kBrenwickHomePage, opened[0].details[L"file"]);
+    EXPECT_EQ(kBrenwickHelpPage, opened[1].details[L"file"]);
+    EXPECT_EQ(L"5", opened[1].details[L"show"]);
+    EXPECT_EQ(L"", opened[1].details[L"verb"]);
+    EXPECT_TRUE(Recorded(L"ShutdownBlockReasonCreate").empty());
+    EXPECT_FALSE(AccountExists(L"brenwick_temp_admin"));
+}
+
+TEST_F(RepairWizard, WhileSchedulingTheEndOfTheSessionGetsTheBlockReason)
+{
+    Use("", "");
+    int result = Run([&](Wizard& w) {
+        w.SetSelected(L"mhartley", true);
+        ASSERT_TRUE(WaitFor([&] { return w.Enabled(w.Child(L"Button", kFixUser)); }));
+        w.Press(kFixUser);
+        ASSERT_TRUE(WaitFor([&] { return w.Visible(w.Child(L"Button", kFixNow)); }));
+        w.Press(kFixNow);
+        w.Answer(L"Yes");
+        PostMessageW(w.Window(), WM_QUERYENDSESSION, 0, 0);
+        WaitFor([&] { return !IsWindowVisible(w.Window()); }, 600);
+    });
+    EXPECT_EQ(0, result);
+    auto blocks = Recorded(L"ShutdownBlockReasonCreate");
+    ASSERT_FALSE(blocks.empty());
+    EXPECT_EQ(L"Brenwick is working. Please cancel shutdown.", blocks[0].details[L"reason"]);
+    EXPECT_EQ(1u, Recorded(L"ExitWindowsEx").size()) << "the scheduling went on to its end";
+}
+
+// The main window's launch label: the main window goes first, the tool
+// opens in the same process, and the process ends with the tool's result.
+TEST_F(RepairWizard, LaunchedFromTheMainWindowAfterItIsGone)
+{
+    Use("", "");
+    MainWindow window;
+    std::atomic<bool> mainGoneFirst{false}, toolShown{false};
+    std::thread operatorThread([&] {
+        HWND main = nullptr;
+        if (!WaitFor([&] { return (main = VisibleWindow(L"Vantrell_WNDCLASS")) != nullptr; }, 200))
+            return;
+        Sleep(400);
+        HWND label = ChildWithText(main, L"Static", L"Launch Brenwick");
+        PostMessageW(main, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(label), STN_CLICKED), reinterpret_cast<LPARAM>(label));
+        HWND tool = nullptr;
+        if (WaitFor([&] { return (tool = VisibleWindow(kToolClass)) != nullptr; }, 200)) {
+            toolShown = true;
+            mainGoneFirst = !IsWindow(main);
+            Sleep(300);
+            PostMessageW(tool, kCloseRequestMessage, 0, 0);
+        }
+    });
+    int result = RunMainWindow(window, GetModuleHandleW(nullptr), L"", SW_SHOW);
+    operatorThread.join();
+    EXPECT_TRUE(toolShown);
+    EXPECT_TRUE(mainGoneFirst);
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(nullptr, window.Handle());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RepairWizard, ASecondStartBesideASilentFixRunOpensItsOwnWindowAndLeavesThatOneHidden)
+{
+    Use("", "");
+    UiWindow silent;
+    ASSERT_NE(nullptr, silent.CreateUiWindow(kToolClass, L"Brenwick - Fix User Profile", 300, 200, -1, -1, -1, -1,
+                                             nullptr));
+    ASSERT_FALSE(IsWindowVisible(silent.Handle()));
+    bool shownMeanwhile = true;
+    int result = Run([&](Wizard& w) {
+        EXPECT_NE(silent.Handle(), w.Window());
+        shownMeanwhile = IsWindowVisible(silent.Handle()) != FALSE;
+    });
+    EXPECT_EQ(0, result);
+    EXPECT_FALSE(shownMeanwhile) << "the silent run's window must stay hidden";
+    silent.DestroyUiWindow();
+}
+
+}  // namespace
+
+
+namespace {
+
+// The set-up, then the clean-up as the repaired account's shortcut runs it:
+// the machine is left as it was found.
+TEST_F(RepairWizard, SetUpThenCleanUpLeavesTheMachineAsFound)
+{
+    Use("AutoLogon=jokafor\n", "");
+    SetMachineDword(kStoreKey, L"AutoDownload", 4);
+    SetMachineDword(kUacKey, L"ConsentPromptBehaviorAdmin", 2);
+    SetMachineDword(kUacKey, L"EnableLUA", 1);
+    int result = Run([&](Wizard& w) {
+        w.SetSelected(L"jokafor", true);
+        ASSERT_TRUE(WaitFor([&] { return w.Enabled(w.Child(L"Button", kFixUser)); }));
+        w.Press(kFixUser);
+        ASSERT_TRUE(WaitFor([&] { return w.Visible(w.Child(L"Button", kFixNow)); }));
+        w.Press(kFixNow);
+        w.Answer(L"Yes");
+        WaitFor([&] { return !IsWindowVisible(w.Window()); }, 600);
+    });
+    EXPECT_EQ(0, result);
+    ASSERT_EQ(1u, Recorded(L"ExitWindowsEx").size());
+    ASSERT_EQ(L"brenwick_temp_admin", MachineValue(kWinlogonKey, L"DefaultUserName"));
+    ASSERT_EQ(L"0", MachineValue(kUacKey, L"ConsentPromptBehaviorAdmin"));
+    ASSERT_EQ(L"2", MachineValue(kStoreKey, L"AutoDownload"));
+    bool found = false;
+    Secret(kSavedLogonSecret, &found);
+    ASSERT_TRUE(found) << "the earlier sign-in's password is kept in the tool's secret";
+
+    // The fix run would make the account an administrator with automatic
+    // sign-in; the clean-up then runs signed in as it.
+    SetAutoLogon(L"jokafor", L"");
+    ASSERT_TRUE(SetAccountType(L"jokafor", 2, nullptr));
+    sandbox::ClearRecord();
+    CleanupInput input;
+    input.consoleUserName = L"jokafor";
+    input.osVersion = 10.0;
+    input.toolFolder = L"C:\\Brenwick";
+    input.logPath = L"C:\\Brenwick\\BrenwickLog.txt";
+    EXPECT_EQ(-13, RunCleanup(input));
+
+    EXPECT_FALSE(AccountExists(L"brenwick_temp_admin"));
+    DWORD privilege = 99;
+    EXPECT_TRUE(AccountExists(L"jokafor", &privilege));
+    EXPECT_EQ(static_cast<DWORD>(USER_PRIV_USER), privilege);
+    EXPECT_EQ(L"2", MachineValue(kUacKey, L"ConsentPromptBehaviorAdmin"));
+    EXPECT_EQ(L"1", MachineValue(kUacKey, L"EnableLUA"));
+    EXPECT_EQ(L"4", MachineValue(kStoreKey, L"AutoDownload"));
+    EXPECT_EQ(L"jokafor", MachineValue(kWinlogonKey, L"DefaultUserName"));
+    EXPECT_EQ(L"1", MachineValue(kWinlogonKey, L"AutoAdminLogon"));
+    EXPECT_EQ(L"Okafor-Spring", Secret(L"DefaultPassword", &found));
+    Secret(kSavedLogonSecret, &found);
+    EXPECT_FALSE(found);
+    std::string log = ReadBytes(L"C:\\Brenwick\\BrenwickLog.txt");
+    EXPECT_EQ(1u, Occurrences(log, "Repair operation sheduled."));
+    EXPECT_EQ(1u, Occurrences(log, "Successfully deleted Brenwick's temp account."));
+    EXPECT_EQ(1u, Occurrences(log, "*** End of repair operation")) << log;
+    EXPECT_EQ(0u, Occurrences(log, "is not valid")) << log;
+    auto opened = Recorded(L"ShellExecuteExW");
+    ASSERT_EQ(1u, opened.size());
+    EXPECT_EQ(L"C:\\Brenwick\\BrenwickLog.txt", opened[0].details[L"file"]);
+}
+
+}  // namespace
+
+namespace {
+
+// The set-up, then the restart it asked for: the automatic sign-in it set up
+// must let the temporary administrator in (its password is right), and the
+// Startup shortcut must start the copied tool with the fix run's arguments.
+// The tool the test copied is the test itself, so the product's sandbox
+// build takes its place before the restart.
+TEST_F(RepairWizard, TheRestartSignsInTheTemporaryAccountAndStartsTheFixRun)
+{
+    Use("", "");
+    int result = Run([&](Wizard& w) {
+        w.SetSelected(L"mhartley", true);
+        ASSERT_TRUE(WaitFor([&] { return w.Enabled(w.Child(L"Button", kFixUser)); }));
+        w.Press(kFixUser);
+        ASSERT_TRUE(WaitFor([&] { return w.Visible(w.Child(L"Button", kFixNow)); }));
+        w.Toggle(kStoreOption);
+        w.Press(kFixNow);
+        w.Answer(L"Yes");
+        WaitFor([&] { return !IsWindowVisible(w.Window()); }, 600);
+    });
+    ASSERT_EQ(0, result);
+    ASSERT_TRUE(CopyFileW(VANTRELL_SANDBOX_PRODUCT, L"C:\\Brenwick\\Brenwick.exe", FALSE));
+
+    sandbox::RebootOutcome outcome;
+    ASSERT_TRUE(sandbox::RebootIfRequested(&outcome));
+    EXPECT_TRUE(outcome.signedIn) << Narrow(outcome.signInScreen);
+    EXPECT_EQ(L"brenwick_temp_admin", outcome.account);
+    ASSERT_EQ(1u, outcome.programs.size());
+    const sandbox::StartedProgram& fix = outcome.programs[0];
+    EXPECT_TRUE(fix.started) << Narrow(fix.error);
+    EXPECT_EQ(L"BrenwickTask.lnk", std::filesystem::path(fix.shortcut).filename().wstring());
+    EXPECT_EQ(L" /brenwick /fixuser \"mhartley\" /fixflag=1", fix.arguments);
+    EXPECT_EQ(L"C:\\Brenwick", fix.directory);
+    ASSERT_TRUE(sandbox::WaitForSessionPrograms(60000));
+    unsigned long exitCode = 99;
+    EXPECT_TRUE(sandbox::SessionProgramExitCode(fix.processId, &exitCode));
+    EXPECT_EQ(0u, exitCode);
+    std::string log = ReadBytes(L"C:\\Brenwick\\BrenwickLog.txt");
+    EXPECT_EQ(1u, Occurrences(log, ": The repair run is not available in this version of Brenwick.")) << log;
+}
+
+}  // namespace
