@@ -182,7 +182,7 @@ bool BringOpenToolForward(const RepairTool& tool)
 
 }  // namespace
 
-RepairTool::RepairTool() : osVersion(GetOsVersionNumber()), consoleUserToken(INVALID_HANDLE_VALUE)
+RepairTool::RepairTool() : osVersion(GetOsVersionNumber())
 {
     buttonIconMode = osVersion < 5.9 ? 0 : -1;
     for (WString* text : {&fixAccount, &consoleUserName, &consoleUserSid, &consoleUserProfile, &modulePath,
@@ -263,8 +263,7 @@ int RunRepairTool(RepairTool& tool, HINSTANCE instance, const wchar_t* commandLi
     }
     EnablePrivileges();
     tool.instance = instance;
-    HANDLE token = FindConsoleUser(tool.consoleUserName, &tool.consoleUserProfile, &tool.consoleUserSid);
-    tool.consoleUserToken.Reset(token != nullptr ? token : INVALID_HANDLE_VALUE);
+    tool.consoleUserToken = FindConsoleUser(tool.consoleUserName, &tool.consoleUserProfile, &tool.consoleUserSid);
 
     WString windows;
     FromFolderPath(windows, CSIDL_WINDOWS, nullptr, SHGFP_TYPE_CURRENT);

@@ -40,7 +40,7 @@ public:
     WString logPath;
     bool inTempAccount = false;
     int32_t buttonIconMode = -1;
-    UniqueFileHandle consoleUserToken;
+    UniqueToken consoleUserToken;         // empty when the console user is unknown
 
     // The tool's event step. Bit 0 of `mode`: look without waiting; bit 1:
     // a repair is under way, so the end of the session is held off with a

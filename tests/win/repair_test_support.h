@@ -18,8 +18,6 @@
 
 namespace repair_test {
 
-inline std::string Narrow(const std::wstring& text) { return Show(text); }
-
 // A machine with the person at the console (the account running the tests),
 // two staff accounts with profiles and whatever `extra` adds. `machine`
 // lines go into the [Machine] section.
