@@ -11,6 +11,7 @@
 #include "accounts/account_list.h"
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
+#include "accounts/pictures.h"
 #include "platform/files.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
@@ -98,21 +99,14 @@ bool Listable(const USER_INFO_3& user)
 }
 
 // The account's picture for its tile, or null: the default image stays.
-// The shell names the picture file (by ordinal 810 from version 6.0 on);
-// the account pictures' own lookup replaces this once it exists.
+// Found and decoded as the account list does, with its checks on the file.
 UniqueBitmap TilePicture(const wchar_t* accountName, double osVersion)
 {
-    if (osVersion < 6.0)
+    WString path;
+    if (!FindAccountPicture(accountName, path, osVersion))
         return UniqueBitmap();
-    UniqueLibrary shell(LoadLibraryW(L"shell32.dll"));
-    auto getPicture = machine::AsFunction<machine::GetPictureExFunction>(
-        shell ? machine::GetProcAddress(shell.Get(), MAKEINTRESOURCEA(machine::kGetPictureExOrdinal)) : nullptr);
-    wchar_t path[1025] = L"";
-    if (getPicture == nullptr || FAILED(getPicture(accountName, 0, nullptr, path, 1024, nullptr, 0)) ||
-        !PathFileExistsW(path))
-        return UniqueBitmap();
-    UniqueImage loaded;
-    if (Gdiplus::DllExports::GdipCreateBitmapFromFile(path, loaded.Put()) != Gdiplus::Ok)
+    UniqueImage loaded = LoadPictureFile(path.Text());
+    if (!loaded)
         return UniqueBitmap();
     UniqueImage tile = ScaledCopy(loaded.Get(), kTileIconSize, kTileIconSize);
     return tile ? ToGdiBitmap(tile.Get(), kWindowBackgroundArgb) : UniqueBitmap();

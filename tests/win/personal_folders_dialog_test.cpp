@@ -387,7 +387,8 @@ TEST_F(FoldersDialogRun, MovesDocumentsToTheOtherDriveWithProgressAndRestoresThe
         const int row = screen.RowOf(L"Documents");
         EXPECT_EQ(target, screen.Cell(row, 1));
         screen.Select(L"Documents");
-        EXPECT_TRUE(screen.Enabled(L"Restore default"));
+        // "Move selected" was enabled before: wait for the row's own state.
+        EXPECT_TRUE(WaitFor([&] { return screen.Enabled(L"Restore default"); }));
         SaveScreenshot(screen.Dialog(), L"personal_folders_after", 40);
 
         EXPECT_EQ("Dear Sir", ReadText(target + L"\\letter.txt"));
