@@ -389,7 +389,7 @@ void CreateNewAccount(MainWindow& window)
 {
     window.Lock();
     WString name;
-    int type = CreateAccountDialog(window, name);
+    int type = CreateAccountDialog(window, name, window.osVersion);
     window.Unlock();
     const ControlEntry* list = window.Control(window.ids.accountList);
     if (type >= kNoAccountCreated || list == nullptr || name.IsEmpty())
