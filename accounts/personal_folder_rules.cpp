@@ -50,7 +50,7 @@ DestinationRefusal CheckDestination(const DestinationFacts& facts)
     const wchar_t* to = facts.destination;
     if (to == nullptr || *to == L'\0')
         return DestinationRefusal::NotAPath;
-    if (IsVolumeRoot(to))
+    if (IsNormalizedVolumeRoot(to))
         return DestinationRefusal::DriveRoot;
     for (const wchar_t* system : facts.systemFolders) {
         if (system != nullptr && *system != L'\0' && IsSameOrBelow(to, system))

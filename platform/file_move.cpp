@@ -451,7 +451,7 @@ WString FinalFolderPath(const wchar_t* path)
             }
             break;
         }
-        if (IsVolumeRoot(existing.Text()))
+        if (IsNormalizedVolumeRoot(existing.Text()))
             break;
         const wchar_t* text = existing.Text();
         const wchar_t* last = nullptr;

@@ -84,7 +84,7 @@ bool NormalizeFolderPath(WString& path)
     return path.Assign(head.c_str());
 }
 
-bool IsVolumeRoot(const wchar_t* path)
+bool IsNormalizedVolumeRoot(const wchar_t* path)
 {
     if (path == nullptr)
         return false;

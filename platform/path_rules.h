@@ -12,4 +12,4 @@
 bool NormalizeFolderPath(WString& path);
 
 // True for "C:" and for a share's root "\\server\share" (normalised form).
-bool IsVolumeRoot(const wchar_t* normalizedPath);
+bool IsNormalizedVolumeRoot(const wchar_t* normalizedPath);

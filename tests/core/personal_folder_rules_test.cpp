@@ -88,7 +88,7 @@ TEST(NormalizeFolderPath, OneSpellingPerPlace)
     }
 }
 
-TEST(IsVolumeRoot, DrivesAndShares)
+TEST(IsNormalizedVolumeRoot, DrivesAndShares)
 {
     struct Case {
         const wchar_t* path;
@@ -99,7 +99,7 @@ TEST(IsVolumeRoot, DrivesAndShares)
         {L"", false},           {nullptr, false},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(c.root, IsVolumeRoot(c.path)) << Narrow(c.path);
+        EXPECT_EQ(c.root, IsNormalizedVolumeRoot(c.path)) << Narrow(c.path);
 }
 
 namespace {
