@@ -17,7 +17,8 @@ inline constexpr int kNoAccountCreated = 3;
 // of "Create account". Returns the type (0 guest, 1 standard user,
 // 2 administrator) of the account made, also when its profile could only
 // be left for its first sign-in; kNoAccountCreated when none was made.
-int CreateAccountDialog(DialogOwner& owner, WString& accountNameOut);
+// The picture is given the way Windows version `osVersion` keeps pictures.
+int CreateAccountDialog(DialogOwner& owner, WString& accountNameOut, double osVersion);
 
 // Modal over the main window: deletes the account, with its files when the
 // operator asks for them. `busy` (may be null) is the owner's busy flag: set

@@ -6,7 +6,7 @@
 #include <shlobj.h>
 
 #include "accounts/account_lifecycle.h"
-#include "accounts/new_account_picture.h"
+#include "accounts/pictures.h"
 #include "platform/machine.h"
 #include "ui/dialog.h"
 #include "ui/drawing.h"
@@ -91,21 +91,21 @@ bool IsRadioChecked(UiWindow& dialog, int32_t id)
     return radio != nullptr && SendMessageW(radio->handle, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-NewPictureFit CurrentFit(UiWindow& dialog, const Controls& controls)
+PictureFit CurrentFit(UiWindow& dialog, const Controls& controls)
 {
     if (IsRadioChecked(dialog, controls.crop))
-        return NewPictureFit::Crop;
+        return PictureFit::Crop;
     if (IsRadioChecked(dialog, controls.stretch))
-        return NewPictureFit::Stretch;
-    return NewPictureFit::Center;
+        return PictureFit::Stretch;
+    return PictureFit::Center;
 }
 
 // The picture control shows a new bitmap: it is made again in its place.
 // Without a picture to show, a control that exists keeps what it shows, so
 // that the picture on the screen is always the one the account would get.
-bool ShowPicture(UiWindow& dialog, Controls& controls, Gdiplus::GpBitmap* bitmap, NewPictureFit fit)
+bool ShowPicture(UiWindow& dialog, Controls& controls, Gdiplus::GpBitmap* bitmap, PictureFit fit)
 {
-    UniqueImage square = bitmap != nullptr ? FitNewAccountPicture(bitmap, kPictureSize, fit) : UniqueImage();
+    UniqueImage square = bitmap != nullptr ? FitPicture(bitmap, kPictureSize, kPictureSize, fit) : UniqueImage();
     UniqueBitmap shown = square ? ToGdiBitmap(square.Get(), kWindowBackgroundArgb) : UniqueBitmap();
     if (!shown && controls.picture != 0)
         return false;
@@ -145,7 +145,7 @@ bool IsNameTaken(const wchar_t* name)
 // One press of "Create account": the outcome, NotAdded when a check or the
 // account database refused.
 CreateOutcome Create(UiWindow& dialog, const Controls& controls, WString& accountNameOut, PictureChoice& picture,
-                     int& type)
+                     int& type, double osVersion)
 {
     Say(dialog, controls, L"Creating the user account, please wait...", kBusyGreen);
     accountNameOut = dialog.GetText(controls.name);
@@ -185,17 +185,18 @@ CreateOutcome Create(UiWindow& dialog, const Controls& controls, WString& accoun
     }
     Gdiplus::GpBitmap* chosen = !picture.chosenPath.IsEmpty() && picture.chosen ? picture.chosen.Get()
                                                                                  : picture.defaultPicture.Get();
-    GiveNewAccountPicture(accountNameOut.Text(), chosen, CurrentFit(dialog, controls));
+    SetAccountPicture(accountNameOut.Text(), chosen, CurrentFit(dialog, controls), osVersion);
     return report.outcome;
 }
 
 void Browse(UiWindow& dialog, Controls& controls, PictureChoice& picture)
 {
-    WString path;
-    WString start = DefaultPicturesFolder();
-    if (!ChooseNewAccountPicture(path, start.Text(), dialog.Handle()))
+    WString path, start;
+    if (GetUserPicturesFolder(start))
+        start.Append(L"Default Pictures");
+    if (!ChoosePictureFile(path, start.Text(), dialog.Handle()))
         return;
-    UniqueImage loaded = LoadNewAccountPicture(path.Text());
+    UniqueImage loaded = LoadPictureFile(path.Text());
     if (loaded && ShowPicture(dialog, controls, loaded.Get(), CurrentFit(dialog, controls))) {
         picture.chosen = std::move(loaded);
         picture.chosenPath = std::move(path);
@@ -206,7 +207,7 @@ void Browse(UiWindow& dialog, Controls& controls, PictureChoice& picture)
 
 }  // namespace
 
-int CreateAccountDialog(DialogOwner& owner, WString& accountNameOut)
+int CreateAccountDialog(DialogOwner& owner, WString& accountNameOut, double osVersion)
 {
     UiDialog dialog(owner);
     if (!dialog.Create(CreationLook()))
@@ -214,7 +215,10 @@ int CreateAccountDialog(DialogOwner& owner, WString& accountNameOut)
 
     PictureChoice picture;
     WString defaultPath;
-    picture.defaultPicture = LoadDefaultAccountPicture(defaultPath);
+    // A missing default leaves the picture control empty and the account
+    // without a picture unless the operator chooses one.
+    if (FindDefaultPictureFile(defaultPath))
+        picture.defaultPicture = LoadPictureFile(defaultPath.Text());
 
     Controls controls;
     wchar_t shell[MAX_PATH + 16] = L"";
@@ -240,7 +244,7 @@ int CreateAccountDialog(DialogOwner& owner, WString& accountNameOut)
             SendMessageW(entry->handle, EM_LIMITTEXT, kFieldLimit, 0);
     }
     dialog.AddLabel(L"User picture:", 20, 230, 110, 18, -1);
-    ShowPicture(dialog, controls, picture.defaultPicture.Get(), NewPictureFit::Crop);
+    ShowPicture(dialog, controls, picture.defaultPicture.Get(), PictureFit::Crop);
     controls.browse = dialog.AddButton(L"Browse...", 195, 210, 80, 22, -1);
     controls.useDefault = dialog.AddButton(L"Default", 300, 210, 70, 22, -1);
     dialog.StartNewGroup();
@@ -277,7 +281,7 @@ int CreateAccountDialog(DialogOwner& owner, WString& accountNameOut)
                 ShowPicture(dialog, controls, picture.chosen.Get(), CurrentFit(dialog, controls));
         } else if (event == controls.create) {
             int type = 1;
-            CreateOutcome outcome = Create(dialog, controls, accountNameOut, picture, type);
+            CreateOutcome outcome = Create(dialog, controls, accountNameOut, picture, type, osVersion);
             if (outcome == CreateOutcome::NotAdded)
                 continue;
             result = type;

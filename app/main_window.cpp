@@ -392,7 +392,7 @@ void CreateNewAccount(MainWindow& window)
 {
     window.Lock();
     WString name;
-    int type = CreateAccountDialog(window, name);
+    int type = CreateAccountDialog(window, name, window.osVersion);
     window.Unlock();
     const ControlEntry* list = window.Control(window.ids.accountList);
     if (type >= kNoAccountCreated || list == nullptr || name.IsEmpty())
@@ -400,7 +400,14 @@ void CreateNewAccount(MainWindow& window)
     // The new row goes at the end, titled with the account name, not selected.
     WString typeText;
     BuildAccountTypeText(typeText, static_cast<uint32_t>(type), false);
-    AddAccountRow(window, list->handle, name.Text(), name.Text(), typeText.Text());
+    const int row = AddAccountRow(window, list->handle, name.Text(), name.Text(), typeText.Text());
+    // The row shows the picture the account was just given, as every other
+    // row shows its account's: the default icon only when none can be read.
+    if (row >= 0) {
+        UniqueBitmap picture = LoadAccountPictureBitmap(name.Text(), window.osVersion);
+        if (picture)
+            SetRowPicture(window, row, picture.Get());
+    }
 }
 
 void Refresh(MainWindow& window)

@@ -59,7 +59,6 @@ set(VANTRELL_WINDOWS_SOURCES
   accounts/personal_folders_dialog.cpp
   accounts/create_account.cpp
   accounts/delete_account.cpp
-  accounts/new_account_picture.cpp
   accounts/create_account_dialog.cpp
   accounts/delete_account_dialog.cpp
 )

@@ -8,6 +8,7 @@
 #include <shlobj.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "accounts/account_lifecycle.h"
+#include "accounts/pictures.h"
 #include "app/main_window.h"
 #include "platform/machine.h"
 #include "sandbox/profiles.h"
@@ -147,6 +149,35 @@ public:
         return WaitFor([&] { return Text(Ids().accountNameField) == accountName; });
     }
     void Press(int32_t id) const { PostMessageW(Handle(id), BM_CLICK, 0, 0); }
+    double OsVersion() const { return window_.osVersion; }
+
+    // The list image the row shows (0 is the default icon); -1 when unread.
+    int RowImage(int row) const
+    {
+        LVITEMW item{};
+        item.mask = LVIF_IMAGE;
+        item.iItem = row;
+        item.iImage = -1;
+        return SendMessageW(Handle(Ids().accountList), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)) ? item.iImage
+                                                                                                           : -1;
+    }
+    // A pixel of the row's 48 x 48 image as the list draws it.
+    COLORREF RowPixel(int row, int x, int y) const
+    {
+        auto images = reinterpret_cast<HIMAGELIST>(
+            SendMessageW(Handle(Ids().accountList), LVM_GETIMAGELIST, LVSIL_NORMAL, 0));
+        HDC screen = GetDC(nullptr);
+        HDC dc = CreateCompatibleDC(screen);
+        HBITMAP canvas = CreateCompatibleBitmap(screen, 48, 48);
+        HGDIOBJ old = SelectObject(dc, canvas);
+        ImageList_Draw(images, RowImage(row), dc, 0, 0, ILD_NORMAL);
+        COLORREF pixel = GetPixel(dc, x, y);
+        SelectObject(dc, old);
+        DeleteObject(canvas);
+        DeleteDC(dc);
+        ReleaseDC(nullptr, screen);
+        return pixel;
+    }
 
     // The dialog that opened over the main window.
     HWND Dialog() const
@@ -186,6 +217,23 @@ std::wstring ProfileFolder(const std::wstring& name)
 }
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+COLORREF BitmapPixel(HBITMAP bitmap, int x, int y)
+{
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    COLORREF pixel = GetPixel(dc, x, y);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    return pixel;
+}
+
+// Equal but for the rounding of scaling and colour depth.
+bool Near(COLORREF a, COLORREF b)
+{
+    return std::abs(GetRValue(a) - GetRValue(b)) <= 12 && std::abs(GetGValue(a) - GetGValue(b)) <= 12 &&
+           std::abs(GetBValue(a) - GetBValue(b)) <= 12;
+}
 
 std::wstring UserPicture()
 {
@@ -373,6 +421,20 @@ TEST_F(AccountDialogs, CreatedAccountsGoToTheEndOfTheListWithAndWithoutAPicture)
             EXPECT_EQ(c.typeText, screen.Cell(row, 2));
             EXPECT_FALSE(screen.Selected(row)) << "the new row is not selected";
             EXPECT_TRUE(screen.Text(screen.Ids().accountNameField).empty());
+            // The new row shows the account's own picture, as the list shows
+            // every account's, not the default icon.
+            EXPECT_TRUE(WaitFor([&] { return screen.RowImage(row) > 0; }))
+                << Show(c.name) << ": row image " << screen.RowImage(row);
+            UniqueBitmap expected = LoadAccountPictureBitmap(c.name, screen.OsVersion());
+            ASSERT_TRUE(expected) << Show(c.name);
+            const COLORREF want = BitmapPixel(expected.Get(), 3, 3);
+            const COLORREF seen = screen.RowPixel(row, 3, 3);
+            EXPECT_TRUE(Near(want, seen)) << Show(c.name) << std::hex << ": expected " << want << ", shown " << seen;
+            if (c.picture) {
+                EXPECT_TRUE(Near(RGB(0x30, 0x70, 0xC0), seen))
+                    << "the row shows the picture given, shown " << std::hex << seen;
+                EXPECT_FALSE(SaveScreenshot(main, L"create_account_new_row", 60).empty());
+            }
         });
         sandbox::Account account;
         ASSERT_TRUE(sandbox::FindAccount(c.name, &account)) << Show(c.name);
