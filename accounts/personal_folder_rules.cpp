@@ -250,10 +250,10 @@ bool SplitClassNN(const wchar_t* classNN, WString& className, int32_t& number)
     return number > 0;
 }
 
-ChildSpec ParseChildSpec(const wchar_t* spec)
+ChildPattern ParseChildPattern(const wchar_t* pattern)
 {
-    ChildSpec result;
-    WString trimmed(spec);
+    ChildPattern result;
+    WString trimmed(pattern);
     trimmed.Trim();
     std::wstring text(trimmed.Text());
     if (text.empty())
@@ -308,33 +308,33 @@ ChildSpec ParseChildSpec(const wchar_t* spec)
     int32_t ignoredNumber = 0;
     if (!result.classNN.IsEmpty() && !result.textOrClassNN &&
         !SplitClassNN(result.classNN.Text(), ignoredClass, ignoredNumber))
-        return ChildSpec();   // "CLASSNN:Edit" without a number names no window
+        return ChildPattern();   // "CLASSNN:Edit" without a number names no window
     result.valid = !result.className.IsEmpty() || !result.text.IsEmpty() || !result.classNN.IsEmpty() || result.hasId;
     return result;
 }
 
-bool ChildMatches(const ChildSpec& spec, const ChildFacts& facts)
+bool ChildMatches(const ChildPattern& pattern, const ChildFacts& facts)
 {
-    if (!spec.valid)
+    if (!pattern.valid)
         return false;
-    if (spec.hasId && facts.id != spec.id)
+    if (pattern.hasId && facts.id != pattern.id)
         return false;
-    if (TextLength(spec.className.Text()) != 0 && !EqualsNoCase(spec.className.Text(), facts.className))
+    if (TextLength(pattern.className.Text()) != 0 && !EqualsNoCase(pattern.className.Text(), facts.className))
         return false;
 
     WString shown = StripAmpersands(facts.text);
-    const bool textMatches = EqualsNoCase(spec.text.Text(), shown.Text());
+    const bool textMatches = EqualsNoCase(pattern.text.Text(), shown.Text());
     bool classNNMatches = false;
     WString nnClass;
     int32_t nnNumber = 0;
-    if (SplitClassNN(spec.classNN.Text(), nnClass, nnNumber))
+    if (SplitClassNN(pattern.classNN.Text(), nnClass, nnNumber))
         classNNMatches = EqualsNoCase(nnClass.Text(), facts.className) && facts.classOrdinal == nnNumber;
 
-    if (spec.textOrClassNN)
+    if (pattern.textOrClassNN)
         return textMatches || classNNMatches;
-    if (TextLength(spec.text.Text()) != 0 && !textMatches)
+    if (TextLength(pattern.text.Text()) != 0 && !textMatches)
         return false;
-    if (TextLength(spec.classNN.Text()) != 0 && !classNNMatches)
+    if (TextLength(pattern.classNN.Text()) != 0 && !classNNMatches)
         return false;
     return true;
 }

@@ -1,7 +1,7 @@
 // Decisions of the personal-folder relocation that need no system call: the
 // folder table, which destinations are refused and why, the registry's
 // profile-relative form of a path, the move's progress text, and the child
-// window specifications the Explorer refresh uses.
+// window patterns the Explorer refresh uses.
 #pragma once
 
 #include <cstdint>
@@ -78,10 +78,10 @@ WString ByteSizeText(uint64_t bytes);
 // "Moving files: 1,234 of 10,000 (12.3 MB of 1.20 GB)".
 WString MoveProgressText(uint64_t filesDone, uint64_t filesTotal, uint64_t bytesDone, uint64_t bytesTotal);
 
-// A child window specification: "[CLASS:Edit; INSTANCE:2]", "[TEXT:&OK]",
+// A child window pattern: "[CLASS:Edit; INSTANCE:2]", "[TEXT:&OK]",
 // "[ID:1001]", "[CLASSNN:Edit2]", a bare id "1001", or a bare text or
 // CLASSNN "OK" / "Edit2". ";;" inside brackets is a literal semicolon.
-struct ChildSpec {
+struct ChildPattern {
     WString className;
     WString text;               // ampersands and one pair of quotes removed
     WString classNN;            // "Edit2": class "Edit", its second window
@@ -91,7 +91,7 @@ struct ChildSpec {
     bool textOrClassNN = false; // a bare text: either the text or the CLASSNN may match
     bool valid = false;         // false: nothing to search for
 };
-ChildSpec ParseChildSpec(const wchar_t* spec);
+ChildPattern ParseChildPattern(const wchar_t* pattern);
 
 // Splits "Edit12" into "Edit" and 12; false when no number ends it.
 bool SplitClassNN(const wchar_t* classNN, WString& className, int32_t& number);
@@ -107,5 +107,5 @@ struct ChildFacts {
     int32_t id = 0;
     int32_t classOrdinal = 0;
 };
-// True when every property the specification gives matches.
-bool ChildMatches(const ChildSpec& spec, const ChildFacts& facts);
+// True when every property the pattern gives matches.
+bool ChildMatches(const ChildPattern& pattern, const ChildFacts& facts);

@@ -426,7 +426,7 @@ bool PickFolder(WString& path, HWND owner, const wchar_t* initialFolder)
 namespace {
 
 struct ChildSearch {
-    ChildSpec spec;
+    ChildPattern pattern;
     std::vector<std::pair<std::wstring, int32_t>> classCounts;   // windows of each class seen so far
     int32_t matches = 0;
     HWND found = nullptr;
@@ -453,7 +453,7 @@ BOOL CALLBACK VisitChild(HWND window, LPARAM parameter)
     if (buffer != nullptr && length > 0)
         GetWindowTextW(window, buffer, length + 1);
     ChildFacts facts{className, text.Text(), GetDlgCtrlID(window), CountClass(search, className)};
-    if (ChildMatches(search.spec, facts) && ++search.matches == search.spec.instance) {
+    if (ChildMatches(search.pattern, facts) && ++search.matches == search.pattern.instance) {
         search.found = window;
         return FALSE;
     }
@@ -462,11 +462,11 @@ BOOL CALLBACK VisitChild(HWND window, LPARAM parameter)
 
 }  // namespace
 
-HWND FindChildControl(HWND parent, const wchar_t* spec)
+HWND FindChildControl(HWND parent, const wchar_t* pattern)
 {
     ChildSearch search;
-    search.spec = ParseChildSpec(spec);
-    if (!search.spec.valid || parent == nullptr)
+    search.pattern = ParseChildPattern(pattern);
+    if (!search.pattern.valid || parent == nullptr)
         return nullptr;
     EnumChildWindows(parent, VisitChild, reinterpret_cast<LPARAM>(&search));
     return search.found;

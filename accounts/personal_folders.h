@@ -59,9 +59,9 @@ bool PickFolder(WString& path, HWND owner, const wchar_t* initialFolder);
 // the number of windows refreshed.
 int RefreshExplorerWindows(double osVersion);
 
-// The descendant of `parent` that the specification names (see ChildSpec),
+// The descendant of `parent` that the pattern names (see ChildPattern),
 // or null.
-HWND FindChildControl(HWND parent, const wchar_t* spec);
+HWND FindChildControl(HWND parent, const wchar_t* pattern);
 
 // With a text: ShutdownBlockReasonCreate; with null: ShutdownBlockReasonDestroy.
 // Both are looked up in User32.dll at each call; false when missing.

@@ -99,13 +99,20 @@ bool Listable(const USER_INFO_3& user)
 }
 
 // The account's picture for its tile, or null: the default image stays.
-// Found and decoded as the account list does, with its checks on the file.
+// The shell names the account's own picture file (by ordinal 810 from
+// version 6.0 on); it is decoded with the account pictures' checks.
 UniqueBitmap TilePicture(const wchar_t* accountName, double osVersion)
 {
-    WString path;
-    if (!FindAccountPicture(accountName, path, osVersion))
+    if (osVersion < 6.0)
         return UniqueBitmap();
-    UniqueImage loaded = LoadPictureFile(path.Text());
+    UniqueLibrary shell(LoadLibraryW(L"shell32.dll"));
+    auto getPicture = machine::AsFunction<machine::GetPictureExFunction>(
+        shell ? machine::GetProcAddress(shell.Get(), MAKEINTRESOURCEA(machine::kGetPictureExOrdinal)) : nullptr);
+    wchar_t path[1025] = L"";
+    if (getPicture == nullptr || FAILED(getPicture(accountName, 0, nullptr, path, 1024, nullptr, 0)) ||
+        !PathFileExistsW(path))
+        return UniqueBitmap();
+    UniqueImage loaded = LoadPictureFile(path);
     if (!loaded)
         return UniqueBitmap();
     UniqueImage tile = ScaledCopy(loaded.Get(), kTileIconSize, kTileIconSize);

@@ -223,10 +223,10 @@ TEST(ByteSizeText, UnitsAndRounding)
         EXPECT_EQ(c.text, Narrow(ByteSizeText(c.bytes).Text())) << c.bytes;
 }
 
-TEST(ParseChildSpec, EveryForm)
+TEST(ParseChildPattern, EveryForm)
 {
     struct Case {
-        const wchar_t* spec;
+        const wchar_t* pattern;
         bool valid;
         const char* className;
         const char* text;
@@ -255,25 +255,25 @@ TEST(ParseChildSpec, EveryForm)
         {nullptr, false, "", "", "", false, 0, 1, false},
     };
     for (const Case& c : cases) {
-        ChildSpec spec = ParseChildSpec(c.spec);
-        const std::string shown = Narrow(c.spec);
-        EXPECT_EQ(c.valid, spec.valid) << shown;
+        ChildPattern pattern = ParseChildPattern(c.pattern);
+        const std::string shown = Narrow(c.pattern);
+        EXPECT_EQ(c.valid, pattern.valid) << shown;
         if (!c.valid)
             continue;
-        EXPECT_EQ(c.className, Narrow(spec.className.Text())) << shown;
-        EXPECT_EQ(c.text, Narrow(spec.text.Text())) << shown;
-        EXPECT_EQ(c.classNN, Narrow(spec.classNN.Text())) << shown;
-        EXPECT_EQ(c.hasId, spec.hasId) << shown;
-        EXPECT_EQ(c.id, spec.id) << shown;
-        EXPECT_EQ(c.instance, spec.instance) << shown;
-        EXPECT_EQ(c.either, spec.textOrClassNN) << shown;
+        EXPECT_EQ(c.className, Narrow(pattern.className.Text())) << shown;
+        EXPECT_EQ(c.text, Narrow(pattern.text.Text())) << shown;
+        EXPECT_EQ(c.classNN, Narrow(pattern.classNN.Text())) << shown;
+        EXPECT_EQ(c.hasId, pattern.hasId) << shown;
+        EXPECT_EQ(c.id, pattern.id) << shown;
+        EXPECT_EQ(c.instance, pattern.instance) << shown;
+        EXPECT_EQ(c.either, pattern.textOrClassNN) << shown;
     }
 }
 
 TEST(ChildMatches, EveryGivenPropertyMustMatch)
 {
     struct Case {
-        const wchar_t* spec;
+        const wchar_t* pattern;
         const wchar_t* className;
         const wchar_t* text;
         int id, ordinal;
@@ -295,9 +295,9 @@ TEST(ChildMatches, EveryGivenPropertyMustMatch)
         {L"[INSTANCE:3]", L"Button", L"OK", 2, 1, false},
     };
     for (const Case& c : cases) {
-        ChildSpec spec = ParseChildSpec(c.spec);
+        ChildPattern pattern = ParseChildPattern(c.pattern);
         ChildFacts facts{c.className, c.text, c.id, c.ordinal};
-        EXPECT_EQ(c.matches, ChildMatches(spec, facts)) << Narrow(c.spec) << " on " << Narrow(c.className) << " "
+        EXPECT_EQ(c.matches, ChildMatches(pattern, facts)) << Narrow(c.pattern) << " on " << Narrow(c.className) << " "
                                                          << Narrow(c.text);
     }
 }

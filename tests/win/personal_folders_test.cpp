@@ -321,7 +321,7 @@ TEST(FindChildControl, EverySpecificationForm)
     ChildWindows windows;
     ASSERT_TRUE(windows.ok);
     struct Case {
-        const wchar_t* spec;
+        const wchar_t* pattern;
         int id;   // 0: nothing found
     } const cases[] = {
         {L"[CLASS:Button]", 1},
@@ -345,9 +345,9 @@ TEST(FindChildControl, EverySpecificationForm)
         {L"nothing like this", 0},
     };
     for (const Case& c : cases) {
-        HWND found = FindChildControl(windows.parent, c.spec);
+        HWND found = FindChildControl(windows.parent, c.pattern);
         HWND expected = c.id != 0 ? windows.byId[c.id] : nullptr;
-        EXPECT_EQ(expected, found) << Show(c.spec) << " found id " << (found != nullptr ? GetDlgCtrlID(found) : 0);
+        EXPECT_EQ(expected, found) << Show(c.pattern) << " found id " << (found != nullptr ? GetDlgCtrlID(found) : 0);
     }
     EXPECT_EQ(nullptr, FindChildControl(nullptr, L"[CLASS:Button]"));
 }

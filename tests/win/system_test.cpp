@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include "platform/system.h"
+#include "sandbox/sandbox.h"
+#include "tests/win/test_support.h"
 
 // The test prefix is set to Windows 10 and the test program carries the
 // product's manifest, so the settled number must be 10.0.
@@ -22,6 +24,10 @@ TEST(GetOsVersionNumber, ReadsWindows10ThroughTheManifest)
 // test must say yes, and agree with the token's own elevation flag.
 TEST(IsElevatedAdministrator, AgreesWithTheTokensElevation)
 {
+    // The simulated machine answers the membership test; a restart into
+    // another account in an earlier test may have left it signed in.
+    std::wstring error;
+    ASSERT_TRUE(sandbox::ResetMachine(sandbox::ScenarioPath(L"default"), &error)) << Show(error);
     HANDLE token = nullptr;
     ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
     TOKEN_ELEVATION elevation{};
