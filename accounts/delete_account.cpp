@@ -21,33 +21,11 @@ constexpr wchar_t kProfileListKey[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows NT\
 constexpr wchar_t kPictureKey[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\AccountPicture\\Users";
 constexpr NTSTATUS kStatusSuccess = 0;
 
-// A policy handle of the security authority, closed when the holder goes.
-class LsaPolicy {
-public:
-    explicit LsaPolicy(ACCESS_MASK access)
-    {
-        LSA_OBJECT_ATTRIBUTES attributes{};
-        if (machine::LsaOpenPolicy(nullptr, &attributes, access, &handle_) != kStatusSuccess)
-            handle_ = nullptr;
-    }
-    ~LsaPolicy()
-    {
-        if (handle_ != nullptr)
-            machine::LsaClose(handle_);
-    }
-    LsaPolicy(const LsaPolicy&) = delete;
-    LsaPolicy& operator=(const LsaPolicy&) = delete;
-    LSA_HANDLE Get() const { return handle_; }
-
-private:
-    LSA_HANDLE handle_ = nullptr;
-};
-
 // Every right the policy holds for the SID, and the policy's account object
 // with them: nothing stays behind in the policy for a SID nobody owns.
 bool RemoveAccountRights(PSID sid)
 {
-    LsaPolicy policy(POLICY_LOOKUP_NAMES | POLICY_CREATE_ACCOUNT);
+    UniqueLsaPolicy policy = OpenLocalPolicy(POLICY_LOOKUP_NAMES | POLICY_CREATE_ACCOUNT);
     if (policy.Get() == nullptr)
         return false;
     NTSTATUS status = machine::LsaRemoveAccountRights(policy.Get(), sid, TRUE, nullptr, 0);

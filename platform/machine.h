@@ -151,3 +151,13 @@ struct LsaPolicyTraits {
     static void Close(Type h) { machine::LsaClose(h); }
 };
 using UniqueLsaPolicy = UniqueResource<LsaPolicyTraits>;
+
+// The local machine's policy opened for `access`; empty when it was refused.
+inline UniqueLsaPolicy OpenLocalPolicy(ACCESS_MASK access)
+{
+    LSA_OBJECT_ATTRIBUTES attributes{};
+    UniqueLsaPolicy policy;
+    if (machine::LsaOpenPolicy(nullptr, &attributes, access, policy.Put()) != 0)
+        policy.Reset();
+    return policy;
+}

@@ -17,27 +17,6 @@ constexpr NTSTATUS kStatusSuccess = 0;
 constexpr uint32_t kUserNameLimit = 256;     // UNLEN
 constexpr uint32_t kDomainNameLimit = 255;   // a DNS name at most
 
-class LsaPolicy {
-public:
-    LsaPolicy()
-    {
-        LSA_OBJECT_ATTRIBUTES attributes{};
-        if (machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_SECRET, &handle_) != kStatusSuccess)
-            handle_ = nullptr;
-    }
-    ~LsaPolicy()
-    {
-        if (handle_ != nullptr)
-            machine::LsaClose(handle_);
-    }
-    LsaPolicy(const LsaPolicy&) = delete;
-    LsaPolicy& operator=(const LsaPolicy&) = delete;
-    LSA_HANDLE Get() const { return handle_; }
-
-private:
-    LSA_HANDLE handle_ = nullptr;
-};
-
 // A secret's data as the authority hands it out, wiped before it is freed.
 class SecretData {
 public:
@@ -57,20 +36,20 @@ private:
     PLSA_UNICODE_STRING data_ = nullptr;
 };
 
-bool ReadSecret(const LsaPolicy& policy, const wchar_t* name, SecretData& data)
+bool ReadSecret(const UniqueLsaPolicy& policy, const wchar_t* name, SecretData& data)
 {
     LSA_UNICODE_STRING key = machine::CountedText(name);
     return policy.Get() != nullptr && machine::LsaRetrievePrivateData(policy.Get(), &key, data.Put()) ==
                                           kStatusSuccess && data.Get() != nullptr;
 }
 
-bool StoreSecret(const LsaPolicy& policy, const wchar_t* name, PLSA_UNICODE_STRING data)
+bool StoreSecret(const UniqueLsaPolicy& policy, const wchar_t* name, PLSA_UNICODE_STRING data)
 {
     LSA_UNICODE_STRING key = machine::CountedText(name);
     return policy.Get() != nullptr && machine::LsaStorePrivateData(policy.Get(), &key, data) == kStatusSuccess;
 }
 
-void DeleteSecret(const LsaPolicy& policy, const wchar_t* name)
+void DeleteSecret(const UniqueLsaPolicy& policy, const wchar_t* name)
 {
     StoreSecret(policy, name, nullptr);
 }
@@ -89,7 +68,7 @@ bool WriteWinlogonText(RegKey& key, const wchar_t* name, const wchar_t* text)
 
 bool SaveAutoLogon(const wchar_t* statePath, const wchar_t* section)
 {
-    LsaPolicy policy;
+    UniqueLsaPolicy policy = OpenLocalPolicy(POLICY_CREATE_SECRET);
     DeleteSecret(policy, kSavedLogonSecret);   // never restore a stale password
 
     RegKey winlogon;
@@ -126,13 +105,13 @@ bool SaveAutoLogon(const wchar_t* statePath, const wchar_t* section)
 
 void DiscardSavedAutoLogon()
 {
-    LsaPolicy policy;
+    UniqueLsaPolicy policy = OpenLocalPolicy(POLICY_CREATE_SECRET);
     DeleteSecret(policy, kSavedLogonSecret);
 }
 
 LogonRestore RestoreAutoLogon(const wchar_t* statePath, const wchar_t* section)
 {
-    LsaPolicy policy;
+    UniqueLsaPolicy policy = OpenLocalPolicy(POLICY_CREATE_SECRET);
     WString on = ReadStateText(statePath, section, kPrevAutoLogonKey);
     WString user = ReadStateText(statePath, section, kPrevLogonUserKey);
     WString domain = ReadStateText(statePath, section, kPrevLogonDomainKey);
