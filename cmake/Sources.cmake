@@ -45,6 +45,7 @@ set(VANTRELL_WINDOWS_SOURCES
   repair/cleanup.cpp
   repair/repair_wizard.cpp
   repair/repair_hive.cpp
+  repair/repair_run.cpp
   accounts/groups.cpp
   accounts/lookup.cpp
   accounts/account_list.cpp

@@ -142,6 +142,12 @@ BOOL RefreshPolicyEx(BOOL bMachine, DWORD dwOptions);
 // "runas" relaunch).
 BOOL ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo);
 
+// Marks a point of a long multi-step operation (a repair step finished, a
+// hive moved) at which the machine could lose its power. The real machine
+// does nothing here; the simulated one can be told to stop the process
+// there, so that tests can cut the power at every such point.
+void PowerCutPoint(const wchar_t* point);
+
 }  // namespace machine
 
 // A policy handle of the local security authority, closed with LsaClose.

@@ -199,4 +199,6 @@ BOOL ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo)
     return ::ShellExecuteExW(pExecInfo);
 }
 
+void PowerCutPoint(const wchar_t*) {}
+
 }  // namespace machine

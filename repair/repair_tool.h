@@ -39,6 +39,7 @@ public:
     WString toolFolder;
     WString logPath;
     bool inTempAccount = false;
+    int32_t progressList = -1;            // the fix run's list view; the repair adds its rows to it
     int32_t buttonIconMode = -1;
     UniqueToken consoleUserToken;         // empty when the console user is unknown
 
