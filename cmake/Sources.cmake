@@ -78,6 +78,7 @@ set(VANTRELL_SANDBOX_SOURCES
   sandbox/session_sim.cpp
   sandbox/session_user.cpp
   sandbox/reboot_sim.cpp
+  sandbox/power_cut.cpp
   sandbox/broken_profile.cpp
   sandbox/scenario.cpp
 )

@@ -82,8 +82,11 @@ BOOL CALLBACK AskWindowToEnd(HWND window, LPARAM processId)
 
 // The programs of the session get the end-of-session messages, a moment to
 // close, and are ended after that; the hives are written back and unloaded.
-void EndSession()
+// After a power cut nothing of that happens: whatever still ran stops at
+// once, and a loaded hive keeps only what was written into its file before.
+bool EndSession()
 {
+    const bool powerCut = TakePendingPowerCut();
     std::vector<UniqueHandle> running;
     {
         StateLock lock;
@@ -91,7 +94,8 @@ void EndSession()
         for (const std::wstring& id : ValueNames(processes.Get())) {
             UniqueHandle process = OpenSessionProcess(id, SYNCHRONIZE | PROCESS_TERMINATE, processes.Get());
             if (process && WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT) {
-                EnumWindows(AskWindowToEnd, static_cast<LPARAM>(GetProcessId(process.Get())));
+                if (!powerCut)
+                    EnumWindows(AskWindowToEnd, static_cast<LPARAM>(GetProcessId(process.Get())));
                 running.push_back(std::move(process));
             }
         }
@@ -100,8 +104,9 @@ void EndSession()
     int forced = 0;
     for (UniqueHandle& process : running) {
         DWORD spent = GetTickCount() - started;
-        if (WaitForSingleObject(process.Get(), spent < kEndSessionWait ? kEndSessionWait - spent : 0) == WAIT_TIMEOUT) {
-            TerminateProcess(process.Get(), ERROR_SHUTDOWN_IN_PROGRESS);
+        DWORD grace = powerCut ? 0 : (spent < kEndSessionWait ? kEndSessionWait - spent : 0);
+        if (WaitForSingleObject(process.Get(), grace) == WAIT_TIMEOUT) {
+            TerminateProcess(process.Get(), powerCut ? kPowerCutExitCode : ERROR_SHUTDOWN_IN_PROGRESS);
             WaitForSingleObject(process.Get(), 2000);
             ++forced;
         }
@@ -110,10 +115,15 @@ void EndSession()
     if (SessionAccount(&session))
         Record(L"SessionEnded", {{L"account", session.name},
                                  {L"programs", Decimal(running.size())},
-                                 {L"forced", Decimal(forced)}});
-    UnloadAllHives();
+                                 {L"forced", Decimal(forced)},
+                                 {L"powerCut", powerCut ? L"yes" : L"no"}});
+    if (powerCut)
+        DiscardLoadedHives();
+    else
+        UnloadAllHives();
     StateLock lock;
     DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kStateKey) + L"\\Session");
+    return powerCut;
 }
 
 std::wstring WithoutNtPrefix(const std::wstring& path)
@@ -468,7 +478,7 @@ void SignIn(RebootOutcome* outcome)
 RebootOutcome Reboot(const wchar_t* requestedBy)
 {
     RebootOutcome outcome;
-    EndSession();
+    outcome.afterPowerCut = EndSession();
     Record(L"Reboot", {{L"by", requestedBy != nullptr ? requestedBy : L"sandbox"}});
     CompleteRenames(L"PendingFileRenameOperations", &outcome);
     CompleteRenames(L"PendingFileRenameOperations2", &outcome);

@@ -52,6 +52,7 @@ struct StartedProgram {
 
 // What a simulated restart did.
 struct RebootOutcome {
+    bool afterPowerCut = false;     // the session had ended by a power cut
     unsigned renamesDone = 0, renamesFailed = 0;   // operations registered for the restart
     bool signedIn = false;
     std::wstring account;           // the account signed in automatically
@@ -92,6 +93,39 @@ bool SessionProgramExitCode(unsigned long processId, unsigned long* exitCode);
 // The account the program runs as: the one signed in by the last simulated
 // restart, "" at the sign-in screen, else the account running us.
 std::wstring SessionUserName();
+
+// The simulated power cut behind machine::PowerCutPoint. Every point a
+// program passes is written into the machine's state, oldest first, across
+// processes and restarts, until the next reset or ClearPowerCutPoints. Once
+// armed, the process that passes the named point (compared without regard
+// to case) for the `passage`-th time from now on is ended there at once
+// with TerminateProcess and the exit code kPowerCutExitCode; the cut is
+// recorded ("PowerCut" with "point", "passage", "process") and disarms the
+// machine. The next Reboot then ends the session as a power cut ends it:
+// the other programs of the session are ended without the end-of-session
+// messages, and loaded hives lose what was not written back into their
+// files; only what was registered for the restart is carried out.
+inline constexpr unsigned long kPowerCutExitCode = 0xDEAD0C07;
+
+struct PowerCut {
+    std::wstring point;
+    unsigned long passage = 0;
+    unsigned long processId = 0;
+    bool pending = false;   // no restart has followed it yet
+};
+
+void ArmPowerCut(const wchar_t* point, unsigned passage = 1);
+void DisarmPowerCut();
+// The armed point and passage; false when none is armed.
+bool ArmedPowerCut(std::wstring* point, unsigned* passage);
+std::vector<std::wstring> PowerCutPointsPassed();
+void ClearPowerCutPoints();
+// The last cut since the reset (or ForgetPowerCut); false when none happened.
+bool LastPowerCut(PowerCut* cut);
+void ForgetPowerCut();
+// Whether the session ended by a power cut that no restart has followed yet;
+// the restart that asks takes it (it is not pending any more).
+bool TakePendingPowerCut();
 
 // Machine-wide switches a test may turn while a scenario is loaded.
 void SetElevated(bool elevated);          // the membership test for Administrators

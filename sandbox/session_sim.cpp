@@ -575,10 +575,6 @@ BOOL RefreshPolicyEx(BOOL bMachine, DWORD dwOptions)
     return TRUE;
 }
 
-// The power cut itself comes with the tests that need it; until then the
-// simulated machine runs on through every point.
-void PowerCutPoint(const wchar_t*) {}
-
 BOOL ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo)
 {
     if (pExecInfo == nullptr || pExecInfo->cbSize != sizeof(SHELLEXECUTEINFOW)) {

@@ -209,6 +209,19 @@ void UnloadAllHives()
     }
 }
 
+void DiscardLoadedHives()
+{
+    std::vector<std::wstring> names;
+    {
+        StateLock lock;
+        names = ValueNames(OpenState(kHives, false).Get());
+    }
+    for (const std::wstring& name : names) {
+        if (name.find(L'|') == std::wstring::npos)
+            DiscardHive(name);
+    }
+}
+
 void DiscardAllHives()
 {
     StateLock lock;

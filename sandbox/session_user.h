@@ -38,6 +38,9 @@ DWORD UnloadHive(const std::wstring& name);
 void DiscardHive(const std::wstring& name);
 // At the end of a session: every remembered hive written back and unloaded.
 void UnloadAllHives();
+// After a power cut: every remembered hive unloaded without being written
+// back, so that its file holds what it held before.
+void DiscardLoadedHives();
 // At a reset: every remembered hive unloaded without writing anything back.
 void DiscardAllHives();
 

@@ -4,11 +4,13 @@
 //   sandbox-tool show
 //   sandbox-tool record
 //   sandbox-tool reboot [requested]
+//   sandbox-tool powercut [at <point> [passage] | off | pass <point>... | clear]
 #include <windows.h>
 #include <lm.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/machine.h"
 #include "sandbox/profiles.h"
@@ -97,6 +99,8 @@ int RebootCommand(bool onlyRequested)
     } else {
         outcome = sandbox::Reboot(L"sandbox-tool");
     }
+    if (outcome.afterPowerCut)
+        wprintf(L"the session had ended by a power cut: nothing was closed or written back\n");
     wprintf(L"restarted: %u pending file operation(s) done, %u failed\n", outcome.renamesDone,
             outcome.renamesFailed);
     if (!outcome.signedIn) {
@@ -111,6 +115,66 @@ int RebootCommand(bool onlyRequested)
         else
             wprintf(L"not started: %ls: %ls\n", program.shortcut.c_str(), program.error.c_str());
     }
+    return 0;
+}
+
+// The power cut: without arguments it lists the points passed so far and
+// says what is armed and whether a cut happened.
+int PowerCutCommand(int argc, wchar_t** argv)
+{
+    std::wstring what = argc > 2 ? argv[2] : L"";
+    if (what == L"at" && (argc == 4 || argc == 5)) {
+        unsigned long passage = 1;
+        if (argc == 5) {
+            wchar_t* end = nullptr;
+            passage = wcstoul(argv[4], &end, 10);
+            if (end == argv[4] || *end != L'\0' || passage == 0 || passage > 100000) {
+                fwprintf(stderr, L"sandbox-tool: the passage is a number from 1, not \"%ls\"\n", argv[4]);
+                return 2;
+            }
+        }
+        sandbox::ArmPowerCut(argv[3], static_cast<unsigned>(passage));
+        wprintf(L"armed: the power fails at passage %lu of \"%ls\"\n", passage, argv[3]);
+        return 0;
+    }
+    if (what == L"off" && argc == 3) {
+        sandbox::DisarmPowerCut();
+        wprintf(L"disarmed\n");
+        return 0;
+    }
+    if (what == L"clear" && argc == 3) {
+        sandbox::ClearPowerCutPoints();
+        sandbox::ForgetPowerCut();
+        wprintf(L"cleared the points passed and the last cut\n");
+        return 0;
+    }
+    if (what == L"pass" && argc >= 4) {
+        // As a program passes them; the process ends at an armed point.
+        for (int i = 3; i < argc; ++i) {
+            wprintf(L"passing \"%ls\"\n", argv[i]);
+            fflush(stdout);
+            machine::PowerCutPoint(argv[i]);
+        }
+        return 0;
+    }
+    if (argc != 2)
+        return -1;
+    std::vector<std::wstring> points = sandbox::PowerCutPointsPassed();
+    wprintf(L"%zu point(s) passed\n", points.size());
+    for (size_t i = 0; i < points.size(); ++i)
+        wprintf(L"%4zu  %ls\n", i + 1, points[i].c_str());
+    std::wstring armed;
+    unsigned passage = 0;
+    if (sandbox::ArmedPowerCut(&armed, &passage))
+        wprintf(L"armed:    passage %u of \"%ls\"\n", passage, armed.c_str());
+    else
+        wprintf(L"armed:    nothing\n");
+    sandbox::PowerCut cut;
+    if (sandbox::LastPowerCut(&cut))
+        wprintf(L"last cut: passage %lu of \"%ls\" in process %lu%ls\n", cut.passage, cut.point.c_str(),
+                cut.processId, cut.pending ? L" (no restart since)" : L"");
+    else
+        wprintf(L"last cut: none\n");
     return 0;
 }
 
@@ -142,6 +206,12 @@ int wmain(int argc, wchar_t** argv)
     }
     if (command == L"reboot" && (argc == 2 || (argc == 3 && std::wstring(argv[2]) == L"requested")))
         return RebootCommand(argc == 3);
-    fwprintf(stderr, L"usage: sandbox-tool reset <scenario> | show | record | reboot [requested]\n");
+    if (command == L"powercut") {
+        int result = PowerCutCommand(argc, argv);
+        if (result >= 0)
+            return result;
+    }
+    fwprintf(stderr, L"usage: sandbox-tool reset <scenario> | show | record | reboot [requested] |\n"
+                     L"                    powercut [at <point> [passage] | off | pass <point>... | clear]\n");
     return 2;
 }

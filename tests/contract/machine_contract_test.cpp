@@ -836,3 +836,37 @@ TEST_F(MachineContract, RenamesForTheRestartAreKeptAsTheSessionManagerReadsThem)
     DeleteFileW(source.c_str());
     DeleteFileW(doomed.c_str());
 }
+
+// A point where the power could fail is only a mark: on a machine whose
+// power stays on the program passes it and goes on, and the machine's
+// accounts are as they were. (The simulated machine can be armed to cut
+// the power there; a machine just prepared for the contract never is.)
+TEST_F(MachineContract, APowerCutPointIsPassedWithoutEffectWhileThePowerStaysOn)
+{
+    auto accountNames = [] {
+        std::vector<std::wstring> names;
+        LPBYTE buffer = nullptr;
+        DWORD read = 0, total = 0;
+        if (machine::NetUserEnum(nullptr, 0, FILTER_NORMAL_ACCOUNT, &buffer, MAX_PREFERRED_LENGTH, &read, &total,
+                                 nullptr) == NERR_Success &&
+            buffer != nullptr) {
+            auto* users = reinterpret_cast<USER_INFO_0*>(buffer);
+            for (DWORD i = 0; i < read; ++i)
+                names.push_back(users[i].usri0_name);
+        }
+        if (buffer != nullptr)
+            machine::NetApiBufferFree(buffer);
+        return names;
+    };
+    const std::vector<std::wstring> before = accountNames();
+    ASSERT_FALSE(before.empty());
+    const wchar_t* points[] = {L"contract: step done", L"contract: step done", L"", nullptr,
+                               L"contract: a point whose name runs on for quite a while, past any short buffer"};
+    int passed = 0;
+    for (const wchar_t* point : points) {
+        machine::PowerCutPoint(point);
+        ++passed;
+    }
+    EXPECT_EQ(static_cast<int>(ARRAYSIZE(points)), passed);
+    EXPECT_EQ(before, accountNames());
+}
