@@ -71,6 +71,19 @@ bool PassAndDecide(const wchar_t* point, unsigned long* passage)
 
 }  // namespace
 
+void MarkPowerCut(const wchar_t* when)
+{
+    {
+        StateLock lock;
+        Key state = OpenState(kPowerCut, true);
+        WriteString(state.Get(), kCutPoint, when);
+        WriteDword(state.Get(), kCutPassage, 0);
+        WriteDword(state.Get(), kCutProcess, 0);
+        WriteDword(state.Get(), kCutPending, 1);
+    }
+    Record(L"PowerCut", {{L"point", when}, {L"passage", L"0"}, {L"process", L"0"}});
+}
+
 void ArmPowerCut(const wchar_t* point, unsigned passage)
 {
     StateLock lock;

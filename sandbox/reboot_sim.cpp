@@ -521,6 +521,20 @@ bool RebootIfRequested(RebootOutcome* outcome)
     return true;
 }
 
+void CutPowerNow(const wchar_t* when)
+{
+    MarkPowerCut(when != nullptr ? when : L"");
+    StateLock lock;
+    Key processes = OpenState(kSessionProcesses, false);
+    for (const std::wstring& id : ValueNames(processes.Get())) {
+        UniqueHandle process = OpenSessionProcess(id, SYNCHRONIZE | PROCESS_TERMINATE, processes.Get());
+        if (process && WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT) {
+            TerminateProcess(process.Get(), kPowerCutExitCode);
+            WaitForSingleObject(process.Get(), 2000);
+        }
+    }
+}
+
 bool WaitForSessionPrograms(unsigned long timeoutMilliseconds)
 {
     std::vector<UniqueHandle> running;

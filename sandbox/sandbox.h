@@ -123,6 +123,11 @@ void ClearPowerCutPoints();
 // The last cut since the reset (or ForgetPowerCut); false when none happened.
 bool LastPowerCut(PowerCut* cut);
 void ForgetPowerCut();
+// The power fails now, wherever the session's programs are: each is ended
+// at once with kPowerCutExitCode, and the cut is recorded with `when` as its
+// point (passage 0, process 0). MarkPowerCut only records it.
+void CutPowerNow(const wchar_t* when);
+void MarkPowerCut(const wchar_t* when);
 // Whether the session ended by a power cut that no restart has followed yet;
 // the restart that asks takes it (it is not pending any more).
 bool TakePendingPowerCut();
