@@ -13,6 +13,7 @@ set(VANTRELL_CORE_SOURCES
   ui/drawing_rules.cpp
   accounts/picture_rules.cpp
   repair/repair_rules.cpp
+  repair/fix_rules.cpp
 )
 
 # Everything else of the program except its entry point.
