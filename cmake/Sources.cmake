@@ -47,6 +47,7 @@ set(VANTRELL_WINDOWS_SOURCES
   repair/repair_wizard.cpp
   repair/repair_hive.cpp
   repair/repair_run.cpp
+  repair/fix_session.cpp
   accounts/groups.cpp
   accounts/lookup.cpp
   accounts/account_list.cpp
