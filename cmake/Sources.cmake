@@ -13,6 +13,7 @@ set(VANTRELL_CORE_SOURCES
   ui/drawing_rules.cpp
   accounts/picture_rules.cpp
   repair/repair_rules.cpp
+  repair/fix_rules.cpp
 )
 
 # Everything else of the program except its entry point.
@@ -46,6 +47,7 @@ set(VANTRELL_WINDOWS_SOURCES
   repair/repair_wizard.cpp
   repair/repair_hive.cpp
   repair/repair_run.cpp
+  repair/fix_session.cpp
   accounts/groups.cpp
   accounts/lookup.cpp
   accounts/account_list.cpp
