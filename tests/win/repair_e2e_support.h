@@ -1,0 +1,133 @@
+// A whole repair on the simulated machine, driven as an operator and the
+// machine drive it: the wizard's real window in this process, the
+// restarts, the fix run and the clean-up as real processes started by the
+// sign-ins, and the state of the machine before and after, described so
+// that two repairs can be compared.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "sandbox/sandbox.h"
+
+namespace e2e {
+
+constexpr wchar_t kAccount[] = L"pweber";
+constexpr wchar_t kTempAccount[] = L"brenwick_temp_admin";
+constexpr wchar_t kLogPath[] = L"C:\\Brenwick\\BrenwickLog.txt";
+
+// Every file below a folder by its path relative to it: size and a 64-bit
+// FNV-1a checksum of its bytes. Paths longer than MAX_PATH are read too.
+struct FileSum {
+    uint64_t size = 0;
+    uint64_t checksum = 0;
+    bool operator==(const FileSum& other) const { return size == other.size && checksum == other.checksum; }
+};
+using FileTree = std::map<std::wstring, FileSum>;
+FileTree SumFiles(const std::wstring& folder);
+
+// Whether a relative path is one of the profile's registry hives (and the
+// files the registry keeps beside them), which a repair replaces.
+bool IsHiveFile(const std::wstring& relative);
+
+// Below a profile folder: the store apps' data and the system app data.
+constexpr wchar_t kPackages[] = L"AppData\\Local\\Packages\\";
+constexpr wchar_t kSystemAppData[] = L"AppData\\Local\\Microsoft\\Windows\\";
+bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix);
+
+// The machine before a repair, taken after the scenario was loaded.
+struct Before {
+    std::wstring sid, profile, fullName;
+    DWORD privilege = 0;
+    FileTree files;
+    std::map<std::wstring, std::string> taskband;   // value name → bytes
+    DWORD pictureCentre = 0xFFFFFFFF;               // 0x00RRGGBB, or none
+    std::map<std::wstring, std::wstring> settings;  // SettingsFacts()
+};
+bool TakeBefore(Before* before, std::string* why);
+
+// The settings a repair changes on its way and must leave as found: the
+// UAC and store policy values and the automatic sign-in as it works
+// (on or off; when on, the account and whether its password is the one
+// stored), the tool's own secret, the backup key, pending restart work.
+std::map<std::wstring, std::wstring> SettingsFacts();
+
+// The machine after a repair, as facts "name" → "value" that do not depend
+// on the SIDs the run happened to get, so that two repairs of the same
+// machine can be compared fact by fact. `before` gives the old SID and
+// folder the facts are told against.
+std::map<std::wstring, std::wstring> FinalFacts(const Before& before);
+
+// The lines that differ between two fact sets, each "name: expected → got".
+std::vector<std::string> Differences(const std::map<std::wstring, std::wstring>& expected,
+                                     const std::map<std::wstring, std::wstring>& got);
+
+// How the test closes the fix run's window once its countdown shows.
+enum class CloseBy {
+    Button,    // a click on the frame's close button, as the operator does
+    Request,   // the window's close request, without the pointer
+};
+
+// One sign-in of the run and what it started.
+struct Boot {
+    std::wstring account;        // empty at the sign-in screen
+    std::wstring signInScreen;
+    bool afterPowerCut = false;
+    std::vector<std::wstring> arguments;     // of each program started
+    std::vector<unsigned long> exitCodes;    // of each, once ended
+};
+
+struct Run {
+    std::vector<Boot> boots;
+    std::vector<std::vector<std::wstring>> progressRows;   // "operation | result" at the countdown, per fix run
+    std::vector<std::wstring> screenshots;
+    std::string failure;   // why the run could not be driven to its end; empty when it was
+    unsigned long long setupMs = 0, restartsMs = 0;
+};
+
+struct Drive {
+    int flags = 0;                 // the wizard's options: 1 store apps, 2 system app data
+    CloseBy closeBy = CloseBy::Request;
+    int maxRestarts = 6;
+    const wchar_t* screenshotPrefix = nullptr;   // screenshots of the fix window, when given
+    // Asked while the session's programs run (about every 100 ms) with the
+    // arguments of each running program; true cuts the power there.
+    std::function<bool(const std::vector<std::wstring>&)> cutPowerWhen;
+};
+
+// Shows the wizard in this process, chooses the account and the options,
+// confirms, then puts the product's sandbox build where the set-up copied
+// this test program. False, with the reason, when any of it did not happen.
+bool ScheduleRepair(const Drive& drive, Run* run);
+
+// Restarts the machine as asked (and after each power cut) until nothing
+// asks for a restart any more, waiting for each sign-in's programs and
+// closing the fix window at its countdown; more than `maxRestarts` restarts
+// is a failure (the machine loops).
+void RestartUntilDone(const Drive& drive, Run* run);
+
+// The log's lines, without time stamps.
+std::vector<std::wstring> LogEntries();
+std::string LogText();
+
+// Points of the uninterrupted run (machine state) to cut at.
+struct KillPoint {
+    std::wstring point;
+    unsigned passage = 1;
+};
+// Every distinct point once (its first passage), and for a point passed
+// more than twice also its middle and last passage, in the order passed.
+std::vector<KillPoint> ChooseKillPoints(const std::vector<std::wstring>& passed);
+
+// Loads a scenario and clears the record; the UAC values set to known ones.
+bool LoadScenario(const wchar_t* name, std::string* why);
+
+std::string Narrowed(const std::wstring& text);
+std::string Describe(const Run& run);
+
+}  // namespace e2e

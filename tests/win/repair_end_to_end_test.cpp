@@ -1,0 +1,220 @@
+// A whole repair of an account whose profile no longer loads, on the
+// simulated office PC: the wizard's "Yes" in the real window, the restart
+// into the temporary account, the fix run there as a real process with its
+// window, the restart into the repaired account and its clean-up run. Then
+// every promise of the repair is checked against the machine as it was
+// before, once for each combination of the wizard's two options.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "accounts/passwords.h"
+#include "tests/win/repair_e2e_support.h"
+#include "tests/win/repair_test_support.h"
+#include "tests/win/screen_capture.h"
+
+namespace {
+
+struct Case {
+    const char* name;
+    int flags;              // 1 store apps' data kept, 2 system app data kept
+    bool earlierSignIn;     // another account signed in automatically before the repair
+    e2e::CloseBy closeBy;
+};
+
+// The case's name in the test list instead of its bytes.
+void PrintTo(const Case& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+const Case kCases[] = {
+    {"NothingKept", 0, false, e2e::CloseBy::Button},
+    {"StoreAppsKept", 1, false, e2e::CloseBy::Request},
+    {"SystemAppDataKept", 2, true, e2e::CloseBy::Request},
+    {"BothKept", 3, false, e2e::CloseBy::Button},
+};
+
+class RepairEndToEnd : public ::testing::TestWithParam<Case> {
+protected:
+    static void SetUpTestSuite() { StartGdiplusForTests(); }
+    void TearDown() override { sandbox::ResetMachine(sandbox::ScenarioPath(L"default")); }
+};
+
+std::string Lines(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text += "  " + line + "\n";
+    return text;
+}
+
+}  // namespace
+
+TEST_P(RepairEndToEnd, TheAccountIsRebuiltWithEveryFileAndTheMachineIsLeftAsFound)
+{
+    const Case& c = GetParam();
+    ULONGLONG started = GetTickCount64();
+    std::string why;
+    ASSERT_TRUE(e2e::LoadScenario(L"broken-profile", &why)) << why;
+    if (c.earlierSignIn) {
+        ASSERT_EQ(AutoLogonResult::Done, SetAutoLogon(L"jokafor", L"Okafor-Spring"));
+    }
+    e2e::Before before;
+    ASSERT_TRUE(e2e::TakeBefore(&before, &why)) << why;
+
+    e2e::Drive drive;
+    drive.flags = c.flags;
+    drive.closeBy = c.closeBy;
+    std::wstring shots = L"e2e_fix_" + std::wstring(c.name, c.name + strlen(c.name));
+    drive.screenshotPrefix = shots.c_str();
+    e2e::Run run;
+    ASSERT_TRUE(e2e::ScheduleRepair(drive, &run)) << run.failure;
+    e2e::RestartUntilDone(drive, &run);
+    const ULONGLONG elapsed = GetTickCount64() - started;
+    std::string story = e2e::Describe(run);
+    ASSERT_EQ("", run.failure) << story;
+    printf("end to end (%s): %.1f s in all; set-up %.1f s, restarts and runs %.1f s\n", c.name, elapsed / 1000.0,
+           run.setupMs / 1000.0, run.restartsMs / 1000.0);
+    RecordProperty("milliseconds", std::to_string(elapsed));
+
+    // Two restarts: the temporary account's fix run, then the repaired
+    // account's clean-up, each ended by itself.
+    ASSERT_EQ(2u, run.boots.size()) << story;
+    EXPECT_EQ(e2e::kTempAccount, run.boots[0].account) << story;
+    ASSERT_EQ(1u, run.boots[0].arguments.size()) << story;
+    EXPECT_EQ(L" /brenwick /fixuser \"pweber\" /fixflag=" + std::to_wstring(c.flags), run.boots[0].arguments[0]);
+    EXPECT_EQ(0u, run.boots[0].exitCodes[0]) << story;
+    EXPECT_EQ(e2e::kAccount, run.boots[1].account) << "the repaired profile signs in\n" << story;
+    ASSERT_EQ(1u, run.boots[1].arguments.size()) << story;
+    EXPECT_EQ(L"/brenwick /cleanup", run.boots[1].arguments[0]);
+    EXPECT_EQ(static_cast<unsigned long>(-13), run.boots[1].exitCodes[0]) << story;
+
+    // The fix run's list: every step succeeded, then the countdown.
+    ASSERT_EQ(1u, run.progressRows.size()) << "the fix window's countdown was seen once\n" << story;
+    const std::vector<std::wstring> expectedRows = {
+        L"Get user account information | Success", L"Delete the old user account | Success",
+        L"Create a new user account | Success", L"Move account data and fix permissions | Success"};
+    const std::vector<std::wstring>& rows = run.progressRows[0];
+    ASSERT_GE(rows.size(), expectedRows.size() + 1) << story;
+    for (size_t i = 0; i < expectedRows.size(); ++i)
+        EXPECT_EQ(e2e::Narrowed(expectedRows[i]), e2e::Narrowed(rows[i])) << story;
+    EXPECT_EQ(0u, rows.back().find(L"Reboot the computer | Reboot in ")) << e2e::Narrowed(rows.back());
+
+    // The account, its profile entry, hives, pins, picture; the temporary
+    // account gone; the settings as found.
+    std::map<std::wstring, std::wstring> facts = e2e::FinalFacts(before);
+    std::map<std::wstring, std::wstring> expected = before.settings;
+    expected[L"account"] = L"present";
+    expected[L"account.fullName"] = before.fullName;
+    expected[L"account.type"] = std::to_wstring(before.privilege);
+    expected[L"account.disabled"] = L"no";
+    expected[L"account.sid"] = L"a new one";
+    expected[L"profile.entry"] = before.profile;
+    expected[L"profile.oldEntry"] = L"(missing)";
+    expected[L"profile.entriesNamingTheFolder"] = L"1";
+    expected[L"temp.account"] = L"absent";
+    expected[L"temp.profileEntries"] = L"0";
+    expected[L"temp.profileFolders"] = L"0";
+    expected[L"hive.user"] = L"loads, lists the shell folders";
+    expected[L"hive.classes"] = L"loads";
+    expected[L"taskband"] = L"carried over";
+    expected[L"picture.own"] = L"set";
+    expected[L"picture.centre"] = L"as before";
+    expected[L"shortcut\\Desktop\\BrenwickCleanup.lnk"] = L"absent";
+    expected[L"shortcut\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup\\BrenwickCleanup.lnk"] =
+        L"absent";
+    expected[L"session"] = e2e::kAccount;
+    expected[L"log.endLines"] = L"1";
+    expected[L"log.completeLines"] = L"1";
+    std::vector<std::string> wrong;
+    for (const auto& fact : expected) {
+        auto got = facts.find(fact.first);
+        std::wstring value = got == facts.end() ? L"(no such fact)" : got->second;
+        if (value != fact.second)
+            wrong.push_back(e2e::Narrowed(fact.first) + ": expected " + e2e::Narrowed(fact.second) + ", got " +
+                            e2e::Narrowed(value));
+    }
+    EXPECT_TRUE(wrong.empty()) << Lines(wrong) << story;
+
+    // Every file of the owner byte for byte; the store apps' data and the
+    // system app data kept or replaced as the options said.
+    e2e::FileTree after = e2e::SumFiles(before.profile);
+    std::vector<std::string> lost, changed, leftOver;
+    size_t compared = 0, longest = 0;
+    bool beyondAscii = false;
+    for (const auto& file : before.files) {
+        const std::wstring& path = file.first;
+        if (e2e::IsHiveFile(path))
+            continue;
+        bool packages = e2e::StartsWithNoCase(path, e2e::kPackages);
+        bool systemData = e2e::StartsWithNoCase(path, e2e::kSystemAppData);
+        bool kept = (!packages || (c.flags & 1)) && (!systemData || (c.flags & 2));
+        auto now = after.find(path);
+        if (!kept) {
+            // The old account's own data there gives way to the fresh one's.
+            if (now != after.end() && (packages || path.find(L"old-cache.bin") != std::wstring::npos))
+                leftOver.push_back(e2e::Narrowed(path));
+            continue;
+        }
+        ++compared;
+        longest = std::max(longest, before.profile.size() + 1 + path.size());
+        for (wchar_t ch : path)
+            beyondAscii |= ch > 0x7F;
+        if (now == after.end())
+            lost.push_back(e2e::Narrowed(path));
+        else if (!(now->second == file.second))
+            changed.push_back(e2e::Narrowed(path));
+    }
+    std::vector<std::string> added;
+    for (const auto& file : after) {
+        bool replaced = e2e::IsHiveFile(file.first) || e2e::StartsWithNoCase(file.first, e2e::kPackages) ||
+                        e2e::StartsWithNoCase(file.first, e2e::kSystemAppData);
+        if (!replaced && before.files.count(file.first) == 0)
+            added.push_back(e2e::Narrowed(file.first));
+    }
+    EXPECT_TRUE(lost.empty()) << lost.size() << " files lost:\n" << Lines(lost);
+    EXPECT_TRUE(changed.empty()) << changed.size() << " files changed:\n" << Lines(changed);
+    EXPECT_TRUE(leftOver.empty()) << "old data that should have given way:\n" << Lines(leftOver);
+    EXPECT_TRUE(added.empty()) << "files that were not there before:\n" << Lines(added);
+    EXPECT_GT(compared, 300u);
+    EXPECT_GT(longest, 260u) << "the path beyond the classic limit was compared";
+    EXPECT_TRUE(beyondAscii) << "names beyond ASCII were compared";
+    printf("compared %zu files byte for byte (longest path %zu characters)\n", compared, longest);
+
+    // The log tells the repair in order and ends once.
+    const std::vector<std::wstring> sentences = {
+        L"Repair operation sheduled. The computer will reboot now.",
+        L"Successfully logged in to the temporary account.",
+        L"Successfully retrieved information about the \"pweber\" account.",
+        L"Successfully removed the \"pweber\" account.",
+        L"Successfully created a new \"pweber\" account.",
+        L"The \"pweber\" account was successfully repaired.",
+        L"Rebooting to the \"pweber\" user account...",
+        L"Successfully deleted Brenwick's temp account.",
+        L"Repair operation complete.",
+        L"*** End of repair operation ***",
+    };
+    std::vector<std::wstring> entries = e2e::LogEntries();
+    size_t next = 0;
+    for (const std::wstring& entry : entries)
+        if (next < sentences.size() && entry == sentences[next])
+            ++next;
+    std::string log;
+    for (const std::wstring& entry : entries)
+        log += "  " + e2e::Narrowed(entry) + "\n";
+    EXPECT_EQ(sentences.size(), next) << "missing or out of order: "
+                                      << (next < sentences.size() ? e2e::Narrowed(sentences[next]) : "") << "\n"
+                                      << log;
+    ASSERT_FALSE(entries.empty());
+    EXPECT_EQ(L"*** End of repair operation ***", entries.back()) << log;
+    for (const std::wstring& shot : run.screenshots)
+        printf("screenshot: %s\n", e2e::Narrowed(shot).c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Options, RepairEndToEnd, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
