@@ -737,6 +737,7 @@ void RestartUntilDone(const Drive& drive, Run* run)
         boot.signInScreen = outcome.signInScreen;
         boot.afterPowerCut = outcome.afterPowerCut;
         WatchSession(drive, outcome, run, &boot);
+        boot.pointsPassed = sandbox::PowerCutPointsPassed().size();
         run->boots.push_back(boot);
         if (!run->failure.empty())
             break;

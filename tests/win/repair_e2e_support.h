@@ -80,6 +80,7 @@ struct Boot {
     bool afterPowerCut = false;
     std::vector<std::wstring> arguments;     // of each program started
     std::vector<unsigned long> exitCodes;    // of each, once ended
+    size_t pointsPassed = 0;     // power-cut points passed on the machine when its programs had ended
 };
 
 struct Run {

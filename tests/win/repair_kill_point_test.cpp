@@ -1,0 +1,286 @@
+// A repair that loses its power half-way must end, after further restarts,
+// where an uninterrupted repair ends. The uninterrupted repair of the
+// broken-profile office PC is the reference: its final state and the list
+// of power-cut points its runs pass. Then, for each chosen point (every
+// point once, and the middle and last passage of a point passed many times,
+// such as one inside a folder's permission copy), a fresh machine is set
+// up, the power fails at that point, and the machine is restarted until the
+// repair and its clean-up have finished; its state must match the
+// reference fact by fact. Two more cases cut the power while the clean-up
+// runs. Each case is one test, so that none runs long.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tests/win/repair_e2e_support.h"
+#include "tests/win/screen_capture.h"
+#include "tests/win/test_support.h"
+
+namespace {
+
+// Kill cases the suite holds; a reference with more points fails
+// EveryChosenPointHasACase, so that no point goes untried unnoticed.
+constexpr int kKillCases = 28;
+
+struct Reference {
+    bool ok = false;
+    std::string why;
+    std::map<std::wstring, std::wstring> facts;
+    std::vector<std::wstring> fixPoints, cleanupPoints;
+};
+
+std::wstring ReferencePath()
+{
+    return TempFile(L"vantrell-repair-reference.txt");
+}
+
+// What the reference depends on: the product's build and this test's.
+std::wstring BuildKey()
+{
+    std::wstring key;
+    wchar_t self[MAX_PATH] = L"";
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    for (const wchar_t* file : {static_cast<const wchar_t*>(VANTRELL_SANDBOX_PRODUCT), static_cast<const wchar_t*>(self)}) {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        GetFileAttributesExW(file, GetFileExInfoStandard, &data);
+        key += std::to_wstring(data.nFileSizeLow) + L"." + std::to_wstring(data.ftLastWriteTime.dwLowDateTime) + L"." +
+               std::to_wstring(data.ftLastWriteTime.dwHighDateTime) + L";";
+    }
+    return key;
+}
+
+std::wstring Escaped(const std::wstring& text)
+{
+    std::wstring out;
+    for (wchar_t c : text)
+        out += c == L'\t' ? std::wstring(L"\\t") : c == L'\n' ? std::wstring(L"\\n") : std::wstring(1, c);
+    return out;
+}
+
+// One line per item: "key\t...", "fact\tname\tvalue", "fix\tpoint", "cleanup\tpoint".
+void Save(const Reference& reference)
+{
+    std::wstring text = L"key\t" + BuildKey() + L"\n";
+    for (const auto& fact : reference.facts)
+        text += L"fact\t" + Escaped(fact.first) + L"\t" + Escaped(fact.second) + L"\n";
+    for (const std::wstring& point : reference.fixPoints)
+        text += L"fix\t" + Escaped(point) + L"\n";
+    for (const std::wstring& point : reference.cleanupPoints)
+        text += L"cleanup\t" + Escaped(point) + L"\n";
+    std::ofstream(std::filesystem::path(ReferencePath()), std::ios::binary) << e2e::Narrowed(text);
+}
+
+bool Load(Reference* reference)
+{
+    std::ifstream in(std::filesystem::path(ReferencePath()), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    int length = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    std::wstring text(length, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], length);
+    bool keyed = false;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find(L'\n', at);
+        std::wstring line = text.substr(at, end == std::wstring::npos ? std::wstring::npos : end - at);
+        at = end == std::wstring::npos ? text.size() : end + 1;
+        size_t tab = line.find(L'\t');
+        if (tab == std::wstring::npos)
+            continue;
+        std::wstring kind = line.substr(0, tab), rest = line.substr(tab + 1);
+        if (kind == L"key")
+            keyed = rest == BuildKey();
+        else if (kind == L"fix")
+            reference->fixPoints.push_back(rest);
+        else if (kind == L"cleanup")
+            reference->cleanupPoints.push_back(rest);
+        else if (kind == L"fact" && rest.find(L'\t') != std::wstring::npos)
+            reference->facts[rest.substr(0, rest.find(L'\t'))] = rest.substr(rest.find(L'\t') + 1);
+    }
+    reference->ok = keyed && !reference->facts.empty();
+    return reference->ok;
+}
+
+// A fresh machine, the set-up, and restarts until the machine settles.
+bool RunRepair(const e2e::Drive& drive, e2e::Before* before, e2e::Run* run, std::string* why)
+{
+    if (!e2e::LoadScenario(L"broken-profile", why) || !e2e::TakeBefore(before, why))
+        return false;
+    if (!e2e::ScheduleRepair(drive, run)) {
+        *why = run->failure;
+        return false;
+    }
+    e2e::RestartUntilDone(drive, run);
+    return true;
+}
+
+Reference MakeReference()
+{
+    Reference reference;
+    e2e::Before before;
+    e2e::Run run;
+    e2e::Drive drive;
+    if (!RunRepair(drive, &before, &run, &reference.why))
+        return reference;
+    if (!run.failure.empty() || run.boots.size() != 2) {
+        reference.why = "the uninterrupted repair did not run as it must:\n" + e2e::Describe(run);
+        return reference;
+    }
+    std::vector<std::wstring> points = sandbox::PowerCutPointsPassed();
+    size_t fixEnd = std::min(points.size(), run.boots[0].pointsPassed);
+    reference.fixPoints.assign(points.begin(), points.begin() + static_cast<std::ptrdiff_t>(fixEnd));
+    reference.cleanupPoints.assign(points.begin() + static_cast<std::ptrdiff_t>(fixEnd), points.end());
+    reference.facts = e2e::FinalFacts(before);
+    reference.ok = true;
+    return reference;
+}
+
+// The reference of this build, made once and kept for the other cases.
+const Reference& GetReference()
+{
+    static Reference reference = [] {
+        Reference loaded;
+        if (Load(&loaded))
+            return loaded;
+        Reference made = MakeReference();
+        if (made.ok)
+            Save(made);
+        return made;
+    }();
+    return reference;
+}
+
+std::vector<e2e::KillPoint> KillPoints(const Reference& reference)
+{
+    std::vector<std::wstring> all = reference.fixPoints;
+    all.insert(all.end(), reference.cleanupPoints.begin(), reference.cleanupPoints.end());
+    return e2e::ChooseKillPoints(all);
+}
+
+std::string Lines(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text += "  " + line + "\n";
+    return text;
+}
+
+// The repair cut as `drive` says, compared with the reference.
+void RunCutAndCompare(const e2e::Drive& drive, const std::string& label, bool expectPointCut,
+                      const e2e::KillPoint* point)
+{
+    const Reference& reference = GetReference();
+    ASSERT_TRUE(reference.ok) << reference.why;
+    ULONGLONG started = GetTickCount64();
+    e2e::Before before;
+    e2e::Run run;
+    std::string why;
+    ASSERT_TRUE(e2e::LoadScenario(L"broken-profile", &why) && e2e::TakeBefore(&before, &why)) << why;
+    if (point != nullptr)   // armed on the fresh machine: a reset disarms
+        sandbox::ArmPowerCut(point->point.c_str(), point->passage);
+    ASSERT_TRUE(e2e::ScheduleRepair(drive, &run)) << run.failure;
+    e2e::RestartUntilDone(drive, &run);
+    std::string story = e2e::Describe(run);
+    sandbox::PowerCut cut;
+    bool happened = sandbox::LastPowerCut(&cut);
+    std::vector<std::string> differences = e2e::Differences(reference.facts, e2e::FinalFacts(before));
+    const double seconds = (GetTickCount64() - started) / 1000.0;
+    const bool same = run.failure.empty() && differences.empty();
+    printf("kill point %s: %s; %zu restarts, %.1f s: %s\n", label.c_str(),
+           happened ? ("cut in process " + std::to_string(cut.processId)).c_str() : "never reached",
+           run.boots.size(), seconds, same ? "same final state as the uninterrupted repair" : "DIFFERENT");
+    ::testing::Test::RecordProperty("result", same ? "same" : "different");
+    if (expectPointCut) {
+        EXPECT_TRUE(happened) << "the power was never cut at " << label << "\n" << story;
+    }
+    EXPECT_EQ("", run.failure) << story;
+    EXPECT_TRUE(differences.empty()) << differences.size() << " facts differ from the uninterrupted repair "
+                                     << "(expected -> got):\n" << Lines(differences) << story;
+}
+
+class RepairKillPoints : public ::testing::TestWithParam<int> {
+protected:
+    static void SetUpTestSuite() { StartGdiplusForTests(); }
+    void TearDown() override { sandbox::ResetMachine(sandbox::ScenarioPath(L"default")); }
+};
+
+}  // namespace
+
+TEST(RepairReference, TheUninterruptedRepairPassesItsPointsAndRepairs)
+{
+    StartGdiplusForTests();
+    DeleteFileW(ReferencePath().c_str());
+    const Reference& reference = GetReference();
+    ASSERT_TRUE(reference.ok) << reference.why;
+    auto fact = [&](const wchar_t* name) {
+        auto found = reference.facts.find(name);
+        return found == reference.facts.end() ? std::string("(no such fact)") : e2e::Narrowed(found->second);
+    };
+    EXPECT_EQ("present", fact(L"account"));
+    EXPECT_EQ("a new one", fact(L"account.sid"));
+    EXPECT_EQ("absent", fact(L"temp.account"));
+    EXPECT_EQ("loads, lists the shell folders", fact(L"hive.user"));
+    EXPECT_EQ("1", fact(L"log.endLines"));
+    printf("the fix run passed %zu points, the clean-up %zu:\n", reference.fixPoints.size(),
+           reference.cleanupPoints.size());
+    for (const std::wstring& point : reference.fixPoints)
+        printf("  fix:      %s\n", e2e::Narrowed(point).c_str());
+    for (const std::wstring& point : reference.cleanupPoints)
+        printf("  clean-up: %s\n", e2e::Narrowed(point).c_str());
+    EXPECT_FALSE(reference.fixPoints.empty()) << "the fix run marks where its power may fail";
+    std::vector<e2e::KillPoint> chosen = KillPoints(reference);
+    printf("%zu kill points chosen:\n", chosen.size());
+    for (const e2e::KillPoint& point : chosen)
+        printf("  %s #%u\n", e2e::Narrowed(point.point).c_str(), point.passage);
+    EXPECT_LE(chosen.size(), static_cast<size_t>(kKillCases)) << "every chosen point needs a case of its own";
+}
+
+TEST_P(RepairKillPoints, ThePowerFailsThereAndTheRepairStillEndsAsUninterrupted)
+{
+    const Reference& reference = GetReference();
+    ASSERT_TRUE(reference.ok) << reference.why;
+    std::vector<e2e::KillPoint> points = KillPoints(reference);
+    if (static_cast<size_t>(GetParam()) >= points.size())
+        GTEST_SKIP() << "the repair passes only " << points.size() << " chosen points";
+    const e2e::KillPoint& point = points[static_cast<size_t>(GetParam())];
+    e2e::Drive drive;
+    RunCutAndCompare(drive, "\"" + e2e::Narrowed(point.point) + "\" #" + std::to_string(point.passage), true, &point);
+}
+
+INSTANTIATE_TEST_SUITE_P(Point, RepairKillPoints, ::testing::Range(0, kKillCases));
+
+namespace {
+
+bool CleanupRuns(const std::vector<std::wstring>& running)
+{
+    for (const std::wstring& arguments : running)
+        if (arguments.find(L"/cleanup") != std::wstring::npos)
+            return true;
+    return false;
+}
+
+}  // namespace
+
+TEST_F(RepairKillPoints, ThePowerFailsAsTheCleanUpStarts)
+{
+    e2e::Drive drive;
+    drive.cutPowerWhen = [](const std::vector<std::wstring>& running) { return CleanupRuns(running); };
+    RunCutAndCompare(drive, "as the clean-up starts", false, nullptr);
+}
+
+TEST_F(RepairKillPoints, ThePowerFailsAfterTheCleanUpDeletedTheTemporaryAccount)
+{
+    e2e::Drive drive;
+    drive.cutPowerWhen = [](const std::vector<std::wstring>& running) {
+        return CleanupRuns(running) &&
+               e2e::LogText().find("Brenwick's temp account.") != std::string::npos;
+    };
+    RunCutAndCompare(drive, "after the clean-up deleted the temporary account", false, nullptr);
+}
