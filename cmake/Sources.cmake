@@ -13,6 +13,7 @@ set(VANTRELL_CORE_SOURCES
   ui/drawing_rules.cpp
   accounts/picture_rules.cpp
   repair/repair_rules.cpp
+  repair/journal_rules.cpp
 )
 
 # Everything else of the program except its entry point.
@@ -45,6 +46,7 @@ set(VANTRELL_WINDOWS_SOURCES
   repair/cleanup.cpp
   repair/repair_wizard.cpp
   repair/repair_hive.cpp
+  repair/repair_journal.cpp
   repair/repair_run.cpp
   accounts/groups.cpp
   accounts/lookup.cpp
