@@ -10,6 +10,7 @@
 #include "platform/registry.h"
 #include "platform/text_win.h"
 #include "repair/logon_backup.h"
+#include "repair/repair_journal.h"
 #include "repair/repair_log.h"
 #include "repair/repair_settings.h"
 #include "repair/state_file.h"
@@ -36,24 +37,25 @@ void LogRefused(const CleanupInput& input, SavedValueKind kind, const wchar_t* c
     WriteLogEntry(input.logPath, text.Text(), 0);
 }
 
-void RestoreAccountType(const CleanupInput& input, const wchar_t* statePath)
+void RestoreAccountType(const CleanupInput& input, const wchar_t* statePath, const wchar_t* account)
 {
-    if (input.consoleUserName == nullptr || *input.consoleUserName == L'\0')
+    if (account == nullptr || *account == L'\0')
         return;
-    SavedValue priv = ReadStateValue(statePath, input.consoleUserName, SavedValueKind::UserPriv);
+    SavedValue priv = ReadStateValue(statePath, account, SavedValueKind::UserPriv);
     if (!priv.valid) {
         LogRefused(input, SavedValueKind::UserPriv, L"the account type was left as it is.");
         return;
     }
-    if (priv.value != 2 && !SetAccountType(input.consoleUserName, priv.value, nullptr))
+    if (priv.value != 2 && !SetAccountType(account, priv.value, nullptr))
         WriteLogEntry(input.logPath, L"Failed to restore the account type.", 0);
 }
 
 // The saved value when it is valid; the current one when it is absent, and,
 // logged, when it is out of range.
-uint32_t SavedOrCurrent(const CleanupInput& input, const wchar_t* statePath, SavedValueKind kind, uint32_t current)
+uint32_t SavedOrCurrent(const CleanupInput& input, const wchar_t* statePath, const wchar_t* section,
+                        SavedValueKind kind, uint32_t current)
 {
-    SavedValue saved = ReadStateValue(statePath, input.consoleUserName, kind);
+    SavedValue saved = ReadStateValue(statePath, section, kind);
     if (saved.valid)
         return saved.value;
     if (saved.present)
@@ -61,12 +63,12 @@ uint32_t SavedOrCurrent(const CleanupInput& input, const wchar_t* statePath, Sav
     return current;
 }
 
-void RestorePolicies(const CleanupInput& input, const wchar_t* statePath)
+void RestorePolicies(const CleanupInput& input, const wchar_t* statePath, const wchar_t* section)
 {
     DWORD currentLua = 0;
     int32_t currentConsent = GetUacState(&currentLua);
-    uint32_t lua = SavedOrCurrent(input, statePath, SavedValueKind::LuaState, currentLua);
-    uint32_t consent = SavedOrCurrent(input, statePath, SavedValueKind::UacState,
+    uint32_t lua = SavedOrCurrent(input, statePath, section, SavedValueKind::LuaState, currentLua);
+    uint32_t consent = SavedOrCurrent(input, statePath, section, SavedValueKind::UacState,
                                       static_cast<uint32_t>(currentConsent));
     if (consent != static_cast<uint32_t>(currentConsent) || lua != currentLua) {
         // The three values are written together: never with a consent that
@@ -77,7 +79,7 @@ void RestorePolicies(const CleanupInput& input, const wchar_t* statePath)
             WriteLogEntry(input.logPath, L"The elevation prompt's settings could not be restored.", 0);
     }
 
-    SavedValue store = ReadStateValue(statePath, input.consoleUserName, SavedValueKind::AadState);
+    SavedValue store = ReadStateValue(statePath, section, SavedValueKind::AadState);
     if (!store.valid) {
         if (store.present)
             LogRefused(input, SavedValueKind::AadState, L"the store policy was left as it is.");
@@ -104,10 +106,45 @@ void OpenLog(const CleanupInput& input)
         CloseHandle(execute.hProcess);
 }
 
+bool AccountExists(const wchar_t* name)
+{
+    LPBYTE buffer = nullptr;
+    bool found = machine::NetUserGetInfo(nullptr, name, 1, &buffer) == NERR_Success && buffer != nullptr;
+    if (buffer != nullptr)
+        machine::NetApiBufferFree(buffer);
+    return found;
+}
+
+// The account was made anew without a password: the operator must know,
+// and know how to give it one, before the computer is left alone.
+void LogNoPassword(const CleanupInput& input, const wchar_t* account)
+{
+    WString text(L"The \"");
+    text.Append(account, L"\" account was created anew and has no password: anyone at this computer can sign in to it.");
+    WriteLogEntry(input.logPath, text.Text(), 0);
+    text.Assign(L"To set a password, sign in as \"");
+    text.Append(account, L"\", press Ctrl+Alt+Del, choose \"Change a password\" and leave the old password empty.");
+    WriteLogEntry(input.logPath, text.Text(), 0);
+}
+
 }  // namespace
 
 int RunCleanup(const CleanupInput& input)
 {
+    WString journalPath = JournalPath(input.toolFolder);
+    RepairJournal journal;
+    std::wstring problem;
+    bool haveJournal = ReadJournal(journalPath.Text(), journal, problem) == JournalRead::Valid;
+
+    // The state file's section is the account under repair: the console
+    // user after a repair, the journal's account in the temporary account.
+    WString section(input.consoleUserName != nullptr ? input.consoleUserName : L"");
+    if (input.inTempAccount) {
+        section.Assign(haveJournal ? journal.account.c_str() : L"");
+        if (!haveJournal)
+            WriteLogEntry(input.logPath, L"The repair's journal cannot be read; the saved settings were not restored.", 0);
+    }
+
     DeleteShortcut(CSIDL_DESKTOPDIRECTORY);
     DeleteShortcut(CSIDL_STARTUP);
 
@@ -119,8 +156,7 @@ int RunCleanup(const CleanupInput& input)
     SetAutoLogon(nullptr, nullptr);
     WString statePath(input.toolFolder);
     statePath.Append(kStateFileName);
-    const wchar_t* section = input.consoleUserName != nullptr ? input.consoleUserName : L"";
-    switch (RestoreAutoLogon(statePath.Text(), section)) {
+    switch (RestoreAutoLogon(statePath.Text(), section.Text())) {
     case LogonRestore::NoneSaved:
         break;
     case LogonRestore::Restored:
@@ -134,9 +170,30 @@ int RunCleanup(const CleanupInput& input)
         break;
     }
 
-    RestoreAccountType(input, statePath.Text());
-    if (input.osVersion > 5.9 && *section != L'\0')
-        RestorePolicies(input, statePath.Text());
+    // Only an account this repair made anew (an administrator) gets its
+    // saved type back; an untouched one keeps the type it has.
+    bool remade = !input.inTempAccount || (haveJournal && journal.Done(RepairStep::CreateNew) &&
+                                           AccountExists(section.Text()));
+    if (remade && !section.IsEmpty())
+        RestoreAccountType(input, statePath.Text(), section.Text());
+    if (input.osVersion > 5.9 && !section.IsEmpty())
+        RestorePolicies(input, statePath.Text(), section.Text());
+
+    if (input.inTempAccount) {
+        if (haveJournal) {
+            WString text(L"The \"");
+            text.Append(section.Text(), L"\" account was not repaired.");
+            WriteLogEntry(input.logPath, text.Text(), 0);
+            std::wstring state = DescribeUnfinishedRepair(journal, section.Text(), AccountExists(section.Text()));
+            WriteLogEntry(input.logPath, state.c_str(), 0);
+        }
+    } else if (haveJournal && EqualsNoCase(journal.account.c_str(), section.Text()) &&
+               (journal.outcome == RepairOutcome::Repaired || journal.outcome == RepairOutcome::NotRepaired)) {
+        LogNoPassword(input, section.Text());
+    }
+    DeleteJournal(journalPath.Text());
+    WString picture = PictureCopyPath(input.toolFolder);
+    DeleteFileW(picture.Text());
 
     WriteLogEntry(input.logPath, L"Repair operation complete.", LogFlags::EndLine);
     OpenLog(input);

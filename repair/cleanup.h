@@ -8,8 +8,15 @@ struct CleanupInput {
     double osVersion = 0.0;
     const wchar_t* toolFolder = nullptr;
     const wchar_t* logPath = nullptr;
+    // The repair ended before its account could sign in, and this clean-up
+    // runs in the temporary account: the account under repair (the state
+    // file's section) comes from the repair's journal.
+    bool inTempAccount = false;
 };
 
 // Every step runs whatever the one before did; values read back from the
-// state file are checked and never written out of range. -13.
+// state file are checked and never written out of range. The log says what
+// the repair left: after a repair the account has no password, and how to
+// set one; after a failed one, where the account's files are. The repair's
+// journal is removed at the end. -13.
 int RunCleanup(const CleanupInput& input);

@@ -159,6 +159,15 @@ RepairCommand ParseRepairArguments(int count, const wchar_t* const* arguments, c
             }
             continue;   // the temporary account never cleans up after itself
         }
+        if (EqualsNoCase(argument, L"/cleanupfailed")) {
+            // Only where a failed repair planted it: in the temporary account.
+            if (input.inTempAccount) {
+                command.action = RepairCommandAction::Cleanup;
+                command.inTempAccount = true;
+                return command;
+            }
+            continue;
+        }
         if (EqualsNoCase(argument, L"/fixuser")) {
             if (i + 1 < count) {
                 command.fixAccount.Assign(arguments[i + 1] != nullptr ? arguments[i + 1] : L"");

@@ -95,7 +95,8 @@ struct RepairCommandInput {
 
 enum class RepairCommandAction {
     Window,    // open the tool's window with `showCommand`
-    Cleanup,   // "/cleanup" outside the temporary account: run the clean-up now
+    Cleanup,   // "/cleanup" outside the temporary account, or "/cleanupfailed" inside
+               // it: run the clean-up now
     Refused,   // end the run with `result` (-1 or -2)
 };
 
@@ -106,6 +107,9 @@ struct RepairCommand {
     WString fixAccount;        // empty for the wizard
     int32_t fixFlags = 0;
     bool silent = false;
+    // The clean-up after a repair that ended before the account could sign
+    // in: it runs in the temporary account and removes that account too.
+    bool inTempAccount = false;
 };
 
 // Scans the split arguments from the first. Failing to split gives a null

@@ -306,6 +306,7 @@ int RunRepairTool(RepairTool& tool, HINSTANCE instance, const wchar_t* commandLi
         cleanup.osVersion = tool.osVersion;
         cleanup.toolFolder = tool.toolFolder.Text();
         cleanup.logPath = tool.logPath.Text();
+        cleanup.inTempAccount = command.inTempAccount;
         return RunCleanup(cleanup);
     }
     if (command.action == RepairCommandAction::Refused)

@@ -18,6 +18,7 @@
 #include "platform/text_win.h"
 #include "repair/logon_backup.h"
 #include "repair/repair_hive.h"
+#include "repair/repair_journal.h"
 #include "repair/repair_settings.h"
 #include "repair/repair_tool.h"
 #include "repair/state_file.h"
@@ -345,6 +346,9 @@ bool ScheduleRepair(Wizard& wizard)
     }
     if (CreateStateFile(statePath.Text()))
         SecureToolPath(statePath.Text());
+    // A journal left by an earlier repair must not steer this one.
+    WString journalPath = JournalPath(tool.toolFolder.Text());
+    DeleteJournal(journalPath.Text());
     WriteSavedState(wizard, statePath.Text());
 
     tool.DrainEvents(true);

@@ -19,6 +19,8 @@ const wchar_t* const kProfileSubfolders[] = {
     L"Desktop", L"Documents", L"Downloads", L"Music", L"Pictures", L"Videos", L"Favorites", L"Contacts",
     L"Links", L"Saved Games", L"Searches", L"AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup",
     L"AppData\\Local\\Microsoft\\Windows", L"AppData\\Local\\Temp", L"AppData\\LocalLow",
+    // From version 6.2 on a fresh profile has a folder for the store apps' data.
+    L"AppData\\Local\\Packages",
 };
 
 // The per-user shell folders a fresh NTUSER.DAT names, as the system writes them.

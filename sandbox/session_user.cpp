@@ -165,11 +165,16 @@ DWORD FlushHive(const std::wstring& name)
         DeleteFileW(saved.c_str());
         return static_cast<DWORD>(status);
     }
+    // The system writes into the hive file itself, so its attributes (hidden
+    // and system on a profile's hives) stay as they were.
+    DWORD attributes = GetFileAttributesW(file.c_str());
     if (!MoveFileExW(saved.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         DWORD error = GetLastError();
         DeleteFileW(saved.c_str());
         return error;
     }
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        SetFileAttributesW(file.c_str(), attributes);
     uint64_t identity = FileIdentity(file);
     StateLock lock;
     RegSetValueExW(OpenState(kHives, true).Get(), IdentityName(name).c_str(), 0, REG_QWORD,

@@ -503,6 +503,9 @@ TEST_F(MachineContract, SignInBuildsARealProfile)
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((std::wstring(folder) + L"\\NTUSER.DAT").c_str()));
     EXPECT_NE(INVALID_FILE_ATTRIBUTES,
               GetFileAttributesW((std::wstring(folder) + L"\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat").c_str()));
+    DWORD packages = GetFileAttributesW((std::wstring(folder) + L"\\AppData\\Local\\Packages").c_str());
+    EXPECT_TRUE(packages != INVALID_FILE_ATTRIBUTES && (packages & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        << "a fresh profile has its store apps' data folder";
     DWORD refCount = 0;
     size = sizeof(refCount);
     RegGetValueW(HKEY_LOCAL_MACHINE, entry.c_str(), L"RefCount", RRF_RT_REG_DWORD, nullptr, &refCount, &size);

@@ -180,6 +180,10 @@ TEST(RepairCommandLine, EverySwitchAndResult)
          RepairCommandAction::Window, 0, 5, L"", 0},
         {"cleanup after a refused fix still cleans up", {L"/fixuser", L"a", L"/cleanup"}, false, L"owner", 5,
          RepairCommandAction::Cleanup, 0, 0, nullptr, 0},
+        {"failed repair's cleanup inside", {L"/brenwick", L"/CLEANUPFAILED"}, true, L"brenwick_temp_admin", 5,
+         RepairCommandAction::Cleanup, 0, 0, nullptr, 0},
+        {"failed repair's cleanup outside is ignored", {L"/brenwick", L"/cleanupfailed"}, false, L"owner", 5,
+         RepairCommandAction::Window, 0, 5, L"", 0},
     };
     for (const CommandCase& c : cases) {
         RepairCommandInput input;
@@ -189,6 +193,8 @@ TEST(RepairCommandLine, EverySwitchAndResult)
         RepairCommand command =
             ParseRepairArguments(static_cast<int>(c.arguments.size()), c.arguments.data(), input);
         EXPECT_EQ(static_cast<int>(c.action), static_cast<int>(command.action)) << c.what;
+        // Only the failed repair's switch, only inside, cleans up in the temporary account.
+        EXPECT_EQ(c.action == RepairCommandAction::Cleanup && c.inTemp, command.inTempAccount) << c.what;
         if (c.action == RepairCommandAction::Refused) {
             EXPECT_EQ(c.result, command.result) << c.what;
         }

@@ -1,0 +1,662 @@
+// The repair itself, run in this process on the simulated machine: the
+// office PC whose owner's profile no longer loads, repaired with every
+// option on both kinds of system, resumed from every step, and ended
+// safely when a step cannot be done.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <lm.h>
+#include <shlobj.h>
+
+#include <cstdint>
+#include <fstream>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "accounts/lookup.h"
+#include "accounts/passwords.h"
+#include "platform/machine.h"
+#include "repair/cleanup.h"
+#include "repair/repair_hive.h"
+#include "repair/repair_journal.h"
+#include "repair/repair_run.h"
+#include "repair/repair_tool.h"
+#include "repair/state_file.h"
+#include "tests/win/repair_test_support.h"
+#include "tests/win/screen_capture.h"
+
+using namespace repair_test;
+
+namespace {
+
+constexpr wchar_t kAccount[] = L"pweber";
+constexpr wchar_t kToolFolder[] = L"C:\\Brenwick";
+constexpr wchar_t kLog[] = L"C:\\Brenwick\\BrenwickLog.txt";
+constexpr wchar_t kState[] = L"C:\\Brenwick\\Brenwick.ini";
+constexpr wchar_t kPackages[] = L"AppData\\Local\\Packages";
+constexpr wchar_t kSystemAppData[] = L"AppData\\Local\\Microsoft\\Windows";
+constexpr wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\";
+constexpr wchar_t kBackupKey[] = L"Software\\TaskbandBrenwickKey";
+constexpr wchar_t kTaskband[] = L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Taskband";
+
+std::wstring LongForm(const std::wstring& path) { return L"\\\\?\\" + path; }
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(LongForm(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// FNV-1a over the bytes, with the size: enough to tell any change apart here.
+uint64_t Checksum(const std::wstring& path)
+{
+    HANDLE file = CreateFileW(LongForm(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    uint64_t hash = 1469598103934665603ull, size = 0;
+    BYTE buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+        for (DWORD i = 0; i < read; ++i)
+            hash = (hash ^ buffer[i]) * 1099511628211ull;
+        size += read;
+    }
+    CloseHandle(file);
+    return hash ^ (size << 1);
+}
+
+// Every file below `root` by its path relative to it (links not entered).
+void Walk(const std::wstring& root, const std::wstring& relative, std::map<std::wstring, uint64_t>& files)
+{
+    std::wstring folder = relative.empty() ? root : root + L"\\" + relative;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(LongForm(folder + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        std::wstring below = relative.empty() ? name : relative + L"\\" + name;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            continue;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            Walk(root, below, files);
+        else
+            files[below] = Checksum(root + L"\\" + below);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+}
+
+std::map<std::wstring, uint64_t> Files(const std::wstring& root)
+{
+    std::map<std::wstring, uint64_t> files;
+    Walk(root, L"", files);
+    return files;
+}
+
+bool Below(const std::wstring& path, const wchar_t* folder)
+{
+    size_t length = wcslen(folder);
+    return path.size() > length && _wcsnicmp(path.c_str(), folder, length) == 0 && path[length] == L'\\';
+}
+
+bool IsUserHiveFile(const std::wstring& path)
+{
+    return path.find(L'\\') == std::wstring::npos && _wcsnicmp(path.c_str(), L"NTUSER.", 7) == 0;
+}
+
+std::wstring SidOf(const wchar_t* account)
+{
+    WString sid;
+    return GetAccountSidAndProfile(account, sid, nullptr) ? std::wstring(sid.Text()) : L"";
+}
+
+std::wstring FullNameOf(const wchar_t* account)
+{
+    LPBYTE buffer = nullptr;
+    std::wstring name = L"(none)";
+    if (machine::NetUserGetInfo(nullptr, account, 11, &buffer) == NERR_Success && buffer != nullptr)
+        name = reinterpret_cast<USER_INFO_11*>(buffer)->usri11_full_name;
+    if (buffer != nullptr)
+        machine::NetApiBufferFree(buffer);
+    return name;
+}
+
+bool MachineKeyExists(const std::wstring& key)
+{
+    HKEY open = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &open) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(open);
+    return true;
+}
+
+std::vector<std::wstring> PendingRenames()
+{
+    std::vector<std::wstring> entries;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
+                      KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        return entries;
+    std::vector<wchar_t> data(65536, L'\0');
+    DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t) - 4), type = 0;
+    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
+                         &size) == ERROR_SUCCESS) {
+        for (const wchar_t* at = data.data(); at < data.data() + size / sizeof(wchar_t); at += wcslen(at) + 1)
+            entries.push_back(at);
+    }
+    RegCloseKey(key);
+    return entries;
+}
+
+std::string Lines(const std::vector<std::wstring>& lines)
+{
+    std::string text;
+    for (const std::wstring& line : lines)
+        text += Narrow(line) + "\n";
+    return text;
+}
+
+// The positions of the sentences in the log, in order; npos for a missing one.
+bool InOrder(const std::string& log, const std::vector<std::string>& sentences, std::string* missing)
+{
+    size_t at = 0;
+    for (const std::string& sentence : sentences) {
+        size_t found = log.find(sentence, at);
+        if (found == std::string::npos) {
+            *missing = sentence;
+            return false;
+        }
+        at = found + sentence.size();
+    }
+    return true;
+}
+
+// Whether the file system under this Wine keeps the hidden and system
+// attributes at all; where it does not, they cannot be checked.
+bool KeepsHiddenAndSystem()
+{
+    std::wstring probe = TempFile(L"vantrell-attribute-probe.txt");
+    std::ofstream(std::filesystem::path(probe)) << "probe";
+    SetFileAttributesW(probe.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    DWORD attributes = GetFileAttributesW(probe.c_str());
+    SetFileAttributesW(probe.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(probe.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+}
+
+class RepairRun : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { StartGdiplusForTests(); }
+
+    // The broken-profile office PC as the set-up leaves it for the fix run:
+    // the tool folder with its state file, the fix run's shortcuts in the
+    // current user's folders (this process plays the temporary account).
+    void Prepare(bool withStateFile = true)
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(kToolFolder, ignored);
+        std::wstring error;
+        ASSERT_TRUE(sandbox::ResetMachine(sandbox::ScenarioPath(L"broken-profile"), &error)) << Narrow(error);
+        sandbox::ClearRecord();
+        DeleteMachineValue(L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", L"PendingFileRenameOperations");
+        std::filesystem::create_directories(kToolFolder, ignored);
+        if (withStateFile) {
+            ASSERT_TRUE(CreateStateFile(kState));
+            WriteStateText(kState, kAccount, L"FullName", L"Paula Weber");
+            WriteStateNumber(kState, kAccount, L"UserPriv", 1);
+        }
+        oldSid_ = SidOf(kAccount);
+        WString sid, profile;
+        ASSERT_TRUE(GetAccountSidAndProfile(kAccount, sid, &profile));
+        oldProfile_ = profile.Text();
+        before_ = Files(oldProfile_);
+        ASSERT_GE(before_.size(), 300u);
+        // A mark of the old system app data, to see whether it was replaced.
+        std::ofstream(std::filesystem::path(oldProfile_ + L"\\" + kSystemAppData + L"\\old-settings.txt")) << "old";
+        before_ = Files(oldProfile_);
+        PlantFixShortcuts();
+    }
+
+    void PlantFixShortcuts()
+    {
+        wchar_t folder[MAX_PATH] = L"";
+        ASSERT_EQ(S_OK, machine::SHGetFolderPathW(nullptr, CSIDL_STARTUP, nullptr, 0, folder));
+        startupLink_ = std::wstring(folder) + L"\\BrenwickTask.lnk";
+        std::filesystem::create_directories(folder);
+        std::ofstream(std::filesystem::path(startupLink_)) << "link";
+        ASSERT_EQ(S_OK, machine::SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, 0, folder));
+        desktopLink_ = std::wstring(folder) + L"\\Fix pweber account profile.lnk";
+        std::filesystem::create_directories(folder);
+        std::ofstream(std::filesystem::path(desktopLink_)) << "link";
+        ASSERT_EQ(S_OK, machine::SHGetFolderPathW(nullptr, CSIDL_STARTUP, nullptr, 0, folder));
+        failedCleanupLink_ = std::wstring(folder) + L"\\BrenwickCleanup.lnk";
+        DeleteFileW(failedCleanupLink_.c_str());
+    }
+
+    void Configure(RepairTool& tool, int32_t flags, double version)
+    {
+        tool.fixAccount.Assign(kAccount);
+        tool.fixFlags = flags;
+        tool.osVersion = version;
+        tool.toolFolder.Assign(kToolFolder);
+        tool.modulePath.Assign(L"C:\\Brenwick\\Brenwick.exe");
+        tool.logPath.Assign(kLog);
+        tool.progressList = -1;
+    }
+
+    RepairJournal Journal()
+    {
+        RepairJournal journal;
+        std::wstring problem;
+        EXPECT_EQ(JournalRead::Valid, ReadJournal(L"C:\\Brenwick\\BrenwickJournal.txt", journal, problem))
+            << Narrow(problem);
+        return journal;
+    }
+
+    // Everything a repaired machine must show, for the options and version.
+    void ExpectRepaired(int32_t flags, double version, const std::string& what)
+    {
+        SCOPED_TRACE(what);
+        RepairJournal journal = Journal();
+        EXPECT_EQ(RepairOutcome::Repaired, journal.outcome);
+        EXPECT_EQ(2u, journal.hiveCount);
+
+        std::wstring newSid = SidOf(kAccount);
+        DWORD privilege = 99;
+        EXPECT_TRUE(AccountExists(kAccount, &privilege));
+        EXPECT_EQ(static_cast<DWORD>(USER_PRIV_ADMIN), privilege);
+        EXPECT_FALSE(newSid.empty());
+        EXPECT_NE(oldSid_, newSid);
+        EXPECT_EQ(newSid, journal.newSid);
+        EXPECT_EQ(L"Paula Weber", FullNameOf(kAccount));
+        EXPECT_EQ(oldProfile_, MachineValue((std::wstring(kProfileList) + newSid).c_str(), L"ProfileImagePath"));
+        EXPECT_FALSE(MachineKeyExists(std::wstring(kProfileList) + oldSid_)) << "the old SID's entry is gone";
+        EXPECT_FALSE(MachineKeyExists(kBackupKey)) << "the pins' backup is removed once copied";
+        EXPECT_FALSE(Exists(journal.newProfile)) << Narrow(journal.newProfile);
+        EXPECT_NE(journal.newProfile, oldProfile_);
+
+        // Every file of the owner, byte for byte; only the replaced places differ.
+        bool packagesReplaced = version >= 6.2 && (flags & FixFlags::KeepAppPackages) == 0;
+        bool appDataReplaced = (flags & FixFlags::KeepSystemAppData) == 0;
+        std::map<std::wstring, uint64_t> after = Files(oldProfile_);
+        size_t compared = 0;
+        for (const auto& [path, sum] : before_) {
+            bool replaced = IsUserHiveFile(path) || (_wcsicmp(path.c_str(), L"AppData\\Local\\Microsoft\\Windows\\UsrClass.dat") == 0) ||
+                            (packagesReplaced && Below(path, kPackages)) ||
+                            (appDataReplaced && Below(path, kSystemAppData));
+            auto found = after.find(path);
+            if (replaced) {
+                if (Below(path, kPackages) || path.find(L"old-settings") != std::wstring::npos) {
+                    EXPECT_TRUE(found == after.end()) << "replaced but still there: " << Narrow(path);
+                }
+                continue;
+            }
+            ++compared;
+            if (found == after.end())
+                ADD_FAILURE() << "lost: " << Narrow(path);
+            else if (found->second != sum)
+                ADD_FAILURE() << "changed: " << Narrow(path);
+        }
+        EXPECT_GE(compared, 300u);
+        EXPECT_TRUE(after.count(L"NTUSER.DAT"));
+        EXPECT_TRUE(after.count(L"AppData\\Local\\Microsoft\\Windows\\UsrClass.dat"));
+        EXPECT_EQ(0u, after.count(L"Brenwick new NTUSER.DAT"));
+        DWORD attributes = GetFileAttributesW((oldProfile_ + L"\\NTUSER.DAT").c_str());
+        if (KeepsHiddenAndSystem()) {
+            EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
+                      attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+        }
+
+        // The fresh hive loads, has the shell-folder list the damaged one
+        // lost, and holds the pins.
+        ASSERT_TRUE(LoadUserHive(newSid.c_str()));
+        WString desktop;
+        EXPECT_TRUE(UserShellFolder(newSid.c_str(), L"Desktop", desktop, oldProfile_.c_str(), version));
+        HKEY pins = nullptr;
+        EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_USERS, (newSid + kTaskband).c_str(), 0, KEY_READ, &pins));
+        if (pins != nullptr) {
+            DWORD size = 0;
+            EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(pins, L"Favorites", nullptr, nullptr, nullptr, &size));
+            EXPECT_GT(size, 8u);
+            RegCloseKey(pins);
+        }
+        machine::RegUnLoadKeyW(HKEY_USERS, newSid.c_str());
+
+        // The hand-over: automatic sign-in and the clean-up's shortcuts.
+        EXPECT_EQ(L"pweber", MachineValue(kWinlogonKey, L"DefaultUserName"));
+        EXPECT_TRUE(Exists(oldProfile_ + L"\\Desktop\\BrenwickCleanup.lnk"));
+        EXPECT_TRUE(Exists(oldProfile_ + L"\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup\\BrenwickCleanup.lnk"));
+        EXPECT_FALSE(Exists(startupLink_)) << "the fix run's shortcut goes with the hand-over";
+        EXPECT_FALSE(Exists(desktopLink_));
+
+        std::string log = ReadBytes(kLog), missing;
+        EXPECT_TRUE(InOrder(log,
+                            {"Successfully retrieved information about the \"pweber\" account.",
+                             "Successfully removed the \"pweber\" account.",
+                             "Successfully created a new \"pweber\" account.",
+                             "The \"pweber\" account was successfully repaired."},
+                            &missing))
+            << missing << "\n" << log;
+        EXPECT_EQ(std::string::npos, log.find("Error moving")) << log;
+        EXPECT_EQ(std::string::npos, log.find("Failed")) << log;
+    }
+
+    // Every file of the owner but the registry hive, which loading it for
+    // the taskbar pins writes back.
+    void ExpectOwnersFilesUnchanged(const std::string& what)
+    {
+        std::map<std::wstring, uint64_t> after = Files(oldProfile_);
+        size_t compared = 0;
+        for (const auto& [path, sum] : before_) {
+            if (IsUserHiveFile(path))
+                continue;
+            ++compared;
+            auto found = after.find(path);
+            if (found == after.end() || found->second != sum)
+                ADD_FAILURE() << what << ": lost or changed " << Narrow(path);
+        }
+        EXPECT_GE(compared, 300u) << what;
+    }
+
+    std::wstring oldSid_, oldProfile_;
+    std::wstring startupLink_, desktopLink_, failedCleanupLink_;
+    std::map<std::wstring, uint64_t> before_;
+};
+
+// ---------------------------------------------------------------------------
+// Every option on both kinds of system.
+
+struct OptionCase {
+    int32_t flags;
+    double version;
+};
+
+class RepairOptions : public RepairRun, public ::testing::WithParamInterface<OptionCase> {};
+
+TEST_P(RepairOptions, RepairsTheAccountAndKeepsEveryFile)
+{
+    const OptionCase& c = GetParam();
+    Prepare();
+    RepairTool tool;
+    Configure(tool, c.flags, c.version);
+    EXPECT_EQ(1u, RunRepair(&tool));
+    ExpectRepaired(c.flags, c.version, "flags " + std::to_string(c.flags) + " version " + std::to_string(c.version));
+
+    // What the options kept: with them the data folders keep the old
+    // content; without them on 10.0 the old store-app data is gone.
+    bool packagesKept = c.version < 6.2 || (c.flags & FixFlags::KeepAppPackages) != 0;
+    EXPECT_EQ(packagesKept, Exists(oldProfile_ + L"\\" + kPackages +
+                                   L"\\Microsoft.WindowsCalculator_8wekyb3d8bbwe\\Settings\\settings.dat"));
+    EXPECT_TRUE(Exists(oldProfile_ + L"\\" + kPackages)) << "the folder itself always stays";
+    bool appDataKept = (c.flags & FixFlags::KeepSystemAppData) != 0;
+    EXPECT_EQ(appDataKept, Exists(oldProfile_ + L"\\" + kSystemAppData + L"\\old-settings.txt"));
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryOption, RepairOptions,
+                         ::testing::Values(OptionCase{0, 10.0}, OptionCase{1, 10.0}, OptionCase{2, 10.0},
+                                           OptionCase{3, 10.0}, OptionCase{0, 6.1}, OptionCase{1, 6.1},
+                                           OptionCase{2, 6.1}, OptionCase{3, 6.1}),
+                         [](const ::testing::TestParamInfo<OptionCase>& info) {
+                             return "Flags" + std::to_string(info.param.flags) + "Version" +
+                                    (info.param.version > 6.5 ? std::string("10") : std::string("61"));
+                         });
+
+// ---------------------------------------------------------------------------
+// A repair cut after each step and run again ends as an uninterrupted one.
+
+class RepairResume : public RepairRun, public ::testing::WithParamInterface<uint32_t> {};
+
+TEST_P(RepairResume, FromThisStepBoundaryEndsRepaired)
+{
+    uint32_t done = GetParam();
+    Prepare();
+    {
+        RepairTool first;
+        Configure(first, 0, 10.0);
+        EXPECT_EQ(0u, RunRepairUntil(first, done));
+        EXPECT_EQ(done, Journal().stepsDone);
+        EXPECT_TRUE(Exists(startupLink_)) << "the fix run's shortcut stays until the repair has ended";
+    }
+    RepairTool second;
+    Configure(second, 0, 10.0);
+    EXPECT_EQ(1u, RunRepair(&second));
+    ExpectRepaired(0, 10.0, "resumed after " + std::to_string(done) + " steps");
+    std::string log = ReadBytes(kLog);
+    if (done > 0) {
+        EXPECT_NE(std::string::npos, log.find("Resumed the interrupted repair at step " + std::to_string(done + 1)))
+            << log;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryBoundary, RepairResume, ::testing::Range(0u, kRepairStepCount));
+
+// A hive moved just before the cut, with the journal not yet told.
+TEST_F(RepairRun, AHiveMovedBeforeTheCutIsRecognised)
+{
+    Prepare();
+    RepairTool first;
+    Configure(first, 0, 10.0);
+    RunRepairUntil(first, static_cast<uint32_t>(RepairStep::UserHive));
+    RepairJournal journal = Journal();
+    // The old files went, the fresh one was moved: then the power failed.
+    journal.marks |= JournalMark::UserOldRemoved;
+    ASSERT_TRUE(WriteJournal(L"C:\\Brenwick\\BrenwickJournal.txt", journal));
+    ASSERT_TRUE(DeleteFileW((oldProfile_ + L"\\NTUSER.DAT").c_str()));
+    ASSERT_TRUE(MoveFileExW((journal.newProfile + L"\\NTUSER.DAT").c_str(), (oldProfile_ + L"\\NTUSER.DAT").c_str(), 0));
+    RepairTool second;
+    Configure(second, 0, 10.0);
+    EXPECT_EQ(1u, RunRepair(&second));
+    ExpectRepaired(0, 10.0, "hive moved before the cut");
+}
+
+// ---------------------------------------------------------------------------
+// The Part's edge cases.
+
+TEST_F(RepairRun, AnAccountWithoutAProfileFailsOnTheFirstRowAndChangesNothing)
+{
+    Prepare();
+    std::wstring visitorSid = SidOf(L"visitor");
+    ASSERT_FALSE(visitorSid.empty());
+    std::wstring autoLogon = MachineValue(kWinlogonKey, L"DefaultUserName");
+    RepairTool tool;
+    Configure(tool, 0, 10.0);
+    tool.fixAccount.Assign(L"visitor");
+    EXPECT_EQ(0u, RunRepair(&tool));
+    EXPECT_EQ(visitorSid, SidOf(L"visitor")) << "the account is untouched";
+    EXPECT_EQ(autoLogon, MachineValue(kWinlogonKey, L"DefaultUserName"));
+    EXPECT_FALSE(MachineKeyExists(kBackupKey));
+    std::string log = ReadBytes(kLog);
+    EXPECT_NE(std::string::npos, log.find("Failed to retrieve information about the \"visitor\" account.")) << log;
+    EXPECT_NE(std::string::npos, log.find("The \"visitor\" account was not changed.")) << log;
+    EXPECT_EQ(std::string::npos, log.find("Successfully")) << log;
+    // The clean-up is set to run in the temporary account, and the fix run
+    // will not start again.
+    EXPECT_TRUE(Exists(failedCleanupLink_));
+    EXPECT_FALSE(Exists(startupLink_));
+    EXPECT_EQ(RepairOutcome::Failed, Journal().outcome);
+    ExpectOwnersFilesUnchanged("another account's repair");
+}
+
+TEST_F(RepairRun, ALockedHiveIsReplacedAtTheRestart)
+{
+    Prepare();
+    RepairTool tool;
+    Configure(tool, 0, 10.0);
+    // Once the pins are saved, the old hive is held open without sharing,
+    // as the system holds a hive in use.
+    RunRepairUntil(tool, 1);
+    HANDLE locked = CreateFileW((oldProfile_ + L"\\NTUSER.DAT").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                                nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, locked);
+    DWORD result = RunRepair(&tool);
+    CloseHandle(locked);
+    EXPECT_EQ(1u, result) << ReadBytes(kLog);
+    std::vector<std::wstring> pending = PendingRenames();
+    bool registered = false;
+    for (size_t i = 0; i + 1 < pending.size(); i += 2)
+        registered |= pending[i].find(L"Brenwick new NTUSER.DAT") != std::wstring::npos &&
+                      _wcsicmp(pending[i + 1].c_str(), (L"!\\??\\" + oldProfile_ + L"\\NTUSER.DAT").c_str()) == 0;
+    EXPECT_TRUE(registered) << Lines(pending);
+
+    // Run again by hand: the rename is not registered twice.
+    size_t count = pending.size();
+    RepairTool again;
+    Configure(again, 0, 10.0);
+    RunRepair(&again);
+    EXPECT_EQ(count, PendingRenames().size());
+
+    sandbox::RebootOutcome outcome = sandbox::Reboot(L"repair test");
+    EXPECT_GE(outcome.renamesDone, 1u);
+    EXPECT_EQ(0u, outcome.renamesFailed);
+    ExpectRepaired(0, 10.0, "after the restart");
+}
+
+TEST_F(RepairRun, WithoutAStateFileTheAccountNameIsTheFullName)
+{
+    Prepare(false);
+    RepairTool tool;
+    Configure(tool, 3, 10.0);
+    EXPECT_EQ(1u, RunRepair(&tool));
+    // The name is given as the full name; the system keeps no full name
+    // that only repeats the name.
+    std::wstring fullName = FullNameOf(kAccount);
+    EXPECT_TRUE(fullName == L"pweber" || fullName.empty()) << Narrow(fullName);
+}
+
+// Mended: a blind deletion of the "fresh" folder would erase the owner's
+// files when the profile service handed the new account the old folder.
+TEST_F(RepairRun, ANewProfileInTheOldFolderIsNeverDeleted)
+{
+    Prepare();
+    RepairTool first;
+    Configure(first, 0, 10.0);
+    RunRepairUntil(first, static_cast<uint32_t>(RepairStep::ProfileEntry));
+    RepairJournal journal = Journal();
+    std::wstring fresh = journal.newProfile;
+    for (const std::wstring& folder : {oldProfile_, oldProfile_ + L"\\Documents"}) {
+        journal.newProfile = folder;
+        ASSERT_TRUE(WriteJournal(L"C:\\Brenwick\\BrenwickJournal.txt", journal));
+        RepairTool second;
+        Configure(second, 0, 10.0);
+        EXPECT_EQ(0u, RunRepair(&second)) << "no hive was put in place";
+        ExpectOwnersFilesUnchanged(Narrow(folder));
+        std::string log = ReadBytes(kLog);
+        EXPECT_NE(std::string::npos, log.find("it was kept.")) << log;
+        // Back to the state before the hand-over for the next case.
+        journal.outcome = RepairOutcome::Running;
+        journal.hiveCount = 0;
+        journal.marks = 0;
+    }
+    EXPECT_TRUE(Exists(fresh));
+}
+
+// ---------------------------------------------------------------------------
+// Tries: a step that keeps being cut ends the repair, and a clean-up follows.
+
+TEST_F(RepairRun, AStepCutThreeTimesBeforeTheAccountIsGoneEndsInTheTemporaryAccount)
+{
+    Prepare();
+    RepairTool first;
+    Configure(first, 0, 10.0);
+    RunRepairUntil(first, static_cast<uint32_t>(RepairStep::DeleteOld));
+    RepairJournal journal = Journal();
+    journal.tries = kMaxStepTries;
+    ASSERT_TRUE(WriteJournal(L"C:\\Brenwick\\BrenwickJournal.txt", journal));
+
+    RepairTool second;
+    Configure(second, 0, 10.0);
+    EXPECT_EQ(0u, RunRepair(&second));
+    EXPECT_EQ(oldSid_, SidOf(kAccount)) << "the account was not touched";
+    EXPECT_TRUE(Exists(failedCleanupLink_));
+    EXPECT_FALSE(Exists(startupLink_)) << "no loop through the restarts";
+    EXPECT_EQ(RepairOutcome::Failed, Journal().outcome);
+    std::string log = ReadBytes(kLog);
+    EXPECT_NE(std::string::npos, log.find("did not complete in three tries")) << log;
+
+    // The clean-up in the temporary account says what was not done.
+    CleanupInput input;
+    input.consoleUserName = kTempAccountName;
+    input.osVersion = 10.0;
+    input.toolFolder = kToolFolder;
+    input.logPath = kLog;
+    input.inTempAccount = true;
+    EXPECT_EQ(-13, RunCleanup(input));
+    log = ReadBytes(kLog);
+    EXPECT_NE(std::string::npos, log.find("The \"pweber\" account was not repaired.")) << log;
+    EXPECT_NE(std::string::npos, log.find("The \"pweber\" account was not changed.")) << log;
+    EXPECT_EQ(1u, Occurrences(log, "*** End of repair operation")) << log;
+    EXPECT_FALSE(Exists(failedCleanupLink_));
+    EXPECT_FALSE(Exists(L"C:\\Brenwick\\BrenwickJournal.txt"));
+    EXPECT_NE(L"1", MachineValue(kWinlogonKey, L"AutoAdminLogon")) << "automatic sign-in is off";
+}
+
+TEST_F(RepairRun, ACreationCutThreeTimesSaysWhereTheFilesAre)
+{
+    Prepare();
+    RepairTool first;
+    Configure(first, 0, 10.0);
+    RunRepairUntil(first, static_cast<uint32_t>(RepairStep::CreateNew));
+    RepairJournal journal = Journal();
+    journal.tries = kMaxStepTries;
+    ASSERT_TRUE(WriteJournal(L"C:\\Brenwick\\BrenwickJournal.txt", journal));
+    RepairTool second;
+    Configure(second, 0, 10.0);
+    EXPECT_EQ(0u, RunRepair(&second));
+    EXPECT_FALSE(AccountExists(kAccount));
+    std::string log = ReadBytes(kLog);
+    std::string expected = "The \"pweber\" account was deleted but could not be created again; its files are still in " +
+                           Narrow(oldProfile_) + ".";
+    EXPECT_NE(std::string::npos, log.find(expected)) << log;
+    ExpectOwnersFilesUnchanged("creation cut");
+}
+
+TEST_F(RepairRun, AStepCutThreeTimesAfterTheAccountIsBackHandsOverToIt)
+{
+    Prepare();
+    RepairTool first;
+    Configure(first, 0, 10.0);
+    RunRepairUntil(first, static_cast<uint32_t>(RepairStep::DataFolders));
+    RepairJournal journal = Journal();
+    journal.tries = kMaxStepTries;
+    ASSERT_TRUE(WriteJournal(L"C:\\Brenwick\\BrenwickJournal.txt", journal));
+    RepairTool second;
+    Configure(second, 0, 10.0);
+    EXPECT_EQ(0u, RunRepair(&second));
+    EXPECT_EQ(RepairOutcome::NotRepaired, Journal().outcome);
+    EXPECT_EQ(L"pweber", MachineValue(kWinlogonKey, L"DefaultUserName"));
+    EXPECT_TRUE(Exists(oldProfile_ + L"\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup\\BrenwickCleanup.lnk"));
+    EXPECT_FALSE(Exists(startupLink_));
+    EXPECT_FALSE(Exists(failedCleanupLink_)) << "the clean-up runs in the account, not in the temporary one";
+    std::string log = ReadBytes(kLog);
+    EXPECT_NE(std::string::npos, log.find("The \"pweber\" account could not be repaired.")) << log;
+}
+
+// After a repair the account has no password: the clean-up says so and how to set one.
+TEST_F(RepairRun, TheCleanUpTellsThatTheAccountHasNoPassword)
+{
+    Prepare();
+    RepairTool tool;
+    Configure(tool, 3, 10.0);
+    ASSERT_EQ(1u, RunRepair(&tool));
+    CleanupInput input;
+    input.consoleUserName = kAccount;
+    input.osVersion = 10.0;
+    input.toolFolder = kToolFolder;
+    input.logPath = kLog;
+    EXPECT_EQ(-13, RunCleanup(input));
+    std::string log = ReadBytes(kLog), missing;
+    EXPECT_TRUE(InOrder(log,
+                        {"The \"pweber\" account was successfully repaired.",
+                         "The \"pweber\" account was created anew and has no password",
+                         "To set a password, sign in as \"pweber\"", "Repair operation complete.",
+                         "*** End of repair operation"},
+                        &missing))
+        << missing << "\n" << log;
+    DWORD privilege = 99;
+    EXPECT_TRUE(AccountExists(kAccount, &privilege));
+    EXPECT_EQ(static_cast<DWORD>(USER_PRIV_USER), privilege) << "its saved type is back";
+}
+
+}  // namespace
