@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "sandbox/sandbox.h"
 #include "sandbox/state.h"
 
 namespace {
@@ -551,6 +552,7 @@ NET_API_STATUS NetUserAdd(LPCWSTR servername, DWORD level, LPBYTE buf, LPDWORD p
         return ERROR_ACCESS_DENIED;
     // New local accounts are members of Users.
     sandbox::AddMember(sandbox::kUsersRid, sandbox::AccountSid(a.rid));
+    sandbox::PassMachineCall(L"NetUserAdd");
     return NERR_Success;
 }
 
@@ -567,6 +569,7 @@ NET_API_STATUS NetUserDel(LPCWSTR servername, LPCWSTR username)
     sandbox::RemoveAccount(a.name);
     // The system leaves the profile and the account's rights in the security
     // policy behind: the policy keeps an account object for the bare SID.
+    sandbox::PassMachineCall(L"NetUserDel");
     return NERR_Success;
 }
 

@@ -181,6 +181,11 @@ bool TakePendingPowerCut()
     return true;
 }
 
+void PassMachineCall(const wchar_t* call)
+{
+    machine::PowerCutPoint((std::wstring(kMachineCallPoint) + call).c_str());
+}
+
 }  // namespace sandbox
 
 namespace machine {

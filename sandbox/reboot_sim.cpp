@@ -473,10 +473,52 @@ void SignIn(RebootOutcome* outcome)
     RunStartupFolder(account, sid, profile, outcome);
 }
 
+// The reboot requests (ExitWindowsEx with the reboot bit) recorded and not
+// yet acted on, oldest first, by their record entry.
+std::vector<std::wstring> OpenRebootRequests()
+{
+    StateLock lock;
+    std::vector<std::wstring> open;
+    Key record = OpenState(L"Record", false);
+    std::vector<std::wstring> names = SubkeyNames(record.Get());
+    std::sort(names.begin(), names.end());
+    for (const std::wstring& name : names) {
+        Key entry;
+        if (RegOpenKeyExW(record.Get(), name.c_str(), 0, KEY_READ, entry.Put()) != ERROR_SUCCESS)
+            continue;
+        DWORD flags = wcstoul(ReadString(entry.Get(), L"flags", L"0").c_str(), nullptr, 10);
+        if (ReadString(entry.Get(), L"Call", L"") == L"ExitWindowsEx" && (flags & EWX_REBOOT) != 0 &&
+            ReadString(entry.Get(), L"performed", L"").empty())
+            open.push_back(name);
+    }
+    return open;
+}
+
+bool RebootRequested()
+{
+    return !OpenRebootRequests().empty();
+}
+
+// A restart, whatever brought it (the request itself, the sandbox tool, a
+// power cut), answers every request made before it: after it none is left
+// waiting.
+void AnswerRebootRequests()
+{
+    std::vector<std::wstring> open = OpenRebootRequests();
+    StateLock lock;
+    Key record = OpenState(L"Record", false);
+    for (const std::wstring& name : open) {
+        Key entry;
+        if (RegOpenKeyExW(record.Get(), name.c_str(), 0, KEY_ALL_ACCESS, entry.Put()) == ERROR_SUCCESS)
+            WriteString(entry.Get(), L"performed", L"yes");
+    }
+}
+
 }  // namespace
 
 RebootOutcome Reboot(const wchar_t* requestedBy)
 {
+    AnswerRebootRequests();
     RebootOutcome outcome;
     outcome.afterPowerCut = EndSession();
     Record(L"Reboot", {{L"by", requestedBy != nullptr ? requestedBy : L"sandbox"}});
@@ -488,33 +530,8 @@ RebootOutcome Reboot(const wchar_t* requestedBy)
 
 bool RebootIfRequested(RebootOutcome* outcome)
 {
-    // The newest ExitWindowsEx with the reboot bit that has not been acted on.
-    std::wstring request;
-    {
-        StateLock lock;
-        Key record = OpenState(L"Record", false);
-        std::vector<std::wstring> names = SubkeyNames(record.Get());
-        std::sort(names.begin(), names.end());
-        for (const std::wstring& name : names) {
-            Key entry;
-            if (RegOpenKeyExW(record.Get(), name.c_str(), 0, KEY_ALL_ACCESS, entry.Put()) != ERROR_SUCCESS)
-                continue;
-            DWORD flags = wcstoul(ReadString(entry.Get(), L"flags", L"0").c_str(), nullptr, 10);
-            bool acted = !ReadString(entry.Get(), L"performed", L"").empty();
-            if (ReadString(entry.Get(), L"Call", L"") == L"ExitWindowsEx" && (flags & EWX_REBOOT) != 0 && !acted)
-                request = name;
-        }
-        if (request.empty())
-            return false;
-        // Every earlier request is answered by the same restart.
-        for (const std::wstring& name : names) {
-            Key entry;
-            if (name <= request &&
-                RegOpenKeyExW(record.Get(), name.c_str(), 0, KEY_ALL_ACCESS, entry.Put()) == ERROR_SUCCESS &&
-                ReadString(entry.Get(), L"Call", L"") == L"ExitWindowsEx")
-                WriteString(entry.Get(), L"performed", L"yes");
-        }
-    }
+    if (!RebootRequested())
+        return false;
     RebootOutcome done = Reboot(L"ExitWindowsEx");
     if (outcome != nullptr)
         *outcome = std::move(done);

@@ -79,7 +79,9 @@ RebootOutcome Reboot(const wchar_t* requestedBy = nullptr);
 
 // Performs the reboot the program asked for with ExitWindowsEx (the reboot
 // flag), which the machine records and does not act on by itself; false
-// when no such request is waiting. The request is marked "performed".
+// when no such request is waiting. Every restart (this one, the sandbox
+// tool's, the one after a power cut) marks the requests made before it
+// "performed": none of them is left waiting after it.
 bool RebootIfRequested(RebootOutcome* outcome = nullptr);
 
 // Waits until every program started by the last sign-in has ended; false
@@ -106,6 +108,14 @@ std::wstring SessionUserName();
 // messages, and loaded hives lose what was not written back into their
 // files; only what was registered for the restart is carried out.
 inline constexpr unsigned long kPowerCutExitCode = 0xDEAD0C07;
+
+// The simulated machine marks a point of its own after each call that
+// changes what survives a restart (an account added or deleted, a secret
+// stored, a restart asked for, the policies refreshed, a file opened),
+// named kMachineCallPoint + the call's name ("machine: NetUserDel"), so that
+// the power can fail right after such a call in any program.
+inline constexpr wchar_t kMachineCallPoint[] = L"machine: ";
+void PassMachineCall(const wchar_t* call);
 
 struct PowerCut {
     std::wstring point;

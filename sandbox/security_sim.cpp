@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "sandbox/sandbox.h"
 #include "sandbox/state.h"
 
 namespace {
@@ -199,13 +200,20 @@ NTSTATUS LsaStorePrivateData(LSA_HANDLE PolicyHandle, PLSA_UNICODE_STRING KeyNam
     if (DWORD failure = sandbox::ForcedFailure(L"LsaStorePrivateData"))
         return static_cast<NTSTATUS>(failure);
     std::wstring name = Text(*KeyName);
-    if (PrivateData == nullptr)   // no data: the secret is deleted
-        return sandbox::DeleteSecret(name) ? kSuccess : kObjectNameNotFound;
-    if (PrivateData->Buffer == nullptr && PrivateData->Length > 0)
-        return kInvalidParameter;
-    static const BYTE kNothing = 0;
-    const BYTE* data = PrivateData->Buffer != nullptr ? reinterpret_cast<const BYTE*>(PrivateData->Buffer) : &kNothing;
-    return sandbox::WriteSecret(name, data, PrivateData->Length) ? kSuccess : kAccessDenied;
+    NTSTATUS status;
+    if (PrivateData == nullptr) {   // no data: the secret is deleted
+        status = sandbox::DeleteSecret(name) ? kSuccess : kObjectNameNotFound;
+    } else {
+        if (PrivateData->Buffer == nullptr && PrivateData->Length > 0)
+            return kInvalidParameter;
+        static const BYTE kNothing = 0;
+        const BYTE* data =
+            PrivateData->Buffer != nullptr ? reinterpret_cast<const BYTE*>(PrivateData->Buffer) : &kNothing;
+        status = sandbox::WriteSecret(name, data, PrivateData->Length) ? kSuccess : kAccessDenied;
+    }
+    if (status == kSuccess)
+        sandbox::PassMachineCall(L"LsaStorePrivateData");
+    return status;
 }
 
 NTSTATUS LsaRetrievePrivateData(LSA_HANDLE PolicyHandle, PLSA_UNICODE_STRING KeyName,

@@ -13,6 +13,7 @@
 
 #include "sandbox/profiles.h"
 #include "sandbox/session_user.h"
+#include "sandbox/sandbox.h"
 #include "sandbox/state.h"
 
 namespace {
@@ -560,6 +561,7 @@ HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContex
 BOOL ExitWindowsEx(UINT uFlags, DWORD dwReason)
 {
     sandbox::Record(L"ExitWindowsEx", {{L"flags", Decimal(uFlags)}, {L"reason", Decimal(dwReason)}});
+    sandbox::PassMachineCall(L"ExitWindowsEx");
     return TRUE;
 }
 
@@ -572,6 +574,7 @@ BOOL AbortSystemShutdownW(LPWSTR lpMachineName)
 BOOL RefreshPolicyEx(BOOL bMachine, DWORD dwOptions)
 {
     sandbox::Record(L"RefreshPolicyEx", {{L"machine", Decimal(bMachine ? 1 : 0)}, {L"options", Decimal(dwOptions)}});
+    sandbox::PassMachineCall(L"RefreshPolicyEx");
     return TRUE;
 }
 
@@ -600,6 +603,7 @@ BOOL ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo)
                                          {L"show", Decimal(static_cast<unsigned>(pExecInfo->nShow))},
                                          {L"mask", Decimal(pExecInfo->fMask)}});
     pExecInfo->hInstApp = reinterpret_cast<HINSTANCE>(static_cast<ULONG_PTR>(33));   // above 32: started
+    sandbox::PassMachineCall(L"ShellExecuteExW");
     return TRUE;
 }
 

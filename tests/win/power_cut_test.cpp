@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <lm.h>
 #include <sddl.h>
 #include <shlobj.h>
 
@@ -285,4 +286,44 @@ TEST_F(PowerCut, TheRestartAfterACutClosesNothingAndWritesNothingBack)
         }
         EXPECT_FALSE(sandbox::Reboot().afterPowerCut) << "the restart after that is orderly again";
     }
+}
+
+// The machine's own calls that change what survives a restart mark a point
+// after they are done, so that the power can fail right after one.
+TEST_F(PowerCut, TheMachinesLastingCallsMarkAPointOnceDone)
+{
+    USER_INFO_1 info{};
+    info.usri1_name = const_cast<LPWSTR>(L"pcscratch");
+    info.usri1_password = const_cast<LPWSTR>(L"Scratch-Pass-1");
+    info.usri1_priv = USER_PRIV_USER;
+    info.usri1_flags = UF_SCRIPT;
+    DWORD parameter = 0;
+    ASSERT_EQ(static_cast<DWORD>(NERR_Success),
+              machine::NetUserAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&info), &parameter));
+    EXPECT_NE(static_cast<DWORD>(NERR_Success),
+              machine::NetUserAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&info), &parameter)) << "taken";
+    ASSERT_EQ(static_cast<DWORD>(NERR_Success), machine::NetUserDel(nullptr, L"pcscratch"));
+    EXPECT_NE(static_cast<DWORD>(NERR_Success), machine::NetUserDel(nullptr, L"pcscratch")) << "gone";
+    EXPECT_TRUE(machine::RefreshPolicyEx(TRUE, 0));
+    EXPECT_EQ("machine: NetUserAdd | machine: NetUserDel | machine: RefreshPolicyEx",
+              Joined(sandbox::PowerCutPointsPassed()))
+        << "a refused call changes nothing and marks nothing";
+}
+
+// A request to restart that the power cut overtook is not acted on again
+// after the power comes back: that restart answered it.
+TEST_F(PowerCut, TheRestartAfterACutAnswersTheRequestsMadeBeforeIt)
+{
+    ASSERT_TRUE(sandbox::Reboot().signedIn);
+    EXPECT_TRUE(machine::ExitWindowsEx(EWX_REBOOT | EWX_FORCEIFHUNG, 0));
+    sandbox::CutPowerNow(L"as the restart began");
+    sandbox::RebootOutcome outcome = sandbox::Reboot(L"power cut");
+    EXPECT_TRUE(outcome.afterPowerCut);
+    EXPECT_FALSE(sandbox::RebootIfRequested()) << "no request is left waiting";
+    std::vector<sandbox::RecordedAction> requests = Recorded(L"ExitWindowsEx");
+    ASSERT_EQ(1u, requests.size());
+    EXPECT_EQ(L"yes", requests[0].details[L"performed"]);
+    std::vector<sandbox::RecordedAction> cuts = Recorded(L"PowerCut");
+    ASSERT_EQ(1u, cuts.size());
+    EXPECT_EQ(L"as the restart began", cuts[0].details[L"point"]);
 }

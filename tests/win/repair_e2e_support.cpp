@@ -546,7 +546,6 @@ std::map<std::wstring, std::wstring> FinalFacts(const Before& before)
                                   L"\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup\\BrenwickCleanup.lnk"})
         facts[std::wstring(L"shortcut") + folder] =
             GetFileAttributesW((before.profile + folder).c_str()) != INVALID_FILE_ATTRIBUTES ? L"present" : L"absent";
-    facts[L"session"] = sandbox::SessionUserName();
 
     std::string log = LogText();
     facts[L"log.endLines"] = Decimal(repair_test::Occurrences(log, "*** End of repair operation"));
@@ -793,7 +792,7 @@ std::vector<KillPoint> ChooseKillPoints(const std::vector<std::wstring>& passed)
     for (const std::wstring& point : passed) {
         unsigned passage = ++seen[point];
         unsigned all = total[point];
-        bool pick = passage == 1 || (all > 2 && (passage == (all + 1) / 2 || passage == all));
+        bool pick = passage == 1 || passage == all || (all > 2 && passage == (all + 1) / 2);
         if (pick)
             chosen.push_back(KillPoint{point, passage});
     }

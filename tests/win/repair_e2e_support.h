@@ -122,7 +122,8 @@ struct KillPoint {
     unsigned passage = 1;
 };
 // Every distinct point once (its first passage), and for a point passed
-// more than twice also its middle and last passage, in the order passed.
+// more than once also its last passage and, past two, its middle one, in
+// the order passed.
 std::vector<KillPoint> ChooseKillPoints(const std::vector<std::wstring>& passed);
 
 // Loads a scenario and clears the record; the UAC values set to known ones.
