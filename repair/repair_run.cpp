@@ -722,11 +722,11 @@ bool DeleteFreshFolder(RepairContext& context)
 bool CarryPicture(RepairContext& context)
 {
     WString copy = PictureCopy(context);
-    UniqueImage picture;
-    if (Exists(copy.Text()))
-        picture = LoadPictureFile(copy.Text());
-    if (picture)
-        SetAccountPicture(context.account, picture.Get(), PictureFit::Crop, context.version);
+    if (!Exists(copy.Text()))
+        return true;   // the account had no picture
+    UniqueImage picture = LoadPictureFile(copy.Text());
+    if (!picture || !SetAccountPicture(context.account, picture.Get(), PictureFit::Crop, context.version))
+        LogPath(context, L"The account picture could not be carried over; it is kept in", copy.Text());
     return true;
 }
 

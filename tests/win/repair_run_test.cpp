@@ -17,6 +17,7 @@
 
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
+#include "accounts/pictures.h"
 #include "platform/machine.h"
 #include "repair/cleanup.h"
 #include "repair/repair_hive.h"
@@ -188,6 +189,25 @@ bool KeepsHiddenAndSystem()
            (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
 }
 
+// The colour (0xRRGGBB) in the middle of the account's picture; 0xFFFFFFFF
+// when it has none that can be read.
+uint32_t PictureColour(const wchar_t* account, double version)
+{
+    WString path;
+    if (!FindAccountPicture(account, path, version))
+        return 0xFFFFFFFF;
+    UniqueImage picture = LoadPictureFile(path.Text());
+    if (!picture)
+        return 0xFFFFFFFF;
+    UINT width = 0, height = 0;
+    Gdiplus::DllExports::GdipGetImageWidth(picture.Get(), &width);
+    Gdiplus::DllExports::GdipGetImageHeight(picture.Get(), &height);
+    Gdiplus::ARGB colour = 0;
+    Gdiplus::DllExports::GdipBitmapGetPixel(picture.Get(), static_cast<INT>(width / 2), static_cast<INT>(height / 2),
+                                            &colour);
+    return colour & 0xFFFFFF;
+}
+
 class RepairRun : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { StartGdiplusForTests(); }
@@ -218,6 +238,7 @@ protected:
         // A mark of the old system app data, to see whether it was replaced.
         std::ofstream(std::filesystem::path(oldProfile_ + L"\\" + kSystemAppData + L"\\old-settings.txt")) << "old";
         before_ = Files(oldProfile_);
+        picture_ = PictureColour(kAccount, 10.0);
         PlantFixShortcuts();
     }
 
@@ -326,6 +347,8 @@ protected:
         }
         machine::RegUnLoadKeyW(HKEY_USERS, newSid.c_str());
 
+        EXPECT_EQ(picture_, PictureColour(kAccount, version)) << "the picture was carried over";
+
         // The hand-over: automatic sign-in and the clean-up's shortcuts.
         EXPECT_EQ(L"pweber", MachineValue(kWinlogonKey, L"DefaultUserName"));
         EXPECT_TRUE(Exists(oldProfile_ + L"\\Desktop\\BrenwickCleanup.lnk"));
@@ -362,6 +385,7 @@ protected:
         EXPECT_GE(compared, 300u) << what;
     }
 
+    uint32_t picture_ = 0;
     std::wstring oldSid_, oldProfile_;
     std::wstring startupLink_, desktopLink_, failedCleanupLink_;
     std::map<std::wstring, uint64_t> before_;
