@@ -269,10 +269,13 @@ void GiveSecurity(RepairContext& context, const wchar_t* from, const wchar_t* to
 {
     if (CopySecurity(from, to, 0xC11))
         return;
-    if (!BuildNewAccountDacl(context))
-        return;
-    PACL acl = context.dacl.Get();
-    ApplySecurity(&acl, to, SE_FILE_OBJECT, 0xC11, context.newSid.Get());
+    bool applied = false;
+    if (BuildNewAccountDacl(context)) {
+        PACL acl = context.dacl.Get();
+        applied = ApplySecurity(&acl, to, SE_FILE_OBJECT, 0xC11, context.newSid.Get());
+    }
+    if (!applied)
+        LogPath(context, L"Failed to give the new account its permissions on", to);
 }
 
 void WriteProfileImagePath(RepairContext& context)
@@ -385,7 +388,7 @@ void ReplaceDataFolder(RepairContext& context, const wchar_t* src, const wchar_t
         return;
     }
     if ((context.journal.marks & emptiedMark) == 0) {
-        if (DeletePath(dst, kDeleteTakeOver | kDeleteKeepTop) == kDeleteFailed)
+        if (Exists(dst) && DeletePath(dst, kDeleteTakeOver | kDeleteKeepTop) == kDeleteFailed)
             LogPath(context, L"Failed to empty", dst);
         Mark(context, emptiedMark, emptiedPoint);
     }
@@ -447,7 +450,11 @@ void ReplaceHive(RepairContext& context, const wchar_t* freshFolder, const wchar
         LocalSid administrators;
         BuildRecipeDacl(SecurityRecipe::TakeOverFile, 0, nullptr, takeOver);
         WellKnownSid(administrators, WinBuiltinAdministratorsSid);
-        DeleteDirectoryContents(placedFolder, mask, deleteFlags | kDeleteKeepTop, takeOver.Get(), administrators.Get());
+        if (DeleteDirectoryContents(placedFolder, mask, deleteFlags | kDeleteKeepTop, takeOver.Get(),
+                                    administrators.Get()) == kDeleteFailed) {
+            WString files = JoinPath(placedFolder, mask);
+            LogPath(context, L"Not every old hive file could be deleted:", files.Text());
+        }
         AddAttributes(placed.Text(), 0, kHiddenSystem);
         if (Exists(placed.Text()) && DeletePath(placed.Text(), kDeleteTakeOver | kDeleteScheduleAtRestart) == kDeleteFailed)
             LogPath(context, L"Failed to delete", placed.Text());
@@ -715,11 +722,11 @@ bool DeleteFreshFolder(RepairContext& context)
 bool CarryPicture(RepairContext& context)
 {
     WString copy = PictureCopy(context);
-    UniqueImage picture;
-    if (Exists(copy.Text()))
-        picture = LoadPictureFile(copy.Text());
-    if (picture)
-        SetAccountPicture(context.account, picture.Get(), PictureFit::Crop, context.version);
+    if (!Exists(copy.Text()))
+        return true;   // the account had no picture
+    UniqueImage picture = LoadPictureFile(copy.Text());
+    if (!picture || !SetAccountPicture(context.account, picture.Get(), PictureFit::Crop, context.version))
+        LogPath(context, L"The account picture could not be carried over; it is kept in", copy.Text());
     return true;
 }
 
@@ -870,8 +877,13 @@ DWORD Repair(RepairTool& tool, uint32_t stopAfter)
     context.journalPath = JournalPath(tool.toolFolder.Text());
     context.statePath = tool.StatePath();
     context.fullName = ReadStateText(context.statePath.Text(), context.account, L"FullName");
-    if (context.fullName.IsEmpty() || context.fullName.Length() > kFullNameCapacity)
+    if (context.fullName.IsEmpty())
         context.fullName.Assign(context.account);
+    else if (context.fullName.Length() > kFullNameCapacity)
+    {
+        WString whole(context.fullName.Text());
+        context.fullName.AssignSubstring(whole.Text(), 1, static_cast<int>(kFullNameCapacity));
+    }
 
     if (!Resume(context)) {
         context.journal = RepairJournal{};

@@ -17,6 +17,7 @@
 
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
+#include "accounts/pictures.h"
 #include "platform/machine.h"
 #include "repair/cleanup.h"
 #include "repair/repair_hive.h"
@@ -24,6 +25,8 @@
 #include "repair/repair_run.h"
 #include "repair/repair_tool.h"
 #include "repair/state_file.h"
+#include <commctrl.h>
+
 #include "tests/win/repair_test_support.h"
 #include "tests/win/screen_capture.h"
 
@@ -186,6 +189,25 @@ bool KeepsHiddenAndSystem()
            (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
 }
 
+// The colour (0xRRGGBB) in the middle of the account's picture; 0xFFFFFFFF
+// when it has none that can be read.
+uint32_t PictureColour(const wchar_t* account, double version)
+{
+    WString path;
+    if (!FindAccountPicture(account, path, version))
+        return 0xFFFFFFFF;
+    UniqueImage picture = LoadPictureFile(path.Text());
+    if (!picture)
+        return 0xFFFFFFFF;
+    UINT width = 0, height = 0;
+    Gdiplus::DllExports::GdipGetImageWidth(picture.Get(), &width);
+    Gdiplus::DllExports::GdipGetImageHeight(picture.Get(), &height);
+    Gdiplus::ARGB colour = 0;
+    Gdiplus::DllExports::GdipBitmapGetPixel(picture.Get(), static_cast<INT>(width / 2), static_cast<INT>(height / 2),
+                                            &colour);
+    return colour & 0xFFFFFF;
+}
+
 class RepairRun : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { StartGdiplusForTests(); }
@@ -216,6 +238,7 @@ protected:
         // A mark of the old system app data, to see whether it was replaced.
         std::ofstream(std::filesystem::path(oldProfile_ + L"\\" + kSystemAppData + L"\\old-settings.txt")) << "old";
         before_ = Files(oldProfile_);
+        picture_ = PictureColour(kAccount, 10.0);
         PlantFixShortcuts();
     }
 
@@ -324,6 +347,8 @@ protected:
         }
         machine::RegUnLoadKeyW(HKEY_USERS, newSid.c_str());
 
+        EXPECT_EQ(picture_, PictureColour(kAccount, version)) << "the picture was carried over";
+
         // The hand-over: automatic sign-in and the clean-up's shortcuts.
         EXPECT_EQ(L"pweber", MachineValue(kWinlogonKey, L"DefaultUserName"));
         EXPECT_TRUE(Exists(oldProfile_ + L"\\Desktop\\BrenwickCleanup.lnk"));
@@ -360,6 +385,7 @@ protected:
         EXPECT_GE(compared, 300u) << what;
     }
 
+    uint32_t picture_ = 0;
     std::wstring oldSid_, oldProfile_;
     std::wstring startupLink_, desktopLink_, failedCleanupLink_;
     std::map<std::wstring, uint64_t> before_;
@@ -631,6 +657,89 @@ TEST_F(RepairRun, AStepCutThreeTimesAfterTheAccountIsBackHandsOverToIt)
     EXPECT_FALSE(Exists(failedCleanupLink_)) << "the clean-up runs in the account, not in the temporary one";
     std::string log = ReadBytes(kLog);
     EXPECT_NE(std::string::npos, log.find("The \"pweber\" account could not be repaired.")) << log;
+}
+
+// The report list: the Part's rows and result cells; a resumed run shows
+// the rows of the steps done before as done.
+std::vector<std::wstring> Rows(HWND list)
+{
+    std::vector<std::wstring> rows;
+    int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int row = 0; row < count; ++row) {
+        std::wstring text;
+        for (int column = 0; column < 2; ++column) {
+            wchar_t cell[256] = L"";
+            LVITEMW item{};
+            item.iSubItem = column;
+            item.pszText = cell;
+            item.cchTextMax = ARRAYSIZE(cell);
+            SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+            text += (column == 0 ? L"" : L"\n") + std::wstring(cell);
+        }
+        rows.push_back(text);
+    }
+    return rows;
+}
+
+class ReportWindow {
+public:
+    explicit ReportWindow(RepairTool& tool) : tool_(tool)
+    {
+        window_ = tool.CreateUiWindow(L"Brenwick_RepairRunTest", L"Brenwick - Fix User Profile", 700, 500, -1, -1, -1,
+                                      -1, nullptr);
+        tool.progressList = tool.AddListView(L"Operation|Result", 20, 100, 660, 300, -1, LVS_EX_FULLROWSELECT);
+        list_ = tool.Control(tool.progressList) != nullptr ? tool.Control(tool.progressList)->handle : nullptr;
+        SendMessageW(list_, LVM_SETCOLUMNWIDTH, 0, 420);
+        SendMessageW(list_, LVM_SETCOLUMNWIDTH, 1, 200);
+    }
+    ~ReportWindow() { tool_.DestroyUiWindow(); }
+    HWND Window() const { return window_; }
+    HWND List() const { return list_; }
+
+private:
+    RepairTool& tool_;
+    HWND window_ = nullptr;
+    HWND list_ = nullptr;
+};
+
+TEST_F(RepairRun, TheReportListShowsEveryRowAndItsResult)
+{
+    Prepare();
+    const std::vector<std::wstring> all = {
+        L"Get user account information\nSuccess", L"Delete the old user account\nSuccess",
+        L"Create a new user account\nSuccess", L"Move account data and fix permissions\nSuccess"};
+    {
+        RepairTool first;
+        Configure(first, 0, 10.0);
+        ReportWindow report(first);
+        ASSERT_NE(nullptr, report.List());
+        RunRepairUntil(first, static_cast<uint32_t>(RepairStep::CreateNew));
+        std::vector<std::wstring> rows = Rows(report.List());
+        // Cut after the deletion: the creation's row is not there yet.
+        std::vector<std::wstring> expected = {all[0], all[1]};
+        EXPECT_EQ(expected, rows) << Lines(rows);
+    }
+    RepairTool second;
+    Configure(second, 0, 10.0);
+    ReportWindow report(second);
+    ASSERT_EQ(1u, RunRepair(&second));
+    std::vector<std::wstring> rows = Rows(report.List());
+    EXPECT_EQ(all, rows) << Lines(rows);
+    second.ShowUiWindow(SW_SHOWNORMAL);
+    WaitForPainted(report.Window());
+    EXPECT_FALSE(SaveScreenshot(report.Window(), L"repair-run-report").empty());
+}
+
+TEST_F(RepairRun, AFailedFirstStepMarksItsRowFailure)
+{
+    Prepare();
+    RepairTool tool;
+    Configure(tool, 0, 10.0);
+    tool.fixAccount.Assign(L"visitor");
+    ReportWindow report(tool);
+    EXPECT_EQ(0u, RunRepair(&tool));
+    std::vector<std::wstring> rows = Rows(report.List());
+    EXPECT_EQ(std::vector<std::wstring>{L"Get user account information\nFailure"}, rows) << Lines(rows);
 }
 
 // After a repair the account has no password: the clean-up says so and how to set one.
