@@ -524,6 +524,32 @@ TEST_F(FixSession, AWorkerThatCouldNotStartCountsAsAFailedRepair)
     EXPECT_EQ(1u, Occurrences(log, ": Rebooting the computer...")) << log;
 }
 
+// A repair resumed after a power cut, or one that logged many failed files,
+// may fill the list beyond its end: the reboot row is scrolled into view.
+TEST_F(FixSession, AfterALongListTheRebootRowIsScrolledIntoView)
+{
+    std::vector<std::pair<std::wstring, std::wstring>> many;
+    for (int i = 1; i <= 40; ++i)
+        many.push_back({L"Copying folder " + std::to_wstring(i), i % 7 == 0 ? L"Failed" : L"Done"});
+    g_repair.Reset(many, 1);
+    int top = -1, perPage = -1, rows = -1;
+    int result = Run(SW_SHOWNORMAL, StandInWorker, [&](ProgressWindow& w) {
+        ASSERT_TRUE(WaitUntil("the repair's rows", [&] { return w.Rows() == 40; })) << w.Rows();
+        g_repair.Finish();
+        ASSERT_TRUE(WaitUntil("the countdown", [&] { return !w.RebootCell().empty(); }));
+        rows = w.Rows();
+        top = static_cast<int>(SendMessageW(w.List(), LVM_GETTOPINDEX, 0, 0));
+        perPage = static_cast<int>(SendMessageW(w.List(), LVM_GETCOUNTPERPAGE, 0, 0));
+        w.Close();
+    });
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(41, rows);
+    EXPECT_GT(perPage, 0);
+    EXPECT_LT(perPage, 40) << "the list must be too short for every row for this test to mean anything";
+    EXPECT_LE(top, 40);
+    EXPECT_GT(top + perPage, 40) << "top " << top << ", " << perPage << " rows a page";
+}
+
 TEST_F(FixSession, OutsideTheTemporaryAccountNothingIsDone)
 {
     g_repair.Reset(kThreeRows, 1);
