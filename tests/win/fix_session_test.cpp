@@ -202,12 +202,14 @@ public:
         return ScreenPixel(point.x, point.y);
     }
     // Waits for the message box, gives back its text and presses its button.
-    std::wstring Answer(const wchar_t* button) const
+    std::wstring Answer(const wchar_t* button, const wchar_t* screenshot = nullptr) const
     {
         HWND box = nullptr;
         if (!WaitUntil("the message box", [&] { return (box = VisibleWindow(kBoxClass)) != nullptr; }))
             return L"(no box)";
         WaitForReady(box);
+        if (screenshot != nullptr)
+            SaveScreenshot(box, screenshot, 40);
         std::wstring text = TextOf(FindWindowExW(box, nullptr, L"Static", nullptr));
         PostMessageW(ChildWithText(box, L"Button", button), BM_CLICK, 0, 0);
         WaitUntil("the message box to close", [&] { return !IsWindow(box) || !IsWindowVisible(box); });
@@ -396,7 +398,7 @@ TEST_F(FixSession, CloseAndShutdownDuringTheRepairAreRefusedAndTheRepairGoesOn)
         ASSERT_TRUE(WaitUntil("the window", [&] { return IsWindowVisible(w.Window()) != FALSE; }));
         ASSERT_TRUE(WaitUntil("the repair's rows", [&] { return w.Rows() == 3; }));
         w.Close();
-        boxText = w.Answer(L"OK");
+        boxText = w.Answer(L"OK", L"fix_session_cannot_stop");
         // The system asks to end the session: held off with a reason.
         SendMessageTimeoutW(w.Window(), WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP, SMTO_NORMAL, 3000, nullptr);
         WaitUntil("the block reason", [] { return !Recorded(L"ShutdownBlockReasonCreate").empty(); });
@@ -548,6 +550,29 @@ TEST_F(FixSession, AfterALongListTheRebootRowIsScrolledIntoView)
     EXPECT_LT(perPage, 40) << "the list must be too short for every row for this test to mean anything";
     EXPECT_LE(top, 40);
     EXPECT_GT(top + perPage, 40) << "top " << top << ", " << perPage << " rows a page";
+}
+
+// The system may refuse the reboot (no shutdown privilege): the log and the
+// operator are told, instead of the log's last word being "Rebooting".
+TEST_F(FixSession, ARefusedRebootIsLoggedAndShown)
+{
+    sandbox::SetCallFailure(L"ExitWindowsEx", ERROR_PRIVILEGE_NOT_HELD);
+    g_repair.Reset({}, 1);
+    g_repair.Finish();
+    std::wstring boxText;
+    int result = Run(SW_SHOWNORMAL, StandInWorker, [&](ProgressWindow& w) {
+        ASSERT_TRUE(WaitUntil("the success", [&] { return w.Shows(kSucceeded); }));
+        w.Close();
+        boxText = w.Answer(L"OK", L"fix_session_reboot_refused");
+    });
+    EXPECT_EQ(0, result);
+    const char refused[] = "The computer could not be rebooted (error 1314). Please reboot it to finish the repair.";
+    EXPECT_EQ(refused, Narrow(boxText));
+    EXPECT_TRUE(Recorded(L"ExitWindowsEx").empty()) << "a refused reboot is no reboot";
+    std::string log = ReadBytes(kLogPath);
+    EXPECT_EQ(1u, Occurrences(log, ": Rebooting to the \"mhartley\" user account...")) << log;
+    EXPECT_EQ(1u, Occurrences(log, std::string(": ") + refused)) << log;
+    EXPECT_LT(log.find("Rebooting to the"), log.find(refused)) << log;
 }
 
 TEST_F(FixSession, OutsideTheTemporaryAccountNothingIsDone)
