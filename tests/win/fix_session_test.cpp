@@ -318,6 +318,21 @@ TEST_F(FixSession, LayoutAndTextsWhileRepairingThenCloseDuringTheCountdownReboot
         HWND status = ChildWithText(w.Window(), L"Static", kRepairing);
         ASSERT_NE(nullptr, status) << "no status label with the account's name";
         EXPECT_EQ("(85, 105) 605 x 20", Show(ClientRectOf(w.Window(), status)));
+        struct Font {
+            HWND control;
+            const char* what;
+            int points;
+        } const fonts[] = {{status, "status", 12}, {w.List(), "list", 9}};
+        HDC screen = GetDC(nullptr);
+        const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+        ReleaseDC(nullptr, screen);
+        for (const Font& f : fonts) {
+            LOGFONTW font{};
+            GetObjectW(reinterpret_cast<HFONT>(SendMessageW(f.control, WM_GETFONT, 0, 0)), sizeof font, &font);
+            EXPECT_EQ(std::wstring(L"Arial"), font.lfFaceName) << f.what;
+            EXPECT_EQ(800, font.lfWeight) << f.what;
+            EXPECT_EQ(MulDiv(f.points, dpi, 72), abs(font.lfHeight)) << f.what << " at " << dpi << " dpi";
+        }
         EXPECT_EQ("(20, 150) 660 x 340", Show(ClientRectOf(w.Window(), w.List())));
         EXPECT_EQ(LVS_REPORT, GetWindowLongW(w.List(), GWL_STYLE) & LVS_TYPEMASK);
         HWND header = reinterpret_cast<HWND>(SendMessageW(w.List(), LVM_GETHEADER, 0, 0));
@@ -334,10 +349,6 @@ TEST_F(FixSession, LayoutAndTextsWhileRepairingThenCloseDuringTheCountdownReboot
             EXPECT_EQ(std::wstring(titles[column]), title) << "column " << column;
             EXPECT_EQ(widths[column], info.cx) << "column " << column;
         }
-        LOGFONTW font{};
-        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(w.List(), WM_GETFONT, 0, 0)), sizeof font, &font);
-        EXPECT_EQ(std::wstring(L"Arial"), font.lfFaceName);
-        EXPECT_EQ(800, font.lfWeight);
         for (int row = 0; row < 3; ++row) {
             EXPECT_EQ(kThreeRows[row].first, w.Cell(row, 0)) << "row " << row;
             EXPECT_EQ(kThreeRows[row].second, w.Cell(row, 1)) << "row " << row;
