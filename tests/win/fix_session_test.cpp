@@ -41,6 +41,7 @@ constexpr wchar_t kCannotStop[] =
 struct StandInRepair {
     std::vector<std::pair<std::wstring, std::wstring>> rows;
     DWORD result = 0;
+    UniqueHandle begin;    // the worker adds its rows once this is set
     UniqueHandle finish;
     std::atomic<int> starts{0};
     std::atomic<bool> running{false};
@@ -50,6 +51,7 @@ struct StandInRepair {
     {
         rows = std::move(newRows);
         result = newResult;
+        begin.Reset(CreateEventW(nullptr, TRUE, TRUE, nullptr));
         finish.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         starts = 0;
         running = false;
@@ -67,6 +69,7 @@ DWORD WINAPI StandInWorker(void* parameter)
     g_repair.running = true;
     const ControlEntry* control = tool->progressList >= 0 ? tool->Control(tool->progressList) : nullptr;
     HWND list = control != nullptr ? control->handle : nullptr;
+    WaitForSingleObject(g_repair.begin.Get(), 90000);
     for (const auto& row : g_repair.rows) {
         if (list == nullptr)
             break;
@@ -282,6 +285,9 @@ protected:
         std::thread operatorThread([&] {
             ProgressWindow progress(window);
             script(progress);
+            // A script that failed early must not leave the repair waiting.
+            SetEvent(g_repair.begin.Get());
+            g_repair.Finish();
             scriptDone = true;
         });
         int result = RunFixSessionWith(tool, show, worker);
@@ -439,6 +445,41 @@ TEST_F(FixSession, CloseAndShutdownDuringTheRepairAreRefusedAndTheRepairGoesOn)
     std::string log = ReadBytes(kLogPath);
     EXPECT_EQ(1u, Occurrences(log, ": Rebooting the computer...")) << log;
     EXPECT_EQ(0u, Occurrences(log, "Rebooting to the")) << log;
+}
+
+// While the box explains that the repair cannot be stopped, the window
+// still takes the repair's rows; a repair that ends meanwhile starts the
+// countdown once the box is answered.
+TEST_F(FixSession, TheRepairGoesOnBehindTheBoxAndItsEndIsSeenAfterIt)
+{
+    g_repair.Reset(kThreeRows, 1);
+    ResetEvent(g_repair.begin.Get());
+    int rowsBehindTheBox = -1;
+    bool countdownBehindTheBox = true;
+    std::wstring boxText;
+    int result = Run(SW_SHOWNORMAL, StandInWorker, [&](ProgressWindow& w) {
+        ASSERT_TRUE(WaitUntil("the window", [&] { return IsWindowVisible(w.Window()) != FALSE; }));
+        // What arrives while the new window empties its queue is dropped.
+        WaitForReady(w.Window());
+        w.Close();
+        ASSERT_TRUE(WaitUntil("the message box", [] { return VisibleWindow(kBoxClass) != nullptr; }));
+        SetEvent(g_repair.begin.Get());
+        WaitUntil("the rows behind the box", [&] { return g_repair.rowsAdded == 3; });
+        rowsBehindTheBox = w.Rows();
+        g_repair.Finish();
+        WaitUntil("the repair to end", [] { return !g_repair.running; });
+        Sleep(200);   // time for a wrong window to start its countdown
+        countdownBehindTheBox = !w.RebootCell().empty();
+        boxText = w.Answer(L"OK");
+        EXPECT_TRUE(WaitUntil("the success", [&] { return w.Shows(kSucceeded); }));
+        EXPECT_EQ(L"Reboot the computer", w.Cell(3, 0));
+        w.Close();
+    });
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(Narrow(kCannotStop), Narrow(boxText));
+    EXPECT_EQ(3, rowsBehindTheBox);
+    EXPECT_FALSE(countdownBehindTheBox) << "the outcome is looked at once the box is answered";
+    EXPECT_EQ("18", Joined(RebootFlags()));
 }
 
 // ---------------------------------------------------------------------------
