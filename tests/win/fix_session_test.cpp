@@ -459,8 +459,9 @@ TEST_F(FixSession, TheRepairGoesOnBehindTheBoxAndItsEndIsSeenAfterIt)
     std::wstring boxText;
     int result = Run(SW_SHOWNORMAL, StandInWorker, [&](ProgressWindow& w) {
         ASSERT_TRUE(WaitUntil("the window", [&] { return IsWindowVisible(w.Window()) != FALSE; }));
-        // What arrives while the new window empties its queue is dropped.
-        WaitForReady(w.Window());
+        // What arrives while the new window empties its queue is dropped;
+        // the worker starts after that.
+        ASSERT_TRUE(WaitUntil("the worker", [] { return g_repair.starts > 0; }));
         w.Close();
         ASSERT_TRUE(WaitUntil("the message box", [] { return VisibleWindow(kBoxClass) != nullptr; }));
         SetEvent(g_repair.begin.Get());
@@ -590,7 +591,7 @@ TEST_F(FixSession, AfterALongListTheRebootRowIsScrolledIntoView)
     int result = Run(SW_SHOWNORMAL, StandInWorker, [&](ProgressWindow& w) {
         ASSERT_TRUE(WaitUntil("the repair's rows", [&] { return w.Rows() == 40; })) << w.Rows();
         g_repair.Finish();
-        ASSERT_TRUE(WaitUntil("the countdown", [&] { return !w.RebootCell().empty(); }));
+        ASSERT_TRUE(WaitUntil("the success", [&] { return w.Shows(kSucceeded); }));
         rows = w.Rows();
         top = static_cast<int>(SendMessageW(w.List(), LVM_GETTOPINDEX, 0, 0));
         perPage = static_cast<int>(SendMessageW(w.List(), LVM_GETCOUNTPERPAGE, 0, 0));
