@@ -65,6 +65,15 @@ WString RebootLogText(FixPhase phase, const wchar_t* account)
     return text;
 }
 
+WString RebootRefusedText(uint32_t error)
+{
+    WString number;
+    number.FromUInt32(error);
+    WString text(L"The computer could not be rebooted (error ");
+    text.Append(number.Text(), L"). Please reboot it to finish the repair.");
+    return text;
+}
+
 WString FixingStatusText(const wchar_t* account)
 {
     WString text(L"Fixing account profile data for:  ");

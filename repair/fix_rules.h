@@ -49,5 +49,8 @@ const wchar_t* FixOutcomeText(FixPhase phase);
 // success, else the plain reboot.
 WString RebootLogText(FixPhase phase, const wchar_t* account);
 
+// The log line and message when the system refused the reboot with `error`.
+WString RebootRefusedText(uint32_t error);
+
 // "Fixing account profile data for:  <account>  ..."
 WString FixingStatusText(const wchar_t* account);

@@ -223,7 +223,13 @@ int RunFixSessionWith(RepairTool& tool, int showCommand, LPTHREAD_START_ROUTINE 
     tool.DrainEvents(false);
     WString reboot = RebootLogText(session.phase, tool.fixAccount.Text());
     tool.WriteLogEntry(reboot.Text(), 0);
-    machine::ExitWindowsEx(EWX_REBOOT | EWX_FORCEIFHUNG, 0);
+    if (!machine::ExitWindowsEx(EWX_REBOOT | EWX_FORCEIFHUNG, 0)) {
+        // The log said the computer reboots: it must not be left believing so.
+        WString refused = RebootRefusedText(GetLastError());
+        tool.WriteLogEntry(refused.Text(), 0);
+        if (showCommand != 0)
+            PlainMessageBox(&tool, refused.Text(), 0, 200, 450);
+    }
     session.worker.Reset();
     SetThreadExecutionState(ES_CONTINUOUS);
     return 0;

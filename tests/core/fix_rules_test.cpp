@@ -107,6 +107,10 @@ TEST(FixTexts, StatusAndLogLines)
               Narrow(RebootLogText(FixPhase::Succeeded, L"mhartley").Text()));
     EXPECT_EQ("Rebooting the computer...", Narrow(RebootLogText(FixPhase::Failed, L"mhartley").Text()));
     EXPECT_EQ("Rebooting the computer...", Narrow(RebootLogText(FixPhase::Repairing, L"mhartley").Text()));
+    EXPECT_EQ("The computer could not be rebooted (error 1314). Please reboot it to finish the repair.",
+              Narrow(RebootRefusedText(1314).Text()));
+    EXPECT_EQ("The computer could not be rebooted (error 4294967295). Please reboot it to finish the repair.",
+              Narrow(RebootRefusedText(0xFFFFFFFFu).Text()));
     EXPECT_EQ("Fixing account profile data for:  pweber  ...", Narrow(FixingStatusText(L"pweber").Text()));
     EXPECT_EQ("Fixing account profile data for:    ...", Narrow(FixingStatusText(nullptr).Text()));
 }

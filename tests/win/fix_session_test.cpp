@@ -41,6 +41,7 @@ constexpr wchar_t kCannotStop[] =
 struct StandInRepair {
     std::vector<std::pair<std::wstring, std::wstring>> rows;
     DWORD result = 0;
+    UniqueHandle begin;    // the worker adds its rows once this is set
     UniqueHandle finish;
     std::atomic<int> starts{0};
     std::atomic<bool> running{false};
@@ -50,6 +51,7 @@ struct StandInRepair {
     {
         rows = std::move(newRows);
         result = newResult;
+        begin.Reset(CreateEventW(nullptr, TRUE, TRUE, nullptr));
         finish.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         starts = 0;
         running = false;
@@ -67,6 +69,7 @@ DWORD WINAPI StandInWorker(void* parameter)
     g_repair.running = true;
     const ControlEntry* control = tool->progressList >= 0 ? tool->Control(tool->progressList) : nullptr;
     HWND list = control != nullptr ? control->handle : nullptr;
+    WaitForSingleObject(g_repair.begin.Get(), 90000);
     for (const auto& row : g_repair.rows) {
         if (list == nullptr)
             break;
@@ -202,12 +205,14 @@ public:
         return ScreenPixel(point.x, point.y);
     }
     // Waits for the message box, gives back its text and presses its button.
-    std::wstring Answer(const wchar_t* button) const
+    std::wstring Answer(const wchar_t* button, const wchar_t* screenshot = nullptr) const
     {
         HWND box = nullptr;
         if (!WaitUntil("the message box", [&] { return (box = VisibleWindow(kBoxClass)) != nullptr; }))
             return L"(no box)";
         WaitForReady(box);
+        if (screenshot != nullptr)
+            SaveScreenshot(box, screenshot, 40);
         std::wstring text = TextOf(FindWindowExW(box, nullptr, L"Static", nullptr));
         PostMessageW(ChildWithText(box, L"Button", button), BM_CLICK, 0, 0);
         WaitUntil("the message box to close", [&] { return !IsWindow(box) || !IsWindowVisible(box); });
@@ -280,6 +285,9 @@ protected:
         std::thread operatorThread([&] {
             ProgressWindow progress(window);
             script(progress);
+            // A script that failed early must not leave the repair waiting.
+            SetEvent(g_repair.begin.Get());
+            g_repair.Finish();
             scriptDone = true;
         });
         int result = RunFixSessionWith(tool, show, worker);
@@ -316,6 +324,21 @@ TEST_F(FixSession, LayoutAndTextsWhileRepairingThenCloseDuringTheCountdownReboot
         HWND status = ChildWithText(w.Window(), L"Static", kRepairing);
         ASSERT_NE(nullptr, status) << "no status label with the account's name";
         EXPECT_EQ("(85, 105) 605 x 20", Show(ClientRectOf(w.Window(), status)));
+        struct Font {
+            HWND control;
+            const char* what;
+            int points;
+        } const fonts[] = {{status, "status", 12}, {w.List(), "list", 9}};
+        HDC screen = GetDC(nullptr);
+        const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+        ReleaseDC(nullptr, screen);
+        for (const Font& f : fonts) {
+            LOGFONTW font{};
+            GetObjectW(reinterpret_cast<HFONT>(SendMessageW(f.control, WM_GETFONT, 0, 0)), sizeof font, &font);
+            EXPECT_EQ(std::wstring(L"Arial"), font.lfFaceName) << f.what;
+            EXPECT_EQ(800, font.lfWeight) << f.what;
+            EXPECT_EQ(MulDiv(f.points, dpi, 72), abs(font.lfHeight)) << f.what << " at " << dpi << " dpi";
+        }
         EXPECT_EQ("(20, 150) 660 x 340", Show(ClientRectOf(w.Window(), w.List())));
         EXPECT_EQ(LVS_REPORT, GetWindowLongW(w.List(), GWL_STYLE) & LVS_TYPEMASK);
         HWND header = reinterpret_cast<HWND>(SendMessageW(w.List(), LVM_GETHEADER, 0, 0));
@@ -332,10 +355,6 @@ TEST_F(FixSession, LayoutAndTextsWhileRepairingThenCloseDuringTheCountdownReboot
             EXPECT_EQ(std::wstring(titles[column]), title) << "column " << column;
             EXPECT_EQ(widths[column], info.cx) << "column " << column;
         }
-        LOGFONTW font{};
-        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(w.List(), WM_GETFONT, 0, 0)), sizeof font, &font);
-        EXPECT_EQ(std::wstring(L"Arial"), font.lfFaceName);
-        EXPECT_EQ(800, font.lfWeight);
         for (int row = 0; row < 3; ++row) {
             EXPECT_EQ(kThreeRows[row].first, w.Cell(row, 0)) << "row " << row;
             EXPECT_EQ(kThreeRows[row].second, w.Cell(row, 1)) << "row " << row;
@@ -396,7 +415,7 @@ TEST_F(FixSession, CloseAndShutdownDuringTheRepairAreRefusedAndTheRepairGoesOn)
         ASSERT_TRUE(WaitUntil("the window", [&] { return IsWindowVisible(w.Window()) != FALSE; }));
         ASSERT_TRUE(WaitUntil("the repair's rows", [&] { return w.Rows() == 3; }));
         w.Close();
-        boxText = w.Answer(L"OK");
+        boxText = w.Answer(L"OK", L"fix_session_cannot_stop");
         // The system asks to end the session: held off with a reason.
         SendMessageTimeoutW(w.Window(), WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP, SMTO_NORMAL, 3000, nullptr);
         WaitUntil("the block reason", [] { return !Recorded(L"ShutdownBlockReasonCreate").empty(); });
@@ -426,6 +445,42 @@ TEST_F(FixSession, CloseAndShutdownDuringTheRepairAreRefusedAndTheRepairGoesOn)
     std::string log = ReadBytes(kLogPath);
     EXPECT_EQ(1u, Occurrences(log, ": Rebooting the computer...")) << log;
     EXPECT_EQ(0u, Occurrences(log, "Rebooting to the")) << log;
+}
+
+// While the box explains that the repair cannot be stopped, the window
+// still takes the repair's rows; a repair that ends meanwhile starts the
+// countdown once the box is answered.
+TEST_F(FixSession, TheRepairGoesOnBehindTheBoxAndItsEndIsSeenAfterIt)
+{
+    g_repair.Reset(kThreeRows, 1);
+    ResetEvent(g_repair.begin.Get());
+    int rowsBehindTheBox = -1;
+    bool countdownBehindTheBox = true;
+    std::wstring boxText;
+    int result = Run(SW_SHOWNORMAL, StandInWorker, [&](ProgressWindow& w) {
+        ASSERT_TRUE(WaitUntil("the window", [&] { return IsWindowVisible(w.Window()) != FALSE; }));
+        // What arrives while the new window empties its queue is dropped;
+        // the worker starts after that.
+        ASSERT_TRUE(WaitUntil("the worker", [] { return g_repair.starts > 0; }));
+        w.Close();
+        ASSERT_TRUE(WaitUntil("the message box", [] { return VisibleWindow(kBoxClass) != nullptr; }));
+        SetEvent(g_repair.begin.Get());
+        WaitUntil("the rows behind the box", [&] { return g_repair.rowsAdded == 3; });
+        rowsBehindTheBox = w.Rows();
+        g_repair.Finish();
+        WaitUntil("the repair to end", [] { return !g_repair.running; });
+        Sleep(200);   // time for a wrong window to start its countdown
+        countdownBehindTheBox = !w.RebootCell().empty();
+        boxText = w.Answer(L"OK");
+        EXPECT_TRUE(WaitUntil("the success", [&] { return w.Shows(kSucceeded); }));
+        EXPECT_EQ(L"Reboot the computer", w.Cell(3, 0));
+        w.Close();
+    });
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(Narrow(kCannotStop), Narrow(boxText));
+    EXPECT_EQ(3, rowsBehindTheBox);
+    EXPECT_FALSE(countdownBehindTheBox) << "the outcome is looked at once the box is answered";
+    EXPECT_EQ("18", Joined(RebootFlags()));
 }
 
 // ---------------------------------------------------------------------------
@@ -522,6 +577,55 @@ TEST_F(FixSession, AWorkerThatCouldNotStartCountsAsAFailedRepair)
     EXPECT_EQ("18", Joined(RebootFlags()));
     std::string log = ReadBytes(kLogPath);
     EXPECT_EQ(1u, Occurrences(log, ": Rebooting the computer...")) << log;
+}
+
+// A repair resumed after a power cut, or one that logged many failed files,
+// may fill the list beyond its end: the reboot row is scrolled into view.
+TEST_F(FixSession, AfterALongListTheRebootRowIsScrolledIntoView)
+{
+    std::vector<std::pair<std::wstring, std::wstring>> many;
+    for (int i = 1; i <= 40; ++i)
+        many.push_back({L"Copying folder " + std::to_wstring(i), i % 7 == 0 ? L"Failed" : L"Done"});
+    g_repair.Reset(many, 1);
+    int top = -1, perPage = -1, rows = -1;
+    int result = Run(SW_SHOWNORMAL, StandInWorker, [&](ProgressWindow& w) {
+        ASSERT_TRUE(WaitUntil("the repair's rows", [&] { return w.Rows() == 40; })) << w.Rows();
+        g_repair.Finish();
+        ASSERT_TRUE(WaitUntil("the success", [&] { return w.Shows(kSucceeded); }));
+        rows = w.Rows();
+        top = static_cast<int>(SendMessageW(w.List(), LVM_GETTOPINDEX, 0, 0));
+        perPage = static_cast<int>(SendMessageW(w.List(), LVM_GETCOUNTPERPAGE, 0, 0));
+        w.Close();
+    });
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(41, rows);
+    EXPECT_GT(perPage, 0);
+    EXPECT_LT(perPage, 40) << "the list must be too short for every row for this test to mean anything";
+    EXPECT_LE(top, 40);
+    EXPECT_GT(top + perPage, 40) << "top " << top << ", " << perPage << " rows a page";
+}
+
+// The system may refuse the reboot (no shutdown privilege): the log and the
+// operator are told, instead of the log's last word being "Rebooting".
+TEST_F(FixSession, ARefusedRebootIsLoggedAndShown)
+{
+    sandbox::SetCallFailure(L"ExitWindowsEx", ERROR_PRIVILEGE_NOT_HELD);
+    g_repair.Reset({}, 1);
+    g_repair.Finish();
+    std::wstring boxText;
+    int result = Run(SW_SHOWNORMAL, StandInWorker, [&](ProgressWindow& w) {
+        ASSERT_TRUE(WaitUntil("the success", [&] { return w.Shows(kSucceeded); }));
+        w.Close();
+        boxText = w.Answer(L"OK", L"fix_session_reboot_refused");
+    });
+    EXPECT_EQ(0, result);
+    const char refused[] = "The computer could not be rebooted (error 1314). Please reboot it to finish the repair.";
+    EXPECT_EQ(refused, Narrow(boxText));
+    EXPECT_TRUE(Recorded(L"ExitWindowsEx").empty()) << "a refused reboot is no reboot";
+    std::string log = ReadBytes(kLogPath);
+    EXPECT_EQ(1u, Occurrences(log, ": Rebooting to the \"mhartley\" user account...")) << log;
+    EXPECT_EQ(1u, Occurrences(log, std::string(": ") + refused)) << log;
+    EXPECT_LT(log.find("Rebooting to the"), log.find(refused)) << log;
 }
 
 TEST_F(FixSession, OutsideTheTemporaryAccountNothingIsDone)
