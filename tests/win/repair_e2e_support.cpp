@@ -38,6 +38,14 @@ constexpr wchar_t kBackupKey[] = L"Software\\TaskbandBrenwickKey";
 constexpr wchar_t kSessionManager[] = L"System\\CurrentControlSet\\Control\\Session Manager";
 constexpr DWORD kProgramLimitMs = 100000;   // one program of a sign-in, at most
 
+// Where the drive is, on the error output at once: a case that hangs and is
+// ended by its time limit still tells how far it got.
+void Trace(const std::string& what)
+{
+    fprintf(stderr, "[drive %.1f s] %s\n", GetTickCount64() / 1000.0, what.c_str());
+    fflush(stderr);
+}
+
 bool Poll(const std::function<bool()>& done, DWORD limitMs)
 {
     ULONGLONG until = GetTickCount64() + limitMs;
@@ -580,58 +588,83 @@ std::vector<std::string> Differences(const std::map<std::wstring, std::wstring>&
     return lines;
 }
 
+namespace {
+
+// Presses a button until `done` holds: a click that lands while the window
+// is still setting itself up can be lost, and on a busy machine it is.
+bool PressUntil(HWND button, const std::function<bool()>& done, DWORD limitMs = 20000)
+{
+    ULONGLONG until = GetTickCount64() + limitMs;
+    while (GetTickCount64() < until) {
+        PostMessageW(button, BM_CLICK, 0, 0);
+        if (Poll(done, 3000))
+            return true;
+    }
+    return false;
+}
+
+// Ends whatever the wizard still shows (its boxes answered "No", then the
+// window asked to close) until the tool's run has returned.
+void EndWizard(HWND window, const std::atomic<bool>& returned)
+{
+    while (!returned) {
+        HWND box = VisibleWindow(kBoxClass, GetCurrentProcessId());
+        if (box != nullptr) {
+            HWND no = ChildWithText(box, L"Button", L"No");
+            PostMessageW(no != nullptr ? no : ChildWithText(box, L"Button", L"OK"), BM_CLICK, 0, 0);
+        }
+        PostMessageW(window, kCloseRequestMessage, 0, 0);
+        Sleep(500);
+    }
+}
+
+}  // namespace
+
 bool ScheduleRepair(const Drive& drive, Run* run)
 {
     ULONGLONG started = GetTickCount64();
     RepairTool tool;
     std::string failure;
-    std::atomic<bool> done{false};
+    std::atomic<bool> done{false}, returned{false};
     std::thread operatorThread([&] {
         WizardOperator w;
+        auto fail = [&](const char* why) {
+            failure = why;
+            Trace(std::string("set-up stopped: ") + why);
+            EndWizard(w.window, returned);
+        };
         if (!Poll([&] { return (w.window = VisibleWindow(kToolClass, GetCurrentProcessId())) != nullptr; }, 30000)) {
-            failure = "the wizard never showed";
-            return;
+            w.window = FindWindowW(kToolClass, nullptr);
+            return fail("the wizard never showed");
         }
-        Sleep(300);
-        if (!Poll([&] { return w.Select(kAccount); }, 10000)) {
-            failure = "the account is not in the wizard's list";
-            PostMessageW(w.window, kCloseRequestMessage, 0, 0);
-            return;
-        }
+        WaitForReady(w.window);
+        Trace("the wizard shows");
+        if (!Poll([&] { return w.Select(kAccount); }, 10000))
+            return fail("the account is not in the wizard's list");
         HWND fixUser = w.Child(L"Button", kFixUser);
-        if (!Poll([&] { return IsWindowEnabled(fixUser) != FALSE; }, 10000)) {
-            failure = "selecting the account did not enable the next step";
-            PostMessageW(w.window, kCloseRequestMessage, 0, 0);
-            return;
-        }
-        w.Press(kFixUser);
-        if (!Poll([&] { return IsWindowVisible(w.Child(L"Button", kFixNow)) != FALSE; }, 10000)) {
-            failure = "the second page never showed";
-            PostMessageW(w.window, kCloseRequestMessage, 0, 0);
-            return;
-        }
+        if (!Poll([&] { return IsWindowEnabled(fixUser) != FALSE; }, 10000))
+            return fail("selecting the account did not enable the next step");
+        if (!PressUntil(fixUser, [&] { return IsWindowVisible(w.Child(L"Button", kFixNow)) != FALSE; }))
+            return fail("the second page never showed");
         if (drive.flags & 1)
             w.Toggle(kStoreOption);
         if (drive.flags & 2)
             w.Toggle(kAppDataOption);
         Sleep(200);
-        w.Press(kFixNow);
         HWND box = nullptr;
-        if (!Poll([&] { return (box = VisibleWindow(kBoxClass, GetCurrentProcessId())) != nullptr; }, 20000)) {
-            failure = "no confirmation was asked";
-            PostMessageW(w.window, kCloseRequestMessage, 0, 0);
-            return;
-        }
-        Sleep(200);
-        PostMessageW(ChildWithText(box, L"Button", L"Yes"), BM_CLICK, 0, 0);
-        if (!Poll([&] { return !IsWindowVisible(w.window); }, 60000)) {
-            failure = "the wizard did not finish the scheduling";
-            PostMessageW(w.window, kCloseRequestMessage, 0, 0);
-            return;
-        }
+        if (!PressUntil(w.Child(L"Button", kFixNow),
+                        [&] { return (box = VisibleWindow(kBoxClass, GetCurrentProcessId())) != nullptr; }))
+            return fail("no confirmation was asked");
+        WaitForReady(box);
+        Trace("the confirmation shows");
+        if (!PressUntil(ChildWithText(box, L"Button", L"Yes"), [&] { return !IsWindow(box) || !IsWindowVisible(box); }))
+            return fail("the confirmation did not take the answer");
+        if (!Poll([&] { return !IsWindowVisible(w.window); }, 60000))
+            return fail("the wizard did not finish the scheduling");
         done = true;
     });
     int result = RunRepairTool(tool, GetModuleHandleW(nullptr), L"/brenwick", SW_SHOWNORMAL);
+    returned = true;
     operatorThread.join();
     tool.DestroyUiWindow();
     run->setupMs = GetTickCount64() - started;
@@ -707,6 +740,7 @@ void WatchSession(const Drive& drive, const sandbox::RebootOutcome& outcome, Run
                     run->screenshots.push_back(shot);
             }
             closed.insert(window);
+            Trace("the fix window counts down; closing it");
             if (!CloseFixWindow(window, drive.closeBy))
                 run->failure = "the fix window did not close at its countdown";
         }
@@ -731,6 +765,10 @@ void RestartUntilDone(const Drive& drive, Run* run)
         return;
     }
     for (int restarts = 1;; ++restarts) {
+        Trace("restart " + std::to_string(restarts) + (outcome.afterPowerCut ? " after a power cut" : "") + ": " +
+              (outcome.signedIn ? Narrow(outcome.account) + " signed in, " + std::to_string(outcome.programs.size()) +
+                                      " program(s) started"
+                                : "at the sign-in screen"));
         Boot boot;
         boot.account = outcome.account;
         boot.signInScreen = outcome.signInScreen;

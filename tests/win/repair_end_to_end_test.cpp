@@ -80,6 +80,7 @@ TEST_P(RepairEndToEnd, TheAccountIsRebuiltWithEveryFileAndTheMachineIsLeftAsFoun
     ASSERT_EQ("", run.failure) << story;
     printf("end to end (%s): %.1f s in all; set-up %.1f s, restarts and runs %.1f s\n", c.name, elapsed / 1000.0,
            run.setupMs / 1000.0, run.restartsMs / 1000.0);
+    fflush(stdout);
     RecordProperty("milliseconds", std::to_string(elapsed));
 
     // Two restarts: the temporary account's fix run, then the repaired

@@ -196,6 +196,7 @@ void RunCutAndCompare(const e2e::Drive& drive, const std::string& label, bool ex
     printf("kill point %s: %s; %zu restarts, %.1f s: %s\n", label.c_str(),
            happened ? ("cut in process " + std::to_string(cut.processId)).c_str() : "never reached",
            run.boots.size(), seconds, same ? "same final state as the uninterrupted repair" : "DIFFERENT");
+    fflush(stdout);
     ::testing::Test::RecordProperty("result", same ? "same" : "different");
     if (expectPointCut) {
         EXPECT_TRUE(happened) << "the power was never cut at " << label << "\n" << story;
@@ -299,6 +300,7 @@ TEST_P(RepairKillPoints, ThePowerFailsThereAndTheRepairStillEndsAsUninterrupted)
     if (const KnownFault* fault = NotYetSurvived(point)) {
         if (!RunAllKillPoints()) {
             printf("kill point %s: not survived yet, skipped: %s\n", label.c_str(), fault->what);
+            fflush(stdout);
             GTEST_SKIP() << "not survived yet: " << fault->what;
         }
     }
