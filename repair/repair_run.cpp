@@ -621,7 +621,8 @@ bool CopyPermissions(RepairContext& context)
     AddRow(context, Row::Move);
     const wchar_t* fresh = context.journal.newProfile.c_str();
     const wchar_t* old = context.journal.oldProfile.c_str();
-    CopySecurity(fresh, old, kCopyDacl | kCopyOwner);
+    if (!CopySecurity(fresh, old, kCopyDacl | kCopyOwner))
+        LogPath(context, L"Failed to give the new account its permissions on", old);
     WString pattern(old);
     pattern.Append(L"\\*");
     DirectoryIterator entries(pattern.Text(), kSkipReparsePoints | kOnlyDirectories);
@@ -745,11 +746,14 @@ void RemoveFixShortcuts(RepairContext& context)
         WString name(L"Fix ");
         name.Append(context.account, L" account profile.lnk");
         WString link = JoinPath(desktop.Text(), name.Text());
-        DeletePath(link.Text(), kDeleteTakeOver);
+        if (Exists(link.Text()) && DeletePath(link.Text(), kDeleteTakeOver) == kDeleteFailed)
+            LogPath(context, L"Failed to delete", link.Text());
     }
     if (FromFolderPath(startup, CSIDL_STARTUP, nullptr, SHGFP_TYPE_CURRENT)) {
         WString link = JoinPath(startup.Text(), L"BrenwickTask.lnk");
-        DeletePath(link.Text(), kDeleteTakeOver);
+        // Left in place it would start the repair again at every restart.
+        if (Exists(link.Text()) && DeletePath(link.Text(), kDeleteTakeOver) == kDeleteFailed)
+            LogPath(context, L"Failed to delete the shortcut that starts the repair; delete it by hand:", link.Text());
     }
 }
 
@@ -901,6 +905,8 @@ DWORD Repair(RepairTool& tool, uint32_t stopAfter)
         SaveJournal(context);
     } else if (context.journal.outcome != RepairOutcome::Running) {
         LogAbout(context, L"The repair of the ", L" account has already ended; nothing was done again.");
+        // Whatever brought this run here must not bring it again.
+        RemoveFixShortcuts(context);
         return FinalResult(context.journal);
     } else {
         uint32_t next = context.journal.stepsDone;
