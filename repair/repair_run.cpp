@@ -373,8 +373,14 @@ bool MoveContents(RepairContext& context, const wchar_t* source, const wchar_t* 
 // (once: the journal's mark says so), the fresh one moved in. The rename of
 // the whole folder is tried first; where the platform refuses a folder onto
 // an existing one, the contents move and the result is checked.
+struct DataFolderPoints {
+    const wchar_t* emptied;   // the old content removed
+    const wchar_t* entry;     // one entry moved
+    const wchar_t* moved;     // the whole folder in place
+};
+
 void ReplaceDataFolder(RepairContext& context, const wchar_t* src, const wchar_t* dst, uint32_t emptiedMark,
-                       uint32_t movedMark, const wchar_t* emptiedPoint, const wchar_t* entryPoint)
+                       uint32_t movedMark, const DataFolderPoints& points)
 {
     if ((context.journal.marks & movedMark) != 0)
         return;
@@ -384,24 +390,24 @@ void ReplaceDataFolder(RepairContext& context, const wchar_t* src, const wchar_t
             LogPath(context, L"The new account has no such folder; the old one was kept:", dst);
             GiveSecurity(context, src, dst);
         }
-        Mark(context, movedMark, entryPoint);
+        Mark(context, movedMark, points.moved);
         return;
     }
     if ((context.journal.marks & emptiedMark) == 0) {
         if (Exists(dst) && DeletePath(dst, kDeleteTakeOver | kDeleteKeepTop) == kDeleteFailed)
             LogPath(context, L"Failed to empty", dst);
-        Mark(context, emptiedMark, emptiedPoint);
+        Mark(context, emptiedMark, points.emptied);
     }
     WString srcLong, dstLong;
     bool renamed = AbsoluteLongPath(src, srcLong) && AbsoluteLongPath(dst, dstLong) &&
                    MoveFileExW(srcLong.Text(), dstLong.Text(), MOVEFILE_REPLACE_EXISTING);
     if (!renamed) {
-        if (MoveContents(context, src, dst, entryPoint))
+        if (MoveContents(context, src, dst, points.entry))
             RemoveDirectoryW(srcLong.Text());
         else
             LogPath(context, L"Not everything could be moved into", dst);
     }
-    Mark(context, movedMark, entryPoint);
+    Mark(context, movedMark, points.moved);
 }
 
 // Puts the fresh hive file at `placed`. When the old file there is still in
@@ -615,7 +621,8 @@ bool CopyPermissions(RepairContext& context)
     AddRow(context, Row::Move);
     const wchar_t* fresh = context.journal.newProfile.c_str();
     const wchar_t* old = context.journal.oldProfile.c_str();
-    CopySecurity(fresh, old, kCopyDacl | kCopyOwner);
+    if (!CopySecurity(fresh, old, kCopyDacl | kCopyOwner))
+        LogPath(context, L"Failed to give the new account its permissions on", old);
     WString pattern(old);
     pattern.Append(L"\\*");
     DirectoryIterator entries(pattern.Text(), kSkipReparsePoints | kOnlyDirectories);
@@ -642,7 +649,7 @@ bool MoveDataFolders(RepairContext& context)
             GiveSecurity(context, src.Text(), dst.Text());
         else
             ReplaceDataFolder(context, src.Text(), dst.Text(), JournalMark::PackagesEmptied, JournalMark::PackagesMoved,
-                              L"step 9 packages emptied", L"step 9 packages entry");
+                              {L"step 9 packages emptied", L"step 9 packages entry", L"step 9 packages moved"});
     }
     BringToolForward(context);
 
@@ -655,12 +662,12 @@ bool MoveDataFolders(RepairContext& context)
     if (!keep) {
         if (context.version > 5.9) {
             ReplaceDataFolder(context, src.Text(), dst.Text(), JournalMark::AppDataEmptied, JournalMark::AppDataMoved,
-                              L"step 9 appdata emptied", L"step 9 appdata entry");
+                              {L"step 9 appdata emptied", L"step 9 appdata entry", L"step 9 appdata moved"});
         } else if ((context.journal.marks & JournalMark::AppDataMoved) == 0) {
             // Before 5.9 the fresh folder's files join the old ones.
             if (Exists(src.Text()) && !MoveContents(context, src.Text(), dst.Text(), L"step 9 appdata entry"))
                 LogPath(context, L"Not everything could be moved into", dst.Text());
-            Mark(context, JournalMark::AppDataMoved, L"step 9 appdata entry");
+            Mark(context, JournalMark::AppDataMoved, L"step 9 appdata moved");
         }
     }
     CreateDirectoryPath(dst.Text());
@@ -739,11 +746,14 @@ void RemoveFixShortcuts(RepairContext& context)
         WString name(L"Fix ");
         name.Append(context.account, L" account profile.lnk");
         WString link = JoinPath(desktop.Text(), name.Text());
-        DeletePath(link.Text(), kDeleteTakeOver);
+        if (Exists(link.Text()) && DeletePath(link.Text(), kDeleteTakeOver) == kDeleteFailed)
+            LogPath(context, L"Failed to delete", link.Text());
     }
     if (FromFolderPath(startup, CSIDL_STARTUP, nullptr, SHGFP_TYPE_CURRENT)) {
         WString link = JoinPath(startup.Text(), L"BrenwickTask.lnk");
-        DeletePath(link.Text(), kDeleteTakeOver);
+        // Left in place it would start the repair again at every restart.
+        if (Exists(link.Text()) && DeletePath(link.Text(), kDeleteTakeOver) == kDeleteFailed)
+            LogPath(context, L"Failed to delete the shortcut that starts the repair; delete it by hand:", link.Text());
     }
 }
 
@@ -895,6 +905,8 @@ DWORD Repair(RepairTool& tool, uint32_t stopAfter)
         SaveJournal(context);
     } else if (context.journal.outcome != RepairOutcome::Running) {
         LogAbout(context, L"The repair of the ", L" account has already ended; nothing was done again.");
+        // Whatever brought this run here must not bring it again.
+        RemoveFixShortcuts(context);
         return FinalResult(context.journal);
     } else {
         uint32_t next = context.journal.stepsDone;

@@ -1,0 +1,164 @@
+// Times the whole repair of the broken-profile account, with its profile
+// grown by thousands of files, against the bare account work inside it (the
+// old account deleted and created again), so the figure is what the
+// journal, the hives, the data folders, the permissions and the hand-over
+// add; and the journal's safe write (new copy, flush, rename) against
+// writing the same text in place. Run by scripts/bench-repair.sh.
+#include <windows.h>
+#include <gdiplus.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "accounts/account_lifecycle.h"
+#include "accounts/lookup.h"
+#include "platform/files.h"
+#include "platform/handles.h"
+#include "repair/repair_journal.h"
+#include "repair/repair_run.h"
+#include "repair/repair_tool.h"
+#include "repair/state_file.h"
+#include "sandbox/sandbox.h"
+
+namespace {
+
+constexpr int kRuns = 3;
+constexpr int kFolders = 100;
+constexpr int kFilesPerFolder = 50;
+constexpr int kJournalWrites = 200;
+constexpr wchar_t kToolFolder[] = L"C:\\Brenwick";
+
+double Seconds(const std::function<void()>& work)
+{
+    auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+void Report(const char* what, const std::vector<double>& ours, const char* peerName, const std::vector<double>& peer)
+{
+    const double a = Median(ours), b = Median(peer);
+    std::printf("%-34s ours %8.3f s   %-34s %8.3f s   ratio %.2f\n", what, a, peerName, b, b > 0 ? a / b : 0.0);
+    std::fflush(stdout);
+}
+
+void Fill(const std::wstring& root)
+{
+    std::string content(512, 'x');
+    for (int d = 0; d < kFolders; ++d) {
+        std::wstring folder = root + L"\\Documents\\Bench\\folder " + std::to_wstring(d);
+        CreateDirectoryPath(folder.c_str());
+        for (int f = 0; f < kFilesPerFolder; ++f) {
+            std::wstring file = folder + L"\\file " + std::to_wstring(f) + L".dat";
+            UniqueFileHandle handle(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+            DWORD written = 0;
+            WriteFile(handle.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+        }
+    }
+}
+
+// The broken-profile machine as the set-up leaves it, the owner's folder
+// grown; its profile folder.
+std::wstring Prepare()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(kToolFolder, ignored);
+    std::wstring error;
+    if (!sandbox::ResetMachine(sandbox::ScenarioPath(L"broken-profile"), &error))
+        return L"";
+    std::filesystem::create_directories(kToolFolder, ignored);
+    std::wstring state = std::wstring(kToolFolder) + L"\\Brenwick.ini";
+    CreateStateFile(state.c_str());
+    WriteStateText(state.c_str(), L"pweber", L"FullName", L"Paula Weber");
+    WString sid, profile;
+    if (!GetAccountSidAndProfile(L"pweber", sid, &profile))
+        return L"";
+    Fill(profile.Text());
+    return profile.Text();
+}
+
+}  // namespace
+
+int wmain()
+{
+    Gdiplus::GdiplusStartupInput input;
+    ULONG_PTR gdiplus = 0;
+    Gdiplus::GdiplusStartup(&gdiplus, &input, nullptr);
+    std::printf("the broken profile grown by %d files in %d folders, %d runs each\n", kFolders * kFilesPerFolder,
+                kFolders, kRuns);
+
+    // Ours: the whole repair. Peer: the account deleted and made again on
+    // the same machine, nothing else.
+    std::vector<double> oursTimes, peerTimes;
+    for (int run = 0; run < kRuns; ++run) {
+        if (Prepare().empty()) {
+            std::printf("the simulated machine could not be prepared\n");
+            return 1;
+        }
+        RepairTool tool;
+        tool.fixAccount.Assign(L"pweber");
+        tool.osVersion = 10.0;
+        tool.toolFolder.Assign(kToolFolder);
+        tool.modulePath.Assign(L"C:\\Brenwick\\Brenwick.exe");
+        tool.logPath.Assign(L"C:\\Brenwick\\BrenwickLog.txt");
+        DWORD result = 0;
+        oursTimes.push_back(Seconds([&] { result = RunRepair(&tool); }));
+        if (result != 1)
+            std::printf("  run %d: the repair did not end repaired\n", run);
+
+        Prepare();
+        bool remade = false;
+        peerTimes.push_back(Seconds([&] {
+            remade = DeleteAccount(L"pweber", kKeepProfileFolder) != 0 &&
+                     CreateAccount(L"pweber", L"Paula Weber", 2, nullptr);
+        }));
+        if (!remade)
+            std::printf("  run %d: the account was not made again\n", run);
+    }
+    Report("RunRepair, whole repair", oursTimes, "DeleteAccount + CreateAccount", peerTimes);
+
+    // The journal: each write a new copy flushed and renamed over the old,
+    // against the same text written over the file in place.
+    RepairJournal journal;
+    journal.account = L"pweber";
+    std::wstring path = std::wstring(kToolFolder) + L"\\BrenwickJournal.txt";
+    std::wstring plain = std::wstring(kToolFolder) + L"\\plain-journal.txt";
+    std::wstring text;
+    FormatJournal(journal, text);
+    std::vector<double> safe, inPlace;
+    for (int run = 0; run < kRuns; ++run) {
+        safe.push_back(Seconds([&] {
+            for (int i = 0; i < kJournalWrites; ++i) {
+                journal.tries = static_cast<uint32_t>(i % 3);
+                WriteJournal(path.c_str(), journal);
+            }
+        }));
+        inPlace.push_back(Seconds([&] {
+            for (int i = 0; i < kJournalWrites; ++i) {
+                UniqueFileHandle file(
+                    CreateFileW(plain.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                DWORD written = 0;
+                WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written, nullptr);
+            }
+        }));
+    }
+    Report("WriteJournal x200 (copy, flush, rename)", safe, "the same text written in place", inPlace);
+
+    std::wstring error;
+    sandbox::ResetMachine(sandbox::ScenarioPath(L"default"), &error);
+    std::error_code ignored;
+    std::filesystem::remove_all(kToolFolder, ignored);
+    Gdiplus::GdiplusShutdown(gdiplus);
+    return 0;
+}
