@@ -201,12 +201,6 @@ int RunCleanup(const CleanupInput& input)
                                                                       : L"Failed to delete Brenwick's temp account.",
                   0);
 
-    // Only an account this repair made anew (an administrator) gets its
-    // saved type back; an untouched one keeps the type it has.
-    bool remade = !input.inTempAccount || (haveJournal && journal.Done(RepairStep::CreateNew) &&
-                                           AccountExists(section.Text()));
-    if (remade && !section.IsEmpty())
-        RestoreAccountType(input, statePath.Text(), section.Text());
     if (input.osVersion > 5.9 && !section.IsEmpty())
         RestorePolicies(input, statePath.Text(), section.Text());
 
@@ -232,6 +226,14 @@ int RunCleanup(const CleanupInput& input)
             WriteJournal(journalPath.Text(), journal);
         }
     }
+
+    // Only an account this repair made anew (an administrator) gets its
+    // saved type back; an untouched one keeps the type it has. Last of the
+    // changes: a clean-up cut before it runs again still elevated.
+    bool remade = !input.inTempAccount || (haveJournal && journal.Done(RepairStep::CreateNew) &&
+                                           AccountExists(section.Text()));
+    if (remade && !section.IsEmpty())
+        RestoreAccountType(input, statePath.Text(), section.Text());
 
     if (!haveJournal || (journal.marks & JournalMark::CleanupEnded) == 0) {
         if (input.inTempAccount) {
