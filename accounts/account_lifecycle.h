@@ -38,6 +38,12 @@ struct CreateReport {
 bool CreateAccount(const wchar_t* accountName, const wchar_t* fullName, uint32_t type, const wchar_t* password,
                    CreateReport* report = nullptr);
 
+// Completes an account that exists but whose creation was cut short (by a
+// power failure, say): full name and type as CreateAccount sets them, and
+// its profile built when it has no profile-list entry yet. True when it has
+// a profile afterwards.
+bool CompleteAccount(const wchar_t* accountName, const wchar_t* fullName, uint32_t type);
+
 // A fresh temporary password from the system's cryptographic random source,
 // wiped when the holder goes. Text() is empty when no random bytes came.
 class TemporaryPassword {

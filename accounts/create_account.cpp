@@ -132,3 +132,24 @@ bool CreateAccount(const wchar_t* accountName, const wchar_t* fullName, uint32_t
     result.outcome = built ? CreateOutcome::AddedWithProfile : CreateOutcome::AddedWithoutProfile;
     return built;
 }
+
+bool CompleteAccount(const wchar_t* accountName, const wchar_t* fullName, uint32_t type)
+{
+    if (accountName == nullptr || *accountName == L'\0')
+        return false;
+    if (fullName != nullptr && *fullName != L'\0' && CompareText(fullName, accountName, true) != 0) {
+        USER_INFO_1011 name{const_cast<LPWSTR>(fullName)};
+        machine::NetUserSetInfo(nullptr, accountName, 1011, reinterpret_cast<LPBYTE>(&name), nullptr);
+    }
+    GroupNames groups;
+    GetGroupNames(groups);
+    SetAccountType(accountName, type, &groups);
+    WString sid(accountName), profile;
+    if (!GetAccountSidString(sid))
+        return false;
+    // Only its own profile entry counts: a folder of its name may be another's.
+    if (ReadProfileImagePath(sid.Text(), profile))
+        return true;
+    CreateReport report;
+    return BuildProfileByService(accountName) || BuildProfileBySignIn(accountName, nullptr, report);
+}

@@ -3,11 +3,14 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include "accounts/account_lifecycle.h"
 #include "accounts/groups.h"
+#include "accounts/lookup.h"
 #include "accounts/passwords.h"
 #include "platform/files.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
+#include "platform/security.h"
 #include "platform/text_win.h"
 #include "repair/logon_backup.h"
 #include "repair/repair_journal.h"
@@ -19,6 +22,8 @@
 namespace {
 
 constexpr int kCleanupResult = -13;
+constexpr wchar_t kTempSidKey[] = L"TempSid";
+constexpr wchar_t kProfileListKey[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\";
 constexpr uint32_t kMaximumConsent = 5;
 
 void DeleteShortcut(int csidl)
@@ -127,6 +132,47 @@ void LogNoPassword(const CleanupInput& input, const wchar_t* account)
     WriteLogEntry(input.logPath, text.Text(), 0);
 }
 
+// What is left of a temporary account whose deletion was cut after the
+// account went: its profile folder and entry, found by the SID recorded
+// before. Only a SID that no account has any more is acted on.
+void RemoveTempLeftovers(const wchar_t* sid)
+{
+    LocalSid binary;
+    WString name;
+    if (!IsPlainSidString(sid) || !SidFromName(binary, sid) || SidToAccountName(binary.Get(), name, nullptr))
+        return;
+    WString stored, folder;
+    if (ReadProfileImagePath(sid, stored) &&
+        CheckProfileFolder(stored.Text(), sid, folder) == ProfileFolderVerdict::Inside)
+        DeletePath(folder.Text(), kDeleteTakeOver | kDeleteScheduleAtRestart);
+    WString entry(kProfileListKey);
+    entry.Append(sid);
+    RegKey().DeleteTree(entry.Text());
+}
+
+// Deletes the temporary account with its profile; true when it is gone. Its
+// SID is recorded first, so that a clean-up cut halfway can finish the job.
+bool RemoveTempAccount(const wchar_t* statePath, const wchar_t* section)
+{
+    bool recordable = *section != L'\0';
+    WString sid;
+    if (GetAccountSidAndProfile(kTempAccountName, sid, nullptr)) {
+        if (recordable)
+            WriteStateText(statePath, section, kTempSidKey, sid.Text());
+        if (DeleteTempAdmin() == 0)
+            return false;
+    } else {
+        WString recorded = recordable ? ReadStateText(statePath, section, kTempSidKey) : WString(L"");
+        if (!IsPlainSidString(recorded.Text()))
+            return false;   // never made, or deleted by a clean-up that finished
+        RemoveTempLeftovers(recorded.Text());
+    }
+    // Done: a clean-up run by hand later finds nothing to finish.
+    if (recordable)
+        WriteStateText(statePath, section, kTempSidKey, nullptr);
+    return true;
+}
+
 }  // namespace
 
 int RunCleanup(const CleanupInput& input)
@@ -144,58 +190,78 @@ int RunCleanup(const CleanupInput& input)
         if (!haveJournal)
             WriteLogEntry(input.logPath, L"The repair's journal cannot be read; the saved settings were not restored.", 0);
     }
-
-    DeleteShortcut(CSIDL_DESKTOPDIRECTORY);
-    DeleteShortcut(CSIDL_STARTUP);
-
-    WriteLogEntry(input.logPath,
-                  DeleteTempAdmin() != 0 ? L"Successfully deleted Brenwick's temp account."
-                                         : L"Failed to delete Brenwick's temp account.",
-                  0);
-
-    SetAutoLogon(nullptr, nullptr);
     WString statePath(input.toolFolder);
     statePath.Append(kStateFileName);
-    switch (RestoreAutoLogon(statePath.Text(), section.Text())) {
-    case LogonRestore::NoneSaved:
-        break;
-    case LogonRestore::Restored:
-        WriteLogEntry(input.logPath, L"Restored the earlier automatic sign-in.", 0);
-        break;
-    case LogonRestore::Refused:
-        WriteLogEntry(input.logPath, L"The saved automatic sign-in is not valid; it was not restored.", 0);
-        break;
-    case LogonRestore::Failed:
-        WriteLogEntry(input.logPath, L"Failed to restore the earlier automatic sign-in.", 0);
-        break;
+
+    // The clean-up's own shortcuts go last, not first: a clean-up cut short
+    // by a power failure then runs again at the next sign-in, and each step
+    // below is safe to repeat.
+    WriteLogEntry(input.logPath,
+                  RemoveTempAccount(statePath.Text(), section.Text()) ? L"Successfully deleted Brenwick's temp account."
+                                                                      : L"Failed to delete Brenwick's temp account.",
+                  0);
+
+    if (input.osVersion > 5.9 && !section.IsEmpty())
+        RestorePolicies(input, statePath.Text(), section.Text());
+
+    // The earlier sign-in's password is only in the tool's secret, which
+    // putting it back removes: done once, as the journal records.
+    if (!haveJournal || (journal.marks & JournalMark::CleanupSignIn) == 0) {
+        SetAutoLogon(nullptr, nullptr);
+        switch (RestoreAutoLogon(statePath.Text(), section.Text())) {
+        case LogonRestore::NoneSaved:
+            break;
+        case LogonRestore::Restored:
+            WriteLogEntry(input.logPath, L"Restored the earlier automatic sign-in.", 0);
+            break;
+        case LogonRestore::Refused:
+            WriteLogEntry(input.logPath, L"The saved automatic sign-in is not valid; it was not restored.", 0);
+            break;
+        case LogonRestore::Failed:
+            WriteLogEntry(input.logPath, L"Failed to restore the earlier automatic sign-in.", 0);
+            break;
+        }
+        if (haveJournal) {
+            journal.marks |= JournalMark::CleanupSignIn;
+            WriteJournal(journalPath.Text(), journal);
+        }
     }
 
     // Only an account this repair made anew (an administrator) gets its
-    // saved type back; an untouched one keeps the type it has.
+    // saved type back; an untouched one keeps the type it has. Last of the
+    // changes: a clean-up cut before it runs again still elevated.
     bool remade = !input.inTempAccount || (haveJournal && journal.Done(RepairStep::CreateNew) &&
                                            AccountExists(section.Text()));
     if (remade && !section.IsEmpty())
         RestoreAccountType(input, statePath.Text(), section.Text());
-    if (input.osVersion > 5.9 && !section.IsEmpty())
-        RestorePolicies(input, statePath.Text(), section.Text());
 
-    if (input.inTempAccount) {
-        if (haveJournal) {
-            WString text(L"The \"");
-            text.Append(section.Text(), L"\" account was not repaired.");
-            WriteLogEntry(input.logPath, text.Text(), 0);
-            std::wstring state = DescribeUnfinishedRepair(journal, section.Text(), AccountExists(section.Text()));
-            WriteLogEntry(input.logPath, state.c_str(), 0);
+    if (!haveJournal || (journal.marks & JournalMark::CleanupEnded) == 0) {
+        if (input.inTempAccount) {
+            if (haveJournal) {
+                WString text(L"The \"");
+                text.Append(section.Text(), L"\" account was not repaired.");
+                WriteLogEntry(input.logPath, text.Text(), 0);
+                std::wstring state = DescribeUnfinishedRepair(journal, section.Text(), AccountExists(section.Text()));
+                WriteLogEntry(input.logPath, state.c_str(), 0);
+            }
+        } else if (haveJournal && EqualsNoCase(journal.account.c_str(), section.Text()) &&
+                   (journal.outcome == RepairOutcome::Repaired || journal.outcome == RepairOutcome::NotRepaired)) {
+            LogNoPassword(input, section.Text());
         }
-    } else if (haveJournal && EqualsNoCase(journal.account.c_str(), section.Text()) &&
-               (journal.outcome == RepairOutcome::Repaired || journal.outcome == RepairOutcome::NotRepaired)) {
-        LogNoPassword(input, section.Text());
+        // Recorded before the line is written, so that a clean-up run again
+        // never closes the log twice.
+        if (haveJournal) {
+            journal.marks |= JournalMark::CleanupEnded;
+            WriteJournal(journalPath.Text(), journal);
+        }
+        WriteLogEntry(input.logPath, L"Repair operation complete.", LogFlags::EndLine);
     }
+
+    DeleteShortcut(CSIDL_DESKTOPDIRECTORY);
+    DeleteShortcut(CSIDL_STARTUP);
     DeleteJournal(journalPath.Text());
     WString picture = PictureCopyPath(input.toolFolder);
     DeleteFileW(picture.Text());
-
-    WriteLogEntry(input.logPath, L"Repair operation complete.", LogFlags::EndLine);
     OpenLog(input);
     return kCleanupResult;
 }

@@ -238,12 +238,13 @@ OldAccountAction DecideOldAccount(bool exists, const wchar_t* existingSid, const
     return OldAccountAction::Refuse;
 }
 
-NewAccountAction DecideNewAccount(bool exists, const wchar_t* existingSid, const wchar_t* oldSid, bool administrator)
+NewAccountAction DecideNewAccount(bool exists, const wchar_t* existingSid, const wchar_t* oldSid, bool administrator,
+                                  bool creationStarted)
 {
     if (!exists)
         return NewAccountAction::Create;
     if (existingSid == nullptr || *existingSid == L'\0' || oldSid == nullptr || *oldSid == L'\0' ||
-        EqualsNoCase(existingSid, oldSid) || !administrator)
+        EqualsNoCase(existingSid, oldSid) || !(administrator || creationStarted))
         return NewAccountAction::Refuse;
     return NewAccountAction::Reuse;
 }

@@ -51,7 +51,10 @@ struct JournalMark {
     static constexpr uint32_t AppDataMoved = 8;        // with it the fresh UsrClass.dat
     static constexpr uint32_t ClassesOldRemoved = 16;  // the old UsrClass.* files removed
     static constexpr uint32_t UserOldRemoved = 32;     // the old NTUSER.* files removed
-    static constexpr uint32_t All = 63;
+    static constexpr uint32_t CreationStarted = 64;    // the new account is being added: one of that name is ours
+    static constexpr uint32_t CleanupSignIn = 128;     // the clean-up put the automatic sign-in back
+    static constexpr uint32_t CleanupEnded = 256;      // the clean-up wrote the log's end line
+    static constexpr uint32_t All = 511;
 };
 
 struct RepairJournal {
@@ -88,13 +91,17 @@ enum class OldAccountAction {
 };
 OldAccountAction DecideOldAccount(bool exists, const wchar_t* existingSid, const wchar_t* journaledOldSid);
 
-// What the creation does with what the machine shows.
+// What the creation does with what the machine shows. An account of that
+// name with a new SID is reused when it is an administrator, or when the
+// journal says an earlier run had begun adding it (a creation cut before
+// it set the type); it is then completed.
 enum class NewAccountAction {
     Create,          // no account of that name yet
-    Reuse,           // made by an earlier run: a new SID and an administrator
-    Refuse,          // the old account (same SID) or one of another type
+    Reuse,           // made by an earlier run
+    Refuse,          // the old account (same SID), or one this repair did not begin to make
 };
-NewAccountAction DecideNewAccount(bool exists, const wchar_t* existingSid, const wchar_t* oldSid, bool administrator);
+NewAccountAction DecideNewAccount(bool exists, const wchar_t* existingSid, const wchar_t* oldSid, bool administrator,
+                                  bool creationStarted);
 
 // What putting a hive file in place still has to do, from what the disk
 // and the journal show: whether the fresh copy is still there (in the fresh

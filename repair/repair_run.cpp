@@ -546,8 +546,15 @@ bool DeleteOldAccount(RepairContext& context)
         LogAbout(context, L"Failed to remove the ", L" account.");
         RegKey().DeleteTree(kBackupKey);
         return false;
-    case OldAccountAction::AlreadyGone:
+    case OldAccountAction::AlreadyGone: {
+        // An earlier run's deletion may have been cut after the account
+        // went and before its profile entry did; the folder stays.
+        WString entry(kProfileList);
+        entry.Append(context.journal.oldSid.c_str());
+        if (KeyExists(entry.Text()) && !RegKey().DeleteTree(entry.Text()))
+            LogPath(context, L"Failed to delete the old account's profile entry", entry.Text());
         break;
+    }
     case OldAccountAction::Refuse:
         MarkRow(context, Row::Delete, false);
         LogAbout(context, L"Failed to remove the ", L" account.");
@@ -568,14 +575,23 @@ bool CreateNewAccount(RepairContext& context)
     bool exists = AccountExists(context.account, &privilege);
     if (exists)
         GetAccountSidAndProfile(context.account, existing, nullptr);
-    NewAccountAction action = DecideNewAccount(exists, existing.Text(), context.journal.oldSid.c_str(),
-                                               privilege == USER_PRIV_ADMIN);
-    bool made = action == NewAccountAction::Reuse ||
-                (action == NewAccountAction::Create &&
-                 CreateAccount(context.account, context.fullName.Text(), kAdministratorType, nullptr));
+    NewAccountAction action =
+        DecideNewAccount(exists, existing.Text(), context.journal.oldSid.c_str(), privilege == USER_PRIV_ADMIN,
+                         (context.journal.marks & JournalMark::CreationStarted) != 0);
+    bool made = false;
+    if (action == NewAccountAction::Create) {
+        // From here an account of this name is this repair's, even if the
+        // creation is cut before it has its type.
+        Mark(context, JournalMark::CreationStarted, L"step 5 creation started");
+        made = CreateAccount(context.account, context.fullName.Text(), kAdministratorType, nullptr);
+    } else if (action == NewAccountAction::Reuse) {
+        made = CompleteAccount(context.account, context.fullName.Text(), kAdministratorType);
+    }
+    // The new profile is the one its own entry names, never a folder found
+    // by the account's name (that is the old one).
     WString sid;
-    made = made && GetAccountSidAndProfile(context.account, sid, &profile) && IsPlainSidString(sid.Text()) &&
-           !EqualsNoCase(sid.Text(), context.journal.oldSid.c_str());
+    made = made && GetAccountSidAndProfile(context.account, sid, nullptr) && IsPlainSidString(sid.Text()) &&
+           !EqualsNoCase(sid.Text(), context.journal.oldSid.c_str()) && ReadProfileImagePath(sid.Text(), profile);
     if (made && !CheckedProfileFolder(profile.Text(), sid.Text(), folder)) {
         LogPath(context, L"The new account's profile folder is not one Brenwick may work on:", profile.Text());
         made = false;
@@ -766,8 +782,6 @@ bool HandOver(RepairContext& context)
     MarkRow(context, Row::Move, repaired);
     LogAbout(context, L"The ", repaired ? L" account was successfully repaired." : L" account could not be repaired.");
 
-    if (SetAutoLogon(context.account, L"") == AutoLogonResult::Failed)
-        LogAbout(context, L"Failed to make the ", L" account sign in automatically.");
     const wchar_t* target = context.tool->modulePath.Text();
     WString desktop, startup;
     if (ProfileFolderPath(CSIDL_DESKTOPDIRECTORY, old, desktop)) {
@@ -786,6 +800,10 @@ bool HandOver(RepairContext& context)
         Log(context, L"The clean-up could not be set to start; after the restart, start C:\\Brenwick\\Brenwick.exe "
                      L"/brenwick /cleanup in the repaired account.");
     machine::RegUnLoadKeyW(HKEY_USERS, context.journal.newSid.c_str());
+    // Only once the clean-up's shortcuts are there does the account sign in
+    // by itself: a cut before leaves the fix run to do this again.
+    if (SetAutoLogon(context.account, L"") == AutoLogonResult::Failed)
+        LogAbout(context, L"Failed to make the ", L" account sign in automatically.");
     RemoveFixShortcuts(context);
     context.journal.outcome = repaired ? RepairOutcome::Repaired : RepairOutcome::NotRepaired;
     return true;

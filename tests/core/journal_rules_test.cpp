@@ -124,7 +124,7 @@ TEST(RepairJournalText, EveryValueIsCheckedWhenRead)
         {L"StepsDone", L"99999999999"},
         {L"Tries", L"4"},
         {L"HiveCount", L"3"},
-        {L"Marks", L"64"},
+        {L"Marks", L"512"},
         {L"Outcome", L"4"},
     };
     for (const Case& c : refused) {
@@ -250,18 +250,21 @@ TEST(RepairDecisions, AnAccountMadeByAnEarlierRunIsReused)
         bool exists;
         const wchar_t* existing;
         bool administrator;
+        bool started;
         NewAccountAction expected;
     } const cases[] = {
-        {false, L"", false, NewAccountAction::Create},
-        {true, L"S-1-5-21-1-2-3-1011", true, NewAccountAction::Reuse},
-        {true, L"S-1-5-21-1-2-3-1010", true, NewAccountAction::Refuse},    // still the old account
-        {true, L"S-1-5-21-1-2-3-1011", false, NewAccountAction::Refuse},   // not the type made
-        {true, L"", true, NewAccountAction::Refuse},
+        {false, L"", false, false, NewAccountAction::Create},
+        {false, L"", false, true, NewAccountAction::Create},
+        {true, L"S-1-5-21-1-2-3-1011", true, false, NewAccountAction::Reuse},
+        {true, L"S-1-5-21-1-2-3-1011", false, true, NewAccountAction::Reuse},     // cut before its type was set
+        {true, L"S-1-5-21-1-2-3-1010", true, true, NewAccountAction::Refuse},     // still the old account
+        {true, L"S-1-5-21-1-2-3-1011", false, false, NewAccountAction::Refuse},   // not one this repair began
+        {true, L"", true, true, NewAccountAction::Refuse},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(c.expected, DecideNewAccount(c.exists, c.existing, L"S-1-5-21-1-2-3-1010", c.administrator))
-            << Show(c.existing) << " admin " << c.administrator;
-    EXPECT_EQ(NewAccountAction::Refuse, DecideNewAccount(true, L"S-1-5-21-1-2-3-1011", L"", true));
+        EXPECT_EQ(c.expected, DecideNewAccount(c.exists, c.existing, L"S-1-5-21-1-2-3-1010", c.administrator, c.started))
+            << Show(c.existing) << " admin " << c.administrator << " started " << c.started;
+    EXPECT_EQ(NewAccountAction::Refuse, DecideNewAccount(true, L"S-1-5-21-1-2-3-1011", L"", true, true));
 }
 
 TEST(RepairDecisions, AHiveAlreadyMovedIsRecognised)

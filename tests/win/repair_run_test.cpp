@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "accounts/account_lifecycle.h"
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
 #include "accounts/pictures.h"
@@ -22,6 +23,7 @@
 #include "repair/cleanup.h"
 #include "repair/repair_hive.h"
 #include "repair/repair_journal.h"
+#include "repair/repair_log.h"
 #include "repair/repair_run.h"
 #include "repair/repair_tool.h"
 #include "repair/state_file.h"
@@ -766,6 +768,138 @@ TEST_F(RepairRun, TheCleanUpTellsThatTheAccountHasNoPassword)
     DWORD privilege = 99;
     EXPECT_TRUE(AccountExists(kAccount, &privilege));
     EXPECT_EQ(static_cast<DWORD>(USER_PRIV_USER), privilege) << "its saved type is back";
+}
+
+}  // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Work an earlier run began and a power cut interrupted inside a step.
+
+// The old account deleted, but not yet its profile entry: the deletion
+// counts as done and the entry goes; never the folder.
+TEST_F(RepairRun, ADeletionCutAfterTheAccountWentIsFinished)
+{
+    Prepare();
+    RepairTool first;
+    Configure(first, 0, 10.0);
+    RunRepairUntil(first, static_cast<uint32_t>(RepairStep::DeleteOld));
+    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success), machine::NetUserDel(nullptr, kAccount));
+    ASSERT_TRUE(MachineKeyExists(std::wstring(kProfileList) + oldSid_));
+    RepairTool second;
+    Configure(second, 0, 10.0);
+    EXPECT_EQ(1u, RunRepair(&second));
+    ExpectRepaired(0, 10.0, "deletion cut after the account went");
+}
+
+// The new account added, but cut before its full name, type and profile:
+// the journal says this repair began it, so it is completed and used.
+TEST_F(RepairRun, ACreationCutAfterTheAccountWasAddedIsCompleted)
+{
+    Prepare();
+    RepairTool first;
+    Configure(first, 0, 10.0);
+    RunRepairUntil(first, static_cast<uint32_t>(RepairStep::CreateNew));
+    RepairJournal journal = Journal();
+    journal.marks |= JournalMark::CreationStarted;
+    ASSERT_TRUE(WriteJournal(L"C:\\Brenwick\\BrenwickJournal.txt", journal));
+    USER_INFO_1 info{};
+    info.usri1_name = const_cast<LPWSTR>(kAccount);
+    info.usri1_priv = USER_PRIV_USER;
+    info.usri1_flags = UF_SCRIPT | UF_DONT_EXPIRE_PASSWD;
+    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
+              machine::NetUserAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&info), nullptr));
+    RepairTool second;
+    Configure(second, 0, 10.0);
+    EXPECT_EQ(1u, RunRepair(&second)) << ReadBytes(kLog);
+    ExpectRepaired(0, 10.0, "creation cut after the account was added");
+}
+
+// Without the journal's word, an account of that name that is not an
+// administrator is someone else's: the repair does not take it over.
+TEST_F(RepairRun, AnAccountThisRepairDidNotBeginIsNotTakenOver)
+{
+    Prepare();
+    RepairTool first;
+    Configure(first, 0, 10.0);
+    RunRepairUntil(first, static_cast<uint32_t>(RepairStep::CreateNew));
+    USER_INFO_1 info{};
+    info.usri1_name = const_cast<LPWSTR>(kAccount);
+    info.usri1_priv = USER_PRIV_USER;
+    info.usri1_flags = UF_SCRIPT | UF_DONT_EXPIRE_PASSWD;
+    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
+              machine::NetUserAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&info), nullptr));
+    RepairTool second;
+    Configure(second, 0, 10.0);
+    EXPECT_EQ(0u, RunRepair(&second));
+    DWORD privilege = 99;
+    EXPECT_TRUE(AccountExists(kAccount, &privilege));
+    EXPECT_EQ(static_cast<DWORD>(USER_PRIV_USER), privilege) << "its type is left alone";
+    EXPECT_EQ(RepairOutcome::Failed, Journal().outcome);
+    ExpectOwnersFilesUnchanged("someone else's account");
+}
+
+// ---------------------------------------------------------------------------
+// A clean-up cut short runs again at the next sign-in and finishes.
+
+TEST_F(RepairRun, ACleanUpCutWhileDeletingTheTemporaryAccountFinishesTheJob)
+{
+    Prepare();
+    ASSERT_TRUE(CreateAccount(kTempAccountName, kTempAccountFullName, 2, L"Temp-Pass-12345"));
+    WString tempSid, tempProfile;
+    ASSERT_TRUE(GetAccountSidAndProfile(kTempAccountName, tempSid, &tempProfile));
+    ASSERT_TRUE(Exists(tempProfile.Text()));
+    RepairTool tool;
+    Configure(tool, 0, 10.0);
+    ASSERT_EQ(1u, RunRepair(&tool));
+
+    // The first clean-up recorded the SID and got as far as removing the
+    // account itself when the power failed.
+    WriteStateText(kState, kAccount, L"TempSid", tempSid.Text());
+    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success), machine::NetUserDel(nullptr, kTempAccountName));
+    CleanupInput input;
+    input.consoleUserName = kAccount;
+    input.osVersion = 10.0;
+    input.toolFolder = kToolFolder;
+    input.logPath = kLog;
+    EXPECT_EQ(-13, RunCleanup(input));
+    EXPECT_FALSE(Exists(tempProfile.Text())) << "its profile folder goes too";
+    WString left;
+    EXPECT_FALSE(ReadProfileImagePath(tempSid.Text(), left)) << "and its profile entry";
+    std::string log = ReadBytes(kLog);
+    EXPECT_EQ(1u, Occurrences(log, ": Successfully deleted Brenwick's temp account.")) << log;
+    EXPECT_EQ(1u, Occurrences(log, "*** End of repair operation")) << log;
+
+    // Run by hand once more: nothing is left to finish, and it says so.
+    EXPECT_EQ(-13, RunCleanup(input));
+    log = ReadBytes(kLog);
+    EXPECT_EQ(1u, Occurrences(log, ": Failed to delete Brenwick's temp account.")) << log;
+}
+
+TEST_F(RepairRun, ACleanUpRunAgainAfterItsEndLineDoesNotCloseTheLogTwice)
+{
+    Prepare();
+    RepairTool tool;
+    Configure(tool, 0, 10.0);
+    ASSERT_EQ(1u, RunRepair(&tool));
+    // The first clean-up wrote its end line; the power failed before its
+    // shortcuts and the journal went.
+    RepairJournal journal = Journal();
+    journal.marks |= JournalMark::CleanupSignIn | JournalMark::CleanupEnded;
+    ASSERT_TRUE(WriteJournal(L"C:\\Brenwick\\BrenwickJournal.txt", journal));
+    WriteLogEntry(kLog, L"Repair operation complete.", LogFlags::EndLine);
+    std::wstring startup = oldProfile_ + L"\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup";
+    CleanupInput input;
+    input.consoleUserName = kAccount;
+    input.osVersion = 10.0;
+    input.toolFolder = kToolFolder;
+    input.logPath = kLog;
+    EXPECT_EQ(-13, RunCleanup(input));
+    std::string log = ReadBytes(kLog);
+    EXPECT_EQ(1u, Occurrences(log, "*** End of repair operation")) << log;
+    EXPECT_EQ(L"pweber", MachineValue(kWinlogonKey, L"DefaultUserName")) << "the sign-in was put back already";
+    EXPECT_FALSE(Exists(L"C:\\Brenwick\\BrenwickJournal.txt"));
 }
 
 }  // namespace
