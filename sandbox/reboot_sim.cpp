@@ -425,19 +425,16 @@ void StopAtSignInScreen(const std::wstring& reason, const std::wstring& account,
 
 // Winlogon's part: the automatic sign-in checked as any sign-in is, the
 // profile loaded (made at the first sign-in), the account made the session's.
-void SignIn(RebootOutcome* outcome)
+// The sign-in itself, automatic or typed: checked as any sign-in, the
+// profile loaded (made at the first sign-in), the account made the session's
+// and its Startup folder run.
+void SignInAs(const std::wstring& user, const std::wstring& domain, const wchar_t* password, RebootOutcome* outcome)
 {
-    AutoSignIn signIn;
-    ReadAutoSignIn(&signIn);
-    if (!signIn.configured || signIn.user.empty()) {
-        StopAtSignInScreen(L"No account signs in automatically.", L"", outcome);
-        return;
-    }
     Account account;
     HANDLE token = nullptr;
     DWORD refused = ERROR_LOGON_FAILURE;
-    if (IsThisComputer(signIn.domain) && FindAccount(signIn.user.c_str(), &account)) {
-        if (machine::LogonUserW(account.name.c_str(), nullptr, signIn.password.data(), LOGON32_LOGON_INTERACTIVE,
+    if (IsThisComputer(domain) && FindAccount(user.c_str(), &account)) {
+        if (machine::LogonUserW(account.name.c_str(), nullptr, password, LOGON32_LOGON_INTERACTIVE,
                                 LOGON32_PROVIDER_DEFAULT, &token))
             refused = ERROR_SUCCESS;
         else
@@ -446,7 +443,7 @@ void SignIn(RebootOutcome* outcome)
     if (token != nullptr)
         CloseHandle(token);
     if (refused != ERROR_SUCCESS) {
-        StopAtSignInScreen(RefusalText(refused), signIn.user, outcome);
+        StopAtSignInScreen(RefusalText(refused), user, outcome);
         return;
     }
     std::wstring sid = AccountSid(account.rid);
@@ -471,6 +468,18 @@ void SignIn(RebootOutcome* outcome)
     outcome->account = account.name;
     Record(L"SignIn", {{L"account", account.name}, {L"profile", profile}});
     RunStartupFolder(account, sid, profile, outcome);
+}
+
+// Winlogon's part at a restart: the automatic sign-in, when there is one.
+void SignIn(RebootOutcome* outcome)
+{
+    AutoSignIn signIn;
+    ReadAutoSignIn(&signIn);
+    if (!signIn.configured || signIn.user.empty()) {
+        StopAtSignInScreen(L"No account signs in automatically.", L"", outcome);
+        return;
+    }
+    SignInAs(signIn.user, signIn.domain, signIn.password.data(), outcome);
 }
 
 // The reboot requests (ExitWindowsEx with the reboot bit) recorded and not
@@ -525,6 +534,17 @@ RebootOutcome Reboot(const wchar_t* requestedBy)
     CompleteRenames(L"PendingFileRenameOperations", &outcome);
     CompleteRenames(L"PendingFileRenameOperations2", &outcome);
     SignIn(&outcome);
+    return outcome;
+}
+
+RebootOutcome SignInAtTheScreen(const wchar_t* user, const wchar_t* password)
+{
+    RebootOutcome outcome;
+    if (!SessionUserName().empty()) {
+        outcome.signInScreen = L"An account is signed in already.";
+        return outcome;
+    }
+    SignInAs(user != nullptr ? user : L"", L"", password != nullptr ? password : L"", &outcome);
     return outcome;
 }
 

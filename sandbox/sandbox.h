@@ -77,6 +77,12 @@ struct RebootOutcome {
 // simulated). `requestedBy` names who asked.
 RebootOutcome Reboot(const wchar_t* requestedBy = nullptr);
 
+// Someone types the account's name and password at the sign-in screen:
+// checked and carried out as the automatic sign-in is (the account becomes
+// the session's, its Startup folder runs). Only at the sign-in screen; the
+// outcome's signInScreen says why it was refused.
+RebootOutcome SignInAtTheScreen(const wchar_t* user, const wchar_t* password);
+
 // Performs the reboot the program asked for with ExitWindowsEx (the reboot
 // flag), which the machine records and does not act on by itself; false
 // when no such request is waiting. Every restart (this one, the sandbox

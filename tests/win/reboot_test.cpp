@@ -643,3 +643,40 @@ TEST_F(Reboot, AResetRemovesProfilesWithoutFollowingLinksOutOfThem)
     for (const wchar_t* folder : {L"\\Documents\\Projects", L"\\Documents", L""})
         RemoveDirectoryW((profile + folder).c_str());
 }
+
+// Without an automatic sign-in the machine waits at the sign-in screen;
+// someone who types an account's name and password there signs in as the
+// automatic sign-in would, and that account's Startup folder runs.
+TEST_F(Reboot, SomeoneSignsInAtTheSignInScreen)
+{
+    std::wstring folder = TestFolder(L"reboot-by-hand");
+    std::wstring said = folder + L"\\said.txt";
+    std::wstring startup = StartupFolderOf(L"mhartley");
+    ASSERT_TRUE(CreateDirectoryPathForTest(startup));
+    ASSERT_TRUE(MakeShortcut(startup + L"\\said.lnk", CommandInterpreter(), L"/c echo %USERNAME%> \"" + said + L"\"",
+                             folder));
+    SetAutoSignIn(L"jokafor", L"Okafor-Spring", L"0");
+    ASSERT_FALSE(sandbox::Reboot().signedIn);
+    EXPECT_EQ(L"", sandbox::SessionUserName());
+
+    struct Case {
+        const wchar_t* user;
+        const wchar_t* password;
+        bool signsIn;
+    };
+    const Case cases[] = {
+        {L"mhartley", L"wrong", false},
+        {L"nobody", L"", false},
+        {L"mhartley", L"Hartley#1", true},
+        {L"jokafor", L"Okafor-Spring", false},   // someone is signed in already
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.user));
+        sandbox::RebootOutcome outcome = sandbox::SignInAtTheScreen(c.user, c.password);
+        EXPECT_EQ(c.signsIn, outcome.signedIn) << Show(outcome.signInScreen);
+        EXPECT_EQ(!c.signsIn, !outcome.signInScreen.empty());
+    }
+    EXPECT_EQ(L"mhartley", sandbox::SessionUserName());
+    ASSERT_TRUE(sandbox::WaitForSessionPrograms(60000));
+    EXPECT_EQ("mhartley", ReadText(said));
+}

@@ -764,12 +764,14 @@ void RestartUntilDone(const Drive& drive, Run* run)
         run->failure = "the set-up asked for no restart";
         return;
     }
+    bool signedInByHand = false, byHand = false;
     for (int restarts = 1;; ++restarts) {
         Trace("restart " + std::to_string(restarts) + (outcome.afterPowerCut ? " after a power cut" : "") + ": " +
               (outcome.signedIn ? Narrow(outcome.account) + " signed in, " + std::to_string(outcome.programs.size()) +
                                       " program(s) started"
                                 : "at the sign-in screen"));
         Boot boot;
+        boot.byHand = byHand;
         boot.account = outcome.account;
         boot.signInScreen = outcome.signInScreen;
         boot.afterPowerCut = outcome.afterPowerCut;
@@ -780,8 +782,17 @@ void RestartUntilDone(const Drive& drive, Run* run)
             break;
         sandbox::PowerCut cut;
         bool powerCut = sandbox::LastPowerCut(&cut) && cut.pending;
-        if (!powerCut && !sandbox::RebootIfRequested(&outcome))
-            break;   // nothing asks for a restart: the machine has settled
+        byHand = false;
+        if (!powerCut && !sandbox::RebootIfRequested(&outcome)) {
+            // Nothing asks for a restart. At the sign-in screen the operator
+            // may sign in once; otherwise the machine has settled.
+            if (outcome.signedIn || drive.signInAtScreen == nullptr || signedInByHand)
+                break;
+            signedInByHand = byHand = true;
+            Trace("at the sign-in screen: " + Narrow(drive.signInAtScreen) + " signs in by hand");
+            outcome = sandbox::SignInAtTheScreen(drive.signInAtScreen, L"");
+            continue;
+        }
         if (restarts >= drive.maxRestarts) {
             run->failure = "more than " + std::to_string(drive.maxRestarts) + " restarts: the machine loops";
             break;
@@ -842,7 +853,8 @@ std::string Describe(const Run& run)
     std::string text;
     for (size_t i = 0; i < run.boots.size(); ++i) {
         const Boot& boot = run.boots[i];
-        text += "  restart " + std::to_string(i + 1) + (boot.afterPowerCut ? " (after a power cut)" : "") + ": " +
+        text += "  " + std::string(boot.byHand ? "signed in by hand" : "restart") + " " + std::to_string(i + 1) +
+                (boot.afterPowerCut ? " (after a power cut)" : "") + ": " +
                 (boot.account.empty() ? "sign-in screen: " + Narrow(boot.signInScreen) : Narrow(boot.account));
         for (size_t p = 0; p < boot.arguments.size(); ++p) {
             char code[16];

@@ -78,6 +78,7 @@ struct Boot {
     std::wstring account;        // empty at the sign-in screen
     std::wstring signInScreen;
     bool afterPowerCut = false;
+    bool byHand = false;         // typed at the sign-in screen, not after a restart
     std::vector<std::wstring> arguments;     // of each program started
     std::vector<unsigned long> exitCodes;    // of each, once ended
     size_t pointsPassed = 0;     // power-cut points passed on the machine when its programs had ended
@@ -95,6 +96,9 @@ struct Drive {
     int flags = 0;                 // the wizard's options: 1 store apps, 2 system app data
     CloseBy closeBy = CloseBy::Request;
     int maxRestarts = 6;
+    // When the machine waits at the sign-in screen, this account (without a
+    // password) signs in there once, as the operator would; none: nobody.
+    const wchar_t* signInAtScreen = nullptr;
     const wchar_t* screenshotPrefix = nullptr;   // screenshots of the fix window, when given
     // Asked while the session's programs run (about every 100 ms) with the
     // arguments of each running program; true cuts the power there.
