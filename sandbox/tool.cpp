@@ -4,6 +4,7 @@
 //   sandbox-tool show
 //   sandbox-tool record
 //   sandbox-tool reboot [requested]
+//   sandbox-tool signin <user> [password]
 //   sandbox-tool powercut [at <point> [passage] | off | pass <point>... | clear]
 #include <windows.h>
 #include <lm.h>
@@ -86,6 +87,8 @@ void ShowRecord()
     }
 }
 
+int PrintSignIn(const sandbox::RebootOutcome& outcome);
+
 // Restarts the machine, or with "requested" only when the program asked for
 // it, and says what the restart did.
 int RebootCommand(bool onlyRequested)
@@ -103,6 +106,19 @@ int RebootCommand(bool onlyRequested)
         wprintf(L"the session had ended by a power cut: nothing was closed or written back\n");
     wprintf(L"restarted: %u pending file operation(s) done, %u failed\n", outcome.renamesDone,
             outcome.renamesFailed);
+    return PrintSignIn(outcome);
+}
+
+// Someone signs in at the sign-in screen with a name and a password.
+int SignInCommand(const wchar_t* user, const wchar_t* password)
+{
+    sandbox::RebootOutcome outcome = sandbox::SignInAtTheScreen(user, password);
+    PrintSignIn(outcome);
+    return outcome.signedIn ? 0 : 1;
+}
+
+int PrintSignIn(const sandbox::RebootOutcome& outcome)
+{
     if (!outcome.signedIn) {
         wprintf(L"stopped at the sign-in screen: %ls\n", outcome.signInScreen.c_str());
         return 0;
@@ -206,12 +222,15 @@ int wmain(int argc, wchar_t** argv)
     }
     if (command == L"reboot" && (argc == 2 || (argc == 3 && std::wstring(argv[2]) == L"requested")))
         return RebootCommand(argc == 3);
+    if (command == L"signin" && (argc == 3 || argc == 4))
+        return SignInCommand(argv[2], argc == 4 ? argv[3] : L"");
     if (command == L"powercut") {
         int result = PowerCutCommand(argc, argv);
         if (result >= 0)
             return result;
     }
     fwprintf(stderr, L"usage: sandbox-tool reset <scenario> | show | record | reboot [requested] |\n"
+                     L"                    signin <user> [password] |\n"
                      L"                    powercut [at <point> [passage] | off | pass <point>... | clear]\n");
     return 2;
 }
