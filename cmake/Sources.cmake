@@ -14,6 +14,7 @@ set(VANTRELL_CORE_SOURCES
   accounts/picture_rules.cpp
   repair/repair_rules.cpp
   repair/journal_rules.cpp
+  repair/fix_rules.cpp
 )
 
 # Everything else of the program except its entry point.
@@ -48,6 +49,7 @@ set(VANTRELL_WINDOWS_SOURCES
   repair/repair_hive.cpp
   repair/repair_journal.cpp
   repair/repair_run.cpp
+  repair/fix_session.cpp
   accounts/groups.cpp
   accounts/lookup.cpp
   accounts/account_list.cpp

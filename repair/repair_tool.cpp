@@ -12,6 +12,7 @@
 #include "platform/system.h"
 #include "platform/text_win.h"
 #include "repair/cleanup.h"
+#include "repair/fix_session.h"
 #include "repair/repair_log.h"
 #include "ui/drawing.h"
 
@@ -64,26 +65,6 @@ DWORD WINAPI WakeUpThread(void* window)
     return 0;
 }
 
-// A framed 18 x 18 box, with or without a tick, on white.
-UniqueBitmap DrawCheckImage(bool ticked)
-{
-    UniqueImage image = NewBitmap(kCheckImageSize, kCheckImageSize);
-    if (!image || !FillRoundRect(image.Get(), 0, 0, kCheckImageSize, kCheckImageSize, kOpaqueWhite, 0) ||
-        !OutlineRoundRect(image.Get(), 1, 1, kCheckImageSize - 2, kCheckImageSize - 2, kOpaqueBlack, 0, 2.0f))
-        return UniqueBitmap();
-    if (ticked) {
-        UniqueGraphics graphics;
-        UniquePen pen;
-        if (Gdiplus::DllExports::GdipGetImageGraphicsContext(image.Get(), graphics.Put()) == Gdiplus::Ok &&
-            Gdiplus::DllExports::GdipCreatePen1(0xFF008000, 2.5f, Gdiplus::UnitPixel, pen.Put()) == Gdiplus::Ok) {
-            Gdiplus::DllExports::GdipSetSmoothingMode(graphics.Get(), Gdiplus::SmoothingModeAntiAlias);
-            Gdiplus::GpPointF points[3] = {{4.0f, 9.0f}, {7.5f, 13.0f}, {14.0f, 4.5f}};
-            Gdiplus::DllExports::GdipDrawLines(graphics.Get(), pen.Get(), points, 3);
-        }
-    }
-    return ToGdiBitmap(image.Get(), kOpaqueWhite);
-}
-
 // White body, black header.
 UniqueImage PaintFrame()
 {
@@ -107,7 +88,9 @@ void AddHeaderLink(RepairTool& tool, int32_t* id, const wchar_t* text, int x, in
     }
 }
 
-bool BuildFrame(RepairTool& tool)
+}  // namespace
+
+bool BuildRepairFrame(RepairTool& tool)
 {
     if (tool.CreateUiWindow(tool.className, tool.title, kWidth, kHeight, -1, -1, -1, -1, nullptr) == nullptr)
         return false;
@@ -147,12 +130,47 @@ bool BuildFrame(RepairTool& tool)
                   L"Visit our website");
     AddHeaderLink(tool, &tool.helpLink, L"<a>Online help</a>", 600, 50, 100, L"Go to the online help page now");
 
-    tool.tickImage = DrawCheckImage(true);
-    tool.boxImage = DrawCheckImage(false);
+    tool.tickImage = DrawCheckImage(true, kCheckImageSize);
+    tool.boxImage = DrawCheckImage(false, kCheckImageSize);
 
-    UniqueHandle wake(CreateThread(nullptr, 0, WakeUpThread, tool.Handle(), 0, nullptr));
+    StartWakeUps(tool.Handle());
     return true;
 }
+
+bool StartWakeUps(HWND window)
+{
+    UniqueHandle wake(CreateThread(nullptr, 0, WakeUpThread, window, 0, nullptr));
+    return static_cast<bool>(wake);
+}
+
+UniqueBitmap DrawCheckImage(bool ticked, int size)
+{
+    if (size < 8)
+        return UniqueBitmap();
+    // The box and tick are drawn for 18 pixels and scaled to the size asked.
+    const float scale = static_cast<float>(size) / kCheckImageSize;
+    UniqueImage image = NewBitmap(size, size);
+    int inset = static_cast<int>(scale + 0.5f);
+    if (!image || !FillRoundRect(image.Get(), 0, 0, size, size, kOpaqueWhite, 0) ||
+        !OutlineRoundRect(image.Get(), inset, inset, size - 2 * inset, size - 2 * inset, kOpaqueBlack, 0,
+                          2.0f * scale))
+        return UniqueBitmap();
+    if (ticked) {
+        UniqueGraphics graphics;
+        UniquePen pen;
+        if (Gdiplus::DllExports::GdipGetImageGraphicsContext(image.Get(), graphics.Put()) == Gdiplus::Ok &&
+            Gdiplus::DllExports::GdipCreatePen1(0xFF008000, 2.5f * scale, Gdiplus::UnitPixel, pen.Put()) ==
+                Gdiplus::Ok) {
+            Gdiplus::DllExports::GdipSetSmoothingMode(graphics.Get(), Gdiplus::SmoothingModeAntiAlias);
+            Gdiplus::GpPointF points[3] = {
+                {4.0f * scale, 9.0f * scale}, {7.5f * scale, 13.0f * scale}, {14.0f * scale, 4.5f * scale}};
+            Gdiplus::DllExports::GdipDrawLines(graphics.Get(), pen.Get(), points, 3);
+        }
+    }
+    return ToGdiBitmap(image.Get(), kOpaqueWhite);
+}
+
+namespace {
 
 int RefuseOrRun(RepairTool& tool, const RepairCommand& command)
 {
@@ -243,13 +261,6 @@ int RepairTool::WriteLogEntry(const wchar_t* text, uint32_t flags)
     return ::WriteLogEntry(logPath.Text(), text, flags);
 }
 
-int RunFixSession(RepairTool& tool, int)
-{
-    // The repair itself comes with the progress window in a later version.
-    tool.WriteLogEntry(L"The repair run is not available in this version of Brenwick.", 0);
-    return 0;
-}
-
 int RunRepairTool(RepairTool& tool, HINSTANCE instance, const wchar_t* commandLine, int showCommand)
 {
     const wchar_t* received = commandLine != nullptr ? commandLine : L"";
@@ -304,7 +315,7 @@ int RunRepairTool(RepairTool& tool, HINSTANCE instance, const wchar_t* commandLi
 
     if (BringOpenToolForward(tool))
         return 0;
-    if (!BuildFrame(tool))
+    if (!BuildRepairFrame(tool))
         return 0;
     int result = !tool.fixAccount.IsEmpty() ? RunFixSession(tool, show) : RunRepairWizard(tool);
     tool.headerImage.Reset();

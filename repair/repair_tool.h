@@ -77,5 +77,17 @@ int RunRepairTool(RepairTool& tool, HINSTANCE instance, const wchar_t* commandLi
 // The set-up wizard (repair/repair_wizard.cpp); 0.
 int RunRepairWizard(RepairTool& tool);
 
-// The fix run inside the temporary account; 0.
-int RunFixSession(RepairTool& tool, int showCommand);
+// The common frame of every run's window: the window, its header with the
+// links and buttons, the check images and the wake-up thread. False when
+// the window could not be made.
+bool BuildRepairFrame(RepairTool& tool);
+
+// Posts WM_NULL to the window every 20 ms while it exists, so that a wait
+// for its next event ends at least that often. False when the thread could
+// not start.
+bool StartWakeUps(HWND window);
+
+// A framed white box of `size` pixels, with a green tick when `ticked`;
+// drawn as the 18-pixel check images, scaled. Null below 8 pixels or when
+// drawing failed.
+UniqueBitmap DrawCheckImage(bool ticked, int size);

@@ -103,7 +103,8 @@ void SetNetUserEnumPageSize(unsigned accountsPerPage);   // 0: no paging
 void SetFolderSetters(bool redirect, bool knownFolderPath, bool folderPathOrdinal);
 // Makes a call of the simulated machine fail with `status` (an NTSTATUS or
 // NET_API_STATUS as the call returns it) until the next reset; 0 lets it work
-// again. Calls that honour it: "LsaStorePrivateData", "LsaEnumerateAccountRights".
+// again. Calls that honour it: "LsaStorePrivateData", "LsaEnumerateAccountRights",
+// "ExitWindowsEx" (a Win32 error code; the refused call is not recorded).
 void SetCallFailure(const wchar_t* call, unsigned long status);
 
 }  // namespace sandbox

@@ -559,6 +559,12 @@ HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContex
 
 BOOL ExitWindowsEx(UINT uFlags, DWORD dwReason)
 {
+    // Refused as the system refuses a caller without the shutdown
+    // privilege: nothing is recorded, so no reboot follows.
+    if (DWORD failure = sandbox::ForcedFailure(L"ExitWindowsEx")) {
+        SetLastError(failure);
+        return FALSE;
+    }
     sandbox::Record(L"ExitWindowsEx", {{L"flags", Decimal(uFlags)}, {L"reason", Decimal(dwReason)}});
     return TRUE;
 }

@@ -9,7 +9,9 @@
 #include <shlguid.h>
 #include <shobjidl.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
@@ -549,13 +551,40 @@ TEST_F(RepairEntry, CleanupOutsideTheTemporaryAccountAndTheFixRunInsideIt)
 
     Use("ConsoleUser=brenwick_temp_admin\n", kTempAccount);
     RepairTool fix;
+    // The operator closes the fix run's window once the repair has ended,
+    // which reboots at once instead of after the countdown. Texts are read
+    // without sending to the window, so this thread never waits on the run's.
+    std::atomic<bool> finished{false}, closed{false};
+    std::thread operatorThread([&] {
+        WaitUntil("the fix run's outcome", [&] {
+            HWND window = FindWindowW(L"Brenwick_GUI_CLASS", L"Brenwick - Fix User Profile");
+            for (HWND child = window != nullptr ? GetWindow(window, GW_CHILD) : nullptr; child != nullptr;
+                 child = GetWindow(child, GW_HWNDNEXT)) {
+                wchar_t text[256] = L"";
+                InternalGetWindowText(child, text, ARRAYSIZE(text));
+                if (std::wstring(text).find(L". Close this app to reboot.") != std::wstring::npos) {
+                    PostMessageW(window, kCloseRequestMessage, 0, 0);
+                    closed = true;
+                    return true;
+                }
+            }
+            return finished.load();
+        });
+    });
     EXPECT_EQ(0, RunRepairTool(fix, GetModuleHandleW(nullptr), L"/brenwick /fixuser \"mhartley\" /fixflag=3", SW_SHOW));
+    finished = true;
+    operatorThread.join();
+    EXPECT_TRUE(closed) << "the fix run never showed its outcome";
     EXPECT_TRUE(fix.inTempAccount);
     EXPECT_EQ(L"mhartley", std::wstring(fix.fixAccount.Text()));
     EXPECT_EQ(3, fix.fixFlags);
     EXPECT_TRUE(AccountExists(L"brenwick_temp_admin")) << "\"/cleanup\" is never run inside the temporary account";
     std::string log = ReadBytes(L"C:\\Brenwick\\BrenwickLog.txt");
-    EXPECT_EQ(1u, Occurrences(log, "The repair run is not available in this version of Brenwick.")) << log;
+    EXPECT_EQ(1u, Occurrences(log, ": Successfully logged in to the temporary account.")) << log;
+    EXPECT_EQ(1u, Occurrences(log, ": Rebooting ")) << log;
+    auto reboots = Recorded(L"ExitWindowsEx");
+    ASSERT_EQ(1u, reboots.size());
+    EXPECT_EQ(L"18", reboots[0].details[L"flags"]);
     fix.DestroyUiWindow();
 }
 

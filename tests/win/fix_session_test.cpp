@@ -1,0 +1,653 @@
+// The fix run's progress window on the simulated machine: the real window on
+// this thread around a stand-in repair on the worker thread, the operator on
+// a second thread, and what the run leaves in the log and the machine's
+// record (the reboot it asked for, the shutdown it held off).
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/handles.h"
+#include "repair/fix_session.h"
+#include "repair/repair_tool.h"
+#include "tests/win/repair_test_support.h"
+#include "tests/win/screen_capture.h"
+
+using namespace repair_test;
+
+namespace {
+
+constexpr wchar_t kBoxClass[] = L"_WINDOW_MsgBoxClass";
+constexpr wchar_t kLogPath[] = L"C:\\Brenwick\\BrenwickLog.txt";
+constexpr wchar_t kRepairing[] = L"Fixing account profile data for:  mhartley  ...";
+constexpr wchar_t kSucceeded[] = L"The repair operation succeeded. Close this app to reboot.";
+constexpr wchar_t kFailed[] = L"The repair operation failed. Close this app to reboot.";
+constexpr wchar_t kCannotStop[] =
+    L"We can not stop the repair operation at this point, or you may loose important data.\r\n\r\nPlease be "
+    L"patient.";
+
+// The repair the window runs in these tests: it adds its rows as the real
+// one does, then waits until the test lets it end with its result.
+struct StandInRepair {
+    std::vector<std::pair<std::wstring, std::wstring>> rows;
+    DWORD result = 0;
+    UniqueHandle begin;    // the worker adds its rows once this is set
+    UniqueHandle finish;
+    std::atomic<int> starts{0};
+    std::atomic<bool> running{false};
+    std::atomic<int> rowsAdded{0};
+
+    void Reset(std::vector<std::pair<std::wstring, std::wstring>> newRows, DWORD newResult)
+    {
+        rows = std::move(newRows);
+        result = newResult;
+        begin.Reset(CreateEventW(nullptr, TRUE, TRUE, nullptr));
+        finish.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        starts = 0;
+        running = false;
+        rowsAdded = 0;
+    }
+    void Finish() { SetEvent(finish.Get()); }
+};
+
+StandInRepair g_repair;
+
+DWORD WINAPI StandInWorker(void* parameter)
+{
+    auto* tool = static_cast<RepairTool*>(parameter);
+    ++g_repair.starts;
+    g_repair.running = true;
+    const ControlEntry* control = tool->progressList >= 0 ? tool->Control(tool->progressList) : nullptr;
+    HWND list = control != nullptr ? control->handle : nullptr;
+    WaitForSingleObject(g_repair.begin.Get(), 90000);
+    for (const auto& row : g_repair.rows) {
+        if (list == nullptr)
+            break;
+        LVITEMW item{};
+        item.mask = LVIF_TEXT;
+        item.iItem = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+        item.pszText = const_cast<wchar_t*>(row.first.c_str());
+        auto index = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+        LVITEMW cell{};
+        cell.iSubItem = 1;
+        cell.pszText = const_cast<wchar_t*>(row.second.c_str());
+        SendMessageW(list, LVM_SETITEMTEXTW, index, reinterpret_cast<LPARAM>(&cell));
+        ++g_repair.rowsAdded;
+    }
+    // A test that fails before it lets the repair end must not hang the run.
+    WaitForSingleObject(g_repair.finish.Get(), 90000);
+    g_repair.running = false;
+    return g_repair.result;
+}
+
+std::wstring TextOf(HWND window)
+{
+    wchar_t text[2048] = L"";
+    GetWindowTextW(window, text, ARRAYSIZE(text));
+    return text;
+}
+
+// The first visible top-level window of the class, or null.
+HWND VisibleWindow(const wchar_t* className)
+{
+    for (HWND found = FindWindowExW(nullptr, nullptr, className, nullptr); found != nullptr;
+         found = FindWindowExW(nullptr, found, className, nullptr)) {
+        if (IsWindowVisible(found))
+            return found;
+    }
+    return nullptr;
+}
+
+// A child's rectangle in its parent's client pixels.
+RECT ClientRectOf(HWND parent, HWND child)
+{
+    RECT rect{};
+    GetWindowRect(child, &rect);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+std::string Show(const RECT& rect)
+{
+    return "(" + std::to_string(rect.left) + ", " + std::to_string(rect.top) + ") " +
+           std::to_string(rect.right - rect.left) + " x " + std::to_string(rect.bottom - rect.top);
+}
+
+// What the operator's thread sees of the progress window.
+class ProgressWindow {
+public:
+    explicit ProgressWindow(HWND window) : window_(window) {}
+    HWND Window() const { return window_; }
+    HWND List() const { return FindWindowExW(window_, nullptr, L"SysListView32", nullptr); }
+    int Rows() const { return static_cast<int>(SendMessageW(List(), LVM_GETITEMCOUNT, 0, 0)); }
+    std::wstring Cell(int row, int column) const
+    {
+        wchar_t text[512] = L"";
+        LVITEMW cell{};
+        cell.iSubItem = column;
+        cell.pszText = text;
+        cell.cchTextMax = ARRAYSIZE(text);
+        SendMessageW(List(), LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
+        return text;
+    }
+    // The result cell of the reboot row, or empty while there is none.
+    std::wstring RebootCell() const
+    {
+        for (int row = Rows() - 1; row >= 0; --row) {
+            if (Cell(row, 0) == L"Reboot the computer")
+                return Cell(row, 1);
+        }
+        return L"";
+    }
+    bool Shows(const wchar_t* text) const { return ChildWithText(window_, L"Static", text) != nullptr; }
+    void Close() const { PostMessageW(window_, kCloseRequestMessage, 0, 0); }
+    // The visible 48-pixel picture control at (20, 90), or null.
+    HWND Picture() const
+    {
+        for (HWND child = GetWindow(window_, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+            wchar_t name[32] = L"";
+            GetClassNameW(child, name, ARRAYSIZE(name));
+            if (std::wstring(name) == L"Static" && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP &&
+                IsWindowVisible(child) && Show(ClientRectOf(window_, child)) == "(20, 90) 48 x 48")
+                return child;
+        }
+        return nullptr;
+    }
+    // How many pixels of the picture are dark on the screen now.
+    int DarkPixels() const
+    {
+        HWND picture = Picture();
+        RECT rect{};
+        if (picture == nullptr || !GetWindowRect(picture, &rect))
+            return -1;
+        const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+        HDC screen = GetDC(nullptr);
+        HDC memory = CreateCompatibleDC(screen);
+        BITMAPINFO format{};
+        format.bmiHeader.biSize = sizeof format.bmiHeader;
+        format.bmiHeader.biWidth = width;
+        format.bmiHeader.biHeight = -height;
+        format.bmiHeader.biPlanes = 1;
+        format.bmiHeader.biBitCount = 32;
+        void* bits = nullptr;
+        HBITMAP copy = CreateDIBSection(screen, &format, DIB_RGB_COLORS, &bits, nullptr, 0);
+        int dark = 0;
+        if (copy != nullptr && bits != nullptr) {
+            HGDIOBJ old = SelectObject(memory, copy);
+            BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+            GdiFlush();
+            const auto* pixels = static_cast<const DWORD*>(bits);
+            for (int i = 0; i < width * height; ++i)
+                dark += ((pixels[i] >> 16 & 0xFF) + (pixels[i] >> 8 & 0xFF) + (pixels[i] & 0xFF)) < 200 ? 1 : 0;
+            SelectObject(memory, old);
+        }
+        if (copy != nullptr)
+            DeleteObject(copy);
+        DeleteDC(memory);
+        ReleaseDC(nullptr, screen);
+        return dark;
+    }
+    // A pixel of the screen inside that picture.
+    COLORREF PicturePixel(int x, int y) const
+    {
+        POINT point{x, y};
+        ClientToScreen(Picture(), &point);
+        return ScreenPixel(point.x, point.y);
+    }
+    // Waits for the message box, gives back its text and presses its button.
+    std::wstring Answer(const wchar_t* button, const wchar_t* screenshot = nullptr) const
+    {
+        HWND box = nullptr;
+        if (!WaitUntil("the message box", [&] { return (box = VisibleWindow(kBoxClass)) != nullptr; }))
+            return L"(no box)";
+        WaitForReady(box);
+        if (screenshot != nullptr)
+            SaveScreenshot(box, screenshot, 40);
+        std::wstring text = TextOf(FindWindowExW(box, nullptr, L"Static", nullptr));
+        PostMessageW(ChildWithText(box, L"Button", button), BM_CLICK, 0, 0);
+        WaitUntil("the message box to close", [&] { return !IsWindow(box) || !IsWindowVisible(box); });
+        return text;
+    }
+
+private:
+    HWND window_;
+};
+
+// The largest difference of one colour channel.
+int Spread(COLORREF a, COLORREF b)
+{
+    int red = abs(GetRValue(a) - GetRValue(b)), green = abs(GetGValue(a) - GetGValue(b)),
+        blue = abs(GetBValue(a) - GetBValue(b));
+    return std::max(red, std::max(green, blue));
+}
+
+std::vector<std::wstring> RebootFlags()
+{
+    std::vector<std::wstring> flags;
+    for (const sandbox::RecordedAction& action : Recorded(L"ExitWindowsEx")) {
+        auto found = action.details.find(L"flags");
+        flags.push_back(found != action.details.end() ? found->second : L"(none)");
+    }
+    return flags;
+}
+
+std::string Joined(const std::vector<std::wstring>& texts)
+{
+    std::string joined;
+    for (const std::wstring& text : texts)
+        joined += (joined.empty() ? "" : " | ") + Narrow(text);
+    return joined;
+}
+
+const std::vector<std::pair<std::wstring, std::wstring>> kThreeRows = {
+    {L"Checking the account's profile record", L"Done"},
+    {L"Saving the account's registry settings", L"Done"},
+    {L"Deleting the account", L"Working..."},
+};
+
+class FixSession : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { StartGdiplusForTests(); }
+    void SetUp() override
+    {
+        std::wstring error;
+        ASSERT_TRUE(Load(L"fix-session.ini", Scenario(""), &error)) << Narrow(error);
+        std::error_code ignored;
+        std::filesystem::remove_all(L"C:\\Brenwick", ignored);
+        std::filesystem::create_directories(L"C:\\Brenwick", ignored);
+    }
+
+    // Runs the fix run on this thread while `script` plays the operator
+    // with the window (hidden or not). The script's thread is joined before
+    // the run's result is given back.
+    int Run(int show, LPTHREAD_START_ROUTINE worker, const std::function<void(ProgressWindow&)>& script,
+            bool inTempAccount = true)
+    {
+        RepairTool tool;
+        tool.instance = GetModuleHandleW(nullptr);
+        tool.inTempAccount = inTempAccount;
+        tool.fixAccount.Assign(L"mhartley");
+        tool.toolFolder.Assign(L"C:\\Brenwick");
+        tool.logPath.Assign(kLogPath);
+        EXPECT_TRUE(BuildRepairFrame(tool));
+        HWND window = tool.Handle();
+        std::atomic<bool> scriptDone{false};
+        std::thread operatorThread([&] {
+            ProgressWindow progress(window);
+            script(progress);
+            // A script that failed early must not leave the repair waiting.
+            SetEvent(g_repair.begin.Get());
+            g_repair.Finish();
+            scriptDone = true;
+        });
+        int result = RunFixSessionWith(tool, show, worker);
+        // A script still waiting on the window is released by its end, and
+        // what it still asks of the window (sent to this thread) is answered.
+        g_repair.Finish();
+        while (!scriptDone) {
+            MSG message;
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageW(&message);
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        }
+        operatorThread.join();
+        tool.DestroyUiWindow();
+        return result;
+    }
+};
+
+// ---------------------------------------------------------------------------
+// The window while the repair runs and while it counts down.
+
+TEST_F(FixSession, LayoutAndTextsWhileRepairingThenCloseDuringTheCountdownRebootsAtOnce)
+{
+    g_repair.Reset(kThreeRows, 1);
+    DWORD closedAt = 0;
+    std::wstring cellWhenClosed;
+    int result = Run(SW_SHOWNORMAL, StandInWorker, [&](ProgressWindow& w) {
+        ASSERT_TRUE(WaitUntil("the window", [&] { return IsWindowVisible(w.Window()) != FALSE; }));
+        ASSERT_TRUE(WaitUntil("the repair's rows", [&] { return w.Rows() == 3; })) << "rows: " << w.Rows();
+        WaitForPainted(w.Window());
+
+        EXPECT_EQ(L"Brenwick - Fix User Profile", TextOf(w.Window()));
+        EXPECT_TRUE(w.Shows(L"Brenwick - Fix User Profile")) << "the header shows the title too";
+        HWND status = ChildWithText(w.Window(), L"Static", kRepairing);
+        ASSERT_NE(nullptr, status) << "no status label with the account's name";
+        EXPECT_EQ("(85, 105) 605 x 20", Show(ClientRectOf(w.Window(), status)));
+        struct Font {
+            HWND control;
+            const char* what;
+            int points;
+        } const fonts[] = {{status, "status", 12}, {w.List(), "list", 9}};
+        HDC screen = GetDC(nullptr);
+        const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+        ReleaseDC(nullptr, screen);
+        for (const Font& f : fonts) {
+            LOGFONTW font{};
+            GetObjectW(reinterpret_cast<HFONT>(SendMessageW(f.control, WM_GETFONT, 0, 0)), sizeof font, &font);
+            EXPECT_EQ(std::wstring(L"Arial"), font.lfFaceName) << f.what;
+            EXPECT_EQ(800, font.lfWeight) << f.what;
+            EXPECT_EQ(MulDiv(f.points, dpi, 72), abs(font.lfHeight)) << f.what << " at " << dpi << " dpi";
+        }
+        EXPECT_EQ("(20, 150) 660 x 340", Show(ClientRectOf(w.Window(), w.List())));
+        EXPECT_EQ(LVS_REPORT, GetWindowLongW(w.List(), GWL_STYLE) & LVS_TYPEMASK);
+        HWND header = reinterpret_cast<HWND>(SendMessageW(w.List(), LVM_GETHEADER, 0, 0));
+        ASSERT_EQ(2, SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
+        const wchar_t* titles[2] = {L" Operation", L" Result"};
+        const int widths[2] = {440, 200};
+        for (int column = 0; column < 2; ++column) {
+            wchar_t title[64] = L"";
+            LVCOLUMNW info{};
+            info.mask = LVCF_TEXT | LVCF_WIDTH;
+            info.pszText = title;
+            info.cchTextMax = ARRAYSIZE(title);
+            SendMessageW(w.List(), LVM_GETCOLUMNW, column, reinterpret_cast<LPARAM>(&info));
+            EXPECT_EQ(std::wstring(titles[column]), title) << "column " << column;
+            EXPECT_EQ(widths[column], info.cx) << "column " << column;
+        }
+        for (int row = 0; row < 3; ++row) {
+            EXPECT_EQ(kThreeRows[row].first, w.Cell(row, 0)) << "row " << row;
+            EXPECT_EQ(kThreeRows[row].second, w.Cell(row, 1)) << "row " << row;
+        }
+        // The busy picture: a 48-pixel picture control left of the status,
+        // its ring turning on the window's white.
+        HWND busy = w.Picture();
+        ASSERT_NE(nullptr, busy) << "no busy picture at (20, 90)";
+        int dark = 0;
+        EXPECT_TRUE(WaitUntil("the ring", [&] { return (dark = w.DarkPixels()) > 50; }, 3000)) << dark;
+        // A ring, not a filled square.
+        EXPECT_LT(dark, 48 * 48 / 2) << dark;
+        SaveScreenshot(w.Window(), L"fix_session_repairing");
+        COLORREF corner = w.PicturePixel(2, 2);
+        EXPECT_EQ(0u, Spread(corner, RGB(0xFE, 0xFE, 0xFE))) << std::hex << corner;
+        EXPECT_TRUE(g_repair.running);
+
+        g_repair.Finish();
+        ASSERT_TRUE(WaitUntil("the countdown", [&] { return w.RebootCell().rfind(L"Reboot in ", 0) == 0; }));
+        EXPECT_TRUE(WaitUntil("the success", [&] { return w.Shows(kSucceeded); }));
+        EXPECT_FALSE(w.Shows(kRepairing));
+        EXPECT_EQ(4, w.Rows()) << "the reboot row follows the repair's rows";
+        EXPECT_EQ(L"Reboot the computer", w.Cell(3, 0));
+        WaitForPainted(w.Window());
+        // The tick in its framed box replaces the ring: the frame is black,
+        // the tick's middle green.
+        HWND tick = w.Picture();
+        ASSERT_NE(nullptr, tick) << "no tick picture at (20, 90)";
+        EXPECT_NE(busy, tick);
+        EXPECT_LT(Spread(w.PicturePixel(1, 24), RGB(0, 0, 0)), 80) << std::hex << w.PicturePixel(1, 24);
+        COLORREF green = w.PicturePixel(20, 34);
+        EXPECT_TRUE(GetGValue(green) > 90 && GetRValue(green) < 90 && GetBValue(green) < 90) << std::hex << green;
+        SaveScreenshot(w.Window(), L"fix_session_countdown");
+        cellWhenClosed = w.RebootCell();
+        closedAt = GetTickCount();
+        w.Close();
+    });
+    DWORD tookMs = GetTickCount() - closedAt;
+    EXPECT_EQ(0, result);
+    EXPECT_LT(tookMs, 5000u) << "closing during the countdown reboots at once";
+    EXPECT_NE(L"Reboot in 0 seconds", cellWhenClosed);
+    EXPECT_EQ("18", Joined(RebootFlags())) << "one reboot, EWX_REBOOT | EWX_FORCEIFHUNG";
+    EXPECT_EQ(1, g_repair.starts.load());
+    std::string log = ReadBytes(kLogPath);
+    EXPECT_EQ(1u, Occurrences(log, ": Successfully logged in to the temporary account.")) << log;
+    EXPECT_EQ(1u, Occurrences(log, ": Rebooting to the \"mhartley\" user account...")) << log;
+    EXPECT_EQ(0u, Occurrences(log, "Rebooting the computer")) << log;
+    EXPECT_LT(log.find("Successfully logged in"), log.find("Rebooting to the")) << log;
+}
+
+TEST_F(FixSession, CloseAndShutdownDuringTheRepairAreRefusedAndTheRepairGoesOn)
+{
+    g_repair.Reset(kThreeRows, 0);
+    std::wstring boxText;
+    bool stillRunning = false, stillShown = false;
+    size_t rebootsMeanwhile = 99;
+    int result = Run(SW_SHOWNORMAL, StandInWorker, [&](ProgressWindow& w) {
+        ASSERT_TRUE(WaitUntil("the window", [&] { return IsWindowVisible(w.Window()) != FALSE; }));
+        ASSERT_TRUE(WaitUntil("the repair's rows", [&] { return w.Rows() == 3; }));
+        w.Close();
+        boxText = w.Answer(L"OK", L"fix_session_cannot_stop");
+        // The system asks to end the session: held off with a reason.
+        SendMessageTimeoutW(w.Window(), WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP, SMTO_NORMAL, 3000, nullptr);
+        WaitUntil("the block reason", [] { return !Recorded(L"ShutdownBlockReasonCreate").empty(); });
+        WaitForPainted(w.Window());
+        stillRunning = g_repair.running;
+        stillShown = IsWindowVisible(w.Window()) != FALSE;
+        rebootsMeanwhile = Recorded(L"ExitWindowsEx").size();
+        EXPECT_TRUE(w.Shows(kRepairing));
+        EXPECT_EQ(L"", w.RebootCell());
+
+        g_repair.Finish();
+        ASSERT_TRUE(WaitUntil("the failure", [&] { return w.Shows(kFailed); }));
+        std::wstring cell = w.RebootCell();
+        // A busy machine may already have moved on to 19.
+        EXPECT_TRUE(cell == L"Reboot in 20 seconds" || cell == L"Reboot in 19 seconds") << Narrow(cell);
+        w.Close();
+    });
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(Narrow(kCannotStop), Narrow(boxText));
+    EXPECT_TRUE(stillRunning) << "the worker is never stopped";
+    EXPECT_TRUE(stillShown) << "the window stays open";
+    EXPECT_EQ(0u, rebootsMeanwhile);
+    auto blocks = Recorded(L"ShutdownBlockReasonCreate");
+    ASSERT_FALSE(blocks.empty());
+    EXPECT_EQ(L"Brenwick is working. Please cancel shutdown.", blocks[0].details[L"reason"]);
+    EXPECT_EQ("18", Joined(RebootFlags()));
+    std::string log = ReadBytes(kLogPath);
+    EXPECT_EQ(1u, Occurrences(log, ": Rebooting the computer...")) << log;
+    EXPECT_EQ(0u, Occurrences(log, "Rebooting to the")) << log;
+}
+
+// While the box explains that the repair cannot be stopped, the window
+// still takes the repair's rows; a repair that ends meanwhile starts the
+// countdown once the box is answered.
+TEST_F(FixSession, TheRepairGoesOnBehindTheBoxAndItsEndIsSeenAfterIt)
+{
+    g_repair.Reset(kThreeRows, 1);
+    ResetEvent(g_repair.begin.Get());
+    int rowsBehindTheBox = -1;
+    bool countdownBehindTheBox = true;
+    std::wstring boxText;
+    int result = Run(SW_SHOWNORMAL, StandInWorker, [&](ProgressWindow& w) {
+        ASSERT_TRUE(WaitUntil("the window", [&] { return IsWindowVisible(w.Window()) != FALSE; }));
+        // What arrives while the new window empties its queue is dropped;
+        // the worker starts after that.
+        ASSERT_TRUE(WaitUntil("the worker", [] { return g_repair.starts > 0; }));
+        w.Close();
+        ASSERT_TRUE(WaitUntil("the message box", [] { return VisibleWindow(kBoxClass) != nullptr; }));
+        SetEvent(g_repair.begin.Get());
+        WaitUntil("the rows behind the box", [&] { return g_repair.rowsAdded == 3; });
+        rowsBehindTheBox = w.Rows();
+        g_repair.Finish();
+        WaitUntil("the repair to end", [] { return !g_repair.running; });
+        Sleep(200);   // time for a wrong window to start its countdown
+        countdownBehindTheBox = !w.RebootCell().empty();
+        boxText = w.Answer(L"OK");
+        EXPECT_TRUE(WaitUntil("the success", [&] { return w.Shows(kSucceeded); }));
+        EXPECT_EQ(L"Reboot the computer", w.Cell(3, 0));
+        w.Close();
+    });
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(Narrow(kCannotStop), Narrow(boxText));
+    EXPECT_EQ(3, rowsBehindTheBox);
+    EXPECT_FALSE(countdownBehindTheBox) << "the outcome is looked at once the box is answered";
+    EXPECT_EQ("18", Joined(RebootFlags()));
+}
+
+// ---------------------------------------------------------------------------
+// The countdown, the silent run and the runs that do nothing.
+
+TEST_F(FixSession, CountdownShowsEverySecondFromTwentyDownToOneThenReboots)
+{
+    g_repair.Reset({}, 0);
+    g_repair.Finish();
+    std::vector<std::wstring> seen;
+    DWORD started = 0, hiddenAt = 0;
+    int result = Run(SW_SHOWNORMAL, StandInWorker, [&](ProgressWindow& w) {
+        ASSERT_TRUE(WaitUntil("the countdown", [&] { return !w.RebootCell().empty(); }));
+        started = GetTickCount();
+        // Every text the cell shows until the window goes, read from here
+        // as the operator would see it change.
+        while (IsWindowVisible(w.Window()) && GetTickCount() - started < 40000) {
+            std::wstring cell = w.RebootCell();
+            if (!cell.empty() && (seen.empty() || seen.back() != cell))
+                seen.push_back(cell);
+            Sleep(20);
+        }
+        hiddenAt = GetTickCount();
+    });
+    EXPECT_EQ(0, result);
+    std::vector<std::wstring> expected;
+    for (int second = 20; second >= 2; --second)
+        expected.push_back(L"Reboot in " + std::to_wstring(second) + L" seconds");
+    expected.push_back(L"Reboot in 1 second");
+    // The 0 is set as the window goes; whether a reader still sees it is chance.
+    if (seen.size() == expected.size() + 1 && seen.back() == L"Reboot in 0 seconds")
+        seen.pop_back();
+    EXPECT_EQ(Joined(expected), Joined(seen));
+    DWORD counted = hiddenAt - started;
+    EXPECT_GE(counted, 18500u) << "the window went after " << counted << " ms";
+    EXPECT_LE(counted, 23000u) << "the window went after " << counted << " ms";
+    EXPECT_EQ("18", Joined(RebootFlags()));
+    EXPECT_EQ(1u, Occurrences(ReadBytes(kLogPath), ": Rebooting the computer..."));
+}
+
+TEST_F(FixSession, SilentRunNeverShowsAWindowNotEvenWhenAskedToCloseAndStillReboots)
+{
+    g_repair.Reset(kThreeRows, 1);
+    std::atomic<bool> watching{true};
+    std::atomic<bool> everShown{false}, boxShown{false};
+    std::thread watcher([&] {
+        while (watching) {
+            HWND window = FindWindowW(L"Brenwick_GUI_CLASS", nullptr);
+            if (window != nullptr && IsWindowVisible(window))
+                everShown = true;
+            if (VisibleWindow(kBoxClass) != nullptr)
+                boxShown = true;
+            Sleep(5);
+        }
+    });
+    int rowsSeen = 0;
+    bool runningAfterClose = false;
+    int result = Run(0, StandInWorker, [&](ProgressWindow& w) {
+        ASSERT_TRUE(WaitUntil("the repair's rows", [&] { return w.Rows() == 3; }));
+        rowsSeen = w.Rows();
+        // A close asked of the hidden window: no box to show it over, and
+        // the repair goes on.
+        w.Close();
+        Sleep(500);
+        runningAfterClose = g_repair.running;
+        g_repair.Finish();
+        WaitUntil("the countdown", [&] { return !w.RebootCell().empty(); });
+        EXPECT_TRUE(w.Shows(kSucceeded));
+    });
+    watching = false;
+    watcher.join();
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(3, rowsSeen) << "the hidden list takes the repair's rows all the same";
+    EXPECT_TRUE(runningAfterClose);
+    EXPECT_FALSE(everShown) << "a silent run showed its window";
+    EXPECT_FALSE(boxShown) << "a silent run showed a message box";
+    EXPECT_EQ("18", Joined(RebootFlags())) << "the silent run reboots after its countdown";
+    EXPECT_EQ(1u, Occurrences(ReadBytes(kLogPath), ": Rebooting to the \"mhartley\" user account..."));
+}
+
+TEST_F(FixSession, AWorkerThatCouldNotStartCountsAsAFailedRepair)
+{
+    g_repair.Reset({}, 1);
+    int result = Run(SW_SHOWNORMAL, nullptr, [&](ProgressWindow& w) {
+        ASSERT_TRUE(WaitUntil("the failure", [&] { return w.Shows(kFailed); }));
+        EXPECT_EQ(1, w.Rows()) << "only the reboot row";
+        EXPECT_EQ(L"Reboot the computer", w.Cell(0, 0));
+        std::wstring cell = w.Cell(0, 1);
+        EXPECT_TRUE(cell == L"Reboot in 20 seconds" || cell == L"Reboot in 19 seconds") << Narrow(cell);
+        w.Close();
+    });
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(0, g_repair.starts.load());
+    EXPECT_EQ("18", Joined(RebootFlags()));
+    std::string log = ReadBytes(kLogPath);
+    EXPECT_EQ(1u, Occurrences(log, ": Rebooting the computer...")) << log;
+}
+
+// A repair resumed after a power cut, or one that logged many failed files,
+// may fill the list beyond its end: the reboot row is scrolled into view.
+TEST_F(FixSession, AfterALongListTheRebootRowIsScrolledIntoView)
+{
+    std::vector<std::pair<std::wstring, std::wstring>> many;
+    for (int i = 1; i <= 40; ++i)
+        many.push_back({L"Copying folder " + std::to_wstring(i), i % 7 == 0 ? L"Failed" : L"Done"});
+    g_repair.Reset(many, 1);
+    int top = -1, perPage = -1, rows = -1;
+    int result = Run(SW_SHOWNORMAL, StandInWorker, [&](ProgressWindow& w) {
+        ASSERT_TRUE(WaitUntil("the repair's rows", [&] { return w.Rows() == 40; })) << w.Rows();
+        g_repair.Finish();
+        ASSERT_TRUE(WaitUntil("the success", [&] { return w.Shows(kSucceeded); }));
+        rows = w.Rows();
+        top = static_cast<int>(SendMessageW(w.List(), LVM_GETTOPINDEX, 0, 0));
+        perPage = static_cast<int>(SendMessageW(w.List(), LVM_GETCOUNTPERPAGE, 0, 0));
+        w.Close();
+    });
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(41, rows);
+    EXPECT_GT(perPage, 0);
+    EXPECT_LT(perPage, 40) << "the list must be too short for every row for this test to mean anything";
+    EXPECT_LE(top, 40);
+    EXPECT_GT(top + perPage, 40) << "top " << top << ", " << perPage << " rows a page";
+}
+
+// The system may refuse the reboot (no shutdown privilege): the log and the
+// operator are told, instead of the log's last word being "Rebooting".
+TEST_F(FixSession, ARefusedRebootIsLoggedAndShown)
+{
+    sandbox::SetCallFailure(L"ExitWindowsEx", ERROR_PRIVILEGE_NOT_HELD);
+    g_repair.Reset({}, 1);
+    g_repair.Finish();
+    std::wstring boxText;
+    int result = Run(SW_SHOWNORMAL, StandInWorker, [&](ProgressWindow& w) {
+        ASSERT_TRUE(WaitUntil("the success", [&] { return w.Shows(kSucceeded); }));
+        w.Close();
+        boxText = w.Answer(L"OK", L"fix_session_reboot_refused");
+    });
+    EXPECT_EQ(0, result);
+    const char refused[] = "The computer could not be rebooted (error 1314). Please reboot it to finish the repair.";
+    EXPECT_EQ(refused, Narrow(boxText));
+    EXPECT_TRUE(Recorded(L"ExitWindowsEx").empty()) << "a refused reboot is no reboot";
+    std::string log = ReadBytes(kLogPath);
+    EXPECT_EQ(1u, Occurrences(log, ": Rebooting to the \"mhartley\" user account...")) << log;
+    EXPECT_EQ(1u, Occurrences(log, std::string(": ") + refused)) << log;
+    EXPECT_LT(log.find("Rebooting to the"), log.find(refused)) << log;
+}
+
+TEST_F(FixSession, OutsideTheTemporaryAccountNothingIsDone)
+{
+    g_repair.Reset(kThreeRows, 1);
+    g_repair.Finish();
+    bool shown = true;
+    std::wstring caption;
+    int result = Run(
+        SW_SHOWNORMAL, StandInWorker,
+        [&](ProgressWindow& w) {
+            Sleep(300);
+            shown = IsWindowVisible(w.Window()) != FALSE;
+            caption = TextOf(w.Window());
+        },
+        false);
+    EXPECT_EQ(0, result);
+    EXPECT_FALSE(shown);
+    EXPECT_EQ(L"Brenwick", caption);
+    EXPECT_EQ(0, g_repair.starts.load());
+    EXPECT_TRUE(Recorded(L"ExitWindowsEx").empty());
+    EXPECT_FALSE(std::filesystem::exists(kLogPath)) << ReadBytes(kLogPath);
+}
+
+}  // namespace
