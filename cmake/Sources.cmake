@@ -13,8 +13,8 @@ set(VANTRELL_CORE_SOURCES
   ui/drawing_rules.cpp
   accounts/picture_rules.cpp
   repair/repair_rules.cpp
-  repair/fix_rules.cpp
   repair/journal_rules.cpp
+  repair/fix_rules.cpp
 )
 
 # Everything else of the program except its entry point.

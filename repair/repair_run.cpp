@@ -905,10 +905,9 @@ DWORD Repair(RepairTool& tool, uint32_t stopAfter)
     context.journalPath = JournalPath(tool.toolFolder.Text());
     context.statePath = tool.StatePath();
     context.fullName = ReadStateText(context.statePath.Text(), context.account, L"FullName");
-    if (context.fullName.IsEmpty())
+    if (context.fullName.IsEmpty()) {
         context.fullName.Assign(context.account);
-    else if (context.fullName.Length() > kFullNameCapacity)
-    {
+    } else if (context.fullName.Length() > kFullNameCapacity) {
         WString whole(context.fullName.Text());
         context.fullName.AssignSubstring(whole.Text(), 1, static_cast<int>(kFullNameCapacity));
     }

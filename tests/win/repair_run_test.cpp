@@ -903,3 +903,38 @@ TEST_F(RepairRun, ACleanUpRunAgainAfterItsEndLineDoesNotCloseTheLogTwice)
 }
 
 }  // namespace
+
+namespace {
+
+// A journal whose values are out of place is never acted on: the repair
+// says so and starts from the beginning, which reads everything afresh.
+TEST_F(RepairRun, AJournalWithAValueOutOfPlaceIsNotActedOn)
+{
+    struct Case {
+        const char* what;
+        std::wstring text;
+    } const cases[] = {
+        {"old folder outside the profiles directory",
+         L"Account=pweber\r\nFlags=0\r\nOldSid=S-1-5-21-1-2-3-1010\r\nOldProfile=C:\\Windows\r\nNewSid=\r\n"
+         L"NewProfile=\r\nStepsDone=2\r\nTries=0\r\nHiveCount=0\r\nMarks=0\r\nOutcome=0\r\n"},
+        {"a SID that is a path",
+         L"Account=pweber\r\nFlags=0\r\nOldSid=..\\..\\x\r\nOldProfile=C:\\users\\pweber\r\nNewSid=\r\n"
+         L"NewProfile=\r\nStepsDone=2\r\nTries=0\r\nHiveCount=0\r\nMarks=0\r\nOutcome=0\r\n"},
+        {"cut in the middle", L"Account=pweber\r\nFlags=0\r\nOldSid=S-1-5-21"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Prepare();
+        std::wstring text = L"\xFEFF" + c.text;
+        std::ofstream(std::filesystem::path(L"C:\\Brenwick\\BrenwickJournal.txt"), std::ios::binary)
+            .write(reinterpret_cast<const char*>(text.data()), static_cast<std::streamsize>(text.size() * sizeof(wchar_t)));
+        RepairTool tool;
+        Configure(tool, 0, 10.0);
+        EXPECT_EQ(1u, RunRepair(&tool));
+        std::string log = ReadBytes(kLog);
+        EXPECT_NE(std::string::npos, log.find("The repair's journal cannot be used")) << log;
+        ExpectRepaired(0, 10.0, c.what);
+    }
+}
+
+}  // namespace
