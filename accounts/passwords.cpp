@@ -187,8 +187,19 @@ AutoLogonResult SetAutoLogon(const wchar_t* accountName, const wchar_t* password
         }
         WriteText(key.Get(), L"DefaultDomainName", domain.Text());
     }
-    if (!setting && !IsAutoLogonConfigured())
-        return AutoLogonResult::NothingToClear;
+    if (!setting) {
+        // Off before the secret goes: a power cut between the two then
+        // leaves the sign-in switched off, never switched on without its
+        // password. A "1" left behind by such a cut is cleared as well.
+        bool configured = IsAutoLogonConfigured();
+        WString current;
+        RegKey reading = OpenWinlogon(KEY_READ);
+        if (ReadText(reading.Get(), L"AutoAdminLogon", current, false) && !EqualsNoCase(current.Text(), L"0") &&
+            !WriteText(key.Get(), L"AutoAdminLogon", L"0"))
+            return AutoLogonResult::Failed;
+        if (!configured)
+            return AutoLogonResult::NothingToClear;
+    }
 
     LSA_OBJECT_ATTRIBUTES attributes{};
     UniqueLsaPolicy policy;

@@ -136,12 +136,21 @@ TEST_F(Passwords, ClearingAutomaticSignIn)
     EXPECT_EQ(domain, Winlogon(L"DefaultDomainName"));
     EXPECT_FALSE(IsAutoLogonConfigured());
 
-    // Not configured: only the name is emptied.
+    // Not configured: the name is emptied, and a switch left on without its
+    // password (a clearing cut short after the secret went) is turned off.
     SetWinlogon(L"DefaultUserName", REG_SZ, L"mhartley");
     SetWinlogon(L"AutoAdminLogon", REG_SZ, L"1");
     EXPECT_EQ(AutoLogonResult::NothingToClear, SetAutoLogon(nullptr, nullptr));
     EXPECT_EQ(L"", Winlogon(L"DefaultUserName"));
-    EXPECT_EQ(L"1", Winlogon(L"AutoAdminLogon")) << "nothing else is changed";
+    EXPECT_EQ(L"0", Winlogon(L"AutoAdminLogon")) << "no sign-in stays switched on without a password";
+    EXPECT_EQ(domain, Winlogon(L"DefaultDomainName"));
+
+    // Already off, or never there: left as it is.
+    EXPECT_EQ(AutoLogonResult::NothingToClear, SetAutoLogon(nullptr, nullptr));
+    EXPECT_EQ(L"0", Winlogon(L"AutoAdminLogon"));
+    DeleteWinlogon(L"AutoAdminLogon");
+    EXPECT_EQ(AutoLogonResult::NothingToClear, SetAutoLogon(nullptr, nullptr));
+    EXPECT_EQ(L"(missing)", Winlogon(L"AutoAdminLogon")) << "clearing adds no value";
 }
 
 TEST_F(Passwords, WhatCountsAsConfigured)

@@ -206,37 +206,6 @@ void RunCutAndCompare(const e2e::Drive& drive, const std::string& label, bool ex
                                      << "(expected -> got):\n" << Lines(differences) << story;
 }
 
-// Points after which the repair does not yet end as an uninterrupted one,
-// with what goes wrong. Each still has its case, which says so and is
-// skipped; VANTRELL_ALL_KILL_POINTS=1 runs them all, to see a fix.
-struct KnownFault {
-    const wchar_t* point;
-    unsigned passage;
-    const char* what;
-};
-const std::vector<KnownFault> kNotYetSurvived = {
-    {L"machine: LsaStorePrivateData", 2,
-     "the clean-up cut while it turns the automatic sign-in off, after the password went and before "
-     "\"AutoAdminLogon\" became 0: the machine waits at the sign-in screen, the account signs in by hand and "
-     "the clean-up finishes, but \"AutoAdminLogon\" stays 1 with no user and no password (clearing an "
-     "automatic sign-in whose password is already gone writes nothing)"},
-};
-
-const KnownFault* NotYetSurvived(const e2e::KillPoint& point)
-{
-    for (const KnownFault& fault : kNotYetSurvived)
-        if (point.point == fault.point && point.passage == fault.passage)
-            return &fault;
-    return nullptr;
-}
-
-bool RunAllKillPoints()
-{
-    wchar_t value[8] = L"";
-    return GetEnvironmentVariableW(L"VANTRELL_ALL_KILL_POINTS", value, ARRAYSIZE(value)) > 0 &&
-           wcscmp(value, L"1") == 0;
-}
-
 class RepairKillPoints : public ::testing::TestWithParam<int> {
 protected:
     static void SetUpTestSuite() { StartGdiplusForTests(); }
@@ -283,13 +252,6 @@ TEST_P(RepairKillPoints, ThePowerFailsThereAndTheRepairStillEndsAsUninterrupted)
         GTEST_SKIP() << "the repair passes only " << points.size() << " chosen points";
     const e2e::KillPoint& point = points[static_cast<size_t>(GetParam())];
     const std::string label = "\"" + e2e::Narrowed(point.point) + "\" #" + std::to_string(point.passage);
-    if (const KnownFault* fault = NotYetSurvived(point)) {
-        if (!RunAllKillPoints()) {
-            printf("kill point %s: not survived yet, skipped: %s\n", label.c_str(), fault->what);
-            fflush(stdout);
-            GTEST_SKIP() << "not survived yet: " << fault->what;
-        }
-    }
     e2e::Drive drive;
     drive.signInAtScreen = e2e::kAccount;   // the operator, when the machine waits at the sign-in screen
     RunCutAndCompare(drive, label, true, &point);
