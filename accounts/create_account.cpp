@@ -96,6 +96,23 @@ TemporaryPassword::~TemporaryPassword()
     SecureZeroMemory(text_, sizeof(text_));
 }
 
+namespace {
+
+// The full name (when it says more than the account name) and the type of
+// an account just added; true when the type was set.
+bool GiveNameAndType(const wchar_t* accountName, const wchar_t* fullName, uint32_t type)
+{
+    if (fullName != nullptr && *fullName != L'\0' && CompareText(fullName, accountName, true) != 0) {
+        USER_INFO_1011 name{const_cast<LPWSTR>(fullName)};
+        machine::NetUserSetInfo(nullptr, accountName, 1011, reinterpret_cast<LPBYTE>(&name), nullptr);
+    }
+    GroupNames groups;
+    GetGroupNames(groups);
+    return SetAccountType(accountName, type, &groups);
+}
+
+}  // namespace
+
 bool CreateAccount(const wchar_t* accountName, const wchar_t* fullName, uint32_t type, const wchar_t* password,
                    CreateReport* report)
 {
@@ -119,13 +136,7 @@ bool CreateAccount(const wchar_t* accountName, const wchar_t* fullName, uint32_t
         return false;
 
     // From here on the account exists: nothing below undoes it.
-    if (fullName != nullptr && *fullName != L'\0' && CompareText(fullName, accountName, true) != 0) {
-        USER_INFO_1011 name{const_cast<LPWSTR>(fullName)};
-        machine::NetUserSetInfo(nullptr, accountName, 1011, reinterpret_cast<LPBYTE>(&name), nullptr);
-    }
-    GroupNames groups;
-    GetGroupNames(groups);
-    result.typeSet = SetAccountType(accountName, type, &groups);
+    result.typeSet = GiveNameAndType(accountName, fullName, type);
 
     result.profileByService = BuildProfileByService(accountName);
     bool built = result.profileByService || BuildProfileBySignIn(accountName, password, result);
@@ -137,13 +148,7 @@ bool CompleteAccount(const wchar_t* accountName, const wchar_t* fullName, uint32
 {
     if (accountName == nullptr || *accountName == L'\0')
         return false;
-    if (fullName != nullptr && *fullName != L'\0' && CompareText(fullName, accountName, true) != 0) {
-        USER_INFO_1011 name{const_cast<LPWSTR>(fullName)};
-        machine::NetUserSetInfo(nullptr, accountName, 1011, reinterpret_cast<LPBYTE>(&name), nullptr);
-    }
-    GroupNames groups;
-    GetGroupNames(groups);
-    SetAccountType(accountName, type, &groups);
+    GiveNameAndType(accountName, fullName, type);
     WString sid(accountName), profile;
     if (!GetAccountSidString(sid))
         return false;
