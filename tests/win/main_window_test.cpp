@@ -862,15 +862,20 @@ TEST_F(MainWindowRun, ChangePictureDialogBrowsesFitsRefusesAndChanges)
                                                     PreviewKind(dialog, 124, 3)}));
         EXPECT_FALSE(SaveScreenshot(dialog, L"picture_dialog_preview").empty());
         // Centred: white bands above and below, the thirds side by side.
+        // The preview is redrawn after the click returns: each fit is waited for.
         ClickChild(dialog, L"Center");
-        EXPECT_EQ(std::string("WRGBW"), (std::string{PreviewKind(dialog, 64, 8), PreviewKind(dialog, 10, 64),
-                                                    PreviewKind(dialog, 64, 64), PreviewKind(dialog, 118, 64),
-                                                    PreviewKind(dialog, 64, 120)}));
+        auto centred = [&] {
+            return std::string{PreviewKind(dialog, 64, 8), PreviewKind(dialog, 10, 64), PreviewKind(dialog, 64, 64),
+                               PreviewKind(dialog, 118, 64), PreviewKind(dialog, 64, 120)};
+        };
+        EXPECT_TRUE(WaitFor([&] { return centred() == "WRGBW"; })) << centred();
         // Stretched: no white at all.
         ClickChild(dialog, L"Stretch");
-        EXPECT_EQ(std::string("RRGBB"), (std::string{PreviewKind(dialog, 10, 8), PreviewKind(dialog, 10, 120),
-                                                    PreviewKind(dialog, 64, 64), PreviewKind(dialog, 118, 8),
-                                                    PreviewKind(dialog, 118, 120)}));
+        auto stretched = [&] {
+            return std::string{PreviewKind(dialog, 10, 8), PreviewKind(dialog, 10, 120), PreviewKind(dialog, 64, 64),
+                               PreviewKind(dialog, 118, 8), PreviewKind(dialog, 118, 120)};
+        };
+        EXPECT_TRUE(WaitFor([&] { return stretched() == "RRGBB"; })) << stretched();
 
         // A file that is no picture: the red line, and the choice stays.
         ASSERT_TRUE(ChooseThroughOpenFileDialog(dialog, notes));
