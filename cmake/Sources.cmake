@@ -31,6 +31,7 @@ set(VANTRELL_WINDOWS_SOURCES
   platform/registry.cpp
   platform/security.cpp
   platform/files.cpp
+  platform/tree_walk.cpp
   platform/file_move.cpp
   app/startup.cpp
   app/main_window.cpp

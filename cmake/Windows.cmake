@@ -6,7 +6,7 @@ add_compile_definitions(UNICODE _UNICODE NOMINMAX
 
 set(VANTRELL_SYSTEM_LIBRARIES
   gdiplus comctl32 comdlg32 shell32 shlwapi ole32 oleaut32 uuid
-  advapi32 netapi32 userenv wtsapi32 uxtheme gdi32 user32 kernel32)
+  advapi32 netapi32 userenv wtsapi32 uxtheme gdi32 user32 kernel32 ntdll)
 
 if(MINGW)
   add_compile_options(-municode)

@@ -13,6 +13,7 @@
 #include "platform/path_rules.h"
 #include "platform/files.h"
 #include "platform/handles.h"
+#include "platform/tree_walk.h"
 
 namespace {
 
@@ -29,21 +30,16 @@ WString LongPath(const wchar_t* path)
 bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 bool IsFolder(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 
-uint64_t SizeOf(const WIN32_FIND_DATAW& entry)
-{
-    return (static_cast<uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
-}
+// A destination folder stays open while files are still being copied into it.
+using SharedFolder = std::shared_ptr<UniqueFileHandle>;
 
-struct Pending {
-    WString from;
-    WString to;
-    uint32_t depth;
-};
-
-// One file to be copied across volumes.
+// One file to be copied across volumes: the original, opened and checked by
+// the walk, and the folder it goes into.
 struct FileJob {
-    WString from;
-    WString to;
+    UniqueFileHandle source;
+    SharedFolder into;
+    WString name;
+    WString shownPath;   // where it is, for the list of what stayed
     DWORD attributes;
     uint64_t size;
 };
@@ -133,51 +129,183 @@ private:
     bool closing_ = false;
 };
 
-class Mover {
+// Moves what the walk hands it: files renamed through their own handles
+// on one volume, copied, checked and then removed across volumes; folders
+// made at the destination relative to their parent's handle, and removed at
+// the source through their own handles once emptied. Links stay and are listed.
+class Mover : public TreeVisitor {
 public:
-    explicit Mover(FolderMove& move) : move_(move), replace_((move.flags & MOVEFILE_REPLACE_EXISTING) != 0) {}
-
-    void Run(const WString& from, const WString& to)
+    Mover(FolderMove& move, SharedFolder destination)
+        : move_(move), replace_((move.flags & MOVEFILE_REPLACE_EXISTING) != 0),
+          copyAllowed_((move.flags & MOVEFILE_COPY_ALLOWED) != 0)
     {
-        std::vector<Pending> stack;
-        std::vector<WString> visited;   // subfolders, parents before children
-        stack.push_back(Pending{WString(from.Text()), WString(to.Text()), 0});
+        into_.push_back(std::move(destination));
+    }
+
+    void Run(const WString& from)
+    {
         {
             CopyPool pool([this](FileJob& job, CopyContext& context) { CopyAcross(job, context); });
             pool_ = &pool;
-            while (!stack.empty()) {
-                Pending folder = std::move(stack.back());
-                stack.pop_back();
-                MoveEntries(folder, stack);
-                if (folder.depth > 0)
-                    visited.push_back(std::move(folder.from));
+            if (WalkTree(from.Text(), *this, move_.maxDepth) != WalkRoot::Walked) {
+                TreeMeasure rest = MeasureTree(from.Text());
+                Leave(from.Text(), LeftReason::InUse, rest.files, rest.bytes);
             }
             pool.Finish();
             pool_ = nullptr;
         }
-        // Children were visited after their parents: removing in reverse
-        // empties each folder before its parent is tried. A folder that
-        // still holds something is refused by the system and stays.
-        for (auto folder = visited.rbegin(); folder != visited.rend(); ++folder) {
-            if (RemoveDirectoryW(folder->Text()))
-                continue;
-            // A read-only folder may be refused for that alone; one that
-            // stays keeps the attributes it had.
-            const DWORD attributes = GetFileAttributesW(folder->Text());
-            if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0)
-                continue;
-            SetFileAttributesW(folder->Text(), attributes & ~FILE_ATTRIBUTE_READONLY);
-            if (!RemoveDirectoryW(folder->Text()))
-                SetFileAttributesW(folder->Text(), attributes);
+        // Children were left after their contents: removing in that order
+        // empties each folder before its parent is tried. A folder that still
+        // holds something is refused by the system and stays.
+        // Each is closed at once, so that its parent is empty when its turn comes.
+        for (UniqueFileHandle& folder : emptied_) {
+            RemoveEmptied(folder.Get());
+            folder.Reset();
         }
+    }
+
+    DWORD FolderAccess() const override { return DELETE | FILE_WRITE_ATTRIBUTES; }
+
+    bool OnEnter(const TreeFolder& folder) override
+    {
+        if (folder.parent == nullptr)
+            return true;
+        const TreeEntry& entry = *folder.entry;
+        HANDLE parent = into_.back()->Get();
+        // On one volume a whole folder moves with one rename, when its name
+        // is free at the destination.
+        if (sameVolume_) {
+            if (RenameByHandle(folder.handle, parent, entry.name.Text(), false)) {
+                TreeMeasure moved = MeasureTree(DestinationPath(entry).Text());
+                Advance(moved.files, moved.bytes);
+                return false;
+            }
+            if (GetLastError() == ERROR_NOT_SAME_DEVICE)
+                sameVolume_ = false;
+        }
+        UniqueFileHandle made = CreateFolderIn(parent, entry.name.Text(), FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY |
+                                                                              FILE_WRITE_ATTRIBUTES, true);
+        if (!made) {
+            TreeMeasure rest = MeasureOpened(folder);
+            Leave(folder.DisplayPath().Text(), LeftReason::FolderFailed, rest.files, rest.bytes);
+            return false;
+        }
+        SetAttributesByHandle(made.Get(), entry.attributes & ~(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+        into_.push_back(std::make_shared<UniqueFileHandle>(std::move(made)));
+        return true;
+    }
+
+    void OnLeave(const TreeFolder& folder) override
+    {
+        if (folder.parent == nullptr)
+            return;   // the source folder itself stays
+        into_.pop_back();
+        HANDLE copy = nullptr;
+        if (DuplicateHandle(GetCurrentProcess(), folder.handle, GetCurrentProcess(), &copy, 0, FALSE,
+                            DUPLICATE_SAME_ACCESS))
+            emptied_.emplace_back(copy);
+    }
+
+    void OnFile(const TreeFolder& folder, const TreeEntry& entry, HANDLE) override
+    {
+        // Shared for reading only: nobody changes it while it is copied, and
+        // a file another program holds open for writing is refused here.
+        UniqueFileHandle source = OpenTreeEntry(folder, entry, GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES,
+                                                FILE_SHARE_READ);
+        if (!source) {
+            Leave(folder.DisplayPathOf(entry).Text(), LeftReason::InUse, 1, entry.size);
+            return;
+        }
+        if (sameVolume_) {
+            if (RenameByHandle(source.Get(), into_.back()->Get(), entry.name.Text(), replace_)) {
+                Advance(1, entry.size);
+                return;
+            }
+            const DWORD error = GetLastError();
+            if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
+                Leave(folder.DisplayPathOf(entry).Text(), LeftReason::Exists, 1, entry.size);
+                return;
+            }
+            if (error != ERROR_NOT_SAME_DEVICE) {
+                Leave(folder.DisplayPathOf(entry).Text(), LeftReason::InUse, 1, entry.size);
+                return;
+            }
+            sameVolume_ = false;
+        }
+        if (!copyAllowed_) {
+            Leave(folder.DisplayPathOf(entry).Text(), LeftReason::CopyFailed, 1, entry.size);
+            return;
+        }
+        pool_->Add(FileJob{std::move(source), into_.back(), WString(entry.name.Text()),
+                           folder.DisplayPathOf(entry), entry.attributes, entry.size});
+    }
+
+    void OnLink(const TreeFolder& folder, const TreeEntry& entry) override
+    {
+        Leave(folder.DisplayPathOf(entry).Text(), LeftReason::Link, 0, 0);
+    }
+
+    void OnFailure(const TreeFolder& folder, const TreeEntry* entry, WalkFailure why) override
+    {
+        if (entry == nullptr) {
+            Leave(folder.DisplayPath().Text(), LeftReason::InUse, 0, 0);
+            return;
+        }
+        if (why == WalkFailure::Gone)
+            return;
+        const LeftReason reason = why == WalkFailure::TooDeep ? LeftReason::TooDeep : LeftReason::InUse;
+        uint64_t files = 1, bytes = entry->size;
+        if (entry->IsFolder()) {
+            TreeMeasure rest = MeasureTree(folder.DisplayPathOf(*entry).Text());
+            files = rest.files;
+            bytes = rest.bytes;
+        }
+        Leave(folder.DisplayPathOf(*entry).Text(), reason, files, bytes);
     }
 
 private:
     FolderMove& move_;
     const bool replace_;
-    bool sameVolume_ = true;   // until a rename says otherwise
-    CopyPool* pool_ = nullptr; // while the walk runs
-    std::mutex leftLock_;      // the copying threads add to the list too
+    const bool copyAllowed_;
+    bool sameVolume_ = true;          // until a rename says otherwise
+    CopyPool* pool_ = nullptr;        // while the walk runs
+    std::vector<SharedFolder> into_;  // the destination folder of each level entered
+    std::vector<UniqueFileHandle> emptied_;
+    std::mutex leftLock_;             // the copying threads add to the list too
+
+    WString DestinationPath(const TreeEntry& entry) const
+    {
+        WString path;
+        FinalPathOf(into_.back()->Get(), path);
+        TrimTrailingBackslashes(path);
+        path.Append(L"\\", entry.name.Text());
+        return path;
+    }
+
+    // What stays below a folder that could not be moved, for the progress.
+    static TreeMeasure MeasureOpened(const TreeFolder& folder)
+    {
+        WString path;
+        TreeMeasure rest;
+        if (FinalPathOf(folder.handle, path))
+            MeasureTree(path.Text(), rest);
+        return rest;
+    }
+
+    static void RemoveEmptied(HANDLE folder)
+    {
+        if (DeleteByHandle(folder))
+            return;
+        // A read-only folder may be refused for that alone; one that stays
+        // keeps the attributes it had.
+        FILE_BASIC_INFO basic{};
+        if (!GetFileInformationByHandleEx(folder, FileBasicInfo, &basic, sizeof(basic)) ||
+            (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) == 0)
+            return;
+        SetAttributesByHandle(folder, basic.FileAttributes & ~FILE_ATTRIBUTE_READONLY);
+        if (!DeleteByHandle(folder))
+            SetAttributesByHandle(folder, basic.FileAttributes);
+    }
 
     void Leave(const wchar_t* path, LeftReason reason, uint64_t files, uint64_t bytes)
     {
@@ -195,156 +323,66 @@ private:
         move_.progress.bytesDone += bytes;
     }
 
-    void MoveEntries(Pending& folder, std::vector<Pending>& stack)
-    {
-        if (!CreateDirectoryW(folder.to.Text(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-            TreeMeasure rest = MeasureTree(folder.from.Text());
-            Leave(folder.from.Text(), LeftReason::FolderFailed, rest.files, rest.bytes);
-            return;
-        }
-        WString pattern = JoinPath(folder.from.Text(), L"*");
-        DirectoryIterator entries(pattern.Text(), 0);
-        while (entries.Next()) {
-            const WIN32_FIND_DATAW& entry = entries.Entry();
-            WString from = JoinPath(folder.from.Text(), entry.cFileName);
-            WString to = JoinPath(folder.to.Text(), entry.cFileName);
-            if (IsLink(entry.dwFileAttributes)) {
-                Leave(from.Text(), LeftReason::Link, 0, 0);
-                continue;
-            }
-            if (!IsFolder(entry.dwFileAttributes)) {
-                MoveFile(from, to, entry);
-                continue;
-            }
-            if (folder.depth + 1 >= kMoveDepthLimit) {
-                TreeMeasure rest = MeasureTree(from.Text());
-                Leave(from.Text(), LeftReason::TooDeep, rest.files, rest.bytes);
-                continue;
-            }
-            // On one volume a whole folder moves with one rename, when its
-            // name is free at the destination.
-            if (sameVolume_ && GetFileAttributesW(to.Text()) == INVALID_FILE_ATTRIBUTES) {
-                if (MoveFileExW(from.Text(), to.Text(), 0)) {
-                    TreeMeasure moved = MeasureTree(to.Text());
-                    Advance(moved.files, moved.bytes);
-                    continue;
-                }
-                if (GetLastError() == ERROR_NOT_SAME_DEVICE)
-                    sameVolume_ = false;
-            }
-            if (CreateDirectoryW(to.Text(), nullptr))
-                SetFileAttributesW(to.Text(), entry.dwFileAttributes & ~FILE_ATTRIBUTE_DIRECTORY);
-            stack.push_back(Pending{std::move(from), std::move(to), folder.depth + 1});
-        }
-    }
-
-    void MoveFile(const WString& from, const WString& to, const WIN32_FIND_DATAW& entry)
-    {
-        const uint64_t size = SizeOf(entry);
-        if (sameVolume_) {
-            if (MoveFileExW(from.Text(), to.Text(), replace_ ? MOVEFILE_REPLACE_EXISTING : 0)) {
-                Advance(1, size);
-                return;
-            }
-            const DWORD error = GetLastError();
-            if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
-                Leave(from.Text(), LeftReason::Exists, 1, size);
-                return;
-            }
-            if (error != ERROR_NOT_SAME_DEVICE) {
-                Leave(from.Text(), LeftReason::InUse, 1, size);
-                return;
-            }
-            sameVolume_ = false;
-        }
-        pool_->Add(FileJob{WString(from.Text()), WString(to.Text()), entry.dwFileAttributes, size});
-    }
-
     void CopyAcross(FileJob& job, CopyContext& context)
     {
         context.counted = 0;
         LeftReason why = LeftReason::InUse;
-        const bool moved = CopyThenRemove(job.from, job.to, job.attributes, context, why);
+        const bool moved = CopyThenRemove(job, context, why);
         // The bytes of a large file are counted as they are copied.
         const uint64_t rest = job.size > context.counted ? job.size - context.counted : 0;
         if (moved)
             Advance(1, rest);
         else
-            Leave(job.from.Text(), why, 1, rest);
+            Leave(job.shownPath.Text(), why, 1, rest);
+        job.source.Reset();
     }
 
     // Across volumes: copy, check, and only then remove the original.
-    bool CopyThenRemove(const WString& from, const WString& to, DWORD attributes, CopyContext& context,
-                        LeftReason& why)
+    bool CopyThenRemove(FileJob& job, CopyContext& context, LeftReason& why)
     {
         why = LeftReason::InUse;
-        // A read-only original cannot be removed through its handle; the
-        // attribute goes back on if the move does not complete.
-        const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-        if (readOnly && !SetFileAttributesW(from.Text(), attributes & ~FILE_ATTRIBUTE_READONLY))
+        // A read-only original cannot be removed; the attribute goes back on
+        // if the move does not complete.
+        const bool readOnly = (job.attributes & FILE_ATTRIBUTE_READONLY) != 0;
+        if (readOnly && !SetAttributesByHandle(job.source.Get(), job.attributes & ~FILE_ATTRIBUTE_READONLY))
             return false;
-
-        // DELETE now, so that the file removed is the one copied; sharing
-        // only reading, so that nobody changes it while it is copied, and
-        // a file another program holds open for writing is refused here.
-        UniqueFileHandle source(CreateFileW(from.Text(), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES,
-                                            FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                            FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        bool moved = false;
-        if (source) {
-            bool existed = false;
-            moved = Copy(source.Get(), to, attributes, context, existed, why);
-            if (moved) {
-                FILE_DISPOSITION_INFO dispose{};
-                dispose.DeleteFile = TRUE;
-                if (!SetFileInformationByHandle(source.Get(), FileDispositionInfo, &dispose, sizeof(dispose))) {
-                    // The original stays, so the copy goes unless it replaced
-                    // a file that was there before (that one is gone either way).
-                    if (!existed) {
-                        SetFileAttributesW(to.Text(), FILE_ATTRIBUTE_NORMAL);
-                        DeleteFileW(to.Text());
-                    }
-                    why = LeftReason::InUse;
-                    moved = false;
-                }
-            }
-            source.Reset();
+        UniqueFileHandle copy;
+        bool moved = Copy(job, context, copy, why);
+        if (moved && !DeleteByHandle(job.source.Get())) {
+            // The original stays, so the copy goes (a file it replaced is gone either way).
+            DeleteByHandle(copy.Get());
+            why = LeftReason::InUse;
+            moved = false;
         }
         if (!moved && readOnly)
-            SetFileAttributesW(from.Text(), attributes);
+            SetAttributesByHandle(job.source.Get(), job.attributes);
         return moved;
     }
 
     // The copy is made with the original's attributes (read-only last, so
     // that it can be written) and times; false, with the reason, when it
     // could not be made whole, and then no partial copy stays behind.
-    bool Copy(HANDLE source, const WString& to, DWORD attributes, CopyContext& context, bool& existed,
-              LeftReason& why)
+    bool Copy(FileJob& job, CopyContext& context, UniqueFileHandle& target, LeftReason& why)
     {
         why = LeftReason::InUse;
+        HANDLE source = job.source.Get();
         LARGE_INTEGER sourceSize{};
         FILETIME created{}, accessed{}, written{};
         if (!GetFileSizeEx(source, &sourceSize) || !GetFileTime(source, &created, &accessed, &written))
             return false;
-        const DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
-                                         FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+        const DWORD kept = job.attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                             FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
         const DWORD access = GENERIC_WRITE | FILE_READ_ATTRIBUTES | DELETE;
-        // Made new where the name is free, which also tells whether it was.
-        existed = false;
-        UniqueFileHandle target(
-            CreateFileW(to.Text(), access, 0, nullptr, CREATE_NEW, FILE_FLAG_SEQUENTIAL_SCAN | kept, nullptr));
+        target = CreateFileIn(job.into->Get(), job.name.Text(), access, kept, false);
         if (!target && (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS)) {
-            existed = true;
             if (!replace_) {
                 why = LeftReason::Exists;
                 return false;
             }
-            SetFileAttributesW(to.Text(), FILE_ATTRIBUTE_NORMAL);
-            target.Reset(
-                CreateFileW(to.Text(), access, 0, nullptr, CREATE_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN | kept, nullptr));
+            target = CreateFileIn(job.into->Get(), job.name.Text(), access, kept, true);
         }
         if (!target) {
-            why = existed ? LeftReason::InUse : LeftReason::CopyFailed;
+            why = LeftReason::CopyFailed;
             return false;
         }
         why = LeftReason::CopyFailed;
@@ -375,50 +413,18 @@ private:
                 GetFileSizeEx(target.Get(), &targetSize) && targetSize.QuadPart == sourceSize.QuadPart;
         if (!whole) {
             // A partial copy is no copy: it goes, and the original stays.
-            FILE_DISPOSITION_INFO dispose{};
-            dispose.DeleteFile = TRUE;
-            SetFileInformationByHandle(target.Get(), FileDispositionInfo, &dispose, sizeof(dispose));
+            DeleteByHandle(target.Get());
+            target.Reset();
             return false;
         }
         SetFileTime(target.Get(), &created, &accessed, &written);
-        target.Reset();
-        if ((attributes & FILE_ATTRIBUTE_READONLY) != 0)
-            SetFileAttributesW(to.Text(), kept | FILE_ATTRIBUTE_READONLY);
+        if ((job.attributes & FILE_ATTRIBUTE_READONLY) != 0)
+            SetAttributesByHandle(target.Get(), kept | FILE_ATTRIBUTE_READONLY);
         return true;
     }
 };
 
 }  // namespace
-
-TreeMeasure MeasureTree(const wchar_t* path)
-{
-    TreeMeasure measure;
-    struct Level {
-        WString folder;
-        uint32_t depth;
-    };
-    std::vector<Level> stack;
-    stack.push_back(Level{LongPath(path), 0});
-    while (!stack.empty()) {
-        Level level = std::move(stack.back());
-        stack.pop_back();
-        WString pattern = JoinPath(level.folder.Text(), L"*");
-        DirectoryIterator entries(pattern.Text(), 0);
-        while (entries.Next()) {
-            if (entries.IsReparsePoint()) {
-                ++measure.links;
-            } else if (entries.IsDirectory()) {
-                ++measure.folders;
-                if (level.depth + 1 < kMoveDepthLimit)
-                    stack.push_back(Level{JoinPath(level.folder.Text(), entries.Name()), level.depth + 1});
-            } else {
-                ++measure.files;
-                measure.bytes += entries.Size();
-            }
-        }
-    }
-    return measure;
-}
 
 WString FinalFolderPath(const wchar_t* path)
 {
@@ -495,8 +501,21 @@ uint64_t MoveFolderContents(FolderMove& move)
     WString from, to;
     if (!SoundPaths(move, from, to))
         return 0;
+    // The folder named must be a folder of its own, as named and as resolved:
+    // a link in its place would hand over another tree.
+    const DWORD named = GetFileAttributesW(LongPath(move.source.Text()).Text());
     const DWORD attributes = GetFileAttributesW(LongPath(from.Text()).Text());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !IsFolder(attributes) || IsLink(attributes)) {
+    if (named == INVALID_FILE_ATTRIBUTES || IsLink(named) || attributes == INVALID_FILE_ATTRIBUTES ||
+        !IsFolder(attributes) || IsLink(attributes)) {
+        move.refused = true;
+        return 0;
+    }
+    WalkRoot why = WalkRoot::Walked;
+    UniqueFileHandle destination =
+        CreateDirectoryPath(to.Text())
+            ? OpenFolderItself(to.Text(), FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_WRITE_ATTRIBUTES, why)
+            : UniqueFileHandle();
+    if (!destination) {
         move.refused = true;
         return 0;
     }
@@ -506,8 +525,48 @@ uint64_t MoveFolderContents(FolderMove& move)
     move.progress.filesTotal = total.files;
     move.progress.bytesTotal = total.bytes;
     move.progress.measured = true;
-    Mover(move).Run(LongPath(from.Text()), LongPath(to.Text()));
+    Mover(move, std::make_shared<UniqueFileHandle>(std::move(destination))).Run(LongPath(from.Text()));
     return move.notMoved;
+}
+
+uint64_t MoveTree(const wchar_t* source, const wchar_t* destination, DWORD flags, uint32_t maxDepth)
+{
+    WString from, to;
+    if (!AbsoluteLongPath(source, from) || !AbsoluteLongPath(destination, to) || IsVolumeRoot(from.Text()) ||
+        IsVolumeRoot(to.Text()) || IsSameOrBelow(to.Text(), from.Text()))
+        return 1;
+    const DWORD attributes = GetFileAttributesW(from.Text());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND ? 0 : 1;
+    // Into itself the tree would grow without end, whatever names hide it.
+    WString fromFinal = FinalFolderPath(from.Text()), toFinal = FinalFolderPath(to.Text());
+    if (fromFinal.IsEmpty() || toFinal.IsEmpty() || IsSameOrBelow(toFinal.Text(), fromFinal.Text()))
+        return 1;
+    // A link is moved as the link itself or not at all, and only where the
+    // platform provably opens the link itself (Wine would rename the target).
+    if (IsLink(attributes)) {
+        if (!OpenEntryItself(from.Text(), DELETE))
+            return 1;
+        return MoveFileExW(from.Text(), to.Text(), flags & MOVEFILE_REPLACE_EXISTING) ? 0 : 1;
+    }
+    if (MoveFileExW(from.Text(), to.Text(), flags))
+        return 0;
+    if (!IsFolder(attributes))
+        return 1;   // a file that could not be moved stays; no folder appears in its place
+    FolderMove move;
+    move.owner = &move;
+    move.source = std::move(from);
+    move.destination = std::move(to);
+    move.flags = flags;
+    move.maxDepth = maxDepth;
+    const uint64_t notMoved = MoveFolderContents(move);
+    if (move.refused)
+        return 1;
+    WalkRoot why = WalkRoot::Walked;
+    UniqueFileHandle emptied = OpenFolderItself(move.source.Text(), DELETE, why);
+    if (notMoved == 0 && emptied)
+        DeleteByHandle(emptied.Get());
+    return notMoved;
 }
 
 DWORD WINAPI MoveFolderThread(void* parameter)

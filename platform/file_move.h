@@ -10,17 +10,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/text.h"
-
-// Files and bytes below a folder, links not followed (and not counted).
-struct TreeMeasure {
-    uint64_t files = 0;
-    uint64_t bytes = 0;
-    uint64_t folders = 0;
-    uint64_t links = 0;
-};
-// Walks without recursion; folders deeper than kMoveDepthLimit are not entered.
-TreeMeasure MeasureTree(const wchar_t* path);
 
 inline constexpr uint32_t kMoveDepthLimit = 256;
 
@@ -55,7 +46,9 @@ struct FolderMove {
     void* owner = nullptr;       // who started it; not owned; must be set
     WString source;
     WString destination;
-    DWORD flags = 0;             // MOVEFILE_REPLACE_EXISTING overwrites same-named files
+    DWORD flags = 0;             // MOVEFILE_REPLACE_EXISTING overwrites same-named files;
+                                 // MOVEFILE_COPY_ALLOWED lets files go to another volume
+    uint32_t maxDepth = kMoveDepthLimit;
     MoveProgress progress;
     uint64_t notMoved = 0;       // entries still at the source afterwards
     std::vector<LeftEntry> left; // those entries, in the order met
@@ -66,6 +59,17 @@ struct FolderMove {
 // when missing). The source folder itself stays, emptied when everything
 // went; its emptied subfolders are removed. Returns the not-moved count.
 uint64_t MoveFolderContents(FolderMove& move);
+
+// Moves a folder tree (or one file) with MoveFileExW `flags`: a single rename
+// where the volume allows, else entry by entry as MoveFolderContents does,
+// the emptied source removed. Returns how many entries could not be moved.
+// Refused (1, nothing moved) when either path is not absolute or is a whole
+// drive, or when the destination really lies inside the source (compared by
+// the final paths of opened handles). A source that is itself a link is only
+// renamed as the link, never copied through. Folders deeper than `maxDepth`
+// stay and are counted.
+uint64_t MoveTree(const wchar_t* source, const wchar_t* destination, DWORD flags,
+                  uint32_t maxDepth = kMaxTreeDepth);
 
 // Thread procedure over a FolderMove: 1 when the move was attempted (its
 // outcome in the block), 0 when the block is incomplete, the destination

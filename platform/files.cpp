@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 
 #include "platform/security.h"
+#include "platform/tree_walk.h"
 #include "platform/text_win.h"
 
 #include <utility>
@@ -61,88 +62,164 @@ int RemoveFile(const wchar_t* path, uint32_t flags, const TakeOver& takeOver)
     return DeleteLadder(path, flags, takeOver, [](const wchar_t* p) { return DeleteFileW(p) != FALSE; });
 }
 
-// One folder of an iterative walk: its path and the subfolders found in it
-// that are still to be entered. Only one search handle is open at a time.
-struct WalkLevel {
-    WString path;
-    std::vector<WString> subfolders;
-    size_t next = 0;
-    int result = kDeleteDone;
-};
-
-// Lists one folder for the deletion: files and links go at once, subfolders
-// are collected for later. False when the folder cannot be listed.
-bool ClearLevel(WalkLevel& level, const wchar_t* mask, uint32_t flags, const TakeOver& takeOver, MessagePacer& pacer)
+// Takes an entry of a walked folder over through a handle of its own: the
+// owner first where the DACL may not be written, then the DACL.
+bool TakeOverTreeEntry(const TreeFolder& folder, const TreeEntry& entry, const TakeOver& takeOver)
 {
-    WString pattern = JoinPath(level.path.Text(), mask);
-    DirectoryIterator entries(pattern.Text(), 0);
-    DWORD error = entries.Started() ? ERROR_SUCCESS : GetLastError();
-    // Listing refused: the folder itself is taken over, nothing below it.
-    if (!entries.Started() && !Gone(error) && (flags & kDeleteTakeOver) != 0 &&
-        TakeOverEntry(level.path.Text(), takeOver)) {
-        entries = DirectoryIterator(pattern.Text(), 0);
-        error = entries.Started() ? ERROR_SUCCESS : GetLastError();
+    if (takeOver.dacl == nullptr)
+        return false;
+    UniqueFileHandle opened = OpenTreeEntry(folder, entry, WRITE_DAC | WRITE_OWNER);
+    if (!opened && takeOver.owner != nullptr) {
+        UniqueFileHandle owned = OpenTreeEntry(folder, entry, WRITE_OWNER);
+        if (!owned || !SetHandleSecurity(owned.Get(), nullptr, takeOver.owner, false))
+            return false;
+        owned.Reset();
+        opened = OpenTreeEntry(folder, entry, WRITE_DAC | WRITE_OWNER);
     }
-    // Nothing there, or nothing that matches, is nothing to delete.
-    if (!entries.Started())
-        return Gone(error) || error == ERROR_NO_MORE_FILES;
-    while (entries.Next()) {
-        const EntryKind kind = ClassifyForDeletion(entries.Entry().dwFileAttributes);
-        if (kind == EntryKind::Directory) {
-            level.subfolders.emplace_back(entries.Name());
-            continue;
-        }
-        WString child = JoinPath(level.path.Text(), entries.Name());
-        level.result = Combine(level.result, kind == EntryKind::Link ? RemoveLink(child.Text(), flags, takeOver)
-                                                                     : RemoveFile(child.Text(), flags, takeOver));
-        pacer.Pump();
-    }
-    return true;
+    return opened && SetHandleSecurity(opened.Get(), takeOver.dacl, takeOver.owner, true);
 }
 
-// Deletes depth first with its own stack: the deepest folder a user can
-// build costs memory for its names, never the thread's stack.
+// Deletes what the walk hands it, deepest first: files through their own
+// checked handles, folders through theirs once emptied, links by name as
+// links. Every entry is tried; the result is the worst of all.
+class DeleteVisitor : public TreeVisitor {
+public:
+    DeleteVisitor(const wchar_t* mask, uint32_t flags, const TakeOver& takeOver)
+        : mask_(mask), flags_(flags), takeOver_(takeOver)
+    {
+    }
+
+    int Result() const { return result_; }
+
+    DWORD FolderAccess() const override { return DELETE | FILE_WRITE_ATTRIBUTES; }
+    DWORD FileAccess() const override { return DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES; }
+    bool Wanted(const TreeEntry& entry) const override
+    {
+        return wcscmp(mask_, L"*") == 0 || PathMatchSpecW(entry.name.Text(), mask_);
+    }
+
+    void OnFile(const TreeFolder& folder, const TreeEntry& entry, HANDLE file) override
+    {
+        Add(RemoveOpened(file, entry.attributes) ? kDeleteDone : Schedule(folder, entry));
+    }
+
+    void OnLink(const TreeFolder& folder, const TreeEntry& entry) override
+    {
+        WString path;
+        if (!CurrentPathOf(folder, entry, path)) {
+            Add(kDeleteFailed);
+            return;
+        }
+        Add((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? RemoveLink(path.Text(), flags_, takeOver_)
+                                                               : RemoveFile(path.Text(), flags_, takeOver_));
+    }
+
+    void OnLeave(const TreeFolder& folder) override
+    {
+        if (folder.parent == nullptr && (flags_ & kDeleteKeepTop) != 0)
+            return;
+        if (RemoveOpened(folder.handle, folder.entry != nullptr ? folder.entry->attributes : 0))
+            return;
+        if (folder.parent != nullptr && (flags_ & kDeleteTakeOver) != 0 &&
+            TakeOverTreeEntry(*folder.parent, *folder.entry, takeOver_) && DeleteByHandle(folder.handle))
+            return;
+        if (folder.parent == nullptr && (flags_ & kDeleteTakeOver) != 0 &&
+            TakeOverEntryItself(folder.rootPath, takeOver_.dacl, takeOver_.owner) && DeleteByHandle(folder.handle))
+            return;
+        WString path;
+        if ((flags_ & kDeleteScheduleAtRestart) != 0 && FinalPathOf(folder.handle, path) &&
+            MoveFileExW(path.Text(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+            Add(kDeleteScheduled);
+        else
+            Add(kDeleteFailed);
+    }
+
+    bool OnRefused(const TreeFolder& folder, const TreeEntry& entry) override
+    {
+        return (flags_ & kDeleteTakeOver) != 0 && TakeOverTreeEntry(folder, entry, takeOver_);
+    }
+
+    void OnFailure(const TreeFolder& folder, const TreeEntry* entry, WalkFailure why) override
+    {
+        if (why == WalkFailure::Gone)
+            return;   // someone else deleted it: nothing left to do
+        // A locked file waits for the restart; anything else is a failure.
+        if (entry != nullptr && !entry->IsFolder() && why == WalkFailure::Refused)
+            Add(Schedule(folder, *entry));
+        else
+            Add(kDeleteFailed);
+    }
+
+private:
+    const wchar_t* mask_;
+    uint32_t flags_;
+    TakeOver takeOver_;
+    int result_ = kDeleteDone;
+
+    void Add(int result) { result_ = Combine(result_, result); }
+
+    // Read-only keeps even its owner from deleting it: cleared first.
+    static bool RemoveOpened(HANDLE object, uint32_t attributes)
+    {
+        const uint32_t cleared = AttributesAfterClearing(attributes);
+        if (cleared != kInvalidAttributes && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+            SetAttributesByHandle(object, cleared & ~FILE_ATTRIBUTE_NORMAL);
+        return DeleteByHandle(object);
+    }
+
+    int Schedule(const TreeFolder& folder, const TreeEntry& entry) const
+    {
+        WString path;
+        if ((flags_ & kDeleteScheduleAtRestart) != 0 && CurrentPathOf(folder, entry, path) &&
+            MoveFileExW(path.Text(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+            return kDeleteScheduled;
+        return kDeleteFailed;
+    }
+};
+
+// Deletes the contents of a folder (and the folder itself unless
+// kDeleteKeepTop) through the walker. A folder whose listing is refused is
+// taken over, itself only, and walked once more.
 int DeleteContents(const wchar_t* directory, const wchar_t* mask, uint32_t flags, const TakeOver& takeOver,
                    uint32_t maxDepth)
 {
-    MessagePacer pacer;
-    std::vector<WalkLevel> stack;
-    stack.emplace_back();
-    stack.back().path.Assign(directory);
-    if (!ClearLevel(stack.back(), mask, flags, takeOver, pacer))
-        stack.back().result = kDeleteFailed;
-    while (!stack.empty()) {
-        WalkLevel& level = stack.back();
-        if (level.next < level.subfolders.size()) {
-            WString child = JoinPath(level.path.Text(), level.subfolders[level.next++].Text());
-            if (stack.size() > maxDepth) {
-                level.result = kDeleteFailed;   // too deep: left as it is
-                continue;
-            }
-            WalkLevel inner;
-            inner.path = std::move(child);
-            const bool listed = ClearLevel(inner, L"*", flags, takeOver, pacer);
-            if (!listed)
-                inner.result = kDeleteFailed;
-            stack.push_back(std::move(inner));
-            continue;
-        }
-        // Every entry below is done: the folder itself goes, the top only
-        // when it is not to be kept.
-        int result = level.result;
-        const bool top = stack.size() == 1;
-        if (!top || (flags & kDeleteKeepTop) == 0)
-            result = Combine(result, RemoveLink(level.path.Text(), flags, takeOver));
-        level.subfolders.clear();
-        stack.pop_back();
-        if (!stack.empty())
-            stack.back().result = Combine(stack.back().result, result);
-        else
-            return result;
-        pacer.Pump();
+    DeleteVisitor visitor(mask, flags, takeOver);
+    WalkRoot root = WalkTree(directory, visitor, maxDepth);
+    if (root == WalkRoot::Refused && (flags & kDeleteTakeOver) != 0 &&
+        TakeOverEntryItself(directory, takeOver.dacl, takeOver.owner))
+        root = WalkTree(directory, visitor, maxDepth);
+    switch (root) {
+    case WalkRoot::Walked: return visitor.Result();
+    case WalkRoot::Missing: return kDeleteDone;   // nothing there is nothing to delete
+    default: return kDeleteFailed;
     }
-    return kDeleteFailed;
 }
+
+// Adds up what the walk lists, entering no link.
+class MeasureVisitor : public TreeVisitor {
+public:
+    TreeMeasure measure;
+    bool complete = true;
+
+    void OnFile(const TreeFolder&, const TreeEntry& entry, HANDLE) override
+    {
+        ++measure.files;
+        measure.bytes += entry.size;
+    }
+    void OnLink(const TreeFolder&, const TreeEntry&) override { ++measure.links; }
+    bool OnEnter(const TreeFolder& folder) override
+    {
+        if (folder.parent != nullptr)
+            ++measure.folders;
+        return true;
+    }
+    void OnFailure(const TreeFolder&, const TreeEntry* entry, WalkFailure why) override
+    {
+        if (entry != nullptr && entry->IsFolder() && why != WalkFailure::NotListed)
+            ++measure.folders;
+        complete = false;
+    }
+};
 
 bool IsDirectory(const wchar_t* path)
 {
@@ -150,120 +227,6 @@ bool IsDirectory(const wchar_t* path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool IsLinkOrMissing(const wchar_t* path)
-{
-    DWORD attributes = GetFileAttributesW(path);
-    return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
-// One folder of a move: where its entries come from and go to.
-struct MoveLevel {
-    WString from;
-    WString to;
-};
-
-// Moves a folder that could not be renamed as a whole entry by entry, with
-// its own stack; a folder whose entries all moved is removed afterwards,
-// deepest first.
-uint64_t MoveTreeLong(const wchar_t* source, const wchar_t* destination, DWORD flags, uint32_t maxDepth)
-{
-    if (MoveFileExW(source, destination, flags))
-        return 0;
-    // A file that could not be moved stays where it is; it is no folder to
-    // be emptied, and nothing is to be created in its place.
-    const DWORD attributes = GetFileAttributesW(source);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-        return 1;
-
-    const DWORD entryFlags = flags & (MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
-    MessagePacer pacer;
-    uint64_t notMoved = 0;
-    // Folders in the order they were entered, with their depth; emptied ones
-    // are removed in reverse order at the end.
-    std::vector<WString> entered;
-    std::vector<std::pair<MoveLevel, uint32_t>> pending;
-    pending.emplace_back(MoveLevel{WString(source), WString(destination)}, 0u);
-    constexpr size_t kNone = static_cast<size_t>(-1);
-    std::vector<uint64_t> leftIn;   // entries left below each entered folder, by index of `entered`
-    std::vector<size_t> parentOf;
-    std::vector<size_t> pendingParent{kNone};
-    // An entry that stays keeps every folder above it.
-    auto leave = [&](size_t index) {
-        for (size_t at = index; at != kNone; at = parentOf[at])
-            ++leftIn[at];
-    };
-    while (!pending.empty()) {
-        MoveLevel level = std::move(pending.back().first);
-        const uint32_t depth = pending.back().second;
-        const size_t parent = pendingParent.back();
-        pending.pop_back();
-        pendingParent.pop_back();
-        if (depth > 0 && MoveFileExW(level.from.Text(), level.to.Text(), entryFlags))
-            continue;
-        if (depth > maxDepth ||
-            (!CreateDirectoryW(level.to.Text(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)) {
-            ++notMoved;
-            if (parent != kNone)
-                leave(parent);
-            continue;
-        }
-        const size_t index = entered.size();
-        entered.emplace_back(level.from.Text());
-        leftIn.push_back(0);
-        parentOf.push_back(parent);
-        WString pattern = JoinPath(level.from.Text(), L"*");
-        DirectoryIterator entries(pattern.Text(), kSkipReparsePoints);
-        while (entries.Next()) {
-            WString from = JoinPath(level.from.Text(), entries.Name());
-            WString to = JoinPath(level.to.Text(), entries.Name());
-            if (entries.IsDirectory()) {
-                pending.emplace_back(MoveLevel{std::move(from), std::move(to)}, depth + 1);
-                pendingParent.push_back(index);
-            } else if (!MoveFileExW(from.Text(), to.Text(), entryFlags)) {
-                ++notMoved;
-                leave(index);
-            }
-            pacer.Pump();
-        }
-    }
-    for (size_t i = entered.size(); i-- > 0;) {
-        if (leftIn[i] == 0)
-            RemoveDirectoryW(entered[i].Text());
-    }
-    return notMoved;
-}
-
-// The final path of what `path` names, following links, for a path whose
-// last components may not exist yet: the deepest part that exists is opened
-// and the missing names are put back behind its final path.
-bool ResolvedPath(const wchar_t* path, WString& resolved)
-{
-    WString existing(path);
-    WString missing;
-    for (;;) {
-        // A drive or share is opened at its root folder ("\\?\C:\"), not as the volume.
-        const bool volume = IsVolumeRoot(existing.Text());
-        WString name(existing.Text());
-        if (volume)
-            name.Append(L"\\");
-        UniqueFileHandle opened(CreateFileW(name.Text(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        if (opened) {
-            if (!FinalPathOf(opened.Get(), resolved))
-                return false;
-            TrimTrailingBackslashes(resolved);
-            return missing.IsEmpty() || resolved.Append(L"\\", missing.Text());
-        }
-        const uint32_t slash = existing.Find(L"\\", true, -1);
-        if (slash <= 4 || volume)
-            return false;
-        WString last(existing.Text() + slash);
-        if (!missing.IsEmpty())
-            last.Append(L"\\", missing.Text());
-        missing = std::move(last);
-        existing.RemoveLastComponent();
-    }
-}
 
 }  // namespace
 
@@ -340,6 +303,9 @@ UniqueFileHandle OpenEntryItself(const wchar_t* path, DWORD access)
     WString name(full.Text() + slash);
     WString parentPath(full.Text());
     parentPath.RemoveLastComponent();
+    // A drive is opened at its root folder ("\\?\C:\"), not as the volume.
+    if (IsVolumeRoot(parentPath.Text()))
+        parentPath.Append(L"\\");
     UniqueFileHandle parent(CreateFileW(parentPath.Text(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     WString expected;
@@ -434,37 +400,18 @@ bool DirectoryIterator::Next()
 
 bool MeasureDirectory(const wchar_t* path, uint64_t& bytes, uint32_t maxDepth)
 {
-    bytes = 0;
-    WString root;
-    if (!AbsoluteLongPath(path, root))
-        return false;
-    MessagePacer pacer;
-    bool complete = true;
-    // Folders still to be listed, with their depth below the root.
-    std::vector<std::pair<WString, uint32_t>> pending;
-    pending.emplace_back(std::move(root), 0u);
-    while (!pending.empty()) {
-        WString folder = std::move(pending.back().first);
-        const uint32_t depth = pending.back().second;
-        pending.pop_back();
-        WString pattern = JoinPath(folder.Text(), L"*");
-        DirectoryIterator entries(pattern.Text(), kSkipReparsePoints);
-        if (!entries.Started())
-            complete = false;   // missing or refused: its contents are not counted
-        while (entries.Next()) {
-            if (!entries.IsDirectory()) {
-                bytes += entries.Size();
-                continue;
-            }
-            if (depth >= maxDepth) {
-                complete = false;   // too deep: not entered
-                continue;
-            }
-            pending.emplace_back(JoinPath(folder.Text(), entries.Name()), depth + 1);
-        }
-        pacer.Pump();
-    }
+    TreeMeasure measure;
+    const bool complete = MeasureTree(path, measure, maxDepth);
+    bytes = measure.bytes;
     return complete;
+}
+
+bool MeasureTree(const wchar_t* path, TreeMeasure& measure, uint32_t maxDepth)
+{
+    MeasureVisitor visitor;
+    const bool walked = WalkTree(path, visitor, maxDepth) == WalkRoot::Walked;
+    measure = visitor.measure;
+    return walked && visitor.complete;
 }
 
 uint64_t DirectorySize(const wchar_t* path)
@@ -550,51 +497,4 @@ bool CreateDirectoryPath(const wchar_t* path)
             return false;
     }
     return IsDirectory(full.Text());
-}
-
-uint64_t MoveTree(const wchar_t* source, const wchar_t* destination, DWORD flags, uint32_t maxDepth)
-{
-    WString from, to;
-    if (!AbsoluteLongPath(source, from) || !AbsoluteLongPath(destination, to) || IsVolumeRoot(from.Text()) ||
-        IsVolumeRoot(to.Text()))
-        return 1;
-    // A tree moved into itself would grow without end: compared as written,
-    // and as the platform resolves both (short names, links, substituted
-    // drives).
-    if (IsSameOrBelow(to.Text(), from.Text()))
-        return 1;
-    UniqueFileHandle sourceHandle = OpenWithoutFollowing(from.Text(), FILE_READ_ATTRIBUTES);
-    WString sourceFinal, destinationFinal;
-    if (!sourceHandle)
-        return Gone(GetLastError()) ? 0 : 1;   // nothing there is nothing left behind
-    if (!FinalPathOf(sourceHandle.Get(), sourceFinal) || !ResolvedPath(to.Text(), destinationFinal) ||
-        IsSameOrBelow(destinationFinal.Text(), sourceFinal.Text()))
-        return 1;
-    sourceHandle.Reset();
-    // A link is moved as the link itself or not at all: its target is
-    // another tree, which this move was never asked to empty. Renamed only
-    // where the platform provably opens the link itself (Wine, for one,
-    // would rename the target).
-    if (IsLinkOrMissing(from.Text())) {
-        if (!OpenEntryItself(from.Text(), DELETE))
-            return 1;
-        return MoveFileExW(from.Text(), to.Text(), flags & MOVEFILE_REPLACE_EXISTING) ? 0 : 1;
-    }
-    return MoveTreeLong(from.Text(), to.Text(), flags, maxDepth);
-}
-
-DWORD WINAPI MoveTreeThread(void* parameter)
-{
-    auto* request = static_cast<MoveRequest*>(parameter);
-    if (request == nullptr || request->owner == nullptr || request->destination.IsEmpty())
-        return 0;
-    WString destination;
-    if (!AbsoluteLongPath(request->destination.Text(), destination))
-        return 0;
-    if (!CreateDirectoryW(destination.Text(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
-        return 0;
-    if (request->source.IsEmpty())
-        return 1;
-    request->notMoved = MoveTree(request->source.Text(), request->destination.Text(), request->flags);
-    return 1;
 }

@@ -90,12 +90,29 @@ UniqueFileHandle OpenBelowRoot(const wchar_t* root, const wchar_t* relative, DWO
 
 // Total bytes of the files below `path`; links are not followed, so a link
 // to an ancestor neither loops nor counts twice. Folders deeper than
-// `maxDepth` are not entered.
+// kMaxTreeDepth are not entered.
 uint64_t DirectorySize(const wchar_t* path);
 
-// The same with an answer for the walk: true only when `path` is absolute,
-// could be listed, and every folder below it was reached within `maxDepth`
-// levels. `bytes` holds what was counted either way.
+// Files, bytes, folders and links below a folder; links are counted, never
+// entered.
+struct TreeMeasure {
+    uint64_t files = 0;
+    uint64_t bytes = 0;
+    uint64_t folders = 0;
+    uint64_t links = 0;
+};
+// True only when `path` is a folder of its own (no link), and every folder
+// below it could be listed within `maxDepth` levels; `measure` holds what
+// was counted either way.
+bool MeasureTree(const wchar_t* path, TreeMeasure& measure, uint32_t maxDepth = kMaxTreeDepth);
+inline TreeMeasure MeasureTree(const wchar_t* path)
+{
+    TreeMeasure measure;
+    MeasureTree(path, measure);
+    return measure;
+}
+
+// The same with an answer for the walk, as MeasureTree gives it.
 bool MeasureDirectory(const wchar_t* path, uint64_t& bytes, uint32_t maxDepth = kMaxTreeDepth);
 
 // Flags of DeletePath.
@@ -130,28 +147,3 @@ int DeleteDirectoryContents(const wchar_t* directory, const wchar_t* mask, uint3
 
 // Creates the folder with every missing parent; true when it is a folder afterwards.
 bool CreateDirectoryPath(const wchar_t* path);
-
-// Moves a folder tree with MoveFileExW `flags` (a single rename where the
-// volume allows); returns how many entries could not be moved. Links inside
-// the tree are neither moved nor counted; a source that is itself a link is
-// only renamed (never copied through), else counted as not moved. Refused
-// (1, nothing moved) when either path is not absolute, or when the
-// destination really lies inside the source: compared by the final paths of
-// opened handles, so short names, links and substituted drives cannot hide
-// it. Folders deeper than `maxDepth` stay and are counted. The source is
-// removed once it is empty.
-uint64_t MoveTree(const wchar_t* source, const wchar_t* destination, DWORD flags, uint32_t maxDepth = kMaxTreeDepth);
-
-// The block a move thread works on; `notMoved` is read after the thread ended.
-struct MoveRequest {
-    void* owner = nullptr;   // who started it; not owned
-    WString source;
-    WString destination;
-    DWORD flags = 0;
-    uint64_t notMoved = 0;
-};
-
-// Thread procedure over a MoveRequest: 1 when the move was attempted (its
-// count in notMoved), 0 when the block is incomplete or the destination
-// cannot be created.
-DWORD WINAPI MoveTreeThread(void* request);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_move.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/security.h"
@@ -280,46 +281,6 @@ TEST(MoveTree, ASingleFileThatCannotMoveStaysAndIsCounted)
     EXPECT_FALSE(Exists(root + L"\\single.txt"));
     EXPECT_TRUE(Exists(other));
     std::filesystem::remove_all(other);
-}
-
-TEST(MoveTreeThread, StoresTheCountOfACompleteRequest)
-{
-    const std::wstring root = TestFolder(L"move-thread");
-    MakeDirectory(root + L"\\from");
-    Write(root + L"\\from\\x.txt", "x");
-    int owner = 0;
-
-    MoveRequest request;
-    request.owner = &owner;
-    request.source.Assign((root + L"\\from").c_str());
-    request.destination.Assign((root + L"\\to").c_str());
-    request.flags = MOVEFILE_COPY_ALLOWED;
-    request.notMoved = 99;
-    UniqueHandle thread(CreateThread(nullptr, 0, MoveTreeThread, &request, 0, nullptr));
-    ASSERT_TRUE(thread);
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.Get(), 30000));
-    DWORD code = 0;
-    ASSERT_TRUE(GetExitCodeThread(thread.Get(), &code));
-    EXPECT_EQ(1u, code);
-    EXPECT_EQ(0u, request.notMoved);
-    EXPECT_TRUE(Exists(root + L"\\to\\x.txt"));
-    EXPECT_FALSE(Exists(root + L"\\from"));
-
-    MoveRequest noOwner;
-    noOwner.source.Assign((root + L"\\to").c_str());
-    noOwner.destination.Assign((root + L"\\elsewhere").c_str());
-    EXPECT_EQ(0u, MoveTreeThread(&noOwner));
-    EXPECT_EQ(0u, MoveTreeThread(nullptr));
-    MoveRequest noSource;
-    noSource.owner = &owner;
-    noSource.destination.Assign((root + L"\\made").c_str());
-    EXPECT_EQ(1u, MoveTreeThread(&noSource));
-    EXPECT_TRUE(Exists(root + L"\\made"));
-    MoveRequest noDestination;
-    noDestination.owner = &owner;
-    noDestination.source.Assign((root + L"\\to").c_str());
-    EXPECT_EQ(0u, MoveTreeThread(&noDestination));
-    EXPECT_FALSE(Exists(root + L"\\elsewhere"));
 }
 
 namespace {

@@ -1,0 +1,440 @@
+#include "platform/tree_walk.h"
+
+#include <winternl.h>
+
+#include <deque>
+#include <utility>
+#include <vector>
+
+#include "platform/file_rules.h"
+#include "platform/text_win.h"
+
+// Declared here: the headers of some toolchains leave them out.
+extern "C" NTSTATUS NTAPI NtSetInformationFile(HANDLE file, PIO_STATUS_BLOCK status, PVOID information, ULONG length,
+                                               FILE_INFORMATION_CLASS informationClass);
+
+namespace {
+
+// The relative open is the one job without a documented Win32 call.
+constexpr ULONG kOpenReparsePoint = 0x00200000;   // FILE_OPEN_REPARSE_POINT
+constexpr ULONG kOpenForBackup = 0x00004000;      // FILE_OPEN_FOR_BACKUP_INTENT
+constexpr ULONG kSynchronousIo = 0x00000020;      // FILE_SYNCHRONOUS_IO_NONALERT
+constexpr ULONG kDirectoryFile = 0x00000001;      // FILE_DIRECTORY_FILE
+constexpr ULONG kNonDirectoryFile = 0x00000040;   // FILE_NON_DIRECTORY_FILE
+constexpr ULONG kFileOpen = 1;                    // FILE_OPEN
+constexpr ULONG kFileCreate = 2;                  // FILE_CREATE
+constexpr ULONG kFileOpenIf = 3;                  // FILE_OPEN_IF
+constexpr ULONG kFileRenameInformation = 10;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr DWORD kListAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+
+bool Gone(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+bool Refusal(DWORD error)
+{
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+           error == ERROR_PRIVILEGE_NOT_HELD;
+}
+
+// NtCreateFile with `parent` as the root directory: the name is looked up
+// in the folder behind the handle, whatever has become of its path.
+UniqueFileHandle OpenRelative(HANDLE parent, const wchar_t* name, DWORD access, ULONG disposition, ULONG options,
+                              ULONG attributes = 0, ULONG_PTR* outcome = nullptr, DWORD share = kShareAll)
+{
+    const size_t length = wcslen(name);
+    if (length == 0 || length > 32767) {
+        SetLastError(ERROR_INVALID_NAME);
+        return UniqueFileHandle();
+    }
+    UNICODE_STRING text;
+    text.Buffer = const_cast<wchar_t*>(name);
+    text.Length = text.MaximumLength = static_cast<USHORT>(length * sizeof(wchar_t));
+    OBJECT_ATTRIBUTES object;
+    InitializeObjectAttributes(&object, &text, OBJ_CASE_INSENSITIVE, parent, nullptr);
+    IO_STATUS_BLOCK status{};
+    HANDLE opened = nullptr;
+    const NTSTATUS result =
+        NtCreateFile(&opened, access | SYNCHRONIZE, &object, &status, nullptr, attributes, share, disposition,
+                     options | kOpenReparsePoint | kOpenForBackup | kSynchronousIo, nullptr, 0);
+    if (!NT_SUCCESS(result)) {
+        SetLastError(RtlNtStatusToDosError(result));
+        return UniqueFileHandle();
+    }
+    if (outcome != nullptr)
+        *outcome = status.Information;
+    return UniqueFileHandle(opened);
+}
+
+int64_t FileIdOf(const BY_HANDLE_FILE_INFORMATION& info)
+{
+    return static_cast<int64_t>((static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
+}
+
+// The object behind a freshly opened handle is what the listing showed: the
+// same file id on the root's volume, the same kind, and no link. Some
+// systems (Wine) follow a link even when asked not to, so a folder swapped
+// for a link after the listing shows up here as another file id.
+bool IsListedObject(HANDLE opened, const TreeEntry& entry, DWORD volume)
+{
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(opened, &info) || info.dwVolumeSerialNumber != volume ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+        ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) != entry.IsFolder())
+        return false;
+    // File systems without ids list 0; their handles still tell the kind.
+    return entry.fileId == 0 || FileIdOf(info) == entry.fileId;
+}
+
+// Some file systems (Wine's view of a tmpfs) have the serial number 0.
+bool VolumeOf(HANDLE object, DWORD& volume)
+{
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(object, &info))
+        return false;
+    volume = info.dwVolumeSerialNumber;
+    return true;
+}
+
+// Lists a folder through its handle, "." and ".." left out. False when the
+// listing failed: such a folder is never taken for empty.
+bool ListFolder(HANDLE folder, std::vector<TreeEntry>& entries, std::vector<uint64_t>& buffer)
+{
+    entries.clear();
+    if (buffer.empty())
+        buffer.resize(64 * 1024 / sizeof(uint64_t));   // 8-byte aligned, as the records need
+    const DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(uint64_t));
+    bool first = true;
+    for (;;) {
+        if (!GetFileInformationByHandleEx(folder, first ? FileIdBothDirectoryRestartInfo : FileIdBothDirectoryInfo,
+                                          buffer.data(), bytes)) {
+            const DWORD error = GetLastError();
+            return error == ERROR_NO_MORE_FILES || (first && error == ERROR_FILE_NOT_FOUND);
+        }
+        first = false;
+        const BYTE* at = reinterpret_cast<const BYTE*>(buffer.data());
+        for (;;) {
+            const auto* record = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
+            const size_t length = record->FileNameLength / sizeof(wchar_t);
+            const bool dots = (length == 1 && record->FileName[0] == L'.') ||
+                              (length == 2 && record->FileName[0] == L'.' && record->FileName[1] == L'.');
+            if (!dots && length > 0) {
+                TreeEntry entry;
+                entry.name.AssignSubstring(record->FileName, 1, static_cast<int>(length));
+                entry.attributes = record->FileAttributes;
+                entry.size = static_cast<uint64_t>(record->EndOfFile.QuadPart);
+                entry.fileId = record->FileId.QuadPart;
+                entries.push_back(std::move(entry));
+            }
+            if (record->NextEntryOffset == 0)
+                break;
+            at += record->NextEntryOffset;
+        }
+    }
+}
+
+// One folder of the walk: held open until everything below it is done.
+struct Level {
+    UniqueFileHandle handle;
+    TreeEntry entry;
+    TreeFolder folder;
+    std::vector<TreeEntry> subfolders;
+    size_t next = 0;
+};
+
+class Walker {
+public:
+    Walker(TreeVisitor& visitor, uint32_t maxDepth, const wchar_t* rootPath)
+        : visitor_(visitor), maxDepth_(maxDepth), rootPath_(rootPath)
+    {
+    }
+
+    void Run(UniqueFileHandle root)
+    {
+        Level& top = levels_.emplace_back();
+        top.handle = std::move(root);
+        top.folder.handle = top.handle.Get();
+        top.folder.rootPath = rootPath_;
+        if (!visitor_.OnEnter(top.folder)) {
+            levels_.clear();
+            return;
+        }
+        Visit(top);
+        while (!levels_.empty()) {
+            Level& level = levels_.back();
+            if (level.next < level.subfolders.size()) {
+                const TreeEntry& child = level.subfolders[level.next++];
+                Descend(level, child);
+                continue;
+            }
+            visitor_.OnLeave(level.folder);
+            levels_.pop_back();
+            pacer_.Pump();
+        }
+    }
+
+private:
+    TreeVisitor& visitor_;
+    const uint32_t maxDepth_;
+    const wchar_t* rootPath_;
+    std::deque<Level> levels_;   // references stay valid as levels come and go at the back
+    std::vector<TreeEntry> listed_;
+    std::vector<uint64_t> buffer_;
+    MessagePacer pacer_;
+
+    // Opens a listed entry with the walk's checks; asks the visitor once
+    // when refused.
+    UniqueFileHandle Open(const TreeFolder& folder, const TreeEntry& entry, DWORD access, WalkFailure& why)
+    {
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            UniqueFileHandle opened = OpenTreeEntry(folder, entry, access);
+            if (opened)
+                return opened;
+            const DWORD error = GetLastError();
+            why = Gone(error) ? WalkFailure::Gone : Refusal(error) ? WalkFailure::Refused : WalkFailure::Changed;
+            // Only the entry's security can be mended; a file in use stays in use.
+            if (error != ERROR_ACCESS_DENIED || attempt > 0 || !visitor_.OnRefused(folder, entry))
+                break;
+        }
+        return UniqueFileHandle();
+    }
+
+    // Lists one open folder: files and links are handed over at once,
+    // subfolders kept for later so that one listing is open at a time.
+    void Visit(Level& level)
+    {
+        if (!ListFolder(level.folder.handle, listed_, buffer_)) {
+            visitor_.OnFailure(level.folder, nullptr, WalkFailure::NotListed);
+            return;
+        }
+        const bool top = level.folder.depth == 0;
+        const DWORD fileAccess = visitor_.FileAccess();
+        for (TreeEntry& entry : listed_) {
+            if (top && !visitor_.Wanted(entry))
+                continue;
+            if (entry.IsLink()) {
+                visitor_.OnLink(level.folder, entry);
+            } else if (entry.IsFolder()) {
+                level.subfolders.push_back(std::move(entry));
+                continue;
+            } else if (fileAccess == 0) {
+                visitor_.OnFile(level.folder, entry, INVALID_HANDLE_VALUE);
+            } else {
+                WalkFailure why = WalkFailure::Changed;
+                UniqueFileHandle file = Open(level.folder, entry, fileAccess, why);
+                if (file)
+                    visitor_.OnFile(level.folder, entry, file.Get());
+                else
+                    visitor_.OnFailure(level.folder, &entry, why);
+            }
+            pacer_.Pump();
+        }
+    }
+
+    void Descend(Level& parent, const TreeEntry& child)
+    {
+        if (parent.folder.depth + 1 > maxDepth_) {
+            visitor_.OnFailure(parent.folder, &child, WalkFailure::TooDeep);
+            return;
+        }
+        WalkFailure why = WalkFailure::Changed;
+        UniqueFileHandle opened = Open(parent.folder, child, kListAccess | visitor_.FolderAccess(), why);
+        if (!opened) {
+            visitor_.OnFailure(parent.folder, &child, why);
+            return;
+        }
+        Level& level = levels_.emplace_back();
+        level.handle = std::move(opened);
+        level.entry.name.Assign(child.name.Text());
+        level.entry.attributes = child.attributes;
+        level.entry.size = child.size;
+        level.entry.fileId = child.fileId;
+        level.folder.handle = level.handle.Get();
+        level.folder.parent = &parent.folder;
+        level.folder.entry = &level.entry;
+        level.folder.depth = parent.folder.depth + 1;
+        level.folder.rootPath = rootPath_;
+        if (!visitor_.OnEnter(level.folder)) {
+            levels_.pop_back();
+            return;
+        }
+        Visit(level);
+    }
+};
+
+}  // namespace
+
+WString TreeFolder::DisplayPath() const
+{
+    if (parent == nullptr || entry == nullptr)
+        return WString(rootPath != nullptr ? rootPath : L"");
+    return parent->DisplayPathOf(*entry);
+}
+
+WString TreeFolder::DisplayPathOf(const TreeEntry& child) const
+{
+    WString path = DisplayPath();
+    path.Append(L"\\", child.name.Text());
+    return path;
+}
+
+UniqueFileHandle OpenTreeEntry(const TreeFolder& folder, const TreeEntry& entry, DWORD access, DWORD share)
+{
+    // A link is never opened: some systems would hand over its target.
+    if (entry.IsLink() || entry.name.Text()[0] == L'\0') {
+        SetLastError(ERROR_CANT_ACCESS_FILE);
+        return UniqueFileHandle();
+    }
+    UniqueFileHandle opened = OpenRelative(folder.handle, entry.name.Text(), access, kFileOpen,
+                                           entry.IsFolder() ? kDirectoryFile : kNonDirectoryFile, 0, nullptr, share);
+    if (!opened)
+        return opened;
+    DWORD volume = 0;
+    if (!VolumeOf(folder.handle, volume) || !IsListedObject(opened.Get(), entry, volume)) {
+        SetLastError(ERROR_CANT_ACCESS_FILE);
+        return UniqueFileHandle();
+    }
+    return opened;
+}
+
+UniqueFileHandle OpenFolderItself(const wchar_t* path, DWORD access, WalkRoot& why)
+{
+    WString full;
+    if (!AbsoluteLongPath(path, full) || IsVolumeRoot(full.Text())) {
+        why = WalkRoot::BadPath;
+        return UniqueFileHandle();
+    }
+    const DWORD attributes = GetFileAttributesW(full.Text());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        why = Gone(error) ? WalkRoot::Missing : WalkRoot::Refused;
+        return UniqueFileHandle();
+    }
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        why = WalkRoot::IsLink;
+        return UniqueFileHandle();
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        why = WalkRoot::NotAFolder;
+        return UniqueFileHandle();
+    }
+    UniqueFileHandle root = OpenEntryItself(full.Text(), access | kListAccess);
+    if (!root) {
+        why = Refusal(GetLastError()) ? WalkRoot::Refused : WalkRoot::IsLink;
+        return root;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(root.Get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        why = WalkRoot::IsLink;   // it changed between the look and the open
+        return UniqueFileHandle();
+    }
+    why = WalkRoot::Walked;
+    return root;
+}
+
+WalkRoot WalkTree(const wchar_t* root, TreeVisitor& visitor, uint32_t maxDepth)
+{
+    WalkRoot why = WalkRoot::Walked;
+    UniqueFileHandle opened = OpenFolderItself(root, visitor.FolderAccess(), why);
+    if (!opened)
+        return why;
+    WString rootPath;
+    AbsoluteLongPath(root, rootPath);
+    Walker(visitor, maxDepth, rootPath.Text()).Run(std::move(opened));
+    return WalkRoot::Walked;
+}
+
+bool CurrentPathOf(const TreeFolder& folder, const TreeEntry& entry, WString& path)
+{
+    if (!FinalPathOf(folder.handle, path))
+        return false;
+    TrimTrailingBackslashes(path);
+    return path.Append(L"\\", entry.name.Text());
+}
+
+bool DeleteByHandle(HANDLE object)
+{
+    FILE_DISPOSITION_INFO dispose{};
+    dispose.DeleteFile = TRUE;
+    return SetFileInformationByHandle(object, FileDispositionInfo, &dispose, sizeof(dispose)) != FALSE;
+}
+
+bool RenameByHandle(HANDLE object, HANDLE into, const wchar_t* name, bool replace)
+{
+    const size_t length = wcslen(name) * sizeof(wchar_t);
+    // The record ends in the name; the platform wants it 8-byte aligned.
+    std::vector<uint64_t> record((offsetof(FILE_RENAME_INFO, FileName) + length + sizeof(uint64_t) * 2) /
+                                 sizeof(uint64_t));
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(record.data());
+    info->ReplaceIfExists = replace ? TRUE : FALSE;
+    info->RootDirectory = into;
+    info->FileNameLength = static_cast<DWORD>(length);
+    memcpy(info->FileName, name, length);
+    IO_STATUS_BLOCK status{};
+    const NTSTATUS result =
+        NtSetInformationFile(object, &status, info, static_cast<ULONG>(record.size() * sizeof(uint64_t)),
+                             static_cast<FILE_INFORMATION_CLASS>(kFileRenameInformation));
+    if (!NT_SUCCESS(result)) {
+        SetLastError(RtlNtStatusToDosError(result));
+        return false;
+    }
+    return true;
+}
+
+bool SetAttributesByHandle(HANDLE object, uint32_t attributes)
+{
+    FILE_BASIC_INFO basic{};   // zero times: left as they are
+    basic.FileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+    return SetFileInformationByHandle(object, FileBasicInfo, &basic, sizeof(basic)) != FALSE;
+}
+
+namespace {
+
+// The handle opened under `name` in `parent` is that entry itself, not
+// something a link there leads to.
+bool IsOwnEntry(HANDLE parent, HANDLE opened, const wchar_t* name)
+{
+    WString expected, actual;
+    if (!FinalPathOf(parent, expected) || !FinalPathOf(opened, actual))
+        return false;
+    TrimTrailingBackslashes(expected);
+    expected.Append(L"\\", name);
+    BY_HANDLE_FILE_INFORMATION info{};
+    return EqualsNoCase(actual.Text(), expected.Text()) && GetFileInformationByHandle(opened, &info) &&
+           (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+}  // namespace
+
+UniqueFileHandle CreateFolderIn(HANDLE parent, const wchar_t* name, DWORD access, bool openExisting)
+{
+    ULONG_PTR outcome = 0;
+    UniqueFileHandle folder = OpenRelative(parent, name, access | kListAccess, openExisting ? kFileOpenIf : kFileCreate,
+                                           kDirectoryFile, FILE_ATTRIBUTE_NORMAL, &outcome);
+    if (folder && outcome != FILE_CREATED && !IsOwnEntry(parent, folder.Get(), name)) {
+        SetLastError(ERROR_CANT_ACCESS_FILE);
+        return UniqueFileHandle();
+    }
+    return folder;
+}
+
+UniqueFileHandle CreateFileIn(HANDLE parent, const wchar_t* name, DWORD access, uint32_t attributes, bool replace)
+{
+    const ULONG fileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+    UniqueFileHandle file = OpenRelative(parent, name, access, kFileCreate, kNonDirectoryFile, fileAttributes);
+    if (file || !replace || (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS))
+        return file;
+    // Replaced only when it is a file of its own there: removed through a
+    // checked handle, then made anew, so no link's target is ever written.
+    UniqueFileHandle existing =
+        OpenRelative(parent, name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kFileOpen, kNonDirectoryFile);
+    if (!existing || !IsOwnEntry(parent, existing.Get(), name)) {
+        SetLastError(ERROR_FILE_EXISTS);
+        return UniqueFileHandle();
+    }
+    SetAttributesByHandle(existing.Get(), 0);
+    if (!DeleteByHandle(existing.Get()))
+        return UniqueFileHandle();
+    existing.Reset();
+    return OpenRelative(parent, name, access, kFileCreate, kNonDirectoryFile, fileAttributes);
+}
