@@ -12,6 +12,7 @@
 #include "platform/registry.h"
 #include "platform/system.h"
 #include "platform/text.h"
+#include "platform/tree_walk.h"
 
 namespace {
 
@@ -378,6 +379,143 @@ SecurityCall PlanSecurityCall(DWORD flags, bool hasOwner, bool canBeTree)
     return call;
 }
 
+namespace {
+
+bool AddAceToAcl(LocalAcl& acl, const void* ace, WORD size)
+{
+    return AddAce(acl.Get(), ACL_REVISION, MAXDWORD, const_cast<void*>(ace), size) != FALSE;
+}
+
+// The entries of `parent` that a child inherits, marked inherited: an
+// entry for containers goes to a subfolder (still inheritable), an entry for
+// objects to a file; inherit-only and no-propagate are honoured.
+bool InheritedAcl(PACL parent, bool folder, LocalAcl& inherited)
+{
+    if (!NewAcl(inherited))
+        return false;
+    ACL_SIZE_INFORMATION size{};
+    if (parent == nullptr || !GetAclInformation(parent, &size, sizeof(size), AclSizeInformation))
+        return false;
+    for (DWORD i = 0; i < size.AceCount; ++i) {
+        ACE_HEADER* ace = nullptr;
+        if (!GetAce(parent, i, reinterpret_cast<void**>(&ace)))
+            return false;
+        const BYTE flags = ace->AceFlags;
+        const bool toFolders = (flags & CONTAINER_INHERIT_ACE) != 0;
+        const bool toFiles = (flags & OBJECT_INHERIT_ACE) != 0;
+        if (folder ? !(toFolders || toFiles) : !toFiles)
+            continue;
+        BYTE childFlags = INHERITED_ACE;
+        if (folder && (flags & NO_PROPAGATE_INHERIT_ACE) == 0) {
+            childFlags |= flags & (CONTAINER_INHERIT_ACE | OBJECT_INHERIT_ACE);
+            if (!toFolders)
+                childFlags |= INHERIT_ONLY_ACE;   // passed on to files, not the folder's own
+        } else if (folder && !toFolders) {
+            continue;
+        }
+        std::vector<BYTE> copy(reinterpret_cast<BYTE*>(ace), reinterpret_cast<BYTE*>(ace) + ace->AceSize);
+        reinterpret_cast<ACE_HEADER*>(copy.data())->AceFlags = childFlags;
+        if (!AddAceToAcl(inherited, copy.data(), ace->AceSize))
+            return false;
+    }
+    return true;
+}
+
+// Re-permissions everything below a folder through the walker: each object
+// opened as itself, links left alone. Every object gets the owner (when
+// given) and the inherited entries; with `keepExplicit` its own explicit
+// entries stay in front of them.
+class TreeSecurityVisitor : public TreeVisitor {
+public:
+    TreeSecurityVisitor(PACL rootDacl, PSID owner, bool keepExplicit) : owner_(owner), keepExplicit_(keepExplicit)
+    {
+        ready_ = InheritedAcl(rootDacl, true, folders_[0]) && InheritedAcl(rootDacl, false, files_[0]) &&
+                 InheritedAcl(folders_[0].Get(), true, folders_[1]) &&
+                 InheritedAcl(folders_[0].Get(), false, files_[1]);
+    }
+    bool Ready() const { return ready_; }
+    bool AllDone() const { return ready_ && allDone_; }
+
+    DWORD FolderAccess() const override { return AccessWanted(); }
+    DWORD FileAccess() const override { return AccessWanted(); }
+
+    bool OnEnter(const TreeFolder& folder) override
+    {
+        if (folder.parent != nullptr)
+            Apply(folder.handle, folders_[folder.depth > 1 ? 1 : 0].Get());
+        return true;
+    }
+    void OnFile(const TreeFolder& folder, const TreeEntry&, HANDLE file) override
+    {
+        Apply(file, files_[folder.depth > 0 ? 1 : 0].Get());
+    }
+    void OnFailure(const TreeFolder&, const TreeEntry*, WalkFailure why) override
+    {
+        if (why != WalkFailure::Gone)
+            allDone_ = false;
+    }
+
+private:
+    PSID owner_;   // not owned
+    bool keepExplicit_;
+    bool ready_ = false;
+    bool allDone_ = true;
+    LocalAcl folders_[2];   // for the root's own subfolders, and below
+    LocalAcl files_[2];     // for the root's own files, and below
+
+    DWORD AccessWanted() const
+    {
+        return READ_CONTROL | WRITE_DAC | (owner_ != nullptr ? WRITE_OWNER : 0);
+    }
+
+    void Apply(HANDLE object, PACL inherited)
+    {
+        LocalAcl combined;
+        PACL dacl = inherited;
+        if (keepExplicit_ && NewAcl(combined)) {
+            // Its own entries first, then the inherited ones, as the
+            // platform orders them.
+            PACL current = nullptr;
+            LocalSecurityDescriptor descriptor;
+            ACL_SIZE_INFORMATION size{};
+            if (GetSecurityInfo(object, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &current,
+                                nullptr, descriptor.Put()) == ERROR_SUCCESS &&
+                current != nullptr && GetAclInformation(current, &size, sizeof(size), AclSizeInformation)) {
+                for (DWORD i = 0; i < size.AceCount; ++i) {
+                    ACE_HEADER* ace = nullptr;
+                    if (GetAce(current, i, reinterpret_cast<void**>(&ace)) && (ace->AceFlags & INHERITED_ACE) == 0)
+                        AddAceToAcl(combined, ace, ace->AceSize);
+                }
+            }
+            if (GetAclInformation(inherited, &size, sizeof(size), AclSizeInformation)) {
+                for (DWORD i = 0; i < size.AceCount; ++i) {
+                    ACE_HEADER* ace = nullptr;
+                    if (GetAce(inherited, i, reinterpret_cast<void**>(&ace)))
+                        AddAceToAcl(combined, ace, ace->AceSize);
+                }
+            }
+            dacl = combined.Get();
+        }
+        if (!SetHandleSecurity(object, dacl, owner_, false))
+            allDone_ = false;
+    }
+};
+
+// The walker's counterpart of the platform's tree reset: the root gets the
+// DACL (and owner) as asked, everything below it the inherited form.
+bool ApplyTreeSecurity(const wchar_t* path, PACL dacl, PSID owner, bool protect, bool keepExplicit)
+{
+    WalkRoot why = WalkRoot::Walked;
+    UniqueFileHandle root = OpenFolderItself(path, READ_CONTROL | WRITE_DAC | (owner != nullptr ? WRITE_OWNER : 0), why);
+    if (!root || !SetHandleSecurity(root.Get(), dacl, owner, protect))
+        return false;
+    root.Reset();
+    TreeSecurityVisitor visitor(dacl, owner, keepExplicit);
+    return visitor.Ready() && WalkTree(path, visitor) == WalkRoot::Walked && visitor.AllDone();
+}
+
+}  // namespace
+
 bool ApplySecurity(PACL* dacl, const wchar_t* objectName, SE_OBJECT_TYPE type, DWORD flags, PSID owner)
 {
     if (objectName == nullptr)
@@ -396,6 +534,11 @@ bool ApplySecurity(PACL* dacl, const wchar_t* objectName, SE_OBJECT_TYPE type, D
     if ((call.information & DACL_SECURITY_INFORMATION) != 0 && acl == nullptr)
         return false;
 
+    // A folder tree is walked by handle: the platform's own tree call would
+    // re-open every object by its path and follow the links inside.
+    if (call.tree && type == SE_FILE_OBJECT && (call.information & DACL_SECURITY_INFORMATION) != 0)
+        return ApplyTreeSecurity(name.Text(), acl, owner, (call.information & PROTECTED_DACL_SECURITY_INFORMATION) != 0,
+                                 call.keepExplicit);
     auto apply = [&] {
         DWORD status = call.tree ? TreeResetNamedSecurityInfoW(name.Data(), type, call.information, owner, nullptr,
                                                                acl, nullptr, call.keepExplicit, nullptr,

@@ -7,6 +7,7 @@
 #include <shlwapi.h>
 
 #include <string>
+#include <vector>
 
 #include "accounts/account_lifecycle.h"
 #include "accounts/lookup.h"
@@ -17,6 +18,7 @@
 #include "platform/machine.h"
 #include "platform/registry.h"
 #include "platform/security.h"
+#include "platform/tree_walk.h"
 #include "platform/text_win.h"
 #include "repair/repair_hive.h"
 #include "repair/repair_journal.h"
@@ -626,11 +628,61 @@ bool CreateNewAccount(RepairContext& context)
     return true;
 }
 
+// True when `suffix` leads from the old and the fresh profile down through
+// folders of their own: every part of it that exists is opened relative to
+// its parent without following and lies inside its profile. The account's
+// owner could have made any of them a link to a folder elsewhere, which the
+// repair would then empty, fill or re-permission; such a place is logged
+// and left alone.
+bool StaysInsideProfiles(RepairContext& context, const wchar_t* suffix)
+{
+    StringList parts;
+    parts.Split(suffix[0] == L'\\' ? suffix + 1 : suffix, L"\\");
+    for (const wchar_t* profile : {context.journal.oldProfile.c_str(), context.journal.newProfile.c_str()}) {
+        WString relative;
+        for (uint32_t i = 0; i < parts.Count(); ++i) {
+            if (!relative.IsEmpty())
+                relative.Append(L"\\");
+            relative.Append(parts[i]);
+            WString full = JoinPath(profile, relative.Text());
+            WString fullLong;
+            const DWORD attributes =
+                AbsoluteLongPath(full.Text(), fullLong) ? GetFileAttributesW(fullLong.Text()) : INVALID_FILE_ATTRIBUTES;
+            if (attributes == INVALID_FILE_ATTRIBUTES)
+                break;   // made later, below a folder already checked
+            // The attributes show a link even where opening it would follow it (Wine).
+            if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+                !OpenBelowRoot(profile, relative.Text(), FILE_READ_ATTRIBUTES)) {
+                LogPath(context, L"A link leads out of the profile here; it was left alone:", full.Text());
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 bool PointProfileEntry(RepairContext& context)
 {
     WriteProfileImagePath(context);
     return true;
 }
+
+// The names of the folders directly inside a folder, and its links, as the
+// walker finds them.
+struct TopFolders : TreeVisitor {
+    std::vector<WString> names;
+    std::vector<WString> links;
+    bool OnEnter(const TreeFolder& folder) override
+    {
+        if (folder.depth == 1)
+            names.emplace_back(folder.entry->name.Text());
+        return folder.depth == 0;
+    }
+    void OnLink(const TreeFolder& folder, const TreeEntry& entry) override
+    {
+        links.push_back(folder.DisplayPathOf(entry));
+    }
+};
 
 bool CopyPermissions(RepairContext& context)
 {
@@ -639,11 +691,14 @@ bool CopyPermissions(RepairContext& context)
     const wchar_t* old = context.journal.oldProfile.c_str();
     if (!CopySecurity(fresh, old, kCopyDacl | kCopyOwner))
         LogPath(context, L"Failed to give the new account its permissions on", old);
-    WString pattern(old);
-    pattern.Append(L"\\*");
-    DirectoryIterator entries(pattern.Text(), kSkipReparsePoints | kOnlyDirectories);
-    while (entries.Next()) {
-        WString from = JoinPath(fresh, entries.Name()), to = JoinPath(old, entries.Name());
+    // The folders directly inside, each opened as itself; a link there is
+    // the owner's and keeps its permissions.
+    TopFolders top;
+    WalkTree(old, top, 1);
+    for (const WString& link : top.links)
+        LogPath(context, L"A link leads out of the profile here; it was left alone:", link.Text());
+    for (const WString& name : top.names) {
+        WString from = JoinPath(fresh, name.Text()), to = JoinPath(old, name.Text());
         GiveSecurity(context, from.Text(), to.Text());
         machine::PowerCutPoint(L"step 8 folder entry");
     }
@@ -659,7 +714,7 @@ bool MoveDataFolders(RepairContext& context)
     }
     const wchar_t* fresh = context.journal.newProfile.c_str();
     const wchar_t* old = context.journal.oldProfile.c_str();
-    if (context.version >= 6.2) {
+    if (context.version >= 6.2 && StaysInsideProfiles(context, kPackages)) {
         WString src = Join(fresh, kPackages), dst = Join(old, kPackages);
         if ((context.tool->fixFlags & FixFlags::KeepAppPackages) != 0)
             GiveSecurity(context, src.Text(), dst.Text());
@@ -671,6 +726,10 @@ bool MoveDataFolders(RepairContext& context)
 
     WString suffix = SystemAppDataSuffix(context.version);
     WString src = Join(fresh, suffix.Text()), dst = Join(old, suffix.Text());
+    if (!StaysInsideProfiles(context, suffix.Text())) {
+        WriteProfileImagePath(context);
+        return true;
+    }
     CreateDirectoryPath(dst.Text());
     bool keep = (context.tool->fixFlags & FixFlags::KeepSystemAppData) != 0;
     if (keep || context.version < 5.9)
@@ -700,6 +759,10 @@ bool ReplaceClassesHive(RepairContext& context)
     WString placedFolder = Join(context.journal.oldProfile.c_str(), suffix.Text());
     bool movedWithFolder = (context.journal.marks & JournalMark::AppDataMoved) != 0 &&
                            (context.tool->fixFlags & FixFlags::KeepSystemAppData) == 0;
+    if (!StaysInsideProfiles(context, suffix.Text())) {
+        Log(context, L"Error moving UsrClass.dat");
+        return true;
+    }
     ReplaceHive(context, freshFolder.Text(), placedFolder.Text(), L"UsrClass.dat", L"UsrClass.*",
                 kDeleteTakeOver | kDeleteScheduleAtRestart, JournalMark::ClassesOldRemoved, movedWithFolder,
                 L"step 10 old UsrClass.dat removed", L"Error moving UsrClass.dat");

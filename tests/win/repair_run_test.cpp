@@ -938,3 +938,81 @@ TEST_F(RepairRun, AJournalWithAValueOutOfPlaceIsNotActedOn)
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// The account's owner may have made any folder the repair works on a link
+// to a folder elsewhere before the repair. Wine shows a Unix link as a
+// junction; the test makes one with the system's own ln, as Wine cannot.
+
+namespace {
+
+bool PlantUnixLink(const std::wstring& link, const std::wstring& target)
+{
+    using UnixName = char*(CDECL*)(const wchar_t*);
+    auto unixName = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (unixName == nullptr)
+        return false;
+    char* from = unixName(target.c_str());
+    char* at = unixName(link.c_str());
+    if (from == nullptr || at == nullptr)
+        return false;
+    std::wstring command = L"start.exe /wait /unix /bin/ln -s \"" + std::wstring(from, from + strlen(from)) + L"\" \"" +
+                           std::wstring(at, at + strlen(at)) + L"\"";
+    HeapFree(GetProcessHeap(), 0, from);
+    HeapFree(GetProcessHeap(), 0, at);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                        &process))
+        return false;
+    WaitForSingleObject(process.hProcess, 30000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return (GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+}  // namespace
+
+TEST_F(RepairRun, AFolderBelowTheOldProfileMadeALinkIsLeftAloneWithItsTarget_LinkOnTheWayGuard)
+{
+    struct Case {
+        const wchar_t* folder;   // below the old profile, made a link
+        int32_t flags;
+    } const cases[] = {
+        {kPackages, 0},
+        {kSystemAppData, 0},
+        {kSystemAppData, FixFlags::KeepSystemAppData},
+        {L"AppData\\Local", 0},
+    };
+    const std::wstring outside = L"C:\\vantrell-repair-outside";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.folder) + " flags " + std::to_string(c.flags));
+        Prepare();
+        std::error_code ignored;
+        std::filesystem::remove_all(outside, ignored);
+        std::filesystem::create_directories(outside + L"\\inner");
+        std::ofstream(std::filesystem::path(outside + L"\\precious.txt")) << "precious";
+        std::ofstream(std::filesystem::path(outside + L"\\inner\\more.txt")) << "more";
+        const std::wstring linked = oldProfile_ + L"\\" + c.folder;
+        ASSERT_TRUE(MoveFileW(linked.c_str(), (linked + L" (moved away)").c_str())) << GetLastError();
+        ASSERT_TRUE(PlantUnixLink(linked, outside));
+
+        RepairTool tool;
+        Configure(tool, c.flags, 10.0);
+        RunRepair(&tool);
+
+        // The folder elsewhere holds what it held, and nothing else.
+        EXPECT_EQ("precious", ReadBytes(outside + L"\\precious.txt"));
+        EXPECT_EQ("more", ReadBytes(outside + L"\\inner\\more.txt"));
+        std::map<std::wstring, uint64_t> there = Files(outside);
+        EXPECT_EQ(2u, there.size()) << "something was put into the link's target";
+        std::string log = ReadBytes(kLog);
+        EXPECT_NE(std::string::npos, log.find("A link leads out of the profile here")) << log;
+        RemoveDirectoryW(linked.c_str());
+        std::filesystem::remove(std::filesystem::path(linked), ignored);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(outside, ignored);
+}
