@@ -322,7 +322,7 @@ bool ScheduleRepair(Wizard& wizard)
         Sleep(50);
     }
 
-    TempPassword password;
+    TemporaryPassword password;
     if (!EnsureTempAdmin(tool.inTempAccount, password.Text())) {
         ShowFailure(wizard, L"Sorry, the temporary user account could not be created.\r\n\r\nPlease try again later.");
         return false;
