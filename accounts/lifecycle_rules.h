@@ -60,6 +60,7 @@ enum class ProfileFolderVerdict {
     Shared,              // another profile, or the public or default one, lies there
     Missing,             // nothing on disk (or not a folder)
     ReparsePoint,        // the folder or a folder above it inside the root is a link
+    ProfileListUnreadable,   // the other profiles could not all be read: none may be put at risk
 };
 
 // Resolves a drive-absolute path ("C:\a\..\b", "C:/a/./b", "\\?\C:\a") to

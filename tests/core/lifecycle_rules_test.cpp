@@ -24,6 +24,7 @@ const char* Name(ProfileFolderVerdict verdict)
     case ProfileFolderVerdict::Shared: return "Shared";
     case ProfileFolderVerdict::Missing: return "Missing";
     case ProfileFolderVerdict::ReparsePoint: return "ReparsePoint";
+    case ProfileFolderVerdict::ProfileListUnreadable: return "ProfileListUnreadable";
     }
     return "?";
 }
