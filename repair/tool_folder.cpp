@@ -278,7 +278,7 @@ ToolFolderResult PrepareToolFolder(const wchar_t* folder)
     // it is secured nobody else can add to it, so that what it then holds
     // is final. A folder someone else made, or that holds anything but the
     // tool's own files, may carry a library planted beside the program: it
-    // goes aside untouched.
+    // goes aside with all it holds, nothing of it deleted or run.
     UniqueFileHandle found = OpenForSecurity(folder);
     if (!found)
         return MoveAside(folder) ? CreateToolFolder(folder, security) : ToolFolderResult::NotOurs;
