@@ -101,8 +101,11 @@ int DeleteAccount(const wchar_t* accountName, uint32_t flags);
 
 // The verdict on a stored profile path: expanded, resolved, strictly inside
 // the profiles directory, not the folder of another profile (nor the public
-// or default one), existing as a folder and no link on the way down from the
-// profiles directory. `folder` receives the resolved path when Inside.
+// or default one; compared as stored and by the final paths the system
+// resolves, so short names and links do not hide another's folder), existing
+// as a folder and no link on the way down from the profiles directory.
+// ProfileListUnreadable when the other profiles could not all be read.
+// `folder` receives the resolved path when Inside.
 ProfileFolderVerdict CheckProfileFolder(const wchar_t* storedPath, const wchar_t* ownSidString, WString& folder);
 
 // The profiles directory (GetProfilesDirectoryW); empty when unknown.

@@ -11,6 +11,7 @@
 #include "ui/dialog.h"
 #include "ui/drawing.h"
 #include "ui/message_box.h"
+#include "ui/secret_text.h"
 #include "ui/window.h"
 
 namespace {
@@ -35,24 +36,6 @@ DialogLook CreationLook()
     look.fills.push_back({13, 203, 374, 64, kOpaqueWhite, 3});
     return look;
 }
-
-// The typed passwords, wiped when they go.
-class Secret {
-public:
-    Secret() = default;
-    Secret(const Secret&) = delete;
-    Secret& operator=(const Secret&) = delete;
-    ~Secret()
-    {
-        if (text_.Data() != nullptr)
-            SecureZeroMemory(text_.Data(), text_.Length() * sizeof(wchar_t));
-    }
-    void Read(UiWindow& window, int32_t field) { text_ = window.GetText(field); }
-    const wchar_t* Text() const { return text_.Text(); }
-
-private:
-    WString text_;
-};
 
 struct Controls {
     int32_t name = 0;
@@ -164,7 +147,7 @@ CreateOutcome Create(UiWindow& dialog, const Controls& controls, WString& accoun
         Say(dialog, controls, L"A user account or group with this name already exists.", kDarkRed);
         return CreateOutcome::NotAdded;
     }
-    Secret password, again;
+    SecretText password, again;
     password.Read(dialog, controls.password);
     again.Read(dialog, controls.again);
     // Exactly, as the password dialog compares: a confirmation that ignores

@@ -7,6 +7,8 @@
 #include <sddl.h>
 #include <userenv.h>
 
+#include <vector>
+
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
 #include "platform/files.h"
@@ -107,38 +109,72 @@ bool IsOwnEntry(const wchar_t* entry, const wchar_t* ownSid)
     return EqualsNoCase(head.Text(), ownSid) && (entry[length] == L'\0' || entry[length] == L'.');
 }
 
-// True when another profile (another account's, or the public or default
-// one) lies at the folder, inside it, or around it.
-bool SharedWithAnotherProfile(const wchar_t* folder, const wchar_t* ownSid)
+// The folders of the other profiles (other accounts', and the public and
+// default ones), resolved as stored. False when the list could not be read
+// whole: a profile missing from the answer could be the one at risk.
+bool OtherProfileFolders(const wchar_t* ownSid, std::vector<WString>& folders)
 {
     RegKey list;
     if (!list.Open(kProfileListKey, KEY_READ))
         return false;
+    auto add = [&folders](const wchar_t* stored) {
+        WString resolved;
+        if (stored != nullptr && *stored != L'\0' && ResolveStored(stored, resolved))
+            folders.push_back(std::move(resolved));
+    };
     for (const wchar_t* value : {L"Public", L"Default"}) {
-        WString stored, resolved;
-        if (list.QueryString(value, stored) && !stored.IsEmpty() && ResolveStored(stored.Text(), resolved) &&
-            Overlaps(folder, resolved.Text()))
-            return true;
+        WString stored;
+        if (list.QueryString(value, stored))
+            add(stored.Text());
     }
     // Where the list does not name the public profile, the environment does.
-    WString resolvedPublic;
-    if (ResolveStored(L"%Public%", resolvedPublic) && Overlaps(folder, resolvedPublic.Text()))
-        return true;
+    add(L"%Public%");
     wchar_t name[256];
     for (DWORD index = 0;; ++index) {
         DWORD length = ARRAYSIZE(name);
         LSTATUS status = RegEnumKeyExW(list.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_MORE_DATA)
-            continue;
+        if (status == ERROR_NO_MORE_ITEMS)
+            return true;
         if (status != ERROR_SUCCESS)
-            break;
+            return false;
         if (IsOwnEntry(name, ownSid))
             continue;
         RegKey entry;
         WString path = JoinPath(kProfileListKey, name);
-        WString stored, resolved;
-        if (entry.Open(path.Text(), KEY_READ) && entry.QueryString(L"ProfileImagePath", stored) &&
-            !stored.IsEmpty() && ResolveStored(stored.Text(), resolved) && Overlaps(folder, resolved.Text()))
+        if (!entry.Open(path.Text(), KEY_READ))
+            return false;
+        WString stored;
+        if (entry.QueryString(L"ProfileImagePath", stored))
+            add(stored.Text());
+    }
+}
+
+// The path the system resolves for the folder itself: short names, links and
+// substituted drives on the way no longer hide which folder it is.
+bool FinalFolderPath(const wchar_t* folder, WString& finalPath)
+{
+    WString longPath;
+    if (!AbsoluteLongPath(folder, longPath))
+        return false;
+    UniqueFileHandle handle(CreateFileW(longPath.Text(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return handle && FinalPathOf(handle.Get(), finalPath);
+}
+
+// True when another profile's folder lies at the folder, inside it, or
+// around it, by the final paths of both where they exist: a short name or a
+// link for another account's folder must not pass as this account's own.
+// False also when the folder itself cannot be opened.
+bool SharedOnDisk(const wchar_t* folder, const std::vector<WString>& others, bool& opened)
+{
+    WString own;
+    opened = FinalFolderPath(folder, own);
+    if (!opened)
+        return false;
+    for (const WString& other : others) {
+        WString otherFinal;
+        if (FinalFolderPath(other.Text(), otherFinal) && Overlaps(own.Text(), otherFinal.Text()))
             return true;
     }
     return false;
@@ -203,11 +239,22 @@ ProfileFolderVerdict CheckProfileFolder(const wchar_t* storedPath, const wchar_t
     if (verdict != ProfileFolderVerdict::Inside)
         return verdict;
     NormaliseLocalPath(root.Text(), resolvedRoot);
-    if (SharedWithAnotherProfile(resolved.Text(), ownSidString))
-        return ProfileFolderVerdict::Shared;
+    std::vector<WString> others;
+    if (!OtherProfileFolders(ownSidString, others))
+        return ProfileFolderVerdict::ProfileListUnreadable;
+    for (const WString& other : others) {
+        if (Overlaps(resolved.Text(), other.Text()))
+            return ProfileFolderVerdict::Shared;
+    }
     verdict = CheckLevels(resolvedRoot.Text(), resolved.Text());
-    if (verdict == ProfileFolderVerdict::Inside)
-        folder = std::move(resolved);
+    if (verdict != ProfileFolderVerdict::Inside)
+        return verdict;
+    bool opened = false;
+    if (SharedOnDisk(resolved.Text(), others, opened))
+        return ProfileFolderVerdict::Shared;
+    if (!opened)
+        return ProfileFolderVerdict::Missing;
+    folder = std::move(resolved);
     return verdict;
 }
 

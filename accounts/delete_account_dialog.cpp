@@ -62,6 +62,9 @@ const wchar_t* FolderSentence(const AccountDeletionReport& report, bool filesAsk
     case ProfileFolderVerdict::RootUnusable:
         return L"The user account was successfully deleted. Its profile folder was kept because it does not lie "
                L"inside the profiles folder:";
+    case ProfileFolderVerdict::ProfileListUnreadable:
+        return L"The user account was successfully deleted. Its profile folder was kept because the list of the "
+               L"computer's profiles could not be read:";
     case ProfileFolderVerdict::Empty:
     case ProfileFolderVerdict::Missing:
         break;

@@ -26,9 +26,7 @@ const wchar_t kLower[] = L"abcdefghijklmnopqrstuvwxyz";
 const wchar_t kDigits[] = L"0123456789";
 const wchar_t kSymbols[] = L"#%+-.=_!*~";
 const wchar_t* const kKinds[] = {kUpper, kLower, kDigits, kSymbols};
-constexpr uint32_t kAlphabetSize = 26 + 26 + 10 + 10;
-// Bytes at or above this would favour the first characters of the alphabet.
-constexpr uint32_t kUnbiasedLimit = 256 - 256 % kAlphabetSize;
+constexpr uint32_t kKindCount = sizeof(kKinds) / sizeof(kKinds[0]);
 
 wchar_t AlphabetAt(uint32_t index)
 {
@@ -40,6 +38,37 @@ wchar_t AlphabetAt(uint32_t index)
     }
     return L'\0';
 }
+
+uint32_t AlphabetSize()
+{
+    uint32_t size = 0;
+    for (const wchar_t* kind : kKinds)
+        size += TextLength(kind);
+    return size;
+}
+
+// The random bytes, taken one at a time.
+struct ByteSource {
+    const uint8_t* bytes;
+    size_t count;
+    size_t used = 0;
+
+    // A uniform number below `range` (1 to 256); false when the bytes ran
+    // out. Bytes at or above the largest multiple of `range` would favour
+    // the small numbers: they are skipped.
+    bool Below(uint32_t range, uint32_t& value)
+    {
+        const uint32_t limit = 256 - 256 % range;
+        while (used < count) {
+            uint32_t byte = bytes[used++];
+            if (byte < limit) {
+                value = byte % range;
+                return true;
+            }
+        }
+        return false;
+    }
+};
 
 bool IsDriveLetter(wchar_t c)
 {
@@ -94,25 +123,37 @@ NewAccountNameProblem CheckNewAccountName(const wchar_t* name)
 
 size_t ComposeTemporaryPassword(const uint8_t* random, size_t count, wchar_t* password)
 {
-    if (random == nullptr || password == nullptr)
+    if (password == nullptr)
         return 0;
-    size_t used = 0;
-    for (;;) {
-        size_t filled = 0;
-        while (filled < kTemporaryPasswordLength) {
-            if (used == count) {
-                password[0] = L'\0';
-                return 0;
-            }
-            uint8_t byte = random[used++];
-            if (byte >= kUnbiasedLimit)
-                continue;
-            password[filled++] = AlphabetAt(byte % kAlphabetSize);
+    password[0] = L'\0';
+    if (random == nullptr)
+        return 0;
+    static_assert(kTemporaryPasswordLength >= kKindCount, "one place for each kind");
+    // Drawn straight into the caller's buffer, which the caller wipes: no
+    // other copy of the password is made.
+    ByteSource source{random, count};
+    bool complete = true;
+    for (size_t place = 0; place < kTemporaryPasswordLength && complete; ++place) {
+        uint32_t pick = 0;
+        if (place < kKindCount) {
+            const wchar_t* kind = kKinds[place];
+            complete = source.Below(TextLength(kind), pick);
+            password[place] = kind[pick];
+        } else {
+            complete = source.Below(AlphabetSize(), pick);
+            password[place] = AlphabetAt(pick);
         }
-        password[filled] = L'\0';
-        if (HasEveryCharacterKind(password))
-            return used;
     }
+    // Every place, down to the second: each ordering equally likely.
+    for (size_t place = kTemporaryPasswordLength - 1; place > 0 && complete; --place) {
+        uint32_t other = 0;
+        complete = source.Below(static_cast<uint32_t>(place + 1), other);
+        wchar_t swap = password[place];
+        password[place] = password[other];
+        password[other] = swap;
+    }
+    password[complete ? kTemporaryPasswordLength : 0] = L'\0';
+    return complete ? source.used : 0;
 }
 
 bool HasEveryCharacterKind(const wchar_t* text)

@@ -29,14 +29,19 @@ extern const wchar_t kForbiddenNameCharacters[];
 // The first problem found, in the order of the enumeration.
 NewAccountNameProblem CheckNewAccountName(const wchar_t* name);
 
-// The temporary password: long and mixed, so that a complexity policy takes it.
+// The temporary password: long and mixed, so that a complexity policy takes
+// it. The program's only generator of passwords (account creation and the
+// repair tool's temporary administrator both use it).
 inline constexpr size_t kTemporaryPasswordLength = 24;
 
-// Draws the password from `random` (bytes of a cryptographic source), taking
-// bytes without bias and starting again until upper and lower case letters,
-// digits and symbols all occur. `password` has room for
-// kTemporaryPasswordLength + 1 units and is terminated. Returns the bytes
-// used, or 0 when they ran out first (the caller draws more and calls again).
+// Draws the password from `random` (bytes of a cryptographic source): one
+// upper and one lower case letter, one digit and one symbol, the other places
+// from the whole alphabet, then every place shuffled (Fisher-Yates over the
+// whole password), so that no place keeps a kind. Each draw takes one byte
+// and skips the bytes that would favour the first choices (rejection), so
+// every draw is uniform. `password` has room for kTemporaryPasswordLength + 1
+// units and is terminated. Returns the bytes used, or 0 (and an empty
+// password) when they ran out first: the caller draws more and calls again.
 size_t ComposeTemporaryPassword(const uint8_t* random, size_t count, wchar_t* password);
 
 // True when the text holds an upper and a lower case letter, a digit and a
@@ -55,6 +60,7 @@ enum class ProfileFolderVerdict {
     Shared,              // another profile, or the public or default one, lies there
     Missing,             // nothing on disk (or not a folder)
     ReparsePoint,        // the folder or a folder above it inside the root is a link
+    ProfileListUnreadable,   // the other profiles could not all be read: none may be put at risk
 };
 
 // Resolves a drive-absolute path ("C:\a\..\b", "C:/a/./b", "\\?\C:\a") to

@@ -5,6 +5,7 @@
 #include "ui/dialog.h"
 #include "ui/drawing.h"
 #include "ui/message_box.h"
+#include "ui/secret_text.h"
 #include "ui/window.h"
 
 namespace {
@@ -16,24 +17,6 @@ constexpr int32_t kGreen = RGB(0, 153, 0);
 constexpr int32_t kRed = RGB(255, 0, 0);
 
 const wchar_t* const kModeTexts[] = {L"set auto-logon", L"change the password", L"create a password"};
-
-// The typed texts of the dialog, wiped when they go.
-class Secret {
-public:
-    Secret() = default;
-    Secret(const Secret&) = delete;
-    Secret& operator=(const Secret&) = delete;
-    ~Secret()
-    {
-        if (text_.Data() != nullptr)
-            SecureZeroMemory(text_.Data(), text_.Length() * sizeof(wchar_t));
-    }
-    void Read(UiWindow& window, int32_t field) { text_ = window.GetText(field); }
-    const wchar_t* Text() const { return text_.Text(); }
-
-private:
-    WString text_;
-};
 
 struct Fields {
     int32_t current = 0;
@@ -67,7 +50,7 @@ bool Apply(UiDialog& dialog, const Fields& fields, const wchar_t* accountName,
 {
     dialog.SetState(fields.apply, StateFlags::Disable);
     dialog.SetState(fields.cancel, StateFlags::Disable);
-    Secret first, second;
+    SecretText first, second;
     first.Read(dialog, fields.first);
     second.Read(dialog, fields.second);
     bool equal = CompareText(first.Text(), second.Text(), true) == 0;
@@ -85,7 +68,7 @@ bool Apply(UiDialog& dialog, const Fields& fields, const wchar_t* accountName,
     }
 
     Report(dialog, fields, L"Setting password, please wait...", kGreen);
-    Secret current;
+    SecretText current;
     if (mode == PasswordDialogMode::ChangePassword)
         current.Read(dialog, fields.current);
     if (!equal) {

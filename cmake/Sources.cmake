@@ -27,6 +27,7 @@ set(VANTRELL_WINDOWS_SOURCES
   ui/drawing.cpp
   ui/dialog.cpp
   ui/message_box.cpp
+  ui/secret_text.cpp
   platform/elevation.cpp
   platform/registry.cpp
   platform/security.cpp

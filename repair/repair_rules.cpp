@@ -254,50 +254,34 @@ const wchar_t* SavedValueKey(SavedValueKind kind)
 
 namespace {
 
-const wchar_t kUpper[] = L"ABCDEFGHJKLMNPQRSTUVWXYZ";
-const wchar_t kLower[] = L"abcdefghijkmnopqrstuvwxyz";
-const wchar_t kDigits[] = L"23456789";
-const wchar_t kSymbols[] = L"!#$%&*+-=?@^_~";
-
-struct CharacterClass {
-    const wchar_t* units;
-    uint32_t count;
+// Without their leading backslash, as a listing names them; the journal's
+// names as repair/repair_journal.cpp makes them.
+const wchar_t* const kToolFolderFiles[] = {
+    kToolExeName + 1, kStateFileName + 1, kLogFileName + 1,
+    L"BrenwickJournal.txt", L"BrenwickJournal.txt.new", L"BrenwickPicture",
 };
-const CharacterClass kClasses[] = {
-    {kUpper, sizeof kUpper / sizeof kUpper[0] - 1},
-    {kLower, sizeof kLower / sizeof kLower[0] - 1},
-    {kDigits, sizeof kDigits / sizeof kDigits[0] - 1},
-    {kSymbols, sizeof kSymbols / sizeof kSymbols[0] - 1},
-};
-
-// Two random bytes as one number: the bias of a remainder stays below 1/1000.
-uint32_t Pick(const uint8_t* random, uint32_t& used, uint32_t range)
-{
-    uint32_t value = (static_cast<uint32_t>(random[used]) << 8) | random[used + 1];
-    used += 2;
-    return value % range;
-}
 
 }  // namespace
 
-bool ComposeTempPassword(const uint8_t* random, wchar_t* out)
+bool IsToolFolderFileName(const wchar_t* name)
 {
-    if (random == nullptr || out == nullptr)
+    for (const wchar_t* own : kToolFolderFiles) {
+        if (EqualsNoCase(name, own))
+            return true;
+    }
+    return false;
+}
+
+bool MayReuseToolFolder(bool trustedOwner, const ToolFolderEntry* entries, uint32_t count)
+{
+    if (!trustedOwner || (entries == nullptr && count != 0))
         return false;
-    uint32_t used = 0;
-    for (uint32_t i = 0; i < kTempPasswordLength; ++i) {
-        // The first four positions hold one of each class; the rest any class.
-        const CharacterClass& kind = kClasses[i < 4 ? i : Pick(random, used, 4)];
-        out[i] = kind.units[Pick(random, used, kind.count)];
+    for (uint32_t i = 0; i < count; ++i) {
+        const ToolFolderEntry& entry = entries[i];
+        if (entry.name == nullptr || entry.isFolder || entry.isLink || !entry.trustedOwner ||
+            !IsToolFolderFileName(entry.name))
+            return false;
     }
-    // Shuffled, so that the classes' places are not known in advance.
-    for (uint32_t i = kTempPasswordLength - 1; i > 0 && used + 2 <= kTempPasswordRandomBytes; --i) {
-        uint32_t j = Pick(random, used, i + 1);
-        wchar_t swap = out[i];
-        out[i] = out[j];
-        out[j] = swap;
-    }
-    out[kTempPasswordLength] = L'\0';
     return true;
 }
 

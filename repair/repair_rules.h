@@ -140,19 +140,29 @@ SavedValue CheckSavedValue(SavedValueKind kind, const wchar_t* text);
 const wchar_t* SavedValueKey(SavedValueKind kind);
 
 // ---------------------------------------------------------------------------
-// The temporary administrator's password.
+// A folder found where the tool folder belongs.
 
-// Long and mixed enough for any complexity policy; never shown or stored
-// outside the automatic sign-in's secret.
-inline constexpr uint32_t kTempPasswordLength = 24;
-// Random bytes ComposeTempPassword consumes.
-inline constexpr uint32_t kTempPasswordRandomBytes = 4 * kTempPasswordLength;
+// One entry of such a folder, as listed.
+struct ToolFolderEntry {
+    const wchar_t* name = nullptr;
+    bool isFolder = false;
+    bool isLink = false;
+    bool trustedOwner = false;   // owned by SYSTEM or the Administrators
+};
 
-// Builds the password from `random` (kTempPasswordRandomBytes bytes) into
-// `out` (kTempPasswordLength units and a terminator): at least one upper
-// case letter, one lower case letter, one digit and one symbol, in an order
-// the random bytes decide. False for null arguments.
-bool ComposeTempPassword(const uint8_t* random, wchar_t* out);
+// True for the names of the files the tool itself writes into its folder:
+// the copy of the program, the state file, the log, the journal (and the
+// new copy that replaces it) and the kept account picture.
+bool IsToolFolderFileName(const wchar_t* name);
+
+// Whether a folder found in place may be used as it is. Its owner must be
+// SYSTEM or the Administrators (nobody else can have made it), and it may
+// hold nothing but the tool's own files, each owned by SYSTEM or the
+// Administrators: those are what an earlier set-up left. A sub-folder, a
+// link, a foreign name or a file a user owns means that somebody else could
+// write there, and whatever they left (a library beside the program, which
+// the elevated program would load) must not be taken over.
+bool MayReuseToolFolder(bool trustedOwner, const ToolFolderEntry* entries, uint32_t count);
 
 // ---------------------------------------------------------------------------
 // The earlier automatic sign-in, kept in the state file across the repair.

@@ -322,7 +322,7 @@ bool ScheduleRepair(Wizard& wizard)
         Sleep(50);
     }
 
-    TempPassword password;
+    TemporaryPassword password;
     if (!EnsureTempAdmin(tool.inTempAccount, password.Text())) {
         ShowFailure(wizard, L"Sorry, the temporary user account could not be created.\r\n\r\nPlease try again later.");
         return false;
@@ -336,12 +336,9 @@ bool ScheduleRepair(Wizard& wizard)
     }
     WString exe = tool.ToolExePath();
     WString statePath = tool.StatePath();
-    // Started from the copy itself (a set-up run again from the tool's
-    // folder), the copy is already in place.
-    bool inPlace = EqualsNoCase(tool.modulePath.Text(), exe.Text());
-    if ((!inPlace && !CopyFileW(tool.modulePath.Text(), exe.Text(), FALSE)) || !SecureToolPath(exe.Text())) {
-        ShowFailure(wizard, L"Sorry, Brenwick could not be copied to its folder on the system drive.\r\n\r\n"
-                            L"Please try again later.");
+    ToolFolderResult copied = CopyToolExecutable(tool.modulePath.Text(), exe.Text());
+    if (copied != ToolFolderResult::Ready) {
+        ShowFailure(wizard, ToolFolderMessage(copied));
         return false;
     }
     if (CreateStateFile(statePath.Text()))

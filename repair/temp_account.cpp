@@ -2,7 +2,6 @@
 
 #include <windows.h>
 #include <lm.h>
-#include <ntsecapi.h>
 
 #include "accounts/account_lifecycle.h"
 #include "accounts/account_list.h"
@@ -36,19 +35,6 @@ bool UsableTempAdmin()
 }
 
 }  // namespace
-
-TempPassword::TempPassword()
-{
-    uint8_t random[kTempPasswordRandomBytes];
-    if (RtlGenRandom(random, sizeof random))
-        ComposeTempPassword(random, text_);
-    SecureZeroMemory(random, sizeof random);
-}
-
-TempPassword::~TempPassword()
-{
-    SecureZeroMemory(text_, sizeof text_);
-}
 
 bool EnsureTempAdmin(bool inTempAccount, const wchar_t* password)
 {

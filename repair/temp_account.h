@@ -3,22 +3,9 @@
 
 #include <cstdint>
 
+// Its password is a TemporaryPassword, the program's one generator.
+#include "accounts/account_lifecycle.h"
 #include "repair/repair_rules.h"
-
-// A fresh random password from the system's cryptographic source, wiped
-// (the whole buffer) when the holder goes. Empty when no random bytes came.
-class TempPassword {
-public:
-    TempPassword();
-    ~TempPassword();
-    TempPassword(const TempPassword&) = delete;
-    TempPassword& operator=(const TempPassword&) = delete;
-    const wchar_t* Text() const { return text_; }
-    bool IsEmpty() const { return text_[0] == L'\0'; }
-
-private:
-    wchar_t text_[kTempPasswordLength + 1] = {};
-};
 
 // True when "brenwick_temp_admin" exists afterwards as an enabled, unlocked
 // administrator whose password is `password`: created, or an existing one

@@ -2,9 +2,14 @@
 
 #include <aclapi.h>
 
+#include <cstddef>
+#include <cstring>
+#include <vector>
+
 #include "platform/files.h"
 #include "platform/security.h"
 #include "platform/text_win.h"
+#include "repair/repair_rules.h"
 
 namespace {
 
@@ -90,6 +95,146 @@ bool SecureContents(const wchar_t* folder, const ToolSecurity& security)
     return all;
 }
 
+// More entries than the tool ever writes: the folder is not an earlier
+// set-up's, whatever the rest holds.
+constexpr uint32_t kMostToolFolderEntries = 16;
+// Names tried when a folder is moved aside.
+constexpr int kMoveAsideNames = 100;
+constexpr DWORD kCompareChunk = 64 * 1024;
+
+bool HasTrustedOwner(HANDLE object)
+{
+    PSID owner = nullptr;
+    LocalSecurityDescriptor descriptor;
+    if (GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                        descriptor.Put()) != ERROR_SUCCESS ||
+        owner == nullptr)
+        return false;
+    return IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid);
+}
+
+// Made with its owner and protected DACL in one call: there is no moment at
+// which the folder carries what the drive's root hands down, through which
+// a user could open it for writing and keep the handle.
+bool CreateSecuredFolder(const wchar_t* folder, const ToolSecurity& security)
+{
+    SECURITY_DESCRIPTOR descriptor;
+    if (!InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorOwner(&descriptor, security.administrators.Get(), FALSE) ||
+        !SetSecurityDescriptorDacl(&descriptor, TRUE, security.dacl.Get(), FALSE) ||
+        !SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
+        return false;
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
+    return CreateDirectoryW(folder, &attributes) != FALSE;
+}
+
+ToolFolderResult CreateToolFolder(const wchar_t* folder, const ToolSecurity& security)
+{
+    WString parent(folder);
+    if (parent.RemoveLastComponent() && GetFileAttributesW(parent.Text()) == INVALID_FILE_ATTRIBUTES &&
+        !CreateDirectoryPath(parent.Text()))
+        return ToolFolderResult::Failed;
+    // A folder that appeared since it was looked for is somebody else's.
+    if (!CreateSecuredFolder(folder, security))
+        return GetLastError() == ERROR_ALREADY_EXISTS ? ToolFolderResult::NotOurs : ToolFolderResult::Failed;
+    // Again on its own handle: owner and DACL as meant, and no link.
+    return Secure(folder, security) ? ToolFolderResult::Ready : ToolFolderResult::Failed;
+}
+
+// Whether the folder's entries are an earlier set-up's. Read after the
+// folder itself was secured, so that nobody else can add an entry any more.
+bool HoldsOnlyToolFiles(const wchar_t* folder)
+{
+    WString pattern = JoinPath(folder, L"*");
+    DirectoryIterator listing(pattern.Text(), 0);
+    if (!listing.Started())
+        return false;   // even an empty folder lists "." and "..": this one could not be read
+    std::vector<WString> names;
+    std::vector<ToolFolderEntry> entries;
+    while (listing.Next()) {
+        if (entries.size() == kMostToolFolderEntries)
+            return false;
+        WString path = JoinPath(folder, listing.Name());
+        UniqueFileHandle entry = OpenEntryItself(path.Text(), READ_CONTROL);
+        names.emplace_back(listing.Name());
+        ToolFolderEntry judged;
+        judged.isFolder = listing.IsDirectory();
+        judged.isLink = listing.IsReparsePoint() || !entry || IsReparsePointHandle(entry.Get());
+        judged.trustedOwner = entry && HasTrustedOwner(entry.Get());
+        entries.push_back(judged);
+    }
+    for (size_t i = 0; i < entries.size(); ++i)
+        entries[i].name = names[i].Text();
+    return MayReuseToolFolder(true, entries.data(), static_cast<uint32_t>(entries.size()));
+}
+
+// Renames the folder on its own handle to `newName` beside it; never replaces.
+bool RenameFolder(HANDLE folder, const wchar_t* newPath)
+{
+    // The system takes the target as a native path.
+    WString target(newPath);
+    if (target.Find(L"\\\\?\\", true) != 1 || !target.Replace(L"\\\\?\\", L"\\??\\", 1, true))
+        return false;
+    const size_t nameBytes = target.Length() * sizeof(wchar_t);
+    const size_t size = offsetof(FILE_RENAME_INFO, FileName) + nameBytes + sizeof(wchar_t);
+    std::vector<BYTE> buffer(size, 0);
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = FALSE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(nameBytes);
+    std::memcpy(rename->FileName, target.Text(), nameBytes);
+    return SetFileInformationByHandle(folder, FileRenameInfo, rename, static_cast<DWORD>(size)) != FALSE;
+}
+
+// Moves a folder the set-up did not make out of the way, under the first
+// free name "<folder>.old-N", with whatever it holds: nothing of it is
+// deleted, secured or run.
+bool MoveAside(const wchar_t* folder)
+{
+    WString longPath;
+    if (!AbsoluteLongPath(folder, longPath))
+        return false;
+    UniqueFileHandle handle = OpenWithoutFollowing(longPath.Text(), DELETE | SYNCHRONIZE | FILE_READ_ATTRIBUTES);
+    if (!handle || IsReparsePointHandle(handle.Get()))
+        return false;
+    for (int n = 1; n <= kMoveAsideNames; ++n) {
+        WString number;
+        number.FromInt32(n);
+        WString target(longPath.Text());
+        target.Append(L".old-", number.Text());
+        if (RenameFolder(handle.Get(), target.Text()))
+            return true;
+        DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)
+            return false;
+    }
+    return false;
+}
+
+// The same file, by volume and file id.
+bool SameFile(const wchar_t* a, const wchar_t* b)
+{
+    UniqueFileHandle first = OpenWithoutFollowing(a, FILE_READ_ATTRIBUTES);
+    UniqueFileHandle second = OpenWithoutFollowing(b, FILE_READ_ATTRIBUTES);
+    BY_HANDLE_FILE_INFORMATION one{}, two{};
+    return first && second && GetFileInformationByHandle(first.Get(), &one) &&
+           GetFileInformationByHandle(second.Get(), &two) &&
+           one.dwVolumeSerialNumber == two.dwVolumeSerialNumber && one.nFileIndexHigh == two.nFileIndexHigh &&
+           one.nFileIndexLow == two.nFileIndexLow;
+}
+
+bool ReadChunk(HANDLE file, BYTE* buffer, DWORD wanted)
+{
+    DWORD done = 0;
+    while (done < wanted) {
+        DWORD read = 0;
+        if (!ReadFile(file, buffer + done, wanted - done, &read, nullptr) || read == 0)
+            return false;
+        done += read;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool BuildToolFolderDacl(LocalAcl& dacl)
@@ -117,19 +262,80 @@ ToolFolderResult PrepareToolFolder(const wchar_t* folder)
 {
     if (folder == nullptr || *folder == L'\0')
         return ToolFolderResult::Failed;
-    DWORD attributes = GetFileAttributesW(folder);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return ToolFolderResult::IsLink;
-    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return ToolFolderResult::NotAFolder;
-    if (attributes == INVALID_FILE_ATTRIBUTES && !CreateDirectoryPath(folder))
-        return ToolFolderResult::Failed;
-    // Checked again on the folder's own handle: no link took its place in
-    // the meantime.
     ToolSecurity security;
-    if (!security.Make() || !Secure(folder, security))
+    if (!security.Make())
         return ToolFolderResult::Failed;
-    return SecureContents(folder, security) ? ToolFolderResult::Ready : ToolFolderResult::Failed;
+    DWORD attributes = GetFileAttributesW(folder);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return CreateToolFolder(folder, security);
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return ToolFolderResult::IsLink;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return ToolFolderResult::NotAFolder;
+
+    // Found in place. Kept only when an earlier set-up left it: owned by
+    // SYSTEM or the Administrators, nobody else could have made it, and once
+    // it is secured nobody else can add to it, so that what it then holds
+    // is final. A folder someone else made, or that holds anything but the
+    // tool's own files, may carry a library planted beside the program: it
+    // goes aside with all it holds, nothing of it deleted or run.
+    UniqueFileHandle found = OpenForSecurity(folder);
+    if (!found)
+        return MoveAside(folder) ? CreateToolFolder(folder, security) : ToolFolderResult::NotOurs;
+    if (IsReparsePointHandle(found.Get()))
+        return ToolFolderResult::IsLink;
+    bool trusted = HasTrustedOwner(found.Get());
+    found.Reset();
+    if (trusted && Secure(folder, security) && HoldsOnlyToolFiles(folder))
+        return SecureContents(folder, security) ? ToolFolderResult::Ready : ToolFolderResult::Failed;
+    if (!MoveAside(folder))
+        return ToolFolderResult::NotOurs;
+    return CreateToolFolder(folder, security);
+}
+
+ToolFolderResult CopyToolExecutable(const wchar_t* modulePath, const wchar_t* copyPath)
+{
+    if (modulePath == nullptr || *modulePath == L'\0' || copyPath == nullptr || *copyPath == L'\0')
+        return ToolFolderResult::CopyFailed;
+    // Started from the copy itself (a set-up run again from the tool's
+    // folder): it is already in place.
+    if (SameFile(modulePath, copyPath))
+        return SecureToolPath(copyPath) ? ToolFolderResult::Ready : ToolFolderResult::CopyFailed;
+    // An earlier copy goes first, so that the program lands in a new file,
+    // which nobody else can hold open.
+    if (GetFileAttributesW(copyPath) != INVALID_FILE_ATTRIBUTES && !DeleteFileW(copyPath))
+        return ToolFolderResult::CopyFailed;
+    if (!CopyFileW(modulePath, copyPath, TRUE) || !SecureToolPath(copyPath))
+        return ToolFolderResult::CopyFailed;
+    if (!SameFileContents(modulePath, copyPath)) {
+        DeleteFileW(copyPath);
+        return ToolFolderResult::CopyDiffers;
+    }
+    return ToolFolderResult::Ready;
+}
+
+bool SameFileContents(const wchar_t* original, const wchar_t* copy)
+{
+    if (original == nullptr || copy == nullptr)
+        return false;
+    UniqueFileHandle first(CreateFileW(original, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                       OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    UniqueFileHandle second(CreateFileW(copy, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT,
+                                        nullptr));
+    LARGE_INTEGER firstSize{}, secondSize{};
+    if (!first || !second || IsReparsePointHandle(second.Get()) || !GetFileSizeEx(first.Get(), &firstSize) ||
+        !GetFileSizeEx(second.Get(), &secondSize) || firstSize.QuadPart != secondSize.QuadPart)
+        return false;
+    std::vector<BYTE> one(kCompareChunk), two(kCompareChunk);
+    for (LONGLONG left = firstSize.QuadPart; left > 0;) {
+        DWORD wanted = left < kCompareChunk ? static_cast<DWORD>(left) : kCompareChunk;
+        if (!ReadChunk(first.Get(), one.data(), wanted) || !ReadChunk(second.Get(), two.data(), wanted) ||
+            std::memcmp(one.data(), two.data(), wanted) != 0)
+            return false;
+        left -= wanted;
+    }
+    return true;
 }
 
 const wchar_t* ToolFolderMessage(ToolFolderResult result)
@@ -143,6 +349,15 @@ const wchar_t* ToolFolderMessage(ToolFolderResult result)
     case ToolFolderResult::NotAFolder:
         return L"Sorry, a file is in the way of Brenwick's folder on the system drive.\r\n\r\nPlease move it "
                L"away and try again.";
+    case ToolFolderResult::NotOurs:
+        return L"Sorry, a folder that Brenwick did not make is in the way of its folder on the system drive, and "
+               L"it could not be moved aside.\r\n\r\nPlease rename or remove it and try again.";
+    case ToolFolderResult::CopyFailed:
+        return L"Sorry, Brenwick could not be copied to its folder on the system drive.\r\n\r\nPlease try "
+               L"again later.";
+    case ToolFolderResult::CopyDiffers:
+        return L"Sorry, the copy of Brenwick in its folder on the system drive does not match the running "
+               L"program, so it was removed.\r\n\r\nPlease try again later.";
     case ToolFolderResult::Failed:
         break;
     }

@@ -23,15 +23,33 @@ enum class ToolFolderResult {
     NotAFolder,   // a file of that name is in the way
     IsLink,       // the name is a link (junction, symbolic link): never used, never touched
     Failed,       // the folder could not be made or secured
+    NotOurs,      // a folder the set-up did not make is there and could not be moved aside
+    CopyFailed,   // the program could not be copied into the folder
+    CopyDiffers,  // the copy in the folder is not the running program: removed, not used
 };
 
-// Creates the folder (with its missing parents) or takes over an existing
-// one. A folder that is a reparse point is refused as it stands: renaming
-// it aside is not safe everywhere (some file systems move the link's target
-// instead), and whoever made it must decide what it points to. Links found
-// inside a taken-over folder are removed, never entered; every other entry
-// is secured.
+// Creates the folder with its protected DACL and owner given at creation,
+// so that it never stands open to the users, who may create folders on the
+// system drive's root. A folder found in place is used only when
+// MayReuseToolFolder (repair/repair_rules.h) allows it: owned by SYSTEM or
+// the Administrators and holding nothing but the tool's own files. Any other
+// folder is renamed aside ("<folder>.old-1", ".old-2", ...) on its own handle,
+// with everything in it left as it was, and the folder made afresh; when it
+// cannot be moved, NotOurs. A folder that is a reparse point is refused as
+// it stands: renaming it aside is not safe everywhere (some file systems
+// move the link's target instead), and whoever made it must decide what it
+// points to.
 ToolFolderResult PrepareToolFolder(const wchar_t* folder);
+
+// Copies the running program (`modulePath`) to `copyPath` in the prepared
+// folder as a new file, secures it and compares it with the running one,
+// byte for byte; a copy that differs is removed (CopyDiffers). Started from
+// that copy itself, the copy is only secured.
+ToolFolderResult CopyToolExecutable(const wchar_t* modulePath, const wchar_t* copyPath);
+
+// True when both paths name readable files of the same contents; the second
+// is never followed when it is a link.
+bool SameFileContents(const wchar_t* original, const wchar_t* copy);
 
 // The message for an operator when the folder could not be prepared.
 const wchar_t* ToolFolderMessage(ToolFolderResult result);

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -22,6 +24,7 @@ const char* Name(ProfileFolderVerdict verdict)
     case ProfileFolderVerdict::Shared: return "Shared";
     case ProfileFolderVerdict::Missing: return "Missing";
     case ProfileFolderVerdict::ReparsePoint: return "ReparsePoint";
+    case ProfileFolderVerdict::ProfileListUnreadable: return "ProfileListUnreadable";
     }
     return "?";
 }
@@ -95,36 +98,52 @@ TEST(ComposeTemporaryPassword, EveryKindFromUnbiasedBytes)
 TEST(ComposeTemporaryPassword, BiasedBytesAreSkippedAndShortSourcesRefused)
 {
     wchar_t password[kTemporaryPasswordLength + 1];
-    // Bytes at or above the unbiased limit (216 for 72 characters) give nothing.
+    // 0xFF lies above the unbiased limit of every kind and of the alphabet.
     std::vector<uint8_t> high(500, 0xFF);
     EXPECT_EQ(0u, ComposeTemporaryPassword(high.data(), high.size(), password));
     EXPECT_EQ(L'\0', password[0]);
 
-    std::vector<uint8_t> few(kTemporaryPasswordLength - 1, 3);
+    // Enough for the places but not for the shuffle after them.
+    std::vector<uint8_t> few(kTemporaryPasswordLength, 3);
     EXPECT_EQ(0u, ComposeTemporaryPassword(few.data(), few.size(), password));
-
-    // All the same byte: one kind only, so never a complete password.
-    std::vector<uint8_t> same(1000, 5);
-    EXPECT_EQ(0u, ComposeTemporaryPassword(same.data(), same.size(), password));
+    EXPECT_EQ(L'\0', password[0]);
     EXPECT_EQ(0u, ComposeTemporaryPassword(nullptr, 10, password));
+
+    // One byte for each place and each swap, when none is skipped.
+    std::vector<uint8_t> low(1000, 5);
+    EXPECT_EQ(2 * kTemporaryPasswordLength - 1, ComposeTemporaryPassword(low.data(), low.size(), password));
+    EXPECT_TRUE(HasEveryCharacterKind(password)) << Narrow(password);
 }
 
-TEST(ComposeTemporaryPassword, DifferentBytesGiveDifferentPasswords)
+// Over many passwords, every place holds each kind as often as the places
+// do on average: no place keeps the kind it was drawn with.
+TEST(ComposeTemporaryPassword, EveryPlaceIsEquallyLikelyToHoldEveryKind)
 {
-    std::set<std::wstring> seen;
-    uint32_t state = 12345;
-    for (int run = 0; run < 50; ++run) {
+    auto kindOf = [](wchar_t c) {
+        return c >= L'A' && c <= L'Z' ? 0 : c >= L'a' && c <= L'z' ? 1 : c >= L'0' && c <= L'9' ? 2 : 3;
+    };
+    constexpr int kRuns = 4000;
+    std::vector<std::vector<int>> counts(kTemporaryPasswordLength, std::vector<int>(4, 0));
+    std::mt19937 generator(20240611u);
+    for (int run = 0; run < kRuns; ++run) {
         std::vector<uint8_t> bytes(256);
-        for (uint8_t& b : bytes) {
-            state = state * 1103515245u + 12345u;
-            b = static_cast<uint8_t>(state >> 16);
-        }
+        for (uint8_t& b : bytes)
+            b = static_cast<uint8_t>(generator() & 0xFF);
         wchar_t password[kTemporaryPasswordLength + 1];
         ASSERT_NE(0u, ComposeTemporaryPassword(bytes.data(), bytes.size(), password)) << "run " << run;
-        EXPECT_TRUE(HasEveryCharacterKind(password)) << Narrow(password);
-        seen.insert(password);
+        ASSERT_TRUE(HasEveryCharacterKind(password)) << Narrow(password);
+        for (size_t place = 0; place < kTemporaryPasswordLength; ++place)
+            ++counts[place][kindOf(password[place])];
     }
-    EXPECT_EQ(50u, seen.size());
+    for (int kind = 0; kind < 4; ++kind) {
+        double total = 0;
+        for (size_t place = 0; place < kTemporaryPasswordLength; ++place)
+            total += counts[place][kind];
+        double share = total / (kRuns * static_cast<double>(kTemporaryPasswordLength));
+        double spread = 6 * std::sqrt(kRuns * share * (1 - share));
+        for (size_t place = 0; place < kTemporaryPasswordLength; ++place)
+            EXPECT_NEAR(kRuns * share, counts[place][kind], spread) << "kind " << kind << " at place " << place;
+    }
 }
 
 TEST(HasEveryCharacterKind, NeedsAllFour)

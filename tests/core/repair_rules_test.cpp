@@ -272,66 +272,41 @@ TEST(SavedValues, KeyNames)
 namespace {
 
 // ---------------------------------------------------------------------------
-// The temporary administrator's password
+// A folder found where the tool folder belongs
 
-bool Has(const std::wstring& text, bool (*test)(wchar_t))
+TEST(ToolFolderReuse, OnlyATrustedFolderHoldingTheToolsOwnFilesIsKept)
 {
-    for (wchar_t c : text)
-        if (test(c))
-            return true;
-    return false;
-}
-
-TEST(TempPassword, EveryClassPresentAndDifferentBytesGiveDifferentPasswords)
-{
-    const std::vector<uint8_t> fills = {0x00, 0xFF, 0x5A};
-    std::vector<std::wstring> made;
-    for (uint8_t fill : fills) {
-        std::vector<uint8_t> random(kTempPasswordRandomBytes, fill);
-        wchar_t out[kTempPasswordLength + 1];
-        ASSERT_TRUE(ComposeTempPassword(random.data(), out));
-        made.push_back(out);
-    }
-    uint32_t seed = 12345;
-    for (int round = 0; round < 50; ++round) {
-        std::vector<uint8_t> random(kTempPasswordRandomBytes);
-        for (uint8_t& b : random) {
-            seed = seed * 1103515245u + 12345u;
-            b = static_cast<uint8_t>(seed >> 16);
-        }
-        wchar_t out[kTempPasswordLength + 1];
-        ASSERT_TRUE(ComposeTempPassword(random.data(), out));
-        made.push_back(out);
-    }
-    for (const std::wstring& password : made) {
-        EXPECT_EQ(kTempPasswordLength, password.size()) << Show(password.c_str());
-        EXPECT_TRUE(Has(password, [](wchar_t c) { return c >= L'A' && c <= L'Z'; })) << Show(password.c_str());
-        EXPECT_TRUE(Has(password, [](wchar_t c) { return c >= L'a' && c <= L'z'; })) << Show(password.c_str());
-        EXPECT_TRUE(Has(password, [](wchar_t c) { return c >= L'0' && c <= L'9'; })) << Show(password.c_str());
-        EXPECT_TRUE(Has(password, [](wchar_t c) { return std::wstring(L"!#$%&*+-=?@^_~").find(c) != std::wstring::npos; }))
-            << Show(password.c_str());
-    }
-    for (size_t i = 3; i < made.size(); ++i)
-        for (size_t j = i + 1; j < made.size(); ++j)
-            EXPECT_NE(made[i], made[j]) << Show(made[i].c_str());
-    EXPECT_FALSE(ComposeTempPassword(nullptr, nullptr));
-}
-
-}  // namespace
-
-namespace {
-
-TEST(LogonNames, OnlyPlausibleNamesAreRestored)
-{
-    struct { const wchar_t* name; uint32_t max; bool ok; } const cases[] = {
-        {L"mhartley", 256, true},    {L"OFFICE-PC", 255, true},  {L"Maria Hartley", 256, true},
-        {L"a.b", 255, true},         {nullptr, 256, false},      {L"", 256, false},
-        {L"a\\b", 256, false},       {L"a\r\nb", 256, false},    {L"x=y", 256, false},
-        {L"[section]", 256, false},  {L"abc", 2, false},         {L"ab", 2, true},
-        {L"a\"b", 256, false},       {L"a\x7F", 256, false},
+    using E = ToolFolderEntry;
+    const E exe{L"Brenwick.exe", false, false, true};
+    const E ini{L"brenwick.INI", false, false, true};
+    const E log{L"BrenwickLog.txt", false, false, true};
+    const E journal{L"BrenwickJournal.txt", false, false, true};
+    const E journalCopy{L"BrenwickJournal.txt.new", false, false, true};
+    const E picture{L"BrenwickPicture", false, false, true};
+    struct Case {
+        const char* what;
+        bool trustedOwner;
+        std::vector<E> entries;
+        bool reuse;
+    } const cases[] = {
+        {"empty and trusted", true, {}, true},
+        {"an earlier set-up's files", true, {exe, ini, log, journal, journalCopy, picture}, true},
+        {"empty but a user's", false, {}, false},
+        {"our files but a user's folder", false, {exe, ini}, false},
+        {"a planted library", true, {exe, {L"netapi32.dll", false, false, true}}, false},
+        {"a library a user owns", true, {exe, {L"x.dll", false, false, false}}, false},
+        {"our program, a user's", true, {{L"Brenwick.exe", false, false, false}}, false},
+        {"a sub-folder of our name", true, {{L"BrenwickPicture", true, false, true}}, false},
+        {"a link of our name", true, {{L"Brenwick.ini", false, true, true}}, false},
+        {"a name that only starts like ours", true, {{L"Brenwick.exe.local", false, false, true}}, false},
+        {"no name", true, {{nullptr, false, false, true}}, false},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.ok, IsPlausibleLogonName(c.name, c.max)) << Show(c.name) << " max " << c.max;
+    for (const Case& c : cases)
+        EXPECT_EQ(c.reuse, MayReuseToolFolder(c.trustedOwner, c.entries.data(), static_cast<uint32_t>(c.entries.size())))
+            << c.what;
+    EXPECT_FALSE(MayReuseToolFolder(true, nullptr, 1));
+    EXPECT_FALSE(IsToolFolderFileName(L"Brenwick"));
+    EXPECT_FALSE(IsToolFolderFileName(L""));
 }
 
 }  // namespace

@@ -73,6 +73,40 @@ void WriteText(HKEY root, const std::wstring& path, const wchar_t* value, const 
 
 std::wstring ProfileEntry(const std::wstring& sid) { return std::wstring(kProfileList) + L"\\" + sid; }
 
+// While it lives, nobody may list or read the key (of HKLM) itself; its
+// subkeys still open by their full paths. Its DACL is put back afterwards.
+class KeyReadDenied {
+public:
+    explicit KeyReadDenied(const wchar_t* path)
+    {
+        if (path == nullptr)
+            return;
+        EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, READ_CONTROL | WRITE_DAC, &key_));
+        DWORD size = 0;
+        RegGetKeySecurity(key_, DACL_SECURITY_INFORMATION, nullptr, &size);
+        saved_.resize(size);
+        EXPECT_EQ(ERROR_SUCCESS, RegGetKeySecurity(key_, DACL_SECURITY_INFORMATION, saved_.data(), &size));
+        PSECURITY_DESCRIPTOR denied = nullptr;
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(D;;KR;;;WD)(A;;KA;;;WD)", SDDL_REVISION_1,
+                                                             &denied, nullptr);
+        EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, denied));
+        LocalFree(denied);
+    }
+    ~KeyReadDenied()
+    {
+        if (key_ == nullptr)
+            return;
+        EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, saved_.data()));
+        RegCloseKey(key_);
+    }
+    KeyReadDenied(const KeyReadDenied&) = delete;
+    KeyReadDenied& operator=(const KeyReadDenied&) = delete;
+
+private:
+    HKEY key_ = nullptr;
+    std::vector<BYTE> saved_;
+};
+
 std::wstring PublicPictures()
 {
     wchar_t folder[MAX_PATH] = L"";
@@ -537,19 +571,27 @@ TEST_F(AccountLifecycle, RepairToolDeletionKeepsTheFolderButNotItsEntry)
     EXPECT_EQ(0, DeleteAccount(L"", 3));
 }
 
-// Damaged profile entries: the folder they name is never deleted, by the
-// dialog's way or the repair tool's.
-TEST_F(AccountLifecycle, FoldersOutsideTheProfilesDirectoryAreNeverDeleted)
+// Damaged profile entries, another account's folder under its short name,
+// and a profile list that cannot be read whole: the folder is never deleted,
+// by the dialog's way or the repair tool's. (A list that cannot be opened at
+// all hides the profiles directory too, which refuses the folder before the
+// other profiles are looked at.)
+TEST_F(AccountLifecycle, FoldersNotProvablyTheAccountsOwnAreNeverDeleted)
 {
     std::wstring root = ProfilesDirectory().Text();
     ASSERT_FALSE(root.empty());
     const std::wstring outside = L"C:\\vantrell-outside-profile";
     const std::wstring inside = root + L"\\vantrell-shared-profile";
+    Write(inside + L"\\keep.txt", "keep");
+    wchar_t shortName[MAX_PATH] = L"";
+    ASSERT_NE(0u, GetShortPathNameW(inside.c_str(), shortName, MAX_PATH));
+    ASSERT_NE(inside, std::wstring(shortName)) << "the shared folder has no short name of its own";
     struct Case {
         const wchar_t* name;
-        std::wstring stored;      // the entry's ProfileImagePath
-        std::wstring canary;      // a file that must survive
+        std::wstring stored;      // the entry's ProfileImagePath; empty keeps its own
+        std::wstring canary;      // a file that must survive; empty for its own folder
         ProfileFolderVerdict verdict;
+        bool entryLocked = false;  // nobody may read the other account's profile-list entry
     } const cases[] = {
         {L"at-root", root, root + L"\\vantrell-canary.txt", ProfileFolderVerdict::IsRoot},
         {L"at-root-slash", root + L"\\", root + L"\\vantrell-canary.txt", ProfileFolderVerdict::IsRoot},
@@ -560,6 +602,8 @@ TEST_F(AccountLifecycle, FoldersOutsideTheProfilesDirectoryAreNeverDeleted)
         {L"below-link", std::wstring(kLinkedProfile) + L"\\inner", std::wstring(kLinkTarget) + L"\\inner\\keep.txt",
          ProfileFolderVerdict::ReparsePoint},
         {L"shared", inside, inside + L"\\keep.txt", ProfileFolderVerdict::Shared},
+        {L"short-name", shortName, inside + L"\\keep.txt", ProfileFolderVerdict::Shared},
+        {L"entry-locked", L"", L"", ProfileFolderVerdict::ProfileListUnreadable, true},
     };
     ASSERT_TRUE(Exists(kLinkedProfile)) << "make-deletion-links.sh has not run";
     for (bool dialog : {true, false}) {
@@ -569,7 +613,9 @@ TEST_F(AccountLifecycle, FoldersOutsideTheProfilesDirectoryAreNeverDeleted)
             Write(outside + L"\\keep.txt", "keep");
             Write(inside + L"\\keep.txt", "keep");
             std::wstring sid = Make(c.name);
-            WriteText(HKEY_LOCAL_MACHINE, ProfileEntry(sid), L"ProfileImagePath", c.stored, REG_EXPAND_SZ);
+            if (!c.stored.empty())
+                WriteText(HKEY_LOCAL_MACHINE, ProfileEntry(sid), L"ProfileImagePath", c.stored, REG_EXPAND_SZ);
+            const std::wstring canary = !c.canary.empty() ? c.canary : FolderOf(sid) + L"\\NTUSER.DAT";
             // Another account's entry names the shared folder.
             sandbox::RememberProfileKey(L"S-1-5-21-9-9-9-4242");
             WriteText(HKEY_LOCAL_MACHINE, ProfileEntry(L"S-1-5-21-9-9-9-4242"), L"ProfileImagePath", inside,
@@ -581,10 +627,14 @@ TEST_F(AccountLifecycle, FoldersOutsideTheProfilesDirectoryAreNeverDeleted)
             deletion.clearAutoLogon = dialog;
             deletion.alwaysRemoveProfileEntry = !dialog;
             AccountDeletionReport report;
-            EXPECT_EQ(1, RemoveAccount(deletion, report)) << Narrow(c.name);
+            {
+                const std::wstring other = ProfileEntry(L"S-1-5-21-9-9-9-4242");
+                KeyReadDenied locked(c.entryLocked ? other.c_str() : nullptr);
+                EXPECT_EQ(1, RemoveAccount(deletion, report)) << Narrow(c.name);
+            }
             EXPECT_EQ(c.verdict, report.folderVerdict) << Narrow(c.name);
             EXPECT_EQ(-1, report.folderResult) << Narrow(c.name);
-            EXPECT_TRUE(Exists(c.canary)) << Narrow(c.name) << ": " << Narrow(c.canary) << " was deleted";
+            EXPECT_TRUE(Exists(canary)) << Narrow(c.name) << ": " << Narrow(canary) << " was deleted";
             EXPECT_TRUE(Exists(root + L"\\Public")) << Narrow(c.name);
             EXPECT_EQ(!dialog, !KeyOpens(HKEY_LOCAL_MACHINE, ProfileEntry(sid)))
                 << Narrow(c.name) << (dialog ? ": the dialog keeps an entry whose folder stays" : "");

@@ -10,6 +10,7 @@
 #include <shobjidl.h>
 
 #include <atomic>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -202,23 +203,28 @@ TEST(ToolFolder, DaclGivesOnlySystemAndAdministratorsWriteAccess)
     }
 }
 
-// Wine keeps no security on files, so the owner and DACL cannot be read
-// back; what shows is that every entry is secured through its own handle,
-// that links are never followed, and what is refused.
-TEST(ToolFolder, TakesOverAFilledFolder_WineKeepsNoFileDacls)
+// Wine reads back every file's owner as the signed-in user, never SYSTEM or
+// the Administrators: a folder found in place is never reused here (that
+// decision is MayReuseToolFolder's, tested in the core), and what shows is
+// that a planted folder goes aside whole and a new one takes its place.
+TEST(ToolFolder, APlantedFolderGoesAsideWholeAndANewOneIsMade_WineShowsNoTrustedOwner)
 {
     const std::wstring root = TestFolder(L"tool-folder");
     const std::wstring folder = root + L"\\Brenwick";
     std::filesystem::create_directories(folder + L"\\planted\\deeper");
-    for (const wchar_t* file : {L"\\Brenwick.exe", L"\\Brenwick.ini", L"\\planted\\deeper\\x.dll"})
+    for (const wchar_t* file : {L"\\Brenwick.exe", L"\\Brenwick.ini", L"\\x.dll", L"\\planted\\deeper\\y.dll"})
         std::ofstream(std::filesystem::path(folder + file)) << "planted";
     EXPECT_EQ(ToolFolderResult::Ready, PrepareToolFolder(folder.c_str()));
-    EXPECT_TRUE(SecureToolPath((folder + L"\\Brenwick.exe").c_str()));
-    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(folder + L"\\planted\\deeper\\x.dll")));
+    EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(folder)));
+    EXPECT_TRUE(std::filesystem::is_empty(std::filesystem::path(folder))) << "nothing planted is taken over";
+    const std::wstring aside = root + L"\\Brenwick.old-1";
+    for (const wchar_t* file : {L"\\Brenwick.exe", L"\\x.dll", L"\\planted\\deeper\\y.dll"})
+        EXPECT_EQ("planted", ReadBytes(aside + file)) << "moved aside as it was: " << Narrow(file);
 
     const std::wstring fresh = root + L"\\made\\Brenwick";
     EXPECT_EQ(ToolFolderResult::Ready, PrepareToolFolder(fresh.c_str()));
     EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(fresh)));
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(fresh + L".old-1"))) << "a new folder is not moved";
 
     const std::wstring file = root + L"\\AFile";
     std::ofstream(std::filesystem::path(file)) << "in the way";
@@ -226,7 +232,54 @@ TEST(ToolFolder, TakesOverAFilledFolder_WineKeepsNoFileDacls)
     EXPECT_EQ("in the way", ReadBytes(file));
     EXPECT_FALSE(SecureToolPath((root + L"\\missing").c_str()));
     EXPECT_FALSE(SecureToolPath(L""));
-    EXPECT_NE(std::wstring(L""), std::wstring(ToolFolderMessage(ToolFolderResult::Failed)));
+
+    // Every refusal tells the operator its own story.
+    std::set<std::wstring> messages;
+    for (ToolFolderResult result : {ToolFolderResult::NotAFolder, ToolFolderResult::IsLink, ToolFolderResult::Failed,
+                                    ToolFolderResult::NotOurs, ToolFolderResult::CopyFailed,
+                                    ToolFolderResult::CopyDiffers}) {
+        std::wstring message = ToolFolderMessage(result);
+        EXPECT_FALSE(message.empty());
+        EXPECT_TRUE(messages.insert(message).second) << Narrow(message);
+    }
+}
+
+TEST(ToolFolder, TheProgramIsCopiedAsANewFileAndComparedWithTheRunningOne)
+{
+    const std::wstring root = TestFolder(L"tool-copy");
+    const std::wstring folder = root + L"\\Brenwick";
+    ASSERT_EQ(ToolFolderResult::Ready, PrepareToolFolder(folder.c_str()));
+    wchar_t module[2048] = L"";
+    ASSERT_NE(0u, GetModuleFileNameW(nullptr, module, 2048));
+    const std::wstring copy = folder + L"\\Brenwick.exe";
+    std::ofstream(std::filesystem::path(copy)) << "an earlier copy";
+    EXPECT_EQ(ToolFolderResult::Ready, CopyToolExecutable(module, copy.c_str()));
+    EXPECT_TRUE(SameFileContents(module, copy.c_str()));
+    EXPECT_EQ(ToolFolderResult::Ready, CopyToolExecutable(copy.c_str(), copy.c_str())) << "started from the copy";
+    EXPECT_TRUE(SameFileContents(module, copy.c_str()));
+    EXPECT_EQ(ToolFolderResult::CopyFailed, CopyToolExecutable((root + L"\\missing.exe").c_str(), copy.c_str()));
+    EXPECT_EQ(ToolFolderResult::CopyFailed, CopyToolExecutable(module, L""));
+
+    struct Case {
+        const char* what;
+        std::string original;
+        std::string copy;
+        bool same;
+    } const cases[] = {
+        {"equal", "MZ program", "MZ program", true},
+        {"both empty", "", "", true},
+        {"one byte differs", "MZ program", "MZ progrAm", false},
+        {"shorter", "MZ program", "MZ progra", false},
+        {"longer", "MZ program", "MZ program+dll", false},
+    };
+    const std::wstring a = root + L"\\a.bin", b = root + L"\\b.bin";
+    for (const Case& c : cases) {
+        std::ofstream(std::filesystem::path(a), std::ios::binary | std::ios::trunc) << c.original;
+        std::ofstream(std::filesystem::path(b), std::ios::binary | std::ios::trunc) << c.copy;
+        EXPECT_EQ(c.same, SameFileContents(a.c_str(), b.c_str())) << c.what;
+    }
+    EXPECT_FALSE(SameFileContents(a.c_str(), (root + L"\\missing.bin").c_str()));
+    EXPECT_FALSE(SameFileContents(nullptr, a.c_str()));
 }
 
 // The links are made by the test fixture: Wine presents a Unix symbolic link
@@ -248,19 +301,21 @@ TEST(ToolFolder, ALinkInItsPlaceIsRefusedAndLeftAlone)
 
 }
 
-// A link inside a taken-over folder is removed, never entered. Wine will not
-// remove a link whose target holds entries, so here the link stays: the
-// folder is then not ready, and the target is untouched either way.
-TEST(ToolFolder, ALinkInsideIsNeverEntered_WineCannotRemoveALinkToAFullFolder)
+// A folder found in place with a link inside is nobody's to take over: it
+// goes aside whole, its link neither entered nor removed, and the folder is
+// made afresh.
+TEST(ToolFolder, AFolderHoldingALinkGoesAsideWithTheLinkNeverEntered)
 {
     const std::wstring links = L"C:\\vantrell-links";
     const std::wstring inner = links + L"\\tool-tree";
-    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((inner + L"\\link").c_str())) << "the fixture's link is missing";
-    ToolFolderResult result = PrepareToolFolder(inner.c_str());
-    bool linkGone = GetFileAttributesW((inner + L"\\link").c_str()) == INVALID_FILE_ATTRIBUTES;
-    EXPECT_EQ(linkGone ? ToolFolderResult::Ready : ToolFolderResult::Failed, result);
+    const DWORD linkAttributes = GetFileAttributesW((inner + L"\\link").c_str());
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, linkAttributes) << "the fixture's link is missing";
+    EXPECT_EQ(ToolFolderResult::Ready, PrepareToolFolder(inner.c_str()));
+    EXPECT_TRUE(std::filesystem::is_empty(std::filesystem::path(inner)));
+    const std::wstring aside = inner + L".old-1";
+    EXPECT_EQ(linkAttributes, GetFileAttributesW((aside + L"\\link").c_str())) << "the link went along as it was";
+    EXPECT_EQ("stays", ReadBytes(aside + L"\\sub\\file.txt"));
     EXPECT_EQ("keep", ReadBytes(links + L"\\target\\keep.txt"));
-    EXPECT_EQ("stays", ReadBytes(inner + L"\\sub\\file.txt"));
 }
 
 // ---------------------------------------------------------------------------
@@ -627,8 +682,8 @@ TEST(EnsureTempAdmin, CreatesReusesOrRemakesTheAccountWithTheNewPassword)
     for (const Case& c : cases) {
         std::wstring error;
         ASSERT_TRUE(Load(L"repair-temp.ini", Scenario("", c.account), &error)) << Narrow(error);
-        TempPassword password;
-        ASSERT_FALSE(password.IsEmpty());
+        TemporaryPassword password;
+        ASSERT_NE(L'\0', *password.Text());
         EXPECT_EQ(c.ensured, EnsureTempAdmin(c.inTemp, password.Text())) << c.what;
         DWORD privilege = 0;
         ASSERT_TRUE(AccountExists(L"brenwick_temp_admin", &privilege)) << c.what;
@@ -639,16 +694,6 @@ TEST(EnsureTempAdmin, CreatesReusesOrRemakesTheAccountWithTheNewPassword)
     // Never without a password behind an automatic sign-in.
     EXPECT_FALSE(EnsureTempAdmin(false, L""));
     EXPECT_FALSE(EnsureTempAdmin(false, nullptr));
-}
-
-TEST(EnsureTempAdmin, EachPasswordIsFreshAndStrong)
-{
-    TempPassword first, second;
-    std::wstring a = first.Text(), b = second.Text();
-    EXPECT_EQ(24u, a.size());
-    EXPECT_NE(a, b);
-    EXPECT_NE(std::wstring::npos, a.find_first_of(L"0123456789"));
-    EXPECT_NE(std::wstring::npos, a.find_first_of(L"!#$%&*+-=?@^_~"));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/secret_text.h"
 #include "ui/window.h"
 
 namespace {
@@ -337,6 +338,35 @@ TEST_F(Toolkit, SystemCloseBecomesACloseEvent)
     SendMessageW(window_.Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_TRUE(IsWindow(window_.Handle())) << "the application decides whether the window closes";
     EXPECT_EQ(EventCode::Close, PumpEvents(window_, 0));
+}
+
+// A password read again into the same holder leaves nothing of the earlier
+// one anywhere in the allocation, and wiping clears all of it.
+TEST_F(Toolkit, SecretTextWipesItsWholeAllocation)
+{
+    int32_t field = window_.AddEdit(L"", 10, 40, 200, WS_VISIBLE | ES_PASSWORD);
+    const std::wstring first = L"a long secret typed first";
+    window_.SetText(field, first.c_str());
+    SecretText secret;
+    ASSERT_TRUE(secret.Read(window_, field));
+    EXPECT_EQ(first, secret.Text());
+    const size_t capacity = secret.Capacity();
+    EXPECT_EQ(first.size() + 1, capacity);
+
+    window_.SetText(field, L"ab");
+    ASSERT_TRUE(secret.Read(window_, field));
+    EXPECT_STREQ(L"ab", secret.Text());
+    ASSERT_EQ(capacity, secret.Capacity()) << "a shorter text keeps the allocation";
+    const wchar_t* units = secret.Text();
+    for (size_t i = 2; i < capacity; ++i)
+        EXPECT_EQ(L'\0', units[i]) << "unit " << i << " still holds the earlier secret";
+
+    secret.Wipe();
+    for (size_t i = 0; i < capacity; ++i)
+        EXPECT_EQ(L'\0', units[i]) << "unit " << i;
+    EXPECT_STREQ(L"", secret.Text());
+    EXPECT_FALSE(secret.Read(window_, field + 1000));
+    EXPECT_STREQ(L"", secret.Text());
 }
 
 TEST_F(Toolkit, TextsTipsFontsAndAutoWidthLabels)
