@@ -2,18 +2,22 @@
 
 #include "platform/text.h"
 
+bool HasRepairSwitch(int argumentCount, const wchar_t* const* arguments)
+{
+    for (int i = 0; arguments != nullptr && i < argumentCount; ++i)
+        if (arguments[i] != nullptr && EqualsNoCase(arguments[i], L"/brenwick"))
+            return true;
+    return false;
+}
+
 RunMode ChooseRunMode(int argumentCount, const wchar_t* const* arguments, bool elevated)
 {
-    bool relaunched = false;
-    for (int i = 0; arguments != nullptr && i < argumentCount; ++i) {
-        if (arguments[i] != nullptr && EqualsNoCase(arguments[i], L"/brenwick"))
-            return RunMode::RepairTool;
-        if (arguments[i] != nullptr && EqualsNoCase(arguments[i], kRelaunchedSwitch))
-            relaunched = true;
-    }
     if (elevated)
-        return RunMode::AccountManager;
-    return relaunched ? RunMode::GiveUp : RunMode::Relaunch;
+        return HasRepairSwitch(argumentCount, arguments) ? RunMode::RepairTool : RunMode::AccountManager;
+    for (int i = 0; arguments != nullptr && i < argumentCount; ++i)
+        if (arguments[i] != nullptr && EqualsNoCase(arguments[i], kRelaunchedSwitch))
+            return RunMode::GiveUp;
+    return RunMode::Relaunch;
 }
 
 WString RelaunchParameters(const wchar_t* commandLine)

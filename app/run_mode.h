@@ -2,11 +2,14 @@
 #pragma once
 
 enum class RunMode {
-    RepairTool,       // "/brenwick" among the arguments
-    AccountManager,   // no switch, and the process is an elevated administrator
-    Relaunch,         // no switch, not elevated: start again with "runas"
+    RepairTool,       // "/brenwick" among the arguments, and the process is an elevated administrator
+    AccountManager,   // no switch, elevated
+    Relaunch,         // not elevated: start again with "runas"
     GiveUp,           // not elevated although started by that relaunch: end
 };
+
+// The process's exit code after relaunching the repair tool.
+inline constexpr int kRepairRelaunchedExitCode = -4;
 
 #include "platform/text.h"
 
@@ -24,8 +27,11 @@ WString RelaunchParameters(const wchar_t* commandLine);
 // gave; anything else is returned as it is.
 WString WithoutRelaunchSwitch(const wchar_t* commandLine);
 
-// Scans the arguments from the first; the repair tool's switch must stand as
-// a whole argument, in any letter case. The repair tool makes its own
-// elevation test, so `elevated` only matters without the switch; then the
-// relaunch's own switch turns a second relaunch into GiveUp.
+// The repair tool's switch stands among the arguments as a whole argument,
+// in any letter case.
+bool HasRepairSwitch(int argumentCount, const wchar_t* const* arguments);
+
+// Either tool runs only elevated; without elevation the process starts
+// itself again, and the relaunch's own switch turns a second relaunch into
+// GiveUp, for both tools alike.
 RunMode ChooseRunMode(int argumentCount, const wchar_t* const* arguments, bool elevated);

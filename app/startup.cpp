@@ -78,7 +78,7 @@ int RunProcess(HINSTANCE instance, const wchar_t* commandLine, int showCommand, 
         break;
     case RunMode::Relaunch:
         Relaunch(given.Text(), showCommand, actions);
-        exitCode = 0;
+        exitCode = HasRepairSwitch(count, scanned) ? kRepairRelaunchedExitCode : 0;
         break;
     case RunMode::GiveUp:
         // Started by our own relaunch and still not elevated: starting

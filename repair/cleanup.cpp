@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <shlobj.h>
+#include <userenv.h>
 
 #include "accounts/account_lifecycle.h"
 #include "accounts/groups.h"
@@ -24,7 +25,6 @@ namespace {
 constexpr int kCleanupResult = -13;
 constexpr wchar_t kTempSidKey[] = L"TempSid";
 constexpr wchar_t kProfileListKey[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\";
-constexpr uint32_t kMaximumConsent = 5;
 
 void DeleteShortcut(int csidl)
 {
@@ -35,11 +35,11 @@ void DeleteShortcut(int csidl)
     DeletePath(path.Text(), kDeleteTakeOver);
 }
 
-void LogRefused(const CleanupInput& input, SavedValueKind kind, const wchar_t* consequence)
+void LogRefused(const wchar_t* logPath, SavedValueKind kind, const wchar_t* consequence)
 {
     WString text(L"The saved value \"");
     text.Append(SavedValueKey(kind), L"\" is not valid; ", consequence);
-    WriteLogEntry(input.logPath, text.Text(), 0);
+    WriteLogEntry(logPath, text.Text(), 0);
 }
 
 void RestoreAccountType(const CleanupInput& input, const wchar_t* statePath, const wchar_t* account)
@@ -48,56 +48,69 @@ void RestoreAccountType(const CleanupInput& input, const wchar_t* statePath, con
         return;
     SavedValue priv = ReadStateValue(statePath, account, SavedValueKind::UserPriv);
     if (!priv.valid) {
-        LogRefused(input, SavedValueKind::UserPriv, L"the account type was left as it is.");
+        LogRefused(input.logPath, SavedValueKind::UserPriv, L"the account type was left as it is.");
         return;
     }
     if (priv.value != 2 && !SetAccountType(account, priv.value, nullptr))
         WriteLogEntry(input.logPath, L"Failed to restore the account type.", 0);
 }
 
-// The saved value when it is valid; the current one when it is absent, and,
-// logged, when it is out of range.
-uint32_t SavedOrCurrent(const CleanupInput& input, const wchar_t* statePath, const wchar_t* section,
-                        SavedValueKind kind, uint32_t current)
+bool ReadPolicyDword(const wchar_t* keyPath, const wchar_t* name, uint32_t& value)
+{
+    RegKey key;
+    RegValue read;
+    if (!key.Open(keyPath, KEY_READ) || !key.QueryValue(name, read) || read.type != REG_DWORD || read.size < 4)
+        return false;
+    value = read.Dword();
+    return true;
+}
+
+// One policy value put back as the set-up found it; true when it changed.
+bool RestorePolicyValue(const wchar_t* logPath, const wchar_t* statePath, const wchar_t* section,
+                        SavedValueKind kind, const wchar_t* keyPath, const wchar_t* name, bool force)
 {
     SavedValue saved = ReadStateValue(statePath, section, kind);
-    if (saved.valid)
-        return saved.value;
-    if (saved.present)
-        LogRefused(input, kind, L"the current value was kept.");
-    return current;
-}
-
-void RestorePolicies(const CleanupInput& input, const wchar_t* statePath, const wchar_t* section)
-{
-    DWORD currentLua = 0;
-    int32_t currentConsent = GetUacState(&currentLua);
-    uint32_t lua = SavedOrCurrent(input, statePath, section, SavedValueKind::LuaState, currentLua);
-    uint32_t consent = SavedOrCurrent(input, statePath, section, SavedValueKind::UacState,
-                                      static_cast<uint32_t>(currentConsent));
-    if (consent != static_cast<uint32_t>(currentConsent) || lua != currentLua) {
-        // The three values are written together: never with a consent that
-        // could not be read (-1) or a switch other than 0 or 1.
-        if (consent <= kMaximumConsent && lua <= 1)
-            SetUacState(consent, lua);
-        else
-            WriteLogEntry(input.logPath, L"The elevation prompt's settings could not be restored.", 0);
-    }
-
-    SavedValue store = ReadStateValue(statePath, section, SavedValueKind::AadState);
-    if (!store.valid) {
-        if (store.present)
-            LogRefused(input, SavedValueKind::AadState, L"the store policy was left as it is.");
-        return;
-    }
+    if (saved.present && !saved.valid)
+        LogRefused(logPath, kind, L"the value was left as it is.");
+    uint32_t current = 0;
+    bool present = ReadPolicyDword(keyPath, name, current);
     RegKey key;
-    if (store.value == kAadStateAbsent) {
-        key.ForceDelete(kStorePolicyKey, L"AutoDownload");
-    } else {
-        DWORD value = store.value;
-        key.ForceWriteDword(kStorePolicyKey, L"AutoDownload", &value);
+    DWORD value = saved.value;
+    switch (DecidePolicyRestore(saved, present, current)) {
+    case PolicyRestore::Leave:
+        return false;
+    case PolicyRestore::Write:
+        return force ? key.ForceWriteDword(keyPath, name, &value) : key.WriteDword(keyPath, name, &value);
+    case PolicyRestore::Delete:
+        return force ? key.ForceDelete(keyPath, name) : key.DeleteValueOrTree(keyPath, name);
     }
+    return false;
 }
+
+}  // namespace
+
+void RestoreSavedPolicies(const wchar_t* statePath, const wchar_t* section, double osVersion, const wchar_t* logPath)
+{
+    if (osVersion <= 5.9 || section == nullptr || *section == L'\0')
+        return;
+    // Nothing saved means the set-up never changed them (it saves before it
+    // changes anything): the values are as they were before the repair.
+    if (!ReadStateValue(statePath, section, SavedValueKind::UacState).present &&
+        !ReadStateValue(statePath, section, SavedValueKind::LuaState).present)
+        WriteLogEntry(logPath, L"No elevation prompt settings were saved for this repair; they were left as they are.",
+                      0);
+    bool changed = RestorePolicyValue(logPath, statePath, section, SavedValueKind::UacState, kUacPolicyKey,
+                                      L"ConsentPromptBehaviorAdmin", false);
+    changed |= RestorePolicyValue(logPath, statePath, section, SavedValueKind::LuaState, kUacPolicyKey, L"EnableLUA",
+                                  false);
+    if (changed) {
+        machine::RefreshPolicyEx(TRUE, RP_FORCE);
+        machine::RefreshPolicyEx(FALSE, RP_FORCE);
+    }
+    RestorePolicyValue(logPath, statePath, section, SavedValueKind::AadState, kStorePolicyKey, L"AutoDownload", true);
+}
+
+namespace {
 
 void OpenLog(const CleanupInput& input)
 {
@@ -173,6 +186,36 @@ bool RemoveTempAccount(const wchar_t* statePath, const wchar_t* section)
     return true;
 }
 
+// The automatic sign-in the repair set (the temporary account's, or the
+// repaired account's from the hand-over) is cleared and the earlier one put
+// back. One the repair did not set is someone's later choice: kept.
+void RestoreSignIn(const CleanupInput& input, const wchar_t* statePath, const wchar_t* section)
+{
+    WString user = GetAutoLogonUserName();
+    bool repairs = EqualsNoCase(user.Text(), kTempAccountName) ||
+                   (*section != L'\0' && EqualsNoCase(user.Text(), section));
+    if (!repairs && IsAutoLogonConfigured()) {
+        DiscardSavedAutoLogon();
+        WriteLogEntry(input.logPath, L"The automatic sign-in was changed during the repair; it was left as it is.", 0);
+        return;
+    }
+    if (repairs)
+        SetAutoLogon(nullptr, nullptr);
+    switch (RestoreAutoLogon(statePath, section)) {
+    case LogonRestore::NoneSaved:
+        break;
+    case LogonRestore::Restored:
+        WriteLogEntry(input.logPath, L"Restored the earlier automatic sign-in.", 0);
+        break;
+    case LogonRestore::Refused:
+        WriteLogEntry(input.logPath, L"The saved automatic sign-in is not valid; it was not restored.", 0);
+        break;
+    case LogonRestore::Failed:
+        WriteLogEntry(input.logPath, L"Failed to restore the earlier automatic sign-in.", 0);
+        break;
+    }
+}
+
 }  // namespace
 
 int RunCleanup(const CleanupInput& input)
@@ -201,26 +244,18 @@ int RunCleanup(const CleanupInput& input)
                                                                       : L"Failed to delete Brenwick's temp account.",
                   0);
 
-    if (input.osVersion > 5.9 && !section.IsEmpty())
-        RestorePolicies(input, statePath.Text(), section.Text());
+    RestoreSavedPolicies(statePath.Text(), section.Text(), input.osVersion, input.logPath);
 
     // The earlier sign-in's password is only in the tool's secret, which
-    // putting it back removes: done once, as the journal records.
-    if (!haveJournal || (journal.marks & JournalMark::CleanupSignIn) == 0) {
-        SetAutoLogon(nullptr, nullptr);
-        switch (RestoreAutoLogon(statePath.Text(), section.Text())) {
-        case LogonRestore::NoneSaved:
-            break;
-        case LogonRestore::Restored:
-            WriteLogEntry(input.logPath, L"Restored the earlier automatic sign-in.", 0);
-            break;
-        case LogonRestore::Refused:
-            WriteLogEntry(input.logPath, L"The saved automatic sign-in is not valid; it was not restored.", 0);
-            break;
-        case LogonRestore::Failed:
-            WriteLogEntry(input.logPath, L"Failed to restore the earlier automatic sign-in.", 0);
-            break;
-        }
+    // putting it back removes: done once, as the state file (and the
+    // journal, while there is one) records.
+    bool signInDone = (haveJournal && (journal.marks & JournalMark::CleanupSignIn) != 0) ||
+                      (!section.IsEmpty() &&
+                       EqualsNoCase(ReadStateText(statePath.Text(), section.Text(), kLogonRestoredKey).Text(), L"1"));
+    if (!signInDone) {
+        RestoreSignIn(input, statePath.Text(), section.Text());
+        if (!section.IsEmpty() && GetFileAttributesW(statePath.Text()) != INVALID_FILE_ATTRIBUTES)
+            WriteStateText(statePath.Text(), section.Text(), kLogonRestoredKey, L"1");
         if (haveJournal) {
             journal.marks |= JournalMark::CleanupSignIn;
             WriteJournal(journalPath.Text(), journal);

@@ -20,3 +20,10 @@ struct CleanupInput {
 // set one; after a failed one, where the account's files are. The repair's
 // journal is removed at the end. -13.
 int RunCleanup(const CleanupInput& input);
+
+// Puts the elevation prompt's and the store's policy values back as the
+// set-up saved them under `section` of the state file: a saved number is
+// written back, a value the set-up found absent is deleted, and a value
+// with nothing valid saved is left as it is. Refused values are logged.
+// Nothing below version 6.0 (no elevation prompt there).
+void RestoreSavedPolicies(const wchar_t* statePath, const wchar_t* section, double osVersion, const wchar_t* logPath);

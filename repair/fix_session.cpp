@@ -30,6 +30,30 @@ constexpr wchar_t kCannotStop[] =
     L"We can not stop the repair operation at this point, or you may loose important data.\r\n\r\nPlease be "
     L"patient.";
 
+// The fix run's mutex, owned while this lives.
+class FixRunLock {
+public:
+    FixRunLock() : mutex_(CreateMutexW(nullptr, FALSE, kFixRunMutexName))
+    {
+        DWORD waited = mutex_ ? WaitForSingleObject(mutex_.Get(), 0) : WAIT_FAILED;
+        // Abandoned: a run that ended without letting go (it crashed, or its
+        // process was ended); the repair's journal says where it stood.
+        held_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+    }
+    ~FixRunLock()
+    {
+        if (held_)
+            ReleaseMutex(mutex_.Get());
+    }
+    FixRunLock(const FixRunLock&) = delete;
+    FixRunLock& operator=(const FixRunLock&) = delete;
+    bool Held() const { return held_; }
+
+private:
+    UniqueHandle mutex_;
+    bool held_ = false;
+};
+
 struct FixSession {
     explicit FixSession(RepairTool& owner) : tool(owner) {}
 
@@ -201,6 +225,11 @@ int RunFixSessionWith(RepairTool& tool, int showCommand, LPTHREAD_START_ROUTINE 
 {
     if (!tool.inTempAccount)
         return 0;
+    FixRunLock lock;
+    if (!lock.Held()) {
+        tool.WriteLogEntry(L"Another fix run is already under way; this start ended without doing anything.", 0);
+        return 0;
+    }
     // The computer must not sleep in the middle of the repair.
     SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
 

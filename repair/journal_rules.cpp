@@ -291,3 +291,25 @@ bool RenameIsPending(const wchar_t* list, uint32_t units, const wchar_t* source,
     }
     return false;
 }
+
+std::wstring RepairUnderWayText(const RepairJournal& journal)
+{
+    std::wstring account = L"\"" + journal.account + L"\"";
+    std::wstring first, then;
+    switch (journal.outcome) {
+    case RepairOutcome::Running:
+        first = L"Brenwick has not finished repairing the " + account + L" account.";
+        then = L"Restart the computer: the repair goes on in the temporary account.";
+        break;
+    case RepairOutcome::Repaired:
+    case RepairOutcome::NotRepaired:
+        first = L"The repair of the " + account + L" account has not been completed yet.";
+        then = L"Sign in to the " + account + L" account to let Brenwick complete it.";
+        break;
+    case RepairOutcome::Failed:
+        first = L"The repair of the " + account + L" account stopped, and Brenwick has not cleaned up after it yet.";
+        then = L"Restart the computer and let the temporary account sign in to clean up.";
+        break;
+    }
+    return first + L"\r\n\r\n" + then + L" A new repair can be started once that one is complete.";
+}

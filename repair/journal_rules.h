@@ -126,3 +126,8 @@ bool AreSeparateFolders(const wchar_t* first, const wchar_t* second);
 // `destination` (plain "C:\..." paths, compared without regard to case):
 // registering it again would do it twice.
 bool RenameIsPending(const wchar_t* list, uint32_t units, const wchar_t* source, const wchar_t* destination);
+
+// What the set-up tells the operator when it finds the journal of a repair
+// that has not ended (the journal goes with its clean-up): which account,
+// and what lets that repair finish.
+std::wstring RepairUnderWayText(const RepairJournal& journal);

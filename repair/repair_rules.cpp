@@ -223,18 +223,31 @@ SavedValue CheckSavedValue(SavedValueKind kind, const wchar_t* text)
         allowed = value <= 2;
         break;
     case SavedValueKind::UacState:
-        allowed = value <= 5;
+        saved.absent = value == kPolicyValueAbsent;
+        allowed = value <= 5 || saved.absent;
         break;
     case SavedValueKind::LuaState:
-        allowed = value <= 1;
+        saved.absent = value == kPolicyValueAbsent;
+        allowed = value <= 1 || saved.absent;
         break;
     case SavedValueKind::AadState:
-        allowed = value == 2 || value == 4 || value == kAadStateAbsent;
+        // Whatever number the store policy held is written back.
+        saved.absent = value == kAadStateAbsent;
+        allowed = true;
         break;
     }
     saved.valid = allowed;
     saved.value = allowed ? value : 0;
     return saved;
+}
+
+PolicyRestore DecidePolicyRestore(const SavedValue& saved, bool currentPresent, uint32_t current)
+{
+    if (!saved.valid)
+        return PolicyRestore::Leave;
+    if (saved.absent)
+        return currentPresent ? PolicyRestore::Delete : PolicyRestore::Leave;
+    return currentPresent && current == saved.value ? PolicyRestore::Leave : PolicyRestore::Write;
 }
 
 const wchar_t* SavedValueKey(SavedValueKind kind)

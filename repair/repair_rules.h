@@ -123,18 +123,30 @@ enum class SavedValueKind { UserPriv, UacState, LuaState, AadState };
 
 // 4321 in "AADState": the store policy value did not exist and is deleted again.
 inline constexpr uint32_t kAadStateAbsent = 4321;
+// 4294967295 (-1) in "UACState" or "LUAState": the set-up found no such
+// policy value (or no policy key), and the value is deleted again.
+inline constexpr uint32_t kPolicyValueAbsent = 0xFFFFFFFF;
 
 struct SavedValue {
     bool present = false;   // the key had a text
     bool valid = false;     // present and allowed for its kind
+    bool absent = false;    // valid, and says the value did not exist before the repair
     uint32_t value = 0;     // meaningful only when valid
 };
 
 // Only plain decimal digits count as a number (no sign, no blanks, at most
 // ten digits, at most 4294967295); the number must then be allowed for the
-// kind: UserPriv 0 to 2, UacState 0 to 5, LuaState 0 or 1, AadState 2, 4 or
-// 4321. A null or empty text is absent.
+// kind: UserPriv 0 to 2; UacState 0 to 5 and LuaState 0 or 1, each also
+// kPolicyValueAbsent; AadState any number, kAadStateAbsent meaning absent.
+// A null or empty text is absent.
 SavedValue CheckSavedValue(SavedValueKind kind, const wchar_t* text);
+
+// What the clean-up does with one policy value, from what was saved and
+// what the machine holds now. Nothing valid saved (a missing key or
+// section, a value out of range): it stays as it is, never rewritten from
+// what the repair set.
+enum class PolicyRestore { Leave, Write, Delete };
+PolicyRestore DecidePolicyRestore(const SavedValue& saved, bool currentPresent, uint32_t current);
 
 // The key name of a kind in the state file.
 const wchar_t* SavedValueKey(SavedValueKind kind);
@@ -170,6 +182,9 @@ bool MayReuseToolFolder(bool trustedOwner, const ToolFolderEntry* entries, uint3
 inline constexpr wchar_t kPrevLogonUserKey[] = L"PrevLogonUser";
 inline constexpr wchar_t kPrevLogonDomainKey[] = L"PrevLogonDomain";
 inline constexpr wchar_t kPrevAutoLogonKey[] = L"PrevAutoLogon";
+// "1" once a clean-up has put the earlier sign-in back (or found none to put
+// back): a clean-up run again must leave the automatic sign-in alone.
+inline constexpr wchar_t kLogonRestoredKey[] = L"LogonRestored";
 
 // A user or domain name as Winlogon may hold it: 1 to `maxLength` units, no
 // control character and none of " / \ [ ] : ; | = , + * ? < >.

@@ -21,7 +21,7 @@ const wchar_t kBrenwickHelpPage[] = L"https://vantrell.invalid/brenwick/help/";
 
 namespace {
 
-constexpr int kRelaunched = -4;
+constexpr int kNotElevated = -4;   // the exit code of the relaunch, which the process entry does
 constexpr int kWidth = 700;
 constexpr int kHeight = 500;
 constexpr int kHeaderHeight = 80;
@@ -268,10 +268,10 @@ int RunRepairTool(RepairTool& tool, HINSTANCE instance, const wchar_t* commandLi
     if (module != nullptr)
         GetModuleFileNameW(nullptr, module, 2048);
 
-    if (!IsElevatedAdministrator()) {
-        OpenWithShell(tool.modulePath.Text(), L"RunAs", received, nullptr, showCommand);
-        return kRelaunched;
-    }
+    // The process entry relaunches the tool elevated, once; started here
+    // without elevation anyway, the tool does nothing.
+    if (!IsElevatedAdministrator())
+        return kNotElevated;
     EnablePrivileges();
     tool.instance = instance;
     tool.consoleUserToken = FindConsoleUser(tool.consoleUserName, &tool.consoleUserProfile, &tool.consoleUserSid);

@@ -69,9 +69,10 @@ extern const wchar_t kBrenwickHelpPage[];
 
 // Runs the repair tool; its result is the process's exit code: 0 after a
 // run of the wizard or the fix run and when an open tool window was brought
-// forward, -4 after the elevated relaunch, -1 for a fix run outside the
-// temporary account, -2 for a fix of the console user itself (or an unknown
-// console user), -13 after the clean-up.
+// forward, -4 without elevation (the process entry relaunches; nothing is
+// done here), -1 for a fix run outside the temporary account, -2 for a fix
+// of the console user itself (or an unknown console user), -13 after the
+// clean-up.
 int RunRepairTool(RepairTool& tool, HINSTANCE instance, const wchar_t* commandLine, int showCommand);
 
 // The set-up wizard (repair/repair_wizard.cpp); 0.

@@ -16,6 +16,7 @@
 #include "platform/machine.h"
 #include "platform/registry.h"
 #include "platform/text_win.h"
+#include "repair/cleanup.h"
 #include "repair/logon_backup.h"
 #include "repair/repair_hive.h"
 #include "repair/repair_journal.h"
@@ -260,15 +261,27 @@ void ShowFailure(Wizard& wizard, const wchar_t* text)
     tool.SetState(wizard.ids.fixNowButton, StateFlags::Show);
 }
 
-void WriteSavedState(Wizard& wizard, const wchar_t* statePath)
+// Writes what the clean-up puts back, then reads each key again: the set-up
+// changes nothing on the machine that it could not record. False when a
+// key is missing afterwards.
+bool SaveSettings(Wizard& wizard, const wchar_t* statePath)
 {
     RepairTool& tool = wizard.tool;
     const wchar_t* user = wizard.userName.Text();
+    std::vector<const wchar_t*> keys = {L"FullName", L"UserPriv"};
     if (tool.osVersion > 5.9) {
         DWORD lua = 1;
         int32_t consent = GetUacState(&lua);
-        WriteStateNumber(statePath, user, L"LUAState", lua);
+        // An absent "EnableLUA" reads as 0: saved as absent, so that the
+        // clean-up deletes it again instead of switching the prompt off.
+        RegKey policy;
+        RegValue value;
+        bool luaPresent = policy.Open(kUacPolicyKey, KEY_READ) && policy.QueryValue(L"EnableLUA", value) &&
+                          value.type == REG_DWORD;
+        WriteStateNumber(statePath, user, L"LUAState", luaPresent ? lua : kPolicyValueAbsent);
         WriteStateNumber(statePath, user, L"UACState", static_cast<uint32_t>(consent));
+        keys.push_back(L"LUAState");
+        keys.push_back(L"UACState");
     }
     UniqueNetBuffer info;
     if (machine::NetUserGetInfo(nullptr, user, 11, reinterpret_cast<LPBYTE*>(info.Put())) == NERR_Success && info) {
@@ -289,11 +302,53 @@ void WriteSavedState(Wizard& wizard, const wchar_t* statePath)
                 saved = value.Dword();
         }
         WriteStateNumber(statePath, user, L"AADState", saved);
-        store.Close();
+        keys.push_back(L"AADState");
+    }
+    for (const wchar_t* key : keys)
+        if (ReadStateText(statePath, user, key).IsEmpty())
+            return false;
+    return true;
+}
+
+void ApplyRepairSettings(Wizard& wizard, const wchar_t* statePath)
+{
+    if (wizard.tool.osVersion > 6.1) {
         const DWORD duringRepair = 2;
         RegKey().ForceWriteDword(kStorePolicyKey, L"AutoDownload", &duringRepair);
     }
-    SaveAutoLogon(statePath, user);
+    SaveAutoLogon(statePath, wizard.userName.Text());
+}
+
+// A repair that has not ended keeps its journal until its clean-up: a new
+// set-up would replace its state file and its start-up shortcut, and one
+// whose old account is already gone would never resume. True when the
+// operator was told so.
+bool RefuseWhileRepairUnderWay(RepairTool& tool)
+{
+    WString journalPath = JournalPath(tool.toolFolder.Text());
+    RepairJournal journal;
+    std::wstring problem;
+    if (ReadJournal(journalPath.Text(), journal, problem) != JournalRead::Valid)
+        return false;
+    std::wstring text = RepairUnderWayText(journal);
+    PlainMessageBox(&tool, text.c_str(), 0, 200, 0);
+    return true;
+}
+
+// What the scheduling made before it found that it could not finish: the
+// automatic sign-in, the policy values, the shortcuts and the state file
+// are put back; the temporary account goes with the failure message.
+void UndoScheduling(Wizard& wizard, const wchar_t* statePath, const std::vector<WString>& links)
+{
+    RepairTool& tool = wizard.tool;
+    if (EqualsNoCase(GetAutoLogonUserName().Text(), kTempAccountName))
+        SetAutoLogon(nullptr, nullptr);
+    RestoreAutoLogon(statePath, wizard.userName.Text());
+    RestoreSavedPolicies(statePath, wizard.userName.Text(), tool.osVersion, tool.logPath.Text());
+    for (const WString& link : links)
+        if (*link.Text() != L'\0')
+            DeleteFileW(link.Text());
+    DeleteFileW(statePath);
 }
 
 // False when the scheduling failed and the wizard stays.
@@ -303,6 +358,8 @@ bool ScheduleRepair(Wizard& wizard)
     const RepairWizardIds& ids = wizard.ids;
     int32_t flags = ((tool.GetState(ids.storeOption) & StateFlags::Check) ? FixFlags::KeepAppPackages : 0) |
                     ((tool.GetState(ids.appDataOption) & StateFlags::Check) ? FixFlags::KeepSystemAppData : 0);
+    if (RefuseWhileRepairUnderWay(tool))
+        return false;
     if (PlainMessageBox(&tool,
                         L"Brenwick will now reboot your computer to fix the selected user account.\r\n\r\nAre you "
                         L"sure you want to proceed with the repair operation?",
@@ -343,10 +400,16 @@ bool ScheduleRepair(Wizard& wizard)
     }
     if (CreateStateFile(statePath.Text()))
         SecureToolPath(statePath.Text());
-    // A journal left by an earlier repair must not steer this one.
+    // A journal that could not be read must not steer this repair.
     WString journalPath = JournalPath(tool.toolFolder.Text());
     DeleteJournal(journalPath.Text());
-    WriteSavedState(wizard, statePath.Text());
+    if (!SaveSettings(wizard, statePath.Text())) {
+        DeleteFileW(statePath.Text());
+        ShowFailure(wizard, L"Sorry, Brenwick could not save this computer's settings before the repair.\r\n\r\n"
+                            L"Please try again later.");
+        return false;
+    }
+    ApplyRepairSettings(wizard, statePath.Text());
 
     tool.DrainEvents(true);
     WString arguments(L" /brenwick /fixuser \"");
@@ -359,12 +422,13 @@ bool ScheduleRepair(Wizard& wizard)
 
     WString sid, profile;
     GetAccountSidAndProfile(kTempAccountName, sid, &profile);
+    std::vector<WString> links(2);
     WString desktop;
     if (ProfileFolderPath(CSIDL_DESKTOPDIRECTORY, profile.Text(), desktop)) {
         CreateDirectoryPath(desktop.Text());
-        WString link(desktop.Text());
-        link.Append(L"\\Fix ", wizard.userName.Text(), L" account profile.lnk");
-        CreateShortcut(link.Text(), exe.Text(), arguments.Text(), description.Text());
+        links[0].Assign(desktop.Text());
+        links[0].Append(L"\\Fix ", wizard.userName.Text(), L" account profile.lnk");
+        CreateShortcut(links[0].Text(), exe.Text(), arguments.Text(), description.Text());
     }
     WString startup;
     bool found = UserShellFolder(sid.Text(), L"Startup", startup, profile.Text()) ||
@@ -373,22 +437,30 @@ bool ScheduleRepair(Wizard& wizard)
         machine::RegUnLoadKeyW(HKEY_USERS, sid.Text());
     bool planted = false;
     if (found && CreateDirectoryPath(startup.Text())) {
-        WString link = JoinPath(startup.Text(), L"BrenwickTask.lnk");
-        planted = CreateShortcut(link.Text(), exe.Text(), arguments.Text(), description.Text());
+        links[1] = JoinPath(startup.Text(), L"BrenwickTask.lnk");
+        planted = CreateShortcut(links[1].Text(), exe.Text(), arguments.Text(), description.Text());
     }
     if (!planted) {
         ShowFailure(wizard, L"Sorry, the associated autorun entry could not be created.\r\n\r\nPlease try again later.");
         return false;
     }
 
-    tool.WriteLogEntry(L"Repair operation sheduled. The computer will reboot now.", LogFlags::Header | LogFlags::NewLog);
-    SecureToolPath(tool.logPath.Text());
     for (int i = 0; i < kPolicyRounds; ++i) {
         SetUacState(0, 1);
         SetAutoLogon(kTempAccountName, password.Text());
         machine::RefreshPolicyEx(TRUE, 0);
         machine::RefreshPolicyEx(FALSE, 0);
     }
+    // Without it the computer would restart to the sign-in screen of an
+    // account whose password nobody knows.
+    if (!IsAutoLogonAccount(kTempAccountName)) {
+        UndoScheduling(wizard, statePath.Text(), links);
+        ShowFailure(wizard, L"Sorry, the temporary user account could not be set to sign in automatically.\r\n\r\n"
+                            L"The repair was not scheduled and the changes were undone. Please try again later.");
+        return false;
+    }
+    tool.WriteLogEntry(L"Repair operation sheduled. The computer will reboot now.", LogFlags::Header | LogFlags::NewLog);
+    SecureToolPath(tool.logPath.Text());
     machine::ExitWindowsEx(EWX_REBOOT | EWX_FORCEIFHUNG, 0);
     return true;
 }

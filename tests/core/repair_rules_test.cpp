@@ -223,39 +223,66 @@ TEST(RepairCommandLine, NoArgumentsKeepTheShowCommand)
 
 TEST(SavedValues, OnlyAllowedNumbersAreValid)
 {
-    struct { SavedValueKind kind; const wchar_t* text; bool present; bool valid; uint32_t value; } const cases[] = {
-        {SavedValueKind::UserPriv, L"0", true, true, 0},
-        {SavedValueKind::UserPriv, L"1", true, true, 1},
-        {SavedValueKind::UserPriv, L"2", true, true, 2},
-        {SavedValueKind::UserPriv, L"3", true, false, 0},
-        {SavedValueKind::UserPriv, L"4294967295", true, false, 0},   // could not be read at set-up
-        {SavedValueKind::UserPriv, nullptr, false, false, 0},
-        {SavedValueKind::UserPriv, L"", false, false, 0},
-        {SavedValueKind::UserPriv, L"-1", true, false, 0},
-        {SavedValueKind::UserPriv, L" 1", true, false, 0},
-        {SavedValueKind::UserPriv, L"1x", true, false, 0},
-        {SavedValueKind::UserPriv, L"00000000001", true, false, 0},   // eleven digits
-        {SavedValueKind::UacState, L"0", true, true, 0},
-        {SavedValueKind::UacState, L"5", true, true, 5},
-        {SavedValueKind::UacState, L"6", true, false, 0},
-        {SavedValueKind::UacState, L"4294967295", true, false, 0},
-        {SavedValueKind::UacState, L"4294967296", true, false, 0},
-        {SavedValueKind::LuaState, L"0", true, true, 0},
-        {SavedValueKind::LuaState, L"1", true, true, 1},
-        {SavedValueKind::LuaState, L"2", true, false, 0},
-        {SavedValueKind::AadState, L"4321", true, true, 4321},
-        {SavedValueKind::AadState, L"2", true, true, 2},
-        {SavedValueKind::AadState, L"4", true, true, 4},
-        {SavedValueKind::AadState, L"0", true, false, 0},
-        {SavedValueKind::AadState, L"3", true, false, 0},
-        {SavedValueKind::AadState, L"abc", true, false, 0},
+    struct { SavedValueKind kind; const wchar_t* text; bool present; bool valid; bool absent; uint32_t value; } const cases[] = {
+        {SavedValueKind::UserPriv, L"0", true, true, false, 0},
+        {SavedValueKind::UserPriv, L"1", true, true, false, 1},
+        {SavedValueKind::UserPriv, L"2", true, true, false, 2},
+        {SavedValueKind::UserPriv, L"3", true, false, false, 0},
+        {SavedValueKind::UserPriv, L"4294967295", true, false, false, 0},   // could not be read at set-up
+        {SavedValueKind::UserPriv, nullptr, false, false, false, 0},
+        {SavedValueKind::UserPriv, L"", false, false, false, 0},
+        {SavedValueKind::UserPriv, L"-1", true, false, false, 0},
+        {SavedValueKind::UserPriv, L" 1", true, false, false, 0},
+        {SavedValueKind::UserPriv, L"1x", true, false, false, 0},
+        {SavedValueKind::UserPriv, L"00000000001", true, false, false, 0},   // eleven digits
+        {SavedValueKind::UacState, L"0", true, true, false, 0},
+        {SavedValueKind::UacState, L"5", true, true, false, 5},
+        {SavedValueKind::UacState, L"6", true, false, false, 0},
+        {SavedValueKind::UacState, L"4294967295", true, true, true, 4294967295u},   // no value before the repair
+        {SavedValueKind::UacState, L"4294967296", true, false, false, 0},
+        {SavedValueKind::LuaState, L"0", true, true, false, 0},
+        {SavedValueKind::LuaState, L"1", true, true, false, 1},
+        {SavedValueKind::LuaState, L"2", true, false, false, 0},
+        {SavedValueKind::LuaState, L"4294967295", true, true, true, 4294967295u},
+        {SavedValueKind::AadState, L"4321", true, true, true, 4321},
+        {SavedValueKind::AadState, L"2", true, true, false, 2},
+        {SavedValueKind::AadState, L"4", true, true, false, 4},
+        {SavedValueKind::AadState, L"0", true, true, false, 0},   // whatever number the policy held
+        {SavedValueKind::AadState, L"3", true, true, false, 3},
+        {SavedValueKind::AadState, L"4294967295", true, true, false, 4294967295u},
+        {SavedValueKind::AadState, L"abc", true, false, false, 0},
     };
     for (const auto& c : cases) {
         SavedValue saved = CheckSavedValue(c.kind, c.text);
         const std::string what = std::string(Show(SavedValueKey(c.kind))) + " = " + Show(c.text);
         EXPECT_EQ(c.present, saved.present) << what;
         EXPECT_EQ(c.valid, saved.valid) << what;
+        EXPECT_EQ(c.absent, saved.absent) << what;
         EXPECT_EQ(c.value, saved.value) << what;
+    }
+}
+
+// Nothing valid saved never puts the repair's own setting in place of the
+// earlier one: the value is left; a value absent before goes again.
+TEST(SavedValues, PolicyRestoreFollowsWhatWasSaved)
+{
+    struct { SavedValueKind kind; const wchar_t* saved; bool currentPresent; uint32_t current; PolicyRestore expected; } const cases[] = {
+        {SavedValueKind::UacState, L"5", true, 0, PolicyRestore::Write},
+        {SavedValueKind::UacState, L"5", false, 0, PolicyRestore::Write},
+        {SavedValueKind::UacState, L"0", true, 0, PolicyRestore::Leave},
+        {SavedValueKind::UacState, L"4294967295", true, 0, PolicyRestore::Delete},
+        {SavedValueKind::UacState, L"4294967295", false, 0, PolicyRestore::Leave},
+        {SavedValueKind::UacState, nullptr, true, 0, PolicyRestore::Leave},   // key or section missing
+        {SavedValueKind::UacState, L"6", true, 0, PolicyRestore::Leave},
+        {SavedValueKind::LuaState, L"4294967295", true, 1, PolicyRestore::Delete},
+        {SavedValueKind::AadState, L"0", true, 2, PolicyRestore::Write},
+        {SavedValueKind::AadState, L"4321", true, 2, PolicyRestore::Delete},
+    };
+    for (const auto& c : cases) {
+        PolicyRestore action = DecidePolicyRestore(CheckSavedValue(c.kind, c.saved), c.currentPresent, c.current);
+        EXPECT_EQ(static_cast<int>(c.expected), static_cast<int>(action))
+            << Show(SavedValueKey(c.kind)) << " = " << Show(c.saved) << ", current " << c.current
+            << (c.currentPresent ? "" : " (absent)");
     }
 }
 

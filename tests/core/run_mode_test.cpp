@@ -23,13 +23,13 @@ TEST(ChooseRunMode, TheSwitchMustStandWholeInAnyCase)
         RunMode expected;
     } cases[] = {
         {{L"/a", L"/BRENWICK", L"/c"}, true, RunMode::RepairTool},
-        {{L"/brenwick"}, false, RunMode::RepairTool},
+        {{L"/brenwick"}, false, RunMode::Relaunch},
         {{L"/brenwick1"}, true, RunMode::AccountManager},
         {{L"-brenwick"}, false, RunMode::Relaunch},
         {{L"brenwick"}, true, RunMode::AccountManager},
         {{}, true, RunMode::AccountManager},
         {{}, false, RunMode::Relaunch},
-        {{L"/fixuser", L"/BrenWick"}, false, RunMode::RepairTool},
+        {{L"/fixuser", L"/BrenWick"}, true, RunMode::RepairTool},
     };
     for (const Case& c : cases) {
         RunMode mode = ChooseRunMode(static_cast<int>(c.arguments.size()), c.arguments.data(), c.elevated);
@@ -50,7 +50,8 @@ TEST(ChooseRunMode, OneRelaunchAtMost)
         {{L"/vantrell-relaunched"}, false, RunMode::GiveUp},
         {{L"/a", L"/VANTRELL-RELAUNCHED"}, false, RunMode::GiveUp},
         {{L"/vantrell-relaunched"}, true, RunMode::AccountManager},
-        {{L"/brenwick", L"/vantrell-relaunched"}, false, RunMode::RepairTool},
+        {{L"/brenwick", L"/vantrell-relaunched"}, false, RunMode::GiveUp},
+        {{L"/brenwick", L"/vantrell-relaunched"}, true, RunMode::RepairTool},
         {{L"/vantrell-relaunchedx"}, false, RunMode::Relaunch},
     };
     for (const Case& c : cases) {

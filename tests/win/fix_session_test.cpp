@@ -628,6 +628,34 @@ TEST_F(FixSession, ARefusedRebootIsLoggedAndShown)
     EXPECT_LT(log.find("Rebooting to the"), log.find(refused)) << log;
 }
 
+// The start-up shortcut and a start by hand may both get past the window
+// search: the run that finds the other holding the fix run's mutex leaves
+// the repair, the window and the computer alone, and logs why.
+TEST_F(FixSession, ASecondFixRunEndsWithoutTouchingAnything)
+{
+    UniqueHandle held(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread first([&] {
+        UniqueHandle mutex(CreateMutexW(nullptr, TRUE, kFixRunMutexName));
+        SetEvent(held.Get());
+        WaitForSingleObject(release.Get(), 90000);
+        ReleaseMutex(mutex.Get());
+    });
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(held.Get(), 10000));
+    g_repair.Reset(kThreeRows, 1);
+    g_repair.Finish();
+    int result = Run(SW_SHOWNORMAL, StandInWorker, [](ProgressWindow&) {});
+    SetEvent(release.Get());
+    first.join();
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(0, g_repair.starts.load());
+    EXPECT_TRUE(Recorded(L"ExitWindowsEx").empty());
+    std::string log = ReadBytes(kLogPath);
+    EXPECT_EQ(1u, Occurrences(log, ": Another fix run is already under way; this start ended without doing anything."))
+        << log;
+    EXPECT_EQ(0u, Occurrences(log, "Successfully logged in")) << log;
+}
+
 TEST_F(FixSession, OutsideTheTemporaryAccountNothingIsDone)
 {
     g_repair.Reset(kThreeRows, 1);

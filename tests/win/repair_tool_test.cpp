@@ -52,7 +52,7 @@ TEST(StateFile, CreatedAfreshWithTheMarkAndReadBackChecked)
     EXPECT_EQ(std::wstring(L"4294967295"), std::wstring(ReadStateText(path.c_str(), L"mhartley", L"UACState").Text()));
     struct { SavedValueKind kind; bool present; bool valid; uint32_t value; } const cases[] = {
         {SavedValueKind::UserPriv, true, true, 2},
-        {SavedValueKind::UacState, true, false, 0},   // could not be read at set-up: never written back
+        {SavedValueKind::UacState, true, true, 0xFFFFFFFF},   // none at set-up: deleted again
         {SavedValueKind::AadState, true, true, 4321},
         {SavedValueKind::LuaState, false, false, 0},
     };
@@ -444,14 +444,18 @@ TEST_F(Cleanup, RestoresOnlyValidSavedValues)
 {
     const CleanupCase cases[] = {
         {"every value saved", L"1", L"5", L"1", L"4321", 1, L"5", L"1", L"(missing)", 2, {}},
-        {"guest and a store value", L"0", L"2", L"0", L"4", 0, L"2", L"0", L"4", 2, {}},
+        {"guest and a store value of 0", L"0", L"2", L"0", L"0", 0, L"2", L"0", L"0", 2, {}},
         {"equal values write nothing", L"2", L"0", L"1", L"2", 2, L"0", L"1", L"2", 0, {}},
-        {"out of range", L"4294967295", L"4294967295", L"7", L"3", 2, L"0", L"1", L"2", 0,
+        // Absent before the repair: absent again, never the repair's "no prompt".
+        {"absent before", L"2", L"4294967295", L"4294967295", L"4321", 2, L"(missing)", L"(missing)", L"(missing)",
+         2, {}},
+        {"out of range", L"4294967295", L"6", L"7", L"4294967296", 2, L"0", L"1", L"2", 0,
          {"\"UserPriv\" is not valid", "\"UACState\" is not valid", "\"LUAState\" is not valid",
           "\"AADState\" is not valid"}},
         {"garbage", L"admin", L"-1", L"1x", L"", 2, L"0", L"1", L"2", 0,
          {"\"UserPriv\" is not valid", "\"UACState\" is not valid", "\"LUAState\" is not valid"}},
-        {"missing", nullptr, nullptr, nullptr, nullptr, 2, L"0", L"1", L"2", 0, {"\"UserPriv\" is not valid"}},
+        {"missing", nullptr, nullptr, nullptr, nullptr, 2, L"0", L"1", L"2", 0,
+         {"\"UserPriv\" is not valid", "No elevation prompt settings were saved"}},
     };
     for (const CleanupCase& c : cases) {
         Prepare();
@@ -531,14 +535,27 @@ TEST_F(Cleanup, PutsTheEarlierAutomaticSignInBack)
     SetAutoLogon(L"brenwick_temp_admin", L"Temp-Pass-123456");
     SetAutoLogon(L"mhartley", L"");   // what the fix run leaves
 
+    // A second run (a shortcut that could not be removed, a run by hand)
+    // leaves the sign-in it put back as it is.
+    for (int run = 1; run <= 2; ++run) {
+        EXPECT_EQ(-13, Run());
+        EXPECT_EQ(L"jokafor", MachineValue(kWinlogonKey, L"DefaultUserName")) << "run " << run;
+        EXPECT_EQ(L"1", MachineValue(kWinlogonKey, L"AutoAdminLogon")) << "run " << run;
+        bool found = false;
+        EXPECT_EQ(L"Okafor-Spring", Secret(L"DefaultPassword", &found)) << "run " << run;
+        Secret(kSavedLogonSecret, &found);
+        EXPECT_FALSE(found);
+    }
+    EXPECT_EQ(1u, Occurrences(ReadBytes(log_), "Restored the earlier automatic sign-in."));
+
+    // Nor does a clean-up clear a sign-in the repair did not set.
+    CreateStateFile(state_.c_str());
+    WriteStateText(state_.c_str(), L"mhartley", L"UserPriv", L"2");
     EXPECT_EQ(-13, Run());
     EXPECT_EQ(L"jokafor", MachineValue(kWinlogonKey, L"DefaultUserName"));
     EXPECT_EQ(L"1", MachineValue(kWinlogonKey, L"AutoAdminLogon"));
     bool found = false;
     EXPECT_EQ(L"Okafor-Spring", Secret(L"DefaultPassword", &found));
-    Secret(kSavedLogonSecret, &found);
-    EXPECT_FALSE(found);
-    EXPECT_EQ(1u, Occurrences(ReadBytes(log_), "Restored the earlier automatic sign-in."));
 }
 
 // ---------------------------------------------------------------------------
@@ -554,23 +571,17 @@ protected:
     }
 };
 
-TEST_F(RepairEntry, RelaunchesElevatedWithTheCommandLineAsReceived)
+// The process entry relaunches the tool elevated, once (its own marker);
+// the tool started without elevation all the same starts nothing itself.
+TEST_F(RepairEntry, WithoutElevationNothingIsDoneAndNothingStarted)
 {
     Use("");
     sandbox::SetElevated(false);
     RepairTool tool;
-    const wchar_t* line = L"/brenwick  /fixuser \"m hartley\" /fixflag=3";
-    EXPECT_EQ(-4, RunRepairTool(tool, GetModuleHandleW(nullptr), line, 3));
+    EXPECT_EQ(-4, RunRepairTool(tool, GetModuleHandleW(nullptr), L"/brenwick /fixuser \"m hartley\"", 3));
+    sandbox::SetElevated(true);
     EXPECT_EQ(nullptr, tool.Handle());
-    auto launched = Recorded(L"ShellExecuteExW");
-    ASSERT_EQ(1u, launched.size());
-    wchar_t module[2048] = L"";
-    GetModuleFileNameW(nullptr, module, 2048);
-    EXPECT_EQ(L"RunAs", launched[0].details[L"verb"]);
-    EXPECT_EQ(module, launched[0].details[L"file"]);
-    EXPECT_EQ(line, launched[0].details[L"parameters"]);
-    EXPECT_EQ(L"3", launched[0].details[L"show"]);
-    EXPECT_EQ(std::to_wstring(SEE_MASK_NOCLOSEPROCESS), launched[0].details[L"mask"]);
+    EXPECT_TRUE(Recorded(L"ShellExecuteExW").empty());
 }
 
 TEST_F(RepairEntry, RefusedRunsEndAtOnceWithoutAWindow)

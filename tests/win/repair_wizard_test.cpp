@@ -24,6 +24,7 @@
 #include "repair/cleanup.h"
 #include "repair/logon_backup.h"
 #include "repair/repair_hive.h"
+#include "repair/repair_journal.h"
 #include "repair/repair_tool.h"
 #include "tests/win/repair_test_support.h"
 #include "tests/win/screen_capture.h"
@@ -126,7 +127,10 @@ public:
         if (boxOut != nullptr)
             *boxOut = box;
         std::wstring text = TextOf(FindWindowExW(box, nullptr, L"Static", nullptr));
-        PostMessageW(ChildWithText(box, L"Button", button), BM_CLICK, 0, 0);
+        // A box without that button (not the one the test expected) is
+        // answered "No", so that the test fails instead of hanging.
+        HWND pressed = ChildWithText(box, L"Button", button);
+        PostMessageW(pressed != nullptr ? pressed : ChildWithText(box, L"Button", L"No"), BM_CLICK, 0, 0);
         WaitFor([&] { return !IsWindow(box) || !IsWindowVisible(box); });
         return text;
     }
@@ -444,6 +448,95 @@ TEST_F(RepairWizard, NoStartupFolderIsReportedAndTheAccountRemoved)
     // What the steps before changed stays: the state file and the store value.
     EXPECT_TRUE(std::filesystem::exists(L"C:\\Brenwick\\Brenwick.ini"));
     EXPECT_EQ(L"2", MachineValue(kStoreKey, L"AutoDownload"));
+}
+
+// A repair not yet ended (here one whose old account is already deleted)
+// resumes only from its journal, its state file and its start-up shortcut:
+// a new set-up must leave them, and the temporary account's password, alone.
+TEST_F(RepairWizard, AnUnfinishedRepairIsNeverReplacedByANewOne)
+{
+    Use("", kTempAccount);
+    WString sid, profile;
+    ASSERT_TRUE(GetAccountSidAndProfile(L"mhartley", sid, &profile));
+    std::filesystem::create_directories(L"C:\\Brenwick");
+    RepairJournal journal;
+    journal.account = L"mhartley";
+    journal.oldSid = sid.Text();
+    journal.oldProfile = profile.Text();
+    journal.stepsDone = 2;
+    ASSERT_TRUE(WriteJournal(L"C:\\Brenwick\\BrenwickJournal.txt", journal));
+    const std::string before = ReadBytes(L"C:\\Brenwick\\BrenwickJournal.txt");
+    std::wstring message;
+    int result = Run([&](Wizard& w) {
+        w.SetSelected(L"jokafor", true);
+        ASSERT_TRUE(WaitFor([&] { return w.Enabled(w.Child(L"Button", kFixUser)); }));
+        w.Press(kFixUser);
+        ASSERT_TRUE(WaitFor([&] { return w.Visible(w.Child(L"Button", kFixNow)); }));
+        w.Press(kFixNow);
+        message = w.Answer(L"OK");
+        EXPECT_TRUE(WaitFor([&] { return w.Visible(w.Child(L"Button", kFixNow)); })) << "the wizard stays";
+    });
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(L"Brenwick has not finished repairing the \"mhartley\" account.\r\n\r\nRestart the computer: the "
+              L"repair goes on in the temporary account. A new repair can be started once that one is complete.",
+              message);
+    EXPECT_EQ(before, ReadBytes(L"C:\\Brenwick\\BrenwickJournal.txt"));
+    EXPECT_FALSE(std::filesystem::exists(L"C:\\Brenwick\\Brenwick.ini"));
+    HANDLE token = nullptr;
+    EXPECT_TRUE(machine::LogonUserW(L"brenwick_temp_admin", L".", L"Old-Temp-Pass-1", LOGON32_LOGON_INTERACTIVE,
+                                    LOGON32_PROVIDER_DEFAULT, &token))
+        << "the temporary account keeps the password its sign-in knows";
+    if (token != nullptr)
+        CloseHandle(token);
+    EXPECT_TRUE(Recorded(L"ExitWindowsEx").empty());
+}
+
+// A set-up that cannot record the settings it is about to change, or cannot
+// make the temporary account sign in automatically, must not restart to a
+// sign-in screen nobody can pass: it puts everything back and says why.
+TEST_F(RepairWizard, ASchedulingThatCannotFinishIsUndoneAndSaysWhy)
+{
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;
+        const wchar_t* message;
+    } const cases[] = {
+        {"the automatic sign-in cannot be stored",
+         [] { sandbox::SetCallFailure(L"LsaStorePrivateData", 0xC0000022); },
+         L"Sorry, the temporary user account could not be set to sign in automatically.\r\n\r\nThe repair was "
+         L"not scheduled and the changes were undone. Please try again later."},
+        {"the state file cannot be written",
+         [] { std::filesystem::create_directories(L"C:\\Brenwick\\Brenwick.ini"); },
+         L"Sorry, Brenwick could not save this computer's settings before the repair.\r\n\r\nPlease try again "
+         L"later."},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        Use("", "");
+        c.arrange();
+        std::wstring message;
+        int result = Run([&](Wizard& w) {
+            w.SetSelected(L"mhartley", true);
+            ASSERT_TRUE(WaitFor([&] { return w.Enabled(w.Child(L"Button", kFixUser)); }));
+            w.Press(kFixUser);
+            ASSERT_TRUE(WaitFor([&] { return w.Visible(w.Child(L"Button", kFixNow)); }));
+            w.Press(kFixNow);
+            w.Answer(L"Yes");
+            message = w.Answer(L"OK");
+            EXPECT_TRUE(WaitFor([&] { return w.Visible(w.Child(L"Button", kFixNow)); })) << c.what;
+        });
+        sandbox::SetCallFailure(L"LsaStorePrivateData", 0);
+        EXPECT_EQ(0, result) << c.what;
+        EXPECT_EQ(c.message, message) << c.what;
+        EXPECT_TRUE(Recorded(L"ExitWindowsEx").empty()) << c.what;
+        EXPECT_FALSE(AccountExists(L"brenwick_temp_admin")) << c.what;
+        EXPECT_FALSE(std::filesystem::is_regular_file(L"C:\\Brenwick\\Brenwick.ini")) << c.what;
+        EXPECT_EQ(L"5", MachineValue(kUacKey, L"ConsentPromptBehaviorAdmin")) << c.what;
+        EXPECT_EQ(L"1", MachineValue(kUacKey, L"EnableLUA")) << c.what;
+        EXPECT_EQ(L"(missing)", MachineValue(kStoreKey, L"AutoDownload")) << c.what;
+        EXPECT_EQ(L"0", MachineValue(kWinlogonKey, L"AutoAdminLogon")) << c.what;
+        EXPECT_NE(L"brenwick_temp_admin", MachineValue(kWinlogonKey, L"DefaultUserName")) << c.what;
+    }
 }
 
 TEST_F(RepairWizard, ASecondStartBringsTheOpenWizardForward)

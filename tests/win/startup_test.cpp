@@ -10,6 +10,7 @@
 #include "app/startup.h"
 #include "platform/system.h"
 #include "sandbox/sandbox.h"
+#include "tests/narrow.h"
 
 namespace {
 
@@ -45,9 +46,10 @@ int FakeManager(HINSTANCE, const wchar_t* commandLine, int)
     return 3;
 }
 
-int FakeRepair(HINSTANCE, const wchar_t*, int)
+int FakeRepair(HINSTANCE, const wchar_t* commandLine, int)
 {
     seen.calls.push_back(L"repair");
+    seen.parameters = commandLine;
     return 7;
 }
 
@@ -68,7 +70,7 @@ TEST_F(Startup, RepairSwitchIsMatchedWholeInAnyCase)
         const wchar_t* expected;
     } cases[] = {
         {L"/one /BRENWICK three", true, L"repair"},
-        {L"/Brenwick", false, L"repair"},   // no relaunch: the repair tool checks for itself
+        {L"/Brenwick", false, L"relaunch"},   // the repair tool runs elevated too
         {L"/brenwickx", true, L"manager"},
         {L"-brenwick", true, L"manager"},
         {L"\"/brenwick\"", true, L"repair"},
@@ -82,6 +84,8 @@ TEST_F(Startup, RepairSwitchIsMatchedWholeInAnyCase)
         ASSERT_EQ(1u, seen.calls.size()) << "command line: " << c.commandLine;
         EXPECT_EQ(c.expected, seen.calls[0]) << "command line: " << c.commandLine;
         int expectedCode = seen.calls[0] == L"repair" ? 7 : seen.calls[0] == L"manager" ? 3 : 0;
+        if (seen.calls[0] == L"relaunch" && seen.parameters.find(L"/Brenwick") == 0)
+            expectedCode = -4;   // the repair tool's relaunch
         EXPECT_EQ(expectedCode, exitCode) << "command line: " << c.commandLine;
     }
 }
@@ -133,20 +137,44 @@ TEST_F(Startup, RelaunchOnTheMachineIsOneRunasRequest)
 }
 
 // Without elevation after the relaunch (UAC off, or no administrator), a
-// second relaunch would start a third, without end: the marked process ends.
+// second relaunch would start a third, without end: the marked process ends,
+// whichever tool it was started for.
 TEST_F(Startup, ARelaunchedProcessNeverRelaunchesAgain)
 {
-    seen.elevated = false;
-    EXPECT_EQ(0, RunProcess(GetModuleHandleW(nullptr), L"/a /vantrell-relaunched", SW_SHOW, kFakes));
-    EXPECT_TRUE(seen.calls.empty()) << "started: " << (seen.calls.empty() ? "" : std::string(seen.calls[0].begin(), seen.calls[0].end()));
+    struct Case {
+        const wchar_t* commandLine;
+        bool elevated;
+        const wchar_t* started;      // null: nothing
+        const wchar_t* parameters;   // what the started tool was given
+        int exitCode;
+    } const cases[] = {
+        {L"/a /vantrell-relaunched", false, nullptr, L"", 0},
+        {L"/brenwick /fixuser \"m hartley\" /vantrell-relaunched", false, nullptr, L"", 0},
+        {L"/a \"b c\" /vantrell-relaunched", true, L"manager", L"/a \"b c\"", 3},
+        {L"/brenwick /fixuser \"m hartley\" /vantrell-relaunched", true, L"repair", L"/brenwick /fixuser \"m hartley\"", 7},
+    };
+    for (const Case& c : cases) {
+        seen = Seen{};
+        seen.elevated = c.elevated;
+        EXPECT_EQ(c.exitCode, RunProcess(GetModuleHandleW(nullptr), c.commandLine, SW_SHOW, kFakes)) << Narrow(c.commandLine);
+        ASSERT_EQ(c.started != nullptr ? 1u : 0u, seen.calls.size())
+            << Narrow(c.commandLine) << ": " << (seen.calls.empty() ? "" : Narrow(seen.calls[0]));
+        if (c.started != nullptr) {
+            EXPECT_EQ(c.started, seen.calls[0]);
+            EXPECT_EQ(c.parameters, seen.parameters) << "the tool sees the command line as the operator gave it";
+        }
+    }
+}
 
-    // Elevated, it runs with the command line as the operator gave it.
-    seen = Seen{};
-    seen.elevated = true;
-    EXPECT_EQ(3, RunProcess(GetModuleHandleW(nullptr), L"/a \"b c\" /vantrell-relaunched", SW_SHOW, kFakes));
+// The repair tool's relaunch is the account manager's: marked the same way.
+TEST_F(Startup, TheRepairToolRelaunchesOnceWithTheSameMark)
+{
+    seen.elevated = false;
+    const wchar_t* commandLine = L"/brenwick /fixuser \"m hartley\"";
+    EXPECT_EQ(-4, RunProcess(GetModuleHandleW(nullptr), commandLine, SW_SHOWNORMAL, kFakes));
     ASSERT_EQ(1u, seen.calls.size());
-    EXPECT_EQ(L"manager", seen.calls[0]);
-    EXPECT_EQ(L"/a \"b c\"", seen.parameters);
+    EXPECT_EQ(L"relaunch", seen.calls[0]);
+    EXPECT_EQ(std::wstring(commandLine) + L" /vantrell-relaunched", seen.parameters);
 }
 
 TEST_F(Startup, ComRunsForTheWholeRunAndStopsAfterIt)
