@@ -86,6 +86,84 @@ DestinationRefusal CheckDestination(const DestinationFacts& facts)
     return DestinationRefusal::None;
 }
 
+SourceRefusal CheckSource(const DestinationFacts& facts, bool movingContents)
+{
+    if (!movingContents)
+        return SourceRefusal::None;
+    const wchar_t* from = facts.source;
+    if (from == nullptr || *from == L'\0')
+        return SourceRefusal::NotAPath;
+    if (IsVolumeRoot(from))
+        return SourceRefusal::DriveRoot;
+    for (const wchar_t* system : facts.systemFolders) {
+        if (system != nullptr && *system != L'\0' && IsSameOrBelow(from, system))
+            return SourceRefusal::SystemFolder;
+    }
+    // Emptying the profiles directory or the own profile folder would take
+    // every account's files, or the account's own hives and settings.
+    if ((facts.profilesDirectory != nullptr && EqualsNoCase(from, facts.profilesDirectory)) ||
+        (facts.ownProfile != nullptr && EqualsNoCase(from, facts.ownProfile)))
+        return SourceRefusal::ProfilesDirectory;
+    for (const wchar_t* other : facts.otherProfiles) {
+        if (other == nullptr || *other == L'\0')
+            continue;
+        if (facts.ownProfile != nullptr && EqualsNoCase(other, facts.ownProfile))
+            continue;
+        if (IsSameOrBelow(from, other))
+            return SourceRefusal::OtherProfile;
+    }
+    if (facts.sourceHasLink)
+        return SourceRefusal::Link;
+    return SourceRefusal::None;
+}
+
+WString SourceRefusalText(SourceRefusal refusal, const wchar_t* resolved)
+{
+    struct Row {
+        SourceRefusal refusal;
+        const wchar_t* text;
+    };
+    static const Row rows[] = {
+        {SourceRefusal::NotAPath, L"That is not a full folder path on a drive, so its contents can not be moved."},
+        {SourceRefusal::DriveRoot, L"That is the root of a drive, whose contents can not be moved as a personal folder."},
+        {SourceRefusal::SystemFolder, L"That lies in the Windows, Program Files or ProgramData folders, whose files can not be moved."},
+        {SourceRefusal::ProfilesDirectory, L"That is the folder that holds the user profiles, or the profile folder itself, whose files can not be moved."},
+        {SourceRefusal::OtherProfile, L"That belongs to another user account, whose files can not be moved."},
+        {SourceRefusal::Link, L"The way to it passes through a link to another folder, so its contents can not be moved."},
+    };
+    for (const Row& row : rows) {
+        if (row.refusal != refusal)
+            continue;
+        WString text(L"The folder's current location is\r\n");
+        text.Append(resolved != nullptr && *resolved != L'\0' ? resolved : L"(unknown)", L"\r\n\r\n", row.text,
+                    L"\r\n\r\nUncheck \"Also move folder contents\" to change only its location.");
+        return text;
+    }
+    return WString(L"");
+}
+
+std::vector<WString> FoldersOnTheWay(const wchar_t* path)
+{
+    std::vector<WString> folders;
+    WString normal(path);
+    if (!NormalizeFolderPath(normal))
+        return folders;
+    const std::wstring text(normal.Text());
+    // The root ("C:", "\\server\share") is the volume, no folder of it.
+    size_t root = 2;
+    if (text[0] == L'\\') {
+        const size_t share = text.find(L'\\', 2);
+        root = share == std::wstring::npos ? text.size() : text.find(L'\\', share + 1);
+        if (root == std::wstring::npos)
+            root = text.size();
+    }
+    for (size_t at = text.find(L'\\', root + 1); at != std::wstring::npos; at = text.find(L'\\', at + 1))
+        folders.emplace_back(text.substr(0, at).c_str());
+    if (text.size() > root)
+        folders.emplace_back(text.c_str());
+    return folders;
+}
+
 const wchar_t* RefusalText(DestinationRefusal refusal)
 {
     struct Row {
@@ -102,7 +180,6 @@ const wchar_t* RefusalText(DestinationRefusal refusal)
         {DestinationRefusal::ContainsSource, L"The selected location contains the folder being moved.\r\n\r\nPlease choose another location."},
         {DestinationRefusal::OtherFolder, L"Another personal folder is already at the selected location.\r\n\r\nTwo personal folders can not share one location."},
         {DestinationRefusal::Link, L"The selected location is a link to another folder.\r\n\r\nPlease choose the real folder instead."},
-        {DestinationRefusal::SourceIsLink, L"The folder's current location is a link to another folder, so its contents can not be moved.\r\n\r\nUncheck \"Also move folder contents\" to change only its location."},
     };
     for (const Row& row : rows) {
         if (row.refusal == refusal)

@@ -28,13 +28,14 @@ std::vector<int> VisibleFolderRows(double version);
 // The folder whose name is `name` (without regard to case), or -1.
 int FindPersonalFolder(const wchar_t* name);
 
-// What the machine looks like to a proposed destination. Every path is in
-// the normalised form above and, where it exists, resolved through links
-// to the place it really names.
+// What the machine looks like to a proposed destination, and to the
+// folder's current place. Every path is in the normalised form above and,
+// where it exists, resolved through links to the place it really names.
 struct DestinationFacts {
     const wchar_t* destination = nullptr;
     bool destinationIsLink = false;          // the chosen folder itself is a reparse point
     const wchar_t* source = nullptr;         // the folder's current location
+    bool sourceHasLink = false;              // a link anywhere from the drive down to the current location
     const wchar_t* ownProfile = nullptr;     // the account's profile folder
     const wchar_t* profilesDirectory = nullptr;
     std::vector<const wchar_t*> systemFolders;    // Windows, Program Files (both), ProgramData
@@ -53,7 +54,6 @@ enum class DestinationRefusal {
     ContainsSource,
     OtherFolder,         // where another of the six folders is
     Link,
-    SourceIsLink,        // the folder's current place is a link: its contents cannot be moved
 };
 
 // The first rule the destination breaks, or None. With `moving` false (a
@@ -63,6 +63,35 @@ DestinationRefusal CheckDestination(const DestinationFacts& facts);
 
 // The operator's explanation of a refusal; null for None.
 const wchar_t* RefusalText(DestinationRefusal refusal);
+
+// Why the folder's current place may not give up its contents. That place
+// is read from the account's own registry, which its user can write: it may
+// name any folder of the machine, and the move runs with the program's
+// rights.
+enum class SourceRefusal {
+    None = 0,
+    NotAPath,
+    DriveRoot,
+    SystemFolder,
+    ProfilesDirectory,   // the profiles directory itself, or the account's own profile folder itself
+    OtherProfile,
+    Link,                // a link on the way: what it leads to can change under the move
+};
+
+// The first rule the current place (facts.source, facts.sourceHasLink)
+// breaks when its contents are to move, or None. Without the contents
+// nothing is taken from it, so nothing is refused.
+SourceRefusal CheckSource(const DestinationFacts& facts, bool movingContents);
+
+// The operator's explanation, naming the place as resolved (`resolved`);
+// empty for None.
+WString SourceRefusalText(SourceRefusal refusal, const wchar_t* resolved);
+
+// Every folder from the first below the root down to `path` itself
+// ("C:\a\b": "C:\a", "C:\a\b"; "\\srv\share\d": "\\srv\share\d"),
+// for the links on the way to be looked for; empty when `path` does not
+// normalise.
+std::vector<WString> FoldersOnTheWay(const wchar_t* path);
 
 // The form written to "User Shell Folders": `path` with a leading
 // `profilePath` (whole components only, without regard to case) replaced by

@@ -275,25 +275,29 @@ bool SetFolderLocation(const wchar_t* sidString, const wchar_t* profilePath, con
     return report(FolderSetter::Registry, ReadsBackAs(index, newPath, false));
 }
 
-DestinationRefusal CheckFolderDestination(int index, const wchar_t* sidString, const wchar_t* profilePath,
-                                          HANDLE token, const wchar_t* source, const wchar_t* destination)
-{
-    WString to = Resolved(destination);
-    if (to.IsEmpty())
-        return DestinationRefusal::NotAPath;
-    WString from = Resolved(source);
-    WString own = Resolved(profilePath);
+namespace {
 
+// The places no personal folder may take or give up, resolved: the system's
+// folders, the profiles directory, the account's own profile and everyone
+// else's. The facts point into this, so it outlives them.
+struct MachinePlaces {
     std::vector<WString> system;
+    WString profiles;
+    WString own;
+    std::vector<WString> others;
+};
+
+void GatherMachinePlaces(MachinePlaces& places, const wchar_t* sidString, const wchar_t* profilePath)
+{
     wchar_t windows[MAX_PATH] = L"";
     if (GetWindowsDirectoryW(windows, MAX_PATH) > 0)
-        AddResolved(system, windows);
+        AddResolved(places.system, windows);
     const KNOWNFOLDERID* const systemFolders[] = {&FOLDERID_ProgramFiles, &FOLDERID_ProgramFilesX86,
                                                   &FOLDERID_ProgramData};
     for (const KNOWNFOLDERID* id : systemFolders) {
         WString path;
         if (FromKnownFolder(path, *id, nullptr, 0))
-            AddResolved(system, path.Text());
+            AddResolved(places.system, path.Text());
     }
 
     WString profiles;
@@ -304,10 +308,68 @@ DestinationRefusal CheckFolderDestination(int index, const wchar_t* sidString, c
         if (buffer == nullptr || !GetProfilesDirectoryW(buffer, &length))
             profiles.Assign(L"");
     }
-    WString profilesResolved = Resolved(profiles.Text());
+    places.profiles = Resolved(profiles.Text());
+    places.own = Resolved(profilePath);
+    AddOtherProfiles(places.others, sidString);
+}
 
-    std::vector<WString> others;
-    AddOtherProfiles(others, sidString);
+void PlacesToFacts(const MachinePlaces& places, DestinationFacts& facts)
+{
+    facts.ownProfile = places.own.Text();
+    facts.profilesDirectory = places.profiles.Text();
+    for (const WString& path : places.system)
+        facts.systemFolders.push_back(path.Text());
+    for (const WString& path : places.others)
+        facts.otherProfiles.push_back(path.Text());
+}
+
+// True when a folder on the way to `path`, the last one included, is a
+// link. What does not exist has nothing below it; a folder whose kind
+// cannot be read may be anything.
+bool HasLinkOnTheWay(const wchar_t* path)
+{
+    for (const WString& folder : FoldersOnTheWay(path)) {
+        WString probe(folder.Text());
+        probe.AddLongPathPrefix();
+        const DWORD attributes = GetFileAttributesW(probe.Text());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            const DWORD error = GetLastError();
+            return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+        }
+        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+SourceRefusal CheckFolderSource(const wchar_t* sidString, const wchar_t* profilePath, const wchar_t* source,
+                                bool movingContents, WString& resolved)
+{
+    resolved = Resolved(source);
+    if (!movingContents)
+        return SourceRefusal::None;
+    if (resolved.IsEmpty())
+        return SourceRefusal::NotAPath;
+    MachinePlaces places;
+    GatherMachinePlaces(places, sidString, profilePath);
+    DestinationFacts facts;
+    facts.source = resolved.Text();
+    facts.sourceHasLink = HasLinkOnTheWay(source);
+    PlacesToFacts(places, facts);
+    return CheckSource(facts, movingContents);
+}
+
+DestinationRefusal CheckFolderDestination(int index, const wchar_t* sidString, const wchar_t* profilePath,
+                                          HANDLE token, const wchar_t* source, const wchar_t* destination)
+{
+    WString to = Resolved(destination);
+    if (to.IsEmpty())
+        return DestinationRefusal::NotAPath;
+    WString from = Resolved(source);
+    MachinePlaces places;
+    GatherMachinePlaces(places, sidString, profilePath);
 
     std::vector<WString> folders;
     for (int other = 0; other < 6; ++other) {
@@ -322,12 +384,7 @@ DestinationRefusal CheckFolderDestination(int index, const wchar_t* sidString, c
     facts.destination = to.Text();
     facts.destinationIsLink = IsDirectoryLink(destination);
     facts.source = from.Text();
-    facts.ownProfile = own.Text();
-    facts.profilesDirectory = profilesResolved.Text();
-    for (const WString& path : system)
-        facts.systemFolders.push_back(path.Text());
-    for (const WString& path : others)
-        facts.otherProfiles.push_back(path.Text());
+    PlacesToFacts(places, facts);
     for (const WString& path : folders)
         facts.otherFolders.push_back(path.Text());
     return CheckDestination(facts);

@@ -37,6 +37,13 @@ bool SetFolderLocation(const wchar_t* sidString, const wchar_t* profilePath, con
 DestinationRefusal CheckFolderDestination(int index, const wchar_t* sidString, const wchar_t* profilePath,
                                           HANDLE token, const wchar_t* source, const wchar_t* destination);
 
+// Resolves the folder's current place `source` through links, short names
+// and substituted drives into `resolved` (where it really is, to be moved
+// from and shown) and checks it with the machine's places when its contents
+// are to move.
+SourceRefusal CheckFolderSource(const wchar_t* sidString, const wchar_t* profilePath, const wchar_t* source,
+                                bool movingContents, WString& resolved);
+
 // True when `path` does not exist or is an empty folder: only then may the
 // moved-folder permissions replace what it has.
 bool IsAbsentOrEmptyFolder(const wchar_t* path);

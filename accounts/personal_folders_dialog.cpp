@@ -263,6 +263,21 @@ void Relocate(Session& session, bool restore)
     }
     const wchar_t* const couldNot = restore ? L"Sorry, this folder could not be restored this time."
                                             : L"Sorry, this folder could not be moved this time.";
+    const bool contents = (dialog.GetState(session.ids.moveContents) & StateFlags::Check) != 0;
+    const bool overwrite = (dialog.GetState(session.ids.overwrite) & StateFlags::Check) != 0;
+
+    // The current place comes from the account's own registry, which its
+    // user can write: the contents are taken only from where the folder
+    // really is, and only from a place of this account's own.
+    WString source;
+    SourceRefusal fromRefusal =
+        CheckFolderSource(session.sid.Text(), session.profile.Text(), current.Text(), contents, source);
+    if (fromRefusal != SourceRefusal::None) {
+        WString text = SourceRefusalText(fromRefusal, source.Text());
+        ThemedMessageBox(text.Text(), BoxKind::Ok, 220, *session.owner->window);
+        EnableControls(session, true);
+        return;
+    }
 
     // Nothing is changed for a place that would harm the system or another account.
     DestinationRefusal refusal = CheckFolderDestination(index, session.sid.Text(), session.profile.Text(),
@@ -274,19 +289,9 @@ void Relocate(Session& session, bool restore)
         return;
     }
 
-    const bool contents = (dialog.GetState(session.ids.moveContents) & StateFlags::Check) != 0;
-    const bool overwrite = (dialog.GetState(session.ids.overwrite) & StateFlags::Check) != 0;
-    WString sourceProbe(current.Text());
+    WString sourceProbe(source.Text());
     sourceProbe.AddLongPathPrefix();
-    const DWORD sourceAttributes = GetFileAttributesW(sourceProbe.Text());
-    const bool sourceThere = sourceAttributes != INVALID_FILE_ATTRIBUTES;
-    // Links are never entered, so such a folder's contents cannot follow;
-    // pointing the folder elsewhere and leaving them would split it.
-    if (contents && sourceThere && (sourceAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        ThemedMessageBox(RefusalText(DestinationRefusal::SourceIsLink), BoxKind::Ok, 160, *session.owner->window);
-        EnableControls(session, true);
-        return;
-    }
+    const bool sourceThere = !source.IsEmpty() && GetFileAttributesW(sourceProbe.Text()) != INVALID_FILE_ATTRIBUTES;
     // A folder the operator had in use keeps its own permissions; only a
     // folder made for the move, or found empty, gets the moved-folder ones.
     const bool fresh = !restore && IsAbsentOrEmptyFolder(target.Text());
@@ -307,7 +312,7 @@ void Relocate(Session& session, bool restore)
     // The request lives here until the worker has ended.
     auto move = std::make_unique<FolderMove>();
     move->owner = session.owner->window;
-    move->source.Assign(current.Text());
+    move->source.Assign(source.Text());
     move->destination.Assign(target.Text());
     move->flags = MOVEFILE_COPY_ALLOWED | (overwrite ? MOVEFILE_REPLACE_EXISTING : 0);
     DWORD outcome = 1;
@@ -445,8 +450,15 @@ void PersonalFoldersDialog(const PersonalFoldersOwner& owner, HICON accountIcon,
         } else if (event == EventCode::DoubleClick) {
             const int row = SelectedRow(*session);
             if (row >= 0) {
+                // The place comes from the user's own registry: only a
+                // folder is opened, never a program that would start with
+                // this program's rights.
                 WString current = Cell(dialog, session->ids.list, row, 1);
-                OpenPage(current.Text());
+                WString probe(current.Text());
+                probe.AddLongPathPrefix();
+                const DWORD attributes = current.IsEmpty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(probe.Text());
+                if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+                    OpenPage(current.Text());
             }
         } else if (event == session->ids.move) {
             Relocate(*session, false);

@@ -165,13 +165,93 @@ TEST(CheckDestination, AFolderThatContainsTheSourceIsRefused)
 
 TEST(CheckDestination, EveryRefusalHasItsOwnText)
 {
-    for (int r = 1; r <= static_cast<int>(DestinationRefusal::SourceIsLink); ++r) {
+    for (int r = 1; r <= static_cast<int>(DestinationRefusal::Link); ++r) {
         const wchar_t* text = RefusalText(static_cast<DestinationRefusal>(r));
         ASSERT_NE(nullptr, text) << "refusal " << r;
         for (int other = 1; other < r; ++other)
             EXPECT_NE(Narrow(text), Narrow(RefusalText(static_cast<DestinationRefusal>(other)))) << r << " " << other;
     }
     EXPECT_EQ(nullptr, RefusalText(DestinationRefusal::None));
+}
+
+// The current place is read from the account's own registry: whatever it
+// names, its contents move only out of a place of the account's own.
+TEST(CheckSource, RefusesToEmptyThePlacesOfTheSystemOrAnotherAccount)
+{
+    using R = SourceRefusal;
+    struct Case {
+        const wchar_t* source;
+        bool link;
+        bool contents;
+        R refusal;
+    } const cases[] = {
+        {L"C:\\Users\\me\\Documents", false, true, R::None},
+        {L"D:\\Data\\Documents", false, true, R::None},
+        {L"C:\\Users\\Shared Stuff", false, true, R::None},
+        {L"C:\\Windowsold\\Docs", false, true, R::None},
+        {L"", false, true, R::NotAPath},
+        {L"D:", false, true, R::DriveRoot},
+        {L"\\\\nas\\home", false, true, R::DriveRoot},
+        {L"C:\\Windows", false, true, R::SystemFolder},
+        {L"C:\\WINDOWS\\Temp\\Docs", false, true, R::SystemFolder},
+        {L"C:\\Program Files (x86)\\App", false, true, R::SystemFolder},
+        {L"C:\\ProgramData", false, true, R::SystemFolder},
+        {L"C:\\Users", false, true, R::ProfilesDirectory},
+        {L"c:\\users\\ME", false, true, R::ProfilesDirectory},
+        {L"C:\\Users\\ann", false, true, R::OtherProfile},
+        {L"C:\\Users\\ann\\Documents", false, true, R::OtherProfile},
+        {L"C:\\Users\\Default\\Documents", false, true, R::OtherProfile},
+        {L"D:\\Profiles\\bob\\Music", false, true, R::OtherProfile},
+        {L"C:\\Users\\me\\Documents", true, true, R::Link},
+        {L"C:\\Users\\ann\\Documents", true, true, R::OtherProfile},   // the place itself says more
+        // Without its contents nothing is taken from the place.
+        {L"C:\\Users\\ann\\Documents", false, false, R::None},
+        {L"C:\\Windows", true, false, R::None},
+    };
+    for (const Case& c : cases) {
+        DestinationFacts facts = Machine(L"D:\\Data\\New");
+        facts.source = c.source;
+        facts.sourceHasLink = c.link;
+        EXPECT_EQ(static_cast<int>(c.refusal), static_cast<int>(CheckSource(facts, c.contents)))
+            << Narrow(c.source) << " link " << c.link << " contents " << c.contents;
+    }
+}
+
+TEST(CheckSource, EveryRefusalNamesThePlaceAndHasItsOwnText)
+{
+    const wchar_t* place = L"C:\\Users\\ann\\Documents";
+    for (int r = 1; r <= static_cast<int>(SourceRefusal::Link); ++r) {
+        WString text = SourceRefusalText(static_cast<SourceRefusal>(r), place);
+        EXPECT_NE(std::string::npos, Narrow(text.Text()).find(Narrow(place))) << "refusal " << r;
+        for (int other = 1; other < r; ++other)
+            EXPECT_NE(Narrow(text.Text()),
+                      Narrow(SourceRefusalText(static_cast<SourceRefusal>(other), place).Text()))
+                << r << " " << other;
+    }
+    EXPECT_EQ("", Narrow(SourceRefusalText(SourceRefusal::None, place).Text()));
+}
+
+TEST(FoldersOnTheWay, EveryFolderBelowTheRoot)
+{
+    struct Case {
+        const wchar_t* path;
+        const char* folders;
+    } const cases[] = {
+        {L"C:\\Users\\me\\Documents", "C:\\Users|C:\\Users\\me|C:\\Users\\me\\Documents|"},
+        {L"\\\\?\\c:\\Data\\", "C:\\Data|"},
+        {L"C:\\Data\\..\\Other\\.\\x", "C:\\Other|C:\\Other\\x|"},
+        {L"\\\\srv\\share\\home\\me", "\\\\srv\\share\\home|\\\\srv\\share\\home\\me|"},
+        {L"\\\\srv\\share", ""},
+        {L"D:\\", ""},
+        {L"Documents", ""},
+        {L"", ""},
+    };
+    for (const Case& c : cases) {
+        std::string shown;
+        for (const WString& folder : FoldersOnTheWay(c.path))
+            shown += Narrow(folder.Text()) + "|";
+        EXPECT_EQ(c.folders, shown) << Narrow(c.path);
+    }
 }
 
 TEST(ProfileRelativeForm, OnlyALeadingWholeProfileIsReplaced)

@@ -584,23 +584,81 @@ TEST_F(FoldersDialogRun, DeselectingDisablesBothAndADoubleClickOpensTheFolder)
     });
 }
 
-TEST_F(FoldersDialogRun, AFolderThatIsALinkKeepsItsPlaceWhenItsContentsWouldMove)
+// The current places come from the account's own registry, which its user
+// can write. Pointed at another account's folder, the system's, a drive's
+// root or a link, a move or restore shows where the folder really is and
+// changes nothing. (A folder at its own place moves in the tests above.)
+TEST_F(FoldersDialogRun, ContentsAreNeverTakenFromThePlacesOfTheSystemOrAnotherAccount)
 {
-    // The set-up's link, as a folder redirected to a link would be.
-    WString sid, profile;
+    WString sid, profile, otherSid, other;
     ASSERT_TRUE(GetAccountSidAndProfile(ProcessUserName().c_str(), sid, &profile));
+    ASSERT_TRUE(GetAccountSidAndProfile(L"mhartley", otherSid, &other));
+    wchar_t windows[MAX_PATH];
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    const std::wstring theirs = std::wstring(other.Text()) + L"\\Documents";
+    const std::wstring theirDownloads = std::wstring(other.Text()) + L"\\Downloads";
+    const std::wstring system = std::wstring(windows) + L"\\vantrell-music";
     const std::wstring link = L"C:\\vantrell-folder-links\\link";
-    ASSERT_TRUE(SetFolderLocation(sid.Text(), profile.Text(), L"Pictures", link.c_str()));
-    const std::wstring before = StoredPlace(L"My Pictures");
+    for (const std::wstring& folder : {theirs, theirDownloads, system})
+        CreateDirectoryW(folder.c_str(), nullptr);
+    ASSERT_TRUE(WriteText(theirs + L"\\private.txt", "hers") && WriteText(theirDownloads + L"\\private.txt", "hers") &&
+                WriteText(system + L"\\private.txt", "system") && WriteText(L"T:\\private.txt", "root"));
+
+    struct Case {
+        const wchar_t* folder;
+        const wchar_t* valueName;
+        std::wstring source;
+        std::wstring file;       // inside it, and staying there
+        const char* content;
+        bool restore;
+        SourceRefusal refusal;
+        std::wstring resolved;   // where the folder really is, as shown
+    } const cases[] = {
+        {L"Documents", L"Personal", theirs, theirs + L"\\private.txt", "hers", false, SourceRefusal::OtherProfile,
+         theirs},
+        {L"Music", L"My Music", system, system + L"\\private.txt", "system", false, SourceRefusal::SystemFolder,
+         system},
+        {L"Desktop", L"Desktop", L"T:\\", L"T:\\private.txt", "root", false, SourceRefusal::DriveRoot, L"T:"},
+        {L"Pictures", L"My Pictures", link, link + L"\\keep.txt", "keep", false, SourceRefusal::Link,
+         L"C:\\vantrell-folder-links\\target"},
+        {L"Downloads", L"{374DE290-123F-4565-9164-39C4925E467B}", theirDownloads, theirDownloads + L"\\private.txt",
+         "hers", true, SourceRefusal::OtherProfile, theirDownloads},
+    };
+    std::wstring stored[ARRAYSIZE(cases)];
+    for (size_t i = 0; i < ARRAYSIZE(cases); ++i) {
+        const Case& c = cases[i];
+        ASSERT_TRUE(SetFolderLocation(sid.Text(), profile.Text(), c.folder, c.source.c_str())) << Plain(c.source);
+        stored[i] = StoredPlace(c.valueName);
+    }
+    sandbox::ClearRecord();
     Run([&](FoldersScreen& screen) {
-        ASSERT_TRUE(screen.Select(L"Pictures"));
-        screen.Press(L"Move selected");
-        ASSERT_TRUE(ChooseInPicker(secondDrive_ + L"\\Pictures"));
-        EXPECT_EQ(RefusalText(DestinationRefusal::SourceIsLink), screen.Answer(L"OK"));
+        for (const Case& c : cases) {
+            ASSERT_TRUE(screen.Select(c.folder)) << Plain(c.folder);
+            if (c.restore) {
+                ASSERT_TRUE(WaitFor([&] { return screen.Enabled(L"Restore default"); }));
+                screen.Press(L"Restore default");
+                EXPECT_EQ(L"Are you sure you want to restore the selected folder to its original location?",
+                          screen.Answer(L"Yes"));
+            } else {
+                screen.Press(L"Move selected");
+                ASSERT_TRUE(ChooseInPicker(secondDrive_ + L"\\" + c.folder)) << Plain(c.folder);
+            }
+            std::wstring text = screen.Answer(L"OK", &c == &cases[0] ? L"personal_folders_source_refused" : nullptr);
+            EXPECT_EQ(SourceRefusalText(c.refusal, c.resolved.c_str()).Text(), text) << Plain(text);
+            EXPECT_EQ(c.source, screen.Cell(screen.RowOf(c.folder), 1));
+        }
     });
-    EXPECT_EQ(before, StoredPlace(L"My Pictures"));
-    EXPECT_FALSE(Exists(secondDrive_ + L"\\Pictures"));
-    EXPECT_EQ("keep", ReadText(link + L"\\keep.txt"));
+    for (size_t i = 0; i < ARRAYSIZE(cases); ++i) {
+        const Case& c = cases[i];
+        EXPECT_EQ(stored[i], StoredPlace(c.valueName)) << Plain(c.folder);
+        EXPECT_EQ(c.content, ReadText(c.file)) << Plain(c.file);
+        EXPECT_FALSE(Exists(secondDrive_ + L"\\" + c.folder)) << Plain(c.folder);
+    }
+    EXPECT_EQ("(missing)", ReadText(defaults_[2] + L"\\private.txt")) << "nothing was restored into the default";
+    EXPECT_EQ(0, Recorded(L"ShutdownBlockReasonCreate"));
+    DeleteFileW(L"T:\\private.txt");
+    DeleteFileW((system + L"\\private.txt").c_str());
+    RemoveDirectoryW(system.c_str());
 }
 
 TEST_F(FoldersDialogRun, TheDesktopMoveRefreshesExplorerAndOthersDoNot)

@@ -224,6 +224,57 @@ TEST_F(FolderLocationTest, DestinationsThatWouldDoHarmAreRefused)
     }
 }
 
+// The current place comes from the account's own registry and may name any
+// folder: it is judged where it really is, however it is spelled.
+TEST_F(FolderLocationTest, SourcesOfTheSystemOrAnotherAccountAreRefused)
+{
+    WString otherSid, other;
+    ASSERT_TRUE(GetAccountSidAndProfile(L"mhartley", otherSid, &other));
+    std::wstring shouted = other.Text();
+    CharUpperW(shouted.data());
+    wchar_t windows[MAX_PATH];
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    WString programFiles;
+    ASSERT_TRUE(FromKnownFolder(programFiles, FOLDERID_ProgramFiles, nullptr, 0));
+    wchar_t shortened[MAX_PATH] = L"";
+    ASSERT_NE(0u, GetShortPathNameW(programFiles.Text(), shortened, MAX_PATH));
+    const std::wstring links = L"C:\\vantrell-folder-links";
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((links + L"\\link").c_str())) << "the link is made by make-second-drive.sh";
+    CreateDirectoryW((links + L"\\target\\inner").c_str(), nullptr);
+    const std::wstring system = std::wstring(windows) + L"\\vantrell-Source";
+    CreateDirectoryW(system.c_str(), nullptr);
+    const std::wstring own = TestFolder(L"sources") + L"\\Documents";
+    CreateDirectoryW(own.c_str(), nullptr);
+
+    using R = SourceRefusal;
+    struct Case {
+        std::wstring source;
+        bool contents;
+        R refusal;
+        std::wstring resolved;   // where it really is
+    } const cases[] = {
+        {own, true, R::None, own},
+        {std::wstring(other.Text()) + L"\\Documents", true, R::OtherProfile, std::wstring(other.Text()) + L"\\Documents"},
+        {shouted + L"\\..\\" + std::filesystem::path(other.Text()).filename().wstring() + L"\\Music", true,
+         R::OtherProfile, std::wstring(other.Text()) + L"\\Music"},
+        {std::wstring(windows) + L"\\VANTRELL-source", true, R::SystemFolder, system},
+        {std::wstring(shortened) + L"\\Common Files", true, R::SystemFolder,
+         std::wstring(programFiles.Text()) + L"\\Common Files"},
+        {L"T:\\", true, R::DriveRoot, L"T:"},
+        {links + L"\\link", true, R::Link, links + L"\\target"},
+        {links + L"\\link\\inner", true, R::Link, links + L"\\target\\inner"},
+        {L"Documents", true, R::NotAPath, L""},
+        {std::wstring(other.Text()) + L"\\Documents", false, R::None, std::wstring(other.Text()) + L"\\Documents"},
+    };
+    for (const Case& c : cases) {
+        WString resolved;
+        SourceRefusal refusal = CheckFolderSource(sid_.Text(), profile_.Text(), c.source.c_str(), c.contents, resolved);
+        EXPECT_EQ(static_cast<int>(c.refusal), static_cast<int>(refusal)) << Show(c.source);
+        EXPECT_EQ(c.resolved, std::wstring(resolved.Text())) << Show(c.source);
+    }
+    RemoveDirectoryW(system.c_str());
+}
+
 // Wine keeps no DACL on files: the DACL is checked as built, and its
 // application only for succeeding.
 TEST(MovedFolderSecurity, OnlyTheUserSystemAndAdministrators_WineKeepsNoFileDacls)

@@ -8,11 +8,13 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "accounts/profile_key_rules.h"
 #include "accounts/profile_keys.h"
+#include "platform/text_win.h"
 #include "sandbox/sandbox.h"
 #include "tests/win/test_support.h"
 
@@ -314,4 +316,80 @@ TEST_F(ProfileKeys, ABackupWhoseCopyIsIncompleteIsKept)
     EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, open));
     LocalFree(open);
     RegCloseKey(key);
+}
+
+namespace {
+
+// The owner and DACL of a file as the system reports them, as SDDL.
+std::wstring SecurityOf(const std::wstring& path)
+{
+    const SECURITY_INFORMATION wanted = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    DWORD size = 0;
+    GetFileSecurityW(path.c_str(), wanted, nullptr, 0, &size);
+    std::vector<BYTE> descriptor(size != 0 ? size : 1);
+    LPWSTR text = nullptr;
+    if (!GetFileSecurityW(path.c_str(), wanted, descriptor.data(), size, &size) ||
+        !ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.data(), SDDL_REVISION_1, wanted, &text,
+                                                              nullptr))
+        return L"(unreadable)";
+    std::wstring result(text);
+    LocalFree(text);
+    return result;
+}
+
+std::string ReadBytes(const std::wstring& path)
+{
+    std::ifstream file(std::filesystem::path(path), std::ios::binary);
+    if (!file)
+        return "(missing)";
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+// The profile belongs to its account, whose user can put a junction where
+// the repair resets a hive's permissions. The link comes from
+// tests/win/make-profile-links.sh (Wine shows a Unix link to a folder as a
+// junction but cannot make one): hiveroom\Windows leads to hivetarget,
+// which holds a UsrClass.dat of its own. The room takes the place of the
+// profile's "AppData\Local\Microsoft" while the start-up repair runs.
+TEST_F(ProfileKeys, TheStartUpRepairLeavesWhatAJunctionInAProfileLeadsTo)
+{
+    const std::wstring links = L"C:\\vantrell-profile-links";
+    const std::wstring room = links + L"\\hiveroom";
+    const std::wstring planted = links + L"\\hivetarget\\UsrClass.dat";
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((room + L"\\Windows").c_str()))
+        << "the link is made by CTest's ProfileLinks.Setup";
+    std::wstring error;
+    ASSERT_TRUE(sandbox::ResetMachine(sandbox::ScenarioPath(L"corrupted-profile"), &error));
+    std::vector<WString> found;
+    ASSERT_EQ(1u, FindCorruptedProfileKeys(found));
+    const std::wstring backup = found[0].Text();
+    const std::wstring current = backup.substr(0, backup.size() - 4);
+    const std::wstring profile = ExpandEnvironmentText(StoredText(backup, L"ProfileImagePath").c_str()).Text();
+    const std::wstring microsoft = profile + L"\\AppData\\Local\\Microsoft";
+    ASSERT_TRUE(MoveFileW(microsoft.c_str(), (microsoft + L".own").c_str())) << GetLastError();
+    ASSERT_TRUE(MoveFileW(room.c_str(), microsoft.c_str())) << GetLastError();
+    ASSERT_EQ("keep", ReadBytes(microsoft + L"\\Windows\\UsrClass.dat")) << "the junction leads out of the profile";
+    const std::wstring plantedBefore = SecurityOf(planted);
+    const std::wstring hiveBefore = SecurityOf(profile + L"\\NTUSER.DAT");
+
+    // As the main window does at start, the operator saying yes.
+    uint32_t repaired = 0;
+    for (const WString& name : found)
+        repaired += RepairProfileKey(name.Text()) ? 1 : 0;
+
+    EXPECT_EQ(1u, repaired);
+    EXPECT_FALSE(EntryExists(backup));
+    EXPECT_EQ(0u, StoredDword(current, L"State"));
+    EXPECT_EQ(0u, StoredDword(current, L"RefCount"));
+    EXPECT_NE(hiveBefore, SecurityOf(profile + L"\\NTUSER.DAT")) << "the profile's own hive is re-permissioned";
+    EXPECT_EQ(plantedBefore, SecurityOf(planted)) << "what the junction leads to keeps its security";
+    EXPECT_EQ("keep", ReadBytes(planted));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((microsoft + L"\\Windows").c_str())) << "the junction stays";
+
+    // The room goes back, for the next run and the reset.
+    EXPECT_TRUE(MoveFileW(microsoft.c_str(), room.c_str()));
+    EXPECT_TRUE(MoveFileW((microsoft + L".own").c_str(), microsoft.c_str()));
+    ASSERT_TRUE(sandbox::ResetMachine(sandbox::ScenarioPath(L"default"), &error));
 }
