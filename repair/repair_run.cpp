@@ -326,17 +326,21 @@ bool MoveContents(RepairContext& context, const wchar_t* source, const wchar_t* 
 {
     CreateDirectoryPath(destination);
     bool whole = true;
-    WString pattern(source);
-    pattern.Append(L"\\*");
     // The names first: the folder changes while its entries move.
-    std::wstring names;
-    {
-        DirectoryIterator entries(pattern.Text(), 0);
-        while (entries.Next()) {
-            names += entries.Name();
-            names += L'\n';
+    struct Names : TreeVisitor {
+        std::wstring all;
+        void Add(const TreeEntry& entry) { all.append(entry.name.Text()).push_back(L'\n'); }
+        void OnFile(const TreeFolder&, const TreeEntry& entry, HANDLE) override { Add(entry); }
+        void OnLink(const TreeFolder&, const TreeEntry& entry) override { Add(entry); }
+        bool OnEnter(const TreeFolder& folder) override
+        {
+            if (folder.entry != nullptr)
+                Add(*folder.entry);
+            return folder.parent == nullptr;
         }
-    }
+    } listed;
+    WalkTree(source, listed, 1);
+    const std::wstring& names = listed.all;
     for (size_t at = 0; at < names.size();) {
         size_t end = names.find(L'\n', at);
         std::wstring name = names.substr(at, end - at);

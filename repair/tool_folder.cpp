@@ -8,6 +8,7 @@
 
 #include "platform/files.h"
 #include "platform/security.h"
+#include "platform/tree_walk.h"
 #include "platform/text_win.h"
 #include "repair/repair_rules.h"
 
@@ -70,29 +71,52 @@ bool Secure(const wchar_t* path, const ToolSecurity& security)
     return status == ERROR_SUCCESS;
 }
 
-// Secures every entry below `folder`; links are removed, never entered. A
-// folder someone else filled may be large: the window keeps painting.
+// Gives every entry below the tool folder the tool's owner and DACL through
+// its own handle; a link is removed as the link, never entered.
+class SecureVisitor : public TreeVisitor {
+public:
+    explicit SecureVisitor(const ToolSecurity& security) : security_(security) {}
+    bool AllSecured() const { return all_; }
+
+    DWORD FolderAccess() const override { return READ_CONTROL | WRITE_DAC | WRITE_OWNER; }
+    DWORD FileAccess() const override { return READ_CONTROL | WRITE_DAC | WRITE_OWNER; }
+    bool OnEnter(const TreeFolder& folder) override
+    {
+        if (folder.parent != nullptr)
+            Apply(folder.handle);
+        return true;
+    }
+    void OnFile(const TreeFolder&, const TreeEntry&, HANDLE file) override { Apply(file); }
+    void OnLink(const TreeFolder& folder, const TreeEntry& entry) override
+    {
+        WString path;
+        all_ &= CurrentPathOf(folder, entry, path) && DeletePath(path.Text(), 0) != kDeleteFailed;
+    }
+    void OnFailure(const TreeFolder&, const TreeEntry*, WalkFailure why) override
+    {
+        all_ &= why == WalkFailure::Gone;
+    }
+
+private:
+    const ToolSecurity& security_;
+    bool all_ = true;
+
+    void Apply(HANDLE object)
+    {
+        // Protected: nothing inherited from the drive's root (where users may
+        // create folders) reaches the tool's files.
+        all_ &= SetSecurityInfo(object, SE_FILE_OBJECT,
+                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                                    PROTECTED_DACL_SECURITY_INFORMATION,
+                                security_.administrators.Get(), nullptr, security_.dacl.Get(),
+                                nullptr) == ERROR_SUCCESS;
+    }
+};
+
 bool SecureContents(const wchar_t* folder, const ToolSecurity& security)
 {
-    WString pattern = JoinPath(folder, L"*");
-    DirectoryIterator entries(pattern.Text(), 0);
-    if (!entries.Started())
-        return true;   // an empty folder has no entry to find
-    bool all = true;
-    uint32_t count = 0;
-    while (entries.Next()) {
-        WString path = JoinPath(folder, entries.Name());
-        if (entries.IsReparsePoint()) {
-            all &= DeletePath(path.Text(), 0) != kDeleteFailed;
-            continue;
-        }
-        all &= Secure(path.Text(), security);
-        if (entries.IsDirectory())
-            all &= SecureContents(path.Text(), security);
-        if (++count % 32 == 0)
-            PumpPendingMessages();
-    }
-    return all;
+    SecureVisitor visitor(security);
+    return WalkTree(folder, visitor) == WalkRoot::Walked && visitor.AllSecured();
 }
 
 // More entries than the tool ever writes: the folder is not an earlier

@@ -13,6 +13,7 @@
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/security.h"
+#include "platform/tree_walk.h"
 #include "test_support.h"
 
 namespace {
@@ -546,4 +547,74 @@ TEST(MoveTree, NeverMovesThroughALinkOrIntoItself)
     EXPECT_EQ(3u, DirectorySize(top.c_str()));
     std::error_code ignored;
     std::filesystem::remove_all(top, ignored);
+}
+
+// What the walker hands a visitor, by kind.
+struct RecordingVisitor : TreeVisitor {
+    std::vector<std::wstring> files, links, entered;
+    std::vector<std::pair<std::wstring, WalkFailure>> failures;
+    std::function<void(const TreeEntry&)> onFile;
+
+    void OnFile(const TreeFolder&, const TreeEntry& entry, HANDLE) override
+    {
+        files.emplace_back(entry.name.Text());
+        if (onFile)
+            onFile(entry);
+    }
+    void OnLink(const TreeFolder&, const TreeEntry& entry) override { links.emplace_back(entry.name.Text()); }
+    bool OnEnter(const TreeFolder& folder) override
+    {
+        if (folder.entry != nullptr)
+            entered.emplace_back(folder.entry->name.Text());
+        return true;
+    }
+    void OnFailure(const TreeFolder&, const TreeEntry* entry, WalkFailure why) override
+    {
+        failures.emplace_back(entry != nullptr ? entry->name.Text() : L"", why);
+    }
+};
+
+// A folder its owner swaps for another after the listing (here while the
+// walk handles a file beside it) is not entered: the object the open finds
+// has another file id than the one listed. Under Wine a swap for a link
+// looks the same to the walk, since Wine opens a link's target.
+TEST(WalkTree, AFolderSwappedAfterTheListingIsNeverEntered_FileIdGuard)
+{
+    const std::wstring root = TestFolder(L"walk-swap");
+    Write(root + L"\\a.txt", "a");
+    MakeDirectory(root + L"\\victim");
+    Write(root + L"\\victim\\inside.txt", "inside");
+
+    RecordingVisitor visitor;
+    visitor.onFile = [&](const TreeEntry&) {
+        ASSERT_TRUE(MoveFileW((root + L"\\victim").c_str(), (root + L"\\victim-old").c_str()));
+        MakeDirectory(root + L"\\victim");
+        Write(root + L"\\victim\\bait.txt", "bait");
+    };
+    ASSERT_EQ(WalkRoot::Walked, WalkTree(root.c_str(), visitor));
+    EXPECT_EQ(std::vector<std::wstring>{L"a.txt"}, visitor.files) << "entered the swapped-in folder";
+    EXPECT_TRUE(visitor.entered.empty());
+    ASSERT_EQ(1u, visitor.failures.size());
+    EXPECT_EQ(L"victim", visitor.failures[0].first);
+    EXPECT_EQ(WalkFailure::Changed, visitor.failures[0].second);
+}
+
+// A link inside is handed over as a link and never entered; a link as the
+// root is refused outright.
+TEST(WalkTree, LinksAreHandedOverNeverEntered_ListingGuard)
+{
+    const std::wstring tree = std::wstring(kLinks) + L"\\tree";
+    ASSERT_TRUE(Exists(tree + L"\\link")) << "make-wine-links.sh has not run";
+    RecordingVisitor visitor;
+    ASSERT_EQ(WalkRoot::Walked, WalkTree(tree.c_str(), visitor));
+    EXPECT_EQ(std::vector<std::wstring>{L"link"}, visitor.links);
+    for (const std::wstring& file : visitor.files)
+        EXPECT_NE(L"keep.txt", file) << "a file behind the link was handed over";
+
+    RecordingVisitor throughLink;
+    EXPECT_EQ(WalkRoot::IsLink, WalkTree((tree + L"\\link").c_str(), throughLink));
+    EXPECT_TRUE(throughLink.files.empty());
+    EXPECT_EQ(WalkRoot::Missing, WalkTree((tree + L"\\absent").c_str(), throughLink));
+    EXPECT_EQ(WalkRoot::BadPath, WalkTree(L"relative\\folder", throughLink));
+    EXPECT_EQ(WalkRoot::BadPath, WalkTree(L"C:\\", throughLink));
 }
