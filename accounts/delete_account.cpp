@@ -151,7 +151,7 @@ bool OtherProfileFolders(const wchar_t* ownSid, std::vector<WString>& folders)
 
 // The path the system resolves for the folder itself: short names, links and
 // substituted drives on the way no longer hide which folder it is.
-bool FinalFolderPath(const wchar_t* folder, WString& finalPath)
+bool ExistingFolderFinalPath(const wchar_t* folder, WString& finalPath)
 {
     WString longPath;
     if (!AbsoluteLongPath(folder, longPath))
@@ -169,12 +169,12 @@ bool FinalFolderPath(const wchar_t* folder, WString& finalPath)
 bool SharedOnDisk(const wchar_t* folder, const std::vector<WString>& others, bool& opened)
 {
     WString own;
-    opened = FinalFolderPath(folder, own);
+    opened = ExistingFolderFinalPath(folder, own);
     if (!opened)
         return false;
     for (const WString& other : others) {
         WString otherFinal;
-        if (FinalFolderPath(other.Text(), otherFinal) && Overlaps(own.Text(), otherFinal.Text()))
+        if (ExistingFolderFinalPath(other.Text(), otherFinal) && Overlaps(own.Text(), otherFinal.Text()))
             return true;
     }
     return false;

@@ -45,22 +45,30 @@ bool StartsWithNoCase(const wchar_t* text, const wchar_t* prefix)
 
 }  // namespace
 
-DestinationRefusal CheckDestination(const DestinationFacts& facts)
+namespace {
+
+// The places no personal folder may be taken from or put: numbered as the
+// first values of both refusals.
+enum class PlaceRule { None, NotAPath, DriveRoot, SystemFolder, ProfilesDirectory, OtherProfile };
+static_assert(static_cast<int>(DestinationRefusal::OtherProfile) == static_cast<int>(PlaceRule::OtherProfile));
+static_assert(static_cast<int>(SourceRefusal::OtherProfile) == static_cast<int>(PlaceRule::OtherProfile));
+
+PlaceRule CheckPlace(const wchar_t* path, const DestinationFacts& facts)
 {
-    const wchar_t* to = facts.destination;
-    if (to == nullptr || *to == L'\0')
-        return DestinationRefusal::NotAPath;
-    if (IsVolumeRoot(to))
-        return DestinationRefusal::DriveRoot;
+    if (path == nullptr || *path == L'\0')
+        return PlaceRule::NotAPath;
+    if (IsVolumeRoot(path))
+        return PlaceRule::DriveRoot;
     for (const wchar_t* system : facts.systemFolders) {
-        if (system != nullptr && *system != L'\0' && IsSameOrBelow(to, system))
-            return DestinationRefusal::SystemFolder;
+        if (system != nullptr && *system != L'\0' && IsSameOrBelow(path, system))
+            return PlaceRule::SystemFolder;
     }
     // The profiles directory holds every account's folder; the own profile
-    // folder holds the other five. Below the own profile is fine.
-    if ((facts.profilesDirectory != nullptr && EqualsNoCase(to, facts.profilesDirectory)) ||
-        (facts.ownProfile != nullptr && EqualsNoCase(to, facts.ownProfile)))
-        return DestinationRefusal::ProfilesDirectory;
+    // folder holds the account's hives and the other folders. Below the own
+    // profile is fine.
+    if ((facts.profilesDirectory != nullptr && EqualsNoCase(path, facts.profilesDirectory)) ||
+        (facts.ownProfile != nullptr && EqualsNoCase(path, facts.ownProfile)))
+        return PlaceRule::ProfilesDirectory;
     for (const wchar_t* other : facts.otherProfiles) {
         if (other == nullptr || *other == L'\0')
             continue;
@@ -68,9 +76,19 @@ DestinationRefusal CheckDestination(const DestinationFacts& facts)
         // directory named as a profile; only a real other profile counts.
         if (facts.ownProfile != nullptr && EqualsNoCase(other, facts.ownProfile))
             continue;
-        if (IsSameOrBelow(to, other))
-            return DestinationRefusal::OtherProfile;
+        if (IsSameOrBelow(path, other))
+            return PlaceRule::OtherProfile;
     }
+    return PlaceRule::None;
+}
+
+}  // namespace
+
+DestinationRefusal CheckDestination(const DestinationFacts& facts)
+{
+    const wchar_t* to = facts.destination;
+    if (PlaceRule rule = CheckPlace(to, facts); rule != PlaceRule::None)
+        return static_cast<DestinationRefusal>(rule);
     if (facts.source != nullptr && *facts.source != L'\0') {
         if (IsSameOrBelow(to, facts.source))
             return DestinationRefusal::InsideSource;
@@ -90,28 +108,8 @@ SourceRefusal CheckSource(const DestinationFacts& facts, bool movingContents)
 {
     if (!movingContents)
         return SourceRefusal::None;
-    const wchar_t* from = facts.source;
-    if (from == nullptr || *from == L'\0')
-        return SourceRefusal::NotAPath;
-    if (IsVolumeRoot(from))
-        return SourceRefusal::DriveRoot;
-    for (const wchar_t* system : facts.systemFolders) {
-        if (system != nullptr && *system != L'\0' && IsSameOrBelow(from, system))
-            return SourceRefusal::SystemFolder;
-    }
-    // Emptying the profiles directory or the own profile folder would take
-    // every account's files, or the account's own hives and settings.
-    if ((facts.profilesDirectory != nullptr && EqualsNoCase(from, facts.profilesDirectory)) ||
-        (facts.ownProfile != nullptr && EqualsNoCase(from, facts.ownProfile)))
-        return SourceRefusal::ProfilesDirectory;
-    for (const wchar_t* other : facts.otherProfiles) {
-        if (other == nullptr || *other == L'\0')
-            continue;
-        if (facts.ownProfile != nullptr && EqualsNoCase(other, facts.ownProfile))
-            continue;
-        if (IsSameOrBelow(from, other))
-            return SourceRefusal::OtherProfile;
-    }
+    if (PlaceRule rule = CheckPlace(facts.source, facts); rule != PlaceRule::None)
+        return static_cast<SourceRefusal>(rule);
     if (facts.sourceHasLink)
         return SourceRefusal::Link;
     return SourceRefusal::None;

@@ -38,6 +38,9 @@ EntryKind ClassifyForDeletion(uint32_t attributes);
 // nothing is "normal", the platform's word for no attributes).
 uint32_t AttributesAfterClearing(uint32_t attributes);
 
+// True for the platform's two "not there" errors (file, and path not found).
+inline bool IsNotFoundError(uint32_t error) { return error == 2 || error == 3; }
+
 // True when the last path component selects a set of entries ("*" or "?").
 bool IsWildcardMask(const wchar_t* component);
 

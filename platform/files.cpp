@@ -12,8 +12,6 @@
 
 namespace {
 
-bool Gone(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
-
 // Result codes combine as the worst of both: failed beats scheduled beats done.
 int Combine(int running, int result)
 {
@@ -40,7 +38,7 @@ bool TakeOverEntry(const wchar_t* path, const TakeOver& takeOver)
 template <typename Remove>
 int DeleteLadder(const wchar_t* path, uint32_t flags, const TakeOver& takeOver, Remove remove)
 {
-    if (remove(path) || Gone(GetLastError()))
+    if (remove(path) || IsNotFoundError(GetLastError()))
         return kDeleteDone;
     uint32_t cleared = AttributesAfterClearing(GetFileAttributesW(path));
     if (cleared != kInvalidAttributes && SetFileAttributesW(path, cleared) && remove(path))

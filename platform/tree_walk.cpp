@@ -25,10 +25,10 @@ constexpr ULONG kFileOpen = 1;                    // FILE_OPEN
 constexpr ULONG kFileCreate = 2;                  // FILE_CREATE
 constexpr ULONG kFileOpenIf = 3;                  // FILE_OPEN_IF
 constexpr ULONG kFileRenameInformation = 10;
+constexpr ULONG kFileBasicInformation = 4;
+constexpr ULONG kFileInternalInformation = 6;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD kListAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-
-bool Gone(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
 bool Refusal(DWORD error)
 {
@@ -39,7 +39,8 @@ bool Refusal(DWORD error)
 // NtCreateFile with `parent` as the root directory: the name is looked up
 // in the folder behind the handle, whatever has become of its path.
 UniqueFileHandle OpenRelative(HANDLE parent, const wchar_t* name, DWORD access, ULONG disposition, ULONG options,
-                              ULONG attributes = 0, ULONG_PTR* outcome = nullptr, DWORD share = kShareAll)
+                              ULONG attributes = 0, ULONG_PTR* outcome = nullptr, DWORD share = kShareAll,
+                              bool exactCase = false)
 {
     const size_t length = wcslen(name);
     if (length == 0 || length > 32767) {
@@ -50,7 +51,7 @@ UniqueFileHandle OpenRelative(HANDLE parent, const wchar_t* name, DWORD access, 
     text.Buffer = const_cast<wchar_t*>(name);
     text.Length = text.MaximumLength = static_cast<USHORT>(length * sizeof(wchar_t));
     OBJECT_ATTRIBUTES object;
-    InitializeObjectAttributes(&object, &text, OBJ_CASE_INSENSITIVE, parent, nullptr);
+    InitializeObjectAttributes(&object, &text, exactCase ? 0 : OBJ_CASE_INSENSITIVE, parent, nullptr);
     IO_STATUS_BLOCK status{};
     HANDLE opened = nullptr;
     const NTSTATUS result =
@@ -65,34 +66,84 @@ UniqueFileHandle OpenRelative(HANDLE parent, const wchar_t* name, DWORD access, 
     return UniqueFileHandle(opened);
 }
 
-int64_t FileIdOf(const BY_HANDLE_FILE_INFORMATION& info)
+// The id and attributes of an opened object, from the file system alone.
+// The platform's combined query also asks the volume manager for the
+// volume's serial number, which costs far more than all the rest (under
+// Wine a round trip to another process, half a millisecond).
+bool IdAndAttributes(HANDLE object, int64_t& id, uint32_t& attributes)
 {
-    return static_cast<int64_t>((static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
+    IO_STATUS_BLOCK status{};
+    FILE_BASIC_INFORMATION basic{};
+    LARGE_INTEGER index{};
+    if (!NT_SUCCESS(NtQueryInformationFile(object, &status, &basic, sizeof(basic),
+                                           static_cast<FILE_INFORMATION_CLASS>(kFileBasicInformation))) ||
+        !NT_SUCCESS(NtQueryInformationFile(object, &status, &index, sizeof(index),
+                                           static_cast<FILE_INFORMATION_CLASS>(kFileInternalInformation))))
+        return false;
+    id = index.QuadPart;
+    attributes = basic.FileAttributes;
+    return true;
 }
 
 // The object behind a freshly opened handle is what the listing showed: the
-// same file id on the root's volume, the same kind, and no link. Some
-// systems (Wine) follow a link even when asked not to, so a folder swapped
-// for a link after the listing shows up here as another file id.
-bool IsListedObject(HANDLE opened, const TreeEntry& entry, DWORD volume)
+// same file id, the same kind, and no link. Some systems (Wine) follow a
+// link even when asked not to, so a folder swapped for a link after the
+// listing shows up here as another file id.
+bool IsListedObject(HANDLE opened, const TreeEntry& entry)
 {
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(opened, &info) || info.dwVolumeSerialNumber != volume ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
-        ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) != entry.IsFolder())
+    int64_t id = 0;
+    uint32_t attributes = 0;
+    if (!IdAndAttributes(opened, id, attributes) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+        ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) != entry.IsFolder())
         return false;
     // File systems without ids list 0; their handles still tell the kind.
-    return entry.fileId == 0 || FileIdOf(info) == entry.fileId;
+    return entry.fileId == 0 || id == entry.fileId;
 }
 
-// Some file systems (Wine's view of a tmpfs) have the serial number 0.
-bool VolumeOf(HANDLE object, DWORD& volume)
+bool SameVolume(HANDLE one, HANDLE other)
 {
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(object, &info))
-        return false;
-    volume = info.dwVolumeSerialNumber;
-    return true;
+    BY_HANDLE_FILE_INFORMATION first{}, second{};
+    return GetFileInformationByHandle(one, &first) && GetFileInformationByHandle(other, &second) &&
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber;
+}
+
+// A folder is also where its name says: its final path is its parent's and
+// its name, so it lies on the root's volume and no link or mount point led
+// there. (A file can only reach another volume through a link, or through a
+// folder on the way that these checks refused.) Where the platform cannot
+// give a path that long (Wine, some hundred levels down), the volume is
+// compared with the parent's instead, and `finalPath` stays empty.
+bool IsInPlace(HANDLE opened, const TreeFolder& folder, const TreeEntry& entry, WString& finalPath)
+{
+    if (folder.finalPath == nullptr || *folder.finalPath == L'\0' || !FinalPathOf(opened, finalPath)) {
+        finalPath.Assign(L"");
+        return SameVolume(opened, folder.handle);
+    }
+    WString expected(folder.finalPath);
+    expected.Append(L"\\", entry.name.Text());
+    return EqualsNoCase(finalPath.Text(), expected.Text());
+}
+
+// OpenTreeEntry, handing back a folder's final path for the level it opens.
+UniqueFileHandle OpenChecked(const TreeFolder& folder, const TreeEntry& entry, DWORD access, DWORD share,
+                             WString* finalPath)
+{
+    // A link is never opened: some systems would hand over its target.
+    if (entry.IsLink() || entry.name.Text()[0] == L'\0') {
+        SetLastError(ERROR_CANT_ACCESS_FILE);
+        return UniqueFileHandle();
+    }
+    UniqueFileHandle opened = OpenRelative(folder.handle, entry.name.Text(), access, kFileOpen,
+                                           entry.IsFolder() ? kDirectoryFile : kNonDirectoryFile, 0, nullptr, share);
+    if (!opened)
+        return opened;
+    WString own;
+    if (!IsListedObject(opened.Get(), entry) ||
+        (entry.IsFolder() && !IsInPlace(opened.Get(), folder, entry, finalPath != nullptr ? *finalPath : own))) {
+        SetLastError(ERROR_CANT_ACCESS_FILE);
+        return UniqueFileHandle();
+    }
+    return opened;
 }
 
 // Lists a folder through its handle, "." and ".." left out. False when the
@@ -135,6 +186,7 @@ bool ListFolder(HANDLE folder, std::vector<TreeEntry>& entries, std::vector<uint
 // One folder of the walk: held open until everything below it is done.
 struct Level {
     UniqueFileHandle handle;
+    WString finalPath;
     TreeEntry entry;
     TreeFolder folder;
     std::vector<TreeEntry> subfolders;
@@ -148,10 +200,12 @@ public:
     {
     }
 
-    void Run(UniqueFileHandle root)
+    void Run(UniqueFileHandle root, WString rootFinal)
     {
         Level& top = levels_.emplace_back();
         top.handle = std::move(root);
+        top.finalPath = std::move(rootFinal);
+        top.folder.finalPath = top.finalPath.Text();
         top.folder.handle = top.handle.Get();
         top.folder.rootPath = rootPath_;
         if (!visitor_.OnEnter(top.folder)) {
@@ -183,14 +237,18 @@ private:
 
     // Opens a listed entry with the walk's checks; asks the visitor once
     // when refused.
-    UniqueFileHandle Open(const TreeFolder& folder, const TreeEntry& entry, DWORD access, WalkFailure& why)
+    UniqueFileHandle Open(const TreeFolder& folder, const TreeEntry& entry, DWORD access, WalkFailure& why,
+                          WString* finalPath = nullptr)
     {
         for (int attempt = 0; attempt < 2; ++attempt) {
-            UniqueFileHandle opened = OpenTreeEntry(folder, entry, access);
+            UniqueFileHandle opened =
+                OpenChecked(folder, entry, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, finalPath);
             if (opened)
                 return opened;
             const DWORD error = GetLastError();
-            why = Gone(error) ? WalkFailure::Gone : Refusal(error) ? WalkFailure::Refused : WalkFailure::Changed;
+            why = IsNotFoundError(error) ? WalkFailure::Gone
+                  : Refusal(error)       ? WalkFailure::Refused
+                                         : WalkFailure::Changed;
             // Only the entry's security can be mended; a file in use stays in use.
             if (error != ERROR_ACCESS_DENIED || attempt > 0 || !visitor_.OnRefused(folder, entry))
                 break;
@@ -237,13 +295,15 @@ private:
             return;
         }
         WalkFailure why = WalkFailure::Changed;
-        UniqueFileHandle opened = Open(parent.folder, child, kListAccess | visitor_.FolderAccess(), why);
+        WString finalPath;
+        UniqueFileHandle opened = Open(parent.folder, child, kListAccess | visitor_.FolderAccess(), why, &finalPath);
         if (!opened) {
             visitor_.OnFailure(parent.folder, &child, why);
             return;
         }
         Level& level = levels_.emplace_back();
         level.handle = std::move(opened);
+        level.finalPath = std::move(finalPath);
         level.entry.name.Assign(child.name.Text());
         level.entry.attributes = child.attributes;
         level.entry.size = child.size;
@@ -253,6 +313,7 @@ private:
         level.folder.entry = &level.entry;
         level.folder.depth = parent.folder.depth + 1;
         level.folder.rootPath = rootPath_;
+        level.folder.finalPath = level.finalPath.Text();
         if (!visitor_.OnEnter(level.folder)) {
             levels_.pop_back();
             return;
@@ -279,21 +340,7 @@ WString TreeFolder::DisplayPathOf(const TreeEntry& child) const
 
 UniqueFileHandle OpenTreeEntry(const TreeFolder& folder, const TreeEntry& entry, DWORD access, DWORD share)
 {
-    // A link is never opened: some systems would hand over its target.
-    if (entry.IsLink() || entry.name.Text()[0] == L'\0') {
-        SetLastError(ERROR_CANT_ACCESS_FILE);
-        return UniqueFileHandle();
-    }
-    UniqueFileHandle opened = OpenRelative(folder.handle, entry.name.Text(), access, kFileOpen,
-                                           entry.IsFolder() ? kDirectoryFile : kNonDirectoryFile, 0, nullptr, share);
-    if (!opened)
-        return opened;
-    DWORD volume = 0;
-    if (!VolumeOf(folder.handle, volume) || !IsListedObject(opened.Get(), entry, volume)) {
-        SetLastError(ERROR_CANT_ACCESS_FILE);
-        return UniqueFileHandle();
-    }
-    return opened;
+    return OpenChecked(folder, entry, access, share, nullptr);
 }
 
 UniqueFileHandle OpenFolderItself(const wchar_t* path, DWORD access, WalkRoot& why)
@@ -306,7 +353,7 @@ UniqueFileHandle OpenFolderItself(const wchar_t* path, DWORD access, WalkRoot& w
     const DWORD attributes = GetFileAttributesW(full.Text());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
-        why = Gone(error) ? WalkRoot::Missing : WalkRoot::Refused;
+        why = IsNotFoundError(error) ? WalkRoot::Missing : WalkRoot::Refused;
         return UniqueFileHandle();
     }
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
@@ -340,7 +387,11 @@ WalkRoot WalkTree(const wchar_t* root, TreeVisitor& visitor, uint32_t maxDepth)
         return why;
     WString rootPath;
     AbsoluteLongPath(root, rootPath);
-    Walker(visitor, maxDepth, rootPath.Text()).Run(std::move(opened));
+    WString rootFinal;
+    if (!FinalPathOf(opened.Get(), rootFinal))
+        return WalkRoot::Refused;
+    TrimTrailingBackslashes(rootFinal);
+    Walker(visitor, maxDepth, rootPath.Text()).Run(std::move(opened), std::move(rootFinal));
     return WalkRoot::Walked;
 }
 
@@ -406,7 +457,7 @@ bool IsOwnEntry(HANDLE parent, HANDLE opened, const wchar_t* name)
 
 }  // namespace
 
-UniqueFileHandle CreateFolderIn(HANDLE parent, const wchar_t* name, DWORD access, bool openExisting)
+UniqueFileHandle CreateFolderIn(HANDLE parent, const wchar_t* name, DWORD access, bool openExisting, bool* created)
 {
     ULONG_PTR outcome = 0;
     UniqueFileHandle folder = OpenRelative(parent, name, access | kListAccess, openExisting ? kFileOpenIf : kFileCreate,
@@ -415,13 +466,17 @@ UniqueFileHandle CreateFolderIn(HANDLE parent, const wchar_t* name, DWORD access
         SetLastError(ERROR_CANT_ACCESS_FILE);
         return UniqueFileHandle();
     }
+    if (created != nullptr)
+        *created = folder && outcome == FILE_CREATED;
     return folder;
 }
 
-UniqueFileHandle CreateFileIn(HANDLE parent, const wchar_t* name, DWORD access, uint32_t attributes, bool replace)
+UniqueFileHandle CreateFileIn(HANDLE parent, const wchar_t* name, DWORD access, uint32_t attributes, bool replace,
+                              bool exactCase)
 {
     const ULONG fileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
-    UniqueFileHandle file = OpenRelative(parent, name, access, kFileCreate, kNonDirectoryFile, fileAttributes);
+    UniqueFileHandle file =
+        OpenRelative(parent, name, access, kFileCreate, kNonDirectoryFile, fileAttributes, nullptr, kShareAll, exactCase);
     if (file || !replace || (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS))
         return file;
     // Replaced only when it is a file of its own there: removed through a

@@ -35,6 +35,7 @@ struct TreeFolder {
     const TreeEntry* entry = nullptr;       // null for the root
     uint32_t depth = 0;                     // 0 for the root
     const wchar_t* rootPath = nullptr;      // the root as the caller named it, long form
+    const wchar_t* finalPath = nullptr;     // as the platform resolves it, when the folder was opened
 
     // Root path plus the names on the way: for messages and reports only,
     // never to reach the folder again.
@@ -101,8 +102,9 @@ enum class WalkRoot {
 WalkRoot WalkTree(const wchar_t* root, TreeVisitor& visitor, uint32_t maxDepth = kMaxTreeDepth);
 
 // Opens `entry` of `folder` again with other access, with the same checks
-// as the walk's own opens (relative, not followed, the listed object, the
-// root's volume). Empty when refused or when it is no longer that entry.
+// as the walk's own opens: relative, not followed, the listed file id and
+// kind, no link, and for a folder the final path its parent's and its name
+// make (so the root's volume). Empty when refused or when it is no longer that entry.
 // `share` narrows what others may do with it while it is open.
 UniqueFileHandle OpenTreeEntry(const TreeFolder& folder, const TreeEntry& entry, DWORD access,
                                DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
@@ -128,8 +130,13 @@ bool SetAttributesByHandle(HANDLE object, uint32_t attributes);
 
 // Creates (or opens, when `openExisting`) the folder `name` inside `parent`
 // without following a link there; empty when the name holds anything but a
-// folder of its own.
-UniqueFileHandle CreateFolderIn(HANDLE parent, const wchar_t* name, DWORD access, bool openExisting);
+// folder of its own. `created` tells whether it is new.
+UniqueFileHandle CreateFolderIn(HANDLE parent, const wchar_t* name, DWORD access, bool openExisting,
+                                bool* created = nullptr);
 // Creates the file `name` inside `parent`; `replace` truncates one that is
-// there (never a link's target). Empty when refused.
-UniqueFileHandle CreateFileIn(HANDLE parent, const wchar_t* name, DWORD access, uint32_t attributes, bool replace);
+// there (never a link's target). Empty when refused. `exactCase` looks the
+// name up as written, for a folder this program made and fills: some
+// systems (Wine) otherwise read the whole folder for every new name, to
+// find one that differs only in case.
+UniqueFileHandle CreateFileIn(HANDLE parent, const wchar_t* name, DWORD access, uint32_t attributes, bool replace,
+                              bool exactCase = false);

@@ -2,7 +2,6 @@
 
 #include <aclapi.h>
 
-#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -192,24 +191,6 @@ bool HoldsOnlyToolFiles(const wchar_t* folder)
     return MayReuseToolFolder(true, entries.data(), static_cast<uint32_t>(entries.size()));
 }
 
-// Renames the folder on its own handle to `newName` beside it; never replaces.
-bool RenameFolder(HANDLE folder, const wchar_t* newPath)
-{
-    // The system takes the target as a native path.
-    WString target(newPath);
-    if (target.Find(L"\\\\?\\", true) != 1 || !target.Replace(L"\\\\?\\", L"\\??\\", 1, true))
-        return false;
-    const size_t nameBytes = target.Length() * sizeof(wchar_t);
-    const size_t size = offsetof(FILE_RENAME_INFO, FileName) + nameBytes + sizeof(wchar_t);
-    std::vector<BYTE> buffer(size, 0);
-    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    rename->ReplaceIfExists = FALSE;
-    rename->RootDirectory = nullptr;
-    rename->FileNameLength = static_cast<DWORD>(nameBytes);
-    std::memcpy(rename->FileName, target.Text(), nameBytes);
-    return SetFileInformationByHandle(folder, FileRenameInfo, rename, static_cast<DWORD>(size)) != FALSE;
-}
-
 // Moves a folder the set-up did not make out of the way, under the first
 // free name "<folder>.old-N", with whatever it holds: nothing of it is
 // deleted, secured or run.
@@ -224,9 +205,10 @@ bool MoveAside(const wchar_t* folder)
     for (int n = 1; n <= kMoveAsideNames; ++n) {
         WString number;
         number.FromInt32(n);
-        WString target(longPath.Text());
-        target.Append(L".old-", number.Text());
-        if (RenameFolder(handle.Get(), target.Text()))
+        // The system takes a target without a folder handle as a native path.
+        WString target(L"\\??\\");
+        target.Append(longPath.Text() + 4, L".old-", number.Text());
+        if (RenameByHandle(handle.Get(), nullptr, target.Text(), false))
             return true;
         DWORD error = GetLastError();
         if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)
@@ -280,6 +262,12 @@ bool SecureToolPath(const wchar_t* path)
 {
     ToolSecurity security;
     return security.Make() && Secure(path, security);
+}
+
+bool SecureToolFolderContents(const wchar_t* folder)
+{
+    ToolSecurity security;
+    return security.Make() && SecureContents(folder, security);
 }
 
 ToolFolderResult PrepareToolFolder(const wchar_t* folder)

@@ -18,6 +18,11 @@ bool BuildToolFolderDacl(LocalAcl& dacl);
 // refused change.
 bool SecureToolPath(const wchar_t* path);
 
+// Gives every entry below the tool folder the tool's owner and DACL, each
+// through a handle the walker opened on it; links inside are removed, never
+// entered. True when every entry was secured.
+bool SecureToolFolderContents(const wchar_t* folder);
+
 enum class ToolFolderResult {
     Ready,        // the folder exists, secured, with every entry in it secured
     NotAFolder,   // a file of that name is in the way

@@ -181,7 +181,7 @@ int Setting(const wchar_t* name, int fallback)
 
 MoveSize MoveSizeFromEnvironment()
 {
-    MoveSize size;
+    MoveSize size; if (_wgetenv(L"VT_NOPEER")) size.runs = 1;
     size.files = Setting(L"VANTRELL_BENCH_FILES", size.files);
     size.folders = Setting(L"VANTRELL_BENCH_FOLDERS", size.folders);
     size.bigFiles = Setting(L"VANTRELL_BENCH_BIG", size.bigFiles);
@@ -335,10 +335,10 @@ int wmain(int argc, wchar_t** argv)
         std::printf("  sizes differ: %llu against %llu\n", static_cast<unsigned long long>(oursSize),
                     static_cast<unsigned long long>(walkSize));
 
-    // The repair tool takes over a folder someone else filled, entry by
-    // entry through handles opened on the entries themselves; the peer sets
-    // the same owner and DACL by name on every entry of the same walk.
-    Compare("PrepareToolFolder", [] {}, [&] { PrepareToolFolder(tree.c_str()); },
+    // The repair tool secures its folder's contents entry by entry through
+    // handles the walker opened; the peer sets the same owner and DACL by
+    // name on every entry of the same walk.
+    Compare("SecureToolFolderContents", [] {}, [&] { SecureToolFolderContents(tree.c_str()); },
             [&] { SecureByName(tree); }, "SetNamedSecurityInfoW walk");
     Remove(tree);
 

@@ -409,8 +409,9 @@ TEST_F(FoldersDialogRun, MovesDocumentsToTheOtherDriveWithProgressAndRestoresThe
         EXPECT_FALSE(Exists(target));
     });
     for (const sandbox::RecordedAction& action : sandbox::RecordedActions()) {
-        if (action.call == L"ShutdownBlockReasonCreate")
+        if (action.call == L"ShutdownBlockReasonCreate") {
             EXPECT_EQ(L"Moving user files, please cancel shutdown", action.details.at(L"reason"));
+        }
     }
 }
 
@@ -574,8 +575,9 @@ TEST_F(FoldersDialogRun, DeselectingDisablesBothAndADoubleClickOpensTheFolder)
         PostMessageW(list, WM_LBUTTONUP, 0, MAKELPARAM(item.left + 5, (item.top + item.bottom) / 2));
         EXPECT_TRUE(WaitFor([] { return Recorded(L"ShellExecuteExW") == 1; }));
         std::vector<sandbox::RecordedAction> record = sandbox::RecordedActions();
-        if (!record.empty())
+        if (!record.empty()) {
             EXPECT_EQ(elsewhere, record.back().details[L"file"]);
+        }
 
         LVITEMW none{};
         none.stateMask = LVIS_SELECTED;
