@@ -111,6 +111,16 @@ public:
         }
     }
     void Press(const wchar_t* button) const { PostMessageW(Child(L"Button", button), BM_CLICK, 0, 0); }
+
+    // Selects the account's tile and goes on to the options page.
+    bool ChooseAccount(const wchar_t* account) const
+    {
+        SetSelected(account, true);
+        if (!WaitFor([&] { return Enabled(Child(L"Button", kFixUser)); }))
+            return false;
+        Press(kFixUser);
+        return WaitFor([&] { return Visible(Child(L"Button", kFixNow)); });
+    }
     // A click on a check control's label, as the label reports it.
     void Toggle(const wchar_t* option) const
     {
@@ -271,11 +281,7 @@ TEST_F(RepairWizard, NoChangesNothingAndYesSchedulesTheRepair)
     const std::wstring consentBefore = MachineValue(kUacKey, L"ConsentPromptBehaviorAdmin");
     std::wstring noText, yesText;
     int result = Run([&](Wizard& w) {
-        w.SetSelected(L"mhartley", true);
-        HWND fixUser = w.Child(L"Button", kFixUser);
-        ASSERT_TRUE(WaitFor([&] { return w.Enabled(fixUser); }));
-        w.Press(kFixUser);
-        ASSERT_TRUE(WaitFor([&] { return w.Visible(w.Child(L"Button", kFixNow)); }));
+        ASSERT_TRUE(w.ChooseAccount(L"mhartley"));
         w.Toggle(kAppDataOption);
         Sleep(200);
 
@@ -393,11 +399,7 @@ TEST_F(RepairWizard, ATemporaryAccountThatCannotBeMadeIsReported)
     Use("MinimumPasswordLength=30\n", "");
     std::wstring message;
     int result = Run([&](Wizard& w) {
-        w.SetSelected(L"jokafor", true);
-        HWND fixUser = w.Child(L"Button", kFixUser);
-        ASSERT_TRUE(WaitFor([&] { return w.Enabled(fixUser); }));
-        w.Press(kFixUser);
-        ASSERT_TRUE(WaitFor([&] { return w.Visible(w.Child(L"Button", kFixNow)); }));
+        ASSERT_TRUE(w.ChooseAccount(L"jokafor"));
         w.Press(kFixNow);
         w.Answer(L"Yes");
         message = w.Answer(L"OK");
@@ -420,11 +422,7 @@ TEST_F(RepairWizard, NoStartupFolderIsReportedAndTheAccountRemoved)
         "\n[Account brenwick_temp_admin]\nType=administrator\nPassword=Old-Temp-Pass-1\n");
     std::wstring message;
     int result = Run([&](Wizard& w) {
-        w.SetSelected(L"jokafor", true);
-        HWND fixUser = w.Child(L"Button", kFixUser);
-        ASSERT_TRUE(WaitFor([&] { return w.Enabled(fixUser); }));
-        w.Press(kFixUser);
-        ASSERT_TRUE(WaitFor([&] { return w.Visible(w.Child(L"Button", kFixNow)); }));
+        ASSERT_TRUE(w.ChooseAccount(L"jokafor"));
         w.Press(kFixNow);
         w.Answer(L"Yes");
         message = w.Answer(L"OK");
@@ -468,10 +466,7 @@ TEST_F(RepairWizard, AnUnfinishedRepairIsNeverReplacedByANewOne)
     const std::string before = ReadBytes(L"C:\\Brenwick\\BrenwickJournal.txt");
     std::wstring message;
     int result = Run([&](Wizard& w) {
-        w.SetSelected(L"jokafor", true);
-        ASSERT_TRUE(WaitFor([&] { return w.Enabled(w.Child(L"Button", kFixUser)); }));
-        w.Press(kFixUser);
-        ASSERT_TRUE(WaitFor([&] { return w.Visible(w.Child(L"Button", kFixNow)); }));
+        ASSERT_TRUE(w.ChooseAccount(L"jokafor"));
         w.Press(kFixNow);
         message = w.Answer(L"OK");
         EXPECT_TRUE(WaitFor([&] { return w.Visible(w.Child(L"Button", kFixNow)); })) << "the wizard stays";
@@ -513,10 +508,7 @@ TEST_F(RepairWizard, ASchedulingThatCannotFinishIsUndoneAndSaysWhy)
         c.arrange();
         std::wstring message;
         int result = Run([&](Wizard& w) {
-            w.SetSelected(L"mhartley", true);
-            ASSERT_TRUE(WaitFor([&] { return w.Enabled(w.Child(L"Button", kFixUser)); }));
-            w.Press(kFixUser);
-            ASSERT_TRUE(WaitFor([&] { return w.Visible(w.Child(L"Button", kFixNow)); }));
+            ASSERT_TRUE(w.ChooseAccount(L"mhartley"));
             w.Press(kFixNow);
             w.Answer(L"Yes");
             message = w.Answer(L"OK");
@@ -600,10 +592,7 @@ TEST_F(RepairWizard, WhileSchedulingTheEndOfTheSessionGetsTheBlockReason)
 {
     Use("", "");
     int result = Run([&](Wizard& w) {
-        w.SetSelected(L"mhartley", true);
-        ASSERT_TRUE(WaitFor([&] { return w.Enabled(w.Child(L"Button", kFixUser)); }));
-        w.Press(kFixUser);
-        ASSERT_TRUE(WaitFor([&] { return w.Visible(w.Child(L"Button", kFixNow)); }));
+        ASSERT_TRUE(w.ChooseAccount(L"mhartley"));
         w.Press(kFixNow);
         w.Answer(L"Yes");
         PostMessageW(w.Window(), WM_QUERYENDSESSION, 0, 0);
@@ -681,10 +670,7 @@ TEST_F(RepairWizard, SetUpThenCleanUpLeavesTheMachineAsFound)
     SetMachineDword(kUacKey, L"ConsentPromptBehaviorAdmin", 2);
     SetMachineDword(kUacKey, L"EnableLUA", 1);
     int result = Run([&](Wizard& w) {
-        w.SetSelected(L"jokafor", true);
-        ASSERT_TRUE(WaitFor([&] { return w.Enabled(w.Child(L"Button", kFixUser)); }));
-        w.Press(kFixUser);
-        ASSERT_TRUE(WaitFor([&] { return w.Visible(w.Child(L"Button", kFixNow)); }));
+        ASSERT_TRUE(w.ChooseAccount(L"jokafor"));
         w.Press(kFixNow);
         w.Answer(L"Yes");
         WaitFor([&] { return !IsWindowVisible(w.Window()); }, 600);
@@ -745,10 +731,7 @@ TEST_F(RepairWizard, TheRestartSignsInTheTemporaryAccountAndStartsTheFixRun)
 {
     Use("", "");
     int result = Run([&](Wizard& w) {
-        w.SetSelected(L"mhartley", true);
-        ASSERT_TRUE(WaitFor([&] { return w.Enabled(w.Child(L"Button", kFixUser)); }));
-        w.Press(kFixUser);
-        ASSERT_TRUE(WaitFor([&] { return w.Visible(w.Child(L"Button", kFixNow)); }));
+        ASSERT_TRUE(w.ChooseAccount(L"mhartley"));
         w.Toggle(kStoreOption);
         w.Press(kFixNow);
         w.Answer(L"Yes");
