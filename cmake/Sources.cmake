@@ -67,6 +67,7 @@ set(VANTRELL_WINDOWS_SOURCES
   accounts/personal_folders_dialog.cpp
   accounts/create_account.cpp
   accounts/delete_account.cpp
+  accounts/health_check.cpp
   accounts/create_account_dialog.cpp
   accounts/delete_account_dialog.cpp
 )
