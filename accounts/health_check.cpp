@@ -652,7 +652,10 @@ MendOutcome MendFinding(const Finding& finding)
         return Outcome(RemoveSidFromGroup(finding.detail.c_str(), target), L"The SID was removed from the group.",
                        L"The SID could not be removed from the group.");
     case FindingKind::AutoLogonBroken:
-        return Outcome(SetAutoLogon(L"", nullptr) != AutoLogonResult::Failed, L"Automatic sign-in was switched off.",
+        // Clearing a secret that was never stored is refused though nothing
+        // is left: the machine's state decides, not the answer.
+        SetAutoLogon(L"", nullptr);
+        return Outcome(!StillFound(finding), L"Automatic sign-in was switched off.",
                        L"Automatic sign-in could not be switched off.");
     case FindingKind::AutoLogonPlainPassword: {
         UniqueRegKey winlogon = OpenRead(kWinlogonKey);
