@@ -550,17 +550,3 @@ int RefreshExplorerWindows(double osVersion)
     return refreshed;
 }
 
-bool SetShutdownBlockReason(HWND window, const wchar_t* text)
-{
-    UniqueLibrary user(LoadLibraryW(L"User32.dll"));
-    if (!user)
-        return false;
-    if (text != nullptr) {
-        auto create = machine::AsFunction<machine::ShutdownBlockReasonCreateFunction>(
-            machine::GetProcAddress(user.Get(), "ShutdownBlockReasonCreate"));
-        return create != nullptr && create(window, text) != FALSE;
-    }
-    auto destroy = machine::AsFunction<machine::ShutdownBlockReasonDestroyFunction>(
-        machine::GetProcAddress(user.Get(), "ShutdownBlockReasonDestroy"));
-    return destroy != nullptr && destroy(window) != FALSE;
-}

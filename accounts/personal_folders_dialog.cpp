@@ -19,6 +19,7 @@
 #include "ui/drawing.h"
 #include "ui/message_box.h"
 #include "ui/window.h"
+#include "ui/worker.h"
 
 namespace {
 
@@ -171,41 +172,25 @@ void ShowMoveProgress(Session& session, const MoveProgress& progress)
     session.dialog->SetText(session.ids.progress, text.Text());
 }
 
-bool EndOfSessionPending(UiWindow* window)
-{
-    return window != nullptr && window->Event().pending && window->Event().code == EventCode::EndSession;
-}
-
 // Runs the content move on a worker while this thread keeps both windows
 // alive and refuses the end of the session; the worker's exit code.
 DWORD RunMove(Session& session, FolderMove& move)
 {
     UiWindow& dialog = *session.dialog;
-    UiWindow* main = &session.owner->window->OwnerWindow();
-    DWORD code = 0;
-    UniqueHandle worker(CreateThread(nullptr, 0, MoveFolderThread, &move, 0, nullptr));
-    if (!worker)
-        return 0;
     ShowProgress(session, true);
     SetTimer(dialog.Handle(), kProgressTimer, kProgressInterval, nullptr);
-    while (GetExitCodeThread(worker.Get(), &code) && code == STILL_ACTIVE) {
-        PumpEvents(dialog, 0);
-        for (UiWindow* window : {&dialog, main}) {
-            if (EndOfSessionPending(window)) {
-                window->Event().pending = false;
-                if (*session.owner->busy != 0)
-                    machine::AbortSystemShutdownW(nullptr);
-            }
-        }
-        // Clicks meanwhile go nowhere: the controls are disabled.
-        dialog.Event().pending = false;
-        ShowMoveProgress(session, move.progress);
-    }
+    WorkerWatch watch;
+    watch.owner = session.owner->window;
+    watch.window = &dialog;
+    // Clicks meanwhile go nowhere: the controls are disabled.
+    watch.onEvent = [&](int32_t) { ShowMoveProgress(session, move.progress); };
+    DWORD code = 0;
+    const bool ran = RunWorker(MoveFolderThread, &move, watch, &code);
     KillTimer(dialog.Handle(), kProgressTimer);
     ShowMoveProgress(session, move.progress);
     UpdateWindow(dialog.Handle());
     ShowProgress(session, false);
-    return code;
+    return ran ? code : 0;
 }
 
 void BlockShutdown(Session& session, bool block)

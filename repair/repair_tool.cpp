@@ -15,6 +15,7 @@
 #include "repair/fix_session.h"
 #include "repair/repair_log.h"
 #include "ui/drawing.h"
+#include "ui/worker.h"
 
 const wchar_t kBrenwickHomePage[] = L"https://vantrell.invalid/";
 const wchar_t kBrenwickHelpPage[] = L"https://vantrell.invalid/brenwick/help/";
@@ -44,15 +45,6 @@ void OpenWithShell(const wchar_t* file, const wchar_t* verb, const wchar_t* para
     execute.nShow = show;
     if (machine::ShellExecuteExW(&execute) && execute.hProcess != nullptr)
         CloseHandle(execute.hProcess);
-}
-
-void SetBlockReason(HWND window)
-{
-    UniqueLibrary user32(LoadLibraryW(L"User32.dll"));
-    auto create = machine::AsFunction<machine::ShutdownBlockReasonCreateFunction>(
-        user32 ? machine::GetProcAddress(user32.Get(), "ShutdownBlockReasonCreate") : nullptr);
-    if (create != nullptr)
-        create(window, kBlockReason);
 }
 
 DWORD WINAPI WakeUpThread(void* window)
@@ -219,7 +211,7 @@ int32_t RepairTool::NextRepairEvent(int mode)
             event = EventCode::Close;
         } else if (event == EventCode::EndSession) {
             if (mode & 2)
-                SetBlockReason(Handle());
+                SetShutdownBlockReason(Handle(), kBlockReason);
             else
                 event = EventCode::Close;
         } else if (event == minimiseButton && minimiseButton > 0) {

@@ -55,9 +55,9 @@ bool PaintDialogLook(UiWindow& window, const DialogLook& look)
            SetRoundedOutline(window.Handle(), look.width, look.height, look.outlineArc);
 }
 
-int32_t FilterDialogEvent(DialogOwner& owner, UiWindow& dialog)
+int32_t FilterDialogEvent(DialogOwner& owner, UiWindow& dialog, int mode)
 {
-    int32_t code = PumpEvents(dialog, 0);
+    int32_t code = PumpEvents(dialog, mode == 1 ? 1 : 0);
     UiWindow& main = owner.OwnerWindow();
     const DialogHeader header = owner.Header();
     UiWindow* source = dialog.Event().window;
@@ -70,7 +70,7 @@ int32_t FilterDialogEvent(DialogOwner& owner, UiWindow& dialog)
     }
 
     if (code == EventCode::EndSession) {
-        if (owner.Busy()) {
+        if (owner.Busy() || owner.WorkerRunning()) {
             machine::AbortSystemShutdownW(nullptr);
             return EventCode::None;
         }
