@@ -2,6 +2,8 @@
 
 #include <ntsecapi.h>
 
+#include <algorithm>
+
 #include "platform/handles.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
@@ -125,14 +127,12 @@ bool IsAutoLogonConfigured()
     if (machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_SECRET, policy.Put()) != kStatusSuccess)
         return false;
     LSA_UNICODE_STRING name = machine::CountedText(kSecretName);
-    PLSA_UNICODE_STRING data = nullptr;
-    bool stored = machine::LsaRetrievePrivateData(policy.Get(), &name, &data) == kStatusSuccess && data != nullptr;
-    if (data != nullptr) {
-        // The whole buffer: the counted length may stop short of it.
-        if (data->Buffer != nullptr)
-            SecureZeroMemory(data->Buffer, data->MaximumLength > data->Length ? data->MaximumLength : data->Length);
-        machine::LsaFreeMemory(data);
-    }
+    UniqueLsaText data;
+    bool stored = machine::LsaRetrievePrivateData(policy.Get(), &name, data.Put()) == kStatusSuccess && data;
+    // The whole buffer: the counted length may stop short of it.
+    if (data && data.Get()->Buffer != nullptr)
+        SecureZeroMemory(data.Get()->Buffer, std::max(data.Get()->MaximumLength, data.Get()->Length));
+    data.Reset();
     policy.Reset();
 
     RegKey key = OpenWinlogon(KEY_READ);

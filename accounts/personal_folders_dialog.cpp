@@ -15,6 +15,7 @@
 #include "platform/files.h"
 #include "platform/machine.h"
 #include "platform/security.h"
+#include "platform/system.h"
 #include "ui/dialog.h"
 #include "ui/drawing.h"
 #include "ui/message_box.h"
@@ -63,24 +64,7 @@ HWND Handle(UiWindow& dialog, int32_t id)
 
 WString Cell(UiWindow& dialog, int32_t list, int row, int column)
 {
-    WString text;
-    wchar_t* buffer = text.GetBuffer(2048, nullptr, true);
-    if (buffer == nullptr)
-        return WString(L"");
-    LVITEMW item{};
-    item.iSubItem = column;
-    item.pszText = buffer;
-    item.cchTextMax = 2048;
-    SendMessageW(Handle(dialog, list), LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
-    return text;
-}
-
-void SetCell(UiWindow& dialog, int32_t list, int row, int column, const wchar_t* text)
-{
-    LVITEMW item{};
-    item.iSubItem = column;
-    item.pszText = const_cast<wchar_t*>(text);
-    SendMessageW(Handle(dialog, list), LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+    return ListCellText(Handle(dialog, list), row, column);
 }
 
 // The icon the shell associates with the folder, added to the list's images.
@@ -321,7 +305,7 @@ void Relocate(Session& session, bool restore)
                               L"application.\r\n\r\nYou can manually move them later.");
         ThemedMessageBox(text.Text(), BoxKind::Ok, restore ? 200 : 150, *session.owner->window);
     } else {
-        SetCell(dialog, session.ids.list, row, 1, target.Text());
+        SetListCellText(Handle(dialog, session.ids.list), row, 1, target.Text());
         ThemedMessageBox(restore ? L"The selected folder was successfully restored."
                                  : L"The selected folder was successfully moved.",
                          BoxKind::Ok, 120, *session.owner->window);

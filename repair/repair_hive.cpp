@@ -45,11 +45,6 @@ bool IsAbsoluteLocalPath(const wchar_t* path)
     return true;
 }
 
-bool StartsWithNoCase(const wchar_t* text, const wchar_t* prefix, size_t length)
-{
-    return wcslen(text) >= length && _wcsnicmp(text, prefix, length) == 0;
-}
-
 // A value of the account's hive below HKU\<sid>; false when missing or empty.
 bool ReadHiveString(const wchar_t* sid, const wchar_t* subkey, const wchar_t* name, WString& value)
 {
@@ -62,7 +57,7 @@ bool ReadHiveString(const wchar_t* sid, const wchar_t* subkey, const wchar_t* na
 // %USERPROFILE% at the front is the account's own profile, not ours.
 bool ExpandForAccount(const wchar_t* sid, WString& value, const wchar_t* profilePath, WString& out)
 {
-    if (StartsWithNoCase(value.Text(), L"%USERPROFILE%", kUserProfileLength)) {
+    if (StartsWithNoCase(value.Text(), L"%USERPROFILE%")) {
         WString profile(profilePath != nullptr ? profilePath : L"");
         if (profilePath == nullptr && !ReadProfileImagePath(sid, profile))
             return false;
@@ -107,7 +102,7 @@ bool ProfileFolderPath(int csidl, const wchar_t* profilePath, WString& out)
         !FromFolderPath(root, CSIDL_PROFILE, defaultUser, SHGFP_TYPE_DEFAULT) || root.IsEmpty())
         return false;
     uint32_t rootLength = root.Length();
-    if (!StartsWithNoCase(folder.Text(), root.Text(), rootLength) ||
+    if (!StartsWithNoCase(folder.Text(), root.Text()) ||
         (folder.Text()[rootLength] != L'\\' && folder.Text()[rootLength] != L'\0'))
         return false;
     WString result(profilePath);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "accounts/account_lifecycle.h"
+#include "accounts/account_list.h"
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
 #include "accounts/pictures.h"
@@ -108,12 +109,7 @@ void LogPath(RepairContext& context, const wchar_t* what, const wchar_t* path)
 
 void SetCell(RepairContext& context, int item, int column, const wchar_t* text)
 {
-    if (context.list == nullptr || item < 0)
-        return;
-    LVITEMW cell{};
-    cell.iSubItem = column;
-    cell.pszText = const_cast<wchar_t*>(text);
-    SendMessageW(context.list, LVM_SETITEMTEXTW, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&cell));
+    SetListCellText(context.list, item, column, text);
 }
 
 void AddRow(RepairContext& context, Row row)
@@ -175,17 +171,6 @@ bool Exists(const wchar_t* path)
 {
     WString full;
     return AbsoluteLongPath(path, full) && GetFileAttributesW(full.Text()) != INVALID_FILE_ATTRIBUTES;
-}
-
-bool AccountExists(const wchar_t* name, DWORD* privilege)
-{
-    LPBYTE buffer = nullptr;
-    bool found = machine::NetUserGetInfo(nullptr, name, 1, &buffer) == NERR_Success && buffer != nullptr;
-    if (found && privilege != nullptr)
-        *privilege = reinterpret_cast<USER_INFO_1*>(buffer)->usri1_priv;
-    if (buffer != nullptr)
-        machine::NetApiBufferFree(buffer);
-    return found;
 }
 
 WString Join(const wchar_t* folder, const wchar_t* suffix)

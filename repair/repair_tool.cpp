@@ -31,22 +31,6 @@ constexpr int kCheckImageSize = 18;
 constexpr DWORD kWakeInterval = 20;
 constexpr wchar_t kBlockReason[] = L"Brenwick is working. Please cancel shutdown.";
 
-// Opening a page or the log: the shell's default action, no owner window.
-void OpenWithShell(const wchar_t* file, const wchar_t* verb, const wchar_t* parameters, const wchar_t* directory,
-                   int show)
-{
-    SHELLEXECUTEINFOW execute{};
-    execute.cbSize = sizeof execute;   // 112 in a 64-bit process, not the 60 of 32-bit builds
-    execute.fMask = SEE_MASK_NOCLOSEPROCESS;
-    execute.lpVerb = verb;
-    execute.lpFile = file;
-    execute.lpParameters = parameters;
-    execute.lpDirectory = directory;
-    execute.nShow = show;
-    if (machine::ShellExecuteExW(&execute) && execute.hProcess != nullptr)
-        CloseHandle(execute.hProcess);
-}
-
 DWORD WINAPI WakeUpThread(void* window)
 {
     HWND target = static_cast<HWND>(window);
@@ -218,9 +202,9 @@ int32_t RepairTool::NextRepairEvent(int mode)
             ShowWindow(Handle(), SW_MINIMIZE);
             UpdateWindow(Handle());
         } else if (event == homeLink && homeLink > 0) {
-            OpenWithShell(kBrenwickHomePage, nullptr, nullptr, nullptr, SW_SHOW);
+            OpenPage(kBrenwickHomePage);
         } else if (event == helpLink && helpLink > 0) {
-            OpenWithShell(kBrenwickHelpPage, nullptr, nullptr, nullptr, SW_SHOW);
+            OpenPage(kBrenwickHelpPage);
         }
     }
     lastEvent_ = event;

@@ -56,24 +56,11 @@ struct SortContext {
     bool descending;
 };
 
-WString ItemText(HWND list, int item, int column)
-{
-    WString text;
-    constexpr uint32_t kCapacity = 1024;
-    LVITEMW cell{};
-    cell.iSubItem = column;
-    cell.pszText = text.GetBuffer(kCapacity, nullptr, true);
-    cell.cchTextMax = kCapacity;
-    if (cell.pszText != nullptr)
-        SendMessageW(list, LVM_GETITEMTEXTW, item, reinterpret_cast<LPARAM>(&cell));
-    return text;
-}
-
 int CALLBACK CompareRows(LPARAM first, LPARAM second, LPARAM context)
 {
     auto* sort = reinterpret_cast<const SortContext*>(context);
-    WString a = ItemText(sort->list, static_cast<int>(first), sort->column);
-    WString b = ItemText(sort->list, static_cast<int>(second), sort->column);
+    WString a = ListCellText(sort->list, static_cast<int>(first), sort->column);
+    WString b = ListCellText(sort->list, static_cast<int>(second), sort->column);
     int order = CompareCells(a.Text(), b.Text());
     return sort->descending ? -order : order;
 }
