@@ -82,10 +82,9 @@ bool GetAccountSidAndProfile(const wchar_t* accountName, WString& sidString, WSt
     if (ReadProfileImagePath(sidString.Text(), *profilePath))
         return true;
 
-    wchar_t profiles[260] = L"";
-    DWORD length = ARRAYSIZE(profiles);
-    if (GetProfilesDirectoryW(profiles, &length)) {
-        profilePath->Assign(profiles);
+    WString profiles = ProfilesDirectory();
+    if (!profiles.IsEmpty()) {
+        profilePath->Assign(profiles.Text());
         profilePath->Append(L"\\", accountName);
         if (PathFileExistsW(profilePath->Text()))
             return true;

@@ -22,11 +22,8 @@ bool IsSidText(const wchar_t* sid)
 {
     if (sid == nullptr || *sid == L'\0' || wcschr(sid, L'\\') != nullptr || wcschr(sid, L'/') != nullptr)
         return false;
-    PSID binary = nullptr;
-    if (!ConvertStringSidToSidW(sid, &binary))
-        return false;
-    LocalFree(binary);
-    return true;
+    LocalSid binary;
+    return ConvertStringSidToSidW(sid, binary.Put()) != FALSE;
 }
 
 // "C:\..." with no "." or ".." component: a folder the caller may build

@@ -254,12 +254,12 @@ bool BuildNewAccountDacl(RepairContext& context)
 // account's DACL when the fresh folder has no such entry.
 void GiveSecurity(RepairContext& context, const wchar_t* from, const wchar_t* to)
 {
-    if (CopySecurity(from, to, 0xC11))
+    if (CopySecurity(from, to, kCopyTreeKeepingExplicit))
         return;
     bool applied = false;
     if (BuildNewAccountDacl(context)) {
         PACL acl = context.dacl.Get();
-        applied = ApplySecurity(&acl, to, SE_FILE_OBJECT, 0xC11, context.newSid.Get());
+        applied = ApplySecurity(&acl, to, SE_FILE_OBJECT, kCopyTreeKeepingExplicit, context.newSid.Get());
     }
     if (!applied)
         LogPath(context, L"Failed to give the new account its permissions on", to);

@@ -14,6 +14,7 @@
 #include "repair/cleanup.h"
 #include "repair/fix_session.h"
 #include "repair/repair_log.h"
+#include "resources/resource_ids.h"
 #include "ui/drawing.h"
 #include "ui/worker.h"
 
@@ -26,7 +27,6 @@ constexpr int kNotElevated = -4;   // the exit code of the relaunch, which the p
 constexpr int kWidth = 700;
 constexpr int kHeight = 500;
 constexpr int kHeaderHeight = 80;
-constexpr int kToolIcon = 105;
 constexpr int kCheckImageSize = 18;
 constexpr DWORD kWakeInterval = 20;
 constexpr wchar_t kBlockReason[] = L"Brenwick is working. Please cancel shutdown.";
@@ -74,9 +74,9 @@ bool BuildRepairFrame(RepairTool& tool)
     if (tool.headerImage)
         SetWindowBackgroundImage(tool, tool.headerImage.Get());
 
-    HICON big = static_cast<HICON>(LoadImageW(tool.instance, MAKEINTRESOURCEW(kToolIcon), IMAGE_ICON,
+    HICON big = static_cast<HICON>(LoadImageW(tool.instance, MAKEINTRESOURCEW(IDI_REPAIR), IMAGE_ICON,
                                               GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CXICON), 0));
-    HICON small = static_cast<HICON>(LoadImageW(tool.instance, MAKEINTRESOURCEW(kToolIcon), IMAGE_ICON,
+    HICON small = static_cast<HICON>(LoadImageW(tool.instance, MAKEINTRESOURCEW(IDI_REPAIR), IMAGE_ICON,
                                                 GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CXSMICON), 0));
     // The window keeps the icons it is given until it goes; then they go too.
     if (big != nullptr)
@@ -91,7 +91,7 @@ bool BuildRepairFrame(RepairTool& tool)
     tool.SetNextBehaviour(0);
     tool.SetState(-1, StateFlags::Disable);
 
-    HICON logo = static_cast<HICON>(LoadImageW(tool.instance, MAKEINTRESOURCEW(kToolIcon), IMAGE_ICON, 64, 64, 0));
+    HICON logo = static_cast<HICON>(LoadImageW(tool.instance, MAKEINTRESOURCEW(IDI_REPAIR), IMAGE_ICON, 64, 64, 0));
     if (logo != nullptr)
         tool.AddIcon(logo, 8, 8, 64, 64);
 
@@ -240,9 +240,7 @@ int RepairTool::WriteLogEntry(const wchar_t* text, uint32_t flags)
 int RunRepairTool(RepairTool& tool, HINSTANCE instance, const wchar_t* commandLine, int showCommand)
 {
     const wchar_t* received = commandLine != nullptr ? commandLine : L"";
-    wchar_t* module = tool.modulePath.GetBuffer(2048, nullptr, true);
-    if (module != nullptr)
-        GetModuleFileNameW(nullptr, module, 2048);
+    tool.modulePath = ModulePath();
 
     // The process entry relaunches the tool elevated, once; started here
     // without elevation anyway, the tool does nothing.
@@ -268,14 +266,12 @@ int RunRepairTool(RepairTool& tool, HINSTANCE instance, const wchar_t* commandLi
     }
 
     int count = 0;
-    LPWSTR* arguments = CommandLineToArgvW(received, &count);
+    UniqueResource<LocalMemoryTraits<LPWSTR*>> arguments(CommandLineToArgvW(received, &count));
     RepairCommandInput input;
     input.inTempAccount = tool.inTempAccount;
     input.consoleUserName = tool.consoleUserName.Text();
     input.showCommand = showCommand;
-    RepairCommand command = ParseRepairArguments(arguments != nullptr ? count : 0, arguments, input);
-    if (arguments != nullptr)
-        LocalFree(arguments);
+    RepairCommand command = ParseRepairArguments(arguments ? count : 0, arguments.Get(), input);
     if (command.action == RepairCommandAction::Cleanup) {
         CleanupInput cleanup;
         cleanup.consoleUserName = tool.consoleUserName.Text();

@@ -25,12 +25,12 @@
 #include "repair/state_file.h"
 #include "repair/temp_account.h"
 #include "repair/tool_folder.h"
+#include "resources/resource_ids.h"
 #include "ui/drawing.h"
 #include "ui/message_box.h"
 
 namespace {
 
-constexpr int kToolIcon = 105;
 constexpr int kDefaultIconIndex = 160;
 constexpr int kTileIconSize = 48;
 constexpr uint32_t kMinimumUserId = 1000;
@@ -492,10 +492,10 @@ int RunRepairWizard(RepairTool& tool)
     tool.SetText(tool.headerLabel, caption.Text());
     SetWindowTextW(tool.Handle(), caption.Text());
 
-    UniqueIcon icon(static_cast<HICON>(LoadImageW(tool.instance, MAKEINTRESOURCEW(kToolIcon), IMAGE_ICON, 32, 32, 0)));
+    UniqueIcon icon(static_cast<HICON>(LoadImageW(tool.instance, MAKEINTRESOURCEW(IDI_REPAIR), IMAGE_ICON, 32, 32, 0)));
     UniqueBitmap toolIcon = IconToBitmap(icon.Get(), 32);
-    UniqueImage refresh = LoadResourceImage(tool.instance, 206, 24, 24);
-    UniqueImage back = LoadResourceImage(tool.instance, 207, 24, 24);
+    UniqueImage refresh = LoadResourceImage(tool.instance, IMG_REFRESH_BUTTON, 24, 24);
+    UniqueImage back = LoadResourceImage(tool.instance, IMG_BACK, 24, 24);
     UniqueBitmap refreshImage = ToGdiBitmap(refresh.Get(), kWindowBackgroundArgb);
     UniqueBitmap backImage = ToGdiBitmap(back.Get(), kWindowBackgroundArgb);
 

@@ -133,7 +133,6 @@ HWND UiWindow::CreateUiWindow(const wchar_t* className, const wchar_t* title, in
     GetClientRect(window_, &clientRect_);
 
     if (parent == nullptr) {
-        GetModuleFileNameW(nullptr, executablePath_, ARRAYSIZE(executablePath_));
         bigIcon_.Reset(static_cast<HICON>(LoadImageW(module_, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON,
                                                      GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0)));
         smallIcon_.Reset(static_cast<HICON>(LoadImageW(module_, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON,
@@ -205,7 +204,6 @@ bool UiWindow::DestroyUiWindow()
     std::fill(std::begin(popups_), std::end(popups_), nullptr);
     popupCount_ = 0;
     mouse_ = POINT{};
-    executablePath_[0] = L'\0';
     return true;
 }
 

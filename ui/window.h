@@ -263,7 +263,6 @@ private:
     uint32_t popupCount_ = 0;
     POINT mouse_{};
     double osVersion_ = 10.0;
-    wchar_t executablePath_[2048] = L"";
 };
 
 // The text of a list view's cell, however long; empty when there is no
