@@ -124,5 +124,3 @@ int DeleteAccount(const wchar_t* accountName, uint32_t flags);
 // `folder` receives the resolved path when Inside.
 ProfileFolderVerdict CheckProfileFolder(const wchar_t* storedPath, const wchar_t* ownSidString, WString& folder);
 
-// The profiles directory (GetProfilesDirectoryW); empty when unknown.
-WString ProfilesDirectory();

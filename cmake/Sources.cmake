@@ -29,6 +29,7 @@ set(VANTRELL_WINDOWS_SOURCES
   ui/dialog.cpp
   ui/message_box.cpp
   ui/secret_text.cpp
+  ui/worker.cpp
   platform/elevation.cpp
   platform/registry.cpp
   platform/security.cpp

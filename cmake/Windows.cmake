@@ -50,6 +50,19 @@ endforeach()
 target_link_libraries(vantrell PRIVATE vantrell_lib vantrell_machine)
 target_link_libraries(vantrell-sandbox PRIVATE vantrell_lib vantrell_sandbox)
 
+# The product ships without its debug sections. They stay beside it in
+# vantrell.debug, which a debugger finds through the link the product keeps.
+# Only GNU tools build this way; other compilers keep their symbols apart
+# on their own.
+if(MINGW AND CMAKE_OBJCOPY)
+  set(VANTRELL_SYMBOLS $<TARGET_FILE_DIR:vantrell>/$<TARGET_FILE_BASE_NAME:vantrell>.debug)
+  add_custom_command(TARGET vantrell POST_BUILD
+    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:vantrell> ${VANTRELL_SYMBOLS}
+    COMMAND ${CMAKE_OBJCOPY} --strip-debug --add-gnu-debuglink=${VANTRELL_SYMBOLS} $<TARGET_FILE:vantrell>
+    COMMENT "Keeping the product's symbols in vantrell.debug"
+    VERBATIM)
+endif()
+
 add_executable(sandbox-tool sandbox/tool.cpp)
 target_link_libraries(sandbox-tool PRIVATE vantrell_sandbox)
 if(MINGW)
