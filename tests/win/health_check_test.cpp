@@ -129,8 +129,9 @@ TEST(HealthCheck, EachFindingOnItsScenarioWithItsEvidence)
                                [](const Finding& a, const Finding& b) { return a.severity < b.severity; }));
     // Only the deleted account's SID: never the living accounts' nor a built-in one.
     for (const Finding& f : findings) {
-        if (f.kind == FindingKind::OrphanRight || f.kind == FindingKind::OrphanGroupMember)
+        if (f.kind == FindingKind::OrphanRight || f.kind == FindingKind::OrphanGroupMember) {
             EXPECT_EQ(DeletedSid(), f.target) << Narrow(f.id.c_str());
+        }
     }
 
     HealthCheckOptions measured;
@@ -191,7 +192,8 @@ TEST(HealthCheck, FindingsThatAreNotMendableAreNeverMended)
 {
     Load(L"health");
     for (const Finding& f : RunHealthCheck(HealthCheckOptions{})) {
-        if (!f.mendable)
+        if (!f.mendable) {
             EXPECT_FALSE(MendFinding(f).mended) << Narrow(f.id.c_str());
+        }
     }
 }
