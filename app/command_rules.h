@@ -96,8 +96,13 @@ public:
     JsonWriter& Bool(bool value);
     JsonWriter& Null();
     // Key and value in one.
-    template <typename T>
-    JsonWriter& Field(const char* key, T value);
+    JsonWriter& Field(const char* key, const wchar_t* value) { return Key(key).String(value); }
+    JsonWriter& Field(const char* key, const std::wstring& value) { return Key(key).String(value); }
+    JsonWriter& Field(const char* key, bool value) { return Key(key).Bool(value); }
+    JsonWriter& Field(const char* key, int value) { return Key(key).Number(value); }
+    JsonWriter& Field(const char* key, int64_t value) { return Key(key).Number(value); }
+    JsonWriter& Field(const char* key, uint32_t value) { return Key(key).Unsigned(value); }
+    JsonWriter& Field(const char* key, uint64_t value) { return Key(key).Unsigned(value); }
 
     const std::string& Text() const { return text_; }
 
@@ -107,19 +112,6 @@ private:
     std::vector<bool> first_;   // per open container: no element written yet
     bool afterKey_ = false;
 };
-
-template <>
-inline JsonWriter& JsonWriter::Field(const char* key, const wchar_t* value) { return Key(key).String(value); }
-template <>
-inline JsonWriter& JsonWriter::Field(const char* key, bool value) { return Key(key).Bool(value); }
-template <>
-inline JsonWriter& JsonWriter::Field(const char* key, int value) { return Key(key).Number(value); }
-template <>
-inline JsonWriter& JsonWriter::Field(const char* key, int64_t value) { return Key(key).Number(value); }
-template <>
-inline JsonWriter& JsonWriter::Field(const char* key, uint32_t value) { return Key(key).Unsigned(value); }
-template <>
-inline JsonWriter& JsonWriter::Field(const char* key, uint64_t value) { return Key(key).Unsigned(value); }
 
 // Appends `text` as a quoted JSON string.
 void AppendJsonString(std::string& out, const wchar_t* text);
