@@ -18,26 +18,24 @@ bool Usable(HANDLE handle)
     return handle != nullptr && handle != INVALID_HANDLE_VALUE;
 }
 
-// The handles a starter handed over win; the parent's console fills in what
-// is missing, so that a run from cmd or PowerShell shows its output there.
+// Handles a starter handed over are taken as they are: a closed standard
+// input stays closed, so that nobody is asked. Only a start with none of
+// the three (from cmd or PowerShell, not through the companion) attaches to
+// the parent's console and uses it for all three.
 CommandConsole TakeStandardHandles()
 {
     CommandConsole console;
     console.out = GetStdHandle(STD_OUTPUT_HANDLE);
     console.err = GetStdHandle(STD_ERROR_HANDLE);
     console.in = GetStdHandle(STD_INPUT_HANDLE);
-    if (!Usable(console.out) || !Usable(console.err) || !Usable(console.in)) {
-        if (AttachConsole(ATTACH_PARENT_PROCESS)) {
-            const DWORD access = GENERIC_READ | GENERIC_WRITE;
-            const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
-            // These stay open for the life of the process, as standard handles do.
-            if (!Usable(console.out))
-                console.out = CreateFileW(L"CONOUT$", access, share, nullptr, OPEN_EXISTING, 0, nullptr);
-            if (!Usable(console.err))
-                console.err = CreateFileW(L"CONOUT$", access, share, nullptr, OPEN_EXISTING, 0, nullptr);
-            if (!Usable(console.in))
-                console.in = CreateFileW(L"CONIN$", access, share, nullptr, OPEN_EXISTING, 0, nullptr);
-        }
+    if (!Usable(console.out) && !Usable(console.err) && !Usable(console.in) &&
+        AttachConsole(ATTACH_PARENT_PROCESS)) {
+        const DWORD access = GENERIC_READ | GENERIC_WRITE;
+        const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+        // These stay open for the life of the process, as standard handles do.
+        console.out = CreateFileW(L"CONOUT$", access, share, nullptr, OPEN_EXISTING, 0, nullptr);
+        console.err = console.out;
+        console.in = CreateFileW(L"CONIN$", access, share, nullptr, OPEN_EXISTING, 0, nullptr);
     }
     console.outIsConsole = IsConsoleHandle(console.out);
     console.errIsConsole = IsConsoleHandle(console.err);
@@ -66,7 +64,7 @@ std::string FinishDocument(CommandRun& run, const wchar_t* command, int exitCode
         json.String(message);
     json.EndArray();
     std::string text = json.Text();
-    const std::string& body = run.Document().Text();
+    const std::string body = run.Document().Text().substr(1);
     if (!body.empty()) {
         text.push_back(',');
         text += body;

@@ -34,7 +34,12 @@ struct CommandConsole {
 // What one command writes and reads, handed to every verb.
 class CommandRun {
 public:
-    CommandRun(const CommandConsole& console, const ParsedCommand& parsed) : console_(console), parsed_(parsed) {}
+    // The document's members are written into an object opened here; its
+    // brace goes when the common members join them.
+    CommandRun(const CommandConsole& console, const ParsedCommand& parsed) : console_(console), parsed_(parsed)
+    {
+        json_.BeginObject();
+    }
 
     const ParsedCommand& Parsed() const { return parsed_; }
     bool Json() const { return parsed_.json; }

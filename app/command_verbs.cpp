@@ -440,7 +440,7 @@ int AutoLogonStatus(CommandRun& run)
     const bool configured = IsAutoLogonConfigured();
     WString name = GetAutoLogonUserName();
     if (run.Json()) {
-        run.Document().Field("autoLogon", configured).Key("account");
+        run.Document().Field("autoLogon", configured).Key("autoLogonAccount");
         configured ? run.Document().String(name.Text()) : run.Document().Null();
     } else {
         run.Line(configured ? L"automatic sign-in as " + std::wstring(name.Text()) : L"no automatic sign-in");
