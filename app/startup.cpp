@@ -3,6 +3,7 @@
 #include <gdiplus.h>
 #include <shellapi.h>
 
+#include "app/command_mode.h"
 #include "app/main_window.h"
 #include "app/run_mode.h"
 #include "platform/elevation.h"
@@ -48,17 +49,12 @@ void Relaunch(const wchar_t* commandLine, int showCommand, const StartupActions&
 
 StartupActions DefaultStartupActions()
 {
-    return StartupActions{IsElevatedAdministrator, LaunchElevated, RunAccountManager, RunRepair};
+    return StartupActions{IsElevatedAdministrator, LaunchElevated, RunAccountManager, RunRepair, RunCommandMode};
 }
 
 int RunProcess(HINSTANCE instance, const wchar_t* commandLine, int showCommand, const StartupActions& actions)
 {
     HRESULT com = CoInitialize(nullptr);
-
-    Gdiplus::GdiplusStartupInput gdiplusInput;   // version 1, no debug callback, no suppression
-    ULONG_PTR gdiplusToken = 0;
-    if (Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr) != Gdiplus::Ok)
-        gdiplusToken = 0;   // drawing fails softly later on
 
     int count = 0;
     UniqueResource<LocalMemoryTraits<LPWSTR*>> arguments(
@@ -66,6 +62,20 @@ int RunProcess(HINSTANCE instance, const wchar_t* commandLine, int showCommand, 
     const wchar_t* const* scanned = arguments.Get();
     if (!arguments)
         count = 0;
+
+    // A command runs without a window: it starts GDI+ only if it draws.
+    if (actions.runCommandMode != nullptr && IsCommandLine(count, scanned)) {
+        int exitCode = actions.runCommandMode(count, scanned, actions.isElevated);
+        if (SUCCEEDED(com))
+            CoUninitialize();
+        LocalFree(arguments);
+        return exitCode;
+    }
+
+    Gdiplus::GdiplusStartupInput gdiplusInput;   // version 1, no debug callback, no suppression
+    ULONG_PTR gdiplusToken = 0;
+    if (Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr) != Gdiplus::Ok)
+        gdiplusToken = 0;   // drawing fails softly later on
 
     // The tools see the command line as the operator gave it.
     WString given = WithoutRelaunchSwitch(commandLine);

@@ -5,6 +5,7 @@ set(VANTRELL_CORE_SOURCES
   platform/file_rules.cpp
   platform/path_rules.cpp
   app/run_mode.cpp
+  app/command_rules.cpp
   ui/control_rules.cpp
   accounts/account_rules.cpp
   accounts/profile_key_rules.cpp
@@ -16,6 +17,7 @@ set(VANTRELL_CORE_SOURCES
   repair/repair_rules.cpp
   repair/journal_rules.cpp
   repair/fix_rules.cpp
+  repair/carry_rules.cpp
 )
 
 # Everything else of the program except its entry point.
@@ -40,6 +42,8 @@ set(VANTRELL_WINDOWS_SOURCES
   app/main_window.cpp
   app/about_box.cpp
   app/account_panel.cpp
+  app/command_mode.cpp
+  app/command_verbs.cpp
   repair/repair_tool.cpp
   repair/text_file.cpp
   repair/repair_log.cpp
@@ -54,6 +58,7 @@ set(VANTRELL_WINDOWS_SOURCES
   repair/repair_journal.cpp
   repair/repair_run.cpp
   repair/fix_session.cpp
+  repair/carry_limits.cpp
   accounts/groups.cpp
   accounts/lookup.cpp
   accounts/account_list.cpp

@@ -48,6 +48,17 @@ foreach(program vantrell vantrell-sandbox)
   endif()
 endforeach()
 target_link_libraries(vantrell PRIVATE vantrell_lib vantrell_machine)
+
+# The console companions: "vantrell list" from cmd or PowerShell finds the
+# .com first, which runs the .exe beside it and waits for it.
+foreach(program vantrell vantrell-sandbox)
+  add_executable(${program}-console app/console_companion.cpp)
+  set_target_properties(${program}-console PROPERTIES OUTPUT_NAME ${program} SUFFIX .com)
+  if(MINGW)
+    target_link_options(${program}-console PRIVATE -municode)
+  endif()
+  add_dependencies(${program} ${program}-console)
+endforeach()
 target_link_libraries(vantrell-sandbox PRIVATE vantrell_lib vantrell_sandbox)
 
 # The product ships without its debug sections. They stay beside it in
