@@ -6,8 +6,8 @@
 
 #include <utility>
 
-#include "accounts/account_list.h"
 #include "accounts/account_rules.h"
+#include "accounts/lookup.h"
 #include "platform/machine.h"
 #include "platform/security.h"
 

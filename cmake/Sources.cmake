@@ -34,7 +34,9 @@ set(VANTRELL_WINDOWS_SOURCES
   ui/worker.cpp
   platform/elevation.cpp
   platform/registry.cpp
+  platform/registry_force.cpp
   platform/security.cpp
+  platform/file_handles.cpp
   platform/files.cpp
   platform/tree_walk.cpp
   platform/file_move.cpp
