@@ -3,6 +3,10 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "platform/handles.h"
 #include "platform/machine.h"
 #include "repair/fix_rules.h"
@@ -54,10 +58,76 @@ private:
     bool held_ = false;
 };
 
+// Wakes the fix run's loop: a report of the repair is waiting.
+constexpr UINT kRepairReportMessage = WM_APP + 21;
+
+// One thing the repair reported: a row's texts, or a wish for attention
+// (a row of -1).
+struct Report {
+    int row = -1;
+    std::wstring operation;
+    std::wstring result;
+};
+
+// The repair's reports, kept for the window's thread. The repair's thread
+// only queues them and posts a wake-up: it never touches the window.
+class PostedProgress : public RepairProgress {
+public:
+    explicit PostedProgress(HWND window) : window_(window) {}
+    PostedProgress(const PostedProgress&) = delete;
+    PostedProgress& operator=(const PostedProgress&) = delete;
+
+    void ShowRow(int row, const wchar_t* operation, const wchar_t* result) override
+    {
+        Queue(Report{row < 0 ? 0 : row, operation != nullptr ? operation : L"", result != nullptr ? result : L""});
+    }
+    void StepCompleted(RepairStep) override {}
+    void WantsAttention() override { Queue(Report{}); }
+
+    // Everything queued so far, oldest first; called on the window's thread.
+    std::vector<Report> Take()
+    {
+        std::vector<Report> taken;
+        AcquireSRWLockExclusive(&lock_);
+        taken.swap(waiting_);
+        ReleaseSRWLockExclusive(&lock_);
+        return taken;
+    }
+
+private:
+    void Queue(Report report)
+    {
+        AcquireSRWLockExclusive(&lock_);
+        waiting_.push_back(std::move(report));
+        ReleaseSRWLockExclusive(&lock_);
+        PostMessageW(window_, kRepairReportMessage, 0, 0);
+    }
+
+    HWND window_;   // not owned
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    std::vector<Report> waiting_;
+};
+
+// What the worker thread starts from; lives until the worker has ended.
+struct WorkerStart {
+    RepairWorker worker = nullptr;
+    RepairInput input;
+    RepairProgress* progress = nullptr;   // not owned
+};
+
+DWORD WINAPI RunWorker(void* parameter)
+{
+    const auto* start = static_cast<const WorkerStart*>(parameter);
+    return start->worker(start->input, start->progress);
+}
+
 struct FixSession {
-    explicit FixSession(RepairTool& owner) : tool(owner) {}
+    FixSession(RepairTool& owner) : tool(owner), progress(owner.Handle()) {}
 
     RepairTool& tool;
+    PostedProgress progress;
+    WorkerStart start;
+    std::vector<int> listRows;         // the list's row of each reported row, -1 until shown
     int32_t picture = 0;
     int32_t status = 0;
     UniqueHandle worker;               // empty when the worker could not start or has ended
@@ -111,15 +181,37 @@ void BuildWindow(FixSession& session)
     tool.SetColumnWidth(tool.progressList, 1, kResultWidth);
 }
 
-void SetRebootCell(FixSession& session, const wchar_t* text)
+void SetResultCell(FixSession& session, int row, const wchar_t* text)
 {
     HWND list = Handle(session.tool, session.tool.progressList);
-    if (list == nullptr || session.rebootRow < 0)
+    if (list == nullptr || row < 0)
         return;
     LVITEMW cell{};
     cell.iSubItem = 1;
     cell.pszText = const_cast<wchar_t*>(text);
-    SendMessageW(list, LVM_SETITEMTEXTW, session.rebootRow, reinterpret_cast<LPARAM>(&cell));
+    SendMessageW(list, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
+}
+
+// The repair's reports become rows of the list, here on the window's thread.
+void ShowReports(FixSession& session)
+{
+    RepairTool& tool = session.tool;
+    for (const Report& report : session.progress.Take()) {
+        if (report.row < 0) {
+            if (tool.Handle() != nullptr)
+                BringWindowToTop(tool.Handle());
+            continue;
+        }
+        const auto row = static_cast<size_t>(report.row);
+        if (row >= session.listRows.size())
+            session.listRows.resize(row + 1, -1);
+        if (session.listRows[row] >= 0) {
+            SetResultCell(session, session.listRows[row], report.result.c_str());
+            continue;
+        }
+        std::wstring text = report.operation + L"\n" + report.result;
+        session.listRows[row] = tool.AddListItem(tool.progressList, text.c_str(), L"\n");
+    }
 }
 
 // The worker has ended (or never started): the outcome, the tick and the
@@ -136,7 +228,7 @@ void BeginCountdown(FixSession& session, DWORD exitCode)
         SendMessageW(list, LVM_ENSUREVISIBLE, session.rebootRow, FALSE);
 
     session.phase = PhaseAfterWorker(exitCode);
-    tool.DrainEvents(true);
+    DrainWaitingEvents(tool);
     tool.SetText(session.status, FixOutcomeText(session.phase));
 
     // Deleting the picture ends its spinner's thread.
@@ -150,7 +242,6 @@ void BeginCountdown(FixSession& session, DWORD exitCode)
 
     session.startMs = NowMs(session);
     session.shownSeconds = kRebootCountdownSeconds;
-    StartWakeUps(tool.Handle());
     session.worker.Reset();
     // A hidden window stays hidden: a silent run shows nothing.
     if (IsWindowVisible(tool.Handle()))
@@ -187,16 +278,44 @@ bool CountDown(FixSession& session)
     if (remaining != session.shownSeconds) {
         session.shownSeconds = remaining;
         WString text = CountdownText(remaining);
-        SetRebootCell(session, text.Text());
+        SetResultCell(session, session.rebootRow, text.Text());
     }
     return remaining >= 1;
+}
+
+// The reports become rows as soon as their wake-up arrives, also while a
+// box runs its own loop over the window.
+constexpr UINT_PTR kReportSubclass = 21;
+
+LRESULT CALLBACK ReportProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                 DWORD_PTR session)
+{
+    if (message == kRepairReportMessage) {
+        ShowReports(*reinterpret_cast<FixSession*>(session));
+        return 0;
+    }
+    return DefSubclassProc(window, message, wParam, lParam);
+}
+
+// How long the loop may sleep: while the repair runs, until the worker
+// ends or a message comes (the worker's reports are messages); during the
+// countdown, until the next whole second.
+DWORD WaitLimit(const FixSession& session)
+{
+    if (session.phase == FixPhase::Repairing)
+        return session.worker ? INFINITE : 0;
+    int64_t elapsed = NowMs(session) - session.startMs;
+    int64_t toNextSecond = 1000 - (elapsed < 0 ? 0 : elapsed % 1000);
+    return static_cast<DWORD>(toNextSecond < 1 ? 1 : toNextSecond);
 }
 
 void RunLoop(FixSession& session)
 {
     RepairTool& tool = session.tool;
     for (;;) {
-        tool.NextRepairEvent(2);
+        HANDLE worker = session.phase == FixPhase::Repairing ? session.worker.Get() : nullptr;
+        tool.WaitRepairEvent(worker, WaitLimit(session));
+        ShowReports(session);
         bool close = tool.LastEvent() == EventCode::Close;
         switch (NextFixStep(session.phase, close)) {
         case FixStep::RefuseThenCheck:
@@ -221,7 +340,19 @@ void RunLoop(FixSession& session)
 
 }  // namespace
 
-int RunFixSessionWith(RepairTool& tool, int showCommand, LPTHREAD_START_ROUTINE worker)
+RepairInput RepairInputOf(const RepairTool& tool)
+{
+    RepairInput input;
+    input.account = tool.fixAccount.Text();
+    input.fixFlags = tool.fixFlags;
+    input.osVersion = tool.osVersion;
+    input.toolFolder = tool.toolFolder.Text();
+    input.programPath = tool.modulePath.Text();
+    input.logPath = tool.logPath.Text();
+    return input;
+}
+
+int RunFixSessionWith(RepairTool& tool, int showCommand, RepairWorker worker)
 {
     if (!tool.inTempAccount)
         return 0;
@@ -234,13 +365,19 @@ int RunFixSessionWith(RepairTool& tool, int showCommand, LPTHREAD_START_ROUTINE 
     SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
 
     FixSession session{tool};
+    // Every event step of this window refuses the end of the session.
+    tool.SetBusy(true);
     BuildWindow(session);
+    SetWindowSubclass(tool.Handle(), ReportProcedure, kReportSubclass, reinterpret_cast<DWORD_PTR>(&session));
     ShowWindow(tool.Handle(), showCommand);
     UpdateWindow(tool.Handle());
-    tool.DrainEvents(true);
+    DrainWaitingEvents(tool);
 
+    session.start.worker = worker;
+    session.start.input = RepairInputOf(tool);
+    session.start.progress = &session.progress;
     if (worker != nullptr)
-        session.worker.Reset(CreateThread(nullptr, 0, worker, &tool, 0, nullptr));
+        session.worker.Reset(CreateThread(nullptr, 0, RunWorker, &session.start, 0, nullptr));
     LARGE_INTEGER frequency{};
     if (QueryPerformanceFrequency(&frequency))
         session.frequency = frequency.QuadPart;
@@ -249,7 +386,7 @@ int RunFixSessionWith(RepairTool& tool, int showCommand, LPTHREAD_START_ROUTINE 
 
     ShowWindow(tool.Handle(), SW_HIDE);
     UpdateWindow(tool.Handle());
-    tool.DrainEvents(false);
+    DrainWaitingEvents(tool);
     WString reboot = RebootLogText(session.phase, tool.fixAccount.Text());
     tool.WriteLogEntry(reboot.Text(), 0);
     if (!machine::ExitWindowsEx(EWX_REBOOT | EWX_FORCEIFHUNG, 0)) {
@@ -260,6 +397,8 @@ int RunFixSessionWith(RepairTool& tool, int showCommand, LPTHREAD_START_ROUTINE 
             PlainMessageBox(&tool, refused.Text(), 0, 200, 450);
     }
     session.worker.Reset();
+    RemoveWindowSubclass(tool.Handle(), ReportProcedure, kReportSubclass);
+    tool.SetBusy(false);
     SetThreadExecutionState(ES_CONTINUOUS);
     return 0;
 }
