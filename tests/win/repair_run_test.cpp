@@ -190,9 +190,10 @@ bool KeepsHiddenAndSystem()
            (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
 }
 
-// The colour (0xRRGGBB) in the middle of the account's picture; 0xFFFFFFFF
-// when it has none that can be read.
-uint32_t PictureColour(const wchar_t* account, double version)
+// The colour (0xRRGGBB) of the account's picture at `across` of its width
+// (the middle by default), halfway down; 0xFFFFFFFF when it has none that
+// can be read.
+uint32_t PictureColour(const wchar_t* account, double version, double across = 0.5)
 {
     WString path;
     if (!FindAccountPicture(account, path, version))
@@ -204,9 +205,35 @@ uint32_t PictureColour(const wchar_t* account, double version)
     Gdiplus::DllExports::GdipGetImageWidth(picture.Get(), &width);
     Gdiplus::DllExports::GdipGetImageHeight(picture.Get(), &height);
     Gdiplus::ARGB colour = 0;
-    Gdiplus::DllExports::GdipBitmapGetPixel(picture.Get(), static_cast<INT>(width / 2), static_cast<INT>(height / 2),
-                                            &colour);
+    Gdiplus::DllExports::GdipBitmapGetPixel(picture.Get(), static_cast<INT>(width * across),
+                                            static_cast<INT>(height / 2), &colour);
     return colour & 0xFFFFFF;
+}
+
+// A 24-bit bitmap file of 200 x 100 pixels: green at both ends (the outer
+// quarters), blue between them.
+bool WriteWidePicture(const std::wstring& path)
+{
+    const int width = 200, height = 100, stride = width * 3;
+    BITMAPFILEHEADER file{};
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof info;
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = file.bfOffBits + stride * height;
+    std::string pixels;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            pixels += (x < width / 4 || x >= width * 3 / 4) ? std::string("\x00\xFF\x00", 3) : std::string("\xFF\x00\x00", 3);
+    std::ofstream out(std::filesystem::path(path), std::ios::binary);
+    out.write(reinterpret_cast<const char*>(&file), sizeof file);
+    out.write(reinterpret_cast<const char*>(&info), sizeof info);
+    out.write(pixels.data(), static_cast<std::streamsize>(pixels.size()));
+    return static_cast<bool>(out);
 }
 
 class RepairRun : public ::testing::Test {
@@ -699,6 +726,19 @@ TEST_F(RepairRun, AFailedFirstStepMarksItsRowFailure)
     EXPECT_EQ(0u, RunRepair(input, &report));
     EXPECT_EQ(std::vector<std::wstring>{L"Get user account information\nFailure"}, report.rows) << Lines(report.rows);
     EXPECT_TRUE(report.steps.empty());
+}
+
+// The carried picture keeps all of itself, squeezed into the square, as
+// the account's picture was shown before the repair.
+TEST_F(RepairRun, TheCarriedPictureIsStretchedNotCropped)
+{
+    Prepare();
+    RunRepairUntil(Input(0, 10.0), nullptr, static_cast<uint32_t>(RepairStep::DeleteOld));
+    WString copy = PictureCopyPath(kToolFolder);
+    ASSERT_TRUE(WriteWidePicture(copy.Text()));
+    ASSERT_EQ(1u, RunRepair(Input(0, 10.0), nullptr));
+    EXPECT_EQ(0x00FF00u, PictureColour(kAccount, 10.0, 0.1)) << "the green end is in the picture";
+    EXPECT_EQ(0x0000FFu, PictureColour(kAccount, 10.0, 0.5));
 }
 
 // After a repair the account has no password: the clean-up says so and how to set one.

@@ -213,6 +213,12 @@ TEST_F(RepairWizard, ListsOnlyRepairableAccountsAndMovesBetweenPages)
     }();
     int result = Run([&](Wizard& w) {
         EXPECT_EQ(L"Brenwick - Setup", TextOf(w.Window()));
+        // The drawn header is the only title bar: no caption, no frame around the client.
+        EXPECT_EQ(0, GetWindowLongW(w.Window(), GWL_STYLE) & WS_CAPTION);
+        RECT frame{};
+        GetWindowRect(w.Window(), &frame);
+        EXPECT_EQ(700, frame.right - frame.left);
+        EXPECT_EQ(500, frame.bottom - frame.top);
         std::vector<std::wstring> names = w.Column(1);
         std::set<std::wstring> listed(names.begin(), names.end());
         EXPECT_EQ((std::set<std::wstring>{console, L"mhartley", L"jokafor", L"dnovak", L"pictured"}), listed);
