@@ -456,7 +456,9 @@ TEST_F(FixSession, TheRepairGoesOnBehindTheBoxAndItsEndIsSeenAfterIt)
         w.Close();
         ASSERT_TRUE(WaitUntil("the message box", [] { return VisibleWindow(kBoxClass) != nullptr; }));
         SetEvent(g_repair.begin.Get());
-        WaitUntil("the rows behind the box", [&] { return g_repair.rowsAdded == 3; });
+        WaitUntil("the repair's reports", [&] { return g_repair.rowsAdded == 3; });
+        // Posted by the repair, they become rows on the window's thread.
+        WaitUntil("the rows behind the box", [&] { return w.Rows() == 3; });
         rowsBehindTheBox = w.Rows();
         g_repair.Finish();
         WaitUntil("the repair to end", [] { return !g_repair.running; });
