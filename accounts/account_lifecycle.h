@@ -94,6 +94,22 @@ struct AccountDeletionReport {
 // The whole deletion; the result as AccountDeletionReport::result.
 int RemoveAccount(const AccountDeletion& deletion, AccountDeletionReport& report);
 
+// What the system still holds for a SID once its account is gone: the
+// profile folder at `storedProfilePath` (deleted with `folderFlags` only when
+// CheckProfileFolder finds it Inside; 0 keeps it), the loaded hives and the
+// profile-list entry (always with `alwaysRemoveProfileEntry`, else only
+// when the folder went). Fills the report's folder and entry fields.
+void RemoveProfileOf(const wchar_t* sidString, const wchar_t* storedProfilePath, uint32_t folderFlags,
+                     bool alwaysRemoveProfileEntry, AccountDeletionReport& report);
+
+// Every right the security policy holds for the SID, with its account
+// object; true when none is left (or there were none).
+bool RemoveSidRights(const wchar_t* sidString);
+
+// The SID out of the local group, by the SID alone; true when it is no
+// member afterwards.
+bool RemoveSidFromGroup(const wchar_t* groupName, const wchar_t* sidString);
+
 // The repair tool's deletion: 0 when the account was not deleted, 1 done,
 // 2 done with files left for removal at the next restart. `flags` as
 // DeletePath takes them (1 schedule, 2 take over), 0 keeps the folder.
@@ -108,5 +124,3 @@ int DeleteAccount(const wchar_t* accountName, uint32_t flags);
 // `folder` receives the resolved path when Inside.
 ProfileFolderVerdict CheckProfileFolder(const wchar_t* storedPath, const wchar_t* ownSidString, WString& folder);
 
-// The profiles directory (GetProfilesDirectoryW); empty when unknown.
-WString ProfilesDirectory();

@@ -26,21 +26,42 @@ int AddPage(std::vector<AccountRow>& rows, const USER_INFO_3* records, DWORD cou
 
 }  // namespace
 
-int ReadAccountRows(std::vector<AccountRow>& rows)
+bool ForEachAccountPage(DWORD level, const std::function<bool(const void* records, DWORD count)>& page)
 {
-    int count = 0;
     DWORD resume = 0;
     NET_API_STATUS status;
     do {
-        UniqueNetBuffer page;
+        UniqueNetBuffer buffer;
         DWORD read = 0, total = 0;
-        LPBYTE buffer = nullptr;
-        status = machine::NetUserEnum(nullptr, 3, 0, &buffer, MAX_PREFERRED_LENGTH, &read, &total, &resume);
-        page.Reset(buffer);
-        if ((status != NERR_Success && status != ERROR_MORE_DATA) || !page)
-            break;
-        count += AddPage(rows, static_cast<const USER_INFO_3*>(page.Get()), read);
+        status = machine::NetUserEnum(nullptr, level, 0, reinterpret_cast<LPBYTE*>(buffer.Put()),
+                                      MAX_PREFERRED_LENGTH, &read, &total, &resume);
+        if (status != NERR_Success && status != ERROR_MORE_DATA)
+            return false;
+        if (!buffer)
+            return read == 0;   // an empty page is the end, a missing one with entries a failure
+        if (!page(buffer.Get(), read))
+            return true;
     } while (status == ERROR_MORE_DATA);
+    return true;
+}
+
+bool AccountExists(const wchar_t* name, DWORD* privilege)
+{
+    UniqueNetBuffer buffer;
+    bool found = machine::NetUserGetInfo(nullptr, name, 1, reinterpret_cast<LPBYTE*>(buffer.Put())) == NERR_Success &&
+                 buffer;
+    if (found && privilege != nullptr)
+        *privilege = static_cast<const USER_INFO_1*>(buffer.Get())->usri1_priv;
+    return found;
+}
+
+int ReadAccountRows(std::vector<AccountRow>& rows)
+{
+    int count = 0;
+    ForEachAccountPage(3, [&](const void* records, DWORD read) {
+        count += AddPage(rows, static_cast<const USER_INFO_3*>(records), read);
+        return true;
+    });
     return count;
 }
 

@@ -6,19 +6,21 @@
 #include <lm.h>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "platform/handles.h"
 #include "platform/machine.h"
 #include "platform/text.h"
 
-// A buffer handed out by the account database.
-struct NetBufferTraits {
-    using Type = void*;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { machine::NetApiBufferFree(h); }
-};
-using UniqueNetBuffer = UniqueResource<NetBufferTraits>;
+// Hands every page of the local accounts at `level` (1 or 3: USER_INFO_1
+// or USER_INFO_3 records) to `page`, as the database gives them out, until
+// `page` returns false. False when the database failed before the end.
+bool ForEachAccountPage(DWORD level, const std::function<bool(const void* records, DWORD count)>& page);
+
+// Whether the account database knows `name`; its privilege level too when
+// asked for.
+bool AccountExists(const wchar_t* name, DWORD* privilege = nullptr);
 
 // One row of the account list: the title shown (the full name, or the
 // account name when there is none), the account name and the type text.

@@ -36,11 +36,8 @@ bool RemoveAccountRights(PSID sid)
 
 bool IsHiveLoaded(const wchar_t* name)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_USERS, name, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
+    UniqueRegKey key;
+    return RegOpenKeyExW(HKEY_USERS, name, 0, KEY_READ, key.Put()) == ERROR_SUCCESS;
 }
 
 // The account's hives under HKEY_USERS, when loaded; true when neither is
@@ -216,20 +213,6 @@ bool RemoveProfileEntry(const wchar_t* sidString)
 
 }  // namespace
 
-WString ProfilesDirectory()
-{
-    WString directory;
-    DWORD length = 0;
-    GetProfilesDirectoryW(nullptr, &length);
-    wchar_t* buffer = length > 0 ? directory.GetBuffer(length + 1, nullptr, true) : nullptr;
-    if (buffer == nullptr || !GetProfilesDirectoryW(buffer, &length)) {
-        directory.Assign(L"");
-        return directory;
-    }
-    directory.Length();   // written directly: measured afresh
-    return directory;
-}
-
 ProfileFolderVerdict CheckProfileFolder(const wchar_t* storedPath, const wchar_t* ownSidString, WString& folder)
 {
     WString expanded = ExpandEnvironmentText(storedPath != nullptr ? storedPath : L"");
@@ -292,27 +275,59 @@ int RemoveAccount(const AccountDeletion& deletion, AccountDeletionReport& report
         report.rightsRemoved = RemoveAccountRights(sid.Get());
         report.pictureRemoved = RemovePictureSet(sidText);
     }
+    RemoveProfileOf(sidText, report.profileFolder.Text(), deletion.folderFlags, deletion.alwaysRemoveProfileEntry,
+                    report);
+    return report.result;
+}
 
+void RemoveProfileOf(const wchar_t* sidString, const wchar_t* storedProfilePath, uint32_t folderFlags,
+                     bool alwaysRemoveProfileEntry, AccountDeletionReport& report)
+{
+    const bool sid = IsPlainSidString(sidString);
     bool folderGone = false;
-    if (deletion.folderFlags != kKeepProfileFolder) {
+    if (folderFlags != kKeepProfileFolder) {
         WString folder;
-        report.folderVerdict = CheckProfileFolder(report.profileFolder.Text(), sidText, folder);
+        report.folderVerdict = CheckProfileFolder(storedProfilePath, sidString, folder);
         if (report.folderVerdict == ProfileFolderVerdict::Inside) {
             // Loaded hives hold their files open.
-            report.hivesUnloaded = sid ? UnloadHives(sidText) : false;
-            report.folderResult = DeletePath(folder.Text(), deletion.folderFlags);
+            report.hivesUnloaded = sid ? UnloadHives(sidString) : false;
+            report.folderResult = DeletePath(folder.Text(), folderFlags);
             if (report.folderResult != kDeleteFailed) {
                 report.result = report.folderResult;
                 folderGone = true;
             }
-        } else if (report.folderVerdict == ProfileFolderVerdict::Missing && !report.profileFolder.IsEmpty()) {
-            report.hivesUnloaded = sid ? UnloadHives(sidText) : false;
-            folderGone = Attributes(report.profileFolder.Text()) == INVALID_FILE_ATTRIBUTES;
+        } else if (report.folderVerdict == ProfileFolderVerdict::Missing && storedProfilePath != nullptr &&
+                   *storedProfilePath != L'\0') {
+            report.hivesUnloaded = sid ? UnloadHives(sidString) : false;
+            folderGone = Attributes(storedProfilePath) == INVALID_FILE_ATTRIBUTES;
         }
     }
-    if (sid && (deletion.alwaysRemoveProfileEntry || folderGone))
-        report.profileEntryRemoved = RemoveProfileEntry(sidText);
-    return report.result;
+    if (sid && (alwaysRemoveProfileEntry || folderGone))
+        report.profileEntryRemoved = RemoveProfileEntry(sidString);
+}
+
+bool RemoveSidRights(const wchar_t* sidString)
+{
+    LocalSid sid;
+    PSID converted = nullptr;
+    if (!IsPlainSidString(sidString) || !ConvertStringSidToSidW(sidString, &converted))
+        return false;
+    sid.Reset(converted);
+    return RemoveAccountRights(sid.Get());
+}
+
+bool RemoveSidFromGroup(const wchar_t* groupName, const wchar_t* sidString)
+{
+    LocalSid sid;
+    PSID converted = nullptr;
+    if (groupName == nullptr || *groupName == L'\0' || !IsPlainSidString(sidString) ||
+        !ConvertStringSidToSidW(sidString, &converted))
+        return false;
+    sid.Reset(converted);
+    // By the SID alone: a deleted account's SID has no name left to give.
+    LOCALGROUP_MEMBERS_INFO_0 member{sid.Get()};
+    NET_API_STATUS status = machine::NetLocalGroupDelMembers(nullptr, groupName, 0, reinterpret_cast<LPBYTE>(&member), 1);
+    return status == NERR_Success || status == ERROR_MEMBER_NOT_IN_ALIAS;
 }
 
 int DeleteAccount(const wchar_t* accountName, uint32_t flags)

@@ -71,20 +71,20 @@ bool GetAccountSidAndProfile(const wchar_t* accountName, WString& sidString, WSt
     if (profilePath == nullptr)
         return true;
 
-    LPBYTE buffer = nullptr;
-    if (machine::NetUserGetInfo(nullptr, accountName, 3, &buffer) == NERR_Success && buffer != nullptr) {
-        profilePath->Assign(reinterpret_cast<USER_INFO_3*>(buffer)->usri3_profile);
-        machine::NetApiBufferFree(buffer);
+    UniqueNetBuffer buffer;
+    if (machine::NetUserGetInfo(nullptr, accountName, 3, reinterpret_cast<LPBYTE*>(buffer.Put())) == NERR_Success &&
+        buffer) {
+        profilePath->Assign(static_cast<USER_INFO_3*>(buffer.Get())->usri3_profile);
+        buffer.Reset();
         if (!profilePath->IsEmpty() && PathFileExistsW(profilePath->Text()))
             return true;
     }
     if (ReadProfileImagePath(sidString.Text(), *profilePath))
         return true;
 
-    wchar_t profiles[260] = L"";
-    DWORD length = ARRAYSIZE(profiles);
-    if (GetProfilesDirectoryW(profiles, &length)) {
-        profilePath->Assign(profiles);
+    WString profiles = ProfilesDirectory();
+    if (!profiles.IsEmpty()) {
+        profilePath->Assign(profiles.Text());
         profilePath->Append(L"\\", accountName);
         if (PathFileExistsW(profilePath->Text()))
             return true;

@@ -306,7 +306,9 @@ void OpenPersonalFolders(MainWindow& window, const wchar_t* name)
     owner.busy = &window.busy;
     owner.consoleUserName = window.consoleUserName.Text();
     owner.consoleUserSid = window.consoleUserSid.Text();
-    owner.consoleUserToken = window.consoleUserToken.Get();
+    // No console user: the dialog is handed INVALID_HANDLE_VALUE as before,
+    // never null, which the folder queries read as this process's own user.
+    owner.consoleUserToken = window.consoleUserToken ? window.consoleUserToken.Get() : INVALID_HANDLE_VALUE;
     owner.osVersion = window.osVersion;
     window.Lock();
     {
@@ -475,7 +477,7 @@ bool Dispatch(MainWindow& window, int32_t event)
 
 }  // namespace
 
-MainWindow::MainWindow() : osVersion(GetOsVersionNumber()), consoleUserToken(INVALID_HANDLE_VALUE)
+MainWindow::MainWindow() : osVersion(GetOsVersionNumber())
 {
     consoleUserName.Assign(L"");
     consoleUserSid.Assign(L"");
@@ -533,9 +535,7 @@ int RunMainWindow(MainWindow& window, HINSTANCE instance, const wchar_t*, int sh
     EnablePrivileges();
     {
         WString profile;
-        UniqueToken token = FindConsoleUser(window.consoleUserName, &profile, &window.consoleUserSid);
-        // The window keeps "no token" as INVALID_HANDLE_VALUE.
-        window.consoleUserToken.Reset(token ? token.Release() : INVALID_HANDLE_VALUE);
+        window.consoleUserToken = FindConsoleUser(window.consoleUserName, &profile, &window.consoleUserSid);
     }
 
     HWND handle = window.CreateUiWindow(L"Vantrell_WNDCLASS", L"Vantrell", kClientWidth, kClientHeight, -1, -1,

@@ -54,7 +54,7 @@ public:
     uint32_t busy = 0;                   // 1 while personal folders are being moved
     UniqueImage appImage;
     UniqueImage buttonImage;
-    UniqueFileHandle consoleUserToken;   // INVALID_HANDLE_VALUE until the console user is known
+    UniqueToken consoleUserToken;        // empty until the console user is known
     WString consoleUserName;
     WString consoleUserSid;
     WString helpUrl;

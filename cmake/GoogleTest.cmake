@@ -15,19 +15,27 @@ include(GoogleTest)
 
 # One test executable per module; each test case becomes one CTest test.
 # USES_MACHINE: the tests read or change the simulated machine, whose state
-# is shared by every process in the Wine prefix, so they never run at the
-# same time as each other. SERIAL: the tests click, type or read the screen,
-# so nothing else may run beside them. PROPERTIES: more test properties.
+# is shared by every process in the Wine prefix. SERIAL: the tests click,
+# type or read the screen. On Windows the first never run beside each other
+# and the second beside nothing. Under Wine every test takes a slot instead,
+# a prefix and a display of its own (see ctest-resources.json, which
+# scripts/test.sh hands to CTest), so that two tests of any kind run at
+# once; run without the resource file, they take turns. PROPERTIES: more
+# test properties.
 function(vantrell_add_test name)
   cmake_parse_arguments(ARG "USES_MACHINE;SERIAL" "" "SOURCES;LIBRARIES;PROPERTIES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest_main)
   set(properties TIMEOUT 120)
-  if(ARG_USES_MACHINE)
-    list(APPEND properties RESOURCE_LOCK simulated_machine)
-  endif()
-  if(ARG_SERIAL)
-    list(APPEND properties RUN_SERIAL TRUE)
+  if(CMAKE_CROSSCOMPILING)
+    list(APPEND properties RESOURCE_GROUPS slot:1 ENVIRONMENT VANTRELL_SLOT_TEST=1)
+  else()
+    if(ARG_USES_MACHINE)
+      list(APPEND properties RESOURCE_LOCK simulated_machine)
+    endif()
+    if(ARG_SERIAL)
+      list(APPEND properties RUN_SERIAL TRUE)
+    endif()
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
                        PROPERTIES ${properties} ${ARG_PROPERTIES})

@@ -10,6 +10,7 @@ set(VANTRELL_CORE_SOURCES
   accounts/profile_key_rules.cpp
   accounts/personal_folder_rules.cpp
   accounts/lifecycle_rules.cpp
+  accounts/health_rules.cpp
   ui/drawing_rules.cpp
   accounts/picture_rules.cpp
   repair/repair_rules.cpp
@@ -28,6 +29,7 @@ set(VANTRELL_WINDOWS_SOURCES
   ui/dialog.cpp
   ui/message_box.cpp
   ui/secret_text.cpp
+  ui/worker.cpp
   platform/elevation.cpp
   platform/registry.cpp
   platform/security.cpp
@@ -69,6 +71,7 @@ set(VANTRELL_WINDOWS_SOURCES
   accounts/personal_folders_dialog.cpp
   accounts/create_account.cpp
   accounts/delete_account.cpp
+  accounts/health_check.cpp
   accounts/create_account_dialog.cpp
   accounts/delete_account_dialog.cpp
 )

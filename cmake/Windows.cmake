@@ -50,6 +50,19 @@ endforeach()
 target_link_libraries(vantrell PRIVATE vantrell_lib vantrell_machine)
 target_link_libraries(vantrell-sandbox PRIVATE vantrell_lib vantrell_sandbox)
 
+# The product ships without its debug sections. They stay beside it in
+# vantrell.debug, which a debugger finds through the link the product keeps.
+# Only GNU tools build this way; other compilers keep their symbols apart
+# on their own.
+if(MINGW AND CMAKE_OBJCOPY)
+  set(VANTRELL_SYMBOLS $<TARGET_FILE_DIR:vantrell>/$<TARGET_FILE_BASE_NAME:vantrell>.debug)
+  add_custom_command(TARGET vantrell POST_BUILD
+    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:vantrell> ${VANTRELL_SYMBOLS}
+    COMMAND ${CMAKE_OBJCOPY} --strip-debug --add-gnu-debuglink=${VANTRELL_SYMBOLS} $<TARGET_FILE:vantrell>
+    COMMENT "Keeping the product's symbols in vantrell.debug"
+    VERBATIM)
+endif()
+
 add_executable(sandbox-tool sandbox/tool.cpp)
 target_link_libraries(sandbox-tool PRIVATE vantrell_sandbox)
 if(MINGW)
@@ -75,7 +88,31 @@ if(CMAKE_CROSSCOMPILING)
     DEPENDS ${CMAKE_SOURCE_DIR}/cmake/make-wineprefix.sh
     COMMENT "Creating the Wine prefix (Windows 10)"
     VERBATIM)
-  add_custom_target(wineprefix ALL DEPENDS ${VANTRELL_WINEPREFIX}/.ready)
+  # Two tests run at once only in two slots: a test of the simulated machine
+  # keeps its state in its prefix, and one that reads the screen needs a
+  # display nobody else draws on. Slot 0 is the prefix itself, each other
+  # slot a copy of it made fresh; the launcher picks the slot CTest gives the
+  # test, and scripts/test.sh starts a display for each.
+  set(VANTRELL_TEST_PREFIXES 2 CACHE STRING "Test slots under Wine: a prefix and a display each")
+  set(prefix_stamps ${VANTRELL_WINEPREFIX}/.ready)
+  set(prefix_slots "{\"id\": \"0\", \"slots\": 1}")
+  if(VANTRELL_TEST_PREFIXES GREATER 1)
+    math(EXPR last "${VANTRELL_TEST_PREFIXES} - 1")
+    foreach(slot RANGE 1 ${last})
+      add_custom_command(
+        OUTPUT ${VANTRELL_WINEPREFIX}-${slot}/.ready
+        COMMAND ${CMAKE_COMMAND} -E rm -rf ${VANTRELL_WINEPREFIX}-${slot}
+        COMMAND cp -a ${VANTRELL_WINEPREFIX} ${VANTRELL_WINEPREFIX}-${slot}
+        DEPENDS ${VANTRELL_WINEPREFIX}/.ready
+        COMMENT "Copying the Wine prefix for test slot ${slot}"
+        VERBATIM)
+      list(APPEND prefix_stamps ${VANTRELL_WINEPREFIX}-${slot}/.ready)
+      string(APPEND prefix_slots ", {\"id\": \"${slot}\", \"slots\": 1}")
+    endforeach()
+  endif()
+  file(WRITE ${CMAKE_BINARY_DIR}/ctest-resources.json
+       "{\"version\": {\"major\": 1, \"minor\": 0}, \"local\": [{\"slot\": [${prefix_slots}]}]}\n")
+  add_custom_target(wineprefix ALL DEPENDS ${prefix_stamps})
 endif()
 
 if(VANTRELL_TESTS)

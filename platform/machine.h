@@ -35,6 +35,14 @@ NET_API_STATUS NetLocalGroupAddMembers(LPCWSTR servername, LPCWSTR groupname, DW
                                        DWORD totalentries);
 NET_API_STATUS NetLocalGroupDelMembers(LPCWSTR servername, LPCWSTR groupname, DWORD level, LPBYTE buf,
                                        DWORD totalentries);
+// The machine's local groups (level 0 names, level 1 with comments) and a
+// group's members (level 0: SIDs only, so that members whose account is
+// gone are listed too); paged as NetUserEnum pages.
+NET_API_STATUS NetLocalGroupEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr, DWORD prefmaxlen,
+                                 LPDWORD entriesread, LPDWORD totalentries, PDWORD_PTR resumehandle);
+NET_API_STATUS NetLocalGroupGetMembers(LPCWSTR servername, LPCWSTR localgroupname, DWORD level, LPBYTE* bufptr,
+                                       DWORD prefmaxlen, LPDWORD entriesread, LPDWORD totalentries,
+                                       PDWORD_PTR resumehandle);
 NET_API_STATUS NetApiBufferFree(LPVOID Buffer);
 
 // Names and SIDs of accounts; well-known SIDs resolve as the system resolves them.
@@ -54,6 +62,10 @@ NTSTATUS LsaAddAccountRights(LSA_HANDLE PolicyHandle, PSID AccountSid, PLSA_UNIC
                              ULONG CountOfRights);
 NTSTATUS LsaRemoveAccountRights(LSA_HANDLE PolicyHandle, PSID AccountSid, BOOLEAN AllRights,
                                 PLSA_UNICODE_STRING UserRights, ULONG CountOfRights);
+// Every SID the policy holds an account object for when `UserRight` is null
+// (an array of LSA_ENUMERATION_INFORMATION); STATUS_NO_MORE_ENTRIES when none.
+NTSTATUS LsaEnumerateAccountsWithUserRight(LSA_HANDLE PolicyHandle, PLSA_UNICODE_STRING UserRight, PVOID* Buffer,
+                                           PULONG CountReturned);
 NTSTATUS LsaStorePrivateData(LSA_HANDLE PolicyHandle, PLSA_UNICODE_STRING KeyName, PLSA_UNICODE_STRING PrivateData);
 NTSTATUS LsaRetrievePrivateData(LSA_HANDLE PolicyHandle, PLSA_UNICODE_STRING KeyName,
                                 PLSA_UNICODE_STRING* PrivateData);
@@ -157,6 +169,24 @@ struct LsaPolicyTraits {
     static void Close(Type h) { machine::LsaClose(h); }
 };
 using UniqueLsaPolicy = UniqueResource<LsaPolicyTraits>;
+
+// Memory the local security authority hands out, freed with LsaFreeMemory.
+template <typename T>
+struct LsaMemoryTraits {
+    using Type = T;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { machine::LsaFreeMemory(h); }
+};
+using UniqueLsaText = UniqueResource<LsaMemoryTraits<PLSA_UNICODE_STRING>>;
+
+// A buffer handed out by the account database, freed with NetApiBufferFree.
+template <typename T = void*>
+struct NetBufferTraits {
+    using Type = T;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { machine::NetApiBufferFree(h); }
+};
+using UniqueNetBuffer = UniqueResource<NetBufferTraits<>>;
 
 // The local machine's policy opened for `access`; empty when it was refused.
 inline UniqueLsaPolicy OpenLocalPolicy(ACCESS_MASK access)

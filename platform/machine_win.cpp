@@ -48,6 +48,20 @@ NET_API_STATUS NetLocalGroupDelMembers(LPCWSTR servername, LPCWSTR groupname, DW
     return ::NetLocalGroupDelMembers(servername, groupname, level, buf, totalentries);
 }
 
+NET_API_STATUS NetLocalGroupEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr, DWORD prefmaxlen,
+                                 LPDWORD entriesread, LPDWORD totalentries, PDWORD_PTR resumehandle)
+{
+    return ::NetLocalGroupEnum(servername, level, bufptr, prefmaxlen, entriesread, totalentries, resumehandle);
+}
+
+NET_API_STATUS NetLocalGroupGetMembers(LPCWSTR servername, LPCWSTR localgroupname, DWORD level, LPBYTE* bufptr,
+                                       DWORD prefmaxlen, LPDWORD entriesread, LPDWORD totalentries,
+                                       PDWORD_PTR resumehandle)
+{
+    return ::NetLocalGroupGetMembers(servername, localgroupname, level, bufptr, prefmaxlen, entriesread,
+                                     totalentries, resumehandle);
+}
+
 NET_API_STATUS NetApiBufferFree(LPVOID Buffer)
 {
     return ::NetApiBufferFree(Buffer);
@@ -76,6 +90,12 @@ NTSTATUS LsaOpenPolicy(PLSA_UNICODE_STRING SystemName, PLSA_OBJECT_ATTRIBUTES Ob
 NTSTATUS LsaClose(LSA_HANDLE ObjectHandle)
 {
     return ::LsaClose(ObjectHandle);
+}
+
+NTSTATUS LsaEnumerateAccountsWithUserRight(LSA_HANDLE PolicyHandle, PLSA_UNICODE_STRING UserRight, PVOID* Buffer,
+                                           PULONG CountReturned)
+{
+    return ::LsaEnumerateAccountsWithUserRight(PolicyHandle, UserRight, Buffer, CountReturned);
 }
 
 NTSTATUS LsaEnumerateAccountRights(LSA_HANDLE PolicyHandle, PSID AccountSid, PLSA_UNICODE_STRING* UserRights,

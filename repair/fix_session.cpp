@@ -15,6 +15,7 @@
 #include "repair/repair_tool.h"
 #include "ui/drawing.h"
 #include "ui/message_box.h"
+#include "ui/worker.h"
 
 namespace {
 
@@ -115,7 +116,7 @@ struct WorkerStart {
     RepairProgress* progress = nullptr;   // not owned
 };
 
-DWORD WINAPI RunWorker(void* parameter)
+DWORD WINAPI RepairThread(void* parameter)
 {
     const auto* start = static_cast<const WorkerStart*>(parameter);
     return start->worker(start->input, start->progress);
@@ -130,7 +131,6 @@ struct FixSession {
     std::vector<int> listRows;         // the list's row of each reported row, -1 until shown
     int32_t picture = 0;
     int32_t status = 0;
-    UniqueHandle worker;               // empty when the worker could not start or has ended
     FixPhase phase = FixPhase::Repairing;
     int64_t frequency = 0;             // counts a second; 0 when there is no performance counter
     int64_t startMs = 0;
@@ -183,13 +183,7 @@ void BuildWindow(FixSession& session)
 
 void SetResultCell(FixSession& session, int row, const wchar_t* text)
 {
-    HWND list = Handle(session.tool, session.tool.progressList);
-    if (list == nullptr || row < 0)
-        return;
-    LVITEMW cell{};
-    cell.iSubItem = 1;
-    cell.pszText = const_cast<wchar_t*>(text);
-    SendMessageW(list, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
+    SetListCellText(Handle(session.tool, session.tool.progressList), row, 1, text);
 }
 
 // The repair's reports become rows of the list, here on the window's thread.
@@ -242,33 +236,9 @@ void BeginCountdown(FixSession& session, DWORD exitCode)
 
     session.startMs = NowMs(session);
     session.shownSeconds = kRebootCountdownSeconds;
-    session.worker.Reset();
     // A hidden window stays hidden: a silent run shows nothing.
     if (IsWindowVisible(tool.Handle()))
         BringWindowToTop(tool.Handle());
-}
-
-// True once the worker has ended; `exitCode` then holds its result, 0 when
-// it never started or its result cannot be read.
-bool WorkerEnded(const FixSession& session, DWORD* exitCode)
-{
-    *exitCode = 0;
-    if (!session.worker)
-        return true;
-    // Waiting rather than reading STILL_ACTIVE: a routine may end with 259 too.
-    if (WaitForSingleObject(session.worker.Get(), 0) == WAIT_TIMEOUT)
-        return false;
-    DWORD code = 0;
-    if (GetExitCodeThread(session.worker.Get(), &code))
-        *exitCode = code;
-    return true;
-}
-
-void CheckWorker(FixSession& session)
-{
-    DWORD exitCode = 0;
-    if (WorkerEnded(session, &exitCode))
-        BeginCountdown(session, exitCode);
 }
 
 // False once the countdown has run out.
@@ -297,42 +267,58 @@ LRESULT CALLBACK ReportProcedure(HWND window, UINT message, WPARAM wParam, LPARA
     return DefSubclassProc(window, message, wParam, lParam);
 }
 
-// How long the loop may sleep: while the repair runs, until the worker
-// ends or a message comes (the worker's reports are messages); during the
-// countdown, until the next whole second.
-DWORD WaitLimit(const FixSession& session)
+// The repair on its own thread behind the window: its reports become rows
+// and a close is answered with the box that says it cannot be stopped. The
+// worker's result, 0 when it could not start.
+DWORD RunRepairBehindWindow(FixSession& session, RepairWorker worker)
 {
-    if (session.phase == FixPhase::Repairing)
-        return session.worker ? INFINITE : 0;
+    RepairTool& tool = session.tool;
+    if (worker == nullptr)
+        return 0;
+    session.start.worker = worker;
+    session.start.input = RepairInputOf(tool);
+    session.start.progress = &session.progress;
+    WorkerWatch watch;
+    watch.owner = &tool;
+    watch.window = &tool;
+    // The tool holds its block reason for the whole run (SetBusy).
+    watch.onEvent = [&session, &tool](int32_t event) {
+        ShowReports(session);
+        // A silent run has no window to explain itself over; the repair
+        // goes on either way.
+        if (NextFixStep(FixPhase::Repairing, event == EventCode::Close) == FixStep::RefuseThenCheck &&
+            IsWindowVisible(tool.Handle()))
+            PlainMessageBox(&tool, kCannotStop, 0, 200, 450);
+    };
+    DWORD result = 0;
+    if (!RunWorker(RepairThread, &session.start, watch, &result))
+        return 0;
+    ShowReports(session);
+    return result;
+}
+
+// Until the next whole second of the countdown.
+DWORD UntilNextSecond(const FixSession& session)
+{
     int64_t elapsed = NowMs(session) - session.startMs;
     int64_t toNextSecond = 1000 - (elapsed < 0 ? 0 : elapsed % 1000);
     return static_cast<DWORD>(toNextSecond < 1 ? 1 : toNextSecond);
 }
 
-void RunLoop(FixSession& session)
+// The countdown: each second shown, a close reboots at once.
+void CountDownToReboot(FixSession& session)
 {
     RepairTool& tool = session.tool;
     for (;;) {
-        HANDLE worker = session.phase == FixPhase::Repairing ? session.worker.Get() : nullptr;
-        tool.WaitRepairEvent(worker, WaitLimit(session));
-        ShowReports(session);
-        bool close = tool.LastEvent() == EventCode::Close;
-        switch (NextFixStep(session.phase, close)) {
-        case FixStep::RefuseThenCheck:
-            // A silent run has no window to explain itself over; the repair
-            // goes on either way.
-            if (IsWindowVisible(tool.Handle()))
-                PlainMessageBox(&tool, kCannotStop, 0, 200, 450);
-            CheckWorker(session);
-            break;
-        case FixStep::CheckWorker:
-            CheckWorker(session);
-            break;
+        tool.WaitRepairEvent(UntilNextSecond(session));
+        switch (NextFixStep(session.phase, tool.LastEvent() == EventCode::Close)) {
         case FixStep::Countdown:
             if (!CountDown(session))
                 return;
             break;
         case FixStep::RebootNow:
+        case FixStep::RefuseThenCheck:
+        case FixStep::CheckWorker:
             return;
         }
     }
@@ -373,16 +359,12 @@ int RunFixSessionWith(RepairTool& tool, int showCommand, RepairWorker worker)
     UpdateWindow(tool.Handle());
     DrainWaitingEvents(tool);
 
-    session.start.worker = worker;
-    session.start.input = RepairInputOf(tool);
-    session.start.progress = &session.progress;
-    if (worker != nullptr)
-        session.worker.Reset(CreateThread(nullptr, 0, RunWorker, &session.start, 0, nullptr));
     LARGE_INTEGER frequency{};
     if (QueryPerformanceFrequency(&frequency))
         session.frequency = frequency.QuadPart;
 
-    RunLoop(session);
+    BeginCountdown(session, RunRepairBehindWindow(session, worker));
+    CountDownToReboot(session);
 
     ShowWindow(tool.Handle(), SW_HIDE);
     UpdateWindow(tool.Handle());
@@ -396,7 +378,6 @@ int RunFixSessionWith(RepairTool& tool, int showCommand, RepairWorker worker)
         if (showCommand != 0)
             PlainMessageBox(&tool, refused.Text(), 0, 200, 450);
     }
-    session.worker.Reset();
     RemoveWindowSubclass(tool.Handle(), ReportProcedure, kReportSubclass);
     tool.SetBusy(false);
     SetThreadExecutionState(ES_CONTINUOUS);

@@ -17,8 +17,6 @@ namespace {
 constexpr wchar_t kPendingRenamesKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 constexpr DWORD kHiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 constexpr DWORD kInheritBoth = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
-// The DACL and the owner, down the whole tree, keeping explicit entries.
-constexpr DWORD kGiveTreeSecurity = kCopyDacl | kCopyOwner | kApplyTree | kApplyKeepExplicit;
 
 // The new account's DACL, as data: who gets what, from which version on.
 enum class AceWho { NewAccount, WellKnown, SidText, AccountName };
@@ -159,12 +157,12 @@ void AddAttributes(const wchar_t* path, DWORD add, DWORD remove)
 // account's DACL when the fresh folder has no such entry.
 void GiveSecurity(RepairContext& context, const wchar_t* from, const wchar_t* to)
 {
-    if (CopySecurity(from, to, kGiveTreeSecurity))
+    if (CopySecurity(from, to, kCopyTreeKeepingExplicit))
         return;
     bool applied = false;
     if (BuildNewAccountDacl(context)) {
         PACL acl = context.dacl.Get();
-        applied = ApplySecurity(&acl, to, SE_FILE_OBJECT, kGiveTreeSecurity, context.newSid.Get());
+        applied = ApplySecurity(&acl, to, SE_FILE_OBJECT, kCopyTreeKeepingExplicit, context.newSid.Get());
     }
     if (!applied)
         LogPath(context, L"Failed to give the new account its permissions on", to);

@@ -51,9 +51,7 @@ bool BringOpenToolForward(const RepairTool& tool)
 int RunRepairTool(RepairTool& tool, HINSTANCE instance, const wchar_t* commandLine, int showCommand)
 {
     const wchar_t* received = commandLine != nullptr ? commandLine : L"";
-    wchar_t* module = tool.modulePath.GetBuffer(2048, nullptr, true);
-    if (module != nullptr)
-        GetModuleFileNameW(nullptr, module, 2048);
+    tool.modulePath = ModulePath();
 
     // The process entry relaunches the tool elevated, once; started here
     // without elevation anyway, the tool does nothing.
@@ -79,14 +77,12 @@ int RunRepairTool(RepairTool& tool, HINSTANCE instance, const wchar_t* commandLi
     }
 
     int count = 0;
-    LPWSTR* arguments = CommandLineToArgvW(received, &count);
+    UniqueResource<LocalMemoryTraits<LPWSTR*>> arguments(CommandLineToArgvW(received, &count));
     RepairCommandInput input;
     input.inTempAccount = tool.inTempAccount;
     input.consoleUserName = tool.consoleUserName.Text();
     input.showCommand = showCommand;
-    RepairCommand command = ParseRepairArguments(arguments != nullptr ? count : 0, arguments, input);
-    if (arguments != nullptr)
-        LocalFree(arguments);
+    RepairCommand command = ParseRepairArguments(arguments ? count : 0, arguments.Get(), input);
     if (command.action == RepairCommandAction::Cleanup) {
         CleanupInput cleanup;
         cleanup.consoleUserName = tool.consoleUserName.Text();

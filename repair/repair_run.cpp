@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "accounts/account_lifecycle.h"
+#include "accounts/account_list.h"
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
 #include "accounts/pictures.h"
@@ -119,17 +120,6 @@ void AskForAttention(RepairContext& context)
 // ---------------------------------------------------------------------------
 // Small machine helpers.
 
-
-bool AccountExists(const wchar_t* name, DWORD* privilege)
-{
-    LPBYTE buffer = nullptr;
-    bool found = machine::NetUserGetInfo(nullptr, name, 1, &buffer) == NERR_Success && buffer != nullptr;
-    if (found && privilege != nullptr)
-        *privilege = reinterpret_cast<USER_INFO_1*>(buffer)->usri1_priv;
-    if (buffer != nullptr)
-        machine::NetApiBufferFree(buffer);
-    return found;
-}
 
 WString Join(const wchar_t* folder, const wchar_t* suffix)
 {

@@ -3,8 +3,10 @@
 #include "platform/machine.h"
 #include "platform/system.h"
 #include "repair/repair_log.h"
+#include "resources/resource_ids.h"
 #include "ui/dialog.h"
 #include "ui/drawing.h"
+#include "ui/worker.h"
 
 const wchar_t kBrenwickHomePage[] = L"https://vantrell.invalid/";
 const wchar_t kBrenwickHelpPage[] = L"https://vantrell.invalid/brenwick/help/";
@@ -14,30 +16,11 @@ namespace {
 constexpr int kWidth = 700;
 constexpr int kHeight = 500;
 constexpr int kHeaderHeight = 80;
-constexpr int kToolIcon = 105;
 constexpr int kCheckImageSize = 18;
 // Popup, caption, system menu and minimise box; the caption goes once the
 // window exists (see BuildRepairFrame).
 constexpr LONG kFrameStyle = static_cast<LONG>(WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX);
 constexpr wchar_t kBlockReason[] = L"Brenwick is working. Please cancel shutdown.";
-
-void SetBlockReason(HWND window)
-{
-    UniqueLibrary user32(LoadLibraryW(L"User32.dll"));
-    auto create = machine::AsFunction<machine::ShutdownBlockReasonCreateFunction>(
-        user32 ? machine::GetProcAddress(user32.Get(), "ShutdownBlockReasonCreate") : nullptr);
-    if (create != nullptr)
-        create(window, kBlockReason);
-}
-
-void ClearBlockReason(HWND window)
-{
-    UniqueLibrary user32(LoadLibraryW(L"User32.dll"));
-    auto destroy = machine::AsFunction<machine::ShutdownBlockReasonDestroyFunction>(
-        user32 ? machine::GetProcAddress(user32.Get(), "ShutdownBlockReasonDestroy") : nullptr);
-    if (destroy != nullptr)
-        destroy(window);
-}
 
 // White body, black header.
 UniqueImage PaintFrame()
@@ -78,9 +61,9 @@ bool BuildRepairFrame(RepairTool& tool)
     if (tool.headerImage)
         SetWindowBackgroundImage(tool, tool.headerImage.Get());
 
-    HICON big = static_cast<HICON>(LoadImageW(tool.instance, MAKEINTRESOURCEW(kToolIcon), IMAGE_ICON,
+    HICON big = static_cast<HICON>(LoadImageW(tool.instance, MAKEINTRESOURCEW(IDI_REPAIR), IMAGE_ICON,
                                               GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CXICON), 0));
-    HICON small = static_cast<HICON>(LoadImageW(tool.instance, MAKEINTRESOURCEW(kToolIcon), IMAGE_ICON,
+    HICON small = static_cast<HICON>(LoadImageW(tool.instance, MAKEINTRESOURCEW(IDI_REPAIR), IMAGE_ICON,
                                                 GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CXSMICON), 0));
     // The window keeps the icons it is given until it goes; then they go too.
     if (big != nullptr)
@@ -95,7 +78,7 @@ bool BuildRepairFrame(RepairTool& tool)
     tool.SetNextBehaviour(0);
     tool.SetState(-1, StateFlags::Disable);
 
-    HICON logo = static_cast<HICON>(LoadImageW(tool.instance, MAKEINTRESOURCEW(kToolIcon), IMAGE_ICON, 64, 64, 0));
+    HICON logo = static_cast<HICON>(LoadImageW(tool.instance, MAKEINTRESOURCEW(IDI_REPAIR), IMAGE_ICON, 64, 64, 0));
     if (logo != nullptr)
         tool.AddIcon(logo, 8, 8, 64, 64);
 
@@ -155,28 +138,23 @@ int32_t RepairTool::NextRepairEvent(int mode)
 {
     SetBusy((mode & 2) != 0);
     if ((mode & 1) == 0) {
-        WaitRepairEvent(nullptr, INFINITE);
+        WaitRepairEvent(INFINITE);
         return 1;
     }
-    MSG waiting;
-    // Looking also serves messages sent from other threads.
-    if (!Event().pending && !PeekMessageW(&waiting, nullptr, 0, 0, PM_NOREMOVE)) {
-        lastEvent_ = EventCode::None;
-        return EventCode::None;
-    }
-    lastEvent_ = FilterDialogEvent(*this, *this);
+    lastEvent_ = FilterDialogEvent(*this, *this, 1);
     return lastEvent_;
 }
 
-int32_t RepairTool::WaitRepairEvent(HANDLE wakeOn, DWORD timeoutMs)
+int32_t RepairTool::WaitRepairEvent(DWORD timeoutMs)
 {
     MSG waiting;
+    // Looking serves the messages other threads send, whose events a wait in
+    // GetMessageW would sit on until something is posted.
     if (!Event().pending && !PeekMessageW(&waiting, nullptr, 0, 0, PM_NOREMOVE)) {
-        const DWORD count = wakeOn != nullptr ? 1 : 0;
-        DWORD woke = MsgWaitForMultipleObjectsEx(count, &wakeOn, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        // The handle, the time, or a message sent from another thread that
-        // the look below serves: no event for the loop.
-        if (woke != WAIT_OBJECT_0 + count || !PeekMessageW(&waiting, nullptr, 0, 0, PM_NOREMOVE)) {
+        DWORD woke = MsgWaitForMultipleObjectsEx(0, nullptr, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        // The time, or a message sent from another thread that the look
+        // below serves: no event for the loop.
+        if (woke != WAIT_OBJECT_0 || !PeekMessageW(&waiting, nullptr, 0, 0, PM_NOREMOVE)) {
             lastEvent_ = EventCode::None;
             return EventCode::None;
         }
@@ -192,10 +170,7 @@ void RepairTool::SetBusy(bool busy)
     busy_ = busy;
     if (Handle() == nullptr)
         return;
-    if (busy)
-        SetBlockReason(Handle());
-    else
-        ClearBlockReason(Handle());
+    SetShutdownBlockReason(Handle(), busy ? kBlockReason : nullptr);
 }
 
 void RepairTool::Lock()

@@ -47,10 +47,9 @@ public:
     // With bit 0 clear always 1, else the event the filter gave (0 when
     // nothing was waiting).
     int32_t NextRepairEvent(int mode);
-    // Waits until a message arrives, `wakeOn` (when not null) is signalled
-    // or `timeoutMs` has passed; a message is handled through the shared
-    // filter. The event it gave, else 0.
-    int32_t WaitRepairEvent(HANDLE wakeOn, DWORD timeoutMs);
+    // Waits until a message arrives or `timeoutMs` has passed; a message is
+    // handled through the shared filter. The event it gave, else 0.
+    int32_t WaitRepairEvent(DWORD timeoutMs);
     // The event the last event step produced, after the filter's handling.
     int32_t LastEvent() const { return lastEvent_; }
     // While busy the end of the session is refused, with the tool's block

@@ -269,8 +269,25 @@ DWORD AliasRidByName(const wchar_t* name)
     return 0;
 }
 
+// The alias's name as the system gives it.
+std::wstring AliasName(DWORD rid)
+{
+    std::wstring text = L"S-1-5-32-" + std::to_wstring(rid);
+    PSID sid = nullptr;
+    if (!ConvertStringSidToSidW(text.c_str(), &sid))
+        return L"";
+    UniqueLocalMemory holder(sid);
+    wchar_t alias[256], domain[256];
+    DWORD aliasLength = ARRAYSIZE(alias), domainLength = ARRAYSIZE(domain);
+    SID_NAME_USE use;
+    return ::LookupAccountSidW(nullptr, sid, alias, &aliasLength, domain, &domainLength, &use) ? alias : L"";
+}
+
 // The member SIDs of a group call, checked before anything changes.
-NET_API_STATUS MemberSids(DWORD level, LPBYTE buf, DWORD count, std::vector<std::wstring>* sids)
+// Given `memberOf`, a SID given as such (level 0) that is a member of that
+// alias is taken even when its account is gone, as the system removes a
+// deleted account's SID from a group by the SID alone.
+NET_API_STATUS MemberSids(DWORD level, LPBYTE buf, DWORD count, std::vector<std::wstring>* sids, DWORD memberOf = 0)
 {
     if (buf == nullptr && count > 0)
         return ERROR_INVALID_PARAMETER;
@@ -293,7 +310,8 @@ NET_API_STATUS MemberSids(DWORD level, LPBYTE buf, DWORD count, std::vector<std:
         }
         Account account;
         DWORD rid = sandbox::RidOfSid(sid);
-        if (rid == 0 || !sandbox::FindAccountByRid(rid, &account))
+        bool bareMember = level == 0 && memberOf != 0 && sandbox::IsMember(memberOf, sid);
+        if (!bareMember && (rid == 0 || !sandbox::FindAccountByRid(rid, &account)))
             return ERROR_NO_SUCH_MEMBER;
         sids->push_back(sid);
     }
@@ -627,7 +645,7 @@ NET_API_STATUS NetLocalGroupDelMembers(LPCWSTR servername, LPCWSTR groupname, DW
         return NERR_GroupNotFound;
     sandbox::StateLock lock;
     std::vector<std::wstring> sids;
-    NET_API_STATUS status = MemberSids(level, buf, totalentries, &sids);
+    NET_API_STATUS status = MemberSids(level, buf, totalentries, &sids, alias);
     if (status != NERR_Success)
         return status;
     for (const std::wstring& sid : sids) {
@@ -636,6 +654,88 @@ NET_API_STATUS NetLocalGroupDelMembers(LPCWSTR servername, LPCWSTR groupname, DW
     }
     for (const std::wstring& sid : sids)
         sandbox::RemoveMember(alias, sid);
+    return NERR_Success;
+}
+
+NET_API_STATUS NetLocalGroupEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr, DWORD prefmaxlen,
+                                 LPDWORD entriesread, LPDWORD totalentries, PDWORD_PTR resumehandle)
+{
+    (void)prefmaxlen;
+    if (bufptr == nullptr || entriesread == nullptr || totalentries == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    if (!IsLocalServer(servername))
+        return ERROR_BAD_NETPATH;
+    if (level != 0 && level != 1)
+        return ERROR_INVALID_LEVEL;
+    *bufptr = nullptr;
+    std::vector<std::wstring> names;
+    for (DWORD rid : {sandbox::kAdministratorsRid, sandbox::kUsersRid, sandbox::kGuestsRid})
+        names.push_back(AliasName(rid));
+    // One page holds them all: the resume handle comes back as 0.
+    size_t record = level == 0 ? sizeof(LOCALGROUP_INFO_0) : sizeof(LOCALGROUP_INFO_1);
+    size_t bytes = names.size() * record;
+    for (const std::wstring& name : names)
+        bytes += (name.size() + 2) * sizeof(wchar_t);
+    BYTE* block = static_cast<BYTE*>(LocalAlloc(LPTR, bytes));
+    if (block == nullptr)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    Packer packer(block, names.size() * record);
+    for (size_t i = 0; i < names.size(); ++i) {
+        LPWSTR name = packer.Text(names[i]);
+        if (level == 0) {
+            reinterpret_cast<LOCALGROUP_INFO_0*>(block)[i].lgrpi0_name = name;
+        } else {
+            reinterpret_cast<LOCALGROUP_INFO_1*>(block)[i].lgrpi1_name = name;
+            reinterpret_cast<LOCALGROUP_INFO_1*>(block)[i].lgrpi1_comment = packer.Text(L"");
+        }
+    }
+    *bufptr = block;
+    *entriesread = *totalentries = static_cast<DWORD>(names.size());
+    if (resumehandle != nullptr)
+        *resumehandle = 0;
+    return NERR_Success;
+}
+
+NET_API_STATUS NetLocalGroupGetMembers(LPCWSTR servername, LPCWSTR localgroupname, DWORD level, LPBYTE* bufptr,
+                                       DWORD prefmaxlen, LPDWORD entriesread, LPDWORD totalentries,
+                                       PDWORD_PTR resumehandle)
+{
+    (void)prefmaxlen;
+    if (bufptr == nullptr || entriesread == nullptr || totalentries == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    if (!IsLocalServer(servername))
+        return ERROR_BAD_NETPATH;
+    if (level != 0)
+        return ERROR_INVALID_LEVEL;   // the program asks for SIDs only
+    DWORD alias = localgroupname != nullptr ? AliasRidByName(localgroupname) : 0;
+    if (alias == 0)
+        return NERR_GroupNotFound;
+    *bufptr = nullptr;
+    std::vector<std::vector<BYTE>> sids;
+    for (const std::wstring& text : sandbox::MembersOf(alias)) {
+        PSID sid = nullptr;
+        if (!ConvertStringSidToSidW(text.c_str(), &sid))
+            continue;
+        UniqueLocalMemory holder(sid);
+        BYTE* bytes = static_cast<BYTE*>(sid);
+        sids.emplace_back(bytes, bytes + GetLengthSid(sid));
+    }
+    size_t bytes = sids.size() * sizeof(LOCALGROUP_MEMBERS_INFO_0);
+    for (const std::vector<BYTE>& sid : sids)
+        bytes += (sid.size() + 7) & ~size_t(7);
+    BYTE* block = static_cast<BYTE*>(LocalAlloc(LPTR, bytes > 0 ? bytes : 1));
+    if (block == nullptr)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    BYTE* next = block + sids.size() * sizeof(LOCALGROUP_MEMBERS_INFO_0);
+    for (size_t i = 0; i < sids.size(); ++i) {
+        memcpy(next, sids[i].data(), sids[i].size());
+        reinterpret_cast<LOCALGROUP_MEMBERS_INFO_0*>(block)[i].lgrmi0_sid = next;
+        next += (sids[i].size() + 7) & ~size_t(7);
+    }
+    *bufptr = block;
+    *entriesread = *totalentries = static_cast<DWORD>(sids.size());
+    if (resumehandle != nullptr)
+        *resumehandle = 0;
     return NERR_Success;
 }
 

@@ -25,6 +25,10 @@ namespace {
 
 constexpr wchar_t kWinlogonKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
 constexpr wchar_t kRunningAccount[] = L"*";
+// Files a scenario made outside the profiles: value names are their paths,
+// the data "file" or "folder" (removed only when empty).
+constexpr wchar_t kScenarioFiles[] = L"ScenarioFiles";
+constexpr wchar_t kPasswordLessKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\PasswordLess\\Device";
 
 struct AccountPlan {
     Account account;
@@ -48,7 +52,16 @@ struct Plan {
     bool webBrowser = true;
     std::wstring consoleUser = kRunningAccount;
     std::wstring autoLogon;
+    bool plainTextPassword = false;      // the sign-in password as a registry value, not the secret
+    DWORD autoLogonCount = 0;            // 0: no such value
+    bool forceAutoLogon = false;
+    DWORD passwordLessDevice = 0;        // 0: no such value
+    std::wstring strayProfileFolder;     // a folder of the profiles directory no entry names
+    bool repairStateFile = false;        // a state file in the repair tool's folder
     std::vector<AccountPlan> accounts;
+    // Accounts deleted by hand: their SIDs stay in groups, rights and the
+    // profile list.
+    std::vector<AccountPlan> deleted;
 };
 
 std::vector<std::wstring> MultiString(const std::vector<wchar_t>& buffer)
@@ -189,6 +202,12 @@ bool ReadMachine(Reader& reader, const std::wstring& section, const std::vector<
         {Setting::YesNo, L"WebBrowser", &plan->webBrowser},
         {Setting::Text, L"ConsoleUser", &plan->consoleUser},
         {Setting::Text, L"AutoLogon", &plan->autoLogon},
+        {Setting::YesNo, L"PlainTextAutoLogonPassword", &plan->plainTextPassword},
+        {Setting::Number, L"AutoLogonCount", &plan->autoLogonCount},
+        {Setting::YesNo, L"ForceAutoLogon", &plan->forceAutoLogon},
+        {Setting::Number, L"PasswordLessDevice", &plan->passwordLessDevice},
+        {Setting::Text, L"StrayProfileFolder", &plan->strayProfileFolder},
+        {Setting::YesNo, L"RepairStateFile", &plan->repairStateFile},
     });
 }
 
@@ -281,6 +300,12 @@ bool ReadPlan(const std::wstring& path, Plan* plan, std::wstring* error)
             AccountPlan account;
             ok = ReadAccount(reader, section, Trimmed(section.substr(8)), lines, &account);
             plan->accounts.push_back(std::move(account));
+        } else if (section.size() > 16 && _wcsnicmp(section.c_str(), L"Deleted account ", 16) == 0) {
+            AccountPlan account;
+            ok = ReadAccount(reader, section, Trimmed(section.substr(16)), lines, &account);
+            if (ok && (account.running || account.account.rid < 1000))
+                ok = reader.Fail(section, L"a deleted account needs a Rid of 1000 or more");
+            plan->deleted.push_back(std::move(account));
         } else
             return reader.Fail(section, L"unknown section");
         if (!ok)
@@ -308,6 +333,8 @@ void SettleRids(Plan* plan, const std::wstring& processSid)
     DWORD next = 1001;
     for (const AccountPlan& p : plan->accounts)
         next = std::max(next, p.account.rid + 1);
+    for (const AccountPlan& p : plan->deleted)
+        next = std::max(next, p.account.rid + 1);
     next = std::max(next, runningRid + 1);
     for (AccountPlan& p : plan->accounts) {
         if (p.running)
@@ -327,7 +354,19 @@ void WriteAutoLogon(const Plan& plan)
     DWORD length = ARRAYSIZE(computer);
     GetComputerNameW(computer, &length);
     DeleteSecret(L"DefaultPassword");
-    RegDeleteValueW(winlogon.Get(), L"DefaultPassword");
+    for (const wchar_t* value : {L"DefaultPassword", L"AutoLogonCount", L"ForceAutoLogon"})
+        RegDeleteValueW(winlogon.Get(), value);
+    if (plan.autoLogonCount != 0)
+        WriteDword(winlogon.Get(), L"AutoLogonCount", plan.autoLogonCount);
+    if (plan.forceAutoLogon)
+        WriteString(winlogon.Get(), L"ForceAutoLogon", L"1");
+    Key device;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPasswordLessKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, device.Put(),
+                        nullptr) == ERROR_SUCCESS) {
+        RegDeleteValueW(device.Get(), L"DevicePasswordLessBuildVersion");
+        if (plan.passwordLessDevice != 0)
+            WriteDword(device.Get(), L"DevicePasswordLessBuildVersion", plan.passwordLessDevice);
+    }
     const AccountPlan* chosen = nullptr;
     for (const AccountPlan& p : plan.accounts) {
         if (!plan.autoLogon.empty() && _wcsicmp(p.account.name.c_str(), plan.autoLogon.c_str()) == 0)
@@ -337,8 +376,11 @@ void WriteAutoLogon(const Plan& plan)
         WriteString(winlogon.Get(), L"AutoAdminLogon", L"1");
         WriteString(winlogon.Get(), L"DefaultUserName", chosen->account.name);
         WriteString(winlogon.Get(), L"DefaultDomainName", computer);
-        WriteSecret(L"DefaultPassword", reinterpret_cast<const BYTE*>(chosen->password.c_str()),
-                    static_cast<DWORD>(chosen->password.size() * sizeof(wchar_t)));
+        if (plan.plainTextPassword)
+            WriteString(winlogon.Get(), L"DefaultPassword", chosen->password);
+        else
+            WriteSecret(L"DefaultPassword", reinterpret_cast<const BYTE*>(chosen->password.c_str()),
+                        static_cast<DWORD>(chosen->password.size() * sizeof(wchar_t)));
     } else {
         // The system keeps the last account's name with sign-in turned off.
         WriteString(winlogon.Get(), L"AutoAdminLogon", L"0");
@@ -447,6 +489,41 @@ void Build(const Plan& plan, const std::wstring& scenario)
         if (p.corruptedProfile)
             CorruptProfile(sid);
     }
+    for (const AccountPlan& p : plan.deleted) {
+        std::wstring sid = AccountSid(p.account.rid);
+        nextRid = std::max(nextRid, p.account.rid + 1);
+        if (Same(p.type, L"administrator"))
+            AddMember(kAdministratorsRid, sid);
+        else if (Same(p.type, L"standard"))
+            AddMember(kUsersRid, sid);
+        if (p.hidden)
+            SetRights(sid, {L"SeDenyInteractiveLogonRight"});
+        if (p.profile && ProfileFolderOf(sid).empty())
+            MakeProfile(sid, p.account.name, nullptr);
+    }
+    wchar_t profiles[MAX_PATH] = L"";
+    DWORD profilesLength = ARRAYSIZE(profiles);
+    if (!plan.strayProfileFolder.empty() && GetProfilesDirectoryW(profiles, &profilesLength)) {
+        std::wstring stray = std::wstring(profiles) + L"\\" + plan.strayProfileFolder;
+        if (CreateDirectoryW(stray.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS)
+            RememberProfileFolder(stray);
+    }
+    wchar_t windows[MAX_PATH] = L"";
+    std::wstring toolFolder = GetWindowsDirectoryW(windows, ARRAYSIZE(windows)) >= 2
+                                  ? std::wstring(windows, 2) + L"\\Brenwick" : std::wstring();
+    if (plan.repairStateFile && !toolFolder.empty()) {
+        bool madeFolder = CreateDirectoryW(toolFolder.c_str(), nullptr) != FALSE;
+        std::wstring stateFile = toolFolder + L"\\Brenwick.ini";
+        HANDLE file = CreateFileW(stateFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+            Key made = OpenState(kScenarioFiles, true);
+            WriteString(made.Get(), stateFile.c_str(), L"file");
+            if (madeFolder)
+                WriteString(made.Get(), toolFolder.c_str(), L"folder");
+        }
+    }
     WriteDword(state.Get(), kNextRid, nextRid);
     WriteAutoLogon(plan);
 }
@@ -463,6 +540,16 @@ bool ResetMachine(const std::wstring& path, std::wstring* error)
     StateLock lock;
     EndSessionForReset();
     RemoveSandboxProfiles();
+    {
+        Key made = OpenState(kScenarioFiles, false);
+        std::vector<std::wstring> paths = ValueNames(made.Get());
+        for (const std::wstring& path : paths) {
+            if (ReadString(made.Get(), path.c_str(), L"") == L"file")
+                DeleteFileW(path.c_str());
+        }
+        for (const std::wstring& path : paths)
+            RemoveDirectoryW(path.c_str());
+    }
     DeleteTree(HKEY_LOCAL_MACHINE, kStateKey);
     std::wstring scenario = path.substr(path.find_last_of(L"\\/") + 1);
     Build(plan, scenario);

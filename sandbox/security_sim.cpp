@@ -2,6 +2,8 @@
 // private data, with the statuses the system reports.
 #include "platform/machine.h"
 
+#include <sddl.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -18,6 +20,7 @@ constexpr NTSTATUS kInvalidHandle = static_cast<NTSTATUS>(0xC0000008);
 constexpr NTSTATUS kObjectNameNotFound = static_cast<NTSTATUS>(0xC0000034);
 constexpr NTSTATUS kNoSuchPrivilege = static_cast<NTSTATUS>(0xC0000060);
 constexpr NTSTATUS kNoMemory = static_cast<NTSTATUS>(0xC0000017);
+constexpr NTSTATUS kNoMoreEntries = static_cast<NTSTATUS>(0x8000001A);
 
 constexpr DWORD kPolicyMagic = 0x4C534150;   // "LSAP"
 
@@ -130,6 +133,52 @@ NTSTATUS LsaEnumerateAccountRights(LSA_HANDLE PolicyHandle, PSID AccountSid, PLS
     }
     *UserRights = array;
     *CountOfRights = static_cast<ULONG>(rights.size());
+    return kSuccess;
+}
+
+NTSTATUS LsaEnumerateAccountsWithUserRight(LSA_HANDLE PolicyHandle, PLSA_UNICODE_STRING UserRight, PVOID* Buffer,
+                                           PULONG CountReturned)
+{
+    Policy* policy = PolicyOf(PolicyHandle);
+    if (policy == nullptr)
+        return kInvalidHandle;
+    if (Buffer == nullptr || CountReturned == nullptr)
+        return kInvalidParameter;
+    if (!Allows(policy, POLICY_LOOKUP_NAMES) || !Allows(policy, POLICY_VIEW_LOCAL_INFORMATION))
+        return kAccessDenied;
+    *Buffer = nullptr;
+    *CountReturned = 0;
+    std::wstring wanted = UserRight != nullptr ? Text(*UserRight) : L"";
+    if (!wanted.empty() && !IsKnownRight(wanted))
+        return kNoSuchPrivilege;
+    std::vector<std::vector<BYTE>> sids;
+    for (const std::wstring& text : sandbox::SidsWithRights()) {
+        bool holds = wanted.empty();
+        for (const std::wstring& right : sandbox::RightsOf(text))
+            holds = holds || SameRight(right, wanted);
+        PSID sid = nullptr;
+        if (!holds || !ConvertStringSidToSidW(text.c_str(), &sid))
+            continue;
+        BYTE* bytes = static_cast<BYTE*>(sid);
+        sids.emplace_back(bytes, bytes + GetLengthSid(sid));
+        LocalFree(sid);
+    }
+    if (sids.empty())
+        return kNoMoreEntries;
+    size_t bytes = sids.size() * sizeof(LSA_ENUMERATION_INFORMATION);
+    for (const std::vector<BYTE>& sid : sids)
+        bytes += (sid.size() + 7) & ~size_t(7);
+    BYTE* block = static_cast<BYTE*>(LocalAlloc(LPTR, bytes));
+    if (block == nullptr)
+        return kNoMemory;
+    BYTE* next = block + sids.size() * sizeof(LSA_ENUMERATION_INFORMATION);
+    for (size_t i = 0; i < sids.size(); ++i) {
+        memcpy(next, sids[i].data(), sids[i].size());
+        reinterpret_cast<LSA_ENUMERATION_INFORMATION*>(block)[i].Sid = next;
+        next += (sids[i].size() + 7) & ~size_t(7);
+    }
+    *Buffer = block;
+    *CountReturned = static_cast<ULONG>(sids.size());
     return kSuccess;
 }
 

@@ -353,6 +353,25 @@ void RemoveFromAllAliases(const std::wstring& sid)
         RemoveMember(rid, sid);
 }
 
+std::vector<std::wstring> MembersOf(DWORD aliasRid)
+{
+    StateLock lock;
+    Key alias = OpenState(L"Groups\\" + std::to_wstring(aliasRid), false);
+    return alias ? ValueNames(alias.Get()) : std::vector<std::wstring>();
+}
+
+std::vector<std::wstring> SidsWithRights()
+{
+    StateLock lock;
+    Key rights = OpenState(L"Rights", false);
+    std::vector<std::wstring> sids;
+    for (const std::wstring& sid : rights ? SubkeyNames(rights.Get()) : std::vector<std::wstring>()) {
+        if (!RightsOf(sid).empty())
+            sids.push_back(sid);
+    }
+    return sids;
+}
+
 std::vector<std::wstring> RightsOf(const std::wstring& sid)
 {
     StateLock lock;

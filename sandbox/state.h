@@ -109,9 +109,13 @@ bool IsMember(DWORD aliasRid, const std::wstring& sid);
 bool AddMember(DWORD aliasRid, const std::wstring& sid);
 bool RemoveMember(DWORD aliasRid, const std::wstring& sid);
 void RemoveFromAllAliases(const std::wstring& sid);
+// The alias's member SIDs, whether or not their accounts still exist.
+std::vector<std::wstring> MembersOf(DWORD aliasRid);
 
 std::vector<std::wstring> RightsOf(const std::wstring& sid);
 void SetRights(const std::wstring& sid, const std::vector<std::wstring>& rights);
+// Every SID that holds at least one right.
+std::vector<std::wstring> SidsWithRights();
 
 bool ReadSecret(const std::wstring& name, std::vector<BYTE>* data);
 bool WriteSecret(const std::wstring& name, const BYTE* data, DWORD size);

@@ -30,8 +30,13 @@ failed=0
 # outright is never repeated.
 run_ctest() {
     rm -f "$1/ctest.log"
-    if (cd "$1" && ctest -j "$JOBS" --output-on-failure --no-tests=error --timeout "$TEST_TIMEOUT" \
-                         --repeat after-timeout:2 --output-log ctest.log); then
+    # The Windows build spreads the tests of the simulated machine over its
+    # prefix slots.
+    if [ -f "$1/ctest-resources.json" ]; then
+        set -- "$1" --resource-spec-file "$1/ctest-resources.json"
+    fi
+    if (cd "$1" && shift && ctest -j "$JOBS" --output-on-failure --no-tests=error --timeout "$TEST_TIMEOUT" \
+                         --repeat after-timeout:2 --output-log ctest.log "$@"); then
         ok=0
     else
         ok=1
@@ -65,20 +70,18 @@ echo "== Windows build (under Wine)"
 if cmake -S "$ROOT" -B "$WINDOWS_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
          -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null &&
    cmake --build "$WINDOWS_BUILD" -j "$JOBS"; then
-    # One display and one Wine server for the whole run, instead of one per test.
+    # A display and a Wine server for each test slot (a prefix and its
+    # display; see cmake/GoogleTest.cmake), for the whole run instead of one
+    # per test.
     . "$ROOT/scripts/wine-session.sh"
     if [ -z "${DISPLAY:-}" ]; then
         start_display 1280x1024x24
         trap 'kill $XVFB_PID 2>/dev/null || true' EXIT INT TERM
     fi
-    export WINEPREFIX="$WINDOWS_BUILD/wineprefix"
-    find_wineserver
-    "$WINESERVER" -p 60 </dev/null >/dev/null 2>&1 || true
-    "$WINDOWS_BUILD/wine-launcher" cmd /c exit </dev/null >/dev/null 2>&1 || true
-
+    start_test_slots "$WINDOWS_BUILD"
     run_ctest "$WINDOWS_BUILD"
     windows_result="$result"
-    "$WINESERVER" -k >/dev/null 2>&1 || true
+    stop_test_slots "$WINDOWS_BUILD"
 else
     windows_result="build failed"
     status=1

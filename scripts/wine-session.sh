@@ -27,3 +27,36 @@ find_wineserver() {
     WINESERVER="$(dirname "$(readlink -f "$(command -v wine64 || echo /usr/lib/wine/wine64)")")/wineserver"
     [ -x "$WINESERVER" ] || WINESERVER=wineserver
 }
+
+# The test slots of the Windows build in $1: its prefix (slot 0) and the
+# copies "<prefix>-<n>". Gives each slot a display (slot 0 the current one)
+# exported as VANTRELL_SLOT_DISPLAY_<n> for the launcher, and starts each
+# prefix's Wine server and services on its slot's display.
+start_test_slots() {
+    run_display="$DISPLAY"
+    SLOT_DISPLAY_PIDS=""
+    find_wineserver
+    for prefix in "$1/wineprefix" "$1"/wineprefix-*; do
+        [ -d "$prefix" ] || continue
+        slot=0
+        if [ "$prefix" != "$1/wineprefix" ]; then
+            slot="${prefix##*-}"
+            start_display 1280x1024x24
+            SLOT_DISPLAY_PIDS="$SLOT_DISPLAY_PIDS $XVFB_PID"
+        fi
+        export "VANTRELL_SLOT_DISPLAY_$slot=$DISPLAY"
+        WINEPREFIX="$prefix" "$WINESERVER" -p 60 </dev/null >/dev/null 2>&1 || true
+        CTEST_RESOURCE_GROUP_0_SLOT="id:$slot,slots:1" \
+            "$1/wine-launcher" cmd /c exit </dev/null >/dev/null 2>&1 || true
+        export DISPLAY="$run_display"
+    done
+}
+
+# Ends the Wine servers of every slot and the displays start_test_slots started.
+stop_test_slots() {
+    for prefix in "$1/wineprefix" "$1"/wineprefix-*; do
+        [ -d "$prefix" ] && WINEPREFIX="$prefix" "$WINESERVER" -k >/dev/null 2>&1
+    done
+    [ -z "$SLOT_DISPLAY_PIDS" ] || kill $SLOT_DISPLAY_PIDS 2>/dev/null
+    return 0
+}

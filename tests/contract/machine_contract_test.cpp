@@ -7,6 +7,7 @@
 #include <sddl.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <functional>
 #include <set>
 #include <string>
@@ -76,6 +77,41 @@ std::wstring GroupName(WELL_KNOWN_SID_TYPE type)
     if (!machine::LookupAccountSidW(nullptr, sid, name, &nameLength, domain, &domainLength, &use))
         return L"";
     return name;
+}
+
+// Whether the policy lists `sid` among the SIDs holding any right.
+bool HoldsAnyRight(LSA_HANDLE policy, PSID sid)
+{
+    PVOID buffer = nullptr;
+    ULONG count = 0;
+    NTSTATUS status = machine::LsaEnumerateAccountsWithUserRight(policy, nullptr, &buffer, &count);
+    bool found = false;
+    for (ULONG i = 0; status == 0 && i < count; ++i)
+        found = found || EqualSid(static_cast<LSA_ENUMERATION_INFORMATION*>(buffer)[i].Sid, sid);
+    machine::LsaFreeMemory(buffer);
+    return found;
+}
+
+// The group's member SIDs as strings; the status in `status`.
+std::vector<std::wstring> MemberSidsOf(const std::wstring& group, NET_API_STATUS* status)
+{
+    std::vector<std::wstring> sids;
+    DWORD_PTR resume = 0;
+    do {
+        LPBYTE buffer = nullptr;
+        DWORD read = 0, total = 0;
+        *status = machine::NetLocalGroupGetMembers(nullptr, group.c_str(), 0, &buffer, MAX_PREFERRED_LENGTH, &read,
+                                                   &total, &resume);
+        for (DWORD i = 0; (*status == NERR_Success || *status == ERROR_MORE_DATA) && i < read; ++i) {
+            LPWSTR text = nullptr;
+            if (ConvertSidToStringSidW(reinterpret_cast<LOCALGROUP_MEMBERS_INFO_0*>(buffer)[i].lgrmi0_sid, &text)) {
+                sids.push_back(text);
+                LocalFree(text);
+            }
+        }
+        machine::NetApiBufferFree(buffer);
+    } while (*status == ERROR_MORE_DATA);
+    return sids;
 }
 
 class MachineContract : public ::testing::Test {
@@ -358,6 +394,30 @@ TEST_F(MachineContract, TypeComesFromGroupMembership)
     ASSERT_TRUE(Read(name, &info));
     EXPECT_EQ(static_cast<DWORD>(USER_PRIV_ADMIN), info.usri3_priv);
 
+    // The groups are listed by name, and a group's members by SID.
+    bool listed = false;
+    DWORD_PTR resume = 0;
+    LPBYTE groups = nullptr;
+    DWORD read = 0, total = 0;
+    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
+              machine::NetLocalGroupEnum(nullptr, 0, &groups, MAX_PREFERRED_LENGTH, &read, &total, &resume));
+    for (DWORD i = 0; i < read; ++i)
+        listed = listed || GroupName(WinBuiltinAdministratorsSid) ==
+                               reinterpret_cast<LOCALGROUP_INFO_0*>(groups)[i].lgrpi0_name;
+    machine::NetApiBufferFree(groups);
+    EXPECT_TRUE(listed);
+    NET_API_STATUS membersStatus = 0;
+    std::vector<std::wstring> members = MemberSidsOf(GroupName(WinBuiltinAdministratorsSid), &membersStatus);
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success), membersStatus);
+    EXPECT_EQ(1, std::count(members.begin(), members.end(), member.sidString));
+    members = MemberSidsOf(GroupName(WinBuiltinUsersSid), &membersStatus);
+    EXPECT_EQ(0, std::count(members.begin(), members.end(), member.sidString));
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_GroupNotFound), [] {
+        NET_API_STATUS status = 0;
+        MemberSidsOf(L"No Such Group Here", &status);
+        return status;
+    }());
+
     // Guest.
     EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success), Group(true, WinBuiltinGuestsSid, member));
     EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success), Group(false, WinBuiltinAdministratorsSid, member));
@@ -424,7 +484,7 @@ TEST_F(MachineContract, DeletedAccountLeavesItsRightsInThePolicy)
 
     LSA_OBJECT_ATTRIBUTES attributes{};
     LSA_HANDLE policy = nullptr;
-    ASSERT_EQ(0, machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_ACCOUNT | POLICY_LOOKUP_NAMES, &policy));
+    ASSERT_EQ(0, machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_ACCOUNT | POLICY_LOOKUP_NAMES | POLICY_VIEW_LOCAL_INFORMATION, &policy));
     LSA_UNICODE_STRING deny = Counted(L"SeDenyInteractiveLogonRight");
     ASSERT_EQ(0, machine::LsaAddAccountRights(policy, account.sid, &deny, 1));
 
@@ -432,6 +492,10 @@ TEST_F(MachineContract, DeletedAccountLeavesItsRightsInThePolicy)
     made_.clear();
     EXPECT_NE(static_cast<NET_API_STATUS>(NERR_Success), Group(false, WinBuiltinAdministratorsSid, account))
         << "the deleted account is no member any more";
+    NET_API_STATUS membersStatus = 0;
+    std::vector<std::wstring> members = MemberSidsOf(GroupName(WinBuiltinAdministratorsSid), &membersStatus);
+    EXPECT_EQ(0, std::count(members.begin(), members.end(), account.sidString));
+    EXPECT_TRUE(HoldsAnyRight(policy, account.sid)) << "the policy lists the deleted account's SID";
 
     PLSA_UNICODE_STRING rights = nullptr;
     ULONG count = 0;
@@ -446,6 +510,7 @@ TEST_F(MachineContract, DeletedAccountLeavesItsRightsInThePolicy)
     NTSTATUS gone = machine::LsaEnumerateAccountRights(policy, account.sid, &rights, &count);
     EXPECT_EQ(static_cast<ULONG>(ERROR_FILE_NOT_FOUND), machine::LsaNtStatusToWinError(gone));
     machine::LsaFreeMemory(rights);
+    EXPECT_FALSE(HoldsAnyRight(policy, account.sid));
     EXPECT_EQ(0, machine::LsaClose(policy));
 }
 

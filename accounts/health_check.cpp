@@ -1,0 +1,711 @@
+// The health check reads; the operations it mends through change. Every SID
+// it reports passes three tests: it is of this computer's domain, no listed
+// account has its RID, and the system itself cannot name it.
+#include "accounts/health_check.h"
+
+#include <windows.h>
+#include <lm.h>
+#include <ntsecapi.h>
+#include <sddl.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "accounts/account_lifecycle.h"
+#include "accounts/account_list.h"
+#include "accounts/passwords.h"
+#include "accounts/personal_folder_rules.h"
+#include "accounts/profile_key_rules.h"
+#include "accounts/profile_keys.h"
+#include "platform/files.h"
+#include "platform/machine.h"
+#include "platform/registry.h"
+#include "platform/text_win.h"
+#include "repair/repair_hive.h"
+#include "repair/repair_journal.h"
+#include "repair/repair_rules.h"
+#include "repair/temp_account.h"
+
+namespace {
+
+constexpr wchar_t kWinlogonKey[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+constexpr wchar_t kPasswordLessKey[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\PasswordLess\\Device";
+constexpr wchar_t kPasswordLessValue[] = L"DevicePasswordLessBuildVersion";
+constexpr wchar_t kShellFoldersKey[] = L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+constexpr NTSTATUS kStatusSuccess = 0;
+const wchar_t* const kToolShortcuts[] = {L"BrenwickTask.lnk", L"BrenwickCleanup.lnk"};
+
+struct AccountEntry {
+    std::wstring name;
+    uint32_t rid = 0;
+    uint32_t privilege = 0;
+    uint32_t flags = 0;
+    bool passwordExpired = false;
+};
+
+struct ProfileEntry {
+    std::wstring sid;
+    std::wstring storedPath;
+    std::wstring path;        // expanded
+};
+
+struct MachineFacts {
+    std::vector<AccountEntry> accounts;
+    std::map<uint32_t, size_t> byRid;
+    std::wstring domainSid;
+    std::vector<ProfileEntry> profiles;
+};
+
+std::wstring ToText(const WString& text)
+{
+    return text.Text() != nullptr ? std::wstring(text.Text()) : std::wstring();
+}
+
+std::wstring SidText(PSID sid)
+{
+    LPWSTR text = nullptr;
+    if (sid == nullptr || !ConvertSidToStringSidW(sid, &text))
+        return L"";
+    std::wstring result(text);
+    LocalFree(text);
+    return result;
+}
+
+std::wstring Expanded(const std::wstring& text)
+{
+    return ToText(ExpandEnvironmentText(text.c_str()));
+}
+
+bool FolderExists(const std::wstring& path)
+{
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool FileExists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A value of the key as text (REG_SZ or REG_EXPAND_SZ, not expanded) or as a
+// number; `present` whether the value exists at all.
+std::wstring ReadValueText(HKEY key, const wchar_t* name, bool* present = nullptr)
+{
+    DWORD type = 0, size = 0;
+    bool exists = key != nullptr && RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS;
+    if (present != nullptr)
+        *present = exists;
+    if (!exists)
+        return L"";
+    if (type == REG_DWORD) {
+        DWORD number = 0;
+        size = sizeof(number);
+        RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&number), &size);
+        return std::to_wstring(number);
+    }
+    if (type != REG_SZ && type != REG_EXPAND_SZ)
+        return L"";
+    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 2, L'\0');
+    size = static_cast<DWORD>((buffer.size() - 1) * sizeof(wchar_t));
+    if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &size) != ERROR_SUCCESS)
+        return L"";
+    std::wstring text(buffer.data());
+    SecureZeroMemory(buffer.data(), buffer.size() * sizeof(wchar_t));   // it may be a password
+    return text;
+}
+
+UniqueRegKey OpenRead(const wchar_t* path)
+{
+    return OpenKey(path, KEY_READ);
+}
+
+void ReadAccounts(MachineFacts& facts)
+{
+    DWORD resume = 0;
+    NET_API_STATUS status;
+    do {
+        UniqueNetBuffer buffer;
+        DWORD read = 0, total = 0;
+        status = machine::NetUserEnum(nullptr, 3, FILTER_NORMAL_ACCOUNT, reinterpret_cast<LPBYTE*>(buffer.Put()),
+                                      MAX_PREFERRED_LENGTH, &read, &total, &resume);
+        if (status != NERR_Success && status != ERROR_MORE_DATA)
+            break;
+        const USER_INFO_3* records = static_cast<const USER_INFO_3*>(buffer.Get());
+        for (DWORD i = 0; i < read; ++i) {
+            AccountEntry entry;
+            entry.name = records[i].usri3_name != nullptr ? records[i].usri3_name : L"";
+            entry.rid = records[i].usri3_user_id;
+            entry.privilege = records[i].usri3_priv;
+            entry.flags = records[i].usri3_flags;
+            entry.passwordExpired = records[i].usri3_password_expired != 0;
+            facts.byRid[entry.rid] = facts.accounts.size();
+            facts.accounts.push_back(std::move(entry));
+        }
+    } while (status == ERROR_MORE_DATA);
+    // The machine's domain, from one account's SID.
+    for (const AccountEntry& account : facts.accounts) {
+        BYTE sid[SECURITY_MAX_SID_SIZE];
+        DWORD sidSize = sizeof(sid);
+        wchar_t domain[256];
+        DWORD domainLength = ARRAYSIZE(domain);
+        SID_NAME_USE use;
+        if (machine::LookupAccountNameW(nullptr, account.name.c_str(), sid, &sidSize, domain, &domainLength, &use)) {
+            facts.domainSid = DomainOfAccountSid(SidText(sid));
+            if (!facts.domainSid.empty())
+                break;
+        }
+    }
+}
+
+const AccountEntry* FindAccount(const MachineFacts& facts, const std::wstring& name)
+{
+    for (const AccountEntry& account : facts.accounts) {
+        if (EqualsNoCase(account.name.c_str(), name.c_str()))
+            return &account;
+    }
+    return nullptr;
+}
+
+// A local SID whose account is gone: of this machine, no listed account has
+// its RID, and the system cannot name it either (a local group has a SID of
+// the same form).
+bool IsOrphanedLocalSid(const MachineFacts& facts, const std::wstring& sidString)
+{
+    if (!IsLocalAccountSid(sidString, facts.domainSid))
+        return false;
+    uint32_t rid = static_cast<uint32_t>(wcstoul(sidString.c_str() + sidString.rfind(L'-') + 1, nullptr, 10));
+    if (facts.byRid.count(rid) != 0)
+        return false;
+    PSID sid = nullptr;
+    if (!ConvertStringSidToSidW(sidString.c_str(), &sid))
+        return false;
+    LocalSid holder(sid);
+    wchar_t name[256], domain[256];
+    DWORD nameLength = ARRAYSIZE(name), domainLength = ARRAYSIZE(domain);
+    SID_NAME_USE use;
+    if (machine::LookupAccountSidW(nullptr, sid, name, &nameLength, domain, &domainLength, &use))
+        return false;
+    return GetLastError() == ERROR_NONE_MAPPED;
+}
+
+void ReadProfiles(MachineFacts& facts)
+{
+    UniqueRegKey list = OpenRead(kProfileListKeyPath);
+    if (!list)
+        return;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[256];
+        DWORD length = ARRAYSIZE(name);
+        if (RegEnumKeyExW(list.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        HKEY entry = nullptr;
+        if (RegOpenKeyExW(list.Get(), name, 0, KEY_READ, &entry) != ERROR_SUCCESS)
+            continue;
+        ProfileEntry profile;
+        profile.sid = name;
+        profile.storedPath = ReadValueText(entry, L"ProfileImagePath");
+        RegCloseKey(entry);
+        profile.path = Expanded(profile.storedPath);
+        facts.profiles.push_back(std::move(profile));
+    }
+}
+
+Finding Make(FindingKind kind, std::wstring summary, std::wstring target, std::vector<Evidence> evidence)
+{
+    const FindingRule& rule = RuleOf(kind);
+    Finding finding;
+    finding.kind = kind;
+    finding.id = rule.id;
+    finding.severity = rule.severity;
+    finding.summary = std::move(summary);
+    finding.evidence = std::move(evidence);
+    finding.mendText = rule.mendText;
+    finding.mendable = rule.mendable;
+    finding.safeToMend = rule.safeToMend;
+    finding.target = std::move(target);
+    return finding;
+}
+
+void CheckProfileKeys(std::vector<Finding>& findings)
+{
+    std::vector<WString> names;
+    FindCorruptedProfileKeys(names);
+    for (WString& name : names) {
+        std::wstring key = ToText(name);
+        findings.push_back(Make(FindingKind::ProfileKeyCorrupt, L"A profile entry was backed up after its profile failed to load: " + key,
+                                key, {{L"Entry", key}}));
+    }
+}
+
+void CheckOrphanProfiles(const MachineFacts& facts, std::vector<Finding>& findings)
+{
+    for (const ProfileEntry& profile : facts.profiles) {
+        if (IsBackupKeyName(profile.sid.c_str()) || !IsOrphanedLocalSid(facts, profile.sid))
+            continue;
+        Finding finding = Make(FindingKind::OrphanProfile, L"A profile of a deleted account: " + profile.path,
+                               profile.sid, {{L"SID", profile.sid}, {L"Folder", profile.path}});
+        finding.detail = profile.storedPath;
+        findings.push_back(std::move(finding));
+    }
+}
+
+void CheckProfileFolders(const MachineFacts& facts, std::vector<Finding>& findings)
+{
+    std::wstring root = ToText(ProfilesDirectory());
+    if (root.empty())
+        return;
+    WIN32_FIND_DATAW data;
+    HANDLE search = FindFirstFileExW((root + L"\\*").c_str(), FindExInfoBasic, &data, FindExSearchLimitToDirectories,
+                                     nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::wstring name = data.cFileName;
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || name == L"." || name == L".." ||
+            (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || IsSystemProfileFolderName(name))
+            continue;
+        std::wstring folder = root + L"\\" + name;
+        bool named = false;
+        for (const ProfileEntry& profile : facts.profiles)
+            named = named || PathIsInside(profile.path, folder) || PathIsInside(folder, profile.path);
+        if (!named)
+            findings.push_back(Make(FindingKind::OrphanProfileFolder, L"A folder no profile names: " + folder, folder,
+                                    {{L"Folder", folder}}));
+    } while (FindNextFileW(search, &data));
+    FindClose(search);
+}
+
+std::wstring RightsText(LSA_HANDLE policy, PSID sid)
+{
+    PLSA_UNICODE_STRING rights = nullptr;
+    ULONG count = 0;
+    std::wstring text;
+    if (machine::LsaEnumerateAccountRights(policy, sid, &rights, &count) == kStatusSuccess) {
+        for (ULONG i = 0; i < count; ++i)
+            text += (text.empty() ? L"" : L", ") + std::wstring(rights[i].Buffer, rights[i].Length / sizeof(wchar_t));
+    }
+    machine::LsaFreeMemory(rights);
+    return text;
+}
+
+void CheckRights(const MachineFacts& facts, std::vector<Finding>& findings)
+{
+    UniqueLsaPolicy policy = OpenLocalPolicy(POLICY_LOOKUP_NAMES | POLICY_VIEW_LOCAL_INFORMATION);
+    if (!policy)
+        return;
+    PVOID buffer = nullptr;
+    ULONG count = 0;
+    if (machine::LsaEnumerateAccountsWithUserRight(policy.Get(), nullptr, &buffer, &count) != kStatusSuccess)
+        return;
+    const LSA_ENUMERATION_INFORMATION* sids = static_cast<const LSA_ENUMERATION_INFORMATION*>(buffer);
+    for (ULONG i = 0; i < count; ++i) {
+        std::wstring sid = SidText(sids[i].Sid);
+        if (!IsOrphanedLocalSid(facts, sid))
+            continue;
+        std::wstring rights = RightsText(policy.Get(), sids[i].Sid);
+        findings.push_back(Make(FindingKind::OrphanRight, L"Rights held by a deleted account's SID " + sid, sid,
+                                {{L"SID", sid}, {L"Rights", rights}}));
+    }
+    machine::LsaFreeMemory(buffer);
+}
+
+void CheckGroups(const MachineFacts& facts, std::vector<Finding>& findings)
+{
+    std::vector<std::wstring> groups;
+    DWORD_PTR resume = 0;
+    NET_API_STATUS status;
+    do {
+        UniqueNetBuffer buffer;
+        DWORD read = 0, total = 0;
+        status = machine::NetLocalGroupEnum(nullptr, 0, reinterpret_cast<LPBYTE*>(buffer.Put()), MAX_PREFERRED_LENGTH,
+                                            &read, &total, &resume);
+        if (status != NERR_Success && status != ERROR_MORE_DATA)
+            break;
+        for (DWORD i = 0; i < read; ++i)
+            groups.push_back(static_cast<const LOCALGROUP_INFO_0*>(buffer.Get())[i].lgrpi0_name);
+    } while (status == ERROR_MORE_DATA);
+    for (const std::wstring& group : groups) {
+        resume = 0;
+        do {
+            UniqueNetBuffer buffer;
+            DWORD read = 0, total = 0;
+            status = machine::NetLocalGroupGetMembers(nullptr, group.c_str(), 0, reinterpret_cast<LPBYTE*>(buffer.Put()),
+                                                      MAX_PREFERRED_LENGTH, &read, &total, &resume);
+            if (status != NERR_Success && status != ERROR_MORE_DATA)
+                break;
+            for (DWORD i = 0; i < read; ++i) {
+                std::wstring sid = SidText(static_cast<const LOCALGROUP_MEMBERS_INFO_0*>(buffer.Get())[i].lgrmi0_sid);
+                if (!IsOrphanedLocalSid(facts, sid))
+                    continue;
+                Finding finding = Make(FindingKind::OrphanGroupMember,
+                                       L"A deleted account's SID is a member of " + group, sid,
+                                       {{L"Group", group}, {L"SID", sid}});
+                finding.detail = group;
+                findings.push_back(std::move(finding));
+            }
+        } while (status == ERROR_MORE_DATA);
+    }
+}
+
+bool SecretStored()
+{
+    UniqueLsaPolicy policy = OpenLocalPolicy(POLICY_CREATE_SECRET);
+    if (!policy)
+        return false;
+    LSA_UNICODE_STRING name = machine::CountedText(L"DefaultPassword");
+    PLSA_UNICODE_STRING data = nullptr;
+    bool stored = machine::LsaRetrievePrivateData(policy.Get(), &name, &data) == kStatusSuccess && data != nullptr;
+    if (data != nullptr) {
+        if (data->Buffer != nullptr)
+            SecureZeroMemory(data->Buffer, std::max(data->Length, data->MaximumLength));
+        machine::LsaFreeMemory(data);
+    }
+    return stored;
+}
+
+void CheckAutoLogon(const MachineFacts& facts, std::vector<Finding>& findings)
+{
+    UniqueRegKey winlogon = OpenRead(kWinlogonKey);
+    AutoLogonFacts autoLogon;
+    autoLogon.switchedOn = ReadValueText(winlogon.Get(), L"AutoAdminLogon") == L"1";
+    autoLogon.userName = ReadValueText(winlogon.Get(), L"DefaultUserName");
+    std::wstring domain = ReadValueText(winlogon.Get(), L"DefaultDomainName");
+    wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = L"";
+    DWORD length = ARRAYSIZE(computer);
+    GetComputerNameW(computer, &length);
+    autoLogon.localDomain = domain.empty() || domain == L"." || EqualsNoCase(domain.c_str(), computer);
+    const AccountEntry* account = FindAccount(facts, autoLogon.userName);
+    autoLogon.accountFound = account != nullptr;
+    autoLogon.accountFlags = account != nullptr ? account->flags : 0;
+    autoLogon.passwordExpired = account != nullptr && account->passwordExpired;
+    autoLogon.secretStored = SecretStored();
+    ReadValueText(winlogon.Get(), L"DefaultPassword", &autoLogon.plainTextStored);
+    std::wstring count = ReadValueText(winlogon.Get(), L"AutoLogonCount", &autoLogon.autoLogonCountPresent);
+    std::wstring force = ReadValueText(winlogon.Get(), L"ForceAutoLogon", &autoLogon.forceAutoLogonPresent);
+
+    for (FindingKind kind : JudgeAutoLogon(autoLogon)) {
+        switch (kind) {
+        case FindingKind::AutoLogonBroken:
+            findings.push_back(Make(kind, L"Automatic sign-in cannot work: " + AutoLogonFailure(autoLogon),
+                                    autoLogon.userName, {{L"Account", autoLogon.userName},
+                                                         {L"Reason", AutoLogonFailure(autoLogon)}}));
+            break;
+        case FindingKind::AutoLogonNoPassword:
+            findings.push_back(Make(kind, L"Automatic sign-in is on with no stored password", autoLogon.userName,
+                                    {{L"Account", autoLogon.userName}}));
+            break;
+        case FindingKind::AutoLogonPlainPassword:
+            // The value's text never goes into the evidence.
+            findings.push_back(Make(kind, L"The automatic sign-in password is kept in plain text", autoLogon.userName,
+                                    {{L"Account", autoLogon.userName}, {L"Value", L"Winlogon\\DefaultPassword"}}));
+            break;
+        case FindingKind::AutoLogonLeftover:
+            for (const wchar_t* name : {L"AutoLogonCount", L"ForceAutoLogon"}) {
+                bool present = name[0] == L'A' ? autoLogon.autoLogonCountPresent : autoLogon.forceAutoLogonPresent;
+                if (present)
+                    findings.push_back(Make(kind, std::wstring(L"A leftover of automatic sign-in: ") + name, name,
+                                            {{L"Value", std::wstring(L"Winlogon\\") + name},
+                                             {L"Data", name[0] == L'A' ? count : force}}));
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    UniqueRegKey device = OpenRead(kPasswordLessKey);
+    if (ReadValueText(device.Get(), kPasswordLessValue) == L"2")
+        findings.push_back(Make(FindingKind::PasswordlessSignInSetting,
+                                L"The \"Users must enter a user name and password\" check box is hidden",
+                                kPasswordLessValue, {{L"Value", std::wstring(L"PasswordLess\\Device\\") + kPasswordLessValue},
+                                                     {L"Data", L"2"}}));
+}
+
+std::wstring ToolFolder()
+{
+    wchar_t windows[MAX_PATH] = L"";
+    if (GetWindowsDirectoryW(windows, ARRAYSIZE(windows)) < 2)
+        return L"";
+    return std::wstring(windows, 2) + kToolFolderName;
+}
+
+// The tool's shortcuts in the Startup folders of the profiles of this
+// machine's accounts, derived from each profile's folder.
+std::vector<std::wstring> ToolShortcuts(const MachineFacts& facts)
+{
+    std::vector<std::wstring> found;
+    for (const ProfileEntry& profile : facts.profiles) {
+        if (!IsLocalAccountSid(profile.sid, facts.domainSid) || profile.path.empty())
+            continue;
+        WString startup;
+        if (!ProfileFolderPath(CSIDL_STARTUP, profile.path.c_str(), startup))
+            continue;
+        for (const wchar_t* name : kToolShortcuts) {
+            std::wstring link = ToText(startup) + L"\\" + name;
+            if (FileExists(link))
+                found.push_back(link);
+        }
+    }
+    return found;
+}
+
+void CheckRepairLeftovers(const MachineFacts& facts, std::vector<Finding>& findings)
+{
+    std::wstring folder = ToolFolder();
+    RepairFacts repair;
+    repair.tempAdminExists = FindAccount(facts, kTempAccountName) != nullptr;
+    std::wstring state = folder + kStateFileName, journal = ToText(JournalPath(folder.c_str()));
+    repair.stateFilePresent = !folder.empty() && FileExists(state);
+    repair.journalPresent = !folder.empty() && FileExists(journal);
+    std::vector<std::wstring> shortcuts = ToolShortcuts(facts);
+    repair.shortcuts = static_cast<uint32_t>(shortcuts.size());
+    for (FindingKind kind : JudgeRepairLeftovers(repair)) {
+        switch (kind) {
+        case FindingKind::RepairTempAdmin:
+            findings.push_back(Make(kind, L"The repair's temporary administrator is left with no repair under way",
+                                    kTempAccountName, {{L"Account", kTempAccountName}}));
+            break;
+        case FindingKind::RepairStaleState:
+            findings.push_back(Make(kind, L"A repair's state file is left: " + state, state, {{L"File", state}}));
+            break;
+        case FindingKind::RepairStaleJournal:
+            findings.push_back(Make(kind, L"A repair's journal is left: " + journal, journal, {{L"File", journal}}));
+            break;
+        case FindingKind::RepairStaleShortcut:
+            for (const std::wstring& link : shortcuts)
+                findings.push_back(Make(kind, L"A start-up shortcut of the repair tool is left: " + link, link,
+                                        {{L"Shortcut", link}}));
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void CheckAdministrators(const MachineFacts& facts, std::vector<Finding>& findings)
+{
+    std::vector<AccountFacts> accounts;
+    for (const AccountEntry& a : facts.accounts)
+        accounts.push_back({a.name, a.rid, a.privilege, a.flags});
+    for (const AccountFinding& f : JudgeAccounts(accounts)) {
+        const wchar_t* summary = f.kind == FindingKind::AdminPasswordNotRequired ? L"An enabled administrator needs no password: "
+                                 : f.kind == FindingKind::GuestEnabled          ? L"The Guest account is enabled: "
+                                                                                : L"Only one administrator is enabled: ";
+        findings.push_back(Make(f.kind, summary + f.account, f.account, {{L"Account", f.account}}));
+    }
+}
+
+// Only hives already loaded are read: loading another account's hive for a
+// check would hold its files open and change what the check looks at.
+void CheckPersonalFolders(const MachineFacts& facts, std::vector<Finding>& findings)
+{
+    std::vector<std::wstring> profilePaths;
+    for (const ProfileEntry& profile : facts.profiles)
+        profilePaths.push_back(profile.path);
+    for (const ProfileEntry& profile : facts.profiles) {
+        if (!IsLocalAccountSid(profile.sid, facts.domainSid) || profile.path.empty())
+            continue;
+        HKEY folders = nullptr;
+        if (RegOpenKeyExW(HKEY_USERS, (profile.sid + kShellFoldersKey).c_str(), 0, KEY_READ, &folders) != ERROR_SUCCESS)
+            continue;
+        std::vector<std::wstring> others;
+        for (const std::wstring& path : profilePaths) {
+            if (!EqualsNoCase(path.c_str(), profile.path.c_str()))
+                others.push_back(path);
+        }
+        for (const PersonalFolder& folder : kPersonalFolders) {
+            std::wstring stored = ReadValueText(folders, folder.valueName);
+            if (stored.empty())
+                continue;
+            // %USERPROFILE% is the account's own folder, not ours.
+            std::wstring path = stored;
+            if (path.size() >= 13 && EqualsNoCase(path.substr(0, 13).c_str(), L"%USERPROFILE%"))
+                path = profile.path + path.substr(13);
+            path = Expanded(path);
+            FolderPlace place = JudgeFolderPlace(path, FolderExists(path), profile.path, others);
+            if (place != FolderPlace::Missing && place != FolderPlace::InOtherProfile)
+                continue;
+            FindingKind kind = place == FolderPlace::Missing ? FindingKind::PersonalFolderMissing
+                                                             : FindingKind::PersonalFolderInOtherProfile;
+            findings.push_back(Make(kind, std::wstring(folder.name) + L" points at " + path, profile.sid,
+                                    {{L"SID", profile.sid}, {L"Folder", folder.name}, {L"Place", path}}));
+        }
+        RegCloseKey(folders);
+    }
+}
+
+}  // namespace
+
+std::vector<Finding> RunHealthCheck(const HealthCheckOptions& options, const HealthProgress& progress)
+{
+    struct Step {
+        const wchar_t* what;
+        void (*run)(const MachineFacts&, std::vector<Finding>&);
+    };
+    static const Step kSteps[] = {
+        {L"Profile entries", [](const MachineFacts&, std::vector<Finding>& f) { CheckProfileKeys(f); }},
+        {L"Profiles of deleted accounts", CheckOrphanProfiles},
+        {L"Folders of the profiles folder", CheckProfileFolders},
+        {L"Rights of the security policy", CheckRights},
+        {L"Members of the local groups", CheckGroups},
+        {L"Automatic sign-in", CheckAutoLogon},
+        {L"Leftovers of a repair", CheckRepairLeftovers},
+        {L"Administrators and Guest", CheckAdministrators},
+        {L"Personal folders", CheckPersonalFolders},
+    };
+    const uint32_t total = ARRAYSIZE(kSteps) + 1;
+    if (progress)
+        progress(0, total, L"Accounts and profiles");
+    MachineFacts facts;
+    ReadAccounts(facts);
+    ReadProfiles(facts);
+    std::vector<Finding> findings;
+    uint32_t done = 1;
+    for (const Step& step : kSteps) {
+        if (progress)
+            progress(done, total, step.what);
+        step.run(facts, findings);
+        ++done;
+    }
+    if (progress)
+        progress(total, total, L"");
+    if (options.measureProfiles) {
+        for (Finding& finding : findings) {
+            if (finding.kind == FindingKind::OrphanProfile)
+                MeasureOrphanProfile(finding);
+        }
+    }
+    std::stable_sort(findings.begin(), findings.end(),
+                     [](const Finding& a, const Finding& b) { return a.severity < b.severity; });
+    return findings;
+}
+
+void MeasureOrphanProfile(Finding& finding)
+{
+    std::wstring folder;
+    for (const Evidence& e : finding.evidence) {
+        if (e.name == L"Folder")
+            folder = e.value;
+    }
+    if (folder.empty())
+        return;
+    TreeMeasure measure;
+    bool whole = MeasureTree(folder.c_str(), measure);
+    finding.evidence.push_back({L"Size", std::to_wstring(measure.bytes) + (whole ? L" bytes" : L" bytes or more")});
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    SYSTEMTIME when;
+    if (GetFileAttributesExW((folder + L"\\NTUSER.DAT").c_str(), GetFileExInfoStandard, &data) &&
+        FileTimeToSystemTime(&data.ftLastWriteTime, &when)) {
+        wchar_t text[32];
+        swprintf(text, ARRAYSIZE(text), L"%04u-%02u-%02u", when.wYear, when.wMonth, when.wDay);
+        finding.evidence.push_back({L"Last used", text});
+    }
+}
+
+namespace {
+
+// Whether the finding still holds on the machine as it is now.
+bool StillFound(const Finding& finding)
+{
+    for (const Finding& now : RunHealthCheck(HealthCheckOptions{})) {
+        if (now.kind == finding.kind && now.target == finding.target && now.detail == finding.detail)
+            return true;
+    }
+    return false;
+}
+
+MendOutcome Outcome(bool mended, const wchar_t* done, const wchar_t* failed)
+{
+    return {mended, mended ? done : failed};
+}
+
+}  // namespace
+
+MendOutcome MendFinding(const Finding& finding)
+{
+    if (!RuleOf(finding.kind).mendable)
+        return {false, L"This finding is not mended by the program."};
+    if (!StillFound(finding))
+        return {false, L"Nothing to mend: the finding no longer holds."};
+    const wchar_t* target = finding.target.c_str();
+    switch (finding.kind) {
+    case FindingKind::ProfileKeyCorrupt: {
+        RepairProfileKey(target);
+        bool gone = !KeyExists(JoinPath(kProfileListKeyPath, target).Text());
+        return Outcome(gone, L"The profile entry was repaired.", L"The profile entry could not be repaired.");
+    }
+    case FindingKind::OrphanProfile: {
+        AccountDeletionReport report;
+        RemoveProfileOf(target, finding.detail.c_str(), kDeleteTakeOver | kDeleteScheduleAtRestart, false, report);
+        if (!report.profileEntryRemoved)
+            return {false, report.folderVerdict == ProfileFolderVerdict::Inside
+                               ? L"The profile folder could not be deleted; nothing else was changed."
+                               : L"The profile folder is not where a profile may be deleted; nothing was changed."};
+        return {true, report.folderResult == kDeleteScheduled
+                          ? L"The profile was removed; some files go at the next restart."
+                          : L"The profile folder and its entry were removed."};
+    }
+    case FindingKind::OrphanRight:
+        return Outcome(RemoveSidRights(target), L"The rights were removed.", L"The rights could not be removed.");
+    case FindingKind::OrphanGroupMember:
+        return Outcome(RemoveSidFromGroup(finding.detail.c_str(), target), L"The SID was removed from the group.",
+                       L"The SID could not be removed from the group.");
+    case FindingKind::AutoLogonBroken:
+        // Clearing a secret that was never stored is refused though nothing
+        // is left: the machine's state decides, not the answer.
+        SetAutoLogon(L"", nullptr);
+        return Outcome(!StillFound(finding), L"Automatic sign-in was switched off.",
+                       L"Automatic sign-in could not be switched off.");
+    case FindingKind::AutoLogonPlainPassword: {
+        UniqueRegKey winlogon = OpenRead(kWinlogonKey);
+        std::wstring password = ReadValueText(winlogon.Get(), L"DefaultPassword");
+        winlogon.Reset();
+        bool on = false;
+        {
+            UniqueRegKey reading = OpenRead(kWinlogonKey);
+            on = ReadValueText(reading.Get(), L"AutoAdminLogon") == L"1";
+        }
+        AutoLogonResult result;
+        if (on) {
+            // Stored as the secret; SetAutoLogon removes the plain value.
+            result = SetAutoLogon(GetAutoLogonUserName().Text(), password.c_str());
+        } else {
+            // Sign-in is off: the password has no use and goes with the value.
+            result = SetAutoLogon(L"", nullptr);
+            UniqueRegKey writing = OpenKey(kWinlogonKey, KEY_SET_VALUE);
+            if (writing)
+                RegDeleteValueW(writing.Get(), L"DefaultPassword");
+        }
+        SecureZeroMemory(&password[0], password.size() * sizeof(wchar_t));
+        return Outcome(result != AutoLogonResult::Failed && !StillFound(finding),
+                       L"The password is now kept as the protected secret.", L"The password could not be moved.");
+    }
+    case FindingKind::AutoLogonLeftover: {
+        RegKey key;
+        return Outcome(key.DeleteValueOrTree(kWinlogonKey, target), L"The value was removed.",
+                       L"The value could not be removed.");
+    }
+    case FindingKind::RepairTempAdmin:
+        return Outcome(DeleteTempAdmin() != 0, L"The temporary administrator was deleted.",
+                       L"The temporary administrator could not be deleted.");
+    case FindingKind::RepairStaleState:
+    case FindingKind::RepairStaleShortcut: {
+        // Only what the check found under the tool's own names.
+        std::wstring expectedFolder = ToolFolder();
+        bool ours = finding.kind == FindingKind::RepairStaleState
+                        ? EqualsNoCase(target, (expectedFolder + kStateFileName).c_str())
+                        : std::any_of(std::begin(kToolShortcuts), std::end(kToolShortcuts), [&](const wchar_t* name) {
+                              std::wstring t = finding.target;
+                              return t.size() > wcslen(name) && EqualsNoCase(t.c_str() + t.size() - wcslen(name), name);
+                          });
+        return Outcome(ours && DeletePath(target, 0) != kDeleteFailed, L"The file was deleted.",
+                       L"The file could not be deleted.");
+    }
+    case FindingKind::RepairStaleJournal:
+        return Outcome(EqualsNoCase(target, JournalPath(ToolFolder().c_str()).Text()) && DeleteJournal(target),
+                       L"The journal was deleted.", L"The journal could not be deleted.");
+    default:
+        return {false, L"This finding is not mended by the program."};
+    }
+}

@@ -1,0 +1,197 @@
+// The health check on the simulated machine: each finding on the scenario
+// that holds it, with its evidence; each mend leaving a second check without
+// that finding and with every other finding as it was; and the machines on
+// which nothing may be reported.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "accounts/health_check.h"
+#include "sandbox/sandbox.h"
+#include "tests/narrow.h"
+
+namespace {
+
+void Load(const wchar_t* scenario)
+{
+    std::wstring error;
+    ASSERT_TRUE(sandbox::ResetMachine(sandbox::ScenarioPath(scenario), &error)) << Narrow(error.c_str());
+}
+
+std::string Describe(const std::vector<Finding>& findings)
+{
+    std::string text;
+    for (const Finding& f : findings)
+        text += Narrow(f.id.c_str()) + " [" + Narrow(f.target.c_str()) + "] " + Narrow(f.summary.c_str()) + "\n";
+    return text;
+}
+
+std::set<std::wstring> Keys(const std::vector<Finding>& findings)
+{
+    std::set<std::wstring> keys;
+    for (const Finding& f : findings)
+        keys.insert(f.id + L"|" + f.target + L"|" + f.detail);
+    return keys;
+}
+
+const Finding* Find(const std::vector<Finding>& findings, const wchar_t* id)
+{
+    for (const Finding& f : findings) {
+        if (f.id == id)
+            return &f;
+    }
+    return nullptr;
+}
+
+std::wstring EvidenceOf(const Finding& finding, const wchar_t* name)
+{
+    for (const Evidence& e : finding.evidence) {
+        if (e.name == name)
+            return e.value;
+    }
+    return L"";
+}
+
+std::wstring DeletedSid()
+{
+    // The scenario's deleted account has RID 1090 in the machine's domain.
+    std::vector<Finding> findings = RunHealthCheck(HealthCheckOptions{});
+    const Finding* f = Find(findings, L"orphan-group-member");
+    return f != nullptr ? f->target : L"";
+}
+
+}  // namespace
+
+// Nothing the office PCs hold by design is reported: the built-in and
+// system accounts' SIDs in groups and rights, Wine's and the system's own
+// profiles and folders, a guest-type account that needs no password, and a
+// working automatic sign-in.
+TEST(HealthCheck, TheScenariosWithoutFaultsReportNoProblemOrRisk)
+{
+    for (const wchar_t* scenario : {L"default", L"auto-logon", L"many-accounts"}) {
+        Load(scenario);
+        std::vector<Finding> findings = RunHealthCheck(HealthCheckOptions{});
+        // The lab machine has one administrator: a note, nothing worse.
+        if (std::wstring(scenario) == L"many-accounts" && findings.size() == 1 &&
+            findings[0].kind == FindingKind::SingleAdministrator)
+            findings.clear();
+        EXPECT_EQ("", Describe(findings)) << Narrow(scenario);
+    }
+}
+
+TEST(HealthCheck, EachFindingOnItsScenarioWithItsEvidence)
+{
+    Load(L"health");
+    uint32_t calls = 0, lastTotal = 0;
+    std::vector<Finding> findings = RunHealthCheck(HealthCheckOptions{}, [&](uint32_t done, uint32_t total, const wchar_t*) {
+        EXPECT_LE(done, total);
+        ++calls;
+        lastTotal = total;
+    });
+    EXPECT_EQ(lastTotal + 1, calls);
+    std::string all = Describe(findings);
+    struct Expected {
+        const wchar_t* id;
+        const wchar_t* evidence;
+        const wchar_t* contains;
+    } expected[] = {
+        {L"profile-key-corrupt", L"Entry", L".bak"},
+        {L"orphan-profile", L"Folder", L"intern"},
+        {L"orphan-profile-folder", L"Folder", L"former-staff"},
+        {L"orphan-right", L"Rights", L"SeDenyInteractiveLogonRight"},
+        {L"orphan-group-member", L"SID", L"-1090"},
+        {L"auto-logon-broken", L"Reason", L"locked out"},
+        {L"auto-logon-plain-password", L"Account", L"dnovak"},
+        {L"passwordless-sign-in-setting", L"Data", L"2"},
+        {L"repair-temp-admin", L"Account", L"brenwick_temp_admin"},
+        {L"repair-stale-state", L"File", L"Brenwick.ini"},
+        {L"admin-password-not-required", L"Account", L"mhartley"},
+        {L"guest-enabled", L"Account", L"Guest"},
+    };
+    for (const Expected& e : expected) {
+        const Finding* f = Find(findings, e.id);
+        ASSERT_NE(nullptr, f) << Narrow(e.id) << " missing from:\n" << all;
+        EXPECT_NE(std::wstring::npos, EvidenceOf(*f, e.evidence).find(e.contains))
+            << Narrow(e.id) << ": " << Narrow(EvidenceOf(*f, e.evidence).c_str());
+    }
+    // The plain-text password itself is never evidence.
+    for (const Finding& f : findings) {
+        for (const Evidence& e : f.evidence)
+            EXPECT_EQ(std::wstring::npos, e.value.find(L"Novak-Locked")) << Narrow(f.id.c_str());
+    }
+    // Problems first, then risks, then notes.
+    EXPECT_TRUE(std::is_sorted(findings.begin(), findings.end(),
+                               [](const Finding& a, const Finding& b) { return a.severity < b.severity; }));
+    // Only the deleted account's SID: never the living accounts' nor a built-in one.
+    for (const Finding& f : findings) {
+        if (f.kind == FindingKind::OrphanRight || f.kind == FindingKind::OrphanGroupMember)
+            EXPECT_EQ(DeletedSid(), f.target) << Narrow(f.id.c_str());
+    }
+
+    HealthCheckOptions measured;
+    measured.measureProfiles = true;
+    std::vector<Finding> sized = RunHealthCheck(measured);
+    const Finding* orphan = Find(sized, L"orphan-profile");
+    ASSERT_NE(nullptr, orphan);
+    EXPECT_NE(L"", EvidenceOf(*orphan, L"Size"));
+    EXPECT_EQ(L"", EvidenceOf(*Find(findings, L"orphan-profile"), L"Size")) << "sizes only on request";
+}
+
+TEST(HealthCheck, SignInLeftoversAndASingleAdministrator)
+{
+    Load(L"health-sign-in-off");
+    std::vector<Finding> findings = RunHealthCheck(HealthCheckOptions{});
+    std::set<std::wstring> targets;
+    for (const Finding& f : findings) {
+        if (f.kind == FindingKind::AutoLogonLeftover)
+            targets.insert(f.target);
+    }
+    EXPECT_EQ((std::set<std::wstring>{L"AutoLogonCount", L"ForceAutoLogon"}), targets) << Describe(findings);
+    EXPECT_NE(nullptr, Find(findings, L"single-administrator")) << Describe(findings);
+}
+
+// Each mendable finding, mended alone on a fresh machine: a second check
+// no longer has it, and every other finding is still there.
+TEST(HealthCheck, EachMendRemovesItsFindingAndNothingElse)
+{
+    for (const wchar_t* scenario : {L"health", L"health-sign-in-off"}) {
+        Load(scenario);
+        std::vector<Finding> before = RunHealthCheck(HealthCheckOptions{});
+        std::vector<std::wstring> ids;
+        for (const Finding& f : before) {
+            if (f.mendable)
+                ids.push_back(f.id + L"|" + f.target + L"|" + f.detail);
+        }
+        for (const std::wstring& key : ids) {
+            Load(scenario);
+            std::vector<Finding> fresh = RunHealthCheck(HealthCheckOptions{});
+            auto it = std::find_if(fresh.begin(), fresh.end(),
+                                   [&](const Finding& f) { return f.id + L"|" + f.target + L"|" + f.detail == key; });
+            ASSERT_NE(fresh.end(), it) << Narrow(key.c_str());
+            MendOutcome outcome = MendFinding(*it);
+            EXPECT_TRUE(outcome.mended) << Narrow(key.c_str()) << ": " << Narrow(outcome.text.c_str());
+            std::set<std::wstring> expected = Keys(fresh);
+            expected.erase(key);
+            // Switching sign-in off removes its stored password, wherever it was kept.
+            if (it->kind == FindingKind::AutoLogonBroken)
+                expected.erase(L"auto-logon-plain-password|" + it->target + L"|");
+            EXPECT_EQ(expected, Keys(RunHealthCheck(HealthCheckOptions{}))) << Narrow(key.c_str());
+            // Nothing is mended twice.
+            EXPECT_FALSE(MendFinding(*it).mended) << Narrow(key.c_str());
+        }
+    }
+}
+
+TEST(HealthCheck, FindingsThatAreNotMendableAreNeverMended)
+{
+    Load(L"health");
+    for (const Finding& f : RunHealthCheck(HealthCheckOptions{})) {
+        if (!f.mendable)
+            EXPECT_FALSE(MendFinding(f).mended) << Narrow(f.id.c_str());
+    }
+}
