@@ -59,6 +59,9 @@ private:
     bool held_ = false;
 };
 
+// More rows than a repair could ever report: a number past it is a fault.
+constexpr size_t kMostReportRows = 1000;
+
 // Wakes the fix run's loop: a report of the repair is waiting.
 constexpr UINT kRepairReportMessage = WM_APP + 21;
 
@@ -123,7 +126,7 @@ DWORD WINAPI RepairThread(void* parameter)
 }
 
 struct FixSession {
-    FixSession(RepairTool& owner) : tool(owner), progress(owner.Handle()) {}
+    explicit FixSession(RepairTool& owner) : tool(owner), progress(owner.Handle()) {}
 
     RepairTool& tool;
     PostedProgress progress;
@@ -197,6 +200,8 @@ void ShowReports(FixSession& session)
             continue;
         }
         const auto row = static_cast<size_t>(report.row);
+        if (row >= kMostReportRows)
+            continue;
         if (row >= session.listRows.size())
             session.listRows.resize(row + 1, -1);
         if (session.listRows[row] >= 0) {
