@@ -47,6 +47,7 @@ set(VANTRELL_WINDOWS_SOURCES
   app/command_mode.cpp
   app/command_verbs.cpp
   repair/repair_tool.cpp
+  repair/repair_entry.cpp
   repair/text_file.cpp
   repair/repair_log.cpp
   repair/state_file.cpp
@@ -55,9 +56,11 @@ set(VANTRELL_WINDOWS_SOURCES
   repair/temp_account.cpp
   repair/logon_backup.cpp
   repair/cleanup.cpp
+  repair/repair_setup.cpp
   repair/repair_wizard.cpp
   repair/repair_hive.cpp
   repair/repair_journal.cpp
+  repair/profile_moves.cpp
   repair/repair_run.cpp
   repair/fix_session.cpp
   repair/carry_limits.cpp

@@ -3,6 +3,10 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "platform/handles.h"
 #include "platform/machine.h"
 #include "repair/fix_rules.h"
@@ -11,6 +15,7 @@
 #include "repair/repair_tool.h"
 #include "ui/drawing.h"
 #include "ui/message_box.h"
+#include "ui/worker.h"
 
 namespace {
 
@@ -54,13 +59,81 @@ private:
     bool held_ = false;
 };
 
+// More rows than a repair could ever report: a number past it is a fault.
+constexpr size_t kMostReportRows = 1000;
+
+// Wakes the fix run's loop: a report of the repair is waiting.
+constexpr UINT kRepairReportMessage = WM_APP + 21;
+
+// One thing the repair reported: a row's texts, or a wish for attention
+// (a row of -1).
+struct Report {
+    int row = -1;
+    std::wstring operation;
+    std::wstring result;
+};
+
+// The repair's reports, kept for the window's thread. The repair's thread
+// only queues them and posts a wake-up: it never touches the window.
+class PostedProgress : public RepairProgress {
+public:
+    explicit PostedProgress(HWND window) : window_(window) {}
+    PostedProgress(const PostedProgress&) = delete;
+    PostedProgress& operator=(const PostedProgress&) = delete;
+
+    void ShowRow(int row, const wchar_t* operation, const wchar_t* result) override
+    {
+        Queue(Report{row < 0 ? 0 : row, operation != nullptr ? operation : L"", result != nullptr ? result : L""});
+    }
+    void StepCompleted(RepairStep) override {}
+    void WantsAttention() override { Queue(Report{}); }
+
+    // Everything queued so far, oldest first; called on the window's thread.
+    std::vector<Report> Take()
+    {
+        std::vector<Report> taken;
+        AcquireSRWLockExclusive(&lock_);
+        taken.swap(waiting_);
+        ReleaseSRWLockExclusive(&lock_);
+        return taken;
+    }
+
+private:
+    void Queue(Report report)
+    {
+        AcquireSRWLockExclusive(&lock_);
+        waiting_.push_back(std::move(report));
+        ReleaseSRWLockExclusive(&lock_);
+        PostMessageW(window_, kRepairReportMessage, 0, 0);
+    }
+
+    HWND window_;   // not owned
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    std::vector<Report> waiting_;
+};
+
+// What the worker thread starts from; lives until the worker has ended.
+struct WorkerStart {
+    RepairWorker worker = nullptr;
+    RepairInput input;
+    RepairProgress* progress = nullptr;   // not owned
+};
+
+DWORD WINAPI RepairThread(void* parameter)
+{
+    const auto* start = static_cast<const WorkerStart*>(parameter);
+    return start->worker(start->input, start->progress);
+}
+
 struct FixSession {
-    explicit FixSession(RepairTool& owner) : tool(owner) {}
+    explicit FixSession(RepairTool& owner) : tool(owner), progress(owner.Handle()) {}
 
     RepairTool& tool;
+    PostedProgress progress;
+    WorkerStart start;
+    std::vector<int> listRows;         // the list's row of each reported row, -1 until shown
     int32_t picture = 0;
     int32_t status = 0;
-    UniqueHandle worker;               // empty when the worker could not start or has ended
     FixPhase phase = FixPhase::Repairing;
     int64_t frequency = 0;             // counts a second; 0 when there is no performance counter
     int64_t startMs = 0;
@@ -111,9 +184,33 @@ void BuildWindow(FixSession& session)
     tool.SetColumnWidth(tool.progressList, 1, kResultWidth);
 }
 
-void SetRebootCell(FixSession& session, const wchar_t* text)
+void SetResultCell(FixSession& session, int row, const wchar_t* text)
 {
-    SetListCellText(Handle(session.tool, session.tool.progressList), session.rebootRow, 1, text);
+    SetListCellText(Handle(session.tool, session.tool.progressList), row, 1, text);
+}
+
+// The repair's reports become rows of the list, here on the window's thread.
+void ShowReports(FixSession& session)
+{
+    RepairTool& tool = session.tool;
+    for (const Report& report : session.progress.Take()) {
+        if (report.row < 0) {
+            if (tool.Handle() != nullptr)
+                BringWindowToTop(tool.Handle());
+            continue;
+        }
+        const auto row = static_cast<size_t>(report.row);
+        if (row >= kMostReportRows)
+            continue;
+        if (row >= session.listRows.size())
+            session.listRows.resize(row + 1, -1);
+        if (session.listRows[row] >= 0) {
+            SetResultCell(session, session.listRows[row], report.result.c_str());
+            continue;
+        }
+        std::wstring text = report.operation + L"\n" + report.result;
+        session.listRows[row] = tool.AddListItem(tool.progressList, text.c_str(), L"\n");
+    }
 }
 
 // The worker has ended (or never started): the outcome, the tick and the
@@ -130,7 +227,7 @@ void BeginCountdown(FixSession& session, DWORD exitCode)
         SendMessageW(list, LVM_ENSUREVISIBLE, session.rebootRow, FALSE);
 
     session.phase = PhaseAfterWorker(exitCode);
-    tool.DrainEvents(true);
+    DrainWaitingEvents(tool);
     tool.SetText(session.status, FixOutcomeText(session.phase));
 
     // Deleting the picture ends its spinner's thread.
@@ -144,34 +241,9 @@ void BeginCountdown(FixSession& session, DWORD exitCode)
 
     session.startMs = NowMs(session);
     session.shownSeconds = kRebootCountdownSeconds;
-    StartWakeUps(tool.Handle());
-    session.worker.Reset();
     // A hidden window stays hidden: a silent run shows nothing.
     if (IsWindowVisible(tool.Handle()))
         BringWindowToTop(tool.Handle());
-}
-
-// True once the worker has ended; `exitCode` then holds its result, 0 when
-// it never started or its result cannot be read.
-bool WorkerEnded(const FixSession& session, DWORD* exitCode)
-{
-    *exitCode = 0;
-    if (!session.worker)
-        return true;
-    // Waiting rather than reading STILL_ACTIVE: a routine may end with 259 too.
-    if (WaitForSingleObject(session.worker.Get(), 0) == WAIT_TIMEOUT)
-        return false;
-    DWORD code = 0;
-    if (GetExitCodeThread(session.worker.Get(), &code))
-        *exitCode = code;
-    return true;
-}
-
-void CheckWorker(FixSession& session)
-{
-    DWORD exitCode = 0;
-    if (WorkerEnded(session, &exitCode))
-        BeginCountdown(session, exitCode);
 }
 
 // False once the countdown has run out.
@@ -181,33 +253,77 @@ bool CountDown(FixSession& session)
     if (remaining != session.shownSeconds) {
         session.shownSeconds = remaining;
         WString text = CountdownText(remaining);
-        SetRebootCell(session, text.Text());
+        SetResultCell(session, session.rebootRow, text.Text());
     }
     return remaining >= 1;
 }
 
-void RunLoop(FixSession& session)
+// The reports become rows as soon as their wake-up arrives, also while a
+// box runs its own loop over the window.
+constexpr UINT_PTR kReportSubclass = 21;
+
+LRESULT CALLBACK ReportProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                 DWORD_PTR session)
+{
+    if (message == kRepairReportMessage) {
+        ShowReports(*reinterpret_cast<FixSession*>(session));
+        return 0;
+    }
+    return DefSubclassProc(window, message, wParam, lParam);
+}
+
+// The repair on its own thread behind the window: its reports become rows
+// and a close is answered with the box that says it cannot be stopped. The
+// worker's result, 0 when it could not start.
+DWORD RunRepairBehindWindow(FixSession& session, RepairWorker worker)
+{
+    RepairTool& tool = session.tool;
+    if (worker == nullptr)
+        return 0;
+    session.start.worker = worker;
+    session.start.input = RepairInputOf(tool);
+    session.start.progress = &session.progress;
+    WorkerWatch watch;
+    watch.owner = &tool;
+    watch.window = &tool;
+    // The tool holds its block reason for the whole run (SetBusy).
+    watch.onEvent = [&session, &tool](int32_t event) {
+        ShowReports(session);
+        // A silent run has no window to explain itself over; the repair
+        // goes on either way.
+        if (NextFixStep(FixPhase::Repairing, event == EventCode::Close) == FixStep::RefuseThenCheck &&
+            IsWindowVisible(tool.Handle()))
+            PlainMessageBox(&tool, kCannotStop, 0, 200, 450);
+    };
+    DWORD result = 0;
+    if (!RunWorker(RepairThread, &session.start, watch, &result))
+        return 0;
+    ShowReports(session);
+    return result;
+}
+
+// Until the next whole second of the countdown.
+DWORD UntilNextSecond(const FixSession& session)
+{
+    int64_t elapsed = NowMs(session) - session.startMs;
+    int64_t toNextSecond = 1000 - (elapsed < 0 ? 0 : elapsed % 1000);
+    return static_cast<DWORD>(toNextSecond < 1 ? 1 : toNextSecond);
+}
+
+// The countdown: each second shown, a close reboots at once.
+void CountDownToReboot(FixSession& session)
 {
     RepairTool& tool = session.tool;
     for (;;) {
-        tool.NextRepairEvent(2);
-        bool close = tool.LastEvent() == EventCode::Close;
-        switch (NextFixStep(session.phase, close)) {
-        case FixStep::RefuseThenCheck:
-            // A silent run has no window to explain itself over; the repair
-            // goes on either way.
-            if (IsWindowVisible(tool.Handle()))
-                PlainMessageBox(&tool, kCannotStop, 0, 200, 450);
-            CheckWorker(session);
-            break;
-        case FixStep::CheckWorker:
-            CheckWorker(session);
-            break;
+        tool.WaitRepairEvent(UntilNextSecond(session));
+        switch (NextFixStep(session.phase, tool.LastEvent() == EventCode::Close)) {
         case FixStep::Countdown:
             if (!CountDown(session))
                 return;
             break;
         case FixStep::RebootNow:
+        case FixStep::RefuseThenCheck:
+        case FixStep::CheckWorker:
             return;
         }
     }
@@ -215,7 +331,19 @@ void RunLoop(FixSession& session)
 
 }  // namespace
 
-int RunFixSessionWith(RepairTool& tool, int showCommand, LPTHREAD_START_ROUTINE worker)
+RepairInput RepairInputOf(const RepairTool& tool)
+{
+    RepairInput input;
+    input.account = tool.fixAccount.Text();
+    input.fixFlags = tool.fixFlags;
+    input.osVersion = tool.osVersion;
+    input.toolFolder = tool.toolFolder.Text();
+    input.programPath = tool.modulePath.Text();
+    input.logPath = tool.logPath.Text();
+    return input;
+}
+
+int RunFixSessionWith(RepairTool& tool, int showCommand, RepairWorker worker)
 {
     if (!tool.inTempAccount)
         return 0;
@@ -228,22 +356,24 @@ int RunFixSessionWith(RepairTool& tool, int showCommand, LPTHREAD_START_ROUTINE 
     SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
 
     FixSession session{tool};
+    // Every event step of this window refuses the end of the session.
+    tool.SetBusy(true);
     BuildWindow(session);
+    SetWindowSubclass(tool.Handle(), ReportProcedure, kReportSubclass, reinterpret_cast<DWORD_PTR>(&session));
     ShowWindow(tool.Handle(), showCommand);
     UpdateWindow(tool.Handle());
-    tool.DrainEvents(true);
+    DrainWaitingEvents(tool);
 
-    if (worker != nullptr)
-        session.worker.Reset(CreateThread(nullptr, 0, worker, &tool, 0, nullptr));
     LARGE_INTEGER frequency{};
     if (QueryPerformanceFrequency(&frequency))
         session.frequency = frequency.QuadPart;
 
-    RunLoop(session);
+    BeginCountdown(session, RunRepairBehindWindow(session, worker));
+    CountDownToReboot(session);
 
     ShowWindow(tool.Handle(), SW_HIDE);
     UpdateWindow(tool.Handle());
-    tool.DrainEvents(false);
+    DrainWaitingEvents(tool);
     WString reboot = RebootLogText(session.phase, tool.fixAccount.Text());
     tool.WriteLogEntry(reboot.Text(), 0);
     if (!machine::ExitWindowsEx(EWX_REBOOT | EWX_FORCEIFHUNG, 0)) {
@@ -253,7 +383,8 @@ int RunFixSessionWith(RepairTool& tool, int showCommand, LPTHREAD_START_ROUTINE 
         if (showCommand != 0)
             PlainMessageBox(&tool, refused.Text(), 0, 200, 450);
     }
-    session.worker.Reset();
+    RemoveWindowSubclass(tool.Handle(), ReportProcedure, kReportSubclass);
+    tool.SetBusy(false);
     SetThreadExecutionState(ES_CONTINUOUS);
     return 0;
 }

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "repair/repair_run.h"
+
 class RepairTool;
 
 // Held for the whole fix run. The start-up shortcut and a start by hand may
@@ -12,13 +14,19 @@ class RepairTool;
 inline constexpr wchar_t kFixRunMutexName[] = L"Global\\BrenwickFixRun";
 
 // Runs the repair (RunRepair) on a worker thread behind the progress window
-// shown with `showCommand` (0: never shown), counts down 20 seconds once it
-// has ended and reboots the computer. Outside the temporary account, or
-// while another fix run holds kFixRunMutexName (logged), nothing is done.
-// Always 0.
+// shown with `showCommand` (0: never shown), shows what it reports as the
+// list's rows, counts down 20 seconds once it has ended and reboots the
+// computer. Outside the temporary account, or while another fix run holds
+// kFixRunMutexName (logged), nothing is done. Always 0.
 int RunFixSession(RepairTool& tool, int showCommand);
 
-// The same with `worker` as the repair's thread routine, given the tool. A
-// null routine stands for a worker thread that could not be created. For
-// the tests, which run the window around a repair of their own.
-int RunFixSessionWith(RepairTool& tool, int showCommand, LPTHREAD_START_ROUTINE worker);
+// The repair's routine: RunRepair, or a test's stand-in.
+using RepairWorker = DWORD (*)(const RepairInput& input, RepairProgress* progress);
+
+// The same with `worker` as the repair. A null routine stands for a worker
+// thread that could not be created. For the tests, which run the window
+// around a repair of their own.
+int RunFixSessionWith(RepairTool& tool, int showCommand, RepairWorker worker);
+
+// The repair's input as the tool's fields give it.
+RepairInput RepairInputOf(const RepairTool& tool);

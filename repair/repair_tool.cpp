@@ -1,20 +1,10 @@
 #include "repair/repair_tool.h"
 
-#include <windows.h>
-#include <lm.h>
-#include <shellapi.h>
-#include <shlobj.h>
-
-#include "accounts/account_list.h"
-#include "accounts/lookup.h"
 #include "platform/machine.h"
-#include "platform/security.h"
 #include "platform/system.h"
-#include "platform/text_win.h"
-#include "repair/cleanup.h"
-#include "repair/fix_session.h"
 #include "repair/repair_log.h"
 #include "resources/resource_ids.h"
+#include "ui/dialog.h"
 #include "ui/drawing.h"
 #include "ui/worker.h"
 
@@ -23,23 +13,14 @@ const wchar_t kBrenwickHelpPage[] = L"https://vantrell.invalid/brenwick/help/";
 
 namespace {
 
-constexpr int kNotElevated = -4;   // the exit code of the relaunch, which the process entry does
 constexpr int kWidth = 700;
 constexpr int kHeight = 500;
 constexpr int kHeaderHeight = 80;
 constexpr int kCheckImageSize = 18;
-constexpr DWORD kWakeInterval = 20;
+// Popup, caption, system menu and minimise box; the caption goes once the
+// window exists (see BuildRepairFrame).
+constexpr LONG kFrameStyle = static_cast<LONG>(WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX);
 constexpr wchar_t kBlockReason[] = L"Brenwick is working. Please cancel shutdown.";
-
-DWORD WINAPI WakeUpThread(void* window)
-{
-    HWND target = static_cast<HWND>(window);
-    while (IsWindow(target)) {
-        PostMessageW(target, WM_NULL, 0, 0);
-        Sleep(kWakeInterval);
-    }
-    return 0;
-}
 
 // White body, black header.
 UniqueImage PaintFrame()
@@ -68,8 +49,14 @@ void AddHeaderLink(RepairTool& tool, int32_t* id, const wchar_t* text, int x, in
 
 bool BuildRepairFrame(RepairTool& tool)
 {
-    if (tool.CreateUiWindow(tool.className, tool.title, kWidth, kHeight, -1, -1, -1, -1, nullptr) == nullptr)
+    HWND window = tool.CreateUiWindow(tool.className, tool.title, kWidth, kHeight, -1, -1, kFrameStyle, -1, nullptr);
+    if (window == nullptr)
         return false;
+    // The caption keeps the window's taskbar button and minimising; the
+    // drawn header is the title bar, so the frame gives its room to the client.
+    SetWindowLongW(window, GWL_STYLE, GetWindowLongW(window, GWL_STYLE) & ~WS_CAPTION);
+    SetWindowPos(window, nullptr, 0, 0, kWidth, kHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+    CentreWindow(window, nullptr);
     tool.headerImage = PaintFrame();
     if (tool.headerImage)
         SetWindowBackgroundImage(tool, tool.headerImage.Get());
@@ -108,15 +95,7 @@ bool BuildRepairFrame(RepairTool& tool)
 
     tool.tickImage = DrawCheckImage(true, kCheckImageSize);
     tool.boxImage = DrawCheckImage(false, kCheckImageSize);
-
-    StartWakeUps(tool.Handle());
     return true;
-}
-
-bool StartWakeUps(HWND window)
-{
-    UniqueHandle wake(CreateThread(nullptr, 0, WakeUpThread, window, 0, nullptr));
-    return static_cast<bool>(wake);
 }
 
 UniqueBitmap DrawCheckImage(bool ticked, int size)
@@ -146,39 +125,8 @@ UniqueBitmap DrawCheckImage(bool ticked, int size)
     return ToGdiBitmap(image.Get(), kOpaqueWhite);
 }
 
-namespace {
-
-int RefuseOrRun(RepairTool& tool, const RepairCommand& command)
-{
-    tool.fixFlags = command.fixFlags;
-    tool.fixAccount.Assign(command.fixAccount.Text());
-    return command.showCommand;
-}
-
-bool BringOpenToolForward(const RepairTool& tool)
-{
-    for (const wchar_t* suffix : {L" - Fix User Profile", L" - Setup"}) {
-        WString caption(tool.title);
-        caption.Append(suffix);
-        HWND found = FindWindowW(tool.className, caption.Text());
-        if (found == nullptr)
-            continue;
-        // A hidden window is a silent fix run: restoring it would show what
-        // was meant to stay hidden, so this start opens its own window.
-        if (!IsWindowVisible(found))
-            return false;
-        ShowWindow(found, SW_RESTORE);
-        SetForegroundWindow(found);
-        return true;
-    }
-    return false;
-}
-
-}  // namespace
-
 RepairTool::RepairTool() : osVersion(GetOsVersionNumber())
 {
-    buttonIconMode = osVersion < 5.9 ? 0 : -1;
     for (WString* text : {&fixAccount, &consoleUserName, &consoleUserSid, &consoleUserProfile, &modulePath,
                           &toolFolder, &logPath})
         text->Assign(L"");
@@ -188,34 +136,66 @@ RepairTool::~RepairTool() = default;
 
 int32_t RepairTool::NextRepairEvent(int mode)
 {
-    int32_t result = PumpEvents(*this, mode & 1);
-    int32_t event = result;
-    if (Event().window == this || result == EventCode::EndSession) {
-        if (event == closeButton && closeButton > 0) {
-            event = EventCode::Close;
-        } else if (event == EventCode::EndSession) {
-            if (mode & 2)
-                SetShutdownBlockReason(Handle(), kBlockReason);
-            else
-                event = EventCode::Close;
-        } else if (event == minimiseButton && minimiseButton > 0) {
-            ShowWindow(Handle(), SW_MINIMIZE);
-            UpdateWindow(Handle());
-        } else if (event == homeLink && homeLink > 0) {
-            OpenPage(kBrenwickHomePage);
-        } else if (event == helpLink && helpLink > 0) {
-            OpenPage(kBrenwickHelpPage);
-        }
+    SetBusy((mode & 2) != 0);
+    if ((mode & 1) == 0) {
+        WaitRepairEvent(INFINITE);
+        return 1;
     }
-    lastEvent_ = event;
-    return (mode & 1) ? result : 1;
+    lastEvent_ = FilterDialogEvent(*this, *this, 1);
+    return lastEvent_;
 }
 
-void RepairTool::DrainEvents(bool busy)
+int32_t RepairTool::WaitRepairEvent(DWORD timeoutMs)
 {
     MSG waiting;
-    for (int i = 0; i < 1000 && PeekMessageW(&waiting, nullptr, 0, 0, PM_NOREMOVE); ++i)
-        NextRepairEvent(busy ? 3 : 1);
+    // Looking serves the messages other threads send, whose events a wait in
+    // GetMessageW would sit on until something is posted.
+    if (!Event().pending && !PeekMessageW(&waiting, nullptr, 0, 0, PM_NOREMOVE)) {
+        DWORD woke = MsgWaitForMultipleObjectsEx(0, nullptr, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        // The time, or a message sent from another thread that the look
+        // below serves: no event for the loop.
+        if (woke != WAIT_OBJECT_0 || !PeekMessageW(&waiting, nullptr, 0, 0, PM_NOREMOVE)) {
+            lastEvent_ = EventCode::None;
+            return EventCode::None;
+        }
+    }
+    lastEvent_ = FilterDialogEvent(*this, *this);
+    return lastEvent_;
+}
+
+void RepairTool::SetBusy(bool busy)
+{
+    if (busy == busy_)
+        return;
+    busy_ = busy;
+    if (Handle() == nullptr)
+        return;
+    SetShutdownBlockReason(Handle(), busy ? kBlockReason : nullptr);
+}
+
+void RepairTool::Lock()
+{
+    if (!locked_.wasEnabled.empty())
+        Unlock();
+    locked_ = LockControls(helpLink + 1, LastControlId(), -1);
+}
+
+void RepairTool::Unlock()
+{
+    UnlockControls(locked_, -1, ControlKind::None);
+    locked_ = LockRecord{};
+}
+
+DialogHeader RepairTool::Header() const
+{
+    DialogHeader header;
+    header.closeButton = closeButton;
+    header.minimiseButton = minimiseButton;
+    header.helpLink = helpLink;
+    header.versionLink = homeLink;
+    header.helpPage = kBrenwickHelpPage;
+    header.aboutPage = kBrenwickHomePage;
+    return header;
 }
 
 WString RepairTool::StatePath() const
@@ -235,61 +215,4 @@ WString RepairTool::ToolExePath() const
 int RepairTool::WriteLogEntry(const wchar_t* text, uint32_t flags)
 {
     return ::WriteLogEntry(logPath.Text(), text, flags);
-}
-
-int RunRepairTool(RepairTool& tool, HINSTANCE instance, const wchar_t* commandLine, int showCommand)
-{
-    const wchar_t* received = commandLine != nullptr ? commandLine : L"";
-    tool.modulePath = ModulePath();
-
-    // The process entry relaunches the tool elevated, once; started here
-    // without elevation anyway, the tool does nothing.
-    if (!IsElevatedAdministrator())
-        return kNotElevated;
-    EnablePrivileges();
-    tool.instance = instance;
-    tool.consoleUserToken = FindConsoleUser(tool.consoleUserName, &tool.consoleUserProfile, &tool.consoleUserSid);
-
-    WString windows;
-    FromFolderPath(windows, CSIDL_WINDOWS, nullptr, SHGFP_TYPE_CURRENT);
-    if (windows.Length() >= 2)
-        tool.toolFolder.AssignSubstring(windows.Text(), 1, 2);
-    tool.toolFolder.Append(kToolFolderName);
-    tool.logPath.Assign(tool.toolFolder.Text());
-    tool.logPath.Append(kLogFileName);
-
-    if (EqualsNoCase(tool.consoleUserName.Text(), kTempAccountName)) {
-        UniqueNetBuffer info;
-        tool.inTempAccount = machine::NetUserGetInfo(nullptr, tool.consoleUserName.Text(), 11,
-                                                     reinterpret_cast<LPBYTE*>(info.Put())) == NERR_Success &&
-                             info && static_cast<const USER_INFO_11*>(info.Get())->usri11_priv == USER_PRIV_ADMIN;
-    }
-
-    int count = 0;
-    UniqueResource<LocalMemoryTraits<LPWSTR*>> arguments(CommandLineToArgvW(received, &count));
-    RepairCommandInput input;
-    input.inTempAccount = tool.inTempAccount;
-    input.consoleUserName = tool.consoleUserName.Text();
-    input.showCommand = showCommand;
-    RepairCommand command = ParseRepairArguments(arguments ? count : 0, arguments.Get(), input);
-    if (command.action == RepairCommandAction::Cleanup) {
-        CleanupInput cleanup;
-        cleanup.consoleUserName = tool.consoleUserName.Text();
-        cleanup.osVersion = tool.osVersion;
-        cleanup.toolFolder = tool.toolFolder.Text();
-        cleanup.logPath = tool.logPath.Text();
-        cleanup.inTempAccount = command.inTempAccount;
-        return RunCleanup(cleanup);
-    }
-    if (command.action == RepairCommandAction::Refused)
-        return command.result;
-    int show = RefuseOrRun(tool, command);
-
-    if (BringOpenToolForward(tool))
-        return 0;
-    if (!BuildRepairFrame(tool))
-        return 0;
-    int result = !tool.fixAccount.IsEmpty() ? RunFixSession(tool, show) : RunRepairWizard(tool);
-    tool.headerImage.Reset();
-    return result;
 }

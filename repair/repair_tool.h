@@ -1,6 +1,5 @@
-// The repair tool's window object and its entry: elevation, the single
-// window, the command line, the common frame and the choice between the
-// wizard, the fix run and the clean-up.
+// The repair tool's window object: the common frame of its windows, its
+// event step on the shared dialog filter, and the tool's entry.
 #pragma once
 
 #include <windows.h>
@@ -10,10 +9,11 @@
 #include "platform/handles.h"
 #include "platform/text.h"
 #include "repair/repair_rules.h"
+#include "ui/dialog_owner.h"
 #include "ui/image.h"
 #include "ui/window.h"
 
-class RepairTool : public UiWindow {
+class RepairTool : public UiWindow, public DialogOwner {
 public:
     RepairTool();
     ~RepairTool() override;
@@ -39,18 +39,29 @@ public:
     WString toolFolder;
     WString logPath;
     bool inTempAccount = false;
-    int32_t progressList = -1;            // the fix run's list view; the repair adds its rows to it
-    int32_t buttonIconMode = -1;
+    int32_t progressList = -1;            // the fix run's list view; the window adds the repair's rows to it
     UniqueToken consoleUserToken;         // empty when the console user is unknown
 
-    // The tool's event step. Bit 0 of `mode`: look without waiting; bit 1:
-    // a repair is under way, so the end of the session is held off with a
-    // block reason. With bit 0 clear always 1, else what PumpEvents gave.
+    // The tool's event step, through the shared dialog filter. Bit 0 of
+    // `mode`: look without waiting; bit 1: a repair is under way (Busy).
+    // With bit 0 clear always 1, else the event the filter gave (0 when
+    // nothing was waiting).
     int32_t NextRepairEvent(int mode);
-    // The event the last NextRepairEvent produced, after its own handling.
+    // Waits until a message arrives or `timeoutMs` has passed; a message is
+    // handled through the shared filter. The event it gave, else 0.
+    int32_t WaitRepairEvent(DWORD timeoutMs);
+    // The event the last event step produced, after the filter's handling.
     int32_t LastEvent() const { return lastEvent_; }
-    // Handles every waiting message (at most a thousand).
-    void DrainEvents(bool busy);
+    // While busy the end of the session is refused, with the tool's block
+    // reason on its window.
+    void SetBusy(bool busy);
+
+    // DialogOwner: the tool's own window is the owner of its boxes.
+    UiWindow& OwnerWindow() override { return *this; }
+    void Lock() override;
+    void Unlock() override;
+    bool Busy() const override { return busy_; }
+    DialogHeader Header() const override;
 
     // The state file and the copied executable in the tool folder.
     WString StatePath() const;
@@ -61,32 +72,26 @@ public:
 
 private:
     int32_t lastEvent_ = 0;
+    bool busy_ = false;
+    LockRecord locked_;
 };
 
 // The addresses behind the header's links.
 extern const wchar_t kBrenwickHomePage[];
 extern const wchar_t kBrenwickHelpPage[];
 
-// Runs the repair tool; its result is the process's exit code: 0 after a
-// run of the wizard or the fix run and when an open tool window was brought
-// forward, -4 without elevation (the process entry relaunches; nothing is
-// done here), -1 for a fix run outside the temporary account, -2 for a fix
-// of the console user itself (or an unknown console user), -13 after the
-// clean-up.
+// Runs the repair tool (repair/repair_entry.cpp); its result is the
+// process's exit code: 0 after a run of the wizard or the fix run and when
+// an open tool window was brought forward, -4 without elevation (the process
+// entry relaunches; nothing is done here), -1 for a fix run outside the
+// temporary account, -2 for a fix of the console user itself (or an unknown
+// console user), -13 after the clean-up.
 int RunRepairTool(RepairTool& tool, HINSTANCE instance, const wchar_t* commandLine, int showCommand);
 
-// The set-up wizard (repair/repair_wizard.cpp); 0.
-int RunRepairWizard(RepairTool& tool);
-
-// The common frame of every run's window: the window, its header with the
-// links and buttons, the check images and the wake-up thread. False when
-// the window could not be made.
+// The common frame of every run's window: the window without the system's
+// caption (the header is its title bar), its header with the links and
+// buttons, and the check images. False when the window could not be made.
 bool BuildRepairFrame(RepairTool& tool);
-
-// Posts WM_NULL to the window every 20 ms while it exists, so that a wait
-// for its next event ends at least that often. False when the thread could
-// not start.
-bool StartWakeUps(HWND window);
 
 // A framed white box of `size` pixels, with a green tick when `ticked`;
 // drawn as the 18-pixel check images, scaled. Null below 8 pixels or when

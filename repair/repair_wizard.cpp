@@ -4,27 +4,19 @@
 #include <commctrl.h>
 #include <lm.h>
 #include <shlobj.h>
-#include <shlwapi.h>
 
+#include <string>
 #include <vector>
 
 #include "accounts/account_list.h"
 #include "accounts/lookup.h"
-#include "accounts/passwords.h"
 #include "accounts/pictures.h"
 #include "platform/files.h"
 #include "platform/machine.h"
-#include "platform/registry.h"
 #include "platform/text_win.h"
-#include "repair/cleanup.h"
-#include "repair/logon_backup.h"
-#include "repair/repair_hive.h"
-#include "repair/repair_journal.h"
-#include "repair/repair_settings.h"
+#include "repair/repair_rules.h"
+#include "repair/repair_setup.h"
 #include "repair/repair_tool.h"
-#include "repair/state_file.h"
-#include "repair/temp_account.h"
-#include "repair/tool_folder.h"
 #include "resources/resource_ids.h"
 #include "ui/drawing.h"
 #include "ui/message_box.h"
@@ -34,8 +26,6 @@ namespace {
 constexpr int kDefaultIconIndex = 160;
 constexpr int kTileIconSize = 48;
 constexpr uint32_t kMinimumUserId = 1000;
-constexpr int kPolicyRounds = 10;
-constexpr uint32_t kStoreAbsent = kAadStateAbsent;
 constexpr Gdiplus::ARGB kSpinnerColour = 0xFF000000;
 
 const wchar_t* const kTypeWords[] = {L"Guest ", L"Standard ", L"Administrator "};
@@ -78,20 +68,14 @@ bool Listable(const USER_INFO_3& user)
 }
 
 // The account's picture for its tile, or null: the default image stays.
-// The shell names the account's own picture file (by ordinal 810 from
-// version 6.0 on); it is decoded with the account pictures' checks.
+// The account-picture lookup, with its fallbacks for a legacy picture and
+// for the versions before 6.0.
 UniqueBitmap TilePicture(const wchar_t* accountName, double osVersion)
 {
-    if (osVersion < 6.0)
+    WString path;
+    if (!FindAccountPicture(accountName, path, osVersion))
         return UniqueBitmap();
-    UniqueLibrary shell(LoadLibraryW(L"shell32.dll"));
-    auto getPicture = machine::AsFunction<machine::GetPictureExFunction>(
-        shell ? machine::GetProcAddress(shell.Get(), MAKEINTRESOURCEA(machine::kGetPictureExOrdinal)) : nullptr);
-    wchar_t path[1025] = L"";
-    if (getPicture == nullptr || FAILED(getPicture(accountName, 0, nullptr, path, 1024, nullptr, 0)) ||
-        !PathFileExistsW(path))
-        return UniqueBitmap();
-    UniqueImage loaded = LoadPictureFile(path);
+    UniqueImage loaded = LoadPictureFile(path.Text());
     if (!loaded)
         return UniqueBitmap();
     UniqueImage tile = ScaledCopy(loaded.Get(), kTileIconSize, kTileIconSize);
@@ -220,15 +204,11 @@ void BuildPages(Wizard& wizard, HBITMAP toolIcon, HBITMAP refreshImage, HBITMAP 
     SetStates(tool, wizard.page2, StateFlags::Hide | StateFlags::Disable);
 }
 
+// The set-up failed: the operator is told why and may try again.
 void ShowFailure(Wizard& wizard, const wchar_t* text)
 {
     RepairTool& tool = wizard.tool;
     PlainMessageBox(&tool, text, 0, 160, 0);
-    // Never the account the operator is signed in with.
-    if (!tool.inTempAccount)
-        DeleteTempAdmin();
-    // The automatic sign-in was not changed: its saved copy has no use.
-    DiscardSavedAutoLogon();
     if (wizard.spinner != 0)
         tool.DeleteControl(wizard.spinner);
     if (wizard.preparing != 0)
@@ -238,110 +218,32 @@ void ShowFailure(Wizard& wizard, const wchar_t* text)
     tool.SetState(wizard.ids.fixNowButton, StateFlags::Show);
 }
 
-// Writes what the clean-up puts back, then reads each key again: the set-up
-// changes nothing on the machine that it could not record. False when a
-// key is missing afterwards.
-bool SaveSettings(Wizard& wizard, const wchar_t* statePath)
-{
-    RepairTool& tool = wizard.tool;
-    const wchar_t* user = wizard.userName.Text();
-    std::vector<const wchar_t*> keys = {L"FullName", L"UserPriv"};
-    if (tool.osVersion > 5.9) {
-        DWORD lua = 1;
-        int32_t consent = GetUacState(&lua);
-        // An absent "EnableLUA" reads as 0: saved as absent, so that the
-        // clean-up deletes it again instead of switching the prompt off.
-        RegKey policy;
-        RegValue value;
-        bool luaPresent = policy.Open(kUacPolicyKey, KEY_READ) && policy.QueryValue(L"EnableLUA", value) &&
-                          value.type == REG_DWORD;
-        WriteStateNumber(statePath, user, L"LUAState", luaPresent ? lua : kPolicyValueAbsent);
-        WriteStateNumber(statePath, user, L"UACState", static_cast<uint32_t>(consent));
-        keys.push_back(L"LUAState");
-        keys.push_back(L"UACState");
-    }
-    UniqueNetBuffer info;
-    if (machine::NetUserGetInfo(nullptr, user, 11, reinterpret_cast<LPBYTE*>(info.Put())) == NERR_Success && info) {
-        const auto* record = static_cast<const USER_INFO_11*>(info.Get());
-        bool named = record->usri11_full_name != nullptr && *record->usri11_full_name != L'\0';
-        WriteStateText(statePath, user, L"FullName", named ? record->usri11_full_name : user);
-        WriteStateNumber(statePath, user, L"UserPriv", record->usri11_priv);
-    } else {
-        WriteStateText(statePath, user, L"FullName", user);
-        WriteStateNumber(statePath, user, L"UserPriv", 0xFFFFFFFF);
-    }
-    if (tool.osVersion > 6.1) {
-        RegKey store;
-        DWORD saved = kStoreAbsent;
-        if (store.Open(kStorePolicyKey, kCreateKeyAccess)) {
-            RegValue value;
-            if (store.QueryValue(L"AutoDownload", value) && value.type == REG_DWORD && value.size >= 4)
-                saved = value.Dword();
-        }
-        WriteStateNumber(statePath, user, L"AADState", saved);
-        keys.push_back(L"AADState");
-    }
-    for (const wchar_t* key : keys)
-        if (ReadStateText(statePath, user, key).IsEmpty())
-            return false;
-    return true;
-}
-
-void ApplyRepairSettings(Wizard& wizard, const wchar_t* statePath)
-{
-    if (wizard.tool.osVersion > 6.1) {
-        const DWORD duringRepair = 2;
-        RegKey().ForceWriteDword(kStorePolicyKey, L"AutoDownload", &duringRepair);
-    }
-    SaveAutoLogon(statePath, wizard.userName.Text());
-}
-
-// A repair that has not ended keeps its journal until its clean-up: a new
-// set-up would replace its state file and its start-up shortcut, and one
-// whose old account is already gone would never resume. True when the
-// operator was told so.
-bool RefuseWhileRepairUnderWay(RepairTool& tool)
-{
-    WString journalPath = JournalPath(tool.toolFolder.Text());
-    RepairJournal journal;
-    std::wstring problem;
-    if (ReadJournal(journalPath.Text(), journal, problem) != JournalRead::Valid)
-        return false;
-    std::wstring text = RepairUnderWayText(journal);
-    PlainMessageBox(&tool, text.c_str(), 0, 200, 0);
-    return true;
-}
-
-// What the scheduling made before it found that it could not finish: the
-// automatic sign-in, the policy values, the shortcuts and the state file
-// are put back; the temporary account goes with the failure message.
-void UndoScheduling(Wizard& wizard, const wchar_t* statePath, const std::vector<WString>& links)
-{
-    RepairTool& tool = wizard.tool;
-    if (EqualsNoCase(GetAutoLogonUserName().Text(), kTempAccountName))
-        SetAutoLogon(nullptr, nullptr);
-    RestoreAutoLogon(statePath, wizard.userName.Text());
-    RestoreSavedPolicies(statePath, wizard.userName.Text(), tool.osVersion, tool.logPath.Text());
-    for (const WString& link : links)
-        if (*link.Text() != L'\0')
-            DeleteFileW(link.Text());
-    DeleteFileW(statePath);
-}
-
-// False when the scheduling failed and the wizard stays.
-bool ScheduleRepair(Wizard& wizard)
+// The wizard's part of a set-up: the question, the busy picture, then the
+// set-up itself (ScheduleRepair). False when it failed and the wizard stays.
+bool ScheduleFromWizard(Wizard& wizard)
 {
     RepairTool& tool = wizard.tool;
     const RepairWizardIds& ids = wizard.ids;
-    int32_t flags = ((tool.GetState(ids.storeOption) & StateFlags::Check) ? FixFlags::KeepAppPackages : 0) |
-                    ((tool.GetState(ids.appDataOption) & StateFlags::Check) ? FixFlags::KeepSystemAppData : 0);
-    if (RefuseWhileRepairUnderWay(tool))
+    std::wstring underWay = RepairUnderWayMessage(tool.toolFolder.Text());
+    if (!underWay.empty()) {
+        PlainMessageBox(&tool, underWay.c_str(), 0, 200, 0);
         return false;
+    }
     if (PlainMessageBox(&tool,
                         L"Brenwick will now reboot your computer to fix the selected user account.\r\n\r\nAre you "
                         L"sure you want to proceed with the repair operation?",
                         1, 150, 0) != 1)
         return false;
+
+    RepairSetupInput input;
+    input.account = wizard.userName.Text();
+    input.fixFlags = ((tool.GetState(ids.storeOption) & StateFlags::Check) ? FixFlags::KeepAppPackages : 0) |
+                     ((tool.GetState(ids.appDataOption) & StateFlags::Check) ? FixFlags::KeepSystemAppData : 0);
+    input.osVersion = tool.osVersion;
+    input.inTempAccount = tool.inTempAccount;
+    input.toolFolder = tool.toolFolder.Text();
+    input.programPath = tool.modulePath.Text();
+    input.logPath = tool.logPath.Text();
 
     tool.SetState(ids.backButton, StateFlags::Hide);
     tool.SetState(ids.fixNowButton, StateFlags::Hide);
@@ -351,95 +253,17 @@ bool ScheduleRepair(Wizard& wizard)
     // A white ring would vanish on the window's white body: the header's black.
     StartSpinner(Handle(tool, wizard.spinner), 48, kSpinnerColour, 70, -1);
     wizard.preparing = tool.AddLabel(L"Preparing to reboot to the temporary account...", 90, 430, 600, 25, -1);
-    for (int i = 0; i < 5; ++i) {
-        tool.DrainEvents(true);
-        Sleep(50);
-    }
+    // Painted now: the set-up below keeps this thread until it has ended.
+    RedrawWindow(tool.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    DrainWaitingEvents(tool);
 
-    TemporaryPassword password;
-    if (!EnsureTempAdmin(tool.inTempAccount, password.Text())) {
-        ShowFailure(wizard, L"Sorry, the temporary user account could not be created.\r\n\r\nPlease try again later.");
-        return false;
-    }
-
-    tool.DrainEvents(true);
-    ToolFolderResult folder = PrepareToolFolder(tool.toolFolder.Text());
-    if (folder != ToolFolderResult::Ready) {
-        ShowFailure(wizard, ToolFolderMessage(folder));
-        return false;
-    }
-    WString exe = tool.ToolExePath();
-    WString statePath = tool.StatePath();
-    ToolFolderResult copied = CopyToolExecutable(tool.modulePath.Text(), exe.Text());
-    if (copied != ToolFolderResult::Ready) {
-        ShowFailure(wizard, ToolFolderMessage(copied));
-        return false;
-    }
-    if (CreateStateFile(statePath.Text()))
-        SecureToolPath(statePath.Text());
-    // A journal that could not be read must not steer this repair.
-    WString journalPath = JournalPath(tool.toolFolder.Text());
-    DeleteJournal(journalPath.Text());
-    if (!SaveSettings(wizard, statePath.Text())) {
-        DeleteFileW(statePath.Text());
-        ShowFailure(wizard, L"Sorry, Brenwick could not save this computer's settings before the repair.\r\n\r\n"
-                            L"Please try again later.");
-        return false;
-    }
-    ApplyRepairSettings(wizard, statePath.Text());
-
-    tool.DrainEvents(true);
-    WString arguments(L" /brenwick /fixuser \"");
-    WString number;
-    number.FromInt32(flags);
-    arguments.Append(wizard.userName.Text(), L"\" /fixflag=", number.Text());
-    WString description(L"This action repairs the account profile for the \"");
-    description.Append(wizard.userName.Text(), L"\" user.");
-    tool.DrainEvents(true);
-
-    WString sid, profile;
-    GetAccountSidAndProfile(kTempAccountName, sid, &profile);
-    std::vector<WString> links(2);
-    WString desktop;
-    if (ProfileFolderPath(CSIDL_DESKTOPDIRECTORY, profile.Text(), desktop)) {
-        CreateDirectoryPath(desktop.Text());
-        links[0].Assign(desktop.Text());
-        links[0].Append(L"\\Fix ", wizard.userName.Text(), L" account profile.lnk");
-        CreateShortcut(links[0].Text(), exe.Text(), arguments.Text(), description.Text());
-    }
-    WString startup;
-    bool found = UserShellFolder(sid.Text(), L"Startup", startup, profile.Text()) ||
-                 ProfileFolderPath(CSIDL_STARTUP, profile.Text(), startup);
-    if (!sid.IsEmpty())
-        machine::RegUnLoadKeyW(HKEY_USERS, sid.Text());
-    bool planted = false;
-    if (found && CreateDirectoryPath(startup.Text())) {
-        links[1] = JoinPath(startup.Text(), L"BrenwickTask.lnk");
-        planted = CreateShortcut(links[1].Text(), exe.Text(), arguments.Text(), description.Text());
-    }
-    if (!planted) {
-        ShowFailure(wizard, L"Sorry, the associated autorun entry could not be created.\r\n\r\nPlease try again later.");
-        return false;
-    }
-
-    for (int i = 0; i < kPolicyRounds; ++i) {
-        SetUacState(0, 1);
-        SetAutoLogon(kTempAccountName, password.Text());
-        machine::RefreshPolicyEx(TRUE, 0);
-        machine::RefreshPolicyEx(FALSE, 0);
-    }
-    // Without it the computer would restart to the sign-in screen of an
-    // account whose password nobody knows.
-    if (!IsAutoLogonAccount(kTempAccountName)) {
-        UndoScheduling(wizard, statePath.Text(), links);
-        ShowFailure(wizard, L"Sorry, the temporary user account could not be set to sign in automatically.\r\n\r\n"
-                            L"The repair was not scheduled and the changes were undone. Please try again later.");
-        return false;
-    }
-    tool.WriteLogEntry(L"Repair operation sheduled. The computer will reboot now.", LogFlags::Header | LogFlags::NewLog);
-    SecureToolPath(tool.logPath.Text());
-    machine::ExitWindowsEx(EWX_REBOOT | EWX_FORCEIFHUNG, 0);
-    return true;
+    tool.SetBusy(true);
+    RepairSetupResult result = ScheduleRepair(input);
+    if (result.scheduled)
+        return true;
+    tool.SetBusy(false);
+    ShowFailure(wizard, result.message.c_str());
+    return false;
 }
 
 void OpenSecondPage(Wizard& wizard)
@@ -526,15 +350,15 @@ int RunRepairWizard(RepairTool& tool)
             tool.SetState(ids.fixUserButton, StateFlags::Disable);
         } else if (event == ids.backButton) {
             wizard.userName.Assign(L"");
-            tool.DrainEvents(false);
+            DrainWaitingEvents(tool);
             ShowPage(wizard, false);
         } else if (event == ids.fixNowButton && !wizard.userName.IsEmpty()) {
-            if (ScheduleRepair(wizard))
+            if (ScheduleFromWizard(wizard))
                 break;
         }
     }
     ShowWindow(tool.Handle(), SW_HIDE);
     UpdateWindow(tool.Handle());
-    tool.DrainEvents(false);
+    DrainWaitingEvents(tool);
     return 0;
 }

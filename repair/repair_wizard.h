@@ -21,3 +21,7 @@ struct RepairWizardIds {
     int32_t backButton = 0;
     int32_t fixNowButton = 0;
 };
+
+// The set-up run: the wizard's two pages over the tool's frame, until the
+// repair is scheduled or the window closes. 0.
+int RunRepairWizard(RepairTool& tool);

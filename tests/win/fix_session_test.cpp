@@ -46,6 +46,7 @@ struct StandInRepair {
     std::atomic<int> starts{0};
     std::atomic<bool> running{false};
     std::atomic<int> rowsAdded{0};
+    std::wstring account;   // the account the repair was given
 
     void Reset(std::vector<std::pair<std::wstring, std::wstring>> newRows, DWORD newResult)
     {
@@ -62,26 +63,15 @@ struct StandInRepair {
 
 StandInRepair g_repair;
 
-DWORD WINAPI StandInWorker(void* parameter)
+DWORD StandInWorker(const RepairInput& input, RepairProgress* progress)
 {
-    auto* tool = static_cast<RepairTool*>(parameter);
     ++g_repair.starts;
     g_repair.running = true;
-    const ControlEntry* control = tool->progressList >= 0 ? tool->Control(tool->progressList) : nullptr;
-    HWND list = control != nullptr ? control->handle : nullptr;
+    g_repair.account = input.account;
     WaitForSingleObject(g_repair.begin.Get(), 90000);
-    for (const auto& row : g_repair.rows) {
-        if (list == nullptr)
-            break;
-        LVITEMW item{};
-        item.mask = LVIF_TEXT;
-        item.iItem = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-        item.pszText = const_cast<wchar_t*>(row.first.c_str());
-        auto index = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
-        LVITEMW cell{};
-        cell.iSubItem = 1;
-        cell.pszText = const_cast<wchar_t*>(row.second.c_str());
-        SendMessageW(list, LVM_SETITEMTEXTW, index, reinterpret_cast<LPARAM>(&cell));
+    int row = 0;
+    for (const auto& shown : g_repair.rows) {
+        progress->ShowRow(row++, shown.first.c_str(), shown.second.c_str());
         ++g_repair.rowsAdded;
     }
     // A test that fails before it lets the repair end must not hang the run.
@@ -270,7 +260,7 @@ protected:
     // Runs the fix run on this thread while `script` plays the operator
     // with the window (hidden or not). The script's thread is joined before
     // the run's result is given back.
-    int Run(int show, LPTHREAD_START_ROUTINE worker, const std::function<void(ProgressWindow&)>& script,
+    int Run(int show, RepairWorker worker, const std::function<void(ProgressWindow&)>& script,
             bool inTempAccount = true)
     {
         RepairTool tool;
@@ -371,6 +361,7 @@ TEST_F(FixSession, LayoutAndTextsWhileRepairingThenCloseDuringTheCountdownReboot
         COLORREF corner = w.PicturePixel(2, 2);
         EXPECT_EQ(0u, Spread(corner, RGB(0xFE, 0xFE, 0xFE))) << std::hex << corner;
         EXPECT_TRUE(g_repair.running);
+        EXPECT_EQ(L"mhartley", g_repair.account) << "the repair is given the account to fix";
 
         g_repair.Finish();
         ASSERT_TRUE(WaitUntil("the countdown", [&] { return w.RebootCell().rfind(L"Reboot in ", 0) == 0; }));
@@ -465,7 +456,9 @@ TEST_F(FixSession, TheRepairGoesOnBehindTheBoxAndItsEndIsSeenAfterIt)
         w.Close();
         ASSERT_TRUE(WaitUntil("the message box", [] { return VisibleWindow(kBoxClass) != nullptr; }));
         SetEvent(g_repair.begin.Get());
-        WaitUntil("the rows behind the box", [&] { return g_repair.rowsAdded == 3; });
+        WaitUntil("the repair's reports", [&] { return g_repair.rowsAdded == 3; });
+        // Posted by the repair, they become rows on the window's thread.
+        WaitUntil("the rows behind the box", [&] { return w.Rows() == 3; });
         rowsBehindTheBox = w.Rows();
         g_repair.Finish();
         WaitUntil("the repair to end", [] { return !g_repair.running; });

@@ -25,7 +25,6 @@
 #include "repair/repair_journal.h"
 #include "repair/repair_log.h"
 #include "repair/repair_run.h"
-#include "repair/repair_tool.h"
 #include "repair/state_file.h"
 #include <commctrl.h>
 
@@ -191,9 +190,10 @@ bool KeepsHiddenAndSystem()
            (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
 }
 
-// The colour (0xRRGGBB) in the middle of the account's picture; 0xFFFFFFFF
-// when it has none that can be read.
-uint32_t PictureColour(const wchar_t* account, double version)
+// The colour (0xRRGGBB) of the account's picture at `across` of its width
+// (the middle by default), halfway down; 0xFFFFFFFF when it has none that
+// can be read.
+uint32_t PictureColour(const wchar_t* account, double version, double across = 0.5)
 {
     WString path;
     if (!FindAccountPicture(account, path, version))
@@ -205,9 +205,35 @@ uint32_t PictureColour(const wchar_t* account, double version)
     Gdiplus::DllExports::GdipGetImageWidth(picture.Get(), &width);
     Gdiplus::DllExports::GdipGetImageHeight(picture.Get(), &height);
     Gdiplus::ARGB colour = 0;
-    Gdiplus::DllExports::GdipBitmapGetPixel(picture.Get(), static_cast<INT>(width / 2), static_cast<INT>(height / 2),
-                                            &colour);
+    Gdiplus::DllExports::GdipBitmapGetPixel(picture.Get(), static_cast<INT>(width * across),
+                                            static_cast<INT>(height / 2), &colour);
     return colour & 0xFFFFFF;
+}
+
+// A 24-bit bitmap file of 200 x 100 pixels: green at both ends (the outer
+// quarters), blue between them.
+bool WriteWidePicture(const std::wstring& path)
+{
+    const int width = 200, height = 100, stride = width * 3;
+    BITMAPFILEHEADER file{};
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof info;
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = file.bfOffBits + stride * height;
+    std::string pixels;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            pixels += (x < width / 4 || x >= width * 3 / 4) ? std::string("\x00\xFF\x00", 3) : std::string("\xFF\x00\x00", 3);
+    std::ofstream out(std::filesystem::path(path), std::ios::binary);
+    out.write(reinterpret_cast<const char*>(&file), sizeof file);
+    out.write(reinterpret_cast<const char*>(&info), sizeof info);
+    out.write(pixels.data(), static_cast<std::streamsize>(pixels.size()));
+    return static_cast<bool>(out);
 }
 
 class RepairRun : public ::testing::Test {
@@ -260,15 +286,16 @@ protected:
         DeleteFileW(failedCleanupLink_.c_str());
     }
 
-    void Configure(RepairTool& tool, int32_t flags, double version)
+    static RepairInput Input(int32_t flags, double version)
     {
-        tool.fixAccount.Assign(kAccount);
-        tool.fixFlags = flags;
-        tool.osVersion = version;
-        tool.toolFolder.Assign(kToolFolder);
-        tool.modulePath.Assign(L"C:\\Brenwick\\Brenwick.exe");
-        tool.logPath.Assign(kLog);
-        tool.progressList = -1;
+        RepairInput input;
+        input.account = kAccount;
+        input.fixFlags = flags;
+        input.osVersion = version;
+        input.toolFolder = kToolFolder;
+        input.programPath = L"C:\\Brenwick\\Brenwick.exe";
+        input.logPath = kLog;
+        return input;
     }
 
     RepairJournal Journal()
@@ -407,9 +434,8 @@ TEST_P(RepairOptions, RepairsTheAccountAndKeepsEveryFile)
 {
     const OptionCase& c = GetParam();
     Prepare();
-    RepairTool tool;
-    Configure(tool, c.flags, c.version);
-    EXPECT_EQ(1u, RunRepair(&tool));
+    RepairInput repair = Input(c.flags, c.version);
+    EXPECT_EQ(1u, RunRepair(repair, nullptr));
     ExpectRepaired(c.flags, c.version, "flags " + std::to_string(c.flags) + " version " + std::to_string(c.version));
 
     // What the options kept: with them the data folders keep the old
@@ -441,15 +467,13 @@ TEST_P(RepairResume, FromThisStepBoundaryEndsRepaired)
     uint32_t done = GetParam();
     Prepare();
     {
-        RepairTool first;
-        Configure(first, 0, 10.0);
-        EXPECT_EQ(0u, RunRepairUntil(first, done));
+        RepairInput first = Input(0, 10.0);
+        EXPECT_EQ(0u, RunRepairUntil(first, nullptr, done));
         EXPECT_EQ(done, Journal().stepsDone);
         EXPECT_TRUE(Exists(startupLink_)) << "the fix run's shortcut stays until the repair has ended";
     }
-    RepairTool second;
-    Configure(second, 0, 10.0);
-    EXPECT_EQ(1u, RunRepair(&second));
+    RepairInput second = Input(0, 10.0);
+    EXPECT_EQ(1u, RunRepair(second, nullptr));
     ExpectRepaired(0, 10.0, "resumed after " + std::to_string(done) + " steps");
     std::string log = ReadBytes(kLog);
     if (done > 0) {
@@ -464,18 +488,16 @@ INSTANTIATE_TEST_SUITE_P(EveryBoundary, RepairResume, ::testing::Range(0u, kRepa
 TEST_F(RepairRun, AHiveMovedBeforeTheCutIsRecognised)
 {
     Prepare();
-    RepairTool first;
-    Configure(first, 0, 10.0);
-    RunRepairUntil(first, static_cast<uint32_t>(RepairStep::UserHive));
+    RepairInput first = Input(0, 10.0);
+    RunRepairUntil(first, nullptr, static_cast<uint32_t>(RepairStep::UserHive));
     RepairJournal journal = Journal();
     // The old files went, the fresh one was moved: then the power failed.
     journal.marks |= JournalMark::UserOldRemoved;
     ASSERT_TRUE(WriteJournal(L"C:\\Brenwick\\BrenwickJournal.txt", journal));
     ASSERT_TRUE(DeleteFileW((oldProfile_ + L"\\NTUSER.DAT").c_str()));
     ASSERT_TRUE(MoveFileExW((journal.newProfile + L"\\NTUSER.DAT").c_str(), (oldProfile_ + L"\\NTUSER.DAT").c_str(), 0));
-    RepairTool second;
-    Configure(second, 0, 10.0);
-    EXPECT_EQ(1u, RunRepair(&second));
+    RepairInput second = Input(0, 10.0);
+    EXPECT_EQ(1u, RunRepair(second, nullptr));
     ExpectRepaired(0, 10.0, "hive moved before the cut");
 }
 
@@ -488,10 +510,9 @@ TEST_F(RepairRun, AnAccountWithoutAProfileFailsOnTheFirstRowAndChangesNothing)
     std::wstring visitorSid = SidOf(L"visitor");
     ASSERT_FALSE(visitorSid.empty());
     std::wstring autoLogon = MachineValue(kWinlogonKey, L"DefaultUserName");
-    RepairTool tool;
-    Configure(tool, 0, 10.0);
-    tool.fixAccount.Assign(L"visitor");
-    EXPECT_EQ(0u, RunRepair(&tool));
+    RepairInput repair = Input(0, 10.0);
+    repair.account = L"visitor";
+    EXPECT_EQ(0u, RunRepair(repair, nullptr));
     EXPECT_EQ(visitorSid, SidOf(L"visitor")) << "the account is untouched";
     EXPECT_EQ(autoLogon, MachineValue(kWinlogonKey, L"DefaultUserName"));
     EXPECT_FALSE(MachineKeyExists(kBackupKey));
@@ -510,15 +531,14 @@ TEST_F(RepairRun, AnAccountWithoutAProfileFailsOnTheFirstRowAndChangesNothing)
 TEST_F(RepairRun, ALockedHiveIsReplacedAtTheRestart)
 {
     Prepare();
-    RepairTool tool;
-    Configure(tool, 0, 10.0);
+    RepairInput repair = Input(0, 10.0);
     // Once the pins are saved, the old hive is held open without sharing,
     // as the system holds a hive in use.
-    RunRepairUntil(tool, 1);
+    RunRepairUntil(repair, nullptr, 1);
     HANDLE locked = CreateFileW((oldProfile_ + L"\\NTUSER.DAT").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
                                 nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, locked);
-    DWORD result = RunRepair(&tool);
+    DWORD result = RunRepair(repair, nullptr);
     CloseHandle(locked);
     EXPECT_EQ(1u, result) << ReadBytes(kLog);
     std::vector<std::wstring> pending = PendingRenames();
@@ -530,9 +550,8 @@ TEST_F(RepairRun, ALockedHiveIsReplacedAtTheRestart)
 
     // Run again by hand: the rename is not registered twice.
     size_t count = pending.size();
-    RepairTool again;
-    Configure(again, 0, 10.0);
-    RunRepair(&again);
+    RepairInput again = Input(0, 10.0);
+    RunRepair(again, nullptr);
     EXPECT_EQ(count, PendingRenames().size());
 
     sandbox::RebootOutcome outcome = sandbox::Reboot(L"repair test");
@@ -544,9 +563,8 @@ TEST_F(RepairRun, ALockedHiveIsReplacedAtTheRestart)
 TEST_F(RepairRun, WithoutAStateFileTheAccountNameIsTheFullName)
 {
     Prepare(false);
-    RepairTool tool;
-    Configure(tool, 3, 10.0);
-    EXPECT_EQ(1u, RunRepair(&tool));
+    RepairInput repair = Input(3, 10.0);
+    EXPECT_EQ(1u, RunRepair(repair, nullptr));
     // The name is given as the full name; the system keeps no full name
     // that only repeats the name.
     std::wstring fullName = FullNameOf(kAccount);
@@ -558,17 +576,15 @@ TEST_F(RepairRun, WithoutAStateFileTheAccountNameIsTheFullName)
 TEST_F(RepairRun, ANewProfileInTheOldFolderIsNeverDeleted)
 {
     Prepare();
-    RepairTool first;
-    Configure(first, 0, 10.0);
-    RunRepairUntil(first, static_cast<uint32_t>(RepairStep::ProfileEntry));
+    RepairInput first = Input(0, 10.0);
+    RunRepairUntil(first, nullptr, static_cast<uint32_t>(RepairStep::ProfileEntry));
     RepairJournal journal = Journal();
     std::wstring fresh = journal.newProfile;
     for (const std::wstring& folder : {oldProfile_, oldProfile_ + L"\\Documents"}) {
         journal.newProfile = folder;
         ASSERT_TRUE(WriteJournal(L"C:\\Brenwick\\BrenwickJournal.txt", journal));
-        RepairTool second;
-        Configure(second, 0, 10.0);
-        EXPECT_EQ(0u, RunRepair(&second)) << "no hive was put in place";
+        RepairInput second = Input(0, 10.0);
+        EXPECT_EQ(0u, RunRepair(second, nullptr)) << "no hive was put in place";
         ExpectOwnersFilesUnchanged(Narrow(folder));
         std::string log = ReadBytes(kLog);
         EXPECT_NE(std::string::npos, log.find("it was kept.")) << log;
@@ -586,16 +602,14 @@ TEST_F(RepairRun, ANewProfileInTheOldFolderIsNeverDeleted)
 TEST_F(RepairRun, AStepCutThreeTimesBeforeTheAccountIsGoneEndsInTheTemporaryAccount)
 {
     Prepare();
-    RepairTool first;
-    Configure(first, 0, 10.0);
-    RunRepairUntil(first, static_cast<uint32_t>(RepairStep::DeleteOld));
+    RepairInput first = Input(0, 10.0);
+    RunRepairUntil(first, nullptr, static_cast<uint32_t>(RepairStep::DeleteOld));
     RepairJournal journal = Journal();
     journal.tries = kMaxStepTries;
     ASSERT_TRUE(WriteJournal(L"C:\\Brenwick\\BrenwickJournal.txt", journal));
 
-    RepairTool second;
-    Configure(second, 0, 10.0);
-    EXPECT_EQ(0u, RunRepair(&second));
+    RepairInput second = Input(0, 10.0);
+    EXPECT_EQ(0u, RunRepair(second, nullptr));
     EXPECT_EQ(oldSid_, SidOf(kAccount)) << "the account was not touched";
     EXPECT_TRUE(Exists(failedCleanupLink_));
     EXPECT_FALSE(Exists(startupLink_)) << "no loop through the restarts";
@@ -623,15 +637,13 @@ TEST_F(RepairRun, AStepCutThreeTimesBeforeTheAccountIsGoneEndsInTheTemporaryAcco
 TEST_F(RepairRun, ACreationCutThreeTimesSaysWhereTheFilesAre)
 {
     Prepare();
-    RepairTool first;
-    Configure(first, 0, 10.0);
-    RunRepairUntil(first, static_cast<uint32_t>(RepairStep::CreateNew));
+    RepairInput first = Input(0, 10.0);
+    RunRepairUntil(first, nullptr, static_cast<uint32_t>(RepairStep::CreateNew));
     RepairJournal journal = Journal();
     journal.tries = kMaxStepTries;
     ASSERT_TRUE(WriteJournal(L"C:\\Brenwick\\BrenwickJournal.txt", journal));
-    RepairTool second;
-    Configure(second, 0, 10.0);
-    EXPECT_EQ(0u, RunRepair(&second));
+    RepairInput second = Input(0, 10.0);
+    EXPECT_EQ(0u, RunRepair(second, nullptr));
     EXPECT_FALSE(AccountExists(kAccount));
     std::string log = ReadBytes(kLog);
     std::string expected = "The \"pweber\" account was deleted but could not be created again; its files are still in " +
@@ -643,15 +655,13 @@ TEST_F(RepairRun, ACreationCutThreeTimesSaysWhereTheFilesAre)
 TEST_F(RepairRun, AStepCutThreeTimesAfterTheAccountIsBackHandsOverToIt)
 {
     Prepare();
-    RepairTool first;
-    Configure(first, 0, 10.0);
-    RunRepairUntil(first, static_cast<uint32_t>(RepairStep::DataFolders));
+    RepairInput first = Input(0, 10.0);
+    RunRepairUntil(first, nullptr, static_cast<uint32_t>(RepairStep::DataFolders));
     RepairJournal journal = Journal();
     journal.tries = kMaxStepTries;
     ASSERT_TRUE(WriteJournal(L"C:\\Brenwick\\BrenwickJournal.txt", journal));
-    RepairTool second;
-    Configure(second, 0, 10.0);
-    EXPECT_EQ(0u, RunRepair(&second));
+    RepairInput second = Input(0, 10.0);
+    EXPECT_EQ(0u, RunRepair(second, nullptr));
     EXPECT_EQ(RepairOutcome::NotRepaired, Journal().outcome);
     EXPECT_EQ(L"pweber", MachineValue(kWinlogonKey, L"DefaultUserName"));
     EXPECT_TRUE(Exists(oldProfile_ + L"\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup\\BrenwickCleanup.lnk"));
@@ -661,96 +671,82 @@ TEST_F(RepairRun, AStepCutThreeTimesAfterTheAccountIsBackHandsOverToIt)
     EXPECT_NE(std::string::npos, log.find("The \"pweber\" account could not be repaired.")) << log;
 }
 
-// The report list: the Part's rows and result cells; a resumed run shows
-// the rows of the steps done before as done.
-std::vector<std::wstring> Rows(HWND list)
-{
-    std::vector<std::wstring> rows;
-    int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-    for (int row = 0; row < count; ++row) {
-        std::wstring text;
-        for (int column = 0; column < 2; ++column) {
-            wchar_t cell[256] = L"";
-            LVITEMW item{};
-            item.iSubItem = column;
-            item.pszText = cell;
-            item.cchTextMax = ARRAYSIZE(cell);
-            SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
-            text += (column == 0 ? L"" : L"\n") + std::wstring(cell);
-        }
-        rows.push_back(text);
-    }
-    return rows;
-}
-
-class ReportWindow {
+// The report: each row's texts as the repair last gave them, and the steps
+// it said were complete; a resumed run shows the rows of the steps done
+// before as done.
+class RecordedReport : public RepairProgress {
 public:
-    explicit ReportWindow(RepairTool& tool) : tool_(tool)
+    void ShowRow(int row, const wchar_t* operation, const wchar_t* result) override
     {
-        window_ = tool.CreateUiWindow(L"Brenwick_RepairRunTest", L"Brenwick - Fix User Profile", 700, 500, -1, -1, -1,
-                                      -1, nullptr);
-        tool.progressList = tool.AddListView(L"Operation|Result", 20, 100, 660, 300, -1, LVS_EX_FULLROWSELECT);
-        list_ = tool.Control(tool.progressList) != nullptr ? tool.Control(tool.progressList)->handle : nullptr;
-        SendMessageW(list_, LVM_SETCOLUMNWIDTH, 0, 420);
-        SendMessageW(list_, LVM_SETCOLUMNWIDTH, 1, 200);
+        if (row < 0 || row > static_cast<int>(rows.size()))
+            rows.push_back(L"row out of order: " + std::to_wstring(row));
+        else if (row == static_cast<int>(rows.size()))
+            rows.push_back(std::wstring(operation) + L"\n" + result);
+        else
+            rows[static_cast<size_t>(row)] = std::wstring(operation) + L"\n" + result;
     }
-    ~ReportWindow() { tool_.DestroyUiWindow(); }
-    HWND Window() const { return window_; }
-    HWND List() const { return list_; }
+    void StepCompleted(RepairStep step) override { steps.push_back(static_cast<uint32_t>(step)); }
+    void WantsAttention() override { ++attention; }
 
-private:
-    RepairTool& tool_;
-    HWND window_ = nullptr;
-    HWND list_ = nullptr;
+    std::vector<std::wstring> rows;
+    std::vector<uint32_t> steps;
+    int attention = 0;
 };
 
-TEST_F(RepairRun, TheReportListShowsEveryRowAndItsResult)
+TEST_F(RepairRun, TheReportShowsEveryRowAndItsResult)
 {
     Prepare();
     const std::vector<std::wstring> all = {
         L"Get user account information\nSuccess", L"Delete the old user account\nSuccess",
         L"Create a new user account\nSuccess", L"Move account data and fix permissions\nSuccess"};
     {
-        RepairTool first;
-        Configure(first, 0, 10.0);
-        ReportWindow report(first);
-        ASSERT_NE(nullptr, report.List());
-        RunRepairUntil(first, static_cast<uint32_t>(RepairStep::CreateNew));
-        std::vector<std::wstring> rows = Rows(report.List());
+        RecordedReport report;
+        RunRepairUntil(Input(0, 10.0), &report, static_cast<uint32_t>(RepairStep::CreateNew));
         // Cut after the deletion: the creation's row is not there yet.
         std::vector<std::wstring> expected = {all[0], all[1]};
-        EXPECT_EQ(expected, rows) << Lines(rows);
+        EXPECT_EQ(expected, report.rows) << Lines(report.rows);
+        EXPECT_EQ((std::vector<uint32_t>{0, 1}), report.steps);
     }
-    RepairTool second;
-    Configure(second, 0, 10.0);
-    ReportWindow report(second);
-    ASSERT_EQ(1u, RunRepair(&second));
-    std::vector<std::wstring> rows = Rows(report.List());
-    EXPECT_EQ(all, rows) << Lines(rows);
-    second.ShowUiWindow(SW_SHOWNORMAL);
-    WaitForPainted(report.Window());
-    EXPECT_FALSE(SaveScreenshot(report.Window(), L"repair-run-report").empty());
+    RecordedReport report;
+    ASSERT_EQ(1u, RunRepair(Input(0, 10.0), &report));
+    EXPECT_EQ(all, report.rows) << Lines(report.rows);
+    std::vector<uint32_t> resumed;
+    for (uint32_t step = static_cast<uint32_t>(RepairStep::CreateNew); step < kRepairStepCount; ++step)
+        resumed.push_back(step);
+    EXPECT_EQ(resumed, report.steps);
+    EXPECT_EQ(2, report.attention) << "after the new account and after the store-app data";
 }
 
 TEST_F(RepairRun, AFailedFirstStepMarksItsRowFailure)
 {
     Prepare();
-    RepairTool tool;
-    Configure(tool, 0, 10.0);
-    tool.fixAccount.Assign(L"visitor");
-    ReportWindow report(tool);
-    EXPECT_EQ(0u, RunRepair(&tool));
-    std::vector<std::wstring> rows = Rows(report.List());
-    EXPECT_EQ(std::vector<std::wstring>{L"Get user account information\nFailure"}, rows) << Lines(rows);
+    RepairInput input = Input(0, 10.0);
+    input.account = L"visitor";
+    RecordedReport report;
+    EXPECT_EQ(0u, RunRepair(input, &report));
+    EXPECT_EQ(std::vector<std::wstring>{L"Get user account information\nFailure"}, report.rows) << Lines(report.rows);
+    EXPECT_TRUE(report.steps.empty());
+}
+
+// The carried picture keeps all of itself, squeezed into the square, as
+// the account's picture was shown before the repair.
+TEST_F(RepairRun, TheCarriedPictureIsStretchedNotCropped)
+{
+    Prepare();
+    RunRepairUntil(Input(0, 10.0), nullptr, static_cast<uint32_t>(RepairStep::DeleteOld));
+    WString copy = PictureCopyPath(kToolFolder);
+    ASSERT_TRUE(WriteWidePicture(copy.Text()));
+    ASSERT_EQ(1u, RunRepair(Input(0, 10.0), nullptr));
+    EXPECT_EQ(0x00FF00u, PictureColour(kAccount, 10.0, 0.1)) << "the green end is in the picture";
+    EXPECT_EQ(0x0000FFu, PictureColour(kAccount, 10.0, 0.5));
 }
 
 // After a repair the account has no password: the clean-up says so and how to set one.
 TEST_F(RepairRun, TheCleanUpTellsThatTheAccountHasNoPassword)
 {
     Prepare();
-    RepairTool tool;
-    Configure(tool, 3, 10.0);
-    ASSERT_EQ(1u, RunRepair(&tool));
+    RepairInput repair = Input(3, 10.0);
+    ASSERT_EQ(1u, RunRepair(repair, nullptr));
     CleanupInput input;
     input.consoleUserName = kAccount;
     input.osVersion = 10.0;
@@ -782,14 +778,12 @@ namespace {
 TEST_F(RepairRun, ADeletionCutAfterTheAccountWentIsFinished)
 {
     Prepare();
-    RepairTool first;
-    Configure(first, 0, 10.0);
-    RunRepairUntil(first, static_cast<uint32_t>(RepairStep::DeleteOld));
+    RepairInput first = Input(0, 10.0);
+    RunRepairUntil(first, nullptr, static_cast<uint32_t>(RepairStep::DeleteOld));
     ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success), machine::NetUserDel(nullptr, kAccount));
     ASSERT_TRUE(MachineKeyExists(std::wstring(kProfileList) + oldSid_));
-    RepairTool second;
-    Configure(second, 0, 10.0);
-    EXPECT_EQ(1u, RunRepair(&second));
+    RepairInput second = Input(0, 10.0);
+    EXPECT_EQ(1u, RunRepair(second, nullptr));
     ExpectRepaired(0, 10.0, "deletion cut after the account went");
 }
 
@@ -798,9 +792,8 @@ TEST_F(RepairRun, ADeletionCutAfterTheAccountWentIsFinished)
 TEST_F(RepairRun, ACreationCutAfterTheAccountWasAddedIsCompleted)
 {
     Prepare();
-    RepairTool first;
-    Configure(first, 0, 10.0);
-    RunRepairUntil(first, static_cast<uint32_t>(RepairStep::CreateNew));
+    RepairInput first = Input(0, 10.0);
+    RunRepairUntil(first, nullptr, static_cast<uint32_t>(RepairStep::CreateNew));
     RepairJournal journal = Journal();
     journal.marks |= JournalMark::CreationStarted;
     ASSERT_TRUE(WriteJournal(L"C:\\Brenwick\\BrenwickJournal.txt", journal));
@@ -810,9 +803,8 @@ TEST_F(RepairRun, ACreationCutAfterTheAccountWasAddedIsCompleted)
     info.usri1_flags = UF_SCRIPT | UF_DONT_EXPIRE_PASSWD;
     ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
               machine::NetUserAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&info), nullptr));
-    RepairTool second;
-    Configure(second, 0, 10.0);
-    EXPECT_EQ(1u, RunRepair(&second)) << ReadBytes(kLog);
+    RepairInput second = Input(0, 10.0);
+    EXPECT_EQ(1u, RunRepair(second, nullptr)) << ReadBytes(kLog);
     ExpectRepaired(0, 10.0, "creation cut after the account was added");
 }
 
@@ -821,18 +813,16 @@ TEST_F(RepairRun, ACreationCutAfterTheAccountWasAddedIsCompleted)
 TEST_F(RepairRun, AnAccountThisRepairDidNotBeginIsNotTakenOver)
 {
     Prepare();
-    RepairTool first;
-    Configure(first, 0, 10.0);
-    RunRepairUntil(first, static_cast<uint32_t>(RepairStep::CreateNew));
+    RepairInput first = Input(0, 10.0);
+    RunRepairUntil(first, nullptr, static_cast<uint32_t>(RepairStep::CreateNew));
     USER_INFO_1 info{};
     info.usri1_name = const_cast<LPWSTR>(kAccount);
     info.usri1_priv = USER_PRIV_USER;
     info.usri1_flags = UF_SCRIPT | UF_DONT_EXPIRE_PASSWD;
     ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
               machine::NetUserAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&info), nullptr));
-    RepairTool second;
-    Configure(second, 0, 10.0);
-    EXPECT_EQ(0u, RunRepair(&second));
+    RepairInput second = Input(0, 10.0);
+    EXPECT_EQ(0u, RunRepair(second, nullptr));
     DWORD privilege = 99;
     EXPECT_TRUE(AccountExists(kAccount, &privilege));
     EXPECT_EQ(static_cast<DWORD>(USER_PRIV_USER), privilege) << "its type is left alone";
@@ -850,9 +840,8 @@ TEST_F(RepairRun, ACleanUpCutWhileDeletingTheTemporaryAccountFinishesTheJob)
     WString tempSid, tempProfile;
     ASSERT_TRUE(GetAccountSidAndProfile(kTempAccountName, tempSid, &tempProfile));
     ASSERT_TRUE(Exists(tempProfile.Text()));
-    RepairTool tool;
-    Configure(tool, 0, 10.0);
-    ASSERT_EQ(1u, RunRepair(&tool));
+    RepairInput repair = Input(0, 10.0);
+    ASSERT_EQ(1u, RunRepair(repair, nullptr));
 
     // The first clean-up recorded the SID and got as far as removing the
     // account itself when the power failed.
@@ -880,9 +869,8 @@ TEST_F(RepairRun, ACleanUpCutWhileDeletingTheTemporaryAccountFinishesTheJob)
 TEST_F(RepairRun, ACleanUpRunAgainAfterItsEndLineDoesNotCloseTheLogTwice)
 {
     Prepare();
-    RepairTool tool;
-    Configure(tool, 0, 10.0);
-    ASSERT_EQ(1u, RunRepair(&tool));
+    RepairInput repair = Input(0, 10.0);
+    ASSERT_EQ(1u, RunRepair(repair, nullptr));
     // The first clean-up wrote its end line; the power failed before its
     // shortcuts and the journal went.
     RepairJournal journal = Journal();
@@ -928,9 +916,8 @@ TEST_F(RepairRun, AJournalWithAValueOutOfPlaceIsNotActedOn)
         std::wstring text = L"\xFEFF" + c.text;
         std::ofstream(std::filesystem::path(L"C:\\Brenwick\\BrenwickJournal.txt"), std::ios::binary)
             .write(reinterpret_cast<const char*>(text.data()), static_cast<std::streamsize>(text.size() * sizeof(wchar_t)));
-        RepairTool tool;
-        Configure(tool, 0, 10.0);
-        EXPECT_EQ(1u, RunRepair(&tool));
+        RepairInput repair = Input(0, 10.0);
+        EXPECT_EQ(1u, RunRepair(repair, nullptr));
         std::string log = ReadBytes(kLog);
         EXPECT_NE(std::string::npos, log.find("The repair's journal cannot be used")) << log;
         ExpectRepaired(0, 10.0, c.what);
@@ -999,9 +986,8 @@ TEST_F(RepairRun, AFolderBelowTheOldProfileMadeALinkIsLeftAloneWithItsTarget_Lin
         ASSERT_TRUE(MoveFileW(linked.c_str(), (linked + L" (moved away)").c_str())) << GetLastError();
         ASSERT_TRUE(PlantUnixLink(linked, outside));
 
-        RepairTool tool;
-        Configure(tool, c.flags, 10.0);
-        RunRepair(&tool);
+        RepairInput repair = Input(c.flags, 10.0);
+        RunRepair(repair, nullptr);
 
         // The folder elsewhere holds what it held, and nothing else.
         EXPECT_EQ("precious", ReadBytes(outside + L"\\precious.txt"));

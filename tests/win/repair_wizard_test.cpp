@@ -213,6 +213,12 @@ TEST_F(RepairWizard, ListsOnlyRepairableAccountsAndMovesBetweenPages)
     }();
     int result = Run([&](Wizard& w) {
         EXPECT_EQ(L"Brenwick - Setup", TextOf(w.Window()));
+        // The drawn header is the only title bar: no caption, no frame around the client.
+        EXPECT_EQ(0, GetWindowLongW(w.Window(), GWL_STYLE) & WS_CAPTION);
+        RECT frame{};
+        GetWindowRect(w.Window(), &frame);
+        EXPECT_EQ(700, frame.right - frame.left);
+        EXPECT_EQ(500, frame.bottom - frame.top);
         std::vector<std::wstring> names = w.Column(1);
         std::set<std::wstring> listed(names.begin(), names.end());
         EXPECT_EQ((std::set<std::wstring>{console, L"mhartley", L"jokafor", L"dnovak", L"pictured"}), listed);
@@ -231,8 +237,10 @@ TEST_F(RepairWizard, ListsOnlyRepairableAccountsAndMovesBetweenPages)
             item.mask = LVIF_IMAGE;
             item.iItem = static_cast<int>(row);
             SendMessageW(w.List(), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-            // Images 0 and 1 are the default picture; an account's own comes after them.
-            EXPECT_EQ(names[row] == L"pictured", item.iImage >= 2) << Narrow(names[row]) << " image " << item.iImage;
+            // Images 0 and 1 are the default picture; an account's own comes
+            // after them. The account-picture lookup gives every account one:
+            // its own, its legacy bitmap, or the generic picture.
+            EXPECT_GE(item.iImage, 2) << Narrow(names[row]) << " image " << item.iImage;
             if (names[row] == L"dnovak") {
                 EXPECT_EQ(L"Guest User Account", types[row]);
             }

@@ -1,0 +1,106 @@
+// The repair tool's entry: elevation, the single window, the command line
+// and the choice between the wizard, the fix run and the clean-up.
+#include <windows.h>
+#include <lm.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include "accounts/account_list.h"
+#include "accounts/lookup.h"
+#include "platform/machine.h"
+#include "platform/security.h"
+#include "platform/system.h"
+#include "platform/text_win.h"
+#include "repair/cleanup.h"
+#include "repair/fix_session.h"
+#include "repair/repair_tool.h"
+#include "repair/repair_wizard.h"
+
+namespace {
+
+constexpr int kNotElevated = -4;   // the exit code of the relaunch, which the process entry does
+
+int RefuseOrRun(RepairTool& tool, const RepairCommand& command)
+{
+    tool.fixFlags = command.fixFlags;
+    tool.fixAccount.Assign(command.fixAccount.Text());
+    return command.showCommand;
+}
+
+bool BringOpenToolForward(const RepairTool& tool)
+{
+    for (const wchar_t* suffix : {L" - Fix User Profile", L" - Setup"}) {
+        WString caption(tool.title);
+        caption.Append(suffix);
+        HWND found = FindWindowW(tool.className, caption.Text());
+        if (found == nullptr)
+            continue;
+        // A hidden window is a silent fix run: restoring it would show what
+        // was meant to stay hidden, so this start opens its own window.
+        if (!IsWindowVisible(found))
+            return false;
+        ShowWindow(found, SW_RESTORE);
+        SetForegroundWindow(found);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int RunRepairTool(RepairTool& tool, HINSTANCE instance, const wchar_t* commandLine, int showCommand)
+{
+    const wchar_t* received = commandLine != nullptr ? commandLine : L"";
+    tool.modulePath = ModulePath();
+
+    // The process entry relaunches the tool elevated, once; started here
+    // without elevation anyway, the tool does nothing.
+    if (!IsElevatedAdministrator())
+        return kNotElevated;
+    EnablePrivileges();
+    tool.instance = instance;
+    tool.consoleUserToken = FindConsoleUser(tool.consoleUserName, &tool.consoleUserProfile, &tool.consoleUserSid);
+
+    WString windows;
+    FromFolderPath(windows, CSIDL_WINDOWS, nullptr, SHGFP_TYPE_CURRENT);
+    if (windows.Length() >= 2)
+        tool.toolFolder.AssignSubstring(windows.Text(), 1, 2);
+    tool.toolFolder.Append(kToolFolderName);
+    tool.logPath.Assign(tool.toolFolder.Text());
+    tool.logPath.Append(kLogFileName);
+
+    if (EqualsNoCase(tool.consoleUserName.Text(), kTempAccountName)) {
+        UniqueNetBuffer info;
+        tool.inTempAccount = machine::NetUserGetInfo(nullptr, tool.consoleUserName.Text(), 11,
+                                                     reinterpret_cast<LPBYTE*>(info.Put())) == NERR_Success &&
+                             info && static_cast<const USER_INFO_11*>(info.Get())->usri11_priv == USER_PRIV_ADMIN;
+    }
+
+    int count = 0;
+    UniqueResource<LocalMemoryTraits<LPWSTR*>> arguments(CommandLineToArgvW(received, &count));
+    RepairCommandInput input;
+    input.inTempAccount = tool.inTempAccount;
+    input.consoleUserName = tool.consoleUserName.Text();
+    input.showCommand = showCommand;
+    RepairCommand command = ParseRepairArguments(arguments ? count : 0, arguments.Get(), input);
+    if (command.action == RepairCommandAction::Cleanup) {
+        CleanupInput cleanup;
+        cleanup.consoleUserName = tool.consoleUserName.Text();
+        cleanup.osVersion = tool.osVersion;
+        cleanup.toolFolder = tool.toolFolder.Text();
+        cleanup.logPath = tool.logPath.Text();
+        cleanup.inTempAccount = command.inTempAccount;
+        return RunCleanup(cleanup);
+    }
+    if (command.action == RepairCommandAction::Refused)
+        return command.result;
+    int show = RefuseOrRun(tool, command);
+
+    if (BringOpenToolForward(tool))
+        return 0;
+    if (!BuildRepairFrame(tool))
+        return 0;
+    int result = !tool.fixAccount.IsEmpty() ? RunFixSession(tool, show) : RunRepairWizard(tool);
+    tool.headerImage.Reset();
+    return result;
+}
