@@ -521,7 +521,7 @@ std::map<std::wstring, std::wstring> FinalFacts(const Before& before)
     }
     facts[L"profile.entriesNamingTheFolder"] = Decimal(naming);
     facts[L"temp.profileEntries"] = Decimal(temporary);
-    facts[L"temp.account"] = repair_test::AccountExists(kTempAccount) ? L"present" : L"absent";
+    facts[L"temp.account"] = AccountExists(kTempAccount) ? L"present" : L"absent";
     int tempFolders = 0;
     wchar_t profiles[MAX_PATH] = L"";
     DWORD length = ARRAYSIZE(profiles);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "accounts/lookup.h"
 #include "platform/machine.h"
 #include "sandbox/sandbox.h"
 #include "tests/win/test_support.h"
@@ -121,17 +122,6 @@ inline size_t Occurrences(const std::string& text, const std::string& part)
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
         ++count;
     return count;
-}
-
-inline bool AccountExists(const wchar_t* name, DWORD* privilege = nullptr)
-{
-    LPBYTE buffer = nullptr;
-    bool found = machine::NetUserGetInfo(nullptr, name, 1, &buffer) == NERR_Success && buffer != nullptr;
-    if (found && privilege != nullptr)
-        *privilege = reinterpret_cast<USER_INFO_1*>(buffer)->usri1_priv;
-    if (buffer != nullptr)
-        machine::NetApiBufferFree(buffer);
-    return found;
 }
 
 }  // namespace repair_test
