@@ -23,6 +23,7 @@ struct MainWindowControls {
     int32_t refreshLink = -1;
     int32_t versionLink = -1;
     int32_t aboutLink = -1;
+    int32_t checkLink = -1;
     int32_t accountList = -1;
     int32_t accountNameField = -1;
     int32_t displayNameField = -1;
@@ -51,7 +52,7 @@ public:
     ~MainWindow() override;
 
     double osVersion = 0.0;
-    uint32_t busy = 0;                   // 1 while personal folders are being moved
+    uint32_t busy = 0;                   // non-zero while personal folders move or the health check works
     UniqueImage appImage;
     UniqueImage buttonImage;
     UniqueFileHandle consoleUserToken;   // INVALID_HANDLE_VALUE until the console user is known

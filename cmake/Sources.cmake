@@ -68,6 +68,7 @@ set(VANTRELL_WINDOWS_SOURCES
   accounts/create_account.cpp
   accounts/delete_account.cpp
   accounts/health_check.cpp
+  accounts/health_check_dialog.cpp
   accounts/create_account_dialog.cpp
   accounts/delete_account_dialog.cpp
 )

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "accounts/health_check.h"
+#include "accounts/health_check_dialog.h"
 #include "sandbox/sandbox.h"
 #include "tests/narrow.h"
 
@@ -209,4 +210,36 @@ TEST(HealthCheck, FindingsThatAreNotMendableAreNeverMended)
         if (!f.mendable)
             EXPECT_FALSE(MendFinding(f).mended) << Narrow(f.id.c_str());
     }
+}
+
+// The saved list keeps whatever the machine's texts hold as data: a CSV cell
+// is quoted and never starts as a formula, a JSON string escapes what it must.
+TEST(HealthCheck, TheExportKeepsTheMachinesTextsAsData)
+{
+    struct Case {
+        const wchar_t* value;
+        const char* csv;
+        const char* json;
+    } const cases[] = {
+        {L"C:\\Users\\ana", "\"C:\\Users\\ana\"", "\"C:\\\\Users\\\\ana\""},
+        {L"say \"hi\", then", "\"say \"\"hi\"\", then\"", "\"say \\\"hi\\\", then\""},
+        {L"=HYPERLINK(1)", "\"'=HYPERLINK(1)\"", "\"=HYPERLINK(1)\""},
+        {L"two\nlines\x01", "\"two\nlines\x01\"", "\"two\\nlines\\u0001\""},
+        {L"Bj\u00f6rn", "\"Bj\xc3\xb6rn\"", "\"Bj\xc3\xb6rn\""},
+    };
+    for (const Case& c : cases) {
+        Finding finding;
+        finding.id = L"orphan-profile-folder";
+        finding.summary = c.value;
+        std::string csv = ExportFindings({finding}, {}, ExportFormat::Csv);
+        std::string json = ExportFindings({finding}, {}, ExportFormat::Json);
+        EXPECT_NE(std::string::npos, csv.find("\r\n\"note\",\"orphan-profile-folder\"," + std::string(c.csv) + ","))
+            << csv;
+        EXPECT_NE(std::string::npos, json.find("\"summary\": " + std::string(c.json) + ",")) << json;
+    }
+    // The mend's result goes beside its finding.
+    Finding mended;
+    std::string csv = ExportFindings({mended, mended}, {L"The value was removed."}, ExportFormat::Csv);
+    EXPECT_NE(std::string::npos, csv.find(",\"The value was removed.\"\r\n")) << csv;
+    EXPECT_EQ(3, std::count(csv.begin(), csv.end(), '\n')) << csv;
 }
