@@ -206,6 +206,7 @@ struct Session {
     std::vector<Finding> findings;
     std::vector<std::wstring> results;   // beside the findings
     std::vector<bool> mended;
+    bool closeAsked = false;   // "Close" while the worker ran: the dialog goes once it has ended
 };
 
 HWND Handle(UiWindow& dialog, int32_t id)
@@ -332,7 +333,12 @@ std::wstring Summary(const std::vector<Finding>& findings)
     return text + L".";
 }
 
-// False when the program is to close.
+void NoteClose(Session& session, int32_t event)
+{
+    session.closeAsked |= event > 0 && (event == session.ids.close || event == session.ids.closeButton);
+}
+
+// False when the dialog is to close.
 bool RunCheck(Session& session)
 {
     EnableButtons(session, false);
@@ -340,7 +346,8 @@ bool RunCheck(Session& session)
     CheckJob job;
     job.progress.wake = session.dialog->Handle();
     ShowProgress(session, job.progress, L"Checking");
-    WorkerRun run = RunBesideDialog(*session.dialog, session.busy, CheckWorker, &job, [&](int32_t) {
+    WorkerRun run = RunBesideDialog(*session.dialog, session.busy, CheckWorker, &job, [&](int32_t event) {
+        NoteClose(session, event);
         ShowProgress(session, job.progress, L"Checking");
     });
     ShowTrack(session, false);
@@ -352,10 +359,10 @@ bool RunCheck(Session& session)
         Report(session, Summary(session.findings), session.findings.empty() ? kGreen : kBlack);
     }
     EnableButtons(session, true);
-    return !run.closing;
+    return !run.closing && !session.closeAsked;
 }
 
-// False when the program is to close.
+// False when the dialog is to close.
 bool Mend(Session& session, const std::vector<int>& rows)
 {
     MendJob job;
@@ -365,7 +372,8 @@ bool Mend(Session& session, const std::vector<int>& rows)
     EnableButtons(session, false);
     ShowTrack(session, true);
     ShowProgress(session, job.progress, L"Mending");
-    WorkerRun run = RunBesideDialog(*session.dialog, session.busy, MendWorker, &job, [&](int32_t) {
+    WorkerRun run = RunBesideDialog(*session.dialog, session.busy, MendWorker, &job, [&](int32_t event) {
+        NoteClose(session, event);
         ShowProgress(session, job.progress, L"Mending");
     });
     ShowTrack(session, false);
@@ -386,10 +394,10 @@ bool Mend(Session& session, const std::vector<int>& rows)
                             L". \"Check again\" shows the computer as it is now.",
                mended == rows.size() ? kGreen : kRed);
     EnableButtons(session, true);
-    return !run.closing;
+    return !run.closing && !session.closeAsked;
 }
 
-// False when the program is to close.
+// False when the dialog is to close.
 bool MendTicked(Session& session)
 {
     std::vector<int> rows;
@@ -417,7 +425,7 @@ bool MendTicked(Session& session)
     return Mend(session, rows);
 }
 
-// False when the program is to close.
+// False when the dialog is to close.
 bool MendSafe(Session& session)
 {
     std::vector<int> rows;
