@@ -38,6 +38,11 @@ struct CreateReport {
 bool CreateAccount(const wchar_t* accountName, const wchar_t* fullName, uint32_t type, const wchar_t* password,
                    CreateReport* report = nullptr);
 
+// Any account, group or well-known name of that spelling, compared the way
+// the account database compares: without regard to case. The creation
+// dialog and the command line refuse such a name before adding anything.
+bool IsAccountNameTaken(const wchar_t* name);
+
 // Completes an account that exists but whose creation was cut short (by a
 // power failure, say): full name and type as CreateAccount sets them, and
 // its profile built when it has no profile-list entry yet. True when it has
@@ -124,5 +129,3 @@ int DeleteAccount(const wchar_t* accountName, uint32_t flags);
 // `folder` receives the resolved path when Inside.
 ProfileFolderVerdict CheckProfileFolder(const wchar_t* storedPath, const wchar_t* ownSidString, WString& folder);
 
-// The profiles directory (GetProfilesDirectoryW); empty when unknown.
-WString ProfilesDirectory();

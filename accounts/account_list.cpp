@@ -29,18 +29,10 @@ int AddPage(std::vector<AccountRow>& rows, const USER_INFO_3* records, DWORD cou
 int ReadAccountRows(std::vector<AccountRow>& rows)
 {
     int count = 0;
-    DWORD resume = 0;
-    NET_API_STATUS status;
-    do {
-        UniqueNetBuffer page;
-        DWORD read = 0, total = 0;
-        LPBYTE buffer = nullptr;
-        status = machine::NetUserEnum(nullptr, 3, 0, &buffer, MAX_PREFERRED_LENGTH, &read, &total, &resume);
-        page.Reset(buffer);
-        if ((status != NERR_Success && status != ERROR_MORE_DATA) || !page)
-            break;
-        count += AddPage(rows, static_cast<const USER_INFO_3*>(page.Get()), read);
-    } while (status == ERROR_MORE_DATA);
+    ForEachAccountPage(3, [&](const void* records, DWORD read) {
+        count += AddPage(rows, static_cast<const USER_INFO_3*>(records), read);
+        return true;
+    });
     return count;
 }
 

@@ -6,19 +6,13 @@
 #include <lm.h>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
+#include "accounts/lookup.h"
 #include "platform/handles.h"
 #include "platform/machine.h"
 #include "platform/text.h"
-
-// A buffer handed out by the account database.
-struct NetBufferTraits {
-    using Type = void*;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { machine::NetApiBufferFree(h); }
-};
-using UniqueNetBuffer = UniqueResource<NetBufferTraits>;
 
 // One row of the account list: the title shown (the full name, or the
 // account name when there is none), the account name and the type text.

@@ -14,9 +14,23 @@ namespace {
 
 constexpr int kBoxHeight = 200;
 
-// Steps that need the stored record: the type, then the name and flags.
-// The failure bits they set.
-uint32_t ApplyRecord(DialogOwner& owner, const AccountSettingsChoice& choice, const GroupNames& groupNames)
+uint32_t ApplyAutoLogon(DialogOwner& owner, const AccountSettingsChoice& choice, HICON accountIcon)
+{
+    const wchar_t* name = choice.accountName;
+    bool current = IsAutoLogonAccount(name);
+    if (!choice.autoLogon && current)
+        return SetAutoLogon(L"", nullptr) == AutoLogonResult::Failed ? SettingsFailure::AutoLogon : 0;
+    if (choice.autoLogon && !current) {
+        return PasswordDialog(owner, accountIcon, name, choice.displayName, PasswordDialogMode::AutoLogon)
+                   ? 0
+                   : SettingsFailure::AutoLogon;
+    }
+    return 0;
+}
+
+}  // namespace
+
+uint32_t ApplyAccountRecord(const AccountSettingsChoice& choice, const GroupNames& groupNames)
 {
     const wchar_t* name = choice.accountName;
     LPBYTE buffer = nullptr;
@@ -32,10 +46,7 @@ uint32_t ApplyRecord(DialogOwner& owner, const AccountSettingsChoice& choice, co
     if (selection != stored.usri3_priv && selection != kPrivilegeAdministrator &&
         stored.usri3_priv == kPrivilegeAdministrator && IsLastEnabledAdministrator(name)) {
         // Nobody could administer the machine afterwards.
-        ThemedMessageBox(L"This is the last enabled administrator account of this computer.\r\n"
-                         L"Its account type stays Administrator.",
-                         BoxKind::Ok, kBoxHeight, owner);
-        failures |= SettingsFailure::Type;
+        failures |= SettingsFailure::Type | SettingsFailure::LastAdministrator;
     } else if (selection != stored.usri3_priv) {
         if (SetAccountType(name, selection, &groupNames))
             copy.usri3_priv = selection;   // the database takes only the privilege it now derives
@@ -67,22 +78,6 @@ uint32_t ApplyRecord(DialogOwner& owner, const AccountSettingsChoice& choice, co
     return failures;
 }
 
-uint32_t ApplyAutoLogon(DialogOwner& owner, const AccountSettingsChoice& choice, HICON accountIcon)
-{
-    const wchar_t* name = choice.accountName;
-    bool current = IsAutoLogonAccount(name);
-    if (!choice.autoLogon && current)
-        return SetAutoLogon(L"", nullptr) == AutoLogonResult::Failed ? SettingsFailure::AutoLogon : 0;
-    if (choice.autoLogon && !current) {
-        return PasswordDialog(owner, accountIcon, name, choice.displayName, PasswordDialogMode::AutoLogon)
-                   ? 0
-                   : SettingsFailure::AutoLogon;
-    }
-    return 0;
-}
-
-}  // namespace
-
 SettingsOutcome ApplyAccountSettings(DialogOwner& owner, const AccountSettingsChoice& choice,
                                      const GroupNames& groupNames, HICON accountIcon)
 {
@@ -97,7 +92,13 @@ SettingsOutcome ApplyAccountSettings(DialogOwner& owner, const AccountSettingsCh
     }
     outcome.confirmed = true;
 
-    uint32_t failures = ApplyRecord(owner, choice, groupNames);
+    uint32_t failures = ApplyAccountRecord(choice, groupNames);
+    if ((failures & SettingsFailure::LastAdministrator) != 0) {
+        ThemedMessageBox(L"This is the last enabled administrator account of this computer.\r\n"
+                         L"Its account type stays Administrator.",
+                         BoxKind::Ok, kBoxHeight, owner);
+        failures &= ~SettingsFailure::LastAdministrator;
+    }
     failures |= ApplyAutoLogon(owner, choice, accountIcon);
     SignInVisibilityMode visibility = choice.hidden ? SignInVisibilityMode::Hide : SignInVisibilityMode::Show;
     if (!SetSignInVisibility(choice.accountName, visibility))

@@ -16,6 +16,8 @@ struct SettingsFailure {
     static constexpr uint32_t Record = 4;      // the account could not be read or written
     static constexpr uint32_t AutoLogon = 8;
     static constexpr uint32_t Visibility = 16;
+    // With Type: the account is the last enabled administrator and stays one.
+    static constexpr uint32_t LastAdministrator = 32;
 };
 
 // What the operator chose in the panel for the selected account. The texts
@@ -34,6 +36,12 @@ struct SettingsOutcome {
     bool confirmed = false;   // the operator answered "Yes": the account is to be shown afresh
     uint32_t failures = 0;    // SettingsFailure bits
 };
+
+// The steps that need the stored record, without a window: the type (never
+// taking the last enabled administrator's type away), then the full name and
+// flags in one write. The SettingsFailure bits of what was not applied. The
+// command line's "set" and "Save changes" both apply through it.
+uint32_t ApplyAccountRecord(const AccountSettingsChoice& choice, const GroupNames& groupNames);
 
 // Locks the owner, asks the operator, applies the type, the record (name and
 // flags), the automatic sign-in (asking for the password in a dialog with

@@ -158,3 +158,13 @@ bool CompleteAccount(const wchar_t* accountName, const wchar_t* fullName, uint32
     CreateReport report;
     return BuildProfileByService(accountName) || BuildProfileBySignIn(accountName, nullptr, report);
 }
+
+bool IsAccountNameTaken(const wchar_t* name)
+{
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof(sid);
+    wchar_t domain[256];
+    DWORD domainLength = ARRAYSIZE(domain);
+    SID_NAME_USE use;
+    return machine::LookupAccountNameW(nullptr, name, sid, &sidSize, domain, &domainLength, &use) != FALSE;
+}

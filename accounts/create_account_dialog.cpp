@@ -113,18 +113,6 @@ const wchar_t* NameRefusal(NewAccountNameProblem problem)
     return nullptr;
 }
 
-// Any account, group or well-known name of that spelling, compared the way
-// the account database compares: without regard to case.
-bool IsNameTaken(const wchar_t* name)
-{
-    BYTE sid[SECURITY_MAX_SID_SIZE];
-    DWORD sidSize = sizeof(sid);
-    wchar_t domain[256];
-    DWORD domainLength = ARRAYSIZE(domain);
-    SID_NAME_USE use;
-    return machine::LookupAccountNameW(nullptr, name, sid, &sidSize, domain, &domainLength, &use) != FALSE;
-}
-
 // One press of "Create account": the outcome, NotAdded when a check or the
 // account database refused.
 CreateOutcome Create(UiWindow& dialog, const Controls& controls, WString& accountNameOut, PictureChoice& picture,
@@ -143,7 +131,7 @@ CreateOutcome Create(UiWindow& dialog, const Controls& controls, WString& accoun
         Say(dialog, controls, NameRefusal(problem), kDarkRed);
         return CreateOutcome::NotAdded;
     }
-    if (IsNameTaken(accountNameOut.Text())) {
+    if (IsAccountNameTaken(accountNameOut.Text())) {
         Say(dialog, controls, L"A user account or group with this name already exists.", kDarkRed);
         return CreateOutcome::NotAdded;
     }

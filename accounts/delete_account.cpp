@@ -36,11 +36,8 @@ bool RemoveAccountRights(PSID sid)
 
 bool IsHiveLoaded(const wchar_t* name)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_USERS, name, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
+    UniqueRegKey key;
+    return RegOpenKeyExW(HKEY_USERS, name, 0, KEY_READ, key.Put()) == ERROR_SUCCESS;
 }
 
 // The account's hives under HKEY_USERS, when loaded; true when neither is
@@ -215,20 +212,6 @@ bool RemoveProfileEntry(const wchar_t* sidString)
 }
 
 }  // namespace
-
-WString ProfilesDirectory()
-{
-    WString directory;
-    DWORD length = 0;
-    GetProfilesDirectoryW(nullptr, &length);
-    wchar_t* buffer = length > 0 ? directory.GetBuffer(length + 1, nullptr, true) : nullptr;
-    if (buffer == nullptr || !GetProfilesDirectoryW(buffer, &length)) {
-        directory.Assign(L"");
-        return directory;
-    }
-    directory.Length();   // written directly: measured afresh
-    return directory;
-}
 
 ProfileFolderVerdict CheckProfileFolder(const wchar_t* storedPath, const wchar_t* ownSidString, WString& folder)
 {

@@ -3,8 +3,6 @@
 // dialog keeps painting and its spinner turns.
 #include "accounts/account_dialogs.h"
 
-#include <atomic>
-
 #include "accounts/account_lifecycle.h"
 #include "platform/files.h"
 #include "platform/machine.h"
@@ -12,6 +10,7 @@
 #include "ui/drawing.h"
 #include "ui/message_box.h"
 #include "ui/window.h"
+#include "ui/worker.h"
 
 namespace {
 
@@ -23,17 +22,12 @@ constexpr int32_t kRed = RGB(255, 0, 0);
 struct DeletionJob {
     AccountDeletion deletion;
     AccountDeletionReport report;
-    HWND wake = nullptr;               // not owned: told when the work is done
-    std::atomic<bool> done{false};
 };
 
 DWORD WINAPI DeletionWorker(void* parameter)
 {
     auto* job = static_cast<DeletionJob*>(parameter);
     RemoveAccount(job->deletion, job->report);
-    job->done = true;
-    // Set before the message, so the waiting loop never sleeps past the end.
-    PostMessageW(job->wake, WM_NULL, 0, 0);
     return 0;
 }
 
@@ -123,29 +117,18 @@ bool DeleteAccountDialog(DialogOwner& owner, uint32_t* busy, HICON accountIcon, 
         job.deletion.folderFlags = filesAsked ? kDeleteTakeOver | kDeleteScheduleAtRestart : kKeepProfileFolder;
         job.deletion.clearAutoLogon = true;
         job.deletion.alwaysRemoveProfileEntry = false;
-        job.wake = dialog.Handle();
-        UniqueHandle worker(CreateThread(nullptr, 0, DeletionWorker, &job, 0, nullptr));
-        if (!worker) {
+        // The end of the session is refused while files go; a close waits
+        // for the worker, which cannot be stopped halfway.
+        if (busy != nullptr)
+            *busy = 1;
+        WorkerWatch watch;
+        watch.owner = &owner;
+        watch.window = &dialog;
+        DWORD unused = 0;
+        if (!RunWorker(DeletionWorker, &job, watch, &unused))
             DeletionWorker(&job);   // no thread to be had: the work is done here
-        } else {
-            // The end of the session is refused while files go; a close
-            // waits for the worker, which cannot be stopped halfway.
-            if (busy != nullptr)
-                *busy = 1;
-            while (!job.done) {
-                dialog.NextEvent();
-                // The system asks every window; the owner's answer is the
-                // same refusal, or its loop would close after the work.
-                UiEvent& main = owner.OwnerWindow().Event();
-                if (main.pending && main.code == EventCode::EndSession) {
-                    main.pending = false;
-                    machine::AbortSystemShutdownW(nullptr);
-                }
-            }
-            WaitForSingleObject(worker.Get(), INFINITE);
-            if (busy != nullptr)
-                *busy = 0;
-        }
+        if (busy != nullptr)
+            *busy = 0;
         dialog.Close();
 
         const AccountDeletionReport& report = job.report;

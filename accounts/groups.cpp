@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "accounts/account_rules.h"
+#include "accounts/lookup.h"
 #include "platform/machine.h"
 #include "platform/security.h"
 
@@ -56,19 +57,9 @@ bool IsLastEnabledAdministrator(const wchar_t* accountName)
         return false;
     bool isEnabledAdministrator = false;
     uint32_t others = 0;
-    DWORD resume = 0;
-    NET_API_STATUS status;
-    do {
-        LPBYTE buffer = nullptr;
-        DWORD read = 0, total = 0;
-        status = machine::NetUserEnum(nullptr, 1, 0, &buffer, MAX_PREFERRED_LENGTH, &read, &total, &resume);
-        if (status != NERR_Success && status != ERROR_MORE_DATA) {
-            if (buffer != nullptr)
-                machine::NetApiBufferFree(buffer);
-            return true;
-        }
-        const auto* users = reinterpret_cast<const USER_INFO_1*>(buffer);
-        for (DWORD i = 0; users != nullptr && i < read; ++i) {
+    const bool listed = ForEachAccountPage(1, [&](const void* records, DWORD read) {
+        const auto* users = static_cast<const USER_INFO_1*>(records);
+        for (DWORD i = 0; i < read; ++i) {
             const bool enabledAdministrator =
                 users[i].usri1_priv == USER_PRIV_ADMIN && (users[i].usri1_flags & UF_ACCOUNTDISABLE) == 0;
             if (EqualsNoCase(users[i].usri1_name, accountName))
@@ -76,9 +67,10 @@ bool IsLastEnabledAdministrator(const wchar_t* accountName)
             else if (enabledAdministrator)
                 ++others;
         }
-        if (buffer != nullptr)
-            machine::NetApiBufferFree(buffer);
-    } while (status == ERROR_MORE_DATA);
+        return true;
+    });
+    if (!listed)
+        return true;
     return DemotesLastAdministrator(isEnabledAdministrator ? kPrivilegeAdministrator : kPrivilegeUser, true,
                                     kPrivilegeUser, others);
 }
@@ -124,9 +116,10 @@ bool SetSignInVisibility(const wchar_t* accountName, SignInVisibilityMode mode)
     if (!LookupSid(accountName, sid))
         return false;
 
-    PLSA_UNICODE_STRING rights = nullptr;
+    UniqueLsaText held;
     ULONG count = 0;
-    NTSTATUS listed = machine::LsaEnumerateAccountRights(policy.Get(), sid.Get(), &rights, &count);
+    NTSTATUS listed = machine::LsaEnumerateAccountRights(policy.Get(), sid.Get(), held.Put(), &count);
+    const PLSA_UNICODE_STRING rights = held.Get();
     bool holdsInteractive = false, holdsDeny = false;
     if (machine::LsaNtStatusToWinError(listed) == ERROR_FILE_NOT_FOUND) {
         holdsInteractive = true;   // no rights of its own: the system's defaults let it sign in
@@ -138,8 +131,6 @@ bool SetSignInVisibility(const wchar_t* accountName, SignInVisibilityMode mode)
     } else {
         // Unknown rights: any answer would be a guess, and "already so" a
         // success reported for nothing done.
-        if (rights != nullptr)
-            machine::LsaFreeMemory(rights);
         return false;
     }
     bool visible = holdsInteractive && !holdsDeny;
@@ -166,7 +157,5 @@ bool SetSignInVisibility(const wchar_t* accountName, SignInVisibilityMode mode)
                 result = false;
         }
     }
-    if (rights != nullptr)
-        machine::LsaFreeMemory(rights);
     return result;
 }

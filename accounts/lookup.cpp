@@ -71,20 +71,20 @@ bool GetAccountSidAndProfile(const wchar_t* accountName, WString& sidString, WSt
     if (profilePath == nullptr)
         return true;
 
-    LPBYTE buffer = nullptr;
-    if (machine::NetUserGetInfo(nullptr, accountName, 3, &buffer) == NERR_Success && buffer != nullptr) {
-        profilePath->Assign(reinterpret_cast<USER_INFO_3*>(buffer)->usri3_profile);
-        machine::NetApiBufferFree(buffer);
+    UniqueNetBuffer buffer;
+    if (machine::NetUserGetInfo(nullptr, accountName, 3, reinterpret_cast<LPBYTE*>(buffer.Put())) == NERR_Success &&
+        buffer) {
+        profilePath->Assign(static_cast<USER_INFO_3*>(buffer.Get())->usri3_profile);
+        buffer.Reset();
         if (!profilePath->IsEmpty() && PathFileExistsW(profilePath->Text()))
             return true;
     }
     if (ReadProfileImagePath(sidString.Text(), *profilePath))
         return true;
 
-    wchar_t profiles[260] = L"";
-    DWORD length = ARRAYSIZE(profiles);
-    if (GetProfilesDirectoryW(profiles, &length)) {
-        profilePath->Assign(profiles);
+    WString profiles = ProfilesDirectory();
+    if (!profiles.IsEmpty()) {
+        profilePath->Assign(profiles.Text());
         profilePath->Append(L"\\", accountName);
         if (PathFileExistsW(profilePath->Text()))
             return true;
@@ -152,4 +152,33 @@ bool ReadProfileImagePath(const wchar_t* sidString, WString& path)
     if (!entry.QueryString(L"ProfileImagePath", stored))
         return false;
     return path.Assign(ExpandEnvironmentText(stored.Text()).Text());
+}
+
+bool ForEachAccountPage(DWORD level, const std::function<bool(const void* records, DWORD count)>& page)
+{
+    DWORD resume = 0;
+    NET_API_STATUS status;
+    do {
+        UniqueNetBuffer buffer;
+        DWORD read = 0, total = 0;
+        status = machine::NetUserEnum(nullptr, level, 0, reinterpret_cast<LPBYTE*>(buffer.Put()),
+                                      MAX_PREFERRED_LENGTH, &read, &total, &resume);
+        if (status != NERR_Success && status != ERROR_MORE_DATA)
+            return false;
+        if (!buffer)
+            return read == 0;   // an empty page is the end, a missing one with entries a failure
+        if (!page(buffer.Get(), read))
+            return true;
+    } while (status == ERROR_MORE_DATA);
+    return true;
+}
+
+bool AccountExists(const wchar_t* name, DWORD* privilege)
+{
+    UniqueNetBuffer buffer;
+    bool found = machine::NetUserGetInfo(nullptr, name, 1, reinterpret_cast<LPBYTE*>(buffer.Put())) == NERR_Success &&
+                 buffer;
+    if (found && privilege != nullptr)
+        *privilege = static_cast<const USER_INFO_1*>(buffer.Get())->usri1_priv;
+    return found;
 }

@@ -1,11 +1,23 @@
-// Lookups the account operations share: an account's SID string and profile
-// folder, and the user signed in at the console.
+// Lookups the account operations share: the account database's pages,
+// whether an account exists, an account's SID string and profile folder, and
+// the user signed in at the console.
 #pragma once
 
 #include <windows.h>
 
+#include <functional>
+
 #include "platform/handles.h"
 #include "platform/text.h"
+
+// Hands every page of the local accounts at `level` (1 or 3: USER_INFO_1
+// or USER_INFO_3 records) to `page`, as the database gives them out, until
+// `page` returns false. False when the database failed before the end.
+bool ForEachAccountPage(DWORD level, const std::function<bool(const void* records, DWORD count)>& page);
+
+// Whether the account database knows `name`; its privilege level too when
+// asked for.
+bool AccountExists(const wchar_t* name, DWORD* privilege = nullptr);
 
 // The account's SID string and, when `profilePath` is given, its profile
 // folder: the record's profile path when it exists, else the profile list's

@@ -2,6 +2,8 @@
 
 #include <ntsecapi.h>
 
+#include <algorithm>
+
 #include "platform/handles.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
@@ -9,6 +11,7 @@
 #include "ui/drawing.h"
 #include "ui/message_box.h"
 #include "ui/window.h"
+#include "ui/worker.h"
 
 namespace {
 
@@ -99,24 +102,11 @@ NET_API_STATUS RunPasswordChange(UiWindow* pumpWindow, const wchar_t* accountNam
                                  const wchar_t* newPassword)
 {
     PasswordChangeRequest request{accountName, currentPassword, newPassword};
-    UniqueHandle thread(CreateThread(nullptr, 0, PasswordWorker, &request, 0, nullptr));
-    if (!thread)
+    WorkerWatch watch;
+    watch.window = pumpWindow;
+    DWORD code = 0;
+    if (!RunWorker(PasswordWorker, &request, watch, &code))
         return ERROR_NOT_ENOUGH_MEMORY;   // nothing was changed; never report success
-    HANDLE worker = thread.Get();
-    DWORD code = STILL_ACTIVE;
-    while (GetExitCodeThread(worker, &code) && code == STILL_ACTIVE) {
-        if (pumpWindow == nullptr || pumpWindow->Handle() == nullptr) {
-            Sleep(10);
-            continue;
-        }
-        // Waiting for a message alone could outlast the worker: wake for
-        // either, and handle only a message that is really there.
-        if (MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1)
-            PumpEvents(*pumpWindow, 1);
-    }
-    // The request points into the caller's frame: never leave before the worker has.
-    WaitForSingleObject(worker, INFINITE);
-    GetExitCodeThread(worker, &code);
     return static_cast<NET_API_STATUS>(code);
 }
 
@@ -137,14 +127,12 @@ bool IsAutoLogonConfigured()
     if (machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_SECRET, policy.Put()) != kStatusSuccess)
         return false;
     LSA_UNICODE_STRING name = machine::CountedText(kSecretName);
-    PLSA_UNICODE_STRING data = nullptr;
-    bool stored = machine::LsaRetrievePrivateData(policy.Get(), &name, &data) == kStatusSuccess && data != nullptr;
-    if (data != nullptr) {
-        // The whole buffer: the counted length may stop short of it.
-        if (data->Buffer != nullptr)
-            SecureZeroMemory(data->Buffer, data->MaximumLength > data->Length ? data->MaximumLength : data->Length);
-        machine::LsaFreeMemory(data);
-    }
+    UniqueLsaText data;
+    bool stored = machine::LsaRetrievePrivateData(policy.Get(), &name, data.Put()) == kStatusSuccess && data;
+    // The whole buffer: the counted length may stop short of it.
+    if (data && data.Get()->Buffer != nullptr)
+        SecureZeroMemory(data.Get()->Buffer, std::max(data.Get()->MaximumLength, data.Get()->Length));
+    data.Reset();
     policy.Reset();
 
     RegKey key = OpenWinlogon(KEY_READ);

@@ -34,19 +34,6 @@ int FindPersonalFolder(const wchar_t* name)
 
 namespace {
 
-bool StartsWithNoCase(const wchar_t* text, const wchar_t* prefix)
-{
-    for (; *prefix != L'\0'; ++text, ++prefix) {
-        if (*text == L'\0' || FoldCase(*text) != FoldCase(*prefix))
-            return false;
-    }
-    return true;
-}
-
-}  // namespace
-
-namespace {
-
 // The places no personal folder may be taken from or put: numbered as the
 // first values of both refusals.
 enum class PlaceRule { None, NotAPath, DriveRoot, SystemFolder, ProfilesDirectory, OtherProfile };

@@ -44,13 +44,11 @@ WString ProcessUserSidString()
 {
     UniqueHandle own;
     std::vector<BYTE> user;
-    LPWSTR text = nullptr;
+    UniqueResource<LocalMemoryTraits<LPWSTR>> text;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.Put()) || !ReadTokenUser(own.Get(), user) ||
-        !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &text))
+        !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, text.Put()))
         return WString(L"");
-    WString result(text);
-    LocalFree(text);
-    return result;
+    return WString(text.Get());
 }
 
 // True when the token is of the account this process runs as.
@@ -300,14 +298,7 @@ void GatherMachinePlaces(MachinePlaces& places, const wchar_t* sidString, const 
             AddResolved(places.system, path.Text());
     }
 
-    WString profiles;
-    DWORD length = 0;
-    GetProfilesDirectoryW(nullptr, &length);
-    if (length > 0) {
-        wchar_t* buffer = profiles.GetBuffer(length, nullptr, true);
-        if (buffer == nullptr || !GetProfilesDirectoryW(buffer, &length))
-            profiles.Assign(L"");
-    }
+    WString profiles = ProfilesDirectory();
     places.profiles = Resolved(profiles.Text());
     places.own = Resolved(profilePath);
     AddOtherProfiles(places.others, sidString);
@@ -473,9 +464,9 @@ bool PickFolder(WString& path, HWND owner, const wchar_t* initialFolder)
     PIDLIST_ABSOLUTE list = SHBrowseForFolderW(&browse);
     if (list == nullptr)
         return false;
-    WString chosen;
-    wchar_t* buffer = chosen.GetBuffer(5097, nullptr, true);
-    bool ok = buffer != nullptr && SHGetPathFromIDListW(list, buffer) && buffer[0] != L'\0';
+    // The older call writes at most MAX_PATH characters: no larger buffer helps.
+    wchar_t buffer[MAX_PATH] = L"";
+    bool ok = SHGetPathFromIDListW(list, buffer) && buffer[0] != L'\0';
     ILFree(list);
     return ok && path.Assign(buffer);
 }
@@ -550,17 +541,3 @@ int RefreshExplorerWindows(double osVersion)
     return refreshed;
 }
 
-bool SetShutdownBlockReason(HWND window, const wchar_t* text)
-{
-    UniqueLibrary user(LoadLibraryW(L"User32.dll"));
-    if (!user)
-        return false;
-    if (text != nullptr) {
-        auto create = machine::AsFunction<machine::ShutdownBlockReasonCreateFunction>(
-            machine::GetProcAddress(user.Get(), "ShutdownBlockReasonCreate"));
-        return create != nullptr && create(window, text) != FALSE;
-    }
-    auto destroy = machine::AsFunction<machine::ShutdownBlockReasonDestroyFunction>(
-        machine::GetProcAddress(user.Get(), "ShutdownBlockReasonDestroy"));
-    return destroy != nullptr && destroy(window) != FALSE;
-}

@@ -70,10 +70,6 @@ int RefreshExplorerWindows(double osVersion);
 // or null.
 HWND FindChildControl(HWND parent, const wchar_t* pattern);
 
-// With a text: ShutdownBlockReasonCreate; with null: ShutdownBlockReasonDestroy.
-// Both are looked up in User32.dll at each call; false when missing.
-bool SetShutdownBlockReason(HWND window, const wchar_t* text);
-
 // What the dialog needs of the main window, as plain data.
 struct PersonalFoldersOwner {
     DialogOwner* window = nullptr;       // the main window; not owned

@@ -15,10 +15,12 @@
 #include "platform/files.h"
 #include "platform/machine.h"
 #include "platform/security.h"
+#include "platform/system.h"
 #include "ui/dialog.h"
 #include "ui/drawing.h"
 #include "ui/message_box.h"
 #include "ui/window.h"
+#include "ui/worker.h"
 
 namespace {
 
@@ -62,24 +64,7 @@ HWND Handle(UiWindow& dialog, int32_t id)
 
 WString Cell(UiWindow& dialog, int32_t list, int row, int column)
 {
-    WString text;
-    wchar_t* buffer = text.GetBuffer(2048, nullptr, true);
-    if (buffer == nullptr)
-        return WString(L"");
-    LVITEMW item{};
-    item.iSubItem = column;
-    item.pszText = buffer;
-    item.cchTextMax = 2048;
-    SendMessageW(Handle(dialog, list), LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
-    return text;
-}
-
-void SetCell(UiWindow& dialog, int32_t list, int row, int column, const wchar_t* text)
-{
-    LVITEMW item{};
-    item.iSubItem = column;
-    item.pszText = const_cast<wchar_t*>(text);
-    SendMessageW(Handle(dialog, list), LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+    return ListCellText(Handle(dialog, list), row, column);
 }
 
 // The icon the shell associates with the folder, added to the list's images.
@@ -171,41 +156,25 @@ void ShowMoveProgress(Session& session, const MoveProgress& progress)
     session.dialog->SetText(session.ids.progress, text.Text());
 }
 
-bool EndOfSessionPending(UiWindow* window)
-{
-    return window != nullptr && window->Event().pending && window->Event().code == EventCode::EndSession;
-}
-
 // Runs the content move on a worker while this thread keeps both windows
 // alive and refuses the end of the session; the worker's exit code.
 DWORD RunMove(Session& session, FolderMove& move)
 {
     UiWindow& dialog = *session.dialog;
-    UiWindow* main = &session.owner->window->OwnerWindow();
-    DWORD code = 0;
-    UniqueHandle worker(CreateThread(nullptr, 0, MoveFolderThread, &move, 0, nullptr));
-    if (!worker)
-        return 0;
     ShowProgress(session, true);
     SetTimer(dialog.Handle(), kProgressTimer, kProgressInterval, nullptr);
-    while (GetExitCodeThread(worker.Get(), &code) && code == STILL_ACTIVE) {
-        PumpEvents(dialog, 0);
-        for (UiWindow* window : {&dialog, main}) {
-            if (EndOfSessionPending(window)) {
-                window->Event().pending = false;
-                if (*session.owner->busy != 0)
-                    machine::AbortSystemShutdownW(nullptr);
-            }
-        }
-        // Clicks meanwhile go nowhere: the controls are disabled.
-        dialog.Event().pending = false;
-        ShowMoveProgress(session, move.progress);
-    }
+    WorkerWatch watch;
+    watch.owner = session.owner->window;
+    watch.window = &dialog;
+    // Clicks meanwhile go nowhere: the controls are disabled.
+    watch.onEvent = [&](int32_t) { ShowMoveProgress(session, move.progress); };
+    DWORD code = 0;
+    const bool ran = RunWorker(MoveFolderThread, &move, watch, &code);
     KillTimer(dialog.Handle(), kProgressTimer);
     ShowMoveProgress(session, move.progress);
     UpdateWindow(dialog.Handle());
     ShowProgress(session, false);
-    return code;
+    return ran ? code : 0;
 }
 
 void BlockShutdown(Session& session, bool block)
@@ -336,7 +305,7 @@ void Relocate(Session& session, bool restore)
                               L"application.\r\n\r\nYou can manually move them later.");
         ThemedMessageBox(text.Text(), BoxKind::Ok, restore ? 200 : 150, *session.owner->window);
     } else {
-        SetCell(dialog, session.ids.list, row, 1, target.Text());
+        SetListCellText(Handle(dialog, session.ids.list), row, 1, target.Text());
         ThemedMessageBox(restore ? L"The selected folder was successfully restored."
                                  : L"The selected folder was successfully moved.",
                          BoxKind::Ok, 120, *session.owner->window);

@@ -73,11 +73,10 @@ void ResetHiveFileSecurity(const wchar_t* entryPath, const wchar_t* sidText)
     if (!entry.QueryString(L"ProfileImagePath", profile))
         return;
     WString folder = ExpandEnvironmentText(profile.Text());
-    wchar_t profiles[MAX_PATH + 1] = L"";
-    DWORD length = MAX_PATH;
-    if (!GetProfilesDirectoryW(profiles, &length))
+    WString profiles = ProfilesDirectory();
+    if (profiles.IsEmpty())
         return;
-    WString profilesFolder = ExpandEnvironmentText(profiles);
+    WString profilesFolder = ExpandEnvironmentText(profiles.Text());
     if (!IsProfileFolderAcceptable(folder.Text(), profilesFolder.Text()))
         return;
     LocalSid owner = EntrySid(sidText);

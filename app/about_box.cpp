@@ -3,6 +3,7 @@
 #include "platform/handles.h"
 #include "resources/resource_ids.h"
 #include "vantrell_version.h"
+#include "platform/system.h"
 #include "ui/dialog.h"
 #include "ui/drawing.h"
 #include "ui/image.h"

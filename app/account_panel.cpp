@@ -18,14 +18,6 @@ HWND ListHandle(MainWindow& window)
     return list != nullptr ? list->handle : nullptr;
 }
 
-void SetCell(HWND list, int row, int column, const wchar_t* text)
-{
-    LVITEMW cell{};
-    cell.iSubItem = column;
-    cell.pszText = const_cast<wchar_t*>(text);
-    SendMessageW(list, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
-}
-
 // Each tile shows the type text (column 2) under its title.
 void SetTileColumns(HWND list, int row, double osVersion)
 {
@@ -123,27 +115,12 @@ int AddAccountRow(MainWindow& window, HWND list, const wchar_t* title, const wch
     int row = window.AddListItem(window.ids.accountList, title, L"");
     if (row < 0)
         return -1;
-    SetCell(list, row, 1, name);
-    SetCell(list, row, 2, type);
+    SetListCellText(list, row, 1, name);
+    SetListCellText(list, row, 2, type);
     // The default account icon until the account's own picture arrives.
     window.SetItemImage(window.ids.accountList, row, 0);
     SetTileColumns(list, row, window.osVersion);
     return row;
-}
-
-WString ListCellText(HWND list, int row, int column)
-{
-    WString text;
-    wchar_t* buffer = text.GetBuffer(512, nullptr, true);
-    if (buffer == nullptr || list == nullptr || row < 0)
-        return WString(L"");
-    LVITEMW cell{};
-    cell.iSubItem = column;
-    cell.pszText = buffer;
-    cell.cchTextMax = 513;
-    SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
-    text.Length();
-    return text;
 }
 
 int FillAccountList(MainWindow& window)
@@ -195,7 +172,7 @@ bool ShowAccountDetails(MainWindow& window, int row)
     WString title = ListCellText(list, row, 0);
     if (!EqualsNoCase(title.Text(), full)) {
         title.Assign(*full != L'\0' ? full : name.Text());
-        SetCell(list, row, 0, title.Text());
+        SetListCellText(list, row, 0, title.Text());
     }
     window.SetText(ids.displayNameField, title.Text());
     if (const ControlEntry* privilege = window.Control(ids.privilegeList))
@@ -203,7 +180,7 @@ bool ShowAccountDetails(MainWindow& window, int row)
 
     const bool builtin = account.builtin;
     if (CompareText(account.typeText.Text(), ListCellText(list, row, 2).Text(), true) != 0)
-        SetCell(list, row, 2, account.typeText.Text());
+        SetListCellText(list, row, 2, account.typeText.Text());
 
     const DWORD flags = account.flags;
     const bool console = account.console;

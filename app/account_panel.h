@@ -33,8 +33,6 @@ bool ShowAccountDetails(MainWindow& window, int row);
 // and disabled ("Create user account" is not part of the panel).
 void ClearAccountDetails(MainWindow& window);
 
-// A cell of a row of the list; empty when there is no such row.
-WString ListCellText(HWND list, int row, int column);
 
 // The panel's choices for "Save changes". The texts point into `name` and
 // `display`, which the caller keeps while the choice is in use.

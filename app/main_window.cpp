@@ -9,7 +9,6 @@
 #include "accounts/account_list.h"
 #include "accounts/account_rules.h"
 #include "accounts/account_settings.h"
-#include "accounts/health_check_dialog.h"
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
 #include "accounts/picture_dialog.h"
@@ -18,6 +17,7 @@
 #include "accounts/profile_keys.h"
 #include "app/about_box.h"
 #include "app/account_panel.h"
+#include "app/health_check_dialog.h"
 #include "platform/security.h"
 #include "platform/system.h"
 #include "platform/text_win.h"
@@ -311,7 +311,9 @@ void OpenPersonalFolders(MainWindow& window, const wchar_t* name)
     owner.busy = &window.busy;
     owner.consoleUserName = window.consoleUserName.Text();
     owner.consoleUserSid = window.consoleUserSid.Text();
-    owner.consoleUserToken = window.consoleUserToken.Get();
+    // No console user: the dialog is handed INVALID_HANDLE_VALUE as before,
+    // never null, which the folder queries read as this process's own user.
+    owner.consoleUserToken = window.consoleUserToken ? window.consoleUserToken.Get() : INVALID_HANDLE_VALUE;
     owner.osVersion = window.osVersion;
     window.Lock();
     {
@@ -453,7 +455,7 @@ bool Dispatch(MainWindow& window, int32_t event)
     }
     if (event == ids.checkLink) {
         window.Lock();
-        HealthCheckDialog(window, &window.busy);
+        HealthCheckDialog(window);
         window.Unlock();
         return true;
     }
@@ -486,7 +488,7 @@ bool Dispatch(MainWindow& window, int32_t event)
 
 }  // namespace
 
-MainWindow::MainWindow() : osVersion(GetOsVersionNumber()), consoleUserToken(INVALID_HANDLE_VALUE)
+MainWindow::MainWindow() : osVersion(GetOsVersionNumber())
 {
     consoleUserName.Assign(L"");
     consoleUserSid.Assign(L"");
@@ -544,9 +546,7 @@ int RunMainWindow(MainWindow& window, HINSTANCE instance, const wchar_t*, int sh
     EnablePrivileges();
     {
         WString profile;
-        UniqueToken token = FindConsoleUser(window.consoleUserName, &profile, &window.consoleUserSid);
-        // The window keeps "no token" as INVALID_HANDLE_VALUE.
-        window.consoleUserToken.Reset(token ? token.Release() : INVALID_HANDLE_VALUE);
+        window.consoleUserToken = FindConsoleUser(window.consoleUserName, &profile, &window.consoleUserSid);
     }
 
     HWND handle = window.CreateUiWindow(L"Vantrell_WNDCLASS", L"Vantrell", kClientWidth, kClientHeight, -1, -1,

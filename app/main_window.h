@@ -52,10 +52,10 @@ public:
     ~MainWindow() override;
 
     double osVersion = 0.0;
-    uint32_t busy = 0;                   // non-zero while personal folders move or the health check works
+    uint32_t busy = 0;                   // 1 while personal folders are being moved
     UniqueImage appImage;
     UniqueImage buttonImage;
-    UniqueFileHandle consoleUserToken;   // INVALID_HANDLE_VALUE until the console user is known
+    UniqueToken consoleUserToken;        // empty until the console user is known
     WString consoleUserName;
     WString consoleUserSid;
     WString helpUrl;

@@ -3,10 +3,12 @@
 #include <gdiplus.h>
 #include <shellapi.h>
 
+#include "app/command_mode.h"
 #include "app/main_window.h"
 #include "app/run_mode.h"
 #include "platform/elevation.h"
 #include "platform/system.h"
+#include "platform/text_win.h"
 #include "platform/text.h"
 #include "repair/repair_tool.h"
 
@@ -31,40 +33,48 @@ int RunRepair(HINSTANCE instance, const wchar_t* commandLine, int showCommand)
 // arguments; the answer to the consent prompt does not matter here.
 void Relaunch(const wchar_t* commandLine, int showCommand, const StartupActions& actions)
 {
-    wchar_t path[2048] = L"";
-    DWORD length = GetModuleFileNameW(nullptr, path, ARRAYSIZE(path));
-    if (length == 0 || length >= ARRAYSIZE(path))
+    WString path = ModulePath();
+    if (path.IsEmpty())
         return;
-    WString folder(path);
+    WString folder(path.Text());
     folder.RemoveLastComponent();
     // "C:" alone names the drive's current folder, not its root.
     if (folder.Length() == 2 && folder.Text()[1] == L':')
         folder.Append(L"\\");
     WString parameters = RelaunchParameters(commandLine);
-    actions.launchElevated(path, parameters.Text(), folder.Text(), showCommand);
+    actions.launchElevated(path.Text(), parameters.Text(), folder.Text(), showCommand);
 }
 
 }  // namespace
 
 StartupActions DefaultStartupActions()
 {
-    return StartupActions{IsElevatedAdministrator, LaunchElevated, RunAccountManager, RunRepair};
+    return StartupActions{IsElevatedAdministrator, LaunchElevated, RunAccountManager, RunRepair, RunCommandMode};
 }
 
 int RunProcess(HINSTANCE instance, const wchar_t* commandLine, int showCommand, const StartupActions& actions)
 {
     HRESULT com = CoInitialize(nullptr);
 
+    int count = 0;
+    UniqueResource<LocalMemoryTraits<LPWSTR*>> arguments(
+        CommandLineToArgvW(commandLine != nullptr ? commandLine : L"", &count));
+    const wchar_t* const* scanned = arguments.Get();
+    if (!arguments)
+        count = 0;
+
+    // A command runs without a window: it starts GDI+ only if it draws.
+    if (actions.runCommandMode != nullptr && IsCommandLine(count, scanned)) {
+        int exitCode = actions.runCommandMode(count, scanned, actions.isElevated);
+        if (SUCCEEDED(com))
+            CoUninitialize();
+        return exitCode;
+    }
+
     Gdiplus::GdiplusStartupInput gdiplusInput;   // version 1, no debug callback, no suppression
     ULONG_PTR gdiplusToken = 0;
     if (Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr) != Gdiplus::Ok)
         gdiplusToken = 0;   // drawing fails softly later on
-
-    int count = 0;
-    LPWSTR* arguments = CommandLineToArgvW(commandLine != nullptr ? commandLine : L"", &count);
-    const wchar_t* const* scanned = arguments;
-    if (arguments == nullptr)
-        count = 0;
 
     // The tools see the command line as the operator gave it.
     WString given = WithoutRelaunchSwitch(commandLine);
@@ -91,7 +101,5 @@ int RunProcess(HINSTANCE instance, const wchar_t* commandLine, int showCommand, 
         CoUninitialize();
     if (gdiplusToken != 0)
         Gdiplus::GdiplusShutdown(gdiplusToken);
-    if (arguments != nullptr)
-        LocalFree(arguments);
     return exitCode;
 }

@@ -11,6 +11,9 @@ struct StartupActions {
     bool (*launchElevated)(const wchar_t* file, const wchar_t* parameters, const wchar_t* directory, int showCommand);
     int (*runAccountManager)(HINSTANCE instance, const wchar_t* commandLine, int showCommand);
     int (*runRepairTool)(HINSTANCE instance, const wchar_t* commandLine, int showCommand);
+    // A verb as the first argument: no window, no relaunch (null: the
+    // account manager's path is taken as before).
+    int (*runCommandMode)(int count, const wchar_t* const* arguments, bool (*isElevated)()) = nullptr;
 };
 
 StartupActions DefaultStartupActions();

@@ -5,6 +5,7 @@ set(VANTRELL_CORE_SOURCES
   platform/file_rules.cpp
   platform/path_rules.cpp
   app/run_mode.cpp
+  app/command_rules.cpp
   ui/control_rules.cpp
   accounts/account_rules.cpp
   accounts/profile_key_rules.cpp
@@ -16,6 +17,7 @@ set(VANTRELL_CORE_SOURCES
   repair/repair_rules.cpp
   repair/journal_rules.cpp
   repair/fix_rules.cpp
+  repair/carry_rules.cpp
 )
 
 # Everything else of the program except its entry point.
@@ -29,9 +31,12 @@ set(VANTRELL_WINDOWS_SOURCES
   ui/dialog.cpp
   ui/message_box.cpp
   ui/secret_text.cpp
+  ui/worker.cpp
   platform/elevation.cpp
   platform/registry.cpp
+  platform/registry_force.cpp
   platform/security.cpp
+  platform/file_handles.cpp
   platform/files.cpp
   platform/tree_walk.cpp
   platform/file_move.cpp
@@ -39,6 +44,9 @@ set(VANTRELL_WINDOWS_SOURCES
   app/main_window.cpp
   app/about_box.cpp
   app/account_panel.cpp
+  app/health_check_dialog.cpp
+  app/command_mode.cpp
+  app/command_verbs.cpp
   repair/repair_tool.cpp
   repair/text_file.cpp
   repair/repair_log.cpp
@@ -53,6 +61,7 @@ set(VANTRELL_WINDOWS_SOURCES
   repair/repair_journal.cpp
   repair/repair_run.cpp
   repair/fix_session.cpp
+  repair/carry_limits.cpp
   accounts/groups.cpp
   accounts/lookup.cpp
   accounts/account_list.cpp
@@ -68,7 +77,6 @@ set(VANTRELL_WINDOWS_SOURCES
   accounts/create_account.cpp
   accounts/delete_account.cpp
   accounts/health_check.cpp
-  accounts/health_check_dialog.cpp
   accounts/create_account_dialog.cpp
   accounts/delete_account_dialog.cpp
 )

@@ -48,7 +48,31 @@ foreach(program vantrell vantrell-sandbox)
   endif()
 endforeach()
 target_link_libraries(vantrell PRIVATE vantrell_lib vantrell_machine)
+
+# The console companions: "vantrell list" from cmd or PowerShell finds the
+# .com first, which runs the .exe beside it and waits for it.
+foreach(program vantrell vantrell-sandbox)
+  add_executable(${program}-console app/console_companion.cpp)
+  set_target_properties(${program}-console PROPERTIES OUTPUT_NAME ${program} SUFFIX .com)
+  if(MINGW)
+    target_link_options(${program}-console PRIVATE -municode)
+  endif()
+  add_dependencies(${program} ${program}-console)
+endforeach()
 target_link_libraries(vantrell-sandbox PRIVATE vantrell_lib vantrell_sandbox)
+
+# The product ships without its debug sections. They stay beside it in
+# vantrell.debug, which a debugger finds through the link the product keeps.
+# Only GNU tools build this way; other compilers keep their symbols apart
+# on their own.
+if(MINGW AND CMAKE_OBJCOPY)
+  set(VANTRELL_SYMBOLS $<TARGET_FILE_DIR:vantrell>/$<TARGET_FILE_BASE_NAME:vantrell>.debug)
+  add_custom_command(TARGET vantrell POST_BUILD
+    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:vantrell> ${VANTRELL_SYMBOLS}
+    COMMAND ${CMAKE_OBJCOPY} --strip-debug --add-gnu-debuglink=${VANTRELL_SYMBOLS} $<TARGET_FILE:vantrell>
+    COMMENT "Keeping the product's symbols in vantrell.debug"
+    VERBATIM)
+endif()
 
 add_executable(sandbox-tool sandbox/tool.cpp)
 target_link_libraries(sandbox-tool PRIVATE vantrell_sandbox)

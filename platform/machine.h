@@ -170,6 +170,24 @@ struct LsaPolicyTraits {
 };
 using UniqueLsaPolicy = UniqueResource<LsaPolicyTraits>;
 
+// Memory the local security authority hands out, freed with LsaFreeMemory.
+template <typename T>
+struct LsaMemoryTraits {
+    using Type = T;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { machine::LsaFreeMemory(h); }
+};
+using UniqueLsaText = UniqueResource<LsaMemoryTraits<PLSA_UNICODE_STRING>>;
+
+// A buffer handed out by the account database, freed with NetApiBufferFree.
+template <typename T = void*>
+struct NetBufferTraits {
+    using Type = T;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { machine::NetApiBufferFree(h); }
+};
+using UniqueNetBuffer = UniqueResource<NetBufferTraits<>>;
+
 // The local machine's policy opened for `access`; empty when it was refused.
 inline UniqueLsaPolicy OpenLocalPolicy(ACCESS_MASK access)
 {

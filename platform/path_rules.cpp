@@ -5,15 +5,6 @@
 
 namespace {
 
-bool StartsWithNoCase(const wchar_t* text, const wchar_t* prefix)
-{
-    for (; *prefix != L'\0'; ++text, ++prefix) {
-        if (*text == L'\0' || FoldCase(*text) != FoldCase(*prefix))
-            return false;
-    }
-    return true;
-}
-
 bool IsDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
 
 }  // namespace

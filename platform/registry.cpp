@@ -1,7 +1,6 @@
 #include "platform/registry.h"
 
 #include "platform/file_rules.h"
-#include "platform/security.h"
 #include "platform/text_win.h"
 
 #include <vector>
@@ -34,36 +33,6 @@ LONG OpenKeyStatus(const wchar_t* keyPath, DWORD access, HKEY* key)
         return RegCreateKeyExW(root, subkey.Text(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE | view,
                                nullptr, key, nullptr);
     return RegOpenKeyExW(root, subkey.Text(), 0, access | view, key);
-}
-
-// The path without trailing backslashes, so its last component is a key.
-WString TrimmedPath(const wchar_t* keyPath)
-{
-    WString path(keyPath);
-    TrimTrailingBackslashes(path);
-    return path;
-}
-
-DWORD SubkeyCount(HKEY key)
-{
-    DWORD count = 0;
-    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
-                         nullptr, nullptr) != ERROR_SUCCESS)
-        return 0;
-    return count;
-}
-
-// The registry hands back a key's name into `name`; false at the end or on failure.
-bool EnumSubkey(HKEY key, DWORD index, WString& name)
-{
-    wchar_t* buffer = name.GetBuffer(kNameCapacity);
-    if (buffer == nullptr)
-        return false;
-    DWORD length = kNameCapacity;
-    if (RegEnumKeyExW(key, index, buffer, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-        return false;
-    buffer[length] = L'\0';
-    return true;
 }
 
 // With `textForm` multi-strings are turned into their line-feed text;
@@ -164,6 +133,36 @@ struct CopyLevel {
 };
 
 }  // namespace
+
+// The path without trailing backslashes, so its last component is a key.
+WString TrimmedKeyPath(const wchar_t* keyPath)
+{
+    WString path(keyPath);
+    TrimTrailingBackslashes(path);
+    return path;
+}
+
+DWORD SubkeyCount(HKEY key)
+{
+    DWORD count = 0;
+    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, nullptr) != ERROR_SUCCESS)
+        return 0;
+    return count;
+}
+
+// The registry hands back a key's name into `name`; false at the end or on failure.
+bool EnumSubkey(HKEY key, DWORD index, WString& name)
+{
+    wchar_t* buffer = name.GetBuffer(kNameCapacity);
+    if (buffer == nullptr)
+        return false;
+    DWORD length = kNameCapacity;
+    if (RegEnumKeyExW(key, index, buffer, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        return false;
+    buffer[length] = L'\0';
+    return true;
+}
 
 HKEY ParseKeyPath(WString& path, DWORD* viewFlags)
 {
@@ -301,52 +300,12 @@ bool RegKey::WriteDword(const wchar_t* keyPath, const wchar_t* name, const DWORD
     return value != nullptr && SetValue(name, REG_DWORD, value, sizeof(DWORD));
 }
 
-bool RegKey::OpenResettingSecurity(const wchar_t* keyPath, DWORD access, int rounds)
-{
-    for (int round = 0; round < rounds; ++round) {
-        if (Open(keyPath, access))
-            return true;
-        ResetKeySecurity(keyPath);
-        if (Open(keyPath, access))
-            return true;
-    }
-    return false;
-}
-
-bool RegKey::ForceWriteDword(const wchar_t* keyPath, const wchar_t* name, const DWORD* value)
-{
-    if (WriteDword(keyPath, name, value))
-        return true;
-    if (name != nullptr && value == nullptr)
-        return false;
-
-    if (!KeyExists(keyPath)) {
-        WString parent = TrimmedPath(keyPath);
-        WString leaf;
-        uint32_t slash = parent.Find(L"\\", true, -1);
-        if (slash == 0)
-            return false;
-        leaf.Assign(parent.Text() + slash);
-        parent.RemoveLastComponent();
-        if (!OpenResettingSecurity(parent.Text(), KEY_WRITE, 2))
-            return false;
-        HKEY created = nullptr;
-        LONG status = RegCreateKeyW(key_.Get(), leaf.Text(), &created);
-        key_.Reset(status == ERROR_SUCCESS ? created : nullptr);
-        if (!key_)
-            return false;
-    } else if (!OpenResettingSecurity(keyPath, KEY_WRITE, 2)) {
-        return false;
-    }
-    return name == nullptr || SetValue(name, REG_DWORD, value, sizeof(DWORD));
-}
-
 bool RegKey::DeleteTree(const wchar_t* keyPath)
 {
     key_.Reset();
     if (NamesRegistryRoot(keyPath))
         return false;
-    WString path = TrimmedPath(keyPath);
+    WString path = TrimmedKeyPath(keyPath);
 
     if (Open(path.Text(), KEY_READ)) {
         WString name;
@@ -381,32 +340,6 @@ bool RegKey::DeleteValueOrTree(const wchar_t* keyPath, const wchar_t* name)
     return RegDeleteValueW(key_.Get(), name) == ERROR_SUCCESS;
 }
 
-bool RegKey::ForceDelete(const wchar_t* keyPath, const wchar_t* name)
-{
-    if (name != nullptr) {
-        if (DeleteValueOrTree(keyPath, name))
-            return true;
-        OpenResettingSecurity(keyPath, KEY_ALL_ACCESS, 1);
-        return DeleteValueOrTree(keyPath, name);
-    }
-
-    if (NamesRegistryRoot(keyPath))
-        return false;
-    if (DeleteTree(keyPath))
-        return true;
-    if (!OpenResettingSecurity(keyPath, KEY_ALL_ACCESS, 1))
-        return false;
-    WString path = TrimmedPath(keyPath);
-    WString child;
-    for (DWORD index = SubkeyCount(key_.Get()); index-- > 0;) {
-        if (!EnumSubkey(key_.Get(), index, child) || child.IsEmpty())
-            continue;
-        WString childPath = JoinPath(path.Text(), child.Text());
-        RegKey().ForceDelete(childPath.Text(), nullptr);
-    }
-    return DeleteTree(path.Text());
-}
-
 namespace {
 
 // True when `inner` names the key `outer` or one below it, whatever the
@@ -420,7 +353,7 @@ bool IsSameKeyOrBelow(const wchar_t* inner, const wchar_t* outer)
     HKEY outerRoot = ParseKeyPath(outerPath, &view);
     if (innerRoot == nullptr || innerRoot != outerRoot)
         return false;
-    WString a = TrimmedPath(innerPath.Text()), b = TrimmedPath(outerPath.Text());
+    WString a = TrimmedKeyPath(innerPath.Text()), b = TrimmedKeyPath(outerPath.Text());
     const wchar_t* innerKey = a.Text();
     const wchar_t* outerKey = b.Text();
     while (*innerKey == L'\\')

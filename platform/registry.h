@@ -29,6 +29,13 @@ UniqueRegKey OpenKey(const wchar_t* keyPath, DWORD access);
 // deletions and security resets never touch as a whole.
 bool NamesRegistryRoot(const wchar_t* keyPath);
 
+// The path without trailing backslashes, so its last component is a key.
+WString TrimmedKeyPath(const wchar_t* keyPath);
+// The number of the key's subkeys; 0 when it cannot be read.
+DWORD SubkeyCount(HKEY key);
+// The registry hands back a key's name into `name`; false at the end or on failure.
+bool EnumSubkey(HKEY key, DWORD index, WString& name);
+
 // True when the key opens, and also when opening is refused for any reason
 // but absence; false for an unknown root.
 bool KeyExists(const wchar_t* keyPath);
@@ -71,7 +78,8 @@ public:
 
     // Creates the key (keeping it open here) and, given a name, writes the value.
     bool WriteDword(const wchar_t* keyPath, const wchar_t* name, const DWORD* value);
-    // The same, resetting the key's (or its parent's) security when refused.
+    // The same, resetting the key's (or its parent's) security when refused
+    // (in registry_force.cpp, with the other forcing operations).
     bool ForceWriteDword(const wchar_t* keyPath, const wchar_t* name, const DWORD* value);
 
     // Deletes the key and everything below it; true when the key itself went.

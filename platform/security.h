@@ -38,6 +38,9 @@ inline constexpr DWORD kApplyKeepExplicit = 16;
 // Flag bits of CopySecurity; the rest go to ApplySecurity.
 inline constexpr DWORD kCopyDacl = 0x400;
 inline constexpr DWORD kCopyOwner = 0x800;
+// A whole tree takes its source's owner and permissions, keeping the entries
+// set on its own items: how a moved profile gets its account's rights.
+inline constexpr DWORD kCopyTreeKeepingExplicit = kCopyOwner | kCopyDacl | kApplyKeepExplicit | kApplyTree;
 
 // The size of every ACL the recipes build.
 inline constexpr DWORD kAclBufferSize = 2048;

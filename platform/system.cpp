@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include "platform/handles.h"
+#include "platform/machine.h"
 #include "platform/text.h"
 
 namespace {
@@ -52,4 +55,18 @@ double GetOsVersionNumber()
 
     SystemVersionProbe probe;
     return SettleOsVersion(info.dwMajorVersion, info.dwMinorVersion, probe);
+}
+
+void OpenPage(const wchar_t* address, const wchar_t* folder)
+{
+    if (address == nullptr || *address == L'\0')
+        return;
+    SHELLEXECUTEINFOW page{};
+    page.cbSize = sizeof(page);   // 112 in a 64-bit process, not the 60 of 32-bit builds
+    page.fMask = SEE_MASK_NOCLOSEPROCESS;
+    page.lpFile = address;
+    page.lpDirectory = folder;
+    page.nShow = SW_SHOW;
+    if (machine::ShellExecuteExW(&page) && page.hProcess != nullptr)
+        CloseHandle(page.hProcess);
 }

@@ -1,4 +1,5 @@
-// The two system checks every part of the program relies on.
+// The system checks every part of the program relies on, and the shell's
+// opening of a page or file.
 #pragma once
 
 // The running Windows version as major + minor / 10 (5.1 ... 6.3, 10.0); 0.0
@@ -9,3 +10,9 @@ double GetOsVersionNumber();
 // True when the effective token is an enabled member of the built-in
 // Administrators group; an administrator filtered by UAC gets false.
 bool IsElevatedAdministrator();
+
+// Opens a web page or file with the shell's default action (SW_SHOW), run
+// in `folder` when one is given; a process handle that comes back is closed
+// at once. A page that cannot be opened is left silently: the operator sees
+// that nothing opened.
+void OpenPage(const wchar_t* address, const wchar_t* folder = nullptr);

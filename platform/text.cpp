@@ -102,6 +102,15 @@ bool EqualsNoCase(const wchar_t* a, const wchar_t* b)
     return CompareText(a, b, false) == 0;
 }
 
+bool StartsWithNoCase(const wchar_t* text, const wchar_t* prefix)
+{
+    for (; *prefix != L'\0'; ++text, ++prefix) {
+        if (*text == L'\0' || FoldCase(*text) != FoldCase(*prefix))
+            return false;
+    }
+    return true;
+}
+
 int CompareText(const wchar_t* a, const wchar_t* b, bool caseSensitive)
 {
     if (a == b)

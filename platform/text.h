@@ -17,6 +17,10 @@ uint32_t TextLength(const wchar_t* text);
 // True for the same pointer (two nulls included), false when only one is null.
 bool EqualsNoCase(const wchar_t* a, const wchar_t* b);
 
+// Whether `text` begins with `prefix`, folded as FoldCase does; an empty
+// prefix begins every text. Neither may be null.
+bool StartsWithNoCase(const wchar_t* text, const wchar_t* prefix);
+
 // -1, 0 or 1. A null text sorts first; a text that is a prefix of the other
 // sorts before it. Code units compare by value, never by sign.
 int CompareText(const wchar_t* a, const wchar_t* b, bool caseSensitive);

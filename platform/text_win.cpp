@@ -1,5 +1,9 @@
 #include "platform/text_win.h"
 
+#include <userenv.h>
+
+#include <algorithm>
+
 #include "platform/handles.h"
 #include "platform/machine.h"
 
@@ -33,13 +37,71 @@ bool ReadIniString(WString& target, const wchar_t* iniPath, const wchar_t* secti
     return target.Valid();
 }
 
+namespace {
+
+// The size-query-and-retry of the calls that fill a buffer of a given
+// number of characters. `call(buffer, capacity)` returns 0 on failure, the
+// text's length when it fit (always under `capacity`), or else at least
+// `capacity`: the size it needs, when it can tell. The buffer then grows to
+// that size (at least twice the last) and the call is made again.
+template <typename Call>
+WString QuerySized(DWORD firstCapacity, Call call)
+{
+    WString text;
+    DWORD capacity = firstCapacity;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        wchar_t* buffer = text.GetBuffer(capacity, nullptr, true);
+        if (buffer == nullptr)
+            break;
+        const DWORD length = call(buffer, capacity);
+        if (length == 0)
+            break;
+        if (length < capacity) {
+            text.Length();   // written directly: measured afresh
+            text.SetValid(true);
+            return text;
+        }
+        capacity = std::max(length + 1, capacity * 2);
+    }
+    text.Assign(L"");
+    text.SetValid(false);
+    return text;
+}
+
+}  // namespace
+
 WString ExpandEnvironmentText(const wchar_t* text)
 {
-    if (text == nullptr)
-        return WString(L"");
-    wchar_t expanded[4096];
-    const DWORD length = ExpandEnvironmentStringsW(text, expanded, ARRAYSIZE(expanded));
-    return WString(length != 0 && length <= ARRAYSIZE(expanded) ? expanded : text);
+    if (text == nullptr) {
+        WString none(L"");
+        none.SetValid(false);
+        return none;
+    }
+    return QuerySized(MAX_PATH, [text](wchar_t* buffer, DWORD capacity) -> DWORD {
+        // The count includes the terminator; too small a buffer gets the size needed.
+        DWORD needed = ExpandEnvironmentStringsW(text, buffer, capacity);
+        return needed > capacity ? needed : (needed == 0 ? 0 : needed - 1);
+    });
+}
+
+WString ModulePath()
+{
+    return QuerySized(MAX_PATH, [](wchar_t* buffer, DWORD capacity) -> DWORD {
+        // A path cut short comes back as long as the buffer (terminated only
+        // on newer systems), without the size it needs.
+        return GetModuleFileNameW(nullptr, buffer, capacity);
+    });
+}
+
+WString ProfilesDirectory()
+{
+    return QuerySized(MAX_PATH, [](wchar_t* buffer, DWORD capacity) -> DWORD {
+        DWORD length = capacity;
+        if (GetProfilesDirectoryW(buffer, &length))
+            return TextLength(buffer);
+        // Too small: `length` now holds the size needed, terminator included.
+        return GetLastError() == ERROR_INSUFFICIENT_BUFFER && length > capacity ? length : 0;
+    });
 }
 
 bool FromFolderPath(WString& target, int csidl, HANDLE token, DWORD flags)

@@ -22,9 +22,18 @@ bool FromFolderPath(WString& target, int csidl, HANDLE token, DWORD flags);
 // simply get an empty, invalid text.
 bool FromKnownFolder(WString& target, REFKNOWNFOLDERID folderId, HANDLE token, DWORD flags);
 
-// The text with its environment variables expanded; the text itself when
-// expanding fails or would not fit.
+// The text with its environment variables expanded, however long; an empty,
+// invalid text when expanding failed: a half-expanded path must never pass
+// for one.
 WString ExpandEnvironmentText(const wchar_t* text);
+
+// The full path of this process's executable, however long; empty and
+// invalid when unknown.
+WString ModulePath();
+
+// The profiles directory (GetProfilesDirectoryW); empty and invalid when
+// unknown.
+WString ProfilesDirectory();
 
 // Dispatches every message waiting in the calling thread's queue; always true.
 bool PumpPendingMessages();

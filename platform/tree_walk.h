@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-#include "platform/files.h"
+#include "platform/file_handles.h"
 #include "platform/handles.h"
 #include "platform/text.h"
 

@@ -5,6 +5,7 @@
 #include <userenv.h>
 
 #include "accounts/account_lifecycle.h"
+#include "accounts/account_list.h"
 #include "accounts/groups.h"
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
@@ -12,6 +13,7 @@
 #include "platform/machine.h"
 #include "platform/registry.h"
 #include "platform/security.h"
+#include "platform/system.h"
 #include "platform/text_win.h"
 #include "repair/logon_backup.h"
 #include "repair/repair_journal.h"
@@ -111,27 +113,6 @@ void RestoreSavedPolicies(const wchar_t* statePath, const wchar_t* section, doub
 }
 
 namespace {
-
-void OpenLog(const CleanupInput& input)
-{
-    SHELLEXECUTEINFOW execute{};
-    execute.cbSize = sizeof execute;
-    execute.fMask = SEE_MASK_NOCLOSEPROCESS;
-    execute.lpFile = input.logPath;
-    execute.lpDirectory = input.toolFolder;
-    execute.nShow = SW_SHOW;
-    if (machine::ShellExecuteExW(&execute) && execute.hProcess != nullptr)
-        CloseHandle(execute.hProcess);
-}
-
-bool AccountExists(const wchar_t* name)
-{
-    LPBYTE buffer = nullptr;
-    bool found = machine::NetUserGetInfo(nullptr, name, 1, &buffer) == NERR_Success && buffer != nullptr;
-    if (buffer != nullptr)
-        machine::NetApiBufferFree(buffer);
-    return found;
-}
 
 // The account was made anew without a password: the operator must know,
 // and know how to give it one, before the computer is left alone.
@@ -297,6 +278,6 @@ int RunCleanup(const CleanupInput& input)
     DeleteJournal(journalPath.Text());
     WString picture = PictureCopyPath(input.toolFolder);
     DeleteFileW(picture.Text());
-    OpenLog(input);
+    OpenPage(input.logPath, input.toolFolder);
     return kCleanupResult;
 }

@@ -113,13 +113,7 @@ void BuildWindow(FixSession& session)
 
 void SetRebootCell(FixSession& session, const wchar_t* text)
 {
-    HWND list = Handle(session.tool, session.tool.progressList);
-    if (list == nullptr || session.rebootRow < 0)
-        return;
-    LVITEMW cell{};
-    cell.iSubItem = 1;
-    cell.pszText = const_cast<wchar_t*>(text);
-    SendMessageW(list, LVM_SETITEMTEXTW, session.rebootRow, reinterpret_cast<LPARAM>(&cell));
+    SetListCellText(Handle(session.tool, session.tool.progressList), session.rebootRow, 1, text);
 }
 
 // The worker has ended (or never started): the outcome, the tick and the

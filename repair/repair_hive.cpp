@@ -22,11 +22,8 @@ bool IsSidText(const wchar_t* sid)
 {
     if (sid == nullptr || *sid == L'\0' || wcschr(sid, L'\\') != nullptr || wcschr(sid, L'/') != nullptr)
         return false;
-    PSID binary = nullptr;
-    if (!ConvertStringSidToSidW(sid, &binary))
-        return false;
-    LocalFree(binary);
-    return true;
+    LocalSid binary;
+    return ConvertStringSidToSidW(sid, binary.Put()) != FALSE;
 }
 
 // "C:\..." with no "." or ".." component: a folder the caller may build
@@ -45,11 +42,6 @@ bool IsAbsoluteLocalPath(const wchar_t* path)
     return true;
 }
 
-bool StartsWithNoCase(const wchar_t* text, const wchar_t* prefix, size_t length)
-{
-    return wcslen(text) >= length && _wcsnicmp(text, prefix, length) == 0;
-}
-
 // A value of the account's hive below HKU\<sid>; false when missing or empty.
 bool ReadHiveString(const wchar_t* sid, const wchar_t* subkey, const wchar_t* name, WString& value)
 {
@@ -62,7 +54,7 @@ bool ReadHiveString(const wchar_t* sid, const wchar_t* subkey, const wchar_t* na
 // %USERPROFILE% at the front is the account's own profile, not ours.
 bool ExpandForAccount(const wchar_t* sid, WString& value, const wchar_t* profilePath, WString& out)
 {
-    if (StartsWithNoCase(value.Text(), L"%USERPROFILE%", kUserProfileLength)) {
+    if (StartsWithNoCase(value.Text(), L"%USERPROFILE%")) {
         WString profile(profilePath != nullptr ? profilePath : L"");
         if (profilePath == nullptr && !ReadProfileImagePath(sid, profile))
             return false;
@@ -107,7 +99,7 @@ bool ProfileFolderPath(int csidl, const wchar_t* profilePath, WString& out)
         !FromFolderPath(root, CSIDL_PROFILE, defaultUser, SHGFP_TYPE_DEFAULT) || root.IsEmpty())
         return false;
     uint32_t rootLength = root.Length();
-    if (!StartsWithNoCase(folder.Text(), root.Text(), rootLength) ||
+    if (!StartsWithNoCase(folder.Text(), root.Text()) ||
         (folder.Text()[rootLength] != L'\\' && folder.Text()[rootLength] != L'\0'))
         return false;
     WString result(profilePath);

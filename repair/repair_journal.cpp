@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "accounts/account_lifecycle.h"
+#include "platform/text_win.h"
 #include "platform/handles.h"
 
 namespace {

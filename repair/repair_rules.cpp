@@ -12,15 +12,6 @@ void AppendDigits(wchar_t*& out, uint32_t value, int width)
     out += width;
 }
 
-bool StartsWithNoCase(const wchar_t* text, const wchar_t* prefix)
-{
-    for (; *prefix != L'\0'; ++text, ++prefix) {
-        if (*text == L'\0' || FoldCase(*text) != FoldCase(*prefix))
-            return false;
-    }
-    return true;
-}
-
 // What the platform's wcstoul gives for the text after "/fixflag=", wrapped
 // into 32 signed bits: WString::ToInt.
 int32_t DecimalFlags(const wchar_t* text)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "accounts/account_lifecycle.h"
+#include "accounts/account_list.h"
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
 #include "accounts/pictures.h"
@@ -108,12 +109,7 @@ void LogPath(RepairContext& context, const wchar_t* what, const wchar_t* path)
 
 void SetCell(RepairContext& context, int item, int column, const wchar_t* text)
 {
-    if (context.list == nullptr || item < 0)
-        return;
-    LVITEMW cell{};
-    cell.iSubItem = column;
-    cell.pszText = const_cast<wchar_t*>(text);
-    SendMessageW(context.list, LVM_SETITEMTEXTW, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&cell));
+    SetListCellText(context.list, item, column, text);
 }
 
 void AddRow(RepairContext& context, Row row)
@@ -175,17 +171,6 @@ bool Exists(const wchar_t* path)
 {
     WString full;
     return AbsoluteLongPath(path, full) && GetFileAttributesW(full.Text()) != INVALID_FILE_ATTRIBUTES;
-}
-
-bool AccountExists(const wchar_t* name, DWORD* privilege)
-{
-    LPBYTE buffer = nullptr;
-    bool found = machine::NetUserGetInfo(nullptr, name, 1, &buffer) == NERR_Success && buffer != nullptr;
-    if (found && privilege != nullptr)
-        *privilege = reinterpret_cast<USER_INFO_1*>(buffer)->usri1_priv;
-    if (buffer != nullptr)
-        machine::NetApiBufferFree(buffer);
-    return found;
 }
 
 WString Join(const wchar_t* folder, const wchar_t* suffix)
@@ -269,12 +254,12 @@ bool BuildNewAccountDacl(RepairContext& context)
 // account's DACL when the fresh folder has no such entry.
 void GiveSecurity(RepairContext& context, const wchar_t* from, const wchar_t* to)
 {
-    if (CopySecurity(from, to, 0xC11))
+    if (CopySecurity(from, to, kCopyTreeKeepingExplicit))
         return;
     bool applied = false;
     if (BuildNewAccountDacl(context)) {
         PACL acl = context.dacl.Get();
-        applied = ApplySecurity(&acl, to, SE_FILE_OBJECT, 0xC11, context.newSid.Get());
+        applied = ApplySecurity(&acl, to, SE_FILE_OBJECT, kCopyTreeKeepingExplicit, context.newSid.Get());
     }
     if (!applied)
         LogPath(context, L"Failed to give the new account its permissions on", to);

@@ -14,7 +14,9 @@
 #include "repair/cleanup.h"
 #include "repair/fix_session.h"
 #include "repair/repair_log.h"
+#include "resources/resource_ids.h"
 #include "ui/drawing.h"
+#include "ui/worker.h"
 
 const wchar_t kBrenwickHomePage[] = L"https://vantrell.invalid/";
 const wchar_t kBrenwickHelpPage[] = L"https://vantrell.invalid/brenwick/help/";
@@ -25,35 +27,9 @@ constexpr int kNotElevated = -4;   // the exit code of the relaunch, which the p
 constexpr int kWidth = 700;
 constexpr int kHeight = 500;
 constexpr int kHeaderHeight = 80;
-constexpr int kToolIcon = 105;
 constexpr int kCheckImageSize = 18;
 constexpr DWORD kWakeInterval = 20;
 constexpr wchar_t kBlockReason[] = L"Brenwick is working. Please cancel shutdown.";
-
-// Opening a page or the log: the shell's default action, no owner window.
-void OpenWithShell(const wchar_t* file, const wchar_t* verb, const wchar_t* parameters, const wchar_t* directory,
-                   int show)
-{
-    SHELLEXECUTEINFOW execute{};
-    execute.cbSize = sizeof execute;   // 112 in a 64-bit process, not the 60 of 32-bit builds
-    execute.fMask = SEE_MASK_NOCLOSEPROCESS;
-    execute.lpVerb = verb;
-    execute.lpFile = file;
-    execute.lpParameters = parameters;
-    execute.lpDirectory = directory;
-    execute.nShow = show;
-    if (machine::ShellExecuteExW(&execute) && execute.hProcess != nullptr)
-        CloseHandle(execute.hProcess);
-}
-
-void SetBlockReason(HWND window)
-{
-    UniqueLibrary user32(LoadLibraryW(L"User32.dll"));
-    auto create = machine::AsFunction<machine::ShutdownBlockReasonCreateFunction>(
-        user32 ? machine::GetProcAddress(user32.Get(), "ShutdownBlockReasonCreate") : nullptr);
-    if (create != nullptr)
-        create(window, kBlockReason);
-}
 
 DWORD WINAPI WakeUpThread(void* window)
 {
@@ -98,9 +74,9 @@ bool BuildRepairFrame(RepairTool& tool)
     if (tool.headerImage)
         SetWindowBackgroundImage(tool, tool.headerImage.Get());
 
-    HICON big = static_cast<HICON>(LoadImageW(tool.instance, MAKEINTRESOURCEW(kToolIcon), IMAGE_ICON,
+    HICON big = static_cast<HICON>(LoadImageW(tool.instance, MAKEINTRESOURCEW(IDI_REPAIR), IMAGE_ICON,
                                               GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CXICON), 0));
-    HICON small = static_cast<HICON>(LoadImageW(tool.instance, MAKEINTRESOURCEW(kToolIcon), IMAGE_ICON,
+    HICON small = static_cast<HICON>(LoadImageW(tool.instance, MAKEINTRESOURCEW(IDI_REPAIR), IMAGE_ICON,
                                                 GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CXSMICON), 0));
     // The window keeps the icons it is given until it goes; then they go too.
     if (big != nullptr)
@@ -115,7 +91,7 @@ bool BuildRepairFrame(RepairTool& tool)
     tool.SetNextBehaviour(0);
     tool.SetState(-1, StateFlags::Disable);
 
-    HICON logo = static_cast<HICON>(LoadImageW(tool.instance, MAKEINTRESOURCEW(kToolIcon), IMAGE_ICON, 64, 64, 0));
+    HICON logo = static_cast<HICON>(LoadImageW(tool.instance, MAKEINTRESOURCEW(IDI_REPAIR), IMAGE_ICON, 64, 64, 0));
     if (logo != nullptr)
         tool.AddIcon(logo, 8, 8, 64, 64);
 
@@ -219,16 +195,16 @@ int32_t RepairTool::NextRepairEvent(int mode)
             event = EventCode::Close;
         } else if (event == EventCode::EndSession) {
             if (mode & 2)
-                SetBlockReason(Handle());
+                SetShutdownBlockReason(Handle(), kBlockReason);
             else
                 event = EventCode::Close;
         } else if (event == minimiseButton && minimiseButton > 0) {
             ShowWindow(Handle(), SW_MINIMIZE);
             UpdateWindow(Handle());
         } else if (event == homeLink && homeLink > 0) {
-            OpenWithShell(kBrenwickHomePage, nullptr, nullptr, nullptr, SW_SHOW);
+            OpenPage(kBrenwickHomePage);
         } else if (event == helpLink && helpLink > 0) {
-            OpenWithShell(kBrenwickHelpPage, nullptr, nullptr, nullptr, SW_SHOW);
+            OpenPage(kBrenwickHelpPage);
         }
     }
     lastEvent_ = event;
@@ -264,9 +240,7 @@ int RepairTool::WriteLogEntry(const wchar_t* text, uint32_t flags)
 int RunRepairTool(RepairTool& tool, HINSTANCE instance, const wchar_t* commandLine, int showCommand)
 {
     const wchar_t* received = commandLine != nullptr ? commandLine : L"";
-    wchar_t* module = tool.modulePath.GetBuffer(2048, nullptr, true);
-    if (module != nullptr)
-        GetModuleFileNameW(nullptr, module, 2048);
+    tool.modulePath = ModulePath();
 
     // The process entry relaunches the tool elevated, once; started here
     // without elevation anyway, the tool does nothing.
@@ -292,14 +266,12 @@ int RunRepairTool(RepairTool& tool, HINSTANCE instance, const wchar_t* commandLi
     }
 
     int count = 0;
-    LPWSTR* arguments = CommandLineToArgvW(received, &count);
+    UniqueResource<LocalMemoryTraits<LPWSTR*>> arguments(CommandLineToArgvW(received, &count));
     RepairCommandInput input;
     input.inTempAccount = tool.inTempAccount;
     input.consoleUserName = tool.consoleUserName.Text();
     input.showCommand = showCommand;
-    RepairCommand command = ParseRepairArguments(arguments != nullptr ? count : 0, arguments, input);
-    if (arguments != nullptr)
-        LocalFree(arguments);
+    RepairCommand command = ParseRepairArguments(arguments ? count : 0, arguments.Get(), input);
     if (command.action == RepairCommandAction::Cleanup) {
         CleanupInput cleanup;
         cleanup.consoleUserName = tool.consoleUserName.Text();

@@ -25,12 +25,12 @@
 #include "repair/state_file.h"
 #include "repair/temp_account.h"
 #include "repair/tool_folder.h"
+#include "resources/resource_ids.h"
 #include "ui/drawing.h"
 #include "ui/message_box.h"
 
 namespace {
 
-constexpr int kToolIcon = 105;
 constexpr int kDefaultIconIndex = 160;
 constexpr int kTileIconSize = 48;
 constexpr uint32_t kMinimumUserId = 1000;
@@ -67,29 +67,6 @@ void SetTile(HWND list, int row, double osVersion)
     tile.cColumns = 1;
     tile.puColumns = columns;
     SendMessageW(list, LVM_SETTILEINFO, 0, reinterpret_cast<LPARAM>(&tile));
-}
-
-WString CellText(HWND list, int row, int column)
-{
-    WString text;
-    wchar_t* buffer = text.GetBuffer(512, nullptr, true);
-    if (buffer == nullptr || list == nullptr || row < 0)
-        return WString(L"");
-    LVITEMW cell{};
-    cell.iSubItem = column;
-    cell.pszText = buffer;
-    cell.cchTextMax = 513;
-    SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
-    text.Length();
-    return text;
-}
-
-void SetCell(HWND list, int row, int column, const wchar_t* text)
-{
-    LVITEMW cell{};
-    cell.iSubItem = column;
-    cell.pszText = const_cast<wchar_t*>(text);
-    SendMessageW(list, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
 }
 
 bool Listable(const USER_INFO_3& user)
@@ -135,10 +112,10 @@ void AddRow(RepairTool& tool, int32_t listId, const USER_INFO_3& user)
     int row = tool.AddListItem(listId, title, L"");
     if (row < 0)
         return;
-    SetCell(list, row, 1, user.usri3_name);
-    SetCell(list, row, 2, type.Text());
-    SetCell(list, row, 3, sid.Text());
-    SetCell(list, row, 4, profile.Text());
+    SetListCellText(list, row, 1, user.usri3_name);
+    SetListCellText(list, row, 2, type.Text());
+    SetListCellText(list, row, 3, sid.Text());
+    SetListCellText(list, row, 4, profile.Text());
     UniqueBitmap picture = TilePicture(user.usri3_name, tool.osVersion);
     int image = picture ? tool.AddListImage(listId, picture.Get(), kTileIconSize) : -1;
     tool.SetItemImage(listId, row, image >= 0 ? image : 0);
@@ -474,12 +451,12 @@ void OpenSecondPage(Wizard& wizard)
         return;
     }
     HWND list = Handle(tool, wizard.ids.list);
-    WString name = CellText(list, row, 1);
+    WString name = ListCellText(list, row, 1);
     if (name.IsEmpty())
         return;
     wizard.userName.Assign(name.Text());
-    WString shown = CellText(list, row, 0);
-    WString type = CellText(list, row, 2);
+    WString shown = ListCellText(list, row, 0);
+    WString type = ListCellText(list, row, 2);
     shown.Append(L" (", type.Text(), L")");
     tool.SetText(wizard.ids.accountLabel, shown.Text());
     ShowPage(wizard, true);
@@ -494,16 +471,8 @@ int FillRepairAccountList(RepairTool& tool, int32_t listId)
         return 0;
     SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
     int rows = 0;
-    DWORD resume = 0;
-    NET_API_STATUS status;
-    do {
-        UniqueNetBuffer buffer;
-        DWORD read = 0, total = 0;
-        status = machine::NetUserEnum(nullptr, 3, 0, reinterpret_cast<LPBYTE*>(buffer.Put()), MAX_PREFERRED_LENGTH,
-                                      &read, &total, &resume);
-        if ((status != NERR_Success && status != ERROR_MORE_DATA) || !buffer)
-            break;
-        const auto* users = static_cast<const USER_INFO_3*>(buffer.Get());
+    ForEachAccountPage(3, [&](const void* records, DWORD read) {
+        const auto* users = static_cast<const USER_INFO_3*>(records);
         for (DWORD i = 0; i < read; ++i) {
             if (!Listable(users[i]))
                 continue;
@@ -511,7 +480,8 @@ int FillRepairAccountList(RepairTool& tool, int32_t listId)
             AddRow(tool, listId, users[i]);
             rows += static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) - before;
         }
-    } while (status == ERROR_MORE_DATA);
+        return true;
+    });
     return rows;
 }
 
@@ -522,10 +492,10 @@ int RunRepairWizard(RepairTool& tool)
     tool.SetText(tool.headerLabel, caption.Text());
     SetWindowTextW(tool.Handle(), caption.Text());
 
-    UniqueIcon icon(static_cast<HICON>(LoadImageW(tool.instance, MAKEINTRESOURCEW(kToolIcon), IMAGE_ICON, 32, 32, 0)));
+    UniqueIcon icon(static_cast<HICON>(LoadImageW(tool.instance, MAKEINTRESOURCEW(IDI_REPAIR), IMAGE_ICON, 32, 32, 0)));
     UniqueBitmap toolIcon = IconToBitmap(icon.Get(), 32);
-    UniqueImage refresh = LoadResourceImage(tool.instance, 206, 24, 24);
-    UniqueImage back = LoadResourceImage(tool.instance, 207, 24, 24);
+    UniqueImage refresh = LoadResourceImage(tool.instance, IMG_REFRESH_BUTTON, 24, 24);
+    UniqueImage back = LoadResourceImage(tool.instance, IMG_BACK, 24, 24);
     UniqueBitmap refreshImage = ToGdiBitmap(refresh.Get(), kWindowBackgroundArgb);
     UniqueBitmap backImage = ToGdiBitmap(back.Get(), kWindowBackgroundArgb);
 

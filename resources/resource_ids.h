@@ -14,7 +14,7 @@
 #define IMG_REFRESH 203        /* beside the refresh link */
 #define IMG_BUTTON 204         /* the donate picture and the main window's button image */
 #define IMG_REPAIR 205         /* beside the repair tool's launch label */
-#define IMG_REFRESH_BUTTON 206
-#define IMG_BACK 207
+#define IMG_REFRESH_BUTTON 206 /* the wizard's refresh button */
+#define IMG_BACK 207           /* the wizard's back button */
 
 #endif

@@ -606,10 +606,7 @@ int UiWindow::AddListItem(int32_t listId, const wchar_t* rowText, const wchar_t*
     if (index < 0)
         return -1;
     for (uint32_t column = 1; column < cells.Count(); ++column) {
-        LVITEMW cell{};
-        cell.iSubItem = static_cast<int>(column);
-        cell.pszText = const_cast<wchar_t*>(cells[column]);
-        SendMessageW(list->handle, LVM_SETITEMTEXTW, index, reinterpret_cast<LPARAM>(&cell));
+        SetListCellText(list->handle, index, static_cast<int>(column), cells[column]);
     }
     return index;
 }
@@ -776,4 +773,39 @@ int UiWindow::UnlockControls(const LockRecord& record, int32_t exceptId, Control
         SetRedraw(true);
     RedrawWindow(window_, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
     return enabled;
+}
+
+WString ListCellText(HWND list, int row, int column)
+{
+    WString text;
+    text.Assign(L"");
+    if (list == nullptr || row < 0)
+        return text;
+    // The list copies what fits and says how much it copied: a copy that
+    // fills the buffer may have been cut, so it is asked again, larger.
+    for (uint32_t capacity = 256; capacity <= (1u << 20); capacity *= 4) {
+        wchar_t* buffer = text.GetBuffer(capacity, nullptr, true);
+        if (buffer == nullptr)
+            return WString(L"");
+        LVITEMW cell{};
+        cell.iSubItem = column;
+        cell.pszText = buffer;
+        cell.cchTextMax = static_cast<int>(capacity);
+        auto copied = static_cast<uint32_t>(SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell)));
+        if (copied + 1 < capacity) {
+            text.Length();   // measured afresh: the buffer was written directly
+            return text;
+        }
+    }
+    return WString(L"");
+}
+
+bool SetListCellText(HWND list, int row, int column, const wchar_t* text)
+{
+    if (list == nullptr || row < 0)
+        return false;
+    LVITEMW cell{};
+    cell.iSubItem = column;
+    cell.pszText = const_cast<wchar_t*>(text != nullptr ? text : L"");
+    return SendMessageW(list, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell)) != FALSE;
 }

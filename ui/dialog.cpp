@@ -1,9 +1,8 @@
 // The dialogs' shared frame and modal loop, and the common event filter.
 #include "ui/dialog.h"
 
-#include <shellapi.h>
-
 #include "platform/machine.h"
+#include "platform/system.h"
 #include "ui/drawing.h"
 
 namespace {
@@ -18,19 +17,6 @@ bool IsHeaderControl(const DialogHeader& header, int32_t code)
 }
 
 }  // namespace
-
-void OpenPage(const wchar_t* address)
-{
-    if (address == nullptr || *address == L'\0')
-        return;
-    SHELLEXECUTEINFOW page{};
-    page.cbSize = sizeof(page);
-    page.fMask = SEE_MASK_NOCLOSEPROCESS;
-    page.lpFile = address;
-    page.nShow = SW_SHOW;
-    if (machine::ShellExecuteExW(&page) && page.hProcess != nullptr)
-        CloseHandle(page.hProcess);
-}
 
 DialogLook OutlinedLook(int width, int height, int bodyWidth, int bodyHeight)
 {
@@ -55,9 +41,9 @@ bool PaintDialogLook(UiWindow& window, const DialogLook& look)
            SetRoundedOutline(window.Handle(), look.width, look.height, look.outlineArc);
 }
 
-int32_t FilterDialogEvent(DialogOwner& owner, UiWindow& dialog)
+int32_t FilterDialogEvent(DialogOwner& owner, UiWindow& dialog, int mode)
 {
-    int32_t code = PumpEvents(dialog, 0);
+    int32_t code = PumpEvents(dialog, mode == 1 ? 1 : 0);
     UiWindow& main = owner.OwnerWindow();
     const DialogHeader header = owner.Header();
     UiWindow* source = dialog.Event().window;
@@ -70,7 +56,7 @@ int32_t FilterDialogEvent(DialogOwner& owner, UiWindow& dialog)
     }
 
     if (code == EventCode::EndSession) {
-        if (owner.Busy()) {
+        if (owner.Busy() || owner.WorkerRunning()) {
             machine::AbortSystemShutdownW(nullptr);
             return EventCode::None;
         }

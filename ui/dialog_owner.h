@@ -37,6 +37,30 @@ public:
     // when dialogs open over dialogs. Set by the dialogs themselves.
     UiWindow* ActiveDialog() const { return activeDialog_; }
 
+    // True while a worker runs behind one of the owner's dialogs (RunWorker):
+    // the end of the session is then refused as when Busy() says so.
+    bool WorkerRunning() const { return workers_ != 0; }
+
+    // Marks the owner (if any) as running a worker for its own lifetime.
+    class WorkerScope {
+    public:
+        explicit WorkerScope(DialogOwner* owner) : owner_(owner)
+        {
+            if (owner_ != nullptr)
+                ++owner_->workers_;
+        }
+        ~WorkerScope()
+        {
+            if (owner_ != nullptr)
+                --owner_->workers_;
+        }
+        WorkerScope(const WorkerScope&) = delete;
+        WorkerScope& operator=(const WorkerScope&) = delete;
+
+    private:
+        DialogOwner* owner_;   // not owned
+    };
+
 protected:
     DialogOwner() = default;
     ~DialogOwner() = default;
@@ -46,14 +70,17 @@ protected:
 private:
     friend class UiDialog;
     UiWindow* activeDialog_ = nullptr;   // not owned
+    uint32_t workers_ = 0;
 };
 
 // The next event of a window of the account manager (the owner itself or a
-// dialog over it), after the handling common to all of them:
+// dialog over it), after the handling common to all of them; mode 0 waits
+// for a message, mode 1 handles one only when there is one (as PumpEvents):
 // - the end of the session becomes -5 (close), or is refused with
-//   AbortSystemShutdownW and reported as 0 while the owner is busy;
+//   AbortSystemShutdownW and reported as 0 while the owner is busy or runs
+//   a worker;
 // - the owner's header acts while a dialog is open: its close button gives
 //   -5, its minimise button minimises the owner, its help and version links
 //   open their pages. Read on a dialog's behalf these report 0, so that no
 //   dialog mistakes the owner's control id for one of its own.
-int32_t FilterDialogEvent(DialogOwner& owner, UiWindow& dialog);
+int32_t FilterDialogEvent(DialogOwner& owner, UiWindow& dialog, int mode = 0);

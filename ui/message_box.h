@@ -34,7 +34,3 @@ int PlainMessageBox(UiWindow* owner, const wchar_t* text, int kind, int height, 
 // record; 0 when the tip could not be shown or went with its owner.
 int MessageTip(UiWindow& owner, const wchar_t* text, int width, int height);
 
-// Opens a web page or file with the shell (no verb, SW_SHOW); a process
-// handle that comes back is closed at once. A page that cannot be opened is
-// left silently.
-void OpenPage(const wchar_t* address);

@@ -43,3 +43,62 @@ bool SecretText::Read(UiWindow& window, int32_t id)
     SendMessageW(control->handle, WM_GETTEXT, static_cast<WPARAM>(capacity_), reinterpret_cast<LPARAM>(buffer_));
     return true;
 }
+
+namespace {
+
+constexpr size_t kMaxSecretLine = 1024;
+
+}  // namespace
+
+bool SecretText::ReadLine(void* input, bool console)
+{
+    Wipe();
+    if (capacity_ < kMaxSecretLine + 1) {
+        auto* larger = static_cast<wchar_t*>(std::calloc(kMaxSecretLine + 1, sizeof(wchar_t)));
+        if (larger == nullptr)
+            return false;
+        std::free(buffer_);
+        buffer_ = larger;
+        capacity_ = kMaxSecretLine + 1;
+    }
+    size_t units = 0;
+    bool any = false;
+    if (console) {
+        wchar_t c = 0;
+        DWORD read = 0;
+        while (ReadConsoleW(input, &c, 1, &read, nullptr) && read == 1) {
+            any = true;
+            // A line arrives whole, ended by CR LF.
+            if (c == L'\r')
+                continue;
+            if (c == L'\n')
+                break;
+            if (units < kMaxSecretLine)
+                buffer_[units++] = c;
+        }
+        c = 0;
+        return any;
+    }
+    char bytes[kMaxSecretLine * 3 + 1];
+    size_t count = 0;
+    char b = 0;
+    DWORD read = 0;
+    while (ReadFile(input, &b, 1, &read, nullptr) && read == 1) {
+        any = true;
+        if (b == '\n')
+            break;
+        if (count < sizeof(bytes) - 1)
+            bytes[count++] = b;
+    }
+    if (count > 0 && bytes[count - 1] == '\r')
+        --count;
+    int converted = count == 0 ? 0
+                               : MultiByteToWideChar(CP_UTF8, 0, bytes, static_cast<int>(count), buffer_,
+                                                     static_cast<int>(kMaxSecretLine));
+    SecureZeroMemory(bytes, sizeof(bytes));
+    b = 0;
+    if (converted < 0)
+        converted = 0;
+    buffer_[converted] = L'\0';
+    return any;
+}

@@ -19,6 +19,12 @@ public:
     // before. False, with the text empty, when there is no such control or
     // no memory.
     bool Read(UiWindow& window, int32_t id);
+    // Reads one line from a standard input handle, wiping the text held
+    // before: typed characters from a console (`console`), else UTF-8 bytes
+    // up to a line feed (a carriage return before it is dropped). Every byte
+    // read passes through a buffer that is wiped too. False, with the text
+    // empty, when nothing could be read (end of input, no memory).
+    bool ReadLine(void* input, bool console);
     // Never null: L"" when nothing is held.
     const wchar_t* Text() const;
     // Units of the allocation, terminator included; 0 when there is none.

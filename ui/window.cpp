@@ -56,24 +56,11 @@ struct SortContext {
     bool descending;
 };
 
-WString ItemText(HWND list, int item, int column)
-{
-    WString text;
-    constexpr uint32_t kCapacity = 1024;
-    LVITEMW cell{};
-    cell.iSubItem = column;
-    cell.pszText = text.GetBuffer(kCapacity, nullptr, true);
-    cell.cchTextMax = kCapacity;
-    if (cell.pszText != nullptr)
-        SendMessageW(list, LVM_GETITEMTEXTW, item, reinterpret_cast<LPARAM>(&cell));
-    return text;
-}
-
 int CALLBACK CompareRows(LPARAM first, LPARAM second, LPARAM context)
 {
     auto* sort = reinterpret_cast<const SortContext*>(context);
-    WString a = ItemText(sort->list, static_cast<int>(first), sort->column);
-    WString b = ItemText(sort->list, static_cast<int>(second), sort->column);
+    WString a = ListCellText(sort->list, static_cast<int>(first), sort->column);
+    WString b = ListCellText(sort->list, static_cast<int>(second), sort->column);
     int order = CompareCells(a.Text(), b.Text());
     return sort->descending ? -order : order;
 }
@@ -146,7 +133,6 @@ HWND UiWindow::CreateUiWindow(const wchar_t* className, const wchar_t* title, in
     GetClientRect(window_, &clientRect_);
 
     if (parent == nullptr) {
-        GetModuleFileNameW(nullptr, executablePath_, ARRAYSIZE(executablePath_));
         bigIcon_.Reset(static_cast<HICON>(LoadImageW(module_, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON,
                                                      GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0)));
         smallIcon_.Reset(static_cast<HICON>(LoadImageW(module_, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON,
@@ -218,7 +204,6 @@ bool UiWindow::DestroyUiWindow()
     std::fill(std::begin(popups_), std::end(popups_), nullptr);
     popupCount_ = 0;
     mouse_ = POINT{};
-    executablePath_[0] = L'\0';
     return true;
 }
 

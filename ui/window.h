@@ -263,8 +263,13 @@ private:
     uint32_t popupCount_ = 0;
     POINT mouse_{};
     double osVersion_ = 10.0;
-    wchar_t executablePath_[2048] = L"";
 };
+
+// The text of a list view's cell, however long; empty when there is no
+// such list, row or column.
+WString ListCellText(HWND list, int row, int column);
+// Sets the text of a list view's cell; false when there is no such list or row.
+bool SetListCellText(HWND list, int row, int column, const wchar_t* text);
 
 // Mode 0 waits for one message and handles it; mode 1 handles one waiting
 // message, if any; both return the event it produced, or 0. Mode 2 returns 1

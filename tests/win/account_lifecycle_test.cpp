@@ -20,6 +20,7 @@
 #include "accounts/passwords.h"
 #include "platform/files.h"
 #include "platform/machine.h"
+#include "platform/text_win.h"
 #include "sandbox/profiles.h"
 #include "sandbox/sandbox.h"
 #include "sandbox/state.h"

@@ -17,6 +17,7 @@
 
 #include "accounts/lookup.h"
 #include "accounts/personal_folders.h"
+#include "ui/worker.h"
 #include "platform/handles.h"
 #include "platform/system.h"
 #include "platform/text_win.h"

@@ -196,7 +196,7 @@ TEST(MainWindowObject, StartsWithItsDefaults)
     EXPECT_EQ(0u, window.busy);
     EXPECT_FALSE(window.appImage);
     EXPECT_FALSE(window.buttonImage);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, window.consoleUserToken.Get());
+    EXPECT_FALSE(window.consoleUserToken);
     for (WString* text : {&window.consoleUserName, &window.consoleUserSid, &window.helpUrl, &window.aboutUrl}) {
         EXPECT_STREQ(L"", text->Text());
         EXPECT_TRUE(text->Valid());

@@ -79,6 +79,36 @@ TEST(ShellFolders, AnUnknownFolderLeavesAnEmptyInvalidText)
     EXPECT_STREQ(L"", path.Text());
 }
 
+TEST(SizedQueries, TextsLongerThanTheFirstBufferComeBackWhole)
+{
+    // Far longer than MAX_PATH, the first size asked: only retries get it whole.
+    const std::wstring longValue(5000, L'x');
+    ASSERT_TRUE(SetEnvironmentVariableW(L"VANTRELL_LONG", longValue.c_str()));
+    struct Case {
+        const wchar_t* text;
+        std::wstring expected;
+        bool valid;
+    } cases[] = {
+        {L"%VANTRELL_LONG%", longValue, true},
+        {L"C:\\%VANTRELL_LONG%\\end", L"C:\\" + longValue + L"\\end", true},
+        {L"plain", L"plain", true},
+        {nullptr, L"", false},
+    };
+    for (const Case& c : cases) {
+        WString expanded = ExpandEnvironmentText(c.text);
+        EXPECT_EQ(c.expected, expanded.Text()) << (c.text != nullptr ? c.text : L"(null)");
+        EXPECT_EQ(c.valid, expanded.Valid()) << (c.text != nullptr ? c.text : L"(null)");
+    }
+    SetEnvironmentVariableW(L"VANTRELL_LONG", nullptr);
+
+    wchar_t own[MAX_PATH] = L"";
+    ASSERT_NE(0u, GetModuleFileNameW(nullptr, own, MAX_PATH));
+    WString path = ModulePath();
+    EXPECT_STREQ(own, path.Text());
+    WString profiles = ProfilesDirectory();
+    EXPECT_TRUE(profiles.Valid() && profiles.Length() > 3) << Show(profiles);
+}
+
 TEST(PumpPendingMessages, EmptiesTheQueue)
 {
     for (int i = 0; i < 3; ++i)

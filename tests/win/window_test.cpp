@@ -285,6 +285,13 @@ TEST_F(Toolkit, ListViewReportsSelectionAndDeselection)
     EXPECT_EQ(0, window_.AddListItem(list, L"Alice|Administrator", L"|"));
     EXPECT_EQ(1, window_.AddListItem(list, L"Bob|Standard user", L"|"));
     EXPECT_EQ(L"Standard user", Cell(handle, 1, 1));
+    // A cell longer than the first buffer is read whole.
+    const std::wstring longCell(3000, L'n');
+    EXPECT_TRUE(SetListCellText(handle, 1, 0, longCell.c_str()));
+    EXPECT_EQ(longCell, ListCellText(handle, 1, 0).Text());
+    EXPECT_STREQ(L"", ListCellText(handle, 7, 0).Text()) << "no such row";
+    EXPECT_FALSE(SetListCellText(handle, -1, 0, L"x"));
+    EXPECT_TRUE(SetListCellText(handle, 1, 0, L"Bob"));
     EXPECT_EQ(2, SendMessageW(reinterpret_cast<HWND>(SendMessageW(handle, LVM_GETHEADER, 0, 0)), HDM_GETITEMCOUNT, 0, 0));
     Drain();
 

@@ -16,12 +16,11 @@ enum class ExportFormat { Csv, Json };
 // row, then one row per finding with its evidence joined) or JSON (an array
 // of objects). `results` runs beside `findings` (what mending each did, or
 // empty); a shorter list leaves the rest empty. Texts off the machine are
-// quoted as data: a CSV cell never starts as a spreadsheet formula.
+// written as data, through the command mode's writers.
 std::string ExportFindings(const std::vector<Finding>& findings, const std::vector<std::wstring>& results,
                            ExportFormat format);
 
 // Runs the check at once and shows what it found until the operator
 // closes the dialog. The check and the mends run on a thread of their own
-// while the dialog keeps painting; `*busy` is raised meanwhile, so that the
-// owner refuses the end of the session.
-void HealthCheckDialog(DialogOwner& owner, uint32_t* busy);
+// while the dialog keeps painting and the end of the session is refused.
+void HealthCheckDialog(DialogOwner& owner);

@@ -1,19 +1,20 @@
 // The health check's dialog, on the dialogs' shared frame and loop. The
 // check and the mends read and change the machine on a worker thread; the
 // dialog's thread only shows what they report.
-#include "accounts/health_check_dialog.h"
+#include "app/health_check_dialog.h"
 
 #include <windows.h>
 #include <commdlg.h>
 
 #include <atomic>
-#include <functional>
 
+#include "app/command_rules.h"
 #include "platform/handles.h"
 #include "platform/text.h"
 #include "ui/dialog.h"
 #include "ui/drawing.h"
 #include "ui/message_box.h"
+#include "ui/worker.h"
 
 namespace {
 
@@ -29,60 +30,6 @@ constexpr int32_t kTrack = RGB(0xD4, 0xD4, 0xE4);
 constexpr int32_t kFill = RGB(0x2E, 0x6D, 0xA4);
 constexpr LONG kListStyle = WS_VISIBLE | WS_BORDER | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_SINGLESEL;
 
-// ---- The export ----
-
-std::string Utf8(const std::wstring& text)
-{
-    if (text.empty())
-        return std::string();
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(size > 0 ? static_cast<size_t>(size) : 0, '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
-    return out;
-}
-
-void AppendJsonText(std::string& out, const std::wstring& text)
-{
-    out += '"';
-    for (char c : Utf8(text)) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                char escaped[8];
-                snprintf(escaped, sizeof(escaped), "\\u%04x", static_cast<unsigned>(c));
-                out += escaped;
-            } else {
-                out += c;
-            }
-        }
-    }
-    out += '"';
-}
-
-// Always quoted; a text a spreadsheet would take for a formula is kept a
-// text by a leading apostrophe.
-void AppendCsvCell(std::string& out, const std::wstring& text, bool last = false)
-{
-    std::string cell = Utf8(text);
-    out += '"';
-    if (!cell.empty() && (cell[0] == '=' || cell[0] == '+' || cell[0] == '-' || cell[0] == '@' || cell[0] == '\t' ||
-                          cell[0] == '\r'))
-        out += '\'';
-    for (char c : cell) {
-        if (c == '"')
-            out += '"';
-        out += c;
-    }
-    out += '"';
-    out += last ? "\r\n" : ",";
-}
-
 std::wstring EvidenceText(const Finding& finding)
 {
     std::wstring text;
@@ -91,49 +38,7 @@ std::wstring EvidenceText(const Finding& finding)
     return text;
 }
 
-// ---- The worker beside the dialog ----
-
-struct WorkerRun {
-    bool ran = false;       // a thread was started and has ended
-    bool closing = false;   // the program is to close: the dialog's loop ends
-};
-
-// Runs `routine(job)` on a thread of its own and returns once that thread
-// has ended, never before: the job lives in the caller's frame. Meanwhile
-// the dialog's messages are handled as its own loop handles them,
-// `onEvent` sees each event, and `*busy` makes the owner refuse the end of
-// the session.
-WorkerRun RunBesideDialog(UiDialog& dialog, uint32_t* busy, LPTHREAD_START_ROUTINE routine, void* job,
-                          const std::function<void(int32_t)>& onEvent)
-{
-    WorkerRun run;
-    UniqueHandle thread(CreateThread(nullptr, 0, routine, job, 0, nullptr));
-    if (!thread)
-        return run;
-    ++*busy;
-    HANDLE worker = thread.Get();
-    for (;;) {
-        // Waiting for a message alone could outlast the worker: wake for
-        // either, and take only a message that is really there, so that
-        // the dialog's loop never blocks once the worker has ended.
-        DWORD woke = MsgWaitForMultipleObjectsEx(1, &worker, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (woke != WAIT_OBJECT_0 + 1)
-            break;
-        MSG waiting;
-        while (dialog.Event().pending || PeekMessageW(&waiting, nullptr, 0, 0, PM_NOREMOVE)) {
-            int32_t event = dialog.NextEvent();
-            run.closing |= event == EventCode::Close;
-            if (onEvent)
-                onEvent(event);
-            if (WaitForSingleObject(worker, 0) == WAIT_OBJECT_0)
-                break;
-        }
-    }
-    WaitForSingleObject(worker, INFINITE);
-    --*busy;
-    run.ran = true;
-    return run;
-}
+// ---- The worker ----
 
 // What the worker reports to the dialog's thread: the step texts point
 // into the check's own table or into the findings the dialog holds.
@@ -201,12 +106,13 @@ struct Controls {
 
 struct Session {
     UiDialog* dialog = nullptr;   // not owned
-    uint32_t* busy = nullptr;     // not owned
     Controls ids;
     std::vector<Finding> findings;
     std::vector<std::wstring> results;   // beside the findings
     std::vector<bool> mended;
-    bool closeAsked = false;   // "Close" while the worker ran: the dialog goes once it has ended
+    // A close asked for while the worker ran (the program's or the
+    // dialog's): the dialog goes once the worker has ended.
+    bool closeAsked = false;
 };
 
 HWND Handle(UiWindow& dialog, int32_t id)
@@ -333,9 +239,20 @@ std::wstring Summary(const std::vector<Finding>& findings)
     return text + L".";
 }
 
-void NoteClose(Session& session, int32_t event)
+// Runs the job on a worker while the dialog keeps painting; false when no
+// thread could be started.
+bool RunJob(Session& session, LPTHREAD_START_ROUTINE routine, void* job, Progress& progress, const wchar_t* doing)
 {
-    session.closeAsked |= event > 0 && (event == session.ids.close || event == session.ids.closeButton);
+    WorkerWatch watch;
+    watch.owner = &session.dialog->Owner();
+    watch.window = session.dialog;
+    watch.onEvent = [&](int32_t event) {
+        session.closeAsked |= event == EventCode::Close ||
+                              (event > 0 && (event == session.ids.close || event == session.ids.closeButton));
+        ShowProgress(session, progress, doing);
+    };
+    DWORD unused = 0;
+    return RunWorker(routine, job, watch, &unused);
 }
 
 // False when the dialog is to close.
@@ -346,12 +263,9 @@ bool RunCheck(Session& session)
     CheckJob job;
     job.progress.wake = session.dialog->Handle();
     ShowProgress(session, job.progress, L"Checking");
-    WorkerRun run = RunBesideDialog(*session.dialog, session.busy, CheckWorker, &job, [&](int32_t event) {
-        NoteClose(session, event);
-        ShowProgress(session, job.progress, L"Checking");
-    });
+    const bool ran = RunJob(session, CheckWorker, &job, job.progress, L"Checking");
     ShowTrack(session, false);
-    if (!run.ran) {
+    if (!ran) {
         Report(session, L"The check could not be started.", kRed);
     } else {
         session.findings = std::move(job.findings);
@@ -359,7 +273,7 @@ bool RunCheck(Session& session)
         Report(session, Summary(session.findings), session.findings.empty() ? kGreen : kBlack);
     }
     EnableButtons(session, true);
-    return !run.closing && !session.closeAsked;
+    return !session.closeAsked;
 }
 
 // False when the dialog is to close.
@@ -372,10 +286,7 @@ bool Mend(Session& session, const std::vector<int>& rows)
     EnableButtons(session, false);
     ShowTrack(session, true);
     ShowProgress(session, job.progress, L"Mending");
-    WorkerRun run = RunBesideDialog(*session.dialog, session.busy, MendWorker, &job, [&](int32_t event) {
-        NoteClose(session, event);
-        ShowProgress(session, job.progress, L"Mending");
-    });
+    const bool ran = RunJob(session, MendWorker, &job, job.progress, L"Mending");
     ShowTrack(session, false);
     uint32_t mended = 0;
     for (size_t i = 0; i < job.outcomes.size(); ++i) {
@@ -387,14 +298,14 @@ bool Mend(Session& session, const std::vector<int>& rows)
         if (job.outcomes[i].mended)
             Untick(session, row);
     }
-    if (!run.ran)
+    if (!ran)
         Report(session, L"The mending could not be started; nothing was changed.", kRed);
     else
         Report(session, L"Mended " + std::to_wstring(mended) + L" of " + std::to_wstring(rows.size()) +
                             L". \"Check again\" shows the computer as it is now.",
                mended == rows.size() ? kGreen : kRed);
     EnableButtons(session, true);
-    return !run.closing && !session.closeAsked;
+    return !session.closeAsked;
 }
 
 // False when the dialog is to close.
@@ -554,59 +465,35 @@ void AddControls(Session& session)
 std::string ExportFindings(const std::vector<Finding>& findings, const std::vector<std::wstring>& results,
                            ExportFormat format)
 {
-    std::string out;
+    auto result = [&](size_t i) { return i < results.size() ? results[i] : std::wstring(); };
     if (format == ExportFormat::Csv) {
-        for (const wchar_t* title : {L"severity", L"id", L"summary", L"evidence", L"mendable", L"safe to mend"})
-            AppendCsvCell(out, title);
-        AppendCsvCell(out, L"result", true);
+        std::wstring text = CsvLine({L"severity", L"id", L"summary", L"evidence", L"mendable", L"safe to mend", L"result"});
         for (size_t i = 0; i < findings.size(); ++i) {
             const Finding& f = findings[i];
-            AppendCsvCell(out, SeverityText(f.severity));
-            AppendCsvCell(out, f.id);
-            AppendCsvCell(out, f.summary);
-            AppendCsvCell(out, EvidenceText(f));
-            AppendCsvCell(out, f.mendable ? L"yes" : L"no");
-            AppendCsvCell(out, f.safeToMend ? L"yes" : L"no");
-            AppendCsvCell(out, i < results.size() ? results[i] : std::wstring(), true);
+            // CsvLine quotes each field itself.
+            text += CsvLine({SeverityText(f.severity), f.id, f.summary, EvidenceText(f), f.mendable ? L"yes" : L"no",
+                             f.safeToMend ? L"yes" : L"no", result(i)});
         }
-        return out;
+        return ToUtf8(text.c_str());
     }
-    out += "[";
+    JsonWriter json;
+    json.BeginArray();
     for (size_t i = 0; i < findings.size(); ++i) {
         const Finding& f = findings[i];
-        out += i == 0 ? "\n  {" : ",\n  {";
-        out += "\"severity\": ";
-        AppendJsonText(out, SeverityText(f.severity));
-        out += ", \"id\": ";
-        AppendJsonText(out, f.id);
-        out += ", \"summary\": ";
-        AppendJsonText(out, f.summary);
-        out += ", \"evidence\": [";
-        for (size_t e = 0; e < f.evidence.size(); ++e) {
-            out += e == 0 ? "{\"name\": " : ", {\"name\": ";
-            AppendJsonText(out, f.evidence[e].name);
-            out += ", \"value\": ";
-            AppendJsonText(out, f.evidence[e].value);
-            out += "}";
-        }
-        out += "], \"mendable\": ";
-        out += f.mendable ? "true" : "false";
-        out += ", \"safeToMend\": ";
-        out += f.safeToMend ? "true" : "false";
-        out += ", \"mend\": ";
-        AppendJsonText(out, f.mendText);
-        out += ", \"result\": ";
-        AppendJsonText(out, i < results.size() ? results[i] : std::wstring());
-        out += "}";
+        json.BeginObject().Field("severity", SeverityText(f.severity)).Field("id", f.id).Field("summary", f.summary);
+        json.Key("evidence").BeginArray();
+        for (const Evidence& e : f.evidence)
+            json.BeginObject().Field("name", e.name).Field("value", e.value).EndObject();
+        json.EndArray();
+        json.Field("mendable", f.mendable).Field("safeToMend", f.safeToMend).Field("mend", f.mendText);
+        json.Field("result", result(i)).EndObject();
     }
-    out += findings.empty() ? "]\n" : "\n]\n";
-    return out;
+    json.EndArray();
+    return json.Text() + "\n";
 }
 
-void HealthCheckDialog(DialogOwner& owner, uint32_t* busy)
+void HealthCheckDialog(DialogOwner& owner)
 {
-    if (busy == nullptr)
-        return;
     UiDialog dialog(owner);
     DialogLook look = OutlinedLook(kWidth, kHeight, kWidth - 9, kHeight - 8);
     look.fills.push_back({4, kBandTop, kWidth - 9, kHeight - 8 - kBandTop + 4, kBandColour, 0});
@@ -614,7 +501,6 @@ void HealthCheckDialog(DialogOwner& owner, uint32_t* busy)
         return;
     Session session;
     session.dialog = &dialog;
-    session.busy = busy;
     AddControls(session);
     dialog.Show(session.ids.closeButton);
     if (!RunCheck(session))

@@ -1,0 +1,256 @@
+#include "app/command_mode.h"
+
+#include <io.h>
+
+#include "platform/text.h"
+#include "ui/secret_text.h"
+
+namespace {
+
+bool IsConsoleHandle(HANDLE handle)
+{
+    DWORD mode = 0;
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != FALSE;
+}
+
+bool Usable(HANDLE handle)
+{
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+}
+
+// Handles a starter handed over are taken as they are: a closed standard
+// input stays closed, so that nobody is asked. Only a start with none of
+// the three (from cmd or PowerShell, not through the companion) attaches to
+// the parent's console and uses it for all three.
+CommandConsole TakeStandardHandles()
+{
+    CommandConsole console;
+    console.out = GetStdHandle(STD_OUTPUT_HANDLE);
+    console.err = GetStdHandle(STD_ERROR_HANDLE);
+    console.in = GetStdHandle(STD_INPUT_HANDLE);
+    if (!Usable(console.out) && !Usable(console.err) && !Usable(console.in) &&
+        AttachConsole(ATTACH_PARENT_PROCESS)) {
+        const DWORD access = GENERIC_READ | GENERIC_WRITE;
+        const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+        // These stay open for the life of the process, as standard handles do.
+        console.out = CreateFileW(L"CONOUT$", access, share, nullptr, OPEN_EXISTING, 0, nullptr);
+        console.err = console.out;
+        console.in = CreateFileW(L"CONIN$", access, share, nullptr, OPEN_EXISTING, 0, nullptr);
+    }
+    console.outIsConsole = IsConsoleHandle(console.out);
+    console.errIsConsole = IsConsoleHandle(console.err);
+    console.inIsConsole = IsConsoleHandle(console.in);
+    return console;
+}
+
+const wchar_t* ExitName(int code)
+{
+    static const wchar_t* const kNames[] = {L"done", L"found", L"usage", L"refused", L"failed", L"needs-elevation"};
+    return code >= 0 && code < 6 ? kNames[code] : L"failed";
+}
+
+// One JSON document for the whole command: what the verb added, then the
+// common members.
+std::string FinishDocument(CommandRun& run, const wchar_t* command, int exitCode)
+{
+    JsonWriter json;
+    json.BeginObject().Field("command", command).Field("exitCode", exitCode).Field("result", ExitName(exitCode));
+    json.Field("dryRun", run.DryRun());
+    json.Key("changes").BeginArray();
+    for (const std::wstring& change : run.Changes())
+        json.String(change);
+    json.EndArray().Key("messages").BeginArray();
+    for (const std::wstring& message : run.Messages())
+        json.String(message);
+    json.EndArray();
+    std::string text = json.Text();
+    const std::string body = run.Document().Text().substr(1);
+    if (!body.empty()) {
+        text.push_back(',');
+        text += body;
+    }
+    text += "}\n";
+    return text;
+}
+
+void WriteBytes(HANDLE handle, const std::string& bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD written = 0;
+        const DWORD chunk = static_cast<DWORD>(bytes.size() - done > 65536 ? 65536 : bytes.size() - done);
+        if (!WriteFile(handle, bytes.data() + done, chunk, &written, nullptr) || written == 0)
+            return;
+        done += written;
+    }
+}
+
+}  // namespace
+
+void WriteStandard(HANDLE handle, bool console, const std::wstring& text)
+{
+    if (!Usable(handle) || text.empty())
+        return;
+    if (console) {
+        DWORD written = 0;
+        WriteConsoleW(handle, text.c_str(), static_cast<DWORD>(text.size()), &written, nullptr);
+        return;
+    }
+    WriteBytes(handle, ToUtf8(text.c_str()));
+}
+
+void CommandRun::Line(const std::wstring& text)
+{
+    if (!Json())
+        WriteStandard(console_.out, console_.outIsConsole, text + L"\r\n");
+}
+
+void CommandRun::Say(const std::wstring& text)
+{
+    messages_.push_back(text);
+    WriteStandard(console_.err, console_.errIsConsole, text + L"\r\n");
+}
+
+void CommandRun::Change(const std::wstring& text)
+{
+    changes_.push_back(text);
+    if (!Json())
+        WriteStandard(console_.out, console_.outIsConsole, (DryRun() ? L"would: " : L"done: ") + text + L"\r\n");
+}
+
+void CommandRun::Progress(const std::wstring& text)
+{
+    WriteStandard(console_.err, console_.errIsConsole, text + L"\r\n");
+}
+
+bool CommandRun::ReadSecret(SecretText& secret, const wchar_t* prompt, bool confirm)
+{
+    if (!Usable(console_.in)) {
+        Say(L"no password: standard input is closed");
+        return false;
+    }
+    if (!console_.inIsConsole) {
+        if (!secret.ReadLine(console_.in, false)) {
+            Say(L"no password: standard input ended before a line could be read");
+            return false;
+        }
+        return true;
+    }
+    DWORD mode = 0;
+    GetConsoleMode(console_.in, &mode);
+    // Typed without echo: nobody behind the operator reads it off the screen.
+    SetConsoleMode(console_.in, (mode | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT) & ~ENABLE_ECHO_INPUT);
+    WriteStandard(console_.err, console_.errIsConsole, prompt);
+    bool read = secret.ReadLine(console_.in, true);
+    WriteStandard(console_.err, console_.errIsConsole, L"\r\n");
+    if (read && confirm) {
+        SecretText again;
+        WriteStandard(console_.err, console_.errIsConsole, L"Type it again: ");
+        read = again.ReadLine(console_.in, true);
+        WriteStandard(console_.err, console_.errIsConsole, L"\r\n");
+        if (read && CompareText(secret.Text(), again.Text(), true) != 0) {
+            SetConsoleMode(console_.in, mode);
+            secret.Wipe();
+            Say(L"the two passwords are not equal");
+            return false;
+        }
+    }
+    SetConsoleMode(console_.in, mode);
+    if (!read)
+        Say(L"no password was typed");
+    return read;
+}
+
+bool CommandRun::Ask(const wchar_t* question)
+{
+    if (!console_.inIsConsole)
+        return false;
+    WriteStandard(console_.err, console_.errIsConsole, std::wstring(question) + L" [y/N] ");
+    wchar_t answer[16] = {};
+    DWORD read = 0;
+    if (!ReadConsoleW(console_.in, answer, ARRAYSIZE(answer) - 1, &read, nullptr))
+        return false;
+    return read > 0 && (answer[0] == L'y' || answer[0] == L'Y');
+}
+
+std::wstring CommandHelpText()
+{
+    std::wstring text =
+        L"Usage: vantrell COMMAND [ARGUMENTS] [OPTIONS]\r\n"
+        L"Without a command the account manager's window opens.\r\n\r\nCommands:\r\n";
+    for (size_t i = 0; i < kCommandVerbCount; ++i) {
+        const CommandVerb& verb = kCommandVerbs[i];
+        std::wstring line = L"  " + std::wstring(verb.syntax.words);
+        if (verb.syntax.arguments[0] != L'\0')
+            line += L" " + std::wstring(verb.syntax.arguments);
+        for (size_t o = 0; o < verb.syntax.optionCount; ++o) {
+            const CommandOption& option = verb.syntax.options[o];
+            line += L" [" + std::wstring(option.name);
+            if (option.takesValue)
+                line += L" " + std::wstring(option.choices != nullptr ? option.choices : L"VALUE");
+            line += L"]";
+        }
+        if (verb.syntax.destructive)
+            line += L" [--yes]";
+        if (verb.syntax.changes)
+            line += L" [--dry-run]";
+        text += line + L"\r\n      " + verb.summary + L"\r\n";
+    }
+    text += L"\r\nEvery command takes --json (one JSON document on standard output) and --help.\r\n"
+            L"--dry-run prints each change a command would make and changes nothing.\r\n"
+            L"A command that destroys something asks at a console; without one it needs --yes.\r\n"
+            L"Passwords are read from standard input (one line) or typed without echo, never\r\n"
+            L"taken from the command line.\r\n\r\nExit codes:\r\n";
+    for (const CommandExitEntry& exit : kCommandExits)
+        text += L"  " + std::to_wstring(exit.code) + L"  " + exit.meaning + L"\r\n";
+    return text;
+}
+
+bool IsCommandLine(int count, const wchar_t* const* arguments)
+{
+    if (count < 1 || arguments == nullptr || arguments[0] == nullptr)
+        return false;
+    for (size_t i = 0; i < kCommandVerbCount; ++i) {
+        const wchar_t* words = kCommandVerbs[i].syntax.words;
+        const size_t length = wcslen(arguments[0]);
+        if (wcsncmp(words, arguments[0], length) == 0 && (words[length] == L'\0' || words[length] == L' '))
+            return true;
+    }
+    return false;
+}
+
+int RunCommandMode(int count, const wchar_t* const* arguments, bool (*isElevated)())
+{
+    const CommandConsole console = TakeStandardHandles();
+    std::vector<CommandSyntax> table;
+    for (size_t i = 0; i < kCommandVerbCount; ++i)
+        table.push_back(kCommandVerbs[i].syntax);
+
+    ParsedCommand parsed;
+    const bool understood = ParseCommand(count, arguments, table.data(), table.size(), parsed);
+    CommandRun run(console, parsed);
+    const wchar_t* command = parsed.verb >= 0 ? kCommandVerbs[parsed.verb].syntax.words : L"";
+    int exitCode = kExitDone;
+    if (!understood) {
+        run.Say(parsed.error);
+        exitCode = kExitUsage;
+    } else if (parsed.help) {
+        const CommandVerb& verb = kCommandVerbs[parsed.verb];
+        std::wstring text = CommandHelpText();
+        std::wstring heading = L"  " + std::wstring(verb.syntax.words);
+        size_t at = text.find(L"\r\n" + heading);
+        size_t end = at == std::wstring::npos ? at : text.find(L"\r\n  ", at + 2);
+        run.Line(at == std::wstring::npos ? text : text.substr(at + 2, end - at - 2));
+        if (parsed.json)
+            run.Document().Field("help", verb.summary);
+    } else if (kCommandVerbs[parsed.verb].needsElevation && !isElevated()) {
+        run.Say(L"this command needs an elevated administrator: run it from an elevated prompt (\"Run as "
+                L"administrator\"); nothing was done");
+        exitCode = kExitNeedsElevation;
+    } else {
+        exitCode = kCommandVerbs[parsed.verb].run(run);
+    }
+    if (parsed.json)
+        WriteBytes(console.out, FinishDocument(run, command, exitCode));
+    return exitCode;
+}

@@ -1,0 +1,99 @@
+// The command mode: every account action from a console or a script, with
+// no window. Data goes to standard output, messages to standard error, and
+// the exit code (app/command_rules.h) says how it went.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "app/command_rules.h"
+
+// The first argument names a verb of the table (or "help"): the process is
+// to run the command mode rather than a window.
+bool IsCommandLine(int count, const wchar_t* const* arguments);
+
+// Runs one command; the process exit code. Elevation is tested through
+// `isElevated` (never by starting the program again: without it the
+// command ends with kExitNeedsElevation).
+int RunCommandMode(int count, const wchar_t* const* arguments, bool (*isElevated)());
+
+// The standard handles as this process got them. A program of the window
+// subsystem gets them when its starter hands them over (the console
+// companion, a script's redirection); otherwise it attaches to its parent's
+// console, if there is one.
+struct CommandConsole {
+    HANDLE out = nullptr;      // not owned
+    HANDLE err = nullptr;      // not owned
+    HANDLE in = nullptr;       // not owned
+    bool outIsConsole = false;
+    bool errIsConsole = false;
+    bool inIsConsole = false;
+};
+
+// What one command writes and reads, handed to every verb.
+class CommandRun {
+public:
+    // The document's members are written into an object opened here; its
+    // brace goes when the common members join them.
+    CommandRun(const CommandConsole& console, const ParsedCommand& parsed) : console_(console), parsed_(parsed)
+    {
+        json_.BeginObject();
+    }
+
+    const ParsedCommand& Parsed() const { return parsed_; }
+    bool Json() const { return parsed_.json; }
+    bool DryRun() const { return parsed_.dryRun; }
+    const wchar_t* Argument(size_t i) const
+    {
+        return i < parsed_.arguments.size() ? parsed_.arguments[i].c_str() : L"";
+    }
+
+    // The JSON document's body: a verb adds its own members.
+    JsonWriter& Document() { return json_; }
+
+    // A line of data (text mode only; JSON carries the same in the document).
+    void Line(const std::wstring& text);
+    // A message for the operator: standard error, and the document's "messages".
+    void Say(const std::wstring& text);
+    // A change made, or with --dry-run one that would be made: both outputs.
+    void Change(const std::wstring& text);
+    // The standard error line of a long operation's progress (never in JSON).
+    void Progress(const std::wstring& text);
+
+    // Reads one secret line: from standard input when it is not a console,
+    // else typed without echo after `prompt` (twice when `confirm`). False
+    // with a message when none can be had. The text is wiped with `secret`.
+    bool ReadSecret(class SecretText& secret, const wchar_t* prompt, bool confirm);
+    // A yes-or-no question at the console. False without one: an unattended
+    // run never waits for an answer nobody can give.
+    bool HasConsoleInput() const { return console_.inIsConsole; }
+    bool Ask(const wchar_t* question);
+
+    const std::vector<std::wstring>& Messages() const { return messages_; }
+    const std::vector<std::wstring>& Changes() const { return changes_; }
+
+private:
+    const CommandConsole& console_;
+    const ParsedCommand& parsed_;
+    JsonWriter json_;
+    std::vector<std::wstring> messages_;
+    std::vector<std::wstring> changes_;
+};
+
+// One verb: its syntax, a line of help, and the function that runs it.
+struct CommandVerb {
+    CommandSyntax syntax;
+    const wchar_t* summary;
+    bool needsElevation;
+    int (*run)(CommandRun& run);
+};
+// The verb table (app/command_verbs.cpp); adding a verb is one row and one function.
+extern const CommandVerb kCommandVerbs[];
+extern const size_t kCommandVerbCount;
+
+// The help text: every verb, the common options and the exit codes.
+std::wstring CommandHelpText();
+
+// Writes text to a standard handle: UTF-16 to a console, UTF-8 elsewhere.
+void WriteStandard(HANDLE handle, bool console, const std::wstring& text);

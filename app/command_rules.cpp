@@ -1,0 +1,421 @@
+#include "app/command_rules.h"
+
+#include <cwchar>
+
+const CommandExitEntry kCommandExits[6] = {
+    {kExitDone, L"done (for a check: nothing found)"},
+    {kExitFound, L"a check found something to mend"},
+    {kExitUsage, L"the command line makes no sense; nothing was done"},
+    {kExitRefused, L"refused by a guard, with the reason on standard error; nothing was changed"},
+    {kExitFailed, L"failed or partly done; standard error says what was and was not done"},
+    {kExitNeedsElevation, L"needs an elevated administrator; nothing was done"},
+};
+
+namespace {
+
+// The table's words of a verb split at blanks.
+std::vector<std::wstring> Words(const wchar_t* words)
+{
+    std::vector<std::wstring> list;
+    std::wstring current;
+    for (const wchar_t* p = words; p != nullptr && *p != L'\0'; ++p) {
+        if (*p == L' ') {
+            if (!current.empty())
+                list.push_back(current);
+            current.clear();
+        } else {
+            current.push_back(*p);
+        }
+    }
+    if (!current.empty())
+        list.push_back(current);
+    return list;
+}
+
+bool InChoices(const wchar_t* choices, const std::wstring& value)
+{
+    std::wstring all(choices);
+    size_t start = 0;
+    for (;;) {
+        size_t bar = all.find(L'|', start);
+        if (all.compare(start, bar == std::wstring::npos ? std::wstring::npos : bar - start, value) == 0 &&
+            (bar == std::wstring::npos ? all.size() - start : bar - start) == value.size())
+            return true;
+        if (bar == std::wstring::npos)
+            return false;
+        start = bar + 1;
+    }
+}
+
+const CommandOption* FindOption(const CommandSyntax& syntax, const std::wstring& name)
+{
+    for (size_t i = 0; i < syntax.optionCount; ++i)
+        if (name == syntax.options[i].name)
+            return &syntax.options[i];
+    return nullptr;
+}
+
+bool Refuse(ParsedCommand& parsed, const std::wstring& error)
+{
+    parsed.error = error;
+    return false;
+}
+
+void AppendUtf8(std::string& out, uint32_t code)
+{
+    if (code < 0x80) {
+        out.push_back(static_cast<char>(code));
+    } else if (code < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else if (code < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    }
+}
+
+// The next code point of `text` at `i` (advanced past it); an unpaired
+// surrogate comes back as itself with `lone` set.
+uint32_t NextCodePoint(const wchar_t* text, size_t& i, bool& lone)
+{
+    lone = false;
+    uint32_t unit = static_cast<uint32_t>(text[i++]);
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+        uint32_t next = static_cast<uint32_t>(text[i]);
+        if (next >= 0xDC00 && next <= 0xDFFF) {
+            ++i;
+            return 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00);
+        }
+        lone = true;
+    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+        lone = true;
+    } else if (unit > 0x10FFFF) {
+        lone = true;   // no code point at all (a 32-bit wchar_t can hold one)
+        unit = 0xFFFD;
+    }
+    return unit;
+}
+
+void AppendEscape(std::string& out, uint32_t unit)
+{
+    static const char kHex[] = "0123456789abcdef";
+    out += "\\u";
+    for (int shift = 12; shift >= 0; shift -= 4)
+        out.push_back(kHex[(unit >> shift) & 0xF]);
+}
+
+}  // namespace
+
+bool ParsedCommand::Has(const wchar_t* option) const
+{
+    for (const auto& pair : options)
+        if (pair.first == option)
+            return true;
+    return false;
+}
+
+const wchar_t* ParsedCommand::Value(const wchar_t* option, const wchar_t* fallback) const
+{
+    for (const auto& pair : options)
+        if (pair.first == option)
+            return pair.second.c_str();
+    return fallback;
+}
+
+int MatchVerb(int count, const wchar_t* const* arguments, const CommandSyntax* table, size_t rows, int* consumed)
+{
+    int best = -1;
+    int bestWords = 0;
+    for (size_t row = 0; row < rows; ++row) {
+        std::vector<std::wstring> words = Words(table[row].words);
+        if (words.empty() || static_cast<int>(words.size()) > count || static_cast<int>(words.size()) <= bestWords)
+            continue;
+        bool all = true;
+        for (size_t i = 0; i < words.size() && all; ++i)
+            all = arguments[i] != nullptr && words[i] == arguments[i];
+        if (all) {
+            best = static_cast<int>(row);
+            bestWords = static_cast<int>(words.size());
+        }
+    }
+    if (consumed != nullptr)
+        *consumed = bestWords;
+    return best;
+}
+
+bool LooksLikePasswordArgument(const wchar_t* argument)
+{
+    if (argument == nullptr)
+        return false;
+    std::wstring text(argument);
+    for (wchar_t& c : text)
+        if (c >= L'A' && c <= L'Z')
+            c = static_cast<wchar_t>(c - L'A' + L'a');
+    if (text == L"--password-stdin")
+        return false;
+    for (const wchar_t* prefix : {L"--password", L"-password", L"/password", L"--pass", L"--pwd", L"/pwd"}) {
+        const size_t length = std::wcslen(prefix);
+        if (text.compare(0, length, prefix) == 0 &&
+            (text.size() == length || text[length] == L'=' || text[length] == L':'))
+            return true;
+    }
+    return text == L"-p" || text == L"/p" || text.compare(0, 3, L"/p:") == 0;
+}
+
+bool ParseCommand(int count, const wchar_t* const* arguments, const CommandSyntax* table, size_t rows,
+                  ParsedCommand& parsed)
+{
+    parsed = ParsedCommand();
+    for (int i = 0; i < count; ++i) {
+        if (LooksLikePasswordArgument(arguments[i]))
+            return Refuse(parsed, L"a password is never taken from the command line, which every process of this "
+                                  L"computer can read: give it on standard input (--password-stdin) or type it "
+                                  L"when asked");
+    }
+    int consumed = 0;
+    parsed.verb = MatchVerb(count, arguments, table, rows, &consumed);
+    if (parsed.verb < 0)
+        return Refuse(parsed, count > 0 && arguments[0] != nullptr
+                                  ? L"unknown command \"" + std::wstring(arguments[0]) + L"\"; see \"help\""
+                                  : std::wstring(L"no command given; see \"help\""));
+    const CommandSyntax& syntax = table[parsed.verb];
+    const std::wstring verbName(syntax.words);
+
+    bool optionsEnded = false;
+    for (int i = consumed; i < count; ++i) {
+        std::wstring argument(arguments[i] != nullptr ? arguments[i] : L"");
+        if (optionsEnded || argument.size() < 3 || argument.compare(0, 2, L"--") != 0) {
+            if (argument == L"--") {
+                optionsEnded = true;
+                continue;
+            }
+            parsed.arguments.push_back(argument);
+            continue;
+        }
+        std::wstring name = argument;
+        std::wstring value;
+        bool hasValue = false;
+        const size_t equals = argument.find(L'=');
+        if (equals != std::wstring::npos) {
+            name = argument.substr(0, equals);
+            value = argument.substr(equals + 1);
+            hasValue = true;
+        }
+        bool common = true;
+        if (name == L"--json")
+            parsed.json = true;
+        else if (name == L"--help")
+            parsed.help = true;
+        else if (name == L"--dry-run" && syntax.changes)
+            parsed.dryRun = true;
+        else if (name == L"--yes" && syntax.destructive)
+            parsed.yes = true;
+        else
+            common = false;
+        if (common) {
+            if (hasValue)
+                return Refuse(parsed, name + L" takes no value");
+            continue;
+        }
+        const CommandOption* option = FindOption(syntax, name);
+        if (option == nullptr)
+            return Refuse(parsed, L"\"" + verbName + L"\" takes no option " + name);
+        if (option->takesValue && !hasValue) {
+            if (i + 1 >= count || arguments[i + 1] == nullptr)
+                return Refuse(parsed, name + L" needs a value");
+            value = arguments[++i];
+        } else if (!option->takesValue && hasValue) {
+            return Refuse(parsed, name + L" takes no value");
+        }
+        if (option->choices != nullptr && !InChoices(option->choices, value))
+            return Refuse(parsed, name + L" takes one of " + option->choices + L", not \"" + value + L"\"");
+        if (parsed.Has(name.c_str()))
+            return Refuse(parsed, name + L" is given twice");
+        parsed.options.emplace_back(name, value);
+    }
+    if (parsed.help)
+        return true;   // the verb's help needs no arguments
+    const int given = static_cast<int>(parsed.arguments.size());
+    if (given < syntax.minArguments || given > syntax.maxArguments)
+        return Refuse(parsed, L"usage: " + verbName + (syntax.arguments[0] != L'\0' ? L" " : L"") +
+                                  syntax.arguments);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+
+void AppendJsonString(std::string& out, const wchar_t* text)
+{
+    out.push_back('"');
+    for (size_t i = 0; text != nullptr && text[i] != L'\0';) {
+        bool lone = false;
+        uint32_t code = NextCodePoint(text, i, lone);
+        if (lone) {
+            // Kept as its own escape: the reader sees exactly what the system holds.
+            AppendEscape(out, code);
+            continue;
+        }
+        switch (code) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            // U+2028 and U+2029 end a line in JavaScript: escaped for readers that evaluate.
+            if (code < 0x20 || code == 0x7F || code == 0x2028 || code == 0x2029)
+                AppendEscape(out, code);
+            else
+                AppendUtf8(out, code);
+        }
+    }
+    out.push_back('"');
+}
+
+std::string ToUtf8(const wchar_t* text)
+{
+    std::string out;
+    for (size_t i = 0; text != nullptr && text[i] != L'\0';) {
+        bool lone = false;
+        uint32_t code = NextCodePoint(text, i, lone);
+        AppendUtf8(out, lone ? 0xFFFD : code);
+    }
+    return out;
+}
+
+void JsonWriter::Separate()
+{
+    if (afterKey_) {
+        afterKey_ = false;
+        return;
+    }
+    if (!first_.empty()) {
+        if (!first_.back())
+            text_.push_back(',');
+        first_.back() = false;
+    }
+}
+
+JsonWriter& JsonWriter::BeginObject()
+{
+    Separate();
+    text_.push_back('{');
+    first_.push_back(true);
+    return *this;
+}
+
+JsonWriter& JsonWriter::EndObject()
+{
+    text_.push_back('}');
+    if (!first_.empty())
+        first_.pop_back();
+    return *this;
+}
+
+JsonWriter& JsonWriter::BeginArray()
+{
+    Separate();
+    text_.push_back('[');
+    first_.push_back(true);
+    return *this;
+}
+
+JsonWriter& JsonWriter::EndArray()
+{
+    text_.push_back(']');
+    if (!first_.empty())
+        first_.pop_back();
+    return *this;
+}
+
+JsonWriter& JsonWriter::Key(const char* key)
+{
+    Separate();
+    text_.push_back('"');
+    text_ += key;   // the program's own names: plain ASCII
+    text_ += "\":";
+    afterKey_ = true;
+    return *this;
+}
+
+JsonWriter& JsonWriter::String(const wchar_t* text)
+{
+    Separate();
+    if (text == nullptr)
+        text_ += "null";
+    else
+        AppendJsonString(text_, text);
+    return *this;
+}
+
+JsonWriter& JsonWriter::Number(int64_t value)
+{
+    Separate();
+    text_ += std::to_string(value);
+    return *this;
+}
+
+JsonWriter& JsonWriter::Unsigned(uint64_t value)
+{
+    Separate();
+    text_ += std::to_string(value);
+    return *this;
+}
+
+JsonWriter& JsonWriter::Bool(bool value)
+{
+    Separate();
+    text_ += value ? "true" : "false";
+    return *this;
+}
+
+JsonWriter& JsonWriter::Null()
+{
+    Separate();
+    text_ += "null";
+    return *this;
+}
+
+// ---------------------------------------------------------------------------
+
+std::wstring CsvField(const wchar_t* text)
+{
+    std::wstring value(text != nullptr ? text : L"");
+    const bool formula = !value.empty() && (value[0] == L'=' || value[0] == L'+' || value[0] == L'-' ||
+                                            value[0] == L'@');
+    bool quote = formula || (!value.empty() && (value.front() == L' ' || value.back() == L' '));
+    for (wchar_t c : value)
+        quote = quote || c == L',' || c == L'"' || c == L'\r' || c == L'\n';
+    if (!quote)
+        return value;
+    std::wstring field(L"\"");
+    if (formula)
+        field.push_back(L'\'');
+    for (wchar_t c : value) {
+        if (c == L'"')
+            field.push_back(L'"');
+        field.push_back(c);
+    }
+    field.push_back(L'"');
+    return field;
+}
+
+std::wstring CsvLine(const std::vector<std::wstring>& fields)
+{
+    std::wstring line;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (i > 0)
+            line.push_back(L',');
+        line += CsvField(fields[i].c_str());
+    }
+    line += L"\r\n";
+    return line;
+}

@@ -1,0 +1,129 @@
+// The command mode's decisions that need no system call: the exit codes,
+// reading the arguments against a verb table, and writing JSON and CSV.
+// Kept apart so that every case can be tested on any host.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// What a command's exit code tells the script that ran it.
+enum CommandExit : int {
+    kExitDone = 0,            // done; for a check: nothing found
+    kExitFound = 1,           // a check found something to mend
+    kExitUsage = 2,           // the command line makes no sense
+    kExitRefused = 3,         // a guard refused it; nothing was changed
+    kExitFailed = 4,          // failed or partly done
+    kExitNeedsElevation = 5,  // not run as an elevated administrator
+};
+
+struct CommandExitEntry {
+    int code;
+    const wchar_t* meaning;
+};
+// Every exit code with its meaning, in order, for `help` and the README.
+extern const CommandExitEntry kCommandExits[6];
+
+// One option a verb takes. `choices` is "a|b|c" for a closed set, null for
+// any value; a flag takes no value.
+struct CommandOption {
+    const wchar_t* name;        // "--type"
+    bool takesValue;
+    const wchar_t* choices;
+};
+
+// How a verb is written: its words ("password set"), its arguments and
+// options, and whether it changes the machine (then --dry-run is taken)
+// or destroys something (then --yes is taken too).
+struct CommandSyntax {
+    const wchar_t* words;
+    const wchar_t* arguments;   // "NAME FILE", for help; empty: none
+    int minArguments;
+    int maxArguments;
+    const CommandOption* options;
+    size_t optionCount;
+    bool changes;
+    bool destructive;
+};
+
+// The options every verb takes: --json, --help; --dry-run and --yes as above.
+struct ParsedCommand {
+    int verb = -1;                                   // index into the table; -1 none matched
+    std::vector<std::wstring> arguments;
+    std::vector<std::pair<std::wstring, std::wstring>> options;   // flags with an empty value
+    bool json = false;
+    bool dryRun = false;
+    bool yes = false;
+    bool help = false;
+    std::wstring error;                              // why the line was refused
+
+    bool Has(const wchar_t* option) const;
+    // The value of the option, or `fallback` when it was not given.
+    const wchar_t* Value(const wchar_t* option, const wchar_t* fallback = nullptr) const;
+};
+
+// The table row whose words the first arguments are (the longest match), or
+// -1. `consumed` gets the number of words.
+int MatchVerb(int count, const wchar_t* const* arguments, const CommandSyntax* table, size_t rows, int* consumed);
+
+// Reads the arguments after the program's path. False with `error` set for
+// a line that is refused (exit 2): an unknown verb or option, a value
+// missing or outside its choices, too few or too many arguments, an option
+// the verb does not take, or a password on the command line, which every
+// other process of the machine can read.
+bool ParseCommand(int count, const wchar_t* const* arguments, const CommandSyntax* table, size_t rows,
+                  ParsedCommand& parsed);
+
+// Whether an argument carries a password ("--password=...", "--password",
+// "/password:...", "-p"): refused before anything else is looked at.
+bool LooksLikePasswordArgument(const wchar_t* argument);
+
+// One JSON document built in UTF-8. Texts come as UTF-16 (a wchar_t of 32
+// bits is taken as a code point); control characters, quotes, backslashes
+// and unpaired surrogates are escaped, so any account name gives valid JSON.
+class JsonWriter {
+public:
+    JsonWriter& BeginObject();
+    JsonWriter& EndObject();
+    JsonWriter& BeginArray();
+    JsonWriter& EndArray();
+    JsonWriter& Key(const char* key);
+    JsonWriter& String(const wchar_t* text);
+    JsonWriter& String(const std::wstring& text) { return String(text.c_str()); }
+    JsonWriter& Number(int64_t value);
+    JsonWriter& Unsigned(uint64_t value);
+    JsonWriter& Bool(bool value);
+    JsonWriter& Null();
+    // Key and value in one.
+    JsonWriter& Field(const char* key, const wchar_t* value) { return Key(key).String(value); }
+    JsonWriter& Field(const char* key, const std::wstring& value) { return Key(key).String(value); }
+    JsonWriter& Field(const char* key, bool value) { return Key(key).Bool(value); }
+    JsonWriter& Field(const char* key, int value) { return Key(key).Number(value); }
+    JsonWriter& Field(const char* key, int64_t value) { return Key(key).Number(value); }
+    JsonWriter& Field(const char* key, uint32_t value) { return Key(key).Unsigned(value); }
+    JsonWriter& Field(const char* key, uint64_t value) { return Key(key).Unsigned(value); }
+
+    const std::string& Text() const { return text_; }
+
+private:
+    void Separate();
+    std::string text_;
+    std::vector<bool> first_;   // per open container: no element written yet
+    bool afterKey_ = false;
+};
+
+// Appends `text` as a quoted JSON string.
+void AppendJsonString(std::string& out, const wchar_t* text);
+
+// UTF-8 of UTF-16 text (or of code points where wchar_t has 32 bits); an
+// unpaired surrogate becomes U+FFFD.
+std::string ToUtf8(const wchar_t* text);
+
+// One field of a CSV line: quoted when it holds a comma, a quote, a line
+// break or leading or trailing blanks, quotes doubled. A field that a
+// spreadsheet would take for a formula (= + - @ at the start) is quoted and
+// led by an apostrophe, so that a full name cannot run as one.
+std::wstring CsvField(const wchar_t* text);
+// The fields joined with commas, ended by CR LF.
+std::wstring CsvLine(const std::vector<std::wstring>& fields);

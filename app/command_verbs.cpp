@@ -1,0 +1,891 @@
+// The verbs of the command mode. Each calls the operation its window calls,
+// behind the same guards; what a window shows in a box is said here on
+// standard error, and the exit code carries the outcome.
+#include <windows.h>
+#include <gdiplus.h>
+#include <shlobj.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "accounts/account_lifecycle.h"
+#include "accounts/account_list.h"
+#include "accounts/account_rules.h"
+#include "accounts/account_settings.h"
+#include "accounts/groups.h"
+#include "accounts/lookup.h"
+#include "accounts/passwords.h"
+#include "accounts/personal_folders.h"
+#include "accounts/pictures.h"
+#include "accounts/profile_keys.h"
+#include "app/command_mode.h"
+#include "platform/files.h"
+#include "platform/system.h"
+#include "platform/text_win.h"
+#include "repair/carry_limits.h"
+#include "repair/repair_journal.h"
+#include "repair/repair_rules.h"
+#include "ui/secret_text.h"
+
+namespace {
+
+const wchar_t* const kTypeNames[] = {L"guest", L"standard", L"administrator"};
+
+const wchar_t* TypeName(uint32_t privilege)
+{
+    return privilege < 3 ? kTypeNames[privilege] : L"unknown";
+}
+
+uint32_t TypeOf(const wchar_t* name)
+{
+    for (uint32_t i = 0; i < 3; ++i)
+        if (EqualsNoCase(name, kTypeNames[i]))
+            return i;
+    return kPrivilegeUser;
+}
+
+const wchar_t* NameProblemText(NewAccountNameProblem problem)
+{
+    switch (problem) {
+    case NewAccountNameProblem::Empty: return L"it is empty";
+    case NewAccountNameProblem::ForbiddenCharacter: return L"it holds a character that names cannot have";
+    case NewAccountNameProblem::TooLong: return L"it is longer than 20 characters";
+    case NewAccountNameProblem::OnlyDotsOrBlanks: return L"it has only dots and blanks";
+    case NewAccountNameProblem::RefusedCharacter: return L"it holds a comma, an at sign or a control character";
+    case NewAccountNameProblem::None: break;
+    }
+    return L"";
+}
+
+std::wstring Quoted(const wchar_t* text)
+{
+    return L"\"" + std::wstring(text) + L"\"";
+}
+
+// What the list and `show` tell of one account: what the settings panel
+// shows, with the SID, profile and picture the operations look up.
+struct AccountFacts {
+    WString name;
+    AccountDetails details;
+    WString sid;
+    WString profile;
+    WString picture;
+    uint64_t sizeBytes = 0;
+    bool sized = false;
+};
+
+bool ReadFacts(const wchar_t* name, const wchar_t* consoleUser, AccountFacts& facts)
+{
+    facts.name.Assign(name);
+    if (!ReadAccountDetails(name, consoleUser, facts.details))
+        return false;
+    GetAccountSidAndProfile(name, facts.sid, &facts.profile);
+    if (!FindAccountPicture(name, facts.picture, GetOsVersionNumber()))
+        facts.picture.Clear();
+    return true;
+}
+
+void WriteFactsJson(JsonWriter& json, AccountFacts& facts, bool sizes)
+{
+    const AccountDetails& d = facts.details;
+    json.BeginObject()
+        .Field("name", facts.name.Text())
+        .Field("fullName", d.fullName.Text())
+        .Field("type", TypeName(d.privilege))
+        .Field("typeText", d.typeText.Text())
+        .Field("sid", facts.sid.Text())
+        .Field("disabled", (d.flags & kFlagAccountDisabled) != 0)
+        .Field("lockedOut", (d.flags & kFlagLockedOut) != 0)
+        .Field("passwordCannotChange", (d.flags & kFlagPasswordCannotChange) != 0)
+        .Field("passwordNotRequired", (d.flags & kFlagPasswordNotRequired) != 0)
+        .Field("passwordNeverExpires", (d.flags & kFlagPasswordNeverExpires) != 0)
+        .Field("passwordExpired", (d.flags & kFlagPasswordExpired) != 0)
+        .Field("hidden", d.hidden)
+        .Field("autoLogon", d.autoLogon)
+        .Field("builtin", d.builtin)
+        .Field("console", d.console);
+    json.Key("picture");
+    facts.picture.IsEmpty() ? json.Null() : json.String(facts.picture.Text());
+    json.Key("profile");
+    facts.profile.IsEmpty() ? json.Null() : json.String(facts.profile.Text());
+    if (sizes) {
+        json.Key("sizeBytes");
+        facts.sized ? json.Unsigned(facts.sizeBytes) : json.Null();
+    }
+    json.EndObject();
+}
+
+std::vector<std::wstring> FactsFields(AccountFacts& facts, bool sizes)
+{
+    const AccountDetails& d = facts.details;
+    auto yes = [](bool b) { return std::wstring(b ? L"yes" : L"no"); };
+    std::vector<std::wstring> fields = {
+        facts.name.Text(), d.fullName.Text(), TypeName(d.privilege), facts.sid.Text(),
+        yes(d.flags & kFlagAccountDisabled), yes(d.flags & kFlagLockedOut),
+        yes(d.flags & kFlagPasswordCannotChange), yes(d.flags & kFlagPasswordNotRequired),
+        yes(d.flags & kFlagPasswordNeverExpires), yes(d.flags & kFlagPasswordExpired), yes(d.hidden),
+        yes(d.autoLogon), facts.picture.Text(), facts.profile.Text()};
+    if (sizes)
+        fields.push_back(facts.sized ? std::to_wstring(facts.sizeBytes) : L"");
+    return fields;
+}
+
+const std::vector<std::wstring> kFieldNames = {
+    L"name", L"fullName", L"type", L"sid", L"disabled", L"lockedOut", L"passwordCannotChange",
+    L"passwordNotRequired", L"passwordNeverExpires", L"passwordExpired", L"hidden", L"autoLogon", L"picture",
+    L"profile"};
+
+WString ConsoleUserName()
+{
+    WString name;
+    FindConsoleUser(name, nullptr, nullptr);
+    return name;
+}
+
+// The account must exist: the refusal otherwise.
+bool RequireAccount(CommandRun& run, const wchar_t* name, AccountDetails& details, const wchar_t* consoleUser)
+{
+    if (ReadAccountDetails(name, consoleUser, details))
+        return true;
+    run.Say(L"there is no local account " + Quoted(name));
+    return false;
+}
+
+// Sizes are measured on a worker, as the window's measurement is, so that
+// a slow disk never holds the enumeration up between accounts.
+struct SizeJob {
+    std::vector<AccountFacts>* accounts;
+};
+
+DWORD WINAPI MeasureWorker(void* parameter)
+{
+    auto* job = static_cast<SizeJob*>(parameter);
+    for (AccountFacts& facts : *job->accounts) {
+        if (!facts.profile.IsEmpty())
+            facts.sized = MeasureDirectory(facts.profile.Text(), facts.sizeBytes);
+    }
+    return 0;
+}
+
+int ListAccounts(CommandRun& run)
+{
+    const bool sizes = run.Parsed().Has(L"--sizes");
+    const bool csv = run.Parsed().Has(L"--csv");
+    if (csv && run.Json()) {
+        run.Say(L"choose one of --csv and --json");
+        return kExitUsage;
+    }
+    std::vector<AccountRow> rows;
+    ReadAccountRows(rows);
+    WString console = ConsoleUserName();
+    std::vector<AccountFacts> accounts(rows.size());
+    size_t kept = 0;
+    for (AccountRow& row : rows)
+        if (ReadFacts(row.name.Text(), console.Text(), accounts[kept]))
+            ++kept;
+    accounts.resize(kept);
+    if (sizes) {
+        SizeJob job{&accounts};
+        UniqueHandle worker(CreateThread(nullptr, 0, MeasureWorker, &job, 0, nullptr));
+        if (worker)
+            WaitForSingleObject(worker.Get(), INFINITE);
+        else
+            MeasureWorker(&job);
+    }
+    if (run.Json()) {
+        run.Document().Key("accounts").BeginArray();
+        for (AccountFacts& facts : accounts)
+            WriteFactsJson(run.Document(), facts, sizes);
+        run.Document().EndArray();
+        return kExitDone;
+    }
+    std::vector<std::wstring> names = kFieldNames;
+    if (sizes)
+        names.push_back(L"sizeBytes");
+    if (csv) {
+        std::wstring text = CsvLine(names);
+        for (AccountFacts& facts : accounts)
+            text += CsvLine(FactsFields(facts, sizes));
+        run.Line(text.substr(0, text.size() - 2));
+        return kExitDone;
+    }
+    for (AccountFacts& facts : accounts) {
+        std::wstring line = std::wstring(facts.name.Text()) + L"\t" + TypeName(facts.details.privilege) + L"\t" +
+                            facts.details.fullName.Text();
+        if (sizes)
+            line += L"\t" + (facts.sized ? std::wstring(ByteSizeText(facts.sizeBytes).Text()) : L"?");
+        run.Line(line);
+    }
+    return kExitDone;
+}
+
+int ShowAccount(CommandRun& run)
+{
+    WString console = ConsoleUserName();
+    AccountFacts facts;
+    if (!ReadFacts(run.Argument(0), console.Text(), facts)) {
+        run.Say(L"there is no local account " + Quoted(run.Argument(0)));
+        return kExitRefused;
+    }
+    if (run.Json()) {
+        run.Document().Key("account");
+        WriteFactsJson(run.Document(), facts, false);
+        return kExitDone;
+    }
+    std::vector<std::wstring> values = FactsFields(facts, false);
+    for (size_t i = 0; i < values.size(); ++i)
+        run.Line(kFieldNames[i] + L": " + values[i]);
+    return kExitDone;
+}
+
+// "yes" or "no" of an option, or the fallback when it was not given.
+bool YesNo(const CommandRun& run, const wchar_t* option, bool fallback)
+{
+    const wchar_t* value = run.Parsed().Value(option);
+    return value == nullptr ? fallback : EqualsNoCase(value, L"yes");
+}
+
+int SetAccount(CommandRun& run)
+{
+    const wchar_t* name = run.Argument(0);
+    WString console = ConsoleUserName();
+    AccountDetails details;
+    if (!RequireAccount(run, name, details, console.Text()))
+        return kExitRefused;
+    const ParsedCommand& p = run.Parsed();
+    // The panel's own limits: a built-in account keeps its name and type,
+    // the console user its type, status and visibility, and a lock-out is
+    // only ever cleared.
+    struct Guard {
+        const wchar_t* option;
+        bool refused;
+        const wchar_t* why;
+    } const guards[] = {
+        {L"--full-name", details.builtin, L"a built-in account keeps its name"},
+        {L"--type", details.builtin, L"a built-in account keeps its type"},
+        {L"--type", details.console, L"the account signed in at the console keeps its type"},
+        {L"--disabled", details.console, L"the account signed in at the console cannot be disabled here"},
+        {L"--hidden", details.console, L"the account signed in at the console stays on the welcome screen"},
+    };
+    for (const Guard& guard : guards) {
+        if (guard.refused && p.Has(guard.option)) {
+            run.Say(std::wstring(guard.why) + L"; nothing was changed");
+            return kExitRefused;
+        }
+    }
+    const uint32_t type = p.Has(L"--type") ? TypeOf(p.Value(L"--type")) : details.privilege;
+    const bool enabledNow = (details.flags & kFlagAccountDisabled) == 0;
+    if (type != details.privilege && details.privilege == kPrivilegeAdministrator && enabledNow &&
+        IsLastEnabledAdministrator(name)) {
+        run.Say(L"this is the last enabled administrator account of this computer: its type stays "
+                L"administrator; nothing was changed");
+        return kExitRefused;
+    }
+    if (YesNo(run, L"--disabled", false) && enabledNow && details.privilege == kPrivilegeAdministrator &&
+        IsLastEnabledAdministrator(name)) {
+        run.Say(L"this is the last enabled administrator account of this computer: it stays enabled; nothing was "
+                L"changed");
+        return kExitRefused;
+    }
+
+    AccountSettingsChoice choice;
+    choice.accountName = name;
+    const wchar_t* fullName = p.Value(L"--full-name", details.fullName.Text());
+    choice.displayName = fullName;
+    choice.privilege = type;
+    const uint32_t f = details.flags;
+    choice.flags.disabled = YesNo(run, L"--disabled", (f & kFlagAccountDisabled) != 0);
+    choice.flags.lockedOut = (f & kFlagLockedOut) != 0 && !p.Has(L"--unlock");
+    choice.flags.cannotChange = YesNo(run, L"--password-cannot-change", (f & kFlagPasswordCannotChange) != 0);
+    choice.flags.notRequired = YesNo(run, L"--password-not-required", (f & kFlagPasswordNotRequired) != 0);
+    choice.flags.neverExpires = YesNo(run, L"--password-never-expires", (f & kFlagPasswordNeverExpires) != 0);
+    choice.expired = (f & kFlagPasswordExpired) != 0;
+    const bool hidden = YesNo(run, L"--hidden", details.hidden);
+
+    std::vector<std::wstring> changes;
+    if (FullNameChanged(fullName, details.fullName.Text(), name))
+        changes.push_back(L"full name of " + Quoted(name) + L" to " + Quoted(fullName));
+    if (type != details.privilege)
+        changes.push_back(L"type of " + Quoted(name) + L" to " + TypeName(type));
+    const uint32_t composed = ComposeAccountFlags(f, choice.flags);
+    struct FlagText {
+        uint32_t bit;
+        const wchar_t* text;
+    } const flagTexts[] = {
+        {kFlagAccountDisabled, L"disabled"},
+        {kFlagLockedOut, L"locked out"},
+        {kFlagPasswordCannotChange, L"password cannot change"},
+        {kFlagPasswordNotRequired, L"password not required"},
+        {kFlagPasswordNeverExpires, L"password never expires"},
+    };
+    for (const FlagText& flag : flagTexts)
+        if ((composed & flag.bit) != (f & flag.bit))
+            changes.push_back(Quoted(name) + L" " + flag.text + L": " + ((composed & flag.bit) ? L"yes" : L"no"));
+    if (hidden != details.hidden)
+        changes.push_back(Quoted(name) + (hidden ? L" hidden from" : L" shown on") + L" the welcome screen");
+    if (changes.empty()) {
+        run.Say(L"nothing to change");
+        return kExitDone;
+    }
+    for (const std::wstring& change : changes)
+        run.Change(change);
+    if (run.DryRun())
+        return kExitDone;
+
+    GroupNames groups;
+    GetGroupNames(groups);
+    uint32_t failures = ApplyAccountRecord(choice, groups);
+    if (hidden != details.hidden &&
+        !SetSignInVisibility(name, hidden ? SignInVisibilityMode::Hide : SignInVisibilityMode::Show))
+        failures |= SettingsFailure::Visibility;
+    if (failures == 0)
+        return kExitDone;
+    struct FailureText {
+        uint32_t bit;
+        const wchar_t* text;
+    } const failureTexts[] = {
+        {SettingsFailure::Type, L"the type could not be changed"},
+        {SettingsFailure::Record, L"the full name and flags could not be written"},
+        {SettingsFailure::Visibility, L"the welcome-screen visibility could not be changed"},
+    };
+    for (const FailureText& failure : failureTexts)
+        if (failures & failure.bit)
+            run.Say(failure.text);
+    run.Say(L"the other settings were applied");
+    return kExitFailed;
+}
+
+int PasswordSet(CommandRun& run)
+{
+    const wchar_t* name = run.Argument(0);
+    AccountDetails details;
+    if (!RequireAccount(run, name, details, nullptr))
+        return kExitRefused;
+    SecretText password, current;
+    if (!run.ReadSecret(password, L"New password: ", true))
+        return kExitUsage;
+    // A second line on standard input, or a prompt, gives the current
+    // password that the account database asks for a change.
+    if (run.HasConsoleInput())
+        run.ReadSecret(current, L"Current password (empty if none): ", false);
+    else
+        current.ReadLine(GetStdHandle(STD_INPUT_HANDLE), false);
+    run.Change(L"password of " + Quoted(name) + L" set");
+    if (run.DryRun())
+        return kExitDone;
+    // The worker also renews the automatic sign-in's copy, as for the dialog.
+    NET_API_STATUS status = RunPasswordChange(nullptr, name, current.Text(), password.Text());
+    if (status == NERR_Success)
+        return kExitDone;
+    run.Say(status == ERROR_INVALID_PASSWORD ? L"the current password is not correct; nothing was changed"
+                                             : L"the password could not be changed");
+    return status == ERROR_INVALID_PASSWORD ? kExitRefused : kExitFailed;
+}
+
+int PasswordRemove(CommandRun& run)
+{
+    const wchar_t* name = run.Argument(0);
+    AccountDetails details;
+    if (!RequireAccount(run, name, details, nullptr))
+        return kExitRefused;
+    run.Change(L"password of " + Quoted(name) + L" removed");
+    if (run.DryRun())
+        return kExitDone;
+    if (RunPasswordChange(nullptr, name, nullptr, nullptr) == NERR_Success)
+        return kExitDone;
+    run.Say(L"the password could not be removed");
+    return kExitFailed;
+}
+
+int AutoLogonSet(CommandRun& run)
+{
+    const wchar_t* name = run.Argument(0);
+    AccountDetails details;
+    if (!RequireAccount(run, name, details, nullptr))
+        return kExitRefused;
+    if ((details.flags & (kFlagAccountDisabled | kFlagLockedOut)) != 0 || details.hidden) {
+        run.Say(L"a disabled, locked-out or hidden account cannot sign in automatically; nothing was changed");
+        return kExitRefused;
+    }
+    SecretText password;
+    if (!run.ReadSecret(password, L"Password of the account: ", true))
+        return kExitUsage;
+    run.Change(L"automatic sign-in as " + Quoted(name));
+    if (run.DryRun())
+        return kExitDone;
+    if (SetAutoLogon(name, password.Text()) != AutoLogonResult::Failed)
+        return kExitDone;
+    run.Say(L"the automatic sign-in could not be set");
+    return kExitFailed;
+}
+
+int AutoLogonClear(CommandRun& run)
+{
+    if (!IsAutoLogonConfigured() && GetAutoLogonUserName().IsEmpty()) {
+        run.Say(L"no automatic sign-in is set");
+        return kExitDone;
+    }
+    run.Change(L"automatic sign-in cleared");
+    if (run.DryRun())
+        return kExitDone;
+    if (SetAutoLogon(L"", nullptr) != AutoLogonResult::Failed)
+        return kExitDone;
+    run.Say(L"the automatic sign-in could not be cleared");
+    return kExitFailed;
+}
+
+int AutoLogonStatus(CommandRun& run)
+{
+    const bool configured = IsAutoLogonConfigured();
+    WString name = GetAutoLogonUserName();
+    if (run.Json()) {
+        run.Document().Field("autoLogon", configured).Key("autoLogonAccount");
+        configured ? run.Document().String(name.Text()) : run.Document().Null();
+    } else {
+        run.Line(configured ? L"automatic sign-in as " + std::wstring(name.Text()) : L"no automatic sign-in");
+    }
+    return kExitDone;
+}
+
+// GDI+ only for the verbs that draw: the others start without it.
+class GdiplusSession {
+public:
+    GdiplusSession()
+    {
+        Gdiplus::GdiplusStartupInput input;
+        if (Gdiplus::GdiplusStartup(&token_, &input, nullptr) != Gdiplus::Ok)
+            token_ = 0;
+    }
+    ~GdiplusSession()
+    {
+        if (token_ != 0)
+            Gdiplus::GdiplusShutdown(token_);
+    }
+
+private:
+    ULONG_PTR token_ = 0;
+};
+
+PictureFit FitOf(const wchar_t* name)
+{
+    if (name != nullptr && EqualsNoCase(name, L"center"))
+        return PictureFit::Center;
+    if (name != nullptr && EqualsNoCase(name, L"stretch"))
+        return PictureFit::Stretch;
+    return PictureFit::Crop;
+}
+
+int SetPicture(CommandRun& run, const wchar_t* name, const wchar_t* file, PictureFit fit)
+{
+    GdiplusSession gdiplus;
+    UniqueImage image = LoadPictureFile(file);
+    if (!image) {
+        run.Say(L"the picture file " + Quoted(file) + L" is not valid; nothing was changed");
+        return kExitRefused;
+    }
+    run.Change(L"picture of " + Quoted(name) + L" from " + Quoted(file));
+    if (run.DryRun())
+        return kExitDone;
+    if (SetAccountPicture(name, image.Get(), fit, GetOsVersionNumber()))
+        return kExitDone;
+    run.Say(L"the picture could not be changed");
+    return kExitFailed;
+}
+
+int PictureSet(CommandRun& run)
+{
+    AccountDetails details;
+    if (!RequireAccount(run, run.Argument(0), details, nullptr))
+        return kExitRefused;
+    return SetPicture(run, run.Argument(0), run.Argument(1), FitOf(run.Parsed().Value(L"--fit")));
+}
+
+int PictureDefault(CommandRun& run)
+{
+    AccountDetails details;
+    if (!RequireAccount(run, run.Argument(0), details, nullptr))
+        return kExitRefused;
+    WString file;
+    if (!FindDefaultPictureFile(file)) {
+        run.Say(L"the default picture " + Quoted(file.Text()) + L" is missing; nothing was changed");
+        return kExitFailed;
+    }
+    return SetPicture(run, run.Argument(0), file.Text(), PictureFit::Crop);
+}
+
+int CreateNew(CommandRun& run)
+{
+    const wchar_t* name = run.Argument(0);
+    const ParsedCommand& p = run.Parsed();
+    NewAccountNameProblem problem = CheckNewAccountName(name);
+    if (problem != NewAccountNameProblem::None) {
+        std::wstring why = NameProblemText(problem);
+        if (problem == NewAccountNameProblem::ForbiddenCharacter)
+            why += std::wstring(L": ") + kForbiddenNameCharacters;
+        run.Say(L"the name " + Quoted(name) + L" cannot be used: " + why);
+        return kExitRefused;
+    }
+    if (IsAccountNameTaken(name)) {
+        run.Say(L"a user account or group named " + Quoted(name) + L" already exists");
+        return kExitRefused;
+    }
+    SecretText password;
+    if (p.Has(L"--password-stdin") && !run.ReadSecret(password, L"Password: ", true))
+        return kExitUsage;
+    const uint32_t type = TypeOf(p.Value(L"--type", L"standard"));
+    const wchar_t* fullName = p.Value(L"--full-name");
+    GdiplusSession gdiplus;
+    WString pictureFile(p.Value(L"--picture", L""));
+    if (pictureFile.IsEmpty() && !FindDefaultPictureFile(pictureFile))
+        pictureFile.Clear();
+    UniqueImage picture;
+    if (!pictureFile.IsEmpty()) {
+        picture = LoadPictureFile(pictureFile.Text());
+        if (!picture && p.Has(L"--picture")) {
+            run.Say(L"the picture file " + Quoted(pictureFile.Text()) + L" is not valid; nothing was changed");
+            return kExitRefused;
+        }
+    }
+    run.Change(std::wstring(TypeName(type)) + L" account " + Quoted(name) + L" created with its profile");
+    if (picture)
+        run.Change(L"picture of " + Quoted(name) + L" from " + Quoted(pictureFile.Text()));
+    if (run.DryRun())
+        return kExitDone;
+    CreateReport report;
+    CreateAccount(name, fullName, type, *password.Text() != L'\0' ? password.Text() : nullptr, &report);
+    password.Wipe();
+    if (report.outcome == CreateOutcome::NotAdded) {
+        run.Say(L"the account could not be created; nothing was changed");
+        return kExitFailed;
+    }
+    bool pictureSet = !picture || SetAccountPicture(name, picture.Get(), PictureFit::Crop, GetOsVersionNumber());
+    if (report.outcome == CreateOutcome::AddedWithProfile && pictureSet)
+        return kExitDone;
+    if (report.outcome == CreateOutcome::AddedWithoutProfile)
+        run.Say(L"the account was created; its profile will be made at its first sign-in");
+    if (!pictureSet)
+        run.Say(L"the account was created; its picture could not be set");
+    return kExitFailed;
+}
+
+int DeleteExisting(CommandRun& run)
+{
+    const wchar_t* name = run.Argument(0);
+    WString console = ConsoleUserName();
+    AccountDetails details;
+    if (!RequireAccount(run, name, details, console.Text()))
+        return kExitRefused;
+    if (details.builtin || details.console) {
+        run.Say(details.builtin ? L"a built-in account cannot be deleted"
+                                : L"the account signed in at the console cannot be deleted");
+        return kExitRefused;
+    }
+    if (details.privilege == kPrivilegeAdministrator && IsLastEnabledAdministrator(name)) {
+        run.Say(L"this is the last enabled administrator account of this computer; it stays");
+        return kExitRefused;
+    }
+    const bool keepFiles = run.Parsed().Has(L"--keep-files");
+    WString sid, profile;
+    GetAccountSidAndProfile(name, sid, &profile);
+    run.Change(L"account " + Quoted(name) + L" deleted");
+    if (!keepFiles && !profile.IsEmpty())
+        run.Change(L"profile folder " + Quoted(profile.Text()) + L" deleted");
+    if (run.DryRun())
+        return kExitDone;
+    if (!run.Parsed().yes) {
+        if (!run.HasConsoleInput()) {
+            run.Say(L"deleting needs --yes when no console can answer; nothing was changed");
+            return kExitRefused;
+        }
+        if (!run.Ask((L"Delete the account " + Quoted(name) + L"?").c_str())) {
+            run.Say(L"not deleted");
+            return kExitRefused;
+        }
+    }
+    AccountDeletion deletion;
+    deletion.accountName = name;
+    deletion.folderFlags = keepFiles ? kKeepProfileFolder : kDeleteTakeOver | kDeleteScheduleAtRestart;
+    deletion.clearAutoLogon = true;
+    deletion.alwaysRemoveProfileEntry = false;
+    AccountDeletionReport report;
+    RemoveAccount(deletion, report);
+    if (!report.accountDeleted) {
+        run.Say(L"the account could not be deleted; nothing was changed");
+        return kExitFailed;
+    }
+    if (report.result == kDeleteScheduled) {
+        run.Say(L"the account was deleted; some files of its profile go at the next restart");
+        return kExitDone;
+    }
+    if (!keepFiles && report.folderVerdict != ProfileFolderVerdict::Inside &&
+        report.folderVerdict != ProfileFolderVerdict::Empty && report.folderVerdict != ProfileFolderVerdict::Missing) {
+        run.Say(L"the account was deleted; its profile folder " + Quoted(report.profileFolder.Text()) +
+                L" was kept because it does not lie inside the profiles folder, is shared or is a link");
+        return kExitFailed;
+    }
+    if (!keepFiles && report.folderResult == kDeleteFailed) {
+        run.Say(L"the account was deleted; some files of its profile folder could not be deleted");
+        return kExitFailed;
+    }
+    return kExitDone;
+}
+
+int ListFolders(CommandRun& run)
+{
+    const wchar_t* name = run.Argument(0);
+    WString consoleName, consoleProfile, consoleSid;
+    UniqueToken token = FindConsoleUser(consoleName, &consoleProfile, &consoleSid);
+    if (!EqualsNoCase(consoleName.Text(), name) || !token) {
+        run.Say(L"personal folders are shown only for the account signed in at the console (" +
+                Quoted(consoleName.Text()) + L")");
+        return kExitRefused;
+    }
+    if (run.Json())
+        run.Document().Key("folders").BeginArray();
+    for (int index : VisibleFolderRows(GetOsVersionNumber())) {
+        WString current, defaultPath;
+        ReadFolderLocations(index, token.Get(), current, defaultPath);
+        if (run.Json())
+            run.Document().BeginObject().Field("folder", kPersonalFolders[index].name).Field("location", current.Text())
+                .Field("default", defaultPath.Text()).EndObject();
+        else
+            run.Line(std::wstring(kPersonalFolders[index].name) + L"\t" + current.Text());
+    }
+    if (run.Json())
+        run.Document().EndArray();
+    return kExitDone;
+}
+
+int ProfileKeys(CommandRun& run)
+{
+    std::vector<WString> names;
+    FindCorruptedProfileKeys(names);
+    const bool repair = run.Parsed().Has(L"--repair");
+    if (run.Json())
+        run.Document().Key("keys").BeginArray();
+    for (WString& key : names) {
+        if (run.Json())
+            run.Document().String(key.Text());
+        else if (!repair)
+            run.Line(key.Text());
+    }
+    if (run.Json())
+        run.Document().EndArray();
+    if (!repair)
+        return kExitDone;
+    uint32_t failed = 0;
+    for (WString& key : names) {
+        run.Change(L"profile key " + Quoted(key.Text()) + L" repaired");
+        if (!run.DryRun() && !RepairProfileKey(key.Text()))
+            ++failed;
+    }
+    if (failed == 0)
+        return kExitDone;
+    run.Say(std::to_wstring(failed) + L" of " + std::to_wstring(names.size()) + L" keys were not put in place");
+    return kExitFailed;
+}
+
+WString ToolFolder()
+{
+    WString windows, folder;
+    FromFolderPath(windows, CSIDL_WINDOWS, nullptr, SHGFP_TYPE_CURRENT);
+    if (windows.Length() >= 2)
+        folder.AssignSubstring(windows.Text(), 1, 2);
+    folder.Append(kToolFolderName);
+    return folder;
+}
+
+int RepairPlan(CommandRun& run)
+{
+    const wchar_t* name = run.Argument(0);
+    WString console = ConsoleUserName();
+    AccountDetails details;
+    if (!RequireAccount(run, name, details, console.Text()))
+        return kExitRefused;
+    if (details.console || EqualsNoCase(name, kTempAccountName)) {
+        run.Say(L"the account signed in at the console cannot be repaired from its own session");
+        return kExitRefused;
+    }
+    WString sid, stored;
+    GetAccountSidAndProfile(name, sid, &stored);
+    WString folder;
+    ProfileFolderVerdict verdict = CheckProfileFolder(stored.Text(), sid.Text(), folder);
+    if (verdict != ProfileFolderVerdict::Inside) {
+        run.Say(L"the profile folder " + Quoted(stored.Text()) +
+                L" does not lie inside the profiles folder as a folder of this account's own: the repair would "
+                L"not carry it; nothing was planned");
+        return kExitRefused;
+    }
+    const bool keepApps = run.Parsed().Has(L"--keep-store-apps");
+    const bool keepAppData = run.Parsed().Has(L"--keep-system-appdata");
+    CarryCounts counts;
+    CountCarryLimits(folder.Text(), sid.Text(), counts);
+    std::vector<std::wstring> warnings = CarryWarnings(counts);
+
+    JsonWriter& json = run.Document();
+    if (run.Json()) {
+        json.Key("plan").BeginObject().Field("account", name).Field("sid", sid.Text())
+            .Field("profile", folder.Text()).Field("keepStoreApps", keepApps)
+            .Field("keepSystemAppData", keepAppData).Key("steps").BeginArray();
+    } else {
+        run.Line(L"Repair of " + Quoted(name) + L" (" + sid.Text() + L"), profile " + folder.Text());
+    }
+    for (uint32_t i = 0; i < kRepairStepCount; ++i) {
+        std::wstring step = RepairStepName(static_cast<RepairStep>(i));
+        if (static_cast<RepairStep>(i) == RepairStep::DataFolders)
+            step += std::wstring(keepApps ? L" (store apps' data kept" : L" (store apps' data made fresh") +
+                    (keepAppData ? L", system app data kept)" : L", system app data made fresh)");
+        if (run.Json())
+            json.String(step);
+        else
+            run.Line(std::to_wstring(i + 1) + L". " + step);
+    }
+    if (run.Json()) {
+        json.EndArray().Key("cannotCarry").BeginObject().Field("encryptedFiles", counts.encryptedFiles)
+            .Field("dataProtectionKeys", counts.masterKeys).Field("fileTypeChoicesReset", true)
+            .Field("complete", counts.complete).EndObject().Key("warnings").BeginArray();
+        for (const std::wstring& warning : warnings)
+            json.String(warning);
+        json.EndArray().EndObject();
+    } else {
+        for (const std::wstring& warning : warnings)
+            run.Line(L"warning: " + warning);
+    }
+    return kExitDone;
+}
+
+int RepairStatus(CommandRun& run)
+{
+    WString folder = ToolFolder();
+    WString journalPath = JournalPath(folder.Text());
+    RepairJournal journal;
+    std::wstring problem;
+    JournalRead read = ReadJournal(journalPath.Text(), journal, problem);
+    WString logPath(folder.Text());
+    logPath.Append(kLogFileName);
+    std::string log;
+    {
+        WString longPath;
+        UniqueFileHandle file;
+        if (AbsoluteLongPath(logPath.Text(), longPath))
+            file.Reset(CreateFileW(longPath.Text(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        char buffer[65536];
+        DWORD got = 0;
+        // The log of one repair is small; a larger file is shown up to 4 MB.
+        while (file && log.size() < (4u << 20) && ReadFile(file.Get(), buffer, sizeof(buffer), &got, nullptr) &&
+               got > 0)
+            log.append(buffer, got);
+    }
+    std::wstring logText;
+    if (!log.empty()) {
+        int units = MultiByteToWideChar(CP_UTF8, 0, log.data(), static_cast<int>(log.size()), nullptr, 0);
+        logText.resize(units > 0 ? units : 0);
+        if (units > 0)
+            MultiByteToWideChar(CP_UTF8, 0, log.data(), static_cast<int>(log.size()), &logText[0], units);
+        if (!logText.empty() && logText[0] == 0xFEFF)
+            logText.erase(0, 1);
+    }
+    const wchar_t* state = read == JournalRead::Missing ? L"none" : read == JournalRead::Invalid ? L"invalid"
+                           : journal.outcome == RepairOutcome::Running ? L"running" : L"ended";
+    if (run.Json()) {
+        JsonWriter& json = run.Document();
+        json.Key("repair").BeginObject().Field("journal", state);
+        if (read == JournalRead::Valid) {
+            json.Field("account", journal.account).Field("stepsDone", journal.stepsDone)
+                .Field("steps", kRepairStepCount).Field("outcome", static_cast<uint32_t>(journal.outcome));
+        }
+        if (read == JournalRead::Invalid)
+            json.Field("problem", problem);
+        json.Key("log");
+        log.empty() ? json.Null() : json.String(logText);
+        json.EndObject();
+        return kExitDone;
+    }
+    run.Line(L"journal: " + std::wstring(state));
+    if (read == JournalRead::Valid)
+        run.Line(L"account: " + journal.account + L", steps done: " + std::to_wstring(journal.stepsDone) + L" of " +
+                 std::to_wstring(kRepairStepCount));
+    if (read == JournalRead::Invalid)
+        run.Line(L"problem: " + problem);
+    run.Line(log.empty() ? std::wstring(L"no log") : logText);
+    return kExitDone;
+}
+
+int Help(CommandRun& run)
+{
+    if (run.Json())
+        run.Document().Field("help", CommandHelpText());
+    else
+        run.Line(CommandHelpText());
+    return kExitDone;
+}
+
+const CommandOption kListOptions[] = {{L"--sizes", false, nullptr}, {L"--csv", false, nullptr}};
+const CommandOption kSetOptions[] = {
+    {L"--full-name", true, nullptr},
+    {L"--type", true, L"guest|standard|administrator"},
+    {L"--disabled", true, L"yes|no"},
+    {L"--unlock", false, nullptr},
+    {L"--password-cannot-change", true, L"yes|no"},
+    {L"--password-not-required", true, L"yes|no"},
+    {L"--password-never-expires", true, L"yes|no"},
+    {L"--hidden", true, L"yes|no"},
+};
+const CommandOption kPictureOptions[] = {{L"--fit", true, L"center|crop|stretch"}};
+const CommandOption kCreateOptions[] = {
+    {L"--full-name", true, nullptr},
+    {L"--type", true, L"guest|standard|administrator"},
+    {L"--password-stdin", false, nullptr},
+    {L"--picture", true, nullptr},
+};
+const CommandOption kDeleteOptions[] = {{L"--keep-files", false, nullptr}};
+const CommandOption kKeysOptions[] = {{L"--repair", false, nullptr}};
+const CommandOption kPlanOptions[] = {{L"--keep-store-apps", false, nullptr}, {L"--keep-system-appdata", false, nullptr}};
+
+template <size_t N>
+constexpr size_t Count(const CommandOption (&)[N])
+{
+    return N;
+}
+
+#define OPTIONS(list) list, Count(list)
+
+}  // namespace
+
+const CommandVerb kCommandVerbs[] = {
+    // words, arguments, min, max, options, changes, destructive; summary; elevation; function
+    {{L"help", L"", 0, 0, nullptr, 0, false, false}, L"this text", false, Help},
+    {{L"list", L"", 0, 0, OPTIONS(kListOptions), false, false},
+     L"every local account with its type, SID, flags, picture and profile (--sizes: profile sizes)", true,
+     ListAccounts},
+    {{L"show", L"NAME", 1, 1, nullptr, 0, false, false}, L"one account as the list shows it", true, ShowAccount},
+    {{L"set", L"NAME", 1, 1, OPTIONS(kSetOptions), true, false},
+     L"full name, type, status, lock-out, password flags and welcome-screen visibility", true, SetAccount},
+    {{L"password set", L"NAME", 1, 1, nullptr, 0, true, false},
+     L"sets the password (standard input: the new password, then the current one if any)", true, PasswordSet},
+    {{L"password remove", L"NAME", 1, 1, nullptr, 0, true, false}, L"removes the password", true, PasswordRemove},
+    {{L"autologon set", L"NAME", 1, 1, nullptr, 0, true, false},
+     L"the computer signs in as NAME (password from standard input or typed)", true, AutoLogonSet},
+    {{L"autologon clear", L"", 0, 0, nullptr, 0, true, false}, L"no automatic sign-in", true, AutoLogonClear},
+    {{L"autologon status", L"", 0, 0, nullptr, 0, false, false}, L"the account of the automatic sign-in", true,
+     AutoLogonStatus},
+    {{L"picture set", L"NAME FILE", 2, 2, OPTIONS(kPictureOptions), true, false},
+     L"the account's picture from a file", true, PictureSet},
+    {{L"picture default", L"NAME", 1, 1, nullptr, 0, true, false}, L"the picture a new account gets", true,
+     PictureDefault},
+    {{L"create", L"NAME", 1, 1, OPTIONS(kCreateOptions), true, false},
+     L"a new account with its profile (password from standard input with --password-stdin)", true, CreateNew},
+    {{L"delete", L"NAME", 1, 1, OPTIONS(kDeleteOptions), true, true},
+     L"deletes the account and its profile folder (--keep-files keeps the folder)", true, DeleteExisting},
+    {{L"folders", L"NAME", 1, 1, nullptr, 0, false, false},
+     L"the personal folders of the account signed in at the console", true, ListFolders},
+    {{L"profile-keys", L"", 0, 0, OPTIONS(kKeysOptions), true, false},
+     L"corrupted profile-list entries (--repair puts them right)", true, ProfileKeys},
+    {{L"repair plan", L"NAME", 1, 1, OPTIONS(kPlanOptions), false, false},
+     L"what a repair of the account would do and could not carry; changes nothing", true, RepairPlan},
+    {{L"repair status", L"", 0, 0, nullptr, 0, false, false}, L"the journal and log of the last repair", true,
+     RepairStatus},
+};
+const size_t kCommandVerbCount = sizeof(kCommandVerbs) / sizeof(kCommandVerbs[0]);

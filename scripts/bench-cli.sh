@@ -1,0 +1,54 @@
+#!/bin/sh
+# Times the command mode under the build's Wine, each figure the median of
+# RUNS process starts: "list --json" on the thousand-account scenario against
+# the bare enumeration floor (one NetUserEnum walk at level 3 over every
+# page, in a console program of its own), and "help" against a minimal
+# console program. Leaves the simulated machine on the thousand accounts.
+set -eu
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+RUNS="${1:-7}"
+"$ROOT/scripts/install-deps.sh"
+
+BUILD="$ROOT/build/windows"
+. "$ROOT/scripts/wine-session.sh"
+build_windows wineprefix vantrell-sandbox sandbox-tool vantrell_command_floors
+
+export WINEPREFIX="$BUILD/wineprefix"
+find_wineserver
+cleanup() {
+    "$WINESERVER" -k >/dev/null 2>&1 || true
+    [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
+}
+trap cleanup EXIT INT TERM
+if [ -z "${DISPLAY:-}" ]; then
+    start_display 1280x1024x24
+fi
+cd "$BUILD"
+./wine-launcher ./sandbox-tool.exe reset thousand-accounts >/dev/null
+
+# Milliseconds of one start to its end, output thrown away.
+once() {
+    start=$(date +%s%N)
+    ./wine-launcher "$@" </dev/null >/dev/null 2>&1
+    end=$(date +%s%N)
+    echo $(((end - start) / 1000000))
+}
+median() {
+    runs=""
+    i=0
+    while [ $i -lt "$RUNS" ]; do
+        runs="$runs $(once "$@")"
+        i=$((i + 1))
+    done
+    echo $runs | tr ' ' '\n' | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'
+}
+once ./vantrell-sandbox.exe help >/dev/null   # the first start fills Wine's caches
+list=$(median ./vantrell-sandbox.exe list --json)
+floor=$(median tests/bench/vantrell_command_floors.exe enum)
+help=$(median ./vantrell-sandbox.exe help)
+hello=$(median tests/bench/vantrell_command_floors.exe hello)
+awk -v l="$list" -v f="$floor" -v h="$help" -v m="$hello" -v r="$RUNS" 'BEGIN {
+    printf "list --json, 1,000 accounts: %d ms   enumeration floor: %d ms   ratio %.2f (target 1.10)\n", l, f, l / f
+    printf "help:                        %d ms   minimal console:   %d ms   ratio %.2f (target 1.30)\n", h, m, h / m
+    printf "(medians of %d starts under Wine)\n", r
+}'

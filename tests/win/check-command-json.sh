@@ -1,0 +1,47 @@
+#!/bin/sh
+# Runs commands of the sandbox program with --json under Wine and checks
+# every document against the schema kept in the repository, with a real
+# JSON Schema validator (Debian's python3-jsonschema).
+#   check-command-json.sh LAUNCHER BUILD_DIR SCHEMA
+set -u
+launcher=$1 build=$2 schema=$3
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+cd "$build" || exit 1
+"$launcher" ./sandbox-tool.exe reset default >/dev/null 2>&1 || exit 1
+n=0
+run() {
+    n=$((n + 1))
+    "$launcher" ./vantrell-sandbox.exe "$@" --json </dev/null >"$out/$n.json" 2>/dev/null
+    echo "$*" >"$out/$n.args"
+}
+run list
+run list --sizes
+run show mhartley
+run show nobody
+run set lchen --full-name "Li \"Chen\"" --dry-run
+run set root --type standard
+run delete jokafor --dry-run
+run delete jokafor
+run autologon status
+run profile-keys
+run repair plan jokafor
+run repair status
+run help
+run create "bad,name"
+python3 - "$schema" "$out" "$n" <<'PY'
+import json, sys, jsonschema
+schema = json.load(open(sys.argv[1]))
+jsonschema.Draft7Validator.check_schema(schema)
+folder, count, bad = sys.argv[2], int(sys.argv[3]), 0
+for i in range(1, count + 1):
+    args = open(f"{folder}/{i}.args").read().strip()
+    text = open(f"{folder}/{i}.json", encoding="utf-8").read()
+    try:
+        jsonschema.validate(json.loads(text), schema)
+    except Exception as error:
+        bad += 1
+        print(f"{args}: {str(error).splitlines()[0]}\n{text[:400]}")
+print(f"{count - bad} of {count} documents valid")
+sys.exit(1 if bad else 0)
+PY
