@@ -427,7 +427,7 @@ void AddControls(Session& session)
 
     ids.list = dialog.AddListView(L" Severity| Finding| Evidence| Result", 10, 100, 700, 226, kListStyle,
                                   LVS_EX_FULLROWSELECT | LVS_EX_CHECKBOXES | LVS_EX_DOUBLEBUFFER | LVS_EX_INFOTIP);
-    const int widths[] = {64, 276, 180, 156};
+    const int widths[] = {80, 270, 172, 154};
     for (int column = 0; column < 4; ++column)
         dialog.SetColumnWidth(ids.list, column, widths[column]);
     ids.details = dialog.AddLabel(L"", 20, 334, 680, 44, -1);
