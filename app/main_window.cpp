@@ -17,6 +17,7 @@
 #include "accounts/profile_keys.h"
 #include "app/about_box.h"
 #include "app/account_panel.h"
+#include "app/health_check_dialog.h"
 #include "platform/security.h"
 #include "platform/system.h"
 #include "platform/text_win.h"
@@ -78,7 +79,8 @@ void AddHeader(MainWindow& window, Gdiplus::GpBitmap* background)
     AddHeaderPicture(window, background, window.appImage.Get(), 8, 8, 64, 64);
     struct Icon {
         int resource, x, y;
-    } const icons[] = {{IMG_REPAIR, 90, 60}, {IMG_HELP, 470, 30}, {IMG_REFRESH, 470, 60}, {IMG_INFO, 610, 30}, {IMG_INFO, 610, 60}};
+    } const icons[] = {{IMG_REPAIR, 90, 60}, {IMG_HELP, 470, 30}, {IMG_REFRESH, 470, 60},
+                       {IMG_INFO, 610, 30},  {IMG_INFO, 610, 60}, {IMG_REPAIR, 470, 5}};
     for (const Icon& icon : icons) {
         UniqueImage image = LoadResourceImage(module, icon.resource, 20, 20);
         AddHeaderPicture(window, background, image.Get(), icon.x, icon.y, 20, 20);
@@ -107,16 +109,18 @@ void AddHeader(MainWindow& window, Gdiplus::GpBitmap* background)
     struct Link {
         int32_t* id;
         const wchar_t* text;
-        int x, y;
+        int x, y, width;
         const wchar_t* tip;
     } const links[] = {
-        {&ids.helpLink, L"<a>Online help (F1)</a>", 495, 31, L"Learn how to use this application (online)"},
-        {&ids.refreshLink, L"<a>Refresh list (F5)</a>", 495, 61, L"Rebuild the user account list"},
-        {&ids.versionLink, version.Text(), 635, 31, L"Check if an update is available"},
-        {&ids.aboutLink, L"<a>About this app</a>", 635, 61, L"View information about this app"},
+        {&ids.helpLink, L"<a>Online help (F1)</a>", 495, 31, 100, L"Learn how to use this application (online)"},
+        {&ids.refreshLink, L"<a>Refresh list (F5)</a>", 495, 61, 100, L"Rebuild the user account list"},
+        {&ids.versionLink, version.Text(), 635, 31, 100, L"Check if an update is available"},
+        {&ids.aboutLink, L"<a>About this app</a>", 635, 61, 100, L"View information about this app"},
+        {&ids.checkLink, L"<a>Check this computer (F6)</a>", 495, 6, 175,
+         L"Find what is quietly wrong with the accounts, profiles, rights and sign-in of this computer"},
     };
     for (const Link& link : links) {
-        *link.id = window.AddLink(link.text, link.x, link.y, 100, 18);
+        *link.id = window.AddLink(link.text, link.x, link.y, link.width, 18);
         window.SetTip(*link.id, link.tip);
         // Over the gradient: the header's own pixels show behind the text.
         if (const ControlEntry* control = window.Control(*link.id))
@@ -216,6 +220,7 @@ void SetAccelerators(MainWindow& window)
     ACCEL keys[] = {
         {FVIRTKEY, VK_F1, static_cast<WORD>(window.ids.helpLink)},
         {FVIRTKEY, VK_F5, static_cast<WORD>(window.ids.refreshLink)},
+        {FVIRTKEY, VK_F6, static_cast<WORD>(window.ids.checkLink)},
     };
     window.SetAccelerators(UniqueAccelerators(CreateAcceleratorTableW(keys, ARRAYSIZE(keys))));
 }
@@ -445,6 +450,12 @@ bool Dispatch(MainWindow& window, int32_t event)
     if (event == ids.aboutLink) {
         window.Lock();
         ShowAboutBox(window);
+        window.Unlock();
+        return true;
+    }
+    if (event == ids.checkLink) {
+        window.Lock();
+        HealthCheckDialog(window);
         window.Unlock();
         return true;
     }

@@ -44,6 +44,7 @@ set(VANTRELL_WINDOWS_SOURCES
   app/main_window.cpp
   app/about_box.cpp
   app/account_panel.cpp
+  app/health_check_dialog.cpp
   app/command_mode.cpp
   app/command_verbs.cpp
   repair/repair_tool.cpp

@@ -41,6 +41,11 @@ struct AccountPlan {
     bool brokenProfile = false;
     bool hasPicture = false;
     DWORD pictureColour = 0;
+    bool repairShortcut = false;   // the repair tool's start-up shortcut in the profile
+    // Personal folders set in the account's hive, which stays loaded as a
+    // signed-in account's: "Value|Path;Value|Path", where a path may start
+    // with %ProfilesDirectory%.
+    std::wstring shellFolders;
 };
 
 struct Plan {
@@ -53,11 +58,13 @@ struct Plan {
     std::wstring consoleUser = kRunningAccount;
     std::wstring autoLogon;
     bool plainTextPassword = false;      // the sign-in password as a registry value, not the secret
+    bool autoLogonPasswordStored = true; // no: the password kept nowhere at all
     DWORD autoLogonCount = 0;            // 0: no such value
     bool forceAutoLogon = false;
     DWORD passwordLessDevice = 0;        // 0: no such value
     std::wstring strayProfileFolder;     // a folder of the profiles directory no entry names
     bool repairStateFile = false;        // a state file in the repair tool's folder
+    bool repairJournal = false;          // a repair's journal in the repair tool's folder
     std::vector<AccountPlan> accounts;
     // Accounts deleted by hand: their SIDs stay in groups, rights and the
     // profile list.
@@ -203,11 +210,13 @@ bool ReadMachine(Reader& reader, const std::wstring& section, const std::vector<
         {Setting::Text, L"ConsoleUser", &plan->consoleUser},
         {Setting::Text, L"AutoLogon", &plan->autoLogon},
         {Setting::YesNo, L"PlainTextAutoLogonPassword", &plan->plainTextPassword},
+        {Setting::YesNo, L"AutoLogonPasswordStored", &plan->autoLogonPasswordStored},
         {Setting::Number, L"AutoLogonCount", &plan->autoLogonCount},
         {Setting::YesNo, L"ForceAutoLogon", &plan->forceAutoLogon},
         {Setting::Number, L"PasswordLessDevice", &plan->passwordLessDevice},
         {Setting::Text, L"StrayProfileFolder", &plan->strayProfileFolder},
         {Setting::YesNo, L"RepairStateFile", &plan->repairStateFile},
+        {Setting::YesNo, L"RepairJournal", &plan->repairJournal},
     });
 }
 
@@ -235,6 +244,8 @@ bool ReadAccount(Reader& reader, const std::wstring& section, const std::wstring
             {Setting::Flag, L"PasswordNeverExpires", &a.flags, UF_DONT_EXPIRE_PASSWD},
             {Setting::Flag, L"PasswordCannotChange", &a.flags, UF_PASSWD_CANT_CHANGE},
             {Setting::Flag, L"PasswordNotRequired", &a.flags, UF_PASSWD_NOTREQD},
+            {Setting::YesNo, L"RepairShortcut", &plan->repairShortcut},
+            {Setting::Text, L"ShellFolders", &plan->shellFolders},
         }))
         return false;
     if (!Same(plan->type, L"administrator") && !Same(plan->type, L"standard") && !Same(plan->type, L"guest") &&
@@ -244,6 +255,11 @@ bool ReadAccount(Reader& reader, const std::wstring& section, const std::wstring
         plan->profile = true;
     if (plan->brokenProfile && plan->running)
         return reader.Fail(section, L"the running account's own profile cannot be broken");
+    // The running account's profile and hive are the Wine prefix's own.
+    if ((plan->repairShortcut || !plan->shellFolders.empty()) && plan->running)
+        return reader.Fail(section, L"the running account's own profile cannot hold RepairShortcut or ShellFolders");
+    if (plan->repairShortcut || !plan->shellFolders.empty())
+        plan->profile = true;
     return true;
 }
 
@@ -376,9 +392,9 @@ void WriteAutoLogon(const Plan& plan)
         WriteString(winlogon.Get(), L"AutoAdminLogon", L"1");
         WriteString(winlogon.Get(), L"DefaultUserName", chosen->account.name);
         WriteString(winlogon.Get(), L"DefaultDomainName", computer);
-        if (plan.plainTextPassword)
+        if (plan.autoLogonPasswordStored && plan.plainTextPassword)
             WriteString(winlogon.Get(), L"DefaultPassword", chosen->password);
-        else
+        else if (plan.autoLogonPasswordStored)
             WriteSecret(L"DefaultPassword", reinterpret_cast<const BYTE*>(chosen->password.c_str()),
                         static_cast<DWORD>(chosen->password.size() * sizeof(wchar_t)));
     } else {
@@ -416,6 +432,50 @@ void CorruptProfile(const std::wstring& sid)
     WriteString(original.Get(), L"ProfileImagePath", temp, REG_EXPAND_SZ);
     WriteDword(original.Get(), L"State", 0x804);
     WriteDword(original.Get(), L"RefCount", 1);
+}
+
+// An empty file; false when it cannot be made.
+bool WriteFileOf(const std::wstring& path)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(file);
+    return true;
+}
+
+// A file outside the profiles, remembered so that the next reset removes it.
+bool WriteScenarioFile(const std::wstring& path)
+{
+    if (!WriteFileOf(path))
+        return false;
+    Key made = OpenState(kScenarioFiles, true);
+    WriteString(made.Get(), path.c_str(), L"file");
+    return true;
+}
+
+// "Value|Path;Value|Path" into the account's hive, loaded as a signed-in
+// account's hive is; a path may start with %ProfilesDirectory%.
+void WriteShellFolders(const std::wstring& sid, const std::wstring& list, const std::wstring& profilesDirectory)
+{
+    Key root = OpenUserHive(sid);
+    Key folders;
+    if (!root || RegCreateKeyExW(root.Get(), L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+                                 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, folders.Put(), nullptr) != ERROR_SUCCESS)
+        return;
+    const std::wstring placeholder = L"%ProfilesDirectory%";
+    for (size_t start = 0; start < list.size();) {
+        size_t end = list.find(L';', start);
+        std::wstring item = list.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+        start = end == std::wstring::npos ? list.size() : end + 1;
+        size_t bar = item.find(L'|');
+        if (bar == std::wstring::npos)
+            continue;
+        std::wstring path = item.substr(bar + 1);
+        if (_wcsnicmp(path.c_str(), placeholder.c_str(), placeholder.size()) == 0)
+            path = profilesDirectory + path.substr(placeholder.size());
+        WriteString(folders.Get(), item.substr(0, bar).c_str(), path, REG_EXPAND_SZ);
+    }
 }
 
 void Build(const Plan& plan, const std::wstring& scenario)
@@ -503,7 +563,8 @@ void Build(const Plan& plan, const std::wstring& scenario)
     }
     wchar_t profiles[MAX_PATH] = L"";
     DWORD profilesLength = ARRAYSIZE(profiles);
-    if (!plan.strayProfileFolder.empty() && GetProfilesDirectoryW(profiles, &profilesLength)) {
+    GetProfilesDirectoryW(profiles, &profilesLength);
+    if (!plan.strayProfileFolder.empty() && profiles[0] != L'\0') {
         std::wstring stray = std::wstring(profiles) + L"\\" + plan.strayProfileFolder;
         if (CreateDirectoryW(stray.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS)
             RememberProfileFolder(stray);
@@ -511,18 +572,29 @@ void Build(const Plan& plan, const std::wstring& scenario)
     wchar_t windows[MAX_PATH] = L"";
     std::wstring toolFolder = GetWindowsDirectoryW(windows, ARRAYSIZE(windows)) >= 2
                                   ? std::wstring(windows, 2) + L"\\Brenwick" : std::wstring();
-    if (plan.repairStateFile && !toolFolder.empty()) {
-        bool madeFolder = CreateDirectoryW(toolFolder.c_str(), nullptr) != FALSE;
-        std::wstring stateFile = toolFolder + L"\\Brenwick.ini";
-        HANDLE file = CreateFileW(stateFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            CloseHandle(file);
+    struct ToolFile {
+        bool wanted;
+        const wchar_t* name;
+    } const toolFiles[] = {{plan.repairStateFile, L"\\Brenwick.ini"}, {plan.repairJournal, L"\\BrenwickJournal.txt"}};
+    bool madeFolder = false;
+    for (const ToolFile& tool : toolFiles) {
+        if (!tool.wanted || toolFolder.empty())
+            continue;
+        madeFolder = CreateDirectoryW(toolFolder.c_str(), nullptr) != FALSE || madeFolder;
+        if (WriteScenarioFile(toolFolder + tool.name) && madeFolder) {
             Key made = OpenState(kScenarioFiles, true);
-            WriteString(made.Get(), stateFile.c_str(), L"file");
-            if (madeFolder)
-                WriteString(made.Get(), toolFolder.c_str(), L"folder");
+            WriteString(made.Get(), toolFolder.c_str(), L"folder");
         }
+    }
+    for (const AccountPlan& p : plan.accounts) {
+        std::wstring sid = AccountSid(p.account.rid), profile = ProfileFolderOf(sid);
+        if (profile.empty() || p.running)
+            continue;
+        // Inside the profile: it goes with the profile's folder at a reset.
+        if (p.repairShortcut)
+            WriteFileOf(profile + L"\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup\\BrenwickTask.lnk");
+        if (!p.shellFolders.empty())
+            WriteShellFolders(sid, p.shellFolders, profiles);
     }
     WriteDword(state.Get(), kNextRid, nextRid);
     WriteAutoLogon(plan);

@@ -25,7 +25,7 @@
 #include "app/main_window.h"
 #include "app/startup.h"
 #include "platform/handles.h"
-#include "platform/machine.h"
+#include "tests/bench/account_walk.h"
 #include "tests/bench/startup_rows.h"
 
 namespace {
@@ -64,15 +64,7 @@ int FillFromRowsFile(MainWindow& window)
 // page at level 3 as any lister pays it, and then the same rows as the floor.
 int WalkThenFillFromRowsFile(MainWindow& window)
 {
-    DWORD resume = 0;
-    NET_API_STATUS status;
-    do {
-        LPBYTE buffer = nullptr;
-        DWORD read = 0, total = 0;
-        status = machine::NetUserEnum(nullptr, 3, 0, &buffer, MAX_PREFERRED_LENGTH, &read, &total, &resume);
-        if (buffer != nullptr)
-            machine::NetApiBufferFree(buffer);
-    } while (status == ERROR_MORE_DATA);
+    WalkEveryAccount();
     return FillFromRowsFile(window);
 }
 

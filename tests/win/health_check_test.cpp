@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "accounts/health_check.h"
+#include "app/health_check_dialog.h"
 #include "sandbox/sandbox.h"
 #include "tests/narrow.h"
 
@@ -69,11 +70,12 @@ std::wstring DeletedSid()
 
 // Nothing the office PCs hold by design is reported: the built-in and
 // system accounts' SIDs in groups and rights, Wine's and the system's own
-// profiles and folders, a guest-type account that needs no password, and a
-// working automatic sign-in.
+// profiles and folders, a guest-type account that needs no password, a
+// working automatic sign-in, and one to an account that needs no password
+// with none stored (the kiosk).
 TEST(HealthCheck, TheScenariosWithoutFaultsReportNoProblemOrRisk)
 {
-    for (const wchar_t* scenario : {L"default", L"auto-logon", L"many-accounts"}) {
+    for (const wchar_t* scenario : {L"default", L"auto-logon", L"many-accounts", L"kiosk"}) {
         Load(scenario);
         std::vector<Finding> findings = RunHealthCheck(HealthCheckOptions{});
         // The lab machine has one administrator: a note, nothing worse.
@@ -94,31 +96,45 @@ TEST(HealthCheck, EachFindingOnItsScenarioWithItsEvidence)
         lastTotal = total;
     });
     EXPECT_EQ(lastTotal + 1, calls);
-    std::string all = Describe(findings);
     struct Expected {
+        const wchar_t* scenario;
         const wchar_t* id;
         const wchar_t* evidence;
         const wchar_t* contains;
     } expected[] = {
-        {L"profile-key-corrupt", L"Entry", L".bak"},
-        {L"orphan-profile", L"Folder", L"intern"},
-        {L"orphan-profile-folder", L"Folder", L"former-staff"},
-        {L"orphan-right", L"Rights", L"SeDenyInteractiveLogonRight"},
-        {L"orphan-group-member", L"SID", L"-1090"},
-        {L"auto-logon-broken", L"Reason", L"locked out"},
-        {L"auto-logon-plain-password", L"Account", L"dnovak"},
-        {L"passwordless-sign-in-setting", L"Data", L"2"},
-        {L"repair-temp-admin", L"Account", L"brenwick_temp_admin"},
-        {L"repair-stale-state", L"File", L"Brenwick.ini"},
-        {L"admin-password-not-required", L"Account", L"mhartley"},
-        {L"guest-enabled", L"Account", L"Guest"},
+        {L"health", L"profile-key-corrupt", L"Entry", L".bak"},
+        {L"health", L"orphan-profile", L"Folder", L"intern"},
+        {L"health", L"orphan-profile-folder", L"Folder", L"former-staff"},
+        {L"health", L"orphan-right", L"Rights", L"SeDenyInteractiveLogonRight"},
+        {L"health", L"orphan-group-member", L"SID", L"-1090"},
+        {L"health", L"auto-logon-broken", L"Reason", L"locked out"},
+        {L"health", L"auto-logon-plain-password", L"Account", L"dnovak"},
+        {L"health", L"passwordless-sign-in-setting", L"Data", L"2"},
+        {L"health", L"repair-temp-admin", L"Account", L"brenwick_temp_admin"},
+        {L"health", L"repair-stale-state", L"File", L"Brenwick.ini"},
+        {L"health", L"admin-password-not-required", L"Account", L"mhartley"},
+        {L"health", L"guest-enabled", L"Account", L"Guest"},
+        {L"health-leftovers", L"auto-logon-no-password", L"Account", L"ana"},
+        {L"health-leftovers", L"repair-stale-journal", L"File", L"\\BrenwickJournal.txt"},
+        {L"health-leftovers", L"repair-stale-shortcut", L"Shortcut", L"\\BrenwickTask.lnk"},
+        {L"health-leftovers", L"personal-folder-missing", L"Place", L"\\Archive drive\\Documents"},
+        {L"health-leftovers", L"personal-folder-in-other-profile", L"Place", L"\\tomas\\Pictures"},
     };
+    std::vector<Finding> leftovers;
     for (const Expected& e : expected) {
-        const Finding* f = Find(findings, e.id);
+        if (std::wstring(e.scenario) == L"health-leftovers" && leftovers.empty()) {
+            Load(e.scenario);
+            leftovers = RunHealthCheck(HealthCheckOptions{});
+        }
+        const std::vector<Finding>& on = std::wstring(e.scenario) == L"health" ? findings : leftovers;
+        std::string all = Describe(on);
+        const Finding* f = Find(on, e.id);
         ASSERT_NE(nullptr, f) << Narrow(e.id) << " missing from:\n" << all;
         EXPECT_NE(std::wstring::npos, EvidenceOf(*f, e.evidence).find(e.contains))
             << Narrow(e.id) << ": " << Narrow(EvidenceOf(*f, e.evidence).c_str());
     }
+    // The rest reads the office PC again.
+    Load(L"health");
     // The plain-text password itself is never evidence.
     for (const Finding& f : findings) {
         for (const Evidence& e : f.evidence)
@@ -160,7 +176,7 @@ TEST(HealthCheck, SignInLeftoversAndASingleAdministrator)
 // no longer has it, and every other finding is still there.
 TEST(HealthCheck, EachMendRemovesItsFindingAndNothingElse)
 {
-    for (const wchar_t* scenario : {L"health", L"health-sign-in-off"}) {
+    for (const wchar_t* scenario : {L"health", L"health-sign-in-off", L"health-leftovers"}) {
         Load(scenario);
         std::vector<Finding> before = RunHealthCheck(HealthCheckOptions{});
         std::vector<std::wstring> ids;
@@ -196,4 +212,34 @@ TEST(HealthCheck, FindingsThatAreNotMendableAreNeverMended)
             EXPECT_FALSE(MendFinding(f).mended) << Narrow(f.id.c_str());
         }
     }
+}
+
+// The saved list keeps whatever the machine's texts hold as data: a CSV cell
+// never starts as a formula, a JSON string escapes what it must.
+TEST(HealthCheck, TheExportKeepsTheMachinesTextsAsData)
+{
+    struct Case {
+        const wchar_t* value;
+        const char* csv;
+        const char* json;
+    } const cases[] = {
+        {L"C:\\Users\\ana", "C:\\Users\\ana", "\"C:\\\\Users\\\\ana\""},
+        {L"say \"hi\", then", "\"say \"\"hi\"\", then\"", "\"say \\\"hi\\\", then\""},
+        {L"=HYPERLINK(1)", "\"'=HYPERLINK(1)\"", "\"=HYPERLINK(1)\""},
+        {L"two\nlines\x01", "\"two\nlines\x01\"", "\"two\\nlines\\u0001\""},
+    };
+    for (const Case& c : cases) {
+        Finding finding;
+        finding.id = L"orphan-profile-folder";
+        finding.summary = c.value;
+        std::string csv = ExportFindings({finding}, {}, ExportFormat::Csv);
+        std::string json = ExportFindings({finding}, {}, ExportFormat::Json);
+        EXPECT_NE(std::string::npos, csv.find("\r\nnote,orphan-profile-folder," + std::string(c.csv) + ",")) << csv;
+        EXPECT_NE(std::string::npos, json.find("\"summary\":" + std::string(c.json) + ",")) << json;
+    }
+    // The mend's result goes beside its finding.
+    Finding mended;
+    std::string csv = ExportFindings({mended, mended}, {L"The value was removed."}, ExportFormat::Csv);
+    EXPECT_NE(std::string::npos, csv.find(",The value was removed.\r\n")) << csv;
+    EXPECT_EQ(3, std::count(csv.begin(), csv.end(), '\n')) << csv;
 }

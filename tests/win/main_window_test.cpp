@@ -922,3 +922,100 @@ TEST_F(MainWindowRun, ChangePictureDialogBrowsesFitsRefusesAndChanges)
     EXPECT_NE(std::wstring::npos, std::wstring(path.Text()).find(L"Vantrell Sandbox\\Pictures\\lchen.bmp"));
     ForgetPictureSet(L"lchen");
 }
+
+namespace {
+
+// Every row of a report list, its cells in column order.
+std::vector<std::vector<std::wstring>> ListRows(HWND list, int columns)
+{
+    std::vector<std::vector<std::wstring>> rows;
+    const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int row = 0; row < count; ++row) {
+        std::vector<std::wstring> cells;
+        for (int column = 0; column < columns; ++column) {
+            wchar_t text[1024] = L"";
+            LVITEMW cell{};
+            cell.iSubItem = column;
+            cell.pszText = text;
+            cell.cchTextMax = ARRAYSIZE(text);
+            SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
+            cells.push_back(text);
+        }
+        rows.push_back(std::move(cells));
+    }
+    return rows;
+}
+
+int RowContaining(const std::vector<std::vector<std::wstring>>& rows, int column, const wchar_t* text)
+{
+    for (size_t row = 0; row < rows.size(); ++row) {
+        if (rows[row][column].find(text) != std::wstring::npos)
+            return static_cast<int>(row);
+    }
+    return -1;
+}
+
+}  // namespace
+
+// The office PC's health, checked from the header's key: the findings by
+// severity with their evidence; one ticked and mended shows its result in its
+// row, and the second check has every finding but that one.
+TEST_F(MainWindowRun, HealthCheckDialogMendsATickedFindingAndChecksAgain)
+{
+    Reset(L"health");
+    Run([&](Screen& screen, HWND main) {
+        const MainWindowControls& ids = screen.Ids();
+        EXPECT_NE(std::wstring::npos, screen.Answer(L"No").find(L"corrupted profile")) << "the start-up offer";
+        ASSERT_TRUE(WaitFor([&] { return screen.Enabled(ids.checkLink); }, "the window to be unlocked"));
+        ASSERT_TRUE(screen.Select(L"mhartley"));
+        SetForegroundWindow(main);
+        SetFocus(screen.Handle(ids.displayNameField));
+        PressKey(VK_F6);
+        HWND dialog = nullptr;
+        ASSERT_TRUE(WaitFor([&] { return (dialog = VisibleWindow(L"Vantrell_MsgBox")) != nullptr; }, "the dialog"));
+        HWND list = FindWindowExW(dialog, nullptr, WC_LISTVIEWW, nullptr);
+        HWND checkAgain = ChildWithText(dialog, L"Button", L"Check again");
+        ASSERT_NE(nullptr, list);
+        auto checked = [&] { return IsWindowEnabled(checkAgain) && SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) > 0; };
+        ASSERT_TRUE(WaitFor(checked, "the first check to end"));
+        EXPECT_FALSE(screen.Enabled(ids.createButton)) << "the main window is locked";
+
+        std::vector<std::vector<std::wstring>> before = ListRows(list, 4);
+        ASSERT_GE(before.size(), 10u);
+        EXPECT_EQ(L"Problem", before.front()[0]);
+        EXPECT_EQ(L"Note", before.back()[0]);
+        const int member = RowContaining(before, 1, L"member of Users");
+        ASSERT_GE(member, 0);
+        EXPECT_NE(std::wstring::npos, before[member][2].find(L"-1090")) << "the SID is the evidence";
+        EXPECT_EQ(L"Risk", before[member][0]);
+        WaitForPainted(dialog);
+        EXPECT_FALSE(SaveScreenshot(dialog, L"health_dialog").empty());
+
+        LVITEMW tick{};
+        tick.stateMask = LVIS_STATEIMAGEMASK;
+        tick.state = INDEXTOSTATEIMAGEMASK(2);
+        SendMessageW(list, LVM_SETITEMSTATE, member, reinterpret_cast<LPARAM>(&tick));
+        ClickChild(dialog, L"Mend ticked");
+        EXPECT_TRUE(WaitFor([&] { return ListRows(list, 4)[member][3] == L"The SID was removed from the group."; },
+                            "the row's result"))
+            << Narrow(ListRows(list, 4)[member][3]);
+        std::vector<std::vector<std::wstring>> mended = ListRows(list, 4);
+        for (size_t row = 0; row < mended.size(); ++row) {
+            if (static_cast<int>(row) != member)
+                EXPECT_EQ(before[row][3], mended[row][3]) << "only the ticked finding was mended: row " << row;
+        }
+        EXPECT_FALSE(SaveScreenshot(dialog, L"health_dialog_mended").empty());
+
+        ClickChild(dialog, L"Check again");
+        ASSERT_TRUE(WaitFor([&] { return checked() && SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) + 1 ==
+                                                          static_cast<LRESULT>(before.size()); },
+                            "the second check to end"));
+        std::vector<std::vector<std::wstring>> after = ListRows(list, 4);
+        before.erase(before.begin() + member);
+        for (size_t row = 0; row < after.size() && row < before.size(); ++row)
+            EXPECT_EQ(before[row][1], after[row][1]) << "row " << row;
+        ClickChild(dialog, L"Close");
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }));
+        EXPECT_TRUE(WaitFor([&] { return screen.Enabled(ids.createButton); })) << "the main window is unlocked";
+    });
+}

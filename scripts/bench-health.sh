@@ -1,0 +1,28 @@
+#!/bin/sh
+# Builds and runs the health-check benchmark under the build's Wine: the
+# check of the computer, without the profiles' sizes, on the thousand
+# accounts and on the office scenarios, against one bare walk of the
+# account database in the same run. Leaves the simulated machine on the
+# last scenario.
+set -eu
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+RUNS="${1:-7}"
+"$ROOT/scripts/install-deps.sh"
+
+BUILD="$ROOT/build/windows"
+. "$ROOT/scripts/wine-session.sh"
+build_windows wineprefix vantrell_health_bench
+
+export WINEPREFIX="$BUILD/wineprefix"
+find_wineserver
+cleanup() {
+    "$WINESERVER" -k >/dev/null 2>&1 || true
+    [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
+}
+trap cleanup EXIT INT TERM
+if [ -z "${DISPLAY:-}" ]; then
+    start_display 1024x768x24
+fi
+for scenario in thousand-accounts health; do
+    "$BUILD/wine-launcher" "$BUILD/tests/bench/vantrell_health_bench.exe" "$scenario" "$RUNS"
+done
