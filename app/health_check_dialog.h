@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "accounts/health_check.h"
+#include "app/health_check.h"
 #include "ui/dialog_owner.h"
 
 enum class ExportFormat { Csv, Json };

@@ -44,6 +44,7 @@ set(VANTRELL_WINDOWS_SOURCES
   app/main_window.cpp
   app/about_box.cpp
   app/account_panel.cpp
+  app/health_check.cpp
   app/health_check_dialog.cpp
   app/command_mode.cpp
   app/command_verbs.cpp
@@ -79,7 +80,6 @@ set(VANTRELL_WINDOWS_SOURCES
   accounts/personal_folders_dialog.cpp
   accounts/create_account.cpp
   accounts/delete_account.cpp
-  accounts/health_check.cpp
   accounts/create_account_dialog.cpp
   accounts/delete_account_dialog.cpp
 )

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "accounts/health_check.h"
+#include "app/health_check.h"
 #include "sandbox/sandbox.h"
 #include "tests/bench/account_walk.h"
 #include "tests/narrow.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "accounts/health_check.h"
+#include "app/health_check.h"
 #include "app/health_check_dialog.h"
 #include "sandbox/sandbox.h"
 #include "tests/narrow.h"

@@ -1001,8 +1001,9 @@ TEST_F(MainWindowRun, HealthCheckDialogMendsATickedFindingAndChecksAgain)
             << Narrow(ListRows(list, 4)[member][3]);
         std::vector<std::vector<std::wstring>> mended = ListRows(list, 4);
         for (size_t row = 0; row < mended.size(); ++row) {
-            if (static_cast<int>(row) != member)
+            if (static_cast<int>(row) != member) {
                 EXPECT_EQ(before[row][3], mended[row][3]) << "only the ticked finding was mended: row " << row;
+            }
         }
         EXPECT_FALSE(SaveScreenshot(dialog, L"health_dialog_mended").empty());
 

@@ -1,7 +1,7 @@
 // The health check reads; the operations it mends through change. Every SID
 // it reports passes three tests: it is of this computer's domain, no listed
 // account has its RID, and the system itself cannot name it.
-#include "accounts/health_check.h"
+#include "app/health_check.h"
 
 #include <windows.h>
 #include <lm.h>
