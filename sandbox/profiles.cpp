@@ -2,6 +2,7 @@
 
 #include <sddl.h>
 #include <shellapi.h>
+#include <shlobj.h>
 #include <shlwapi.h>
 #include <userenv.h>
 
@@ -139,12 +140,16 @@ void RemoveTree(const std::wstring& longPath, const std::wstring& resolvedRoot)
             if (wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0)
                 continue;
             std::wstring path = longPath + L"\\" + found.cFileName;
+            bool folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+                // The link itself goes, never what it points at.
+                if (!RemoveDirectoryW(path.c_str()))
+                    DeleteFileW(path.c_str());
+                continue;
+            }
             std::wstring resolved = ResolvedPath(path);
             if (resolved.size() <= resolvedRoot.size() + 1 ||
                 _wcsnicmp(resolved.c_str(), (resolvedRoot + L"\\").c_str(), resolvedRoot.size() + 1) != 0)
-                continue;
-            bool folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
                 continue;
             SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
             if (folder)
@@ -181,6 +186,55 @@ void DeleteFolderTree(const std::wstring& folder)
     if (resolvedRoot.empty() || !inside)
         return;
     RemoveTree(longPath, resolvedRoot);
+}
+
+// A machine just reset holds the profiles of its scenario and the Wine
+// prefix's own: folders that a run left in the profiles directory (a
+// repair's renamed profiles, an account deleted without its folder) go, or
+// the next scenario would inherit them.
+void RemoveStrayProfileFolders()
+{
+    static const wchar_t* const kKept[] = {L"Public", L"Default", L"Default User", L"All Users"};
+    const std::wstring profiles = ProfilesDirectory();
+    const std::wstring own = ProcessUserName();
+    std::vector<std::wstring> stray;
+    WIN32_FIND_DATAW found;
+    UniqueFind search(FindFirstFileW((profiles + L"\\*").c_str(), &found));
+    if (search) {
+        do {
+            const std::wstring name = found.cFileName;
+            bool kept = name == L"." || name == L".." || _wcsicmp(name.c_str(), own.c_str()) == 0 ||
+                        (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+                        (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+            for (const wchar_t* system : kKept)
+                kept = kept || _wcsicmp(name.c_str(), system) == 0;
+            if (!kept)
+                stray.push_back(profiles + L"\\" + name);
+        } while (FindNextFileW(search.Get(), &found));
+    }
+    search.Reset();
+    for (const std::wstring& folder : stray) {
+            DeleteFolderTree(folder);
+    }
+}
+
+// Nothing starts at sign-in on a machine just reset: shortcuts that a run
+// left in the start-up folders (the running account's and everyone's) go.
+void RemoveStartupShortcuts()
+{
+    for (int folderId : {CSIDL_STARTUP, CSIDL_COMMON_STARTUP}) {
+        wchar_t folder[MAX_PATH] = L"";
+        if (FAILED(SHGetFolderPathW(nullptr, folderId, nullptr, SHGFP_TYPE_CURRENT, folder)))
+            continue;
+        WIN32_FIND_DATAW found;
+        UniqueFind search(FindFirstFileW((std::wstring(folder) + L"\\*.lnk").c_str(), &found));
+        if (!search)
+            continue;
+        do {
+            if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0)
+                DeleteFileW((std::wstring(folder) + L"\\" + found.cFileName).c_str());
+        } while (FindNextFileW(search.Get(), &found));
+    }
 }
 
 }  // namespace
@@ -328,6 +382,8 @@ void RemoveSandboxProfiles()
     keys.Reset();
     folders.Reset();
     DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kStateKey) + L"\\Profiles");
+    RemoveStrayProfileFolders();
+    RemoveStartupShortcuts();
 }
 
 std::wstring PictureFolder()

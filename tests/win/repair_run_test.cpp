@@ -20,6 +20,7 @@
 #include "accounts/passwords.h"
 #include "accounts/pictures.h"
 #include "platform/machine.h"
+#include "platform/text_win.h"
 #include "repair/cleanup.h"
 #include "repair/repair_hive.h"
 #include "repair/repair_journal.h"
@@ -933,21 +934,30 @@ TEST_F(RepairRun, AJournalWithAValueOutOfPlaceIsNotActedOn)
 
 namespace {
 
-bool PlantUnixLink(const std::wstring& link, const std::wstring& target)
+// The Unix name of a Windows path in the prefix; empty when Wine has none.
+std::wstring UnixName(const std::wstring& path)
 {
-    using UnixName = char*(CDECL*)(const wchar_t*);
-    auto unixName = reinterpret_cast<UnixName>(
+    using Lookup = char*(CDECL*)(const wchar_t*);
+    auto lookup = reinterpret_cast<Lookup>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    if (unixName == nullptr)
-        return false;
-    char* from = unixName(target.c_str());
-    char* at = unixName(link.c_str());
-    if (from == nullptr || at == nullptr)
-        return false;
-    std::wstring command = L"start.exe /wait /unix /bin/ln -s \"" + std::wstring(from, from + strlen(from)) + L"\" \"" +
-                           std::wstring(at, at + strlen(at)) + L"\"";
-    HeapFree(GetProcessHeap(), 0, from);
-    HeapFree(GetProcessHeap(), 0, at);
+    char* name = lookup != nullptr ? lookup(path.c_str()) : nullptr;
+    if (name == nullptr)
+        return L"";
+    std::wstring text(name, name + strlen(name));
+    HeapFree(GetProcessHeap(), 0, name);
+    return text;
+}
+
+// Runs a program of the system under Wine with the quoted arguments and
+// waits for it.
+bool RunUnixProgram(const std::wstring& program, std::initializer_list<std::wstring> arguments)
+{
+    std::wstring command = L"start.exe /wait /unix " + program;
+    for (const std::wstring& argument : arguments) {
+        if (argument.empty())
+            return false;
+        command += L" \"" + argument + L"\"";
+    }
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
@@ -957,7 +967,20 @@ bool PlantUnixLink(const std::wstring& link, const std::wstring& target)
     WaitForSingleObject(process.hProcess, 30000);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    return (GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    return true;
+}
+
+bool PlantUnixLink(const std::wstring& link, const std::wstring& target)
+{
+    return RunUnixProgram(L"/bin/ln", {L"-s", UnixName(target), UnixName(link)}) &&
+           (GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// Removes every link to `target` below `folder`, wherever the repair left it:
+// Wine removes a link to a folder only through the system.
+void RemoveUnixLinksTo(const std::wstring& folder, const std::wstring& target)
+{
+    RunUnixProgram(L"/usr/bin/find", {UnixName(folder), L"-lname", UnixName(target), L"-delete"});
 }
 
 }  // namespace
@@ -996,8 +1019,7 @@ TEST_F(RepairRun, AFolderBelowTheOldProfileMadeALinkIsLeftAloneWithItsTarget_Lin
         EXPECT_EQ(2u, there.size()) << "something was put into the link's target";
         std::string log = ReadBytes(kLog);
         EXPECT_NE(std::string::npos, log.find("A link leads out of the profile here")) << log;
-        RemoveDirectoryW(linked.c_str());
-        std::filesystem::remove(std::filesystem::path(linked), ignored);
+        RemoveUnixLinksTo(ProfilesDirectory().Text(), outside);
     }
     std::error_code ignored;
     std::filesystem::remove_all(outside, ignored);
