@@ -293,7 +293,7 @@ DWORD RunRepairBehindWindow(FixSession& session, RepairWorker worker)
         // goes on either way.
         if (NextFixStep(FixPhase::Repairing, event == EventCode::Close) == FixStep::RefuseThenCheck &&
             IsWindowVisible(tool.Handle()))
-            PlainMessageBox(&tool, kCannotStop, 0, 200, 450);
+            PlainMessageBox(tool, kCannotStop, 0, 200, 450);
     };
     DWORD result = 0;
     if (!RunWorker(RepairThread, &session.start, watch, &result))
@@ -381,7 +381,7 @@ int RunFixSessionWith(RepairTool& tool, int showCommand, RepairWorker worker)
         WString refused = RebootRefusedText(GetLastError());
         tool.WriteLogEntry(refused.Text(), 0);
         if (showCommand != 0)
-            PlainMessageBox(&tool, refused.Text(), 0, 200, 450);
+            PlainMessageBox(tool, refused.Text(), 0, 200, 450);
     }
     RemoveWindowSubclass(tool.Handle(), ReportProcedure, kReportSubclass);
     tool.SetBusy(false);

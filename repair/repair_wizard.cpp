@@ -208,7 +208,7 @@ void BuildPages(Wizard& wizard, HBITMAP toolIcon, HBITMAP refreshImage, HBITMAP 
 void ShowFailure(Wizard& wizard, const wchar_t* text)
 {
     RepairTool& tool = wizard.tool;
-    PlainMessageBox(&tool, text, 0, 160, 0);
+    PlainMessageBox(tool, text, 0, 160, 0);
     if (wizard.spinner != 0)
         tool.DeleteControl(wizard.spinner);
     if (wizard.preparing != 0)
@@ -226,10 +226,10 @@ bool ScheduleFromWizard(Wizard& wizard)
     const RepairWizardIds& ids = wizard.ids;
     std::wstring underWay = RepairUnderWayMessage(tool.toolFolder.Text());
     if (!underWay.empty()) {
-        PlainMessageBox(&tool, underWay.c_str(), 0, 200, 0);
+        PlainMessageBox(tool, underWay.c_str(), 0, 200, 0);
         return false;
     }
-    if (PlainMessageBox(&tool,
+    if (PlainMessageBox(tool,
                         L"Brenwick will now reboot your computer to fix the selected user account.\r\n\r\nAre you "
                         L"sure you want to proceed with the repair operation?",
                         1, 150, 0) != 1)

@@ -26,6 +26,9 @@ constexpr int kThemedButtonsFromBottom = 37;
 constexpr int kPlainButtonsFromBottom = 35;
 constexpr int kPlainInset = 4;
 
+// How long the box waits for the opening click's release before it looks again.
+constexpr DWORD kReleaseLook = 50;
+
 constexpr int kTipOffsetX = 24;
 constexpr int kTipOffsetY = 16;
 constexpr int kTipMinimumWidth = 200;
@@ -50,7 +53,6 @@ DialogLook PlainBoxLook(int width, int height)
     return look;
 }
 
-HWND OwnerHandle(UiWindow* owner) { return owner != nullptr ? owner->Handle() : nullptr; }
 
 // Closes the tip at the operator's first action on it. The toolkit still
 // sees the message first, so a click on the tip becomes the owner's event.
@@ -146,24 +148,22 @@ int ThemedMessageBox(const wchar_t* text, int kind, int height, DialogOwner& own
     }
 }
 
-int PlainMessageBox(UiWindow* owner, const wchar_t* text, int kind, int height, int width)
+int PlainMessageBox(DialogOwner& owner, const wchar_t* text, int kind, int height, int width)
 {
+    UiWindow& ownerWindow = owner.OwnerWindow();
     BoxButtons kinds = PlainBoxButtons(kind);
     width = PlainBoxWidth(width);
     UiWindow box;
-    if (owner != nullptr) {
-        box.SendEventsTo(owner);
-        if (IsIconic(owner->Handle()))
-            ShowWindow(owner->Handle(), SW_RESTORE);
-    }
+    box.SendEventsTo(&ownerWindow);
+    if (IsIconic(ownerWindow.Handle()))
+        ShowWindow(ownerWindow.Handle(), SW_RESTORE);
     if (box.CreateUiWindow(L"_WINDOW_MsgBoxClass", L"", width, height, -1, -1, static_cast<LONG>(WS_POPUP), 0,
-                           OwnerHandle(owner)) == nullptr)
+                           ownerWindow.Handle()) == nullptr)
         return 0;
     box.SetFont(0, 9.0, 800, 0, L"Arial");
     PaintDialogLook(box, PlainBoxLook(width, height));
-    CentreWindow(box.Handle(), OwnerHandle(owner));
-    if (owner != nullptr)
-        owner->RecordPopup(box.Handle());
+    CentreWindow(box.Handle(), ownerWindow.Handle());
+    ownerWindow.RecordPopup(box.Handle());
 
     box.SetColour(0, 0, -1);   // black text
     box.AddLabel(text, 20, 20, width - 40, height - 65, -1);
@@ -177,10 +177,12 @@ int PlainMessageBox(UiWindow* owner, const wchar_t* text, int kind, int height, 
         ids[i] = id != 0 ? id : -1;
     }
 
-    // The click that opened the box must not press one of its buttons.
+    // The click that opened the box must not press one of its buttons: its
+    // release is awaited, woken by the mouse's own messages (or, for a press
+    // outside this program, by the next look at the button).
     while (GetAsyncKeyState(VK_LBUTTON) & 0x8000) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, kReleaseLook, QS_MOUSEBUTTON);
         PumpEvents(box, 2);
-        Sleep(5);
     }
     ShowWindow(box.Handle(), SW_SHOW);
     UpdateWindow(box.Handle());
@@ -193,7 +195,9 @@ int PlainMessageBox(UiWindow* owner, const wchar_t* text, int kind, int height, 
 
     int result = 0;
     for (bool answered = false; !answered;) {
-        int32_t event = PumpEvents(box, 0);
+        // The common step of every dialog: the end of the session is refused
+        // while the owner is busy and closes the box otherwise.
+        int32_t event = FilterDialogEvent(owner, box);
         if (event == EventCode::Close || event == EventCode::QueueFailed)
             break;
         if (box.Event().window != &box)
@@ -209,8 +213,9 @@ int PlainMessageBox(UiWindow* owner, const wchar_t* text, int kind, int height, 
     return result;
 }
 
-int MessageTip(UiWindow& owner, const wchar_t* text, int width, int height)
+int MessageTip(DialogOwner& host, const wchar_t* text, int width, int height)
 {
+    UiWindow& owner = host.OwnerWindow();
     if (owner.Handle() == nullptr || IsIconic(owner.Handle()))
         return 0;
     TipText parts = SplitTipText(text);
@@ -269,7 +274,7 @@ int MessageTip(UiWindow& owner, const wchar_t* text, int width, int height)
     int result = 0;
     UiEvent& event = owner.Event();
     for (;;) {
-        int32_t code = PumpEvents(tip, 0);
+        int32_t code = FilterDialogEvent(host, tip);
         if (EndsMessageTip(code)) {
             result = 1;
             if (event.window == &tip) {

@@ -26,11 +26,14 @@ int ThemedMessageBox(const wchar_t* text, int kind, int height, DialogOwner& own
 // 1 for "OK" and "Yes", 0 for "No" or a close, -1 for "Cancel". A width
 // under 160 gives 360. While the box is open the owner's event record takes
 // the box's events.
-int PlainMessageBox(UiWindow* owner, const wchar_t* text, int kind, int height, int width);
+int PlainMessageBox(DialogOwner& owner, const wchar_t* text, int kind, int height, int width);
 
 // A small popup over the owner's client area with the title before "||" and
 // the body after it, until the operator's next action. 1 when an action
 // closed it, and that action's event is then waiting in the owner's event
 // record; 0 when the tip could not be shown or went with its owner.
-int MessageTip(UiWindow& owner, const wchar_t* text, int width, int height);
+// Both take their events through the step common to every dialog
+// (FilterDialogEvent): the end of the session is refused while the owner
+// is busy and ends them otherwise.
+int MessageTip(DialogOwner& owner, const wchar_t* text, int width, int height);
 

@@ -170,7 +170,7 @@ TEST_F(Boxes, PlainBoxOfEachKindAnswersWithItsButtons)
                 saved = SaveScreenshot(popup, c.screenshot);
             ClickAt(CentreOf(ChildWithText(popup, L"Button", c.press)));
         });
-        int result = PlainMessageBox(&owner_,
+        int result = PlainMessageBox(dialogOwner_,
                                      L"Brenwick will now reboot your computer to fix the selected user account.\r\n\r\n"
                                      L"Are you sure you want to proceed with the repair operation?",
                                      c.kind, 150, c.width);
@@ -191,9 +191,32 @@ TEST_F(Boxes, PlainBoxOfEachKindAnswersWithItsButtons)
 TEST_F(Boxes, PlainBoxClosedByTheOwnerGivesNoChoice)
 {
     Operator person(L"_WINDOW_MsgBoxClass", [&](HWND) { PostMessageW(owner_.Handle(), WM_CLOSE, 0, 0); });
-    EXPECT_EQ(0, PlainMessageBox(&owner_, L"Please be patient.", 3, 150, 450));
+    EXPECT_EQ(0, PlainMessageBox(dialogOwner_, L"Please be patient.", 3, 150, 450));
     person.Finish();
     EXPECT_FALSE(person.Stuck());
+}
+
+TEST_F(Boxes, PlainBoxOutlastsTheSessionsEndOnlyWhileItsOwnerIsBusy)
+{
+    struct Case {
+        uint32_t busy;
+        int expected;   // "OK" pressed after the query when the box is still there
+        size_t refusals;
+    } const cases[] = {{1, 1, 1}, {0, 0, 0}};
+    for (const Case& c : cases) {
+        sandbox::ClearRecord();
+        dialogOwner_.busy = &c.busy;
+        Operator person(L"_WINDOW_MsgBoxClass", [&](HWND popup) {
+            SendMessageTimeoutW(popup, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 3000, nullptr);
+            if (IsWindow(popup))
+                ClickAt(CentreOf(ChildWithText(popup, L"Button", L"OK")));
+        });
+        int result = PlainMessageBox(dialogOwner_, L"Please wait.", 0, 150, 360);
+        person.Finish();
+        dialogOwner_.busy = nullptr;
+        EXPECT_EQ(c.expected, result) << "busy " << c.busy;
+        EXPECT_EQ(c.refusals, sandbox::RecordedActions().size()) << "busy " << c.busy;
+    }
 }
 
 TEST_F(Boxes, PlainBoxIgnoresTheOwnersOwnControls)
@@ -208,7 +231,7 @@ TEST_F(Boxes, PlainBoxIgnoresTheOwnersOwnControls)
         Sleep(100);
         ClickAt(CentreOf(ChildWithText(popup, L"Button", L"No")));
     });
-    EXPECT_EQ(0, PlainMessageBox(&owner_, L"Question", 1, 150, 360)) << "the owner's button is not the box's Yes";
+    EXPECT_EQ(0, PlainMessageBox(dialogOwner_, L"Question", 1, 150, 360)) << "the owner's button is not the box's Yes";
     person.Finish();
     EXPECT_FALSE(person.Stuck()) << "the box's own No answers it";
 }
@@ -251,7 +274,7 @@ TEST_F(Boxes, TipClosedByAClickThatStillReachesTheOwner)
                 PressKey(VK_ESCAPE);
             }
         });
-        int result = MessageTip(owner_, L"Saved||The settings were saved.\r\nSecond line\r\nThird line\r\nFourth", 0, 0);
+        int result = MessageTip(dialogOwner_, L"Saved||The settings were saved.\r\nSecond line\r\nThird line\r\nFourth", 0, 0);
         person.Finish();
         ASSERT_NE(nullptr, person.Found()) << c.what;
         EXPECT_FALSE(person.Stuck()) << c.what;
@@ -305,7 +328,7 @@ TEST_F(Boxes, TipWithoutSeparatorIsInformation)
         title = TextOf(FindWindowExW(tip, first, L"Static", nullptr));
         PostMessageW(owner_.Handle(), WM_CLOSE, 0, 0);
     });
-    EXPECT_EQ(1, MessageTip(owner_, L"All done.", 0, 0));
+    EXPECT_EQ(1, MessageTip(dialogOwner_, L"All done.", 0, 0));
     person.Finish();
     EXPECT_EQ("Information", Narrow(title));
     EXPECT_EQ("All done.", Narrow(body));
@@ -315,7 +338,7 @@ TEST_F(Boxes, TipWithoutSeparatorIsInformation)
 TEST_F(Boxes, TipOverAMinimisedOwnerIsNotShown)
 {
     ShowWindow(owner_.Handle(), SW_MINIMIZE);
-    EXPECT_EQ(0, MessageTip(owner_, L"Title||Body", 0, 0));
+    EXPECT_EQ(0, MessageTip(dialogOwner_, L"Title||Body", 0, 0));
     EXPECT_EQ(nullptr, FindWindowW(L"_WndMsgTipClass", nullptr));
 }
 
