@@ -19,7 +19,6 @@ namespace {
 constexpr int kWidth = 400;
 constexpr int kHeight = 355;
 constexpr int kPictureSize = 48;
-constexpr int kDefaultIconIndex = 160;   // the account icon among shell32.dll's icons
 constexpr LONG kFieldStyle = WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL;
 constexpr LONG kPasswordStyle = kFieldStyle | ES_PASSWORD;
 constexpr LONG kRadioStyle = WS_VISIBLE | WS_TABSTOP | BS_AUTORADIOBUTTON;
@@ -192,14 +191,8 @@ int CreateAccountDialog(DialogOwner& owner, WString& accountNameOut, double osVe
         picture.defaultPicture = LoadPictureFile(defaultPath.Text());
 
     Controls controls;
-    wchar_t shell[MAX_PATH + 16] = L"";
-    GetSystemDirectoryW(shell, MAX_PATH);
-    wcscat_s(shell, L"\\Shell32.dll");
-    HICON icon = nullptr;
-    if (SHDefExtractIconW(shell, kDefaultIconIndex, 0, &icon, nullptr, 48) == S_OK && icon != nullptr) {
-        UniqueIcon extracted(icon);
-        dialog.AddIcon(CopyIcon(extracted.Get()), 10, 10, 48, 48);   // the control owns its copy
-    }
+    if (UniqueIcon icon = LoadAccountIcon(48))
+        dialog.AddIcon(CopyIcon(icon.Get()), 10, 10, 48, 48);   // the control owns its copy
     int32_t heading = dialog.AddLabel(L"Create user account", 68, 20, 312, 25, WS_VISIBLE | SS_CENTER);
     dialog.SetFont(heading, 16.0, 800, 0, L"Arial");
     dialog.AddLabel(L"Account name:", 20, 72, 160, 18, -1);

@@ -22,7 +22,6 @@ using Gdiplus::Ok;
 namespace {
 
 constexpr int kRowPictureSize = 48;
-constexpr int kDefaultIconIndex = 160;   // the account icon among shell32.dll's icons
 constexpr DWORD kShellPathCapacity = 1024;
 constexpr wchar_t kPictureSetKey[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\AccountPicture\\Users\\";
 
@@ -120,17 +119,10 @@ bool MakeGenericPicture(const wchar_t* path, double osVersion)
     CLSID encoder{};
     if (!FindImageEncoder(L".bmp", encoder))
         return false;
-    wchar_t system[MAX_PATH] = L"";
-    UINT length = GetSystemDirectoryW(system, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return false;
-    WString library(system);
-    library.Append(L"\\shell32.dll");
     const int size = GenericPictureIconSize(osVersion);
-    HICON extracted = nullptr;
-    if (SHDefExtractIconW(library.Text(), kDefaultIconIndex, 0, &extracted, nullptr, static_cast<UINT>(size)) != S_OK)
+    UniqueIcon icon = LoadAccountIcon(size);
+    if (!icon)
         return false;
-    UniqueIcon icon(extracted);
     UniqueBitmap drawn = IconToBitmap(icon.Get(), size);
     DIBSECTION section{};
     if (!drawn || GetObjectW(drawn.Get(), sizeof(section), &section) != sizeof(section) ||

@@ -36,7 +36,6 @@ constexpr int kOutlineArc = 12;
 constexpr int kHeaderHeight = 85;
 constexpr wchar_t kVersion[] = VANTRELL_VERSION_WIDE;
 constexpr wchar_t kAboutPage[] = L"https://vantrell.invalid/vantrell/about.php?ver=";
-constexpr int kDefaultIconIndex = 160;   // the account icon among shell32.dll's icons
 constexpr int kTileIconSize = 48;
 
 // The white body under a grey header, two outlined panels, a black rim.
@@ -147,17 +146,9 @@ void AddAccountList(MainWindow& window)
     tiles.cLines = 2;
     SendMessageW(list->handle, LVM_SETTILEVIEWINFO, 0, reinterpret_cast<LPARAM>(&tiles));
 
-    wchar_t shell[MAX_PATH] = L"";
-    UINT length = GetSystemDirectoryW(shell, MAX_PATH);
-    WString path;
-    if (length == 0 || length >= MAX_PATH || !path.Append(shell, L"\\shell32.dll"))
-        return;
     // The toolkit gives the list one image list for both of its views.
-    HICON extracted = nullptr;
-    if (SHDefExtractIconW(path.Text(), kDefaultIconIndex, 0, &extracted, nullptr, kTileIconSize) == S_OK) {
-        UniqueIcon icon(extracted);
+    if (UniqueIcon icon = LoadAccountIcon(kTileIconSize))
         window.SetListIcon(ids.accountList, -1, icon.Get(), kTileIconSize);
-    }
 }
 
 void AddPanel(MainWindow& window)

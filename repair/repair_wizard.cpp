@@ -23,7 +23,6 @@
 
 namespace {
 
-constexpr int kDefaultIconIndex = 160;
 constexpr int kTileIconSize = 48;
 constexpr uint32_t kMinimumUserId = 1000;
 constexpr Gdiplus::ARGB kSpinnerColour = 0xFF000000;
@@ -153,16 +152,9 @@ void BuildPages(Wizard& wizard, HBITMAP toolIcon, HBITMAP refreshImage, HBITMAP 
         tiles.sizeTile = SIZE{330 - GetSystemMetrics(SM_CXVSCROLL) - 6, 56};
         tiles.cLines = 2;
         SendMessageW(list, LVM_SETTILEVIEWINFO, 0, reinterpret_cast<LPARAM>(&tiles));
-        wchar_t system[MAX_PATH] = L"";
-        UINT length = GetSystemDirectoryW(system, MAX_PATH);
-        HICON extracted = nullptr;
-        if (length > 0 && length < MAX_PATH) {
-            WString shell = JoinPath(system, L"shell32.dll");
-            if (SHDefExtractIconW(shell.Text(), kDefaultIconIndex, 0, &extracted, nullptr, kTileIconSize) == S_OK) {
-                UniqueIcon icon(extracted);
-                tool.SetListIcon(ids.list, -1, icon.Get(), kTileIconSize);
-                tool.SetListIcon(ids.list, -1, icon.Get(), kTileIconSize);
-            }
+        if (UniqueIcon icon = LoadAccountIcon(kTileIconSize)) {
+            tool.SetListIcon(ids.list, -1, icon.Get(), kTileIconSize);
+            tool.SetListIcon(ids.list, -1, icon.Get(), kTileIconSize);
         }
     }
     FillRepairAccountList(tool, ids.list);

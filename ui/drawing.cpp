@@ -2,6 +2,7 @@
 #include "ui/drawing.h"
 
 #include <commctrl.h>
+#include <shlobj.h>
 
 #include <cstring>
 #include <memory>
@@ -498,4 +499,18 @@ UniqueHandle StartSpinner(HWND pictureControl, int size, ARGB colour, int speed,
     if (!thread)
         delete spinner;   // the thread never ran to free it
     return thread;
+}
+
+UniqueIcon LoadAccountIcon(int size)
+{
+    constexpr int kAccountIconIndex = 160;   // among shell32.dll's icons
+    wchar_t system[MAX_PATH] = L"";
+    UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    WString library;
+    if (length == 0 || length >= MAX_PATH || !library.Append(system, L"\\shell32.dll"))
+        return UniqueIcon();
+    HICON extracted = nullptr;
+    if (SHDefExtractIconW(library.Text(), kAccountIconIndex, 0, &extracted, nullptr, static_cast<UINT>(size)) != S_OK)
+        return UniqueIcon();
+    return UniqueIcon(extracted);
 }

@@ -75,3 +75,7 @@ UniqueBitmap IconToBitmap(HICON icon, int size);
 // ring over what the control showed when the thread started. The thread's
 // handle (the caller may close it at once), or null when it could not start.
 UniqueHandle StartSpinner(HWND pictureControl, int size, Gdiplus::ARGB colour, int speed, int32_t background);
+
+// The system's generic account icon (among its shell icons) at `size`
+// pixels; empty when the system has none.
+UniqueIcon LoadAccountIcon(int size);
