@@ -8,13 +8,12 @@
 
 #include "accounts/account_list.h"
 #include "accounts/account_rules.h"
-#include "app/main_window.h"
 
 namespace {
 
-HWND ListHandle(MainWindow& window)
+HWND ListHandle(const AccountPanel& panel)
 {
-    const ControlEntry* list = window.Control(window.ids.accountList);
+    const ControlEntry* list = panel.window.Control(panel.ids.accountList);
     return list != nullptr ? list->handle : nullptr;
 }
 
@@ -61,86 +60,85 @@ int CurrentRowOf(HWND list, int row, const std::wstring& name)
 
 // Image 0 is the default icon; the picture of the account that was row r
 // when the list was filled goes to image 1 + r.
-void PlaceLoadedPicture(MainWindow& window, int row, const std::wstring& name, UniqueBitmap picture)
+void PlaceLoadedPicture(const AccountPanel& panel, int row, const std::wstring& name, UniqueBitmap picture)
 {
-    HWND list = ListHandle(window);
+    HWND list = ListHandle(panel);
     const int current = list != nullptr ? CurrentRowOf(list, row, name) : -1;
     if (current < 0 || !picture)
         return;
-    const int32_t listId = window.ids.accountList;
+    const int32_t listId = panel.ids.accountList;
     int slot = row + 1;
-    if (slot >= window.ListImageCount(listId) || !window.ReplaceListImage(listId, slot, picture.Get()))
-        slot = window.AddListImage(listId, picture.Get(), 48);
+    if (slot >= panel.window.ListImageCount(listId) || !panel.window.ReplaceListImage(listId, slot, picture.Get()))
+        slot = panel.window.AddListImage(listId, picture.Get(), 48);
     if (slot > 0)
-        window.SetItemImage(listId, current, slot);
+        panel.window.SetItemImage(listId, current, slot);
 }
 
-void StartRowPictures(MainWindow& window, std::vector<std::wstring> names)
+void StartRowPictures(const AccountPanel& panel, std::vector<std::wstring> names)
 {
-    if (!window.rowPictures) {
-        MainWindow* owner = &window;
-        window.rowPictures = std::make_unique<RowPictureLoader>(
-            [owner](int row, const std::wstring& name, UniqueBitmap picture) {
-                PlaceLoadedPicture(*owner, row, name, std::move(picture));
+    if (!panel.rowPictures) {
+        panel.rowPictures = std::make_unique<RowPictureLoader>(
+            [panel](int row, const std::wstring& name, UniqueBitmap picture) {
+                PlaceLoadedPicture(panel, row, name, std::move(picture));
             },
-            window.osVersion,
+            panel.osVersion,
             // The batch's rows are drawn at once, before the next messages.
-            [owner] {
-                if (HWND list = ListHandle(*owner))
+            [panel] {
+                if (HWND list = ListHandle(panel))
                     UpdateWindow(list);
             });
     }
     // One blank image per row, filled as the pictures arrive: no growing
     // and copying of the list one image at a time.
-    window.SetListImageCount(window.ids.accountList, static_cast<int>(names.size()) + 1);
-    window.rowPictures->Start(std::move(names));
+    panel.window.SetListImageCount(panel.ids.accountList, static_cast<int>(names.size()) + 1);
+    panel.rowPictures->Start(std::move(names));
 }
 
 }  // namespace
 
-bool SetRowPicture(MainWindow& window, int row, HBITMAP picture)
+bool SetRowPicture(const AccountPanel& panel, int row, HBITMAP picture)
 {
-    HWND list = ListHandle(window);
+    HWND list = ListHandle(panel);
     if (list == nullptr || row < 0 || picture == nullptr)
         return false;
-    if (window.rowPictures)
-        window.rowPictures->Skip(ListCellText(list, row, 1).Text());
-    const int slot = window.AddListImage(window.ids.accountList, picture, 48);
-    return slot > 0 && window.SetItemImage(window.ids.accountList, row, slot);
+    if (panel.rowPictures)
+        panel.rowPictures->Skip(ListCellText(list, row, 1).Text());
+    const int slot = panel.window.AddListImage(panel.ids.accountList, picture, 48);
+    return slot > 0 && panel.window.SetItemImage(panel.ids.accountList, row, slot);
 }
 
-int AddAccountRow(MainWindow& window, HWND list, const wchar_t* title, const wchar_t* name, const wchar_t* type)
+int AddAccountRow(const AccountPanel& panel, HWND list, const wchar_t* title, const wchar_t* name, const wchar_t* type)
 {
     // No separator: a full name may hold any character.
-    int row = window.AddListItem(window.ids.accountList, title, L"");
+    int row = panel.window.AddListItem(panel.ids.accountList, title, L"");
     if (row < 0)
         return -1;
     SetListCellText(list, row, 1, name);
     SetListCellText(list, row, 2, type);
     // The default account icon until the account's own picture arrives.
-    window.SetItemImage(window.ids.accountList, row, 0);
-    SetTileColumns(list, row, window.osVersion);
+    panel.window.SetItemImage(panel.ids.accountList, row, 0);
+    SetTileColumns(list, row, panel.osVersion);
     return row;
 }
 
-int FillAccountList(MainWindow& window)
+int FillAccountList(const AccountPanel& panel)
 {
-    HWND list = ListHandle(window);
+    HWND list = ListHandle(panel);
     if (list == nullptr)
         return 0;
     SendMessageW(list, WM_SETREDRAW, FALSE, 0);
-    if (window.rowPictures)
-        window.rowPictures->Stop();
-    window.DeleteAllItems(window.ids.accountList);
+    if (panel.rowPictures)
+        panel.rowPictures->Stop();
+    panel.window.DeleteAllItems(panel.ids.accountList);
     // The old rows' pictures go; the default icon stays.
-    window.SetListImageCount(window.ids.accountList, 1);
+    panel.window.SetListImageCount(panel.ids.accountList, 1);
 
     std::vector<AccountRow> rows;
     ReadAccountRows(rows);
     int count = 0;
     std::vector<std::wstring> names;
     for (const AccountRow& row : rows) {
-        if (AddAccountRow(window, list, row.title.Text(), row.name.Text(), row.type.Text()) >= 0) {
+        if (AddAccountRow(panel, list, row.title.Text(), row.name.Text(), row.type.Text()) >= 0) {
             names.emplace_back(row.name.Text());
             ++count;
         }
@@ -148,24 +146,24 @@ int FillAccountList(MainWindow& window)
 
     SendMessageW(list, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(list, nullptr, TRUE);
-    StartRowPictures(window, std::move(names));
+    StartRowPictures(panel, std::move(names));
     return count;
 }
 
-bool ShowAccountDetails(MainWindow& window, int row)
+bool ShowAccountDetails(const AccountPanel& panel, int row)
 {
-    HWND list = ListHandle(window);
+    HWND list = ListHandle(panel);
     if (row < 0 || list == nullptr)
         return false;
     WString name = ListCellText(list, row, 1);
     AccountDetails account;
-    if (!ReadAccountDetails(name.Text(), window.consoleUserName.Text(), account)) {
+    if (!ReadAccountDetails(name.Text(), panel.consoleUserName.Text(), account)) {
         SendMessageW(list, LVM_DELETEITEM, row, 0);
         SendMessageW(list, LVM_ARRANGE, LVA_DEFAULT, 0);
         return false;
     }
-    const MainWindowControls& ids = window.ids;
-    window.SetText(ids.accountNameField, name.Text());
+    const MainWindowControls& ids = panel.ids;
+    panel.window.SetText(ids.accountNameField, name.Text());
 
     // Another tool may have renamed the account since the list was filled.
     const wchar_t* full = account.fullName.Text();
@@ -174,8 +172,8 @@ bool ShowAccountDetails(MainWindow& window, int row)
         title.Assign(*full != L'\0' ? full : name.Text());
         SetListCellText(list, row, 0, title.Text());
     }
-    window.SetText(ids.displayNameField, title.Text());
-    if (const ControlEntry* privilege = window.Control(ids.privilegeList))
+    panel.window.SetText(ids.displayNameField, title.Text());
+    if (const ControlEntry* privilege = panel.window.Control(ids.privilegeList))
         SendMessageW(privilege->handle, CB_SETCURSEL, account.privilege, 0);
 
     const bool builtin = account.builtin;
@@ -216,37 +214,37 @@ bool ShowAccountDetails(MainWindow& window, int row)
             if (entry.id == id)
                 state = entry.state;
         }
-        window.SetState(id, state);
+        panel.window.SetState(id, state);
         if (id == ids.privilegeList) {
-            if (const ControlEntry* privilege = window.Control(id))
+            if (const ControlEntry* privilege = panel.window.Control(id))
                 RedrawAround(privilege->handle);
         }
     }
-    window.SetState(ids.createButton, StateFlags::Enable);
+    panel.window.SetState(ids.createButton, StateFlags::Enable);
     return true;
 }
 
-void ClearAccountDetails(MainWindow& window)
+void ClearAccountDetails(const AccountPanel& panel)
 {
-    const MainWindowControls& ids = window.ids;
-    window.SetText(ids.accountNameField, L"");
-    window.SetText(ids.displayNameField, L"");
+    const MainWindowControls& ids = panel.ids;
+    panel.window.SetText(ids.accountNameField, L"");
+    panel.window.SetText(ids.displayNameField, L"");
     for (int32_t id = ids.accountNameField + 1; id > 0 && id <= ids.deleteButton; ++id)
-        window.SetState(id, StateFlags::Uncheck | StateFlags::Disable);
-    if (const ControlEntry* privilege = window.Control(ids.privilegeList))
+        panel.window.SetState(id, StateFlags::Uncheck | StateFlags::Disable);
+    if (const ControlEntry* privilege = panel.window.Control(ids.privilegeList))
         RedrawAround(privilege->handle);
 }
 
-AccountSettingsChoice ReadSettingsChoice(MainWindow& window, WString& name, WString& display)
+AccountSettingsChoice ReadSettingsChoice(const AccountPanel& panel, WString& name, WString& display)
 {
-    const MainWindowControls& ids = window.ids;
-    auto isChecked = [&window](int32_t id) { return (window.GetState(id) & StateFlags::Check) != 0; };
-    name = window.GetText(ids.accountNameField);
-    display = window.GetText(ids.displayNameField);
+    const MainWindowControls& ids = panel.ids;
+    auto isChecked = [&panel](int32_t id) { return (panel.window.GetState(id) & StateFlags::Check) != 0; };
+    name = panel.window.GetText(ids.accountNameField);
+    display = panel.window.GetText(ids.displayNameField);
     AccountSettingsChoice choice;
     choice.accountName = name.Text();
     choice.displayName = display.Text();
-    const ControlEntry* privilege = window.Control(ids.privilegeList);
+    const ControlEntry* privilege = panel.window.Control(ids.privilegeList);
     choice.privilege = static_cast<uint32_t>(
         privilege != nullptr ? SendMessageW(privilege->handle, CB_GETCURSEL, 0, 0) : CB_ERR);
     choice.flags.disabled = isChecked(ids.disabledBox);

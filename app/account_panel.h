@@ -5,35 +5,83 @@
 
 #include <windows.h>
 
-#include "accounts/account_settings.h"
-#include "platform/text.h"
+#include <cstdint>
+#include <memory>
 
-class MainWindow;
+#include "accounts/account_settings.h"
+#include "accounts/row_pictures.h"
+#include "platform/text.h"
+#include "ui/window.h"
+
+// The ids of the controls the main window keeps, in the order they are
+// created; -1 until created, 0 when creating failed. The panel is the run
+// from `accountNameField` to `deleteButton`; several operations walk it.
+struct MainWindowControls {
+    int32_t launchLabel = -1;
+    int32_t minimiseButton = -1;
+    int32_t closeButton = -1;
+    int32_t helpLink = -1;
+    int32_t refreshLink = -1;
+    int32_t versionLink = -1;
+    int32_t aboutLink = -1;
+    int32_t checkLink = -1;
+    int32_t accountList = -1;
+    int32_t accountNameField = -1;
+    int32_t displayNameField = -1;
+    int32_t privilegeList = -1;
+    int32_t disabledBox = -1;
+    int32_t lockedOutBox = -1;
+    int32_t cannotChangeBox = -1;
+    int32_t notRequiredBox = -1;
+    int32_t neverExpiresBox = -1;
+    int32_t expiredBox = -1;
+    int32_t autoLogonBox = -1;
+    int32_t hiddenBox = -1;
+    int32_t foldersButton = -1;
+    int32_t saveButton = -1;
+    int32_t pictureButton = -1;
+    int32_t setPasswordButton = -1;
+    int32_t removePasswordButton = -1;
+    int32_t deleteButton = -1;
+    int32_t createButton = -1;
+};
+
+// What the list and panel functions work on, lent by the main window: the
+// window that holds the controls, their ids, the system's version, the
+// console user's name and the loader of the rows' pictures. Every part
+// lives as long as the window.
+struct AccountPanel {
+    UiWindow& window;
+    const MainWindowControls& ids;
+    double osVersion;
+    const WString& consoleUserName;
+    std::unique_ptr<RowPictureLoader>& rowPictures;
+};
 
 // Empties the list and fills it with every account; the number of rows
 // added. The rows show the default icon; their pictures follow from the
 // window's picture loader, row by row.
-int FillAccountList(MainWindow& window);
+int FillAccountList(const AccountPanel& panel);
 
 // The row shows `picture` from now on (the list keeps its own copy); a
 // picture of the account still on its way from the loader is dropped.
-bool SetRowPicture(MainWindow& window, int row, HBITMAP picture);
+bool SetRowPicture(const AccountPanel& panel, int row, HBITMAP picture);
 
 // Appends one row to the list `list` (the window's account list): the title
 // shown, the account name and the type text in columns 1 and 2, the
 // default picture and the tile's second line. The new row, or -1.
-int AddAccountRow(MainWindow& window, HWND list, const wchar_t* title, const wchar_t* name, const wchar_t* type);
+int AddAccountRow(const AccountPanel& panel, HWND list, const wchar_t* title, const wchar_t* name, const wchar_t* type);
 
 // Reads the row's account afresh and sets every panel control from it. False
 // for row -1, and when the account can no longer be read: its row is then
 // removed and the panel keeps what it showed.
-bool ShowAccountDetails(MainWindow& window, int row);
+bool ShowAccountDetails(const AccountPanel& panel, int row);
 
 // Nothing selected: both fields emptied, the rest of the panel unchecked
 // and disabled ("Create user account" is not part of the panel).
-void ClearAccountDetails(MainWindow& window);
+void ClearAccountDetails(const AccountPanel& panel);
 
 
 // The panel's choices for "Save changes". The texts point into `name` and
 // `display`, which the caller keeps while the choice is in use.
-AccountSettingsChoice ReadSettingsChoice(MainWindow& window, WString& name, WString& display);
+AccountSettingsChoice ReadSettingsChoice(const AccountPanel& panel, WString& name, WString& display);

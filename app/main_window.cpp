@@ -275,7 +275,7 @@ bool SetPassword(MainWindow& window, const wchar_t* name)
     }
     window.Unlock();
     if (result)
-        ShowAccountDetails(window, row);
+        ShowAccountDetails(window.Panel(), row);
     return result;
 }
 
@@ -288,7 +288,7 @@ void ChangePicture(MainWindow& window, const wchar_t* name)
     ChangePictureDialog(window, name, display.Text(), window.osVersion);
     UniqueBitmap picture = LoadAccountPictureBitmap(name, window.osVersion);
     if (picture)
-        SetRowPicture(window, row, picture.Get());
+        SetRowPicture(window.Panel(), row, picture.Get());
     window.Unlock();
 }
 
@@ -319,10 +319,10 @@ void SaveChanges(MainWindow& window)
 {
     int row = window.selectedRow;
     WString name, display;
-    AccountSettingsChoice choice = ReadSettingsChoice(window, name, display);
+    AccountSettingsChoice choice = ReadSettingsChoice(window.Panel(), name, display);
     UniqueIcon icon = window.RowIcon(row);
     if (ApplyAccountSettings(window, choice, window.groupNames, icon.Get()).confirmed)
-        ShowAccountDetails(window, row);
+        ShowAccountDetails(window.Panel(), row);
 }
 
 // Backed-up profile-list entries left by profiles that failed to load are
@@ -381,9 +381,9 @@ void DeleteSelectedAccount(MainWindow& window, const wchar_t* name)
     int next = window.GetSelectedItem(window.ids.accountList);
     window.selectedRow = next;
     if (next >= 0)
-        ShowAccountDetails(window, next);
+        ShowAccountDetails(window.Panel(), next);
     else
-        ClearAccountDetails(window);
+        ClearAccountDetails(window.Panel());
 }
 
 void CreateNewAccount(MainWindow& window)
@@ -398,22 +398,22 @@ void CreateNewAccount(MainWindow& window)
     // The new row goes at the end, titled with the account name, not selected.
     WString typeText;
     BuildAccountTypeText(typeText, static_cast<uint32_t>(type), false);
-    const int row = AddAccountRow(window, list->handle, name.Text(), name.Text(), typeText.Text());
+    const int row = AddAccountRow(window.Panel(), list->handle, name.Text(), name.Text(), typeText.Text());
     // The row shows the picture the account was just given, as every other
     // row shows its account's: the default icon only when none can be read.
     if (row >= 0) {
         UniqueBitmap picture = LoadAccountPictureBitmap(name.Text(), window.osVersion);
         if (picture)
-            SetRowPicture(window, row, picture.Get());
+            SetRowPicture(window.Panel(), row, picture.Get());
     }
 }
 
 void Refresh(MainWindow& window)
 {
-    window.fillList(window);
+    window.fillList(window.Panel());
     // The rows are new: nothing is selected, so nothing may be changed.
     window.selectedRow = -1;
-    ClearAccountDetails(window);
+    ClearAccountDetails(window.Panel());
 }
 
 // False when the loop is to end.
@@ -425,10 +425,10 @@ bool Dispatch(MainWindow& window, int32_t event)
         int row = window.GetSelectedItem(ids.accountList);
         if (row < 0) {
             window.selectedRow = -1;
-            ClearAccountDetails(window);
+            ClearAccountDetails(window.Panel());
         } else if (event == EventCode::ItemSelected || row != window.selectedRow) {
             window.selectedRow = row;
-            ShowAccountDetails(window, row);
+            ShowAccountDetails(window.Panel(), row);
         }
         return true;
     }
@@ -565,9 +565,9 @@ int RunMainWindow(MainWindow& window, HINSTANCE instance, const wchar_t*, int sh
     AddHeader(window, background.Get());
     AddAccountList(window);
     GetGroupNames(window.groupNames);
-    window.fillList(window);
+    window.fillList(window.Panel());
     AddPanel(window);
-    ClearAccountDetails(window);
+    ClearAccountDetails(window.Panel());
     window.SetState(window.ids.accountNameField, StateFlags::Disable);
     window.buttonImage = LoadResourceImage(window.Module(), IMG_BUTTON, 147, 47);
     SetAccelerators(window);

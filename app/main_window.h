@@ -5,45 +5,13 @@
 #include <memory>
 
 #include "accounts/groups.h"
+#include "app/account_panel.h"
 #include "accounts/row_pictures.h"
 #include "platform/handles.h"
 #include "platform/text.h"
 #include "ui/dialog_owner.h"
 #include "ui/image.h"
 #include "ui/window.h"
-
-// The ids of the controls the main window keeps, in the order they are
-// created; -1 until created, 0 when creating failed. The panel is the run
-// from `accountNameField` to `deleteButton`; several operations walk it.
-struct MainWindowControls {
-    int32_t launchLabel = -1;
-    int32_t minimiseButton = -1;
-    int32_t closeButton = -1;
-    int32_t helpLink = -1;
-    int32_t refreshLink = -1;
-    int32_t versionLink = -1;
-    int32_t aboutLink = -1;
-    int32_t checkLink = -1;
-    int32_t accountList = -1;
-    int32_t accountNameField = -1;
-    int32_t displayNameField = -1;
-    int32_t privilegeList = -1;
-    int32_t disabledBox = -1;
-    int32_t lockedOutBox = -1;
-    int32_t cannotChangeBox = -1;
-    int32_t notRequiredBox = -1;
-    int32_t neverExpiresBox = -1;
-    int32_t expiredBox = -1;
-    int32_t autoLogonBox = -1;
-    int32_t hiddenBox = -1;
-    int32_t foldersButton = -1;
-    int32_t saveButton = -1;
-    int32_t pictureButton = -1;
-    int32_t setPasswordButton = -1;
-    int32_t removePasswordButton = -1;
-    int32_t deleteButton = -1;
-    int32_t createButton = -1;
-};
 
 // The account manager's window, and the owner of every dialog it opens.
 class MainWindow : public UiWindow, public DialogOwner {
@@ -67,7 +35,7 @@ public:
 
     // What fills the account list; the start-up benchmark's floor swaps in
     // a filler that needs no account database.
-    int (*fillList)(MainWindow& window) = nullptr;
+    int (*fillList)(const AccountPanel& panel) = nullptr;
     // Reads the rows' pictures off the window's thread; made by the first fill.
     std::unique_ptr<RowPictureLoader> rowPictures;
 
@@ -82,6 +50,9 @@ public:
     bool Busy() const override { return busy != 0; }
     // The close and minimise buttons and the help and version links.
     DialogHeader Header() const override;
+
+    // The list and panel, lent to the functions that fill and read them.
+    AccountPanel Panel() { return AccountPanel{*this, ids, osVersion, consoleUserName, rowPictures}; }
 
     // The icon of a row's picture for a dialog's heading, or null.
     UniqueIcon RowIcon(int row);

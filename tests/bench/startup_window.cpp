@@ -32,27 +32,27 @@ namespace {
 
 // The fillers are plain function pointers, so they find their file here.
 std::wstring g_rowsFile;
-int (*g_filler)(MainWindow&) = FillAccountList;
+int (*g_filler)(const AccountPanel&) = FillAccountList;
 
-HWND AccountListHandle(MainWindow& window)
+HWND AccountListHandle(const AccountPanel& panel)
 {
-    const ControlEntry* list = window.Control(window.ids.accountList);
+    const ControlEntry* list = panel.window.Control(panel.ids.accountList);
     return list != nullptr ? list->handle : nullptr;
 }
 
 // The floor: FillAccountList's frame around the same rows, their texts read
 // from the file instead of the account database.
-int FillFromRowsFile(MainWindow& window)
+int FillFromRowsFile(const AccountPanel& panel)
 {
-    HWND list = AccountListHandle(window);
+    HWND list = AccountListHandle(panel);
     if (list == nullptr)
         return 0;
     std::vector<std::wstring> lines = ReadRowLines(g_rowsFile);
     SendMessageW(list, WM_SETREDRAW, FALSE, 0);
-    window.DeleteAllItems(window.ids.accountList);
+    panel.window.DeleteAllItems(panel.ids.accountList);
     int count = 0;
     for (size_t i = 0; i + 2 < lines.size(); i += 3) {
-        if (AddAccountRow(window, list, lines[i].c_str(), lines[i + 1].c_str(), lines[i + 2].c_str()) >= 0)
+        if (AddAccountRow(panel, list, lines[i].c_str(), lines[i + 1].c_str(), lines[i + 2].c_str()) >= 0)
             ++count;
     }
     SendMessageW(list, WM_SETREDRAW, TRUE, 0);
@@ -62,10 +62,10 @@ int FillFromRowsFile(MainWindow& window)
 
 // The second floor: the account database's own cost, one walk over every
 // page at level 3 as any lister pays it, and then the same rows as the floor.
-int WalkThenFillFromRowsFile(MainWindow& window)
+int WalkThenFillFromRowsFile(const AccountPanel& panel)
 {
     WalkEveryAccount();
-    return FillFromRowsFile(window);
+    return FillFromRowsFile(panel);
 }
 
 // Watches the shipped list from a thread of its own: the pictures arrive
@@ -106,10 +106,10 @@ void WatchForEveryPicture()
 
 // The shipped filler, then its rows written out. The close posted here is
 // kept while the window is being shown, so the run ends by itself.
-int FillAndCapture(MainWindow& window)
+int FillAndCapture(const AccountPanel& panel)
 {
-    int count = FillAccountList(window);
-    HWND list = AccountListHandle(window);
+    int count = FillAccountList(panel);
+    HWND list = AccountListHandle(panel);
     const int rows = list != nullptr ? static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) : 0;
     std::wstring text;
     for (int row = 0; row < rows; ++row) {
@@ -120,7 +120,7 @@ int FillAndCapture(MainWindow& window)
     }
     if (!WriteRowLines(g_rowsFile, text))
         g_rowsFile.clear();
-    PostMessageW(window.Handle(), WM_CLOSE, 0, 0);
+    PostMessageW(panel.window.Handle(), WM_CLOSE, 0, 0);
     return count;
 }
 
