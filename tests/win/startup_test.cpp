@@ -226,6 +226,9 @@ void CALLBACK CloseMainWindow(HWND, UINT, UINT_PTR timer, DWORD)
 
 TEST(MainWindowObject, RunsItsWindowUntilClosed)
 {
+    // A machine with nothing to ask about at start, whatever ran before.
+    std::wstring error;
+    ASSERT_TRUE(sandbox::ResetMachine(sandbox::ScenarioPath(L"default"), &error)) << Narrow(error.c_str());
     MainWindow window;
     UINT_PTR timer = SetTimer(nullptr, 0, 50, CloseMainWindow);
     ASSERT_NE(0u, timer);
