@@ -68,7 +68,6 @@ int RunProcess(HINSTANCE instance, const wchar_t* commandLine, int showCommand, 
         int exitCode = actions.runCommandMode(count, scanned, actions.isElevated);
         if (SUCCEEDED(com))
             CoUninitialize();
-        LocalFree(arguments);
         return exitCode;
     }
 
