@@ -13,6 +13,7 @@
 #include "accounts/account_lifecycle.h"
 #include "accounts/account_list.h"
 #include "platform/handles.h"
+#include "platform/text_win.h"
 #include "sandbox/sandbox.h"
 #include "tests/narrow.h"
 
