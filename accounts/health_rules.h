@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "accounts/account_rules.h"
+
 enum class Severity { Problem = 0, Risk = 1, Note = 2 };
 
 // Each kind of finding, with its stable id, how bad it is, what mending it
@@ -85,10 +87,9 @@ struct AutoLogonFacts {
     bool forceAutoLogonPresent = false;
 };
 
-// Account flags as the account database gives them.
-inline constexpr uint32_t kFlagDisabled = 0x0002;          // UF_ACCOUNTDISABLE
-inline constexpr uint32_t kFlagLockedOut = 0x0010;         // UF_LOCKOUT
-inline constexpr uint32_t kFlagPasswordNotRequired = 0x0020;   // UF_PASSWD_NOTREQD
+// Account flags as the account database gives them (the settings panel's,
+// one header for both, so that a tool may judge and change in one place).
+inline constexpr uint32_t kFlagDisabled = kFlagAccountDisabled;
 
 // Why the automatic sign-in cannot work, as the evidence says it; empty when
 // it can (or nobody can tell: a domain account, sign-in switched off).
