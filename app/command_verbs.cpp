@@ -178,15 +178,24 @@ int ListAccounts(CommandRun& run)
         run.Say(L"choose one of --csv and --json");
         return kExitUsage;
     }
-    std::vector<AccountRow> rows;
-    ReadAccountRows(rows);
+    // Each kind of fact is read once for the whole list: a thousand
+    // accounts cost little more than their enumeration.
     WString console = ConsoleUserName();
-    std::vector<AccountFacts> accounts(rows.size());
-    size_t kept = 0;
-    for (AccountRow& row : rows)
-        if (ReadFacts(row.name.Text(), console.Text(), accounts[kept]))
-            ++kept;
-    accounts.resize(kept);
+    std::vector<AccountSummary> summaries;
+    ReadAccountSummaries(console.Text(), summaries);
+    std::vector<const wchar_t*> accountNames;
+    for (const AccountSummary& summary : summaries)
+        accountNames.push_back(summary.name.Text());
+    std::vector<WString> pictures;
+    FindAccountPictures(accountNames, pictures, GetOsVersionNumber());
+    std::vector<AccountFacts> accounts(summaries.size());
+    for (size_t i = 0; i < summaries.size(); ++i) {
+        accounts[i].name = std::move(summaries[i].name);
+        accounts[i].details = std::move(summaries[i].details);
+        accounts[i].sid = std::move(summaries[i].sid);
+        accounts[i].profile = std::move(summaries[i].profile);
+        accounts[i].picture = std::move(pictures[i]);
+    }
     if (sizes) {
         SizeJob job{&accounts};
         UniqueHandle worker(CreateThread(nullptr, 0, MeasureWorker, &job, 0, nullptr));
