@@ -47,6 +47,11 @@ std::string ReadAll(HANDLE pipe)
 // presented as an input that has ended).
 Outcome RunProgram(const std::wstring& arguments, const std::string& input = "", bool closedInput = false)
 {
+    // Wine starts its desktop process from the first process that needs a
+    // window, handing it that process's standard handles: started by a
+    // command, it would hold the command's pipes open for good. The test
+    // starts it first.
+    GetDesktopWindow();
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
     HANDLE outRead, outWrite, errRead, errWrite, inRead = nullptr, inWrite = nullptr;
     CreatePipe(&outRead, &outWrite, &inherit, 0);
