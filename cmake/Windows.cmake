@@ -7,13 +7,14 @@ add_compile_definitions(UNICODE _UNICODE NOMINMAX
 # A command answers without a window, and must start as fast as a console
 # program: common controls register their classes with the arrow cursor when
 # they load, which under Wine starts the desktop and its display driver
-# (most of a command's start), and the common dialogs load them. Both load
-# at the first call instead. Anything a .def file does not name is imported
-# as usual from the library after it.
+# (most of a command's start), and the common dialogs load them; GDI+ and
+# the shell bring further libraries of their own that no command's start
+# needs. All four load at the first call instead. Anything a .def file does
+# not name is imported as usual from the library after it.
 set(VANTRELL_DELAY_LIBRARIES)
 if(MINGW)
   find_program(VANTRELL_DLLTOOL NAMES ${MINGW_PREFIX}-dlltool dlltool REQUIRED)
-  foreach(dll comctl32 comdlg32)
+  foreach(dll comctl32 comdlg32 gdiplus shell32)
     set(delay_library ${CMAKE_BINARY_DIR}/delay/lib${dll}-delay.a)
     add_custom_command(OUTPUT ${delay_library}
       COMMAND ${VANTRELL_DLLTOOL} --input-def ${CMAKE_SOURCE_DIR}/cmake/delay-${dll}.def --dllname ${dll}.dll
@@ -28,7 +29,7 @@ if(MINGW)
 endif()
 
 set(VANTRELL_SYSTEM_LIBRARIES
-  gdiplus ${VANTRELL_DELAY_LIBRARIES} comctl32 comdlg32 shell32 shlwapi ole32 oleaut32 uuid
+  ${VANTRELL_DELAY_LIBRARIES} gdiplus comctl32 comdlg32 shell32 shlwapi ole32 oleaut32 uuid
   advapi32 netapi32 userenv wtsapi32 uxtheme gdi32 user32 kernel32 ntdll)
 
 if(MINGW)
