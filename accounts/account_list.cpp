@@ -1,8 +1,19 @@
 #include "accounts/account_list.h"
 
+#include <ntsecapi.h>
+#include <sddl.h>
+
+#include <map>
+#include <set>
+#include <string>
+
 #include "accounts/account_rules.h"
 #include "accounts/groups.h"
 #include "accounts/passwords.h"
+#include "accounts/profile_key_rules.h"
+#include "platform/registry.h"
+#include "platform/security.h"
+#include "platform/text_win.h"
 
 namespace {
 
@@ -24,7 +35,154 @@ int AddPage(std::vector<AccountRow>& rows, const USER_INFO_3* records, DWORD cou
     return added;
 }
 
+constexpr NTSTATUS kStatusSuccess = 0;
+constexpr NTSTATUS kStatusNoMoreEntries = static_cast<NTSTATUS>(0x8000001A);
+
+std::wstring Lower(const wchar_t* text)
+{
+    std::wstring lower(text != nullptr ? text : L"");
+    if (!lower.empty())
+        CharLowerBuffW(&lower[0], static_cast<DWORD>(lower.size()));
+    return lower;
+}
+
+std::wstring SidString(PSID sid)
+{
+    UniqueResource<LocalMemoryTraits<LPWSTR>> text;
+    return ConvertSidToStringSidW(sid, text.Put()) ? std::wstring(text.Get()) : std::wstring();
+}
+
+bool RightIs(const LSA_UNICODE_STRING& right, const wchar_t* name)
+{
+    return right.Buffer != nullptr &&
+           CompareStringOrdinal(right.Buffer, right.Length / sizeof(wchar_t), name, -1, TRUE) == CSTR_EQUAL;
+}
+
+// Whether the welcome screen shows each SID that holds rights of its own,
+// as SetSignInVisibility answers it; a SID holding none is shown. False
+// when the policy cannot be read: then no account is taken as shown.
+bool ReadSignInVisibility(std::map<std::wstring, bool>& visible)
+{
+    UniqueLsaPolicy policy = OpenLocalPolicy(POLICY_LOOKUP_NAMES | POLICY_VIEW_LOCAL_INFORMATION);
+    if (!policy)
+        return false;
+    PVOID buffer = nullptr;
+    ULONG count = 0;
+    const NTSTATUS listed = machine::LsaEnumerateAccountsWithUserRight(policy.Get(), nullptr, &buffer, &count);
+    if (listed == kStatusNoMoreEntries)
+        return true;
+    if (listed != kStatusSuccess)
+        return false;
+    const auto* holders = static_cast<const LSA_ENUMERATION_INFORMATION*>(buffer);
+    for (ULONG i = 0; i < count; ++i) {
+        UniqueLsaText held;
+        ULONG rightCount = 0;
+        const NTSTATUS read = machine::LsaEnumerateAccountRights(policy.Get(), holders[i].Sid, held.Put(), &rightCount);
+        bool interactive = false, deny = false;
+        for (ULONG r = 0; read == kStatusSuccess && r < rightCount; ++r) {
+            interactive |= RightIs(held.Get()[r], L"SeInteractiveLogonRight");
+            deny |= RightIs(held.Get()[r], L"SeDenyInteractiveLogonRight");
+        }
+        visible[SidString(holders[i].Sid)] = read == kStatusSuccess && interactive && !deny;
+    }
+    machine::LsaFreeMemory(buffer);
+    return true;
+}
+
+// The profile list's folder of every SID, environment variables expanded.
+std::map<std::wstring, std::wstring> ReadProfileList()
+{
+    std::map<std::wstring, std::wstring> folders;
+    RegKey list(OpenKey(kProfileListKeyPath, KEY_READ));
+    wchar_t name[256];
+    for (DWORD i = 0; list; ++i) {
+        DWORD length = ARRAYSIZE(name);
+        if (RegEnumKeyExW(list.Get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        WString sub(kProfileListKeyPath);
+        sub.Append(L"\\", name);
+        RegKey entry(OpenKey(sub.Text(), KEY_READ));
+        WString stored;
+        if (entry.QueryString(L"ProfileImagePath", stored))
+            folders[name] = ExpandEnvironmentText(stored.Text()).Text();
+    }
+    return folders;
+}
+
+// The names in the profiles folder, in lower case.
+std::set<std::wstring> ReadProfileFolderNames(const wchar_t* profiles)
+{
+    std::set<std::wstring> names;
+    WString pattern(profiles);
+    pattern.Append(L"\\*");
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileExW(pattern.Text(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        names.insert(Lower(found.cFileName));
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+}
+
 }  // namespace
+
+bool ReadAccountSummaries(const wchar_t* consoleUserName, std::vector<AccountSummary>& accounts)
+{
+    std::map<std::wstring, bool> visible;
+    const bool visibilityKnown = ReadSignInVisibility(visible);
+    const std::map<std::wstring, std::wstring> profileList = ReadProfileList();
+    WString profiles = ProfilesDirectory();
+    const std::set<std::wstring> profileNames = ReadProfileFolderNames(profiles.Text());
+    WString autoLogonName = GetAutoLogonUserName();
+    const bool autoLogon = !autoLogonName.IsEmpty() && IsAutoLogonConfigured();
+    std::wstring domain;   // the machine's domain SID, from the first account looked up
+
+    return ForEachAccountPage(3, [&](const void* records, DWORD count) {
+        const auto* users = static_cast<const USER_INFO_3*>(records);
+        for (DWORD i = 0; i < count; ++i) {
+            const USER_INFO_3& record = users[i];
+            const wchar_t* name = record.usri3_name != nullptr ? record.usri3_name : L"";
+            AccountSummary account;
+            account.name.Assign(name);
+            AccountDetails& details = account.details;
+            details.fullName.Assign(record.usri3_full_name != nullptr ? record.usri3_full_name : L"");
+            details.privilege = record.usri3_priv;
+            details.flags = record.usri3_flags;
+            details.builtin = IsBuiltinForPanel(record.usri3_user_id);
+            BuildAccountTypeText(details.typeText, record.usri3_priv, details.builtin);
+            details.console = consoleUserName != nullptr && *consoleUserName != L'\0' &&
+                              EqualsNoCase(consoleUserName, name);
+            details.autoLogon = autoLogon && EqualsNoCase(autoLogonName.Text(), name);
+
+            if (domain.empty()) {
+                LocalSid sid;
+                const std::wstring text = AccountNameToSid(name, sid, nullptr) ? SidString(sid.Get()) : L"";
+                const size_t dash = text.rfind(L'-');
+                if (dash != std::wstring::npos && text.substr(dash + 1) == std::to_wstring(record.usri3_user_id))
+                    domain = text.substr(0, dash);
+            }
+            const std::wstring sid = domain.empty() ? L"" : domain + L"-" + std::to_wstring(record.usri3_user_id);
+            account.sid.Assign(sid.c_str());
+            const auto shown = visible.find(sid);
+            details.hidden = !visibilityKnown || sid.empty() || (shown != visible.end() && !shown->second);
+
+            // The order GetAccountSidAndProfile takes: the record's own
+            // folder when it exists, the profile list, the folder of the name.
+            const auto listed = profileList.find(sid);
+            if (record.usri3_profile != nullptr && *record.usri3_profile != L'\0' &&
+                GetFileAttributesW(record.usri3_profile) != INVALID_FILE_ATTRIBUTES)
+                account.profile.Assign(record.usri3_profile);
+            else if (listed != profileList.end())
+                account.profile.Assign(listed->second.c_str());
+            else if (!profiles.IsEmpty() && profileNames.count(Lower(name)) != 0)
+                account.profile.Assign((std::wstring(profiles.Text()) + L"\\" + name).c_str());
+            accounts.push_back(std::move(account));
+        }
+        return true;
+    });
+}
 
 int ReadAccountRows(std::vector<AccountRow>& rows)
 {

@@ -41,3 +41,21 @@ struct AccountDetails {
 // Reads the account afresh by name. `consoleUserName` may be empty (the
 // console user is not known). False when the account cannot be read.
 bool ReadAccountDetails(const wchar_t* accountName, const wchar_t* consoleUserName, AccountDetails& details);
+
+// What the account list tells of one account: the settings panel's details
+// with the SID and the profile folder the operations look up.
+struct AccountSummary {
+    WString name;
+    AccountDetails details;
+    WString sid;
+    WString profile;             // empty when the account has none
+};
+
+// Every local account, read once per kind for the whole list rather than
+// once per account: the records from the enumeration's own pages, the SIDs
+// from the machine's domain and each record's relative id, one read of the
+// profile list and of the profiles folder, one enumeration of the SIDs that
+// hold rights (for the welcome-screen visibility) and one read of the
+// automatic sign-in. Each account comes out as ReadAccountDetails and
+// GetAccountSidAndProfile give it. False when the accounts cannot be listed.
+bool ReadAccountSummaries(const wchar_t* consoleUserName, std::vector<AccountSummary>& accounts);

@@ -6,6 +6,7 @@
 #include <shlwapi.h>
 #include <userenv.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -198,9 +199,11 @@ bool ReadFolderLocations(int index, HANDLE token, WString& current, WString& def
         return false;
     const PersonalFolder& folder = kPersonalFolders[index];
     HANDLE user = UsableToken(token);
+    // The folder-path way answers nothing once the default folder is gone
+    // (Wine checks that it exists); the known-folder way is asked not to check.
     auto readDefault = [&](HANDLE who) {
-        return folder.csidl == kNoCsidl ? FromKnownFolder(defaultPath, *kKnownFolders[index], who, kDefaultPathFlags)
-                                        : FromFolderPath(defaultPath, folder.csidl, who, SHGFP_TYPE_DEFAULT);
+        return (folder.csidl != kNoCsidl && FromFolderPath(defaultPath, folder.csidl, who, SHGFP_TYPE_DEFAULT)) ||
+               FromKnownFolder(defaultPath, *kKnownFolders[index], who, kDefaultPathFlags);
     };
     // Wine answers the default place only without a token; for the account
     // this process runs as, no token means the same account.
@@ -422,6 +425,136 @@ bool ApplyMovedFolderSecurity(const wchar_t* path, const wchar_t* consoleUserSid
         return false;
     PACL acl = dacl.Get();
     return ApplySecurity(&acl, path, SE_FILE_OBJECT, kApplyTree | kApplyProtected, user.Get());
+}
+
+namespace {
+
+constexpr DWORD kProgressInterval = 150;   // ms between progress reports of a move
+
+// The contents move on a thread of its own, waited for here.
+DWORD RunMoveOnThread(FolderMove& move, const std::function<void(const MoveProgress&)>& progress)
+{
+    UniqueHandle worker(CreateThread(nullptr, 0, MoveFolderThread, &move, 0, nullptr));
+    if (!worker)
+        return 0;
+    while (WaitForSingleObject(worker.Get(), kProgressInterval) == WAIT_TIMEOUT) {
+        if (progress)
+            progress(move.progress);
+    }
+    DWORD code = 0;
+    GetExitCodeThread(worker.Get(), &code);
+    if (progress)
+        progress(move.progress);
+    return code;
+}
+
+}  // namespace
+
+RelocationResult RelocateFolder(const FolderRelocation& request)
+{
+    RelocationResult result;
+    const bool complete = request.index >= 0 && request.index < static_cast<int>(ARRAYSIZE(kPersonalFolders)) &&
+                          request.sid != nullptr && request.profile != nullptr && request.current != nullptr &&
+                          request.target != nullptr;
+    if (!complete) {
+        result.destinationRefusal = DestinationRefusal::NotAPath;
+        return result;
+    }
+    // The current place comes from the account's own registry, which its
+    // user can write: the contents are taken only from where the folder
+    // really is, and only from a place of this account's own.
+    result.sourceRefusal =
+        CheckFolderSource(request.sid, request.profile, request.current, request.moveContents, result.source);
+    if (result.sourceRefusal != SourceRefusal::None)
+        return result;
+    // Nothing is changed for a place that would harm the system or another account.
+    result.destinationRefusal = CheckFolderDestination(request.index, request.sid, request.profile, request.token,
+                                                       request.current, request.target);
+    if (result.destinationRefusal != DestinationRefusal::None)
+        return result;
+    if (request.dryRun) {
+        result.outcome = RelocationOutcome::Done;
+        return result;
+    }
+
+    WString sourceProbe(result.source.Text());
+    sourceProbe.AddLongPathPrefix();
+    const bool sourceThere =
+        !result.source.IsEmpty() && GetFileAttributesW(sourceProbe.Text()) != INVALID_FILE_ATTRIBUTES;
+    // A folder the operator had in use keeps its own permissions; only a
+    // folder made for the move, or found empty, gets the moved-folder ones.
+    const bool fresh = !request.restore && IsAbsentOrEmptyFolder(request.target);
+
+    if (request.busy)
+        request.busy(true);
+    if (!CreateDirectoryPath(request.target) ||
+        !SetFolderLocation(request.sid, request.profile, kPersonalFolders[request.index].name, request.target)) {
+        if (request.busy)
+            request.busy(false);
+        result.outcome = RelocationOutcome::NotChanged;
+        return result;
+    }
+    result.placeChanged = true;
+    if (fresh)
+        ApplyMovedFolderSecurity(request.target, request.sid);
+
+    // The block lives here until the worker has ended.
+    auto move = std::make_unique<FolderMove>();
+    move->owner = &result;
+    move->source.Assign(result.source.Text());
+    move->destination.Assign(request.target);
+    move->flags = MOVEFILE_COPY_ALLOWED | (request.overwrite ? MOVEFILE_REPLACE_EXISTING : 0);
+    DWORD code = 1;
+    if (request.moveContents && sourceThere) {
+        result.contentsMoved = true;
+        code = request.runMove ? request.runMove(*move) : RunMoveOnThread(*move, request.progress);
+    }
+    if (request.busy)
+        request.busy(false);
+    result.notMoved = move->notMoved;
+    result.left = std::move(move->left);
+    if (code == 0) {
+        result.outcome = RelocationOutcome::ContentsFailed;
+    } else if (result.notMoved > 0) {
+        result.outcome = RelocationOutcome::PartlyMoved;
+    } else {
+        result.outcome = RelocationOutcome::Done;
+        if (result.contentsMoved) {
+            SetFileAttributesW(sourceProbe.Text(), FILE_ATTRIBUTE_DIRECTORY);
+            RemoveDirectoryW(sourceProbe.Text());
+        }
+        if (request.index == 0)
+            RefreshExplorerWindows(request.osVersion);
+    }
+    return result;
+}
+
+WString RelocationResultText(const RelocationResult& result, bool restore)
+{
+    const wchar_t* const couldNot = restore ? L"Sorry, this folder could not be restored this time."
+                                            : L"Sorry, this folder could not be moved this time.";
+    switch (result.outcome) {
+    case RelocationOutcome::Refused:
+        if (result.sourceRefusal != SourceRefusal::None)
+            return SourceRefusalText(result.sourceRefusal, result.source.Text());
+        return WString(RefusalText(result.destinationRefusal));
+    case RelocationOutcome::NotChanged:
+        return WString(couldNot);
+    case RelocationOutcome::ContentsFailed:
+        return WString(restore ? couldNot : L"Sorry, this folder could not be moved to the selected location.");
+    case RelocationOutcome::PartlyMoved: {
+        WString text;
+        text.FromInt64(static_cast<int64_t>(result.notMoved));
+        text.Append(restore ? L" file objects could not be moved because they are being used by another "
+                              L"application.\r\n\r\nYou can manually move them later."
+                            : L" file objects could not be moved because they are neing used by another "
+                              L"application.\r\n\r\nYou can manually move them later.");
+        return text;
+    }
+    case RelocationOutcome::Done:
+        break;
+    }
+    return WString(L"");
 }
 
 bool PickFolder(WString& path, HWND owner, const wchar_t* initialFolder)

@@ -9,8 +9,11 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
+#include <vector>
 
 #include "accounts/personal_folder_rules.h"
+#include "platform/file_move.h"
 #include "platform/handles.h"
 #include "platform/text.h"
 
@@ -57,6 +60,60 @@ bool BuildMovedFolderDacl(const wchar_t* consoleUserSid, LocalAcl& dacl, LocalSi
 // Administrators, nobody else, inherited by everything below; the console
 // user becomes the owner. True when applied to the whole tree.
 bool ApplyMovedFolderSecurity(const wchar_t* path, const wchar_t* consoleUserSid);
+
+// One move or restore of a personal folder, as plain input: the folder,
+// whose account and where it goes. The window and the command line both
+// hand it over; neither checks or changes anything on its own.
+struct FolderRelocation {
+    int index = -1;                         // into kPersonalFolders
+    const wchar_t* sid = nullptr;           // the console user's
+    const wchar_t* profile = nullptr;
+    HANDLE token = nullptr;                 // the console user's; not owned; may be null
+    const wchar_t* current = nullptr;       // where the account's registry says the folder is
+    const wchar_t* target = nullptr;        // the new place (for a restore: the default place)
+    bool restore = false;
+    bool moveContents = true;
+    bool overwrite = false;
+    bool dryRun = false;                    // every check, no change
+    double osVersion = 0.0;                 // for the Explorer refresh after a desktop move
+    // Runs the contents move (MoveFolderThread over the block) and returns
+    // its code; null runs it on a thread of its own, waited for here with
+    // `progress` called every few tenths of a second.
+    std::function<DWORD(FolderMove& move)> runMove;
+    std::function<void(const MoveProgress& progress)> progress;
+    // Told when the folder is about to change (true) and when it is done:
+    // the window refuses the end of the session meanwhile.
+    std::function<void(bool busy)> busy;
+};
+
+enum class RelocationOutcome {
+    Refused,          // a check refused it; nothing was changed
+    NotChanged,       // the place could not be set; nothing was changed
+    ContentsFailed,   // the place changed, the contents move failed or was refused
+    PartlyMoved,      // the place changed, some entries stayed at the old place
+    Done,             // with a dry run: everything would be tried
+};
+
+struct RelocationResult {
+    RelocationOutcome outcome = RelocationOutcome::Refused;
+    SourceRefusal sourceRefusal = SourceRefusal::None;
+    DestinationRefusal destinationRefusal = DestinationRefusal::None;
+    WString source;                 // where the folder really was, resolved
+    bool placeChanged = false;
+    bool contentsMoved = false;     // a contents move ran
+    uint64_t notMoved = 0;
+    std::vector<LeftEntry> left;    // what stayed at the old place
+};
+
+// The relocation with the checks the dialog always made: the current place
+// judged where it really is, the destination kept from the system's and
+// other accounts' places, the folder made and pointed at, its contents
+// moved without losing a file, a fresh destination given the moved-folder
+// permissions, the emptied old folder removed.
+RelocationResult RelocateFolder(const FolderRelocation& request);
+
+// The operator's words for a result (empty for Done).
+WString RelocationResultText(const RelocationResult& result, bool restore);
 
 // The common file dialog in folder mode, or the older folder browser where
 // it is missing. True with the chosen file-system path in `path`.

@@ -186,7 +186,7 @@ void BlockShutdown(Session& session, bool block)
 }
 
 // The items a move left behind, written where the operator can open them.
-void OfferLeftBehind(Session& session, const FolderMove& move)
+void OfferLeftBehind(Session& session, const RelocationResult& move)
 {
     UiWindow& dialog = *session.dialog;
     dialog.SetState(session.ids.leftLink, StateFlags::Hide);
@@ -230,91 +230,40 @@ void Relocate(Session& session, bool restore)
             return;
         EnableControls(session, false);
     }
-    const wchar_t* const couldNot = restore ? L"Sorry, this folder could not be restored this time."
-                                            : L"Sorry, this folder could not be moved this time.";
-    const bool contents = (dialog.GetState(session.ids.moveContents) & StateFlags::Check) != 0;
-    const bool overwrite = (dialog.GetState(session.ids.overwrite) & StateFlags::Check) != 0;
-
-    // The current place comes from the account's own registry, which its
-    // user can write: the contents are taken only from where the folder
-    // really is, and only from a place of this account's own.
-    WString source;
-    SourceRefusal fromRefusal =
-        CheckFolderSource(session.sid.Text(), session.profile.Text(), current.Text(), contents, source);
-    if (fromRefusal != SourceRefusal::None) {
-        WString text = SourceRefusalText(fromRefusal, source.Text());
-        ThemedMessageBox(text.Text(), BoxKind::Ok, 220, *session.owner->window);
-        EnableControls(session, true);
-        return;
-    }
-
-    // Nothing is changed for a place that would harm the system or another account.
-    DestinationRefusal refusal = CheckFolderDestination(index, session.sid.Text(), session.profile.Text(),
-                                                        session.owner->consoleUserToken, current.Text(),
-                                                        target.Text());
-    if (refusal != DestinationRefusal::None) {
-        ThemedMessageBox(RefusalText(refusal), BoxKind::Ok, 160, *session.owner->window);
-        EnableControls(session, true);
-        return;
-    }
-
-    WString sourceProbe(source.Text());
-    sourceProbe.AddLongPathPrefix();
-    const bool sourceThere = !source.IsEmpty() && GetFileAttributesW(sourceProbe.Text()) != INVALID_FILE_ATTRIBUTES;
-    // A folder the operator had in use keeps its own permissions; only a
-    // folder made for the move, or found empty, gets the moved-folder ones.
-    const bool fresh = !restore && IsAbsentOrEmptyFolder(target.Text());
-
-    BlockShutdown(session, true);
-    if (!CreateDirectoryPath(target.Text()) ||
-        !SetFolderLocation(session.sid.Text(), session.profile.Text(), kPersonalFolders[index].name, target.Text())) {
-        BlockShutdown(session, false);
-        ThemedMessageBox(couldNot, BoxKind::Ok, 120, *session.owner->window);
-        EnableControls(session, true);
-        return;
-    }
-    if (fresh && session.movedDacl) {
-        PACL dacl = session.movedDacl.Get();
-        ApplySecurity(&dacl, target.Text(), SE_FILE_OBJECT, kApplyTree | kApplyProtected, session.consoleUser.Get());
-    }
-
-    // The request lives here until the worker has ended.
-    auto move = std::make_unique<FolderMove>();
-    move->owner = session.owner->window;
-    move->source.Assign(source.Text());
-    move->destination.Assign(target.Text());
-    move->flags = MOVEFILE_COPY_ALLOWED | (overwrite ? MOVEFILE_REPLACE_EXISTING : 0);
-    DWORD outcome = 1;
-    if (contents && sourceThere)
-        outcome = RunMove(session, *move);
-
-    if (outcome != 0)
+    FolderRelocation request;
+    request.index = index;
+    request.sid = session.sid.Text();
+    request.profile = session.profile.Text();
+    request.token = session.owner->consoleUserToken;
+    request.current = current.Text();
+    request.target = target.Text();
+    request.restore = restore;
+    request.moveContents = (dialog.GetState(session.ids.moveContents) & StateFlags::Check) != 0;
+    request.overwrite = (dialog.GetState(session.ids.overwrite) & StateFlags::Check) != 0;
+    request.osVersion = session.owner->osVersion;
+    request.runMove = [&](FolderMove& move) {
+        move.owner = session.owner->window;
+        return RunMove(session, move);
+    };
+    request.busy = [&](bool busy) { BlockShutdown(session, busy); };
+    RelocationResult result = RelocateFolder(request);
+    if (result.placeChanged && result.outcome != RelocationOutcome::ContentsFailed)
         FillFolderList(session);
-    BlockShutdown(session, false);
-    OfferLeftBehind(session, *move);
+    OfferLeftBehind(session, result);
 
-    if (outcome == 0) {
-        ThemedMessageBox(restore ? couldNot : L"Sorry, this folder could not be moved to the selected location.",
-                         BoxKind::Ok, 120, *session.owner->window);
-    } else if (move->notMoved > 0) {
-        WString text;
-        text.FromInt64(static_cast<int64_t>(move->notMoved));
-        text.Append(restore ? L" file objects could not be moved because they are being used by another "
-                              L"application.\r\n\r\nYou can manually move them later."
-                            : L" file objects could not be moved because they are neing used by another "
-                              L"application.\r\n\r\nYou can manually move them later.");
-        ThemedMessageBox(text.Text(), BoxKind::Ok, restore ? 200 : 150, *session.owner->window);
-    } else {
+    if (result.outcome == RelocationOutcome::Done) {
         SetListCellText(Handle(dialog, session.ids.list), row, 1, target.Text());
         ThemedMessageBox(restore ? L"The selected folder was successfully restored."
                                  : L"The selected folder was successfully moved.",
                          BoxKind::Ok, 120, *session.owner->window);
-        if (contents && sourceThere) {
-            SetFileAttributesW(sourceProbe.Text(), FILE_ATTRIBUTE_DIRECTORY);
-            RemoveDirectoryW(sourceProbe.Text());
-        }
-        if (index == 0)
-            RefreshExplorerWindows(session.owner->osVersion);
+    } else {
+        // Each answer keeps the height its text has always had.
+        const int height = result.outcome == RelocationOutcome::Refused
+                               ? (result.sourceRefusal != SourceRefusal::None ? 220 : 160)
+                           : result.outcome == RelocationOutcome::PartlyMoved ? (restore ? 200 : 150)
+                                                                               : 120;
+        WString text = RelocationResultText(result, restore);
+        ThemedMessageBox(text.Text(), BoxKind::Ok, height, *session.owner->window);
     }
     EnableControls(session, true);
 }

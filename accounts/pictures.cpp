@@ -71,28 +71,6 @@ bool SaveImage(Gdiplus::GpBitmap* image, const wchar_t* path, const CLSID& encod
     return image != nullptr && gp::GdipSaveImageToFile(image, path, &encoder, nullptr) == Ok;
 }
 
-// The shell's picture of the account, when it names an existing file.
-bool AskShellForPicture(const wchar_t* accountName, WString& path, double osVersion)
-{
-    UniqueLibrary shell = LoadShell();
-    if (!shell)
-        return false;
-    const uint16_t ordinal = PicturePathOrdinal(osVersion);
-    FARPROC address = machine::GetProcAddress(shell.Get(), MAKEINTRESOURCEA(ordinal));
-    if (address == nullptr)
-        return false;
-    wchar_t buffer[kShellPathCapacity + 1] = {};
-    if (ordinal == machine::kGetPictureOrdinal)
-        machine::AsFunction<machine::GetPictureFunction>(address)(accountName, 0, buffer);
-    else
-        machine::AsFunction<machine::GetPictureExFunction>(address)(accountName, 0, nullptr, buffer,
-                                                                   kShellPathCapacity, nullptr, 0);
-    buffer[kShellPathCapacity] = L'\0';
-    if (!Exists(buffer))
-        return false;
-    return path.Assign(buffer);
-}
-
 // The first stock bitmap of the folder's "Default Pictures"; false when none.
 bool FirstStockPicture(const wchar_t* picturesFolder, WString& path)
 {
@@ -217,6 +195,67 @@ void WritePictureSet(const wchar_t* sidString, Gdiplus::GpBitmap* image, Gdiplus
             continue;
         SetFileAttributesW(file.Text(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     }
+}
+
+// What every picture lookup needs, found once for any number of accounts.
+struct PictureSources {
+    UniqueLibrary shell;
+    FARPROC address = nullptr;       // the shell's picture-path export, or null
+    uint16_t ordinal = 0;
+    WString folder;                  // the user pictures folder
+    WString generic;                 // the generic picture file
+    bool genericReady = false;       // it exists (found or made)
+};
+
+
+bool PrepareSources(PictureSources& sources, double osVersion)
+{
+    if (!GetUserPicturesFolder(sources.folder))
+        return false;
+    sources.shell = LoadShell();
+    sources.ordinal = PicturePathOrdinal(osVersion);
+    if (sources.shell)
+        sources.address = machine::GetProcAddress(sources.shell.Get(), MAKEINTRESOURCEA(sources.ordinal));
+    sources.generic = GenericPictureFile();
+    return true;
+}
+
+// The shell's picture of the account, when it names an existing file.
+bool AskShellForPicture(const PictureSources& sources, const wchar_t* accountName, WString& path)
+{
+    if (sources.address == nullptr)
+        return false;
+    wchar_t buffer[kShellPathCapacity + 1] = {};
+    if (sources.ordinal == machine::kGetPictureOrdinal)
+        machine::AsFunction<machine::GetPictureFunction>(sources.address)(accountName, 0, buffer);
+    else
+        machine::AsFunction<machine::GetPictureExFunction>(sources.address)(accountName, 0, nullptr, buffer,
+                                                                           kShellPathCapacity, nullptr, 0);
+    buffer[kShellPathCapacity] = L'\0';
+    if (!Exists(buffer))
+        return false;
+    return path.Assign(buffer);
+}
+
+bool FindPicture(PictureSources& sources, const wchar_t* accountName, WString& path, double osVersion)
+{
+    if (accountName == nullptr || *accountName == L'\0')
+        return false;
+    if (AskShellForPicture(sources, accountName, path))
+        return true;
+    WString legacy = LegacyPictureFile(sources.folder.Text(), accountName);
+    if (Exists(legacy.Text()))
+        return path.Assign(legacy.Text());
+    if (!ShellKeepsPictures(osVersion) && !legacy.IsEmpty()) {
+        WString stock;
+        if (FirstStockPicture(sources.folder.Text(), stock) && CopyFileW(stock.Text(), legacy.Text(), TRUE))
+            return path.Assign(legacy.Text());
+    }
+    if (sources.generic.IsEmpty())
+        return false;
+    sources.genericReady = sources.genericReady || Exists(sources.generic.Text()) ||
+                           MakeGenericPicture(sources.generic.Text(), osVersion);
+    return sources.genericReady && path.Assign(sources.generic.Text());
 }
 
 }  // namespace
@@ -385,25 +424,20 @@ bool SetPictureImage(UiWindow& window, int32_t pictureControl, Gdiplus::GpBitmap
 
 bool FindAccountPicture(const wchar_t* accountName, WString& path, double osVersion)
 {
-    WString folder;
-    if (accountName == nullptr || *accountName == L'\0' || !GetUserPicturesFolder(folder))
-        return false;
-    if (AskShellForPicture(accountName, path, osVersion))
-        return true;
-    WString legacy = LegacyPictureFile(folder.Text(), accountName);
-    if (Exists(legacy.Text()))
-        return path.Assign(legacy.Text());
-    if (!ShellKeepsPictures(osVersion) && !legacy.IsEmpty()) {
-        WString stock;
-        if (FirstStockPicture(folder.Text(), stock) && CopyFileW(stock.Text(), legacy.Text(), TRUE))
-            return path.Assign(legacy.Text());
+    PictureSources sources;
+    return PrepareSources(sources, osVersion) && FindPicture(sources, accountName, path, osVersion);
+}
+
+void FindAccountPictures(const std::vector<const wchar_t*>& accountNames, std::vector<WString>& paths,
+                         double osVersion)
+{
+    paths.resize(accountNames.size());
+    PictureSources sources;
+    const bool prepared = PrepareSources(sources, osVersion);
+    for (size_t i = 0; i < accountNames.size(); ++i) {
+        if (!prepared || !FindPicture(sources, accountNames[i], paths[i], osVersion))
+            paths[i].Clear();
     }
-    WString generic = GenericPictureFile();
-    if (generic.IsEmpty())
-        return false;
-    if (Exists(generic.Text()) || MakeGenericPicture(generic.Text(), osVersion))
-        return path.Assign(generic.Text());
-    return false;
 }
 
 UniqueBitmap LoadAccountPictureBitmap(const wchar_t* accountName, double osVersion)

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "accounts/picture_rules.h"
 #include "platform/handles.h"
@@ -43,6 +44,10 @@ bool SetPictureImage(UiWindow& window, int32_t pictureControl, Gdiplus::GpBitmap
 // the legacy bitmap, below 6.0 the first stock picture copied as the legacy
 // bitmap, else the generic picture made once from the shell library's icon.
 bool FindAccountPicture(const wchar_t* accountName, WString& path, double osVersion);
+// The same for many accounts, the shell and the folders looked up once; an
+// empty path where there is none.
+void FindAccountPictures(const std::vector<const wchar_t*>& accountNames, std::vector<WString>& paths,
+                         double osVersion);
 
 // A 48 x 48 GDI bitmap of the account's picture, owned by the caller, or null.
 UniqueBitmap LoadAccountPictureBitmap(const wchar_t* accountName, double osVersion);

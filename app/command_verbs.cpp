@@ -5,6 +5,7 @@
 #include <gdiplus.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "accounts/account_rules.h"
 #include "accounts/account_settings.h"
 #include "accounts/groups.h"
+#include "accounts/health_check.h"
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
 #include "accounts/personal_folders.h"
@@ -176,15 +178,24 @@ int ListAccounts(CommandRun& run)
         run.Say(L"choose one of --csv and --json");
         return kExitUsage;
     }
-    std::vector<AccountRow> rows;
-    ReadAccountRows(rows);
+    // Each kind of fact is read once for the whole list: a thousand
+    // accounts cost little more than their enumeration.
     WString console = ConsoleUserName();
-    std::vector<AccountFacts> accounts(rows.size());
-    size_t kept = 0;
-    for (AccountRow& row : rows)
-        if (ReadFacts(row.name.Text(), console.Text(), accounts[kept]))
-            ++kept;
-    accounts.resize(kept);
+    std::vector<AccountSummary> summaries;
+    ReadAccountSummaries(console.Text(), summaries);
+    std::vector<const wchar_t*> accountNames;
+    for (const AccountSummary& summary : summaries)
+        accountNames.push_back(summary.name.Text());
+    std::vector<WString> pictures;
+    FindAccountPictures(accountNames, pictures, GetOsVersionNumber());
+    std::vector<AccountFacts> accounts(summaries.size());
+    for (size_t i = 0; i < summaries.size(); ++i) {
+        accounts[i].name = std::move(summaries[i].name);
+        accounts[i].details = std::move(summaries[i].details);
+        accounts[i].sid = std::move(summaries[i].sid);
+        accounts[i].profile = std::move(summaries[i].profile);
+        accounts[i].picture = std::move(pictures[i]);
+    }
     if (sizes) {
         SizeJob job{&accounts};
         UniqueHandle worker(CreateThread(nullptr, 0, MeasureWorker, &job, 0, nullptr));
@@ -588,12 +599,8 @@ int DeleteExisting(CommandRun& run)
     const bool keepFiles = run.Parsed().Has(L"--keep-files");
     WString sid, profile;
     GetAccountSidAndProfile(name, sid, &profile);
-    run.Change(L"account " + Quoted(name) + L" deleted");
-    if (!keepFiles && !profile.IsEmpty())
-        run.Change(L"profile folder " + Quoted(profile.Text()) + L" deleted");
-    if (run.DryRun())
-        return kExitDone;
-    if (!run.Parsed().yes) {
+    // Asked first: a refused command never says "done".
+    if (!run.DryRun() && !run.Parsed().yes) {
         if (!run.HasConsoleInput()) {
             run.Say(L"deleting needs --yes when no console can answer; nothing was changed");
             return kExitRefused;
@@ -603,6 +610,11 @@ int DeleteExisting(CommandRun& run)
             return kExitRefused;
         }
     }
+    run.Change(L"account " + Quoted(name) + L" deleted");
+    if (!keepFiles && !profile.IsEmpty())
+        run.Change(L"profile folder " + Quoted(profile.Text()) + L" deleted");
+    if (run.DryRun())
+        return kExitDone;
     AccountDeletion deletion;
     deletion.accountName = name;
     deletion.folderFlags = keepFiles ? kKeepProfileFolder : kDeleteTakeOver | kDeleteScheduleAtRestart;
@@ -631,21 +643,35 @@ int DeleteExisting(CommandRun& run)
     return kExitDone;
 }
 
+// The personal folders are the console user's alone, as in the window:
+// their places are read and written through that user's token and hive.
+struct FolderOwner {
+    WString name;
+    WString profile;
+    WString sid;
+    UniqueToken token;
+};
+
+bool RequireFolderOwner(CommandRun& run, const wchar_t* name, FolderOwner& owner)
+{
+    owner.token = FindConsoleUser(owner.name, &owner.profile, &owner.sid);
+    if (EqualsNoCase(owner.name.Text(), name) && owner.token)
+        return true;
+    run.Say(L"personal folders are shown and moved only for the account signed in at the console (" +
+            Quoted(owner.name.Text()) + L")");
+    return false;
+}
+
 int ListFolders(CommandRun& run)
 {
-    const wchar_t* name = run.Argument(0);
-    WString consoleName, consoleProfile, consoleSid;
-    UniqueToken token = FindConsoleUser(consoleName, &consoleProfile, &consoleSid);
-    if (!EqualsNoCase(consoleName.Text(), name) || !token) {
-        run.Say(L"personal folders are shown only for the account signed in at the console (" +
-                Quoted(consoleName.Text()) + L")");
+    FolderOwner owner;
+    if (!RequireFolderOwner(run, run.Argument(0), owner))
         return kExitRefused;
-    }
     if (run.Json())
         run.Document().Key("folders").BeginArray();
     for (int index : VisibleFolderRows(GetOsVersionNumber())) {
         WString current, defaultPath;
-        ReadFolderLocations(index, token.Get(), current, defaultPath);
+        ReadFolderLocations(index, owner.token.Get(), current, defaultPath);
         if (run.Json())
             run.Document().BeginObject().Field("folder", kPersonalFolders[index].name).Field("location", current.Text())
                 .Field("default", defaultPath.Text()).EndObject();
@@ -655,6 +681,106 @@ int ListFolders(CommandRun& run)
     if (run.Json())
         run.Document().EndArray();
     return kExitDone;
+}
+
+// The move and the restore: the dialog's operation behind the same checks,
+// its progress on standard error.
+int RelocateFolderVerb(CommandRun& run, bool restore)
+{
+    FolderOwner owner;
+    if (!RequireFolderOwner(run, run.Argument(0), owner))
+        return kExitRefused;
+    const double osVersion = GetOsVersionNumber();
+    const int index = FindPersonalFolder(run.Argument(1));
+    const std::vector<int> rows = VisibleFolderRows(osVersion);
+    if (index < 0 || std::find(rows.begin(), rows.end(), index) == rows.end()) {
+        std::wstring names;
+        for (int row : rows)
+            names += (names.empty() ? L"" : L", ") + std::wstring(kPersonalFolders[row].name);
+        run.Say(L"there is no personal folder " + Quoted(run.Argument(1)) + L" (there are " + names + L")");
+        return kExitUsage;
+    }
+    const wchar_t* folderName = kPersonalFolders[index].name;
+    WString current, defaultPath;
+    ReadFolderLocations(index, owner.token.Get(), current, defaultPath);
+    WString target(restore ? defaultPath.Text() : run.Argument(2));
+    if (EqualsNoCase(target.Text(), current.Text())) {
+        run.Say(std::wstring(folderName) + L" is already at " + Quoted(current.Text()) + L"; nothing was changed");
+        return kExitDone;
+    }
+
+    FolderRelocation request;
+    request.index = index;
+    request.sid = owner.sid.Text();
+    request.profile = owner.profile.Text();
+    request.token = owner.token.Get();
+    request.current = current.Text();
+    request.target = target.Text();
+    request.restore = restore;
+    request.moveContents = !run.Parsed().Has(L"--place-only");
+    request.overwrite = run.Parsed().Has(L"--overwrite");
+    request.osVersion = osVersion;
+    // Every check first, so that a refusal changes nothing and asks nothing.
+    request.dryRun = true;
+    RelocationResult result = RelocateFolder(request);
+    if (result.outcome == RelocationOutcome::Refused) {
+        run.Say(std::wstring(RelocationResultText(result, restore).Text()) + L" Nothing was changed.");
+        return kExitRefused;
+    }
+    if (!run.DryRun() && !run.Parsed().yes) {
+        if (!run.HasConsoleInput()) {
+            run.Say(L"moving a personal folder needs --yes when no console can answer; nothing was changed");
+            return kExitRefused;
+        }
+        if (!run.Ask((std::wstring(restore ? L"Restore " : L"Move ") + folderName + L" to " +
+                      Quoted(target.Text()) + L"?").c_str())) {
+            run.Say(L"not moved");
+            return kExitRefused;
+        }
+    }
+    run.Change(std::wstring(folderName) + L" " + (restore ? L"restored" : L"moved") + L" from " +
+               Quoted(current.Text()) + L" to " + Quoted(target.Text()) +
+               (request.moveContents ? L" with its contents" : L"; its contents stay"));
+    if (run.DryRun())
+        return kExitDone;
+    request.dryRun = false;
+    ULONGLONG said = 0;
+    request.progress = [&](const MoveProgress& progress) {
+        const ULONGLONG now = GetTickCount64();
+        if (!progress.measured.load() || now - said < 1000)
+            return;
+        said = now;
+        run.Progress(MoveProgressText(progress.filesDone.load(), progress.filesTotal.load(),
+                                      progress.bytesDone.load(), progress.bytesTotal.load()).Text());
+    };
+    result = RelocateFolder(request);
+    if (run.Json()) {
+        JsonWriter& json = run.Document();
+        json.Key("relocation").BeginObject().Field("folder", folderName).Field("from", current.Text())
+            .Field("to", target.Text()).Field("placeChanged", result.placeChanged)
+            .Field("contentsMoved", result.contentsMoved).Field("notMoved", result.notMoved).Key("left").BeginArray();
+        for (const LeftEntry& entry : result.left)
+            json.BeginObject().Field("path", entry.path.Text()).Field("reason", LeftReasonText(entry.reason))
+                .EndObject();
+        json.EndArray().EndObject();
+    } else {
+        for (const LeftEntry& entry : result.left)
+            run.Line(std::wstring(L"not moved: ") + entry.path.Text() + L"\t" + LeftReasonText(entry.reason));
+    }
+    if (result.outcome == RelocationOutcome::Done)
+        return kExitDone;
+    run.Say(RelocationResultText(result, restore).Text());
+    return result.outcome == RelocationOutcome::Refused ? kExitRefused : kExitFailed;
+}
+
+int MoveFolder(CommandRun& run)
+{
+    return RelocateFolderVerb(run, false);
+}
+
+int RestoreFolder(CommandRun& run)
+{
+    return RelocateFolderVerb(run, true);
 }
 
 int ProfileKeys(CommandRun& run)
@@ -813,6 +939,110 @@ int RepairStatus(CommandRun& run)
     return kExitDone;
 }
 
+// A finding is named by its id, which all findings of its kind share, or
+// by "id:target" for one of them.
+bool NamesFinding(const std::wstring& name, const Finding& finding)
+{
+    return name == finding.id || name == finding.id + L":" + finding.target;
+}
+
+void WriteFinding(CommandRun& run, const Finding& finding)
+{
+    if (run.Json()) {
+        JsonWriter& json = run.Document();
+        json.BeginObject().Field("id", finding.id).Field("severity", SeverityText(finding.severity))
+            .Field("summary", finding.summary).Field("target", finding.target).Key("evidence").BeginArray();
+        for (const Evidence& evidence : finding.evidence)
+            json.BeginObject().Field("name", evidence.name).Field("value", evidence.value).EndObject();
+        json.EndArray().Field("mend", finding.mendText).Field("mendable", finding.mendable)
+            .Field("safe", finding.safeToMend).EndObject();
+        return;
+    }
+    run.Line(std::wstring(SeverityText(finding.severity)) + L"\t" + finding.id + L"\t" + finding.summary);
+    for (const Evidence& evidence : finding.evidence)
+        run.Line(L"    " + evidence.name + L": " + evidence.value);
+    if (finding.mendable)
+        run.Line(L"    mend" + std::wstring(finding.safeToMend ? L" (safe)" : L"") + L": " + finding.mendText);
+}
+
+int Doctor(CommandRun& run)
+{
+    const ParsedCommand& p = run.Parsed();
+    const bool fixNamed = p.Has(L"--fix");
+    const bool fixSafe = p.Has(L"--fix-safe");
+    if (fixNamed == p.arguments.empty()) {
+        run.Say(fixNamed ? L"--fix needs the ids of the findings to mend" : L"finding ids are taken only after --fix");
+        return kExitUsage;
+    }
+    for (const std::wstring& name : p.arguments) {
+        FindingKind kind;
+        if (!KindOfId(name.substr(0, name.find(L':')).c_str(), kind)) {
+            run.Say(L"there is no kind of finding " + Quoted(name.c_str()));
+            return kExitUsage;
+        }
+    }
+    const std::vector<Finding> findings = RunHealthCheck(HealthCheckOptions{});
+    if (run.Json())
+        run.Document().Key("findings").BeginArray();
+    for (const Finding& finding : findings)
+        WriteFinding(run, finding);
+    if (run.Json())
+        run.Document().EndArray();
+
+    std::vector<const Finding*> chosen;
+    for (const Finding& finding : findings) {
+        bool named = false;
+        for (const std::wstring& name : p.arguments)
+            named = named || NamesFinding(name, finding);
+        if (finding.mendable && (named || (fixSafe && finding.safeToMend)))
+            chosen.push_back(&finding);
+    }
+    for (const std::wstring& name : p.arguments) {
+        bool found = false;
+        for (const Finding& finding : findings)
+            found = found || NamesFinding(name, finding);
+        if (!found)
+            run.Say(L"nothing found as " + Quoted(name.c_str()) + L"; nothing to mend");
+    }
+    if (!chosen.empty() && !run.DryRun() && !p.yes) {
+        if (!run.HasConsoleInput()) {
+            run.Say(L"mending needs --yes when no console can answer; nothing was changed");
+            return kExitRefused;
+        }
+        if (!run.Ask((L"Mend " + std::to_wstring(chosen.size()) + L" findings?").c_str())) {
+            run.Say(L"nothing was mended");
+            return kExitRefused;
+        }
+    }
+    for (const Finding* finding : chosen)
+        run.Change(finding->id + L" " + finding->target + L": " + finding->mendText);
+
+    std::vector<bool> mended(findings.size(), false);
+    uint32_t failed = 0;
+    if (!chosen.empty() && !run.DryRun()) {
+        if (run.Json())
+            run.Document().Key("mended").BeginArray();
+        for (const Finding* finding : chosen) {
+            MendOutcome outcome = MendFinding(*finding);
+            mended[finding - findings.data()] = outcome.mended;
+            failed += outcome.mended ? 0 : 1;
+            if (!outcome.mended)
+                run.Say(finding->id + L" " + finding->target + L": " + outcome.text);
+            if (run.Json())
+                run.Document().BeginObject().Field("id", finding->id).Field("target", finding->target)
+                    .Field("mended", outcome.mended).Field("text", outcome.text).EndObject();
+        }
+        if (run.Json())
+            run.Document().EndArray();
+    }
+    if (failed > 0)
+        return kExitFailed;
+    for (size_t i = 0; i < findings.size(); ++i)
+        if (!mended[i] && findings[i].severity != Severity::Note)
+            return kExitFound;
+    return kExitDone;
+}
+
 int Help(CommandRun& run)
 {
     if (run.Json())
@@ -842,6 +1072,8 @@ const CommandOption kCreateOptions[] = {
 };
 const CommandOption kDeleteOptions[] = {{L"--keep-files", false, nullptr}};
 const CommandOption kKeysOptions[] = {{L"--repair", false, nullptr}};
+const CommandOption kRelocateOptions[] = {{L"--place-only", false, nullptr}, {L"--overwrite", false, nullptr}};
+const CommandOption kDoctorOptions[] = {{L"--fix", false, nullptr}, {L"--fix-safe", false, nullptr}};
 const CommandOption kPlanOptions[] = {{L"--keep-store-apps", false, nullptr}, {L"--keep-system-appdata", false, nullptr}};
 
 template <size_t N>
@@ -881,11 +1113,18 @@ const CommandVerb kCommandVerbs[] = {
      L"deletes the account and its profile folder (--keep-files keeps the folder)", true, DeleteExisting},
     {{L"folders", L"NAME", 1, 1, nullptr, 0, false, false},
      L"the personal folders of the account signed in at the console", true, ListFolders},
+    {{L"folders move", L"NAME FOLDER DESTINATION", 3, 3, OPTIONS(kRelocateOptions), true, true},
+     L"moves a personal folder and its contents (--place-only: only where it points)", true, MoveFolder},
+    {{L"folders restore", L"NAME FOLDER", 2, 2, OPTIONS(kRelocateOptions), true, true},
+     L"moves a personal folder back to its default place", true, RestoreFolder},
     {{L"profile-keys", L"", 0, 0, OPTIONS(kKeysOptions), true, false},
      L"corrupted profile-list entries (--repair puts them right)", true, ProfileKeys},
     {{L"repair plan", L"NAME", 1, 1, OPTIONS(kPlanOptions), false, false},
      L"what a repair of the account would do and could not carry; changes nothing", true, RepairPlan},
     {{L"repair status", L"", 0, 0, nullptr, 0, false, false}, L"the journal and log of the last repair", true,
      RepairStatus},
+    {{L"doctor", L"[ID...]", 0, 32, OPTIONS(kDoctorOptions), true, true},
+     L"the health check's findings; exit 1 with a problem or risk (--fix ID...: mend those; --fix-safe: the safe "
+     L"ones)", true, Doctor},
 };
 const size_t kCommandVerbCount = sizeof(kCommandVerbs) / sizeof(kCommandVerbs[0]);

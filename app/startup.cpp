@@ -54,8 +54,6 @@ StartupActions DefaultStartupActions()
 
 int RunProcess(HINSTANCE instance, const wchar_t* commandLine, int showCommand, const StartupActions& actions)
 {
-    HRESULT com = CoInitialize(nullptr);
-
     int count = 0;
     UniqueResource<LocalMemoryTraits<LPWSTR*>> arguments(
         CommandLineToArgvW(commandLine != nullptr ? commandLine : L"", &count));
@@ -63,13 +61,18 @@ int RunProcess(HINSTANCE instance, const wchar_t* commandLine, int showCommand, 
     if (!arguments)
         count = 0;
 
-    // A command runs without a window: it starts GDI+ only if it draws.
+    // A command runs without a window: it starts GDI+ only if it draws, and
+    // joins the multithreaded apartment, which needs no hidden window (a
+    // window of the single-threaded one connects to the display, and under
+    // Wine starts the desktop: most of a command's start).
     if (actions.runCommandMode != nullptr && IsCommandLine(count, scanned)) {
+        HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         int exitCode = actions.runCommandMode(count, scanned, actions.isElevated);
         if (SUCCEEDED(com))
             CoUninitialize();
         return exitCode;
     }
+    HRESULT com = CoInitialize(nullptr);
 
     Gdiplus::GdiplusStartupInput gdiplusInput;   // version 1, no debug callback, no suppression
     ULONG_PTR gdiplusToken = 0;

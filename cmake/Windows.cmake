@@ -4,8 +4,32 @@
 add_compile_definitions(UNICODE _UNICODE NOMINMAX
                         _WIN32_WINNT=0x0A00 WINVER=0x0A00)
 
+# A command answers without a window, and must start as fast as a console
+# program: common controls register their classes with the arrow cursor when
+# they load, which under Wine starts the desktop and its display driver
+# (most of a command's start), and the common dialogs load them; GDI+ and
+# the shell bring further libraries of their own that no command's start
+# needs. All four load at the first call instead. Anything a .def file does
+# not name is imported as usual from the library after it.
+set(VANTRELL_DELAY_LIBRARIES)
+if(MINGW)
+  find_program(VANTRELL_DLLTOOL NAMES ${MINGW_PREFIX}-dlltool dlltool REQUIRED)
+  foreach(dll comctl32 comdlg32 gdiplus shell32)
+    set(delay_library ${CMAKE_BINARY_DIR}/delay/lib${dll}-delay.a)
+    add_custom_command(OUTPUT ${delay_library}
+      COMMAND ${VANTRELL_DLLTOOL} --input-def ${CMAKE_SOURCE_DIR}/cmake/delay-${dll}.def --dllname ${dll}.dll
+              --output-delaylib ${delay_library}
+      DEPENDS ${CMAKE_SOURCE_DIR}/cmake/delay-${dll}.def
+      COMMENT "Making the delayed import library of ${dll}"
+      VERBATIM)
+    list(APPEND VANTRELL_DELAY_LIBRARIES ${delay_library})
+  endforeach()
+  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/delay)
+  add_custom_target(delay_imports DEPENDS ${VANTRELL_DELAY_LIBRARIES})
+endif()
+
 set(VANTRELL_SYSTEM_LIBRARIES
-  gdiplus comctl32 comdlg32 shell32 shlwapi ole32 oleaut32 uuid
+  ${VANTRELL_DELAY_LIBRARIES} gdiplus comctl32 comdlg32 shell32 shlwapi ole32 oleaut32 uuid
   advapi32 netapi32 userenv wtsapi32 uxtheme gdi32 user32 kernel32 ntdll)
 
 if(MINGW)
@@ -29,6 +53,11 @@ endif()
 add_library(vantrell_sandbox STATIC ${VANTRELL_SANDBOX_SOURCES})
 target_compile_definitions(vantrell_sandbox PRIVATE "VANTRELL_SCENARIO_DIR=L\"${VANTRELL_SCENARIO_DIR}\"")
 target_link_libraries(vantrell_sandbox PUBLIC vantrell_core ${VANTRELL_SYSTEM_LIBRARIES})
+if(MINGW)
+  foreach(library vantrell_lib vantrell_machine vantrell_sandbox)
+    add_dependencies(${library} delay_imports)
+  endforeach()
+endif()
 
 # The resource compiler does not report the files a script includes: the
 # pictures, icons and manifest are named here so that editing one rebuilds.

@@ -9,6 +9,8 @@
 
 #include "accounts/account_list.h"
 #include "accounts/account_rules.h"
+#include "accounts/groups.h"
+#include "accounts/lookup.h"
 #include "sandbox/sandbox.h"
 #include "tests/win/test_support.h"
 
@@ -114,4 +116,42 @@ TEST_F(AccountData, ConsoleUserUnknownOrAccountGone)
     EXPECT_TRUE(details.console) << "names compare without regard to case";
     EXPECT_EQ(std::wstring(L"Standard User Account"), details.typeText.Text());
     EXPECT_FALSE(ReadAccountDetails(L"nobody-here", L"", details)) << "an account that is gone";
+}
+
+// The list's one read per kind says of every account what the readers of
+// one account say: on paged accounts, hidden ones, rights held, automatic
+// sign-in, profiles in the list, outside it and missing.
+TEST_F(AccountData, SummariesMatchTheReadersOfOneAccount)
+{
+    for (const wchar_t* scenario : {L"default", L"auto-logon", L"health", L"many-accounts"}) {
+        Reset(scenario);
+        if (std::wstring(scenario) == L"default") {
+            // A hidden account and one whose rights let it sign in.
+            ASSERT_TRUE(SetSignInVisibility(L"lchen", SignInVisibilityMode::Hide));
+            ASSERT_TRUE(SetSignInVisibility(L"jokafor", SignInVisibilityMode::Show));
+        }
+        std::vector<AccountSummary> summaries;
+        ASSERT_TRUE(ReadAccountSummaries(L"mhartley", summaries));
+        std::vector<AccountRow> rows;
+        ReadAccountRows(rows);
+        ASSERT_EQ(rows.size(), summaries.size()) << Show(scenario);
+        for (AccountSummary& summary : summaries) {
+            const std::wstring name = summary.name.Text();
+            AccountDetails details;
+            ASSERT_TRUE(ReadAccountDetails(name.c_str(), L"mhartley", details)) << Show(name);
+            WString sid, profile;
+            GetAccountSidAndProfile(name.c_str(), sid, &profile);
+            const std::wstring where = std::wstring(scenario) + L": " + name;
+            EXPECT_EQ(std::wstring(details.fullName.Text()), summary.details.fullName.Text()) << Show(where);
+            EXPECT_EQ(std::wstring(details.typeText.Text()), summary.details.typeText.Text()) << Show(where);
+            EXPECT_EQ(details.privilege, summary.details.privilege) << Show(where);
+            EXPECT_EQ(details.flags, summary.details.flags) << Show(where);
+            EXPECT_EQ(details.builtin, summary.details.builtin) << Show(where);
+            EXPECT_EQ(details.console, summary.details.console) << Show(where);
+            EXPECT_EQ(details.hidden, summary.details.hidden) << Show(where);
+            EXPECT_EQ(details.autoLogon, summary.details.autoLogon) << Show(where);
+            EXPECT_EQ(std::wstring(sid.Text()), summary.sid.Text()) << Show(where);
+            EXPECT_EQ(std::wstring(profile.Text()), summary.profile.Text()) << Show(where);
+        }
+    }
 }

@@ -29,6 +29,14 @@ run repair plan jokafor
 run repair status
 run help
 run create "bad,name"
+run doctor
+run folders "$(id -un)"
+run folders move "$(id -un)" Documents 'C:\vantrell-docs' --dry-run
+run folders move "$(id -un)" Documents 'C:\windows\docs' --yes
+"$launcher" ./sandbox-tool.exe reset health >/dev/null 2>&1 || exit 1
+run doctor
+run doctor --fix-safe --dry-run
+run doctor --fix orphan-group-member --yes
 python3 - "$schema" "$out" "$n" <<'PY'
 import json, sys, jsonschema
 schema = json.load(open(sys.argv[1]))

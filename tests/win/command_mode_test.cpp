@@ -7,15 +7,22 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "accounts/account_lifecycle.h"
 #include "accounts/account_list.h"
+#include "accounts/account_rules.h"
+#include "accounts/groups.h"
+#include "accounts/lookup.h"
+#include "accounts/personal_folders.h"
 #include "platform/handles.h"
 #include "platform/text_win.h"
 #include "sandbox/sandbox.h"
 #include "tests/narrow.h"
+#include "tests/win/personal_folders_support.h"
 
 namespace {
 
@@ -40,6 +47,11 @@ std::string ReadAll(HANDLE pipe)
 // presented as an input that has ended).
 Outcome RunProgram(const std::wstring& arguments, const std::string& input = "", bool closedInput = false)
 {
+    // Wine starts its desktop process from the first process that needs a
+    // window, handing it that process's standard handles: started by a
+    // command, it would hold the command's pipes open for good. The test
+    // starts it first.
+    GetDesktopWindow();
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
     HANDLE outRead, outWrite, errRead, errWrite, inRead = nullptr, inWrite = nullptr;
     CreatePipe(&outRead, &outWrite, &inherit, 0);
@@ -224,6 +236,8 @@ TEST(CommandMode, StandardInputClosedRefusesWithoutWaiting)
     for (const Case& c : cases) {
         Outcome outcome = RunProgram(c.arguments, "", true);
         EXPECT_EQ(c.exitCode, outcome.exitCode) << Narrow(c.arguments) << "\n" << Show(outcome);
+        EXPECT_EQ(std::string::npos, outcome.out.find("done:")) << "a refused command said it was done\n"
+                                                                << Show(outcome);
     }
     const std::wstring after = MachineSnapshot();
     EXPECT_TRUE(before == after) << "a refused command changed the machine\n" << FirstDifference(before, after);
@@ -296,4 +310,150 @@ TEST(CommandMode, ListMatchesTheWindowsRows)
     for (size_t at = outcome.out.find("{\"name\":"); at != std::string::npos; at = outcome.out.find("{\"name\":", at + 1))
         ++count;
     EXPECT_EQ(rows.size(), count);
+}
+
+namespace {
+
+std::string FileText(const std::wstring& path)
+{
+    std::ifstream file(std::filesystem::path(path), std::ios::binary);
+    return file ? std::string(std::istreambuf_iterator<char>(file), {}) : "(missing)";
+}
+
+void PutFile(const std::wstring& path, const std::string& text)
+{
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(std::filesystem::path(path), std::ios::binary) << text;
+}
+
+// The console user's profile, where its folders are by default.
+std::wstring ConsoleProfile()
+{
+    WString sid, profile;
+    GetAccountSidAndProfile(ProcessUserName().c_str(), sid, &profile);
+    return profile.Text();
+}
+
+}  // namespace
+
+// A move to the second drive and back, each in a process of its own: the
+// restore finds the default place although the move removed that folder.
+TEST(CommandMode, FoldersMoveToTheOtherDriveAndRestore)
+{
+    ASSERT_TRUE(ResetScenario(L"default"));
+    SavedShellFolders saved;
+    saved.Save();
+    const std::wstring user = ProcessUserName();
+    const std::wstring documents = ConsoleProfile() + L"\\Documents";
+    const std::wstring target = CleanFolder(L"T:\\command-docs");
+    RemoveDirectoryW(target.c_str());
+    CleanFolder(documents);
+    PutFile(documents + L"\\plans\\letter.txt", "Dear Sir");
+
+    Outcome moved = RunProgram(L"folders move " + user + L" Documents " + target + L" --yes --json");
+    EXPECT_EQ(0u, moved.exitCode) << Show(moved);
+    EXPECT_NE(std::string::npos, moved.out.find("\"contentsMoved\":true,\"notMoved\":0")) << Show(moved);
+    EXPECT_NE(std::string::npos, moved.err.find("Moving files: 1 of 1")) << "progress on standard error\n" << Show(moved);
+    EXPECT_EQ("Dear Sir", FileText(target + L"\\plans\\letter.txt"));
+    EXPECT_FALSE(std::filesystem::exists(documents)) << "the emptied old folder is removed";
+    Outcome listed = RunProgram(L"folders " + user + L" --json");
+    EXPECT_NE(std::string::npos, listed.out.find("\"location\":\"" + Narrow(target).replace(2, 1, "\\\\")))
+        << Show(listed);
+
+    Outcome restored = RunProgram(L"folders restore " + user + L" documents --yes");
+    EXPECT_EQ(0u, restored.exitCode) << Show(restored);
+    EXPECT_EQ("Dear Sir", FileText(documents + L"\\plans\\letter.txt"));
+    EXPECT_FALSE(std::filesystem::exists(target));
+    saved.Restore();
+}
+
+// Each guard refuses with exit 3 before anything is asked or changed.
+TEST(CommandMode, GuardsRefuseAndChangeNothing)
+{
+    const std::wstring user = ProcessUserName();
+    wchar_t windows[MAX_PATH] = L"";
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    WString otherSid, other;
+    struct Case {
+        const wchar_t* what;
+        std::function<void()> setup;
+        std::wstring arguments;
+        const char* errPart;
+    } const cases[] = {
+        {L"a destination inside the Windows folder", [] {},
+         L"folders move " + user + L" Documents " + windows + L"\\Docs --yes", "into the Windows"},
+        {L"contents in another account's profile",
+         [&] {
+             GetAccountSidAndProfile(L"mhartley", otherSid, &other);
+             PutFile(std::wstring(other.Text()) + L"\\Documents\\private.txt", "hers");
+             WString sid, profile;
+             GetAccountSidAndProfile(user.c_str(), sid, &profile);
+             SetFolderLocation(sid.Text(), profile.Text(), L"Documents",
+                               (std::wstring(other.Text()) + L"\\Documents").c_str());
+         },
+         L"folders move " + user + L" Documents T:\\theirs --yes", "another"},
+        {L"a profile folder outside the profiles folder",
+         [] {
+             WString sid, profile;
+             GetAccountSidAndProfile(L"jokafor", sid, &profile);
+             const std::wstring key =
+                 L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + std::wstring(sid.Text());
+             const wchar_t outside[] = L"C:\\jokafor-elsewhere";
+             RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"ProfileImagePath", REG_EXPAND_SZ, outside,
+                             sizeof(outside));
+         },
+         L"repair plan jokafor", "does not lie inside the profiles folder"},
+        // The console user is a standard user here: Maria is the last administrator.
+        {L"the last administrator's type",
+         [&] { SetAccountType(user.c_str(), kPrivilegeUser, nullptr); },
+         L"set mhartley --type standard", "last enabled administrator"},
+        {L"the last administrator's deletion",
+         [&] { SetAccountType(user.c_str(), kPrivilegeUser, nullptr); },
+         L"delete mhartley --yes", "last enabled administrator"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(ResetScenario(L"default"));
+        SavedShellFolders saved;
+        saved.Save();
+        CleanFolder(L"T:\\theirs");
+        RemoveDirectoryW(L"T:\\theirs");
+        c.setup();
+        const std::wstring before = MachineSnapshot();
+        Outcome outcome = RunProgram(c.arguments, "", true);
+        EXPECT_EQ(3u, outcome.exitCode) << Narrow(c.what) << "\n" << Show(outcome);
+        EXPECT_NE(std::string::npos, outcome.err.find(c.errPart)) << Narrow(c.what) << "\n" << Show(outcome);
+        const std::wstring after = MachineSnapshot();
+        EXPECT_TRUE(before == after) << Narrow(c.what) << " changed the machine\n" << FirstDifference(before, after);
+        EXPECT_FALSE(std::filesystem::exists(L"T:\\theirs")) << Narrow(c.what);
+        EXPECT_FALSE(std::filesystem::exists(std::wstring(windows) + L"\\Docs")) << Narrow(c.what);
+        saved.Restore();
+    }
+}
+
+TEST(CommandMode, DoctorExitCodesAndAFixThatHolds)
+{
+    struct Case {
+        const wchar_t* scenario;
+        DWORD exitCode;
+    } const cases[] = {{L"default", 0}, {L"health", 1}};
+    for (const Case& c : cases) {
+        Reset(c.scenario);
+        Outcome outcome = RunProgram(L"doctor");
+        EXPECT_EQ(c.exitCode, outcome.exitCode) << Narrow(c.scenario) << "\n" << Show(outcome);
+    }
+
+    Reset(L"health");
+    const std::wstring before = MachineSnapshot();
+    Outcome unasked = RunProgram(L"doctor --fix orphan-group-member", "", true);
+    EXPECT_EQ(3u, unasked.exitCode) << Show(unasked);
+    EXPECT_TRUE(before == MachineSnapshot()) << "a refused mend changed the machine";
+    Outcome listed = RunProgram(L"doctor --json");
+    EXPECT_NE(std::string::npos, listed.out.find("\"id\":\"orphan-group-member\"")) << Show(listed);
+    Outcome fixed = RunProgram(L"doctor --fix orphan-group-member --yes --json");
+    EXPECT_EQ(1u, fixed.exitCode) << "the other problems remain\n" << Show(fixed);
+    EXPECT_NE(std::string::npos, fixed.out.find("\"mended\":[{\"id\":\"orphan-group-member\"")) << Show(fixed);
+    Outcome again = RunProgram(L"doctor --json");
+    EXPECT_EQ(std::string::npos, again.out.find("\"id\":\"orphan-group-member\"")) << Show(again);
+    EXPECT_NE(std::string::npos, again.out.find("\"id\":\"orphan-right\"")) << "only the named finding was mended\n"
+                                                                           << Show(again);
 }
