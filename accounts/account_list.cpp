@@ -159,9 +159,10 @@ bool ReadAccountSummaries(const wchar_t* consoleUserName, std::vector<AccountSum
             if (domain.empty()) {
                 LocalSid sid;
                 const std::wstring text = AccountNameToSid(name, sid, nullptr) ? SidString(sid.Get()) : L"";
+                const std::wstring rid = std::to_wstring(record.usri3_user_id);
                 const size_t dash = text.rfind(L'-');
-                if (dash != std::wstring::npos && text.substr(dash + 1) == std::to_wstring(record.usri3_user_id))
-                    domain = text.substr(0, dash);
+                if (dash != std::wstring::npos && text.compare(dash + 1, std::wstring::npos, rid) == 0)
+                    domain.assign(text, 0, dash);
             }
             const std::wstring sid = domain.empty() ? L"" : domain + L"-" + std::to_wstring(record.usri3_user_id);
             account.sid.Assign(sid.c_str());

@@ -15,7 +15,7 @@
 #include "accounts/account_rules.h"
 #include "accounts/account_settings.h"
 #include "accounts/groups.h"
-#include "accounts/health_check.h"
+#include "app/health_check.h"
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
 #include "accounts/personal_folders.h"
