@@ -16,22 +16,9 @@
 #include "ui/window.h"
 #include "tests/narrow.h"
 
-namespace {
+using namespace harness;
 
-// The child of the class whose client-relative top-left corner is (x, y).
-HWND ChildAt(HWND parent, const wchar_t* className, int x, int y)
-{
-    for (HWND child = FindWindowExW(parent, nullptr, className, nullptr); child != nullptr;
-         child = FindWindowExW(parent, child, className, nullptr)) {
-        RECT rect;
-        GetWindowRect(child, &rect);
-        POINT corner{rect.left, rect.top};
-        ScreenToClient(parent, &corner);
-        if (corner.x == x && corner.y == y)
-            return child;
-    }
-    return nullptr;
-}
+namespace {
 
 std::vector<std::wstring> OpenedPages()
 {
@@ -119,9 +106,7 @@ TEST_F(AboutBox, OkClosesAndTheTextsAreThere)
     std::vector<std::wstring> texts;
     Operator person(L"Vantrell_MsgBox", [&](HWND box) {
         for (const POINT& at : {POINT{88, 18}, POINT{88, 48}, POINT{10, 110}}) {
-            wchar_t text[512] = L"";
-            GetWindowTextW(ChildAt(box, L"Static", at.x, at.y), text, 512);
-            texts.push_back(text);
+            texts.push_back(TextOf(ChildAt(box, L"Static", at.x, at.y)));
         }
         ClickAt(CentreOf(ChildWithText(box, L"Button", L"OK")));
     });
@@ -143,6 +128,8 @@ TEST_F(AboutBox, APageThatCannotBeOpenedLeavesTheBoxOpenAndSilent)
     Operator person(L"Vantrell_MsgBox", [&](HWND box) {
         ClickAt(CentreOf(ChildAt(box, L"Static", 20, 20)));
         ClickAt(CentreOf(ChildAt(box, L"Static", 126, 190)));
+        // Both clicks handled; a box would be up by the time its thread waits again.
+        WaitForReady(box);
         Sleep(400);
         stayed = IsWindowVisible(box) != FALSE;
         // No message of any kind came up: the about box is the only box.

@@ -16,14 +16,9 @@
 #include "ui/message_box.h"
 #include "tests/narrow.h"
 
-namespace {
+using namespace harness;
 
-std::wstring TextOf(HWND window)
-{
-    wchar_t text[512] = L"";
-    GetWindowTextW(window, text, 512);
-    return text;
-}
+namespace {
 
 // Each test has an owner window of its own, shown and in the foreground,
 // and a clean record of the machine calls.
@@ -203,9 +198,9 @@ TEST_F(Boxes, PlainBoxIgnoresTheOwnersOwnControls)
     int32_t ownerButton = owner_.AddButton(L"Owner's", 10, 40, 100, 25, -1);
     ASSERT_EQ(2, ownerButton);
     Operator person(L"_WINDOW_MsgBoxClass", [&](HWND popup) {
-        PostMessageW(owner_.Handle(), WM_COMMAND, MAKEWPARAM(ownerButton, BN_CLICKED),
+        // Sent, so that it has been handled before the box is answered.
+        SendMessageW(owner_.Handle(), WM_COMMAND, MAKEWPARAM(ownerButton, BN_CLICKED),
                      reinterpret_cast<LPARAM>(owner_.Control(ownerButton)->handle));
-        Sleep(100);
         ClickAt(CentreOf(ChildWithText(popup, L"Button", L"No")));
     });
     EXPECT_EQ(0, PlainMessageBox(&owner_, L"Question", 1, 150, 360)) << "the owner's button is not the box's Yes";

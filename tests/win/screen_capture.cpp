@@ -3,6 +3,7 @@
 #include <gdiplus.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "platform/handles.h"
 #include "ui/image.h"
@@ -171,3 +172,77 @@ HWND ChildWithText(HWND parent, const wchar_t* className, const wchar_t* text)
     return FindWindowExW(parent, nullptr, className, text);
 }
 
+
+namespace harness {
+
+HWND VisibleWindow(const wchar_t* className)
+{
+    HWND found = FindWindowW(className, nullptr);
+    return found != nullptr && IsWindowVisible(found) ? found : nullptr;
+}
+
+std::wstring TextOf(HWND window)
+{
+    wchar_t text[1024] = L"";
+    GetWindowTextW(window, text, ARRAYSIZE(text));
+    return text;
+}
+
+std::vector<HWND> Children(HWND parent, const wchar_t* className)
+{
+    std::vector<HWND> found;
+    for (HWND child = FindWindowExW(parent, nullptr, className, nullptr); child != nullptr;
+         child = FindWindowExW(parent, child, className, nullptr))
+        found.push_back(child);
+    return found;
+}
+
+HWND ChildAt(HWND parent, const wchar_t* className, int x, int y)
+{
+    for (HWND child : Children(parent, className)) {
+        RECT rect;
+        GetWindowRect(child, &rect);
+        POINT corner{rect.left, rect.top};
+        ScreenToClient(parent, &corner);
+        if (corner.x == x && corner.y == y)
+            return child;
+    }
+    return nullptr;
+}
+
+void Press(HWND window, const wchar_t* button)
+{
+    PostMessageW(ChildWithText(window, L"Button", button), BM_CLICK, 0, 0);
+}
+
+std::wstring AnswerBox(const wchar_t* button, HWND notThis)
+{
+    HWND box = nullptr;
+    if (!WaitUntil("a themed box with its button", [&] {
+            box = VisibleWindow(L"Vantrell_MsgBox");
+            return box != nullptr && box != notThis && ChildWithText(box, L"Button", button) != nullptr;
+        }))
+        return L"(no box)";
+    WaitForReady(box);
+    std::wstring text = TextOf(FindWindowExW(box, nullptr, L"Static", nullptr));
+    Press(box, button);
+    WaitUntil("the answered box to close", [box] { return !IsWindow(box) || !IsWindowVisible(box); });
+    return text;
+}
+
+COLORREF BitmapPixel(HBITMAP bitmap, int x, int y)
+{
+    UniqueMemoryDc dc(CreateCompatibleDC(nullptr));
+    HGDIOBJ old = SelectObject(dc.Get(), bitmap);
+    COLORREF pixel = GetPixel(dc.Get(), x, y);
+    SelectObject(dc.Get(), old);
+    return pixel;
+}
+
+bool Near(COLORREF a, COLORREF b)
+{
+    return std::abs(GetRValue(a) - GetRValue(b)) <= 12 && std::abs(GetGValue(a) - GetGValue(b)) <= 12 &&
+           std::abs(GetBValue(a) - GetBValue(b)) <= 12;
+}
+
+}  // namespace harness
