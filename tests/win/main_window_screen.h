@@ -28,6 +28,7 @@ public:
         const ControlEntry* control = window_.Control(id);
         return control != nullptr ? control->handle : nullptr;
     }
+    MainWindow& Window() const { return window_; }
     const MainWindowControls& Ids() const { return window_.ids; }
     double OsVersion() const { return window_.osVersion; }
     bool Checked(int32_t id) const { return SendMessageW(Handle(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
@@ -115,9 +116,13 @@ private:
 
 // Runs the main window on this thread while `script` plays the operator on
 // another; the window is closed afterwards through its close event.
-inline void RunWithOperator(const std::function<void(Screen&, HWND)>& script)
+// `prepare` sets the window up before it starts.
+inline void RunWithOperator(const std::function<void(Screen&, HWND)>& script,
+                            const std::function<void(MainWindow&)>& prepare = nullptr)
 {
     MainWindow window;
+    if (prepare)
+        prepare(window);
     std::atomic<bool> ran{false};
     std::thread operatorThread([&] {
         HWND main = nullptr;
