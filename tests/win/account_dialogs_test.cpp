@@ -499,29 +499,7 @@ COLORREF PicturePixel(HWND dialog, int x, int y)
     return ScreenPixel(point.x, point.y);
 }
 
-// Picks a file in the system's open-file dialog as a person would: the name
-// typed into its field, then Open.
-bool PickFile(const std::wstring& path)
-{
-    HWND chooser = nullptr;
-    if (!WaitFor([&] {
-            chooser = FindWindowW(L"#32770", L"Select user picture file");
-            return chooser != nullptr && IsWindowVisible(chooser);
-        }))
-        return false;
-    WaitForReady(chooser);
-    // The file-name box: a combo box with its own field in this dialog style.
-    const int nameBox = GetDlgItem(chooser, 0x47C) != nullptr ? 0x47C : 0x480;
-    SetDlgItemTextW(chooser, nameBox, path.c_str());
-    wchar_t typed[MAX_PATH] = L"";
-    GetDlgItemTextW(chooser, nameBox, typed, MAX_PATH);
-    if (path != typed) {
-        fprintf(stderr, "the file-name box holds %ls\n", typed);
-        return false;
-    }
-    PostMessageW(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(chooser, IDOK)));
-    return WaitFor([&] { return !IsWindow(chooser) || !IsWindowVisible(chooser); });
-}
+bool PickFile(const std::wstring& path) { return ChooseInOpenFileDialog(L"Select user picture file", path); }
 
 }  // namespace
 

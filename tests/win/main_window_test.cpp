@@ -528,16 +528,13 @@ COLORREF ImagePixel(HIMAGELIST images, int index, int x, int y)
 // Waits up to `seconds` for every row of the list to show an image of its own.
 bool WaitForEveryPicture(HWND list, int seconds)
 {
-    for (int i = 0; i < seconds * 20; ++i) {
+    return WaitUntil("every row to show its own picture", [list] {
         const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
         int shown = 0;
         for (int row = 0; row < rows; ++row)
             shown += RowImage(list, row) > 0 ? 1 : 0;
-        if (rows > 0 && shown == rows)
-            return true;
-        Sleep(50);
-    }
-    return false;
+        return rows > 0 && shown == rows;
+    }, static_cast<DWORD>(seconds) * 1000);
 }
 
 }  // namespace
@@ -594,43 +591,11 @@ TEST_F(MainWindowRun, ClosingWhilePicturesLoadEndsCleanly)
 namespace {
 
 // Types the text into whatever has the keyboard focus, key by key.
-void TypeText(const std::wstring& text)
-{
-    for (wchar_t c : text) {
-        INPUT keys[2] = {};
-        keys[0].type = keys[1].type = INPUT_KEYBOARD;
-        keys[0].ki.wScan = keys[1].ki.wScan = c;
-        keys[0].ki.dwFlags = KEYEVENTF_UNICODE;
-        keys[1].ki.dwFlags = KEYEVENTF_UNICODE | KEYEVENTF_KEYUP;
-        SendInput(2, keys, sizeof(INPUT));
-        Sleep(5);
-    }
-}
-
-// The system's open-file dialog, as the picture dialog opens it.
-HWND WaitForOpenFileDialog()
-{
-    HWND found = nullptr;
-    WaitFor([&] {
-        found = FindWindowW(L"#32770", L"Select user picture file");
-        return found != nullptr && IsWindowVisible(found);
-    });
-    return found;
-}
-
-// Chooses a file as a person does: "Browse...", the path typed into the
-// open-file dialog's name field, Enter for "Open".
+// Chooses a file as a person does: "Browse...", then the open-file dialog.
 bool ChooseThroughOpenFileDialog(HWND dialog, const std::wstring& path)
 {
     PostMessageW(ChildWithText(dialog, L"Button", L"Browse..."), BM_CLICK, 0, 0);
-    HWND files = WaitForOpenFileDialog();
-    if (files == nullptr || !WaitForReady(files))
-        return false;
-    SetForegroundWindow(files);
-    TypeText(path);
-    Sleep(100);
-    PressKey(VK_RETURN);
-    return WaitFor([&] { return !IsWindow(files) || !IsWindowVisible(files); });
+    return ChooseInOpenFileDialog(L"Select user picture file", path);
 }
 
 // What the preview shows at (x, y) of its 128 x 128 picture.

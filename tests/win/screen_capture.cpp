@@ -1,5 +1,6 @@
 #include "tests/win/screen_capture.h"
 
+#include <commctrl.h>
 #include <gdiplus.h>
 
 #include <cstdio>
@@ -183,8 +184,8 @@ HWND VisibleWindow(const wchar_t* className)
 
 std::wstring TextOf(HWND window)
 {
-    wchar_t text[1024] = L"";
-    GetWindowTextW(window, text, ARRAYSIZE(text));
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(window, &text[0], static_cast<int>(text.size()))));
     return text;
 }
 
@@ -228,6 +229,53 @@ std::wstring AnswerBox(const wchar_t* button, HWND notThis)
     Press(box, button);
     WaitUntil("the answered box to close", [box] { return !IsWindow(box) || !IsWindowVisible(box); });
     return text;
+}
+
+bool ChooseInOpenFileDialog(const wchar_t* title, const std::wstring& path)
+{
+    HWND chooser = nullptr;
+    if (!WaitUntil("the open-file dialog", [&] {
+            chooser = FindWindowW(L"#32770", title);
+            return chooser != nullptr && IsWindowVisible(chooser);
+        }))
+        return false;
+    WaitForReady(chooser);
+    // The file-name box: a combo box with its own field in this dialog style.
+    const int nameBox = GetDlgItem(chooser, 0x47C) != nullptr ? 0x47C : 0x480;
+    SetDlgItemTextW(chooser, nameBox, path.c_str());
+    wchar_t typed[MAX_PATH] = L"";
+    GetDlgItemTextW(chooser, nameBox, typed, MAX_PATH);
+    if (path != typed) {
+        fprintf(stderr, "the file-name box holds %ls\n", typed);
+        return false;
+    }
+    PostMessageW(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(chooser, IDOK)));
+    return WaitUntil("the open-file dialog to close", [&] { return !IsWindow(chooser) || !IsWindowVisible(chooser); });
+}
+
+bool HasTip(HWND window, HWND control)
+{
+    struct Search {
+        HWND window, control;
+        bool found;
+    } search{window, control, false};
+    EnumThreadWindows(
+        GetWindowThreadProcessId(window, nullptr),
+        [](HWND candidate, LPARAM context) -> BOOL {
+            auto& s = *reinterpret_cast<Search*>(context);
+            wchar_t name[64] = L"";
+            GetClassNameW(candidate, name, ARRAYSIZE(name));
+            if (lstrcmpiW(name, TOOLTIPS_CLASSW) != 0 || GetWindow(candidate, GW_OWNER) != s.window)
+                return TRUE;
+            TOOLINFOW tool{};
+            tool.cbSize = sizeof(tool);
+            tool.hwnd = s.window;
+            tool.uId = reinterpret_cast<UINT_PTR>(s.control);
+            s.found = SendMessageW(candidate, TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&tool)) != FALSE;
+            return s.found ? FALSE : TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 COLORREF BitmapPixel(HBITMAP bitmap, int x, int y)

@@ -71,6 +71,11 @@ void Press(HWND window, const wchar_t* button);
 // Waits for a themed box (not `notThis`) with that button, gives back the
 // box's text and presses the button; "(no box)" when none came.
 std::wstring AnswerBox(const wchar_t* button, HWND notThis = nullptr);
+// Picks a file in the system's open-file dialog of that title as a person
+// would: the path put into its name field, then Open; true once it closed.
+bool ChooseInOpenFileDialog(const wchar_t* title, const std::wstring& path);
+// True when the window's tooltip knows the control: pointing at it shows a tip.
+bool HasTip(HWND window, HWND control);
 // A pixel of a bitmap.
 COLORREF BitmapPixel(HBITMAP bitmap, int x, int y);
 // Equal but for the rounding of scaling and colour depth.
