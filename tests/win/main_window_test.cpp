@@ -243,30 +243,6 @@ TEST_F(MainWindowRun, TheLastEnabledAdministratorKeepsItsType)
     EXPECT_EQ(2u, Stored(self.c_str()).usri3_priv);
 }
 
-TEST_F(MainWindowRun, SaveChangesAnsweredNoChangesNothing)
-{
-    USER_INFO_3 before = Stored(L"jokafor");
-    bool secondBox = false;
-    Run([&](Screen& screen, HWND) {
-        const MainWindowControls& ids = screen.Ids();
-        ASSERT_TRUE(screen.Select(L"jokafor"));
-        screen.Choose(ids.privilegeList, 0);
-        screen.Press(ids.disabledBox);
-        screen.Press(ids.hiddenBox);
-        screen.Press(ids.saveButton);
-        screen.Answer(L"No");
-        // A second question would come before the lock is undone.
-        EXPECT_TRUE(WaitFor([&] { return screen.Enabled(ids.saveButton); }, "the lock to be undone"));
-        secondBox = VisibleWindow(L"Vantrell_MsgBox") != nullptr;
-        EXPECT_TRUE(screen.Enabled(ids.saveButton)) << "the lock is undone";
-    });
-    EXPECT_FALSE(secondBox);
-    USER_INFO_3 after = Stored(L"jokafor");
-    EXPECT_EQ(before.usri3_priv, after.usri3_priv);
-    EXPECT_EQ(before.usri3_flags, after.usri3_flags);
-    EXPECT_TRUE(SetSignInVisibility(L"jokafor", SignInVisibilityMode::Query));
-}
-
 TEST_F(MainWindowRun, UncheckingExpiredClearsTheExpiry)
 {
     ASSERT_NE(0u, Stored(L"skowalski").usri3_password_expired);
