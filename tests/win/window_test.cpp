@@ -151,6 +151,9 @@ TEST_F(Toolkit, TwoPartCheckControlTogglesWhenItsLabelIsClicked)
                  reinterpret_cast<LPARAM>(label->handle));
     EXPECT_EQ(check, PumpEvents(window_, 1)) << "the click reports the control's own id";
     EXPECT_EQ(StateFlags::Check, window_.GetState(check) & (StateFlags::Check | StateFlags::Uncheck));
+    window_.SetState(check, StateFlags::Indeterminate);
+    EXPECT_EQ(StateFlags::Check, window_.GetState(check) & (StateFlags::Check | StateFlags::Uncheck | StateFlags::Indeterminate))
+        << "a two-part check has no third state";
 
     window_.SetState(check, StateFlags::Disable);
     EXPECT_FALSE(IsWindowEnabled(label->handle)) << "disabling acts on both parts";
