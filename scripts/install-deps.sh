@@ -4,7 +4,7 @@
 set -eu
 
 PACKAGES="cmake ninja-build g++ g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
-wine wine64 xvfb xauth x11-utils imagemagick fonts-liberation fonts-wine googletest procps python3-jsonschema"
+wine wine64 xvfb xauth x11-utils imagemagick fonts-liberation fonts-wine googletest procps python3-jsonschema gcovr"
 
 missing=""
 for package in $PACKAGES; do

@@ -106,7 +106,8 @@ DestinationFacts Machine(const wchar_t* destination)
     facts.ownProfile = L"C:\\Users\\me";
     facts.profilesDirectory = L"C:\\Users";
     facts.systemFolders = {L"C:\\Windows", L"C:\\Program Files", L"C:\\Program Files (x86)", L"C:\\ProgramData"};
-    facts.otherProfiles = {L"C:\\Users\\ann", L"C:\\Users\\Public", L"C:\\Users\\Default", L"D:\\Profiles\\bob"};
+    // A profile entry without a path rules out nothing.
+    facts.otherProfiles = {L"C:\\Users\\ann", nullptr, L"C:\\Users\\Public", L"C:\\Users\\Default", L"D:\\Profiles\\bob"};
     facts.otherFolders = {L"C:\\Users\\me\\Desktop", L"D:\\Media\\Music", L"C:\\Users\\me\\Downloads"};
     return facts;
 }

@@ -91,6 +91,23 @@ std::vector<uint8_t> Tiff(uint32_t width, uint32_t height, bool bigEndian, uint1
     return b;
 }
 
+// A TIFF whose directory offset points back into its own header, where the
+// rest of the bytes would read as a valid directory.
+std::vector<uint8_t> TiffOverlappingItsHeader()
+{
+    std::vector<uint8_t> b(56, 0);
+    b[0] = b[1] = 'I';
+    Put16(b, 2, 42, false);
+    Put32(b, 4, 4, false);   // four entries from byte 6 on
+    Put16(b, 18, 256, false);
+    Put16(b, 20, 3, false);
+    Put16(b, 26, 48, false);
+    Put16(b, 30, 257, false);
+    Put16(b, 32, 3, false);
+    Put16(b, 38, 48, false);
+    return b;
+}
+
 }  // namespace
 
 TEST(FitGeometry, PlacesA200By100SourceInEachFit)
@@ -274,6 +291,7 @@ TEST(ReadImageHeader, ReadsTheSizeOfEveryOfferedFormat)
         {"progressive jpeg after a long segment", Jpeg(1024, 768, 4000, 0xC2), true, ImageFormat::Jpeg, 1024, 768},
         {"little-endian tiff", Tiff(300, 200, false, 3), true, ImageFormat::Tiff, 300, 200},
         {"big-endian tiff", Tiff(70000, 20, true, 4), true, ImageFormat::Tiff, 70000, 20},
+        {"tiff whose directory overlaps its header", TiffOverlappingItsHeader(), false, ImageFormat::Unknown, 0, 0},
         {"text", {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd'}, false, ImageFormat::Unknown, 0, 0},
         {"empty", {}, false, ImageFormat::Unknown, 0, 0},
     };

@@ -510,7 +510,7 @@ TEST(WStringNumber, FromIntegers)
 TEST(WStringNumber, ToInt)
 {
     struct { const wchar_t* text; int32_t expected; } const cases[] = {
-        {L"42", 42},          {L"-5", -5},          {L"+5", 5},             {L"12abc", 12},
+        {L"42", 42},          {L"1090", 1090},      {L"-5", -5},          {L"+5", 5},             {L"12abc", 12},
         {L" \t\r\n\v\f17", 17}, {L"abc", 0},        {L"-", 0},              {L"+-3", 0},
         {L"- 3", 0},          {L"2147483648", INT32_MIN}, {L"4294967295", -1}, {L"4294967296", -1},
         {L"99999999999999999999999", -1}, {L"-4294967295", 1}, {L"-2147483648", INT32_MIN},

@@ -23,63 +23,18 @@
 #include "sandbox/profiles.h"
 #include "sandbox/sandbox.h"
 #include "sandbox/state.h"
+#include "tests/win/main_window_screen.h"
 #include "tests/win/screen_capture.h"
 #include "tests/win/test_support.h"
 #include "ui/window.h"
+
+using namespace harness;
 
 namespace {
 
 constexpr wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 constexpr COLORREF kDarkRed = RGB(160, 0, 0);
 constexpr COLORREF kBusyGreen = RGB(0, 144, 0);
-
-// Polls until `done` holds, up to `rounds` times ten milliseconds (30 s by
-// default: the display may be busy with other tests).
-bool WaitFor(const std::function<bool()>& done, int rounds = 3000)
-{
-    for (int i = 0; i < rounds; ++i) {
-        if (done())
-            return true;
-        Sleep(10);
-    }
-    return done();
-}
-
-HWND VisibleWindow(const wchar_t* className)
-{
-    HWND found = FindWindowW(className, nullptr);
-    return found != nullptr && IsWindowVisible(found) ? found : nullptr;
-}
-
-std::wstring TextOf(HWND window)
-{
-    wchar_t text[1024] = L"";
-    GetWindowTextW(window, text, ARRAYSIZE(text));
-    return text;
-}
-
-std::vector<HWND> Children(HWND parent, const wchar_t* className)
-{
-    std::vector<HWND> found;
-    for (HWND child = FindWindowExW(parent, nullptr, className, nullptr); child != nullptr;
-         child = FindWindowExW(parent, child, className, nullptr))
-        found.push_back(child);
-    return found;
-}
-
-// The child whose top-left corner lies at (x, y) of the parent's client area.
-HWND ChildAt(HWND parent, const wchar_t* className, int x, int y)
-{
-    for (HWND child : Children(parent, className)) {
-        RECT rect;
-        GetWindowRect(child, &rect);
-        POINT corner{rect.left, rect.top};
-        ScreenToClient(parent, &corner);
-        if (corner.x == x && corner.y == y)
-            return child;
-    }
-    return nullptr;
-}
 
 // True when some pixel of the control shows exactly that colour: the text's.
 bool ShowsColour(HWND control, COLORREF colour)
@@ -96,117 +51,7 @@ bool ShowsColour(HWND control, COLORREF colour)
     return false;
 }
 
-void Click(HWND dialog, const wchar_t* button)
-{
-    PostMessageW(ChildWithText(dialog, L"Button", button), BM_CLICK, 0, 0);
-}
-
-// What the operator's thread sees of the main window.
-class Screen {
-public:
-    explicit Screen(MainWindow& window) : window_(window) {}
-
-    HWND Handle(int32_t id) const
-    {
-        const ControlEntry* control = window_.Control(id);
-        return control != nullptr ? control->handle : nullptr;
-    }
-    const MainWindowControls& Ids() const { return window_.ids; }
-    bool Enabled(int32_t id) const { return IsWindowEnabled(Handle(id)) != FALSE; }
-    std::wstring Text(int32_t id) const { return TextOf(Handle(id)); }
-    int Rows() const { return static_cast<int>(SendMessageW(Handle(Ids().accountList), LVM_GETITEMCOUNT, 0, 0)); }
-    int RowOf(const std::wstring& accountName) const
-    {
-        for (int row = 0; row < Rows(); ++row) {
-            if (Cell(row, 1) == accountName)
-                return row;
-        }
-        return -1;
-    }
-    std::wstring Cell(int row, int column) const
-    {
-        wchar_t text[512] = L"";
-        LVITEMW cell{};
-        cell.iSubItem = column;
-        cell.pszText = text;
-        cell.cchTextMax = ARRAYSIZE(text);
-        SendMessageW(Handle(Ids().accountList), LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
-        return text;
-    }
-    bool Selected(int row) const
-    {
-        return SendMessageW(Handle(Ids().accountList), LVM_GETITEMSTATE, row, LVIS_SELECTED) != 0;
-    }
-    bool Select(const std::wstring& accountName) const
-    {
-        int row = RowOf(accountName);
-        if (row < 0)
-            return false;
-        LVITEMW state{};
-        state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-        state.state = LVIS_SELECTED | LVIS_FOCUSED;
-        SendMessageW(Handle(Ids().accountList), LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
-        return WaitFor([&] { return Text(Ids().accountNameField) == accountName; });
-    }
-    void Press(int32_t id) const { PostMessageW(Handle(id), BM_CLICK, 0, 0); }
-    double OsVersion() const { return window_.osVersion; }
-
-    // The list image the row shows (0 is the default icon); -1 when unread.
-    int RowImage(int row) const
-    {
-        LVITEMW item{};
-        item.mask = LVIF_IMAGE;
-        item.iItem = row;
-        item.iImage = -1;
-        return SendMessageW(Handle(Ids().accountList), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)) ? item.iImage
-                                                                                                           : -1;
-    }
-    // A pixel of the row's 48 x 48 image as the list draws it.
-    COLORREF RowPixel(int row, int x, int y) const
-    {
-        auto images = reinterpret_cast<HIMAGELIST>(
-            SendMessageW(Handle(Ids().accountList), LVM_GETIMAGELIST, LVSIL_NORMAL, 0));
-        HDC screen = GetDC(nullptr);
-        HDC dc = CreateCompatibleDC(screen);
-        HBITMAP canvas = CreateCompatibleBitmap(screen, 48, 48);
-        HGDIOBJ old = SelectObject(dc, canvas);
-        ImageList_Draw(images, RowImage(row), dc, 0, 0, ILD_NORMAL);
-        COLORREF pixel = GetPixel(dc, x, y);
-        SelectObject(dc, old);
-        DeleteObject(canvas);
-        DeleteDC(dc);
-        ReleaseDC(nullptr, screen);
-        return pixel;
-    }
-
-    // The dialog that opened over the main window.
-    HWND Dialog() const
-    {
-        HWND dialog = nullptr;
-        WaitFor([&] { return (dialog = VisibleWindow(L"Vantrell_MsgBox")) != nullptr; });
-        if (dialog != nullptr)
-            WaitForReady(dialog);
-        return dialog;
-    }
-    // Waits for a themed box, gives back its text and presses one of its buttons.
-    std::wstring Answer(const wchar_t* button, HWND notThis = nullptr) const
-    {
-        HWND box = nullptr;
-        if (!WaitFor([&] {
-                box = VisibleWindow(L"Vantrell_MsgBox");
-                return box != nullptr && box != notThis && ChildWithText(box, L"Button", button) != nullptr;
-            }))
-            return L"(no box)";
-        WaitForReady(box);
-        std::wstring text = TextOf(FindWindowExW(box, nullptr, L"Static", nullptr));
-        PostMessageW(ChildWithText(box, L"Button", button), BM_CLICK, 0, 0);
-        WaitFor([&] { return !IsWindow(box) || !IsWindowVisible(box); });
-        return text;
-    }
-
-private:
-    MainWindow& window_;
-};
+void Click(HWND dialog, const wchar_t* button) { Press(dialog, button); }
 
 std::wstring ProfileFolder(const std::wstring& name)
 {
@@ -217,23 +62,6 @@ std::wstring ProfileFolder(const std::wstring& name)
 }
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-COLORREF BitmapPixel(HBITMAP bitmap, int x, int y)
-{
-    HDC dc = CreateCompatibleDC(nullptr);
-    HGDIOBJ old = SelectObject(dc, bitmap);
-    COLORREF pixel = GetPixel(dc, x, y);
-    SelectObject(dc, old);
-    DeleteDC(dc);
-    return pixel;
-}
-
-// Equal but for the rounding of scaling and colour depth.
-bool Near(COLORREF a, COLORREF b)
-{
-    return std::abs(GetRValue(a) - GetRValue(b)) <= 12 && std::abs(GetGValue(a) - GetGValue(b)) <= 12 &&
-           std::abs(GetBValue(a) - GetBValue(b)) <= 12;
-}
 
 std::wstring UserPicture()
 {
@@ -255,25 +83,7 @@ protected:
     }
     void TearDown() override { DeleteFileW(UserPicture().c_str()); }
 
-    void Run(const std::function<void(Screen&, HWND)>& script)
-    {
-        MainWindow window;
-        std::atomic<bool> ran{false};
-        std::thread operatorThread([&] {
-            HWND main = nullptr;
-            if (WaitFor([&] { return (main = VisibleWindow(L"Vantrell_WNDCLASS")) != nullptr; })) {
-                Sleep(300);
-                Screen screen(window);
-                script(screen, main);
-                ran = true;
-                PostMessageW(main, kCloseRequestMessage, 0, 0);
-            }
-        });
-        int result = RunMainWindow(window, GetModuleHandleW(nullptr), L"", SW_SHOW);
-        operatorThread.join();
-        EXPECT_TRUE(ran) << "the main window never showed";
-        EXPECT_EQ(0, result);
-    }
+    void Run(const std::function<void(Screen&, HWND)>& script) { RunWithOperator(script); }
 };
 
 // The creation dialog's fields, in the order of creation.
@@ -341,8 +151,7 @@ TEST_F(AccountDialogs, CreationChecksEachFieldWithItsMessageAndColour)
             Click(dialog, L"Create account");
             EXPECT_TRUE(WaitFor([&] { return TextOf(fields.status) == c.message; }))
                 << Show(c.name) << " gave " << Show(TextOf(fields.status));
-            Sleep(100);
-            EXPECT_TRUE(ShowsColour(fields.status, kDarkRed)) << Show(c.name) << ": not in dark red";
+            EXPECT_TRUE(WaitFor([&] { return ShowsColour(fields.status, kDarkRed); })) << Show(c.name) << ": not in dark red";
             EXPECT_FALSE(ShowsColour(fields.status, kBusyGreen)) << Show(c.name);
             if (first) {
                 EXPECT_FALSE(SaveScreenshot(main, L"create_account_refused", 60).empty());
@@ -580,12 +389,12 @@ TEST_F(AccountDialogs, HeldFilesAreLeftForTheRestartAndTheOperatorIsTold)
             box = VisibleWindow(L"Vantrell_MsgBox");
             return box != nullptr && box != dialog && ChildWithText(box, L"Button", L"OK") != nullptr;
         });
-        Sleep(200);
+        WaitForReady(box);
         EXPECT_FALSE(SaveScreenshot(main, L"delete_account_reboot", 60).empty());
         told = screen.Answer(L"OK", dialog);
         // The window finishes its own work (the row goes) before it is closed.
         EXPECT_TRUE(WaitFor([&] { return screen.RowOf(L"holding") < 0; }));
-        Sleep(200);
+        WaitForReady(main);
     });
     CloseHandle(file);
     EXPECT_EQ(L"The user account was successfully deleted,but a system reboot is required in order to remove all "
@@ -632,7 +441,7 @@ TEST_F(AccountDialogs, ALargeProfileIsDeletedWhileTheDialogKeepsAnswering)
             }
             Sleep(20);
         }
-        WaitFor([&] { return !IsWindow(dialog); }, 3000);
+        WaitFor([&] { return !IsWindow(dialog); });
         Sleep(300);
         stillOpen = IsWindow(main) && IsWindowVisible(main);
     });
@@ -690,29 +499,7 @@ COLORREF PicturePixel(HWND dialog, int x, int y)
     return ScreenPixel(point.x, point.y);
 }
 
-// Picks a file in the system's open-file dialog as a person would: the name
-// typed into its field, then Open.
-bool PickFile(const std::wstring& path)
-{
-    HWND chooser = nullptr;
-    if (!WaitFor([&] {
-            chooser = FindWindowW(L"#32770", L"Select user picture file");
-            return chooser != nullptr && IsWindowVisible(chooser);
-        }))
-        return false;
-    WaitForReady(chooser);
-    // The file-name box: a combo box with its own field in this dialog style.
-    const int nameBox = GetDlgItem(chooser, 0x47C) != nullptr ? 0x47C : 0x480;
-    SetDlgItemTextW(chooser, nameBox, path.c_str());
-    wchar_t typed[MAX_PATH] = L"";
-    GetDlgItemTextW(chooser, nameBox, typed, MAX_PATH);
-    if (path != typed) {
-        fprintf(stderr, "the file-name box holds %ls\n", typed);
-        return false;
-    }
-    PostMessageW(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(chooser, IDOK)));
-    return WaitFor([&] { return !IsWindow(chooser) || !IsWindowVisible(chooser); });
-}
+bool PickFile(const std::wstring& path) { return ChooseInOpenFileDialog(L"Select user picture file", path); }
 
 }  // namespace
 
@@ -751,9 +538,8 @@ TEST_F(AccountDialogs, BrowseFitsTheChosenPictureAndRefusesAFileThatIsNone)
         ASSERT_TRUE(PickFile(broken));
         HWND status = ChildAt(dialog, L"Static", 20, 285);
         WaitFor([&] { return !TextOf(status).empty(); });
-        Sleep(200);
         refusal = TextOf(status);
-        refusalRed = ShowsColour(status, RGB(255, 0, 0));
+        refusalRed = WaitFor([&] { return ShowsColour(status, RGB(255, 0, 0)); });
         afterBroken = look();
         Click(dialog, L"Default");
         afterDefault = look();

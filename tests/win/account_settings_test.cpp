@@ -17,6 +17,8 @@
 #include "tests/win/test_owner.h"
 #include "tests/win/test_support.h"
 
+using namespace harness;
+
 namespace {
 
 struct Stored {
@@ -61,23 +63,10 @@ protected:
     SettingsOutcome Apply(const AccountSettingsChoice& choice, const wchar_t* answer, std::wstring* summary)
     {
         std::thread person([&] {
-            HWND box = WaitForWindow(L"Vantrell_MsgBox");
-            if (box == nullptr)
+            HWND question = WaitForWindow(L"Vantrell_MsgBox");
+            if (question == nullptr || AnswerBox(answer).empty() || std::wstring(answer) == L"No")
                 return;
-            Sleep(200);
-            SendMessageW(ChildWithText(box, L"Button", answer), BM_CLICK, 0, 0);
-            for (int i = 0; i < 300 && IsWindow(box); ++i)
-                Sleep(10);
-            if (std::wstring(answer) == L"No")
-                return;
-            HWND second = WaitForWindow(L"Vantrell_MsgBox");
-            if (second == nullptr)
-                return;
-            Sleep(200);
-            wchar_t text[512] = L"";
-            GetWindowTextW(FindWindowExW(second, nullptr, L"Static", nullptr), text, 512);
-            *summary = text;
-            SendMessageW(ChildWithText(second, L"Button", L"OK"), BM_CLICK, 0, 0);
+            *summary = AnswerBox(L"OK");
         });
         SettingsOutcome outcome = ApplyAccountSettings(owner_, choice, groups_, nullptr);
         person.join();

@@ -16,6 +16,8 @@
 #include "ui/drawing.h"
 #include "ui/message_box.h"
 
+using namespace harness;
+
 namespace {
 
 class Dialogs : public ::testing::Test {
@@ -192,14 +194,12 @@ TEST_F(Dialogs, OwnersHeaderActsWithoutPassingForTheDialogsControlOfTheSameId)
         RECT rect;
         GetWindowRect(owner_.Control(help)->handle, &rect);
         ClickAt(POINT{rect.left + 5, (rect.top + rect.bottom) / 2});
-        Sleep(300);
+        WaitFor([] { return !sandbox::RecordedActions().empty(); }, "the help page to open");
         ClickAt(CentreOf(owner_.Control(minimise)->handle));
-        for (int i = 0; i < 100 && !IsIconic(owner_.Handle()); ++i)
-            Sleep(10);
-        minimised = IsIconic(owner_.Handle()) != FALSE;
-        Sleep(300);
+        minimised = WaitFor([&] { return IsIconic(owner_.Handle()) != FALSE; }, "the owner to minimise");
         ShowWindow(owner_.Handle(), SW_RESTORE);
-        Sleep(300);
+        WaitFor([&] { return !IsIconic(owner_.Handle()); }, "the owner to be restored");
+        WaitForReady(popup);
         pressedOwn = true;
         SendMessageW(ChildWithText(popup, L"Button", L"Apply"), BM_CLICK, 0, 0);
     });
@@ -244,25 +244,22 @@ TEST_F(Dialogs, ClicksOnADialogWhileABoxRunsOverItAreDropped)
     std::thread person([&] {
         // The box is the Vantrell_MsgBox with a "No" button.
         HWND box = nullptr;
-        for (int i = 0; i < 300 && box == nullptr; ++i) {
+        auto boxUp = [&] {
             for (HWND w = FindWindowW(L"Vantrell_MsgBox", nullptr); w != nullptr;
                  w = FindWindowExW(nullptr, w, L"Vantrell_MsgBox", nullptr)) {
                 if (ChildWithText(w, L"Button", L"No") != nullptr)
                     box = w;
             }
-            if (box == nullptr)
-                Sleep(10);
-        }
-        if (box == nullptr)
+            return box != nullptr;
+        };
+        if (!WaitFor(boxUp, "the box over the dialog") || !WaitForReady(box))
             return;
         activeDuringBox = dialogOwner_.ActiveDialog();   // read while the box is open
-        PostMessageW(outer.Handle(), WM_COMMAND, MAKEWPARAM(outerButton, BN_CLICKED),
+        // Sent, so that the box's loop has handled it before the box is answered.
+        SendMessageW(outer.Handle(), WM_COMMAND, MAKEWPARAM(outerButton, BN_CLICKED),
                      reinterpret_cast<LPARAM>(outer.Control(outerButton)->handle));
-        Sleep(300);
         ClickAt(CentreOf(ChildWithText(box, L"Button", L"No")));
-        for (int i = 0; i < 300 && IsWindow(box); ++i)
-            Sleep(10);
-        if (IsWindow(box))
+        if (!WaitFor([&] { return !IsWindow(box); }, "the answered box to close"))
             PostMessageW(box, kCloseRequestMessage, 0, 0);   // a failing test ends instead of hanging
     });
     EXPECT_EQ(0, ThemedMessageBox(L"Go on?", BoxKind::YesNo, 160, dialogOwner_));

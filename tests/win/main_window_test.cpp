@@ -24,11 +24,14 @@
 #include "platform/registry.h"
 #include "sandbox/sandbox.h"
 #include "sandbox/state.h"
+#include "tests/win/main_window_screen.h"
 #include "tests/win/screen_capture.h"
 #include "tests/win/test_support.h"
 #include "ui/drawing.h"
 #include "ui/window.h"
 #include "tests/narrow.h"
+
+using namespace harness;
 
 namespace {
 
@@ -39,96 +42,6 @@ std::wstring ProcessUser()
     GetUserNameW(name, &length);
     return name;
 }
-
-// Polls until `done` holds, up to the window tests' wait limit; the
-// assertion around the call names the condition.
-bool WaitFor(const std::function<bool()>& done, const char* what = "the condition asserted below")
-{
-    return WaitUntil(what, done);
-}
-
-HWND VisibleWindow(const wchar_t* className)
-{
-    HWND found = FindWindowW(className, nullptr);
-    return found != nullptr && IsWindowVisible(found) ? found : nullptr;
-}
-
-std::wstring TextOf(HWND window)
-{
-    wchar_t text[1024] = L"";
-    GetWindowTextW(window, text, ARRAYSIZE(text));
-    return text;
-}
-
-// What the operator's thread sees of the main window.
-class Screen {
-public:
-    explicit Screen(MainWindow& window) : window_(window) {}
-
-    HWND Handle(int32_t id) const
-    {
-        const ControlEntry* control = window_.Control(id);
-        return control != nullptr ? control->handle : nullptr;
-    }
-    bool Checked(int32_t id) const { return SendMessageW(Handle(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
-    bool Enabled(int32_t id) const { return IsWindowEnabled(Handle(id)) != FALSE; }
-    std::wstring Text(int32_t id) const { return TextOf(Handle(id)); }
-    int Selection(int32_t id) const { return static_cast<int>(SendMessageW(Handle(id), CB_GETCURSEL, 0, 0)); }
-    const MainWindowControls& Ids() const { return window_.ids; }
-
-    int RowOf(const std::wstring& accountName) const
-    {
-        HWND list = Handle(Ids().accountList);
-        int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-        for (int row = 0; row < rows; ++row) {
-            if (Cell(row, 1) == accountName)
-                return row;
-        }
-        return -1;
-    }
-    std::wstring Cell(int row, int column) const
-    {
-        wchar_t text[512] = L"";
-        LVITEMW cell{};
-        cell.iSubItem = column;
-        cell.pszText = text;
-        cell.cchTextMax = ARRAYSIZE(text);
-        SendMessageW(Handle(Ids().accountList), LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
-        return text;
-    }
-
-    // Selects the account's row as a click would, and waits for the panel.
-    bool Select(const std::wstring& accountName) const
-    {
-        int row = RowOf(accountName);
-        if (row < 0)
-            return false;
-        LVITEMW state{};
-        state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-        state.state = LVIS_SELECTED | LVIS_FOCUSED;
-        SendMessageW(Handle(Ids().accountList), LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
-        return WaitFor([&] { return Text(Ids().accountNameField) == accountName; },
-                       "the panel to show the selected account");
-    }
-    void Press(int32_t id) const { PostMessageW(Handle(id), BM_CLICK, 0, 0); }
-    void Choose(int32_t list, int item) const { SendMessageW(Handle(list), CB_SETCURSEL, item, 0); }
-
-    // Waits for a themed box, gives back its text and presses one of its buttons.
-    std::wstring Answer(const wchar_t* button) const
-    {
-        HWND box = nullptr;
-        if (!WaitFor([&] { return (box = VisibleWindow(L"Vantrell_MsgBox")) != nullptr; }, "a themed box"))
-            return L"(no box)";
-        WaitForPainted(box);
-        std::wstring text = TextOf(FindWindowExW(box, nullptr, L"Static", nullptr));
-        PostMessageW(FindWindowExW(box, nullptr, L"Button", button), BM_CLICK, 0, 0);
-        WaitFor([&] { return !IsWindow(box) || !IsWindowVisible(box); }, "the answered box to close");
-        return text;
-    }
-
-private:
-    MainWindow& window_;
-};
 
 USER_INFO_3 Stored(const wchar_t* name, std::wstring* fullName = nullptr, bool* found = nullptr)
 {
@@ -160,28 +73,7 @@ protected:
         sandbox::ClearRecord();
     }
 
-    // Runs the window on this thread while `script` plays the operator; the
-    // window is closed afterwards through its close button's event.
-    void Run(const std::function<void(Screen&, HWND)>& script)
-    {
-        MainWindow window;
-        std::atomic<bool> ran{false};
-        std::thread operatorThread([&] {
-            HWND main = nullptr;
-            if (WaitFor([&] { return (main = VisibleWindow(L"Vantrell_WNDCLASS")) != nullptr; },
-                        "the main window to show")) {
-                WaitForPainted(main);
-                Screen screen(window);
-                script(screen, main);
-                ran = true;
-                PostMessageW(main, kCloseRequestMessage, 0, 0);
-            }
-        });
-        int result = RunMainWindow(window, GetModuleHandleW(nullptr), L"", SW_SHOW);
-        operatorThread.join();
-        EXPECT_TRUE(ran) << "the main window never showed";
-        EXPECT_EQ(0, result);
-    }
+    void Run(const std::function<void(Screen&, HWND)>& script) { RunWithOperator(script); }
 };
 
 // Expected panel: every control's check and enabled state for one account.
@@ -338,7 +230,7 @@ TEST_F(MainWindowRun, TheLastEnabledAdministratorKeepsItsType)
         EXPECT_EQ(L"Are you sure you want to apply the seleted settings to this user account?", screen.Answer(L"Yes"));
         HWND box = nullptr;
         ASSERT_TRUE(WaitFor([&] { return (box = VisibleWindow(L"Vantrell_MsgBox")) != nullptr; }));
-        Sleep(200);
+        WaitForReady(box);
         EXPECT_FALSE(SaveScreenshot(box, L"main_window_last_administrator").empty());
         told = screen.Answer(L"OK");
         summary = screen.Answer(L"OK");
@@ -349,30 +241,6 @@ TEST_F(MainWindowRun, TheLastEnabledAdministratorKeepsItsType)
               told);
     EXPECT_NE(std::wstring::npos, summary.find(L"could not be applied")) << std::string(summary.begin(), summary.end());
     EXPECT_EQ(2u, Stored(self.c_str()).usri3_priv);
-}
-
-TEST_F(MainWindowRun, SaveChangesAnsweredNoChangesNothing)
-{
-    USER_INFO_3 before = Stored(L"jokafor");
-    bool secondBox = false;
-    Run([&](Screen& screen, HWND) {
-        const MainWindowControls& ids = screen.Ids();
-        ASSERT_TRUE(screen.Select(L"jokafor"));
-        screen.Choose(ids.privilegeList, 0);
-        screen.Press(ids.disabledBox);
-        screen.Press(ids.hiddenBox);
-        screen.Press(ids.saveButton);
-        screen.Answer(L"No");
-        // A second question would come before the lock is undone.
-        EXPECT_TRUE(WaitFor([&] { return screen.Enabled(ids.saveButton); }, "the lock to be undone"));
-        secondBox = VisibleWindow(L"Vantrell_MsgBox") != nullptr;
-        EXPECT_TRUE(screen.Enabled(ids.saveButton)) << "the lock is undone";
-    });
-    EXPECT_FALSE(secondBox);
-    USER_INFO_3 after = Stored(L"jokafor");
-    EXPECT_EQ(before.usri3_priv, after.usri3_priv);
-    EXPECT_EQ(before.usri3_flags, after.usri3_flags);
-    EXPECT_TRUE(SetSignInVisibility(L"jokafor", SignInVisibilityMode::Query));
 }
 
 TEST_F(MainWindowRun, UncheckingExpiredClearsTheExpiry)
@@ -632,35 +500,17 @@ COLORREF ImagePixel(HIMAGELIST images, int index, int x, int y)
     return pixel;
 }
 
-COLORREF BitmapPixel(HBITMAP bitmap, int x, int y)
-{
-    HDC dc = CreateCompatibleDC(nullptr);
-    HGDIOBJ old = SelectObject(dc, bitmap);
-    COLORREF pixel = GetPixel(dc, x, y);
-    SelectObject(dc, old);
-    DeleteDC(dc);
-    return pixel;
-}
-
-bool Near(COLORREF a, COLORREF b)
-{
-    auto close = [](int x, int y) { return x - y < 10 && y - x < 10; };
-    return close(GetRValue(a), GetRValue(b)) && close(GetGValue(a), GetGValue(b)) && close(GetBValue(a), GetBValue(b));
-}
 
 // Waits up to `seconds` for every row of the list to show an image of its own.
 bool WaitForEveryPicture(HWND list, int seconds)
 {
-    for (int i = 0; i < seconds * 20; ++i) {
+    return WaitUntil("every row to show its own picture", [list] {
         const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
         int shown = 0;
         for (int row = 0; row < rows; ++row)
             shown += RowImage(list, row) > 0 ? 1 : 0;
-        if (rows > 0 && shown == rows)
-            return true;
-        Sleep(50);
-    }
-    return false;
+        return rows > 0 && shown == rows;
+    }, static_cast<DWORD>(seconds) * 1000);
 }
 
 }  // namespace
@@ -717,44 +567,11 @@ TEST_F(MainWindowRun, ClosingWhilePicturesLoadEndsCleanly)
 namespace {
 
 // Types the text into whatever has the keyboard focus, key by key.
-void TypeText(const std::wstring& text)
-{
-    for (wchar_t c : text) {
-        INPUT keys[2] = {};
-        keys[0].type = keys[1].type = INPUT_KEYBOARD;
-        keys[0].ki.wScan = keys[1].ki.wScan = c;
-        keys[0].ki.dwFlags = KEYEVENTF_UNICODE;
-        keys[1].ki.dwFlags = KEYEVENTF_UNICODE | KEYEVENTF_KEYUP;
-        SendInput(2, keys, sizeof(INPUT));
-        Sleep(5);
-    }
-}
-
-// The system's open-file dialog, as the picture dialog opens it.
-HWND WaitForOpenFileDialog()
-{
-    HWND found = nullptr;
-    WaitFor([&] {
-        found = FindWindowW(L"#32770", L"Select user picture file");
-        return found != nullptr && IsWindowVisible(found);
-    });
-    return found;
-}
-
-// Chooses a file as a person does: "Browse...", the path typed into the
-// open-file dialog's name field, Enter for "Open".
+// Chooses a file as a person does: "Browse...", then the open-file dialog.
 bool ChooseThroughOpenFileDialog(HWND dialog, const std::wstring& path)
 {
     PostMessageW(ChildWithText(dialog, L"Button", L"Browse..."), BM_CLICK, 0, 0);
-    HWND files = WaitForOpenFileDialog();
-    if (files == nullptr)
-        return false;
-    Sleep(400);
-    SetForegroundWindow(files);
-    TypeText(path);
-    Sleep(100);
-    PressKey(VK_RETURN);
-    return WaitFor([&] { return !IsWindow(files) || !IsWindowVisible(files); });
+    return ChooseInOpenFileDialog(L"Select user picture file", path);
 }
 
 // What the preview shows at (x, y) of its 128 x 128 picture.
@@ -847,7 +664,7 @@ TEST_F(MainWindowRun, ChangePictureDialogBrowsesFitsRefusesAndChanges)
         screen.Press(ids.pictureButton);
         HWND dialog = nullptr;
         ASSERT_TRUE(WaitFor([&] { return (dialog = VisibleWindow(L"Vantrell_MsgBox")) != nullptr; }));
-        Sleep(300);
+        WaitForReady(dialog);
         EXPECT_NE(nullptr, ChildWithText(dialog, L"Static", L"Note: You are about to change this user account's picture."));
         EXPECT_NE(nullptr, ChildWithText(dialog, L"Static", L"lchen")) << "the heading is the display name";
         EXPECT_EQ(BST_CHECKED, SendMessageW(ChildWithText(dialog, L"Button", L"Crop"), BM_GETCHECK, 0, 0));
@@ -856,7 +673,7 @@ TEST_F(MainWindowRun, ChangePictureDialogBrowsesFitsRefusesAndChanges)
 
         // A wide picture, cropped: its green middle fills the preview.
         ASSERT_TRUE(ChooseThroughOpenFileDialog(dialog, wide));
-        Sleep(300);
+        WaitForReady(dialog);
         EXPECT_EQ(std::string("GGGGG"), (std::string{PreviewKind(dialog, 3, 3), PreviewKind(dialog, 64, 64),
                                                     PreviewKind(dialog, 124, 124), PreviewKind(dialog, 3, 124),
                                                     PreviewKind(dialog, 124, 3)}));
@@ -891,7 +708,7 @@ TEST_F(MainWindowRun, ChangePictureDialogBrowsesFitsRefusesAndChanges)
         ClickChild(dialog, L"Crop");
         EXPECT_NE('G', PreviewKind(dialog, 64, 64)) << "a fit changes nothing while the current picture is chosen";
         ASSERT_TRUE(ChooseThroughOpenFileDialog(dialog, wide));
-        Sleep(300);
+        WaitForReady(dialog);
         EXPECT_EQ('G', PreviewKind(dialog, 3, 3));
 
         ClickChild(dialog, L"Change picture");
@@ -909,7 +726,7 @@ TEST_F(MainWindowRun, ChangePictureDialogBrowsesFitsRefusesAndChanges)
         // Opened again and cancelled: nothing more is set.
         screen.Press(ids.pictureButton);
         ASSERT_TRUE(WaitFor([&] { return (dialog = VisibleWindow(L"Vantrell_MsgBox")) != nullptr; }));
-        Sleep(300);
+        WaitForReady(dialog);
         ClickChild(dialog, L"Cancel");
         EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }));
     });

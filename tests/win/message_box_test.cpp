@@ -16,14 +16,9 @@
 #include "ui/message_box.h"
 #include "tests/narrow.h"
 
-namespace {
+using namespace harness;
 
-std::wstring TextOf(HWND window)
-{
-    wchar_t text[512] = L"";
-    GetWindowTextW(window, text, 512);
-    return text;
-}
+namespace {
 
 // Each test has an owner window of its own, shown and in the foreground,
 // and a clean record of the machine calls.
@@ -91,7 +86,6 @@ TEST_F(Boxes, ThemedBoxIsAnsweredByClicksAndKeys)
         ASSERT_NE(nullptr, person.Found()) << what << ": no box appeared";
         EXPECT_FALSE(person.Stuck()) << what << ": the box did not take the answer";
         EXPECT_EQ(c.expected, result) << what;
-        EXPECT_EQ(355, box.right - box.left) << what;
         EXPECT_EQ(160, box.bottom - box.top) << what;
         EXPECT_EQ("Are you sure you want to apply the seleted settings to this user account?", Narrow(label));
         RECT ownerFrame;
@@ -110,14 +104,12 @@ TEST_F(Boxes, ThemedBoxLooksFinished)
     // Rounded black outline, white body, pale band, buttons on the band.
     RECT frame{};
     COLORREF corner = 0, border = 0, body = 0, band = 0;
-    RECT yesRect{};
     Operator person(L"Vantrell_MsgBox", [&](HWND popup) {
         GetWindowRect(popup, &frame);
         corner = ScreenPixel(frame.left, frame.top);
         border = ScreenPixel(frame.left + 2, frame.top + 60);
         body = ScreenPixel(frame.left + 10, frame.top + 60);
         band = ScreenPixel(frame.left + 20, frame.bottom - 20);
-        GetWindowRect(ChildWithText(popup, L"Button", L"Yes"), &yesRect);
         ClickAt(CentreOf(ChildWithText(popup, L"Button", L"No")));
     });
     ThemedMessageBox(L"Delete?", BoxKind::YesNo, 160, dialogOwner_);
@@ -126,10 +118,6 @@ TEST_F(Boxes, ThemedBoxLooksFinished)
     EXPECT_EQ(RGB(0, 0, 0), border);
     EXPECT_EQ(RGB(0xFF, 0xFF, 0xFF), body);
     EXPECT_EQ(RGB(0xF0, 0xF0, 0xFF), band) << std::hex << band;
-    EXPECT_EQ(frame.left + 55, yesRect.left);
-    EXPECT_EQ(frame.top + 160 - 37, yesRect.top);
-    EXPECT_EQ(80, yesRect.right - yesRect.left);
-    EXPECT_EQ(25, yesRect.bottom - yesRect.top);
 }
 
 TEST_F(Boxes, PlainBoxOfEachKindAnswersWithItsButtons)
@@ -226,9 +214,9 @@ TEST_F(Boxes, PlainBoxIgnoresTheOwnersOwnControls)
     int32_t ownerButton = owner_.AddButton(L"Owner's", 10, 40, 100, 25, -1);
     ASSERT_EQ(2, ownerButton);
     Operator person(L"_WINDOW_MsgBoxClass", [&](HWND popup) {
-        PostMessageW(owner_.Handle(), WM_COMMAND, MAKEWPARAM(ownerButton, BN_CLICKED),
+        // Sent, so that it has been handled before the box is answered.
+        SendMessageW(owner_.Handle(), WM_COMMAND, MAKEWPARAM(ownerButton, BN_CLICKED),
                      reinterpret_cast<LPARAM>(owner_.Control(ownerButton)->handle));
-        Sleep(100);
         ClickAt(CentreOf(ChildWithText(popup, L"Button", L"No")));
     });
     EXPECT_EQ(0, PlainMessageBox(dialogOwner_, L"Question", 1, 150, 360)) << "the owner's button is not the box's Yes";
@@ -322,16 +310,26 @@ TEST_F(Boxes, TipWithoutSeparatorIsInformation)
 {
     std::wstring title;
     std::wstring body;
+    std::vector<LONG> weights;   // the body's and the title's fonts
     Operator person(L"_WndMsgTipClass", [&](HWND tip) {
         HWND first = FindWindowExW(tip, nullptr, L"Static", nullptr);
+        HWND second = FindWindowExW(tip, first, L"Static", nullptr);
         body = TextOf(first);
-        title = TextOf(FindWindowExW(tip, first, L"Static", nullptr));
+        title = TextOf(second);
+        for (HWND label : {first, second}) {
+            LOGFONTW font{};
+            GetObjectW(reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)), sizeof(font), &font);
+            weights.push_back(font.lfWeight);
+        }
         PostMessageW(owner_.Handle(), WM_CLOSE, 0, 0);
     });
     EXPECT_EQ(1, MessageTip(dialogOwner_, L"All done.", 0, 0));
     person.Finish();
     EXPECT_EQ("Information", Narrow(title));
     EXPECT_EQ("All done.", Narrow(body));
+    ASSERT_EQ(2u, weights.size());
+    EXPECT_LT(weights[0], FW_BOLD) << "the body is plain";
+    EXPECT_GE(weights[1], FW_BOLD) << "the title is bold";
     EXPECT_EQ(EventCode::Close, PumpEvents(owner_, 1)) << "the close is handed on";
 }
 

@@ -20,11 +20,14 @@
 #include "platform/handles.h"
 #include "platform/text_win.h"
 #include "sandbox/sandbox.h"
+#include "tests/win/main_window_screen.h"
 #include "tests/win/personal_folders_support.h"
 #include "tests/win/screen_capture.h"
 #include "tests/win/test_owner.h"
 #include "tests/win/test_support.h"
 #include "ui/window.h"
+
+using namespace harness;
 
 namespace {
 
@@ -32,23 +35,6 @@ std::string Plain(const std::wstring& text)
 {
     std::string shown = Show(text);
     return shown.size() >= 2 ? shown.substr(1, shown.size() - 2) : shown;
-}
-
-bool WaitFor(const std::function<bool()>& done, int milliseconds = static_cast<int>(kWaitLimitMs))
-{
-    for (int waited = 0; waited < milliseconds; waited += 10) {
-        if (done())
-            return true;
-        Sleep(10);
-    }
-    return done();
-}
-
-std::wstring TextOf(HWND window)
-{
-    wchar_t text[2048] = L"";
-    GetWindowTextW(window, text, ARRAYSIZE(text));
-    return text;
 }
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -159,9 +145,9 @@ public:
     std::wstring Answer(const wchar_t* button, const wchar_t* screenshot = nullptr) const
     {
         HWND box = nullptr;
-        if (!WaitFor([&] { return (box = ThemedBox()) != nullptr; }, 30000))
+        if (!WaitFor([&] { return (box = ThemedBox()) != nullptr; }, "a themed box"))
             return L"(no box)";
-        Sleep(200);
+        WaitForReady(box);
         if (screenshot != nullptr)
             SaveScreenshot(dialog_, screenshot, 40);
         std::wstring text = TextOf(FindWindowExW(box, nullptr, L"Static", nullptr));
@@ -200,9 +186,8 @@ HWND Picker()
 bool ChooseInPicker(const std::wstring& path)
 {
     HWND picker = nullptr;
-    if (!WaitFor([&] { return (picker = Picker()) != nullptr; }))
+    if (!WaitFor([&] { return (picker = Picker()) != nullptr; }, "the folder picker") || !WaitForReady(picker))
         return false;
-    Sleep(300);
     EditSearch search;
     EnumChildWindows(picker, FindVisibleEdit, reinterpret_cast<LPARAM>(&search));
     if (search.found == nullptr)
@@ -284,31 +269,22 @@ protected:
     // the console user's row and plays the operator in it.
     void Run(const std::function<void(FoldersScreen&)>& script, double osVersion = 0.0)
     {
-        MainWindow window;
-        if (osVersion != 0.0)
-            window.osVersion = osVersion;
-        std::atomic<bool> ran{false};
-        std::thread operatorThread([&] {
-            HWND main = nullptr;
-            if (!WaitFor([&] { return (main = FindWindowW(L"Vantrell_WNDCLASS", nullptr)) != nullptr && IsWindowVisible(main); }))
-                return;
-            Sleep(300);
-            SelectConsoleUser(window);
-            PostMessageW(window.Control(window.ids.foldersButton)->handle, BM_CLICK, 0, 0);
-            HWND dialog = nullptr;
-            if (WaitFor([&] { return (dialog = FoldersDialog()) != nullptr; })) {
-                Sleep(300);
+        RunWithOperator(
+            [&](Screen& main, HWND) {
+                SelectConsoleUser(main.Window());
+                main.Press(main.Ids().foldersButton);
+                HWND dialog = nullptr;
+                ASSERT_TRUE(WaitFor([&] { return (dialog = FoldersDialog()) != nullptr; }, "the dialog to show"));
+                WaitForReady(dialog);
                 FoldersScreen screen(dialog);
                 script(screen);
-                ran = true;
                 PostMessageW(dialog, kCloseRequestMessage, 0, 0);
-                WaitFor([&] { return FoldersDialog() == nullptr; });
-            }
-            PostMessageW(main, kCloseRequestMessage, 0, 0);
-        });
-        RunMainWindow(window, GetModuleHandleW(nullptr), L"", SW_SHOW);
-        operatorThread.join();
-        EXPECT_TRUE(ran) << "the personal-folders dialog never showed";
+                WaitFor([&] { return FoldersDialog() == nullptr; }, "the dialog to close");
+            },
+            [&](MainWindow& window) {
+                if (osVersion != 0.0)
+                    window.osVersion = osVersion;
+            });
     }
 
     static void SelectConsoleUser(MainWindow& window)
@@ -377,7 +353,7 @@ TEST_F(FoldersDialogRun, MovesDocumentsToTheOtherDriveWithProgressAndRestoresThe
         // The line counts against the total measured first.
         std::wstring progress;
         const std::wstring total = L" of " + std::to_wstring(files) + L" (";
-        EXPECT_TRUE(WaitFor([&] { return (progress = screen.Progress()).find(total) != std::wstring::npos; }, 10000))
+        EXPECT_TRUE(WaitFor([&] { return (progress = screen.Progress()).find(total) != std::wstring::npos; }, "the progress line"))
             << "no progress against the total: " << Plain(progress);
         SaveScreenshot(screen.Dialog(), L"personal_folders_during", 40);
         // While contents move, the session may not end.
@@ -716,7 +692,7 @@ TEST(PersonalFoldersDialog, AnotherAccountThanTheConsoleUserGetsNothing)
     data.consoleUserName = L"Office Manager account";
     data.osVersion = 10.0;
     std::atomic<bool> shown{false};
-    std::thread watcher([&] { shown = WaitFor([] { return FoldersDialog() != nullptr; }, 1000); });
+    std::thread watcher([&] { shown = WaitUntil("no dialog (a timeout is the pass)", [] { return FoldersDialog() != nullptr; }, 1000); });
     PersonalFoldersDialog(data, nullptr, L"mhartley", L"Maria Hartley");
     data.consoleUserName = L"";
     PersonalFoldersDialog(data, nullptr, L"", L"");

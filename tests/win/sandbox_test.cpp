@@ -15,6 +15,7 @@
 
 #include "platform/machine.h"
 #include "sandbox/sandbox.h"
+#include "tests/win/sandbox_tool.h"
 #include "tests/win/test_support.h"
 #include "tests/narrow.h"
 
@@ -434,29 +435,10 @@ TEST_F(Sandbox, StateSurvivesIntoAnotherProcess)
               machine::NetUserAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&info), nullptr));
 
     // The sandbox tool, a process of its own, lists the new account.
-    std::wstring output = TempFile(L"vantrell-show.txt");
-    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    HANDLE file = CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = file;
-    startup.hStdError = file;
-    PROCESS_INFORMATION process{};
-    std::wstring commandLine = L"\"" VANTRELL_SANDBOX_TOOL L"\" show";
-    ASSERT_TRUE(CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
-                               &startup, &process)) << GetLastError();
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 60000));
-    DWORD exitCode = 1;
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    CloseHandle(file);
-    EXPECT_EQ(0u, exitCode);
-
-    std::ifstream shown(Narrow(output).c_str());
-    std::string text((std::istreambuf_iterator<char>(shown)), std::istreambuf_iterator<char>());
+    ToolRun run = RunSandboxTool(L"show");
+    ASSERT_TRUE(run.started) << GetLastError();
+    EXPECT_EQ(0u, run.exitCode);
+    const std::string& text = run.output;
     EXPECT_NE(std::string::npos, text.find("frank")) << text;
     EXPECT_NE(std::string::npos, text.find("default.ini")) << text;
 }

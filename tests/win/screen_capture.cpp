@@ -1,8 +1,10 @@
 #include "tests/win/screen_capture.h"
 
+#include <commctrl.h>
 #include <gdiplus.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "platform/handles.h"
 #include "ui/image.h"
@@ -171,3 +173,124 @@ HWND ChildWithText(HWND parent, const wchar_t* className, const wchar_t* text)
     return FindWindowExW(parent, nullptr, className, text);
 }
 
+
+namespace harness {
+
+HWND VisibleWindow(const wchar_t* className)
+{
+    HWND found = FindWindowW(className, nullptr);
+    return found != nullptr && IsWindowVisible(found) ? found : nullptr;
+}
+
+std::wstring TextOf(HWND window)
+{
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(window, &text[0], static_cast<int>(text.size()))));
+    return text;
+}
+
+std::vector<HWND> Children(HWND parent, const wchar_t* className)
+{
+    std::vector<HWND> found;
+    for (HWND child = FindWindowExW(parent, nullptr, className, nullptr); child != nullptr;
+         child = FindWindowExW(parent, child, className, nullptr))
+        found.push_back(child);
+    return found;
+}
+
+HWND ChildAt(HWND parent, const wchar_t* className, int x, int y)
+{
+    for (HWND child : Children(parent, className)) {
+        RECT rect;
+        GetWindowRect(child, &rect);
+        POINT corner{rect.left, rect.top};
+        ScreenToClient(parent, &corner);
+        if (corner.x == x && corner.y == y)
+            return child;
+    }
+    return nullptr;
+}
+
+void Press(HWND window, const wchar_t* button)
+{
+    PostMessageW(ChildWithText(window, L"Button", button), BM_CLICK, 0, 0);
+}
+
+std::wstring AnswerBox(const wchar_t* button, HWND notThis)
+{
+    HWND box = nullptr;
+    if (!WaitUntil("a themed box with its button", [&] {
+            box = VisibleWindow(L"Vantrell_MsgBox");
+            return box != nullptr && box != notThis && ChildWithText(box, L"Button", button) != nullptr;
+        }))
+        return L"(no box)";
+    WaitForReady(box);
+    std::wstring text = TextOf(FindWindowExW(box, nullptr, L"Static", nullptr));
+    Press(box, button);
+    WaitUntil("the answered box to close", [box] { return !IsWindow(box) || !IsWindowVisible(box); });
+    return text;
+}
+
+bool ChooseInOpenFileDialog(const wchar_t* title, const std::wstring& path)
+{
+    HWND chooser = nullptr;
+    if (!WaitUntil("the open-file dialog", [&] {
+            chooser = FindWindowW(L"#32770", title);
+            return chooser != nullptr && IsWindowVisible(chooser);
+        }))
+        return false;
+    WaitForReady(chooser);
+    // The file-name box: a combo box with its own field in this dialog style.
+    const int nameBox = GetDlgItem(chooser, 0x47C) != nullptr ? 0x47C : 0x480;
+    SetDlgItemTextW(chooser, nameBox, path.c_str());
+    wchar_t typed[MAX_PATH] = L"";
+    GetDlgItemTextW(chooser, nameBox, typed, MAX_PATH);
+    if (path != typed) {
+        fprintf(stderr, "the file-name box holds %ls\n", typed);
+        return false;
+    }
+    PostMessageW(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(chooser, IDOK)));
+    return WaitUntil("the open-file dialog to close", [&] { return !IsWindow(chooser) || !IsWindowVisible(chooser); });
+}
+
+bool HasTip(HWND window, HWND control)
+{
+    struct Search {
+        HWND window, control;
+        bool found;
+    } search{window, control, false};
+    EnumThreadWindows(
+        GetWindowThreadProcessId(window, nullptr),
+        [](HWND candidate, LPARAM context) -> BOOL {
+            auto& s = *reinterpret_cast<Search*>(context);
+            wchar_t name[64] = L"";
+            GetClassNameW(candidate, name, ARRAYSIZE(name));
+            if (lstrcmpiW(name, TOOLTIPS_CLASSW) != 0 || GetWindow(candidate, GW_OWNER) != s.window)
+                return TRUE;
+            TOOLINFOW tool{};
+            tool.cbSize = sizeof(tool);
+            tool.hwnd = s.window;
+            tool.uId = reinterpret_cast<UINT_PTR>(s.control);
+            s.found = SendMessageW(candidate, TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&tool)) != FALSE;
+            return s.found ? FALSE : TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+COLORREF BitmapPixel(HBITMAP bitmap, int x, int y)
+{
+    UniqueMemoryDc dc(CreateCompatibleDC(nullptr));
+    HGDIOBJ old = SelectObject(dc.Get(), bitmap);
+    COLORREF pixel = GetPixel(dc.Get(), x, y);
+    SelectObject(dc.Get(), old);
+    return pixel;
+}
+
+bool Near(COLORREF a, COLORREF b)
+{
+    return std::abs(GetRValue(a) - GetRValue(b)) <= 12 && std::abs(GetGValue(a) - GetGValue(b)) <= 12 &&
+           std::abs(GetBValue(a) - GetBValue(b)) <= 12;
+}
+
+}  // namespace harness

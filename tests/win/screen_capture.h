@@ -1,4 +1,6 @@
-// Test support: GDI+ for the test run, and pictures of what is on the screen.
+// The window tests' harness: GDI+ for the test run, pictures of what is on
+// the screen, the operator's clicks and keys, waits on conditions, and the
+// operator's thread that answers a popup.
 #pragma once
 
 #include <windows.h>
@@ -7,6 +9,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "ui/window.h"
 
@@ -43,6 +46,42 @@ bool WaitForPainted(HWND window);
 // Waits until the popup has painted and its thread takes messages again:
 // then it has done all it does before it waits for answers.
 bool WaitForReady(HWND popup);
+
+// The operator's helpers, in a namespace of their own: the older window
+// tests keep copies of some under the same names.
+namespace harness {
+
+// WaitUntil for a condition the assertion around the call names.
+inline bool WaitFor(const std::function<bool()>& done, const char* what = "the condition asserted around the wait")
+{
+    return WaitUntil(what, done);
+}
+
+// The visible top-level window of the class now, or null.
+HWND VisibleWindow(const wchar_t* className);
+// The window's text.
+std::wstring TextOf(HWND window);
+// The children of the class, in creation order.
+std::vector<HWND> Children(HWND parent, const wchar_t* className);
+// The child of the class whose top-left corner lies at (x, y) of the parent's
+// client area, or null.
+HWND ChildAt(HWND parent, const wchar_t* className, int x, int y);
+// Presses a button of the window by its text, as a click would.
+void Press(HWND window, const wchar_t* button);
+// Waits for a themed box (not `notThis`) with that button, gives back the
+// box's text and presses the button; "(no box)" when none came.
+std::wstring AnswerBox(const wchar_t* button, HWND notThis = nullptr);
+// Picks a file in the system's open-file dialog of that title as a person
+// would: the path put into its name field, then Open; true once it closed.
+bool ChooseInOpenFileDialog(const wchar_t* title, const std::wstring& path);
+// True when the window's tooltip knows the control: pointing at it shows a tip.
+bool HasTip(HWND window, HWND control);
+// A pixel of a bitmap.
+COLORREF BitmapPixel(HBITMAP bitmap, int x, int y);
+// Equal but for the rounding of scaling and colour depth.
+bool Near(COLORREF a, COLORREF b);
+
+}  // namespace harness
 
 // The visible top-level window of the class, waiting up to the wait limit.
 HWND WaitForWindow(const wchar_t* className);

@@ -1,0 +1,143 @@
+// The main window as the operator's thread sees it, and a run of the real
+// window on the test's thread while a script plays the operator.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "app/main_window.h"
+#include "platform/handles.h"
+#include "tests/win/screen_capture.h"
+#include "ui/window.h"
+
+namespace harness {
+
+class Screen {
+public:
+    explicit Screen(MainWindow& window) : window_(window) {}
+
+    HWND Handle(int32_t id) const
+    {
+        const ControlEntry* control = window_.Control(id);
+        return control != nullptr ? control->handle : nullptr;
+    }
+    MainWindow& Window() const { return window_; }
+    const MainWindowControls& Ids() const { return window_.ids; }
+    double OsVersion() const { return window_.osVersion; }
+    bool Checked(int32_t id) const { return SendMessageW(Handle(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+    bool Enabled(int32_t id) const { return IsWindowEnabled(Handle(id)) != FALSE; }
+    std::wstring Text(int32_t id) const { return TextOf(Handle(id)); }
+    int Selection(int32_t id) const { return static_cast<int>(SendMessageW(Handle(id), CB_GETCURSEL, 0, 0)); }
+    void Press(int32_t id) const { PostMessageW(Handle(id), BM_CLICK, 0, 0); }
+    void Choose(int32_t list, int item) const { SendMessageW(Handle(list), CB_SETCURSEL, item, 0); }
+
+    int Rows() const { return static_cast<int>(SendMessageW(Handle(Ids().accountList), LVM_GETITEMCOUNT, 0, 0)); }
+    int RowOf(const std::wstring& accountName) const
+    {
+        for (int row = 0; row < Rows(); ++row) {
+            if (Cell(row, 1) == accountName)
+                return row;
+        }
+        return -1;
+    }
+    std::wstring Cell(int row, int column) const
+    {
+        wchar_t text[512] = L"";
+        LVITEMW cell{};
+        cell.iSubItem = column;
+        cell.pszText = text;
+        cell.cchTextMax = ARRAYSIZE(text);
+        SendMessageW(Handle(Ids().accountList), LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
+        return text;
+    }
+    bool Selected(int row) const
+    {
+        return SendMessageW(Handle(Ids().accountList), LVM_GETITEMSTATE, row, LVIS_SELECTED) != 0;
+    }
+    // Selects the account's row as a click would, and waits for the panel.
+    bool Select(const std::wstring& accountName) const
+    {
+        int row = RowOf(accountName);
+        if (row < 0)
+            return false;
+        LVITEMW state{};
+        state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        state.state = LVIS_SELECTED | LVIS_FOCUSED;
+        SendMessageW(Handle(Ids().accountList), LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
+        return WaitFor([&] { return Text(Ids().accountNameField) == accountName; },
+                       "the panel to show the selected account");
+    }
+    // The list image the row shows (0 is the default icon); -1 when unread.
+    int RowImage(int row) const
+    {
+        LVITEMW item{};
+        item.mask = LVIF_IMAGE;
+        item.iItem = row;
+        item.iImage = -1;
+        return SendMessageW(Handle(Ids().accountList), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)) ? item.iImage
+                                                                                                           : -1;
+    }
+    // A pixel of the row's 48 x 48 image as the list draws it.
+    COLORREF RowPixel(int row, int x, int y) const
+    {
+        auto images = reinterpret_cast<HIMAGELIST>(
+            SendMessageW(Handle(Ids().accountList), LVM_GETIMAGELIST, LVSIL_NORMAL, 0));
+        HDC screen = GetDC(nullptr);
+        UniqueMemoryDc dc(CreateCompatibleDC(screen));
+        UniqueBitmap canvas(CreateCompatibleBitmap(screen, 48, 48));
+        ReleaseDC(nullptr, screen);
+        HGDIOBJ old = SelectObject(dc.Get(), canvas.Get());
+        ImageList_Draw(images, RowImage(row), dc.Get(), 0, 0, ILD_NORMAL);
+        COLORREF pixel = GetPixel(dc.Get(), x, y);
+        SelectObject(dc.Get(), old);
+        return pixel;
+    }
+    // The dialog that opened over the main window, ready for the operator.
+    HWND Dialog() const
+    {
+        HWND dialog = nullptr;
+        WaitFor([&] { return (dialog = VisibleWindow(L"Vantrell_MsgBox")) != nullptr; }, "a dialog over the window");
+        if (dialog != nullptr)
+            WaitForReady(dialog);
+        return dialog;
+    }
+    std::wstring Answer(const wchar_t* button, HWND notThis = nullptr) const { return AnswerBox(button, notThis); }
+
+private:
+    MainWindow& window_;   // not owned
+};
+
+// Runs the main window on this thread while `script` plays the operator on
+// another; the window is closed afterwards through its close event.
+// `prepare` sets the window up before it starts.
+inline void RunWithOperator(const std::function<void(Screen&, HWND)>& script,
+                            const std::function<void(MainWindow&)>& prepare = nullptr)
+{
+    MainWindow window;
+    if (prepare)
+        prepare(window);
+    std::atomic<bool> ran{false};
+    std::thread operatorThread([&] {
+        HWND main = nullptr;
+        if (WaitFor([&] { return (main = VisibleWindow(L"Vantrell_WNDCLASS")) != nullptr; }, "the main window to show")) {
+            WaitForPainted(main);
+            Screen screen(window);
+            script(screen, main);
+            ran = true;
+            PostMessageW(main, kCloseRequestMessage, 0, 0);
+        }
+    });
+    int result = RunMainWindow(window, GetModuleHandleW(nullptr), L"", SW_SHOW);
+    operatorThread.join();
+    EXPECT_TRUE(ran) << "the main window never showed";
+    EXPECT_EQ(0, result);
+}
+
+}  // namespace harness

@@ -1,0 +1,53 @@
+// The sandbox tool run as a process of its own: what one process of the
+// simulated machine did must be seen by another.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "platform/handles.h"
+#include "tests/win/test_support.h"
+
+#ifdef VANTRELL_SANDBOX_TOOL
+
+struct ToolRun {
+    bool started = false;
+    DWORD exitCode = STILL_ACTIVE;   // when it did not end within a minute
+    DWORD processId = 0;
+    std::string output;              // standard output and error together
+};
+
+// Runs the tool with `arguments`; its output goes through a file, so that a
+// tool that writes much never waits on a pipe nobody reads yet.
+inline ToolRun RunSandboxTool(const std::wstring& arguments)
+{
+    ToolRun run;
+    const std::wstring outputPath = TempFile(L"vantrell-sandbox-tool.txt");
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    UniqueFileHandle output(CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                                        0, nullptr));
+    if (!output)
+        return run;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = output.Get();
+    PROCESS_INFORMATION process{};
+    std::wstring commandLine = L"\"" VANTRELL_SANDBOX_TOOL L"\" " + arguments;
+    run.started = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                                 &startup, &process) != FALSE;
+    if (!run.started)
+        return run;
+    UniqueHandle thread(process.hThread);
+    UniqueHandle tool(process.hProcess);
+    run.processId = process.dwProcessId;
+    WaitForSingleObject(tool.Get(), 60000);
+    GetExitCodeProcess(tool.Get(), &run.exitCode);
+    output.Reset();
+    std::ifstream written(std::filesystem::path(outputPath), std::ios::binary);
+    run.output.assign(std::istreambuf_iterator<char>(written), std::istreambuf_iterator<char>());
+    return run;
+}
+
+#endif
