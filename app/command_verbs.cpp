@@ -28,6 +28,7 @@
 #include "repair/carry_limits.h"
 #include "repair/repair_journal.h"
 #include "repair/repair_rules.h"
+#include "repair/repair_setup.h"
 #include "ui/secret_text.h"
 
 namespace {
@@ -822,27 +823,36 @@ WString ToolFolder()
     return folder;
 }
 
-int RepairPlan(CommandRun& run)
+// The account named on the command line may be repaired: it exists, is not
+// the console user's (nor the temporary account) and its profile folder is
+// a folder of its own inside the profiles folder. Says why not otherwise.
+bool RequireRepairable(CommandRun& run, const wchar_t* name, WString& sid, WString& folder)
 {
-    const wchar_t* name = run.Argument(0);
     WString console = ConsoleUserName();
     AccountDetails details;
     if (!RequireAccount(run, name, details, console.Text()))
-        return kExitRefused;
+        return false;
     if (details.console || EqualsNoCase(name, kTempAccountName)) {
         run.Say(L"the account signed in at the console cannot be repaired from its own session");
-        return kExitRefused;
+        return false;
     }
-    WString sid, stored;
+    WString stored;
     GetAccountSidAndProfile(name, sid, &stored);
-    WString folder;
-    ProfileFolderVerdict verdict = CheckProfileFolder(stored.Text(), sid.Text(), folder);
-    if (verdict != ProfileFolderVerdict::Inside) {
+    if (CheckProfileFolder(stored.Text(), sid.Text(), folder) != ProfileFolderVerdict::Inside) {
         run.Say(L"the profile folder " + Quoted(stored.Text()) +
                 L" does not lie inside the profiles folder as a folder of this account's own: the repair would "
-                L"not carry it; nothing was planned");
-        return kExitRefused;
+                L"not carry it; nothing was changed");
+        return false;
     }
+    return true;
+}
+
+int RepairPlan(CommandRun& run)
+{
+    const wchar_t* name = run.Argument(0);
+    WString sid, folder;
+    if (!RequireRepairable(run, name, sid, folder))
+        return kExitRefused;
     const bool keepApps = run.Parsed().Has(L"--keep-store-apps");
     const bool keepAppData = run.Parsed().Has(L"--keep-system-appdata");
     CarryCounts counts;
@@ -877,6 +887,53 @@ int RepairPlan(CommandRun& run)
     } else {
         for (const std::wstring& warning : warnings)
             run.Line(L"warning: " + warning);
+    }
+    return kExitDone;
+}
+
+// What the wizard's "Yes" does: the temporary account, the tool folder, the
+// start-up of the fix run and the reboot into it.
+int RepairSchedule(CommandRun& run)
+{
+    const wchar_t* name = run.Argument(0);
+    WString sid, folder;
+    if (!RequireRepairable(run, name, sid, folder))
+        return kExitRefused;
+    WString toolFolder = ToolFolder();
+    std::wstring underWay = RepairUnderWayMessage(toolFolder.Text());
+    if (!underWay.empty()) {
+        run.Say(underWay);
+        return kExitRefused;
+    }
+    if (!run.DryRun() && !run.Parsed().yes) {
+        if (!run.HasConsoleInput()) {
+            run.Say(L"scheduling a repair restarts the computer and needs --yes when no console can answer; nothing "
+                    L"was changed");
+            return kExitRefused;
+        }
+        if (!run.Ask((L"Restart the computer now to repair " + Quoted(name) + L"?").c_str())) {
+            run.Say(L"not scheduled");
+            return kExitRefused;
+        }
+    }
+    run.Change(L"repair of " + Quoted(name) + L" scheduled: the computer restarts into the temporary account " +
+               kTempAccountName);
+    if (run.DryRun())
+        return kExitDone;
+
+    RepairSetupInput input;
+    input.account = name;
+    input.fixFlags = (run.Parsed().Has(L"--keep-store-apps") ? FixFlags::KeepAppPackages : 0) |
+                     (run.Parsed().Has(L"--keep-system-appdata") ? FixFlags::KeepSystemAppData : 0);
+    input.osVersion = GetOsVersionNumber();
+    input.inTempAccount = EqualsNoCase(ConsoleUserName().Text(), kTempAccountName);
+    input.toolFolder = toolFolder.Text();
+    input.programPath = ModulePath().Text();
+    input.logPath = std::wstring(toolFolder.Text()) + kLogFileName;
+    RepairSetupResult result = ScheduleRepair(input);
+    if (!result.scheduled) {
+        run.Say(result.message + (result.undone ? L" What the set-up had made was taken back." : L""));
+        return kExitFailed;
     }
     return kExitDone;
 }
@@ -1121,6 +1178,9 @@ const CommandVerb kCommandVerbs[] = {
      L"corrupted profile-list entries (--repair puts them right)", true, ProfileKeys},
     {{L"repair plan", L"NAME", 1, 1, OPTIONS(kPlanOptions), false, false},
      L"what a repair of the account would do and could not carry; changes nothing", true, RepairPlan},
+    {{L"repair schedule", L"NAME", 1, 1, OPTIONS(kPlanOptions), true, true},
+     L"sets the repair up as the wizard does and restarts the computer into the temporary account", true,
+     RepairSchedule},
     {{L"repair status", L"", 0, 0, nullptr, 0, false, false}, L"the journal and log of the last repair", true,
      RepairStatus},
     {{L"doctor", L"[ID...]", 0, 32, OPTIONS(kDoctorOptions), true, true},

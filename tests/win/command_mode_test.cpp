@@ -20,6 +20,7 @@
 #include "accounts/personal_folders.h"
 #include "platform/handles.h"
 #include "platform/text_win.h"
+#include "repair/repair_rules.h"
 #include "sandbox/sandbox.h"
 #include "tests/narrow.h"
 #include "tests/win/personal_folders_support.h"
@@ -258,6 +259,7 @@ TEST(CommandMode, DryRunChangesNothing)
         {L"create newbie --type administrator --dry-run", ""},
         {L"delete jokafor --yes --dry-run", ""},
         {L"profile-keys --repair --dry-run", ""},
+        {L"repair schedule jokafor --keep-store-apps --yes --dry-run", ""},
     };
     for (const wchar_t* scenario : {L"default", L"auto-logon", L"corrupted-profile"}) {
         for (const Case& c : cases) {
@@ -289,6 +291,24 @@ TEST(CommandMode, ChangesWhatTheDryRunSaid)
     Outcome deleted = RunProgram(L"delete jokafor --yes");
     EXPECT_EQ(0u, deleted.exitCode) << Show(deleted);
     EXPECT_EQ(3u, RunProgram(L"show jokafor").exitCode);
+}
+
+// The wizard's "Yes" from the command line: the temporary account is made
+// and the restart asked for; a second schedule meets the repair under way.
+TEST(CommandMode, RepairScheduleSetsUpAsTheWizardDoesAndOnlyOnce)
+{
+    Reset();
+    Outcome closed = RunProgram(L"repair schedule jokafor");
+    EXPECT_EQ(3u, closed.exitCode) << "no console and no --yes\n" << Show(closed);
+    EXPECT_FALSE(AccountExists(kTempAccountName));
+
+    Outcome scheduled = RunProgram(L"repair schedule jokafor --yes");
+    EXPECT_EQ(0u, scheduled.exitCode) << Show(scheduled);
+    EXPECT_TRUE(AccountExists(kTempAccountName));
+    EXPECT_NE(std::string::npos, scheduled.out.find("done: repair of \"jokafor\" scheduled")) << Show(scheduled);
+
+    Outcome again = RunProgram(L"repair schedule lchen --yes");
+    EXPECT_EQ(3u, again.exitCode) << "a repair is under way\n" << Show(again);
 }
 
 // The list a script reads names the accounts the main window lists, with the same types.
