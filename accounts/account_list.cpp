@@ -126,6 +126,19 @@ std::set<std::wstring> ReadProfileFolderNames(const wchar_t* profiles)
     return names;
 }
 
+// What the account's own record says: its full name, type, flags and
+// whether it is the console user's.
+void FillFromRecord(const USER_INFO_3& record, const wchar_t* name, const wchar_t* consoleUserName,
+                    AccountDetails& details)
+{
+    details.fullName.Assign(record.usri3_full_name != nullptr ? record.usri3_full_name : L"");
+    details.privilege = record.usri3_priv;
+    details.flags = record.usri3_flags;
+    details.builtin = IsBuiltinForPanel(record.usri3_user_id);
+    BuildAccountTypeText(details.typeText, record.usri3_priv, details.builtin);
+    details.console = consoleUserName != nullptr && *consoleUserName != L'\0' && EqualsNoCase(consoleUserName, name);
+}
+
 }  // namespace
 
 bool ReadAccountSummaries(const wchar_t* consoleUserName, std::vector<AccountSummary>& accounts)
@@ -147,13 +160,7 @@ bool ReadAccountSummaries(const wchar_t* consoleUserName, std::vector<AccountSum
             AccountSummary account;
             account.name.Assign(name);
             AccountDetails& details = account.details;
-            details.fullName.Assign(record.usri3_full_name != nullptr ? record.usri3_full_name : L"");
-            details.privilege = record.usri3_priv;
-            details.flags = record.usri3_flags;
-            details.builtin = IsBuiltinForPanel(record.usri3_user_id);
-            BuildAccountTypeText(details.typeText, record.usri3_priv, details.builtin);
-            details.console = consoleUserName != nullptr && *consoleUserName != L'\0' &&
-                              EqualsNoCase(consoleUserName, name);
+            FillFromRecord(record, name, consoleUserName, details);
             details.autoLogon = autoLogon && EqualsNoCase(autoLogonName.Text(), name);
 
             if (domain.empty()) {
@@ -203,13 +210,7 @@ bool ReadAccountDetails(const wchar_t* accountName, const wchar_t* consoleUserNa
     if (status != NERR_Success || !held)
         return false;
     const auto& record = *static_cast<const USER_INFO_3*>(held.Get());
-    details.fullName.Assign(record.usri3_full_name != nullptr ? record.usri3_full_name : L"");
-    details.privilege = record.usri3_priv;
-    details.flags = record.usri3_flags;
-    details.builtin = IsBuiltinForPanel(record.usri3_user_id);
-    BuildAccountTypeText(details.typeText, record.usri3_priv, details.builtin);
-    details.console = consoleUserName != nullptr && *consoleUserName != L'\0' &&
-                      EqualsNoCase(consoleUserName, accountName);
+    FillFromRecord(record, accountName, consoleUserName, details);
     details.hidden = !SetSignInVisibility(accountName, SignInVisibilityMode::Query);
     details.autoLogon = IsAutoLogonAccount(accountName);
     return true;

@@ -13,16 +13,7 @@ BUILD="$ROOT/build/windows"
 . "$ROOT/scripts/wine-session.sh"
 build_windows wineprefix vantrell-sandbox sandbox-tool vantrell_command_floors
 
-export WINEPREFIX="$BUILD/wineprefix"
-find_wineserver
-cleanup() {
-    "$WINESERVER" -k >/dev/null 2>&1 || true
-    [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
-}
-trap cleanup EXIT INT TERM
-if [ -z "${DISPLAY:-}" ]; then
-    start_display 1280x1024x24
-fi
+start_bench_session 1280x1024x24
 cd "$BUILD"
 ./wine-launcher ./sandbox-tool.exe reset thousand-accounts >/dev/null
 

@@ -12,14 +12,5 @@ BUILD="$ROOT/build/windows"
 . "$ROOT/scripts/wine-session.sh"
 build_windows wineprefix vantrell_repair_bench
 
-export WINEPREFIX="$BUILD/wineprefix"
-find_wineserver
-cleanup() {
-    "$WINESERVER" -k >/dev/null 2>&1 || true
-    [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
-}
-trap cleanup EXIT INT TERM
-if [ -z "${DISPLAY:-}" ]; then
-    start_display 1024x768x24
-fi
+start_bench_session 1024x768x24
 "$BUILD/wine-launcher" "$BUILD/tests/bench/vantrell_repair_bench.exe"

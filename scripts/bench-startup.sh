@@ -14,16 +14,7 @@ BUILD="$ROOT/build/windows"
 . "$ROOT/scripts/wine-session.sh"
 build_windows wineprefix vantrell_startup_bench
 
-export WINEPREFIX="$BUILD/wineprefix"
-find_wineserver
-cleanup() {
-    "$WINESERVER" -k >/dev/null 2>&1 || true
-    [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
-}
-trap cleanup EXIT INT TERM
-if [ -z "${DISPLAY:-}" ]; then
-    start_display 1280x1024x24
-fi
+start_bench_session 1280x1024x24
 for scenario in default many-accounts thousand-accounts; do
     "$BUILD/wine-launcher" "$BUILD/tests/bench/vantrell_startup_bench.exe" "$scenario" "$RUNS"
 done

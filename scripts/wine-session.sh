@@ -60,3 +60,20 @@ stop_test_slots() {
     [ -z "$SLOT_DISPLAY_PIDS" ] || kill $SLOT_DISPLAY_PIDS 2>/dev/null
     return 0
 }
+
+# The session of a benchmark in the build's own prefix ($BUILD): its Wine
+# server, and a display of the given size when there is none; both end with
+# the script.
+start_bench_session() {
+    export WINEPREFIX="$BUILD/wineprefix"
+    find_wineserver
+    trap end_bench_session EXIT INT TERM
+    if [ -z "${DISPLAY:-}" ]; then
+        start_display "$1"
+    fi
+}
+
+end_bench_session() {
+    "$WINESERVER" -k >/dev/null 2>&1 || true
+    [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
+}
