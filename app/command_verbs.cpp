@@ -905,6 +905,16 @@ int RepairSchedule(CommandRun& run)
         run.Say(underWay);
         return kExitRefused;
     }
+    // The wizard restarts the computer right after its set-up; a command
+    // could set up a second repair before that restart and replace the
+    // first one's settings and start-up under it.
+    WString statePath(toolFolder.Text());
+    statePath.Append(kStateFileName);
+    if (AccountExists(kTempAccountName) && GetFileAttributesW(statePath.Text()) != INVALID_FILE_ATTRIBUTES) {
+        run.Say(L"a repair is already set up and waits for the restart into " + std::wstring(kTempAccountName) +
+                L"; nothing was changed (the health check mends a set-up that was left behind)");
+        return kExitRefused;
+    }
     if (!run.DryRun() && !run.Parsed().yes) {
         if (!run.HasConsoleInput()) {
             run.Say(L"scheduling a repair restarts the computer and needs --yes when no console can answer; nothing "
