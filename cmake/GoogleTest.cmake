@@ -18,17 +18,16 @@ include(GoogleTest)
 # is shared by every process in the Wine prefix. SERIAL: the tests click,
 # type or read the screen. On Windows the first never run beside each other
 # and the second beside nothing. Under Wine every test takes a slot instead,
-# a prefix and a display of its own (see ctest-resources.json, which
-# scripts/test.sh hands to CTest), so that two tests of any kind run at
-# once; run without the resource file, they take turns. PROPERTIES: more
-# test properties.
+# a prefix and a display of its own (see cmake/wine-launcher.sh.in), so
+# that two tests of any kind run at once. PROPERTIES: more test
+# properties.
 function(vantrell_add_test name)
   cmake_parse_arguments(ARG "USES_MACHINE;SERIAL" "" "SOURCES;LIBRARIES;PROPERTIES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest_main)
   set(properties TIMEOUT 120)
   if(CMAKE_CROSSCOMPILING)
-    list(APPEND properties RESOURCE_GROUPS slot:1 ENVIRONMENT VANTRELL_SLOT_TEST=1)
+    list(APPEND properties ENVIRONMENT VANTRELL_SLOT_TEST=1)
   else()
     if(ARG_USES_MACHINE)
       list(APPEND properties RESOURCE_LOCK simulated_machine)

@@ -116,6 +116,7 @@ if(CMAKE_CROSSCOMPILING)
     message(FATAL_ERROR "Wine is needed to run the program and its tests")
   endif()
   set(VANTRELL_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+  set(VANTRELL_TEST_PREFIXES 2 CACHE STRING "Test slots under Wine: a prefix and a display each")
   configure_file(cmake/wine-launcher.sh.in ${CMAKE_BINARY_DIR}/wine-launcher @ONLY
                  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                                   WORLD_READ WORLD_EXECUTE)
@@ -131,11 +132,9 @@ if(CMAKE_CROSSCOMPILING)
   # Two tests run at once only in two slots: a test of the simulated machine
   # keeps its state in its prefix, and one that reads the screen needs a
   # display nobody else draws on. Slot 0 is the prefix itself, each other
-  # slot a copy of it made fresh; the launcher picks the slot CTest gives the
-  # test, and scripts/test.sh starts a display for each.
-  set(VANTRELL_TEST_PREFIXES 2 CACHE STRING "Test slots under Wine: a prefix and a display each")
+  # slot a copy of it made fresh; the launcher gives each test the first free
+  # slot, and scripts/test.sh starts a display for each.
   set(prefix_stamps ${VANTRELL_WINEPREFIX}/.ready)
-  set(prefix_slots "{\"id\": \"0\", \"slots\": 1}")
   if(VANTRELL_TEST_PREFIXES GREATER 1)
     math(EXPR last "${VANTRELL_TEST_PREFIXES} - 1")
     foreach(slot RANGE 1 ${last})
@@ -147,11 +146,8 @@ if(CMAKE_CROSSCOMPILING)
         COMMENT "Copying the Wine prefix for test slot ${slot}"
         VERBATIM)
       list(APPEND prefix_stamps ${VANTRELL_WINEPREFIX}-${slot}/.ready)
-      string(APPEND prefix_slots ", {\"id\": \"${slot}\", \"slots\": 1}")
     endforeach()
   endif()
-  file(WRITE ${CMAKE_BINARY_DIR}/ctest-resources.json
-       "{\"version\": {\"major\": 1, \"minor\": 0}, \"local\": [{\"slot\": [${prefix_slots}]}]}\n")
   add_custom_target(wineprefix ALL DEPENDS ${prefix_stamps})
 endif()
 

@@ -30,13 +30,8 @@ failed=0
 # outright is never repeated.
 run_ctest() {
     rm -f "$1/ctest.log"
-    # The Windows build spreads the tests of the simulated machine over its
-    # prefix slots.
-    if [ -f "$1/ctest-resources.json" ]; then
-        set -- "$1" --resource-spec-file "$1/ctest-resources.json"
-    fi
-    if (cd "$1" && shift && ctest -j "$JOBS" --output-on-failure --no-tests=error --timeout "$TEST_TIMEOUT" \
-                         --repeat after-timeout:2 --output-log ctest.log "$@"); then
+    if (cd "$1" && ctest -j "$JOBS" --output-on-failure --no-tests=error --timeout "$TEST_TIMEOUT" \
+                         --repeat after-timeout:2 --output-log ctest.log); then
         ok=0
     else
         ok=1

@@ -46,8 +46,7 @@ start_test_slots() {
         fi
         export "VANTRELL_SLOT_DISPLAY_$slot=$DISPLAY"
         WINEPREFIX="$prefix" "$WINESERVER" -p 60 </dev/null >/dev/null 2>&1 || true
-        CTEST_RESOURCE_GROUP_0_SLOT="id:$slot,slots:1" \
-            "$1/wine-launcher" cmd /c exit </dev/null >/dev/null 2>&1 || true
+        VANTRELL_SLOT=$slot "$1/wine-launcher" cmd /c exit </dev/null >/dev/null 2>&1 || true
         export DISPLAY="$run_display"
     done
 }
