@@ -5,27 +5,37 @@
 #include <lm.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "accounts/account_lifecycle.h"
 #include "accounts/account_list.h"
 #include "accounts/lookup.h"
 #include "accounts/pictures.h"
 #include "platform/files.h"
 #include "platform/machine.h"
 #include "platform/text_win.h"
+#include "repair/carry_limits.h"
 #include "repair/repair_rules.h"
 #include "repair/repair_setup.h"
 #include "repair/repair_tool.h"
 #include "resources/resource_ids.h"
 #include "ui/drawing.h"
 #include "ui/message_box.h"
+#include "ui/worker.h"
 
 namespace {
 
 constexpr int kTileIconSize = 48;
 constexpr uint32_t kMinimumUserId = 1000;
 constexpr Gdiplus::ARGB kSpinnerColour = 0xFF000000;
+constexpr int32_t kWarningColour = 0x0000B0;   // COLORREF: a dark red
+// The warnings sit between the account row and the options, which move
+// down for a longer text as far as the buttons allow.
+constexpr int kWarningsTop = 284;
+constexpr int kOptionsTop = 320;
+constexpr int kOptionsMaxShift = 38;
 
 const wchar_t* const kTypeWords[] = {L"Guest ", L"Standard ", L"Administrator "};
 
@@ -35,6 +45,7 @@ struct Wizard {
     std::vector<int32_t> page1;
     std::vector<int32_t> page2;
     WString userName;
+    int32_t warnings = 0;
     int32_t spinner = 0;
     int32_t preparing = 0;
 };
@@ -187,12 +198,16 @@ void BuildPages(Wizard& wizard, HBITMAP toolIcon, HBITMAP refreshImage, HBITMAP 
                                            tool.tickImage.Get(), tool.boxImage.Get());
     ids.appDataOption = tool.AddCheckControl(L" Keep Windows system appdata from the old account", 45, 360,
                                              tool.tickImage.Get(), tool.boxImage.Get());
+    tool.SetFont(0, 9.0, 400, 0, L"Arial");
+    wizard.warnings = tool.AddLabel(L"", 20, kWarningsTop, 660, kOptionsTop - kWarningsTop - 2, -1);
+    tool.SetColour(wizard.warnings, kWarningColour, -1);
+    tool.SetFont(0, 10.0, 400, 0, L"Arial");
     ids.backButton = AddIconButton(tool, L"  Back to the users list", 45, 424, 260, 32, backImage, 24);
     ids.fixNowButton = AddIconButton(tool, L"  Fix selected account now", 375, 420, 300, 40, toolIcon, 32);
     tool.SetFont(ids.fixNowButton, 12.0, 700, 0, L"Arial");
     // A check control is two controls: the box and its label.
-    wizard.page2 = {note, caption, ids.accountLabel, ids.storeOption, ids.storeOption + 1, ids.appDataOption,
-                    ids.appDataOption + 1, ids.backButton, ids.fixNowButton};
+    wizard.page2 = {note,          caption,           ids.accountLabel,  wizard.warnings, ids.storeOption,
+                    ids.storeOption + 1, ids.appDataOption, ids.appDataOption + 1, ids.backButton, ids.fixNowButton};
     SetStates(tool, wizard.page2, StateFlags::Hide | StateFlags::Disable);
 }
 
@@ -258,6 +273,73 @@ bool ScheduleFromWizard(Wizard& wizard)
     return false;
 }
 
+struct CarryCount {
+    WString folder;
+    WString sid;
+    CarryCounts counts;
+};
+
+DWORD WINAPI CountThread(void* parameter)
+{
+    auto* job = static_cast<CarryCount*>(parameter);
+    if (!CountCarryLimits(job->folder.Text(), job->sid.Text(), job->counts))
+        job->counts.complete = false;
+    return 0;
+}
+
+// What the repair cannot carry from the account's profile, one line per
+// warning that applies. The profile is walked on a worker; a folder the
+// repair would not carry is not walked and the text says the count is short.
+std::wstring CarryWarningText(RepairTool& tool, const wchar_t* sid, const wchar_t* storedProfile)
+{
+    CarryCount job;
+    job.sid.Assign(sid);
+    if (CheckProfileFolder(storedProfile, sid, job.folder) == ProfileFolderVerdict::Inside) {
+        WorkerWatch watch;
+        watch.owner = &tool;
+        watch.window = &tool;
+        DWORD result = 0;
+        if (!RunWorker(CountThread, &job, watch, &result))
+            job.counts.complete = false;
+    } else {
+        job.counts.complete = false;
+    }
+    std::wstring text;
+    for (const std::wstring& line : CarryWarnings(job.counts))
+        text += (text.empty() ? L"\x2022 " : L"\r\n\x2022 ") + line;
+    return text;
+}
+
+// The warnings' text, and the options moved down below it when it needs
+// more than its own room.
+void ShowWarnings(Wizard& wizard, const std::wstring& text)
+{
+    RepairTool& tool = wizard.tool;
+    tool.SetText(wizard.warnings, text.c_str());
+    HWND label = Handle(tool, wizard.warnings);
+    int height = kOptionsTop - kWarningsTop - 2;
+    if (label != nullptr) {
+        RECT bounds{0, 0, 660, 0};
+        HDC dc = GetDC(label);
+        HGDIOBJ before = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
+        DrawTextW(dc, text.c_str(), -1, &bounds, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+        SelectObject(dc, before);
+        ReleaseDC(label, dc);
+        height = std::max<int>(height, bounds.bottom);
+    }
+    const int shift = std::min(kOptionsMaxShift, std::max(0, kWarningsTop + height + 6 - kOptionsTop));
+    if (label != nullptr)
+        SetWindowPos(label, nullptr, 0, 0, 660, kOptionsTop + shift - kWarningsTop - 2,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    const RepairWizardIds& ids = wizard.ids;
+    for (int32_t id : {ids.storeOption, ids.storeOption + 1, ids.appDataOption, ids.appDataOption + 1}) {
+        const ControlEntry* part = tool.Control(id);
+        if (part != nullptr && part->handle != nullptr)
+            SetWindowPos(part->handle, nullptr, part->x, part->y + shift, 0, 0,
+                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
 void OpenSecondPage(Wizard& wizard)
 {
     RepairTool& tool = wizard.tool;
@@ -275,6 +357,12 @@ void OpenSecondPage(Wizard& wizard)
     WString type = ListCellText(list, row, 2);
     shown.Append(L" (", type.Text(), L")");
     tool.SetText(wizard.ids.accountLabel, shown.Text());
+    WString sid = ListCellText(list, row, 3);
+    WString profile = ListCellText(list, row, 4);
+    // The walk may take a while on a large profile: no second click meanwhile.
+    tool.SetState(wizard.ids.fixUserButton, StateFlags::Disable);
+    ShowWarnings(wizard, CarryWarningText(tool, sid.Text(), profile.Text()));
+    tool.SetState(wizard.ids.fixUserButton, StateFlags::Enable);
     ShowPage(wizard, true);
 }
 
@@ -315,7 +403,7 @@ int RunRepairWizard(RepairTool& tool)
     UniqueBitmap refreshImage = ToGdiBitmap(refresh.Get(), kWindowBackgroundArgb);
     UniqueBitmap backImage = ToGdiBitmap(back.Get(), kWindowBackgroundArgb);
 
-    Wizard wizard{tool, {}, {}, {}, {}, 0, 0};
+    Wizard wizard{tool, {}, {}, {}, {}, 0, 0, 0};
     wizard.userName.Assign(L"");
     BuildPages(wizard, toolIcon.Get(), refreshImage.Get(), backImage.Get());
     ShowWindow(tool.Handle(), SW_SHOWNORMAL);

@@ -10,7 +10,10 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include <algorithm>
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <set>
 #include <string>
@@ -281,6 +284,53 @@ TEST_F(RepairWizard, ListsOnlyRepairableAccountsAndMovesBetweenPages)
     });
     EXPECT_EQ(0, result);
     EXPECT_TRUE(Recorded(L"ExitWindowsEx").empty());
+}
+
+// The second page says what the repair cannot carry, counted in the chosen
+// account's profile, and the options make room for a longer text.
+TEST_F(RepairWizard, TheSecondPageWarnsOfWhatTheRepairCannotCarry)
+{
+    struct Case {
+        const char* name;
+        int masterKeys;                  // GUID-named files in Protect\<SID>, beside "Preferred"
+        const wchar_t* expectedPart;     // in the warnings' text
+        size_t lines;
+    };
+    static const Case kCases[] = {
+        {"plain profile", 0, L"Windows will ask again which program opens each type of file.", 1},
+        {"two master keys", 2, L"2 data-protection key(s) of the old account will be lost", 2},
+    };
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.name);
+        Use("", "");
+        WString sid, profile;
+        ASSERT_TRUE(GetAccountSidAndProfile(L"jokafor", sid, &profile));
+        const std::filesystem::path protect =
+            std::filesystem::path(profile.Text()) / L"AppData\\Roaming\\Microsoft\\Protect" / sid.Text();
+        std::filesystem::create_directories(protect);
+        std::ofstream(protect / L"Preferred") << "pointer";
+        for (int i = 0; i < c.masterKeys; ++i)
+            std::ofstream(protect / (L"1b2c3d4e-0000-4000-8000-00000000000" + std::to_wstring(i))) << "key";
+
+        std::wstring text;
+        RECT warnings{}, option{};
+        Run([&](Wizard& w) {
+            ASSERT_TRUE(w.ChooseAccount(L"jokafor"));
+            HWND label = nullptr;
+            for (HWND child = nullptr; (child = FindWindowExW(w.Window(), child, L"Static", nullptr)) != nullptr;)
+                if (TextOf(child).find(L"type of file") != std::wstring::npos)
+                    label = child;
+            ASSERT_TRUE(w.Visible(label));
+            text = TextOf(label);
+            GetWindowRect(label, &warnings);
+            GetWindowRect(w.Child(L"Static", kStoreOption), &option);
+            SaveScreenshot(w.Window(), L"repair_wizard_warnings");
+        });
+        std::filesystem::remove_all(protect);
+        EXPECT_NE(std::wstring::npos, text.find(c.expectedPart)) << Narrow(text);
+        EXPECT_EQ(c.lines, static_cast<size_t>(std::count(text.begin(), text.end(), L'\n')) + 1) << Narrow(text);
+        EXPECT_LE(warnings.bottom, option.top) << "the options lie below the warnings";
+    }
 }
 
 TEST_F(RepairWizard, NoChangesNothingAndYesSchedulesTheRepair)
