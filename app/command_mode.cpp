@@ -248,7 +248,15 @@ int RunCommandMode(int count, const wchar_t* const* arguments, bool (*isElevated
                 L"administrator\"); nothing was done");
         exitCode = kExitNeedsElevation;
     } else {
+        // The multithreaded apartment needs no hidden window: one of the
+        // single-threaded kind connects to the display, and under Wine
+        // starts the desktop. Only a verb that works on the machine joins
+        // it, so that the help answers as fast as a console program.
+        const bool joinCom = kCommandVerbs[parsed.verb].needsElevation;
+        const HRESULT com = joinCom ? CoInitializeEx(nullptr, COINIT_MULTITHREADED) : E_FAIL;
         exitCode = kCommandVerbs[parsed.verb].run(run);
+        if (SUCCEEDED(com))
+            CoUninitialize();
     }
     if (parsed.json)
         WriteBytes(console.out, FinishDocument(run, command, exitCode));

@@ -1,11 +1,11 @@
 #include "app/startup.h"
 
 #include <gdiplus.h>
-#include <shellapi.h>
 
 #include "app/command_mode.h"
 #include "app/main_window.h"
 #include "app/run_mode.h"
+#include "platform/command_line.h"
 #include "platform/elevation.h"
 #include "platform/system.h"
 #include "platform/text_win.h"
@@ -54,24 +54,14 @@ StartupActions DefaultStartupActions()
 
 int RunProcess(HINSTANCE instance, const wchar_t* commandLine, int showCommand, const StartupActions& actions)
 {
-    int count = 0;
-    UniqueResource<LocalMemoryTraits<LPWSTR*>> arguments(
-        CommandLineToArgvW(commandLine != nullptr ? commandLine : L"", &count));
-    const wchar_t* const* scanned = arguments.Get();
-    if (!arguments)
-        count = 0;
+    const ArgumentList arguments(commandLine);
+    const int count = arguments.Count();
+    const wchar_t* const* scanned = arguments.Data();
 
     // A command runs without a window: it starts GDI+ only if it draws, and
-    // joins the multithreaded apartment, which needs no hidden window (a
-    // window of the single-threaded one connects to the display, and under
-    // Wine starts the desktop: most of a command's start).
-    if (actions.runCommandMode != nullptr && IsCommandLine(count, scanned)) {
-        HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        int exitCode = actions.runCommandMode(count, scanned, actions.isElevated);
-        if (SUCCEEDED(com))
-            CoUninitialize();
-        return exitCode;
-    }
+    // COM only for a verb that works on the machine (RunCommandMode).
+    if (actions.runCommandMode != nullptr && IsCommandLine(count, scanned))
+        return actions.runCommandMode(count, scanned, actions.isElevated);
     HRESULT com = CoInitialize(nullptr);
 
     Gdiplus::GdiplusStartupInput gdiplusInput;   // version 1, no debug callback, no suppression

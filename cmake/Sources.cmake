@@ -1,6 +1,7 @@
 # Platform-independent sources: no Windows header, built for both targets.
 set(VANTRELL_CORE_SOURCES
   platform/text.cpp
+  platform/command_line.cpp
   platform/registry_rules.cpp
   platform/file_rules.cpp
   platform/path_rules.cpp

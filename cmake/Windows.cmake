@@ -5,26 +5,41 @@ add_compile_definitions(UNICODE _UNICODE NOMINMAX
                         _WIN32_WINNT=0x0A00 WINVER=0x0A00)
 
 # A command answers without a window, and must start as fast as a console
-# program: common controls register their classes with the arrow cursor when
-# they load, which under Wine starts the desktop and its display driver
-# (most of a command's start), and the common dialogs load them; GDI+ and
-# the shell bring further libraries of their own that no command's start
-# needs. All four load at the first call instead. Anything a .def file does
-# not name is imported as usual from the library after it.
+# program. Every system library but the few any program loads is therefore
+# loaded at its first call: the common controls register their classes with
+# the arrow cursor when they load, which under Wine starts the desktop and
+# its display driver; the window manager's library sets up the thread's
+# input; GDI+, the shell and COM bring further libraries of their own. The
+# delayed import library names every function of the DLL (read from its
+# import library), so nothing the program calls can slip back into the
+# start-up imports.
+set(VANTRELL_DELAYED_DLLS comctl32 comdlg32 gdiplus shell32 user32 gdi32 ole32 oleaut32 shlwapi userenv uxtheme
+    netapi32 wtsapi32)
 set(VANTRELL_DELAY_LIBRARIES)
 if(MINGW)
   find_program(VANTRELL_DLLTOOL NAMES ${MINGW_PREFIX}-dlltool dlltool REQUIRED)
-  foreach(dll comctl32 comdlg32 gdiplus shell32)
+  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/delay)
+  foreach(dll IN LISTS VANTRELL_DELAYED_DLLS)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=lib${dll}.a
+                    OUTPUT_VARIABLE import_library OUTPUT_STRIP_TRAILING_WHITESPACE)
+    execute_process(COMMAND ${CMAKE_NM} ${import_library} OUTPUT_VARIABLE symbols RESULT_VARIABLE nm_result)
+    string(REGEX MATCHALL " I __imp_[A-Za-z0-9_@?$]+" imports "${symbols}")
+    if(NOT nm_result EQUAL 0 OR NOT imports)
+      message(FATAL_ERROR "No functions found in ${import_library} for the delayed imports of ${dll}")
+    endif()
+    list(TRANSFORM imports REPLACE " I __imp_" "")
+    list(REMOVE_DUPLICATES imports)
+    list(JOIN imports "\n" exports)
+    set(definition ${CMAKE_BINARY_DIR}/delay/${dll}.def)
+    file(CONFIGURE OUTPUT ${definition} CONTENT "LIBRARY ${dll}.dll\nEXPORTS\n${exports}\n" @ONLY)
     set(delay_library ${CMAKE_BINARY_DIR}/delay/lib${dll}-delay.a)
     add_custom_command(OUTPUT ${delay_library}
-      COMMAND ${VANTRELL_DLLTOOL} --input-def ${CMAKE_SOURCE_DIR}/cmake/delay-${dll}.def --dllname ${dll}.dll
-              --output-delaylib ${delay_library}
-      DEPENDS ${CMAKE_SOURCE_DIR}/cmake/delay-${dll}.def
+      COMMAND ${VANTRELL_DLLTOOL} --input-def ${definition} --dllname ${dll}.dll --output-delaylib ${delay_library}
+      DEPENDS ${definition}
       COMMENT "Making the delayed import library of ${dll}"
       VERBATIM)
     list(APPEND VANTRELL_DELAY_LIBRARIES ${delay_library})
   endforeach()
-  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/delay)
   add_custom_target(delay_imports DEPENDS ${VANTRELL_DELAY_LIBRARIES})
 endif()
 
@@ -161,6 +176,7 @@ if(VANTRELL_TESTS)
   if(VANTRELL_OBJDUMP)
     add_test(NAME Product.ImportsOnlySystemDlls
              COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${VANTRELL_OBJDUMP} -DEXE=$<TARGET_FILE:vantrell>
+                     "-DDELAYED=${VANTRELL_DELAYED_DLLS}"
                      -P ${CMAKE_SOURCE_DIR}/cmake/check-imports.cmake)
     add_test(NAME Product.LinksNoSimulatedMachine
              COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${VANTRELL_OBJDUMP} -DPRODUCT=$<TARGET_FILE:vantrell>

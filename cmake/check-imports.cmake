@@ -1,6 +1,9 @@
-# Fails unless every DLL that the executable imports is a Windows system DLL.
+# Fails unless every DLL that the executable imports is a Windows system DLL,
+# and none of those it loads only at the first call (DELAYED) is imported at
+# its start: a library linked without its delayed import library brings the
+# whole DLL, and what it loads, into every command's start.
 cmake_policy(VERSION 3.20)
-# Usage: cmake -DOBJDUMP=<objdump> -DEXE=<file> -P check-imports.cmake
+# Usage: cmake -DOBJDUMP=<objdump> -DEXE=<file> [-DDELAYED=a;b] -P check-imports.cmake
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${EXE}")
@@ -16,6 +19,10 @@ foreach(line IN LISTS lines)
   string(REGEX REPLACE "\\.dll$" "" name "${name}")
   if(NOT name IN_LIST system_dlls AND NOT name MATCHES "^api-ms-win-")
     message(FATAL_ERROR "${EXE} imports ${dll}, which is not a Windows system DLL")
+  endif()
+  if(name IN_LIST DELAYED)
+    message(FATAL_ERROR "${EXE} imports ${dll} at its start: link the delayed import library of ${name} "
+                        "before the ordinary one")
   endif()
   math(EXPR count "${count} + 1")
   message(STATUS "imports ${dll}")

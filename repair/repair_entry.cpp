@@ -7,6 +7,7 @@
 
 #include "accounts/account_list.h"
 #include "accounts/lookup.h"
+#include "platform/command_line.h"
 #include "platform/machine.h"
 #include "platform/security.h"
 #include "platform/system.h"
@@ -76,13 +77,12 @@ int RunRepairTool(RepairTool& tool, HINSTANCE instance, const wchar_t* commandLi
                              info && static_cast<const USER_INFO_11*>(info.Get())->usri11_priv == USER_PRIV_ADMIN;
     }
 
-    int count = 0;
-    UniqueResource<LocalMemoryTraits<LPWSTR*>> arguments(CommandLineToArgvW(received, &count));
+    const ArgumentList arguments(received);
     RepairCommandInput input;
     input.inTempAccount = tool.inTempAccount;
     input.consoleUserName = tool.consoleUserName.Text();
     input.showCommand = showCommand;
-    RepairCommand command = ParseRepairArguments(arguments ? count : 0, arguments.Get(), input);
+    RepairCommand command = ParseRepairArguments(arguments.Count(), arguments.Data(), input);
     if (command.action == RepairCommandAction::Cleanup) {
         CleanupInput cleanup;
         cleanup.consoleUserName = tool.consoleUserName.Text();
