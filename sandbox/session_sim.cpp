@@ -157,26 +157,26 @@ HRESULT WINAPI SimulatedCreateProfile(LPCWSTR pszUserSid, LPCWSTR pszUserName, L
 // Ordinal 233: the picture's path in a buffer of MAX_PATH characters.
 HRESULT WINAPI SimulatedGetPicture(LPCWSTR userName, DWORD, LPWSTR path)
 {
-    Account account;
-    if (userName == nullptr || path == nullptr || !sandbox::FindAccount(userName, &account))
+    std::wstring picture;
+    if (userName == nullptr || path == nullptr || !sandbox::FindAccountPicture(userName, &picture))
         return E_INVALIDARG;
-    if (account.picture.empty() || account.picture.size() >= MAX_PATH)
+    if (picture.empty() || picture.size() >= MAX_PATH)
         return E_FAIL;
-    wcscpy_s(path, MAX_PATH, account.picture.c_str());
+    wcscpy_s(path, MAX_PATH, picture.c_str());
     return S_OK;
 }
 
 // Ordinal 810: the same with the buffer's length.
 HRESULT WINAPI SimulatedGetPictureEx(LPCWSTR userName, DWORD, LPCWSTR, LPWSTR path, UINT pathLength, LPCWSTR, DWORD)
 {
-    Account account;
-    if (userName == nullptr || path == nullptr || !sandbox::FindAccount(userName, &account))
+    std::wstring picture;
+    if (userName == nullptr || path == nullptr || !sandbox::FindAccountPicture(userName, &picture))
         return E_INVALIDARG;
-    if (account.picture.empty())
+    if (picture.empty())
         return E_FAIL;
-    if (account.picture.size() >= pathLength)
+    if (picture.size() >= pathLength)
         return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-    wcscpy_s(path, pathLength, account.picture.c_str());
+    wcscpy_s(path, pathLength, picture.c_str());
     return S_OK;
 }
 

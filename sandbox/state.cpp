@@ -189,6 +189,19 @@ bool FindAccount(const wchar_t* name, Account* account)
     return users && LoadAccount(users.Get(), name, account);
 }
 
+bool FindAccountPicture(const wchar_t* name, std::wstring* picture)
+{
+    if (name == nullptr || *name == L'\0' || wcschr(name, L'\\') != nullptr)
+        return false;
+    StateLock lock;
+    Key users = OpenState(L"Users", false);
+    Key key;
+    if (!users || RegOpenKeyExW(users.Get(), name, 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS)
+        return false;
+    *picture = ReadString(key.Get(), L"Picture", L"");
+    return true;
+}
+
 std::vector<Account> Accounts()
 {
     StateLock lock;

@@ -88,6 +88,10 @@ void SetMachineString(const wchar_t* name, const std::wstring& value);
 
 // Accounts, found without regard to case.
 bool FindAccount(const wchar_t* name, Account* account);
+// The account's picture alone, as the shell keeps one file per account
+// and finds it without reading the rest of the account: false when there
+// is no such account.
+bool FindAccountPicture(const wchar_t* name, std::wstring* picture);
 bool FindAccountByRid(DWORD rid, Account* account);
 std::vector<Account> Accounts();   // in order of RID
 bool SaveAccount(const Account& account);
