@@ -8,6 +8,7 @@
 #include <userenv.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <cwctype>
 #include <vector>
 
@@ -478,6 +479,15 @@ void WriteShellFolders(const std::wstring& sid, const std::wstring& list, const 
     }
 }
 
+// The repair tool's folder at the root of the Windows drive; empty when
+// the Windows folder is unknown.
+std::wstring RepairToolFolder()
+{
+    wchar_t windows[MAX_PATH] = L"";
+    return GetWindowsDirectoryW(windows, ARRAYSIZE(windows)) >= 2 ? std::wstring(windows, 2) + L"\\Brenwick"
+                                                                  : std::wstring();
+}
+
 void Build(const Plan& plan, const std::wstring& scenario)
 {
     std::wstring processSid = ProcessUserSid();
@@ -569,9 +579,7 @@ void Build(const Plan& plan, const std::wstring& scenario)
         if (CreateDirectoryW(stray.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS)
             RememberProfileFolder(stray);
     }
-    wchar_t windows[MAX_PATH] = L"";
-    std::wstring toolFolder = GetWindowsDirectoryW(windows, ARRAYSIZE(windows)) >= 2
-                                  ? std::wstring(windows, 2) + L"\\Brenwick" : std::wstring();
+    const std::wstring toolFolder = RepairToolFolder();
     struct ToolFile {
         bool wanted;
         const wchar_t* name;
@@ -621,6 +629,12 @@ bool ResetMachine(const std::wstring& path, std::wstring* error)
         }
         for (const std::wstring& path : paths)
             RemoveDirectoryW(path.c_str());
+    }
+    // A repair an earlier run set up (its journal, state file and program)
+    // belongs to that run's machine, not to the scenario.
+    if (const std::wstring toolFolder = RepairToolFolder(); !toolFolder.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(toolFolder, ignored);
     }
     DeleteTree(HKEY_LOCAL_MACHINE, kStateKey);
     std::wstring scenario = path.substr(path.find_last_of(L"\\/") + 1);
