@@ -34,6 +34,7 @@ find_wineserver() {
 # prefix's Wine server and services on its slot's display.
 start_test_slots() {
     run_display="$DISPLAY"
+    run_display_pid="${XVFB_PID:-}"
     SLOT_DISPLAY_PIDS=""
     find_wineserver
     for prefix in "$1/wineprefix" "$1"/wineprefix-*; do
@@ -49,6 +50,7 @@ start_test_slots() {
         VANTRELL_SLOT=$slot "$1/wine-launcher" cmd /c exit </dev/null >/dev/null 2>&1 || true
         export DISPLAY="$run_display"
     done
+    XVFB_PID="$run_display_pid"   # the caller's display stays the caller's to end
 }
 
 # Ends the Wine servers of every slot and the displays start_test_slots started.
