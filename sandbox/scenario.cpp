@@ -8,6 +8,7 @@
 #include <userenv.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <cwctype>
 #include <vector>
 
@@ -628,6 +629,12 @@ bool ResetMachine(const std::wstring& path, std::wstring* error)
         }
         for (const std::wstring& path : paths)
             RemoveDirectoryW(path.c_str());
+    }
+    // A repair an earlier run set up (its journal, state file, log and
+    // program) belongs to that run's machine, not to the scenario.
+    if (const std::wstring toolFolder = RepairToolFolder(); !toolFolder.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(toolFolder, ignored);
     }
     DeleteTree(HKEY_LOCAL_MACHINE, kStateKey);
     std::wstring scenario = path.substr(path.find_last_of(L"\\/") + 1);

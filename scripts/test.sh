@@ -24,14 +24,11 @@ failed=0
 
 # Runs CTest in a build folder, its output on the terminal and in ctest.log;
 # sets `result` to CTest's summary line. CTest's own status says whether a
-# test failed or none ran. A test that runs out of time is run once more:
-# Wine now and then keeps a finished test process from exiting (its output
-# already says "PASSED"); a test that hangs twice fails, and one that fails
-# outright is never repeated.
+# test failed or none ran; no test is ever run a second time.
 run_ctest() {
     rm -f "$1/ctest.log"
     if (cd "$1" && ctest -j "$JOBS" --output-on-failure --no-tests=error --timeout "$TEST_TIMEOUT" \
-                         --repeat after-timeout:2 --output-log ctest.log); then
+                         --output-log ctest.log); then
         ok=0
     else
         ok=1

@@ -298,8 +298,6 @@ TEST(CommandMode, ChangesWhatTheDryRunSaid)
 TEST(CommandMode, RepairScheduleSetsUpAsTheWizardDoesAndOnlyOnce)
 {
     Reset();
-    std::error_code ignored;
-    std::filesystem::remove_all(L"C:\\Brenwick", ignored);   // a repair an earlier test set up
     Outcome closed = RunProgram(L"repair schedule jokafor");
     EXPECT_EQ(3u, closed.exitCode) << "no console and no --yes\n" << Show(closed);
     EXPECT_FALSE(AccountExists(kTempAccountName));

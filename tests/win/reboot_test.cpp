@@ -644,6 +644,16 @@ TEST_F(Reboot, AResetRemovesProfilesWithoutFollowingLinksOutOfThem)
         RemoveDirectoryW((profile + folder).c_str());
 }
 
+// A repair an earlier test set up is not part of any scenario: the next
+// test's machine has no tool folder, whatever the scenario.
+TEST_F(Reboot, AResetClearsARepairAnEarlierRunSetUp)
+{
+    ASSERT_TRUE(CreateDirectoryPathForTest(L"C:\\Brenwick\\sub"));
+    std::ofstream(L"C:\\Brenwick\\BrenwickJournal.txt") << "Account=pweber\n";
+    Reset(L"default");
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(L"C:\\Brenwick"));
+}
+
 // Without an automatic sign-in the machine waits at the sign-in screen;
 // someone who types an account's name and password there signs in as the
 // automatic sign-in would, and that account's Startup folder runs.

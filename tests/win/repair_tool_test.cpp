@@ -616,6 +616,7 @@ TEST_F(RepairEntry, CleanupOutsideTheTemporaryAccountAndTheFixRunInsideIt)
     EXPECT_EQ(L"C:\\Brenwick\\BrenwickLog.txt", std::wstring(cleanup.logPath.Text()));
 
     Use("ConsoleUser=brenwick_temp_admin\n", kTempAccount);
+    CreateDirectoryW(L"C:\\Brenwick", nullptr);   // the set-up made it before the restart
     RepairTool fix;
     // The operator closes the fix run's window once the repair has ended,
     // which reboots at once instead of after the countdown. Texts are read
