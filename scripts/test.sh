@@ -71,6 +71,13 @@ if cmake -S "$ROOT" -B "$WINDOWS_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         trap 'kill $XVFB_PID 2>/dev/null || true' EXIT INT TERM
     fi
     start_test_slots "$WINDOWS_BUILD"
+    # A first run knows no test's length: the recorded ones let it start the
+    # long tests first, so that two at a time keep both cores busy to the end.
+    costs="$WINDOWS_BUILD/Testing/Temporary/CTestCostData.txt"
+    if [ ! -f "$costs" ]; then
+        mkdir -p "$(dirname "$costs")"
+        grep -v "^#" "$ROOT/tests/win/test-costs.txt" >"$costs"
+    fi
     run_ctest "$WINDOWS_BUILD"
     windows_result="$result"
     stop_test_slots "$WINDOWS_BUILD"

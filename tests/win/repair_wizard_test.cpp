@@ -136,7 +136,7 @@ public:
         HWND box = nullptr;
         if (!WaitFor([&] { return (box = VisibleWindow(kBoxClass)) != nullptr; }, 200))
             return L"(no box)";
-        Sleep(200);
+        WaitForReady(box);
         if (boxOut != nullptr)
             *boxOut = box;
         std::wstring text = TextOf(FindWindowExW(box, nullptr, L"Static", nullptr));
@@ -190,7 +190,7 @@ protected:
             HWND window = nullptr;
             if (!WaitFor([&] { return (window = VisibleWindow(kToolClass)) != nullptr; }, 100))
                 return;
-            Sleep(400);
+            WaitForPainted(window);
             Wizard wizard(window);
             script(wizard);
             ran = true;
@@ -261,7 +261,7 @@ TEST_F(RepairWizard, ListsOnlyRepairableAccountsAndMovesBetweenPages)
         EXPECT_TRUE(WaitFor([&] { return !w.Enabled(fixUser); })) << "deselecting the last tile";
         w.SetSelected(L"jokafor", true);
         EXPECT_TRUE(WaitFor([&] { return w.Enabled(fixUser); }));
-        Sleep(300);
+        WaitForPainted(w.Window());
         SaveScreenshot(w.Window(), L"repair_wizard_page1");
 
         w.Press(kFixUser);
@@ -271,7 +271,7 @@ TEST_F(RepairWizard, ListsOnlyRepairableAccountsAndMovesBetweenPages)
         EXPECT_FALSE(w.Visible(fixUser));
         EXPECT_TRUE(w.Visible(w.Child(L"Static", L"James Okafor (Standard User Account)")));
         EXPECT_TRUE(w.Enabled(w.Child(L"Static", kStoreOption))) << "version 10 lets the store option be chosen";
-        Sleep(300);
+        WaitForPainted(w.Window());
         SaveScreenshot(w.Window(), L"repair_wizard_page2");
 
         w.Press(kBack);
@@ -341,11 +341,10 @@ TEST_F(RepairWizard, NoChangesNothingAndYesSchedulesTheRepair)
     int result = Run([&](Wizard& w) {
         ASSERT_TRUE(w.ChooseAccount(L"mhartley"));
         w.Toggle(kAppDataOption);
-        Sleep(200);
 
         w.Press(kFixNow);
         noText = w.Answer(L"No");
-        Sleep(200);
+        Sleep(200);   // time for a wrong scheduling to show
         EXPECT_FALSE(AccountExists(L"brenwick_temp_admin"));
         EXPECT_FALSE(std::filesystem::exists(L"C:\\Brenwick"));
 
@@ -674,14 +673,14 @@ TEST_F(RepairWizard, LaunchedFromTheMainWindowAfterItIsGone)
         HWND main = nullptr;
         if (!WaitFor([&] { return (main = VisibleWindow(L"Vantrell_WNDCLASS")) != nullptr; }, 200))
             return;
-        Sleep(400);
+        WaitForPainted(main);
         HWND label = ChildWithText(main, L"Static", L"Launch Brenwick");
         PostMessageW(main, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(label), STN_CLICKED), reinterpret_cast<LPARAM>(label));
         HWND tool = nullptr;
         if (WaitFor([&] { return (tool = VisibleWindow(kToolClass)) != nullptr; }, 200)) {
             toolShown = true;
             mainGoneFirst = !IsWindow(main);
-            Sleep(300);
+            WaitForPainted(tool);
             PostMessageW(tool, kCloseRequestMessage, 0, 0);
         }
     });

@@ -239,7 +239,12 @@ bool ChooseInOpenFileDialog(const wchar_t* title, const std::wstring& path)
             return chooser != nullptr && IsWindowVisible(chooser);
         }))
         return false;
-    WaitForReady(chooser);
+    // The dialog takes a name once its thread takes messages again. Its
+    // folder view may go on painting a while longer (in a fresh prefix the
+    // shell still gathers its icons), which the name does not wait for.
+    DWORD_PTR ignored = 0;
+    if (!SendMessageTimeoutW(chooser, WM_NULL, 0, 0, SMTO_NORMAL, kWaitLimitMs, &ignored))
+        return false;
     // The file-name box: a combo box with its own field in this dialog style.
     const int nameBox = GetDlgItem(chooser, 0x47C) != nullptr ? 0x47C : 0x480;
     SetDlgItemTextW(chooser, nameBox, path.c_str());
