@@ -673,14 +673,14 @@ TEST_F(RepairWizard, LaunchedFromTheMainWindowAfterItIsGone)
         HWND main = nullptr;
         if (!WaitFor([&] { return (main = VisibleWindow(L"Vantrell_WNDCLASS")) != nullptr; }, 200))
             return;
-        WaitForPainted(main);
+        Sleep(400);
         HWND label = ChildWithText(main, L"Static", L"Launch Brenwick");
         PostMessageW(main, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(label), STN_CLICKED), reinterpret_cast<LPARAM>(label));
         HWND tool = nullptr;
         if (WaitFor([&] { return (tool = VisibleWindow(kToolClass)) != nullptr; }, 200)) {
             toolShown = true;
             mainGoneFirst = !IsWindow(main);
-            WaitForPainted(tool);
+            Sleep(300);
             PostMessageW(tool, kCloseRequestMessage, 0, 0);
         }
     });
