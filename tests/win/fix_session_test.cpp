@@ -22,6 +22,7 @@
 #include "repair/repair_tool.h"
 #include "tests/win/repair_test_support.h"
 #include "tests/win/screen_capture.h"
+#include "ui/window.h"
 
 using namespace repair_test;
 
@@ -122,13 +123,7 @@ public:
     int Rows() const { return static_cast<int>(SendMessageW(List(), LVM_GETITEMCOUNT, 0, 0)); }
     std::wstring Cell(int row, int column) const
     {
-        wchar_t text[512] = L"";
-        LVITEMW cell{};
-        cell.iSubItem = column;
-        cell.pszText = text;
-        cell.cchTextMax = ARRAYSIZE(text);
-        SendMessageW(List(), LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
-        return text;
+        return ListCellText(List(), row, column).Text();
     }
     // The result cell of the reboot row, or empty while there is none.
     std::wstring RebootCell() const

@@ -49,13 +49,7 @@ public:
     }
     std::wstring Cell(int row, int column) const
     {
-        wchar_t text[512] = L"";
-        LVITEMW cell{};
-        cell.iSubItem = column;
-        cell.pszText = text;
-        cell.cchTextMax = ARRAYSIZE(text);
-        SendMessageW(Handle(Ids().accountList), LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
-        return text;
+        return ListCellText(Handle(Ids().accountList), row, column).Text();
     }
     bool Selected(int row) const
     {

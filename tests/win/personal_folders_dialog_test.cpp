@@ -96,13 +96,7 @@ public:
     int Rows() const { return static_cast<int>(SendMessageW(list_, LVM_GETITEMCOUNT, 0, 0)); }
     std::wstring Cell(int row, int column) const
     {
-        wchar_t text[2048] = L"";
-        LVITEMW cell{};
-        cell.iSubItem = column;
-        cell.pszText = text;
-        cell.cchTextMax = ARRAYSIZE(text);
-        SendMessageW(list_, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
-        return text;
+        return ListCellText(list_, row, column).Text();
     }
     int RowOf(const wchar_t* folder) const
     {

@@ -31,6 +31,7 @@
 #include "repair/repair_tool.h"
 #include "tests/win/repair_test_support.h"
 #include "tests/win/screen_capture.h"
+#include "ui/window.h"
 
 using namespace repair_test;
 
@@ -93,13 +94,7 @@ public:
     }
     std::wstring Cell(int row, int column) const
     {
-        wchar_t text[512] = L"";
-        LVITEMW cell{};
-        cell.iSubItem = column;
-        cell.pszText = text;
-        cell.cchTextMax = ARRAYSIZE(text);
-        SendMessageW(List(), LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
-        return text;
+        return ListCellText(List(), row, column).Text();
     }
     void SetSelected(const std::wstring& name, bool selected) const
     {
