@@ -22,6 +22,7 @@
 #include "repair/repair_tool.h"
 #include "resources/resource_ids.h"
 #include "ui/drawing.h"
+#include "ui/image.h"
 #include "ui/message_box.h"
 #include "ui/worker.h"
 
@@ -320,12 +321,13 @@ void ShowWarnings(Wizard& wizard, const std::wstring& text)
     int height = kOptionsTop - kWarningsTop - 2;
     if (label != nullptr) {
         RECT bounds{0, 0, 660, 0};
-        HDC dc = GetDC(label);
-        HGDIOBJ before = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
-        DrawTextW(dc, text.c_str(), -1, &bounds, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
-        SelectObject(dc, before);
-        ReleaseDC(label, dc);
-        height = std::max<int>(height, bounds.bottom);
+        WindowDc dc(label);
+        if (dc) {
+            HGDIOBJ before = SelectObject(dc.Get(), reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
+            DrawTextW(dc.Get(), text.c_str(), -1, &bounds, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+            SelectObject(dc.Get(), before);
+            height = std::max<int>(height, bounds.bottom);
+        }
     }
     const int shift = std::min(kOptionsMaxShift, std::max(0, kWarningsTop + height + 6 - kOptionsTop));
     if (label != nullptr)
