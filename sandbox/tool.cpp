@@ -6,6 +6,7 @@
 //   sandbox-tool reboot [requested]
 //   sandbox-tool signin <user> [password]
 //   sandbox-tool powercut [at <point> [passage] | off | pass <point>... | clear]
+//   sandbox-tool desktop
 #include <windows.h>
 #include <lm.h>
 
@@ -194,6 +195,23 @@ int PowerCutCommand(int argc, wchar_t** argv)
     return 0;
 }
 
+// Keeps the prefix's desktop open until the tool is ended. Wine starts the
+// desktop's process for the first program that opens a window and hands it
+// that program's standard handles; a test run starts it from here, with
+// handles that lead nowhere, so that the desktop never holds the output of
+// a test that has finished.
+int HoldDesktop()
+{
+    HWND window = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    if (!window)
+        return 1;
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0)
+        DispatchMessageW(&message);
+    DestroyWindow(window);
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -224,6 +242,8 @@ int wmain(int argc, wchar_t** argv)
         return RebootCommand(argc == 3);
     if (command == L"signin" && (argc == 3 || argc == 4))
         return SignInCommand(argv[2], argc == 4 ? argv[3] : L"");
+    if (command == L"desktop" && argc == 2)
+        return HoldDesktop();
     if (command == L"powercut") {
         int result = PowerCutCommand(argc, argv);
         if (result >= 0)
@@ -231,6 +251,7 @@ int wmain(int argc, wchar_t** argv)
     }
     fwprintf(stderr, L"usage: sandbox-tool reset <scenario> | show | record | reboot [requested] |\n"
                      L"                    signin <user> [password] |\n"
-                     L"                    powercut [at <point> [passage] | off | pass <point>... | clear]\n");
+                     L"                    powercut [at <point> [passage] | off | pass <point>... | clear] |\n"
+                     L"                    desktop\n");
     return 2;
 }

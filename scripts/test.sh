@@ -24,16 +24,11 @@ failed=0
 
 # Runs CTest in a build folder, its output on the terminal and in ctest.log;
 # sets `result` to CTest's summary line. CTest's own status says whether a
-# test failed or none ran. A test that runs out of time is run once more:
-# Wine's desktop process, started by the first program of a prefix that
-# opens a window, keeps that program's error output open while later
-# programs use the desktop, so a finished test (its output already says
-# "PASSED") can be held until its limit. A test that hangs twice fails, and
-# one that fails outright is never repeated.
+# test failed or none ran.
 run_ctest() {
     rm -f "$1/ctest.log"
     if (cd "$1" && ctest -j "$JOBS" --output-on-failure --no-tests=error --timeout "$TEST_TIMEOUT" \
-                         --repeat after-timeout:2 --output-log ctest.log); then
+                         --output-log ctest.log); then
         ok=0
     else
         ok=1
