@@ -14,10 +14,12 @@
 #include <thread>
 
 #include "accounts/lookup.h"
+#include "accounts/passwords.h"
 #include "accounts/pictures.h"
 #include "repair/logon_backup.h"
 #include "repair/repair_hive.h"
 #include "repair/repair_tool.h"
+#include "ui/window.h"
 #include "tests/win/repair_test_support.h"
 #include "tests/win/screen_capture.h"
 
@@ -46,24 +48,6 @@ void Trace(const std::string& what)
     fflush(stderr);
 }
 
-bool Poll(const std::function<bool()>& done, DWORD limitMs)
-{
-    ULONGLONG until = GetTickCount64() + limitMs;
-    while (GetTickCount64() < until) {
-        if (done())
-            return true;
-        Sleep(20);
-    }
-    return done();
-}
-
-std::wstring TextOf(HWND window)
-{
-    wchar_t text[2048] = L"";
-    GetWindowTextW(window, text, ARRAYSIZE(text));
-    return text;
-}
-
 HWND VisibleWindow(const wchar_t* className, DWORD processId = 0)
 {
     for (HWND found = FindWindowExW(nullptr, nullptr, className, nullptr); found != nullptr;
@@ -90,51 +74,6 @@ std::wstring Hex(const BYTE* bytes, size_t size)
 std::wstring Decimal(unsigned long long value)
 {
     return std::to_wstring(value);
-}
-
-void Sum(const std::wstring& root, const std::wstring& relative, FileTree* tree)
-{
-    std::wstring folder = relative.empty() ? root : root + L"\\" + relative;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((L"\\\\?\\" + folder + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return;
-    std::vector<std::pair<std::wstring, DWORD>> entries;
-    do {
-        if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0)
-            entries.emplace_back(found.cFileName, found.dwFileAttributes);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-    for (const auto& entry : entries) {
-        std::wstring path = relative.empty() ? entry.first : relative + L"\\" + entry.first;
-        if (entry.second & FILE_ATTRIBUTE_REPARSE_POINT) {
-            (*tree)[path + L" (link)"] = FileSum{};
-            continue;
-        }
-        if (entry.second & FILE_ATTRIBUTE_DIRECTORY) {
-            Sum(root, path, tree);
-            continue;
-        }
-        FileSum sum;
-        sum.checksum = 1469598103934665603ull;
-        HANDLE file = CreateFileW((L"\\\\?\\" + root + L"\\" + path).c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
-            sum.size = ~0ull;   // unreadable
-        } else {
-            BYTE buffer[65536];
-            DWORD read = 0;
-            while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-                sum.size += read;
-                for (DWORD i = 0; i < read; ++i) {
-                    sum.checksum ^= buffer[i];
-                    sum.checksum *= 1099511628211ull;
-                }
-            }
-            CloseHandle(file);
-        }
-        (*tree)[path] = sum;
-    }
 }
 
 // A value of HKLM as text: "(missing)", a number in decimal, or the text.
@@ -333,13 +272,7 @@ struct WizardOperator {
     {
         int rows = static_cast<int>(SendMessageW(List(), LVM_GETITEMCOUNT, 0, 0));
         for (int row = 0; row < rows; ++row) {
-            wchar_t text[256] = L"";
-            LVITEMW cell{};
-            cell.iSubItem = 1;
-            cell.pszText = text;
-            cell.cchTextMax = ARRAYSIZE(text);
-            SendMessageW(List(), LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
-            if (_wcsicmp(text, name) != 0)
+            if (_wcsicmp(ListCellText(List(), row, 1).Text(), name) != 0)
                 continue;
             LVITEMW state{};
             state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
@@ -349,7 +282,6 @@ struct WizardOperator {
         }
         return false;
     }
-    void Press(const wchar_t* button) const { PostMessageW(Child(L"Button", button), BM_CLICK, 0, 0); }
     void Toggle(const wchar_t* option) const
     {
         HWND label = Child(L"Static", option);
@@ -369,7 +301,7 @@ bool CloseFixWindow(HWND window, CloseBy how)
     } else {
         PostMessageW(window, kCloseRequestMessage, 0, 0);
     }
-    return Poll([&] { return !IsWindow(window) || !IsWindowVisible(window); }, 10000);
+    return WaitUntil("the fix window to close", [&] { return !IsWindow(window) || !IsWindowVisible(window); }, 10000);
 }
 
 }  // namespace
@@ -379,17 +311,18 @@ std::string Narrowed(const std::wstring& text)
     return Narrow(text);
 }
 
+std::string Listed(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text += "  " + line + "\n";
+    return text;
+}
+
 bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix)
 {
     size_t length = wcslen(prefix);
     return text.size() >= length && _wcsnicmp(text.c_str(), prefix, length) == 0;
-}
-
-FileTree SumFiles(const std::wstring& folder)
-{
-    FileTree tree;
-    Sum(folder, L"", &tree);
-    return tree;
 }
 
 bool IsHiveFile(const std::wstring& relative)
@@ -597,7 +530,7 @@ bool PressUntil(HWND button, const std::function<bool()>& done, DWORD limitMs = 
     ULONGLONG until = GetTickCount64() + limitMs;
     while (GetTickCount64() < until) {
         PostMessageW(button, BM_CLICK, 0, 0);
-        if (Poll(done, 3000))
+        if (WaitUntil("the press to take", done, 3000))
             return true;
     }
     return false;
@@ -633,16 +566,16 @@ bool ScheduleRepair(const Drive& drive, Run* run)
             Trace(std::string("set-up stopped: ") + why);
             EndWizard(w.window, returned);
         };
-        if (!Poll([&] { return (w.window = VisibleWindow(kToolClass, GetCurrentProcessId())) != nullptr; }, 30000)) {
+        if (!WaitUntil("the wizard", [&] { return (w.window = VisibleWindow(kToolClass, GetCurrentProcessId())) != nullptr; }, 30000)) {
             w.window = FindWindowW(kToolClass, nullptr);
             return fail("the wizard never showed");
         }
         WaitForReady(w.window);
         Trace("the wizard shows");
-        if (!Poll([&] { return w.Select(kAccount); }, 10000))
+        if (!WaitUntil("the account in the list", [&] { return w.Select(kAccount); }, 10000))
             return fail("the account is not in the wizard's list");
         HWND fixUser = w.Child(L"Button", kFixUser);
-        if (!Poll([&] { return IsWindowEnabled(fixUser) != FALSE; }, 10000))
+        if (!WaitUntil("the next step enabled", [&] { return IsWindowEnabled(fixUser) != FALSE; }, 10000))
             return fail("selecting the account did not enable the next step");
         if (!PressUntil(fixUser, [&] { return IsWindowVisible(w.Child(L"Button", kFixNow)) != FALSE; }))
             return fail("the second page never showed");
@@ -659,7 +592,7 @@ bool ScheduleRepair(const Drive& drive, Run* run)
         Trace("the confirmation shows");
         if (!PressUntil(ChildWithText(box, L"Button", L"Yes"), [&] { return !IsWindow(box) || !IsWindowVisible(box); }))
             return fail("the confirmation did not take the answer");
-        if (!Poll([&] { return !IsWindowVisible(w.window); }, 60000))
+        if (!WaitUntil("the wizard to finish", [&] { return !IsWindowVisible(w.window); }, 60000))
             return fail("the wizard did not finish the scheduling");
         done = true;
     });
@@ -677,6 +610,24 @@ bool ScheduleRepair(const Drive& drive, Run* run)
         run->failure = "set-up: the product could not be put in the tool folder";
         return false;
     }
+    run->setUpPoints = sandbox::PowerCutPointsPassed().size();
+    return true;
+}
+
+bool DriveRepair(const Drive& drive, Before* before, Run* run, const KillPoint* cutAt)
+{
+    if (!LoadScenario(L"broken-profile", &run->failure))
+        return false;
+    if (drive.earlierSignIn && SetAutoLogon(L"jokafor", L"Okafor-Spring") != AutoLogonResult::Done) {
+        run->failure = "set-up: the earlier automatic sign-in could not be set";
+        return false;
+    }
+    if (!TakeBefore(before, &run->failure) || !ScheduleRepair(drive, run))
+        return false;
+    // Passages count from here: the set-up's points are not the repair's.
+    if (cutAt != nullptr)
+        sandbox::ArmPowerCut(cutAt->point.c_str(), cutAt->passage);
+    RestartUntilDone(drive, run);
     return true;
 }
 
@@ -718,7 +669,7 @@ void WatchSession(const Drive& drive, const sandbox::RebootOutcome& outcome, Run
         }
         for (unsigned long id : ids) {
             HWND window = VisibleWindow(kToolClass, id);
-            if (window == nullptr || closed.count(window) != 0 || TextOf(window) != kFixTitle)
+            if (window == nullptr || closed.count(window) != 0 || harness::TextOf(window) != kFixTitle)
                 continue;
             HWND list = FindWindowExW(window, nullptr, L"SysListView32", nullptr);
             std::vector<std::wstring> rows = list != nullptr ? RemoteRows(list) : std::vector<std::wstring>();

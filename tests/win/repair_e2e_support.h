@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "sandbox/sandbox.h"
+#include "tests/win/repair_test_support.h"
 
 namespace e2e {
 
@@ -21,15 +22,9 @@ constexpr wchar_t kAccount[] = L"pweber";
 constexpr wchar_t kTempAccount[] = L"brenwick_temp_admin";
 constexpr wchar_t kLogPath[] = L"C:\\Brenwick\\BrenwickLog.txt";
 
-// Every file below a folder by its path relative to it: size and a 64-bit
-// FNV-1a checksum of its bytes. Paths longer than MAX_PATH are read too.
-struct FileSum {
-    uint64_t size = 0;
-    uint64_t checksum = 0;
-    bool operator==(const FileSum& other) const { return size == other.size && checksum == other.checksum; }
-};
-using FileTree = std::map<std::wstring, FileSum>;
-FileTree SumFiles(const std::wstring& folder);
+using repair_test::FileSum;
+using repair_test::FileTree;
+using repair_test::SumFiles;
 
 // Whether a relative path is one of the profile's registry hives (and the
 // files the registry keeps beside them), which a repair replaces.
@@ -86,6 +81,7 @@ struct Boot {
 
 struct Run {
     std::vector<Boot> boots;
+    size_t setUpPoints = 0;   // power-cut points the set-up (in this process) passed
     std::vector<std::vector<std::wstring>> progressRows;   // "operation | result" at the countdown, per fix run
     std::vector<std::wstring> screenshots;
     std::string failure;   // why the run could not be driven to its end; empty when it was
@@ -94,6 +90,7 @@ struct Run {
 
 struct Drive {
     int flags = 0;                 // the wizard's options: 1 store apps, 2 system app data
+    bool earlierSignIn = false;    // another account signs in automatically before the repair
     CloseBy closeBy = CloseBy::Request;
     int maxRestarts = 6;
     // When the machine waits at the sign-in screen, this account (without a
@@ -125,6 +122,13 @@ struct KillPoint {
     std::wstring point;
     unsigned passage = 1;
 };
+
+// The whole repair of the broken-profile machine: the scenario loaded and
+// taken as `before`, the repair scheduled through the wizard, the power cut
+// armed at `cutAt` (when given) once that set-up is done, then the restarts
+// until nothing asks for one. False when the set-up failed; `run->failure`
+// says why the run could not be driven to its end.
+bool DriveRepair(const Drive& drive, Before* before, Run* run, const KillPoint* cutAt = nullptr);
 // Every distinct point once (its first passage), and for a point passed
 // more than once also its last passage and, past two, its middle one, in
 // the order passed.
@@ -134,6 +138,8 @@ std::vector<KillPoint> ChooseKillPoints(const std::vector<std::wstring>& passed)
 bool LoadScenario(const wchar_t* name, std::string* why);
 
 std::string Narrowed(const std::wstring& text);
+// The lines, each indented on a line of its own.
+std::string Listed(const std::vector<std::string>& lines);
 std::string Describe(const Run& run);
 
 }  // namespace e2e

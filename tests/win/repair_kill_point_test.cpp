@@ -117,23 +117,13 @@ Reference MakeReference()
     Reference reference;
     e2e::Before before;
     e2e::Run run;
-    e2e::Drive drive;
-    if (!e2e::LoadScenario(L"broken-profile", &reference.why) || !e2e::TakeBefore(&before, &reference.why))
-        return reference;
-    if (!e2e::ScheduleRepair(drive, &run)) {
-        reference.why = run.failure;
-        return reference;
-    }
-    // The set-up runs in this process: its points are not the repair's.
-    const size_t setUpEnd = sandbox::PowerCutPointsPassed().size();
-    e2e::RestartUntilDone(drive, &run);
-    if (!run.failure.empty() || run.boots.size() != 2) {
+    if (!e2e::DriveRepair(e2e::Drive(), &before, &run) || !run.failure.empty() || run.boots.size() != 2) {
         reference.why = "the uninterrupted repair did not run as it must:\n" + e2e::Describe(run);
         return reference;
     }
     std::vector<std::wstring> points = sandbox::PowerCutPointsPassed();
     size_t fixEnd = std::min(points.size(), run.boots[0].pointsPassed);
-    reference.fixPoints.assign(points.begin() + static_cast<std::ptrdiff_t>(std::min(setUpEnd, fixEnd)),
+    reference.fixPoints.assign(points.begin() + static_cast<std::ptrdiff_t>(std::min(run.setUpPoints, fixEnd)),
                                points.begin() + static_cast<std::ptrdiff_t>(fixEnd));
     reference.cleanupPoints.assign(points.begin() + static_cast<std::ptrdiff_t>(fixEnd), points.end());
     reference.facts = e2e::FinalFacts(before);
@@ -163,30 +153,15 @@ std::vector<e2e::KillPoint> KillPoints(const Reference& reference)
     return e2e::ChooseKillPoints(all);
 }
 
-std::string Lines(const std::vector<std::string>& lines)
-{
-    std::string text;
-    for (const std::string& line : lines)
-        text += "  " + line + "\n";
-    return text;
-}
-
 // The repair cut as `drive` says, compared with the reference.
-void RunCutAndCompare(const e2e::Drive& drive, const std::string& label, bool expectPointCut,
-                      const e2e::KillPoint* point)
+void RunCutAndCompare(const e2e::Drive& drive, const std::string& label, const e2e::KillPoint* point)
 {
     const Reference& reference = GetReference();
     ASSERT_TRUE(reference.ok) << reference.why;
     ULONGLONG started = GetTickCount64();
     e2e::Before before;
     e2e::Run run;
-    std::string why;
-    ASSERT_TRUE(e2e::LoadScenario(L"broken-profile", &why) && e2e::TakeBefore(&before, &why)) << why;
-    ASSERT_TRUE(e2e::ScheduleRepair(drive, &run)) << run.failure;
-    // Armed once the set-up (in this process) is done: passages count from here.
-    if (point != nullptr)
-        sandbox::ArmPowerCut(point->point.c_str(), point->passage);
-    e2e::RestartUntilDone(drive, &run);
+    ASSERT_TRUE(e2e::DriveRepair(drive, &before, &run, point)) << run.failure;
     std::string story = e2e::Describe(run);
     sandbox::PowerCut cut;
     bool happened = sandbox::LastPowerCut(&cut);
@@ -198,12 +173,12 @@ void RunCutAndCompare(const e2e::Drive& drive, const std::string& label, bool ex
            run.boots.size(), seconds, same ? "same final state as the uninterrupted repair" : "DIFFERENT");
     fflush(stdout);
     ::testing::Test::RecordProperty("result", same ? "same" : "different");
-    if (expectPointCut) {
+    if (point != nullptr) {
         EXPECT_TRUE(happened) << "the power was never cut at " << label << "\n" << story;
     }
     EXPECT_EQ("", run.failure) << story;
     EXPECT_TRUE(differences.empty()) << differences.size() << " facts differ from the uninterrupted repair "
-                                     << "(expected -> got):\n" << Lines(differences) << story;
+                                     << "(expected -> got):\n" << e2e::Listed(differences) << story;
 }
 
 class RepairKillPoints : public ::testing::TestWithParam<int> {
@@ -254,7 +229,7 @@ TEST_P(RepairKillPoints, ThePowerFailsThereAndTheRepairStillEndsAsUninterrupted)
     const std::string label = "\"" + e2e::Narrowed(point.point) + "\" #" + std::to_string(point.passage);
     e2e::Drive drive;
     drive.signInAtScreen = e2e::kAccount;   // the operator, when the machine waits at the sign-in screen
-    RunCutAndCompare(drive, label, true, &point);
+    RunCutAndCompare(drive, label, &point);
 }
 
 INSTANTIATE_TEST_SUITE_P(Point, RepairKillPoints, ::testing::Range(0, kKillCases));
@@ -288,7 +263,7 @@ TEST_F(RepairKillPoints, ThePowerFailsAsTheCleanUpStarts)
     e2e::Drive drive;
     drive.signInAtScreen = e2e::kAccount;   // the operator, when the machine waits at the sign-in screen
     drive.cutPowerWhen = CutOnce([] { return true; });
-    RunCutAndCompare(drive, "as the clean-up starts", false, nullptr);
+    RunCutAndCompare(drive, "as the clean-up starts", nullptr);
     sandbox::PowerCut cut;
     EXPECT_TRUE(sandbox::LastPowerCut(&cut)) << "the clean-up ended before the power could be cut";
 }

@@ -5,20 +5,15 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 
 #include "repair/repair_log.h"
 #include "repair/text_file.h"
-#include "tests/win/test_support.h"
+#include "tests/win/repair_test_support.h"
+
+using repair_test::ReadBytes;
 
 namespace {
-
-std::string ReadBytes(const std::wstring& path)
-{
-    std::ifstream in(std::filesystem::path(path), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 void WriteBytes(const std::wstring& path, const std::string& bytes)
 {

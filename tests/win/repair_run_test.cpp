@@ -1,7 +1,8 @@
 // The repair itself, run in this process on the simulated machine: the
-// office PC whose owner's profile no longer loads, repaired with every
-// option on both kinds of system, resumed from every step, and ended
-// safely when a step cannot be done.
+// office PC whose owner's profile no longer loads, repaired on a system
+// before store apps, resumed from states inside a step, and ended safely
+// when a step cannot be done. The options on 10.0 and the cut at every
+// point of the run are the end-to-end suites'.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -44,59 +45,13 @@ constexpr wchar_t kPackages[] = L"AppData\\Local\\Packages";
 constexpr wchar_t kSystemAppData[] = L"AppData\\Local\\Microsoft\\Windows";
 constexpr wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\";
 constexpr wchar_t kBackupKey[] = L"Software\\TaskbandBrenwickKey";
+constexpr wchar_t kOwnersCleanupLink[] =
+    L"\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup\\BrenwickCleanup.lnk";
 constexpr wchar_t kTaskband[] = L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Taskband";
 
-std::wstring LongForm(const std::wstring& path) { return L"\\\\?\\" + path; }
-
-bool Exists(const std::wstring& path) { return GetFileAttributesW(LongForm(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-// FNV-1a over the bytes, with the size: enough to tell any change apart here.
-uint64_t Checksum(const std::wstring& path)
+bool Exists(const std::wstring& path)
 {
-    HANDLE file = CreateFileW(LongForm(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return 0;
-    uint64_t hash = 1469598103934665603ull, size = 0;
-    BYTE buffer[65536];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-        for (DWORD i = 0; i < read; ++i)
-            hash = (hash ^ buffer[i]) * 1099511628211ull;
-        size += read;
-    }
-    CloseHandle(file);
-    return hash ^ (size << 1);
-}
-
-// Every file below `root` by its path relative to it (links not entered).
-void Walk(const std::wstring& root, const std::wstring& relative, std::map<std::wstring, uint64_t>& files)
-{
-    std::wstring folder = relative.empty() ? root : root + L"\\" + relative;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW(LongForm(folder + L"\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::wstring name = data.cFileName;
-        if (name == L"." || name == L"..")
-            continue;
-        std::wstring below = relative.empty() ? name : relative + L"\\" + name;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-            continue;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            Walk(root, below, files);
-        else
-            files[below] = Checksum(root + L"\\" + below);
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-}
-
-std::map<std::wstring, uint64_t> Files(const std::wstring& root)
-{
-    std::map<std::wstring, uint64_t> files;
-    Walk(root, L"", files);
-    return files;
+    return GetFileAttributesW((L"\\\\?\\" + path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool Below(const std::wstring& path, const wchar_t* folder)
@@ -262,11 +217,10 @@ protected:
         WString sid, profile;
         ASSERT_TRUE(GetAccountSidAndProfile(kAccount, sid, &profile));
         oldProfile_ = profile.Text();
-        before_ = Files(oldProfile_);
-        ASSERT_GE(before_.size(), 300u);
         // A mark of the old system app data, to see whether it was replaced.
         std::ofstream(std::filesystem::path(oldProfile_ + L"\\" + kSystemAppData + L"\\old-settings.txt")) << "old";
-        before_ = Files(oldProfile_);
+        before_ = SumFiles(oldProfile_);
+        ASSERT_GE(before_.size(), 300u);
         picture_ = PictureColour(kAccount, 10.0);
         PlantFixShortcuts();
     }
@@ -296,6 +250,17 @@ protected:
         input.toolFolder = kToolFolder;
         input.programPath = L"C:\\Brenwick\\Brenwick.exe";
         input.logPath = kLog;
+        return input;
+    }
+
+    static CleanupInput CleanupAs(const wchar_t* account, bool inTempAccount = false)
+    {
+        CleanupInput input;
+        input.consoleUserName = account;
+        input.osVersion = 10.0;
+        input.toolFolder = kToolFolder;
+        input.logPath = kLog;
+        input.inTempAccount = inTempAccount;
         return input;
     }
 
@@ -333,7 +298,7 @@ protected:
         // Every file of the owner, byte for byte; only the replaced places differ.
         bool packagesReplaced = version >= 6.2 && (flags & FixFlags::KeepAppPackages) == 0;
         bool appDataReplaced = (flags & FixFlags::KeepSystemAppData) == 0;
-        std::map<std::wstring, uint64_t> after = Files(oldProfile_);
+        FileTree after = SumFiles(oldProfile_);
         size_t compared = 0;
         for (const auto& [path, sum] : before_) {
             bool replaced = IsUserHiveFile(path) || (_wcsicmp(path.c_str(), L"AppData\\Local\\Microsoft\\Windows\\UsrClass.dat") == 0) ||
@@ -382,7 +347,7 @@ protected:
         // The hand-over: automatic sign-in and the clean-up's shortcuts.
         EXPECT_EQ(L"pweber", MachineValue(kWinlogonKey, L"DefaultUserName"));
         EXPECT_TRUE(Exists(oldProfile_ + L"\\Desktop\\BrenwickCleanup.lnk"));
-        EXPECT_TRUE(Exists(oldProfile_ + L"\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup\\BrenwickCleanup.lnk"));
+        EXPECT_TRUE(Exists(oldProfile_ + kOwnersCleanupLink));
         EXPECT_FALSE(Exists(startupLink_)) << "the fix run's shortcut goes with the hand-over";
         EXPECT_FALSE(Exists(desktopLink_));
 
@@ -402,7 +367,7 @@ protected:
     // the taskbar pins writes back.
     void ExpectOwnersFilesUnchanged(const std::string& what)
     {
-        std::map<std::wstring, uint64_t> after = Files(oldProfile_);
+        FileTree after = SumFiles(oldProfile_);
         size_t compared = 0;
         for (const auto& [path, sum] : before_) {
             if (IsUserHiveFile(path))
@@ -418,72 +383,30 @@ protected:
     uint32_t picture_ = 0;
     std::wstring oldSid_, oldProfile_;
     std::wstring startupLink_, desktopLink_, failedCleanupLink_;
-    std::map<std::wstring, uint64_t> before_;
+    FileTree before_;
 };
 
 // ---------------------------------------------------------------------------
-// Every option on both kinds of system.
+// The options on a system before store apps, which the end-to-end repair
+// (on 10.0, every option combination) cannot present.
 
-struct OptionCase {
-    int32_t flags;
-    double version;
-};
+class RepairOptions : public RepairRun, public ::testing::WithParamInterface<int32_t> {};
 
-class RepairOptions : public RepairRun, public ::testing::WithParamInterface<OptionCase> {};
-
-TEST_P(RepairOptions, RepairsTheAccountAndKeepsEveryFile)
+TEST_P(RepairOptions, OnVersion61RepairsTheAccountAndKeepsEveryFile)
 {
-    const OptionCase& c = GetParam();
+    const int32_t flags = GetParam();
     Prepare();
-    RepairInput repair = Input(c.flags, c.version);
+    RepairInput repair = Input(flags, 6.1);
     EXPECT_EQ(1u, RunRepair(repair, nullptr));
-    ExpectRepaired(c.flags, c.version, "flags " + std::to_string(c.flags) + " version " + std::to_string(c.version));
-
-    // What the options kept: with them the data folders keep the old
-    // content; without them on 10.0 the old store-app data is gone.
-    bool packagesKept = c.version < 6.2 || (c.flags & FixFlags::KeepAppPackages) != 0;
-    EXPECT_EQ(packagesKept, Exists(oldProfile_ + L"\\" + kPackages +
-                                   L"\\Microsoft.WindowsCalculator_8wekyb3d8bbwe\\Settings\\settings.dat"));
-    EXPECT_TRUE(Exists(oldProfile_ + L"\\" + kPackages)) << "the folder itself always stays";
-    bool appDataKept = (c.flags & FixFlags::KeepSystemAppData) != 0;
+    ExpectRepaired(flags, 6.1, "flags " + std::to_string(flags));
+    // Without store apps their folder is no store-app data: kept whatever the options.
+    EXPECT_TRUE(Exists(oldProfile_ + L"\\" + kPackages +
+                       L"\\Microsoft.WindowsCalculator_8wekyb3d8bbwe\\Settings\\settings.dat"));
+    bool appDataKept = (flags & FixFlags::KeepSystemAppData) != 0;
     EXPECT_EQ(appDataKept, Exists(oldProfile_ + L"\\" + kSystemAppData + L"\\old-settings.txt"));
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryOption, RepairOptions,
-                         ::testing::Values(OptionCase{0, 10.0}, OptionCase{1, 10.0}, OptionCase{2, 10.0},
-                                           OptionCase{3, 10.0}, OptionCase{0, 6.1}, OptionCase{1, 6.1},
-                                           OptionCase{2, 6.1}, OptionCase{3, 6.1}),
-                         [](const ::testing::TestParamInfo<OptionCase>& info) {
-                             return "Flags" + std::to_string(info.param.flags) + "Version" +
-                                    (info.param.version > 6.5 ? std::string("10") : std::string("61"));
-                         });
-
-// ---------------------------------------------------------------------------
-// A repair cut after each step and run again ends as an uninterrupted one.
-
-class RepairResume : public RepairRun, public ::testing::WithParamInterface<uint32_t> {};
-
-TEST_P(RepairResume, FromThisStepBoundaryEndsRepaired)
-{
-    uint32_t done = GetParam();
-    Prepare();
-    {
-        RepairInput first = Input(0, 10.0);
-        EXPECT_EQ(0u, RunRepairUntil(first, nullptr, done));
-        EXPECT_EQ(done, Journal().stepsDone);
-        EXPECT_TRUE(Exists(startupLink_)) << "the fix run's shortcut stays until the repair has ended";
-    }
-    RepairInput second = Input(0, 10.0);
-    EXPECT_EQ(1u, RunRepair(second, nullptr));
-    ExpectRepaired(0, 10.0, "resumed after " + std::to_string(done) + " steps");
-    std::string log = ReadBytes(kLog);
-    if (done > 0) {
-        EXPECT_NE(std::string::npos, log.find("Resumed the interrupted repair at step " + std::to_string(done + 1)))
-            << log;
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(EveryBoundary, RepairResume, ::testing::Range(0u, kRepairStepCount));
+INSTANTIATE_TEST_SUITE_P(Version61, RepairOptions, ::testing::Values(0, FixFlags::KeepSystemAppData));
 
 // A hive moved just before the cut, with the journal not yet told.
 TEST_F(RepairRun, AHiveMovedBeforeTheCutIsRecognised)
@@ -503,7 +426,7 @@ TEST_F(RepairRun, AHiveMovedBeforeTheCutIsRecognised)
 }
 
 // ---------------------------------------------------------------------------
-// The Part's edge cases.
+// Accounts and files the repair does not expect.
 
 TEST_F(RepairRun, AnAccountWithoutAProfileFailsOnTheFirstRowAndChangesNothing)
 {
@@ -600,76 +523,59 @@ TEST_F(RepairRun, ANewProfileInTheOldFolderIsNeverDeleted)
 // ---------------------------------------------------------------------------
 // Tries: a step that keeps being cut ends the repair, and a clean-up follows.
 
-TEST_F(RepairRun, AStepCutThreeTimesBeforeTheAccountIsGoneEndsInTheTemporaryAccount)
+// Where the step that keeps being cut lies decides who runs the clean-up:
+// before the account is back, the temporary account; after, the account.
+TEST_F(RepairRun, AStepCutThreeTimesEndsTheRepairAndTheCleanUpFollows)
 {
-    Prepare();
-    RepairInput first = Input(0, 10.0);
-    RunRepairUntil(first, nullptr, static_cast<uint32_t>(RepairStep::DeleteOld));
-    RepairJournal journal = Journal();
-    journal.tries = kMaxStepTries;
-    ASSERT_TRUE(WriteJournal(L"C:\\Brenwick\\BrenwickJournal.txt", journal));
+    enum class Account { Untouched, Gone, BackNew };
+    struct Case {
+        RepairStep step;
+        Account account;
+        RepairOutcome outcome;
+        const char* logLine;   // %s: the old profile folder
+        bool cleanUpInTemporaryAccount;
+    } const cases[] = {
+        {RepairStep::DeleteOld, Account::Untouched, RepairOutcome::Failed, "did not complete in three tries", true},
+        {RepairStep::CreateNew, Account::Gone, RepairOutcome::Failed,
+         "The \"pweber\" account was deleted but could not be created again; its files are still in %s.", true},
+        {RepairStep::DataFolders, Account::BackNew, RepairOutcome::NotRepaired,
+         "The \"pweber\" account could not be repaired.", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("cut at step " + std::to_string(static_cast<uint32_t>(c.step)));
+        Prepare();
+        RunRepairUntil(Input(0, 10.0), nullptr, static_cast<uint32_t>(c.step));
+        RepairJournal journal = Journal();
+        journal.tries = kMaxStepTries;
+        ASSERT_TRUE(WriteJournal(L"C:\\Brenwick\\BrenwickJournal.txt", journal));
+        EXPECT_EQ(0u, RunRepair(Input(0, 10.0), nullptr));
+        EXPECT_EQ(c.outcome, Journal().outcome);
+        std::string log = ReadBytes(kLog), line = c.logLine;
+        if (line.find("%s") != std::string::npos)
+            line.replace(line.find("%s"), 2, Narrow(oldProfile_));
+        EXPECT_NE(std::string::npos, log.find(line)) << log;
+        EXPECT_FALSE(Exists(startupLink_)) << "no loop through the restarts";
+        EXPECT_EQ(c.cleanUpInTemporaryAccount, Exists(failedCleanupLink_));
+        EXPECT_NE(c.cleanUpInTemporaryAccount, Exists(oldProfile_ + kOwnersCleanupLink));
+        if (c.account == Account::BackNew) {
+            EXPECT_EQ(L"pweber", MachineValue(kWinlogonKey, L"DefaultUserName"));
+            continue;
+        }
+        if (c.account == Account::Untouched)
+            EXPECT_EQ(oldSid_, SidOf(kAccount)) << "the account was not touched";
+        else
+            EXPECT_FALSE(AccountExists(kAccount));
+        ExpectOwnersFilesUnchanged("cut three times");
 
-    RepairInput second = Input(0, 10.0);
-    EXPECT_EQ(0u, RunRepair(second, nullptr));
-    EXPECT_EQ(oldSid_, SidOf(kAccount)) << "the account was not touched";
-    EXPECT_TRUE(Exists(failedCleanupLink_));
-    EXPECT_FALSE(Exists(startupLink_)) << "no loop through the restarts";
-    EXPECT_EQ(RepairOutcome::Failed, Journal().outcome);
-    std::string log = ReadBytes(kLog);
-    EXPECT_NE(std::string::npos, log.find("did not complete in three tries")) << log;
-
-    // The clean-up in the temporary account says what was not done.
-    CleanupInput input;
-    input.consoleUserName = kTempAccountName;
-    input.osVersion = 10.0;
-    input.toolFolder = kToolFolder;
-    input.logPath = kLog;
-    input.inTempAccount = true;
-    EXPECT_EQ(-13, RunCleanup(input));
-    log = ReadBytes(kLog);
-    EXPECT_NE(std::string::npos, log.find("The \"pweber\" account was not repaired.")) << log;
-    EXPECT_NE(std::string::npos, log.find("The \"pweber\" account was not changed.")) << log;
-    EXPECT_EQ(1u, Occurrences(log, "*** End of repair operation")) << log;
-    EXPECT_FALSE(Exists(failedCleanupLink_));
-    EXPECT_FALSE(Exists(L"C:\\Brenwick\\BrenwickJournal.txt"));
-    EXPECT_NE(L"1", MachineValue(kWinlogonKey, L"AutoAdminLogon")) << "automatic sign-in is off";
-}
-
-TEST_F(RepairRun, ACreationCutThreeTimesSaysWhereTheFilesAre)
-{
-    Prepare();
-    RepairInput first = Input(0, 10.0);
-    RunRepairUntil(first, nullptr, static_cast<uint32_t>(RepairStep::CreateNew));
-    RepairJournal journal = Journal();
-    journal.tries = kMaxStepTries;
-    ASSERT_TRUE(WriteJournal(L"C:\\Brenwick\\BrenwickJournal.txt", journal));
-    RepairInput second = Input(0, 10.0);
-    EXPECT_EQ(0u, RunRepair(second, nullptr));
-    EXPECT_FALSE(AccountExists(kAccount));
-    std::string log = ReadBytes(kLog);
-    std::string expected = "The \"pweber\" account was deleted but could not be created again; its files are still in " +
-                           Narrow(oldProfile_) + ".";
-    EXPECT_NE(std::string::npos, log.find(expected)) << log;
-    ExpectOwnersFilesUnchanged("creation cut");
-}
-
-TEST_F(RepairRun, AStepCutThreeTimesAfterTheAccountIsBackHandsOverToIt)
-{
-    Prepare();
-    RepairInput first = Input(0, 10.0);
-    RunRepairUntil(first, nullptr, static_cast<uint32_t>(RepairStep::DataFolders));
-    RepairJournal journal = Journal();
-    journal.tries = kMaxStepTries;
-    ASSERT_TRUE(WriteJournal(L"C:\\Brenwick\\BrenwickJournal.txt", journal));
-    RepairInput second = Input(0, 10.0);
-    EXPECT_EQ(0u, RunRepair(second, nullptr));
-    EXPECT_EQ(RepairOutcome::NotRepaired, Journal().outcome);
-    EXPECT_EQ(L"pweber", MachineValue(kWinlogonKey, L"DefaultUserName"));
-    EXPECT_TRUE(Exists(oldProfile_ + L"\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup\\BrenwickCleanup.lnk"));
-    EXPECT_FALSE(Exists(startupLink_));
-    EXPECT_FALSE(Exists(failedCleanupLink_)) << "the clean-up runs in the account, not in the temporary one";
-    std::string log = ReadBytes(kLog);
-    EXPECT_NE(std::string::npos, log.find("The \"pweber\" account could not be repaired.")) << log;
+        // The clean-up in the temporary account says what was not done.
+        EXPECT_EQ(-13, RunCleanup(CleanupAs(kTempAccountName, true)));
+        log = ReadBytes(kLog);
+        EXPECT_NE(std::string::npos, log.find("The \"pweber\" account was not repaired.")) << log;
+        EXPECT_EQ(1u, Occurrences(log, "*** End of repair operation")) << log;
+        EXPECT_FALSE(Exists(failedCleanupLink_));
+        EXPECT_FALSE(Exists(L"C:\\Brenwick\\BrenwickJournal.txt"));
+        EXPECT_NE(L"1", MachineValue(kWinlogonKey, L"AutoAdminLogon")) << "automatic sign-in is off";
+    }
 }
 
 // The report: each row's texts as the repair last gave them, and the steps
@@ -694,39 +600,35 @@ public:
     int attention = 0;
 };
 
-TEST_F(RepairRun, TheReportShowsEveryRowAndItsResult)
+std::wstring ResultOf(const std::wstring& row) { return row.substr(row.find(L'\n') + 1); }
+
+// A run cut after the deletion shows the rows so far; the run resuming it
+// shows every row alike; a run that fails at once shows the first row only,
+// with another result.
+TEST_F(RepairRun, TheReportShowsEachRowOnceWithItsResult)
 {
     Prepare();
-    const std::vector<std::wstring> all = {
-        L"Get user account information\nSuccess", L"Delete the old user account\nSuccess",
-        L"Create a new user account\nSuccess", L"Move account data and fix permissions\nSuccess"};
-    {
-        RecordedReport report;
-        RunRepairUntil(Input(0, 10.0), &report, static_cast<uint32_t>(RepairStep::CreateNew));
-        // Cut after the deletion: the creation's row is not there yet.
-        std::vector<std::wstring> expected = {all[0], all[1]};
-        EXPECT_EQ(expected, report.rows) << Lines(report.rows);
-        EXPECT_EQ((std::vector<uint32_t>{0, 1}), report.steps);
-    }
-    RecordedReport report;
+    RepairInput other = Input(0, 10.0);
+    other.account = L"visitor";
+    RecordedReport failed, cut, report;
+    EXPECT_EQ(0u, RunRepair(other, &failed));
+    Prepare();
+    RunRepairUntil(Input(0, 10.0), &cut, static_cast<uint32_t>(RepairStep::CreateNew));
+    EXPECT_EQ((std::vector<uint32_t>{0, 1}), cut.steps);
     ASSERT_EQ(1u, RunRepair(Input(0, 10.0), &report));
-    EXPECT_EQ(all, report.rows) << Lines(report.rows);
+    ASSERT_EQ(4u, report.rows.size()) << Lines(report.rows);
+    for (const std::wstring& row : report.rows)
+        EXPECT_EQ(ResultOf(report.rows[0]), ResultOf(row)) << Lines(report.rows);
+    EXPECT_EQ(std::vector<std::wstring>(report.rows.begin(), report.rows.begin() + 2), cut.rows) << Lines(cut.rows);
     std::vector<uint32_t> resumed;
     for (uint32_t step = static_cast<uint32_t>(RepairStep::CreateNew); step < kRepairStepCount; ++step)
         resumed.push_back(step);
     EXPECT_EQ(resumed, report.steps);
     EXPECT_EQ(2, report.attention) << "after the new account and after the store-app data";
-}
-
-TEST_F(RepairRun, AFailedFirstStepMarksItsRowFailure)
-{
-    Prepare();
-    RepairInput input = Input(0, 10.0);
-    input.account = L"visitor";
-    RecordedReport report;
-    EXPECT_EQ(0u, RunRepair(input, &report));
-    EXPECT_EQ(std::vector<std::wstring>{L"Get user account information\nFailure"}, report.rows) << Lines(report.rows);
-    EXPECT_TRUE(report.steps.empty());
+    ASSERT_EQ(1u, failed.rows.size()) << Lines(failed.rows);
+    EXPECT_EQ(report.rows[0].substr(0, report.rows[0].find(L'\n')), failed.rows[0].substr(0, failed.rows[0].find(L'\n')));
+    EXPECT_NE(ResultOf(report.rows[0]), ResultOf(failed.rows[0]));
+    EXPECT_TRUE(failed.steps.empty());
 }
 
 // The carried picture keeps all of itself, squeezed into the square, as
@@ -748,11 +650,7 @@ TEST_F(RepairRun, TheCleanUpTellsThatTheAccountHasNoPassword)
     Prepare();
     RepairInput repair = Input(3, 10.0);
     ASSERT_EQ(1u, RunRepair(repair, nullptr));
-    CleanupInput input;
-    input.consoleUserName = kAccount;
-    input.osVersion = 10.0;
-    input.toolFolder = kToolFolder;
-    input.logPath = kLog;
+    CleanupInput input = CleanupAs(kAccount);
     EXPECT_EQ(-13, RunCleanup(input));
     std::string log = ReadBytes(kLog), missing;
     EXPECT_TRUE(InOrder(log,
@@ -767,9 +665,6 @@ TEST_F(RepairRun, TheCleanUpTellsThatTheAccountHasNoPassword)
     EXPECT_EQ(static_cast<DWORD>(USER_PRIV_USER), privilege) << "its saved type is back";
 }
 
-}  // namespace
-
-namespace {
 
 // ---------------------------------------------------------------------------
 // Work an earlier run began and a power cut interrupted inside a step.
@@ -789,46 +684,37 @@ TEST_F(RepairRun, ADeletionCutAfterTheAccountWentIsFinished)
 }
 
 // The new account added, but cut before its full name, type and profile:
-// the journal says this repair began it, so it is completed and used.
-TEST_F(RepairRun, ACreationCutAfterTheAccountWasAddedIsCompleted)
+// with the journal's word that this repair began it, it is completed and
+// used; without, an account of that name that is not an administrator is
+// someone else's and is not taken over.
+TEST_F(RepairRun, ACreationCutAfterTheAccountWasAddedIsCompletedOnlyWhenTheJournalSaysSo)
 {
-    Prepare();
-    RepairInput first = Input(0, 10.0);
-    RunRepairUntil(first, nullptr, static_cast<uint32_t>(RepairStep::CreateNew));
-    RepairJournal journal = Journal();
-    journal.marks |= JournalMark::CreationStarted;
-    ASSERT_TRUE(WriteJournal(L"C:\\Brenwick\\BrenwickJournal.txt", journal));
-    USER_INFO_1 info{};
-    info.usri1_name = const_cast<LPWSTR>(kAccount);
-    info.usri1_priv = USER_PRIV_USER;
-    info.usri1_flags = UF_SCRIPT | UF_DONT_EXPIRE_PASSWD;
-    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
-              machine::NetUserAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&info), nullptr));
-    RepairInput second = Input(0, 10.0);
-    EXPECT_EQ(1u, RunRepair(second, nullptr)) << ReadBytes(kLog);
-    ExpectRepaired(0, 10.0, "creation cut after the account was added");
-}
-
-// Without the journal's word, an account of that name that is not an
-// administrator is someone else's: the repair does not take it over.
-TEST_F(RepairRun, AnAccountThisRepairDidNotBeginIsNotTakenOver)
-{
-    Prepare();
-    RepairInput first = Input(0, 10.0);
-    RunRepairUntil(first, nullptr, static_cast<uint32_t>(RepairStep::CreateNew));
-    USER_INFO_1 info{};
-    info.usri1_name = const_cast<LPWSTR>(kAccount);
-    info.usri1_priv = USER_PRIV_USER;
-    info.usri1_flags = UF_SCRIPT | UF_DONT_EXPIRE_PASSWD;
-    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
-              machine::NetUserAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&info), nullptr));
-    RepairInput second = Input(0, 10.0);
-    EXPECT_EQ(0u, RunRepair(second, nullptr));
-    DWORD privilege = 99;
-    EXPECT_TRUE(AccountExists(kAccount, &privilege));
-    EXPECT_EQ(static_cast<DWORD>(USER_PRIV_USER), privilege) << "its type is left alone";
-    EXPECT_EQ(RepairOutcome::Failed, Journal().outcome);
-    ExpectOwnersFilesUnchanged("someone else's account");
+    for (bool begun : {true, false}) {
+        SCOPED_TRACE(begun ? "the journal says this repair began it" : "the journal does not say so");
+        Prepare();
+        RunRepairUntil(Input(0, 10.0), nullptr, static_cast<uint32_t>(RepairStep::CreateNew));
+        if (begun) {
+            RepairJournal journal = Journal();
+            journal.marks |= JournalMark::CreationStarted;
+            ASSERT_TRUE(WriteJournal(L"C:\\Brenwick\\BrenwickJournal.txt", journal));
+        }
+        USER_INFO_1 info{};
+        info.usri1_name = const_cast<LPWSTR>(kAccount);
+        info.usri1_priv = USER_PRIV_USER;
+        info.usri1_flags = UF_SCRIPT | UF_DONT_EXPIRE_PASSWD;
+        ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
+                  machine::NetUserAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&info), nullptr));
+        EXPECT_EQ(begun ? 1u : 0u, RunRepair(Input(0, 10.0), nullptr)) << ReadBytes(kLog);
+        if (begun) {
+            ExpectRepaired(0, 10.0, "creation cut after the account was added");
+            continue;
+        }
+        DWORD privilege = 99;
+        EXPECT_TRUE(AccountExists(kAccount, &privilege));
+        EXPECT_EQ(static_cast<DWORD>(USER_PRIV_USER), privilege) << "its type is left alone";
+        EXPECT_EQ(RepairOutcome::Failed, Journal().outcome);
+        ExpectOwnersFilesUnchanged("someone else's account");
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -848,11 +734,7 @@ TEST_F(RepairRun, ACleanUpCutWhileDeletingTheTemporaryAccountFinishesTheJob)
     // account itself when the power failed.
     WriteStateText(kState, kAccount, L"TempSid", tempSid.Text());
     ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success), machine::NetUserDel(nullptr, kTempAccountName));
-    CleanupInput input;
-    input.consoleUserName = kAccount;
-    input.osVersion = 10.0;
-    input.toolFolder = kToolFolder;
-    input.logPath = kLog;
+    CleanupInput input = CleanupAs(kAccount);
     EXPECT_EQ(-13, RunCleanup(input));
     EXPECT_FALSE(Exists(tempProfile.Text())) << "its profile folder goes too";
     WString left;
@@ -860,11 +742,6 @@ TEST_F(RepairRun, ACleanUpCutWhileDeletingTheTemporaryAccountFinishesTheJob)
     std::string log = ReadBytes(kLog);
     EXPECT_EQ(1u, Occurrences(log, ": Successfully deleted Brenwick's temp account.")) << log;
     EXPECT_EQ(1u, Occurrences(log, "*** End of repair operation")) << log;
-
-    // Run by hand once more: nothing is left to finish, and it says so.
-    EXPECT_EQ(-13, RunCleanup(input));
-    log = ReadBytes(kLog);
-    EXPECT_EQ(1u, Occurrences(log, ": Failed to delete Brenwick's temp account.")) << log;
 }
 
 TEST_F(RepairRun, ACleanUpRunAgainAfterItsEndLineDoesNotCloseTheLogTwice)
@@ -878,12 +755,7 @@ TEST_F(RepairRun, ACleanUpRunAgainAfterItsEndLineDoesNotCloseTheLogTwice)
     journal.marks |= JournalMark::CleanupSignIn | JournalMark::CleanupEnded;
     ASSERT_TRUE(WriteJournal(L"C:\\Brenwick\\BrenwickJournal.txt", journal));
     WriteLogEntry(kLog, L"Repair operation complete.", LogFlags::EndLine);
-    std::wstring startup = oldProfile_ + L"\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup";
-    CleanupInput input;
-    input.consoleUserName = kAccount;
-    input.osVersion = 10.0;
-    input.toolFolder = kToolFolder;
-    input.logPath = kLog;
+    CleanupInput input = CleanupAs(kAccount);
     EXPECT_EQ(-13, RunCleanup(input));
     std::string log = ReadBytes(kLog);
     EXPECT_EQ(1u, Occurrences(log, "*** End of repair operation")) << log;
@@ -891,9 +763,6 @@ TEST_F(RepairRun, ACleanUpRunAgainAfterItsEndLineDoesNotCloseTheLogTwice)
     EXPECT_FALSE(Exists(L"C:\\Brenwick\\BrenwickJournal.txt"));
 }
 
-}  // namespace
-
-namespace {
 
 // A journal whose values are out of place is never acted on: the repair
 // says so and starts from the beginning, which reads everything afresh.
@@ -1015,7 +884,7 @@ TEST_F(RepairRun, AFolderBelowTheOldProfileMadeALinkIsLeftAloneWithItsTarget_Lin
         // The folder elsewhere holds what it held, and nothing else.
         EXPECT_EQ("precious", ReadBytes(outside + L"\\precious.txt"));
         EXPECT_EQ("more", ReadBytes(outside + L"\\inner\\more.txt"));
-        std::map<std::wstring, uint64_t> there = Files(outside);
+        FileTree there = SumFiles(outside);
         EXPECT_EQ(2u, there.size()) << "something was put into the link's target";
         std::string log = ReadBytes(kLog);
         EXPECT_NE(std::string::npos, log.find("A link leads out of the profile here")) << log;

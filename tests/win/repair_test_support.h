@@ -6,9 +6,11 @@
 #include <windows.h>
 #include <ntsecapi.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -108,6 +110,67 @@ inline std::wstring Secret(const wchar_t* secretName, bool* found)
     }
     machine::LsaClose(policy);
     return text;
+}
+
+// Every file below a folder by its path relative to it: size and a 64-bit
+// FNV-1a checksum of its bytes. Paths longer than MAX_PATH are read too; a
+// link is listed as "<path> (link)" and never entered.
+struct FileSum {
+    uint64_t size = 0;
+    uint64_t checksum = 0;
+    bool operator==(const FileSum& other) const { return size == other.size && checksum == other.checksum; }
+    bool operator!=(const FileSum& other) const { return !(*this == other); }
+};
+using FileTree = std::map<std::wstring, FileSum>;
+
+inline void SumFilesBelow(const std::wstring& root, const std::wstring& relative, FileTree* tree)
+{
+    std::wstring folder = relative.empty() ? root : root + L"\\" + relative;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((L"\\\\?\\" + folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    std::vector<std::pair<std::wstring, DWORD>> entries;
+    do {
+        if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0)
+            entries.emplace_back(found.cFileName, found.dwFileAttributes);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    for (const auto& entry : entries) {
+        std::wstring path = relative.empty() ? entry.first : relative + L"\\" + entry.first;
+        if (entry.second & FILE_ATTRIBUTE_REPARSE_POINT) {
+            (*tree)[path + L" (link)"] = FileSum{};
+            continue;
+        }
+        if (entry.second & FILE_ATTRIBUTE_DIRECTORY) {
+            SumFilesBelow(root, path, tree);
+            continue;
+        }
+        FileSum sum;
+        sum.checksum = 1469598103934665603ull;
+        HANDLE file = CreateFileW((L"\\\\?\\" + root + L"\\" + path).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            sum.size = ~0ull;   // unreadable
+        } else {
+            BYTE buffer[65536];
+            DWORD read = 0;
+            while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+                sum.size += read;
+                for (DWORD i = 0; i < read; ++i)
+                    sum.checksum = (sum.checksum ^ buffer[i]) * 1099511628211ull;
+            }
+            CloseHandle(file);
+        }
+        (*tree)[path] = sum;
+    }
+}
+
+inline FileTree SumFiles(const std::wstring& folder)
+{
+    FileTree tree;
+    SumFilesBelow(folder, L"", &tree);
+    return tree;
 }
 
 inline std::string ReadBytes(const std::wstring& path)
