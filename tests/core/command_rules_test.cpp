@@ -35,7 +35,7 @@ TEST(ParseCommand, TakesOnlyWhatTheVerbTakes)
         {{L"set", L"ann", L"--type=administrator", L"--dry-run"}, 1, nullptr},
         {{L"set", L"ann", L"--type", L"root"}, -1, L"takes one of"},
         {{L"set", L"ann", L"--type"}, -1, L"needs a value"},
-        {{L"set", L"ann", L"--unlock=yes"}, -1, L"takes no value"},
+        {{L"set", L"ann", L"--unlock=yes"}, -1, L"takes no value"}, {{L"delete", L"ann", L"--yes=1"}, -1, L"takes no value"},
         {{L"set", L"ann", L"--unlock", L"--unlock"}, -1, L"given twice"}, {{L"set"}, -1, L"usage: set NAME"},
         {{L"set", L"--", L"--odd-name"}, 1, nullptr}, {{L"password", L"set", L"ann"}, 3, nullptr},
         {{L"set", L"ann", L"/P:secret"}, -1, L"never taken from the command line"},
@@ -78,7 +78,7 @@ TEST(LooksLikePasswordArgument, CatchesEverySpellingButTheStdinSwitch)
 {
     struct { const wchar_t* argument; bool password; } const cases[] = {
         {L"--PASSWORD=x", true}, {L"/password:x", true}, {L"-p", true}, {L"--pwd=x", true},
-        {L"--password-stdin", false}, {L"--passwords-file", false}, {L"pweber", false},
+        {L"--password-stdin", false}, {L"--passwords-file", false}, {L"pweber", false}, {nullptr, false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.password, LooksLikePasswordArgument(c.argument)) << Narrow(c.argument);
@@ -91,6 +91,7 @@ TEST(JsonWriter, EscapesEveryControlCharacterAndLoneSurrogate)
         {std::wstring(L"a\x01z\x1f\x7f", 5), "\"a\\u0001z\\u001f\\u007f\""}, {L"\x2028\x2029", "\"\\u2028\\u2029\""},
         {L"M\xfcller \x20ac", "\"M\xc3\xbcller \xe2\x82\xac\""},
         {std::wstring(1, static_cast<wchar_t>(0xD800)) + L"x", "\"\\ud800x\""},
+        {std::wstring(1, static_cast<wchar_t>(0xDC00)), "\"\\udc00\""},
         {std::wstring{static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xDE00)}, "\"\xf0\x9f\x98\x80\""},
     };
     for (const auto& c : cases) {
@@ -103,9 +104,11 @@ TEST(JsonWriter, EscapesEveryControlCharacterAndLoneSurrogate)
 TEST(JsonWriter, SeparatesMembersAndElements)
 {
     JsonWriter json;
-    json.BeginObject().Field("a", 1).Key("list").BeginArray().String(L"x").Bool(false).Null().BeginObject()
+    json.BeginObject().Field("a", 1).Key("list").BeginArray().String(L"x").String(nullptr).Bool(false).Null().BeginObject()
         .EndObject().EndArray().Field("n", static_cast<uint64_t>(18446744073709551615ull)).EndObject();
-    EXPECT_EQ("{\"a\":1,\"list\":[\"x\",false,null,{}],\"n\":18446744073709551615}", json.Text());
+    EXPECT_EQ("{\"a\":1,\"list\":[\"x\",null,false,null,{}],\"n\":18446744073709551615}", json.Text());
+    // Lone surrogates become the replacement character.
+    EXPECT_EQ("M\xc3\xbcller \xef\xbf\xbd", ToUtf8((std::wstring(L"M\xfcller ") + static_cast<wchar_t>(0xDC00)).c_str()));
 }
 
 TEST(Csv, QuotesWhatWouldBreakTheLineOrRunAsAFormula)

@@ -38,6 +38,7 @@ TEST(ParseKeyPathRoot, RootsSuffixesAndSubkeys)
         uint32_t view;
     } const cases[] = {
         {L"HKLM\\", true, RegistryRoot::LocalMachine, L"", 0},
+        {L"HKLM", true, RegistryRoot::LocalMachine, L"", 0}, {L"", true, RegistryRoot::None, L"", 0},
         {L"hklm\\SOFTWARE\\X", false, RegistryRoot::LocalMachine, L"SOFTWARE\\X", 0},
         {L"HKEY_LOCAL_MACHINE64\\A", true, RegistryRoot::LocalMachine, L"A", kRegistryView64},
         {L"hkey_users32\\S-1-5-18", true, RegistryRoot::Users, L"S-1-5-18", kRegistryView32},
@@ -116,7 +117,7 @@ TEST(ToSecurityObjectName, TableForBothViews)
         {L"HKLM32\\SOFTWAREX", false, true, L"MACHINE\\SOFTWAREX"},
         {L"HKLM32\\SOFTWARE\\WOW6432NodeX", true, true, L"MACHINE\\SOFTWARE\\WOW6432NodeX"},
         {L"HKCC\\X", false, false, nullptr}, {L"HKCU32\\Software", false, false, nullptr},
-        {L"\\SOFTWARE", false, false, nullptr},
+        {L"\\SOFTWARE", false, false, nullptr}, {L"", false, false, nullptr},
     };
     for (const auto& c : cases) {
         WString path(c.path);

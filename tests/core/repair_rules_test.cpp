@@ -25,6 +25,8 @@ TEST(LogTexts, StampFieldsArePaddedAndLongNumbersKeepTheirLastDigits)
     }
     WString entry = LogEntryText(L"2024/02/03 09:07:05:045", L"Repair operation complete.");
     EXPECT_EQ(std::wstring(L"\r\n2024/02/03 09:07:05:045: Repair operation complete."), std::wstring(entry.Text()));
+    EXPECT_NE(std::wstring::npos, std::wstring(LogEndText(L"2024/02/03").Text()).find(L"2024/02/03 ***"));
+    EXPECT_NE(std::wstring::npos, std::wstring(LogHeaderText()).find(L"Brenwick log"));
 }
 
 TEST(TextFileModes, OpenPlanMarkAndEncoding)
