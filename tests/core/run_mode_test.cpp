@@ -15,62 +15,32 @@ const char* Name(RunMode mode)
 }
 }  // namespace
 
-TEST(ChooseRunMode, TheSwitchMustStandWholeInAnyCase)
+// The relaunch marks the process it starts; a marked process that is still
+// not elevated must end instead of starting the next one.
+TEST(ChooseRunMode, TheSwitchMustStandWholeInAnyCaseAndOneRelaunchAtMost)
 {
-    struct Case {
-        std::vector<const wchar_t*> arguments;
-        bool elevated;
-        RunMode expected;
-    } cases[] = {
-        {{L"/a", L"/BRENWICK", L"/c"}, true, RunMode::RepairTool},
-        {{L"/brenwick"}, false, RunMode::Relaunch},
-        {{L"/brenwick1"}, true, RunMode::AccountManager},
-        {{L"-brenwick"}, false, RunMode::Relaunch},
-        {{L"brenwick"}, true, RunMode::AccountManager},
-        {{}, true, RunMode::AccountManager},
-        {{}, false, RunMode::Relaunch},
-        {{L"/fixuser", L"/BrenWick"}, true, RunMode::RepairTool},
+    struct { std::vector<const wchar_t*> arguments; bool elevated; RunMode expected; } const cases[] = {
+        {{L"/a", L"/BRENWICK", L"/c"}, true, RunMode::RepairTool}, {{L"/brenwick"}, false, RunMode::Relaunch},
+        {{L"/brenwick1"}, true, RunMode::AccountManager}, {{L"brenwick"}, true, RunMode::AccountManager},
+        {{}, false, RunMode::Relaunch}, {{L"/a", L"/VANTRELL-RELAUNCHED"}, false, RunMode::GiveUp},
+        {{L"/vantrell-relaunched"}, true, RunMode::AccountManager},
+        {{L"/brenwick", L"/vantrell-relaunched"}, false, RunMode::GiveUp},
+        {{L"/brenwick", L"/vantrell-relaunched"}, true, RunMode::RepairTool},
+        {{L"/vantrell-relaunchedx"}, false, RunMode::Relaunch},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         RunMode mode = ChooseRunMode(static_cast<int>(c.arguments.size()), c.arguments.data(), c.elevated);
         EXPECT_EQ(c.expected, mode) << "got " << Name(mode) << " for " << c.arguments.size() << " arguments";
     }
     EXPECT_EQ(RunMode::AccountManager, ChooseRunMode(3, nullptr, true)) << "no argument array";
 }
 
-// The relaunch marks the process it starts; a marked process that is still
-// not elevated must end instead of starting the next one.
-TEST(ChooseRunMode, OneRelaunchAtMost)
-{
-    struct Case {
-        std::vector<const wchar_t*> arguments;
-        bool elevated;
-        RunMode expected;
-    } cases[] = {
-        {{L"/vantrell-relaunched"}, false, RunMode::GiveUp},
-        {{L"/a", L"/VANTRELL-RELAUNCHED"}, false, RunMode::GiveUp},
-        {{L"/vantrell-relaunched"}, true, RunMode::AccountManager},
-        {{L"/brenwick", L"/vantrell-relaunched"}, false, RunMode::GiveUp},
-        {{L"/brenwick", L"/vantrell-relaunched"}, true, RunMode::RepairTool},
-        {{L"/vantrell-relaunchedx"}, false, RunMode::Relaunch},
-    };
-    for (const Case& c : cases) {
-        RunMode mode = ChooseRunMode(static_cast<int>(c.arguments.size()), c.arguments.data(), c.elevated);
-        EXPECT_EQ(c.expected, mode) << "got " << Name(mode) << " for " << c.arguments.size() << " arguments";
-    }
-}
-
 TEST(RelaunchSwitch, AddedBehindTheArgumentsAndTakenOffAgain)
 {
-    struct Case {
-        const wchar_t* given;
-        const wchar_t* relaunched;
-    } cases[] = {
-        {L"", L"/vantrell-relaunched"},
-        {L"/a \"b c\"", L"/a \"b c\" /vantrell-relaunched"},
-        {L"/x  ", L"/x   /vantrell-relaunched"},
+    struct { const wchar_t* given; const wchar_t* relaunched; } const cases[] = {
+        {L"", L"/vantrell-relaunched"}, {L"/a \"b c\"", L"/a \"b c\" /vantrell-relaunched"}, {L"/x  ", L"/x   /vantrell-relaunched"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         WString parameters = RelaunchParameters(c.given);
         EXPECT_STREQ(c.relaunched, parameters.Text());
         WString back = WithoutRelaunchSwitch(parameters.Text());

@@ -1,4 +1,5 @@
 #include "platform/text.h"
+#include "tests/narrow.h"
 
 #include <gtest/gtest.h>
 
@@ -8,91 +9,43 @@
 
 namespace {
 
-// Readable form of a wide text for failure messages, the same in both builds.
-std::string Show(const wchar_t* text)
-{
-    if (text == nullptr)
-        return "(null)";
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string shown = "\"";
-    for (; *text != L'\0'; ++text) {
-        uint32_t unit = static_cast<uint32_t>(*text);
-        if (unit >= 0x20 && unit < 0x7F) {
-            shown += static_cast<char>(unit);
-            continue;
-        }
-        shown += "\\u";
-        for (int shift = 12; shift >= 0; shift -= 4)
-            shown += kHex[(unit >> shift) & 0xF];
-    }
-    return shown + "\"";
-}
+std::string Show(const wchar_t* text) { return text == nullptr ? "(null)" : "\"" + Narrow(text) + "\""; }
 
-// ---------------------------------------------------------------------------
-// Free functions
-
-TEST(TextFunctions, FoldCaseAndLength)
+TEST(TextFunctions, FoldLengthEqualsAndCompare)
 {
     EXPECT_EQ(L'a', FoldCase(L'A'));
     EXPECT_EQ(L'z', FoldCase(L'Z'));
-    for (wchar_t c : {L'q', L'@', L'[', L'`', L'{', static_cast<wchar_t>(0x00C9), static_cast<wchar_t>(0xFFFF)})
+    for (wchar_t c : {L'@', L'[', L'`', L'{', static_cast<wchar_t>(0x00C9)})
         EXPECT_EQ(c, FoldCase(c)) << "unit " << static_cast<uint32_t>(c);
-
     EXPECT_EQ(0u, TextLength(nullptr));
-    EXPECT_EQ(0u, TextLength(L""));
     EXPECT_EQ(2u, TextLength(L"ab\0cd"));
-}
 
-TEST(TextFunctions, EqualsNoCase)
-{
-    struct { const wchar_t* a; const wchar_t* b; bool equal; } const cases[] = {
-        {L"ADMIN", L"admin", true},  {L"", L"", true},          {nullptr, nullptr, true},
-        {nullptr, L"", false},       {L"", nullptr, false},     {L"admin", L"admins", false},
-        {L"admins", L"admin", false}, {L"\u00C9", L"\u00E9", false}, {L"[", L"{", false},
+    struct { const wchar_t* a; const wchar_t* b; bool equal; } const equal[] = {
+        {L"ADMIN", L"admin", true}, {nullptr, nullptr, true},     {nullptr, L"", false}, {L"", nullptr, false},
+        {L"admin", L"admins", false}, {L"admins", L"admin", false}, {L"\u00C9", L"\u00E9", false}, {L"[", L"{", false},
     };
-    for (const auto& c : cases)
+    for (const auto& c : equal)
         EXPECT_EQ(c.equal, EqualsNoCase(c.a, c.b)) << Show(c.a) << " vs " << Show(c.b);
-    const wchar_t* same = L"X";
-    EXPECT_TRUE(EqualsNoCase(same, same));
-}
 
-TEST(TextFunctions, CompareText)
-{
-    struct { const wchar_t* a; const wchar_t* b; bool caseSensitive; int expected; } const cases[] = {
+    struct { const wchar_t* a; const wchar_t* b; bool caseSensitive; int expected; } const compare[] = {
         {nullptr, L"x", true, -1},  {L"x", nullptr, true, 1},     {nullptr, nullptr, false, 0},
-        {L"abc", L"abcd", true, -1}, {L"abcd", L"abc", true, 1},  {L"abc", L"abc", true, 0},
-        {L"b", L"A", false, 1},     {L"B", L"a", true, -1},       {L"B", L"a", false, 1},
-        {L"ABC", L"abc", false, 0}, {L"ABC", L"abc", true, -1},   {L"a[", L"A{", false, -1},
+        {L"abc", L"abcd", true, -1}, {L"abcd", L"abc", true, 1},  {L"B", L"a", true, -1},
+        {L"B", L"a", false, 1},     {L"ABC", L"abc", false, 0},   {L"a[", L"A{", false, -1},
         // A large unit must not turn negative in either build.
-        {L"\uFFFF", L"z", true, 1}, {L"z", L"\uFFFF", false, -1}, {L"\uFFFF", L"\u0100", true, 1},
+        {L"\uFFFF", L"z", true, 1}, {L"z", L"\uFFFF", false, -1},
     };
-    for (const auto& c : cases)
+    for (const auto& c : compare)
         EXPECT_EQ(c.expected, CompareText(c.a, c.b, c.caseSensitive))
             << Show(c.a) << " vs " << Show(c.b) << (c.caseSensitive ? " (exact)" : " (folded)");
 }
 
-// ---------------------------------------------------------------------------
-// WString: state, ownership, buffers
-
-TEST(WStringState, DefaultAndClearedAreEmptyAndValid)
+TEST(WStringState, EmptyClearedAndMovedAreValid)
 {
     WString s;
     EXPECT_EQ(nullptr, s.Data());
-    ASSERT_NE(nullptr, s.Text());
     EXPECT_STREQ(L"", s.Text());
-    EXPECT_TRUE(s.IsEmpty());
     EXPECT_TRUE(s.Valid());
 
-    WString t(L"text");
-    t.SetValid(false);
-    t.Clear();
-    EXPECT_EQ(nullptr, t.Data());
-    EXPECT_EQ(0u, t.Length());
-    EXPECT_TRUE(t.Valid());
-}
-
-TEST(WStringState, MoveTakesBufferAndLeavesSourceEmptyAndValid)
-{
     WString source(L"Users");
     source.SetValid(false);
     const wchar_t* buffer = source.Data();
@@ -109,11 +62,15 @@ TEST(WStringState, MoveTakesBufferAndLeavesSourceEmptyAndValid)
     EXPECT_STREQ(L"Users", assigned.Text());
     EXPECT_TRUE(target.IsEmpty());
     EXPECT_TRUE(target.Valid());
-    EXPECT_TRUE(target.Assign(L"again"));   // still usable
-    EXPECT_STREQ(L"again", target.Text());
+
+    assigned.SetValid(false);
+    assigned.Clear();
+    EXPECT_EQ(nullptr, assigned.Data());
+    EXPECT_EQ(0u, assigned.Length());
+    EXPECT_TRUE(assigned.Valid());
 }
 
-TEST(WStringAssign, CopiesRevalidatesAndNeverLeavesNull)
+TEST(WStringAssign, CopiesFromAnywhereAndNeverLeavesNull)
 {
     const wchar_t original[] = L"Bob";
     WString s;
@@ -123,34 +80,24 @@ TEST(WStringAssign, CopiesRevalidatesAndNeverLeavesNull)
     EXPECT_STREQ(L"Bob", s.Text());
     EXPECT_TRUE(s.Valid());
 
-    for (const wchar_t* text : {static_cast<const wchar_t*>(nullptr), L""}) {
-        WString t(L"old");
-        t.SetValid(false);
-        EXPECT_TRUE(t.Assign(text));
-        EXPECT_NE(nullptr, t.Data()) << Show(text);
-        EXPECT_STREQ(L"", t.Text());
-        EXPECT_TRUE(t.Valid());
-    }
-}
+    WString t(L"old");
+    EXPECT_TRUE(t.Assign(nullptr));
+    EXPECT_NE(nullptr, t.Data());
+    EXPECT_STREQ(L"", t.Text());
 
-TEST(WStringAssign, FromOwnBuffer)
-{
-    WString s(L"C:\\Users\\Bob");
-    EXPECT_TRUE(s.Assign(s.Text() + 3));
-    EXPECT_STREQ(L"Users\\Bob", s.Text());
-    EXPECT_EQ(9u, s.Length());
-
-    WString t(L"HKLM\\SOFTWARE\\Vantrell");
-    EXPECT_TRUE(t.AssignSubstring(t.Text(), 6, 8));
-    EXPECT_STREQ(L"SOFTWARE", t.Text());
-    EXPECT_EQ(8u, t.Length());
+    WString own(L"C:\\Users\\Bob");
+    EXPECT_TRUE(own.Assign(own.Text() + 3));
+    EXPECT_STREQ(L"Users\\Bob", own.Text());
+    EXPECT_EQ(9u, own.Length());
+    EXPECT_TRUE(own.AssignSubstring(own.Text(), 7, 3));
+    EXPECT_STREQ(L"Bob", own.Text());
 }
 
 TEST(WStringAssign, Substring)
 {
     struct { int start; int count; const wchar_t* expected; } const cases[] = {
-        {1, 3, L"abc"}, {3, 2, L"cd"},  {4, 0, L"def"},   {4, -1, L"def"},  {0, 2, L"ab"},
-        {-7, 0, L"abcdef"}, {5, 100, L"ef"}, {6, 1, L"f"}, {7, 1, L""},     {1000, 0, L""},
+        {3, 2, L"cd"}, {4, 0, L"def"}, {4, -1, L"def"}, {-7, 0, L"abcdef"},
+        {5, 100, L"ef"}, {6, 1, L"f"}, {7, 1, L""}, {1000, 0, L""},
     };
     for (const auto& c : cases) {
         WString s(L"previous");
@@ -166,8 +113,6 @@ TEST(WStringAssign, Substring)
     WString s;
     EXPECT_TRUE(s.AssignSubstring(source, 4, 2));
     EXPECT_STREQ(L"", s.Text());
-    EXPECT_TRUE(s.AssignSubstring(source, 2, 10));
-    EXPECT_STREQ(L"b", s.Text());
 
     WString kept(L"kept");
     EXPECT_FALSE(kept.AssignSubstring(nullptr, 1, 2));
@@ -175,20 +120,15 @@ TEST(WStringAssign, Substring)
     EXPECT_FALSE(kept.Valid());
 }
 
-TEST(WStringBuffer, FreshBufferIsTerminatedAndSeeded)
+TEST(WStringBuffer, TerminatedSeededAndMeasuredAfterWriting)
 {
     WString s(L"old");
     s.SetValid(false);
-    wchar_t* buffer = s.GetBuffer(4);
-    ASSERT_NE(nullptr, buffer);
-    EXPECT_EQ(L'\0', buffer[0]);
-    EXPECT_EQ(L'\0', buffer[4]);
-    EXPECT_FALSE(s.Valid());
-
-    buffer = s.GetBuffer(6, nullptr, true);
+    wchar_t* buffer = s.GetBuffer(6, nullptr, true);
     ASSERT_NE(nullptr, buffer);
     for (int i = 0; i <= 6; ++i)
         EXPECT_EQ(L'\0', buffer[i]) << "unit " << i;
+    EXPECT_FALSE(s.Valid());
 
     ASSERT_NE(nullptr, s.GetBuffer(3, L"abcdef"));
     EXPECT_STREQ(L"abc", s.Text());
@@ -196,33 +136,19 @@ TEST(WStringBuffer, FreshBufferIsTerminatedAndSeeded)
     ASSERT_NE(nullptr, buffer);
     EXPECT_STREQ(L"xy", s.Text());
     EXPECT_EQ(L'\0', buffer[9]);
-}
 
-TEST(WStringBuffer, SeedFromOldBufferAndLengthMeasuredAfterWriting)
-{
-    WString s(L"Administrator");
-    wchar_t* buffer = s.GetBuffer(32, s.Text());
+    WString name(L"Administrator");
+    buffer = name.GetBuffer(32, name.Text());
     ASSERT_NE(nullptr, buffer);
-    EXPECT_STREQ(L"Administrator", s.Text());
+    EXPECT_STREQ(L"Administrator", name.Text());
     buffer[13] = L's';
     buffer[14] = L'\0';
-    EXPECT_EQ(14u, s.Length());
-
-    WString t;
-    buffer = t.GetBuffer(8);
-    ASSERT_NE(nullptr, buffer);
-    EXPECT_EQ(0u, t.Length());
-    buffer[0] = L'x';
-    buffer[1] = L'\0';
-    EXPECT_EQ(1u, t.Length());
-    EXPECT_TRUE(t.Append(L"yz"));
-    EXPECT_STREQ(L"xyz", t.Text());
+    EXPECT_EQ(14u, name.Length());
+    EXPECT_TRUE(name.Append(L"!"));
+    EXPECT_STREQ(L"Administrators!", name.Text());
 }
 
-// ---------------------------------------------------------------------------
-// WString: joining
-
-TEST(WStringJoin, Append)
+TEST(WStringJoin, AppendAndPrepend)
 {
     const wchar_t* none = nullptr;
     WString s(L"C:");
@@ -239,36 +165,27 @@ TEST(WStringJoin, Append)
     WString own(L"ab");
     EXPECT_TRUE(own.Append(own.Text(), L"-", own.Text()));
     EXPECT_STREQ(L"abab-ab", own.Text());
+    EXPECT_TRUE(own.Prepend(own.Text(), L"|"));
+    EXPECT_STREQ(L"abab-ab|abab-ab", own.Text());
 
     WString same(L"same");
     same.SetValid(false);
     EXPECT_TRUE(same.Append(none, L""));
     EXPECT_STREQ(L"same", same.Text());
     EXPECT_TRUE(same.Valid());
-}
 
-TEST(WStringJoin, Prepend)
-{
     struct { const wchar_t* old; const wchar_t* a; const wchar_t* b; const wchar_t* c; const wchar_t* expected; }
     const cases[] = {
-        {L"Bob", L"C:\\", L"Users", L"\\", L"C:\\Users\\Bob"},
-        {L"tail", L"head-", nullptr, nullptr, L"head-tail"},
-        {L"x", nullptr, L"", L"w", L"wx"},
+        {L"Bob", L"C:\\", L"Users", L"\\", L"C:\\Users\\Bob"}, {L"x", nullptr, L"", L"w", L"wx"},
         {L"", L"only", nullptr, nullptr, L"only"},
     };
     for (const auto& c : cases) {
-        WString s(c.old);
-        EXPECT_TRUE(s.Prepend(c.a, c.b, c.c));
-        EXPECT_STREQ(c.expected, s.Text()) << "before " << Show(c.old);
-        EXPECT_EQ(TextLength(c.expected), s.Length());
+        WString p(c.old);
+        EXPECT_TRUE(p.Prepend(c.a, c.b, c.c));
+        EXPECT_STREQ(c.expected, p.Text()) << "before " << Show(c.old);
+        EXPECT_EQ(TextLength(c.expected), p.Length());
     }
-    WString own(L"ab");
-    EXPECT_TRUE(own.Prepend(own.Text(), L"|"));
-    EXPECT_STREQ(L"ab|ab", own.Text());
 }
-
-// ---------------------------------------------------------------------------
-// WString: searching and replacing
 
 TEST(WStringFind, Positions)
 {
@@ -277,28 +194,21 @@ TEST(WStringFind, Positions)
         int occurrence; int start; int window; uint32_t expected;
     } const cases[] = {
         // occurrences from either end; overlapping matches count
-        {L"a\\b\\c", L"\\", true, -1, 1, 0, 4}, {L"a\\b\\c", L"\\", true, 1, 1, 0, 2},
-        {L"a\\b\\c", L"\\", true, 3, 1, 0, 0},  {L"a\\b\\c", L"\\", true, -2, 1, 0, 2},
+        {L"a\\b\\c", L"\\", true, -1, 1, 0, 4}, {L"a\\b\\c", L"\\", true, 3, 1, 0, 0},
         {L"a\\b\\c", L"\\", true, -3, 1, 0, 0}, {L"a\\b\\c", L"\\", true, 0, 1, 0, 2},
-        {L"aaaa", L"aa", true, 2, 1, 0, 2},     {L"aaaa", L"aa", true, 3, 1, 0, 3},
-        {L"aaaa", L"aa", true, 4, 1, 0, 0},     {L"aaaa", L"aa", true, -1, 1, 0, 3},
+        {L"aaaa", L"aa", true, 3, 1, 0, 3},     {L"aaaa", L"aa", true, 4, 1, 0, 0},
         // folding
         {L"C:\\Users", L"users", false, 1, 1, 0, 4}, {L"C:\\Users", L"users", true, 1, 1, 0, 0},
-        {L"\u00C9t\u00E9", L"\u00E9", false, 1, 1, 0, 3},
         // start
-        {L"a\\b\\c", L"\\", true, 1, 3, 0, 4},  {L"a\\b\\c", L"\\", true, 1, 5, 0, 0},
-        {L"a\\b\\c", L"\\", true, 1, -3, 0, 2}, {L"a\\b\\c", L"\\", true, -2, 3, 0, 0},
-        {L"abc", L"bc", true, 1, 2, 0, 2},      {L"abc", L"bc", true, 1, 3, 0, 0},
-        {L"abc", L"c", true, 1, 1000, 0, 0},
+        {L"a\\b\\c", L"\\", true, 1, 3, 0, 4},  {L"a\\b\\c", L"\\", true, 1, -3, 0, 2},
+        {L"a\\b\\c", L"\\", true, -2, 3, 0, 0}, {L"abc", L"bc", true, 1, 2, 0, 2}, {L"abc", L"bc", true, 1, 3, 0, 0},
         // window: the needle must lie wholly inside it
         {L"S-1-5-18", L"S-1-", true, 1, 1, 4, 1}, {L"xS-1-5", L"S-1-", true, 1, 1, 4, 0},
         {L"xS-1-5", L"S-1-", true, 1, 2, 4, 2},   {L"abcabc", L"abc", true, 1, 1, 2, 0},
         {L"abcabc", L"abc", true, 2, 1, 5, 0},    {L"abcabc", L"abc", true, 2, 1, 6, 4},
         {L"abcabc", L"abc", true, -1, 1, 5, 1},   {L"abcabc", L"abc", true, 2, 1, 99, 4},
-        {L"abcabc", L"abc", true, 2, 1, -1, 4},
         // nothing to find
-        {L"abc", L"", true, 1, 1, 0, 0}, {L"abc", nullptr, true, 1, 1, 0, 0},
-        {L"", L"a", true, 1, 1, 0, 0},   {L"ab", L"abc", true, 1, 1, 0, 0},
+        {L"abc", nullptr, true, 1, 1, 0, 0}, {L"", L"a", true, 1, 1, 0, 0}, {L"ab", L"abc", true, 1, 1, 0, 0},
     };
     for (const auto& c : cases) {
         WString s(c.text);
@@ -314,21 +224,11 @@ TEST(WStringReplace, Results)
         const wchar_t* text; const wchar_t* find; const wchar_t* replacement;
         int occurrence; bool caseSensitive; const wchar_t* expected; bool replaced;
     } const cases[] = {
-        {L"aaaa", L"aa", L"b", 0, false, L"bb", true},
-        {L"aaaaa", L"aa", L"b", 0, false, L"bba", true},
-        {L"aaaaa", L"aa", L"bbb", 0, false, L"bbbbbba", true},
-        {L"a.b.c", L".", L"--", 0, false, L"a--b--c", true},
-        {L"a.b.c", L".", nullptr, 0, false, L"abc", true},
-        {L"a.b.c", L".", L"::", 2, false, L"a.b::c", true},
-        {L"a.b.c", L".", L"::", -2, false, L"a::b.c", true},
-        {L"a.b.c", L".", L"::", 3, false, L"a.b.c", false},
-        {L"aaaa", L"aa", L"x", 2, false, L"axa", true},
-        {L"Users\\USERS", L"users", L"U", 0, false, L"U\\U", true},
-        {L"Users\\USERS", L"users", L"U", 0, true, L"Users\\USERS", false},
-        {L"Users\\USERS", L"USERS", L"U", 0, true, L"Users\\U", true},
-        {L"abc", L"abc", L"", 0, false, L"", true},
-        {L"abab", L"ab", L"ba", 0, false, L"baba", true},
-        {L"x", L"y", L"zz", 0, false, L"x", false},
+        {L"aaaaa", L"aa", L"b", 0, false, L"bba", true}, {L"aaaaa", L"aa", L"bbb", 0, false, L"bbbbbba", true},
+        {L"a.b.c", L".", nullptr, 0, false, L"abc", true}, {L"a.b.c", L".", L"::", 2, false, L"a.b::c", true},
+        {L"a.b.c", L".", L"::", -2, false, L"a::b.c", true}, {L"a.b.c", L".", L"::", 3, false, L"a.b.c", false},
+        {L"aaaa", L"aa", L"x", 2, false, L"axa", true}, {L"Users\\USERS", L"users", L"U", 0, false, L"U\\U", true},
+        {L"Users\\USERS", L"USERS", L"U", 0, true, L"Users\\U", true}, {L"x", L"y", L"zz", 0, false, L"x", false},
         {L"abc", L"", L"z", 0, false, L"abc", false},
     };
     for (const auto& c : cases) {
@@ -347,45 +247,31 @@ TEST(WStringReplace, Results)
     empty.SetValid(false);
     EXPECT_FALSE(empty.Replace(L"a", L"b"));
     EXPECT_FALSE(empty.Valid());
-}
 
-TEST(WStringReplace, ShrinkingKeepsBufferGrowingMakesNewOne)
-{
+    // Shrinking rewrites in place, growing makes a new buffer; either may take its texts from the old one.
     WString s(L"a.b.c");
     const wchar_t* before = s.Data();
     EXPECT_TRUE(s.Replace(L".", L"/"));
     EXPECT_EQ(before, s.Data());
-    EXPECT_TRUE(s.Replace(L"/", L"//"));
+    EXPECT_TRUE(s.Replace(L"/", s.Text()));
     EXPECT_NE(before, s.Data());
-    EXPECT_STREQ(L"a//b//c", s.Text());
-}
-
-TEST(WStringReplace, TextsFromOwnBuffer)
-{
-    WString s(L"ab-ab");
-    EXPECT_TRUE(s.Replace(L"-", s.Text()));
-    EXPECT_STREQ(L"abab-abab", s.Text());
-
+    EXPECT_STREQ(L"aa/b/cba/b/cc", s.Text());
     WString t(L"abcab");
-    EXPECT_TRUE(t.Replace(t.Text() + 3, L"Z"));   // "ab", rewritten in place
+    EXPECT_TRUE(t.Replace(t.Text() + 3, L"Z"));
     EXPECT_STREQ(L"ZcZ", t.Text());
 }
-
-// ---------------------------------------------------------------------------
-// WString: trimming and paths
 
 struct Edit {
     const wchar_t* text;
     const wchar_t* expected;
 };
 
-TEST(WStringEdit, EraseLeft)
+TEST(WStringEdit, EraseLeftAndTrim)
 {
-    struct { const wchar_t* text; int n; const wchar_t* expected; } const cases[] = {
-        {L"\\\\?\\C:\\x", 4, L"C:\\x"}, {L"abc", 0, L"abc"}, {L"abc", -2, L"abc"},
-        {L"abc", 3, L""},                {L"abc", 99, L""},   {L"", 2, L""},
+    struct { const wchar_t* text; int n; const wchar_t* expected; } const erase[] = {
+        {L"\\\\?\\C:\\x", 4, L"C:\\x"}, {L"abc", -2, L"abc"}, {L"abc", 99, L""}, {L"", 2, L""},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : erase) {
         WString s(c.text);
         s.SetValid(false);
         EXPECT_TRUE(s.EraseLeft(c.n));
@@ -393,71 +279,63 @@ TEST(WStringEdit, EraseLeft)
         EXPECT_EQ(TextLength(c.expected), s.Length());
         EXPECT_TRUE(s.Valid());
     }
-}
 
-TEST(WStringEdit, Trim)
-{
-    const Edit cases[] = {
+    const Edit trim[] = {
         {L"  name\t\r\n", L"name"}, {L"inner \t kept", L"inner \t kept"},
         {L" \t\r\n ", L""},          {L"\vx\f", L"\vx\f"},   // only the four blanks go
     };
-    for (const auto& c : cases) {
+    for (const auto& c : trim) {
         WString s(c.text);
         EXPECT_TRUE(s.Trim()) << Show(c.text);
         EXPECT_STREQ(c.expected, s.Text()) << Show(c.text);
         EXPECT_EQ(TextLength(c.expected), s.Length()) << Show(c.text);
-        EXPECT_TRUE(s.Valid());
     }
     WString empty(L"");
     EXPECT_FALSE(empty.Trim());
     EXPECT_FALSE(empty.Valid());
 }
 
-TEST(WStringPath, RemoveLastComponent)
+TEST(WStringPath, RemoveLastComponentExtensionAndTrailingBackslashes)
 {
-    const Edit cases[] = {
-        {L"C:\\Users\\Bob\\", L"C:\\Users"}, {L"C:\\Users", L"C:"},    {L"C:\\", L"C:"},
-        {L"C:", L"C:"},                      {L"\\name", L"\\name"},   {L"a\\b", L"a\\b"},
-        {L"a\\b\\", L"a\\b"},                {L"name", L"name"},       {L"HKLM\\SOFTWARE", L"HKLM"},
-        {L"HKLM\\SOFTWARE\\\\", L"HKLM"},    {L"HKLM", L"HKLM"},       {L"", L""},
+    const Edit parents[] = {
+        {L"C:\\Users\\Bob\\", L"C:\\Users"}, {L"C:\\Users", L"C:"},  {L"C:\\", L"C:"},    {L"\\name", L"\\name"},
+        {L"a\\b", L"a\\b"},                  {L"a\\b\\", L"a\\b"},   {L"name", L"name"},  {L"HKLM\\SOFTWARE\\\\", L"HKLM"},
+        {L"", L""},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : parents) {
         WString s(c.text);
         bool changed = s.RemoveLastComponent();
         EXPECT_STREQ(c.expected, s.Text()) << "from " << Show(c.text);
         EXPECT_EQ(TextLength(c.expected), s.Length()) << "from " << Show(c.text);
         EXPECT_EQ(TextLength(c.text) != TextLength(c.expected), changed) << "from " << Show(c.text);
     }
-}
 
-TEST(WStringPath, FindExtension)
-{
-    struct { const wchar_t* text; int offset; } const cases[] = {   // offset of the dot, -1 for none
-        {L"C:\\a\\b.txt", 6}, {L"C:\\dir.d\\file", -1}, {L"C:\\dir.d\\f.tar.gz", 14},
-        {L"name.", -1},       {L"name", -1},            {L".profile", 0},
+    struct { const wchar_t* text; int offset; } const extensions[] = {   // offset of the dot, -1 for none
+        {L"C:\\dir.d\\file", -1}, {L"C:\\dir.d\\f.tar.gz", 14}, {L"name.", -1}, {L".profile", 0},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : extensions) {
         WString s(c.text);
         const wchar_t* dot = s.FindExtension();
-        const wchar_t* expected = c.offset < 0 ? nullptr : s.Text() + c.offset;
-        EXPECT_EQ(expected, dot) << Show(c.text) << " gave " << Show(dot);
+        EXPECT_EQ(c.offset < 0 ? nullptr : s.Text() + c.offset, dot) << Show(c.text) << " gave " << Show(dot);
     }
-    WString none;
-    EXPECT_EQ(nullptr, none.FindExtension());
+    EXPECT_EQ(nullptr, WString().FindExtension());
+
+    const Edit trimmed[] = {{L"HKLM\\A\\\\", L"HKLM\\A"}, {L"C:\\Users", L"C:\\Users"}, {L"\\\\", L""}, {L"", L""}};
+    for (const auto& c : trimmed) {
+        WString path(c.text);
+        TrimTrailingBackslashes(path);
+        EXPECT_STREQ(c.expected, path.Text()) << Show(c.text);
+    }
 }
 
 TEST(WStringPath, AddLongPathPrefix)
 {
     const Edit cases[] = {
-        {L"C:\\Users", L"\\\\?\\C:\\Users"},       {L"C:", L"\\\\?\\C:"},
-        {L"C:\\", L"\\\\?\\C:\\"},                 {L"C:\\Users\\", L"\\\\?\\C:\\Users\\"},
-        {L"d:\\a b\\.profile", L"\\\\?\\d:\\a b\\.profile"},
+        {L"C:", L"\\\\?\\C:"}, {L"C:\\", L"\\\\?\\C:\\"}, {L"d:\\a b\\.profile", L"\\\\?\\d:\\a b\\.profile"},
         // Network paths get the long form's own UNC prefix.
-        {L"\\\\server\\share", L"\\\\?\\UNC\\server\\share"},
         {L"\\\\server\\share\\dir\\f.txt", L"\\\\?\\UNC\\server\\share\\dir\\f.txt"},
         // Long and device forms are taken literally already.
-        {L"\\\\?\\C:\\x", L"\\\\?\\C:\\x"},       {L"\\\\.\\pipe\\x", L"\\\\.\\pipe\\x"},
-        {L"C", L"C"},                               {L"", L""},
+        {L"\\\\?\\C:\\x", L"\\\\?\\C:\\x"}, {L"\\\\.\\pipe\\x", L"\\\\.\\pipe\\x"}, {L"", L""},
     };
     for (const auto& c : cases) {
         WString s(c.text);
@@ -466,17 +344,11 @@ TEST(WStringPath, AddLongPathPrefix)
         EXPECT_STREQ(c.expected, s.Text()) << "from " << Show(c.text);
         EXPECT_TRUE(s.Valid());
     }
-}
-
-// Forms whose long form would name another object than the platform opens
-// for them, or that only a current folder can resolve: left as they are,
-// and reported.
-TEST(WStringPath, AddLongPathPrefixRefusesWhatIsNotNormalised)
-{
-    for (const wchar_t* text : {L"C:foo", L"C:..\\x", L"relative\\x", L"..\\x", L"\\rooted", L"C:\\a\\..\\b",
-                                L"C:\\a\\.\\b", L"C:\\name.", L"C:\\dir.\\x", L"C:\\name ", L"C:\\a/b",
-                                L"C:\\a\\\\b", L"\\\\server", L"\\\\server\\", L"\\\\\\share", L"\\\\srv\\share\\..\\x",
-                                L"1:\\x"}) {
+    // Forms whose long form would name another object than the platform
+    // opens for them, or that only a current folder can resolve.
+    for (const wchar_t* text : {L"C:foo", L"relative\\x", L"\\rooted", L"C:\\a\\..\\b", L"C:\\a\\.\\b", L"C:\\name.",
+                                L"C:\\name ", L"C:\\a/b", L"C:\\a\\\\b", L"\\\\server", L"\\\\server\\",
+                                L"\\\\\\share", L"\\\\srv\\share\\..\\x", L"1:\\x"}) {
         WString s(text);
         EXPECT_FALSE(s.AddLongPathPrefix()) << Show(text) << " became " << Show(s.Text());
         EXPECT_STREQ(text, s.Text());
@@ -484,109 +356,60 @@ TEST(WStringPath, AddLongPathPrefixRefusesWhatIsNotNormalised)
     }
 }
 
-// ---------------------------------------------------------------------------
-// WString: numbers
-
-TEST(WStringNumber, FromIntegers)
+TEST(WStringNumber, FromAndToIntegers)
 {
-    struct { int64_t value; const wchar_t* expected; } const cases[] = {
-        {0, L"0"}, {-7, L"-7"}, {1000, L"1000"},
-        {INT64_MAX, L"9223372036854775807"}, {INT64_MIN, L"-9223372036854775808"},
+    struct { int64_t value; const wchar_t* expected; } const from[] = {
+        {0, L"0"}, {-7, L"-7"}, {INT64_MAX, L"9223372036854775807"}, {INT64_MIN, L"-9223372036854775808"},
     };
     WString s;
-    for (const auto& c : cases) {
+    for (const auto& c : from) {
         EXPECT_TRUE(s.FromInt64(c.value));
         EXPECT_STREQ(c.expected, s.Text()) << c.value;
     }
     EXPECT_TRUE(s.FromInt32(INT32_MIN));
     EXPECT_STREQ(L"-2147483648", s.Text());
-    EXPECT_TRUE(s.FromInt32(INT32_MAX));
-    EXPECT_STREQ(L"2147483647", s.Text());
     EXPECT_TRUE(s.FromUInt32(4294967295u));
     EXPECT_STREQ(L"4294967295", s.Text());
     EXPECT_EQ(10u, s.Length());
-}
 
-TEST(WStringNumber, ToInt)
-{
-    struct { const wchar_t* text; int32_t expected; } const cases[] = {
-        {L"42", 42},          {L"1090", 1090},      {L"-5", -5},          {L"+5", 5},             {L"12abc", 12},
-        {L" \t\r\n\v\f17", 17}, {L"abc", 0},        {L"-", 0},              {L"+-3", 0},
-        {L"- 3", 0},          {L"2147483648", INT32_MIN}, {L"4294967295", -1}, {L"4294967296", -1},
-        {L"99999999999999999999999", -1}, {L"-4294967295", 1}, {L"-2147483648", INT32_MIN},
-        {L"-99999999999", -1},   // out of range stays the largest value
-        {L"\uFF11", 0},          // only ASCII digits count
+    struct { const wchar_t* text; int32_t expected; } const to[] = {
+        {L"1090", 1090},      {L"-5", -5},          {L"+5", 5},           {L"12abc", 12},
+        {L" \t\r\n\v\f17", 17}, {L"abc", 0},        {L"+-3", 0},          {L"- 3", 0},
+        {L"2147483648", INT32_MIN}, {L"4294967296", -1}, {L"-4294967295", 1}, {L"-99999999999", -1},
+        {L"\uFF11", 0},       // only ASCII digits count
     };
-    for (const auto& c : cases) {
-        WString s(c.text);
-        s.SetValid(false);
-        EXPECT_EQ(c.expected, s.ToInt()) << Show(c.text);
-        EXPECT_TRUE(s.Valid()) << Show(c.text);
+    for (const auto& c : to) {
+        WString n(c.text);
+        n.SetValid(false);
+        EXPECT_EQ(c.expected, n.ToInt()) << Show(c.text);
+        EXPECT_TRUE(n.Valid()) << Show(c.text);
     }
-    for (const wchar_t* text : {static_cast<const wchar_t*>(nullptr), L""}) {
-        WString s;
-        if (text != nullptr)
-            s.Assign(text);
-        EXPECT_EQ(0, s.ToInt());
-        EXPECT_FALSE(s.Valid()) << Show(text);
-    }
+    WString empty(L"");
+    EXPECT_EQ(0, empty.ToInt());
+    EXPECT_FALSE(empty.Valid());
 }
 
-// ---------------------------------------------------------------------------
-// StringList
-
-std::vector<std::wstring> Pieces(const StringList& list)
+std::string Pieces(const StringList& list)
 {
-    std::vector<std::wstring> pieces;
+    std::string pieces;
     for (uint32_t i = 0; i < list.Count(); ++i)
-        pieces.emplace_back(list[i]);
+        pieces += "[" + Narrow(list[i]) + "]";
     return pieces;
 }
 
-std::string Show(const std::vector<std::wstring>& pieces)
+TEST(StringList, SplitCopyGrowthAndMove)
 {
-    std::string shown = "{";
-    for (size_t i = 0; i < pieces.size(); ++i)
-        shown += (i == 0 ? "" : ", ") + Show(pieces[i].c_str());
-    return shown + "}";
-}
-
-TEST(StringListSplit, Pieces)
-{
-    struct { const wchar_t* text; const wchar_t* separator; std::vector<std::wstring> expected; } const cases[] = {
-        {L"a|b|c", L"|", {L"a", L"b", L"c"}}, {L"a||b", L"|", {L"a", L"", L"b"}},
-        {L"|a", L"|", {L"", L"a"}},           {L"a|b|", L"|", {L"a", L"b"}},
-        {L"||", L"|", {L"", L""}},            {L"abc", L"|", {L"abc"}},
-        {L"", L"|", {L""}},                   {nullptr, L"|", {L""}},
-        {L"a|b", L"", {L"a|b"}},              {L"a|b", nullptr, {L"a|b"}},
-        {L"one\r\ntwo\r\n\r\nthree", L"\r\n", {L"one", L"two", L"", L"three"}},
-        {L"a\rb\r\nc\r\n", L"\r\n", {L"a\rb", L"c"}},
-        {L"xAxa", L"a", {L"xAx"}},            {L"aaa", L"aa", {L"", L"a"}},
+    struct { const wchar_t* text; const wchar_t* separator; const char* expected; } const cases[] = {
+        {L"a||b", L"|", "[a][][b]"},   {L"|a", L"|", "[][a]"},      {L"a|b|", L"|", "[a][b]"},
+        {L"||", L"|", "[][]"},         {nullptr, L"|", "[]"},       {L"a|b", nullptr, "[a|b]"},
+        {L"a\rb\r\nc\r\n", L"\r\n", "[a\rb][c]"}, {L"xAxa", L"a", "[xAx]"}, {L"aaa", L"aa", "[][a]"},
     };
     for (const auto& c : cases) {
         StringList list;
         list.Split(c.text, c.separator);
-        EXPECT_EQ(c.expected, Pieces(list))
-            << Show(c.text) << " at " << Show(c.separator) << " gave " << Show(Pieces(list));
+        EXPECT_EQ(c.expected, Pieces(list)) << Show(c.text) << " at " << Show(c.separator);
     }
-}
 
-TEST(StringListSplit, GrowsPastInitialSlots)
-{
-    for (uint32_t total : {10u, 11u, 20u, 21u, 45u}) {
-        std::wstring text;
-        for (uint32_t i = 0; i < total; ++i)
-            text += (i == 0 ? L"" : L"|") + std::to_wstring(i);
-        StringList list;
-        list.Split(text.c_str(), L"|");
-        ASSERT_EQ(total, list.Count()) << total << " pieces";
-        for (uint32_t i = 0; i < total; ++i)
-            EXPECT_EQ(std::to_wstring(i), std::wstring(list[i])) << "piece " << i << " of " << total;
-    }
-}
-
-TEST(StringListSplit, OwnCopyRangeAndReuse)
-{
     StringList list;
     EXPECT_STREQ(L"", list[0]);
     wchar_t text[] = L"a|b";
@@ -594,33 +417,29 @@ TEST(StringListSplit, OwnCopyRangeAndReuse)
     text[0] = L'z';
     EXPECT_STREQ(L"a", list[0]);
     EXPECT_STREQ(L"z|b", text);   // the caller's text is not cut
-    EXPECT_STREQ(L"", list[2]);
     EXPECT_STREQ(L"", list[UINT32_MAX]);
 
-    list.Split(L"x,y,z", L",");
-    EXPECT_EQ((std::vector<std::wstring>{L"x", L"y", L"z"}), Pieces(list)) << Show(Pieces(list));
-}
+    for (uint32_t total : {10u, 11u, 21u, 45u}) {
+        std::wstring many;
+        std::string expected;
+        for (uint32_t i = 0; i < total; ++i) {
+            many += (i == 0 ? L"" : L"|") + std::to_wstring(i);
+            expected += "[" + std::to_string(i) + "]";
+        }
+        list.Split(many.c_str(), L"|");
+        EXPECT_EQ(expected, Pieces(list)) << total << " pieces";
+    }
 
-TEST(StringListSplit, MovedListKeepsPieces)
-{
-    const std::vector<std::wstring> expected{L"one", L"two", L"three"};
-    StringList source;
-    source.Split(L"one|two|three", L"|");
-    StringList moved(std::move(source));
-    EXPECT_EQ(expected, Pieces(moved)) << Show(Pieces(moved));
-    EXPECT_EQ(0u, source.Count());
-
+    StringList moved(std::move(list));
+    EXPECT_EQ(45u, moved.Count());
+    EXPECT_EQ(0u, list.Count());
     StringList assigned;
     assigned.Split(L"old", L"|");
     assigned = std::move(moved);
-    EXPECT_EQ(expected, Pieces(assigned)) << Show(Pieces(assigned));
-
-    source.Split(L"p|q", L"|");   // a moved-from list is usable again
-    EXPECT_EQ((std::vector<std::wstring>{L"p", L"q"}), Pieces(source)) << Show(Pieces(source));
+    EXPECT_STREQ(L"44", assigned[44]);
+    list.Split(L"p|q", L"|");   // a moved-from list is usable again
+    EXPECT_EQ("[p][q]", Pieces(list));
 }
-
-// ---------------------------------------------------------------------------
-// SettleOsVersion
 
 // A system of the given version (major 0: one that says no to everything)
 // that writes down every question asked.
@@ -657,13 +476,8 @@ TEST(SettleOsVersion, Answers)
         const char* name; uint32_t major; uint32_t minor; uint32_t systemMajor; uint32_t systemMinor;
         double expected; const char* asked;
     } const cases[] = {
-        {"6.2 on 6.2", 6, 2, 6, 2, 6.2, ""},
-        {"6.2 on 8.1, taken as it stands", 6, 2, 6, 3, 6.2, ""},
-        {"6.2 on 10, taken as it stands", 6, 2, 10, 0, 6.2, ""},
-        {"6.1 on 6.1", 6, 1, 6, 1, 6.1, ""},
-        {"5.1 on 5.1", 5, 1, 5, 1, 5.1, ""},
-        {"10.0 on 10", 10, 0, 10, 0, 10.0, " >=10"},
-        {"6.3 on 10", 6, 3, 10, 0, 10.0, " >=10"},
+        {"6.2 on 10, taken as it stands", 6, 2, 10, 0, 6.2, ""}, {"5.1 on 5.1", 5, 1, 5, 1, 5.1, ""},
+        {"10.0 on 10", 10, 0, 10, 0, 10.0, " >=10"}, {"6.3 on 10", 6, 3, 10, 0, 10.0, " >=10"},
         {"6.3 on 8.1", 6, 3, 6, 3, 6.3, " >=10 ==6 6.3 6.2 6.1"},
         {"6.3 on 6.0", 6, 3, 6, 0, 6.0, " >=10 ==6 6.3 6.2 6.1"},
         {"0.0, system silent", 0, 0, 0, 0, 0.0, " >=10 ==6 ==5"},
@@ -677,16 +491,3 @@ TEST(SettleOsVersion, Answers)
 }
 
 }  // namespace
-
-TEST(TrimTrailingBackslashes, LeavesANameLast)
-{
-    struct { const wchar_t* path; const wchar_t* trimmed; } const cases[] = {
-        {L"C:\\Users\\", L"C:\\Users"}, {L"HKLM\\A\\\\", L"HKLM\\A"}, {L"C:\\Users", L"C:\\Users"},
-        {L"\\\\", L""},                 {L"", L""},
-    };
-    for (const auto& c : cases) {
-        WString path(c.path);
-        TrimTrailingBackslashes(path);
-        EXPECT_STREQ(c.trimmed, path.Text()) << Show(c.path);
-    }
-}

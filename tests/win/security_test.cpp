@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include <windows.h>
@@ -76,6 +77,21 @@ LocalSid Sid(const wchar_t* text)
     LocalSid sid;
     SidFromName(sid, text);
     return sid;
+}
+
+// Wipes a scratch key, first giving it back to administrators: a failed
+// run may have left it refusing everyone.
+void Wipe(const wchar_t* subkey)
+{
+    UniqueRegKey key;
+    PSECURITY_DESCRIPTOR open = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, subkey, 0, WRITE_DAC, key.Put()) == ERROR_SUCCESS &&
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;CI;KA;;;BA)", SDDL_REVISION_1, &open, nullptr)) {
+        RegSetKeySecurity(key.Get(), DACL_SECURITY_INFORMATION, open);
+        LocalFree(open);
+    }
+    key.Reset();
+    RegDeleteTreeW(HKEY_CURRENT_USER, subkey);
 }
 
 }  // namespace
@@ -337,49 +353,6 @@ TEST(ApplySecurity, SetsARegistryKeysDaclEndToEnd)
     RegDeleteTreeW(HKEY_CURRENT_USER, kSub);
 }
 
-TEST(ResetKeySecurity, ReplacesARefusingDaclByTheKeyRecipe)
-{
-    constexpr wchar_t kSub[] = L"Software\\Vantrell Tests\\reset";
-    constexpr wchar_t kPath[] = L"HKCU\\Software\\Vantrell Tests\\reset";
-    RegDeleteTreeW(HKEY_CURRENT_USER, kSub);
-    UniqueRegKey created;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kSub, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                             created.Put(), nullptr));
-    PSECURITY_DESCRIPTOR refusing = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;RC;;;WD)", SDDL_REVISION_1, &refusing,
-                                                                     nullptr));
-    LocalSecurityDescriptor refusingHolder(refusing);
-    ASSERT_EQ(ERROR_SUCCESS, RegSetKeySecurity(created.Get(), DACL_SECURITY_INFORMATION, refusing));
-    created.Reset();
-    ASSERT_EQ(nullptr, OpenKey(kPath, KEY_SET_VALUE)) << "the key must refuse writing for this check";
-
-    EXPECT_TRUE(ResetKeySecurity(kPath));
-    UniqueRegKey writable(OpenKey(kPath, KEY_SET_VALUE));
-    EXPECT_TRUE(writable);
-
-    std::wstring owner;
-    std::vector<Ace> aces;
-    ASSERT_TRUE(ReadKeySecurity(L"CURRENT_USER\\Software\\Vantrell Tests\\reset", owner, aces));
-    LocalAcl expected;
-    ASSERT_TRUE(BuildRecipeDacl(SecurityRecipe::Key, 10.0, nullptr, expected));
-    // The first six are the recipe; whatever else was allowed before may follow it.
-    std::vector<Ace> recipe = Aces(expected.Get());
-    ASSERT_GE(aces.size(), recipe.size());
-    EXPECT_EQ(recipe, std::vector<Ace>(aces.begin(), aces.begin() + recipe.size()));
-    // Everyone's read-control grant from before is kept; no write right appears.
-    for (const Ace& ace : aces)
-        EXPECT_FALSE(ace.sid == kEveryone &&
-                     (ace.mask & (GENERIC_ALL | GENERIC_WRITE | KEY_SET_VALUE | KEY_CREATE_SUB_KEY | WRITE_DAC |
-                                  WRITE_OWNER)) != 0)
-            << ace;
-    EXPECT_EQ(kAdmins, owner);
-
-    EXPECT_FALSE(ResetKeySecurity(L"HKCU"));
-    EXPECT_FALSE(ResetKeySecurity(L"MACHINE\\SOFTWARE"));
-    writable.Reset();
-    RegDeleteTreeW(HKEY_CURRENT_USER, kSub);
-}
-
 // The reset must keep what the key allowed before: it reads the DACL
 // before it writes anything. LocalService's read grant is the witness.
 TEST(ResetKeySecurity, KeepsTheGrantsTheKeyHadBefore)
@@ -387,15 +360,15 @@ TEST(ResetKeySecurity, KeepsTheGrantsTheKeyHadBefore)
     constexpr wchar_t kSub[] = L"Software\\Vantrell Tests\\reset keeps";
     constexpr wchar_t kPath[] = L"HKCU\\Software\\Vantrell Tests\\reset keeps";
     constexpr wchar_t kLocalService[] = L"S-1-5-19";
-    struct Case {
-        const char* what;
-        const wchar_t* sddl;   // the key's DACL before the reset
-    } const cases[] = {
+    struct { const char* what; const wchar_t* sddl; } const cases[] = {   // the key's DACL before the reset
         {"readable", L"D:P(A;CI;KA;;;BA)(A;CI;KR;;;LS)"},
-        {"refusing all but LocalService", L"D:P(A;CI;KR;;;LS)"},
+        {"refusing all but LocalService and Everyone's read-control", L"D:P(A;CI;KR;;;LS)(A;;RC;;;WD)"},
     };
-    for (const Case& c : cases) {
-        RegDeleteTreeW(HKEY_CURRENT_USER, kSub);
+    LocalAcl expected;
+    ASSERT_TRUE(BuildRecipeDacl(SecurityRecipe::Key, 10.0, nullptr, expected));
+    const std::vector<Ace> recipe = Aces(expected.Get());
+    for (const auto& c : cases) {
+        Wipe(kSub);
         UniqueRegKey created;
         ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kSub, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                                                  created.Put(), nullptr));
@@ -418,8 +391,17 @@ TEST(ResetKeySecurity, KeepsTheGrantsTheKeyHadBefore)
         EXPECT_TRUE(kept) << c.what << ": LocalService lost its grant; now " << shown.str();
         UniqueRegKey writable(OpenKey(kPath, KEY_SET_VALUE));
         EXPECT_TRUE(writable) << c.what;
+        // The key recipe comes first, owned by Administrators; no write right of Everyone's appears.
+        EXPECT_EQ(recipe, std::vector<Ace>(aces.begin(), aces.begin() + std::min(aces.size(), recipe.size()))) << c.what;
+        EXPECT_EQ(kAdmins, owner) << c.what;
+        for (const Ace& ace : aces)
+            EXPECT_FALSE(ace.sid == kEveryone && (ace.mask & (GENERIC_ALL | GENERIC_WRITE | KEY_SET_VALUE |
+                                                              KEY_CREATE_SUB_KEY | WRITE_DAC | WRITE_OWNER)) != 0)
+                << ace;
     }
     RegDeleteTreeW(HKEY_CURRENT_USER, kSub);
+    EXPECT_FALSE(ResetKeySecurity(L"HKCU"));
+    EXPECT_FALSE(ResetKeySecurity(L"MACHINE\\SOFTWARE"));
 }
 
 // "\\computer\ROOT" is no local key: stripped of the computer it would name
@@ -433,8 +415,7 @@ TEST(ResetKeySecurity, RefusesMachinePrefixesAndUnknownRoots)
                                              created.Put(), nullptr));
     created.Reset();
     for (const wchar_t* path : {L"\\\\PC\\HKCU\\Software\\Vantrell Tests\\machine prefix", L"\\\\PC\\HKLM",
-                                L"\\\\PC\\HKCU", L"\\HKCU\\Software\\Vantrell Tests\\machine prefix",
-                                L"NOROOT\\Software"}) {
+                                L"\\HKCU\\Software\\Vantrell Tests\\machine prefix", L"NOROOT\\Software"}) {
         EXPECT_FALSE(ResetKeySecurity(path)) << Show(path);
         LocalAcl dacl;
         ASSERT_TRUE(BuildRecipeDacl(SecurityRecipe::TakeOver, 10.0, nullptr, dacl));
