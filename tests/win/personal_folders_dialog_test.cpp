@@ -294,6 +294,7 @@ TEST_F(FoldersDialogRun, MovesDocumentsToTheOtherDriveWithProgressAndRestoresThe
         SendMessageTimeoutW(FindWindowW(L"Vantrell_WNDCLASS", nullptr), WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 2000,
                             nullptr);
         EXPECT_EQ(L"The selected folder was successfully moved.", screen.Answer(L"OK"));
+        EXPECT_EQ(L"", screen.Progress()) << "the progress line goes with the move";
         const int row = screen.RowOf(L"Documents");
         EXPECT_EQ(target, screen.Cell(row, 1));
         screen.Select(L"Documents");
