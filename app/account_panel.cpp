@@ -178,7 +178,7 @@ bool ShowAccountDetails(const AccountPanel& panel, int row)
 
     const bool builtin = account.builtin;
     if (CompareText(account.typeText.Text(), ListCellText(list, row, 2).Text(), true) != 0)
-        ;
+        SetListCellText(list, row, 2, account.typeText.Text());
 
     const DWORD flags = account.flags;
     const bool console = account.console;

@@ -505,6 +505,7 @@ TEST_F(AccountDialogs, BrowseFitsTheChosenPictureAndRefusesAFileThatIsNone)
             return Seen{PicturePixel(dialog, 1, 1), PicturePixel(dialog, 1, 23)};
         };
         initial = look();
+        const size_t labels = Children(dialog, L"Static").size();
         Press(dialog, L"Browse...");
         ASSERT_TRUE(ChooseInOpenFileDialog(L"Select user picture file", banded)) << "the open-file dialog did not take the file";
         crop = look();   // "Crop" is checked at start
@@ -521,6 +522,7 @@ TEST_F(AccountDialogs, BrowseFitsTheChosenPictureAndRefusesAFileThatIsNone)
         afterBroken = look();
         Click(dialog, L"Default");
         afterDefault = look();
+        EXPECT_EQ(labels, Children(dialog, L"Static").size()) << "each picture shown replaces the one before";
         // The banded picture once more, squeezed in: the account gets exactly that.
         Press(dialog, L"Browse...");
         ASSERT_TRUE(ChooseInOpenFileDialog(L"Select user picture file", banded));
