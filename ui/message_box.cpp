@@ -137,7 +137,7 @@ int ThemedMessageBox(const wchar_t* text, int kind, int height, DialogOwner& own
     // Esc answers with the last button: "No", or "OK" when it is alone.
     ACCEL escape{FVIRTKEY, VK_ESCAPE, static_cast<WORD>(second != 0 ? second : first)};
     box.SetAccelerators(UniqueAccelerators(CreateAcceleratorTableW(&escape, 1)));
-    ;
+    box.Show(first);
 
     for (;;) {
         int32_t event = box.NextEvent();
