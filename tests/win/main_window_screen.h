@@ -121,7 +121,11 @@ inline void RunWithOperator(const std::function<void(Screen&, HWND)>& script,
     std::thread operatorThread([&] {
         HWND main = nullptr;
         if (WaitFor([&] { return (main = VisibleWindow(L"Vantrell_WNDCLASS")) != nullptr; }, "the main window to show")) {
-            WaitForPainted(main);
+            // Input that arrives while the window is still being shown is
+            // dropped with what its set-up left waiting: a message sent now
+            // returns only once the window takes events, and whatever the
+            // script posts comes after that.
+            WaitForReady(main);
             Screen screen(window);
             script(screen, main);
             ran = true;
