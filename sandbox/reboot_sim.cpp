@@ -385,9 +385,19 @@ void RunStartupFolder(const Account& account, const std::wstring& sid, const std
             startup.dwFlags = STARTF_USESHOWWINDOW;
             startup.wShowWindow = static_cast<WORD>(link.show);
             PROCESS_INFORMATION process{};
-            if (CreateProcessW(link.target.c_str(), mutableLine.data(), nullptr, nullptr, FALSE,
-                               CREATE_UNICODE_ENVIRONMENT, environment.data(), directory.c_str(), &startup,
-                               &process)) {
+            // Wine now and then loses a new process before its own start-up
+            // has run (it reports ERROR_INTERNAL_ERROR); the shell's start
+            // of a program does not fail that way, so it is tried again.
+            bool launched = false;
+            for (int attempt = 0; attempt < 3 && !launched; ++attempt) {
+                std::vector<wchar_t> line = mutableLine;
+                launched = CreateProcessW(link.target.c_str(), line.data(), nullptr, nullptr, FALSE,
+                                          CREATE_UNICODE_ENVIRONMENT, environment.data(), directory.c_str(), &startup,
+                                          &process) != FALSE;
+                if (!launched && GetLastError() != ERROR_INTERNAL_ERROR)
+                    break;
+            }
+            if (launched) {
                 CloseHandle(process.hThread);
                 program.processId = process.dwProcessId;
                 program.started = true;
