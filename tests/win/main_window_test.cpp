@@ -182,6 +182,8 @@ TEST_F(MainWindowRun, SaveChangesAnsweredYesAppliesExactlyThePanel)
         // The panel is read again from the machine.
         EXPECT_TRUE(WaitFor([&] { return screen.Checked(ids.disabledBox) && !screen.Enabled(ids.autoLogonBox); }));
         EXPECT_EQ(2, screen.Selection(ids.privilegeList));
+        EXPECT_TRUE(WaitFor([&] { return screen.Cell(screen.RowOf(L"jokafor"), 2) == L"Administrator User Account"; }))
+            << "the row follows the type: " << Narrow(screen.Cell(screen.RowOf(L"jokafor"), 2));
     });
     EXPECT_EQ(L"The selected settings were successfully applied.", summary);
     std::wstring full;

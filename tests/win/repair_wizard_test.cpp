@@ -271,6 +271,7 @@ TEST_F(RepairWizard, ListsOnlyRepairableAccountsAndMovesBetweenPages)
 
         w.Press(kBack);
         EXPECT_TRUE(WaitFor([&] { return w.Visible(w.List()) && !w.Visible(fixNow); }));
+        EXPECT_TRUE(w.Enabled(fixUser)) << "the chosen tile is still selected";
         EXPECT_TRUE(w.Visible(w.Child(L"Button", kRefresh)));
 
         w.Press(kRefresh);
