@@ -3,8 +3,9 @@
 # build's Wine, with drive S: on /dev/shm so that a move to it must copy.
 # "scripts/bench.sh folders" runs only the folder move. Its size comes from
 # VANTRELL_BENCH_FILES, _FOLDERS, _BIG, _BIG_MB and _RUNS (defaults 10000,
-# 500, 3, 100, 3); the native floor, mv between the same two Linux folders,
-# is timed here on the same tree.
+# 500, 3, 100, 3); VANTRELL_BENCH_NO_PEER leaves out the peer. Two floors
+# come with it: the bare file calls any program needs for the same move
+# (timed by the benchmark), and mv between the same two Linux folders (here).
 set -eu
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 "$ROOT/scripts/install-deps.sh"
