@@ -197,9 +197,9 @@ int PowerCutCommand(int argc, wchar_t** argv)
 
 // Keeps the prefix's desktop open until the tool is ended. Wine starts the
 // desktop's process for the first program that opens a window and hands it
-// that program's standard handles; a test run starts it from here, with
-// handles that lead nowhere, so that the desktop never holds the output of
-// a test that has finished.
+// that program's standard handles; the build's launcher starts it from
+// here, with handles that lead nowhere, so that the desktop never holds the
+// output of a test that has finished.
 int HoldDesktop()
 {
     HWND window = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);

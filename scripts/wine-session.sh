@@ -28,30 +28,6 @@ find_wineserver() {
     [ -x "$WINESERVER" ] || WINESERVER=wineserver
 }
 
-# True when Wine's desktop process of prefix $1 runs.
-desktop_running() {
-    for pid in $(pgrep -f 'explorer\.exe /desktop' 2>/dev/null); do
-        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$1" && return 0
-    done
-    return 1
-}
-
-# Opens the desktop of slot $2 of build $1 (prefix $3) from a program that
-# lives until the slot's server ends. Wine starts the desktop's process for
-# the first program that opens a window, handing it that program's standard
-# handles, and keeps it while any program uses the desktop: started by a
-# test, it would hold the test's output open, and CTest would wait for a
-# test that has finished.
-hold_desktop() {
-    [ -f "$1/sandbox-tool.exe" ] || return 0
-    VANTRELL_SLOT=$2 "$1/wine-launcher" "$1/sandbox-tool.exe" desktop </dev/null >/dev/null 2>&1 &
-    for _ in $(seq 1 100); do
-        desktop_running "$(cd "$3" && pwd)" && return 0
-        sleep 0.1
-    done
-    echo "warning: the desktop of $3 did not start" >&2
-}
-
 # The test slots of the Windows build in $1: its prefix (slot 0) and the
 # copies "<prefix>-<n>". Gives each slot a display (slot 0 the current one)
 # exported as VANTRELL_SLOT_DISPLAY_<n> for the launcher, and starts each
@@ -72,7 +48,6 @@ start_test_slots() {
         export "VANTRELL_SLOT_DISPLAY_$slot=$DISPLAY"
         WINEPREFIX="$prefix" "$WINESERVER" -p 60 </dev/null >/dev/null 2>&1 || true
         VANTRELL_SLOT=$slot "$1/wine-launcher" cmd /c exit </dev/null >/dev/null 2>&1 || true
-        hold_desktop "$1" "$slot" "$prefix"
         export DISPLAY="$run_display"
     done
     XVFB_PID="$run_display_pid"   # the caller's display stays the caller's to end
