@@ -218,6 +218,37 @@ void RemoveStrayProfileFolders()
     }
 }
 
+// The picture sets the shell keeps for the machine's accounts (a folder of
+// sizes under the public profile and a key that names them) are the
+// machine's: kept over a reset, an earlier run's picture would show on an
+// account of the next scenario that reuses the RID. Only sets of this
+// machine's domain go.
+void RemovePictureSets()
+{
+    const std::wstring keyPath = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\AccountPicture\\Users";
+    const std::wstring folderPath = ProfilesDirectory() + L"\\Public\\AccountPictures";
+    std::vector<std::wstring> sids;
+    Key sets;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, sets.Put()) == ERROR_SUCCESS)
+        sids = SubkeyNames(sets.Get());
+    sets.Reset();
+    WIN32_FIND_DATAW found;
+    UniqueFind search(FindFirstFileW((folderPath + L"\\*").c_str(), &found));
+    if (search) {
+        do {
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+                sids.push_back(found.cFileName);
+        } while (FindNextFileW(search.Get(), &found));
+    }
+    search.Reset();
+    for (const std::wstring& sid : sids) {
+        if (RidOfSid(sid) == 0)
+            continue;
+        DeleteTree(HKEY_LOCAL_MACHINE, keyPath + L"\\" + sid);
+        DeleteFolderTree(folderPath + L"\\" + sid);
+    }
+}
+
 // Nothing starts at sign-in on a machine just reset: shortcuts that a run
 // left in the start-up folders (the running account's and everyone's) go.
 void RemoveStartupShortcuts()
@@ -384,6 +415,7 @@ void RemoveSandboxProfiles()
     DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kStateKey) + L"\\Profiles");
     RemoveStrayProfileFolders();
     RemoveStartupShortcuts();
+    RemovePictureSets();
 }
 
 std::wstring PictureFolder()

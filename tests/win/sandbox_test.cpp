@@ -521,3 +521,51 @@ TEST_F(Sandbox, CorruptedProfileScenarioLeavesABackedUpPair)
     HKEY key = nullptr;
     EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, backup.c_str(), 0, KEY_READ, &key));
 }
+
+TEST_F(Sandbox, AResetTakesThePictureSetsOfItsOwnAccountsOnly)
+{
+    // One set for an account of the machine, one for an account of another
+    // machine's domain: a key naming the picture and the folder holding it.
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof(sid);
+    wchar_t domain[256];
+    DWORD domainLength = ARRAYSIZE(domain);
+    SID_NAME_USE use;
+    ASSERT_TRUE(machine::LookupAccountNameW(nullptr, L"lchen", sid, &sidSize, domain, &domainLength, &use));
+    LPWSTR text = nullptr;
+    ASSERT_TRUE(ConvertSidToStringSidW(sid, &text));
+    const std::wstring own = text;
+    LocalFree(text);
+    const std::wstring other = L"S-1-5-21-9-9-9" + own.substr(own.rfind(L'-'));
+    const std::wstring keys = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\AccountPicture\\Users\\";
+    wchar_t publicFolder[MAX_PATH] = L"";
+    ASSERT_NE(0u, GetEnvironmentVariableW(L"PUBLIC", publicFolder, MAX_PATH));
+    const std::wstring folders = std::wstring(publicFolder) + L"\\AccountPictures\\";
+    CreateDirectoryW(folders.c_str(), nullptr);
+    for (const std::wstring& set : {own, other}) {
+        const std::wstring picture = folders + set + L"\\Image96.jpg";
+        CreateDirectoryW((folders + set).c_str(), nullptr);
+        HANDLE file = CreateFileW(picture.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file) << Narrow(picture);
+        CloseHandle(file);
+        ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, (keys + set).c_str(), L"Image96", REG_SZ,
+                                                 picture.c_str(), static_cast<DWORD>((picture.size() + 1) * 2)));
+    }
+
+    Reset(L"default");
+    auto keyThere = [&](const std::wstring& set) {
+        HKEY key = nullptr;
+        const bool there = RegOpenKeyExW(HKEY_LOCAL_MACHINE, (keys + set).c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS;
+        if (there)
+            RegCloseKey(key);
+        return there;
+    };
+    EXPECT_FALSE(keyThere(own));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((folders + own).c_str()));
+    EXPECT_TRUE(keyThere(other));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((folders + other + L"\\Image96.jpg").c_str()));
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, (keys + other).c_str());
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, (keys + other).c_str());
+    DeleteFileW((folders + other + L"\\Image96.jpg").c_str());
+    RemoveDirectoryW((folders + other).c_str());
+}
