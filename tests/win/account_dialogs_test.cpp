@@ -125,7 +125,7 @@ TEST_F(AccountDialogs, CreationChecksEachFieldWithItsMessageAndColour)
     };
     size_t before = sandbox::Accounts().size();
     int rowsBefore = -1, rowsAfter = -1;
-    Run([&](Screen& screen, HWND main) {
+    Run([&](Screen& screen, HWND) {
         rowsBefore = screen.Rows();
         screen.Press(screen.Ids().createButton);
         HWND dialog = screen.Dialog();
@@ -287,7 +287,7 @@ TEST_F(AccountDialogs, DeletionWithFilesRemovesTheRowAndTheProfile)
     ASSERT_FALSE(folder.empty());
     int rowsBefore = -1, rowsAfter = -1;
     std::wstring nameField = L"(unread)";
-    Run([&](Screen& screen, HWND main) {
+    Run([&](Screen& screen, HWND) {
         rowsBefore = screen.Rows();
         ASSERT_TRUE(screen.Select(L"leaving"));
         screen.Press(screen.Ids().deleteButton);
@@ -496,7 +496,7 @@ TEST_F(AccountDialogs, BrowseFitsTheChosenPictureAndRefusesAFileThatIsNone)
     } initial{}, crop{}, centre{}, stretch{}, afterBroken{}, afterDefault{};
     std::wstring refusal;
     bool refusalRed = false;
-    Run([&](Screen& screen, HWND main) {
+    Run([&](Screen& screen, HWND) {
         screen.Press(screen.Ids().createButton);
         HWND dialog = screen.Dialog();
         ASSERT_NE(nullptr, dialog);

@@ -113,7 +113,7 @@ TEST_F(MainWindowRun, PanelShowsEveryKindOfAccount)
     // clang-format on
     for (const wchar_t* scenario : {L"default", L"auto-logon"}) {
         Reset(scenario);
-        Run([&](Screen& screen, HWND main) {
+        Run([&](Screen& screen, HWND) {
             const MainWindowControls& ids = screen.Ids();
             for (const PanelCase& c : cases) {
                 if (std::wstring(c.scenario) != scenario)
@@ -575,7 +575,7 @@ TEST_F(MainWindowRun, ChangePictureDialogBrowsesFitsRefusesAndChanges)
         ASSERT_EQ(Gdiplus::Ok, Gdiplus::DllExports::GdipSaveImageToFile(picture.Get(), wide.c_str(), &encoder, nullptr));
         std::ofstream(std::filesystem::path(notes), std::ios::binary) << "Not a picture: meeting notes.";
     }
-    Run([&](Screen& screen, HWND main) {
+    Run([&](Screen& screen, HWND) {
         const MainWindowControls& ids = screen.Ids();
         ASSERT_TRUE(WaitForEveryPicture(screen, 30));
         ASSERT_TRUE(screen.Select(L"lchen"));

@@ -240,6 +240,7 @@ bool RunWithOperatorOn(const wchar_t* className, const std::function<void()>& ru
                        const std::function<void(HWND)>& script)
 {
     std::atomic<bool> ran{false};
+    std::atomic<bool> returned{false};
     std::thread operatorThread([&] {
         HWND window = nullptr;
         if (!WaitUntil("the window to show", [&] { return (window = VisibleWindow(className)) != nullptr; }))
@@ -250,10 +251,15 @@ bool RunWithOperatorOn(const wchar_t* className, const std::function<void()>& ru
         WaitForReady(window);
         script(window);
         ran = true;
-        if (IsWindow(window) && IsWindowVisible(window))
+        // Whether the window shows says nothing about whether its loop still
+        // runs: it hides for a moment whenever it locks or unlocks its
+        // controls, and a loop that missed its close would run on forever.
+        // Only a run that has returned needs none.
+        if (!returned)
             PostMessageW(window, kCloseRequestMessage, 0, 0);
     });
     run();
+    returned = true;
     operatorThread.join();
     return ran;
 }

@@ -77,7 +77,8 @@ void SelectRow(HWND list, int row, bool selected = true);
 int RowWith(HWND list, int column, const std::wstring& text);
 // Runs `run` on this thread while `script` plays the operator on another,
 // once the first visible window of the class is ready; the window is then
-// asked to close unless the script ended it. False when it never showed.
+// asked to close unless `run` has already returned. False when it never
+// showed.
 bool RunWithOperatorOn(const wchar_t* className, const std::function<void()>& run,
                        const std::function<void(HWND)>& script);
 // The window's text.
