@@ -33,6 +33,18 @@ std::vector<std::wstring> OpenedPages()
     return pages;
 }
 
+// The box's pictures (each opens a page), in creation order: the program's
+// icon, then the donate button.
+std::vector<HWND> Pictures(HWND box)
+{
+    std::vector<HWND> pictures;
+    for (HWND child : Children(box, L"Static")) {
+        if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP)
+            pictures.push_back(child);
+    }
+    return pictures;
+}
+
 class AboutBox : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { StartGdiplusForTests(); }
@@ -57,15 +69,16 @@ TEST_F(AboutBox, PicturesAndLinkOpenTheirPagesAndEscCloses)
     COLORREF band = 0;
     Operator person(L"Vantrell_MsgBox", [&](HWND box) {
         SaveScreenshot(box, L"about_box");
-        HWND icon = ChildAt(box, L"Static", 20, 20);
-        HWND donate = ChildAt(box, L"Static", 126, 190);
-        HWND link = ChildAt(box, WC_LINK, 88, 80);
-        if (icon == nullptr || donate == nullptr || link == nullptr)
+        std::vector<HWND> pictures = Pictures(box);
+        HWND link = FindWindowExW(box, nullptr, WC_LINK, nullptr);
+        if (pictures.size() != 2 || link == nullptr)
             return;
+        HWND icon = pictures[0], donate = pictures[1];
         tipped = HasTip(box, icon) && HasTip(box, donate);
-        POINT inBand{8, 290};
-        ClientToScreen(box, &inBand);
-        band = ScreenPixel(inBand.x, inBand.y);
+        // The band runs under the "OK" button, beside it.
+        RECT ok{};
+        GetWindowRect(ChildWithText(box, L"Button", L"OK"), &ok);
+        band = ScreenPixel(ok.left - 4, (ok.top + ok.bottom) / 2);
         auto pagesOpened = [](size_t count) {
             return WaitUntil("the clicked page to be opened", [count] { return OpenedPages().size() >= count; });
         };
@@ -118,8 +131,8 @@ TEST_F(AboutBox, APageThatCannotBeOpenedLeavesTheBoxOpenAndSilent)
     bool stayed = false;
     int windows = 0;
     Operator person(L"Vantrell_MsgBox", [&](HWND box) {
-        ClickAt(CentreOf(ChildAt(box, L"Static", 20, 20)));
-        ClickAt(CentreOf(ChildAt(box, L"Static", 126, 190)));
+        for (HWND picture : Pictures(box))
+            ClickAt(CentreOf(picture));
         // Both clicks handled; a box would be up by the time its thread waits again.
         WaitForReady(box);
         Sleep(400);

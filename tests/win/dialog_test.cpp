@@ -243,16 +243,8 @@ TEST_F(Dialogs, ClicksOnADialogWhileABoxRunsOverItAreDropped)
     std::atomic<UiWindow*> activeDuringBox{nullptr};
     std::thread person([&] {
         // The box is the Vantrell_MsgBox with a "No" button.
-        HWND box = nullptr;
-        auto boxUp = [&] {
-            for (HWND w = FindWindowW(L"Vantrell_MsgBox", nullptr); w != nullptr;
-                 w = FindWindowExW(nullptr, w, L"Vantrell_MsgBox", nullptr)) {
-                if (ChildWithText(w, L"Button", L"No") != nullptr)
-                    box = w;
-            }
-            return box != nullptr;
-        };
-        if (!WaitFor(boxUp, "the box over the dialog") || !WaitForReady(box))
+        HWND box = WaitForPopup(L"Vantrell_MsgBox", [](HWND w) { return ChildWithText(w, L"Button", L"No") != nullptr; });
+        if (box == nullptr)
             return;
         activeDuringBox = dialogOwner_.ActiveDialog();   // read while the box is open
         // Sent, so that the box's loop has handled it before the box is answered.

@@ -94,16 +94,6 @@ protected:
         });
     }
 
-    void Pump(DWORD milliseconds)
-    {
-        DWORD start = GetTickCount();
-        do {
-            while (PumpEvents(window_, 2) != 0) {
-            }
-            Sleep(5);
-        } while (GetTickCount() - start < milliseconds);
-    }
-
     UiWindow window_;
 };
 
@@ -492,7 +482,8 @@ TEST_F(DrawingWindow, SpinnerWaitsWhileItsControlIsHidden)
     window_.SetState(picture, StateFlags::Hide);
     UniqueHandle thread = StartSpinner(control, 28, 0xFF000000, 100, 0xFFFFFF);
     ASSERT_TRUE(thread);
-    Pump(100);
+    const DWORD start = GetTickCount();
+    PumpUntil("a spinner's frame time to pass", [&] { return GetTickCount() - start >= 100; });
     POINT origin{40, 40};
     ClientToScreen(window_.Handle(), &origin);
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(thread.Get(), 0)) << "it waits for the control";

@@ -5,10 +5,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <atomic>
 #include <functional>
 #include <string>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -39,14 +37,7 @@ public:
     void Choose(int32_t list, int item) const { SendMessageW(Handle(list), CB_SETCURSEL, item, 0); }
 
     int Rows() const { return static_cast<int>(SendMessageW(Handle(Ids().accountList), LVM_GETITEMCOUNT, 0, 0)); }
-    int RowOf(const std::wstring& accountName) const
-    {
-        for (int row = 0; row < Rows(); ++row) {
-            if (Cell(row, 1) == accountName)
-                return row;
-        }
-        return -1;
-    }
+    int RowOf(const std::wstring& accountName) const { return RowWith(Handle(Ids().accountList), 1, accountName); }
     std::wstring Cell(int row, int column) const
     {
         return ListCellText(Handle(Ids().accountList), row, column).Text();
@@ -61,10 +52,7 @@ public:
         int row = RowOf(accountName);
         if (row < 0)
             return false;
-        LVITEMW state{};
-        state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-        state.state = LVIS_SELECTED | LVIS_FOCUSED;
-        SendMessageW(Handle(Ids().accountList), LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
+        SelectRow(Handle(Ids().accountList), row);
         return WaitFor([&] { return Text(Ids().accountNameField) == accountName; },
                        "the panel to show the selected account");
     }
@@ -94,14 +82,7 @@ public:
         return pixel;
     }
     // The dialog that opened over the main window, ready for the operator.
-    HWND Dialog() const
-    {
-        HWND dialog = nullptr;
-        WaitFor([&] { return (dialog = VisibleWindow(L"Vantrell_MsgBox")) != nullptr; }, "a dialog over the window");
-        if (dialog != nullptr)
-            WaitForReady(dialog);
-        return dialog;
-    }
+    HWND Dialog() const { return WaitForPopup(L"Vantrell_MsgBox"); }
     std::wstring Answer(const wchar_t* button, HWND notThis = nullptr) const { return AnswerBox(button, notThis); }
 
 private:
@@ -117,24 +98,14 @@ inline void RunWithOperator(const std::function<void(Screen&, HWND)>& script,
     MainWindow window;
     if (prepare)
         prepare(window);
-    std::atomic<bool> ran{false};
-    std::thread operatorThread([&] {
-        HWND main = nullptr;
-        if (WaitFor([&] { return (main = VisibleWindow(L"Vantrell_WNDCLASS")) != nullptr; }, "the main window to show")) {
-            // Input that arrives while the window is still being shown is
-            // dropped with what its set-up left waiting: a message sent now
-            // returns only once the window takes events, and whatever the
-            // script posts comes after that.
-            WaitForReady(main);
+    int result = -1;
+    EXPECT_TRUE(RunWithOperatorOn(
+        L"Vantrell_WNDCLASS", [&] { result = RunMainWindow(window, GetModuleHandleW(nullptr), L"", SW_SHOW); },
+        [&](HWND main) {
             Screen screen(window);
             script(screen, main);
-            ran = true;
-            PostMessageW(main, kCloseRequestMessage, 0, 0);
-        }
-    });
-    int result = RunMainWindow(window, GetModuleHandleW(nullptr), L"", SW_SHOW);
-    operatorThread.join();
-    EXPECT_TRUE(ran) << "the main window never showed";
+        }))
+        << "the main window never showed";
     EXPECT_EQ(0, result);
 }
 

@@ -19,6 +19,8 @@
 #include "ui/message_box.h"
 #include "tests/narrow.h"
 
+using namespace harness;
+
 namespace {
 
 constexpr wchar_t kWinlogon[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
@@ -262,35 +264,9 @@ protected:
     }
     void TearDown() override { main_.DestroyUiWindow(); }
 
-    // The password fields in the order of creation.
-    static std::vector<HWND> Fields(HWND dialog)
-    {
-        std::vector<HWND> fields;
-        for (HWND child = FindWindowExW(dialog, nullptr, L"Edit", nullptr); child != nullptr;
-             child = FindWindowExW(dialog, child, L"Edit", nullptr))
-            fields.push_back(child);
-        return fields;
-    }
-    static std::wstring StatusText(HWND dialog)
-    {
-        for (HWND child = FindWindowExW(dialog, nullptr, L"Static", nullptr); child != nullptr;
-             child = FindWindowExW(dialog, child, L"Static", nullptr)) {
-            RECT rect;
-            GetWindowRect(child, &rect);
-            POINT corner{rect.left, rect.top};
-            ScreenToClient(dialog, &corner);
-            if (corner.x == 20 && corner.y == 250) {
-                wchar_t text[256] = L"";
-                GetWindowTextW(child, text, 256);
-                return text;
-            }
-        }
-        return L"(no status label)";
-    }
-    static void Press(HWND dialog, const wchar_t* button)
-    {
-        SendMessageW(ChildWithText(dialog, L"Button", button), BM_CLICK, 0, 0);
-    }
+    static std::vector<HWND> Fields(HWND dialog) { return Children(dialog, L"Edit"); }
+    // The status line is the label at (20, 250).
+    static std::wstring StatusText(HWND dialog) { return TextOf(ChildAt(dialog, L"Static", 20, 250)); }
     static void WaitForStatus(HWND dialog, const wchar_t* text)
     {
         WaitUntil("the dialog's status line", [&] { return StatusText(dialog) == text; });
@@ -312,16 +288,16 @@ TEST_F(Dialog, ChangePasswordRefusesMismatchAndWrongCurrentThenChanges)
         statuses.push_back(StatusText(dialog));
         SetWindowTextW(fields[1], L"One-Pass");
         SetWindowTextW(fields[2], L"one-pass");
-        Press(dialog, L"Apply");
+        Click(dialog, L"Apply");
         WaitForStatus(dialog, L"The new passwords you entered are not equal.");
         statuses.push_back(StatusText(dialog));
         SetWindowTextW(fields[0], L"wrong");
         SetWindowTextW(fields[2], L"One-Pass");
-        Press(dialog, L"Apply");
+        Click(dialog, L"Apply");
         WaitForStatus(dialog, L"The current password you entered is not correct.");
         statuses.push_back(StatusText(dialog));
         SetWindowTextW(fields[0], L"Okafor-Spring");
-        Press(dialog, L"Apply");
+        Click(dialog, L"Apply");
     });
     EXPECT_TRUE(PasswordDialog(owner_, nullptr, L"jokafor", L"James Okafor", PasswordDialogMode::ChangePassword));
     person.Finish();
@@ -342,7 +318,7 @@ TEST_F(Dialog, AutoLogonStoresWhatWasTypedAndCancelChangesNothing)
             return;
         SetWindowTextW(fields[0], L"Typed-Secret");
         SetWindowTextW(fields[1], L"Typed-Secret");
-        Press(dialog, L"Apply");
+        Click(dialog, L"Apply");
     });
     EXPECT_TRUE(PasswordDialog(owner_, nullptr, L"mhartley", L"Maria Hartley", PasswordDialogMode::AutoLogon));
     person.Finish();
@@ -355,7 +331,7 @@ TEST_F(Dialog, AutoLogonStoresWhatWasTypedAndCancelChangesNothing)
         SetWindowTextW(Fields(dialog)[0], L"Other");
         SetWindowTextW(Fields(dialog)[1], L"Other");
         SaveScreenshot(dialog, L"password_dialog_auto_logon");
-        Press(dialog, L"Cancel");
+        Click(dialog, L"Cancel");
     });
     EXPECT_TRUE(PasswordDialog(owner_, nullptr, L"jokafor", L"James Okafor", PasswordDialogMode::AutoLogon));
     cancel.Finish();
@@ -366,7 +342,6 @@ TEST_F(Dialog, AutoLogonStoresWhatWasTypedAndCancelChangesNothing)
 TEST_F(Dialog, ClosingTheProgramEndsTheDialogWithFalse)
 {
     Operator person(L"Vantrell_MsgBox", [&](HWND dialog) {
-        SaveScreenshot(dialog, L"password_dialog_change");
         PostMessageW(main_.Handle(), WM_CLOSE, 0, 0);
         PostMessageW(dialog, kCloseRequestMessage, 0, 0);
     });

@@ -63,23 +63,8 @@ std::string ReadText(const std::wstring& path)
 // The dialog: the popup of the message-box class that holds a list view.
 HWND FoldersDialog()
 {
-    for (HWND window = FindWindowExW(nullptr, nullptr, L"Vantrell_MsgBox", nullptr); window != nullptr;
-         window = FindWindowExW(nullptr, window, L"Vantrell_MsgBox", nullptr)) {
-        if (IsWindowVisible(window) && FindWindowExW(window, nullptr, WC_LISTVIEWW, nullptr) != nullptr)
-            return window;
-    }
-    return nullptr;
-}
-
-// A themed box: the message-box class without a list view.
-HWND ThemedBox()
-{
-    for (HWND window = FindWindowExW(nullptr, nullptr, L"Vantrell_MsgBox", nullptr); window != nullptr;
-         window = FindWindowExW(nullptr, window, L"Vantrell_MsgBox", nullptr)) {
-        if (IsWindowVisible(window) && FindWindowExW(window, nullptr, WC_LISTVIEWW, nullptr) == nullptr)
-            return window;
-    }
-    return nullptr;
+    return VisibleWindow(L"Vantrell_MsgBox",
+                         [](HWND window) { return FindWindowExW(window, nullptr, WC_LISTVIEWW, nullptr) != nullptr; });
 }
 
 // What the operator's thread sees of the dialog.
@@ -98,23 +83,13 @@ public:
     {
         return ListCellText(list_, row, column).Text();
     }
-    int RowOf(const wchar_t* folder) const
-    {
-        for (int row = 0; row < Rows(); ++row) {
-            if (Cell(row, 0) == folder)
-                return row;
-        }
-        return -1;
-    }
+    int RowOf(const wchar_t* folder) const { return RowWith(list_, 0, folder); }
     bool Select(const wchar_t* folder) const
     {
         int row = RowOf(folder);
         if (row < 0)
             return false;
-        LVITEMW state{};
-        state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-        state.state = LVIS_SELECTED | LVIS_FOCUSED;
-        SendMessageW(list_, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
+        SelectRow(list_, row);
         return WaitFor([&] { return Enabled(L"Move selected"); });
     }
     // The progress line, when it is shown.
@@ -135,60 +110,38 @@ public:
         return button != nullptr && IsWindowVisible(button) ? button : nullptr;
     }
 
-    // Waits for a themed box, gives back its text and presses a button.
-    std::wstring Answer(const wchar_t* button, const wchar_t* screenshot = nullptr) const
-    {
-        HWND box = nullptr;
-        if (!WaitFor([&] { return (box = ThemedBox()) != nullptr; }, "a themed box"))
-            return L"(no box)";
-        WaitForReady(box);
-        if (screenshot != nullptr)
-            SaveScreenshot(dialog_, screenshot, 40);
-        std::wstring text = TextOf(FindWindowExW(box, nullptr, L"Static", nullptr));
-        PostMessageW(FindWindowExW(box, nullptr, L"Button", button), BM_CLICK, 0, 0);
-        WaitFor([&] { return !IsWindow(box) || !IsWindowVisible(box); });
-        return text;
-    }
+    // Waits for a themed box over the dialog, gives back its text and presses a button.
+    std::wstring Answer(const wchar_t* button) const { return AnswerBox(button, dialog_); }
 
 private:
     HWND dialog_;
     HWND list_;
 };
 
-struct EditSearch {
-    HWND found = nullptr;
-};
-BOOL CALLBACK FindVisibleEdit(HWND window, LPARAM parameter)
-{
-    wchar_t className[64] = L"";
-    GetClassNameW(window, className, ARRAYSIZE(className));
-    if (lstrcmpiW(className, L"Edit") == 0 && IsWindowVisible(window)) {
-        reinterpret_cast<EditSearch*>(parameter)->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND Picker()
-{
-    HWND picker = FindWindowW(nullptr, L"Select new folder location");
-    return picker != nullptr && IsWindowVisible(picker) ? picker : nullptr;
-}
-
 // Answers the folder picker as an operator would: types the path into its
 // name field and presses the default button.
 bool ChooseInPicker(const std::wstring& path)
 {
-    HWND picker = nullptr;
-    if (!WaitFor([&] { return (picker = Picker()) != nullptr; }, "the folder picker") || !WaitForReady(picker))
+    HWND picker = WaitForPopup(L"#32770", [](HWND found) { return TextOf(found) == L"Select new folder location"; });
+    HWND edit = nullptr;
+    if (picker == nullptr)
         return false;
-    EditSearch search;
-    EnumChildWindows(picker, FindVisibleEdit, reinterpret_cast<LPARAM>(&search));
-    if (search.found == nullptr)
+    EnumChildWindows(
+        picker,
+        [](HWND child, LPARAM found) -> BOOL {
+            wchar_t className[64] = L"";
+            GetClassNameW(child, className, ARRAYSIZE(className));
+            if (lstrcmpiW(className, L"Edit") != 0 || !IsWindowVisible(child))
+                return TRUE;
+            *reinterpret_cast<HWND*>(found) = child;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&edit));
+    if (edit == nullptr)
         return false;
-    SendMessageW(search.found, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+    SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
     PostMessageW(picker, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(picker, IDOK)));
-    return WaitFor([&] { return !IsWindow(picker) || !IsWindowVisible(picker); });
+    return WaitGone(picker);
 }
 
 std::wstring Expected(const wchar_t* count, bool restore)
@@ -265,11 +218,12 @@ protected:
     {
         RunWithOperator(
             [&](Screen& main, HWND) {
-                SelectConsoleUser(main.Window());
+                SelectConsoleUser(main);
                 main.Press(main.Ids().foldersButton);
-                HWND dialog = nullptr;
-                ASSERT_TRUE(WaitFor([&] { return (dialog = FoldersDialog()) != nullptr; }, "the dialog to show"));
-                WaitForReady(dialog);
+                HWND dialog = WaitForPopup(L"Vantrell_MsgBox", [](HWND window) {
+                    return FindWindowExW(window, nullptr, WC_LISTVIEWW, nullptr) != nullptr;
+                });
+                ASSERT_NE(nullptr, dialog) << "the dialog did not show";
                 FoldersScreen screen(dialog);
                 script(screen);
                 PostMessageW(dialog, kCloseRequestMessage, 0, 0);
@@ -281,26 +235,13 @@ protected:
             });
     }
 
-    static void SelectConsoleUser(MainWindow& window)
+    static void SelectConsoleUser(Screen& main)
     {
-        HWND list = window.Control(window.ids.accountList)->handle;
-        const std::wstring name = ProcessUserName();
-        int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-        for (int row = 0; row < rows; ++row) {
-            wchar_t text[256] = L"";
-            LVITEMW cell{};
-            cell.iSubItem = 1;
-            cell.pszText = text;
-            cell.cchTextMax = ARRAYSIZE(text);
-            SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
-            if (lstrcmpiW(text, name.c_str()) == 0) {
-                LVITEMW state{};
-                state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-                state.state = LVIS_SELECTED | LVIS_FOCUSED;
-                SendMessageW(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
-            }
+        for (int row = 0; row < main.Rows(); ++row) {
+            if (lstrcmpiW(main.Cell(row, 1).c_str(), ProcessUserName().c_str()) == 0)
+                SelectRow(main.Handle(main.Ids().accountList), row);
         }
-        WaitFor([&] { return IsWindowEnabled(window.Control(window.ids.foldersButton)->handle) != FALSE; });
+        WaitFor([&] { return main.Enabled(main.Ids().foldersButton); });
     }
 
     SavedShellFolders saved_;
@@ -340,7 +281,6 @@ TEST_F(FoldersDialogRun, MovesDocumentsToTheOtherDriveWithProgressAndRestoresThe
         ASSERT_TRUE(screen.Select(L"Documents"));
         EXPECT_FALSE(screen.Enabled(L"Restore default"));   // it is at its default place
         EXPECT_EQ(documents, screen.Cell(screen.RowOf(L"Documents"), 1));
-        SaveScreenshot(screen.Dialog(), L"personal_folders_before", 40);
 
         screen.Press(L"Move selected");
         ASSERT_TRUE(ChooseInPicker(target)) << "the folder picker did not take the path";
@@ -353,13 +293,13 @@ TEST_F(FoldersDialogRun, MovesDocumentsToTheOtherDriveWithProgressAndRestoresThe
         // While contents move, the session may not end.
         SendMessageTimeoutW(FindWindowW(L"Vantrell_WNDCLASS", nullptr), WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 2000,
                             nullptr);
-        EXPECT_EQ(L"The selected folder was successfully moved.", screen.Answer(L"OK", L"personal_folders_after_box"));
+        EXPECT_EQ(L"The selected folder was successfully moved.", screen.Answer(L"OK"));
+        EXPECT_EQ(L"", screen.Progress()) << "the progress line goes with the move";
         const int row = screen.RowOf(L"Documents");
         EXPECT_EQ(target, screen.Cell(row, 1));
         screen.Select(L"Documents");
         // "Move selected" was enabled before: wait for the row's own state.
         EXPECT_TRUE(WaitFor([&] { return screen.Enabled(L"Restore default"); }));
-        SaveScreenshot(screen.Dialog(), L"personal_folders_after", 40);
 
         EXPECT_EQ("Dear Sir", ReadText(target + L"\\letter.txt"));
         EXPECT_EQ(files, MeasureTree(target.c_str()).files);
@@ -455,12 +395,11 @@ TEST_F(FoldersDialogRun, TwoFilesInUseAreCountedKeptAndListed)
         ASSERT_TRUE(screen.Select(L"Documents"));
         screen.Press(L"Move selected");
         ASSERT_TRUE(ChooseInPicker(target));
-        std::wstring text = screen.Answer(L"OK", L"personal_folders_in_use");
+        std::wstring text = screen.Answer(L"OK");
         EXPECT_EQ(Expected(L"2", false), text) << Plain(text);
         // The operator can see which files stayed.
         HWND link = nullptr;
         ASSERT_TRUE(WaitFor([&] { return (link = screen.LeftLink()) != nullptr; }));
-        SaveScreenshot(screen.Dialog(), L"personal_folders_left_behind", 40);
         sandbox::ClearRecord();
         PostMessageW(link, BM_CLICK, 0, 0);
         EXPECT_TRUE(WaitFor([] { return Recorded(L"ShellExecuteExW") == 1; }));
@@ -549,9 +488,7 @@ TEST_F(FoldersDialogRun, DeselectingDisablesBothAndADoubleClickOpensTheFolder)
             EXPECT_EQ(elsewhere, record.back().details[L"file"]);
         }
 
-        LVITEMW none{};
-        none.stateMask = LVIS_SELECTED;
-        SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&none));
+        SelectRow(list, -1, false);
         EXPECT_TRUE(WaitFor([&] { return !screen.Enabled(L"Move selected") && !screen.Enabled(L"Restore default"); }));
     });
 }
@@ -615,7 +552,7 @@ TEST_F(FoldersDialogRun, ContentsAreNeverTakenFromThePlacesOfTheSystemOrAnotherA
                 screen.Press(L"Move selected");
                 ASSERT_TRUE(ChooseInPicker(secondDrive_ + L"\\" + c.folder)) << Plain(c.folder);
             }
-            std::wstring text = screen.Answer(L"OK", &c == &cases[0] ? L"personal_folders_source_refused" : nullptr);
+            std::wstring text = screen.Answer(L"OK");
             EXPECT_EQ(SourceRefusalText(c.refusal, c.resolved.c_str()).Text(), text) << Plain(text);
             EXPECT_EQ(c.source, screen.Cell(screen.RowOf(c.folder), 1));
         }
@@ -667,7 +604,9 @@ TEST_F(FoldersDialogRun, TheDesktopMoveRefreshesExplorerAndOthersDoNot)
             screen.Press(L"Move selected");
             ASSERT_TRUE(ChooseInPicker(secondDrive_ + L"\\" + c.folder));
             EXPECT_EQ(L"The selected folder was successfully moved.", screen.Answer(L"OK")) << Plain(c.folder);
-            Sleep(300);
+            // The refresh is posted to the window's thread before the box shows.
+            WaitForIdle(screen.Dialog());
+            EXPECT_TRUE(WaitFor([&] { return refreshes >= c.refreshes; }));
             EXPECT_EQ(c.refreshes, refreshes) << Plain(c.folder);
         }
     });

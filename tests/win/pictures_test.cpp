@@ -529,17 +529,18 @@ namespace {
 // Handles the thread's messages until `done` holds, up to `seconds`.
 bool PumpUntil(const std::function<bool()>& done, int seconds)
 {
-    for (int i = 0; i < seconds * 100; ++i) {
+    return WaitUntil("the loader's pictures (or none, when a timeout is the pass)", [&] {
         MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
             DispatchMessageW(&message);
-        }
-        if (done())
-            return true;
-        Sleep(10);
-    }
-    return done();
+        return done();
+    }, static_cast<DWORD>(seconds) * 1000);
+}
+
+// A picture the worker read is posted to this thread: it waits in the queue.
+bool PictureOnItsWay()
+{
+    return WaitUntil("a picture on its way", [] { return (HIWORD(GetQueueStatus(QS_POSTMESSAGE)) & QS_POSTMESSAGE) != 0; });
 }
 
 struct Delivered {
@@ -590,7 +591,7 @@ TEST_F(Pictures, RowPictureLoaderDropsAStoppedRunAndSkippedAccounts)
     for (int i = 0; i < 40; ++i)
         many.push_back(i % 2 == 0 ? L"mhartley" : L"jokafor");
     ASSERT_TRUE(loader.Start(many));
-    Sleep(200);   // pictures of the first run are on their way, none handled yet
+    ASSERT_TRUE(PictureOnItsWay());   // none handled yet
     ASSERT_TRUE(loader.Start({L"lchen", L"skowalski", L"mhartley"}));
     loader.Skip(L"SKOWALSKI");
     ASSERT_TRUE(PumpUntil([&] { return loader.Pending() == 0; }, 30));
@@ -603,7 +604,7 @@ TEST_F(Pictures, RowPictureLoaderDropsAStoppedRunAndSkippedAccounts)
 
     delivered.clear();
     ASSERT_TRUE(loader.Start(many));
-    Sleep(200);
+    ASSERT_TRUE(PictureOnItsWay());
     loader.Stop();
     EXPECT_EQ(0u, loader.Pending());
     PumpUntil([] { return false; }, 1);

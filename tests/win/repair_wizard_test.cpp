@@ -29,10 +29,12 @@
 #include "repair/repair_hive.h"
 #include "repair/repair_journal.h"
 #include "repair/repair_tool.h"
+#include "sandbox/state.h"
 #include "tests/win/repair_test_support.h"
 #include "tests/win/screen_capture.h"
 #include "ui/window.h"
 
+using namespace harness;
 using namespace repair_test;
 
 namespace {
@@ -45,34 +47,6 @@ constexpr wchar_t kBack[] = L"  Back to the users list";
 constexpr wchar_t kRefresh[] = L"  Refresh the user list";
 constexpr wchar_t kAppDataOption[] = L" Keep Windows system appdata from the old account";
 constexpr wchar_t kStoreOption[] = L" Keep Windows store apps' package data from the old account";
-
-bool WaitFor(const std::function<bool()>& done, int tenths = 50)
-{
-    for (int i = 0; i < tenths * 10; ++i) {
-        if (done())
-            return true;
-        Sleep(10);
-    }
-    return done();
-}
-
-std::wstring TextOf(HWND window)
-{
-    wchar_t text[2048] = L"";
-    GetWindowTextW(window, text, ARRAYSIZE(text));
-    return text;
-}
-
-// The first visible top-level window of the class.
-HWND VisibleWindow(const wchar_t* className)
-{
-    for (HWND found = FindWindowExW(nullptr, nullptr, className, nullptr); found != nullptr;
-         found = FindWindowExW(nullptr, found, className, nullptr)) {
-        if (IsWindowVisible(found))
-            return found;
-    }
-    return nullptr;
-}
 
 // What the operator's thread sees of the wizard.
 class Wizard {
@@ -89,26 +63,14 @@ public:
         std::vector<std::wstring> cells;
         int rows = static_cast<int>(SendMessageW(List(), LVM_GETITEMCOUNT, 0, 0));
         for (int row = 0; row < rows; ++row)
-            cells.push_back(Cell(row, column));
+            cells.push_back(ListCellText(List(), row, column).Text());
         return cells;
-    }
-    std::wstring Cell(int row, int column) const
-    {
-        return ListCellText(List(), row, column).Text();
     }
     void SetSelected(const std::wstring& name, bool selected) const
     {
-        std::vector<std::wstring> names = Column(1);
-        for (size_t row = 0; row < names.size(); ++row) {
-            if (names[row] != name)
-                continue;
-            LVITEMW state{};
-            state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-            state.state = selected ? LVIS_SELECTED | LVIS_FOCUSED : 0;
-            SendMessageW(List(), LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
-        }
+        SelectRow(List(), RowWith(List(), 1, name), selected);
     }
-    void Press(const wchar_t* button) const { PostMessageW(Child(L"Button", button), BM_CLICK, 0, 0); }
+    void Press(const wchar_t* button) const { harness::Press(window_, button); }
 
     // Selects the account's tile and goes on to the options page.
     bool ChooseAccount(const wchar_t* account) const
@@ -125,23 +87,8 @@ public:
         HWND label = Child(L"Static", option);
         PostMessageW(window_, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(label), STN_CLICKED), reinterpret_cast<LPARAM>(label));
     }
-    // Waits for the message box, gives back its text and presses a button.
-    std::wstring Answer(const wchar_t* button, HWND* boxOut = nullptr) const
-    {
-        HWND box = nullptr;
-        if (!WaitFor([&] { return (box = VisibleWindow(kBoxClass)) != nullptr; }, 200))
-            return L"(no box)";
-        WaitForReady(box);
-        if (boxOut != nullptr)
-            *boxOut = box;
-        std::wstring text = TextOf(FindWindowExW(box, nullptr, L"Static", nullptr));
-        // A box without that button (not the one the test expected) is
-        // answered "No", so that the test fails instead of hanging.
-        HWND pressed = ChildWithText(box, L"Button", button);
-        PostMessageW(pressed != nullptr ? pressed : ChildWithText(box, L"Button", L"No"), BM_CLICK, 0, 0);
-        WaitFor([&] { return !IsWindow(box) || !IsWindowVisible(box); });
-        return text;
-    }
+    // Waits for the tool's message box, gives back its text and presses a button.
+    std::wstring Answer(const wchar_t* button) const { return AnswerBox(button, nullptr, kBoxClass); }
 
 private:
     HWND window_;
@@ -180,21 +127,14 @@ protected:
     int Run(const std::function<void(Wizard&)>& script)
     {
         RepairTool tool;
-        std::atomic<bool> ran{false};
-        std::thread operatorThread([&] {
-            HWND window = nullptr;
-            if (!WaitFor([&] { return (window = VisibleWindow(kToolClass)) != nullptr; }, 100))
-                return;
-            WaitForPainted(window);
-            Wizard wizard(window);
-            script(wizard);
-            ran = true;
-            if (IsWindow(window) && IsWindowVisible(window))
-                PostMessageW(window, kCloseRequestMessage, 0, 0);
-        });
-        int result = RunRepairTool(tool, GetModuleHandleW(nullptr), L"/brenwick", SW_SHOWMINIMIZED);
-        operatorThread.join();
-        EXPECT_TRUE(ran) << "the wizard never showed";
+        int result = -1;
+        EXPECT_TRUE(RunWithOperatorOn(
+            kToolClass, [&] { result = RunRepairTool(tool, GetModuleHandleW(nullptr), L"/brenwick", SW_SHOWMINIMIZED); },
+            [&](HWND window) {
+                Wizard wizard(window);
+                script(wizard);
+            }))
+            << "the wizard never showed";
         tool.DestroyUiWindow();
         return result;
     }
@@ -203,20 +143,11 @@ protected:
 TEST_F(RepairWizard, ListsOnlyRepairableAccountsAndMovesBetweenPages)
 {
     Use("", kExtraAccounts + std::string(kTempAccount));
-    const std::wstring console = [] {
-        wchar_t name[256] = L"";
-        DWORD length = ARRAYSIZE(name);
-        GetUserNameW(name, &length);
-        return std::wstring(name);
-    }();
+    const std::wstring console = sandbox::ProcessUserName();
     int result = Run([&](Wizard& w) {
         EXPECT_EQ(L"Brenwick - Setup", TextOf(w.Window()));
         // The drawn header is the only title bar: no caption, no frame around the client.
         EXPECT_EQ(0, GetWindowLongW(w.Window(), GWL_STYLE) & WS_CAPTION);
-        RECT frame{};
-        GetWindowRect(w.Window(), &frame);
-        EXPECT_EQ(700, frame.right - frame.left);
-        EXPECT_EQ(500, frame.bottom - frame.top);
         std::vector<std::wstring> names = w.Column(1);
         std::set<std::wstring> listed(names.begin(), names.end());
         EXPECT_EQ((std::set<std::wstring>{console, L"mhartley", L"jokafor", L"dnovak", L"pictured"}), listed);
@@ -231,20 +162,14 @@ TEST_F(RepairWizard, ListsOnlyRepairableAccountsAndMovesBetweenPages)
                 EXPECT_EQ(std::wstring(sid.Text()), sids[row]);
                 EXPECT_EQ(std::wstring(profile.Text()), profiles[row]);
             }
-            LVITEMW item{};
-            item.mask = LVIF_IMAGE;
-            item.iItem = static_cast<int>(row);
+            LVITEMW item{LVIF_IMAGE, static_cast<int>(row)};
             SendMessageW(w.List(), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
             // Images 0 and 1 are the default picture; an account's own comes
             // after them. The account-picture lookup gives every account one:
             // its own, its legacy bitmap, or the generic picture.
             EXPECT_GE(item.iImage, 2) << Narrow(names[row]) << " image " << item.iImage;
-            if (names[row] == L"dnovak") {
-                EXPECT_EQ(L"Guest User Account", types[row]);
-            }
-            if (names[row] == L"jokafor") {
-                EXPECT_EQ(L"Standard User Account", types[row]);
-            }
+            if (names[row] == L"dnovak" || names[row] == L"jokafor")
+                EXPECT_EQ(names[row] == L"dnovak" ? L"Guest User Account" : L"Standard User Account", types[row]);
         }
         EXPECT_FALSE(IsIconic(w.Window())) << "the wizard shows normally whatever the show command";
 
@@ -320,7 +245,6 @@ TEST_F(RepairWizard, TheSecondPageWarnsOfWhatTheRepairCannotCarry)
             text = TextOf(label);
             GetWindowRect(label, &warnings);
             GetWindowRect(w.Child(L"Static", kStoreOption), &option);
-            SaveScreenshot(w.Window(), L"repair_wizard_warnings");
         });
         std::filesystem::remove_all(protect);
         EXPECT_NE(std::wstring::npos, text.find(c.expectedPart)) << Narrow(text);
@@ -340,15 +264,15 @@ TEST_F(RepairWizard, NoChangesNothingAndYesSchedulesTheRepair)
 
         w.Press(kFixNow);
         noText = w.Answer(L"No");
-        Sleep(200);   // time for a wrong scheduling to show
+        // The answer is handled once the wizard takes messages again; then a
+        // wrong scheduling would have begun.
+        WaitForIdle(w.Window());
         EXPECT_FALSE(AccountExists(L"brenwick_temp_admin"));
         EXPECT_FALSE(std::filesystem::exists(L"C:\\Brenwick"));
 
         w.Press(kFixNow);
         yesText = w.Answer(L"Yes");
-        Sleep(150);
-        SaveScreenshot(w.Window(), L"repair_wizard_scheduling");
-        WaitFor([&] { return !IsWindowVisible(w.Window()); }, 600);
+        WaitGone(w.Window());
     });
     EXPECT_EQ(0, result);
     EXPECT_EQ(L"Brenwick will now reboot your computer to fix the selected user account.\r\n\r\nAre you sure you "
@@ -545,40 +469,29 @@ TEST_F(RepairWizard, AnUnfinishedRepairIsNeverReplacedByANewOne)
 // moves a folder it did not make aside and makes its own.)
 TEST_F(RepairWizard, ASchedulingThatCannotFinishIsUndoneAndSaysWhy)
 {
-    struct Case {
-        const char* what;
-        std::function<void()> arrange;
-        const wchar_t* message;
-    } const cases[] = {
-        {"the automatic sign-in cannot be stored",
-         [] { sandbox::SetCallFailure(L"LsaStorePrivateData", 0xC0000022); },
-         L"Sorry, the temporary user account could not be set to sign in automatically.\r\n\r\nThe repair was "
-         L"not scheduled and the changes were undone. Please try again later."},
-    };
-    for (const Case& c : cases) {
-        SetUp();
-        Use("", "");
-        c.arrange();
-        std::wstring message;
-        int result = Run([&](Wizard& w) {
-            ASSERT_TRUE(w.ChooseAccount(L"mhartley"));
-            w.Press(kFixNow);
-            w.Answer(L"Yes");
-            message = w.Answer(L"OK");
-            EXPECT_TRUE(WaitFor([&] { return w.Visible(w.Child(L"Button", kFixNow)); })) << c.what;
-        });
-        sandbox::SetCallFailure(L"LsaStorePrivateData", 0);
-        EXPECT_EQ(0, result) << c.what;
-        EXPECT_EQ(c.message, message) << c.what;
-        EXPECT_TRUE(Recorded(L"ExitWindowsEx").empty()) << c.what;
-        EXPECT_FALSE(AccountExists(L"brenwick_temp_admin")) << c.what;
-        EXPECT_FALSE(std::filesystem::is_regular_file(L"C:\\Brenwick\\Brenwick.ini")) << c.what;
-        EXPECT_EQ(L"5", MachineValue(kUacKey, L"ConsentPromptBehaviorAdmin")) << c.what;
-        EXPECT_EQ(L"1", MachineValue(kUacKey, L"EnableLUA")) << c.what;
-        EXPECT_EQ(L"(missing)", MachineValue(kStoreKey, L"AutoDownload")) << c.what;
-        EXPECT_EQ(L"0", MachineValue(kWinlogonKey, L"AutoAdminLogon")) << c.what;
-        EXPECT_NE(L"brenwick_temp_admin", MachineValue(kWinlogonKey, L"DefaultUserName")) << c.what;
-    }
+    Use("", "");
+    sandbox::SetCallFailure(L"LsaStorePrivateData", 0xC0000022);
+    std::wstring message;
+    int result = Run([&](Wizard& w) {
+        ASSERT_TRUE(w.ChooseAccount(L"mhartley"));
+        w.Press(kFixNow);
+        w.Answer(L"Yes");
+        message = w.Answer(L"OK");
+        EXPECT_TRUE(WaitFor([&] { return w.Visible(w.Child(L"Button", kFixNow)); })) << "the wizard stays";
+    });
+    sandbox::SetCallFailure(L"LsaStorePrivateData", 0);
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(L"Sorry, the temporary user account could not be set to sign in automatically.\r\n\r\nThe repair was "
+              L"not scheduled and the changes were undone. Please try again later.",
+              message);
+    EXPECT_TRUE(Recorded(L"ExitWindowsEx").empty());
+    EXPECT_FALSE(AccountExists(L"brenwick_temp_admin"));
+    EXPECT_FALSE(std::filesystem::is_regular_file(L"C:\\Brenwick\\Brenwick.ini"));
+    EXPECT_EQ(L"5", MachineValue(kUacKey, L"ConsentPromptBehaviorAdmin"));
+    EXPECT_EQ(L"1", MachineValue(kUacKey, L"EnableLUA"));
+    EXPECT_EQ(L"(missing)", MachineValue(kStoreKey, L"AutoDownload"));
+    EXPECT_EQ(L"0", MachineValue(kWinlogonKey, L"AutoAdminLogon"));
+    EXPECT_NE(L"brenwick_temp_admin", MachineValue(kWinlogonKey, L"DefaultUserName"));
 }
 
 TEST_F(RepairWizard, ASecondStartBringsTheOpenWizardForward)
@@ -597,9 +510,6 @@ TEST_F(RepairWizard, ASecondStartBringsTheOpenWizardForward)
     EXPECT_EQ(0, second);
 }
 
-}  // namespace
-
-namespace {
 
 TEST_F(RepairWizard, HeaderLinksMinimiseAndTheEndOfTheSession)
 {
@@ -649,7 +559,7 @@ TEST_F(RepairWizard, WhileSchedulingTheEndOfTheSessionGetsTheBlockReason)
         w.Press(kFixNow);
         w.Answer(L"Yes");
         PostMessageW(w.Window(), WM_QUERYENDSESSION, 0, 0);
-        WaitFor([&] { return !IsWindowVisible(w.Window()); }, 600);
+        WaitGone(w.Window());
     });
     EXPECT_EQ(0, result);
     auto blocks = Recorded(L"ShutdownBlockReasonCreate");
@@ -666,17 +576,16 @@ TEST_F(RepairWizard, LaunchedFromTheMainWindowAfterItIsGone)
     MainWindow window;
     std::atomic<bool> mainGoneFirst{false}, toolShown{false};
     std::thread operatorThread([&] {
-        HWND main = nullptr;
-        if (!WaitFor([&] { return (main = VisibleWindow(L"Vantrell_WNDCLASS")) != nullptr; }, 200))
+        HWND main = WaitForPopup(L"Vantrell_WNDCLASS");
+        if (main == nullptr)
             return;
-        Sleep(400);
         HWND label = ChildWithText(main, L"Static", L"Launch Brenwick");
         PostMessageW(main, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(label), STN_CLICKED), reinterpret_cast<LPARAM>(label));
         HWND tool = nullptr;
-        if (WaitFor([&] { return (tool = VisibleWindow(kToolClass)) != nullptr; }, 200)) {
+        if (WaitFor([&] { return (tool = VisibleWindow(kToolClass)) != nullptr; })) {
             toolShown = true;
             mainGoneFirst = !IsWindow(main);
-            Sleep(300);
+            WaitForIdle(tool);
             PostMessageW(tool, kCloseRequestMessage, 0, 0);
         }
     });
@@ -688,9 +597,6 @@ TEST_F(RepairWizard, LaunchedFromTheMainWindowAfterItIsGone)
     EXPECT_EQ(nullptr, window.Handle());
 }
 
-}  // namespace
-
-namespace {
 
 TEST_F(RepairWizard, ASecondStartBesideASilentFixRunOpensItsOwnWindowAndLeavesThatOneHidden)
 {
@@ -709,10 +615,6 @@ TEST_F(RepairWizard, ASecondStartBesideASilentFixRunOpensItsOwnWindowAndLeavesTh
     silent.DestroyUiWindow();
 }
 
-}  // namespace
-
-
-namespace {
 
 // The set-up, then the clean-up as the repaired account's shortcut runs it:
 // the machine is left as it was found.
@@ -726,7 +628,7 @@ TEST_F(RepairWizard, SetUpThenCleanUpLeavesTheMachineAsFound)
         ASSERT_TRUE(w.ChooseAccount(L"jokafor"));
         w.Press(kFixNow);
         w.Answer(L"Yes");
-        WaitFor([&] { return !IsWindowVisible(w.Window()); }, 600);
+        WaitGone(w.Window());
     });
     EXPECT_EQ(0, result);
     ASSERT_EQ(1u, Recorded(L"ExitWindowsEx").size());
@@ -771,9 +673,6 @@ TEST_F(RepairWizard, SetUpThenCleanUpLeavesTheMachineAsFound)
     EXPECT_EQ(L"C:\\Brenwick\\BrenwickLog.txt", opened[0].details[L"file"]);
 }
 
-}  // namespace
-
-namespace {
 
 // The set-up, then the restart it asked for: the automatic sign-in it set up
 // must let the temporary administrator in (its password is right), and the
@@ -788,7 +687,7 @@ TEST_F(RepairWizard, TheRestartSignsInTheTemporaryAccountAndStartsTheFixRun)
         w.Toggle(kStoreOption);
         w.Press(kFixNow);
         w.Answer(L"Yes");
-        WaitFor([&] { return !IsWindowVisible(w.Window()); }, 600);
+        WaitGone(w.Window());
     });
     ASSERT_EQ(0, result);
     ASSERT_TRUE(CopyFileW(VANTRELL_SANDBOX_PRODUCT, L"C:\\Brenwick\\Brenwick.exe", FALSE));

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include "platform/handles.h"
 #include "ui/image.h"
@@ -176,10 +177,91 @@ HWND ChildWithText(HWND parent, const wchar_t* className, const wchar_t* text)
 
 namespace harness {
 
-HWND VisibleWindow(const wchar_t* className)
+HWND VisibleWindow(const wchar_t* className, const std::function<bool(HWND)>& fits)
 {
-    HWND found = FindWindowW(className, nullptr);
-    return found != nullptr && IsWindowVisible(found) ? found : nullptr;
+    for (HWND found = FindWindowExW(nullptr, nullptr, className, nullptr); found != nullptr;
+         found = FindWindowExW(nullptr, found, className, nullptr)) {
+        if (IsWindowVisible(found) && (!fits || fits(found)))
+            return found;
+    }
+    return nullptr;
+}
+
+HWND WaitForPopup(const wchar_t* className, const std::function<bool(HWND)>& fits)
+{
+    HWND found = nullptr;
+    if (!WaitUntil("a visible window of its class", [&] { return (found = VisibleWindow(className, fits)) != nullptr; }))
+        return nullptr;
+    WaitForReady(found);
+    return found;
+}
+
+bool WaitGone(HWND window)
+{
+    return WaitUntil("the window to close", [window] { return !IsWindow(window) || !IsWindowVisible(window); });
+}
+
+bool WaitForIdle(HWND window)
+{
+    DWORD_PTR ignored = 0;
+    if (!SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, kWaitLimitMs, &ignored))
+        return false;
+    return !IsWindow(window) || WaitForPainted(window);   // a window that closed has nothing left to paint
+}
+
+void Click(HWND window, const wchar_t* button)
+{
+    // The click is handled while the message is sent; the window's loop
+    // takes what it produced before it looks at its queue again.
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(ChildWithText(window, L"Button", button), BM_CLICK, 0, 0, SMTO_NORMAL, kWaitLimitMs, &ignored);
+    WaitForIdle(window);
+}
+
+void SelectRow(HWND list, int row, bool selected)
+{
+    LVITEMW state{};
+    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    state.state = selected ? LVIS_SELECTED | LVIS_FOCUSED : 0;
+    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&state));
+}
+
+int RowWith(HWND list, int column, const std::wstring& text)
+{
+    const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int row = 0; row < rows; ++row) {
+        if (text == ListCellText(list, row, column).Text())
+            return row;
+    }
+    return -1;
+}
+
+bool RunWithOperatorOn(const wchar_t* className, const std::function<void()>& run,
+                       const std::function<void(HWND)>& script)
+{
+    std::atomic<bool> ran{false};
+    std::atomic<bool> returned{false};
+    std::thread operatorThread([&] {
+        HWND window = nullptr;
+        if (!WaitUntil("the window to show", [&] { return (window = VisibleWindow(className)) != nullptr; }))
+            return;
+        // Input that arrives while the window is still being shown is
+        // dropped with what its set-up left waiting: once a message sent
+        // now returns, the window takes events and the script's come after.
+        WaitForReady(window);
+        script(window);
+        ran = true;
+        // Whether the window shows says nothing about whether its loop still
+        // runs: it hides for a moment whenever it locks or unlocks its
+        // controls, and a loop that missed its close would run on forever.
+        // Only a run that has returned needs none.
+        if (!returned)
+            PostMessageW(window, kCloseRequestMessage, 0, 0);
+    });
+    run();
+    returned = true;
+    operatorThread.join();
+    return ran;
 }
 
 std::wstring TextOf(HWND window)
@@ -216,18 +298,16 @@ void Press(HWND window, const wchar_t* button)
     PostMessageW(ChildWithText(window, L"Button", button), BM_CLICK, 0, 0);
 }
 
-std::wstring AnswerBox(const wchar_t* button, HWND notThis)
+std::wstring AnswerBox(const wchar_t* button, HWND notThis, const wchar_t* className)
 {
-    HWND box = nullptr;
-    if (!WaitUntil("a themed box with its button", [&] {
-            box = VisibleWindow(L"Vantrell_MsgBox");
-            return box != nullptr && box != notThis && ChildWithText(box, L"Button", button) != nullptr;
-        }))
+    HWND box = WaitForPopup(className, [&](HWND found) {
+        return found != notThis && ChildWithText(found, L"Button", button) != nullptr;
+    });
+    if (box == nullptr)
         return L"(no box)";
-    WaitForReady(box);
     std::wstring text = TextOf(FindWindowExW(box, nullptr, L"Static", nullptr));
     Press(box, button);
-    WaitUntil("the answered box to close", [box] { return !IsWindow(box) || !IsWindowVisible(box); });
+    WaitGone(box);
     return text;
 }
 

@@ -57,8 +57,30 @@ inline bool WaitFor(const std::function<bool()>& done, const char* what = "the c
     return WaitUntil(what, done);
 }
 
-// The visible top-level window of the class now, or null.
-HWND VisibleWindow(const wchar_t* className);
+// The first visible top-level window of the class that `fits` accepts (any
+// when there is no test), or null.
+HWND VisibleWindow(const wchar_t* className, const std::function<bool(HWND)>& fits = nullptr);
+// Waits for such a window and for it to be ready for the operator; null
+// after the wait limit.
+HWND WaitForPopup(const wchar_t* className, const std::function<bool(HWND)>& fits = nullptr);
+// Waits until the window is closed or hidden.
+bool WaitGone(HWND window);
+// Waits until the window's thread takes messages again (it has handled all
+// that was sent before) and, if it is still there, has painted.
+bool WaitForIdle(HWND window);
+// Presses a button of the window by its text and waits until the window has
+// acted on it.
+void Click(HWND window, const wchar_t* button);
+// Selects or deselects a row of a list view as a click would.
+void SelectRow(HWND list, int row, bool selected = true);
+// The first row whose cell in the column is that text, or -1.
+int RowWith(HWND list, int column, const std::wstring& text);
+// Runs `run` on this thread while `script` plays the operator on another,
+// once the first visible window of the class is ready; the window is then
+// asked to close unless `run` has already returned. False when it never
+// showed.
+bool RunWithOperatorOn(const wchar_t* className, const std::function<void()>& run,
+                       const std::function<void(HWND)>& script);
 // The window's text.
 std::wstring TextOf(HWND window);
 // The children of the class, in creation order.
@@ -68,9 +90,9 @@ std::vector<HWND> Children(HWND parent, const wchar_t* className);
 HWND ChildAt(HWND parent, const wchar_t* className, int x, int y);
 // Presses a button of the window by its text, as a click would.
 void Press(HWND window, const wchar_t* button);
-// Waits for a themed box (not `notThis`) with that button, gives back the
-// box's text and presses the button; "(no box)" when none came.
-std::wstring AnswerBox(const wchar_t* button, HWND notThis = nullptr);
+// Waits for a box of the class (not `notThis`) with that button, gives back
+// the box's text and presses the button; "(no box)" when none came.
+std::wstring AnswerBox(const wchar_t* button, HWND notThis = nullptr, const wchar_t* className = L"Vantrell_MsgBox");
 // Picks a file in the system's open-file dialog of that title as a person
 // would: the path put into its name field, then Open; true once it closed.
 bool ChooseInOpenFileDialog(const wchar_t* title, const std::wstring& path);

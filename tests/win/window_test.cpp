@@ -66,16 +66,7 @@ void SelectItem(HWND list, int item, bool selected)
     SendMessageW(list, LVM_SETITEMSTATE, item, reinterpret_cast<LPARAM>(&state));
 }
 
-std::wstring Cell(HWND list, int item, int column)
-{
-    wchar_t text[64] = L"";
-    LVITEMW cell{};
-    cell.iSubItem = column;
-    cell.pszText = text;
-    cell.cchTextMax = 64;
-    SendMessageW(list, LVM_GETITEMTEXTW, item, reinterpret_cast<LPARAM>(&cell));
-    return text;
-}
+std::wstring Cell(HWND list, int item, int column) { return ListCellText(list, item, column).Text(); }
 
 }  // namespace
 
