@@ -162,7 +162,9 @@ TEST_F(RepairWizard, ListsOnlyRepairableAccountsAndMovesBetweenPages)
                 EXPECT_EQ(std::wstring(sid.Text()), sids[row]);
                 EXPECT_EQ(std::wstring(profile.Text()), profiles[row]);
             }
-            LVITEMW item{LVIF_IMAGE, static_cast<int>(row)};
+            LVITEMW item{};
+            item.mask = LVIF_IMAGE;
+            item.iItem = static_cast<int>(row);
             SendMessageW(w.List(), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
             // Images 0 and 1 are the default picture; an account's own comes
             // after them. The account-picture lookup gives every account one:
