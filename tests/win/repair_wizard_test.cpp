@@ -170,8 +170,9 @@ TEST_F(RepairWizard, ListsOnlyRepairableAccountsAndMovesBetweenPages)
             // after them. The account-picture lookup gives every account one:
             // its own, its legacy bitmap, or the generic picture.
             EXPECT_GE(item.iImage, 2) << Narrow(names[row]) << " image " << item.iImage;
-            if (names[row] == L"dnovak" || names[row] == L"jokafor")
+            if (names[row] == L"dnovak" || names[row] == L"jokafor") {
                 EXPECT_EQ(names[row] == L"dnovak" ? L"Guest User Account" : L"Standard User Account", types[row]);
+            }
         }
         EXPECT_FALSE(IsIconic(w.Window())) << "the wizard shows normally whatever the show command";
 
