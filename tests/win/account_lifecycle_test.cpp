@@ -41,71 +41,35 @@ std::wstring SidOf(const std::wstring& name)
     return sandbox::FindAccount(name.c_str(), &account) ? sandbox::AccountSid(account.rid) : L"";
 }
 
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-bool KeyOpens(HKEY root, const std::wstring& path)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
-
-std::wstring ReadText(HKEY root, const std::wstring& path, const wchar_t* value)
-{
-    wchar_t text[1024] = L"";
-    DWORD size = sizeof(text);
-    if (RegGetValueW(root, path.c_str(), value, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, text,
-                     &size) != ERROR_SUCCESS)
-        return L"(missing)";
-    return text;
-}
+bool Exists(const std::wstring& path) { return PathExists(path); }
 
 void WriteText(HKEY root, const std::wstring& path, const wchar_t* value, const std::wstring& text,
                DWORD type = REG_SZ)
 {
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    RegSetValueExW(key, value, 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
-                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
+    ASSERT_EQ(ERROR_SUCCESS, RegWrite(root, path, value, text, type)) << Narrow(path);
 }
 
 std::wstring ProfileEntry(const std::wstring& sid) { return std::wstring(kProfileList) + L"\\" + sid; }
 
 // While it lives, nobody may list or read the key (of HKLM) itself; its
-// subkeys still open by their full paths. Its DACL is put back afterwards.
+// subkeys still open by their full paths. Administrators get it back after.
 class KeyReadDenied {
 public:
-    explicit KeyReadDenied(const wchar_t* path)
+    explicit KeyReadDenied(const wchar_t* path) : path_(path)
     {
-        if (path == nullptr)
-            return;
-        EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, READ_CONTROL | WRITE_DAC, &key_));
-        DWORD size = 0;
-        RegGetKeySecurity(key_, DACL_SECURITY_INFORMATION, nullptr, &size);
-        saved_.resize(size);
-        EXPECT_EQ(ERROR_SUCCESS, RegGetKeySecurity(key_, DACL_SECURITY_INFORMATION, saved_.data(), &size));
-        PSECURITY_DESCRIPTOR denied = nullptr;
-        ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(D;;KR;;;WD)(A;;KA;;;WD)", SDDL_REVISION_1,
-                                                             &denied, nullptr);
-        EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, denied));
-        LocalFree(denied);
+        if (path_ != nullptr) {
+            EXPECT_EQ(ERROR_SUCCESS, SetKeySddl(HKEY_LOCAL_MACHINE, path_, L"D:P(D;;KR;;;WD)(A;;KA;;;WD)"));
+        }
     }
     ~KeyReadDenied()
     {
-        if (key_ == nullptr)
-            return;
-        EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, saved_.data()));
-        RegCloseKey(key_);
+        if (path_ != nullptr) {
+            EXPECT_EQ(ERROR_SUCCESS, SetKeySddl(HKEY_LOCAL_MACHINE, path_, L"D:(A;CI;KA;;;BA)(A;CI;KA;;;SY)"));
+        }
     }
-    KeyReadDenied(const KeyReadDenied&) = delete;
-    KeyReadDenied& operator=(const KeyReadDenied&) = delete;
 
 private:
-    HKEY key_ = nullptr;
-    std::vector<BYTE> saved_;
+    const wchar_t* path_;   // not owned
 };
 
 std::wstring PublicPictures()
@@ -115,11 +79,7 @@ std::wstring PublicPictures()
     return folder;
 }
 
-void Write(const std::wstring& path, const char* text)
-{
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(std::filesystem::path(path), std::ios::binary) << text;
-}
+void Write(const std::wstring& path, const char* text) { ASSERT_TRUE(WriteTextFile(path, text)) << Narrow(path); }
 
 // Every string, name and value under a registry key, depth first.
 void CollectRegistry(HKEY key, const std::wstring& path, const std::wstring& needle,
@@ -235,31 +195,6 @@ bool HoldsTemporaryPassword(const std::wstring& text)
     return false;
 }
 
-void CollectStrings(HKEY key, std::vector<std::wstring>& strings)
-{
-    wchar_t name[512];
-    for (DWORD i = 0;; ++i) {
-        DWORD length = ARRAYSIZE(name);
-        std::vector<BYTE> data(65536);
-        DWORD size = static_cast<DWORD>(data.size());
-        if (RegEnumValueW(key, i, name, &length, nullptr, nullptr, data.data(), &size) != ERROR_SUCCESS)
-            break;
-        strings.emplace_back(name);
-        strings.emplace_back(reinterpret_cast<const wchar_t*>(data.data()), size / sizeof(wchar_t));
-    }
-    for (DWORD i = 0;; ++i) {
-        DWORD length = ARRAYSIZE(name);
-        if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        strings.emplace_back(name);
-        HKEY sub = nullptr;
-        if (RegOpenKeyExW(key, name, 0, KEY_READ, &sub) == ERROR_SUCCESS) {
-            CollectStrings(sub, strings);
-            RegCloseKey(sub);
-        }
-    }
-}
-
 class AccountLifecycle : public ::testing::Test {
 protected:
     void SetUp() override
@@ -312,20 +247,24 @@ protected:
 
 }  // namespace
 
+// The full name is set only where it differs from the name, case counting.
 TEST_F(AccountLifecycle, EachTypeJoinsExactlyOneGroupAndGetsARealProfile)
 {
     struct Case {
         const wchar_t* name;
         uint32_t type;
         DWORD group;
+        const wchar_t* fullName;
+        const wchar_t* stored;
     } const cases[] = {
-        {L"new-guest", 0, sandbox::kGuestsRid},
-        {L"new-user", 1, sandbox::kUsersRid},
-        {L"new-admin", 2, sandbox::kAdministratorsRid},
+        {L"new-guest", 0, sandbox::kGuestsRid, L"Carol Smith", L"Carol Smith"},
+        {L"new-user", 1, sandbox::kUsersRid, L"new-user", L""},
+        {L"new-admin", 2, sandbox::kAdministratorsRid, L"New-Admin", L"New-Admin"},
+        {L"other-user", 1, sandbox::kUsersRid, nullptr, L""},
     };
     for (const Case& c : cases) {
         CreateReport report;
-        EXPECT_TRUE(CreateAccount(c.name, nullptr, c.type, L"Secret-99", &report)) << Narrow(c.name);
+        EXPECT_TRUE(CreateAccount(c.name, c.fullName, c.type, L"Secret-99", &report)) << Narrow(c.name);
         EXPECT_EQ(CreateOutcome::AddedWithProfile, report.outcome) << Narrow(c.name);
         EXPECT_TRUE(report.profileByService) << Narrow(c.name);
         EXPECT_FALSE(report.temporaryPasswordUsed) << Narrow(c.name);
@@ -337,6 +276,7 @@ TEST_F(AccountLifecycle, EachTypeJoinsExactlyOneGroupAndGetsARealProfile)
         sandbox::Account account;
         ASSERT_TRUE(sandbox::FindAccount(c.name, &account));
         EXPECT_EQ(static_cast<DWORD>(UF_SCRIPT | UF_DONT_EXPIRE_PASSWD), account.flags & ~UF_NORMAL_ACCOUNT);
+        EXPECT_EQ(std::wstring(c.stored), account.fullName) << Narrow(c.name);
         std::wstring folder = FolderOf(sid);
         ASSERT_FALSE(folder.empty()) << "no profile-list entry for " << Narrow(c.name);
         EXPECT_TRUE(Exists(folder + L"\\NTUSER.DAT")) << Narrow(folder);
@@ -345,26 +285,6 @@ TEST_F(AccountLifecycle, EachTypeJoinsExactlyOneGroupAndGetsARealProfile)
         HKEY root = nullptr;
         EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), sandbox::LoadProfile(sid, &root)) << Narrow(folder);
         EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), sandbox::UnloadProfile(sid, root));
-    }
-}
-
-TEST_F(AccountLifecycle, FullNameIsSetOnlyWhenItDiffersFromTheName)
-{
-    struct Case {
-        const wchar_t* name;
-        const wchar_t* fullName;
-        const wchar_t* stored;
-    } const cases[] = {
-        {L"carol", L"Carol Smith", L"Carol Smith"},
-        {L"dave", L"dave", L""},
-        {L"erin", L"Erin", L"Erin"},   // compared with regard to case
-        {L"gina", nullptr, L""},
-    };
-    for (const Case& c : cases) {
-        ASSERT_TRUE(CreateAccount(c.name, c.fullName, 1, L"Secret-99")) << Narrow(c.name);
-        sandbox::Account account;
-        ASSERT_TRUE(sandbox::FindAccount(c.name, &account));
-        EXPECT_EQ(std::wstring(c.stored), account.fullName) << Narrow(c.name);
     }
 }
 
@@ -410,7 +330,7 @@ TEST_F(AccountLifecycle, WithoutTheProfileServiceTheAccountSignsInOnce)
     std::vector<std::wstring> strings;
     HKEY state = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, sandbox::kStateKey, 0, KEY_READ, &state));
-    CollectStrings(state, strings);
+    CollectRegistryStrings(state, strings);
     RegCloseKey(state);
     for (const sandbox::RecordedAction& action : sandbox::RecordedActions()) {
         strings.push_back(action.call);
@@ -536,6 +456,8 @@ TEST_F(AccountLifecycle, DeletionWithFilesLeavesNothingOfTheSid)
     }
 }
 
+// The dialog's way without the files; the automatic sign-in name goes even
+// while automatic sign-in is off.
 TEST_F(AccountLifecycle, DeletionWithoutFilesKeepsTheFolderAndItsEntry)
 {
     std::wstring sid = Make(L"keeper");
@@ -543,6 +465,8 @@ TEST_F(AccountLifecycle, DeletionWithoutFilesKeepsTheFolderAndItsEntry)
     Furnish(L"keeper", sid);
     RegUnLoadKeyW(HKEY_USERS, sid.c_str());
     RegUnLoadKeyW(HKEY_USERS, (sid + L"_Classes").c_str());
+    WriteText(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName", L"KEEPER");
+    WriteText(HKEY_LOCAL_MACHINE, kWinlogon, L"AutoAdminLogon", L"0");
 
     AccountDeletion deletion;
     deletion.accountName = L"keeper";
@@ -551,6 +475,8 @@ TEST_F(AccountLifecycle, DeletionWithoutFilesKeepsTheFolderAndItsEntry)
     AccountDeletionReport report;
     EXPECT_EQ(1, RemoveAccount(deletion, report));
     EXPECT_EQ(-1, report.folderResult);
+    EXPECT_TRUE(report.autoLogonCleared);
+    EXPECT_EQ(L"", RegText(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName"));
     EXPECT_TRUE(Exists(folder + L"\\NTUSER.DAT"));
     EXPECT_TRUE(KeyOpens(HKEY_LOCAL_MACHINE, ProfileEntry(sid)));
     std::string listed = Listed(SearchForSid(sid, folder));
@@ -559,13 +485,17 @@ TEST_F(AccountLifecycle, DeletionWithoutFilesKeepsTheFolderAndItsEntry)
     EXPECT_EQ(std::string::npos, listed.find("AccountPicture")) << listed;
 }
 
+// The repair tool's way also leaves automatic sign-in alone.
 TEST_F(AccountLifecycle, RepairToolDeletionKeepsTheFolderButNotItsEntry)
 {
     std::wstring sid = Make(L"rebuilt");
     std::wstring folder = FolderOf(sid);
+    WriteText(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName", L"rebuilt");
     EXPECT_EQ(1, DeleteAccount(L"rebuilt", 0));
     EXPECT_TRUE(Exists(folder + L"\\NTUSER.DAT"));
     EXPECT_FALSE(KeyOpens(HKEY_LOCAL_MACHINE, ProfileEntry(sid)));
+    EXPECT_EQ(L"rebuilt", RegText(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName"));
+    WriteText(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName", L"");
     EXPECT_EQ(0, DeleteAccount(L"rebuilt", 3)) << "an account that is gone is not deleted again";
     EXPECT_EQ(0, DeleteAccount(L"", 3));
 }
@@ -670,26 +600,4 @@ TEST_F(AccountLifecycle, LockedFilesAreLeftForTheRestart)
     EXPECT_EQ(2, DeleteAccount(L"busy-user", kDeleteTakeOver | kDeleteScheduleAtRestart));
     CloseHandle(held);
     EXPECT_FALSE(Exists(folder + L"\\NTUSER.DAT")) << "everything else went";
-}
-
-TEST_F(AccountLifecycle, TheAutomaticSignInAccountClearsItsNameEvenWhenSignInIsOff)
-{
-    Make(L"auto-user");
-    WriteText(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName", L"AUTO-USER");
-    WriteText(HKEY_LOCAL_MACHINE, kWinlogon, L"AutoAdminLogon", L"0");
-    AccountDeletion deletion;
-    deletion.accountName = L"auto-user";
-    deletion.clearAutoLogon = true;
-    deletion.alwaysRemoveProfileEntry = false;
-    AccountDeletionReport report;
-    EXPECT_EQ(1, RemoveAccount(deletion, report));
-    EXPECT_TRUE(report.autoLogonCleared);
-    EXPECT_EQ(L"", ReadText(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName"));
-
-    // The repair tool's deletion leaves automatic sign-in alone.
-    Make(L"auto-other");
-    WriteText(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName", L"auto-other");
-    EXPECT_EQ(1, DeleteAccount(L"auto-other", 0));
-    EXPECT_EQ(L"auto-other", ReadText(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName"));
-    WriteText(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName", L"");
 }

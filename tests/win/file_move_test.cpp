@@ -18,33 +18,15 @@
 
 namespace {
 
-bool WriteText(const std::wstring& path, const std::string& content, DWORD attributes = 0)
+// Fills in the block as the dialog does and runs the move in this thread.
+DWORD RunMove(FolderMove& move, const std::wstring& from, const std::wstring& to, DWORD flags = MOVEFILE_COPY_ALLOWED)
 {
-    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    DWORD written = 0;
-    bool ok = file && WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-    file.Reset();
-    if (attributes != 0)
-        SetFileAttributesW(path.c_str(), attributes);
-    return ok;
+    move.owner = &move;
+    move.source.Assign(from.c_str());
+    move.destination.Assign(to.c_str());
+    move.flags = flags;
+    return MoveFolderThread(&move);
 }
-
-// The file's content, or "(missing)".
-std::string ReadText(const std::wstring& path)
-{
-    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_EXISTING, 0, nullptr));
-    if (!file)
-        return "(missing)";
-    std::string content;
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
-        content.append(buffer, read);
-    return content;
-}
-
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // A scratch folder on drive T:, emptied first.
 std::wstring SecondDriveFolder(const wchar_t* group)
@@ -74,12 +56,12 @@ TreeMeasure MakeTree(const std::wstring& root)
     CreateDirectoryW((root + L"\\empty").c_str(), nullptr);
     CreateDirectoryW((root + L"\\hidden folder").c_str(), nullptr);
     SetFileAttributesW((root + L"\\hidden folder").c_str(), FILE_ATTRIBUTE_HIDDEN);
-    WriteText(root + L"\\top.txt", "top");
-    WriteText(root + L"\\readonly.txt", "read only", FILE_ATTRIBUTE_READONLY);
-    WriteText(root + L"\\hidden folder\\secret.txt", "secret", FILE_ATTRIBUTE_HIDDEN);
-    WriteText(root + L"\\sub\\a.bin", std::string(70000, 'a'));
-    WriteText(root + L"\\sub\\deeper\\big.bin", std::string(3 * 1024 * 1024 + 17, 'b'));
-    WriteText(root + L"\\sub\\deeper\\zero.bin", "");
+    WriteTextFile(root + L"\\top.txt", "top");
+    WriteTextFile(root + L"\\readonly.txt", "read only", FILE_ATTRIBUTE_READONLY);
+    WriteTextFile(root + L"\\hidden folder\\secret.txt", "secret", FILE_ATTRIBUTE_HIDDEN);
+    WriteTextFile(root + L"\\sub\\a.bin", std::string(70000, 'a'));
+    WriteTextFile(root + L"\\sub\\deeper\\big.bin", std::string(3 * 1024 * 1024 + 17, 'b'));
+    WriteTextFile(root + L"\\sub\\deeper\\zero.bin", "");
     TreeMeasure measure;
     measure.files = 6;
     measure.bytes = 3 + 9 + 6 + 70000 + 3 * 1024 * 1024 + 17;
@@ -88,13 +70,13 @@ TreeMeasure MakeTree(const std::wstring& root)
 
 void ExpectTreeAt(const std::wstring& root)
 {
-    EXPECT_EQ("top", ReadText(root + L"\\top.txt"));
-    EXPECT_EQ("read only", ReadText(root + L"\\readonly.txt"));
-    EXPECT_EQ("secret", ReadText(root + L"\\hidden folder\\secret.txt"));
-    EXPECT_EQ(std::string(70000, 'a'), ReadText(root + L"\\sub\\a.bin"));
-    EXPECT_EQ(std::string(3 * 1024 * 1024 + 17, 'b'), ReadText(root + L"\\sub\\deeper\\big.bin"));
-    EXPECT_EQ("", ReadText(root + L"\\sub\\deeper\\zero.bin"));
-    EXPECT_TRUE(Exists(root + L"\\empty"));
+    EXPECT_EQ("top", ReadTextFile(root + L"\\top.txt"));
+    EXPECT_EQ("read only", ReadTextFile(root + L"\\readonly.txt"));
+    EXPECT_EQ("secret", ReadTextFile(root + L"\\hidden folder\\secret.txt"));
+    EXPECT_EQ(std::string(70000, 'a'), ReadTextFile(root + L"\\sub\\a.bin"));
+    EXPECT_EQ(std::string(3 * 1024 * 1024 + 17, 'b'), ReadTextFile(root + L"\\sub\\deeper\\big.bin"));
+    EXPECT_EQ("", ReadTextFile(root + L"\\sub\\deeper\\zero.bin"));
+    EXPECT_TRUE(PathExists(root + L"\\empty"));
     EXPECT_NE(0u, GetFileAttributesW((root + L"\\readonly.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
     EXPECT_NE(0u, GetFileAttributesW((root + L"\\hidden folder").c_str()) & FILE_ATTRIBUTE_HIDDEN);
 }
@@ -134,52 +116,31 @@ TEST_F(FolderMoveTest, AcrossDrivesEveryFileIsCopiedCheckedAndRemoved)
 {
     struct Case {
         const wchar_t* name;
-        bool toSecondDrive;   // false: the other way, T: to C:
-    } const cases[] = {{L"to-t", true}, {L"to-c", false}};
+        bool fromC, toC;
+        DWORD flags;   // on one drive the folders are renamed whole
+    } const cases[] = {{L"to-t", true, false, MOVEFILE_COPY_ALLOWED}, {L"to-c", false, true, MOVEFILE_COPY_ALLOWED},
+                       {L"same-drive", true, true, 0}};
     for (const Case& c : cases) {
-        std::wstring local = FreshFolder(c.name);
-        std::wstring remote = SecondDriveFolder(c.name);
-        std::wstring from = (c.toSecondDrive ? local : remote) + L"\\Documents";
-        std::wstring to = (c.toSecondDrive ? remote : local) + L"\\New place\\Documents";
+        std::wstring from = (c.fromC ? FreshFolder(c.name) : SecondDriveFolder(c.name)) + L"\\Documents";
+        std::wstring to = (c.toC ? FreshFolder((std::wstring(c.name) + L"-to").c_str()) : SecondDriveFolder(c.name)) +
+                          L"\\New place\\Documents";
         CreateDirectoryW(from.c_str(), nullptr);
         TreeMeasure made = MakeTree(from);
 
         FolderMove move;
-        move.owner = &move;
-        move.source.Assign(from.c_str());
-        move.destination.Assign(to.c_str());
-        move.flags = MOVEFILE_COPY_ALLOWED;
-        EXPECT_EQ(1u, MoveFolderThread(&move)) << Narrow(c.name);
-        EXPECT_EQ(0u, move.notMoved) << LeftList(move);
-        EXPECT_TRUE(move.progress.measured.load());
-        EXPECT_EQ(made.files, move.progress.filesTotal.load());
-        EXPECT_EQ(made.bytes, move.progress.bytesTotal.load());
-        EXPECT_EQ(made.files, move.progress.filesDone.load());
-        EXPECT_EQ(made.bytes, move.progress.bytesDone.load());
+        EXPECT_EQ(1u, RunMove(move, from, to, c.flags)) << Narrow(c.name);
+        EXPECT_EQ(0u, move.notMoved) << Narrow(c.name) << ": " << LeftList(move);
+        EXPECT_TRUE(move.progress.measured.load()) << Narrow(c.name);
+        EXPECT_EQ(made.files, move.progress.filesTotal.load()) << Narrow(c.name);
+        EXPECT_EQ(made.bytes, move.progress.bytesTotal.load()) << Narrow(c.name);
+        EXPECT_EQ(made.files, move.progress.filesDone.load()) << Narrow(c.name);
+        EXPECT_EQ(made.bytes, move.progress.bytesDone.load()) << Narrow(c.name);
         ExpectTreeAt(to);
         // Everything below the source went; the folder itself is the caller's.
         TreeMeasure rest = MeasureTree(from.c_str());
         EXPECT_EQ(0u, rest.files + rest.folders) << Narrow(from);
-        EXPECT_TRUE(Exists(from));
+        EXPECT_TRUE(PathExists(from)) << Narrow(from);
     }
-}
-
-TEST_F(FolderMoveTest, OnOneDriveFoldersAreRenamedWhole)
-{
-    std::wstring root = FreshFolder(L"same-drive");
-    std::wstring from = root + L"\\from", to = root + L"\\to";
-    CreateDirectoryW(from.c_str(), nullptr);
-    TreeMeasure made = MakeTree(from);
-    FolderMove move;
-    move.owner = &move;
-    move.source.Assign(from.c_str());
-    move.destination.Assign(to.c_str());
-    EXPECT_EQ(1u, MoveFolderThread(&move));
-    EXPECT_EQ(0u, move.notMoved) << LeftList(move);
-    EXPECT_EQ(made.files, move.progress.filesDone.load());
-    EXPECT_EQ(made.bytes, move.progress.bytesDone.load());
-    ExpectTreeAt(to);
-    EXPECT_FALSE(Exists(from + L"\\sub"));
 }
 
 TEST_F(FolderMoveTest, SameNamedFilesAreSkippedOrOverwrittenAsAsked)
@@ -198,20 +159,16 @@ TEST_F(FolderMoveTest, SameNamedFilesAreSkippedOrOverwrittenAsAsked)
         std::wstring to = SecondDriveFolder(L"overwrite") + L"\\to";
         CreateDirectoryW(from.c_str(), nullptr);
         CreateDirectoryW(to.c_str(), nullptr);
-        WriteText(from + L"\\same.txt", "new");
-        WriteText(from + L"\\other.txt", "other");
-        WriteText(to + L"\\same.txt", "old", FILE_ATTRIBUTE_READONLY);
+        WriteTextFile(from + L"\\same.txt", "new");
+        WriteTextFile(from + L"\\other.txt", "other");
+        WriteTextFile(to + L"\\same.txt", "old", FILE_ATTRIBUTE_READONLY);
         FolderMove move;
-        move.owner = &move;
-        move.source.Assign(from.c_str());
-        move.destination.Assign(to.c_str());
-        move.flags = c.flags;
-        EXPECT_EQ(1u, MoveFolderThread(&move));
+        EXPECT_EQ(1u, RunMove(move, from, to, c.flags));
         EXPECT_EQ(c.notMoved, move.notMoved) << "flags " << c.flags << ": " << LeftList(move);
-        EXPECT_EQ(c.atDestination, ReadText(to + L"\\same.txt")) << "flags " << c.flags;
-        EXPECT_EQ(c.atSource, ReadText(from + L"\\same.txt")) << "flags " << c.flags;
-        EXPECT_EQ("other", ReadText(to + L"\\other.txt"));
-        EXPECT_FALSE(Exists(from + L"\\other.txt"));
+        EXPECT_EQ(c.atDestination, ReadTextFile(to + L"\\same.txt")) << "flags " << c.flags;
+        EXPECT_EQ(c.atSource, ReadTextFile(from + L"\\same.txt")) << "flags " << c.flags;
+        EXPECT_EQ("other", ReadTextFile(to + L"\\other.txt"));
+        EXPECT_FALSE(PathExists(from + L"\\other.txt"));
         if (c.notMoved == 1) {
             ASSERT_EQ(1u, move.left.size());
             EXPECT_EQ(static_cast<int>(LeftReason::Exists), static_cast<int>(move.left[0].reason));
@@ -225,9 +182,9 @@ TEST_F(FolderMoveTest, FilesHeldOpenByAnotherProgramStayWholeAtTheSource)
     std::wstring to = SecondDriveFolder(L"locked") + L"\\to";
     CreateDirectoryW(from.c_str(), nullptr);
     CreateDirectoryW((from + L"\\sub").c_str(), nullptr);
-    WriteText(from + L"\\open one.docx", "first document");
-    WriteText(from + L"\\sub\\open two.xlsx", "second sheet");
-    WriteText(from + L"\\free.txt", "free");
+    WriteTextFile(from + L"\\open one.docx", "first document");
+    WriteTextFile(from + L"\\sub\\open two.xlsx", "second sheet");
+    WriteTextFile(from + L"\\free.txt", "free");
     SetFileAttributesW((from + L"\\sub").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
     // What the file system kept of them (Wine keeps no read-only on folders).
     const DWORD kept = GetFileAttributesW((from + L"\\sub").c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
@@ -240,21 +197,17 @@ TEST_F(FolderMoveTest, FilesHeldOpenByAnotherProgramStayWholeAtTheSource)
     ASSERT_TRUE(one && two);
 
     FolderMove move;
-    move.owner = &move;
-    move.source.Assign(from.c_str());
-    move.destination.Assign(to.c_str());
-    move.flags = MOVEFILE_COPY_ALLOWED;
-    EXPECT_EQ(1u, MoveFolderThread(&move));
+    EXPECT_EQ(1u, RunMove(move, from, to));
     EXPECT_EQ(2u, move.notMoved) << LeftList(move);
     EXPECT_EQ(3u, move.progress.filesDone.load());
     one.Reset();
     two.Reset();
-    EXPECT_EQ("first document", ReadText(from + L"\\open one.docx"));
-    EXPECT_EQ("second sheet", ReadText(from + L"\\sub\\open two.xlsx"));
-    EXPECT_FALSE(Exists(to + L"\\open one.docx"));
-    EXPECT_FALSE(Exists(to + L"\\sub\\open two.xlsx"));
-    EXPECT_EQ("free", ReadText(to + L"\\free.txt"));
-    EXPECT_TRUE(Exists(from + L"\\sub"));   // it still holds a file, and keeps its attributes
+    EXPECT_EQ("first document", ReadTextFile(from + L"\\open one.docx"));
+    EXPECT_EQ("second sheet", ReadTextFile(from + L"\\sub\\open two.xlsx"));
+    EXPECT_FALSE(PathExists(to + L"\\open one.docx"));
+    EXPECT_FALSE(PathExists(to + L"\\sub\\open two.xlsx"));
+    EXPECT_EQ("free", ReadTextFile(to + L"\\free.txt"));
+    EXPECT_TRUE(PathExists(from + L"\\sub"));   // it still holds a file, and keeps its attributes
     EXPECT_EQ(kept, GetFileAttributesW((from + L"\\sub").c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
     ASSERT_EQ(2u, move.left.size());
     for (const LeftEntry& entry : move.left)
@@ -263,7 +216,7 @@ TEST_F(FolderMoveTest, FilesHeldOpenByAnotherProgramStayWholeAtTheSource)
     // The list the operator can open names both, without the long-path prefix.
     std::wstring list = TempFile(L"vantrell-left-behind-test.txt");
     ASSERT_TRUE(WriteLeftBehindList(list.c_str(), from.c_str(), move.left));
-    std::string bytes = ReadText(list);
+    std::string bytes = ReadTextFile(list);
     std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()) + 1, bytes.size() / 2 - 1);
     EXPECT_NE(std::wstring::npos, text.find(from + L"\\open one.docx\t")) << Narrow(text);
     EXPECT_NE(std::wstring::npos, text.find(from + L"\\sub\\open two.xlsx\t")) << Narrow(text);
@@ -276,20 +229,16 @@ TEST_F(FolderMoveTest, LinksAreNeitherFollowedNorMovedButListed)
     // The set-up made C:\vantrell-folder-links\link pointing at "target".
     std::wstring to = SecondDriveFolder(L"links") + L"\\to";
     FolderMove move;
-    move.owner = &move;
-    move.source.Assign(L"C:\\vantrell-folder-links");
-    move.destination.Assign(to.c_str());
-    move.flags = MOVEFILE_COPY_ALLOWED;
-    EXPECT_EQ(1u, MoveFolderThread(&move));
+    EXPECT_EQ(1u, RunMove(move, L"C:\\vantrell-folder-links", to));
     EXPECT_EQ(1u, move.notMoved) << LeftList(move);
     ASSERT_EQ(1u, move.left.size());
     EXPECT_EQ(static_cast<int>(LeftReason::Link), static_cast<int>(move.left[0].reason));
-    EXPECT_EQ("keep", ReadText(to + L"\\target\\keep.txt"));   // the real folder moved
-    EXPECT_FALSE(Exists(to + L"\\link"));
+    EXPECT_EQ("keep", ReadTextFile(to + L"\\target\\keep.txt"));   // the real folder moved
+    EXPECT_FALSE(PathExists(to + L"\\link"));
     // Put the target back, for the link to lead somewhere again.
     CreateDirectoryW(L"C:\\vantrell-folder-links\\target", nullptr);
-    WriteText(L"C:\\vantrell-folder-links\\target\\keep.txt", "keep");
-    EXPECT_EQ("keep", ReadText(L"C:\\vantrell-folder-links\\link\\keep.txt"));
+    WriteTextFile(L"C:\\vantrell-folder-links\\target\\keep.txt", "keep");
+    EXPECT_EQ("keep", ReadTextFile(L"C:\\vantrell-folder-links\\link\\keep.txt"));
 }
 
 TEST_F(FolderMoveTest, IntoItselfOrOutOfItsOwnChildNothingIsTouched)
@@ -297,7 +246,7 @@ TEST_F(FolderMoveTest, IntoItselfOrOutOfItsOwnChildNothingIsTouched)
     std::wstring root = FreshFolder(L"into-itself");
     std::wstring from = root + L"\\from";
     CreateDirectoryW(from.c_str(), nullptr);
-    WriteText(from + L"\\a.txt", "a");
+    WriteTextFile(from + L"\\a.txt", "a");
     CreateDirectoryW((from + L"\\child").c_str(), nullptr);
     struct Case {
         std::wstring source, destination;
@@ -310,14 +259,10 @@ TEST_F(FolderMoveTest, IntoItselfOrOutOfItsOwnChildNothingIsTouched)
     };
     for (const Case& c : cases) {
         FolderMove move;
-        move.owner = &move;
-        move.source.Assign(c.source.c_str());
-        move.destination.Assign(c.destination.c_str());
-        move.flags = MOVEFILE_COPY_ALLOWED;
-        EXPECT_EQ(0u, MoveFolderThread(&move)) << Narrow(c.source) << " -> " << Narrow(c.destination);
+        EXPECT_EQ(0u, RunMove(move, c.source, c.destination)) << Narrow(c.source) << " -> " << Narrow(c.destination);
         EXPECT_TRUE(move.refused) << Narrow(c.source) << " -> " << Narrow(c.destination);
-        EXPECT_EQ("a", ReadText(from + L"\\a.txt"));
-        EXPECT_FALSE(Exists(from + L"\\child\\deeper\\a.txt"));
+        EXPECT_EQ("a", ReadTextFile(from + L"\\a.txt"));
+        EXPECT_FALSE(PathExists(from + L"\\child\\deeper\\a.txt"));
     }
 }
 

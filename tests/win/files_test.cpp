@@ -24,25 +24,24 @@ constexpr wchar_t kLinks[] = L"C:\\vantrell-links";
 
 void Write(const std::wstring& path, const char* text)
 {
-    std::wstring full = path;
-    if (full.size() >= MAX_PATH && full.compare(0, 4, L"\\\\?\\") != 0)
-        full = L"\\\\?\\" + full;
-    UniqueFileHandle file(CreateFileW(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    ASSERT_TRUE(file) << Show(full) << " error " << GetLastError();
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(file.Get(), text, static_cast<DWORD>(strlen(text)), &written, nullptr));
+    ASSERT_TRUE(WriteTextFile(path, text)) << Show(path) << " error " << GetLastError();
 }
 
 void MakeDirectory(const std::wstring& path)
 {
-    std::wstring full = path.size() >= 248 ? L"\\\\?\\" + path : path;
-    ASSERT_TRUE(CreateDirectoryW(full.c_str(), nullptr)) << Show(full) << " error " << GetLastError();
+    ASSERT_TRUE(CreateDirectoryW(LongForm(path).c_str(), nullptr)) << Show(path) << " error " << GetLastError();
 }
 
-bool Exists(const std::wstring& path)
+bool Exists(const std::wstring& path) { return PathExists(path); }
+
+// A path on another file system than C: (Z: is the Unix root, /dev/shm a
+// tmpfs), nothing there yet.
+std::wstring OtherVolume(const wchar_t* name)
 {
-    std::wstring full = path.size() >= MAX_PATH ? L"\\\\?\\" + path : path;
-    return GetFileAttributesW(full.c_str()) != INVALID_FILE_ATTRIBUTES;
+    const std::wstring path = L"Z:\\dev\\shm\\" + std::wstring(name) + std::to_wstring(GetCurrentProcessId());
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+    return path;
 }
 
 std::set<std::wstring> Names(const std::wstring& pattern, uint32_t filter)
@@ -235,13 +234,13 @@ TEST(MoveTree, RenamesOnOneVolumeAndCopiesAcrossVolumesOnlyWhenAllowed)
     EXPECT_EQ(0u, MoveTree((root + L"\\source").c_str(), (root + L"\\moved").c_str(), 0));
     EXPECT_FALSE(Exists(root + L"\\source"));
     EXPECT_EQ(6u, DirectorySize((root + L"\\moved").c_str()));
-    // Into itself: refused before anything moves.
-    EXPECT_EQ(1u, MoveTree((root + L"\\moved").c_str(), (root + L"\\moved\\inner").c_str(), 3));
-    EXPECT_FALSE(Exists(root + L"\\moved\\inner"));
+    // A destination that cannot be made (below a file) takes nothing: the
+    // caller must not count the tree as moved.
+    Write(root + L"\\file", "x");
+    EXPECT_EQ(1u, MoveTree((root + L"\\moved").c_str(), (root + L"\\file\\below").c_str(), MOVEFILE_COPY_ALLOWED));
+    EXPECT_EQ(6u, DirectorySize((root + L"\\moved").c_str()));
 
-    // Z: is the Unix root, so its /dev/shm is another file system than C:.
-    const std::wstring other = L"Z:\\dev\\shm\\vantrell-tests-move-" + std::to_wstring(GetCurrentProcessId());
-    std::filesystem::remove_all(other);
+    const std::wstring other = OtherVolume(L"vantrell-tests-move-");
     EXPECT_EQ(3u, MoveTree((root + L"\\moved").c_str(), other.c_str(), 0));
     EXPECT_EQ(6u, DirectorySize((root + L"\\moved").c_str()));
     EXPECT_EQ(0u, MoveTree((root + L"\\moved").c_str(), other.c_str(),
@@ -255,8 +254,7 @@ TEST(MoveTree, ASingleFileThatCannotMoveStaysAndIsCounted)
 {
     const std::wstring root = TestFolder(L"move-file");
     Write(root + L"\\single.txt", "abc");
-    const std::wstring other = L"Z:\\dev\\shm\\vantrell-tests-file-" + std::to_wstring(GetCurrentProcessId());
-    std::filesystem::remove_all(other);
+    const std::wstring other = OtherVolume(L"vantrell-tests-file-");
 
     // Across volumes without the copy flag the rename fails; no folder may
     // appear in the file's place and the file must stay.
@@ -306,15 +304,19 @@ void OnSmallStack(const std::function<void()>& work)
 }  // namespace
 
 // A tree far deeper than a walk recursing once per level could take on a
-// 128 KB stack (Wine builds deeper trees too slowly for a test): measured
-// and deleted with the walks' own stacks, not the thread's.
+// 128 KB stack (Wine builds deeper trees too slowly for a test): measured,
+// moved across volumes and deleted with the walks' own stacks, not the
+// thread's.
 TEST(DeepTrees, AreWalkedWithoutTheThreadStack)
 {
     const std::wstring root = L"C:\\vd";
     DeletePath(root.c_str(), 0);   // a failed run's leftovers are too deep for the standard library
     ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr)) << "error " << GetLastError();
-    const int levels = 500;
-    ASSERT_FALSE(MakeDeepTree(root, levels).empty()) << "error " << GetLastError();
+    const std::wstring source = root + L"\\s";
+    ASSERT_TRUE(CreateDirectoryW(source.c_str(), nullptr));
+    ASSERT_FALSE(MakeDeepTree(source, 500).empty()) << "error " << GetLastError();
+    const std::wstring other = L"Z:\\dev\\shm\\vd" + std::to_wstring(GetCurrentProcessId());
+    DeletePath(other.c_str(), 0);
 
     uint64_t bytes = 0;
     bool complete = false;
@@ -322,29 +324,16 @@ TEST(DeepTrees, AreWalkedWithoutTheThreadStack)
     EXPECT_TRUE(complete);
     EXPECT_EQ(3u, bytes);
 
-    int deleted = -1;
-    OnSmallStack([&] { deleted = DeletePath(root.c_str(), 0); });
-    EXPECT_EQ(kDeleteDone, deleted);
-    EXPECT_FALSE(Exists(root));
-}
-
-TEST(DeepTrees, MoveAcrossVolumesWithoutTheThreadStack)
-{
-    const std::wstring root = L"C:\\vm";
-    DeletePath(root.c_str(), 0);   // a failed run's leftovers are too deep for the standard library
-    ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr)) << "error " << GetLastError();
-    const std::wstring source = root + L"\\s";
-    ASSERT_TRUE(CreateDirectoryW(source.c_str(), nullptr));
-    ASSERT_FALSE(MakeDeepTree(source, 400).empty()) << "error " << GetLastError();
-    const std::wstring other = L"Z:\\dev\\shm\\vm" + std::to_wstring(GetCurrentProcessId());
-    DeletePath(other.c_str(), 0);
-
     uint64_t notMoved = 99;
     OnSmallStack([&] { notMoved = MoveTree(source.c_str(), other.c_str(), MOVEFILE_COPY_ALLOWED); });
     EXPECT_EQ(0u, notMoved);
     EXPECT_FALSE(Exists(source));
     EXPECT_EQ(3u, DirectorySize(other.c_str()));
-    EXPECT_EQ(kDeleteDone, DeletePath(other.c_str(), 0));
+
+    int deleted = -1;
+    OnSmallStack([&] { deleted = DeletePath(other.c_str(), 0); });
+    EXPECT_EQ(kDeleteDone, deleted);
+    EXPECT_FALSE(Exists(other));
     EXPECT_EQ(kDeleteDone, DeletePath(root.c_str(), 0));
 }
 
@@ -363,12 +352,10 @@ TEST(DeepTrees, TheDepthLimitIsAClearFailure)
     EXPECT_TRUE(MeasureDirectory(root.c_str(), bytes, 12));
     EXPECT_EQ(8u, bytes);
 
-    const std::wstring other = root + L"-moved";
-    std::filesystem::remove_all(other);
-    EXPECT_EQ(1u, MoveTree(root.c_str(), (L"Z:\\dev\\shm\\vantrell-depth-" + std::to_wstring(GetCurrentProcessId())).c_str(),
-                           MOVEFILE_COPY_ALLOWED, 5));
+    const std::wstring other = OtherVolume(L"vantrell-depth-");
+    EXPECT_EQ(1u, MoveTree(root.c_str(), other.c_str(), MOVEFILE_COPY_ALLOWED, 5));
     EXPECT_TRUE(Exists(deepest + L"\\f.bin")) << "the part beyond the limit stays where it was";
-    std::filesystem::remove_all(L"Z:\\dev\\shm\\vantrell-depth-" + std::to_wstring(GetCurrentProcessId()));
+    std::filesystem::remove_all(other);
 
     EXPECT_EQ(kDeleteFailed, DeletePath(root.c_str(), 0, 5));
     EXPECT_TRUE(Exists(deepest + L"\\f.bin"));
@@ -388,15 +375,13 @@ TEST(DeletePath, RefusesRelativePathsWildcardsAndRoots)
     wchar_t previous[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, previous);
     ASSERT_TRUE(SetCurrentDirectoryW(root.c_str()));
-    for (const wchar_t* path : {L".\\victim\\sub", L"C:victim\\sub", L"\\victim", L"victim\\s?b"}) {
-        EXPECT_EQ(kDeleteFailed, DeletePath(path, 0)) << Show(path);
-        EXPECT_TRUE(Exists(root + L"\\victim\\sub\\file.txt")) << Show(path);
-    }
-    SetCurrentDirectoryW(previous);
-    for (const std::wstring& path : {root + L"\\victim\\*", std::wstring(L"C:"), std::wstring(L"\\\\?\\C:\\"), std::wstring()}) {
+    for (const std::wstring& path : {std::wstring(L".\\victim\\sub"), std::wstring(L"C:victim\\sub"), std::wstring(L"\\victim"),
+                                     std::wstring(L"victim\\s?b"), root + L"\\victim\\*", std::wstring(L"C:"),
+                                     std::wstring(L"\\\\?\\C:\\"), std::wstring()}) {
         EXPECT_EQ(kDeleteFailed, DeletePath(path.c_str(), kDeleteKeepTop)) << Show(path);
         EXPECT_TRUE(Exists(root + L"\\victim\\sub\\file.txt")) << Show(path);
     }
+    SetCurrentDirectoryW(previous);
     EXPECT_EQ(kDeleteFailed, DeleteDirectoryContents(L"C:\\", L"*", kDeleteKeepTop, nullptr, nullptr));
     EXPECT_EQ(kDeleteFailed, DeleteDirectoryContents(L"victim", L"*", kDeleteKeepTop, nullptr, nullptr));
 }
@@ -492,8 +477,7 @@ TEST(MoveTree, NeverMovesThroughALinkOrIntoItself)
     EXPECT_FALSE(Exists(target + L"\\inner"));
 
     // A link across volumes: never copied through, its target stays whole.
-    const std::wstring other = L"Z:\\dev\\shm\\vantrell-link-move-" + std::to_wstring(GetCurrentProcessId());
-    std::filesystem::remove_all(other);
+    const std::wstring other = OtherVolume(L"vantrell-link-move-");
     EXPECT_EQ(1u, MoveTree(link.c_str(), other.c_str(), MOVEFILE_COPY_ALLOWED));
     EXPECT_TRUE(Exists(target + L"\\keep.txt"));
     EXPECT_FALSE(Exists(other + L"\\keep.txt"));

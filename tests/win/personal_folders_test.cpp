@@ -32,16 +32,7 @@ const wchar_t kExplorer[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Expl
 
 std::wstring ReadValue(const wchar_t* list, const wchar_t* name, DWORD* type = nullptr)
 {
-    wchar_t data[2048] = L"";
-    DWORD size = sizeof(data);
-    DWORD kind = 0;
-    std::wstring key = std::wstring(kExplorer) + list;
-    if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
-                     &kind, data, &size) != ERROR_SUCCESS)
-        return L"(none)";
-    if (type != nullptr)
-        *type = kind;
-    return data;
+    return RegText(HKEY_CURRENT_USER, kExplorer + std::wstring(list), name, type);
 }
 
 class FolderLocationTest : public ::testing::Test {
@@ -137,13 +128,9 @@ TEST_F(FolderLocationTest, AnotherAccountsFolderChangesOnlyInItsOwnHive)
     ASSERT_TRUE(GetAccountSidAndProfile(L"mhartley", sid, &profile));
     HKEY root = nullptr;
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), sandbox::LoadProfile(sid.Text(), &root));
-    const std::wstring explorer = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\";
-    for (const wchar_t* list : {L"Shell Folders", L"User Shell Folders"}) {
-        HKEY key = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, (explorer + list).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                                 nullptr, &key, nullptr));
-        RegCloseKey(key);
-    }
+    const std::wstring explorer = kExplorer;
+    for (const wchar_t* list : {L"Shell Folders", L"User Shell Folders"})
+        ASSERT_EQ(ERROR_SUCCESS, RegWrite(root, explorer + list, L"Other", L"x"));
     sandbox::SetFolderSetters(true, true, true);   // all there, and none may be used
     const std::wstring ownBefore = ReadValue(L"User Shell Folders", L"My Music");
     const std::wstring target = std::wstring(profile.Text()) + L"\\Music 2";
@@ -154,15 +141,11 @@ TEST_F(FolderLocationTest, AnotherAccountsFolderChangesOnlyInItsOwnHive)
     EXPECT_EQ(static_cast<int>(FolderSetter::Registry), static_cast<int>(used));
     EXPECT_TRUE(sandbox::RecordedActions().empty());
     EXPECT_EQ(ownBefore, ReadValue(L"User Shell Folders", L"My Music"));
-    wchar_t data[1024] = L"";
-    DWORD size = sizeof(data);
-    EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(root, (explorer + L"User Shell Folders").c_str(), L"My Music",
-                                          RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, data, &size));
-    EXPECT_EQ(std::wstring(L"%USERPROFILE%\\Music 2"), data);
-    size = sizeof(data);
-    EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(root, (explorer + L"Shell Folders").c_str(), L"My Music", RRF_RT_REG_SZ,
-                                          nullptr, data, &size));
-    EXPECT_EQ(target, data);
+    DWORD plainType = 0, expandType = 0;
+    EXPECT_EQ(L"%USERPROFILE%\\Music 2", RegText(root, explorer + L"User Shell Folders", L"My Music", &expandType));
+    EXPECT_EQ(target, RegText(root, explorer + L"Shell Folders", L"My Music", &plainType));
+    EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), expandType);
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), plainType);
     sandbox::UnloadProfile(sid.Text(), root);
 }
 
@@ -285,18 +268,12 @@ TEST(MovedFolderSecurity, OnlyTheUserSystemAndAdministrators_WineKeepsNoFileDacl
         EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, ace->Header.AceType);
         EXPECT_EQ(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, static_cast<int>(ace->Header.AceFlags));
         EXPECT_EQ(static_cast<DWORD>(GENERIC_ALL), ace->Mask);
-        LPWSTR text = nullptr;
-        ConvertSidToStringSidW(&ace->SidStart, &text);
-        holders.push_back(text != nullptr ? text : L"?");
-        LocalFree(text);
+        holders.push_back(SidString(&ace->SidStart));
     }
     // Everyone (S-1-1-0) and Users (S-1-5-32-545) have no place in it.
     std::vector<std::wstring> expected = {user, L"S-1-5-18", L"S-1-5-32-544"};
     EXPECT_EQ(expected, holders);
-    LPWSTR ownerText = nullptr;
-    ConvertSidToStringSidW(owner.Get(), &ownerText);
-    EXPECT_EQ(std::wstring(user), ownerText != nullptr ? ownerText : L"");
-    LocalFree(ownerText);
+    EXPECT_EQ(user, SidString(owner.Get()));
 
     LocalAcl none;
     LocalSid noOwner;

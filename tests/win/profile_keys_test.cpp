@@ -52,46 +52,19 @@ void RemoveTestEntries()
         for (const wchar_t* shortName : kShortNames)
             ours |= name == shortName;
         if (ours)
-            RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(kList) + L"\\" + name).c_str());
+            WipeKey(HKEY_LOCAL_MACHINE, std::wstring(kList) + L"\\" + name);
     }
 }
 
-bool EntryExists(const std::wstring& name)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kList) + L"\\" + name).c_str(), 0, KEY_READ, &key) !=
-        ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
-
-// The value's type and its text as stored (no expansion).
+std::wstring EntryPath(const std::wstring& name) { return std::wstring(kList) + L"\\" + name; }
+bool EntryExists(const std::wstring& name) { return KeyOpens(HKEY_LOCAL_MACHINE, EntryPath(name)); }
 std::wstring StoredText(const std::wstring& name, const wchar_t* value, DWORD* type = nullptr)
 {
-    wchar_t data[1024] = L"";
-    DWORD size = sizeof(data) - sizeof(wchar_t);
-    DWORD stored = 0;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, (std::wstring(kList) + L"\\" + name).c_str(), value,
-                     RRF_RT_ANY | RRF_NOEXPAND, &stored, data, &size) != ERROR_SUCCESS)
-        return L"(absent)";
-    if (type != nullptr)
-        *type = stored;
-    return data;
+    return RegText(HKEY_LOCAL_MACHINE, EntryPath(name), value, type);
 }
-
 DWORD StoredDword(const std::wstring& name, const wchar_t* value)
 {
-    DWORD data = 0xDEAD, size = sizeof(data);
-    RegGetValueW(HKEY_LOCAL_MACHINE, (std::wstring(kList) + L"\\" + name).c_str(), value, RRF_RT_REG_DWORD, nullptr,
-                 &data, &size);
-    return data;
-}
-
-void Write(const std::wstring& path, size_t bytes)
-{
-    std::ofstream file(std::filesystem::path(path), std::ios::binary);
-    file << std::string(bytes, 'x');
+    return RegDword(HKEY_LOCAL_MACHINE, EntryPath(name), value);
 }
 
 class ProfileKeys : public ::testing::Test {
@@ -119,23 +92,17 @@ protected:
     std::wstring Folder(const wchar_t* name, size_t bytes)
     {
         std::wstring folder = root_ + L"\\" + name;
-        CreateDirectoryW(folder.c_str(), nullptr);
-        for (const wchar_t* level : {L"\\AppData", L"\\AppData\\Local", L"\\AppData\\Local\\Microsoft",
-                                     L"\\AppData\\Local\\Microsoft\\Windows"})
-            CreateDirectoryW((folder + level).c_str(), nullptr);
-        Write(folder + L"\\NTUSER.DAT", bytes / 2);
-        Write(folder + L"\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat", bytes - bytes / 2);
+        WriteTextFile(folder + L"\\NTUSER.DAT", std::string(bytes / 2, 'x'));
+        WriteTextFile(folder + L"\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat", std::string(bytes - bytes / 2, 'x'));
         return folder;
     }
 
     static void Entry(const std::wstring& name, const std::wstring& path, DWORD type = REG_EXPAND_SZ,
                       DWORD state = 0, DWORD refCount = 0)
     {
+        ASSERT_EQ(ERROR_SUCCESS, RegWrite(HKEY_LOCAL_MACHINE, EntryPath(name), L"ProfileImagePath", path, type));
         HKEY key = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kList) + L"\\" + name).c_str(), 0,
-                                                 nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-        RegSetValueExW(key, L"ProfileImagePath", 0, type, reinterpret_cast<const BYTE*>(path.c_str()),
-                       static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, EntryPath(name).c_str(), 0, KEY_SET_VALUE, &key));
         RegSetValueExW(key, L"State", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&state), sizeof(state));
         RegSetValueExW(key, L"RefCount", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&refCount), sizeof(refCount));
         RegCloseKey(key);
@@ -198,12 +165,7 @@ TEST_F(ProfileKeys, AWinningBackupIsPutInPlaceAsStored)
     ASSERT_EQ(L':', ann[1]);
     const std::wstring stored = L"%SystemDrive%" + ann.substr(2);
     Entry(Backup(1001), stored, REG_EXPAND_SZ, 0x8000, 1);
-    HKEY extra = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE,
-                                             (std::wstring(kList) + L"\\" + Backup(1001) + L"\\Preferences").c_str(),
-                                             0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &extra, nullptr));
-    RegSetValueExW(extra, L"Flag", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"on"), 6);
-    RegCloseKey(extra);
+    ASSERT_EQ(ERROR_SUCCESS, RegWrite(HKEY_LOCAL_MACHINE, EntryPath(Backup(1001) + L"\\Preferences"), L"Flag", L"on"));
     Entry(Sid(1001), Folder(L"TEMP", 100), REG_EXPAND_SZ, 0x804, 1);
 
     std::vector<WString> found;
@@ -265,53 +227,19 @@ TEST_F(ProfileKeys, NamesThatAreNoBackupAreRefused)
     EXPECT_FALSE(EntryExists(Sid(1009)));
 }
 
-TEST_F(ProfileKeys, TheSandboxScenarioIsFoundAndRepaired)
-{
-    std::wstring error;
-    ASSERT_TRUE(sandbox::ResetMachine(sandbox::ScenarioPath(L"corrupted-profile"), &error));
-    std::vector<WString> found;
-    ASSERT_EQ(1u, FindCorruptedProfileKeys(found));
-    const std::wstring backup = found[0].Text();
-    const std::wstring current = backup.substr(0, backup.size() - 4);
-    const std::wstring backedUp = StoredText(backup, L"ProfileImagePath");
-    EXPECT_NE(std::wstring::npos, backedUp.find(L"skowalski"));
-
-    EXPECT_TRUE(RepairProfileKey(backup.c_str()));
-    EXPECT_EQ(backedUp, StoredText(current, L"ProfileImagePath"));
-    EXPECT_EQ(0u, StoredDword(current, L"State"));
-    EXPECT_EQ(0u, StoredDword(current, L"RefCount"));
-    EXPECT_EQ(0u, FindCorruptedProfileKeys(found));
-    ASSERT_TRUE(sandbox::ResetMachine(sandbox::ScenarioPath(L"default"), &error));
-}
-
 // The backup can be the only entry that leads to the real profile: a copy
 // that missed anything must keep it.
 TEST_F(ProfileKeys, ABackupWhoseCopyIsIncompleteIsKept)
 {
     const std::wstring folder = Folder(L"ann", 10);
     Entry(Backup(1005), folder, REG_EXPAND_SZ, 0x8000, 1);
-    const std::wstring locked = std::wstring(kList) + L"\\" + Backup(1005) + L"\\Locked";
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, locked.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                             nullptr, &key, nullptr));
-    PSECURITY_DESCRIPTOR refusing = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P", SDDL_REVISION_1, &refusing, nullptr));
-    EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, refusing));
-    LocalFree(refusing);
-    RegCloseKey(key);
+    const std::wstring locked = EntryPath(Backup(1005) + L"\\Locked");
+    ASSERT_EQ(ERROR_SUCCESS, RegWrite(HKEY_LOCAL_MACHINE, locked, L"v", L"x"));
+    ASSERT_EQ(ERROR_SUCCESS, SetKeySddl(HKEY_LOCAL_MACHINE, locked, L"D:P"));
 
     EXPECT_FALSE(RepairProfileKey(Backup(1005).c_str()));
     EXPECT_TRUE(EntryExists(Backup(1005)));
     EXPECT_EQ(folder, StoredText(Backup(1005), L"ProfileImagePath"));
-
-    // Unlocked again, so that the entries can be wiped.
-    PSECURITY_DESCRIPTOR open = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;CI;KA;;;BA)(A;CI;KA;;;WD)", SDDL_REVISION_1,
-                                                                     &open, nullptr));
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, locked.c_str(), 0, WRITE_DAC, &key));
-    EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, open));
-    LocalFree(open);
-    RegCloseKey(key);
 }
 
 namespace {
@@ -331,14 +259,6 @@ std::wstring SecurityOf(const std::wstring& path)
     std::wstring result(text);
     LocalFree(text);
     return result;
-}
-
-std::string ReadBytes(const std::wstring& path)
-{
-    std::ifstream file(std::filesystem::path(path), std::ios::binary);
-    if (!file)
-        return "(missing)";
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 }  // namespace
@@ -362,11 +282,12 @@ TEST_F(ProfileKeys, TheStartUpRepairLeavesWhatAJunctionInAProfileLeadsTo)
     ASSERT_EQ(1u, FindCorruptedProfileKeys(found));
     const std::wstring backup = found[0].Text();
     const std::wstring current = backup.substr(0, backup.size() - 4);
-    const std::wstring profile = ExpandEnvironmentText(StoredText(backup, L"ProfileImagePath").c_str()).Text();
+    const std::wstring backedUp = StoredText(backup, L"ProfileImagePath");
+    const std::wstring profile = ExpandEnvironmentText(backedUp.c_str()).Text();
     const std::wstring microsoft = profile + L"\\AppData\\Local\\Microsoft";
     ASSERT_TRUE(MoveFileW(microsoft.c_str(), (microsoft + L".own").c_str())) << GetLastError();
     ASSERT_TRUE(MoveFileW(room.c_str(), microsoft.c_str())) << GetLastError();
-    ASSERT_EQ("keep", ReadBytes(microsoft + L"\\Windows\\UsrClass.dat")) << "the junction leads out of the profile";
+    ASSERT_EQ("keep", ReadTextFile(microsoft + L"\\Windows\\UsrClass.dat")) << "the junction leads out of the profile";
     const std::wstring plantedBefore = SecurityOf(planted);
     const std::wstring hiveBefore = SecurityOf(profile + L"\\NTUSER.DAT");
 
@@ -377,11 +298,12 @@ TEST_F(ProfileKeys, TheStartUpRepairLeavesWhatAJunctionInAProfileLeadsTo)
 
     EXPECT_EQ(1u, repaired);
     EXPECT_FALSE(EntryExists(backup));
+    EXPECT_EQ(backedUp, StoredText(current, L"ProfileImagePath"));
     EXPECT_EQ(0u, StoredDword(current, L"State"));
     EXPECT_EQ(0u, StoredDword(current, L"RefCount"));
     EXPECT_NE(hiveBefore, SecurityOf(profile + L"\\NTUSER.DAT")) << "the profile's own hive is re-permissioned";
     EXPECT_EQ(plantedBefore, SecurityOf(planted)) << "what the junction leads to keeps its security";
-    EXPECT_EQ("keep", ReadBytes(planted));
+    EXPECT_EQ("keep", ReadTextFile(planted));
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((microsoft + L"\\Windows").c_str())) << "the junction stays";
 
     // The room goes back, for the next run and the reset.

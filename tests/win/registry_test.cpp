@@ -20,32 +20,6 @@ std::wstring ScratchSubkey()
     return L"Software\\Vantrell Tests\\registry " + std::wstring(name, name + strlen(name));
 }
 
-// Gives administrators the whole tree back, so that keys a test locked (or a
-// failed run left locked) can be wiped.
-void Unlock(const std::wstring& subkey)
-{
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;CI;KA;;;BA)", SDDL_REVISION_1, &descriptor,
-                                                              nullptr))
-        return;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, subkey.c_str(), 0, WRITE_DAC, &key) == ERROR_SUCCESS) {
-        RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
-        RegCloseKey(key);
-    }
-    LocalFree(descriptor);
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, subkey.c_str(), 0, KEY_ENUMERATE_SUB_KEYS, &key) != ERROR_SUCCESS)
-        return;
-    wchar_t name[256];
-    for (DWORD i = 0;; ++i) {
-        DWORD length = 256;
-        if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        Unlock(subkey + L"\\" + name);
-    }
-    RegCloseKey(key);
-}
-
 // Each group starts from an empty scratch key of its own, wiped by the
 // platform's own calls rather than by the code under test.
 class ScratchKey : public ::testing::Test {
@@ -54,16 +28,14 @@ protected:
     {
         scratch_ = ScratchSubkey();
         scratchPath_ = L"HKCU\\" + scratch_;
-        Unlock(scratch_.c_str());
-        RegDeleteTreeW(HKEY_CURRENT_USER, scratch_.c_str());
+        WipeKey(HKEY_CURRENT_USER, scratch_);
         ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, scratch_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                                                  raw_.Put(), nullptr));
     }
     void TearDown() override
     {
         raw_.Reset();
-        Unlock(scratch_.c_str());
-        RegDeleteTreeW(HKEY_CURRENT_USER, scratch_.c_str());
+        WipeKey(HKEY_CURRENT_USER, scratch_);
     }
     std::wstring Path(const wchar_t* below) const { return scratchPath_ + L"\\" + below; }
     std::wstring Sub(const wchar_t* below) const { return scratch_ + L"\\" + below; }
@@ -100,16 +72,9 @@ protected:
     // A DACL on the key that refuses administrators (and everyone) the given rights.
     void Deny(const wchar_t* below, DWORD rights)
     {
-        HKEY key = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, Sub(below).c_str(), 0, WRITE_DAC, &key));
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
         wchar_t text[128];
         swprintf(text, 128, L"D:P(D;CI;0x%lx;;;WD)(D;CI;0x%lx;;;BA)(A;CI;KA;;;BA)", rights, rights);
-        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(text, SDDL_REVISION_1, &descriptor, nullptr));
-        LONG status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
-        LocalFree(descriptor);
-        RegCloseKey(key);
-        ASSERT_EQ(ERROR_SUCCESS, status);
+        ASSERT_EQ(ERROR_SUCCESS, SetKeySddl(HKEY_CURRENT_USER, Sub(below), text));
     }
 
     // The key's owner and DACL as SDDL, for checks and failure messages.
@@ -434,13 +399,6 @@ TEST_F(ScratchKey, CopyKeyTreeReportsAnythingNotCopied)
         << "a subkey that could not be read was reported as copied";
     // What could be copied was copied; the caller decides what to do.
     EXPECT_TRUE(Exists(L"copy\\readable"));
-
-    // The same tree without the lock copies completely.
-    Unlock(Sub(L"source"));
-    RegDeleteTreeW(HKEY_CURRENT_USER, Sub(L"copy").c_str());
-    EXPECT_EQ(5u, CopyKeyTree(Path(L"source").c_str(), Path(L"copy").c_str()))
-        << "four keys and one value";
-    EXPECT_TRUE(Exists(L"copy\\locked\\below"));
 }
 
 // The copy walks with its own stack and relative key handles: a deep tree

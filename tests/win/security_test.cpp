@@ -15,16 +15,6 @@
 
 namespace {
 
-std::wstring SidText(PSID sid)
-{
-    LPWSTR text = nullptr;
-    if (sid == nullptr || !ConvertSidToStringSidW(sid, &text))
-        return L"(none)";
-    std::wstring result = text;
-    LocalFree(text);
-    return result;
-}
-
 struct Ace {
     std::wstring sid;
     DWORD mask;
@@ -45,7 +35,7 @@ std::vector<Ace> Aces(PACL acl)
         if (!ReadAce(acl, i, info))
             continue;
         const auto* ace = static_cast<const ACCESS_ALLOWED_ACE*>(info.ace);
-        aces.push_back({SidText(info.sid), ace->Mask, ace->Header.AceFlags});
+        aces.push_back({SidString(info.sid), ace->Mask, ace->Header.AceFlags});
     }
     return aces;
 }
@@ -67,7 +57,7 @@ bool ReadKeySecurity(const wchar_t* objectName, std::wstring& owner, std::vector
     if (GetNamedSecurityInfoW(objectName, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION,
                               &ownerSid, nullptr, &dacl, nullptr, descriptor.Put()) != ERROR_SUCCESS)
         return false;
-    owner = SidText(ownerSid);
+    owner = SidString(ownerSid);
     aces = Aces(dacl);
     return true;
 }
@@ -77,21 +67,6 @@ LocalSid Sid(const wchar_t* text)
     LocalSid sid;
     SidFromName(sid, text);
     return sid;
-}
-
-// Wipes a scratch key, first giving it back to administrators: a failed
-// run may have left it refusing everyone.
-void Wipe(const wchar_t* subkey)
-{
-    UniqueRegKey key;
-    PSECURITY_DESCRIPTOR open = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, subkey, 0, WRITE_DAC, key.Put()) == ERROR_SUCCESS &&
-        ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;CI;KA;;;BA)", SDDL_REVISION_1, &open, nullptr)) {
-        RegSetKeySecurity(key.Get(), DACL_SECURITY_INFORMATION, open);
-        LocalFree(open);
-    }
-    key.Reset();
-    RegDeleteTreeW(HKEY_CURRENT_USER, subkey);
 }
 
 }  // namespace
@@ -118,7 +93,7 @@ TEST(SidFromName, ConvertsSidStringsAndLooksUpNames)
         const bool valid = sid && IsValidSid(sid.Get());
         EXPECT_EQ(c.sid != nullptr, valid) << Show(c.input);
         if (c.sid != nullptr && valid) {
-            EXPECT_EQ(c.sid, SidText(sid.Get())) << Show(c.input);
+            EXPECT_EQ(c.sid, SidString(sid.Get())) << Show(c.input);
         }
     }
 }
@@ -197,7 +172,7 @@ TEST(ReadAce, AcceptsAllowedAndDeniedTypesOnly)
         EXPECT_EQ(c.marked, info.inheritanceMarked) << "index " << c.index;
         EXPECT_EQ(c.size, info.size) << "index " << c.index;
         EXPECT_EQ(c.revision, info.revision) << "index " << c.index;
-        EXPECT_EQ(kUsers, SidText(info.sid)) << "index " << c.index;
+        EXPECT_EQ(kUsers, SidString(info.sid)) << "index " << c.index;
     }
     EXPECT_FALSE(ReadAce(nullptr, 0, *std::make_unique<AceInfo>()));
 }
@@ -236,7 +211,7 @@ TEST(MergeAcl, FiltersAndCanonicalPlaces)
         for (DWORD i = 0; i < p->AceCount; ++i) {
             AceInfo info;
             if (ReadAce(p, i, info))
-                order.push_back(SidText(info.sid));
+                order.push_back(SidString(info.sid));
         }
         EXPECT_EQ(c.order, order) << "filter " << c.filter;
     }
@@ -368,15 +343,9 @@ TEST(ResetKeySecurity, KeepsTheGrantsTheKeyHadBefore)
     ASSERT_TRUE(BuildRecipeDacl(SecurityRecipe::Key, 10.0, nullptr, expected));
     const std::vector<Ace> recipe = Aces(expected.Get());
     for (const auto& c : cases) {
-        Wipe(kSub);
-        UniqueRegKey created;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kSub, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                                 created.Put(), nullptr));
-        PSECURITY_DESCRIPTOR before = nullptr;
-        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl, SDDL_REVISION_1, &before, nullptr));
-        LocalSecurityDescriptor holder(before);
-        ASSERT_EQ(ERROR_SUCCESS, RegSetKeySecurity(created.Get(), DACL_SECURITY_INFORMATION, before));
-        created.Reset();
+        WipeKey(HKEY_CURRENT_USER, kSub);
+        ASSERT_EQ(ERROR_SUCCESS, RegWrite(HKEY_CURRENT_USER, kSub, L"v", L"x"));
+        ASSERT_EQ(ERROR_SUCCESS, SetKeySddl(HKEY_CURRENT_USER, kSub, c.sddl));
 
         EXPECT_TRUE(ResetKeySecurity(kPath)) << c.what;
         std::wstring owner;
@@ -409,16 +378,12 @@ TEST(ResetKeySecurity, KeepsTheGrantsTheKeyHadBefore)
 TEST(ResetKeySecurity, RefusesMachinePrefixesAndUnknownRoots)
 {
     constexpr wchar_t kSub[] = L"Software\\Vantrell Tests\\machine prefix";
-    RegDeleteTreeW(HKEY_CURRENT_USER, kSub);
-    UniqueRegKey created;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kSub, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                             created.Put(), nullptr));
-    created.Reset();
+    ASSERT_EQ(ERROR_SUCCESS, RegWrite(HKEY_CURRENT_USER, kSub, L"v", L"x"));
+    LocalAcl dacl;
+    ASSERT_TRUE(BuildRecipeDacl(SecurityRecipe::TakeOver, 10.0, nullptr, dacl));
     for (const wchar_t* path : {L"\\\\PC\\HKCU\\Software\\Vantrell Tests\\machine prefix", L"\\\\PC\\HKLM",
                                 L"\\HKCU\\Software\\Vantrell Tests\\machine prefix", L"NOROOT\\Software"}) {
         EXPECT_FALSE(ResetKeySecurity(path)) << Show(path);
-        LocalAcl dacl;
-        ASSERT_TRUE(BuildRecipeDacl(SecurityRecipe::TakeOver, 10.0, nullptr, dacl));
         PACL acl = dacl.Get();
         EXPECT_FALSE(ApplySecurity(&acl, path, SE_REGISTRY_KEY, kApplyTree, nullptr)) << Show(path);
     }
@@ -446,6 +411,7 @@ TEST(FileSecurity, RecipesAndCopiesSucceedOnFiles_WineKeepsNoFileDacls)
     EXPECT_FALSE(CopySecurity(file.c_str(), (folder + L"\\missing").c_str(), 0xC00));
     EXPECT_FALSE(CopySecurity((folder + L"\\missing").c_str(), other.c_str(), 0xC00));
     EXPECT_TRUE(CopySecurity(file.c_str(), other.c_str(), 0xC00));
+    EXPECT_TRUE(CopySecurity(file.c_str(), other.c_str(), kCopyDacl)) << "a DACL alone is copied, without the owner";
     EXPECT_TRUE(CopySecurity(folder.c_str(), folder.c_str(), 0xC11));
 }
 
@@ -483,10 +449,10 @@ TEST(VariableSizeLookups, AccountNamesAndSidsWriteTheirOutputsOnlyOnSuccess)
         bool found = AccountNameToSid(c.name, sid, &domain);
         EXPECT_EQ(c.sid != nullptr, found) << Show(c.name);
         if (c.sid != nullptr) {
-            EXPECT_EQ(c.sid, SidText(sid.Get())) << Show(c.name);
+            EXPECT_EQ(c.sid, SidString(sid.Get())) << Show(c.name);
             EXPECT_STREQ(L"BUILTIN", domain.Text()) << Show(c.name) << " domain " << Show(domain.Text());
         } else {
-            EXPECT_EQ(L"S-1-1-0", SidText(sid.Get())) << Show(c.name) << ": the SID was replaced";
+            EXPECT_EQ(L"S-1-1-0", SidString(sid.Get())) << Show(c.name) << ": the SID was replaced";
             EXPECT_STREQ(L"untouched", domain.Text()) << Show(c.name);
         }
     }
@@ -521,7 +487,7 @@ TEST(VariableSizeLookups, TokenInformationComesInABlockOfItsOwnSize)
     ASSERT_TRUE(QueryTokenInformation(token.Get(), TokenUser, user));
     PSID sid = reinterpret_cast<TOKEN_USER*>(user.Get())->User.Sid;
     EXPECT_TRUE(IsValidSid(sid));
-    EXPECT_EQ(0u, SidText(sid).rfind(L"S-1-5-", 0)) << Show(SidText(sid));
+    EXPECT_EQ(0u, SidString(sid).rfind(L"S-1-5-", 0)) << Show(SidString(sid));
 
     // A class whose size depends on the token.
     UniqueBytes groups;

@@ -2,10 +2,12 @@
 #pragma once
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "tests/narrow.h"
 
@@ -45,4 +47,168 @@ inline std::wstring WriteScenario(const wchar_t* name, const std::string& text)
     std::wstring path = TempFile(name);
     std::ofstream(std::filesystem::path(path), std::ios::binary) << text;
     return path;
+}
+
+// An absolute path as the calls take it beyond MAX_PATH (a folder's limit
+// is 12 characters shorter).
+inline std::wstring LongForm(const std::wstring& path)
+{
+    return path.size() >= MAX_PATH - 12 && path.compare(0, 4, L"\\\\?\\") != 0 ? L"\\\\?\\" + path : path;
+}
+
+inline bool PathExists(const std::wstring& path)
+{
+    return GetFileAttributesW(LongForm(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Writes the whole file, its folders made first, and gives it the attributes.
+inline bool WriteTextFile(const std::wstring& path, const std::string& content, DWORD attributes = 0)
+{
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+    HANDLE file = CreateFileW(LongForm(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    const bool ok = file != INVALID_HANDLE_VALUE &&
+                    WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    if (attributes != 0)
+        SetFileAttributesW(path.c_str(), attributes);
+    return ok;
+}
+
+// The file's bytes, read beside any other reader, or "(missing)".
+inline std::string ReadTextFile(const std::wstring& path)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return "(missing)";
+    std::string content;
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0)
+        content.append(buffer, read);
+    CloseHandle(file);
+    return content;
+}
+
+inline std::wstring SidString(PSID sid)
+{
+    LPWSTR text = nullptr;
+    if (sid == nullptr || !ConvertSidToStringSidW(sid, &text))
+        return L"(none)";
+    std::wstring result = text;
+    LocalFree(text);
+    return result;
+}
+
+inline bool KeyOpens(HKEY root, const std::wstring& path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+// A string value as stored (no expansion) and its type, or "(missing)".
+inline std::wstring RegText(HKEY root, const std::wstring& path, const wchar_t* value, DWORD* type = nullptr)
+{
+    wchar_t text[1024] = L"";
+    DWORD size = sizeof(text) - sizeof(wchar_t);
+    DWORD stored = 0;
+    if (RegGetValueW(root, path.c_str(), value, RRF_RT_ANY | RRF_NOEXPAND, &stored, text, &size) != ERROR_SUCCESS)
+        return L"(missing)";
+    if (type != nullptr)
+        *type = stored;
+    return text;
+}
+
+inline DWORD RegDword(HKEY root, const std::wstring& path, const wchar_t* value)
+{
+    DWORD data = 0xDEAD, size = sizeof(data);
+    RegGetValueW(root, path.c_str(), value, RRF_RT_REG_DWORD, nullptr, &data, &size);
+    return data;
+}
+
+// Writes the value, making the key first.
+inline LONG RegWrite(HKEY root, const std::wstring& path, const wchar_t* value, const std::wstring& text,
+                     DWORD type = REG_SZ)
+{
+    HKEY key = nullptr;
+    LONG status = RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (status != ERROR_SUCCESS)
+        return status;
+    status = RegSetValueExW(key, value, 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
+                            static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+    return status;
+}
+
+// Replaces the key's DACL with the one the SDDL text gives.
+inline LONG SetKeySddl(HKEY root, const std::wstring& path, const wchar_t* sddl)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr))
+        return static_cast<LONG>(GetLastError());
+    HKEY key = nullptr;
+    LONG status = RegOpenKeyExW(root, path.c_str(), 0, WRITE_DAC, &key);
+    if (status == ERROR_SUCCESS) {
+        status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
+        RegCloseKey(key);
+    }
+    LocalFree(descriptor);
+    return status;
+}
+
+// Deletes the tree after giving administrators every key of it back: a test
+// (or a failed run) may have left keys in it refusing everyone.
+inline void WipeKey(HKEY root, const std::wstring& path)
+{
+    struct Unlock {
+        static void Tree(HKEY root, const std::wstring& path)
+        {
+            SetKeySddl(root, path, L"D:(A;CI;KA;;;BA)");
+            HKEY key = nullptr;
+            if (RegOpenKeyExW(root, path.c_str(), 0, KEY_ENUMERATE_SUB_KEYS, &key) != ERROR_SUCCESS)
+                return;
+            wchar_t name[256];
+            for (DWORD i = 0;; ++i) {
+                DWORD length = ARRAYSIZE(name);
+                if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                    break;
+                Tree(root, path + L"\\" + name);
+            }
+            RegCloseKey(key);
+        }
+    };
+    Unlock::Tree(root, path);
+    RegDeleteTreeW(root, path.c_str());
+}
+
+// Every value name, value and subkey name below the key, depth first.
+inline void CollectRegistryStrings(HKEY key, std::vector<std::wstring>& strings)
+{
+    wchar_t name[512];
+    std::vector<BYTE> data(65536);
+    for (DWORD i = 0;; ++i) {
+        DWORD length = ARRAYSIZE(name);
+        DWORD size = static_cast<DWORD>(data.size());
+        if (RegEnumValueW(key, i, name, &length, nullptr, nullptr, data.data(), &size) != ERROR_SUCCESS)
+            break;
+        strings.emplace_back(name);
+        strings.emplace_back(reinterpret_cast<const wchar_t*>(data.data()), size / sizeof(wchar_t));
+    }
+    for (DWORD i = 0;; ++i) {
+        DWORD length = ARRAYSIZE(name);
+        if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        strings.emplace_back(name);
+        HKEY sub = nullptr;
+        if (RegOpenKeyExW(key, name, 0, KEY_READ, &sub) == ERROR_SUCCESS) {
+            CollectRegistryStrings(sub, strings);
+            RegCloseKey(sub);
+        }
+    }
 }
