@@ -440,17 +440,9 @@ TEST_F(Sandbox, AResetTakesThePictureSetsOfItsOwnAccountsOnly)
 {
     // One set for an account of the machine, one for an account of another
     // machine's domain: a key naming the picture and the folder holding it.
-    BYTE sid[SECURITY_MAX_SID_SIZE];
-    DWORD sidSize = sizeof(sid);
-    wchar_t domain[256];
-    DWORD domainLength = ARRAYSIZE(domain);
-    SID_NAME_USE use;
-    ASSERT_TRUE(machine::LookupAccountNameW(nullptr, L"lchen", sid, &sidSize, domain, &domainLength, &use));
-    LPWSTR text = nullptr;
-    ASSERT_TRUE(ConvertSidToStringSidW(sid, &text));
-    const std::wstring own = text;
-    LocalFree(text);
-    const std::wstring other = L"S-1-5-21-9-9-9" + own.substr(own.rfind(L'-'));
+    sandbox::Account lchen;
+    ASSERT_TRUE(sandbox::FindAccount(L"lchen", &lchen));
+    const std::wstring own = sandbox::AccountSid(lchen.rid), other = L"S-1-5-21-9-9-9-" + std::to_wstring(lchen.rid);
     const std::wstring keys = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\AccountPicture\\Users\\";
     wchar_t publicFolder[MAX_PATH] = L"";
     ASSERT_NE(0u, GetEnvironmentVariableW(L"PUBLIC", publicFolder, MAX_PATH));
@@ -459,27 +451,16 @@ TEST_F(Sandbox, AResetTakesThePictureSetsOfItsOwnAccountsOnly)
     for (const std::wstring& set : {own, other}) {
         const std::wstring picture = folders + set + L"\\Image96.jpg";
         CreateDirectoryW((folders + set).c_str(), nullptr);
-        HANDLE file = CreateFileW(picture.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        ASSERT_NE(INVALID_HANDLE_VALUE, file) << Narrow(picture);
-        CloseHandle(file);
-        ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, (keys + set).c_str(), L"Image96", REG_SZ,
-                                                 picture.c_str(), static_cast<DWORD>((picture.size() + 1) * 2)));
+        ASSERT_TRUE(WriteTextFile(picture, "picture")) << Narrow(picture);
+        ASSERT_EQ(ERROR_SUCCESS, RegWrite(HKEY_LOCAL_MACHINE, keys + set, L"Image96", picture));
     }
 
     Reset(L"default");
-    auto keyThere = [&](const std::wstring& set) {
-        HKEY key = nullptr;
-        const bool there = RegOpenKeyExW(HKEY_LOCAL_MACHINE, (keys + set).c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS;
-        if (there)
-            RegCloseKey(key);
-        return there;
-    };
-    EXPECT_FALSE(keyThere(own));
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((folders + own).c_str()));
-    EXPECT_TRUE(keyThere(other));
-    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((folders + other + L"\\Image96.jpg").c_str()));
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, (keys + other).c_str());
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, (keys + other).c_str());
+    EXPECT_FALSE(KeyOpens(HKEY_LOCAL_MACHINE, keys + own));
+    EXPECT_FALSE(PathExists(folders + own));
+    EXPECT_TRUE(KeyOpens(HKEY_LOCAL_MACHINE, keys + other));
+    EXPECT_TRUE(PathExists(folders + other + L"\\Image96.jpg"));
+    WipeKey(HKEY_LOCAL_MACHINE, keys + other);
     DeleteFileW((folders + other + L"\\Image96.jpg").c_str());
     RemoveDirectoryW((folders + other).c_str());
 }
