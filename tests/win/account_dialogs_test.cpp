@@ -59,8 +59,6 @@ std::wstring ProfileFolder(const std::wstring& name)
     return sandbox::ProfileFolderOf(sandbox::AccountSid(account.rid));
 }
 
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 std::wstring UserPicture()
 {
     wchar_t data[MAX_PATH] = L"";
@@ -313,7 +311,7 @@ TEST_F(AccountDialogs, DeletionWithFilesRemovesTheRowAndTheProfile)
         return sandbox::FindAccount(L"leaving", &account) ? 1 : -1;
     }());
     EXPECT_TRUE(nameField.empty()) << Show(nameField);
-    EXPECT_FALSE(Exists(folder)) << Show(folder);
+    EXPECT_FALSE(PathExists(folder)) << Show(folder);
 }
 
 TEST_F(AccountDialogs, DeletionWithoutFilesKeepsTheProfile)
@@ -332,7 +330,7 @@ TEST_F(AccountDialogs, DeletionWithoutFilesKeepsTheProfile)
         EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog) && screen.RowOf(L"keeping") < 0; }));
     });
     EXPECT_FALSE(sandbox::FindAccount(L"keeping", &account));
-    EXPECT_TRUE(Exists(folder + L"\\NTUSER.DAT"));
+    EXPECT_TRUE(PathExists(folder + L"\\NTUSER.DAT"));
     HKEY key = nullptr;
     EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, entry.c_str(), 0, KEY_READ, &key));
     if (key != nullptr)
@@ -382,7 +380,7 @@ TEST_F(AccountDialogs, HeldFilesAreLeftForTheRestartAndTheOperatorIsTold)
               L"the files belonging to the user profile.\r\n\r\nYou should reboot the computer as soon as possible "
               L"to complete the removal.",
               told);
-    EXPECT_FALSE(Exists(folder + L"\\NTUSER.DAT"));
+    EXPECT_FALSE(PathExists(folder + L"\\NTUSER.DAT"));
 }
 
 // A profile of many files: while they go, the dialog answers, its spinner
@@ -407,7 +405,7 @@ TEST_F(AccountDialogs, ALargeProfileIsDeletedWhileTheDialogKeepsAnswering)
         SendMessageW(ChildWithText(dialog, L"Button", L"Also delete user files and folders"), BM_CLICK, 0, 0);
         Press(dialog, L"Delete account");
         ASSERT_TRUE(WaitFor([&] { return ChildWithText(dialog, L"Static", L"Deleting the user account, please wait...") != nullptr; }));
-        while (IsWindow(dialog) && Exists(folder)) {
+        while (IsWindow(dialog) && PathExists(folder)) {
             ++during;
             DWORD_PTR ignored = 0;
             if (SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 250, &ignored) != 0)
@@ -427,7 +425,7 @@ TEST_F(AccountDialogs, ALargeProfileIsDeletedWhileTheDialogKeepsAnswering)
         stillOpen = IsWindow(main) && IsWindowVisible(main);
     });
     EXPECT_TRUE(stillOpen) << "the refused end of the session closed the program afterwards";
-    EXPECT_FALSE(Exists(folder));
+    EXPECT_FALSE(PathExists(folder));
     ASSERT_GT(during, 0) << "the deletion ended before it could be watched";
     EXPECT_EQ(during, answered) << "the dialog did not answer while files were deleted";
     EXPECT_TRUE(spun) << "the spinner never turned";
@@ -596,7 +594,7 @@ TEST_F(AccountDialogs, DeletionClearsTheSignInNameAndNamesAFolderItKept)
     EXPECT_EQ(L"The user account was successfully deleted. Its profile folder was kept because it does not lie "
               L"inside the profiles folder:\r\n\r\n" + outside,
               told);
-    EXPECT_TRUE(Exists(outside + L"\\keep.txt"));
+    EXPECT_TRUE(PathExists(outside + L"\\keep.txt"));
     std::filesystem::remove_all(outside, ignored);
     wchar_t name[64] = L"(missing)";
     DWORD size = sizeof(name);

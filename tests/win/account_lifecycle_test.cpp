@@ -41,8 +41,6 @@ std::wstring SidOf(const std::wstring& name)
     return sandbox::FindAccount(name.c_str(), &account) ? sandbox::AccountSid(account.rid) : L"";
 }
 
-bool Exists(const std::wstring& path) { return PathExists(path); }
-
 void WriteText(HKEY root, const std::wstring& path, const wchar_t* value, const std::wstring& text,
                DWORD type = REG_SZ)
 {
@@ -130,7 +128,7 @@ std::vector<std::wstring> SearchForSid(const std::wstring& sid, const std::wstri
         CollectRegistry(pictures, L"AccountPicture", sid, {}, found);
         RegCloseKey(pictures);
     }
-    if (Exists(PublicPictures() + L"\\" + sid))
+    if (PathExists(PublicPictures() + L"\\" + sid))
         found.push_back(L"picture folder");
     // HKEY_USERS: only the names of the loaded hives, not their contents.
     wchar_t name[512];
@@ -168,7 +166,7 @@ std::vector<std::wstring> SearchForSid(const std::wstring& sid, const std::wstri
         if (sandbox::IsMember(alias, sid))
             found.push_back(L"group " + std::to_wstring(alias));
     }
-    if (!profileFolder.empty() && Exists(profileFolder))
+    if (!profileFolder.empty() && PathExists(profileFolder))
         found.push_back(L"profile folder " + profileFolder);
     return found;
 }
@@ -279,8 +277,8 @@ TEST_F(AccountLifecycle, EachTypeJoinsExactlyOneGroupAndGetsARealProfile)
         EXPECT_EQ(std::wstring(c.stored), account.fullName) << Narrow(c.name);
         std::wstring folder = FolderOf(sid);
         ASSERT_FALSE(folder.empty()) << "no profile-list entry for " << Narrow(c.name);
-        EXPECT_TRUE(Exists(folder + L"\\NTUSER.DAT")) << Narrow(folder);
-        EXPECT_TRUE(Exists(folder + L"\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat")) << Narrow(folder);
+        EXPECT_TRUE(PathExists(folder + L"\\NTUSER.DAT")) << Narrow(folder);
+        EXPECT_TRUE(PathExists(folder + L"\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat")) << Narrow(folder);
         // A real hive: it loads.
         HKEY root = nullptr;
         EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), sandbox::LoadProfile(sid, &root)) << Narrow(folder);
@@ -312,7 +310,7 @@ TEST_F(AccountLifecycle, WithoutTheProfileServiceTheAccountSignsInOnce)
         EXPECT_EQ(1u, account.logonCount) << Narrow(c.name) << " signs in exactly once";
         std::wstring sid = SidOf(c.name);
         EXPECT_FALSE(FolderOf(sid).empty()) << Narrow(c.name);
-        EXPECT_TRUE(Exists(FolderOf(sid) + L"\\NTUSER.DAT")) << Narrow(c.name);
+        EXPECT_TRUE(PathExists(FolderOf(sid) + L"\\NTUSER.DAT")) << Narrow(c.name);
         EXPECT_FALSE(KeyOpens(HKEY_USERS, sid)) << "the profile is unloaded again";
         // The account ends with the password asked for.
         const wchar_t* expected = c.password != nullptr ? c.password : L"";
@@ -477,7 +475,7 @@ TEST_F(AccountLifecycle, DeletionWithoutFilesKeepsTheFolderAndItsEntry)
     EXPECT_EQ(-1, report.folderResult);
     EXPECT_TRUE(report.autoLogonCleared);
     EXPECT_EQ(L"", RegText(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName"));
-    EXPECT_TRUE(Exists(folder + L"\\NTUSER.DAT"));
+    EXPECT_TRUE(PathExists(folder + L"\\NTUSER.DAT"));
     EXPECT_TRUE(KeyOpens(HKEY_LOCAL_MACHINE, ProfileEntry(sid)));
     std::string listed = Listed(SearchForSid(sid, folder));
     EXPECT_EQ(std::string::npos, listed.find("rights")) << listed;
@@ -492,7 +490,7 @@ TEST_F(AccountLifecycle, RepairToolDeletionKeepsTheFolderButNotItsEntry)
     std::wstring folder = FolderOf(sid);
     WriteText(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName", L"rebuilt");
     EXPECT_EQ(1, DeleteAccount(L"rebuilt", 0));
-    EXPECT_TRUE(Exists(folder + L"\\NTUSER.DAT"));
+    EXPECT_TRUE(PathExists(folder + L"\\NTUSER.DAT"));
     EXPECT_FALSE(KeyOpens(HKEY_LOCAL_MACHINE, ProfileEntry(sid)));
     EXPECT_EQ(L"rebuilt", RegText(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName"));
     WriteText(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName", L"");
@@ -531,7 +529,7 @@ TEST_F(AccountLifecycle, FoldersNotProvablyTheAccountsOwnAreNeverDeleted)
         {L"short-name", shortName, inside + L"\\keep.txt", ProfileFolderVerdict::Shared},
         {L"entry-locked", L"", L"", ProfileFolderVerdict::ProfileListUnreadable, true},
     };
-    ASSERT_TRUE(Exists(kLinkedProfile)) << "make-deletion-links.sh has not run";
+    ASSERT_TRUE(PathExists(kLinkedProfile)) << "make-deletion-links.sh has not run";
     for (bool dialog : {true, false}) {
         for (const Case& c : cases) {
             SetUp();
@@ -560,8 +558,8 @@ TEST_F(AccountLifecycle, FoldersNotProvablyTheAccountsOwnAreNeverDeleted)
             }
             EXPECT_EQ(c.verdict, report.folderVerdict) << Narrow(c.name);
             EXPECT_EQ(-1, report.folderResult) << Narrow(c.name);
-            EXPECT_TRUE(Exists(canary)) << Narrow(c.name) << ": " << Narrow(canary) << " was deleted";
-            EXPECT_TRUE(Exists(root + L"\\Public")) << Narrow(c.name);
+            EXPECT_TRUE(PathExists(canary)) << Narrow(c.name) << ": " << Narrow(canary) << " was deleted";
+            EXPECT_TRUE(PathExists(root + L"\\Public")) << Narrow(c.name);
             EXPECT_EQ(!dialog, !KeyOpens(HKEY_LOCAL_MACHINE, ProfileEntry(sid)))
                 << Narrow(c.name) << (dialog ? ": the dialog keeps an entry whose folder stays" : "");
             RegDeleteTreeW(HKEY_LOCAL_MACHINE, ProfileEntry(sid).c_str());
@@ -599,5 +597,5 @@ TEST_F(AccountLifecycle, LockedFilesAreLeftForTheRestart)
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
     EXPECT_EQ(2, DeleteAccount(L"busy-user", kDeleteTakeOver | kDeleteScheduleAtRestart));
     CloseHandle(held);
-    EXPECT_FALSE(Exists(folder + L"\\NTUSER.DAT")) << "everything else went";
+    EXPECT_FALSE(PathExists(folder + L"\\NTUSER.DAT")) << "everything else went";
 }

@@ -32,8 +32,6 @@ void MakeDirectory(const std::wstring& path)
     ASSERT_TRUE(CreateDirectoryW(LongForm(path).c_str(), nullptr)) << Show(path) << " error " << GetLastError();
 }
 
-bool Exists(const std::wstring& path) { return PathExists(path); }
-
 // A path on another file system than C: (Z: is the Unix root, /dev/shm a
 // tmpfs), nothing there yet.
 std::wstring OtherVolume(const wchar_t* name)
@@ -69,7 +67,7 @@ std::wstring PendingRenames()
 TEST(DirectoryIterator, FiltersAWineLinkByItsAttributes)
 {
     const std::wstring pattern = std::wstring(kLinks) + L"\\loop\\sub\\*";
-    ASSERT_TRUE(Exists(std::wstring(kLinks) + L"\\loop\\sub\\up")) << "make-wine-links.sh has not run";
+    ASSERT_TRUE(PathExists(std::wstring(kLinks) + L"\\loop\\sub\\up")) << "make-wine-links.sh has not run";
     struct { uint32_t filter; std::set<std::wstring> names; } const cases[] = {
         {0, {L"b.bin", L"up"}}, {kSkipReparsePoints, {L"b.bin"}}, {kOnlyDirectories, {L"up"}},
     };
@@ -83,7 +81,7 @@ TEST(DirectoryIterator, FiltersAWineLinkByItsAttributes)
 
 TEST(DirectorySize, ALinkToItsOwnParentIsNotFollowed)
 {
-    ASSERT_TRUE(Exists(std::wstring(kLinks) + L"\\loop\\sub\\up")) << "make-wine-links.sh has not run";
+    ASSERT_TRUE(PathExists(std::wstring(kLinks) + L"\\loop\\sub\\up")) << "make-wine-links.sh has not run";
     EXPECT_EQ(10u, DirectorySize(L"C:\\vantrell-links\\loop"));
     EXPECT_EQ(10u, DirectorySize(L"C:\\vantrell-links\\loop\\"));
     EXPECT_EQ(0u, DirectorySize(L"C:\\vantrell-links\\absent"));
@@ -95,11 +93,11 @@ TEST(DirectorySize, ALinkToItsOwnParentIsNotFollowed)
 TEST(DeletePath, NeverEntersADirectoryLink_WineCannotRemoveTheLink)
 {
     const std::wstring tree = std::wstring(kLinks) + L"\\tree";
-    ASSERT_TRUE(Exists(tree + L"\\link")) << "make-wine-links.sh has not run";
+    ASSERT_TRUE(PathExists(tree + L"\\link")) << "make-wine-links.sh has not run";
     EXPECT_EQ(kDeleteFailed, DeletePath(tree.c_str(), kDeleteTakeOver));
-    EXPECT_TRUE(Exists(std::wstring(kLinks) + L"\\target\\keep.txt"));
-    EXPECT_FALSE(Exists(tree + L"\\sub"));
-    EXPECT_TRUE(Exists(tree + L"\\link"));
+    EXPECT_TRUE(PathExists(std::wstring(kLinks) + L"\\target\\keep.txt"));
+    EXPECT_FALSE(PathExists(tree + L"\\sub"));
+    EXPECT_TRUE(PathExists(tree + L"\\link"));
 }
 
 TEST(DeletePath, ClearsAttributesAndReachesLongAndNonAsciiPaths)
@@ -124,14 +122,14 @@ TEST(DeletePath, ClearsAttributesAndReachesLongAndNonAsciiPaths)
     // Wine does not pass the shell's change notices on to registered
     // windows, so the SHCNE_RMDIR notice is not checked here.
     EXPECT_EQ(kDeleteDone, DeletePath((top + L"\\").c_str(), 0));
-    EXPECT_FALSE(Exists(top));
-    EXPECT_TRUE(Exists(root));
+    EXPECT_FALSE(PathExists(top));
+    EXPECT_TRUE(PathExists(root));
 
     EXPECT_EQ(kDeleteDone, DeletePath((root + L"\\absent.txt").c_str(), 0));
     EXPECT_EQ(kDeleteDone, DeletePath((root + L"\\absent\\deeper\\x.txt").c_str(), 3));
     EXPECT_EQ(kDeleteFailed, DeletePath(L"C:\\", 2));
     EXPECT_EQ(kDeleteFailed, DeletePath(L"nothing", 2));
-    EXPECT_TRUE(Exists(L"C:\\windows"));
+    EXPECT_TRUE(PathExists(L"C:\\windows"));
 }
 
 TEST(DeletePath, MasksGoThroughTheContentsCallAndKeepTheFolder)
@@ -149,13 +147,13 @@ TEST(DeletePath, MasksGoThroughTheContentsCallAndKeepTheFolder)
 
     Write(root + L"\\file.txt", "x");
     EXPECT_EQ(kDeleteDone, DeletePath((root + L"\\file.txt").c_str(), 0));
-    EXPECT_FALSE(Exists(root + L"\\file.txt"));
+    EXPECT_FALSE(PathExists(root + L"\\file.txt"));
 
     MakeDirectory(root + L"\\kept");
     Write(root + L"\\kept\\one.txt", "x");
     MakeDirectory(root + L"\\kept\\two");
     EXPECT_EQ(kDeleteDone, DeletePath((root + L"\\kept").c_str(), 6));
-    EXPECT_TRUE(Exists(root + L"\\kept"));
+    EXPECT_TRUE(PathExists(root + L"\\kept"));
     EXPECT_TRUE(Names(root + L"\\kept\\*", 0).empty());
 }
 
@@ -184,9 +182,9 @@ TEST(DeletePath, ALockedFileIsScheduledOrFails)
         ASSERT_TRUE(held);
 
         EXPECT_EQ(c.result, DeletePath(root.c_str(), c.flags)) << "flags " << c.flags;
-        EXPECT_FALSE(Exists(root + L"\\free.dat")) << "flags " << c.flags;
-        EXPECT_FALSE(Exists(root + L"\\sub")) << "flags " << c.flags;
-        EXPECT_TRUE(Exists(root + L"\\locked.dat")) << "flags " << c.flags;
+        EXPECT_FALSE(PathExists(root + L"\\free.dat")) << "flags " << c.flags;
+        EXPECT_FALSE(PathExists(root + L"\\sub")) << "flags " << c.flags;
+        EXPECT_TRUE(PathExists(root + L"\\locked.dat")) << "flags " << c.flags;
         const std::wstring pending = PendingRenames();
         EXPECT_EQ(c.scheduled, pending.find(L"locked.dat") != std::wstring::npos)
             << "flags " << c.flags << ": " << Show(pending);
@@ -232,7 +230,7 @@ TEST(MoveTree, RenamesOnOneVolumeAndCopiesAcrossVolumesOnlyWhenAllowed)
 
     fill(root + L"\\source");
     EXPECT_EQ(0u, MoveTree((root + L"\\source").c_str(), (root + L"\\moved").c_str(), 0));
-    EXPECT_FALSE(Exists(root + L"\\source"));
+    EXPECT_FALSE(PathExists(root + L"\\source"));
     EXPECT_EQ(6u, DirectorySize((root + L"\\moved").c_str()));
     // A destination that cannot be made (below a file) takes nothing: the
     // caller must not count the tree as moved.
@@ -245,7 +243,7 @@ TEST(MoveTree, RenamesOnOneVolumeAndCopiesAcrossVolumesOnlyWhenAllowed)
     EXPECT_EQ(6u, DirectorySize((root + L"\\moved").c_str()));
     EXPECT_EQ(0u, MoveTree((root + L"\\moved").c_str(), other.c_str(),
                            MOVEFILE_COPY_ALLOWED | MOVEFILE_REPLACE_EXISTING));
-    EXPECT_FALSE(Exists(root + L"\\moved"));
+    EXPECT_FALSE(PathExists(root + L"\\moved"));
     EXPECT_EQ(6u, DirectorySize(other.c_str()));
     std::filesystem::remove_all(other);
 }
@@ -259,12 +257,12 @@ TEST(MoveTree, ASingleFileThatCannotMoveStaysAndIsCounted)
     // Across volumes without the copy flag the rename fails; no folder may
     // appear in the file's place and the file must stay.
     EXPECT_EQ(1u, MoveTree((root + L"\\single.txt").c_str(), other.c_str(), 0));
-    EXPECT_FALSE(Exists(other));
+    EXPECT_FALSE(PathExists(other));
     EXPECT_EQ(3u, DirectorySize(root.c_str()));
 
     EXPECT_EQ(0u, MoveTree((root + L"\\single.txt").c_str(), other.c_str(), MOVEFILE_COPY_ALLOWED));
-    EXPECT_FALSE(Exists(root + L"\\single.txt"));
-    EXPECT_TRUE(Exists(other));
+    EXPECT_FALSE(PathExists(root + L"\\single.txt"));
+    EXPECT_TRUE(PathExists(other));
     std::filesystem::remove_all(other);
 }
 
@@ -327,13 +325,13 @@ TEST(DeepTrees, AreWalkedWithoutTheThreadStack)
     uint64_t notMoved = 99;
     OnSmallStack([&] { notMoved = MoveTree(source.c_str(), other.c_str(), MOVEFILE_COPY_ALLOWED); });
     EXPECT_EQ(0u, notMoved);
-    EXPECT_FALSE(Exists(source));
+    EXPECT_FALSE(PathExists(source));
     EXPECT_EQ(3u, DirectorySize(other.c_str()));
 
     int deleted = -1;
     OnSmallStack([&] { deleted = DeletePath(other.c_str(), 0); });
     EXPECT_EQ(kDeleteDone, deleted);
-    EXPECT_FALSE(Exists(other));
+    EXPECT_FALSE(PathExists(other));
     EXPECT_EQ(kDeleteDone, DeletePath(root.c_str(), 0));
 }
 
@@ -354,14 +352,14 @@ TEST(DeepTrees, TheDepthLimitIsAClearFailure)
 
     const std::wstring other = OtherVolume(L"vantrell-depth-");
     EXPECT_EQ(1u, MoveTree(root.c_str(), other.c_str(), MOVEFILE_COPY_ALLOWED, 5));
-    EXPECT_TRUE(Exists(deepest + L"\\f.bin")) << "the part beyond the limit stays where it was";
+    EXPECT_TRUE(PathExists(deepest + L"\\f.bin")) << "the part beyond the limit stays where it was";
     std::filesystem::remove_all(other);
 
     EXPECT_EQ(kDeleteFailed, DeletePath(root.c_str(), 0, 5));
-    EXPECT_TRUE(Exists(deepest + L"\\f.bin"));
-    EXPECT_FALSE(Exists(root + L"\\top.bin")) << "what lies within the limit is deleted";
+    EXPECT_TRUE(PathExists(deepest + L"\\f.bin"));
+    EXPECT_FALSE(PathExists(root + L"\\top.bin")) << "what lies within the limit is deleted";
     EXPECT_EQ(kDeleteDone, DeletePath(root.c_str(), 0));
-    EXPECT_FALSE(Exists(root));
+    EXPECT_FALSE(PathExists(root));
 }
 
 // "C:\*" would empty the drive, a relative path would depend on the current
@@ -379,7 +377,7 @@ TEST(DeletePath, RefusesRelativePathsWildcardsAndRoots)
                                      std::wstring(L"victim\\s?b"), root + L"\\victim\\*", std::wstring(L"C:"),
                                      std::wstring(L"\\\\?\\C:\\"), std::wstring()}) {
         EXPECT_EQ(kDeleteFailed, DeletePath(path.c_str(), kDeleteKeepTop)) << Show(path);
-        EXPECT_TRUE(Exists(root + L"\\victim\\sub\\file.txt")) << Show(path);
+        EXPECT_TRUE(PathExists(root + L"\\victim\\sub\\file.txt")) << Show(path);
     }
     SetCurrentDirectoryW(previous);
     EXPECT_EQ(kDeleteFailed, DeleteDirectoryContents(L"C:\\", L"*", kDeleteKeepTop, nullptr, nullptr));
@@ -408,7 +406,7 @@ TEST(AbsoluteLongPath, NormalisesFirstAndRefusesRelativeForms)
 TEST(OpenEntryItself, NeverHandsOutALinksTarget_WineKeepsNoFileSecurity)
 {
     const std::wstring link = std::wstring(kLinks) + L"\\tree\\link";
-    ASSERT_TRUE(Exists(link)) << "make-wine-links.sh has not run";
+    ASSERT_TRUE(PathExists(link)) << "make-wine-links.sh has not run";
     UniqueFileHandle entry = OpenEntryItself(link.c_str(), READ_CONTROL);
     if (entry) {
         WString finalPath;
@@ -438,7 +436,7 @@ TEST(OpenEntryItself, NeverHandsOutALinksTarget_WineKeepsNoFileSecurity)
 TEST(OpenBelowRoot, RefusesLinksAndEscapesBelowTheRoot)
 {
     const std::wstring tree = std::wstring(kLinks) + L"\\tree";
-    ASSERT_TRUE(Exists(tree + L"\\link")) << "make-wine-links.sh has not run";
+    ASSERT_TRUE(PathExists(tree + L"\\link")) << "make-wine-links.sh has not run";
     Write(tree + L"\\inside.txt", "in");
     struct Case {
         std::wstring root;
@@ -469,29 +467,29 @@ TEST(MoveTree, NeverMovesThroughALinkOrIntoItself)
 {
     const std::wstring target = std::wstring(kLinks) + L"\\movetarget";
     const std::wstring link = std::wstring(kLinks) + L"\\moveroom\\link";
-    ASSERT_TRUE(Exists(link)) << "make-wine-links.sh has not run";
+    ASSERT_TRUE(PathExists(link)) << "make-wine-links.sh has not run";
 
     // Into itself, reached through a link: refused before anything moves.
     EXPECT_EQ(1u, MoveTree(target.c_str(), (link + L"\\inner").c_str(), 0));
-    EXPECT_TRUE(Exists(target + L"\\keep.txt"));
-    EXPECT_FALSE(Exists(target + L"\\inner"));
+    EXPECT_TRUE(PathExists(target + L"\\keep.txt"));
+    EXPECT_FALSE(PathExists(target + L"\\inner"));
 
     // A link across volumes: never copied through, its target stays whole.
     const std::wstring other = OtherVolume(L"vantrell-link-move-");
     EXPECT_EQ(1u, MoveTree(link.c_str(), other.c_str(), MOVEFILE_COPY_ALLOWED));
-    EXPECT_TRUE(Exists(target + L"\\keep.txt"));
-    EXPECT_FALSE(Exists(other + L"\\keep.txt"));
+    EXPECT_TRUE(PathExists(target + L"\\keep.txt"));
+    EXPECT_FALSE(PathExists(other + L"\\keep.txt"));
     std::filesystem::remove_all(other);
 
     // On one volume the link itself may be renamed, where the platform opens
     // links themselves; Wine would rename the target, so there it stays.
     const std::wstring renamed = std::wstring(kLinks) + L"\\moveroom\\renamed";
     const uint64_t notMoved = MoveTree(link.c_str(), renamed.c_str(), 0);
-    EXPECT_TRUE(Exists(target + L"\\keep.txt")) << "the link's target was moved";
+    EXPECT_TRUE(PathExists(target + L"\\keep.txt")) << "the link's target was moved";
     if (notMoved == 0)
         EXPECT_EQ(0u, MoveTree(renamed.c_str(), link.c_str(), 0));
     else
-        EXPECT_TRUE(Exists(link + L"\\keep.txt"));
+        EXPECT_TRUE(PathExists(link + L"\\keep.txt"));
 
     EXPECT_EQ(1u, MoveTree(L"moveroom", L"C:\\elsewhere", 0)) << "relative source";
 
@@ -560,7 +558,7 @@ TEST(WalkTree, AFolderSwappedAfterTheListingIsNeverEntered_FileIdGuard)
 TEST(WalkTree, LinksAreHandedOverNeverEntered_ListingGuard)
 {
     const std::wstring tree = std::wstring(kLinks) + L"\\tree";
-    ASSERT_TRUE(Exists(tree + L"\\link")) << "make-wine-links.sh has not run";
+    ASSERT_TRUE(PathExists(tree + L"\\link")) << "make-wine-links.sh has not run";
     RecordingVisitor visitor;
     ASSERT_EQ(WalkRoot::Walked, WalkTree(tree.c_str(), visitor));
     EXPECT_EQ(std::vector<std::wstring>{L"link"}, visitor.links);

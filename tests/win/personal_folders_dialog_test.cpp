@@ -37,29 +37,6 @@ std::string Plain(const std::wstring& text)
     return shown.size() >= 2 ? shown.substr(1, shown.size() - 2) : shown;
 }
 
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-bool WriteText(const std::wstring& path, const std::string& content)
-{
-    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    DWORD written = 0;
-    return file && WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-}
-
-std::string ReadText(const std::wstring& path)
-{
-    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_EXISTING, 0, nullptr));
-    if (!file)
-        return "(missing)";
-    std::string content;
-    char buffer[65536];
-    DWORD read = 0;
-    while (ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
-        content.append(buffer, read);
-    return content;
-}
-
 // The dialog: the popup of the message-box class that holds a list view.
 HWND FoldersDialog()
 {
@@ -257,11 +234,11 @@ uint64_t FillDocuments(const std::wstring& folder)
         std::wstring sub = folder + L"\\project " + std::to_wstring(d);
         CreateDirectoryW(sub.c_str(), nullptr);
         for (int f = 0; f < 40; ++f, ++files)
-            WriteText(sub + L"\\note " + std::to_wstring(f) + L".txt", "note " + std::to_string(f));
+            WriteTextFile(sub + L"\\note " + std::to_wstring(f) + L".txt", "note " + std::to_string(f));
     }
     for (int b = 0; b < 3; ++b, ++files)
-        WriteText(folder + L"\\film " + std::to_wstring(b) + L".mkv", std::string(48 * 1024 * 1024, 'f'));
-    WriteText(folder + L"\\letter.txt", "Dear Sir");
+        WriteTextFile(folder + L"\\film " + std::to_wstring(b) + L".mkv", std::string(48 * 1024 * 1024, 'f'));
+    WriteTextFile(folder + L"\\letter.txt", "Dear Sir");
     return files + 1;
 }
 
@@ -301,9 +278,9 @@ TEST_F(FoldersDialogRun, MovesDocumentsToTheOtherDriveWithProgressAndRestoresThe
         // "Move selected" was enabled before: wait for the row's own state.
         EXPECT_TRUE(WaitFor([&] { return screen.Enabled(L"Restore default"); }));
 
-        EXPECT_EQ("Dear Sir", ReadText(target + L"\\letter.txt"));
+        EXPECT_EQ("Dear Sir", ReadTextFile(target + L"\\letter.txt"));
         EXPECT_EQ(files, MeasureTree(target.c_str()).files);
-        EXPECT_FALSE(Exists(documents)) << "the emptied old folder is removed";
+        EXPECT_FALSE(PathExists(documents)) << "the emptied old folder is removed";
         EXPECT_EQ(target, StoredPlace(L"Personal"));
         EXPECT_EQ(1, Recorded(L"ShutdownBlockReasonCreate"));
         EXPECT_EQ(1, Recorded(L"ShutdownBlockReasonDestroy"));
@@ -316,7 +293,7 @@ TEST_F(FoldersDialogRun, MovesDocumentsToTheOtherDriveWithProgressAndRestoresThe
         EXPECT_EQ(L"The selected folder was successfully restored.", screen.Answer(L"OK"));
         EXPECT_EQ(documents, screen.Cell(screen.RowOf(L"Documents"), 1));
         EXPECT_EQ(files, MeasureTree(documents.c_str()).files);
-        EXPECT_FALSE(Exists(target));
+        EXPECT_FALSE(PathExists(target));
     });
     for (const sandbox::RecordedAction& action : sandbox::RecordedActions()) {
         if (action.call == L"ShutdownBlockReasonCreate") {
@@ -328,7 +305,7 @@ TEST_F(FoldersDialogRun, MovesDocumentsToTheOtherDriveWithProgressAndRestoresThe
 TEST_F(FoldersDialogRun, WithoutContentsOnlyThePlaceChanges)
 {
     const std::wstring music = defaults_[3];
-    WriteText(music + L"\\song.mp3", "la la");
+    WriteTextFile(music + L"\\song.mp3", "la la");
     const std::wstring target = secondDrive_ + L"\\Music";
     Run([&](FoldersScreen& screen) {
         ASSERT_TRUE(screen.Select(L"Music"));
@@ -338,9 +315,9 @@ TEST_F(FoldersDialogRun, WithoutContentsOnlyThePlaceChanges)
         ASSERT_TRUE(ChooseInPicker(target));
         EXPECT_EQ(L"The selected folder was successfully moved.", screen.Answer(L"OK"));
     });
-    EXPECT_EQ("la la", ReadText(music + L"\\song.mp3"));
-    EXPECT_TRUE(Exists(target));
-    EXPECT_FALSE(Exists(target + L"\\song.mp3"));
+    EXPECT_EQ("la la", ReadTextFile(music + L"\\song.mp3"));
+    EXPECT_TRUE(PathExists(target));
+    EXPECT_FALSE(PathExists(target + L"\\song.mp3"));
     EXPECT_EQ(target, StoredPlace(L"My Music"));
 }
 
@@ -355,8 +332,8 @@ TEST_F(FoldersDialogRun, SameNamedFilesAreSkippedUnlessOverwritingIsChosen)
         const std::wstring pictures = defaults_[4];
         const std::wstring target = secondDrive_ + L"\\Pictures";
         CreateDirectoryW(target.c_str(), nullptr);
-        WriteText(pictures + L"\\photo.jpg", "new");
-        WriteText(target + L"\\photo.jpg", "old");
+        WriteTextFile(pictures + L"\\photo.jpg", "new");
+        WriteTextFile(target + L"\\photo.jpg", "old");
         Run([&](FoldersScreen& screen) {
             ASSERT_TRUE(screen.Select(L"Pictures"));
             if (c.overwrite) {
@@ -371,8 +348,8 @@ TEST_F(FoldersDialogRun, SameNamedFilesAreSkippedUnlessOverwritingIsChosen)
             else
                 EXPECT_EQ(Expected(L"1", false), text) << Plain(text);
         });
-        EXPECT_EQ(c.atTarget, ReadText(target + L"\\photo.jpg")) << "overwrite " << c.overwrite;
-        EXPECT_EQ(c.overwrite ? "(missing)" : "new", ReadText(pictures + L"\\photo.jpg")) << "overwrite " << c.overwrite;
+        EXPECT_EQ(c.atTarget, ReadTextFile(target + L"\\photo.jpg")) << "overwrite " << c.overwrite;
+        EXPECT_EQ(c.overwrite ? "(missing)" : "new", ReadTextFile(pictures + L"\\photo.jpg")) << "overwrite " << c.overwrite;
         TearDown();
     }
 }
@@ -380,10 +357,10 @@ TEST_F(FoldersDialogRun, SameNamedFilesAreSkippedUnlessOverwritingIsChosen)
 TEST_F(FoldersDialogRun, TwoFilesInUseAreCountedKeptAndListed)
 {
     const std::wstring documents = defaults_[1];
-    WriteText(documents + L"\\report.docx", "report");
+    WriteTextFile(documents + L"\\report.docx", "report");
     CreateDirectoryW((documents + L"\\budget").c_str(), nullptr);
-    WriteText(documents + L"\\budget\\2026.xlsx", "figures");
-    WriteText(documents + L"\\free.txt", "free");
+    WriteTextFile(documents + L"\\budget\\2026.xlsx", "figures");
+    WriteTextFile(documents + L"\\free.txt", "free");
     // Held as an editor holds its documents: nobody else may even read them.
     UniqueFileHandle one(CreateFileW((documents + L"\\report.docx").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                      OPEN_EXISTING, 0, nullptr));
@@ -407,16 +384,16 @@ TEST_F(FoldersDialogRun, TwoFilesInUseAreCountedKeptAndListed)
     });
     one.Reset();
     two.Reset();
-    EXPECT_EQ("report", ReadText(documents + L"\\report.docx"));
-    EXPECT_EQ("figures", ReadText(documents + L"\\budget\\2026.xlsx"));
-    EXPECT_EQ("free", ReadText(target + L"\\free.txt"));
-    EXPECT_TRUE(Exists(documents)) << "the old folder stays while it holds files";
+    EXPECT_EQ("report", ReadTextFile(documents + L"\\report.docx"));
+    EXPECT_EQ("figures", ReadTextFile(documents + L"\\budget\\2026.xlsx"));
+    EXPECT_EQ("free", ReadTextFile(target + L"\\free.txt"));
+    EXPECT_TRUE(PathExists(documents)) << "the old folder stays while it holds files";
     std::wstring listed;
     for (const sandbox::RecordedAction& action : sandbox::RecordedActions()) {
         if (action.call == L"ShellExecuteExW")
             listed = action.details.at(L"file");
     }
-    std::string bytes = ReadText(listed);
+    std::string bytes = ReadTextFile(listed);
     ASSERT_GE(bytes.size(), 2u) << Plain(listed);
     std::wstring list(reinterpret_cast<const wchar_t*>(bytes.data()) + 1, bytes.size() / 2 - 1);
     EXPECT_NE(std::wstring::npos, list.find(documents + L"\\report.docx")) << Plain(list);
@@ -426,7 +403,7 @@ TEST_F(FoldersDialogRun, TwoFilesInUseAreCountedKeptAndListed)
 TEST_F(FoldersDialogRun, HarmfulDestinationsAreRefusedAndNothingChanges)
 {
     const std::wstring documents = defaults_[1];
-    WriteText(documents + L"\\letter.txt", "Dear Sir");
+    WriteTextFile(documents + L"\\letter.txt", "Dear Sir");
     wchar_t windows[MAX_PATH];
     GetWindowsDirectoryW(windows, MAX_PATH);
     struct Case {
@@ -447,9 +424,9 @@ TEST_F(FoldersDialogRun, HarmfulDestinationsAreRefusedAndNothingChanges)
             EXPECT_EQ(documents, screen.Cell(screen.RowOf(L"Documents"), 1));
         }
     });
-    EXPECT_EQ("Dear Sir", ReadText(documents + L"\\letter.txt"));
-    EXPECT_FALSE(Exists(std::wstring(windows) + L"\\My Documents"));
-    EXPECT_FALSE(Exists(documents + L"\\Inside"));
+    EXPECT_EQ("Dear Sir", ReadTextFile(documents + L"\\letter.txt"));
+    EXPECT_FALSE(PathExists(std::wstring(windows) + L"\\My Documents"));
+    EXPECT_FALSE(PathExists(documents + L"\\Inside"));
     EXPECT_EQ(documents, ExpandEnvironmentText(StoredPlace(L"Personal").c_str()).Text());
     EXPECT_EQ(0, Recorded(L"ShutdownBlockReasonCreate"));
 }
@@ -510,8 +487,8 @@ TEST_F(FoldersDialogRun, ContentsAreNeverTakenFromThePlacesOfTheSystemOrAnotherA
     const std::wstring link = L"C:\\vantrell-folder-links\\link";
     for (const std::wstring& folder : {theirs, theirDownloads, system})
         CreateDirectoryW(folder.c_str(), nullptr);
-    ASSERT_TRUE(WriteText(theirs + L"\\private.txt", "hers") && WriteText(theirDownloads + L"\\private.txt", "hers") &&
-                WriteText(system + L"\\private.txt", "system") && WriteText(L"T:\\private.txt", "root"));
+    ASSERT_TRUE(WriteTextFile(theirs + L"\\private.txt", "hers") && WriteTextFile(theirDownloads + L"\\private.txt", "hers") &&
+                WriteTextFile(system + L"\\private.txt", "system") && WriteTextFile(L"T:\\private.txt", "root"));
 
     struct Case {
         const wchar_t* folder;
@@ -560,10 +537,10 @@ TEST_F(FoldersDialogRun, ContentsAreNeverTakenFromThePlacesOfTheSystemOrAnotherA
     for (size_t i = 0; i < ARRAYSIZE(cases); ++i) {
         const Case& c = cases[i];
         EXPECT_EQ(stored[i], StoredPlace(c.valueName)) << Plain(c.folder);
-        EXPECT_EQ(c.content, ReadText(c.file)) << Plain(c.file);
-        EXPECT_FALSE(Exists(secondDrive_ + L"\\" + c.folder)) << Plain(c.folder);
+        EXPECT_EQ(c.content, ReadTextFile(c.file)) << Plain(c.file);
+        EXPECT_FALSE(PathExists(secondDrive_ + L"\\" + c.folder)) << Plain(c.folder);
     }
-    EXPECT_EQ("(missing)", ReadText(defaults_[2] + L"\\private.txt")) << "nothing was restored into the default";
+    EXPECT_EQ("(missing)", ReadTextFile(defaults_[2] + L"\\private.txt")) << "nothing was restored into the default";
     EXPECT_EQ(0, Recorded(L"ShutdownBlockReasonCreate"));
     DeleteFileW(L"T:\\private.txt");
     DeleteFileW((system + L"\\private.txt").c_str());

@@ -84,15 +84,6 @@ std::wstring Value(const wchar_t* key, const wchar_t* name)
     return repair_test::MachineValue(key, name);
 }
 
-bool KeyExists(HKEY root, const std::wstring& path)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
-
 std::vector<std::wstring> Subkeys(HKEY root, const std::wstring& path)
 {
     std::vector<std::wstring> names;
@@ -377,7 +368,7 @@ std::map<std::wstring, std::wstring> SettingsFacts()
     bool saved = false;
     repair_test::Secret(kSavedLogonSecret, &saved);
     facts[L"secret.toolsCopy"] = saved ? L"present" : L"absent";
-    facts[L"backupKey"] = KeyExists(HKEY_LOCAL_MACHINE, kBackupKey) ? L"present" : L"absent";
+    facts[L"backupKey"] = KeyOpens(HKEY_LOCAL_MACHINE, kBackupKey) ? L"present" : L"absent";
     facts[L"pendingRenames"] = PendingRenames();
     return facts;
 }
@@ -471,7 +462,7 @@ std::map<std::wstring, std::wstring> FinalFacts(const Before& before)
     // The hives in place: each loads, the user hive with its folder list.
     std::wstring userHive = L"does not load";
     WithHiveCopy(before.profile + L"\\NTUSER.DAT", [&](HKEY root) {
-        userHive = KeyExists(root, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders")
+        userHive = KeyOpens(root, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders")
                        ? L"loads, lists the shell folders"
                        : L"loads, without the shell folders";
     });

@@ -49,11 +49,6 @@ constexpr wchar_t kOwnersCleanupLink[] =
     L"\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup\\BrenwickCleanup.lnk";
 constexpr wchar_t kTaskband[] = L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Taskband";
 
-bool Exists(const std::wstring& path)
-{
-    return GetFileAttributesW((L"\\\\?\\" + path).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 bool Below(const std::wstring& path, const wchar_t* folder)
 {
     size_t length = wcslen(folder);
@@ -292,7 +287,7 @@ protected:
         EXPECT_EQ(oldProfile_, MachineValue((std::wstring(kProfileList) + newSid).c_str(), L"ProfileImagePath"));
         EXPECT_FALSE(MachineKeyExists(std::wstring(kProfileList) + oldSid_)) << "the old SID's entry is gone";
         EXPECT_FALSE(MachineKeyExists(kBackupKey)) << "the pins' backup is removed once copied";
-        EXPECT_FALSE(Exists(journal.newProfile)) << Narrow(journal.newProfile);
+        EXPECT_FALSE(PathExists(journal.newProfile)) << Narrow(journal.newProfile);
         EXPECT_NE(journal.newProfile, oldProfile_);
 
         // Every file of the owner, byte for byte; only the replaced places differ.
@@ -346,10 +341,10 @@ protected:
 
         // The hand-over: automatic sign-in and the clean-up's shortcuts.
         EXPECT_EQ(L"pweber", MachineValue(kWinlogonKey, L"DefaultUserName"));
-        EXPECT_TRUE(Exists(oldProfile_ + L"\\Desktop\\BrenwickCleanup.lnk"));
-        EXPECT_TRUE(Exists(oldProfile_ + kOwnersCleanupLink));
-        EXPECT_FALSE(Exists(startupLink_)) << "the fix run's shortcut goes with the hand-over";
-        EXPECT_FALSE(Exists(desktopLink_));
+        EXPECT_TRUE(PathExists(oldProfile_ + L"\\Desktop\\BrenwickCleanup.lnk"));
+        EXPECT_TRUE(PathExists(oldProfile_ + kOwnersCleanupLink));
+        EXPECT_FALSE(PathExists(startupLink_)) << "the fix run's shortcut goes with the hand-over";
+        EXPECT_FALSE(PathExists(desktopLink_));
 
         std::string log = ReadBytes(kLog), missing;
         EXPECT_TRUE(InOrder(log,
@@ -400,10 +395,10 @@ TEST_P(RepairOptions, OnVersion61RepairsTheAccountAndKeepsEveryFile)
     EXPECT_EQ(1u, RunRepair(repair, nullptr));
     ExpectRepaired(flags, 6.1, "flags " + std::to_string(flags));
     // Without store apps their folder is no store-app data: kept whatever the options.
-    EXPECT_TRUE(Exists(oldProfile_ + L"\\" + kPackages +
+    EXPECT_TRUE(PathExists(oldProfile_ + L"\\" + kPackages +
                        L"\\Microsoft.WindowsCalculator_8wekyb3d8bbwe\\Settings\\settings.dat"));
     bool appDataKept = (flags & FixFlags::KeepSystemAppData) != 0;
-    EXPECT_EQ(appDataKept, Exists(oldProfile_ + L"\\" + kSystemAppData + L"\\old-settings.txt"));
+    EXPECT_EQ(appDataKept, PathExists(oldProfile_ + L"\\" + kSystemAppData + L"\\old-settings.txt"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Version61, RepairOptions, ::testing::Values(0, FixFlags::KeepSystemAppData));
@@ -446,8 +441,8 @@ TEST_F(RepairRun, AnAccountWithoutAProfileFailsOnTheFirstRowAndChangesNothing)
     EXPECT_EQ(std::string::npos, log.find("Successfully")) << log;
     // The clean-up is set to run in the temporary account, and the fix run
     // will not start again.
-    EXPECT_TRUE(Exists(failedCleanupLink_));
-    EXPECT_FALSE(Exists(startupLink_));
+    EXPECT_TRUE(PathExists(failedCleanupLink_));
+    EXPECT_FALSE(PathExists(startupLink_));
     EXPECT_EQ(RepairOutcome::Failed, Journal().outcome);
     ExpectOwnersFilesUnchanged("another account's repair");
 }
@@ -517,7 +512,7 @@ TEST_F(RepairRun, ANewProfileInTheOldFolderIsNeverDeleted)
         journal.hiveCount = 0;
         journal.marks = 0;
     }
-    EXPECT_TRUE(Exists(fresh));
+    EXPECT_TRUE(PathExists(fresh));
 }
 
 // ---------------------------------------------------------------------------
@@ -554,9 +549,9 @@ TEST_F(RepairRun, AStepCutThreeTimesEndsTheRepairAndTheCleanUpFollows)
         if (line.find("%s") != std::string::npos)
             line.replace(line.find("%s"), 2, Narrow(oldProfile_));
         EXPECT_NE(std::string::npos, log.find(line)) << log;
-        EXPECT_FALSE(Exists(startupLink_)) << "no loop through the restarts";
-        EXPECT_EQ(c.cleanUpInTemporaryAccount, Exists(failedCleanupLink_));
-        EXPECT_NE(c.cleanUpInTemporaryAccount, Exists(oldProfile_ + kOwnersCleanupLink));
+        EXPECT_FALSE(PathExists(startupLink_)) << "no loop through the restarts";
+        EXPECT_EQ(c.cleanUpInTemporaryAccount, PathExists(failedCleanupLink_));
+        EXPECT_NE(c.cleanUpInTemporaryAccount, PathExists(oldProfile_ + kOwnersCleanupLink));
         if (c.account == Account::BackNew) {
             EXPECT_EQ(L"pweber", MachineValue(kWinlogonKey, L"DefaultUserName"));
             continue;
@@ -572,8 +567,8 @@ TEST_F(RepairRun, AStepCutThreeTimesEndsTheRepairAndTheCleanUpFollows)
         log = ReadBytes(kLog);
         EXPECT_NE(std::string::npos, log.find("The \"pweber\" account was not repaired.")) << log;
         EXPECT_EQ(1u, Occurrences(log, "*** End of repair operation")) << log;
-        EXPECT_FALSE(Exists(failedCleanupLink_));
-        EXPECT_FALSE(Exists(L"C:\\Brenwick\\BrenwickJournal.txt"));
+        EXPECT_FALSE(PathExists(failedCleanupLink_));
+        EXPECT_FALSE(PathExists(L"C:\\Brenwick\\BrenwickJournal.txt"));
         EXPECT_NE(L"1", MachineValue(kWinlogonKey, L"AutoAdminLogon")) << "automatic sign-in is off";
     }
 }
@@ -665,7 +660,6 @@ TEST_F(RepairRun, TheCleanUpTellsThatTheAccountHasNoPassword)
     EXPECT_EQ(static_cast<DWORD>(USER_PRIV_USER), privilege) << "its saved type is back";
 }
 
-
 // ---------------------------------------------------------------------------
 // Work an earlier run began and a power cut interrupted inside a step.
 
@@ -726,7 +720,7 @@ TEST_F(RepairRun, ACleanUpCutWhileDeletingTheTemporaryAccountFinishesTheJob)
     ASSERT_TRUE(CreateAccount(kTempAccountName, kTempAccountFullName, 2, L"Temp-Pass-12345"));
     WString tempSid, tempProfile;
     ASSERT_TRUE(GetAccountSidAndProfile(kTempAccountName, tempSid, &tempProfile));
-    ASSERT_TRUE(Exists(tempProfile.Text()));
+    ASSERT_TRUE(PathExists(tempProfile.Text()));
     RepairInput repair = Input(0, 10.0);
     ASSERT_EQ(1u, RunRepair(repair, nullptr));
 
@@ -736,7 +730,7 @@ TEST_F(RepairRun, ACleanUpCutWhileDeletingTheTemporaryAccountFinishesTheJob)
     ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success), machine::NetUserDel(nullptr, kTempAccountName));
     CleanupInput input = CleanupAs(kAccount);
     EXPECT_EQ(-13, RunCleanup(input));
-    EXPECT_FALSE(Exists(tempProfile.Text())) << "its profile folder goes too";
+    EXPECT_FALSE(PathExists(tempProfile.Text())) << "its profile folder goes too";
     WString left;
     EXPECT_FALSE(ReadProfileImagePath(tempSid.Text(), left)) << "and its profile entry";
     std::string log = ReadBytes(kLog);
@@ -760,9 +754,8 @@ TEST_F(RepairRun, ACleanUpRunAgainAfterItsEndLineDoesNotCloseTheLogTwice)
     std::string log = ReadBytes(kLog);
     EXPECT_EQ(1u, Occurrences(log, "*** End of repair operation")) << log;
     EXPECT_EQ(L"pweber", MachineValue(kWinlogonKey, L"DefaultUserName")) << "the sign-in was put back already";
-    EXPECT_FALSE(Exists(L"C:\\Brenwick\\BrenwickJournal.txt"));
+    EXPECT_FALSE(PathExists(L"C:\\Brenwick\\BrenwickJournal.txt"));
 }
-
 
 // A journal whose values are out of place is never acted on: the repair
 // says so and starts from the beginning, which reads everything afresh.

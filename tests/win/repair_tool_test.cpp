@@ -164,17 +164,6 @@ TEST(CreateShortcut, WritesAResolvableLinkWithEveryField)
 // ---------------------------------------------------------------------------
 // The tool folder
 
-std::wstring SidText(PSID sid)
-{
-    wchar_t* text = nullptr;
-    std::wstring copy;
-    if (ConvertSidToStringSidW(sid, &text)) {
-        copy = text;
-        LocalFree(text);
-    }
-    return copy;
-}
-
 TEST(ToolFolder, DaclGivesOnlySystemAndAdministratorsWriteAccess)
 {
     LocalAcl dacl;
@@ -192,7 +181,7 @@ TEST(ToolFolder, DaclGivesOnlySystemAndAdministratorsWriteAccess)
         ASSERT_TRUE(GetAce(dacl.Get(), i, reinterpret_cast<void**>(&ace)));
         EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, ace->Header.AceType) << i;
         EXPECT_EQ(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, ace->Header.AceFlags) << i;
-        EXPECT_EQ(std::wstring(expected[i].sid), SidText(&ace->SidStart)) << i;
+        EXPECT_EQ(std::wstring(expected[i].sid), SidString(&ace->SidStart)) << i;
         EXPECT_EQ(expected[i].mask, ace->Mask) << i;
         // Nobody but SYSTEM and the administrators may write, delete or re-permission.
         if (i == 2) {
@@ -601,7 +590,6 @@ TEST_F(RepairEntry, RefusedRunsEndAtOnceWithoutAWindow)
     }
 }
 
-
 // ---------------------------------------------------------------------------
 // The temporary administrator
 
@@ -650,7 +638,6 @@ TEST(EnsureTempAdmin, CreatesReusesOrRemakesTheAccountWithTheNewPassword)
     EXPECT_FALSE(EnsureTempAdmin(false, L""));
     EXPECT_FALSE(EnsureTempAdmin(false, nullptr));
 }
-
 
 // ---------------------------------------------------------------------------
 // The tool's event step
