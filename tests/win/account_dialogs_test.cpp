@@ -406,10 +406,12 @@ TEST_F(AccountDialogs, ALargeProfileIsDeletedWhileTheDialogKeepsAnswering)
         Press(dialog, L"Delete account");
         ASSERT_TRUE(WaitFor([&] { return ChildWithText(dialog, L"Static", L"Deleting the user account, please wait...") != nullptr; }));
         while (IsWindow(dialog) && PathExists(folder)) {
-            ++during;
             DWORD_PTR ignored = 0;
-            if (SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 250, &ignored) != 0)
-                ++answered;
+            const bool replied = SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 250, &ignored) != 0;
+            if (!replied && !IsWindow(dialog))
+                break;   // it closed as the deletion ended: nothing left to answer
+            ++during;
+            answered += replied ? 1 : 0;
             spun = spun || ShowsColour(ChildAt(dialog, L"Static", 20, 150), RGB(0, 0, 0));
             if (!refused) {
                 // As the system asks: every top-level window.
