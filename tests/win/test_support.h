@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/handles.h"
 #include "tests/narrow.h"
 
 // Quoted UTF-8 for failure messages.
@@ -66,12 +67,10 @@ inline bool WriteTextFile(const std::wstring& path, const std::string& content, 
 {
     std::error_code ignored;
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
-    HANDLE file = CreateFileW(LongForm(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    UniqueFileHandle file(CreateFileW(LongForm(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     DWORD written = 0;
-    const bool ok = file != INVALID_HANDLE_VALUE &&
-                    WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
+    const bool ok = file && WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    file.Reset();
     if (attributes != 0)
         SetFileAttributesW(path.c_str(), attributes);
     return ok;
@@ -80,36 +79,30 @@ inline bool WriteTextFile(const std::wstring& path, const std::string& content, 
 // The file's bytes, read beside any other reader, or "(missing)".
 inline std::string ReadTextFile(const std::wstring& path)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+    if (!file)
         return "(missing)";
     std::string content;
     char buffer[4096];
     DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0)
+    while (ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
         content.append(buffer, read);
-    CloseHandle(file);
     return content;
 }
 
 inline std::wstring SidString(PSID sid)
 {
-    LPWSTR text = nullptr;
-    if (sid == nullptr || !ConvertSidToStringSidW(sid, &text))
+    UniqueResource<LocalMemoryTraits<LPWSTR>> text;
+    if (sid == nullptr || !ConvertSidToStringSidW(sid, text.Put()))
         return L"(none)";
-    std::wstring result = text;
-    LocalFree(text);
-    return result;
+    return text.Get();
 }
 
 inline bool KeyOpens(HKEY root, const std::wstring& path)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
+    UniqueRegKey key;
+    return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.Put()) == ERROR_SUCCESS;
 }
 
 // A string value as stored (no expansion) and its type, or "(missing)".
@@ -136,30 +129,23 @@ inline DWORD RegDword(HKEY root, const std::wstring& path, const wchar_t* value)
 inline LONG RegWrite(HKEY root, const std::wstring& path, const wchar_t* value, const std::wstring& text,
                      DWORD type = REG_SZ)
 {
-    HKEY key = nullptr;
-    LONG status = RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    UniqueRegKey key;
+    LONG status = RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(), nullptr);
     if (status != ERROR_SUCCESS)
         return status;
-    status = RegSetValueExW(key, value, 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
-                            static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
-    return status;
+    return RegSetValueExW(key.Get(), value, 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
+                          static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
 // Replaces the key's DACL with the one the SDDL text gives.
 inline LONG SetKeySddl(HKEY root, const std::wstring& path, const wchar_t* sddl)
 {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr))
+    LocalSecurityDescriptor descriptor;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, descriptor.Put(), nullptr))
         return static_cast<LONG>(GetLastError());
-    HKEY key = nullptr;
-    LONG status = RegOpenKeyExW(root, path.c_str(), 0, WRITE_DAC, &key);
-    if (status == ERROR_SUCCESS) {
-        status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
-        RegCloseKey(key);
-    }
-    LocalFree(descriptor);
-    return status;
+    UniqueRegKey key;
+    LONG status = RegOpenKeyExW(root, path.c_str(), 0, WRITE_DAC, key.Put());
+    return status == ERROR_SUCCESS ? RegSetKeySecurity(key.Get(), DACL_SECURITY_INFORMATION, descriptor.Get()) : status;
 }
 
 // Deletes the tree after giving administrators every key of it back: a test
@@ -170,17 +156,16 @@ inline void WipeKey(HKEY root, const std::wstring& path)
         static void Tree(HKEY root, const std::wstring& path)
         {
             SetKeySddl(root, path, L"D:(A;CI;KA;;;BA)");
-            HKEY key = nullptr;
-            if (RegOpenKeyExW(root, path.c_str(), 0, KEY_ENUMERATE_SUB_KEYS, &key) != ERROR_SUCCESS)
+            UniqueRegKey key;
+            if (RegOpenKeyExW(root, path.c_str(), 0, KEY_ENUMERATE_SUB_KEYS, key.Put()) != ERROR_SUCCESS)
                 return;
             wchar_t name[256];
             for (DWORD i = 0;; ++i) {
                 DWORD length = ARRAYSIZE(name);
-                if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                if (RegEnumKeyExW(key.Get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
                     break;
                 Tree(root, path + L"\\" + name);
             }
-            RegCloseKey(key);
         }
     };
     Unlock::Tree(root, path);
@@ -205,10 +190,8 @@ inline void CollectRegistryStrings(HKEY key, std::vector<std::wstring>& strings)
         if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
         strings.emplace_back(name);
-        HKEY sub = nullptr;
-        if (RegOpenKeyExW(key, name, 0, KEY_READ, &sub) == ERROR_SUCCESS) {
-            CollectRegistryStrings(sub, strings);
-            RegCloseKey(sub);
-        }
+        UniqueRegKey sub;
+        if (RegOpenKeyExW(key, name, 0, KEY_READ, sub.Put()) == ERROR_SUCCESS)
+            CollectRegistryStrings(sub.Get(), strings);
     }
 }
