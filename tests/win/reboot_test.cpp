@@ -20,38 +20,26 @@
 #include "platform/handles.h"
 #include "platform/machine.h"
 #include "sandbox/sandbox.h"
+#include "sandbox/state.h"
+#include "tests/win/sandbox_tool.h"
 #include "tests/win/test_support.h"
 
 namespace {
 
 constexpr wchar_t kWinlogon[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+constexpr wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 
 
 std::wstring SidOf(const wchar_t* account)
 {
-    BYTE sid[SECURITY_MAX_SID_SIZE];
-    DWORD sidSize = sizeof(sid);
-    wchar_t domain[260];
-    DWORD domainLength = ARRAYSIZE(domain);
-    SID_NAME_USE use;
-    if (!machine::LookupAccountNameW(nullptr, account, sid, &sidSize, domain, &domainLength, &use))
-        return L"";
-    LPWSTR text = nullptr;
-    ConvertSidToStringSidW(sid, &text);
-    std::wstring result = text != nullptr ? text : L"";
-    LocalFree(text);
-    return result;
+    sandbox::Account found;
+    return sandbox::FindAccount(account, &found) ? sandbox::AccountSid(found.rid) : L"";
 }
 
+// The account's profile folder as the profile list names it, or "(missing)".
 std::wstring ProfileOf(const wchar_t* account)
 {
-    std::wstring key = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + SidOf(account);
-    wchar_t path[MAX_PATH] = L"";
-    DWORD size = sizeof(path);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"ProfileImagePath", RRF_RT_REG_SZ, nullptr, path,
-                     &size) != ERROR_SUCCESS)
-        return L"";
-    return path;
+    return RegText(HKEY_LOCAL_MACHINE, std::wstring(kProfileList) + L"\\" + SidOf(account), L"ProfileImagePath");
 }
 
 std::wstring StartupFolderOf(const wchar_t* account)
@@ -129,52 +117,13 @@ std::string Joined(const std::vector<std::wstring>& points)
     return text;
 }
 
-// Runs the sandbox tool with `arguments` (its output into `output` when
-// given) and gives back its exit code (or STILL_ACTIVE when it did not end
-// within a minute) and its process id.
-DWORD RunTool(const std::wstring& arguments, DWORD* processId = nullptr, const std::wstring& output = L"")
-{
-    std::wstring commandLine = L"\"" VANTRELL_SANDBOX_TOOL L"\" " + arguments;
-    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    UniqueFileHandle file(output.empty() ? INVALID_HANDLE_VALUE
-                                   : CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                                 CREATE_ALWAYS, 0, nullptr));
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    if (file) {
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = file.Get();
-        startup.hStdError = file.Get();
-    }
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, file ? TRUE : FALSE, CREATE_NO_WINDOW, nullptr,
-                        nullptr, &startup, &process))
-        return GetLastError();
-    WaitForSingleObject(process.hProcess, 60000);
-    DWORD exitCode = STILL_ACTIVE;
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    if (processId != nullptr)
-        *processId = process.dwProcessId;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return exitCode;
-}
-
 // Sets the automatic sign-in as the account code does: Winlogon values and
 // the security authority's secret, a short password padded to 10 characters.
 void SetAutoSignIn(const wchar_t* user, const wchar_t* password, const wchar_t* enabled = L"1")
 {
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kWinlogon, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                             &key, nullptr));
-    auto write = [&](const wchar_t* name, const wchar_t* value) {
-        RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                       static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
-    };
-    write(L"DefaultUserName", user);
-    write(L"AutoAdminLogon", enabled);
-    RegDeleteValueW(key, L"DefaultPassword");
-    RegCloseKey(key);
+    ASSERT_EQ(ERROR_SUCCESS, RegWrite(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName", user));
+    ASSERT_EQ(ERROR_SUCCESS, RegWrite(HKEY_LOCAL_MACHINE, kWinlogon, L"AutoAdminLogon", enabled));
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultPassword");
     LSA_OBJECT_ATTRIBUTES attributes{};
     LSA_HANDLE policy = nullptr;
     ASSERT_EQ(0, machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_SECRET, &policy));
@@ -212,20 +161,18 @@ bool MakeShortcut(const std::wstring& path, const std::wstring& target, const st
     return saved;
 }
 
+// The file's text without the line end a command's output closes with.
 std::string ReadText(const std::wstring& path)
 {
-    std::ifstream in(std::filesystem::path(path), std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-        text.pop_back();
+    std::string text = ReadTextFile(path);
+    text.erase(text.find_last_not_of("\r\n ") + 1);
     return text;
 }
 
 bool CreateDirectoryPathForTest(const std::wstring& path)
 {
     std::error_code ignored;
-    std::filesystem::create_directories(std::filesystem::path(path), ignored);
-    return std::filesystem::is_directory(std::filesystem::path(path), ignored);
+    return std::filesystem::create_directories(path, ignored) || std::filesystem::is_directory(path, ignored);
 }
 
 std::wstring CommandInterpreter()
@@ -261,7 +208,7 @@ TEST_F(Reboot, AutomaticSignInMakesItsAccountTheCurrentUserWithItsOwnFolders)
     EXPECT_FALSE(Elevated()) << "a standard user's programs are not elevated";
 
     std::wstring profile = ProfileOf(L"jokafor");
-    ASSERT_FALSE(profile.empty());
+    ASSERT_NE(L"(missing)", profile);
     EXPECT_EQ(profile, CurrentFolder(CSIDL_PROFILE));
     EXPECT_EQ(profile + L"\\Desktop", CurrentFolder(CSIDL_DESKTOPDIRECTORY));
     EXPECT_EQ(StartupFolderOf(L"jokafor"), CurrentFolder(CSIDL_STARTUP));
@@ -457,10 +404,9 @@ TEST_F(Reboot, TheSignedInAccountsFolderSettingsGoIntoItsOwnHive)
 
 TEST_F(Reboot, TheSandboxToolRestartsTheMachine)
 {
-    std::wstring output = TempFile(L"vantrell-reboot.txt");
-    EXPECT_EQ(0u, RunTool(L"reboot", nullptr, output));
-    std::string text = ReadText(output);
-    EXPECT_NE(std::string::npos, text.find("signed in: jokafor")) << text;
+    ToolRun run = RunSandboxTool(L"reboot");
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_NE(std::string::npos, run.output.find("signed in: jokafor")) << run.output;
     EXPECT_EQ(L"jokafor", sandbox::SessionUserName()) << "the restart is the machine's, seen by every process";
 }
 
@@ -471,7 +417,7 @@ TEST_F(Reboot, BrokenProfileScenarioHoldsAHiveThatNoLongerLoads)
 {
     Reset(L"broken-profile");
     std::wstring profile = ProfileOf(L"pweber");
-    ASSERT_FALSE(profile.empty());
+    ASSERT_NE(L"(missing)", profile);
     // Its owner cannot sign in: the profile service refuses the profile.
     SetAutoSignIn(L"pweber", L"Weber-Office-7");
     sandbox::RebootOutcome outcome = sandbox::Reboot();
@@ -567,7 +513,7 @@ TEST_F(Reboot, AResetRemovesProfilesWithoutFollowingLinksOutOfThem)
         GTEST_SKIP() << "the link is made by CTest's ProfileLinks.Setup";
     Reset(L"broken-profile");
     std::wstring profile = ProfileOf(L"pweber");
-    ASSERT_FALSE(profile.empty());
+    ASSERT_NE(L"(missing)", profile);
     std::wstring moved = profile + L"\\Documents\\Projects\\holder";
     ASSERT_TRUE(MoveFileW(holder.c_str(), moved.c_str())) << GetLastError();
     ASSERT_EQ("keep", ReadText(moved + L"\\escape\\keep.txt")) << "the link leads out of the profile";
@@ -635,7 +581,7 @@ TEST_F(Reboot, PowerCutPointsPassedAreListedInOrderAcrossProcesses)
     machine::PowerCutPoint(L"here: first");
     machine::PowerCutPoint(nullptr);
     machine::PowerCutPoint(L"");
-    EXPECT_EQ(0u, RunTool(L"powercut pass \"there: second\" \"there: third\""));
+    EXPECT_EQ(0u, RunSandboxTool(L"powercut pass \"there: second\" \"there: third\"").exitCode);
     machine::PowerCutPoint(L"here: fourth");
     EXPECT_EQ("here: first | there: second | there: third | here: fourth", Joined(sandbox::PowerCutPointsPassed()));
     EXPECT_FALSE(sandbox::LastPowerCut(nullptr)) << "nothing was armed";
@@ -668,9 +614,8 @@ TEST_F(Reboot, PowerCutAnArmedPointEndsTheProcessThereAtItsPassage)
         SCOPED_TRACE(Narrow(std::wstring(c.point) + L" #" + std::to_wstring(c.passage) + L" over " + c.passes));
         Reset(L"auto-logon");
         sandbox::ArmPowerCut(c.point, c.passage);
-        DWORD processId = 0;
-        DWORD exitCode = RunTool(std::wstring(L"powercut pass ") + c.passes, &processId);
-        EXPECT_EQ(c.cut ? sandbox::kPowerCutExitCode : 0u, exitCode);
+        ToolRun run = RunSandboxTool(std::wstring(L"powercut pass ") + c.passes);
+        EXPECT_EQ(c.cut ? sandbox::kPowerCutExitCode : 0u, run.exitCode);
         EXPECT_EQ(c.passedBefore, Joined(sandbox::PowerCutPointsPassed()));
         sandbox::PowerCut cut;
         EXPECT_EQ(c.cut, sandbox::LastPowerCut(&cut));
@@ -682,9 +627,9 @@ TEST_F(Reboot, PowerCutAnArmedPointEndsTheProcessThereAtItsPassage)
             continue;
         EXPECT_EQ(0, _wcsicmp(c.point, cut.point.c_str())) << Narrow(cut.point);
         EXPECT_EQ(c.cutPassage, cut.passage);
-        EXPECT_EQ(processId, cut.processId);
+        EXPECT_EQ(run.processId, cut.processId);
         EXPECT_TRUE(cut.pending);
-        EXPECT_EQ(std::to_wstring(processId), recorded[0].details[L"process"]);
+        EXPECT_EQ(std::to_wstring(run.processId), recorded[0].details[L"process"]);
         EXPECT_EQ(std::to_wstring(c.cutPassage), recorded[0].details[L"passage"]);
     }
 }
@@ -692,14 +637,14 @@ TEST_F(Reboot, PowerCutAnArmedPointEndsTheProcessThereAtItsPassage)
 TEST_F(Reboot, PowerCutAfterTheCutTheMachineRunsOnAndCanBeArmedAgain)
 {
     sandbox::ArmPowerCut(L"B", 1);
-    EXPECT_EQ(sandbox::kPowerCutExitCode, RunTool(L"powercut pass A B C"));
-    EXPECT_EQ(0u, RunTool(L"powercut pass B C")) << "one cut per arming";
+    EXPECT_EQ(sandbox::kPowerCutExitCode, RunSandboxTool(L"powercut pass A B C").exitCode);
+    EXPECT_EQ(0u, RunSandboxTool(L"powercut pass B C").exitCode) << "one cut per arming";
     sandbox::ArmPowerCut(L"C", 2);
-    EXPECT_EQ(sandbox::kPowerCutExitCode, RunTool(L"powercut pass C C D"));
+    EXPECT_EQ(sandbox::kPowerCutExitCode, RunSandboxTool(L"powercut pass C C D").exitCode);
     EXPECT_EQ("A | B | B | C | C | C", Joined(sandbox::PowerCutPointsPassed()));
     sandbox::ArmPowerCut(L"D", 1);
     sandbox::DisarmPowerCut();
-    EXPECT_EQ(0u, RunTool(L"powercut pass D"));
+    EXPECT_EQ(0u, RunSandboxTool(L"powercut pass D").exitCode);
     EXPECT_EQ(2u, Recorded(L"PowerCut").size());
 }
 
@@ -767,7 +712,7 @@ TEST_F(Reboot, PowerCutTheRestartAfterACutClosesNothingAndWritesNothingBack)
 
         if (cut) {
             sandbox::ArmPowerCut(L"mid-write", 1);
-            ASSERT_EQ(sandbox::kPowerCutExitCode, RunTool(L"powercut pass before mid-write after"));
+            ASSERT_EQ(sandbox::kPowerCutExitCode, RunSandboxTool(L"powercut pass before mid-write after").exitCode);
         }
         sandbox::RebootOutcome outcome = sandbox::Reboot(cut ? L"power cut" : nullptr);
         EXPECT_EQ(cut, outcome.afterPowerCut);

@@ -23,7 +23,11 @@ struct ToolRun {
 inline ToolRun RunSandboxTool(const std::wstring& arguments)
 {
     ToolRun run;
-    const std::wstring outputPath = TempFile(L"vantrell-sandbox-tool.txt");
+    // A name of this call's own: tests run side by side, and a tool the
+    // power cut ended may not have let go of an earlier file yet.
+    static LONG calls = 0;
+    const std::wstring outputPath = TempFile((L"vantrell-sandbox-tool-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                              std::to_wstring(InterlockedIncrement(&calls)) + L".txt").c_str());
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
     UniqueFileHandle output(CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
                                         0, nullptr));
@@ -47,6 +51,8 @@ inline ToolRun RunSandboxTool(const std::wstring& arguments)
     output.Reset();
     std::ifstream written(std::filesystem::path(outputPath), std::ios::binary);
     run.output.assign(std::istreambuf_iterator<char>(written), std::istreambuf_iterator<char>());
+    written.close();
+    DeleteFileW(outputPath.c_str());
     return run;
 }
 
