@@ -17,6 +17,13 @@ bool Exists(const wchar_t* path);
 // Sets and clears attribute bits of an existing entry; nothing when it is missing.
 void AddAttributes(const wchar_t* path, DWORD add, DWORD remove);
 
+// The DACL of the new account's folders where the fresh profile has none to
+// copy (context.dacl, built once): the account, SYSTEM and Administrators
+// in full, TrustedInstaller above 5.99, the package groups reading above
+// 6.1, every entry inherited by files and folders. False when the account's
+// SID is unreadable.
+bool BuildNewAccountDacl(RepairContext& context);
+
 // The old folder's entry `to` gets the fresh folder's permissions (`from`),
 // or the new account's DACL when the fresh folder has no such entry.
 void GiveSecurity(RepairContext& context, const wchar_t* from, const wchar_t* to);

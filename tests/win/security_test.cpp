@@ -15,31 +15,6 @@
 
 namespace {
 
-struct Ace {
-    std::wstring sid;
-    DWORD mask;
-    DWORD flags;
-    bool operator==(const Ace& o) const { return sid == o.sid && mask == o.mask && flags == o.flags; }
-};
-std::ostream& operator<<(std::ostream& out, const Ace& ace)
-{
-    return out << Show(ace.sid) << " mask 0x" << std::hex << ace.mask << " flags " << ace.flags << std::dec;
-}
-
-// Every allowed ACE of an ACL in order, as ReadAce finds them.
-std::vector<Ace> Aces(PACL acl)
-{
-    std::vector<Ace> aces;
-    for (DWORD i = 0; acl != nullptr && i < acl->AceCount; ++i) {
-        AceInfo info;
-        if (!ReadAce(acl, i, info))
-            continue;
-        const auto* ace = static_cast<const ACCESS_ALLOWED_ACE*>(info.ace);
-        aces.push_back({SidString(info.sid), ace->Mask, ace->Header.AceFlags});
-    }
-    return aces;
-}
-
 constexpr wchar_t kAdmins[] = L"S-1-5-32-544";
 constexpr wchar_t kSystem[] = L"S-1-5-18";
 constexpr wchar_t kUsers[] = L"S-1-5-32-545";

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/handles.h"
+#include "platform/security.h"
 #include "tests/narrow.h"
 
 // Quoted UTF-8 for failure messages.
@@ -194,4 +195,30 @@ inline void CollectRegistryStrings(HKEY key, std::vector<std::wstring>& strings)
         if (RegOpenKeyExW(key, name, 0, KEY_READ, sub.Put()) == ERROR_SUCCESS)
             CollectRegistryStrings(sub.Get(), strings);
     }
+}
+
+// An ACE as the tests compare them: its SID as text, its mask and flags.
+struct Ace {
+    std::wstring sid;
+    DWORD mask;
+    DWORD flags;
+    bool operator==(const Ace& o) const { return sid == o.sid && mask == o.mask && flags == o.flags; }
+};
+inline std::ostream& operator<<(std::ostream& out, const Ace& ace)
+{
+    return out << Show(ace.sid) << " mask 0x" << std::hex << ace.mask << " flags " << ace.flags << std::dec;
+}
+
+// Every allowed ACE of an ACL in order, as ReadAce finds them.
+inline std::vector<Ace> Aces(PACL acl)
+{
+    std::vector<Ace> aces;
+    for (DWORD i = 0; acl != nullptr && i < acl->AceCount; ++i) {
+        AceInfo info;
+        if (!ReadAce(acl, i, info))
+            continue;
+        const auto* ace = static_cast<const ACCESS_ALLOWED_ACE*>(info.ace);
+        aces.push_back({SidString(info.sid), ace->Mask, ace->Header.AceFlags});
+    }
+    return aces;
 }
