@@ -67,6 +67,21 @@ std::vector<uint32_t> GdiPixels(HBITMAP bitmap, int& width, int& height)
     return pixels;
 }
 
+// Which pixels of the square of that side at `origin` (screen) are dark.
+std::vector<bool> DarkPixels(POINT origin, int side)
+{
+    std::vector<bool> dark;
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x)
+            dark.push_back(GetRValue(ScreenPixel(origin.x + x, origin.y + y)) < 0x80);
+    return dark;
+}
+
+size_t Darks(const std::vector<bool>& pixels)
+{
+    return static_cast<size_t>(std::count(pixels.begin(), pixels.end(), true));
+}
+
 class Drawing : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { StartGdiplusForTests(); }
@@ -388,6 +403,7 @@ TEST_F(DrawingWindow, ImageListsOfListsAndButtonsGrowShrinkAndStay)
     UniqueBitmap bitmap = IconToBitmap(icon, 32);
 
     EXPECT_EQ(-1, window_.SetListIcon(list, 0, icon, 32)) << "nothing to replace yet";
+    EXPECT_FALSE(window_.SetListImageCount(list, 3)) << "no image list before the first image";
     EXPECT_EQ(0, window_.SetListIcon(list, -1, icon, 32));
     EXPECT_EQ(1, window_.AddListImage(list, bitmap.Get(), 32));
     EXPECT_EQ(2, window_.ListImageCount(list));
@@ -395,6 +411,11 @@ TEST_F(DrawingWindow, ImageListsOfListsAndButtonsGrowShrinkAndStay)
     EXPECT_TRUE(window_.ReplaceListImage(list, 1, bitmap.Get()));
     EXPECT_EQ(2, window_.ListImageCount(list));
     EXPECT_TRUE(window_.RemoveListImage(list, 0));
+    EXPECT_EQ(1, window_.ListImageCount(list));
+    EXPECT_TRUE(window_.SetListImageCount(list, 5));
+    EXPECT_EQ(5, window_.ListImageCount(list));
+    EXPECT_TRUE(window_.ReplaceListImage(list, 4, bitmap.Get()));
+    EXPECT_TRUE(window_.SetListImageCount(list, 1));
     EXPECT_EQ(1, window_.ListImageCount(list));
     HWND listHandle = window_.Control(list)->handle;
     EXPECT_EQ(window_.Control(list)->images.Get(),
@@ -427,29 +448,17 @@ TEST_F(DrawingWindow, SpinnerTurnsAndEndsSoonAfterItsControlGoes)
 
         POINT origin{40, 40};
         ClientToScreen(window_.Handle(), &origin);
-        auto darkPixels = [&]() {
-            std::vector<bool> dark;
-            for (int y = 0; y < kSize; ++y)
-                for (int x = 0; x < kSize; ++x)
-                    dark.push_back(GetRValue(ScreenPixel(origin.x + x, origin.y + y)) < 0x80);
-            return dark;
-        };
-        auto darkCountOf = [](const std::vector<bool>& pixels) {
-            return static_cast<size_t>(std::count(pixels.begin(), pixels.end(), true));
-        };
         std::vector<bool> first;
-        PumpUntil("the ring to be drawn", [&] { return darkCountOf(first = darkPixels()) > 40u; });
+        PumpUntil("the ring to be drawn", [&] { return Darks(first = DarkPixels(origin, kSize)) > 40u; });
         if (attempt == 0) {
             EXPECT_FALSE(SaveScreenshot(window_.Handle(), L"spinner").empty());
         }
         std::vector<bool> second;
-        PumpUntil("the ring to turn", [&] { return (second = darkPixels()) != first; });
-        size_t darkCount = 0;
+        PumpUntil("the ring to turn", [&] { return (second = DarkPixels(origin, kSize)) != first; });
+        const size_t darkCount = Darks(first);
         size_t changed = 0;
-        for (size_t i = 0; i < first.size(); ++i) {
-            darkCount += first[i];
+        for (size_t i = 0; i < first.size(); ++i)
             changed += first[i] != second[i];
-        }
         EXPECT_GT(darkCount, 40u) << "the ring is drawn";
         EXPECT_LT(darkCount, first.size() / 2) << "only a ring";
         EXPECT_GT(changed, 4u) << "the ring turns";
@@ -489,13 +498,7 @@ TEST_F(DrawingWindow, SpinnerWaitsWhileItsControlIsHidden)
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(thread.Get(), 0)) << "it waits for the control";
     window_.SetState(picture, StateFlags::Show);
     size_t dark = 0;
-    PumpUntil("the shown ring to be drawn", [&] {
-        dark = 0;
-        for (int y = 0; y < 28; ++y)
-            for (int x = 0; x < 28; ++x)
-                dark += GetRValue(ScreenPixel(origin.x + x, origin.y + y)) < 0x80;
-        return dark > 40u;
-    });
+    PumpUntil("the shown ring to be drawn", [&] { return (dark = Darks(DarkPixels(origin, 28))) > 40u; });
     EXPECT_GT(dark, 40u) << "shown again, the ring turns (speed 100: no delay)";
     window_.DeleteControl(picture);
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.Get(), 2000));
