@@ -16,7 +16,6 @@
 #include "ui/dialog.h"
 #include "ui/message_box.h"
 #include "ui/window.h"
-#include "tests/narrow.h"
 
 using namespace harness;
 
@@ -45,20 +44,7 @@ std::vector<HWND> Pictures(HWND box)
     return pictures;
 }
 
-class AboutBox : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { StartGdiplusForTests(); }
-    void SetUp() override
-    {
-        sandbox::ClearRecord();
-        ASSERT_NE(nullptr, main_.CreateUiWindow(L"Vantrell_AboutOwner", L"Main", 750, 550, -1, -1, -1, -1, nullptr));
-        main_.ShowUiWindow(SW_SHOW);
-        SetForegroundWindow(main_.Handle());
-    }
-    void TearDown() override { main_.DestroyUiWindow(); }
-    UiWindow main_;
-    TestOwner owner_{main_};
-};
+using AboutBox = OwnerWindowTest;
 
 }  // namespace
 
@@ -103,7 +89,7 @@ TEST_F(AboutBox, PicturesAndLinkOpenTheirPagesAndEscCloses)
         SetForegroundWindow(box);
         PressKey(VK_ESCAPE);
     });
-    ShowAboutBox(owner_);
+    ShowAboutBox(dialogOwner_);
     person.Finish();
     ASSERT_TRUE(person.Found() != nullptr);
     EXPECT_TRUE(complete) << "a control of the box was not where it belongs";
@@ -111,18 +97,12 @@ TEST_F(AboutBox, PicturesAndLinkOpenTheirPagesAndEscCloses)
     EXPECT_EQ(RGB((kBandColour >> 16) & 0xFF, (kBandColour >> 8) & 0xFF, kBandColour & 0xFF), band)
         << "the button band is not drawn: " << std::hex << band;
     EXPECT_FALSE(person.Stuck()) << "Esc did not close the box";
-    std::vector<std::wstring> expected = {
+    const std::vector<std::wstring> expected = {
         std::wstring(kProductHomePage) + L" show=5 verb=",
         std::wstring(kMakerHomePage) + L" show=5 verb=",
         std::wstring(kDonationPage) + L" show=5 verb=",
     };
-    std::vector<std::wstring> pages = OpenedPages();
-    std::string opened;
-    for (const std::wstring& page : pages)
-        opened += Narrow(page) + "; ";
-    ASSERT_EQ(expected.size(), pages.size()) << opened;
-    for (size_t i = 0; i < pages.size(); ++i)
-        EXPECT_EQ(expected[i], pages[i]) << i;
+    EXPECT_EQ(expected, OpenedPages());
 }
 
 TEST_F(AboutBox, APageThatCannotBeOpenedLeavesTheBoxOpenAndSilent)
@@ -150,7 +130,7 @@ TEST_F(AboutBox, APageThatCannotBeOpenedLeavesTheBoxOpenAndSilent)
             reinterpret_cast<LPARAM>(&windows));
         ClickAt(CentreOf(ChildWithText(box, L"Button", L"OK")));
     });
-    ShowAboutBox(owner_);
+    ShowAboutBox(dialogOwner_);
     person.Finish();
     sandbox::SetWebBrowser(true);
     EXPECT_TRUE(stayed);

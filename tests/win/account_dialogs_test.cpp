@@ -100,6 +100,16 @@ CreationFields FieldsOf(HWND dialog)
     return fields;
 }
 
+// Opens the dialog of a button of the main window, on the account's row when
+// one is named; null when it did not show.
+HWND OpenDialog(Screen& screen, int32_t MainWindowControls::*button, const wchar_t* account = nullptr)
+{
+    if (account != nullptr && !screen.Select(account))
+        return nullptr;
+    screen.Press(screen.Ids().*button);
+    return screen.Dialog();
+}
+
 }  // namespace
 
 TEST_F(AccountDialogs, CreationChecksEachFieldWithItsMessageAndColour)
@@ -125,8 +135,7 @@ TEST_F(AccountDialogs, CreationChecksEachFieldWithItsMessageAndColour)
     int rowsBefore = -1, rowsAfter = -1;
     Run([&](Screen& screen, HWND) {
         rowsBefore = screen.Rows();
-        screen.Press(screen.Ids().createButton);
-        HWND dialog = screen.Dialog();
+        HWND dialog = OpenDialog(screen, &MainWindowControls::createButton);
         ASSERT_NE(nullptr, dialog);
         EXPECT_FALSE(screen.Enabled(screen.Ids().createButton)) << "the main window is locked";
         CreationFields fields = FieldsOf(dialog);
@@ -162,8 +171,7 @@ TEST_F(AccountDialogs, TheNameFieldTakesFortyCharactersAndRefusesTheNext)
 {
     std::wstring typed;
     Run([&](Screen& screen, HWND) {
-        screen.Press(screen.Ids().createButton);
-        HWND dialog = screen.Dialog();
+        HWND dialog = OpenDialog(screen, &MainWindowControls::createButton);
         ASSERT_NE(nullptr, dialog);
         CreationFields fields = FieldsOf(dialog);
         for (int i = 0; i < 41; ++i)
@@ -199,8 +207,7 @@ TEST_F(AccountDialogs, CreatedAccountsGoToTheEndOfTheListWithAndWithoutAPicture)
         int rowsBefore = -1;
         Run([&](Screen& screen, HWND main) {
             rowsBefore = screen.Rows();
-            screen.Press(screen.Ids().createButton);
-            HWND dialog = screen.Dialog();
+            HWND dialog = OpenDialog(screen, &MainWindowControls::createButton);
             ASSERT_NE(nullptr, dialog);
             CreationFields fields = FieldsOf(dialog);
             SetWindowTextW(fields.name, c.name);
@@ -250,18 +257,13 @@ TEST_F(AccountDialogs, AnAccountWhoseProfileMustWaitIsCreatedAndListed)
     // a folder that is gone: the profile cannot be built now.
     std::wstring nextSid = sandbox::AccountSid(sandbox::MachineDword(sandbox::kNextRid, 1000));
     sandbox::RememberProfileKey(nextSid);
-    HKEY entry = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kProfileList) + L"\\" + nextSid).c_str(),
-                                             0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &entry, nullptr));
-    const wchar_t gone[] = L"C:\\users\\vantrell-gone-profile";
-    RegSetValueExW(entry, L"ProfileImagePath", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(gone), sizeof(gone));
-    RegCloseKey(entry);
+    ASSERT_EQ(ERROR_SUCCESS, RegWrite(HKEY_LOCAL_MACHINE, std::wstring(kProfileList) + L"\\" + nextSid,
+                                      L"ProfileImagePath", L"C:\\users\\vantrell-gone-profile", REG_EXPAND_SZ));
     std::wstring told;
     int rowsBefore = -1, rowsAfter = -1;
     Run([&](Screen& screen, HWND) {
         rowsBefore = screen.Rows();
-        screen.Press(screen.Ids().createButton);
-        HWND dialog = screen.Dialog();
+        HWND dialog = OpenDialog(screen, &MainWindowControls::createButton);
         ASSERT_NE(nullptr, dialog);
         SetWindowTextW(FieldsOf(dialog).name, L"later");
         Press(dialog, L"Create account");
@@ -278,19 +280,34 @@ TEST_F(AccountDialogs, AnAccountWhoseProfileMustWaitIsCreatedAndListed)
     EXPECT_FALSE(account.hasPassword) << "the temporary password was taken back";
 }
 
-TEST_F(AccountDialogs, DeletionWithFilesRemovesTheRowAndTheProfile)
+// Enter right after opening cancels; without its files an account goes and
+// its profile stays; with them both go.
+TEST_F(AccountDialogs, DeletionTakesTheProfileOnlyWithItsFilesAndEnterCancels)
 {
+    ASSERT_TRUE(CreateAccount(L"staying", nullptr, 1, L"Stay-Here-1"));
+    ASSERT_TRUE(CreateAccount(L"keeping", nullptr, 1, L"Bye-Bye-1"));
     ASSERT_TRUE(CreateAccount(L"leaving", L"Leaving Soon", 1, L"Bye-Bye-1"));
-    std::wstring folder = ProfileFolder(L"leaving");
+    const std::wstring kept = ProfileFolder(L"keeping"), folder = ProfileFolder(L"leaving");
     ASSERT_FALSE(folder.empty());
+    sandbox::Account account;
+    ASSERT_TRUE(sandbox::FindAccount(L"keeping", &account));
+    const std::wstring entry = std::wstring(kProfileList) + L"\\" + sandbox::AccountSid(account.rid);
     int rowsBefore = -1, rowsAfter = -1;
     std::wstring nameField = L"(unread)";
     Run([&](Screen& screen, HWND) {
-        rowsBefore = screen.Rows();
-        ASSERT_TRUE(screen.Select(L"leaving"));
-        screen.Press(screen.Ids().deleteButton);
-        HWND dialog = screen.Dialog();
+        HWND dialog = OpenDialog(screen, &MainWindowControls::deleteButton, L"staying");
         ASSERT_NE(nullptr, dialog);
+        SetForegroundWindow(dialog);
+        PressKey(VK_RETURN);
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog); })) << "Enter did not end the dialog";
+        EXPECT_GE(screen.RowOf(L"staying"), 0);
+
+        ASSERT_NE(nullptr, dialog = OpenDialog(screen, &MainWindowControls::deleteButton, L"keeping"));
+        Press(dialog, L"Delete account");
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog) && screen.RowOf(L"keeping") < 0; }));
+
+        rowsBefore = screen.Rows();
+        ASSERT_NE(nullptr, dialog = OpenDialog(screen, &MainWindowControls::deleteButton, L"leaving"));
         EXPECT_NE(nullptr, ChildWithText(dialog, L"Static", L"Leaving Soon"));
         EXPECT_NE(nullptr, ChildWithText(dialog, L"Static", L"Note: You are about to delete this user account."));
         HWND files = ChildWithText(dialog, L"Button", L"Also delete user files and folders");
@@ -305,53 +322,14 @@ TEST_F(AccountDialogs, DeletionWithFilesRemovesTheRowAndTheProfile)
         EXPECT_FALSE(screen.Enabled(screen.Ids().deleteButton)) << "nothing is selected any more";
         EXPECT_TRUE(screen.Enabled(screen.Ids().createButton));
     });
+    EXPECT_TRUE(sandbox::FindAccount(L"staying", &account)) << "Cancel is the default button";
+    EXPECT_FALSE(sandbox::FindAccount(L"keeping", &account));
+    EXPECT_TRUE(PathExists(kept + L"\\NTUSER.DAT"));
+    EXPECT_TRUE(KeyOpens(HKEY_LOCAL_MACHINE, entry));
     EXPECT_EQ(rowsBefore - 1, rowsAfter);
-    EXPECT_EQ(-1, [&] {
-        sandbox::Account account;
-        return sandbox::FindAccount(L"leaving", &account) ? 1 : -1;
-    }());
+    EXPECT_FALSE(sandbox::FindAccount(L"leaving", &account));
     EXPECT_TRUE(nameField.empty()) << Show(nameField);
     EXPECT_FALSE(PathExists(folder)) << Show(folder);
-}
-
-TEST_F(AccountDialogs, DeletionWithoutFilesKeepsTheProfile)
-{
-    ASSERT_TRUE(CreateAccount(L"keeping", nullptr, 1, L"Bye-Bye-1"));
-    std::wstring folder = ProfileFolder(L"keeping");
-    sandbox::Account account;
-    ASSERT_TRUE(sandbox::FindAccount(L"keeping", &account));
-    std::wstring entry = std::wstring(kProfileList) + L"\\" + sandbox::AccountSid(account.rid);
-    Run([&](Screen& screen, HWND) {
-        ASSERT_TRUE(screen.Select(L"keeping"));
-        screen.Press(screen.Ids().deleteButton);
-        HWND dialog = screen.Dialog();
-        ASSERT_NE(nullptr, dialog);
-        Press(dialog, L"Delete account");
-        EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog) && screen.RowOf(L"keeping") < 0; }));
-    });
-    EXPECT_FALSE(sandbox::FindAccount(L"keeping", &account));
-    EXPECT_TRUE(PathExists(folder + L"\\NTUSER.DAT"));
-    HKEY key = nullptr;
-    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, entry.c_str(), 0, KEY_READ, &key));
-    if (key != nullptr)
-        RegCloseKey(key);
-}
-
-TEST_F(AccountDialogs, EnterRightAfterOpeningCancels)
-{
-    ASSERT_TRUE(CreateAccount(L"staying", nullptr, 1, L"Stay-Here-1"));
-    Run([&](Screen& screen, HWND) {
-        ASSERT_TRUE(screen.Select(L"staying"));
-        screen.Press(screen.Ids().deleteButton);
-        HWND dialog = screen.Dialog();
-        ASSERT_NE(nullptr, dialog);
-        SetForegroundWindow(dialog);
-        PressKey(VK_RETURN);
-        EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog); })) << "Enter did not end the dialog";
-        EXPECT_GE(screen.RowOf(L"staying"), 0);
-    });
-    sandbox::Account account;
-    EXPECT_TRUE(sandbox::FindAccount(L"staying", &account)) << "Cancel is the default button";
 }
 
 TEST_F(AccountDialogs, HeldFilesAreLeftForTheRestartAndTheOperatorIsTold)
@@ -364,9 +342,7 @@ TEST_F(AccountDialogs, HeldFilesAreLeftForTheRestartAndTheOperatorIsTold)
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
     std::wstring told;
     Run([&](Screen& screen, HWND main) {
-        ASSERT_TRUE(screen.Select(L"holding"));
-        screen.Press(screen.Ids().deleteButton);
-        HWND dialog = screen.Dialog();
+        HWND dialog = OpenDialog(screen, &MainWindowControls::deleteButton, L"holding");
         ASSERT_NE(nullptr, dialog);
         SendMessageW(ChildWithText(dialog, L"Button", L"Also delete user files and folders"), BM_CLICK, 0, 0);
         Press(dialog, L"Delete account");
@@ -398,9 +374,7 @@ TEST_F(AccountDialogs, ALargeProfileIsDeletedWhileTheDialogKeepsAnswering)
     int answered = 0, during = 0;
     bool refused = false, stillOpen = false, spun = false;
     Run([&](Screen& screen, HWND main) {
-        ASSERT_TRUE(screen.Select(L"hoarder"));
-        screen.Press(screen.Ids().deleteButton);
-        HWND dialog = screen.Dialog();
+        HWND dialog = OpenDialog(screen, &MainWindowControls::deleteButton, L"hoarder");
         ASSERT_NE(nullptr, dialog);
         SendMessageW(ChildWithText(dialog, L"Button", L"Also delete user files and folders"), BM_CLICK, 0, 0);
         Press(dialog, L"Delete account");
@@ -439,39 +413,6 @@ TEST_F(AccountDialogs, ALargeProfileIsDeletedWhileTheDialogKeepsAnswering)
 
 namespace {
 
-// A 200 x 100 picture in four upright bands: green, red, blue, green. Each
-// fit shows a different part of it in a square.
-bool WriteBandedPicture(const std::wstring& path)
-{
-    const int width = 200, height = 100, stride = width * 3;
-    std::vector<BYTE> pixels(static_cast<size_t>(stride) * height);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            BYTE* p = &pixels[static_cast<size_t>(y) * stride + x * 3];   // blue, green, red
-            int band = x / 50;
-            p[0] = band == 2 ? 255 : 0;
-            p[1] = band == 0 || band == 3 ? 255 : 0;
-            p[2] = band == 1 ? 255 : 0;
-        }
-    }
-    BITMAPINFOHEADER info{};
-    info.biSize = sizeof(info);
-    info.biWidth = width;
-    info.biHeight = height;
-    info.biPlanes = 1;
-    info.biBitCount = 24;
-    info.biSizeImage = static_cast<DWORD>(pixels.size());
-    BITMAPFILEHEADER header{};
-    header.bfType = 0x4D42;
-    header.bfOffBits = sizeof(header) + sizeof(info);
-    header.bfSize = header.bfOffBits + info.biSizeImage;
-    std::ofstream out(std::filesystem::path(path), std::ios::binary);
-    out.write(reinterpret_cast<const char*>(&header), sizeof(header));
-    out.write(reinterpret_cast<const char*>(&info), sizeof(info));
-    out.write(reinterpret_cast<const char*>(pixels.data()), static_cast<std::streamsize>(pixels.size()));
-    return out.good();
-}
-
 // The pixel at (x, y) inside the picture control's border.
 COLORREF PicturePixel(HWND dialog, int x, int y)
 {
@@ -486,8 +427,9 @@ TEST_F(AccountDialogs, BrowseFitsTheChosenPictureAndRefusesAFileThatIsNone)
 {
     const std::wstring banded = TestFolder(L"create-dialog-pictures") + L"\\banded.bmp";
     const std::wstring broken = TestFolder(L"create-dialog-broken") + L"\\broken.bmp";
-    ASSERT_TRUE(WriteBandedPicture(banded));
-    std::ofstream(std::filesystem::path(broken)) << "not a picture";
+    // Red, green and blue: each fit shows a different part of it in a square.
+    ASSERT_TRUE(SavePicture(StripedPicture(200, 100, true).Get(), banded, L".bmp"));
+    ASSERT_TRUE(WriteTextFile(broken, "not a picture"));
     ASSERT_TRUE(sandbox::DrawPicture(UserPicture(), 0x3070C0));
     const COLORREF white = RGB(255, 255, 255), green = RGB(0, 255, 0), red = RGB(255, 0, 0);
     const COLORREF stock = RGB(0x30, 0x70, 0xC0);
@@ -497,8 +439,7 @@ TEST_F(AccountDialogs, BrowseFitsTheChosenPictureAndRefusesAFileThatIsNone)
     std::wstring refusal;
     bool refusalRed = false;
     Run([&](Screen& screen, HWND) {
-        screen.Press(screen.Ids().createButton);
-        HWND dialog = screen.Dialog();
+        HWND dialog = OpenDialog(screen, &MainWindowControls::createButton);
         ASSERT_NE(nullptr, dialog);
         auto look = [&] {
             WaitForIdle(dialog);
@@ -523,7 +464,7 @@ TEST_F(AccountDialogs, BrowseFitsTheChosenPictureAndRefusesAFileThatIsNone)
         Click(dialog, L"Default");
         afterDefault = look();
         EXPECT_EQ(labels, Children(dialog, L"Static").size()) << "each picture shown replaces the one before";
-        // The banded picture once more, squeezed in: the account gets exactly that.
+        // The striped picture once more, squeezed in: the account gets exactly that.
         Press(dialog, L"Browse...");
         ASSERT_TRUE(ChooseInOpenFileDialog(L"Select user picture file", banded));
         SetWindowTextW(FieldsOf(dialog).name, L"banded");
@@ -532,10 +473,10 @@ TEST_F(AccountDialogs, BrowseFitsTheChosenPictureAndRefusesAFileThatIsNone)
         WaitFor([&] { return screen.RowOf(L"banded") >= 0; });
     });
     EXPECT_EQ(stock, initial.corner) << "the default picture shows at start";
-    EXPECT_EQ(red, crop.corner) << "crop takes the middle of the picture";
+    EXPECT_EQ(green, crop.corner) << "crop takes the middle of the picture";
     EXPECT_EQ(white, centre.corner) << "centre leaves white bands above and below";
-    EXPECT_EQ(green, centre.left);
-    EXPECT_EQ(green, stretch.corner) << "stretch squeezes the whole picture in";
+    EXPECT_EQ(red, centre.left);
+    EXPECT_EQ(red, stretch.corner) << "stretch squeezes the whole picture in";
     EXPECT_EQ(L"The picture file you selected is not valid.", refusal);
     EXPECT_TRUE(refusalRed);
     EXPECT_EQ(stretch.corner, afterBroken.corner) << "a file that is no picture changes nothing";
@@ -553,8 +494,8 @@ TEST_F(AccountDialogs, BrowseFitsTheChosenPictureAndRefusesAFileThatIsNone)
     Gdiplus::DllExports::GdipBitmapGetPixel(given, static_cast<INT>(size * 3 / 8), static_cast<INT>(size / 2), &middle);
     Gdiplus::DllExports::GdipDisposeImage(given);
     EXPECT_EQ(448u, size) << "the picture the shell takes";
-    EXPECT_EQ(0xFF00FF00u, left) << "the last fit chosen (stretch) was handed over";
-    EXPECT_EQ(0xFFFF0000u, middle);
+    EXPECT_EQ(0xFFFF0000u, left) << "the last fit chosen (stretch) was handed over";
+    EXPECT_EQ(0xFF00FF00u, middle);
 }
 
 // The automatic sign-in account: its name goes from "DefaultUserName" even
@@ -574,19 +515,13 @@ TEST_F(AccountDialogs, DeletionClearsTheSignInNameAndNamesAFolderItKept)
     std::filesystem::remove_all(outside, ignored);
     std::filesystem::create_directories(outside, ignored);
     std::ofstream(std::filesystem::path(outside + L"\\keep.txt")) << "keep";
-    auto setText = [](const wchar_t* key, const wchar_t* value, const std::wstring& text) {
-        RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, value, REG_SZ, text.c_str(),
-                        static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-    };
     const std::wstring entry = std::wstring(kProfileList) + L"\\" + sandbox::AccountSid(account.rid);
-    setText(entry.c_str(), L"ProfileImagePath", outside);
-    setText(kWinlogon, L"DefaultUserName", L"Damaged");
-    setText(kWinlogon, L"AutoAdminLogon", L"0");
+    RegWrite(HKEY_LOCAL_MACHINE, entry, L"ProfileImagePath", outside);
+    RegWrite(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName", L"Damaged");
+    RegWrite(HKEY_LOCAL_MACHINE, kWinlogon, L"AutoAdminLogon", L"0");
     std::wstring told;
     Run([&](Screen& screen, HWND) {
-        ASSERT_TRUE(screen.Select(L"damaged"));
-        screen.Press(screen.Ids().deleteButton);
-        HWND dialog = screen.Dialog();
+        HWND dialog = OpenDialog(screen, &MainWindowControls::deleteButton, L"damaged");
         ASSERT_NE(nullptr, dialog);
         SendMessageW(ChildWithText(dialog, L"Button", L"Also delete user files and folders"), BM_CLICK, 0, 0);
         Press(dialog, L"Delete account");
@@ -598,13 +533,6 @@ TEST_F(AccountDialogs, DeletionClearsTheSignInNameAndNamesAFolderItKept)
               told);
     EXPECT_TRUE(PathExists(outside + L"\\keep.txt"));
     std::filesystem::remove_all(outside, ignored);
-    wchar_t name[64] = L"(missing)";
-    DWORD size = sizeof(name);
-    RegGetValueW(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName", RRF_RT_REG_SZ, nullptr, name, &size);
-    EXPECT_EQ(std::wstring(L""), name);
-    HKEY key = nullptr;
-    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, entry.c_str(), 0, KEY_READ, &key))
-        << "the entry of a folder that stays stays too";
-    if (key != nullptr)
-        RegCloseKey(key);
+    EXPECT_EQ(L"", RegText(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName"));
+    EXPECT_TRUE(KeyOpens(HKEY_LOCAL_MACHINE, entry)) << "the entry of a folder that stays stays too";
 }

@@ -12,17 +12,10 @@
 #include "accounts/groups.h"
 #include "accounts/lookup.h"
 #include "sandbox/sandbox.h"
+#include "sandbox/state.h"
 #include "tests/win/test_support.h"
 
 namespace {
-
-std::wstring ProcessUser()
-{
-    wchar_t name[256] = L"";
-    DWORD length = ARRAYSIZE(name);
-    GetUserNameW(name, &length);
-    return name;
-}
 
 class AccountData : public ::testing::Test {
 protected:
@@ -74,43 +67,11 @@ TEST_F(AccountData, RowsComeFromEveryPage)
     EXPECT_EQ(324u, rows.size());
 }
 
-TEST_F(AccountData, DetailsOfEachKindOfAccount)
-{
-    Reset(L"default");
-    const std::wstring console = ProcessUser();
-    struct Case {
-        std::wstring name;
-        const wchar_t* fullName;
-        uint32_t privilege;
-        bool builtin, console, hidden, disabled, lockedOut, expired;
-    } const cases[] = {
-        {L"Administrator", L"", 2, true, false, false, true, false, false},
-        {console, L"Office Manager", 2, false, true, false, false, false, false},
-        {L"reception", L"Front Desk", 1, false, false, true, false, false, false},
-        {L"tpatel", L"Tara Patel", 1, false, false, false, true, false, false},
-        {L"dnovak", L"Daniel Novak", 1, false, false, false, false, true, false},
-        {L"skowalski", L"Sofia Kowalski", 1, false, false, false, false, false, true},
-    };
-    for (const Case& c : cases) {
-        AccountDetails details;
-        ASSERT_TRUE(ReadAccountDetails(c.name.c_str(), console.c_str(), details)) << Show(c.name);
-        EXPECT_EQ(std::wstring(c.fullName), details.fullName.Text()) << Show(c.name);
-        EXPECT_EQ(c.privilege, details.privilege) << Show(c.name);
-        EXPECT_EQ(c.builtin, details.builtin) << Show(c.name);
-        EXPECT_EQ(c.console, details.console) << Show(c.name);
-        EXPECT_EQ(c.hidden, details.hidden) << Show(c.name);
-        EXPECT_EQ(c.disabled, (details.flags & kFlagAccountDisabled) != 0) << Show(c.name);
-        EXPECT_EQ(c.lockedOut, (details.flags & kFlagLockedOut) != 0) << Show(c.name);
-        EXPECT_EQ(c.expired, (details.flags & kFlagPasswordExpired) != 0) << Show(c.name);
-        EXPECT_FALSE(details.autoLogon) << Show(c.name) << ": no automatic sign-in in this scenario";
-    }
-}
-
 TEST_F(AccountData, ConsoleUserUnknownOrAccountGone)
 {
     Reset(L"default");
     AccountDetails details;
-    ASSERT_TRUE(ReadAccountDetails(ProcessUser().c_str(), L"", details));
+    ASSERT_TRUE(ReadAccountDetails(sandbox::ProcessUserName().c_str(), L"", details));
     EXPECT_FALSE(details.console) << "an unknown console user is nobody";
     ASSERT_TRUE(ReadAccountDetails(L"JOKAFOR", L"jokafor", details));
     EXPECT_TRUE(details.console) << "names compare without regard to case";

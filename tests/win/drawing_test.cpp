@@ -67,6 +67,21 @@ std::vector<uint32_t> GdiPixels(HBITMAP bitmap, int& width, int& height)
     return pixels;
 }
 
+// Which pixels of the square of that side at `origin` (screen) are dark.
+std::vector<bool> DarkPixels(POINT origin, int side)
+{
+    std::vector<bool> dark;
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x)
+            dark.push_back(GetRValue(ScreenPixel(origin.x + x, origin.y + y)) < 0x80);
+    return dark;
+}
+
+size_t Darks(const std::vector<bool>& pixels)
+{
+    return static_cast<size_t>(std::count(pixels.begin(), pixels.end(), true));
+}
+
 class Drawing : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { StartGdiplusForTests(); }
@@ -131,27 +146,18 @@ TEST_F(Drawing, SquareFillCoversEveryPixelOfTheRectangle)
     }
 }
 
+// (Without an arc the corners are filled like every other pixel: see above.)
 TEST_F(Drawing, RoundedFillLeavesTheOuterCornersUntouched)
 {
-    struct Case {
-        int arc;
-        bool cornersUntouched;
-    } cases[] = {{12, true}, {8, true}, {16, true}, {0, false}};
-    for (const Case& c : cases) {
+    for (int arc : {8, 12, 16}) {
         UniqueImage bitmap = NewBitmap(40, 30);
-        ASSERT_TRUE(FillRoundRect(bitmap.Get(), 0, 0, 40, 30, 0xFF000000, c.arc));
-        const POINT corners[] = {{0, 0}, {39, 0}, {0, 29}, {39, 29}};
-        for (POINT corner : corners) {
-            Gdiplus::ARGB pixel = PixelOf(bitmap.Get(), corner.x, corner.y);
-            if (c.cornersUntouched) {
-                EXPECT_EQ(0u, pixel) << "arc " << c.arc << " corner " << corner.x << "," << corner.y;
-            }
-            else
-                EXPECT_EQ(0xFF000000u, pixel) << "arc " << c.arc << " corner " << corner.x << "," << corner.y;
-        }
+        ASSERT_TRUE(FillRoundRect(bitmap.Get(), 0, 0, 40, 30, 0xFF000000, arc));
+        for (POINT corner : {POINT{0, 0}, POINT{39, 0}, POINT{0, 29}, POINT{39, 29}})
+            EXPECT_EQ(0u, PixelOf(bitmap.Get(), corner.x, corner.y)) << "arc " << arc << " corner " << corner.x << ","
+                                                                      << corner.y;
         for (POINT filled : {POINT{20, 15}, POINT{20, 0}, POINT{0, 15}, POINT{39, 15}, POINT{20, 29}})
             EXPECT_EQ(0xFF000000u, PixelOf(bitmap.Get(), filled.x, filled.y))
-                << "arc " << c.arc << " at " << filled.x << "," << filled.y;
+                << "arc " << arc << " at " << filled.x << "," << filled.y;
     }
 }
 
@@ -388,6 +394,7 @@ TEST_F(DrawingWindow, ImageListsOfListsAndButtonsGrowShrinkAndStay)
     UniqueBitmap bitmap = IconToBitmap(icon, 32);
 
     EXPECT_EQ(-1, window_.SetListIcon(list, 0, icon, 32)) << "nothing to replace yet";
+    EXPECT_FALSE(window_.SetListImageCount(list, 3)) << "no image list before the first image";
     EXPECT_EQ(0, window_.SetListIcon(list, -1, icon, 32));
     EXPECT_EQ(1, window_.AddListImage(list, bitmap.Get(), 32));
     EXPECT_EQ(2, window_.ListImageCount(list));
@@ -395,6 +402,11 @@ TEST_F(DrawingWindow, ImageListsOfListsAndButtonsGrowShrinkAndStay)
     EXPECT_TRUE(window_.ReplaceListImage(list, 1, bitmap.Get()));
     EXPECT_EQ(2, window_.ListImageCount(list));
     EXPECT_TRUE(window_.RemoveListImage(list, 0));
+    EXPECT_EQ(1, window_.ListImageCount(list));
+    EXPECT_TRUE(window_.SetListImageCount(list, 5));
+    EXPECT_EQ(5, window_.ListImageCount(list));
+    EXPECT_TRUE(window_.ReplaceListImage(list, 4, bitmap.Get()));
+    EXPECT_TRUE(window_.SetListImageCount(list, 1));
     EXPECT_EQ(1, window_.ListImageCount(list));
     HWND listHandle = window_.Control(list)->handle;
     EXPECT_EQ(window_.Control(list)->images.Get(),
@@ -427,29 +439,17 @@ TEST_F(DrawingWindow, SpinnerTurnsAndEndsSoonAfterItsControlGoes)
 
         POINT origin{40, 40};
         ClientToScreen(window_.Handle(), &origin);
-        auto darkPixels = [&]() {
-            std::vector<bool> dark;
-            for (int y = 0; y < kSize; ++y)
-                for (int x = 0; x < kSize; ++x)
-                    dark.push_back(GetRValue(ScreenPixel(origin.x + x, origin.y + y)) < 0x80);
-            return dark;
-        };
-        auto darkCountOf = [](const std::vector<bool>& pixels) {
-            return static_cast<size_t>(std::count(pixels.begin(), pixels.end(), true));
-        };
         std::vector<bool> first;
-        PumpUntil("the ring to be drawn", [&] { return darkCountOf(first = darkPixels()) > 40u; });
+        PumpUntil("the ring to be drawn", [&] { return Darks(first = DarkPixels(origin, kSize)) > 40u; });
         if (attempt == 0) {
             EXPECT_FALSE(SaveScreenshot(window_.Handle(), L"spinner").empty());
         }
         std::vector<bool> second;
-        PumpUntil("the ring to turn", [&] { return (second = darkPixels()) != first; });
-        size_t darkCount = 0;
+        PumpUntil("the ring to turn", [&] { return (second = DarkPixels(origin, kSize)) != first; });
+        const size_t darkCount = Darks(first);
         size_t changed = 0;
-        for (size_t i = 0; i < first.size(); ++i) {
-            darkCount += first[i];
+        for (size_t i = 0; i < first.size(); ++i)
             changed += first[i] != second[i];
-        }
         EXPECT_GT(darkCount, 40u) << "the ring is drawn";
         EXPECT_LT(darkCount, first.size() / 2) << "only a ring";
         EXPECT_GT(changed, 4u) << "the ring turns";
@@ -489,13 +489,7 @@ TEST_F(DrawingWindow, SpinnerWaitsWhileItsControlIsHidden)
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(thread.Get(), 0)) << "it waits for the control";
     window_.SetState(picture, StateFlags::Show);
     size_t dark = 0;
-    PumpUntil("the shown ring to be drawn", [&] {
-        dark = 0;
-        for (int y = 0; y < 28; ++y)
-            for (int x = 0; x < 28; ++x)
-                dark += GetRValue(ScreenPixel(origin.x + x, origin.y + y)) < 0x80;
-        return dark > 40u;
-    });
+    PumpUntil("the shown ring to be drawn", [&] { return (dark = Darks(DarkPixels(origin, 28))) > 40u; });
     EXPECT_GT(dark, 40u) << "shown again, the ring turns (speed 100: no delay)";
     window_.DeleteControl(picture);
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.Get(), 2000));

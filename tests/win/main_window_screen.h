@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <lm.h>
 
 #include <functional>
 #include <string>
@@ -12,10 +13,32 @@
 
 #include "app/main_window.h"
 #include "platform/handles.h"
+#include "platform/machine.h"
 #include "tests/win/screen_capture.h"
 #include "ui/window.h"
 
 namespace harness {
+
+// An account as the machine stores it; `found` false when it has none.
+struct StoredAccount {
+    bool found = false;
+    DWORD privilege = 0, flags = 0, passwordExpired = 0;
+    std::wstring fullName;
+};
+
+inline StoredAccount Stored(const wchar_t* name)
+{
+    StoredAccount stored;
+    LPBYTE buffer = nullptr;
+    if (machine::NetUserGetInfo(nullptr, name, 3, &buffer) == NERR_Success && buffer != nullptr) {
+        const auto* record = reinterpret_cast<USER_INFO_3*>(buffer);
+        stored = {true, record->usri3_priv, record->usri3_flags, record->usri3_password_expired,
+                  record->usri3_full_name != nullptr ? record->usri3_full_name : L""};
+    }
+    if (buffer != nullptr)
+        machine::NetApiBufferFree(buffer);
+    return stored;
+}
 
 class Screen {
 public:

@@ -8,8 +8,6 @@
 
 #include <atomic>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -25,6 +23,7 @@
 #include "sandbox/sandbox.h"
 #include "sandbox/state.h"
 #include "tests/win/main_window_screen.h"
+#include "tests/win/repair_test_support.h"
 #include "tests/win/screen_capture.h"
 #include "tests/win/test_support.h"
 #include "ui/drawing.h"
@@ -34,33 +33,6 @@
 using namespace harness;
 
 namespace {
-
-std::wstring ProcessUser()
-{
-    wchar_t name[256] = L"";
-    DWORD length = ARRAYSIZE(name);
-    GetUserNameW(name, &length);
-    return name;
-}
-
-USER_INFO_3 Stored(const wchar_t* name, std::wstring* fullName = nullptr, bool* found = nullptr)
-{
-    LPBYTE buffer = nullptr;
-    USER_INFO_3 copy{};
-    bool ok = machine::NetUserGetInfo(nullptr, name, 3, &buffer) == NERR_Success && buffer != nullptr;
-    if (ok) {
-        copy = *reinterpret_cast<USER_INFO_3*>(buffer);
-        if (fullName != nullptr)
-            *fullName = copy.usri3_full_name != nullptr ? copy.usri3_full_name : L"";
-        copy.usri3_name = copy.usri3_full_name = nullptr;   // not valid past the buffer
-        copy.usri3_comment = copy.usri3_usr_comment = copy.usri3_home_dir = copy.usri3_profile = nullptr;
-    }
-    if (buffer != nullptr)
-        machine::NetApiBufferFree(buffer);
-    if (found != nullptr)
-        *found = ok;
-    return copy;
-}
 
 class MainWindowRun : public ::testing::Test {
 protected:
@@ -118,7 +90,7 @@ TEST_F(MainWindowRun, PanelShowsEveryKindOfAccount)
             for (const PanelCase& c : cases) {
                 if (std::wstring(c.scenario) != scenario)
                     continue;
-                std::wstring account = std::wstring(c.account) == L"*" ? ProcessUser() : c.account;
+                std::wstring account = std::wstring(c.account) == L"*" ? sandbox::ProcessUserName() : c.account;
                 std::string what = Narrow(account);
                 ASSERT_TRUE(screen.Select(account)) << what << ": no panel for the row";
                 EXPECT_EQ(c.display, screen.Text(ids.displayNameField)) << what;
@@ -161,7 +133,7 @@ TEST_F(MainWindowRun, PanelShowsEveryKindOfAccount)
 
 TEST_F(MainWindowRun, SaveChangesAnsweredYesAppliesExactlyThePanel)
 {
-    USER_INFO_3 before = Stored(L"jokafor");
+    StoredAccount before = Stored(L"jokafor");
     std::wstring summary;
     Run([&](Screen& screen, HWND) {
         const MainWindowControls& ids = screen.Ids();
@@ -181,11 +153,10 @@ TEST_F(MainWindowRun, SaveChangesAnsweredYesAppliesExactlyThePanel)
             << "the row follows the type: " << Narrow(screen.Cell(screen.RowOf(L"jokafor"), 2));
     });
     EXPECT_EQ(L"The selected settings were successfully applied.", summary);
-    std::wstring full;
-    USER_INFO_3 after = Stored(L"jokafor", &full);
-    EXPECT_EQ(2u, after.usri3_priv) << "the type goes through the groups";
-    EXPECT_EQ(before.usri3_flags | UF_ACCOUNTDISABLE, after.usri3_flags) << "only the disabled flag is new";
-    EXPECT_EQ(L"James Okafor", full);
+    StoredAccount after = Stored(L"jokafor");
+    EXPECT_EQ(2u, after.privilege) << "the type goes through the groups";
+    EXPECT_EQ(before.flags | UF_ACCOUNTDISABLE, after.flags) << "only the disabled flag is new";
+    EXPECT_EQ(L"James Okafor", after.fullName);
     EXPECT_TRUE(SetSignInVisibility(L"jokafor", SignInVisibilityMode::Query));
 }
 
@@ -211,7 +182,7 @@ TEST_F(MainWindowRun, TheLastEnabledAdministratorKeepsItsType)
               L"Its account type stays Administrator.",
               told);
     EXPECT_NE(std::wstring::npos, summary.find(L"could not be applied")) << std::string(summary.begin(), summary.end());
-    EXPECT_EQ(2u, Stored(self.c_str()).usri3_priv);
+    EXPECT_EQ(2u, Stored(self.c_str()).privilege);
 }
 
 // One box ticked or cleared and saved: the account gets that and only that,
@@ -226,26 +197,26 @@ TEST_F(MainWindowRun, SavingOneBoxChangesOnlyWhatItSays)
     } const cases[] = {
         // The display field shows the account name for an empty full name; saving must not store it.
         {L"lchen", &MainWindowControls::disabledBox, true, true, [] {
-             std::wstring full = L"(unread)";
-             EXPECT_NE(0u, Stored(L"lchen", &full).usri3_flags & UF_ACCOUNTDISABLE);
-             EXPECT_EQ(L"", full) << "the account name was stored as the full name";
+             const StoredAccount lchen = Stored(L"lchen");
+             EXPECT_NE(0u, lchen.flags & UF_ACCOUNTDISABLE);
+             EXPECT_EQ(L"", lchen.fullName) << "the account name was stored as the full name";
          }},
         // An expiry once cleared cannot be set here.
         {L"skowalski", &MainWindowControls::expiredBox, false, false, [] {
-             USER_INFO_3 after = Stored(L"skowalski");
-             EXPECT_EQ(0u, after.usri3_password_expired);
-             EXPECT_EQ(0u, after.usri3_flags & UF_PASSWORD_EXPIRED);
+             const StoredAccount after = Stored(L"skowalski");
+             EXPECT_EQ(0u, after.passwordExpired);
+             EXPECT_EQ(0u, after.flags & UF_PASSWORD_EXPIRED);
          }},
         {L"reception", &MainWindowControls::hiddenBox, true, false,
          [] { EXPECT_TRUE(SetSignInVisibility(L"reception", SignInVisibilityMode::Query)); }},
         {L"mhartley", &MainWindowControls::hiddenBox, true, true,
          [] { EXPECT_FALSE(SetSignInVisibility(L"mhartley", SignInVisibilityMode::Query)); }},
     };
-    for (const Case& c : cases) {
-        Reset(L"default");
-        Run([&](Screen& screen, HWND) {
+    // Each case is an account of its own: one run saves them in turn.
+    Run([&](Screen& screen, HWND) {
+        for (const Case& c : cases) {
             const int32_t box = screen.Ids().*c.box;
-            ASSERT_TRUE(screen.Select(c.account));
+            ASSERT_TRUE(screen.Select(c.account)) << Narrow(c.account);
             screen.Press(box);
             screen.Press(screen.Ids().saveButton);
             EXPECT_EQ(L"Are you sure you want to apply the seleted settings to this user account?", screen.Answer(L"Yes"));
@@ -253,7 +224,9 @@ TEST_F(MainWindowRun, SavingOneBoxChangesOnlyWhatItSays)
             EXPECT_TRUE(WaitFor([&] {
                 return screen.Enabled(box) == c.boxEnabledAfter && screen.Checked(box) == c.boxCheckedAfter;
             })) << Narrow(c.account);
-        });
+        }
+    });
+    for (const Case& c : cases) {
         SCOPED_TRACE(Narrow(c.account));
         c.stored();
     }
@@ -323,20 +296,10 @@ namespace {
 constexpr wchar_t kQuestion[] =
     L"Vantrell found one or more corrupted profile registry keys.\r\n\r\nDo you want to fix them?";
 
+// A value of the profile-list entry; numbers in decimal, "(missing)" when absent.
 std::wstring ProfileListValue(const std::wstring& entry, const wchar_t* value)
 {
-    wchar_t data[1024] = L"";
-    DWORD size = sizeof(data) - sizeof(wchar_t);
-    const std::wstring key = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + entry;
-    DWORD number = 0;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), value, RRF_RT_ANY | RRF_NOEXPAND, nullptr, data, &size) !=
-        ERROR_SUCCESS)
-        return L"(absent)";
-    if (size == sizeof(DWORD)) {
-        memcpy(&number, data, sizeof(number));
-        return std::to_wstring(number);
-    }
-    return data;
+    return repair_test::MachineValue((L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + entry).c_str(), value);
 }
 
 // The one backed-up entry of the corrupted-profile scenario.
@@ -374,7 +337,7 @@ TEST_F(CorruptedProfileRun, KeysAreOfferedOnceAtStart)
         EXPECT_EQ(L"The corrupted profile registry keys were successfully fixed", screen.Answer(L"OK"));
         EXPECT_TRUE(WaitFor([&] { return screen.Enabled(screen.Ids().createButton); }));
     });
-    EXPECT_EQ(L"(absent)", ProfileListValue(backup, L"State"));
+    EXPECT_EQ(L"(missing)", ProfileListValue(backup, L"State"));
     EXPECT_EQ(backedUpPath, ProfileListValue(current, L"ProfileImagePath"));
     EXPECT_EQ(L"0", ProfileListValue(current, L"State"));
     EXPECT_EQ(L"0", ProfileListValue(current, L"RefCount"));
@@ -523,58 +486,21 @@ char PreviewKind(HWND dialog, int x, int y)
 {
     POINT at{20 + x, 120 + y};
     ClientToScreen(dialog, &at);
-    COLORREF c = ScreenPixel(at.x, at.y);
-    const int r = GetRValue(c), g = GetGValue(c), b = GetBValue(c);
-    if (r > 235 && g > 235 && b > 235)
-        return 'W';
-    if (r > 200 && g < 60 && b < 60)
-        return 'R';
-    if (g > 200 && r < 60 && b < 60)
-        return 'G';
-    if (b > 200 && r < 60 && g < 60)
-        return 'B';
-    return '?';
+    return ColourKind(ScreenPixel(at.x, at.y));
 }
 
 // The status line is the one label at (20, 270).
 std::wstring StatusText(HWND dialog) { return TextOf(ChildAt(dialog, L"Static", 20, 270)); }
 
-// The JPEG set and key the window's own version writes for the account.
-void ForgetPictureSet(const wchar_t* account)
-{
-    WString sid(account);
-    if (!GetAccountSidString(sid))
-        return;
-    RegKey key;
-    key.DeleteTree(PictureSetKeyPath(sid.Text()).Text());
-    std::error_code ignored;
-    std::filesystem::path set(PictureSetFolder(sid.Text()).Text());
-    for (auto& entry : std::filesystem::directory_iterator(set, ignored))
-        SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
-    std::filesystem::remove_all(set, ignored);
-    // A legacy picture an earlier test gave the account would be found first.
-    WString pictures;
-    if (GetUserPicturesFolder(pictures))
-        DeleteFileW(LegacyPictureFile(pictures.Text(), account).Text());
-}
-
 }  // namespace
 
 TEST_F(MainWindowRun, ChangePictureDialogBrowsesFitsRefusesAndChanges)
 {
-    ForgetPictureSet(L"lchen");
+    ForgetAccountPictures(L"lchen");
     const std::wstring folder = TestFolder(L"picture-dialog");
     const std::wstring wide = folder + L"\\wide.png", notes = folder + L"\\notes.jpg";
-    {
-        UniqueImage picture = NewBitmap(200, 100);
-        ASSERT_TRUE(FillRoundRect(picture.Get(), 0, 0, 200, 100, 0xFF0000FF, 0));
-        ASSERT_TRUE(FillRoundRect(picture.Get(), 0, 0, 49, 100, 0xFFFF0000, 0));
-        ASSERT_TRUE(FillRoundRect(picture.Get(), 50, 0, 99, 100, 0xFF00FF00, 0));
-        CLSID encoder{};
-        ASSERT_TRUE(FindImageEncoder(L".png", encoder));
-        ASSERT_EQ(Gdiplus::Ok, Gdiplus::DllExports::GdipSaveImageToFile(picture.Get(), wide.c_str(), &encoder, nullptr));
-        std::ofstream(std::filesystem::path(notes), std::ios::binary) << "Not a picture: meeting notes.";
-    }
+    ASSERT_TRUE(SavePicture(StripedPicture(200, 100, true).Get(), wide, L".png"));
+    ASSERT_TRUE(WriteTextFile(notes, "Not a picture: meeting notes."));
     Run([&](Screen& screen, HWND) {
         const MainWindowControls& ids = screen.Ids();
         ASSERT_TRUE(WaitForEveryPicture(screen, 30));
@@ -651,7 +577,7 @@ TEST_F(MainWindowRun, ChangePictureDialogBrowsesFitsRefusesAndChanges)
     WString path;
     ASSERT_TRUE(FindAccountPicture(L"lchen", path, 10.0));
     EXPECT_NE(std::wstring::npos, std::wstring(path.Text()).find(L"Vantrell Sandbox\\Pictures\\lchen.bmp"));
-    ForgetPictureSet(L"lchen");
+    ForgetAccountPictures(L"lchen");
 }
 
 namespace {

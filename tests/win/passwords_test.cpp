@@ -27,30 +27,12 @@ constexpr wchar_t kWinlogon[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersio
 
 
 // A Winlogon value as stored; "(missing)" when there is none.
-std::wstring Winlogon(const wchar_t* name, DWORD* typeOut = nullptr)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kWinlogon, 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
-        return L"(no key)";
-    wchar_t data[512] = L"";
-    DWORD size = sizeof(data) - sizeof(wchar_t), type = 0;
-    LSTATUS status = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
-    RegCloseKey(key);
-    if (typeOut != nullptr)
-        *typeOut = type;
-    return status == ERROR_SUCCESS ? std::wstring(data) : L"(missing)";
-}
-
+std::wstring Winlogon(const wchar_t* name) { return RegText(HKEY_LOCAL_MACHINE, kWinlogon, name); }
 void SetWinlogon(const wchar_t* name, DWORD type, const std::wstring& value)
 {
-    RegSetKeyValueW(HKEY_LOCAL_MACHINE, kWinlogon, name, type, value.c_str(),
-                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    RegWrite(HKEY_LOCAL_MACHINE, kWinlogon, name, value, type);
 }
-
-void DeleteWinlogon(const wchar_t* name)
-{
-    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kWinlogon, name);
-}
+void DeleteWinlogon(const wchar_t* name) { RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kWinlogon, name); }
 
 // The secret's bytes as the security authority holds them; empty and
 // `found` false when there is none.
@@ -82,14 +64,15 @@ bool SignsInWith(const wchar_t* account, const wchar_t* password)
     return true;
 }
 
+void Reset(const wchar_t* scenario)
+{
+    std::wstring error;
+    ASSERT_TRUE(sandbox::ResetMachine(sandbox::ScenarioPath(scenario), &error)) << Narrow(error);
+}
+
 class Passwords : public ::testing::Test {
 protected:
     void SetUp() override { Reset(L"default"); }
-    static void Reset(const wchar_t* scenario)
-    {
-        std::wstring error;
-        ASSERT_TRUE(sandbox::ResetMachine(sandbox::ScenarioPath(scenario), &error)) << Narrow(error);
-    }
 };
 
 }  // namespace
@@ -253,16 +236,13 @@ namespace {
 
 // The dialog over a main window of the test's own, played by an operator
 // thread that types into the fields and presses the buttons.
-class Dialog : public Passwords {
+class Dialog : public OwnerWindowTest {
 protected:
-    static void SetUpTestSuite() { StartGdiplusForTests(); }
     void SetUp() override
     {
-        Passwords::SetUp();
-        ASSERT_NE(nullptr, main_.CreateUiWindow(L"Vantrell_DialogOwner", L"Main", 750, 550, -1, -1, -1, -1, nullptr));
-        main_.ShowUiWindow(SW_SHOW);
+        Reset(L"default");
+        OwnerWindowTest::SetUp();
     }
-    void TearDown() override { main_.DestroyUiWindow(); }
 
     static std::vector<HWND> Fields(HWND dialog) { return Children(dialog, L"Edit"); }
     // The status line is the label at (20, 250).
@@ -271,9 +251,6 @@ protected:
     {
         WaitUntil("the dialog's status line", [&] { return StatusText(dialog) == text; });
     }
-
-    UiWindow main_;
-    TestOwner owner_{main_};
 };
 
 }  // namespace
@@ -299,7 +276,7 @@ TEST_F(Dialog, ChangePasswordRefusesMismatchAndWrongCurrentThenChanges)
         SetWindowTextW(fields[0], L"Okafor-Spring");
         Click(dialog, L"Apply");
     });
-    EXPECT_TRUE(PasswordDialog(owner_, nullptr, L"jokafor", L"James Okafor", PasswordDialogMode::ChangePassword));
+    EXPECT_TRUE(PasswordDialog(dialogOwner_, nullptr, L"jokafor", L"James Okafor", PasswordDialogMode::ChangePassword));
     person.Finish();
     EXPECT_FALSE(person.Stuck());
     ASSERT_EQ(3u, statuses.size());
@@ -320,7 +297,7 @@ TEST_F(Dialog, AutoLogonStoresWhatWasTypedAndCancelChangesNothing)
         SetWindowTextW(fields[1], L"Typed-Secret");
         Click(dialog, L"Apply");
     });
-    EXPECT_TRUE(PasswordDialog(owner_, nullptr, L"mhartley", L"Maria Hartley", PasswordDialogMode::AutoLogon));
+    EXPECT_TRUE(PasswordDialog(dialogOwner_, nullptr, L"mhartley", L"Maria Hartley", PasswordDialogMode::AutoLogon));
     person.Finish();
     EXPECT_FALSE(person.Stuck());
     bool found = false;
@@ -333,7 +310,7 @@ TEST_F(Dialog, AutoLogonStoresWhatWasTypedAndCancelChangesNothing)
         SaveScreenshot(dialog, L"password_dialog_auto_logon");
         Click(dialog, L"Cancel");
     });
-    EXPECT_TRUE(PasswordDialog(owner_, nullptr, L"jokafor", L"James Okafor", PasswordDialogMode::AutoLogon));
+    EXPECT_TRUE(PasswordDialog(dialogOwner_, nullptr, L"jokafor", L"James Okafor", PasswordDialogMode::AutoLogon));
     cancel.Finish();
     EXPECT_EQ(L"Typed-Secret", Secret(&found));
     EXPECT_TRUE(IsAutoLogonAccount(L"mhartley"));
@@ -342,10 +319,10 @@ TEST_F(Dialog, AutoLogonStoresWhatWasTypedAndCancelChangesNothing)
 TEST_F(Dialog, ClosingTheProgramEndsTheDialogWithFalse)
 {
     Operator person(L"Vantrell_MsgBox", [&](HWND dialog) {
-        PostMessageW(main_.Handle(), WM_CLOSE, 0, 0);
+        PostMessageW(owner_.Handle(), WM_CLOSE, 0, 0);
         PostMessageW(dialog, kCloseRequestMessage, 0, 0);
     });
-    EXPECT_FALSE(PasswordDialog(owner_, nullptr, L"jokafor", L"James Okafor", PasswordDialogMode::ChangePassword));
+    EXPECT_FALSE(PasswordDialog(dialogOwner_, nullptr, L"jokafor", L"James Okafor", PasswordDialogMode::ChangePassword));
     person.Finish();
 }
 
@@ -404,8 +381,7 @@ TEST_F(Passwords, APlainTextPasswordCountsByItsPresenceAlone)
         {REG_BINARY, L"abc", false},
     };
     for (const Case& c : cases) {
-        RegSetKeyValueW(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultPassword", c.type, c.value.c_str(),
-                        static_cast<DWORD>((c.value.size() + 1) * sizeof(wchar_t)));
+        SetWinlogon(L"DefaultPassword", c.type, c.value);
         EXPECT_EQ(c.configured, IsAutoLogonConfigured()) << "type " << c.type;
     }
     DeleteWinlogon(L"DefaultPassword");

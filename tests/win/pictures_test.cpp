@@ -7,7 +7,6 @@
 #include <objbase.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "accounts/row_pictures.h"
 #include "platform/registry.h"
 #include "sandbox/sandbox.h"
+#include "tests/win/repair_test_support.h"
 #include "tests/win/screen_capture.h"
 #include "tests/win/test_support.h"
 #include "ui/drawing.h"
@@ -26,22 +26,6 @@ namespace gp = Gdiplus::DllExports;
 
 namespace {
 
-// A bitmap of vertical (or horizontal) thirds: red, green, blue, the middle
-// one half of the whole.
-UniqueImage Stripes(int width, int height, bool vertical)
-{
-    UniqueImage image = NewBitmap(width, height);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const int along = vertical ? x : y;
-            const int length = vertical ? width : height;
-            Gdiplus::ARGB colour = along < length / 4 ? 0xFFFF0000 : along < length * 3 / 4 ? 0xFF00FF00 : 0xFF0000FF;
-            gp::GdipBitmapSetPixel(image.Get(), x, y, colour);
-        }
-    }
-    return image;
-}
-
 Gdiplus::ARGB Pixel(Gdiplus::GpBitmap* image, int x, int y)
 {
     Gdiplus::ARGB colour = 0;
@@ -49,21 +33,10 @@ Gdiplus::ARGB Pixel(Gdiplus::GpBitmap* image, int x, int y)
     return colour;
 }
 
-// 'W' white, 'R', 'G', 'B' the stripes; '?' anything else.
+// What an opaque pixel shows (see ColourKind); '?' for any other.
 char Kind(Gdiplus::ARGB c)
 {
-    const int r = (c >> 16) & 0xFF, g = (c >> 8) & 0xFF, b = c & 0xFF;
-    if ((c >> 24) != 0xFF)
-        return '?';
-    if (r > 240 && g > 240 && b > 240)
-        return 'W';
-    if (r > 200 && g < 60 && b < 60)
-        return 'R';
-    if (g > 200 && r < 60 && b < 60)
-        return 'G';
-    if (b > 200 && r < 60 && g < 60)
-        return 'B';
-    return '?';
+    return (c >> 24) != 0xFF ? '?' : harness::ColourKind(RGB((c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF));
 }
 
 struct Size {
@@ -86,23 +59,7 @@ Size DecodedSize(const std::wstring& path)
     return SizeOf(image.Get());
 }
 
-bool SaveAs(Gdiplus::GpBitmap* image, const std::wstring& path, const wchar_t* extension)
-{
-    CLSID encoder{};
-    return FindImageEncoder(extension, encoder) &&
-           gp::GdipSaveImageToFile(image, path.c_str(), &encoder, nullptr) == Gdiplus::Ok;
-}
-
-void WriteBytes(const std::wstring& path, const std::string& bytes)
-{
-    std::ofstream(std::filesystem::path(path), std::ios::binary) << bytes;
-}
-
-std::string ReadBytes(const std::wstring& path)
-{
-    std::ifstream file(std::filesystem::path(path), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
+using repair_test::ReadBytes;
 
 std::wstring PicturesFolder()
 {
@@ -158,21 +115,6 @@ protected:
         folder_ = TestFolder(L"pictures");
     }
 
-    // Removes every trace of earlier picture changes of the account.
-    void ForgetPictures(const wchar_t* account)
-    {
-        const std::wstring sid = SidOf(account);
-        RegKey key;
-        key.DeleteTree(PictureSetKeyPath(sid.c_str()).Text());
-        std::error_code ignored;
-        std::filesystem::path set(PictureSetFolder(sid.c_str()).Text());
-        for (auto& entry : std::filesystem::directory_iterator(set, ignored))
-            SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
-        std::filesystem::remove_all(set, ignored);
-        std::filesystem::remove(LegacyPictureFile(PicturesFolder().c_str(), account).Text(), ignored);
-        std::filesystem::remove(HandOverPictureFile().Text(), ignored);
-    }
-
     std::wstring folder_;
 };
 
@@ -180,7 +122,7 @@ protected:
 
 TEST_F(Pictures, FitPictureDrawsA200By100SourceInEachFit)
 {
-    UniqueImage wide = Stripes(200, 100, true);
+    UniqueImage wide = harness::StripedPicture(200, 100, true);
     struct Case {
         PictureFit fit;
         // What each row band and column band must be: the first and last
@@ -229,7 +171,7 @@ TEST_F(Pictures, FitPictureDrawsA200By100SourceInEachFit)
 
 TEST_F(Pictures, FitPictureTurnsTallAndSquareSources)
 {
-    UniqueImage tall = Stripes(100, 200, false);
+    UniqueImage tall = harness::StripedPicture(100, 200, false);
     UniqueImage centred = FitPicture(tall.Get(), 48, 48, PictureFit::Center);
     UniqueImage cropped = FitPicture(tall.Get(), 48, 48, PictureFit::Crop);
     ASSERT_TRUE(centred && cropped);
@@ -267,11 +209,11 @@ TEST_F(Pictures, TheWinePrefixNamesTheEncodersOfEveryPictureType)
 
 TEST_F(Pictures, LoadPictureFileRefusesWhatIsNoSafeImage)
 {
-    UniqueImage picture = Stripes(64, 32, true);
+    UniqueImage picture = harness::StripedPicture(64, 32, true);
     const std::wstring bmp = folder_ + L"\\good.bmp", jpg = folder_ + L"\\good.jpg", png = folder_ + L"\\good.png";
-    ASSERT_TRUE(SaveAs(picture.Get(), bmp, L".bmp"));
-    ASSERT_TRUE(SaveAs(picture.Get(), jpg, L".jpg"));
-    ASSERT_TRUE(SaveAs(picture.Get(), png, L".png"));
+    ASSERT_TRUE(harness::SavePicture(picture.Get(), bmp, L".bmp"));
+    ASSERT_TRUE(harness::SavePicture(picture.Get(), jpg, L".jpg"));
+    ASSERT_TRUE(harness::SavePicture(picture.Get(), png, L".png"));
     for (const std::wstring& path : {bmp, jpg, png}) {
         UniqueImage loaded = LoadPictureFile(path.c_str());
         ASSERT_TRUE(loaded) << Show(path);
@@ -295,7 +237,7 @@ TEST_F(Pictures, LoadPictureFileRefusesWhatIsNoSafeImage)
         {"cut short", folder_ + L"\\cut.jpg", jpeg.substr(0, jpeg.size() / 3)},
     };
     for (const Case& c : cases) {
-        WriteBytes(c.path, c.bytes);
+        WriteTextFile(c.path, c.bytes);
         EXPECT_FALSE(LoadPictureFile(c.path.c_str())) << c.what;
     }
     EXPECT_FALSE(LoadPictureFile(folder_.c_str())) << "a folder";
@@ -305,8 +247,8 @@ TEST_F(Pictures, LoadPictureFileRefusesWhatIsNoSafeImage)
 
 TEST_F(Pictures, SetAccountPictureBelowSixWritesTheLegacyBitmap)
 {
-    ForgetPictures(L"lchen");
-    UniqueImage picture = Stripes(200, 100, true);
+    harness::ForgetAccountPictures(L"lchen");
+    UniqueImage picture = harness::StripedPicture(200, 100, true);
     ASSERT_TRUE(SetAccountPicture(L"lchen", picture.Get(), PictureFit::Crop, 5.1));
     const std::wstring legacy = LegacyPictureFile(PicturesFolder().c_str(), L"lchen").Text();
     Size size = DecodedSize(legacy);
@@ -323,9 +265,9 @@ TEST_F(Pictures, SetAccountPictureBelowSixWritesTheLegacyBitmap)
 TEST_F(Pictures, SetAccountPictureFromSixHandsTheShellAFileOfItsSize)
 {
     for (double version : {6.0, 6.1}) {
-        ForgetPictures(L"lchen");
+        harness::ForgetAccountPictures(L"lchen");
         sandbox::ClearRecord();
-        UniqueImage picture = Stripes(100, 200, false);
+        UniqueImage picture = harness::StripedPicture(100, 200, false);
         ASSERT_TRUE(SetAccountPicture(L"lchen", picture.Get(), PictureFit::Center, version)) << version;
         const std::wstring handOver = HandOverPictureFile().Text();
         Size size = DecodedSize(handOver);
@@ -345,61 +287,54 @@ TEST_F(Pictures, SetAccountPictureFromSixHandsTheShellAFileOfItsSize)
     }
 }
 
+// The set's names and sizes per version are the picture rules' (core tests).
 TEST_F(Pictures, SetAccountPictureFromSixTwoWritesTheJpegSet)
 {
-    struct Case {
-        double version;
-        std::vector<std::pair<std::wstring, UINT>> entries;
-    } cases[] = {
-        {6.2, {{L"Image448", 448}, {L"Image240", 240}, {L"Image200", 200}, {L"Image96", 96}, {L"Image40", 40}}},
-        {6.3, {{L"Image448", 448}, {L"Image240", 240}, {L"Image200", 200}, {L"Image96", 96}, {L"Image40", 40}}},
-        {10.0,
-         {{L"Image448", 448}, {L"Image240", 240}, {L"Image192", 192}, {L"Image96", 96}, {L"Image48", 48},
-          {L"Image40", 40}, {L"Image32", 32}}},
-    };
-    for (const Case& c : cases) {
-        ForgetPictures(L"jokafor");
+    for (double version : {6.2, 6.3, 10.0}) {
+        size_t count = 0;
+        const PictureSetEntry* table = PictureSetTable(version, count);
+        const std::vector<PictureSetEntry> entries(table, table + count);
+        harness::ForgetAccountPictures(L"jokafor");
         const std::wstring sid = SidOf(L"jokafor");
         const std::wstring key = PictureSetKeyPath(sid.c_str()).Text();
         const std::wstring set = PictureSetFolder(sid.c_str()).Text();
-        UniqueImage picture = Stripes(300, 120, true);
-        ASSERT_TRUE(SetAccountPicture(L"jokafor", picture.Get(), PictureFit::Crop, c.version)) << c.version;
-        EXPECT_EQ(c.entries.size(), ValueNames(key).size()) << c.version;
+        UniqueImage picture = harness::StripedPicture(300, 120, true);
+        ASSERT_TRUE(SetAccountPicture(L"jokafor", picture.Get(), PictureFit::Crop, version)) << version;
+        ASSERT_GE(entries.size(), 5u) << version;
+        EXPECT_EQ(entries.size(), ValueNames(key).size()) << version;
         std::vector<std::wstring> first;
-        for (const auto& [name, size] : c.entries) {
-            const std::wstring file = ReadValue(key, name.c_str());
+        for (const PictureSetEntry& entry : entries) {
+            const std::wstring file = ReadValue(key, entry.valueName);
             first.push_back(file);
             EXPECT_EQ(0u, file.rfind(set + L"\\{", 0)) << Show(file);
-            EXPECT_NE(std::wstring::npos, file.find(L"}-" + name + L".jpg")) << Show(file);
+            EXPECT_NE(std::wstring::npos, file.find(L"}-" + std::wstring(entry.valueName) + L".jpg")) << Show(file);
             const DWORD attributes = GetFileAttributesW(file.c_str());
             EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
                       attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
                 << Show(file);
             Size decoded = DecodedSize(file);
-            EXPECT_EQ(size, decoded.width) << c.version << " " << Show(name);
-            EXPECT_EQ(size, decoded.height) << c.version << " " << Show(name);
+            EXPECT_EQ(static_cast<UINT>(entry.size), decoded.width) << version << " " << Show(entry.valueName);
+            EXPECT_EQ(static_cast<UINT>(entry.size), decoded.height) << version << " " << Show(entry.valueName);
             // A real JPEG, not a bitmap under that name.
             EXPECT_EQ(0, ReadBytes(file).compare(0, 2, "\xFF\xD8")) << Show(file);
         }
         // A second set reuses every name and leaves no other file behind.
-        UniqueImage other = Stripes(80, 80, false);
-        ASSERT_TRUE(SetAccountPicture(L"jokafor", other.Get(), PictureFit::Stretch, c.version));
-        size_t i = 0;
-        for (const auto& [name, size] : c.entries) {
-            EXPECT_EQ(first[i++], ReadValue(key, name.c_str())) << c.version << " " << Show(name);
-        }
+        UniqueImage other = harness::StripedPicture(80, 80, false);
+        ASSERT_TRUE(SetAccountPicture(L"jokafor", other.Get(), PictureFit::Stretch, version));
+        for (size_t i = 0; i < entries.size(); ++i)
+            EXPECT_EQ(first[i], ReadValue(key, entries[i].valueName)) << version << " " << Show(entries[i].valueName);
         size_t files = 0;
         for (auto& entry : std::filesystem::directory_iterator(set)) {
             (void)entry;
             ++files;
         }
-        EXPECT_EQ(c.entries.size(), files) << c.version;
+        EXPECT_EQ(entries.size(), files) << version;
     }
 }
 
 TEST_F(Pictures, ASetNeverTouchesAFileItsKeyNamesOutsideTheSidFolder)
 {
-    ForgetPictures(L"jokafor");
+    harness::ForgetAccountPictures(L"jokafor");
     const std::wstring sid = SidOf(L"jokafor");
     const std::wstring key = PictureSetKeyPath(sid.c_str()).Text();
     const std::wstring set = PictureSetFolder(sid.c_str()).Text();
@@ -415,12 +350,12 @@ TEST_F(Pictures, ASetNeverTouchesAFileItsKeyNamesOutsideTheSidFolder)
     RegKey writer(OpenKey(key.c_str(), kCreateKeyAccess));
     ASSERT_TRUE(writer);
     for (const Case& c : cases) {
-        WriteBytes(c.target, std::string("keep me: ") + Narrow(c.value));
+        WriteTextFile(c.target, std::string("keep me: ") + Narrow(c.value));
         ASSERT_TRUE(writer.SetValue(c.value, REG_SZ, c.target.c_str(), 0));
     }
     writer.Close();
 
-    UniqueImage picture = Stripes(64, 64, true);
+    UniqueImage picture = harness::StripedPicture(64, 64, true);
     ASSERT_TRUE(SetAccountPicture(L"jokafor", picture.Get(), PictureFit::Crop, 10.0));
     for (const Case& c : cases) {
         EXPECT_EQ(std::string("keep me: ") + Narrow(c.value), ReadBytes(c.target)) << Show(c.target);
@@ -468,8 +403,8 @@ TEST_F(Pictures, FindAccountPictureFallsBackToLegacyStockAndGenericPictures)
 
     // Below 6.0 the first stock picture becomes the account's own bitmap.
     std::filesystem::create_directories(stock);
-    UniqueImage picture = Stripes(96, 96, true);
-    ASSERT_TRUE(SaveAs(picture.Get(), stock + L"\\aa-first.bmp", L".bmp"));
+    UniqueImage picture = harness::StripedPicture(96, 96, true);
+    ASSERT_TRUE(harness::SavePicture(picture.Get(), stock + L"\\aa-first.bmp", L".bmp"));
     ASSERT_TRUE(FindAccountPicture(L"lchen", path, 6.1));
     EXPECT_EQ(std::wstring(GenericPictureFile().Text()), std::wstring(path.Text())) << "only below 6.0";
     ASSERT_TRUE(FindAccountPicture(L"lchen", path, 5.1));

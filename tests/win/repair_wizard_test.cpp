@@ -676,44 +676,4 @@ TEST_F(RepairWizard, SetUpThenCleanUpLeavesTheMachineAsFound)
     EXPECT_EQ(L"C:\\Brenwick\\BrenwickLog.txt", opened[0].details[L"file"]);
 }
 
-
-// The set-up, then the restart it asked for: the automatic sign-in it set up
-// must let the temporary administrator in (its password is right), and the
-// Startup shortcut must start the copied tool with the fix run's arguments.
-// The tool the test copied is the test itself, so the product's sandbox
-// build takes its place before the restart.
-TEST_F(RepairWizard, TheRestartSignsInTheTemporaryAccountAndStartsTheFixRun)
-{
-    Use("", "");
-    int result = Run([&](Wizard& w) {
-        ASSERT_TRUE(w.ChooseAccount(L"mhartley"));
-        w.Toggle(kStoreOption);
-        w.Press(kFixNow);
-        w.Answer(L"Yes");
-        WaitGone(w.Window());
-    });
-    ASSERT_EQ(0, result);
-    ASSERT_TRUE(CopyFileW(VANTRELL_SANDBOX_PRODUCT, L"C:\\Brenwick\\Brenwick.exe", FALSE));
-
-    sandbox::RebootOutcome outcome;
-    ASSERT_TRUE(sandbox::RebootIfRequested(&outcome));
-    EXPECT_TRUE(outcome.signedIn) << Narrow(outcome.signInScreen);
-    EXPECT_EQ(L"brenwick_temp_admin", outcome.account);
-    ASSERT_EQ(1u, outcome.programs.size());
-    const sandbox::StartedProgram& fix = outcome.programs[0];
-    EXPECT_TRUE(fix.started) << Narrow(fix.error);
-    EXPECT_EQ(L"BrenwickTask.lnk", std::filesystem::path(fix.shortcut).filename().wstring());
-    EXPECT_EQ(L" /brenwick /fixuser \"mhartley\" /fixflag=1", fix.arguments);
-    EXPECT_EQ(L"C:\\Brenwick", fix.directory);
-    ASSERT_TRUE(sandbox::WaitForSessionPrograms(60000));
-    unsigned long exitCode = 99;
-    EXPECT_TRUE(sandbox::SessionProgramExitCode(fix.processId, &exitCode));
-    EXPECT_EQ(0u, exitCode);
-    std::string log = ReadBytes(L"C:\\Brenwick\\BrenwickLog.txt");
-    // The fix run ran its window and asked for the next restart, whatever
-    // the repair's outcome.
-    EXPECT_EQ(1u, Occurrences(log, ": Successfully logged in to the temporary account.")) << log;
-    EXPECT_EQ(1u, Occurrences(log, ": Rebooting ")) << log;
-}
-
 }  // namespace

@@ -7,7 +7,13 @@
 #include <cstdlib>
 #include <thread>
 
+#include <filesystem>
+
+#include "accounts/lookup.h"
+#include "accounts/pictures.h"
 #include "platform/handles.h"
+#include "platform/registry.h"
+#include "ui/drawing.h"
 #include "ui/image.h"
 
 namespace {
@@ -157,16 +163,6 @@ bool WaitForReady(HWND popup)
         return false;
     }
     return WaitForPainted(popup);
-}
-
-HWND WaitForWindow(const wchar_t* className)
-{
-    HWND found = nullptr;
-    WaitUntil("a visible window of its class", [&] {
-        found = FindWindowW(className, nullptr);
-        return found != nullptr && IsWindowVisible(found);
-    });
-    return found != nullptr && IsWindowVisible(found) ? found : nullptr;
 }
 
 HWND ChildWithText(HWND parent, const wchar_t* className, const wchar_t* text)
@@ -376,6 +372,59 @@ bool Near(COLORREF a, COLORREF b)
 {
     return std::abs(GetRValue(a) - GetRValue(b)) <= 12 && std::abs(GetGValue(a) - GetGValue(b)) <= 12 &&
            std::abs(GetBValue(a) - GetBValue(b)) <= 12;
+}
+
+UniqueImage StripedPicture(int width, int height, bool vertical)
+{
+    UniqueImage image = NewBitmap(width, height);
+    const int length = vertical ? width : height;
+    for (int y = 0; image && y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const int along = vertical ? x : y;
+            Gdiplus::ARGB colour = along < length / 4 ? 0xFFFF0000 : along < length * 3 / 4 ? 0xFF00FF00 : 0xFF0000FF;
+            Gdiplus::DllExports::GdipBitmapSetPixel(image.Get(), x, y, colour);
+        }
+    }
+    return image;
+}
+
+bool SavePicture(Gdiplus::GpBitmap* picture, const std::wstring& path, const wchar_t* extension)
+{
+    CLSID encoder{};
+    return picture != nullptr && FindImageEncoder(extension, encoder) &&
+           Gdiplus::DllExports::GdipSaveImageToFile(picture, path.c_str(), &encoder, nullptr) == Gdiplus::Ok;
+}
+
+char ColourKind(COLORREF colour)
+{
+    const int r = GetRValue(colour), g = GetGValue(colour), b = GetBValue(colour);
+    if (r > 235 && g > 235 && b > 235)
+        return 'W';
+    if (r > 200 && g < 60 && b < 60)
+        return 'R';
+    if (g > 200 && r < 60 && b < 60)
+        return 'G';
+    if (b > 200 && r < 60 && g < 60)
+        return 'B';
+    return '?';
+}
+
+void ForgetAccountPictures(const wchar_t* account)
+{
+    WString sid(account);
+    if (!GetAccountSidString(sid))
+        return;
+    RegKey key;
+    key.DeleteTree(PictureSetKeyPath(sid.Text()).Text());
+    std::error_code ignored;
+    std::filesystem::path set(PictureSetFolder(sid.Text()).Text());
+    for (auto& entry : std::filesystem::directory_iterator(set, ignored))
+        SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
+    std::filesystem::remove_all(set, ignored);
+    WString pictures;
+    if (GetUserPicturesFolder(pictures))
+        DeleteFileW(LegacyPictureFile(pictures.Text(), account).Text());
+    DeleteFileW(HandOverPictureFile().Text());
 }
 
 }  // namespace harness

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "ui/image.h"
 #include "ui/window.h"
 
 // Starts GDI+ for the whole test program.
@@ -102,11 +103,20 @@ bool HasTip(HWND window, HWND control);
 COLORREF BitmapPixel(HBITMAP bitmap, int x, int y);
 // Equal but for the rounding of scaling and colour depth.
 bool Near(COLORREF a, COLORREF b);
+// A picture of upright (or lying) stripes: red, green, blue, the green one
+// in the middle and half of the whole.
+UniqueImage StripedPicture(int width, int height, bool vertical);
+// Saves the picture as a file of the extension's type; false when it could not.
+bool SavePicture(Gdiplus::GpBitmap* picture, const std::wstring& path, const wchar_t* extension);
+// What a pixel of the stripe pictures shows: 'W' white, 'R', 'G' or
+// 'B' one of the stripes, '?' anything else.
+char ColourKind(COLORREF colour);
+// Removes every picture an earlier test gave the account: its JPEG set and
+// that set's key, its legacy bitmap and the file handed to the shell.
+void ForgetAccountPictures(const wchar_t* account);
 
 }  // namespace harness
 
-// The visible top-level window of the class, waiting up to the wait limit.
-HWND WaitForWindow(const wchar_t* className);
 // The first child of the class with exactly that text, or null.
 HWND ChildWithText(HWND parent, const wchar_t* className, const wchar_t* text);
 
@@ -117,11 +127,10 @@ class Operator {
 public:
     Operator(const wchar_t* className, std::function<void(HWND)> act)
         : thread_([this, className, act] {
-              HWND popup = WaitForWindow(className);
+              HWND popup = harness::WaitForPopup(className);
               found_ = popup;
               if (popup == nullptr)
                   return;
-              WaitForReady(popup);
               act(popup);
               if (!WaitUntil("the popup to close after the operator acted",
                              [popup] { return !IsWindow(popup) || !IsWindowVisible(popup); })) {

@@ -1,8 +1,12 @@
 // A plain window of the test's own as the owner of dialogs and boxes.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 
+#include "sandbox/sandbox.h"
+#include "tests/win/screen_capture.h"
 #include "ui/dialog_owner.h"
 #include "ui/window.h"
 
@@ -22,4 +26,30 @@ public:
 
 private:
     UiWindow& window_;   // not owned
+};
+
+// Each test gets such an owner of its own, shown and in the foreground, and
+// a clean record of the machine calls.
+class OwnerWindowTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { StartGdiplusForTests(); }
+    void SetUp() override
+    {
+        sandbox::ClearRecord();
+        ASSERT_NE(nullptr, owner_.CreateUiWindow(L"Vantrell_TestOwner", L"Owner", 750, 550, -1, -1, -1, -1, nullptr));
+        owner_.ShowUiWindow(SW_SHOW);
+        SetForegroundWindow(owner_.Handle());
+        Drain();
+    }
+    void TearDown() override { owner_.DestroyUiWindow(); }
+    // Handles what waits in the owner's queue and forgets its events.
+    void Drain()
+    {
+        for (int i = 0; i < 200 && PumpEvents(owner_, 2) != 0; ++i) {
+        }
+        owner_.Event().pending = false;
+    }
+
+    UiWindow owner_;
+    TestOwner dialogOwner_{owner_};
 };
