@@ -78,21 +78,6 @@ DWORD StandInWorker(const RepairInput& input, RepairProgress* progress)
     return g_repair.result;
 }
 
-// A child's rectangle in its parent's client pixels.
-RECT ClientRectOf(HWND parent, HWND child)
-{
-    RECT rect{};
-    GetWindowRect(child, &rect);
-    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
-}
-
-std::string Show(const RECT& rect)
-{
-    return "(" + std::to_string(rect.left) + ", " + std::to_string(rect.top) + ") " +
-           std::to_string(rect.right - rect.left) + " x " + std::to_string(rect.bottom - rect.top);
-}
-
 // What the operator's thread sees of the progress window.
 class ProgressWindow {
 public:
@@ -115,18 +100,8 @@ public:
     }
     bool Shows(const wchar_t* text) const { return ChildWithText(window_, L"Static", text) != nullptr; }
     void Close() const { PostMessageW(window_, kCloseRequestMessage, 0, 0); }
-    // The visible 48-pixel picture control at (20, 90), or null.
-    HWND Picture() const
-    {
-        for (HWND child = GetWindow(window_, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-            wchar_t name[32] = L"";
-            GetClassNameW(child, name, ARRAYSIZE(name));
-            if (std::wstring(name) == L"Static" && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP &&
-                IsWindowVisible(child) && Show(ClientRectOf(window_, child)) == "(20, 90) 48 x 48")
-                return child;
-        }
-        return nullptr;
-    }
+    // The picture left of the status, or null.
+    HWND Picture() const { return harness::ChildAt(window_, L"Static", 20, 90); }
     // How many pixels of the picture are dark on the screen now.
     int DarkPixels() const
     {
@@ -161,20 +136,7 @@ public:
         ReleaseDC(nullptr, screen);
         return dark;
     }
-    // Waits for the message box, gives back its text and presses its button.
-    std::wstring Answer(const wchar_t* button, const wchar_t* screenshot = nullptr) const
-    {
-        HWND box = nullptr;
-        if (!WaitUntil("the message box", [&] { return (box = harness::VisibleWindow(kBoxClass)) != nullptr; }))
-            return L"(no box)";
-        WaitForReady(box);
-        if (screenshot != nullptr)
-            SaveScreenshot(box, screenshot, 40);
-        std::wstring text = harness::TextOf(FindWindowExW(box, nullptr, L"Static", nullptr));
-        PostMessageW(ChildWithText(box, L"Button", button), BM_CLICK, 0, 0);
-        WaitUntil("the message box to close", [&] { return !IsWindow(box) || !IsWindowVisible(box); });
-        return text;
-    }
+    std::wstring Answer(const wchar_t* button) const { return harness::AnswerBox(button, nullptr, kBoxClass); }
 
 private:
     HWND window_;
@@ -188,14 +150,6 @@ std::vector<std::wstring> RebootFlags()
         flags.push_back(found != action.details.end() ? found->second : L"(none)");
     }
     return flags;
-}
-
-std::string Joined(const std::vector<std::wstring>& texts)
-{
-    std::string joined;
-    for (const std::wstring& text : texts)
-        joined += (joined.empty() ? "" : " | ") + Narrow(text);
-    return joined;
 }
 
 const std::vector<std::pair<std::wstring, std::wstring>> kThreeRows = {
@@ -314,58 +268,18 @@ TEST_F(FixSession, WhileRepairingThenCloseDuringTheCountdownRebootsAtOnce)
     EXPECT_LT(log.find("Successfully logged in"), log.find("Rebooting to the")) << log;
 }
 
+// A close and the end of the session during the repair are refused and the
+// repair goes on. While the box explains why, the window still takes the
+// repair's rows; a repair that ends meanwhile starts the countdown only once
+// the box is answered.
 TEST_F(FixSession, CloseAndShutdownDuringTheRepairAreRefusedAndTheRepairGoesOn)
 {
     g_repair.Reset(kThreeRows, 0);
-    std::wstring boxText;
-    bool stillRunning = false, stillShown = false;
-    size_t rebootsMeanwhile = 99;
-    int result = Run(SW_SHOWNORMAL, StandInWorker, [&](ProgressWindow& w) {
-        ASSERT_TRUE(WaitUntil("the window", [&] { return IsWindowVisible(w.Window()) != FALSE; }));
-        ASSERT_TRUE(WaitUntil("the repair's rows", [&] { return w.Rows() == 3; }));
-        w.Close();
-        boxText = w.Answer(L"OK", L"fix_session_cannot_stop");
-        // The system asks to end the session: held off with a reason.
-        SendMessageTimeoutW(w.Window(), WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP, SMTO_NORMAL, 3000, nullptr);
-        WaitUntil("the block reason", [] { return !Recorded(L"ShutdownBlockReasonCreate").empty(); });
-        WaitForPainted(w.Window());
-        stillRunning = g_repair.running;
-        stillShown = IsWindowVisible(w.Window()) != FALSE;
-        rebootsMeanwhile = Recorded(L"ExitWindowsEx").size();
-        EXPECT_TRUE(w.Shows(kRepairing));
-        EXPECT_EQ(L"", w.RebootCell());
-
-        g_repair.Finish();
-        ASSERT_TRUE(WaitUntil("the failure", [&] { return w.Shows(kFailed); }));
-        std::wstring cell = w.RebootCell();
-        // A busy machine may already have moved on to 19.
-        EXPECT_TRUE(cell == L"Reboot in 20 seconds" || cell == L"Reboot in 19 seconds") << Narrow(cell);
-        w.Close();
-    });
-    EXPECT_EQ(0, result);
-    EXPECT_NE(L"(no box)", boxText) << "the close is refused with a word why";
-    EXPECT_TRUE(stillRunning) << "the worker is never stopped";
-    EXPECT_TRUE(stillShown) << "the window stays open";
-    EXPECT_EQ(0u, rebootsMeanwhile);
-    auto blocks = Recorded(L"ShutdownBlockReasonCreate");
-    ASSERT_FALSE(blocks.empty());
-    EXPECT_FALSE(blocks[0].details[L"reason"].empty()) << "the shutdown is held off with a reason";
-    EXPECT_EQ("18", Joined(RebootFlags()));
-    std::string log = ReadBytes(kLogPath);
-    EXPECT_EQ(1u, Occurrences(log, ": Rebooting the computer...")) << log;
-    EXPECT_EQ(0u, Occurrences(log, "Rebooting to the")) << log;
-}
-
-// While the box explains that the repair cannot be stopped, the window
-// still takes the repair's rows; a repair that ends meanwhile starts the
-// countdown once the box is answered.
-TEST_F(FixSession, TheRepairGoesOnBehindTheBoxAndItsEndIsSeenAfterIt)
-{
-    g_repair.Reset(kThreeRows, 1);
     ResetEvent(g_repair.begin.Get());
+    std::wstring boxText, secondBoxText;
+    bool stillRunning = false, stillShown = false, countdownBehindTheBox = true;
+    size_t rebootsMeanwhile = 99;
     int rowsBehindTheBox = -1;
-    bool countdownBehindTheBox = true;
-    std::wstring boxText;
     int result = Run(SW_SHOWNORMAL, StandInWorker, [&](ProgressWindow& w) {
         ASSERT_TRUE(WaitUntil("the window", [&] { return IsWindowVisible(w.Window()) != FALSE; }));
         // What arrives while the new window empties its queue is dropped;
@@ -378,20 +292,46 @@ TEST_F(FixSession, TheRepairGoesOnBehindTheBoxAndItsEndIsSeenAfterIt)
         // Posted by the repair, they become rows on the window's thread.
         WaitUntil("the rows behind the box", [&] { return w.Rows() == 3; });
         rowsBehindTheBox = w.Rows();
+        boxText = w.Answer(L"OK");
+        // The system asks to end the session: held off with a reason.
+        SendMessageTimeoutW(w.Window(), WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP, SMTO_NORMAL, 3000, nullptr);
+        WaitUntil("the block reason", [] { return !Recorded(L"ShutdownBlockReasonCreate").empty(); });
+        WaitForPainted(w.Window());
+        stillRunning = g_repair.running;
+        stillShown = IsWindowVisible(w.Window()) != FALSE;
+        rebootsMeanwhile = Recorded(L"ExitWindowsEx").size();
+        EXPECT_TRUE(w.Shows(kRepairing));
+        EXPECT_EQ(L"", w.RebootCell());
+
+        w.Close();
+        ASSERT_TRUE(WaitUntil("the message box", [] { return harness::VisibleWindow(kBoxClass) != nullptr; }));
         g_repair.Finish();
         WaitUntil("the repair to end", [] { return !g_repair.running; });
         Sleep(200);   // time for a wrong window to start its countdown
         countdownBehindTheBox = !w.RebootCell().empty();
-        boxText = w.Answer(L"OK");
-        EXPECT_TRUE(WaitUntil("the success", [&] { return w.Shows(kSucceeded); }));
+        secondBoxText = w.Answer(L"OK");
+        ASSERT_TRUE(WaitUntil("the failure", [&] { return w.Shows(kFailed); }));
         EXPECT_EQ(L"Reboot the computer", w.Cell(3, 0));
+        std::wstring cell = w.RebootCell();
+        // A busy machine may already have moved on to 19.
+        EXPECT_TRUE(cell == L"Reboot in 20 seconds" || cell == L"Reboot in 19 seconds") << Narrow(cell);
         w.Close();
     });
     EXPECT_EQ(0, result);
     EXPECT_NE(L"(no box)", boxText) << "the close is refused with a word why";
+    EXPECT_EQ(boxText, secondBoxText);
     EXPECT_EQ(3, rowsBehindTheBox);
+    EXPECT_TRUE(stillRunning) << "the worker is never stopped";
+    EXPECT_TRUE(stillShown) << "the window stays open";
+    EXPECT_EQ(0u, rebootsMeanwhile);
     EXPECT_FALSE(countdownBehindTheBox) << "the outcome is looked at once the box is answered";
+    auto blocks = Recorded(L"ShutdownBlockReasonCreate");
+    ASSERT_FALSE(blocks.empty());
+    EXPECT_FALSE(blocks[0].details[L"reason"].empty()) << "the shutdown is held off with a reason";
     EXPECT_EQ("18", Joined(RebootFlags()));
+    std::string log = ReadBytes(kLogPath);
+    EXPECT_EQ(1u, Occurrences(log, ": Rebooting the computer...")) << log;
+    EXPECT_EQ(0u, Occurrences(log, "Rebooting to the")) << log;
 }
 
 // ---------------------------------------------------------------------------
@@ -472,9 +412,14 @@ TEST_F(FixSession, SilentRunNeverShowsAWindowNotEvenWhenAskedToCloseAndStillRebo
     EXPECT_EQ(1u, Occurrences(ReadBytes(kLogPath), ": Rebooting to the \"mhartley\" user account..."));
 }
 
-TEST_F(FixSession, AWorkerThatCouldNotStartCountsAsAFailedRepair)
+// A worker that could not start counts as a failed repair. The system may
+// then refuse the reboot (no shutdown privilege): the log and the operator
+// are told, instead of the log's last word being "Rebooting".
+TEST_F(FixSession, AWorkerThatCouldNotStartFailsAndARefusedRebootIsLoggedAndShown)
 {
+    sandbox::SetCallFailure(L"ExitWindowsEx", ERROR_PRIVILEGE_NOT_HELD);
     g_repair.Reset({}, 1);
+    std::wstring boxText;
     int result = Run(SW_SHOWNORMAL, nullptr, [&](ProgressWindow& w) {
         ASSERT_TRUE(WaitUntil("the failure", [&] { return w.Shows(kFailed); }));
         EXPECT_EQ(1, w.Rows()) << "only the reboot row";
@@ -482,12 +427,17 @@ TEST_F(FixSession, AWorkerThatCouldNotStartCountsAsAFailedRepair)
         std::wstring cell = w.Cell(0, 1);
         EXPECT_TRUE(cell == L"Reboot in 20 seconds" || cell == L"Reboot in 19 seconds") << Narrow(cell);
         w.Close();
+        boxText = w.Answer(L"OK");
     });
     EXPECT_EQ(0, result);
     EXPECT_EQ(0, g_repair.starts.load());
-    EXPECT_EQ("18", Joined(RebootFlags()));
+    const std::string refused = Narrow(boxText);
+    EXPECT_NE(std::string::npos, refused.find("1314")) << refused << ": the operator is told the system's error";
+    EXPECT_TRUE(Recorded(L"ExitWindowsEx").empty()) << "a refused reboot is no reboot";
     std::string log = ReadBytes(kLogPath);
     EXPECT_EQ(1u, Occurrences(log, ": Rebooting the computer...")) << log;
+    EXPECT_EQ(1u, Occurrences(log, std::string(": ") + refused)) << log;
+    EXPECT_LT(log.find("Rebooting the computer"), log.find(refused)) << log;
 }
 
 // A repair resumed after a power cut, or one that logged many failed files,
@@ -514,29 +464,6 @@ TEST_F(FixSession, AfterALongListTheRebootRowIsScrolledIntoView)
     EXPECT_LT(perPage, 40) << "the list must be too short for every row for this test to mean anything";
     EXPECT_LE(top, 40);
     EXPECT_GT(top + perPage, 40) << "top " << top << ", " << perPage << " rows a page";
-}
-
-// The system may refuse the reboot (no shutdown privilege): the log and the
-// operator are told, instead of the log's last word being "Rebooting".
-TEST_F(FixSession, ARefusedRebootIsLoggedAndShown)
-{
-    sandbox::SetCallFailure(L"ExitWindowsEx", ERROR_PRIVILEGE_NOT_HELD);
-    g_repair.Reset({}, 1);
-    g_repair.Finish();
-    std::wstring boxText;
-    int result = Run(SW_SHOWNORMAL, StandInWorker, [&](ProgressWindow& w) {
-        ASSERT_TRUE(WaitUntil("the success", [&] { return w.Shows(kSucceeded); }));
-        w.Close();
-        boxText = w.Answer(L"OK", L"fix_session_reboot_refused");
-    });
-    EXPECT_EQ(0, result);
-    const std::string refused = Narrow(boxText);
-    EXPECT_NE(std::string::npos, refused.find("1314")) << refused << ": the operator is told the system's error";
-    EXPECT_TRUE(Recorded(L"ExitWindowsEx").empty()) << "a refused reboot is no reboot";
-    std::string log = ReadBytes(kLogPath);
-    EXPECT_EQ(1u, Occurrences(log, ": Rebooting to the \"mhartley\" user account...")) << log;
-    EXPECT_EQ(1u, Occurrences(log, std::string(": ") + refused)) << log;
-    EXPECT_LT(log.find("Rebooting to the"), log.find(refused)) << log;
 }
 
 // The start-up shortcut and a start by hand may both get past the window

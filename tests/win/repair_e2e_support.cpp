@@ -25,11 +25,16 @@
 
 namespace e2e {
 
+using namespace repair_test;
+
 namespace {
 
 constexpr wchar_t kToolClass[] = L"Brenwick_GUI_CLASS";
 constexpr wchar_t kBoxClass[] = L"_WINDOW_MsgBoxClass";
 constexpr wchar_t kFixTitle[] = L"Brenwick - Fix User Profile";
+// The fix window's status once its countdown begins.
+constexpr const wchar_t* kOutcomes[] = {L"The repair operation succeeded. Close this app to reboot.",
+                                        L"The repair operation failed. Close this app to reboot."};
 constexpr wchar_t kFixUser[] = L"  Fix selected user (next step)";
 constexpr wchar_t kFixNow[] = L"  Fix selected account now";
 constexpr wchar_t kAppDataOption[] = L" Keep Windows system appdata from the old account";
@@ -37,7 +42,6 @@ constexpr wchar_t kStoreOption[] = L" Keep Windows store apps' package data from
 constexpr wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 constexpr wchar_t kTaskband[] = L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Taskband";
 constexpr wchar_t kBackupKey[] = L"Software\\TaskbandBrenwickKey";
-constexpr wchar_t kSessionManager[] = L"System\\CurrentControlSet\\Control\\Session Manager";
 // One program of a sign-in, at most; well inside a kill point's own limit,
 // so that a program that hangs is named rather than the test cut off.
 constexpr DWORD kProgramLimitMs = 30000;
@@ -50,38 +54,13 @@ void Trace(const std::string& what)
     fflush(stderr);
 }
 
-HWND VisibleWindow(const wchar_t* className, DWORD processId = 0)
+HWND VisibleWindow(const wchar_t* className, DWORD processId)
 {
-    for (HWND found = FindWindowExW(nullptr, nullptr, className, nullptr); found != nullptr;
-         found = FindWindowExW(nullptr, found, className, nullptr)) {
+    return harness::VisibleWindow(className, [processId](HWND found) {
         DWORD owner = 0;
         GetWindowThreadProcessId(found, &owner);
-        if (IsWindowVisible(found) && (processId == 0 || owner == processId))
-            return found;
-    }
-    return nullptr;
-}
-
-std::wstring Hex(const BYTE* bytes, size_t size)
-{
-    static const wchar_t digits[] = L"0123456789abcdef";
-    std::wstring text;
-    for (size_t i = 0; i < size; ++i) {
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 15];
-    }
-    return text;
-}
-
-std::wstring Decimal(unsigned long long value)
-{
-    return std::to_wstring(value);
-}
-
-// A value of HKLM as text: "(missing)", a number in decimal, or the text.
-std::wstring Value(const wchar_t* key, const wchar_t* name)
-{
-    return repair_test::MachineValue(key, name);
+        return owner == processId;
+    });
 }
 
 std::vector<std::wstring> Subkeys(HKEY root, const std::wstring& path)
@@ -101,32 +80,9 @@ std::vector<std::wstring> Subkeys(HKEY root, const std::wstring& path)
     return names;
 }
 
-std::map<std::wstring, std::string> KeyValues(HKEY root, const std::wstring& path)
-{
-    std::map<std::wstring, std::string> values;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return values;
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[256];
-        DWORD length = ARRAYSIZE(name), type = 0, size = 0;
-        if (RegEnumValueW(key, i, name, &length, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-            break;
-        std::string data(size, '\0');
-        length = ARRAYSIZE(name);
-        if (RegEnumValueW(key, i, name, &length, nullptr, &type, reinterpret_cast<BYTE*>(&data[0]), &size) !=
-            ERROR_SUCCESS)
-            break;
-        data.resize(size);
-        values[std::wstring(name, length)] = std::to_string(type) + ":" + data;
-    }
-    RegCloseKey(key);
-    return values;
-}
-
 std::wstring ProfileEntry(const std::wstring& sid)
 {
-    std::wstring value = Value((std::wstring(kProfileList) + L"\\" + sid).c_str(), L"ProfileImagePath");
+    std::wstring value = MachineValue((std::wstring(kProfileList) + L"\\" + sid).c_str(), L"ProfileImagePath");
     if (value == L"(missing)")
         return value;
     wchar_t expanded[1024] = L"";
@@ -149,21 +105,25 @@ bool WithHiveCopy(const std::wstring& file, const std::function<void(HKEY)>& rea
         DeleteFileW(copy.c_str());
         return false;
     }
-    HKEY root = nullptr;
-    bool opened = RegOpenKeyExW(HKEY_USERS, kScratch, 0, KEY_READ, &root) == ERROR_SUCCESS;
-    if (opened) {
-        read(root);
-        RegCloseKey(root);
-    }
+    UniqueRegKey root;
+    bool opened = RegOpenKeyExW(HKEY_USERS, kScratch, 0, KEY_READ, root.Put()) == ERROR_SUCCESS;
+    if (opened)
+        read(root.Get());
+    root.Reset();
     machine::RegUnLoadKeyW(HKEY_USERS, kScratch);
     DeleteFileW(copy.c_str());
     return opened;
 }
 
-std::map<std::wstring, std::string> TaskbandOf(const std::wstring& hiveFile)
+// The taskbar pins' value names and data.
+std::vector<std::wstring> TaskbandOf(const std::wstring& hiveFile)
 {
-    std::map<std::wstring, std::string> values;
-    WithHiveCopy(hiveFile, [&](HKEY root) { values = KeyValues(root, kTaskband + 1); });
+    std::vector<std::wstring> values;
+    WithHiveCopy(hiveFile, [&](HKEY root) {
+        UniqueRegKey key;
+        if (RegOpenKeyExW(root, kTaskband + 1, 0, KEY_READ, key.Put()) == ERROR_SUCCESS)
+            CollectRegistryStrings(key.Get(), values);
+    });
     return values;
 }
 
@@ -171,16 +131,7 @@ std::map<std::wstring, std::string> TaskbandOf(const std::wstring& hiveFile)
 DWORD PictureCentre(const wchar_t* account)
 {
     UniqueBitmap bitmap = LoadAccountPictureBitmap(account, 10.0);
-    if (!bitmap)
-        return 0xFFFFFFFF;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HGDIOBJ previous = SelectObject(memory, bitmap.Get());
-    COLORREF colour = GetPixel(memory, 24, 24);
-    SelectObject(memory, previous);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    return (GetRValue(colour) << 16) | (GetGValue(colour) << 8) | GetBValue(colour);
+    return bitmap ? harness::BitmapPixel(bitmap.Get(), 24, 24) : 0xFFFFFFFF;
 }
 
 // Whether the account's picture was set through the shell (ordinal 233).
@@ -197,83 +148,17 @@ bool HasOwnPicture(const wchar_t* account)
     return found;
 }
 
-std::wstring PendingRenames()
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return L"(none)";
-    DWORD size = 0, type = 0;
-    LSTATUS status = RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type, nullptr, &size);
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS && size > 2 * sizeof(wchar_t) ? L"some left" : L"(none)";
-}
-
-// The list view's rows of another process: the text goes through memory
-// in that process, since the list writes into the caller's buffer.
-std::vector<std::wstring> RemoteRows(HWND list)
-{
-    std::vector<std::wstring> rows;
-    DWORD processId = 0;
-    GetWindowThreadProcessId(list, &processId);
-    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
-    if (process == nullptr)
-        return rows;
-    constexpr SIZE_T kTextUnits = 512;
-    BYTE* remote = static_cast<BYTE*>(
-        VirtualAllocEx(process, nullptr, sizeof(LVITEMW) + kTextUnits * sizeof(wchar_t), MEM_COMMIT, PAGE_READWRITE));
-    if (remote != nullptr) {
-        DWORD_PTR count = 0;
-        SendMessageTimeoutW(list, LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 2000, &count);
-        for (int row = 0; row < static_cast<int>(count); ++row) {
-            std::wstring line;
-            for (int column = 0; column < 2; ++column) {
-                LVITEMW item{};
-                item.iSubItem = column;
-                item.pszText = reinterpret_cast<wchar_t*>(remote + sizeof(LVITEMW));
-                item.cchTextMax = kTextUnits;
-                wchar_t text[kTextUnits] = L"";
-                DWORD_PTR length = 0;
-                if (WriteProcessMemory(process, remote, &item, sizeof(item), nullptr) &&
-                    SendMessageTimeoutW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(remote),
-                                        SMTO_ABORTIFHUNG, 2000, &length) != 0)
-                    ReadProcessMemory(process, remote + sizeof(LVITEMW), text, sizeof(text) - sizeof(wchar_t),
-                                      nullptr);
-                line += (column == 0 ? L"" : L" | ") + std::wstring(text);
-            }
-            rows.push_back(line);
-        }
-        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
-    }
-    CloseHandle(process);
-    return rows;
-}
-
-bool HasRebootRow(const std::vector<std::wstring>& rows)
-{
-    for (const std::wstring& row : rows)
-        if (row.compare(0, 19, L"Reboot the computer") == 0)
-            return true;
-    return false;
-}
-
 // What the operator's thread does with the wizard in this process.
 struct WizardOperator {
     HWND window = nullptr;
     HWND Child(const wchar_t* className, const wchar_t* text) const { return ChildWithText(window, className, text); }
-    HWND List() const { return FindWindowExW(window, nullptr, L"SysListView32", nullptr); }
     bool Select(const wchar_t* name) const
     {
-        int rows = static_cast<int>(SendMessageW(List(), LVM_GETITEMCOUNT, 0, 0));
-        for (int row = 0; row < rows; ++row) {
-            if (_wcsicmp(ListCellText(List(), row, 1).Text(), name) != 0)
-                continue;
-            LVITEMW state{};
-            state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-            state.state = LVIS_SELECTED | LVIS_FOCUSED;
-            SendMessageW(List(), LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
-            return true;
-        }
-        return false;
+        HWND list = FindWindowExW(window, nullptr, L"SysListView32", nullptr);
+        int row = harness::RowWith(list, 1, name);
+        if (row >= 0)
+            harness::SelectRow(list, row);
+        return row >= 0;
     }
     void Toggle(const wchar_t* option) const
     {
@@ -299,30 +184,12 @@ bool CloseFixWindow(HWND window, CloseBy how)
 
 }  // namespace
 
-std::string Narrowed(const std::wstring& text)
-{
-    return Narrow(text);
-}
-
 std::string Listed(const std::vector<std::string>& lines)
 {
     std::string text;
     for (const std::string& line : lines)
         text += "  " + line + "\n";
     return text;
-}
-
-bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix)
-{
-    size_t length = wcslen(prefix);
-    return text.size() >= length && _wcsnicmp(text.c_str(), prefix, length) == 0;
-}
-
-bool IsHiveFile(const std::wstring& relative)
-{
-    if (relative.find(L'\\') == std::wstring::npos && StartsWithNoCase(relative, L"NTUSER."))
-        return true;
-    return StartsWithNoCase(relative, (std::wstring(kSystemAppData) + L"UsrClass.").c_str());
 }
 
 bool LoadScenario(const wchar_t* name, std::string* why)
@@ -335,41 +202,39 @@ bool LoadScenario(const wchar_t* name, std::string* why)
         return false;
     }
     sandbox::ClearRecord();
-    repair_test::SetMachineDword(repair_test::kUacKey, L"ConsentPromptBehaviorAdmin", 5);
-    repair_test::SetMachineDword(repair_test::kUacKey, L"ConsentPromptBehaviorUser", 3);
-    repair_test::SetMachineDword(repair_test::kUacKey, L"EnableLUA", 1);
-    repair_test::DeleteMachineValue(repair_test::kStoreKey, L"AutoDownload");
+    SetMachineDword(kUacKey, L"ConsentPromptBehaviorAdmin", 5);
+    SetMachineDword(kUacKey, L"ConsentPromptBehaviorUser", 3);
+    SetMachineDword(kUacKey, L"EnableLUA", 1);
+    DeleteMachineValue(kStoreKey, L"AutoDownload");
     return true;
 }
 
 std::map<std::wstring, std::wstring> SettingsFacts()
 {
     std::map<std::wstring, std::wstring> facts;
-    facts[L"uac.consentAdmin"] = Value(repair_test::kUacKey, L"ConsentPromptBehaviorAdmin");
-    facts[L"uac.consentUser"] = Value(repair_test::kUacKey, L"ConsentPromptBehaviorUser");
-    facts[L"uac.enableLua"] = Value(repair_test::kUacKey, L"EnableLUA");
-    facts[L"store.autoDownload"] = Value(repair_test::kStoreKey, L"AutoDownload");
-    bool on = Value(repair_test::kWinlogonKey, L"AutoAdminLogon") == L"1";
+    facts[L"uac.consentAdmin"] = MachineValue(kUacKey, L"ConsentPromptBehaviorAdmin");
+    facts[L"uac.consentUser"] = MachineValue(kUacKey, L"ConsentPromptBehaviorUser");
+    facts[L"uac.enableLua"] = MachineValue(kUacKey, L"EnableLUA");
+    facts[L"store.autoDownload"] = MachineValue(kStoreKey, L"AutoDownload");
     std::wstring signIn = L"off";
-    if (on) {
+    if (MachineValue(kWinlogonKey, L"AutoAdminLogon") == L"1") {
         bool found = false;
-        std::wstring password = repair_test::Secret(L"DefaultPassword", &found);
-        std::wstring user = Value(repair_test::kWinlogonKey, L"DefaultUserName");
-        HANDLE token = nullptr;
-        bool accepted = found && machine::LogonUserW(user.c_str(), L".", password.c_str(), LOGON32_LOGON_INTERACTIVE,
-                                                     LOGON32_PROVIDER_DEFAULT, &token);
-        if (token != nullptr)
-            CloseHandle(token);
+        std::wstring password = Secret(L"DefaultPassword", &found);
+        std::wstring user = MachineValue(kWinlogonKey, L"DefaultUserName");
+        bool accepted = found && PasswordWorks(user.c_str(), password.c_str());
         SecureZeroMemory(&password[0], password.size() * sizeof(wchar_t));
         signIn = L"on for " + user + (accepted ? L", its password stored" : L", without a password that works");
     }
     facts[L"autoSignIn"] = signIn;
-    facts[L"autoSignIn.plainPassword"] = Value(repair_test::kWinlogonKey, L"DefaultPassword");
+    facts[L"autoSignIn.plainPassword"] = MachineValue(kWinlogonKey, L"DefaultPassword");
     bool saved = false;
-    repair_test::Secret(kSavedLogonSecret, &saved);
+    Secret(kSavedLogonSecret, &saved);
     facts[L"secret.toolsCopy"] = saved ? L"present" : L"absent";
     facts[L"backupKey"] = KeyOpens(HKEY_LOCAL_MACHINE, kBackupKey) ? L"present" : L"absent";
-    facts[L"pendingRenames"] = PendingRenames();
+    bool renames = false;
+    for (const std::wstring& entry : PendingRenames())
+        renames |= !entry.empty();
+    facts[L"pendingRenames"] = renames ? L"some left" : L"(none)";
     return facts;
 }
 
@@ -393,14 +258,7 @@ bool TakeBefore(Before* before, std::string* why)
     machine::NetApiBufferFree(buffer);
     // A mark of the old system app data, so that its replacement shows.
     std::wstring marker = before->profile + L"\\" + kSystemAppData + L"Caches\\old-cache.bin";
-    std::filesystem::create_directories(std::filesystem::path(marker).parent_path());
-    {
-        HANDLE file = CreateFileW(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        DWORD written = 0;
-        const char text[] = "the old account's cache, kept only when the system app data is kept";
-        WriteFile(file, text, sizeof(text) - 1, &written, nullptr);
-        CloseHandle(file);
-    }
+    WriteTextFile(marker, "the old account's cache, kept only when the system app data is kept");
     before->files = SumFiles(before->profile);
     before->taskband = TaskbandOf(before->profile + L"\\NTUSER.DAT");
     before->pictureCentre = PictureCentre(kAccount);
@@ -421,7 +279,7 @@ std::map<std::wstring, std::wstring> FinalFacts(const Before& before)
         auto* info = reinterpret_cast<USER_INFO_3*>(buffer);
         facts[L"account"] = L"present";
         facts[L"account.fullName"] = info->usri3_full_name != nullptr ? info->usri3_full_name : L"";
-        facts[L"account.type"] = Decimal(info->usri3_priv);
+        facts[L"account.type"] = std::to_wstring(info->usri3_priv);
         facts[L"account.disabled"] = (info->usri3_flags & UF_ACCOUNTDISABLE) ? L"yes" : L"no";
         machine::NetApiBufferFree(buffer);
     } else {
@@ -445,8 +303,8 @@ std::map<std::wstring, std::wstring> FinalFacts(const Before& before)
         CharLowerW(&lower[0]);
         temporary += lower.find(kTempAccount) != std::wstring::npos ? 1 : 0;
     }
-    facts[L"profile.entriesNamingTheFolder"] = Decimal(naming);
-    facts[L"temp.profileEntries"] = Decimal(temporary);
+    facts[L"profile.entriesNamingTheFolder"] = std::to_wstring(naming);
+    facts[L"temp.profileEntries"] = std::to_wstring(temporary);
     facts[L"temp.account"] = AccountExists(kTempAccount) ? L"present" : L"absent";
     int tempFolders = 0;
     wchar_t profiles[MAX_PATH] = L"";
@@ -457,7 +315,7 @@ std::map<std::wstring, std::wstring> FinalFacts(const Before& before)
         CharLowerW(&name[0]);
         tempFolders += name.find(kTempAccount) != std::wstring::npos ? 1 : 0;
     }
-    facts[L"temp.profileFolders"] = Decimal(tempFolders);
+    facts[L"temp.profileFolders"] = std::to_wstring(tempFolders);
 
     // The hives in place: each loads, the user hive with its folder list.
     std::wstring userHive = L"does not load";
@@ -481,15 +339,15 @@ std::map<std::wstring, std::wstring> FinalFacts(const Before& before)
         facts[std::wstring(L"shortcut") + folder] =
             GetFileAttributesW((before.profile + folder).c_str()) != INVALID_FILE_ATTRIBUTES ? L"present" : L"absent";
 
-    std::string log = LogText();
-    facts[L"log.endLines"] = Decimal(repair_test::Occurrences(log, "*** End of repair operation"));
-    facts[L"log.completeLines"] = Decimal(repair_test::Occurrences(log, ": Repair operation complete."));
+    std::string log = ReadBytes(kLogPath);
+    facts[L"log.endLines"] = std::to_wstring(Occurrences(log, "*** End of repair operation"));
+    facts[L"log.completeLines"] = std::to_wstring(Occurrences(log, ": Repair operation complete."));
 
     for (const auto& file : SumFiles(before.profile)) {
         if (IsHiveFile(file.first))
             continue;
-        facts[L"file " + file.first] = Decimal(file.second.size) + L" bytes, " + Hex(
-            reinterpret_cast<const BYTE*>(&file.second.checksum), sizeof(file.second.checksum));
+        facts[L"file " + file.first] =
+            std::to_wstring(file.second.size) + L" bytes, checksum " + std::to_wstring(file.second.checksum);
     }
     return facts;
 }
@@ -639,7 +497,6 @@ void WatchSession(const Drive& drive, const sandbox::RebootOutcome& outcome, Run
             run->failure = "a program of the sign-in did not start: " + Narrow(program.error);
     }
     std::set<HWND> closed;
-    bool workingShot = false;
     ULONGLONG until = GetTickCount64() + kProgramLimitMs;
     for (;;) {
         std::vector<std::wstring> running;
@@ -664,25 +521,10 @@ void WatchSession(const Drive& drive, const sandbox::RebootOutcome& outcome, Run
             HWND window = VisibleWindow(kToolClass, id);
             if (window == nullptr || closed.count(window) != 0 || harness::TextOf(window) != kFixTitle)
                 continue;
-            HWND list = FindWindowExW(window, nullptr, L"SysListView32", nullptr);
-            std::vector<std::wstring> rows = list != nullptr ? RemoteRows(list) : std::vector<std::wstring>();
-            if (!workingShot && drive.screenshotPrefix != nullptr && !rows.empty() && !HasRebootRow(rows)) {
-                workingShot = true;
-                std::wstring shot = SaveScreenshot(window, (std::wstring(drive.screenshotPrefix) + L"_working").c_str());
-                if (!shot.empty())
-                    run->screenshots.push_back(shot);
-            }
-            if (!HasRebootRow(rows))
+            if (ChildWithText(window, L"Static", kOutcomes[0]) == nullptr &&
+                ChildWithText(window, L"Static", kOutcomes[1]) == nullptr)
                 continue;
-            Sleep(300);   // the countdown has begun; let it show
-            rows = RemoteRows(list);
-            run->progressRows.push_back(rows);
-            if (drive.screenshotPrefix != nullptr) {
-                std::wstring shot =
-                    SaveScreenshot(window, (std::wstring(drive.screenshotPrefix) + L"_countdown").c_str());
-                if (!shot.empty())
-                    run->screenshots.push_back(shot);
-            }
+            ++run->countdowns;
             closed.insert(window);
             Trace("the fix window counts down; closing it");
             if (!CloseFixWindow(window, drive.closeBy))
@@ -747,34 +589,6 @@ void RestartUntilDone(const Drive& drive, Run* run)
     run->restartsMs = GetTickCount64() - started;
 }
 
-std::string LogText()
-{
-    return repair_test::ReadBytes(kLogPath);
-}
-
-std::vector<std::wstring> LogEntries()
-{
-    std::string bytes = LogText();
-    int length = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    std::wstring text(length, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], length);
-    std::vector<std::wstring> entries;
-    size_t at = 0;
-    while (at <= text.size()) {
-        size_t end = text.find(L"\r\n", at);
-        std::wstring line = text.substr(at, end == std::wstring::npos ? std::wstring::npos : end - at);
-        // "YYYY/MM/DD hh:mm:ss:mmm: text"
-        if (line.size() > 25 && line[4] == L'/' && line[23] == L':')
-            entries.push_back(line.substr(25));
-        else if (line.find(L"*** End of repair operation") != std::wstring::npos)
-            entries.push_back(L"*** End of repair operation ***");
-        if (end == std::wstring::npos)
-            break;
-        at = end + 2;
-    }
-    return entries;
-}
-
 std::vector<KillPoint> ChooseKillPoints(const std::vector<std::wstring>& passed)
 {
     std::map<std::wstring, unsigned> total;
@@ -806,11 +620,6 @@ std::string Describe(const Run& run)
             text += "; ran" + Narrow(boot.arguments[p]) + " -> exit 0x" + code;
         }
         text += "\n";
-    }
-    for (const auto& rows : run.progressRows) {
-        text += "  progress list:\n";
-        for (const std::wstring& row : rows)
-            text += "    " + Narrow(row) + "\n";
     }
     if (!run.failure.empty())
         text += "  stopped: " + run.failure + "\n";

@@ -22,26 +22,15 @@ constexpr wchar_t kAccount[] = L"pweber";
 constexpr wchar_t kTempAccount[] = L"brenwick_temp_admin";
 constexpr wchar_t kLogPath[] = L"C:\\Brenwick\\BrenwickLog.txt";
 
-using repair_test::FileSum;
 using repair_test::FileTree;
-using repair_test::SumFiles;
-
-// Whether a relative path is one of the profile's registry hives (and the
-// files the registry keeps beside them), which a repair replaces.
-bool IsHiveFile(const std::wstring& relative);
-
-// Below a profile folder: the store apps' data and the system app data.
-constexpr wchar_t kPackages[] = L"AppData\\Local\\Packages\\";
-constexpr wchar_t kSystemAppData[] = L"AppData\\Local\\Microsoft\\Windows\\";
-bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix);
 
 // The machine before a repair, taken after the scenario was loaded.
 struct Before {
     std::wstring sid, profile, fullName;
     DWORD privilege = 0;
     FileTree files;
-    std::map<std::wstring, std::string> taskband;   // value name → bytes
-    DWORD pictureCentre = 0xFFFFFFFF;               // 0x00RRGGBB, or none
+    std::vector<std::wstring> taskband;             // value names and data
+    DWORD pictureCentre = 0xFFFFFFFF;               // a COLORREF, or none
     std::map<std::wstring, std::wstring> settings;  // SettingsFacts()
 };
 bool TakeBefore(Before* before, std::string* why);
@@ -82,8 +71,7 @@ struct Boot {
 struct Run {
     std::vector<Boot> boots;
     size_t setUpPoints = 0;   // power-cut points the set-up (in this process) passed
-    std::vector<std::vector<std::wstring>> progressRows;   // "operation | result" at the countdown, per fix run
-    std::vector<std::wstring> screenshots;
+    int countdowns = 0;       // fix windows seen counting down
     std::string failure;   // why the run could not be driven to its end; empty when it was
     unsigned long long setupMs = 0, restartsMs = 0;
 };
@@ -96,7 +84,6 @@ struct Drive {
     // When the machine waits at the sign-in screen, this account (without a
     // password) signs in there once, as the operator would; none: nobody.
     const wchar_t* signInAtScreen = nullptr;
-    const wchar_t* screenshotPrefix = nullptr;   // screenshots of the fix window, when given
     // Asked while the session's programs run (about every 100 ms) with the
     // arguments of each running program; true cuts the power there.
     std::function<bool(const std::vector<std::wstring>&)> cutPowerWhen;
@@ -112,10 +99,6 @@ bool ScheduleRepair(const Drive& drive, Run* run);
 // closing the fix window at its countdown; more than `maxRestarts` restarts
 // is a failure (the machine loops).
 void RestartUntilDone(const Drive& drive, Run* run);
-
-// The log's lines, without time stamps.
-std::vector<std::wstring> LogEntries();
-std::string LogText();
 
 // Points of the uninterrupted run (machine state) to cut at.
 struct KillPoint {
@@ -137,7 +120,6 @@ std::vector<KillPoint> ChooseKillPoints(const std::vector<std::wstring>& passed)
 // Loads a scenario and clears the record; the UAC values set to known ones.
 bool LoadScenario(const wchar_t* name, std::string* why);
 
-std::string Narrowed(const std::wstring& text);
 // The lines, each indented on a line of its own.
 std::string Listed(const std::vector<std::string>& lines);
 std::string Describe(const Run& run);

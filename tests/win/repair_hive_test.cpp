@@ -27,23 +27,13 @@ Account Find(const wchar_t* name)
 
 bool Loaded(const wchar_t* sid)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_USERS, sid, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
+    return KeyOpens(HKEY_USERS, sid);
 }
 
 void WriteHiveValue(const wchar_t* sid, const wchar_t* subkey, const wchar_t* name, const wchar_t* value,
                     DWORD type = REG_SZ)
 {
-    std::wstring path = std::wstring(sid) + subkey;
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExW(HKEY_USERS, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(value),
-                   static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
+    ASSERT_EQ(ERROR_SUCCESS, RegWrite(HKEY_USERS, std::wstring(sid) + subkey, name, value, type));
 }
 
 class RepairHive : public ::testing::Test {

@@ -15,52 +15,13 @@ using repair_test::ReadBytes;
 
 namespace {
 
-void WriteBytes(const std::wstring& path, const std::string& bytes)
-{
-    std::ofstream(std::filesystem::path(path), std::ios::binary) << bytes;
-}
-
-// Control characters made visible, so that a failure shows what came back.
-std::string Visible(const std::string& bytes)
-{
-    std::string shown;
-    for (unsigned char c : bytes) {
-        if (c == '\r')
-            shown += "\\r";
-        else if (c == '\n')
-            shown += "\\n";
-        else if (c == '\t')
-            shown += "\\t";
-        else if (c < 0x20 || c >= 0x7F) {
-            char hex[8];
-            snprintf(hex, sizeof hex, "\\x%02X", c);
-            shown += hex;
-        } else
-            shown += static_cast<char>(c);
-    }
-    return shown;
-}
-
-SYSTEMTIME Time(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second, WORD ms)
-{
-    SYSTEMTIME time{};
-    time.wYear = year;
-    time.wMonth = month;
-    time.wDay = day;
-    time.wHour = hour;
-    time.wMinute = minute;
-    time.wSecond = second;
-    time.wMilliseconds = ms;
-    return time;
-}
-
 const std::string kMark = "\xEF\xBB\xBF";
 const std::string kHeader = "\r\n\t************ Brenwick log ************\r\n";
 
 TEST(RepairLog, EntriesByteForByte)
 {
     const std::wstring folder = TestFolder(L"repair-log");
-    const SYSTEMTIME stamp = Time(2024, 2, 3, 9, 7, 5, 45);
+    const SYSTEMTIME stamp{2024, 2, 0, 3, 9, 7, 5, 45};
     const std::string entry = "\r\n2024/02/03 09:07:05:045: ";
 
     struct Case {
@@ -88,10 +49,10 @@ TEST(RepairLog, EntriesByteForByte)
         const std::wstring path = folder + L"\\BrenwickLog.txt";
         std::filesystem::remove(std::filesystem::path(path));
         if (c.exists)
-            WriteBytes(path, c.before);
+            WriteTextFile(path, c.before);
         int written = WriteLogEntry(path.c_str(), c.text, c.flags, &stamp);
         std::string after = ReadBytes(path);
-        EXPECT_EQ(Visible(c.after), Visible(after)) << c.what;
+        EXPECT_EQ(c.after, after) << c.what;
         // The result is the entry's own byte count: CR LF, stamp, ": ", text.
         int textBytes = WideCharToMultiByte(CP_UTF8, 0, c.text, -1, nullptr, 0, nullptr, nullptr) - 1;
         EXPECT_EQ(static_cast<int>(entry.size()) + textBytes, written) << c.what;
@@ -101,9 +62,9 @@ TEST(RepairLog, EntriesByteForByte)
 TEST(RepairLog, StampOfAFiveDigitYearKeepsItsLastFour)
 {
     const std::wstring path = TestFolder(L"repair-log-year") + L"\\log.txt";
-    const SYSTEMTIME stamp = Time(12024, 12, 31, 23, 59, 59, 999);
+    const SYSTEMTIME stamp{12024, 12, 0, 31, 23, 59, 59, 999};
     ASSERT_GT(WriteLogEntry(path.c_str(), L"x", 2, &stamp), 0);
-    EXPECT_EQ(Visible(kMark + "\r\n2024/12/31 23:59:59:999: x"), Visible(ReadBytes(path)));
+    EXPECT_EQ(kMark + "\r\n2024/12/31 23:59:59:999: x", ReadBytes(path));
 }
 
 TEST(RepairLog, LocalTimeIsUsedWithoutAStamp)
@@ -115,8 +76,8 @@ TEST(RepairLog, LocalTimeIsUsedWithoutAStamp)
     std::string bytes = ReadBytes(path);
     char year[8];
     snprintf(year, sizeof year, "%04u/", before.wYear % 10000);
-    EXPECT_EQ(kMark.size() + 2, bytes.find(year)) << Visible(bytes);
-    EXPECT_EQ(kMark.size() + 2 + 23, bytes.find(": now")) << Visible(bytes);
+    EXPECT_EQ(kMark.size() + 2, bytes.find(year)) << bytes;
+    EXPECT_EQ(kMark.size() + 2 + 23, bytes.find(": now")) << bytes;
 }
 
 TEST(RepairLog, MissingFolderLosesTheEntryAndMakesNothing)
@@ -155,20 +116,20 @@ TEST(TextFile, EncodingsMarksAndPositions)
     for (const Case& c : cases) {
         std::wstring path = folder + L"\\f" + std::to_wstring(++n) + ((c.mode & 8) ? L"\\deep\\er\\t.txt" : L".txt");
         if (!c.before.empty())
-            WriteBytes(path, c.before);
+            WriteTextFile(path, c.before);
         TextFile file;
         ASSERT_NE(nullptr, file.Open(path.c_str(), c.mode)) << c.what;
         EXPECT_EQ(c.modeAfter, file.Mode()) << c.what;
         EXPECT_GT(file.Write(c.text, 0), 0u) << c.what;
         file.Close();
-        EXPECT_EQ(Visible(c.after), Visible(ReadBytes(path))) << c.what;
+        EXPECT_EQ(c.after, ReadBytes(path)) << c.what;
     }
 }
 
 TEST(TextFile, ReadingStartsAfterTheMarkAndWritesNothing)
 {
     const std::wstring path = TestFolder(L"text-file-read") + L"\\r.txt";
-    WriteBytes(path, kMark + "text");
+    WriteTextFile(path, kMark + "text");
     TextFile file;
     ASSERT_NE(nullptr, file.Open(path.c_str(), 0));
     EXPECT_EQ(3u, file.Seek(0, FILE_CURRENT));

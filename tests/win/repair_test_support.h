@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <string>
@@ -49,41 +50,23 @@ inline std::vector<sandbox::RecordedAction> Recorded(const wchar_t* call)
     return found;
 }
 
-// A value under HKLM (64-bit view) as text; "(missing)" when absent,
-// numbers in decimal.
+// A value under HKLM as text; "(missing)" when absent, numbers in decimal.
 inline std::wstring MachineValue(const wchar_t* key, const wchar_t* name)
 {
-    HKEY open = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_64KEY, &open) != ERROR_SUCCESS)
-        return L"(missing)";
-    BYTE data[1024] = {};
-    DWORD size = sizeof(data) - sizeof(wchar_t), type = 0;
-    LSTATUS status = RegQueryValueExW(open, name, nullptr, &type, data, &size);
-    RegCloseKey(open);
-    if (status != ERROR_SUCCESS)
-        return L"(missing)";
-    if (type == REG_DWORD)
-        return std::to_wstring(*reinterpret_cast<DWORD*>(data));
-    return reinterpret_cast<wchar_t*>(data);
+    DWORD type = REG_NONE;
+    std::wstring text = RegText(HKEY_LOCAL_MACHINE, key, name, &type);
+    return type == REG_DWORD ? std::to_wstring(RegDword(HKEY_LOCAL_MACHINE, key, name)) : text;
 }
 
+// The key is made when it is missing.
 inline void SetMachineDword(const wchar_t* key, const wchar_t* name, DWORD value)
 {
-    HKEY open = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY, nullptr, &open,
-                        nullptr) == ERROR_SUCCESS) {
-        RegSetValueExW(open, name, 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof value);
-        RegCloseKey(open);
-    }
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, name, REG_DWORD, &value, sizeof value);
 }
 
 inline void DeleteMachineValue(const wchar_t* key, const wchar_t* name)
 {
-    HKEY open = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_WRITE | KEY_WOW64_64KEY, &open) == ERROR_SUCCESS) {
-        RegDeleteValueW(open, name);
-        RegCloseKey(open);
-    }
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, key, name);
 }
 
 constexpr wchar_t kUacKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
@@ -171,6 +154,83 @@ inline FileTree SumFiles(const std::wstring& folder)
     FileTree tree;
     SumFilesBelow(folder, L"", &tree);
     return tree;
+}
+
+// Below a profile folder: the store apps' data and the system app data.
+constexpr wchar_t kPackages[] = L"AppData\\Local\\Packages\\";
+constexpr wchar_t kSystemAppData[] = L"AppData\\Local\\Microsoft\\Windows\\";
+
+inline bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix)
+{
+    return _wcsnicmp(text.c_str(), prefix, wcslen(prefix)) == 0;
+}
+
+// Whether a path relative to a profile is one of its registry hives (or a
+// file the registry keeps beside one), which a repair replaces.
+inline bool IsHiveFile(const std::wstring& relative)
+{
+    return (relative.find(L'\\') == std::wstring::npos && StartsWithNoCase(relative, L"NTUSER.")) ||
+           StartsWithNoCase(relative, (std::wstring(kSystemAppData) + L"UsrClass.").c_str());
+}
+
+// What `rule` says of a file of a profile: compared byte for byte, gone
+// after the repair (when `gone` says it must be), or of no concern.
+enum class FileRule { Compare, Gone, Skip };
+
+// The files `rule` compares that were lost or changed between the two
+// trees, those it says must be gone that are still there, and (with
+// `newcomers`) files it would compare that were not there before: one line
+// each, empty when all is as it must be. `compared` gets the paths compared.
+inline std::string FileDifferences(const FileTree& before, const FileTree& after,
+                                   const std::function<FileRule(const std::wstring&)>& rule, bool newcomers,
+                                   std::vector<std::wstring>* compared = nullptr)
+{
+    std::string lines;
+    for (const auto& [path, sum] : before) {
+        auto now = after.find(path);
+        FileRule what = rule(path);
+        if (what == FileRule::Gone && now != after.end())
+            lines += "left " + Narrow(path) + "\n";
+        if (what != FileRule::Compare)
+            continue;
+        if (compared != nullptr)
+            compared->push_back(path);
+        if (now == after.end() || now->second != sum)
+            lines += (now == after.end() ? "lost " : "changed ") + Narrow(path) + "\n";
+    }
+    for (const auto& file : after)
+        if (newcomers && before.count(file.first) == 0 && rule(file.first) == FileRule::Compare)
+            lines += "added " + Narrow(file.first) + "\n";
+    return lines;
+}
+
+// The entries of the restart's pending renames (source, target, ...).
+inline std::vector<std::wstring> PendingRenames()
+{
+    std::vector<std::wstring> entries;
+    std::vector<wchar_t> data(65536, L'\0');
+    DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t) - 4);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                     L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, data.data(), &size) == ERROR_SUCCESS)
+        for (const wchar_t* at = data.data(); at < data.data() + size / sizeof(wchar_t); at += wcslen(at) + 1)
+            entries.push_back(at);
+    return entries;
+}
+
+// Whether the account signs in with the password.
+inline bool PasswordWorks(const wchar_t* account, const wchar_t* password)
+{
+    UniqueHandle token;
+    return machine::LogonUserW(account, L".", password, LOGON32_LOGON_INTERACTIVE, LOGON32_PROVIDER_DEFAULT,
+                               token.Put()) != FALSE;
+}
+
+inline std::string Joined(const std::vector<std::wstring>& texts, const char* between = " | ")
+{
+    std::string joined;
+    for (const std::wstring& text : texts)
+        joined += (joined.empty() ? "" : between) + Narrow(text);
+    return joined;
 }
 
 inline std::string ReadBytes(const std::wstring& path)

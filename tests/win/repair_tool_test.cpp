@@ -103,14 +103,11 @@ TEST(UacState, ReadsAndWritesThePolicyValues)
 // ---------------------------------------------------------------------------
 // Shell links
 
-struct LinkRead {
-    std::wstring path, arguments, folder, description;
-    bool loaded = false;
-};
-
-LinkRead ReadLink(const std::wstring& file)
+// The link's target, arguments, working folder and description, " | "
+// between them; "(unreadable)" when it does not load.
+std::wstring ReadLink(const std::wstring& file)
 {
-    LinkRead read;
+    std::wstring read = L"(unreadable)";
     CoInitialize(nullptr);
     IShellLinkW* link = nullptr;
     IPersistFile* persist = nullptr;
@@ -118,19 +115,12 @@ LinkRead ReadLink(const std::wstring& file)
                                    reinterpret_cast<void**>(&link))) &&
         SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist))) &&
         SUCCEEDED(persist->Load(file.c_str(), STGM_READ))) {
-        wchar_t text[1024] = L"";
-        read.loaded = true;
-        link->GetPath(text, ARRAYSIZE(text), nullptr, SLGP_RAWPATH);
-        read.path = text;
-        text[0] = L'\0';
-        link->GetArguments(text, ARRAYSIZE(text));
-        read.arguments = text;
-        text[0] = L'\0';
-        link->GetWorkingDirectory(text, ARRAYSIZE(text));
-        read.folder = text;
-        text[0] = L'\0';
-        link->GetDescription(text, ARRAYSIZE(text));
-        read.description = text;
+        wchar_t path[1024] = L"", arguments[1024] = L"", folder[1024] = L"", description[1024] = L"";
+        link->GetPath(path, ARRAYSIZE(path), nullptr, SLGP_RAWPATH);
+        link->GetArguments(arguments, ARRAYSIZE(arguments));
+        link->GetWorkingDirectory(folder, ARRAYSIZE(folder));
+        link->GetDescription(description, ARRAYSIZE(description));
+        read = std::wstring(path) + L" | " + arguments + L" | " + folder + L" | " + description;
     }
     if (persist != nullptr)
         persist->Release();
@@ -149,12 +139,9 @@ TEST(CreateShortcut, WritesAResolvableLinkWithEveryField)
     const std::wstring link = folder + L"\\Fix mhartley account profile.lnk";
     ASSERT_TRUE(CreateShortcut(link.c_str(), target.c_str(), L" /brenwick /fixuser \"mhartley\" /fixflag=3",
                                L"This action repairs the account profile for the \"mhartley\" user."));
-    LinkRead read = ReadLink(link);
-    ASSERT_TRUE(read.loaded);
-    EXPECT_EQ(target, read.path);
-    EXPECT_EQ(L" /brenwick /fixuser \"mhartley\" /fixflag=3", read.arguments);
-    EXPECT_EQ(folder + L"\\tool", read.folder);
-    EXPECT_EQ(L"This action repairs the account profile for the \"mhartley\" user.", read.description);
+    EXPECT_EQ(Show(target + L" |  /brenwick /fixuser \"mhartley\" /fixflag=3 | " + folder +
+                   L"\\tool | This action repairs the account profile for the \"mhartley\" user."),
+              Show(ReadLink(link)));
 
     EXPECT_FALSE(CreateShortcut((folder + L"\\missing\\x.lnk").c_str(), target.c_str(), L"", L""));
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(folder + L"\\missing")));
@@ -283,9 +270,6 @@ TEST(ToolFolder, ALinkInItsPlaceIsRefusedAndLeftAlone)
     EXPECT_EQ(attributes, GetFileAttributesW(link.c_str())) << "the link stays as it was";
     EXPECT_EQ("keep", ReadBytes(links + L"\\target\\keep.txt")) << "the link's target is untouched";
     EXPECT_EQ("keep", ReadBytes(link + L"\\keep.txt"));
-    EXPECT_NE(std::wstring(ToolFolderMessage(ToolFolderResult::Failed)),
-              std::wstring(ToolFolderMessage(ToolFolderResult::IsLink)));
-
 }
 
 // A folder found in place with a link inside is nobody's to take over: it
@@ -319,29 +303,6 @@ protected:
     }
     std::wstring state_;
 };
-
-TEST_F(LogonBackup, SavedThenRestoredWithItsPassword)
-{
-    bool found = false;
-    ASSERT_EQ(L"Okafor-Spring", Secret(L"DefaultPassword", &found));
-    ASSERT_TRUE(SaveAutoLogon(state_.c_str(), L"mhartley"));
-    EXPECT_EQ(L"jokafor", std::wstring(ReadStateText(state_.c_str(), L"mhartley", kPrevLogonUserKey).Text()));
-    EXPECT_EQ(L"1", std::wstring(ReadStateText(state_.c_str(), L"mhartley", kPrevAutoLogonKey).Text()));
-    EXPECT_EQ(std::string::npos, ReadBytes(state_).find("Okafor-Spring")) << "no password in the file";
-    EXPECT_EQ(L"Okafor-Spring", Secret(kSavedLogonSecret, &found));
-
-    // The set-up's own sign-in, then the clean-up's.
-    ASSERT_EQ(AutoLogonResult::Done, SetAutoLogon(L"brenwick_temp_admin", L"Temp-Pass-123"));
-    SetAutoLogon(nullptr, nullptr);
-    EXPECT_EQ(LogonRestore::Restored, RestoreAutoLogon(state_.c_str(), L"mhartley"));
-    EXPECT_EQ(L"jokafor", MachineValue(kWinlogonKey, L"DefaultUserName"));
-    EXPECT_EQ(L"1", MachineValue(kWinlogonKey, L"AutoAdminLogon"));
-    EXPECT_EQ(L"Okafor-Spring", Secret(L"DefaultPassword", &found));
-    EXPECT_TRUE(found);
-    Secret(kSavedLogonSecret, &found);
-    EXPECT_FALSE(found) << "the copy is deleted";
-    EXPECT_TRUE(IsAutoLogonAccount(L"jokafor"));
-}
 
 TEST_F(LogonBackup, NothingSavedLeavesItOffAndTheTemporaryAccountIsNeverSaved)
 {
@@ -401,11 +362,10 @@ struct CleanupCase {
 
 class Cleanup : public ::testing::Test {
 protected:
-    void Prepare()
+    void Prepare(const std::string& machine = "ConsoleUser=mhartley\n")
     {
         std::wstring error;
-        ASSERT_TRUE(Load(L"repair-cleanup.ini", Scenario("ConsoleUser=mhartley\n", kTempAccount), &error))
-            << Narrow(error);
+        ASSERT_TRUE(Load(L"repair-cleanup.ini", Scenario(machine, kTempAccount), &error)) << Narrow(error);
         folder_ = TestFolder(L"cleanup");
         log_ = folder_ + L"\\BrenwickLog.txt";
         state_ = folder_ + L"\\Brenwick.ini";
@@ -414,6 +374,12 @@ protected:
         SetMachineDword(kStoreKey, L"AutoDownload", 2);
         ASSERT_GT(WriteLogEntry(log_.c_str(), L"Repair operation sheduled. The computer will reboot now.", 3), 0);
         sandbox::ClearRecord();
+    }
+    // A state file that holds the account's type only.
+    void NewState()
+    {
+        CreateStateFile(state_.c_str());
+        WriteStateText(state_.c_str(), L"mhartley", L"UserPriv", L"2");
     }
     int Run()
     {
@@ -471,54 +437,60 @@ TEST_F(Cleanup, RestoresOnlyValidSavedValues)
     }
 }
 
+// Also when an earlier clean-up recorded its SID and got as far as removing
+// the account itself when the power failed: its folder and entry still go.
 TEST_F(Cleanup, RemovesTheTemporaryAccountEndsAndOpensTheLog)
 {
-    Prepare();
-    CreateStateFile(state_.c_str());
-    WriteStateText(state_.c_str(), L"mhartley", L"UserPriv", L"2");
-    ASSERT_TRUE(AccountExists(L"brenwick_temp_admin"));
-    WString sid, profile;
-    ASSERT_TRUE(GetAccountSidAndProfile(L"brenwick_temp_admin", sid, &profile));
-    ASSERT_TRUE(std::filesystem::is_directory(profile.Text()));
-    SetAutoLogon(L"brenwick_temp_admin", L"Temp-Pass-123456");
+    for (bool cutAfterTheAccountWent : {false, true}) {
+        SCOPED_TRACE(cutAfterTheAccountWent ? "an earlier clean-up removed the account" : "in one go");
+        Prepare();
+        NewState();
+        WString sid, profile;
+        ASSERT_TRUE(GetAccountSidAndProfile(L"brenwick_temp_admin", sid, &profile));
+        ASSERT_TRUE(std::filesystem::is_directory(profile.Text()));
+        SetAutoLogon(L"brenwick_temp_admin", L"Temp-Pass-123456");
+        if (cutAfterTheAccountWent) {
+            WriteStateText(state_.c_str(), L"mhartley", L"TempSid", sid.Text());
+            ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success), machine::NetUserDel(nullptr, L"brenwick_temp_admin"));
+        }
 
-    EXPECT_EQ(-13, Run());
-    EXPECT_FALSE(AccountExists(L"brenwick_temp_admin"));
-    EXPECT_FALSE(std::filesystem::exists(profile.Text())) << "its profile folder goes with it";
-    WString left;
-    EXPECT_FALSE(ReadProfileImagePath(sid.Text(), left)) << "and its profile-list entry";
-    EXPECT_EQ(L"0", MachineValue(kWinlogonKey, L"AutoAdminLogon")) << "no earlier sign-in: it stays off";
-    EXPECT_EQ(L"", MachineValue(kWinlogonKey, L"DefaultUserName"));
-    std::string log = ReadBytes(log_);
-    EXPECT_EQ(1u, Occurrences(log, ": Successfully deleted Brenwick's temp account."));
-    EXPECT_EQ(1u, Occurrences(log, ": Repair operation complete.\r\n\r\n\t*** End of repair operation "));
-    EXPECT_EQ(1u, Occurrences(log, "*** End of repair operation")) << log;
-    EXPECT_EQ(log.size() - 4, log.rfind(" ***")) << "the end line closes the log";
-    auto opened = Recorded(L"ShellExecuteExW");
-    ASSERT_EQ(1u, opened.size());
-    EXPECT_EQ(log_, opened[0].details[L"file"]);
-    EXPECT_EQ(folder_, opened[0].details[L"directory"]);
-    EXPECT_EQ(L"5", opened[0].details[L"show"]);
+        EXPECT_EQ(-13, Run());
+        EXPECT_FALSE(AccountExists(L"brenwick_temp_admin"));
+        EXPECT_FALSE(std::filesystem::exists(profile.Text())) << "its profile folder goes with it";
+        WString left;
+        EXPECT_FALSE(ReadProfileImagePath(sid.Text(), left)) << "and its profile-list entry";
+        EXPECT_EQ(L"0", MachineValue(kWinlogonKey, L"AutoAdminLogon")) << "no earlier sign-in: it stays off";
+        EXPECT_EQ(L"", MachineValue(kWinlogonKey, L"DefaultUserName"));
+        std::string log = ReadBytes(log_);
+        EXPECT_EQ(1u, Occurrences(log, ": Successfully deleted Brenwick's temp account."));
+        EXPECT_EQ(1u, Occurrences(log, ": Repair operation complete.\r\n\r\n\t*** End of repair operation "));
+        EXPECT_EQ(1u, Occurrences(log, "*** End of repair operation")) << log;
+        EXPECT_EQ(log.size() - 4, log.rfind(" ***")) << "the end line closes the log";
+        auto opened = Recorded(L"ShellExecuteExW");
+        ASSERT_EQ(1u, opened.size());
+        EXPECT_EQ(log_, opened[0].details[L"file"]);
+        EXPECT_EQ(folder_, opened[0].details[L"directory"]);
+        EXPECT_EQ(L"5", opened[0].details[L"show"]);
 
-    // Run by hand a second time: the deletion fails and says so.
-    EXPECT_EQ(-13, Run());
-    log = ReadBytes(log_);
-    EXPECT_EQ(1u, Occurrences(log, ": Failed to delete Brenwick's temp account."));
-    EXPECT_EQ(2u, Occurrences(log, "*** End of repair operation"));
+        // Run by hand a second time: the deletion fails and says so.
+        EXPECT_EQ(-13, Run());
+        log = ReadBytes(log_);
+        EXPECT_EQ(1u, Occurrences(log, ": Failed to delete Brenwick's temp account."));
+        EXPECT_EQ(2u, Occurrences(log, "*** End of repair operation"));
+    }
 }
 
 TEST_F(Cleanup, PutsTheEarlierAutomaticSignInBack)
 {
-    std::wstring error;
-    ASSERT_TRUE(Load(L"repair-cleanup-auto.ini",
-                     Scenario("ConsoleUser=mhartley\nAutoLogon=jokafor\n", kTempAccount), &error))
-        << Narrow(error);
-    folder_ = TestFolder(L"cleanup-auto");
-    log_ = folder_ + L"\\BrenwickLog.txt";
-    state_ = folder_ + L"\\Brenwick.ini";
-    CreateStateFile(state_.c_str());
-    WriteStateText(state_.c_str(), L"mhartley", L"UserPriv", L"2");
+    Prepare("ConsoleUser=mhartley\nAutoLogon=jokafor\n");
+    NewState();
     ASSERT_TRUE(SaveAutoLogon(state_.c_str(), L"mhartley"));
+    // The password is kept in the tool's secret only.
+    EXPECT_EQ(L"jokafor", std::wstring(ReadStateText(state_.c_str(), L"mhartley", kPrevLogonUserKey).Text()));
+    EXPECT_EQ(L"1", std::wstring(ReadStateText(state_.c_str(), L"mhartley", kPrevAutoLogonKey).Text()));
+    EXPECT_EQ(std::string::npos, ReadBytes(state_).find("Okafor-Spring")) << "no password in the file";
+    bool saved = false;
+    EXPECT_EQ(L"Okafor-Spring", Secret(kSavedLogonSecret, &saved));
     SetAutoLogon(L"brenwick_temp_admin", L"Temp-Pass-123456");
     SetAutoLogon(L"mhartley", L"");   // what the fix run leaves
 
@@ -531,13 +503,13 @@ TEST_F(Cleanup, PutsTheEarlierAutomaticSignInBack)
         bool found = false;
         EXPECT_EQ(L"Okafor-Spring", Secret(L"DefaultPassword", &found)) << "run " << run;
         Secret(kSavedLogonSecret, &found);
-        EXPECT_FALSE(found);
+        EXPECT_FALSE(found) << "the copy is deleted";
+        EXPECT_TRUE(IsAutoLogonAccount(L"jokafor"));
     }
     EXPECT_EQ(1u, Occurrences(ReadBytes(log_), "Restored the earlier automatic sign-in."));
 
     // Nor does a clean-up clear a sign-in the repair did not set.
-    CreateStateFile(state_.c_str());
-    WriteStateText(state_.c_str(), L"mhartley", L"UserPriv", L"2");
+    NewState();
     EXPECT_EQ(-13, Run());
     EXPECT_EQ(L"jokafor", MachineValue(kWinlogonKey, L"DefaultUserName"));
     EXPECT_EQ(L"1", MachineValue(kWinlogonKey, L"AutoAdminLogon"));
@@ -560,20 +532,10 @@ protected:
 
 // The process entry relaunches the tool elevated, once (its own marker);
 // the tool started without elevation all the same starts nothing itself.
-TEST_F(RepairEntry, WithoutElevationNothingIsDoneAndNothingStarted)
-{
-    Use("");
-    sandbox::SetElevated(false);
-    RepairTool tool;
-    EXPECT_EQ(-4, RunRepairTool(tool, GetModuleHandleW(nullptr), L"/brenwick /fixuser \"m hartley\"", 3));
-    sandbox::SetElevated(true);
-    EXPECT_EQ(nullptr, tool.Handle());
-    EXPECT_TRUE(Recorded(L"ShellExecuteExW").empty());
-}
-
 TEST_F(RepairEntry, RefusedRunsEndAtOnceWithoutAWindow)
 {
     struct { const char* what; std::string machine; std::string extra; const wchar_t* line; int result; } const cases[] = {
+        {"without elevation", "Elevated=no\n", "", L"/brenwick /fixuser \"m hartley\"", -4},
         {"fix from an ordinary administrator", "", "", L"/brenwick /fixuser mhartley", -1},
         {"unknown console user", "ConsoleUser=none\n", "", L"/brenwick", -2},
         {"the console user itself", "ConsoleUser=brenwick_temp_admin\n", kTempAccount,
@@ -592,16 +554,6 @@ TEST_F(RepairEntry, RefusedRunsEndAtOnceWithoutAWindow)
 
 // ---------------------------------------------------------------------------
 // The temporary administrator
-
-bool SignsIn(const wchar_t* password)
-{
-    HANDLE token = nullptr;
-    bool signedIn = machine::LogonUserW(L"brenwick_temp_admin", L".", password, LOGON32_LOGON_INTERACTIVE,
-                                        LOGON32_PROVIDER_DEFAULT, &token) != FALSE;
-    if (token != nullptr)
-        CloseHandle(token);
-    return signedIn;
-}
 
 TEST(EnsureTempAdmin, CreatesReusesOrRemakesTheAccountWithTheNewPassword)
 {
@@ -631,8 +583,8 @@ TEST(EnsureTempAdmin, CreatesReusesOrRemakesTheAccountWithTheNewPassword)
         DWORD privilege = 0;
         ASSERT_TRUE(AccountExists(L"brenwick_temp_admin", &privilege)) << c.what;
         EXPECT_EQ(static_cast<DWORD>(USER_PRIV_ADMIN), privilege) << c.what;
-        EXPECT_TRUE(SignsIn(password.Text())) << c.what;
-        EXPECT_EQ(c.oldPasswordWorks, SignsIn(L"Old-Temp-Pass-1")) << c.what;
+        EXPECT_TRUE(PasswordWorks(L"brenwick_temp_admin", password.Text())) << c.what;
+        EXPECT_EQ(c.oldPasswordWorks, PasswordWorks(L"brenwick_temp_admin", L"Old-Temp-Pass-1")) << c.what;
     }
     // Never without a password behind an automatic sign-in.
     EXPECT_FALSE(EnsureTempAdmin(false, L""));
