@@ -36,6 +36,36 @@ const AceEntry kNewAccountAces[] = {
     {AceWho::AccountName, WinNullSid, L"TrustedInstaller", GENERIC_ALL, 5.99},
 };
 
+}  // namespace
+
+bool BuildNewAccountDacl(RepairContext& context)
+{
+    if (context.dacl)
+        return true;
+    if (!SidFromName(context.newSid, context.journal.newSid.c_str()) || !NewAcl(context.dacl))
+        return false;
+    for (const AceEntry& entry : kNewAccountAces) {
+        if (!(context.version > entry.aboveVersion))
+            continue;
+        LocalSid sid;
+        PSID added = nullptr;
+        switch (entry.who) {
+        case AceWho::NewAccount: added = context.newSid.Get(); break;
+        case AceWho::WellKnown: added = WellKnownSid(sid, entry.wellKnown) ? sid.Get() : nullptr; break;
+        case AceWho::SidText:
+        case AceWho::AccountName: added = SidFromName(sid, entry.name) ? sid.Get() : nullptr; break;
+        }
+        // A SID this machine cannot make is left out.
+        if (added != nullptr) {
+            PACL acl = context.dacl.Get();
+            AddAllowedAce(&acl, added, entry.mask, kInheritBoth);
+        }
+    }
+    return true;
+}
+
+namespace {
+
 // True when the restart already has this rename registered.
 bool RenameRegistered(const wchar_t* source, const wchar_t* destination)
 {
@@ -107,32 +137,6 @@ struct TopFolders : TreeVisitor {
 };
 
 }  // namespace
-
-bool BuildNewAccountDacl(RepairContext& context)
-{
-    if (context.dacl)
-        return true;
-    if (!SidFromName(context.newSid, context.journal.newSid.c_str()) || !NewAcl(context.dacl))
-        return false;
-    for (const AceEntry& entry : kNewAccountAces) {
-        if (!(context.version > entry.aboveVersion))
-            continue;
-        LocalSid sid;
-        PSID added = nullptr;
-        switch (entry.who) {
-        case AceWho::NewAccount: added = context.newSid.Get(); break;
-        case AceWho::WellKnown: added = WellKnownSid(sid, entry.wellKnown) ? sid.Get() : nullptr; break;
-        case AceWho::SidText:
-        case AceWho::AccountName: added = SidFromName(sid, entry.name) ? sid.Get() : nullptr; break;
-        }
-        // A SID this machine cannot make is left out.
-        if (added != nullptr) {
-            PACL acl = context.dacl.Get();
-            AddAllowedAce(&acl, added, entry.mask, kInheritBoth);
-        }
-    }
-    return true;
-}
 
 bool Exists(const wchar_t* path)
 {
