@@ -21,10 +21,14 @@
 #include "platform/machine.h"
 #include "sandbox/sandbox.h"
 #include "sandbox/state.h"
+#include "tests/win/repair_test_support.h"
 #include "tests/win/sandbox_tool.h"
 #include "tests/win/test_support.h"
 
 namespace {
+
+using repair_test::Joined;
+using repair_test::Recorded;
 
 constexpr wchar_t kWinlogon[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
 constexpr wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
@@ -98,23 +102,6 @@ std::string Calls(const std::vector<sandbox::RecordedAction>& actions)
     for (const sandbox::RecordedAction& action : actions)
         calls += std::string(action.call.begin(), action.call.end()) + " ";
     return calls;
-}
-
-std::vector<sandbox::RecordedAction> Recorded(const wchar_t* call)
-{
-    std::vector<sandbox::RecordedAction> found;
-    for (sandbox::RecordedAction& action : sandbox::RecordedActions())
-        if (action.call == call)
-            found.push_back(std::move(action));
-    return found;
-}
-
-std::string Joined(const std::vector<std::wstring>& points)
-{
-    std::string text;
-    for (const std::wstring& point : points)
-        text += (text.empty() ? "" : " | ") + Narrow(point);
-    return text;
 }
 
 // Sets the automatic sign-in as the account code does: Winlogon values and
