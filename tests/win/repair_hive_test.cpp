@@ -134,6 +134,9 @@ TEST_F(RepairHive, UserShellFolderReadsTheAccountsOwnHive)
     EXPECT_TRUE(Loaded(sid)) << "the hive stays for the caller to unload";
     ASSERT_TRUE(UserShellFolder(sid, L"Desktop", out, L"E:\\Elsewhere"));
     EXPECT_EQ(std::wstring(L"E:\\Elsewhere\\Desktop"), out.Text()) << "the given profile stands for %USERPROFILE%";
+    out.Assign(L"untouched");
+    EXPECT_FALSE(UserShellFolder(sid, L"Desktop", out, L"Elsewhere")) << "a profile that is no local folder";
+    EXPECT_EQ(std::wstring(L"untouched"), out.Text());
 
     // "Shell Folders" comes first; other variables are expanded.
     WriteHiveValue(sid, kShellFolders, L"Personal", L"D:\\Documents of James");
