@@ -434,7 +434,7 @@ bool ScheduleRepair(const Drive& drive, Run* run)
             w.Toggle(kStoreOption);
         if (drive.flags & 2)
             w.Toggle(kAppDataOption);
-        Sleep(200);
+        // The toggles wait in the same queue as the press, ahead of it.
         HWND box = nullptr;
         if (!PressUntil(w.Child(L"Button", kFixNow),
                         [&] { return (box = VisibleWindow(kBoxClass, GetCurrentProcessId())) != nullptr; }))
