@@ -5,6 +5,8 @@
 
 #include <windows.h>
 #include <ntsecapi.h>
+#include <shlguid.h>
+#include <shobjidl.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -245,6 +247,33 @@ inline size_t Occurrences(const std::string& text, const std::string& part)
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
         ++count;
     return count;
+}
+
+// The link's target, arguments, working folder and description, " | "
+// between them; "(unreadable)" when it does not load.
+inline std::wstring ReadLink(const std::wstring& file)
+{
+    std::wstring read = L"(unreadable)";
+    CoInitialize(nullptr);
+    IShellLinkW* link = nullptr;
+    IPersistFile* persist = nullptr;
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                   reinterpret_cast<void**>(&link))) &&
+        SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist))) &&
+        SUCCEEDED(persist->Load(file.c_str(), STGM_READ))) {
+        wchar_t path[1024] = L"", arguments[1024] = L"", folder[1024] = L"", description[1024] = L"";
+        link->GetPath(path, ARRAYSIZE(path), nullptr, SLGP_RAWPATH);
+        link->GetArguments(arguments, ARRAYSIZE(arguments));
+        link->GetWorkingDirectory(folder, ARRAYSIZE(folder));
+        link->GetDescription(description, ARRAYSIZE(description));
+        read = std::wstring(path) + L" | " + arguments + L" | " + folder + L" | " + description;
+    }
+    if (persist != nullptr)
+        persist->Release();
+    if (link != nullptr)
+        link->Release();
+    CoUninitialize();
+    return read;
 }
 
 }  // namespace repair_test

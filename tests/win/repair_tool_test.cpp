@@ -103,33 +103,6 @@ TEST(UacState, ReadsAndWritesThePolicyValues)
 // ---------------------------------------------------------------------------
 // Shell links
 
-// The link's target, arguments, working folder and description, " | "
-// between them; "(unreadable)" when it does not load.
-std::wstring ReadLink(const std::wstring& file)
-{
-    std::wstring read = L"(unreadable)";
-    CoInitialize(nullptr);
-    IShellLinkW* link = nullptr;
-    IPersistFile* persist = nullptr;
-    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                   reinterpret_cast<void**>(&link))) &&
-        SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist))) &&
-        SUCCEEDED(persist->Load(file.c_str(), STGM_READ))) {
-        wchar_t path[1024] = L"", arguments[1024] = L"", folder[1024] = L"", description[1024] = L"";
-        link->GetPath(path, ARRAYSIZE(path), nullptr, SLGP_RAWPATH);
-        link->GetArguments(arguments, ARRAYSIZE(arguments));
-        link->GetWorkingDirectory(folder, ARRAYSIZE(folder));
-        link->GetDescription(description, ARRAYSIZE(description));
-        read = std::wstring(path) + L" | " + arguments + L" | " + folder + L" | " + description;
-    }
-    if (persist != nullptr)
-        persist->Release();
-    if (link != nullptr)
-        link->Release();
-    CoUninitialize();
-    return read;
-}
-
 TEST(CreateShortcut, WritesAResolvableLinkWithEveryField)
 {
     const std::wstring folder = TestFolder(L"shortcut");

@@ -337,32 +337,10 @@ TEST_F(RepairWizard, NoChangesNothingAndYesSchedulesTheRepair)
     ASSERT_TRUE(ProfileFolderPath(CSIDL_STARTUP, profile.Text(), startup));
     const std::wstring links[] = {std::wstring(desktop.Text()) + L"\\Fix mhartley account profile.lnk",
                                   std::wstring(startup.Text()) + L"\\BrenwickTask.lnk"};
-    for (const std::wstring& file : links) {
-        CoInitialize(nullptr);
-        IShellLinkW* link = nullptr;
-        IPersistFile* persist = nullptr;
-        wchar_t path[1024] = L"", arguments[1024] = L"", folder[1024] = L"", description[1024] = L"";
-        bool loaded = SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                                 reinterpret_cast<void**>(&link))) &&
-                      SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist))) &&
-                      SUCCEEDED(persist->Load(file.c_str(), STGM_READ));
-        EXPECT_TRUE(loaded) << Narrow(file);
-        if (loaded) {
-            link->GetPath(path, 1024, nullptr, SLGP_RAWPATH);
-            link->GetArguments(arguments, 1024);
-            link->GetWorkingDirectory(folder, 1024);
-            link->GetDescription(description, 1024);
-        }
-        if (persist != nullptr)
-            persist->Release();
-        if (link != nullptr)
-            link->Release();
-        CoUninitialize();
-        EXPECT_EQ(L"C:\\Brenwick\\Brenwick.exe", std::wstring(path)) << Narrow(file);
-        EXPECT_EQ(L" /brenwick /fixuser \"mhartley\" /fixflag=2", std::wstring(arguments)) << Narrow(file);
-        EXPECT_EQ(L"C:\\Brenwick", std::wstring(folder)) << Narrow(file);
-        EXPECT_EQ(L"This action repairs the account profile for the \"mhartley\" user.", std::wstring(description));
-    }
+    for (const std::wstring& file : links)
+        EXPECT_EQ(Show(L"C:\\Brenwick\\Brenwick.exe |  /brenwick /fixuser \"mhartley\" /fixflag=2 | C:\\Brenwick | "
+                       L"This action repairs the account profile for the \"mhartley\" user."),
+                  Show(ReadLink(file)));
 
     // The policies, and the reboot asked for once.
     EXPECT_EQ(L"0", MachineValue(kUacKey, L"ConsentPromptBehaviorAdmin"));
