@@ -382,8 +382,10 @@ TEST_F(AccountDialogs, ALargeProfileIsDeletedWhileTheDialogKeepsAnswering)
         while (IsWindow(dialog) && PathExists(folder)) {
             DWORD_PTR ignored = 0;
             const bool replied = SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 250, &ignored) != 0;
-            if (!replied && !IsWindow(dialog))
-                break;   // it closed as the deletion ended: nothing left to answer
+            // The deletion ended meanwhile: the dialog's own work after it
+            // (closing, reading the accounts again) is no deletion to answer through.
+            if (!replied && (!IsWindow(dialog) || !PathExists(folder)))
+                break;
             ++during;
             answered += replied ? 1 : 0;
             spun = spun || ShowsColour(ChildAt(dialog, L"Static", 20, 150), RGB(0, 0, 0));
