@@ -107,6 +107,8 @@ TEST_F(RepairHive, ProfileFolderPathMovesTheDefaultUsersFolderToTheGivenProfile)
         {CSIDL_STARTUP, L"D:\\Profiles\\Sofia K",
          L"D:\\Profiles\\Sofia K\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup"},
         {CSIDL_DESKTOPDIRECTORY, L"C:\\users\\trailing\\", L"C:\\users\\trailing\\Desktop"},
+        {CSIDL_PERSONAL, L"E:\\Profiles of the second floor\\Maria Hartley\\\\",
+         L"E:\\Profiles of the second floor\\Maria Hartley\\Documents"},
         {CSIDL_DESKTOPDIRECTORY, L"users\\relative", nullptr},
         {CSIDL_DESKTOPDIRECTORY, L"C:\\users\\..\\windows", nullptr},
         {CSIDL_DESKTOPDIRECTORY, nullptr, nullptr},
