@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -24,6 +23,8 @@
 #include "sandbox/sandbox.h"
 #include "tests/narrow.h"
 #include "tests/win/personal_folders_support.h"
+#include "tests/win/repair_test_support.h"
+#include "tests/win/test_support.h"
 
 namespace {
 
@@ -54,87 +55,68 @@ Outcome RunProgram(const std::wstring& arguments, const std::string& input = "",
     // starts it first.
     GetDesktopWindow();
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    HANDLE outRead, outWrite, errRead, errWrite, inRead = nullptr, inWrite = nullptr;
-    CreatePipe(&outRead, &outWrite, &inherit, 0);
-    CreatePipe(&errRead, &errWrite, &inherit, 0);
-    if (!closedInput)
-        CreatePipe(&inRead, &inWrite, &inherit, 0);
-    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
-    if (inWrite != nullptr)
-        SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
+    UniqueHandle outRead, outWrite, errRead, errWrite, inRead, inWrite;
+    CreatePipe(outRead.Put(), outWrite.Put(), &inherit, 0);
+    CreatePipe(errRead.Put(), errWrite.Put(), &inherit, 0);
+    if (closedInput)
+        inRead.Reset(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
+                                 nullptr));
+    else
+        CreatePipe(inRead.Put(), inWrite.Put(), &inherit, 0);
+    for (HANDLE own : {outRead.Get(), errRead.Get(), inWrite.Get()})
+        SetHandleInformation(own, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
-    HANDLE nul = closedInput ? CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                           OPEN_EXISTING, 0, nullptr)
-                             : nullptr;
-    startup.hStdInput = closedInput ? nul : inRead;
-    startup.hStdOutput = outWrite;
-    startup.hStdError = errWrite;
+    startup.hStdInput = inRead.Get();
+    startup.hStdOutput = outWrite.Get();
+    startup.hStdError = errWrite.Get();
     std::wstring line = L"\"" + std::wstring(VANTRELL_SANDBOX_PROGRAM) + L"\" " + arguments;
     PROCESS_INFORMATION process{};
     Outcome outcome;
     if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
                         &process))
         return outcome;
-    CloseHandle(outWrite);
-    CloseHandle(errWrite);
-    if (nul != nullptr)
-        CloseHandle(nul);
-    if (!closedInput) {
-        CloseHandle(inRead);
-        DWORD written = 0;
-        if (!input.empty())
-            WriteFile(inWrite, input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
-        CloseHandle(inWrite);
-    }
+    UniqueHandle child(process.hProcess), thread(process.hThread);
+    outWrite.Reset();
+    errWrite.Reset();
+    inRead.Reset();
+    DWORD written = 0;
+    if (!input.empty())
+        WriteFile(inWrite.Get(), input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
+    inWrite.Reset();
     // Standard error is small; standard output is read to its end first.
-    outcome.out = ReadAll(outRead);
-    outcome.err = ReadAll(errRead);
-    WaitForSingleObject(process.hProcess, INFINITE);
-    GetExitCodeProcess(process.hProcess, &outcome.exitCode);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    CloseHandle(outRead);
-    CloseHandle(errRead);
+    outcome.out = ReadAll(outRead.Get());
+    outcome.err = ReadAll(errRead.Get());
+    WaitForSingleObject(child.Get(), INFINITE);
+    GetExitCodeProcess(child.Get(), &outcome.exitCode);
     return outcome;
-}
-
-void Reset(const wchar_t* scenario = L"default")
-{
-    std::wstring error;
-    ASSERT_TRUE(sandbox::ResetMachine(sandbox::ScenarioPath(scenario), &error)) << Narrow(error);
 }
 
 // A registry tree as text: every key, value name, type and data.
 void DumpKey(HKEY root, const std::wstring& path, std::wstring& text)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+    UniqueRegKey key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, key.Put()) != ERROR_SUCCESS)
         return;
     text += L"[" + path + L"]\n";
     wchar_t name[16384];
     std::vector<BYTE> data(1 << 16);
     for (DWORD i = 0;; ++i) {
         DWORD nameLength = ARRAYSIZE(name), type = 0, size = static_cast<DWORD>(data.size());
-        if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
+        if (RegEnumValueW(key.Get(), i, name, &nameLength, nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
             break;
         text += std::wstring(name) + L"=" + std::to_wstring(type) + L":";
         for (DWORD b = 0; b < size; ++b)
             text += L"0123456789abcdef"[data[b] >> 4], text += L"0123456789abcdef"[data[b] & 15];
         text += L"\n";
     }
-    std::vector<std::wstring> children;
     for (DWORD i = 0;; ++i) {
         DWORD nameLength = ARRAYSIZE(name);
-        if (RegEnumKeyExW(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        if (RegEnumKeyExW(key.Get(), i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
-        children.push_back(name);
+        DumpKey(root, path + L"\\" + name, text);
     }
-    RegCloseKey(key);
-    for (const std::wstring& child : children)
-        DumpKey(root, path + L"\\" + child, text);
 }
 
 // The simulated machine, the keys the program writes and the profile folders.
@@ -147,13 +129,11 @@ std::wstring MachineSnapshot()
     DumpKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\AccountPicture", text);
     // The simulated accounts' profiles; the running user's own is Wine's
     // link into the Linux home, which other programs change meanwhile.
-    wchar_t self[256] = L"";
-    DWORD selfLength = ARRAYSIZE(self);
-    GetUserNameW(self, &selfLength);
+    const std::wstring self = ProcessUserName();
     std::error_code ignored;
     for (auto it = std::filesystem::recursive_directory_iterator(ProfilesDirectory().Text(), ignored);
          it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-        if (it.depth() == 0 && _wcsicmp(it->path().filename().c_str(), self) == 0) {
+        if (it.depth() == 0 && _wcsicmp(it->path().filename().c_str(), self.c_str()) == 0) {
             it.disable_recursion_pending();
             continue;
         }
@@ -182,59 +162,113 @@ std::string Show(const Outcome& outcome)
            "\nerr: " + outcome.err;
 }
 
+// Runs the command on the machine as it is and expects its exit code and a
+// part of its message (in the JSON document too, when one is asked for);
+// nothing may be said to be done, nor change.
+void ExpectNoChange(const std::string& label, const std::wstring& arguments, const std::string& input,
+                    bool closedInput, DWORD exitCode, const char* errPart)
+{
+    const std::wstring before = MachineSnapshot();
+    Outcome outcome = RunProgram(arguments, input, closedInput);
+    EXPECT_EQ(exitCode, outcome.exitCode) << label << "\n" << Show(outcome);
+    EXPECT_NE(std::string::npos, outcome.err.find(errPart)) << label << "\n" << Show(outcome);
+    const bool json = arguments.find(L"--json") != std::wstring::npos;
+    EXPECT_TRUE(!json || outcome.out.find(errPart) != std::string::npos) << label << ": the message is not in the "
+                                                                         << "document\n" << Show(outcome);
+    EXPECT_EQ(std::string::npos, outcome.out.find("done:")) << label << " said it was done\n" << Show(outcome);
+    const std::wstring after = MachineSnapshot();
+    EXPECT_TRUE(before == after) << label << " changed the machine\n" << FirstDifference(before, after);
+}
+
 }  // namespace
 
-TEST(CommandMode, ExitCodesAndMessages)
+// Each refusal (a guard, a missing answer, no elevation) comes before
+// anything is asked or changed, nothing is recorded as done instead, and a
+// command that only reads changes nothing either.
+TEST(CommandMode, RefusalsAndReadsChangeNothing)
 {
-    Reset();
-    struct { const wchar_t* arguments; const char* input; DWORD exitCode; const char* errPart; } const cases[] = {
-        {L"list --csv", "", 0, ""},
-        {L"list --bogus", "", 2, "takes no option --bogus"},
-        {L"show nobody", "", 3, "no local account"},
-        {L"set root --type standard", "", 3, "signed in at the console keeps its type"},
-        {L"set Administrator --full-name Boss", "", 3, "built-in account keeps its name"},
-        {L"create bad,name", "", 3, "cannot be used"},
-        {L"create lchen", "", 3, "already exists"},
-        // No console and no --yes: refused at once, never waiting for an answer.
-        {L"delete jokafor", "", 3, "needs --yes"},
-        {L"password set lchen", "", 2, "no password"},
-    };
-    for (const auto& c : cases) {
-        Outcome outcome = RunProgram(c.arguments, c.input);
-        EXPECT_EQ(c.exitCode, outcome.exitCode) << Narrow(c.arguments) << "\n" << Show(outcome);
-        EXPECT_NE(std::string::npos, outcome.err.find(c.errPart)) << Narrow(c.arguments) << "\n" << Show(outcome);
-    }
-}
-
-TEST(CommandMode, NeedsElevationAndNeverRelaunches)
-{
-    Reset();
-    sandbox::SetElevated(false);
-    sandbox::ClearRecord();
-    Outcome outcome = RunProgram(L"list");
-    EXPECT_EQ(5u, outcome.exitCode) << Show(outcome);
-    EXPECT_NE(std::string::npos, outcome.err.find("elevated")) << Show(outcome);
-    EXPECT_TRUE(sandbox::RecordedActions().empty()) << "no runas start was made";
-    EXPECT_EQ(0u, RunProgram(L"help").exitCode) << "help needs no elevation";
-    sandbox::SetElevated(true);
-}
-
-TEST(CommandMode, StandardInputClosedRefusesWithoutWaiting)
-{
-    Reset();
-    const std::wstring before = MachineSnapshot();
+    const std::wstring user = ProcessUserName();
+    wchar_t windows[MAX_PATH] = L"";
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    // The console user is a standard user here: Maria is the last administrator.
+    const auto lastAdministrator = [&] { SetAccountType(user.c_str(), kPrivilegeUser, nullptr); };
+    const auto notElevated = [] { sandbox::SetElevated(false); };
+    WString otherSid, other;
     struct Case {
-        const wchar_t* arguments;
+        const wchar_t* scenario;
+        std::function<void()> setup;   // on a fresh machine; none: the machine as the last case left it
+        std::wstring arguments;
+        bool closedInput;
         DWORD exitCode;
-    } cases[] = {{L"delete jokafor", 3}, {L"password set lchen", 2}, {L"autologon set lchen", 2}};
+        const char* errPart;
+    } const cases[] = {
+        {L"default", nullptr, L"list --csv", false, 0, ""},
+        {L"default", nullptr, L"list --bogus", false, 2, "takes no option --bogus"},
+        {L"default", nullptr, L"show nobody", false, 3, "no local account"},
+        {L"default", nullptr, L"show nobody --json", false, 3, "no local account"},
+        {L"default", nullptr, L"set nobody --full-name Boss --dry-run", false, 3, "no local account"},
+        {L"default", nullptr, L"set root --type standard", false, 3, "signed in at the console keeps its type"},
+        {L"default", nullptr, L"set Administrator --full-name Boss", false, 3, "built-in account keeps its name"},
+        {L"default", nullptr, L"create bad,name", false, 3, "cannot be used"},
+        {L"default", nullptr, L"create lchen", false, 3, "already exists"},
+        // No console and no --yes: refused at once, never waiting for an answer.
+        {L"default", nullptr, L"delete jokafor", false, 3, "needs --yes"},
+        {L"default", nullptr, L"delete jokafor", true, 3, "needs --yes"},
+        {L"default", nullptr, L"repair schedule jokafor", false, 3, "needs --yes"},
+        {L"default", nullptr, L"password set lchen", false, 2, "no password"},
+        {L"default", nullptr, L"password set lchen", true, 2, "no password"},
+        {L"default", nullptr, L"autologon set lchen", true, 2, "no password"},
+        {L"default", nullptr, L"doctor", false, 0, ""},
+        {L"health", nullptr, L"doctor", false, 1, ""},
+        {L"health", nullptr, L"doctor --fix orphan-group-member", true, 3, "needs --yes"},
+        // Refused without a start through "runas"; the help needs no elevation.
+        {L"default", notElevated, L"list", false, 5, "elevated"},
+        {L"default", notElevated, L"autologon clear", false, 5, "elevated"},
+        {L"default", notElevated, L"help", false, 0, ""},
+        {L"default", nullptr, L"folders move " + user + L" Documents " + windows + L"\\Docs --yes", true, 3,
+         "into the Windows"},
+        {L"default",
+         [&] {
+             GetAccountSidAndProfile(L"mhartley", otherSid, &other);
+             WriteTextFile(std::wstring(other.Text()) + L"\\Documents\\private.txt", "hers");
+             WString sid, profile;
+             GetAccountSidAndProfile(user.c_str(), sid, &profile);
+             SetFolderLocation(sid.Text(), profile.Text(), L"Documents",
+                               (std::wstring(other.Text()) + L"\\Documents").c_str());
+         },
+         L"folders move " + user + L" Documents T:\\theirs --yes", true, 3, "another"},
+        {L"default",
+         [] {
+             WString sid, profile;
+             GetAccountSidAndProfile(L"jokafor", sid, &profile);
+             const std::wstring key =
+                 L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + std::wstring(sid.Text());
+             const wchar_t outside[] = L"C:\\jokafor-elsewhere";
+             RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"ProfileImagePath", REG_EXPAND_SZ, outside,
+                             sizeof(outside));
+         },
+         L"repair plan jokafor", true, 3, "does not lie inside the profiles folder"},
+        {L"default", lastAdministrator, L"set mhartley --type standard", true, 3, "last enabled administrator"},
+        {L"default", lastAdministrator, L"delete mhartley --yes", true, 3, "last enabled administrator"},
+    };
+    SavedShellFolders saved;
+    saved.Save();
+    CleanFolder(L"T:\\theirs");
+    RemoveDirectoryW(L"T:\\theirs");
+    std::wstring loaded;
     for (const Case& c : cases) {
-        Outcome outcome = RunProgram(c.arguments, "", true);
-        EXPECT_EQ(c.exitCode, outcome.exitCode) << Narrow(c.arguments) << "\n" << Show(outcome);
-        EXPECT_EQ(std::string::npos, outcome.out.find("done:")) << "a refused command said it was done\n"
-                                                                << Show(outcome);
+        const std::string label = Narrow(c.scenario) + ": " + Narrow(c.arguments);
+        if (c.setup || loaded != c.scenario) {
+            ASSERT_TRUE(ResetScenario(c.scenario)) << label;
+        }
+        loaded = c.setup ? L"" : c.scenario;
+        if (c.setup)
+            c.setup();
+        ExpectNoChange(label, c.arguments, "", c.closedInput, c.exitCode, c.errPart);
+        EXPECT_FALSE(std::filesystem::exists(L"T:\\theirs")) << label;
+        EXPECT_FALSE(std::filesystem::exists(std::wstring(windows) + L"\\Docs")) << label;
+        saved.Restore();
     }
-    const std::wstring after = MachineSnapshot();
-    EXPECT_TRUE(before == after) << "a refused command changed the machine\n" << FirstDifference(before, after);
 }
 
 TEST(CommandMode, DryRunChangesNothing)
@@ -255,21 +289,15 @@ TEST(CommandMode, DryRunChangesNothing)
         {L"repair schedule jokafor --keep-store-apps --yes --dry-run", ""},
     };
     for (const wchar_t* scenario : {L"default", L"auto-logon", L"corrupted-profile"}) {
-        for (const Case& c : cases) {
-            Reset(scenario);
-            const std::wstring before = MachineSnapshot();
-            Outcome outcome = RunProgram(c.arguments, c.input);
-            EXPECT_EQ(0u, outcome.exitCode) << Narrow(scenario) << ": " << Narrow(c.arguments) << "\n" << Show(outcome);
-            const std::wstring after = MachineSnapshot();
-            EXPECT_TRUE(before == after) << Narrow(scenario) << ": " << Narrow(c.arguments)
-                                         << " changed the machine\n" << FirstDifference(before, after);
-        }
+        ASSERT_TRUE(ResetScenario(scenario));
+        for (const Case& c : cases)
+            ExpectNoChange(Narrow(scenario) + ": " + Narrow(c.arguments), c.arguments, c.input, false, 0, "");
     }
 }
 
 TEST(CommandMode, ChangesWhatTheDryRunSaid)
 {
-    Reset();
+    ASSERT_TRUE(ResetScenario(L"default"));
     const std::wstring before = MachineSnapshot();
     Outcome dry = RunProgram(L"set lchen --full-name \"Li Chen\" --hidden yes --dry-run");
     Outcome real = RunProgram(L"set lchen --full-name \"Li Chen\" --hidden yes");
@@ -290,11 +318,8 @@ TEST(CommandMode, ChangesWhatTheDryRunSaid)
 // and the restart asked for; a second schedule meets the repair under way.
 TEST(CommandMode, RepairScheduleSetsUpAsTheWizardDoesAndOnlyOnce)
 {
-    Reset();
-    Outcome closed = RunProgram(L"repair schedule jokafor");
-    EXPECT_EQ(3u, closed.exitCode) << "no console and no --yes\n" << Show(closed);
-    EXPECT_FALSE(AccountExists(kTempAccountName));
-
+    ASSERT_TRUE(ResetScenario(L"default"));
+    ASSERT_FALSE(AccountExists(kTempAccountName));
     Outcome scheduled = RunProgram(L"repair schedule jokafor --yes");
     EXPECT_EQ(0u, scheduled.exitCode) << Show(scheduled);
     EXPECT_TRUE(AccountExists(kTempAccountName));
@@ -307,7 +332,7 @@ TEST(CommandMode, RepairScheduleSetsUpAsTheWizardDoesAndOnlyOnce)
 // The list a script reads names the accounts the main window lists, with the same types.
 TEST(CommandMode, ListMatchesTheWindowsRows)
 {
-    Reset();
+    ASSERT_TRUE(ResetScenario(L"default"));
     std::vector<AccountRow> rows;
     ReadAccountRows(rows);
     Outcome outcome = RunProgram(L"list --json");
@@ -319,35 +344,8 @@ TEST(CommandMode, ListMatchesTheWindowsRows)
         const std::string typeText = "\"typeText\":\"" + Narrow(row.type.Text()) + "\"";
         EXPECT_EQ(outcome.out.find(typeText, at), outcome.out.find("\"typeText\"", at)) << name << " " << typeText;
     }
-    size_t count = 0;
-    for (size_t at = outcome.out.find("{\"name\":"); at != std::string::npos; at = outcome.out.find("{\"name\":", at + 1))
-        ++count;
-    EXPECT_EQ(rows.size(), count);
+    EXPECT_EQ(rows.size(), repair_test::Occurrences(outcome.out, "{\"name\":"));
 }
-
-namespace {
-
-std::string FileText(const std::wstring& path)
-{
-    std::ifstream file(std::filesystem::path(path), std::ios::binary);
-    return file ? std::string(std::istreambuf_iterator<char>(file), {}) : "(missing)";
-}
-
-void PutFile(const std::wstring& path, const std::string& text)
-{
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(std::filesystem::path(path), std::ios::binary) << text;
-}
-
-// The console user's profile, where its folders are by default.
-std::wstring ConsoleProfile()
-{
-    WString sid, profile;
-    GetAccountSidAndProfile(ProcessUserName().c_str(), sid, &profile);
-    return profile.Text();
-}
-
-}  // namespace
 
 // A move to the second drive and back, each in a process of its own: the
 // restore finds the default place although the move removed that folder.
@@ -357,17 +355,19 @@ TEST(CommandMode, FoldersMoveToTheOtherDriveAndRestore)
     SavedShellFolders saved;
     saved.Save();
     const std::wstring user = ProcessUserName();
-    const std::wstring documents = ConsoleProfile() + L"\\Documents";
+    WString sid, profile;
+    GetAccountSidAndProfile(user.c_str(), sid, &profile);
+    const std::wstring documents = std::wstring(profile.Text()) + L"\\Documents";
     const std::wstring target = CleanFolder(L"T:\\command-docs");
     RemoveDirectoryW(target.c_str());
     CleanFolder(documents);
-    PutFile(documents + L"\\plans\\letter.txt", "Dear Sir");
+    WriteTextFile(documents + L"\\plans\\letter.txt", "Dear Sir");
 
     Outcome moved = RunProgram(L"folders move " + user + L" Documents " + target + L" --yes --json");
     EXPECT_EQ(0u, moved.exitCode) << Show(moved);
     EXPECT_NE(std::string::npos, moved.out.find("\"contentsMoved\":true,\"notMoved\":0")) << Show(moved);
     EXPECT_NE(std::string::npos, moved.err.find("Moving files: 1 of 1")) << "progress on standard error\n" << Show(moved);
-    EXPECT_EQ("Dear Sir", FileText(target + L"\\plans\\letter.txt"));
+    EXPECT_EQ("Dear Sir", ReadTextFile(target + L"\\plans\\letter.txt"));
     EXPECT_FALSE(std::filesystem::exists(documents)) << "the emptied old folder is removed";
     Outcome listed = RunProgram(L"folders " + user + L" --json");
     EXPECT_NE(std::string::npos, listed.out.find("\"location\":\"" + Narrow(target).replace(2, 1, "\\\\")))
@@ -375,96 +375,25 @@ TEST(CommandMode, FoldersMoveToTheOtherDriveAndRestore)
 
     Outcome restored = RunProgram(L"folders restore " + user + L" documents --yes");
     EXPECT_EQ(0u, restored.exitCode) << Show(restored);
-    EXPECT_EQ("Dear Sir", FileText(documents + L"\\plans\\letter.txt"));
+    EXPECT_EQ("Dear Sir", ReadTextFile(documents + L"\\plans\\letter.txt"));
     EXPECT_FALSE(std::filesystem::exists(target));
     saved.Restore();
 }
 
-// Each guard refuses with exit 3 before anything is asked or changed.
-TEST(CommandMode, GuardsRefuseAndChangeNothing)
+// The exit codes of the check itself and a refused mend are among the
+// refusals and reads above.
+TEST(CommandMode, DoctorFixMendsTheNamedFindingOnly)
 {
-    const std::wstring user = ProcessUserName();
-    wchar_t windows[MAX_PATH] = L"";
-    GetWindowsDirectoryW(windows, MAX_PATH);
-    WString otherSid, other;
-    struct Case {
-        const wchar_t* what;
-        std::function<void()> setup;
-        std::wstring arguments;
-        const char* errPart;
-    } const cases[] = {
-        {L"a destination inside the Windows folder", [] {},
-         L"folders move " + user + L" Documents " + windows + L"\\Docs --yes", "into the Windows"},
-        {L"contents in another account's profile",
-         [&] {
-             GetAccountSidAndProfile(L"mhartley", otherSid, &other);
-             PutFile(std::wstring(other.Text()) + L"\\Documents\\private.txt", "hers");
-             WString sid, profile;
-             GetAccountSidAndProfile(user.c_str(), sid, &profile);
-             SetFolderLocation(sid.Text(), profile.Text(), L"Documents",
-                               (std::wstring(other.Text()) + L"\\Documents").c_str());
-         },
-         L"folders move " + user + L" Documents T:\\theirs --yes", "another"},
-        {L"a profile folder outside the profiles folder",
-         [] {
-             WString sid, profile;
-             GetAccountSidAndProfile(L"jokafor", sid, &profile);
-             const std::wstring key =
-                 L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + std::wstring(sid.Text());
-             const wchar_t outside[] = L"C:\\jokafor-elsewhere";
-             RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"ProfileImagePath", REG_EXPAND_SZ, outside,
-                             sizeof(outside));
-         },
-         L"repair plan jokafor", "does not lie inside the profiles folder"},
-        // The console user is a standard user here: Maria is the last administrator.
-        {L"the last administrator's type",
-         [&] { SetAccountType(user.c_str(), kPrivilegeUser, nullptr); },
-         L"set mhartley --type standard", "last enabled administrator"},
-        {L"the last administrator's deletion",
-         [&] { SetAccountType(user.c_str(), kPrivilegeUser, nullptr); },
-         L"delete mhartley --yes", "last enabled administrator"},
-    };
-    for (const Case& c : cases) {
-        ASSERT_TRUE(ResetScenario(L"default"));
-        SavedShellFolders saved;
-        saved.Save();
-        CleanFolder(L"T:\\theirs");
-        RemoveDirectoryW(L"T:\\theirs");
-        c.setup();
-        const std::wstring before = MachineSnapshot();
-        Outcome outcome = RunProgram(c.arguments, "", true);
-        EXPECT_EQ(3u, outcome.exitCode) << Narrow(c.what) << "\n" << Show(outcome);
-        EXPECT_NE(std::string::npos, outcome.err.find(c.errPart)) << Narrow(c.what) << "\n" << Show(outcome);
-        const std::wstring after = MachineSnapshot();
-        EXPECT_TRUE(before == after) << Narrow(c.what) << " changed the machine\n" << FirstDifference(before, after);
-        EXPECT_FALSE(std::filesystem::exists(L"T:\\theirs")) << Narrow(c.what);
-        EXPECT_FALSE(std::filesystem::exists(std::wstring(windows) + L"\\Docs")) << Narrow(c.what);
-        saved.Restore();
-    }
-}
-
-TEST(CommandMode, DoctorExitCodesAndAFixThatHolds)
-{
-    struct Case {
-        const wchar_t* scenario;
-        DWORD exitCode;
-    } const cases[] = {{L"default", 0}, {L"health", 1}};
-    for (const Case& c : cases) {
-        Reset(c.scenario);
-        Outcome outcome = RunProgram(L"doctor");
-        EXPECT_EQ(c.exitCode, outcome.exitCode) << Narrow(c.scenario) << "\n" << Show(outcome);
-    }
-
-    Reset(L"health");
-    const std::wstring before = MachineSnapshot();
-    Outcome unasked = RunProgram(L"doctor --fix orphan-group-member", "", true);
-    EXPECT_EQ(3u, unasked.exitCode) << Show(unasked);
-    EXPECT_TRUE(before == MachineSnapshot()) << "a refused mend changed the machine";
+    ASSERT_TRUE(ResetScenario(L"health"));
     Outcome listed = RunProgram(L"doctor --json");
     EXPECT_NE(std::string::npos, listed.out.find("\"id\":\"orphan-group-member\"")) << Show(listed);
     Outcome fixed = RunProgram(L"doctor --fix orphan-group-member --yes --json");
     EXPECT_EQ(1u, fixed.exitCode) << "the other problems remain\n" << Show(fixed);
-    EXPECT_NE(std::string::npos, fixed.out.find("\"mended\":[{\"id\":\"orphan-group-member\"")) << Show(fixed);
+    const size_t mended = fixed.out.find("\"mended\":[{\"id\":\"orphan-group-member\"");
+    ASSERT_NE(std::string::npos, mended) << Show(fixed);
+    EXPECT_NE(std::string::npos, fixed.out.find("\"mended\":true,", mended)) << Show(fixed);
+    EXPECT_EQ("}]}\n", fixed.out.substr(fixed.out.size() - 4)) << "the list of mends and the document close\n"
+                                                              << Show(fixed);
     Outcome again = RunProgram(L"doctor --json");
     EXPECT_EQ(std::string::npos, again.out.find("\"id\":\"orphan-group-member\"")) << Show(again);
     EXPECT_NE(std::string::npos, again.out.find("\"id\":\"orphan-right\"")) << "only the named finding was mended\n"

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -56,14 +57,6 @@ std::wstring EvidenceOf(const Finding& finding, const wchar_t* name)
             return e.value;
     }
     return L"";
-}
-
-std::wstring DeletedSid()
-{
-    // The scenario's deleted account has RID 1090 in the machine's domain.
-    std::vector<Finding> findings = RunHealthCheck(HealthCheckOptions{});
-    const Finding* f = Find(findings, L"orphan-group-member");
-    return f != nullptr ? f->target : L"";
 }
 
 }  // namespace
@@ -120,15 +113,14 @@ TEST(HealthCheck, EachFindingOnItsScenarioWithItsEvidence)
         {L"health-leftovers", L"personal-folder-missing", L"Place", L"\\Archive drive\\Documents"},
         {L"health-leftovers", L"personal-folder-in-other-profile", L"Place", L"\\tomas\\Pictures"},
     };
-    std::vector<Finding> leftovers;
+    std::map<std::wstring, std::vector<Finding>> on{{L"health", findings}};
     for (const Expected& e : expected) {
-        if (std::wstring(e.scenario) == L"health-leftovers" && leftovers.empty()) {
+        if (on.count(e.scenario) == 0) {
             Load(e.scenario);
-            leftovers = RunHealthCheck(HealthCheckOptions{});
+            on[e.scenario] = RunHealthCheck(HealthCheckOptions{});
         }
-        const std::vector<Finding>& on = std::wstring(e.scenario) == L"health" ? findings : leftovers;
-        std::string all = Describe(on);
-        const Finding* f = Find(on, e.id);
+        const std::string all = Describe(on[e.scenario]);
+        const Finding* f = Find(on[e.scenario], e.id);
         ASSERT_NE(nullptr, f) << Narrow(e.id) << " missing from:\n" << all;
         EXPECT_NE(std::wstring::npos, EvidenceOf(*f, e.evidence).find(e.contains))
             << Narrow(e.id) << ": " << Narrow(EvidenceOf(*f, e.evidence).c_str());
@@ -143,10 +135,11 @@ TEST(HealthCheck, EachFindingOnItsScenarioWithItsEvidence)
     // Problems first, then risks, then notes.
     EXPECT_TRUE(std::is_sorted(findings.begin(), findings.end(),
                                [](const Finding& a, const Finding& b) { return a.severity < b.severity; }));
-    // Only the deleted account's SID: never the living accounts' nor a built-in one.
+    // Only the deleted account's SID (RID 1090): never the living accounts' nor a built-in one.
+    const std::wstring deleted = Find(findings, L"orphan-group-member")->target;
     for (const Finding& f : findings) {
         if (f.kind == FindingKind::OrphanRight || f.kind == FindingKind::OrphanGroupMember) {
-            EXPECT_EQ(DeletedSid(), f.target) << Narrow(f.id.c_str());
+            EXPECT_EQ(deleted, f.target) << Narrow(f.id.c_str());
         }
     }
 
@@ -173,16 +166,18 @@ TEST(HealthCheck, SignInLeftoversAndASingleAdministrator)
 }
 
 // Each mendable finding, mended alone on a fresh machine: a second check
-// no longer has it, and every other finding is still there.
+// no longer has it, and every other finding is still there. A finding that
+// is not mendable is never mended.
 TEST(HealthCheck, EachMendRemovesItsFindingAndNothingElse)
 {
     for (const wchar_t* scenario : {L"health", L"health-sign-in-off", L"health-leftovers"}) {
         Load(scenario);
-        std::vector<Finding> before = RunHealthCheck(HealthCheckOptions{});
         std::vector<std::wstring> ids;
-        for (const Finding& f : before) {
+        for (const Finding& f : RunHealthCheck(HealthCheckOptions{})) {
             if (f.mendable)
                 ids.push_back(f.id + L"|" + f.target + L"|" + f.detail);
+            else
+                EXPECT_FALSE(MendFinding(f).mended) << Narrow(f.id.c_str());
         }
         for (const std::wstring& key : ids) {
             Load(scenario);
@@ -200,16 +195,6 @@ TEST(HealthCheck, EachMendRemovesItsFindingAndNothingElse)
             EXPECT_EQ(expected, Keys(RunHealthCheck(HealthCheckOptions{}))) << Narrow(key.c_str());
             // Nothing is mended twice.
             EXPECT_FALSE(MendFinding(*it).mended) << Narrow(key.c_str());
-        }
-    }
-}
-
-TEST(HealthCheck, FindingsThatAreNotMendableAreNeverMended)
-{
-    Load(L"health");
-    for (const Finding& f : RunHealthCheck(HealthCheckOptions{})) {
-        if (!f.mendable) {
-            EXPECT_FALSE(MendFinding(f).mended) << Narrow(f.id.c_str());
         }
     }
 }

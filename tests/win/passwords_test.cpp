@@ -15,24 +15,25 @@
 #include "sandbox/sandbox.h"
 #include "tests/win/screen_capture.h"
 #include "tests/win/test_owner.h"
+#include "tests/win/repair_test_support.h"
 #include "tests/win/test_support.h"
 #include "ui/message_box.h"
 #include "tests/narrow.h"
 
 using namespace harness;
+using repair_test::PasswordWorks;
 
 namespace {
 
-constexpr wchar_t kWinlogon[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
 
 
 // A Winlogon value as stored; "(missing)" when there is none.
-std::wstring Winlogon(const wchar_t* name) { return RegText(HKEY_LOCAL_MACHINE, kWinlogon, name); }
+std::wstring Winlogon(const wchar_t* name) { return RegText(HKEY_LOCAL_MACHINE, repair_test::kWinlogonKey, name); }
 void SetWinlogon(const wchar_t* name, DWORD type, const std::wstring& value)
 {
-    RegWrite(HKEY_LOCAL_MACHINE, kWinlogon, name, value, type);
+    RegWrite(HKEY_LOCAL_MACHINE, repair_test::kWinlogonKey, name, value, type);
 }
-void DeleteWinlogon(const wchar_t* name) { RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kWinlogon, name); }
+void DeleteWinlogon(const wchar_t* name) { RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, repair_test::kWinlogonKey, name); }
 
 // The secret's bytes as the security authority holds them; empty and
 // `found` false when there is none.
@@ -55,15 +56,6 @@ std::wstring Secret(bool* found)
     return bytes;
 }
 
-bool SignsInWith(const wchar_t* account, const wchar_t* password)
-{
-    HANDLE token = nullptr;
-    if (!machine::LogonUserW(account, nullptr, password, LOGON32_LOGON_INTERACTIVE, LOGON32_PROVIDER_DEFAULT, &token))
-        return false;
-    CloseHandle(token);
-    return true;
-}
-
 void Reset(const wchar_t* scenario)
 {
     std::wstring error;
@@ -80,17 +72,18 @@ protected:
 TEST_F(Passwords, TheSecretIsPaddedToTenCharacters)
 {
     struct Case {
-        const wchar_t* password;
+        std::wstring password;
         std::wstring stored;
     } cases[] = {
         {L"123456789", std::wstring(L"123456789") + L'\0'},
         {L"1234567890", L"1234567890"},
         {L"a much longer password", L"a much longer password"},
         {L"", std::wstring(10, L'\0')},
+        {std::wstring(256, L'q'), std::wstring(256, L'q')},   // the longest sign-in takes
     };
     for (const Case& c : cases) {
         SetWinlogon(L"DefaultPassword", REG_SZ, L"plain");
-        ASSERT_EQ(AutoLogonResult::Done, SetAutoLogon(L"jokafor", c.password)) << Narrow(c.password);
+        ASSERT_EQ(AutoLogonResult::Done, SetAutoLogon(L"jokafor", c.password.c_str())) << Narrow(c.password);
         bool found = false;
         EXPECT_EQ(c.stored, Secret(&found)) << Narrow(c.password);
         EXPECT_TRUE(found);
@@ -138,6 +131,8 @@ TEST_F(Passwords, ClearingAutomaticSignIn)
     EXPECT_EQ(L"(missing)", Winlogon(L"AutoAdminLogon")) << "clearing adds no value";
 }
 
+// Only the existence of a plain-text "DefaultPassword" matters, whatever it
+// holds (an embedded terminator included) and as long as it is text.
 TEST_F(Passwords, WhatCountsAsConfigured)
 {
     struct Case {
@@ -146,16 +141,21 @@ TEST_F(Passwords, WhatCountsAsConfigured)
         const wchar_t* autoAdminLogon;
         DWORD autoType;
         bool secret;
-        const wchar_t* registryPassword;   // null: none
+        DWORD passwordType;   // of a plain-text password in the registry; 0: none
+        std::wstring password;
         bool configured;
         const wchar_t* userName;
-    } cases[] = {
-        {"secret and on", REG_SZ, L"1", REG_SZ, true, nullptr, true, L"jokafor"},
-        {"on without any password", REG_SZ, L"1", REG_SZ, false, nullptr, false, L"jokafor"},
-        {"plain empty password in the registry", REG_SZ, L"1", REG_SZ, false, L"", true, L"jokafor"},
-        {"off", REG_SZ, L"0", REG_SZ, true, nullptr, false, L"jokafor"},
-        {"on as an expandable string", REG_SZ, L"1", REG_EXPAND_SZ, true, nullptr, true, L"jokafor"},
-        {"name of the wrong type", REG_EXPAND_SZ, L"1", REG_SZ, true, nullptr, true, L""},
+    } const cases[] = {
+        {"secret and on", REG_SZ, L"1", REG_SZ, true, 0, L"", true, L"jokafor"},
+        {"on without any password", REG_SZ, L"1", REG_SZ, false, 0, L"", false, L"jokafor"},
+        {"plain empty password in the registry", REG_SZ, L"1", REG_SZ, false, REG_SZ, L"", true, L"jokafor"},
+        {"plain password with a terminator inside", REG_SZ, L"1", REG_SZ, false, REG_SZ,
+         std::wstring(L"abc\0tail", 8), true, L"jokafor"},
+        {"plain password to expand", REG_SZ, L"1", REG_SZ, false, REG_EXPAND_SZ, L"%x%", true, L"jokafor"},
+        {"binary plain password", REG_SZ, L"1", REG_SZ, false, REG_BINARY, L"abc", false, L"jokafor"},
+        {"off", REG_SZ, L"0", REG_SZ, true, 0, L"", false, L"jokafor"},
+        {"on as an expandable string", REG_SZ, L"1", REG_EXPAND_SZ, true, 0, L"", true, L"jokafor"},
+        {"name of the wrong type", REG_EXPAND_SZ, L"1", REG_SZ, true, 0, L"", true, L""},
     };
     for (const Case& c : cases) {
         ASSERT_EQ(AutoLogonResult::Done, SetAutoLogon(L"jokafor", L"Okafor-Spring"));
@@ -169,8 +169,8 @@ TEST_F(Passwords, WhatCountsAsConfigured)
         }
         SetWinlogon(L"DefaultUserName", c.nameType, L"jokafor");
         SetWinlogon(L"AutoAdminLogon", c.autoType, c.autoAdminLogon);
-        if (c.registryPassword != nullptr)
-            SetWinlogon(L"DefaultPassword", REG_SZ, c.registryPassword);
+        if (c.passwordType != 0)
+            SetWinlogon(L"DefaultPassword", c.passwordType, c.password);
         else
             DeleteWinlogon(L"DefaultPassword");
         EXPECT_EQ(c.configured, IsAutoLogonConfigured()) << c.what;
@@ -196,12 +196,12 @@ TEST_F(Passwords, ChangesThroughTheWorkerReportTheDatabasesStatus)
               RunPasswordChange(nullptr, L"jokafor", L"wrong", L"New-Pass-1"));
     EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
               RunPasswordChange(nullptr, L"jokafor", L"Okafor-Spring", L"New-Pass-1"));
-    EXPECT_TRUE(SignsInWith(L"jokafor", L"New-Pass-1"));
+    EXPECT_TRUE(PasswordWorks(L"jokafor", L"New-Pass-1"));
     EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success), RunPasswordChange(nullptr, L"lchen", nullptr, L"Chen-1"))
         << "a password is created with the current password \"\"";
-    EXPECT_TRUE(SignsInWith(L"lchen", L"Chen-1"));
+    EXPECT_TRUE(PasswordWorks(L"lchen", L"Chen-1"));
     EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success), RunPasswordChange(nullptr, L"lchen", nullptr, nullptr));
-    EXPECT_TRUE(SignsInWith(L"lchen", L"")) << "removed";
+    EXPECT_TRUE(PasswordWorks(L"lchen", L"")) << "removed";
     EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_UserNotFound), RunPasswordChange(nullptr, L"nobody", nullptr, nullptr));
 
     // With a window to pump, the call still returns once the worker is done.
@@ -284,7 +284,7 @@ TEST_F(Dialog, ChangePasswordRefusesMismatchAndWrongCurrentThenChanges)
               L"above empty", statuses[0]);
     EXPECT_EQ(L"The new passwords you entered are not equal.", statuses[1]);
     EXPECT_EQ(L"The current password you entered is not correct.", statuses[2]);
-    EXPECT_TRUE(SignsInWith(L"jokafor", L"One-Pass"));
+    EXPECT_TRUE(PasswordWorks(L"jokafor", L"One-Pass"));
 }
 
 TEST_F(Dialog, AutoLogonStoresWhatWasTypedAndCancelChangesNothing)
@@ -327,7 +327,8 @@ TEST_F(Dialog, ClosingTheProgramEndsTheDialogWithFalse)
 }
 
 // The secret's counted length is 16 bits: 32,773 characters once became a
-// secret of five. Anything beyond 256 characters changes nothing at all.
+// secret of five. Anything beyond 256 characters changes nothing at all
+// (256 itself is stored as any other).
 TEST_F(Passwords, AnOverlongPasswordChangesNothing)
 {
     ASSERT_EQ(AutoLogonResult::Done, SetAutoLogon(L"mhartley", L"Hartley#1"));
@@ -339,10 +340,6 @@ TEST_F(Passwords, AnOverlongPasswordChangesNothing)
         bool found = false;
         EXPECT_EQ(L"Hartley#1" + std::wstring(1, L'\0'), Secret(&found)) << length;
     }
-    const std::wstring longest(256, L'q');
-    EXPECT_EQ(AutoLogonResult::Done, SetAutoLogon(L"jokafor", longest.c_str()));
-    bool found = false;
-    EXPECT_EQ(longest, Secret(&found));
 }
 
 // "AutoAdminLogon" says "1" only with the new secret in place; otherwise the
@@ -355,35 +352,8 @@ TEST_F(Passwords, AFailedSecretLeavesAutomaticSignInOff)
     EXPECT_EQ(L"0", Winlogon(L"AutoAdminLogon"));
     EXPECT_FALSE(IsAutoLogonConfigured());
     EXPECT_FALSE(IsAutoLogonAccount(L"jokafor"));
-    sandbox::SetCallFailure(L"LsaStorePrivateData", 0);
+    // The next machine stores it again: a reset ends every forced failure.
+    Reset(L"default");
     EXPECT_EQ(AutoLogonResult::Done, SetAutoLogon(L"jokafor", L"Okafor-Spring"));
     EXPECT_EQ(L"1", Winlogon(L"AutoAdminLogon"));
-}
-
-// Only the existence of a plain-text "DefaultPassword" matters, whatever it
-// holds (an embedded terminator included) and as long as it is text.
-TEST_F(Passwords, APlainTextPasswordCountsByItsPresenceAlone)
-{
-    ASSERT_EQ(AutoLogonResult::Done, SetAutoLogon(L"jokafor", L"x"));
-    bool found = false;
-    Secret(&found);
-    ASSERT_TRUE(found);
-    ASSERT_EQ(AutoLogonResult::Done, SetAutoLogon(L"", nullptr));
-    SetWinlogon(L"AutoAdminLogon", REG_SZ, L"1");
-    struct Case {
-        DWORD type;
-        std::wstring value;
-        bool configured;
-    } const cases[] = {
-        {REG_SZ, std::wstring(L"abc\0tail", 8), true},
-        {REG_SZ, L"", true},
-        {REG_EXPAND_SZ, L"%x%", true},
-        {REG_BINARY, L"abc", false},
-    };
-    for (const Case& c : cases) {
-        SetWinlogon(L"DefaultPassword", c.type, c.value);
-        EXPECT_EQ(c.configured, IsAutoLogonConfigured()) << "type " << c.type;
-    }
-    DeleteWinlogon(L"DefaultPassword");
-    EXPECT_FALSE(IsAutoLogonConfigured());
 }

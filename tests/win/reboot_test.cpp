@@ -30,7 +30,6 @@ namespace {
 using repair_test::Joined;
 using repair_test::Recorded;
 
-constexpr wchar_t kWinlogon[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
 constexpr wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 
 
@@ -59,20 +58,6 @@ std::wstring CurrentFolder(int csidl)
     return path;
 }
 
-std::wstring ConsoleUser()
-{
-    DWORD session = machine::WTSGetActiveConsoleSessionId();
-    if (session == 0xFFFFFFFF)
-        return L"";
-    LPWSTR name = nullptr;
-    DWORD bytes = 0;
-    if (!machine::WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, session, WTSUserName, &name, &bytes))
-        return L"";
-    std::wstring user = name;
-    machine::WTSFreeMemory(name);
-    return user;
-}
-
 bool Elevated()
 {
     BYTE administrators[SECURITY_MAX_SID_SIZE];
@@ -83,34 +68,13 @@ bool Elevated()
     return member != FALSE;
 }
 
-// Calls of the record, oldest first, from the first "Reboot" on.
-std::vector<sandbox::RecordedAction> SinceReboot()
-{
-    std::vector<sandbox::RecordedAction> actions = sandbox::RecordedActions(), since;
-    bool seen = false;
-    for (sandbox::RecordedAction& action : actions) {
-        seen = seen || action.call == L"Reboot";
-        if (seen)
-            since.push_back(std::move(action));
-    }
-    return since;
-}
-
-std::string Calls(const std::vector<sandbox::RecordedAction>& actions)
-{
-    std::string calls;
-    for (const sandbox::RecordedAction& action : actions)
-        calls += std::string(action.call.begin(), action.call.end()) + " ";
-    return calls;
-}
-
 // Sets the automatic sign-in as the account code does: Winlogon values and
 // the security authority's secret, a short password padded to 10 characters.
 void SetAutoSignIn(const wchar_t* user, const wchar_t* password, const wchar_t* enabled = L"1")
 {
-    ASSERT_EQ(ERROR_SUCCESS, RegWrite(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName", user));
-    ASSERT_EQ(ERROR_SUCCESS, RegWrite(HKEY_LOCAL_MACHINE, kWinlogon, L"AutoAdminLogon", enabled));
-    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultPassword");
+    ASSERT_EQ(ERROR_SUCCESS, RegWrite(HKEY_LOCAL_MACHINE, repair_test::kWinlogonKey, L"DefaultUserName", user));
+    ASSERT_EQ(ERROR_SUCCESS, RegWrite(HKEY_LOCAL_MACHINE, repair_test::kWinlogonKey, L"AutoAdminLogon", enabled));
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, repair_test::kWinlogonKey, L"DefaultPassword");
     LSA_OBJECT_ATTRIBUTES attributes{};
     LSA_HANDLE policy = nullptr;
     ASSERT_EQ(0, machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_SECRET, &policy));
@@ -156,12 +120,6 @@ std::string ReadText(const std::wstring& path)
     return text;
 }
 
-bool CreateDirectoryPathForTest(const std::wstring& path)
-{
-    std::error_code ignored;
-    return std::filesystem::create_directories(path, ignored) || std::filesystem::is_directory(path, ignored);
-}
-
 std::wstring CommandInterpreter()
 {
     wchar_t system[MAX_PATH];
@@ -191,7 +149,6 @@ TEST_F(Reboot, AutomaticSignInMakesItsAccountTheCurrentUserWithItsOwnFolders)
     ASSERT_TRUE(outcome.signedIn) << Show(outcome.signInScreen);
     EXPECT_EQ(L"jokafor", outcome.account);
     EXPECT_EQ(L"jokafor", sandbox::SessionUserName());
-    EXPECT_EQ(L"jokafor", ConsoleUser());
     EXPECT_FALSE(Elevated()) << "a standard user's programs are not elevated";
 
     std::wstring profile = ProfileOf(L"jokafor");
@@ -202,22 +159,6 @@ TEST_F(Reboot, AutomaticSignInMakesItsAccountTheCurrentUserWithItsOwnFolders)
     wchar_t windows[MAX_PATH];
     GetWindowsDirectoryW(windows, ARRAYSIZE(windows));
     EXPECT_EQ(std::wstring(windows), CurrentFolder(CSIDL_WINDOWS)) << "machine folders stay the machine's";
-
-    EXPECT_EQ("Reboot SignIn ", Calls(SinceReboot()));
-    EXPECT_EQ(L"jokafor", SinceReboot().back().details[L"account"]);
-}
-
-TEST_F(Reboot, WithoutAutomaticSignInTheMachineStopsAtTheSignInScreen)
-{
-    Reset(L"default");
-    sandbox::RebootOutcome outcome = sandbox::Reboot();
-    EXPECT_FALSE(outcome.signedIn);
-    EXPECT_EQ(L"No account signs in automatically.", outcome.signInScreen);
-    EXPECT_EQ(L"", sandbox::SessionUserName());
-    EXPECT_EQ(0xFFFFFFFFu, machine::WTSGetActiveConsoleSessionId()) << "nobody is at the console";
-    std::vector<sandbox::RecordedAction> actions = SinceReboot();
-    ASSERT_EQ("Reboot SignInScreen ", Calls(actions));
-    EXPECT_EQ(L"No account signs in automatically.", actions.back().details[L"reason"]);
 }
 
 TEST_F(Reboot, SignInIsCheckedAsAnySignIn)
@@ -254,7 +195,8 @@ TEST_F(Reboot, SignInIsCheckedAsAnySignIn)
         } else {
             EXPECT_FALSE(outcome.signedIn) << Show(c.user);
             EXPECT_EQ(std::wstring(c.refusal), outcome.signInScreen) << Show(c.user);
-            EXPECT_EQ(L"", ConsoleUser()) << Show(c.user);
+            EXPECT_EQ(L"", sandbox::SessionUserName()) << Show(c.user);
+            EXPECT_EQ(0xFFFFFFFFu, machine::WTSGetActiveConsoleSessionId()) << Show(c.user);
         }
     }
 }
@@ -293,15 +235,6 @@ TEST_F(Reboot, FileOperationsRegisteredForTheRestartAreCarriedOut)
               RegGetValueW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager",
                            L"PendingFileRenameOperations", RRF_RT_ANY, nullptr, nullptr, &size))
         << "the list is emptied once carried out";
-    int recorded = 0;
-    for (const sandbox::RecordedAction& action : SinceReboot()) {
-        if (action.call != L"PendingFileRename")
-            continue;
-        ++recorded;
-        bool shouldFail = action.details.at(L"source") == kept;
-        EXPECT_EQ(shouldFail, action.details.at(L"result") != L"0") << Show(action.details.at(L"source"));
-    }
-    EXPECT_EQ(4, recorded);
     EXPECT_EQ(0u, sandbox::Reboot().renamesDone) << "a second restart has nothing left to do";
 }
 
@@ -312,7 +245,7 @@ TEST_F(Reboot, StartupShortcutsStartTheirProgramsWithArgumentsAndWorkingFolder)
     CreateDirectoryW(workHere.c_str(), nullptr);
     std::wstring where = folder + L"\\where.txt", said = folder + L"\\said.txt";
     std::wstring startup = StartupFolderOf(L"jokafor");
-    ASSERT_TRUE(CreateDirectoryPathForTest(startup));
+    std::filesystem::create_directories(startup);
     ASSERT_TRUE(MakeShortcut(startup + L"\\1 where.lnk", CommandInterpreter(), L"/c cd > \"" + where + L"\"",
                              workHere));
     ASSERT_TRUE(MakeShortcut(startup + L"\\2 said.lnk", CommandInterpreter(),
@@ -320,7 +253,7 @@ TEST_F(Reboot, StartupShortcutsStartTheirProgramsWithArgumentsAndWorkingFolder)
     ASSERT_TRUE(MakeShortcut(startup + L"\\3 missing.lnk", folder + L"\\missing.exe", L"", folder));
     // Another account's Startup folder is not this sign-in's.
     std::wstring other = StartupFolderOf(L"mhartley");
-    ASSERT_TRUE(CreateDirectoryPathForTest(other));
+    std::filesystem::create_directories(other);
     ASSERT_TRUE(MakeShortcut(other + L"\\other.lnk", CommandInterpreter(), L"/c exit 9", folder));
 
     sandbox::RebootOutcome outcome = sandbox::Reboot();
@@ -342,33 +275,6 @@ TEST_F(Reboot, StartupShortcutsStartTheirProgramsWithArgumentsAndWorkingFolder)
     }
     EXPECT_EQ(Show(workHere), "\"" + ReadText(where) + "\"");
     EXPECT_EQ("jokafor /fixuser \"Sofia K\" /fixflag=3", ReadText(said));
-
-    int recorded = 0;
-    for (const sandbox::RecordedAction& action : SinceReboot())
-        recorded += action.call == L"StartupProgram" ? 1 : 0;
-    EXPECT_EQ(3, recorded);
-}
-
-TEST_F(Reboot, TheProgramsRebootRequestIsActedOnOnlyWhenAsked)
-{
-    EXPECT_FALSE(sandbox::RebootIfRequested()) << "nothing asked for yet";
-    EXPECT_TRUE(machine::ExitWindowsEx(EWX_LOGOFF, 0));
-    EXPECT_FALSE(sandbox::RebootIfRequested()) << "signing out is not a restart";
-    EXPECT_TRUE(machine::ExitWindowsEx(EWX_REBOOT | EWX_FORCEIFHUNG, 0));
-    EXPECT_NE(L"jokafor", sandbox::SessionUserName()) << "recorded, not performed";
-
-    sandbox::RebootOutcome outcome;
-    ASSERT_TRUE(sandbox::RebootIfRequested(&outcome));
-    EXPECT_TRUE(outcome.signedIn);
-    EXPECT_EQ(L"jokafor", sandbox::SessionUserName());
-    EXPECT_FALSE(sandbox::RebootIfRequested()) << "one request, one restart";
-    std::vector<sandbox::RecordedAction> actions = sandbox::RecordedActions();
-    ASSERT_GE(actions.size(), 3u);
-    EXPECT_EQ(L"ExitWindowsEx", actions[1].call);
-    EXPECT_EQ(L"18", actions[1].details[L"flags"]);
-    EXPECT_EQ(L"yes", actions[1].details[L"performed"]);
-    EXPECT_EQ(L"Reboot", actions[2].call);
-    EXPECT_EQ(L"ExitWindowsEx", actions[2].details[L"by"]);
 }
 
 TEST_F(Reboot, TheSignedInAccountsFolderSettingsGoIntoItsOwnHive)
@@ -411,14 +317,10 @@ TEST_F(Reboot, BrokenProfileScenarioHoldsAHiveThatNoLongerLoads)
     EXPECT_FALSE(outcome.signedIn);
     EXPECT_EQ(L"The User Profile Service failed the sign-in. User profile cannot be loaded.", outcome.signInScreen);
 
-    // The registry still reads the damaged hive up to the damage: the pins are there.
+    // The registry still reads the damaged hive up to the damage (the pins
+    // the end-to-end run carries over are there), but not its folder list.
     const wchar_t* name = L"VantrellBrokenHive";
     ASSERT_EQ(ERROR_SUCCESS, machine::RegLoadKeyW(HKEY_USERS, name, (profile + L"\\NTUSER.DAT").c_str()));
-    DWORD size = 0;
-    EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_USERS,
-                                          L"VantrellBrokenHive\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Taskband",
-                                          L"Favorites", RRF_RT_REG_BINARY, nullptr, nullptr, &size));
-    EXPECT_GT(size, 16u);
     HKEY folders = nullptr;
     EXPECT_EQ(ERROR_FILE_NOT_FOUND,
               RegOpenKeyExW(HKEY_USERS,
@@ -479,14 +381,7 @@ TEST_F(Reboot, AReplacedHiveFileIsNotOverwrittenByTheLoadedHive_WineDoesNotLockH
     for (const sandbox::RecordedAction& action : sandbox::RecordedActions())
         recorded |= action.call == L"HiveNotWrittenBack" && action.details.at(L"hive") == L"VantrellLoaded";
     EXPECT_TRUE(recorded);
-
-    // A hive whose file stayed is written back as before.
-    ASSERT_EQ(ERROR_SUCCESS, machine::RegLoadKeyW(HKEY_USERS, L"VantrellLoaded", loaded.c_str()));
-    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_USERS, L"VantrellLoaded", L"Later", REG_DWORD, &changed,
-                                             sizeof(changed)));
-    EXPECT_EQ(ERROR_SUCCESS, machine::RegUnLoadKeyW(HKEY_USERS, L"VantrellLoaded"));
-    EXPECT_EQ(3u, HiveValue(loaded, L"Later"));
-    EXPECT_EQ(2u, HiveValue(loaded, L"Fresh"));
+    // A hive whose file stayed is written back as before (the machine contract).
 }
 
 // The link comes from tests/win/make-profile-links.sh (run by CTest first):
@@ -519,8 +414,7 @@ TEST_F(Reboot, AResetRemovesProfilesWithoutFollowingLinksOutOfThem)
 // test's machine has no tool folder, whatever the scenario.
 TEST_F(Reboot, AResetClearsARepairAnEarlierRunSetUp)
 {
-    ASSERT_TRUE(CreateDirectoryPathForTest(L"C:\\Brenwick\\sub"));
-    std::ofstream(L"C:\\Brenwick\\BrenwickJournal.txt") << "Account=pweber\n";
+    ASSERT_TRUE(WriteTextFile(L"C:\\Brenwick\\sub\\BrenwickJournal.txt", "Account=pweber\n"));
     Reset(L"default");
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(L"C:\\Brenwick"));
 }
@@ -533,7 +427,7 @@ TEST_F(Reboot, SomeoneSignsInAtTheSignInScreen)
     std::wstring folder = TestFolder(L"reboot-by-hand");
     std::wstring said = folder + L"\\said.txt";
     std::wstring startup = StartupFolderOf(L"mhartley");
-    ASSERT_TRUE(CreateDirectoryPathForTest(startup));
+    std::filesystem::create_directories(startup);
     ASSERT_TRUE(MakeShortcut(startup + L"\\said.lnk", CommandInterpreter(), L"/c echo %USERNAME%> \"" + said + L"\"",
                              folder));
     SetAutoSignIn(L"jokafor", L"Okafor-Spring", L"0");
@@ -621,20 +515,6 @@ TEST_F(Reboot, PowerCutAnArmedPointEndsTheProcessThereAtItsPassage)
     }
 }
 
-TEST_F(Reboot, PowerCutAfterTheCutTheMachineRunsOnAndCanBeArmedAgain)
-{
-    sandbox::ArmPowerCut(L"B", 1);
-    EXPECT_EQ(sandbox::kPowerCutExitCode, RunSandboxTool(L"powercut pass A B C").exitCode);
-    EXPECT_EQ(0u, RunSandboxTool(L"powercut pass B C").exitCode) << "one cut per arming";
-    sandbox::ArmPowerCut(L"C", 2);
-    EXPECT_EQ(sandbox::kPowerCutExitCode, RunSandboxTool(L"powercut pass C C D").exitCode);
-    EXPECT_EQ("A | B | B | C | C | C", Joined(sandbox::PowerCutPointsPassed()));
-    sandbox::ArmPowerCut(L"D", 1);
-    sandbox::DisarmPowerCut();
-    EXPECT_EQ(0u, RunSandboxTool(L"powercut pass D").exitCode);
-    EXPECT_EQ(2u, Recorded(L"PowerCut").size());
-}
-
 namespace {
 
 // A value written into another account's hive, loaded as the program loads
@@ -679,7 +559,7 @@ TEST_F(Reboot, PowerCutTheRestartAfterACutClosesNothingAndWritesNothingBack)
         Reset(L"auto-logon");
         // jokafor signs in; notepad runs in the session and keeps running.
         std::wstring startup = StartupFolderOf(L"jokafor");
-        ASSERT_TRUE(CreateDirectoryPathForTest(startup));
+        std::filesystem::create_directories(startup);
         wchar_t windows[MAX_PATH];
         GetWindowsDirectoryW(windows, ARRAYSIZE(windows));
         ASSERT_TRUE(MakeShortcut(startup + L"\\long.lnk", std::wstring(windows) + L"\\notepad.exe", L""));

@@ -12,8 +12,7 @@
 #ifdef VANTRELL_SANDBOX_TOOL
 
 struct ToolRun {
-    bool started = false;
-    DWORD exitCode = STILL_ACTIVE;   // when it did not end within a minute
+    DWORD exitCode = STILL_ACTIVE;   // when it did not start or end within a minute
     DWORD processId = 0;
     std::string output;              // standard output and error together
 };
@@ -39,9 +38,8 @@ inline ToolRun RunSandboxTool(const std::wstring& arguments)
     startup.hStdOutput = startup.hStdError = output.Get();
     PROCESS_INFORMATION process{};
     std::wstring commandLine = L"\"" VANTRELL_SANDBOX_TOOL L"\" " + arguments;
-    run.started = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
-                                 &startup, &process) != FALSE;
-    if (!run.started)
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                        &process))
         return run;
     UniqueHandle thread(process.hThread);
     UniqueHandle tool(process.hProcess);
@@ -49,9 +47,7 @@ inline ToolRun RunSandboxTool(const std::wstring& arguments)
     WaitForSingleObject(tool.Get(), 60000);
     GetExitCodeProcess(tool.Get(), &run.exitCode);
     output.Reset();
-    std::ifstream written(std::filesystem::path(outputPath), std::ios::binary);
-    run.output.assign(std::istreambuf_iterator<char>(written), std::istreambuf_iterator<char>());
-    written.close();
+    run.output = ReadTextFile(outputPath);
     DeleteFileW(outputPath.c_str());
     return run;
 }

@@ -18,21 +18,17 @@ namespace {
 struct Seen {
     bool elevated = false;
     std::vector<std::wstring> calls;
-    std::wstring file, parameters, directory;
-    int show = -1;
+    std::wstring parameters;
     HRESULT comInsideRun = E_FAIL;
 };
 Seen seen;
 
 bool FakeIsElevated() { return seen.elevated; }
 
-bool FakeLaunch(const wchar_t* file, const wchar_t* parameters, const wchar_t* directory, int show)
+bool FakeLaunch(const wchar_t*, const wchar_t* parameters, const wchar_t*, int)
 {
     seen.calls.push_back(L"relaunch");
-    seen.file = file;
     seen.parameters = parameters;
-    seen.directory = directory;
-    seen.show = show;
     return false;   // as if the operator refused the prompt
 }
 
@@ -62,20 +58,42 @@ protected:
 
 }  // namespace
 
-// The words come from the system's splitting of the command line: a quoted
-// switch is the switch.
-TEST_F(Startup, RepairSwitchIsMatchedWholeInAnyCase)
+// Which tool starts, with what: the words come from the system's splitting
+// of the command line (a quoted switch is the switch), and each tool sees
+// the command line as the operator gave it. Without elevation after the
+// relaunch (UAC off, or no administrator), a second relaunch would start a
+// third, without end: the marked process ends, whichever tool it was
+// started for; the repair tool's relaunch is marked as the manager's.
+TEST_F(Startup, EachCommandLineStartsItsToolOrOneRelaunch)
 {
-    struct { const wchar_t* commandLine; const wchar_t* expected; int exitCode; } const cases[] = {
-        {L"/one /BRENWICK three", L"repair", 7}, {L"\"/brenwick\"", L"repair", 7},
-        {L"/brenwickx", L"manager", 3},          {L"", L"manager", 3},
+    struct Case {
+        const wchar_t* commandLine;
+        bool elevated;
+        const wchar_t* started;      // null: nothing
+        const wchar_t* parameters;   // what the started tool (or the relaunch) was given
+        int exitCode;
+    } const cases[] = {
+        {L"/one /BRENWICK three", true, L"repair", L"/one /BRENWICK three", 7},
+        {L"\"/brenwick\"", true, L"repair", L"\"/brenwick\"", 7},
+        {L"/brenwickx", true, L"manager", L"/brenwickx", 3},
+        {L"", true, L"manager", L"", 3},
+        {L"/a /vantrell-relaunched", false, nullptr, L"", 0},
+        {L"/brenwick /fixuser \"m hartley\" /vantrell-relaunched", false, nullptr, L"", 0},
+        {L"/a \"b c\" /vantrell-relaunched", true, L"manager", L"/a \"b c\"", 3},
+        {L"/brenwick /fixuser \"m hartley\" /vantrell-relaunched", true, L"repair", L"/brenwick /fixuser \"m hartley\"", 7},
+        {L"/brenwick /fixuser \"m hartley\"", false, L"relaunch",
+         L"/brenwick /fixuser \"m hartley\" /vantrell-relaunched", -4},
     };
-    for (const auto& c : cases) {
+    for (const Case& c : cases) {
         seen = Seen{};
-        seen.elevated = true;
+        seen.elevated = c.elevated;
         EXPECT_EQ(c.exitCode, RunProcess(GetModuleHandleW(nullptr), c.commandLine, SW_SHOW, kFakes)) << Narrow(c.commandLine);
-        ASSERT_EQ(1u, seen.calls.size()) << Narrow(c.commandLine);
-        EXPECT_EQ(c.expected, seen.calls[0]) << Narrow(c.commandLine);
+        ASSERT_EQ(c.started != nullptr ? 1u : 0u, seen.calls.size())
+            << Narrow(c.commandLine) << ": " << (seen.calls.empty() ? "" : Narrow(seen.calls[0]));
+        if (c.started != nullptr) {
+            EXPECT_EQ(c.started, seen.calls[0]) << Narrow(c.commandLine);
+            EXPECT_EQ(c.parameters, seen.parameters) << Narrow(c.commandLine);
+        }
     }
 }
 
@@ -106,47 +124,6 @@ TEST_F(Startup, RelaunchOnTheMachineIsOneRunasRequest)
     EXPECT_EQ(folder, runas.details[L"directory"]);
     EXPECT_EQ(std::to_wstring(SW_SHOWNORMAL), runas.details[L"show"]);
     EXPECT_EQ(std::to_wstring(SEE_MASK_NOCLOSEPROCESS), runas.details[L"mask"]);
-}
-
-// Without elevation after the relaunch (UAC off, or no administrator), a
-// second relaunch would start a third, without end: the marked process ends,
-// whichever tool it was started for.
-TEST_F(Startup, ARelaunchedProcessNeverRelaunchesAgain)
-{
-    struct Case {
-        const wchar_t* commandLine;
-        bool elevated;
-        const wchar_t* started;      // null: nothing
-        const wchar_t* parameters;   // what the started tool was given
-        int exitCode;
-    } const cases[] = {
-        {L"/a /vantrell-relaunched", false, nullptr, L"", 0},
-        {L"/brenwick /fixuser \"m hartley\" /vantrell-relaunched", false, nullptr, L"", 0},
-        {L"/a \"b c\" /vantrell-relaunched", true, L"manager", L"/a \"b c\"", 3},
-        {L"/brenwick /fixuser \"m hartley\" /vantrell-relaunched", true, L"repair", L"/brenwick /fixuser \"m hartley\"", 7},
-    };
-    for (const Case& c : cases) {
-        seen = Seen{};
-        seen.elevated = c.elevated;
-        EXPECT_EQ(c.exitCode, RunProcess(GetModuleHandleW(nullptr), c.commandLine, SW_SHOW, kFakes)) << Narrow(c.commandLine);
-        ASSERT_EQ(c.started != nullptr ? 1u : 0u, seen.calls.size())
-            << Narrow(c.commandLine) << ": " << (seen.calls.empty() ? "" : Narrow(seen.calls[0]));
-        if (c.started != nullptr) {
-            EXPECT_EQ(c.started, seen.calls[0]);
-            EXPECT_EQ(c.parameters, seen.parameters) << "the tool sees the command line as the operator gave it";
-        }
-    }
-}
-
-// The repair tool's relaunch is the account manager's: marked the same way.
-TEST_F(Startup, TheRepairToolRelaunchesOnceWithTheSameMark)
-{
-    seen.elevated = false;
-    const wchar_t* commandLine = L"/brenwick /fixuser \"m hartley\"";
-    EXPECT_EQ(-4, RunProcess(GetModuleHandleW(nullptr), commandLine, SW_SHOWNORMAL, kFakes));
-    ASSERT_EQ(1u, seen.calls.size());
-    EXPECT_EQ(L"relaunch", seen.calls[0]);
-    EXPECT_EQ(std::wstring(commandLine) + L" /vantrell-relaunched", seen.parameters);
 }
 
 TEST_F(Startup, ComRunsForTheWholeRunAndStopsAfterIt)
