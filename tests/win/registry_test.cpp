@@ -52,16 +52,12 @@ protected:
     // The raw bytes of a value, read past any conversion of ours.
     std::vector<BYTE> Raw(const wchar_t* below, const wchar_t* name, DWORD* type = nullptr)
     {
-        DWORD size = 0;
-        DWORD t = 0;
-        if (RegGetValueW(HKEY_CURRENT_USER, Sub(below).c_str(), name, RRF_RT_ANY | RRF_NOEXPAND, &t, nullptr, &size) !=
-            ERROR_SUCCESS)
+        std::vector<BYTE> bytes(65536);
+        DWORD size = static_cast<DWORD>(bytes.size());
+        if (RegGetValueW(HKEY_CURRENT_USER, Sub(below).c_str(), name, RRF_RT_ANY | RRF_NOEXPAND, type, bytes.data(),
+                         &size) != ERROR_SUCCESS)
             return {};
-        std::vector<BYTE> bytes(size);
-        RegGetValueW(HKEY_CURRENT_USER, Sub(below).c_str(), name, RRF_RT_ANY | RRF_NOEXPAND, &t, bytes.data(), &size);
         bytes.resize(size);
-        if (type != nullptr)
-            *type = t;
         return bytes;
     }
     // A DACL on the key that refuses administrators (and everyone) the given rights.
