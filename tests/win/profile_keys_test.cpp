@@ -255,6 +255,7 @@ TEST_F(ProfileKeys, TheStartUpRepairLeavesWhatAJunctionInAProfileLeadsTo)
     ASSERT_TRUE(MoveFileW(room.c_str(), microsoft.c_str())) << GetLastError();
     ASSERT_EQ("keep", ReadTextFile(microsoft + L"\\Windows\\UsrClass.dat")) << "the junction leads out of the profile";
     const std::wstring plantedBefore = SecurityText(planted, SE_FILE_OBJECT);
+    ASSERT_NE(L"(unreadable)", plantedBefore);
     const std::wstring hiveBefore = SecurityText(profile + L"\\NTUSER.DAT", SE_FILE_OBJECT);
 
     // As the main window does at start, the operator saying yes.
