@@ -14,7 +14,13 @@
 #include "platform/file_move.h"
 #include "platform/handles.h"
 #include "tests/win/personal_folders_support.h"
+#include "tests/win/repair_test_support.h"
 #include "tests/win/test_support.h"
+
+using repair_test::FileDifferences;
+using repair_test::FileRule;
+using repair_test::FileTree;
+using repair_test::SumFiles;
 
 namespace {
 
@@ -34,22 +40,8 @@ std::wstring SecondDriveFolder(const wchar_t* group)
     return CleanFolder(std::wstring(L"T:\\vantrell-tests\\") + group);
 }
 
-// Like TestFolder, for trees with read-only entries the standard library cannot remove.
-std::wstring FreshFolder(const wchar_t* group)
-{
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    return CleanFolder(std::wstring(temp) + L"vantrell-tests\\" + group);
-}
-
-bool SecondDriveReady()
-{
-    wchar_t root[] = L"T:\\";
-    return GetDriveTypeW(root) != DRIVE_NO_ROOT_DIR && GetFileAttributesW(root) != INVALID_FILE_ATTRIBUTES;
-}
-
-// Builds the test tree under `root` and gives back its files and bytes.
-TreeMeasure MakeTree(const std::wstring& root)
+// Builds the test tree under `root` and gives back its files as made.
+FileTree MakeTree(const std::wstring& root)
 {
     CreateDirectoryW((root + L"\\sub").c_str(), nullptr);
     CreateDirectoryW((root + L"\\sub\\deeper").c_str(), nullptr);
@@ -62,23 +54,7 @@ TreeMeasure MakeTree(const std::wstring& root)
     WriteTextFile(root + L"\\sub\\a.bin", std::string(70000, 'a'));
     WriteTextFile(root + L"\\sub\\deeper\\big.bin", std::string(3 * 1024 * 1024 + 17, 'b'));
     WriteTextFile(root + L"\\sub\\deeper\\zero.bin", "");
-    TreeMeasure measure;
-    measure.files = 6;
-    measure.bytes = 3 + 9 + 6 + 70000 + 3 * 1024 * 1024 + 17;
-    return measure;
-}
-
-void ExpectTreeAt(const std::wstring& root)
-{
-    EXPECT_EQ("top", ReadTextFile(root + L"\\top.txt"));
-    EXPECT_EQ("read only", ReadTextFile(root + L"\\readonly.txt"));
-    EXPECT_EQ("secret", ReadTextFile(root + L"\\hidden folder\\secret.txt"));
-    EXPECT_EQ(std::string(70000, 'a'), ReadTextFile(root + L"\\sub\\a.bin"));
-    EXPECT_EQ(std::string(3 * 1024 * 1024 + 17, 'b'), ReadTextFile(root + L"\\sub\\deeper\\big.bin"));
-    EXPECT_EQ("", ReadTextFile(root + L"\\sub\\deeper\\zero.bin"));
-    EXPECT_TRUE(PathExists(root + L"\\empty"));
-    EXPECT_NE(0u, GetFileAttributesW((root + L"\\readonly.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
-    EXPECT_NE(0u, GetFileAttributesW((root + L"\\hidden folder").c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    return SumFiles(root);
 }
 
 std::string LeftList(const FolderMove& move)
@@ -91,26 +67,13 @@ std::string LeftList(const FolderMove& move)
 
 class FolderMoveTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(SecondDriveReady()) << "drive T: is not mapped: run make-second-drive.sh"; }
+    void SetUp() override
+    {
+        ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(L"T:\\")) << "drive T: is not mapped: run make-second-drive.sh";
+    }
 };
 
 }  // namespace
-
-TEST(MeasureTree, CountsFilesAndBytesAndNeverFollowsLinks)
-{
-    std::wstring root = FreshFolder(L"measure");
-    TreeMeasure made = MakeTree(root);
-    TreeMeasure measured = MeasureTree(root.c_str());
-    EXPECT_EQ(made.files, measured.files);
-    EXPECT_EQ(made.bytes, measured.bytes);
-    EXPECT_EQ(4u, measured.folders);
-    EXPECT_EQ(0u, measured.links);
-
-    // The set-up's link points at a folder holding one file.
-    TreeMeasure links = MeasureTree(L"C:\\vantrell-folder-links");
-    EXPECT_EQ(1u, links.files);
-    EXPECT_EQ(1u, links.links);
-}
 
 TEST_F(FolderMoveTest, AcrossDrivesEveryFileIsCopiedCheckedAndRemoved)
 {
@@ -121,21 +84,29 @@ TEST_F(FolderMoveTest, AcrossDrivesEveryFileIsCopiedCheckedAndRemoved)
     } const cases[] = {{L"to-t", true, false, MOVEFILE_COPY_ALLOWED}, {L"to-c", false, true, MOVEFILE_COPY_ALLOWED},
                        {L"same-drive", true, true, 0}};
     for (const Case& c : cases) {
-        std::wstring from = (c.fromC ? FreshFolder(c.name) : SecondDriveFolder(c.name)) + L"\\Documents";
-        std::wstring to = (c.toC ? FreshFolder((std::wstring(c.name) + L"-to").c_str()) : SecondDriveFolder(c.name)) +
+        std::wstring from = (c.fromC ? TestFolder(c.name) : SecondDriveFolder(c.name)) + L"\\Documents";
+        std::wstring to = (c.toC ? TestFolder((std::wstring(c.name) + L"-to").c_str()) : SecondDriveFolder(c.name)) +
                           L"\\New place\\Documents";
         CreateDirectoryW(from.c_str(), nullptr);
-        TreeMeasure made = MakeTree(from);
+        const FileTree made = MakeTree(from);
+        ASSERT_EQ(6u, made.size());
+        uint64_t bytes = 0;
+        for (const auto& file : made)
+            bytes += file.second.size;
 
         FolderMove move;
         EXPECT_EQ(1u, RunMove(move, from, to, c.flags)) << Narrow(c.name);
         EXPECT_EQ(0u, move.notMoved) << Narrow(c.name) << ": " << LeftList(move);
         EXPECT_TRUE(move.progress.measured.load()) << Narrow(c.name);
-        EXPECT_EQ(made.files, move.progress.filesTotal.load()) << Narrow(c.name);
-        EXPECT_EQ(made.bytes, move.progress.bytesTotal.load()) << Narrow(c.name);
-        EXPECT_EQ(made.files, move.progress.filesDone.load()) << Narrow(c.name);
-        EXPECT_EQ(made.bytes, move.progress.bytesDone.load()) << Narrow(c.name);
-        ExpectTreeAt(to);
+        EXPECT_EQ(made.size(), move.progress.filesTotal.load()) << Narrow(c.name);
+        EXPECT_EQ(bytes, move.progress.bytesTotal.load()) << Narrow(c.name);
+        EXPECT_EQ(made.size(), move.progress.filesDone.load()) << Narrow(c.name);
+        EXPECT_EQ(bytes, move.progress.bytesDone.load()) << Narrow(c.name);
+        EXPECT_EQ("", FileDifferences(made, SumFiles(to), [](const std::wstring&) { return FileRule::Compare; }, true))
+            << Narrow(c.name);
+        EXPECT_TRUE(PathExists(to + L"\\empty"));
+        EXPECT_NE(0u, GetFileAttributesW((to + L"\\readonly.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
+        EXPECT_NE(0u, GetFileAttributesW((to + L"\\hidden folder").c_str()) & FILE_ATTRIBUTE_HIDDEN);
         // Everything below the source went; the folder itself is the caller's.
         TreeMeasure rest = MeasureTree(from.c_str());
         EXPECT_EQ(0u, rest.files + rest.folders) << Narrow(from);
@@ -155,7 +126,7 @@ TEST_F(FolderMoveTest, SameNamedFilesAreSkippedOrOverwrittenAsAsked)
         {MOVEFILE_COPY_ALLOWED | MOVEFILE_REPLACE_EXISTING, "new", "(missing)", 0},
     };
     for (const Case& c : cases) {
-        std::wstring from = FreshFolder(L"overwrite") + L"\\from";
+        std::wstring from = TestFolder(L"overwrite") + L"\\from";
         std::wstring to = SecondDriveFolder(L"overwrite") + L"\\to";
         CreateDirectoryW(from.c_str(), nullptr);
         CreateDirectoryW(to.c_str(), nullptr);
@@ -178,7 +149,7 @@ TEST_F(FolderMoveTest, SameNamedFilesAreSkippedOrOverwrittenAsAsked)
 
 TEST_F(FolderMoveTest, FilesHeldOpenByAnotherProgramStayWholeAtTheSource)
 {
-    std::wstring from = FreshFolder(L"locked") + L"\\from";
+    std::wstring from = TestFolder(L"locked") + L"\\from";
     std::wstring to = SecondDriveFolder(L"locked") + L"\\to";
     CreateDirectoryW(from.c_str(), nullptr);
     CreateDirectoryW((from + L"\\sub").c_str(), nullptr);
@@ -231,6 +202,7 @@ TEST_F(FolderMoveTest, LinksAreNeitherFollowedNorMovedButListed)
     FolderMove move;
     EXPECT_EQ(1u, RunMove(move, L"C:\\vantrell-folder-links", to));
     EXPECT_EQ(1u, move.notMoved) << LeftList(move);
+    EXPECT_EQ(1u, move.progress.filesTotal.load()) << "the file behind the link was counted";
     ASSERT_EQ(1u, move.left.size());
     EXPECT_EQ(static_cast<int>(LeftReason::Link), static_cast<int>(move.left[0].reason));
     EXPECT_EQ("keep", ReadTextFile(to + L"\\target\\keep.txt"));   // the real folder moved
@@ -243,7 +215,7 @@ TEST_F(FolderMoveTest, LinksAreNeitherFollowedNorMovedButListed)
 
 TEST_F(FolderMoveTest, IntoItselfOrOutOfItsOwnChildNothingIsTouched)
 {
-    std::wstring root = FreshFolder(L"into-itself");
+    std::wstring root = TestFolder(L"into-itself");
     std::wstring from = root + L"\\from";
     CreateDirectoryW(from.c_str(), nullptr);
     WriteTextFile(from + L"\\a.txt", "a");

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <sddl.h>
 
 #include <string>
 
@@ -13,20 +12,6 @@
 #include "tests/narrow.h"
 
 namespace {
-
-std::wstring ProcessSid()
-{
-    UniqueHandle token;
-    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Put());
-    BYTE buffer[1024];
-    DWORD size = sizeof(buffer);
-    GetTokenInformation(token.Get(), TokenUser, buffer, size, &size);
-    LPWSTR text = nullptr;
-    ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text);
-    std::wstring sid = text != nullptr ? text : L"";
-    LocalFree(text);
-    return sid;
-}
 
 class AccountLookup : public ::testing::Test {
 protected:
@@ -44,11 +29,8 @@ TEST_F(AccountLookup, ConsoleUserIsThisProcessWithItsTokenSidAndProfile)
     WString name, profile, sid;
     UniqueHandle token(FindConsoleUser(name, &profile, &sid));
     ASSERT_TRUE(token);
-    wchar_t own[256];
-    DWORD length = ARRAYSIZE(own);
-    GetUserNameW(own, &length);
-    EXPECT_STREQ(own, name.Text());
-    EXPECT_EQ(ProcessSid(), std::wstring(sid.Text()));
+    EXPECT_EQ(ProcessUserName(), name.Text());
+    EXPECT_EQ(sandbox::ProcessUserSid(), std::wstring(sid.Text()));
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(profile.Text())) << Narrow(profile.Text());
 
     WString onlyName;

@@ -5,27 +5,12 @@
 
 #include <windows.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "accounts/personal_folder_rules.h"
 #include "sandbox/sandbox.h"
-
-// An empty folder at `path`; read-only entries of an earlier run are made
-// writable first, which the standard library's removal does not do.
-inline std::wstring CleanFolder(const std::wstring& path)
-{
-    std::error_code ignored;
-    if (std::filesystem::exists(path, ignored)) {
-        for (auto entry = std::filesystem::recursive_directory_iterator(path, ignored);
-             entry != std::filesystem::recursive_directory_iterator(); entry.increment(ignored))
-            SetFileAttributesW(entry->path().c_str(), FILE_ATTRIBUTE_NORMAL);
-    }
-    std::filesystem::remove_all(path, ignored);
-    std::filesystem::create_directories(path, ignored);
-    return path;
-}
+#include "tests/win/test_support.h"   // ProcessUserName, CleanFolder
 
 inline bool ResetScenario(const wchar_t* name)
 {
@@ -33,14 +18,6 @@ inline bool ResetScenario(const wchar_t* name)
         return false;
     sandbox::ClearRecord();
     return true;
-}
-
-inline std::wstring ProcessUserName()
-{
-    wchar_t name[256] = L"";
-    DWORD length = ARRAYSIZE(name);
-    GetUserNameW(name, &length);
-    return name;
 }
 
 class SavedShellFolders {

@@ -30,19 +30,9 @@ std::wstring Backup(int rid) { return Sid(rid) + L".bak"; }
 
 std::vector<std::wstring> Subkeys()
 {
-    std::vector<std::wstring> names;
-    HKEY list = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kList, 0, KEY_READ, &list) != ERROR_SUCCESS)
-        return names;
-    wchar_t name[512];
-    for (DWORD i = 0;; ++i) {
-        DWORD length = ARRAYSIZE(name);
-        if (RegEnumKeyExW(list, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        names.emplace_back(name);
-    }
-    RegCloseKey(list);
-    return names;
+    UniqueRegKey list;
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, kList, 0, KEY_READ, list.Put());
+    return SubkeyNames(list.Get());
 }
 
 void RemoveTestEntries()
@@ -101,11 +91,9 @@ protected:
                       DWORD state = 0, DWORD refCount = 0)
     {
         ASSERT_EQ(ERROR_SUCCESS, RegWrite(HKEY_LOCAL_MACHINE, EntryPath(name), L"ProfileImagePath", path, type));
-        HKEY key = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, EntryPath(name).c_str(), 0, KEY_SET_VALUE, &key));
-        RegSetValueExW(key, L"State", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&state), sizeof(state));
-        RegSetValueExW(key, L"RefCount", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&refCount), sizeof(refCount));
-        RegCloseKey(key);
+        const std::wstring entry = EntryPath(name);
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, entry.c_str(), L"State", REG_DWORD, &state, sizeof(state));
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, entry.c_str(), L"RefCount", REG_DWORD, &refCount, sizeof(refCount));
     }
 
     std::wstring root_;
@@ -242,27 +230,6 @@ TEST_F(ProfileKeys, ABackupWhoseCopyIsIncompleteIsKept)
     EXPECT_EQ(folder, StoredText(Backup(1005), L"ProfileImagePath"));
 }
 
-namespace {
-
-// The owner and DACL of a file as the system reports them, as SDDL.
-std::wstring SecurityOf(const std::wstring& path)
-{
-    const SECURITY_INFORMATION wanted = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    DWORD size = 0;
-    GetFileSecurityW(path.c_str(), wanted, nullptr, 0, &size);
-    std::vector<BYTE> descriptor(size != 0 ? size : 1);
-    LPWSTR text = nullptr;
-    if (!GetFileSecurityW(path.c_str(), wanted, descriptor.data(), size, &size) ||
-        !ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.data(), SDDL_REVISION_1, wanted, &text,
-                                                              nullptr))
-        return L"(unreadable)";
-    std::wstring result(text);
-    LocalFree(text);
-    return result;
-}
-
-}  // namespace
-
 // The profile belongs to its account, whose user can put a junction where
 // the repair resets a hive's permissions. The link comes from
 // tests/win/make-profile-links.sh (Wine shows a Unix link to a folder as a
@@ -281,15 +248,15 @@ TEST_F(ProfileKeys, TheStartUpRepairLeavesWhatAJunctionInAProfileLeadsTo)
     std::vector<WString> found;
     ASSERT_EQ(1u, FindCorruptedProfileKeys(found));
     const std::wstring backup = found[0].Text();
-    const std::wstring current = backup.substr(0, backup.size() - 4);
     const std::wstring backedUp = StoredText(backup, L"ProfileImagePath");
     const std::wstring profile = ExpandEnvironmentText(backedUp.c_str()).Text();
     const std::wstring microsoft = profile + L"\\AppData\\Local\\Microsoft";
     ASSERT_TRUE(MoveFileW(microsoft.c_str(), (microsoft + L".own").c_str())) << GetLastError();
     ASSERT_TRUE(MoveFileW(room.c_str(), microsoft.c_str())) << GetLastError();
     ASSERT_EQ("keep", ReadTextFile(microsoft + L"\\Windows\\UsrClass.dat")) << "the junction leads out of the profile";
-    const std::wstring plantedBefore = SecurityOf(planted);
-    const std::wstring hiveBefore = SecurityOf(profile + L"\\NTUSER.DAT");
+    const std::wstring plantedBefore = SecurityText(planted, SE_FILE_OBJECT);
+    ASSERT_NE(L"(unreadable)", plantedBefore);
+    const std::wstring hiveBefore = SecurityText(profile + L"\\NTUSER.DAT", SE_FILE_OBJECT);
 
     // As the main window does at start, the operator saying yes.
     uint32_t repaired = 0;
@@ -298,11 +265,9 @@ TEST_F(ProfileKeys, TheStartUpRepairLeavesWhatAJunctionInAProfileLeadsTo)
 
     EXPECT_EQ(1u, repaired);
     EXPECT_FALSE(EntryExists(backup));
-    EXPECT_EQ(backedUp, StoredText(current, L"ProfileImagePath"));
-    EXPECT_EQ(0u, StoredDword(current, L"State"));
-    EXPECT_EQ(0u, StoredDword(current, L"RefCount"));
-    EXPECT_NE(hiveBefore, SecurityOf(profile + L"\\NTUSER.DAT")) << "the profile's own hive is re-permissioned";
-    EXPECT_EQ(plantedBefore, SecurityOf(planted)) << "what the junction leads to keeps its security";
+    EXPECT_NE(hiveBefore, SecurityText(profile + L"\\NTUSER.DAT", SE_FILE_OBJECT))
+        << "the profile's own hive is re-permissioned";
+    EXPECT_EQ(plantedBefore, SecurityText(planted, SE_FILE_OBJECT)) << "what the junction leads to keeps its security";
     EXPECT_EQ("keep", ReadTextFile(planted));
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((microsoft + L"\\Windows").c_str())) << "the junction stays";
 

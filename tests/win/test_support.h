@@ -11,6 +11,7 @@
 
 #include "platform/handles.h"
 #include "platform/security.h"
+#include "sandbox/state.h"
 #include "tests/narrow.h"
 
 // Quoted UTF-8 for failure messages.
@@ -22,25 +23,34 @@ inline std::string Show(const wchar_t* text)
 }
 inline std::string Show(const std::wstring& text) { return Show(text.c_str()); }
 
-// An empty folder of the test group's own below the temporary folder,
-// emptied by the standard library rather than by the code under test.
-inline std::wstring TestFolder(const wchar_t* group)
-{
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    std::filesystem::path folder = std::filesystem::path(temp) / L"vantrell-tests" / group;
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
-    std::filesystem::create_directories(folder, ignored);
-    return folder.wstring();
-}
-
 // A path of that name in the temporary folder.
 inline std::wstring TempFile(const wchar_t* name)
 {
     wchar_t folder[MAX_PATH];
     GetTempPathW(ARRAYSIZE(folder), folder);
     return std::wstring(folder) + name;
+}
+
+// An empty folder at `path`, emptied by the standard library rather than by
+// the code under test; read-only entries of an earlier run are made
+// writable first, which the standard library's removal does not do.
+inline std::wstring CleanFolder(const std::wstring& path)
+{
+    std::error_code ignored;
+    if (std::filesystem::exists(path, ignored)) {
+        for (auto entry = std::filesystem::recursive_directory_iterator(path, ignored);
+             entry != std::filesystem::recursive_directory_iterator(); entry.increment(ignored))
+            SetFileAttributesW(entry->path().c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    std::filesystem::remove_all(path, ignored);
+    std::filesystem::create_directories(path, ignored);
+    return path;
+}
+
+// An empty folder of the test group's own below the temporary folder.
+inline std::wstring TestFolder(const wchar_t* group)
+{
+    return CleanFolder(TempFile(L"vantrell-tests\\") + group);
 }
 
 // A scenario of the simulated machine written by the test, as INI text.
@@ -98,6 +108,43 @@ inline std::wstring SidString(PSID sid)
     if (sid == nullptr || !ConvertSidToStringSidW(sid, text.Put()))
         return L"(none)";
     return text.Get();
+}
+
+// The owner and DACL of a named object (a path, or a key as "CURRENT_USER\\...")
+// as SDDL, for checks and failure messages.
+inline std::wstring SecurityText(const std::wstring& objectName, SE_OBJECT_TYPE type)
+{
+    constexpr SECURITY_INFORMATION kWanted = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    LocalSecurityDescriptor descriptor;
+    UniqueResource<LocalMemoryTraits<LPWSTR>> text;
+    if (GetNamedSecurityInfoW(objectName.c_str(), type, kWanted, nullptr, nullptr, nullptr, nullptr,
+                              descriptor.Put()) != ERROR_SUCCESS ||
+        !ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.Get(), SDDL_REVISION_1, kWanted, text.Put(),
+                                                              nullptr))
+        return L"(unreadable)";
+    return text.Get();
+}
+
+using sandbox::ProcessUserName;
+
+// The SID of an account of the simulated machine, or "" when it has none.
+inline std::wstring AccountSidOf(const wchar_t* name)
+{
+    sandbox::Account account;
+    return sandbox::FindAccount(name, &account) ? sandbox::AccountSid(account.rid) : L"";
+}
+
+// The names of the key's subkeys in the registry's order; none when the key is null.
+inline std::vector<std::wstring> SubkeyNames(HKEY key)
+{
+    std::vector<std::wstring> names;
+    wchar_t name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = ARRAYSIZE(name);
+        if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            return names;
+        names.emplace_back(name);
+    }
 }
 
 inline bool KeyOpens(HKEY root, const std::wstring& path)
@@ -160,13 +207,8 @@ inline void WipeKey(HKEY root, const std::wstring& path)
             UniqueRegKey key;
             if (RegOpenKeyExW(root, path.c_str(), 0, KEY_ENUMERATE_SUB_KEYS, key.Put()) != ERROR_SUCCESS)
                 return;
-            wchar_t name[256];
-            for (DWORD i = 0;; ++i) {
-                DWORD length = ARRAYSIZE(name);
-                if (RegEnumKeyExW(key.Get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-                    break;
+            for (const std::wstring& name : SubkeyNames(key.Get()))
                 Tree(root, path + L"\\" + name);
-            }
         }
     };
     Unlock::Tree(root, path);
@@ -186,39 +228,44 @@ inline void CollectRegistryStrings(HKEY key, std::vector<std::wstring>& strings)
         strings.emplace_back(name);
         strings.emplace_back(reinterpret_cast<const wchar_t*>(data.data()), size / sizeof(wchar_t));
     }
-    for (DWORD i = 0;; ++i) {
-        DWORD length = ARRAYSIZE(name);
-        if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        strings.emplace_back(name);
+    for (const std::wstring& subkey : SubkeyNames(key)) {
+        strings.push_back(subkey);
         UniqueRegKey sub;
-        if (RegOpenKeyExW(key, name, 0, KEY_READ, sub.Put()) == ERROR_SUCCESS)
+        if (RegOpenKeyExW(key, subkey.c_str(), 0, KEY_READ, sub.Put()) == ERROR_SUCCESS)
             CollectRegistryStrings(sub.Get(), strings);
     }
 }
 
-// An ACE as the tests compare them: its SID as text, its mask and flags.
+// An ACE as the tests compare them: its SID as text, its mask, flags and kind.
 struct Ace {
     std::wstring sid;
     DWORD mask;
     DWORD flags;
-    bool operator==(const Ace& o) const { return sid == o.sid && mask == o.mask && flags == o.flags; }
+    bool allowed = true;
+    bool operator==(const Ace& o) const
+    {
+        return sid == o.sid && mask == o.mask && flags == o.flags && allowed == o.allowed;
+    }
 };
 inline std::ostream& operator<<(std::ostream& out, const Ace& ace)
 {
-    return out << Show(ace.sid) << " mask 0x" << std::hex << ace.mask << " flags " << ace.flags << std::dec;
+    return out << (ace.allowed ? "" : "denied ") << Show(ace.sid) << " mask 0x" << std::hex << ace.mask << " flags "
+               << ace.flags << std::dec;
 }
 
-// Every allowed ACE of an ACL in order, as ReadAce finds them.
+// Every ACE of an ACL in order as ReadAce finds them; one it refuses (an
+// audit entry) stands as "(unreadable)".
 inline std::vector<Ace> Aces(PACL acl)
 {
     std::vector<Ace> aces;
     for (DWORD i = 0; acl != nullptr && i < acl->AceCount; ++i) {
         AceInfo info;
-        if (!ReadAce(acl, i, info))
+        if (!ReadAce(acl, i, info)) {
+            aces.push_back({L"(unreadable)", 0, 0, false});
             continue;
+        }
         const auto* ace = static_cast<const ACCESS_ALLOWED_ACE*>(info.ace);
-        aces.push_back({SidString(info.sid), ace->Mask, ace->Header.AceFlags});
+        aces.push_back({SidString(info.sid), ace->Mask, ace->Header.AceFlags, info.allowed});
     }
     return aces;
 }

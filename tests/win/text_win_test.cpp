@@ -6,25 +6,11 @@
 #include <string>
 
 #include "platform/text_win.h"
+#include "tests/win/test_support.h"
 
 namespace {
 
 std::wstring Show(WString& text) { return std::wstring(text.Text()) + (text.Valid() ? L" (valid)" : L" (invalid)"); }
-
-class IniFile : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        wchar_t folder[MAX_PATH];
-        GetTempPathW(MAX_PATH, folder);
-        path_ = std::wstring(folder) + L"text_win_test.ini";
-        DeleteFileW(path_.c_str());
-        ASSERT_TRUE(WritePrivateProfileStringW(L"State", L"User", L"bob", path_.c_str()));
-        ASSERT_TRUE(WritePrivateProfileStringW(L"State", L"Empty", L"", path_.c_str()));
-    }
-    void TearDown() override { DeleteFileW(path_.c_str()); }
-    std::wstring path_;
-};
 
 }  // namespace
 
@@ -40,21 +26,25 @@ TEST(AssignNarrow, ConvertsTheVersionTextAndEmptyText)
     EXPECT_TRUE(text.Valid());
 }
 
-TEST_F(IniFile, ReadsValuesAndTreatsAnEmptyValueAsFailure)
+TEST(ReadIniString, ReadsValuesAndTreatsAnEmptyValueAsFailure)
 {
-    WString value;
-    EXPECT_TRUE(ReadIniString(value, path_.c_str(), L"State", L"User", L"", 260)) << Show(value);
-    EXPECT_STREQ(L"bob", value.Text());
-
-    EXPECT_FALSE(ReadIniString(value, path_.c_str(), L"State", L"Empty", L"", 260)) << Show(value);
-    EXPECT_STREQ(L"", value.Text());
-
-    EXPECT_TRUE(ReadIniString(value, path_.c_str(), L"State", L"Missing", L"fallback", 260)) << Show(value);
-    EXPECT_STREQ(L"fallback", value.Text());
-
-    // A value longer than the capacity is cut, not overrun.
-    EXPECT_TRUE(ReadIniString(value, path_.c_str(), L"State", L"User", L"", 2)) << Show(value);
-    EXPECT_EQ(2u, value.Length());
+    const std::wstring path = TempFile(L"text_win_test.ini");
+    DeleteFileW(path.c_str());
+    ASSERT_TRUE(WritePrivateProfileStringW(L"State", L"User", L"bob", path.c_str()));
+    ASSERT_TRUE(WritePrivateProfileStringW(L"State", L"Empty", L"", path.c_str()));
+    struct Case { const wchar_t* key; const wchar_t* fallback; uint32_t capacity; bool ok; const wchar_t* text; };
+    const Case cases[] = {
+        {L"User", L"", 260, true, L"bob"}, {L"Empty", L"", 260, false, L""},
+        {L"Missing", L"fallback", 260, true, L"fallback"},
+        {L"User", L"", 2, true, L"bo"},   // cut to the capacity, not overrun
+    };
+    WString value;   // one for all: each read replaces what the last left
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.ok, ReadIniString(value, path.c_str(), L"State", c.key, c.fallback, c.capacity)) << Show(value);
+        EXPECT_STREQ(c.text, value.Text()) << Show(c.key) << " capacity " << c.capacity;
+        EXPECT_EQ(wcslen(c.text), value.Length()) << Show(c.key) << " capacity " << c.capacity;
+    }
+    DeleteFileW(path.c_str());
 }
 
 TEST(ShellFolders, FindTheWindowsFolderByBothCalls)
