@@ -32,17 +32,10 @@ using repair_test::Recorded;
 
 constexpr wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 
-
-std::wstring SidOf(const wchar_t* account)
-{
-    sandbox::Account found;
-    return sandbox::FindAccount(account, &found) ? sandbox::AccountSid(found.rid) : L"";
-}
-
 // The account's profile folder as the profile list names it, or "(missing)".
 std::wstring ProfileOf(const wchar_t* account)
 {
-    return RegText(HKEY_LOCAL_MACHINE, std::wstring(kProfileList) + L"\\" + SidOf(account), L"ProfileImagePath");
+    return RegText(HKEY_LOCAL_MACHINE, std::wstring(kProfileList) + L"\\" + AccountSidOf(account), L"ProfileImagePath");
 }
 
 std::wstring StartupFolderOf(const wchar_t* account)
@@ -570,7 +563,7 @@ TEST_F(Reboot, PowerCutTheRestartAfterACutClosesNothingAndWritesNothingBack)
 
         // Another account's hive changed and left loaded; a file deletion
         // registered for the restart.
-        const std::wstring sid = SidOf(L"mhartley");
+        const std::wstring sid = AccountSidOf(L"mhartley");
         const std::wstring hive = ProfileOf(L"mhartley") + L"\\NTUSER.DAT";
         ASSERT_TRUE(WriteIntoLoadedHive(sid, hive, L"changed before the end"));
         std::wstring doomed = TestFolder(L"power-cut") + L"\\doomed.txt";
