@@ -164,6 +164,10 @@ TEST_F(RepairHive, UserShellFolderReadsTheAccountsOwnHive)
     WriteHiveValue(sid, kShellFolders, L"Favorites", L"..\\..\\Windows");
     EXPECT_FALSE(UserShellFolder(sid, L"Favorites", out));
     EXPECT_FALSE(UserShellFolder(L"not a sid", L"Startup", out));
+    // With the hive loaded but no profile folder in the list, %USERPROFILE% stands for nothing.
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, (std::wstring(L"SOFTWARE\\Microsoft\\Windows NT"
+                                                L"\\CurrentVersion\\ProfileList\\") + sid).c_str(), L"ProfileImagePath"));
+    EXPECT_FALSE(UserShellFolder(sid, L"Desktop", out));
     EXPECT_EQ(std::wstring(L"untouched"), out.Text());
 }
 
