@@ -36,6 +36,21 @@ LSA_UNICODE_STRING Counted(const wchar_t* text)
     return counted;
 }
 
+// A file or folder of that name in the temporary folder.
+std::wstring TempPath(const wchar_t* name)
+{
+    wchar_t temp[MAX_PATH] = L"";
+    GetTempPathW(ARRAYSIZE(temp), temp);
+    return std::wstring(temp) + name;
+}
+
+// A DWORD value; 0 when it cannot be read.
+DWORD DwordAt(HKEY root, const std::wstring& key, const wchar_t* value)
+{
+    DWORD data = 0, size = sizeof(data);
+    return RegGetValueW(root, key.c_str(), value, RRF_RT_REG_DWORD, nullptr, &data, &size) == ERROR_SUCCESS ? data : 0;
+}
+
 // The SID of an account as the account code looks it up: 260-byte buffer,
 // 260 characters of domain.
 struct LookedUp {
@@ -92,6 +107,19 @@ bool HoldsAnyRight(LSA_HANDLE policy, PSID sid)
     return found;
 }
 
+// The rights the policy lists for `sid` itself; the status in `status`.
+std::vector<std::wstring> RightsOf(LSA_HANDLE policy, PSID sid, NTSTATUS* status)
+{
+    PLSA_UNICODE_STRING rights = nullptr;
+    ULONG count = 0;
+    *status = machine::LsaEnumerateAccountRights(policy, sid, &rights, &count);
+    std::vector<std::wstring> names;
+    for (ULONG i = 0; *status == 0 && i < count; ++i)
+        names.emplace_back(rights[i].Buffer, rights[i].Length / sizeof(wchar_t));
+    machine::LsaFreeMemory(rights);
+    return names;
+}
+
 // The group's member SIDs as strings; the status in `status`.
 std::vector<std::wstring> MemberSidsOf(const std::wstring& group, NET_API_STATUS* status)
 {
@@ -129,10 +157,10 @@ protected:
             machine::NetUserDel(nullptr, name.c_str());
     }
 
-    // Adds an account the way account creation does (level 1, a standard user).
-    std::wstring Add(const wchar_t* base, const wchar_t* password, NET_API_STATUS* status = nullptr)
+    // Adds an account the way account creation does (level 1, a standard
+    // user), and gives the system's answer.
+    NET_API_STATUS AddNamed(const std::wstring& name, const wchar_t* password)
     {
-        std::wstring name = ScratchAccountName(base);
         USER_INFO_1 info{};
         info.usri1_name = const_cast<LPWSTR>(name.c_str());
         info.usri1_password = const_cast<LPWSTR>(password);
@@ -140,11 +168,20 @@ protected:
         info.usri1_flags = UF_SCRIPT | UF_DONT_EXPIRE_PASSWD;
         DWORD parameter = 0;
         NET_API_STATUS added = machine::NetUserAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&info), &parameter);
-        if (status != nullptr)
-            *status = added;
         if (added == NERR_Success)
             made_.push_back(name);
-        return name;
+        return added;
+    }
+
+    // A scratch account's name; "" when the system refuses it (reported).
+    std::wstring Add(const wchar_t* base, const wchar_t* password)
+    {
+        std::wstring name = ScratchAccountName(base);
+        NET_API_STATUS added = AddNamed(name, password);
+        if (added == NERR_Success)
+            return name;
+        ADD_FAILURE() << "adding " << Narrow(name) << " gave status " << added;
+        return L"";
     }
 
     // The account's level-3 record; false when it cannot be read.
@@ -192,9 +229,8 @@ protected:
 
 TEST_F(MachineContract, AddedAccountIsAStandardUserWithAMachineSid)
 {
-    NET_API_STATUS status = 0;
-    std::wstring name = Add(L"Added", L"", &status);
-    ASSERT_EQ(NERR_Success, status);
+    std::wstring name = Add(L"Added", L"");
+    ASSERT_FALSE(name.empty());
 
     USER_INFO_3 info{};
     ASSERT_TRUE(Read(name, &info));
@@ -223,19 +259,13 @@ TEST_F(MachineContract, AddedAccountIsAStandardUserWithAMachineSid)
 
 TEST_F(MachineContract, TakenNamesAndUnknownAccountsAreRefused)
 {
-    NET_API_STATUS status = 0;
-    std::wstring name = Add(L"Taken", L"", &status);
-    ASSERT_EQ(NERR_Success, status);
+    std::wstring name = Add(L"Taken", L"");
+    ASSERT_FALSE(name.empty());
 
     std::wstring upper = name;
     for (wchar_t& c : upper)
         c = static_cast<wchar_t>(towupper(c));
-    USER_INFO_1 again{};
-    again.usri1_name = const_cast<LPWSTR>(upper.c_str());
-    again.usri1_priv = USER_PRIV_USER;
-    again.usri1_flags = UF_SCRIPT;
-    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_UserExists),
-              machine::NetUserAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&again), nullptr))
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_UserExists), AddNamed(upper, L""))
         << "names are compared without regard to case";
 
     EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success), machine::NetUserDel(nullptr, name.c_str()));
@@ -256,30 +286,18 @@ TEST_F(MachineContract, NamesTheSystemForbidsAreRefused)
         L"a\"b", L"a/b", L"a\\b", L"a[b", L"a]b", L"a:b", L"a;b", L"a|b", L"a=b", L"a,b",
         L"a+b", L"a*b", L"a?b", L"a<b", L"a>b", L"a@b",
     };
-    for (const std::wstring& name : forbidden) {
-        USER_INFO_1 info{};
-        info.usri1_name = const_cast<LPWSTR>(name.c_str());
-        info.usri1_priv = USER_PRIV_USER;
-        info.usri1_flags = UF_SCRIPT;
-        NET_API_STATUS status = machine::NetUserAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&info), nullptr);
-        EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_BadUsername), status) << "name \"" << Narrow(name) << "\"";
-        if (status == NERR_Success)
-            made_.push_back(name);
-    }
+    for (const std::wstring& name : forbidden)
+        EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_BadUsername), AddNamed(name, L"")) << "name \"" << Narrow(name) << "\"";
     // Twenty characters is the longest name allowed.
     std::wstring prefix = ScratchAccountName(L"");
     std::wstring base = L"Twenty" + std::wstring(20 - 6 - prefix.size(), L'x');
-    NET_API_STATUS status = 0;
-    std::wstring longest = Add(base.c_str(), L"", &status);
-    EXPECT_EQ(20u, longest.size());
-    EXPECT_EQ(NERR_Success, status);
+    EXPECT_EQ(20u, Add(base.c_str(), L"").size());
 }
 
 TEST_F(MachineContract, PasswordsChangeOnlyWithTheCurrentOne)
 {
-    NET_API_STATUS status = 0;
-    std::wstring name = Add(L"Pass", L"First-Pass1", &status);
-    ASSERT_EQ(NERR_Success, status);
+    std::wstring name = Add(L"Pass", L"First-Pass1");
+    ASSERT_FALSE(name.empty());
 
     EXPECT_EQ(static_cast<NET_API_STATUS>(ERROR_INVALID_PASSWORD),
               machine::NetUserChangePassword(nullptr, name.c_str(), L"wrong", L"Second-Pass2"));
@@ -308,9 +326,8 @@ TEST_F(MachineContract, PasswordsChangeOnlyWithTheCurrentOne)
 
 TEST_F(MachineContract, SavedRecordKeepsFlagsFullNameAndExpiry)
 {
-    NET_API_STATUS status = 0;
-    std::wstring name = Add(L"Saved", L"", &status);
-    ASSERT_EQ(NERR_Success, status);
+    std::wstring name = Add(L"Saved", L"");
+    ASSERT_FALSE(name.empty());
 
     USER_INFO_3 info{};
     ASSERT_TRUE(Read(name, &info));
@@ -352,15 +369,15 @@ TEST_F(MachineContract, SavedRecordKeepsFlagsFullNameAndExpiry)
 
 TEST_F(MachineContract, EnumerationPagesCoverEveryAccountOnce)
 {
-    NET_API_STATUS status = 0;
-    std::wstring added = Add(L"Listed", L"", &status);
-    ASSERT_EQ(NERR_Success, status);
+    std::wstring added = Add(L"Listed", L"");
+    ASSERT_FALSE(added.empty());
 
     // A small preferred length forces several pages, as a machine with many
     // accounts gives them.
     std::set<std::wstring> names;
     DWORD resume = 0;
     int pages = 0;
+    NET_API_STATUS status = 0;
     do {
         LPBYTE buffer = nullptr;
         DWORD read = 0, total = 0;
@@ -378,9 +395,8 @@ TEST_F(MachineContract, EnumerationPagesCoverEveryAccountOnce)
 
 TEST_F(MachineContract, TypeComesFromGroupMembership)
 {
-    NET_API_STATUS status = 0;
-    std::wstring name = Add(L"Typed", L"", &status);
-    ASSERT_EQ(NERR_Success, status);
+    std::wstring name = Add(L"Typed", L"");
+    ASSERT_FALSE(name.empty());
     LookedUp member = Lookup(name);
     ASSERT_TRUE(member.found);
     EXPECT_EQ(L"Administrators", GroupName(WinBuiltinAdministratorsSid));
@@ -427,9 +443,8 @@ TEST_F(MachineContract, TypeComesFromGroupMembership)
 
 TEST_F(MachineContract, AccountRightsHideAndShowAnAccount)
 {
-    NET_API_STATUS status = 0;
-    std::wstring name = Add(L"Rights", L"", &status);
-    ASSERT_EQ(NERR_Success, status);
+    std::wstring name = Add(L"Rights", L"");
+    ASSERT_FALSE(name.empty());
     LookedUp account = Lookup(name);
     ASSERT_TRUE(account.found);
 
@@ -437,20 +452,16 @@ TEST_F(MachineContract, AccountRightsHideAndShowAnAccount)
     LSA_HANDLE policy = nullptr;
     ASSERT_EQ(0, machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_ACCOUNT | POLICY_LOOKUP_NAMES, &policy));
 
-    PLSA_UNICODE_STRING rights = nullptr;
-    ULONG count = 0;
-    NTSTATUS listed = machine::LsaEnumerateAccountRights(policy, account.sid, &rights, &count);
+    const std::vector<std::wstring> denied = {L"SeDenyInteractiveLogonRight"};
+    NTSTATUS listed = 0;
+    RightsOf(policy, account.sid, &listed);
     EXPECT_EQ(static_cast<ULONG>(ERROR_FILE_NOT_FOUND), machine::LsaNtStatusToWinError(listed))
         << "a new account holds no rights of its own";
-    machine::LsaFreeMemory(rights);
 
     LSA_UNICODE_STRING deny = Counted(L"SeDenyInteractiveLogonRight");
     EXPECT_EQ(0, machine::LsaAddAccountRights(policy, account.sid, &deny, 1));
-    rights = nullptr;
-    ASSERT_EQ(0, machine::LsaEnumerateAccountRights(policy, account.sid, &rights, &count));
-    ASSERT_EQ(1u, count);
-    EXPECT_EQ(L"SeDenyInteractiveLogonRight", std::wstring(rights[0].Buffer, rights[0].Length / sizeof(wchar_t)));
-    machine::LsaFreeMemory(rights);
+    EXPECT_EQ(denied, RightsOf(policy, account.sid, &listed));
+    EXPECT_EQ(0, listed);
 
     HANDLE token = nullptr;
     EXPECT_FALSE(machine::LogonUserW(name.c_str(), nullptr, L"", LOGON32_LOGON_INTERACTIVE, LOGON32_PROVIDER_DEFAULT,
@@ -458,12 +469,8 @@ TEST_F(MachineContract, AccountRightsHideAndShowAnAccount)
     EXPECT_EQ(static_cast<DWORD>(ERROR_LOGON_TYPE_NOT_GRANTED), GetLastError());
 
     EXPECT_EQ(0, machine::LsaRemoveAccountRights(policy, account.sid, FALSE, &deny, 1));
-    rights = nullptr;
-    count = 0;
-    listed = machine::LsaEnumerateAccountRights(policy, account.sid, &rights, &count);
-    for (ULONG i = 0; listed == 0 && i < count; ++i)
-        EXPECT_NE(L"SeDenyInteractiveLogonRight", std::wstring(rights[i].Buffer, rights[i].Length / sizeof(wchar_t)));
-    machine::LsaFreeMemory(rights);
+    for (const std::wstring& right : RightsOf(policy, account.sid, &listed))
+        EXPECT_NE(denied.front(), right);
 
     LSA_UNICODE_STRING unknown = Counted(L"SeNoSuchRight");
     EXPECT_NE(0, machine::LsaAddAccountRights(policy, account.sid, &unknown, 1));
@@ -475,9 +482,8 @@ TEST_F(MachineContract, AccountRightsHideAndShowAnAccount)
 // memberships go with it.
 TEST_F(MachineContract, DeletedAccountLeavesItsRightsInThePolicy)
 {
-    NET_API_STATUS status = 0;
-    std::wstring name = Add(L"Orphan", L"", &status);
-    ASSERT_EQ(NERR_Success, status);
+    std::wstring name = Add(L"Orphan", L"");
+    ASSERT_FALSE(name.empty());
     LookedUp account = Lookup(name);
     ASSERT_TRUE(account.found);
     EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success), Group(true, WinBuiltinAdministratorsSid, account));
@@ -497,19 +503,14 @@ TEST_F(MachineContract, DeletedAccountLeavesItsRightsInThePolicy)
     EXPECT_EQ(0, std::count(members.begin(), members.end(), account.sidString));
     EXPECT_TRUE(HoldsAnyRight(policy, account.sid)) << "the policy lists the deleted account's SID";
 
-    PLSA_UNICODE_STRING rights = nullptr;
-    ULONG count = 0;
-    ASSERT_EQ(0, machine::LsaEnumerateAccountRights(policy, account.sid, &rights, &count))
+    NTSTATUS listed = 0;
+    EXPECT_EQ(std::vector<std::wstring>{L"SeDenyInteractiveLogonRight"}, RightsOf(policy, account.sid, &listed))
         << "the policy keeps the deleted account's rights";
-    ASSERT_EQ(1u, count);
-    EXPECT_EQ(L"SeDenyInteractiveLogonRight", std::wstring(rights[0].Buffer, rights[0].Length / sizeof(wchar_t)));
-    machine::LsaFreeMemory(rights);
+    EXPECT_EQ(0, listed);
 
     EXPECT_EQ(0, machine::LsaRemoveAccountRights(policy, account.sid, TRUE, nullptr, 0));
-    rights = nullptr;
-    NTSTATUS gone = machine::LsaEnumerateAccountRights(policy, account.sid, &rights, &count);
-    EXPECT_EQ(static_cast<ULONG>(ERROR_FILE_NOT_FOUND), machine::LsaNtStatusToWinError(gone));
-    machine::LsaFreeMemory(rights);
+    RightsOf(policy, account.sid, &listed);
+    EXPECT_EQ(static_cast<ULONG>(ERROR_FILE_NOT_FOUND), machine::LsaNtStatusToWinError(listed));
     EXPECT_FALSE(HoldsAnyRight(policy, account.sid));
     EXPECT_EQ(0, machine::LsaClose(policy));
 }
@@ -539,9 +540,8 @@ TEST_F(MachineContract, PrivateDataIsStoredReadAndDeletedByNull)
 
 TEST_F(MachineContract, SignInBuildsARealProfile)
 {
-    NET_API_STATUS status = 0;
-    std::wstring name = Add(L"Profiled", L"Profile-Pass1", &status);
-    ASSERT_EQ(NERR_Success, status);
+    std::wstring name = Add(L"Profiled", L"Profile-Pass1");
+    ASSERT_FALSE(name.empty());
     LookedUp account = Lookup(name);
 
     HANDLE token = nullptr;
@@ -571,10 +571,7 @@ TEST_F(MachineContract, SignInBuildsARealProfile)
     DWORD packages = GetFileAttributesW((std::wstring(folder) + L"\\AppData\\Local\\Packages").c_str());
     EXPECT_TRUE(packages != INVALID_FILE_ATTRIBUTES && (packages & FILE_ATTRIBUTE_DIRECTORY) != 0)
         << "a fresh profile has its store apps' data folder";
-    DWORD refCount = 0;
-    size = sizeof(refCount);
-    RegGetValueW(HKEY_LOCAL_MACHINE, entry.c_str(), L"RefCount", RRF_RT_REG_DWORD, nullptr, &refCount, &size);
-    EXPECT_EQ(1u, refCount) << "counted while loaded";
+    EXPECT_EQ(1u, DwordAt(HKEY_LOCAL_MACHINE, entry, L"RefCount")) << "counted while loaded";
     HKEY hive = nullptr;
     EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_USERS, account.sidString.c_str(), 0, KEY_READ, &hive))
         << "the hive is loaded under HKEY_USERS";
@@ -582,17 +579,14 @@ TEST_F(MachineContract, SignInBuildsARealProfile)
         RegCloseKey(hive);
 
     EXPECT_TRUE(machine::UnloadUserProfile(token, profile.hProfile));
-    size = sizeof(refCount);
-    RegGetValueW(HKEY_LOCAL_MACHINE, entry.c_str(), L"RefCount", RRF_RT_REG_DWORD, nullptr, &refCount, &size);
-    EXPECT_EQ(0u, refCount);
+    EXPECT_EQ(0u, DwordAt(HKEY_LOCAL_MACHINE, entry, L"RefCount"));
     CloseHandle(token);
 }
 
 TEST_F(MachineContract, CreateProfileBuildsOnceAndRefusesTwice)
 {
-    NET_API_STATUS status = 0;
-    std::wstring name = Add(L"Created", L"", &status);
-    ASSERT_EQ(NERR_Success, status);
+    std::wstring name = Add(L"Created", L"");
+    ASSERT_FALSE(name.empty());
     LookedUp account = Lookup(name);
 
     HMODULE userenv = LoadLibraryW(L"Userenv.dll");
@@ -676,8 +670,6 @@ TEST_F(MachineContract, ShellFolderSettersMoveTheCurrentUsersFolder)
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     wchar_t original[MAX_PATH] = L"";
     ASSERT_EQ(S_OK, SHGetFolderPathW(nullptr, CSIDL_MYMUSIC | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, original));
-    wchar_t temp[MAX_PATH] = L"";
-    GetTempPathW(MAX_PATH, temp);
     HMODULE shell = LoadLibraryW(L"Shell32.dll");
     ASSERT_NE(nullptr, shell);
     auto setKnown = machine::AsFunction<machine::SetKnownFolderPathFunction>(
@@ -704,7 +696,7 @@ TEST_F(MachineContract, ShellFolderSettersMoveTheCurrentUsersFolder)
         {"ordinal 232", [&](const wchar_t* path) { return setPath(CSIDL_MYMUSIC, nullptr, 0, path); }},
     };
     for (const Setter& setter : setters) {
-        std::wstring place = std::wstring(temp) + L"vantrell-contract-music";
+        std::wstring place = TempPath(L"vantrell-contract-music");
         CreateDirectoryW(place.c_str(), nullptr);
         EXPECT_TRUE(SUCCEEDED(setter.set(place.c_str()))) << setter.name;
         wchar_t now[MAX_PATH] = L"";
@@ -737,9 +729,7 @@ bool IsFolder(const std::wstring& path)
 // A scratch hive file made from a scratch key with one value.
 std::wstring MakeHiveFile(const wchar_t* name)
 {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(ARRAYSIZE(temp), temp);
-    std::wstring file = std::wstring(temp) + name;
+    std::wstring file = TempPath(name);
     DeleteFileW(file.c_str());
     std::wstring scratch = std::wstring(L"SOFTWARE\\VantrellContract\\") + name;
     HKEY key = nullptr;
@@ -847,13 +837,8 @@ TEST_F(MachineContract, ALoadedHiveKeepsWhatWasWrittenAfterItIsUnloaded)
     EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_USERS, name, 0, KEY_READ, &key)) << "the hive is unloaded";
 
     ASSERT_EQ(ERROR_SUCCESS, machine::RegLoadKeyW(HKEY_USERS, name, file.c_str()));
-    DWORD value = 0, size = sizeof(value);
-    EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_USERS, L"VantrellContractHive\\Software\\Written", L"Seven",
-                                          RRF_RT_REG_DWORD, nullptr, &value, &size));
-    EXPECT_EQ(7u, value);
-    size = sizeof(value);
-    EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_USERS, name, L"Made", RRF_RT_REG_DWORD, nullptr, &value, &size))
-        << "what the file held before stays";
+    EXPECT_EQ(7u, DwordAt(HKEY_USERS, L"VantrellContractHive\\Software\\Written", L"Seven"));
+    EXPECT_EQ(1u, DwordAt(HKEY_USERS, name, L"Made")) << "what the file held before stays";
     EXPECT_EQ(ERROR_SUCCESS, machine::RegUnLoadKeyW(HKEY_USERS, name));
     DeleteFileW(file.c_str());
 }
@@ -864,11 +849,9 @@ TEST_F(MachineContract, ALoadedHiveKeepsWhatWasWrittenAfterItIsUnloaded)
 TEST_F(MachineContract, RenamesForTheRestartAreKeptAsTheSessionManagerReadsThem)
 {
     std::vector<std::wstring> before = PendingRenames();
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(ARRAYSIZE(temp), temp);
-    std::wstring source = std::wstring(temp) + L"vantrell-contract-r\u00e9name.txt";
-    std::wstring target = std::wstring(temp) + L"vantrell-contract-renamed.txt";
-    std::wstring doomed = std::wstring(temp) + L"vantrell-contract-doomed.txt";
+    std::wstring source = TempPath(L"vantrell-contract-r\u00e9name.txt");
+    std::wstring target = TempPath(L"vantrell-contract-renamed.txt");
+    std::wstring doomed = TempPath(L"vantrell-contract-doomed.txt");
     for (const std::wstring& file : {source, doomed})
         CloseHandle(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
 
