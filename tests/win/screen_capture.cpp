@@ -368,6 +368,22 @@ COLORREF BitmapPixel(HBITMAP bitmap, int x, int y)
     return pixel;
 }
 
+Gdiplus::ARGB ImagePixel(Gdiplus::GpBitmap* image, int x, int y)
+{
+    Gdiplus::ARGB colour = 0;
+    Gdiplus::DllExports::GdipBitmapGetPixel(image, x, y, &colour);
+    return colour;
+}
+
+std::string SizeText(Gdiplus::GpImage* image)
+{
+    UINT width = 0, height = 0;
+    if (image == nullptr || Gdiplus::DllExports::GdipGetImageWidth(image, &width) != Gdiplus::Ok ||
+        Gdiplus::DllExports::GdipGetImageHeight(image, &height) != Gdiplus::Ok)
+        return "none";
+    return std::to_string(width) + "x" + std::to_string(height);
+}
+
 bool Near(COLORREF a, COLORREF b)
 {
     return std::abs(GetRValue(a) - GetRValue(b)) <= 12 && std::abs(GetGValue(a) - GetGValue(b)) <= 12 &&

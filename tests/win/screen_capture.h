@@ -101,6 +101,10 @@ bool ChooseInOpenFileDialog(const wchar_t* title, const std::wstring& path);
 bool HasTip(HWND window, HWND control);
 // A pixel of a bitmap.
 COLORREF BitmapPixel(HBITMAP bitmap, int x, int y);
+// A pixel of a GDI+ bitmap (0xAARRGGBB).
+Gdiplus::ARGB ImagePixel(Gdiplus::GpBitmap* image, int x, int y);
+// An image's size as "<width>x<height>", "none" for no image.
+std::string SizeText(Gdiplus::GpImage* image);
 // Equal but for the rounding of scaling and colour depth.
 bool Near(COLORREF a, COLORREF b);
 // A picture of upright (or lying) stripes: red, green, blue, the green one
