@@ -95,6 +95,15 @@ TEST_F(MainWindowRun, PanelShowsEveryKindOfAccount)
                     continue;
                 std::wstring account = std::wstring(c.account) == L"*" ? sandbox::ProcessUserName() : c.account;
                 std::string what = Narrow(account);
+                // The row as the list read it, before the panel shows the account: the title is
+                // what the display field shows, the type follows the privilege.
+                const wchar_t* const types[] = {L"Guest", L"Standard", L"Administrator"};
+                const int row = screen.RowOf(account);
+                EXPECT_EQ(c.display, screen.Cell(row, 0)) << what;
+                EXPECT_EQ((account == L"Administrator" ? L"Builtin " : L"") + std::wstring(types[c.privilege]) +
+                              L" User Account",
+                          screen.Cell(row, 2))
+                    << what;
                 ASSERT_TRUE(screen.Select(account)) << what << ": no panel for the row";
                 EXPECT_EQ(c.display, screen.Text(ids.displayNameField)) << what;
                 EXPECT_FALSE(screen.Enabled(ids.accountNameField)) << what;
@@ -127,14 +136,6 @@ TEST_F(MainWindowRun, PanelShowsEveryKindOfAccount)
                         EXPECT_EQ(e.checked, screen.Checked(e.id)) << what << ": " << e.control << " checked";
                     }
                 }
-                // The row: the title is what the display field shows, the type follows the privilege.
-                const wchar_t* const types[] = {L"Guest", L"Standard", L"Administrator"};
-                const int row = screen.RowOf(account);
-                EXPECT_EQ(c.display, screen.Cell(row, 0)) << what;
-                EXPECT_EQ((account == L"Administrator" ? L"Builtin " : L"") + std::wstring(types[c.privilege]) +
-                              L" User Account",
-                          screen.Cell(row, 2))
-                    << what;
             }
         });
     }
