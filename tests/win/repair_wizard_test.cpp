@@ -183,14 +183,10 @@ TEST_F(RepairWizard, ListsOnlyRepairableAccountsAndMovesBetweenPages)
                 EXPECT_EQ(std::wstring(sid.Text()), sids[row]);
                 EXPECT_EQ(std::wstring(profile.Text()), profiles[row]);
             }
-            LVITEMW item{};
-            item.mask = LVIF_IMAGE;
-            item.iItem = static_cast<int>(row);
-            SendMessageW(w.List(), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
             // Images 0 and 1 are the default picture; an account's own comes
             // after them. The account-picture lookup gives every account one:
             // its own, its legacy bitmap, or the generic picture.
-            EXPECT_GE(item.iImage, 2) << Narrow(names[row]) << " image " << item.iImage;
+            EXPECT_GE(ListImage(w.List(), static_cast<int>(row)), 2) << Narrow(names[row]);
             if (names[row] == L"dnovak" || names[row] == L"jokafor") {
                 EXPECT_EQ(names[row] == L"dnovak" ? L"Guest User Account" : L"Standard User Account", types[row]);
             }

@@ -232,6 +232,15 @@ int RowWith(HWND list, int column, const std::wstring& text)
     return -1;
 }
 
+int ListImage(HWND list, int row)
+{
+    LVITEMW item{};
+    item.mask = LVIF_IMAGE;
+    item.iItem = row;
+    item.iImage = -1;
+    return SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)) ? item.iImage : -1;
+}
+
 bool RunWithOperatorOn(const wchar_t* className, const std::function<void()>& run,
                        const std::function<void(HWND)>& script)
 {

@@ -76,6 +76,8 @@ void Click(HWND window, const wchar_t* button);
 void SelectRow(HWND list, int row, bool selected = true);
 // The first row whose cell in the column is that text, or -1.
 int RowWith(HWND list, int column, const std::wstring& text);
+// The list image a row of a list view shows; -1 when unread.
+int ListImage(HWND list, int row);
 // Runs `run` on this thread while `script` plays the operator on another,
 // once the first visible window of the class is ready; the window is then
 // asked to close unless `run` has already returned. False when it never
