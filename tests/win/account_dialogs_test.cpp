@@ -110,9 +110,27 @@ HWND OpenDialog(Screen& screen, int32_t MainWindowControls::*button, const wchar
     return screen.Dialog();
 }
 
+// Deletes the account with its files through its dialog; what the operator
+// is told afterwards, once the row is gone.
+std::wstring DeleteWithItsFiles(const wchar_t* account)
+{
+    std::wstring told;
+    RunWithOperator([&](Screen& screen, HWND main) {
+        HWND dialog = OpenDialog(screen, &MainWindowControls::deleteButton, account);
+        ASSERT_NE(nullptr, dialog);
+        SendMessageW(ChildWithText(dialog, L"Button", L"Also delete user files and folders"), BM_CLICK, 0, 0);
+        Press(dialog, L"Delete account");
+        told = screen.Answer(L"OK", dialog);
+        // The window finishes its own work (the row goes) before it is closed.
+        EXPECT_TRUE(WaitFor([&] { return screen.RowOf(account) < 0; }));
+        WaitForReady(main);
+    });
+    return told;
+}
+
 }  // namespace
 
-TEST_F(AccountDialogs, CreationChecksEachFieldWithItsMessageAndColour)
+TEST_F(AccountDialogs, CreationChecksEachFieldWithItsMessageAndColourAndItsLength)
 {
     struct Case {
         const wchar_t* name;
@@ -158,6 +176,13 @@ TEST_F(AccountDialogs, CreationChecksEachFieldWithItsMessageAndColour)
             EXPECT_TRUE(WaitFor([&] { return ShowsColour(fields.status, kDarkRed); })) << Show(c.name) << ": not in dark red";
             EXPECT_FALSE(ShowsColour(fields.status, kBusyGreen)) << Show(c.name);
         }
+        // Each field takes forty characters typed and refuses the next.
+        for (HWND field : {fields.name, fields.password, fields.again}) {
+            SetWindowTextW(field, L"");
+            for (int i = 0; i < 41; ++i)
+                SendMessageW(field, WM_CHAR, static_cast<WPARAM>(L'a' + i % 26), 1);
+            EXPECT_EQ(40, GetWindowTextLengthW(field));
+        }
         Press(dialog, L"Cancel");
         EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
         EXPECT_TRUE(WaitFor([&] { return screen.Enabled(screen.Ids().createButton); })) << "unlocked again";
@@ -165,27 +190,6 @@ TEST_F(AccountDialogs, CreationChecksEachFieldWithItsMessageAndColour)
     });
     EXPECT_EQ(before, sandbox::Accounts().size()) << "nothing was created";
     EXPECT_EQ(rowsBefore, rowsAfter) << "cancel before any attempt adds no row";
-}
-
-TEST_F(AccountDialogs, TheNameFieldTakesFortyCharactersAndRefusesTheNext)
-{
-    std::wstring typed;
-    Run([&](Screen& screen, HWND) {
-        HWND dialog = OpenDialog(screen, &MainWindowControls::createButton);
-        ASSERT_NE(nullptr, dialog);
-        CreationFields fields = FieldsOf(dialog);
-        for (int i = 0; i < 41; ++i)
-            SendMessageW(fields.name, WM_CHAR, static_cast<WPARAM>(L'a' + i % 26), 1);
-        typed = TextOf(fields.name);
-        for (HWND field : {fields.password, fields.again}) {
-            for (int i = 0; i < 45; ++i)
-                SendMessageW(field, WM_CHAR, L'x', 1);
-            EXPECT_EQ(40, GetWindowTextLengthW(field));
-        }
-        Press(dialog, L"Cancel");
-        WaitFor([&] { return !IsWindow(dialog); });
-    });
-    EXPECT_EQ(40u, typed.size()) << Show(typed);
 }
 
 TEST_F(AccountDialogs, CreatedAccountsGoToTheEndOfTheListWithAndWithoutAPicture)
@@ -340,17 +344,7 @@ TEST_F(AccountDialogs, HeldFilesAreLeftForTheRestartAndTheOperatorIsTold)
     std::ofstream(std::filesystem::path(held)) << "open";
     HANDLE file = CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
-    std::wstring told;
-    Run([&](Screen& screen, HWND main) {
-        HWND dialog = OpenDialog(screen, &MainWindowControls::deleteButton, L"holding");
-        ASSERT_NE(nullptr, dialog);
-        SendMessageW(ChildWithText(dialog, L"Button", L"Also delete user files and folders"), BM_CLICK, 0, 0);
-        Press(dialog, L"Delete account");
-        told = screen.Answer(L"OK", dialog);
-        // The window finishes its own work (the row goes) before it is closed.
-        EXPECT_TRUE(WaitFor([&] { return screen.RowOf(L"holding") < 0; }));
-        WaitForReady(main);
-    });
+    const std::wstring told = DeleteWithItsFiles(L"holding");
     CloseHandle(file);
     EXPECT_EQ(L"The user account was successfully deleted,but a system reboot is required in order to remove all "
               L"the files belonging to the user profile.\r\n\r\nYou should reboot the computer as soon as possible "
@@ -487,17 +481,11 @@ TEST_F(AccountDialogs, BrowseFitsTheChosenPictureAndRefusesAFileThatIsNone)
     sandbox::Account account;
     ASSERT_TRUE(sandbox::FindAccount(L"banded", &account));
     ASSERT_FALSE(account.picture.empty()) << "the account was given no picture";
-    Gdiplus::GpBitmap* given = nullptr;
-    ASSERT_EQ(Gdiplus::Ok, Gdiplus::DllExports::GdipCreateBitmapFromFile(account.picture.c_str(), &given));
-    Gdiplus::ARGB left = 0, middle = 0;
-    UINT size = 0;
-    Gdiplus::DllExports::GdipGetImageWidth(given, &size);
-    Gdiplus::DllExports::GdipBitmapGetPixel(given, 2, static_cast<INT>(size / 2), &left);
-    Gdiplus::DllExports::GdipBitmapGetPixel(given, static_cast<INT>(size * 3 / 8), static_cast<INT>(size / 2), &middle);
-    Gdiplus::DllExports::GdipDisposeImage(given);
-    EXPECT_EQ(448u, size) << "the picture the shell takes";
-    EXPECT_EQ(0xFFFF0000u, left) << "the last fit chosen (stretch) was handed over";
-    EXPECT_EQ(0xFF00FF00u, middle);
+    UniqueImage given;
+    ASSERT_EQ(Gdiplus::Ok, Gdiplus::DllExports::GdipCreateBitmapFromFile(account.picture.c_str(), given.Put()));
+    ASSERT_EQ("448x448", SizeText(given.Get())) << "the picture the shell takes";
+    EXPECT_EQ(0xFFFF0000u, ImagePixel(given.Get(), 2, 224)) << "the last fit chosen (stretch) was handed over";
+    EXPECT_EQ(0xFF00FF00u, ImagePixel(given.Get(), 168, 224));
 }
 
 // The automatic sign-in account: its name goes from "DefaultUserName" even
@@ -521,15 +509,7 @@ TEST_F(AccountDialogs, DeletionClearsTheSignInNameAndNamesAFolderItKept)
     RegWrite(HKEY_LOCAL_MACHINE, entry, L"ProfileImagePath", outside);
     RegWrite(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName", L"Damaged");
     RegWrite(HKEY_LOCAL_MACHINE, kWinlogon, L"AutoAdminLogon", L"0");
-    std::wstring told;
-    Run([&](Screen& screen, HWND) {
-        HWND dialog = OpenDialog(screen, &MainWindowControls::deleteButton, L"damaged");
-        ASSERT_NE(nullptr, dialog);
-        SendMessageW(ChildWithText(dialog, L"Button", L"Also delete user files and folders"), BM_CLICK, 0, 0);
-        Press(dialog, L"Delete account");
-        told = screen.Answer(L"OK", dialog);
-        EXPECT_TRUE(WaitFor([&] { return screen.RowOf(L"damaged") < 0; }));
-    });
+    const std::wstring told = DeleteWithItsFiles(L"damaged");
     EXPECT_EQ(L"The user account was successfully deleted. Its profile folder was kept because it does not lie "
               L"inside the profiles folder:\r\n\r\n" + outside,
               told);

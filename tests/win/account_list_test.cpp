@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "accounts/account_list.h"
-#include "accounts/account_rules.h"
 #include "accounts/groups.h"
 #include "accounts/lookup.h"
 #include "sandbox/sandbox.h"
@@ -28,45 +27,8 @@ protected:
 
 }  // namespace
 
-TEST_F(AccountData, RowsNameEveryAccountWithItsTitleAndType)
-{
-    Reset(L"default");
-    std::vector<AccountRow> rows;
-    const int count = ReadAccountRows(rows);
-    ASSERT_EQ(static_cast<size_t>(count), rows.size());
-    struct Expected {
-        const wchar_t* name;
-        const wchar_t* title;
-        const wchar_t* type;
-    } const expected[] = {
-        {L"Administrator", L"Administrator", L"Builtin Administrator User Account"},
-        {L"Guest", L"Guest", L"Builtin Guest User Account"},
-        {L"mhartley", L"Maria Hartley", L"Administrator User Account"},
-        {L"lchen", L"lchen", L"Standard User Account"},
-        {L"visitor", L"Visitor", L"Guest User Account"},
-    };
-    for (const Expected& e : expected) {
-        const AccountRow* found = nullptr;
-        for (const AccountRow& row : rows) {
-            if (EqualsNoCase(row.name.Text(), e.name))
-                found = &row;
-        }
-        ASSERT_NE(nullptr, found) << Show(e.name) << " is not among the " << rows.size() << " rows";
-        EXPECT_EQ(std::wstring(e.title), found->title.Text()) << Show(e.name);
-        EXPECT_EQ(std::wstring(e.type), found->type.Text()) << Show(e.name);
-    }
-}
-
-TEST_F(AccountData, RowsComeFromEveryPage)
-{
-    // 320 pupils, three built-in and technician accounts, in pages of 100.
-    Reset(L"many-accounts");
-    std::vector<AccountRow> rows;
-    rows.emplace_back();   // rows already there are kept
-    EXPECT_EQ(323, ReadAccountRows(rows));
-    EXPECT_EQ(324u, rows.size());
-}
-
+// (The rows' titles and types, and a list read over many pages, are the main
+// window's tests: its panel table and its 323 accounts.)
 TEST_F(AccountData, ConsoleUserUnknownOrAccountGone)
 {
     Reset(L"default");

@@ -80,15 +80,7 @@ public:
                        "the panel to show the selected account");
     }
     // The list image the row shows (0 is the default icon); -1 when unread.
-    int RowImage(int row) const
-    {
-        LVITEMW item{};
-        item.mask = LVIF_IMAGE;
-        item.iItem = row;
-        item.iImage = -1;
-        return SendMessageW(Handle(Ids().accountList), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)) ? item.iImage
-                                                                                                           : -1;
-    }
+    int RowImage(int row) const { return ListImage(Handle(Ids().accountList), row); }
     // A pixel of the row's 48 x 48 image as the list draws it.
     COLORREF RowPixel(int row, int x, int y) const
     {

@@ -11,8 +11,10 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
+#include "accounts/account_settings.h"
 #include "accounts/groups.h"
 #include "accounts/lookup.h"
 #include "accounts/pictures.h"
@@ -25,6 +27,7 @@
 #include "tests/win/main_window_screen.h"
 #include "tests/win/repair_test_support.h"
 #include "tests/win/screen_capture.h"
+#include "tests/win/test_owner.h"
 #include "tests/win/test_support.h"
 #include "ui/drawing.h"
 #include "ui/window.h"
@@ -92,6 +95,15 @@ TEST_F(MainWindowRun, PanelShowsEveryKindOfAccount)
                     continue;
                 std::wstring account = std::wstring(c.account) == L"*" ? sandbox::ProcessUserName() : c.account;
                 std::string what = Narrow(account);
+                // The row as the list read it, before the panel shows the account: the title is
+                // what the display field shows, the type follows the privilege.
+                const wchar_t* const types[] = {L"Guest", L"Standard", L"Administrator"};
+                const int row = screen.RowOf(account);
+                EXPECT_EQ(c.display, screen.Cell(row, 0)) << what;
+                EXPECT_EQ((account == L"Administrator" ? L"Builtin " : L"") + std::wstring(types[c.privilege]) +
+                              L" User Account",
+                          screen.Cell(row, 2))
+                    << what;
                 ASSERT_TRUE(screen.Select(account)) << what << ": no panel for the row";
                 EXPECT_EQ(c.display, screen.Text(ids.displayNameField)) << what;
                 EXPECT_FALSE(screen.Enabled(ids.accountNameField)) << what;
@@ -124,13 +136,13 @@ TEST_F(MainWindowRun, PanelShowsEveryKindOfAccount)
                         EXPECT_EQ(e.checked, screen.Checked(e.id)) << what << ": " << e.control << " checked";
                     }
                 }
-                int row = screen.RowOf(account);
-                EXPECT_NE(std::wstring::npos, screen.Cell(row, 2).find(L"User Account")) << what;
             }
         });
     }
 }
 
+// Answered "No" the panel's choices wait, stored nowhere; answered "Yes" the
+// account gets exactly them. The window is locked while it asks.
 TEST_F(MainWindowRun, SaveChangesAnsweredYesAppliesExactlyThePanel)
 {
     StoredAccount before = Stored(L"jokafor");
@@ -139,25 +151,51 @@ TEST_F(MainWindowRun, SaveChangesAnsweredYesAppliesExactlyThePanel)
         const MainWindowControls& ids = screen.Ids();
         ASSERT_TRUE(screen.Select(L"jokafor"));
         screen.Choose(ids.privilegeList, 2);
+        SetWindowTextW(screen.Handle(ids.displayNameField), L"Jim Okafor");
         screen.Press(ids.disabledBox);
         // Disabling rules out automatic sign-in at once, before saving.
         EXPECT_TRUE(WaitFor([&] { return !screen.Enabled(ids.autoLogonBox); }));
         EXPECT_FALSE(screen.Checked(ids.autoLogonBox));
-        screen.Press(ids.saveButton);
-        EXPECT_EQ(L"Are you sure you want to apply the seleted settings to this user account?", screen.Answer(L"Yes"));
+        for (const wchar_t* answer : {L"No", L"Yes"}) {
+            screen.Press(ids.saveButton);
+            ASSERT_NE(nullptr, screen.Dialog());
+            EXPECT_FALSE(screen.Enabled(ids.createButton)) << "locked while it asks";
+            EXPECT_EQ(L"Are you sure you want to apply the seleted settings to this user account?", screen.Answer(answer));
+            if (std::wstring(answer) == L"No") {
+                EXPECT_TRUE(WaitFor([&] { return screen.Enabled(ids.createButton); })) << "unlocked after \"No\"";
+                const StoredAccount unchanged = Stored(L"jokafor");
+                EXPECT_EQ(std::make_tuple(before.privilege, before.flags, before.fullName),
+                          std::make_tuple(unchanged.privilege, unchanged.flags, unchanged.fullName));
+            }
+        }
         summary = screen.Answer(L"OK");
         // The panel is read again from the machine.
         EXPECT_TRUE(WaitFor([&] { return screen.Checked(ids.disabledBox) && !screen.Enabled(ids.autoLogonBox); }));
         EXPECT_EQ(2, screen.Selection(ids.privilegeList));
         EXPECT_TRUE(WaitFor([&] { return screen.Cell(screen.RowOf(L"jokafor"), 2) == L"Administrator User Account"; }))
             << "the row follows the type: " << Narrow(screen.Cell(screen.RowOf(L"jokafor"), 2));
+        EXPECT_TRUE(WaitFor([&] { return screen.Enabled(ids.createButton); })) << "unlocked after saving";
     });
     EXPECT_EQ(L"The selected settings were successfully applied.", summary);
     StoredAccount after = Stored(L"jokafor");
     EXPECT_EQ(2u, after.privilege) << "the type goes through the groups";
     EXPECT_EQ(before.flags | UF_ACCOUNTDISABLE, after.flags) << "only the disabled flag is new";
-    EXPECT_EQ(L"James Okafor", after.fullName);
+    EXPECT_EQ(L"Jim Okafor", after.fullName);
     EXPECT_TRUE(SetSignInVisibility(L"jokafor", SignInVisibilityMode::Query));
+}
+
+// (The main window never saves without a selected account: the operation's
+// own guard, over an owner of the test's own.)
+using SaveChanges = OwnerWindowTest;
+
+TEST_F(SaveChanges, AnEmptyNameAsksNothing)
+{
+    const GroupNames groups{};
+    AccountSettingsChoice empty;
+    empty.accountName = L"";
+    EXPECT_FALSE(ApplyAccountSettings(dialogOwner_, empty, groups, nullptr).confirmed);
+    EXPECT_EQ(0, dialogOwner_.locks) << "nothing is asked, nothing locked";
+    EXPECT_EQ(nullptr, FindWindowW(L"Vantrell_MsgBox", nullptr));
 }
 
 // Nobody could administer the machine after the last enabled administrator
@@ -293,102 +331,65 @@ TEST_F(MainWindowRun, KeysOpenTheHelpAndRebuildTheList)
 
 namespace {
 
-constexpr wchar_t kQuestion[] =
-    L"Vantrell found one or more corrupted profile registry keys.\r\n\r\nDo you want to fix them?";
-
-// A value of the profile-list entry; numbers in decimal, "(missing)" when absent.
-std::wstring ProfileListValue(const std::wstring& entry, const wchar_t* value)
-{
-    return repair_test::MachineValue((L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + entry).c_str(), value);
-}
-
-// The one backed-up entry of the corrupted-profile scenario.
+// The one backed-up profile-list entry of the corrupted-profile scenario.
 std::wstring BackedUpEntry()
 {
     std::vector<WString> names;
     return FindCorruptedProfileKeys(names) == 1 ? names[0].Text() : L"";
 }
 
-// The main window on the machine whose profile failed to load: `backup` is
-// the backed-up entry's name, `current` the entry beside it.
-class CorruptedProfileRun : public MainWindowRun {
-protected:
-    void SetUp() override
-    {
-        Reset(L"corrupted-profile");
-        backup = BackedUpEntry();
-        ASSERT_FALSE(backup.empty());
-        current = backup.substr(0, backup.size() - 4);
-    }
-    std::wstring backup;
-    std::wstring current;
-};
-
 }  // namespace
 
-TEST_F(CorruptedProfileRun, KeysAreOfferedOnceAtStart)
+// Backed-up profile-list entries are offered once, at the start and under the
+// window's lock. What a repair does to an entry is the profile keys' tests.
+TEST_F(MainWindowRun, CorruptedProfileKeysAreOfferedOnceAtStart)
 {
-    const std::wstring backedUpPath = ProfileListValue(backup, L"ProfileImagePath");
-
-    Run([&](Screen& screen, HWND) {
-        ASSERT_NE(nullptr, screen.Dialog());
-        EXPECT_FALSE(screen.Enabled(screen.Ids().createButton)) << "the window is locked while it asks";
-        EXPECT_EQ(kQuestion, screen.Answer(L"Yes"));
-        EXPECT_EQ(L"The corrupted profile registry keys were successfully fixed", screen.Answer(L"OK"));
-        EXPECT_TRUE(WaitFor([&] { return screen.Enabled(screen.Ids().createButton); }));
-    });
-    EXPECT_EQ(L"(missing)", ProfileListValue(backup, L"State"));
-    EXPECT_EQ(backedUpPath, ProfileListValue(current, L"ProfileImagePath"));
-    EXPECT_EQ(L"0", ProfileListValue(current, L"State"));
-    EXPECT_EQ(L"0", ProfileListValue(current, L"RefCount"));
-
-    // The next start has nothing to ask.
-    Run([&](Screen&, HWND) {
-        // The question comes right after the first paint, which Run waited
-        // for; give it the moment it would need to appear.
-        Sleep(700);
-        EXPECT_EQ(nullptr, VisibleWindow(L"Vantrell_MsgBox"));
-    });
-}
-
-TEST_F(CorruptedProfileRun, KeysAnsweredNoAreLeftAsTheyWere)
-{
-    const std::wstring currentPath = ProfileListValue(current, L"ProfileImagePath");
-
-    Run([&](Screen& screen, HWND) {
-        EXPECT_EQ(kQuestion, screen.Answer(L"No"));
-        EXPECT_TRUE(WaitFor([&] { return screen.Enabled(screen.Ids().createButton); }, "the lock to be undone"));
-        // Nothing may follow: give a box the moment it would need to appear.
-        Sleep(700);
-        EXPECT_EQ(nullptr, VisibleWindow(L"Vantrell_MsgBox")) << "\"No\" is answered with silence";
-    });
-    EXPECT_EQ(backup, BackedUpEntry());
-    EXPECT_EQ(L"32768", ProfileListValue(backup, L"State"));
-    EXPECT_EQ(currentPath, ProfileListValue(current, L"ProfileImagePath"));
-    EXPECT_EQ(L"2052", ProfileListValue(current, L"State"));
-}
-
-TEST_F(CorruptedProfileRun, ABackupThatLosesIsReportedAsNotFixed)
-{
-    // The temporary profile has grown beyond the backed-up one, so the
-    // backup is the one given up.
-    const std::wstring temporary = ProfileListValue(current, L"ProfileImagePath");
-    {
-        UniqueFileHandle file(CreateFileW((temporary + L"\\grown.bin").c_str(), GENERIC_WRITE, 0, nullptr,
-                                          CREATE_ALWAYS, 0, nullptr));
-        ASSERT_TRUE(file);
-        std::string bytes(4 << 20, 'x');
-        DWORD written = 0;
-        ASSERT_TRUE(WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+    struct Case {
+        const char* what;
+        const wchar_t* answer;
+        bool grown;          // the temporary profile outgrew the backed-up one: the backup loses
+        const wchar_t* told;
+        bool fixed;
+    } const cases[] = {
+        {"yes", L"Yes", false, L"The corrupted profile registry keys were successfully fixed", true},
+        {"no", L"No", false, nullptr, false},
+        {"a losing backup", L"Yes", true, L"Sorry, some of the corrupted profile registry keys could not be fixed",
+         true},
+    };
+    for (const Case& c : cases) {
+        Reset(L"corrupted-profile");
+        const std::wstring backup = BackedUpEntry();
+        ASSERT_FALSE(backup.empty());
+        const std::wstring entry = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + backup;
+        // The entry beside the backup is the temporary profile's.
+        const std::wstring grown =
+            repair_test::MachineValue(entry.substr(0, entry.size() - 4).c_str(), L"ProfileImagePath") + L"\\grown.bin";
+        if (c.grown) {
+            ASSERT_TRUE(WriteTextFile(grown, std::string(4 << 20, 'x')));
+        }
+        Run([&](Screen& screen, HWND) {
+            ASSERT_NE(nullptr, screen.Dialog());
+            EXPECT_FALSE(screen.Enabled(screen.Ids().createButton)) << "the window is locked while it asks";
+            EXPECT_EQ(L"Vantrell found one or more corrupted profile registry keys.\r\n\r\nDo you want to fix them?",
+                      screen.Answer(c.answer));
+            if (c.told != nullptr)
+                EXPECT_EQ(c.told, screen.Answer(L"OK")) << c.what;
+            EXPECT_TRUE(WaitFor([&] { return screen.Enabled(screen.Ids().createButton); }, "the lock to be undone"));
+            // Nothing more may follow: give a box the moment it would need to appear.
+            Sleep(700);
+            EXPECT_EQ(nullptr, VisibleWindow(L"Vantrell_MsgBox")) << c.what;
+        });
+        DeleteFileW(grown.c_str());
+        EXPECT_EQ(c.fixed, BackedUpEntry().empty()) << c.what;
+        if (c.fixed) {
+            // The next start has nothing to ask; the question comes right
+            // after the first paint, which the run waited for.
+            Run([&](Screen&, HWND) {
+                Sleep(700);
+                EXPECT_EQ(nullptr, VisibleWindow(L"Vantrell_MsgBox")) << c.what;
+            });
+        }
     }
-
-    Run([&](Screen& screen, HWND) {
-        EXPECT_EQ(kQuestion, screen.Answer(L"Yes"));
-        EXPECT_EQ(L"Sorry, some of the corrupted profile registry keys could not be fixed", screen.Answer(L"OK"));
-    });
-    EXPECT_TRUE(BackedUpEntry().empty());
-    EXPECT_EQ(temporary, ProfileListValue(current, L"ProfileImagePath"));
-    DeleteFileW((temporary + L"\\grown.bin").c_str());
 }
 
 TEST_F(MainWindowRun, TheAboutLinkOpensTheAboutBoxUnderTheLock)

@@ -4,13 +4,11 @@
 #include <commctrl.h>
 
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "sandbox/sandbox.h"
 #include "tests/win/screen_capture.h"
 #include "tests/win/test_owner.h"
-#include "ui/drawing.h"
 #include "ui/message_box.h"
 #include "tests/narrow.h"
 
@@ -271,113 +269,6 @@ TEST_F(Boxes, PopupListTakesFreedSlotsAndStopsAt48)
             DestroyWindow(popup);
 }
 
-// A window of the test's own with the main window's header controls.
-class Filter : public Boxes {
-protected:
-    void SetUp() override
-    {
-        Boxes::SetUp();
-        minimise_ = AddMinimiseButton(owner_, 540, 4, 20, 20, 0xFF000000);
-        close_ = AddCloseButton(owner_, 570, 4, 20, 20, 0xFF000000);
-        help_ = owner_.AddLink(L"<a>Online help (F1)</a>", 300, 31, 120, 18);
-        version_ = owner_.AddLink(L"<a>v1.9.0.0</a>", 440, 31, 100, 18);
-        DialogHeader& header = dialogOwner_.header;
-        header.closeButton = close_;
-        header.minimiseButton = minimise_;
-        header.helpLink = help_;
-        header.versionLink = version_;
-        header.helpPage = L"https://vantrell.invalid/vantrell/";
-        header.aboutPage = L"https://vantrell.invalid/vantrell/about.php?ver=1.9.0.0";
-        dialogOwner_.busy = &busy_;
-        Drain();
-    }
-
-    // Filters events until one that is not 0 comes or the time runs out.
-    int32_t NextFiltered(UiWindow& dialog, DWORD milliseconds = 3000)
-    {
-        SetTimer(dialog.Handle(), 1, 20, nullptr);   // wakes the wait
-        DWORD start = GetTickCount();
-        int32_t event = 0;
-        while (event == EventCode::None || event == EventCode::MouseMoved) {
-            if (GetTickCount() - start > milliseconds)
-                break;
-            event = FilterDialogEvent(dialogOwner_, dialog);
-        }
-        KillTimer(dialog.Handle(), 1);
-        return event;
-    }
-
-    HWND Handle(int32_t id) { return owner_.Control(id)->handle; }
-
-    uint32_t busy_ = 0;
-    int32_t minimise_ = 0, close_ = 0, help_ = 0, version_ = 0;
-};
-
-TEST_F(Filter, SessionEndDuringALongOperationIsRefused)
-{
-    struct Case {
-        uint32_t busy;
-        int32_t expected;
-        size_t refusals;
-    } cases[] = {{1, EventCode::None, 1}, {0, EventCode::Close, 0}};
-    for (const Case& c : cases) {
-        sandbox::ClearRecord();
-        busy_ = c.busy;
-        // The system sends the query from outside while the loop waits.
-        // The query waits in the queue until the loop takes it.
-        std::thread system([this] {
-            SendMessageTimeoutW(owner_.Handle(), WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 3000, nullptr);
-        });
-        int32_t event = EventCode::None;
-        DWORD start = GetTickCount();
-        do {
-            event = FilterDialogEvent(dialogOwner_, owner_);
-        } while (event != EventCode::Close && sandbox::RecordedActions().empty() && GetTickCount() - start < 3000);
-        system.join();
-        EXPECT_EQ(c.expected, event) << "busy " << c.busy;
-        std::vector<sandbox::RecordedAction> actions = sandbox::RecordedActions();
-        ASSERT_EQ(c.refusals, actions.size()) << "busy " << c.busy;
-        if (c.refusals != 0) {
-            EXPECT_EQ(L"AbortSystemShutdownW", actions[0].call);
-        }
-        EXPECT_TRUE(IsWindow(owner_.Handle()));
-    }
-}
-
-TEST_F(Filter, HeaderButtonsAndLinksAct)
-{
-    struct Case {
-        const char* what;
-        int32_t* control;
-        int32_t expected;
-        const wchar_t* page;
-    } cases[] = {
-        {"close button", &close_, EventCode::Close, nullptr},
-        {"help link", &help_, 0, L"https://vantrell.invalid/vantrell/"},
-        {"version link", &version_, 0, L"https://vantrell.invalid/vantrell/about.php?ver=1.9.0.0"},
-        {"minimise button", &minimise_, 0, nullptr},
-    };
-    for (const Case& c : cases) {
-        sandbox::ClearRecord();
-        Drain();
-        RECT rect;
-        GetWindowRect(Handle(*c.control), &rect);
-        ClickAt(POINT{rect.left + 5, (rect.top + rect.bottom) / 2});
-        int32_t event = NextFiltered(owner_);
-        while (event == EventCode::LeftButtonDown || event == EventCode::LeftButtonUp)
-            event = NextFiltered(owner_, 500);
-        EXPECT_EQ(c.expected != 0 ? c.expected : *c.control, event) << c.what;
-        std::vector<sandbox::RecordedAction> actions = sandbox::RecordedActions();
-        if (c.page != nullptr) {
-            ASSERT_EQ(1u, actions.size()) << c.what;
-            EXPECT_EQ(L"ShellExecuteExW", actions[0].call);
-            EXPECT_EQ(c.page, actions[0].details[L"file"]) << c.what;
-            EXPECT_EQ(std::to_wstring(SW_SHOW), actions[0].details[L"show"]);
-            EXPECT_EQ(std::to_wstring(SEE_MASK_NOCLOSEPROCESS), actions[0].details[L"mask"]);
-        } else {
-            EXPECT_TRUE(actions.empty()) << c.what;
-        }
-    }
-    EXPECT_TRUE(IsIconic(owner_.Handle())) << "the minimise button minimises the main window";
-    ShowWindow(owner_.Handle(), SW_RESTORE);
-}
+// (The owner's header in a window that is its own dialog is the wizard's test:
+// its links, minimise button and end of the session; the close button, the
+// dialog frame's.)

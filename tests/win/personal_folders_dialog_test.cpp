@@ -174,7 +174,7 @@ protected:
     {
         RunWithOperator(
             [&](Screen& main, HWND) {
-                SelectConsoleUser(main);
+                ASSERT_TRUE(main.Select(ProcessUserName()));
                 main.Press(main.Ids().foldersButton);
                 HWND dialog = WaitForPopup(L"Vantrell_MsgBox", HoldsAList);
                 ASSERT_NE(nullptr, dialog) << "the dialog did not show";
@@ -187,15 +187,6 @@ protected:
                 if (osVersion != 0.0)
                     window.osVersion = osVersion;
             });
-    }
-
-    static void SelectConsoleUser(Screen& main)
-    {
-        for (int row = 0; row < main.Rows(); ++row) {
-            if (lstrcmpiW(main.Cell(row, 1).c_str(), ProcessUserName().c_str()) == 0)
-                SelectRow(main.Handle(main.Ids().accountList), row);
-        }
-        WaitFor([&] { return main.Enabled(main.Ids().foldersButton); });
     }
 
     SavedShellFolders saved_;
@@ -274,25 +265,6 @@ TEST_F(FoldersDialogRun, MovesDocumentsToTheOtherDriveWithProgressAndRestoresThe
     });
     for (const sandbox::RecordedAction& block : Recorded(L"ShutdownBlockReasonCreate"))
         EXPECT_EQ(L"Moving user files, please cancel shutdown", block.details.at(L"reason"));
-}
-
-TEST_F(FoldersDialogRun, WithoutContentsOnlyThePlaceChanges)
-{
-    const std::wstring music = defaults_[3];
-    WriteTextFile(music + L"\\song.mp3", "la la");
-    const std::wstring target = secondDrive_ + L"\\Music";
-    Run([&](FoldersScreen& screen) {
-        ASSERT_TRUE(screen.Select(L"Music"));
-        screen.Press(L"Also move folder contents");
-        WaitFor([&] { return !screen.Checked(L"Also move folder contents"); });
-        screen.Press(L"Move selected");
-        ASSERT_TRUE(ChooseInPicker(target));
-        EXPECT_EQ(L"The selected folder was successfully moved.", screen.Answer(L"OK"));
-    });
-    EXPECT_EQ("la la", ReadTextFile(music + L"\\song.mp3"));
-    EXPECT_TRUE(PathExists(target));
-    EXPECT_FALSE(PathExists(target + L"\\song.mp3"));
-    EXPECT_EQ(target, StoredPlace(L"My Music"));
 }
 
 TEST_F(FoldersDialogRun, SameNamedFilesAreSkippedUnlessOverwritingIsChosen)
@@ -510,7 +482,7 @@ TEST_F(FoldersDialogRun, ContentsAreNeverTakenFromAnotherAccountsPlaceOrThroughA
     EXPECT_TRUE(Recorded(L"ShutdownBlockReasonCreate").empty());
 }
 
-TEST_F(FoldersDialogRun, TheDesktopMoveRefreshesExplorerAndOthersDoNot)
+TEST_F(FoldersDialogRun, TheDesktopMoveRefreshesExplorerAndAMoveWithoutContentsOnlyChangesThePlace)
 {
     // An Explorer window of the test's own, on the window's thread.
     static LONG refreshes = 0;
@@ -533,14 +505,22 @@ TEST_F(FoldersDialogRun, TheDesktopMoveRefreshesExplorerAndOthersDoNot)
         SetWindowLongPtrW(child, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(counting));
     }
     refreshes = 0;
+    // Music moves without its contents: only its place changes.
+    const std::wstring music = defaults_[3];
+    WriteTextFile(music + L"\\song.mp3", "la la");
     struct Case {
         const wchar_t* folder;
         LONG refreshes;
-    } const cases[] = {{L"Music", 0}, {L"Desktop", 1}};
+        bool contents;
+    } const cases[] = {{L"Music", 0, false}, {L"Desktop", 1, true}};
     Run([&](FoldersScreen& screen) {
         for (const Case& c : cases) {
             refreshes = 0;
             ASSERT_TRUE(screen.Select(c.folder));
+            if (screen.Checked(L"Also move folder contents") != c.contents) {
+                screen.Press(L"Also move folder contents");
+                WaitFor([&] { return screen.Checked(L"Also move folder contents") == c.contents; });
+            }
             screen.Press(L"Move selected");
             ASSERT_TRUE(ChooseInPicker(secondDrive_ + L"\\" + c.folder));
             EXPECT_EQ(L"The selected folder was successfully moved.", screen.Answer(L"OK")) << Narrow(c.folder);
@@ -550,6 +530,10 @@ TEST_F(FoldersDialogRun, TheDesktopMoveRefreshesExplorerAndOthersDoNot)
             EXPECT_EQ(c.refreshes, refreshes) << Narrow(c.folder);
         }
     });
+    EXPECT_EQ("la la", ReadTextFile(music + L"\\song.mp3"));
+    EXPECT_TRUE(PathExists(secondDrive_ + L"\\Music"));
+    EXPECT_FALSE(PathExists(secondDrive_ + L"\\Music\\song.mp3"));
+    EXPECT_EQ(secondDrive_ + L"\\Music", StoredPlace(L"My Music"));
 }
 
 TEST(PersonalFoldersDialog, AnotherAccountThanTheConsoleUserGetsNothing)

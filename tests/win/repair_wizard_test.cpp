@@ -138,6 +138,27 @@ protected:
         tool.DestroyUiWindow();
         return result;
     }
+
+    // Asks for the account's repair (answering "Yes" when `asked`) and gives
+    // back what the operator is told instead: the wizard stays on its second
+    // page, and nothing restarts the machine. `also` looks on before it ends.
+    std::wstring RefusedRepair(const wchar_t* account, bool asked = true, const std::function<void(Wizard&)>& also = nullptr)
+    {
+        std::wstring message;
+        EXPECT_EQ(0, Run([&](Wizard& w) {
+            ASSERT_TRUE(w.ChooseAccount(account));
+            w.Press(kFixNow);
+            if (asked)
+                w.Answer(L"Yes");
+            message = w.Answer(L"OK");
+            EXPECT_TRUE(WaitFor([&] { return w.Visible(w.Child(L"Button", kFixNow)) && w.Visible(w.Child(L"Button", kBack)); }))
+                << "the wizard stays on its second page";
+            if (also)
+                also(w);
+        }));
+        EXPECT_TRUE(Recorded(L"ExitWindowsEx").empty());
+        return message;
+    }
 };
 
 TEST_F(RepairWizard, ListsOnlyRepairableAccountsAndMovesBetweenPages)
@@ -162,14 +183,10 @@ TEST_F(RepairWizard, ListsOnlyRepairableAccountsAndMovesBetweenPages)
                 EXPECT_EQ(std::wstring(sid.Text()), sids[row]);
                 EXPECT_EQ(std::wstring(profile.Text()), profiles[row]);
             }
-            LVITEMW item{};
-            item.mask = LVIF_IMAGE;
-            item.iItem = static_cast<int>(row);
-            SendMessageW(w.List(), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
             // Images 0 and 1 are the default picture; an account's own comes
             // after them. The account-picture lookup gives every account one:
             // its own, its legacy bitmap, or the generic picture.
-            EXPECT_GE(item.iImage, 2) << Narrow(names[row]) << " image " << item.iImage;
+            EXPECT_GE(ListImage(w.List(), static_cast<int>(row)), 2) << Narrow(names[row]);
             if (names[row] == L"dnovak" || names[row] == L"jokafor") {
                 EXPECT_EQ(names[row] == L"dnovak" ? L"Guest User Account" : L"Standard User Account", types[row]);
             }
@@ -256,7 +273,7 @@ TEST_F(RepairWizard, TheSecondPageWarnsOfWhatTheRepairCannotCarry)
     }
 }
 
-TEST_F(RepairWizard, NoChangesNothingAndYesSchedulesTheRepair)
+TEST_F(RepairWizard, NoChangesNothingAndYesSchedulesTheRepairEvenAsTheSessionEnds)
 {
     Use("", "");
     const std::wstring consentBefore = MachineValue(kUacKey, L"ConsentPromptBehaviorAdmin");
@@ -275,9 +292,14 @@ TEST_F(RepairWizard, NoChangesNothingAndYesSchedulesTheRepair)
 
         w.Press(kFixNow);
         yesText = w.Answer(L"Yes");
+        // While it schedules, the end of the session is told why it must wait.
+        PostMessageW(w.Window(), WM_QUERYENDSESSION, 0, 0);
         WaitGone(w.Window());
     });
     EXPECT_EQ(0, result);
+    auto blocks = Recorded(L"ShutdownBlockReasonCreate");
+    ASSERT_FALSE(blocks.empty());
+    EXPECT_EQ(L"Brenwick is working. Please cancel shutdown.", blocks[0].details[L"reason"]);
     EXPECT_EQ(L"Brenwick will now reboot your computer to fix the selected user account.\r\n\r\nAre you sure you "
               L"want to proceed with the repair operation?",
               noText);
@@ -355,20 +377,11 @@ TEST_F(RepairWizard, NoChangesNothingAndYesSchedulesTheRepair)
 TEST_F(RepairWizard, ATemporaryAccountThatCannotBeMadeIsReported)
 {
     Use("MinimumPasswordLength=30\n", "");
-    std::wstring message;
-    int result = Run([&](Wizard& w) {
-        ASSERT_TRUE(w.ChooseAccount(L"jokafor"));
-        w.Press(kFixNow);
-        w.Answer(L"Yes");
-        message = w.Answer(L"OK");
-        EXPECT_TRUE(WaitFor([&] { return w.Visible(w.Child(L"Button", kFixNow)) && w.Visible(w.Child(L"Button", kBack)); }))
-            << "the wizard stays on its second page";
-        EXPECT_EQ(nullptr, w.Child(L"Static", L"Preparing to reboot to the temporary account..."));
-    });
-    EXPECT_EQ(0, result);
-    EXPECT_EQ(L"Sorry, the temporary user account could not be created.\r\n\r\nPlease try again later.", message);
+    EXPECT_EQ(L"Sorry, the temporary user account could not be created.\r\n\r\nPlease try again later.",
+              RefusedRepair(L"jokafor", true, [](Wizard& w) {
+                  EXPECT_EQ(nullptr, w.Child(L"Static", L"Preparing to reboot to the temporary account..."));
+              }));
     EXPECT_FALSE(AccountExists(L"brenwick_temp_admin"));
-    EXPECT_TRUE(Recorded(L"ExitWindowsEx").empty());
     EXPECT_FALSE(std::filesystem::exists(L"C:\\Brenwick\\Brenwick.ini"));
 }
 
@@ -378,18 +391,9 @@ TEST_F(RepairWizard, NoStartupFolderIsReportedAndTheAccountRemoved)
     // profile service is missing, so no Startup folder can be found.
     Use("ProfileService=no\nAutoLogon=jokafor\n",
         "\n[Account brenwick_temp_admin]\nType=administrator\nPassword=Old-Temp-Pass-1\n");
-    std::wstring message;
-    int result = Run([&](Wizard& w) {
-        ASSERT_TRUE(w.ChooseAccount(L"jokafor"));
-        w.Press(kFixNow);
-        w.Answer(L"Yes");
-        message = w.Answer(L"OK");
-        EXPECT_TRUE(WaitFor([&] { return w.Visible(w.Child(L"Button", kFixNow)); }));
-    });
-    EXPECT_EQ(0, result);
-    EXPECT_EQ(L"Sorry, the associated autorun entry could not be created.\r\n\r\nPlease try again later.", message);
+    EXPECT_EQ(L"Sorry, the associated autorun entry could not be created.\r\n\r\nPlease try again later.",
+              RefusedRepair(L"jokafor"));
     EXPECT_FALSE(AccountExists(L"brenwick_temp_admin"));
-    EXPECT_TRUE(Recorded(L"ExitWindowsEx").empty());
     // The earlier automatic sign-in was recorded, then left as it was, and
     // the copy of its password discarded.
     EXPECT_EQ(L"jokafor", MachineValue(kWinlogonKey, L"DefaultUserName"));
@@ -422,17 +426,9 @@ TEST_F(RepairWizard, AnUnfinishedRepairIsNeverReplacedByANewOne)
     journal.stepsDone = 2;
     ASSERT_TRUE(WriteJournal(L"C:\\Brenwick\\BrenwickJournal.txt", journal));
     const std::string before = ReadBytes(L"C:\\Brenwick\\BrenwickJournal.txt");
-    std::wstring message;
-    int result = Run([&](Wizard& w) {
-        ASSERT_TRUE(w.ChooseAccount(L"jokafor"));
-        w.Press(kFixNow);
-        message = w.Answer(L"OK");
-        EXPECT_TRUE(WaitFor([&] { return w.Visible(w.Child(L"Button", kFixNow)); })) << "the wizard stays";
-    });
-    EXPECT_EQ(0, result);
     EXPECT_EQ(L"Brenwick has not finished repairing the \"mhartley\" account.\r\n\r\nRestart the computer: the "
               L"repair goes on in the temporary account. A new repair can be started once that one is complete.",
-              message);
+              RefusedRepair(L"jokafor", false));
     EXPECT_EQ(before, ReadBytes(L"C:\\Brenwick\\BrenwickJournal.txt"));
     EXPECT_FALSE(std::filesystem::exists(L"C:\\Brenwick\\Brenwick.ini"));
     HANDLE token = nullptr;
@@ -441,7 +437,6 @@ TEST_F(RepairWizard, AnUnfinishedRepairIsNeverReplacedByANewOne)
         << "the temporary account keeps the password its sign-in knows";
     if (token != nullptr)
         CloseHandle(token);
-    EXPECT_TRUE(Recorded(L"ExitWindowsEx").empty());
 }
 
 // A set-up that cannot make the temporary account sign in automatically must
@@ -452,20 +447,11 @@ TEST_F(RepairWizard, ASchedulingThatCannotFinishIsUndoneAndSaysWhy)
 {
     Use("", "");
     sandbox::SetCallFailure(L"LsaStorePrivateData", 0xC0000022);
-    std::wstring message;
-    int result = Run([&](Wizard& w) {
-        ASSERT_TRUE(w.ChooseAccount(L"mhartley"));
-        w.Press(kFixNow);
-        w.Answer(L"Yes");
-        message = w.Answer(L"OK");
-        EXPECT_TRUE(WaitFor([&] { return w.Visible(w.Child(L"Button", kFixNow)); })) << "the wizard stays";
-    });
+    const std::wstring message = RefusedRepair(L"mhartley");
     sandbox::SetCallFailure(L"LsaStorePrivateData", 0);
-    EXPECT_EQ(0, result);
     EXPECT_EQ(L"Sorry, the temporary user account could not be set to sign in automatically.\r\n\r\nThe repair was "
               L"not scheduled and the changes were undone. Please try again later.",
               message);
-    EXPECT_TRUE(Recorded(L"ExitWindowsEx").empty());
     EXPECT_FALSE(AccountExists(L"brenwick_temp_admin"));
     EXPECT_FALSE(std::filesystem::is_regular_file(L"C:\\Brenwick\\Brenwick.ini"));
     EXPECT_EQ(L"5", MachineValue(kUacKey, L"ConsentPromptBehaviorAdmin"));
@@ -490,7 +476,6 @@ TEST_F(RepairWizard, ASecondStartBringsTheOpenWizardForward)
     EXPECT_EQ(0, result);
     EXPECT_EQ(0, second);
 }
-
 
 TEST_F(RepairWizard, HeaderLinksMinimiseAndTheEndOfTheSession)
 {
@@ -533,25 +518,9 @@ TEST_F(RepairWizard, HeaderLinksMinimiseAndTheEndOfTheSession)
     EXPECT_EQ(kBrenwickHelpPage, opened[1].details[L"file"]);
     EXPECT_EQ(L"5", opened[1].details[L"show"]);
     EXPECT_EQ(L"", opened[1].details[L"verb"]);
+    EXPECT_EQ(std::to_wstring(SEE_MASK_NOCLOSEPROCESS), opened[1].details[L"mask"]);
     EXPECT_TRUE(Recorded(L"ShutdownBlockReasonCreate").empty());
     EXPECT_FALSE(AccountExists(L"brenwick_temp_admin"));
-}
-
-TEST_F(RepairWizard, WhileSchedulingTheEndOfTheSessionGetsTheBlockReason)
-{
-    Use("", "");
-    int result = Run([&](Wizard& w) {
-        ASSERT_TRUE(w.ChooseAccount(L"mhartley"));
-        w.Press(kFixNow);
-        w.Answer(L"Yes");
-        PostMessageW(w.Window(), WM_QUERYENDSESSION, 0, 0);
-        WaitGone(w.Window());
-    });
-    EXPECT_EQ(0, result);
-    auto blocks = Recorded(L"ShutdownBlockReasonCreate");
-    ASSERT_FALSE(blocks.empty());
-    EXPECT_EQ(L"Brenwick is working. Please cancel shutdown.", blocks[0].details[L"reason"]);
-    EXPECT_EQ(1u, Recorded(L"ExitWindowsEx").size()) << "the scheduling went on to its end";
 }
 
 // The main window's launch label: the main window goes first, the tool

@@ -232,6 +232,15 @@ int RowWith(HWND list, int column, const std::wstring& text)
     return -1;
 }
 
+int ListImage(HWND list, int row)
+{
+    LVITEMW item{};
+    item.mask = LVIF_IMAGE;
+    item.iItem = row;
+    item.iImage = -1;
+    return SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)) ? item.iImage : -1;
+}
+
 bool RunWithOperatorOn(const wchar_t* className, const std::function<void()>& run,
                        const std::function<void(HWND)>& script)
 {
@@ -366,6 +375,22 @@ COLORREF BitmapPixel(HBITMAP bitmap, int x, int y)
     COLORREF pixel = GetPixel(dc.Get(), x, y);
     SelectObject(dc.Get(), old);
     return pixel;
+}
+
+Gdiplus::ARGB ImagePixel(Gdiplus::GpBitmap* image, int x, int y)
+{
+    Gdiplus::ARGB colour = 0;
+    Gdiplus::DllExports::GdipBitmapGetPixel(image, x, y, &colour);
+    return colour;
+}
+
+std::string SizeText(Gdiplus::GpImage* image)
+{
+    UINT width = 0, height = 0;
+    if (image == nullptr || Gdiplus::DllExports::GdipGetImageWidth(image, &width) != Gdiplus::Ok ||
+        Gdiplus::DllExports::GdipGetImageHeight(image, &height) != Gdiplus::Ok)
+        return "none";
+    return std::to_string(width) + "x" + std::to_string(height);
 }
 
 bool Near(COLORREF a, COLORREF b)

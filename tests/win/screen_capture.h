@@ -76,6 +76,8 @@ void Click(HWND window, const wchar_t* button);
 void SelectRow(HWND list, int row, bool selected = true);
 // The first row whose cell in the column is that text, or -1.
 int RowWith(HWND list, int column, const std::wstring& text);
+// The list image a row of a list view shows; -1 when unread.
+int ListImage(HWND list, int row);
 // Runs `run` on this thread while `script` plays the operator on another,
 // once the first visible window of the class is ready; the window is then
 // asked to close unless `run` has already returned. False when it never
@@ -101,6 +103,10 @@ bool ChooseInOpenFileDialog(const wchar_t* title, const std::wstring& path);
 bool HasTip(HWND window, HWND control);
 // A pixel of a bitmap.
 COLORREF BitmapPixel(HBITMAP bitmap, int x, int y);
+// A pixel of a GDI+ bitmap (0xAARRGGBB).
+Gdiplus::ARGB ImagePixel(Gdiplus::GpBitmap* image, int x, int y);
+// An image's size as "<width>x<height>", "none" for no image.
+std::string SizeText(Gdiplus::GpImage* image);
 // Equal but for the rounding of scaling and colour depth.
 bool Near(COLORREF a, COLORREF b);
 // A picture of upright (or lying) stripes: red, green, blue, the green one
