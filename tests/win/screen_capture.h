@@ -17,6 +17,12 @@
 // Starts GDI+ for the whole test program.
 void StartGdiplusForTests();
 
+// The screen's DC, for reading what it shows (release it with ReleaseDC).
+// Wine keeps what a window draws in its process until a thread there finds
+// its message queue empty: the DC is taken once every window of this
+// process has put its drawing on the screen.
+HDC ScreenForReading();
+
 // Saves the screen around the window (a margin of `margin` pixels on each
 // side) as "<name>.png" in the build's screenshot folder; the file's path,
 // or empty when it could not be written.
