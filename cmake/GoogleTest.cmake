@@ -27,6 +27,11 @@ function(vantrell_add_test name)
   target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest_main)
   set(properties TIMEOUT 120)
   if(CMAKE_CROSSCOMPILING)
+    # A test runs in the build's Wine prefixes beside the program that holds
+    # their desktop open (see the launcher); without it the first test that
+    # opens a window starts the desktop itself, which then keeps that test's
+    # output open long after it ended. Building a test builds both.
+    add_dependencies(${name} wineprefix sandbox-tool)
     list(APPEND properties ENVIRONMENT VANTRELL_SLOT_TEST=1)
   else()
     if(ARG_USES_MACHINE)
