@@ -105,35 +105,15 @@ public:
     // How many pixels of the picture are dark on the screen now.
     int DarkPixels() const
     {
-        HWND picture = Picture();
         RECT rect{};
-        if (picture == nullptr || !GetWindowRect(picture, &rect))
+        if (Picture() == nullptr || !GetWindowRect(Picture(), &rect))
             return -1;
-        const int width = rect.right - rect.left, height = rect.bottom - rect.top;
-        HDC screen = GetDC(nullptr);
-        HDC memory = CreateCompatibleDC(screen);
-        BITMAPINFO format{};
-        format.bmiHeader.biSize = sizeof format.bmiHeader;
-        format.bmiHeader.biWidth = width;
-        format.bmiHeader.biHeight = -height;
-        format.bmiHeader.biPlanes = 1;
-        format.bmiHeader.biBitCount = 32;
-        void* bits = nullptr;
-        HBITMAP copy = CreateDIBSection(screen, &format, DIB_RGB_COLORS, &bits, nullptr, 0);
         int dark = 0;
-        if (copy != nullptr && bits != nullptr) {
-            HGDIOBJ old = SelectObject(memory, copy);
-            BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-            GdiFlush();
-            const auto* pixels = static_cast<const DWORD*>(bits);
-            for (int i = 0; i < width * height; ++i)
-                dark += ((pixels[i] >> 16 & 0xFF) + (pixels[i] >> 8 & 0xFF) + (pixels[i] & 0xFF)) < 200 ? 1 : 0;
-            SelectObject(memory, old);
-        }
-        if (copy != nullptr)
-            DeleteObject(copy);
-        DeleteDC(memory);
-        ReleaseDC(nullptr, screen);
+        for (int y = rect.top; y < rect.bottom; ++y)
+            for (int x = rect.left; x < rect.right; ++x) {
+                COLORREF pixel = ScreenPixel(x, y);
+                dark += GetRValue(pixel) + GetGValue(pixel) + GetBValue(pixel) < 200 ? 1 : 0;
+            }
         return dark;
     }
     std::wstring Answer(const wchar_t* button) const { return harness::AnswerBox(button, nullptr, kBoxClass); }

@@ -45,6 +45,7 @@ constexpr wchar_t kBackupKey[] = L"Software\\TaskbandBrenwickKey";
 // One program of a sign-in, at most; well inside a kill point's own limit,
 // so that a program that hangs is named rather than the test cut off.
 constexpr DWORD kProgramLimitMs = 30000;
+constexpr int kMaxRestarts = 6;
 
 // Where the drive is, on the error output at once: a case that hangs and is
 // ended by its time limit still tells how far it got.
@@ -61,23 +62,6 @@ HWND VisibleWindow(const wchar_t* className, DWORD processId)
         GetWindowThreadProcessId(found, &owner);
         return owner == processId;
     });
-}
-
-std::vector<std::wstring> Subkeys(HKEY root, const std::wstring& path)
-{
-    std::vector<std::wstring> names;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
-        return names;
-    wchar_t name[256];
-    for (DWORD i = 0;; ++i) {
-        DWORD length = ARRAYSIZE(name);
-        if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        names.emplace_back(name, length);
-    }
-    RegCloseKey(key);
-    return names;
 }
 
 std::wstring ProfileEntry(const std::wstring& sid)
@@ -192,6 +176,7 @@ std::string Listed(const std::vector<std::string>& lines)
     return text;
 }
 
+// Loads a scenario and clears the record; the UAC values set to known ones.
 bool LoadScenario(const wchar_t* name, std::string* why)
 {
     std::error_code ignored;
@@ -209,6 +194,10 @@ bool LoadScenario(const wchar_t* name, std::string* why)
     return true;
 }
 
+// The settings a repair changes on its way and must leave as found: the
+// UAC and store policy values and the automatic sign-in as it works
+// (on or off; when on, the account and whether its password is the one
+// stored), the tool's own secret, the backup key, pending restart work.
 std::map<std::wstring, std::wstring> SettingsFacts()
 {
     std::map<std::wstring, std::wstring> facts;
@@ -238,6 +227,23 @@ std::map<std::wstring, std::wstring> SettingsFacts()
     return facts;
 }
 
+// The account to repair: whether it is there, its full name, type and
+// whether it is disabled.
+std::map<std::wstring, std::wstring> AccountFacts()
+{
+    std::map<std::wstring, std::wstring> facts{{L"account", L"absent"}};
+    LPBYTE buffer = nullptr;
+    if (machine::NetUserGetInfo(nullptr, kAccount, 3, &buffer) == NERR_Success && buffer != nullptr) {
+        auto* info = reinterpret_cast<USER_INFO_3*>(buffer);
+        facts[L"account"] = L"present";
+        facts[L"account.fullName"] = info->usri3_full_name != nullptr ? info->usri3_full_name : L"";
+        facts[L"account.type"] = std::to_wstring(info->usri3_priv);
+        facts[L"account.disabled"] = (info->usri3_flags & UF_ACCOUNTDISABLE) ? L"yes" : L"no";
+        machine::NetApiBufferFree(buffer);
+    }
+    return facts;
+}
+
 bool TakeBefore(Before* before, std::string* why)
 {
     WString sid, profile;
@@ -247,15 +253,7 @@ bool TakeBefore(Before* before, std::string* why)
     }
     before->sid = sid.Text();
     before->profile = profile.Text();
-    LPBYTE buffer = nullptr;
-    if (machine::NetUserGetInfo(nullptr, kAccount, 3, &buffer) != NERR_Success || buffer == nullptr) {
-        *why = "the account cannot be read";
-        return false;
-    }
-    auto* info = reinterpret_cast<USER_INFO_3*>(buffer);
-    before->fullName = info->usri3_full_name != nullptr ? info->usri3_full_name : L"";
-    before->privilege = info->usri3_priv;
-    machine::NetApiBufferFree(buffer);
+    before->account = AccountFacts();
     // A mark of the old system app data, so that its replacement shows.
     std::wstring marker = before->profile + L"\\" + kSystemAppData + L"Caches\\old-cache.bin";
     WriteTextFile(marker, "the old account's cache, kept only when the system app data is kept");
@@ -263,8 +261,8 @@ bool TakeBefore(Before* before, std::string* why)
     before->taskband = TaskbandOf(before->profile + L"\\NTUSER.DAT");
     before->pictureCentre = PictureCentre(kAccount);
     before->settings = SettingsFacts();
-    if (before->files.size() < 300 || before->taskband.empty()) {
-        *why = "the scenario lacks the files or the taskbar pins (" + std::to_string(before->files.size()) +
+    if (before->account[L"account"] != L"present" || before->files.size() < 300 || before->taskband.empty()) {
+        *why = "the scenario lacks the account, the files or the taskbar pins (" + std::to_string(before->files.size()) +
                " files, " + std::to_string(before->taskband.size()) + " taskbar values)";
         return false;
     }
@@ -273,18 +271,8 @@ bool TakeBefore(Before* before, std::string* why)
 
 std::map<std::wstring, std::wstring> FinalFacts(const Before& before)
 {
-    std::map<std::wstring, std::wstring> facts = SettingsFacts();
-    LPBYTE buffer = nullptr;
-    if (machine::NetUserGetInfo(nullptr, kAccount, 3, &buffer) == NERR_Success && buffer != nullptr) {
-        auto* info = reinterpret_cast<USER_INFO_3*>(buffer);
-        facts[L"account"] = L"present";
-        facts[L"account.fullName"] = info->usri3_full_name != nullptr ? info->usri3_full_name : L"";
-        facts[L"account.type"] = std::to_wstring(info->usri3_priv);
-        facts[L"account.disabled"] = (info->usri3_flags & UF_ACCOUNTDISABLE) ? L"yes" : L"no";
-        machine::NetApiBufferFree(buffer);
-    } else {
-        facts[L"account"] = L"absent";
-    }
+    std::map<std::wstring, std::wstring> facts = SettingsFacts(), account = AccountFacts();
+    facts.insert(account.begin(), account.end());
     WString sid, profile;
     std::wstring newSid;
     if (GetAccountSidAndProfile(kAccount, sid, &profile)) {
@@ -296,7 +284,9 @@ std::map<std::wstring, std::wstring> FinalFacts(const Before& before)
     }
     facts[L"profile.oldEntry"] = ProfileEntry(before.sid);
     int naming = 0, temporary = 0;
-    for (const std::wstring& entry : Subkeys(HKEY_LOCAL_MACHINE, kProfileList)) {
+    UniqueRegKey list;
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProfileList, 0, KEY_READ, list.Put());
+    for (const std::wstring& entry : SubkeyNames(list.Get())) {
         std::wstring path = ProfileEntry(entry);
         naming += _wcsicmp(path.c_str(), before.profile.c_str()) == 0 ? 1 : 0;
         std::wstring lower = path;
@@ -404,6 +394,9 @@ void EndWizard(HWND window, const std::atomic<bool>& returned)
 
 }  // namespace
 
+// Shows the wizard in this process, chooses the account and the options,
+// confirms, then puts the product's sandbox build where the set-up copied
+// this test program. False, with the reason, when any of it did not happen.
 bool ScheduleRepair(const Drive& drive, Run* run)
 {
     ULONGLONG started = GetTickCount64();
@@ -462,23 +455,6 @@ bool ScheduleRepair(const Drive& drive, Run* run)
         return false;
     }
     run->setUpPoints = sandbox::PowerCutPointsPassed().size();
-    return true;
-}
-
-bool DriveRepair(const Drive& drive, Before* before, Run* run, const KillPoint* cutAt)
-{
-    if (!LoadScenario(L"broken-profile", &run->failure))
-        return false;
-    if (drive.earlierSignIn && SetAutoLogon(L"jokafor", L"Okafor-Spring") != AutoLogonResult::Done) {
-        run->failure = "set-up: the earlier automatic sign-in could not be set";
-        return false;
-    }
-    if (!TakeBefore(before, &run->failure) || !ScheduleRepair(drive, run))
-        return false;
-    // Passages count from here: the set-up's points are not the repair's.
-    if (cutAt != nullptr)
-        sandbox::ArmPowerCut(cutAt->point.c_str(), cutAt->passage);
-    RestartUntilDone(drive, run);
     return true;
 }
 
@@ -542,6 +518,10 @@ void WatchSession(const Drive& drive, const sandbox::RebootOutcome& outcome, Run
 
 }  // namespace
 
+// Restarts the machine as asked (and after each power cut) until nothing
+// asks for a restart any more, waiting for each sign-in's programs and
+// closing the fix window at its countdown; more than kMaxRestarts restarts
+// is a failure (the machine loops).
 void RestartUntilDone(const Drive& drive, Run* run)
 {
     ULONGLONG started = GetTickCount64();
@@ -579,14 +559,31 @@ void RestartUntilDone(const Drive& drive, Run* run)
             outcome = sandbox::SignInAtTheScreen(drive.signInAtScreen, L"");
             continue;
         }
-        if (restarts >= drive.maxRestarts) {
-            run->failure = "more than " + std::to_string(drive.maxRestarts) + " restarts: the machine loops";
+        if (restarts >= kMaxRestarts) {
+            run->failure = "more than " + std::to_string(kMaxRestarts) + " restarts: the machine loops";
             break;
         }
         if (powerCut)
             outcome = sandbox::Reboot(L"power cut");
     }
     run->restartsMs = GetTickCount64() - started;
+}
+
+bool DriveRepair(const Drive& drive, Before* before, Run* run, const KillPoint* cutAt)
+{
+    if (!LoadScenario(L"broken-profile", &run->failure))
+        return false;
+    if (drive.earlierSignIn && SetAutoLogon(L"jokafor", L"Okafor-Spring") != AutoLogonResult::Done) {
+        run->failure = "set-up: the earlier automatic sign-in could not be set";
+        return false;
+    }
+    if (!TakeBefore(before, &run->failure) || !ScheduleRepair(drive, run))
+        return false;
+    // Passages count from here: the set-up's points are not the repair's.
+    if (cutAt != nullptr)
+        sandbox::ArmPowerCut(cutAt->point.c_str(), cutAt->passage);
+    RestartUntilDone(drive, run);
+    return true;
 }
 
 std::vector<KillPoint> ChooseKillPoints(const std::vector<std::wstring>& passed)

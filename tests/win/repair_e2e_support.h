@@ -26,20 +26,13 @@ using repair_test::FileTree;
 
 // The machine before a repair, taken after the scenario was loaded.
 struct Before {
-    std::wstring sid, profile, fullName;
-    DWORD privilege = 0;
+    std::wstring sid, profile;
+    std::map<std::wstring, std::wstring> account;   // its full name and type, as FinalFacts tells them
     FileTree files;
     std::vector<std::wstring> taskband;             // value names and data
     DWORD pictureCentre = 0xFFFFFFFF;               // a COLORREF, or none
-    std::map<std::wstring, std::wstring> settings;  // SettingsFacts()
+    std::map<std::wstring, std::wstring> settings;  // the settings a repair must leave as found
 };
-bool TakeBefore(Before* before, std::string* why);
-
-// The settings a repair changes on its way and must leave as found: the
-// UAC and store policy values and the automatic sign-in as it works
-// (on or off; when on, the account and whether its password is the one
-// stored), the tool's own secret, the backup key, pending restart work.
-std::map<std::wstring, std::wstring> SettingsFacts();
 
 // The machine after a repair, as facts "name" → "value" that do not depend
 // on the SIDs the run happened to get, so that two repairs of the same
@@ -80,7 +73,6 @@ struct Drive {
     int flags = 0;                 // the wizard's options: 1 store apps, 2 system app data
     bool earlierSignIn = false;    // another account signs in automatically before the repair
     CloseBy closeBy = CloseBy::Request;
-    int maxRestarts = 6;
     // When the machine waits at the sign-in screen, this account (without a
     // password) signs in there once, as the operator would; none: nobody.
     const wchar_t* signInAtScreen = nullptr;
@@ -88,17 +80,6 @@ struct Drive {
     // arguments of each running program; true cuts the power there.
     std::function<bool(const std::vector<std::wstring>&)> cutPowerWhen;
 };
-
-// Shows the wizard in this process, chooses the account and the options,
-// confirms, then puts the product's sandbox build where the set-up copied
-// this test program. False, with the reason, when any of it did not happen.
-bool ScheduleRepair(const Drive& drive, Run* run);
-
-// Restarts the machine as asked (and after each power cut) until nothing
-// asks for a restart any more, waiting for each sign-in's programs and
-// closing the fix window at its countdown; more than `maxRestarts` restarts
-// is a failure (the machine loops).
-void RestartUntilDone(const Drive& drive, Run* run);
 
 // Points of the uninterrupted run (machine state) to cut at.
 struct KillPoint {
@@ -116,9 +97,6 @@ bool DriveRepair(const Drive& drive, Before* before, Run* run, const KillPoint* 
 // more than once also its last passage and, past two, its middle one, in
 // the order passed.
 std::vector<KillPoint> ChooseKillPoints(const std::vector<std::wstring>& passed);
-
-// Loads a scenario and clears the record; the UAC values set to known ones.
-bool LoadScenario(const wchar_t* name, std::string* why);
 
 // The lines, each indented on a line of its own.
 std::string Listed(const std::vector<std::string>& lines);

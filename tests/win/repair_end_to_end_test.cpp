@@ -84,9 +84,7 @@ TEST_P(RepairEndToEnd, TheAccountIsRebuiltWithEveryFileAndTheMachineIsLeftAsFoun
     // account gone; the settings as found.
     std::map<std::wstring, std::wstring> facts = e2e::FinalFacts(before);
     std::map<std::wstring, std::wstring> expected = before.settings;
-    expected[L"account"] = L"present";
-    expected[L"account.fullName"] = before.fullName;
-    expected[L"account.type"] = std::to_wstring(before.privilege);
+    expected.insert(before.account.begin(), before.account.end());
     expected[L"account.disabled"] = L"no";
     expected[L"account.sid"] = L"a new one";
     expected[L"profile.entry"] = before.profile;

@@ -25,11 +25,6 @@ Account Find(const wchar_t* name)
     return account;
 }
 
-bool Loaded(const wchar_t* sid)
-{
-    return KeyOpens(HKEY_USERS, sid);
-}
-
 void WriteHiveValue(const wchar_t* sid, const wchar_t* subkey, const wchar_t* name, const wchar_t* value,
                     DWORD type = REG_SZ)
 {
@@ -63,12 +58,12 @@ constexpr wchar_t kShellFolders[] = L"\\SOFTWARE\\Microsoft\\Windows\\CurrentVer
 TEST_F(RepairHive, LoadUserHiveLoadsFromTheProfileListOnlyWhatIsNotLoaded)
 {
     const wchar_t* sid = jokafor_.sid.Text();
-    ASSERT_FALSE(Loaded(sid));
+    ASSERT_FALSE(KeyOpens(HKEY_USERS, sid));
     EXPECT_TRUE(LoadUserHive(sid));
-    EXPECT_TRUE(Loaded(sid));
+    EXPECT_TRUE(KeyOpens(HKEY_USERS, sid));
     EXPECT_TRUE(LoadUserHive(sid)) << "already loaded counts as loaded";
     EXPECT_EQ(ERROR_SUCCESS, machine::RegUnLoadKeyW(HKEY_USERS, sid));
-    EXPECT_FALSE(Loaded(sid));
+    EXPECT_FALSE(KeyOpens(HKEY_USERS, sid));
 
     // Texts that are no SID never become a key under HKEY_USERS.
     const wchar_t* refused[] = {L"", L"S-1-5-21-1-2-3-1001\\Software", L"..\\S-1-5-18", L"jokafor", L"S-1-5-21-x"};
@@ -80,7 +75,7 @@ TEST_F(RepairHive, LoadUserHiveLoadsFromTheProfileListOnlyWhatIsNotLoaded)
     Account tpatel = Find(L"tpatel");
     ASSERT_FALSE(tpatel.sid.IsEmpty());
     EXPECT_FALSE(LoadUserHive(tpatel.sid.Text()));
-    EXPECT_FALSE(Loaded(tpatel.sid.Text()));
+    EXPECT_FALSE(KeyOpens(HKEY_USERS, tpatel.sid.Text()));
 }
 
 TEST_F(RepairHive, LoadUserHiveRefusesAProfilePathThatIsNoLocalFolder)
@@ -92,7 +87,7 @@ TEST_F(RepairHive, LoadUserHiveRefusesAProfilePathThatIsNoLocalFolder)
         ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, entry.c_str(), L"ProfileImagePath", REG_EXPAND_SZ,
                                                  path, static_cast<DWORD>((wcslen(path) + 1) * sizeof(wchar_t))));
         EXPECT_FALSE(LoadUserHive(jokafor_.sid.Text())) << Show(path);
-        EXPECT_FALSE(Loaded(jokafor_.sid.Text())) << Show(path);
+        EXPECT_FALSE(KeyOpens(HKEY_USERS, jokafor_.sid.Text())) << Show(path);
     }
 }
 
@@ -133,7 +128,7 @@ TEST_F(RepairHive, UserShellFolderReadsTheAccountsOwnHive)
     // A fresh profile names its folders in "User Shell Folders" with %USERPROFILE%.
     ASSERT_TRUE(UserShellFolder(sid, L"Startup", out)) << "read from the profile list's folder";
     EXPECT_EQ(profile + L"\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup", out.Text());
-    EXPECT_TRUE(Loaded(sid)) << "the hive stays for the caller to unload";
+    EXPECT_TRUE(KeyOpens(HKEY_USERS, sid)) << "the hive stays for the caller to unload";
     ASSERT_TRUE(UserShellFolder(sid, L"Desktop", out, L"E:\\Elsewhere"));
     EXPECT_EQ(std::wstring(L"E:\\Elsewhere\\Desktop"), out.Text()) << "the given profile stands for %USERPROFILE%";
     out.Assign(L"untouched");
@@ -177,7 +172,7 @@ TEST_F(RepairHive, UserShellFolderBeforeVersion59DerivesTwoFoldersWithoutTheRegi
     WString out;
     ASSERT_TRUE(UserShellFolder(sid, L"Local AppData", out, L"C:\\Documents and Settings\\james", 5.1));
     EXPECT_EQ(std::wstring(L"C:\\Documents and Settings\\james\\Local Settings\\Application Data"), out.Text());
-    EXPECT_FALSE(Loaded(sid)) << "no hive needed";
+    EXPECT_FALSE(KeyOpens(HKEY_USERS, sid)) << "no hive needed";
     ASSERT_TRUE(LoadUserHive(sid));
     WriteHiveValue(sid, kShellFolders, L"Personal", L"C:\\Documents and Settings\\james\\My Documents");
     ASSERT_TRUE(UserShellFolder(sid, L"{374DE290-123F-4565-9164-39C4925E467B}", out, nullptr, 5.1));
