@@ -332,11 +332,14 @@ bool MakeHive(const std::wstring& file, const wchar_t* valueName, DWORD value)
     return saved;
 }
 
+// A DWORD of the hive file: 0xFFFFFFFF when the value is absent,
+// 0xFFFFFFFE when the file cannot be loaded (so that an unreadable file
+// never passes for one without the value).
 DWORD HiveValue(const std::wstring& file, const wchar_t* valueName)
 {
     DWORD value = 0, size = sizeof(value);
     if (machine::RegLoadKeyW(HKEY_USERS, L"VantrellReadBack", file.c_str()) != ERROR_SUCCESS)
-        return 0xFFFFFFFF;
+        return 0xFFFFFFFE;
     if (RegGetValueW(HKEY_USERS, L"VantrellReadBack", valueName, RRF_RT_REG_DWORD, nullptr, &value, &size) !=
         ERROR_SUCCESS)
         value = 0xFFFFFFFF;
