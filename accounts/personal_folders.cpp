@@ -64,25 +64,6 @@ bool IsOwnUser(HANDLE token)
                     reinterpret_cast<TOKEN_USER*>(ours.data())->User.Sid) != FALSE;
 }
 
-template <typename Interface>
-class ComPointer {
-public:
-    ComPointer() = default;
-    ~ComPointer()
-    {
-        if (pointer_ != nullptr)
-            pointer_->Release();
-    }
-    ComPointer(const ComPointer&) = delete;
-    ComPointer& operator=(const ComPointer&) = delete;
-    Interface* Get() const { return pointer_; }
-    Interface* operator->() const { return pointer_; }
-    void** Put() { return reinterpret_cast<void**>(&pointer_); }
-    explicit operator bool() const { return pointer_ != nullptr; }
-
-private:
-    Interface* pointer_ = nullptr;
-};
 
 bool ReadsBackAs(int index, const wchar_t* newPath, bool byKnownFolder)
 {
@@ -244,12 +225,12 @@ bool SetFolderLocation(const wchar_t* sidString, const wchar_t* profilePath, con
     }
 
     {
-        ComPointer<IKnownFolderManager> manager;
+        UniqueCom<IKnownFolderManager> manager;
         if (SUCCEEDED(machine::CoCreateInstance(CLSID_KnownFolderManager, nullptr, CLSCTX_INPROC_SERVER,
-                                                IID_IKnownFolderManager, manager.Put())) &&
+                                                IID_IKnownFolderManager, reinterpret_cast<void**>(manager.Put()))) &&
             manager) {
             LPWSTR error = nullptr;
-            HRESULT redirected = manager->Redirect(id, nullptr, 0, newPath, 0, nullptr, &error);
+            HRESULT redirected = manager.Get()->Redirect(id, nullptr, 0, newPath, 0, nullptr, &error);
             if (error != nullptr)
                 CoTaskMemFree(error);
             if (SUCCEEDED(redirected))
@@ -559,31 +540,31 @@ WString RelocationResultText(const RelocationResult& result, bool restore)
 
 bool PickFolder(WString& path, HWND owner, const wchar_t* initialFolder)
 {
-    ComPointer<IFileDialog> dialog;
+    UniqueCom<IFileDialog> dialog;
     if (SUCCEEDED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_IFileDialog,
-                                   dialog.Put())) &&
+                                   reinterpret_cast<void**>(dialog.Put()))) &&
         dialog) {
         if (initialFolder != nullptr && *initialFolder != L'\0') {
             PIDLIST_ABSOLUTE list = ILCreateFromPathW(initialFolder);
             if (list != nullptr) {
-                ComPointer<IShellItem> item;
-                if (SUCCEEDED(SHCreateShellItem(nullptr, nullptr, list, reinterpret_cast<IShellItem**>(item.Put())))) {
-                    dialog->SetFolder(item.Get());
-                    dialog->SetDefaultFolder(item.Get());
+                UniqueCom<IShellItem> item;
+                if (SUCCEEDED(SHCreateShellItem(nullptr, nullptr, list, item.Put()))) {
+                    dialog.Get()->SetFolder(item.Get());
+                    dialog.Get()->SetDefaultFolder(item.Get());
                 }
                 ILFree(list);
             }
         }
-        dialog->SetOptions(FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM);
-        dialog->SetTitle(L"Select new folder location");
+        dialog.Get()->SetOptions(FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM);
+        dialog.Get()->SetTitle(L"Select new folder location");
         if (!path.IsEmpty())
-            dialog->SetFileName(path.Text());
-        if (FAILED(dialog->Show(owner)))
+            dialog.Get()->SetFileName(path.Text());
+        if (FAILED(dialog.Get()->Show(owner)))
             return false;
-        ComPointer<IShellItem> result;
+        UniqueCom<IShellItem> result;
         LPWSTR chosen = nullptr;
-        if (FAILED(dialog->GetResult(reinterpret_cast<IShellItem**>(result.Put()))) ||
-            FAILED(result->GetDisplayName(SIGDN_FILESYSPATH, &chosen)) || chosen == nullptr)
+        if (FAILED(dialog.Get()->GetResult(result.Put())) ||
+            FAILED(result.Get()->GetDisplayName(SIGDN_FILESYSPATH, &chosen)) || chosen == nullptr)
             return false;
         bool assigned = path.Assign(chosen);
         CoTaskMemFree(chosen);

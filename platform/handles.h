@@ -119,6 +119,13 @@ struct FreeSidTraits {
     static Type Invalid() { return nullptr; }
     static void Close(Type h) { FreeSid(h); }
 };
+// A COM interface pointer: the one reference it holds is released once.
+template <typename Interface>
+struct ComTraits {
+    using Type = Interface*;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { h->Release(); }
+};
 struct RegKeyTraits {
     using Type = HKEY;
     static Type Invalid() { return nullptr; }
@@ -170,3 +177,5 @@ using UniqueFind = UniqueResource<FindTraits>;
 using UniqueMenu = UniqueResource<MenuTraits>;
 using UniqueAccelerators = UniqueResource<AcceleratorTraits>;
 using UniqueWindow = UniqueResource<WindowTraits>;
+template <typename Interface>
+using UniqueCom = UniqueResource<ComTraits<Interface>>;

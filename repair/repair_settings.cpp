@@ -11,13 +11,6 @@
 
 namespace {
 
-template <typename Interface>
-struct ComTraits {
-    using Type = Interface*;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { h->Release(); }
-};
-
 bool ReadDword(RegKey& key, const wchar_t* name, DWORD* value)
 {
     RegValue read;
@@ -64,8 +57,8 @@ bool CreateShortcut(const wchar_t* shortcutPath, const wchar_t* targetPath, cons
     HRESULT com = CoInitialize(nullptr);
     bool saved = false;
     {
-        UniqueResource<ComTraits<IShellLinkW>> link;
-        UniqueResource<ComTraits<IPersistFile>> file;
+        UniqueCom<IShellLinkW> link;
+        UniqueCom<IPersistFile> file;
         if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                        reinterpret_cast<void**>(link.Put()))) &&
             SUCCEEDED(link.Get()->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.Put()))) &&

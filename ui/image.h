@@ -28,12 +28,7 @@ using UniquePen = UniqueResource<GdiplusObjectTraits<Gdiplus::GpPen, Gdiplus::Dl
 using UniqueFill = UniqueResource<GdiplusObjectTraits<Gdiplus::GpBrush, Gdiplus::DllExports::GdipDeleteBrush>>;
 using UniqueRegion = UniqueResource<GdiplusObjectTraits<Gdiplus::GpRegion, Gdiplus::DllExports::GdipDeleteRegion>>;
 
-struct ComStreamTraits {
-    using Type = IStream*;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { h->Release(); }
-};
-using UniqueStream = UniqueResource<ComStreamTraits>;
+using UniqueStream = UniqueCom<IStream>;
 
 struct GlobalMemoryTraits {
     using Type = HGLOBAL;

@@ -89,18 +89,17 @@ bool MakeShortcut(const std::wstring& path, const std::wstring& target, const st
                   const std::wstring& directory = L"C:\\")
 {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    IShellLinkW* link = nullptr;
-    IPersistFile* file = nullptr;
-    bool saved = SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                            reinterpret_cast<void**>(&link))) &&
-                 SUCCEEDED(link->SetPath(target.c_str())) && SUCCEEDED(link->SetArguments(arguments.c_str())) &&
-                 SUCCEEDED(link->SetWorkingDirectory(directory.c_str())) &&
-                 SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
-                 SUCCEEDED(file->Save(path.c_str(), TRUE));
-    if (file != nullptr)
-        file->Release();
-    if (link != nullptr)
-        link->Release();
+    bool saved = false;
+    {
+        UniqueCom<IShellLinkW> link;
+        UniqueCom<IPersistFile> file;
+        saved = SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                           reinterpret_cast<void**>(link.Put()))) &&
+                SUCCEEDED(link.Get()->SetPath(target.c_str())) && SUCCEEDED(link.Get()->SetArguments(arguments.c_str())) &&
+                SUCCEEDED(link.Get()->SetWorkingDirectory(directory.c_str())) &&
+                SUCCEEDED(link.Get()->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.Put()))) &&
+                SUCCEEDED(file.Get()->Save(path.c_str(), TRUE));
+    }
     CoUninitialize();
     return saved;
 }

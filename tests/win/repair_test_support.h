@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "accounts/lookup.h"
+#include "platform/handles.h"
 #include "platform/machine.h"
 #include "sandbox/sandbox.h"
 #include "tests/win/test_support.h"
@@ -255,23 +256,21 @@ inline std::wstring ReadLink(const std::wstring& file)
 {
     std::wstring read = L"(unreadable)";
     CoInitialize(nullptr);
-    IShellLinkW* link = nullptr;
-    IPersistFile* persist = nullptr;
-    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                   reinterpret_cast<void**>(&link))) &&
-        SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist))) &&
-        SUCCEEDED(persist->Load(file.c_str(), STGM_READ))) {
-        wchar_t path[1024] = L"", arguments[1024] = L"", folder[1024] = L"", description[1024] = L"";
-        link->GetPath(path, ARRAYSIZE(path), nullptr, SLGP_RAWPATH);
-        link->GetArguments(arguments, ARRAYSIZE(arguments));
-        link->GetWorkingDirectory(folder, ARRAYSIZE(folder));
-        link->GetDescription(description, ARRAYSIZE(description));
-        read = std::wstring(path) + L" | " + arguments + L" | " + folder + L" | " + description;
+    {
+        UniqueCom<IShellLinkW> link;
+        UniqueCom<IPersistFile> persist;
+        if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                       reinterpret_cast<void**>(link.Put()))) &&
+            SUCCEEDED(link.Get()->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(persist.Put()))) &&
+            SUCCEEDED(persist.Get()->Load(file.c_str(), STGM_READ))) {
+            wchar_t path[1024] = L"", arguments[1024] = L"", folder[1024] = L"", description[1024] = L"";
+            link.Get()->GetPath(path, ARRAYSIZE(path), nullptr, SLGP_RAWPATH);
+            link.Get()->GetArguments(arguments, ARRAYSIZE(arguments));
+            link.Get()->GetWorkingDirectory(folder, ARRAYSIZE(folder));
+            link.Get()->GetDescription(description, ARRAYSIZE(description));
+            read = std::wstring(path) + L" | " + arguments + L" | " + folder + L" | " + description;
+        }
     }
-    if (persist != nullptr)
-        persist->Release();
-    if (link != nullptr)
-        link->Release();
     CoUninitialize();
     return read;
 }
