@@ -372,8 +372,9 @@ TEST_F(MainWindowRun, CorruptedProfileKeysAreOfferedOnceAtStart)
             EXPECT_FALSE(screen.Enabled(screen.Ids().createButton)) << "the window is locked while it asks";
             EXPECT_EQ(L"Vantrell found one or more corrupted profile registry keys.\r\n\r\nDo you want to fix them?",
                       screen.Answer(c.answer));
-            if (c.told != nullptr)
+            if (c.told != nullptr) {
                 EXPECT_EQ(c.told, screen.Answer(L"OK")) << c.what;
+            }
             EXPECT_TRUE(WaitFor([&] { return screen.Enabled(screen.Ids().createButton); }, "the lock to be undone"));
             // Nothing more may follow: give a box the moment it would need to appear.
             Sleep(700);
