@@ -4,33 +4,58 @@
 // window program with the same arguments and its own standard handles,
 // waits for it and ends with its exit code. A console program makes cmd
 // wait and owns the console the prompt for a password is read from.
+// It only relays, so it uses nothing of the C++ library: the whole program
+// stays a few kilobytes.
 #include <windows.h>
 
-#include <string>
+namespace {
+
+// The longest path and command line the system takes, with room for the quotes.
+constexpr DWORD kLongest = 32768;
+wchar_t g_program[kLongest];
+wchar_t g_commandLine[2 * kLongest + 4];
+
+int Refuse()
+{
+    DWORD written = 0;
+    const char message[] = "the program beside this one could not be started\r\n";
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), message, sizeof(message) - 1, &written, nullptr);
+    return 4;
+}
+
+}  // namespace
 
 int wmain()
 {
-    wchar_t path[32768];
-    DWORD length = GetModuleFileNameW(nullptr, path, ARRAYSIZE(path));
-    if (length == 0 || length >= ARRAYSIZE(path) - 4)
-        return 4;
-    std::wstring program(path, length);
-    const size_t dot = program.find_last_of(L'.');
-    const size_t slash = program.find_last_of(L'\\');
-    if (dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash))
-        return 4;
+    const DWORD length = GetModuleFileNameW(nullptr, g_program, kLongest);
+    if (length == 0 || length >= kLongest - 4)
+        return Refuse();
+    DWORD dot = length;
+    while (dot > 0 && g_program[dot - 1] != L'.' && g_program[dot - 1] != L'\\')
+        --dot;
+    if (dot == 0 || g_program[dot - 1] != L'.')
+        return Refuse();
     // Only the program beside this one, by its full path: never one found on the search path.
-    program.replace(dot, std::wstring::npos, L".exe");
+    lstrcpyW(g_program + dot, L"exe");
 
     // The arguments as given, behind the program's quoted path.
-    const wchar_t* line = GetCommandLineW();
+    const wchar_t* arguments = GetCommandLineW();
     bool quoted = false;
-    while (*line != L'\0' && (quoted || (*line != L' ' && *line != L'\t'))) {
-        if (*line == L'"')
+    while (*arguments != L'\0' && (quoted || (*arguments != L' ' && *arguments != L'\t'))) {
+        if (*arguments == L'"')
             quoted = !quoted;
-        ++line;
+        ++arguments;
     }
-    std::wstring commandLine = L"\"" + program + L"\"" + line;
+    const int programLength = lstrlenW(g_program);
+    const int argumentsLength = lstrlenW(arguments);
+    if (programLength + argumentsLength + 3 > static_cast<int>(kLongest))
+        return Refuse();
+    wchar_t* end = g_commandLine;
+    *end++ = L'"';
+    lstrcpyW(end, g_program);
+    end += programLength;
+    *end++ = L'"';
+    lstrcpyW(end, arguments);
 
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
@@ -39,13 +64,8 @@ int wmain()
     startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-        DWORD written = 0;
-        const char message[] = "the program beside this one could not be started\r\n";
-        WriteFile(GetStdHandle(STD_ERROR_HANDLE), message, sizeof(message) - 1, &written, nullptr);
-        return 4;
-    }
+    if (!CreateProcessW(g_program, g_commandLine, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
+        return Refuse();
     CloseHandle(process.hThread);
     // Ctrl+C reaches both processes; this one waits for the other's answer.
     SetConsoleCtrlHandler(nullptr, TRUE);
