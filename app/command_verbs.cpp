@@ -30,6 +30,7 @@
 #include "repair/repair_rules.h"
 #include "repair/repair_setup.h"
 #include "ui/secret_text.h"
+#include "vantrell_version.h"
 
 namespace {
 
@@ -1119,6 +1120,17 @@ int Help(CommandRun& run)
     return kExitDone;
 }
 
+// What a deployment's detection rule compares: the number of the version
+// resource and of the installer package.
+int Version(CommandRun& run)
+{
+    if (run.Json())
+        run.Document().Field("version", VANTRELL_VERSION_WIDE);
+    else
+        run.Line(VANTRELL_VERSION_WIDE);
+    return kExitDone;
+}
+
 const CommandOption kListOptions[] = {{L"--sizes", false, nullptr}, {L"--csv", false, nullptr}};
 const CommandOption kSetOptions[] = {
     {L"--full-name", true, nullptr},
@@ -1156,6 +1168,7 @@ constexpr size_t Count(const CommandOption (&)[N])
 const CommandVerb kCommandVerbs[] = {
     // words, arguments, min, max, options, changes, destructive; summary; elevation; function
     {{L"help", L"", 0, 0, nullptr, 0, false, false}, L"this text", false, Help},
+    {{L"version", L"", 0, 0, nullptr, 0, false, false}, L"the program's version number", false, Version},
     {{L"list", L"", 0, 0, OPTIONS(kListOptions), false, false},
      L"every local account with its type, SID, flags, picture and profile (--sizes: profile sizes)", true,
      ListAccounts},

@@ -28,6 +28,7 @@ run profile-keys
 run repair plan jokafor
 run repair status
 run help
+run version
 run create "bad,name"
 run doctor
 run folders "$(id -un)"

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/handles.h"
+#include "vantrell_version.h"
 
 namespace {
 
@@ -43,6 +44,11 @@ TEST(ProductResources, IconsVersionAndManifest)
     VS_FIXEDFILEINFO* info = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&info), &length));
-    EXPECT_EQ(MAKELONG(9, 1), static_cast<LONG>(info->dwFileVersionMS)) << std::hex << info->dwFileVersionMS;
-    EXPECT_EQ(0u, info->dwFileVersionLS) << std::hex << info->dwFileVersionLS;
+    // One version number everywhere: the version resource, the manifest and "vantrell version".
+    const std::string numbers = std::to_string(HIWORD(info->dwFileVersionMS)) + "." +
+                                std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
+                                std::to_string(HIWORD(info->dwFileVersionLS)) + "." +
+                                std::to_string(LOWORD(info->dwFileVersionLS));
+    EXPECT_EQ(VANTRELL_VERSION_TEXT, numbers);
+    EXPECT_NE(std::string::npos, text.find("name=\"Vantrell\" version=\"" VANTRELL_VERSION_TEXT "\""));
 }
