@@ -10,10 +10,8 @@
 
 namespace {
 
-// The longest path and command line the system takes, with room for the quotes.
+// The longest path and command line the system takes.
 constexpr DWORD kLongest = 32768;
-wchar_t g_program[kLongest];
-wchar_t g_commandLine[2 * kLongest + 4];
 
 int Refuse()
 {
@@ -27,16 +25,19 @@ int Refuse()
 
 int wmain()
 {
-    const DWORD length = GetModuleFileNameW(nullptr, g_program, kLongest);
+    // On the stack (128 KB of its 2 MB): arrays of static storage would be written out in the file.
+    wchar_t program[kLongest];
+    wchar_t commandLine[kLongest];
+    const DWORD length = GetModuleFileNameW(nullptr, program, kLongest);
     if (length == 0 || length >= kLongest - 4)
         return Refuse();
     DWORD dot = length;
-    while (dot > 0 && g_program[dot - 1] != L'.' && g_program[dot - 1] != L'\\')
+    while (dot > 0 && program[dot - 1] != L'.' && program[dot - 1] != L'\\')
         --dot;
-    if (dot == 0 || g_program[dot - 1] != L'.')
+    if (dot == 0 || program[dot - 1] != L'.')
         return Refuse();
     // Only the program beside this one, by its full path: never one found on the search path.
-    lstrcpyW(g_program + dot, L"exe");
+    lstrcpyW(program + dot, L"exe");
 
     // The arguments as given, behind the program's quoted path.
     const wchar_t* arguments = GetCommandLineW();
@@ -46,13 +47,13 @@ int wmain()
             quoted = !quoted;
         ++arguments;
     }
-    const int programLength = lstrlenW(g_program);
+    const int programLength = lstrlenW(program);
     const int argumentsLength = lstrlenW(arguments);
     if (programLength + argumentsLength + 3 > static_cast<int>(kLongest))
         return Refuse();
-    wchar_t* end = g_commandLine;
+    wchar_t* end = commandLine;
     *end++ = L'"';
-    lstrcpyW(end, g_program);
+    lstrcpyW(end, program);
     end += programLength;
     *end++ = L'"';
     lstrcpyW(end, arguments);
@@ -64,7 +65,7 @@ int wmain()
     startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(g_program, g_commandLine, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
+    if (!CreateProcessW(program, commandLine, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
         return Refuse();
     CloseHandle(process.hThread);
     // Ctrl+C reaches both processes; this one waits for the other's answer.
