@@ -35,6 +35,7 @@ if(MINGW)
     set(delay_library ${CMAKE_BINARY_DIR}/delay/lib${dll}-delay.a)
     add_custom_command(OUTPUT ${delay_library}
       COMMAND ${VANTRELL_DLLTOOL} --input-def ${definition} --dllname ${dll}.dll --output-delaylib ${delay_library}
+              --temp-prefix ${dll}-delay
       DEPENDS ${definition}
       COMMENT "Making the delayed import library of ${dll}"
       VERBATIM)
@@ -51,13 +52,33 @@ if(MINGW)
   add_compile_options(-municode)
   # Only Windows system DLLs may be imported: the MinGW runtime goes in statically.
   add_link_options(-static -static-libgcc -static-libstdc++)
+  # The same commit gives the same bytes wherever it is built: no time stamp
+  # in the headers.
+  add_link_options(-Wl,--no-insert-timestamp)
 endif()
+
+# What ships is built for size: its work is waiting on the system, on disks
+# and on the user, never on its own instructions, and a smaller program
+# loads sooner. Unused functions and data go at the link. No build path
+# reaches the code or its debug information: the build folder's map comes
+# last, as it may lie inside the source folder and the last is tried first.
+set(VANTRELL_PRODUCT_COMPILE_OPTIONS)
+set(VANTRELL_PRODUCT_LINK_OPTIONS)
+if(MINGW OR CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  set(VANTRELL_PRODUCT_COMPILE_OPTIONS -Os -ffunction-sections -fdata-sections
+      -ffile-prefix-map=${CMAKE_SOURCE_DIR}/= -ffile-prefix-map=${CMAKE_BINARY_DIR}/=)
+  set(VANTRELL_PRODUCT_LINK_OPTIONS -Wl,--gc-sections)
+endif()
+target_compile_options(vantrell_core PRIVATE ${VANTRELL_PRODUCT_COMPILE_OPTIONS})
 
 add_library(vantrell_lib STATIC ${VANTRELL_WINDOWS_SOURCES})
 target_link_libraries(vantrell_lib PUBLIC vantrell_core ${VANTRELL_SYSTEM_LIBRARIES})
 
 add_library(vantrell_machine STATIC ${VANTRELL_MACHINE_SOURCES})
 target_link_libraries(vantrell_machine PUBLIC vantrell_core ${VANTRELL_SYSTEM_LIBRARIES})
+foreach(library vantrell_lib vantrell_machine)
+  target_compile_options(${library} PRIVATE ${VANTRELL_PRODUCT_COMPILE_OPTIONS})
+endforeach()
 
 # The scenarios are read from the source tree; under Wine, drive Z: is the root.
 if(CMAKE_CROSSCOMPILING)
@@ -79,12 +100,15 @@ endif()
 file(GLOB VANTRELL_RESOURCE_FILES CONFIGURE_DEPENDS
      ${CMAKE_SOURCE_DIR}/resources/images/*.png ${CMAKE_SOURCE_DIR}/resources/*.ico
      ${CMAKE_SOURCE_DIR}/resources/*.manifest)
+list(APPEND VANTRELL_RESOURCE_FILES ${CMAKE_BINARY_DIR}/generated/vantrell.exe.manifest)
 set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/vantrell.rc ${CMAKE_SOURCE_DIR}/resources/manifest.rc
                             PROPERTIES OBJECT_DEPENDS "${VANTRELL_RESOURCE_FILES}")
 
-# The product and the sandbox are the same program on two machines.
+# The product and the sandbox are the same program on two machines, linked
+# alike, so that the sandbox's tests run the product's link.
 foreach(program vantrell vantrell-sandbox)
   add_executable(${program} WIN32 app/main.cpp resources/vantrell.rc)
+  target_link_options(${program} PRIVATE ${VANTRELL_PRODUCT_LINK_OPTIONS})
   if(MINGW)
     target_link_options(${program} PRIVATE -municode)   # the entry is wWinMain
   elseif(MSVC)
@@ -92,30 +116,37 @@ foreach(program vantrell vantrell-sandbox)
   endif()
 endforeach()
 target_link_libraries(vantrell PRIVATE vantrell_lib vantrell_machine)
+target_compile_options(vantrell PRIVATE ${VANTRELL_PRODUCT_COMPILE_OPTIONS})
 
 # The console companions: "vantrell list" from cmd or PowerShell finds the
 # .com first, which runs the .exe beside it and waits for it.
 foreach(program vantrell vantrell-sandbox)
   add_executable(${program}-console app/console_companion.cpp)
+  target_compile_options(${program}-console PRIVATE ${VANTRELL_PRODUCT_COMPILE_OPTIONS})
+  target_link_options(${program}-console PRIVATE ${VANTRELL_PRODUCT_LINK_OPTIONS})
   set_target_properties(${program}-console PROPERTIES OUTPUT_NAME ${program} SUFFIX .com)
   if(MINGW)
-    target_link_options(${program}-console PRIVATE -municode)
+    # It has nothing to debug that its source does not show: no symbols.
+    target_link_options(${program}-console PRIVATE -municode -s)
   endif()
   add_dependencies(${program} ${program}-console)
 endforeach()
 target_link_libraries(vantrell-sandbox PRIVATE vantrell_lib vantrell_sandbox)
 
-# The product ships without its debug sections. They stay beside it in
-# vantrell.debug, which a debugger finds through the link the product keeps.
+# The product ships without its debug sections and its symbol table (which
+# alone weighed more than a third of it). Both stay beside it in
+# vantrell.debug, which a debugger finds through the link the product keeps;
+# vantrell.map says what each library brings (scripts/size-report.sh).
 # Only GNU tools build this way; other compilers keep their symbols apart
 # on their own.
 if(MINGW AND CMAKE_OBJCOPY)
   set(VANTRELL_SYMBOLS $<TARGET_FILE_DIR:vantrell>/$<TARGET_FILE_BASE_NAME:vantrell>.debug)
   add_custom_command(TARGET vantrell POST_BUILD
     COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:vantrell> ${VANTRELL_SYMBOLS}
-    COMMAND ${CMAKE_OBJCOPY} --strip-debug --add-gnu-debuglink=${VANTRELL_SYMBOLS} $<TARGET_FILE:vantrell>
+    COMMAND ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=${VANTRELL_SYMBOLS} $<TARGET_FILE:vantrell>
     COMMENT "Keeping the product's symbols in vantrell.debug"
     VERBATIM)
+  target_link_options(vantrell PRIVATE -Wl,-Map=$<TARGET_FILE_DIR:vantrell>/vantrell.map)
 endif()
 
 add_executable(sandbox-tool sandbox/tool.cpp)

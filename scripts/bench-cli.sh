@@ -4,6 +4,7 @@
 # the bare enumeration floor (one NetUserEnum walk at level 3 over every
 # page, in a console program of its own), and "help" against a minimal
 # console program. Leaves the simulated machine on the thousand accounts.
+# VANTRELL_BENCH_PROGRAMS: as in bench-startup.sh.
 set -eu
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 RUNS="${1:-7}"
@@ -33,11 +34,12 @@ median() {
     done
     echo $runs | tr ' ' '\n' | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'
 }
-once ./vantrell-sandbox.exe help >/dev/null   # the first start fills Wine's caches
-list=$(median ./vantrell-sandbox.exe list --json)
-floor=$(median tests/bench/vantrell_command_floors.exe enum)
-help=$(median ./vantrell-sandbox.exe help)
-hello=$(median tests/bench/vantrell_command_floors.exe hello)
+programs="${VANTRELL_BENCH_PROGRAMS:-.}"
+once "$programs/vantrell-sandbox.exe" help >/dev/null   # the first start fills Wine's caches
+list=$(median "$programs/vantrell-sandbox.exe" list --json)
+floor=$(median "$programs/tests/bench/vantrell_command_floors.exe" enum)
+help=$(median "$programs/vantrell-sandbox.exe" help)
+hello=$(median "$programs/tests/bench/vantrell_command_floors.exe" hello)
 awk -v l="$list" -v f="$floor" -v h="$help" -v m="$hello" -v r="$RUNS" 'BEGIN {
     printf "list --json, 1,000 accounts: %d ms   enumeration floor: %d ms   ratio %.2f (target 1.10)\n", l, f, l / f
     printf "help:                        %d ms   minimal console:   %d ms   ratio %.2f (target 1.30)\n", h, m, h / m
