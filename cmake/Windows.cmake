@@ -215,3 +215,5 @@ if(VANTRELL_TESTS)
                      -P ${CMAKE_SOURCE_DIR}/cmake/check-no-simulation.cmake)
   endif()
 endif()
+
+include(cmake/Release.cmake)
