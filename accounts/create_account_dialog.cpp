@@ -191,7 +191,7 @@ int CreateAccountDialog(DialogOwner& owner, WString& accountNameOut, double osVe
         picture.defaultPicture = LoadPictureFile(defaultPath.Text());
 
     Controls controls;
-    if (UniqueIcon icon = LoadAccountIcon(48))
+    if (UniqueIcon icon = LoadAccountIcon(dialog.Scale(48)))
         dialog.AddIcon(CopyIcon(icon.Get()), 10, 10, 48, 48);   // the control owns its copy
     int32_t heading = dialog.AddLabel(L"Create user account", 68, 20, 312, 25, WS_VISIBLE | SS_CENTER);
     dialog.SetFont(heading, 16.0, 800, 0, L"Arial");

@@ -105,7 +105,7 @@ bool DeleteAccountDialog(DialogOwner& owner, uint32_t* busy, HICON accountIcon, 
         // Without a bitmap a control sized to its picture would have no size at all.
         int32_t spinner = dialog.AddPicture(nullptr, 20, 150, 28, 28, WS_VISIBLE);
         if (const ControlEntry* control = dialog.Control(spinner))
-            StartSpinner(control->handle, 28, kOpaqueBlack, 80, -1);   // ends with its control
+            StartSpinner(control->handle, dialog.Scale(28), kOpaqueBlack, 80, -1);   // ends with its control
         dialog.AddLabel(L"Deleting the user account, please wait...", 55, 156, 300, 18, -1);
         dialog.SetState(remove, StateFlags::Disable);
         dialog.SetState(cancel, StateFlags::Disable);

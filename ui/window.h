@@ -67,6 +67,17 @@ struct CheckControlData {
     uint32_t state = StateFlags::Uncheck;
 };
 
+// What a control's font was asked for, so that it can be made again at another DPI.
+struct FontRequest {
+    double size = 9.0;
+    int weight = 400;
+    uint32_t attributes = 0;
+    wchar_t faceName[32] = L"Arial";
+};
+
+// Layouts are written in units of a 96-DPI screen; a window multiplies them by its own DPI.
+constexpr int kDesignDpi = 96;
+
 struct ControlEntry {
     ControlKind kind = ControlKind::None;
     HWND handle = nullptr;               // owned: destroyed with the entry
@@ -74,11 +85,12 @@ struct ControlEntry {
     UniqueBrush backgroundBrush;
     int32_t textColour = -1;             // negative: the system button-text colour
     int32_t backgroundColour = -1;       // negative: the window's background
-    int x = 0, y = 0, width = 0, height = 0;
+    int x = 0, y = 0, width = 0, height = 0;    // pixels at the window's DPI
     int parentWidth = 0, parentHeight = 0;
     uint32_t behaviour = 0;
     bool autoWidth = false;              // a label sized to its text
     UniqueFont font;
+    FontRequest fontRequest;
     UniqueBitmap bitmap;                 // picture controls
     UniqueIcon icon;                     // icon controls
     std::shared_ptr<CheckControlData> check;
@@ -112,7 +124,8 @@ public:
 
     // Style -1: caption, system menu and minimise box; extended style -1:
     // WS_EX_ACCEPTFILES. x = y = -1 centres the window over its parent or the
-    // work area. Returns the window or null.
+    // work area. The client size, like every position and size the window's
+    // calls take, is in 96-DPI units. Returns the window or null.
     HWND CreateUiWindow(const wchar_t* className, const wchar_t* title, int clientWidth, int clientHeight,
                         int x, int y, LONG style, LONG exStyle, HWND parent);
     // False when there was no window.
@@ -198,6 +211,9 @@ public:
 
     HWND Handle() const { return window_; }
     HINSTANCE Module() const { return module_; }
+    // The window's DPI, and a length of 96-DPI units in its pixels.
+    int Dpi() const { return dpi_; }
+    int Scale(int length) const { return MulDiv(length, dpi_, kDesignDpi); }
     UiEvent& Event() { return *sink_; }
     const ControlEntry* Control(int32_t id) const;
     int32_t LastControlId() const { return static_cast<int32_t>(controls_.empty() ? 0 : used_ - 1); }
@@ -224,7 +240,10 @@ private:
     ControlEntry* NewEntry();
     HWND CreateControl(ControlEntry& entry, const wchar_t* windowClass, const wchar_t* text, DWORD style,
                        DWORD exStyle, int x, int y, int width, int height);
-    UniqueFont MakeFont(double size, int weight, uint32_t attributes, const wchar_t* faceName) const;
+    UniqueFont MakeFont(const FontRequest& request) const;
+    FontRequest NextFont() const;
+    // Moves, sizes and re-fonts every control for a new DPI; the window takes `frame`.
+    void ApplyDpi(int dpi, const RECT& frame);
     void ApplyCheck(ControlEntry& entry, uint32_t check);
     void ReleaseControl(ControlEntry& entry);
     void SetRedraw(bool on);
@@ -238,6 +257,7 @@ private:
     std::vector<ControlEntry> controls_;
     uint32_t used_ = 0;                          // entries in use, entry 0 included
 
+    int dpi_ = kDesignDpi;
     double fontSize_ = 9.0;
     int fontWeight_ = 400;
     uint32_t fontAttributes_ = 0;
