@@ -222,6 +222,7 @@ int CreateAccountDialog(DialogOwner& owner, WString& accountNameOut, double osVe
     controls.create = dialog.AddButton(L"Create account", 55, 318, 120, 25, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON);
     dialog.SetTip(controls.create, L"Create the user account now.");
     controls.cancel = dialog.AddButton(L"Cancel", 255, 318, 80, 25, -1);
+    dialog.SetCancel(controls.cancel);
     dialog.SetTip(controls.cancel, L"Cancel this operation.");
 
     dialog.Show(controls.name);

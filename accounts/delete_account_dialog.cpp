@@ -87,6 +87,7 @@ bool DeleteAccountDialog(DialogOwner& owner, uint32_t* busy, HICON accountIcon, 
     int32_t remove = dialog.AddButton(L"Delete account", 55, 218, 120, 25, -1);
     dialog.SetTip(remove, L"Remove the user account now.");
     int32_t cancel = dialog.AddButton(L"Cancel", 255, 218, 80, 25, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON);
+    dialog.SetCancel(cancel);
     dialog.SetTip(cancel, L"Cancel deleting the user account.");
 
     dialog.Show(cancel);

@@ -277,6 +277,7 @@ void AddControls(Session& session, HICON accountIcon, const wchar_t* displayName
     int32_t heading = dialog.AddLabel(L"Move account folders", 68, 20, 412, 25, WS_VISIBLE | SS_CENTER);
     dialog.SetFont(heading, 16.0, 800, 0, L"Arial");
     ids.close = AddCloseButton(dialog, 558, 10, 32, 32, kOpaqueBlack);
+    dialog.SetCancel(ids.close);
 
     WString intro(L"This feature lets you change the ");
     intro.Append(L"location of some of ", displayName != nullptr ? displayName : L"",

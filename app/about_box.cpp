@@ -19,7 +19,7 @@ namespace {
 constexpr int kWidth = 400;
 constexpr int kHeight = 300;
 
-// A picture that opens a page when clicked.
+// A picture that opens a page when clicked: a link to the keyboard and to screen readers.
 int32_t AddPagePicture(UiDialog& box, UniqueBitmap picture, int x, int y, int width, int height, const wchar_t* tip)
 {
     if (!picture)
@@ -28,6 +28,7 @@ int32_t AddPagePicture(UiDialog& box, UniqueBitmap picture, int x, int y, int wi
     if (const ControlEntry* control = box.Control(id))
         SetHandCursor(control->handle);
     box.SetTip(id, tip);
+    box.MakePressable(id, tip, DrawnRole::Link);
     return id;
 }
 

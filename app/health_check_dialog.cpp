@@ -503,6 +503,7 @@ void HealthCheckDialog(DialogOwner& owner)
     Session session;
     session.dialog = &dialog;
     AddControls(session);
+    dialog.SetCancel(session.ids.closeButton);
     dialog.Show(session.ids.closeButton);
     if (!RunCheck(session))
         return;

@@ -96,6 +96,7 @@ void AddHeader(MainWindow& window, Gdiplus::GpBitmap* background)
     window.SetTip(ids.launchLabel, L"Repair severe issues without reinstalling Windows");
     if (const ControlEntry* launch = window.Control(ids.launchLabel))
         SetHandCursor(launch->handle);
+    window.MakePressable(ids.launchLabel, L"Launch Brenwick", DrawnRole::Link);
 
     ids.minimiseButton = AddMinimiseButton(window, 690, 4, 20, 20, kOpaqueBlack, background);
     ids.closeButton = AddCloseButton(window, 720, 4, 20, 20, kOpaqueBlack, background);

@@ -346,6 +346,10 @@ int32_t UiWindow::AddCheckControl(const wchar_t* text, int x, int y, HBITMAP che
         return 0;
     }
     check->labelPartId = label->id;
+    // The label part stands for the whole control: it takes the focus.
+    SetWindowLongW(label->handle, GWL_STYLE, GetWindowLongW(label->handle, GWL_STYLE) | WS_TABSTOP);
+    label->pressable = true;
+    ExposeDrawnControl(label->handle, text, DrawnRole::CheckButton, check);
     return check->imagePartId;
 }
 
@@ -567,6 +571,16 @@ bool UiWindow::SetTip(int32_t id, const wchar_t* text)
     bool known = SendMessageW(tooltip_.Get(), TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&existing)) != 0;
     UINT message = known ? TTM_UPDATETIPTEXTW : TTM_ADDTOOLW;
     return SendMessageW(tooltip_.Get(), message, 0, reinterpret_cast<LPARAM>(&tool)) != 0 || known;
+}
+
+bool UiWindow::MakePressable(int32_t id, const wchar_t* name, DrawnRole role)
+{
+    ControlEntry* entry = Entry(id);
+    if (entry == nullptr || !ExposeDrawnControl(entry->handle, name, role))
+        return false;
+    SetWindowLongW(entry->handle, GWL_STYLE, GetWindowLongW(entry->handle, GWL_STYLE) | WS_TABSTOP);
+    entry->pressable = true;
+    return true;
 }
 
 void UiWindow::ReleaseControl(ControlEntry& entry)

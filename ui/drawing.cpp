@@ -147,7 +147,7 @@ namespace {
 
 template <size_t N>
 int32_t AddDrawnButton(UiWindow& window, const Stroke (&strokes)[N], int side, int x, int y, int width,
-                       int height, ARGB colour, const wchar_t* tip, Gdiplus::GpBitmap* backdrop)
+                       int height, ARGB colour, const wchar_t* name, const wchar_t* tip, Gdiplus::GpBitmap* backdrop)
 {
     if (width <= 0 || height <= 0)
         return 0;
@@ -165,6 +165,7 @@ int32_t AddDrawnButton(UiWindow& window, const Stroke (&strokes)[N], int side, i
         return 0;
     SetHandCursor(control->handle);
     window.SetTip(id, tip);
+    window.MakePressable(id, name, DrawnRole::PushButton);
     return id;
 }
 
@@ -477,14 +478,14 @@ UniqueImage MakeGradientBitmap()
 int32_t AddCloseButton(UiWindow& window, int x, int y, int width, int height, ARGB colour,
                        Gdiplus::GpBitmap* backdrop)
 {
-    return AddDrawnButton(window, kCrossStrokes, 270, x, y, width, height, colour, L"Close this dialog box",
+    return AddDrawnButton(window, kCrossStrokes, 270, x, y, width, height, colour, L"Close", L"Close this dialog box",
                           backdrop);
 }
 
 int32_t AddMinimiseButton(UiWindow& window, int x, int y, int width, int height, ARGB colour,
                           Gdiplus::GpBitmap* backdrop)
 {
-    return AddDrawnButton(window, kBarStrokes, 300, x, y, width, height, colour, L"Minimize this dialog box",
+    return AddDrawnButton(window, kBarStrokes, 300, x, y, width, height, colour, L"Minimize", L"Minimize this dialog box",
                           backdrop);
 }
 

@@ -204,6 +204,7 @@ bool UiWindow::DestroyUiWindow()
         menu_.Reset();
     }
     accelerators_.Reset();
+    cancelId_ = 0;
     RemoveWindowSubclass(window_, WindowProcedure, kSubclassId);
     DestroyWindow(window_);
     window_ = nullptr;

@@ -11,6 +11,7 @@
 
 #include "platform/handles.h"
 #include "platform/text.h"
+#include "ui/accessible.h"
 #include "ui/control_rules.h"
 #include "ui/drawing_rules.h"
 
@@ -89,6 +90,7 @@ struct ControlEntry {
     int parentWidth = 0, parentHeight = 0;
     uint32_t behaviour = 0;
     bool autoWidth = false;              // a label sized to its text
+    bool pressable = false;              // a drawn control that Enter and Space press, as a click
     UniqueFont font;
     FontRequest fontRequest;
     UniqueBitmap bitmap;                 // picture controls
@@ -161,6 +163,10 @@ public:
     bool SetFont(int32_t id, double size, int weight, uint32_t attributes, const wchar_t* faceName);
     bool SetColour(int32_t id, int32_t textColour, int32_t backgroundColour);
     bool SetTip(int32_t id, const wchar_t* text);
+    // A picture or label that acts as a button or link becomes one for the
+    // keyboard and for screen readers: a tab stop with a visible focus,
+    // pressed by Enter and Space, known by `name` in `role`.
+    bool MakePressable(int32_t id, const wchar_t* name, DrawnRole role);
     bool DeleteControl(int32_t id);
 
     // List views.
@@ -197,6 +203,9 @@ public:
     // The window keeps the picture and paints its background with it.
     bool SetBackgroundPicture(UniqueBitmap picture);
     void SetAccelerators(UniqueAccelerators accelerators) { accelerators_ = std::move(accelerators); }
+    // Esc presses this control (0: none) unless the accelerators take it.
+    void SetCancel(int32_t id) { cancelId_ = id; }
+    int32_t CancelId() const { return cancelId_; }
 
     // Popups (boxes and tips) opened over this window: a new one takes the
     // first slot that is empty or whose window is gone. False when all
@@ -273,6 +282,7 @@ private:
     UniqueMemoryDc memoryDc_;
     RECT clientRect_{};
     UniqueAccelerators accelerators_;
+    int32_t cancelId_ = 0;
     UniqueMenu menu_;
     UniqueWindow tooltip_;
     UniqueIcon bigIcon_;
