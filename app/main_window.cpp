@@ -58,7 +58,7 @@ int32_t AddHeaderPicture(MainWindow& window, Gdiplus::GpBitmap* background, Gdip
         return 0;
     UniqueImage composed = background != nullptr ? ComposeOver(background, x, y, image, width, height)
                                                  : ScaledCopy(image, window.Scale(width), window.Scale(height));
-    UniqueBitmap picture = ToGdiBitmap(composed.Get(), kWindowBackgroundArgb);
+    UniqueBitmap picture = ToGdiBitmap(composed.Get(), BackgroundArgb(window));
     return picture ? window.AddPicture(picture.Release(), x, y, width, height, -1) : 0;
 }
 
@@ -551,7 +551,8 @@ int RunMainWindow(MainWindow& window, HINSTANCE instance, const wchar_t*, int sh
     CentreWindow(handle, nullptr);
     window.SetFont(0, 10.0, 800, 0, L"Arial");
 
-    UniqueImage background = PaintBackground(window.Dpi());
+    // In high contrast the drawn look gives way to the theme's colours.
+    UniqueImage background = window.HighContrast() ? UniqueImage() : PaintBackground(window.Dpi());
     if (background)
         SetWindowBackgroundImage(window, background.Get());
 

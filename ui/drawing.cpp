@@ -31,6 +31,11 @@ struct Stroke {
 constexpr Stroke kCrossStrokes[] = {{30, 30, 240, 240}, {240, 30, 30, 240}};
 constexpr Stroke kBarStrokes[] = {{30, 240, 240, 240}};
 
+Gdiplus::ARGB ArgbOf(COLORREF colour)
+{
+    return 0xFF000000 | (GetRValue(colour) << 16) | (GetGValue(colour) << 8) | GetBValue(colour);
+}
+
 // How many pixels of the bitmap one 96-DPI unit takes: a canvas made for a
 // window of another scale carries that window's DPI as its resolution.
 float CanvasScale(Gdiplus::GpBitmap* bitmap)
@@ -151,12 +156,17 @@ int32_t AddDrawnButton(UiWindow& window, const Stroke (&strokes)[N], int side, i
 {
     if (width <= 0 || height <= 0)
         return 0;
+    if (window.HighContrast()) {
+        // The theme's text colour on its window colour: no picture behind.
+        colour = ArgbOf(GetSysColor(COLOR_WINDOWTEXT));
+        backdrop = nullptr;
+    }
     UniqueImage drawing = DrawStrokes(strokes, side, colour);
     if (!drawing)
         return 0;
     UniqueImage scaled = backdrop != nullptr ? ComposeOver(backdrop, x, y, drawing.Get(), width, height)
                                              : ScaledCopy(drawing.Get(), window.Scale(width), window.Scale(height));
-    UniqueBitmap picture = ToGdiBitmap(scaled.Get(), kWindowBackgroundArgb);
+    UniqueBitmap picture = ToGdiBitmap(scaled.Get(), BackgroundArgb(window));
     if (!picture)
         return 0;
     int32_t id = window.AddPicture(picture.Release(), x, y, width, height, -1);
@@ -456,6 +466,11 @@ UniqueBitmap ToGdiBitmap(Gdiplus::GpBitmap* bitmap, ARGB background)
 bool SetWindowBackgroundImage(UiWindow& window, Gdiplus::GpBitmap* bitmap)
 {
     return window.SetBackgroundPicture(ToGdiBitmap(bitmap, kWindowBackgroundArgb));
+}
+
+Gdiplus::ARGB BackgroundArgb(const UiWindow& window)
+{
+    return ArgbOf(window.BackgroundColour());
 }
 
 UniqueImage MakeGradientBitmap()

@@ -57,6 +57,9 @@ UniqueImage LoadResourceImage(HMODULE module, int resourceId, int width, int hei
 UniqueBitmap ToGdiBitmap(Gdiplus::GpBitmap* bitmap, Gdiplus::ARGB background);
 // The window paints its background with the picture from now on.
 bool SetWindowBackgroundImage(UiWindow& window, Gdiplus::GpBitmap* bitmap);
+// The window's background colour as an opaque ARGB colour: what transparent
+// parts of its pictures are laid over.
+Gdiplus::ARGB BackgroundArgb(const UiWindow& window);
 // 700 x 500, black to dark grey along the forward diagonal.
 UniqueImage MakeGradientBitmap();
 

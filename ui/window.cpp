@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "platform/machine.h"
 #include "platform/system.h"
 #include "resources/resource_ids.h"
 
@@ -71,6 +72,14 @@ int WindowDpi(HWND window)
         }
     }
     return dpi != 0 ? static_cast<int>(dpi) : kDesignDpi;
+}
+
+bool HighContrastTheme()
+{
+    HIGHCONTRASTW contrast{};
+    contrast.cbSize = sizeof(contrast);
+    return machine::SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(contrast), &contrast, 0) &&
+           (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
 }
 
 int CALLBACK CompareRows(LPARAM first, LPARAM second, LPARAM context)
@@ -152,7 +161,8 @@ HWND UiWindow::CreateUiWindow(const wchar_t* className, const wchar_t* title, in
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
 
-    backgroundBrush_.Reset(CreateSolidBrush(kWindowBackground));
+    highContrast_ = HighContrastTheme();
+    backgroundBrush_.Reset(CreateSolidBrush(BackgroundColour()));
     if (HDC dc = GetDC(window_)) {
         memoryDc_.Reset(CreateCompatibleDC(dc));
         ReleaseDC(window_, dc);
@@ -236,10 +246,14 @@ bool UiWindow::DestroyUiWindow()
     return true;
 }
 
+COLORREF UiWindow::BackgroundColour() const { return highContrast_ ? GetSysColor(COLOR_WINDOW) : kWindowBackground; }
+
 bool UiWindow::SetBackgroundPicture(UniqueBitmap picture)
 {
     if (window_ == nullptr || !picture)
         return false;
+    if (highContrast_)
+        return true;
     UniqueBrush brush(CreatePatternBrush(picture.Get()));
     if (!brush)
         return false;
@@ -336,6 +350,14 @@ LRESULT UiWindow::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM
 
     case WM_MOVE:
         Record(EventCode::Moved, window, message, wParam, lParam);
+        return 0;
+
+    case WM_SETTINGCHANGE:
+        if (wParam == SPI_SETHIGHCONTRAST && HighContrastTheme() != highContrast_) {
+            highContrast_ = !highContrast_;
+            backgroundBrush_.Reset(CreateSolidBrush(BackgroundColour()));
+            RedrawWindow(window, nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE | RDW_ALLCHILDREN);
+        }
         return 0;
 
     case WM_DPICHANGED:
@@ -471,6 +493,12 @@ LRESULT UiWindow::ControlColours(HDC dc, HWND handle)
     if (edit && control->textColour < 0 && !control->backgroundBrush)
         return 0;   // edit fields keep the system's look unless coloured
 
+    if (highContrast_) {
+        // The theme's colours, whatever the program chose for the control.
+        SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+        SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+        return reinterpret_cast<LRESULT>(backgroundBrush_.Get());
+    }
     SetTextColor(dc, control->textColour >= 0 ? static_cast<COLORREF>(control->textColour)
                                               : GetSysColor(COLOR_BTNTEXT));
     if (control->backgroundBrush) {

@@ -200,8 +200,14 @@ public:
     void SetNextBehaviour(uint32_t flags) { nextBehaviour_ = flags; }
     void StartNewGroup() { startGroup_ = true; }
 
-    // The window keeps the picture and paints its background with it.
+    // The window keeps the picture and paints its background with it. In
+    // high contrast the picture gives way to the system's window colour.
     bool SetBackgroundPicture(UniqueBitmap picture);
+    // A high-contrast theme is on: the window and its controls show the
+    // system's colours, not the program's own.
+    bool HighContrast() const { return highContrast_; }
+    // The colour (GDI) the window's background shows where no picture covers it.
+    COLORREF BackgroundColour() const;
     void SetAccelerators(UniqueAccelerators accelerators) { accelerators_ = std::move(accelerators); }
     // Esc presses this control (0: none) unless the accelerators take it.
     void SetCancel(int32_t id) { cancelId_ = id; }
@@ -267,6 +273,7 @@ private:
     uint32_t used_ = 0;                          // entries in use, entry 0 included
 
     int dpi_ = kDesignDpi;
+    bool highContrast_ = false;
     double fontSize_ = 9.0;
     int fontWeight_ = 400;
     uint32_t fontAttributes_ = 0;
