@@ -191,7 +191,7 @@ int CreateAccountDialog(DialogOwner& owner, WString& accountNameOut, double osVe
         picture.defaultPicture = LoadPictureFile(defaultPath.Text());
 
     Controls controls;
-    if (UniqueIcon icon = LoadAccountIcon(48))
+    if (UniqueIcon icon = LoadAccountIcon(dialog.Scale(48)))
         dialog.AddIcon(CopyIcon(icon.Get()), 10, 10, 48, 48);   // the control owns its copy
     int32_t heading = dialog.AddLabel(L"Create user account", 68, 20, 312, 25, WS_VISIBLE | SS_CENTER);
     dialog.SetFont(heading, 16.0, 800, 0, L"Arial");
@@ -222,6 +222,7 @@ int CreateAccountDialog(DialogOwner& owner, WString& accountNameOut, double osVe
     controls.create = dialog.AddButton(L"Create account", 55, 318, 120, 25, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON);
     dialog.SetTip(controls.create, L"Create the user account now.");
     controls.cancel = dialog.AddButton(L"Cancel", 255, 318, 80, 25, -1);
+    dialog.SetCancel(controls.cancel);
     dialog.SetTip(controls.cancel, L"Cancel this operation.");
 
     dialog.Show(controls.name);

@@ -87,6 +87,7 @@ bool DeleteAccountDialog(DialogOwner& owner, uint32_t* busy, HICON accountIcon, 
     int32_t remove = dialog.AddButton(L"Delete account", 55, 218, 120, 25, -1);
     dialog.SetTip(remove, L"Remove the user account now.");
     int32_t cancel = dialog.AddButton(L"Cancel", 255, 218, 80, 25, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON);
+    dialog.SetCancel(cancel);
     dialog.SetTip(cancel, L"Cancel deleting the user account.");
 
     dialog.Show(cancel);
@@ -105,7 +106,7 @@ bool DeleteAccountDialog(DialogOwner& owner, uint32_t* busy, HICON accountIcon, 
         // Without a bitmap a control sized to its picture would have no size at all.
         int32_t spinner = dialog.AddPicture(nullptr, 20, 150, 28, 28, WS_VISIBLE);
         if (const ControlEntry* control = dialog.Control(spinner))
-            StartSpinner(control->handle, 28, kOpaqueBlack, 80, -1);   // ends with its control
+            StartSpinner(control->handle, dialog.Scale(28), kOpaqueBlack, 80, -1);   // ends with its control
         dialog.AddLabel(L"Deleting the user account, please wait...", 55, 156, 300, 18, -1);
         dialog.SetState(remove, StateFlags::Disable);
         dialog.SetState(cancel, StateFlags::Disable);

@@ -127,6 +127,7 @@ bool PasswordDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accoun
     fields.apply = dialog.AddButton(L"Apply", 55, 318, 80, 25, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON);
     dialog.SetTip(fields.apply, L"Apply the selected changes now.");
     fields.cancel = dialog.AddButton(L"Cancel", 255, 318, 80, 25, -1);
+    dialog.SetCancel(fields.cancel);
     dialog.SetTip(fields.cancel, L"Cancel this operation.");
 
     dialog.Show(change ? fields.current : fields.first);

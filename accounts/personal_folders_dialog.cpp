@@ -277,6 +277,7 @@ void AddControls(Session& session, HICON accountIcon, const wchar_t* displayName
     int32_t heading = dialog.AddLabel(L"Move account folders", 68, 20, 412, 25, WS_VISIBLE | SS_CENTER);
     dialog.SetFont(heading, 16.0, 800, 0, L"Arial");
     ids.close = AddCloseButton(dialog, 558, 10, 32, 32, kOpaqueBlack);
+    dialog.SetCancel(ids.close);
 
     WString intro(L"This feature lets you change the ");
     intro.Append(L"location of some of ", displayName != nullptr ? displayName : L"",
@@ -321,13 +322,13 @@ void AddControls(Session& session, HICON accountIcon, const wchar_t* displayName
     dialog.SetTip(ids.restore, L"Restore the selected folder to its default location");
 
     // The move's progress takes the band's place while contents move.
-    UniqueImage band = NewBitmap(28, 28);
+    UniqueImage band = NewCanvas(28, 28, dialog.Dpi());
     if (band && FillRoundRect(band.Get(), 0, 0, 28, 28, kBandColour, 0)) {
         UniqueBitmap picture = ToGdiBitmap(band.Get(), kBandColour);
         ids.spinner = dialog.AddPicture(picture.Release(), 16, 314, 28, 28, -1);
         dialog.SetState(ids.spinner, StateFlags::Hide);
         if (HWND spinner = Handle(dialog, ids.spinner))
-            StartSpinner(spinner, 28, kOpaqueBlack, 80, -1);
+            StartSpinner(spinner, dialog.Scale(28), kOpaqueBlack, 80, -1);
     }
     ids.progress = dialog.AddLabel(L"", 56, 312, 490, 34, -1);
     dialog.SetColour(ids.progress, RGB(0, 0, 0), RGB(0xF0, 0xF0, 0xFF));

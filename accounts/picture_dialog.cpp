@@ -129,6 +129,7 @@ void ChangePictureDialog(DialogOwner& owner, const wchar_t* accountName, const w
     controls.change = dialog.AddButton(L"Change picture", 55, 313, 120, 25, -1);
     dialog.SetTip(controls.change, L"Change the user picture now.");
     controls.cancel = dialog.AddButton(L"Cancel", 255, 313, 80, 25, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON);
+    dialog.SetCancel(controls.cancel);
     dialog.SetTip(controls.cancel, L"Cancel changing the user picture.");
 
     dialog.Show(controls.cancel);

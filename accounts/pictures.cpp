@@ -21,7 +21,6 @@ using Gdiplus::Ok;
 
 namespace {
 
-constexpr int kRowPictureSize = 48;
 constexpr DWORD kShellPathCapacity = 1024;
 constexpr wchar_t kPictureSetKey[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\AccountPicture\\Users\\";
 
@@ -440,7 +439,7 @@ void FindAccountPictures(const std::vector<const wchar_t*>& accountNames, std::v
     }
 }
 
-UniqueBitmap LoadAccountPictureBitmap(const wchar_t* accountName, double osVersion)
+UniqueBitmap LoadAccountPictureBitmap(const wchar_t* accountName, double osVersion, int size)
 {
     WString path;
     if (!FindAccountPicture(accountName, path, osVersion))
@@ -448,7 +447,7 @@ UniqueBitmap LoadAccountPictureBitmap(const wchar_t* accountName, double osVersi
     UniqueImage picture = LoadPictureFile(path.Text());
     if (!picture)
         return UniqueBitmap();
-    UniqueImage row = ScaledCopy(picture.Get(), kRowPictureSize, kRowPictureSize);
+    UniqueImage row = ScaledCopy(picture.Get(), size, size);
     return ToGdiBitmap(row.Get(), 0);
 }
 

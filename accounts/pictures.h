@@ -49,8 +49,9 @@ bool FindAccountPicture(const wchar_t* accountName, WString& path, double osVers
 void FindAccountPictures(const std::vector<const wchar_t*>& accountNames, std::vector<WString>& paths,
                          double osVersion);
 
-// A 48 x 48 GDI bitmap of the account's picture, owned by the caller, or null.
-UniqueBitmap LoadAccountPictureBitmap(const wchar_t* accountName, double osVersion);
+// A GDI bitmap of the account's picture, `size` pixels square (48 at 100 %
+// scale), drawn from the picture's file; owned by the caller, or null.
+UniqueBitmap LoadAccountPictureBitmap(const wchar_t* accountName, double osVersion, int size = 48);
 
 // Gives the account `image` fitted as `fit` says: the legacy bitmap below
 // 6.0; from 6.0 the shell's picture call; from 6.2 also the per-SID JPEG set

@@ -41,10 +41,11 @@ bool RegisterReceiverClass(HINSTANCE module, WNDPROC procedure)
 
 }  // namespace
 
-RowPictureLoader::RowPictureLoader(Deliver deliver, double osVersion, BatchDone batchDone)
+RowPictureLoader::RowPictureLoader(Deliver deliver, double osVersion, BatchDone batchDone, int pictureSize)
     : deliver_(std::move(deliver)),
       batchDone_(std::move(batchDone)),
       osVersion_(osVersion),
+      pictureSize_(pictureSize),
       allowed_(CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
     HINSTANCE module = GetModuleHandleW(nullptr);
@@ -142,7 +143,7 @@ void RowPictureLoader::Run(uint32_t generation)
         Arrival arrival;
         arrival.row = static_cast<int>(row);
         arrival.name = names_[row];
-        arrival.picture = LoadAccountPictureBitmap(arrival.name.c_str(), osVersion_);
+        arrival.picture = LoadAccountPictureBitmap(arrival.name.c_str(), osVersion_, pictureSize_);
         batch->push_back(std::move(arrival));
         const bool last = row + 1 == names_.size();
         if (!last && GetTickCount() - sent < kBatchInterval)

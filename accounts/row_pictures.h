@@ -22,8 +22,8 @@
 class RowPictureLoader {
 public:
     // Runs on the window's thread for every picture that arrives: the row
-    // the account had when the run started, its name, and the 48 x 48
-    // picture (the callee keeps or releases it).
+    // the account had when the run started, its name, and the picture,
+    // `pictureSize` pixels square (the callee keeps or releases it).
     using Deliver = std::function<void(int row, const std::wstring& accountName, UniqueBitmap picture)>;
 
     // Runs on the window's thread after the pictures of one batch were delivered.
@@ -32,7 +32,7 @@ public:
     // Created on the window's thread. The worker reads nothing before
     // AllowReading(), so that reading pictures never competes with filling
     // and drawing the window for the first time.
-    RowPictureLoader(Deliver deliver, double osVersion, BatchDone batchDone = nullptr);
+    RowPictureLoader(Deliver deliver, double osVersion, BatchDone batchDone = nullptr, int pictureSize = 48);
     ~RowPictureLoader();
     RowPictureLoader(const RowPictureLoader&) = delete;
     RowPictureLoader& operator=(const RowPictureLoader&) = delete;
@@ -61,6 +61,7 @@ private:
     Deliver deliver_;
     BatchDone batchDone_;
     double osVersion_;
+    int pictureSize_;
     UniqueHandle allowed_;              // manual-reset event
     UniqueWindow receiver_;             // message-only, on the window's thread
     UniqueHandle thread_;

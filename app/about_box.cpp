@@ -19,7 +19,7 @@ namespace {
 constexpr int kWidth = 400;
 constexpr int kHeight = 300;
 
-// A picture that opens a page when clicked.
+// A picture that opens a page when clicked: a link to the keyboard and to screen readers.
 int32_t AddPagePicture(UiDialog& box, UniqueBitmap picture, int x, int y, int width, int height, const wchar_t* tip)
 {
     if (!picture)
@@ -28,6 +28,7 @@ int32_t AddPagePicture(UiDialog& box, UniqueBitmap picture, int x, int y, int wi
     if (const ControlEntry* control = box.Control(id))
         SetHandCursor(control->handle);
     box.SetTip(id, tip);
+    box.MakePressable(id, tip, DrawnRole::Link);
     return id;
 }
 
@@ -42,8 +43,10 @@ void ShowAboutBox(DialogOwner& owner)
         return;
 
     UniqueIcon programIcon(static_cast<HICON>(
-        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON, 48, 48, LR_DEFAULTCOLOR)));
-    int32_t icon = AddPagePicture(box, IconToBitmap(programIcon.Get(), 48), 20, 20, 48, 48, L"Vantrell");
+        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON, box.Scale(48), box.Scale(48),
+                   LR_DEFAULTCOLOR)));
+    int32_t icon =
+        AddPagePicture(box, IconToBitmap(programIcon.Get(), box.Scale(48)), 20, 20, 48, 48, L"Vantrell");
     box.AddLabel(L"Vantrell", 88, 18, 300, 25, -1);
     box.AddLabel(L"Version " VANTRELL_VERSION_WIDE, 88, 48, 300, 25, -1);
     box.SetFont(0, 10.0, 800, 0, L"Arial");
@@ -53,7 +56,7 @@ void ShowAboutBox(DialogOwner& owner)
                  L"want to support its future development, you can donate by clicking the button below. Thanks in "
                  L"advance. Any amount is appreciated.",
                  10, 110, 380, 60, -1);
-    UniqueImage donateImage = LoadResourceImage(GetModuleHandleW(nullptr), IMG_BUTTON, 147, 47);
+    UniqueImage donateImage = LoadResourceImage(GetModuleHandleW(nullptr), IMG_BUTTON, box.Scale(147), box.Scale(47));
     int32_t donate =
         AddPagePicture(box, ToGdiBitmap(donateImage.Get(), kOpaqueWhite), 126, 190, 147, 47, L"Donate");
     int32_t ok = box.AddButton(L"OK", 270, 265, 80, 25, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON);

@@ -69,7 +69,7 @@ void PlaceLoadedPicture(const AccountPanel& panel, int row, const std::wstring& 
     const int32_t listId = panel.ids.accountList;
     int slot = row + 1;
     if (slot >= panel.window.ListImageCount(listId) || !panel.window.ReplaceListImage(listId, slot, picture.Get()))
-        slot = panel.window.AddListImage(listId, picture.Get(), 48);
+        slot = panel.window.AddListImage(listId, picture.Get(), panel.window.Scale(kRowPictureSize));
     if (slot > 0)
         panel.window.SetItemImage(listId, current, slot);
 }
@@ -86,7 +86,8 @@ void StartRowPictures(const AccountPanel& panel, std::vector<std::wstring> names
             [panel] {
                 if (HWND list = ListHandle(panel))
                     UpdateWindow(list);
-            });
+            },
+            panel.window.Scale(kRowPictureSize));
     }
     // One blank image per row, filled as the pictures arrive: no growing
     // and copying of the list one image at a time.
@@ -103,7 +104,7 @@ bool SetRowPicture(const AccountPanel& panel, int row, HBITMAP picture)
         return false;
     if (panel.rowPictures)
         panel.rowPictures->Skip(ListCellText(list, row, 1).Text());
-    const int slot = panel.window.AddListImage(panel.ids.accountList, picture, 48);
+    const int slot = panel.window.AddListImage(panel.ids.accountList, picture, panel.window.Scale(kRowPictureSize));
     return slot > 0 && panel.window.SetItemImage(panel.ids.accountList, row, slot);
 }
 

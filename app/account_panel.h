@@ -50,6 +50,9 @@ struct MainWindowControls {
 // window that holds the controls, their ids, the system's version, the
 // console user's name and the loader of the rows' pictures. Every part
 // lives as long as the window.
+// The rows' pictures are this many 96-DPI units square.
+constexpr int kRowPictureSize = 48;
+
 struct AccountPanel {
     UiWindow& window;
     const MainWindowControls& ids;

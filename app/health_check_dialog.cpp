@@ -138,7 +138,8 @@ void ShowProgress(Session& session, const Progress& progress, const wchar_t* doi
     Report(session, text, kBlack);
     if (HWND fill = Handle(*session.dialog, session.ids.fill)) {
         int width = static_cast<int>(static_cast<uint64_t>(kTrackWidth) * (done < total ? done : total) / total);
-        SetWindowPos(fill, nullptr, 0, 0, width > 0 ? width : 1, 6, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(fill, nullptr, 0, 0, session.dialog->Scale(width > 0 ? width : 1), session.dialog->Scale(6),
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
         ShowWindow(fill, width > 0 ? SW_SHOWNA : SW_HIDE);
     }
 }
@@ -502,6 +503,7 @@ void HealthCheckDialog(DialogOwner& owner)
     Session session;
     session.dialog = &dialog;
     AddControls(session);
+    dialog.SetCancel(session.ids.closeButton);
     dialog.Show(session.ids.closeButton);
     if (!RunCheck(session))
         return;

@@ -36,12 +36,10 @@ constexpr int kOutlineArc = 12;
 constexpr int kHeaderHeight = 85;
 constexpr wchar_t kVersion[] = VANTRELL_VERSION_WIDE;
 constexpr wchar_t kAboutPage[] = L"https://vantrell.invalid/vantrell/about.php?ver=";
-constexpr int kTileIconSize = 48;
-
 // The white body under a grey header, two outlined panels, a black rim.
-UniqueImage PaintBackground()
+UniqueImage PaintBackground(int dpi)
 {
-    UniqueImage background = NewBitmap(kClientWidth, kClientHeight);
+    UniqueImage background = NewCanvas(kClientWidth, kClientHeight, dpi);
     bool painted = background && FillRoundRect(background.Get(), 0, 83, kClientWidth, 468, kOpaqueWhite, 0) &&
                    FillVerticalGradient(background.Get(), 0, 0, kClientWidth, kHeaderHeight, 0xFF404040,
                                         kOpaqueWhite) &&
@@ -59,8 +57,8 @@ int32_t AddHeaderPicture(MainWindow& window, Gdiplus::GpBitmap* background, Gdip
     if (image == nullptr)
         return 0;
     UniqueImage composed = background != nullptr ? ComposeOver(background, x, y, image, width, height)
-                                                 : ScaledCopy(image, width, height);
-    UniqueBitmap picture = ToGdiBitmap(composed.Get(), kWindowBackgroundArgb);
+                                                 : ScaledCopy(image, window.Scale(width), window.Scale(height));
+    UniqueBitmap picture = ToGdiBitmap(composed.Get(), BackgroundArgb(window));
     return picture ? window.AddPicture(picture.Release(), x, y, width, height, -1) : 0;
 }
 
@@ -74,14 +72,14 @@ void AddHeader(MainWindow& window, Gdiplus::GpBitmap* background)
     window.SetNextBehaviour(0);
     window.SetState(-1, StateFlags::Disable);
 
-    window.appImage = LoadResourceImage(module, IMG_APP, 64, 64);
+    window.appImage = LoadResourceImage(module, IMG_APP, window.Scale(64), window.Scale(64));
     AddHeaderPicture(window, background, window.appImage.Get(), 8, 8, 64, 64);
     struct Icon {
         int resource, x, y;
     } const icons[] = {{IMG_REPAIR, 90, 60}, {IMG_HELP, 470, 30}, {IMG_REFRESH, 470, 60},
                        {IMG_INFO, 610, 30},  {IMG_INFO, 610, 60}, {IMG_REPAIR, 470, 5}};
     for (const Icon& icon : icons) {
-        UniqueImage image = LoadResourceImage(module, icon.resource, 20, 20);
+        UniqueImage image = LoadResourceImage(module, icon.resource, window.Scale(20), window.Scale(20));
         AddHeaderPicture(window, background, image.Get(), icon.x, icon.y, 20, 20);
     }
 
@@ -98,6 +96,7 @@ void AddHeader(MainWindow& window, Gdiplus::GpBitmap* background)
     window.SetTip(ids.launchLabel, L"Repair severe issues without reinstalling Windows");
     if (const ControlEntry* launch = window.Control(ids.launchLabel))
         SetHandCursor(launch->handle);
+    window.MakePressable(ids.launchLabel, L"Launch Brenwick", DrawnRole::Link);
 
     ids.minimiseButton = AddMinimiseButton(window, 690, 4, 20, 20, kOpaqueBlack, background);
     ids.closeButton = AddCloseButton(window, 720, 4, 20, 20, kOpaqueBlack, background);
@@ -142,13 +141,13 @@ void AddAccountList(MainWindow& window)
     tiles.cbSize = sizeof(tiles);
     tiles.dwMask = LVTVIM_TILESIZE | LVTVIM_COLUMNS;
     tiles.dwFlags = LVTVIF_FIXEDSIZE;
-    tiles.sizeTile = SIZE{330, 56};
+    tiles.sizeTile = SIZE{window.Scale(330), window.Scale(56)};
     tiles.cLines = 2;
     SendMessageW(list->handle, LVM_SETTILEVIEWINFO, 0, reinterpret_cast<LPARAM>(&tiles));
 
     // The toolkit gives the list one image list for both of its views.
-    if (UniqueIcon icon = LoadAccountIcon(kTileIconSize))
-        window.SetListIcon(ids.accountList, -1, icon.Get(), kTileIconSize);
+    if (UniqueIcon icon = LoadAccountIcon(window.Scale(kRowPictureSize)))
+        window.SetListIcon(ids.accountList, -1, icon.Get(), window.Scale(kRowPictureSize));
 }
 
 void AddPanel(MainWindow& window)
@@ -286,7 +285,7 @@ void ChangePicture(MainWindow& window, const wchar_t* name)
     WString display = window.GetText(window.ids.displayNameField);
     window.Lock();
     ChangePictureDialog(window, name, display.Text(), window.osVersion);
-    UniqueBitmap picture = LoadAccountPictureBitmap(name, window.osVersion);
+    UniqueBitmap picture = LoadAccountPictureBitmap(name, window.osVersion, window.Scale(kRowPictureSize));
     if (picture)
         SetRowPicture(window.Panel(), row, picture.Get());
     window.Unlock();
@@ -402,7 +401,7 @@ void CreateNewAccount(MainWindow& window)
     // The row shows the picture the account was just given, as every other
     // row shows its account's: the default icon only when none can be read.
     if (row >= 0) {
-        UniqueBitmap picture = LoadAccountPictureBitmap(name.Text(), window.osVersion);
+        UniqueBitmap picture = LoadAccountPictureBitmap(name.Text(), window.osVersion, window.Scale(kRowPictureSize));
         if (picture)
             SetRowPicture(window.Panel(), row, picture.Get());
     }
@@ -547,12 +546,13 @@ int RunMainWindow(MainWindow& window, HINSTANCE instance, const wchar_t*, int sh
     // The caption keeps the window's taskbar button and minimising; the
     // window draws its own header, so the frame gives its room to the client.
     SetWindowLongW(handle, GWL_STYLE, GetWindowLongW(handle, GWL_STYLE) & ~WS_CAPTION);
-    SetWindowPos(handle, nullptr, 0, 0, kClientWidth, kClientHeight,
+    SetWindowPos(handle, nullptr, 0, 0, window.Scale(kClientWidth), window.Scale(kClientHeight),
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
     CentreWindow(handle, nullptr);
     window.SetFont(0, 10.0, 800, 0, L"Arial");
 
-    UniqueImage background = PaintBackground();
+    // In high contrast the drawn look gives way to the theme's colours.
+    UniqueImage background = window.HighContrast() ? UniqueImage() : PaintBackground(window.Dpi());
     if (background)
         SetWindowBackgroundImage(window, background.Get());
 
@@ -561,7 +561,7 @@ int RunMainWindow(MainWindow& window, HINSTANCE instance, const wchar_t*, int sh
     window.aboutUrl.Assign(kAboutPage);
     window.aboutUrl.Append(kVersion);
 
-    SetRoundedOutline(handle, kClientWidth, kClientHeight, kOutlineArc);
+    SetRoundedOutline(handle, window.Scale(kClientWidth), window.Scale(kClientHeight), window.Scale(kOutlineArc));
     AddHeader(window, background.Get());
     AddAccountList(window);
     GetGroupNames(window.groupNames);
@@ -569,7 +569,7 @@ int RunMainWindow(MainWindow& window, HINSTANCE instance, const wchar_t*, int sh
     AddPanel(window);
     ClearAccountDetails(window.Panel());
     window.SetState(window.ids.accountNameField, StateFlags::Disable);
-    window.buttonImage = LoadResourceImage(window.Module(), IMG_BUTTON, 147, 47);
+    window.buttonImage = LoadResourceImage(window.Module(), IMG_BUTTON, window.Scale(147), window.Scale(47));
     SetAccelerators(window);
 
     ShowWindow(handle, showCommand);

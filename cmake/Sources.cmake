@@ -33,6 +33,7 @@ set(VANTRELL_WINDOWS_SOURCES
   ui/message_box.cpp
   ui/secret_text.cpp
   ui/worker.cpp
+  ui/accessible.cpp
   platform/elevation.cpp
   platform/registry.cpp
   platform/registry_force.cpp

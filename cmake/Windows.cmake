@@ -13,7 +13,7 @@ add_compile_definitions(UNICODE _UNICODE NOMINMAX
 # delayed import library names every function of the DLL (read from its
 # import library), so nothing the program calls can slip back into the
 # start-up imports.
-set(VANTRELL_DELAYED_DLLS comctl32 comdlg32 gdiplus shell32 user32 gdi32 ole32 oleaut32 shlwapi userenv uxtheme
+set(VANTRELL_DELAYED_DLLS comctl32 comdlg32 gdiplus shell32 user32 gdi32 ole32 oleaut32 oleacc shlwapi userenv uxtheme
     netapi32 wtsapi32)
 set(VANTRELL_DELAY_LIBRARIES)
 if(MINGW)
@@ -45,7 +45,7 @@ if(MINGW)
 endif()
 
 set(VANTRELL_SYSTEM_LIBRARIES
-  ${VANTRELL_DELAY_LIBRARIES} gdiplus comctl32 comdlg32 shell32 shlwapi ole32 oleaut32 uuid
+  ${VANTRELL_DELAY_LIBRARIES} gdiplus comctl32 comdlg32 shell32 shlwapi ole32 oleaut32 oleacc uuid
   advapi32 netapi32 userenv wtsapi32 uxtheme gdi32 user32 kernel32 ntdll)
 
 if(MINGW)

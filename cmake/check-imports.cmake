@@ -10,7 +10,7 @@ if(NOT rc EQUAL 0)
 endif()
 string(REGEX MATCHALL "DLL Name: [^\r\n]+" lines "${dump}")
 set(system_dlls advapi32 comctl32 comdlg32 gdi32 gdiplus kernel32 msvcrt netapi32 ntdll
-    ole32 oleaut32 shell32 shlwapi user32 userenv uxtheme wtsapi32 secur32 version)
+    ole32 oleaut32 oleacc shell32 shlwapi user32 userenv uxtheme wtsapi32 secur32 version)
 set(count 0)
 foreach(line IN LISTS lines)
   string(REPLACE "DLL Name: " "" dll "${line}")

@@ -150,6 +150,10 @@ BOOL ExitWindowsEx(UINT uFlags, DWORD dwReason);
 BOOL AbortSystemShutdownW(LPWSTR lpMachineName);
 BOOL RefreshPolicyEx(BOOL bMachine, DWORD dwOptions);
 
+// The operator's display settings. Only SPI_GETHIGHCONTRAST is the machine's
+// (Wine always reports high contrast off); every other action goes to the system.
+BOOL SystemParametersInfoW(UINT uiAction, UINT uiParam, PVOID pvParam, UINT fWinIni);
+
 // Opening files and pages and starting programs (web pages, the log, the
 // "runas" relaunch).
 BOOL ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo);

@@ -204,6 +204,11 @@ BOOL ExitWindowsEx(UINT uFlags, DWORD dwReason)
     return ::ExitWindowsEx(uFlags, dwReason);
 }
 
+BOOL SystemParametersInfoW(UINT uiAction, UINT uiParam, PVOID pvParam, UINT fWinIni)
+{
+    return ::SystemParametersInfoW(uiAction, uiParam, pvParam, fWinIni);
+}
+
 BOOL AbortSystemShutdownW(LPWSTR lpMachineName)
 {
     return ::AbortSystemShutdownW(lpMachineName);

@@ -165,11 +165,11 @@ void BuildWindow(FixSession& session)
     tool.SetText(tool.headerLabel, caption.Text());
     SetWindowTextW(tool.Handle(), caption.Text());
 
-    UniqueImage blank = NewBitmap(kPictureSize, kPictureSize);
+    UniqueImage blank = NewCanvas(kPictureSize, kPictureSize, tool.Dpi());
     UniqueBitmap backdrop = blank ? ToGdiBitmap(blank.Get(), kWindowBackgroundArgb) : UniqueBitmap();
     session.picture = tool.AddPicture(backdrop.Release(), kPictureX, kPictureY, kPictureSize, kPictureSize, -1);
     if (HWND picture = Handle(tool, session.picture))
-        StartSpinner(picture, kPictureSize, kSpinnerColour, 70, kSpinnerBackground);
+        StartSpinner(picture, tool.Scale(kPictureSize), kSpinnerColour, 70, kSpinnerBackground);
     tool.WriteLogEntry(L"Successfully logged in to the temporary account.", 0);
 
     WString fixing = FixingStatusText(tool.fixAccount.Text());
@@ -232,11 +232,12 @@ void BeginCountdown(FixSession& session, DWORD exitCode)
 
     // Deleting the picture ends its spinner's thread.
     tool.DeleteControl(session.picture);
-    UniqueBitmap tick = DrawCheckImage(true, kPictureSize);
+    UniqueBitmap tick = DrawCheckImage(true, tool.Scale(kPictureSize));
     session.picture = tool.AddPicture(tick.Release(), kPictureX, kPictureY, kPictureSize, kPictureSize, -1);
     // The window does not clip its children: its repaint of the place the
     // ring left would cover the new picture, so both are painted now, in order.
-    RECT place{kPictureX, kPictureY, kPictureX + kPictureSize, kPictureY + kPictureSize};
+    RECT place{tool.Scale(kPictureX), tool.Scale(kPictureY), tool.Scale(kPictureX + kPictureSize),
+               tool.Scale(kPictureY + kPictureSize)};
     RedrawWindow(tool.Handle(), &place, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
 
     session.startMs = NowMs(session);

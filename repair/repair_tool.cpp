@@ -23,9 +23,9 @@ constexpr LONG kFrameStyle = static_cast<LONG>(WS_POPUP | WS_CAPTION | WS_SYSMEN
 constexpr wchar_t kBlockReason[] = L"Brenwick is working. Please cancel shutdown.";
 
 // White body, black header.
-UniqueImage PaintFrame()
+UniqueImage PaintFrame(int dpi)
 {
-    UniqueImage frame = NewBitmap(kWidth, kHeight);
+    UniqueImage frame = NewCanvas(kWidth, kHeight, dpi);
     if (!frame || !FillRoundRect(frame.Get(), 0, 0, kWidth, kHeight, kWindowBackgroundArgb, 0) ||
         !FillRoundRect(frame.Get(), 0, 0, kWidth, kHeaderHeight, kOpaqueBlack, 0))
         return UniqueImage();
@@ -55,9 +55,9 @@ bool BuildRepairFrame(RepairTool& tool)
     // The caption keeps the window's taskbar button and minimising; the
     // drawn header is the title bar, so the frame gives its room to the client.
     SetWindowLongW(window, GWL_STYLE, GetWindowLongW(window, GWL_STYLE) & ~WS_CAPTION);
-    SetWindowPos(window, nullptr, 0, 0, kWidth, kHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+    SetWindowPos(window, nullptr, 0, 0, tool.Scale(kWidth), tool.Scale(kHeight), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
     CentreWindow(window, nullptr);
-    tool.headerImage = PaintFrame();
+    tool.headerImage = PaintFrame(tool.Dpi());
     if (tool.headerImage)
         SetWindowBackgroundImage(tool, tool.headerImage.Get());
 
@@ -78,7 +78,8 @@ bool BuildRepairFrame(RepairTool& tool)
     tool.SetNextBehaviour(0);
     tool.SetState(-1, StateFlags::Disable);
 
-    HICON logo = static_cast<HICON>(LoadImageW(tool.instance, MAKEINTRESOURCEW(IDI_REPAIR), IMAGE_ICON, 64, 64, 0));
+    HICON logo = static_cast<HICON>(LoadImageW(tool.instance, MAKEINTRESOURCEW(IDI_REPAIR), IMAGE_ICON, tool.Scale(64),
+                                            tool.Scale(64), 0));
     if (logo != nullptr)
         tool.AddIcon(logo, 8, 8, 64, 64);
 
@@ -93,8 +94,8 @@ bool BuildRepairFrame(RepairTool& tool)
                   L"Visit our website");
     AddHeaderLink(tool, &tool.helpLink, L"<a>Online help</a>", 600, 50, 100, L"Go to the online help page now");
 
-    tool.tickImage = DrawCheckImage(true, kCheckImageSize);
-    tool.boxImage = DrawCheckImage(false, kCheckImageSize);
+    tool.tickImage = DrawCheckImage(true, tool.Scale(kCheckImageSize));
+    tool.boxImage = DrawCheckImage(false, tool.Scale(kCheckImageSize));
     return true;
 }
 

@@ -81,7 +81,7 @@ bool Listable(const USER_INFO_3& user)
 // The account's picture for its tile, or null: the default image stays.
 // The account-picture lookup, with its fallbacks for a legacy picture and
 // for the versions before 6.0.
-UniqueBitmap TilePicture(const wchar_t* accountName, double osVersion)
+UniqueBitmap TilePicture(const wchar_t* accountName, double osVersion, int size)
 {
     WString path;
     if (!FindAccountPicture(accountName, path, osVersion))
@@ -89,7 +89,7 @@ UniqueBitmap TilePicture(const wchar_t* accountName, double osVersion)
     UniqueImage loaded = LoadPictureFile(path.Text());
     if (!loaded)
         return UniqueBitmap();
-    UniqueImage tile = ScaledCopy(loaded.Get(), kTileIconSize, kTileIconSize);
+    UniqueImage tile = ScaledCopy(loaded.Get(), size, size);
     return tile ? ToGdiBitmap(tile.Get(), kWindowBackgroundArgb) : UniqueBitmap();
 }
 
@@ -111,7 +111,7 @@ void AddRow(RepairTool& tool, int32_t listId, const USER_INFO_3& user)
     SetListCellText(list, row, 2, type.Text());
     SetListCellText(list, row, 3, sid.Text());
     SetListCellText(list, row, 4, profile.Text());
-    UniqueBitmap picture = TilePicture(user.usri3_name, tool.osVersion);
+    UniqueBitmap picture = TilePicture(user.usri3_name, tool.osVersion, tool.Scale(kTileIconSize));
     int image = picture ? tool.AddListImage(listId, picture.Get(), kTileIconSize) : -1;
     tool.SetItemImage(listId, row, image >= 0 ? image : 0);
     SetTile(list, row, tool.osVersion);
@@ -142,7 +142,7 @@ int32_t AddIconButton(RepairTool& tool, const wchar_t* text, int x, int y, int w
 {
     int32_t id = tool.AddButton(text, x, y, width, height, -1);
     if (image != nullptr)
-        tool.SetButtonImage(id, image, imageSize, imageSize);
+        tool.SetButtonImage(id, image, tool.Scale(imageSize), tool.Scale(imageSize));
     return id;
 }
 
@@ -161,12 +161,12 @@ void BuildPages(Wizard& wizard, HBITMAP toolIcon, HBITMAP refreshImage, HBITMAP 
         tiles.cbSize = sizeof tiles;
         tiles.dwMask = LVTVIM_TILESIZE | LVTVIM_COLUMNS;
         tiles.dwFlags = LVTVIF_FIXEDSIZE;
-        tiles.sizeTile = SIZE{330 - GetSystemMetrics(SM_CXVSCROLL) - 6, 56};
+        tiles.sizeTile = SIZE{tool.Scale(330 - 6) - GetSystemMetrics(SM_CXVSCROLL), tool.Scale(56)};
         tiles.cLines = 2;
         SendMessageW(list, LVM_SETTILEVIEWINFO, 0, reinterpret_cast<LPARAM>(&tiles));
-        if (UniqueIcon icon = LoadAccountIcon(kTileIconSize)) {
-            tool.SetListIcon(ids.list, -1, icon.Get(), kTileIconSize);
-            tool.SetListIcon(ids.list, -1, icon.Get(), kTileIconSize);
+        if (UniqueIcon icon = LoadAccountIcon(tool.Scale(kTileIconSize))) {
+            tool.SetListIcon(ids.list, -1, icon.Get(), tool.Scale(kTileIconSize));
+            tool.SetListIcon(ids.list, -1, icon.Get(), tool.Scale(kTileIconSize));
         }
     }
     FillRepairAccountList(tool, ids.list);
@@ -255,11 +255,11 @@ bool ScheduleFromWizard(Wizard& wizard)
 
     tool.SetState(ids.backButton, StateFlags::Hide);
     tool.SetState(ids.fixNowButton, StateFlags::Hide);
-    UniqueImage blank = NewBitmap(48, 48);
+    UniqueImage blank = NewCanvas(48, 48, tool.Dpi());
     UniqueBitmap pictureBitmap = ToGdiBitmap(blank.Get(), kWindowBackgroundArgb);
     wizard.spinner = tool.AddPicture(pictureBitmap.Release(), 30, 420, 48, 48, -1);
     // A white ring would vanish on the window's white body: the header's black.
-    StartSpinner(Handle(tool, wizard.spinner), 48, kSpinnerColour, 70, -1);
+    StartSpinner(Handle(tool, wizard.spinner), tool.Scale(48), kSpinnerColour, 70, -1);
     wizard.preparing = tool.AddLabel(L"Preparing to reboot to the temporary account...", 90, 430, 600, 25, -1);
     // Painted now: the set-up below keeps this thread until it has ended.
     RedrawWindow(tool.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
@@ -320,24 +320,24 @@ void ShowWarnings(Wizard& wizard, const std::wstring& text)
     HWND label = Handle(tool, wizard.warnings);
     int height = kOptionsTop - kWarningsTop - 2;
     if (label != nullptr) {
-        RECT bounds{0, 0, 660, 0};
+        RECT bounds{0, 0, tool.Scale(660), 0};
         WindowDc dc(label);
         if (dc) {
             HGDIOBJ before = SelectObject(dc.Get(), reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
             DrawTextW(dc.Get(), text.c_str(), -1, &bounds, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
             SelectObject(dc.Get(), before);
-            height = std::max<int>(height, bounds.bottom);
+            height = std::max<int>(height, MulDiv(bounds.bottom, kDesignDpi, tool.Dpi()));
         }
     }
     const int shift = std::min(kOptionsMaxShift, std::max(0, kWarningsTop + height + 6 - kOptionsTop));
     if (label != nullptr)
-        SetWindowPos(label, nullptr, 0, 0, 660, kOptionsTop + shift - kWarningsTop - 2,
+        SetWindowPos(label, nullptr, 0, 0, tool.Scale(660), tool.Scale(kOptionsTop + shift - kWarningsTop - 2),
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     const RepairWizardIds& ids = wizard.ids;
     for (int32_t id : {ids.storeOption, ids.storeOption + 1, ids.appDataOption, ids.appDataOption + 1}) {
         const ControlEntry* part = tool.Control(id);
         if (part != nullptr && part->handle != nullptr)
-            SetWindowPos(part->handle, nullptr, part->x, part->y + shift, 0, 0,
+            SetWindowPos(part->handle, nullptr, part->x, part->y + tool.Scale(shift), 0, 0,
                          SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
 }
@@ -398,10 +398,11 @@ int RunRepairWizard(RepairTool& tool)
     tool.SetText(tool.headerLabel, caption.Text());
     SetWindowTextW(tool.Handle(), caption.Text());
 
-    UniqueIcon icon(static_cast<HICON>(LoadImageW(tool.instance, MAKEINTRESOURCEW(IDI_REPAIR), IMAGE_ICON, 32, 32, 0)));
-    UniqueBitmap toolIcon = IconToBitmap(icon.Get(), 32);
-    UniqueImage refresh = LoadResourceImage(tool.instance, IMG_REFRESH_BUTTON, 24, 24);
-    UniqueImage back = LoadResourceImage(tool.instance, IMG_BACK, 24, 24);
+    UniqueIcon icon(static_cast<HICON>(LoadImageW(tool.instance, MAKEINTRESOURCEW(IDI_REPAIR), IMAGE_ICON, tool.Scale(32),
+                                                  tool.Scale(32), 0)));
+    UniqueBitmap toolIcon = IconToBitmap(icon.Get(), tool.Scale(32));
+    UniqueImage refresh = LoadResourceImage(tool.instance, IMG_REFRESH_BUTTON, tool.Scale(24), tool.Scale(24));
+    UniqueImage back = LoadResourceImage(tool.instance, IMG_BACK, tool.Scale(24), tool.Scale(24));
     UniqueBitmap refreshImage = ToGdiBitmap(refresh.Get(), kWindowBackgroundArgb);
     UniqueBitmap backImage = ToGdiBitmap(back.Get(), kWindowBackgroundArgb);
 

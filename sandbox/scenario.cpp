@@ -56,6 +56,7 @@ struct Plan {
     bool securityPolicy = true;
     bool elevated = true;
     bool webBrowser = true;
+    bool highContrast = false;
     std::wstring consoleUser = kRunningAccount;
     std::wstring autoLogon;
     bool plainTextPassword = false;      // the sign-in password as a registry value, not the secret
@@ -208,6 +209,7 @@ bool ReadMachine(Reader& reader, const std::wstring& section, const std::vector<
         {Setting::YesNo, L"SecurityPolicy", &plan->securityPolicy},
         {Setting::YesNo, L"Elevated", &plan->elevated},
         {Setting::YesNo, L"WebBrowser", &plan->webBrowser},
+        {Setting::YesNo, L"HighContrast", &plan->highContrast},
         {Setting::Text, L"ConsoleUser", &plan->consoleUser},
         {Setting::Text, L"AutoLogon", &plan->autoLogon},
         {Setting::YesNo, L"PlainTextAutoLogonPassword", &plan->plainTextPassword},
@@ -503,6 +505,7 @@ void Build(const Plan& plan, const std::wstring& scenario)
     WriteDword(state.Get(), kSecurityPolicy, plan.securityPolicy);
     WriteDword(state.Get(), kElevated, plan.elevated);
     WriteDword(state.Get(), kWebBrowser, plan.webBrowser);
+    WriteDword(state.Get(), kHighContrast, plan.highContrast);
     if (Same(plan.consoleUser, L"none"))
         WriteString(state.Get(), kConsoleUser, L"");
     else if (plan.consoleUser != kRunningAccount)

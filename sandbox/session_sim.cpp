@@ -571,6 +571,24 @@ BOOL ExitWindowsEx(UINT uFlags, DWORD dwReason)
     return TRUE;
 }
 
+BOOL SystemParametersInfoW(UINT uiAction, UINT uiParam, PVOID pvParam, UINT fWinIni)
+{
+    if (uiAction != SPI_GETHIGHCONTRAST)
+        return ::SystemParametersInfoW(uiAction, uiParam, pvParam, fWinIni);
+    // As the system answers: the structure's own size is checked, and the
+    // scheme's name is the system's to keep.
+    auto* contrast = static_cast<HIGHCONTRASTW*>(pvParam);
+    if (contrast == nullptr || contrast->cbSize != sizeof(HIGHCONTRASTW)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    static wchar_t scheme[] = L"High Contrast Black";
+    bool on = sandbox::MachineDword(sandbox::kHighContrast, 0) != 0;
+    contrast->dwFlags = HCF_AVAILABLE | HCF_HOTKEYAVAILABLE | (on ? HCF_HIGHCONTRASTON : 0);
+    contrast->lpszDefaultScheme = on ? scheme : nullptr;
+    return TRUE;
+}
+
 BOOL AbortSystemShutdownW(LPWSTR lpMachineName)
 {
     sandbox::Record(L"AbortSystemShutdownW", {{L"machine", Text(lpMachineName)}});

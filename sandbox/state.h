@@ -36,6 +36,7 @@ inline constexpr wchar_t kProfileService[] = L"ProfileService";  // 0: CreatePro
 inline constexpr wchar_t kSecurityPolicy[] = L"SecurityPolicy";  // 0: LsaOpenPolicy is refused
 inline constexpr wchar_t kElevated[] = L"Elevated";
 inline constexpr wchar_t kWebBrowser[] = L"WebBrowser";          // 0: web pages cannot be opened
+inline constexpr wchar_t kHighContrast[] = L"HighContrast";      // 1: the operator chose a high-contrast theme
 inline constexpr wchar_t kConsoleUser[] = L"ConsoleUser";        // absent: the account running us; "": none
 inline constexpr wchar_t kScenario[] = L"Scenario";
 inline constexpr wchar_t kFolderRedirect[] = L"FolderRedirect";        // 0: Redirect fails

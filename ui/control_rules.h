@@ -47,6 +47,7 @@ struct EventCode {
     static constexpr int32_t ComboClosedUp = -67;
     static constexpr int32_t ComboFocused = -68;
     static constexpr int32_t ComboDoubleClicked = -69;
+    static constexpr int32_t DpiChanged = -70;   // the window moved to a screen of another scale
     static constexpr int32_t QueueFailed = -300;
 };
 

@@ -97,19 +97,27 @@ ControlEntry* UiWindow::NewEntry()
     return &controls_[used_];
 }
 
-UniqueFont UiWindow::MakeFont(double size, int weight, uint32_t attributes, const wchar_t* faceName) const
+FontRequest UiWindow::NextFont() const
 {
-    int dpi = 96;
-    if (HDC screen = GetDC(nullptr)) {
-        dpi = GetDeviceCaps(screen, LOGPIXELSY);
-        ReleaseDC(nullptr, screen);
-    }
-    int height = -static_cast<int>(size * dpi / 72.0 + 0.5);
-    return UniqueFont(CreateFontW(height, 0, 0, 0, weight, (attributes & FontAttributes::Italic) != 0,
+    FontRequest request;
+    request.size = fontSize_;
+    request.weight = fontWeight_;
+    request.attributes = fontAttributes_;
+    wcscpy_s(request.faceName, faceName_);
+    return request;
+}
+
+UniqueFont UiWindow::MakeFont(const FontRequest& request) const
+{
+    // Points at the window's own DPI, not the screen's: a window on a
+    // monitor of another scale has text of that scale.
+    int height = -static_cast<int>(request.size * dpi_ / 72.0 + 0.5);
+    uint32_t attributes = request.attributes;
+    return UniqueFont(CreateFontW(height, 0, 0, 0, request.weight, (attributes & FontAttributes::Italic) != 0,
                                   (attributes & FontAttributes::Underline) != 0,
                                   (attributes & FontAttributes::StrikeOut) != 0, DEFAULT_CHARSET,
                                   OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, fontQuality_,
-                                  DEFAULT_PITCH | FF_DONTCARE, faceName));
+                                  DEFAULT_PITCH | FF_DONTCARE, request.faceName));
 }
 
 HWND UiWindow::CreateControl(ControlEntry& entry, const wchar_t* windowClass, const wchar_t* text, DWORD style,
@@ -120,6 +128,10 @@ HWND UiWindow::CreateControl(ControlEntry& entry, const wchar_t* windowClass, co
         startGroup_ = false;
     }
     auto id = static_cast<int32_t>(used_);
+    x = Scale(x);
+    y = Scale(y);
+    width = Scale(width);
+    height = Scale(height);
     HWND handle = CreateWindowExW(exStyle, windowClass, text, style, x, y, width, height, window_,
                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), module_, nullptr);
     if (handle == nullptr)
@@ -138,7 +150,8 @@ HWND UiWindow::CreateControl(ControlEntry& entry, const wchar_t* windowClass, co
     entry.backgroundColour = backgroundColour_;
     if (backgroundColour_ >= 0)
         entry.backgroundBrush.Reset(CreateSolidBrush(static_cast<COLORREF>(backgroundColour_)));
-    entry.font = MakeFont(fontSize_, fontWeight_, fontAttributes_, faceName_);
+    entry.fontRequest = NextFont();
+    entry.font = MakeFont(entry.fontRequest);
     SendMessageW(handle, WM_SETFONT, reinterpret_cast<WPARAM>(entry.font.Get()), FALSE);
     ++used_;
     return handle;
@@ -187,7 +200,7 @@ int32_t UiWindow::AddCombo(const wchar_t* itemsText, int x, int y, int width, in
                                CBS_DROPDOWNLIST, 0, x, y, width, kDropDownHeight);
     if (combo == nullptr)
         return 0;
-    entry->height = kFieldHeight;
+    entry->height = Scale(kFieldHeight);
     FillDropDown(combo, itemsText);
     SendMessageW(combo, CB_SETCURSEL, selected, 0);
     return entry->id;
@@ -278,7 +291,7 @@ int32_t UiWindow::AddListView(const wchar_t* columnsText, int x, int y, int widt
 
     StringList titles;
     titles.Split(columnsText, L"|");
-    int columnWidth = titles.Count() > 0 ? (width - 4) / static_cast<int>(titles.Count()) : width;
+    int columnWidth = Scale(titles.Count() > 0 ? (width - 4) / static_cast<int>(titles.Count()) : width);
     for (uint32_t i = 0; columnsText != nullptr && *columnsText != L'\0' && i < titles.Count(); ++i) {
         LVCOLUMNW column{};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
@@ -333,6 +346,10 @@ int32_t UiWindow::AddCheckControl(const wchar_t* text, int x, int y, HBITMAP che
         return 0;
     }
     check->labelPartId = label->id;
+    // The label part stands for the whole control: it takes the focus.
+    SetWindowLongW(label->handle, GWL_STYLE, GetWindowLongW(label->handle, GWL_STYLE) | WS_TABSTOP);
+    label->pressable = true;
+    ExposeDrawnControl(label->handle, text, DrawnRole::CheckButton, check);
     return check->imagePartId;
 }
 
@@ -494,11 +511,14 @@ bool UiWindow::SetFont(int32_t id, double size, int weight, uint32_t attributes,
     ControlEntry* entry = Entry(id);
     if (entry == nullptr)
         return false;
-    UniqueFont font = MakeFont(size, weight, attributes, faceName);
+    FontRequest request{size, weight, attributes, {}};
+    wcsncpy_s(request.faceName, faceName, _TRUNCATE);
+    UniqueFont font = MakeFont(request);
     if (!font)
         return false;
     SendMessageW(entry->handle, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), TRUE);
     entry->font = std::move(font);   // the old font goes only after the control has let go of it
+    entry->fontRequest = request;
     if (entry->autoWidth)
         SetText(entry->id, GetText(entry->id).Text());
     return true;
@@ -533,7 +553,7 @@ bool UiWindow::SetTip(int32_t id, const wchar_t* text)
                                        CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr, module_, nullptr));
         if (!tooltip_)
             return false;
-        SendMessageW(tooltip_.Get(), TTM_SETMAXTIPWIDTH, 0, kTipWidth);
+        SendMessageW(tooltip_.Get(), TTM_SETMAXTIPWIDTH, 0, Scale(kTipWidth));
     }
     HWND target = entry->handle;
     if (entry->kind == ControlKind::CheckControl) {
@@ -551,6 +571,16 @@ bool UiWindow::SetTip(int32_t id, const wchar_t* text)
     bool known = SendMessageW(tooltip_.Get(), TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&existing)) != 0;
     UINT message = known ? TTM_UPDATETIPTEXTW : TTM_ADDTOOLW;
     return SendMessageW(tooltip_.Get(), message, 0, reinterpret_cast<LPARAM>(&tool)) != 0 || known;
+}
+
+bool UiWindow::MakePressable(int32_t id, const wchar_t* name, DrawnRole role)
+{
+    ControlEntry* entry = Entry(id);
+    if (entry == nullptr || !ExposeDrawnControl(entry->handle, name, role))
+        return false;
+    SetWindowLongW(entry->handle, GWL_STYLE, GetWindowLongW(entry->handle, GWL_STYLE) | WS_TABSTOP);
+    entry->pressable = true;
+    return true;
 }
 
 void UiWindow::ReleaseControl(ControlEntry& entry)
@@ -630,7 +660,7 @@ bool UiWindow::SetColumnWidth(int32_t listId, int column, int width)
 {
     ControlEntry* list = Entry(listId);
     return list != nullptr && list->kind == ControlKind::ListView &&
-           SendMessageW(list->handle, LVM_SETCOLUMNWIDTH, column, width) != 0;
+           SendMessageW(list->handle, LVM_SETCOLUMNWIDTH, column, Scale(width)) != 0;
 }
 
 int UiWindow::AddListImage(int32_t listId, HBITMAP bitmap, int size)

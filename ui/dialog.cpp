@@ -30,7 +30,7 @@ DialogLook OutlinedLook(int width, int height, int bodyWidth, int bodyHeight)
 
 bool PaintDialogLook(UiWindow& window, const DialogLook& look)
 {
-    UniqueImage background = NewBitmap(look.width, look.height);
+    UniqueImage background = NewCanvas(look.width, look.height, window.Dpi());
     if (!background)
         return false;
     for (const DialogFill& fill : look.fills) {
@@ -38,7 +38,8 @@ bool PaintDialogLook(UiWindow& window, const DialogLook& look)
             return false;
     }
     return SetWindowBackgroundImage(window, background.Get()) &&
-           SetRoundedOutline(window.Handle(), look.width, look.height, look.outlineArc);
+           SetRoundedOutline(window.Handle(), window.Scale(look.width), window.Scale(look.height),
+                             window.Scale(look.outlineArc));
 }
 
 int32_t FilterDialogEvent(DialogOwner& owner, UiWindow& dialog, int mode)

@@ -31,10 +31,30 @@ struct Stroke {
 constexpr Stroke kCrossStrokes[] = {{30, 30, 240, 240}, {240, 30, 30, 240}};
 constexpr Stroke kBarStrokes[] = {{30, 240, 240, 240}};
 
+Gdiplus::ARGB ArgbOf(COLORREF colour)
+{
+    return 0xFF000000 | (GetRValue(colour) << 16) | (GetGValue(colour) << 8) | GetBValue(colour);
+}
+
+// How many pixels of the bitmap one 96-DPI unit takes: a canvas made for a
+// window of another scale carries that window's DPI as its resolution.
+float CanvasScale(Gdiplus::GpBitmap* bitmap)
+{
+    float dpi = kDesignDpi;
+    if (bitmap == nullptr || gp::GdipGetImageHorizontalResolution(bitmap, &dpi) != Ok || dpi <= 0)
+        return 1.0f;
+    return dpi / kDesignDpi;
+}
+
+// What is drawn on the bitmap is given in 96-DPI units, and lands scaled by
+// the canvas's own DPI.
 UniqueGraphics GraphicsFor(Gdiplus::GpBitmap* bitmap)
 {
     UniqueGraphics graphics;
     if (bitmap == nullptr || gp::GdipGetImageGraphicsContext(bitmap, graphics.Put()) != Ok)
+        return UniqueGraphics();
+    float scale = CanvasScale(bitmap);
+    if (scale != 1.0f && gp::GdipScaleWorldTransform(graphics.Get(), scale, scale, Gdiplus::MatrixOrderPrepend) != Ok)
         return UniqueGraphics();
     return graphics;
 }
@@ -86,7 +106,7 @@ bool FillAndOutline(Gdiplus::GpBitmap* bitmap, Gdiplus::GpPath* path, ARGB fill,
         return false;
     UniqueFill brush(solid);
     UniquePen pen;
-    if (gp::GdipCreatePen1(outline, penWidth, Gdiplus::UnitPixel, pen.Put()) != Ok)
+    if (gp::GdipCreatePen1(outline, penWidth * CanvasScale(bitmap), Gdiplus::UnitPixel, pen.Put()) != Ok)
         return false;
     return gp::GdipFillPath(graphics.Get(), brush.Get(), path) == Ok &&
            gp::GdipDrawPath(graphics.Get(), pen.Get(), path) == Ok;
@@ -132,16 +152,21 @@ namespace {
 
 template <size_t N>
 int32_t AddDrawnButton(UiWindow& window, const Stroke (&strokes)[N], int side, int x, int y, int width,
-                       int height, ARGB colour, const wchar_t* tip, Gdiplus::GpBitmap* backdrop)
+                       int height, ARGB colour, const wchar_t* name, const wchar_t* tip, Gdiplus::GpBitmap* backdrop)
 {
     if (width <= 0 || height <= 0)
         return 0;
+    if (window.HighContrast()) {
+        // The theme's text colour on its window colour: no picture behind.
+        colour = ArgbOf(GetSysColor(COLOR_WINDOWTEXT));
+        backdrop = nullptr;
+    }
     UniqueImage drawing = DrawStrokes(strokes, side, colour);
     if (!drawing)
         return 0;
     UniqueImage scaled = backdrop != nullptr ? ComposeOver(backdrop, x, y, drawing.Get(), width, height)
-                                             : ScaledCopy(drawing.Get(), width, height);
-    UniqueBitmap picture = ToGdiBitmap(scaled.Get(), kWindowBackgroundArgb);
+                                             : ScaledCopy(drawing.Get(), window.Scale(width), window.Scale(height));
+    UniqueBitmap picture = ToGdiBitmap(scaled.Get(), BackgroundArgb(window));
     if (!picture)
         return 0;
     int32_t id = window.AddPicture(picture.Release(), x, y, width, height, -1);
@@ -150,6 +175,7 @@ int32_t AddDrawnButton(UiWindow& window, const Stroke (&strokes)[N], int side, i
         return 0;
     SetHandCursor(control->handle);
     window.SetTip(id, tip);
+    window.MakePressable(id, name, DrawnRole::PushButton);
     return id;
 }
 
@@ -244,11 +270,17 @@ DWORD WINAPI SpinnerThread(LPVOID parameter)
 
 }  // namespace
 
-UniqueImage NewBitmap(int width, int height)
+UniqueImage NewBitmap(int width, int height) { return NewCanvas(width, height, kDesignDpi); }
+
+UniqueImage NewCanvas(int width, int height, int dpi)
 {
     UniqueImage bitmap;
+    width = MulDiv(width, dpi, kDesignDpi);
+    height = MulDiv(height, dpi, kDesignDpi);
+    // The resolution is set even at 96: the system's default follows the screen's.
     if (width <= 0 || height <= 0 ||
-        gp::GdipCreateBitmapFromScan0(width, height, 0, PixelFormat32bppPARGB, nullptr, bitmap.Put()) != Ok)
+        gp::GdipCreateBitmapFromScan0(width, height, 0, PixelFormat32bppPARGB, nullptr, bitmap.Put()) != Ok ||
+        gp::GdipBitmapSetResolution(bitmap.Get(), static_cast<float>(dpi), static_cast<float>(dpi)) != Ok)
         return UniqueImage();
     return bitmap;
 }
@@ -285,7 +317,8 @@ bool OutlineRoundRect(Gdiplus::GpBitmap* bitmap, int x, int y, int width, int he
                                     static_cast<float>(height), static_cast<float>(arcSize > 0 ? arcSize : 0));
     UniqueGraphics graphics = GraphicsFor(bitmap);
     UniquePen pen;
-    if (!path || !graphics || gp::GdipCreatePen1(colour, penWidth, Gdiplus::UnitPixel, pen.Put()) != Ok)
+    if (!path || !graphics ||
+        gp::GdipCreatePen1(colour, penWidth * CanvasScale(bitmap), Gdiplus::UnitPixel, pen.Put()) != Ok)
         return false;
     SetSmoothDrawing(graphics.Get());
     return gp::GdipDrawPath(graphics.Get(), pen.Get(), path.Get()) == Ok;
@@ -309,10 +342,17 @@ bool FillVerticalGradient(Gdiplus::GpBitmap* bitmap, int x, int y, int width, in
 
 UniqueImage ComposeOver(Gdiplus::GpBitmap* backdrop, int x, int y, Gdiplus::GpBitmap* image, int width, int height)
 {
-    UniqueImage composed = NewBitmap(width, height);
-    UniqueGraphics graphics = GraphicsFor(composed.Get());
-    if (!graphics || backdrop == nullptr || image == nullptr)
+    // In the backdrop's pixels: the picture lands on whole pixels of it.
+    auto dpi = static_cast<int>(CanvasScale(backdrop) * kDesignDpi + 0.5f);
+    UniqueImage composed = NewCanvas(width, height, dpi);
+    UniqueGraphics graphics;
+    if (!composed || backdrop == nullptr || image == nullptr ||
+        gp::GdipGetImageGraphicsContext(composed.Get(), graphics.Put()) != Ok)
         return UniqueImage();
+    x = MulDiv(x, dpi, kDesignDpi);
+    y = MulDiv(y, dpi, kDesignDpi);
+    width = MulDiv(width, dpi, kDesignDpi);
+    height = MulDiv(height, dpi, kDesignDpi);
     gp::GdipSetInterpolationMode(graphics.Get(), Gdiplus::InterpolationModeHighQualityBicubic);
     gp::GdipSetPixelOffsetMode(graphics.Get(), Gdiplus::PixelOffsetModeHalf);
     UINT imageWidth = 0, imageHeight = 0;
@@ -428,6 +468,11 @@ bool SetWindowBackgroundImage(UiWindow& window, Gdiplus::GpBitmap* bitmap)
     return window.SetBackgroundPicture(ToGdiBitmap(bitmap, kWindowBackgroundArgb));
 }
 
+Gdiplus::ARGB BackgroundArgb(const UiWindow& window)
+{
+    return ArgbOf(window.BackgroundColour());
+}
+
 UniqueImage MakeGradientBitmap()
 {
     UniqueImage bitmap = NewBitmap(kGradientWidth, kGradientHeight);
@@ -448,14 +493,14 @@ UniqueImage MakeGradientBitmap()
 int32_t AddCloseButton(UiWindow& window, int x, int y, int width, int height, ARGB colour,
                        Gdiplus::GpBitmap* backdrop)
 {
-    return AddDrawnButton(window, kCrossStrokes, 270, x, y, width, height, colour, L"Close this dialog box",
+    return AddDrawnButton(window, kCrossStrokes, 270, x, y, width, height, colour, L"Close", L"Close this dialog box",
                           backdrop);
 }
 
 int32_t AddMinimiseButton(UiWindow& window, int x, int y, int width, int height, ARGB colour,
                           Gdiplus::GpBitmap* backdrop)
 {
-    return AddDrawnButton(window, kBarStrokes, 300, x, y, width, height, colour, L"Minimize this dialog box",
+    return AddDrawnButton(window, kBarStrokes, 300, x, y, width, height, colour, L"Minimize", L"Minimize this dialog box",
                           backdrop);
 }
 

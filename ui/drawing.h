@@ -16,6 +16,11 @@ constexpr Gdiplus::ARGB kWindowBackgroundArgb = 0xFFFEFEFE;
 
 // A new 32-bit premultiplied ARGB bitmap, every pixel transparent black; null on failure.
 UniqueImage NewBitmap(int width, int height);
+// The same for a window at `dpi`: width and height are 96-DPI units, the
+// bitmap has as many pixels as they take at that DPI, and what the drawing
+// calls below put on it (positions, sizes, arcs, pen widths) is in 96-DPI
+// units as well.
+UniqueImage NewCanvas(int width, int height, int dpi);
 
 // Fills a rectangle whose corners are arcs `arcSize` pixels across (0 gives
 // square corners) and outlines it in the same colour with a 1-pixel pen.
@@ -33,7 +38,8 @@ bool OutlineRoundRect(Gdiplus::GpBitmap* bitmap, int x, int y, int width, int he
 bool FillVerticalGradient(Gdiplus::GpBitmap* bitmap, int x, int y, int width, int height, Gdiplus::ARGB top,
                           Gdiplus::ARGB bottom);
 // A new width x height bitmap: the backdrop's pixels at (x, y), with the
-// whole image drawn scaled over them. Null on failure.
+// whole image drawn scaled over them; all four in the backdrop's 96-DPI
+// units, the result at its DPI. Null on failure.
 UniqueImage ComposeOver(Gdiplus::GpBitmap* backdrop, int x, int y, Gdiplus::GpBitmap* image, int width, int height);
 // Cuts the window's corners away outside arcs `arcSize` pixels across.
 bool SetRoundedOutline(HWND window, int width, int height, int arcSize);
@@ -51,6 +57,9 @@ UniqueImage LoadResourceImage(HMODULE module, int resourceId, int width, int hei
 UniqueBitmap ToGdiBitmap(Gdiplus::GpBitmap* bitmap, Gdiplus::ARGB background);
 // The window paints its background with the picture from now on.
 bool SetWindowBackgroundImage(UiWindow& window, Gdiplus::GpBitmap* bitmap);
+// The window's background colour as an opaque ARGB colour: what transparent
+// parts of its pictures are laid over.
+Gdiplus::ARGB BackgroundArgb(const UiWindow& window);
 // 700 x 500, black to dark grey along the forward diagonal.
 UniqueImage MakeGradientBitmap();
 

@@ -4,16 +4,52 @@
 
 namespace {
 
+void PressControl(const ControlEntry& control)
+{
+    PostMessageW(GetParent(control.handle), WM_COMMAND, MAKEWPARAM(control.id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(control.handle));
+}
+
 bool IsLinkLike(ControlKind kind) { return kind == ControlKind::Link || kind == ControlKind::LinkCheckControl; }
 
-// Enter on a push button or a link becomes a command carrying the control's id.
+// Enter on a push button, a link or a drawn control that acts as one, and
+// Space on the drawn ones (the system's own handle Space themselves), become
+// a command carrying the control's id.
 bool ActivateOnEnter(UiWindow& window, const MSG& message)
 {
     const ControlEntry* control = window.ControlFromHandle(message.hwnd);
-    if (control == nullptr || (control->kind != ControlKind::PushButton && !IsLinkLike(control->kind)))
+    if (control == nullptr)
         return false;
-    PostMessageW(GetParent(message.hwnd), WM_COMMAND, MAKEWPARAM(control->id, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(message.hwnd));
+    bool pressed = message.wParam == VK_RETURN
+                       ? control->pressable || control->kind == ControlKind::PushButton || IsLinkLike(control->kind)
+                       : control->pressable;
+    if (!pressed)
+        return false;
+    PressControl(*control);
+    return true;
+}
+
+// Enter elsewhere in the window presses its default button, Esc its cancel
+// control, as in a dialog; false when the window has no such control that
+// is shown and enabled.
+bool PressDefaultOrCancel(UiWindow& window, const MSG& message, HWND root)
+{
+    if (root != window.Handle())
+        return false;
+    const ControlEntry* target = nullptr;
+    if (message.wParam == VK_ESCAPE) {
+        target = window.CancelId() != 0 ? window.Control(window.CancelId()) : nullptr;
+    } else {
+        for (int32_t id = 1; id <= window.LastControlId() && target == nullptr; ++id) {
+            const ControlEntry* control = window.Control(id);
+            if (control != nullptr && control->kind == ControlKind::PushButton &&
+                (GetWindowLongW(control->handle, GWL_STYLE) & BS_DEFPUSHBUTTON) != 0)
+                target = control;
+        }
+    }
+    if (target == nullptr || !IsWindowVisible(target->handle) || !IsWindowEnabled(target->handle))
+        return false;
+    PressControl(*target);
     return true;
 }
 
@@ -27,7 +63,8 @@ bool IsMultiLineEdit(HWND control)
 void Dispatch(UiWindow& window, MSG& message)
 {
     bool enterOrEscape = message.message == WM_KEYDOWN && (message.wParam == VK_RETURN || message.wParam == VK_ESCAPE);
-    if (enterOrEscape && message.wParam == VK_RETURN && ActivateOnEnter(window, message))
+    bool press = message.message == WM_KEYDOWN && (message.wParam == VK_RETURN || message.wParam == VK_SPACE);
+    if (press && ActivateOnEnter(window, message))
         return;
 
     HWND root = message.hwnd != nullptr ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
@@ -35,6 +72,8 @@ void Dispatch(UiWindow& window, MSG& message)
     // the key was meant for another window (a tip is never focused).
     if (root != nullptr && window.Accelerators() != nullptr &&
         TranslateAcceleratorW(window.Handle(), window.Accelerators(), &message))
+        return;
+    if (enterOrEscape && !IsMultiLineEdit(message.hwnd) && PressDefaultOrCancel(window, message, root))
         return;
     // The dialog manager would turn Enter and Escape into commands for the ids
     // 1 and 2, which here are ordinary controls; it only gets the Tab keys and

@@ -98,7 +98,8 @@ void LetClicksThrough(const UiWindow& tip, int32_t label)
         SetWindowLongW(control->handle, GWL_STYLE, GetWindowLongW(control->handle, GWL_STYLE) & ~SS_NOTIFY);
 }
 
-LineExtent MeasureText(HWND control, const wchar_t* text)
+// The text's extent in the 96-DPI units the tip is laid out in.
+LineExtent MeasureText(const UiWindow& window, HWND control, const wchar_t* text)
 {
     SIZE size{};
     HDC dc = GetDC(control);
@@ -109,7 +110,7 @@ LineExtent MeasureText(HWND control, const wchar_t* text)
     GetTextExtentPoint32W(dc, text, static_cast<int>(TextLength(text)), &size);
     SelectObject(dc, previous);
     ReleaseDC(control, dc);
-    return LineExtent{size.cx, size.cy};
+    return LineExtent{MulDiv(size.cx, kDesignDpi, window.Dpi()), MulDiv(size.cy, kDesignDpi, window.Dpi())};
 }
 
 }  // namespace
@@ -226,7 +227,7 @@ int MessageTip(DialogOwner& host, const wchar_t* text, int width, int height)
     UiWindow tip;
     tip.SendEventsTo(&owner);
     if (tip.CreateUiWindow(L"_WndMsgTipClass", L"", std::max(width, kTipMinimumWidth),
-                           std::max(height, kTipMinimumHeight), origin.x + kTipOffsetX, origin.y + kTipOffsetY,
+                           std::max(height, kTipMinimumHeight), origin.x + owner.Scale(kTipOffsetX), origin.y + owner.Scale(kTipOffsetY),
                            static_cast<LONG>(WS_POPUP), exStyle, owner.Handle()) == nullptr)
         return 0;
     owner.RecordPopup(tip.Handle());
@@ -245,19 +246,20 @@ int MessageTip(DialogOwner& host, const wchar_t* text, int width, int height)
     HWND bodyHandle = tip.Control(body) != nullptr ? tip.Control(body)->handle : tip.Handle();
     HWND titleHandle = tip.Control(title) != nullptr ? tip.Control(title)->handle : tip.Handle();
     for (uint32_t i = 0; i < bodyLines.Count(); ++i)
-        lines.push_back(MeasureText(bodyHandle, bodyLines[i]));
-    TipSize size = MeasureTip(lines.data(), lines.size(), MeasureText(titleHandle, parts.title.Text()));
-    SetWindowPos(tip.Handle(), nullptr, 0, 0, size.width, size.height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        lines.push_back(MeasureText(tip, bodyHandle, bodyLines[i]));
+    TipSize size = MeasureTip(lines.data(), lines.size(), MeasureText(tip, titleHandle, parts.title.Text()));
+    SetWindowPos(tip.Handle(), nullptr, 0, 0, tip.Scale(size.width), tip.Scale(size.height),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     // The body may use the right margin as well: static text can come out a
     // little wider than its measured extent.
-    SetWindowPos(bodyHandle, nullptr, 0, 0, size.width - kTipBodyX - 1, size.bodyHeight,
+    SetWindowPos(bodyHandle, nullptr, 0, 0, tip.Scale(size.width - kTipBodyX - 1), tip.Scale(size.bodyHeight),
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    SetWindowPos(titleHandle, nullptr, 0, 0, size.width - kTipTitleX, kTipTitleHeight,
+    SetWindowPos(titleHandle, nullptr, 0, 0, tip.Scale(size.width - kTipTitleX), tip.Scale(kTipTitleHeight),
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 
     // A fill's outline reaches one pixel past its right and bottom edges, so
     // the white part is one pixel smaller there to leave the border showing.
-    UniqueImage background = NewBitmap(size.width, size.height);
+    UniqueImage background = NewCanvas(size.width, size.height, tip.Dpi());
     if (background && FillRoundRect(background.Get(), 0, 0, size.width, size.height, kOpaqueBlack, 0) &&
         FillRoundRect(background.Get(), 1, 1, size.width - 3, size.height - 3, kOpaqueWhite, 0) &&
         FillCornerTriangle(background.Get(), kTipCornerLegs, kTipCornerColour))

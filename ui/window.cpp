@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "platform/machine.h"
 #include "platform/system.h"
 #include "resources/resource_ids.h"
 
@@ -56,6 +57,31 @@ struct SortContext {
     bool descending;
 };
 
+// The DPI a window is shown at. Systems before per-monitor scaling have one
+// DPI for every window: the screen's.
+int WindowDpi(HWND window)
+{
+    using DpiForWindow = UINT(WINAPI*)(HWND);
+    static const auto dpiForWindow = reinterpret_cast<DpiForWindow>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    UINT dpi = window != nullptr && dpiForWindow != nullptr ? dpiForWindow(window) : 0;
+    if (dpi == 0) {
+        if (HDC screen = GetDC(nullptr)) {
+            dpi = static_cast<UINT>(GetDeviceCaps(screen, LOGPIXELSX));
+            ReleaseDC(nullptr, screen);
+        }
+    }
+    return dpi != 0 ? static_cast<int>(dpi) : kDesignDpi;
+}
+
+bool HighContrastTheme()
+{
+    HIGHCONTRASTW contrast{};
+    contrast.cbSize = sizeof(contrast);
+    return machine::SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(contrast), &contrast, 0) &&
+           (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
+}
+
 int CALLBACK CompareRows(LPARAM first, LPARAM second, LPARAM context)
 {
     auto* sort = reinterpret_cast<const SortContext*>(context);
@@ -104,7 +130,9 @@ HWND UiWindow::CreateUiWindow(const wchar_t* className, const wchar_t* title, in
 
     DWORD windowStyle = style == -1 ? kDefaultStyle : static_cast<DWORD>(style);
     DWORD windowExStyle = exStyle == -1 ? WS_EX_ACCEPTFILES : static_cast<DWORD>(exStyle);
-    RECT frame{0, 0, clientWidth, clientHeight};
+    // A window opens on its parent's screen, or on the main one.
+    dpi_ = WindowDpi(parent);
+    RECT frame{0, 0, Scale(clientWidth), Scale(clientHeight)};
     AdjustWindowRectEx(&frame, windowStyle, FALSE, windowExStyle);
     int width = frame.right - frame.left;
     int height = frame.bottom - frame.top;
@@ -124,8 +152,17 @@ HWND UiWindow::CreateUiWindow(const wchar_t* className, const wchar_t* title, in
     }
     parent_ = parent;
     SetWindowSubclass(window_, WindowProcedure, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
+    // Centred on a screen of another scale than the one it was measured for.
+    if (int shownDpi = WindowDpi(window_); shownDpi != dpi_) {
+        RECT client{0, 0, MulDiv(clientWidth, shownDpi, kDesignDpi), MulDiv(clientHeight, shownDpi, kDesignDpi)};
+        AdjustWindowRectEx(&client, windowStyle, FALSE, windowExStyle);
+        dpi_ = shownDpi;
+        SetWindowPos(window_, nullptr, 0, 0, client.right - client.left, client.bottom - client.top,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
 
-    backgroundBrush_.Reset(CreateSolidBrush(kWindowBackground));
+    highContrast_ = HighContrastTheme();
+    backgroundBrush_.Reset(CreateSolidBrush(BackgroundColour()));
     if (HDC dc = GetDC(window_)) {
         memoryDc_.Reset(CreateCompatibleDC(dc));
         ReleaseDC(window_, dc);
@@ -177,6 +214,7 @@ bool UiWindow::DestroyUiWindow()
         menu_.Reset();
     }
     accelerators_.Reset();
+    cancelId_ = 0;
     RemoveWindowSubclass(window_, WindowProcedure, kSubclassId);
     DestroyWindow(window_);
     window_ = nullptr;
@@ -196,6 +234,7 @@ bool UiWindow::DestroyUiWindow()
     fontAttributes_ = 0;
     wcscpy_s(faceName_, L"Arial");
     textColour_ = backgroundColour_ = -1;
+    dpi_ = kDesignDpi;
     nextBehaviour_ = 0;
     startGroup_ = false;
     clientRect_ = RECT{};
@@ -207,10 +246,14 @@ bool UiWindow::DestroyUiWindow()
     return true;
 }
 
+COLORREF UiWindow::BackgroundColour() const { return highContrast_ ? GetSysColor(COLOR_WINDOW) : kWindowBackground; }
+
 bool UiWindow::SetBackgroundPicture(UniqueBitmap picture)
 {
     if (window_ == nullptr || !picture)
         return false;
+    if (highContrast_)
+        return true;
     UniqueBrush brush(CreatePatternBrush(picture.Get()));
     if (!brush)
         return false;
@@ -307,6 +350,20 @@ LRESULT UiWindow::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM
 
     case WM_MOVE:
         Record(EventCode::Moved, window, message, wParam, lParam);
+        return 0;
+
+    case WM_SETTINGCHANGE:
+        if (wParam == SPI_SETHIGHCONTRAST && HighContrastTheme() != highContrast_) {
+            highContrast_ = !highContrast_;
+            backgroundBrush_.Reset(CreateSolidBrush(BackgroundColour()));
+            RedrawWindow(window, nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE | RDW_ALLCHILDREN);
+        }
+        return 0;
+
+    case WM_DPICHANGED:
+        ApplyDpi(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        Record(EventCode::DpiChanged, window, message, wParam, lParam);
+        handled = true;
         return 0;
 
     case WM_LBUTTONDOWN: {
@@ -436,6 +493,12 @@ LRESULT UiWindow::ControlColours(HDC dc, HWND handle)
     if (edit && control->textColour < 0 && !control->backgroundBrush)
         return 0;   // edit fields keep the system's look unless coloured
 
+    if (highContrast_) {
+        // The theme's colours, whatever the program chose for the control.
+        SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+        SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+        return reinterpret_cast<LRESULT>(backgroundBrush_.Get());
+    }
     SetTextColor(dc, control->textColour >= 0 ? static_cast<COLORREF>(control->textColour)
                                               : GetSysColor(COLOR_BTNTEXT));
     if (control->backgroundBrush) {
@@ -481,6 +544,35 @@ void UiWindow::LayOutControls(int width, int height)
         int h = control.height + ((control.behaviour & Behaviour::StretchHeight) ? dy : 0);
         MoveWindow(control.handle, x, y, w > 0 ? w : 0, h > 0 ? h : 0, TRUE);
     }
+}
+
+void UiWindow::ApplyDpi(int dpi, const RECT& frame)
+{
+    if (dpi <= 0 || dpi == dpi_)
+        return;
+    int previous = dpi_;
+    dpi_ = dpi;
+    auto rescale = [&](int& length) { length = MulDiv(length, dpi, previous); };
+    SetRedraw(false);
+    for (uint32_t id = 1; id < used_; ++id) {
+        ControlEntry& control = controls_[id];
+        if (control.id == 0)
+            continue;
+        for (int* length : {&control.x, &control.y, &control.width, &control.height, &control.parentWidth,
+                            &control.parentHeight})
+            rescale(*length);
+        MoveWindow(control.handle, control.x, control.y, control.width, control.height, FALSE);
+        if (UniqueFont font = MakeFont(control.fontRequest)) {
+            SendMessageW(control.handle, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
+            control.font = std::move(font);
+        }
+    }
+    // The window takes the size the system suggests; the resize then lays
+    // out the controls that follow its edges.
+    SetWindowPos(window_, nullptr, frame.left, frame.top, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    SetRedraw(true);
+    RedrawWindow(window_, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
 }
 
 void UiWindow::SortListView(ControlEntry& list, int column)

@@ -11,6 +11,7 @@
 
 #include "platform/handles.h"
 #include "platform/text.h"
+#include "ui/accessible.h"
 #include "ui/control_rules.h"
 #include "ui/drawing_rules.h"
 
@@ -67,6 +68,17 @@ struct CheckControlData {
     uint32_t state = StateFlags::Uncheck;
 };
 
+// What a control's font was asked for, so that it can be made again at another DPI.
+struct FontRequest {
+    double size = 9.0;
+    int weight = 400;
+    uint32_t attributes = 0;
+    wchar_t faceName[32] = L"Arial";
+};
+
+// Layouts are written in units of a 96-DPI screen; a window multiplies them by its own DPI.
+constexpr int kDesignDpi = 96;
+
 struct ControlEntry {
     ControlKind kind = ControlKind::None;
     HWND handle = nullptr;               // owned: destroyed with the entry
@@ -74,11 +86,13 @@ struct ControlEntry {
     UniqueBrush backgroundBrush;
     int32_t textColour = -1;             // negative: the system button-text colour
     int32_t backgroundColour = -1;       // negative: the window's background
-    int x = 0, y = 0, width = 0, height = 0;
+    int x = 0, y = 0, width = 0, height = 0;    // pixels at the window's DPI
     int parentWidth = 0, parentHeight = 0;
     uint32_t behaviour = 0;
     bool autoWidth = false;              // a label sized to its text
+    bool pressable = false;              // a drawn control that Enter and Space press, as a click
     UniqueFont font;
+    FontRequest fontRequest;
     UniqueBitmap bitmap;                 // picture controls
     UniqueIcon icon;                     // icon controls
     std::shared_ptr<CheckControlData> check;
@@ -112,7 +126,8 @@ public:
 
     // Style -1: caption, system menu and minimise box; extended style -1:
     // WS_EX_ACCEPTFILES. x = y = -1 centres the window over its parent or the
-    // work area. Returns the window or null.
+    // work area. The client size, like every position and size the window's
+    // calls take, is in 96-DPI units. Returns the window or null.
     HWND CreateUiWindow(const wchar_t* className, const wchar_t* title, int clientWidth, int clientHeight,
                         int x, int y, LONG style, LONG exStyle, HWND parent);
     // False when there was no window.
@@ -148,6 +163,10 @@ public:
     bool SetFont(int32_t id, double size, int weight, uint32_t attributes, const wchar_t* faceName);
     bool SetColour(int32_t id, int32_t textColour, int32_t backgroundColour);
     bool SetTip(int32_t id, const wchar_t* text);
+    // A picture or label that acts as a button or link becomes one for the
+    // keyboard and for screen readers: a tab stop with a visible focus,
+    // pressed by Enter and Space, known by `name` in `role`.
+    bool MakePressable(int32_t id, const wchar_t* name, DrawnRole role);
     bool DeleteControl(int32_t id);
 
     // List views.
@@ -181,9 +200,18 @@ public:
     void SetNextBehaviour(uint32_t flags) { nextBehaviour_ = flags; }
     void StartNewGroup() { startGroup_ = true; }
 
-    // The window keeps the picture and paints its background with it.
+    // The window keeps the picture and paints its background with it. In
+    // high contrast the picture gives way to the system's window colour.
     bool SetBackgroundPicture(UniqueBitmap picture);
+    // A high-contrast theme is on: the window and its controls show the
+    // system's colours, not the program's own.
+    bool HighContrast() const { return highContrast_; }
+    // The colour (GDI) the window's background shows where no picture covers it.
+    COLORREF BackgroundColour() const;
     void SetAccelerators(UniqueAccelerators accelerators) { accelerators_ = std::move(accelerators); }
+    // Esc presses this control (0: none) unless the accelerators take it.
+    void SetCancel(int32_t id) { cancelId_ = id; }
+    int32_t CancelId() const { return cancelId_; }
 
     // Popups (boxes and tips) opened over this window: a new one takes the
     // first slot that is empty or whose window is gone. False when all
@@ -198,6 +226,9 @@ public:
 
     HWND Handle() const { return window_; }
     HINSTANCE Module() const { return module_; }
+    // The window's DPI, and a length of 96-DPI units in its pixels.
+    int Dpi() const { return dpi_; }
+    int Scale(int length) const { return MulDiv(length, dpi_, kDesignDpi); }
     UiEvent& Event() { return *sink_; }
     const ControlEntry* Control(int32_t id) const;
     int32_t LastControlId() const { return static_cast<int32_t>(controls_.empty() ? 0 : used_ - 1); }
@@ -224,7 +255,10 @@ private:
     ControlEntry* NewEntry();
     HWND CreateControl(ControlEntry& entry, const wchar_t* windowClass, const wchar_t* text, DWORD style,
                        DWORD exStyle, int x, int y, int width, int height);
-    UniqueFont MakeFont(double size, int weight, uint32_t attributes, const wchar_t* faceName) const;
+    UniqueFont MakeFont(const FontRequest& request) const;
+    FontRequest NextFont() const;
+    // Moves, sizes and re-fonts every control for a new DPI; the window takes `frame`.
+    void ApplyDpi(int dpi, const RECT& frame);
     void ApplyCheck(ControlEntry& entry, uint32_t check);
     void ReleaseControl(ControlEntry& entry);
     void SetRedraw(bool on);
@@ -238,6 +272,8 @@ private:
     std::vector<ControlEntry> controls_;
     uint32_t used_ = 0;                          // entries in use, entry 0 included
 
+    int dpi_ = kDesignDpi;
+    bool highContrast_ = false;
     double fontSize_ = 9.0;
     int fontWeight_ = 400;
     uint32_t fontAttributes_ = 0;
@@ -253,6 +289,7 @@ private:
     UniqueMemoryDc memoryDc_;
     RECT clientRect_{};
     UniqueAccelerators accelerators_;
+    int32_t cancelId_ = 0;
     UniqueMenu menu_;
     UniqueWindow tooltip_;
     UniqueIcon bigIcon_;

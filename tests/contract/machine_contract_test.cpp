@@ -626,6 +626,17 @@ TEST_F(MachineContract, ConsoleUserIsTheAccountRunningThisProcess)
         << "the console user's SID is this process's own";
 }
 
+TEST_F(MachineContract, HighContrastIsAskedWithTheStructuresOwnSize)
+{
+    HIGHCONTRASTW contrast{};
+    contrast.cbSize = sizeof(contrast) - 1;
+    EXPECT_FALSE(machine::SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(contrast), &contrast, 0));
+    contrast.cbSize = sizeof(contrast);
+    contrast.dwFlags = HCF_HIGHCONTRASTON;
+    ASSERT_TRUE(machine::SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(contrast), &contrast, 0));
+    EXPECT_EQ(0u, contrast.dwFlags & HCF_HIGHCONTRASTON) << "the scenario's operator keeps the normal colours";
+}
+
 TEST_F(MachineContract, WellKnownSidsResolveAsTheSystemResolvesThem)
 {
     struct Case {

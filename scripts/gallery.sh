@@ -1,0 +1,91 @@
+#!/bin/sh
+# Screenshots of every window of the program at one display scale, each
+# from a fresh start of the sandbox build, reached as the operator would
+# (clicks and keys through XTEST):
+#   scripts/gallery.sh OUTPUT_FOLDER [LOGPIXELS] [SCENARIO]
+# LOGPIXELS is Wine's DPI (96, 144, 192; default 96), set for the run and
+# given back as 96 at the end; SCENARIO the simulated machine (default
+# "default"; "high-contrast" has the operator's high-contrast theme on).
+# Needs the build to exist (scripts/run.sh builds it).
+set -eu
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+OUT="$(mkdir -p "$1" && cd "$1" && pwd)"
+DPI="${2:-96}"
+SCENARIO="${3:-default}"
+BUILD="$ROOT/build/windows"
+. "$ROOT/scripts/wine-session.sh"
+LAUNCH="$BUILD/wine-launcher"
+PROGRAM="$BUILD/vantrell-sandbox.exe"
+OPERATE="python3 $ROOT/scripts/operator.py"
+
+start_display 1280x1024x24
+export WINEPREFIX="$BUILD/wineprefix"
+find_wineserver
+set_scale() {
+    for key in 'HKCU\Control Panel\Desktop' \
+               'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts'; do
+        "$LAUNCH" reg add "$key" /v LogPixels /t REG_DWORD /d "$1" /f </dev/null >/dev/null 2>&1
+    done
+    "$WINESERVER" -k >/dev/null 2>&1 || true
+    "$WINESERVER" -w >/dev/null 2>&1 || true
+}
+cleanup() {
+    "$WINESERVER" -k >/dev/null 2>&1 || true
+    set_scale 96 || true
+    kill "$XVFB_PID" 2>/dev/null || true
+}
+trap cleanup EXIT INT TERM
+set_scale "$DPI"
+S=$((DPI))
+
+# A point of the main window's client area given in 96-DPI units.
+at() { echo $((WX + $1 * S / 96)) $((WY + $2 * S / 96)); }
+
+# shot NAME [ARGUMENTS] -- ACTIONS...: starts the program, waits for its
+# window, plays the actions (each "click X Y" in the window's 96-DPI units,
+# or "key NAME"), waits and saves the screen.
+shot() {
+    name="$1"; shift
+    args=""
+    while [ "$1" != "--" ]; do args="$args $1"; shift; done
+    shift
+    "$LAUNCH" "$BUILD/sandbox-tool.exe" reset "$SCENARIO" </dev/null >/dev/null 2>&1
+    # shellcheck disable=SC2086
+    "$LAUNCH" "$PROGRAM" $args </dev/null >/dev/null 2>&1 &
+    for _ in $(seq 1 600); do
+        geometry="$(xwininfo -root -tree 2>/dev/null | grep -E '"(Vantrell|Brenwick)[^"]*"' | head -1)" || true
+        [ -n "$geometry" ] && break
+        sleep 0.1
+    done
+    sleep 3
+    # "... 750x550+265+237  +265+237": the last pair is the absolute origin.
+    WX=$(echo "$geometry" | awk '{print $NF}' | cut -d+ -f2)
+    WY=$(echo "$geometry" | awk '{print $NF}' | cut -d+ -f3)
+    while [ $# -gt 0 ]; do
+        case "$1" in
+        click) $OPERATE click $(at "$2" "$3"); shift 3 ;;
+        key) $OPERATE key "$2"; shift 2 ;;
+        wait) sleep "$2"; shift 2 ;;
+        esac
+    done
+    sleep 3
+    import -window root "$OUT/$name.png"
+    "$WINESERVER" -k >/dev/null 2>&1 || true
+    "$WINESERVER" -w >/dev/null 2>&1 || true
+    echo "$OUT/$name.png"
+}
+
+ROW="click 100 125"          # Administrator
+STAFF="click 56 300"         # James Okafor, whom the operator may delete
+OWN="click 147 213"          # Office Manager, the console user
+shot main_window --
+shot about_box -- click 660 69
+shot health_check -- key F6 wait 4
+shot create_account -- click 650 523
+shot password -- $ROW click 475 493
+shot picture -- $ROW click 650 463
+shot message_box -- $ROW click 650 493
+shot delete_account -- $STAFF click 475 523
+shot personal_folders -- $OWN click 562 433 wait 2
+shot repair_wizard /brenwick --
+shot repair_wizard_page2 /brenwick -- click 149 120 click 525 270 wait 3

@@ -1,0 +1,308 @@
+// The accessible object of a drawn control, and the subclass that hands it
+// out and shows the control's keyboard focus.
+#include "ui/accessible.h"
+
+#include <commctrl.h>
+#include <oleacc.h>
+
+#include <new>
+#include <string>
+
+#include "ui/window.h"
+
+namespace {
+
+constexpr UINT_PTR kSubclassId = 0x41;   // beside the toolkit's own subclass of the window
+// Where the control keeps what it says, so that a second call can replace it.
+constexpr wchar_t kProperty[] = L"Vantrell.DrawnControl";
+
+struct DrawnControl {
+    std::wstring name;
+    DrawnRole role;
+    std::shared_ptr<const CheckControlData> check;
+};
+
+bool IsSelf(const VARIANT& child) { return child.vt == VT_I4 && child.lVal == CHILDID_SELF; }
+
+// Lives as long as a screen reader holds it, which may be longer than the
+// control: everything it says is read from the window handle, which then
+// simply fails.
+class DrawnAccessible final : public IAccessible {
+public:
+    DrawnAccessible(HWND control, const DrawnControl& what) : control_(control), what_(what) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
+    {
+        if (out == nullptr)
+            return E_POINTER;
+        *out = nullptr;
+        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != __uuidof(IAccessible))
+            return E_NOINTERFACE;
+        *out = static_cast<IAccessible*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        LONG left = InterlockedDecrement(&references_);
+        if (left == 0)
+            delete this;
+        return static_cast<ULONG>(left);
+    }
+
+    // No type library: screen readers call the interface directly.
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override
+    {
+        if (count != nullptr)
+            *count = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        return E_NOTIMPL;
+    }
+
+    HRESULT STDMETHODCALLTYPE get_accParent(IDispatch** parent) override
+    {
+        if (parent == nullptr)
+            return E_POINTER;
+        *parent = nullptr;
+        return CreateStdAccessibleObject(control_, OBJID_WINDOW, IID_IDispatch, reinterpret_cast<void**>(parent));
+    }
+    HRESULT STDMETHODCALLTYPE get_accChildCount(long* count) override
+    {
+        if (count == nullptr)
+            return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_accChild(VARIANT, IDispatch** child) override
+    {
+        if (child != nullptr)
+            *child = nullptr;
+        return E_INVALIDARG;
+    }
+    HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* name) override
+    {
+        return Text(child, name, what_.name.c_str());
+    }
+    HRESULT STDMETHODCALLTYPE get_accValue(VARIANT child, BSTR* value) override { return Text(child, value, nullptr); }
+    HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT child, BSTR* text) override
+    {
+        return Text(child, text, nullptr);
+    }
+    HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override
+    {
+        if (role == nullptr)
+            return E_POINTER;
+        VariantInit(role);
+        if (!IsSelf(child))
+            return E_INVALIDARG;
+        role->vt = VT_I4;
+        role->lVal = static_cast<long>(what_.role);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* state) override
+    {
+        if (state == nullptr)
+            return E_POINTER;
+        VariantInit(state);
+        if (!IsSelf(child))
+            return E_INVALIDARG;
+        long flags = STATE_SYSTEM_FOCUSABLE;
+        if (GetFocus() == control_)
+            flags |= STATE_SYSTEM_FOCUSED;
+        if (!IsWindowEnabled(control_))
+            flags |= STATE_SYSTEM_UNAVAILABLE;
+        if (!IsWindowVisible(control_))
+            flags |= STATE_SYSTEM_INVISIBLE;
+        if (what_.role == DrawnRole::Link)
+            flags |= STATE_SYSTEM_LINKED;
+        if (what_.check != nullptr && what_.check->state == StateFlags::Check)
+            flags |= STATE_SYSTEM_CHECKED;
+        state->vt = VT_I4;
+        state->lVal = flags;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT child, BSTR* help) override { return Text(child, help, nullptr); }
+    HRESULT STDMETHODCALLTYPE get_accHelpTopic(BSTR* file, VARIANT, long* topic) override
+    {
+        if (file != nullptr)
+            *file = nullptr;
+        if (topic != nullptr)
+            *topic = 0;
+        return S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE get_accKeyboardShortcut(VARIANT child, BSTR* keys) override
+    {
+        return Text(child, keys, nullptr);
+    }
+    HRESULT STDMETHODCALLTYPE get_accFocus(VARIANT* focus) override
+    {
+        if (focus == nullptr)
+            return E_POINTER;
+        VariantInit(focus);
+        if (GetFocus() != control_)
+            return S_FALSE;
+        focus->vt = VT_I4;
+        focus->lVal = CHILDID_SELF;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_accSelection(VARIANT* selection) override
+    {
+        if (selection == nullptr)
+            return E_POINTER;
+        VariantInit(selection);
+        return S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT child, BSTR* action) override
+    {
+        const wchar_t* verb = what_.role == DrawnRole::Link ? L"Jump" : what_.check != nullptr ? L"Check" : L"Press";
+        if (what_.check != nullptr && what_.check->state == StateFlags::Check)
+            verb = L"Uncheck";
+        return Text(child, action, verb);
+    }
+    HRESULT STDMETHODCALLTYPE accSelect(long, VARIANT) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE accLocation(long* left, long* top, long* width, long* height, VARIANT child) override
+    {
+        RECT frame{};
+        if (left == nullptr || top == nullptr || width == nullptr || height == nullptr)
+            return E_POINTER;
+        if (!IsSelf(child))
+            return E_INVALIDARG;
+        if (!GetWindowRect(control_, &frame))
+            return E_FAIL;
+        *left = frame.left;
+        *top = frame.top;
+        *width = frame.right - frame.left;
+        *height = frame.bottom - frame.top;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE accNavigate(long, VARIANT, VARIANT* end) override
+    {
+        if (end != nullptr)
+            VariantInit(end);
+        return S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE accHitTest(long x, long y, VARIANT* hit) override
+    {
+        if (hit == nullptr)
+            return E_POINTER;
+        VariantInit(hit);
+        RECT frame{};
+        if (!GetWindowRect(control_, &frame) || !PtInRect(&frame, POINT{x, y}))
+            return S_FALSE;
+        hit->vt = VT_I4;
+        hit->lVal = CHILDID_SELF;
+        return S_OK;
+    }
+    // As a click: the window reports the control's event.
+    HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT child) override
+    {
+        if (!IsSelf(child))
+            return E_INVALIDARG;
+        if (!IsWindowEnabled(control_) || !IsWindowVisible(control_))
+            return E_FAIL;
+        auto id = static_cast<WORD>(GetDlgCtrlID(control_));
+        return PostMessageW(GetParent(control_), WM_COMMAND, MAKEWPARAM(id, STN_CLICKED),
+                            reinterpret_cast<LPARAM>(control_))
+                   ? S_OK
+                   : E_FAIL;
+    }
+    HRESULT STDMETHODCALLTYPE put_accName(VARIANT, BSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_accValue(VARIANT, BSTR) override { return E_NOTIMPL; }
+
+private:
+    ~DrawnAccessible() = default;
+
+    // S_FALSE with no text where the control has none to give.
+    static HRESULT Text(const VARIANT& child, BSTR* out, const wchar_t* text)
+    {
+        if (out == nullptr)
+            return E_POINTER;
+        *out = nullptr;
+        if (!IsSelf(child))
+            return E_INVALIDARG;
+        if (text == nullptr)
+            return S_FALSE;
+        *out = SysAllocString(text);
+        return *out != nullptr ? S_OK : E_OUTOFMEMORY;
+    }
+
+    LONG references_ = 1;
+    HWND control_;        // not owned
+    DrawnControl what_;
+};
+
+LRESULT CALLBACK DrawnControlProcedure(HWND control, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                       DWORD_PTR data)
+{
+    auto* what = reinterpret_cast<DrawnControl*>(data);
+    switch (message) {
+    case WM_GETOBJECT:
+        if (static_cast<LONG>(lParam) == OBJID_CLIENT) {
+            auto* object = new (std::nothrow) DrawnAccessible(control, *what);
+            if (object == nullptr)
+                break;
+            LRESULT result = LresultFromObject(__uuidof(IAccessible), wParam, object);
+            object->Release();   // the result holds its own reference
+            return result;
+        }
+        break;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+        InvalidateRect(control, nullptr, TRUE);
+        break;
+    case WM_PAINT: {
+        LRESULT result = DefSubclassProc(control, message, wParam, lParam);
+        if (GetFocus() == control) {
+            // Drawn over what the control painted, inside its edge.
+            RECT client{};
+            GetClientRect(control, &client);
+            if (HDC dc = GetDC(control)) {
+                DrawFocusRect(dc, &client);
+                ReleaseDC(control, dc);
+            }
+        }
+        return result;
+    }
+    case WM_NCDESTROY:
+        RemoveWindowSubclass(control, DrawnControlProcedure, id);
+        RemovePropW(control, kProperty);
+        delete what;
+        break;
+    default:
+        break;
+    }
+    return DefSubclassProc(control, message, wParam, lParam);
+}
+
+}  // namespace
+
+bool ExposeDrawnControl(HWND control, const wchar_t* name, DrawnRole role, std::shared_ptr<const CheckControlData> check)
+{
+    if (control == nullptr)
+        return false;
+    auto* what = new (std::nothrow) DrawnControl{name != nullptr ? name : L"", role, std::move(check)};
+    if (what == nullptr)
+        return false;
+    // A second call replaces what the first said.
+    auto* earlier = static_cast<DrawnControl*>(GetPropW(control, kProperty));
+    if (!SetPropW(control, kProperty, what)) {
+        delete what;
+        return false;
+    }
+    if (!SetWindowSubclass(control, DrawnControlProcedure, kSubclassId, reinterpret_cast<DWORD_PTR>(what))) {
+        if (earlier != nullptr)
+            SetPropW(control, kProperty, earlier);
+        else
+            RemovePropW(control, kProperty);
+        delete what;
+        return false;
+    }
+    delete earlier;
+    return true;
+}

@@ -1,0 +1,27 @@
+// What a screen reader learns about a control the program draws itself: a
+// picture that acts as a button or link, a label that acts as a link, the
+// two-part check control. The system's own proxy sees only a static
+// control there, nameless and inert.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+
+struct CheckControlData;
+
+// The roles the drawn controls play (the system's ROLE_SYSTEM_* values).
+enum class DrawnRole : long {
+    PushButton = 0x2B,    // ROLE_SYSTEM_PUSHBUTTON
+    CheckButton = 0x2C,   // ROLE_SYSTEM_CHECKBUTTON
+    Link = 0x1E,          // ROLE_SYSTEM_LINK
+};
+
+// From now on the control answers the system's accessibility request
+// (WM_GETOBJECT for its client area) with `name`, `role`, its state
+// (focusable, focused, unavailable, invisible, and for a check control
+// checked) and a default action that presses it. `check` is the check
+// control's shared record, null for the others. False when the control
+// could not be subclassed.
+bool ExposeDrawnControl(HWND control, const wchar_t* name, DrawnRole role,
+                        std::shared_ptr<const CheckControlData> check = nullptr);
