@@ -42,14 +42,19 @@ bool SetPictureImage(UiWindow& window, int32_t pictureControl, Gdiplus::GpBitmap
 
 // The file that holds the account's current picture: the shell's answer,
 // the legacy bitmap, below 6.0 the first stock picture copied as the legacy
-// bitmap, else the generic picture made once from the shell library's icon.
+// bitmap; false when the account has none (GenericAccountPicture then).
 bool FindAccountPicture(const wchar_t* accountName, WString& path, double osVersion);
 // The same for many accounts, the shell and the folders looked up once; an
 // empty path where there is none.
 void FindAccountPictures(const std::vector<const wchar_t*>& accountNames, std::vector<WString>& paths,
                          double osVersion);
 
-// A 48 x 48 GDI bitmap of the account's picture, owned by the caller, or null.
+// The picture of an account without one, made in memory from the shell
+// library's icon; null when it cannot be drawn.
+UniqueImage GenericAccountPicture(double osVersion);
+
+// A 48 x 48 GDI bitmap of the account's picture (the generic one when it has
+// none), owned by the caller, or null.
 UniqueBitmap LoadAccountPictureBitmap(const wchar_t* accountName, double osVersion);
 
 // Gives the account `image` fitted as `fit` says: the legacy bitmap below
@@ -74,7 +79,5 @@ bool FindImageEncoder(const wchar_t* extension, CLSID& encoder);
 
 // Where the pictures of one account live (for the tests and the repair tool).
 WString LegacyPictureFile(const wchar_t* picturesFolder, const wchar_t* accountName);
-WString GenericPictureFile();
-WString HandOverPictureFile();
 WString PictureSetFolder(const wchar_t* sidString);
 WString PictureSetKeyPath(const wchar_t* sidString);
