@@ -19,7 +19,6 @@ constexpr wchar_t kWinlogonKey[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows NT\\Cu
 constexpr wchar_t kSecretName[] = L"DefaultPassword";
 constexpr NTSTATUS kStatusSuccess = 0;
 constexpr DWORD kPaddedPasswordChars = 10;
-constexpr uint32_t kLongestPassword = 256;
 
 // The Winlogon key; when it refuses, its security is reset and it is opened
 // once more.

@@ -35,6 +35,10 @@ WString GetAutoLogonUserName();
 // "AutoAdminLogon" is "1".
 bool IsAutoLogonConfigured();
 
+// The longest password an account takes: sign-in and the account database
+// stop at 256 characters.
+inline constexpr uint32_t kLongestPassword = 256;
+
 enum class AutoLogonResult { Failed = 0, Done = 1, NothingToClear = 2 };
 
 // With a password (possibly empty): automatic sign-in for `accountName`.

@@ -98,8 +98,8 @@ void ChangePictureDialog(DialogOwner& owner, const wchar_t* accountName, const w
     if (GetUserPicturesFolder(startFolder))
         startFolder.Append(L"Default Pictures");
     WString currentPath;
-    if (FindAccountPicture(accountName, currentPath, osVersion))
-        choice.current = LoadPictureFile(currentPath.Text());
+    choice.current = FindAccountPicture(accountName, currentPath, osVersion) ? LoadPictureFile(currentPath.Text())
+                                                                             : GenericAccountPicture(osVersion);
 
     UiDialog dialog(owner);
     if (!dialog.Create(OutlinedLook(kWidth, kHeight, 391, 342)))

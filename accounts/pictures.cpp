@@ -1,10 +1,12 @@
 #include "accounts/pictures.h"
 
 #include <commdlg.h>
+#include <sddl.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 #include <tlhelp32.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -88,43 +90,77 @@ bool FirstStockPicture(const wchar_t* picturesFolder, WString& path)
     return false;
 }
 
-// The shell library's account icon on white, saved as the generic picture.
-// Written under a name of its own and moved into place, so that a lookup
-// running at the same time on another thread never reads half a file.
-bool MakeGenericPicture(const wchar_t* path, double osVersion)
+// The shell library's account icon on white: the picture of an account that
+// has none. Made in memory whenever it is shown, never kept in a file that
+// a lookup would have to write.
+UniqueImage MakeGenericPicture(double osVersion)
 {
-    CLSID encoder{};
-    if (!FindImageEncoder(L".bmp", encoder))
-        return false;
     const int size = GenericPictureIconSize(osVersion);
     UniqueIcon icon = LoadAccountIcon(size);
     if (!icon)
-        return false;
+        return UniqueImage();
     UniqueBitmap drawn = IconToBitmap(icon.Get(), size);
     DIBSECTION section{};
     if (!drawn || GetObjectW(drawn.Get(), sizeof(section), &section) != sizeof(section) ||
         section.dsBm.bmBits == nullptr)
-        return false;
+        return UniqueImage();
     UniqueImage alpha;
     if (gp::GdipCreateBitmapFromScan0(size, size, section.dsBm.bmWidthBytes, PixelFormat32bppARGB,
                                       static_cast<BYTE*>(section.dsBm.bmBits), alpha.Put()) != Ok)
-        return false;
-    // A bitmap file keeps no transparency: the icon is laid on white.
-    UniqueImage picture = FitPicture(alpha.Get(), size, size, PictureFit::Stretch);
-    if (!picture)
-        return false;
-    WString partial(path);
-    WString suffix;
-    suffix.FromUInt32(GetCurrentThreadId());
-    partial.Append(L".", suffix.Text(), L".tmp");
-    if (!SaveImage(picture.Get(), partial.Text(), encoder))
-        return false;
-    if (!MoveFileExW(partial.Text(), path, MOVEFILE_REPLACE_EXISTING)) {
-        DeleteFileW(partial.Text());
-        return Exists(path);   // another thread made it first
-    }
-    return true;
+        return UniqueImage();
+    // Laid on white, as the bitmap file it once was kept no transparency.
+    return FitPicture(alpha.Get(), size, size, PictureFit::Stretch);
 }
+
+// A folder of this process's own below the temporary folder, for the one
+// file the shell's picture call takes by name. Made new under a name not
+// used before, with only SYSTEM and the administrators let in, so nothing in
+// it was planted and no link there leads elsewhere (run as SYSTEM, the
+// temporary folder is one every user can write to). It goes with its file.
+class ScratchFolder {
+public:
+    ScratchFolder() = default;
+    ~ScratchFolder()
+    {
+        if (!file_.IsEmpty())
+            DeleteFileW(file_.Text());
+        if (!folder_.IsEmpty())
+            RemoveDirectoryW(folder_.Text());
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    // The path of a file `name` in a new folder; empty when none could be made.
+    const wchar_t* FileNamed(const wchar_t* name)
+    {
+        WString temp = TempFolder();
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (temp.IsEmpty() || !ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                                  L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", SDDL_REVISION_1, &descriptor, nullptr))
+            return nullptr;
+        UniqueLocalMemory held(descriptor);
+        SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
+        static LONG counter = 0;
+        for (int attempt = 0; attempt < 16 && folder_.IsEmpty(); ++attempt) {
+            wchar_t unique[64];
+            swprintf(unique, ARRAYSIZE(unique), L"\\Vantrell-%lu-%llx-%ld", GetCurrentProcessId(),
+                     static_cast<unsigned long long>(GetTickCount64()), InterlockedIncrement(&counter));
+            WString candidate(temp.Text());
+            candidate.Append(unique);
+            // Fails when the name is taken: only a folder made here is used.
+            if (CreateDirectoryW(candidate.Text(), &attributes))
+                folder_.Assign(candidate.Text());
+        }
+        if (folder_.IsEmpty())
+            return nullptr;
+        file_ = JoinPath(folder_.Text(), name);
+        return file_.Text();
+    }
+
+private:
+    WString folder_;
+    WString file_;
+};
 
 // True when the folder is a real folder, not a link that would carry the
 // files written into it somewhere else.
@@ -202,8 +238,6 @@ struct PictureSources {
     FARPROC address = nullptr;       // the shell's picture-path export, or null
     uint16_t ordinal = 0;
     WString folder;                  // the user pictures folder
-    WString generic;                 // the generic picture file
-    bool genericReady = false;       // it exists (found or made)
 };
 
 
@@ -215,7 +249,6 @@ bool PrepareSources(PictureSources& sources, double osVersion)
     sources.ordinal = PicturePathOrdinal(osVersion);
     if (sources.shell)
         sources.address = machine::GetProcAddress(sources.shell.Get(), MAKEINTRESOURCEA(sources.ordinal));
-    sources.generic = GenericPictureFile();
     return true;
 }
 
@@ -250,11 +283,7 @@ bool FindPicture(PictureSources& sources, const wchar_t* accountName, WString& p
         if (FirstStockPicture(sources.folder.Text(), stock) && CopyFileW(stock.Text(), legacy.Text(), TRUE))
             return path.Assign(legacy.Text());
     }
-    if (sources.generic.IsEmpty())
-        return false;
-    sources.genericReady = sources.genericReady || Exists(sources.generic.Text()) ||
-                           MakeGenericPicture(sources.generic.Text(), osVersion);
-    return sources.genericReady && path.Assign(sources.generic.Text());
+    return false;
 }
 
 }  // namespace
@@ -269,20 +298,9 @@ WString LegacyPictureFile(const wchar_t* picturesFolder, const wchar_t* accountN
     return path;
 }
 
-WString GenericPictureFile()
+UniqueImage GenericAccountPicture(double osVersion)
 {
-    WString path = TempFolder();
-    if (!path.IsEmpty())
-        path.Append(L"\\Vantrell_Shell32_PicPath.bmp");
-    return path;
-}
-
-WString HandOverPictureFile()
-{
-    WString path = TempFolder();
-    if (!path.IsEmpty())
-        path.Append(L"\\Vantrell_new_pic.bmp");
-    return path;
+    return MakeGenericPicture(osVersion);
 }
 
 WString PictureSetFolder(const wchar_t* sidString)
@@ -441,10 +459,11 @@ void FindAccountPictures(const std::vector<const wchar_t*>& accountNames, std::v
 
 UniqueBitmap LoadAccountPictureBitmap(const wchar_t* accountName, double osVersion, int size)
 {
-    WString path;
-    if (!FindAccountPicture(accountName, path, osVersion))
+    if (accountName == nullptr || *accountName == L'\0')
         return UniqueBitmap();
-    UniqueImage picture = LoadPictureFile(path.Text());
+    WString path;
+    UniqueImage picture = FindAccountPicture(accountName, path, osVersion) ? LoadPictureFile(path.Text())
+                                                                           : MakeGenericPicture(osVersion);
     if (!picture)
         return UniqueBitmap();
     UniqueImage row = ScaledCopy(picture.Get(), size, size);
@@ -474,9 +493,9 @@ bool SetAccountPicture(const wchar_t* accountName, Gdiplus::GpBitmap* image, Pic
                SaveImage(square.Get(), legacy.Text(), bitmapEncoder);
     }
 
-    WString handOver = HandOverPictureFile();
-    if (handOver.IsEmpty() || !ClearForWriting(handOver.Text()) ||
-        !SaveImage(square.Get(), handOver.Text(), bitmapEncoder))
+    ScratchFolder scratch;
+    WString handOver(scratch.FileNamed(L"picture.bmp"));
+    if (handOver.IsEmpty() || !SaveImage(square.Get(), handOver.Text(), bitmapEncoder))
         return false;
     bool result = false;
     {

@@ -42,15 +42,20 @@ bool SetPictureImage(UiWindow& window, int32_t pictureControl, Gdiplus::GpBitmap
 
 // The file that holds the account's current picture: the shell's answer,
 // the legacy bitmap, below 6.0 the first stock picture copied as the legacy
-// bitmap, else the generic picture made once from the shell library's icon.
+// bitmap; false when the account has none (GenericAccountPicture then).
 bool FindAccountPicture(const wchar_t* accountName, WString& path, double osVersion);
 // The same for many accounts, the shell and the folders looked up once; an
 // empty path where there is none.
 void FindAccountPictures(const std::vector<const wchar_t*>& accountNames, std::vector<WString>& paths,
                          double osVersion);
 
-// A GDI bitmap of the account's picture, `size` pixels square (48 at 100 %
-// scale), drawn from the picture's file; owned by the caller, or null.
+// The picture of an account without one, made in memory from the shell
+// library's icon; null when it cannot be drawn.
+UniqueImage GenericAccountPicture(double osVersion);
+
+// A GDI bitmap of the account's picture (the generic one when it has none),
+// `size` pixels square (48 at 100 % scale), drawn from the picture's source;
+// owned by the caller, or null.
 UniqueBitmap LoadAccountPictureBitmap(const wchar_t* accountName, double osVersion, int size = 48);
 
 // Gives the account `image` fitted as `fit` says: the legacy bitmap below
@@ -75,7 +80,5 @@ bool FindImageEncoder(const wchar_t* extension, CLSID& encoder);
 
 // Where the pictures of one account live (for the tests and the repair tool).
 WString LegacyPictureFile(const wchar_t* picturesFolder, const wchar_t* accountName);
-WString GenericPictureFile();
-WString HandOverPictureFile();
 WString PictureSetFolder(const wchar_t* sidString);
 WString PictureSetKeyPath(const wchar_t* sidString);

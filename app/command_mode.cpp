@@ -2,6 +2,10 @@
 
 #include <io.h>
 
+#include <csignal>
+#include <exception>
+
+#include "accounts/passwords.h"
 #include "platform/text.h"
 #include "ui/secret_text.h"
 
@@ -36,6 +40,7 @@ CommandConsole TakeStandardHandles()
         console.out = CreateFileW(L"CONOUT$", access, share, nullptr, OPEN_EXISTING, 0, nullptr);
         console.err = console.out;
         console.in = CreateFileW(L"CONIN$", access, share, nullptr, OPEN_EXISTING, 0, nullptr);
+        console.borrowed = true;
     }
     console.outIsConsole = IsConsoleHandle(console.out);
     console.errIsConsole = IsConsoleHandle(console.err);
@@ -58,6 +63,9 @@ std::string FinishDocument(CommandRun& run, const wchar_t* command, int exitCode
     json.Field("dryRun", run.DryRun());
     json.Key("changes").BeginArray();
     for (const std::wstring& change : run.Changes())
+        json.String(change);
+    json.EndArray().Key("notDone").BeginArray();
+    for (const std::wstring& change : run.NotDoneChanges())
         json.String(change);
     json.EndArray().Key("messages").BeginArray();
     for (const std::wstring& message : run.Messages())
@@ -85,7 +93,58 @@ void WriteBytes(HANDLE handle, const std::string& bytes)
     }
 }
 
+// Where a fault's last words go: the standard error of the command.
+HANDLE g_faultOutput = nullptr;   // not owned
+
+// A fault ends the command with the failure code and says so. Without this
+// the C runtime ends an abort with 3, which reads as a guard's refusal after
+// which nothing was changed, and the fault may have struck half-way.
+[[noreturn]] void EndByFault()
+{
+    static const char kText[] =
+        "the command ended by an internal fault; it may be partly done: check what it was to change\r\n";
+    DWORD written = 0;
+    if (Usable(g_faultOutput))
+        WriteFile(g_faultOutput, kText, sizeof(kText) - 1, &written, nullptr);
+    TerminateProcess(GetCurrentProcess(), kExitFailed);
+    _exit(kExitFailed);
+}
+
+void OnAbortSignal(int)
+{
+    EndByFault();
+}
+
+LONG WINAPI OnUnhandledFault(EXCEPTION_POINTERS*)
+{
+    EndByFault();
+}
+
 }  // namespace
+
+void EndFaultsWithFailure(HANDLE err)
+{
+    g_faultOutput = err;
+    std::signal(SIGABRT, OnAbortSignal);
+    std::set_terminate(EndByFault);
+    SetUnhandledExceptionFilter(OnUnhandledFault);
+}
+
+int RunVerbGuarded(CommandRun& run, int (*verb)(CommandRun&))
+{
+    try {
+        return verb(run);
+    } catch (const std::exception& fault) {
+        // The runtime's own texts ("std::bad_alloc") are plain ASCII.
+        const std::string what = fault.what();
+        run.Say(L"the command failed (" + std::wstring(what.begin(), what.end()) +
+                L"); it may be partly done (only the changes listed were made)");
+    } catch (...) {
+        run.Say(L"the command failed by an internal fault; it may be partly done (only the changes listed were "
+                L"made)");
+    }
+    return kExitFailed;
+}
 
 void WriteStandard(HANDLE handle, bool console, const std::wstring& text)
 {
@@ -108,14 +167,21 @@ void CommandRun::Line(const std::wstring& text)
 void CommandRun::Say(const std::wstring& text)
 {
     messages_.push_back(text);
-    WriteStandard(console_.err, console_.errIsConsole, text + L"\r\n");
+    WriteStandard(console_.err, console_.errIsConsole, std::wstring(EscapeControls(text.c_str()).Text()) + L"\r\n");
 }
 
 void CommandRun::Change(const std::wstring& text)
 {
     changes_.push_back(text);
     if (!Json())
-        WriteStandard(console_.out, console_.outIsConsole, (DryRun() ? L"would: " : L"done: ") + text + L"\r\n");
+        WriteStandard(console_.out, console_.outIsConsole,
+                      (DryRun() ? L"would: " : L"done: ") + std::wstring(EscapeControls(text.c_str()).Text()) + L"\r\n");
+}
+
+void CommandRun::NotDone(const std::wstring& text)
+{
+    notDone_.push_back(text);
+    Say(L"not done: " + text);
 }
 
 void CommandRun::Progress(const std::wstring& text)
@@ -123,46 +189,84 @@ void CommandRun::Progress(const std::wstring& text)
     WriteStandard(console_.err, console_.errIsConsole, text + L"\r\n");
 }
 
+bool CommandRun::RefuseBorrowedConsole()
+{
+    if (!neededCompanion_)
+        Say(L"this console belongs to the program that started vantrell.exe, which reads the same keys: run "
+            L"\"vantrell\" (vantrell.com) to be asked, or give --yes and a password on standard input; nothing was "
+            L"changed");
+    neededCompanion_ = true;
+    return false;
+}
+
+bool CommandRun::HasConsoleInput()
+{
+    if (console_.borrowed)
+        return RefuseBorrowedConsole();
+    return console_.inIsConsole;
+}
+
 bool CommandRun::ReadSecret(SecretText& secret, const wchar_t* prompt, bool confirm)
 {
+    if (console_.borrowed)
+        return RefuseBorrowedConsole();
     if (!Usable(console_.in)) {
         Say(L"no password: standard input is closed");
         return false;
     }
+    SecretLine read = SecretLine::Ended;
     if (!console_.inIsConsole) {
-        if (!secret.ReadLine(console_.in, false)) {
-            Say(L"no password: standard input ended before a line could be read");
-            return false;
-        }
-        return true;
-    }
-    DWORD mode = 0;
-    GetConsoleMode(console_.in, &mode);
-    // Typed without echo: nobody behind the operator reads it off the screen.
-    SetConsoleMode(console_.in, (mode | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT) & ~ENABLE_ECHO_INPUT);
-    WriteStandard(console_.err, console_.errIsConsole, prompt);
-    bool read = secret.ReadLine(console_.in, true);
-    WriteStandard(console_.err, console_.errIsConsole, L"\r\n");
-    if (read && confirm) {
-        SecretText again;
-        WriteStandard(console_.err, console_.errIsConsole, L"Type it again: ");
-        read = again.ReadLine(console_.in, true);
+        read = secret.ReadLine(console_.in, false);
+    } else {
+        DWORD mode = 0;
+        GetConsoleMode(console_.in, &mode);
+        // Typed without echo: nobody behind the operator reads it off the screen.
+        SetConsoleMode(console_.in, (mode | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT) & ~ENABLE_ECHO_INPUT);
+        WriteStandard(console_.err, console_.errIsConsole, prompt);
+        read = secret.ReadLine(console_.in, true);
         WriteStandard(console_.err, console_.errIsConsole, L"\r\n");
-        if (read && CompareText(secret.Text(), again.Text(), true) != 0) {
-            SetConsoleMode(console_.in, mode);
-            secret.Wipe();
-            Say(L"the two passwords are not equal");
-            return false;
+        if (read == SecretLine::Read && confirm) {
+            SecretText again;
+            WriteStandard(console_.err, console_.errIsConsole, L"Type it again: ");
+            const SecretLine second = again.ReadLine(console_.in, true);
+            WriteStandard(console_.err, console_.errIsConsole, L"\r\n");
+            if (second == SecretLine::Read && CompareText(secret.Text(), again.Text(), true) != 0) {
+                SetConsoleMode(console_.in, mode);
+                secret.Wipe();
+                Say(L"the two passwords are not equal");
+                return false;
+            }
+            read = second;
         }
+        SetConsoleMode(console_.in, mode);
     }
-    SetConsoleMode(console_.in, mode);
-    if (!read)
-        Say(L"no password was typed");
-    return read;
+    // Never cut short: a password the account could not take is refused
+    // whole rather than set as a part of it, or as nothing.
+    if (read == SecretLine::Read && secret.Length() > kLongestPassword)
+        read = SecretLine::TooLong;
+    if (read == SecretLine::Read)
+        return true;
+    secret.Wipe();
+    switch (read) {
+    case SecretLine::TooLong:
+        Say(L"the password is longer than " + std::to_wstring(kLongestPassword) +
+            L" characters, the most a Windows account takes; nothing was changed");
+        break;
+    case SecretLine::NotText:
+        Say(L"the password on standard input is not UTF-8 text; nothing was changed");
+        break;
+    default:
+        Say(console_.inIsConsole ? L"no password was typed"
+                                 : L"no password: standard input ended before a line could be read");
+        break;
+    }
+    return false;
 }
 
 bool CommandRun::Ask(const wchar_t* question)
 {
+    if (console_.borrowed)
+        return RefuseBorrowedConsole();
     if (!console_.inIsConsole)
         return false;
     WriteStandard(console_.err, console_.errIsConsole, std::wstring(question) + L" [y/N] ");
@@ -222,6 +326,7 @@ bool IsCommandLine(int count, const wchar_t* const* arguments)
 int RunCommandMode(int count, const wchar_t* const* arguments, bool (*isElevated)())
 {
     const CommandConsole console = TakeStandardHandles();
+    EndFaultsWithFailure(console.err);
     std::vector<CommandSyntax> table;
     for (size_t i = 0; i < kCommandVerbCount; ++i)
         table.push_back(kCommandVerbs[i].syntax);
@@ -254,7 +359,9 @@ int RunCommandMode(int count, const wchar_t* const* arguments, bool (*isElevated
         // it, so that the help answers as fast as a console program.
         const bool joinCom = kCommandVerbs[parsed.verb].needsElevation;
         const HRESULT com = joinCom ? CoInitializeEx(nullptr, COINIT_MULTITHREADED) : E_FAIL;
-        exitCode = kCommandVerbs[parsed.verb].run(run);
+        exitCode = RunVerbGuarded(run, kCommandVerbs[parsed.verb].run);
+        if (run.NeededTheCompanion() && (exitCode == kExitRefused || exitCode == kExitUsage))
+            exitCode = kExitUsage;
         if (SUCCEEDED(com))
             CoUninitialize();
     }

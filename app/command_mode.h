@@ -29,6 +29,10 @@ struct CommandConsole {
     bool outIsConsole = false;
     bool errIsConsole = false;
     bool inIsConsole = false;
+    // Attached to the console of the process that started this one (cmd,
+    // PowerShell), which goes on reading the same keys: a typed answer or
+    // password could reach it instead. Nobody is asked then.
+    bool borrowed = false;
 };
 
 // What one command writes and reads, handed to every verb.
@@ -56,8 +60,12 @@ public:
     void Line(const std::wstring& text);
     // A message for the operator: standard error, and the document's "messages".
     void Say(const std::wstring& text);
-    // A change made, or with --dry-run one that would be made: both outputs.
+    // A change made, recorded once it has happened; with --dry-run one that
+    // would be made: both outputs.
     void Change(const std::wstring& text);
+    // A change the command set out to make and did not: standard error and
+    // the document's "notDone", so that a partial result lists both sides.
+    void NotDone(const std::wstring& text);
     // The standard error line of a long operation's progress (never in JSON).
     void Progress(const std::wstring& text);
 
@@ -66,12 +74,17 @@ public:
     // with a message when none can be had. The text is wiped with `secret`.
     bool ReadSecret(class SecretText& secret, const wchar_t* prompt, bool confirm);
     // A yes-or-no question at the console. False without one: an unattended
-    // run never waits for an answer nobody can give.
-    bool HasConsoleInput() const { return console_.inIsConsole; }
+    // run never waits for an answer nobody can give. A borrowed console
+    // counts as none, and says how to be asked instead.
+    bool HasConsoleInput();
     bool Ask(const wchar_t* question);
+    // Whether the command was stopped because it would have asked at a
+    // borrowed console: the command line was then not one that can run.
+    bool NeededTheCompanion() const { return neededCompanion_; }
 
     const std::vector<std::wstring>& Messages() const { return messages_; }
     const std::vector<std::wstring>& Changes() const { return changes_; }
+    const std::vector<std::wstring>& NotDoneChanges() const { return notDone_; }
 
 private:
     const CommandConsole& console_;
@@ -79,6 +92,11 @@ private:
     JsonWriter json_;
     std::vector<std::wstring> messages_;
     std::vector<std::wstring> changes_;
+    std::vector<std::wstring> notDone_;
+    bool neededCompanion_ = false;
+
+    // Says once that a borrowed console is never asked; false.
+    bool RefuseBorrowedConsole();
 };
 
 // One verb: its syntax, a line of help, and the function that runs it.
@@ -94,6 +112,14 @@ extern const size_t kCommandVerbCount;
 
 // The help text: every verb, the common options and the exit codes.
 std::wstring CommandHelpText();
+
+// Runs the verb; an exception that leaves it ends the command with
+// kExitFailed and a message, never as a success or a refusal.
+int RunVerbGuarded(CommandRun& run, int (*verb)(CommandRun&));
+
+// From here on an abort, an exception nothing catches or a crash ends the
+// process with kExitFailed, saying so on `err` (not owned; may be none).
+void EndFaultsWithFailure(HANDLE err);
 
 // Writes text to a standard handle: UTF-16 to a console, UTF-8 elsewhere.
 void WriteStandard(HANDLE handle, bool console, const std::wstring& text);

@@ -389,8 +389,8 @@ JsonWriter& JsonWriter::Null()
 std::wstring CsvField(const wchar_t* text)
 {
     std::wstring value(text != nullptr ? text : L"");
-    const bool formula = !value.empty() && (value[0] == L'=' || value[0] == L'+' || value[0] == L'-' ||
-                                            value[0] == L'@');
+    // A spreadsheet also takes a formula behind a leading tab or carriage return.
+    const bool formula = !value.empty() && wcschr(L"=+-@\t\r", value[0]) != nullptr;
     bool quote = formula || (!value.empty() && (value.front() == L' ' || value.back() == L' '));
     for (wchar_t c : value)
         quote = quote || c == L',' || c == L'"' || c == L'\r' || c == L'\n';

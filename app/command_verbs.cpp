@@ -67,6 +67,19 @@ std::wstring Quoted(const wchar_t* text)
     return L"\"" + std::wstring(text) + L"\"";
 }
 
+// A value for a line of text output. Names, full names, paths and registry
+// values come from places users can write: a control character in them is
+// shown, never obeyed (JSON escapes its own).
+std::wstring Shown(const wchar_t* text)
+{
+    return EscapeControls(text).Text();
+}
+
+std::wstring Shown(const std::wstring& text)
+{
+    return Shown(text.c_str());
+}
+
 // What the list and `show` tell of one account: what the settings panel
 // shows, with the SID, profile and picture the operations look up.
 struct AccountFacts {
@@ -147,6 +160,16 @@ WString ConsoleUserName()
     return name;
 }
 
+// A full name is shown in lists and on the welcome screen: a control
+// character in it would forge or hide a line there. Says so when refused.
+bool FullNameUsable(CommandRun& run)
+{
+    if (!HasControlCharacter(run.Parsed().Value(L"--full-name", L"")))
+        return true;
+    run.Say(L"the full name holds a control character (a tab, a line break or an escape); nothing was changed");
+    return false;
+}
+
 // The account must exist: the refusal otherwise.
 bool RequireAccount(CommandRun& run, const wchar_t* name, AccountDetails& details, const wchar_t* consoleUser)
 {
@@ -224,8 +247,8 @@ int ListAccounts(CommandRun& run)
         return kExitDone;
     }
     for (AccountFacts& facts : accounts) {
-        std::wstring line = std::wstring(facts.name.Text()) + L"\t" + TypeName(facts.details.privilege) + L"\t" +
-                            facts.details.fullName.Text();
+        std::wstring line = Shown(facts.name.Text()) + L"\t" + TypeName(facts.details.privilege) + L"\t" +
+                            Shown(facts.details.fullName.Text());
         if (sizes)
             line += L"\t" + (facts.sized ? std::wstring(ByteSizeText(facts.sizeBytes).Text()) : L"?");
         run.Line(line);
@@ -248,7 +271,7 @@ int ShowAccount(CommandRun& run)
     }
     std::vector<std::wstring> values = FactsFields(facts, false);
     for (size_t i = 0; i < values.size(); ++i)
-        run.Line(kFieldNames[i] + L": " + values[i]);
+        run.Line(kFieldNames[i] + L": " + Shown(values[i]));
     return kExitDone;
 }
 
@@ -264,7 +287,7 @@ int SetAccount(CommandRun& run)
     const wchar_t* name = run.Argument(0);
     WString console = ConsoleUserName();
     AccountDetails details;
-    if (!RequireAccount(run, name, details, console.Text()))
+    if (!RequireAccount(run, name, details, console.Text()) || !FullNameUsable(run))
         return kExitRefused;
     const ParsedCommand& p = run.Parsed();
     // The panel's own limits: a built-in account keeps its name and type,
@@ -316,11 +339,13 @@ int SetAccount(CommandRun& run)
     choice.expired = (f & kFlagPasswordExpired) != 0;
     const bool hidden = YesNo(run, L"--hidden", details.hidden);
 
-    std::vector<std::wstring> changes;
+    // Each change with the part of the settings that carries it, so that
+    // only those that took are reported done.
+    std::vector<std::pair<std::wstring, uint32_t>> changes;
     if (FullNameChanged(fullName, details.fullName.Text(), name))
-        changes.push_back(L"full name of " + Quoted(name) + L" to " + Quoted(fullName));
+        changes.emplace_back(L"full name of " + Quoted(name) + L" to " + Quoted(fullName), SettingsFailure::Record);
     if (type != details.privilege)
-        changes.push_back(L"type of " + Quoted(name) + L" to " + TypeName(type));
+        changes.emplace_back(L"type of " + Quoted(name) + L" to " + TypeName(type), SettingsFailure::Type);
     const uint32_t composed = ComposeAccountFlags(f, choice.flags);
     struct FlagText {
         uint32_t bit;
@@ -334,17 +359,20 @@ int SetAccount(CommandRun& run)
     };
     for (const FlagText& flag : flagTexts)
         if ((composed & flag.bit) != (f & flag.bit))
-            changes.push_back(Quoted(name) + L" " + flag.text + L": " + ((composed & flag.bit) ? L"yes" : L"no"));
+            changes.emplace_back(Quoted(name) + L" " + flag.text + L": " + ((composed & flag.bit) ? L"yes" : L"no"),
+                                 SettingsFailure::Record);
     if (hidden != details.hidden)
-        changes.push_back(Quoted(name) + (hidden ? L" hidden from" : L" shown on") + L" the welcome screen");
+        changes.emplace_back(Quoted(name) + (hidden ? L" hidden from" : L" shown on") + L" the welcome screen",
+                             SettingsFailure::Visibility);
     if (changes.empty()) {
         run.Say(L"nothing to change");
         return kExitDone;
     }
-    for (const std::wstring& change : changes)
-        run.Change(change);
-    if (run.DryRun())
+    if (run.DryRun()) {
+        for (const auto& change : changes)
+            run.Change(change.first);
         return kExitDone;
+    }
 
     GroupNames groups;
     GetGroupNames(groups);
@@ -352,6 +380,8 @@ int SetAccount(CommandRun& run)
     if (hidden != details.hidden &&
         !SetSignInVisibility(name, hidden ? SignInVisibilityMode::Hide : SignInVisibilityMode::Show))
         failures |= SettingsFailure::Visibility;
+    for (const auto& change : changes)
+        (failures & change.second) ? run.NotDone(change.first) : run.Change(change.first);
     if (failures == 0)
         return kExitDone;
     struct FailureText {
@@ -365,7 +395,6 @@ int SetAccount(CommandRun& run)
     for (const FailureText& failure : failureTexts)
         if (failures & failure.bit)
             run.Say(failure.text);
-    run.Say(L"the other settings were applied");
     return kExitFailed;
 }
 
@@ -382,15 +411,23 @@ int PasswordSet(CommandRun& run)
     // password that the account database asks for a change.
     if (run.HasConsoleInput())
         run.ReadSecret(current, L"Current password (empty if none): ", false);
-    else
-        current.ReadLine(GetStdHandle(STD_INPUT_HANDLE), false);
-    run.Change(L"password of " + Quoted(name) + L" set");
-    if (run.DryRun())
+    else if (const SecretLine line = current.ReadLine(GetStdHandle(STD_INPUT_HANDLE), false);
+             line == SecretLine::TooLong || line == SecretLine::NotText || current.Length() > kLongestPassword) {
+        run.Say(L"the second line is no password an account can have (UTF-8, at most " +
+                std::to_wstring(kLongestPassword) + L" characters); nothing was changed");
+        return kExitUsage;
+    }
+    const std::wstring change = L"password of " + Quoted(name) + L" set";
+    if (run.DryRun()) {
+        run.Change(change);
         return kExitDone;
+    }
     // The worker also renews the automatic sign-in's copy, as for the dialog.
     NET_API_STATUS status = RunPasswordChange(nullptr, name, current.Text(), password.Text());
-    if (status == NERR_Success)
+    if (status == NERR_Success) {
+        run.Change(change);
         return kExitDone;
+    }
     run.Say(status == ERROR_INVALID_PASSWORD ? L"the current password is not correct; nothing was changed"
                                              : L"the password could not be changed");
     return status == ERROR_INVALID_PASSWORD ? kExitRefused : kExitFailed;
@@ -402,11 +439,11 @@ int PasswordRemove(CommandRun& run)
     AccountDetails details;
     if (!RequireAccount(run, name, details, nullptr))
         return kExitRefused;
-    run.Change(L"password of " + Quoted(name) + L" removed");
-    if (run.DryRun())
+    const std::wstring change = L"password of " + Quoted(name) + L" removed";
+    if (run.DryRun() || RunPasswordChange(nullptr, name, nullptr, nullptr) == NERR_Success) {
+        run.Change(change);
         return kExitDone;
-    if (RunPasswordChange(nullptr, name, nullptr, nullptr) == NERR_Success)
-        return kExitDone;
+    }
     run.Say(L"the password could not be removed");
     return kExitFailed;
 }
@@ -424,11 +461,10 @@ int AutoLogonSet(CommandRun& run)
     SecretText password;
     if (!run.ReadSecret(password, L"Password of the account: ", true))
         return kExitUsage;
-    run.Change(L"automatic sign-in as " + Quoted(name));
-    if (run.DryRun())
+    if (run.DryRun() || SetAutoLogon(name, password.Text()) != AutoLogonResult::Failed) {
+        run.Change(L"automatic sign-in as " + Quoted(name));
         return kExitDone;
-    if (SetAutoLogon(name, password.Text()) != AutoLogonResult::Failed)
-        return kExitDone;
+    }
     run.Say(L"the automatic sign-in could not be set");
     return kExitFailed;
 }
@@ -439,11 +475,10 @@ int AutoLogonClear(CommandRun& run)
         run.Say(L"no automatic sign-in is set");
         return kExitDone;
     }
-    run.Change(L"automatic sign-in cleared");
-    if (run.DryRun())
+    if (run.DryRun() || SetAutoLogon(L"", nullptr) != AutoLogonResult::Failed) {
+        run.Change(L"automatic sign-in cleared");
         return kExitDone;
-    if (SetAutoLogon(L"", nullptr) != AutoLogonResult::Failed)
-        return kExitDone;
+    }
     run.Say(L"the automatic sign-in could not be cleared");
     return kExitFailed;
 }
@@ -497,11 +532,10 @@ int SetPicture(CommandRun& run, const wchar_t* name, const wchar_t* file, Pictur
         run.Say(L"the picture file " + Quoted(file) + L" is not valid; nothing was changed");
         return kExitRefused;
     }
-    run.Change(L"picture of " + Quoted(name) + L" from " + Quoted(file));
-    if (run.DryRun())
+    if (run.DryRun() || SetAccountPicture(name, image.Get(), fit, GetOsVersionNumber())) {
+        run.Change(L"picture of " + Quoted(name) + L" from " + Quoted(file));
         return kExitDone;
-    if (SetAccountPicture(name, image.Get(), fit, GetOsVersionNumber()))
-        return kExitDone;
+    }
     run.Say(L"the picture could not be changed");
     return kExitFailed;
 }
@@ -543,6 +577,8 @@ int CreateNew(CommandRun& run)
         run.Say(L"a user account or group named " + Quoted(name) + L" already exists");
         return kExitRefused;
     }
+    if (!FullNameUsable(run))
+        return kExitRefused;
     SecretText password;
     if (p.Has(L"--password-stdin") && !run.ReadSecret(password, L"Password: ", true))
         return kExitUsage;
@@ -560,11 +596,16 @@ int CreateNew(CommandRun& run)
             return kExitRefused;
         }
     }
-    run.Change(std::wstring(TypeName(type)) + L" account " + Quoted(name) + L" created with its profile");
-    if (picture)
-        run.Change(L"picture of " + Quoted(name) + L" from " + Quoted(pictureFile.Text()));
-    if (run.DryRun())
+    const std::wstring created = std::wstring(TypeName(type)) + L" account " + Quoted(name) + L" created";
+    const std::wstring withProfile = L"profile of " + Quoted(name) + L" made";
+    const std::wstring pictured = L"picture of " + Quoted(name) + L" from " + Quoted(pictureFile.Text());
+    if (run.DryRun()) {
+        run.Change(created);
+        run.Change(withProfile);
+        if (picture)
+            run.Change(pictured);
         return kExitDone;
+    }
     CreateReport report;
     CreateAccount(name, fullName, type, *password.Text() != L'\0' ? password.Text() : nullptr, &report);
     password.Wipe();
@@ -572,14 +613,15 @@ int CreateNew(CommandRun& run)
         run.Say(L"the account could not be created; nothing was changed");
         return kExitFailed;
     }
+    run.Change(created);
+    if (report.outcome == CreateOutcome::AddedWithProfile)
+        run.Change(withProfile);
+    else
+        run.NotDone(withProfile + L" (it will be made at the account's first sign-in)");
     bool pictureSet = !picture || SetAccountPicture(name, picture.Get(), PictureFit::Crop, GetOsVersionNumber());
-    if (report.outcome == CreateOutcome::AddedWithProfile && pictureSet)
-        return kExitDone;
-    if (report.outcome == CreateOutcome::AddedWithoutProfile)
-        run.Say(L"the account was created; its profile will be made at its first sign-in");
-    if (!pictureSet)
-        run.Say(L"the account was created; its picture could not be set");
-    return kExitFailed;
+    if (picture)
+        pictureSet ? run.Change(pictured) : run.NotDone(pictured);
+    return report.outcome == CreateOutcome::AddedWithProfile && pictureSet ? kExitDone : kExitFailed;
 }
 
 int DeleteExisting(CommandRun& run)
@@ -612,11 +654,15 @@ int DeleteExisting(CommandRun& run)
             return kExitRefused;
         }
     }
-    run.Change(L"account " + Quoted(name) + L" deleted");
-    if (!keepFiles && !profile.IsEmpty())
-        run.Change(L"profile folder " + Quoted(profile.Text()) + L" deleted");
-    if (run.DryRun())
+    const std::wstring accountGone = L"account " + Quoted(name) + L" deleted";
+    const bool folderToGo = !keepFiles && !profile.IsEmpty();
+    const std::wstring folderGone = L"profile folder " + Quoted(profile.Text()) + L" deleted";
+    if (run.DryRun()) {
+        run.Change(accountGone);
+        if (folderToGo)
+            run.Change(folderGone);
         return kExitDone;
+    }
     AccountDeletion deletion;
     deletion.accountName = name;
     deletion.folderFlags = keepFiles ? kKeepProfileFolder : kDeleteTakeOver | kDeleteScheduleAtRestart;
@@ -628,20 +674,27 @@ int DeleteExisting(CommandRun& run)
         run.Say(L"the account could not be deleted; nothing was changed");
         return kExitFailed;
     }
+    run.Change(accountGone);
+    if (!folderToGo)
+        return kExitDone;
     if (report.result == kDeleteScheduled) {
-        run.Say(L"the account was deleted; some files of its profile go at the next restart");
+        run.Change(folderGone + L"; some of its files go at the next restart");
         return kExitDone;
     }
-    if (!keepFiles && report.folderVerdict != ProfileFolderVerdict::Inside &&
-        report.folderVerdict != ProfileFolderVerdict::Empty && report.folderVerdict != ProfileFolderVerdict::Missing) {
-        run.Say(L"the account was deleted; its profile folder " + Quoted(report.profileFolder.Text()) +
-                L" was kept because it does not lie inside the profiles folder, is shared or is a link");
+    if (report.folderVerdict == ProfileFolderVerdict::Missing) {
+        run.Say(L"the profile folder " + Quoted(profile.Text()) + L" was already gone");
+        return kExitDone;
+    }
+    if (report.folderVerdict != ProfileFolderVerdict::Inside && report.folderVerdict != ProfileFolderVerdict::Empty) {
+        run.NotDone(folderGone + L": it was kept because it does not lie inside the profiles folder, is shared or is "
+                                 L"a link");
         return kExitFailed;
     }
-    if (!keepFiles && report.folderResult == kDeleteFailed) {
-        run.Say(L"the account was deleted; some files of its profile folder could not be deleted");
+    if (report.folderResult == kDeleteFailed) {
+        run.NotDone(folderGone + L": some of its files could not be deleted");
         return kExitFailed;
     }
+    run.Change(folderGone);
     return kExitDone;
 }
 
@@ -678,7 +731,7 @@ int ListFolders(CommandRun& run)
             run.Document().BeginObject().Field("folder", kPersonalFolders[index].name).Field("location", current.Text())
                 .Field("default", defaultPath.Text()).EndObject();
         else
-            run.Line(std::wstring(kPersonalFolders[index].name) + L"\t" + current.Text());
+            run.Line(std::wstring(kPersonalFolders[index].name) + L"\t" + Shown(current.Text()));
     }
     if (run.Json())
         run.Document().EndArray();
@@ -796,7 +849,7 @@ int ProfileKeys(CommandRun& run)
         if (run.Json())
             run.Document().String(key.Text());
         else if (!repair)
-            run.Line(key.Text());
+            run.Line(Shown(key.Text()));
     }
     if (run.Json())
         run.Document().EndArray();
@@ -804,9 +857,13 @@ int ProfileKeys(CommandRun& run)
         return kExitDone;
     uint32_t failed = 0;
     for (WString& key : names) {
-        run.Change(L"profile key " + Quoted(key.Text()) + L" repaired");
-        if (!run.DryRun() && !RepairProfileKey(key.Text()))
+        const std::wstring change = L"profile key " + Quoted(key.Text()) + L" repaired";
+        if (run.DryRun() || RepairProfileKey(key.Text())) {
+            run.Change(change);
+        } else {
+            run.NotDone(change);
             ++failed;
+        }
     }
     if (failed == 0)
         return kExitDone;
@@ -927,10 +984,13 @@ int RepairSchedule(CommandRun& run)
             return kExitRefused;
         }
     }
-    run.Change(L"repair of " + Quoted(name) + L" scheduled: the computer restarts into the temporary account " +
-               kTempAccountName);
-    if (run.DryRun())
+    const std::wstring change =
+        L"repair of " + Quoted(name) + L" scheduled: the computer restarts into the temporary account " +
+        kTempAccountName;
+    if (run.DryRun()) {
+        run.Change(change);
         return kExitDone;
+    }
 
     RepairSetupInput input;
     input.account = name;
@@ -946,6 +1006,7 @@ int RepairSchedule(CommandRun& run)
         run.Say(result.message + (result.undone ? L" What the set-up had made was taken back." : L""));
         return kExitFailed;
     }
+    run.Change(change);
     return kExitDone;
 }
 
@@ -999,11 +1060,22 @@ int RepairStatus(CommandRun& run)
     }
     run.Line(L"journal: " + std::wstring(state));
     if (read == JournalRead::Valid)
-        run.Line(L"account: " + journal.account + L", steps done: " + std::to_wstring(journal.stepsDone) + L" of " +
+        run.Line(L"account: " + Shown(journal.account) + L", steps done: " + std::to_wstring(journal.stepsDone) + L" of " +
                  std::to_wstring(kRepairStepCount));
     if (read == JournalRead::Invalid)
-        run.Line(L"problem: " + problem);
-    run.Line(log.empty() ? std::wstring(L"no log") : logText);
+        run.Line(L"problem: " + Shown(problem));
+    if (log.empty())
+        run.Line(L"no log");
+    // Line by line: the log's own line breaks stay, any other control goes.
+    for (size_t start = 0; start < logText.size();) {
+        size_t end = logText.find(L'\n', start);
+        end = end == std::wstring::npos ? logText.size() : end;
+        std::wstring line = logText.substr(start, end - start);
+        if (!line.empty() && line.back() == L'\r')
+            line.pop_back();
+        run.Line(Shown(line));
+        start = end + 1;
+    }
     return kExitDone;
 }
 
@@ -1026,9 +1098,9 @@ void WriteFinding(CommandRun& run, const Finding& finding)
             .Field("safe", finding.safeToMend).EndObject();
         return;
     }
-    run.Line(std::wstring(SeverityText(finding.severity)) + L"\t" + finding.id + L"\t" + finding.summary);
+    run.Line(std::wstring(SeverityText(finding.severity)) + L"\t" + finding.id + L"\t" + Shown(finding.summary));
     for (const Evidence& evidence : finding.evidence)
-        run.Line(L"    " + evidence.name + L": " + evidence.value);
+        run.Line(L"    " + evidence.name + L": " + Shown(evidence.value));
     if (finding.mendable)
         run.Line(L"    mend" + std::wstring(finding.safeToMend ? L" (safe)" : L"") + L": " + finding.mendText);
 }
@@ -1082,8 +1154,9 @@ int Doctor(CommandRun& run)
             return kExitRefused;
         }
     }
-    for (const Finding* finding : chosen)
-        run.Change(finding->id + L" " + finding->target + L": " + finding->mendText);
+    if (run.DryRun())
+        for (const Finding* finding : chosen)
+            run.Change(finding->id + L" " + finding->target + L": " + finding->mendText);
 
     std::vector<bool> mended(findings.size(), false);
     uint32_t failed = 0;
@@ -1094,8 +1167,11 @@ int Doctor(CommandRun& run)
             MendOutcome outcome = MendFinding(*finding);
             mended[finding - findings.data()] = outcome.mended;
             failed += outcome.mended ? 0 : 1;
-            if (!outcome.mended)
-                run.Say(finding->id + L" " + finding->target + L": " + outcome.text);
+            const std::wstring change = finding->id + L" " + finding->target + L": " + finding->mendText;
+            if (outcome.mended)
+                run.Change(change);
+            else
+                run.NotDone(change + L" (" + outcome.text + L")");
             if (run.Json())
                 run.Document().BeginObject().Field("id", finding->id).Field("target", finding->target)
                     .Field("mended", outcome.mended).Field("text", outcome.text).EndObject();

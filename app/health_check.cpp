@@ -22,10 +22,12 @@
 #include "platform/files.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
+#include "platform/tree_walk.h"
 #include "platform/text_win.h"
 #include "repair/repair_hive.h"
 #include "repair/repair_journal.h"
 #include "repair/repair_rules.h"
+#include "repair/state_file.h"
 #include "repair/temp_account.h"
 
 namespace {
@@ -450,6 +452,52 @@ std::vector<std::wstring> ToolShortcuts(const MachineFacts& facts)
     return found;
 }
 
+// The clean-up has finished with a state file once no journal is left and
+// every account's section records its sign-in put back. Before that the
+// file holds the settings still to restore (the consent prompt, the account
+// type, the earlier automatic sign-in): deleting it would lose them.
+bool CleanupFinished(const std::wstring& state, bool journalPresent)
+{
+    if (journalPresent)
+        return false;
+    std::vector<wchar_t> names(32768);
+    const DWORD length = GetPrivateProfileSectionNamesW(names.data(), static_cast<DWORD>(names.size()), state.c_str());
+    if (length >= names.size() - 2)
+        return false;
+    for (const wchar_t* section = names.data(); *section != L'\0'; section += wcslen(section) + 1) {
+        if (!EqualsNoCase(ReadStateText(state.c_str(), section, kLogonRestoredKey).Text(), L"1"))
+            return false;
+    }
+    return true;
+}
+
+// Deletes one of the tool's start-up shortcuts that the check found: only in
+// the Startup folder of a profile that is its account's own folder inside
+// the profiles folder, reached from that folder without following a link,
+// and removed through the handle that was checked. The user owns every
+// folder on the way and may have made any of them a link elsewhere.
+bool DeleteToolShortcut(const std::wstring& target)
+{
+    MachineFacts facts;
+    ReadProfiles(facts);
+    for (const ProfileEntry& profile : facts.profiles) {
+        WString folder, startup;
+        if (CheckProfileFolder(profile.storedPath.c_str(), profile.sid.c_str(), folder) !=
+                ProfileFolderVerdict::Inside ||
+            !ProfileFolderPath(CSIDL_STARTUP, folder.Text(), startup) ||
+            !StartsWithNoCase(target.c_str(), startup.Text()) || target.size() <= startup.Length() ||
+            target[startup.Length()] != L'\\')
+            continue;
+        const wchar_t* name = target.c_str() + startup.Length() + 1;
+        if (std::none_of(std::begin(kToolShortcuts), std::end(kToolShortcuts),
+                         [&](const wchar_t* tool) { return EqualsNoCase(name, tool); }))
+            return false;
+        UniqueFileHandle link = OpenBelowRoot(folder.Text(), target.c_str() + folder.Length() + 1, DELETE);
+        return link && DeleteByHandle(link.Get());
+    }
+    return false;
+}
+
 void CheckRepairLeftovers(const MachineFacts& facts, std::vector<Finding>& findings)
 {
     std::wstring folder = ToolFolder();
@@ -466,9 +514,16 @@ void CheckRepairLeftovers(const MachineFacts& facts, std::vector<Finding>& findi
             findings.push_back(Make(kind, L"The repair's temporary administrator is left with no repair under way",
                                     kTempAccountName, {{L"Account", kTempAccountName}}));
             break;
-        case FindingKind::RepairStaleState:
+        case FindingKind::RepairStaleState: {
+            const bool finished = CleanupFinished(state, repair.journalPresent);
             findings.push_back(Make(kind, L"A repair's state file is left: " + state, state, {{L"File", state}}));
+            if (!finished) {
+                findings.back().safeToMend = false;
+                findings.back().evidence.push_back(
+                    {L"Clean-up", L"not finished: the file holds settings still to be restored"});
+            }
             break;
+        }
         case FindingKind::RepairStaleJournal:
             findings.push_back(Make(kind, L"A repair's journal is left: " + journal, journal, {{L"File", journal}}));
             break;
@@ -615,6 +670,40 @@ bool StillFound(const Finding& finding)
     return false;
 }
 
+// A value's type and bytes as they were, to be put back exactly (or
+// removed again when there was none).
+class KeptValue {
+public:
+    KeptValue(const wchar_t* keyPath, const wchar_t* name) : keyPath_(keyPath), name_(name)
+    {
+        UniqueRegKey key = OpenRead(keyPath);
+        DWORD size = 0;
+        present_ = key && RegQueryValueExW(key.Get(), name, nullptr, &type_, nullptr, &size) == ERROR_SUCCESS;
+        bytes_.resize(size);
+        if (present_ && size > 0)
+            present_ = RegQueryValueExW(key.Get(), name, nullptr, &type_, bytes_.data(), &size) == ERROR_SUCCESS;
+    }
+    bool PutBack() const
+    {
+        UniqueRegKey key = OpenKey(keyPath_, KEY_SET_VALUE);
+        if (!key)
+            return false;
+        if (!present_) {
+            const LSTATUS status = RegDeleteValueW(key.Get(), name_);
+            return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+        }
+        return RegSetValueExW(key.Get(), name_, 0, type_, bytes_.data(), static_cast<DWORD>(bytes_.size())) ==
+               ERROR_SUCCESS;
+    }
+
+private:
+    const wchar_t* keyPath_;
+    const wchar_t* name_;
+    bool present_ = false;
+    DWORD type_ = REG_NONE;
+    std::vector<BYTE> bytes_;
+};
+
 MendOutcome Outcome(bool mended, const wchar_t* done, const wchar_t* failed)
 {
     return {mended, mended ? done : failed};
@@ -668,8 +757,13 @@ MendOutcome MendFinding(const Finding& finding)
         }
         AutoLogonResult result;
         if (on) {
-            // Stored as the secret; SetAutoLogon removes the plain value.
+            // Stored as the secret; SetAutoLogon removes the plain value. The
+            // domain stays as it was: a name looked up again may answer with
+            // another one, and sign-in would then go elsewhere.
+            KeptValue domain(kWinlogonKey, L"DefaultDomainName");
             result = SetAutoLogon(GetAutoLogonUserName().Text(), password.c_str());
+            if (!domain.PutBack())
+                result = AutoLogonResult::Failed;
         } else {
             // Sign-in is off: the password has no use and goes with the value.
             result = SetAutoLogon(L"", nullptr);
@@ -690,18 +784,14 @@ MendOutcome MendFinding(const Finding& finding)
         return Outcome(DeleteTempAdmin() != 0, L"The temporary administrator was deleted.",
                        L"The temporary administrator could not be deleted.");
     case FindingKind::RepairStaleState:
-    case FindingKind::RepairStaleShortcut: {
-        // Only what the check found under the tool's own names.
-        std::wstring expectedFolder = ToolFolder();
-        bool ours = finding.kind == FindingKind::RepairStaleState
-                        ? EqualsNoCase(target, (expectedFolder + kStateFileName).c_str())
-                        : std::any_of(std::begin(kToolShortcuts), std::end(kToolShortcuts), [&](const wchar_t* name) {
-                              std::wstring t = finding.target;
-                              return t.size() > wcslen(name) && EqualsNoCase(t.c_str() + t.size() - wcslen(name), name);
-                          });
-        return Outcome(ours && DeletePath(target, 0) != kDeleteFailed, L"The file was deleted.",
+        // Only the state file in the tool's own folder, which only
+        // administrators can write.
+        return Outcome(EqualsNoCase(target, (ToolFolder() + kStateFileName).c_str()) &&
+                           DeletePath(target, 0) != kDeleteFailed,
+                       L"The file was deleted.", L"The file could not be deleted.");
+    case FindingKind::RepairStaleShortcut:
+        return Outcome(DeleteToolShortcut(finding.target), L"The file was deleted.",
                        L"The file could not be deleted.");
-    }
     case FindingKind::RepairStaleJournal:
         return Outcome(EqualsNoCase(target, JournalPath(ToolFolder().c_str()).Text()) && DeleteJournal(target),
                        L"The journal was deleted.", L"The journal could not be deleted.");

@@ -1,5 +1,6 @@
 #include "app/run_mode.h"
 
+#include "platform/command_line.h"
 #include "platform/text.h"
 
 bool HasRepairSwitch(int argumentCount, const wchar_t* const* arguments)
@@ -10,45 +11,49 @@ bool HasRepairSwitch(int argumentCount, const wchar_t* const* arguments)
     return false;
 }
 
+namespace {
+
+bool EndsWithRelaunchSwitch(int argumentCount, const wchar_t* const* arguments)
+{
+    return arguments != nullptr && argumentCount > 0 && arguments[argumentCount - 1] != nullptr &&
+           EqualsNoCase(arguments[argumentCount - 1], kRelaunchedSwitch);
+}
+
+// The arguments written again with the program's quoting, `count` of them.
+std::wstring Requoted(const wchar_t* const* arguments, int count)
+{
+    std::wstring line;
+    for (int i = 0; i < count; ++i) {
+        if (i > 0)
+            line.push_back(L' ');
+        line += QuoteArgument(arguments[i]);
+    }
+    return line;
+}
+
+}  // namespace
+
 RunMode ChooseRunMode(int argumentCount, const wchar_t* const* arguments, bool elevated)
 {
     if (elevated)
         return HasRepairSwitch(argumentCount, arguments) ? RunMode::RepairTool : RunMode::AccountManager;
-    for (int i = 0; arguments != nullptr && i < argumentCount; ++i)
-        if (arguments[i] != nullptr && EqualsNoCase(arguments[i], kRelaunchedSwitch))
-            return RunMode::GiveUp;
-    return RunMode::Relaunch;
+    return EndsWithRelaunchSwitch(argumentCount, arguments) ? RunMode::GiveUp : RunMode::Relaunch;
 }
 
 WString RelaunchParameters(const wchar_t* commandLine)
 {
-    WString parameters(commandLine != nullptr ? commandLine : L"");
-    if (!parameters.IsEmpty())
-        parameters.Append(L" ");
-    parameters.Append(kRelaunchedSwitch);
-    return parameters;
+    const ArgumentList arguments(commandLine);
+    std::wstring line = Requoted(arguments.Data(), arguments.Count());
+    if (!line.empty())
+        line.push_back(L' ');
+    line += kRelaunchedSwitch;
+    return WString(line.c_str());
 }
 
 WString WithoutRelaunchSwitch(const wchar_t* commandLine)
 {
-    WString line(commandLine != nullptr ? commandLine : L"");
-    const uint32_t length = line.Length();
-    const uint32_t switchLength = TextLength(kRelaunchedSwitch);
-    if (length < switchLength)
-        return line;
-    const uint32_t start = length - switchLength + 1;   // 1-based
-    // A whole argument: at the start of the line or behind a blank.
-    if (!EqualsNoCase(line.Text() + start - 1, kRelaunchedSwitch) ||
-        (start > 1 && line.Text()[start - 2] != L' ' && line.Text()[start - 2] != L'\t'))
-        return line;
-    // The blank the relaunch put before it goes too.
-    uint32_t keep = start - 1;
-    if (keep > 0 && (line.Text()[keep - 1] == L' ' || line.Text()[keep - 1] == L'\t'))
-        --keep;
-    WString kept;
-    if (keep == 0)
-        kept.Assign(L"");
-    else
-        kept.AssignSubstring(line.Text(), 1, static_cast<int>(keep));
-    return kept;
+    const ArgumentList arguments(commandLine);
+    if (!EndsWithRelaunchSwitch(arguments.Count(), arguments.Data()))
+        return WString(commandLine != nullptr ? commandLine : L"");
+    return WString(Requoted(arguments.Data(), arguments.Count() - 1).c_str());
 }

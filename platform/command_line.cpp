@@ -56,3 +56,24 @@ ArgumentList::ArgumentList(const wchar_t* commandLine)
         pointers_.push_back(word.c_str());
     pointers_.push_back(nullptr);
 }
+
+std::wstring QuoteArgument(const std::wstring& word)
+{
+    if (!word.empty() && word.find_first_of(L" \t\"") == std::wstring::npos)
+        return word;
+    std::wstring quoted(L"\"");
+    size_t backslashes = 0;
+    for (wchar_t c : word) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes count only before a quote: then each stands doubled.
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted.push_back(c);
+    }
+    quoted.append(backslashes * 2, L'\\');
+    quoted.push_back(L'"');
+    return quoted;
+}

@@ -26,3 +26,9 @@ private:
     std::vector<std::wstring> words_;
     std::vector<const wchar_t*> pointers_;
 };
+
+// One argument written so that ArgumentList (and the system's own splitter)
+// reads it back as exactly this word: quoted when it is empty or holds a
+// blank or a quote, each quote escaped, and the backslashes before a quote
+// or the closing quote doubled.
+std::wstring QuoteArgument(const std::wstring& word);

@@ -745,3 +745,49 @@ WString JoinPath(const wchar_t* parent, const wchar_t* name)
     path.Append(L"\\", name);
     return path;
 }
+
+namespace {
+
+bool IsControl(wchar_t c)
+{
+    const auto unit = static_cast<uint32_t>(c);
+    return unit < 0x20 || (unit >= 0x7F && unit <= 0x9F);
+}
+
+}  // namespace
+
+bool HasControlCharacter(const wchar_t* text)
+{
+    for (const wchar_t* c = text; c != nullptr && *c != L'\0'; ++c)
+        if (IsControl(*c))
+            return true;
+    return false;
+}
+
+WString EscapeControls(const wchar_t* text)
+{
+    static const wchar_t kHex[] = L"0123456789ABCDEF";
+    WString shown(L"");
+    // Gathered in pieces: one Append per character would copy the text each time.
+    wchar_t piece[260];
+    size_t used = 0;
+    for (const wchar_t* c = text; c != nullptr && *c != L'\0'; ++c) {
+        if (used > 250) {
+            piece[used] = L'\0';
+            shown.Append(piece);
+            used = 0;
+        }
+        if (!IsControl(*c)) {
+            piece[used++] = *c;
+            continue;
+        }
+        const auto unit = static_cast<uint32_t>(*c);
+        piece[used++] = L'\\';
+        piece[used++] = L'x';
+        piece[used++] = kHex[(unit >> 4) & 15];
+        piece[used++] = kHex[unit & 15];
+    }
+    piece[used] = L'\0';
+    shown.Append(piece);
+    return shown;
+}

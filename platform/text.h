@@ -168,3 +168,13 @@ struct VersionProbe {
 // A reported version up to and including 6.2 is taken as it stands; anything
 // higher, or nothing at all, is settled by asking the system directly.
 double SettleOsVersion(uint32_t reportedMajor, uint32_t reportedMinor, VersionProbe& probe);
+
+// Whether the text holds a control character (below U+0020, DEL or the
+// C1 range): in a name it forges or hides lines wherever it is shown.
+bool HasControlCharacter(const wchar_t* text);
+
+// The text for a line of plain-text output: each control character (tab and
+// line breaks included) written as "\xHH", everything else as it is, so that
+// a value read from a place a user can write never starts a line of its own
+// or speaks to the terminal.
+WString EscapeControls(const wchar_t* text);

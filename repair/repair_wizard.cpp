@@ -80,13 +80,12 @@ bool Listable(const USER_INFO_3& user)
 
 // The account's picture for its tile, or null: the default image stays.
 // The account-picture lookup, with its fallbacks for a legacy picture and
-// for the versions before 6.0.
+// for the versions before 6.0, else the generic picture.
 UniqueBitmap TilePicture(const wchar_t* accountName, double osVersion, int size)
 {
     WString path;
-    if (!FindAccountPicture(accountName, path, osVersion))
-        return UniqueBitmap();
-    UniqueImage loaded = LoadPictureFile(path.Text());
+    UniqueImage loaded = FindAccountPicture(accountName, path, osVersion) ? LoadPictureFile(path.Text())
+                                                                          : GenericAccountPicture(osVersion);
     if (!loaded)
         return UniqueBitmap();
     UniqueImage tile = ScaledCopy(loaded.Get(), size, size);

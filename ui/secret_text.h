@@ -8,6 +8,15 @@
 
 class UiWindow;
 
+// How reading a line went. Only `Read` leaves a text held; every other
+// outcome leaves it empty, and the caller says why.
+enum class SecretLine {
+    Read,      // a whole line, of any length up to 32,767 characters
+    Ended,     // nothing could be read: the input ended
+    TooLong,   // longer than any password (or no memory for it); read to its end
+    NotText,   // piped bytes that are not UTF-8
+};
+
 class SecretText {
 public:
     SecretText() = default;
@@ -21,10 +30,12 @@ public:
     bool Read(UiWindow& window, int32_t id);
     // Reads one line from a standard input handle, wiping the text held
     // before: typed characters from a console (`console`), else UTF-8 bytes
-    // up to a line feed (a carriage return before it is dropped). Every byte
-    // read passes through a buffer that is wiped too. False, with the text
-    // empty, when nothing could be read (end of input, no memory).
-    bool ReadLine(void* input, bool console);
+    // up to a line feed (a carriage return before it and a byte-order mark
+    // at its start are dropped). The line is kept whole, never cut short;
+    // every byte read passes through buffers that are wiped too.
+    SecretLine ReadLine(void* input, bool console);
+    // Units of the text held, the terminator not counted.
+    size_t Length() const;
     // Never null: L"" when nothing is held.
     const wchar_t* Text() const;
     // Units of the allocation, terminator included; 0 when there is none.
@@ -33,6 +44,8 @@ public:
     void Wipe();
 
 private:
+    // Holds a copy of `units` characters of `text`; false without memory.
+    bool Hold(const wchar_t* text, size_t units);
     wchar_t* buffer_ = nullptr;
     size_t capacity_ = 0;
 };

@@ -117,6 +117,8 @@ TEST(Csv, QuotesWhatWouldBreakTheLineOrRunAsAFormula)
         {L"O'Neil, Ann", L"\"O'Neil, Ann\""}, {L"say \"hi\"", L"\"say \"\"hi\"\"\""},
         {L"two\r\nlines", L"\"two\r\nlines\""}, {L" padded", L"\" padded\""},
         {L"=HYPERLINK(1)", L"\"'=HYPERLINK(1)\""}, {L"", L""},
+        {L"+1", L"\"'+1\""}, {L"-1", L"\"'-1\""}, {L"@SUM(A1)", L"\"'@SUM(A1)\""},
+        {L"\t=1", L"\"'\t=1\""}, {L"\r=1", L"\"'\r=1\""},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.field, CsvField(c.text)) << Narrow(c.text);

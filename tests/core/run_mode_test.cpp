@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "app/run_mode.h"
+#include "platform/command_line.h"
+#include "tests/narrow.h"
 
 namespace {
 const char* Name(RunMode mode)
@@ -27,6 +29,9 @@ TEST(ChooseRunMode, TheSwitchMustStandWholeInAnyCaseAndOneRelaunchAtMost)
         {{L"/brenwick", L"/vantrell-relaunched"}, false, RunMode::GiveUp},
         {{L"/brenwick", L"/vantrell-relaunched"}, true, RunMode::RepairTool},
         {{L"/vantrell-relaunchedx"}, false, RunMode::Relaunch},
+        // Only as the last argument, where the relaunch puts it.
+        {{L"/vantrell-relaunched", L"/brenwick"}, false, RunMode::Relaunch},
+        {{L"/brenwick", L" /vantrell-relaunched"}, false, RunMode::Relaunch},
     };
     for (const auto& c : cases) {
         RunMode mode = ChooseRunMode(static_cast<int>(c.arguments.size()), c.arguments.data(), c.elevated);
@@ -35,19 +40,31 @@ TEST(ChooseRunMode, TheSwitchMustStandWholeInAnyCaseAndOneRelaunchAtMost)
     EXPECT_EQ(RunMode::AccountManager, ChooseRunMode(3, nullptr, true)) << "no argument array";
 }
 
-TEST(RelaunchSwitch, AddedBehindTheArgumentsAndTakenOffAgain)
+// However the operator's line was quoted, the relaunched process reads the
+// switch as its own last argument, and the tools get the operator's
+// arguments back exactly.
+TEST(RelaunchSwitch, AddedAsTheLastArgumentAndTakenOffAgain)
 {
-    struct { const wchar_t* given; const wchar_t* relaunched; } const cases[] = {
-        {L"", L"/vantrell-relaunched"}, {L"/a \"b c\"", L"/a \"b c\" /vantrell-relaunched"}, {L"/x  ", L"/x   /vantrell-relaunched"},
+    const wchar_t* const lines[] = {
+        L"", L"/a \"b c\"", L"/x  ", L"/brenwick \"", L"/brenwick \"open", L"a\\\" b", L"\"C:\\Temp\\\\\"",
+        L"\"\"", L"tab\there", L"x\\\\\"y z\"", L"\"a\"\"b\"", L"/brenwick \\\"",
     };
-    for (const auto& c : cases) {
-        WString parameters = RelaunchParameters(c.given);
-        EXPECT_STREQ(c.relaunched, parameters.Text());
-        WString back = WithoutRelaunchSwitch(parameters.Text());
-        EXPECT_STREQ(c.given, back.Text());
+    for (const wchar_t* given : lines) {
+        const ArgumentList before(given);
+        const WString parameters = RelaunchParameters(given);
+        const ArgumentList relaunched(parameters.Text());
+        ASSERT_EQ(before.Count() + 1, relaunched.Count()) << Narrow(given) << " -> " << Narrow(parameters.Text());
+        for (int i = 0; i < before.Count(); ++i)
+            EXPECT_STREQ(before.Data()[i], relaunched.Data()[i]) << Narrow(given) << " -> " << Narrow(parameters.Text());
+        EXPECT_EQ(RunMode::GiveUp, ChooseRunMode(relaunched.Count(), relaunched.Data(), false)) << Narrow(given);
+        const WString back = WithoutRelaunchSwitch(parameters.Text());
+        const ArgumentList after(back.Text());
+        ASSERT_EQ(before.Count(), after.Count()) << Narrow(given) << " -> " << Narrow(back.Text());
+        for (int i = 0; i < before.Count(); ++i)
+            EXPECT_STREQ(before.Data()[i], after.Data()[i]) << Narrow(given);
     }
-    // Only the relaunch's own switch, standing whole at the end, is taken off.
-    for (const wchar_t* kept : {L"/a", L"/a x/vantrell-relaunched", L"/vantrell-relaunched /a", L""}) {
+    // A line the relaunch did not end is given to the tools as it came.
+    for (const wchar_t* kept : {L"/a", L"/a x/vantrell-relaunched", L"/vantrell-relaunched /a", L"", L"/x  \"q"}) {
         WString line = WithoutRelaunchSwitch(kept);
         EXPECT_STREQ(kept, line.Text());
     }

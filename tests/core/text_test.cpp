@@ -39,6 +39,27 @@ TEST(TextFunctions, FoldLengthEqualsAndCompare)
             << Show(c.a) << " vs " << Show(c.b) << (c.caseSensitive ? " (exact)" : " (folded)");
 }
 
+// What a user may write into a name or a shell-folder value reaches the
+// administrator's screen as characters, never as a line break or a command.
+TEST(TextFunctions, ControlCharactersFoundAndShownEscaped)
+{
+    struct { const wchar_t* text; bool control; const wchar_t* shown; } const cases[] = {
+        {L"Li Chen", false, L"Li Chen"},
+        {L"a\tb", true, L"a\\x09b"},
+        {L"ok\r\nroot\tadministrator", true, L"ok\\x0D\\x0Aroot\\x09administrator"},
+        {L"\x1b[2J", true, L"\\x1B[2J"},
+        {L"del\x7f c1\x85", true, L"del\\x7F c1\\x85"},
+        {L"C:\\Users\\M\u00fcller", false, L"C:\\Users\\M\u00fcller"},
+        {L"", false, L""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.control, HasControlCharacter(c.text)) << Show(c.text);
+        EXPECT_EQ(std::wstring(c.shown), EscapeControls(c.text).Text()) << Show(c.text);
+    }
+    const std::wstring longText(1000, L'\n');
+    EXPECT_EQ(4000u, std::wstring(EscapeControls(longText.c_str()).Text()).size());
+}
+
 TEST(WStringState, EmptyClearedAndMovedAreValid)
 {
     WString s;

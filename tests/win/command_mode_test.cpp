@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <lm.h>
 
 #include <filesystem>
 #include <functional>
@@ -17,11 +18,16 @@
 #include "accounts/groups.h"
 #include "accounts/lookup.h"
 #include "accounts/personal_folders.h"
+#include "app/command_mode.h"
+#include "app/health_check.h"
 #include "platform/handles.h"
+#include "platform/machine.h"
 #include "platform/text_win.h"
 #include "repair/repair_rules.h"
+#include "repair/state_file.h"
 #include "sandbox/sandbox.h"
 #include "tests/narrow.h"
+#include "ui/secret_text.h"
 #include "tests/win/personal_folders_support.h"
 #include "tests/win/repair_test_support.h"
 #include "tests/win/test_support.h"
@@ -201,6 +207,7 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         bool closedInput;
         DWORD exitCode;
         const char* errPart;
+        std::string input = "";
     } const cases[] = {
         {L"default", nullptr, L"list --csv", false, 0, ""},
         {L"default", nullptr, L"list --bogus", false, 2, "takes no option --bogus"},
@@ -211,6 +218,8 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         {L"default", nullptr, L"set Administrator --full-name Boss", false, 3, "built-in account keeps its name"},
         {L"default", nullptr, L"create bad,name", false, 3, "cannot be used"},
         {L"default", nullptr, L"create lchen", false, 3, "already exists"},
+        {L"default", nullptr, L"set lchen --full-name \"ok\troot\"", false, 3, "control character"},
+        {L"default", nullptr, L"create newbie --full-name \"\x1b[2Jhi\"", false, 3, "control character"},
         // No console and no --yes: refused at once, never waiting for an answer.
         {L"default", nullptr, L"delete jokafor", false, 3, "needs --yes"},
         {L"default", nullptr, L"delete jokafor", true, 3, "needs --yes"},
@@ -218,6 +227,10 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         {L"default", nullptr, L"password set lchen", false, 2, "no password"},
         {L"default", nullptr, L"password set lchen", true, 2, "no password"},
         {L"default", nullptr, L"autologon set lchen", true, 2, "no password"},
+        // Never cut short, nor set as nothing: refused whole, with the limit.
+        {L"default", nullptr, L"password set lchen", false, 2, "longer than 256", std::string(1100, 'x') + "\n\n"},
+        {L"default", nullptr, L"autologon set lchen", false, 2, "longer than 256", std::string(257, 'x') + "\n"},
+        {L"default", nullptr, L"password set lchen", false, 2, "not UTF-8", "\xFF\xFEpass\n\n"},
         {L"default", nullptr, L"doctor", false, 0, ""},
         {L"health", nullptr, L"doctor", false, 1, ""},
         {L"health", nullptr, L"doctor --fix orphan-group-member", true, 3, "needs --yes"},
@@ -264,7 +277,7 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         loaded = c.setup ? L"" : c.scenario;
         if (c.setup)
             c.setup();
-        ExpectNoChange(label, c.arguments, "", c.closedInput, c.exitCode, c.errPart);
+        ExpectNoChange(label, c.arguments, c.input, c.closedInput, c.exitCode, c.errPart);
         EXPECT_FALSE(std::filesystem::exists(L"T:\\theirs")) << label;
         EXPECT_FALSE(std::filesystem::exists(std::wstring(windows) + L"\\Docs")) << label;
         saved.Restore();
@@ -298,6 +311,14 @@ TEST(CommandMode, DryRunChangesNothing)
 TEST(CommandMode, ChangesWhatTheDryRunSaid)
 {
     ASSERT_TRUE(ResetScenario(L"default"));
+    // The longest password whole, from a file saved with a byte-order mark.
+    std::string typed = "\xEF\xBB\xBF" + std::string(200, 'a');
+    for (int i = 0; i < 56; ++i)
+        typed += "\xC3\xA9";
+    Outcome password = RunProgram(L"password set lchen", typed + "\r\n\n");
+    EXPECT_EQ(0u, password.exitCode) << Show(password);
+    EXPECT_TRUE(repair_test::PasswordWorks(L"lchen", (std::wstring(200, L'a') + std::wstring(56, L'\u00e9')).c_str()));
+
     const std::wstring before = MachineSnapshot();
     Outcome dry = RunProgram(L"set lchen --full-name \"Li Chen\" --hidden yes --dry-run");
     Outcome real = RunProgram(L"set lchen --full-name \"Li Chen\" --hidden yes");
@@ -312,6 +333,20 @@ TEST(CommandMode, ChangesWhatTheDryRunSaid)
     Outcome deleted = RunProgram(L"delete jokafor --yes");
     EXPECT_EQ(0u, deleted.exitCode) << Show(deleted);
     EXPECT_EQ(3u, RunProgram(L"show jokafor").exitCode);
+
+    // A folder kept is reported as not done, and only the account as done.
+    WString sid, profile;
+    GetAccountSidAndProfile(L"skowalski", sid, &profile);
+    const std::wstring outside = CleanFolder(L"C:\\skowalski-elsewhere");
+    const std::wstring key = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + std::wstring(sid.Text());
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"ProfileImagePath", REG_EXPAND_SZ, outside.c_str(),
+                    static_cast<DWORD>((outside.size() + 1) * sizeof(wchar_t)));
+    Outcome kept = RunProgram(L"delete skowalski --yes --json");
+    EXPECT_EQ(4u, kept.exitCode) << Show(kept);
+    EXPECT_NE(std::string::npos, kept.out.find("\"changes\":[\"account \\\"skowalski\\\" deleted\"],\"notDone\":[\"profile "
+                                               "folder")) << Show(kept);
+    EXPECT_TRUE(std::filesystem::exists(outside));
+    RemoveDirectoryW(outside.c_str());
 }
 
 // The wizard's "Yes" from the command line: the temporary account is made
@@ -345,6 +380,16 @@ TEST(CommandMode, ListMatchesTheWindowsRows)
         EXPECT_EQ(outcome.out.find(typeText, at), outcome.out.find("\"typeText\"", at)) << name << " " << typeText;
     }
     EXPECT_EQ(rows.size(), repair_test::Occurrences(outcome.out, "{\"name\":"));
+
+    // A forged line in a full name is shown as characters, in the list and in show.
+    USER_INFO_1011 forged{const_cast<wchar_t*>(L"Li\r\njokafor\tadministrator\x1b[2J")};
+    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
+              machine::NetUserSetInfo(nullptr, L"lchen", 1011, reinterpret_cast<BYTE*>(&forged), nullptr));
+    for (const wchar_t* command : {L"list", L"show lchen"}) {
+        Outcome shown = RunProgram(command);
+        EXPECT_NE(std::string::npos, shown.out.find("Li\\x0D\\x0Ajokafor\\x09administrator\\x1B[2J")) << Show(shown);
+        EXPECT_EQ(std::string::npos, shown.out.find('\x1b')) << Show(shown);
+    }
 }
 
 // A move to the second drive and back, each in a process of its own: the
@@ -398,4 +443,63 @@ TEST(CommandMode, DoctorFixMendsTheNamedFindingOnly)
     EXPECT_EQ(std::string::npos, again.out.find("\"id\":\"orphan-group-member\"")) << Show(again);
     EXPECT_NE(std::string::npos, again.out.find("\"id\":\"orphan-right\"")) << "only the named finding was mended\n"
                                                                            << Show(again);
+
+    // The plain password becomes the secret; the domain stays as it was.
+    const wchar_t winlogon[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+    const wchar_t domain[] = L"OFFICE-OLD";
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, winlogon, L"DefaultDomainName", REG_SZ, domain, sizeof(domain));
+    Outcome moved = RunProgram(L"doctor --fix auto-logon-plain-password --yes");
+    EXPECT_NE(std::string::npos, moved.out.find("done: auto-logon-plain-password")) << Show(moved);
+    wchar_t kept[64] = L"";
+    DWORD size = sizeof(kept);
+    RegGetValueW(HKEY_LOCAL_MACHINE, winlogon, L"DefaultDomainName", RRF_RT_REG_SZ, nullptr, kept, &size);
+    EXPECT_STREQ(domain, kept);
+
+    // A state file whose clean-up has not put everything back is no safe mend.
+    std::wstring state;
+    for (const Finding& finding : RunHealthCheck(HealthCheckOptions{}))
+        if (finding.kind == FindingKind::RepairStaleState)
+            state = finding.target;
+    ASSERT_FALSE(state.empty());
+    WriteStateText(state.c_str(), L"jokafor", L"FullName", L"Joseph Okafor");
+    Outcome safe = RunProgram(L"doctor --fix-safe --yes");
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(state.c_str())) << Show(safe);
+}
+
+// A fault never reads as a success or as a guard's refusal: an exception
+// out of a verb, an abort, a terminate and a crash each end with 4.
+TEST(CommandModeDeathTest, AFaultEndsWithTheFailureCode)
+{
+    CommandConsole console;
+    ParsedCommand parsed;
+    CommandRun run(console, parsed);
+    EXPECT_EQ(kExitFailed, RunVerbGuarded(run, [](CommandRun&) -> int { throw std::bad_alloc(); }));
+    EXPECT_EQ(kExitFailed, RunVerbGuarded(run, [](CommandRun&) -> int { throw 3; }));
+    ASSERT_EQ(2u, run.Messages().size());
+    EXPECT_NE(std::wstring::npos, run.Messages()[0].find(L"partly done")) << Narrow(run.Messages()[0]);
+
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT((EndFaultsWithFailure(nullptr), std::abort()), ::testing::ExitedWithCode(kExitFailed), "");
+    EXPECT_EXIT((EndFaultsWithFailure(nullptr), std::terminate()), ::testing::ExitedWithCode(kExitFailed), "");
+    EXPECT_EXIT((EndFaultsWithFailure(nullptr), *static_cast<volatile int*>(nullptr) = 1),
+                ::testing::ExitedWithCode(kExitFailed), "");
+}
+
+// Wine hands every child standard handles of its own, so a start that
+// attaches to the parent's console cannot be presented here: the run's
+// answers are tested on a console marked as borrowed.
+TEST(CommandMode, ABorrowedConsoleIsNeverAskedWineCannotPresentOne)
+{
+    CommandConsole console;
+    console.borrowed = true;
+    console.inIsConsole = true;
+    ParsedCommand parsed;
+    CommandRun run(console, parsed);
+    SecretText secret;
+    EXPECT_FALSE(run.ReadSecret(secret, L"Password: ", true));
+    EXPECT_FALSE(run.HasConsoleInput());
+    EXPECT_FALSE(run.Ask(L"Delete?"));
+    EXPECT_TRUE(run.NeededTheCompanion());
+    ASSERT_EQ(1u, run.Messages().size()) << "said once";
+    EXPECT_NE(std::wstring::npos, run.Messages()[0].find(L"(vantrell.com)")) << Narrow(run.Messages()[0]);
 }

@@ -245,13 +245,16 @@ TEST_F(Pictures, SetAccountPictureFromSixHandsTheShellAFileOfItsSize)
         sandbox::ClearRecord();
         UniqueImage picture = harness::StripedPicture(100, 200, false);
         ASSERT_TRUE(SetAccountPicture(L"lchen", picture.Get(), PictureFit::Center, version)) << version;
-        const std::wstring handOver = HandOverPictureFile().Text();
-        EXPECT_EQ("126x126", DecodedSize(handOver)) << version;
         auto actions = sandbox::RecordedActions();
         ASSERT_EQ(1u, actions.size()) << version;
         EXPECT_EQ(L"SetAccountPicture", actions[0].call);
         EXPECT_EQ(L"lchen", actions[0].details[L"account"]);
-        EXPECT_EQ(handOver, actions[0].details[L"file"]);
+        // A file made new in a folder of the call's own, gone with it: no
+        // fixed name in the temporary folder that someone could have planted.
+        const std::wstring handOver = actions[0].details[L"file"];
+        const std::wstring folder = handOver.substr(0, handOver.rfind(L'\\'));
+        EXPECT_NE(std::wstring::npos, folder.find(L"\\Vantrell-")) << Narrow(handOver);
+        EXPECT_FALSE(std::filesystem::exists(folder)) << Narrow(handOver);
         // The shell keeps its own copy: the account's picture is now that copy.
         WString found;
         ASSERT_TRUE(FindAccountPicture(L"lchen", found, version));
@@ -362,25 +365,25 @@ TEST_F(Pictures, FindAccountPictureFallsBackToLegacyStockAndGenericPictures)
     std::filesystem::remove(legacy, ignored);
     std::filesystem::remove_all(stock, ignored);
 
-    // Nothing at all: the generic picture, made from the shell library's icon.
-    std::filesystem::remove(GenericPictureFile().Text(), ignored);
+    // Nothing at all: no file is named, and none is written; the generic
+    // picture is drawn in memory from the shell library's icon.
+    const std::wstring temp = std::filesystem::temp_directory_path().wstring();
+    const auto before = std::distance(std::filesystem::directory_iterator(temp), {});
     WString path;
-    ASSERT_TRUE(FindAccountPicture(L"lchen", path, 10.0));
-    EXPECT_EQ(std::wstring(GenericPictureFile().Text()), std::wstring(path.Text()));
-    EXPECT_EQ("256x256", DecodedSize(path.Text()));
-    // Made once and reused, whatever the version asks.
-    ASSERT_TRUE(FindAccountPicture(L"lchen", path, 5.1));
-    EXPECT_EQ("256x256", DecodedSize(path.Text()));
-    std::filesystem::remove(GenericPictureFile().Text(), ignored);
-    ASSERT_TRUE(FindAccountPicture(L"lchen", path, 6.1));
-    EXPECT_EQ(std::wstring(GenericPictureFile().Text()), std::wstring(path.Text()));
+    EXPECT_FALSE(FindAccountPicture(L"lchen", path, 10.0));
+    EXPECT_FALSE(FindAccountPicture(L"lchen", path, 6.1));
+    EXPECT_EQ(before, std::distance(std::filesystem::directory_iterator(temp), {})) << "a lookup writes no file";
+    UniqueImage generic = GenericAccountPicture(10.0);
+    UINT width = 0;
+    ASSERT_TRUE(generic);
+    EXPECT_EQ(Gdiplus::Ok, Gdiplus::DllExports::GdipGetImageWidth(generic.Get(), &width));
+    EXPECT_EQ(256u, width);
 
     // Below 6.0 the first stock picture becomes the account's own bitmap.
     std::filesystem::create_directories(stock);
     UniqueImage picture = harness::StripedPicture(96, 96, true);
     ASSERT_TRUE(harness::SavePicture(picture.Get(), stock + L"\\aa-first.bmp", L".bmp"));
-    ASSERT_TRUE(FindAccountPicture(L"lchen", path, 6.1));
-    EXPECT_EQ(std::wstring(GenericPictureFile().Text()), std::wstring(path.Text())) << "only below 6.0";
+    EXPECT_FALSE(FindAccountPicture(L"lchen", path, 6.1)) << "only below 6.0";
     ASSERT_TRUE(FindAccountPicture(L"lchen", path, 5.1));
     EXPECT_EQ(legacy, std::wstring(path.Text()));
     EXPECT_EQ(ReadBytes(stock + L"\\aa-first.bmp"), ReadBytes(legacy));

@@ -458,7 +458,6 @@ void ForgetAccountPictures(const wchar_t* account)
     WString pictures;
     if (GetUserPicturesFolder(pictures))
         DeleteFileW(LegacyPictureFile(pictures.Text(), account).Text());
-    DeleteFileW(HandOverPictureFile().Text());
 }
 
 }  // namespace harness
