@@ -237,15 +237,6 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
                                (std::wstring(other.Text()) + L"\\Documents").c_str());
          },
          L"folders move " + user + L" Documents T:\\theirs --yes", true, 3, "another"},
-        // Nobody's folder this program knows of: the command line names its own option.
-        {L"default",
-         [&] {
-             WriteTextFile(L"C:\\Windows.old\\Users\\mhartley\\Documents\\private.txt", "hers");
-             WString sid, profile;
-             GetAccountSidAndProfile(user.c_str(), sid, &profile);
-             SetFolderLocation(sid.Text(), profile.Text(), L"Documents", L"C:\\Windows.old\\Users\\mhartley\\Documents");
-         },
-         L"folders move " + user + L" Documents T:\\theirs --yes", true, 3, "Add --place-only to change only"},
         {L"default",
          [] {
              WString sid, profile;
@@ -278,8 +269,6 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         EXPECT_FALSE(std::filesystem::exists(std::wstring(windows) + L"\\Docs")) << label;
         saved.Restore();
     }
-    std::error_code ignored;
-    std::filesystem::remove_all(L"C:\\Windows.old", ignored);
 }
 
 TEST(CommandMode, DryRunChangesNothing)

@@ -320,6 +320,7 @@ TEST_F(FolderLocationTest, FoldersSwappedForLinksAfterTheChecksAreNotFollowed)
     EXPECT_TRUE(swapped) << "the folders were not swapped for links";
     EXPECT_TRUE(result.placeChanged);
     EXPECT_FALSE(PathExists(planted + L"\\version.dll")) << "the file landed in the Windows folder";
+    EXPECT_TRUE(std::filesystem::is_empty(planted)) << "something landed in the Windows folder";
     EXPECT_EQ("hers", ReadTextFile(hers)) << "another account's file was taken";
     EXPECT_FALSE(PathExists(destinations + L"\\away\\hers.txt")) << "another account's file was taken";
     // The file went to the checked destination, or (Wine removes an opened
