@@ -121,7 +121,9 @@ WString SourceRefusalText(SourceRefusal refusal, const wchar_t* resolved, PlaceO
         {SourceRefusal::ProfilesDirectory, L"That is the folder that holds the user profiles, or the profile folder itself, whose files can not be moved."},
         {SourceRefusal::OtherProfile, L"That belongs to another user account, whose files can not be moved."},
         {SourceRefusal::Link, L"The way to it passes through a link to another folder, so its contents can not be moved."},
-        {SourceRefusal::NotOwnPlace, L"That is not known to be this account's own folder (inside its profile, a place this program moved it to, or a folder it owns), so its contents can not be moved."},
+        {SourceRefusal::NotOwnPlace,
+         L"That is not known to be this account's own folder (inside its profile, a place this program moved it to, "
+         L"or a folder it owns), so its contents can not be moved."},
         {SourceRefusal::Unreachable, L"That folder could not be opened as itself, so its contents can not be moved."},
     };
     for (const Row& row : rows) {

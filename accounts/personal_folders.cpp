@@ -300,10 +300,6 @@ void PlacesToFacts(const MachinePlaces& places, DestinationFacts& facts)
         facts.otherProfiles.push_back(path.Text());
 }
 
-}  // namespace
-
-namespace {
-
 // Where this program records the places it moved each account's folders
 // to: below HKLM, which only administrators can write, so the record is
 // no claim of the account's own.
@@ -387,7 +383,8 @@ SourceRefusal OpenSource(const wchar_t* sidString, const wchar_t* profilePath, c
         switch (why) {
         case WalkRoot::Missing: return SourceRefusal::None;   // nothing there to take
         case WalkRoot::IsLink: return SourceRefusal::Link;
-        case WalkRoot::BadPath: return IsVolumeRoot(resolved.Text()) ? SourceRefusal::DriveRoot : SourceRefusal::NotAPath;
+        case WalkRoot::BadPath:
+            return IsVolumeRoot(resolved.Text()) ? SourceRefusal::DriveRoot : SourceRefusal::NotAPath;
         default: return SourceRefusal::Unreachable;
         }
     }

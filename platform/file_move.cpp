@@ -501,9 +501,8 @@ uint64_t MoveFolderContents(FolderMove& move)
     if (source != nullptr && destination == nullptr) {
         // Made by name and opened as itself (no link in its place): callers
         // whose destination may be another's to swap hand it over opened.
-        ownDestination = CreateDirectoryPath(to.Text())
-                             ? OpenFolderItself(to.Text(), kMoveDestinationAccess, why)
-                             : UniqueFileHandle();
+        const DWORD access = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_WRITE_ATTRIBUTES;
+        ownDestination = CreateDirectoryPath(to.Text()) ? OpenFolderItself(to.Text(), access, why) : UniqueFileHandle();
         destination = ownDestination.Get();
     }
     // What the handles really are is what counts from here on: the names

@@ -16,7 +16,8 @@
 inline constexpr uint32_t kMoveDepthLimit = 256;
 
 // What the move needs on the folders it is handed (FolderMove's handles),
-// besides listing them.
+// besides listing them; the destination's security rights are for a
+// caller that re-permissions it through the same handle.
 inline constexpr DWORD kMoveSourceAccess = DELETE | FILE_WRITE_ATTRIBUTES | READ_CONTROL;
 inline constexpr DWORD kMoveDestinationAccess = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_WRITE_ATTRIBUTES |
                                                 READ_CONTROL | WRITE_DAC | WRITE_OWNER;

@@ -74,7 +74,8 @@ bool TakeOverTreeEntry(const TreeFolder& folder, const TreeEntry& entry, const T
         owned.Reset();
         opened = OpenTreeEntry(folder, entry, WRITE_DAC | WRITE_OWNER);
     }
-    return opened && !HasOtherNames(opened.Get()) && SetHandleSecurity(opened.Get(), takeOver.dacl, takeOver.owner, true);
+    return opened && !HasOtherNames(opened.Get()) &&
+           SetHandleSecurity(opened.Get(), takeOver.dacl, takeOver.owner, true);
 }
 
 // Deletes what the walk hands it, deepest first: files through their own

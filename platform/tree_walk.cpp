@@ -605,7 +605,8 @@ UniqueFileHandle OpenFolderPath(const wchar_t* path, DWORD access, bool create, 
             // Made new here, so nothing can stand in its place: a name that
             // appears meanwhile is refused.
             ULONG_PTR outcome = 0;
-            next = OpenRelative(folder.Get(), name, wanted, kFileCreate, kDirectoryFile, FILE_ATTRIBUTE_NORMAL, &outcome);
+            next = OpenRelative(folder.Get(), name, wanted, kFileCreate, kDirectoryFile, FILE_ATTRIBUTE_NORMAL,
+                                &outcome);
             if (!next || outcome != FILE_CREATED || !FinalPathOf(next.Get(), nextFinal)) {
                 why = WalkRoot::Refused;
                 return UniqueFileHandle();

@@ -108,7 +108,12 @@ TEST(CheckDestination, RefusesWhatWouldDamageTheSystemOrAnotherAccount)
 TEST(CheckSource, RefusesToEmptyThePlacesOfTheSystemOrAnotherAccount)
 {
     using R = SourceRefusal;
-    struct { const wchar_t* source; bool link; bool contents; R refusal; bool recorded = false, owned = false; } const cases[] = {
+    struct {
+        const wchar_t* source;
+        bool link, contents;
+        R refusal;
+        bool recorded = false, owned = false;
+    } const cases[] = {
         {L"D:\\Data\\Documents", false, true, R::NotOwnPlace}, {L"", false, true, R::NotAPath},
         {L"C:\\Users\\me\\Documents", false, true, R::None},   // inside the own profile
         {L"D:\\Data\\Documents", false, true, R::None, true},    // where this program put it

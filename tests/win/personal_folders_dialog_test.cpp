@@ -432,8 +432,8 @@ TEST_F(FoldersDialogRun, ContentsAreNeverTakenFromAnotherAccountsPlaceOrThroughA
     const std::wstring gone = std::filesystem::path(profile.Text()).parent_path().wstring() + L"\\vantrell-gone\\Music";
     for (const std::wstring& folder : {theirs, theirDownloads})
         CreateDirectoryW(folder.c_str(), nullptr);
-    ASSERT_TRUE(WriteTextFile(theirs + L"\\private.txt", "hers") && WriteTextFile(theirDownloads + L"\\private.txt", "hers") &&
-                WriteTextFile(gone + L"\\old.txt", "gone"));
+    ASSERT_TRUE(WriteTextFile(theirs + L"\\private.txt", "hers") &&
+                WriteTextFile(theirDownloads + L"\\private.txt", "hers") && WriteTextFile(gone + L"\\old.txt", "gone"));
 
     struct Case {
         const wchar_t* folder;

@@ -240,9 +240,10 @@ TEST_F(FolderLocationTest, SourcesNotKnownToBeTheAccountsOwnAreRefused)
                                     L"C:\\Windows.old\\Users\\mhartley\\Documents"};
     for (const std::wstring& path : strange)
         std::filesystem::create_directories(path);
-    const std::wstring recorded = CleanFolder(L"T:\\vantrell-tests\\recorded"), unrecorded = CleanFolder(L"T:\\vantrell-tests\\unrecorded");
-    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, (std::wstring(kMovedPlaces) + L"\\" + sid_.Text()).c_str(),
-                                             L"Personal", REG_SZ, recorded.c_str(),
+    const std::wstring recorded = CleanFolder(L"T:\\vantrell-tests\\recorded");
+    const std::wstring unrecorded = CleanFolder(L"T:\\vantrell-tests\\unrecorded");
+    const std::wstring records = std::wstring(kMovedPlaces) + L"\\" + sid_.Text();
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, records.c_str(), L"Personal", REG_SZ, recorded.c_str(),
                                              static_cast<DWORD>((recorded.size() + 1) * sizeof(wchar_t))));
 
     using R = SourceRefusal;
