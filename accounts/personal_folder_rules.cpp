@@ -99,10 +99,16 @@ SourceRefusal CheckSource(const DestinationFacts& facts, bool movingContents)
         return static_cast<SourceRefusal>(rule);
     if (facts.sourceHasLink)
         return SourceRefusal::Link;
+    // Known-bad places are named above for a clearer message; what decides
+    // is whether the place is known to be the account's own.
+    const bool inProfile = facts.ownProfile != nullptr && *facts.ownProfile != L'\0' &&
+                           IsSameOrBelow(facts.source, facts.ownProfile);
+    if (!inProfile && !facts.sourceRecorded && !facts.sourceOwned)
+        return SourceRefusal::NotOwnPlace;
     return SourceRefusal::None;
 }
 
-WString SourceRefusalText(SourceRefusal refusal, const wchar_t* resolved)
+WString SourceRefusalText(SourceRefusal refusal, const wchar_t* resolved, PlaceOnlyHint hint)
 {
     struct Row {
         SourceRefusal refusal;
@@ -115,13 +121,19 @@ WString SourceRefusalText(SourceRefusal refusal, const wchar_t* resolved)
         {SourceRefusal::ProfilesDirectory, L"That is the folder that holds the user profiles, or the profile folder itself, whose files can not be moved."},
         {SourceRefusal::OtherProfile, L"That belongs to another user account, whose files can not be moved."},
         {SourceRefusal::Link, L"The way to it passes through a link to another folder, so its contents can not be moved."},
+        {SourceRefusal::NotOwnPlace,
+         L"That is not known to be this account's own folder (inside its profile, a place this program moved it to, "
+         L"or a folder it owns), so its contents can not be moved."},
+        {SourceRefusal::Unreachable, L"That folder could not be opened as itself, so its contents can not be moved."},
     };
     for (const Row& row : rows) {
         if (row.refusal != refusal)
             continue;
         WString text(L"The folder's current location is\r\n");
         text.Append(resolved != nullptr && *resolved != L'\0' ? resolved : L"(unknown)", L"\r\n\r\n", row.text,
-                    L"\r\n\r\nUncheck \"Also move folder contents\" to change only its location.");
+                    hint == PlaceOnlyHint::Window
+                        ? L"\r\n\r\nUncheck \"Also move folder contents\" to change only its location."
+                        : L"\r\n\r\nAdd --place-only to change only its location.");
         return text;
     }
     return WString(L"");

@@ -36,6 +36,8 @@ struct DestinationFacts {
     bool destinationIsLink = false;          // the chosen folder itself is a reparse point
     const wchar_t* source = nullptr;         // the folder's current location
     bool sourceHasLink = false;              // a link anywhere from the drive down to the current location
+    bool sourceRecorded = false;             // a place this program moved one of the account's folders to
+    bool sourceOwned = false;                // the account owns the folder (as the system keeps ownership)
     const wchar_t* ownProfile = nullptr;     // the account's profile folder
     const wchar_t* profilesDirectory = nullptr;
     std::vector<const wchar_t*> systemFolders;    // Windows, Program Files (both), ProgramData
@@ -67,7 +69,9 @@ const wchar_t* RefusalText(DestinationRefusal refusal);
 // Why the folder's current place may not give up its contents. That place
 // is read from the account's own registry, which its user can write: it may
 // name any folder of the machine, and the move runs with the program's
-// rights.
+// rights. So contents are taken only from a place known to be the
+// account's own: inside its profile folder, a place this program moved one
+// of its folders to, or a folder it owns.
 enum class SourceRefusal {
     None = 0,
     NotAPath,
@@ -76,6 +80,8 @@ enum class SourceRefusal {
     ProfilesDirectory,   // the profiles directory itself, or the account's own profile folder itself
     OtherProfile,
     Link,                // a link on the way: what it leads to can change under the move
+    NotOwnPlace,         // none of the account's own places
+    Unreachable,         // the folder could not be opened as itself
 };
 
 // The first rule the current place (facts.source, facts.sourceHasLink)
@@ -83,9 +89,13 @@ enum class SourceRefusal {
 // nothing is taken from it, so nothing is refused.
 SourceRefusal CheckSource(const DestinationFacts& facts, bool movingContents);
 
-// The operator's explanation, naming the place as resolved (`resolved`);
-// empty for None.
-WString SourceRefusalText(SourceRefusal refusal, const wchar_t* resolved);
+// How the operator asks for the location alone: the window's check box or
+// the command line's option.
+enum class PlaceOnlyHint { Window, CommandLine };
+
+// The operator's explanation, naming the place as resolved (`resolved`),
+// and how to change the location alone; empty for None.
+WString SourceRefusalText(SourceRefusal refusal, const wchar_t* resolved, PlaceOnlyHint hint = PlaceOnlyHint::Window);
 
 // Every folder from the first below the root down to `path` itself
 // ("C:\a\b": "C:\a", "C:\a\b"; "\\srv\share\d": "\\srv\share\d"),

@@ -1,5 +1,6 @@
 #include "accounts/personal_folders.h"
 
+#include <aclapi.h>
 #include <knownfolders.h>
 #include <sddl.h>
 #include <shlobj.h>
@@ -18,6 +19,7 @@
 #include "platform/registry.h"
 #include "platform/security.h"
 #include "platform/text_win.h"
+#include "platform/tree_walk.h"
 
 namespace {
 
@@ -298,23 +300,130 @@ void PlacesToFacts(const MachinePlaces& places, DestinationFacts& facts)
         facts.otherProfiles.push_back(path.Text());
 }
 
-// True when a folder on the way to `path`, the last one included, is a
-// link. What does not exist has nothing below it; a folder whose kind
-// cannot be read may be anything.
-bool HasLinkOnTheWay(const wchar_t* path)
+// Where this program records the places it moved each account's folders
+// to: below HKLM, which only administrators can write, so the record is
+// no claim of the account's own.
+constexpr wchar_t kMovedPlacesKey[] = L"SOFTWARE\\Vantrell\\Moved folders\\";
+
+WString MovedPlacesKey(const wchar_t* sidString)
 {
-    for (const WString& folder : FoldersOnTheWay(path)) {
-        WString probe(folder.Text());
-        probe.AddLongPathPrefix();
-        const DWORD attributes = GetFileAttributesW(probe.Text());
-        if (attributes == INVALID_FILE_ATTRIBUTES) {
-            const DWORD error = GetLastError();
-            return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
-        }
-        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+    WString key(kMovedPlacesKey);
+    key.Append(sidString);
+    return key;
+}
+
+void RecordMovedPlace(const wchar_t* sidString, int index, const wchar_t* place)
+{
+    UniqueRegKey key;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, MovedPlacesKey(sidString).Text(), 0, nullptr, 0,
+                        KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, key.Put(), nullptr) != ERROR_SUCCESS)
+        return;
+    RegSetValueExW(key.Get(), kPersonalFolders[index].valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(place),
+                   static_cast<DWORD>((wcslen(place) + 1) * sizeof(wchar_t)));
+}
+
+// True when `place` (as resolved) is where this program last moved one of
+// the account's folders.
+bool IsRecordedPlace(const wchar_t* sidString, const wchar_t* place)
+{
+    RegKey key;
+    WString path(L"HKLM64\\");
+    path.Append(MovedPlacesKey(sidString).Text());
+    if (!key.Open(path.Text(), KEY_READ))
+        return false;
+    for (const PersonalFolder& folder : kPersonalFolders) {
+        WString recorded;
+        if (key.QueryString(folder.valueName, recorded) && !recorded.IsEmpty() && NormalizeFolderPath(recorded) &&
+            EqualsNoCase(recorded.Text(), place))
             return true;
     }
     return false;
+}
+
+// True when the account owns the opened folder. An object owned by the
+// account this process runs as proves nothing: Wine names that account the
+// owner of every file, and such a folder is still accepted inside the
+// profile or where this program put it.
+bool OwnedByAccount(HANDLE folder, const wchar_t* sidString)
+{
+    LocalSid account;
+    PSID owner = nullptr;
+    LocalSecurityDescriptor descriptor;
+    if (!SidFromName(account, sidString) ||
+        GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                        descriptor.Put()) != ERROR_SUCCESS ||
+        owner == nullptr || !EqualSid(owner, account.Get()))
+        return false;
+    return !EqualsNoCase(ProcessUserSidString().Text(), sidString);
+}
+
+// The real place of an opened folder, in the normalised form the rules use.
+WString PlaceOf(HANDLE folder)
+{
+    WString path;
+    if (!FinalPathOf(folder, path) || !NormalizeFolderPath(path))
+        return WString(L"");
+    return path;
+}
+
+// Opens the current place as itself, no link on the way followed, and
+// judges the place that handle really is. `folder` stays empty when there
+// is nothing to take contents from (missing, or contents not asked for).
+SourceRefusal OpenSource(const wchar_t* sidString, const wchar_t* profilePath, const wchar_t* source,
+                         bool movingContents, WString& resolved, UniqueFileHandle& folder)
+{
+    resolved = Resolved(source);
+    if (!movingContents)
+        return SourceRefusal::None;
+    if (resolved.IsEmpty())
+        return SourceRefusal::NotAPath;
+    WalkRoot why = WalkRoot::Walked;
+    folder = OpenFolderPath(source, kMoveSourceAccess, false, why);
+    if (!folder) {
+        switch (why) {
+        case WalkRoot::Missing: return SourceRefusal::None;   // nothing there to take
+        case WalkRoot::IsLink: return SourceRefusal::Link;
+        case WalkRoot::BadPath:
+            return IsVolumeRoot(resolved.Text()) ? SourceRefusal::DriveRoot : SourceRefusal::NotAPath;
+        default: return SourceRefusal::Unreachable;
+        }
+    }
+    resolved = PlaceOf(folder.Get());
+    MachinePlaces places;
+    GatherMachinePlaces(places, sidString, profilePath);
+    DestinationFacts facts;
+    facts.source = resolved.Text();
+    facts.sourceRecorded = IsRecordedPlace(sidString, resolved.Text());
+    facts.sourceOwned = OwnedByAccount(folder.Get(), sidString);
+    PlacesToFacts(places, facts);
+    const SourceRefusal refusal = CheckSource(facts, movingContents);
+    if (refusal != SourceRefusal::None)
+        folder.Reset();
+    return refusal;
+}
+
+// The destination rules for the place `to` (resolved).
+DestinationRefusal CheckDestinationPlace(int index, const wchar_t* sidString, const wchar_t* profilePath, HANDLE token,
+                                         const wchar_t* from, const wchar_t* to, bool isLink)
+{
+    MachinePlaces places;
+    GatherMachinePlaces(places, sidString, profilePath);
+    std::vector<WString> folders;
+    for (int other = 0; other < 6; ++other) {
+        if (other == index)
+            continue;
+        WString current, unused;
+        if (ReadFolderLocations(other, token, current, unused))
+            AddResolved(folders, current.Text());
+    }
+    DestinationFacts facts;
+    facts.destination = to;
+    facts.destinationIsLink = isLink;
+    facts.source = from;
+    PlacesToFacts(places, facts);
+    for (const WString& path : folders)
+        facts.otherFolders.push_back(path.Text());
+    return CheckDestination(facts);
 }
 
 }  // namespace
@@ -322,18 +431,8 @@ bool HasLinkOnTheWay(const wchar_t* path)
 SourceRefusal CheckFolderSource(const wchar_t* sidString, const wchar_t* profilePath, const wchar_t* source,
                                 bool movingContents, WString& resolved)
 {
-    resolved = Resolved(source);
-    if (!movingContents)
-        return SourceRefusal::None;
-    if (resolved.IsEmpty())
-        return SourceRefusal::NotAPath;
-    MachinePlaces places;
-    GatherMachinePlaces(places, sidString, profilePath);
-    DestinationFacts facts;
-    facts.source = resolved.Text();
-    facts.sourceHasLink = HasLinkOnTheWay(source);
-    PlacesToFacts(places, facts);
-    return CheckSource(facts, movingContents);
+    UniqueFileHandle folder;
+    return OpenSource(sidString, profilePath, source, movingContents, resolved, folder);
 }
 
 DestinationRefusal CheckFolderDestination(int index, const wchar_t* sidString, const wchar_t* profilePath,
@@ -343,45 +442,8 @@ DestinationRefusal CheckFolderDestination(int index, const wchar_t* sidString, c
     if (to.IsEmpty())
         return DestinationRefusal::NotAPath;
     WString from = Resolved(source);
-    MachinePlaces places;
-    GatherMachinePlaces(places, sidString, profilePath);
-
-    std::vector<WString> folders;
-    for (int other = 0; other < 6; ++other) {
-        if (other == index)
-            continue;
-        WString current, unused;
-        if (ReadFolderLocations(other, token, current, unused))
-            AddResolved(folders, current.Text());
-    }
-
-    DestinationFacts facts;
-    facts.destination = to.Text();
-    facts.destinationIsLink = IsDirectoryLink(destination);
-    facts.source = from.Text();
-    PlacesToFacts(places, facts);
-    for (const WString& path : folders)
-        facts.otherFolders.push_back(path.Text());
-    return CheckDestination(facts);
-}
-
-bool IsAbsentOrEmptyFolder(const wchar_t* path)
-{
-    WString probe(path);
-    probe.AddLongPathPrefix();
-    TrimTrailingBackslashes(probe);
-    // The entry itself, as its folder lists it: a link that leads nowhere
-    // is still there.
-    WIN32_FIND_DATAW entry{};
-    UniqueFind self(FindFirstFileW(probe.Text(), &entry));
-    if (!self)
-        return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
-    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-        (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
-        return false;
-    WString pattern = JoinPath(probe.Text(), L"*");
-    DirectoryIterator entries(pattern.Text(), 0);
-    return entries.Started() && !entries.Next();
+    return CheckDestinationPlace(index, sidString, profilePath, token, from.Text(), to.Text(),
+                                 IsDirectoryLink(destination));
 }
 
 bool BuildMovedFolderDacl(const wchar_t* consoleUserSid, LocalAcl& dacl, LocalSid& owner)
@@ -398,14 +460,13 @@ bool BuildMovedFolderDacl(const wchar_t* consoleUserSid, LocalAcl& dacl, LocalSi
     return built;
 }
 
-bool ApplyMovedFolderSecurity(const wchar_t* path, const wchar_t* consoleUserSid)
+bool ApplyMovedFolderSecurity(HANDLE folder, const wchar_t* consoleUserSid)
 {
     LocalAcl dacl;
     LocalSid user;
     if (!BuildMovedFolderDacl(consoleUserSid, dacl, user))
         return false;
-    PACL acl = dacl.Get();
-    return ApplySecurity(&acl, path, SE_FILE_OBJECT, kApplyTree | kApplyProtected, user.Get());
+    return ApplyOpenedTreeSecurity(folder, dacl.Get(), user.Get(), true);
 }
 
 namespace {
@@ -442,15 +503,17 @@ RelocationResult RelocateFolder(const FolderRelocation& request)
         return result;
     }
     // The current place comes from the account's own registry, which its
-    // user can write: the contents are taken only from where the folder
-    // really is, and only from a place of this account's own.
+    // user can write: the contents are taken only from the folder opened
+    // here, judged where that handle really is, and only from a place of
+    // this account's own.
+    UniqueFileHandle source;
     result.sourceRefusal =
-        CheckFolderSource(request.sid, request.profile, request.current, request.moveContents, result.source);
+        OpenSource(request.sid, request.profile, request.current, request.moveContents, result.source, source);
     if (result.sourceRefusal != SourceRefusal::None)
         return result;
     // Nothing is changed for a place that would harm the system or another account.
     result.destinationRefusal = CheckFolderDestination(request.index, request.sid, request.profile, request.token,
-                                                       request.current, request.target);
+                                                       result.source.Text(), request.target);
     if (result.destinationRefusal != DestinationRefusal::None)
         return result;
     if (request.dryRun) {
@@ -458,35 +521,57 @@ RelocationResult RelocateFolder(const FolderRelocation& request)
         return result;
     }
 
-    WString sourceProbe(result.source.Text());
-    sourceProbe.AddLongPathPrefix();
-    const bool sourceThere =
-        !result.source.IsEmpty() && GetFileAttributesW(sourceProbe.Text()) != INVALID_FILE_ATTRIBUTES;
+    // The destination is opened (made where missing) once, no link on its
+    // way followed, and judged again where that handle really is; the
+    // location, the permissions and the contents all go to that folder.
+    WalkRoot why = WalkRoot::Walked;
+    bool made = false;
+    UniqueFileHandle destination = OpenFolderPath(request.target, kMoveDestinationAccess, true, why, &made);
+    if (!destination) {
+        if (why == WalkRoot::IsLink) {
+            result.destinationRefusal = DestinationRefusal::Link;
+        } else {
+            result.outcome = RelocationOutcome::NotChanged;
+        }
+        return result;
+    }
+    WString to = PlaceOf(destination.Get());
+    result.destinationRefusal =
+        to.IsEmpty() ? DestinationRefusal::NotAPath
+                     : CheckDestinationPlace(request.index, request.sid, request.profile, request.token,
+                                             result.source.Text(), to.Text(), false);
+    if (result.destinationRefusal != DestinationRefusal::None) {
+        if (made)
+            DeleteByHandle(destination.Get());
+        return result;
+    }
     // A folder the operator had in use keeps its own permissions; only a
     // folder made for the move, or found empty, gets the moved-folder ones.
-    const bool fresh = !request.restore && IsAbsentOrEmptyFolder(request.target);
+    const bool fresh = !request.restore && (made || FolderIsEmpty(destination.Get()));
 
     if (request.busy)
         request.busy(true);
-    if (!CreateDirectoryPath(request.target) ||
-        !SetFolderLocation(request.sid, request.profile, kPersonalFolders[request.index].name, request.target)) {
+    if (!SetFolderLocation(request.sid, request.profile, kPersonalFolders[request.index].name, request.target)) {
         if (request.busy)
             request.busy(false);
         result.outcome = RelocationOutcome::NotChanged;
         return result;
     }
     result.placeChanged = true;
+    RecordMovedPlace(request.sid, request.index, to.Text());
     if (fresh)
-        ApplyMovedFolderSecurity(request.target, request.sid);
+        ApplyMovedFolderSecurity(destination.Get(), request.sid);
 
     // The block lives here until the worker has ended.
     auto move = std::make_unique<FolderMove>();
     move->owner = &result;
     move->source.Assign(result.source.Text());
-    move->destination.Assign(request.target);
+    move->destination.Assign(to.Text());
+    move->sourceFolder = source.Get();
+    move->destinationFolder = destination.Get();
     move->flags = MOVEFILE_COPY_ALLOWED | (request.overwrite ? MOVEFILE_REPLACE_EXISTING : 0);
     DWORD code = 1;
-    if (request.moveContents && sourceThere) {
+    if (source) {
         result.contentsMoved = true;
         code = request.runMove ? request.runMove(*move) : RunMoveOnThread(*move, request.progress);
     }
@@ -501,8 +586,9 @@ RelocationResult RelocateFolder(const FolderRelocation& request)
     } else {
         result.outcome = RelocationOutcome::Done;
         if (result.contentsMoved) {
-            SetFileAttributesW(sourceProbe.Text(), FILE_ATTRIBUTE_DIRECTORY);
-            RemoveDirectoryW(sourceProbe.Text());
+            // The emptied folder that was moved from, and no other.
+            SetAttributesByHandle(source.Get(), FILE_ATTRIBUTE_DIRECTORY);
+            DeleteByHandle(source.Get());
         }
         if (request.index == 0)
             RefreshExplorerWindows(request.osVersion);
@@ -510,14 +596,14 @@ RelocationResult RelocateFolder(const FolderRelocation& request)
     return result;
 }
 
-WString RelocationResultText(const RelocationResult& result, bool restore)
+WString RelocationResultText(const RelocationResult& result, bool restore, PlaceOnlyHint hint)
 {
     const wchar_t* const couldNot = restore ? L"Sorry, this folder could not be restored this time."
                                             : L"Sorry, this folder could not be moved this time.";
     switch (result.outcome) {
     case RelocationOutcome::Refused:
         if (result.sourceRefusal != SourceRefusal::None)
-            return SourceRefusalText(result.sourceRefusal, result.source.Text());
+            return SourceRefusalText(result.sourceRefusal, result.source.Text(), hint);
         return WString(RefusalText(result.destinationRefusal));
     case RelocationOutcome::NotChanged:
         return WString(couldNot);

@@ -40,16 +40,12 @@ bool SetFolderLocation(const wchar_t* sidString, const wchar_t* profilePath, con
 DestinationRefusal CheckFolderDestination(int index, const wchar_t* sidString, const wchar_t* profilePath,
                                           HANDLE token, const wchar_t* source, const wchar_t* destination);
 
-// Resolves the folder's current place `source` through links, short names
-// and substituted drives into `resolved` (where it really is, to be moved
-// from and shown) and checks it with the machine's places when its contents
-// are to move.
+// Opens the folder's current place `source` as itself (no link on the way
+// followed) and checks where that handle really is (`resolved`, to be moved
+// from and shown) with the machine's places when its contents are to move:
+// only a place known to be the account's own may give up its contents.
 SourceRefusal CheckFolderSource(const wchar_t* sidString, const wchar_t* profilePath, const wchar_t* source,
                                 bool movingContents, WString& resolved);
-
-// True when `path` does not exist or is an empty folder: only then may the
-// moved-folder permissions replace what it has.
-bool IsAbsentOrEmptyFolder(const wchar_t* path);
 
 // The moved folder's DACL in `dacl` and the console user's SID in `owner`:
 // full control for the console user, SYSTEM and Administrators, in that
@@ -58,8 +54,10 @@ bool BuildMovedFolderDacl(const wchar_t* consoleUserSid, LocalAcl& dacl, LocalSi
 
 // The moved folder's DACL: full control for the console user, SYSTEM and
 // Administrators, nobody else, inherited by everything below; the console
-// user becomes the owner. True when applied to the whole tree.
-bool ApplyMovedFolderSecurity(const wchar_t* path, const wchar_t* consoleUserSid);
+// user becomes the owner. Applied through the open folder (READ_CONTROL,
+// WRITE_DAC, WRITE_OWNER, listing) and the walk below it. True when
+// applied to the whole tree.
+bool ApplyMovedFolderSecurity(HANDLE folder, const wchar_t* consoleUserSid);
 
 // One move or restore of a personal folder, as plain input: the folder,
 // whose account and where it goes. The window and the command line both
@@ -112,8 +110,9 @@ struct RelocationResult {
 // permissions, the emptied old folder removed.
 RelocationResult RelocateFolder(const FolderRelocation& request);
 
-// The operator's words for a result (empty for Done).
-WString RelocationResultText(const RelocationResult& result, bool restore);
+// The operator's words for a result (empty for Done), with the hint of
+// the window or the command line.
+WString RelocationResultText(const RelocationResult& result, bool restore, PlaceOnlyHint hint = PlaceOnlyHint::Window);
 
 // The common file dialog in folder mode, or the older folder browser where
 // it is missing. True with the chosen file-system path in `path`.

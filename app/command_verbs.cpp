@@ -779,7 +779,8 @@ int RelocateFolderVerb(CommandRun& run, bool restore)
     request.dryRun = true;
     RelocationResult result = RelocateFolder(request);
     if (result.outcome == RelocationOutcome::Refused) {
-        run.Say(std::wstring(RelocationResultText(result, restore).Text()) + L" Nothing was changed.");
+        run.Say(std::wstring(RelocationResultText(result, restore, PlaceOnlyHint::CommandLine).Text()) +
+                L" Nothing was changed.");
         return kExitRefused;
     }
     if (!run.DryRun() && !run.Parsed().yes) {
@@ -824,7 +825,7 @@ int RelocateFolderVerb(CommandRun& run, bool restore)
     }
     if (result.outcome == RelocationOutcome::Done)
         return kExitDone;
-    run.Say(RelocationResultText(result, restore).Text());
+    run.Say(RelocationResultText(result, restore, PlaceOnlyHint::CommandLine).Text());
     return result.outcome == RelocationOutcome::Refused ? kExitRefused : kExitFailed;
 }
 

@@ -19,14 +19,6 @@ namespace {
 
 constexpr DWORD kCopyBufferSize = 1024 * 1024;
 
-WString LongPath(const wchar_t* path)
-{
-    WString copy(path);
-    copy.AddLongPathPrefix();
-    TrimTrailingBackslashes(copy);
-    return copy;
-}
-
 bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 bool IsFolder(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 
@@ -151,14 +143,14 @@ public:
         into_.push_back(std::move(destination));
     }
 
-    void Run(const WString& from)
+    void Run(HANDLE from)
     {
         {
             CopyPool pool([this](FileJob& job, CopyContext& context) { CopyAcross(job, context); });
             pool_ = &pool;
-            if (WalkTree(from.Text(), *this, move_.maxDepth) != WalkRoot::Walked) {
-                TreeMeasure rest = MeasureTree(from.Text());
-                Leave(from.Text(), LeftReason::InUse, rest.files, rest.bytes);
+            if (WalkOpenedTree(from, move_.source.Text(), *this, move_.maxDepth) != WalkRoot::Walked) {
+                TreeMeasure rest = MeasureOpenedTree(from);
+                Leave(move_.source.Text(), LeftReason::InUse, rest.files, rest.bytes);
             }
             pool.Finish();
             pool_ = nullptr;
@@ -187,7 +179,7 @@ public:
         // is free at the destination.
         if (sameVolume_) {
             if (RenameByHandle(folder.handle, parent, entry.name.Text(), false)) {
-                TreeMeasure moved = MeasureTree(DestinationPath(entry).Text());
+                TreeMeasure moved = MeasureOpenedTree(folder.handle);   // the same folder, now moved
                 Advance(moved.files, moved.bytes);
                 return false;
             }
@@ -198,7 +190,7 @@ public:
         UniqueFileHandle made = CreateFolderIn(parent, entry.name.Text(), FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY |
                                                                               FILE_WRITE_ATTRIBUTES, true, &created);
         if (!made) {
-            TreeMeasure rest = MeasureOpened(folder);
+            TreeMeasure rest = MeasureOpenedTree(folder.handle);
             Leave(folder.DisplayPath().Text(), LeftReason::FolderFailed, rest.files, rest.bytes);
             return false;
         }
@@ -270,7 +262,8 @@ public:
         const LeftReason reason = why == WalkFailure::TooDeep ? LeftReason::TooDeep : LeftReason::InUse;
         uint64_t files = 1, bytes = entry->size;
         if (entry->IsFolder()) {
-            TreeMeasure rest = MeasureTree(folder.DisplayPathOf(*entry).Text());
+            UniqueFileHandle stays = OpenTreeEntry(folder, *entry, FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE);
+            TreeMeasure rest = stays ? MeasureOpenedTree(stays.Get()) : TreeMeasure();
             files = rest.files;
             bytes = rest.bytes;
         }
@@ -287,25 +280,6 @@ private:
     std::vector<std::shared_ptr<const WString>> from_;   // and where it is at the source
     std::vector<UniqueFileHandle> emptied_;
     std::mutex leftLock_;             // the copying threads add to the list too
-
-    WString DestinationPath(const TreeEntry& entry) const
-    {
-        WString path;
-        FinalPathOf(into_.back()->handle.Get(), path);
-        TrimTrailingBackslashes(path);
-        path.Append(L"\\", entry.name.Text());
-        return path;
-    }
-
-    // What stays below a folder that could not be moved, for the progress.
-    static TreeMeasure MeasureOpened(const TreeFolder& folder)
-    {
-        WString path;
-        TreeMeasure rest;
-        if (FinalPathOf(folder.handle, path))
-            MeasureTree(path.Text(), rest);
-        return rest;
-    }
 
     static void RemoveEmptied(HANDLE folder)
     {
@@ -513,35 +487,48 @@ uint64_t MoveFolderContents(FolderMove& move)
 {
     move.notMoved = 0;
     move.left.clear();
+    // By name first, so that a destination inside the source is never made.
     WString from, to;
     if (!SoundPaths(move, from, to))
         return 0;
-    // The folder named must be a folder of its own, as named and as resolved:
-    // a link in its place would hand over another tree.
-    const DWORD named = GetFileAttributesW(LongPath(move.source.Text()).Text());
-    const DWORD attributes = GetFileAttributesW(LongPath(from.Text()).Text());
-    if (named == INVALID_FILE_ATTRIBUTES || IsLink(named) || attributes == INVALID_FILE_ATTRIBUTES ||
-        !IsFolder(attributes) || IsLink(attributes)) {
-        move.refused = true;
-        return 0;
-    }
+    UniqueFileHandle ownSource, ownDestination;
+    HANDLE source = move.sourceFolder, destination = move.destinationFolder;
     WalkRoot why = WalkRoot::Walked;
-    UniqueFileHandle destination =
-        CreateDirectoryPath(to.Text())
-            ? OpenFolderItself(to.Text(), FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_WRITE_ATTRIBUTES, why)
-            : UniqueFileHandle();
-    if (!destination) {
+    if (source == nullptr) {
+        ownSource = OpenFolderPath(move.source.Text(), kMoveSourceAccess, false, why);
+        source = ownSource.Get();
+    }
+    if (source != nullptr && destination == nullptr) {
+        // Made by name and opened as itself (no link in its place): callers
+        // whose destination may be another's to swap hand it over opened.
+        const DWORD access = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_WRITE_ATTRIBUTES;
+        ownDestination = CreateDirectoryPath(to.Text()) ? OpenFolderItself(to.Text(), access, why) : UniqueFileHandle();
+        destination = ownDestination.Get();
+    }
+    // What the handles really are is what counts from here on: the names
+    // may lead elsewhere by now.
+    move.refused = source == nullptr || destination == nullptr || !FinalPathOf(source, from) ||
+                   !FinalPathOf(destination, to);
+    if (!move.refused) {
+        TrimTrailingBackslashes(from);
+        TrimTrailingBackslashes(to);
+        move.refused = Nested(from, to);
+    }
+    if (move.refused)
+        return 0;
+    HANDLE into = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), destination, GetCurrentProcess(), &into, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
         move.refused = true;
         return 0;
     }
-    TreeMeasure total = MeasureTree(from.Text());
+    TreeMeasure total = MeasureOpenedTree(source);
     move.progress.filesDone = 0;
     move.progress.bytesDone = 0;
     move.progress.filesTotal = total.files;
     move.progress.bytesTotal = total.bytes;
     move.progress.measured = true;
-    Mover(move, std::make_shared<DestinationFolder>(DestinationFolder{std::move(destination), false}))
-        .Run(LongPath(from.Text()));
+    Mover(move, std::make_shared<DestinationFolder>(DestinationFolder{UniqueFileHandle(into), false})).Run(source);
     return move.notMoved;
 }
 
@@ -569,18 +556,21 @@ uint64_t MoveTree(const wchar_t* source, const wchar_t* destination, DWORD flags
         return 0;
     if (!IsFolder(attributes))
         return 1;   // a file that could not be moved stays; no folder appears in its place
+    WalkRoot why = WalkRoot::Walked;
+    UniqueFileHandle emptied = OpenFolderPath(from.Text(), kMoveSourceAccess, false, why);
+    if (!emptied)
+        return 1;
     FolderMove move;
     move.owner = &move;
     move.source = std::move(from);
     move.destination = std::move(to);
     move.flags = flags;
     move.maxDepth = maxDepth;
+    move.sourceFolder = emptied.Get();
     const uint64_t notMoved = MoveFolderContents(move);
     if (move.refused)
         return 1;
-    WalkRoot why = WalkRoot::Walked;
-    UniqueFileHandle emptied = OpenFolderItself(move.source.Text(), DELETE, why);
-    if (notMoved == 0 && emptied)
+    if (notMoved == 0)
         DeleteByHandle(emptied.Get());
     return notMoved;
 }
@@ -589,10 +579,6 @@ DWORD WINAPI MoveFolderThread(void* parameter)
 {
     auto* move = static_cast<FolderMove*>(parameter);
     if (move == nullptr || move->owner == nullptr || move->destination.IsEmpty() || move->source.IsEmpty())
-        return 0;
-    // Refused before anything is created.
-    WString from, to;
-    if (!SoundPaths(*move, from, to) || !CreateDirectoryPath(move->destination.Text()))
         return 0;
     try {
         MoveFolderContents(*move);

@@ -15,6 +15,13 @@
 
 inline constexpr uint32_t kMoveDepthLimit = 256;
 
+// What the move needs on the folders it is handed (FolderMove's handles),
+// besides listing them; the destination's security rights are for a
+// caller that re-permissions it through the same handle.
+inline constexpr DWORD kMoveSourceAccess = DELETE | FILE_WRITE_ATTRIBUTES | READ_CONTROL;
+inline constexpr DWORD kMoveDestinationAccess = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_WRITE_ATTRIBUTES |
+                                                READ_CONTROL | WRITE_DAC | WRITE_OWNER;
+
 // Why an entry stayed at the source.
 enum class LeftReason {
     InUse,          // another program holds it open, or it may not be read or removed
@@ -49,6 +56,14 @@ struct FolderMove {
     DWORD flags = 0;             // MOVEFILE_REPLACE_EXISTING overwrites same-named files;
                                  // MOVEFILE_COPY_ALLOWED lets files go to another volume
     uint32_t maxDepth = kMoveDepthLimit;
+    // The two folders already opened and checked by the caller (not owned;
+    // the source must list and allow DELETE, the destination take new
+    // entries). When set, the move acts on these objects alone and the
+    // paths above only name them in messages; when null, the move opens
+    // the source itself with OpenFolderPath and makes the destination by
+    // name, opened as itself.
+    HANDLE sourceFolder = nullptr;
+    HANDLE destinationFolder = nullptr;
     MoveProgress progress;
     uint64_t notMoved = 0;       // entries still at the source afterwards
     std::vector<LeftEntry> left; // those entries, in the order met
@@ -56,8 +71,11 @@ struct FolderMove {
 };
 
 // Moves everything inside `move.source` into `move.destination` (created
-// when missing). The source folder itself stays, emptied when everything
-// went; its emptied subfolders are removed. Returns the not-moved count.
+// when missing). Each is opened once, no link on its way followed, and the
+// checks (neither inside the other) are made on those handles' final
+// paths; everything after goes through them. The source folder itself
+// stays, emptied when everything went; its emptied subfolders are removed.
+// Returns the not-moved count.
 uint64_t MoveFolderContents(FolderMove& move);
 
 // Moves a folder tree (or one file) with MoveFileExW `flags`: a single rename

@@ -69,12 +69,13 @@ bool TakeOverTreeEntry(const TreeFolder& folder, const TreeEntry& entry, const T
     UniqueFileHandle opened = OpenTreeEntry(folder, entry, WRITE_DAC | WRITE_OWNER);
     if (!opened && takeOver.owner != nullptr) {
         UniqueFileHandle owned = OpenTreeEntry(folder, entry, WRITE_OWNER);
-        if (!owned || !SetHandleSecurity(owned.Get(), nullptr, takeOver.owner, false))
+        if (!owned || HasOtherNames(owned.Get()) || !SetHandleSecurity(owned.Get(), nullptr, takeOver.owner, false))
             return false;
         owned.Reset();
         opened = OpenTreeEntry(folder, entry, WRITE_DAC | WRITE_OWNER);
     }
-    return opened && SetHandleSecurity(opened.Get(), takeOver.dacl, takeOver.owner, true);
+    return opened && !HasOtherNames(opened.Get()) &&
+           SetHandleSecurity(opened.Get(), takeOver.dacl, takeOver.owner, true);
 }
 
 // Deletes what the walk hands it, deepest first: files through their own
@@ -232,17 +233,18 @@ bool TakeOverEntryItself(const wchar_t* path, PACL dacl, PSID owner)
 {
     if (dacl == nullptr)
         return false;
+    // A file with another name elsewhere is never taken over through this one.
     UniqueFileHandle entry = OpenEntryItself(path, WRITE_DAC | WRITE_OWNER);
     if (!entry && owner != nullptr) {
         // Refused the DACL: ownership first (the owner may always write
         // the DACL), then the entry is opened as itself once more.
         UniqueFileHandle owned = OpenEntryItself(path, WRITE_OWNER);
-        if (!owned || !SetHandleSecurity(owned.Get(), nullptr, owner, false))
+        if (!owned || HasOtherNames(owned.Get()) || !SetHandleSecurity(owned.Get(), nullptr, owner, false))
             return false;
         owned.Reset();
         entry = OpenEntryItself(path, WRITE_DAC | WRITE_OWNER);
     }
-    return entry && SetHandleSecurity(entry.Get(), dacl, owner, true);
+    return entry && !HasOtherNames(entry.Get()) && SetHandleSecurity(entry.Get(), dacl, owner, true);
 }
 
 DirectoryIterator::DirectoryIterator(const wchar_t* pattern, uint32_t filter) : filter_(filter)
@@ -275,12 +277,60 @@ bool MeasureDirectory(const wchar_t* path, uint64_t& bytes, uint32_t maxDepth)
     return complete;
 }
 
-bool MeasureTree(const wchar_t* path, TreeMeasure& measure, uint32_t maxDepth)
+TreeMeasure MeasureOpenedTree(HANDLE folder)
 {
     MeasureVisitor visitor;
-    const bool walked = WalkTree(path, visitor, maxDepth) == WalkRoot::Walked;
-    measure = visitor.measure;
-    return walked && visitor.complete;
+    WalkOpenedTree(folder, nullptr, visitor);
+    return visitor.measure;
+}
+
+bool MeasureTree(const wchar_t* path, TreeMeasure& measure, uint32_t maxDepth)
+{
+    measure = TreeMeasure();
+    WString root;
+    if (!AbsoluteLongPath(path, root) || IsVolumeRoot(root.Text()))
+        return false;
+    const DWORD attributes = GetFileAttributesW(root.Text());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        return false;
+    // A count changes nothing, so it needs no handle of its own per folder
+    // and no check of what it opened: each folder is listed by name, as the
+    // platform's own tools do. Links are counted, never entered.
+    struct Pending {
+        WString path;
+        uint32_t depth;
+    };
+    std::vector<Pending> pending;
+    pending.push_back(Pending{std::move(root), 0});
+    bool complete = true;
+    MessagePacer pacer;
+    while (!pending.empty()) {
+        Pending folder = std::move(pending.back());
+        pending.pop_back();
+        DirectoryIterator entries(JoinPath(folder.path.Text(), L"*").Text(), 0);
+        if (!entries.Started()) {
+            complete = false;
+            continue;
+        }
+        while (entries.Next()) {
+            const WIN32_FIND_DATAW& entry = entries.Entry();
+            if (entries.IsReparsePoint()) {
+                ++measure.links;
+            } else if (entries.IsDirectory()) {
+                ++measure.folders;
+                if (folder.depth + 1 > maxDepth)
+                    complete = false;
+                else
+                    pending.push_back(Pending{JoinPath(folder.path.Text(), entry.cFileName), folder.depth + 1});
+            } else {
+                ++measure.files;
+                measure.bytes += entries.Size();
+            }
+            pacer.Pump();
+        }
+    }
+    return complete;
 }
 
 uint64_t DirectorySize(const wchar_t* path)

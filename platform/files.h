@@ -43,7 +43,8 @@ private:
 // handle from OpenEntryItself: a link is taken over as the link itself or
 // not at all, never its target, and nothing below a folder is touched
 // (no tree application). The DACL is protected from inheritance. False
-// when the entry cannot be opened as itself or refuses.
+// when the entry cannot be opened as itself or refuses, and for a file
+// with another name elsewhere (HasOtherNames): that file stays as it is.
 bool TakeOverEntryItself(const wchar_t* path, PACL dacl, PSID owner);
 
 // Total bytes of the files below `path`; links are not followed, so a link
@@ -61,7 +62,8 @@ struct TreeMeasure {
 };
 // True only when `path` is a folder of its own (no link), and every folder
 // below it could be listed within `maxDepth` levels; `measure` holds what
-// was counted either way.
+// was counted either way. Folders are listed by name: a count for the
+// operator, never the ground of a change (MeasureOpenedTree is that).
 bool MeasureTree(const wchar_t* path, TreeMeasure& measure, uint32_t maxDepth = kMaxTreeDepth);
 inline TreeMeasure MeasureTree(const wchar_t* path)
 {
@@ -69,6 +71,9 @@ inline TreeMeasure MeasureTree(const wchar_t* path)
     MeasureTree(path, measure);
     return measure;
 }
+
+// The same below a folder the caller holds open (it must list).
+TreeMeasure MeasureOpenedTree(HANDLE folder);
 
 // The same with an answer for the walk, as MeasureTree gives it.
 bool MeasureDirectory(const wchar_t* path, uint64_t& bytes, uint32_t maxDepth = kMaxTreeDepth);

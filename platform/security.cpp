@@ -427,7 +427,8 @@ bool InheritedAcl(PACL parent, bool folder, LocalAcl& inherited)
 // entries stay in front of them.
 class TreeSecurityVisitor : public TreeVisitor {
 public:
-    TreeSecurityVisitor(PACL rootDacl, PSID owner, bool keepExplicit) : owner_(owner), keepExplicit_(keepExplicit)
+    TreeSecurityVisitor(PACL rootDacl, PSID owner, bool keepExplicit, TreeSecuritySkips* skips)
+        : owner_(owner), keepExplicit_(keepExplicit), skips_(skips)
     {
         ready_ = InheritedAcl(rootDacl, true, folders_[0]) && InheritedAcl(rootDacl, false, files_[0]) &&
                  InheritedAcl(folders_[0].Get(), true, folders_[1]) &&
@@ -441,23 +442,32 @@ public:
 
     bool OnEnter(const TreeFolder& folder) override
     {
-        if (folder.parent != nullptr)
-            Apply(folder.handle, folders_[folder.depth > 1 ? 1 : 0].Get());
+        if (folder.parent != nullptr && !Apply(folder.handle, folders_[folder.depth > 1 ? 1 : 0].Get()))
+            Refused(folder.DisplayPath());
         return true;
     }
-    void OnFile(const TreeFolder& folder, const TreeEntry&, HANDLE file) override
+    void OnFile(const TreeFolder& folder, const TreeEntry& entry, HANDLE file) override
     {
-        Apply(file, files_[folder.depth > 0 ? 1 : 0].Get());
+        // Another name of the file lies elsewhere, maybe where this tree's
+        // owner may not write: its security stays as it is.
+        if (HasOtherNames(file)) {
+            if (skips_ != nullptr)
+                skips_->hardLinked.push_back(folder.DisplayPathOf(entry));
+            return;
+        }
+        if (!Apply(file, files_[folder.depth > 0 ? 1 : 0].Get()))
+            Refused(folder.DisplayPathOf(entry));
     }
-    void OnFailure(const TreeFolder&, const TreeEntry*, WalkFailure why) override
+    void OnFailure(const TreeFolder& folder, const TreeEntry* entry, WalkFailure why) override
     {
         if (why != WalkFailure::Gone)
-            allDone_ = false;
+            Refused(entry != nullptr ? folder.DisplayPathOf(*entry) : folder.DisplayPath());
     }
 
 private:
     PSID owner_;   // not owned
     bool keepExplicit_;
+    TreeSecuritySkips* skips_;   // not owned; may be null
     bool ready_ = false;
     bool allDone_ = true;
     LocalAcl folders_[2];   // for the root's own subfolders, and below
@@ -468,7 +478,14 @@ private:
         return READ_CONTROL | WRITE_DAC | (owner_ != nullptr ? WRITE_OWNER : 0);
     }
 
-    void Apply(HANDLE object, PACL inherited)
+    void Refused(WString path)
+    {
+        allDone_ = false;
+        if (skips_ != nullptr)
+            skips_->refused.push_back(std::move(path));
+    }
+
+    bool Apply(HANDLE object, PACL inherited)
     {
         LocalAcl combined;
         PACL dacl = inherited;
@@ -496,27 +513,30 @@ private:
             }
             dacl = combined.Get();
         }
-        if (!SetHandleSecurity(object, dacl, owner_, false))
-            allDone_ = false;
+        return SetHandleSecurity(object, dacl, owner_, false);
     }
 };
 
 // The walker's counterpart of the platform's tree reset: the root gets the
 // DACL (and owner) as asked, everything below it the inherited form.
-bool ApplyTreeSecurity(const wchar_t* path, PACL dacl, PSID owner, bool protect, bool keepExplicit)
+bool ApplyTreeSecurity(HANDLE root, const wchar_t* shown, PACL dacl, PSID owner, bool protect, bool keepExplicit,
+                       TreeSecuritySkips* skips)
 {
-    WalkRoot why = WalkRoot::Walked;
-    UniqueFileHandle root = OpenFolderItself(path, READ_CONTROL | WRITE_DAC | (owner != nullptr ? WRITE_OWNER : 0), why);
-    if (!root || !SetHandleSecurity(root.Get(), dacl, owner, protect))
+    if (!SetHandleSecurity(root, dacl, owner, protect))
         return false;
-    root.Reset();
-    TreeSecurityVisitor visitor(dacl, owner, keepExplicit);
-    return visitor.Ready() && WalkTree(path, visitor) == WalkRoot::Walked && visitor.AllDone();
+    TreeSecurityVisitor visitor(dacl, owner, keepExplicit, skips);
+    return visitor.Ready() && WalkOpenedTree(root, shown, visitor) == WalkRoot::Walked && visitor.AllDone();
 }
 
 }  // namespace
 
-bool ApplySecurity(PACL* dacl, const wchar_t* objectName, SE_OBJECT_TYPE type, DWORD flags, PSID owner)
+bool ApplyOpenedTreeSecurity(HANDLE folder, PACL dacl, PSID owner, bool protect, TreeSecuritySkips* skips)
+{
+    return dacl != nullptr && ApplyTreeSecurity(folder, nullptr, dacl, owner, protect, false, skips);
+}
+
+bool ApplySecurity(PACL* dacl, const wchar_t* objectName, SE_OBJECT_TYPE type, DWORD flags, PSID owner,
+                   TreeSecuritySkips* skips)
 {
     if (objectName == nullptr)
         return false;
@@ -536,9 +556,14 @@ bool ApplySecurity(PACL* dacl, const wchar_t* objectName, SE_OBJECT_TYPE type, D
 
     // A folder tree is walked by handle: the platform's own tree call would
     // re-open every object by its path and follow the links inside.
-    if (call.tree && type == SE_FILE_OBJECT && (call.information & DACL_SECURITY_INFORMATION) != 0)
-        return ApplyTreeSecurity(name.Text(), acl, owner, (call.information & PROTECTED_DACL_SECURITY_INFORMATION) != 0,
-                                 call.keepExplicit);
+    if (call.tree && type == SE_FILE_OBJECT && (call.information & DACL_SECURITY_INFORMATION) != 0) {
+        WalkRoot why = WalkRoot::Walked;
+        UniqueFileHandle root =
+            OpenFolderItself(name.Text(), READ_CONTROL | WRITE_DAC | (owner != nullptr ? WRITE_OWNER : 0), why);
+        return root && ApplyTreeSecurity(root.Get(), name.Text(), acl, owner,
+                                         (call.information & PROTECTED_DACL_SECURITY_INFORMATION) != 0,
+                                         call.keepExplicit, skips);
+    }
     auto apply = [&] {
         DWORD status = call.tree ? TreeResetNamedSecurityInfoW(name.Data(), type, call.information, owner, nullptr,
                                                                acl, nullptr, call.keepExplicit, nullptr,
@@ -708,7 +733,7 @@ bool ResetKeySecurity(const wchar_t* keyPath)
     return ApplyTwice(&acl, keyPath, SE_REGISTRY_KEY, kApplyTree | kApplyProtected, administrators.Get());
 }
 
-bool CopySecurity(const wchar_t* source, const wchar_t* destination, DWORD flags)
+bool CopySecurity(const wchar_t* source, const wchar_t* destination, DWORD flags, TreeSecuritySkips* skips)
 {
     if ((flags & (kCopyDacl | kCopyOwner)) == 0 || source == nullptr || destination == nullptr ||
         !PathFileExistsW(source) || !PathFileExistsW(destination))
@@ -747,7 +772,7 @@ bool CopySecurity(const wchar_t* source, const wchar_t* destination, DWORD flags
         applyFlags |= kApplyOwnerOnly;
     }
     PACL acl = dacl.Get();
-    return ApplySecurity(&acl, destination, SE_FILE_OBJECT, applyFlags, owner.Get());
+    return ApplySecurity(&acl, destination, SE_FILE_OBJECT, applyFlags, owner.Get(), skips);
 }
 
 bool EnablePrivileges()

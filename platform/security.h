@@ -7,6 +7,7 @@
 #include <aclapi.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "platform/handles.h"
 #include "platform/text.h"
@@ -89,9 +90,25 @@ struct SecurityCall {
 // `canBeTree`: the object is a registry key or a directory.
 SecurityCall PlanSecurityCall(DWORD flags, bool hasOwner, bool canBeTree);
 
+// What a folder tree's re-permission left as it was: entries it could not
+// reach or change, and files with another name elsewhere (hard links),
+// never re-owned or re-permissioned through this one. Paths for the log.
+struct TreeSecuritySkips {
+    std::vector<WString> refused;
+    std::vector<WString> hardLinked;
+};
+
 // Sets the DACL (and owner, when given) of a file object or a registry key
-// given by key path. True on success.
-bool ApplySecurity(PACL* dacl, const wchar_t* objectName, SE_OBJECT_TYPE type, DWORD flags, PSID owner);
+// given by key path. True on success. A folder tree (kApplyTree) is walked
+// by handle; what it leaves as it was goes to `skips` when given (a
+// hard-linked file alone does not make it fail).
+bool ApplySecurity(PACL* dacl, const wchar_t* objectName, SE_OBJECT_TYPE type, DWORD flags, PSID owner,
+                   TreeSecuritySkips* skips = nullptr);
+
+// The same for a folder already open (READ_CONTROL, WRITE_DAC, WRITE_OWNER
+// when `owner` is given, listing): the folder gets `dacl` (protected when
+// asked), everything below it the inherited form, through the walk.
+bool ApplyOpenedTreeSecurity(HANDLE folder, PACL dacl, PSID owner, bool protect, TreeSecuritySkips* skips = nullptr);
 
 // The fixed DACLs. None of them lets ordinary users change anything.
 enum class SecurityRecipe {
@@ -126,7 +143,7 @@ bool ResetTreeSecurity(const wchar_t* path);
 bool ResetKeySecurity(const wchar_t* keyPath);
 
 // Copies owner (kCopyOwner) and DACL of one file object onto another.
-bool CopySecurity(const wchar_t* source, const wchar_t* destination, DWORD flags);
+bool CopySecurity(const wchar_t* source, const wchar_t* destination, DWORD flags, TreeSecuritySkips* skips = nullptr);
 
 // Enables the backup, restore, ownership and other privileges the program
 // needs, where the token holds them. True when the adjustment was made.

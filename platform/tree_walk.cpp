@@ -12,6 +12,10 @@
 // Declared here: the headers of some toolchains leave them out.
 extern "C" NTSTATUS NTAPI NtSetInformationFile(HANDLE file, PIO_STATUS_BLOCK status, PVOID information, ULONG length,
                                                FILE_INFORMATION_CLASS informationClass);
+extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE file, HANDLE event, PVOID apc, PVOID context,
+                                               PIO_STATUS_BLOCK status, PVOID information, ULONG length,
+                                               FILE_INFORMATION_CLASS informationClass, BOOLEAN single,
+                                               PUNICODE_STRING name, BOOLEAN restart);
 
 namespace {
 
@@ -27,6 +31,7 @@ constexpr ULONG kFileOpenIf = 3;                  // FILE_OPEN_IF
 constexpr ULONG kFileRenameInformation = 10;
 constexpr ULONG kFileBasicInformation = 4;
 constexpr ULONG kFileInternalInformation = 6;
+constexpr ULONG kFileIdBothDirectoryInformation = 37;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD kListAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 
@@ -492,4 +497,161 @@ UniqueFileHandle CreateFileIn(HANDLE parent, const wchar_t* name, DWORD access, 
         return UniqueFileHandle();
     existing.Reset();
     return OpenRelative(parent, name, access, kFileCreate, kNonDirectoryFile, fileAttributes);
+}
+
+namespace {
+
+// The one entry `name` of an open folder, as a listing through its handle
+// shows it (so a link there is seen as a link, whatever opening it would do).
+bool ListedEntry(HANDLE folder, const wchar_t* name, TreeEntry& entry)
+{
+    const size_t length = wcslen(name);
+    if (length == 0 || length > 255 || wcspbrk(name, L"*?<>\"\\/:") != nullptr) {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
+    UNICODE_STRING mask;
+    mask.Buffer = const_cast<wchar_t*>(name);
+    mask.Length = mask.MaximumLength = static_cast<USHORT>(length * sizeof(wchar_t));
+    std::vector<uint64_t> buffer((sizeof(FILE_ID_BOTH_DIR_INFO) + 512 * sizeof(wchar_t)) / sizeof(uint64_t) + 1);
+    IO_STATUS_BLOCK status{};
+    const NTSTATUS result = NtQueryDirectoryFile(
+        folder, nullptr, nullptr, nullptr, &status, buffer.data(), static_cast<ULONG>(buffer.size() * sizeof(uint64_t)),
+        static_cast<FILE_INFORMATION_CLASS>(kFileIdBothDirectoryInformation), TRUE, &mask, TRUE);
+    if (!NT_SUCCESS(result)) {
+        const DWORD error = RtlNtStatusToDosError(result);
+        SetLastError(error == ERROR_NO_MORE_FILES ? ERROR_FILE_NOT_FOUND : error);
+        return false;
+    }
+    const auto* record = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data());
+    entry.name.AssignSubstring(record->FileName, 1, static_cast<int>(record->FileNameLength / sizeof(wchar_t)));
+    entry.attributes = record->FileAttributes;
+    entry.size = static_cast<uint64_t>(record->EndOfFile.QuadPart);
+    entry.fileId = record->FileId.QuadPart;
+    return true;
+}
+
+// "\\?\C:\a\b" split into its volume's root folder ("\\?\C:\") and the
+// names below it; false for a path that is no more than a root.
+bool SplitBelowRoot(const WString& full, WString& root, StringList& names)
+{
+    const wchar_t* text = full.Text();
+    const wchar_t* rest = nullptr;
+    if (wcsncmp(text, L"\\\\?\\UNC\\", 8) == 0) {
+        const wchar_t* server = wcschr(text + 8, L'\\');
+        const wchar_t* share = server != nullptr ? wcschr(server + 1, L'\\') : nullptr;
+        rest = share;
+    } else if (wcsncmp(text, L"\\\\?\\", 4) == 0 && text[4] != L'\0' && text[5] == L':') {
+        rest = text[6] == L'\\' ? text + 6 : nullptr;
+    }
+    if (rest == nullptr || rest[1] == L'\0')
+        return false;
+    root.AssignSubstring(text, 1, static_cast<int>(rest - text) + 1);
+    names.Split(rest + 1, L"\\");
+    return names.Count() > 0;
+}
+
+}  // namespace
+
+UniqueFileHandle OpenFolderPath(const wchar_t* path, DWORD access, bool create, WalkRoot& why, bool* made)
+{
+    if (made != nullptr)
+        *made = false;
+    WString full, rootPath;
+    StringList names;
+    if (!AbsoluteLongPath(path, full) || !SplitBelowRoot(full, rootPath, names)) {
+        why = WalkRoot::BadPath;
+        return UniqueFileHandle();
+    }
+    UniqueFileHandle folder(CreateFileW(rootPath.Text(), kListAccess, kShareAll, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    WString finalPath;
+    if (!folder || !FinalPathOf(folder.Get(), finalPath)) {
+        why = folder || Refusal(GetLastError()) ? WalkRoot::Refused : WalkRoot::Missing;
+        return UniqueFileHandle();
+    }
+    TrimTrailingBackslashes(finalPath);
+    for (uint32_t i = 0; i < names.Count(); ++i) {
+        const wchar_t* name = names[i];
+        const bool last = i + 1 == names.Count();
+        const DWORD wanted = kListAccess | (last ? access : (create ? FILE_ADD_SUBDIRECTORY : 0));
+        if (name[0] == L'\0' || wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0) {
+            why = WalkRoot::BadPath;
+            return UniqueFileHandle();
+        }
+        TreeEntry entry;
+        UniqueFileHandle next;
+        WString nextFinal;
+        TreeFolder parent;
+        parent.handle = folder.Get();
+        parent.finalPath = finalPath.Text();
+        if (ListedEntry(folder.Get(), name, entry)) {
+            if (entry.IsLink() || !entry.IsFolder()) {
+                why = entry.IsLink() ? WalkRoot::IsLink : WalkRoot::NotAFolder;
+                return UniqueFileHandle();
+            }
+            // The walker's own checks: the listed id and kind, no link, and
+            // where its parent and name say.
+            next = OpenChecked(parent, entry, wanted, kShareAll, &nextFinal);
+            if (!next) {
+                why = Refusal(GetLastError()) ? WalkRoot::Refused : WalkRoot::IsLink;
+                return UniqueFileHandle();
+            }
+            if (nextFinal.IsEmpty() && !FinalPathOf(next.Get(), nextFinal)) {
+                why = WalkRoot::Refused;
+                return UniqueFileHandle();
+            }
+        } else if (create && IsNotFoundError(GetLastError())) {
+            // Made new here, so nothing can stand in its place: a name that
+            // appears meanwhile is refused.
+            ULONG_PTR outcome = 0;
+            next = OpenRelative(folder.Get(), name, wanted, kFileCreate, kDirectoryFile, FILE_ATTRIBUTE_NORMAL,
+                                &outcome);
+            if (!next || outcome != FILE_CREATED || !FinalPathOf(next.Get(), nextFinal)) {
+                why = WalkRoot::Refused;
+                return UniqueFileHandle();
+            }
+            if (made != nullptr && last)
+                *made = true;
+        } else {
+            why = IsNotFoundError(GetLastError()) ? WalkRoot::Missing : WalkRoot::Refused;
+            return UniqueFileHandle();
+        }
+        TrimTrailingBackslashes(nextFinal);
+        folder = std::move(next);
+        finalPath = std::move(nextFinal);
+    }
+    why = WalkRoot::Walked;
+    return folder;
+}
+
+WalkRoot WalkOpenedTree(HANDLE root, const wchar_t* displayPath, TreeVisitor& visitor, uint32_t maxDepth)
+{
+    HANDLE copy = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), root, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        return WalkRoot::Refused;
+    UniqueFileHandle opened(copy);
+    WString rootFinal;
+    if (!FinalPathOf(opened.Get(), rootFinal))
+        return WalkRoot::Refused;
+    TrimTrailingBackslashes(rootFinal);
+    const WString shown(displayPath != nullptr ? displayPath : rootFinal.Text());
+    Walker(visitor, maxDepth, shown.Text()).Run(std::move(opened), std::move(rootFinal));
+    return WalkRoot::Walked;
+}
+
+bool FolderIsEmpty(HANDLE folder)
+{
+    std::vector<TreeEntry> entries;
+    std::vector<uint64_t> buffer(4096 / sizeof(uint64_t));
+    return ListFolder(folder, entries, buffer) && entries.empty();
+}
+
+bool HasOtherNames(HANDLE file)
+{
+    FILE_STANDARD_INFO standard{};
+    // A folder's count says something else on some systems (Wine counts its
+    // subfolders' "..").
+    return !GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof(standard)) ||
+           (!standard.Directory && standard.NumberOfLinks != 1);
 }

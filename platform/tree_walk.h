@@ -114,6 +114,31 @@ UniqueFileHandle OpenTreeEntry(const TreeFolder& folder, const TreeEntry& entry,
 // `why` says what was refused.
 UniqueFileHandle OpenFolderItself(const wchar_t* path, DWORD access, WalkRoot& why);
 
+// Opens the folder `path` (absolute) from its volume's root down, each
+// folder on the way listed and opened relative to its parent with the
+// walk's checks, so that no link anywhere on the way is followed; with
+// `create`, missing folders are made on the way (`made`: the last one is
+// new). `why` says what was refused: IsLink for a link on the way. The
+// handle lists the folder besides `access`.
+UniqueFileHandle OpenFolderPath(const wchar_t* path, DWORD access, bool create, WalkRoot& why,
+                                bool* made = nullptr);
+
+// WalkTree over a folder already opened and checked (it must list); the
+// walk has its own handle on it. `displayPath` names it in messages (null:
+// its final path).
+WalkRoot WalkOpenedTree(HANDLE root, const wchar_t* displayPath, TreeVisitor& visitor,
+                        uint32_t maxDepth = kMaxTreeDepth);
+
+// True when the open folder lists nothing ("." and ".." aside); false also
+// when it cannot be listed.
+bool FolderIsEmpty(HANDLE folder);
+
+// True when the file behind the handle has more than one name (a hard
+// link elsewhere), or when its count of names cannot be read: such a file
+// is another place's file too, never re-owned or re-permissioned through
+// this name. False for a folder.
+bool HasOtherNames(HANDLE file);
+
 // The path the platform gives the entry now: its folder's final path and its
 // name. For the few calls that take only a path (removing a link, a deletion
 // at restart); false when the folder's path cannot be had.

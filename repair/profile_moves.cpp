@@ -124,6 +124,12 @@ bool PlaceHive(const wchar_t* fresh, const wchar_t* waiting, const wchar_t* plac
 struct TopFolders : TreeVisitor {
     std::vector<WString> names;
     std::vector<WString> links;
+    std::vector<WString> refused;   // could not be opened or listed
+    void OnFailure(const TreeFolder& folder, const TreeEntry* entry, WalkFailure why) override
+    {
+        if (why != WalkFailure::Gone && why != WalkFailure::TooDeep && (entry == nullptr || entry->IsFolder()))
+            refused.push_back(entry != nullptr ? folder.DisplayPathOf(*entry) : folder.DisplayPath());
+    }
     bool OnEnter(const TreeFolder& folder) override
     {
         if (folder.depth == 1)
@@ -158,12 +164,25 @@ void AddAttributes(const wchar_t* path, DWORD add, DWORD remove)
 // account's DACL when the fresh folder has no such entry.
 void GiveSecurity(RepairContext& context, const wchar_t* from, const wchar_t* to)
 {
-    if (CopySecurity(from, to, kCopyTreeKeepingExplicit))
-        return;
-    bool applied = false;
-    if (BuildNewAccountDacl(context)) {
+    TreeSecuritySkips skips;
+    bool applied = CopySecurity(from, to, kCopyTreeKeepingExplicit, &skips);
+    if (!applied && BuildNewAccountDacl(context)) {
+        skips = TreeSecuritySkips();
         PACL acl = context.dacl.Get();
-        applied = ApplySecurity(&acl, to, SE_FILE_OBJECT, kCopyTreeKeepingExplicit, context.newSid.Get());
+        applied = ApplySecurity(&acl, to, SE_FILE_OBJECT, kCopyTreeKeepingExplicit, context.newSid.Get(), &skips);
+    }
+    // Nothing the pass left as it was goes unsaid.
+    for (const WString& path : skips.refused)
+        LogPath(context, L"Access refused; the new account did not get its permissions on", path.Text());
+    for (const WString& path : skips.hardLinked)
+        LogPath(context, L"A file with another name elsewhere (a hard link) kept its permissions:", path.Text());
+    if (!skips.refused.empty() || !skips.hardLinked.empty()) {
+        WString counts;
+        counts.FromInt64(static_cast<int64_t>(skips.refused.size()));
+        WString linked;
+        linked.FromInt64(static_cast<int64_t>(skips.hardLinked.size()));
+        counts.Append(L" refused, ", linked.Text(), L" hard-linked, in");
+        LogPath(context, counts.Text(), to);
     }
     if (!applied)
         LogPath(context, L"Failed to give the new account its permissions on", to);
@@ -175,9 +194,20 @@ void GiveProfilePermissions(RepairContext& context, const wchar_t* fresh, const 
         LogPath(context, L"Failed to give the new account its permissions on", old);
     // The folders directly inside, each opened as itself.
     TopFolders top;
-    WalkTree(old, top, 1);
+    if (WalkTree(old, top, 1) != WalkRoot::Walked)
+        top.refused.emplace_back(old);
     for (const WString& link : top.links)
         LogPath(context, L"A link leads out of the profile here; it was left alone:", link.Text());
+    // A folder the walk could not open or list keeps its old permissions:
+    // said and counted, never passed over in silence.
+    for (const WString& refused : top.refused)
+        LogPath(context, L"Access refused; the new account did not get its permissions on", refused.Text());
+    if (!top.refused.empty()) {
+        WString count;
+        count.FromInt64(static_cast<int64_t>(top.refused.size()));
+        count.Append(L" folders refused the permission pass in");
+        LogPath(context, count.Text(), old);
+    }
     for (const WString& name : top.names) {
         WString from = JoinPath(fresh, name.Text()), to = JoinPath(old, name.Text());
         GiveSecurity(context, from.Text(), to.Text());

@@ -108,8 +108,21 @@ TEST(CheckDestination, RefusesWhatWouldDamageTheSystemOrAnotherAccount)
 TEST(CheckSource, RefusesToEmptyThePlacesOfTheSystemOrAnotherAccount)
 {
     using R = SourceRefusal;
-    struct { const wchar_t* source; bool link; bool contents; R refusal; } const cases[] = {
-        {L"D:\\Data\\Documents", false, true, R::None}, {L"", false, true, R::NotAPath},
+    struct {
+        const wchar_t* source;
+        bool link, contents;
+        R refusal;
+        bool recorded = false, owned = false;
+    } const cases[] = {
+        {L"D:\\Data\\Documents", false, true, R::NotOwnPlace}, {L"", false, true, R::NotAPath},
+        {L"C:\\Users\\me\\Documents", false, true, R::None},   // inside the own profile
+        {L"D:\\Data\\Documents", false, true, R::None, true},    // where this program put it
+        {L"D:\\Data\\Documents", false, true, R::None, false, true},   // the account's own folder
+        // Places the account's own registry may name but that are not its own.
+        {L"C:\\Users\\deleted\\Documents", false, true, R::NotOwnPlace},
+        {L"C:\\$Recycle.Bin\\S-1-5-21-1-2-3-1002", false, true, R::NotOwnPlace},
+        {L"C:\\Windows.old\\Users\\ann\\Documents", false, true, R::NotOwnPlace},
+        {L"C:\\Users\\ann\\Documents", false, true, R::OtherProfile, true, true},   // never another's
         {L"D:", false, true, R::DriveRoot}, {L"C:\\Program Files\\App", false, true, R::SystemFolder},
         {L"c:\\users\\ME", false, true, R::ProfilesDirectory},
         {L"C:\\Users\\ann\\Documents", false, true, R::OtherProfile},
@@ -122,14 +135,21 @@ TEST(CheckSource, RefusesToEmptyThePlacesOfTheSystemOrAnotherAccount)
         DestinationFacts facts = Machine(L"D:\\Data\\New");
         facts.source = c.source;
         facts.sourceHasLink = c.link;
+        facts.sourceRecorded = c.recorded;
+        facts.sourceOwned = c.owned;
         EXPECT_EQ(static_cast<int>(c.refusal), static_cast<int>(CheckSource(facts, c.contents)))
             << Narrow(c.source) << " link " << c.link << " contents " << c.contents;
     }
 
     const wchar_t* place = L"C:\\Users\\ann\\Documents";
-    for (int r = 1; r <= static_cast<int>(SourceRefusal::Link); ++r) {
+    for (int r = 1; r <= static_cast<int>(SourceRefusal::Unreachable); ++r) {
         WString text = SourceRefusalText(static_cast<SourceRefusal>(r), place);
         EXPECT_NE(std::string::npos, Narrow(text.Text()).find(Narrow(place))) << "refusal " << r;
+        // The command line has no check box to uncheck.
+        const std::string typed =
+            Narrow(SourceRefusalText(static_cast<SourceRefusal>(r), place, PlaceOnlyHint::CommandLine).Text());
+        EXPECT_EQ(std::string::npos, typed.find("Uncheck")) << typed;
+        EXPECT_NE(std::string::npos, typed.find("--place-only")) << typed;
         for (int other = 1; other < r; ++other)
             EXPECT_NE(Narrow(text.Text()), Narrow(SourceRefusalText(static_cast<SourceRefusal>(other), place).Text()))
                 << r << " " << other;

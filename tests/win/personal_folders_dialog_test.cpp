@@ -8,6 +8,7 @@
 #include <commctrl.h>
 
 #include <atomic>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
@@ -427,9 +428,12 @@ TEST_F(FoldersDialogRun, ContentsAreNeverTakenFromAnotherAccountsPlaceOrThroughA
     const std::wstring theirs = std::wstring(other.Text()) + L"\\Documents";
     const std::wstring theirDownloads = std::wstring(other.Text()) + L"\\Downloads";
     const std::wstring link = L"C:\\vantrell-folder-links\\link";
+    // A deleted account's folder, left under the profiles folder.
+    const std::wstring gone = std::filesystem::path(profile.Text()).parent_path().wstring() + L"\\vantrell-gone\\Music";
     for (const std::wstring& folder : {theirs, theirDownloads})
         CreateDirectoryW(folder.c_str(), nullptr);
-    ASSERT_TRUE(WriteTextFile(theirs + L"\\private.txt", "hers") && WriteTextFile(theirDownloads + L"\\private.txt", "hers"));
+    ASSERT_TRUE(WriteTextFile(theirs + L"\\private.txt", "hers") &&
+                WriteTextFile(theirDownloads + L"\\private.txt", "hers") && WriteTextFile(gone + L"\\old.txt", "gone"));
 
     struct Case {
         const wchar_t* folder;
@@ -447,6 +451,7 @@ TEST_F(FoldersDialogRun, ContentsAreNeverTakenFromAnotherAccountsPlaceOrThroughA
          L"C:\\vantrell-folder-links\\target"},
         {L"Downloads", L"{374DE290-123F-4565-9164-39C4925E467B}", theirDownloads, theirDownloads + L"\\private.txt",
          "hers", true, SourceRefusal::OtherProfile, theirDownloads},
+        {L"Music", L"My Music", gone, gone + L"\\old.txt", "gone", true, SourceRefusal::NotOwnPlace, gone},
     };
     std::wstring stored[ARRAYSIZE(cases)];
     for (size_t i = 0; i < ARRAYSIZE(cases); ++i) {
@@ -480,6 +485,8 @@ TEST_F(FoldersDialogRun, ContentsAreNeverTakenFromAnotherAccountsPlaceOrThroughA
     }
     EXPECT_EQ("(missing)", ReadTextFile(defaults_[2] + L"\\private.txt")) << "nothing was restored into the default";
     EXPECT_TRUE(Recorded(L"ShutdownBlockReasonCreate").empty());
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::path(gone).parent_path(), ignored);
 }
 
 TEST_F(FoldersDialogRun, TheDesktopMoveRefreshesExplorerAndAMoveWithoutContentsOnlyChangesThePlace)

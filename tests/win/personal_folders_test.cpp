@@ -19,6 +19,7 @@
 #include "platform/handles.h"
 #include "platform/system.h"
 #include "platform/text_win.h"
+#include "platform/tree_walk.h"
 #include "sandbox/profiles.h"
 #include "sandbox/sandbox.h"
 #include "tests/win/personal_folders_support.h"
@@ -43,7 +44,14 @@ protected:
         saved_.Save();
         ASSERT_TRUE(GetAccountSidAndProfile(ProcessUserName().c_str(), sid_, &profile_));
     }
-    void TearDown() override { saved_.Restore(); }
+    void TearDown() override
+    {
+        saved_.Restore();
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kMovedPlaces);
+    }
+
+    // Where the program records the places it moved the folders to.
+    static constexpr wchar_t kMovedPlaces[] = L"SOFTWARE\\Vantrell\\Moved folders";
 
     SavedShellFolders saved_;
     WString sid_, profile_;
@@ -201,8 +209,9 @@ TEST_F(FolderLocationTest, DestinationsThatWouldDoHarmAreRefused)
 }
 
 // The current place comes from the account's own registry and may name any
-// folder: it is judged where it really is, however it is spelled.
-TEST_F(FolderLocationTest, SourcesOfTheSystemOrAnotherAccountAreRefused)
+// folder: it is judged where it really is, however it is spelled, and gives
+// up its contents only when it is known to be the account's own.
+TEST_F(FolderLocationTest, SourcesNotKnownToBeTheAccountsOwnAreRefused)
 {
     WString otherSid, other;
     ASSERT_TRUE(GetAccountSidAndProfile(L"mhartley", otherSid, &other));
@@ -221,6 +230,21 @@ TEST_F(FolderLocationTest, SourcesOfTheSystemOrAnotherAccountAreRefused)
     CreateDirectoryW(system.c_str(), nullptr);
     const std::wstring own = TestFolder(L"sources") + L"\\Documents";
     CreateDirectoryW(own.c_str(), nullptr);
+    ASSERT_TRUE(IsSameOrBelow(own.c_str(), profile_.Text())) << "the temporary folder lies in the profile";
+    // What a user's own registry was pointed at: a deleted account's folder
+    // under the profiles folder, another user's recycle bin, the folder of
+    // an earlier system; and a place this program moved the folder to.
+    const std::wstring profiles = std::filesystem::path(profile_.Text()).parent_path().wstring();
+    const std::wstring strange[] = {profiles + L"\\vantrell-deleted\\Documents",
+                                    std::wstring(L"C:\\$Recycle.Bin\\") + otherSid.Text(),
+                                    L"C:\\Windows.old\\Users\\mhartley\\Documents"};
+    for (const std::wstring& path : strange)
+        std::filesystem::create_directories(path);
+    const std::wstring recorded = CleanFolder(L"T:\\vantrell-tests\\recorded");
+    const std::wstring unrecorded = CleanFolder(L"T:\\vantrell-tests\\unrecorded");
+    const std::wstring records = std::wstring(kMovedPlaces) + L"\\" + sid_.Text();
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, records.c_str(), L"Personal", REG_SZ, recorded.c_str(),
+                                             static_cast<DWORD>((recorded.size() + 1) * sizeof(wchar_t))));
 
     using R = SourceRefusal;
     struct Case {
@@ -241,6 +265,12 @@ TEST_F(FolderLocationTest, SourcesOfTheSystemOrAnotherAccountAreRefused)
         {links + L"\\link\\inner", true, R::Link, links + L"\\target\\inner"},
         {L"Documents", true, R::NotAPath, L""},
         {std::wstring(other.Text()) + L"\\Documents", false, R::None, std::wstring(other.Text()) + L"\\Documents"},
+        {strange[0], true, R::NotOwnPlace, strange[0]},
+        {strange[1], true, R::NotOwnPlace, strange[1]},
+        {strange[2], true, R::NotOwnPlace, strange[2]},
+        {strange[2], false, R::None, strange[2]},   // pointing at it alone takes nothing
+        {recorded, true, R::None, recorded},
+        {unrecorded, true, R::NotOwnPlace, unrecorded},
     };
     for (const Case& c : cases) {
         WString resolved;
@@ -249,6 +279,63 @@ TEST_F(FolderLocationTest, SourcesOfTheSystemOrAnotherAccountAreRefused)
         EXPECT_EQ(c.resolved, std::wstring(resolved.Text())) << Show(c.source);
     }
     RemoveDirectoryW(system.c_str());
+    std::error_code ignored;
+    for (const wchar_t* made : {L"\\vantrell-deleted", L"C:\\$Recycle.Bin", L"C:\\Windows.old"})
+        std::filesystem::remove_all(made[0] == L'\\' ? profiles + made : std::wstring(made), ignored);
+}
+
+// The two folders are opened and checked once. Swapped for links between
+// the checks and the move, the destination for one into the Windows
+// folder and the source's parent for one to another account's profile,
+// they lead nowhere: the checked folders are what is moved from and to.
+TEST_F(FolderLocationTest, FoldersSwappedForLinksAfterTheChecksAreNotFollowed)
+{
+    WString otherSid, other;
+    ASSERT_TRUE(GetAccountSidAndProfile(L"mhartley", otherSid, &other));
+    const std::wstring hers = std::wstring(other.Text()) + L"\\Documents\\hers.txt";
+    ASSERT_TRUE(WriteTextFile(hers, "hers"));
+    wchar_t windows[MAX_PATH];
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    const std::wstring planted = CleanFolder(std::wstring(windows) + L"\\vantrell-planted");
+    const std::wstring root = TestFolder(L"swapped"), parent = root + L"\\parent";
+    const std::wstring source = parent + L"\\Documents";
+    ASSERT_TRUE(WriteTextFile(source + L"\\version.dll", "mine"));
+    const std::wstring destinations = CleanFolder(L"T:\\vantrell-tests\\swapped");
+    const std::wstring destination = destinations + L"\\Documents";
+    ASSERT_TRUE(CreateDirectoryW(destination.c_str(), nullptr));
+
+    FolderRelocation request;
+    request.index = 1;
+    request.sid = sid_.Text();
+    request.profile = profile_.Text();
+    request.current = source.c_str();
+    request.target = destination.c_str();
+    bool swapped = false;
+    request.busy = [&](bool busy) {
+        swapped = swapped || (busy && MoveFileW(parent.c_str(), (root + L"\\away").c_str()) &&
+                              PlantUnixLink(parent, other.Text()) &&
+                              MoveFileW(destination.c_str(), (destinations + L"\\away").c_str()) &&
+                              PlantUnixLink(destination, planted));
+    };
+    RelocationResult result = RelocateFolder(request);
+    EXPECT_TRUE(swapped) << "the folders were not swapped for links";
+    EXPECT_TRUE(result.placeChanged);
+    EXPECT_FALSE(PathExists(planted + L"\\version.dll")) << "the file landed in the Windows folder";
+    EXPECT_TRUE(std::filesystem::is_empty(planted)) << "something landed in the Windows folder";
+    EXPECT_EQ("hers", ReadTextFile(hers)) << "another account's file was taken";
+    EXPECT_FALSE(PathExists(destinations + L"\\away\\hers.txt")) << "another account's file was taken";
+    // The file went to the checked destination, or (Wine removes an opened
+    // file by the name it was opened with, gone with its folder's rename)
+    // stayed whole in the checked source, its copy taken back.
+    const std::string moved = ReadTextFile(destinations + L"\\away\\version.dll");
+    const std::string stayed = ReadTextFile(root + L"\\away\\Documents\\version.dll");
+    EXPECT_TRUE((moved == "mine") != (stayed == "mine")) << moved << " / " << stayed;
+    EXPECT_EQ(moved == "mine" ? RelocationOutcome::Done : RelocationOutcome::PartlyMoved, result.outcome);
+    RemoveUnixLinksTo(root, other.Text());
+    RemoveUnixLinksTo(destinations, planted);
+    std::error_code ignored;
+    std::filesystem::remove_all(planted, ignored);
+    DeleteFileW(hers.c_str());
 }
 
 // Wine keeps no DACL on files: the DACL is checked as built, and its
@@ -271,11 +358,13 @@ TEST(MovedFolderSecurity, OnlyTheUserSystemAndAdministrators_WineKeepsNoFileDacl
     EXPECT_FALSE(BuildMovedFolderDacl(L"not-an-account-anywhere", none, noOwner));
 
     std::wstring folder = TestFolder(L"moved-security") + L"\\Documents";
-    CreateDirectoryW(folder.c_str(), nullptr);
-    EXPECT_TRUE(ApplyMovedFolderSecurity(folder.c_str(), user));
+    WalkRoot why = WalkRoot::Walked;
+    UniqueFileHandle opened = OpenFolderPath(folder.c_str(), kMoveDestinationAccess, true, why);
+    ASSERT_TRUE(opened) << static_cast<int>(why);
+    EXPECT_TRUE(ApplyMovedFolderSecurity(opened.Get(), user));
 }
 
-TEST(MovedFolderSecurity, OnlyAnAbsentOrEmptyFolderIsFresh)
+TEST(MovedFolderSecurity, OnlyAFolderMadeForTheMoveOrFoundEmptyIsFresh)
 {
     std::wstring root = TestFolder(L"fresh");
     CreateDirectoryW((root + L"\\empty").c_str(), nullptr);
@@ -288,10 +377,16 @@ TEST(MovedFolderSecurity, OnlyAnAbsentOrEmptyFolderIsFresh)
     } const cases[] = {
         {root + L"\\absent", true}, {root + L"\\absent\\deeper", true}, {root + L"\\empty", true},
         {root + L"\\empty\\", true}, {root + L"\\full", false},           {root + L"\\file.txt", false},
-        {L"C:\\vantrell-folder-links\\link", false},
+        {L"C:\\vantrell-folder-links\\link", false}, {root, false},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(c.fresh, IsAbsentOrEmptyFolder(c.path.c_str())) << Show(c.path);
+    // As the move judges its destination: made by it, or opened and empty.
+    for (const Case& c : cases) {
+        WalkRoot why = WalkRoot::Walked;
+        bool made = false;
+        UniqueFileHandle opened = OpenFolderPath(c.path.c_str(), kMoveDestinationAccess, true, why, &made);
+        EXPECT_EQ(c.fresh, opened && (made || FolderIsEmpty(opened.Get()))) << Show(c.path);
+    }
+    EXPECT_FALSE(PathExists(L"C:\\vantrell-folder-links\\target\\link")) << "nothing was made through the link";
 }
 
 namespace {

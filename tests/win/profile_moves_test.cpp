@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/handles.h"
 #include "platform/security.h"
 #include "repair/profile_moves.h"
 #include "sandbox/sandbox.h"
@@ -61,7 +62,9 @@ TEST(NewAccountDacl, EntriesFollowTheVersion_WineKeepsNoFileDacls)
 
 // Each folder directly inside gets the permissions of its fresh namesake or,
 // without one, the new account's DACL; files and deeper folders are not
-// visited. Each pass ends at its power-cut point.
+// visited. Each pass ends at its power-cut point. A folder that refuses the
+// walk, and a file with another name elsewhere, keep their permissions and
+// are logged and counted.
 TEST(ProfilePermissions, EveryFolderDirectlyInsideTheOldProfileGetsOnePass)
 {
     std::wstring error;
@@ -70,8 +73,15 @@ TEST(ProfilePermissions, EveryFolderDirectlyInsideTheOldProfileGetsOnePass)
     const std::wstring fresh = root + L"\\fresh", old = root + L"\\old";
     for (const wchar_t* file : {L"\\Documents\\a.txt", L"\\AppData\\b.txt"})
         ASSERT_TRUE(WriteTextFile(fresh + file, "fresh"));
-    for (const wchar_t* file : {L"\\Documents\\c.txt", L"\\Music\\d.txt", L"\\Photos\\2024\\e.txt", L"\\loose.txt"})
+    for (const wchar_t* file : {L"\\Documents\\c.txt", L"\\Music\\d.txt", L"\\Photos\\2024\\e.txt", L"\\loose.txt",
+                                L"\\Held\\f.txt"})
         ASSERT_TRUE(WriteTextFile(old + file, "old"));
+    ASSERT_TRUE(WriteTextFile(root + L"\\elsewhere.txt", "elsewhere"));
+    ASSERT_TRUE(CreateHardLinkW((old + L"\\Music\\linked.txt").c_str(), (root + L"\\elsewhere.txt").c_str(), nullptr));
+    // Held open by another program, sharing nothing: the walk cannot open it.
+    UniqueFileHandle held(CreateFileW((old + L"\\Held").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(held);
 
     RepairContext context;
     context.version = 6.1;
@@ -84,6 +94,11 @@ TEST(ProfilePermissions, EveryFolderDirectlyInsideTheOldProfileGetsOnePass)
     for (const std::wstring& point : sandbox::PowerCutPointsPassed())
         passes += point == L"step 8 folder entry" ? 1 : 0;
     EXPECT_EQ(3, passes) << "Documents, Music and Photos";
-    EXPECT_EQ("(missing)", ReadTextFile(context.input.logPath)) << "nothing failed";
+    const std::string log = ReadTextFile(context.input.logPath);
+    for (const char* said : {"refused; the new account did not get its permissions on", "\\Held",
+                             "1 folders refused the permission pass", "(a hard link) kept its permissions",
+                             "\\Music\\linked.txt", "0 refused, 1 hard-linked"})
+        EXPECT_NE(std::string::npos, log.find(said)) << said << " in " << log;
+    EXPECT_EQ(std::string::npos, log.find("\\Documents")) << log;
     EXPECT_EQ("old", ReadTextFile(old + L"\\Photos\\2024\\e.txt"));
 }

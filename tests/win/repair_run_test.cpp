@@ -663,59 +663,6 @@ TEST_F(RepairRun, AStepCutThreeTimesEndsTheRepairAndTheCleanUpFollows)
 // to a folder elsewhere before the repair. Wine shows a Unix link as a
 // junction; the test makes one with the system's own ln, as Wine cannot.
 
-namespace {
-
-// The Unix name of a Windows path in the prefix; empty when Wine has none.
-std::wstring UnixName(const std::wstring& path)
-{
-    using Lookup = char*(CDECL*)(const wchar_t*);
-    auto lookup = reinterpret_cast<Lookup>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    char* name = lookup != nullptr ? lookup(path.c_str()) : nullptr;
-    if (name == nullptr)
-        return L"";
-    std::wstring text(name, name + strlen(name));
-    HeapFree(GetProcessHeap(), 0, name);
-    return text;
-}
-
-// Runs a program of the system under Wine with the quoted arguments and
-// waits for it.
-bool RunUnixProgram(const std::wstring& program, std::initializer_list<std::wstring> arguments)
-{
-    std::wstring command = L"start.exe /wait /unix " + program;
-    for (const std::wstring& argument : arguments) {
-        if (argument.empty())
-            return false;
-        command += L" \"" + argument + L"\"";
-    }
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                        &process))
-        return false;
-    WaitForSingleObject(process.hProcess, 30000);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return true;
-}
-
-bool PlantUnixLink(const std::wstring& link, const std::wstring& target)
-{
-    return RunUnixProgram(L"/bin/ln", {L"-s", UnixName(target), UnixName(link)}) &&
-           (GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
-// Removes every link to `target` below `folder`, wherever the repair left it:
-// Wine removes a link to a folder only through the system.
-void RemoveUnixLinksTo(const std::wstring& folder, const std::wstring& target)
-{
-    RunUnixProgram(L"/usr/bin/find", {UnixName(folder), L"-lname", UnixName(target), L"-delete"});
-}
-
-}  // namespace
-
 TEST_F(RepairRun, AFolderBelowTheOldProfileMadeALinkIsLeftAloneWithItsTarget_LinkOnTheWayGuard)
 {
     struct Case {

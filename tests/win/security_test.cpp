@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/security.h"
 #include "test_support.h"
@@ -373,6 +374,23 @@ TEST(FileSecurity, RecipesAndCopiesSucceedOnFiles_WineKeepsNoFileDacls)
     EXPECT_TRUE(CopySecurity(file.c_str(), other.c_str(), 0xC00));
     EXPECT_TRUE(CopySecurity(file.c_str(), other.c_str(), kCopyDacl)) << "a DACL alone is copied, without the owner";
     EXPECT_TRUE(CopySecurity(folder.c_str(), folder.c_str(), 0xC11));
+
+    // A file hard-linked into a tree is another place's file too: the tree
+    // pass and the take-over leave it as it is, and the pass says so.
+    const std::wstring tree = folder + L"\\tree", linked = tree + L"\\linked.txt", own = tree + L"\\own.txt";
+    ASSERT_TRUE(WriteTextFile(own, "own"));
+    ASSERT_TRUE(CreateHardLinkW(linked.c_str(), other.c_str(), nullptr)) << GetLastError();
+    LocalAcl dacl;
+    ASSERT_TRUE(BuildRecipeDacl(SecurityRecipe::TakeOver, 6.1, nullptr, dacl));
+    PACL acl = dacl.Get();
+    TreeSecuritySkips skips;
+    EXPECT_TRUE(ApplySecurity(&acl, tree.c_str(), SE_FILE_OBJECT, kApplyTree, account.Get(), &skips));
+    ASSERT_EQ(1u, skips.hardLinked.size());
+    EXPECT_NE(std::string::npos, Narrow(skips.hardLinked[0].Text()).find("\\tree\\linked.txt"))
+        << Narrow(skips.hardLinked[0].Text());
+    EXPECT_TRUE(skips.refused.empty());
+    EXPECT_FALSE(TakeOverEntryItself(linked.c_str(), dacl.Get(), account.Get()));
+    EXPECT_TRUE(TakeOverEntryItself(own.c_str(), dacl.Get(), account.Get()));
 }
 
 TEST(EnablePrivileges, TurnsOnTheBackupAndRestorePrivileges)
