@@ -99,6 +99,7 @@ set(VANTRELL_SANDBOX_SOURCES
   sandbox/session_sim.cpp
   sandbox/session_user.cpp
   sandbox/reboot_sim.cpp
+  sandbox/service_sim.cpp
   sandbox/power_cut.cpp
   sandbox/broken_profile.cpp
   sandbox/scenario.cpp
