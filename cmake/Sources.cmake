@@ -59,6 +59,7 @@ set(VANTRELL_WINDOWS_SOURCES
   repair/temp_account.cpp
   repair/logon_backup.cpp
   repair/cleanup.cpp
+  repair/finish_service.cpp
   repair/repair_setup.cpp
   repair/repair_wizard.cpp
   repair/repair_hive.cpp

@@ -27,6 +27,8 @@ TEST(ChooseRunMode, TheSwitchMustStandWholeInAnyCaseAndOneRelaunchAtMost)
         {{L"/brenwick", L"/vantrell-relaunched"}, false, RunMode::GiveUp},
         {{L"/brenwick", L"/vantrell-relaunched"}, true, RunMode::RepairTool},
         {{L"/vantrell-relaunchedx"}, false, RunMode::Relaunch},
+        {{L"/brenwick", L"/CLEANUP"}, false, RunMode::RepairTool}, {{L"/cleanup"}, false, RunMode::Relaunch},
+        {{L"/brenwick", L"/cleanupfailed"}, false, RunMode::Relaunch},
     };
     for (const auto& c : cases) {
         RunMode mode = ChooseRunMode(static_cast<int>(c.arguments.size()), c.arguments.data(), c.elevated);
