@@ -626,7 +626,7 @@ bool HandOver(RepairContext& context)
         Log(context, L"The clean-up could not be set to start; after the restart, start C:\\Brenwick\\Brenwick.exe "
                      L"/brenwick /cleanup in the repaired account.");
     RestoreSavedPolicies(context.statePath.Text(), context.account, context.version, context.input.logPath.c_str());
-    machine::PowerCutPoint(L"step 11 prompt restored");
+    machine::PowerCutPoint(L"step 14 prompt restored");
     if (!RegisterFinishService(context.input.programPath.c_str())) {
         Log(context, L"The finish of the repair could not be registered with the service manager.");
         return false;
@@ -634,7 +634,7 @@ bool HandOver(RepairContext& context)
     // From here the finish, not this run, completes the repair.
     context.journal.outcome = repaired ? RepairOutcome::Repaired : RepairOutcome::NotRepaired;
     SaveJournal(context);
-    machine::PowerCutPoint(L"step 11 handed over");
+    machine::PowerCutPoint(L"step 14 handed over");
     MarkRow(context, RepairRow::Move, repaired);
     if (!repaired)
         LogAbout(context, L"The ", L" account could not be repaired.");

