@@ -33,10 +33,23 @@ std::wstring Requoted(const wchar_t* const* arguments, int count)
 
 }  // namespace
 
+// The clean-up in the repaired account's own session does nothing that needs
+// an administrator, and asks for none: an elevation there would hand the
+// account's session rights it does not have.
+bool IsRepairCleanup(int argumentCount, const wchar_t* const* arguments)
+{
+    for (int i = 0; arguments != nullptr && i < argumentCount; ++i)
+        if (arguments[i] != nullptr && EqualsNoCase(arguments[i], L"/cleanup"))
+            return HasRepairSwitch(argumentCount, arguments);
+    return false;
+}
+
 RunMode ChooseRunMode(int argumentCount, const wchar_t* const* arguments, bool elevated)
 {
     if (elevated)
         return HasRepairSwitch(argumentCount, arguments) ? RunMode::RepairTool : RunMode::AccountManager;
+    if (IsRepairCleanup(argumentCount, arguments))
+        return RunMode::RepairTool;
     return EndsWithRelaunchSwitch(argumentCount, arguments) ? RunMode::GiveUp : RunMode::Relaunch;
 }
 

@@ -3,6 +3,7 @@
 
 enum class RunMode {
     RepairTool,       // "/brenwick" among the arguments, and the process is an elevated administrator
+                      // (or it is the clean-up, "/cleanup", which needs none)
     AccountManager,   // no switch, elevated
     Relaunch,         // not elevated: start again with "runas"
     GiveUp,           // not elevated although started by that relaunch: end
@@ -35,7 +36,9 @@ WString WithoutRelaunchSwitch(const wchar_t* commandLine);
 // in any letter case.
 bool HasRepairSwitch(int argumentCount, const wchar_t* const* arguments);
 
-// Either tool runs only elevated; without elevation the process starts
-// itself again, and the relaunch's own switch, as the last argument, turns
-// a second relaunch into GiveUp, for both tools alike.
+// Either tool runs only elevated, but for the repair's clean-up
+// ("/brenwick /cleanup"), which runs as the repaired account is; without
+// elevation the process starts itself again, and the relaunch's own switch,
+// as the last argument, turns a second relaunch into GiveUp, for both tools
+// alike.
 RunMode ChooseRunMode(int argumentCount, const wchar_t* const* arguments, bool elevated);

@@ -60,6 +60,7 @@ set(VANTRELL_WINDOWS_SOURCES
   repair/temp_account.cpp
   repair/logon_backup.cpp
   repair/cleanup.cpp
+  repair/finish_service.cpp
   repair/repair_setup.cpp
   repair/repair_wizard.cpp
   repair/repair_hive.cpp
@@ -100,6 +101,7 @@ set(VANTRELL_SANDBOX_SOURCES
   sandbox/session_sim.cpp
   sandbox/session_user.cpp
   sandbox/reboot_sim.cpp
+  sandbox/service_sim.cpp
   sandbox/power_cut.cpp
   sandbox/broken_profile.cpp
   sandbox/scenario.cpp

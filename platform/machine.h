@@ -154,6 +154,25 @@ BOOL RefreshPolicyEx(BOOL bMachine, DWORD dwOptions);
 // (Wine always reports high contrast off); every other action goes to the system.
 BOOL SystemParametersInfoW(UINT uiAction, UINT uiParam, PVOID pvParam, UINT fWinIni);
 
+// The service control manager: a program registered to start with the
+// machine as SYSTEM, before and apart from any sign-in. Handles are closed
+// with CloseServiceHandle. The program started so connects through
+// StartServiceCtrlDispatcherW, which fails with
+// ERROR_FAILED_SERVICE_CONTROLLER_CONNECT in a process the manager did not
+// start; a service deleted while it runs goes once it has stopped.
+SC_HANDLE OpenSCManagerW(LPCWSTR lpMachineName, LPCWSTR lpDatabaseName, DWORD dwDesiredAccess);
+SC_HANDLE CreateServiceW(SC_HANDLE hSCManager, LPCWSTR lpServiceName, LPCWSTR lpDisplayName, DWORD dwDesiredAccess,
+                         DWORD dwServiceType, DWORD dwStartType, DWORD dwErrorControl, LPCWSTR lpBinaryPathName,
+                         LPCWSTR lpLoadOrderGroup, LPDWORD lpdwTagId, LPCWSTR lpDependencies,
+                         LPCWSTR lpServiceStartName, LPCWSTR lpPassword);
+SC_HANDLE OpenServiceW(SC_HANDLE hSCManager, LPCWSTR lpServiceName, DWORD dwDesiredAccess);
+BOOL DeleteService(SC_HANDLE hService);
+BOOL CloseServiceHandle(SC_HANDLE hSCObject);
+BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceStartTable);
+SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerExW(LPCWSTR lpServiceName, LPHANDLER_FUNCTION_EX lpHandlerProc,
+                                                    LPVOID lpContext);
+BOOL SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus, LPSERVICE_STATUS lpServiceStatus);
+
 // Opening files and pages and starting programs (web pages, the log, the
 // "runas" relaunch).
 BOOL ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo);
@@ -173,6 +192,14 @@ struct LsaPolicyTraits {
     static void Close(Type h) { machine::LsaClose(h); }
 };
 using UniqueLsaPolicy = UniqueResource<LsaPolicyTraits>;
+
+// A handle of the service control manager or of one service.
+struct ServiceHandleTraits {
+    using Type = SC_HANDLE;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { machine::CloseServiceHandle(h); }
+};
+using UniqueServiceHandle = UniqueResource<ServiceHandleTraits>;
 
 // Memory the local security authority hands out, freed with LsaFreeMemory.
 template <typename T>

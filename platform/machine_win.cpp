@@ -224,6 +224,52 @@ BOOL ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo)
     return ::ShellExecuteExW(pExecInfo);
 }
 
+SC_HANDLE OpenSCManagerW(LPCWSTR lpMachineName, LPCWSTR lpDatabaseName, DWORD dwDesiredAccess)
+{
+    return ::OpenSCManagerW(lpMachineName, lpDatabaseName, dwDesiredAccess);
+}
+
+SC_HANDLE CreateServiceW(SC_HANDLE hSCManager, LPCWSTR lpServiceName, LPCWSTR lpDisplayName, DWORD dwDesiredAccess,
+                         DWORD dwServiceType, DWORD dwStartType, DWORD dwErrorControl, LPCWSTR lpBinaryPathName,
+                         LPCWSTR lpLoadOrderGroup, LPDWORD lpdwTagId, LPCWSTR lpDependencies,
+                         LPCWSTR lpServiceStartName, LPCWSTR lpPassword)
+{
+    return ::CreateServiceW(hSCManager, lpServiceName, lpDisplayName, dwDesiredAccess, dwServiceType, dwStartType,
+                            dwErrorControl, lpBinaryPathName, lpLoadOrderGroup, lpdwTagId, lpDependencies,
+                            lpServiceStartName, lpPassword);
+}
+
+SC_HANDLE OpenServiceW(SC_HANDLE hSCManager, LPCWSTR lpServiceName, DWORD dwDesiredAccess)
+{
+    return ::OpenServiceW(hSCManager, lpServiceName, dwDesiredAccess);
+}
+
+BOOL DeleteService(SC_HANDLE hService)
+{
+    return ::DeleteService(hService);
+}
+
+BOOL CloseServiceHandle(SC_HANDLE hSCObject)
+{
+    return ::CloseServiceHandle(hSCObject);
+}
+
+BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceStartTable)
+{
+    return ::StartServiceCtrlDispatcherW(lpServiceStartTable);
+}
+
+SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerExW(LPCWSTR lpServiceName, LPHANDLER_FUNCTION_EX lpHandlerProc,
+                                                    LPVOID lpContext)
+{
+    return ::RegisterServiceCtrlHandlerExW(lpServiceName, lpHandlerProc, lpContext);
+}
+
+BOOL SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus, LPSERVICE_STATUS lpServiceStatus)
+{
+    return ::SetServiceStatus(hServiceStatus, lpServiceStatus);
+}
+
 void PowerCutPoint(const wchar_t*) {}
 
 }  // namespace machine

@@ -103,6 +103,8 @@ void RestoreSavedPolicies(const wchar_t* statePath, const wchar_t* section, doub
                       0);
     bool changed = RestorePolicyValue(logPath, statePath, section, SavedValueKind::UacState, kUacPolicyKey,
                                       L"ConsentPromptBehaviorAdmin", false);
+    changed |= RestorePolicyValue(logPath, statePath, section, SavedValueKind::UacUserState, kUacPolicyKey,
+                                  L"ConsentPromptBehaviorUser", false);
     changed |= RestorePolicyValue(logPath, statePath, section, SavedValueKind::LuaState, kUacPolicyKey, L"EnableLUA",
                                   false);
     if (changed) {
@@ -113,18 +115,6 @@ void RestoreSavedPolicies(const wchar_t* statePath, const wchar_t* section, doub
 }
 
 namespace {
-
-// The account was made anew without a password: the operator must know,
-// and know how to give it one, before the computer is left alone.
-void LogNoPassword(const CleanupInput& input, const wchar_t* account)
-{
-    WString text(L"The \"");
-    text.Append(account, L"\" account was created anew and has no password: anyone at this computer can sign in to it.");
-    WriteLogEntry(input.logPath, text.Text(), 0);
-    text.Assign(L"To set a password, sign in as \"");
-    text.Append(account, L"\", press Ctrl+Alt+Del, choose \"Change a password\" and leave the old password empty.");
-    WriteLogEntry(input.logPath, text.Text(), 0);
-}
 
 // What is left of a temporary account whose deletion was cut after the
 // account went: its profile folder and entry, found by the SID recorded
@@ -144,8 +134,38 @@ void RemoveTempLeftovers(const wchar_t* sid)
     RegKey().DeleteTree(entry.Text());
 }
 
-// Deletes the temporary account with its profile; true when it is gone. Its
-// SID is recorded first, so that a clean-up cut halfway can finish the job.
+// The automatic sign-in the repair set (the temporary account's, or the
+// repaired account's from the hand-over) is cleared and the earlier one put
+// back. One the repair did not set is someone's later choice: kept.
+void RestoreSignIn(const wchar_t* logPath, const wchar_t* statePath, const wchar_t* section)
+{
+    WString user = GetAutoLogonUserName();
+    bool repairs = EqualsNoCase(user.Text(), kTempAccountName) ||
+                   (*section != L'\0' && EqualsNoCase(user.Text(), section));
+    if (!repairs && IsAutoLogonConfigured()) {
+        DiscardSavedAutoLogon();
+        WriteLogEntry(logPath, L"The automatic sign-in was changed during the repair; it was left as it is.", 0);
+        return;
+    }
+    if (repairs)
+        SetAutoLogon(nullptr, nullptr);
+    switch (RestoreAutoLogon(statePath, section)) {
+    case LogonRestore::NoneSaved:
+        break;
+    case LogonRestore::Restored:
+        WriteLogEntry(logPath, L"Restored the earlier automatic sign-in.", 0);
+        break;
+    case LogonRestore::Refused:
+        WriteLogEntry(logPath, L"The saved automatic sign-in is not valid; it was not restored.", 0);
+        break;
+    case LogonRestore::Failed:
+        WriteLogEntry(logPath, L"Failed to restore the earlier automatic sign-in.", 0);
+        break;
+    }
+}
+
+}  // namespace
+
 bool RemoveTempAccount(const wchar_t* statePath, const wchar_t* section)
 {
     bool recordable = *section != L'\0';
@@ -167,53 +187,110 @@ bool RemoveTempAccount(const wchar_t* statePath, const wchar_t* section)
     return true;
 }
 
-// The automatic sign-in the repair set (the temporary account's, or the
-// repaired account's from the hand-over) is cleared and the earlier one put
-// back. One the repair did not set is someone's later choice: kept.
-void RestoreSignIn(const CleanupInput& input, const wchar_t* statePath, const wchar_t* section)
+void RestoreSignInOnce(const wchar_t* logPath, const wchar_t* statePath, const wchar_t* section, RepairJournal* journal,
+                       const wchar_t* journalPath)
 {
-    WString user = GetAutoLogonUserName();
-    bool repairs = EqualsNoCase(user.Text(), kTempAccountName) ||
-                   (*section != L'\0' && EqualsNoCase(user.Text(), section));
-    if (!repairs && IsAutoLogonConfigured()) {
-        DiscardSavedAutoLogon();
-        WriteLogEntry(input.logPath, L"The automatic sign-in was changed during the repair; it was left as it is.", 0);
+    // The earlier sign-in's password is only in the tool's secret, which
+    // putting it back removes: done once, as the state file (and the
+    // journal, while there is one) records.
+    bool done = (journal != nullptr && (journal->marks & JournalMark::CleanupSignIn) != 0) ||
+                (*section != L'\0' && EqualsNoCase(ReadStateText(statePath, section, kLogonRestoredKey).Text(), L"1"));
+    if (done)
         return;
+    RestoreSignIn(logPath, statePath, section);
+    if (*section != L'\0' && GetFileAttributesW(statePath) != INVALID_FILE_ATTRIBUTES)
+        WriteStateText(statePath, section, kLogonRestoredKey, L"1");
+    if (journal != nullptr) {
+        journal->marks |= JournalMark::CleanupSignIn;
+        WriteJournal(journalPath, *journal);
     }
-    if (repairs)
-        SetAutoLogon(nullptr, nullptr);
-    switch (RestoreAutoLogon(statePath, section)) {
-    case LogonRestore::NoneSaved:
-        break;
-    case LogonRestore::Restored:
-        WriteLogEntry(input.logPath, L"Restored the earlier automatic sign-in.", 0);
-        break;
-    case LogonRestore::Refused:
-        WriteLogEntry(input.logPath, L"The saved automatic sign-in is not valid; it was not restored.", 0);
-        break;
-    case LogonRestore::Failed:
-        WriteLogEntry(input.logPath, L"Failed to restore the earlier automatic sign-in.", 0);
-        break;
+}
+
+namespace {
+
+// The account was made anew without a password: the operator must know,
+// and know how to give it one, before the computer is left alone.
+void LogNoPassword(const wchar_t* logPath, const wchar_t* account)
+{
+    WString text(L"The \"");
+    text.Append(account, L"\" account was created anew and has no password: anyone at this computer can sign in to it.");
+    WriteLogEntry(logPath, text.Text(), 0);
+    text.Assign(L"To set a password, sign in as \"");
+    text.Append(account, L"\", press Ctrl+Alt+Del, choose \"Change a password\" and leave the old password empty.");
+    WriteLogEntry(logPath, text.Text(), 0);
+}
+
+// The end line, once: recorded before it is written, so that a run again
+// never closes the log twice.
+void EndLog(const wchar_t* logPath, RepairJournal* journal, const wchar_t* journalPath)
+{
+    if (journal != nullptr) {
+        if ((journal->marks & JournalMark::CleanupEnded) != 0)
+            return;
+        journal->marks |= JournalMark::CleanupEnded;
+        WriteJournal(journalPath, *journal);
     }
+    WriteLogEntry(logPath, L"Repair operation complete.", LogFlags::EndLine);
+}
+
+void DeleteShortcuts()
+{
+    DeleteShortcut(CSIDL_DESKTOPDIRECTORY);
+    DeleteShortcut(CSIDL_STARTUP);
 }
 
 }  // namespace
 
-int RunCleanup(const CleanupInput& input)
+FinishResult FinishRepair(const CleanupInput& input)
 {
     WString journalPath = JournalPath(input.toolFolder);
     RepairJournal journal;
     std::wstring problem;
-    bool haveJournal = ReadJournal(journalPath.Text(), journal, problem) == JournalRead::Valid;
+    if (ReadJournal(journalPath.Text(), journal, problem) != JournalRead::Valid)
+        return FinishResult::Done;   // nothing of a repair is left to finish
+    if (journal.outcome == RepairOutcome::Running)
+        return FinishResult::Waiting;   // the fix run resumes in the temporary account first
+    if (journal.outcome == RepairOutcome::Failed)
+        return FinishResult::Done;   // the clean-up in the temporary account does it all
+    WString section(journal.account.c_str());
+    WString statePath(input.toolFolder);
+    statePath.Append(kStateFileName);
+    // The hand-over puts the sign-in back before it restarts; cut before
+    // that, it is done here.
+    RestoreSignInOnce(input.logPath, statePath.Text(), section.Text(), &journal, journalPath.Text());
+    WriteLogEntry(input.logPath,
+                  RemoveTempAccount(statePath.Text(), section.Text()) ? L"Successfully deleted Brenwick's temp account."
+                                                                      : L"Failed to delete Brenwick's temp account.",
+                  0);
+    if ((journal.marks & JournalMark::CleanupEnded) == 0)
+        LogNoPassword(input.logPath, section.Text());
+    EndLog(input.logPath, &journal, journalPath.Text());
+    WString picture = PictureCopyPath(input.toolFolder);
+    DeleteFileW(picture.Text());
+    DeleteJournal(journalPath.Text());
+    return FinishResult::Done;
+}
 
-    // The state file's section is the account under repair: the console
-    // user after a repair, the journal's account in the temporary account.
-    WString section(input.consoleUserName != nullptr ? input.consoleUserName : L"");
-    if (input.inTempAccount) {
-        section.Assign(haveJournal ? journal.account.c_str() : L"");
-        if (!haveJournal)
-            WriteLogEntry(input.logPath, L"The repair's journal cannot be read; the saved settings were not restored.", 0);
+int RunCleanup(const CleanupInput& input)
+{
+    // In the repaired account's own session nothing is done as an
+    // administrator: the fix run and the finish at the start did all that.
+    // What is left is the account's own: its shortcuts and the log to read.
+    if (!input.inTempAccount) {
+        DeleteShortcuts();
+        OpenPage(input.logPath, input.toolFolder);
+        return kCleanupResult;
     }
+
+    // A repair that ended before its account could sign in: this runs in the
+    // temporary account, and the account under repair comes from the journal.
+    WString journalPath = JournalPath(input.toolFolder);
+    RepairJournal journal;
+    std::wstring problem;
+    bool haveJournal = ReadJournal(journalPath.Text(), journal, problem) == JournalRead::Valid;
+    WString section(haveJournal ? journal.account.c_str() : L"");
+    if (!haveJournal)
+        WriteLogEntry(input.logPath, L"The repair's journal cannot be read; the saved settings were not restored.", 0);
     WString statePath(input.toolFolder);
     statePath.Append(kStateFileName);
 
@@ -224,57 +301,25 @@ int RunCleanup(const CleanupInput& input)
                   RemoveTempAccount(statePath.Text(), section.Text()) ? L"Successfully deleted Brenwick's temp account."
                                                                       : L"Failed to delete Brenwick's temp account.",
                   0);
-
     RestoreSavedPolicies(statePath.Text(), section.Text(), input.osVersion, input.logPath);
+    RestoreSignInOnce(input.logPath, statePath.Text(), section.Text(), haveJournal ? &journal : nullptr,
+                      journalPath.Text());
 
-    // The earlier sign-in's password is only in the tool's secret, which
-    // putting it back removes: done once, as the state file (and the
-    // journal, while there is one) records.
-    bool signInDone = (haveJournal && (journal.marks & JournalMark::CleanupSignIn) != 0) ||
-                      (!section.IsEmpty() &&
-                       EqualsNoCase(ReadStateText(statePath.Text(), section.Text(), kLogonRestoredKey).Text(), L"1"));
-    if (!signInDone) {
-        RestoreSignIn(input, statePath.Text(), section.Text());
-        if (!section.IsEmpty() && GetFileAttributesW(statePath.Text()) != INVALID_FILE_ATTRIBUTES)
-            WriteStateText(statePath.Text(), section.Text(), kLogonRestoredKey, L"1");
-        if (haveJournal) {
-            journal.marks |= JournalMark::CleanupSignIn;
-            WriteJournal(journalPath.Text(), journal);
-        }
-    }
-
-    // Only an account this repair made anew (an administrator) gets its
-    // saved type back; an untouched one keeps the type it has. Last of the
-    // changes: a clean-up cut before it runs again still elevated.
-    bool remade = !input.inTempAccount || (haveJournal && journal.Done(RepairStep::CreateNew) &&
-                                           AccountExists(section.Text()));
-    if (remade && !section.IsEmpty())
+    // An account that an earlier repair left with more rights than saved
+    // gets its saved type back; the fix run makes it with that type.
+    if (haveJournal && journal.Done(RepairStep::CreateNew) && AccountExists(section.Text()))
         RestoreAccountType(input, statePath.Text(), section.Text());
 
-    if (!haveJournal || (journal.marks & JournalMark::CleanupEnded) == 0) {
-        if (input.inTempAccount) {
-            if (haveJournal) {
-                WString text(L"The \"");
-                text.Append(section.Text(), L"\" account was not repaired.");
-                WriteLogEntry(input.logPath, text.Text(), 0);
-                std::wstring state = DescribeUnfinishedRepair(journal, section.Text(), AccountExists(section.Text()));
-                WriteLogEntry(input.logPath, state.c_str(), 0);
-            }
-        } else if (haveJournal && EqualsNoCase(journal.account.c_str(), section.Text()) &&
-                   (journal.outcome == RepairOutcome::Repaired || journal.outcome == RepairOutcome::NotRepaired)) {
-            LogNoPassword(input, section.Text());
-        }
-        // Recorded before the line is written, so that a clean-up run again
-        // never closes the log twice.
-        if (haveJournal) {
-            journal.marks |= JournalMark::CleanupEnded;
-            WriteJournal(journalPath.Text(), journal);
-        }
-        WriteLogEntry(input.logPath, L"Repair operation complete.", LogFlags::EndLine);
+    if (haveJournal && (journal.marks & JournalMark::CleanupEnded) == 0) {
+        WString text(L"The \"");
+        text.Append(section.Text(), L"\" account was not repaired.");
+        WriteLogEntry(input.logPath, text.Text(), 0);
+        std::wstring state = DescribeUnfinishedRepair(journal, section.Text(), AccountExists(section.Text()));
+        WriteLogEntry(input.logPath, state.c_str(), 0);
     }
+    EndLog(input.logPath, haveJournal ? &journal : nullptr, journalPath.Text());
 
-    DeleteShortcut(CSIDL_DESKTOPDIRECTORY);
-    DeleteShortcut(CSIDL_STARTUP);
+    DeleteShortcuts();
     DeleteJournal(journalPath.Text());
     WString picture = PictureCopyPath(input.toolFolder);
     DeleteFileW(picture.Text());

@@ -1,7 +1,13 @@
-// The last run of a repair: started in the repaired account by its clean-up
-// shortcut, it removes the temporary account and puts back what the set-up
-// changed. It has no window.
+// The last runs of a repair, none with a window. The finish, started as
+// SYSTEM by the service manager at the first start after the hand-over and
+// before any sign-in, removes the temporary account and closes the log. The
+// clean-up in the repaired account's own session does nothing as an
+// administrator: it removes its shortcuts and opens the log. After a repair
+// that ended before its account could sign in, the clean-up runs in the
+// temporary account instead and puts everything back there.
 #pragma once
+
+struct RepairJournal;
 
 struct CleanupInput {
     const wchar_t* consoleUserName = nullptr;   // the repaired account: names the state file's section
@@ -15,11 +21,30 @@ struct CleanupInput {
 };
 
 // Every step runs whatever the one before did; values read back from the
-// state file are checked and never written out of range. The log says what
-// the repair left: after a repair the account has no password, and how to
-// set one; after a failed one, where the account's files are. The repair's
+// state file are checked and never written out of range. After a failed
+// repair the log says where the account's files are, and the repair's
 // journal is removed at the end. -13.
 int RunCleanup(const CleanupInput& input);
+
+// The finish at a start. Waiting while the journal says the fix run has not
+// handed over yet (it resumes in the temporary account first); Done when
+// nothing is left to finish: then the earlier automatic sign-in is back (if
+// the hand-over was cut before it put it back), the temporary account is
+// gone, the log says the account has no password and is closed once, and
+// the journal is removed. Each step is safe to repeat after a power cut.
+enum class FinishResult { Waiting, Done };
+FinishResult FinishRepair(const CleanupInput& input);
+
+// Deletes the temporary account with its profile; true when it is gone. Its
+// SID is recorded under `section` of the state file first, so that a run
+// cut halfway can finish the job.
+bool RemoveTempAccount(const wchar_t* statePath, const wchar_t* section);
+
+// The automatic sign-in the repair set (the temporary account's) is cleared
+// and the earlier one put back, once: the journal (when given) and the
+// state file record it. A sign-in someone set during the repair is kept.
+void RestoreSignInOnce(const wchar_t* logPath, const wchar_t* statePath, const wchar_t* section, RepairJournal* journal,
+                       const wchar_t* journalPath);
 
 // Puts the elevation prompt's and the store's policy values back as the
 // set-up saved them under `section` of the state file: a saved number is

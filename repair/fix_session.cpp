@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "platform/handles.h"
+#include "platform/file_handles.h"
 #include "platform/machine.h"
+#include "platform/security.h"
 #include "repair/fix_rules.h"
 #include "repair/repair_log.h"
 #include "repair/repair_run.h"
@@ -35,28 +37,44 @@ constexpr wchar_t kCannotStop[] =
     L"We can not stop the repair operation at this point, or you may loose important data.\r\n\r\nPlease be "
     L"patient.";
 
-// The fix run's mutex, owned while this lives.
+// The fix run's lock: a file in the tool folder held open without sharing,
+// which only SYSTEM and the Administrators may open at all. A name in the
+// global namespace anyone can create first; this file nobody else can.
+// It goes with the handle, however the run ends.
 class FixRunLock {
 public:
-    FixRunLock() : mutex_(CreateMutexW(nullptr, FALSE, kFixRunMutexName))
+    explicit FixRunLock(const wchar_t* toolFolder)
     {
-        DWORD waited = mutex_ ? WaitForSingleObject(mutex_.Get(), 0) : WAIT_FAILED;
-        // Abandoned: a run that ended without letting go (it crashed, or its
-        // process was ended); the repair's journal says where it stood.
-        held_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
-    }
-    ~FixRunLock()
-    {
-        if (held_)
-            ReleaseMutex(mutex_.Get());
+        WString path(toolFolder);
+        path.Append(kFixRunLockName);
+        LocalAcl dacl;
+        LocalSid administrators, system;
+        PACL acl = nullptr;
+        SECURITY_DESCRIPTOR descriptor{};
+        if (!NewAcl(dacl) || !WellKnownSid(administrators, WinBuiltinAdministratorsSid) ||
+            !WellKnownSid(system, WinLocalSystemSid) || (acl = dacl.Get()) == nullptr ||
+            !AddAllowedAce(&acl, system.Get(), GENERIC_ALL, 0) || !AddAllowedAce(&acl, administrators.Get(), GENERIC_ALL, 0) ||
+            !InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+            !SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE) ||
+            !SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
+            return;
+        SECURITY_ATTRIBUTES attributes{sizeof(attributes), &descriptor, FALSE};
+        file_.Reset(CreateFileW(path.Text(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, &attributes, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT,
+                                nullptr));
+        // One a power cut left behind keeps the DACL it was made with; a
+        // link in its place is not a lock.
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (file_ && (!GetFileInformationByHandle(file_.Get(), &info) ||
+                      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0))
+            file_.Reset();
     }
     FixRunLock(const FixRunLock&) = delete;
     FixRunLock& operator=(const FixRunLock&) = delete;
-    bool Held() const { return held_; }
+    bool Held() const { return static_cast<bool>(file_); }
 
 private:
-    UniqueHandle mutex_;
-    bool held_ = false;
+    UniqueFileHandle file_;
 };
 
 // More rows than a repair could ever report: a number past it is a fault.
@@ -348,7 +366,7 @@ int RunFixSessionWith(RepairTool& tool, int showCommand, RepairWorker worker)
 {
     if (!tool.inTempAccount)
         return 0;
-    FixRunLock lock;
+    FixRunLock lock(tool.toolFolder.Text());
     if (!lock.Held()) {
         tool.WriteLogEntry(L"Another fix run is already under way; this start ended without doing anything.", 0);
         return 0;

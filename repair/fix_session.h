@@ -8,16 +8,16 @@
 
 class RepairTool;
 
-// Held for the whole fix run. The start-up shortcut and a start by hand may
-// race past the window search: the run that cannot take it ends without
-// doing anything.
-inline constexpr wchar_t kFixRunMutexName[] = L"Global\\BrenwickFixRun";
+// Held for the whole fix run: a file of the tool folder, open without
+// sharing. The start-up shortcut and a start by hand may race past the
+// window search: the run that cannot take it ends without doing anything.
+inline constexpr wchar_t kFixRunLockName[] = L"\\BrenwickFixRun.lock";
 
 // Runs the repair (RunRepair) on a worker thread behind the progress window
 // shown with `showCommand` (0: never shown), shows what it reports as the
 // list's rows, counts down 20 seconds once it has ended and reboots the
 // computer. Outside the temporary account, or while another fix run holds
-// kFixRunMutexName (logged), nothing is done. Always 0.
+// kFixRunLockName (logged), nothing is done. Always 0.
 int RunFixSession(RepairTool& tool, int showCommand);
 
 // The repair's routine: RunRepair, or a test's stand-in.

@@ -13,9 +13,11 @@
 #include "platform/system.h"
 #include "platform/text_win.h"
 #include "repair/cleanup.h"
+#include "repair/finish_service.h"
 #include "repair/fix_session.h"
 #include "repair/repair_tool.h"
 #include "repair/repair_wizard.h"
+#include "repair/tool_folder.h"
 
 namespace {
 
@@ -53,14 +55,8 @@ int RunRepairTool(RepairTool& tool, HINSTANCE instance, const wchar_t* commandLi
 {
     const wchar_t* received = commandLine != nullptr ? commandLine : L"";
     tool.modulePath = ModulePath();
-
-    // The process entry relaunches the tool elevated, once; started here
-    // without elevation anyway, the tool does nothing.
-    if (!IsElevatedAdministrator())
-        return kNotElevated;
-    EnablePrivileges();
-    tool.instance = instance;
-    tool.consoleUserToken = FindConsoleUser(tool.consoleUserName, &tool.consoleUserProfile, &tool.consoleUserSid);
+    // Before anything else: the copy the set-up makes is of what runs.
+    tool.programFile = OpenRunningImage();
 
     WString windows;
     FromFolderPath(windows, CSIDL_WINDOWS, nullptr, SHGFP_TYPE_CURRENT);
@@ -69,6 +65,23 @@ int RunRepairTool(RepairTool& tool, HINSTANCE instance, const wchar_t* commandLi
     tool.toolFolder.Append(kToolFolderName);
     tool.logPath.Assign(tool.toolFolder.Text());
     tool.logPath.Append(kLogFileName);
+    CleanupInput cleanup;
+    cleanup.osVersion = tool.osVersion;
+    cleanup.toolFolder = tool.toolFolder.Text();
+    cleanup.logPath = tool.logPath.Text();
+
+    const ArgumentList arguments(received);
+    const bool elevated = IsElevatedAdministrator();
+    // The clean-up in the repaired account's session runs with that
+    // account's rights, whatever they are: it needs no more.
+    if (!elevated) {
+        RepairCommandInput unprivileged;
+        RepairCommand command = ParseRepairArguments(arguments.Count(), arguments.Data(), unprivileged);
+        return command.action == RepairCommandAction::Cleanup ? RunCleanup(cleanup) : kNotElevated;
+    }
+    EnablePrivileges();
+    tool.instance = instance;
+    tool.consoleUserToken = FindConsoleUser(tool.consoleUserName, &tool.consoleUserProfile, &tool.consoleUserSid);
 
     if (EqualsNoCase(tool.consoleUserName.Text(), kTempAccountName)) {
         UniqueNetBuffer info;
@@ -77,18 +90,15 @@ int RunRepairTool(RepairTool& tool, HINSTANCE instance, const wchar_t* commandLi
                              info && static_cast<const USER_INFO_11*>(info.Get())->usri11_priv == USER_PRIV_ADMIN;
     }
 
-    const ArgumentList arguments(received);
     RepairCommandInput input;
     input.inTempAccount = tool.inTempAccount;
     input.consoleUserName = tool.consoleUserName.Text();
     input.showCommand = showCommand;
     RepairCommand command = ParseRepairArguments(arguments.Count(), arguments.Data(), input);
+    if (command.action == RepairCommandAction::Finish)
+        return RunFinishService(cleanup);
     if (command.action == RepairCommandAction::Cleanup) {
-        CleanupInput cleanup;
         cleanup.consoleUserName = tool.consoleUserName.Text();
-        cleanup.osVersion = tool.osVersion;
-        cleanup.toolFolder = tool.toolFolder.Text();
-        cleanup.logPath = tool.logPath.Text();
         cleanup.inTempAccount = command.inTempAccount;
         return RunCleanup(cleanup);
     }

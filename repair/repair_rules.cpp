@@ -150,6 +150,10 @@ RepairCommand ParseRepairArguments(int count, const wchar_t* const* arguments, c
             }
             continue;   // the temporary account never cleans up after itself
         }
+        if (EqualsNoCase(argument, L"/finish")) {
+            command.action = RepairCommandAction::Finish;
+            return command;
+        }
         if (EqualsNoCase(argument, L"/cleanupfailed")) {
             // Only where a failed repair planted it: in the temporary account.
             if (input.inTempAccount) {
@@ -221,6 +225,10 @@ SavedValue CheckSavedValue(SavedValueKind kind, const wchar_t* text)
         saved.absent = value == kPolicyValueAbsent;
         allowed = value <= 1 || saved.absent;
         break;
+    case SavedValueKind::UacUserState:
+        saved.absent = value == kPolicyValueAbsent;
+        allowed = value <= 3 || saved.absent;
+        break;
     case SavedValueKind::AadState:
         // Whatever number the store policy held is written back.
         saved.absent = value == kAadStateAbsent;
@@ -252,6 +260,8 @@ const wchar_t* SavedValueKey(SavedValueKind kind)
         return L"LUAState";
     case SavedValueKind::AadState:
         return L"AADState";
+    case SavedValueKind::UacUserState:
+        return L"UACUserState";
     }
     return L"";
 }
@@ -262,7 +272,7 @@ namespace {
 // names as repair/repair_journal.cpp makes them.
 const wchar_t* const kToolFolderFiles[] = {
     kToolExeName + 1, kStateFileName + 1, kLogFileName + 1,
-    L"BrenwickJournal.txt", L"BrenwickJournal.txt.new", L"BrenwickPicture",
+    L"BrenwickJournal.txt", L"BrenwickJournal.txt.new", L"BrenwickPicture", L"BrenwickFixRun.lock",
 };
 
 }  // namespace

@@ -98,6 +98,7 @@ enum class RepairCommandAction {
     Cleanup,   // "/cleanup" outside the temporary account, or "/cleanupfailed" inside
                // it: run the clean-up now
     Refused,   // end the run with `result` (-1 or -2)
+    Finish,    // "/finish": the repair's last part, run as SYSTEM by the service manager at a start
 };
 
 struct RepairCommand {
@@ -119,11 +120,11 @@ RepairCommand ParseRepairArguments(int count, const wchar_t* const* arguments, c
 // ---------------------------------------------------------------------------
 // Values read back from the state file.
 
-enum class SavedValueKind { UserPriv, UacState, LuaState, AadState };
+enum class SavedValueKind { UserPriv, UacState, LuaState, AadState, UacUserState };
 
 // 4321 in "AADState": the store policy value did not exist and is deleted again.
 inline constexpr uint32_t kAadStateAbsent = 4321;
-// 4294967295 (-1) in "UACState" or "LUAState": the set-up found no such
+// 4294967295 (-1) in "UACState", "UACUserState" or "LUAState": the set-up found no such
 // policy value (or no policy key), and the value is deleted again.
 inline constexpr uint32_t kPolicyValueAbsent = 0xFFFFFFFF;
 
@@ -136,8 +137,8 @@ struct SavedValue {
 
 // Only plain decimal digits count as a number (no sign, no blanks, at most
 // ten digits, at most 4294967295); the number must then be allowed for the
-// kind: UserPriv 0 to 2; UacState 0 to 5 and LuaState 0 or 1, each also
-// kPolicyValueAbsent; AadState any number, kAadStateAbsent meaning absent.
+// kind: UserPriv 0 to 2; UacState 0 to 5, UacUserState 0 to 3 and LuaState
+// 0 or 1, each also kPolicyValueAbsent; AadState any number, kAadStateAbsent meaning absent.
 // A null or empty text is absent.
 SavedValue CheckSavedValue(SavedValueKind kind, const wchar_t* text);
 

@@ -10,15 +10,19 @@
 
 #include "accounts/account_lifecycle.h"
 #include "accounts/account_list.h"
+#include "accounts/lifecycle_rules.h"
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
 #include "accounts/pictures.h"
 #include "platform/file_move.h"
+#include "platform/file_handles.h"
 #include "platform/files.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
 #include "platform/security.h"
 #include "platform/text_win.h"
+#include "repair/cleanup.h"
+#include "repair/finish_service.h"
 #include "repair/profile_moves.h"
 #include "repair/repair_context.h"
 #include "repair/repair_hive.h"
@@ -72,7 +76,7 @@ constexpr wchar_t kPackages[] = L"\\AppData\\Local\\Packages";
 constexpr wchar_t kSystemAppData[] = L"\\AppData\\Local\\Microsoft\\Windows";
 constexpr wchar_t kLegacySystemAppData[] = L"\\Local Settings\\Application Data\\Microsoft\\Windows";
 constexpr uint32_t kFullNameCapacity = 256;
-constexpr uint32_t kAdministratorType = 2;
+constexpr uint32_t kStandardType = 1;
 
 // The report's rows, in RepairRow order.
 const wchar_t* const kRowOperations[] = {
@@ -269,25 +273,38 @@ bool DeleteOldAccount(RepairContext& context)
     return true;
 }
 
+// The type the account had before the repair, as the set-up saved it. An
+// account whose type cannot be read back is made a standard user: never
+// more than it may have had.
+uint32_t SavedAccountType(RepairContext& context)
+{
+    SavedValue saved = ReadStateValue(context.statePath.Text(), context.account, SavedValueKind::UserPriv);
+    if (saved.valid)
+        return saved.value;
+    LogAbout(context, L"The saved type of the ", L" account cannot be read; it is made a standard user.");
+    return kStandardType;
+}
+
 bool CreateNewAccount(RepairContext& context)
 {
     AddRow(context, RepairRow::Create);
     WString existing, profile, folder;
-    DWORD privilege = 0;
-    bool exists = AccountExists(context.account, &privilege);
+    bool exists = AccountExists(context.account, nullptr);
     if (exists)
         GetAccountSidAndProfile(context.account, existing, nullptr);
-    NewAccountAction action =
-        DecideNewAccount(exists, existing.Text(), context.journal.oldSid.c_str(), privilege == USER_PRIV_ADMIN,
-                         (context.journal.marks & JournalMark::CreationStarted) != 0);
+    // Only the journal tells that an account of this name is this repair's:
+    // its type says nothing, the new account has the old one's.
+    NewAccountAction action = DecideNewAccount(exists, existing.Text(), context.journal.oldSid.c_str(), false,
+                                               (context.journal.marks & JournalMark::CreationStarted) != 0);
+    const uint32_t type = SavedAccountType(context);
     bool made = false;
     if (action == NewAccountAction::Create) {
         // From here an account of this name is this repair's, even if the
         // creation is cut before it has its type.
         Mark(context, JournalMark::CreationStarted, L"step 5 creation started");
-        made = CreateAccount(context.account, context.fullName.Text(), kAdministratorType, nullptr);
+        made = CreateAccount(context.account, context.fullName.Text(), type, nullptr);
     } else if (action == NewAccountAction::Reuse) {
-        made = CompleteAccount(context.account, context.fullName.Text(), kAdministratorType);
+        made = CompleteAccount(context.account, context.fullName.Text(), type);
     }
     // The new profile is the one its own entry names, never a folder found
     // by the account's name (that is the old one).
@@ -508,38 +525,126 @@ void RemoveFixShortcuts(RepairContext& context)
 }
 
 constexpr wchar_t kCleanupDescription[] = L"Complete Brenwick's repair operation.";
+constexpr wchar_t kCleanupLink[] = L"BrenwickCleanup.lnk";
 
-bool HandOver(RepairContext& context)
+// `path` as a path below the old profile ("Desktop", "AppData\..."); false
+// when it lies elsewhere.
+bool BelowOldProfile(RepairContext& context, const wchar_t* path, WString& relative)
 {
     const wchar_t* old = context.journal.oldProfile.c_str();
-    bool repaired = context.journal.hiveCount == 2;
-    MarkRow(context, RepairRow::Move, repaired);
-    LogAbout(context, L"The ", repaired ? L" account was successfully repaired." : L" account could not be repaired.");
+    if (!IsStrictlyBelow(path, old))
+        return false;
+    return relative.Assign(path + TextLength(old) + 1);
+}
 
-    const wchar_t* target = context.input.programPath.c_str();
+// The folders `relative` names below the old profile, made where missing,
+// each part checked through the guard before the next is made inside it.
+// The account's owner could have made any of them a link to another place
+// (the all-users Startup folder, another profile): such a place is logged
+// and nothing is written there.
+bool MakeFoldersInOldProfile(RepairContext& context, const wchar_t* relative)
+{
+    const wchar_t* old = context.journal.oldProfile.c_str();
+    StringList parts;
+    parts.Split(relative, L"\\");
+    WString sofar;
+    for (uint32_t i = 0; i < parts.Count(); ++i) {
+        if (!sofar.IsEmpty())
+            sofar.Append(L"\\");
+        sofar.Append(parts[i]);
+        WString full = JoinPath(old, sofar.Text()), fullLong;
+        if (!AbsoluteLongPath(full.Text(), fullLong))
+            return false;
+        if (GetFileAttributesW(fullLong.Text()) == INVALID_FILE_ATTRIBUTES)
+            CreateDirectoryW(fullLong.Text(), nullptr);
+        const DWORD attributes = GetFileAttributesW(fullLong.Text());
+        // The attributes show a link even where opening it would follow it (Wine).
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+            (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || !OpenBelowRoot(old, sofar.Text(), FILE_READ_ATTRIBUTES)) {
+            LogPath(context, L"A link leads out of the profile here; nothing was written there:", full.Text());
+            return false;
+        }
+    }
+    return true;
+}
+
+// The clean-up's shortcut in a folder of the old profile, written only
+// where the guard shows the folder and the shortcut's own name are the
+// profile's; true when it is there.
+bool PlantInOldProfile(RepairContext& context, const wchar_t* folder)
+{
+    WString relative;
+    if (!BelowOldProfile(context, folder, relative)) {
+        LogPath(context, L"The folder lies outside the profile; nothing was written there:", folder);
+        return false;
+    }
+    if (!MakeFoldersInOldProfile(context, relative.Text()))
+        return false;
+    WString linkRelative = JoinPath(relative.Text(), kCleanupLink);
+    WString link = JoinPath(folder, kCleanupLink), linkLong;
+    DWORD attributes = AbsoluteLongPath(link.Text(), linkLong) ? GetFileAttributesW(linkLong.Text()) : 0;
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+         !OpenBelowRoot(context.journal.oldProfile.c_str(), linkRelative.Text(), FILE_READ_ATTRIBUTES))) {
+        LogPath(context, L"A link leads out of the profile here; nothing was written there:", link.Text());
+        return false;
+    }
+    return CreateShortcut(link.Text(), context.input.programPath.c_str(), L"/brenwick /cleanup",
+                          kCleanupDescription) &&
+           OpenBelowRoot(context.journal.oldProfile.c_str(), linkRelative.Text(), FILE_READ_ATTRIBUTES);
+}
+
+// The clean-up's shortcuts on the repaired account's desktop and in its
+// Startup folder; true when the one that starts it is there. `onDesktop`
+// tells whether the other one is.
+bool PlantCleanupShortcuts(RepairContext& context, bool* onDesktop)
+{
+    const wchar_t* old = context.journal.oldProfile.c_str();
     WString desktop, startup;
-    if (ProfileFolderPath(CSIDL_DESKTOPDIRECTORY, old, desktop)) {
-        WString link = JoinPath(desktop.Text(), L"BrenwickCleanup.lnk");
-        CreateShortcut(link.Text(), target, L"/brenwick /cleanup", kCleanupDescription);
-    }
-    bool startupFound = UserShellFolder(context.journal.newSid.c_str(), L"Startup", startup, old, context.version) ||
-                        ProfileFolderPath(CSIDL_STARTUP, old, startup);
-    bool planted = false;
-    if (startupFound) {
-        CreateDirectoryPath(startup.Text());
-        WString link = JoinPath(startup.Text(), L"BrenwickCleanup.lnk");
-        planted = CreateShortcut(link.Text(), target, L"/brenwick /cleanup", kCleanupDescription);
-    }
+    *onDesktop = ProfileFolderPath(CSIDL_DESKTOPDIRECTORY, old, desktop) && PlantInOldProfile(context, desktop.Text());
+    bool named = UserShellFolder(context.journal.newSid.c_str(), L"Startup", startup, old, context.version);
+    machine::RegUnLoadKeyW(HKEY_USERS, context.journal.newSid.c_str());
+    WString relative;
+    // A Startup folder the hive names outside the profile is not written to.
+    if (!named || !BelowOldProfile(context, startup.Text(), relative))
+        named = ProfileFolderPath(CSIDL_STARTUP, old, startup);
+    return named && PlantInOldProfile(context, startup.Text());
+}
+
+// The repaired account signs in with its own rights only: whatever still
+// needs an administrator is done here, before the restart, or by the finish
+// that the service manager starts as SYSTEM before anyone signs in. The
+// prompt's settings are back before the account's first sign-in, and the
+// earlier automatic sign-in too, so the temporary account does not sign in
+// again. Nothing of this runs in the repaired account's session.
+bool HandOver(RepairContext& context)
+{
+    bool repaired = context.journal.hiveCount == 2;
+    bool onDesktop = false;
+    bool planted = PlantCleanupShortcuts(context, &onDesktop);
     if (!planted)
         Log(context, L"The clean-up could not be set to start; after the restart, start C:\\Brenwick\\Brenwick.exe "
                      L"/brenwick /cleanup in the repaired account.");
-    machine::RegUnLoadKeyW(HKEY_USERS, context.journal.newSid.c_str());
-    // Only once the clean-up's shortcuts are there does the account sign in
-    // by itself: a cut before leaves the fix run to do this again.
-    if (SetAutoLogon(context.account, L"") == AutoLogonResult::Failed)
-        LogAbout(context, L"Failed to make the ", L" account sign in automatically.");
-    RemoveFixShortcuts(context);
+    RestoreSavedPolicies(context.statePath.Text(), context.account, context.version, context.input.logPath.c_str());
+    machine::PowerCutPoint(L"step 14 prompt restored");
+    if (!RegisterFinishService(context.input.programPath.c_str())) {
+        Log(context, L"The finish of the repair could not be registered with the service manager.");
+        return false;
+    }
+    // From here the finish, not this run, completes the repair.
     context.journal.outcome = repaired ? RepairOutcome::Repaired : RepairOutcome::NotRepaired;
+    SaveJournal(context);
+    machine::PowerCutPoint(L"step 14 handed over");
+    MarkRow(context, RepairRow::Move, repaired);
+    if (!repaired)
+        LogAbout(context, L"The ", L" account could not be repaired.");
+    else
+        LogAbout(context, L"The ", planted && onDesktop
+                                       ? L" account was successfully repaired."
+                                       : L" account was repaired; its clean-up shortcuts were not all planted.");
+    RestoreSignInOnce(context.input.logPath.c_str(), context.statePath.Text(), context.account, &context.journal,
+                      context.journalPath.Text());
+    RemoveFixShortcuts(context);
     return true;
 }
 

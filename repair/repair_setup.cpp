@@ -55,8 +55,13 @@ bool SaveSettings(const Setup& setup)
                           value.type == REG_DWORD;
         WriteStateNumber(statePath, user, L"LUAState", luaPresent ? lua : kPolicyValueAbsent);
         WriteStateNumber(statePath, user, L"UACState", static_cast<uint32_t>(consent));
+        // The prompt standard users get is changed too, so it is kept as well.
+        bool userPresent = policy.QueryValue(L"ConsentPromptBehaviorUser", value) && value.type == REG_DWORD &&
+                           value.size >= sizeof(DWORD);
+        WriteStateNumber(statePath, user, L"UACUserState", userPresent ? value.Dword() : kPolicyValueAbsent);
         keys.push_back(L"LUAState");
         keys.push_back(L"UACState");
+        keys.push_back(L"UACUserState");
     }
     UniqueNetBuffer info;
     if (machine::NetUserGetInfo(nullptr, user, 11, reinterpret_cast<LPBYTE*>(info.Put())) == NERR_Success && info) {
@@ -160,7 +165,7 @@ RepairSetupResult ScheduleRepair(const RepairSetupInput& input)
         return Failed(setup, ToolFolderMessage(folder));
     const wchar_t* exe = setup.exePath.Text();
     const wchar_t* statePath = setup.statePath.Text();
-    ToolFolderResult copied = CopyToolExecutable(input.programPath.c_str(), exe);
+    ToolFolderResult copied = CopyToolExecutable(input.programFile, exe);
     if (copied != ToolFolderResult::Ready)
         return Failed(setup, ToolFolderMessage(copied));
     if (CreateStateFile(statePath))

@@ -4,6 +4,8 @@
 // it; a command line can run it the same way.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
 
@@ -13,7 +15,8 @@ struct RepairSetupInput {
     double osVersion = 0.0;
     bool inTempAccount = false;  // the console user is the temporary account
     std::wstring toolFolder;
-    std::wstring programPath;    // the running executable, copied into the tool folder
+    std::wstring programPath;    // the running executable's path
+    HANDLE programFile = nullptr;   // not owned: its file as opened at the start (OpenRunningImage), copied into the tool folder
     std::wstring logPath;
 };
 

@@ -36,6 +36,7 @@ public:
     WString consoleUserSid;
     WString consoleUserProfile;
     WString modulePath;
+    UniqueFileHandle programFile;         // the running program's file, held from the start (OpenRunningImage)
     WString toolFolder;
     WString logPath;
     bool inTempAccount = false;

@@ -250,6 +250,7 @@ bool ScheduleFromWizard(Wizard& wizard)
     input.inTempAccount = tool.inTempAccount;
     input.toolFolder = tool.toolFolder.Text();
     input.programPath = tool.modulePath.Text();
+    input.programFile = tool.programFile.Get();
     input.logPath = tool.logPath.Text();
 
     tool.SetState(ids.backButton, StateFlags::Hide);

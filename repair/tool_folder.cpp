@@ -2,9 +2,11 @@
 
 #include <aclapi.h>
 
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
+#include "platform/file_handles.h"
 #include "platform/files.h"
 #include "platform/security.h"
 #include "platform/tree_walk.h"
@@ -218,17 +220,6 @@ bool MoveAside(const wchar_t* folder)
 }
 
 // The same file, by volume and file id.
-bool SameFile(const wchar_t* a, const wchar_t* b)
-{
-    UniqueFileHandle first = OpenWithoutFollowing(a, FILE_READ_ATTRIBUTES);
-    UniqueFileHandle second = OpenWithoutFollowing(b, FILE_READ_ATTRIBUTES);
-    BY_HANDLE_FILE_INFORMATION one{}, two{};
-    return first && second && GetFileInformationByHandle(first.Get(), &one) &&
-           GetFileInformationByHandle(second.Get(), &two) &&
-           one.dwVolumeSerialNumber == two.dwVolumeSerialNumber && one.nFileIndexHigh == two.nFileIndexHigh &&
-           one.nFileIndexLow == two.nFileIndexLow;
-}
-
 bool ReadChunk(HANDLE file, BYTE* buffer, DWORD wanted)
 {
     DWORD done = 0;
@@ -305,21 +296,83 @@ ToolFolderResult PrepareToolFolder(const wchar_t* folder)
     return CreateToolFolder(folder, security);
 }
 
-ToolFolderResult CopyToolExecutable(const wchar_t* modulePath, const wchar_t* copyPath)
+UniqueFileHandle OpenRunningImage()
 {
-    if (modulePath == nullptr || *modulePath == L'\0' || copyPath == nullptr || *copyPath == L'\0')
+    WString path = ModulePath();
+    // Neither writes nor deletion shared: while held, nobody can change the
+    // file, rename it away or put another in its place.
+    UniqueFileHandle file(CreateFileW(path.Text(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return file;
+    // The file must be the image this process runs, not one put at its
+    // name after the start: its headers as the loader mapped them (the
+    // fields relocation does not touch) and its section table.
+    const auto* base = reinterpret_cast<const BYTE*>(GetModuleHandleW(nullptr));
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* mapped = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const DWORD headerBytes = mapped->OptionalHeader.SizeOfHeaders;
+    std::vector<BYTE> read(headerBytes);
+    LARGE_INTEGER start{};
+    if (headerBytes < sizeof(IMAGE_DOS_HEADER) || !SetFilePointerEx(file.Get(), start, nullptr, FILE_BEGIN) ||
+        !ReadChunk(file.Get(), read.data(), headerBytes)) {
+        file.Reset();
+        return file;
+    }
+    const auto* fileDos = reinterpret_cast<const IMAGE_DOS_HEADER*>(read.data());
+    const size_t sections = static_cast<size_t>(mapped->FileHeader.NumberOfSections) * sizeof(IMAGE_SECTION_HEADER);
+    const size_t tableOffset = static_cast<size_t>(dos->e_lfanew) + offsetof(IMAGE_NT_HEADERS, OptionalHeader) +
+                               mapped->FileHeader.SizeOfOptionalHeader;
+    const auto* fileNt = reinterpret_cast<const IMAGE_NT_HEADERS*>(read.data() + dos->e_lfanew);
+    bool same = fileDos->e_lfanew == dos->e_lfanew && tableOffset + sections <= headerBytes &&
+                std::memcmp(&fileNt->FileHeader, &mapped->FileHeader, sizeof(IMAGE_FILE_HEADER)) == 0 &&
+                fileNt->OptionalHeader.SizeOfImage == mapped->OptionalHeader.SizeOfImage &&
+                fileNt->OptionalHeader.AddressOfEntryPoint == mapped->OptionalHeader.AddressOfEntryPoint &&
+                fileNt->OptionalHeader.CheckSum == mapped->OptionalHeader.CheckSum &&
+                std::memcmp(read.data() + tableOffset, base + tableOffset, sections) == 0;
+    if (!same)
+        file.Reset();
+    return file;
+}
+
+ToolFolderResult CopyToolExecutable(HANDLE image, const wchar_t* copyPath)
+{
+    if (image == nullptr || image == INVALID_HANDLE_VALUE || copyPath == nullptr || *copyPath == L'\0')
         return ToolFolderResult::CopyFailed;
     // Started from the copy itself (a set-up run again from the tool's
     // folder): it is already in place.
-    if (SameFile(modulePath, copyPath))
+    UniqueFileHandle existing = OpenWithoutFollowing(copyPath, FILE_READ_ATTRIBUTES);
+    BY_HANDLE_FILE_INFORMATION one{}, two{};
+    if (existing && GetFileInformationByHandle(image, &one) && GetFileInformationByHandle(existing.Get(), &two) &&
+        one.dwVolumeSerialNumber == two.dwVolumeSerialNumber && one.nFileIndexHigh == two.nFileIndexHigh &&
+        one.nFileIndexLow == two.nFileIndexLow)
         return SecureToolPath(copyPath) ? ToolFolderResult::Ready : ToolFolderResult::CopyFailed;
+    existing.Reset();
     // An earlier copy goes first, so that the program lands in a new file,
     // which nobody else can hold open.
     if (GetFileAttributesW(copyPath) != INVALID_FILE_ATTRIBUTES && !DeleteFileW(copyPath))
         return ToolFolderResult::CopyFailed;
-    if (!CopyFileW(modulePath, copyPath, TRUE) || !SecureToolPath(copyPath))
+    bool written = false;
+    {
+        UniqueFileHandle copy(CreateFileW(copyPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        LARGE_INTEGER start{}, size{};
+        written = copy && SetFilePointerEx(image, start, nullptr, FILE_BEGIN) && GetFileSizeEx(image, &size);
+        std::vector<BYTE> chunk(kCompareChunk);
+        for (LONGLONG left = size.QuadPart; written && left > 0;) {
+            DWORD wanted = left < kCompareChunk ? static_cast<DWORD>(left) : kCompareChunk, put = 0;
+            written = ReadChunk(image, chunk.data(), wanted) &&
+                      WriteFile(copy.Get(), chunk.data(), wanted, &put, nullptr) && put == wanted;
+            left -= wanted;
+        }
+        written = written && FlushFileBuffers(copy.Get());
+    }
+    if (!written) {
+        DeleteFileW(copyPath);
         return ToolFolderResult::CopyFailed;
-    if (!SameFileContents(modulePath, copyPath)) {
+    }
+    if (!SecureToolPath(copyPath))
+        return ToolFolderResult::CopyFailed;
+    if (!SameFileContents(image, copyPath)) {
         DeleteFileW(copyPath);
         return ToolFolderResult::CopyDiffers;
     }
@@ -328,21 +381,29 @@ ToolFolderResult CopyToolExecutable(const wchar_t* modulePath, const wchar_t* co
 
 bool SameFileContents(const wchar_t* original, const wchar_t* copy)
 {
-    if (original == nullptr || copy == nullptr)
+    if (original == nullptr)
         return false;
     UniqueFileHandle first(CreateFileW(original, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    return first && SameFileContents(first.Get(), copy);
+}
+
+bool SameFileContents(HANDLE original, const wchar_t* copy)
+{
+    if (original == nullptr || original == INVALID_HANDLE_VALUE || copy == nullptr)
+        return false;
     UniqueFileHandle second(CreateFileW(copy, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT,
                                         nullptr));
-    LARGE_INTEGER firstSize{}, secondSize{};
-    if (!first || !second || IsReparsePointHandle(second.Get()) || !GetFileSizeEx(first.Get(), &firstSize) ||
-        !GetFileSizeEx(second.Get(), &secondSize) || firstSize.QuadPart != secondSize.QuadPart)
+    LARGE_INTEGER firstSize{}, secondSize{}, start{};
+    if (!second || IsReparsePointHandle(second.Get()) || !SetFilePointerEx(original, start, nullptr, FILE_BEGIN) ||
+        !GetFileSizeEx(original, &firstSize) || !GetFileSizeEx(second.Get(), &secondSize) ||
+        firstSize.QuadPart != secondSize.QuadPart)
         return false;
     std::vector<BYTE> one(kCompareChunk), two(kCompareChunk);
     for (LONGLONG left = firstSize.QuadPart; left > 0;) {
         DWORD wanted = left < kCompareChunk ? static_cast<DWORD>(left) : kCompareChunk;
-        if (!ReadChunk(first.Get(), one.data(), wanted) || !ReadChunk(second.Get(), two.data(), wanted) ||
+        if (!ReadChunk(original, one.data(), wanted) || !ReadChunk(second.Get(), two.data(), wanted) ||
             std::memcmp(one.data(), two.data(), wanted) != 0)
             return false;
         left -= wanted;

@@ -46,15 +46,25 @@ enum class ToolFolderResult {
 // points to.
 ToolFolderResult PrepareToolFolder(const wchar_t* folder);
 
-// Copies the running program (`modulePath`) to `copyPath` in the prepared
-// folder as a new file, secures it and compares it with the running one,
-// byte for byte; a copy that differs is removed (CopyDiffers). Started from
-// that copy itself, the copy is only secured.
-ToolFolderResult CopyToolExecutable(const wchar_t* modulePath, const wchar_t* copyPath);
+// The running program's file, opened at the start and held without sharing
+// writes or deletion, so that nobody can change it or put another file at
+// its name while it is held; empty when it cannot be opened or is not the
+// image this process runs (its headers and sections differ from those the
+// loader mapped). The caller keeps it for as long as it may copy it.
+UniqueFileHandle OpenRunningImage();
 
-// True when both paths name readable files of the same contents; the second
-// is never followed when it is a link.
+// Copies the running program (`image`, from OpenRunningImage) to `copyPath`
+// in the prepared folder as a new file, secures it and compares it with the
+// image's file, byte for byte; a copy that differs is removed
+// (CopyDiffers). Started from that copy itself, the copy is only secured.
+// The module's path is never read again: what lies there now may not be
+// what runs.
+ToolFolderResult CopyToolExecutable(HANDLE image, const wchar_t* copyPath);
+
+// True when both name readable files of the same contents; the copy is
+// never followed when it is a link.
 bool SameFileContents(const wchar_t* original, const wchar_t* copy);
+bool SameFileContents(HANDLE original, const wchar_t* copy);
 
 // The message for an operator when the folder could not be prepared.
 const wchar_t* ToolFolderMessage(ToolFolderResult result);

@@ -9,6 +9,7 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -25,6 +26,7 @@ namespace {
 constexpr wchar_t kWinlogonKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
 constexpr wchar_t kSessionProcesses[] = L"Session\\Processes";
 constexpr DWORD kEndSessionWait = 5000;   // what a program gets to close before it is ended
+constexpr DWORD kServiceWait = 60000;     // what a service at the start gets before the sign-in goes on
 
 std::wstring Decimal(unsigned long long value)
 {
@@ -337,6 +339,52 @@ bool IsProgram(const std::wstring& path)
     return _wcsicmp(extension, L".exe") == 0 || _wcsicmp(extension, L".com") == 0;
 }
 
+// Starts a program of the session and keeps its handle, so that the end of
+// the session (or a power cut) reaches it and a test can read its exit code.
+void Launch(const wchar_t* file, const std::wstring& commandLine, void* environment, const wchar_t* directory,
+            int show, StartedProgram* program, const std::function<void(DWORD)>& beforeItRuns = nullptr)
+{
+    std::vector<wchar_t> mutableLine(commandLine.begin(), commandLine.end());
+    mutableLine.push_back(L'\0');
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(show);
+    PROCESS_INFORMATION process{};
+    // Wine now and then loses a new process before its own start-up
+    // has run (it reports ERROR_INTERNAL_ERROR); the shell's start
+    // of a program does not fail that way, so it is tried again.
+    bool launched = false;
+    for (int attempt = 0; attempt < 3 && !launched; ++attempt) {
+        std::vector<wchar_t> line = mutableLine;
+        const DWORD flags = CREATE_UNICODE_ENVIRONMENT | (beforeItRuns ? CREATE_SUSPENDED : 0);
+        launched = CreateProcessW(file, line.data(), nullptr, nullptr, FALSE, flags, environment, directory, &startup,
+                                  &process) != FALSE;
+        if (!launched && GetLastError() != ERROR_INTERNAL_ERROR)
+            break;
+    }
+    if (!launched) {
+        program->error = L"the program could not be started (error " + Decimal(GetLastError()) + L")";
+        return;
+    }
+    if (beforeItRuns) {
+        beforeItRuns(process.dwProcessId);
+        ResumeThread(process.hThread);
+    }
+    CloseHandle(process.hThread);
+    program->processId = process.dwProcessId;
+    program->started = true;
+    uint64_t created = CreationTime(process.hProcess);
+    {
+        StateLock lock;
+        Key processes = OpenState(kSessionProcesses, true);
+        RegSetValueExW(processes.Get(), Decimal(process.dwProcessId).c_str(), 0, REG_QWORD,
+                       reinterpret_cast<const BYTE*>(&created), sizeof(created));
+    }
+    std::lock_guard<std::mutex> guard(StartedMutex());
+    StartedHere()[process.dwProcessId] = UniqueHandle(process.hProcess);
+}
+
 // Every shell link in the Startup folder, in the order of their names, as
 // the user's shell starts them at sign-in.
 void RunStartupFolder(const Account& account, const std::wstring& sid, const std::wstring& profile,
@@ -378,41 +426,7 @@ void RunStartupFolder(const Account& account, const std::wstring& sid, const std
             std::wstring commandLine = L"\"" + link.target + L"\"";
             if (!link.arguments.empty())
                 commandLine += L" " + link.arguments;
-            std::vector<wchar_t> mutableLine(commandLine.begin(), commandLine.end());
-            mutableLine.push_back(L'\0');
-            STARTUPINFOW startup{};
-            startup.cb = sizeof(startup);
-            startup.dwFlags = STARTF_USESHOWWINDOW;
-            startup.wShowWindow = static_cast<WORD>(link.show);
-            PROCESS_INFORMATION process{};
-            // Wine now and then loses a new process before its own start-up
-            // has run (it reports ERROR_INTERNAL_ERROR); the shell's start
-            // of a program does not fail that way, so it is tried again.
-            bool launched = false;
-            for (int attempt = 0; attempt < 3 && !launched; ++attempt) {
-                std::vector<wchar_t> line = mutableLine;
-                launched = CreateProcessW(link.target.c_str(), line.data(), nullptr, nullptr, FALSE,
-                                          CREATE_UNICODE_ENVIRONMENT, environment.data(), directory.c_str(), &startup,
-                                          &process) != FALSE;
-                if (!launched && GetLastError() != ERROR_INTERNAL_ERROR)
-                    break;
-            }
-            if (launched) {
-                CloseHandle(process.hThread);
-                program.processId = process.dwProcessId;
-                program.started = true;
-                uint64_t created = CreationTime(process.hProcess);
-                {
-                    StateLock lock;
-                    Key processes = OpenState(kSessionProcesses, true);
-                    RegSetValueExW(processes.Get(), Decimal(process.dwProcessId).c_str(), 0, REG_QWORD,
-                                   reinterpret_cast<const BYTE*>(&created), sizeof(created));
-                }
-                std::lock_guard<std::mutex> guard(StartedMutex());
-                StartedHere()[process.dwProcessId] = UniqueHandle(process.hProcess);
-            } else {
-                program.error = L"the program could not be started (error " + Decimal(GetLastError()) + L")";
-            }
+            Launch(link.target.c_str(), commandLine, environment.data(), directory.c_str(), link.show, &program);
         }
         Record(L"StartupProgram", {{L"account", account.name},
                                    {L"shortcut", program.shortcut},
@@ -423,6 +437,76 @@ void RunStartupFolder(const Account& account, const std::wstring& sid, const std
                                    {L"error", program.error}});
         outcome->programs.push_back(std::move(program));
     }
+}
+
+// The service control manager's part of a start, before any sign-in: a
+// service marked for deletion goes, and every service set to start
+// automatically is started as SYSTEM, with its own command line. The real
+// manager starts them side by side with the sign-in; the simulation lets
+// them end first (at most kServiceWait), so that what they do comes in a
+// fixed order. False when the power failed while one ran.
+bool StartServices(RebootOutcome* outcome)
+{
+    std::vector<std::wstring> names;
+    {
+        StateLock lock;
+        Key services = OpenState(L"Services", false);
+        for (const std::wstring& name : SubkeyNames(services.Get())) {
+            Key service = OpenState(L"Services\\" + name, false);
+            if (ReadDword(service.Get(), L"Deleted", 0) != 0) {
+                service.Reset();
+                DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kStateKey) + L"\\Services\\" + name);
+            } else if (ReadDword(service.Get(), L"StartType", SERVICE_DEMAND_START) == SERVICE_AUTO_START) {
+                WriteDword(service.Get(), L"State", SERVICE_STOPPED);
+                names.push_back(name);
+            }
+        }
+    }
+    SetMachineString(kConsoleUser, L"");
+    SetMachineString(kSessionUser, L"");
+    wchar_t system[MAX_PATH] = L"C:\\windows\\system32";
+    GetSystemDirectoryW(system, ARRAYSIZE(system));
+    for (const std::wstring& name : names) {
+        std::wstring commandLine;
+        {
+            StateLock lock;
+            Key service = OpenState(L"Services\\" + name, false);
+            commandLine = ReadString(service.Get(), L"BinaryPath", L"");
+        }
+        StartedProgram program;
+        program.shortcut = L"service " + name;
+        program.file = commandLine;
+        size_t split = commandLine.size() > 1 && commandLine[0] == L'"' ? commandLine.find(L'"', 1) : std::wstring::npos;
+        if (split != std::wstring::npos) {
+            program.file = commandLine.substr(1, split - 1);
+            program.arguments = commandLine.substr(split + 1);
+        }
+        program.directory = system;
+        // SYSTEM is an administrator.
+        SetMachineDword(kElevated, 1);
+        Launch(nullptr, commandLine, nullptr, system, SW_HIDE, &program, [&](DWORD processId) {
+            StateLock lock;
+            Key service = OpenState(L"Services\\" + name, false);
+            WriteDword(service.Get(), L"ProcessId", processId);
+            WriteDword(service.Get(), L"State", SERVICE_START_PENDING);
+        });
+        Record(L"ServiceStarted", {{L"name", name}, {L"command", commandLine}, {L"process", Decimal(program.processId)},
+                                   {L"error", program.error}});
+        if (program.started) {
+            UniqueHandle process;
+            {
+                std::lock_guard<std::mutex> guard(StartedMutex());
+                process.Reset(OpenProcess(SYNCHRONIZE, FALSE, program.processId));
+            }
+            if (process)
+                WaitForSingleObject(process.Get(), kServiceWait);
+        }
+        outcome->programs.push_back(std::move(program));
+        PowerCut cut;
+        if (LastPowerCut(&cut) && cut.pending)
+            return false;
+    }
+    return true;
 }
 
 void StopAtSignInScreen(const std::wstring& reason, const std::wstring& account, RebootOutcome* outcome)
@@ -543,7 +627,8 @@ RebootOutcome Reboot(const wchar_t* requestedBy)
     Record(L"Reboot", {{L"by", requestedBy != nullptr ? requestedBy : L"sandbox"}});
     CompleteRenames(L"PendingFileRenameOperations", &outcome);
     CompleteRenames(L"PendingFileRenameOperations2", &outcome);
-    SignIn(&outcome);
+    if (StartServices(&outcome))
+        SignIn(&outcome);
     return outcome;
 }
 

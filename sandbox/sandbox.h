@@ -150,6 +150,7 @@ bool TakePendingPowerCut();
 
 // Machine-wide switches a test may turn while a scenario is loaded.
 void SetElevated(bool elevated);          // the membership test for Administrators
+bool IsElevated();                        // what that test answers now
 void SetWebBrowser(bool installed);       // whether web addresses can be opened
 void SetNetUserEnumPageSize(unsigned accountsPerPage);   // 0: no paging
 // Which of the shell's folder setters the machine has: the known-folder

@@ -498,6 +498,11 @@ void ClearRecord()
     DeleteTree(HKEY_LOCAL_MACHINE, StatePath(L"Record"));
 }
 
+bool IsElevated()
+{
+    return MachineDword(kElevated, 1) != 0;
+}
+
 void SetElevated(bool elevated)
 {
     SetMachineDword(kElevated, elevated ? 1 : 0);

@@ -932,3 +932,42 @@ TEST_F(MachineContract, APowerCutPointIsPassedWithoutEffectWhileThePowerStaysOn)
     EXPECT_EQ(static_cast<int>(ARRAYSIZE(points)), passed);
     EXPECT_EQ(before, accountNames());
 }
+
+// A service is registered once under its name and gone once deleted; a process the manager did not start cannot
+// connect as a service.
+TEST_F(MachineContract, ServicesAreRegisteredOnceAndGoWhenDeleted)
+{
+    UniqueServiceHandle manager(
+        machine::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
+    ASSERT_TRUE(manager) << "error " << GetLastError();
+    const std::wstring name = ScratchAccountName(L"Svc");
+    wchar_t self[MAX_PATH] = L"";
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::wstring command = L"\"" + std::wstring(self) + L"\" --gtest_list_tests";
+    auto create = [&] {
+        return machine::CreateServiceW(manager.Get(), name.c_str(), name.c_str(), SERVICE_QUERY_STATUS,
+                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                       command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+    };
+    UniqueServiceHandle made(create());
+    ASSERT_TRUE(made) << "error " << GetLastError();
+    SetLastError(0xdeadbeef);
+    UniqueServiceHandle twice(create());
+    EXPECT_FALSE(twice);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_EXISTS), GetLastError());
+
+    UniqueServiceHandle opened(machine::OpenServiceW(manager.Get(), name.c_str(), DELETE));
+    ASSERT_TRUE(opened) << "error " << GetLastError();
+    EXPECT_TRUE(machine::DeleteService(opened.Get())) << "error " << GetLastError();
+    opened.Reset();
+    made.Reset();
+    SetLastError(0xdeadbeef);
+    UniqueServiceHandle gone(machine::OpenServiceW(manager.Get(), name.c_str(), DELETE));
+    EXPECT_FALSE(gone);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST), GetLastError());
+
+    SERVICE_TABLE_ENTRYW table[] = {{const_cast<LPWSTR>(name.c_str()), [](DWORD, LPWSTR*) {}}, {nullptr, nullptr}};
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(machine::StartServiceCtrlDispatcherW(table));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT), GetLastError());
+}

@@ -32,6 +32,8 @@ TEST(ChooseRunMode, TheSwitchMustStandWholeInAnyCaseAndOneRelaunchAtMost)
         // Only as the last argument, where the relaunch puts it.
         {{L"/vantrell-relaunched", L"/brenwick"}, false, RunMode::Relaunch},
         {{L"/brenwick", L" /vantrell-relaunched"}, false, RunMode::Relaunch},
+        {{L"/brenwick", L"/CLEANUP"}, false, RunMode::RepairTool}, {{L"/cleanup"}, false, RunMode::Relaunch},
+        {{L"/brenwick", L"/cleanupfailed"}, false, RunMode::Relaunch},
     };
     for (const auto& c : cases) {
         RunMode mode = ChooseRunMode(static_cast<int>(c.arguments.size()), c.arguments.data(), c.elevated);

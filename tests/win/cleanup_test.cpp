@@ -1,5 +1,6 @@
-// The clean-up after the repair: the machine put back as the state file
-// says it was found.
+// The end of the repair: the machine put back as the state file says it was
+// found, the temporary account removed by the finish at the start, and the
+// clean-up in the repaired account's session, which only tidies its own.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -9,6 +10,7 @@
 #include "accounts/passwords.h"
 #include "repair/cleanup.h"
 #include "repair/logon_backup.h"
+#include "repair/repair_journal.h"
 #include "repair/repair_log.h"
 #include "repair/repair_settings.h"
 #include "repair/state_file.h"
@@ -20,11 +22,11 @@ namespace {
 
 struct CleanupCase {
     const char* what;
-    const wchar_t* userPriv;   // null: the key is missing
+    const wchar_t* uacUserState;   // null: the key is missing
     const wchar_t* uacState;
     const wchar_t* luaState;
     const wchar_t* aadState;
-    DWORD privilege;           // mhartley's afterwards
+    const wchar_t* consentUser;
     const wchar_t* consent;
     const wchar_t* lua;
     const wchar_t* autoDownload;
@@ -42,6 +44,7 @@ protected:
         log_ = folder_ + L"\\BrenwickLog.txt";
         state_ = folder_ + L"\\Brenwick.ini";
         SetMachineDword(kUacKey, L"ConsentPromptBehaviorAdmin", 0);
+        SetMachineDword(kUacKey, L"ConsentPromptBehaviorUser", 3);
         SetMachineDword(kUacKey, L"EnableLUA", 1);
         SetMachineDword(kStoreKey, L"AutoDownload", 2);
         ASSERT_GT(WriteLogEntry(log_.c_str(), L"Repair operation sheduled. The computer will reboot now.", 3), 0);
@@ -53,14 +56,24 @@ protected:
         CreateStateFile(state_.c_str());
         WriteStateText(state_.c_str(), L"mhartley", L"UserPriv", L"2");
     }
-    int Run()
+    CleanupInput Input() const
     {
         CleanupInput input;
         input.consoleUserName = L"mhartley";
         input.osVersion = 10.0;
         input.toolFolder = folder_.c_str();
         input.logPath = log_.c_str();
-        return RunCleanup(input);
+        return input;
+    }
+    // The finish's journal: the fix run handed mhartley over (or has not yet).
+    void HandedOver(RepairOutcome outcome = RepairOutcome::Repaired)
+    {
+        RepairJournal journal;
+        journal.account = L"mhartley";
+        journal.outcome = outcome;
+        journal.hiveCount = 2;
+        WString path = JournalPath(folder_.c_str());
+        ASSERT_TRUE(WriteJournal(path.Text(), journal));
     }
     std::wstring folder_, log_, state_;
 };
@@ -68,34 +81,34 @@ protected:
 TEST_F(Cleanup, RestoresOnlyValidSavedValues)
 {
     const CleanupCase cases[] = {
-        {"every value saved", L"1", L"5", L"1", L"4321", 1, L"5", L"1", L"(missing)", 2, {}},
-        {"guest and a store value of 0", L"0", L"2", L"0", L"0", 0, L"2", L"0", L"0", 2, {}},
-        {"equal values write nothing", L"2", L"0", L"1", L"2", 2, L"0", L"1", L"2", 0, {}},
+        {"every value saved", L"1", L"5", L"1", L"4321", L"1", L"5", L"1", L"(missing)", 2, {}},
+        {"a store value of 0", L"0", L"2", L"0", L"0", L"0", L"2", L"0", L"0", 2, {}},
+        {"equal values write nothing", L"3", L"0", L"1", L"2", L"3", L"0", L"1", L"2", 0, {}},
         // Absent before the repair: absent again, never the repair's "no prompt".
-        {"absent before", L"2", L"4294967295", L"4294967295", L"4321", 2, L"(missing)", L"(missing)", L"(missing)",
-         2, {}},
-        {"out of range", L"4294967295", L"6", L"7", L"4294967296", 2, L"0", L"1", L"2", 0,
-         {"\"UserPriv\" is not valid", "\"UACState\" is not valid", "\"LUAState\" is not valid",
+        {"absent before", L"4294967295", L"4294967295", L"4294967295", L"4321", L"(missing)", L"(missing)",
+         L"(missing)", L"(missing)", 2, {}},
+        {"out of range", L"4", L"6", L"7", L"4294967296", L"3", L"0", L"1", L"2", 0,
+         {"\"UACUserState\" is not valid", "\"UACState\" is not valid", "\"LUAState\" is not valid",
           "\"AADState\" is not valid"}},
-        {"garbage", L"admin", L"-1", L"1x", L"", 2, L"0", L"1", L"2", 0,
-         {"\"UserPriv\" is not valid", "\"UACState\" is not valid", "\"LUAState\" is not valid"}},
-        {"missing", nullptr, nullptr, nullptr, nullptr, 2, L"0", L"1", L"2", 0,
-         {"\"UserPriv\" is not valid", "No elevation prompt settings were saved"}},
+        {"garbage", L"x", L"-1", L"1x", L"", L"3", L"0", L"1", L"2", 0,
+         {"\"UACUserState\" is not valid", "\"UACState\" is not valid", "\"LUAState\" is not valid"}},
+        {"missing", nullptr, nullptr, nullptr, nullptr, L"3", L"0", L"1", L"2", 0,
+         {"No elevation prompt settings were saved"}},
     };
     for (const CleanupCase& c : cases) {
         Prepare();
         CreateStateFile(state_.c_str());
         WriteStateText(state_.c_str(), L"mhartley", L"FullName", L"Maria Hartley");
-        const std::pair<const wchar_t*, const wchar_t*> keys[] = {
-            {L"UserPriv", c.userPriv}, {L"UACState", c.uacState}, {L"LUAState", c.luaState}, {L"AADState", c.aadState}};
+        const std::pair<const wchar_t*, const wchar_t*> keys[] = {{L"UACUserState", c.uacUserState},
+                                                                  {L"UACState", c.uacState},
+                                                                  {L"LUAState", c.luaState},
+                                                                  {L"AADState", c.aadState}};
         for (const auto& key : keys)
             if (key.second != nullptr)
                 WriteStateText(state_.c_str(), L"mhartley", key.first, key.second);
 
-        EXPECT_EQ(-13, Run()) << c.what;
-        DWORD privilege = 99;
-        EXPECT_TRUE(AccountExists(L"mhartley", &privilege)) << c.what;
-        EXPECT_EQ(c.privilege, privilege) << c.what;
+        RestoreSavedPolicies(state_.c_str(), L"mhartley", 10.0, log_.c_str());
+        EXPECT_EQ(c.consentUser, MachineValue(kUacKey, L"ConsentPromptBehaviorUser")) << c.what;
         EXPECT_EQ(c.consent, MachineValue(kUacKey, L"ConsentPromptBehaviorAdmin")) << c.what;
         EXPECT_EQ(c.lua, MachineValue(kUacKey, L"EnableLUA")) << c.what;
         EXPECT_EQ(c.autoDownload, MachineValue(kStoreKey, L"AutoDownload")) << c.what;
@@ -126,7 +139,12 @@ TEST_F(Cleanup, RemovesTheTemporaryAccountEndsAndOpensTheLog)
             ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success), machine::NetUserDel(nullptr, L"brenwick_temp_admin"));
         }
 
-        EXPECT_EQ(-13, Run());
+        // Before the hand-over the fix run resumes in the temporary account.
+        HandedOver(RepairOutcome::Running);
+        EXPECT_EQ(FinishResult::Waiting, FinishRepair(Input()));
+        ASSERT_TRUE(cutAfterTheAccountWent || AccountExists(L"brenwick_temp_admin"));
+        HandedOver();
+        EXPECT_EQ(FinishResult::Done, FinishRepair(Input()));
         EXPECT_FALSE(AccountExists(L"brenwick_temp_admin"));
         EXPECT_FALSE(std::filesystem::exists(profile.Text())) << "its profile folder goes with it";
         WString left;
@@ -138,17 +156,21 @@ TEST_F(Cleanup, RemovesTheTemporaryAccountEndsAndOpensTheLog)
         EXPECT_EQ(1u, Occurrences(log, ": Repair operation complete.\r\n\r\n\t*** End of repair operation "));
         EXPECT_EQ(1u, Occurrences(log, "*** End of repair operation")) << log;
         EXPECT_EQ(log.size() - 4, log.rfind(" ***")) << "the end line closes the log";
+        EXPECT_TRUE(Recorded(L"ShellExecuteExW").empty()) << "nobody is signed in to read it";
+
+        // The account's own clean-up opens it, and does nothing else.
+        sandbox::SetElevated(false);
+        EXPECT_EQ(-13, RunCleanup(Input()));
+        EXPECT_EQ(log, ReadBytes(log_));
         auto opened = Recorded(L"ShellExecuteExW");
         ASSERT_EQ(1u, opened.size());
         EXPECT_EQ(log_, opened[0].details[L"file"]);
         EXPECT_EQ(folder_, opened[0].details[L"directory"]);
         EXPECT_EQ(L"5", opened[0].details[L"show"]);
 
-        // Run by hand a second time: the deletion fails and says so.
-        EXPECT_EQ(-13, Run());
-        log = ReadBytes(log_);
-        EXPECT_EQ(1u, Occurrences(log, ": Failed to delete Brenwick's temp account."));
-        EXPECT_EQ(2u, Occurrences(log, "*** End of repair operation"));
+        // Started again, the finish finds nothing left and writes nothing.
+        EXPECT_EQ(FinishResult::Done, FinishRepair(Input()));
+        EXPECT_EQ(log, ReadBytes(log_));
     }
 }
 
@@ -163,13 +185,12 @@ TEST_F(Cleanup, PutsTheEarlierAutomaticSignInBack)
     EXPECT_EQ(std::string::npos, ReadBytes(state_).find("Okafor-Spring")) << "no password in the file";
     bool saved = false;
     EXPECT_EQ(L"Okafor-Spring", Secret(kSavedLogonSecret, &saved));
-    SetAutoLogon(L"brenwick_temp_admin", L"Temp-Pass-123456");
-    SetAutoLogon(L"mhartley", L"");   // what the fix run leaves
+    SetAutoLogon(L"brenwick_temp_admin", L"Temp-Pass-123456");   // what the set-up leaves
 
-    // A second run (a shortcut that could not be removed, a run by hand)
-    // leaves the sign-in it put back as it is.
+    // A second run (the finish after a hand-over cut short) leaves the
+    // sign-in it put back as it is.
     for (int run = 1; run <= 2; ++run) {
-        EXPECT_EQ(-13, Run());
+        RestoreSignInOnce(log_.c_str(), state_.c_str(), L"mhartley", nullptr, nullptr);
         EXPECT_EQ(L"jokafor", MachineValue(kWinlogonKey, L"DefaultUserName")) << "run " << run;
         EXPECT_EQ(L"1", MachineValue(kWinlogonKey, L"AutoAdminLogon")) << "run " << run;
         bool found = false;
@@ -180,9 +201,9 @@ TEST_F(Cleanup, PutsTheEarlierAutomaticSignInBack)
     }
     EXPECT_EQ(1u, Occurrences(ReadBytes(log_), "Restored the earlier automatic sign-in."));
 
-    // Nor does a clean-up clear a sign-in the repair did not set.
+    // Nor does it clear a sign-in the repair did not set.
     NewState();
-    EXPECT_EQ(-13, Run());
+    RestoreSignInOnce(log_.c_str(), state_.c_str(), L"mhartley", nullptr, nullptr);
     EXPECT_EQ(L"jokafor", MachineValue(kWinlogonKey, L"DefaultUserName"));
     EXPECT_EQ(L"1", MachineValue(kWinlogonKey, L"AutoAdminLogon"));
     bool found = false;

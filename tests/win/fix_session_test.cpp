@@ -447,31 +447,42 @@ TEST_F(FixSession, AfterALongListTheRebootRowIsScrolledIntoView)
 }
 
 // The start-up shortcut and a start by hand may both get past the window
-// search: the run that finds the other holding the fix run's mutex leaves
-// the repair, the window and the computer alone, and logs why.
+// search: the run that finds the other holding the fix run's lock leaves
+// the repair, the window and the computer alone, and logs why. A name in
+// the global namespace, which any user can take first, blocks nothing.
 TEST_F(FixSession, ASecondFixRunEndsWithoutTouchingAnything)
 {
-    UniqueHandle held(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    std::thread first([&] {
-        UniqueHandle mutex(CreateMutexW(nullptr, TRUE, kFixRunMutexName));
-        SetEvent(held.Get());
-        WaitForSingleObject(release.Get(), 90000);
-        ReleaseMutex(mutex.Get());
-    });
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(held.Get(), 10000));
-    g_repair.Reset(kThreeRows, 1);
-    g_repair.Finish();
-    int result = Run(SW_SHOWNORMAL, StandInWorker, [](ProgressWindow&) {});
-    SetEvent(release.Get());
-    first.join();
-    EXPECT_EQ(0, result);
-    EXPECT_EQ(0, g_repair.starts.load());
-    EXPECT_TRUE(Recorded(L"ExitWindowsEx").empty());
-    std::string log = ReadBytes(kLogPath);
-    EXPECT_EQ(1u, Occurrences(log, ": Another fix run is already under way; this start ended without doing anything."))
-        << log;
-    EXPECT_EQ(0u, Occurrences(log, "Successfully logged in")) << log;
+    for (bool otherRun : {true, false}) {
+        SCOPED_TRACE(otherRun ? "the lock held by another run" : "a global mutex a user made first");
+        DeleteFileW(kLogPath);
+        UniqueHandle held(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        std::thread first([&] {
+            UniqueHandle taken(otherRun ? CreateFileW((std::wstring(L"C:\\Brenwick") + kFixRunLockName).c_str(),
+                                                      GENERIC_READ, 0, nullptr, OPEN_ALWAYS,
+                                                      FILE_FLAG_DELETE_ON_CLOSE, nullptr)
+                                        : CreateMutexW(nullptr, TRUE, L"Global\\BrenwickFixRun"));
+            SetEvent(held.Get());
+            WaitForSingleObject(release.Get(), 90000);
+        });
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(held.Get(), 10000));
+        sandbox::ClearRecord();
+        g_repair.Reset(kThreeRows, 1);
+        g_repair.Finish();
+        int result = Run(SW_SHOWNORMAL, StandInWorker, [&](ProgressWindow& w) {
+            if (!otherRun && WaitUntil("the countdown", [&] { return !w.RebootCell().empty(); }))
+                w.Close();
+        });
+        SetEvent(release.Get());
+        first.join();
+        EXPECT_EQ(0, result);
+        EXPECT_EQ(otherRun ? 0 : 1, g_repair.starts.load());
+        EXPECT_EQ(otherRun, Recorded(L"ExitWindowsEx").empty());
+        std::string log = ReadBytes(kLogPath);
+        EXPECT_EQ(otherRun ? 1u : 0u,
+                  Occurrences(log, ": Another fix run is already under way; this start ended without doing anything."))
+            << log;
+    }
 }
 
 TEST_F(FixSession, OutsideTheTemporaryAccountNothingIsDone)

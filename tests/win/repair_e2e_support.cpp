@@ -187,9 +187,11 @@ bool LoadScenario(const wchar_t* name, std::string* why)
         return false;
     }
     sandbox::ClearRecord();
-    SetMachineDword(kUacKey, L"ConsentPromptBehaviorAdmin", 5);
-    SetMachineDword(kUacKey, L"ConsentPromptBehaviorUser", 3);
-    SetMachineDword(kUacKey, L"EnableLUA", 1);
+    // Values the repair itself never writes, so that one it leaves as it
+    // set them shows: it sets 0, 3 and 1.
+    SetMachineDword(kUacKey, L"ConsentPromptBehaviorAdmin", 2);
+    SetMachineDword(kUacKey, L"ConsentPromptBehaviorUser", 1);
+    DeleteMachineValue(kUacKey, L"EnableLUA");
     DeleteMachineValue(kStoreKey, L"AutoDownload");
     return true;
 }
@@ -198,12 +200,18 @@ bool LoadScenario(const wchar_t* name, std::string* why)
 // UAC and store policy values and the automatic sign-in as it works
 // (on or off; when on, the account and whether its password is the one
 // stored), the tool's own secret, the backup key, pending restart work.
-std::map<std::wstring, std::wstring> SettingsFacts()
+std::map<std::wstring, std::wstring> PromptFacts()
 {
     std::map<std::wstring, std::wstring> facts;
     facts[L"uac.consentAdmin"] = MachineValue(kUacKey, L"ConsentPromptBehaviorAdmin");
     facts[L"uac.consentUser"] = MachineValue(kUacKey, L"ConsentPromptBehaviorUser");
     facts[L"uac.enableLua"] = MachineValue(kUacKey, L"EnableLUA");
+    return facts;
+}
+
+std::map<std::wstring, std::wstring> SettingsFacts()
+{
+    std::map<std::wstring, std::wstring> facts = PromptFacts();
     facts[L"store.autoDownload"] = MachineValue(kStoreKey, L"AutoDownload");
     std::wstring signIn = L"off";
     if (MachineValue(kWinlogonKey, L"AutoAdminLogon") == L"1") {
@@ -474,7 +482,12 @@ void WatchSession(const Drive& drive, const sandbox::RebootOutcome& outcome, Run
     }
     std::set<HWND> closed;
     ULONGLONG until = GetTickCount64() + kProgramLimitMs;
+    const bool repairedSession = _wcsicmp(boot->account.c_str(), kAccount) == 0;
+    if (repairedSession)
+        boot->promptAtSignIn = PromptFacts();
     for (;;) {
+        boot->accountTypes.insert(AccountFacts()[L"account.type"]);
+        boot->elevated |= repairedSession && sandbox::IsElevated();
         std::vector<std::wstring> running;
         for (size_t i = 0; i < outcome.programs.size(); ++i) {
             unsigned long code = 0;
@@ -563,6 +576,7 @@ void RestartUntilDone(const Drive& drive, Run* run)
             run->failure = "more than " + std::to_string(kMaxRestarts) + " restarts: the machine loops";
             break;
         }
+        signedInByHand = false;   // after a restart the operator may sign in again
         if (powerCut)
             outcome = sandbox::Reboot(L"power cut");
     }

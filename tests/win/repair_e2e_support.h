@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,12 @@ struct Boot {
     std::vector<std::wstring> arguments;     // of each program started
     std::vector<unsigned long> exitCodes;    // of each, once ended
     size_t pointsPassed = 0;     // power-cut points passed on the machine when its programs had ended
+    // The repaired account as seen from the sign-in until its programs had
+    // ended: each type it had, whether the session's programs ran elevated,
+    // and the prompt's settings at the sign-in.
+    std::set<std::wstring> accountTypes;
+    bool elevated = false;
+    std::map<std::wstring, std::wstring> promptAtSignIn;
 };
 
 struct Run {

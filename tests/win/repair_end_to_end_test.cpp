@@ -54,6 +54,7 @@ TEST_P(RepairEndToEnd, TheAccountIsRebuiltWithEveryFileAndTheMachineIsLeftAsFoun
     drive.flags = c.flags;
     drive.earlierSignIn = c.earlierSignIn;
     drive.closeBy = c.closeBy;
+    drive.signInAtScreen = e2e::kAccount;   // as she would, at the sign-in screen
     e2e::Before before;
     e2e::Run run;
     ASSERT_TRUE(e2e::DriveRepair(drive, &before, &run)) << run.failure;
@@ -65,18 +66,36 @@ TEST_P(RepairEndToEnd, TheAccountIsRebuiltWithEveryFileAndTheMachineIsLeftAsFoun
     fflush(stdout);
     RecordProperty("milliseconds", std::to_string(elapsed));
 
-    // Two restarts: the temporary account's fix run, then the repaired
-    // account's clean-up, each ended by itself.
-    ASSERT_EQ(2u, run.boots.size()) << story;
+    // The temporary account's fix run; then the finish, which the service
+    // manager starts as SYSTEM before anyone signs in; then the earlier
+    // automatic sign-in as it was, or the sign-in screen, where the
+    // repaired account signs in itself and its clean-up runs.
+    ASSERT_EQ(c.earlierSignIn ? 2u : 3u, run.boots.size()) << story;
     EXPECT_EQ(e2e::kTempAccount, run.boots[0].account) << story;
     ASSERT_EQ(1u, run.boots[0].arguments.size()) << story;
     EXPECT_EQ(L" /brenwick /fixuser \"pweber\" /fixflag=" + std::to_wstring(c.flags), run.boots[0].arguments[0]);
     EXPECT_EQ(0u, run.boots[0].exitCodes[0]) << story;
-    EXPECT_EQ(e2e::kAccount, run.boots[1].account) << "the repaired profile signs in\n" << story;
-    EXPECT_EQ(e2e::kAccount, sandbox::SessionUserName()) << "and stays signed in";
     ASSERT_EQ(1u, run.boots[1].arguments.size()) << story;
-    EXPECT_EQ(L"/brenwick /cleanup", run.boots[1].arguments[0]);
-    EXPECT_EQ(static_cast<unsigned long>(-13), run.boots[1].exitCodes[0]) << story;
+    EXPECT_EQ(L" /brenwick /finish", run.boots[1].arguments[0]);
+    EXPECT_EQ(0u, run.boots[1].exitCodes[0]) << story;
+    EXPECT_EQ(c.earlierSignIn ? L"jokafor" : L"", run.boots[1].account) << story;
+    if (!c.earlierSignIn) {
+        EXPECT_EQ(e2e::kAccount, run.boots[2].account) << "the repaired profile signs in\n" << story;
+        ASSERT_EQ(1u, run.boots[2].arguments.size()) << story;
+        EXPECT_EQ(L"/brenwick /cleanup", run.boots[2].arguments[0]);
+        EXPECT_EQ(static_cast<unsigned long>(-13), run.boots[2].exitCodes[0]) << story;
+    }
+    // Never more than its own type, from the set-up to its own session, and
+    // nothing elevated in that session: its prompt as found from the start.
+    for (const e2e::Boot& boot : run.boots) {
+        for (const std::wstring& type : boot.accountTypes)
+            EXPECT_TRUE(type.empty() || type <= before.account[L"account.type"])   // one digit: 0 guest to 2
+                << "the account had type " << Narrow(type) << " at the sign-in of " << Narrow(boot.account) << "\n"
+                << story;
+        EXPECT_FALSE(boot.elevated) << "elevated in " << Narrow(boot.account) << "'s session\n" << story;
+        for (const auto& fact : boot.promptAtSignIn)
+            EXPECT_EQ(Narrow(before.settings[fact.first]), Narrow(fact.second)) << Narrow(fact.first) << " at sign-in";
+    }
 
     EXPECT_EQ(1, run.countdowns) << "the fix window's countdown was seen once\n" << story;
 
@@ -98,9 +117,11 @@ TEST_P(RepairEndToEnd, TheAccountIsRebuiltWithEveryFileAndTheMachineIsLeftAsFoun
     expected[L"taskband"] = L"carried over";
     expected[L"picture.own"] = L"set";
     expected[L"picture.centre"] = L"as before";
-    expected[L"shortcut\\Desktop\\BrenwickCleanup.lnk"] = L"absent";
+    // Her own clean-up removes them at her first sign-in.
+    const wchar_t* shortcuts = c.earlierSignIn ? L"present" : L"absent";
+    expected[L"shortcut\\Desktop\\BrenwickCleanup.lnk"] = shortcuts;
     expected[L"shortcut\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup\\BrenwickCleanup.lnk"] =
-        L"absent";
+        shortcuts;
     expected[L"log.endLines"] = L"1";
     expected[L"log.completeLines"] = L"1";
     std::map<std::wstring, std::wstring> got;
@@ -116,7 +137,9 @@ TEST_P(RepairEndToEnd, TheAccountIsRebuiltWithEveryFileAndTheMachineIsLeftAsFoun
         using repair_test::FileRule;
         bool packages = repair_test::StartsWithNoCase(path, repair_test::kPackages);
         bool systemData = repair_test::StartsWithNoCase(path, repair_test::kSystemAppData);
-        if (repair_test::IsHiveFile(path) || ((packages || systemData) && before.files.count(path) == 0))
+        // The clean-up's shortcuts are facts of their own above.
+        bool shortcut = path.find(L"BrenwickCleanup.lnk") != std::wstring::npos;
+        if (repair_test::IsHiveFile(path) || shortcut || ((packages || systemData) && before.files.count(path) == 0))
             return FileRule::Skip;
         if ((packages && !(c.flags & 1)) || (systemData && !(c.flags & 2)))
             return packages || path.find(L"old-cache.bin") != std::wstring::npos ? FileRule::Gone : FileRule::Skip;

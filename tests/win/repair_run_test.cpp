@@ -243,7 +243,7 @@ protected:
         std::wstring newSid = AccountSidOf(kAccount);
         DWORD privilege = 99;
         EXPECT_TRUE(AccountExists(kAccount, &privilege));
-        EXPECT_EQ(static_cast<DWORD>(USER_PRIV_ADMIN), privilege);
+        EXPECT_EQ(static_cast<DWORD>(USER_PRIV_USER), privilege) << "made with its saved type, never more";
         EXPECT_FALSE(newSid.empty());
         EXPECT_NE(oldSid_, newSid);
         EXPECT_EQ(newSid, journal.newSid);
@@ -291,8 +291,9 @@ protected:
 
         EXPECT_EQ(picture_, PictureColour(kAccount, version)) << "the picture was carried over";
 
-        // The hand-over: automatic sign-in and the clean-up's shortcuts.
-        EXPECT_EQ(L"pweber", MachineValue(kWinlogonKey, L"DefaultUserName"));
+        // The hand-over: no automatic sign-in into it, and the clean-up's
+        // shortcuts.
+        EXPECT_NE(L"pweber", MachineValue(kWinlogonKey, L"DefaultUserName"));
         EXPECT_TRUE(PathExists(oldProfile_ + L"\\Desktop\\BrenwickCleanup.lnk"));
         EXPECT_TRUE(PathExists(oldProfile_ + kOwnersCleanupLink));
         // A deleted file stays in sight while another program still has it open.
@@ -560,11 +561,11 @@ TEST_F(RepairRun, TheCarriedPictureIsStretchedNotCropped)
 }
 
 // After a repair the account has no password: the clean-up says so and how to set one.
-TEST_F(RepairRun, TheCleanUpTellsThatTheAccountHasNoPassword)
+TEST_F(RepairRun, TheFinishTellsThatTheAccountHasNoPassword)
 {
     Prepare();
     ASSERT_EQ(1u, RunRepair(Input(3), nullptr));
-    EXPECT_EQ(-13, RunCleanup(CleanupAs(kAccount)));
+    EXPECT_EQ(FinishResult::Done, FinishRepair(CleanupAs(nullptr)));
     std::string log = ReadBytes(kLog), missing;
     EXPECT_TRUE(InOrder(log,
                         {"The \"pweber\" account was successfully repaired.",
@@ -575,13 +576,14 @@ TEST_F(RepairRun, TheCleanUpTellsThatTheAccountHasNoPassword)
         << missing << "\n" << log;
     DWORD privilege = 99;
     EXPECT_TRUE(AccountExists(kAccount, &privilege));
-    EXPECT_EQ(static_cast<DWORD>(USER_PRIV_USER), privilege) << "its saved type is back";
+    EXPECT_EQ(static_cast<DWORD>(USER_PRIV_USER), privilege) << "its saved type";
+    EXPECT_FALSE(AccountExists(kTempAccountName));
 }
 
 // ---------------------------------------------------------------------------
-// A clean-up cut short runs again at the next sign-in and finishes.
+// A finish cut short runs again at the next start and finishes.
 
-TEST_F(RepairRun, ACleanUpRunAgainAfterItsEndLineDoesNotCloseTheLogTwice)
+TEST_F(RepairRun, AFinishRunAgainAfterItsEndLineDoesNotCloseTheLogTwice)
 {
     Prepare();
     ASSERT_EQ(1u, RunRepair(Input(), nullptr));
@@ -591,10 +593,12 @@ TEST_F(RepairRun, ACleanUpRunAgainAfterItsEndLineDoesNotCloseTheLogTwice)
     journal.marks |= JournalMark::CleanupSignIn | JournalMark::CleanupEnded;
     ASSERT_TRUE(WriteJournal(kJournal, journal));
     WriteLogEntry(kLog, L"Repair operation complete.", LogFlags::EndLine);
-    EXPECT_EQ(-13, RunCleanup(CleanupAs(kAccount)));
+    // Someone's later choice, which a sign-in put back already must not undo.
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, kWinlogonKey, L"DefaultUserName", REG_SZ, L"jokafor", sizeof(L"jokafor"));
+    EXPECT_EQ(FinishResult::Done, FinishRepair(CleanupAs(nullptr)));
     std::string log = ReadBytes(kLog);
     EXPECT_EQ(1u, Occurrences(log, "*** End of repair operation")) << log;
-    EXPECT_EQ(L"pweber", MachineValue(kWinlogonKey, L"DefaultUserName")) << "the sign-in was put back already";
+    EXPECT_EQ(L"jokafor", MachineValue(kWinlogonKey, L"DefaultUserName")) << "the sign-in was put back already";
     EXPECT_FALSE(PathExists(kJournal));
 }
 
@@ -636,7 +640,7 @@ TEST_F(RepairRun, AStepCutThreeTimesEndsTheRepairAndTheCleanUpFollows)
         EXPECT_EQ(c.cleanUpInTemporaryAccount, PathExists(failedCleanupLink_));
         EXPECT_NE(c.cleanUpInTemporaryAccount, PathExists(oldProfile_ + kOwnersCleanupLink));
         if (c.account == Account::BackNew) {
-            EXPECT_EQ(L"pweber", MachineValue(kWinlogonKey, L"DefaultUserName"));
+            EXPECT_NE(L"pweber", MachineValue(kWinlogonKey, L"DefaultUserName")) << "it signs in by itself";
             continue;
         }
         if (c.account == Account::Untouched)
@@ -668,11 +672,15 @@ TEST_F(RepairRun, AFolderBelowTheOldProfileMadeALinkIsLeftAloneWithItsTarget_Lin
     struct Case {
         const wchar_t* folder;   // below the old profile, made a link
         int32_t flags;
+        bool shortcut;           // the clean-up's shortcut belongs there: no claim of success without it
     } const cases[] = {
-        {L"AppData\\Local\\Packages", 0},
-        {L"AppData\\Local\\Microsoft\\Windows", 0},
-        {L"AppData\\Local\\Microsoft\\Windows", FixFlags::KeepSystemAppData},
-        {L"AppData\\Local", 0},
+        {L"AppData\\Local\\Packages", 0, false},
+        {L"AppData\\Local\\Microsoft\\Windows", 0, false},
+        {L"AppData\\Local\\Microsoft\\Windows", FixFlags::KeepSystemAppData, false},
+        {L"AppData\\Local", 0, false},
+        {L"Desktop", 0, true},
+        {L"AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup", 0, true},
+        {L"AppData\\Roaming", 0, true},
     };
     const std::wstring outside = L"C:\\vantrell-repair-outside";
     for (const Case& c : cases) {
@@ -684,6 +692,7 @@ TEST_F(RepairRun, AFolderBelowTheOldProfileMadeALinkIsLeftAloneWithItsTarget_Lin
         std::ofstream(std::filesystem::path(outside + L"\\precious.txt")) << "precious";
         std::ofstream(std::filesystem::path(outside + L"\\inner\\more.txt")) << "more";
         const std::wstring linked = oldProfile_ + L"\\" + c.folder;
+        std::filesystem::create_directories(linked, ignored);
         ASSERT_TRUE(MoveFileW(linked.c_str(), (linked + L" (moved away)").c_str())) << GetLastError();
         ASSERT_TRUE(PlantUnixLink(linked, outside));
 
@@ -696,6 +705,9 @@ TEST_F(RepairRun, AFolderBelowTheOldProfileMadeALinkIsLeftAloneWithItsTarget_Lin
         EXPECT_EQ(2u, there.size()) << "something was put into the link's target";
         std::string log = ReadBytes(kLog);
         EXPECT_NE(std::string::npos, log.find("A link leads out of the profile here")) << log;
+        if (c.shortcut) {
+            EXPECT_EQ(std::string::npos, log.find("account was successfully repaired")) << log;
+        }
         RemoveUnixLinksTo(ProfilesDirectory().Text(), outside);
     }
     std::error_code ignored;

@@ -81,12 +81,28 @@ TEST(ToolFolder, TheProgramIsCopiedAsANewFileAndComparedWithTheRunningOne)
     ASSERT_NE(0u, GetModuleFileNameW(nullptr, module, 2048));
     const std::wstring copy = folder + L"\\Brenwick.exe";
     std::ofstream(std::filesystem::path(copy)) << "an earlier copy";
-    EXPECT_EQ(ToolFolderResult::Ready, CopyToolExecutable(module, copy.c_str()));
+    UniqueFileHandle image = OpenRunningImage();
+    ASSERT_TRUE(image) << "the running program's file is the image it runs";
+    EXPECT_EQ(ToolFolderResult::Ready, CopyToolExecutable(image.Get(), copy.c_str()));
     EXPECT_TRUE(SameFileContents(module, copy.c_str()));
-    EXPECT_EQ(ToolFolderResult::Ready, CopyToolExecutable(copy.c_str(), copy.c_str())) << "started from the copy";
+    {
+        UniqueFileHandle itself(CreateFileW(copy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_EQ(ToolFolderResult::Ready, CopyToolExecutable(itself.Get(), copy.c_str())) << "started from the copy";
+    }
     EXPECT_TRUE(SameFileContents(module, copy.c_str()));
-    EXPECT_EQ(ToolFolderResult::CopyFailed, CopyToolExecutable((root + L"\\missing.exe").c_str(), copy.c_str()));
-    EXPECT_EQ(ToolFolderResult::CopyFailed, CopyToolExecutable(module, L""));
+    EXPECT_EQ(ToolFolderResult::CopyFailed, CopyToolExecutable(INVALID_HANDLE_VALUE, copy.c_str()));
+    EXPECT_EQ(ToolFolderResult::CopyFailed, CopyToolExecutable(image.Get(), L""));
+
+    // What is copied is what was opened at the start, not what lies at the
+    // name now: a program swapped in after the start is not taken.
+    const std::wstring started = root + L"\\started.exe";
+    std::ofstream(std::filesystem::path(started), std::ios::binary) << "MZ the program that runs";
+    UniqueFileHandle opened(CreateFileW(started.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(MoveFileW(started.c_str(), (started + L".away").c_str()));
+    std::ofstream(std::filesystem::path(started), std::ios::binary) << "MZ a planted program";
+    EXPECT_EQ(ToolFolderResult::Ready, CopyToolExecutable(opened.Get(), copy.c_str()));
+    EXPECT_EQ("MZ the program that runs", ReadBytes(copy));
 
     struct Case {
         const char* what;
@@ -107,7 +123,7 @@ TEST(ToolFolder, TheProgramIsCopiedAsANewFileAndComparedWithTheRunningOne)
         EXPECT_EQ(c.same, SameFileContents(a.c_str(), b.c_str())) << c.what;
     }
     EXPECT_FALSE(SameFileContents(a.c_str(), (root + L"\\missing.bin").c_str()));
-    EXPECT_FALSE(SameFileContents(nullptr, a.c_str()));
+    EXPECT_FALSE(SameFileContents(static_cast<const wchar_t*>(nullptr), a.c_str()));
 }
 
 // The links are made by the test fixture: Wine presents a Unix symbolic link
