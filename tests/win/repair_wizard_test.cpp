@@ -277,6 +277,7 @@ TEST_F(RepairWizard, NoChangesNothingAndYesSchedulesTheRepairEvenAsTheSessionEnd
 {
     Use("", "");
     const std::wstring consentBefore = MachineValue(kUacKey, L"ConsentPromptBehaviorAdmin");
+    const std::wstring userConsentBefore = MachineValue(kUacKey, L"ConsentPromptBehaviorUser");
     std::wstring noText, yesText;
     int result = Run([&](Wizard& w) {
         ASSERT_TRUE(w.ChooseAccount(L"mhartley"));
@@ -339,7 +340,7 @@ TEST_F(RepairWizard, NoChangesNothingAndYesSchedulesTheRepairEvenAsTheSessionEnd
     std::set<std::wstring> keys;
     for (const wchar_t* line = lines; *line != L'\0'; line += wcslen(line) + 1)
         keys.insert(line);
-    EXPECT_EQ((std::set<std::wstring>{L"LUAState=1", L"UACState=" + consentBefore, L"FullName=Maria Hartley",
+    EXPECT_EQ((std::set<std::wstring>{L"LUAState=1", L"UACState=" + consentBefore, L"UACUserState=" + userConsentBefore, L"FullName=Maria Hartley",
                                       L"UserPriv=2", L"AADState=4321"}),
               keys);
     std::string log = ReadBytes(L"C:\\Brenwick\\BrenwickLog.txt");
@@ -594,16 +595,21 @@ TEST_F(RepairWizard, SetUpThenCleanUpLeavesTheMachineAsFound)
     Secret(kSavedLogonSecret, &found);
     ASSERT_TRUE(found) << "the earlier sign-in's password is kept in the tool's secret";
 
-    // The fix run would make the account an administrator with automatic
-    // sign-in; the clean-up then runs signed in as it.
-    SetAutoLogon(L"jokafor", L"");
-    ASSERT_TRUE(SetAccountType(L"jokafor", 2, nullptr));
+    // The fix run's hand-over puts the prompt back; the finish at the next
+    // start the sign-in and removes the temporary account; the account's own
+    // clean-up opens the log.
     sandbox::ClearRecord();
     CleanupInput input;
     input.consoleUserName = L"jokafor";
     input.osVersion = 10.0;
     input.toolFolder = L"C:\\Brenwick";
     input.logPath = L"C:\\Brenwick\\BrenwickLog.txt";
+    RestoreSavedPolicies(L"C:\\Brenwick\\Brenwick.ini", L"jokafor", 10.0, input.logPath);
+    RepairJournal journal;
+    journal.account = L"jokafor";
+    journal.outcome = RepairOutcome::NotRepaired;
+    ASSERT_TRUE(WriteJournal(JournalPath(input.toolFolder).Text(), journal));
+    EXPECT_EQ(FinishResult::Done, FinishRepair(input));
     EXPECT_EQ(-13, RunCleanup(input));
 
     EXPECT_FALSE(AccountExists(L"brenwick_temp_admin"));
