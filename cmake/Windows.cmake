@@ -33,9 +33,12 @@ if(MINGW)
     set(definition ${CMAKE_BINARY_DIR}/delay/${dll}.def)
     file(CONFIGURE OUTPUT ${definition} CONTENT "LIBRARY ${dll}.dll\nEXPORTS\n${exports}\n" @ONLY)
     set(delay_library ${CMAKE_BINARY_DIR}/delay/lib${dll}-delay.a)
+    # Named relative to its folder: dlltool makes symbol names of the path,
+    # and no build path may reach the product.
     add_custom_command(OUTPUT ${delay_library}
-      COMMAND ${VANTRELL_DLLTOOL} --input-def ${definition} --dllname ${dll}.dll --output-delaylib ${delay_library}
+      COMMAND ${VANTRELL_DLLTOOL} --input-def ${dll}.def --dllname ${dll}.dll --output-delaylib lib${dll}-delay.a
               --temp-prefix ${dll}-delay
+      WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/delay
       DEPENDS ${definition}
       COMMENT "Making the delayed import library of ${dll}"
       VERBATIM)
