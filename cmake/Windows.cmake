@@ -33,9 +33,12 @@ if(MINGW)
     set(definition ${CMAKE_BINARY_DIR}/delay/${dll}.def)
     file(CONFIGURE OUTPUT ${definition} CONTENT "LIBRARY ${dll}.dll\nEXPORTS\n${exports}\n" @ONLY)
     set(delay_library ${CMAKE_BINARY_DIR}/delay/lib${dll}-delay.a)
+    # Named relative to its folder: dlltool makes symbol names of the path,
+    # and no build path may reach the product.
     add_custom_command(OUTPUT ${delay_library}
-      COMMAND ${VANTRELL_DLLTOOL} --input-def ${definition} --dllname ${dll}.dll --output-delaylib ${delay_library}
+      COMMAND ${VANTRELL_DLLTOOL} --input-def ${dll}.def --dllname ${dll}.dll --output-delaylib lib${dll}-delay.a
               --temp-prefix ${dll}-delay
+      WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/delay
       DEPENDS ${definition}
       COMMENT "Making the delayed import library of ${dll}"
       VERBATIM)
@@ -142,8 +145,12 @@ target_link_libraries(vantrell-sandbox PRIVATE vantrell_lib vantrell_sandbox)
 if(MINGW AND CMAKE_OBJCOPY)
   set(VANTRELL_SYMBOLS $<TARGET_FILE_DIR:vantrell>/$<TARGET_FILE_BASE_NAME:vantrell>.debug)
   add_custom_command(TARGET vantrell POST_BUILD
-    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:vantrell> ${VANTRELL_SYMBOLS}
-    COMMAND ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=${VANTRELL_SYMBOLS} $<TARGET_FILE:vantrell>
+    # objcopy writes the clock's time into the headers it rewrites, unless
+    # SOURCE_DATE_EPOCH says otherwise: none, as the linker wrote.
+    COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0
+            ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:vantrell> ${VANTRELL_SYMBOLS}
+    COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0
+            ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=${VANTRELL_SYMBOLS} $<TARGET_FILE:vantrell>
     COMMENT "Keeping the product's symbols in vantrell.debug"
     VERBATIM)
   target_link_options(vantrell PRIVATE -Wl,-Map=$<TARGET_FILE_DIR:vantrell>/vantrell.map)

@@ -29,7 +29,9 @@ for file in vantrell.exe vantrell.com $(cd "$first" && ls vantrell-*.msi); do
     if cmp "$first/$file" "$second/$file"; then
         echo "same bytes: $file"
     else
+        echo "$(cmp -l "$first/$file" "$second/$file" | wc -l) bytes differ; the second build stays in $work"
         status=1
+        trap - EXIT
     fi
 done
 exit $status
