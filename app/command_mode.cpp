@@ -167,7 +167,20 @@ void CommandRun::Line(const std::wstring& text)
 void CommandRun::Say(const std::wstring& text)
 {
     messages_.push_back(text);
-    WriteStandard(console_.err, console_.errIsConsole, std::wstring(EscapeControls(text.c_str()).Text()) + L"\r\n");
+    // The set-up's and the operations' messages are written for a message
+    // box, in paragraphs: on the one line of standard error a paragraph break
+    // is a space. Any other control character is shown escaped.
+    std::wstring line;
+    line.reserve(text.size());
+    for (wchar_t c : text) {
+        if (c == L'\r' || c == L'\n') {
+            if (!line.empty() && line.back() != L' ')
+                line.push_back(L' ');
+        } else {
+            line.push_back(c);
+        }
+    }
+    WriteStandard(console_.err, console_.errIsConsole, std::wstring(EscapeControls(line.c_str()).Text()) + L"\r\n");
 }
 
 void CommandRun::Change(const std::wstring& text)

@@ -29,6 +29,7 @@
 #include "repair/repair_journal.h"
 #include "repair/repair_rules.h"
 #include "repair/repair_setup.h"
+#include "repair/tool_folder.h"
 #include "ui/secret_text.h"
 #include "vantrell_version.h"
 
@@ -954,6 +955,9 @@ int RepairPlan(CommandRun& run)
 // start-up of the fix run and the reboot into it.
 int RepairSchedule(CommandRun& run)
 {
+    // The program as it started, held from here on: the copy the fix run
+    // starts from is made from this handle, never from the name read again.
+    const UniqueFileHandle program = OpenRunningImage();
     const wchar_t* name = run.Argument(0);
     WString sid, folder;
     if (!RequireRepairable(run, name, sid, folder))
@@ -1001,6 +1005,7 @@ int RepairSchedule(CommandRun& run)
     input.inTempAccount = EqualsNoCase(ConsoleUserName().Text(), kTempAccountName);
     input.toolFolder = toolFolder.Text();
     input.programPath = ModulePath().Text();
+    input.programFile = program.Get();
     input.logPath = std::wstring(toolFolder.Text()) + kLogFileName;
     RepairSetupResult result = ScheduleRepair(input);
     if (!result.scheduled) {
