@@ -795,11 +795,13 @@ int RelocateFolderVerb(CommandRun& run, bool restore)
             return kExitRefused;
         }
     }
-    run.Change(std::wstring(folderName) + L" " + (restore ? L"restored" : L"moved") + L" from " +
-               Quoted(current.Text()) + L" to " + Quoted(target.Text()) +
-               (request.moveContents ? L" with its contents" : L"; its contents stay"));
-    if (run.DryRun())
+    const std::wstring place = std::wstring(folderName) + L" " + (restore ? L"restored" : L"moved") + L" from " +
+                               Quoted(current.Text()) + L" to " + Quoted(target.Text());
+    const std::wstring whole = place + (request.moveContents ? L" with its contents" : L"; its contents stay");
+    if (run.DryRun()) {
+        run.Change(whole);
         return kExitDone;
+    }
     request.dryRun = false;
     ULONGLONG said = 0;
     request.progress = [&](const MoveProgress& progress) {
@@ -811,6 +813,20 @@ int RelocateFolderVerb(CommandRun& run, bool restore)
                                       progress.bytesDone.load(), progress.bytesTotal.load()).Text());
     };
     result = RelocateFolder(request);
+    // Only what happened is reported as done: a place set with contents
+    // left behind is one change and one thing not done.
+    if (result.outcome == RelocationOutcome::Done) {
+        run.Change(whole);
+    } else if (!result.placeChanged) {
+        run.NotDone(whole);
+    } else {
+        run.Change(place);
+        if (request.moveContents)
+            run.NotDone(std::wstring(L"contents of ") + folderName + L" moved: " +
+                        (result.contentsMoved ? std::to_wstring(result.notMoved) + L" entries stayed at " +
+                                                    Quoted(current.Text())
+                                              : std::wstring(L"none were moved")));
+    }
     if (run.Json()) {
         JsonWriter& json = run.Document();
         json.Key("relocation").BeginObject().Field("folder", folderName).Field("from", current.Text())
