@@ -16,6 +16,7 @@
 #include "app/health_check_dialog.h"
 #include "sandbox/sandbox.h"
 #include "tests/narrow.h"
+#include "tests/win/test_support.h"
 
 namespace {
 
@@ -197,6 +198,31 @@ TEST(HealthCheck, EachMendRemovesItsFindingAndNothingElse)
             EXPECT_FALSE(MendFinding(*it).mended) << Narrow(key.c_str());
         }
     }
+}
+
+// The user owns every folder on the way to their Startup folder: one of
+// them swapped for a link after the check leads the mend elsewhere, where
+// nothing may be deleted.
+TEST(HealthCheck, TheShortcutMendDeletesNothingThroughALink)
+{
+    Load(L"health-leftovers");
+    std::vector<Finding> findings = RunHealthCheck(HealthCheckOptions{});
+    const Finding* shortcut = Find(findings, L"repair-stale-shortcut");
+    ASSERT_NE(nullptr, shortcut) << Describe(findings);
+    const std::wstring startup = shortcut->target.substr(0, shortcut->target.rfind(L'\\'));
+    const std::wstring elsewhere = L"C:\\vantrell-elsewhere";
+    const std::wstring victim = elsewhere + shortcut->target.substr(startup.size());
+    CreateDirectoryW(elsewhere.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(shortcut->target.c_str(), victim.c_str(), FALSE));
+    ASSERT_TRUE(MoveFileW(startup.c_str(), (startup + L".real").c_str()));
+    ASSERT_TRUE(PlantUnixLink(startup, elsewhere));
+
+    EXPECT_FALSE(MendFinding(*shortcut).mended);
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(victim.c_str())) << "deleted through the link";
+    RemoveUnixLinksTo(startup.substr(0, startup.rfind(L'\\')), elsewhere);
+    MoveFileW((startup + L".real").c_str(), startup.c_str());
+    DeleteFileW(victim.c_str());
+    RemoveDirectoryW(elsewhere.c_str());
 }
 
 // The saved list keeps whatever the machine's texts hold as data: a CSV cell

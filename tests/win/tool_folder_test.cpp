@@ -102,7 +102,7 @@ TEST(ToolFolder, TheProgramIsCopiedAsANewFileAndComparedWithTheRunningOne)
     ASSERT_TRUE(MoveFileW(started.c_str(), (started + L".away").c_str()));
     std::ofstream(std::filesystem::path(started), std::ios::binary) << "MZ a planted program";
     EXPECT_EQ(ToolFolderResult::Ready, CopyToolExecutable(opened.Get(), copy.c_str()));
-    EXPECT_EQ("MZ the program that runs", ReadBytes(copy));
+    EXPECT_EQ("MZ the program that runs", ReadBytes(copy).substr(0, 64)) << "not the file opened at the start";
 
     struct Case {
         const char* what;
