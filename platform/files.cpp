@@ -97,6 +97,13 @@ public:
         return wcscmp(mask_, L"*") == 0 || PathMatchSpecW(entry.name.Text(), mask_);
     }
 
+    // The common case in one open and close; a read-only, refused or busy
+    // file goes the checked way below.
+    bool TakeListedFile(const TreeFolder& folder, const TreeEntry& entry) override
+    {
+        return (entry.attributes & FILE_ATTRIBUTE_READONLY) == 0 && RemoveFileEntry(folder, entry);
+    }
+
     void OnFile(const TreeFolder& folder, const TreeEntry& entry, HANDLE file) override
     {
         Add(RemoveOpened(file, entry.attributes) ? kDeleteDone : Schedule(folder, entry));

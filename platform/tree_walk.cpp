@@ -25,6 +25,7 @@ constexpr ULONG kOpenForBackup = 0x00004000;      // FILE_OPEN_FOR_BACKUP_INTENT
 constexpr ULONG kSynchronousIo = 0x00000020;      // FILE_SYNCHRONOUS_IO_NONALERT
 constexpr ULONG kDirectoryFile = 0x00000001;      // FILE_DIRECTORY_FILE
 constexpr ULONG kNonDirectoryFile = 0x00000040;   // FILE_NON_DIRECTORY_FILE
+constexpr ULONG kDeleteOnClose = 0x00001000;      // FILE_DELETE_ON_CLOSE
 constexpr ULONG kFileOpen = 1;                    // FILE_OPEN
 constexpr ULONG kFileCreate = 2;                  // FILE_CREATE
 constexpr ULONG kFileOpenIf = 3;                  // FILE_OPEN_IF
@@ -279,6 +280,8 @@ private:
             } else if (entry.IsFolder()) {
                 level.subfolders.push_back(std::move(entry));
                 continue;
+            } else if (visitor_.TakeListedFile(level.folder, entry)) {
+                // dealt with by name inside the held folder
             } else if (fileAccess == 0) {
                 visitor_.OnFile(level.folder, entry, INVALID_HANDLE_VALUE);
             } else {
@@ -406,6 +409,16 @@ bool CurrentPathOf(const TreeFolder& folder, const TreeEntry& entry, WString& pa
         return false;
     TrimTrailingBackslashes(path);
     return path.Append(L"\\", entry.name.Text());
+}
+
+bool RemoveFileEntry(const TreeFolder& folder, const TreeEntry& entry)
+{
+    if (entry.IsFolder() || entry.name.Text()[0] == L'\0')
+        return false;
+    // Nothing shared: a file another program holds stays, and is left to
+    // the checked way, which can schedule it.
+    return static_cast<bool>(OpenRelative(folder.handle, entry.name.Text(), DELETE, kFileOpen,
+                                          kNonDirectoryFile | kDeleteOnClose, 0, nullptr, 0));
 }
 
 bool DeleteByHandle(HANDLE object)

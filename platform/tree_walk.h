@@ -67,6 +67,10 @@ public:
     // always visited.
     virtual bool Wanted(const TreeEntry& /*entry*/) const { return true; }
 
+    // A file as listed, before the walk opens it: true when the visitor has
+    // dealt with it by name inside `folder` (RemoveFileEntry), and the walk
+    // goes on without opening it.
+    virtual bool TakeListedFile(const TreeFolder& /*folder*/, const TreeEntry& /*entry*/) { return false; }
     // A file, opened relative to its folder and checked (INVALID_HANDLE_VALUE
     // when FileAccess is 0).
     virtual void OnFile(const TreeFolder& /*folder*/, const TreeEntry& /*entry*/, HANDLE /*file*/) {}
@@ -143,6 +147,15 @@ bool HasOtherNames(HANDLE file);
 // name. For the few calls that take only a path (removing a link, a deletion
 // at restart); false when the folder's path cannot be had.
 bool CurrentPathOf(const TreeFolder& folder, const TreeEntry& entry, WString& path);
+
+// Removes the name `entry` from the open `folder` in one step, when it
+// names no folder and nothing keeps it: opened relative to the folder,
+// without following a link, and gone when closed. No check is needed on what
+// the name holds by then: removing a name inside a folder the walk holds
+// reaches nothing outside it (a link goes itself, a file with other names
+// keeps them). False, with nothing removed, when it was refused (read-only,
+// in use, the security) or is a folder now.
+bool RemoveFileEntry(const TreeFolder& folder, const TreeEntry& entry);
 
 // Removes or renames the object behind an open handle (opened with DELETE).
 bool DeleteByHandle(HANDLE object);
