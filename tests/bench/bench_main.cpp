@@ -358,12 +358,36 @@ void BenchFolderMove()
 
 }  // namespace
 
+// The two walks that change nothing outside the tree: its deletion, against
+// the system's own, and its measure, against the bare listing calls.
+void BenchTreeWalks(const std::wstring& tree)
+{
+    CreateDirectoryW(L"C:\\vantrell-bench", nullptr);
+    Compare("DeletePath", [&] { Remove(tree); MakeFileTree(tree, 500, 20); },
+            [&] { DeletePath(tree.c_str(), 0); }, [&] { Run(L"cmd /c rd /s /q \"" + tree + L"\""); }, "cmd /c rd /s /q");
+
+    MakeFileTree(tree, 500, 20);
+    uint64_t oursSize = 0, walkSize = 0;
+    Compare("DirectorySize", [] {}, [&] { oursSize = DirectorySize(tree.c_str()); },
+            [&] { walkSize = BareWalk(tree); }, "FindFirst/NextFileW walk");
+    if (oursSize != walkSize)
+        std::printf("  sizes differ: %llu against %llu\n", static_cast<unsigned long long>(oursSize),
+                    static_cast<unsigned long long>(walkSize));
+}
+
 int wmain(int argc, wchar_t** argv)
 {
-    // "folders": only the folder move; "native-tree <path>": only make the
+    // "folders": only the folder move; "walks": only the deletion and the
+    // measure of a tree; "native-tree <path>": only make the
     // tree for the native floor that scripts/bench.sh times with mv.
     if (argc >= 3 && wcscmp(argv[1], L"native-tree") == 0) {
         MakeMoveTree(argv[2], MoveSizeFromEnvironment());
+        return 0;
+    }
+    const std::wstring tree = L"C:\\vantrell-bench\\tree";
+    if (argc >= 2 && wcscmp(argv[1], L"walks") == 0) {
+        BenchTreeWalks(tree);
+        Remove(L"C:\\vantrell-bench");
         return 0;
     }
     if (argc >= 2 && wcscmp(argv[1], L"folders") == 0) {
@@ -381,18 +405,7 @@ int wmain(int argc, wchar_t** argv)
             [&] { Run(L"reg copy \"HKCU\\" + source + L"\" \"HKCU\\" + copy + L"\" /s /f"); }, "reg copy /s /f");
     RegDeleteTreeW(HKEY_CURRENT_USER, kBenchKey);
 
-    const std::wstring tree = L"C:\\vantrell-bench\\tree";
-    CreateDirectoryW(L"C:\\vantrell-bench", nullptr);
-    Compare("DeletePath", [&] { Remove(tree); MakeFileTree(tree, 500, 20); },
-            [&] { DeletePath(tree.c_str(), 0); }, [&] { Run(L"cmd /c rd /s /q \"" + tree + L"\""); }, "cmd /c rd /s /q");
-
-    MakeFileTree(tree, 500, 20);
-    uint64_t oursSize = 0, walkSize = 0;
-    Compare("DirectorySize", [] {}, [&] { oursSize = DirectorySize(tree.c_str()); },
-            [&] { walkSize = BareWalk(tree); }, "FindFirst/NextFileW walk");
-    if (oursSize != walkSize)
-        std::printf("  sizes differ: %llu against %llu\n", static_cast<unsigned long long>(oursSize),
-                    static_cast<unsigned long long>(walkSize));
+    BenchTreeWalks(tree);
 
     // The repair tool secures its folder's contents entry by entry through
     // handles the walker opened; the peer sets the same owner and DACL by
