@@ -142,6 +142,30 @@ bool IsAutoLogonConfigured()
     return stored && enabled;
 }
 
+bool AutoLogonPasswordIs(const wchar_t* password)
+{
+    LSA_OBJECT_ATTRIBUTES attributes{};
+    UniqueLsaPolicy policy;
+    if (password == nullptr ||
+        machine::LsaOpenPolicy(nullptr, &attributes, POLICY_GET_PRIVATE_INFORMATION, policy.Put()) != kStatusSuccess)
+        return false;
+    LSA_UNICODE_STRING name = machine::CountedText(kSecretName);
+    UniqueLsaText data;
+    if (machine::LsaRetrievePrivateData(policy.Get(), &name, data.Put()) != kStatusSuccess || !data)
+        return false;
+    const LSA_UNICODE_STRING& stored = *data.Get();
+    const size_t length = TextLength(password);
+    bool same = stored.Buffer != nullptr && stored.Length == length * sizeof(wchar_t);
+    // Every character looked at, whatever the first difference.
+    wchar_t difference = 0;
+    for (size_t i = 0; same && i < length; ++i)
+        difference |= static_cast<wchar_t>(stored.Buffer[i] ^ password[i]);
+    same = same && difference == 0;
+    if (stored.Buffer != nullptr)
+        SecureZeroMemory(stored.Buffer, std::max(stored.MaximumLength, stored.Length));
+    return same;
+}
+
 bool IsAutoLogonAccount(const wchar_t* accountName)
 {
     WString stored = GetAutoLogonUserName();

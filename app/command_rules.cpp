@@ -2,16 +2,34 @@
 
 #include <cwchar>
 
-const CommandExitEntry kCommandExits[6] = {
+const CommandExitEntry kCommandExits[8] = {
     {kExitDone, L"done (for a check: nothing found)"},
     {kExitFound, L"a check found something to mend"},
-    {kExitUsage, L"the command line makes no sense; nothing was done"},
+    {kExitUsage, L"the command line makes no sense, --yes was needed or the question was declined; nothing was done"},
     {kExitRefused, L"refused by a guard, with the reason on standard error; nothing was changed"},
     {kExitFailed, L"failed or partly done; standard error says what was and was not done"},
     {kExitNeedsElevation, L"needs an elevated administrator; nothing was done"},
+    {kExitNoSuchAccount, L"no such account; nothing was changed"},
+    {kExitRestartNeeded, L"done; the computer must restart for it to take effect"},
 };
 
 namespace {
+
+// Letter case folded for A to Z only, as account names are compared.
+bool SameWord(const std::wstring& a, const wchar_t* b)
+{
+    size_t i = 0;
+    for (; i < a.size() && b[i] != L'\0'; ++i) {
+        wchar_t x = a[i], y = b[i];
+        if (x >= L'A' && x <= L'Z')
+            x = static_cast<wchar_t>(x - L'A' + L'a');
+        if (y >= L'A' && y <= L'Z')
+            y = static_cast<wchar_t>(y - L'A' + L'a');
+        if (x != y)
+            return false;
+    }
+    return i == a.size() && b[i] == L'\0';
+}
 
 // The table's words of a verb split at blanks.
 std::vector<std::wstring> Words(const wchar_t* words)
@@ -53,6 +71,16 @@ const CommandOption* FindOption(const CommandSyntax& syntax, const std::wstring&
         if (name == syntax.options[i].name)
             return &syntax.options[i];
     return nullptr;
+}
+
+const wchar_t kUsageLine[] = L"usage: vantrell COMMAND [ARGUMENTS] [OPTIONS]; \"vantrell help\" lists the commands";
+
+bool IsHelpSwitch(const wchar_t* argument)
+{
+    for (const wchar_t* spelling : {L"--help", L"-h", L"-?", L"/?", L"/help"})
+        if (SameWord(spelling, argument))
+            return true;
+    return false;
 }
 
 bool Refuse(ParsedCommand& parsed, const std::wstring& error)
@@ -138,7 +166,7 @@ int MatchVerb(int count, const wchar_t* const* arguments, const CommandSyntax* t
             continue;
         bool all = true;
         for (size_t i = 0; i < words.size() && all; ++i)
-            all = arguments[i] != nullptr && words[i] == arguments[i];
+            all = arguments[i] != nullptr && SameWord(words[i], arguments[i]);
         if (all) {
             best = static_cast<int>(row);
             bestWords = static_cast<int>(words.size());
@@ -168,10 +196,51 @@ bool LooksLikePasswordArgument(const wchar_t* argument)
     return text == L"-p" || text == L"/p" || text.compare(0, 3, L"/p:") == 0;
 }
 
+LineKind ClassifyCommandLine(int count, const wchar_t* const* arguments, const CommandSyntax* table, size_t rows)
+{
+    if (count < 1 || arguments == nullptr || arguments[0] == nullptr || arguments[0][0] == L'\0')
+        return LineKind::Window;
+    if (arguments[0][0] == L'/' && !IsHelpSwitch(arguments[0]))
+        return LineKind::Window;
+    int first = 0;
+    while (first < count && arguments[first] != nullptr &&
+           (std::wcscmp(arguments[first], L"--json") == 0 || std::wcscmp(arguments[first], L"--verbose") == 0))
+        ++first;
+    if (first < count && arguments[first] != nullptr && IsHelpSwitch(arguments[first]))
+        return LineKind::Command;
+    return MatchVerb(count - first, arguments + first, table, rows, nullptr) >= 0 ? LineKind::Command
+                                                                                  : LineKind::Unknown;
+}
+
 bool ParseCommand(int count, const wchar_t* const* arguments, const CommandSyntax* table, size_t rows,
                   ParsedCommand& parsed)
 {
     parsed = ParsedCommand();
+    // Read first, so that a refusal below answers in the form asked for.
+    for (int i = 0; i < count && arguments[i] != nullptr && std::wcscmp(arguments[i], L"--") != 0; ++i) {
+        parsed.json = parsed.json || std::wcscmp(arguments[i], L"--json") == 0;
+        parsed.verbose = parsed.verbose || std::wcscmp(arguments[i], L"--verbose") == 0;
+    }
+    // Those two may also stand before the verb; a help switch alone is the
+    // verb "help", and before a verb asks for that verb's help.
+    std::vector<const wchar_t*> line;
+    bool helpFirst = false;
+    for (int i = 0; i < count; ++i) {
+        const wchar_t* argument = arguments[i] != nullptr ? arguments[i] : L"";
+        if (line.empty() && (std::wcscmp(argument, L"--json") == 0 || std::wcscmp(argument, L"--verbose") == 0))
+            continue;
+        if (line.empty() && !helpFirst && IsHelpSwitch(argument)) {
+            helpFirst = true;
+            continue;
+        }
+        line.push_back(argument);
+    }
+    if (helpFirst && line.empty())
+        line.push_back(L"help");
+    else if (helpFirst)
+        line.push_back(L"--help");
+    count = static_cast<int>(line.size());
+    arguments = line.data();
     for (int i = 0; i < count; ++i) {
         if (LooksLikePasswordArgument(arguments[i]))
             return Refuse(parsed, L"a password is never taken from the command line, which every process of this "
@@ -182,8 +251,8 @@ bool ParseCommand(int count, const wchar_t* const* arguments, const CommandSynta
     parsed.verb = MatchVerb(count, arguments, table, rows, &consumed);
     if (parsed.verb < 0)
         return Refuse(parsed, count > 0 && arguments[0] != nullptr
-                                  ? L"unknown command \"" + std::wstring(arguments[0]) + L"\"; see \"help\""
-                                  : std::wstring(L"no command given; see \"help\""));
+                                  ? L"unknown command \"" + std::wstring(arguments[0]) + L"\"; " + kUsageLine
+                                  : L"no command given; " + std::wstring(kUsageLine));
     const CommandSyntax& syntax = table[parsed.verb];
     const std::wstring verbName(syntax.words);
 
@@ -212,6 +281,8 @@ bool ParseCommand(int count, const wchar_t* const* arguments, const CommandSynta
             parsed.json = true;
         else if (name == L"--help")
             parsed.help = true;
+        else if (name == L"--verbose")
+            parsed.verbose = true;
         else if (name == L"--dry-run" && syntax.changes)
             parsed.dryRun = true;
         else if (name == L"--yes" && syntax.destructive)
@@ -270,11 +341,16 @@ void AppendJsonString(std::string& out, const wchar_t* text)
         case '\r': out += "\\r"; break;
         case '\t': out += "\\t"; break;
         default:
-            // U+2028 and U+2029 end a line in JavaScript: escaped for readers that evaluate.
-            if (code < 0x20 || code == 0x7F || code == 0x2028 || code == 0x2029)
+            if (code < 0x20 || code >= 0x7F) {
+                // Beyond the basic plane: the pair of surrogates JSON spells it with.
+                if (code >= 0x10000) {
+                    AppendEscape(out, 0xD800 + ((code - 0x10000) >> 10));
+                    code = 0xDC00 + ((code - 0x10000) & 0x3FF);
+                }
                 AppendEscape(out, code);
-            else
-                AppendUtf8(out, code);
+            } else {
+                out.push_back(static_cast<char>(code));
+            }
         }
     }
     out.push_back('"');

@@ -241,7 +241,8 @@ int ListAccounts(CommandRun& run)
     if (sizes)
         names.push_back(L"sizeBytes");
     if (csv) {
-        std::wstring text = CsvLine(names);
+        // A spreadsheet reads UTF-8 as such only behind the mark.
+        std::wstring text = L"\xFEFF" + CsvLine(names);
         for (AccountFacts& facts : accounts)
             text += CsvLine(FactsFields(facts, sizes));
         run.Line(text.substr(0, text.size() - 2));
@@ -263,7 +264,7 @@ int ShowAccount(CommandRun& run)
     AccountFacts facts;
     if (!ReadFacts(run.Argument(0), console.Text(), facts)) {
         run.Say(L"there is no local account " + Quoted(run.Argument(0)));
-        return kExitRefused;
+        return kExitNoSuchAccount;
     }
     if (run.Json()) {
         run.Document().Key("account");
@@ -288,7 +289,9 @@ int SetAccount(CommandRun& run)
     const wchar_t* name = run.Argument(0);
     WString console = ConsoleUserName();
     AccountDetails details;
-    if (!RequireAccount(run, name, details, console.Text()) || !FullNameUsable(run))
+    if (!RequireAccount(run, name, details, console.Text()))
+        return kExitNoSuchAccount;
+    if (!FullNameUsable(run))
         return kExitRefused;
     const ParsedCommand& p = run.Parsed();
     // The panel's own limits: a built-in account keeps its name and type,
@@ -342,36 +345,46 @@ int SetAccount(CommandRun& run)
 
     // Each change with the part of the settings that carries it, so that
     // only those that took are reported done.
-    std::vector<std::pair<std::wstring, uint32_t>> changes;
+    struct SettingChange {
+        std::wstring text;
+        const wchar_t* field;
+        std::wstring before, after;
+        uint32_t part;
+    };
+    auto yesNo = [](bool value) { return std::wstring(value ? L"yes" : L"no"); };
+    std::vector<SettingChange> changes;
     if (FullNameChanged(fullName, details.fullName.Text(), name))
-        changes.emplace_back(L"full name of " + Quoted(name) + L" to " + Quoted(fullName), SettingsFailure::Record);
+        changes.push_back({L"full name of " + Quoted(name) + L" to " + Quoted(fullName), L"fullName",
+                           details.fullName.Text(), fullName, SettingsFailure::Record});
     if (type != details.privilege)
-        changes.emplace_back(L"type of " + Quoted(name) + L" to " + TypeName(type), SettingsFailure::Type);
+        changes.push_back({L"type of " + Quoted(name) + L" to " + TypeName(type), L"type", TypeName(details.privilege),
+                           TypeName(type), SettingsFailure::Type});
     const uint32_t composed = ComposeAccountFlags(f, choice.flags);
     struct FlagText {
         uint32_t bit;
         const wchar_t* text;
+        const wchar_t* field;
     } const flagTexts[] = {
-        {kFlagAccountDisabled, L"disabled"},
-        {kFlagLockedOut, L"locked out"},
-        {kFlagPasswordCannotChange, L"password cannot change"},
-        {kFlagPasswordNotRequired, L"password not required"},
-        {kFlagPasswordNeverExpires, L"password never expires"},
+        {kFlagAccountDisabled, L"disabled", L"disabled"},
+        {kFlagLockedOut, L"locked out", L"lockedOut"},
+        {kFlagPasswordCannotChange, L"password cannot change", L"passwordCannotChange"},
+        {kFlagPasswordNotRequired, L"password not required", L"passwordNotRequired"},
+        {kFlagPasswordNeverExpires, L"password never expires", L"passwordNeverExpires"},
     };
     for (const FlagText& flag : flagTexts)
         if ((composed & flag.bit) != (f & flag.bit))
-            changes.emplace_back(Quoted(name) + L" " + flag.text + L": " + ((composed & flag.bit) ? L"yes" : L"no"),
-                                 SettingsFailure::Record);
+            changes.push_back({Quoted(name) + L" " + flag.text + L": " + yesNo(composed & flag.bit), flag.field,
+                               yesNo(f & flag.bit), yesNo(composed & flag.bit), SettingsFailure::Record});
     if (hidden != details.hidden)
-        changes.emplace_back(Quoted(name) + (hidden ? L" hidden from" : L" shown on") + L" the welcome screen",
-                             SettingsFailure::Visibility);
+        changes.push_back({Quoted(name) + (hidden ? L" hidden from" : L" shown on") + L" the welcome screen", L"hidden",
+                           yesNo(details.hidden), yesNo(hidden), SettingsFailure::Visibility});
     if (changes.empty()) {
         run.Say(L"nothing to change");
         return kExitDone;
     }
     if (run.DryRun()) {
-        for (const auto& change : changes)
-            run.Change(change.first);
+        for (const SettingChange& change : changes)
+            run.Change(change.text, name, change.field, change.before, change.after);
         return kExitDone;
     }
 
@@ -381,8 +394,9 @@ int SetAccount(CommandRun& run)
     if (hidden != details.hidden &&
         !SetSignInVisibility(name, hidden ? SignInVisibilityMode::Hide : SignInVisibilityMode::Show))
         failures |= SettingsFailure::Visibility;
-    for (const auto& change : changes)
-        (failures & change.second) ? run.NotDone(change.first) : run.Change(change.first);
+    for (const SettingChange& change : changes)
+        (failures & change.part) ? run.NotDone(change.text)
+                                 : run.Change(change.text, name, change.field, change.before, change.after);
     if (failures == 0)
         return kExitDone;
     struct FailureText {
@@ -404,7 +418,7 @@ int PasswordSet(CommandRun& run)
     const wchar_t* name = run.Argument(0);
     AccountDetails details;
     if (!RequireAccount(run, name, details, nullptr))
-        return kExitRefused;
+        return kExitNoSuchAccount;
     SecretText password, current;
     if (!run.ReadSecret(password, L"New password: ", true))
         return kExitUsage;
@@ -419,14 +433,16 @@ int PasswordSet(CommandRun& run)
         return kExitUsage;
     }
     const std::wstring change = L"password of " + Quoted(name) + L" set";
+    // A password cannot be compared without signing in with it, which
+    // counts towards the account's lock-out: it is always set.
     if (run.DryRun()) {
-        run.Change(change);
+        run.SecretChange(change, name, L"password");
         return kExitDone;
     }
     // The worker also renews the automatic sign-in's copy, as for the dialog.
     NET_API_STATUS status = RunPasswordChange(nullptr, name, current.Text(), password.Text());
     if (status == NERR_Success) {
-        run.Change(change);
+        run.SecretChange(change, name, L"password");
         return kExitDone;
     }
     run.Say(status == ERROR_INVALID_PASSWORD ? L"the current password is not correct; nothing was changed"
@@ -439,10 +455,10 @@ int PasswordRemove(CommandRun& run)
     const wchar_t* name = run.Argument(0);
     AccountDetails details;
     if (!RequireAccount(run, name, details, nullptr))
-        return kExitRefused;
+        return kExitNoSuchAccount;
     const std::wstring change = L"password of " + Quoted(name) + L" removed";
     if (run.DryRun() || RunPasswordChange(nullptr, name, nullptr, nullptr) == NERR_Success) {
-        run.Change(change);
+        run.SecretChange(change, name, L"password");
         return kExitDone;
     }
     run.Say(L"the password could not be removed");
@@ -454,7 +470,7 @@ int AutoLogonSet(CommandRun& run)
     const wchar_t* name = run.Argument(0);
     AccountDetails details;
     if (!RequireAccount(run, name, details, nullptr))
-        return kExitRefused;
+        return kExitNoSuchAccount;
     if ((details.flags & (kFlagAccountDisabled | kFlagLockedOut)) != 0 || details.hidden) {
         run.Say(L"a disabled, locked-out or hidden account cannot sign in automatically; nothing was changed");
         return kExitRefused;
@@ -462,8 +478,19 @@ int AutoLogonSet(CommandRun& run)
     SecretText password;
     if (!run.ReadSecret(password, L"Password of the account: ", true))
         return kExitUsage;
+    const WString before = GetAutoLogonUserName();
+    const bool configured = IsAutoLogonConfigured();
+    if (configured && EqualsNoCase(before.Text(), name) && AutoLogonPasswordIs(password.Text())) {
+        run.Say(L"the computer already signs in as " + Quoted(name) + L" with this password; nothing to change");
+        return kExitDone;
+    }
+    const std::wstring text = L"automatic sign-in as " + Quoted(name);
+    const std::wstring old = configured ? before.Text() : L"";
     if (run.DryRun() || SetAutoLogon(name, password.Text()) != AutoLogonResult::Failed) {
-        run.Change(L"automatic sign-in as " + Quoted(name));
+        if (configured && EqualsNoCase(before.Text(), name))
+            run.SecretChange(text, L"autologon", L"password");
+        else
+            run.Change(text, L"autologon", L"account", old, name);
         return kExitDone;
     }
     run.Say(L"the automatic sign-in could not be set");
@@ -476,8 +503,9 @@ int AutoLogonClear(CommandRun& run)
         run.Say(L"no automatic sign-in is set");
         return kExitDone;
     }
+    const WString before = GetAutoLogonUserName();
     if (run.DryRun() || SetAutoLogon(L"", nullptr) != AutoLogonResult::Failed) {
-        run.Change(L"automatic sign-in cleared");
+        run.Change(L"automatic sign-in cleared", L"autologon", L"account", before.Text(), L"");
         return kExitDone;
     }
     run.Say(L"the automatic sign-in could not be cleared");
@@ -534,7 +562,7 @@ int SetPicture(CommandRun& run, const wchar_t* name, const wchar_t* file, Pictur
         return kExitRefused;
     }
     if (run.DryRun() || SetAccountPicture(name, image.Get(), fit, GetOsVersionNumber())) {
-        run.Change(L"picture of " + Quoted(name) + L" from " + Quoted(file));
+        run.Change(L"picture of " + Quoted(name) + L" from " + Quoted(file), name, L"picture", L"", file);
         return kExitDone;
     }
     run.Say(L"the picture could not be changed");
@@ -545,7 +573,7 @@ int PictureSet(CommandRun& run)
 {
     AccountDetails details;
     if (!RequireAccount(run, run.Argument(0), details, nullptr))
-        return kExitRefused;
+        return kExitNoSuchAccount;
     return SetPicture(run, run.Argument(0), run.Argument(1), FitOf(run.Parsed().Value(L"--fit")));
 }
 
@@ -553,13 +581,35 @@ int PictureDefault(CommandRun& run)
 {
     AccountDetails details;
     if (!RequireAccount(run, run.Argument(0), details, nullptr))
-        return kExitRefused;
+        return kExitNoSuchAccount;
     WString file;
     if (!FindDefaultPictureFile(file)) {
         run.Say(L"the default picture " + Quoted(file.Text()) + L" is missing; nothing was changed");
         return kExitFailed;
     }
     return SetPicture(run, run.Argument(0), file.Text(), PictureFit::Crop);
+}
+
+int CreateExisting(CommandRun& run, const wchar_t* name, const AccountDetails& existing)
+{
+    const ParsedCommand& p = run.Parsed();
+    const uint32_t type = TypeOf(p.Value(L"--type", L"standard"));
+    std::wstring differences;
+    if (type != existing.privilege)
+        differences += std::wstring(L"its type is ") + TypeName(existing.privilege) + L", not " + TypeName(type);
+    const wchar_t* fullName = p.Value(L"--full-name");
+    if (fullName != nullptr && FullNameChanged(fullName, existing.fullName.Text(), name))
+        differences += std::wstring(differences.empty() ? L"" : L"; ") + L"its full name is " +
+                       Quoted(existing.fullName.Text()) + L", not " + Quoted(fullName);
+    if (!differences.empty()) {
+        run.Say(L"the account " + Quoted(name) + L" already exists with other settings: " + differences +
+                L"; nothing was changed (\"set\" changes them)");
+        return kExitRefused;
+    }
+    run.Say(L"the account " + Quoted(name) + L" already exists with these settings; nothing to change" +
+            (p.Has(L"--password-stdin") || p.Has(L"--picture") ? L" (its password and picture are left as they are)"
+                                                                : L""));
+    return kExitDone;
 }
 
 int CreateNew(CommandRun& run)
@@ -574,12 +624,16 @@ int CreateNew(CommandRun& run)
         run.Say(L"the name " + Quoted(name) + L" cannot be used: " + why);
         return kExitRefused;
     }
-    if (IsAccountNameTaken(name)) {
-        run.Say(L"a user account or group named " + Quoted(name) + L" already exists");
-        return kExitRefused;
-    }
     if (!FullNameUsable(run))
         return kExitRefused;
+    // Asked again for an account that is already there: done when it has
+    // the settings asked for, refused with each difference when not.
+    if (AccountDetails existing; ReadAccountDetails(name, nullptr, existing))
+        return CreateExisting(run, name, existing);
+    if (IsAccountNameTaken(name)) {
+        run.Say(L"a group named " + Quoted(name) + L" already exists; nothing was changed");
+        return kExitRefused;
+    }
     SecretText password;
     if (p.Has(L"--password-stdin") && !run.ReadSecret(password, L"Password: ", true))
         return kExitUsage;
@@ -601,7 +655,7 @@ int CreateNew(CommandRun& run)
     const std::wstring withProfile = L"profile of " + Quoted(name) + L" made";
     const std::wstring pictured = L"picture of " + Quoted(name) + L" from " + Quoted(pictureFile.Text());
     if (run.DryRun()) {
-        run.Change(created);
+        run.Change(created, name, L"account", L"absent", TypeName(type));
         run.Change(withProfile);
         if (picture)
             run.Change(pictured);
@@ -614,7 +668,7 @@ int CreateNew(CommandRun& run)
         run.Say(L"the account could not be created; nothing was changed");
         return kExitFailed;
     }
-    run.Change(created);
+    run.Change(created, name, L"account", L"absent", TypeName(type));
     if (report.outcome == CreateOutcome::AddedWithProfile)
         run.Change(withProfile);
     else
@@ -630,8 +684,10 @@ int DeleteExisting(CommandRun& run)
     const wchar_t* name = run.Argument(0);
     WString console = ConsoleUserName();
     AccountDetails details;
-    if (!RequireAccount(run, name, details, console.Text()))
-        return kExitRefused;
+    if (!ReadAccountDetails(name, console.Text(), details)) {
+        run.Say(L"there is no local account " + Quoted(name) + L"; nothing to delete");
+        return kExitDone;
+    }
     if (details.builtin || details.console) {
         run.Say(details.builtin ? L"a built-in account cannot be deleted"
                                 : L"the account signed in at the console cannot be deleted");
@@ -648,20 +704,20 @@ int DeleteExisting(CommandRun& run)
     if (!run.DryRun() && !run.Parsed().yes) {
         if (!run.HasConsoleInput()) {
             run.Say(L"deleting needs --yes when no console can answer; nothing was changed");
-            return kExitRefused;
+            return kExitUsage;
         }
         if (!run.Ask((L"Delete the account " + Quoted(name) + L"?").c_str())) {
             run.Say(L"not deleted");
-            return kExitRefused;
+            return kExitUsage;
         }
     }
     const std::wstring accountGone = L"account " + Quoted(name) + L" deleted";
     const bool folderToGo = !keepFiles && !profile.IsEmpty();
     const std::wstring folderGone = L"profile folder " + Quoted(profile.Text()) + L" deleted";
     if (run.DryRun()) {
-        run.Change(accountGone);
+        run.Change(accountGone, name, L"account", TypeName(details.privilege), L"absent");
         if (folderToGo)
-            run.Change(folderGone);
+            run.Change(folderGone, name, L"profile", profile.Text(), L"");
         return kExitDone;
     }
     AccountDeletion deletion;
@@ -675,12 +731,12 @@ int DeleteExisting(CommandRun& run)
         run.Say(L"the account could not be deleted; nothing was changed");
         return kExitFailed;
     }
-    run.Change(accountGone);
+    run.Change(accountGone, name, L"account", TypeName(details.privilege), L"absent");
     if (!folderToGo)
         return kExitDone;
     if (report.result == kDeleteScheduled) {
-        run.Change(folderGone + L"; some of its files go at the next restart");
-        return kExitDone;
+        run.Change(folderGone + L"; some of its files go at the next restart", name, L"profile", profile.Text(), L"");
+        return kExitRestartNeeded;
     }
     if (report.folderVerdict == ProfileFolderVerdict::Missing) {
         run.Say(L"the profile folder " + Quoted(profile.Text()) + L" was already gone");
@@ -695,7 +751,7 @@ int DeleteExisting(CommandRun& run)
         run.NotDone(folderGone + L": some of its files could not be deleted");
         return kExitFailed;
     }
-    run.Change(folderGone);
+    run.Change(folderGone, name, L"profile", profile.Text(), L"");
     return kExitDone;
 }
 
@@ -787,12 +843,12 @@ int RelocateFolderVerb(CommandRun& run, bool restore)
     if (!run.DryRun() && !run.Parsed().yes) {
         if (!run.HasConsoleInput()) {
             run.Say(L"moving a personal folder needs --yes when no console can answer; nothing was changed");
-            return kExitRefused;
+            return kExitUsage;
         }
         if (!run.Ask((std::wstring(restore ? L"Restore " : L"Move ") + folderName + L" to " +
                       Quoted(target.Text()) + L"?").c_str())) {
             run.Say(L"not moved");
-            return kExitRefused;
+            return kExitUsage;
         }
     }
     run.Change(std::wstring(folderName) + L" " + (restore ? L"restored" : L"moved") + L" from " +
@@ -885,16 +941,17 @@ WString ToolFolder()
 
 // The account named on the command line may be repaired: it exists, is not
 // the console user's (nor the temporary account) and its profile folder is
-// a folder of its own inside the profiles folder. Says why not otherwise.
-bool RequireRepairable(CommandRun& run, const wchar_t* name, WString& sid, WString& folder)
+// a folder of its own inside the profiles folder: kExitDone. Says why not
+// otherwise, and gives the exit code.
+int RequireRepairable(CommandRun& run, const wchar_t* name, WString& sid, WString& folder)
 {
     WString console = ConsoleUserName();
     AccountDetails details;
     if (!RequireAccount(run, name, details, console.Text()))
-        return false;
+        return kExitNoSuchAccount;
     if (details.console || EqualsNoCase(name, kTempAccountName)) {
         run.Say(L"the account signed in at the console cannot be repaired from its own session");
-        return false;
+        return kExitRefused;
     }
     WString stored;
     GetAccountSidAndProfile(name, sid, &stored);
@@ -902,17 +959,17 @@ bool RequireRepairable(CommandRun& run, const wchar_t* name, WString& sid, WStri
         run.Say(L"the profile folder " + Quoted(stored.Text()) +
                 L" does not lie inside the profiles folder as a folder of this account's own: the repair would "
                 L"not carry it; nothing was changed");
-        return false;
+        return kExitRefused;
     }
-    return true;
+    return kExitDone;
 }
 
 int RepairPlan(CommandRun& run)
 {
     const wchar_t* name = run.Argument(0);
     WString sid, folder;
-    if (!RequireRepairable(run, name, sid, folder))
-        return kExitRefused;
+    if (const int refused = RequireRepairable(run, name, sid, folder); refused != kExitDone)
+        return refused;
     const bool keepApps = run.Parsed().Has(L"--keep-store-apps");
     const bool keepAppData = run.Parsed().Has(L"--keep-system-appdata");
     CarryCounts counts;
@@ -960,8 +1017,8 @@ int RepairSchedule(CommandRun& run)
     const UniqueFileHandle program = OpenRunningImage();
     const wchar_t* name = run.Argument(0);
     WString sid, folder;
-    if (!RequireRepairable(run, name, sid, folder))
-        return kExitRefused;
+    if (const int refused = RequireRepairable(run, name, sid, folder); refused != kExitDone)
+        return refused;
     WString toolFolder = ToolFolder();
     std::wstring underWay = RepairUnderWayMessage(toolFolder.Text());
     if (!underWay.empty()) {
@@ -973,6 +1030,7 @@ int RepairSchedule(CommandRun& run)
     // first one's settings and start-up under it.
     WString statePath(toolFolder.Text());
     statePath.Append(kStateFileName);
+    const bool restart = !run.Parsed().Has(L"--no-restart");
     if (AccountExists(kTempAccountName) && GetFileAttributesW(statePath.Text()) != INVALID_FILE_ATTRIBUTES) {
         run.Say(L"a repair is already set up and waits for the restart into " + std::wstring(kTempAccountName) +
                 L"; nothing was changed (the health check mends a set-up that was left behind)");
@@ -982,22 +1040,24 @@ int RepairSchedule(CommandRun& run)
         if (!run.HasConsoleInput()) {
             run.Say(L"scheduling a repair restarts the computer and needs --yes when no console can answer; nothing "
                     L"was changed");
-            return kExitRefused;
+            return kExitUsage;
         }
-        if (!run.Ask((L"Restart the computer now to repair " + Quoted(name) + L"?").c_str())) {
+        if (!run.Ask((restart ? L"Restart the computer now to repair " + Quoted(name) + L"?"
+                              : L"Set up the repair of " + Quoted(name) + L" for the next restart?").c_str())) {
             run.Say(L"not scheduled");
-            return kExitRefused;
+            return kExitUsage;
         }
     }
     const std::wstring change =
         L"repair of " + Quoted(name) + L" scheduled: the computer restarts into the temporary account " +
-        kTempAccountName;
+        kTempAccountName + (restart ? L"" : L" at its next restart");
     if (run.DryRun()) {
-        run.Change(change);
-        return kExitDone;
+        run.Change(change, name, L"repair", L"none", L"scheduled");
+        return restart ? kExitDone : kExitRestartNeeded;
     }
 
     RepairSetupInput input;
+    input.restart = restart;
     input.account = name;
     input.fixFlags = (run.Parsed().Has(L"--keep-store-apps") ? FixFlags::KeepAppPackages : 0) |
                      (run.Parsed().Has(L"--keep-system-appdata") ? FixFlags::KeepSystemAppData : 0);
@@ -1012,8 +1072,8 @@ int RepairSchedule(CommandRun& run)
         run.Say(result.message + (result.undone ? L" What the set-up had made was taken back." : L""));
         return kExitFailed;
     }
-    run.Change(change);
-    return kExitDone;
+    run.Change(change, name, L"repair", L"none", L"scheduled");
+    return restart ? kExitDone : kExitRestartNeeded;
 }
 
 int RepairStatus(CommandRun& run)
@@ -1116,8 +1176,10 @@ int Doctor(CommandRun& run)
     const ParsedCommand& p = run.Parsed();
     const bool fixNamed = p.Has(L"--fix");
     const bool fixSafe = p.Has(L"--fix-safe");
-    if (fixNamed == p.arguments.empty()) {
-        run.Say(fixNamed ? L"--fix needs the ids of the findings to mend" : L"finding ids are taken only after --fix");
+    const bool only = p.Has(L"--only");
+    if ((fixNamed || only) == p.arguments.empty()) {
+        run.Say(fixNamed || only ? L"--fix and --only need the ids of the findings"
+                                 : L"finding ids are taken only after --fix or --only");
         return kExitUsage;
     }
     for (const std::wstring& name : p.arguments) {
@@ -1127,7 +1189,17 @@ int Doctor(CommandRun& run)
             return kExitUsage;
         }
     }
-    const std::vector<Finding> findings = RunHealthCheck(HealthCheckOptions{});
+    std::vector<Finding> findings = RunHealthCheck(HealthCheckOptions{});
+    const auto named = [&](const Finding& finding) {
+        for (const std::wstring& name : p.arguments)
+            if (NamesFinding(name, finding))
+                return true;
+        return false;
+    };
+    // A detection limited to some findings knows nothing of the others.
+    if (only)
+        findings.erase(std::remove_if(findings.begin(), findings.end(), [&](const Finding& f) { return !named(f); }),
+                       findings.end());
     if (run.Json())
         run.Document().Key("findings").BeginArray();
     for (const Finding& finding : findings)
@@ -1135,14 +1207,14 @@ int Doctor(CommandRun& run)
     if (run.Json())
         run.Document().EndArray();
 
+    // The findings a mend was asked for: the exit code speaks of them alone.
+    const auto asked = [&](const Finding& finding) {
+        return (fixNamed && named(finding)) || (fixSafe && finding.mendable && finding.safeToMend);
+    };
     std::vector<const Finding*> chosen;
-    for (const Finding& finding : findings) {
-        bool named = false;
-        for (const std::wstring& name : p.arguments)
-            named = named || NamesFinding(name, finding);
-        if (finding.mendable && (named || (fixSafe && finding.safeToMend)))
+    for (const Finding& finding : findings)
+        if (finding.mendable && asked(finding))
             chosen.push_back(&finding);
-    }
     for (const std::wstring& name : p.arguments) {
         bool found = false;
         for (const Finding& finding : findings)
@@ -1153,11 +1225,11 @@ int Doctor(CommandRun& run)
     if (!chosen.empty() && !run.DryRun() && !p.yes) {
         if (!run.HasConsoleInput()) {
             run.Say(L"mending needs --yes when no console can answer; nothing was changed");
-            return kExitRefused;
+            return kExitUsage;
         }
         if (!run.Ask((L"Mend " + std::to_wstring(chosen.size()) + L" findings?").c_str())) {
             run.Say(L"nothing was mended");
-            return kExitRefused;
+            return kExitUsage;
         }
     }
     if (run.DryRun())
@@ -1188,7 +1260,7 @@ int Doctor(CommandRun& run)
     if (failed > 0)
         return kExitFailed;
     for (size_t i = 0; i < findings.size(); ++i)
-        if (!mended[i] && findings[i].severity != Severity::Note)
+        if (!mended[i] && findings[i].severity != Severity::Note && (!(fixNamed || fixSafe) || asked(findings[i])))
             return kExitFound;
     return kExitDone;
 }
@@ -1234,8 +1306,11 @@ const CommandOption kCreateOptions[] = {
 const CommandOption kDeleteOptions[] = {{L"--keep-files", false, nullptr}};
 const CommandOption kKeysOptions[] = {{L"--repair", false, nullptr}};
 const CommandOption kRelocateOptions[] = {{L"--place-only", false, nullptr}, {L"--overwrite", false, nullptr}};
-const CommandOption kDoctorOptions[] = {{L"--fix", false, nullptr}, {L"--fix-safe", false, nullptr}};
+const CommandOption kDoctorOptions[] = {
+    {L"--fix", false, nullptr}, {L"--fix-safe", false, nullptr}, {L"--only", false, nullptr}};
 const CommandOption kPlanOptions[] = {{L"--keep-store-apps", false, nullptr}, {L"--keep-system-appdata", false, nullptr}};
+const CommandOption kScheduleOptions[] = {
+    {L"--keep-store-apps", false, nullptr}, {L"--keep-system-appdata", false, nullptr}, {L"--no-restart", false, nullptr}};
 
 template <size_t N>
 constexpr size_t Count(const CommandOption (&)[N])
@@ -1283,13 +1358,14 @@ const CommandVerb kCommandVerbs[] = {
      L"corrupted profile-list entries (--repair puts them right)", true, ProfileKeys},
     {{L"repair plan", L"NAME", 1, 1, OPTIONS(kPlanOptions), false, false},
      L"what a repair of the account would do and could not carry; changes nothing", true, RepairPlan},
-    {{L"repair schedule", L"NAME", 1, 1, OPTIONS(kPlanOptions), true, true},
-     L"sets the repair up as the wizard does and restarts the computer into the temporary account", true,
+    {{L"repair schedule", L"NAME", 1, 1, OPTIONS(kScheduleOptions), true, true},
+     L"sets the repair up as the wizard does and restarts the computer into the temporary account "
+     L"(--no-restart: exit 3010, the restart is yours)", true,
      RepairSchedule},
     {{L"repair status", L"", 0, 0, nullptr, 0, false, false}, L"the journal and log of the last repair", true,
      RepairStatus},
     {{L"doctor", L"[ID...]", 0, 32, OPTIONS(kDoctorOptions), true, true},
-     L"the health check's findings; exit 1 with a problem or risk (--fix ID...: mend those; --fix-safe: the safe "
-     L"ones)", true, Doctor},
+     L"the health check's findings; exit 1 with a problem or risk (--only ID...: only those; --fix ID...: mend "
+     L"those; --fix-safe: the safe ones; a mend exits by the findings it was asked to mend)", true, Doctor},
 };
 const size_t kCommandVerbCount = sizeof(kCommandVerbs) / sizeof(kCommandVerbs[0]);

@@ -30,6 +30,11 @@ run repair status
 run help
 run version
 run create "bad,name"
+run create lchen
+run delete nobody
+run frobnicate
+run set lchen --password=x
+run repair schedule jokafor --no-restart --yes --dry-run
 run doctor
 run folders "$(id -un)"
 run folders move "$(id -un)" Documents 'C:\vantrell-docs' --dry-run
