@@ -154,12 +154,14 @@ bool AutoLogonPasswordIs(const wchar_t* password)
     if (machine::LsaRetrievePrivateData(policy.Get(), &name, data.Put()) != kStatusSuccess || !data)
         return false;
     const LSA_UNICODE_STRING& stored = *data.Get();
-    const size_t length = TextLength(password);
-    bool same = stored.Buffer != nullptr && stored.Length == length * sizeof(wchar_t);
+    const uint32_t length = TextLength(password);
+    // As SetAutoLogon stores it: a short password padded with zeros.
+    const uint32_t units = length < kPaddedPasswordChars ? kPaddedPasswordChars : length;
+    bool same = stored.Buffer != nullptr && stored.Length == units * sizeof(wchar_t);
     // Every character looked at, whatever the first difference.
     wchar_t difference = 0;
-    for (size_t i = 0; same && i < length; ++i)
-        difference |= static_cast<wchar_t>(stored.Buffer[i] ^ password[i]);
+    for (uint32_t i = 0; same && i < units; ++i)
+        difference |= static_cast<wchar_t>(stored.Buffer[i] ^ (i < length ? password[i] : L'\0'));
     same = same && difference == 0;
     if (stored.Buffer != nullptr)
         SecureZeroMemory(stored.Buffer, std::max(stored.MaximumLength, stored.Length));
