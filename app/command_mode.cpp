@@ -208,6 +208,16 @@ void CommandRun::SayHeldBack()
     WriteStandard(console_.err, console_.errIsConsole, text);
 }
 
+void CommandRun::Absorb(CommandRun& part)
+{
+    messages_.insert(messages_.end(), part.messages_.begin(), part.messages_.end());
+    changes_.insert(changes_.end(), part.changes_.begin(), part.changes_.end());
+    notDone_.insert(notDone_.end(), part.notDone_.begin(), part.notDone_.end());
+    heldBack_.insert(heldBack_.end(), part.heldBack_.begin(), part.heldBack_.end());
+    part.heldBack_.clear();
+    neededCompanion_ = neededCompanion_ || part.neededCompanion_;
+}
+
 void CommandRun::Record(ChangeEntry entry)
 {
     if (!Json())

@@ -49,6 +49,7 @@ public:
     }
 
     const ParsedCommand& Parsed() const { return parsed_; }
+    const CommandConsole& Console() const { return console_; }
     bool Json() const { return parsed_.json; }
     bool DryRun() const { return parsed_.dryRun; }
     const wchar_t* Argument(size_t i) const
@@ -93,6 +94,9 @@ public:
     // Writes the messages held back from standard error (the command did
     // not succeed).
     void SayHeldBack();
+    // Takes over what a command run for one part of this one recorded: its
+    // changes, changes not done and messages (its text lines are written).
+    void Absorb(CommandRun& part);
 
     // One change as the document lists it.
     struct ChangeEntry {

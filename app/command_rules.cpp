@@ -1,6 +1,8 @@
 #include "app/command_rules.h"
 
 #include <cwchar>
+#include <cstdlib>
+#include <cstring>
 
 const CommandExitEntry kCommandExits[8] = {
     {kExitDone, L"done (for a check: nothing found)"},
@@ -494,4 +496,370 @@ std::wstring CsvLine(const std::vector<std::wstring>& fields)
     }
     line += L"\r\n";
     return line;
+}
+
+// ---------------------------------------------------------------------------
+
+const JsonValue* JsonValue::Member(const wchar_t* name) const
+{
+    for (const auto& member : members)
+        if (member.first == name)
+            return &member.second;
+    return nullptr;
+}
+
+namespace {
+
+class JsonReader {
+public:
+    explicit JsonReader(const std::string& text) : text_(text) {}
+
+    bool Document(JsonValue& value, std::wstring& error)
+    {
+        if (text_.compare(0, 3, "\xEF\xBB\xBF") == 0)
+            at_ = 3;
+        if (!Value(value, 0) || (Blank(), at_ != text_.size())) {
+            error = error_.empty() ? L"the document has more after its end" : error_;
+            error += L" (at byte " + std::to_wstring(at_) + L")";
+            return false;
+        }
+        return true;
+    }
+
+private:
+    const std::string& text_;
+    size_t at_ = 0;
+    std::wstring error_;
+
+    bool Fail(const wchar_t* why)
+    {
+        if (error_.empty())
+            error_ = why;
+        return false;
+    }
+
+    void Blank()
+    {
+        while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t' || text_[at_] == '\n' ||
+                                      text_[at_] == '\r'))
+            ++at_;
+    }
+
+    bool Word(const char* word)
+    {
+        const size_t length = std::strlen(word);
+        if (text_.compare(at_, length, word) != 0)
+            return Fail(L"not JSON");
+        at_ += length;
+        return true;
+    }
+
+    static void Append(std::wstring& out, uint32_t code)
+    {
+        if (sizeof(wchar_t) == 2 && code >= 0x10000) {
+            out.push_back(static_cast<wchar_t>(0xD800 + ((code - 0x10000) >> 10)));
+            out.push_back(static_cast<wchar_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(static_cast<wchar_t>(code));
+        }
+    }
+
+    bool Hex4(uint32_t& code)
+    {
+        code = 0;
+        for (int i = 0; i < 4; ++i, ++at_) {
+            const char c = at_ < text_.size() ? text_[at_] : '\0';
+            const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                              : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+            if (digit < 0)
+                return Fail(L"a \\u escape needs four hexadecimal digits");
+            code = code * 16 + static_cast<uint32_t>(digit);
+        }
+        return true;
+    }
+
+    // One UTF-8 sequence at `at_`, checked as the standard has it.
+    bool Utf8(uint32_t& code)
+    {
+        const unsigned char first = static_cast<unsigned char>(text_[at_++]);
+        int more = first >= 0xF0 && first <= 0xF4 ? 3 : first >= 0xE0 ? 2 : first >= 0xC2 && first < 0xE0 ? 1 : -1;
+        if (first >= 0xF5 || more < 0)
+            return Fail(L"the document is not UTF-8 text");
+        code = first & (0x3F >> more);
+        for (int i = 0; i < more; ++i, ++at_) {
+            if (at_ >= text_.size() || (static_cast<unsigned char>(text_[at_]) & 0xC0) != 0x80)
+                return Fail(L"the document is not UTF-8 text");
+            code = (code << 6) | (static_cast<unsigned char>(text_[at_]) & 0x3F);
+        }
+        const uint32_t least[] = {0, 0x80, 0x800, 0x10000};
+        if (code < least[more] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return Fail(L"the document is not UTF-8 text");
+        return true;
+    }
+
+    bool String(std::wstring& out)
+    {
+        ++at_;   // the opening quote
+        for (;;) {
+            if (at_ >= text_.size())
+                return Fail(L"a text is not closed");
+            const unsigned char c = static_cast<unsigned char>(text_[at_]);
+            if (c == '"') {
+                ++at_;
+                return true;
+            }
+            if (c < 0x20)
+                return Fail(L"a control character stands unescaped in a text");
+            if (c >= 0x80) {
+                uint32_t code = 0;
+                if (!Utf8(code))
+                    return false;
+                Append(out, code);
+                continue;
+            }
+            ++at_;
+            if (c != '\\') {
+                out.push_back(static_cast<wchar_t>(c));
+                continue;
+            }
+            const char escape = at_ < text_.size() ? text_[at_++] : '\0';
+            const char* simple = std::strchr("\"\\/bfnrt", escape);
+            if (escape != '\0' && escape != 'u' && simple != nullptr) {
+                out.push_back(static_cast<wchar_t>("\"\\/\b\f\n\r\t"[simple - "\"\\/bfnrt"]));
+                continue;
+            }
+            uint32_t code = 0;
+            if (escape != 'u')
+                return Fail(L"an unknown escape in a text");
+            if (!Hex4(code))
+                return false;
+            if (code >= 0xD800 && code <= 0xDBFF && text_.compare(at_, 2, "\\u") == 0) {
+                at_ += 2;
+                uint32_t low = 0;
+                if (!Hex4(low))
+                    return false;
+                if (low < 0xDC00 || low > 0xDFFF)
+                    return Fail(L"a surrogate escape stands alone");
+                code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+            } else if (code >= 0xD800 && code <= 0xDFFF) {
+                return Fail(L"a surrogate escape stands alone");
+            }
+            Append(out, code);
+        }
+    }
+
+    bool Number(double& number)
+    {
+        const size_t start = at_;
+        if (text_[at_] == '-')
+            ++at_;
+        size_t digits = 0;
+        while (at_ < text_.size() && ((text_[at_] >= '0' && text_[at_] <= '9') || text_[at_] == '.' ||
+                                      text_[at_] == 'e' || text_[at_] == 'E' || text_[at_] == '+' ||
+                                      text_[at_] == '-')) {
+            ++at_;
+            ++digits;
+        }
+        if (digits == 0)
+            return Fail(L"not JSON");
+        const std::string part = text_.substr(start, at_ - start);
+        char* end = nullptr;
+        number = std::strtod(part.c_str(), &end);
+        return end != nullptr && *end == '\0' ? true : Fail(L"a number is not written as JSON writes one");
+    }
+
+    bool Value(JsonValue& value, int depth)
+    {
+        if (depth > 64)
+            return Fail(L"the document is nested too deep");
+        Blank();
+        if (at_ >= text_.size())
+            return Fail(L"the document ends early");
+        const char c = text_[at_];
+        if (c == '{') {
+            value.kind = JsonValue::Kind::Object;
+            ++at_;
+            Blank();
+            if (at_ < text_.size() && text_[at_] == '}')
+                return ++at_, true;
+            for (;;) {
+                Blank();
+                if (at_ >= text_.size() || text_[at_] != '"')
+                    return Fail(L"a member's name is missing");
+                std::wstring name;
+                if (!String(name))
+                    return false;
+                if (value.Member(name.c_str()) != nullptr)
+                    return Fail(L"a member is given twice");
+                Blank();
+                if (at_ >= text_.size() || text_[at_++] != ':')
+                    return Fail(L"a colon is missing");
+                value.members.emplace_back(name, JsonValue());
+                if (!Value(value.members.back().second, depth + 1))
+                    return false;
+                Blank();
+                if (at_ < text_.size() && text_[at_] == ',') {
+                    ++at_;
+                    continue;
+                }
+                if (at_ < text_.size() && text_[at_] == '}')
+                    return ++at_, true;
+                return Fail(L"a comma or a closing brace is missing");
+            }
+        }
+        if (c == '[') {
+            value.kind = JsonValue::Kind::Array;
+            ++at_;
+            Blank();
+            if (at_ < text_.size() && text_[at_] == ']')
+                return ++at_, true;
+            for (;;) {
+                value.items.emplace_back();
+                if (!Value(value.items.back(), depth + 1))
+                    return false;
+                Blank();
+                if (at_ < text_.size() && text_[at_] == ',') {
+                    ++at_;
+                    continue;
+                }
+                if (at_ < text_.size() && text_[at_] == ']')
+                    return ++at_, true;
+                return Fail(L"a comma or a closing bracket is missing");
+            }
+        }
+        if (c == '"') {
+            value.kind = JsonValue::Kind::String;
+            return String(value.text);
+        }
+        if (c == 't' || c == 'f') {
+            value.kind = JsonValue::Kind::Bool;
+            value.boolean = c == 't';
+            return Word(c == 't' ? "true" : "false");
+        }
+        if (c == 'n') {
+            value.kind = JsonValue::Kind::Null;
+            return Word("null");
+        }
+        value.kind = JsonValue::Kind::Number;
+        return Number(value.number);
+    }
+};
+
+bool Wrong(std::wstring& error, const std::wstring& text)
+{
+    error = text;
+    return false;
+}
+
+}  // namespace
+
+bool ParseJson(const std::string& text, JsonValue& value, std::wstring& error)
+{
+    value = JsonValue();
+    return JsonReader(text).Document(value, error);
+}
+
+const DesiredSetting kDesiredSettings[7] = {
+    {"fullName", L"--full-name", false},
+    {"type", L"--type", false},
+    {"disabled", L"--disabled", true},
+    {"passwordCannotChange", L"--password-cannot-change", true},
+    {"passwordNotRequired", L"--password-not-required", true},
+    {"passwordNeverExpires", L"--password-never-expires", true},
+    {"hidden", L"--hidden", true},
+};
+
+namespace {
+
+std::wstring Widened(const char* ascii)
+{
+    return std::wstring(ascii, ascii + std::strlen(ascii));
+}
+
+bool ReadDesiredAccount(const JsonValue& item, DesiredAccount& account, std::wstring& error)
+{
+    if (item.kind != JsonValue::Kind::Object)
+        return Wrong(error, L"each of \"accounts\" is an object");
+    const JsonValue* name = item.Member(L"name");
+    if (name == nullptr || name->kind != JsonValue::Kind::String || name->text.empty())
+        return Wrong(error, L"each account needs a \"name\"");
+    account.name = name->text;
+    const std::wstring where = L"account \"" + account.name + L"\": ";
+    for (const auto& member : item.members) {
+        const JsonValue& value = member.second;
+        if (member.first == L"name")
+            continue;
+        if (member.first == L"present" || member.first == L"keepFiles") {
+            if (value.kind != JsonValue::Kind::Bool)
+                return Wrong(error, where + member.first + L" is true or false");
+            (member.first == L"present" ? account.present : account.keepFiles) = value.boolean;
+            continue;
+        }
+        const DesiredSetting* setting = nullptr;
+        for (const DesiredSetting& known : kDesiredSettings)
+            if (member.first == Widened(known.member))
+                setting = &known;
+        if (setting == nullptr)
+            return Wrong(error, where + L"there is no member \"" + member.first + L"\"");
+        if (setting->isBool) {
+            if (value.kind != JsonValue::Kind::Bool)
+                return Wrong(error, where + member.first + L" is true or false");
+            account.settings.emplace_back(setting->option, value.boolean ? L"yes" : L"no");
+            continue;
+        }
+        if (value.kind != JsonValue::Kind::String)
+            return Wrong(error, where + member.first + L" is a text");
+        if (member.first == L"type" && !InChoices(L"guest|standard|administrator", value.text))
+            return Wrong(error, where + L"type is one of guest, standard, administrator");
+        account.settings.emplace_back(setting->option, value.text);
+    }
+    if (!account.present && !account.settings.empty())
+        return Wrong(error, where + L"an absent account has no settings");
+    return true;
+}
+
+}  // namespace
+
+bool ReadDesiredState(const JsonValue& document, DesiredState& state, std::wstring& error)
+{
+    state = DesiredState();
+    if (document.kind != JsonValue::Kind::Object)
+        return Wrong(error, L"the document is not a JSON object");
+    const JsonValue* version = document.Member(L"schemaVersion");
+    if (version == nullptr || version->kind != JsonValue::Kind::Number || version->number != kCommandSchemaVersion)
+        return Wrong(error, L"the document's schemaVersion is not " + std::to_wstring(kCommandSchemaVersion));
+    for (const auto& member : document.members) {
+        const JsonValue& value = member.second;
+        if (member.first == L"schemaVersion") {
+            continue;
+        } else if (member.first == L"accounts") {
+            if (value.kind != JsonValue::Kind::Array)
+                return Wrong(error, L"\"accounts\" is a list");
+            for (const JsonValue& item : value.items) {
+                DesiredAccount account;
+                if (!ReadDesiredAccount(item, account, error))
+                    return false;
+                for (const DesiredAccount& earlier : state.accounts)
+                    if (SameWord(earlier.name, account.name.c_str()))
+                        return Wrong(error, L"account \"" + account.name + L"\" is named twice");
+                state.accounts.push_back(std::move(account));
+            }
+        } else if (member.first == L"autoLogon") {
+            if (value.kind != JsonValue::Kind::Null && value.kind != JsonValue::Kind::String)
+                return Wrong(error, L"\"autoLogon\" is an account's name or null");
+            state.autoLogonGiven = true;
+            state.autoLogon = value.text;
+        } else if (member.first == L"mend") {
+            if (value.kind != JsonValue::Kind::Array)
+                return Wrong(error, L"\"mend\" is a list of finding ids");
+            for (const JsonValue& item : value.items) {
+                if (item.kind != JsonValue::Kind::String || item.text.empty())
+                    return Wrong(error, L"\"mend\" is a list of finding ids");
+                state.mend.push_back(item.text);
+            }
+        } else {
+            return Wrong(error, L"there is no member \"" + member.first + L"\"");
+        }
+    }
+    return true;
 }

@@ -151,3 +151,52 @@ std::string ToUtf8(const wchar_t* text);
 std::wstring CsvField(const wchar_t* text);
 // The fields joined with commas, ended by CR LF.
 std::wstring CsvLine(const std::vector<std::wstring>& fields);
+
+// A JSON value as read: the texts in UTF-16 (code points where wchar_t has
+// 32 bits).
+struct JsonValue {
+    enum class Kind { Null, Bool, Number, String, Array, Object };
+    Kind kind = Kind::Null;
+    bool boolean = false;
+    double number = 0;
+    std::wstring text;
+    std::vector<JsonValue> items;
+    std::vector<std::pair<std::wstring, JsonValue>> members;
+
+    // The member of an object, or null when there is none.
+    const JsonValue* Member(const wchar_t* name) const;
+};
+
+// Reads one JSON document of UTF-8 text (a byte-order mark before it is
+// dropped). False with `error` set for anything that is not exactly one
+// valid document, nested no deeper than 64 levels, or that repeats a member.
+bool ParseJson(const std::string& text, JsonValue& value, std::wstring& error);
+
+// The state of the machine a desired-state document asks for
+// (resources/desired-state.schema.json): what it leaves out stays as it is.
+struct DesiredAccount {
+    std::wstring name;
+    bool present = true;
+    bool keepFiles = false;   // absent: the profile folder stays
+    // The settings asked for, as `set` takes them: {"--hidden", "yes"}.
+    std::vector<std::pair<std::wstring, std::wstring>> settings;
+};
+struct DesiredState {
+    std::vector<DesiredAccount> accounts;
+    bool autoLogonGiven = false;
+    std::wstring autoLogon;          // empty: no automatic sign-in
+    std::vector<std::wstring> mend;  // finding ids, as `doctor --fix` takes them
+};
+
+// The document's account members and the `set` option each stands for.
+struct DesiredSetting {
+    const char* member;
+    const wchar_t* option;
+    bool isBool;   // true/false, given to the option as yes/no
+};
+extern const DesiredSetting kDesiredSettings[7];
+
+// Reads a desired-state document. False with `error` naming the first fault:
+// another schemaVersion, a member it does not know, a value of the wrong
+// kind or outside its choices, an account named twice.
+bool ReadDesiredState(const JsonValue& document, DesiredState& state, std::wstring& error);

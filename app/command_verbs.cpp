@@ -1285,6 +1285,228 @@ int Version(CommandRun& run)
     return kExitDone;
 }
 
+// A setting of an account as `set` takes it and `export` writes it.
+std::wstring CurrentSetting(const AccountDetails& details, const std::wstring& option)
+{
+    struct FlagOption {
+        const wchar_t* option;
+        uint32_t bit;
+    } const flags[] = {
+        {L"--disabled", kFlagAccountDisabled},
+        {L"--password-cannot-change", kFlagPasswordCannotChange},
+        {L"--password-not-required", kFlagPasswordNotRequired},
+        {L"--password-never-expires", kFlagPasswordNeverExpires},
+    };
+    if (option == L"--full-name")
+        return details.fullName.Text();
+    if (option == L"--type")
+        return TypeName(details.privilege);
+    if (option == L"--hidden")
+        return details.hidden ? L"yes" : L"no";
+    for (const FlagOption& flag : flags)
+        if (option == flag.option)
+            return (details.flags & flag.bit) != 0 ? L"yes" : L"no";
+    return L"";
+}
+
+// The outcome of one resource of `apply`.
+struct ResourceOutcome {
+    const wchar_t* kind;
+    std::wstring target;
+    bool changed;
+    int exitCode;
+};
+
+// The code that tells most of several: a failure over a refusal over a
+// missing account over a usage fault over a finding left, then a restart.
+int Worse(int a, int b)
+{
+    const int order[] = {kExitFailed, kExitRefused, kExitNoSuchAccount, kExitUsage, kExitNeedsElevation, kExitFound,
+                         kExitRestartNeeded, kExitDone};
+    for (int code : order)
+        if (a == code || b == code)
+            return code;
+    return kExitFailed;
+}
+
+// One part of `apply`: the verb with a command line of its own, what it
+// recorded taken over by the whole.
+int ApplyPart(CommandRun& run, std::vector<ResourceOutcome>& outcomes, const wchar_t* kind, const std::wstring& target,
+              int (*verb)(CommandRun&), ParsedCommand part)
+{
+    part.json = run.Json();
+    part.dryRun = run.DryRun();
+    part.verbose = run.Parsed().verbose;
+    part.yes = true;   // the document is the operator's word
+    CommandRun sub(run.Console(), part);
+    const int code = RunVerbGuarded(sub, verb);
+    outcomes.push_back({kind, target, !sub.Changes().empty(), code});
+    run.Absorb(sub);
+    return code;
+}
+
+ParsedCommand PartLine(const std::wstring& argument)
+{
+    ParsedCommand part;
+    if (!argument.empty())
+        part.arguments.push_back(argument);
+    return part;
+}
+
+bool ReadDocumentFile(const wchar_t* path, std::string& text)
+{
+    // A desired state is small; anything past this is no such document.
+    constexpr size_t kLargest = 16u << 20;
+    WString longPath;
+    UniqueFileHandle file;
+    if (AbsoluteLongPath(path, longPath))
+        file.Reset(CreateFileW(longPath.Text(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file)
+        return false;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(file.Get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+        text.append(buffer, got);
+        if (text.size() > kLargest)
+            return false;
+    }
+    return true;
+}
+
+// Converges the machine on a desired-state document, one resource at a
+// time through the verb that changes it, so that each is compared, guarded
+// and reported as that verb does.
+int Apply(CommandRun& run)
+{
+    std::string text;
+    if (!ReadDocumentFile(run.Argument(0), text)) {
+        run.Say(L"the file " + Quoted(run.Argument(0)) + L" could not be read (or is larger than 16 MB)");
+        return kExitUsage;
+    }
+    JsonValue document;
+    DesiredState state;
+    std::wstring error;
+    if (!ParseJson(text, document, error) || !ReadDesiredState(document, state, error)) {
+        run.Say(L"the file " + Quoted(run.Argument(0)) + L" is no desired state: " + error + L"; nothing was changed");
+        return kExitUsage;
+    }
+    std::vector<ResourceOutcome> outcomes;
+    int exitCode = kExitDone;
+    WString console = ConsoleUserName();
+    for (const DesiredAccount& account : state.accounts) {
+        ParsedCommand part = PartLine(account.name);
+        AccountDetails details;
+        const bool exists = ReadAccountDetails(account.name.c_str(), console.Text(), details);
+        if (!account.present) {
+            if (account.keepFiles)
+                part.options.emplace_back(L"--keep-files", L"");
+            exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"account", account.name, DeleteExisting, part));
+            continue;
+        }
+        if (!exists) {
+            ParsedCommand create = part;
+            for (const auto& setting : account.settings)
+                if (setting.first == L"--type" || setting.first == L"--full-name")
+                    create.options.push_back(setting);
+            const int created = ApplyPart(run, outcomes, L"account", account.name, CreateNew, create);
+            exitCode = Worse(exitCode, created);
+            if (created != kExitDone || run.DryRun() ||
+                !ReadAccountDetails(account.name.c_str(), console.Text(), details))
+                continue;
+        }
+        // Only what differs is asked of `set`: its guards refuse an option
+        // given for the console user or a built-in account even when it
+        // would change nothing.
+        for (const auto& setting : account.settings) {
+            const std::wstring current = CurrentSetting(details, setting.first);
+            const bool differs = setting.first == L"--full-name"
+                                     ? FullNameChanged(setting.second.c_str(), current.c_str(), account.name.c_str())
+                                     : !EqualsNoCase(setting.second.c_str(), current.c_str());
+            if (differs)
+                part.options.push_back(setting);
+        }
+        if (part.options.empty()) {
+            outcomes.push_back({L"account", account.name, false, kExitDone});
+            continue;
+        }
+        exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"account", account.name, SetAccount, part));
+    }
+    if (state.autoLogonGiven) {
+        // Off is off: the system leaves the last user's name behind on its own.
+        if (state.autoLogon.empty() && !IsAutoLogonConfigured())
+            outcomes.push_back({L"autoLogon", L"", false, kExitDone});
+        else if (state.autoLogon.empty())
+            exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"autoLogon", L"", AutoLogonClear, ParsedCommand()));
+        else if (IsAutoLogonAccount(state.autoLogon.c_str()))
+            // Its password is renewed with `autologon set`; asking for it
+            // on every run would need it on every run's standard input.
+            outcomes.push_back({L"autoLogon", state.autoLogon, false, kExitDone});
+        else
+            exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"autoLogon", state.autoLogon, AutoLogonSet,
+                                                 PartLine(state.autoLogon)));
+    }
+    if (!state.mend.empty()) {
+        ParsedCommand part;
+        part.arguments = state.mend;
+        part.options.emplace_back(L"--fix", L"");
+        exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"mend", L"", Doctor, part));
+    }
+    if (run.Json()) {
+        JsonWriter& json = run.Document();
+        json.Key("resources").BeginArray();
+        for (const ResourceOutcome& outcome : outcomes)
+            json.BeginObject().Field("kind", outcome.kind).Field("target", outcome.target)
+                .Field("changed", outcome.changed).Field("exitCode", outcome.exitCode).EndObject();
+        json.EndArray();
+    } else {
+        for (const ResourceOutcome& outcome : outcomes)
+            if (!outcome.changed && outcome.exitCode == kExitDone)
+                run.Line(L"unchanged: " + std::wstring(outcome.kind) + L" " + Shown(outcome.target));
+    }
+    return exitCode;
+}
+
+// The machine's accounts and automatic sign-in as a desired-state document
+// that `apply` takes.
+void WriteState(JsonWriter& json, std::vector<AccountSummary>& accounts)
+{
+    json.BeginObject().Field("schemaVersion", kCommandSchemaVersion).Key("accounts").BeginArray();
+    for (const AccountSummary& account : accounts) {
+        json.BeginObject().Field("name", account.name.Text()).Field("present", true);
+        for (const DesiredSetting& setting : kDesiredSettings) {
+            const std::wstring value = CurrentSetting(account.details, setting.option);
+            if (setting.isBool)
+                json.Field(setting.member, value == L"yes");
+            else
+                json.Field(setting.member, value);
+        }
+        json.EndObject();
+    }
+    json.EndArray().Key("autoLogon");
+    WString autoLogon = GetAutoLogonUserName();
+    IsAutoLogonConfigured() && !autoLogon.IsEmpty() ? json.String(autoLogon.Text()) : json.Null();
+    json.EndObject();
+}
+
+int Export(CommandRun& run)
+{
+    WString console = ConsoleUserName();
+    std::vector<AccountSummary> accounts;
+    if (!ReadAccountSummaries(console.Text(), accounts)) {
+        run.Say(L"the accounts could not be read");
+        return kExitFailed;
+    }
+    if (run.Json()) {
+        run.Document().Key("state");
+        WriteState(run.Document(), accounts);
+        return kExitDone;
+    }
+    JsonWriter json;
+    WriteState(json, accounts);
+    run.Line(std::wstring(json.Text().begin(), json.Text().end()));   // plain ASCII
+    return kExitDone;
+}
+
 const CommandOption kListOptions[] = {{L"--sizes", false, nullptr}, {L"--csv", false, nullptr}};
 const CommandOption kSetOptions[] = {
     {L"--full-name", true, nullptr},
@@ -1326,6 +1548,11 @@ const CommandVerb kCommandVerbs[] = {
     // words, arguments, min, max, options, changes, destructive; summary; elevation; function
     {{L"help", L"", 0, 0, nullptr, 0, false, false}, L"this text", false, Help},
     {{L"version", L"", 0, 0, nullptr, 0, false, false}, L"the program's version number", false, Version},
+    {{L"apply", L"FILE", 1, 1, nullptr, 0, true, false},
+     L"makes the accounts, the automatic sign-in and the findings what the desired-state document FILE asks "
+     L"(a new automatic sign-in's password from standard input)", true, Apply},
+    {{L"export", L"", 0, 0, nullptr, 0, false, false},
+     L"the accounts and the automatic sign-in as a desired-state document for apply", true, Export},
     {{L"list", L"", 0, 0, OPTIONS(kListOptions), false, false},
      L"every local account with its type, SID, flags, picture and profile (--sizes: profile sizes)", true,
      ListAccounts},

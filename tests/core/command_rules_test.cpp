@@ -149,6 +149,69 @@ TEST(Csv, QuotesWhatWouldBreakTheLineOrRunAsAFormula)
     EXPECT_EQ(L"a,\"b,c\"\r\n", CsvLine({L"a", L"b,c"}));
 }
 
+// What a JSON reader must refuse (each with its reason) and what it reads
+// back exactly: escapes, surrogate pairs, UTF-8, a byte-order mark.
+TEST(ParseJson, ReadsExactlyOneValidDocument)
+{
+    struct { std::string text; const wchar_t* errorPart; } const refused[] = {
+        {"", L"ends early"}, {"{} {}", L"more after its end"}, {"{\"a\":1,\"a\":2}", L"given twice"},
+        {"[1,]", L"not JSON"}, {"{\"a\" 1}", L"colon"}, {"\"\\ud800\"", L"surrogate"},
+        {"\"\xC3\x28\"", L"not UTF-8"}, {"\"\xED\xA0\x80\"", L"not UTF-8"}, {"\"\xC0\xAF\"", L"not UTF-8"},
+        {"\"a\nb\"", L"control character"}, {"\"\\x41\"", L"unknown escape"}, {"tru", L"not JSON"},
+        {std::string(70, '[') + std::string(70, ']'), L"too deep"}, {"1.2.3", L"number"},
+    };
+    for (const auto& c : refused) {
+        JsonValue value;
+        std::wstring error;
+        EXPECT_FALSE(ParseJson(c.text, value, error)) << c.text;
+        EXPECT_NE(std::wstring::npos, error.find(c.errorPart)) << c.text << " -> " << Narrow(error);
+    }
+    JsonValue value;
+    std::wstring error;
+    ASSERT_TRUE(ParseJson("\xEF\xBB\xBF {\"n\": [-1.5e2, true, null], \"t\": \"\\\"\\u00e9\\ud83d\\ude00\xC3\xA9\"}",
+                          value, error)) << Narrow(error);
+    ASSERT_EQ(2u, value.members.size());
+    EXPECT_EQ(-150.0, value.Member(L"n")->items[0].number);
+    EXPECT_EQ(JsonValue::Kind::Null, value.Member(L"n")->items[2].kind);
+    std::string written;
+    AppendJsonString(written, value.Member(L"t")->text.c_str());
+    EXPECT_EQ("\"\\\"\\u00e9\\ud83d\\ude00\\u00e9\"", written) << "read back as it was written";
+}
+
+TEST(ReadDesiredState, TakesTheSchemaAndRefusesEverythingElse)
+{
+    struct { std::string text; const wchar_t* errorPart; } const cases[] = {
+        {"{\"schemaVersion\":1,\"accounts\":[{\"name\":\"a\",\"hidden\":true,\"type\":\"guest\"},"
+         "{\"name\":\"b\",\"present\":false,\"keepFiles\":true}],\"autoLogon\":null,\"mend\":[\"x\"]}", nullptr},
+        {"{\"accounts\":[]}", L"schemaVersion is not 1"}, {"{\"schemaVersion\":2}", L"schemaVersion is not 1"},
+        {"{\"schemaVersion\":1,\"users\":[]}", L"no member \"users\""},
+        {"{\"schemaVersion\":1,\"accounts\":[{\"name\":\"a\",\"hiden\":true}]}", L"no member \"hiden\""},
+        {"{\"schemaVersion\":1,\"accounts\":[{\"name\":\"a\",\"hidden\":\"yes\"}]}", L"true or false"},
+        {"{\"schemaVersion\":1,\"accounts\":[{\"name\":\"a\",\"type\":\"root\"}]}", L"type is one of"},
+        {"{\"schemaVersion\":1,\"accounts\":[{\"name\":\"a\"},{\"name\":\"A\"}]}", L"named twice"},
+        {"{\"schemaVersion\":1,\"accounts\":[{\"name\":\"a\",\"present\":false,\"hidden\":true}]}", L"no settings"},
+        {"{\"schemaVersion\":1,\"accounts\":[{\"fullName\":\"a\"}]}", L"needs a \"name\""},
+        {"{\"schemaVersion\":1,\"autoLogon\":false}", L"name or null"},
+    };
+    for (const auto& c : cases) {
+        JsonValue document;
+        DesiredState state;
+        std::wstring error;
+        ASSERT_TRUE(ParseJson(c.text, document, error)) << c.text;
+        EXPECT_EQ(c.errorPart == nullptr, ReadDesiredState(document, state, error)) << c.text;
+        if (c.errorPart != nullptr) {
+            EXPECT_NE(std::wstring::npos, error.find(c.errorPart)) << c.text << " -> " << Narrow(error);
+            continue;
+        }
+        ASSERT_EQ(2u, state.accounts.size());
+        EXPECT_EQ((std::vector<std::pair<std::wstring, std::wstring>>{{L"--hidden", L"yes"}, {L"--type", L"guest"}}),
+                  state.accounts[0].settings);
+        EXPECT_TRUE(!state.accounts[1].present && state.accounts[1].keepFiles);
+        EXPECT_TRUE(state.autoLogonGiven && state.autoLogon.empty());
+        EXPECT_EQ(std::vector<std::wstring>{L"x"}, state.mend);
+    }
+}
+
 TEST(CommandExits, AreNumberedInOrderAndExplained)
 {
     const int codes[] = {0, 1, 2, 3, 4, 5, 6, 3010};

@@ -373,6 +373,22 @@ std::string ChangesOf(const std::string& document)
     return start == std::string::npos || end == std::string::npos ? "(none)" : document.substr(start, end - start);
 }
 
+// A desired state touching every kind of resource: an account made, one
+// changed, one deleted, the automatic sign-in and a finding to mend.
+std::wstring DesiredStateFile()
+{
+    wchar_t folder[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, folder);
+    const std::wstring path = std::wstring(folder) + L"desired-state.json";
+    WriteTextFile(path, "\xEF\xBB\xBF{\"schemaVersion\": 1, \"accounts\": ["
+                        "{\"name\": \"kiosk\", \"type\": \"standard\", \"fullName\": \"Kiosk \\u00e9\"},"
+                        "{\"name\": \"lchen\", \"present\": true, \"fullName\": \"Li Chen\", \"passwordNeverExpires\": true},"
+                        "{\"name\": \"jokafor\", \"present\": false, \"keepFiles\": true},"
+                        "{\"name\": \"gone-long-ago\", \"present\": false}],"
+                        "\"autoLogon\": \"lchen\", \"mend\": [\"orphan-group-member\"]}");
+    return path;
+}
+
 // Every verb that changes something, as an engine runs it again and again:
 // the dry run predicts exactly what the first run does, and the second run
 // finds nothing to change. (A password cannot be compared without a sign-in,
@@ -384,6 +400,7 @@ TEST(CommandMode, EachVerbTwiceChangesOnlyOnce)
         std::wstring arguments;
         std::string input;
     } const cases[] = {
+        {L"default", L"apply \"" + DesiredStateFile() + L"\"", "Kiosk-Pass\n"},
         {L"default", L"set lchen --full-name \"Li Ch\u00e9n\" --type administrator --disabled yes --hidden yes", ""},
         {L"default", L"set dnovak --unlock --password-never-expires no", ""},
         {L"default", L"create newbie --full-name \"New Bie\" --type administrator", ""},
@@ -408,6 +425,33 @@ TEST(CommandMode, EachVerbTwiceChangesOnlyOnce)
         EXPECT_NE(std::string::npos, second.out.find("\"changed\":false,\"changes\":[]")) << label << "\n"
                                                                                             << Show(second);
     }
+}
+
+// What export writes, apply takes back without a change, on every scenario
+// of the simulated machine.
+TEST(CommandMode, ExportThenApplyChangesNothing)
+{
+    wchar_t folder[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, folder);
+    const std::wstring file = std::wstring(folder) + L"exported-state.json";
+    size_t scenarios = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(sandbox::ScenarioFolder())) {
+        const std::wstring scenario = entry.path().stem().wstring();
+        ASSERT_TRUE(ResetScenario(scenario.c_str())) << Narrow(scenario);
+        ++scenarios;
+        Outcome exported = RunProgram(L"export");
+        ASSERT_EQ(0u, exported.exitCode) << Narrow(scenario) << "\n" << Show(exported);
+        WriteTextFile(file, exported.out);
+        const std::wstring before = MachineSnapshot();
+        Outcome applied = RunProgram(L"apply \"" + file + L"\" --json", "", true);
+        EXPECT_EQ(0u, applied.exitCode) << Narrow(scenario) << "\n" << Show(applied);
+        EXPECT_NE(std::string::npos, applied.out.find("\"changed\":false")) << Narrow(scenario) << "\n"
+                                                                            << Show(applied);
+        const std::wstring after = MachineSnapshot();
+        EXPECT_TRUE(before == after) << Narrow(scenario) << "\n" << FirstDifference(before, after);
+    }
+    EXPECT_GE(scenarios, 10u);
+    DeleteFileW(file.c_str());
 }
 
 // The wizard's "Yes" from the command line: the temporary account is made
