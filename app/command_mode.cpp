@@ -79,7 +79,14 @@ std::string FinishDocument(CommandRun& run, const wchar_t* command, int exitCode
     json.EndArray().Key("notDone").BeginArray();
     for (const std::wstring& change : run.NotDoneChanges())
         json.String(change);
-    json.EndArray().Key("messages").BeginArray();
+    json.EndArray();
+    if (!run.LeftOut().empty()) {
+        json.Key("leftOut").BeginArray();
+        for (const std::wstring& fact : run.LeftOut())
+            json.String(fact);
+        json.EndArray();
+    }
+    json.Key("messages").BeginArray();
     for (const std::wstring& message : run.Messages())
         json.String(message);
     json.EndArray();
@@ -206,6 +213,12 @@ void CommandRun::SayHeldBack()
         text += line;
     heldBack_.clear();
     WriteStandard(console_.err, console_.errIsConsole, text);
+}
+
+void CommandRun::LeaveOut(const wchar_t* fact, const wchar_t* why)
+{
+    leftOut_.push_back(fact);
+    Say(std::wstring(L"left out without elevation: ") + why);
 }
 
 void CommandRun::Absorb(CommandRun& part)
@@ -372,6 +385,8 @@ std::wstring CommandHelpText()
             L"Text goes to a console as it is; to a pipe or a file it is UTF-8 (--csv with a\r\n"
             L"byte-order mark). Standard error says nothing on success unless it is a console.\r\n"
             L"--dry-run prints each change a command would make and changes nothing.\r\n"
+            L"list, show, autologon status, version and help run without elevation, leaving out\r\n"
+            L"(and naming) what only an administrator may read; the others need it (exit 5).\r\n"
             L"A command that destroys something asks at a console; without one it needs --yes.\r\n"
             L"Passwords are read from standard input (one line) or typed without echo, never\r\n"
             L"taken from the command line.\r\n\r\nExit codes:\r\n";
@@ -439,7 +454,7 @@ int RunCommandMode(int count, const wchar_t* const* arguments, bool (*isElevated
         run.Line(at == std::wstring::npos ? text : text.substr(at + 2, end - at - 2));
         if (parsed.json)
             run.Document().Field("help", verb.summary);
-    } else if (kCommandVerbs[parsed.verb].needsElevation && !isElevated()) {
+    } else if (run.SetElevated(isElevated()), kCommandVerbs[parsed.verb].needsElevation && !run.Elevated()) {
         run.Say(L"this command needs an elevated administrator: run it from an elevated prompt (\"Run as "
                 L"administrator\"); nothing was done");
         exitCode = kExitNeedsElevation;
@@ -448,7 +463,8 @@ int RunCommandMode(int count, const wchar_t* const* arguments, bool (*isElevated
         // single-threaded kind connects to the display, and under Wine
         // starts the desktop. Only a verb that works on the machine joins
         // it, so that the help answers as fast as a console program.
-        const bool joinCom = kCommandVerbs[parsed.verb].needsElevation;
+        const std::wstring words = kCommandVerbs[parsed.verb].syntax.words;
+        const bool joinCom = words != L"help" && words != L"version";
         const HRESULT com = joinCom ? CoInitializeEx(nullptr, COINIT_MULTITHREADED) : E_FAIL;
         exitCode = RunVerbGuarded(run, kCommandVerbs[parsed.verb].run);
         if (run.NeededTheCompanion() && (exitCode == kExitRefused || exitCode == kExitUsage))

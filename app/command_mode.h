@@ -50,6 +50,14 @@ public:
 
     const ParsedCommand& Parsed() const { return parsed_; }
     const CommandConsole& Console() const { return console_; }
+    // Whether the process runs as an elevated administrator: a read without
+    // it leaves out what only an administrator may read, and says so.
+    bool Elevated() const { return elevated_; }
+    void SetElevated(bool elevated) { elevated_ = elevated; }
+    // Names a fact left out for want of elevation: the document's "leftOut"
+    // and a message.
+    void LeaveOut(const wchar_t* fact, const wchar_t* why);
+    const std::vector<std::wstring>& LeftOut() const { return leftOut_; }
     bool Json() const { return parsed_.json; }
     bool DryRun() const { return parsed_.dryRun; }
     const wchar_t* Argument(size_t i) const
@@ -124,6 +132,8 @@ private:
     std::vector<std::wstring> heldBack_;
     std::vector<std::wstring> notDone_;
     bool neededCompanion_ = false;
+    bool elevated_ = true;
+    std::vector<std::wstring> leftOut_;
 
     void Record(ChangeEntry entry);
 

@@ -85,6 +85,7 @@ std::wstring Shown(const std::wstring& text)
 // shows, with the SID, profile and picture the operations look up.
 struct AccountFacts {
     WString name;
+    bool autoLogonKnown = true;   // the secret could be read
     AccountDetails details;
     WString sid;
     WString profile;
@@ -120,7 +121,9 @@ void WriteFactsJson(JsonWriter& json, AccountFacts& facts, bool sizes)
         .Field("passwordNeverExpires", (d.flags & kFlagPasswordNeverExpires) != 0)
         .Field("passwordExpired", (d.flags & kFlagPasswordExpired) != 0)
         .Field("hidden", d.hidden)
-        .Field("autoLogon", d.autoLogon)
+        .Key("autoLogon");
+    facts.autoLogonKnown ? json.Bool(d.autoLogon) : json.Null();
+    json
         .Field("builtin", d.builtin)
         .Field("console", d.console);
     json.Key("picture");
@@ -143,7 +146,7 @@ std::vector<std::wstring> FactsFields(AccountFacts& facts, bool sizes)
         yes(d.flags & kFlagAccountDisabled), yes(d.flags & kFlagLockedOut),
         yes(d.flags & kFlagPasswordCannotChange), yes(d.flags & kFlagPasswordNotRequired),
         yes(d.flags & kFlagPasswordNeverExpires), yes(d.flags & kFlagPasswordExpired), yes(d.hidden),
-        yes(d.autoLogon), facts.picture.Text(), facts.profile.Text()};
+        facts.autoLogonKnown ? yes(d.autoLogon) : L"", facts.picture.Text(), facts.profile.Text()};
     if (sizes)
         fields.push_back(facts.sized ? std::to_wstring(facts.sizeBytes) : L"");
     return fields;
@@ -153,6 +156,18 @@ const std::vector<std::wstring> kFieldNames = {
     L"name", L"fullName", L"type", L"sid", L"disabled", L"lockedOut", L"passwordCannotChange",
     L"passwordNotRequired", L"passwordNeverExpires", L"passwordExpired", L"hidden", L"autoLogon", L"picture",
     L"profile"};
+
+// Whether an account signs in automatically rests on the security
+// authority's secret, which only an administrator may read: without
+// elevation it is left out rather than answered as "no".
+bool AutoLogonReadable(CommandRun& run)
+{
+    if (run.Elevated())
+        return true;
+    run.LeaveOut(L"autoLogon", L"whether an account signs in automatically (its stored password is an "
+                               L"administrator's to read)");
+    return false;
+}
 
 WString ConsoleUserName()
 {
@@ -215,7 +230,9 @@ int ListAccounts(CommandRun& run)
     std::vector<WString> pictures;
     FindAccountPictures(accountNames, pictures, GetOsVersionNumber());
     std::vector<AccountFacts> accounts(summaries.size());
+    const bool autoLogonKnown = AutoLogonReadable(run);
     for (size_t i = 0; i < summaries.size(); ++i) {
+        accounts[i].autoLogonKnown = autoLogonKnown;
         accounts[i].name = std::move(summaries[i].name);
         accounts[i].details = std::move(summaries[i].details);
         accounts[i].sid = std::move(summaries[i].sid);
@@ -266,6 +283,7 @@ int ShowAccount(CommandRun& run)
         run.Say(L"there is no local account " + Quoted(run.Argument(0)));
         return kExitNoSuchAccount;
     }
+    facts.autoLogonKnown = AutoLogonReadable(run);
     if (run.Json()) {
         run.Document().Key("account");
         WriteFactsJson(run.Document(), facts, false);
@@ -514,13 +532,23 @@ int AutoLogonClear(CommandRun& run)
 
 int AutoLogonStatus(CommandRun& run)
 {
-    const bool configured = IsAutoLogonConfigured();
     WString name = GetAutoLogonUserName();
+    if (!AutoLogonReadable(run)) {
+        // The account named is only the one it would be.
+        if (run.Json()) {
+            run.Document().Key("autoLogon").Null().Key("autoLogonAccount");
+            name.IsEmpty() ? run.Document().Null() : run.Document().String(name.Text());
+        } else {
+            run.Line(L"automatic sign-in: unknown without elevation (account named: " + Shown(name.Text()) + L")");
+        }
+        return kExitDone;
+    }
+    const bool configured = IsAutoLogonConfigured();
     if (run.Json()) {
         run.Document().Field("autoLogon", configured).Key("autoLogonAccount");
         configured ? run.Document().String(name.Text()) : run.Document().Null();
     } else {
-        run.Line(configured ? L"automatic sign-in as " + std::wstring(name.Text()) : L"no automatic sign-in");
+        run.Line(configured ? L"automatic sign-in as " + Shown(name.Text()) : L"no automatic sign-in");
     }
     return kExitDone;
 }
@@ -1557,9 +1585,9 @@ const CommandVerb kCommandVerbs[] = {
     {{L"export", L"", 0, 0, nullptr, 0, false, false},
      L"the accounts and the automatic sign-in as a desired-state document for apply", true, Export},
     {{L"list", L"", 0, 0, OPTIONS(kListOptions), false, false},
-     L"every local account with its type, SID, flags, picture and profile (--sizes: profile sizes)", true,
+     L"every local account with its type, SID, flags, picture and profile (--sizes: profile sizes)", false,
      ListAccounts},
-    {{L"show", L"NAME", 1, 1, nullptr, 0, false, false}, L"one account as the list shows it", true, ShowAccount},
+    {{L"show", L"NAME", 1, 1, nullptr, 0, false, false}, L"one account as the list shows it", false, ShowAccount},
     {{L"set", L"NAME", 1, 1, OPTIONS(kSetOptions), true, false},
      L"full name, type, status, lock-out, password flags and welcome-screen visibility", true, SetAccount},
     {{L"password set", L"NAME", 1, 1, nullptr, 0, true, false},
@@ -1568,7 +1596,7 @@ const CommandVerb kCommandVerbs[] = {
     {{L"autologon set", L"NAME", 1, 1, nullptr, 0, true, false},
      L"the computer signs in as NAME (password from standard input or typed)", true, AutoLogonSet},
     {{L"autologon clear", L"", 0, 0, nullptr, 0, true, false}, L"no automatic sign-in", true, AutoLogonClear},
-    {{L"autologon status", L"", 0, 0, nullptr, 0, false, false}, L"the account of the automatic sign-in", true,
+    {{L"autologon status", L"", 0, 0, nullptr, 0, false, false}, L"the account of the automatic sign-in", false,
      AutoLogonStatus},
     {{L"picture set", L"NAME FILE", 2, 2, OPTIONS(kPictureOptions), true, false},
      L"the account's picture from a file", true, PictureSet},
