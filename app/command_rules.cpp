@@ -1,8 +1,10 @@
 #include "app/command_rules.h"
 
-#include <cwchar>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
+
+#include "platform/text.h"
 
 const CommandExitEntry kCommandExits[8] = {
     {kExitDone, L"done (for a check: nothing found)"},
@@ -20,17 +22,7 @@ namespace {
 // Letter case folded for A to Z only, as account names are compared.
 bool SameWord(const std::wstring& a, const wchar_t* b)
 {
-    size_t i = 0;
-    for (; i < a.size() && b[i] != L'\0'; ++i) {
-        wchar_t x = a[i], y = b[i];
-        if (x >= L'A' && x <= L'Z')
-            x = static_cast<wchar_t>(x - L'A' + L'a');
-        if (y >= L'A' && y <= L'Z')
-            y = static_cast<wchar_t>(y - L'A' + L'a');
-        if (x != y)
-            return false;
-    }
-    return i == a.size() && b[i] == L'\0';
+    return EqualsNoCase(a.c_str(), b);
 }
 
 // The table's words of a verb split at blanks.
