@@ -473,6 +473,15 @@ TEST(CommandMode, RepairScheduleSetsUpAsTheWizardDoesAndOnlyOnce)
 
     Outcome again = RunProgram(L"repair schedule lchen --yes");
     EXPECT_EQ(3u, again.exitCode) << "a repair is under way\n" << Show(again);
+
+    // Set up for an engine that restarts on its own schedule: 3010, and no restart asked for.
+    ASSERT_TRUE(ResetScenario(L"default"));
+    sandbox::ClearRecord();
+    Outcome later = RunProgram(L"repair schedule jokafor --no-restart --yes");
+    EXPECT_EQ(3010u, later.exitCode) << Show(later);
+    EXPECT_TRUE(AccountExists(kTempAccountName));
+    for (const sandbox::RecordedAction& action : sandbox::RecordedActions())
+        EXPECT_NE(L"ExitWindowsEx", action.call) << "a restart was asked for";
 }
 
 // The list a script reads names the accounts the main window lists, with the same types.
@@ -491,6 +500,9 @@ TEST(CommandMode, ListMatchesTheWindowsRows)
         EXPECT_EQ(outcome.out.find(typeText, at), outcome.out.find("\"typeText\"", at)) << name << " " << typeText;
     }
     EXPECT_EQ(rows.size(), repair_test::Occurrences(outcome.out, "{\"name\":"));
+    // A spreadsheet reads the CSV's UTF-8 as such only behind a byte-order mark.
+    Outcome csv = RunProgram(L"list --csv");
+    EXPECT_EQ(0u, csv.out.rfind("\xEF\xBB\xBFname,fullName,", 0)) << Show(csv);
 
     // A forged line in a full name is shown as characters, in the list and in show.
     USER_INFO_1011 forged{const_cast<wchar_t*>(L"Li\r\njokafor\tadministrator\x1b[2J")};
