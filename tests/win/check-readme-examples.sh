@@ -20,10 +20,14 @@ import re, sys
 text = open(sys.argv[1], encoding="utf-8").read()
 section = text.split("### Running Vantrell across many computers", 1)[1].split("\n## ", 1)[0]
 for line in section.splitlines():
+    # The window program does not make PowerShell wait for its exit code.
+    if line.startswith("    ") and "vantrell.exe" in line:
+        sys.exit("an example calls vantrell.exe: " + line.strip())
     match = re.search(r'vantrell\.com"?\s+(.*)$', line)
     if match and line.startswith("    "):
         print(match.group(1).split(" |")[0].rstrip(") ").strip())
 PY
+[ $? -eq 0 ] || exit 1
 count=$(wc -l <"$work/lines")
 [ "$count" -ge 8 ] || { echo "only $count examples found in the README"; exit 1; }
 bad=0
