@@ -296,10 +296,72 @@ int ShowAccount(CommandRun& run)
 }
 
 // "yes" or "no" of an option, or the fallback when it was not given.
+bool YesNo(const ParsedCommand& p, const wchar_t* option, bool fallback)
+{
+    const wchar_t* value = p.Value(option);
+    return value == nullptr ? fallback : EqualsNoCase(value, L"yes");
+}
+
 bool YesNo(const CommandRun& run, const wchar_t* option, bool fallback)
 {
-    const wchar_t* value = run.Parsed().Value(option);
-    return value == nullptr ? fallback : EqualsNoCase(value, L"yes");
+    return YesNo(run.Parsed(), option, fallback);
+}
+
+// Each change `set` makes, with the part of the settings that carries it,
+// so that only those that took are reported done.
+struct SettingChange {
+    std::wstring text;
+    const wchar_t* field;
+    std::wstring before, after;
+    uint32_t part;
+};
+
+// What `set` with the options of `p` changes on the account `details`
+// describes: the settings to write (`choice`, `hidden`) and each change.
+std::vector<SettingChange> PlanSettings(const ParsedCommand& p, const wchar_t* name, const AccountDetails& details,
+                                        uint32_t type, AccountSettingsChoice& choice, bool& hidden)
+{
+    choice.accountName = name;
+    const wchar_t* fullName = p.Value(L"--full-name", details.fullName.Text());
+    choice.displayName = fullName;
+    choice.privilege = type;
+    const uint32_t f = details.flags;
+    choice.flags.disabled = YesNo(p, L"--disabled", (f & kFlagAccountDisabled) != 0);
+    choice.flags.lockedOut = (f & kFlagLockedOut) != 0 && !p.Has(L"--unlock");
+    choice.flags.cannotChange = YesNo(p, L"--password-cannot-change", (f & kFlagPasswordCannotChange) != 0);
+    choice.flags.notRequired = YesNo(p, L"--password-not-required", (f & kFlagPasswordNotRequired) != 0);
+    choice.flags.neverExpires = YesNo(p, L"--password-never-expires", (f & kFlagPasswordNeverExpires) != 0);
+    choice.expired = (f & kFlagPasswordExpired) != 0;
+    hidden = YesNo(p, L"--hidden", details.hidden);
+
+    auto yesNo = [](bool value) { return std::wstring(value ? L"yes" : L"no"); };
+    std::vector<SettingChange> changes;
+    if (FullNameChanged(fullName, details.fullName.Text(), name))
+        changes.push_back({L"full name of " + Quoted(name) + L" to " + Quoted(fullName), L"fullName",
+                           details.fullName.Text(), fullName, SettingsFailure::Record});
+    if (type != details.privilege)
+        changes.push_back({L"type of " + Quoted(name) + L" to " + TypeName(type), L"type", TypeName(details.privilege),
+                           TypeName(type), SettingsFailure::Type});
+    const uint32_t composed = ComposeAccountFlags(f, choice.flags);
+    struct FlagText {
+        uint32_t bit;
+        const wchar_t* text;
+        const wchar_t* field;
+    } const flagTexts[] = {
+        {kFlagAccountDisabled, L"disabled", L"disabled"},
+        {kFlagLockedOut, L"locked out", L"lockedOut"},
+        {kFlagPasswordCannotChange, L"password cannot change", L"passwordCannotChange"},
+        {kFlagPasswordNotRequired, L"password not required", L"passwordNotRequired"},
+        {kFlagPasswordNeverExpires, L"password never expires", L"passwordNeverExpires"},
+    };
+    for (const FlagText& flag : flagTexts)
+        if ((composed & flag.bit) != (f & flag.bit))
+            changes.push_back({Quoted(name) + L" " + flag.text + L": " + yesNo(composed & flag.bit), flag.field,
+                               yesNo(f & flag.bit), yesNo(composed & flag.bit), SettingsFailure::Record});
+    if (hidden != details.hidden)
+        changes.push_back({Quoted(name) + (hidden ? L" hidden from" : L" shown on") + L" the welcome screen", L"hidden",
+                           yesNo(details.hidden), yesNo(hidden), SettingsFailure::Visibility});
+    return changes;
 }
 
 int SetAccount(CommandRun& run)
@@ -348,54 +410,8 @@ int SetAccount(CommandRun& run)
     }
 
     AccountSettingsChoice choice;
-    choice.accountName = name;
-    const wchar_t* fullName = p.Value(L"--full-name", details.fullName.Text());
-    choice.displayName = fullName;
-    choice.privilege = type;
-    const uint32_t f = details.flags;
-    choice.flags.disabled = YesNo(run, L"--disabled", (f & kFlagAccountDisabled) != 0);
-    choice.flags.lockedOut = (f & kFlagLockedOut) != 0 && !p.Has(L"--unlock");
-    choice.flags.cannotChange = YesNo(run, L"--password-cannot-change", (f & kFlagPasswordCannotChange) != 0);
-    choice.flags.notRequired = YesNo(run, L"--password-not-required", (f & kFlagPasswordNotRequired) != 0);
-    choice.flags.neverExpires = YesNo(run, L"--password-never-expires", (f & kFlagPasswordNeverExpires) != 0);
-    choice.expired = (f & kFlagPasswordExpired) != 0;
-    const bool hidden = YesNo(run, L"--hidden", details.hidden);
-
-    // Each change with the part of the settings that carries it, so that
-    // only those that took are reported done.
-    struct SettingChange {
-        std::wstring text;
-        const wchar_t* field;
-        std::wstring before, after;
-        uint32_t part;
-    };
-    auto yesNo = [](bool value) { return std::wstring(value ? L"yes" : L"no"); };
-    std::vector<SettingChange> changes;
-    if (FullNameChanged(fullName, details.fullName.Text(), name))
-        changes.push_back({L"full name of " + Quoted(name) + L" to " + Quoted(fullName), L"fullName",
-                           details.fullName.Text(), fullName, SettingsFailure::Record});
-    if (type != details.privilege)
-        changes.push_back({L"type of " + Quoted(name) + L" to " + TypeName(type), L"type", TypeName(details.privilege),
-                           TypeName(type), SettingsFailure::Type});
-    const uint32_t composed = ComposeAccountFlags(f, choice.flags);
-    struct FlagText {
-        uint32_t bit;
-        const wchar_t* text;
-        const wchar_t* field;
-    } const flagTexts[] = {
-        {kFlagAccountDisabled, L"disabled", L"disabled"},
-        {kFlagLockedOut, L"locked out", L"lockedOut"},
-        {kFlagPasswordCannotChange, L"password cannot change", L"passwordCannotChange"},
-        {kFlagPasswordNotRequired, L"password not required", L"passwordNotRequired"},
-        {kFlagPasswordNeverExpires, L"password never expires", L"passwordNeverExpires"},
-    };
-    for (const FlagText& flag : flagTexts)
-        if ((composed & flag.bit) != (f & flag.bit))
-            changes.push_back({Quoted(name) + L" " + flag.text + L": " + yesNo(composed & flag.bit), flag.field,
-                               yesNo(f & flag.bit), yesNo(composed & flag.bit), SettingsFailure::Record});
-    if (hidden != details.hidden)
-        changes.push_back({Quoted(name) + (hidden ? L" hidden from" : L" shown on") + L" the welcome screen", L"hidden",
-                           yesNo(details.hidden), yesNo(hidden), SettingsFailure::Visibility});
+    bool hidden = false;
+    const std::vector<SettingChange> changes = PlanSettings(p, name, details, type, choice, hidden);
     if (changes.empty()) {
         run.Say(L"nothing to change");
         return kExitDone;
@@ -1441,9 +1457,17 @@ int Apply(CommandRun& run)
                     create.options.push_back(setting);
             const int created = ApplyPart(run, outcomes, L"account", account.name, CreateNew, create);
             exitCode = Worse(exitCode, created);
-            if (created != kExitDone || run.DryRun() ||
-                !ReadAccountDetails(account.name.c_str(), console.Text(), details))
+            if (created != kExitDone)
                 continue;
+            if (run.DryRun()) {
+                // As CreateAccount makes it: enabled, its password never expiring, shown.
+                details.fullName.Assign(create.Value(L"--full-name", L""));
+                details.privilege = TypeOf(create.Value(L"--type", L"standard"));
+                details.flags = kFlagPasswordNeverExpires;
+                details.hidden = false;
+            } else if (!ReadAccountDetails(account.name.c_str(), console.Text(), details)) {
+                continue;
+            }
         }
         // Only what differs is asked of `set`: its guards refuse an option
         // given for the console user or a built-in account even when it
@@ -1457,7 +1481,18 @@ int Apply(CommandRun& run)
                 part.options.push_back(setting);
         }
         if (part.options.empty()) {
-            outcomes.push_back({L"account", account.name, false, kExitDone});
+            if (exists)
+                outcomes.push_back({L"account", account.name, false, kExitDone});
+            continue;
+        }
+        if (!exists && run.DryRun()) {
+            // `set` cannot look at an account the dry run did not make: what
+            // it would change on the new one is told from here.
+            AccountSettingsChoice choice;
+            bool hidden = false;
+            const uint32_t type = part.Has(L"--type") ? TypeOf(part.Value(L"--type")) : details.privilege;
+            for (const SettingChange& change : PlanSettings(part, account.name.c_str(), details, type, choice, hidden))
+                run.Change(change.text, account.name, change.field, change.before, change.after);
             continue;
         }
         exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"account", account.name, SetAccount, part));

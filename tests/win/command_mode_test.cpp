@@ -387,7 +387,8 @@ std::wstring DesiredStateFile()
     GetTempPathW(MAX_PATH, folder);
     const std::wstring path = std::wstring(folder) + L"desired-state.json";
     WriteTextFile(path, "\xEF\xBB\xBF{\"schemaVersion\": 1, \"accounts\": ["
-                        "{\"name\": \"kiosk\", \"type\": \"standard\", \"fullName\": \"Kiosk \\u00e9\"},"
+                        "{\"name\": \"kiosk\", \"type\": \"standard\", \"fullName\": \"Kiosk \\u00e9\", \"hidden\": true,"
+                        " \"passwordNeverExpires\": false, \"disabled\": false},"
                         "{\"name\": \"lchen\", \"present\": true, \"fullName\": \"Li Chen\", \"passwordNeverExpires\": true},"
                         "{\"name\": \"jokafor\", \"present\": false, \"keepFiles\": true},"
                         "{\"name\": \"gone-long-ago\", \"present\": false}],"
