@@ -48,6 +48,10 @@ enum class AutoLogonResult { Failed = 0, Done = 1, NothingToClear = 2 };
 // store leaves it "0".
 AutoLogonResult SetAutoLogon(const wchar_t* accountName, const wchar_t* password);
 
+// Whether the stored secret of the automatic sign-in is `password` exactly
+// (the copy read is wiped before this returns); false when none is stored.
+bool AutoLogonPasswordIs(const wchar_t* password);
+
 // True when automatic sign-in is the account's: its name is the stored one
 // (without regard to case) and automatic sign-in is configured.
 bool IsAutoLogonAccount(const wchar_t* accountName);

@@ -50,8 +50,11 @@ CommandConsole TakeStandardHandles()
 
 const wchar_t* ExitName(int code)
 {
-    static const wchar_t* const kNames[] = {L"done", L"found", L"usage", L"refused", L"failed", L"needs-elevation"};
-    return code >= 0 && code < 6 ? kNames[code] : L"failed";
+    static const wchar_t* const kNames[] = {L"done",   L"found",           L"usage",           L"refused",
+                                            L"failed", L"needs-elevation", L"no-such-account"};
+    if (code == kExitRestartNeeded)
+        return L"restart-needed";
+    return code >= 0 && code < 7 ? kNames[code] : L"failed";
 }
 
 // One JSON document for the whole command: what the verb added, then the
@@ -59,15 +62,31 @@ const wchar_t* ExitName(int code)
 std::string FinishDocument(CommandRun& run, const wchar_t* command, int exitCode)
 {
     JsonWriter json;
-    json.BeginObject().Field("command", command).Field("exitCode", exitCode).Field("result", ExitName(exitCode));
-    json.Field("dryRun", run.DryRun());
+    json.BeginObject().Field("schemaVersion", kCommandSchemaVersion).Field("command", command);
+    json.Field("exitCode", exitCode).Field("result", ExitName(exitCode));
+    // With --dry-run: whether the command would change anything.
+    json.Field("dryRun", run.DryRun()).Field("changed", !run.Changes().empty());
     json.Key("changes").BeginArray();
-    for (const std::wstring& change : run.Changes())
-        json.String(change);
+    for (const CommandRun::ChangeEntry& change : run.Changes()) {
+        json.BeginObject().Field("text", change.text);
+        if (!change.field.empty()) {
+            json.Field("target", change.target).Field("field", change.field);
+            if (!change.secret)
+                json.Field("old", change.before).Field("new", change.after);
+        }
+        json.EndObject();
+    }
     json.EndArray().Key("notDone").BeginArray();
     for (const std::wstring& change : run.NotDoneChanges())
         json.String(change);
-    json.EndArray().Key("messages").BeginArray();
+    json.EndArray();
+    if (!run.LeftOut().empty()) {
+        json.Key("leftOut").BeginArray();
+        for (const std::wstring& fact : run.LeftOut())
+            json.String(fact);
+        json.EndArray();
+    }
+    json.Key("messages").BeginArray();
     for (const std::wstring& message : run.Messages())
         json.String(message);
     json.EndArray();
@@ -180,15 +199,61 @@ void CommandRun::Say(const std::wstring& text)
             line.push_back(c);
         }
     }
-    WriteStandard(console_.err, console_.errIsConsole, std::wstring(EscapeControls(line.c_str()).Text()) + L"\r\n");
+    line = std::wstring(EscapeControls(line.c_str()).Text()) + L"\r\n";
+    if (console_.errIsConsole || parsed_.verbose)
+        WriteStandard(console_.err, console_.errIsConsole, line);
+    else
+        heldBack_.push_back(line);
+}
+
+void CommandRun::SayHeldBack()
+{
+    std::wstring text;
+    for (const std::wstring& line : heldBack_)
+        text += line;
+    heldBack_.clear();
+    WriteStandard(console_.err, console_.errIsConsole, text);
+}
+
+void CommandRun::LeaveOut(const wchar_t* fact, const wchar_t* why)
+{
+    leftOut_.push_back(fact);
+    Say(std::wstring(L"left out without elevation: ") + why);
+}
+
+void CommandRun::Absorb(CommandRun& part)
+{
+    messages_.insert(messages_.end(), part.messages_.begin(), part.messages_.end());
+    changes_.insert(changes_.end(), part.changes_.begin(), part.changes_.end());
+    notDone_.insert(notDone_.end(), part.notDone_.begin(), part.notDone_.end());
+    heldBack_.insert(heldBack_.end(), part.heldBack_.begin(), part.heldBack_.end());
+    part.heldBack_.clear();
+    neededCompanion_ = neededCompanion_ || part.neededCompanion_;
+}
+
+void CommandRun::Record(ChangeEntry entry)
+{
+    if (!Json())
+        WriteStandard(console_.out, console_.outIsConsole,
+                      (DryRun() ? L"would: " : L"done: ") + std::wstring(EscapeControls(entry.text.c_str()).Text()) +
+                          L"\r\n");
+    changes_.push_back(std::move(entry));
 }
 
 void CommandRun::Change(const std::wstring& text)
 {
-    changes_.push_back(text);
-    if (!Json())
-        WriteStandard(console_.out, console_.outIsConsole,
-                      (DryRun() ? L"would: " : L"done: ") + std::wstring(EscapeControls(text.c_str()).Text()) + L"\r\n");
+    Record(ChangeEntry{text, L"", L"", L"", L"", false});
+}
+
+void CommandRun::Change(const std::wstring& text, const std::wstring& target, const wchar_t* field,
+                        const std::wstring& before, const std::wstring& after)
+{
+    Record(ChangeEntry{text, target, field, before, after, false});
+}
+
+void CommandRun::SecretChange(const std::wstring& text, const std::wstring& target, const wchar_t* field)
+{
+    Record(ChangeEntry{text, target, field, L"", L"", true});
 }
 
 void CommandRun::NotDone(const std::wstring& text)
@@ -199,7 +264,8 @@ void CommandRun::NotDone(const std::wstring& text)
 
 void CommandRun::Progress(const std::wstring& text)
 {
-    WriteStandard(console_.err, console_.errIsConsole, text + L"\r\n");
+    if (console_.errIsConsole || parsed_.verbose)
+        WriteStandard(console_.err, console_.errIsConsole, text + L"\r\n");
 }
 
 bool CommandRun::RefuseBorrowedConsole()
@@ -313,8 +379,14 @@ std::wstring CommandHelpText()
             line += L" [--dry-run]";
         text += line + L"\r\n      " + verb.summary + L"\r\n";
     }
-    text += L"\r\nEvery command takes --json (one JSON document on standard output) and --help.\r\n"
+    text += L"\r\nEvery command takes --json (one JSON document on standard output, in ASCII with\r\n"
+            L"every other character escaped, and with its schemaVersion), --verbose (messages\r\n"
+            L"on standard error also on success) and --help. Commands are read in any letter case.\r\n"
+            L"Text goes to a console as it is; to a pipe or a file it is UTF-8 (--csv with a\r\n"
+            L"byte-order mark). Standard error says nothing on success unless it is a console.\r\n"
             L"--dry-run prints each change a command would make and changes nothing.\r\n"
+            L"list, show, autologon status, version and help run without elevation, leaving out\r\n"
+            L"(and naming) what only an administrator may read; the others need it (exit 5).\r\n"
             L"A command that destroys something asks at a console; without one it needs --yes.\r\n"
             L"Passwords are read from standard input (one line) or typed without echo, never\r\n"
             L"taken from the command line.\r\n\r\nExit codes:\r\n";
@@ -323,15 +395,39 @@ std::wstring CommandHelpText()
     return text;
 }
 
+namespace {
+
+std::vector<CommandSyntax> VerbSyntaxTable()
+{
+    std::vector<CommandSyntax> table;
+    for (size_t i = 0; i < kCommandVerbCount; ++i)
+        table.push_back(kCommandVerbs[i].syntax);
+    return table;
+}
+
+// Whether anyone can read an answer: standard handles handed over, or a
+// console of the parent's to attach to (left again here: the command mode
+// attaches for good).
+bool HasSomewhereToAnswer()
+{
+    for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE})
+        if (Usable(GetStdHandle(which)))
+            return true;
+    if (!AttachConsole(ATTACH_PARENT_PROCESS))
+        return false;
+    FreeConsole();
+    return true;
+}
+
+}  // namespace
+
 bool IsCommandLine(int count, const wchar_t* const* arguments)
 {
-    if (count < 1 || arguments == nullptr || arguments[0] == nullptr)
-        return false;
-    for (size_t i = 0; i < kCommandVerbCount; ++i) {
-        const wchar_t* words = kCommandVerbs[i].syntax.words;
-        const size_t length = wcslen(arguments[0]);
-        if (wcsncmp(words, arguments[0], length) == 0 && (words[length] == L'\0' || words[length] == L' '))
-            return true;
+    const std::vector<CommandSyntax> table = VerbSyntaxTable();
+    switch (ClassifyCommandLine(count, arguments, table.data(), table.size())) {
+    case LineKind::Command: return true;
+    case LineKind::Unknown: return HasSomewhereToAnswer();
+    case LineKind::Window: break;
     }
     return false;
 }
@@ -340,10 +436,7 @@ int RunCommandMode(int count, const wchar_t* const* arguments, bool (*isElevated
 {
     const CommandConsole console = TakeStandardHandles();
     EndFaultsWithFailure(console.err);
-    std::vector<CommandSyntax> table;
-    for (size_t i = 0; i < kCommandVerbCount; ++i)
-        table.push_back(kCommandVerbs[i].syntax);
-
+    const std::vector<CommandSyntax> table = VerbSyntaxTable();
     ParsedCommand parsed;
     const bool understood = ParseCommand(count, arguments, table.data(), table.size(), parsed);
     CommandRun run(console, parsed);
@@ -361,7 +454,7 @@ int RunCommandMode(int count, const wchar_t* const* arguments, bool (*isElevated
         run.Line(at == std::wstring::npos ? text : text.substr(at + 2, end - at - 2));
         if (parsed.json)
             run.Document().Field("help", verb.summary);
-    } else if (kCommandVerbs[parsed.verb].needsElevation && !isElevated()) {
+    } else if (run.SetElevated(isElevated()), kCommandVerbs[parsed.verb].needsElevation && !run.Elevated()) {
         run.Say(L"this command needs an elevated administrator: run it from an elevated prompt (\"Run as "
                 L"administrator\"); nothing was done");
         exitCode = kExitNeedsElevation;
@@ -370,7 +463,8 @@ int RunCommandMode(int count, const wchar_t* const* arguments, bool (*isElevated
         // single-threaded kind connects to the display, and under Wine
         // starts the desktop. Only a verb that works on the machine joins
         // it, so that the help answers as fast as a console program.
-        const bool joinCom = kCommandVerbs[parsed.verb].needsElevation;
+        const std::wstring words = kCommandVerbs[parsed.verb].syntax.words;
+        const bool joinCom = words != L"help" && words != L"version";
         const HRESULT com = joinCom ? CoInitializeEx(nullptr, COINIT_MULTITHREADED) : E_FAIL;
         exitCode = RunVerbGuarded(run, kCommandVerbs[parsed.verb].run);
         if (run.NeededTheCompanion() && (exitCode == kExitRefused || exitCode == kExitUsage))
@@ -378,6 +472,8 @@ int RunCommandMode(int count, const wchar_t* const* arguments, bool (*isElevated
         if (SUCCEEDED(com))
             CoUninitialize();
     }
+    if (exitCode != kExitDone && exitCode != kExitRestartNeeded)
+        run.SayHeldBack();
     if (parsed.json)
         WriteBytes(console.out, FinishDocument(run, command, exitCode));
     return exitCode;

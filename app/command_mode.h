@@ -9,8 +9,11 @@
 
 #include "app/command_rules.h"
 
-// The first argument names a verb of the table (or "help"): the process is
-// to run the command mode rather than a window.
+// The process is to run the command mode rather than a window: the first
+// argument names a verb of the table (or asks for help), or it is no switch
+// of the tools and the process has standard handles or a console to answer
+// on (a mistyped command never opens the window, nor an elevation prompt,
+// for a script that waits for its exit code).
 bool IsCommandLine(int count, const wchar_t* const* arguments);
 
 // Runs one command; the process exit code. Elevation is tested through
@@ -46,6 +49,15 @@ public:
     }
 
     const ParsedCommand& Parsed() const { return parsed_; }
+    const CommandConsole& Console() const { return console_; }
+    // Whether the process runs as an elevated administrator: a read without
+    // it leaves out what only an administrator may read, and says so.
+    bool Elevated() const { return elevated_; }
+    void SetElevated(bool elevated) { elevated_ = elevated; }
+    // Names a fact left out for want of elevation: the document's "leftOut"
+    // and a message.
+    void LeaveOut(const wchar_t* fact, const wchar_t* why);
+    const std::vector<std::wstring>& LeftOut() const { return leftOut_; }
     bool Json() const { return parsed_.json; }
     bool DryRun() const { return parsed_.dryRun; }
     const wchar_t* Argument(size_t i) const
@@ -61,8 +73,14 @@ public:
     // A message for the operator: standard error, and the document's "messages".
     void Say(const std::wstring& text);
     // A change made, recorded once it has happened; with --dry-run one that
-    // would be made: both outputs.
+    // would be made: both outputs. With the field it changed on `target`
+    // (an account, the automatic sign-in, a finding) and its value before
+    // and after, as the option that sets it spells it; a secret's values
+    // are never given, only that it changed.
     void Change(const std::wstring& text);
+    void Change(const std::wstring& text, const std::wstring& target, const wchar_t* field, const std::wstring& before,
+                const std::wstring& after);
+    void SecretChange(const std::wstring& text, const std::wstring& target, const wchar_t* field);
     // A change the command set out to make and did not: standard error and
     // the document's "notDone", so that a partial result lists both sides.
     void NotDone(const std::wstring& text);
@@ -81,9 +99,25 @@ public:
     // Whether the command was stopped because it would have asked at a
     // borrowed console: the command line was then not one that can run.
     bool NeededTheCompanion() const { return neededCompanion_; }
+    // Writes the messages held back from standard error (the command did
+    // not succeed).
+    void SayHeldBack();
+    // Takes over what a command run for one part of this one recorded: its
+    // changes, changes not done and messages (its text lines are written).
+    void Absorb(CommandRun& part);
+
+    // One change as the document lists it.
+    struct ChangeEntry {
+        std::wstring text;
+        std::wstring target;
+        std::wstring field;      // empty: only the text
+        std::wstring before;
+        std::wstring after;
+        bool secret = false;     // values never shown
+    };
 
     const std::vector<std::wstring>& Messages() const { return messages_; }
-    const std::vector<std::wstring>& Changes() const { return changes_; }
+    const std::vector<ChangeEntry>& Changes() const { return changes_; }
     const std::vector<std::wstring>& NotDoneChanges() const { return notDone_; }
 
 private:
@@ -91,9 +125,17 @@ private:
     const ParsedCommand& parsed_;
     JsonWriter json_;
     std::vector<std::wstring> messages_;
-    std::vector<std::wstring> changes_;
+    std::vector<ChangeEntry> changes_;
+    // Messages held back from a standard error that is no console: said
+    // only when the command does not succeed, since a script's engine may
+    // take any word there for a failure.
+    std::vector<std::wstring> heldBack_;
     std::vector<std::wstring> notDone_;
     bool neededCompanion_ = false;
+    bool elevated_ = true;
+    std::vector<std::wstring> leftOut_;
+
+    void Record(ChangeEntry entry);
 
     // Says once that a borrowed console is never asked; false.
     bool RefuseBorrowedConsole();

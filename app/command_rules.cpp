@@ -1,17 +1,29 @@
 #include "app/command_rules.h"
 
+#include <cstdlib>
+#include <cstring>
 #include <cwchar>
 
-const CommandExitEntry kCommandExits[6] = {
+#include "platform/text.h"
+
+const CommandExitEntry kCommandExits[8] = {
     {kExitDone, L"done (for a check: nothing found)"},
     {kExitFound, L"a check found something to mend"},
-    {kExitUsage, L"the command line makes no sense; nothing was done"},
+    {kExitUsage, L"the command line makes no sense, --yes was needed or the question was declined; nothing was done"},
     {kExitRefused, L"refused by a guard, with the reason on standard error; nothing was changed"},
     {kExitFailed, L"failed or partly done; standard error says what was and was not done"},
     {kExitNeedsElevation, L"needs an elevated administrator; nothing was done"},
+    {kExitNoSuchAccount, L"no such account; nothing was changed"},
+    {kExitRestartNeeded, L"done; the computer must restart for it to take effect"},
 };
 
 namespace {
+
+// Letter case folded for A to Z only, as account names are compared.
+bool SameWord(const std::wstring& a, const wchar_t* b)
+{
+    return EqualsNoCase(a.c_str(), b);
+}
 
 // The table's words of a verb split at blanks.
 std::vector<std::wstring> Words(const wchar_t* words)
@@ -53,6 +65,16 @@ const CommandOption* FindOption(const CommandSyntax& syntax, const std::wstring&
         if (name == syntax.options[i].name)
             return &syntax.options[i];
     return nullptr;
+}
+
+const wchar_t kUsageLine[] = L"usage: vantrell COMMAND [ARGUMENTS] [OPTIONS]; \"vantrell help\" lists the commands";
+
+bool IsHelpSwitch(const wchar_t* argument)
+{
+    for (const wchar_t* spelling : {L"--help", L"-h", L"-?", L"/?", L"/help"})
+        if (SameWord(spelling, argument))
+            return true;
+    return false;
 }
 
 bool Refuse(ParsedCommand& parsed, const std::wstring& error)
@@ -138,7 +160,7 @@ int MatchVerb(int count, const wchar_t* const* arguments, const CommandSyntax* t
             continue;
         bool all = true;
         for (size_t i = 0; i < words.size() && all; ++i)
-            all = arguments[i] != nullptr && words[i] == arguments[i];
+            all = arguments[i] != nullptr && SameWord(words[i], arguments[i]);
         if (all) {
             best = static_cast<int>(row);
             bestWords = static_cast<int>(words.size());
@@ -168,10 +190,51 @@ bool LooksLikePasswordArgument(const wchar_t* argument)
     return text == L"-p" || text == L"/p" || text.compare(0, 3, L"/p:") == 0;
 }
 
+LineKind ClassifyCommandLine(int count, const wchar_t* const* arguments, const CommandSyntax* table, size_t rows)
+{
+    if (count < 1 || arguments == nullptr || arguments[0] == nullptr || arguments[0][0] == L'\0')
+        return LineKind::Window;
+    if (arguments[0][0] == L'/' && !IsHelpSwitch(arguments[0]))
+        return LineKind::Window;
+    int first = 0;
+    while (first < count && arguments[first] != nullptr &&
+           (std::wcscmp(arguments[first], L"--json") == 0 || std::wcscmp(arguments[first], L"--verbose") == 0))
+        ++first;
+    if (first < count && arguments[first] != nullptr && IsHelpSwitch(arguments[first]))
+        return LineKind::Command;
+    return MatchVerb(count - first, arguments + first, table, rows, nullptr) >= 0 ? LineKind::Command
+                                                                                  : LineKind::Unknown;
+}
+
 bool ParseCommand(int count, const wchar_t* const* arguments, const CommandSyntax* table, size_t rows,
                   ParsedCommand& parsed)
 {
     parsed = ParsedCommand();
+    // Read first, so that a refusal below answers in the form asked for.
+    for (int i = 0; i < count && arguments[i] != nullptr && std::wcscmp(arguments[i], L"--") != 0; ++i) {
+        parsed.json = parsed.json || std::wcscmp(arguments[i], L"--json") == 0;
+        parsed.verbose = parsed.verbose || std::wcscmp(arguments[i], L"--verbose") == 0;
+    }
+    // Those two may also stand before the verb; a help switch alone is the
+    // verb "help", and before a verb asks for that verb's help.
+    std::vector<const wchar_t*> line;
+    bool helpFirst = false;
+    for (int i = 0; i < count; ++i) {
+        const wchar_t* argument = arguments[i] != nullptr ? arguments[i] : L"";
+        if (line.empty() && (std::wcscmp(argument, L"--json") == 0 || std::wcscmp(argument, L"--verbose") == 0))
+            continue;
+        if (line.empty() && !helpFirst && IsHelpSwitch(argument)) {
+            helpFirst = true;
+            continue;
+        }
+        line.push_back(argument);
+    }
+    if (helpFirst && line.empty())
+        line.push_back(L"help");
+    else if (helpFirst)
+        line.push_back(L"--help");
+    count = static_cast<int>(line.size());
+    arguments = line.data();
     for (int i = 0; i < count; ++i) {
         if (LooksLikePasswordArgument(arguments[i]))
             return Refuse(parsed, L"a password is never taken from the command line, which every process of this "
@@ -182,8 +245,8 @@ bool ParseCommand(int count, const wchar_t* const* arguments, const CommandSynta
     parsed.verb = MatchVerb(count, arguments, table, rows, &consumed);
     if (parsed.verb < 0)
         return Refuse(parsed, count > 0 && arguments[0] != nullptr
-                                  ? L"unknown command \"" + std::wstring(arguments[0]) + L"\"; see \"help\""
-                                  : std::wstring(L"no command given; see \"help\""));
+                                  ? L"unknown command \"" + std::wstring(arguments[0]) + L"\"; " + kUsageLine
+                                  : L"no command given; " + std::wstring(kUsageLine));
     const CommandSyntax& syntax = table[parsed.verb];
     const std::wstring verbName(syntax.words);
 
@@ -212,6 +275,8 @@ bool ParseCommand(int count, const wchar_t* const* arguments, const CommandSynta
             parsed.json = true;
         else if (name == L"--help")
             parsed.help = true;
+        else if (name == L"--verbose")
+            parsed.verbose = true;
         else if (name == L"--dry-run" && syntax.changes)
             parsed.dryRun = true;
         else if (name == L"--yes" && syntax.destructive)
@@ -270,11 +335,16 @@ void AppendJsonString(std::string& out, const wchar_t* text)
         case '\r': out += "\\r"; break;
         case '\t': out += "\\t"; break;
         default:
-            // U+2028 and U+2029 end a line in JavaScript: escaped for readers that evaluate.
-            if (code < 0x20 || code == 0x7F || code == 0x2028 || code == 0x2029)
+            if (code < 0x20 || code >= 0x7F) {
+                // Beyond the basic plane: the pair of surrogates JSON spells it with.
+                if (code >= 0x10000) {
+                    AppendEscape(out, 0xD800 + ((code - 0x10000) >> 10));
+                    code = 0xDC00 + ((code - 0x10000) & 0x3FF);
+                }
                 AppendEscape(out, code);
-            else
-                AppendUtf8(out, code);
+            } else {
+                out.push_back(static_cast<char>(code));
+            }
         }
     }
     out.push_back('"');
@@ -418,4 +488,370 @@ std::wstring CsvLine(const std::vector<std::wstring>& fields)
     }
     line += L"\r\n";
     return line;
+}
+
+// ---------------------------------------------------------------------------
+
+const JsonValue* JsonValue::Member(const wchar_t* name) const
+{
+    for (const auto& member : members)
+        if (member.first == name)
+            return &member.second;
+    return nullptr;
+}
+
+namespace {
+
+class JsonReader {
+public:
+    explicit JsonReader(const std::string& text) : text_(text) {}
+
+    bool Document(JsonValue& value, std::wstring& error)
+    {
+        if (text_.compare(0, 3, "\xEF\xBB\xBF") == 0)
+            at_ = 3;
+        if (!Value(value, 0) || (Blank(), at_ != text_.size())) {
+            error = error_.empty() ? L"the document has more after its end" : error_;
+            error += L" (at byte " + std::to_wstring(at_) + L")";
+            return false;
+        }
+        return true;
+    }
+
+private:
+    const std::string& text_;
+    size_t at_ = 0;
+    std::wstring error_;
+
+    bool Fail(const wchar_t* why)
+    {
+        if (error_.empty())
+            error_ = why;
+        return false;
+    }
+
+    void Blank()
+    {
+        while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t' || text_[at_] == '\n' ||
+                                      text_[at_] == '\r'))
+            ++at_;
+    }
+
+    bool Word(const char* word)
+    {
+        const size_t length = std::strlen(word);
+        if (text_.compare(at_, length, word) != 0)
+            return Fail(L"not JSON");
+        at_ += length;
+        return true;
+    }
+
+    static void Append(std::wstring& out, uint32_t code)
+    {
+        if (sizeof(wchar_t) == 2 && code >= 0x10000) {
+            out.push_back(static_cast<wchar_t>(0xD800 + ((code - 0x10000) >> 10)));
+            out.push_back(static_cast<wchar_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(static_cast<wchar_t>(code));
+        }
+    }
+
+    bool Hex4(uint32_t& code)
+    {
+        code = 0;
+        for (int i = 0; i < 4; ++i, ++at_) {
+            const char c = at_ < text_.size() ? text_[at_] : '\0';
+            const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                              : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+            if (digit < 0)
+                return Fail(L"a \\u escape needs four hexadecimal digits");
+            code = code * 16 + static_cast<uint32_t>(digit);
+        }
+        return true;
+    }
+
+    // One UTF-8 sequence at `at_`, checked as the standard has it.
+    bool Utf8(uint32_t& code)
+    {
+        const unsigned char first = static_cast<unsigned char>(text_[at_++]);
+        int more = first >= 0xF0 && first <= 0xF4 ? 3 : first >= 0xE0 ? 2 : first >= 0xC2 && first < 0xE0 ? 1 : -1;
+        if (first >= 0xF5 || more < 0)
+            return Fail(L"the document is not UTF-8 text");
+        code = first & (0x3F >> more);
+        for (int i = 0; i < more; ++i, ++at_) {
+            if (at_ >= text_.size() || (static_cast<unsigned char>(text_[at_]) & 0xC0) != 0x80)
+                return Fail(L"the document is not UTF-8 text");
+            code = (code << 6) | (static_cast<unsigned char>(text_[at_]) & 0x3F);
+        }
+        const uint32_t least[] = {0, 0x80, 0x800, 0x10000};
+        if (code < least[more] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return Fail(L"the document is not UTF-8 text");
+        return true;
+    }
+
+    bool String(std::wstring& out)
+    {
+        ++at_;   // the opening quote
+        for (;;) {
+            if (at_ >= text_.size())
+                return Fail(L"a text is not closed");
+            const unsigned char c = static_cast<unsigned char>(text_[at_]);
+            if (c == '"') {
+                ++at_;
+                return true;
+            }
+            if (c < 0x20)
+                return Fail(L"a control character stands unescaped in a text");
+            if (c >= 0x80) {
+                uint32_t code = 0;
+                if (!Utf8(code))
+                    return false;
+                Append(out, code);
+                continue;
+            }
+            ++at_;
+            if (c != '\\') {
+                out.push_back(static_cast<wchar_t>(c));
+                continue;
+            }
+            const char escape = at_ < text_.size() ? text_[at_++] : '\0';
+            const char* simple = std::strchr("\"\\/bfnrt", escape);
+            if (escape != '\0' && escape != 'u' && simple != nullptr) {
+                out.push_back(static_cast<wchar_t>("\"\\/\b\f\n\r\t"[simple - "\"\\/bfnrt"]));
+                continue;
+            }
+            uint32_t code = 0;
+            if (escape != 'u')
+                return Fail(L"an unknown escape in a text");
+            if (!Hex4(code))
+                return false;
+            if (code >= 0xD800 && code <= 0xDBFF && text_.compare(at_, 2, "\\u") == 0) {
+                at_ += 2;
+                uint32_t low = 0;
+                if (!Hex4(low))
+                    return false;
+                if (low < 0xDC00 || low > 0xDFFF)
+                    return Fail(L"a surrogate escape stands alone");
+                code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+            } else if (code >= 0xD800 && code <= 0xDFFF) {
+                return Fail(L"a surrogate escape stands alone");
+            }
+            Append(out, code);
+        }
+    }
+
+    bool Number(double& number)
+    {
+        const size_t start = at_;
+        if (text_[at_] == '-')
+            ++at_;
+        size_t digits = 0;
+        while (at_ < text_.size() && ((text_[at_] >= '0' && text_[at_] <= '9') || text_[at_] == '.' ||
+                                      text_[at_] == 'e' || text_[at_] == 'E' || text_[at_] == '+' ||
+                                      text_[at_] == '-')) {
+            ++at_;
+            ++digits;
+        }
+        if (digits == 0)
+            return Fail(L"not JSON");
+        const std::string part = text_.substr(start, at_ - start);
+        char* end = nullptr;
+        number = std::strtod(part.c_str(), &end);
+        return end != nullptr && *end == '\0' ? true : Fail(L"a number is not written as JSON writes one");
+    }
+
+    bool Value(JsonValue& value, int depth)
+    {
+        if (depth > 64)
+            return Fail(L"the document is nested too deep");
+        Blank();
+        if (at_ >= text_.size())
+            return Fail(L"the document ends early");
+        const char c = text_[at_];
+        if (c == '{') {
+            value.kind = JsonValue::Kind::Object;
+            ++at_;
+            Blank();
+            if (at_ < text_.size() && text_[at_] == '}')
+                return ++at_, true;
+            for (;;) {
+                Blank();
+                if (at_ >= text_.size() || text_[at_] != '"')
+                    return Fail(L"a member's name is missing");
+                std::wstring name;
+                if (!String(name))
+                    return false;
+                if (value.Member(name.c_str()) != nullptr)
+                    return Fail(L"a member is given twice");
+                Blank();
+                if (at_ >= text_.size() || text_[at_++] != ':')
+                    return Fail(L"a colon is missing");
+                value.members.emplace_back(name, JsonValue());
+                if (!Value(value.members.back().second, depth + 1))
+                    return false;
+                Blank();
+                if (at_ < text_.size() && text_[at_] == ',') {
+                    ++at_;
+                    continue;
+                }
+                if (at_ < text_.size() && text_[at_] == '}')
+                    return ++at_, true;
+                return Fail(L"a comma or a closing brace is missing");
+            }
+        }
+        if (c == '[') {
+            value.kind = JsonValue::Kind::Array;
+            ++at_;
+            Blank();
+            if (at_ < text_.size() && text_[at_] == ']')
+                return ++at_, true;
+            for (;;) {
+                value.items.emplace_back();
+                if (!Value(value.items.back(), depth + 1))
+                    return false;
+                Blank();
+                if (at_ < text_.size() && text_[at_] == ',') {
+                    ++at_;
+                    continue;
+                }
+                if (at_ < text_.size() && text_[at_] == ']')
+                    return ++at_, true;
+                return Fail(L"a comma or a closing bracket is missing");
+            }
+        }
+        if (c == '"') {
+            value.kind = JsonValue::Kind::String;
+            return String(value.text);
+        }
+        if (c == 't' || c == 'f') {
+            value.kind = JsonValue::Kind::Bool;
+            value.boolean = c == 't';
+            return Word(c == 't' ? "true" : "false");
+        }
+        if (c == 'n') {
+            value.kind = JsonValue::Kind::Null;
+            return Word("null");
+        }
+        value.kind = JsonValue::Kind::Number;
+        return Number(value.number);
+    }
+};
+
+bool Wrong(std::wstring& error, const std::wstring& text)
+{
+    error = text;
+    return false;
+}
+
+}  // namespace
+
+bool ParseJson(const std::string& text, JsonValue& value, std::wstring& error)
+{
+    value = JsonValue();
+    return JsonReader(text).Document(value, error);
+}
+
+const DesiredSetting kDesiredSettings[7] = {
+    {"fullName", L"--full-name", false},
+    {"type", L"--type", false},
+    {"disabled", L"--disabled", true},
+    {"passwordCannotChange", L"--password-cannot-change", true},
+    {"passwordNotRequired", L"--password-not-required", true},
+    {"passwordNeverExpires", L"--password-never-expires", true},
+    {"hidden", L"--hidden", true},
+};
+
+namespace {
+
+std::wstring Widened(const char* ascii)
+{
+    return std::wstring(ascii, ascii + std::strlen(ascii));
+}
+
+bool ReadDesiredAccount(const JsonValue& item, DesiredAccount& account, std::wstring& error)
+{
+    if (item.kind != JsonValue::Kind::Object)
+        return Wrong(error, L"each of \"accounts\" is an object");
+    const JsonValue* name = item.Member(L"name");
+    if (name == nullptr || name->kind != JsonValue::Kind::String || name->text.empty())
+        return Wrong(error, L"each account needs a \"name\"");
+    account.name = name->text;
+    const std::wstring where = L"account \"" + account.name + L"\": ";
+    for (const auto& member : item.members) {
+        const JsonValue& value = member.second;
+        if (member.first == L"name")
+            continue;
+        if (member.first == L"present" || member.first == L"keepFiles") {
+            if (value.kind != JsonValue::Kind::Bool)
+                return Wrong(error, where + member.first + L" is true or false");
+            (member.first == L"present" ? account.present : account.keepFiles) = value.boolean;
+            continue;
+        }
+        const DesiredSetting* setting = nullptr;
+        for (const DesiredSetting& known : kDesiredSettings)
+            if (member.first == Widened(known.member))
+                setting = &known;
+        if (setting == nullptr)
+            return Wrong(error, where + L"there is no member \"" + member.first + L"\"");
+        if (setting->isBool) {
+            if (value.kind != JsonValue::Kind::Bool)
+                return Wrong(error, where + member.first + L" is true or false");
+            account.settings.emplace_back(setting->option, value.boolean ? L"yes" : L"no");
+            continue;
+        }
+        if (value.kind != JsonValue::Kind::String)
+            return Wrong(error, where + member.first + L" is a text");
+        if (member.first == L"type" && !InChoices(L"guest|standard|administrator", value.text))
+            return Wrong(error, where + L"type is one of guest, standard, administrator");
+        account.settings.emplace_back(setting->option, value.text);
+    }
+    if (!account.present && !account.settings.empty())
+        return Wrong(error, where + L"an absent account has no settings");
+    return true;
+}
+
+}  // namespace
+
+bool ReadDesiredState(const JsonValue& document, DesiredState& state, std::wstring& error)
+{
+    state = DesiredState();
+    if (document.kind != JsonValue::Kind::Object)
+        return Wrong(error, L"the document is not a JSON object");
+    const JsonValue* version = document.Member(L"schemaVersion");
+    if (version == nullptr || version->kind != JsonValue::Kind::Number || version->number != kCommandSchemaVersion)
+        return Wrong(error, L"the document's schemaVersion is not " + std::to_wstring(kCommandSchemaVersion));
+    for (const auto& member : document.members) {
+        const JsonValue& value = member.second;
+        if (member.first == L"schemaVersion") {
+            continue;
+        } else if (member.first == L"accounts") {
+            if (value.kind != JsonValue::Kind::Array)
+                return Wrong(error, L"\"accounts\" is a list");
+            for (const JsonValue& item : value.items) {
+                DesiredAccount account;
+                if (!ReadDesiredAccount(item, account, error))
+                    return false;
+                for (const DesiredAccount& earlier : state.accounts)
+                    if (SameWord(earlier.name, account.name.c_str()))
+                        return Wrong(error, L"account \"" + account.name + L"\" is named twice");
+                state.accounts.push_back(std::move(account));
+            }
+        } else if (member.first == L"autoLogon") {
+            if (value.kind != JsonValue::Kind::Null && value.kind != JsonValue::Kind::String)
+                return Wrong(error, L"\"autoLogon\" is an account's name or null");
+            state.autoLogonGiven = true;
+            state.autoLogon = value.text;
+        } else if (member.first == L"mend") {
+            if (value.kind != JsonValue::Kind::Array)
+                return Wrong(error, L"\"mend\" is a list of finding ids");
+            for (const JsonValue& item : value.items) {
+                if (item.kind != JsonValue::Kind::String || item.text.empty())
+                    return Wrong(error, L"\"mend\" is a list of finding ids");
+                state.mend.push_back(item.text);
+            }
+        } else {
+            return Wrong(error, L"there is no member \"" + member.first + L"\"");
+        }
+    }
+    return true;
 }

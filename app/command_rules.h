@@ -12,18 +12,26 @@
 enum CommandExit : int {
     kExitDone = 0,            // done; for a check: nothing found
     kExitFound = 1,           // a check found something to mend
-    kExitUsage = 2,           // the command line makes no sense
+    kExitUsage = 2,           // the command line makes no sense, or --yes was needed or refused
     kExitRefused = 3,         // a guard refused it; nothing was changed
     kExitFailed = 4,          // failed or partly done
     kExitNeedsElevation = 5,  // not run as an elevated administrator
+    kExitNoSuchAccount = 6,   // the account named does not exist; nothing was changed
+    // Done, and the computer must restart for it to take effect: the
+    // installers' convention, which deployment engines act on themselves.
+    kExitRestartNeeded = 3010,
 };
+
+// The version of the JSON documents' shape (resources/command-line.schema.json):
+// raised whenever a member changes its meaning or type.
+inline constexpr int kCommandSchemaVersion = 1;
 
 struct CommandExitEntry {
     int code;
     const wchar_t* meaning;
 };
 // Every exit code with its meaning, in order, for `help` and the README.
-extern const CommandExitEntry kCommandExits[6];
+extern const CommandExitEntry kCommandExits[8];
 
 // One option a verb takes. `choices` is "a|b|c" for a closed set, null for
 // any value; a flag takes no value.
@@ -47,7 +55,8 @@ struct CommandSyntax {
     bool destructive;
 };
 
-// The options every verb takes: --json, --help; --dry-run and --yes as above.
+// The options every verb takes: --json, --help, --verbose; --dry-run and
+// --yes as above.
 struct ParsedCommand {
     int verb = -1;                                   // index into the table; -1 none matched
     std::vector<std::wstring> arguments;
@@ -56,6 +65,7 @@ struct ParsedCommand {
     bool dryRun = false;
     bool yes = false;
     bool help = false;
+    bool verbose = false;
     std::wstring error;                              // why the line was refused
 
     bool Has(const wchar_t* option) const;
@@ -63,11 +73,23 @@ struct ParsedCommand {
     const wchar_t* Value(const wchar_t* option, const wchar_t* fallback = nullptr) const;
 };
 
-// The table row whose words the first arguments are (the longest match), or
-// -1. `consumed` gets the number of words.
+// The table row whose words the first arguments are (the longest match,
+// letter case aside), or -1. `consumed` gets the number of words.
 int MatchVerb(int count, const wchar_t* const* arguments, const CommandSyntax* table, size_t rows, int* consumed);
 
-// Reads the arguments after the program's path. False with `error` set for
+// What the arguments after the program's path ask for: the window (none,
+// or a switch of the tools, which begin with a slash), a command of the
+// table (letter case aside, common options and help switches before it
+// allowed), or something that is neither: a command line mistyped, which
+// is answered with the usage wherever someone can read it.
+enum class LineKind { Window, Command, Unknown };
+LineKind ClassifyCommandLine(int count, const wchar_t* const* arguments, const CommandSyntax* table, size_t rows);
+
+// Reads the arguments after the program's path. The common options may also
+// stand before the verb, and "--help", "-h", "-?" and "/?" alone ask for the
+// verb "help". `json` and `verbose` are set whenever they are anywhere on the
+// line, even when the line is refused, so that every outcome answers in the
+// form asked for. False with `error` set for
 // a line that is refused (exit 2): an unknown verb or option, a value
 // missing or outside its choices, too few or too many arguments, an option
 // the verb does not take, or a password on the command line, which every
@@ -79,9 +101,11 @@ bool ParseCommand(int count, const wchar_t* const* arguments, const CommandSynta
 // "/password:...", "-p"): refused before anything else is looked at.
 bool LooksLikePasswordArgument(const wchar_t* argument);
 
-// One JSON document built in UTF-8. Texts come as UTF-16 (a wchar_t of 32
-// bits is taken as a code point); control characters, quotes, backslashes
-// and unpaired surrogates are escaped, so any account name gives valid JSON.
+// One JSON document in plain ASCII. Texts come as UTF-16 (a wchar_t of 32
+// bits is taken as a code point); control characters, quotes, backslashes,
+// unpaired surrogates and every character beyond ASCII are escaped, so any
+// account name gives valid JSON that reads the same whatever code page the
+// reader decodes it with.
 class JsonWriter {
 public:
     JsonWriter& BeginObject();
@@ -127,3 +151,52 @@ std::string ToUtf8(const wchar_t* text);
 std::wstring CsvField(const wchar_t* text);
 // The fields joined with commas, ended by CR LF.
 std::wstring CsvLine(const std::vector<std::wstring>& fields);
+
+// A JSON value as read: the texts in UTF-16 (code points where wchar_t has
+// 32 bits).
+struct JsonValue {
+    enum class Kind { Null, Bool, Number, String, Array, Object };
+    Kind kind = Kind::Null;
+    bool boolean = false;
+    double number = 0;
+    std::wstring text;
+    std::vector<JsonValue> items;
+    std::vector<std::pair<std::wstring, JsonValue>> members;
+
+    // The member of an object, or null when there is none.
+    const JsonValue* Member(const wchar_t* name) const;
+};
+
+// Reads one JSON document of UTF-8 text (a byte-order mark before it is
+// dropped). False with `error` set for anything that is not exactly one
+// valid document, nested no deeper than 64 levels, or that repeats a member.
+bool ParseJson(const std::string& text, JsonValue& value, std::wstring& error);
+
+// The state of the machine a desired-state document asks for
+// (resources/desired-state.schema.json): what it leaves out stays as it is.
+struct DesiredAccount {
+    std::wstring name;
+    bool present = true;
+    bool keepFiles = false;   // absent: the profile folder stays
+    // The settings asked for, as `set` takes them: {"--hidden", "yes"}.
+    std::vector<std::pair<std::wstring, std::wstring>> settings;
+};
+struct DesiredState {
+    std::vector<DesiredAccount> accounts;
+    bool autoLogonGiven = false;
+    std::wstring autoLogon;          // empty: no automatic sign-in
+    std::vector<std::wstring> mend;  // finding ids, as `doctor --fix` takes them
+};
+
+// The document's account members and the `set` option each stands for.
+struct DesiredSetting {
+    const char* member;
+    const wchar_t* option;
+    bool isBool;   // true/false, given to the option as yes/no
+};
+extern const DesiredSetting kDesiredSettings[7];
+
+// Reads a desired-state document. False with `error` naming the first fault:
+// another schemaVersion, a member it does not know, a value of the wrong
+// kind or outside its choices, an account named twice.
+bool ReadDesiredState(const JsonValue& document, DesiredState& state, std::wstring& error);

@@ -85,6 +85,7 @@ std::wstring Shown(const std::wstring& text)
 // shows, with the SID, profile and picture the operations look up.
 struct AccountFacts {
     WString name;
+    bool autoLogonKnown = true;   // the secret could be read
     AccountDetails details;
     WString sid;
     WString profile;
@@ -120,7 +121,9 @@ void WriteFactsJson(JsonWriter& json, AccountFacts& facts, bool sizes)
         .Field("passwordNeverExpires", (d.flags & kFlagPasswordNeverExpires) != 0)
         .Field("passwordExpired", (d.flags & kFlagPasswordExpired) != 0)
         .Field("hidden", d.hidden)
-        .Field("autoLogon", d.autoLogon)
+        .Key("autoLogon");
+    facts.autoLogonKnown ? json.Bool(d.autoLogon) : json.Null();
+    json
         .Field("builtin", d.builtin)
         .Field("console", d.console);
     json.Key("picture");
@@ -143,7 +146,7 @@ std::vector<std::wstring> FactsFields(AccountFacts& facts, bool sizes)
         yes(d.flags & kFlagAccountDisabled), yes(d.flags & kFlagLockedOut),
         yes(d.flags & kFlagPasswordCannotChange), yes(d.flags & kFlagPasswordNotRequired),
         yes(d.flags & kFlagPasswordNeverExpires), yes(d.flags & kFlagPasswordExpired), yes(d.hidden),
-        yes(d.autoLogon), facts.picture.Text(), facts.profile.Text()};
+        facts.autoLogonKnown ? yes(d.autoLogon) : L"", facts.picture.Text(), facts.profile.Text()};
     if (sizes)
         fields.push_back(facts.sized ? std::to_wstring(facts.sizeBytes) : L"");
     return fields;
@@ -153,6 +156,18 @@ const std::vector<std::wstring> kFieldNames = {
     L"name", L"fullName", L"type", L"sid", L"disabled", L"lockedOut", L"passwordCannotChange",
     L"passwordNotRequired", L"passwordNeverExpires", L"passwordExpired", L"hidden", L"autoLogon", L"picture",
     L"profile"};
+
+// Whether an account signs in automatically rests on the security
+// authority's secret, which only an administrator may read: without
+// elevation it is left out rather than answered as "no".
+bool AutoLogonReadable(CommandRun& run)
+{
+    if (run.Elevated())
+        return true;
+    run.LeaveOut(L"autoLogon", L"whether an account signs in automatically (its stored password is an "
+                               L"administrator's to read)");
+    return false;
+}
 
 WString ConsoleUserName()
 {
@@ -215,7 +230,9 @@ int ListAccounts(CommandRun& run)
     std::vector<WString> pictures;
     FindAccountPictures(accountNames, pictures, GetOsVersionNumber());
     std::vector<AccountFacts> accounts(summaries.size());
+    const bool autoLogonKnown = AutoLogonReadable(run);
     for (size_t i = 0; i < summaries.size(); ++i) {
+        accounts[i].autoLogonKnown = autoLogonKnown;
         accounts[i].name = std::move(summaries[i].name);
         accounts[i].details = std::move(summaries[i].details);
         accounts[i].sid = std::move(summaries[i].sid);
@@ -241,7 +258,8 @@ int ListAccounts(CommandRun& run)
     if (sizes)
         names.push_back(L"sizeBytes");
     if (csv) {
-        std::wstring text = CsvLine(names);
+        // A spreadsheet reads UTF-8 as such only behind the mark.
+        std::wstring text = L"\xFEFF" + CsvLine(names);
         for (AccountFacts& facts : accounts)
             text += CsvLine(FactsFields(facts, sizes));
         run.Line(text.substr(0, text.size() - 2));
@@ -263,8 +281,9 @@ int ShowAccount(CommandRun& run)
     AccountFacts facts;
     if (!ReadFacts(run.Argument(0), console.Text(), facts)) {
         run.Say(L"there is no local account " + Quoted(run.Argument(0)));
-        return kExitRefused;
+        return kExitNoSuchAccount;
     }
+    facts.autoLogonKnown = AutoLogonReadable(run);
     if (run.Json()) {
         run.Document().Key("account");
         WriteFactsJson(run.Document(), facts, false);
@@ -277,10 +296,72 @@ int ShowAccount(CommandRun& run)
 }
 
 // "yes" or "no" of an option, or the fallback when it was not given.
+bool YesNo(const ParsedCommand& p, const wchar_t* option, bool fallback)
+{
+    const wchar_t* value = p.Value(option);
+    return value == nullptr ? fallback : EqualsNoCase(value, L"yes");
+}
+
 bool YesNo(const CommandRun& run, const wchar_t* option, bool fallback)
 {
-    const wchar_t* value = run.Parsed().Value(option);
-    return value == nullptr ? fallback : EqualsNoCase(value, L"yes");
+    return YesNo(run.Parsed(), option, fallback);
+}
+
+// Each change `set` makes, with the part of the settings that carries it,
+// so that only those that took are reported done.
+struct SettingChange {
+    std::wstring text;
+    const wchar_t* field;
+    std::wstring before, after;
+    uint32_t part;
+};
+
+// What `set` with the options of `p` changes on the account `details`
+// describes: the settings to write (`choice`, `hidden`) and each change.
+std::vector<SettingChange> PlanSettings(const ParsedCommand& p, const wchar_t* name, const AccountDetails& details,
+                                        uint32_t type, AccountSettingsChoice& choice, bool& hidden)
+{
+    choice.accountName = name;
+    const wchar_t* fullName = p.Value(L"--full-name", details.fullName.Text());
+    choice.displayName = fullName;
+    choice.privilege = type;
+    const uint32_t f = details.flags;
+    choice.flags.disabled = YesNo(p, L"--disabled", (f & kFlagAccountDisabled) != 0);
+    choice.flags.lockedOut = (f & kFlagLockedOut) != 0 && !p.Has(L"--unlock");
+    choice.flags.cannotChange = YesNo(p, L"--password-cannot-change", (f & kFlagPasswordCannotChange) != 0);
+    choice.flags.notRequired = YesNo(p, L"--password-not-required", (f & kFlagPasswordNotRequired) != 0);
+    choice.flags.neverExpires = YesNo(p, L"--password-never-expires", (f & kFlagPasswordNeverExpires) != 0);
+    choice.expired = (f & kFlagPasswordExpired) != 0;
+    hidden = YesNo(p, L"--hidden", details.hidden);
+
+    auto yesNo = [](bool value) { return std::wstring(value ? L"yes" : L"no"); };
+    std::vector<SettingChange> changes;
+    if (FullNameChanged(fullName, details.fullName.Text(), name))
+        changes.push_back({L"full name of " + Quoted(name) + L" to " + Quoted(fullName), L"fullName",
+                           details.fullName.Text(), fullName, SettingsFailure::Record});
+    if (type != details.privilege)
+        changes.push_back({L"type of " + Quoted(name) + L" to " + TypeName(type), L"type", TypeName(details.privilege),
+                           TypeName(type), SettingsFailure::Type});
+    const uint32_t composed = ComposeAccountFlags(f, choice.flags);
+    struct FlagText {
+        uint32_t bit;
+        const wchar_t* text;
+        const wchar_t* field;
+    } const flagTexts[] = {
+        {kFlagAccountDisabled, L"disabled", L"disabled"},
+        {kFlagLockedOut, L"locked out", L"lockedOut"},
+        {kFlagPasswordCannotChange, L"password cannot change", L"passwordCannotChange"},
+        {kFlagPasswordNotRequired, L"password not required", L"passwordNotRequired"},
+        {kFlagPasswordNeverExpires, L"password never expires", L"passwordNeverExpires"},
+    };
+    for (const FlagText& flag : flagTexts)
+        if ((composed & flag.bit) != (f & flag.bit))
+            changes.push_back({Quoted(name) + L" " + flag.text + L": " + yesNo(composed & flag.bit), flag.field,
+                               yesNo(f & flag.bit), yesNo(composed & flag.bit), SettingsFailure::Record});
+    if (hidden != details.hidden)
+        changes.push_back({Quoted(name) + (hidden ? L" hidden from" : L" shown on") + L" the welcome screen", L"hidden",
+                           yesNo(details.hidden), yesNo(hidden), SettingsFailure::Visibility});
+    return changes;
 }
 
 int SetAccount(CommandRun& run)
@@ -288,7 +369,9 @@ int SetAccount(CommandRun& run)
     const wchar_t* name = run.Argument(0);
     WString console = ConsoleUserName();
     AccountDetails details;
-    if (!RequireAccount(run, name, details, console.Text()) || !FullNameUsable(run))
+    if (!RequireAccount(run, name, details, console.Text()))
+        return kExitNoSuchAccount;
+    if (!FullNameUsable(run))
         return kExitRefused;
     const ParsedCommand& p = run.Parsed();
     // The panel's own limits: a built-in account keeps its name and type,
@@ -327,51 +410,15 @@ int SetAccount(CommandRun& run)
     }
 
     AccountSettingsChoice choice;
-    choice.accountName = name;
-    const wchar_t* fullName = p.Value(L"--full-name", details.fullName.Text());
-    choice.displayName = fullName;
-    choice.privilege = type;
-    const uint32_t f = details.flags;
-    choice.flags.disabled = YesNo(run, L"--disabled", (f & kFlagAccountDisabled) != 0);
-    choice.flags.lockedOut = (f & kFlagLockedOut) != 0 && !p.Has(L"--unlock");
-    choice.flags.cannotChange = YesNo(run, L"--password-cannot-change", (f & kFlagPasswordCannotChange) != 0);
-    choice.flags.notRequired = YesNo(run, L"--password-not-required", (f & kFlagPasswordNotRequired) != 0);
-    choice.flags.neverExpires = YesNo(run, L"--password-never-expires", (f & kFlagPasswordNeverExpires) != 0);
-    choice.expired = (f & kFlagPasswordExpired) != 0;
-    const bool hidden = YesNo(run, L"--hidden", details.hidden);
-
-    // Each change with the part of the settings that carries it, so that
-    // only those that took are reported done.
-    std::vector<std::pair<std::wstring, uint32_t>> changes;
-    if (FullNameChanged(fullName, details.fullName.Text(), name))
-        changes.emplace_back(L"full name of " + Quoted(name) + L" to " + Quoted(fullName), SettingsFailure::Record);
-    if (type != details.privilege)
-        changes.emplace_back(L"type of " + Quoted(name) + L" to " + TypeName(type), SettingsFailure::Type);
-    const uint32_t composed = ComposeAccountFlags(f, choice.flags);
-    struct FlagText {
-        uint32_t bit;
-        const wchar_t* text;
-    } const flagTexts[] = {
-        {kFlagAccountDisabled, L"disabled"},
-        {kFlagLockedOut, L"locked out"},
-        {kFlagPasswordCannotChange, L"password cannot change"},
-        {kFlagPasswordNotRequired, L"password not required"},
-        {kFlagPasswordNeverExpires, L"password never expires"},
-    };
-    for (const FlagText& flag : flagTexts)
-        if ((composed & flag.bit) != (f & flag.bit))
-            changes.emplace_back(Quoted(name) + L" " + flag.text + L": " + ((composed & flag.bit) ? L"yes" : L"no"),
-                                 SettingsFailure::Record);
-    if (hidden != details.hidden)
-        changes.emplace_back(Quoted(name) + (hidden ? L" hidden from" : L" shown on") + L" the welcome screen",
-                             SettingsFailure::Visibility);
+    bool hidden = false;
+    const std::vector<SettingChange> changes = PlanSettings(p, name, details, type, choice, hidden);
     if (changes.empty()) {
         run.Say(L"nothing to change");
         return kExitDone;
     }
     if (run.DryRun()) {
-        for (const auto& change : changes)
-            run.Change(change.first);
+        for (const SettingChange& change : changes)
+            run.Change(change.text, name, change.field, change.before, change.after);
         return kExitDone;
     }
 
@@ -381,8 +428,9 @@ int SetAccount(CommandRun& run)
     if (hidden != details.hidden &&
         !SetSignInVisibility(name, hidden ? SignInVisibilityMode::Hide : SignInVisibilityMode::Show))
         failures |= SettingsFailure::Visibility;
-    for (const auto& change : changes)
-        (failures & change.second) ? run.NotDone(change.first) : run.Change(change.first);
+    for (const SettingChange& change : changes)
+        (failures & change.part) ? run.NotDone(change.text)
+                                 : run.Change(change.text, name, change.field, change.before, change.after);
     if (failures == 0)
         return kExitDone;
     struct FailureText {
@@ -404,7 +452,7 @@ int PasswordSet(CommandRun& run)
     const wchar_t* name = run.Argument(0);
     AccountDetails details;
     if (!RequireAccount(run, name, details, nullptr))
-        return kExitRefused;
+        return kExitNoSuchAccount;
     SecretText password, current;
     if (!run.ReadSecret(password, L"New password: ", true))
         return kExitUsage;
@@ -419,14 +467,16 @@ int PasswordSet(CommandRun& run)
         return kExitUsage;
     }
     const std::wstring change = L"password of " + Quoted(name) + L" set";
+    // A password cannot be compared without signing in with it, which
+    // counts towards the account's lock-out: it is always set.
     if (run.DryRun()) {
-        run.Change(change);
+        run.SecretChange(change, name, L"password");
         return kExitDone;
     }
     // The worker also renews the automatic sign-in's copy, as for the dialog.
     NET_API_STATUS status = RunPasswordChange(nullptr, name, current.Text(), password.Text());
     if (status == NERR_Success) {
-        run.Change(change);
+        run.SecretChange(change, name, L"password");
         return kExitDone;
     }
     run.Say(status == ERROR_INVALID_PASSWORD ? L"the current password is not correct; nothing was changed"
@@ -439,10 +489,10 @@ int PasswordRemove(CommandRun& run)
     const wchar_t* name = run.Argument(0);
     AccountDetails details;
     if (!RequireAccount(run, name, details, nullptr))
-        return kExitRefused;
+        return kExitNoSuchAccount;
     const std::wstring change = L"password of " + Quoted(name) + L" removed";
     if (run.DryRun() || RunPasswordChange(nullptr, name, nullptr, nullptr) == NERR_Success) {
-        run.Change(change);
+        run.SecretChange(change, name, L"password");
         return kExitDone;
     }
     run.Say(L"the password could not be removed");
@@ -454,7 +504,7 @@ int AutoLogonSet(CommandRun& run)
     const wchar_t* name = run.Argument(0);
     AccountDetails details;
     if (!RequireAccount(run, name, details, nullptr))
-        return kExitRefused;
+        return kExitNoSuchAccount;
     if ((details.flags & (kFlagAccountDisabled | kFlagLockedOut)) != 0 || details.hidden) {
         run.Say(L"a disabled, locked-out or hidden account cannot sign in automatically; nothing was changed");
         return kExitRefused;
@@ -462,8 +512,19 @@ int AutoLogonSet(CommandRun& run)
     SecretText password;
     if (!run.ReadSecret(password, L"Password of the account: ", true))
         return kExitUsage;
+    const WString before = GetAutoLogonUserName();
+    const bool configured = IsAutoLogonConfigured();
+    if (configured && EqualsNoCase(before.Text(), name) && AutoLogonPasswordIs(password.Text())) {
+        run.Say(L"the computer already signs in as " + Quoted(name) + L" with this password; nothing to change");
+        return kExitDone;
+    }
+    const std::wstring text = L"automatic sign-in as " + Quoted(name);
+    const std::wstring old = configured ? before.Text() : L"";
     if (run.DryRun() || SetAutoLogon(name, password.Text()) != AutoLogonResult::Failed) {
-        run.Change(L"automatic sign-in as " + Quoted(name));
+        if (configured && EqualsNoCase(before.Text(), name))
+            run.SecretChange(text, L"autologon", L"password");
+        else
+            run.Change(text, L"autologon", L"account", old, name);
         return kExitDone;
     }
     run.Say(L"the automatic sign-in could not be set");
@@ -476,8 +537,9 @@ int AutoLogonClear(CommandRun& run)
         run.Say(L"no automatic sign-in is set");
         return kExitDone;
     }
+    const WString before = GetAutoLogonUserName();
     if (run.DryRun() || SetAutoLogon(L"", nullptr) != AutoLogonResult::Failed) {
-        run.Change(L"automatic sign-in cleared");
+        run.Change(L"automatic sign-in cleared", L"autologon", L"account", before.Text(), L"");
         return kExitDone;
     }
     run.Say(L"the automatic sign-in could not be cleared");
@@ -486,13 +548,23 @@ int AutoLogonClear(CommandRun& run)
 
 int AutoLogonStatus(CommandRun& run)
 {
-    const bool configured = IsAutoLogonConfigured();
     WString name = GetAutoLogonUserName();
+    if (!AutoLogonReadable(run)) {
+        // The account named is only the one it would be.
+        if (run.Json()) {
+            run.Document().Key("autoLogon").Null().Key("autoLogonAccount");
+            name.IsEmpty() ? run.Document().Null() : run.Document().String(name.Text());
+        } else {
+            run.Line(L"automatic sign-in: unknown without elevation (account named: " + Shown(name.Text()) + L")");
+        }
+        return kExitDone;
+    }
+    const bool configured = IsAutoLogonConfigured();
     if (run.Json()) {
         run.Document().Field("autoLogon", configured).Key("autoLogonAccount");
         configured ? run.Document().String(name.Text()) : run.Document().Null();
     } else {
-        run.Line(configured ? L"automatic sign-in as " + std::wstring(name.Text()) : L"no automatic sign-in");
+        run.Line(configured ? L"automatic sign-in as " + Shown(name.Text()) : L"no automatic sign-in");
     }
     return kExitDone;
 }
@@ -534,7 +606,7 @@ int SetPicture(CommandRun& run, const wchar_t* name, const wchar_t* file, Pictur
         return kExitRefused;
     }
     if (run.DryRun() || SetAccountPicture(name, image.Get(), fit, GetOsVersionNumber())) {
-        run.Change(L"picture of " + Quoted(name) + L" from " + Quoted(file));
+        run.Change(L"picture of " + Quoted(name) + L" from " + Quoted(file), name, L"picture", L"", file);
         return kExitDone;
     }
     run.Say(L"the picture could not be changed");
@@ -545,7 +617,7 @@ int PictureSet(CommandRun& run)
 {
     AccountDetails details;
     if (!RequireAccount(run, run.Argument(0), details, nullptr))
-        return kExitRefused;
+        return kExitNoSuchAccount;
     return SetPicture(run, run.Argument(0), run.Argument(1), FitOf(run.Parsed().Value(L"--fit")));
 }
 
@@ -553,13 +625,35 @@ int PictureDefault(CommandRun& run)
 {
     AccountDetails details;
     if (!RequireAccount(run, run.Argument(0), details, nullptr))
-        return kExitRefused;
+        return kExitNoSuchAccount;
     WString file;
     if (!FindDefaultPictureFile(file)) {
         run.Say(L"the default picture " + Quoted(file.Text()) + L" is missing; nothing was changed");
         return kExitFailed;
     }
     return SetPicture(run, run.Argument(0), file.Text(), PictureFit::Crop);
+}
+
+int CreateExisting(CommandRun& run, const wchar_t* name, const AccountDetails& existing)
+{
+    const ParsedCommand& p = run.Parsed();
+    const uint32_t type = TypeOf(p.Value(L"--type", L"standard"));
+    std::wstring differences;
+    if (type != existing.privilege)
+        differences += std::wstring(L"its type is ") + TypeName(existing.privilege) + L", not " + TypeName(type);
+    const wchar_t* fullName = p.Value(L"--full-name");
+    if (fullName != nullptr && FullNameChanged(fullName, existing.fullName.Text(), name))
+        differences += std::wstring(differences.empty() ? L"" : L"; ") + L"its full name is " +
+                       Quoted(existing.fullName.Text()) + L", not " + Quoted(fullName);
+    if (!differences.empty()) {
+        run.Say(L"the account " + Quoted(name) + L" already exists with other settings: " + differences +
+                L"; nothing was changed (\"set\" changes them)");
+        return kExitRefused;
+    }
+    run.Say(L"the account " + Quoted(name) + L" already exists with these settings; nothing to change" +
+            (p.Has(L"--password-stdin") || p.Has(L"--picture") ? L" (its password and picture are left as they are)"
+                                                                : L""));
+    return kExitDone;
 }
 
 int CreateNew(CommandRun& run)
@@ -574,12 +668,16 @@ int CreateNew(CommandRun& run)
         run.Say(L"the name " + Quoted(name) + L" cannot be used: " + why);
         return kExitRefused;
     }
-    if (IsAccountNameTaken(name)) {
-        run.Say(L"a user account or group named " + Quoted(name) + L" already exists");
-        return kExitRefused;
-    }
     if (!FullNameUsable(run))
         return kExitRefused;
+    // Asked again for an account that is already there: done when it has
+    // the settings asked for, refused with each difference when not.
+    if (AccountDetails existing; ReadAccountDetails(name, nullptr, existing))
+        return CreateExisting(run, name, existing);
+    if (IsAccountNameTaken(name)) {
+        run.Say(L"a group named " + Quoted(name) + L" already exists; nothing was changed");
+        return kExitRefused;
+    }
     SecretText password;
     if (p.Has(L"--password-stdin") && !run.ReadSecret(password, L"Password: ", true))
         return kExitUsage;
@@ -601,7 +699,7 @@ int CreateNew(CommandRun& run)
     const std::wstring withProfile = L"profile of " + Quoted(name) + L" made";
     const std::wstring pictured = L"picture of " + Quoted(name) + L" from " + Quoted(pictureFile.Text());
     if (run.DryRun()) {
-        run.Change(created);
+        run.Change(created, name, L"account", L"absent", TypeName(type));
         run.Change(withProfile);
         if (picture)
             run.Change(pictured);
@@ -614,7 +712,7 @@ int CreateNew(CommandRun& run)
         run.Say(L"the account could not be created; nothing was changed");
         return kExitFailed;
     }
-    run.Change(created);
+    run.Change(created, name, L"account", L"absent", TypeName(type));
     if (report.outcome == CreateOutcome::AddedWithProfile)
         run.Change(withProfile);
     else
@@ -630,8 +728,10 @@ int DeleteExisting(CommandRun& run)
     const wchar_t* name = run.Argument(0);
     WString console = ConsoleUserName();
     AccountDetails details;
-    if (!RequireAccount(run, name, details, console.Text()))
-        return kExitRefused;
+    if (!ReadAccountDetails(name, console.Text(), details)) {
+        run.Say(L"there is no local account " + Quoted(name) + L"; nothing to delete");
+        return kExitDone;
+    }
     if (details.builtin || details.console) {
         run.Say(details.builtin ? L"a built-in account cannot be deleted"
                                 : L"the account signed in at the console cannot be deleted");
@@ -648,20 +748,20 @@ int DeleteExisting(CommandRun& run)
     if (!run.DryRun() && !run.Parsed().yes) {
         if (!run.HasConsoleInput()) {
             run.Say(L"deleting needs --yes when no console can answer; nothing was changed");
-            return kExitRefused;
+            return kExitUsage;
         }
         if (!run.Ask((L"Delete the account " + Quoted(name) + L"?").c_str())) {
             run.Say(L"not deleted");
-            return kExitRefused;
+            return kExitUsage;
         }
     }
     const std::wstring accountGone = L"account " + Quoted(name) + L" deleted";
     const bool folderToGo = !keepFiles && !profile.IsEmpty();
     const std::wstring folderGone = L"profile folder " + Quoted(profile.Text()) + L" deleted";
     if (run.DryRun()) {
-        run.Change(accountGone);
+        run.Change(accountGone, name, L"account", TypeName(details.privilege), L"absent");
         if (folderToGo)
-            run.Change(folderGone);
+            run.Change(folderGone, name, L"profile", profile.Text(), L"");
         return kExitDone;
     }
     AccountDeletion deletion;
@@ -675,12 +775,12 @@ int DeleteExisting(CommandRun& run)
         run.Say(L"the account could not be deleted; nothing was changed");
         return kExitFailed;
     }
-    run.Change(accountGone);
+    run.Change(accountGone, name, L"account", TypeName(details.privilege), L"absent");
     if (!folderToGo)
         return kExitDone;
     if (report.result == kDeleteScheduled) {
-        run.Change(folderGone + L"; some of its files go at the next restart");
-        return kExitDone;
+        run.Change(folderGone + L"; some of its files go at the next restart", name, L"profile", profile.Text(), L"");
+        return kExitRestartNeeded;
     }
     if (report.folderVerdict == ProfileFolderVerdict::Missing) {
         run.Say(L"the profile folder " + Quoted(profile.Text()) + L" was already gone");
@@ -695,7 +795,7 @@ int DeleteExisting(CommandRun& run)
         run.NotDone(folderGone + L": some of its files could not be deleted");
         return kExitFailed;
     }
-    run.Change(folderGone);
+    run.Change(folderGone, name, L"profile", profile.Text(), L"");
     return kExitDone;
 }
 
@@ -787,19 +887,22 @@ int RelocateFolderVerb(CommandRun& run, bool restore)
     if (!run.DryRun() && !run.Parsed().yes) {
         if (!run.HasConsoleInput()) {
             run.Say(L"moving a personal folder needs --yes when no console can answer; nothing was changed");
-            return kExitRefused;
+            return kExitUsage;
         }
         if (!run.Ask((std::wstring(restore ? L"Restore " : L"Move ") + folderName + L" to " +
                       Quoted(target.Text()) + L"?").c_str())) {
             run.Say(L"not moved");
-            return kExitRefused;
+            return kExitUsage;
         }
     }
     const std::wstring place = std::wstring(folderName) + L" " + (restore ? L"restored" : L"moved") + L" from " +
                                Quoted(current.Text()) + L" to " + Quoted(target.Text());
     const std::wstring whole = place + (request.moveContents ? L" with its contents" : L"; its contents stay");
+    const auto moved = [&](const std::wstring& text) {
+        run.Change(text, run.Argument(0), folderName, current.Text(), target.Text());
+    };
     if (run.DryRun()) {
-        run.Change(whole);
+        moved(whole);
         return kExitDone;
     }
     request.dryRun = false;
@@ -816,11 +919,11 @@ int RelocateFolderVerb(CommandRun& run, bool restore)
     // Only what happened is reported as done: a place set with contents
     // left behind is one change and one thing not done.
     if (result.outcome == RelocationOutcome::Done) {
-        run.Change(whole);
+        moved(whole);
     } else if (!result.placeChanged) {
         run.NotDone(whole);
     } else {
-        run.Change(place);
+        moved(place);
         if (request.moveContents)
             run.NotDone(std::wstring(L"contents of ") + folderName + L" moved: " +
                         (result.contentsMoved ? std::to_wstring(result.notMoved) + L" entries stayed at " +
@@ -901,16 +1004,17 @@ WString ToolFolder()
 
 // The account named on the command line may be repaired: it exists, is not
 // the console user's (nor the temporary account) and its profile folder is
-// a folder of its own inside the profiles folder. Says why not otherwise.
-bool RequireRepairable(CommandRun& run, const wchar_t* name, WString& sid, WString& folder)
+// a folder of its own inside the profiles folder: kExitDone. Says why not
+// otherwise, and gives the exit code.
+int RequireRepairable(CommandRun& run, const wchar_t* name, WString& sid, WString& folder)
 {
     WString console = ConsoleUserName();
     AccountDetails details;
     if (!RequireAccount(run, name, details, console.Text()))
-        return false;
+        return kExitNoSuchAccount;
     if (details.console || EqualsNoCase(name, kTempAccountName)) {
         run.Say(L"the account signed in at the console cannot be repaired from its own session");
-        return false;
+        return kExitRefused;
     }
     WString stored;
     GetAccountSidAndProfile(name, sid, &stored);
@@ -918,17 +1022,17 @@ bool RequireRepairable(CommandRun& run, const wchar_t* name, WString& sid, WStri
         run.Say(L"the profile folder " + Quoted(stored.Text()) +
                 L" does not lie inside the profiles folder as a folder of this account's own: the repair would "
                 L"not carry it; nothing was changed");
-        return false;
+        return kExitRefused;
     }
-    return true;
+    return kExitDone;
 }
 
 int RepairPlan(CommandRun& run)
 {
     const wchar_t* name = run.Argument(0);
     WString sid, folder;
-    if (!RequireRepairable(run, name, sid, folder))
-        return kExitRefused;
+    if (const int refused = RequireRepairable(run, name, sid, folder); refused != kExitDone)
+        return refused;
     const bool keepApps = run.Parsed().Has(L"--keep-store-apps");
     const bool keepAppData = run.Parsed().Has(L"--keep-system-appdata");
     CarryCounts counts;
@@ -976,8 +1080,8 @@ int RepairSchedule(CommandRun& run)
     const UniqueFileHandle program = OpenRunningImage();
     const wchar_t* name = run.Argument(0);
     WString sid, folder;
-    if (!RequireRepairable(run, name, sid, folder))
-        return kExitRefused;
+    if (const int refused = RequireRepairable(run, name, sid, folder); refused != kExitDone)
+        return refused;
     WString toolFolder = ToolFolder();
     std::wstring underWay = RepairUnderWayMessage(toolFolder.Text());
     if (!underWay.empty()) {
@@ -989,6 +1093,7 @@ int RepairSchedule(CommandRun& run)
     // first one's settings and start-up under it.
     WString statePath(toolFolder.Text());
     statePath.Append(kStateFileName);
+    const bool restart = !run.Parsed().Has(L"--no-restart");
     if (AccountExists(kTempAccountName) && GetFileAttributesW(statePath.Text()) != INVALID_FILE_ATTRIBUTES) {
         run.Say(L"a repair is already set up and waits for the restart into " + std::wstring(kTempAccountName) +
                 L"; nothing was changed (the health check mends a set-up that was left behind)");
@@ -998,22 +1103,24 @@ int RepairSchedule(CommandRun& run)
         if (!run.HasConsoleInput()) {
             run.Say(L"scheduling a repair restarts the computer and needs --yes when no console can answer; nothing "
                     L"was changed");
-            return kExitRefused;
+            return kExitUsage;
         }
-        if (!run.Ask((L"Restart the computer now to repair " + Quoted(name) + L"?").c_str())) {
+        if (!run.Ask((restart ? L"Restart the computer now to repair " + Quoted(name) + L"?"
+                              : L"Set up the repair of " + Quoted(name) + L" for the next restart?").c_str())) {
             run.Say(L"not scheduled");
-            return kExitRefused;
+            return kExitUsage;
         }
     }
     const std::wstring change =
         L"repair of " + Quoted(name) + L" scheduled: the computer restarts into the temporary account " +
-        kTempAccountName;
+        kTempAccountName + (restart ? L"" : L" at its next restart");
     if (run.DryRun()) {
-        run.Change(change);
-        return kExitDone;
+        run.Change(change, name, L"repair", L"none", L"scheduled");
+        return restart ? kExitDone : kExitRestartNeeded;
     }
 
     RepairSetupInput input;
+    input.restart = restart;
     input.account = name;
     input.fixFlags = (run.Parsed().Has(L"--keep-store-apps") ? FixFlags::KeepAppPackages : 0) |
                      (run.Parsed().Has(L"--keep-system-appdata") ? FixFlags::KeepSystemAppData : 0);
@@ -1028,8 +1135,8 @@ int RepairSchedule(CommandRun& run)
         run.Say(result.message + (result.undone ? L" What the set-up had made was taken back." : L""));
         return kExitFailed;
     }
-    run.Change(change);
-    return kExitDone;
+    run.Change(change, name, L"repair", L"none", L"scheduled");
+    return restart ? kExitDone : kExitRestartNeeded;
 }
 
 int RepairStatus(CommandRun& run)
@@ -1132,8 +1239,10 @@ int Doctor(CommandRun& run)
     const ParsedCommand& p = run.Parsed();
     const bool fixNamed = p.Has(L"--fix");
     const bool fixSafe = p.Has(L"--fix-safe");
-    if (fixNamed == p.arguments.empty()) {
-        run.Say(fixNamed ? L"--fix needs the ids of the findings to mend" : L"finding ids are taken only after --fix");
+    const bool only = p.Has(L"--only");
+    if ((fixNamed || only) == p.arguments.empty()) {
+        run.Say(fixNamed || only ? L"--fix and --only need the ids of the findings"
+                                 : L"finding ids are taken only after --fix or --only");
         return kExitUsage;
     }
     for (const std::wstring& name : p.arguments) {
@@ -1143,7 +1252,17 @@ int Doctor(CommandRun& run)
             return kExitUsage;
         }
     }
-    const std::vector<Finding> findings = RunHealthCheck(HealthCheckOptions{});
+    std::vector<Finding> findings = RunHealthCheck(HealthCheckOptions{});
+    const auto named = [&](const Finding& finding) {
+        for (const std::wstring& name : p.arguments)
+            if (NamesFinding(name, finding))
+                return true;
+        return false;
+    };
+    // A detection limited to some findings knows nothing of the others.
+    if (only)
+        findings.erase(std::remove_if(findings.begin(), findings.end(), [&](const Finding& f) { return !named(f); }),
+                       findings.end());
     if (run.Json())
         run.Document().Key("findings").BeginArray();
     for (const Finding& finding : findings)
@@ -1151,14 +1270,14 @@ int Doctor(CommandRun& run)
     if (run.Json())
         run.Document().EndArray();
 
+    // The findings a mend was asked for: the exit code speaks of them alone.
+    const auto asked = [&](const Finding& finding) {
+        return (fixNamed && named(finding)) || (fixSafe && finding.mendable && finding.safeToMend);
+    };
     std::vector<const Finding*> chosen;
-    for (const Finding& finding : findings) {
-        bool named = false;
-        for (const std::wstring& name : p.arguments)
-            named = named || NamesFinding(name, finding);
-        if (finding.mendable && (named || (fixSafe && finding.safeToMend)))
+    for (const Finding& finding : findings)
+        if (finding.mendable && asked(finding))
             chosen.push_back(&finding);
-    }
     for (const std::wstring& name : p.arguments) {
         bool found = false;
         for (const Finding& finding : findings)
@@ -1169,11 +1288,11 @@ int Doctor(CommandRun& run)
     if (!chosen.empty() && !run.DryRun() && !p.yes) {
         if (!run.HasConsoleInput()) {
             run.Say(L"mending needs --yes when no console can answer; nothing was changed");
-            return kExitRefused;
+            return kExitUsage;
         }
         if (!run.Ask((L"Mend " + std::to_wstring(chosen.size()) + L" findings?").c_str())) {
             run.Say(L"nothing was mended");
-            return kExitRefused;
+            return kExitUsage;
         }
     }
     if (run.DryRun())
@@ -1204,7 +1323,7 @@ int Doctor(CommandRun& run)
     if (failed > 0)
         return kExitFailed;
     for (size_t i = 0; i < findings.size(); ++i)
-        if (!mended[i] && findings[i].severity != Severity::Note)
+        if (!mended[i] && findings[i].severity != Severity::Note && (!(fixNamed || fixSafe) || asked(findings[i])))
             return kExitFound;
     return kExitDone;
 }
@@ -1229,6 +1348,250 @@ int Version(CommandRun& run)
     return kExitDone;
 }
 
+// A setting of an account as `set` takes it and `export` writes it.
+std::wstring CurrentSetting(const AccountDetails& details, const std::wstring& option)
+{
+    struct FlagOption {
+        const wchar_t* option;
+        uint32_t bit;
+    } const flags[] = {
+        {L"--disabled", kFlagAccountDisabled},
+        {L"--password-cannot-change", kFlagPasswordCannotChange},
+        {L"--password-not-required", kFlagPasswordNotRequired},
+        {L"--password-never-expires", kFlagPasswordNeverExpires},
+    };
+    if (option == L"--full-name")
+        return details.fullName.Text();
+    if (option == L"--type")
+        return TypeName(details.privilege);
+    if (option == L"--hidden")
+        return details.hidden ? L"yes" : L"no";
+    for (const FlagOption& flag : flags)
+        if (option == flag.option)
+            return (details.flags & flag.bit) != 0 ? L"yes" : L"no";
+    return L"";
+}
+
+// The outcome of one resource of `apply`.
+struct ResourceOutcome {
+    const wchar_t* kind;
+    std::wstring target;
+    bool changed;
+    int exitCode;
+};
+
+// The code that tells most of several: a failure over a refusal over a
+// missing account over a usage fault over a finding left, then a restart.
+int Worse(int a, int b)
+{
+    const int order[] = {kExitFailed, kExitRefused, kExitNoSuchAccount, kExitUsage, kExitNeedsElevation, kExitFound,
+                         kExitRestartNeeded, kExitDone};
+    for (int code : order)
+        if (a == code || b == code)
+            return code;
+    return kExitFailed;
+}
+
+// One part of `apply`: the verb with a command line of its own, what it
+// recorded taken over by the whole.
+int ApplyPart(CommandRun& run, std::vector<ResourceOutcome>& outcomes, const wchar_t* kind, const std::wstring& target,
+              int (*verb)(CommandRun&), ParsedCommand part)
+{
+    part.json = run.Json();
+    part.dryRun = run.DryRun();
+    part.verbose = run.Parsed().verbose;
+    part.yes = true;   // the document is the operator's word
+    CommandRun sub(run.Console(), part);
+    const int code = RunVerbGuarded(sub, verb);
+    outcomes.push_back({kind, target, !sub.Changes().empty(), code});
+    run.Absorb(sub);
+    return code;
+}
+
+ParsedCommand PartLine(const std::wstring& argument)
+{
+    ParsedCommand part;
+    if (!argument.empty())
+        part.arguments.push_back(argument);
+    return part;
+}
+
+bool ReadDocumentFile(const wchar_t* path, std::string& text)
+{
+    // A desired state is small; anything past this is no such document.
+    constexpr size_t kLargest = 16u << 20;
+    // Named as a command line names files: relative to the current folder.
+    wchar_t full[32768];
+    const DWORD length = GetFullPathNameW(path, ARRAYSIZE(full), full, nullptr);
+    WString longPath;
+    UniqueFileHandle file;
+    if (length > 0 && length < ARRAYSIZE(full) && AbsoluteLongPath(full, longPath))
+        file.Reset(CreateFileW(longPath.Text(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file)
+        return false;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(file.Get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+        text.append(buffer, got);
+        if (text.size() > kLargest)
+            return false;
+    }
+    return true;
+}
+
+// Converges the machine on a desired-state document, one resource at a
+// time through the verb that changes it, so that each is compared, guarded
+// and reported as that verb does.
+int Apply(CommandRun& run)
+{
+    std::string text;
+    if (!ReadDocumentFile(run.Argument(0), text)) {
+        run.Say(L"the file " + Quoted(run.Argument(0)) + L" could not be read (or is larger than 16 MB)");
+        return kExitUsage;
+    }
+    JsonValue document;
+    DesiredState state;
+    std::wstring error;
+    if (!ParseJson(text, document, error) || !ReadDesiredState(document, state, error)) {
+        run.Say(L"the file " + Quoted(run.Argument(0)) + L" is no desired state: " + error + L"; nothing was changed");
+        return kExitUsage;
+    }
+    std::vector<ResourceOutcome> outcomes;
+    int exitCode = kExitDone;
+    WString console = ConsoleUserName();
+    for (const DesiredAccount& account : state.accounts) {
+        ParsedCommand part = PartLine(account.name);
+        AccountDetails details;
+        const bool exists = ReadAccountDetails(account.name.c_str(), console.Text(), details);
+        if (!account.present) {
+            if (account.keepFiles)
+                part.options.emplace_back(L"--keep-files", L"");
+            exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"account", account.name, DeleteExisting, part));
+            continue;
+        }
+        if (!exists) {
+            ParsedCommand create = part;
+            for (const auto& setting : account.settings)
+                if (setting.first == L"--type" || setting.first == L"--full-name")
+                    create.options.push_back(setting);
+            const int created = ApplyPart(run, outcomes, L"account", account.name, CreateNew, create);
+            exitCode = Worse(exitCode, created);
+            if (created != kExitDone)
+                continue;
+            if (run.DryRun()) {
+                // As CreateAccount makes it: enabled, its password never expiring, shown.
+                details.fullName.Assign(create.Value(L"--full-name", L""));
+                details.privilege = TypeOf(create.Value(L"--type", L"standard"));
+                details.flags = kFlagPasswordNeverExpires;
+                details.hidden = false;
+            } else if (!ReadAccountDetails(account.name.c_str(), console.Text(), details)) {
+                continue;
+            }
+        }
+        // Only what differs is asked of `set`: its guards refuse an option
+        // given for the console user or a built-in account even when it
+        // would change nothing.
+        for (const auto& setting : account.settings) {
+            const std::wstring current = CurrentSetting(details, setting.first);
+            const bool differs = setting.first == L"--full-name"
+                                     ? FullNameChanged(setting.second.c_str(), current.c_str(), account.name.c_str())
+                                     : !EqualsNoCase(setting.second.c_str(), current.c_str());
+            if (differs)
+                part.options.push_back(setting);
+        }
+        if (part.options.empty()) {
+            if (exists)
+                outcomes.push_back({L"account", account.name, false, kExitDone});
+            continue;
+        }
+        if (!exists && run.DryRun()) {
+            // `set` cannot look at an account the dry run did not make: what
+            // it would change on the new one is told from here.
+            AccountSettingsChoice choice;
+            bool hidden = false;
+            const uint32_t type = part.Has(L"--type") ? TypeOf(part.Value(L"--type")) : details.privilege;
+            for (const SettingChange& change : PlanSettings(part, account.name.c_str(), details, type, choice, hidden))
+                run.Change(change.text, account.name, change.field, change.before, change.after);
+            continue;
+        }
+        exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"account", account.name, SetAccount, part));
+    }
+    if (state.autoLogonGiven) {
+        // Off is off: the system leaves the last user's name behind on its own.
+        if (state.autoLogon.empty() && !IsAutoLogonConfigured())
+            outcomes.push_back({L"autoLogon", L"", false, kExitDone});
+        else if (state.autoLogon.empty())
+            exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"autoLogon", L"", AutoLogonClear, ParsedCommand()));
+        else if (IsAutoLogonAccount(state.autoLogon.c_str()))
+            // Its password is renewed with `autologon set`; asking for it
+            // on every run would need it on every run's standard input.
+            outcomes.push_back({L"autoLogon", state.autoLogon, false, kExitDone});
+        else
+            exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"autoLogon", state.autoLogon, AutoLogonSet,
+                                                 PartLine(state.autoLogon)));
+    }
+    if (!state.mend.empty()) {
+        ParsedCommand part;
+        part.arguments = state.mend;
+        part.options.emplace_back(L"--fix", L"");
+        exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"mend", L"", Doctor, part));
+    }
+    if (run.Json()) {
+        JsonWriter& json = run.Document();
+        json.Key("resources").BeginArray();
+        for (const ResourceOutcome& outcome : outcomes)
+            json.BeginObject().Field("kind", outcome.kind).Field("target", outcome.target)
+                .Field("changed", outcome.changed).Field("exitCode", outcome.exitCode).EndObject();
+        json.EndArray();
+    } else {
+        for (const ResourceOutcome& outcome : outcomes)
+            if (!outcome.changed && outcome.exitCode == kExitDone)
+                run.Line(L"unchanged: " + std::wstring(outcome.kind) + L" " + Shown(outcome.target));
+    }
+    return exitCode;
+}
+
+// The machine's accounts and automatic sign-in as a desired-state document
+// that `apply` takes.
+void WriteState(JsonWriter& json, std::vector<AccountSummary>& accounts)
+{
+    json.BeginObject().Field("schemaVersion", kCommandSchemaVersion).Key("accounts").BeginArray();
+    for (const AccountSummary& account : accounts) {
+        json.BeginObject().Field("name", account.name.Text()).Field("present", true);
+        for (const DesiredSetting& setting : kDesiredSettings) {
+            const std::wstring value = CurrentSetting(account.details, setting.option);
+            if (setting.isBool)
+                json.Field(setting.member, value == L"yes");
+            else
+                json.Field(setting.member, value);
+        }
+        json.EndObject();
+    }
+    json.EndArray().Key("autoLogon");
+    WString autoLogon = GetAutoLogonUserName();
+    IsAutoLogonConfigured() && !autoLogon.IsEmpty() ? json.String(autoLogon.Text()) : json.Null();
+    json.EndObject();
+}
+
+int Export(CommandRun& run)
+{
+    WString console = ConsoleUserName();
+    std::vector<AccountSummary> accounts;
+    if (!ReadAccountSummaries(console.Text(), accounts)) {
+        run.Say(L"the accounts could not be read");
+        return kExitFailed;
+    }
+    if (run.Json()) {
+        run.Document().Key("state");
+        WriteState(run.Document(), accounts);
+        return kExitDone;
+    }
+    JsonWriter json;
+    WriteState(json, accounts);
+    run.Line(std::wstring(json.Text().begin(), json.Text().end()));   // plain ASCII
+    return kExitDone;
+}
+
 const CommandOption kListOptions[] = {{L"--sizes", false, nullptr}, {L"--csv", false, nullptr}};
 const CommandOption kSetOptions[] = {
     {L"--full-name", true, nullptr},
@@ -1250,8 +1613,11 @@ const CommandOption kCreateOptions[] = {
 const CommandOption kDeleteOptions[] = {{L"--keep-files", false, nullptr}};
 const CommandOption kKeysOptions[] = {{L"--repair", false, nullptr}};
 const CommandOption kRelocateOptions[] = {{L"--place-only", false, nullptr}, {L"--overwrite", false, nullptr}};
-const CommandOption kDoctorOptions[] = {{L"--fix", false, nullptr}, {L"--fix-safe", false, nullptr}};
+const CommandOption kDoctorOptions[] = {
+    {L"--fix", false, nullptr}, {L"--fix-safe", false, nullptr}, {L"--only", false, nullptr}};
 const CommandOption kPlanOptions[] = {{L"--keep-store-apps", false, nullptr}, {L"--keep-system-appdata", false, nullptr}};
+const CommandOption kScheduleOptions[] = {
+    {L"--keep-store-apps", false, nullptr}, {L"--keep-system-appdata", false, nullptr}, {L"--no-restart", false, nullptr}};
 
 template <size_t N>
 constexpr size_t Count(const CommandOption (&)[N])
@@ -1267,10 +1633,15 @@ const CommandVerb kCommandVerbs[] = {
     // words, arguments, min, max, options, changes, destructive; summary; elevation; function
     {{L"help", L"", 0, 0, nullptr, 0, false, false}, L"this text", false, Help},
     {{L"version", L"", 0, 0, nullptr, 0, false, false}, L"the program's version number", false, Version},
+    {{L"apply", L"FILE", 1, 1, nullptr, 0, true, false},
+     L"makes the accounts, the automatic sign-in and the findings what the desired-state document FILE asks "
+     L"(a new automatic sign-in's password from standard input)", true, Apply},
+    {{L"export", L"", 0, 0, nullptr, 0, false, false},
+     L"the accounts and the automatic sign-in as a desired-state document for apply", true, Export},
     {{L"list", L"", 0, 0, OPTIONS(kListOptions), false, false},
-     L"every local account with its type, SID, flags, picture and profile (--sizes: profile sizes)", true,
+     L"every local account with its type, SID, flags, picture and profile (--sizes: profile sizes)", false,
      ListAccounts},
-    {{L"show", L"NAME", 1, 1, nullptr, 0, false, false}, L"one account as the list shows it", true, ShowAccount},
+    {{L"show", L"NAME", 1, 1, nullptr, 0, false, false}, L"one account as the list shows it", false, ShowAccount},
     {{L"set", L"NAME", 1, 1, OPTIONS(kSetOptions), true, false},
      L"full name, type, status, lock-out, password flags and welcome-screen visibility", true, SetAccount},
     {{L"password set", L"NAME", 1, 1, nullptr, 0, true, false},
@@ -1279,7 +1650,7 @@ const CommandVerb kCommandVerbs[] = {
     {{L"autologon set", L"NAME", 1, 1, nullptr, 0, true, false},
      L"the computer signs in as NAME (password from standard input or typed)", true, AutoLogonSet},
     {{L"autologon clear", L"", 0, 0, nullptr, 0, true, false}, L"no automatic sign-in", true, AutoLogonClear},
-    {{L"autologon status", L"", 0, 0, nullptr, 0, false, false}, L"the account of the automatic sign-in", true,
+    {{L"autologon status", L"", 0, 0, nullptr, 0, false, false}, L"the account of the automatic sign-in", false,
      AutoLogonStatus},
     {{L"picture set", L"NAME FILE", 2, 2, OPTIONS(kPictureOptions), true, false},
      L"the account's picture from a file", true, PictureSet},
@@ -1299,13 +1670,14 @@ const CommandVerb kCommandVerbs[] = {
      L"corrupted profile-list entries (--repair puts them right)", true, ProfileKeys},
     {{L"repair plan", L"NAME", 1, 1, OPTIONS(kPlanOptions), false, false},
      L"what a repair of the account would do and could not carry; changes nothing", true, RepairPlan},
-    {{L"repair schedule", L"NAME", 1, 1, OPTIONS(kPlanOptions), true, true},
-     L"sets the repair up as the wizard does and restarts the computer into the temporary account", true,
+    {{L"repair schedule", L"NAME", 1, 1, OPTIONS(kScheduleOptions), true, true},
+     L"sets the repair up as the wizard does and restarts the computer into the temporary account "
+     L"(--no-restart: exit 3010, the restart is yours)", true,
      RepairSchedule},
     {{L"repair status", L"", 0, 0, nullptr, 0, false, false}, L"the journal and log of the last repair", true,
      RepairStatus},
     {{L"doctor", L"[ID...]", 0, 32, OPTIONS(kDoctorOptions), true, true},
-     L"the health check's findings; exit 1 with a problem or risk (--fix ID...: mend those; --fix-safe: the safe "
-     L"ones)", true, Doctor},
+     L"the health check's findings; exit 1 with a problem or risk (--only ID...: only those; --fix ID...: mend "
+     L"those; --fix-safe: the safe ones; a mend exits by the findings it was asked to mend)", true, Doctor},
 };
 const size_t kCommandVerbCount = sizeof(kCommandVerbs) / sizeof(kCommandVerbs[0]);

@@ -223,10 +223,13 @@ RepairSetupResult ScheduleRepair(const RepairSetupInput& input)
         return Failed(setup, L"Sorry, the temporary user account could not be set to sign in automatically.\r\n\r\n"
                              L"The repair was not scheduled and the changes were undone. Please try again later.");
     }
-    WriteLogEntry(input.logPath.c_str(), L"Repair operation sheduled. The computer will reboot now.",
+    WriteLogEntry(input.logPath.c_str(),
+                  input.restart ? L"Repair operation sheduled. The computer will reboot now."
+                                : L"Repair operation sheduled. It starts at the next restart of the computer.",
                   LogFlags::Header | LogFlags::NewLog);
     SecureToolPath(input.logPath.c_str());
-    machine::ExitWindowsEx(EWX_REBOOT | EWX_FORCEIFHUNG, 0);
+    if (input.restart)
+        machine::ExitWindowsEx(EWX_REBOOT | EWX_FORCEIFHUNG, 0);
     result.scheduled = true;
     result.message.clear();
     return result;

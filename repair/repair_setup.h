@@ -18,6 +18,9 @@ struct RepairSetupInput {
     std::wstring programPath;    // the running executable's path
     HANDLE programFile = nullptr;   // not owned: its file as opened at the start (OpenRunningImage), copied into the tool folder
     std::wstring logPath;
+    // False: everything is set up and the restart is left to whoever asked
+    // (a deployment engine restarts on its own schedule).
+    bool restart = true;
 };
 
 // What became of a set-up. Scheduled: the reboot was asked for. Otherwise

@@ -2,8 +2,10 @@
 # Times the command mode under the build's Wine, each figure the median of
 # RUNS process starts: "list --json" on the thousand-account scenario against
 # the bare enumeration floor (one NetUserEnum walk at level 3 over every
-# page, in a console program of its own), and "help" against a minimal
-# console program. Leaves the simulated machine on the thousand accounts.
+# page, in a console program of its own), "apply" of a 50-account document
+# that changes nothing (what a fleet engine runs every time) against the
+# same floor, and "help" against a minimal console program. Leaves the
+# simulated machine on the thousand accounts.
 # VANTRELL_BENCH_PROGRAMS: as in bench-startup.sh.
 set -eu
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
@@ -37,11 +39,24 @@ median() {
 programs="${VANTRELL_BENCH_PROGRAMS:-.}"
 once "$programs/vantrell-sandbox.exe" help >/dev/null   # the first start fills Wine's caches
 list=$(median "$programs/vantrell-sandbox.exe" list --json)
+# 50 accounts of the machine as they are, spread over the whole list.
+state="$(mktemp -d)"
+./wine-launcher "$programs/vantrell-sandbox.exe" export </dev/null >"$state/all.json" 2>/dev/null
+python3 - "$state/all.json" "$state/fifty.json" <<'PY'
+import json, sys
+state = json.load(open(sys.argv[1]))
+step = max(1, len(state["accounts"]) // 50)
+state["accounts"] = state["accounts"][::step][:50]
+json.dump(state, open(sys.argv[2], "w"))
+PY
+apply=$(median "$programs/vantrell-sandbox.exe" apply "Z:$state/fifty.json")
+rm -rf "$state"
 floor=$(median "$programs/tests/bench/vantrell_command_floors.exe" enum)
 help=$(median "$programs/vantrell-sandbox.exe" help)
 hello=$(median "$programs/tests/bench/vantrell_command_floors.exe" hello)
-awk -v l="$list" -v f="$floor" -v h="$help" -v m="$hello" -v r="$RUNS" 'BEGIN {
+awk -v l="$list" -v f="$floor" -v h="$help" -v m="$hello" -v r="$RUNS" -v a="$apply" 'BEGIN {
     printf "list --json, 1,000 accounts: %d ms   enumeration floor: %d ms   ratio %.2f (target 1.10)\n", l, f, l / f
+    printf "apply, 50 unchanged:         %d ms   enumeration floor: %d ms   ratio %.2f (target 1.50)\n", a, f, a / f
     printf "help:                        %d ms   minimal console:   %d ms   ratio %.2f (target 1.30)\n", h, m, h / m
     printf "(medians of %d starts under Wine)\n", r
 }'

@@ -5,7 +5,7 @@ set -eu
 
 PACKAGES="cmake ninja-build g++ g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
 wine wine64 xvfb xauth x11-utils imagemagick fonts-liberation fonts-wine googletest procps python3-jsonschema gcovr \
-msitools wixl faketime osslsigncode openssl"
+msitools wixl faketime osslsigncode openssl ansible-core"
 
 missing=""
 for package in $PACKAGES; do

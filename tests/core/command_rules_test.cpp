@@ -16,7 +16,7 @@ const CommandOption kSetOptions[] = {
 const CommandSyntax kTable[] = {
     {L"list", L"", 0, 0, nullptr, 0, false, false}, {L"set", L"NAME", 1, 1, kSetOptions, 3, true, false},
     {L"password", L"", 0, 0, nullptr, 0, false, false}, {L"password set", L"NAME", 1, 1, nullptr, 0, true, false},
-    {L"delete", L"NAME", 1, 1, nullptr, 0, true, true},
+    {L"delete", L"NAME", 1, 1, nullptr, 0, true, true}, {L"help", L"", 0, 0, nullptr, 0, false, false},
 };
 
 struct ParseCase {
@@ -41,13 +41,22 @@ TEST(ParseCommand, TakesOnlyWhatTheVerbTakes)
         {{L"set", L"ann", L"/P:secret"}, -1, L"never taken from the command line"},
         {{L"delete", L"ann", L"--yes", L"--dry-run"}, 4, nullptr}, {{L"remove"}, -1, L"unknown command \"remove\""},
         {{}, -1, L"no command given"}, {{L"set", L"--help"}, 1, nullptr},
+        // Letter case aside; the common options also before the verb; help switches alone or before it.
+        {{L"LIST"}, 0, nullptr}, {{L"Password", L"SET", L"ann"}, 3, nullptr}, {{L"--json", L"list"}, 0, nullptr},
+        {{L"--help"}, 5, nullptr}, {{L"/?"}, 5, nullptr}, {{L"-h", L"delete"}, 4, nullptr},
+        {{L"list", L"--verbose"}, 0, nullptr}, {{L"--json"}, -1, L"no command given"},
     };
     for (const ParseCase& c : cases) {
         ParsedCommand parsed;
-        const bool ok = ParseCommand(static_cast<int>(c.line.size()), c.line.data(), kTable, 5, parsed);
+        parsed.json = true;   // left from an earlier line: must not stay
+        const bool ok = ParseCommand(static_cast<int>(c.line.size()), c.line.data(), kTable, 6, parsed);
         std::string line;
         for (const wchar_t* word : c.line)
             line += Narrow(word) + " ";
+        bool json = false;
+        for (const wchar_t* word : c.line)
+            json = json || std::wstring(word) == L"--json";
+        EXPECT_EQ(json, parsed.json) << line << ": asked for JSON, refused or not";
         if (c.verb < 0) {
             EXPECT_FALSE(ok) << line;
             EXPECT_NE(std::wstring::npos, parsed.error.find(c.errorPart)) << line << "-> " << Narrow(parsed.error);
@@ -58,17 +67,32 @@ TEST(ParseCommand, TakesOnlyWhatTheVerbTakes)
     }
 }
 
+// Which lines run a command, open the window, or are a command mistyped
+// (the caller answers those with the usage where someone can read it).
+TEST(ClassifyCommandLine, CommandsWindowAndMistypes)
+{
+    struct { std::vector<const wchar_t*> line; LineKind kind; } const cases[] = {
+        {{}, LineKind::Window}, {{L""}, LineKind::Window}, {{L"/brenwick"}, LineKind::Window},
+        {{L"/a", L"list"}, LineKind::Window}, {{L"List"}, LineKind::Command}, {{L"--json", L"list"}, LineKind::Command},
+        {{L"--help"}, LineKind::Command}, {{L"/?"}, LineKind::Command}, {{L"lsit"}, LineKind::Unknown},
+        {{L"--json"}, LineKind::Unknown}, {{L"frobnicate", L"list"}, LineKind::Unknown},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.kind, ClassifyCommandLine(static_cast<int>(c.line.size()), c.line.data(), kTable, 6))
+            << (c.line.empty() ? "(none)" : Narrow(c.line[0]));
+}
+
 TEST(ParseCommand, KeepsValuesAndCommonSwitches)
 {
     const wchar_t* line[] = {L"delete", L"ann", L"--json", L"--yes", L"--dry-run"};
     ParsedCommand parsed;
-    ASSERT_TRUE(ParseCommand(5, line, kTable, 5, parsed)) << Narrow(parsed.error);
+    ASSERT_TRUE(ParseCommand(5, line, kTable, 6, parsed)) << Narrow(parsed.error);
     EXPECT_TRUE(parsed.json && parsed.yes && parsed.dryRun);
     ASSERT_EQ(1u, parsed.arguments.size());
     EXPECT_EQ(L"ann", parsed.arguments[0]);
 
     const wchar_t* set[] = {L"set", L"ann", L"--full-name", L"Ann O'Neil", L"--unlock"};
-    ASSERT_TRUE(ParseCommand(5, set, kTable, 5, parsed)) << Narrow(parsed.error);
+    ASSERT_TRUE(ParseCommand(5, set, kTable, 6, parsed)) << Narrow(parsed.error);
     EXPECT_STREQ(L"Ann O'Neil", parsed.Value(L"--full-name"));
     EXPECT_TRUE(parsed.Has(L"--unlock"));
     EXPECT_EQ(nullptr, parsed.Value(L"--type"));
@@ -89,10 +113,10 @@ TEST(JsonWriter, EscapesEveryControlCharacterAndLoneSurrogate)
     struct { std::wstring text; const char* json; } const cases[] = {
         {L"quote\" back\\slash", "\"quote\\\" back\\\\slash\""}, {L"\b\f\n\r\t", "\"\\b\\f\\n\\r\\t\""},
         {std::wstring(L"a\x01z\x1f\x7f", 5), "\"a\\u0001z\\u001f\\u007f\""}, {L"\x2028\x2029", "\"\\u2028\\u2029\""},
-        {L"M\xfcller \x20ac", "\"M\xc3\xbcller \xe2\x82\xac\""},
+        {L"M\xfcller \x20ac", "\"M\\u00fcller \\u20ac\""},
         {std::wstring(1, static_cast<wchar_t>(0xD800)) + L"x", "\"\\ud800x\""},
         {std::wstring(1, static_cast<wchar_t>(0xDC00)), "\"\\udc00\""},
-        {std::wstring{static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xDE00)}, "\"\xf0\x9f\x98\x80\""},
+        {std::wstring{static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xDE00)}, "\"\\ud83d\\ude00\""},
     };
     for (const auto& c : cases) {
         std::string out;
@@ -125,10 +149,74 @@ TEST(Csv, QuotesWhatWouldBreakTheLineOrRunAsAFormula)
     EXPECT_EQ(L"a,\"b,c\"\r\n", CsvLine({L"a", L"b,c"}));
 }
 
+// What a JSON reader must refuse (each with its reason) and what it reads
+// back exactly: escapes, surrogate pairs, UTF-8, a byte-order mark.
+TEST(ParseJson, ReadsExactlyOneValidDocument)
+{
+    struct { std::string text; const wchar_t* errorPart; } const refused[] = {
+        {"", L"ends early"}, {"{} {}", L"more after its end"}, {"{\"a\":1,\"a\":2}", L"given twice"},
+        {"[1,]", L"not JSON"}, {"{\"a\" 1}", L"colon"}, {"\"\\ud800\"", L"surrogate"},
+        {"\"\xC3\x28\"", L"not UTF-8"}, {"\"\xED\xA0\x80\"", L"not UTF-8"}, {"\"\xC0\xAF\"", L"not UTF-8"},
+        {"\"a\nb\"", L"control character"}, {"\"\\x41\"", L"unknown escape"}, {"tru", L"not JSON"},
+        {std::string(70, '[') + std::string(70, ']'), L"too deep"}, {"1.2.3", L"number"},
+    };
+    for (const auto& c : refused) {
+        JsonValue value;
+        std::wstring error;
+        EXPECT_FALSE(ParseJson(c.text, value, error)) << c.text;
+        EXPECT_NE(std::wstring::npos, error.find(c.errorPart)) << c.text << " -> " << Narrow(error);
+    }
+    JsonValue value;
+    std::wstring error;
+    ASSERT_TRUE(ParseJson("\xEF\xBB\xBF {\"n\": [-1.5e2, true, null], \"t\": \"\\\"\\u00e9\\ud83d\\ude00\xC3\xA9\"}",
+                          value, error)) << Narrow(error);
+    ASSERT_EQ(2u, value.members.size());
+    EXPECT_EQ(-150.0, value.Member(L"n")->items[0].number);
+    EXPECT_EQ(JsonValue::Kind::Null, value.Member(L"n")->items[2].kind);
+    std::string written;
+    AppendJsonString(written, value.Member(L"t")->text.c_str());
+    EXPECT_EQ("\"\\\"\\u00e9\\ud83d\\ude00\\u00e9\"", written) << "read back as it was written";
+}
+
+TEST(ReadDesiredState, TakesTheSchemaAndRefusesEverythingElse)
+{
+    struct { std::string text; const wchar_t* errorPart; } const cases[] = {
+        {"{\"schemaVersion\":1,\"accounts\":[{\"name\":\"a\",\"hidden\":true,\"type\":\"guest\"},"
+         "{\"name\":\"b\",\"present\":false,\"keepFiles\":true}],\"autoLogon\":null,\"mend\":[\"x\"]}", nullptr},
+        {"{\"accounts\":[]}", L"schemaVersion is not 1"}, {"{\"schemaVersion\":2}", L"schemaVersion is not 1"},
+        {"{\"schemaVersion\":1,\"users\":[]}", L"no member \"users\""},
+        {"{\"schemaVersion\":1,\"accounts\":[{\"name\":\"a\",\"hiden\":true}]}", L"no member \"hiden\""},
+        {"{\"schemaVersion\":1,\"accounts\":[{\"name\":\"a\",\"hidden\":\"yes\"}]}", L"true or false"},
+        {"{\"schemaVersion\":1,\"accounts\":[{\"name\":\"a\",\"type\":\"root\"}]}", L"type is one of"},
+        {"{\"schemaVersion\":1,\"accounts\":[{\"name\":\"a\"},{\"name\":\"A\"}]}", L"named twice"},
+        {"{\"schemaVersion\":1,\"accounts\":[{\"name\":\"a\",\"present\":false,\"hidden\":true}]}", L"no settings"},
+        {"{\"schemaVersion\":1,\"accounts\":[{\"fullName\":\"a\"}]}", L"needs a \"name\""},
+        {"{\"schemaVersion\":1,\"autoLogon\":false}", L"name or null"},
+    };
+    for (const auto& c : cases) {
+        JsonValue document;
+        DesiredState state;
+        std::wstring error;
+        ASSERT_TRUE(ParseJson(c.text, document, error)) << c.text;
+        EXPECT_EQ(c.errorPart == nullptr, ReadDesiredState(document, state, error)) << c.text;
+        if (c.errorPart != nullptr) {
+            EXPECT_NE(std::wstring::npos, error.find(c.errorPart)) << c.text << " -> " << Narrow(error);
+            continue;
+        }
+        ASSERT_EQ(2u, state.accounts.size());
+        EXPECT_EQ((std::vector<std::pair<std::wstring, std::wstring>>{{L"--hidden", L"yes"}, {L"--type", L"guest"}}),
+                  state.accounts[0].settings);
+        EXPECT_TRUE(!state.accounts[1].present && state.accounts[1].keepFiles);
+        EXPECT_TRUE(state.autoLogonGiven && state.autoLogon.empty());
+        EXPECT_EQ(std::vector<std::wstring>{L"x"}, state.mend);
+    }
+}
+
 TEST(CommandExits, AreNumberedInOrderAndExplained)
 {
-    for (int i = 0; i < 6; ++i) {
-        EXPECT_EQ(i, kCommandExits[i].code);
+    const int codes[] = {0, 1, 2, 3, 4, 5, 6, 3010};
+    for (size_t i = 0; i < 8; ++i) {
+        EXPECT_EQ(codes[i], kCommandExits[i].code);
         EXPECT_NE(nullptr, kCommandExits[i].meaning);
     }
 }

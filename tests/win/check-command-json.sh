@@ -30,6 +30,15 @@ run repair status
 run help
 run version
 run create "bad,name"
+run create lchen
+run delete nobody
+run frobnicate
+run set lchen --password=x
+run repair schedule jokafor --no-restart --yes --dry-run
+run export
+"$launcher" ./vantrell-sandbox.exe export </dev/null >"$out/state.json" 2>/dev/null
+run apply "Z:$out/state.json" --dry-run
+run apply "Z:$out/missing.json"
 run doctor
 run folders "$(id -un)"
 run folders move "$(id -un)" Documents 'C:\vantrell-docs' --dry-run
@@ -39,15 +48,21 @@ run doctor
 run doctor --fix-safe --dry-run
 run doctor --fix orphan-group-member --yes
 python3 - "$schema" "$out" "$n" <<'PY'
-import json, sys, jsonschema
+import json, os, sys, jsonschema
 schema = json.load(open(sys.argv[1]))
 jsonschema.Draft7Validator.check_schema(schema)
+# What export writes is also a desired-state document.
+state_schema = json.load(open(os.path.join(os.path.dirname(sys.argv[1]), "desired-state.schema.json")))
+jsonschema.Draft7Validator.check_schema(state_schema)
 folder, count, bad = sys.argv[2], int(sys.argv[3]), 0
 for i in range(1, count + 1):
     args = open(f"{folder}/{i}.args").read().strip()
     text = open(f"{folder}/{i}.json", encoding="utf-8").read()
     try:
-        jsonschema.validate(json.loads(text), schema)
+        document = json.loads(text)
+        jsonschema.validate(document, schema)
+        if document["command"] == "export":
+            jsonschema.validate(document["state"], state_schema)
     except Exception as error:
         bad += 1
         print(f"{args}: {str(error).splitlines()[0]}\n{text[:400]}")

@@ -49,7 +49,14 @@ int FakeRepair(HINSTANCE, const wchar_t* commandLine, int)
     return 7;
 }
 
-const StartupActions kFakes{FakeIsElevated, FakeLaunch, FakeManager, FakeRepair};
+int FakeCommand(int count, const wchar_t* const* arguments, bool (*)())
+{
+    seen.calls.push_back(L"command");
+    seen.parameters = count > 0 ? arguments[0] : L"";
+    return 2;
+}
+
+const StartupActions kFakes{FakeIsElevated, FakeLaunch, FakeManager, FakeRepair, FakeCommand};
 
 class Startup : public ::testing::Test {
 protected:
@@ -83,6 +90,11 @@ TEST_F(Startup, EachCommandLineStartsItsToolOrOneRelaunch)
         {L"/brenwick /fixuser \"m hartley\" /vantrell-relaunched", true, L"repair", L"/brenwick /fixuser \"m hartley\"", 7},
         {L"/brenwick /fixuser \"m hartley\"", false, L"relaunch",
          L"/brenwick /fixuser \"m hartley\" /vantrell-relaunched", -4},
+        // A command in any case, and a mistyped one (Wine always hands over
+        // standard handles to answer on), never open the window nor relaunch.
+        {L"List --json", false, L"command", L"List", 2},
+        {L"--help", false, L"command", L"--help", 2},
+        {L"frobnicate", true, L"command", L"frobnicate", 2},
     };
     for (const Case& c : cases) {
         seen = Seen{};
