@@ -174,6 +174,9 @@ public:
     int GetSelectedItem(int32_t listId);
     bool DeleteAllItems(int32_t listId);
     bool SetColumnWidth(int32_t listId, int column, int width);
+    // What a screen reader calls the list, and the columns whose texts,
+    // joined, name a row (none: every column).
+    bool NameList(int32_t listId, const wchar_t* name, std::vector<int> columns = {});
     // Adds a picture to the list's image list (created on first use); the
     // image's index, or -1. The bitmap stays the caller's.
     int AddListImage(int32_t listId, HBITMAP bitmap, int size);
@@ -262,6 +265,11 @@ private:
     void ApplyCheck(ControlEntry& entry, uint32_t check);
     void ReleaseControl(ControlEntry& entry);
     void SetRedraw(bool on);
+    // The keyboard focus, when one of the window's controls has it, is
+    // remembered so that the control gets it back once the window is active
+    // and the control usable again, as the dialog manager does.
+    void KeepFocus();
+    void RestoreFocus();
 
     HINSTANCE module_ = nullptr;                 // not owned
     HWND window_ = nullptr;
@@ -290,6 +298,7 @@ private:
     RECT clientRect_{};
     UniqueAccelerators accelerators_;
     int32_t cancelId_ = 0;
+    HWND focused_ = nullptr;                     // not owned: see KeepFocus
     UniqueMenu menu_;
     UniqueWindow tooltip_;
     UniqueIcon bigIcon_;
