@@ -761,9 +761,18 @@ bool UiWindow::SetPictureBitmap(int32_t pictureId, UniqueBitmap bitmap)
     if (picture == nullptr || picture->kind != ControlKind::Picture || !bitmap)
         return false;
     ClearStaticImage(picture->handle, picture->bitmap.Get());
+    picture->pictureSource = nullptr;   // a bitmap set by hand has no source to be drawn from again
     picture->bitmap = std::move(bitmap);
     SendMessageW(picture->handle, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture->bitmap.Get()));
     InvalidateRect(picture->handle, nullptr, TRUE);
+    return true;
+}
+
+bool UiWindow::SetPictureSource(int32_t pictureId, PictureSource source)
+{
+    if (!source || !SetPictureBitmap(pictureId, source(*this)))
+        return false;
+    Entry(pictureId)->pictureSource = std::move(source);
     return true;
 }
 

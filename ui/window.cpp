@@ -578,6 +578,10 @@ void UiWindow::ApplyDpi(int dpi, const RECT& frame)
             SendMessageW(control.handle, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
             control.font = std::move(font);
         }
+        if (control.pictureSource) {
+            PictureSource source = control.pictureSource;
+            SetPictureSource(static_cast<int32_t>(id), std::move(source));
+        }
     }
     // The window takes the size the system suggests; the resize then lays
     // out the controls that follow its edges.

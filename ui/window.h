@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -79,6 +80,11 @@ struct FontRequest {
 // Layouts are written in units of a 96-DPI screen; a window multiplies them by its own DPI.
 constexpr int kDesignDpi = 96;
 
+class UiWindow;
+
+// Draws a picture control's bitmap from its source at the window's DPI.
+using PictureSource = std::function<UniqueBitmap(const UiWindow&)>;
+
 struct ControlEntry {
     ControlKind kind = ControlKind::None;
     HWND handle = nullptr;               // owned: destroyed with the entry
@@ -94,12 +100,11 @@ struct ControlEntry {
     UniqueFont font;
     FontRequest fontRequest;
     UniqueBitmap bitmap;                 // picture controls
+    PictureSource pictureSource;         // how the bitmap is drawn again at another DPI, if it can be
     UniqueIcon icon;                     // icon controls
     std::shared_ptr<CheckControlData> check;
     UniqueResource<ImageListTraits> images;   // list views and buttons: created on first use
 };
-
-class UiWindow;
 
 struct UiEvent {
     int32_t code = EventCode::None;
@@ -192,6 +197,10 @@ public:
     // A picture control shows `bitmap` from now on; the control owns it and
     // releases the one it showed before.
     bool SetPictureBitmap(int32_t pictureId, UniqueBitmap bitmap);
+    // A picture control shows what `source` draws, now and again whenever
+    // the window's DPI changes: drawn from its source at the new scale,
+    // never a small bitmap stretched. False when nothing was drawn.
+    bool SetPictureSource(int32_t pictureId, PictureSource source);
     // A push button's picture, shown left of its text through an image list
     // that the button keeps. The bitmap stays the caller's.
     bool SetButtonImage(int32_t buttonId, HBITMAP bitmap, int width, int height);
