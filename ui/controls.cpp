@@ -214,7 +214,9 @@ int32_t UiWindow::AddLabel(const wchar_t* text, int x, int y, int width, int hei
     if (entry == nullptr)
         return 0;
     entry->kind = ControlKind::Label;
-    DWORD alignment = style == -1 ? SS_LEFT : static_cast<DWORD>(style);
+    // A label shows its text as it is: an account's name or a folder's path
+    // may hold an "&", which would otherwise vanish and underline what follows.
+    DWORD alignment = (style == -1 ? SS_LEFT : static_cast<DWORD>(style)) | SS_NOPREFIX;
     // A drag handle must let the press through to the window, which moves it.
     DWORD notify = (nextBehaviour_ & Behaviour::DragHandle) ? 0 : SS_NOTIFY;
     bool autoWidth = width == -1;

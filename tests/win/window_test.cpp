@@ -385,9 +385,11 @@ TEST_F(Toolkit, SecretTextWipesItsWholeAllocation)
 
 TEST_F(Toolkit, TextsTipsFontsAndAutoWidthLabels)
 {
-    int32_t label = window_.AddLabel(L"Hi", 10, 10, -1, 18, -1);
+    int32_t label = window_.AddLabel(L"Tom & Jerry", 10, 10, -1, 18, -1);
     const ControlEntry* entry = window_.Control(label);
     ASSERT_NE(nullptr, entry);
+    EXPECT_TRUE(GetWindowLongW(entry->handle, GWL_STYLE) & SS_NOPREFIX) << "an \"&\" in a label is shown as it is";
+    window_.SetText(label, L"Hi");
     int narrow = entry->width;
     window_.SetText(label, L"A much longer text than before");
     EXPECT_GT(entry->width, narrow + 50) << "an automatic-width label follows its text";
