@@ -87,7 +87,8 @@ PictureFit CurrentFit(UiWindow& dialog, const Controls& controls)
 // that the picture on the screen is always the one the account would get.
 bool ShowPicture(UiWindow& dialog, Controls& controls, Gdiplus::GpBitmap* bitmap, PictureFit fit)
 {
-    UniqueImage square = bitmap != nullptr ? FitPicture(bitmap, kPictureSize, kPictureSize, fit) : UniqueImage();
+    int side = dialog.Scale(kPictureSize);   // drawn at the dialog's scale, not stretched by the control
+    UniqueImage square = bitmap != nullptr ? FitPicture(bitmap, side, side, fit) : UniqueImage();
     UniqueBitmap shown = square ? ToGdiBitmap(square.Get(), kWindowBackgroundArgb) : UniqueBitmap();
     if (!shown && controls.picture != 0)
         return false;

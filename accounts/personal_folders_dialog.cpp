@@ -296,6 +296,7 @@ void AddControls(Session& session, HICON accountIcon, const wchar_t* displayName
     dialog.SetColumnWidth(ids.list, 0, 100);
     dialog.SetColumnWidth(ids.list, 1, 240);
     dialog.SetColumnWidth(ids.list, 2, 235);
+    dialog.NameList(ids.list, L"Personal folders");
     wchar_t system[MAX_PATH] = L"";
     UINT length = GetSystemDirectoryW(system, MAX_PATH);
     WString shell(length > 0 && length < MAX_PATH ? system : L"");

@@ -51,8 +51,7 @@ void Report(UiWindow& dialog, const Controls& controls, const wchar_t* text, int
 
 bool ShowFitted(UiWindow& dialog, const Controls& controls, Gdiplus::GpBitmap* image, PictureFit fit)
 {
-    UniqueImage fitted = FitPicture(image, kPreviewSize, kPreviewSize, fit);
-    return fitted && SetPictureImage(dialog, controls.preview, fitted.Get(), 0, 0);
+    return SetFittedPicture(dialog, controls.preview, image, kPreviewSize, kPreviewSize, fit);
 }
 
 // A file that does not load or cannot be fitted changes nothing: the

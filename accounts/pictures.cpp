@@ -425,18 +425,38 @@ UniqueImage FitPicture(Gdiplus::GpBitmap* source, int width, int height, Picture
     return drawn ? std::move(target) : UniqueImage();
 }
 
+namespace {
+
+bool ShowDrawn(UiWindow& window, int32_t pictureControl, Gdiplus::GpBitmap* bitmap,
+               std::function<UniqueImage(Gdiplus::GpBitmap*, const UiWindow&)> draw)
+{
+    Gdiplus::GpImage* copy = nullptr;
+    if (bitmap == nullptr || gp::GdipCloneImage(bitmap, &copy) != Ok || copy == nullptr)
+        return false;
+    // The caller's bitmap may go before the control does.
+    auto source = std::make_shared<UniqueImage>(static_cast<Gdiplus::GpBitmap*>(copy));
+    return window.SetPictureSource(pictureControl, [source, draw](const UiWindow& shown) {
+        UniqueImage drawn = draw(source->Get(), shown);
+        return drawn ? ToGdiBitmap(drawn.Get(), 0) : UniqueBitmap();
+    });
+}
+
+}  // namespace
+
 bool SetPictureImage(UiWindow& window, int32_t pictureControl, Gdiplus::GpBitmap* bitmap, int width, int height)
 {
-    if (bitmap == nullptr)
-        return false;
-    UniqueBitmap picture;
-    if (width == 0 && height == 0) {
-        picture = ToGdiBitmap(bitmap, 0);
-    } else {
-        UniqueImage scaled = ScaledCopy(bitmap, width, height);
-        picture = ToGdiBitmap(scaled.Get(), 0);
-    }
-    return picture && window.SetPictureBitmap(pictureControl, std::move(picture));
+    return ShowDrawn(window, pictureControl, bitmap, [width, height](Gdiplus::GpBitmap* source, const UiWindow& shown) {
+        return ScaledCopy(source, shown.Scale(width), shown.Scale(height));
+    });
+}
+
+bool SetFittedPicture(UiWindow& window, int32_t pictureControl, Gdiplus::GpBitmap* bitmap, int width, int height,
+                      PictureFit fit)
+{
+    return ShowDrawn(window, pictureControl, bitmap,
+                     [width, height, fit](Gdiplus::GpBitmap* source, const UiWindow& shown) {
+                         return FitPicture(source, shown.Scale(width), shown.Scale(height), fit);
+                     });
 }
 
 bool FindAccountPicture(const wchar_t* accountName, WString& path, double osVersion)

@@ -36,9 +36,13 @@ UniqueImage LoadPictureFile(const wchar_t* path);
 // null when width + height is 0, the source is absent or drawing fails.
 UniqueImage FitPicture(Gdiplus::GpBitmap* source, int width, int height, PictureFit fit);
 
-// Shows the bitmap in picture control `pictureControl` of the window: at
-// its own size with width and height 0, else drawn into that size first.
+// Shows the bitmap in picture control `pictureControl` of the window,
+// drawn into width x height (96-DPI units) at the window's scale, and again
+// from a copy of the bitmap when the scale changes; the second form fits
+// it as `fit` says over white.
 bool SetPictureImage(UiWindow& window, int32_t pictureControl, Gdiplus::GpBitmap* bitmap, int width, int height);
+bool SetFittedPicture(UiWindow& window, int32_t pictureControl, Gdiplus::GpBitmap* bitmap, int width, int height,
+                      PictureFit fit);
 
 // The file that holds the account's current picture: the shell's answer,
 // the legacy bitmap, below 6.0 the first stock picture copied as the legacy

@@ -34,6 +34,14 @@ void SetTileColumns(HWND list, int row, double osVersion)
 
 // The background shows through around the drop-down list; without this its
 // old frame stays behind when its state changes.
+// The panel's labels stand among its fields, each before its own; they
+// keep their look whatever the fields do.
+bool IsLabel(const AccountPanel& panel, int32_t id)
+{
+    const ControlEntry* control = panel.window.Control(id);
+    return control != nullptr && control->kind == ControlKind::Label;
+}
+
 void RedrawAround(HWND control)
 {
     RECT area{};
@@ -210,6 +218,8 @@ bool ShowAccountDetails(const AccountPanel& panel, int row)
         {ids.deleteButton, enabled(!builtin && !console) | StateFlags::Uncheck},
     };
     for (int32_t id = ids.accountNameField + 1; id > 0 && id <= ids.deleteButton; ++id) {
+        if (IsLabel(panel, id))
+            continue;
         uint32_t state = StateFlags::Enable | StateFlags::Uncheck;
         for (const ControlState& entry : states) {
             if (entry.id == id)
@@ -230,8 +240,10 @@ void ClearAccountDetails(const AccountPanel& panel)
     const MainWindowControls& ids = panel.ids;
     panel.window.SetText(ids.accountNameField, L"");
     panel.window.SetText(ids.displayNameField, L"");
-    for (int32_t id = ids.accountNameField + 1; id > 0 && id <= ids.deleteButton; ++id)
-        panel.window.SetState(id, StateFlags::Uncheck | StateFlags::Disable);
+    for (int32_t id = ids.accountNameField + 1; id > 0 && id <= ids.deleteButton; ++id) {
+        if (!IsLabel(panel, id))
+            panel.window.SetState(id, StateFlags::Uncheck | StateFlags::Disable);
+    }
     if (const ControlEntry* privilege = panel.window.Control(ids.privilegeList))
         RedrawAround(privilege->handle);
 }

@@ -431,6 +431,7 @@ void AddControls(Session& session)
     const int widths[] = {80, 270, 172, 154};
     for (int column = 0; column < 4; ++column)
         dialog.SetColumnWidth(ids.list, column, widths[column]);
+    dialog.NameList(ids.list, L"Findings");
     ids.details = dialog.AddLabel(L"", 20, 334, 680, 44, -1);
 
     ids.status = dialog.AddLabel(L"", 20, kBandTop + 8, 680, 18, -1);

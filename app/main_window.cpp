@@ -136,6 +136,8 @@ void AddAccountList(MainWindow& window)
     const ControlEntry* list = window.Control(ids.accountList);
     if (list == nullptr)
         return;
+    // A row reads as its tile shows it: the account's name and its type.
+    window.NameList(ids.accountList, L"User accounts", {0, 2});
     SendMessageW(list->handle, LVM_SETVIEW, LV_VIEW_TILE, 0);
     LVTILEVIEWINFO tiles{};
     tiles.cbSize = sizeof(tiles);
@@ -152,16 +154,16 @@ void AddAccountList(MainWindow& window)
 
 void AddPanel(MainWindow& window)
 {
-    // The labels first, so that the panel is one run of controls.
-    window.AddLabel(L"User account name:", 395, 107, 145, 18, -1);
-    window.AddLabel(L"User display name:", 395, 137, 145, 18, -1);
-    window.AddLabel(L"User privilege:", 395, 168, 145, 18, -1);
-
+    // Each label just before its field: a screen reader names the field by
+    // it, and its access key moves the keyboard there.
     MainWindowControls& ids = window.ids;
     const LONG fieldStyle = WS_VISIBLE | WS_BORDER | ES_AUTOHSCROLL;
+    window.AddLabel(L"User account name:", 395, 107, 145, 18, -1);
     ids.accountNameField = window.AddEdit(L"", 540, 105, 190, fieldStyle);
     window.SetState(ids.accountNameField, StateFlags::Disable);
+    window.AddLabel(L"User display name:", 395, 137, 145, 18, -1);
     ids.displayNameField = window.AddEdit(L"", 540, 135, 190, fieldStyle);
+    window.AddLabel(L"User privilege:", 395, 168, 145, 18, -1);
     ids.privilegeList = window.AddCombo(L"Guest\nStandard user\nAdministrator", 540, 165, 190, -1);
 
     struct Box {

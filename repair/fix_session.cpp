@@ -200,6 +200,7 @@ void BuildWindow(FixSession& session)
                                          LVS_EX_DOUBLEBUFFER | LVS_EX_FULLROWSELECT);
     tool.SetColumnWidth(tool.progressList, 0, kOperationWidth);
     tool.SetColumnWidth(tool.progressList, 1, kResultWidth);
+    tool.NameList(tool.progressList, L"Operations");
 }
 
 void SetResultCell(FixSession& session, int row, const wchar_t* text)

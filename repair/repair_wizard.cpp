@@ -154,6 +154,7 @@ void BuildPages(Wizard& wizard, HBITMAP toolIcon, HBITMAP refreshImage, HBITMAP 
     ids.list = tool.AddListView(L"Account name|User name|Account type|User SID|Profile path", 10, 90, 330, 400,
                                 WS_VISIBLE | WS_BORDER | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
                                 LVS_EX_DOUBLEBUFFER);
+    tool.NameList(ids.list, L"User accounts", {0, 2});
     if (HWND list = Handle(tool, ids.list)) {
         SendMessageW(list, LVM_SETVIEW, LV_VIEW_TILE, 0);
         LVTILEVIEWINFO tiles{};

@@ -6,7 +6,9 @@
 # LOGPIXELS is Wine's DPI (96, 144, 192; default 96), set for the run and
 # given back as 96 at the end; SCENARIO the simulated machine (default
 # "default"; "high-contrast" has the operator's high-contrast theme on).
-# Needs the build to exist (scripts/run.sh builds it).
+# VANTRELL_SHOTS, when set, names the shots to take (space-separated), for
+# a quick look at a few windows. Needs the build to exist (scripts/run.sh
+# builds it).
 set -eu
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 OUT="$(mkdir -p "$1" && cd "$1" && pwd)"
@@ -46,6 +48,7 @@ at() { echo $((WX + $1 * S / 96)) $((WY + $2 * S / 96)); }
 # or "key NAME"), waits and saves the screen.
 shot() {
     name="$1"; shift
+    case " ${VANTRELL_SHOTS:-$name} " in *" $name "*) ;; *) return 0 ;; esac
     args=""
     while [ "$1" != "--" ]; do args="$args $1"; shift; done
     shift

@@ -16,13 +16,20 @@ constexpr UINT_PTR kSubclassId = 0x41;   // beside the toolkit's own subclass of
 // Where the control keeps what it says, so that a second call can replace it.
 constexpr wchar_t kProperty[] = L"Vantrell.DrawnControl";
 
+constexpr long kListItemRole = 0x22;   // ROLE_SYSTEM_LISTITEM
+
 struct DrawnControl {
     std::wstring name;
     DrawnRole role;
     std::shared_ptr<const CheckControlData> check;
+    std::vector<int> columns;   // a list's: the cells that name a row
+    bool drawsFocus = false;    // a static control, which shows no focus of its own
 };
 
 bool IsSelf(const VARIANT& child) { return child.vt == VT_I4 && child.lVal == CHILDID_SELF; }
+
+constexpr int kSelf = -1;
+constexpr int kNoSuchChild = -2;
 
 // Lives as long as a screen reader holds it, which may be longer than the
 // control: everything it says is read from the window handle, which then
@@ -76,18 +83,30 @@ public:
     {
         if (count == nullptr)
             return E_POINTER;
-        *count = 0;
+        *count = IsList() ? static_cast<long>(SendMessageW(control_, LVM_GETITEMCOUNT, 0, 0)) : 0;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE get_accChild(VARIANT, IDispatch** child) override
+    // Rows are simple elements: they have no object of their own.
+    HRESULT STDMETHODCALLTYPE get_accChild(VARIANT child, IDispatch** object) override
     {
-        if (child != nullptr)
-            *child = nullptr;
-        return E_INVALIDARG;
+        if (object != nullptr)
+            *object = nullptr;
+        return Row(child) >= 0 ? S_FALSE : E_INVALIDARG;
     }
     HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* name) override
     {
-        return Text(child, name, what_.name.c_str());
+        int row = Row(child);
+        if (row < 0)
+            return Text(child, name, what_.name.c_str());
+        std::wstring said;
+        for (int column : what_.columns) {
+            WString cell = ListCellText(control_, row, column);
+            if (cell.IsEmpty())
+                continue;
+            said += (said.empty() ? L"" : L", ");
+            said += cell.Text();
+        }
+        return Answer(name, said.c_str());
     }
     HRESULT STDMETHODCALLTYPE get_accValue(VARIANT child, BSTR* value) override { return Text(child, value, nullptr); }
     HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT child, BSTR* text) override
@@ -99,10 +118,11 @@ public:
         if (role == nullptr)
             return E_POINTER;
         VariantInit(role);
-        if (!IsSelf(child))
+        int row = Row(child);
+        if (row == kNoSuchChild)
             return E_INVALIDARG;
         role->vt = VT_I4;
-        role->lVal = static_cast<long>(what_.role);
+        role->lVal = row >= 0 ? kListItemRole : static_cast<long>(what_.role);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* state) override
@@ -110,8 +130,23 @@ public:
         if (state == nullptr)
             return E_POINTER;
         VariantInit(state);
-        if (!IsSelf(child))
+        int row = Row(child);
+        if (row == kNoSuchChild)
             return E_INVALIDARG;
+        if (row >= 0) {
+            auto rowState = static_cast<UINT>(SendMessageW(control_, LVM_GETITEMSTATE, static_cast<WPARAM>(row),
+                                                           LVIS_SELECTED | LVIS_FOCUSED | LVIS_STATEIMAGEMASK));
+            long flags = STATE_SYSTEM_SELECTABLE | STATE_SYSTEM_FOCUSABLE;
+            if ((rowState & LVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2))   // a ticked check box
+                flags |= STATE_SYSTEM_CHECKED;
+            if (rowState & LVIS_SELECTED)
+                flags |= STATE_SYSTEM_SELECTED;
+            if ((rowState & LVIS_FOCUSED) && GetFocus() == control_)
+                flags |= STATE_SYSTEM_FOCUSED;
+            state->vt = VT_I4;
+            state->lVal = flags;
+            return S_OK;
+        }
         long flags = STATE_SYSTEM_FOCUSABLE;
         if (GetFocus() == control_)
             flags |= STATE_SYSTEM_FOCUSED;
@@ -149,6 +184,8 @@ public:
             return S_FALSE;
         focus->vt = VT_I4;
         focus->lVal = CHILDID_SELF;
+        if (IsList())
+            focus->lVal = ChildOfRow(ListNext(LVNI_FOCUSED), CHILDID_SELF);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_accSelection(VARIANT* selection) override
@@ -156,7 +193,12 @@ public:
         if (selection == nullptr)
             return E_POINTER;
         VariantInit(selection);
-        return S_FALSE;
+        long selected = IsList() ? ChildOfRow(ListNext(LVNI_SELECTED), CHILDID_SELF) : CHILDID_SELF;
+        if (selected == CHILDID_SELF)
+            return S_FALSE;
+        selection->vt = VT_I4;
+        selection->lVal = selected;
+        return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT child, BSTR* action) override
     {
@@ -171,10 +213,17 @@ public:
         RECT frame{};
         if (left == nullptr || top == nullptr || width == nullptr || height == nullptr)
             return E_POINTER;
-        if (!IsSelf(child))
+        int row = Row(child);
+        if (row == kNoSuchChild)
             return E_INVALIDARG;
-        if (!GetWindowRect(control_, &frame))
+        if (row >= 0) {
+            frame.left = LVIR_BOUNDS;
+            if (!SendMessageW(control_, LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&frame)))
+                return E_FAIL;
+            MapWindowPoints(control_, nullptr, reinterpret_cast<POINT*>(&frame), 2);
+        } else if (!GetWindowRect(control_, &frame)) {
             return E_FAIL;
+        }
         *left = frame.left;
         *top = frame.top;
         *width = frame.right - frame.left;
@@ -197,6 +246,13 @@ public:
             return S_FALSE;
         hit->vt = VT_I4;
         hit->lVal = CHILDID_SELF;
+        if (IsList()) {
+            LVHITTESTINFO test{};
+            test.pt = POINT{x, y};
+            ScreenToClient(control_, &test.pt);
+            hit->lVal = ChildOfRow(static_cast<int>(SendMessageW(control_, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&test))),
+                                   CHILDID_SELF);
+        }
         return S_OK;
     }
     // As a click: the window reports the control's event.
@@ -218,6 +274,24 @@ public:
 private:
     ~DrawnAccessible() = default;
 
+    bool IsList() const { return what_.role == DrawnRole::List; }
+
+    // kSelf, a row of a list, or kNoSuchChild.
+    int Row(const VARIANT& child) const
+    {
+        if (IsSelf(child))
+            return kSelf;
+        if (child.vt != VT_I4 || !IsList() || child.lVal < 1 ||
+            child.lVal > static_cast<long>(SendMessageW(control_, LVM_GETITEMCOUNT, 0, 0)))
+            return kNoSuchChild;
+        return static_cast<int>(child.lVal - 1);
+    }
+    int ListNext(UINT which) const
+    {
+        return static_cast<int>(SendMessageW(control_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), which));
+    }
+    static long ChildOfRow(int row, long otherwise) { return row >= 0 ? row + 1 : otherwise; }
+
     // S_FALSE with no text where the control has none to give.
     static HRESULT Text(const VARIANT& child, BSTR* out, const wchar_t* text)
     {
@@ -226,6 +300,13 @@ private:
         *out = nullptr;
         if (!IsSelf(child))
             return E_INVALIDARG;
+        return Answer(out, text);
+    }
+    static HRESULT Answer(BSTR* out, const wchar_t* text)
+    {
+        if (out == nullptr)
+            return E_POINTER;
+        *out = nullptr;
         if (text == nullptr)
             return S_FALSE;
         *out = SysAllocString(text);
@@ -254,11 +335,12 @@ LRESULT CALLBACK DrawnControlProcedure(HWND control, UINT message, WPARAM wParam
         break;
     case WM_SETFOCUS:
     case WM_KILLFOCUS:
-        InvalidateRect(control, nullptr, TRUE);
+        if (what->drawsFocus)
+            InvalidateRect(control, nullptr, TRUE);
         break;
     case WM_PAINT: {
         LRESULT result = DefSubclassProc(control, message, wParam, lParam);
-        if (GetFocus() == control) {
+        if (GetFocus() == control && what->drawsFocus) {
             // Drawn over what the control painted, inside its edge.
             RECT client{};
             GetClientRect(control, &client);
@@ -280,15 +362,15 @@ LRESULT CALLBACK DrawnControlProcedure(HWND control, UINT message, WPARAM wParam
     return DefSubclassProc(control, message, wParam, lParam);
 }
 
-}  // namespace
-
-bool ExposeDrawnControl(HWND control, const wchar_t* name, DrawnRole role, std::shared_ptr<const CheckControlData> check)
+bool Expose(HWND control, DrawnControl* what)
 {
-    if (control == nullptr)
+    if (control == nullptr || what == nullptr) {
+        delete what;
         return false;
-    auto* what = new (std::nothrow) DrawnControl{name != nullptr ? name : L"", role, std::move(check)};
-    if (what == nullptr)
-        return false;
+    }
+    wchar_t className[16] = L"";
+    GetClassNameW(control, className, ARRAYSIZE(className));
+    what->drawsFocus = _wcsicmp(className, L"Static") == 0;
     // A second call replaces what the first said.
     auto* earlier = static_cast<DrawnControl*>(GetPropW(control, kProperty));
     if (!SetPropW(control, kProperty, what)) {
@@ -305,4 +387,17 @@ bool ExposeDrawnControl(HWND control, const wchar_t* name, DrawnRole role, std::
     }
     delete earlier;
     return true;
+}
+
+}  // namespace
+
+bool ExposeDrawnControl(HWND control, const wchar_t* name, DrawnRole role, std::shared_ptr<const CheckControlData> check)
+{
+    return Expose(control, new (std::nothrow) DrawnControl{name != nullptr ? name : L"", role, std::move(check), {}});
+}
+
+bool ExposeListRows(HWND list, const wchar_t* name, std::vector<int> columns)
+{
+    return Expose(list, new (std::nothrow)
+                            DrawnControl{name != nullptr ? name : L"", DrawnRole::List, nullptr, std::move(columns)});
 }

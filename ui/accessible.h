@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <vector>
 
 struct CheckControlData;
 
@@ -15,6 +16,7 @@ enum class DrawnRole : long {
     PushButton = 0x2B,    // ROLE_SYSTEM_PUSHBUTTON
     CheckButton = 0x2C,   // ROLE_SYSTEM_CHECKBUTTON
     Link = 0x1E,          // ROLE_SYSTEM_LINK
+    List = 0x21,          // ROLE_SYSTEM_LIST
 };
 
 // From now on the control answers the system's accessibility request
@@ -25,3 +27,9 @@ enum class DrawnRole : long {
 // could not be subclassed.
 bool ExposeDrawnControl(HWND control, const wchar_t* name, DrawnRole role,
                         std::shared_ptr<const CheckControlData> check = nullptr);
+
+// From now on the list view answers the accessibility request with `name`,
+// the list role and one child per row, a list item named by the row's
+// texts in `columns` joined by ", " (what a sighted operator reads on the
+// row, whatever the view shows), selected and focused as the row is.
+bool ExposeListRows(HWND list, const wchar_t* name, std::vector<int> columns);

@@ -4,6 +4,8 @@
 
 #include "ui/window.h"
 
+#include <string>
+
 namespace {
 
 constexpr int kFieldHeight = 20;      // edit fields and drop-down lists
@@ -212,7 +214,9 @@ int32_t UiWindow::AddLabel(const wchar_t* text, int x, int y, int width, int hei
     if (entry == nullptr)
         return 0;
     entry->kind = ControlKind::Label;
-    DWORD alignment = style == -1 ? SS_LEFT : static_cast<DWORD>(style);
+    // A label shows its text as it is: an account's name or a folder's path
+    // may hold an "&", which would otherwise vanish and underline what follows.
+    DWORD alignment = (style == -1 ? SS_LEFT : static_cast<DWORD>(style)) | SS_NOPREFIX;
     // A drag handle must let the press through to the window, which moves it.
     DWORD notify = (nextBehaviour_ & Behaviour::DragHandle) ? 0 : SS_NOTIFY;
     bool autoWidth = width == -1;
@@ -282,7 +286,8 @@ int32_t UiWindow::AddListView(const wchar_t* columnsText, int x, int y, int widt
     DWORD extra = style == -1 ? WS_VISIBLE | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS
                               : static_cast<DWORD>(style);
     // The toolkit owns the image lists, so the list must not destroy them.
-    HWND list = CreateControl(*entry, WC_LISTVIEWW, L"", WS_CHILD | extra | LVS_SHAREIMAGELISTS,
+    // A list is always a stop of the Tab key: the keyboard chooses its rows.
+    HWND list = CreateControl(*entry, WC_LISTVIEWW, L"", WS_CHILD | WS_TABSTOP | extra | LVS_SHAREIMAGELISTS,
                               WS_EX_CLIENTEDGE, x, y, width, height);
     if (list == nullptr)
         return 0;
@@ -300,6 +305,7 @@ int32_t UiWindow::AddListView(const wchar_t* columnsText, int x, int y, int widt
         column.iSubItem = static_cast<int>(i);
         SendMessageW(list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
     }
+    NameList(entry->id, nullptr);
     return entry->id;
 }
 
@@ -309,8 +315,19 @@ int32_t UiWindow::AddLink(const wchar_t* text, int x, int y, int width, int heig
     if (entry == nullptr)
         return 0;
     entry->kind = ControlKind::Link;
-    return CreateControl(*entry, WC_LINK, text, WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, x, y, width, height)
-               ? entry->id : 0;
+    HWND link = CreateControl(*entry, WC_LINK, text, WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, x, y, width, height);
+    if (link == nullptr)
+        return 0;
+    // A screen reader says the words, not the markup around the link part.
+    std::wstring words;
+    for (bool inTag = false; text != nullptr && *text != L'\0'; ++text) {
+        if (*text == L'<' || *text == L'>')
+            inTag = *text == L'<';
+        else if (!inTag)
+            words += *text;
+    }
+    ExposeDrawnControl(link, words.c_str(), DrawnRole::Link);
+    return entry->id;
 }
 
 int32_t UiWindow::AddCheckControl(const wchar_t* text, int x, int y, HBITMAP checkedBitmap,
@@ -746,9 +763,18 @@ bool UiWindow::SetPictureBitmap(int32_t pictureId, UniqueBitmap bitmap)
     if (picture == nullptr || picture->kind != ControlKind::Picture || !bitmap)
         return false;
     ClearStaticImage(picture->handle, picture->bitmap.Get());
+    picture->pictureSource = nullptr;   // a bitmap set by hand has no source to be drawn from again
     picture->bitmap = std::move(bitmap);
     SendMessageW(picture->handle, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture->bitmap.Get()));
     InvalidateRect(picture->handle, nullptr, TRUE);
+    return true;
+}
+
+bool UiWindow::SetPictureSource(int32_t pictureId, PictureSource source)
+{
+    if (!source || !SetPictureBitmap(pictureId, source(*this)))
+        return false;
+    Entry(pictureId)->pictureSource = std::move(source);
     return true;
 }
 
@@ -762,6 +788,7 @@ LockRecord UiWindow::LockControls(int32_t firstId, int32_t lastId, int32_t excep
         return record;
     record.firstId = range.first;
     record.wasEnabled.assign(static_cast<size_t>(range.last - range.first + 1), 0);
+    KeepFocus();   // a disabled control may lose the keyboard for good
 
     bool visible = IsWindowVisible(window_) != FALSE;
     if (visible)
@@ -802,7 +829,23 @@ int UiWindow::UnlockControls(const LockRecord& record, int32_t exceptId, Control
     if (visible)
         SetRedraw(true);
     RedrawWindow(window_, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
+    RestoreFocus();
     return enabled;
+}
+
+bool UiWindow::NameList(int32_t listId, const wchar_t* name, std::vector<int> columns)
+{
+    const ControlEntry* list = Control(listId);
+    if (list == nullptr || list->kind != ControlKind::ListView)
+        return false;
+    if (columns.empty()) {
+        // Whatever the view shows, a screen reader reads every cell of a row.
+        auto header = reinterpret_cast<HWND>(SendMessageW(list->handle, LVM_GETHEADER, 0, 0));
+        int count = header != nullptr ? static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0)) : 0;
+        for (int column = 0; column < count; ++column)
+            columns.push_back(column);
+    }
+    return ExposeListRows(list->handle, name, std::move(columns));
 }
 
 WString ListCellText(HWND list, int row, int column)

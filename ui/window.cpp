@@ -215,6 +215,7 @@ bool UiWindow::DestroyUiWindow()
     }
     accelerators_.Reset();
     cancelId_ = 0;
+    focused_ = nullptr;
     RemoveWindowSubclass(window_, WindowProcedure, kSubclassId);
     DestroyWindow(window_);
     window_ = nullptr;
@@ -346,6 +347,17 @@ LRESULT UiWindow::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM
         GetClientRect(window, &clientRect_);
         LayOutControls(LOWORD(lParam), HIWORD(lParam));
         Record(EventCode::Resized, window, message, wParam, lParam);
+        return 0;
+
+    case WM_ACTIVATE:
+        if (LOWORD(wParam) == WA_INACTIVE)
+            KeepFocus();
+        return 0;
+
+    case WM_SETFOCUS:
+        // The window itself got the keyboard (its activation gives it the
+        // focus): the control that had it takes it back.
+        RestoreFocus();
         return 0;
 
     case WM_MOVE:
@@ -566,6 +578,10 @@ void UiWindow::ApplyDpi(int dpi, const RECT& frame)
             SendMessageW(control.handle, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
             control.font = std::move(font);
         }
+        if (control.pictureSource) {
+            PictureSource source = control.pictureSource;
+            SetPictureSource(static_cast<int32_t>(id), std::move(source));
+        }
     }
     // The window takes the size the system suggests; the resize then lays
     // out the controls that follow its edges.
@@ -573,6 +589,22 @@ void UiWindow::ApplyDpi(int dpi, const RECT& frame)
                  SWP_NOZORDER | SWP_NOACTIVATE);
     SetRedraw(true);
     RedrawWindow(window_, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
+}
+
+void UiWindow::KeepFocus()
+{
+    HWND focus = GetFocus();
+    if (focus != nullptr && focus != window_ && IsChild(window_, focus))
+        focused_ = focus;
+}
+
+void UiWindow::RestoreFocus()
+{
+    HWND focus = GetFocus();
+    if (focused_ == nullptr || (focus != nullptr && focus != window_) || GetActiveWindow() != window_)
+        return;
+    if (IsChild(window_, focused_) && IsWindowVisible(focused_) && IsWindowEnabled(focused_))
+        SetFocus(focused_);
 }
 
 void UiWindow::SortListView(ControlEntry& list, int column)

@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -79,6 +80,11 @@ struct FontRequest {
 // Layouts are written in units of a 96-DPI screen; a window multiplies them by its own DPI.
 constexpr int kDesignDpi = 96;
 
+class UiWindow;
+
+// Draws a picture control's bitmap from its source at the window's DPI.
+using PictureSource = std::function<UniqueBitmap(const UiWindow&)>;
+
 struct ControlEntry {
     ControlKind kind = ControlKind::None;
     HWND handle = nullptr;               // owned: destroyed with the entry
@@ -94,12 +100,11 @@ struct ControlEntry {
     UniqueFont font;
     FontRequest fontRequest;
     UniqueBitmap bitmap;                 // picture controls
+    PictureSource pictureSource;         // how the bitmap is drawn again at another DPI, if it can be
     UniqueIcon icon;                     // icon controls
     std::shared_ptr<CheckControlData> check;
     UniqueResource<ImageListTraits> images;   // list views and buttons: created on first use
 };
-
-class UiWindow;
 
 struct UiEvent {
     int32_t code = EventCode::None;
@@ -174,6 +179,9 @@ public:
     int GetSelectedItem(int32_t listId);
     bool DeleteAllItems(int32_t listId);
     bool SetColumnWidth(int32_t listId, int column, int width);
+    // What a screen reader calls the list, and the columns whose texts,
+    // joined, name a row (none: every column).
+    bool NameList(int32_t listId, const wchar_t* name, std::vector<int> columns = {});
     // Adds a picture to the list's image list (created on first use); the
     // image's index, or -1. The bitmap stays the caller's.
     int AddListImage(int32_t listId, HBITMAP bitmap, int size);
@@ -189,6 +197,10 @@ public:
     // A picture control shows `bitmap` from now on; the control owns it and
     // releases the one it showed before.
     bool SetPictureBitmap(int32_t pictureId, UniqueBitmap bitmap);
+    // A picture control shows what `source` draws, now and again whenever
+    // the window's DPI changes: drawn from its source at the new scale,
+    // never a small bitmap stretched. False when nothing was drawn.
+    bool SetPictureSource(int32_t pictureId, PictureSource source);
     // A push button's picture, shown left of its text through an image list
     // that the button keeps. The bitmap stays the caller's.
     bool SetButtonImage(int32_t buttonId, HBITMAP bitmap, int width, int height);
@@ -262,6 +274,11 @@ private:
     void ApplyCheck(ControlEntry& entry, uint32_t check);
     void ReleaseControl(ControlEntry& entry);
     void SetRedraw(bool on);
+    // The keyboard focus, when one of the window's controls has it, is
+    // remembered so that the control gets it back once the window is active
+    // and the control usable again, as the dialog manager does.
+    void KeepFocus();
+    void RestoreFocus();
 
     HINSTANCE module_ = nullptr;                 // not owned
     HWND window_ = nullptr;
@@ -290,6 +307,7 @@ private:
     RECT clientRect_{};
     UniqueAccelerators accelerators_;
     int32_t cancelId_ = 0;
+    HWND focused_ = nullptr;                     // not owned: see KeepFocus
     UniqueMenu menu_;
     UniqueWindow tooltip_;
     UniqueIcon bigIcon_;

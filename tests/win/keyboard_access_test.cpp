@@ -32,7 +32,7 @@ struct Reading {
     long role = 0;
 };
 
-Reading Read(HWND control)
+Reading Read(HWND control, long child = CHILDID_SELF)
 {
     Reading reading;
     IAccessible* object = nullptr;
@@ -42,7 +42,7 @@ Reading Read(HWND control)
         return reading;
     VARIANT self{};
     self.vt = VT_I4;
-    self.lVal = CHILDID_SELF;
+    self.lVal = child;
     BSTR name = nullptr;
     if (object->get_accName(self, &name) == S_OK && name != nullptr)
         reading.name = name;
@@ -54,56 +54,71 @@ Reading Read(HWND control)
     return reading;
 }
 
-// Presses Tab until the focus comes back to where it was first met: what a
-// screen reader said at each stop, in order.
-std::vector<std::pair<HWND, Reading>> TabRound(HWND window)
+using Stop = std::pair<HWND, Reading>;
+
+bool Names(const Stop& stop, const wchar_t* name) { return stop.second.name.find(name) != std::wstring::npos; }
+
+// Presses Tab until the focus comes back to where it was first met, or
+// rests on the control a screen reader calls `until`: what a screen reader
+// said at each stop, in order.
+std::vector<Stop> TabRound(HWND window, const wchar_t* until = nullptr)
 {
-    std::vector<std::pair<HWND, Reading>> stops;
+    std::vector<Stop> stops;
     for (int i = 0; i < 60; ++i) {
         HWND before = FocusOf(window);
         PressKey(VK_TAB);
         WaitUntil("the focus to move on", [&] { return FocusOf(window) != before; }, 3000);
         HWND now = FocusOf(window);
-        auto met = [now](const auto& stop) { return stop.first == now; };
-        if (now == nullptr || std::any_of(stops.begin(), stops.end(), met))
+        if (now == nullptr || std::any_of(stops.begin(), stops.end(), [now](const Stop& s) { return s.first == now; }))
             break;
         stops.emplace_back(now, Read(now));
+        if (until != nullptr && Names(stops.back(), until))
+            break;
     }
     return stops;
 }
 
-// Tabs to the control a screen reader calls `name` and presses Enter on it;
-// false, with the names met, when Tab never reaches it.
-bool PressByKeyboard(HWND window, const wchar_t* name, std::wstring& met)
+std::string Said(const std::vector<Stop>& stops)
 {
-    for (const auto& stop : TabRound(window)) {
-        met += L"\"" + stop.second.name + L"\" ";
-        if (stop.second.name.find(name) != std::wstring::npos) {
-            while (FocusOf(window) != stop.first) {
-                HWND before = FocusOf(window);
-                PressKey(VK_TAB);
-                if (!WaitUntil("the focus to move on", [&] { return FocusOf(window) != before; }, 3000))
-                    return false;
-            }
-            PressKey(VK_RETURN);
-            return true;
-        }
-    }
-    return false;
+    std::wstring said;
+    for (const Stop& stop : stops)
+        said += L"\"" + stop.second.name + L"\" ";
+    return Narrow(said);
 }
+
+// Tab to the control a screen reader calls `control`, then press `key` there.
+struct Step {
+    const wchar_t* control;
+    WORD key;
+    int times = 1;
+};
 
 struct WindowCase {
     const char* window;
-    const wchar_t* opener;   // what Enter is pressed on in the main window; null for the main window itself
+    std::vector<Step> opening;   // in the main window; none for the main window itself
     std::vector<const wchar_t*> actions;   // what the Tab key must reach, by the names a screen reader reads
 };
 
 const WindowCase kWindows[] = {
-    {"main window", nullptr,
+    {"main window", {},
      {L"Minimize", L"Close", L"Launch Brenwick", L"Online help", L"Refresh list", L"About this app",
-      L"Check this computer", L"Create user account"}},
-    // Last: after a dialog closes, Wine may leave no window with the keyboard.
-    {"about box", L"About this app", {L"Vantrell", L"vantrell.invalid", L"Donate", L"OK"}},
+      L"Check this computer", L"User accounts", L"Create user account"}},
+    {"about box", {{L"About this app", VK_RETURN}}, {L"Vantrell", L"vantrell.invalid", L"Donate", L"OK"}},
+    {"create account", {{L"Create user account", VK_RETURN}},
+     {L"Account name", L"Password (optional)", L"Password again", L"Browse", L"Default", L"Crop",
+      L"Create account", L"Cancel"}},
+    // The first row, the built-in administrator.
+    {"password", {{L"User accounts", VK_DOWN}, {L"Set password", VK_RETURN}},
+     {L"Current password", L"Enter new password", L"New password (again)", L"Apply", L"Cancel"}},
+    {"picture", {{L"Change picture", VK_RETURN}}, {L"Crop", L"Browse", L"Default", L"Change picture", L"Cancel"}},
+    {"message box", {{L"Remove password", VK_RETURN}}, {L"Yes", L"No"}},
+    // The fourth row, a standard user the operator may delete.
+    {"delete account", {{L"User accounts", VK_DOWN, 3}, {L"Delete user account", VK_RETURN}},
+     {L"Also delete user files and folders", L"Delete account", L"Cancel"}},
+    // The next row, on the main window.
+    {"panel", {{L"User accounts", VK_DOWN}},
+     {L"User display name", L"The account is disabled", L"Save changes", L"Delete user account"}},
+    {"health check", {{L"Check this computer", VK_RETURN}}, {L"Findings", L"Check again", L"Close"}},
 };
 
 }  // namespace
@@ -113,23 +128,39 @@ TEST(KeyboardAccess, EveryWindowIsWalkedAndNamedAndEscClosesIt)
     StartGdiplusForTests();
     ASSERT_TRUE(sandbox::ResetMachine(sandbox::ScenarioPath(L"default")));
     sandbox::ClearRecord();
-    RunWithOperator([](Screen&, HWND main) {
+    RunWithOperator([](Screen& screen, HWND main) {
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        HWND list = screen.Handle(screen.Ids().accountList);
+        ASSERT_GT(screen.Rows(), 1);
+        for (int row = 0; row < screen.Rows(); ++row) {
+            Reading said = Read(list, row + 1);
+            EXPECT_EQ(screen.Cell(row, 0) + L", " + screen.Cell(row, 2), said.name);
+            EXPECT_EQ(ROLE_SYSTEM_LISTITEM, said.role);
+        }
         for (const WindowCase& expected : kWindows) {
             SCOPED_TRACE(expected.window);
-            HWND window = main;
-            if (expected.opener != nullptr) {
-                std::wstring met;
-                ASSERT_TRUE(PressByKeyboard(main, expected.opener, met))
-                    << "no Tab stop named " << Narrow(expected.opener) << " among " << Narrow(met);
+            HWND window = main, opener = nullptr;
+            for (const Step& step : expected.opening) {
+                std::vector<Stop> way = TabRound(main, step.control);
+                ASSERT_TRUE(!way.empty() && Names(way.back(), step.control))
+                    << "no Tab stop named " << Narrow(step.control) << " among " << Said(way);
+                opener = way.back().first;
+                for (int i = 0; i < step.times; ++i)
+                    PressKey(step.key);
+                Sleep(500);   // the panel follows a new row
+                WaitForIdle(main);
+            }
+            if (!expected.opening.empty() && expected.opening.back().key == VK_RETURN) {
                 window = WaitForPopup(L"Vantrell_MsgBox");
                 ASSERT_NE(nullptr, window);
+                ASSERT_TRUE(WaitUntil("the new window to take the keyboard", [&] { return GetForegroundWindow() == window; }));
             }
-            std::vector<std::pair<HWND, Reading>> stops = TabRound(window);
+            std::vector<Stop> stops = TabRound(window);
             for (const auto& stop : stops) {
                 wchar_t className[64] = L"";
                 GetClassNameW(stop.first, className, 64);
-                EXPECT_FALSE(stop.second.name.empty()) << "a control of class " << Narrow(className) << " has no name";
+                EXPECT_TRUE(!stop.second.name.empty() && stop.second.name.find(L'<') == std::wstring::npos)
+                    << "a control of class " << Narrow(className) << " is named \"" << Narrow(stop.second.name) << "\"";
                 // The program's own drawn controls say what they are; the
                 // system's proxy answers for the standard ones.
                 bool drawn = wcscmp(className, L"Static") == 0;
@@ -140,12 +171,16 @@ TEST(KeyboardAccess, EveryWindowIsWalkedAndNamedAndEscClosesIt)
                     << Narrow(stop.second.name) << " has role " << role;
             }
             for (const wchar_t* action : expected.actions) {
-                auto named = [action](const auto& stop) { return stop.second.name.find(action) != std::wstring::npos; };
-                EXPECT_TRUE(std::any_of(stops.begin(), stops.end(), named)) << Narrow(action) << " is out of reach";
+                EXPECT_TRUE(std::any_of(stops.begin(), stops.end(), [action](const Stop& s) { return Names(s, action); }))
+                    << Narrow(action) << " is out of reach among " << Said(stops);
             }
             if (window != main) {
                 PressKey(VK_ESCAPE);
                 EXPECT_TRUE(WaitGone(window)) << "Esc left the window open";
+                // As after a dialog: the keyboard is back where it was.
+                EXPECT_TRUE(WaitUntil("the focus back in the main window",
+                                      [&] { return GetForegroundWindow() == main && FocusOf(main) == opener; }))
+                    << Narrow(Read(FocusOf(main)).name) << " has the focus";
             }
         }
         CoUninitialize();

@@ -385,9 +385,11 @@ TEST_F(Toolkit, SecretTextWipesItsWholeAllocation)
 
 TEST_F(Toolkit, TextsTipsFontsAndAutoWidthLabels)
 {
-    int32_t label = window_.AddLabel(L"Hi", 10, 10, -1, 18, -1);
+    int32_t label = window_.AddLabel(L"Tom & Jerry", 10, 10, -1, 18, -1);
     const ControlEntry* entry = window_.Control(label);
     ASSERT_NE(nullptr, entry);
+    EXPECT_TRUE(GetWindowLongW(entry->handle, GWL_STYLE) & SS_NOPREFIX) << "an \"&\" in a label is shown as it is";
+    window_.SetText(label, L"Hi");
     int narrow = entry->width;
     window_.SetText(label, L"A much longer text than before");
     EXPECT_GT(entry->width, narrow + 50) << "an automatic-width label follows its text";
@@ -450,9 +452,9 @@ TEST_F(Toolkit, RadioButtonsOfOneGroupCheckOneAtATimeAndReportTheirIds)
 TEST_F(Toolkit, PictureControlsAreReplacedInPlace)
 {
     // Device bitmaps: the control takes a 32-bit DIB with alpha as a copy of its own.
-    auto bitmap = [] {
+    auto bitmap = [](int side = 48) {
         HDC screen = GetDC(nullptr);
-        UniqueBitmap made(CreateCompatibleBitmap(screen, 48, 48));
+        UniqueBitmap made(CreateCompatibleBitmap(screen, side, side));
         ReleaseDC(nullptr, screen);
         return made;
     };
@@ -465,4 +467,20 @@ TEST_F(Toolkit, PictureControlsAreReplacedInPlace)
     EXPECT_FALSE(window_.SetPictureBitmap(picture, UniqueBitmap()));
     int32_t label = window_.AddLabel(L"not a picture", 10, 70, 100, 18, -1);
     EXPECT_FALSE(window_.SetPictureBitmap(label, bitmap()));
+
+    // Moved to a screen of 150 %: a picture with a source is drawn again at
+    // the new size of its control, one set by hand is kept as it is.
+    int32_t drawn = window_.AddPicture(nullptr, 70, 10, 48, 48, -1);
+    ASSERT_TRUE(window_.SetPictureSource(drawn, [&](const UiWindow& shown) { return bitmap(shown.Scale(48)); }));
+    HBITMAP byHand = window_.Control(picture)->bitmap.Get();
+    RECT frame{};
+    GetWindowRect(window_.Handle(), &frame);
+    SendMessageW(window_.Handle(), WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&frame));
+    BITMAP shown{};
+    GetObjectW(reinterpret_cast<HBITMAP>(SendMessageW(Handle(drawn), STM_GETIMAGE, IMAGE_BITMAP, 0)), sizeof(shown),
+               &shown);
+    RECT place{};
+    GetClientRect(Handle(drawn), &place);
+    EXPECT_EQ((std::vector<LONG>{72, 72, 72, 72}), (std::vector<LONG>{shown.bmWidth, shown.bmHeight, place.right, place.bottom}));
+    EXPECT_EQ(byHand, window_.Control(picture)->bitmap.Get());
 }
