@@ -206,6 +206,17 @@ TEST_F(FolderLocationTest, DestinationsThatWouldDoHarmAreRefused)
                                                             documents.c_str(), c.destination.c_str());
         EXPECT_EQ(static_cast<int>(c.refusal), static_cast<int>(refusal)) << Show(c.destination);
     }
+    // Another account's entry nobody may read: no place can be told apart
+    // from its folder, so even a harmless one is refused.
+    WString otherSid(L"mhartley");
+    ASSERT_TRUE(GetAccountSidString(otherSid));
+    const std::wstring entry =
+        L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + std::wstring(otherSid.Text());
+    ASSERT_EQ(ERROR_SUCCESS, SetKeySddl(HKEY_LOCAL_MACHINE, entry, L"D:P(D;;KR;;;WD)(A;;KA;;;WD)"));
+    const DestinationRefusal locked =
+        CheckFolderDestination(1, sid_.Text(), profile_.Text(), nullptr, documents.c_str(), L"T:\\Documents");
+    EXPECT_EQ(ERROR_SUCCESS, SetKeySddl(HKEY_LOCAL_MACHINE, entry, L"D:(A;CI;KA;;;BA)(A;CI;KA;;;SY)"));
+    EXPECT_EQ(static_cast<int>(R::ProfilesUnknown), static_cast<int>(locked));
 }
 
 // The current place comes from the account's own registry and may name any
