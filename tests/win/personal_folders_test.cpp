@@ -470,18 +470,6 @@ LRESULT CALLBACK ViewProcedure(HWND window, UINT message, WPARAM wParam, LPARAM 
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-void RegisterClasses()
-{
-    WNDCLASSW cabinet{};
-    cabinet.lpfnWndProc = DefWindowProcW;
-    cabinet.lpszClassName = L"CabinetWClass";
-    RegisterClassW(&cabinet);
-    WNDCLASSW view{};
-    view.lpfnWndProc = ViewProcedure;
-    view.lpszClassName = L"DirectUIHWND";
-    RegisterClassW(&view);
-}
-
 void Drain()
 {
     MSG message;
@@ -493,7 +481,7 @@ void Drain()
 
 TEST(RefreshExplorerWindows, EveryExplorerViewAndTheDesktop)
 {
-    RegisterClasses();
+    RegisterFakeExplorer(ViewProcedure);
     std::vector<UniqueWindow> windows;
     for (int i = 0; i < 2; ++i) {
         HWND cabinet = CreateWindowExW(0, L"CabinetWClass", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
