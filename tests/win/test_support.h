@@ -48,8 +48,10 @@ inline bool RemoveContents(const std::wstring& folder)
 {
     WIN32_FIND_DATAW found;
     UniqueFind search(FindFirstFileW((folder + L"\\*").c_str(), &found));
-    if (!search)
-        return GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (!search) {
+        const DWORD error = GetLastError();   // no folder yet is nothing to remove
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
     bool removed = true;
     do {
         const std::wstring name = found.cFileName;
