@@ -1,7 +1,6 @@
 #include "accounts/account_list.h"
 
 #include <ntsecapi.h>
-#include <sddl.h>
 
 #include <map>
 #include <set>
@@ -11,6 +10,7 @@
 #include "accounts/groups.h"
 #include "accounts/passwords.h"
 #include "accounts/profile_key_rules.h"
+#include "accounts/profile_list.h"
 #include "platform/registry.h"
 #include "platform/security.h"
 #include "platform/text_win.h"
@@ -35,7 +35,6 @@ int AddPage(std::vector<AccountRow>& rows, const USER_INFO_3* records, DWORD cou
     return added;
 }
 
-constexpr NTSTATUS kStatusSuccess = 0;
 constexpr NTSTATUS kStatusNoMoreEntries = static_cast<NTSTATUS>(0x8000001A);
 
 std::wstring Lower(const wchar_t* text)
@@ -44,12 +43,6 @@ std::wstring Lower(const wchar_t* text)
     if (!lower.empty())
         CharLowerBuffW(&lower[0], static_cast<DWORD>(lower.size()));
     return lower;
-}
-
-std::wstring SidString(PSID sid)
-{
-    UniqueResource<LocalMemoryTraits<LPWSTR>> text;
-    return ConvertSidToStringSidW(sid, text.Put()) ? std::wstring(text.Get()) : std::wstring();
 }
 
 bool RightIs(const LSA_UNICODE_STRING& right, const wchar_t* name)
@@ -89,22 +82,16 @@ bool ReadSignInVisibility(std::map<std::wstring, bool>& visible)
     return true;
 }
 
-// The profile list's folder of every SID, environment variables expanded.
-std::map<std::wstring, std::wstring> ReadProfileList()
+// The profile list's folder of every SID, environment variables expanded;
+// none when the list cannot be read whole.
+std::map<std::wstring, std::wstring> ProfileFoldersBySid()
 {
     std::map<std::wstring, std::wstring> folders;
-    RegKey list(OpenKey(kProfileListKeyPath, KEY_READ));
-    wchar_t name[256];
-    for (DWORD i = 0; list; ++i) {
-        DWORD length = ARRAYSIZE(name);
-        if (RegEnumKeyExW(list.Get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        WString sub(kProfileListKeyPath);
-        sub.Append(L"\\", name);
-        RegKey entry(OpenKey(sub.Text(), KEY_READ));
-        WString stored;
-        if (entry.QueryString(L"ProfileImagePath", stored))
-            folders[name] = ExpandEnvironmentText(stored.Text()).Text();
+    std::vector<ProfileListEntry> entries;
+    ReadProfileList(entries);
+    for (const ProfileListEntry& entry : entries) {
+        if (*entry.storedPath.Text() != L'\0')
+            folders[entry.sid.Text()] = entry.path.Text();
     }
     return folders;
 }
@@ -116,13 +103,12 @@ std::set<std::wstring> ReadProfileFolderNames(const wchar_t* profiles)
     WString pattern(profiles);
     pattern.Append(L"\\*");
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileExW(pattern.Text(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
-    if (search == INVALID_HANDLE_VALUE)
+    UniqueFind search(FindFirstFileExW(pattern.Text(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));
+    if (!search)
         return names;
     do {
         names.insert(Lower(found.cFileName));
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    } while (FindNextFileW(search.Get(), &found));
     return names;
 }
 
@@ -145,7 +131,7 @@ bool ReadAccountSummaries(const wchar_t* consoleUserName, std::vector<AccountSum
 {
     std::map<std::wstring, bool> visible;
     const bool visibilityKnown = ReadSignInVisibility(visible);
-    const std::map<std::wstring, std::wstring> profileList = ReadProfileList();
+    const std::map<std::wstring, std::wstring> profileList = ProfileFoldersBySid();
     WString profiles = ProfilesDirectory();
     const std::set<std::wstring> profileNames = ReadProfileFolderNames(profiles.Text());
     WString autoLogonName = GetAutoLogonUserName();

@@ -136,8 +136,8 @@ CreateOutcome Create(UiWindow& dialog, const Controls& controls, WString& accoun
         return CreateOutcome::NotAdded;
     }
     SecretText password, again;
-    password.Read(dialog, controls.password);
-    again.Read(dialog, controls.again);
+    ReadSecretField(dialog, controls.password, password);
+    ReadSecretField(dialog, controls.again, again);
     // Exactly, as the password dialog compares: a confirmation that ignores
     // case would confirm a password the operator never typed twice.
     if (CompareText(password.Text(), again.Text(), true) != 0) {

@@ -11,6 +11,8 @@
 
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
+#include "accounts/profile_key_rules.h"
+#include "accounts/profile_list.h"
 #include "platform/files.h"
 #include "platform/handles.h"
 #include "platform/machine.h"
@@ -19,9 +21,7 @@
 
 namespace {
 
-constexpr wchar_t kProfileListKey[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 constexpr wchar_t kPictureKey[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\AccountPicture\\Users";
-constexpr NTSTATUS kStatusSuccess = 0;
 
 // Every right the policy holds for the SID, and the policy's account object
 // with them: nothing stays behind in the policy for a SID nobody owns.
@@ -83,67 +83,9 @@ ProfileFolderVerdict CheckLevels(const wchar_t* root, const wchar_t* folder)
     return ProfileFolderVerdict::Inside;
 }
 
-// A stored path resolved to its plain form; false when it is no local path.
-bool ResolveStored(const wchar_t* stored, WString& resolved)
-{
-    WString expanded = ExpandEnvironmentText(stored);
-    return NormaliseLocalPath(expanded.Text(), resolved) == ProfileFolderVerdict::Inside;
-}
-
 bool Overlaps(const wchar_t* a, const wchar_t* b)
 {
     return EqualsNoCase(a, b) || IsStrictlyBelow(a, b) || IsStrictlyBelow(b, a);
-}
-
-// Entries of the same account: its own and its backed-up or temporary twins.
-bool IsOwnEntry(const wchar_t* entry, const wchar_t* ownSid)
-{
-    uint32_t length = TextLength(ownSid);
-    if (length == 0 || TextLength(entry) < length)
-        return false;
-    WString head;
-    head.AssignSubstring(entry, 1, static_cast<int>(length));
-    return EqualsNoCase(head.Text(), ownSid) && (entry[length] == L'\0' || entry[length] == L'.');
-}
-
-// The folders of the other profiles (other accounts', and the public and
-// default ones), resolved as stored. False when the list could not be read
-// whole: a profile missing from the answer could be the one at risk.
-bool OtherProfileFolders(const wchar_t* ownSid, std::vector<WString>& folders)
-{
-    RegKey list;
-    if (!list.Open(kProfileListKey, KEY_READ))
-        return false;
-    auto add = [&folders](const wchar_t* stored) {
-        WString resolved;
-        if (stored != nullptr && *stored != L'\0' && ResolveStored(stored, resolved))
-            folders.push_back(std::move(resolved));
-    };
-    for (const wchar_t* value : {L"Public", L"Default"}) {
-        WString stored;
-        if (list.QueryString(value, stored))
-            add(stored.Text());
-    }
-    // Where the list does not name the public profile, the environment does.
-    add(L"%Public%");
-    wchar_t name[256];
-    for (DWORD index = 0;; ++index) {
-        DWORD length = ARRAYSIZE(name);
-        LSTATUS status = RegEnumKeyExW(list.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_NO_MORE_ITEMS)
-            return true;
-        if (status != ERROR_SUCCESS)
-            return false;
-        if (IsOwnEntry(name, ownSid))
-            continue;
-        RegKey entry;
-        WString path = JoinPath(kProfileListKey, name);
-        if (!entry.Open(path.Text(), KEY_READ))
-            return false;
-        WString stored;
-        if (entry.QueryString(L"ProfileImagePath", stored))
-            add(stored.Text());
-    }
 }
 
 // The path the system resolves for the folder itself: short names, links and
@@ -204,7 +146,7 @@ bool RemovePictureSet(const wchar_t* sidString)
 
 bool RemoveProfileEntry(const wchar_t* sidString)
 {
-    WString key = JoinPath(kProfileListKey, sidString);
+    WString key = JoinPath(kProfileListKeyPath, sidString);
     if (!KeyExists(key.Text()))
         return true;
     RegKey().DeleteTree(key.Text());
@@ -222,11 +164,14 @@ ProfileFolderVerdict CheckProfileFolder(const wchar_t* storedPath, const wchar_t
     if (verdict != ProfileFolderVerdict::Inside)
         return verdict;
     NormaliseLocalPath(root.Text(), resolvedRoot);
-    std::vector<WString> others;
-    if (!OtherProfileFolders(ownSidString, others))
+    std::vector<WString> stored, others;
+    if (!OtherProfileFolders(ownSidString, stored))
         return ProfileFolderVerdict::ProfileListUnreadable;
-    for (const WString& other : others) {
-        if (Overlaps(resolved.Text(), other.Text()))
+    for (const WString& other : stored) {
+        others.emplace_back();
+        if (NormaliseLocalPath(other.Text(), others.back()) != ProfileFolderVerdict::Inside)
+            others.pop_back();
+        else if (Overlaps(resolved.Text(), others.back().Text()))
             return ProfileFolderVerdict::Shared;
     }
     verdict = CheckLevels(resolvedRoot.Text(), resolved.Text());

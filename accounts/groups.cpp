@@ -14,7 +14,6 @@
 namespace {
 
 constexpr DWORD kSidBytes = 260;
-constexpr NTSTATUS kStatusSuccess = 0;
 
 // The account's SID, in a block of the size the lookup asks for.
 bool LookupSid(const wchar_t* accountName, LocalSid& sid)

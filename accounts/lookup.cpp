@@ -1,8 +1,6 @@
 #include "accounts/lookup.h"
 
 #include <lm.h>
-#include <psapi.h>
-#include <sddl.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 #include <userenv.h>
@@ -14,40 +12,21 @@
 #include "platform/handles.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
-#include "platform/security.h"
+#include "platform/sid.h"
+#include "platform/system.h"
+#include "platform/token.h"
 #include "platform/text_win.h"
 
 namespace {
 
-// A SID string from a binary SID; the system's copy is released here.
-bool SidText(PSID sid, WString& text)
-{
-    LPWSTR converted = nullptr;
-    if (!ConvertSidToStringSidW(sid, &converted))
-        return false;
-    UniqueLocalMemory holder(converted);
-    return text.Assign(converted);
-}
-
-bool TokenUserIs(HANDLE token, PSID sid)
-{
-    UniqueBytes user;
-    return QueryTokenInformation(token, TokenUser, user) &&
-           EqualSid(reinterpret_cast<TOKEN_USER*>(user.Get())->User.Sid, sid);
-}
-
 // The first process of the session that runs as `sid`; its token and handle.
 HANDLE FindTokenInSession(DWORD session, PSID sid, UniqueHandle& process)
 {
-    DWORD ids[1024];
-    DWORD bytes = 0;
-    if (!EnumProcesses(ids, sizeof(ids), &bytes))
-        return nullptr;
-    for (DWORD i = 0; i < bytes / sizeof(DWORD); ++i) {
+    for (DWORD id : ProcessIds()) {
         DWORD processSession = 0;
-        if (!ProcessIdToSessionId(ids[i], &processSession) || processSession != session)
+        if (!ProcessIdToSessionId(id, &processSession) || processSession != session)
             continue;
-        UniqueHandle candidate(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, ids[i]));
+        UniqueHandle candidate(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, id));
         if (!candidate)
             continue;
         UniqueHandle token;
@@ -66,7 +45,7 @@ HANDLE FindTokenInSession(DWORD session, PSID sid, UniqueHandle& process)
 bool GetAccountSidAndProfile(const wchar_t* accountName, WString& sidString, WString* profilePath)
 {
     LocalSid sid;
-    if (!AccountNameToSid(accountName, sid, nullptr) || !SidText(sid.Get(), sidString))
+    if (!AccountNameToSid(accountName, sid, nullptr) || !SidToText(sid.Get(), sidString))
         return false;
     if (profilePath == nullptr)
         return true;
@@ -97,7 +76,7 @@ bool GetAccountSidString(WString& buffer)
 {
     LocalSid sid;
     WString text;
-    if (!AccountNameToSid(buffer.Text(), sid, nullptr) || !SidText(sid.Get(), text))
+    if (!AccountNameToSid(buffer.Text(), sid, nullptr) || !SidToText(sid.Get(), text))
         return false;
     return buffer.Assign(text.Text());
 }
@@ -136,8 +115,8 @@ UniqueToken FindConsoleUser(WString& userName, WString* profilePath, WString* si
         return UniqueToken();
 
     UniqueBytes user;
-    if (sidString != nullptr && QueryTokenInformation(token.Get(), TokenUser, user))
-        SidText(reinterpret_cast<TOKEN_USER*>(user.Get())->User.Sid, *sidString);
+    if (sidString != nullptr)
+        SidToText(QueryTokenUser(token.Get(), user), *sidString);
     if (profilePath != nullptr)
         FromFolderPath(*profilePath, CSIDL_PROFILE, token.Get(), 0);
     return token;
@@ -154,14 +133,15 @@ bool ReadProfileImagePath(const wchar_t* sidString, WString& path)
     return path.Assign(ExpandEnvironmentText(stored.Text()).Text());
 }
 
-bool ForEachAccountPage(DWORD level, const std::function<bool(const void* records, DWORD count)>& page)
+bool ForEachAccountPage(DWORD level, const std::function<bool(const void* records, DWORD count)>& page,
+                        DWORD filter)
 {
     DWORD resume = 0;
     NET_API_STATUS status;
     do {
         UniqueNetBuffer buffer;
         DWORD read = 0, total = 0;
-        status = machine::NetUserEnum(nullptr, level, 0, reinterpret_cast<LPBYTE*>(buffer.Put()),
+        status = machine::NetUserEnum(nullptr, level, filter, reinterpret_cast<LPBYTE*>(buffer.Put()),
                                       MAX_PREFERRED_LENGTH, &read, &total, &resume);
         if (status != NERR_Success && status != ERROR_MORE_DATA)
             return false;

@@ -12,8 +12,10 @@
 
 // Hands every page of the local accounts at `level` (1 or 3: USER_INFO_1
 // or USER_INFO_3 records) to `page`, as the database gives them out, until
-// `page` returns false. False when the database failed before the end.
-bool ForEachAccountPage(DWORD level, const std::function<bool(const void* records, DWORD count)>& page);
+// `page` returns false. `filter` is NetUserEnum's (0: every kind). False
+// when the database failed before the end.
+bool ForEachAccountPage(DWORD level, const std::function<bool(const void* records, DWORD count)>& page,
+                        DWORD filter = 0);
 
 // Whether the account database knows `name`; its privilege level too when
 // asked for.

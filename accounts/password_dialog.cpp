@@ -51,8 +51,8 @@ bool Apply(UiDialog& dialog, const Fields& fields, const wchar_t* accountName,
     dialog.SetState(fields.apply, StateFlags::Disable);
     dialog.SetState(fields.cancel, StateFlags::Disable);
     SecretText first, second;
-    first.Read(dialog, fields.first);
-    second.Read(dialog, fields.second);
+    ReadSecretField(dialog, fields.first, first);
+    ReadSecretField(dialog, fields.second, second);
     bool equal = CompareText(first.Text(), second.Text(), true) == 0;
 
     if (mode == PasswordDialogMode::AutoLogon) {
@@ -70,7 +70,7 @@ bool Apply(UiDialog& dialog, const Fields& fields, const wchar_t* accountName,
     Report(dialog, fields, L"Setting password, please wait...", kGreen);
     SecretText current;
     if (mode == PasswordDialogMode::ChangePassword)
-        current.Read(dialog, fields.current);
+        ReadSecretField(dialog, fields.current, current);
     if (!equal) {
         Refuse(dialog, fields, L"The new passwords you entered are not equal.", fields.first);
         return false;

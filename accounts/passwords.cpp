@@ -7,6 +7,7 @@
 #include "platform/handles.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
+#include "platform/secret_text.h"
 #include "platform/security.h"
 #include "ui/drawing.h"
 #include "ui/message_box.h"
@@ -17,7 +18,6 @@ namespace {
 
 constexpr wchar_t kWinlogonKey[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
 constexpr wchar_t kSecretName[] = L"DefaultPassword";
-constexpr NTSTATUS kStatusSuccess = 0;
 constexpr DWORD kPaddedPasswordChars = 10;
 
 // The Winlogon key; when it refuses, its security is reset and it is opened
@@ -30,46 +30,23 @@ RegKey OpenWinlogon(DWORD access)
     return key;
 }
 
-// A string value of type REG_SZ, REG_EXPAND_SZ or REG_MULTI_SZ (accepted
-// types as given), the inner separators of a multi-string turned into line
-// feeds. False when the value is missing, of another type or unreadable.
-bool ReadText(HKEY key, const wchar_t* name, WString& text, bool onlyPlainString)
+// A string value of type REG_SZ, REG_EXPAND_SZ or REG_MULTI_SZ (only REG_SZ
+// when asked), a multi-string in its text form. False when the value is
+// missing, of another type or unreadable.
+bool ReadText(RegKey& key, const wchar_t* name, WString& text, bool onlyPlainString)
 {
-    DWORD type = 0, size = 0;
-    if (key == nullptr || RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-        return false;
-    if (onlyPlainString ? type != REG_SZ : (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ))
-        return false;
-    uint32_t units = size / sizeof(wchar_t) + 2;
-    wchar_t* buffer = text.GetBuffer(units, nullptr, true);
-    if (buffer == nullptr)
-        return false;
-    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS) {
-        text.Assign(L"");
-        return false;
-    }
-    uint32_t stored = size / sizeof(wchar_t);
-    if (type == REG_MULTI_SZ && stored > 3)
-        MultiStringToText(buffer, stored);
-    text.Length();   // measured afresh: the buffer was written directly
-    return true;
+    DWORD type = REG_NONE;
+    if (key.QueryString(name, text, &type) && (!onlyPlainString || type == REG_SZ))
+        return true;
+    text.Assign(L"");
+    return false;
 }
 
-bool WriteText(HKEY key, const wchar_t* name, const wchar_t* text)
+// Whether the key holds a string value of that name, never reading it.
+bool HasTextValue(const RegKey& key, const wchar_t* name)
 {
-    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                          (TextLength(text) + 1) * sizeof(wchar_t)) == ERROR_SUCCESS;
-}
-
-// Whether the key holds a string value of that name, asked by its size
-// alone: a password stored in plain text is never read into memory just to
-// learn that it is there.
-bool HasTextValue(HKEY key, const wchar_t* name)
-{
-    DWORD type = 0;
-    DWORD size = 0;
-    return key != nullptr && RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
-           (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ);
+    DWORD type = REG_NONE;
+    return key.HasValue(name, &type) && (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ);
 }
 
 DWORD WINAPI PasswordWorker(void* parameter)
@@ -114,31 +91,26 @@ WString GetAutoLogonUserName()
     WString name;
     name.Assign(L"");
     RegKey key = OpenWinlogon(KEY_READ);
-    if (!ReadText(key.Get(), L"DefaultUserName", name, true))
+    if (!ReadText(key, L"DefaultUserName", name, true))
         name.Assign(L"");
     return name;
 }
 
 bool IsAutoLogonConfigured()
 {
-    LSA_OBJECT_ATTRIBUTES attributes{};
-    UniqueLsaPolicy policy;
-    if (machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_SECRET, policy.Put()) != kStatusSuccess)
+    UniqueLsaPolicy policy = OpenLocalPolicy(POLICY_CREATE_SECRET);
+    SecretText secret;
+    if (!policy)
         return false;
-    LSA_UNICODE_STRING name = machine::CountedText(kSecretName);
-    UniqueLsaText data;
-    bool stored = machine::LsaRetrievePrivateData(policy.Get(), &name, data.Put()) == kStatusSuccess && data;
-    // The whole buffer: the counted length may stop short of it.
-    if (data && data.Get()->Buffer != nullptr)
-        SecureZeroMemory(data.Get()->Buffer, std::max(data.Get()->MaximumLength, data.Get()->Length));
-    data.Reset();
+    bool stored = RetrieveSecret(policy.Get(), kSecretName, secret);
+    secret.Wipe();
     policy.Reset();
 
     RegKey key = OpenWinlogon(KEY_READ);
     if (!stored)
-        stored = HasTextValue(key.Get(), kSecretName);
+        stored = HasTextValue(key, kSecretName);
     WString on;
-    bool enabled = ReadText(key.Get(), L"AutoAdminLogon", on, false) && EqualsNoCase(on.Text(), L"1");
+    bool enabled = ReadText(key, L"AutoAdminLogon", on, false) && EqualsNoCase(on.Text(), L"1");
     return stored && enabled;
 }
 
@@ -186,7 +158,7 @@ AutoLogonResult SetAutoLogon(const wchar_t* accountName, const wchar_t* password
         return AutoLogonResult::Failed;
     bool setting = password != nullptr;
     const wchar_t* name = accountName != nullptr ? accountName : L"";
-    if (!WriteText(key.Get(), L"DefaultUserName", setting ? name : L""))
+    if (!key.SetValue(L"DefaultUserName", REG_SZ, setting ? name : L"", 0))
         return AutoLogonResult::Failed;
 
     if (setting && *name != L'\0') {
@@ -198,7 +170,7 @@ AutoLogonResult SetAutoLogon(const wchar_t* accountName, const wchar_t* password
             GetComputerNameW(computer, &length);
             domain.Assign(computer);
         }
-        WriteText(key.Get(), L"DefaultDomainName", domain.Text());
+        key.SetValue(L"DefaultDomainName", REG_SZ, domain.Text(), 0);
     }
     if (!setting) {
         // Off before the secret goes: a power cut between the two then
@@ -207,45 +179,34 @@ AutoLogonResult SetAutoLogon(const wchar_t* accountName, const wchar_t* password
         bool configured = IsAutoLogonConfigured();
         WString current;
         RegKey reading = OpenWinlogon(KEY_READ);
-        if (ReadText(reading.Get(), L"AutoAdminLogon", current, false) && !EqualsNoCase(current.Text(), L"0") &&
-            !WriteText(key.Get(), L"AutoAdminLogon", L"0"))
+        if (ReadText(reading, L"AutoAdminLogon", current, false) && !EqualsNoCase(current.Text(), L"0") &&
+            !key.SetValue(L"AutoAdminLogon", REG_SZ, L"0", 0))
             return AutoLogonResult::Failed;
         if (!configured)
             return AutoLogonResult::NothingToClear;
     }
 
-    LSA_OBJECT_ATTRIBUTES attributes{};
-    UniqueLsaPolicy policy;
-    if (machine::LsaOpenPolicy(nullptr, &attributes, POLICY_CREATE_SECRET, policy.Put()) != kStatusSuccess)
+    UniqueLsaPolicy policy = OpenLocalPolicy(POLICY_CREATE_SECRET);
+    if (!policy)
         return AutoLogonResult::Failed;
-    NTSTATUS stored;
-    LSA_UNICODE_STRING secretName = machine::CountedText(kSecretName);
+    bool stored;
     if (setting) {
         // Short passwords are stored as ten characters, padded with zeros.
-        uint32_t length = TextLength(password);
-        uint32_t units = length < kPaddedPasswordChars ? kPaddedPasswordChars : length;
-        WString padded;
-        wchar_t* buffer = padded.GetBuffer(units, nullptr, true);
-        if (buffer == nullptr)
+        SecretText padded;
+        if (!padded.Hold(password, TextLength(password), kPaddedPasswordChars))
             return AutoLogonResult::Failed;
-        memcpy(buffer, password, length * sizeof(wchar_t));
-        LSA_UNICODE_STRING data;
-        data.Buffer = buffer;
-        data.Length = static_cast<USHORT>(units * sizeof(wchar_t));
-        data.MaximumLength = static_cast<USHORT>(data.Length + sizeof(wchar_t));
-        stored = machine::LsaStorePrivateData(policy.Get(), &secretName, &data);
-        SecureZeroMemory(buffer, (units + 1) * sizeof(wchar_t));   // the whole allocation
+        stored = StoreSecret(policy.Get(), kSecretName, &padded);
     } else {
-        stored = machine::LsaStorePrivateData(policy.Get(), &secretName, nullptr);
+        stored = StoreSecret(policy.Get(), kSecretName, nullptr);
     }
     policy.Reset();
 
     // Switched on only with the new secret in place: after a failed store
     // the next start would sign in with the previous one. A failed store
     // switches it off instead, so no stale secret is ever used.
-    const bool enable = setting && stored == kStatusSuccess;
-    bool switched = WriteText(key.Get(), L"AutoAdminLogon", enable ? L"1" : L"0");
+    const bool enable = setting && stored;
+    bool switched = key.SetValue(L"AutoAdminLogon", REG_SZ, enable ? L"1" : L"0", 0);
     // A plain-text password in the registry never survives a change.
     RegDeleteValueW(key.Get(), kSecretName);
-    return stored == kStatusSuccess && switched ? AutoLogonResult::Done : AutoLogonResult::Failed;
+    return stored && switched ? AutoLogonResult::Done : AutoLogonResult::Failed;
 }

@@ -76,6 +76,8 @@ DestinationRefusal CheckDestination(const DestinationFacts& facts)
     const wchar_t* to = facts.destination;
     if (PlaceRule rule = CheckPlace(to, facts); rule != PlaceRule::None)
         return static_cast<DestinationRefusal>(rule);
+    if (!facts.otherProfilesKnown)
+        return DestinationRefusal::ProfilesUnknown;
     if (facts.source != nullptr && *facts.source != L'\0') {
         if (IsSameOrBelow(to, facts.source))
             return DestinationRefusal::InsideSource;
@@ -97,6 +99,8 @@ SourceRefusal CheckSource(const DestinationFacts& facts, bool movingContents)
         return SourceRefusal::None;
     if (PlaceRule rule = CheckPlace(facts.source, facts); rule != PlaceRule::None)
         return static_cast<SourceRefusal>(rule);
+    if (!facts.otherProfilesKnown)
+        return SourceRefusal::ProfilesUnknown;
     if (facts.sourceHasLink)
         return SourceRefusal::Link;
     // Known-bad places are named above for a clearer message; what decides
@@ -125,6 +129,9 @@ WString SourceRefusalText(SourceRefusal refusal, const wchar_t* resolved, PlaceO
          L"That is not known to be this account's own folder (inside its profile, a place this program moved it to, "
          L"or a folder it owns), so its contents can not be moved."},
         {SourceRefusal::Unreachable, L"That folder could not be opened as itself, so its contents can not be moved."},
+        {SourceRefusal::ProfilesUnknown,
+         L"The list of this computer's user profiles could not be read whole, so that folder can not be told apart "
+         L"from another account's and its contents can not be moved."},
     };
     for (const Row& row : rows) {
         if (row.refusal != refusal)
@@ -177,6 +184,7 @@ const wchar_t* RefusalText(DestinationRefusal refusal)
         {DestinationRefusal::ContainsSource, L"The selected location contains the folder being moved.\r\n\r\nPlease choose another location."},
         {DestinationRefusal::OtherFolder, L"Another personal folder is already at the selected location.\r\n\r\nTwo personal folders can not share one location."},
         {DestinationRefusal::Link, L"The selected location is a link to another folder.\r\n\r\nPlease choose the real folder instead."},
+        {DestinationRefusal::ProfilesUnknown, L"The list of this computer's user profiles could not be read whole, so the selected location can not be told apart from another account's.\r\n\r\nPlease try again later."},
     };
     for (const Row& row : rows) {
         if (row.refusal == refusal)

@@ -42,6 +42,7 @@ struct DestinationFacts {
     const wchar_t* profilesDirectory = nullptr;
     std::vector<const wchar_t*> systemFolders;    // Windows, Program Files (both), ProgramData
     std::vector<const wchar_t*> otherProfiles;    // every other account's profile, Public and Default
+    bool otherProfilesKnown = true;               // false when the profile list could not be read whole
     std::vector<const wchar_t*> otherFolders;     // the current places of the other five folders
 };
 
@@ -56,6 +57,7 @@ enum class DestinationRefusal {
     ContainsSource,
     OtherFolder,         // where another of the six folders is
     Link,
+    ProfilesUnknown,     // the other profiles could not all be read: none can be ruled out
 };
 
 // The first rule the destination breaks, or None. With `moving` false (a
@@ -82,6 +84,7 @@ enum class SourceRefusal {
     Link,                // a link on the way: what it leads to can change under the move
     NotOwnPlace,         // none of the account's own places
     Unreachable,         // the folder could not be opened as itself
+    ProfilesUnknown,     // the other profiles could not all be read: none can be ruled out
 };
 
 // The first rule the current place (facts.source, facts.sourceHasLink)

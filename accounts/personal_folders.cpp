@@ -2,7 +2,6 @@
 
 #include <aclapi.h>
 #include <knownfolders.h>
-#include <sddl.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 #include <userenv.h>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "accounts/lookup.h"
+#include "accounts/profile_list.h"
 #include "platform/file_move.h"
 #include "platform/files.h"
 #include "platform/handles.h"
@@ -31,41 +31,22 @@ constexpr DWORD kDefaultPathFlags = 0x4400;   // KF_FLAG_DEFAULT_PATH | KF_FLAG_
 
 HANDLE UsableToken(HANDLE token) { return token == INVALID_HANDLE_VALUE ? nullptr : token; }
 
-// The user of a token, copied out; false when it cannot be read.
-bool ReadTokenUser(HANDLE token, std::vector<BYTE>& user)
-{
-    DWORD size = 0;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    if (size == 0)
-        return false;
-    user.resize(size);
-    return GetTokenInformation(token, TokenUser, user.data(), size, &size) != FALSE;
-}
-
 // The SID string of the account this process runs as; empty when unknown.
 WString ProcessUserSidString()
 {
-    UniqueHandle own;
-    std::vector<BYTE> user;
-    UniqueResource<LocalMemoryTraits<LPWSTR>> text;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.Put()) || !ReadTokenUser(own.Get(), user) ||
-        !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, text.Put()))
-        return WString(L"");
-    return WString(text.Get());
+    WString text;
+    ProcessUserSidText(text);
+    return text;
 }
 
 // True when the token is of the account this process runs as.
 bool IsOwnUser(HANDLE token)
 {
-    UniqueHandle own;
-    std::vector<BYTE> theirs, ours;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.Put()) || !ReadTokenUser(token, theirs) ||
-        !ReadTokenUser(own.Get(), ours))
-        return false;
-    return EqualSid(reinterpret_cast<TOKEN_USER*>(theirs.data())->User.Sid,
-                    reinterpret_cast<TOKEN_USER*>(ours.data())->User.Sid) != FALSE;
+    UniqueToken own;
+    UniqueBytes ours;
+    return OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.Put()) &&
+           TokenUserIs(token, QueryTokenUser(own.Get(), ours));
 }
-
 
 bool ReadsBackAs(int index, const wchar_t* newPath, bool byKnownFolder)
 {
@@ -137,41 +118,16 @@ bool IsDirectoryLink(const wchar_t* path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-// Every profile folder the profile list names, except the account's own.
-void AddOtherProfiles(std::vector<WString>& list, const wchar_t* ownSid)
+// Every other profile's folder, resolved; false when the list could not be
+// read whole.
+bool AddOtherProfiles(std::vector<WString>& list, const wchar_t* ownSid)
 {
-    const wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
-    UniqueRegKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProfileList, 0, KEY_READ | KEY_WOW64_64KEY, key.Put()) != ERROR_SUCCESS)
-        return;
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[256];
-        DWORD length = ARRAYSIZE(name);
-        if (RegEnumKeyExW(key.Get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        if (EqualsNoCase(name, ownSid))
-            continue;
-        WString path;
-        if (ReadProfileImagePath(name, path))
-            AddResolved(list, path.Text());
-    }
-    // The default profile and the shared one are nobody's own either.
-    RegKey list32;
-    WString keyPath(L"HKLM64\\");
-    keyPath.Append(kProfileList);
-    if (list32.Open(keyPath.Text(), KEY_READ)) {
-        const wchar_t* const values[] = {L"Default", L"Public"};
-        for (const wchar_t* value : values) {
-            WString text;
-            if (list32.QueryString(value, text) && !text.IsEmpty()) {
-                WString expanded = ExpandEnvironmentText(text.Text());
-                AddResolved(list, expanded.Text());
-            }
-        }
-    }
-    WString shared;
-    if (FromKnownFolder(shared, FOLDERID_Public, nullptr, 0))
-        AddResolved(list, shared.Text());
+    std::vector<WString> folders;
+    if (!OtherProfileFolders(ownSid, folders))
+        return false;
+    for (const WString& folder : folders)
+        AddResolved(list, folder.Text());
+    return true;
 }
 
 }  // namespace
@@ -269,13 +225,14 @@ struct MachinePlaces {
     WString profiles;
     WString own;
     std::vector<WString> others;
+    bool othersKnown = false;
 };
 
 void GatherMachinePlaces(MachinePlaces& places, const wchar_t* sidString, const wchar_t* profilePath)
 {
-    wchar_t windows[MAX_PATH] = L"";
-    if (GetWindowsDirectoryW(windows, MAX_PATH) > 0)
-        AddResolved(places.system, windows);
+    WString windows = WindowsDirectory();
+    if (!windows.IsEmpty())
+        AddResolved(places.system, windows.Text());
     const KNOWNFOLDERID* const systemFolders[] = {&FOLDERID_ProgramFiles, &FOLDERID_ProgramFilesX86,
                                                   &FOLDERID_ProgramData};
     for (const KNOWNFOLDERID* id : systemFolders) {
@@ -287,7 +244,7 @@ void GatherMachinePlaces(MachinePlaces& places, const wchar_t* sidString, const 
     WString profiles = ProfilesDirectory();
     places.profiles = Resolved(profiles.Text());
     places.own = Resolved(profilePath);
-    AddOtherProfiles(places.others, sidString);
+    places.othersKnown = AddOtherProfiles(places.others, sidString);
 }
 
 void PlacesToFacts(const MachinePlaces& places, DestinationFacts& facts)
@@ -298,12 +255,13 @@ void PlacesToFacts(const MachinePlaces& places, DestinationFacts& facts)
         facts.systemFolders.push_back(path.Text());
     for (const WString& path : places.others)
         facts.otherProfiles.push_back(path.Text());
+    facts.otherProfilesKnown = places.othersKnown;
 }
 
 // Where this program records the places it moved each account's folders
 // to: below HKLM, which only administrators can write, so the record is
 // no claim of the account's own.
-constexpr wchar_t kMovedPlacesKey[] = L"SOFTWARE\\Vantrell\\Moved folders\\";
+constexpr wchar_t kMovedPlacesKey[] = L"HKLM64\\SOFTWARE\\Vantrell\\Moved folders\\";
 
 WString MovedPlacesKey(const wchar_t* sidString)
 {
@@ -314,12 +272,9 @@ WString MovedPlacesKey(const wchar_t* sidString)
 
 void RecordMovedPlace(const wchar_t* sidString, int index, const wchar_t* place)
 {
-    UniqueRegKey key;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, MovedPlacesKey(sidString).Text(), 0, nullptr, 0,
-                        KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, key.Put(), nullptr) != ERROR_SUCCESS)
-        return;
-    RegSetValueExW(key.Get(), kPersonalFolders[index].valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(place),
-                   static_cast<DWORD>((wcslen(place) + 1) * sizeof(wchar_t)));
+    RegKey key;
+    if (key.Open(MovedPlacesKey(sidString).Text(), kCreateKeyAccess))
+        key.SetValue(kPersonalFolders[index].valueName, REG_SZ, place, 0);
 }
 
 // True when `place` (as resolved) is where this program last moved one of
@@ -327,9 +282,7 @@ void RecordMovedPlace(const wchar_t* sidString, int index, const wchar_t* place)
 bool IsRecordedPlace(const wchar_t* sidString, const wchar_t* place)
 {
     RegKey key;
-    WString path(L"HKLM64\\");
-    path.Append(MovedPlacesKey(sidString).Text());
-    if (!key.Open(path.Text(), KEY_READ))
+    if (!key.Open(MovedPlacesKey(sidString).Text(), KEY_READ))
         return false;
     for (const PersonalFolder& folder : kPersonalFolders) {
         WString recorded;

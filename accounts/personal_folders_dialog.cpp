@@ -16,6 +16,7 @@
 #include "platform/machine.h"
 #include "platform/security.h"
 #include "platform/system.h"
+#include "platform/text_win.h"
 #include "ui/dialog.h"
 #include "ui/drawing.h"
 #include "ui/message_box.h"
@@ -56,15 +57,9 @@ struct Session {
     WString leftList;            // the text file naming what the last move left behind
 };
 
-HWND Handle(UiWindow& dialog, int32_t id)
-{
-    const ControlEntry* control = dialog.Control(id);
-    return control != nullptr ? control->handle : nullptr;
-}
-
 WString Cell(UiWindow& dialog, int32_t list, int row, int column)
 {
-    return ListCellText(Handle(dialog, list), row, column);
+    return ListCellText(dialog.ControlHandle(list), row, column);
 }
 
 // The icon the shell associates with the folder, added to the list's images.
@@ -86,7 +81,7 @@ void FillFolderList(Session& session)
 {
     UiWindow& dialog = *session.dialog;
     const int32_t list = session.ids.list;
-    SendMessageW(Handle(dialog, list), LVM_DELETEALLITEMS, 0, 0);
+    SendMessageW(dialog.ControlHandle(list), LVM_DELETEALLITEMS, 0, 0);
     session.rows = VisibleFolderRows(session.owner->osVersion);
     for (int index : session.rows) {
         WString current, original;
@@ -102,7 +97,7 @@ void FillFolderList(Session& session)
 int SelectedRow(Session& session)
 {
     return static_cast<int>(
-        SendMessageW(Handle(*session.dialog, session.ids.list), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+        SendMessageW(session.dialog->ControlHandle(session.ids.list), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
 }
 
 void FollowSelection(Session& session)
@@ -192,10 +187,10 @@ void OfferLeftBehind(Session& session, const RelocationResult& move)
     dialog.SetState(session.ids.leftLink, StateFlags::Hide);
     if (move.left.empty())
         return;
-    wchar_t temp[MAX_PATH + 1] = L"";
-    if (GetTempPathW(MAX_PATH, temp) == 0)
+    WString temp = TempDirectory();
+    if (temp.IsEmpty())
         return;
-    session.leftList.Assign(temp);
+    session.leftList.Assign(temp.Text());
     session.leftList.Append(L"Vantrell - items not moved.txt");
     if (!WriteLeftBehindList(session.leftList.Text(), move.source.Text(), move.left))
         return;
@@ -252,7 +247,7 @@ void Relocate(Session& session, bool restore)
     OfferLeftBehind(session, result);
 
     if (result.outcome == RelocationOutcome::Done) {
-        SetListCellText(Handle(dialog, session.ids.list), row, 1, target.Text());
+        SetListCellText(dialog.ControlHandle(session.ids.list), row, 1, target.Text());
         ThemedMessageBox(restore ? L"The selected folder was successfully restored."
                                  : L"The selected folder was successfully moved.",
                          BoxKind::Ok, 120, *session.owner->window);
@@ -297,9 +292,7 @@ void AddControls(Session& session, HICON accountIcon, const wchar_t* displayName
     dialog.SetColumnWidth(ids.list, 1, 240);
     dialog.SetColumnWidth(ids.list, 2, 235);
     dialog.NameList(ids.list, L"Personal folders");
-    wchar_t system[MAX_PATH] = L"";
-    UINT length = GetSystemDirectoryW(system, MAX_PATH);
-    WString shell(length > 0 && length < MAX_PATH ? system : L"");
+    WString shell = SystemDirectory();
     shell.Append(L"\\Shell32.dll");
     HICON extracted = nullptr;
     if (SHDefExtractIconW(shell.Text(), 3, 0, &extracted, nullptr, 16) == S_OK) {
@@ -328,7 +321,7 @@ void AddControls(Session& session, HICON accountIcon, const wchar_t* displayName
         UniqueBitmap picture = ToGdiBitmap(band.Get(), kBandColour);
         ids.spinner = dialog.AddPicture(picture.Release(), 16, 314, 28, 28, -1);
         dialog.SetState(ids.spinner, StateFlags::Hide);
-        if (HWND spinner = Handle(dialog, ids.spinner))
+        if (HWND spinner = dialog.ControlHandle(ids.spinner))
             StartSpinner(spinner, dialog.Scale(28), kOpaqueBlack, 80, -1);
     }
     ids.progress = dialog.AddLabel(L"", 56, 312, 490, 34, -1);

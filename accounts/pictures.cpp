@@ -41,12 +41,7 @@ UniqueLibrary LoadShell()
 
 WString TempFolder()
 {
-    wchar_t folder[MAX_PATH + 1] = L"";
-    DWORD length = GetTempPathW(ARRAYSIZE(folder), folder);
-    WString path;
-    if (length == 0 || length >= ARRAYSIZE(folder))
-        return path;
-    path.Assign(folder);
+    WString path = TempDirectory();
     TrimTrailingBackslashes(path);
     return path;
 }
@@ -477,7 +472,7 @@ void FindAccountPictures(const std::vector<const wchar_t*>& accountNames, std::v
     }
 }
 
-UniqueBitmap LoadAccountPictureBitmap(const wchar_t* accountName, double osVersion, int size)
+UniqueBitmap LoadAccountPictureBitmap(const wchar_t* accountName, double osVersion, int size, uint32_t background)
 {
     if (accountName == nullptr || *accountName == L'\0')
         return UniqueBitmap();
@@ -487,7 +482,7 @@ UniqueBitmap LoadAccountPictureBitmap(const wchar_t* accountName, double osVersi
     if (!picture)
         return UniqueBitmap();
     UniqueImage row = ScaledCopy(picture.Get(), size, size);
-    return ToGdiBitmap(row.Get(), 0);
+    return row ? ToGdiBitmap(row.Get(), background) : UniqueBitmap();
 }
 
 bool SetAccountPicture(const wchar_t* accountName, Gdiplus::GpBitmap* image, PictureFit fit, double osVersion)

@@ -58,9 +58,10 @@ void FindAccountPictures(const std::vector<const wchar_t*>& accountNames, std::v
 UniqueImage GenericAccountPicture(double osVersion);
 
 // A GDI bitmap of the account's picture (the generic one when it has none),
-// `size` pixels square (48 at 100 % scale), drawn from the picture's source;
-// owned by the caller, or null.
-UniqueBitmap LoadAccountPictureBitmap(const wchar_t* accountName, double osVersion, int size = 48);
+// `size` pixels square (48 at 100 % scale), drawn from the picture's source
+// over `background` (ARGB); owned by the caller, or null.
+UniqueBitmap LoadAccountPictureBitmap(const wchar_t* accountName, double osVersion, int size = 48,
+                                      uint32_t background = 0);
 
 // Gives the account `image` fitted as `fit` says: the legacy bitmap below
 // 6.0; from 6.0 the shell's picture call; from 6.2 also the per-SID JPEG set

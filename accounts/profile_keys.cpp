@@ -5,6 +5,7 @@
 #include <userenv.h>
 
 #include "accounts/profile_key_rules.h"
+#include "accounts/profile_list.h"
 #include "platform/files.h"
 #include "platform/handles.h"
 #include "platform/registry.h"
@@ -12,8 +13,6 @@
 #include "platform/text_win.h"
 
 namespace {
-
-constexpr DWORD kLongestKeyName = 16400;
 
 // The registry hives inside a profile folder, relative to it.
 constexpr const wchar_t* kHiveFiles[] = {L"NTUSER.DAT", L"AppData\\Local\\Microsoft\\Windows\\UsrClass.dat"};
@@ -114,19 +113,11 @@ WString ReadRawProfilePath(HKEY entry)
 uint32_t FindCorruptedProfileKeys(std::vector<WString>& names)
 {
     names.clear();
-    RegKey list(OpenKey(kProfileListKeyPath, KEY_READ));
-    DWORD subkeys = 0;
-    if (!list || RegQueryInfoKeyW(list.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
-                                  nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-        return 0;
-    WString nameBuffer;
-    wchar_t* name = nameBuffer.GetBuffer(kLongestKeyName, nullptr, true);
-    if (name == nullptr)
-        return 0;
-    for (DWORD index = subkeys; index-- > 0;) {
-        DWORD length = kLongestKeyName;
-        if (RegEnumKeyExW(list.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
-            !IsBackupKeyName(name))
+    std::vector<ProfileListEntry> entries;
+    ReadProfileList(entries);
+    for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
+        const wchar_t* name = entry->sid.Text();
+        if (!IsBackupKeyName(name))
             continue;
         WString backupPath = EntryPath(name);
         RegKey backup(OpenKey(backupPath.Text(), KEY_READ));

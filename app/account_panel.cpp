@@ -17,21 +17,6 @@ HWND ListHandle(const AccountPanel& panel)
     return list != nullptr ? list->handle : nullptr;
 }
 
-// Each tile shows the type text (column 2) under its title.
-void SetTileColumns(HWND list, int row, double osVersion)
-{
-    UINT columns[] = {2};
-    int formats[] = {LVCFMT_LEFT};
-    LVTILEINFO tile{};
-    // Before 6.0 the record ends before the column formats.
-    tile.cbSize = osVersion < 6.0 ? static_cast<UINT>(offsetof(LVTILEINFO, piColFmt)) : sizeof(tile);
-    tile.iItem = row;
-    tile.cColumns = 1;
-    tile.puColumns = columns;
-    tile.piColFmt = formats;
-    SendMessageW(list, LVM_SETTILEINFO, 0, reinterpret_cast<LPARAM>(&tile));
-}
-
 // The background shows through around the drop-down list; without this its
 // old frame stays behind when its state changes.
 // The panel's labels stand among its fields, each before its own; they
@@ -126,7 +111,7 @@ int AddAccountRow(const AccountPanel& panel, HWND list, const wchar_t* title, co
     SetListCellText(list, row, 2, type);
     // The default account icon until the account's own picture arrives.
     panel.window.SetItemImage(panel.ids.accountList, row, 0);
-    SetTileColumns(list, row, panel.osVersion);
+    SetListTileColumn(list, row, 2, panel.osVersion);   // the type text under the title
     return row;
 }
 

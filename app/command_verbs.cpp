@@ -27,6 +27,7 @@
 #include "platform/text_win.h"
 #include "repair/carry_limits.h"
 #include "repair/repair_journal.h"
+#include "repair/repair_log.h"
 #include "repair/repair_rules.h"
 #include "repair/repair_setup.h"
 #include "repair/tool_folder.h"
@@ -992,16 +993,6 @@ int ProfileKeys(CommandRun& run)
     return kExitFailed;
 }
 
-WString ToolFolder()
-{
-    WString windows, folder;
-    FromFolderPath(windows, CSIDL_WINDOWS, nullptr, SHGFP_TYPE_CURRENT);
-    if (windows.Length() >= 2)
-        folder.AssignSubstring(windows.Text(), 1, 2);
-    folder.Append(kToolFolderName);
-    return folder;
-}
-
 // The account named on the command line may be repaired: it exists, is not
 // the console user's (nor the temporary account) and its profile folder is
 // a folder of its own inside the profiles folder: kExitDone. Says why not
@@ -1082,8 +1073,8 @@ int RepairSchedule(CommandRun& run)
     WString sid, folder;
     if (const int refused = RequireRepairable(run, name, sid, folder); refused != kExitDone)
         return refused;
-    WString toolFolder = ToolFolder();
-    std::wstring underWay = RepairUnderWayMessage(toolFolder.Text());
+    const RepairSite site = LocateRepairSite();
+    std::wstring underWay = RepairUnderWayMessage(site.toolFolder.c_str());
     if (!underWay.empty()) {
         run.Say(underWay);
         return kExitRefused;
@@ -1091,7 +1082,7 @@ int RepairSchedule(CommandRun& run)
     // The wizard restarts the computer right after its set-up; a command
     // could set up a second repair before that restart and replace the
     // first one's settings and start-up under it.
-    WString statePath(toolFolder.Text());
+    WString statePath(site.toolFolder.c_str());
     statePath.Append(kStateFileName);
     const bool restart = !run.Parsed().Has(L"--no-restart");
     if (AccountExists(kTempAccountName) && GetFileAttributesW(statePath.Text()) != INVALID_FILE_ATTRIBUTES) {
@@ -1120,16 +1111,13 @@ int RepairSchedule(CommandRun& run)
     }
 
     RepairSetupInput input;
+    static_cast<RepairSite&>(input) = site;
     input.restart = restart;
     input.account = name;
     input.fixFlags = (run.Parsed().Has(L"--keep-store-apps") ? FixFlags::KeepAppPackages : 0) |
                      (run.Parsed().Has(L"--keep-system-appdata") ? FixFlags::KeepSystemAppData : 0);
-    input.osVersion = GetOsVersionNumber();
     input.inTempAccount = EqualsNoCase(ConsoleUserName().Text(), kTempAccountName);
-    input.toolFolder = toolFolder.Text();
-    input.programPath = ModulePath().Text();
     input.programFile = program.Get();
-    input.logPath = std::wstring(toolFolder.Text()) + kLogFileName;
     RepairSetupResult result = ScheduleRepair(input);
     if (!result.scheduled) {
         run.Say(result.message + (result.undone ? L" What the set-up had made was taken back." : L""));
@@ -1141,36 +1129,13 @@ int RepairSchedule(CommandRun& run)
 
 int RepairStatus(CommandRun& run)
 {
-    WString folder = ToolFolder();
-    WString journalPath = JournalPath(folder.Text());
+    const RepairSite site = LocateRepairSite();
+    WString journalPath = JournalPath(site.toolFolder.c_str());
     RepairJournal journal;
     std::wstring problem;
     JournalRead read = ReadJournal(journalPath.Text(), journal, problem);
-    WString logPath(folder.Text());
-    logPath.Append(kLogFileName);
-    std::string log;
-    {
-        WString longPath;
-        UniqueFileHandle file;
-        if (AbsoluteLongPath(logPath.Text(), longPath))
-            file.Reset(CreateFileW(longPath.Text(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        char buffer[65536];
-        DWORD got = 0;
-        // The log of one repair is small; a larger file is shown up to 4 MB.
-        while (file && log.size() < (4u << 20) && ReadFile(file.Get(), buffer, sizeof(buffer), &got, nullptr) &&
-               got > 0)
-            log.append(buffer, got);
-    }
     std::wstring logText;
-    if (!log.empty()) {
-        int units = MultiByteToWideChar(CP_UTF8, 0, log.data(), static_cast<int>(log.size()), nullptr, 0);
-        logText.resize(units > 0 ? units : 0);
-        if (units > 0)
-            MultiByteToWideChar(CP_UTF8, 0, log.data(), static_cast<int>(log.size()), &logText[0], units);
-        if (!logText.empty() && logText[0] == 0xFEFF)
-            logText.erase(0, 1);
-    }
+    const bool logged = ReadRepairLog(site.logPath.c_str(), logText);
     const wchar_t* state = read == JournalRead::Missing ? L"none" : read == JournalRead::Invalid ? L"invalid"
                            : journal.outcome == RepairOutcome::Running ? L"running" : L"ended";
     if (run.Json()) {
@@ -1183,7 +1148,7 @@ int RepairStatus(CommandRun& run)
         if (read == JournalRead::Invalid)
             json.Field("problem", problem);
         json.Key("log");
-        log.empty() ? json.Null() : json.String(logText);
+        !logged ? json.Null() : json.String(logText);
         json.EndObject();
         return kExitDone;
     }
@@ -1193,7 +1158,7 @@ int RepairStatus(CommandRun& run)
                  std::to_wstring(kRepairStepCount));
     if (read == JournalRead::Invalid)
         run.Line(L"problem: " + Shown(problem));
-    if (log.empty())
+    if (!logged)
         run.Line(L"no log");
     // Line by line: the log's own line breaks stay, any other control goes.
     for (size_t start = 0; start < logText.size();) {

@@ -15,18 +15,23 @@
 
 #include "accounts/account_lifecycle.h"
 #include "accounts/account_list.h"
+#include "accounts/lookup.h"
 #include "accounts/passwords.h"
 #include "accounts/personal_folder_rules.h"
 #include "accounts/profile_key_rules.h"
 #include "accounts/profile_keys.h"
+#include "accounts/profile_list.h"
 #include "platform/files.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
+#include "platform/secret_text.h"
+#include "platform/sid.h"
 #include "platform/tree_walk.h"
 #include "platform/text_win.h"
 #include "repair/repair_hive.h"
 #include "repair/repair_journal.h"
 #include "repair/repair_rules.h"
+#include "repair/repair_site.h"
 #include "repair/state_file.h"
 #include "repair/temp_account.h"
 
@@ -36,8 +41,7 @@ constexpr wchar_t kWinlogonKey[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows NT\\Cu
 constexpr wchar_t kPasswordLessKey[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\PasswordLess\\Device";
 constexpr wchar_t kPasswordLessValue[] = L"DevicePasswordLessBuildVersion";
 constexpr wchar_t kShellFoldersKey[] = L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
-constexpr NTSTATUS kStatusSuccess = 0;
-const wchar_t* const kToolShortcuts[] = {L"BrenwickTask.lnk", L"BrenwickCleanup.lnk"};
+const wchar_t* const kToolShortcuts[] = {kTaskShortcutName, kCleanupShortcutName};
 
 struct AccountEntry {
     std::wstring name;
@@ -58,26 +62,12 @@ struct MachineFacts {
     std::map<uint32_t, size_t> byRid;
     std::wstring domainSid;
     std::vector<ProfileEntry> profiles;
+    bool profilesRead = false;
 };
 
 std::wstring ToText(const WString& text)
 {
     return text.Text() != nullptr ? std::wstring(text.Text()) : std::wstring();
-}
-
-std::wstring SidText(PSID sid)
-{
-    LPWSTR text = nullptr;
-    if (sid == nullptr || !ConvertSidToStringSidW(sid, &text))
-        return L"";
-    std::wstring result(text);
-    LocalFree(text);
-    return result;
-}
-
-std::wstring Expanded(const std::wstring& text)
-{
-    return ToText(ExpandEnvironmentText(text.c_str()));
 }
 
 bool FolderExists(const std::wstring& path)
@@ -93,48 +83,28 @@ bool FileExists(const std::wstring& path)
 
 // A value of the key as text (REG_SZ or REG_EXPAND_SZ, not expanded) or as a
 // number; `present` whether the value exists at all.
-std::wstring ReadValueText(HKEY key, const wchar_t* name, bool* present = nullptr)
+std::wstring ReadValueText(RegKey& key, const wchar_t* name, bool* present = nullptr)
 {
-    DWORD type = 0, size = 0;
-    bool exists = key != nullptr && RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS;
+    RegValue value;
+    const bool exists = key.QueryValue(name, value);
     if (present != nullptr)
         *present = exists;
     if (!exists)
         return L"";
-    if (type == REG_DWORD) {
-        DWORD number = 0;
-        size = sizeof(number);
-        RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&number), &size);
-        return std::to_wstring(number);
-    }
-    if (type != REG_SZ && type != REG_EXPAND_SZ)
-        return L"";
-    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 2, L'\0');
-    size = static_cast<DWORD>((buffer.size() - 1) * sizeof(wchar_t));
-    if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &size) != ERROR_SUCCESS)
-        return L"";
-    std::wstring text(buffer.data());
-    SecureZeroMemory(buffer.data(), buffer.size() * sizeof(wchar_t));   // it may be a password
-    return text;
+    if (value.type == REG_DWORD)
+        return std::to_wstring(value.Dword());
+    return value.type == REG_SZ || value.type == REG_EXPAND_SZ ? value.Text() : L"";
 }
 
-UniqueRegKey OpenRead(const wchar_t* path)
+RegKey OpenRead(const wchar_t* path)
 {
-    return OpenKey(path, KEY_READ);
+    return RegKey(OpenKey(path, KEY_READ));
 }
 
 void ReadAccounts(MachineFacts& facts)
 {
-    DWORD resume = 0;
-    NET_API_STATUS status;
-    do {
-        UniqueNetBuffer buffer;
-        DWORD read = 0, total = 0;
-        status = machine::NetUserEnum(nullptr, 3, FILTER_NORMAL_ACCOUNT, reinterpret_cast<LPBYTE*>(buffer.Put()),
-                                      MAX_PREFERRED_LENGTH, &read, &total, &resume);
-        if (status != NERR_Success && status != ERROR_MORE_DATA)
-            break;
-        const USER_INFO_3* records = static_cast<const USER_INFO_3*>(buffer.Get());
+    ForEachAccountPage(3, [&facts](const void* page, DWORD read) {
+        const USER_INFO_3* records = static_cast<const USER_INFO_3*>(page);
         for (DWORD i = 0; i < read; ++i) {
             AccountEntry entry;
             entry.name = records[i].usri3_name != nullptr ? records[i].usri3_name : L"";
@@ -145,16 +115,13 @@ void ReadAccounts(MachineFacts& facts)
             facts.byRid[entry.rid] = facts.accounts.size();
             facts.accounts.push_back(std::move(entry));
         }
-    } while (status == ERROR_MORE_DATA);
+        return true;
+    }, FILTER_NORMAL_ACCOUNT);
     // The machine's domain, from one account's SID.
     for (const AccountEntry& account : facts.accounts) {
-        BYTE sid[SECURITY_MAX_SID_SIZE];
-        DWORD sidSize = sizeof(sid);
-        wchar_t domain[256];
-        DWORD domainLength = ARRAYSIZE(domain);
-        SID_NAME_USE use;
-        if (machine::LookupAccountNameW(nullptr, account.name.c_str(), sid, &sidSize, domain, &domainLength, &use)) {
-            facts.domainSid = DomainOfAccountSid(SidText(sid));
+        LocalSid sid;
+        if (AccountNameToSid(account.name.c_str(), sid, nullptr)) {
+            facts.domainSid = DomainOfAccountSid(SidString(sid.Get()));
             if (!facts.domainSid.empty())
                 break;
         }
@@ -180,38 +147,20 @@ bool IsOrphanedLocalSid(const MachineFacts& facts, const std::wstring& sidString
     uint32_t rid = static_cast<uint32_t>(wcstoul(sidString.c_str() + sidString.rfind(L'-') + 1, nullptr, 10));
     if (facts.byRid.count(rid) != 0)
         return false;
-    PSID sid = nullptr;
-    if (!ConvertStringSidToSidW(sidString.c_str(), &sid))
-        return false;
-    LocalSid holder(sid);
-    wchar_t name[256], domain[256];
-    DWORD nameLength = ARRAYSIZE(name), domainLength = ARRAYSIZE(domain);
-    SID_NAME_USE use;
-    if (machine::LookupAccountSidW(nullptr, sid, name, &nameLength, domain, &domainLength, &use))
-        return false;
-    return GetLastError() == ERROR_NONE_MAPPED;
+    LocalSid sid;
+    WString name;
+    return ConvertStringSidToSidW(sidString.c_str(), sid.Put()) && !SidToAccountName(sid.Get(), name, nullptr) &&
+           GetLastError() == ERROR_NONE_MAPPED;
 }
 
+// Without the whole list no folder can be called nobody's: the checks that
+// compare folders with profiles are then left out.
 void ReadProfiles(MachineFacts& facts)
 {
-    UniqueRegKey list = OpenRead(kProfileListKeyPath);
-    if (!list)
-        return;
-    for (DWORD index = 0;; ++index) {
-        wchar_t name[256];
-        DWORD length = ARRAYSIZE(name);
-        if (RegEnumKeyExW(list.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        HKEY entry = nullptr;
-        if (RegOpenKeyExW(list.Get(), name, 0, KEY_READ, &entry) != ERROR_SUCCESS)
-            continue;
-        ProfileEntry profile;
-        profile.sid = name;
-        profile.storedPath = ReadValueText(entry, L"ProfileImagePath");
-        RegCloseKey(entry);
-        profile.path = Expanded(profile.storedPath);
-        facts.profiles.push_back(std::move(profile));
-    }
+    std::vector<ProfileListEntry> entries;
+    facts.profilesRead = ReadProfileList(entries);
+    for (const ProfileListEntry& entry : entries)
+        facts.profiles.push_back({entry.sid.Text(), entry.storedPath.Text(), entry.path.Text()});
 }
 
 Finding Make(FindingKind kind, std::wstring summary, std::wstring target, std::vector<Evidence> evidence)
@@ -256,12 +205,12 @@ void CheckOrphanProfiles(const MachineFacts& facts, std::vector<Finding>& findin
 void CheckProfileFolders(const MachineFacts& facts, std::vector<Finding>& findings)
 {
     std::wstring root = ToText(ProfilesDirectory());
-    if (root.empty())
+    if (root.empty() || !facts.profilesRead)
         return;
     WIN32_FIND_DATAW data;
-    HANDLE search = FindFirstFileExW((root + L"\\*").c_str(), FindExInfoBasic, &data, FindExSearchLimitToDirectories,
-                                     nullptr, 0);
-    if (search == INVALID_HANDLE_VALUE)
+    UniqueFind search(FindFirstFileExW((root + L"\\*").c_str(), FindExInfoBasic, &data,
+                                       FindExSearchLimitToDirectories, nullptr, 0));
+    if (!search)
         return;
     do {
         std::wstring name = data.cFileName;
@@ -275,8 +224,7 @@ void CheckProfileFolders(const MachineFacts& facts, std::vector<Finding>& findin
         if (!named)
             findings.push_back(Make(FindingKind::OrphanProfileFolder, L"A folder no profile names: " + folder, folder,
                                     {{L"Folder", folder}}));
-    } while (FindNextFileW(search, &data));
-    FindClose(search);
+    } while (FindNextFileW(search.Get(), &data));
 }
 
 std::wstring RightsText(LSA_HANDLE policy, PSID sid)
@@ -303,7 +251,7 @@ void CheckRights(const MachineFacts& facts, std::vector<Finding>& findings)
         return;
     const LSA_ENUMERATION_INFORMATION* sids = static_cast<const LSA_ENUMERATION_INFORMATION*>(buffer);
     for (ULONG i = 0; i < count; ++i) {
-        std::wstring sid = SidText(sids[i].Sid);
+        std::wstring sid = SidString(sids[i].Sid);
         if (!IsOrphanedLocalSid(facts, sid))
             continue;
         std::wstring rights = RightsText(policy.Get(), sids[i].Sid);
@@ -338,7 +286,7 @@ void CheckGroups(const MachineFacts& facts, std::vector<Finding>& findings)
             if (status != NERR_Success && status != ERROR_MORE_DATA)
                 break;
             for (DWORD i = 0; i < read; ++i) {
-                std::wstring sid = SidText(static_cast<const LOCALGROUP_MEMBERS_INFO_0*>(buffer.Get())[i].lgrmi0_sid);
+                std::wstring sid = SidString(static_cast<const LOCALGROUP_MEMBERS_INFO_0*>(buffer.Get())[i].lgrmi0_sid);
                 if (!IsOrphanedLocalSid(facts, sid))
                     continue;
                 Finding finding = Make(FindingKind::OrphanGroupMember,
@@ -354,26 +302,17 @@ void CheckGroups(const MachineFacts& facts, std::vector<Finding>& findings)
 bool SecretStored()
 {
     UniqueLsaPolicy policy = OpenLocalPolicy(POLICY_CREATE_SECRET);
-    if (!policy)
-        return false;
-    LSA_UNICODE_STRING name = machine::CountedText(L"DefaultPassword");
-    PLSA_UNICODE_STRING data = nullptr;
-    bool stored = machine::LsaRetrievePrivateData(policy.Get(), &name, &data) == kStatusSuccess && data != nullptr;
-    if (data != nullptr) {
-        if (data->Buffer != nullptr)
-            SecureZeroMemory(data->Buffer, std::max(data->Length, data->MaximumLength));
-        machine::LsaFreeMemory(data);
-    }
-    return stored;
+    SecretText secret;
+    return policy && RetrieveSecret(policy.Get(), L"DefaultPassword", secret);
 }
 
 void CheckAutoLogon(const MachineFacts& facts, std::vector<Finding>& findings)
 {
-    UniqueRegKey winlogon = OpenRead(kWinlogonKey);
+    RegKey winlogon = OpenRead(kWinlogonKey);
     AutoLogonFacts autoLogon;
-    autoLogon.switchedOn = ReadValueText(winlogon.Get(), L"AutoAdminLogon") == L"1";
-    autoLogon.userName = ReadValueText(winlogon.Get(), L"DefaultUserName");
-    std::wstring domain = ReadValueText(winlogon.Get(), L"DefaultDomainName");
+    autoLogon.switchedOn = ReadValueText(winlogon, L"AutoAdminLogon") == L"1";
+    autoLogon.userName = ReadValueText(winlogon, L"DefaultUserName");
+    std::wstring domain = ReadValueText(winlogon, L"DefaultDomainName");
     wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = L"";
     DWORD length = ARRAYSIZE(computer);
     GetComputerNameW(computer, &length);
@@ -383,9 +322,9 @@ void CheckAutoLogon(const MachineFacts& facts, std::vector<Finding>& findings)
     autoLogon.accountFlags = account != nullptr ? account->flags : 0;
     autoLogon.passwordExpired = account != nullptr && account->passwordExpired;
     autoLogon.secretStored = SecretStored();
-    ReadValueText(winlogon.Get(), L"DefaultPassword", &autoLogon.plainTextStored);
-    std::wstring count = ReadValueText(winlogon.Get(), L"AutoLogonCount", &autoLogon.autoLogonCountPresent);
-    std::wstring force = ReadValueText(winlogon.Get(), L"ForceAutoLogon", &autoLogon.forceAutoLogonPresent);
+    autoLogon.plainTextStored = winlogon.HasValue(L"DefaultPassword");
+    std::wstring count = ReadValueText(winlogon, L"AutoLogonCount", &autoLogon.autoLogonCountPresent);
+    std::wstring force = ReadValueText(winlogon, L"ForceAutoLogon", &autoLogon.forceAutoLogonPresent);
 
     for (FindingKind kind : JudgeAutoLogon(autoLogon)) {
         switch (kind) {
@@ -416,8 +355,8 @@ void CheckAutoLogon(const MachineFacts& facts, std::vector<Finding>& findings)
             break;
         }
     }
-    UniqueRegKey device = OpenRead(kPasswordLessKey);
-    if (ReadValueText(device.Get(), kPasswordLessValue) == L"2")
+    RegKey device = OpenRead(kPasswordLessKey);
+    if (ReadValueText(device, kPasswordLessValue) == L"2")
         findings.push_back(Make(FindingKind::PasswordlessSignInSetting,
                                 L"The \"Users must enter a user name and password\" check box is hidden",
                                 kPasswordLessValue, {{L"Value", std::wstring(L"PasswordLess\\Device\\") + kPasswordLessValue},
@@ -426,10 +365,7 @@ void CheckAutoLogon(const MachineFacts& facts, std::vector<Finding>& findings)
 
 std::wstring ToolFolder()
 {
-    wchar_t windows[MAX_PATH] = L"";
-    if (GetWindowsDirectoryW(windows, ARRAYSIZE(windows)) < 2)
-        return L"";
-    return std::wstring(windows, 2) + kToolFolderName;
+    return LocateRepairSite().toolFolder;
 }
 
 // The tool's shortcuts in the Startup folders of the profiles of this
@@ -561,8 +497,8 @@ void CheckPersonalFolders(const MachineFacts& facts, std::vector<Finding>& findi
     for (const ProfileEntry& profile : facts.profiles) {
         if (!IsLocalAccountSid(profile.sid, facts.domainSid) || profile.path.empty())
             continue;
-        HKEY folders = nullptr;
-        if (RegOpenKeyExW(HKEY_USERS, (profile.sid + kShellFoldersKey).c_str(), 0, KEY_READ, &folders) != ERROR_SUCCESS)
+        RegKey folders = OpenRead((L"HKU\\" + profile.sid + kShellFoldersKey).c_str());
+        if (!folders)
             continue;
         std::vector<std::wstring> others;
         for (const std::wstring& path : profilePaths) {
@@ -570,14 +506,11 @@ void CheckPersonalFolders(const MachineFacts& facts, std::vector<Finding>& findi
                 others.push_back(path);
         }
         for (const PersonalFolder& folder : kPersonalFolders) {
-            std::wstring stored = ReadValueText(folders, folder.valueName);
-            if (stored.empty())
+            WString stored(ReadValueText(folders, folder.valueName).c_str()), expanded;
+            if (stored.IsEmpty() ||
+                !ExpandForAccount(profile.sid.c_str(), stored, profile.path.c_str(), expanded))
                 continue;
-            // %USERPROFILE% is the account's own folder, not ours.
-            std::wstring path = stored;
-            if (path.size() >= 13 && EqualsNoCase(path.substr(0, 13).c_str(), L"%USERPROFILE%"))
-                path = profile.path + path.substr(13);
-            path = Expanded(path);
+            const std::wstring path = ToText(expanded);
             FolderPlace place = JudgeFolderPlace(path, FolderExists(path), profile.path, others);
             if (place != FolderPlace::Missing && place != FolderPlace::InOtherProfile)
                 continue;
@@ -586,30 +519,168 @@ void CheckPersonalFolders(const MachineFacts& facts, std::vector<Finding>& findi
             findings.push_back(Make(kind, std::wstring(folder.name) + L" points at " + path, profile.sid,
                                     {{L"SID", profile.sid}, {L"Folder", folder.name}, {L"Place", path}}));
         }
-        RegCloseKey(folders);
     }
 }
+
+// Whether the finding still holds on the machine as it is now.
+bool StillFound(const Finding& finding)
+{
+    for (const Finding& now : RunHealthCheck(HealthCheckOptions{})) {
+        if (now.kind == finding.kind && now.target == finding.target && now.detail == finding.detail)
+            return true;
+    }
+    return false;
+}
+
+// A value's type and bytes as they were, to be put back exactly (or
+// removed again when there was none).
+class KeptValue {
+public:
+    KeptValue(const wchar_t* keyPath, const wchar_t* name) : keyPath_(keyPath), name_(name)
+    {
+        RegKey key = OpenRead(keyPath);
+        present_ = key.QueryValue(name, value_);
+    }
+    bool PutBack() const
+    {
+        RegKey key(OpenKey(keyPath_, KEY_SET_VALUE));
+        if (!key || present_)
+            return key && key.SetValue(name_, value_.type, value_.size > 0 ? value_.data.Get() : nullptr, value_.size);
+        const LSTATUS status = RegDeleteValueW(key.Get(), name_);
+        return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+    }
+
+private:
+    const wchar_t* keyPath_;
+    const wchar_t* name_;
+    bool present_ = false;
+    RegValue value_;
+};
+
+MendOutcome Outcome(bool mended, const wchar_t* done, const wchar_t* failed)
+{
+    return {mended, mended ? done : failed};
+}
+
+
+MendOutcome MendOrphanProfile(const Finding& finding)
+{
+    AccountDeletionReport report;
+    RemoveProfileOf(finding.target.c_str(), finding.detail.c_str(), kDeleteTakeOver | kDeleteScheduleAtRestart, false,
+                    report);
+    if (!report.profileEntryRemoved)
+        return {false, report.folderVerdict == ProfileFolderVerdict::Inside
+                           ? L"The profile folder could not be deleted; nothing else was changed."
+                           : L"The profile folder is not where a profile may be deleted; nothing was changed."};
+    return {true, report.folderResult == kDeleteScheduled
+                      ? L"The profile was removed; some files go at the next restart."
+                      : L"The profile folder and its entry were removed."};
+}
+
+MendOutcome MendAutoLogonPlainPassword(const Finding& finding)
+{
+    SecretText password;
+    bool on = false;
+    {
+        RegKey winlogon = OpenRead(kWinlogonKey);
+        ReadSecretValue(winlogon.Get(), L"DefaultPassword", password);
+        on = ReadValueText(winlogon, L"AutoAdminLogon") == L"1";
+    }
+    AutoLogonResult result;
+    if (on) {
+        // Stored as the secret; SetAutoLogon removes the plain value. The
+        // domain stays as it was: a name looked up again may answer with
+        // another one, and sign-in would then go elsewhere.
+        KeptValue domain(kWinlogonKey, L"DefaultDomainName");
+        result = SetAutoLogon(GetAutoLogonUserName().Text(), password.Text());
+        if (!domain.PutBack())
+            result = AutoLogonResult::Failed;
+    } else {
+        // Sign-in is off: the password has no use and goes with the value.
+        result = SetAutoLogon(L"", nullptr);
+        UniqueRegKey writing = OpenKey(kWinlogonKey, KEY_SET_VALUE);
+        if (writing)
+            RegDeleteValueW(writing.Get(), L"DefaultPassword");
+    }
+    return Outcome(result != AutoLogonResult::Failed && !StillFound(finding),
+                   L"The password is now kept as the protected secret.", L"The password could not be moved.");
+}
+
+// The check's steps, in the order they run, and the mend of each kind of
+// finding they make that the program mends.
+struct CheckStep {
+    const wchar_t* what;
+    void (*run)(const MachineFacts&, std::vector<Finding>&);
+};
+const CheckStep kChecks[] = {
+    {L"Profile entries", [](const MachineFacts&, std::vector<Finding>& f) { CheckProfileKeys(f); }},
+    {L"Profiles of deleted accounts", CheckOrphanProfiles},
+    {L"Folders of the profiles folder", CheckProfileFolders},
+    {L"Rights of the security policy", CheckRights},
+    {L"Members of the local groups", CheckGroups},
+    {L"Automatic sign-in", CheckAutoLogon},
+    {L"Leftovers of a repair", CheckRepairLeftovers},
+    {L"Administrators and Guest", CheckAdministrators},
+    {L"Personal folders", CheckPersonalFolders},
+};
+
+struct MendRow {
+    FindingKind kind;
+    MendOutcome (*mend)(const Finding&);
+};
+const MendRow kMends[] = {
+    {FindingKind::ProfileKeyCorrupt, [](const Finding& f) {
+         RepairProfileKey(f.target.c_str());
+         return Outcome(!KeyExists(JoinPath(kProfileListKeyPath, f.target.c_str()).Text()),
+                        L"The profile entry was repaired.", L"The profile entry could not be repaired.");
+     }},
+    {FindingKind::OrphanProfile, MendOrphanProfile},
+    {FindingKind::OrphanRight, [](const Finding& f) {
+         return Outcome(RemoveSidRights(f.target.c_str()), L"The rights were removed.",
+                        L"The rights could not be removed.");
+     }},
+    {FindingKind::OrphanGroupMember, [](const Finding& f) {
+         return Outcome(RemoveSidFromGroup(f.detail.c_str(), f.target.c_str()), L"The SID was removed from the group.",
+                        L"The SID could not be removed from the group.");
+     }},
+    // Clearing a secret that was never stored is refused though nothing is
+    // left: the machine's state decides, not the answer.
+    {FindingKind::AutoLogonBroken, [](const Finding& f) {
+         SetAutoLogon(L"", nullptr);
+         return Outcome(!StillFound(f), L"Automatic sign-in was switched off.",
+                        L"Automatic sign-in could not be switched off.");
+     }},
+    {FindingKind::AutoLogonPlainPassword, MendAutoLogonPlainPassword},
+    {FindingKind::AutoLogonLeftover, [](const Finding& f) {
+         return Outcome(RegKey().DeleteValueOrTree(kWinlogonKey, f.target.c_str()), L"The value was removed.",
+                        L"The value could not be removed.");
+     }},
+    {FindingKind::RepairTempAdmin, [](const Finding&) {
+         return Outcome(DeleteTempAdmin() != 0, L"The temporary administrator was deleted.",
+                        L"The temporary administrator could not be deleted.");
+     }},
+    // Only the state file in the tool's own folder, which only
+    // administrators can write.
+    {FindingKind::RepairStaleState, [](const Finding& f) {
+         return Outcome(EqualsNoCase(f.target.c_str(), (ToolFolder() + kStateFileName).c_str()) &&
+                            DeletePath(f.target.c_str(), 0) != kDeleteFailed,
+                        L"The file was deleted.", L"The file could not be deleted.");
+     }},
+    {FindingKind::RepairStaleShortcut, [](const Finding& f) {
+         return Outcome(DeleteToolShortcut(f.target), L"The file was deleted.", L"The file could not be deleted.");
+     }},
+    {FindingKind::RepairStaleJournal, [](const Finding& f) {
+         return Outcome(EqualsNoCase(f.target.c_str(), JournalPath(ToolFolder().c_str()).Text()) &&
+                            DeleteJournal(f.target.c_str()),
+                        L"The journal was deleted.", L"The journal could not be deleted.");
+     }},
+};
 
 }  // namespace
 
 std::vector<Finding> RunHealthCheck(const HealthCheckOptions& options, const HealthProgress& progress)
 {
-    struct Step {
-        const wchar_t* what;
-        void (*run)(const MachineFacts&, std::vector<Finding>&);
-    };
-    static const Step kSteps[] = {
-        {L"Profile entries", [](const MachineFacts&, std::vector<Finding>& f) { CheckProfileKeys(f); }},
-        {L"Profiles of deleted accounts", CheckOrphanProfiles},
-        {L"Folders of the profiles folder", CheckProfileFolders},
-        {L"Rights of the security policy", CheckRights},
-        {L"Members of the local groups", CheckGroups},
-        {L"Automatic sign-in", CheckAutoLogon},
-        {L"Leftovers of a repair", CheckRepairLeftovers},
-        {L"Administrators and Guest", CheckAdministrators},
-        {L"Personal folders", CheckPersonalFolders},
-    };
-    const uint32_t total = ARRAYSIZE(kSteps) + 1;
+    const uint32_t total = ARRAYSIZE(kChecks) + 1;
     if (progress)
         progress(0, total, L"Accounts and profiles");
     MachineFacts facts;
@@ -617,7 +688,7 @@ std::vector<Finding> RunHealthCheck(const HealthCheckOptions& options, const Hea
     ReadProfiles(facts);
     std::vector<Finding> findings;
     uint32_t done = 1;
-    for (const Step& step : kSteps) {
+    for (const CheckStep& step : kChecks) {
         if (progress)
             progress(done, total, step.what);
         step.run(facts, findings);
@@ -658,144 +729,15 @@ void MeasureOrphanProfile(Finding& finding)
     }
 }
 
-namespace {
-
-// Whether the finding still holds on the machine as it is now.
-bool StillFound(const Finding& finding)
-{
-    for (const Finding& now : RunHealthCheck(HealthCheckOptions{})) {
-        if (now.kind == finding.kind && now.target == finding.target && now.detail == finding.detail)
-            return true;
-    }
-    return false;
-}
-
-// A value's type and bytes as they were, to be put back exactly (or
-// removed again when there was none).
-class KeptValue {
-public:
-    KeptValue(const wchar_t* keyPath, const wchar_t* name) : keyPath_(keyPath), name_(name)
-    {
-        UniqueRegKey key = OpenRead(keyPath);
-        DWORD size = 0;
-        present_ = key && RegQueryValueExW(key.Get(), name, nullptr, &type_, nullptr, &size) == ERROR_SUCCESS;
-        bytes_.resize(size);
-        if (present_ && size > 0)
-            present_ = RegQueryValueExW(key.Get(), name, nullptr, &type_, bytes_.data(), &size) == ERROR_SUCCESS;
-    }
-    bool PutBack() const
-    {
-        UniqueRegKey key = OpenKey(keyPath_, KEY_SET_VALUE);
-        if (!key)
-            return false;
-        if (!present_) {
-            const LSTATUS status = RegDeleteValueW(key.Get(), name_);
-            return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
-        }
-        return RegSetValueExW(key.Get(), name_, 0, type_, bytes_.data(), static_cast<DWORD>(bytes_.size())) ==
-               ERROR_SUCCESS;
-    }
-
-private:
-    const wchar_t* keyPath_;
-    const wchar_t* name_;
-    bool present_ = false;
-    DWORD type_ = REG_NONE;
-    std::vector<BYTE> bytes_;
-};
-
-MendOutcome Outcome(bool mended, const wchar_t* done, const wchar_t* failed)
-{
-    return {mended, mended ? done : failed};
-}
-
-}  // namespace
-
 MendOutcome MendFinding(const Finding& finding)
 {
     if (!RuleOf(finding.kind).mendable)
         return {false, L"This finding is not mended by the program."};
     if (!StillFound(finding))
         return {false, L"Nothing to mend: the finding no longer holds."};
-    const wchar_t* target = finding.target.c_str();
-    switch (finding.kind) {
-    case FindingKind::ProfileKeyCorrupt: {
-        RepairProfileKey(target);
-        bool gone = !KeyExists(JoinPath(kProfileListKeyPath, target).Text());
-        return Outcome(gone, L"The profile entry was repaired.", L"The profile entry could not be repaired.");
+    for (const MendRow& row : kMends) {
+        if (row.kind == finding.kind)
+            return row.mend(finding);
     }
-    case FindingKind::OrphanProfile: {
-        AccountDeletionReport report;
-        RemoveProfileOf(target, finding.detail.c_str(), kDeleteTakeOver | kDeleteScheduleAtRestart, false, report);
-        if (!report.profileEntryRemoved)
-            return {false, report.folderVerdict == ProfileFolderVerdict::Inside
-                               ? L"The profile folder could not be deleted; nothing else was changed."
-                               : L"The profile folder is not where a profile may be deleted; nothing was changed."};
-        return {true, report.folderResult == kDeleteScheduled
-                          ? L"The profile was removed; some files go at the next restart."
-                          : L"The profile folder and its entry were removed."};
-    }
-    case FindingKind::OrphanRight:
-        return Outcome(RemoveSidRights(target), L"The rights were removed.", L"The rights could not be removed.");
-    case FindingKind::OrphanGroupMember:
-        return Outcome(RemoveSidFromGroup(finding.detail.c_str(), target), L"The SID was removed from the group.",
-                       L"The SID could not be removed from the group.");
-    case FindingKind::AutoLogonBroken:
-        // Clearing a secret that was never stored is refused though nothing
-        // is left: the machine's state decides, not the answer.
-        SetAutoLogon(L"", nullptr);
-        return Outcome(!StillFound(finding), L"Automatic sign-in was switched off.",
-                       L"Automatic sign-in could not be switched off.");
-    case FindingKind::AutoLogonPlainPassword: {
-        UniqueRegKey winlogon = OpenRead(kWinlogonKey);
-        std::wstring password = ReadValueText(winlogon.Get(), L"DefaultPassword");
-        winlogon.Reset();
-        bool on = false;
-        {
-            UniqueRegKey reading = OpenRead(kWinlogonKey);
-            on = ReadValueText(reading.Get(), L"AutoAdminLogon") == L"1";
-        }
-        AutoLogonResult result;
-        if (on) {
-            // Stored as the secret; SetAutoLogon removes the plain value. The
-            // domain stays as it was: a name looked up again may answer with
-            // another one, and sign-in would then go elsewhere.
-            KeptValue domain(kWinlogonKey, L"DefaultDomainName");
-            result = SetAutoLogon(GetAutoLogonUserName().Text(), password.c_str());
-            if (!domain.PutBack())
-                result = AutoLogonResult::Failed;
-        } else {
-            // Sign-in is off: the password has no use and goes with the value.
-            result = SetAutoLogon(L"", nullptr);
-            UniqueRegKey writing = OpenKey(kWinlogonKey, KEY_SET_VALUE);
-            if (writing)
-                RegDeleteValueW(writing.Get(), L"DefaultPassword");
-        }
-        SecureZeroMemory(&password[0], password.size() * sizeof(wchar_t));
-        return Outcome(result != AutoLogonResult::Failed && !StillFound(finding),
-                       L"The password is now kept as the protected secret.", L"The password could not be moved.");
-    }
-    case FindingKind::AutoLogonLeftover: {
-        RegKey key;
-        return Outcome(key.DeleteValueOrTree(kWinlogonKey, target), L"The value was removed.",
-                       L"The value could not be removed.");
-    }
-    case FindingKind::RepairTempAdmin:
-        return Outcome(DeleteTempAdmin() != 0, L"The temporary administrator was deleted.",
-                       L"The temporary administrator could not be deleted.");
-    case FindingKind::RepairStaleState:
-        // Only the state file in the tool's own folder, which only
-        // administrators can write.
-        return Outcome(EqualsNoCase(target, (ToolFolder() + kStateFileName).c_str()) &&
-                           DeletePath(target, 0) != kDeleteFailed,
-                       L"The file was deleted.", L"The file could not be deleted.");
-    case FindingKind::RepairStaleShortcut:
-        return Outcome(DeleteToolShortcut(finding.target), L"The file was deleted.",
-                       L"The file could not be deleted.");
-    case FindingKind::RepairStaleJournal:
-        return Outcome(EqualsNoCase(target, JournalPath(ToolFolder().c_str()).Text()) && DeleteJournal(target),
-                       L"The journal was deleted.", L"The journal could not be deleted.");
-    default:
-        return {false, L"This finding is not mended by the program."};
-    }
+    return {false, L"This finding is not mended by the program."};
 }

@@ -115,12 +115,6 @@ struct Session {
     bool closeAsked = false;
 };
 
-HWND Handle(UiWindow& dialog, int32_t id)
-{
-    const ControlEntry* control = dialog.Control(id);
-    return control != nullptr ? control->handle : nullptr;
-}
-
 void Report(Session& session, const std::wstring& text, int32_t colour)
 {
     session.dialog->SetColour(session.ids.status, colour, kBand);
@@ -136,7 +130,7 @@ void ShowProgress(Session& session, const Progress& progress, const wchar_t* doi
     if (step != nullptr && *step != L'\0')
         text += std::wstring(L": ") + step;
     Report(session, text, kBlack);
-    if (HWND fill = Handle(*session.dialog, session.ids.fill)) {
+    if (HWND fill = session.dialog->ControlHandle(session.ids.fill)) {
         int width = static_cast<int>(static_cast<uint64_t>(kTrackWidth) * (done < total ? done : total) / total);
         SetWindowPos(fill, nullptr, 0, 0, session.dialog->Scale(width > 0 ? width : 1), session.dialog->Scale(6),
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -185,13 +179,13 @@ void SetResultCell(Session& session, int row, const std::wstring& text)
     LVITEMW cell{};
     cell.iSubItem = 3;
     cell.pszText = shown.data();
-    SendMessageW(Handle(*session.dialog, session.ids.list), LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
+    SendMessageW(session.dialog->ControlHandle(session.ids.list), LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
 }
 
 bool Ticked(Session& session, int row)
 {
     UINT state = static_cast<UINT>(
-        SendMessageW(Handle(*session.dialog, session.ids.list), LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK));
+        SendMessageW(session.dialog->ControlHandle(session.ids.list), LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK));
     return (state >> 12) == 2;
 }
 
@@ -200,13 +194,13 @@ void Untick(Session& session, int row)
     LVITEMW item{};
     item.stateMask = LVIS_STATEIMAGEMASK;
     item.state = INDEXTOSTATEIMAGEMASK(1);
-    SendMessageW(Handle(*session.dialog, session.ids.list), LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
+    SendMessageW(session.dialog->ControlHandle(session.ids.list), LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
 }
 
 void FillList(Session& session)
 {
     UiWindow& dialog = *session.dialog;
-    HWND list = Handle(dialog, session.ids.list);
+    HWND list = dialog.ControlHandle(session.ids.list);
     SendMessageW(list, WM_SETREDRAW, FALSE, 0);
     dialog.DeleteAllItems(session.ids.list);
     for (const Finding& f : session.findings) {
@@ -441,7 +435,7 @@ void AddControls(Session& session)
     ids.fill = dialog.AddLabel(L"", 20, kBandTop + 30, 1, 6, -1);
     dialog.SetColour(ids.fill, -1, kFill);
     // The bar lies over its track: drawn after it.
-    SetWindowPos(Handle(dialog, ids.fill), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    SetWindowPos(dialog.ControlHandle(ids.fill), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
     struct Button {
         int32_t* id;

@@ -32,11 +32,14 @@ set(VANTRELL_WINDOWS_SOURCES
   ui/dialog.cpp
   ui/message_box.cpp
   ui/secret_text.cpp
+  platform/secret_text.cpp
   ui/worker.cpp
   ui/accessible.cpp
   platform/elevation.cpp
   platform/registry.cpp
   platform/registry_force.cpp
+  platform/sid.cpp
+  platform/token.cpp
   platform/security.cpp
   platform/file_handles.cpp
   platform/files.cpp
@@ -52,6 +55,7 @@ set(VANTRELL_WINDOWS_SOURCES
   app/command_verbs.cpp
   repair/repair_tool.cpp
   repair/repair_entry.cpp
+  repair/repair_site.cpp
   repair/text_file.cpp
   repair/repair_log.cpp
   repair/state_file.cpp
@@ -71,6 +75,7 @@ set(VANTRELL_WINDOWS_SOURCES
   repair/carry_limits.cpp
   accounts/groups.cpp
   accounts/lookup.cpp
+  accounts/profile_list.cpp
   accounts/account_list.cpp
   accounts/account_settings.cpp
   accounts/passwords.cpp

@@ -185,6 +185,9 @@ void PowerCutPoint(const wchar_t* point);
 
 }  // namespace machine
 
+// STATUS_SUCCESS, which the headers of the security authority leave out.
+inline constexpr NTSTATUS kStatusSuccess = 0;
+
 // A policy handle of the local security authority, closed with LsaClose.
 struct LsaPolicyTraits {
     using Type = LSA_HANDLE;
@@ -224,7 +227,7 @@ inline UniqueLsaPolicy OpenLocalPolicy(ACCESS_MASK access)
 {
     LSA_OBJECT_ATTRIBUTES attributes{};
     UniqueLsaPolicy policy;
-    if (machine::LsaOpenPolicy(nullptr, &attributes, access, policy.Put()) != 0)
+    if (machine::LsaOpenPolicy(nullptr, &attributes, access, policy.Put()) != kStatusSuccess)
         policy.Reset();
     return policy;
 }

@@ -164,6 +164,25 @@ bool EnumSubkey(HKEY key, DWORD index, WString& name)
     return true;
 }
 
+bool ForEachSubkey(HKEY key, const std::function<bool(const wchar_t* name)>& visit)
+{
+    WString name;
+    wchar_t* buffer = name.GetBuffer(kNameCapacity);
+    if (buffer == nullptr)
+        return false;
+    for (DWORD index = 0;; ++index) {
+        DWORD length = kNameCapacity;
+        const LSTATUS status = RegEnumKeyExW(key, index, buffer, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS)
+            return true;
+        if (status != ERROR_SUCCESS)
+            return false;
+        buffer[length] = L'\0';
+        if (!visit(buffer))
+            return true;
+    }
+}
+
 HKEY ParseKeyPath(WString& path, DWORD* viewFlags)
 {
     uint32_t view = 0;
@@ -229,7 +248,7 @@ bool RegKey::QueryValue(const wchar_t* name, RegValue& value)
     return ReadValue(key_.Get(), name, value, true);
 }
 
-bool RegKey::QueryString(const wchar_t* name, WString& text)
+bool RegKey::QueryString(const wchar_t* name, WString& text, DWORD* valueType)
 {
     if (name == nullptr)
         name = L"";
@@ -256,7 +275,15 @@ bool RegKey::QueryString(const wchar_t* name, WString& text)
     if (type == REG_MULTI_SZ)
         MultiStringToText(buffer, read / 2 + 1);
     text.Length();
+    if (valueType != nullptr)
+        *valueType = type;
     return true;
+}
+
+bool RegKey::HasValue(const wchar_t* name, DWORD* type) const
+{
+    DWORD size = 0;
+    return key_ && RegQueryValueExW(key_.Get(), name, nullptr, type, nullptr, &size) == ERROR_SUCCESS;
 }
 
 bool RegKey::SetValue(const wchar_t* name, DWORD type, const void* data, DWORD size)

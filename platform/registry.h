@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <utility>
 
 #include "platform/handles.h"
@@ -35,6 +36,11 @@ WString TrimmedKeyPath(const wchar_t* keyPath);
 DWORD SubkeyCount(HKEY key);
 // The registry hands back a key's name into `name`; false at the end or on failure.
 bool EnumSubkey(HKEY key, DWORD index, WString& name);
+
+// Hands the name of every subkey of `key` to `visit`, in the registry's
+// order, until `visit` returns false. True when every name was handed out
+// (or `visit` stopped); false when the enumeration failed before its end.
+bool ForEachSubkey(HKEY key, const std::function<bool(const wchar_t* name)>& visit);
 
 // True when the key opens, and also when opening is refused for any reason
 // but absence; false for an unknown root.
@@ -70,8 +76,11 @@ public:
     bool QueryValue(const wchar_t* name, RegValue& value);
     // REG_SZ, REG_EXPAND_SZ (not expanded) or REG_MULTI_SZ (text form); any
     // other type or a missing value empties `text`. A null name reads the
-    // default value.
-    bool QueryString(const wchar_t* name, WString& text);
+    // default value. `type`, when given, gets the value's type.
+    bool QueryString(const wchar_t* name, WString& text, DWORD* type = nullptr);
+    // Whether the value exists, asked by its size alone (a password is never
+    // read just to learn that it is there); its type too when asked.
+    bool HasValue(const wchar_t* name, DWORD* type = nullptr) const;
     // A size of 0 with data is derived from the type; REG_MULTI_SZ data is
     // taken in its text form.
     bool SetValue(const wchar_t* name, DWORD type, const void* data, DWORD size);

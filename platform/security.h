@@ -1,6 +1,6 @@
-// SIDs, DACLs and privileges: building DACLs from allowed ACEs in canonical
-// order, merging ACLs, applying a DACL and owner to a file, folder or
-// registry key, the fixed permission recipes, and the process's privileges.
+// DACLs: building them from allowed ACEs in canonical order, merging ACLs,
+// applying a DACL and owner to a file, folder or registry key, and the fixed
+// permission recipes. SIDs and tokens have their own headers, included here.
 #pragma once
 
 #include <windows.h>
@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "platform/handles.h"
+#include "platform/sid.h"
 #include "platform/text.h"
+#include "platform/token.h"
 
 // One ACE as ReadAce finds it inside its ACL (pointers borrow from the ACL).
 struct AceInfo {
@@ -45,25 +47,6 @@ inline constexpr DWORD kCopyTreeKeepingExplicit = kCopyOwner | kCopyDacl | kAppl
 
 // The size of every ACL the recipes build.
 inline constexpr DWORD kAclBufferSize = 2048;
-
-// A SID string ("S-1-...", prefix case-sensitive) is converted, anything else
-// looked up as an account name on this machine. The SID is the caller's (in
-// `sid`); false, with `sid` empty, when there is none.
-bool SidFromName(LocalSid& sid, const wchar_t* nameOrSid);
-
-// Variable-size lookups: each asks the size, allocates, asks once more and
-// writes its outputs only when that succeeded.
-// The SID of an account name on this machine (the caller's, LocalAlloc'd)
-// and, when asked for, the domain that holds it.
-bool AccountNameToSid(const wchar_t* accountName, LocalSid& sid, WString* domain);
-// The account name of a SID and, when asked for, its domain.
-bool SidToAccountName(PSID sid, WString& name, WString* domain);
-// A token's information of one class, in a block of the size the token asks
-// for (the caller's; freed with the holder).
-bool QueryTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS type, UniqueBytes& information);
-
-// A well-known SID in its own LocalAlloc'd block.
-bool WellKnownSid(LocalSid& sid, WELL_KNOWN_SID_TYPE type);
 
 // An empty ACL of kAclBufferSize bytes.
 bool NewAcl(LocalAcl& acl);
@@ -144,7 +127,3 @@ bool ResetKeySecurity(const wchar_t* keyPath);
 
 // Copies owner (kCopyOwner) and DACL of one file object onto another.
 bool CopySecurity(const wchar_t* source, const wchar_t* destination, DWORD flags, TreeSecuritySkips* skips = nullptr);
-
-// Enables the backup, restore, ownership and other privileges the program
-// needs, where the token holds them. True when the adjustment was made.
-bool EnablePrivileges();

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <psapi.h>
 #include <shellapi.h>
 
 #include "platform/handles.h"
@@ -69,4 +70,21 @@ void OpenPage(const wchar_t* address, const wchar_t* folder)
     page.nShow = SW_SHOW;
     if (machine::ShellExecuteExW(&page) && page.hProcess != nullptr)
         CloseHandle(page.hProcess);
+}
+
+std::vector<DWORD> ProcessIds()
+{
+    std::vector<DWORD> ids(1024);
+    for (;;) {
+        DWORD bytes = 0;
+        const DWORD capacity = static_cast<DWORD>(ids.size() * sizeof(DWORD));
+        if (!EnumProcesses(ids.data(), capacity, &bytes))
+            return {};
+        // A full buffer is the only sign that more ids were left out.
+        if (bytes < capacity) {
+            ids.resize(bytes / sizeof(DWORD));
+            return ids;
+        }
+        ids.resize(ids.size() * 2);
+    }
 }

@@ -240,7 +240,7 @@ wchar_t* WString::GetBuffer(uint32_t capacity, const wchar_t* seed, bool zeroFil
     return buffer_;
 }
 
-bool WString::AppendParts(const wchar_t* const* parts, size_t count)
+bool WString::AppendParts(const wchar_t* const* parts, size_t count, bool before)
 {
     uint32_t length = Length();
     uint64_t added = MeasureAll(parts, count);
@@ -252,8 +252,10 @@ bool WString::AppendParts(const wchar_t* const* parts, size_t count)
         valid_ = false;
         return false;
     }
-    wchar_t* end = CopyUnits(joined, buffer_, length);
-    CopyAll(end, parts, count)[0] = L'\0';
+    if (before)
+        CopyUnits(CopyAll(joined, parts, count), buffer_, length)[0] = L'\0';
+    else
+        CopyAll(CopyUnits(joined, buffer_, length), parts, count)[0] = L'\0';
     Adopt(joined, static_cast<uint32_t>(length + added));
     return true;
 }
@@ -261,20 +263,7 @@ bool WString::AppendParts(const wchar_t* const* parts, size_t count)
 bool WString::Prepend(const wchar_t* first, const wchar_t* second, const wchar_t* third)
 {
     const wchar_t* const parts[] = {first, second, third};
-    uint32_t length = Length();
-    uint64_t added = MeasureAll(parts, 3);
-    valid_ = true;
-    if (added == 0)
-        return true;
-    wchar_t* joined = AllocateUnits(length + added);
-    if (joined == nullptr) {
-        valid_ = false;
-        return false;
-    }
-    wchar_t* end = CopyAll(joined, parts, 3);
-    CopyUnits(end, buffer_, length)[0] = L'\0';
-    Adopt(joined, static_cast<uint32_t>(length + added));
-    return true;
+    return AppendParts(parts, 3, true);
 }
 
 uint32_t WString::Find(const wchar_t* needle, bool caseSensitive, int occurrence, int start, int window)

@@ -118,7 +118,8 @@ private:
     uint32_t length_ = 0;
     bool valid_ = true;
 
-    bool AppendParts(const wchar_t* const* parts, size_t count);
+    // The parts go behind the text, or in front of it when `before`.
+    bool AppendParts(const wchar_t* const* parts, size_t count, bool before = false);
     // Takes ownership of `buffer` and releases the old one.
     void Adopt(wchar_t* buffer, uint32_t length);
 };

@@ -104,6 +104,29 @@ WString ProfilesDirectory()
     });
 }
 
+WString WindowsDirectory()
+{
+    // These three answer the length written, or when too small the size
+    // needed, terminator included.
+    return QuerySized(MAX_PATH, [](wchar_t* buffer, DWORD capacity) -> DWORD {
+        return GetWindowsDirectoryW(buffer, capacity);
+    });
+}
+
+WString SystemDirectory()
+{
+    return QuerySized(MAX_PATH, [](wchar_t* buffer, DWORD capacity) -> DWORD {
+        return GetSystemDirectoryW(buffer, capacity);
+    });
+}
+
+WString TempDirectory()
+{
+    return QuerySized(MAX_PATH, [](wchar_t* buffer, DWORD capacity) -> DWORD {
+        return GetTempPathW(capacity, buffer);
+    });
+}
+
 bool FromFolderPath(WString& target, int csidl, HANDLE token, DWORD flags)
 {
     wchar_t* buffer = target.GetBuffer(MAX_PATH + 1, nullptr, true);

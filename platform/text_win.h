@@ -34,6 +34,12 @@ WString ModulePath();
 // The profiles directory (GetProfilesDirectoryW); empty and invalid when
 // unknown.
 WString ProfilesDirectory();
+// The Windows folder, the system folder and the temporary folder (this one
+// with the trailing backslash the system gives it), however long; empty and
+// invalid when unknown.
+WString WindowsDirectory();
+WString SystemDirectory();
+WString TempDirectory();
 
 // Dispatches every message waiting in the calling thread's queue; always true.
 bool PumpPendingMessages();

@@ -19,6 +19,7 @@
 #include "repair/repair_journal.h"
 #include "repair/repair_log.h"
 #include "repair/repair_settings.h"
+#include "repair/repair_site.h"
 #include "repair/state_file.h"
 #include "repair/temp_account.h"
 
@@ -33,7 +34,7 @@ void DeleteShortcut(int csidl)
     WString folder;
     if (!FromFolderPath(folder, csidl, nullptr, SHGFP_TYPE_CURRENT))
         return;
-    WString path = JoinPath(folder.Text(), L"BrenwickCleanup.lnk");
+    WString path = JoinPath(folder.Text(), kCleanupShortcutName);
     DeletePath(path.Text(), kDeleteTakeOver);
 }
 

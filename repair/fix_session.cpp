@@ -159,12 +159,6 @@ struct FixSession {
     int rebootRow = -1;
 };
 
-HWND Handle(RepairTool& tool, int32_t id)
-{
-    const ControlEntry* control = tool.Control(id);
-    return control != nullptr ? control->handle : nullptr;
-}
-
 // Milliseconds on the performance counter, or on the tick count where a
 // machine has no such counter.
 int64_t NowMs(const FixSession& session)
@@ -186,7 +180,7 @@ void BuildWindow(FixSession& session)
     UniqueImage blank = NewCanvas(kPictureSize, kPictureSize, tool.Dpi());
     UniqueBitmap backdrop = blank ? ToGdiBitmap(blank.Get(), kWindowBackgroundArgb) : UniqueBitmap();
     session.picture = tool.AddPicture(backdrop.Release(), kPictureX, kPictureY, kPictureSize, kPictureSize, -1);
-    if (HWND picture = Handle(tool, session.picture))
+    if (HWND picture = tool.ControlHandle(session.picture))
         StartSpinner(picture, tool.Scale(kPictureSize), kSpinnerColour, 70, kSpinnerBackground);
     tool.WriteLogEntry(L"Successfully logged in to the temporary account.", 0);
 
@@ -205,7 +199,7 @@ void BuildWindow(FixSession& session)
 
 void SetResultCell(FixSession& session, int row, const wchar_t* text)
 {
-    SetListCellText(Handle(session.tool, session.tool.progressList), row, 1, text);
+    SetListCellText(session.tool.ControlHandle(session.tool.progressList), row, 1, text);
 }
 
 // The repair's reports become rows of the list, here on the window's thread.
@@ -242,7 +236,7 @@ void BeginCountdown(FixSession& session, DWORD exitCode)
     row.Append(first.Text());
     session.rebootRow = tool.AddListItem(tool.progressList, row.Text(), L"\n");
     // After a long repair the row may lie below the list's end.
-    if (HWND list = Handle(tool, tool.progressList); list != nullptr && session.rebootRow >= 0)
+    if (HWND list = tool.ControlHandle(tool.progressList); list != nullptr && session.rebootRow >= 0)
         SendMessageW(list, LVM_ENSUREVISIBLE, session.rebootRow, FALSE);
 
     session.phase = PhaseAfterWorker(exitCode);
@@ -354,12 +348,9 @@ void CountDownToReboot(FixSession& session)
 RepairInput RepairInputOf(const RepairTool& tool)
 {
     RepairInput input;
+    static_cast<RepairSite&>(input) = tool.site;
     input.account = tool.fixAccount.Text();
     input.fixFlags = tool.fixFlags;
-    input.osVersion = tool.osVersion;
-    input.toolFolder = tool.toolFolder.Text();
-    input.programPath = tool.modulePath.Text();
-    input.logPath = tool.logPath.Text();
     return input;
 }
 
@@ -367,7 +358,7 @@ int RunFixSessionWith(RepairTool& tool, int showCommand, RepairWorker worker)
 {
     if (!tool.inTempAccount)
         return 0;
-    FixRunLock lock(tool.toolFolder.Text());
+    FixRunLock lock(tool.site.toolFolder.c_str());
     if (!lock.Held()) {
         tool.WriteLogEntry(L"Another fix run is already under way; this start ended without doing anything.", 0);
         return 0;

@@ -5,6 +5,7 @@
 
 #include "platform/machine.h"
 #include "platform/registry.h"
+#include "platform/secret_text.h"
 #include "platform/text.h"
 #include "repair/repair_rules.h"
 #include "repair/state_file.h"
@@ -13,55 +14,17 @@ namespace {
 
 constexpr wchar_t kWinlogonKey[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
 constexpr wchar_t kPasswordSecret[] = L"DefaultPassword";
-constexpr NTSTATUS kStatusSuccess = 0;
 constexpr uint32_t kUserNameLimit = 256;     // UNLEN
 constexpr uint32_t kDomainNameLimit = 255;   // a DNS name at most
 
-// A secret's data as the authority hands it out, wiped before it is freed.
-class SecretData {
-public:
-    ~SecretData()
-    {
-        if (data_ == nullptr)
-            return;
-        if (data_->Buffer != nullptr)
-            SecureZeroMemory(data_->Buffer, data_->MaximumLength > data_->Length ? data_->MaximumLength
-                                                                                  : data_->Length);
-        machine::LsaFreeMemory(data_);
-    }
-    PLSA_UNICODE_STRING* Put() { return &data_; }
-    PLSA_UNICODE_STRING Get() const { return data_; }
-
-private:
-    PLSA_UNICODE_STRING data_ = nullptr;
-};
-
-bool ReadSecret(const UniqueLsaPolicy& policy, const wchar_t* name, SecretData& data)
-{
-    LSA_UNICODE_STRING key = machine::CountedText(name);
-    return policy.Get() != nullptr && machine::LsaRetrievePrivateData(policy.Get(), &key, data.Put()) ==
-                                          kStatusSuccess && data.Get() != nullptr;
-}
-
-bool StoreSecret(const UniqueLsaPolicy& policy, const wchar_t* name, PLSA_UNICODE_STRING data)
-{
-    LSA_UNICODE_STRING key = machine::CountedText(name);
-    return policy.Get() != nullptr && machine::LsaStorePrivateData(policy.Get(), &key, data) == kStatusSuccess;
-}
-
 void DeleteSecret(const UniqueLsaPolicy& policy, const wchar_t* name)
 {
-    StoreSecret(policy, name, nullptr);
+    StoreSecret(policy.Get(), name, nullptr);
 }
 
 bool ReadWinlogonText(RegKey& key, const wchar_t* name, WString& text)
 {
     return key.QueryString(name, text) && !text.IsEmpty();
-}
-
-bool WriteWinlogonText(RegKey& key, const wchar_t* name, const wchar_t* text)
-{
-    return key.SetValue(name, REG_SZ, text, static_cast<DWORD>((TextLength(text) + 1) * sizeof(wchar_t)));
 }
 
 }  // namespace
@@ -80,21 +43,15 @@ bool SaveAutoLogon(const wchar_t* statePath, const wchar_t* section)
         return false;
     ReadWinlogonText(winlogon, L"DefaultDomainName", domain);
 
-    SecretData secret;
-    if (ReadSecret(policy, kPasswordSecret, secret)) {
-        if (!StoreSecret(policy, kSavedLogonSecret, secret.Get()))
+    SecretText secret;
+    if (RetrieveSecret(policy.Get(), kPasswordSecret, secret)) {
+        if (!StoreSecret(policy.Get(), kSavedLogonSecret, &secret))
             return false;
-    } else {
+    } else if (ReadSecretValue(winlogon.Get(), L"DefaultPassword", secret) && secret.Length() > 0) {
         // An older set-up kept the password as plain text in Winlogon; the
         // copy goes into the secret all the same.
-        WString plain;
-        if (winlogon.QueryString(L"DefaultPassword", plain) && !plain.IsEmpty()) {
-            LSA_UNICODE_STRING data = machine::CountedText(plain.Text());
-            bool stored = StoreSecret(policy, kSavedLogonSecret, &data);
-            SecureZeroMemory(plain.Data(), plain.Length() * sizeof(wchar_t));
-            if (!stored)
-                return false;
-        }
+        if (!StoreSecret(policy.Get(), kSavedLogonSecret, &secret))
+            return false;
     }
     WriteStateText(statePath, section, kPrevLogonUserKey, user.Text());
     if (!domain.IsEmpty())
@@ -124,16 +81,16 @@ LogonRestore RestoreAutoLogon(const wchar_t* statePath, const wchar_t* section)
     }
     if (result == LogonRestore::Failed) {
         RegKey winlogon;
-        SecretData secret;
-        bool haveSecret = ReadSecret(policy, kSavedLogonSecret, secret);
+        SecretText secret;
+        bool haveSecret = RetrieveSecret(policy.Get(), kSavedLogonSecret, secret);
         bool written = winlogon.Open(kWinlogonKey, KEY_READ | KEY_WRITE) &&
-                       WriteWinlogonText(winlogon, L"DefaultUserName", user.Text()) &&
-                       (domain.IsEmpty() || WriteWinlogonText(winlogon, L"DefaultDomainName", domain.Text()));
+                       winlogon.SetValue(L"DefaultUserName", REG_SZ, user.Text(), 0) &&
+                       (domain.IsEmpty() || winlogon.SetValue(L"DefaultDomainName", REG_SZ, domain.Text(), 0));
         if (written && haveSecret)
-            written = StoreSecret(policy, kPasswordSecret, secret.Get());
+            written = StoreSecret(policy.Get(), kPasswordSecret, &secret);
         // Switched on last: never an automatic sign-in with half its values.
         if (written)
-            written = WriteWinlogonText(winlogon, L"AutoAdminLogon", L"1");
+            written = winlogon.SetValue(L"AutoAdminLogon", REG_SZ, L"1", 0);
         result = written ? LogonRestore::Restored : LogonRestore::Failed;
     }
     DeleteSecret(policy, kSavedLogonSecret);

@@ -54,21 +54,14 @@ bool BringOpenToolForward(const RepairTool& tool)
 int RunRepairTool(RepairTool& tool, HINSTANCE instance, const wchar_t* commandLine, int showCommand)
 {
     const wchar_t* received = commandLine != nullptr ? commandLine : L"";
-    tool.modulePath = ModulePath();
+    tool.site = LocateRepairSite();
     // Before anything else: the copy the set-up makes is of what runs.
     tool.programFile = OpenRunningImage();
 
-    WString windows;
-    FromFolderPath(windows, CSIDL_WINDOWS, nullptr, SHGFP_TYPE_CURRENT);
-    if (windows.Length() >= 2)
-        tool.toolFolder.AssignSubstring(windows.Text(), 1, 2);
-    tool.toolFolder.Append(kToolFolderName);
-    tool.logPath.Assign(tool.toolFolder.Text());
-    tool.logPath.Append(kLogFileName);
     CleanupInput cleanup;
-    cleanup.osVersion = tool.osVersion;
-    cleanup.toolFolder = tool.toolFolder.Text();
-    cleanup.logPath = tool.logPath.Text();
+    cleanup.osVersion = tool.site.osVersion;
+    cleanup.toolFolder = tool.site.toolFolder.c_str();
+    cleanup.logPath = tool.site.logPath.c_str();
 
     const ArgumentList arguments(received);
     const bool elevated = IsElevatedAdministrator();

@@ -51,7 +51,8 @@ bool ReadHiveString(const wchar_t* sid, const wchar_t* subkey, const wchar_t* na
     return key && key.QueryString(name, value) && !value.IsEmpty();
 }
 
-// %USERPROFILE% at the front is the account's own profile, not ours.
+}  // namespace
+
 bool ExpandForAccount(const wchar_t* sid, WString& value, const wchar_t* profilePath, WString& out)
 {
     if (StartsWithNoCase(value.Text(), L"%USERPROFILE%")) {
@@ -67,8 +68,6 @@ bool ExpandForAccount(const wchar_t* sid, WString& value, const wchar_t* profile
     out.Assign(expanded.Text());
     return IsAbsoluteLocalPath(out.Text());
 }
-
-}  // namespace
 
 bool LoadUserHive(const wchar_t* sid)
 {

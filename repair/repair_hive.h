@@ -16,6 +16,13 @@
 // through the machine boundary.
 bool LoadUserHive(const wchar_t* sid);
 
+// A folder value of the account's own registry, expanded for that account:
+// %USERPROFILE% at the front stands for `profilePath` (looked up from the
+// profile list when null), not for ours; other variables are expanded.
+// False unless the result is an absolute local path (a drive letter, no
+// "." or ".." part): the value is the account's claim, never trusted.
+bool ExpandForAccount(const wchar_t* sid, WString& value, const wchar_t* profilePath, WString& out);
+
 // The folder `csidl` names for the Default user, moved from the Default
 // user's profile to `profilePath`: CSIDL_DESKTOPDIRECTORY gives
 // profilePath + "\Desktop". False when the system does not know the folder

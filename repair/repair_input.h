@@ -6,16 +6,14 @@
 #include <string>
 
 #include "repair/journal_rules.h"
+#include "repair/repair_site.h"
 
 // Everything one repair works from; copied by the worker, so the caller's
 // copy may go as soon as the repair has started.
-struct RepairInput {
+// The site's program is the tool's copy in its folder.
+struct RepairInput : RepairSite {
     std::wstring account;         // the account to repair (user name)
     int32_t fixFlags = 0;         // FixFlags
-    double osVersion = 0.0;
-    std::wstring toolFolder;      // holds the state file, the journal and the picture copy
-    std::wstring programPath;     // the tool's copy, started by the clean-up shortcuts
-    std::wstring logPath;
 };
 
 // What the repair reports while it runs, always from the repair's own

@@ -1,5 +1,10 @@
 #include "repair/repair_log.h"
 
+#include <string>
+#include <vector>
+
+#include "platform/file_handles.h"
+#include "platform/handles.h"
 #include "repair/text_file.h"
 
 namespace {
@@ -31,4 +36,30 @@ int WriteLogEntry(const wchar_t* logPath, const wchar_t* text, uint32_t flags, c
     }
     log.Close();
     return written;
+}
+
+bool ReadRepairLog(const wchar_t* logPath, std::wstring& text)
+{
+    text.clear();
+    std::string log;
+    WString longPath;
+    UniqueFileHandle file;
+    if (AbsoluteLongPath(logPath, longPath))
+        file.Reset(CreateFileW(longPath.Text(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    std::vector<char> buffer(65536);
+    DWORD got = 0;
+    while (file && log.size() < (4u << 20) &&
+           ReadFile(file.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) && got > 0)
+        log.append(buffer.data(), got);
+    if (log.empty())
+        return false;
+    const int units = MultiByteToWideChar(CP_UTF8, 0, log.data(), static_cast<int>(log.size()), nullptr, 0);
+    if (units > 0) {
+        text.resize(units);
+        MultiByteToWideChar(CP_UTF8, 0, log.data(), static_cast<int>(log.size()), &text[0], units);
+    }
+    if (!text.empty() && text[0] == 0xFEFF)
+        text.erase(0, 1);
+    return true;
 }

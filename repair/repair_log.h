@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 #include "repair/repair_rules.h"
 
@@ -13,3 +14,8 @@
 // The byte count of the entry's own write, or -1 when the log could not be
 // opened (nothing is written then).
 int WriteLogEntry(const wchar_t* logPath, const wchar_t* text, uint32_t flags, const SYSTEMTIME* time = nullptr);
+
+// The log's text as written (UTF-8, its byte-order mark dropped), up to its
+// first 4 MB: the log of one repair is small. False when there is none (no
+// file, an empty one, or a link where the log should be).
+bool ReadRepairLog(const wchar_t* logPath, std::wstring& text);

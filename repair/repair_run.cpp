@@ -29,6 +29,7 @@
 #include "repair/repair_journal.h"
 #include "repair/repair_log.h"
 #include "repair/repair_settings.h"
+#include "repair/repair_site.h"
 #include "repair/state_file.h"
 
 // ---------------------------------------------------------------------------
@@ -517,7 +518,7 @@ void RemoveFixShortcuts(RepairContext& context)
             LogPath(context, L"Failed to delete", link.Text());
     }
     if (FromFolderPath(startup, CSIDL_STARTUP, nullptr, SHGFP_TYPE_CURRENT)) {
-        WString link = JoinPath(startup.Text(), L"BrenwickTask.lnk");
+        WString link = JoinPath(startup.Text(), kTaskShortcutName);
         // Left in place it would start the repair again at every restart.
         if (Exists(link.Text()) && DeletePath(link.Text(), kDeleteTakeOver) == kDeleteFailed)
             LogPath(context, L"Failed to delete the shortcut that starts the repair; delete it by hand:", link.Text());
@@ -525,7 +526,6 @@ void RemoveFixShortcuts(RepairContext& context)
 }
 
 constexpr wchar_t kCleanupDescription[] = L"Complete Brenwick's repair operation.";
-constexpr wchar_t kCleanupLink[] = L"BrenwickCleanup.lnk";
 
 // `path` as a path below the old profile ("Desktop", "AppData\..."); false
 // when it lies elsewhere.
@@ -580,8 +580,8 @@ bool PlantInOldProfile(RepairContext& context, const wchar_t* folder)
     }
     if (!MakeFoldersInOldProfile(context, relative.Text()))
         return false;
-    WString linkRelative = JoinPath(relative.Text(), kCleanupLink);
-    WString link = JoinPath(folder, kCleanupLink), linkLong;
+    WString linkRelative = JoinPath(relative.Text(), kCleanupShortcutName);
+    WString link = JoinPath(folder, kCleanupShortcutName), linkLong;
     DWORD attributes = AbsoluteLongPath(link.Text(), linkLong) ? GetFileAttributesW(linkLong.Text()) : 0;
     if (attributes != INVALID_FILE_ATTRIBUTES &&
         ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
@@ -676,7 +676,7 @@ void EndInTemporaryAccount(RepairContext& context)
     bool planted = false;
     if (FromFolderPath(startup, CSIDL_STARTUP, nullptr, SHGFP_TYPE_CURRENT)) {
         CreateDirectoryPath(startup.Text());
-        WString link = JoinPath(startup.Text(), L"BrenwickCleanup.lnk");
+        WString link = JoinPath(startup.Text(), kCleanupShortcutName);
         planted = CreateShortcut(link.Text(), context.input.programPath.c_str(), L"/brenwick /cleanupfailed",
                                  kCleanupDescription);
     }

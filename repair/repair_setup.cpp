@@ -20,6 +20,7 @@
 #include "repair/repair_journal.h"
 #include "repair/repair_log.h"
 #include "repair/repair_settings.h"
+#include "repair/repair_site.h"
 #include "repair/state_file.h"
 #include "repair/temp_account.h"
 #include "repair/tool_folder.h"
@@ -204,7 +205,7 @@ RepairSetupResult ScheduleRepair(const RepairSetupInput& input)
         machine::RegUnLoadKeyW(HKEY_USERS, sid.Text());
     bool planted = false;
     if (found && CreateDirectoryPath(startup.Text())) {
-        links[1] = JoinPath(startup.Text(), L"BrenwickTask.lnk");
+        links[1] = JoinPath(startup.Text(), kTaskShortcutName);
         planted = CreateShortcut(links[1].Text(), exe, arguments.Text(), description.Text());
     }
     if (!planted)

@@ -9,15 +9,14 @@
 #include <cstdint>
 #include <string>
 
-struct RepairSetupInput {
+#include "repair/repair_site.h"
+
+// The site's program is the running executable.
+struct RepairSetupInput : RepairSite {
     std::wstring account;        // the account to repair (user name)
     int32_t fixFlags = 0;        // FixFlags
-    double osVersion = 0.0;
     bool inTempAccount = false;  // the console user is the temporary account
-    std::wstring toolFolder;
-    std::wstring programPath;    // the running executable's path
     HANDLE programFile = nullptr;   // not owned: its file as opened at the start (OpenRunningImage), copied into the tool folder
-    std::wstring logPath;
     // False: everything is set up and the restart is left to whoever asked
     // (a deployment engine restarts on its own schedule).
     bool restart = true;

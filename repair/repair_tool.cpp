@@ -126,10 +126,10 @@ UniqueBitmap DrawCheckImage(bool ticked, int size)
     return ToGdiBitmap(image.Get(), kOpaqueWhite);
 }
 
-RepairTool::RepairTool() : osVersion(GetOsVersionNumber())
+RepairTool::RepairTool()
 {
-    for (WString* text : {&fixAccount, &consoleUserName, &consoleUserSid, &consoleUserProfile, &modulePath,
-                          &toolFolder, &logPath})
+    site.osVersion = GetOsVersionNumber();
+    for (WString* text : {&fixAccount, &consoleUserName, &consoleUserSid, &consoleUserProfile})
         text->Assign(L"");
 }
 
@@ -201,19 +201,19 @@ DialogHeader RepairTool::Header() const
 
 WString RepairTool::StatePath() const
 {
-    WString path(toolFolder.Text());
+    WString path(site.toolFolder.c_str());
     path.Append(kStateFileName);
     return path;
 }
 
 WString RepairTool::ToolExePath() const
 {
-    WString path(toolFolder.Text());
+    WString path(site.toolFolder.c_str());
     path.Append(kToolExeName);
     return path;
 }
 
 int RepairTool::WriteLogEntry(const wchar_t* text, uint32_t flags)
 {
-    return ::WriteLogEntry(logPath.Text(), text, flags);
+    return ::WriteLogEntry(site.logPath.c_str(), text, flags);
 }

@@ -9,6 +9,7 @@
 #include "platform/handles.h"
 #include "platform/text.h"
 #include "repair/repair_rules.h"
+#include "repair/repair_site.h"
 #include "ui/dialog_owner.h"
 #include "ui/image.h"
 #include "ui/window.h"
@@ -30,15 +31,12 @@ public:
     UniqueBitmap tickImage;
     UniqueBitmap boxImage;
     UniqueImage headerImage;
-    double osVersion = 0.0;
+    RepairSite site;                      // the running system's version; the rest set by RunRepairTool
     WString fixAccount;
     WString consoleUserName;
     WString consoleUserSid;
     WString consoleUserProfile;
-    WString modulePath;
     UniqueFileHandle programFile;         // the running program's file, held from the start (OpenRunningImage)
-    WString toolFolder;
-    WString logPath;
     bool inTempAccount = false;
     int32_t progressList = -1;            // the fix run's list view; the window adds the repair's rows to it
     UniqueToken consoleUserToken;         // empty when the console user is unknown

@@ -51,25 +51,6 @@ struct Wizard {
     int32_t preparing = 0;
 };
 
-HWND Handle(RepairTool& tool, int32_t id)
-{
-    const ControlEntry* control = tool.Control(id);
-    return control != nullptr ? control->handle : nullptr;
-}
-
-void SetTile(HWND list, int row, double osVersion)
-{
-    UINT columns[1] = {2};
-    LVTILEINFO tile{};
-    // The structure's size is the build's: the 20 and 16 bytes of old
-    // documentation are 32-bit sizes.
-    tile.cbSize = osVersion < 6.0 ? LVTILEINFO_V5_SIZE : sizeof tile;
-    tile.iItem = row;
-    tile.cColumns = 1;
-    tile.puColumns = columns;
-    SendMessageW(list, LVM_SETTILEINFO, 0, reinterpret_cast<LPARAM>(&tile));
-}
-
 bool Listable(const USER_INFO_3& user)
 {
     if ((user.usri3_flags & UF_ACCOUNTDISABLE) || user.usri3_user_id < kMinimumUserId ||
@@ -78,26 +59,12 @@ bool Listable(const USER_INFO_3& user)
     return true;
 }
 
-// The account's picture for its tile, or null: the default image stays.
-// The account-picture lookup, with its fallbacks for a legacy picture and
-// for the versions before 6.0, else the generic picture.
-UniqueBitmap TilePicture(const wchar_t* accountName, double osVersion, int size)
-{
-    WString path;
-    UniqueImage loaded = FindAccountPicture(accountName, path, osVersion) ? LoadPictureFile(path.Text())
-                                                                          : GenericAccountPicture(osVersion);
-    if (!loaded)
-        return UniqueBitmap();
-    UniqueImage tile = ScaledCopy(loaded.Get(), size, size);
-    return tile ? ToGdiBitmap(tile.Get(), kWindowBackgroundArgb) : UniqueBitmap();
-}
-
 void AddRow(RepairTool& tool, int32_t listId, const USER_INFO_3& user)
 {
     WString sid, profile;
     if (!GetAccountSidAndProfile(user.usri3_name, sid, &profile))
         return;
-    HWND list = Handle(tool, listId);
+    HWND list = tool.ControlHandle(listId);
     const wchar_t* title = user.usri3_full_name != nullptr && *user.usri3_full_name != L'\0' ? user.usri3_full_name
                                                                                             : user.usri3_name;
     WString type(user.usri3_priv <= 2 ? kTypeWords[user.usri3_priv] : L"");
@@ -110,10 +77,12 @@ void AddRow(RepairTool& tool, int32_t listId, const USER_INFO_3& user)
     SetListCellText(list, row, 2, type.Text());
     SetListCellText(list, row, 3, sid.Text());
     SetListCellText(list, row, 4, profile.Text());
-    UniqueBitmap picture = TilePicture(user.usri3_name, tool.osVersion, tool.Scale(kTileIconSize));
+    // The account's picture for its tile, or null: the default image stays.
+    UniqueBitmap picture = LoadAccountPictureBitmap(user.usri3_name, tool.site.osVersion, tool.Scale(kTileIconSize),
+                                                    kWindowBackgroundArgb);
     int image = picture ? tool.AddListImage(listId, picture.Get(), kTileIconSize) : -1;
     tool.SetItemImage(listId, row, image >= 0 ? image : 0);
-    SetTile(list, row, tool.osVersion);
+    SetListTileColumn(list, row, 2, tool.site.osVersion);
 }
 
 void SetStates(RepairTool& tool, const std::vector<int32_t>& ids, uint32_t flags)
@@ -128,7 +97,7 @@ void ShowPage(Wizard& wizard, bool second)
     SendMessageW(tool.Handle(), WM_SETREDRAW, FALSE, 0);
     SetStates(tool, second ? wizard.page1 : wizard.page2, StateFlags::Hide | StateFlags::Disable);
     SetStates(tool, second ? wizard.page2 : wizard.page1, StateFlags::Show | StateFlags::Enable);
-    if (second && tool.osVersion < 6.2)
+    if (second && tool.site.osVersion < 6.2)
         tool.SetState(wizard.ids.storeOption, StateFlags::Disable);
     if (!second && tool.GetSelectedItem(wizard.ids.list) < 0)
         tool.SetState(wizard.ids.fixUserButton, StateFlags::Disable);
@@ -155,7 +124,7 @@ void BuildPages(Wizard& wizard, HBITMAP toolIcon, HBITMAP refreshImage, HBITMAP 
                                 WS_VISIBLE | WS_BORDER | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
                                 LVS_EX_DOUBLEBUFFER);
     tool.NameList(ids.list, L"User accounts", {0, 2});
-    if (HWND list = Handle(tool, ids.list)) {
+    if (HWND list = tool.ControlHandle(ids.list)) {
         SendMessageW(list, LVM_SETVIEW, LV_VIEW_TILE, 0);
         LVTILEVIEWINFO tiles{};
         tiles.cbSize = sizeof tiles;
@@ -232,7 +201,7 @@ bool ScheduleFromWizard(Wizard& wizard)
 {
     RepairTool& tool = wizard.tool;
     const RepairWizardIds& ids = wizard.ids;
-    std::wstring underWay = RepairUnderWayMessage(tool.toolFolder.Text());
+    std::wstring underWay = RepairUnderWayMessage(tool.site.toolFolder.c_str());
     if (!underWay.empty()) {
         PlainMessageBox(tool, underWay.c_str(), 0, 200, 0);
         return false;
@@ -244,15 +213,12 @@ bool ScheduleFromWizard(Wizard& wizard)
         return false;
 
     RepairSetupInput input;
+    static_cast<RepairSite&>(input) = tool.site;
     input.account = wizard.userName.Text();
     input.fixFlags = ((tool.GetState(ids.storeOption) & StateFlags::Check) ? FixFlags::KeepAppPackages : 0) |
                      ((tool.GetState(ids.appDataOption) & StateFlags::Check) ? FixFlags::KeepSystemAppData : 0);
-    input.osVersion = tool.osVersion;
     input.inTempAccount = tool.inTempAccount;
-    input.toolFolder = tool.toolFolder.Text();
-    input.programPath = tool.modulePath.Text();
     input.programFile = tool.programFile.Get();
-    input.logPath = tool.logPath.Text();
 
     tool.SetState(ids.backButton, StateFlags::Hide);
     tool.SetState(ids.fixNowButton, StateFlags::Hide);
@@ -260,7 +226,7 @@ bool ScheduleFromWizard(Wizard& wizard)
     UniqueBitmap pictureBitmap = ToGdiBitmap(blank.Get(), kWindowBackgroundArgb);
     wizard.spinner = tool.AddPicture(pictureBitmap.Release(), 30, 420, 48, 48, -1);
     // A white ring would vanish on the window's white body: the header's black.
-    StartSpinner(Handle(tool, wizard.spinner), tool.Scale(48), kSpinnerColour, 70, -1);
+    StartSpinner(tool.ControlHandle(wizard.spinner), tool.Scale(48), kSpinnerColour, 70, -1);
     wizard.preparing = tool.AddLabel(L"Preparing to reboot to the temporary account...", 90, 430, 600, 25, -1);
     // Painted now: the set-up below keeps this thread until it has ended.
     RedrawWindow(tool.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
@@ -318,7 +284,7 @@ void ShowWarnings(Wizard& wizard, const std::wstring& text)
 {
     RepairTool& tool = wizard.tool;
     tool.SetText(wizard.warnings, text.c_str());
-    HWND label = Handle(tool, wizard.warnings);
+    HWND label = tool.ControlHandle(wizard.warnings);
     int height = kOptionsTop - kWarningsTop - 2;
     if (label != nullptr) {
         RECT bounds{0, 0, tool.Scale(660), 0};
@@ -351,7 +317,7 @@ void OpenSecondPage(Wizard& wizard)
         tool.SetState(wizard.ids.fixUserButton, StateFlags::Disable);
         return;
     }
-    HWND list = Handle(tool, wizard.ids.list);
+    HWND list = tool.ControlHandle(wizard.ids.list);
     WString name = ListCellText(list, row, 1);
     if (name.IsEmpty())
         return;
@@ -373,7 +339,7 @@ void OpenSecondPage(Wizard& wizard)
 
 int FillRepairAccountList(RepairTool& tool, int32_t listId)
 {
-    HWND list = Handle(tool, listId);
+    HWND list = tool.ControlHandle(listId);
     if (list == nullptr)
         return 0;
     SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);

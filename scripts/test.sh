@@ -65,7 +65,7 @@ fi
 echo "== Windows build (under Wine)"
 if cmake -S "$ROOT" -B "$WINDOWS_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
          -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null &&
-   cmake --build "$WINDOWS_BUILD" -j "$JOBS"; then
+   cmake --build "$WINDOWS_BUILD" -j "$JOBS" --target all benchmarks; then
     # A display and a Wine server for each test slot (a prefix and its
     # display; see cmake/GoogleTest.cmake), for the whole run instead of one
     # per test.

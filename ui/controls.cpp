@@ -1,5 +1,9 @@
 // The toolkit's controls: creation, state, text, fonts, colours, tips, list
 // views and the lock that the application puts around its questions.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstddef>
 #include <new>
 
 #include "ui/window.h"
@@ -73,6 +77,12 @@ ControlEntry* UiWindow::Entry(int32_t id)
 }
 
 const ControlEntry* UiWindow::Control(int32_t id) const { return const_cast<UiWindow*>(this)->Entry(id); }
+
+HWND UiWindow::ControlHandle(int32_t id) const
+{
+    const ControlEntry* control = Control(id);
+    return control != nullptr ? control->handle : nullptr;
+}
 
 const ControlEntry* UiWindow::ControlFromHandle(HWND handle) const
 {
@@ -881,4 +891,18 @@ bool SetListCellText(HWND list, int row, int column, const wchar_t* text)
     cell.iSubItem = column;
     cell.pszText = const_cast<wchar_t*>(text != nullptr ? text : L"");
     return SendMessageW(list, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell)) != FALSE;
+}
+
+void SetListTileColumn(HWND list, int row, UINT column, double osVersion)
+{
+    UINT columns[] = {column};
+    int formats[] = {LVCFMT_LEFT};
+    LVTILEINFO tile{};
+    // Before 6.0 the record ends before the column formats.
+    tile.cbSize = osVersion < 6.0 ? static_cast<UINT>(offsetof(LVTILEINFO, piColFmt)) : sizeof(tile);
+    tile.iItem = row;
+    tile.cColumns = 1;
+    tile.puColumns = columns;
+    tile.piColFmt = formats;
+    SendMessageW(list, LVM_SETTILEINFO, 0, reinterpret_cast<LPARAM>(&tile));
 }

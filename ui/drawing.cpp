@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 
+#include "platform/text_win.h"
 #include "ui/drawing_rules.h"
 
 namespace gp = Gdiplus::DllExports;
@@ -549,10 +550,8 @@ UniqueHandle StartSpinner(HWND pictureControl, int size, ARGB colour, int speed,
 UniqueIcon LoadAccountIcon(int size)
 {
     constexpr int kAccountIconIndex = 160;   // among shell32.dll's icons
-    wchar_t system[MAX_PATH] = L"";
-    UINT length = GetSystemDirectoryW(system, MAX_PATH);
-    WString library;
-    if (length == 0 || length >= MAX_PATH || !library.Append(system, L"\\shell32.dll"))
+    WString library = SystemDirectory();
+    if (library.IsEmpty() || !library.Append(L"\\shell32.dll"))
         return UniqueIcon();
     HICON extracted = nullptr;
     if (SHDefExtractIconW(library.Text(), kAccountIconIndex, 0, &extracted, nullptr, static_cast<UINT>(size)) != S_OK)

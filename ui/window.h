@@ -243,6 +243,8 @@ public:
     int Scale(int length) const { return MulDiv(length, dpi_, kDesignDpi); }
     UiEvent& Event() { return *sink_; }
     const ControlEntry* Control(int32_t id) const;
+    // The control's window, or null when there is no such control.
+    HWND ControlHandle(int32_t id) const;
     int32_t LastControlId() const { return static_cast<int32_t>(controls_.empty() ? 0 : used_ - 1); }
     uint32_t ControlCapacity() const { return static_cast<uint32_t>(controls_.size()); }
     HACCEL Accelerators() const { return accelerators_.Get(); }
@@ -325,6 +327,9 @@ private:
 WString ListCellText(HWND list, int row, int column);
 // Sets the text of a list view's cell; false when there is no such list or row.
 bool SetListCellText(HWND list, int row, int column, const wchar_t* text);
+// Shows `column` under the title of a row of a list view in tile view, left
+// aligned; `osVersion` picks the record's size the system knows.
+void SetListTileColumn(HWND list, int row, UINT column, double osVersion);
 
 // Mode 0 waits for one message and handles it; mode 1 handles one waiting
 // message, if any; both return the event it produced, or 0. Mode 2 returns 1

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
 #include "accounts/account_lifecycle.h"
 #include "platform/files.h"
 #include "platform/handles.h"
@@ -26,19 +27,6 @@ constexpr int kRuns = 5;
 constexpr int kFolders = 200;
 constexpr int kFilesPerFolder = 50;
 
-double Seconds(const std::function<void()>& work)
-{
-    auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 void Compare(const char* what, const std::function<void(int)>& prepare, const std::function<void(int)>& ours,
              const std::function<void(int)>& peer, const char* peerName)
 {
@@ -49,9 +37,7 @@ void Compare(const char* what, const std::function<void(int)>& prepare, const st
         prepare(run);
         peerTimes.push_back(Seconds([&] { peer(run); }));
     }
-    const double a = Median(oursTimes), b = Median(peerTimes);
-    std::printf("%-34s ours %8.3f s   %-28s %8.3f s   ratio %.2f\n", what, a, peerName, b, b > 0 ? a / b : 0.0);
-    std::fflush(stdout);
+    Report(what, oursTimes, peerName, peerTimes);
 }
 
 void Fill(const std::wstring& root)
@@ -110,10 +96,7 @@ int wmain()
             Fill(folder);
             peerTimes.push_back(Seconds([&] { DeletePath(folder.c_str(), kDeleteTakeOver | kDeleteScheduleAtRestart); }));
         }
-        const double a = Median(oursTimes), b = Median(peerTimes);
-        std::printf("%-34s ours %8.3f s   %-28s %8.3f s   ratio %.2f\n", "RemoveAccount with files", a,
-                    "DeletePath of the same tree", b, b > 0 ? a / b : 0.0);
-        std::fflush(stdout);
+        Report("RemoveAccount with files", oursTimes, "DeletePath of the same tree", peerTimes);
     }
 
     // Creation: the profile service against one sign-in with the temporary

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_timing.h"
 #include "platform/file_move.h"
 #include "platform/files.h"
 #include "platform/handles.h"
@@ -28,19 +29,6 @@ namespace {
 // the figure least disturbed by other work on a shared machine.
 constexpr int kRuns = 5;
 constexpr wchar_t kBenchKey[] = L"Software\\Vantrell Bench";
-
-double Seconds(const std::function<void()>& work)
-{
-    auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 // Runs a command line of Wine's own tools and waits for it.
 bool Run(std::wstring commandLine)

@@ -14,26 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
 #include "app/health_check.h"
 #include "sandbox/sandbox.h"
 #include "tests/bench/account_walk.h"
 #include "tests/narrow.h"
 
 namespace {
-
-double Milliseconds(const std::function<void()>& work)
-{
-    auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n == 0 ? 0.0 : n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
-}
 
 int Drive(const std::wstring& scenario, int runs)
 {

@@ -15,48 +15,28 @@
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
 #include "accounts/account_lifecycle.h"
 #include "accounts/lookup.h"
 #include "platform/files.h"
 #include "platform/handles.h"
 #include "repair/repair_journal.h"
 #include "repair/repair_run.h"
-#include "repair/repair_tool.h"
 #include "repair/state_file.h"
 #include "sandbox/sandbox.h"
 
 namespace {
 
-constexpr int kRuns = 3;
-constexpr int kFolders = 100;
+constexpr int kDefaultRuns = 3;
 constexpr int kFilesPerFolder = 50;
+constexpr int kDefaultFiles = 5000;
 constexpr int kJournalWrites = 200;
 constexpr wchar_t kToolFolder[] = L"C:\\Brenwick";
 
-double Seconds(const std::function<void()>& work)
-{
-    auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-void Report(const char* what, const std::vector<double>& ours, const char* peerName, const std::vector<double>& peer)
-{
-    const double a = Median(ours), b = Median(peer);
-    std::printf("%-34s ours %8.3f s   %-34s %8.3f s   ratio %.2f\n", what, a, peerName, b, b > 0 ? a / b : 0.0);
-    std::fflush(stdout);
-}
-
-void Fill(const std::wstring& root)
+void Fill(const std::wstring& root, int folders)
 {
     std::string content(512, 'x');
-    for (int d = 0; d < kFolders; ++d) {
+    for (int d = 0; d < folders; ++d) {
         std::wstring folder = root + L"\\Documents\\Bench\\folder " + std::to_wstring(d);
         CreateDirectoryPath(folder.c_str());
         for (int f = 0; f < kFilesPerFolder; ++f) {
@@ -70,7 +50,7 @@ void Fill(const std::wstring& root)
 
 // The broken-profile machine as the set-up leaves it, the owner's folder
 // grown; its profile folder.
-std::wstring Prepare()
+std::wstring Prepare(int folders)
 {
     std::error_code ignored;
     std::filesystem::remove_all(kToolFolder, ignored);
@@ -84,40 +64,45 @@ std::wstring Prepare()
     WString sid, profile;
     if (!GetAccountSidAndProfile(L"pweber", sid, &profile))
         return L"";
-    Fill(profile.Text());
+    Fill(profile.Text(), folders);
     return profile.Text();
 }
 
 }  // namespace
 
-int wmain()
+// The number of extra files (rounded to whole folders of 50) and of runs
+// may be given.
+int wmain(int argc, wchar_t** argv)
 {
+    const int files = argc > 1 ? _wtoi(argv[1]) : kDefaultFiles;
+    const int runs = argc > 2 ? std::max(1, _wtoi(argv[2])) : kDefaultRuns;
+    const int folders = std::max(1, files / kFilesPerFolder);
     Gdiplus::GdiplusStartupInput input;
     ULONG_PTR gdiplus = 0;
     Gdiplus::GdiplusStartup(&gdiplus, &input, nullptr);
-    std::printf("the broken profile grown by %d files in %d folders, %d runs each\n", kFolders * kFilesPerFolder,
-                kFolders, kRuns);
+    std::printf("the broken profile grown by %d files in %d folders, %d runs each\n", folders * kFilesPerFolder,
+                folders, runs);
 
     // Ours: the whole repair. Peer: the account deleted and made again on
     // the same machine, nothing else.
     std::vector<double> oursTimes, peerTimes;
-    for (int run = 0; run < kRuns; ++run) {
-        if (Prepare().empty()) {
+    for (int run = 0; run < runs; ++run) {
+        if (Prepare(folders).empty()) {
             std::printf("the simulated machine could not be prepared\n");
             return 1;
         }
-        RepairTool tool;
-        tool.fixAccount.Assign(L"pweber");
-        tool.osVersion = 10.0;
-        tool.toolFolder.Assign(kToolFolder);
-        tool.modulePath.Assign(L"C:\\Brenwick\\Brenwick.exe");
-        tool.logPath.Assign(L"C:\\Brenwick\\BrenwickLog.txt");
+        RepairInput input;
+        input.account = L"pweber";
+        input.osVersion = 10.0;
+        input.toolFolder = kToolFolder;
+        input.programPath = L"C:\\Brenwick\\Brenwick.exe";
+        input.logPath = L"C:\\Brenwick\\BrenwickLog.txt";
         DWORD result = 0;
-        oursTimes.push_back(Seconds([&] { result = RunRepair(&tool); }));
+        oursTimes.push_back(Seconds([&] { result = RunRepair(input, nullptr); }));
         if (result != 1)
             std::printf("  run %d: the repair did not end repaired\n", run);
 
-        Prepare();
+        Prepare(folders);
         bool remade = false;
         peerTimes.push_back(Seconds([&] {
             remade = DeleteAccount(L"pweber", kKeepProfileFolder) != 0 &&
@@ -137,7 +122,7 @@ int wmain()
     std::wstring text;
     FormatJournal(journal, text);
     std::vector<double> safe, inPlace;
-    for (int run = 0; run < kRuns; ++run) {
+    for (int run = 0; run < runs; ++run) {
         safe.push_back(Seconds([&] {
             for (int i = 0; i < kJournalWrites; ++i) {
                 journal.tries = static_cast<uint32_t>(i % 3);

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
 #include "platform/handles.h"
 #include "sandbox/sandbox.h"
 #include "tests/bench/startup_rows.h"
@@ -204,13 +205,6 @@ StartTimes TimeStart(const std::wstring& program, const std::wstring& arguments,
         PostMessageW(window, WM_CLOSE, 0, 0);
     Finish(process.Get(), what);
     return times;
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n == 0 ? 0.0 : n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
 }
 
 void PrintTimes(const char* label, const std::vector<double>& times)

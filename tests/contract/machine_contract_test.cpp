@@ -305,6 +305,7 @@ TEST_F(MachineContract, PasswordsChangeOnlyWithTheCurrentOne)
               machine::NetUserChangePassword(nullptr, name.c_str(), L"First-Pass1", L"Second-Pass2"));
 
     HANDLE token = nullptr;
+    SetLastError(0xdeadbeef);
     EXPECT_FALSE(machine::LogonUserW(name.c_str(), nullptr, L"First-Pass1", LOGON32_LOGON_INTERACTIVE,
                                      LOGON32_PROVIDER_DEFAULT, &token));
     EXPECT_EQ(static_cast<DWORD>(ERROR_LOGON_FAILURE), GetLastError());
@@ -464,6 +465,7 @@ TEST_F(MachineContract, AccountRightsHideAndShowAnAccount)
     EXPECT_EQ(0, listed);
 
     HANDLE token = nullptr;
+    SetLastError(0xdeadbeef);
     EXPECT_FALSE(machine::LogonUserW(name.c_str(), nullptr, L"", LOGON32_LOGON_INTERACTIVE, LOGON32_PROVIDER_DEFAULT,
                                      &token));
     EXPECT_EQ(static_cast<DWORD>(ERROR_LOGON_TYPE_NOT_GRANTED), GetLastError());
@@ -551,6 +553,7 @@ TEST_F(MachineContract, SignInBuildsARealProfile)
     PROFILEINFOW wrongSize{};
     wrongSize.dwSize = 32;   // the size of the structure on 32-bit Windows
     wrongSize.lpUserName = const_cast<LPWSTR>(name.c_str());
+    SetLastError(0xdeadbeef);
     EXPECT_FALSE(machine::LoadUserProfileW(token, &wrongSize));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
 
@@ -666,6 +669,7 @@ TEST_F(MachineContract, WellKnownSidsResolveAsTheSystemResolvesThem)
     // Too small a buffer reports the sizes needed, as callers that ask first expect.
     DWORD sidSize = 0, domainLength = 0;
     SID_NAME_USE use;
+    SetLastError(0xdeadbeef);
     EXPECT_FALSE(machine::LookupAccountNameW(nullptr, L"Administrators", nullptr, &sidSize, nullptr, &domainLength,
                                              &use));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());

@@ -67,7 +67,7 @@ DestinationFacts Machine(const wchar_t* destination)
 TEST(CheckDestination, RefusesWhatWouldDamageTheSystemOrAnotherAccount)
 {
     using R = DestinationRefusal;
-    struct { const wchar_t* destination; bool link; R refusal; } const cases[] = {
+    struct { const wchar_t* destination; bool link; R refusal; bool profilesUnknown = false; } const cases[] = {
         {L"D:\\Data\\Documents", false, R::None},
         {L"C:\\Users\\me\\OneDrive\\Documents", false, R::None},   // below the own profile is fine
         {L"D:\\Media", false, R::None},                             // holds Music, but is not Music's place
@@ -79,10 +79,15 @@ TEST(CheckDestination, RefusesWhatWouldDamageTheSystemOrAnotherAccount)
         {L"C:\\Users\\me\\Documents\\New", false, R::InsideSource},
         {L"C:\\Users\\me\\Desktop", false, R::OtherFolder}, {L"D:\\media\\music", false, R::OtherFolder},
         {L"D:\\Data\\Link", true, R::Link},
+        // Without every profile no place can be told apart from another's;
+        // the places known to be wrong are still named as such.
+        {L"D:\\Data\\Documents", false, R::ProfilesUnknown, true},
+        {L"C:\\WINDOWS\\System32\\x", false, R::SystemFolder, true},
     };
     for (const auto& c : cases) {
         DestinationFacts facts = Machine(c.destination);
         facts.destinationIsLink = c.link;
+        facts.otherProfilesKnown = !c.profilesUnknown;
         EXPECT_EQ(static_cast<int>(c.refusal), static_cast<int>(CheckDestination(facts))) << Narrow(c.destination);
     }
     // A folder moved out of a data disk: its parent is no place for it.
@@ -94,7 +99,7 @@ TEST(CheckDestination, RefusesWhatWouldDamageTheSystemOrAnotherAccount)
     facts.otherProfiles.push_back(L"c:\\users\\ME");
     EXPECT_EQ(static_cast<int>(DestinationRefusal::None), static_cast<int>(CheckDestination(facts)));
 
-    for (int r = 1; r <= static_cast<int>(DestinationRefusal::Link); ++r) {
+    for (int r = 1; r <= static_cast<int>(DestinationRefusal::ProfilesUnknown); ++r) {
         const wchar_t* text = RefusalText(static_cast<DestinationRefusal>(r));
         ASSERT_NE(nullptr, text) << "refusal " << r;
         for (int other = 1; other < r; ++other)
@@ -112,7 +117,7 @@ TEST(CheckSource, RefusesToEmptyThePlacesOfTheSystemOrAnotherAccount)
         const wchar_t* source;
         bool link, contents;
         R refusal;
-        bool recorded = false, owned = false;
+        bool recorded = false, owned = false, profilesUnknown = false;
     } const cases[] = {
         {L"D:\\Data\\Documents", false, true, R::NotOwnPlace}, {L"", false, true, R::NotAPath},
         {L"C:\\Users\\me\\Documents", false, true, R::None},   // inside the own profile
@@ -130,6 +135,8 @@ TEST(CheckSource, RefusesToEmptyThePlacesOfTheSystemOrAnotherAccount)
         {L"C:\\Users\\ann\\Documents", true, true, R::OtherProfile},   // the place itself says more
         // Without its contents nothing is taken from the place.
         {L"C:\\Windows", true, false, R::None},
+        {L"C:\\Users\\me\\Documents", false, true, R::ProfilesUnknown, false, false, true},
+        {L"C:\\Users\\me\\Documents", false, false, R::None, false, false, true},
     };
     for (const auto& c : cases) {
         DestinationFacts facts = Machine(L"D:\\Data\\New");
@@ -137,12 +144,13 @@ TEST(CheckSource, RefusesToEmptyThePlacesOfTheSystemOrAnotherAccount)
         facts.sourceHasLink = c.link;
         facts.sourceRecorded = c.recorded;
         facts.sourceOwned = c.owned;
+        facts.otherProfilesKnown = !c.profilesUnknown;
         EXPECT_EQ(static_cast<int>(c.refusal), static_cast<int>(CheckSource(facts, c.contents)))
             << Narrow(c.source) << " link " << c.link << " contents " << c.contents;
     }
 
     const wchar_t* place = L"C:\\Users\\ann\\Documents";
-    for (int r = 1; r <= static_cast<int>(SourceRefusal::Unreachable); ++r) {
+    for (int r = 1; r <= static_cast<int>(SourceRefusal::ProfilesUnknown); ++r) {
         WString text = SourceRefusalText(static_cast<SourceRefusal>(r), place);
         EXPECT_NE(std::string::npos, Narrow(text.Text()).find(Narrow(place))) << "refusal " << r;
         // The command line has no check box to uncheck.

@@ -160,8 +160,8 @@ protected:
         tool.instance = GetModuleHandleW(nullptr);
         tool.inTempAccount = inTempAccount;
         tool.fixAccount.Assign(L"mhartley");
-        tool.toolFolder.Assign(L"C:\\Brenwick");
-        tool.logPath.Assign(kLogPath);
+        tool.site.toolFolder = L"C:\\Brenwick";
+        tool.site.logPath = kLogPath;
         EXPECT_TRUE(BuildRepairFrame(tool));
         HWND window = tool.Handle();
         std::atomic<bool> scriptDone{false};

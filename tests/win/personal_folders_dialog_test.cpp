@@ -493,14 +493,7 @@ TEST_F(FoldersDialogRun, TheDesktopMoveRefreshesExplorerAndAMoveWithoutContentsO
 {
     // An Explorer window of the test's own, on the window's thread.
     static LONG refreshes = 0;
-    WNDCLASSW cabinet{};
-    cabinet.lpfnWndProc = DefWindowProcW;
-    cabinet.lpszClassName = L"CabinetWClass";
-    RegisterClassW(&cabinet);
-    WNDCLASSW view{};
-    view.lpfnWndProc = DefWindowProcW;
-    view.lpszClassName = L"DirectUIHWND";
-    RegisterClassW(&view);
+    RegisterFakeExplorer(DefWindowProcW);
     WNDPROC counting = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
         if (message == WM_KEYDOWN && wParam == VK_F5)
             InterlockedIncrement(&refreshes);

@@ -67,3 +67,16 @@ private:
     }
     std::vector<Value> values_;
 };
+
+// Explorer's two window classes, of the test's own: the names the refresh
+// looks for, the view's messages going to `view`.
+inline void RegisterFakeExplorer(WNDPROC view)
+{
+    WNDCLASSW cabinet{};
+    cabinet.lpfnWndProc = DefWindowProcW;
+    cabinet.lpszClassName = L"CabinetWClass";
+    RegisterClassW(&cabinet);
+    cabinet.lpfnWndProc = view;
+    cabinet.lpszClassName = L"DirectUIHWND";
+    RegisterClassW(&cabinet);
+}

@@ -206,6 +206,17 @@ TEST_F(FolderLocationTest, DestinationsThatWouldDoHarmAreRefused)
                                                             documents.c_str(), c.destination.c_str());
         EXPECT_EQ(static_cast<int>(c.refusal), static_cast<int>(refusal)) << Show(c.destination);
     }
+    // Another account's entry nobody may read: no place can be told apart
+    // from its folder, so even a harmless one is refused.
+    WString otherSid(L"mhartley");
+    ASSERT_TRUE(GetAccountSidString(otherSid));
+    const std::wstring entry =
+        L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + std::wstring(otherSid.Text());
+    ASSERT_EQ(ERROR_SUCCESS, SetKeySddl(HKEY_LOCAL_MACHINE, entry, L"D:P(D;;KR;;;WD)(A;;KA;;;WD)"));
+    const DestinationRefusal locked =
+        CheckFolderDestination(1, sid_.Text(), profile_.Text(), nullptr, documents.c_str(), L"T:\\Documents");
+    EXPECT_EQ(ERROR_SUCCESS, SetKeySddl(HKEY_LOCAL_MACHINE, entry, L"D:(A;CI;KA;;;BA)(A;CI;KA;;;SY)"));
+    EXPECT_EQ(static_cast<int>(R::ProfilesUnknown), static_cast<int>(locked));
 }
 
 // The current place comes from the account's own registry and may name any
@@ -459,18 +470,6 @@ LRESULT CALLBACK ViewProcedure(HWND window, UINT message, WPARAM wParam, LPARAM 
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-void RegisterClasses()
-{
-    WNDCLASSW cabinet{};
-    cabinet.lpfnWndProc = DefWindowProcW;
-    cabinet.lpszClassName = L"CabinetWClass";
-    RegisterClassW(&cabinet);
-    WNDCLASSW view{};
-    view.lpfnWndProc = ViewProcedure;
-    view.lpszClassName = L"DirectUIHWND";
-    RegisterClassW(&view);
-}
-
 void Drain()
 {
     MSG message;
@@ -482,7 +481,7 @@ void Drain()
 
 TEST(RefreshExplorerWindows, EveryExplorerViewAndTheDesktop)
 {
-    RegisterClasses();
+    RegisterFakeExplorer(ViewProcedure);
     std::vector<UniqueWindow> windows;
     for (int i = 0; i < 2; ++i) {
         HWND cabinet = CreateWindowExW(0, L"CabinetWClass", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);

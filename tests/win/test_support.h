@@ -1,6 +1,8 @@
 // Helpers shared by the tests of the platform foundation.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <windows.h>
 #include <sddl.h>
 
@@ -33,19 +35,50 @@ inline std::wstring TempFile(const wchar_t* name)
     return std::wstring(folder) + name;
 }
 
-// An empty folder at `path`, emptied by the standard library rather than by
-// the code under test; read-only entries of an earlier run are made
-// writable first, which the standard library's removal does not do.
+// The "\\?\" form of an absolute path, which reaches past MAX_PATH.
+inline std::wstring AlwaysLong(const std::wstring& path)
+{
+    return path.compare(0, 4, L"\\\\?\\") == 0 ? path : L"\\\\?\\" + path;
+}
+
+// Removes everything below `folder` (in its long form), read-only and
+// hidden entries included; a link is removed as itself, never entered.
+// False when anything is left.
+inline bool RemoveContents(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW found;
+    UniqueFind search(FindFirstFileW((folder + L"\\*").c_str(), &found));
+    if (!search) {
+        const DWORD error = GetLastError();   // no folder yet is nothing to remove
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    bool removed = true;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        const std::wstring path = folder + L"\\" + name;
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        const bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (isFolder && (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+            removed = RemoveContents(path) && removed;
+        removed = (isFolder ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str())) && removed;
+    } while (FindNextFileW(search.Get(), &found));
+    return removed;
+}
+
+// An empty folder at `path`, emptied here rather than by the code under
+// test. What a killed or failed earlier run left goes whole, its folders
+// deeper than MAX_PATH too: a scratch folder must never depend on how the
+// last run ended.
 inline std::wstring CleanFolder(const std::wstring& path)
 {
+    const std::wstring longPath = AlwaysLong(path);
+    const bool emptied = RemoveContents(longPath);
     std::error_code ignored;
-    if (std::filesystem::exists(path, ignored)) {
-        for (auto entry = std::filesystem::recursive_directory_iterator(path, ignored);
-             entry != std::filesystem::recursive_directory_iterator(); entry.increment(ignored))
-            SetFileAttributesW(entry->path().c_str(), FILE_ATTRIBUTE_NORMAL);
-    }
-    std::filesystem::remove_all(path, ignored);
     std::filesystem::create_directories(path, ignored);
+    if (!emptied || GetFileAttributesW(longPath.c_str()) == INVALID_FILE_ATTRIBUTES)
+        ADD_FAILURE() << "the scratch folder " << Show(path) << " could not be emptied";
     return path;
 }
 
@@ -102,14 +135,6 @@ inline std::string ReadTextFile(const std::wstring& path)
     while (ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
         content.append(buffer, read);
     return content;
-}
-
-inline std::wstring SidString(PSID sid)
-{
-    UniqueResource<LocalMemoryTraits<LPWSTR>> text;
-    if (sid == nullptr || !ConvertSidToStringSidW(sid, text.Put()))
-        return L"(none)";
-    return text.Get();
 }
 
 // The owner and DACL of a named object (a path, or a key as "CURRENT_USER\\...")

@@ -362,13 +362,13 @@ TEST_F(Toolkit, SecretTextWipesItsWholeAllocation)
     const std::wstring first = L"a long secret typed first";
     window_.SetText(field, first.c_str());
     SecretText secret;
-    ASSERT_TRUE(secret.Read(window_, field));
+    ASSERT_TRUE(ReadSecretField(window_, field, secret));
     EXPECT_EQ(first, secret.Text());
     const size_t capacity = secret.Capacity();
     EXPECT_EQ(first.size() + 1, capacity);
 
     window_.SetText(field, L"ab");
-    ASSERT_TRUE(secret.Read(window_, field));
+    ASSERT_TRUE(ReadSecretField(window_, field, secret));
     EXPECT_STREQ(L"ab", secret.Text());
     ASSERT_EQ(capacity, secret.Capacity()) << "a shorter text keeps the allocation";
     const wchar_t* units = secret.Text();
@@ -379,7 +379,7 @@ TEST_F(Toolkit, SecretTextWipesItsWholeAllocation)
     for (size_t i = 0; i < capacity; ++i)
         EXPECT_EQ(L'\0', units[i]) << "unit " << i;
     EXPECT_STREQ(L"", secret.Text());
-    EXPECT_FALSE(secret.Read(window_, field + 1000));
+    EXPECT_FALSE(ReadSecretField(window_, field + 1000, secret));
     EXPECT_STREQ(L"", secret.Text());
 }
 

@@ -1,0 +1,79 @@
+#include "accounts/profile_list.h"
+
+#include <knownfolders.h>
+
+#include "accounts/profile_key_rules.h"
+#include "platform/registry.h"
+#include "platform/text_win.h"
+
+namespace {
+
+// Entries of the same account: its own and its backed-up or temporary twins.
+bool IsOwnEntry(const wchar_t* entry, const wchar_t* ownSid)
+{
+    const uint32_t length = TextLength(ownSid);
+    if (length == 0 || TextLength(entry) < length)
+        return false;
+    WString head;
+    head.AssignSubstring(entry, 1, static_cast<int>(length));
+    return EqualsNoCase(head.Text(), ownSid) && (entry[length] == L'\0' || entry[length] == L'.');
+}
+
+void AddExpanded(std::vector<WString>& folders, const wchar_t* stored)
+{
+    WString expanded = ExpandEnvironmentText(stored);
+    if (!expanded.IsEmpty() && expanded.Valid())
+        folders.push_back(std::move(expanded));
+}
+
+}  // namespace
+
+bool ReadProfileList(std::vector<ProfileListEntry>& entries)
+{
+    entries.clear();
+    RegKey list(OpenKey(kProfileListKeyPath, KEY_READ));
+    bool unreadEntry = false;
+    const bool listed = list && ForEachSubkey(list.Get(), [&](const wchar_t* name) {
+        RegKey key(OpenKey(JoinPath(kProfileListKeyPath, name).Text(), KEY_READ));
+        unreadEntry = !key;
+        if (unreadEntry)
+            return false;
+        ProfileListEntry entry;
+        entry.sid.Assign(name);
+        if (key.QueryString(L"ProfileImagePath", entry.storedPath) && !entry.storedPath.IsEmpty())
+            entry.path = ExpandEnvironmentText(entry.storedPath.Text());
+        RegValue state;
+        if (key.QueryValue(L"State", state))
+            entry.state = state.Dword();
+        entries.push_back(std::move(entry));
+        return true;
+    });
+    if (listed && !unreadEntry)
+        return true;
+    entries.clear();
+    return false;
+}
+
+bool OtherProfileFolders(const wchar_t* ownSid, std::vector<WString>& folders)
+{
+    std::vector<ProfileListEntry> entries;
+    if (!ReadProfileList(entries))
+        return false;
+    for (const ProfileListEntry& entry : entries) {
+        if (!IsOwnEntry(entry.sid.Text(), ownSid) && *entry.path.Text() != L'\0')
+            folders.push_back(WString(entry.path.Text()));
+    }
+    // The default profile and the shared one are nobody's own either; where
+    // the list does not name the shared one, the environment and the shell do.
+    RegKey list(OpenKey(kProfileListKeyPath, KEY_READ));
+    for (const wchar_t* value : {L"Public", L"Default"}) {
+        WString stored;
+        if (list.QueryString(value, stored) && !stored.IsEmpty())
+            AddExpanded(folders, stored.Text());
+    }
+    AddExpanded(folders, L"%Public%");
+    WString shared;
+    if (FromKnownFolder(shared, FOLDERID_Public, nullptr, 0))
+        folders.push_back(std::move(shared));
+    return true;
+}

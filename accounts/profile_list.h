@@ -1,0 +1,27 @@
+// The profile list: every profile the system knows, by the SID its entry is
+// named after, read in one place. A reader that cannot read the whole list
+// fails: a profile missing from the answer could be the one at risk.
+#pragma once
+
+#include <windows.h>
+
+#include <vector>
+
+#include "platform/text.h"
+
+struct ProfileListEntry {
+    WString sid;          // the entry's name: a SID, perhaps with ".bak" or another suffix
+    WString storedPath;   // "ProfileImagePath" as stored (a multi-string in its text form); empty when none
+    WString path;         // the same with environment variables expanded; empty when that failed
+    DWORD state = 0;      // "State" as the system keeps it; 0 when absent
+};
+
+// Every entry of the list, in the registry's order; false, with `entries`
+// emptied, when the list or any entry could not be read.
+bool ReadProfileList(std::vector<ProfileListEntry>& entries);
+
+// The folders, environment variables expanded, of every profile that is not
+// the account's own (its entry and its twins: "<sid>.bak" and the like), and
+// of the shared and default profiles. False when the list could not be read
+// whole.
+bool OtherProfileFolders(const wchar_t* ownSid, std::vector<WString>& folders);
