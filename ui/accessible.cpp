@@ -115,24 +115,18 @@ public:
     }
     HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override
     {
-        if (role == nullptr)
-            return E_POINTER;
-        VariantInit(role);
-        int row = Row(child);
-        if (row == kNoSuchChild)
-            return E_INVALIDARG;
+        int row = kNoSuchChild;
+        if (HRESULT refused = Begin(child, role, row); refused != S_OK)
+            return refused;
         role->vt = VT_I4;
         role->lVal = row >= 0 ? kListItemRole : static_cast<long>(what_.role);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* state) override
     {
-        if (state == nullptr)
-            return E_POINTER;
-        VariantInit(state);
-        int row = Row(child);
-        if (row == kNoSuchChild)
-            return E_INVALIDARG;
+        int row = kNoSuchChild;
+        if (HRESULT refused = Begin(child, state, row); refused != S_OK)
+            return refused;
         if (row >= 0) {
             auto rowState = static_cast<UINT>(SendMessageW(control_, LVM_GETITEMSTATE, static_cast<WPARAM>(row),
                                                            LVIS_SELECTED | LVIS_FOCUSED | LVIS_STATEIMAGEMASK));
@@ -275,6 +269,17 @@ private:
     ~DrawnAccessible() = default;
 
     bool IsList() const { return what_.role == DrawnRole::List; }
+
+    // The common start of a question about `child`: the answer emptied and
+    // the child's row found; anything but S_OK refuses the question.
+    HRESULT Begin(const VARIANT& child, VARIANT* answer, int& row) const
+    {
+        if (answer == nullptr)
+            return E_POINTER;
+        VariantInit(answer);
+        row = Row(child);
+        return row == kNoSuchChild ? E_INVALIDARG : S_OK;
+    }
 
     // kSelf, a row of a list, or kNoSuchChild.
     int Row(const VARIANT& child) const
