@@ -116,28 +116,19 @@ bool IsAutoLogonConfigured()
 
 bool AutoLogonPasswordIs(const wchar_t* password)
 {
-    LSA_OBJECT_ATTRIBUTES attributes{};
-    UniqueLsaPolicy policy;
-    if (password == nullptr ||
-        machine::LsaOpenPolicy(nullptr, &attributes, POLICY_GET_PRIVATE_INFORMATION, policy.Put()) != kStatusSuccess)
+    UniqueLsaPolicy policy = OpenLocalPolicy(POLICY_GET_PRIVATE_INFORMATION);
+    SecretText stored;
+    if (password == nullptr || !policy || !RetrieveSecret(policy.Get(), kSecretName, stored))
         return false;
-    LSA_UNICODE_STRING name = machine::CountedText(kSecretName);
-    UniqueLsaText data;
-    if (machine::LsaRetrievePrivateData(policy.Get(), &name, data.Put()) != kStatusSuccess || !data)
-        return false;
-    const LSA_UNICODE_STRING& stored = *data.Get();
     const uint32_t length = TextLength(password);
     // As SetAutoLogon stores it: a short password padded with zeros.
     const uint32_t units = length < kPaddedPasswordChars ? kPaddedPasswordChars : length;
-    bool same = stored.Buffer != nullptr && stored.Length == units * sizeof(wchar_t);
+    bool same = stored.Length() == units;
     // Every character looked at, whatever the first difference.
     wchar_t difference = 0;
     for (uint32_t i = 0; same && i < units; ++i)
-        difference |= static_cast<wchar_t>(stored.Buffer[i] ^ (i < length ? password[i] : L'\0'));
-    same = same && difference == 0;
-    if (stored.Buffer != nullptr)
-        SecureZeroMemory(stored.Buffer, std::max(stored.MaximumLength, stored.Length));
-    return same;
+        difference |= static_cast<wchar_t>(stored.Text()[i] ^ (i < length ? password[i] : L'\0'));
+    return same && difference == 0;
 }
 
 bool IsAutoLogonAccount(const wchar_t* accountName)
