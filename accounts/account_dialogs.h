@@ -21,9 +21,8 @@ inline constexpr int kNoAccountCreated = 3;
 int CreateAccountDialog(DialogOwner& owner, WString& accountNameOut, double osVersion);
 
 // Modal over the main window: deletes the account, with its files when the
-// operator asks for them. `busy` (may be null) is the owner's busy flag: set
-// while the deletion runs, so that the end of the session is refused
-// meanwhile. True when the account was deleted, whatever happened to its
-// files.
-bool DeleteAccountDialog(DialogOwner& owner, uint32_t* busy, HICON accountIcon, const wchar_t* accountName,
+// operator asks for them. The owner is busy while the deletion runs, so
+// that the end of the session is refused meanwhile. True when the account
+// was deleted, whatever happened to its files.
+bool DeleteAccountDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accountName,
                          const wchar_t* fullName);

@@ -68,7 +68,7 @@ const wchar_t* FolderSentence(const AccountDeletionReport& report, bool filesAsk
 
 }  // namespace
 
-bool DeleteAccountDialog(DialogOwner& owner, uint32_t* busy, HICON accountIcon, const wchar_t* accountName,
+bool DeleteAccountDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accountName,
                          const wchar_t* fullName)
 {
     UiDialog dialog(owner);
@@ -118,18 +118,14 @@ bool DeleteAccountDialog(DialogOwner& owner, uint32_t* busy, HICON accountIcon, 
         job.deletion.folderFlags = filesAsked ? kDeleteTakeOver | kDeleteScheduleAtRestart : kKeepProfileFolder;
         job.deletion.clearAutoLogon = true;
         job.deletion.alwaysRemoveProfileEntry = false;
-        // The end of the session is refused while files go; a close waits
-        // for the worker, which cannot be stopped halfway.
-        if (busy != nullptr)
-            *busy = 1;
+        // The end of the session is refused while files go (the worker holds
+        // the owner busy); a close waits for it, it cannot stop halfway.
         WorkerWatch watch;
         watch.owner = &owner;
         watch.window = &dialog;
         DWORD unused = 0;
         if (!RunWorker(DeletionWorker, &job, watch, &unused))
             DeletionWorker(&job);   // no thread to be had: the work is done here
-        if (busy != nullptr)
-            *busy = 0;
         dialog.Close();
 
         const AccountDeletionReport& report = job.report;

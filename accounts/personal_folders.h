@@ -129,7 +129,6 @@ HWND FindChildControl(HWND parent, const wchar_t* pattern);
 // What the dialog needs of the main window, as plain data.
 struct PersonalFoldersOwner {
     DialogOwner* window = nullptr;       // the main window; not owned
-    uint32_t* busy = nullptr;            // set while a move runs (the owner's Busy()); not owned
     const wchar_t* consoleUserName = nullptr;
     const wchar_t* consoleUserSid = nullptr;
     HANDLE consoleUserToken = nullptr;   // not owned; may be null or INVALID_HANDLE_VALUE

@@ -8,6 +8,7 @@
 #include <shlwapi.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "accounts/lookup.h"
@@ -172,14 +173,6 @@ DWORD RunMove(Session& session, FolderMove& move)
     return ran ? code : 0;
 }
 
-void BlockShutdown(Session& session, bool block)
-{
-    HWND main = session.owner->window->OwnerWindow().Handle();
-    SetShutdownBlockReason(main, block ? kBlockReason : nullptr);
-    if (session.owner->busy != nullptr)
-        *session.owner->busy = block ? 1 : 0;
-}
-
 // The items a move left behind, written where the operator can open them.
 void OfferLeftBehind(Session& session, const RelocationResult& move)
 {
@@ -240,7 +233,13 @@ void Relocate(Session& session, bool restore)
         move.owner = session.owner->window;
         return RunMove(session, move);
     };
-    request.busy = [&](bool busy) { BlockShutdown(session, busy); };
+    std::optional<DialogOwner::BusyScope> hold;
+    request.busy = [&](bool busy) {
+        if (busy)
+            hold.emplace(session.owner->window, kBlockReason);
+        else
+            hold.reset();
+    };
     RelocationResult result = RelocateFolder(request);
     if (result.placeChanged && result.outcome != RelocationOutcome::ContentsFailed)
         FillFolderList(session);

@@ -293,14 +293,13 @@ void ChangePicture(MainWindow& window, const wchar_t* name)
     window.Unlock();
 }
 
-// The dialog works on the console user's folders only; it sets `busy`
-// while contents move, which the end-of-session refusal reads.
+// The dialog works on the console user's folders only; it holds the window
+// busy while contents move, which the end-of-session refusal reads.
 void OpenPersonalFolders(MainWindow& window, const wchar_t* name)
 {
     WString display = window.GetText(window.ids.displayNameField);
     PersonalFoldersOwner owner;
     owner.window = &window;
-    owner.busy = &window.busy;
     owner.consoleUserName = window.consoleUserName.Text();
     owner.consoleUserSid = window.consoleUserSid.Text();
     // No console user: the dialog is handed INVALID_HANDLE_VALUE as before,
@@ -368,7 +367,7 @@ void DeleteSelectedAccount(MainWindow& window, const wchar_t* name)
     bool deleted;
     {
         UniqueIcon icon = window.RowIcon(window.selectedRow);
-        deleted = DeleteAccountDialog(window, &window.busy, icon.Get(), name, display.Text());
+        deleted = DeleteAccountDialog(window, icon.Get(), name, display.Text());
     }
     window.Unlock();
     if (!deleted)

@@ -20,7 +20,6 @@ public:
     ~MainWindow() override;
 
     double osVersion = 0.0;
-    uint32_t busy = 0;                   // 1 while personal folders are being moved
     UniqueImage appImage;
     UniqueImage buttonImage;
     UniqueToken consoleUserToken;        // empty until the console user is known
@@ -47,7 +46,6 @@ public:
     void Unlock() override;
 
     UiWindow& OwnerWindow() override { return *this; }
-    bool Busy() const override { return busy != 0; }
     // The close and minimise buttons and the help and version links.
     DialogHeader Header() const override;
 

@@ -300,7 +300,7 @@ DWORD RunRepairBehindWindow(FixSession& session, RepairWorker worker)
     WorkerWatch watch;
     watch.owner = &tool;
     watch.window = &tool;
-    // The tool holds its block reason for the whole run (SetBusy).
+    // The tool holds its block reason for the whole run (RunFixSession).
     watch.onEvent = [&session, &tool](int32_t event) {
         ShowReports(session);
         // A silent run has no window to explain itself over; the repair
@@ -368,7 +368,7 @@ int RunFixSessionWith(RepairTool& tool, int showCommand, RepairWorker worker)
 
     FixSession session{tool};
     // Every event step of this window refuses the end of the session.
-    tool.SetBusy(true);
+    DialogOwner::BusyScope busy(&tool, kBrenwickBlockReason);
     BuildWindow(session);
     SetWindowSubclass(tool.Handle(), ReportProcedure, kReportSubclass, reinterpret_cast<DWORD_PTR>(&session));
     ShowWindow(tool.Handle(), showCommand);
@@ -395,7 +395,6 @@ int RunFixSessionWith(RepairTool& tool, int showCommand, RepairWorker worker)
             PlainMessageBox(tool, refused.Text(), 0, 200, 450);
     }
     RemoveWindowSubclass(tool.Handle(), ReportProcedure, kReportSubclass);
-    tool.SetBusy(false);
     SetThreadExecutionState(ES_CONTINUOUS);
     return 0;
 }

@@ -10,6 +10,7 @@
 
 const wchar_t kBrenwickHomePage[] = L"https://vantrell.invalid/";
 const wchar_t kBrenwickHelpPage[] = L"https://vantrell.invalid/brenwick/help/";
+const wchar_t kBrenwickBlockReason[] = L"Brenwick is working. Please cancel shutdown.";
 
 namespace {
 
@@ -20,7 +21,6 @@ constexpr int kCheckImageSize = 18;
 // Popup, caption, system menu and minimise box; the caption goes once the
 // window exists (see BuildRepairFrame).
 constexpr LONG kFrameStyle = static_cast<LONG>(WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX);
-constexpr wchar_t kBlockReason[] = L"Brenwick is working. Please cancel shutdown.";
 
 // White body, black header.
 UniqueImage PaintFrame(int dpi)
@@ -137,7 +137,6 @@ RepairTool::~RepairTool() = default;
 
 int32_t RepairTool::NextRepairEvent(int mode)
 {
-    SetBusy((mode & 2) != 0);
     if ((mode & 1) == 0) {
         WaitRepairEvent(INFINITE);
         return 1;
@@ -162,16 +161,6 @@ int32_t RepairTool::WaitRepairEvent(DWORD timeoutMs)
     }
     lastEvent_ = FilterDialogEvent(*this, *this);
     return lastEvent_;
-}
-
-void RepairTool::SetBusy(bool busy)
-{
-    if (busy == busy_)
-        return;
-    busy_ = busy;
-    if (Handle() == nullptr)
-        return;
-    SetShutdownBlockReason(Handle(), busy ? kBlockReason : nullptr);
 }
 
 void RepairTool::Lock()

@@ -42,24 +42,18 @@ public:
     UniqueToken consoleUserToken;         // empty when the console user is unknown
 
     // The tool's event step, through the shared dialog filter. Bit 0 of
-    // `mode`: look without waiting; bit 1: a repair is under way (Busy).
-    // With bit 0 clear always 1, else the event the filter gave (0 when
-    // nothing was waiting).
+    // `mode`: look without waiting. With bit 0 clear always 1, else the
+    // event the filter gave (0 when nothing was waiting).
     int32_t NextRepairEvent(int mode);
     // Waits until a message arrives or `timeoutMs` has passed; a message is
     // handled through the shared filter. The event it gave, else 0.
     int32_t WaitRepairEvent(DWORD timeoutMs);
     // The event the last event step produced, after the filter's handling.
     int32_t LastEvent() const { return lastEvent_; }
-    // While busy the end of the session is refused, with the tool's block
-    // reason on its window.
-    void SetBusy(bool busy);
-
     // DialogOwner: the tool's own window is the owner of its boxes.
     UiWindow& OwnerWindow() override { return *this; }
     void Lock() override;
     void Unlock() override;
-    bool Busy() const override { return busy_; }
     DialogHeader Header() const override;
 
     // The state file and the copied executable in the tool folder.
@@ -71,13 +65,14 @@ public:
 
 private:
     int32_t lastEvent_ = 0;
-    bool busy_ = false;
     LockRecord locked_;
 };
 
 // The addresses behind the header's links.
 extern const wchar_t kBrenwickHomePage[];
 extern const wchar_t kBrenwickHelpPage[];
+// What the system shows for the tool's window while it holds it busy.
+extern const wchar_t kBrenwickBlockReason[];
 
 // Runs the repair tool (repair/repair_entry.cpp); its result is the
 // process's exit code: 0 after a run of the wizard or the fix run and when

@@ -232,11 +232,13 @@ bool ScheduleFromWizard(Wizard& wizard)
     RedrawWindow(tool.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     DrainWaitingEvents(tool);
 
-    tool.SetBusy(true);
-    RepairSetupResult result = ScheduleRepair(input);
+    RepairSetupResult result;
+    {
+        DialogOwner::BusyScope busy(&tool, kBrenwickBlockReason);
+        result = ScheduleRepair(input);
+    }
     if (result.scheduled)
         return true;
-    tool.SetBusy(false);
     ShowFailure(wizard, result.message.c_str());
     return false;
 }

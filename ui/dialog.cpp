@@ -57,7 +57,7 @@ int32_t FilterDialogEvent(DialogOwner& owner, UiWindow& dialog, int mode)
     }
 
     if (code == EventCode::EndSession) {
-        if (owner.Busy() || owner.WorkerRunning()) {
+        if (owner.Busy()) {
             machine::AbortSystemShutdownW(nullptr);
             return EventCode::None;
         }

@@ -3,6 +3,8 @@
 // main window implements it; a test can implement it with a plain window.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 
 class UiWindow;
@@ -28,34 +30,25 @@ public:
     // enables again exactly what was enabled.
     virtual void Lock() = 0;
     virtual void Unlock() = 0;
-    // True while a long operation runs that the end of the session must not
-    // interrupt.
-    virtual bool Busy() const = 0;
     virtual DialogHeader Header() const = 0;
 
     // The dialog that runs over this owner now, or null: the innermost one
     // when dialogs open over dialogs. Set by the dialogs themselves.
     UiWindow* ActiveDialog() const { return activeDialog_; }
 
-    // True while a worker runs behind one of the owner's dialogs (RunWorker):
-    // the end of the session is then refused as when Busy() says so.
-    bool WorkerRunning() const { return workers_ != 0; }
+    // True while a long operation runs that the end of the session must not
+    // interrupt: while a BusyScope holds the owner.
+    bool Busy() const { return busy_ != 0; }
 
-    // Marks the owner (if any) as running a worker for its own lifetime.
-    class WorkerScope {
+    // Holds the owner (if any) busy for the scope's lifetime; scopes nest.
+    // The first one given a reason hands it to the system for the owner's
+    // window (ShutdownBlockReasonCreate) until the last hold ends.
+    class BusyScope {
     public:
-        explicit WorkerScope(DialogOwner* owner) : owner_(owner)
-        {
-            if (owner_ != nullptr)
-                ++owner_->workers_;
-        }
-        ~WorkerScope()
-        {
-            if (owner_ != nullptr)
-                --owner_->workers_;
-        }
-        WorkerScope(const WorkerScope&) = delete;
-        WorkerScope& operator=(const WorkerScope&) = delete;
+        explicit BusyScope(DialogOwner* owner, const wchar_t* blockReason = nullptr);
+        ~BusyScope();
+        BusyScope(const BusyScope&) = delete;
+        BusyScope& operator=(const BusyScope&) = delete;
 
     private:
         DialogOwner* owner_;   // not owned
@@ -70,15 +63,15 @@ protected:
 private:
     friend class UiDialog;
     UiWindow* activeDialog_ = nullptr;   // not owned
-    uint32_t workers_ = 0;
+    uint32_t busy_ = 0;
+    HWND blocked_ = nullptr;             // the window carrying the block reason; not owned
 };
 
 // The next event of a window of the account manager (the owner itself or a
 // dialog over it), after the handling common to all of them; mode 0 waits
 // for a message, mode 1 handles one only when there is one (as PumpEvents):
 // - the end of the session becomes -5 (close), or is refused with
-//   AbortSystemShutdownW and reported as 0 while the owner is busy or runs
-//   a worker;
+//   AbortSystemShutdownW and reported as 0 while the owner is busy;
 // - the owner's header acts while a dialog is open: its close button gives
 //   -5, its minimise button minimises the owner, its help and version links
 //   open their pages. Read on a dialog's behalf these report 0, so that no

@@ -4,6 +4,7 @@
 #include "platform/handles.h"
 #include "platform/machine.h"
 #include "ui/dialog.h"
+#include "ui/dialog_owner.h"
 #include "ui/window.h"
 
 namespace {
@@ -53,6 +54,25 @@ bool SetShutdownBlockReason(HWND window, const wchar_t* text)
     return destroy != nullptr && destroy(window) != FALSE;
 }
 
+DialogOwner::BusyScope::BusyScope(DialogOwner* owner, const wchar_t* blockReason) : owner_(owner)
+{
+    if (owner_ == nullptr)
+        return;
+    ++owner_->busy_;
+    HWND window = owner_->OwnerWindow().Handle();
+    if (blockReason != nullptr && owner_->blocked_ == nullptr && window != nullptr &&
+        SetShutdownBlockReason(window, blockReason))
+        owner_->blocked_ = window;
+}
+
+DialogOwner::BusyScope::~BusyScope()
+{
+    if (owner_ == nullptr || --owner_->busy_ != 0 || owner_->blocked_ == nullptr)
+        return;
+    SetShutdownBlockReason(owner_->blocked_, nullptr);
+    owner_->blocked_ = nullptr;
+}
+
 bool RunWorker(LPTHREAD_START_ROUTINE routine, void* parameter, const WorkerWatch& watch, DWORD* result)
 {
     UniqueHandle thread(CreateThread(nullptr, 0, routine, parameter, 0, nullptr));
@@ -61,10 +81,7 @@ bool RunWorker(LPTHREAD_START_ROUTINE routine, void* parameter, const WorkerWatc
     HANDLE worker = thread.Get();
 
     UiWindow* main = watch.owner != nullptr ? &watch.owner->OwnerWindow() : watch.window;
-    HWND blocked = main != nullptr ? main->Handle() : nullptr;
-    if (blocked != nullptr && watch.blockReason != nullptr)
-        SetShutdownBlockReason(blocked, watch.blockReason);
-    DialogOwner::WorkerScope busy(watch.owner);
+    DialogOwner::BusyScope busy(watch.owner);
 
     if (watch.window == nullptr || watch.window->Handle() == nullptr) {
         WaitForSingleObject(worker, INFINITE);
@@ -87,8 +104,6 @@ bool RunWorker(LPTHREAD_START_ROUTINE routine, void* parameter, const WorkerWatc
         }
     }
 
-    if (blocked != nullptr && watch.blockReason != nullptr)
-        SetShutdownBlockReason(blocked, nullptr);
     DWORD code = 0;
     GetExitCodeThread(worker, &code);
     *result = code;

@@ -4,7 +4,6 @@
 //     WorkerWatch watch;
 //     watch.owner = &owner;                 // the header and the session end behave as in any dialog
 //     watch.window = &dialog;               // its events are read; any window of the thread repaints
-//     watch.blockReason = L"Moving user files, please cancel shutdown";
 //     watch.onEvent = [&](int32_t event) { ShowProgress(...); };   // optional
 //     DWORD result = 0;
 //     if (!RunWorker(MoveThread, &job, watch, &result))
@@ -30,9 +29,6 @@ struct WorkerWatch {
     DialogOwner* owner = nullptr;                  // not owned
     // The window whose events are read; null only waits, handling nothing.
     UiWindow* window = nullptr;                    // not owned
-    // Given to the system for the owner's window (else `window`) while the
-    // worker runs; null refuses the end of the session without a reason.
-    const wchar_t* blockReason = nullptr;          // not owned
     // Called on the window's thread after each message handled, with the
     // event it raised (0 for none, the end of the session never): progress
     // posted by the worker, timers, the operator's clicks.

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -115,13 +116,15 @@ TEST_F(Boxes, PlainBoxClosedByTheOwnerGivesNoChoice)
 TEST_F(Boxes, PlainBoxOutlastsTheSessionsEndOnlyWhileItsOwnerIsBusy)
 {
     struct Case {
-        uint32_t busy;
+        bool busy;
         int expected;   // "OK" pressed after the query when the box is still there
         size_t refusals;
-    } const cases[] = {{1, 1, 1}, {0, 0, 0}};
+    } const cases[] = {{true, 1, 1}, {false, 0, 0}};
     for (const Case& c : cases) {
         sandbox::ClearRecord();
-        dialogOwner_.busy = &c.busy;
+        std::optional<DialogOwner::BusyScope> hold;
+        if (c.busy)
+            hold.emplace(&dialogOwner_);
         Operator person(L"_WINDOW_MsgBoxClass", [&](HWND popup) {
             SendMessageTimeoutW(popup, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 3000, nullptr);
             if (IsWindow(popup))
@@ -129,7 +132,7 @@ TEST_F(Boxes, PlainBoxOutlastsTheSessionsEndOnlyWhileItsOwnerIsBusy)
         });
         int result = PlainMessageBox(dialogOwner_, L"Please wait.", 0, 150, 360);
         person.Finish();
-        dialogOwner_.busy = nullptr;
+        hold.reset();
         EXPECT_EQ(c.expected, result) << "busy " << c.busy;
         EXPECT_EQ(c.refusals, sandbox::RecordedActions().size()) << "busy " << c.busy;
     }

@@ -541,11 +541,8 @@ TEST(PersonalFoldersDialog, AnotherAccountThanTheConsoleUserGetsNothing)
     UiWindow window;
     ASSERT_NE(nullptr, window.CreateUiWindow(L"Vantrell_TestOwner", L"", 100, 100, 0, 0, WS_POPUP, 0, nullptr));
     TestOwner owner(window);
-    uint32_t busy = 0;
-    owner.busy = &busy;
     PersonalFoldersOwner data;
     data.window = &owner;
-    data.busy = &busy;
     data.consoleUserName = L"Office Manager account";
     data.osVersion = 10.0;
     std::atomic<bool> shown{false};
@@ -555,5 +552,5 @@ TEST(PersonalFoldersDialog, AnotherAccountThanTheConsoleUserGetsNothing)
     PersonalFoldersDialog(data, nullptr, L"", L"");
     watcher.join();
     EXPECT_FALSE(shown);
-    EXPECT_EQ(0u, busy);
+    EXPECT_FALSE(owner.Busy());
 }

@@ -27,17 +27,18 @@ TEST(NextRepairEvent, SessionEndCloseButtonAndTheBlockReasonWhileBusy)
     EXPECT_EQ(0, tool.NextRepairEvent(1)) << "nothing waiting";
     // Idle, the end of the session closes; busy, it is refused (0) and the
     // window carries the block reason from the moment it became busy.
-    struct { const char* what; int mode; int32_t lastEvent; size_t blocks; size_t aborts; } const cases[] = {
-        {"end of the session, idle", 1, EventCode::Close, 0, 0},
-        {"end of the session, busy", 3, EventCode::None, 1, 1},
+    struct { const char* what; bool busy; int32_t lastEvent; size_t blocks; size_t aborts; } const cases[] = {
+        {"end of the session, idle", false, EventCode::Close, 0, 0},
+        {"end of the session, busy", true, EventCode::None, 1, 1},
     };
     for (const auto& c : cases) {
         sandbox::ClearRecord();
+        DialogOwner::BusyScope hold(c.busy ? &tool : nullptr, kBrenwickBlockReason);
         PostMessageW(tool.Handle(), WM_QUERYENDSESSION, 0, 0);
         int32_t result = 0;
         MSG waiting;
         for (int i = 0; i < 10 && result == 0 && PeekMessageW(&waiting, nullptr, 0, 0, PM_NOREMOVE); ++i)
-            result = tool.NextRepairEvent(c.mode);
+            result = tool.NextRepairEvent(1);
         EXPECT_EQ(c.lastEvent, result) << c.what << ": looking returns what the filter gave";
         EXPECT_EQ(c.lastEvent, tool.LastEvent()) << c.what;
         auto blocks = Recorded(L"ShutdownBlockReasonCreate");

@@ -16,11 +16,9 @@ public:
     UiWindow& OwnerWindow() override { return window_; }
     void Lock() override { ++locks; }
     void Unlock() override { ++unlocks; }
-    bool Busy() const override { return busy != nullptr && *busy != 0; }
     DialogHeader Header() const override { return header; }
 
     DialogHeader header;
-    const uint32_t* busy = nullptr;   // not owned
     int locks = 0;
     int unlocks = 0;
 
