@@ -1,9 +1,8 @@
 // Relocation of the console user's personal folders: where each folder is
 // and would be by default, pointing a folder at a new place through the
 // shell (or, lacking it, the registry), the checks that keep a destination
-// from harming the system or another account, and the small shell services
-// the dialog needs (the folder picker, the Explorer refresh and its child
-// window finder, the shutdown block reason).
+// from harming the system or another account. The folder picker and the
+// Explorer refresh have their own headers.
 #pragma once
 
 #include <windows.h>
@@ -113,18 +112,6 @@ RelocationResult RelocateFolder(const FolderRelocation& request);
 // The operator's words for a result (empty for Done), with the hint of
 // the window or the command line.
 WString RelocationResultText(const RelocationResult& result, bool restore, PlaceOnlyHint hint = PlaceOnlyHint::Window);
-
-// The common file dialog in folder mode, or the older folder browser where
-// it is missing. True with the chosen file-system path in `path`.
-bool PickFolder(WString& path, HWND owner, const wchar_t* initialFolder);
-
-// Sends F5 to the view of every open Explorer window and to the desktop;
-// the number of windows refreshed.
-int RefreshExplorerWindows(double osVersion);
-
-// The descendant of `parent` that the pattern names (see ChildPattern),
-// or null.
-HWND FindChildControl(HWND parent, const wchar_t* pattern);
 
 // What the dialog needs of the main window, as plain data.
 struct PersonalFoldersOwner {

@@ -20,6 +20,7 @@
 #include "platform/text_win.h"
 #include "ui/dialog.h"
 #include "ui/drawing.h"
+#include "ui/folder_picker.h"
 #include "ui/message_box.h"
 #include "ui/window.h"
 #include "ui/worker.h"

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "accounts/lookup.h"
+#include "accounts/picture_set.h"
 #include "platform/files.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
@@ -24,7 +25,6 @@ using Gdiplus::Ok;
 namespace {
 
 constexpr DWORD kShellPathCapacity = 1024;
-constexpr wchar_t kPictureSetKey[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\AccountPicture\\Users\\";
 
 struct SnapshotTraits {
     using Type = HANDLE;
@@ -47,25 +47,6 @@ WString TempFolder()
 }
 
 bool Exists(const wchar_t* path) { return path != nullptr && *path != L'\0' && PathFileExistsW(path) != FALSE; }
-
-// Deletes a file before it is written anew, taking it over when refused. A
-// missing file counts as deleted; a folder in its place is never removed.
-bool ClearForWriting(const wchar_t* path)
-{
-    const DWORD attributes = GetFileAttributesW(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-    }
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
-        return false;
-    return DeletePath(path, kDeleteTakeOver) != kDeleteFailed;
-}
-
-bool SaveImage(Gdiplus::GpBitmap* image, const wchar_t* path, const CLSID& encoder)
-{
-    return image != nullptr && gp::GdipSaveImageToFile(image, path, &encoder, nullptr) == Ok;
-}
 
 // The first stock bitmap of the folder's "Default Pictures"; false when none.
 bool FirstStockPicture(const wchar_t* picturesFolder, WString& path)
@@ -157,76 +138,6 @@ private:
     WString file_;
 };
 
-// True when the folder is a real folder, not a link that would carry the
-// files written into it somewhere else.
-bool IsPlainFolder(const wchar_t* path)
-{
-    const DWORD attributes = GetFileAttributesW(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
-}
-
-WString NewPictureSetName(const wchar_t* folder, const wchar_t* valueName)
-{
-    WString path;
-    GUID id{};
-    wchar_t text[40] = L"";
-    WString name;
-    if (FAILED(CoCreateGuid(&id)) || StringFromGUID2(id, text, ARRAYSIZE(text)) == 0 ||
-        !PictureSetFileName(text, valueName, name))
-        return path;
-    path.Assign(folder);
-    path.Append(L"\\", name.Text());
-    return path;
-}
-
-// The per-SID JPEG set: its files and the key that names them. Runs with
-// whatever impersonation the caller set up; every failure only leaves that
-// part undone.
-void WritePictureSet(const wchar_t* sidString, Gdiplus::GpBitmap* image, Gdiplus::GpBitmap* square, PictureFit fit,
-                     double osVersion)
-{
-    CLSID encoder{};
-    if (!FindImageEncoder(L".jpg", encoder))
-        return;
-    size_t count = 0;
-    const PictureSetEntry* table = PictureSetTable(osVersion, count);
-    if (table == nullptr || count == 0)
-        return;
-    WString folder = PictureSetFolder(sidString);
-    RegKey key(OpenKey(PictureSetKeyPath(sidString).Text(), kCreateKeyAccess));
-    // Files written through a link would land wherever it points.
-    WString parent(folder.Text());
-    parent.RemoveLastComponent();
-    if (!CreateDirectoryPath(folder.Text()) || !IsPlainFolder(parent.Text()) || !IsPlainFolder(folder.Text()))
-        return;
-    for (size_t i = 0; i < count; ++i) {
-        const PictureSetEntry& entry = table[i];
-        UniqueImage fitted;
-        Gdiplus::GpBitmap* picture = square;
-        if (i > 0) {
-            fitted = FitPicture(image, entry.size, entry.size, fit);
-            picture = fitted.Get();
-        }
-        if (picture == nullptr)
-            continue;
-        WString file;
-        WString stored;
-        if (key && key.QueryString(entry.valueName, stored) && IsReusablePictureFile(stored.Text(), folder.Text())) {
-            file.Assign(stored.Text());
-        } else {
-            file = NewPictureSetName(folder.Text(), entry.valueName);
-            if (file.IsEmpty())
-                continue;
-            if (key)
-                key.SetValue(entry.valueName, REG_SZ, file.Text(), 0);
-        }
-        if (!ClearForWriting(file.Text()) || !SaveImage(picture, file.Text(), encoder))
-            continue;
-        SetFileAttributesW(file.Text(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-    }
-}
-
 // What every picture lookup needs, found once for any number of accounts.
 struct PictureSources {
     UniqueLibrary shell;
@@ -283,6 +194,23 @@ bool FindPicture(PictureSources& sources, const wchar_t* accountName, WString& p
 
 }  // namespace
 
+bool ClearForWriting(const wchar_t* path)
+{
+    const DWORD attributes = GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+        return false;
+    return DeletePath(path, kDeleteTakeOver) != kDeleteFailed;
+}
+
+bool SaveImage(Gdiplus::GpBitmap* image, const wchar_t* path, const CLSID& encoder)
+{
+    return image != nullptr && gp::GdipSaveImageToFile(image, path, &encoder, nullptr) == Ok;
+}
+
 WString LegacyPictureFile(const wchar_t* picturesFolder, const wchar_t* accountName)
 {
     WString path;
@@ -296,21 +224,6 @@ WString LegacyPictureFile(const wchar_t* picturesFolder, const wchar_t* accountN
 UniqueImage GenericAccountPicture(double osVersion)
 {
     return MakeGenericPicture(osVersion);
-}
-
-WString PictureSetFolder(const wchar_t* sidString)
-{
-    WString folder = ExpandEnvironmentText(L"%Public%");
-    TrimTrailingBackslashes(folder);
-    folder.Append(L"\\AccountPictures\\", sidString);
-    return folder;
-}
-
-WString PictureSetKeyPath(const wchar_t* sidString)
-{
-    WString path(kPictureSetKey);
-    path.Append(sidString);
-    return path;
 }
 
 bool GetUserPicturesFolder(WString& path)

@@ -13,6 +13,7 @@
 #include "accounts/picture_rules.h"
 #include "platform/handles.h"
 #include "platform/text.h"
+#include "accounts/picture_set.h"
 #include "ui/image.h"
 
 class UiWindow;
@@ -79,11 +80,15 @@ bool FindDefaultPictureFile(WString& path);
 // RevertToSelf. The duplicated token, or null.
 UniqueHandle ImpersonateProcessUser(const wchar_t* processName);
 
+// Deletes a file before it is written anew, taking it over when refused. A
+// missing file counts as deleted; a folder in its place is never removed.
+bool ClearForWriting(const wchar_t* path);
+// Writes the bitmap to `path` through `encoder` (see FindImageEncoder).
+bool SaveImage(Gdiplus::GpBitmap* image, const wchar_t* path, const CLSID& encoder);
+
 // The GDI+ encoder for ".bmp" or ".jpg": the one whose MIME type is the
 // "Content Type" of HKCR\<extension>. False when either is missing.
 bool FindImageEncoder(const wchar_t* extension, CLSID& encoder);
 
 // Where the pictures of one account live (for the tests and the repair tool).
 WString LegacyPictureFile(const wchar_t* picturesFolder, const wchar_t* accountName);
-WString PictureSetFolder(const wchar_t* sidString);
-WString PictureSetKeyPath(const wchar_t* sidString);

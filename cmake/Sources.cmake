@@ -34,12 +34,14 @@ set(VANTRELL_WINDOWS_SOURCES
   ui/secret_text.cpp
   platform/secret_text.cpp
   ui/worker.cpp
+  ui/folder_picker.cpp
   ui/accessible.cpp
   platform/elevation.cpp
   platform/registry.cpp
   platform/registry_force.cpp
   platform/sid.cpp
   platform/token.cpp
+  platform/acl.cpp
   platform/security.cpp
   platform/file_handles.cpp
   platform/files.cpp
@@ -82,9 +84,11 @@ set(VANTRELL_WINDOWS_SOURCES
   accounts/password_dialog.cpp
   accounts/profile_keys.cpp
   accounts/pictures.cpp
+  accounts/picture_set.cpp
   accounts/row_pictures.cpp
   accounts/picture_dialog.cpp
   accounts/personal_folders.cpp
+  accounts/explorer_refresh.cpp
   accounts/personal_folders_dialog.cpp
   accounts/create_account.cpp
   accounts/delete_account.cpp

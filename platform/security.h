@@ -1,6 +1,6 @@
-// DACLs: building them from allowed ACEs in canonical order, merging ACLs,
-// applying a DACL and owner to a file, folder or registry key, and the fixed
-// permission recipes. SIDs and tokens have their own headers, included here.
+// Applying a DACL and owner to a file, folder or registry key, by name, by
+// handle or over a whole tree. Building the ACLs (and the fixed recipes),
+// SIDs and tokens have their own headers, included here.
 #pragma once
 
 #include <windows.h>
@@ -9,27 +9,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/acl.h"
 #include "platform/handles.h"
 #include "platform/sid.h"
 #include "platform/text.h"
 #include "platform/token.h"
-
-// One ACE as ReadAce finds it inside its ACL (pointers borrow from the ACL).
-struct AceInfo {
-    bool allowed = false;
-    bool inheritanceMarked = false;   // any of NO_PROPAGATE_INHERIT, INHERIT_ONLY, INHERITED
-    DWORD size = 0;                   // what AddAce needs to copy it
-    void* ace = nullptr;
-    PSID sid = nullptr;
-    DWORD revision = 0;
-};
-
-// Filter bits of MergeAcl.
-inline constexpr DWORD kMergeSkipKnownSids = 1;
-inline constexpr DWORD kMergeOnlyInherited = 2;
-inline constexpr DWORD kMergeOnlyExplicit = 4;
-inline constexpr DWORD kMergeOnlyAllowed = 8;
-inline constexpr DWORD kMergeOnlyDenied = 16;
 
 // Flag bits of ApplySecurity.
 inline constexpr DWORD kApplyTree = 1;
@@ -44,24 +28,6 @@ inline constexpr DWORD kCopyOwner = 0x800;
 // A whole tree takes its source's owner and permissions, keeping the entries
 // set on its own items: how a moved profile gets its account's rights.
 inline constexpr DWORD kCopyTreeKeepingExplicit = kCopyOwner | kCopyDacl | kApplyKeepExplicit | kApplyTree;
-
-// The size of every ACL the recipes build.
-inline constexpr DWORD kAclBufferSize = 2048;
-
-// An empty ACL of kAclBufferSize bytes.
-bool NewAcl(LocalAcl& acl);
-
-// Adds an allowed ACE in canonical order: explicit ACEs right behind the last
-// explicit one, inheritance-marked ones at the end. False for an invalid SID.
-bool AddAllowedAce(PACL* acl, PSID sid, DWORD mask, DWORD aceFlags);
-
-// True when the ACE exists and is of an allowed or denied type; an invalid or
-// out-of-bounds SID still gives true, with `sid` null and the size at its base.
-bool ReadAce(PACL acl, DWORD index, AceInfo& info);
-
-// Adds the source's ACEs that pass the filter, each at its canonical place;
-// returns how many were added.
-DWORD MergeAcl(PACL* destination, PACL source, DWORD filter);
 
 // What ApplySecurity asks of the platform for a set of flags.
 struct SecurityCall {
@@ -92,19 +58,6 @@ bool ApplySecurity(PACL* dacl, const wchar_t* objectName, SE_OBJECT_TYPE type, D
 // when `owner` is given, listing): the folder gets `dacl` (protected when
 // asked), everything below it the inherited form, through the walk.
 bool ApplyOpenedTreeSecurity(HANDLE folder, PACL dacl, PSID owner, bool protect, TreeSecuritySkips* skips = nullptr);
-
-// The fixed DACLs. None of them lets ordinary users change anything.
-enum class SecurityRecipe {
-    Folder,          // one folder or file: administrators, SYSTEM and the account
-    Tree,            // a folder and all below it; users may read and run
-    Key,             // a registry key and its subkeys; everyone may read
-    TakeOver,        // what deletion needs: SYSTEM and administrators, inheritable
-    TakeOverFile,    // the same for a single file, not inheritable
-};
-// Builds `recipe` for a system of `version` (GetOsVersionNumber's form);
-// `account` is only used by Folder. False when the key recipe misses a SID or
-// an ACE could not be added.
-bool BuildRecipeDacl(SecurityRecipe recipe, double version, PSID account, LocalAcl& dacl);
 
 // Sets owner (when given) and DACL of the one object behind an open handle
 // (a file or folder opened with WRITE_DAC and WRITE_OWNER, or a key): no

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "accounts/explorer_refresh.h"
 #include "accounts/lookup.h"
 #include "accounts/personal_folders.h"
 #include "platform/handles.h"
