@@ -26,13 +26,6 @@ namespace {
 
 constexpr DWORD kShellPathCapacity = 1024;
 
-struct SnapshotTraits {
-    using Type = HANDLE;
-    static Type Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(Type h) { CloseHandle(h); }
-};
-using UniqueSnapshot = UniqueResource<SnapshotTraits>;
-
 // The shell library, loaded for one call and freed after it.
 UniqueLibrary LoadShell()
 {
@@ -473,7 +466,7 @@ UniqueHandle ImpersonateProcessUser(const wchar_t* processName)
         return UniqueHandle();
     DWORD processId = 0;
     {
-        UniqueSnapshot snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
         PROCESSENTRY32W entry{};
         entry.dwSize = sizeof(entry);
         for (BOOL more = snapshot && Process32FirstW(snapshot.Get(), &entry); more;

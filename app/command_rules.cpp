@@ -374,33 +374,17 @@ void JsonWriter::Separate()
     }
 }
 
-JsonWriter& JsonWriter::BeginObject()
+JsonWriter& JsonWriter::Open(char bracket)
 {
     Separate();
-    text_.push_back('{');
+    text_.push_back(bracket);
     first_.push_back(true);
     return *this;
 }
 
-JsonWriter& JsonWriter::EndObject()
+JsonWriter& JsonWriter::Close(char bracket)
 {
-    text_.push_back('}');
-    if (!first_.empty())
-        first_.pop_back();
-    return *this;
-}
-
-JsonWriter& JsonWriter::BeginArray()
-{
-    Separate();
-    text_.push_back('[');
-    first_.push_back(true);
-    return *this;
-}
-
-JsonWriter& JsonWriter::EndArray()
-{
-    text_.push_back(']');
+    text_.push_back(bracket);
     if (!first_.empty())
         first_.pop_back();
     return *this;

@@ -108,10 +108,10 @@ bool LooksLikePasswordArgument(const wchar_t* argument);
 // reader decodes it with.
 class JsonWriter {
 public:
-    JsonWriter& BeginObject();
-    JsonWriter& EndObject();
-    JsonWriter& BeginArray();
-    JsonWriter& EndArray();
+    JsonWriter& BeginObject() { return Open('{'); }
+    JsonWriter& EndObject() { return Close('}'); }
+    JsonWriter& BeginArray() { return Open('['); }
+    JsonWriter& EndArray() { return Close(']'); }
     JsonWriter& Key(const char* key);
     JsonWriter& String(const wchar_t* text);
     JsonWriter& String(const std::wstring& text) { return String(text.c_str()); }
@@ -132,6 +132,8 @@ public:
 
 private:
     void Separate();
+    JsonWriter& Open(char bracket);
+    JsonWriter& Close(char bracket);
     std::string text_;
     std::vector<bool> first_;   // per open container: no element written yet
     bool afterKey_ = false;

@@ -14,15 +14,6 @@
 #include "platform/text.h"
 #include "platform/tree_walk.h"
 
-namespace {
-
-bool ApplyTwice(PACL* dacl, const wchar_t* name, SE_OBJECT_TYPE type, DWORD flags, PSID owner)
-{
-    return ApplySecurity(dacl, name, type, flags, owner) || ApplySecurity(dacl, name, type, flags, owner);
-}
-
-}  // namespace
-
 SecurityCall PlanSecurityCall(DWORD flags, bool hasOwner, bool canBeTree)
 {
     SecurityCall call;
@@ -147,6 +138,11 @@ bool ApplyTreeSecurity(HANDLE root, const wchar_t* shown, PACL dacl, PSID owner,
         return false;
     TreeSecurityVisitor visitor(dacl, owner, keepExplicit, skips);
     return visitor.Ready() && WalkOpenedTree(root, shown, visitor) == WalkRoot::Walked && visitor.AllDone();
+}
+
+bool ApplyTwice(PACL* dacl, const wchar_t* name, SE_OBJECT_TYPE type, DWORD flags, PSID owner)
+{
+    return ApplySecurity(dacl, name, type, flags, owner) || ApplySecurity(dacl, name, type, flags, owner);
 }
 
 }  // namespace

@@ -359,9 +359,7 @@ bool StaysInsideProfiles(RepairContext& context, const wchar_t* suffix)
     for (const wchar_t* profile : {context.journal.oldProfile.c_str(), context.journal.newProfile.c_str()}) {
         WString relative;
         for (uint32_t i = 0; i < parts.Count(); ++i) {
-            if (!relative.IsEmpty())
-                relative.Append(L"\\");
-            relative.Append(parts[i]);
+            relative.Append(relative.IsEmpty() ? L"" : L"\\", parts[i]);
             WString full = JoinPath(profile, relative.Text());
             WString fullLong;
             const DWORD attributes =
@@ -549,9 +547,7 @@ bool MakeFoldersInOldProfile(RepairContext& context, const wchar_t* relative)
     parts.Split(relative, L"\\");
     WString sofar;
     for (uint32_t i = 0; i < parts.Count(); ++i) {
-        if (!sofar.IsEmpty())
-            sofar.Append(L"\\");
-        sofar.Append(parts[i]);
+        sofar.Append(sofar.IsEmpty() ? L"" : L"\\", parts[i]);
         WString full = JoinPath(old, sofar.Text()), fullLong;
         if (!AbsoluteLongPath(full.Text(), fullLong))
             return false;

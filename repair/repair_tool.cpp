@@ -188,20 +188,6 @@ DialogHeader RepairTool::Header() const
     return header;
 }
 
-WString RepairTool::StatePath() const
-{
-    WString path(site.toolFolder.c_str());
-    path.Append(kStateFileName);
-    return path;
-}
-
-WString RepairTool::ToolExePath() const
-{
-    WString path(site.toolFolder.c_str());
-    path.Append(kToolExeName);
-    return path;
-}
-
 int RepairTool::WriteLogEntry(const wchar_t* text, uint32_t flags)
 {
     return ::WriteLogEntry(site.logPath.c_str(), text, flags);

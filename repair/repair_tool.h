@@ -56,10 +56,6 @@ public:
     void Unlock() override;
     DialogHeader Header() const override;
 
-    // The state file and the copied executable in the tool folder.
-    WString StatePath() const;
-    WString ToolExePath() const;
-
     // The log; see repair/repair_log.h.
     int WriteLogEntry(const wchar_t* text, uint32_t flags);
 
