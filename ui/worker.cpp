@@ -37,8 +37,9 @@ int32_t NextWorkerEvent(const WorkerWatch& watch)
     return event;
 }
 
-}  // namespace
-
+// With a text: ShutdownBlockReasonCreate(window, text); with null:
+// ShutdownBlockReasonDestroy(window). Both are looked up in User32.dll at
+// each call (older systems lack them); false when missing or refused.
 bool SetShutdownBlockReason(HWND window, const wchar_t* text)
 {
     UniqueLibrary user(LoadLibraryW(L"User32.dll"));
@@ -53,6 +54,8 @@ bool SetShutdownBlockReason(HWND window, const wchar_t* text)
         machine::GetProcAddress(user.Get(), "ShutdownBlockReasonDestroy"));
     return destroy != nullptr && destroy(window) != FALSE;
 }
+
+}  // namespace
 
 DialogOwner::BusyScope::BusyScope(DialogOwner* owner, const wchar_t* blockReason) : owner_(owner)
 {

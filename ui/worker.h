@@ -18,11 +18,6 @@
 class DialogOwner;
 class UiWindow;
 
-// With a text: ShutdownBlockReasonCreate(window, text); with null:
-// ShutdownBlockReasonDestroy(window). Both are looked up in User32.dll at
-// each call (older systems lack them); false when missing or refused.
-bool SetShutdownBlockReason(HWND window, const wchar_t* text);
-
 struct WorkerWatch {
     // The owner whose common event filter reads the events (its header
     // stays usable); null reads `window` alone.
