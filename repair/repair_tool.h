@@ -83,7 +83,3 @@ int RunRepairTool(RepairTool& tool, HINSTANCE instance, const wchar_t* commandLi
 // buttons, and the check images. False when the window could not be made.
 bool BuildRepairFrame(RepairTool& tool);
 
-// A framed white box of `size` pixels, with a green tick when `ticked`;
-// drawn as the 18-pixel check images, scaled. Null below 8 pixels or when
-// drawing failed.
-UniqueBitmap DrawCheckImage(bool ticked, int size);

@@ -558,3 +558,30 @@ UniqueIcon LoadAccountIcon(int size)
         return UniqueIcon();
     return UniqueIcon(extracted);
 }
+
+UniqueBitmap DrawCheckImage(bool ticked, int size)
+{
+    if (size < 8)
+        return UniqueBitmap();
+    // The box and tick are drawn for 18 pixels and scaled to the size asked.
+    const float scale = static_cast<float>(size) / 18;
+    UniqueImage image = NewBitmap(size, size);
+    int inset = static_cast<int>(scale + 0.5f);
+    if (!image || !FillRoundRect(image.Get(), 0, 0, size, size, kOpaqueWhite, 0) ||
+        !OutlineRoundRect(image.Get(), inset, inset, size - 2 * inset, size - 2 * inset, kOpaqueBlack, 0,
+                          2.0f * scale))
+        return UniqueBitmap();
+    if (ticked) {
+        UniqueGraphics graphics;
+        UniquePen pen;
+        if (Gdiplus::DllExports::GdipGetImageGraphicsContext(image.Get(), graphics.Put()) == Gdiplus::Ok &&
+            Gdiplus::DllExports::GdipCreatePen1(0xFF008000, 2.5f * scale, Gdiplus::UnitPixel, pen.Put()) ==
+                Gdiplus::Ok) {
+            Gdiplus::DllExports::GdipSetSmoothingMode(graphics.Get(), Gdiplus::SmoothingModeAntiAlias);
+            Gdiplus::GpPointF points[3] = {
+                {4.0f * scale, 9.0f * scale}, {7.5f * scale, 13.0f * scale}, {14.0f * scale, 4.5f * scale}};
+            Gdiplus::DllExports::GdipDrawLines(graphics.Get(), pen.Get(), points, 3);
+        }
+    }
+    return ToGdiBitmap(image.Get(), kOpaqueWhite);
+}

@@ -88,3 +88,8 @@ UniqueHandle StartSpinner(HWND pictureControl, int size, Gdiplus::ARGB colour, i
 // The system's generic account icon (among its shell icons) at `size`
 // pixels; empty when the system has none.
 UniqueIcon LoadAccountIcon(int size);
+
+// A framed white box of `size` pixels, with a green tick when `ticked`;
+// drawn as the 18-pixel check images, scaled. Null below 8 pixels or when
+// drawing failed.
+UniqueBitmap DrawCheckImage(bool ticked, int size);
