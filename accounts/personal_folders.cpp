@@ -7,7 +7,6 @@
 #include <userenv.h>
 
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "accounts/explorer_refresh.h"

@@ -7,14 +7,11 @@
 #include <tlhelp32.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 #include "accounts/lookup.h"
-#include "accounts/picture_set.h"
+#include "accounts/picture_files.h"
 #include "platform/files.h"
 #include "platform/machine.h"
-#include "platform/registry.h"
 #include "platform/text_win.h"
 #include "ui/drawing.h"
 #include "ui/window.h"
@@ -187,23 +184,6 @@ bool FindPicture(PictureSources& sources, const wchar_t* accountName, WString& p
 
 }  // namespace
 
-bool ClearForWriting(const wchar_t* path)
-{
-    const DWORD attributes = GetFileAttributesW(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-    }
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
-        return false;
-    return DeletePath(path, kDeleteTakeOver) != kDeleteFailed;
-}
-
-bool SaveImage(Gdiplus::GpBitmap* image, const wchar_t* path, const CLSID& encoder)
-{
-    return image != nullptr && gp::GdipSaveImageToFile(image, path, &encoder, nullptr) == Ok;
-}
-
 WString LegacyPictureFile(const wchar_t* picturesFolder, const wchar_t* accountName)
 {
     WString path;
@@ -295,35 +275,6 @@ UniqueImage LoadPictureFile(const wchar_t* path)
                                static_cast<INT>(height)) != Ok)
         return UniqueImage();
     return copy;
-}
-
-UniqueImage FitPicture(Gdiplus::GpBitmap* source, int width, int height, PictureFit fit)
-{
-    UINT w = 0, h = 0;
-    PictureFitGeometry g;
-    if (source == nullptr || width + height == 0 || gp::GdipGetImageWidth(source, &w) != Ok ||
-        gp::GdipGetImageHeight(source, &h) != Ok || !FitGeometry(w, h, width, height, fit, g))
-        return UniqueImage();
-    UniqueImage target = NewBitmap(width, height);
-    UniqueGraphics graphics;
-    if (!target || gp::GdipGetImageGraphicsContext(target.Get(), graphics.Put()) != Ok)
-        return UniqueImage();
-    gp::GdipSetInterpolationMode(graphics.Get(), Gdiplus::InterpolationModeHighQualityBicubic);
-    gp::GdipSetCompositingQuality(graphics.Get(), Gdiplus::CompositingQualityGammaCorrected);
-    gp::GdipSetPixelOffsetMode(graphics.Get(), Gdiplus::PixelOffsetModeHalf);
-    // Mirrored edges: the filter never blends the picture's rim with the
-    // transparent outside of the source (a grey halo on the white).
-    Gdiplus::GpImageAttributes* attributes = nullptr;
-    if (gp::GdipCreateImageAttributes(&attributes) == Ok)
-        gp::GdipSetImageAttributesWrapMode(attributes, Gdiplus::WrapModeTileFlipXY, 0, FALSE);
-    const bool drawn =
-        gp::GdipGraphicsClear(graphics.Get(), kOpaqueWhite) == Ok &&
-        gp::GdipDrawImageRectRectI(graphics.Get(), source, g.targetX, g.targetY, g.targetWidth, g.targetHeight,
-                                   g.sourceX, g.sourceY, g.sourceWidth, g.sourceHeight, Gdiplus::UnitPixel,
-                                   attributes, nullptr, nullptr) == Ok;
-    if (attributes != nullptr)
-        gp::GdipDisposeImageAttributes(attributes);
-    return drawn ? std::move(target) : UniqueImage();
 }
 
 namespace {
@@ -487,33 +438,4 @@ UniqueHandle ImpersonateProcessUser(const wchar_t* processName)
         !ImpersonateLoggedOnUser(duplicate.Get()))
         return UniqueHandle();
     return duplicate;
-}
-
-bool FindImageEncoder(const wchar_t* extension, CLSID& encoder)
-{
-    if (extension == nullptr || *extension == L'\0')
-        return false;
-    WString keyPath(L"HKCR\\");
-    keyPath.Append(extension);
-    RegKey key;
-    WString contentType;
-    if (!key.Open(keyPath.Text(), KEY_READ) || !key.QueryString(L"Content Type", contentType) ||
-        contentType.IsEmpty())
-        return false;
-    UINT count = 0, bytes = 0;
-    if (gp::GdipGetImageEncodersSize(&count, &bytes) != Ok || count == 0 || bytes == 0)
-        return false;
-    UniqueBytes buffer(static_cast<BYTE*>(std::malloc(bytes)));
-    auto* encoders = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.Get());
-    if (encoders == nullptr)
-        return false;
-    if (gp::GdipGetImageEncoders(count, bytes, encoders) != Ok)
-        return false;
-    for (UINT i = 0; i < count; ++i) {
-        if (encoders[i].MimeType != nullptr && EqualsNoCase(encoders[i].MimeType, contentType.Text())) {
-            encoder = encoders[i].Clsid;
-            return true;
-        }
-    }
-    return false;
 }

@@ -13,7 +13,7 @@
 #include "accounts/picture_rules.h"
 #include "platform/handles.h"
 #include "platform/text.h"
-#include "accounts/picture_set.h"
+#include "accounts/picture_files.h"
 #include "ui/image.h"
 
 class UiWindow;
@@ -32,10 +32,6 @@ bool ChoosePictureFile(WString& path, const wchar_t* startFolder, HWND owner);
 // pixels). The whole picture is decoded here, so a damaged file fails now.
 // Null on any refusal or failure.
 UniqueImage LoadPictureFile(const wchar_t* path);
-
-// A new width x height bitmap of the source fitted as `fit` says over white;
-// null when width + height is 0, the source is absent or drawing fails.
-UniqueImage FitPicture(Gdiplus::GpBitmap* source, int width, int height, PictureFit fit);
 
 // Shows the bitmap in picture control `pictureControl` of the window,
 // drawn into width x height (96-DPI units) at the window's scale, and again
@@ -79,16 +75,6 @@ bool FindDefaultPictureFile(WString& path);
 // process named `processName` (any case); the caller ends it with
 // RevertToSelf. The duplicated token, or null.
 UniqueHandle ImpersonateProcessUser(const wchar_t* processName);
-
-// Deletes a file before it is written anew, taking it over when refused. A
-// missing file counts as deleted; a folder in its place is never removed.
-bool ClearForWriting(const wchar_t* path);
-// Writes the bitmap to `path` through `encoder` (see FindImageEncoder).
-bool SaveImage(Gdiplus::GpBitmap* image, const wchar_t* path, const CLSID& encoder);
-
-// The GDI+ encoder for ".bmp" or ".jpg": the one whose MIME type is the
-// "Content Type" of HKCR\<extension>. False when either is missing.
-bool FindImageEncoder(const wchar_t* extension, CLSID& encoder);
 
 // Where the pictures of one account live (for the tests and the repair tool).
 WString LegacyPictureFile(const wchar_t* picturesFolder, const wchar_t* accountName);

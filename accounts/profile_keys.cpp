@@ -90,8 +90,7 @@ void ResetHiveFileSecurity(const wchar_t* entryPath, const wchar_t* sidText)
 
 WString ReadRawProfilePath(HKEY entry)
 {
-    WString path;
-    path.Assign(L"");
+    WString path(L"");
     DWORD type = 0, size = 0;
     if (entry == nullptr || RegQueryValueExW(entry, L"ProfileImagePath", nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
         (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ))

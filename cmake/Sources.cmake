@@ -84,7 +84,7 @@ set(VANTRELL_WINDOWS_SOURCES
   accounts/password_dialog.cpp
   accounts/profile_keys.cpp
   accounts/pictures.cpp
-  accounts/picture_set.cpp
+  accounts/picture_files.cpp
   accounts/row_pictures.cpp
   accounts/picture_dialog.cpp
   accounts/personal_folders.cpp

@@ -3,8 +3,6 @@
 #include <sddl.h>
 #include <shlwapi.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <utility>
 #include <vector>
 
