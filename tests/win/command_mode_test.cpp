@@ -254,7 +254,12 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         // Refused without a start through "runas"; the help needs no elevation.
         // Reads run without elevation and name what they could not read; changes do not.
         {L"default", notElevated, L"list --verbose", false, 0, "left out without elevation"},
-        {L"default", notElevated, L"show lchen --json", false, 0, "\"autoLogon\":null"},
+        {L"default", notElevated, L"show lchen --json", false, 0, "\"hidden\":null,\"autoLogon\":null"},
+        {L"default", notElevated, L"list --sizes --json", false, 0, "\"leftOut\":[\"autoLogon\",\"hidden\",\"sizeBytes\"]"},
+        {L"health", notElevated, L"doctor --json", false, 1, "left out without elevation: the rights"},
+        {L"health", notElevated, L"doctor --json", false, 1, "left out without elevation: where other accounts'"},
+        {L"health", notElevated, L"doctor --fix orphan-group-member --yes --json", false, 5, "elevated"},
+        {L"health", notElevated, L"repair status --json", false, 0, "\"repair\":{\"journal\":"},
         {L"default", notElevated, L"autologon status --json", false, 0, "\"leftOut\":[\"autoLogon\"]"},
         {L"default", notElevated, L"autologon clear", false, 5, "elevated"},
         {L"default", notElevated, L"set lchen --hidden yes --json", false, 5, "elevated"},
@@ -577,12 +582,17 @@ TEST(CommandMode, DoctorFixMendsTheNamedFindingOnly)
     EXPECT_NE(std::string::npos, again.out.find("\"id\":\"orphan-right\"")) << "only the named finding was mended\n"
                                                                            << Show(again);
     // A detection limited to some findings sees only those.
-    struct { const wchar_t* arguments; DWORD exitCode; const char* seen; const char* unseen; } const limited[] = {
-        {L"doctor --only orphan-group-member --json", 0, "\"findings\":[]", "orphan-right"},
-        {L"doctor --only orphan-right --json", 1, "\"id\":\"orphan-right\"", "orphan-group-member"},
+    // A standard user sees what it may read, and never the policy's rights.
+    struct { const wchar_t* arguments; DWORD exitCode; const char* seen; const char* unseen; bool standard; } const
+        limited[] = {
+        {L"doctor --only orphan-group-member --json", 0, "\"findings\":[]", "orphan-right", false},
+        {L"doctor --only orphan-right --json", 1, "\"id\":\"orphan-right\"", "orphan-group-member", false},
+        {L"doctor --json", 1, "\"id\":\"auto-logon-plain-password\"", "\"id\":\"orphan-right\"", true},
     };
     for (const auto& c : limited) {
+        sandbox::SetElevated(!c.standard);
         Outcome outcome = RunProgram(c.arguments);
+        sandbox::SetElevated(true);
         EXPECT_EQ(c.exitCode, outcome.exitCode) << Narrow(c.arguments) << "\n" << Show(outcome);
         EXPECT_NE(std::string::npos, outcome.out.find(c.seen)) << Show(outcome);
         EXPECT_EQ(std::string::npos, outcome.out.find(c.unseen)) << Show(outcome);
@@ -608,6 +618,22 @@ TEST(CommandMode, DoctorFixMendsTheNamedFindingOnly)
     WriteStateText(state.c_str(), L"jokafor", L"FullName", L"Joseph Okafor");
     Outcome safe = RunProgram(L"doctor --fix-safe --yes");
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(state.c_str())) << Show(safe);
+}
+
+// As a standard user every command runs or is refused whole: reads answer
+// with what may be read, changes end with 5 before anything is read or asked.
+TEST(CommandMode, AsAStandardUserReadsRunAndChangesNeedElevation)
+{
+    ASSERT_TRUE(ResetScenario(L"default"));
+    sandbox::SetElevated(false);
+    for (size_t i = 0; i < kCommandVerbCount; ++i) {
+        std::wstring line = kCommandVerbs[i].syntax.words;
+        for (int a = 0; a < kCommandVerbs[i].syntax.minArguments; ++a)
+            line += L" lchen";
+        ExpectNoChange(Narrow(line), line + L" --json", "", true, kCommandVerbs[i].needsElevation ? 5 : 0,
+                       kCommandVerbs[i].needsElevation ? "elevated" : "");
+    }
+    sandbox::SetElevated(true);
 }
 
 // A fault never reads as a success or as a guard's refusal: an exception
