@@ -4,6 +4,7 @@
 #include "contract_machine.h"
 
 #include <windows.h>
+#include <winsafer.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -21,4 +22,26 @@ std::wstring ScratchAccountName(const wchar_t* base)
 {
     // Short enough for the 20-character limit, and plainly a test's own.
     return std::wstring(L"vtc") + base;
+}
+
+// The token the system gives a standard user's program: the process's own
+// with the Administrators group for denying only and its privileges gone.
+AsStandardUser::AsStandardUser()
+{
+    SAFER_LEVEL_HANDLE level = nullptr;
+    if (!SaferCreateLevel(SAFER_SCOPEID_USER, SAFER_LEVELID_NORMALUSER, SAFER_LEVEL_OPEN, &level, nullptr))
+        return;
+    HANDLE token = nullptr;
+    const BOOL made = SaferComputeTokenFromLevel(level, nullptr, &token, 0, nullptr);
+    SaferCloseLevel(level);
+    if (!made)
+        return;
+    active_ = ImpersonateLoggedOnUser(token) != FALSE;
+    CloseHandle(token);
+}
+
+AsStandardUser::~AsStandardUser()
+{
+    if (active_)
+        RevertToSelf();
 }

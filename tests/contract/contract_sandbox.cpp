@@ -17,3 +17,14 @@ std::wstring ScratchAccountName(const wchar_t* base)
 {
     return base;
 }
+
+AsStandardUser::AsStandardUser()
+{
+    sandbox::SetElevated(false);
+    active_ = true;
+}
+
+AsStandardUser::~AsStandardUser()
+{
+    sandbox::SetElevated(true);
+}
