@@ -629,6 +629,11 @@ PictureFit FitOf(const wchar_t* name)
     return PictureFit::Crop;
 }
 
+void RecordPictureChange(CommandRun& run, const wchar_t* name, const wchar_t* file)
+{
+    run.Change(L"picture of " + Quoted(name) + L" from " + Quoted(file), name, L"picture", L"", file);
+}
+
 int SetPicture(CommandRun& run, const wchar_t* name, const wchar_t* file, PictureFit fit)
 {
     GdiplusSession gdiplus;
@@ -637,8 +642,12 @@ int SetPicture(CommandRun& run, const wchar_t* name, const wchar_t* file, Pictur
         run.Say(L"the picture file " + Quoted(file) + L" is not valid; nothing was changed");
         return kExitRefused;
     }
+    if (AccountPictureMatches(name, file, image.Get(), fit, GetOsVersionNumber())) {
+        run.Say(L"the picture of " + Quoted(name) + L" already is that one; nothing to change");
+        return kExitDone;
+    }
     if (run.DryRun() || SetAccountPicture(name, image.Get(), fit, GetOsVersionNumber())) {
-        run.Change(L"picture of " + Quoted(name) + L" from " + Quoted(file), name, L"picture", L"", file);
+        RecordPictureChange(run, name, file);
         return kExitDone;
     }
     run.Say(L"the picture could not be changed");
@@ -1508,9 +1517,7 @@ int Apply(CommandRun& run)
         if (part.options.empty()) {
             if (exists)
                 outcomes.push_back({L"account", account.name, false, kExitDone});
-            continue;
-        }
-        if (!exists && run.DryRun()) {
+        } else if (!exists && run.DryRun()) {
             // `set` cannot look at an account the dry run did not make: what
             // it would change on the new one is told from here.
             AccountSettingsChoice choice;
@@ -1518,9 +1525,17 @@ int Apply(CommandRun& run)
             const uint32_t type = part.Has(L"--type") ? TypeOf(part.Value(L"--type")) : details.privilege;
             for (const SettingChange& change : PlanSettings(part, account.name.c_str(), details, type, choice, hidden))
                 run.Change(change.text, account.name, change.field, change.before, change.after);
-            continue;
+        } else {
+            exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"account", account.name, SetAccount, part));
         }
-        exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"account", account.name, SetAccount, part));
+        if (account.picture.empty())
+            continue;
+        ParsedCommand picture = PartLine(account.name);
+        picture.arguments.push_back(account.picture);
+        if (!exists && run.DryRun())
+            RecordPictureChange(run, account.name.c_str(), account.picture.c_str());
+        else
+            exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"picture", account.name, PictureSet, picture));
     }
     if (state.autoLogonGiven) {
         // Off is off: the system leaves the last user's name behind on its own.
@@ -1561,9 +1576,18 @@ int Apply(CommandRun& run)
 // that `apply` takes.
 void WriteState(JsonWriter& json, std::vector<AccountSummary>& accounts)
 {
+    std::vector<const wchar_t*> names;
+    for (const AccountSummary& account : accounts)
+        names.push_back(account.name.Text());
+    std::vector<WString> pictures;
+    FindAccountPictures(names, pictures, GetOsVersionNumber());
     json.BeginObject().Field("schemaVersion", kCommandSchemaVersion).Key("accounts").BeginArray();
     for (const AccountSummary& account : accounts) {
         json.BeginObject().Field("name", account.name.Text()).Field("present", true);
+        // The stored picture itself: applied back, it is the same file.
+        WString& picture = pictures[&account - accounts.data()];
+        if (!picture.IsEmpty())
+            json.Field("picture", picture.Text());
         for (const DesiredSetting& setting : kDesiredSettings) {
             const std::wstring value = CurrentSetting(account.details, setting.option);
             if (setting.isBool)
@@ -1651,15 +1675,18 @@ const CommandVerb kCommandVerbs[] = {
     {{L"set", L"NAME", 1, 1, OPTIONS(kSetOptions), true, false},
      L"full name, type, status, lock-out, password flags and welcome-screen visibility", true, SetAccount},
     {{L"password set", L"NAME", 1, 1, nullptr, 0, true, false},
-     L"sets the password (standard input: the new password, then the current one if any)", true, PasswordSet},
-    {{L"password remove", L"NAME", 1, 1, nullptr, 0, true, false}, L"removes the password", true, PasswordRemove},
+     L"sets the password (standard input: the new password, then the current one if any); always reported "
+     L"as a change: comparing would be a sign-in, which counts toward the lock-out", true, PasswordSet},
+    {{L"password remove", L"NAME", 1, 1, nullptr, 0, true, false},
+     L"removes the password; always reported as a change, as for password set", true, PasswordRemove},
     {{L"autologon set", L"NAME", 1, 1, nullptr, 0, true, false},
      L"the computer signs in as NAME (password from standard input or typed)", true, AutoLogonSet},
     {{L"autologon clear", L"", 0, 0, nullptr, 0, true, false}, L"no automatic sign-in", true, AutoLogonClear},
     {{L"autologon status", L"", 0, 0, nullptr, 0, false, false}, L"the account of the automatic sign-in", false,
      AutoLogonStatus},
     {{L"picture set", L"NAME FILE", 2, 2, OPTIONS(kPictureOptions), true, false},
-     L"the account's picture from a file", true, PictureSet},
+     L"the account's picture from a file (unchanged when the stored picture already is the same, pixel for "
+     L"pixel)", true, PictureSet},
     {{L"picture default", L"NAME", 1, 1, nullptr, 0, true, false}, L"the picture a new account gets", true,
      PictureDefault},
     {{L"create", L"NAME", 1, 1, OPTIONS(kCreateOptions), true, false},

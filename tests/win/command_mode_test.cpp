@@ -257,6 +257,8 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         {L"default", notElevated, L"show lchen --json", false, 0, "\"hidden\":null,\"autoLogon\":null"},
         {L"default", notElevated, L"list --sizes --json", false, 0, "\"leftOut\":[\"autoLogon\",\"hidden\",\"sizeBytes\"]"},
         {L"health", notElevated, L"doctor --json", false, 1, "left out without elevation: the rights"},
+        // The automatic sign-in's secret is unread, not missing.
+        {L"auto-logon", notElevated, L"doctor --json", false, 0, "left out without elevation: whether the automatic"},
         {L"health", notElevated, L"doctor --json", false, 1, "left out without elevation: where other accounts'"},
         {L"health", notElevated, L"doctor --fix orphan-group-member --yes --json", false, 5, "elevated"},
         {L"health", notElevated, L"repair status --json", false, 0, "\"repair\":{\"journal\":"},
@@ -391,10 +393,12 @@ std::wstring DesiredStateFile()
     wchar_t folder[MAX_PATH] = L"";
     GetTempPathW(MAX_PATH, folder);
     const std::wstring path = std::wstring(folder) + L"desired-state.json";
+    const std::string picture = ", \"picture\": \"" + Narrow(VANTRELL_PICTURE_FILE) + "\"";
     WriteTextFile(path, "\xEF\xBB\xBF{\"schemaVersion\": 1, \"accounts\": ["
                         "{\"name\": \"kiosk\", \"type\": \"standard\", \"fullName\": \"Kiosk \\u00e9\", \"hidden\": true,"
-                        " \"passwordNeverExpires\": false, \"disabled\": false},"
-                        "{\"name\": \"lchen\", \"present\": true, \"fullName\": \"Li Chen\", \"passwordNeverExpires\": true},"
+                        " \"passwordNeverExpires\": false, \"disabled\": false" + picture + "},"
+                        "{\"name\": \"lchen\", \"present\": true, \"fullName\": \"Li Chen\", \"passwordNeverExpires\": true" +
+                        picture + "},"
                         "{\"name\": \"jokafor\", \"present\": false, \"keepFiles\": true},"
                         "{\"name\": \"gone-long-ago\", \"present\": false}],"
                         "\"autoLogon\": \"lchen\", \"mend\": [\"orphan-group-member\"]}");
@@ -403,8 +407,8 @@ std::wstring DesiredStateFile()
 
 // Every verb that changes something, as an engine runs it again and again:
 // the dry run predicts exactly what the first run does, and the second run
-// finds nothing to change. (A password cannot be compared without a sign-in,
-// nor a picture with the file it was made from: those are always set.)
+// finds nothing to change. (A password cannot be compared without a sign-in:
+// it is always set.)
 TEST(CommandMode, EachVerbTwiceChangesOnlyOnce)
 {
     struct Case {
@@ -419,6 +423,7 @@ TEST(CommandMode, EachVerbTwiceChangesOnlyOnce)
         {L"default", L"delete jokafor --yes", ""},
         {L"default", L"delete skowalski --keep-files --yes", ""},
         {L"default", L"autologon set lchen", "Chen-Pass\n"},
+        {L"default", L"picture set lchen \"" VANTRELL_PICTURE_FILE L"\" --fit stretch", ""},
         {L"auto-logon", L"autologon set jokafor", "Another-Pass\n"},
         {L"auto-logon", L"autologon clear", ""},
         {L"corrupted-profile", L"profile-keys --repair", ""},
