@@ -3,8 +3,6 @@
 // and on a real, disposable Windows machine (only when asked for).
 #pragma once
 
-#include <windows.h>
-
 #include <string>
 
 // Brings the machine to a known state; false when the suite must not run here
@@ -14,18 +12,9 @@ bool PrepareContractMachine(std::string* why);
 // A name for an account the test makes and removes again.
 std::wstring ScratchAccountName(const wchar_t* base);
 
-// While it lives, this thread calls the machine as a standard user: on the
-// real machine through a standard user's token made from the process's own
-// (the administrator's rights taken out), on the simulated machine through
-// its elevation switch. Active() is false when that could not be arranged.
-class AsStandardUser {
-public:
-    AsStandardUser();
-    ~AsStandardUser();
-    AsStandardUser(const AsStandardUser&) = delete;
-    AsStandardUser& operator=(const AsStandardUser&) = delete;
-    bool Active() const { return active_; }
-
-private:
-    bool active_ = false;
-};
+// From here on this thread calls the machine as a standard user (on the real
+// machine through a standard user's token made from the process's own, on
+// the simulated machine through its elevation switch), until
+// AsAdministrator; false when that cannot be arranged.
+bool AsStandardUser();
+void AsAdministrator();

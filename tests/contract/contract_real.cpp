@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/handles.h"
+
 bool PrepareContractMachine(std::string* why)
 {
     const char* consent = std::getenv("VANTRELL_REAL_MACHINE_CONTRACT");
@@ -26,22 +28,18 @@ std::wstring ScratchAccountName(const wchar_t* base)
 
 // The token the system gives a standard user's program: the process's own
 // with the Administrators group for denying only and its privileges gone.
-AsStandardUser::AsStandardUser()
+bool AsStandardUser()
 {
     SAFER_LEVEL_HANDLE level = nullptr;
-    if (!SaferCreateLevel(SAFER_SCOPEID_USER, SAFER_LEVELID_NORMALUSER, SAFER_LEVEL_OPEN, &level, nullptr))
-        return;
-    HANDLE token = nullptr;
-    const BOOL made = SaferComputeTokenFromLevel(level, nullptr, &token, 0, nullptr);
-    SaferCloseLevel(level);
-    if (!made)
-        return;
-    active_ = ImpersonateLoggedOnUser(token) != FALSE;
-    CloseHandle(token);
+    UniqueHandle token;
+    const bool made = SaferCreateLevel(SAFER_SCOPEID_USER, SAFER_LEVELID_NORMALUSER, SAFER_LEVEL_OPEN, &level, nullptr) &&
+                      SaferComputeTokenFromLevel(level, nullptr, token.Put(), 0, nullptr);
+    if (level != nullptr)
+        SaferCloseLevel(level);
+    return made && ImpersonateLoggedOnUser(token.Get());
 }
 
-AsStandardUser::~AsStandardUser()
+void AsAdministrator()
 {
-    if (active_)
-        RevertToSelf();
+    RevertToSelf();
 }

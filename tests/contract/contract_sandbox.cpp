@@ -18,13 +18,13 @@ std::wstring ScratchAccountName(const wchar_t* base)
     return base;
 }
 
-AsStandardUser::AsStandardUser()
+bool AsStandardUser()
 {
     sandbox::SetElevated(false);
-    active_ = true;
+    return true;
 }
 
-AsStandardUser::~AsStandardUser()
+void AsAdministrator()
 {
     sandbox::SetElevated(true);
 }
