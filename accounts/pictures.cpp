@@ -396,6 +396,55 @@ bool SetAccountPicture(const wchar_t* accountName, Gdiplus::GpBitmap* image, Pic
     return result;
 }
 
+namespace {
+
+// The bitmap's pixels as 32-bit ARGB, row by row; empty when unreadable.
+std::vector<uint32_t> PixelsOf(Gdiplus::GpBitmap* bitmap, UINT& width, UINT& height)
+{
+    std::vector<uint32_t> pixels;
+    if (gp::GdipGetImageWidth(bitmap, &width) != Ok || gp::GdipGetImageHeight(bitmap, &height) != Ok ||
+        width == 0 || height == 0 || width > 4096 || height > 4096)
+        return pixels;
+    Gdiplus::Rect whole(0, 0, static_cast<INT>(width), static_cast<INT>(height));
+    Gdiplus::BitmapData data{};
+    if (gp::GdipBitmapLockBits(bitmap, &whole, Gdiplus::ImageLockModeRead, PixelFormat32bppARGB, &data) != Ok)
+        return pixels;
+    pixels.resize(static_cast<size_t>(width) * height);
+    // A bottom-up bitmap has a negative stride.
+    for (UINT y = 0; y < height; ++y)
+        memcpy(&pixels[static_cast<size_t>(y) * width],
+               static_cast<const BYTE*>(data.Scan0) + static_cast<ptrdiff_t>(y) * data.Stride, width * 4);
+    gp::GdipBitmapUnlockBits(bitmap, &data);
+    return pixels;
+}
+
+}  // namespace
+
+bool AccountPictureMatches(const wchar_t* accountName, const wchar_t* file, Gdiplus::GpBitmap* image, PictureFit fit,
+                           double osVersion)
+{
+    WString path;
+    if (image == nullptr || file == nullptr || !FindAccountPicture(accountName, path, osVersion))
+        return false;
+    wchar_t full[MAX_PATH] = L"", storedFull[MAX_PATH] = L"";
+    const DWORD length = GetFullPathNameW(file, MAX_PATH, full, nullptr);
+    if (length > 0 && length < MAX_PATH && GetFullPathNameW(path.Text(), MAX_PATH, storedFull, nullptr) == length &&
+        EqualsNoCase(full, storedFull))
+        return true;
+    UniqueImage stored = LoadPictureFile(path.Text());
+    if (!stored)
+        return false;
+    UINT storedWidth = 0, storedHeight = 0, width = 0, height = 0;
+    const std::vector<uint32_t> was = PixelsOf(stored.Get(), storedWidth, storedHeight);
+    if (was.empty())
+        return false;
+    if (was == PixelsOf(image, width, height) && width == storedWidth)
+        return true;
+    const int size = AccountPictureSize(osVersion);
+    UniqueImage square = FitPicture(image, size, size, fit);
+    return square && was == PixelsOf(square.Get(), width, height) && width == storedWidth;
+}
+
 bool FindDefaultPictureFile(WString& path)
 {
     WString folder;

@@ -66,6 +66,14 @@ UniqueBitmap LoadAccountPictureBitmap(const wchar_t* accountName, double osVersi
 // when the picture the version relies on was set.
 bool SetAccountPicture(const wchar_t* accountName, Gdiplus::GpBitmap* image, PictureFit fit, double osVersion);
 
+// Whether the account's stored picture already is `image` (loaded from
+// `file`): the stored file itself, or its pixels those of the image or of
+// the square SetAccountPicture would store. False when either cannot be
+// read; a stored copy the system made lossy never matches, so the picture
+// is then set again.
+bool AccountPictureMatches(const wchar_t* accountName, const wchar_t* file, Gdiplus::GpBitmap* image, PictureFit fit,
+                           double osVersion);
+
 // The picture a new account gets when none was chosen: "user.bmp" in the
 // pictures folder, else the first stock bitmap of its "Default Pictures";
 // false (with the missing "user.bmp" in `path`) when neither exists.

@@ -385,8 +385,9 @@ std::wstring CommandHelpText()
             L"Text goes to a console as it is; to a pipe or a file it is UTF-8 (--csv with a\r\n"
             L"byte-order mark). Standard error says nothing on success unless it is a console.\r\n"
             L"--dry-run prints each change a command would make and changes nothing.\r\n"
-            L"list, show, autologon status, version and help run without elevation, leaving out\r\n"
-            L"(and naming) what only an administrator may read; the others need it (exit 5).\r\n"
+            L"list, show, autologon status, repair status, doctor (without --fix), version and\r\n"
+            L"help run without elevation, leaving out (and naming, in JSON's leftOut) what only\r\n"
+            L"an administrator may read; every change needs elevation (exit 5).\r\n"
             L"A command that destroys something asks at a console; without one it needs --yes.\r\n"
             L"Passwords are read from standard input (one line) or typed without echo, never\r\n"
             L"taken from the command line.\r\n\r\nExit codes:\r\n";

@@ -771,6 +771,12 @@ bool ReadDesiredAccount(const JsonValue& item, DesiredAccount& account, std::wst
             (member.first == L"present" ? account.present : account.keepFiles) = value.boolean;
             continue;
         }
+        if (member.first == L"picture") {
+            if (value.kind != JsonValue::Kind::String || value.text.empty())
+                return Wrong(error, where + L"picture is a file's path");
+            account.picture = value.text;
+            continue;
+        }
         const DesiredSetting* setting = nullptr;
         for (const DesiredSetting& known : kDesiredSettings)
             if (member.first == Widened(known.member))
@@ -789,7 +795,7 @@ bool ReadDesiredAccount(const JsonValue& item, DesiredAccount& account, std::wst
             return Wrong(error, where + L"type is one of guest, standard, administrator");
         account.settings.emplace_back(setting->option, value.text);
     }
-    if (!account.present && !account.settings.empty())
+    if (!account.present && (!account.settings.empty() || !account.picture.empty()))
         return Wrong(error, where + L"an absent account has no settings");
     return true;
 }

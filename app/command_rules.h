@@ -182,6 +182,7 @@ struct DesiredAccount {
     bool keepFiles = false;   // absent: the profile folder stays
     // The settings asked for, as `set` takes them: {"--hidden", "yes"}.
     std::vector<std::pair<std::wstring, std::wstring>> settings;
+    std::wstring picture;     // a picture file, as `picture set` takes it; empty: left as it is
 };
 struct DesiredState {
     std::vector<DesiredAccount> accounts;

@@ -25,6 +25,7 @@
 #include "platform/files.h"
 #include "platform/system.h"
 #include "platform/text_win.h"
+#include "platform/token.h"
 #include "repair/carry_limits.h"
 #include "repair/repair_journal.h"
 #include "repair/repair_log.h"
@@ -87,6 +88,7 @@ std::wstring Shown(const std::wstring& text)
 struct AccountFacts {
     WString name;
     bool autoLogonKnown = true;   // the secret could be read
+    bool hiddenKnown = true;      // the policy's rights could be listed
     AccountDetails details;
     WString sid;
     WString profile;
@@ -121,8 +123,9 @@ void WriteFactsJson(JsonWriter& json, AccountFacts& facts, bool sizes)
         .Field("passwordNotRequired", (d.flags & kFlagPasswordNotRequired) != 0)
         .Field("passwordNeverExpires", (d.flags & kFlagPasswordNeverExpires) != 0)
         .Field("passwordExpired", (d.flags & kFlagPasswordExpired) != 0)
-        .Field("hidden", d.hidden)
-        .Key("autoLogon");
+        .Key("hidden");
+    facts.hiddenKnown ? json.Bool(d.hidden) : json.Null();
+    json.Key("autoLogon");
     facts.autoLogonKnown ? json.Bool(d.autoLogon) : json.Null();
     json
         .Field("builtin", d.builtin)
@@ -146,7 +149,8 @@ std::vector<std::wstring> FactsFields(AccountFacts& facts, bool sizes)
         facts.name.Text(), d.fullName.Text(), TypeName(d.privilege), facts.sid.Text(),
         yes(d.flags & kFlagAccountDisabled), yes(d.flags & kFlagLockedOut),
         yes(d.flags & kFlagPasswordCannotChange), yes(d.flags & kFlagPasswordNotRequired),
-        yes(d.flags & kFlagPasswordNeverExpires), yes(d.flags & kFlagPasswordExpired), yes(d.hidden),
+        yes(d.flags & kFlagPasswordNeverExpires), yes(d.flags & kFlagPasswordExpired),
+        facts.hiddenKnown ? yes(d.hidden) : L"",
         facts.autoLogonKnown ? yes(d.autoLogon) : L"", facts.picture.Text(), facts.profile.Text()};
     if (sizes)
         fields.push_back(facts.sized ? std::to_wstring(facts.sizeBytes) : L"");
@@ -158,16 +162,37 @@ const std::vector<std::wstring> kFieldNames = {
     L"passwordNotRequired", L"passwordNeverExpires", L"passwordExpired", L"hidden", L"autoLogon", L"picture",
     L"profile"};
 
-// Whether an account signs in automatically rests on the security
-// authority's secret, which only an administrator may read: without
-// elevation it is left out rather than answered as "no".
-bool AutoLogonReadable(CommandRun& run)
+// What only an administrator may read, as a read run without elevation
+// names it: left out, never answered from the refusal.
+struct AdminOnlyFact {
+    const wchar_t* fact;
+    const wchar_t* why;
+};
+const AdminOnlyFact kAdminOnlyFacts[] = {
+    {L"autoLogon", L"whether an account signs in automatically (its stored password is an administrator's to read)"},
+    {L"hidden", L"whether the welcome screen shows an account (the security policy's rights are an administrator's "
+                L"to list)"},
+    {L"sizeBytes", L"the sizes of other accounts' profile folders (those folders are their owners' to read)"},
+    {L"rights", L"the rights the security policy keeps for deleted accounts"},
+    {L"autoLogonSecret", L"whether the automatic sign-in's password is stored"},
+    {L"otherProfiles", L"the repair tool's shortcuts in other accounts' profiles"},
+    {L"otherUsersSettings", L"where other accounts' personal folders point"},
+};
+
+// Whether `fact` can be read: true when elevated, else it is left out.
+bool AdminFactReadable(CommandRun& run, const std::wstring& fact)
 {
     if (run.Elevated())
         return true;
-    run.LeaveOut(L"autoLogon", L"whether an account signs in automatically (its stored password is an "
-                               L"administrator's to read)");
+    for (const AdminOnlyFact& known : kAdminOnlyFacts)
+        if (fact == known.fact)
+            run.LeaveOut(known.fact, known.why);
     return false;
+}
+
+bool AutoLogonReadable(CommandRun& run)
+{
+    return AdminFactReadable(run, L"autoLogon");
 }
 
 WString ConsoleUserName()
@@ -200,13 +225,14 @@ bool RequireAccount(CommandRun& run, const wchar_t* name, AccountDetails& detail
 // a slow disk never holds the enumeration up between accounts.
 struct SizeJob {
     std::vector<AccountFacts>* accounts;
+    const wchar_t* onlySid;   // a standard user measures its own profile only; null: every one
 };
 
 DWORD WINAPI MeasureWorker(void* parameter)
 {
     auto* job = static_cast<SizeJob*>(parameter);
     for (AccountFacts& facts : *job->accounts) {
-        if (!facts.profile.IsEmpty())
+        if (!facts.profile.IsEmpty() && (job->onlySid == nullptr || EqualsNoCase(job->onlySid, facts.sid.Text())))
             facts.sized = MeasureDirectory(facts.profile.Text(), facts.sizeBytes);
     }
     return 0;
@@ -232,8 +258,10 @@ int ListAccounts(CommandRun& run)
     FindAccountPictures(accountNames, pictures, GetOsVersionNumber());
     std::vector<AccountFacts> accounts(summaries.size());
     const bool autoLogonKnown = AutoLogonReadable(run);
+    const bool hiddenKnown = AdminFactReadable(run, L"hidden");
     for (size_t i = 0; i < summaries.size(); ++i) {
         accounts[i].autoLogonKnown = autoLogonKnown;
+        accounts[i].hiddenKnown = hiddenKnown;
         accounts[i].name = std::move(summaries[i].name);
         accounts[i].details = std::move(summaries[i].details);
         accounts[i].sid = std::move(summaries[i].sid);
@@ -241,7 +269,9 @@ int ListAccounts(CommandRun& run)
         accounts[i].picture = std::move(pictures[i]);
     }
     if (sizes) {
-        SizeJob job{&accounts};
+        WString self;
+        const bool all = AdminFactReadable(run, L"sizeBytes");
+        SizeJob job{&accounts, all ? nullptr : ProcessUserSidText(self) ? self.Text() : L""};
         UniqueHandle worker(CreateThread(nullptr, 0, MeasureWorker, &job, 0, nullptr));
         if (worker)
             WaitForSingleObject(worker.Get(), INFINITE);
@@ -285,6 +315,7 @@ int ShowAccount(CommandRun& run)
         return kExitNoSuchAccount;
     }
     facts.autoLogonKnown = AutoLogonReadable(run);
+    facts.hiddenKnown = AdminFactReadable(run, L"hidden");
     if (run.Json()) {
         run.Document().Key("account");
         WriteFactsJson(run.Document(), facts, false);
@@ -598,6 +629,11 @@ PictureFit FitOf(const wchar_t* name)
     return PictureFit::Crop;
 }
 
+void RecordPictureChange(CommandRun& run, const wchar_t* name, const wchar_t* file)
+{
+    run.Change(L"picture of " + Quoted(name) + L" from " + Quoted(file), name, L"picture", L"", file);
+}
+
 int SetPicture(CommandRun& run, const wchar_t* name, const wchar_t* file, PictureFit fit)
 {
     GdiplusSession gdiplus;
@@ -606,8 +642,12 @@ int SetPicture(CommandRun& run, const wchar_t* name, const wchar_t* file, Pictur
         run.Say(L"the picture file " + Quoted(file) + L" is not valid; nothing was changed");
         return kExitRefused;
     }
+    if (AccountPictureMatches(name, file, image.Get(), fit, GetOsVersionNumber())) {
+        run.Say(L"the picture of " + Quoted(name) + L" already is that one; nothing to change");
+        return kExitDone;
+    }
     if (run.DryRun() || SetAccountPicture(name, image.Get(), fit, GetOsVersionNumber())) {
-        run.Change(L"picture of " + Quoted(name) + L" from " + Quoted(file), name, L"picture", L"", file);
+        RecordPictureChange(run, name, file);
         return kExitDone;
     }
     run.Say(L"the picture could not be changed");
@@ -1217,7 +1257,17 @@ int Doctor(CommandRun& run)
             return kExitUsage;
         }
     }
-    std::vector<Finding> findings = RunHealthCheck(HealthCheckOptions{});
+    // Detection reads what the user may read; a mend is a change.
+    if ((fixNamed || fixSafe) && !run.Elevated()) {
+        run.Say(L"mending needs an elevated administrator: run it from an elevated prompt; nothing was changed");
+        return kExitNeedsElevation;
+    }
+    HealthCheckOptions options;
+    options.elevated = run.Elevated();
+    std::vector<std::wstring> leftOut;
+    std::vector<Finding> findings = RunHealthCheck(options, nullptr, &leftOut);
+    for (const std::wstring& fact : leftOut)
+        AdminFactReadable(run, fact);
     const auto named = [&](const Finding& finding) {
         for (const std::wstring& name : p.arguments)
             if (NamesFinding(name, finding))
@@ -1467,9 +1517,7 @@ int Apply(CommandRun& run)
         if (part.options.empty()) {
             if (exists)
                 outcomes.push_back({L"account", account.name, false, kExitDone});
-            continue;
-        }
-        if (!exists && run.DryRun()) {
+        } else if (!exists && run.DryRun()) {
             // `set` cannot look at an account the dry run did not make: what
             // it would change on the new one is told from here.
             AccountSettingsChoice choice;
@@ -1477,9 +1525,17 @@ int Apply(CommandRun& run)
             const uint32_t type = part.Has(L"--type") ? TypeOf(part.Value(L"--type")) : details.privilege;
             for (const SettingChange& change : PlanSettings(part, account.name.c_str(), details, type, choice, hidden))
                 run.Change(change.text, account.name, change.field, change.before, change.after);
-            continue;
+        } else {
+            exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"account", account.name, SetAccount, part));
         }
-        exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"account", account.name, SetAccount, part));
+        if (account.picture.empty())
+            continue;
+        ParsedCommand picture = PartLine(account.name);
+        picture.arguments.push_back(account.picture);
+        if (!exists && run.DryRun())
+            RecordPictureChange(run, account.name.c_str(), account.picture.c_str());
+        else
+            exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"picture", account.name, PictureSet, picture));
     }
     if (state.autoLogonGiven) {
         // Off is off: the system leaves the last user's name behind on its own.
@@ -1520,9 +1576,18 @@ int Apply(CommandRun& run)
 // that `apply` takes.
 void WriteState(JsonWriter& json, std::vector<AccountSummary>& accounts)
 {
+    std::vector<const wchar_t*> names;
+    for (const AccountSummary& account : accounts)
+        names.push_back(account.name.Text());
+    std::vector<WString> pictures;
+    FindAccountPictures(names, pictures, GetOsVersionNumber());
     json.BeginObject().Field("schemaVersion", kCommandSchemaVersion).Key("accounts").BeginArray();
     for (const AccountSummary& account : accounts) {
         json.BeginObject().Field("name", account.name.Text()).Field("present", true);
+        // The stored picture itself: applied back, it is the same file.
+        WString& picture = pictures[&account - accounts.data()];
+        if (!picture.IsEmpty())
+            json.Field("picture", picture.Text());
         for (const DesiredSetting& setting : kDesiredSettings) {
             const std::wstring value = CurrentSetting(account.details, setting.option);
             if (setting.isBool)
@@ -1610,15 +1675,18 @@ const CommandVerb kCommandVerbs[] = {
     {{L"set", L"NAME", 1, 1, OPTIONS(kSetOptions), true, false},
      L"full name, type, status, lock-out, password flags and welcome-screen visibility", true, SetAccount},
     {{L"password set", L"NAME", 1, 1, nullptr, 0, true, false},
-     L"sets the password (standard input: the new password, then the current one if any)", true, PasswordSet},
-    {{L"password remove", L"NAME", 1, 1, nullptr, 0, true, false}, L"removes the password", true, PasswordRemove},
+     L"sets the password (standard input: the new password, then the current one if any); always reported "
+     L"as a change: comparing would be a sign-in, which counts toward the lock-out", true, PasswordSet},
+    {{L"password remove", L"NAME", 1, 1, nullptr, 0, true, false},
+     L"removes the password; always reported as a change, as for password set", true, PasswordRemove},
     {{L"autologon set", L"NAME", 1, 1, nullptr, 0, true, false},
      L"the computer signs in as NAME (password from standard input or typed)", true, AutoLogonSet},
     {{L"autologon clear", L"", 0, 0, nullptr, 0, true, false}, L"no automatic sign-in", true, AutoLogonClear},
     {{L"autologon status", L"", 0, 0, nullptr, 0, false, false}, L"the account of the automatic sign-in", false,
      AutoLogonStatus},
     {{L"picture set", L"NAME FILE", 2, 2, OPTIONS(kPictureOptions), true, false},
-     L"the account's picture from a file", true, PictureSet},
+     L"the account's picture from a file (unchanged when the stored picture already is the same, pixel for "
+     L"pixel)", true, PictureSet},
     {{L"picture default", L"NAME", 1, 1, nullptr, 0, true, false}, L"the picture a new account gets", true,
      PictureDefault},
     {{L"create", L"NAME", 1, 1, OPTIONS(kCreateOptions), true, false},
@@ -1639,10 +1707,10 @@ const CommandVerb kCommandVerbs[] = {
      L"sets the repair up as the wizard does and restarts the computer into the temporary account "
      L"(--no-restart: exit 3010, the restart is yours)", true,
      RepairSchedule},
-    {{L"repair status", L"", 0, 0, nullptr, 0, false, false}, L"the journal and log of the last repair", true,
+    {{L"repair status", L"", 0, 0, nullptr, 0, false, false}, L"the journal and log of the last repair", false,
      RepairStatus},
     {{L"doctor", L"[ID...]", 0, 32, OPTIONS(kDoctorOptions), true, true},
      L"the health check's findings; exit 1 with a problem or risk (--only ID...: only those; --fix ID...: mend "
-     L"those; --fix-safe: the safe ones; a mend exits by the findings it was asked to mend)", true, Doctor},
+     L"those; --fix-safe: the safe ones; a mend exits by the findings it was asked to mend)", false, Doctor},
 };
 const size_t kCommandVerbCount = sizeof(kCommandVerbs) / sizeof(kCommandVerbs[0]);

@@ -26,6 +26,7 @@
 #include "platform/registry.h"
 #include "platform/secret_text.h"
 #include "platform/sid.h"
+#include "platform/token.h"
 #include "platform/tree_walk.h"
 #include "platform/text_win.h"
 #include "repair/repair_hive.h"
@@ -63,7 +64,15 @@ struct MachineFacts {
     std::wstring domainSid;
     std::vector<ProfileEntry> profiles;
     bool profilesRead = false;
+    bool elevated = true;
+    std::wstring selfSid;     // the account this process runs as
 };
+
+// A standard user may read only its own profile folder and settings.
+bool MayRead(const MachineFacts& facts, const std::wstring& sid)
+{
+    return facts.elevated || EqualsNoCase(sid.c_str(), facts.selfSid.c_str());
+}
 
 std::wstring ToText(const WString& text)
 {
@@ -242,6 +251,8 @@ std::wstring RightsText(LSA_HANDLE policy, PSID sid)
 
 void CheckRights(const MachineFacts& facts, std::vector<Finding>& findings)
 {
+    if (!facts.elevated)
+        return;
     UniqueLsaPolicy policy = OpenLocalPolicy(POLICY_LOOKUP_NAMES | POLICY_VIEW_LOCAL_INFORMATION);
     if (!policy)
         return;
@@ -321,7 +332,8 @@ void CheckAutoLogon(const MachineFacts& facts, std::vector<Finding>& findings)
     autoLogon.accountFound = account != nullptr;
     autoLogon.accountFlags = account != nullptr ? account->flags : 0;
     autoLogon.passwordExpired = account != nullptr && account->passwordExpired;
-    autoLogon.secretStored = SecretStored();
+    // Unread, the secret is taken as stored: no finding rests on a refusal.
+    autoLogon.secretStored = !facts.elevated || SecretStored();
     autoLogon.plainTextStored = winlogon.HasValue(L"DefaultPassword");
     std::wstring count = ReadValueText(winlogon, L"AutoLogonCount", &autoLogon.autoLogonCountPresent);
     std::wstring force = ReadValueText(winlogon, L"ForceAutoLogon", &autoLogon.forceAutoLogonPresent);
@@ -374,7 +386,7 @@ std::vector<std::wstring> ToolShortcuts(const MachineFacts& facts)
 {
     std::vector<std::wstring> found;
     for (const ProfileEntry& profile : facts.profiles) {
-        if (!IsLocalAccountSid(profile.sid, facts.domainSid) || profile.path.empty())
+        if (!IsLocalAccountSid(profile.sid, facts.domainSid) || profile.path.empty() || !MayRead(facts, profile.sid))
             continue;
         WString startup;
         if (!ProfileFolderPath(CSIDL_STARTUP, profile.path.c_str(), startup))
@@ -495,7 +507,7 @@ void CheckPersonalFolders(const MachineFacts& facts, std::vector<Finding>& findi
     for (const ProfileEntry& profile : facts.profiles)
         profilePaths.push_back(profile.path);
     for (const ProfileEntry& profile : facts.profiles) {
-        if (!IsLocalAccountSid(profile.sid, facts.domainSid) || profile.path.empty())
+        if (!IsLocalAccountSid(profile.sid, facts.domainSid) || profile.path.empty() || !MayRead(facts, profile.sid))
             continue;
         RegKey folders = OpenRead((L"HKU\\" + profile.sid + kShellFoldersKey).c_str());
         if (!folders)
@@ -608,20 +620,22 @@ MendOutcome MendAutoLogonPlainPassword(const Finding& finding)
 
 // The check's steps, in the order they run, and the mend of each kind of
 // finding they make that the program mends.
+// Each step names what it leaves out when a standard user runs it.
 struct CheckStep {
     const wchar_t* what;
     void (*run)(const MachineFacts&, std::vector<Finding>&);
+    const wchar_t* adminOnly;
 };
 const CheckStep kChecks[] = {
-    {L"Profile entries", [](const MachineFacts&, std::vector<Finding>& f) { CheckProfileKeys(f); }},
-    {L"Profiles of deleted accounts", CheckOrphanProfiles},
-    {L"Folders of the profiles folder", CheckProfileFolders},
-    {L"Rights of the security policy", CheckRights},
-    {L"Members of the local groups", CheckGroups},
-    {L"Automatic sign-in", CheckAutoLogon},
-    {L"Leftovers of a repair", CheckRepairLeftovers},
-    {L"Administrators and Guest", CheckAdministrators},
-    {L"Personal folders", CheckPersonalFolders},
+    {L"Profile entries", [](const MachineFacts&, std::vector<Finding>& f) { CheckProfileKeys(f); }, nullptr},
+    {L"Profiles of deleted accounts", CheckOrphanProfiles, nullptr},
+    {L"Folders of the profiles folder", CheckProfileFolders, nullptr},
+    {L"Rights of the security policy", CheckRights, L"rights"},
+    {L"Members of the local groups", CheckGroups, nullptr},
+    {L"Automatic sign-in", CheckAutoLogon, L"autoLogonSecret"},
+    {L"Leftovers of a repair", CheckRepairLeftovers, L"otherProfiles"},
+    {L"Administrators and Guest", CheckAdministrators, nullptr},
+    {L"Personal folders", CheckPersonalFolders, L"otherUsersSettings"},
 };
 
 struct MendRow {
@@ -678,12 +692,17 @@ const MendRow kMends[] = {
 
 }  // namespace
 
-std::vector<Finding> RunHealthCheck(const HealthCheckOptions& options, const HealthProgress& progress)
+std::vector<Finding> RunHealthCheck(const HealthCheckOptions& options, const HealthProgress& progress,
+                                    std::vector<std::wstring>* leftOut)
 {
     const uint32_t total = ARRAYSIZE(kChecks) + 1;
     if (progress)
         progress(0, total, L"Accounts and profiles");
     MachineFacts facts;
+    facts.elevated = options.elevated;
+    WString self;
+    if (!facts.elevated && ProcessUserSidText(self))
+        facts.selfSid = self.Text();
     ReadAccounts(facts);
     ReadProfiles(facts);
     std::vector<Finding> findings;
@@ -692,6 +711,8 @@ std::vector<Finding> RunHealthCheck(const HealthCheckOptions& options, const Hea
         if (progress)
             progress(done, total, step.what);
         step.run(facts, findings);
+        if (!facts.elevated && step.adminOnly != nullptr && leftOut != nullptr)
+            leftOut->push_back(step.adminOnly);
         ++done;
     }
     if (progress)

@@ -36,6 +36,11 @@ struct HealthCheckOptions {
     // Orphaned profiles' folder sizes and last use, through the walker; slow
     // on big profiles, so only on request.
     bool measureProfiles = false;
+    // Run by a standard user: what only an administrator may read (the
+    // security policy's rights, the automatic sign-in's secret, other
+    // accounts' settings and profile folders) is not read but named, so
+    // that a finding is never missed in silence nor made up from a refusal.
+    bool elevated = true;
 };
 
 // Called between the check's steps: `done` of `total`, and what runs next.
@@ -43,8 +48,11 @@ using HealthProgress = std::function<void(uint32_t done, uint32_t total, const w
 
 // Reads the machine and returns the findings, problems first, then risks,
 // then notes, each group in the order the steps found them. Nothing on the
-// machine is changed; no password is ever tried.
-std::vector<Finding> RunHealthCheck(const HealthCheckOptions& options, const HealthProgress& progress = nullptr);
+// machine is changed; no password is ever tried. Without elevation, the
+// facts left out are added to `leftOut` ("rights", "autoLogonSecret",
+// "otherProfiles", "otherUsersSettings").
+std::vector<Finding> RunHealthCheck(const HealthCheckOptions& options, const HealthProgress& progress = nullptr,
+                                    std::vector<std::wstring>* leftOut = nullptr);
 
 // Adds the folder's size and last use to an orphaned profile's evidence.
 void MeasureOrphanProfile(Finding& finding);

@@ -35,6 +35,17 @@ Policy* PolicyOf(LSA_HANDLE handle)
     return policy != nullptr && policy->magic == kPolicyMagic ? policy : nullptr;
 }
 
+// A standard user is granted what the policy's DACL gives everyone (its
+// execute rights: looking names up and viewing the local information); the
+// account objects behind the rights, and the secrets, are the
+// administrators'.
+constexpr ACCESS_MASK kEveryonesPolicyAccess = POLICY_EXECUTE | GENERIC_EXECUTE | MAXIMUM_ALLOWED;
+
+bool StandardUser()
+{
+    return sandbox::MachineDword(sandbox::kElevated, 1) == 0;
+}
+
 bool Allows(const Policy* policy, ACCESS_MASK needed)
 {
     return (policy->access & (needed | GENERIC_ALL)) != 0 || (policy->access & POLICY_ALL_ACCESS) == POLICY_ALL_ACCESS;
@@ -79,6 +90,8 @@ NTSTATUS LsaOpenPolicy(PLSA_UNICODE_STRING SystemName, PLSA_OBJECT_ATTRIBUTES Ob
         return kAccessDenied;
     if (sandbox::MachineDword(sandbox::kSecurityPolicy, 1) == 0)
         return kAccessDenied;
+    if (StandardUser() && (DesiredAccess & ~kEveryonesPolicyAccess) != 0)
+        return kAccessDenied;
     Policy* policy = static_cast<Policy*>(LocalAlloc(LPTR, sizeof(Policy)));
     if (policy == nullptr)
         return kNoMemory;
@@ -106,7 +119,7 @@ NTSTATUS LsaEnumerateAccountRights(LSA_HANDLE PolicyHandle, PSID AccountSid, PLS
         return kInvalidHandle;
     if (AccountSid == nullptr || !IsValidSid(AccountSid) || UserRights == nullptr || CountOfRights == nullptr)
         return kInvalidParameter;
-    if (!Allows(policy, POLICY_LOOKUP_NAMES))
+    if (!Allows(policy, POLICY_LOOKUP_NAMES) || StandardUser())
         return kAccessDenied;
     if (DWORD failure = sandbox::ForcedFailure(L"LsaEnumerateAccountRights"))
         return static_cast<NTSTATUS>(failure);
@@ -144,7 +157,7 @@ NTSTATUS LsaEnumerateAccountsWithUserRight(LSA_HANDLE PolicyHandle, PLSA_UNICODE
         return kInvalidHandle;
     if (Buffer == nullptr || CountReturned == nullptr)
         return kInvalidParameter;
-    if (!Allows(policy, POLICY_LOOKUP_NAMES) || !Allows(policy, POLICY_VIEW_LOCAL_INFORMATION))
+    if (!Allows(policy, POLICY_LOOKUP_NAMES) || !Allows(policy, POLICY_VIEW_LOCAL_INFORMATION) || StandardUser())
         return kAccessDenied;
     *Buffer = nullptr;
     *CountReturned = 0;

@@ -11,3 +11,10 @@ bool PrepareContractMachine(std::string* why);
 
 // A name for an account the test makes and removes again.
 std::wstring ScratchAccountName(const wchar_t* base);
+
+// From here on this thread calls the machine as a standard user (on the real
+// machine through a standard user's token made from the process's own, on
+// the simulated machine through its elevation switch), until
+// AsAdministrator; false when that cannot be arranged.
+bool AsStandardUser();
+void AsAdministrator();

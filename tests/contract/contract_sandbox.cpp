@@ -17,3 +17,14 @@ std::wstring ScratchAccountName(const wchar_t* base)
 {
     return base;
 }
+
+bool AsStandardUser()
+{
+    sandbox::SetElevated(false);
+    return true;
+}
+
+void AsAdministrator()
+{
+    sandbox::SetElevated(true);
+}

@@ -153,6 +153,7 @@ protected:
 
     void TearDown() override
     {
+        AsAdministrator();
         for (const std::wstring& name : made_)
             machine::NetUserDel(nullptr, name.c_str());
     }
@@ -537,6 +538,28 @@ TEST_F(MachineContract, PrivateDataIsStoredReadAndDeletedByNull)
     NTSTATUS gone = machine::LsaRetrievePrivateData(policy, &key, &back);
     EXPECT_EQ(static_cast<ULONG>(ERROR_FILE_NOT_FOUND), machine::LsaNtStatusToWinError(gone));
     EXPECT_EQ(nullptr, back);
+    machine::LsaClose(policy);
+}
+
+// A standard user looks names up in the security policy, but the account
+// objects behind the rights and the secrets are the administrators' alone.
+TEST_F(MachineContract, AStandardUserIsRefusedTheRightsAndTheSecrets)
+{
+    const LookedUp administrators = Lookup(GroupName(WinBuiltinAdministratorsSid));
+    ASSERT_TRUE(administrators.found && AsStandardUser());
+    constexpr NTSTATUS kDenied = static_cast<NTSTATUS>(0xC0000022);
+    const ACCESS_MASK granted = POLICY_LOOKUP_NAMES | POLICY_VIEW_LOCAL_INFORMATION;
+    LSA_OBJECT_ATTRIBUTES attributes{};
+    LSA_HANDLE policy = nullptr;
+    for (ACCESS_MASK refused : {POLICY_CREATE_SECRET, POLICY_GET_PRIVATE_INFORMATION, POLICY_CREATE_ACCOUNT})
+        EXPECT_EQ(kDenied, machine::LsaOpenPolicy(nullptr, &attributes, granted | refused, &policy)) << refused;
+    ASSERT_EQ(0, machine::LsaOpenPolicy(nullptr, &attributes, granted, &policy));
+    PVOID holders = nullptr;
+    ULONG count = 0;
+    NTSTATUS listed = 0;
+    EXPECT_EQ(kDenied, machine::LsaEnumerateAccountsWithUserRight(policy, nullptr, &holders, &count));
+    RightsOf(policy, const_cast<BYTE*>(administrators.sid), &listed);
+    EXPECT_EQ(kDenied, listed) << "the rights the administrators hold";
     machine::LsaClose(policy);
 }
 

@@ -254,11 +254,13 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         // Refused without a start through "runas"; the help needs no elevation.
         // Reads run without elevation and name what they could not read; changes do not.
         {L"default", notElevated, L"list --verbose", false, 0, "left out without elevation"},
-        {L"default", notElevated, L"show lchen --json", false, 0, "\"autoLogon\":null"},
+        {L"default", notElevated, L"show lchen --json", false, 0, "\"hidden\":null,\"autoLogon\":null"},
+        {L"default", notElevated, L"list --sizes --json", false, 0, "\"leftOut\":[\"autoLogon\",\"hidden\",\"sizeBytes\"]"},
+        {L"health", notElevated, L"doctor --json", false, 1, "left out without elevation: the rights"},
+        // The automatic sign-in's secret is unread, not missing.
+        {L"auto-logon", notElevated, L"doctor --json", false, 0, "left out without elevation: whether the automatic"},
+        {L"health", notElevated, L"doctor --fix orphan-group-member --yes --json", false, 5, "elevated"},
         {L"default", notElevated, L"autologon status --json", false, 0, "\"leftOut\":[\"autoLogon\"]"},
-        {L"default", notElevated, L"autologon clear", false, 5, "elevated"},
-        {L"default", notElevated, L"set lchen --hidden yes --json", false, 5, "elevated"},
-        {L"default", notElevated, L"help", false, 0, ""},
         {L"default", nullptr, L"folders move " + user + L" Documents " + windows + L"\\Docs --yes", true, 3,
          "into the Windows"},
         {L"default",
@@ -386,10 +388,12 @@ std::wstring DesiredStateFile()
     wchar_t folder[MAX_PATH] = L"";
     GetTempPathW(MAX_PATH, folder);
     const std::wstring path = std::wstring(folder) + L"desired-state.json";
+    const std::string picture = ", \"picture\": \"" + Narrow(VANTRELL_PICTURE_FILE) + "\"";
     WriteTextFile(path, "\xEF\xBB\xBF{\"schemaVersion\": 1, \"accounts\": ["
                         "{\"name\": \"kiosk\", \"type\": \"standard\", \"fullName\": \"Kiosk \\u00e9\", \"hidden\": true,"
-                        " \"passwordNeverExpires\": false, \"disabled\": false},"
-                        "{\"name\": \"lchen\", \"present\": true, \"fullName\": \"Li Chen\", \"passwordNeverExpires\": true},"
+                        " \"passwordNeverExpires\": false, \"disabled\": false" + picture + "},"
+                        "{\"name\": \"lchen\", \"present\": true, \"fullName\": \"Li Chen\", \"passwordNeverExpires\": true" +
+                        picture + "},"
                         "{\"name\": \"jokafor\", \"present\": false, \"keepFiles\": true},"
                         "{\"name\": \"gone-long-ago\", \"present\": false}],"
                         "\"autoLogon\": \"lchen\", \"mend\": [\"orphan-group-member\"]}");
@@ -398,8 +402,8 @@ std::wstring DesiredStateFile()
 
 // Every verb that changes something, as an engine runs it again and again:
 // the dry run predicts exactly what the first run does, and the second run
-// finds nothing to change. (A password cannot be compared without a sign-in,
-// nor a picture with the file it was made from: those are always set.)
+// finds nothing to change. (A password cannot be compared without a sign-in:
+// it is always set.)
 TEST(CommandMode, EachVerbTwiceChangesOnlyOnce)
 {
     struct Case {
@@ -414,6 +418,7 @@ TEST(CommandMode, EachVerbTwiceChangesOnlyOnce)
         {L"default", L"delete jokafor --yes", ""},
         {L"default", L"delete skowalski --keep-files --yes", ""},
         {L"default", L"autologon set lchen", "Chen-Pass\n"},
+        {L"default", L"picture set lchen \"" VANTRELL_PICTURE_FILE L"\" --fit stretch", ""},
         {L"auto-logon", L"autologon set jokafor", "Another-Pass\n"},
         {L"auto-logon", L"autologon clear", ""},
         {L"corrupted-profile", L"profile-keys --repair", ""},
@@ -608,6 +613,23 @@ TEST(CommandMode, DoctorFixMendsTheNamedFindingOnly)
     WriteStateText(state.c_str(), L"jokafor", L"FullName", L"Joseph Okafor");
     Outcome safe = RunProgram(L"doctor --fix-safe --yes");
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(state.c_str())) << Show(safe);
+}
+
+// As a standard user every command runs or is refused whole (the table
+// above names what reads leave out): changes end with 5 before anything is
+// read or asked.
+TEST(CommandMode, AsAStandardUserReadsRunAndChangesNeedElevation)
+{
+    ASSERT_TRUE(ResetScenario(L"default"));
+    sandbox::SetElevated(false);
+    for (size_t i = 0; i < kCommandVerbCount; ++i) {
+        std::wstring line = kCommandVerbs[i].syntax.words;
+        for (int a = 0; a < kCommandVerbs[i].syntax.minArguments; ++a)
+            line += L" lchen";
+        ExpectNoChange(Narrow(line), line + L" --json", "", true, kCommandVerbs[i].needsElevation ? 5 : 0,
+                       kCommandVerbs[i].needsElevation ? "elevated" : "");
+    }
+    sandbox::SetElevated(true);
 }
 
 // A fault never reads as a success or as a guard's refusal: an exception
