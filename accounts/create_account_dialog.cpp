@@ -96,7 +96,9 @@ bool ShowPicture(UiWindow& dialog, Controls& controls, Gdiplus::GpBitmap* bitmap
         dialog.DeleteControl(controls.picture);
     controls.picture = dialog.AddPicture(shown.Release(), 125, 210, kPictureSize, kPictureSize,
                                          WS_VISIBLE | WS_BORDER | SS_BITMAP);
-    return controls.picture != 0 && bitmap != nullptr;
+    // Drawn again from the source when the dialog moves to a screen of another scale.
+    return controls.picture != 0 && bitmap != nullptr &&
+           SetFittedPicture(dialog, controls.picture, bitmap, kPictureSize, kPictureSize, fit);
 }
 
 const wchar_t* NameRefusal(NewAccountNameProblem problem)
