@@ -73,7 +73,7 @@ int FolderIcon(UiWindow& dialog, int32_t list, const wchar_t* path)
     UniqueIcon icon(ExtractAssociatedIconW(dialog.Module(), text, &index));
     if (!icon)
         return 0;
-    int image = dialog.SetListIcon(list, -1, icon.Get(), 16);
+    int image = dialog.SetListIcon(list, -1, icon.Get(), dialog.Scale(16));
     return image < 0 ? 0 : image;
 }
 
@@ -295,9 +295,10 @@ void AddControls(Session& session, HICON accountIcon, const wchar_t* displayName
     WString shell = SystemDirectory();
     shell.Append(L"\\Shell32.dll");
     HICON extracted = nullptr;
-    if (SHDefExtractIconW(shell.Text(), 3, 0, &extracted, nullptr, 16) == S_OK) {
+    // The icons at the dialog's scale, not the small ones stretched.
+    if (SHDefExtractIconW(shell.Text(), 3, 0, &extracted, nullptr, static_cast<UINT>(dialog.Scale(16))) == S_OK) {
         UniqueIcon folder(extracted);
-        dialog.SetListIcon(ids.list, -1, folder.Get(), 16);
+        dialog.SetListIcon(ids.list, -1, folder.Get(), dialog.Scale(16));
     }
 
     ids.moveContents = dialog.AddCheckBox(L"Also move folder &contents", 100, 310, 180, 18);
