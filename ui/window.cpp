@@ -364,6 +364,10 @@ LRESULT UiWindow::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM
         RECT client;
         GetClientRect(window, &client);
         FillRect(reinterpret_cast<HDC>(wParam), &client, backgroundBrush_.Get());
+        // The drawn outline gave way to the theme's colours: the theme's frame
+        // keeps a box apart from the window under it.
+        if (highContrast_)
+            FrameRect(reinterpret_cast<HDC>(wParam), &client, GetSysColorBrush(COLOR_WINDOWFRAME));
         handled = true;
         return 1;
     }
