@@ -21,7 +21,12 @@ PROGRAM="$BUILD/vantrell-sandbox.exe"
 OPERATE="python3 $ROOT/scripts/operator.py"
 
 start_display 1280x1024x24
+# VANTRELL_SLOT (1) shoots in the build's copy of the prefix, on this
+# display: two scales at once, each with its own LogPixels.
 export WINEPREFIX="$BUILD/wineprefix"
+if [ -n "${VANTRELL_SLOT:-}" ] && [ "$VANTRELL_SLOT" != 0 ]; then
+    export WINEPREFIX="$WINEPREFIX-$VANTRELL_SLOT" "VANTRELL_SLOT_DISPLAY_$VANTRELL_SLOT=$DISPLAY"
+fi
 find_wineserver
 set_scale() {
     for key in 'HKCU\Control Panel\Desktop' \
