@@ -96,7 +96,9 @@ bool ShowPicture(UiWindow& dialog, Controls& controls, Gdiplus::GpBitmap* bitmap
         dialog.DeleteControl(controls.picture);
     controls.picture = dialog.AddPicture(shown.Release(), 125, 210, kPictureSize, kPictureSize,
                                          WS_VISIBLE | WS_BORDER | SS_BITMAP);
-    return controls.picture != 0 && bitmap != nullptr;
+    // Drawn again from the source when the dialog moves to a screen of another scale.
+    return controls.picture != 0 && bitmap != nullptr &&
+           SetFittedPicture(dialog, controls.picture, bitmap, kPictureSize, kPictureSize, fit);
 }
 
 const wchar_t* NameRefusal(NewAccountNameProblem problem)
@@ -196,13 +198,13 @@ int CreateAccountDialog(DialogOwner& owner, WString& accountNameOut, double osVe
         dialog.AddIcon(CopyIcon(icon.Get()), 10, 10, 48, 48);   // the control owns its copy
     int32_t heading = dialog.AddLabel(L"Create user account", 68, 20, 312, 25, WS_VISIBLE | SS_CENTER);
     dialog.SetFont(heading, 16.0, 800, 0, L"Arial");
-    dialog.AddLabel(L"Account name:", 20, 72, 160, 18, -1);
+    dialog.AddFieldLabel(L"Account &name:", 20, 72, 160, 18);
     controls.name = dialog.AddEdit(L"", 185, 70, 195, kFieldStyle);
-    dialog.AddLabel(L"Account type:", 20, 103, 160, 18, -1);
+    dialog.AddFieldLabel(L"Account &type:", 20, 103, 160, 18);
     controls.type = dialog.AddCombo(L"Guest\nStandard user\nAdministrator", 185, 100, 195, 1);
-    dialog.AddLabel(L"Password (optional):", 20, 142, 160, 18, -1);
+    dialog.AddFieldLabel(L"&Password (optional):", 20, 142, 160, 18);
     controls.password = dialog.AddEdit(L"", 185, 140, 195, kPasswordStyle);
-    dialog.AddLabel(L"Password again (optional):", 20, 172, 160, 18, -1);
+    dialog.AddFieldLabel(L"Password a&gain (optional):", 20, 172, 160, 18);
     controls.again = dialog.AddEdit(L"", 185, 170, 195, kPasswordStyle);
     for (int32_t field : {controls.name, controls.password, controls.again}) {
         if (const ControlEntry* entry = dialog.Control(field))
@@ -210,17 +212,17 @@ int CreateAccountDialog(DialogOwner& owner, WString& accountNameOut, double osVe
     }
     dialog.AddLabel(L"User picture:", 20, 230, 110, 18, -1);
     ShowPicture(dialog, controls, picture.defaultPicture.Get(), PictureFit::Crop);
-    controls.browse = dialog.AddButton(L"Browse...", 195, 210, 80, 22, -1);
-    controls.useDefault = dialog.AddButton(L"Default", 300, 210, 70, 22, -1);
+    controls.browse = dialog.AddButton(L"&Browse...", 195, 210, 80, 22, -1);
+    controls.useDefault = dialog.AddButton(L"&Default", 300, 210, 70, 22, -1);
     dialog.StartNewGroup();
-    controls.centre = dialog.AddButton(L"Center", 185, 242, 70, 18, kRadioStyle);
-    controls.crop = dialog.AddButton(L"Crop", 255, 242, 65, 18, kRadioStyle);
-    controls.stretch = dialog.AddButton(L"Stretch", 320, 242, 70, 18, kRadioStyle);
+    controls.centre = dialog.AddButton(L"C&enter", 185, 242, 70, 18, kRadioStyle);
+    controls.crop = dialog.AddButton(L"Cr&op", 255, 242, 65, 18, kRadioStyle);
+    controls.stretch = dialog.AddButton(L"&Stretch", 320, 242, 70, 18, kRadioStyle);
     if (const ControlEntry* crop = dialog.Control(controls.crop))
         SendMessageW(crop->handle, BM_SETCHECK, BST_CHECKED, 0);
     controls.status = dialog.AddLabel(L"", 20, 285, 360, 18, -1);
     dialog.StartNewGroup();
-    controls.create = dialog.AddButton(L"Create account", 55, 318, 120, 25, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON);
+    controls.create = dialog.AddButton(L"&Create account", 55, 318, 120, 25, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON);
     dialog.SetTip(controls.create, L"Create the user account now.");
     controls.cancel = dialog.AddButton(L"Cancel", 255, 318, 80, 25, -1);
     dialog.SetCancel(controls.cancel);

@@ -81,10 +81,10 @@ bool DeleteAccountDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* a
     dialog.SetFont(heading, 16.0, 800, 0, L"Arial");
     int32_t note = dialog.AddLabel(L"Note: You are about to delete this user account.", 20, 80, 360, 20, -1);
     dialog.SetColour(note, kRed, -1);
-    int32_t files = dialog.AddCheckBox(L"Also delete user files and folders", 20, 110, 250, 18);
+    int32_t files = dialog.AddCheckBox(L"&Also delete user files and folders", 20, 110, 250, 18);
     dialog.SetTip(files, L"If you check this option Vantrell will delete all\r\nthe files and folders in the user's "
                          L"profile directory.");
-    int32_t remove = dialog.AddButton(L"Delete account", 55, 218, 120, 25, -1);
+    int32_t remove = dialog.AddButton(L"&Delete account", 55, 218, 120, 25, -1);
     dialog.SetTip(remove, L"Remove the user account now.");
     int32_t cancel = dialog.AddButton(L"Cancel", 255, 218, 80, 25, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON);
     dialog.SetCancel(cancel);

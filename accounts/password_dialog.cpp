@@ -109,7 +109,7 @@ bool PasswordDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accoun
 
     Fields fields;
     if (change) {
-        dialog.AddLabel(L"Current password (if any):", 20, 112, 160, 18, -1);
+        dialog.AddFieldLabel(L"&Current password (if any):", 20, 112, 160, 18);
         fields.current = dialog.AddEdit(L"", 185, 110, 195, kPasswordStyle);
         dialog.SetTip(fields.current, L"Enter the current password for this user in this field.");
     }
@@ -118,13 +118,13 @@ bool PasswordDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accoun
                : L"",
         20, 250, 360, 40, -1);
     bool autoLogon = mode == PasswordDialogMode::AutoLogon;
-    dialog.AddLabel(autoLogon ? L"Enter password:" : L"Enter new password:", 20, 142 + d, 160, 18, -1);
+    dialog.AddFieldLabel(autoLogon ? L"Enter &password:" : L"Enter &new password:", 20, 142 + d, 160, 18);
     fields.first = dialog.AddEdit(L"", 185, 140 + d, 195, kPasswordStyle);
     dialog.SetTip(fields.first, L"Enter the new password for this user in this field.");
-    dialog.AddLabel(autoLogon ? L"Password (again):" : L"New password (again):", 20, 182 + d, 160, 18, -1);
+    dialog.AddFieldLabel(autoLogon ? L"Password (a&gain):" : L"New password (a&gain):", 20, 182 + d, 160, 18);
     fields.second = dialog.AddEdit(L"", 185, 180 + d, 195, kPasswordStyle);
     dialog.SetTip(fields.second, L"Re-enter the new password for this user in this field.");
-    fields.apply = dialog.AddButton(L"Apply", 55, 318, 80, 25, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON);
+    fields.apply = dialog.AddButton(L"&Apply", 55, 318, 80, 25, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON);
     dialog.SetTip(fields.apply, L"Apply the selected changes now.");
     fields.cancel = dialog.AddButton(L"Cancel", 255, 318, 80, 25, -1);
     dialog.SetCancel(fields.cancel);

@@ -75,7 +75,7 @@ int FolderIcon(UiWindow& dialog, int32_t list, const wchar_t* path)
     UniqueIcon icon(ExtractAssociatedIconW(dialog.Module(), text, &index));
     if (!icon)
         return 0;
-    int image = dialog.SetListIcon(list, -1, icon.Get(), 16);
+    int image = dialog.SetListIcon(list, -1, icon.Get(), dialog.Scale(16));
     return image < 0 ? 0 : image;
 }
 
@@ -282,7 +282,7 @@ void AddControls(Session& session, HICON accountIcon, const wchar_t* displayName
     dialog.SetFont(introduction, 10.0, 400, 0, L"Arial");
 
     // Shown after a move that left items behind: the list of them.
-    ids.leftLink = dialog.AddButton(L"Show the items not moved", 410, 46, 170, 24, -1);
+    ids.leftLink = dialog.AddButton(L"&Show the items not moved", 410, 46, 170, 24, -1);
     dialog.SetTip(ids.leftLink, L"Open the list of the files and folders that stayed in the old location");
     dialog.SetState(ids.leftLink, StateFlags::Hide);
 
@@ -295,23 +295,24 @@ void AddControls(Session& session, HICON accountIcon, const wchar_t* displayName
     WString shell = SystemDirectory();
     shell.Append(L"\\Shell32.dll");
     HICON extracted = nullptr;
-    if (SHDefExtractIconW(shell.Text(), 3, 0, &extracted, nullptr, 16) == S_OK) {
+    // The icons at the dialog's scale, not the small ones stretched.
+    if (SHDefExtractIconW(shell.Text(), 3, 0, &extracted, nullptr, static_cast<UINT>(dialog.Scale(16))) == S_OK) {
         UniqueIcon folder(extracted);
-        dialog.SetListIcon(ids.list, -1, folder.Get(), 16);
+        dialog.SetListIcon(ids.list, -1, folder.Get(), dialog.Scale(16));
     }
 
-    ids.moveContents = dialog.AddCheckBox(L"Also move folder contents", 100, 310, 180, 18);
+    ids.moveContents = dialog.AddCheckBox(L"Also move folder &contents", 100, 310, 180, 18);
     dialog.SetState(ids.moveContents, StateFlags::Check);
     dialog.SetTip(ids.moveContents, L"Whether to move files fom the current location into the new one");
-    ids.overwrite = dialog.AddCheckBox(L"Overwrite existing files", 100, 330, 180, 18);
+    ids.overwrite = dialog.AddCheckBox(L"&Overwrite existing files", 100, 330, 180, 18);
     for (int32_t box : {ids.moveContents, ids.overwrite})
         dialog.SetColour(box, -1, RGB(0xF0, 0xF0, 0xFF));   // the band's colour
     dialog.SetTip(ids.overwrite, L"When moving files, overwrite same named ones in the new location\r\n"
                                  L"If this option is not selected, those files will be skipped");
-    ids.move = dialog.AddButton(L"Move selected", 300, 314, 130, 26, -1);
+    ids.move = dialog.AddButton(L"&Move selected", 300, 314, 130, 26, -1);
     dialog.SetState(ids.move, StateFlags::Disable);
     dialog.SetTip(ids.move, L"Move the selected folder to a new location");
-    ids.restore = dialog.AddButton(L"Restore default", 450, 314, 130, 26, -1);
+    ids.restore = dialog.AddButton(L"&Restore default", 450, 314, 130, 26, -1);
     dialog.SetState(ids.restore, StateFlags::Disable);
     dialog.SetTip(ids.restore, L"Restore the selected folder to its default location");
 

@@ -443,10 +443,10 @@ void AddControls(Session& session)
         int x, width;
         const wchar_t* tip;
     } const buttons[] = {
-        {&ids.checkAgain, L"Check again", 20, 110, L"Check the computer again, as it is now"},
-        {&ids.mendTicked, L"Mend ticked", 140, 110, L"Mend the ticked findings, each through the operation that owns it"},
-        {&ids.mendSafe, L"Mend all safe findings", 260, 170, L"Mend every finding that is safe to mend without asking"},
-        {&ids.exportList, L"Export...", 440, 100, L"Save the list as a CSV or JSON file"},
+        {&ids.checkAgain, L"Check &again", 20, 110, L"Check the computer again, as it is now"},
+        {&ids.mendTicked, L"&Mend ticked", 140, 110, L"Mend the ticked findings, each through the operation that owns it"},
+        {&ids.mendSafe, L"Mend all &safe findings", 260, 170, L"Mend every finding that is safe to mend without asking"},
+        {&ids.exportList, L"&Export...", 440, 100, L"Save the list as a CSV or JSON file"},
         {&ids.closeButton, L"Close", 600, 100, L"Close this window"},
     };
     for (const Button& b : buttons) {

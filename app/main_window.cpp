@@ -96,7 +96,7 @@ void AddHeader(MainWindow& window, Gdiplus::GpBitmap* background)
     window.SetTip(ids.launchLabel, L"Repair severe issues without reinstalling Windows");
     if (const ControlEntry* launch = window.Control(ids.launchLabel))
         SetHandCursor(launch->handle);
-    window.MakePressable(ids.launchLabel, L"Launch Brenwick", DrawnRole::Link);
+    window.MakePressable(ids.launchLabel, L"Launch &Brenwick", DrawnRole::Link);
 
     ids.minimiseButton = AddMinimiseButton(window, 690, 4, 20, 20, kOpaqueBlack, background);
     ids.closeButton = AddCloseButton(window, 720, 4, 20, 20, kOpaqueBlack, background);
@@ -161,9 +161,9 @@ void AddPanel(MainWindow& window)
     window.AddLabel(L"User account name:", 395, 107, 145, 18, -1);
     ids.accountNameField = window.AddEdit(L"", 540, 105, 190, fieldStyle);
     window.SetState(ids.accountNameField, StateFlags::Disable);
-    window.AddLabel(L"User display name:", 395, 137, 145, 18, -1);
+    window.AddFieldLabel(L"User &display name:", 395, 137, 145, 18);
     ids.displayNameField = window.AddEdit(L"", 540, 135, 190, fieldStyle);
-    window.AddLabel(L"User privilege:", 395, 168, 145, 18, -1);
+    window.AddFieldLabel(L"User p&rivilege:", 395, 168, 145, 18);
     ids.privilegeList = window.AddCombo(L"Guest\nStandard user\nAdministrator", 540, 165, 190, -1);
 
     struct Box {
@@ -171,14 +171,14 @@ void AddPanel(MainWindow& window)
         const wchar_t* text;
         int y, width;
     } const boxes[] = {
-        {&ids.disabledBox, L"The account is disabled", 210, 250},
-        {&ids.lockedOutBox, L"The account is locked out", 235, 250},
-        {&ids.cannotChangeBox, L"Password can not be changed", 260, 250},
-        {&ids.notRequiredBox, L"Password is not required", 285, 250},
-        {&ids.neverExpiresBox, L"Password never expires", 310, 250},
-        {&ids.expiredBox, L"Password is expired", 335, 250},
-        {&ids.autoLogonBox, L"Auto-logon this user", 360, 250},
-        {&ids.hiddenBox, L"Remove user from the welcome screen", 385, 300},
+        {&ids.disabledBox, L"The account is d&isabled", 210, 250},
+        {&ids.lockedOutBox, L"The account is &locked out", 235, 250},
+        {&ids.cannotChangeBox, L"Password can &not be changed", 260, 250},
+        {&ids.notRequiredBox, L"Password is not re&quired", 285, 250},
+        {&ids.neverExpiresBox, L"Password never e&xpires", 310, 250},
+        {&ids.expiredBox, L"Password is &expired", 335, 250},
+        {&ids.autoLogonBox, L"A&uto-logon this user", 360, 250},
+        {&ids.hiddenBox, L"Remove user from the &welcome screen", 385, 300},
     };
     for (const Box& box : boxes) {
         *box.id = window.AddCheckBox(box.text, 395, box.y, box.width, 20);
@@ -195,13 +195,13 @@ void AddPanel(MainWindow& window)
         const wchar_t* text;
         int x, y, width;
     } const buttons[] = {
-        {&ids.foldersButton, L"Move/Restore user personal folders", 395, 420, 335},
-        {&ids.saveButton, L"Save changes", 395, 450, 160},
-        {&ids.pictureButton, L"Change picture", 570, 450, 160},
-        {&ids.setPasswordButton, L"Set password", 395, 480, 160},
-        {&ids.removePasswordButton, L"Remove password", 570, 480, 160},
-        {&ids.deleteButton, L"Delete user account", 395, 510, 160},
-        {&ids.createButton, L"Create user account", 570, 510, 160},
+        {&ids.foldersButton, L"&Move/Restore user personal folders", 395, 420, 335},
+        {&ids.saveButton, L"&Save changes", 395, 450, 160},
+        {&ids.pictureButton, L"&Change picture", 570, 450, 160},
+        {&ids.setPasswordButton, L"Set &password", 395, 480, 160},
+        {&ids.removePasswordButton, L"Remo&ve password", 570, 480, 160},
+        {&ids.deleteButton, L"Dele&te user account", 395, 510, 160},
+        {&ids.createButton, L"Create user &account", 570, 510, 160},
     };
     for (const Button& button : buttons)
         *button.id = window.AddButton(button.text, button.x, button.y, button.width, 26, -1);

@@ -144,10 +144,10 @@ void BuildPages(Wizard& wizard, HBITMAP toolIcon, HBITMAP refreshImage, HBITMAP 
                                   L"then press the \"Fix selected user\" button below.",
                                   360, 120, 330, 70, -1);
     tool.SetFont(guide, 11.0, 700, 0, L"Arial");
-    ids.fixUserButton = AddIconButton(tool, L"  Fix selected user (next step)", 375, 250, 300, 40, toolIcon, 32);
+    ids.fixUserButton = AddIconButton(tool, L"  &Fix selected user (next step)", 375, 250, 300, 40, toolIcon, 32);
     tool.SetFont(ids.fixUserButton, 12.0, 700, 0, L"Arial");
     tool.SetState(ids.fixUserButton, StateFlags::Disable);
-    ids.refreshButton = AddIconButton(tool, L"  Refresh the user list", 420, 330, 210, 32, refreshImage, 24);
+    ids.refreshButton = AddIconButton(tool, L"  &Refresh the user list", 420, 330, 210, 32, refreshImage, 24);
     wizard.page1 = {ids.list, guide, ids.fixUserButton, ids.refreshButton};
 
     int32_t note = tool.AddLabel(
@@ -164,16 +164,16 @@ void BuildPages(Wizard& wizard, HBITMAP toolIcon, HBITMAP refreshImage, HBITMAP 
     ids.accountLabel = tool.AddLabel(L"", 170, 260, 510, 20, -1);
     tool.SetColour(ids.accountLabel, 0x70A0FF, -1);
     tool.SetFont(0, 10.0, 400, 0, L"Arial");
-    ids.storeOption = tool.AddCheckControl(L" Keep Windows store apps' package data from the old account", 45, 320,
+    ids.storeOption = tool.AddCheckControl(L" &Keep Windows store apps' package data from the old account", 45, 320,
                                            tool.tickImage.Get(), tool.boxImage.Get());
-    ids.appDataOption = tool.AddCheckControl(L" Keep Windows system appdata from the old account", 45, 360,
+    ids.appDataOption = tool.AddCheckControl(L" Keep Windows system &appdata from the old account", 45, 360,
                                              tool.tickImage.Get(), tool.boxImage.Get());
     tool.SetFont(0, 9.0, 400, 0, L"Arial");
     wizard.warnings = tool.AddLabel(L"", 20, kWarningsTop, 660, kOptionsTop - kWarningsTop - 2, -1);
     tool.SetColour(wizard.warnings, kWarningColour, -1);
     tool.SetFont(0, 10.0, 400, 0, L"Arial");
-    ids.backButton = AddIconButton(tool, L"  Back to the users list", 45, 424, 260, 32, backImage, 24);
-    ids.fixNowButton = AddIconButton(tool, L"  Fix selected account now", 375, 420, 300, 40, toolIcon, 32);
+    ids.backButton = AddIconButton(tool, L"  &Back to the users list", 45, 424, 260, 32, backImage, 24);
+    ids.fixNowButton = AddIconButton(tool, L"  Fix selected account &now", 375, 420, 300, 40, toolIcon, 32);
     tool.SetFont(ids.fixNowButton, 12.0, 700, 0, L"Arial");
     // A check control is two controls: the box and its label.
     wizard.page2 = {note,          caption,           ids.accountLabel,  wizard.warnings, ids.storeOption,

@@ -21,7 +21,12 @@ PROGRAM="$BUILD/vantrell-sandbox.exe"
 OPERATE="python3 $ROOT/scripts/operator.py"
 
 start_display 1280x1024x24
+# VANTRELL_SLOT (1) shoots in the build's copy of the prefix, on this
+# display: two scales at once, each with its own LogPixels.
 export WINEPREFIX="$BUILD/wineprefix"
+if [ -n "${VANTRELL_SLOT:-}" ] && [ "$VANTRELL_SLOT" != 0 ]; then
+    export WINEPREFIX="$WINEPREFIX-$VANTRELL_SLOT" "VANTRELL_SLOT_DISPLAY_$VANTRELL_SLOT=$DISPLAY"
+fi
 find_wineserver
 set_scale() {
     for key in 'HKCU\Control Panel\Desktop' \
@@ -92,3 +97,6 @@ shot delete_account -- $STAFF click 475 523
 shot personal_folders -- $OWN click 562 433 wait 2
 shot repair_wizard /brenwick --
 shot repair_wizard_page2 /brenwick -- click 149 120 click 525 270 wait 3
+# Alt shows the access keys' underlines.
+shot access_keys -- $ROW key Alt_L+v
+shot access_keys_dialog -- click 650 523 key Alt_L+t

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Plays the operator on the X display in $DISPLAY through the XTEST
 extension: `operator.py click X Y`, `operator.py key NAME` (an X key name:
-Tab, Return, Escape, F6, ...), several of them in one call."""
+Tab, Return, Escape, F6, ...; "Alt_L+v" holds Alt around v), several of
+them in one call."""
 import ctypes
 import os
 import sys
@@ -41,9 +42,13 @@ while args:
         xtst.XTestFakeButtonEvent(display, 1, 1, 0)
         xtst.XTestFakeButtonEvent(display, 1, 0, 0)
     elif action == "key":
-        code = x11.XKeysymToKeycode(display, x11.XStringToKeysym(args.pop(0).encode()))
-        xtst.XTestFakeKeyEvent(display, code, 1, 0)
-        xtst.XTestFakeKeyEvent(display, code, 0, 0)
+        # "Alt_L+v": the keys before the last are held down around it.
+        codes = [x11.XKeysymToKeycode(display, x11.XStringToKeysym(name.encode()))
+                 for name in args.pop(0).split("+")]
+        for code in codes:
+            xtst.XTestFakeKeyEvent(display, code, 1, 0)
+        for code in reversed(codes):
+            xtst.XTestFakeKeyEvent(display, code, 0, 0)
     else:
         sys.exit("unknown action " + action)
     settle()

@@ -108,7 +108,14 @@ public:
         }
         return Answer(name, said.c_str());
     }
-    HRESULT STDMETHODCALLTYPE get_accValue(VARIANT child, BSTR* value) override { return Text(child, value, nullptr); }
+    HRESULT STDMETHODCALLTYPE get_accValue(VARIANT child, BSTR* value) override
+    {
+        if (what_.role != DrawnRole::ComboBox)
+            return Text(child, value, nullptr);
+        wchar_t choice[256] = L"";
+        GetWindowTextW(control_, choice, ARRAYSIZE(choice));
+        return Text(child, value, choice);
+    }
     HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT child, BSTR* text) override
     {
         return Text(child, text, nullptr);
@@ -152,6 +159,8 @@ public:
             flags |= STATE_SYSTEM_LINKED;
         if (what_.check != nullptr && what_.check->state == StateFlags::Check)
             flags |= STATE_SYSTEM_CHECKED;
+        if (what_.role == DrawnRole::ComboBox)
+            flags |= SendMessageW(control_, CB_GETDROPPEDSTATE, 0, 0) ? STATE_SYSTEM_EXPANDED : STATE_SYSTEM_COLLAPSED;
         state->vt = VT_I4;
         state->lVal = flags;
         return S_OK;
@@ -196,7 +205,10 @@ public:
     }
     HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT child, BSTR* action) override
     {
-        const wchar_t* verb = what_.role == DrawnRole::Link ? L"Jump" : what_.check != nullptr ? L"Check" : L"Press";
+        const wchar_t* verb = what_.role == DrawnRole::Link       ? L"Jump"
+                              : what_.role == DrawnRole::ComboBox ? L"Open"
+                              : what_.check != nullptr            ? L"Check"
+                                                                  : L"Press";
         if (what_.check != nullptr && what_.check->state == StateFlags::Check)
             verb = L"Uncheck";
         return Text(child, action, verb);
@@ -256,6 +268,8 @@ public:
             return E_INVALIDARG;
         if (!IsWindowEnabled(control_) || !IsWindowVisible(control_))
             return E_FAIL;
+        if (what_.role == DrawnRole::ComboBox)
+            return PostMessageW(control_, CB_SHOWDROPDOWN, TRUE, 0) ? S_OK : E_FAIL;
         auto id = static_cast<WORD>(GetDlgCtrlID(control_));
         return PostMessageW(GetParent(control_), WM_COMMAND, MAKEWPARAM(id, STN_CLICKED),
                             reinterpret_cast<LPARAM>(control_))

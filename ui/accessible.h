@@ -17,6 +17,7 @@ enum class DrawnRole : long {
     CheckButton = 0x2C,   // ROLE_SYSTEM_CHECKBUTTON
     Link = 0x1E,          // ROLE_SYSTEM_LINK
     List = 0x21,          // ROLE_SYSTEM_LIST
+    ComboBox = 0x2E,      // ROLE_SYSTEM_COMBOBOX: a drop-down list named by its label, its value the choice
 };
 
 // From now on the control answers the system's accessibility request

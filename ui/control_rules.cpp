@@ -149,3 +149,24 @@ int CompareCells(const wchar_t* left, const wchar_t* right)
         return leftIsNumber ? -1 : 1;
     return CompareText(left ? left : L"", right ? right : L"", false);
 }
+
+int AccessMarkOf(const wchar_t* text)
+{
+    for (int i = 0; text != nullptr && text[i] != L'\0'; ++i) {
+        if (text[i] != L'&')
+            continue;
+        if (text[i + 1] != L'&')
+            return text[i + 1] != L'\0' ? i : -1;
+        ++i;
+    }
+    return -1;
+}
+
+wchar_t AccessKeyOf(const wchar_t* text)
+{
+    int mark = AccessMarkOf(text);
+    if (mark < 0)
+        return 0;
+    wchar_t key = text[mark + 1];
+    return key >= L'a' && key <= L'z' ? static_cast<wchar_t>(key - L'a' + L'A') : key;
+}

@@ -79,6 +79,12 @@ int32_t ListItemChangeEvent(uint32_t changedMask, uint32_t oldState, uint32_t ne
 // Drop-down list notification (CBN_*) as an event; 0 for the others.
 int32_t ComboNotificationEvent(uint32_t notification);
 
+// The access key that an "&" marks in a control's text: the character after
+// it, in capitals; 0 when there is none ("&&" is a plain "&"). Where the
+// marking "&" stands, or -1.
+wchar_t AccessKeyOf(const wchar_t* text);
+int AccessMarkOf(const wchar_t* text);
+
 // Sort order of two list cells: cells that read as numbers (an optional unit
 // K, M, G or T with an optional B after them scales by 1024) compare as
 // numbers and before texts; texts compare without regard to A-Z case.

@@ -62,6 +62,19 @@ HIMAGELIST ListImages(ControlEntry& list, int size)
     return list.images.Get();
 }
 
+// The words of a control's text as a screen reader says them: without the
+// "&" that marks the access key.
+std::wstring Spoken(const wchar_t* text)
+{
+    std::wstring words;
+    for (; text != nullptr && *text != L'\0'; ++text) {
+        if (*text == L'&' && *++text == L'\0')
+            break;
+        words += *text;
+    }
+    return words;
+}
+
 }  // namespace
 
 ControlEntry* UiWindow::Entry(int32_t id)
@@ -176,8 +189,10 @@ int32_t UiWindow::AddButton(const wchar_t* text, int x, int y, int width, int he
         return 0;
     entry->kind = ControlKind::PushButton;
     DWORD extra = style == -1 ? WS_VISIBLE : static_cast<DWORD>(style);
-    return CreateControl(*entry, L"Button", text, WS_CHILD | WS_TABSTOP | extra, 0, x, y, width, height)
-               ? entry->id : 0;
+    if (CreateControl(*entry, L"Button", text, WS_CHILD | WS_TABSTOP | extra, 0, x, y, width, height) == nullptr)
+        return 0;
+    KeepAccessKey(*entry, text);
+    return entry->id;
 }
 
 int32_t UiWindow::AddCheckBox(const wchar_t* text, int x, int y, int width, int height)
@@ -186,9 +201,11 @@ int32_t UiWindow::AddCheckBox(const wchar_t* text, int x, int y, int width, int 
     if (entry == nullptr)
         return 0;
     entry->kind = ControlKind::CheckBox;
-    return CreateControl(*entry, L"Button", text, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, 0, x, y,
-                         width, height)
-               ? entry->id : 0;
+    if (CreateControl(*entry, L"Button", text, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, 0, x, y,
+                      width, height) == nullptr)
+        return 0;
+    KeepAccessKey(*entry, text);
+    return entry->id;
 }
 
 int32_t UiWindow::AddRadioButton(const wchar_t* text, int x, int y, int width, int height)
@@ -197,9 +214,11 @@ int32_t UiWindow::AddRadioButton(const wchar_t* text, int x, int y, int width, i
     if (entry == nullptr)
         return 0;
     entry->kind = ControlKind::CheckBox;
-    return CreateControl(*entry, L"Button", text, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTORADIOBUTTON, 0, x, y,
-                         width, height)
-               ? entry->id : 0;
+    if (CreateControl(*entry, L"Button", text, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTORADIOBUTTON, 0, x, y,
+                      width, height) == nullptr)
+        return 0;
+    KeepAccessKey(*entry, text);
+    return entry->id;
 }
 
 int32_t UiWindow::AddCombo(const wchar_t* itemsText, int x, int y, int width, int selected)
@@ -215,6 +234,13 @@ int32_t UiWindow::AddCombo(const wchar_t* itemsText, int x, int y, int width, in
     entry->height = Scale(kFieldHeight);
     FillDropDown(combo, itemsText);
     SendMessageW(combo, CB_SETCURSEL, selected, 0);
+    // The system's proxy would name the list by its value; the label before
+    // it says what is chosen there.
+    const ControlEntry* label = Entry(entry->id - 1);
+    if (label != nullptr && label->kind == ControlKind::Label && label->accessKey != 0) {
+        WString words = GetText(label->id);
+        ExposeDrawnControl(combo, Spoken(words.Text()).c_str(), DrawnRole::ComboBox);
+    }
     return entry->id;
 }
 
@@ -238,6 +264,18 @@ int32_t UiWindow::AddLabel(const wchar_t* text, int x, int y, int width, int hei
     if (autoWidth)
         SetText(entry->id, text);
     return entry->id;
+}
+
+int32_t UiWindow::AddFieldLabel(const wchar_t* text, int x, int y, int width, int height)
+{
+    int32_t id = AddLabel(text, x, y, width, height, -1);
+    ControlEntry* entry = Entry(id);
+    if (entry == nullptr)
+        return 0;
+    // The program's own words: the "&" marks the key instead of showing.
+    SetWindowLongW(entry->handle, GWL_STYLE, GetWindowLongW(entry->handle, GWL_STYLE) & ~SS_NOPREFIX);
+    KeepAccessKey(*entry, text);
+    return id;
 }
 
 int32_t UiWindow::AddEdit(const wchar_t* text, int x, int y, int width, LONG style)
@@ -376,7 +414,8 @@ int32_t UiWindow::AddCheckControl(const wchar_t* text, int x, int y, HBITMAP che
     // The label part stands for the whole control: it takes the focus.
     SetWindowLongW(label->handle, GWL_STYLE, GetWindowLongW(label->handle, GWL_STYLE) | WS_TABSTOP);
     label->pressable = true;
-    ExposeDrawnControl(label->handle, text, DrawnRole::CheckButton, check);
+    KeepAccessKey(*label, text);
+    ExposeDrawnControl(label->handle, Spoken(text).c_str(), DrawnRole::CheckButton, check);
     return check->imagePartId;
 }
 
@@ -603,9 +642,16 @@ bool UiWindow::SetTip(int32_t id, const wchar_t* text)
 bool UiWindow::MakePressable(int32_t id, const wchar_t* name, DrawnRole role)
 {
     ControlEntry* entry = Entry(id);
-    if (entry == nullptr || !ExposeDrawnControl(entry->handle, name, role))
+    if (entry == nullptr || !ExposeDrawnControl(entry->handle, Spoken(name).c_str(), role))
         return false;
-    SetWindowLongW(entry->handle, GWL_STYLE, GetWindowLongW(entry->handle, GWL_STYLE) | WS_TABSTOP);
+    LONG style = GetWindowLongW(entry->handle, GWL_STYLE) | WS_TABSTOP;
+    if (entry->kind == ControlKind::Label && AccessKeyOf(name) != 0) {
+        style &= ~SS_NOPREFIX;
+        KeepAccessKey(*entry, name);
+    } else {
+        entry->accessKey = AccessKeyOf(name);
+    }
+    SetWindowLongW(entry->handle, GWL_STYLE, style);
     entry->pressable = true;
     return true;
 }

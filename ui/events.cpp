@@ -68,6 +68,12 @@ void Dispatch(UiWindow& window, MSG& message)
         return;
 
     HWND root = message.hwnd != nullptr ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
+    // Alt shows the access keys' underlines (hidden while the operator uses
+    // the mouse), and with a letter uses one, as in a dialog.
+    if (message.message == WM_SYSKEYDOWN && root != nullptr)
+        SendMessageW(root, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEACCEL), 0);
+    if (message.message == WM_SYSCHAR && root != nullptr && SendMessageW(root, kAccessKeyMessage, message.wParam, 0) != 0)
+        return;
     // The table's commands go to the window that owns the table, also when
     // the key was meant for another window (a tip is never focused).
     if (root != nullptr && window.Accelerators() != nullptr &&

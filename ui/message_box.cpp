@@ -130,8 +130,8 @@ int ThemedMessageBox(const wchar_t* text, int kind, int height, DialogOwner& own
     int32_t first = 0;
     int32_t second = 0;
     if (kind == BoxKind::YesNo) {
-        first = box.AddButton(L"Yes", 55, buttonY, kBoxButtonWidth, kBoxButtonHeight, defaultButton);
-        second = box.AddButton(L"No", 220, buttonY, kBoxButtonWidth, kBoxButtonHeight, -1);
+        first = box.AddButton(L"&Yes", 55, buttonY, kBoxButtonWidth, kBoxButtonHeight, defaultButton);
+        second = box.AddButton(L"&No", 220, buttonY, kBoxButtonWidth, kBoxButtonHeight, -1);
     } else {
         first = box.AddButton(L"OK", 220, buttonY, kBoxButtonWidth, kBoxButtonHeight, defaultButton);
     }

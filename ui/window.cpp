@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <string>
 
 #include "platform/machine.h"
 #include "platform/system.h"
@@ -160,6 +161,10 @@ HWND UiWindow::CreateUiWindow(const wchar_t* className, const wchar_t* title, in
         SetWindowPos(window_, nullptr, 0, 0, client.right - client.left, client.bottom - client.top,
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
+
+    // The access keys' underlines wait for the Alt key, as in a dialog: the
+    // window looks the same to an operator who never uses them.
+    SendMessageW(window_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_SET, UISF_HIDEACCEL), 0);
 
     highContrast_ = HighContrastTheme();
     backgroundBrush_.Reset(CreateSolidBrush(BackgroundColour()));
@@ -317,6 +322,26 @@ LRESULT UiWindow::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM
         }
         return 0;
 
+    case WM_CHANGEUISTATE:
+    case WM_UPDATEUISTATE:
+        if (HIWORD(wParam) & UISF_HIDEACCEL) {
+            if (LOWORD(wParam) == UIS_CLEAR)
+                ShowAccessKeys(true);
+            else if (LOWORD(wParam) == UIS_SET)
+                ShowAccessKeys(false);
+        }
+        return 0;
+
+    case WM_QUERYUISTATE:
+        // What the window shows, also where the system keeps no state.
+        handled = true;
+        return (DefSubclassProc(window, message, wParam, lParam) & ~UISF_HIDEACCEL) |
+               (accessKeysShown_ ? 0 : UISF_HIDEACCEL);
+
+    case kAccessKeyMessage:
+        handled = true;
+        return UseAccessKey(static_cast<wchar_t>(wParam)) ? 1 : 0;
+
     case WM_COMMAND:
         Record(CommandEvent(wParam, lParam), reinterpret_cast<HWND>(lParam), message, wParam, lParam);
         return 0;
@@ -339,6 +364,10 @@ LRESULT UiWindow::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM
         RECT client;
         GetClientRect(window, &client);
         FillRect(reinterpret_cast<HDC>(wParam), &client, backgroundBrush_.Get());
+        // The drawn outline gave way to the theme's colours: the theme's frame
+        // keeps a box apart from the window under it.
+        if (highContrast_)
+            FrameRect(reinterpret_cast<HDC>(wParam), &client, GetSysColorBrush(COLOR_WINDOWFRAME));
         handled = true;
         return 1;
     }
@@ -632,5 +661,81 @@ void UiWindow::SortListView(ControlEntry& list, int column)
         if (i == column)
             other.fmt |= sort.descending ? HDF_SORTDOWN : HDF_SORTUP;
         SendMessageW(header, HDM_SETITEMW, i, reinterpret_cast<LPARAM>(&other));
+    }
+}
+
+bool UiWindow::UseAccessKey(wchar_t key)
+{
+    const wchar_t marked[] = {L'&', key, L'\0'};
+    key = AccessKeyOf(marked);   // in capitals, as the controls keep theirs
+    auto usable = [](const ControlEntry* control) {
+        return control != nullptr && IsWindowVisible(control->handle) && IsWindowEnabled(control->handle);
+    };
+    for (int32_t id = 1; key != 0 && id <= LastControlId(); ++id) {
+        const ControlEntry* control = Control(id);
+        if (!usable(control) || control->accessKey != key)
+            continue;
+        if (control->kind == ControlKind::Label) {
+            // The field the label names is the next stop of the Tab key; a
+            // field that is off for now takes nothing.
+            for (int32_t next = id + 1; next <= LastControlId(); ++next) {
+                const ControlEntry* field = Control(next);
+                if (field == nullptr || !IsWindowVisible(field->handle) ||
+                    (GetWindowLongW(field->handle, GWL_STYLE) & WS_TABSTOP) == 0)
+                    continue;
+                if (!IsWindowEnabled(field->handle))
+                    return false;
+                SetFocus(field->handle);
+                if (field->kind == ControlKind::Edit)
+                    SendMessageW(field->handle, EM_SETSEL, 0, -1);
+                return true;
+            }
+            return false;
+        }
+        LONG type = GetWindowLongW(control->handle, GWL_STYLE) & BS_TYPEMASK;
+        bool turns = control->kind == ControlKind::CheckBox ||
+                     (control->kind == ControlKind::PushButton && type != BS_PUSHBUTTON && type != BS_DEFPUSHBUTTON);
+        if (turns) {
+            // As the dialog manager does: the box takes the focus and turns.
+            SetFocus(control->handle);
+            SendMessageW(control->handle, BM_CLICK, 0, 0);
+        } else {
+            PostMessageW(window_, WM_COMMAND, MAKEWPARAM(control->id, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(control->handle));
+        }
+        return true;
+    }
+    return false;
+}
+
+void UiWindow::KeepAccessKey(ControlEntry& entry, const wchar_t* text)
+{
+    entry.accessKey = AccessKeyOf(text);
+    entry.accessMark = AccessMarkOf(text);
+    std::wstring words(text != nullptr ? text : L"");
+    if (entry.accessMark >= 0 && !accessKeysShown_)
+        words.erase(static_cast<size_t>(entry.accessMark), 1);
+    SetWindowTextW(entry.handle, words.c_str());
+}
+
+void UiWindow::ShowAccessKeys(bool shown)
+{
+    if (shown == accessKeysShown_)
+        return;
+    accessKeysShown_ = shown;
+    for (int32_t id = 1; id <= LastControlId(); ++id) {
+        ControlEntry* entry = Entry(id);
+        if (entry == nullptr || entry->accessMark < 0)
+            continue;
+        WString text = GetText(id);
+        std::wstring words(text.Text());
+        auto mark = static_cast<size_t>(entry->accessMark);
+        if (mark > words.size() || (!shown && (mark == words.size() || words[mark] != L'&')))
+            continue;   // the text was changed since: it marks nothing
+        if (shown)
+            words.insert(mark, 1, L'&');
+        else
+            words.erase(mark, 1);
+        SetWindowTextW(entry->handle, words.c_str());
     }
 }

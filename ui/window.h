@@ -97,6 +97,8 @@ struct ControlEntry {
     uint32_t behaviour = 0;
     bool autoWidth = false;              // a label sized to its text
     bool pressable = false;              // a drawn control that Enter and Space press, as a click
+    wchar_t accessKey = 0;               // Alt with it presses the control, or moves to a label's field
+    int accessMark = -1;                 // where the "&" stands in the text while the keys show
     UniqueFont font;
     FontRequest fontRequest;
     UniqueBitmap bitmap;                 // picture controls
@@ -148,6 +150,10 @@ public:
     int32_t AddCombo(const wchar_t* itemsText, int x, int y, int width, int selected);
     // A width of -1 sizes the label to its text.
     int32_t AddLabel(const wchar_t* text, int x, int y, int width, int height, LONG style);
+    // A label that names the field created right after it: the "&" in its
+    // text marks the access key that moves the keyboard to the field, and a
+    // drop-down list after it is known to a screen reader by its words.
+    int32_t AddFieldLabel(const wchar_t* text, int x, int y, int width, int height);
     int32_t AddEdit(const wchar_t* text, int x, int y, int width, LONG style);
     // The control takes ownership of the icon or bitmap.
     int32_t AddIcon(HICON icon, int x, int y, int width, int height);
@@ -170,7 +176,8 @@ public:
     bool SetTip(int32_t id, const wchar_t* text);
     // A picture or label that acts as a button or link becomes one for the
     // keyboard and for screen readers: a tab stop with a visible focus,
-    // pressed by Enter and Space, known by `name` in `role`.
+    // pressed by Enter and Space, known by `name` in `role`. An "&" in the
+    // name marks its access key; a label then shows the name as its text.
     bool MakePressable(int32_t id, const wchar_t* name, DrawnRole role);
     bool DeleteControl(int32_t id);
 
@@ -262,6 +269,14 @@ private:
     int32_t NotifyEvent(LPARAM lParam);
     void Record(int32_t code, HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT ControlColours(HDC dc, HWND control);
+    // Alt with `key`: presses the control whose access key it is, or moves
+    // to the field a label names; false when no usable control has it.
+    bool UseAccessKey(wchar_t key);
+    // The control's text marks its access key with "&" only while the
+    // window shows the keys: the system's own controls do not all hide an
+    // underline at the window's word, so the text itself carries none.
+    void KeepAccessKey(ControlEntry& entry, const wchar_t* text);
+    void ShowAccessKeys(bool shown);
     void LayOutControls(int width, int height);
     void SortListView(ControlEntry& list, int column);
 
@@ -293,6 +308,7 @@ private:
 
     int dpi_ = kDesignDpi;
     bool highContrast_ = false;
+    bool accessKeysShown_ = false;               // since the operator pressed Alt
     double fontSize_ = 9.0;
     int fontWeight_ = 400;
     uint32_t fontAttributes_ = 0;
@@ -347,3 +363,6 @@ bool DrainWaitingEvents(UiWindow& window);
 constexpr UINT kCloseRequestMessage = 3246;
 // The private message that marks the end of what DrainWaitingEvents handles.
 constexpr UINT kDrainMarkerMessage = 3247;
+// The private message that asks a window to use the access key in wParam;
+// non-zero when it did.
+constexpr UINT kAccessKeyMessage = 3248;

@@ -434,6 +434,7 @@ TEST_F(AccountDialogs, BrowseFitsTheChosenPictureAndRefusesAFileThatIsNone)
     } initial{}, crop{}, centre{}, stretch{}, afterBroken{}, afterDefault{};
     std::wstring refusal;
     bool refusalRed = false;
+    LONG sideAt150 = 0;
     Run([&](Screen& screen, HWND) {
         HWND dialog = OpenDialog(screen, &MainWindowControls::createButton);
         ASSERT_NE(nullptr, dialog);
@@ -460,6 +461,14 @@ TEST_F(AccountDialogs, BrowseFitsTheChosenPictureAndRefusesAFileThatIsNone)
         Click(dialog, L"Default");
         afterDefault = look();
         EXPECT_EQ(labels, Children(dialog, L"Static").size()) << "each picture shown replaces the one before";
+        // Moved to a screen of 150 %: the picture is drawn again at its new size.
+        HWND picture = ChildAt(dialog, L"Static", 125, 210);
+        RECT frame{};
+        GetWindowRect(dialog, &frame);
+        SendMessageW(dialog, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&frame));
+        BITMAP drawn{};
+        GetObjectW(reinterpret_cast<HBITMAP>(SendMessageW(picture, STM_GETIMAGE, IMAGE_BITMAP, 0)), sizeof(drawn), &drawn);
+        sideAt150 = drawn.bmWidth;
         // The striped picture once more, squeezed in: the account gets exactly that.
         Press(dialog, L"Browse...");
         ASSERT_TRUE(ChooseInOpenFileDialog(L"Select user picture file", banded));
@@ -477,6 +486,7 @@ TEST_F(AccountDialogs, BrowseFitsTheChosenPictureAndRefusesAFileThatIsNone)
     EXPECT_TRUE(refusalRed);
     EXPECT_EQ(stretch.corner, afterBroken.corner) << "a file that is no picture changes nothing";
     EXPECT_EQ(stock, afterDefault.corner) << "\"Default\" shows the default picture again";
+    EXPECT_EQ(72, sideAt150);
 
     sandbox::Account account;
     ASSERT_TRUE(sandbox::FindAccount(L"banded", &account));

@@ -86,7 +86,8 @@ std::string Said(const std::vector<Stop>& stops)
     return Narrow(said);
 }
 
-// Tab to the control a screen reader calls `control`, then press `key` there.
+// Tab to the control a screen reader calls `control`, then press `key`
+// there; with no control, Alt and the key, wherever the focus is.
 struct Step {
     const wchar_t* control;
     WORD key;
@@ -97,28 +98,38 @@ struct WindowCase {
     const char* window;
     std::vector<Step> opening;   // in the main window; none for the main window itself
     std::vector<const wchar_t*> actions;   // what the Tab key must reach, by the names a screen reader reads
+    std::vector<std::pair<WORD, const wchar_t*>> accessKeys;   // Alt with the letter: the control that takes the focus
+    std::vector<Step> within = {};   // in the new window, before the walk
 };
 
 const WindowCase kWindows[] = {
     {"main window", {},
      {L"Minimize", L"Close", L"Launch Brenwick", L"Online help", L"Refresh list", L"About this app",
-      L"Check this computer", L"User accounts", L"Create user account"}},
-    {"about box", {{L"About this app", VK_RETURN}}, {L"Vantrell", L"vantrell.invalid", L"Donate", L"OK"}},
+      L"Check this computer", L"User accounts", L"Create user account"}, {}},
+    {"about box", {{L"About this app", VK_RETURN}}, {L"Vantrell", L"vantrell.invalid", L"Donate", L"OK"}, {}},
     {"create account", {{L"Create user account", VK_RETURN}},
-     {L"Account name", L"Password (optional)", L"Password again", L"Browse", L"Default", L"Crop",
-      L"Create account", L"Cancel"}},
+     {L"Account name", L"Account type", L"Password (optional)", L"Password again", L"Browse", L"Default", L"Crop",
+      L"Create account", L"Cancel"},
+     {{'T', L"Account type"}, {'G', L"Password again"}, {'O', L"Crop"}, {'N', L"Account name"}}},
     // The first row, the built-in administrator.
     {"password", {{L"User accounts", VK_DOWN}, {L"Set password", VK_RETURN}},
-     {L"Current password", L"Enter new password", L"New password (again)", L"Apply", L"Cancel"}},
-    {"picture", {{L"Change picture", VK_RETURN}}, {L"Crop", L"Browse", L"Default", L"Change picture", L"Cancel"}},
-    {"message box", {{L"Remove password", VK_RETURN}}, {L"Yes", L"No"}},
+     {L"Current password", L"Enter new password", L"New password (again)", L"Apply", L"Cancel"},
+     {{'G', L"New password (again)"}, {'C', L"Current password"}}},
+    {"picture", {{L"Change picture", VK_RETURN}}, {L"Crop", L"Browse", L"Default", L"Change picture", L"Cancel"}, {}},
+    {"message box", {{nullptr, 'V'}}, {L"Yes", L"No"}, {}},   // "Remove password" by its access key
     // The fourth row, a standard user the operator may delete.
     {"delete account", {{L"User accounts", VK_DOWN, 3}, {L"Delete user account", VK_RETURN}},
-     {L"Also delete user files and folders", L"Delete account", L"Cancel"}},
+     {L"Also delete user files and folders", L"Delete account", L"Cancel"}, {{'A', L"Also delete user files"}}},
     // The next row, on the main window.
     {"panel", {{L"User accounts", VK_DOWN}},
-     {L"User display name", L"The account is disabled", L"Save changes", L"Delete user account"}},
-    {"health check", {{L"Check this computer", VK_RETURN}}, {L"Findings", L"Check again", L"Close"}},
+     {L"User display name", L"User privilege", L"The account is disabled", L"Save changes", L"Delete user account"},
+     {{'R', L"User privilege"}, {'D', L"User display name"}}},
+    {"health check", {{L"Check this computer", VK_RETURN}}, {L"Findings", L"Check again", L"Close"}, {}},
+    // The console user, found by the first letter; a folder chosen by the keyboard can be moved.
+    {"personal folders", {{L"User accounts", 'O'}, {L"Move/Restore user personal folders", VK_RETURN}},
+     {L"Personal folders", L"Also move folder contents", L"Move selected", L"Close"},
+     {{'C', L"Also move folder contents"}},
+     {{L"Personal folders", VK_DOWN}}},
 };
 
 }  // namespace
@@ -141,6 +152,13 @@ TEST(KeyboardAccess, EveryWindowIsWalkedAndNamedAndEscClosesIt)
             SCOPED_TRACE(expected.window);
             HWND window = main, opener = nullptr;
             for (const Step& step : expected.opening) {
+                if (step.control == nullptr) {
+                    Sleep(500);   // the window settles after the last one closed
+                    WaitForIdle(main);
+                    opener = FocusOf(main);
+                    PressKey(step.key, VK_MENU);
+                    continue;
+                }
                 std::vector<Stop> way = TabRound(main, step.control);
                 ASSERT_TRUE(!way.empty() && Names(way.back(), step.control))
                     << "no Tab stop named " << Narrow(step.control) << " among " << Said(way);
@@ -150,16 +168,24 @@ TEST(KeyboardAccess, EveryWindowIsWalkedAndNamedAndEscClosesIt)
                 Sleep(500);   // the panel follows a new row
                 WaitForIdle(main);
             }
-            if (!expected.opening.empty() && expected.opening.back().key == VK_RETURN) {
+            if (!expected.opening.empty() && expected.opening.back().key != VK_DOWN) {
                 window = WaitForPopup(L"Vantrell_MsgBox");
                 ASSERT_NE(nullptr, window);
                 ASSERT_TRUE(WaitUntil("the new window to take the keyboard", [&] { return GetForegroundWindow() == window; }));
+                EXPECT_TRUE(SendMessageW(window, WM_QUERYUISTATE, 0, 0) & UISF_HIDEACCEL)
+                    << "the access keys are underlined before Alt was pressed";
+            }
+            for (const Step& step : expected.within) {
+                std::vector<Stop> way = TabRound(window, step.control);
+                ASSERT_TRUE(!way.empty() && Names(way.back(), step.control)) << Said(way);
+                PressKey(step.key);
+                WaitForIdle(window);
             }
             std::vector<Stop> stops = TabRound(window);
             for (const auto& stop : stops) {
                 wchar_t className[64] = L"";
                 GetClassNameW(stop.first, className, 64);
-                EXPECT_TRUE(!stop.second.name.empty() && stop.second.name.find(L'<') == std::wstring::npos)
+                EXPECT_TRUE(!stop.second.name.empty() && stop.second.name.find_first_of(L"<&") == std::wstring::npos)
                     << "a control of class " << Narrow(className) << " is named \"" << Narrow(stop.second.name) << "\"";
                 // The program's own drawn controls say what they are; the
                 // system's proxy answers for the standard ones.
@@ -173,6 +199,13 @@ TEST(KeyboardAccess, EveryWindowIsWalkedAndNamedAndEscClosesIt)
             for (const wchar_t* action : expected.actions) {
                 EXPECT_TRUE(std::any_of(stops.begin(), stops.end(), [action](const Stop& s) { return Names(s, action); }))
                     << Narrow(action) << " is out of reach among " << Said(stops);
+            }
+            for (const auto& [letter, name] : expected.accessKeys) {
+                PressKey(letter, VK_MENU);
+                EXPECT_TRUE(WaitUntil("the access key to move the focus",
+                                      [&, name = name] { return Read(FocusOf(window)).name.find(name) == 0; }))
+                    << "Alt+" << static_cast<char>(letter) << " left the focus on " << Narrow(Read(FocusOf(window)).name);
+                EXPECT_FALSE(SendMessageW(window, WM_QUERYUISTATE, 0, 0) & UISF_HIDEACCEL) << "Alt showed no access keys";
             }
             if (window != main) {
                 PressKey(VK_ESCAPE);

@@ -118,13 +118,18 @@ POINT CentreOf(HWND window)
     return POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
 }
 
-void PressKey(WORD virtualKey)
+void PressKey(WORD virtualKey, WORD modifier)
 {
-    INPUT keys[2] = {};
-    keys[0].type = keys[1].type = INPUT_KEYBOARD;
-    keys[0].ki.wVk = keys[1].ki.wVk = virtualKey;
-    keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    SendInput(2, keys, sizeof(INPUT));
+    INPUT keys[4] = {};
+    for (INPUT& key : keys)
+        key.type = INPUT_KEYBOARD;
+    keys[0].ki.wVk = keys[3].ki.wVk = modifier;
+    keys[1].ki.wVk = keys[2].ki.wVk = virtualKey;
+    keys[2].ki.dwFlags = keys[3].ki.dwFlags = KEYEVENTF_KEYUP;
+    if (modifier == 0)
+        SendInput(2, keys + 1, sizeof(INPUT));
+    else
+        SendInput(4, keys, sizeof(INPUT));
 }
 
 bool WaitUntil(const char* what, const std::function<bool()>& done, DWORD limitMs)

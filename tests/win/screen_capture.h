@@ -35,8 +35,9 @@ COLORREF ScreenPixel(int x, int y);
 void ClickAt(POINT screenPoint);
 // The centre of a window on the screen.
 POINT CentreOf(HWND window);
-// Presses and releases a key, as the operator would.
-void PressKey(WORD virtualKey);
+// Presses and releases a key, as the operator would, with `modifier` (a
+// key such as VK_MENU, 0 for none) held down around it.
+void PressKey(WORD virtualKey, WORD modifier = 0);
 
 // How long a window test waits for what it needs before it gives up: long
 // enough for a machine whose cores are busy with other work; a wait that
