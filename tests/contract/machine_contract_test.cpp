@@ -442,6 +442,57 @@ TEST_F(MachineContract, TypeComesFromGroupMembership)
     EXPECT_EQ(static_cast<DWORD>(USER_PRIV_GUEST), info.usri3_priv);
 }
 
+// Beyond the three groups of the account types: every built-in group is
+// listed, takes the system's well-known principals as members by SID, and
+// refuses another local group or a SID that names nothing.
+TEST_F(MachineContract, GroupsTakeWellKnownMembersBySidButNoGroup)
+{
+    auto wellKnown = [](WELL_KNOWN_SID_TYPE type) {
+        LookedUp sid;
+        DWORD size = sizeof(sid.sid);
+        sid.found = CreateWellKnownSid(type, nullptr, sid.sid, &size) != FALSE;
+        return sid;
+    };
+    std::vector<std::wstring> listed;
+    DWORD_PTR resume = 0;
+    LPBYTE groups = nullptr;
+    DWORD read = 0, total = 0;
+    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
+              machine::NetLocalGroupEnum(nullptr, 0, &groups, MAX_PREFERRED_LENGTH, &read, &total, &resume));
+    for (DWORD i = 0; i < read; ++i)
+        listed.push_back(reinterpret_cast<LOCALGROUP_INFO_0*>(groups)[i].lgrpi0_name);
+    machine::NetApiBufferFree(groups);
+    const WELL_KNOWN_SID_TYPE group = WinBuiltinRemoteDesktopUsersSid;
+    ASSERT_EQ(1, std::count(listed.begin(), listed.end(), GroupName(group))) << Narrow(GroupName(group));
+
+    const LookedUp interactive = wellKnown(WinInteractiveSid);
+    ASSERT_TRUE(interactive.found);
+    struct Step {
+        bool add;
+        const LookedUp& member;
+        NET_API_STATUS status;
+    } const steps[] = {
+        {true, interactive, NERR_Success},
+        {true, interactive, ERROR_MEMBER_IN_ALIAS},
+        {false, interactive, NERR_Success},
+        {false, interactive, ERROR_MEMBER_NOT_IN_ALIAS},
+        {true, wellKnown(WinBuiltinUsersSid), ERROR_INVALID_MEMBER},
+    };
+    for (const Step& step : steps)
+        EXPECT_EQ(step.status, Group(step.add, group, step.member)) << (step.add ? "add" : "remove");
+
+    LookedUp nobody;
+    PSID unknown = nullptr;
+    ASSERT_TRUE(ConvertStringSidToSidW(L"S-1-5-21-1-2-3-4242", &unknown));
+    CopySid(sizeof(nobody.sid), nobody.sid, unknown);
+    LocalFree(unknown);
+    EXPECT_EQ(static_cast<NET_API_STATUS>(ERROR_NO_SUCH_MEMBER), Group(true, group, nobody));
+    NET_API_STATUS status = 0;
+    const std::vector<std::wstring> members = MemberSidsOf(GroupName(group), &status);
+    EXPECT_EQ(0, std::count(members.begin(), members.end(), L"S-1-5-4"));
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success), status);
+}
+
 TEST_F(MachineContract, AccountRightsHideAndShowAnAccount)
 {
     std::wstring name = Add(L"Rights", L"");
