@@ -88,6 +88,7 @@ set(VANTRELL_WINDOWS_SOURCES
   accounts/personal_folders_dialog.cpp
   accounts/create_account.cpp
   accounts/delete_account.cpp
+  accounts/rename_account.cpp
   accounts/create_account_dialog.cpp
   accounts/delete_account_dialog.cpp
 )
