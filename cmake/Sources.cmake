@@ -91,6 +91,7 @@ set(VANTRELL_WINDOWS_SOURCES
   accounts/rename_account.cpp
   accounts/create_account_dialog.cpp
   accounts/delete_account_dialog.cpp
+  accounts/groups_dialog.cpp
 )
 
 # The machine's services as the product reaches them: the system's own.
