@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <functional>
+#include <string>
+#include <unordered_map>
 #include <utility>
 
 #include "accounts/account_rules.h"
@@ -79,6 +81,79 @@ void NameMember(PSID sid, GroupMember& member)
         member.name = std::move(name);
     else
         member.name.Append(domain.Text(), L"\\", name.Text());
+}
+
+// Names members as NameMember does, this computer's accounts from one pass
+// over the account database instead of one lookup each: a group of a
+// thousand accounts then costs about one enumeration.
+class MemberNamer {
+public:
+    MemberNamer()
+    {
+        ForEachAccountPage(20, [this](const void* records, DWORD count) {
+            const auto* users = static_cast<const USER_INFO_20*>(records);
+            for (DWORD i = 0; i < count; ++i) {
+                if (prefix_.empty())
+                    LearnPrefix(users[i]);
+                names_[users[i].usri20_user_id] = users[i].usri20_name;
+            }
+            return true;
+        });
+    }
+
+    void Name(PSID sid, GroupMember& member)
+    {
+        const std::wstring text = member.sid.Text();
+        if (prefix_.empty() || text.size() <= prefix_.size() || text.compare(0, prefix_.size(), prefix_) != 0) {
+            NameMember(sid, member);
+            return;
+        }
+        // Of this computer: an account, or a RID no account holds any more.
+        const auto found = names_.find(wcstoul(text.c_str() + prefix_.size(), nullptr, 10));
+        if (found != names_.end())
+            member.name.Assign(found->second.c_str());
+        else
+            NameMember(sid, member);
+    }
+
+private:
+    // "S-1-5-21-x-y-z-": this computer's SIDs, from an account's own.
+    void LearnPrefix(const USER_INFO_20& user)
+    {
+        LocalSid sid;
+        WString text;
+        if (!AccountNameToSid(user.usri20_name, sid, nullptr) || !SidToText(sid.Get(), text))
+            return;
+        const std::wstring full = text.Text();
+        const std::wstring rid = L"-" + std::to_wstring(user.usri20_user_id);
+        if (full.size() > rid.size() && full.compare(full.size() - rid.size(), rid.size(), rid) == 0)
+            prefix_ = full.substr(0, full.size() - rid.size() + 1);
+    }
+
+    std::wstring prefix_;
+    std::unordered_map<DWORD, std::wstring> names_;
+};
+
+bool ReadMembers(const wchar_t* name, MemberNamer& namer, std::vector<GroupMember>& members)
+{
+    std::vector<GroupMember> read;
+    const bool whole = ForEachGroupPage(
+        [name](LPBYTE* buffer, DWORD* count, DWORD* total, DWORD_PTR* resume) {
+            return machine::NetLocalGroupGetMembers(nullptr, name, 0, buffer, MAX_PREFERRED_LENGTH, count, total,
+                                                    resume);
+        },
+        [&](const void* records, DWORD count) {
+            for (DWORD i = 0; i < count; ++i) {
+                PSID sid = static_cast<const LOCALGROUP_MEMBERS_INFO_0*>(records)[i].lgrmi0_sid;
+                GroupMember member;
+                SidToText(sid, member.sid);
+                namer.Name(sid, member);
+                read.push_back(std::move(member));
+            }
+        });
+    if (whole)
+        members = std::move(read);
+    return whole;
 }
 
 constexpr wchar_t kInteractiveRight[] = L"SeInteractiveLogonRight";
@@ -236,24 +311,8 @@ bool SetSignInVisibility(const wchar_t* accountName, SignInVisibilityMode mode)
 
 bool ReadGroupMembers(const wchar_t* name, std::vector<GroupMember>& members)
 {
-    std::vector<GroupMember> read;
-    const bool whole = ForEachGroupPage(
-        [name](LPBYTE* buffer, DWORD* count, DWORD* total, DWORD_PTR* resume) {
-            return machine::NetLocalGroupGetMembers(nullptr, name, 0, buffer, MAX_PREFERRED_LENGTH, count, total,
-                                                    resume);
-        },
-        [&](const void* records, DWORD count) {
-            for (DWORD i = 0; i < count; ++i) {
-                PSID sid = static_cast<const LOCALGROUP_MEMBERS_INFO_0*>(records)[i].lgrmi0_sid;
-                GroupMember member;
-                SidToText(sid, member.sid);
-                NameMember(sid, member);
-                read.push_back(std::move(member));
-            }
-        });
-    if (whole)
-        members = std::move(read);
-    return whole;
+    MemberNamer namer;
+    return ReadMembers(name, namer, members);
 }
 
 bool ReadLocalGroups(std::vector<LocalGroup>& groups)
@@ -262,12 +321,13 @@ bool ReadLocalGroups(std::vector<LocalGroup>& groups)
     if (!ReadGroupNames(names))
         return false;
     std::vector<LocalGroup> read(names.size());
+    MemberNamer namer;
     for (size_t i = 0; i < names.size(); ++i) {
         LocalSid sid;
         read[i].name = std::move(names[i]);
         if (AccountNameToSid(read[i].name.Text(), sid, nullptr))
             SidToText(sid.Get(), read[i].sid);
-        if (!ReadGroupMembers(read[i].name.Text(), read[i].members))
+        if (!ReadMembers(read[i].name.Text(), namer, read[i].members))
             return false;
     }
     groups = std::move(read);
@@ -310,7 +370,11 @@ bool ResolveGroupMember(const wchar_t* nameOrSid, LocalSid& sid, GroupMember& me
     if (!SidFromName(sid, nameOrSid))
         return false;
     SidToText(sid.Get(), member.sid);
-    NameMember(sid.Get(), member);
+    // An account of this computer named as such needs no lookup back.
+    if (wcsncmp(nameOrSid, L"S-1-", 4) != 0 && wcschr(nameOrSid, L'\\') == nullptr && AccountExists(nameOrSid))
+        member.name.Assign(nameOrSid);
+    else
+        NameMember(sid.Get(), member);
     return true;
 }
 
@@ -336,4 +400,12 @@ bool ReadAccountGroups(const wchar_t* sidText, std::vector<WString>& groupNames)
         }
     }
     return true;
+}
+
+bool IsAdministratorsSid(const wchar_t* sidText)
+{
+    LocalSid administrators;
+    WString text;
+    return sidText != nullptr && WellKnownSid(administrators, WinBuiltinAdministratorsSid) &&
+           SidToText(administrators.Get(), text) && EqualsNoCase(text.Text(), sidText);
 }

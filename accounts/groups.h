@@ -36,6 +36,9 @@ bool SetAccountType(const wchar_t* accountName, uint32_t type, const GroupNames*
 // account deletion.
 bool IsLastEnabledAdministrator(const wchar_t* accountName);
 
+// Whether the SID text is the Administrators group's.
+bool IsAdministratorsSid(const wchar_t* sidText);
+
 // True when taking the accounts named `leaving` out of Administrators would
 // leave no enabled administrator; also when the accounts cannot be listed.
 bool RemovesLastEnabledAdministrators(const std::vector<std::wstring>& leaving);

@@ -64,14 +64,6 @@ bool Fill(UiDialog& dialog, const GroupsView& ids, const wchar_t* sidText, Group
     return true;
 }
 
-bool IsAdministrators(const std::wstring& sidText)
-{
-    LocalSid administrators;
-    WString text;
-    return WellKnownSid(administrators, WinBuiltinAdministratorsSid) && SidToText(administrators.Get(), text) &&
-           EqualsNoCase(text.Text(), sidText.c_str());
-}
-
 }  // namespace
 
 bool GroupsDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accountName)
@@ -123,7 +115,8 @@ bool GroupsDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accountN
         const std::vector<std::wstring>& names = add ? sides.other : sides.member;
         if (index < 0 || static_cast<size_t>(index) >= names.size())
             continue;
-        if (!add && IsAdministrators(sides.memberSids[index]) && RemovesLastEnabledAdministrators({accountName})) {
+        if (!add && IsAdministratorsSid(sides.memberSids[index].c_str()) &&
+            RemovesLastEnabledAdministrators({accountName})) {
             ThemedMessageBox(L"This is the last enabled administrator account of this computer.\r\n"
                              L"It stays a member of this group.",
                              BoxKind::Ok, kBoxHeight, owner);

@@ -23,7 +23,6 @@
 #include "accounts/profile_keys.h"
 #include "app/command_mode.h"
 #include "platform/files.h"
-#include "platform/sid.h"
 #include "platform/system.h"
 #include "platform/text_win.h"
 #include "repair/carry_limits.h"
@@ -632,14 +631,6 @@ int ShowGroup(CommandRun& run)
     return kExitDone;
 }
 
-bool IsAdministratorsGroup(const LocalGroup& group)
-{
-    LocalSid administrators;
-    WString sid;
-    return WellKnownSid(administrators, WinBuiltinAdministratorsSid) && SidToText(administrators.Get(), sid) &&
-           EqualsNoCase(sid.Text(), group.sid.Text());
-}
-
 // `group add` and `group remove`: every member is resolved and every guard
 // passed before the first change, so that a refusal changes nothing.
 int ChangeGroup(CommandRun& run, bool add)
@@ -671,7 +662,7 @@ int ChangeGroup(CommandRun& run, bool add)
             leaving.push_back(wanted.member.name.Text());
         changes.push_back(std::move(wanted));
     }
-    if (!leaving.empty() && IsAdministratorsGroup(group) && RemovesLastEnabledAdministrators(leaving)) {
+    if (!leaving.empty() && IsAdministratorsSid(group.sid.Text()) && RemovesLastEnabledAdministrators(leaving)) {
         run.Say(L"this would take the last enabled administrator account of this computer out of " +
                 Quoted(group.name.Text()) + L"; nothing was changed");
         return kExitRefused;
@@ -1704,6 +1695,18 @@ int Apply(CommandRun& run)
         }
         exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"account", account.name, SetAccount, part));
     }
+    // After the accounts, which a group may name.
+    for (const DesiredGroup& group : state.groups) {
+        for (bool add : {true, false}) {
+            const std::vector<std::wstring>& members = add ? group.members : group.absent;
+            if (members.empty())
+                continue;
+            ParsedCommand part = PartLine(group.group);
+            part.arguments.insert(part.arguments.end(), members.begin(), members.end());
+            exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"group", group.group, add ? GroupAdd : GroupRemove,
+                                                 part));
+        }
+    }
     if (state.autoLogonGiven) {
         // Off is off: the system leaves the last user's name behind on its own.
         if (state.autoLogon.empty() && !IsAutoLogonConfigured())
@@ -1741,7 +1744,7 @@ int Apply(CommandRun& run)
 
 // The machine's accounts and automatic sign-in as a desired-state document
 // that `apply` takes.
-void WriteState(JsonWriter& json, std::vector<AccountSummary>& accounts)
+void WriteState(JsonWriter& json, std::vector<AccountSummary>& accounts, const std::vector<LocalGroup>& groups)
 {
     json.BeginObject().Field("schemaVersion", kCommandSchemaVersion).Key("accounts").BeginArray();
     for (const AccountSummary& account : accounts) {
@@ -1754,6 +1757,15 @@ void WriteState(JsonWriter& json, std::vector<AccountSummary>& accounts)
                 json.Field(setting.member, value);
         }
         json.EndObject();
+    }
+    json.EndArray().Key("groups").BeginArray();
+    // By SID, so that the document means the same groups in any language;
+    // a member that names nothing by its SID, which is what it is now.
+    for (const LocalGroup& group : groups) {
+        json.BeginObject().Field("group", group.sid.Text()).Key("members").BeginArray();
+        for (const GroupMember& member : group.members)
+            json.String(MemberText(member));
+        json.EndArray().EndObject();
     }
     json.EndArray().Key("autoLogon");
     WString autoLogon = GetAutoLogonUserName();
@@ -1769,13 +1781,18 @@ int Export(CommandRun& run)
         run.Say(L"the accounts could not be read");
         return kExitFailed;
     }
+    std::vector<LocalGroup> groups;
+    if (!ReadLocalGroups(groups)) {
+        run.Say(L"the local groups could not be read");
+        return kExitFailed;
+    }
     if (run.Json()) {
         run.Document().Key("state");
-        WriteState(run.Document(), accounts);
+        WriteState(run.Document(), accounts, groups);
         return kExitDone;
     }
     JsonWriter json;
-    WriteState(json, accounts);
+    WriteState(json, accounts, groups);
     run.Line(std::wstring(json.Text().begin(), json.Text().end()));   // plain ASCII
     return kExitDone;
 }

@@ -142,6 +142,21 @@ std::vector<std::wstring> MemberSidsOf(const std::wstring& group, NET_API_STATUS
     return sids;
 }
 
+// The local groups' names, as one enumeration of the first page lists them;
+// none when the enumeration fails.
+std::vector<std::wstring> ListedGroups()
+{
+    std::vector<std::wstring> names;
+    DWORD_PTR resume = 0;
+    LPBYTE groups = nullptr;
+    DWORD read = 0, total = 0;
+    if (machine::NetLocalGroupEnum(nullptr, 0, &groups, MAX_PREFERRED_LENGTH, &read, &total, &resume) == NERR_Success)
+        for (DWORD i = 0; i < read; ++i)
+            names.push_back(reinterpret_cast<LOCALGROUP_INFO_0*>(groups)[i].lgrpi0_name);
+    machine::NetApiBufferFree(groups);
+    return names;
+}
+
 class MachineContract : public ::testing::Test {
 protected:
     void SetUp() override
@@ -412,17 +427,8 @@ TEST_F(MachineContract, TypeComesFromGroupMembership)
     EXPECT_EQ(static_cast<DWORD>(USER_PRIV_ADMIN), info.usri3_priv);
 
     // The groups are listed by name, and a group's members by SID.
-    bool listed = false;
-    DWORD_PTR resume = 0;
-    LPBYTE groups = nullptr;
-    DWORD read = 0, total = 0;
-    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
-              machine::NetLocalGroupEnum(nullptr, 0, &groups, MAX_PREFERRED_LENGTH, &read, &total, &resume));
-    for (DWORD i = 0; i < read; ++i)
-        listed = listed || GroupName(WinBuiltinAdministratorsSid) ==
-                               reinterpret_cast<LOCALGROUP_INFO_0*>(groups)[i].lgrpi0_name;
-    machine::NetApiBufferFree(groups);
-    EXPECT_TRUE(listed);
+    const std::vector<std::wstring> listed = ListedGroups();
+    EXPECT_EQ(1, std::count(listed.begin(), listed.end(), GroupName(WinBuiltinAdministratorsSid)));
     NET_API_STATUS membersStatus = 0;
     std::vector<std::wstring> members = MemberSidsOf(GroupName(WinBuiltinAdministratorsSid), &membersStatus);
     EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success), membersStatus);
@@ -453,15 +459,7 @@ TEST_F(MachineContract, GroupsTakeWellKnownMembersBySidButNoGroup)
         sid.found = CreateWellKnownSid(type, nullptr, sid.sid, &size) != FALSE;
         return sid;
     };
-    std::vector<std::wstring> listed;
-    DWORD_PTR resume = 0;
-    LPBYTE groups = nullptr;
-    DWORD read = 0, total = 0;
-    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
-              machine::NetLocalGroupEnum(nullptr, 0, &groups, MAX_PREFERRED_LENGTH, &read, &total, &resume));
-    for (DWORD i = 0; i < read; ++i)
-        listed.push_back(reinterpret_cast<LOCALGROUP_INFO_0*>(groups)[i].lgrpi0_name);
-    machine::NetApiBufferFree(groups);
+    const std::vector<std::wstring> listed = ListedGroups();
     const WELL_KNOWN_SID_TYPE group = WinBuiltinRemoteDesktopUsersSid;
     ASSERT_EQ(1, std::count(listed.begin(), listed.end(), GroupName(group))) << Narrow(GroupName(group));
 

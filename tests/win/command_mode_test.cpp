@@ -414,6 +414,8 @@ std::wstring DesiredStateFile()
                         "{\"name\": \"lchen\", \"present\": true, \"fullName\": \"Li Chen\", \"passwordNeverExpires\": true},"
                         "{\"name\": \"jokafor\", \"present\": false, \"keepFiles\": true},"
                         "{\"name\": \"gone-long-ago\", \"present\": false}],"
+                        "\"groups\": [{\"group\": \"S-1-5-32-555\", \"members\": [\"lchen\", \"#1005\"]},"
+                        " {\"group\": \"Users\", \"absent\": [\"skowalski\"]}],"
                         "\"autoLogon\": \"lchen\", \"mend\": [\"orphan-group-member\"]}");
     return path;
 }
