@@ -26,3 +26,9 @@ int CreateAccountDialog(DialogOwner& owner, WString& accountNameOut, double osVe
 // was deleted, whatever happened to its files.
 bool DeleteAccountDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accountName,
                          const wchar_t* fullName);
+
+// Modal over the main window: the local groups the account is a member of,
+// a group to add it to and the selected one to take it out of (never the
+// last enabled administrator out of Administrators). True when a membership
+// changed.
+bool GroupsDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accountName);

@@ -129,3 +129,16 @@ int DeleteAccount(const wchar_t* accountName, uint32_t flags);
 // `folder` receives the resolved path when Inside.
 ProfileFolderVerdict CheckProfileFolder(const wchar_t* storedPath, const wchar_t* ownSidString, WString& folder);
 
+
+// Why an account cannot take a new name; None when it can. `problem` names
+// what is wrong with an invalid name.
+enum class RenameRefusal { None, NoSuchAccount, BadName, Taken };
+RenameRefusal CheckAccountRename(const wchar_t* accountName, const wchar_t* newName, NewAccountNameProblem& problem);
+
+// Renames the account after CheckAccountRename passed. The profile folder
+// keeps its name, as the system's own rename leaves it; the automatic
+// sign-in, which names the account, follows. What is held by SID (groups,
+// rights and so the welcome screen, recorded folder moves) follows by
+// itself.
+enum class RenameResult { Done, Failed, SignInNotFollowed };
+RenameResult RenameAccount(const wchar_t* accountName, const wchar_t* newName);

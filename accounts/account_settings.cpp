@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "accounts/account_lifecycle.h"
 #include "accounts/account_list.h"
 #include "accounts/account_rules.h"
 #include "accounts/groups.h"
@@ -26,6 +27,23 @@ uint32_t ApplyAutoLogon(DialogOwner& owner, const AccountSettingsChoice& choice,
                    : SettingsFailure::AutoLogon;
     }
     return 0;
+}
+
+// Why the new name cannot be taken, for the operator; empty when it can
+// (or when there is none).
+const wchar_t* RenameRefusalText(const AccountSettingsChoice& choice)
+{
+    if (choice.newName == nullptr || wcscmp(choice.newName, choice.accountName) == 0)
+        return L"";
+    NewAccountNameProblem problem = NewAccountNameProblem::None;
+    switch (CheckAccountRename(choice.accountName, choice.newName, problem)) {
+    case RenameRefusal::None: return L"";
+    case RenameRefusal::NoSuchAccount: return L"The user account no longer exists.";
+    case RenameRefusal::Taken: return L"A user account or group with this name already exists.\r\nThe name was not changed.";
+    case RenameRefusal::BadName: break;
+    }
+    return L"This name cannot be used: a user name has 1 to 20 characters, not only dots and blanks, and none of "
+           L"\" / \\ [ ] : ; | = , + * ? < > @.\r\nThe name was not changed.";
 }
 
 }  // namespace
@@ -85,6 +103,11 @@ SettingsOutcome ApplyAccountSettings(DialogOwner& owner, const AccountSettingsCh
     if (choice.accountName == nullptr || *choice.accountName == L'\0')
         return outcome;
     owner.Lock();
+    if (const wchar_t* refusal = RenameRefusalText(choice); *refusal != L'\0') {
+        ThemedMessageBox(refusal, BoxKind::Ok, kBoxHeight, owner);
+        owner.Unlock();
+        return outcome;
+    }
     if (ThemedMessageBox(L"Are you sure you want to apply the seleted settings to this user account?",
                          BoxKind::YesNo, kBoxHeight, owner) != 1) {
         owner.Unlock();
@@ -103,11 +126,20 @@ SettingsOutcome ApplyAccountSettings(DialogOwner& owner, const AccountSettingsCh
     SignInVisibilityMode visibility = choice.hidden ? SignInVisibilityMode::Hide : SignInVisibilityMode::Show;
     if (!SetSignInVisibility(choice.accountName, visibility))
         failures |= SettingsFailure::Visibility;
+    // Last: every step before names the account by its old name.
+    if (choice.newName != nullptr && wcscmp(choice.newName, choice.accountName) != 0) {
+        const RenameResult renamed = RenameAccount(choice.accountName, choice.newName);
+        outcome.renamed = renamed != RenameResult::Failed;
+        failures |= renamed == RenameResult::Failed ? SettingsFailure::Name
+                    : renamed == RenameResult::SignInNotFollowed ? SettingsFailure::AutoLogon : 0;
+    }
 
-    ThemedMessageBox(failures == 0 ? L"The selected settings were successfully applied."
-                                   : L"Some of the selected settings could not be applied.\r\n"
-                                     L"The fields will be updated to reflect the successfull changes.",
-                     BoxKind::Ok, kBoxHeight, owner);
+    const wchar_t* summary = failures != 0 ? L"Some of the selected settings could not be applied.\r\n"
+                                             L"The fields will be updated to reflect the successfull changes."
+                             : outcome.renamed ? L"The selected settings were successfully applied.\r\n"
+                                                 L"The user's profile folder keeps its old name."
+                                               : L"The selected settings were successfully applied.";
+    ThemedMessageBox(summary, BoxKind::Ok, kBoxHeight, owner);
     owner.Unlock();
     outcome.failures = failures;
     return outcome;

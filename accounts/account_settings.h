@@ -18,6 +18,7 @@ struct SettingsFailure {
     static constexpr uint32_t Visibility = 16;
     // With Type: the account is the last enabled administrator and stays one.
     static constexpr uint32_t LastAdministrator = 32;
+    static constexpr uint32_t Name = 64;       // the account keeps its old name
 };
 
 // What the operator chose in the panel for the selected account. The texts
@@ -30,10 +31,12 @@ struct AccountSettingsChoice {
     bool expired = false;            // "Password is expired" still checked
     bool autoLogon = false;
     bool hidden = false;             // "Remove user from the welcome screen"
+    const wchar_t* newName = nullptr;   // the name field's text: the account is renamed when it differs
 };
 
 struct SettingsOutcome {
     bool confirmed = false;   // the operator answered "Yes": the account is to be shown afresh
+    bool renamed = false;     // the account now has `newName`
     uint32_t failures = 0;    // SettingsFailure bits
 };
 
@@ -45,7 +48,8 @@ uint32_t ApplyAccountRecord(const AccountSettingsChoice& choice, const GroupName
 
 // Locks the owner, asks the operator, applies the type, the record (name and
 // flags), the automatic sign-in (asking for the password in a dialog with
-// `accountIcon`, which stays the caller's) and the visibility, shows one
-// summary and unlocks. Nothing is asked for an empty account name.
+// `accountIcon`, which stays the caller's), the visibility and last a new
+// name, shows one summary and unlocks. A new name that cannot be taken is
+// refused with its reason before anything is asked or changed. Nothing is asked for an empty account name.
 SettingsOutcome ApplyAccountSettings(DialogOwner& owner, const AccountSettingsChoice& choice,
                                      const GroupNames& groupNames, HICON accountIcon);

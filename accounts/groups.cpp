@@ -4,12 +4,17 @@
 #include <lm.h>
 #include <ntsecapi.h>
 
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <unordered_map>
 #include <utility>
 
 #include "accounts/account_rules.h"
 #include "accounts/lookup.h"
 #include "platform/machine.h"
 #include "platform/security.h"
+#include "platform/sid.h"
 
 namespace {
 
@@ -26,6 +31,129 @@ bool IsRight(const LSA_UNICODE_STRING& right, const wchar_t* name)
     WString text;
     return text.AssignSubstring(right.Buffer != nullptr ? right.Buffer : L"", 1, right.Length / sizeof(wchar_t)) &&
            EqualsNoCase(text.Text(), name);
+}
+
+// Hands every page of a local-group enumeration to `page`. False when the
+// enumeration failed before its end: a part is never taken for the whole.
+bool ForEachGroupPage(const std::function<NET_API_STATUS(LPBYTE*, DWORD*, DWORD*, DWORD_PTR*)>& call,
+                      const std::function<void(const void* records, DWORD count)>& page)
+{
+    DWORD_PTR resume = 0;
+    NET_API_STATUS status;
+    do {
+        UniqueNetBuffer buffer;
+        DWORD read = 0, total = 0;
+        status = call(reinterpret_cast<LPBYTE*>(buffer.Put()), &read, &total, &resume);
+        if (status != NERR_Success && status != ERROR_MORE_DATA)
+            return false;
+        if (!buffer)
+            return read == 0;
+        page(buffer.Get(), read);
+    } while (status == ERROR_MORE_DATA);
+    return true;
+}
+
+bool ReadGroupNames(std::vector<WString>& names)
+{
+    return ForEachGroupPage(
+        [](LPBYTE* buffer, DWORD* read, DWORD* total, DWORD_PTR* resume) {
+            return machine::NetLocalGroupEnum(nullptr, 0, buffer, MAX_PREFERRED_LENGTH, read, total, resume);
+        },
+        [&](const void* records, DWORD count) {
+            for (DWORD i = 0; i < count; ++i)
+                names.emplace_back(static_cast<const LOCALGROUP_INFO_0*>(records)[i].lgrpi0_name);
+        });
+}
+
+// The name a member is shown by: bare for this computer's accounts and
+// groups, with its domain for any other's.
+void NameMember(PSID sid, GroupMember& member)
+{
+    WString name, domain;
+    if (!SidToAccountName(sid, name, &domain)) {
+        member.name.Clear();
+        return;
+    }
+    wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = L"";
+    DWORD length = ARRAYSIZE(computer);
+    GetComputerNameW(computer, &length);
+    if (domain.IsEmpty() || EqualsNoCase(domain.Text(), computer) || EqualsNoCase(domain.Text(), L"BUILTIN"))
+        member.name = std::move(name);
+    else
+        member.name.Append(domain.Text(), L"\\", name.Text());
+}
+
+// Names members as NameMember does, this computer's accounts from one pass
+// over the account database instead of one lookup each: a group of a
+// thousand accounts then costs about one enumeration.
+class MemberNamer {
+public:
+    MemberNamer()
+    {
+        ForEachAccountPage(20, [this](const void* records, DWORD count) {
+            const auto* users = static_cast<const USER_INFO_20*>(records);
+            for (DWORD i = 0; i < count; ++i) {
+                if (prefix_.empty())
+                    LearnPrefix(users[i]);
+                names_[users[i].usri20_user_id] = users[i].usri20_name;
+            }
+            return true;
+        });
+    }
+
+    void Name(PSID sid, GroupMember& member)
+    {
+        const std::wstring text = member.sid.Text();
+        if (prefix_.empty() || text.size() <= prefix_.size() || text.compare(0, prefix_.size(), prefix_) != 0) {
+            NameMember(sid, member);
+            return;
+        }
+        // Of this computer: an account, or a RID no account holds any more.
+        const auto found = names_.find(wcstoul(text.c_str() + prefix_.size(), nullptr, 10));
+        if (found != names_.end())
+            member.name.Assign(found->second.c_str());
+        else
+            NameMember(sid, member);
+    }
+
+private:
+    // "S-1-5-21-x-y-z-": this computer's SIDs, from an account's own.
+    void LearnPrefix(const USER_INFO_20& user)
+    {
+        LocalSid sid;
+        WString text;
+        if (!AccountNameToSid(user.usri20_name, sid, nullptr) || !SidToText(sid.Get(), text))
+            return;
+        const std::wstring full = text.Text();
+        const std::wstring rid = L"-" + std::to_wstring(user.usri20_user_id);
+        if (full.size() > rid.size() && full.compare(full.size() - rid.size(), rid.size(), rid) == 0)
+            prefix_ = full.substr(0, full.size() - rid.size() + 1);
+    }
+
+    std::wstring prefix_;
+    std::unordered_map<DWORD, std::wstring> names_;
+};
+
+bool ReadMembers(const wchar_t* name, MemberNamer& namer, std::vector<GroupMember>& members)
+{
+    std::vector<GroupMember> read;
+    const bool whole = ForEachGroupPage(
+        [name](LPBYTE* buffer, DWORD* count, DWORD* total, DWORD_PTR* resume) {
+            return machine::NetLocalGroupGetMembers(nullptr, name, 0, buffer, MAX_PREFERRED_LENGTH, count, total,
+                                                    resume);
+        },
+        [&](const void* records, DWORD count) {
+            for (DWORD i = 0; i < count; ++i) {
+                PSID sid = static_cast<const LOCALGROUP_MEMBERS_INFO_0*>(records)[i].lgrmi0_sid;
+                GroupMember member;
+                SidToText(sid, member.sid);
+                namer.Name(sid, member);
+                read.push_back(std::move(member));
+            }
+        });
+    if (whole)
+        members = std::move(read);
+    return whole;
 }
 
 constexpr wchar_t kInteractiveRight[] = L"SeInteractiveLogonRight";
@@ -72,6 +200,28 @@ bool IsLastEnabledAdministrator(const wchar_t* accountName)
         return true;
     return DemotesLastAdministrator(isEnabledAdministrator ? kPrivilegeAdministrator : kPrivilegeUser, true,
                                     kPrivilegeUser, others);
+}
+
+bool RemovesLastEnabledAdministrators(const std::vector<std::wstring>& leaving)
+{
+    bool anyLeaves = false;
+    uint32_t staying = 0;
+    const bool listed = ForEachAccountPage(1, [&](const void* records, DWORD read) {
+        const auto* users = static_cast<const USER_INFO_1*>(records);
+        for (DWORD i = 0; i < read; ++i) {
+            if (users[i].usri1_priv != USER_PRIV_ADMIN || (users[i].usri1_flags & UF_ACCOUNTDISABLE) != 0)
+                continue;
+            const bool leaves = std::any_of(leaving.begin(), leaving.end(), [&](const std::wstring& name) {
+                return EqualsNoCase(name.c_str(), users[i].usri1_name);
+            });
+            if (leaves)
+                anyLeaves = true;
+            else
+                ++staying;
+        }
+        return true;
+    });
+    return !listed || (anyLeaves && staying == 0);
 }
 
 bool SetAccountType(const wchar_t* accountName, uint32_t type, const GroupNames* groupNames)
@@ -157,4 +307,105 @@ bool SetSignInVisibility(const wchar_t* accountName, SignInVisibilityMode mode)
         }
     }
     return result;
+}
+
+bool ReadGroupMembers(const wchar_t* name, std::vector<GroupMember>& members)
+{
+    MemberNamer namer;
+    return ReadMembers(name, namer, members);
+}
+
+bool ReadLocalGroups(std::vector<LocalGroup>& groups)
+{
+    std::vector<WString> names;
+    if (!ReadGroupNames(names))
+        return false;
+    std::vector<LocalGroup> read(names.size());
+    MemberNamer namer;
+    for (size_t i = 0; i < names.size(); ++i) {
+        LocalSid sid;
+        read[i].name = std::move(names[i]);
+        if (AccountNameToSid(read[i].name.Text(), sid, nullptr))
+            SidToText(sid.Get(), read[i].sid);
+        if (!ReadMembers(read[i].name.Text(), namer, read[i].members))
+            return false;
+    }
+    groups = std::move(read);
+    return true;
+}
+
+bool FindLocalGroup(const wchar_t* nameOrSid, LocalGroup& group)
+{
+    // Only what the system lists as a local group counts, matched by its
+    // name or by its SID.
+    LocalSid wanted;
+    const bool bySid = nameOrSid != nullptr && wcsncmp(nameOrSid, L"S-1-", 4) == 0;
+    if (nameOrSid == nullptr || (bySid && !SidFromName(wanted, nameOrSid)))
+        return false;
+    std::vector<WString> names;
+    if (!ReadGroupNames(names))
+        return false;
+    for (WString& name : names) {
+        LocalSid sid;
+        const bool hasSid = AccountNameToSid(name.Text(), sid, nullptr);
+        if (bySid ? !(hasSid && EqualSid(sid.Get(), wanted.Get())) : !EqualsNoCase(name.Text(), nameOrSid))
+            continue;
+        group.name = std::move(name);
+        if (hasSid)
+            SidToText(sid.Get(), group.sid);
+        return ReadGroupMembers(group.name.Text(), group.members);
+    }
+    return false;
+}
+
+bool ResolveGroupMember(const wchar_t* nameOrSid, LocalSid& sid, GroupMember& member)
+{
+    // A RID of this computer stands for the account it names.
+    WString account;
+    if (nameOrSid != nullptr && nameOrSid[0] == L'#') {
+        if (ResolveAccountReference(nameOrSid, account) != AccountReference::Found)
+            return false;
+        nameOrSid = account.Text();
+    }
+    if (!SidFromName(sid, nameOrSid))
+        return false;
+    SidToText(sid.Get(), member.sid);
+    // An account of this computer named as such needs no lookup back.
+    if (wcsncmp(nameOrSid, L"S-1-", 4) != 0 && wcschr(nameOrSid, L'\\') == nullptr && AccountExists(nameOrSid))
+        member.name.Assign(nameOrSid);
+    else
+        NameMember(sid.Get(), member);
+    return true;
+}
+
+NET_API_STATUS ChangeGroupMembership(const wchar_t* group, PSID member, bool add)
+{
+    LOCALGROUP_MEMBERS_INFO_0 entry{member};
+    auto call = add ? machine::NetLocalGroupAddMembers : machine::NetLocalGroupDelMembers;
+    return call(nullptr, group, 0, reinterpret_cast<LPBYTE>(&entry), 1);
+}
+
+bool ReadAccountGroups(const wchar_t* sidText, std::vector<WString>& groupNames)
+{
+    std::vector<LocalGroup> groups;
+    if (!ReadLocalGroups(groups))
+        return false;
+    groupNames.clear();
+    for (LocalGroup& group : groups) {
+        for (const GroupMember& member : group.members) {
+            if (EqualsNoCase(member.sid.Text(), sidText)) {
+                groupNames.push_back(std::move(group.name));
+                break;
+            }
+        }
+    }
+    return true;
+}
+
+bool IsAdministratorsSid(const wchar_t* sidText)
+{
+    LocalSid administrators;
+    WString text;
+    return sidText != nullptr && WellKnownSid(administrators, WinBuiltinAdministratorsSid) &&
+           SidToText(administrators.Get(), text) && EqualsNoCase(text.Text(), sidText);
 }

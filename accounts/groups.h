@@ -2,8 +2,14 @@
 // sign-in visibility through the account rights of the security authority.
 #pragma once
 
-#include <cstdint>
+#include <windows.h>
+#include <lm.h>
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/handles.h"
 #include "platform/text.h"
 
 // The names of the built-in groups Guests, Users and Administrators, indexed
@@ -30,6 +36,13 @@ bool SetAccountType(const wchar_t* accountName, uint32_t type, const GroupNames*
 // account deletion.
 bool IsLastEnabledAdministrator(const wchar_t* accountName);
 
+// Whether the SID text is the Administrators group's.
+bool IsAdministratorsSid(const wchar_t* sidText);
+
+// True when taking the accounts named `leaving` out of Administrators would
+// leave no enabled administrator; also when the accounts cannot be listed.
+bool RemovesLastEnabledAdministrators(const std::vector<std::wstring>& leaving);
+
 enum class SignInVisibilityMode { Hide = 0, Show = 1, Query = 2 };
 
 // Query: whether the account may sign in interactively (so the welcome
@@ -37,3 +50,44 @@ enum class SignInVisibilityMode { Hide = 0, Show = 1, Query = 2 };
 // change needed succeeded. False whenever the account's rights cannot be
 // read (other than its having none), since nothing can then be judged.
 bool SetSignInVisibility(const wchar_t* accountName, SignInVisibilityMode mode);
+
+// One member of a local group: its SID, and its name when it resolves
+// ("DOMAIN\name" for one of another domain, the bare name for this
+// computer's own and the system's well-known ones). A member that does not
+// resolve (a deleted account) is listed by its SID alone.
+struct GroupMember {
+    WString sid;
+    WString name;   // empty: it does not resolve
+};
+
+// A local group by its name as the running system spells it and its SID.
+struct LocalGroup {
+    WString name;
+    WString sid;
+    std::vector<GroupMember> members;
+};
+
+// Every local group with its members. False when the groups or any group's
+// members could not be read whole.
+bool ReadLocalGroups(std::vector<LocalGroup>& groups);
+
+// The local group named by `nameOrSid` (its name, or its SID, so that a
+// built-in group is found whatever the system's language), with its
+// members. False when there is none.
+bool FindLocalGroup(const wchar_t* nameOrSid, LocalGroup& group);
+
+// The members of the group named `name` (as the system spells it). False
+// when they could not be read whole.
+bool ReadGroupMembers(const wchar_t* name, std::vector<GroupMember>& members);
+
+// A would-be member by name, SID or RID of this computer ("#1001"): its SID
+// (as text too) and the name to show. False when the name resolves to nothing, or the SID is malformed.
+bool ResolveGroupMember(const wchar_t* nameOrSid, LocalSid& sid, GroupMember& member);
+
+// Adds `member` to, or removes it from, the group; the system's status
+// (ERROR_MEMBER_IN_ALIAS and ERROR_MEMBER_NOT_IN_ALIAS say it already was so).
+NET_API_STATUS ChangeGroupMembership(const wchar_t* group, PSID member, bool add);
+
+// The names of the local groups the account's SID is a member of, in the
+// order the system lists the groups. False when they could not be read.
+bool ReadAccountGroups(const wchar_t* sidText, std::vector<WString>& groupNames);

@@ -162,3 +162,42 @@ bool AccountExists(const wchar_t* name, DWORD* privilege)
         *privilege = static_cast<const USER_INFO_1*>(buffer.Get())->usri1_priv;
     return found;
 }
+
+AccountReference ResolveAccountReference(const wchar_t* text, WString& name)
+{
+    if (text == nullptr)
+        return AccountReference::Name;
+    if (text[0] == L'#') {
+        // Digits only: "#5x" or "#" names nothing rather than something.
+        const wchar_t* digits = text + 1;
+        DWORD rid = 0;
+        bool valid = *digits != L'\0';
+        for (const wchar_t* p = digits; valid && *p != L'\0'; ++p) {
+            valid = *p >= L'0' && *p <= L'9' && rid <= (0xFFFFFFFFu - (*p - L'0')) / 10;
+            rid = rid * 10 + (*p - L'0');
+        }
+        bool found = false;
+        if (valid) {
+            ForEachAccountPage(20, [&](const void* records, DWORD count) {
+                const auto* users = static_cast<const USER_INFO_20*>(records);
+                for (DWORD i = 0; i < count && !found; ++i) {
+                    if (users[i].usri20_user_id == rid)
+                        found = name.Assign(users[i].usri20_name);
+                }
+                return !found;
+            });
+        }
+        return found ? AccountReference::Found : AccountReference::NotFound;
+    }
+    if (wcsncmp(text, L"S-1-", 4) != 0)
+        return AccountReference::Name;
+    // The SID must come back from the name it resolves to: a domain
+    // account's or a group's SID names no local account.
+    LocalSid sid, again;
+    WString found;
+    if (!SidFromName(sid, text) || !SidToAccountName(sid.Get(), found, nullptr) || !AccountExists(found.Text()) ||
+        !AccountNameToSid(found.Text(), again, nullptr) || !EqualSid(sid.Get(), again.Get()))
+        return AccountReference::NotFound;
+    name = std::move(found);
+    return AccountReference::Found;
+}

@@ -10,8 +10,8 @@
 #include "platform/handles.h"
 #include "platform/text.h"
 
-// Hands every page of the local accounts at `level` (1 or 3: USER_INFO_1
-// or USER_INFO_3 records) to `page`, as the database gives them out, until
+// Hands every page of the local accounts at `level` (1, 3 or 20: USER_INFO_1,
+// USER_INFO_3 or USER_INFO_20 records) to `page`, as the database gives them out, until
 // `page` returns false. `filter` is NetUserEnum's (0: every kind). False
 // when the database failed before the end.
 bool ForEachAccountPage(DWORD level, const std::function<bool(const void* records, DWORD count)>& page,
@@ -38,3 +38,13 @@ bool GetAccountSidString(WString& buffer);
 // holder. `userName` gets the console user's name as soon as it is known,
 // even when no token is found.
 UniqueToken FindConsoleUser(WString& userName, WString* profilePath, WString* sidString);
+
+// How an account argument was meant. A SID ("S-1-5-21-...") or a relative
+// id of this computer ("#500") names the account whatever the system's
+// language calls it.
+enum class AccountReference {
+    Name,       // neither form: the text is taken as a name, as it was
+    Found,      // the SID or RID of a local account; its name in `name`
+    NotFound,   // a SID or RID that names no local account
+};
+AccountReference ResolveAccountReference(const wchar_t* text, WString& name);

@@ -201,3 +201,25 @@ AutoLogonResult SetAutoLogon(const wchar_t* accountName, const wchar_t* password
     RegDeleteValueW(key.Get(), kSecretName);
     return stored && switched ? AutoLogonResult::Done : AutoLogonResult::Failed;
 }
+
+bool SetAutoLogonUserName(const wchar_t* accountName)
+{
+    RegKey key = OpenWinlogon(KEY_WRITE);
+    return key && accountName != nullptr && key.SetValue(L"DefaultUserName", REG_SZ, accountName, 0);
+}
+
+bool ReadAutoLogonCount(DWORD& count)
+{
+    RegKey key = OpenWinlogon(KEY_READ);
+    RegValue value;
+    if (!key || !key.QueryValue(L"AutoLogonCount", value) || value.type != REG_DWORD || value.size != sizeof(DWORD))
+        return false;
+    count = value.Dword();
+    return true;
+}
+
+bool SetAutoLogonCount(DWORD count)
+{
+    RegKey key = OpenWinlogon(KEY_WRITE);
+    return key && key.SetValue(L"AutoLogonCount", REG_DWORD, &count, sizeof(count));
+}

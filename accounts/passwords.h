@@ -63,3 +63,13 @@ enum class PasswordDialogMode { AutoLogon = 0, ChangePassword = 1, CreatePasswor
 // false when the program is closing.
 bool PasswordDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accountName, const wchar_t* fullName,
                     PasswordDialogMode mode);
+
+// The automatic sign-in follows a renamed account: "DefaultUserName" gets
+// the new name. True when written.
+bool SetAutoLogonUserName(const wchar_t* accountName);
+
+// "AutoLogonCount": the number of automatic sign-ins left before the system
+// clears the automatic sign-in itself. False from the reader when there is
+// no such REG_DWORD value.
+bool ReadAutoLogonCount(DWORD& count);
+bool SetAutoLogonCount(DWORD count);

@@ -8,6 +8,8 @@
 
 #include "accounts/account_list.h"
 #include "accounts/account_rules.h"
+#include "accounts/groups.h"
+#include "accounts/lookup.h"
 
 namespace {
 
@@ -86,6 +88,24 @@ void StartRowPictures(const AccountPanel& panel, std::vector<std::wstring> names
     // and copying of the list one image at a time.
     panel.window.SetListImageCount(panel.ids.accountList, static_cast<int>(names.size()) + 1);
     panel.rowPictures->Start(std::move(names));
+}
+
+// "Member of:" and the account's groups, as the system names them.
+void ShowMemberOf(const AccountPanel& panel, const wchar_t* name)
+{
+    WString sid;
+    std::vector<WString> groups;
+    std::wstring line = L"Member of: ";
+    if (!GetAccountSidAndProfile(name, sid, nullptr) || !ReadAccountGroups(sid.Text(), groups)) {
+        line += L"(unknown)";
+    } else {
+        for (size_t i = 0; i < groups.size(); ++i)
+            line += (i > 0 ? L", " : L"") + std::wstring(groups[i].Text());
+        if (groups.empty())
+            line += L"no group";
+    }
+    panel.window.SetText(panel.ids.memberOfLabel, line.c_str());
+    panel.window.SetState(panel.ids.groupsButton, StateFlags::Enable);
 }
 
 }  // namespace
@@ -217,6 +237,8 @@ bool ShowAccountDetails(const AccountPanel& panel, int row)
         }
     }
     panel.window.SetState(ids.createButton, StateFlags::Enable);
+    panel.window.SetState(ids.accountNameField, StateFlags::Enable);
+    ShowMemberOf(panel, name.Text());
     return true;
 }
 
@@ -224,7 +246,10 @@ void ClearAccountDetails(const AccountPanel& panel)
 {
     const MainWindowControls& ids = panel.ids;
     panel.window.SetText(ids.accountNameField, L"");
+    panel.window.SetState(ids.accountNameField, StateFlags::Disable);
     panel.window.SetText(ids.displayNameField, L"");
+    panel.window.SetText(ids.memberOfLabel, L"");
+    panel.window.SetState(ids.groupsButton, StateFlags::Disable);
     for (int32_t id = ids.accountNameField + 1; id > 0 && id <= ids.deleteButton; ++id) {
         if (!IsLabel(panel, id))
             panel.window.SetState(id, StateFlags::Uncheck | StateFlags::Disable);
@@ -233,11 +258,13 @@ void ClearAccountDetails(const AccountPanel& panel)
         RedrawAround(privilege->handle);
 }
 
-AccountSettingsChoice ReadSettingsChoice(const AccountPanel& panel, WString& name, WString& display)
+AccountSettingsChoice ReadSettingsChoice(const AccountPanel& panel, int row, WString& name, WString& display,
+                                         WString& newName)
 {
     const MainWindowControls& ids = panel.ids;
     auto isChecked = [&panel](int32_t id) { return (panel.window.GetState(id) & StateFlags::Check) != 0; };
-    name = panel.window.GetText(ids.accountNameField);
+    name = RowAccountName(panel, row);
+    newName = panel.window.GetText(ids.accountNameField);
     display = panel.window.GetText(ids.displayNameField);
     AccountSettingsChoice choice;
     choice.accountName = name.Text();
@@ -253,5 +280,12 @@ AccountSettingsChoice ReadSettingsChoice(const AccountPanel& panel, WString& nam
     choice.expired = isChecked(ids.expiredBox);
     choice.autoLogon = isChecked(ids.autoLogonBox);
     choice.hidden = isChecked(ids.hiddenBox);
+    choice.newName = newName.Text();
     return choice;
+}
+
+WString RowAccountName(const AccountPanel& panel, int row)
+{
+    const ControlEntry* list = panel.window.Control(panel.ids.accountList);
+    return row >= 0 && list != nullptr ? ListCellText(list->handle, row, 1) : WString(L"");
 }

@@ -44,6 +44,10 @@ struct MainWindowControls {
     int32_t removePasswordButton = -1;
     int32_t deleteButton = -1;
     int32_t createButton = -1;
+    // The account's groups, outside the panel's run: ShowAccountDetails
+    // fills the line and enables the button itself.
+    int32_t memberOfLabel = -1;
+    int32_t groupsButton = -1;
 };
 
 // What the list and panel functions work on, lent by the main window: the
@@ -85,6 +89,13 @@ bool ShowAccountDetails(const AccountPanel& panel, int row);
 void ClearAccountDetails(const AccountPanel& panel);
 
 
-// The panel's choices for "Save changes". The texts point into `name` and
-// `display`, which the caller keeps while the choice is in use.
-AccountSettingsChoice ReadSettingsChoice(const AccountPanel& panel, WString& name, WString& display);
+// The account of the row (the one the panel shows). The name field is the
+// operator's to edit (a new name is taken on "Save changes"): it never says
+// which account an operation is for. Empty for row -1.
+WString RowAccountName(const AccountPanel& panel, int row);
+
+// The panel's choices for "Save changes" to the account of `row`. The texts
+// point into `name`, `display` and `newName` (the name field), which the
+// caller keeps while the choice is in use.
+AccountSettingsChoice ReadSettingsChoice(const AccountPanel& panel, int row, WString& name, WString& display,
+                                         WString& newName);

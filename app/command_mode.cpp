@@ -5,6 +5,7 @@
 #include <csignal>
 #include <exception>
 
+#include "accounts/lookup.h"
 #include "accounts/passwords.h"
 #include "platform/text.h"
 #include "ui/secret_text.h"
@@ -420,6 +421,34 @@ bool HasSomewhereToAnswer()
     return true;
 }
 
+// Every argument a verb's syntax calls NAME may be given as a SID or a RID
+// of this computer: each is turned into the account's name here, once, so
+// that every verb and its output deal in names. False, having said so, when
+// one names no account.
+bool ResolveAccountArguments(CommandRun& run, ParsedCommand& parsed)
+{
+    std::wstring words = kCommandVerbs[parsed.verb].syntax.arguments;
+    size_t index = 0;
+    for (size_t at = 0; at < words.size() && index < parsed.arguments.size(); ++index) {
+        size_t end = words.find(L' ', at);
+        if (end == std::wstring::npos)
+            end = words.size();
+        std::wstring& argument = parsed.arguments[index];
+        WString name;
+        if (words.compare(at, end - at, L"NAME") == 0) {
+            switch (ResolveAccountReference(argument.c_str(), name)) {
+            case AccountReference::Name: break;
+            case AccountReference::Found: argument = name.Text(); break;
+            case AccountReference::NotFound:
+                run.Say(L"no such account: no local account has the SID or RID \"" + argument + L"\"");
+                return false;
+            }
+        }
+        at = end + 1;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool IsCommandLine(int count, const wchar_t* const* arguments)
@@ -467,7 +496,8 @@ int RunCommandMode(int count, const wchar_t* const* arguments, bool (*isElevated
         const std::wstring words = kCommandVerbs[parsed.verb].syntax.words;
         const bool joinCom = words != L"help" && words != L"version";
         const HRESULT com = joinCom ? CoInitializeEx(nullptr, COINIT_MULTITHREADED) : E_FAIL;
-        exitCode = RunVerbGuarded(run, kCommandVerbs[parsed.verb].run);
+        exitCode = !ResolveAccountArguments(run, parsed) ? kExitNoSuchAccount
+                                                         : RunVerbGuarded(run, kCommandVerbs[parsed.verb].run);
         if (run.NeededTheCompanion() && (exitCode == kExitRefused || exitCode == kExitUsage))
             exitCode = kExitUsage;
         if (SUCCEEDED(com))

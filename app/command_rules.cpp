@@ -752,6 +752,45 @@ std::wstring Widened(const char* ascii)
     return std::wstring(ascii, ascii + std::strlen(ascii));
 }
 
+// A list of names, none empty, none twice (letter case aside) in `seen`.
+bool ReadNames(const JsonValue& value, const wchar_t* what, std::vector<std::wstring>& names,
+               std::vector<std::wstring>& seen, std::wstring& error)
+{
+    if (value.kind != JsonValue::Kind::Array)
+        return Wrong(error, std::wstring(L"\"") + what + L"\" is a list of members");
+    for (const JsonValue& item : value.items) {
+        if (item.kind != JsonValue::Kind::String || item.text.empty())
+            return Wrong(error, std::wstring(L"\"") + what + L"\" is a list of members");
+        for (const std::wstring& earlier : seen)
+            if (SameWord(earlier, item.text.c_str()))
+                return Wrong(error, L"member \"" + item.text + L"\" is named twice");
+        seen.push_back(item.text);
+        names.push_back(item.text);
+    }
+    return true;
+}
+
+bool ReadDesiredGroup(const JsonValue& item, DesiredGroup& group, std::wstring& error)
+{
+    const JsonValue* name = item.kind == JsonValue::Kind::Object ? item.Member(L"group") : nullptr;
+    if (name == nullptr || name->kind != JsonValue::Kind::String || name->text.empty())
+        return Wrong(error, L"each of \"groups\" names its \"group\"");
+    group.group = name->text;
+    std::vector<std::wstring> seen;
+    for (const auto& member : item.members) {
+        if (member.first == L"group")
+            continue;
+        if (member.first == L"members" || member.first == L"absent") {
+            if (!ReadNames(member.second, member.first.c_str(),
+                           member.first == L"members" ? group.members : group.absent, seen, error))
+                return false;
+        } else {
+            return Wrong(error, L"group \"" + group.group + L"\" has no member \"" + member.first + L"\"");
+        }
+    }
+    return true;
+}
+
 bool ReadDesiredAccount(const JsonValue& item, DesiredAccount& account, std::wstring& error)
 {
     if (item.kind != JsonValue::Kind::Object)
@@ -825,6 +864,18 @@ bool ReadDesiredState(const JsonValue& document, DesiredState& state, std::wstri
                     if (SameWord(earlier.name, account.name.c_str()))
                         return Wrong(error, L"account \"" + account.name + L"\" is named twice");
                 state.accounts.push_back(std::move(account));
+            }
+        } else if (member.first == L"groups") {
+            if (value.kind != JsonValue::Kind::Array)
+                return Wrong(error, L"\"groups\" is a list");
+            for (const JsonValue& item : value.items) {
+                DesiredGroup group;
+                if (!ReadDesiredGroup(item, group, error))
+                    return false;
+                for (const DesiredGroup& earlier : state.groups)
+                    if (SameWord(earlier.group, group.group.c_str()))
+                        return Wrong(error, L"group \"" + group.group + L"\" is named twice");
+                state.groups.push_back(std::move(group));
             }
         } else if (member.first == L"autoLogon") {
             if (value.kind != JsonValue::Kind::Null && value.kind != JsonValue::Kind::String)

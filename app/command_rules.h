@@ -184,8 +184,16 @@ struct DesiredAccount {
     std::vector<std::pair<std::wstring, std::wstring>> settings;
     std::wstring picture;     // a picture file, as `picture set` takes it; empty: left as it is
 };
+// A local group's members as a document asks for them: those to be in it
+// and those to be out of it; a member named in neither stays as it is.
+struct DesiredGroup {
+    std::wstring group;                  // its name or SID
+    std::vector<std::wstring> members;   // each a name, a SID or a RID ("#1001")
+    std::vector<std::wstring> absent;
+};
 struct DesiredState {
     std::vector<DesiredAccount> accounts;
+    std::vector<DesiredGroup> groups;
     bool autoLogonGiven = false;
     std::wstring autoLogon;          // empty: no automatic sign-in
     std::vector<std::wstring> mend;  // finding ids, as `doctor --fix` takes them

@@ -601,6 +601,220 @@ int AutoLogonStatus(CommandRun& run)
     return kExitDone;
 }
 
+// A group member as the output names it: by name, or by its SID alone
+// when it resolves to nothing.
+std::wstring MemberText(const GroupMember& member)
+{
+    return member.name.Text()[0] != L'\0' ? std::wstring(member.name.Text()) : std::wstring(member.sid.Text());
+}
+
+// The group named on the command line, or the refusal.
+bool RequireGroup(CommandRun& run, const wchar_t* nameOrSid, LocalGroup& group)
+{
+    if (FindLocalGroup(nameOrSid, group))
+        return true;
+    run.Say(L"there is no local group " + Quoted(nameOrSid));
+    return false;
+}
+
+int ListGroups(CommandRun& run)
+{
+    std::vector<LocalGroup> groups;
+    if (!ReadLocalGroups(groups)) {
+        run.Say(L"the local groups could not be read");
+        return kExitFailed;
+    }
+    if (run.Json())
+        run.Document().Key("groups").BeginArray();
+    for (LocalGroup& group : groups) {
+        const uint64_t count = group.members.size();
+        if (run.Json())
+            run.Document().BeginObject().Field("name", group.name.Text()).Field("sid", group.sid.Text())
+                .Field("memberCount", count).EndObject();
+        else
+            run.Line(Shown(group.name.Text()) + L"\t" + group.sid.Text() + L"\t" + std::to_wstring(count));
+    }
+    if (run.Json())
+        run.Document().EndArray();
+    return kExitDone;
+}
+
+int ShowGroup(CommandRun& run)
+{
+    LocalGroup group;
+    if (!RequireGroup(run, run.Argument(0), group))
+        return kExitNoSuchAccount;
+    if (!run.Json()) {
+        run.Line(Shown(group.name.Text()) + L"\t" + group.sid.Text());
+        for (const GroupMember& member : group.members)
+            run.Line(L"  " + Shown(MemberText(member)) + L"\t" + member.sid.Text());
+        return kExitDone;
+    }
+    JsonWriter& json = run.Document();
+    json.Key("group").BeginObject().Field("name", group.name.Text()).Field("sid", group.sid.Text());
+    json.Key("members").BeginArray();
+    for (const GroupMember& member : group.members) {
+        json.BeginObject().Key("name");
+        member.name.Text()[0] != L'\0' ? json.String(member.name.Text()) : json.Null();
+        json.Field("sid", member.sid.Text()).EndObject();
+    }
+    json.EndArray().EndObject();
+    return kExitDone;
+}
+
+// `group add` and `group remove`: every member is resolved and every guard
+// passed before the first change, so that a refusal changes nothing.
+int ChangeGroup(CommandRun& run, bool add)
+{
+    LocalGroup group;
+    if (!RequireGroup(run, run.Argument(0), group))
+        return kExitNoSuchAccount;
+    struct Wanted {
+        LocalSid sid;
+        GroupMember member;
+    };
+    std::vector<Wanted> changes;
+    std::vector<std::wstring> leaving;
+    for (size_t i = 1; i < run.Parsed().arguments.size(); ++i) {
+        Wanted wanted;
+        if (!ResolveGroupMember(run.Argument(i), wanted.sid, wanted.member)) {
+            run.Say(L"there is no account or group " + Quoted(run.Argument(i)) + L"; nothing was changed");
+            return kExitNoSuchAccount;
+        }
+        const bool isMember = std::any_of(group.members.begin(), group.members.end(), [&](const GroupMember& m) {
+            return EqualsNoCase(m.sid.Text(), wanted.member.sid.Text());
+        });
+        const bool listed = std::any_of(changes.begin(), changes.end(), [&](const Wanted& w) {
+            return EqualsNoCase(w.member.sid.Text(), wanted.member.sid.Text());
+        });
+        if (isMember == add || listed)
+            continue;
+        if (!add && wanted.member.name.Text()[0] != L'\0')
+            leaving.push_back(wanted.member.name.Text());
+        changes.push_back(std::move(wanted));
+    }
+    if (!leaving.empty() && IsAdministratorsSid(group.sid.Text()) && RemovesLastEnabledAdministrators(leaving)) {
+        run.Say(L"this would take the last enabled administrator account of this computer out of " +
+                Quoted(group.name.Text()) + L"; nothing was changed");
+        return kExitRefused;
+    }
+    if (changes.empty()) {
+        run.Say(L"nothing to change");
+        return kExitDone;
+    }
+    bool failed = false;
+    for (Wanted& wanted : changes) {
+        const std::wstring member = MemberText(wanted.member);
+        const std::wstring text = Quoted(member.c_str()) + (add ? L" added to " : L" removed from ") +
+                                  Quoted(group.name.Text());
+        NET_API_STATUS status = run.DryRun() ? NERR_Success : ChangeGroupMembership(group.name.Text(), wanted.sid.Get(), add);
+        if (status == NERR_Success) {
+            run.Change(text, group.name.Text(), L"members", add ? L"" : member, add ? member : L"");
+        } else if (status != ERROR_MEMBER_IN_ALIAS && status != ERROR_MEMBER_NOT_IN_ALIAS) {
+            run.NotDone(text);
+            if (status == ERROR_NO_SUCH_MEMBER || status == ERROR_INVALID_MEMBER)
+                run.Say(Quoted(member.c_str()) + L" cannot be a member of a local group");
+            failed = true;
+        }
+    }
+    return failed ? kExitFailed : kExitDone;
+}
+
+int GroupAdd(CommandRun& run)
+{
+    return ChangeGroup(run, true);
+}
+
+int GroupRemove(CommandRun& run)
+{
+    return ChangeGroup(run, false);
+}
+
+int RenameVerb(CommandRun& run)
+{
+    const wchar_t* name = run.Argument(0);
+    const wchar_t* newName = run.Argument(1);
+    if (wcscmp(name, newName) == 0) {
+        run.Say(L"the account is named " + Quoted(name) + L" already; nothing to change");
+        return kExitDone;
+    }
+    NewAccountNameProblem problem = NewAccountNameProblem::None;
+    switch (CheckAccountRename(name, newName, problem)) {
+    case RenameRefusal::None: break;
+    case RenameRefusal::NoSuchAccount:
+        // Run again after it was done: the new name is there, the old gone.
+        if (AccountExists(newName)) {
+            run.Say(L"there is no account " + Quoted(name) + L" and an account " + Quoted(newName) +
+                    L" exists: taken as renamed already; nothing to change");
+            return kExitDone;
+        }
+        run.Say(L"there is no local account " + Quoted(name));
+        return kExitNoSuchAccount;
+    case RenameRefusal::BadName: {
+        std::wstring why = NameProblemText(problem);
+        if (problem == NewAccountNameProblem::ForbiddenCharacter)
+            why += std::wstring(L": ") + kForbiddenNameCharacters;
+        run.Say(L"the name " + Quoted(newName) + L" cannot be used: " + why + L"; nothing was changed");
+        return kExitRefused;
+    }
+    case RenameRefusal::Taken:
+        run.Say(L"an account or group named " + Quoted(newName) + L" already exists; nothing was changed");
+        return kExitRefused;
+    }
+    WString sid, profile;
+    GetAccountSidAndProfile(name, sid, &profile);
+    const bool signsIn = EqualsNoCase(GetAutoLogonUserName().Text(), name);
+    const RenameResult result = run.DryRun() ? RenameResult::Done : RenameAccount(name, newName);
+    if (result == RenameResult::Failed) {
+        run.Say(L"the account could not be renamed; nothing was changed");
+        return kExitFailed;
+    }
+    run.Change(L"account " + Quoted(name) + L" renamed to " + Quoted(newName), newName, L"name", name, newName);
+    const std::wstring signIn = L"automatic sign-in follows to " + Quoted(newName);
+    if (result == RenameResult::SignInNotFollowed) {
+        run.NotDone(signIn);
+        run.Say(L"the automatic sign-in still names " + Quoted(name) + L": set it again with \"autologon set\"");
+        return kExitFailed;
+    }
+    if (signsIn)
+        run.Change(signIn, L"autologon", L"account", name, newName);
+    if (!profile.IsEmpty()) {
+        const std::wstring kept = L"the profile folder keeps its name: " + Shown(Quoted(profile.Text()));
+        run.Json() ? run.Say(kept) : run.Line(kept);
+    }
+    return kExitDone;
+}
+
+int AutoLogonSetVerb(CommandRun& run)
+{
+    const wchar_t* countText = run.Parsed().Value(L"--count");
+    if (countText == nullptr)
+        return AutoLogonSet(run);
+    // Digits only, and no more sign-ins than a DWORD counts.
+    wchar_t* end = nullptr;
+    const unsigned long long count = wcstoull(countText, &end, 10);
+    if (*countText < L'0' || *countText > L'9' || *end != L'\0' || count > 0xFFFFFFFFull) {
+        run.Say(L"--count takes a number of sign-ins (0 to 4294967295)");
+        return kExitUsage;
+    }
+    // The sign-in itself first, as `autologon set` alone sets it.
+    const int set = AutoLogonSet(run);
+    if (set != kExitDone)
+        return set;
+    DWORD before = 0;
+    const bool present = ReadAutoLogonCount(before);
+    if (present && before == count)
+        return kExitDone;
+    const std::wstring text = L"automatic sign-ins left: " + std::to_wstring(count);
+    if (!run.DryRun() && !SetAutoLogonCount(static_cast<DWORD>(count))) {
+        run.NotDone(text);
+        run.Say(L"the number of automatic sign-ins could not be written");
+        return kExitFailed;
+    }
+    run.Change(text, L"autologon", L"count", present ? std::to_wstring(before) : L"", std::to_wstring(count));
+    return kExitDone;
+}
+
 // GDI+ only for the verbs that draw: the others start without it.
 class GdiplusSession {
 public:
@@ -1537,6 +1751,18 @@ int Apply(CommandRun& run)
         else
             exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"picture", account.name, PictureSet, picture));
     }
+    // After the accounts, which a group may name.
+    for (const DesiredGroup& group : state.groups) {
+        for (bool add : {true, false}) {
+            const std::vector<std::wstring>& members = add ? group.members : group.absent;
+            if (members.empty())
+                continue;
+            ParsedCommand part = PartLine(group.group);
+            part.arguments.insert(part.arguments.end(), members.begin(), members.end());
+            exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"group", group.group, add ? GroupAdd : GroupRemove,
+                                                 part));
+        }
+    }
     if (state.autoLogonGiven) {
         // Off is off: the system leaves the last user's name behind on its own.
         if (state.autoLogon.empty() && !IsAutoLogonConfigured())
@@ -1574,7 +1800,7 @@ int Apply(CommandRun& run)
 
 // The machine's accounts and automatic sign-in as a desired-state document
 // that `apply` takes.
-void WriteState(JsonWriter& json, std::vector<AccountSummary>& accounts)
+void WriteState(JsonWriter& json, std::vector<AccountSummary>& accounts, const std::vector<LocalGroup>& groups)
 {
     std::vector<const wchar_t*> names;
     for (const AccountSummary& account : accounts)
@@ -1597,6 +1823,15 @@ void WriteState(JsonWriter& json, std::vector<AccountSummary>& accounts)
         }
         json.EndObject();
     }
+    json.EndArray().Key("groups").BeginArray();
+    // By SID, so that the document means the same groups in any language;
+    // a member that names nothing by its SID, which is what it is now.
+    for (const LocalGroup& group : groups) {
+        json.BeginObject().Field("group", group.sid.Text()).Key("members").BeginArray();
+        for (const GroupMember& member : group.members)
+            json.String(MemberText(member));
+        json.EndArray().EndObject();
+    }
     json.EndArray().Key("autoLogon");
     WString autoLogon = GetAutoLogonUserName();
     IsAutoLogonConfigured() && !autoLogon.IsEmpty() ? json.String(autoLogon.Text()) : json.Null();
@@ -1611,13 +1846,18 @@ int Export(CommandRun& run)
         run.Say(L"the accounts could not be read");
         return kExitFailed;
     }
+    std::vector<LocalGroup> groups;
+    if (!ReadLocalGroups(groups)) {
+        run.Say(L"the local groups could not be read");
+        return kExitFailed;
+    }
     if (run.Json()) {
         run.Document().Key("state");
-        WriteState(run.Document(), accounts);
+        WriteState(run.Document(), accounts, groups);
         return kExitDone;
     }
     JsonWriter json;
-    WriteState(json, accounts);
+    WriteState(json, accounts, groups);
     run.Line(std::wstring(json.Text().begin(), json.Text().end()));   // plain ASCII
     return kExitDone;
 }
@@ -1633,6 +1873,7 @@ const CommandOption kSetOptions[] = {
     {L"--password-never-expires", true, L"yes|no"},
     {L"--hidden", true, L"yes|no"},
 };
+const CommandOption kAutoLogonOptions[] = {{L"--count", true, nullptr}};
 const CommandOption kPictureOptions[] = {{L"--fit", true, L"center|crop|stretch"}};
 const CommandOption kCreateOptions[] = {
     {L"--full-name", true, nullptr},
@@ -1679,17 +1920,28 @@ const CommandVerb kCommandVerbs[] = {
      L"as a change: comparing would be a sign-in, which counts toward the lock-out", true, PasswordSet},
     {{L"password remove", L"NAME", 1, 1, nullptr, 0, true, false},
      L"removes the password; always reported as a change, as for password set", true, PasswordRemove},
-    {{L"autologon set", L"NAME", 1, 1, nullptr, 0, true, false},
-     L"the computer signs in as NAME (password from standard input or typed)", true, AutoLogonSet},
+    {{L"autologon set", L"NAME", 1, 1, OPTIONS(kAutoLogonOptions), true, false},
+     L"the computer signs in as NAME (password from standard input or typed); with --count only that many "
+     L"times", true, AutoLogonSetVerb},
     {{L"autologon clear", L"", 0, 0, nullptr, 0, true, false}, L"no automatic sign-in", true, AutoLogonClear},
     {{L"autologon status", L"", 0, 0, nullptr, 0, false, false}, L"the account of the automatic sign-in", false,
      AutoLogonStatus},
+    {{L"rename", L"NAME NEWNAME", 2, 2, nullptr, 0, true, false},
+     L"renames the account (its profile folder keeps its name)", true, RenameVerb},
+    {{L"groups", L"", 0, 0, nullptr, 0, false, false}, L"every local group, its SID and its member count", false,
+     ListGroups},
+    {{L"group show", L"GROUP", 1, 1, nullptr, 0, false, false},
+     L"the group's members by name and SID (by SID alone where it names nothing)", false, ShowGroup},
+    {{L"group add", L"GROUP MEMBER...", 2, 32, nullptr, 0, true, false},
+     L"makes each account or group a member (group and members by name or SID)", true, GroupAdd},
+    {{L"group remove", L"GROUP MEMBER...", 2, 32, nullptr, 0, true, false},
+     L"takes each member out of the group (a deleted account's by its SID)", true, GroupRemove},
     {{L"picture set", L"NAME FILE", 2, 2, OPTIONS(kPictureOptions), true, false},
      L"the account's picture from a file (unchanged when the stored picture already is the same, pixel for "
      L"pixel)", true, PictureSet},
     {{L"picture default", L"NAME", 1, 1, nullptr, 0, true, false}, L"the picture a new account gets", true,
      PictureDefault},
-    {{L"create", L"NAME", 1, 1, OPTIONS(kCreateOptions), true, false},
+    {{L"create", L"NEWNAME", 1, 1, OPTIONS(kCreateOptions), true, false},
      L"a new account with its profile (password from standard input with --password-stdin)", true, CreateNew},
     {{L"delete", L"NAME", 1, 1, OPTIONS(kDeleteOptions), true, true},
      L"deletes the account and its profile folder (--keep-files keeps the folder)", true, DeleteExisting},

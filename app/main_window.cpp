@@ -205,6 +205,9 @@ void AddPanel(MainWindow& window)
     };
     for (const Button& button : buttons)
         *button.id = window.AddButton(button.text, button.x, button.y, button.width, 26, -1);
+    // Between the type and the boxes: the type follows from the groups.
+    ids.memberOfLabel = window.AddLabel(L"", 395, 190, 255, 18, WS_VISIBLE | SS_ENDELLIPSIS | SS_NOPREFIX);
+    ids.groupsButton = window.AddButton(L"Groups...", 655, 187, 75, 22, -1);
 }
 
 void SetAccelerators(MainWindow& window)
@@ -314,14 +317,32 @@ void OpenPersonalFolders(MainWindow& window, const wchar_t* name)
     window.Unlock();
 }
 
+// "Groups...": the account's memberships; its type may have changed with them.
+void OpenGroups(MainWindow& window, const wchar_t* name)
+{
+    window.Lock();
+    bool changed;
+    {
+        UniqueIcon icon = window.RowIcon(window.selectedRow);
+        changed = GroupsDialog(window, icon.Get(), name);
+    }
+    window.Unlock();
+    if (changed)
+        ShowAccountDetails(window.Panel(), window.selectedRow);
+}
+
 // "Save changes": the panel's choices applied, then the account shown afresh.
 void SaveChanges(MainWindow& window)
 {
     int row = window.selectedRow;
-    WString name, display;
-    AccountSettingsChoice choice = ReadSettingsChoice(window.Panel(), name, display);
+    WString name, display, newName;
+    AccountSettingsChoice choice = ReadSettingsChoice(window.Panel(), row, name, display, newName);
     UniqueIcon icon = window.RowIcon(row);
-    if (ApplyAccountSettings(window, choice, window.groupNames, icon.Get()).confirmed)
+    const SettingsOutcome outcome = ApplyAccountSettings(window, choice, window.groupNames, icon.Get());
+    const ControlEntry* list = window.Control(window.ids.accountList);
+    if (outcome.renamed && list != nullptr)
+        SetListCellText(list->handle, row, 1, newName.Text());
+    if (outcome.confirmed)
         ShowAccountDetails(window.Panel(), row);
 }
 
@@ -459,7 +480,7 @@ bool Dispatch(MainWindow& window, int32_t event)
         return true;
     }
 
-    WString name = window.GetText(ids.accountNameField);
+    WString name = RowAccountName(window.Panel(), window.selectedRow);
     if (name.IsEmpty())
         return true;
     if (event == ids.foldersButton)
@@ -474,6 +495,8 @@ bool Dispatch(MainWindow& window, int32_t event)
         DeleteSelectedAccount(window, name.Text());
     else if (event == ids.pictureButton)
         ChangePicture(window, name.Text());
+    else if (event == ids.groupsButton)
+        OpenGroups(window, name.Text());
     return true;
 }
 

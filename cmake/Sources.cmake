@@ -92,8 +92,10 @@ set(VANTRELL_WINDOWS_SOURCES
   accounts/personal_folders_dialog.cpp
   accounts/create_account.cpp
   accounts/delete_account.cpp
+  accounts/rename_account.cpp
   accounts/create_account_dialog.cpp
   accounts/delete_account_dialog.cpp
+  accounts/groups_dialog.cpp
 )
 
 # The machine's services as the product reaches them: the system's own.

@@ -253,7 +253,7 @@ std::wstring ComputerName()
 // The built-in aliases by their names as the system gives them.
 DWORD AliasRidByName(const wchar_t* name)
 {
-    for (DWORD rid : {sandbox::kAdministratorsRid, sandbox::kUsersRid, sandbox::kGuestsRid}) {
+    for (DWORD rid : sandbox::kAliasRids) {
         std::wstring text = L"S-1-5-32-" + std::to_wstring(rid);
         PSID sid = nullptr;
         if (!ConvertStringSidToSidW(text.c_str(), &sid))
@@ -281,6 +281,20 @@ std::wstring AliasName(DWORD rid)
     DWORD aliasLength = ARRAYSIZE(alias), domainLength = ARRAYSIZE(domain);
     SID_NAME_USE use;
     return ::LookupAccountSidW(nullptr, sid, alias, &aliasLength, domain, &domainLength, &use) ? alias : L"";
+}
+
+// What the system's own lookup takes a SID outside this computer's domain
+// for; SidTypeUnknown when it names nothing.
+SID_NAME_USE WellKnownUse(const std::wstring& text)
+{
+    PSID sid = nullptr;
+    if (!ConvertStringSidToSidW(text.c_str(), &sid))
+        return SidTypeUnknown;
+    UniqueLocalMemory holder(sid);
+    wchar_t name[256], domain[256];
+    DWORD nameLength = ARRAYSIZE(name), domainLength = ARRAYSIZE(domain);
+    SID_NAME_USE use = SidTypeUnknown;
+    return ::LookupAccountSidW(nullptr, sid, name, &nameLength, domain, &domainLength, &use) ? use : SidTypeUnknown;
 }
 
 // The member SIDs of a group call, checked before anything changes.
@@ -311,8 +325,17 @@ NET_API_STATUS MemberSids(DWORD level, LPBYTE buf, DWORD count, std::vector<std:
         Account account;
         DWORD rid = sandbox::RidOfSid(sid);
         bool bareMember = level == 0 && memberOf != 0 && sandbox::IsMember(memberOf, sid);
-        if (!bareMember && (rid == 0 || !sandbox::FindAccountByRid(rid, &account)))
+        if (!bareMember && rid == 0) {
+            // Not this computer's: one of the system's well-known principals
+            // may be a member; a local group may not, nor what names nothing.
+            SID_NAME_USE use = WellKnownUse(sid);
+            if (use == SidTypeAlias)
+                return ERROR_INVALID_MEMBER;
+            if (use != SidTypeWellKnownGroup && use != SidTypeUser)
+                return ERROR_NO_SUCH_MEMBER;
+        } else if (!bareMember && !sandbox::FindAccountByRid(rid, &account)) {
             return ERROR_NO_SUCH_MEMBER;
+        }
         sids->push_back(sid);
     }
     return NERR_Success;
@@ -470,6 +493,8 @@ NET_API_STATUS NetUserSetInfo(LPCWSTR servername, LPCWSTR username, DWORD level,
             return refuse(USER_NAME_PARMNUM, NERR_BadUsername);
         if (sandbox::FindAccount(newName, &other) && other.rid != a.rid)
             return NERR_UserExists;
+        if (AliasRidByName(newName) != 0)
+            return NERR_GroupExists;
         sandbox::RemoveAccount(a.name);
         a.name = newName;
         break;
@@ -669,7 +694,7 @@ NET_API_STATUS NetLocalGroupEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr
         return ERROR_INVALID_LEVEL;
     *bufptr = nullptr;
     std::vector<std::wstring> names;
-    for (DWORD rid : {sandbox::kAdministratorsRid, sandbox::kUsersRid, sandbox::kGuestsRid})
+    for (DWORD rid : sandbox::kAliasRids)
         names.push_back(AliasName(rid));
     // One page holds them all: the resume handle comes back as 0.
     size_t record = level == 0 ? sizeof(LOCALGROUP_INFO_0) : sizeof(LOCALGROUP_INFO_1);

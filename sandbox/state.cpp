@@ -362,7 +362,7 @@ bool RemoveMember(DWORD aliasRid, const std::wstring& sid)
 
 void RemoveFromAllAliases(const std::wstring& sid)
 {
-    for (DWORD rid : {kAdministratorsRid, kUsersRid, kGuestsRid})
+    for (DWORD rid : kAliasRids)
         RemoveMember(rid, sid);
 }
 

@@ -47,6 +47,10 @@ inline constexpr wchar_t kFolderPathSetter[] = L"FolderPathSetter";    // 0: ord
 inline constexpr DWORD kAdministratorsRid = DOMAIN_ALIAS_RID_ADMINS;   // 544
 inline constexpr DWORD kUsersRid = DOMAIN_ALIAS_RID_USERS;             // 545
 inline constexpr DWORD kGuestsRid = DOMAIN_ALIAS_RID_GUESTS;           // 546
+// Every built-in alias of the simulated machine: the three above and the
+// ones an administrator adds people to besides, as a fresh system has them.
+inline constexpr DWORD kAliasRids[] = {kAdministratorsRid, kUsersRid, kGuestsRid, DOMAIN_ALIAS_RID_POWER_USERS,
+                                       DOMAIN_ALIAS_RID_BACKUP_OPS, DOMAIN_ALIAS_RID_REMOTE_DESKTOP_USERS};
 
 struct Account {
     std::wstring name;

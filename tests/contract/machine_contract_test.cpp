@@ -142,6 +142,21 @@ std::vector<std::wstring> MemberSidsOf(const std::wstring& group, NET_API_STATUS
     return sids;
 }
 
+// The local groups' names, as one enumeration of the first page lists them;
+// none when the enumeration fails.
+std::vector<std::wstring> ListedGroups()
+{
+    std::vector<std::wstring> names;
+    DWORD_PTR resume = 0;
+    LPBYTE groups = nullptr;
+    DWORD read = 0, total = 0;
+    if (machine::NetLocalGroupEnum(nullptr, 0, &groups, MAX_PREFERRED_LENGTH, &read, &total, &resume) == NERR_Success)
+        for (DWORD i = 0; i < read; ++i)
+            names.push_back(reinterpret_cast<LOCALGROUP_INFO_0*>(groups)[i].lgrpi0_name);
+    machine::NetApiBufferFree(groups);
+    return names;
+}
+
 class MachineContract : public ::testing::Test {
 protected:
     void SetUp() override
@@ -413,17 +428,8 @@ TEST_F(MachineContract, TypeComesFromGroupMembership)
     EXPECT_EQ(static_cast<DWORD>(USER_PRIV_ADMIN), info.usri3_priv);
 
     // The groups are listed by name, and a group's members by SID.
-    bool listed = false;
-    DWORD_PTR resume = 0;
-    LPBYTE groups = nullptr;
-    DWORD read = 0, total = 0;
-    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
-              machine::NetLocalGroupEnum(nullptr, 0, &groups, MAX_PREFERRED_LENGTH, &read, &total, &resume));
-    for (DWORD i = 0; i < read; ++i)
-        listed = listed || GroupName(WinBuiltinAdministratorsSid) ==
-                               reinterpret_cast<LOCALGROUP_INFO_0*>(groups)[i].lgrpi0_name;
-    machine::NetApiBufferFree(groups);
-    EXPECT_TRUE(listed);
+    const std::vector<std::wstring> listed = ListedGroups();
+    EXPECT_EQ(1, std::count(listed.begin(), listed.end(), GroupName(WinBuiltinAdministratorsSid)));
     NET_API_STATUS membersStatus = 0;
     std::vector<std::wstring> members = MemberSidsOf(GroupName(WinBuiltinAdministratorsSid), &membersStatus);
     EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success), membersStatus);
@@ -441,6 +447,49 @@ TEST_F(MachineContract, TypeComesFromGroupMembership)
     EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success), Group(false, WinBuiltinAdministratorsSid, member));
     ASSERT_TRUE(Read(name, &info));
     EXPECT_EQ(static_cast<DWORD>(USER_PRIV_GUEST), info.usri3_priv);
+}
+
+// Beyond the three groups of the account types: every built-in group is
+// listed, takes the system's well-known principals as members by SID, and
+// refuses another local group or a SID that names nothing.
+TEST_F(MachineContract, GroupsTakeWellKnownMembersBySidButNoGroup)
+{
+    auto wellKnown = [](WELL_KNOWN_SID_TYPE type) {
+        LookedUp sid;
+        DWORD size = sizeof(sid.sid);
+        sid.found = CreateWellKnownSid(type, nullptr, sid.sid, &size) != FALSE;
+        return sid;
+    };
+    const std::vector<std::wstring> listed = ListedGroups();
+    const WELL_KNOWN_SID_TYPE group = WinBuiltinRemoteDesktopUsersSid;
+    ASSERT_EQ(1, std::count(listed.begin(), listed.end(), GroupName(group))) << Narrow(GroupName(group));
+
+    const LookedUp interactive = wellKnown(WinInteractiveSid);
+    ASSERT_TRUE(interactive.found);
+    struct Step {
+        bool add;
+        const LookedUp& member;
+        NET_API_STATUS status;
+    } const steps[] = {
+        {true, interactive, NERR_Success},
+        {true, interactive, ERROR_MEMBER_IN_ALIAS},
+        {false, interactive, NERR_Success},
+        {false, interactive, ERROR_MEMBER_NOT_IN_ALIAS},
+        {true, wellKnown(WinBuiltinUsersSid), ERROR_INVALID_MEMBER},
+    };
+    for (const Step& step : steps)
+        EXPECT_EQ(step.status, Group(step.add, group, step.member)) << (step.add ? "add" : "remove");
+
+    LookedUp nobody;
+    PSID unknown = nullptr;
+    ASSERT_TRUE(ConvertStringSidToSidW(L"S-1-5-21-1-2-3-4242", &unknown));
+    CopySid(sizeof(nobody.sid), nobody.sid, unknown);
+    LocalFree(unknown);
+    EXPECT_EQ(static_cast<NET_API_STATUS>(ERROR_NO_SUCH_MEMBER), Group(true, group, nobody));
+    NET_API_STATUS status = 0;
+    const std::vector<std::wstring> members = MemberSidsOf(GroupName(group), &status);
+    EXPECT_EQ(0, std::count(members.begin(), members.end(), L"S-1-5-4"));
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success), status);
 }
 
 TEST_F(MachineContract, AccountRightsHideAndShowAnAccount)

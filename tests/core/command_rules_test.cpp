@@ -182,7 +182,13 @@ TEST(ReadDesiredState, TakesTheSchemaAndRefusesEverythingElse)
 {
     struct { std::string text; const wchar_t* errorPart; } const cases[] = {
         {"{\"schemaVersion\":1,\"accounts\":[{\"name\":\"a\",\"hidden\":true,\"type\":\"guest\"},"
-         "{\"name\":\"b\",\"present\":false,\"keepFiles\":true}],\"autoLogon\":null,\"mend\":[\"x\"]}", nullptr},
+         "{\"name\":\"b\",\"present\":false,\"keepFiles\":true}],\"autoLogon\":null,\"mend\":[\"x\"],"
+         "\"groups\":[{\"group\":\"S-1-5-32-555\",\"members\":[\"a\",\"#1001\"],\"absent\":[\"c\"]}]}", nullptr},
+        {"{\"schemaVersion\":1,\"groups\":[{\"members\":[\"a\"]}]}", L"names its \"group\""},
+        {"{\"schemaVersion\":1,\"groups\":[{\"group\":\"g\",\"members\":[\"a\"],\"absent\":[\"A\"]}]}", L"named twice"},
+        {"{\"schemaVersion\":1,\"groups\":[{\"group\":\"g\"},{\"group\":\"G\"}]}", L"named twice"},
+        {"{\"schemaVersion\":1,\"groups\":[{\"group\":\"g\",\"member\":[]}]}", L"no member \"member\""},
+        {"{\"schemaVersion\":1,\"groups\":[{\"group\":\"g\",\"members\":[\"\"]}]}", L"list of members"},
         {"{\"accounts\":[]}", L"schemaVersion is not 1"}, {"{\"schemaVersion\":2}", L"schemaVersion is not 1"},
         {"{\"schemaVersion\":1,\"users\":[]}", L"no member \"users\""},
         {"{\"schemaVersion\":1,\"accounts\":[{\"name\":\"a\",\"hiden\":true}]}", L"no member \"hiden\""},
@@ -209,6 +215,9 @@ TEST(ReadDesiredState, TakesTheSchemaAndRefusesEverythingElse)
         EXPECT_TRUE(!state.accounts[1].present && state.accounts[1].keepFiles);
         EXPECT_TRUE(state.autoLogonGiven && state.autoLogon.empty());
         EXPECT_EQ(std::vector<std::wstring>{L"x"}, state.mend);
+        ASSERT_EQ(1u, state.groups.size());
+        EXPECT_EQ((std::vector<std::wstring>{L"a", L"#1001"}), state.groups[0].members);
+        EXPECT_EQ(std::vector<std::wstring>{L"c"}, state.groups[0].absent);
     }
 }
 

@@ -17,12 +17,16 @@
 #include <vector>
 
 #include "accounts/account_lifecycle.h"
+#include "accounts/account_rules.h"
+#include "accounts/groups.h"
+#include "accounts/lookup.h"
 #include "accounts/pictures.h"
 #include "app/main_window.h"
 #include "platform/machine.h"
 #include "sandbox/profiles.h"
 #include "sandbox/sandbox.h"
 #include "sandbox/state.h"
+#include "tests/narrow.h"
 #include "tests/win/main_window_screen.h"
 #include "tests/win/screen_capture.h"
 #include "tests/win/test_support.h"
@@ -527,4 +531,68 @@ TEST_F(AccountDialogs, DeletionClearsTheSignInNameAndNamesAFolderItKept)
     std::filesystem::remove_all(outside, ignored);
     EXPECT_EQ(L"", RegText(HKEY_LOCAL_MACHINE, kWinlogon, L"DefaultUserName"));
     EXPECT_TRUE(KeyOpens(HKEY_LOCAL_MACHINE, entry)) << "the entry of a folder that stays stays too";
+}
+
+// The account's groups as the system lists them.
+static std::vector<std::wstring> GroupsOf(const wchar_t* account)
+{
+    WString sid;
+    std::vector<WString> groups;
+    std::vector<std::wstring> names;
+    if (GetAccountSidAndProfile(account, sid, nullptr) && ReadAccountGroups(sid.Text(), groups))
+        for (const WString& group : groups)
+            names.emplace_back(group.Text());
+    return names;
+}
+
+// The groups dialog adds the account to the group chosen and takes it out of
+// the one selected, and the panel's "Member of" follows; the last enabled
+// administrator stays in Administrators, and the operator is told why.
+TEST_F(AccountDialogs, GroupsAreJoinedAndLeftButNeverTheLastAdministrators)
+{
+    ASSERT_TRUE(SetAccountType(sandbox::ProcessUserName().c_str(), kPrivilegeUser, nullptr));
+    std::wstring told;
+    Run([&](Screen& screen, HWND) {
+        struct Step {
+            const wchar_t* account;
+            const wchar_t* group;
+            const wchar_t* button;
+        } const steps[] = {
+            {L"lchen", L"Remote Desktop Users", L"Add"},
+            {L"lchen", L"Users", L"Remove from group"},
+            {L"mhartley", L"Administrators", L"Remove from group"},
+        };
+        for (const Step& step : steps) {
+            HWND dialog = OpenDialog(screen, &MainWindowControls::groupsButton, step.account);
+            ASSERT_NE(nullptr, dialog) << Narrow(step.account);
+            HWND choice = Children(dialog, L"ComboBox").at(0);
+            HWND list = Children(dialog, L"SysListView32").at(0);
+            if (std::wstring(step.button) == L"Add") {
+                SendMessageW(choice, CB_SELECTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(step.group));
+            } else {
+                LVFINDINFOW find{LVFI_STRING, step.group};
+                const LRESULT row = SendMessageW(list, LVM_FINDITEMW, static_cast<WPARAM>(-1),
+                                                 reinterpret_cast<LPARAM>(&find));
+                LVITEMW item{};
+                item.stateMask = item.state = LVIS_SELECTED | LVIS_FOCUSED;
+                SendMessageW(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
+            }
+            Press(dialog, step.button);
+            if (std::wstring(step.account) == L"mhartley")
+                told = screen.Answer(L"OK", dialog);
+            else
+                EXPECT_TRUE(WaitFor([&] {
+                    return SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) == static_cast<LRESULT>(GroupsOf(step.account).size());
+                }));
+            Press(dialog, L"Close");
+            EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
+        }
+        ASSERT_TRUE(screen.Select(L"lchen"));
+        EXPECT_TRUE(WaitFor([&] { return screen.Text(screen.Ids().memberOfLabel) == L"Member of: Remote Desktop Users"; }))
+            << Narrow(screen.Text(screen.Ids().memberOfLabel));
+    });
+    EXPECT_EQ(std::vector<std::wstring>{L"Remote Desktop Users"}, GroupsOf(L"lchen"));
+    EXPECT_EQ(std::vector<std::wstring>{L"Administrators"}, GroupsOf(L"mhartley"));
+    EXPECT_EQ(L"This is the last enabled administrator account of this computer.\r\nIt stays a member of this group.",
+              told);
 }

@@ -36,6 +36,10 @@ run frobnicate
 run set lchen --password=x
 run repair schedule jokafor --no-restart --yes --dry-run
 run export
+run groups
+run group show S-1-5-32-544
+run group add Administrators lchen '#1005' --dry-run
+run rename '#1003' lin --dry-run
 "$launcher" ./vantrell-sandbox.exe export </dev/null >"$out/state.json" 2>/dev/null
 run apply "Z:$out/state.json" --dry-run
 run apply "Z:$out/missing.json"
@@ -46,6 +50,7 @@ run folders move "$(id -un)" Documents 'C:\windows\docs' --yes
 "$launcher" ./sandbox-tool.exe reset health >/dev/null 2>&1 || exit 1
 run doctor
 run doctor --fix-safe --dry-run
+run group show Users
 run doctor --fix orphan-group-member --yes
 python3 - "$schema" "$out" "$n" <<'PY'
 import json, os, sys, jsonschema

@@ -286,6 +286,24 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
          L"repair plan jokafor", true, 3, "does not lie inside the profiles folder"},
         {L"default", lastAdministrator, L"set mhartley --type standard", true, 3, "last enabled administrator"},
         {L"default", lastAdministrator, L"delete mhartley --yes", true, 3, "last enabled administrator"},
+        {L"default", lastAdministrator, L"group remove S-1-5-32-544 mhartley", true, 3, "last enabled administrator"},
+        {L"default", nullptr, L"group remove Administrators " + user + L" #1001 lchen", true, 3,
+         "last enabled administrator"},
+        {L"default", nullptr, L"show #999", false, 6, "no such account"},
+        {L"default", nullptr, L"set #5x --disabled yes", false, 6, "no such account"},
+        {L"default", nullptr, L"set S-1-5-32-544 --disabled yes", false, 6, "no such account"},
+        {L"default", nullptr, L"delete S-1-5-21-1-2-3-1001 --yes --json", false, 6, "no such account"},
+        {L"default", nullptr, L"groups --json", false, 0, "{\"name\":\"Administrators\",\"sid\":\"S-1-5-32-544\","
+                                                          "\"memberCount\":3}"},
+        {L"default", nullptr, L"group show Nobodies", false, 6, "no local group"},
+        {L"default", nullptr, L"group add Administrators lchen nobody", false, 6, "no account or group \"nobody\""},
+        {L"default", nullptr, L"group add Guests S-1-5-32-545", false, 4, "cannot be a member"},
+        {L"health", nullptr, L"group show S-1-5-32-545 --json", false, 0, "{\"name\":null,\"sid\":\"S-1-5-21-"},
+        {L"default", nullptr, L"rename lchen JOKAFOR", false, 3, "already exists"},
+        {L"default", nullptr, L"rename #1003 Users", false, 3, "already exists"},
+        {L"default", nullptr, L"rename lchen bad,name", false, 3, "cannot be used"},
+        {L"default", nullptr, L"rename nobody somebody", false, 6, "no local account"},
+        {L"auto-logon", nullptr, L"autologon set jokafor --count -1", false, 2, "--count takes"},
     };
     SavedShellFolders saved;
     saved.Save();
@@ -344,8 +362,12 @@ TEST(CommandMode, ChangesWhatTheDryRunSaid)
 
     const std::wstring before = MachineSnapshot();
     Outcome dry = RunProgram(L"set lchen --full-name \"Li Chen\" --hidden yes --dry-run");
-    Outcome real = RunProgram(L"set lchen --full-name \"Li Chen\" --hidden yes");
+    // Addressed by its SID, the account is still named by its name.
+    WString lchenSid;
+    GetAccountSidAndProfile(L"lchen", lchenSid, nullptr);
+    Outcome real = RunProgram(L"set " + std::wstring(lchenSid.Text()) + L" --full-name \"Li Chen\" --hidden yes");
     EXPECT_EQ(0u, real.exitCode) << Show(real);
+    EXPECT_NE(std::string::npos, real.out.find("of \"lchen\" to")) << Show(real);
     EXPECT_FALSE(before == MachineSnapshot());
     EXPECT_NE(std::string::npos, dry.out.find("would: full name")) << Show(dry);
     EXPECT_NE(std::string::npos, real.out.find("done: full name")) << Show(real);
@@ -396,6 +418,8 @@ std::wstring DesiredStateFile()
                         picture + "},"
                         "{\"name\": \"jokafor\", \"present\": false, \"keepFiles\": true},"
                         "{\"name\": \"gone-long-ago\", \"present\": false}],"
+                        "\"groups\": [{\"group\": \"S-1-5-32-555\", \"members\": [\"lchen\", \"#1005\"]},"
+                        " {\"group\": \"Users\", \"absent\": [\"skowalski\"]}],"
                         "\"autoLogon\": \"lchen\", \"mend\": [\"orphan-group-member\"]}");
     return path;
 }
@@ -423,6 +447,11 @@ TEST(CommandMode, EachVerbTwiceChangesOnlyOnce)
         {L"auto-logon", L"autologon clear", ""},
         {L"corrupted-profile", L"profile-keys --repair", ""},
         {L"health", L"doctor --fix orphan-group-member orphan-right --yes", ""},
+        {L"default", L"rename #1003 lin", ""},
+        {L"auto-logon", L"rename jokafor jo", ""},
+        {L"default", L"group add S-1-5-32-555 lchen #1002 S-1-5-4 lchen", ""},
+        {L"default", L"group remove Administrators mhartley", ""},
+        {L"auto-logon", L"autologon set jokafor --count 3", "Another-Pass\n"},
     };
     for (const Case& c : cases) {
         const std::string label = Narrow(c.scenario) + ": " + Narrow(c.arguments);

@@ -17,6 +17,7 @@
 #include "accounts/account_settings.h"
 #include "accounts/groups.h"
 #include "accounts/lookup.h"
+#include "accounts/passwords.h"
 #include "accounts/pictures.h"
 #include "accounts/profile_keys.h"
 #include "app/main_window.h"
@@ -106,7 +107,7 @@ TEST_F(MainWindowRun, PanelShowsEveryKindOfAccount)
                     << what;
                 ASSERT_TRUE(screen.Select(account)) << what << ": no panel for the row";
                 EXPECT_EQ(c.display, screen.Text(ids.displayNameField)) << what;
-                EXPECT_FALSE(screen.Enabled(ids.accountNameField)) << what;
+                EXPECT_TRUE(screen.Enabled(ids.accountNameField)) << what;
                 EXPECT_EQ(c.privilege, screen.Selection(ids.privilegeList)) << what;
                 struct Expect {
                     const char* control;
@@ -268,6 +269,51 @@ TEST_F(MainWindowRun, SavingOneBoxChangesOnlyWhatItSays)
         SCOPED_TRACE(Narrow(c.account));
         c.stored();
     }
+}
+
+// A new name in the name field is refused with its reason before anything
+// is asked, or taken last on "Yes"; every other button stays with the
+// selected account, whatever the field says.
+TEST_F(MainWindowRun, SavingANewNameRenamesTheAccountOrSaysWhyNot)
+{
+    ASSERT_EQ(AutoLogonResult::Done, SetAutoLogon(L"lchen", L"Chen-Pass"));
+    struct Case {
+        const wchar_t* name;
+        const wchar_t* told;   // null: asked, then renamed
+    } const cases[] = {
+        {L"JOKAFOR", L"A user account or group with this name already exists.\r\nThe name was not changed."},
+        {L"bad,name", nullptr},
+        {L"lin", nullptr},
+    };
+    std::vector<std::wstring> answers;
+    Run([&](Screen& screen, HWND) {
+        const MainWindowControls& ids = screen.Ids();
+        // A refused name stays in the field for the operator to mend.
+        ASSERT_TRUE(screen.Select(L"lchen"));
+        for (const Case& c : cases) {
+            SetWindowTextW(screen.Handle(ids.accountNameField), c.name);
+            screen.Press(ids.saveButton);
+            if (c.told != nullptr) {
+                EXPECT_EQ(c.told, screen.Answer(L"OK")) << Narrow(c.name);
+            } else if (std::wstring(c.name) == L"bad,name") {
+                answers.push_back(screen.Answer(L"OK"));
+            } else {
+                EXPECT_EQ(L"Are you sure you want to apply the seleted settings to this user account?",
+                          screen.Answer(L"Yes"));
+                answers.push_back(screen.Answer(L"OK"));
+                EXPECT_TRUE(WaitFor([&] { return screen.RowOf(L"lin") >= 0 && screen.RowOf(L"lchen") < 0; }));
+                EXPECT_TRUE(WaitFor([&] { return screen.Text(ids.accountNameField) == L"lin"; }));
+            }
+        }
+    });
+    ASSERT_EQ(2u, answers.size());
+    EXPECT_NE(std::wstring::npos, answers[0].find(L"cannot be used")) << Narrow(answers[0]);
+    EXPECT_EQ(L"The selected settings were successfully applied.\r\nThe user's profile folder keeps its old name.",
+              answers[1]);
+    EXPECT_TRUE(AccountExists(L"lin"));
+    EXPECT_FALSE(AccountExists(L"lchen"));
+    EXPECT_TRUE(AccountExists(L"jokafor"));
+    EXPECT_EQ(std::wstring(L"lin"), GetAutoLogonUserName().Text()) << "the automatic sign-in follows";
 }
 
 TEST_F(MainWindowRun, AnAccountGoneBeforeSavingIsReportedAsNotApplied)
