@@ -22,6 +22,7 @@
 #include "accounts/pictures.h"
 #include "accounts/profile_keys.h"
 #include "app/command_mode.h"
+#include "app/command_profiles.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "platform/text_win.h"
@@ -1584,6 +1585,10 @@ const CommandOption kPlanOptions[] = {{L"--keep-store-apps", false, nullptr}, {L
 const CommandOption kScheduleOptions[] = {
     {L"--keep-store-apps", false, nullptr}, {L"--keep-system-appdata", false, nullptr}, {L"--no-restart", false, nullptr}};
 
+const CommandOption kProfilesOptions[] = {{L"--sizes", false, nullptr}};
+const CommandOption kProfilesCleanOptions[] = {
+    {L"--unused-for", true, nullptr}, {L"--exclude", false, nullptr}, {L"--keep-accounts", false, nullptr}};
+
 template <size_t N>
 constexpr size_t Count(const CommandOption (&)[N])
 {
@@ -1633,6 +1638,13 @@ const CommandVerb kCommandVerbs[] = {
      L"moves a personal folder back to its default place", true, RestoreFolder},
     {{L"profile-keys", L"", 0, 0, OPTIONS(kKeysOptions), true, false},
      L"corrupted profile-list entries (--repair puts them right)", true, ProfileKeys},
+    {{L"profiles", L"", 0, 0, OPTIONS(kProfilesOptions), false, false},
+     L"every profile: SID, account, folder, last use and where it was read, loaded, special, temporary, backup, "
+     L"corrupt (--sizes: folder sizes)", false, ListProfiles},
+    {{L"profiles clean", L"[NAME...]", 0, 64, OPTIONS(kProfilesCleanOptions), true, true},
+     L"deletes the profiles unused for more than --unused-for DAYS that are not loaded, special or the console "
+     L"user's (--exclude NAME...: keep those, by account, SID or folder name); a disabled account goes with its profile unless --keep-accounts, an "
+     L"enabled one keeps its account and gets a fresh profile at its next sign-in", true, CleanProfiles},
     {{L"repair plan", L"NAME", 1, 1, OPTIONS(kPlanOptions), false, false},
      L"what a repair of the account would do and could not carry; changes nothing", true, RepairPlan},
     {{L"repair schedule", L"NAME", 1, 1, OPTIONS(kScheduleOptions), true, true},

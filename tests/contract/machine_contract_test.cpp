@@ -51,6 +51,21 @@ DWORD DwordAt(HKEY root, const std::wstring& key, const wchar_t* value)
     return RegGetValueW(root, key.c_str(), value, RRF_RT_REG_DWORD, nullptr, &data, &size) == ERROR_SUCCESS ? data : 0;
 }
 
+ULONGLONG NowTicks()
+{
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    return (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
+// A time the profile service keeps in an entry ("Load", "Unload"); 0 when missing.
+ULONGLONG ProfileTimeAt(const std::wstring& entry, const std::wstring& which)
+{
+    const std::wstring name = L"LocalProfile" + which + L"Time";
+    return (static_cast<ULONGLONG>(DwordAt(HKEY_LOCAL_MACHINE, entry, (name + L"High").c_str())) << 32) |
+           DwordAt(HKEY_LOCAL_MACHINE, entry, (name + L"Low").c_str());
+}
+
 // The SID of an account as the account code looks it up: 260-byte buffer,
 // 260 characters of domain.
 struct LookedUp {
@@ -561,6 +576,7 @@ TEST_F(MachineContract, SignInBuildsARealProfile)
     profile.dwSize = sizeof(profile);
     profile.dwFlags = PI_NOUI;
     profile.lpUserName = const_cast<LPWSTR>(name.c_str());
+    const ULONGLONG beforeLoad = NowTicks();
     ASSERT_TRUE(machine::LoadUserProfileW(token, &profile)) << GetLastError();
 
     std::wstring entry = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + account.sidString;
@@ -575,6 +591,9 @@ TEST_F(MachineContract, SignInBuildsARealProfile)
     EXPECT_TRUE(packages != INVALID_FILE_ATTRIBUTES && (packages & FILE_ATTRIBUTE_DIRECTORY) != 0)
         << "a fresh profile has its store apps' data folder";
     EXPECT_EQ(1u, DwordAt(HKEY_LOCAL_MACHINE, entry, L"RefCount")) << "counted while loaded";
+    // The service keeps the last load and unload in the entry: a profile's last use.
+    const ULONGLONG loadedAt = ProfileTimeAt(entry, L"Load");
+    EXPECT_TRUE(loadedAt >= beforeLoad && loadedAt <= NowTicks()) << loadedAt << " not after " << beforeLoad;
     HKEY hive = nullptr;
     EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_USERS, account.sidString.c_str(), 0, KEY_READ, &hive))
         << "the hive is loaded under HKEY_USERS";
@@ -583,6 +602,8 @@ TEST_F(MachineContract, SignInBuildsARealProfile)
 
     EXPECT_TRUE(machine::UnloadUserProfile(token, profile.hProfile));
     EXPECT_EQ(0u, DwordAt(HKEY_LOCAL_MACHINE, entry, L"RefCount"));
+    const ULONGLONG unloadedAt = ProfileTimeAt(entry, L"Unload");
+    EXPECT_TRUE(unloadedAt >= loadedAt && unloadedAt <= NowTicks()) << unloadedAt << " not after " << loadedAt;
     CloseHandle(token);
 }
 

@@ -25,6 +25,7 @@
 #include "platform/text_win.h"
 #include "repair/repair_rules.h"
 #include "repair/state_file.h"
+#include "sandbox/profiles.h"
 #include "sandbox/sandbox.h"
 #include "tests/narrow.h"
 #include "ui/secret_text.h"
@@ -192,6 +193,36 @@ void ExpectNoChange(const std::string& label, const std::wstring& arguments, con
     EXPECT_TRUE(before == after) << label << " changed the machine\n" << FirstDifference(before, after);
 }
 
+constexpr wchar_t kProfileListKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\";
+
+std::wstring ProfileOf(const wchar_t* name)
+{
+    WString sid, profile;
+    GetAccountSidAndProfile(name, sid, &profile);
+    return profile.Text();
+}
+
+void PointProfileAt(const wchar_t* name, const std::wstring& folder)
+{
+    WString sid;
+    GetAccountSidAndProfile(name, sid, nullptr);
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, (kProfileListKey + std::wstring(sid.Text())).c_str(), L"ProfileImagePath",
+                    REG_EXPAND_SZ, folder.c_str(), static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
+}
+
+// A service's profile in the profiles folder, unused for a year.
+void OldServiceProfile()
+{
+    const std::wstring sid = L"S-1-5-80-1111-2222", folder = std::wstring(ProfilesDirectory().Text()) + L"\\oldservice";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    WriteTextFile(folder + L"\\NTUSER.DAT", "hive");
+    sandbox::RememberProfileFolder(folder);
+    sandbox::RememberProfileKey(sid);
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, (kProfileListKey + sid).c_str(), L"ProfileImagePath", REG_EXPAND_SZ,
+                    folder.c_str(), static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
+    sandbox::SetProfileLastUse(sid, 365);
+}
+
 }  // namespace
 
 // Each refusal (a guard, a missing answer, no elevation) comes before
@@ -282,6 +313,19 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
                              sizeof(outside));
          },
          L"repair plan jokafor", true, 3, "does not lie inside the profiles folder"},
+        // A profile loaded, special, shared with another or reached through a link is never deleted.
+        {L"old-profiles", nullptr, L"profiles clean --unused-for 90 --yes --json --exclude anna bwalker olduser", true,
+         0, "\"decision\":\"loaded\""},
+        {L"old-profiles", [] { OldServiceProfile(); }, L"profiles clean --unused-for 90 --yes --json --exclude anna bwalker "
+         L"olduser", true, 0, "\"decision\":\"special\""},
+        {L"old-profiles", [] { PointProfileAt(L"anna", ProfileOf(L"cruz")); },
+         L"profiles clean --unused-for 90 --yes --exclude bwalker olduser", true, 4, "is shared or is a link"},
+        {L"old-profiles", [] { PointProfileAt(L"anna", L"C:\\users\\vantrell-linked-profile"); },
+         L"profiles clean --unused-for 90 --yes --exclude bwalker olduser", true, 4, "is shared or is a link"},
+        {L"old-profiles", nullptr, L"profiles clean --unused-for 90", true, 2, "needs --yes"},
+        {L"old-profiles", nullptr, L"profiles clean --unused-for 0 --yes", true, 2, "from 1 to 36500"},
+        {L"old-profiles", nullptr, L"profiles clean --unused-for 9 anna --yes", true, 2, "only after --exclude"},
+        {L"old-profiles", nullptr, L"profiles --json", true, 0, "\"lastUseFrom\":\"profile list\""},
         {L"default", lastAdministrator, L"set mhartley --type standard", true, 3, "last enabled administrator"},
         {L"default", lastAdministrator, L"delete mhartley --yes", true, 3, "last enabled administrator"},
     };
@@ -417,6 +461,7 @@ TEST(CommandMode, EachVerbTwiceChangesOnlyOnce)
         {L"auto-logon", L"autologon set jokafor", "Another-Pass\n"},
         {L"auto-logon", L"autologon clear", ""},
         {L"corrupted-profile", L"profile-keys --repair", ""},
+        {L"old-profiles", L"profiles clean --unused-for 90 --yes", ""},
         {L"health", L"doctor --fix orphan-group-member orphan-right --yes", ""},
     };
     for (const Case& c : cases) {
