@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <lm.h>
 
 #include <cstdint>
 
@@ -30,6 +31,10 @@ struct AccountSettingsChoice {
     bool expired = false;            // "Password is expired" still checked
     bool autoLogon = false;
     bool hidden = false;             // "Remove user from the welcome screen"
+    // The command line's details; the panel leaves them as they are.
+    const wchar_t* description = nullptr;   // null: kept
+    bool setAccountExpires = false;
+    DWORD accountExpires = TIMEQ_FOREVER;   // seconds since 1970
 };
 
 struct SettingsOutcome {

@@ -6,6 +6,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "accounts/account_list.h"
 #include "accounts/account_rules.h"
 #include "accounts/account_settings.h"
+#include "accounts/detail_rules.h"
 #include "accounts/groups.h"
 #include "app/health_check.h"
 #include "accounts/lookup.h"
@@ -277,6 +279,40 @@ int ListAccounts(CommandRun& run)
     return kExitDone;
 }
 
+// The details people look up, beside what the list shows: "details" in the
+// document, a line each otherwise. A time not kept is null or "never".
+void ShowDetails(CommandRun& run, const AccountDetails& d)
+{
+    DWORD maxAge = TIMEQ_FOREVER;
+    const bool policyRead = ReadMaximumPasswordAge(maxAge);
+    const uint32_t now = static_cast<uint32_t>(time(nullptr));
+    const uint32_t expiresAt = PasswordExpiresAt(now, d.passwordAge, maxAge, (d.flags & kFlagPasswordNeverExpires) != 0,
+                                                 (d.flags & kFlagPasswordExpired) != 0);
+    const auto when = [](uint32_t seconds, const wchar_t* none) {
+        return seconds == kNeverTime || seconds == 0 ? std::wstring(none) : DateTimeText(seconds);
+    };
+    const std::wstring expires = !policyRead ? L"unknown" : expiresAt == 0 ? L"now" : when(expiresAt, L"never");
+    const std::wstring fields[][2] = {
+        {L"description", d.description.Text()},
+        {L"accountExpires", when(d.accountExpires, L"never")},
+        {L"passwordLastSet", when(d.passwordAge > now ? 0 : now - d.passwordAge, L"")},
+        {L"passwordExpires", expires},
+        {L"lastSignIn", when(d.lastLogon, L"never")},
+        {L"badPasswordCount", std::to_wstring(d.badPasswordCount)},
+    };
+    if (!run.Json()) {
+        for (const auto& field : fields)
+            run.Line(field[0] + L": " + Shown(field[1]));
+        return;
+    }
+    JsonWriter& json = run.Document();
+    json.Key("details").BeginObject().Field("description", d.description.Text()).Key("accountExpires");
+    d.accountExpires == kNeverTime ? json.Null() : json.String(DateTimeText(d.accountExpires));
+    json.Field("passwordLastSet", fields[2][1]).Field("passwordExpires", expires).Key("lastSignIn");
+    d.lastLogon == 0 ? json.Null() : json.String(DateTimeText(d.lastLogon));
+    json.Field("badPasswordCount", static_cast<uint32_t>(d.badPasswordCount)).EndObject();
+}
+
 int ShowAccount(CommandRun& run)
 {
     WString console = ConsoleUserName();
@@ -289,11 +325,13 @@ int ShowAccount(CommandRun& run)
     if (run.Json()) {
         run.Document().Key("account");
         WriteFactsJson(run.Document(), facts, false);
+        ShowDetails(run, facts.details);
         return kExitDone;
     }
     std::vector<std::wstring> values = FactsFields(facts, false);
     for (size_t i = 0; i < values.size(); ++i)
         run.Line(kFieldNames[i] + L": " + Shown(values[i]));
+    ShowDetails(run, facts.details);
     return kExitDone;
 }
 
@@ -366,6 +404,51 @@ std::vector<SettingChange> PlanSettings(const ParsedCommand& p, const wchar_t* n
     return changes;
 }
 
+// What `set` changes of the details: the description, the account's expiry
+// and whether the password must change at the next sign-in. False, with a
+// message, when an option cannot be taken.
+bool PlanDetails(CommandRun& run, const wchar_t* name, const AccountDetails& details, AccountSettingsChoice& choice,
+                 std::vector<SettingChange>& changes)
+{
+    const ParsedCommand& p = run.Parsed();
+    if (const wchar_t* description = p.Value(L"--description")) {
+        if (HasControlCharacter(description)) {
+            run.Say(L"the description holds a control character; nothing was changed");
+            return false;
+        }
+        choice.description = description;
+        if (CompareText(description, details.description.Text(), true) != 0)
+            changes.push_back({L"description of " + Quoted(name) + L" to " + Quoted(description), L"description",
+                               details.description.Text(), description, SettingsFailure::Record});
+    }
+    if (const wchar_t* date = p.Value(L"--expires")) {
+        uint32_t seconds = 0;
+        if (!ReadExpiryDate(date, seconds)) {
+            run.Say(L"--expires takes a date as YYYY-MM-DD (the account expires at its start, UTC) or never");
+            return false;
+        }
+        choice.setAccountExpires = true;
+        choice.accountExpires = seconds;
+        const auto text = [](uint32_t at) { return at == kNeverTime ? std::wstring(L"never") : DateTimeText(at); };
+        if (seconds != details.accountExpires)
+            changes.push_back({Quoted(name) + L" expires: " + text(seconds), L"expires", text(details.accountExpires),
+                               text(seconds), SettingsFailure::Record});
+    }
+    const bool expired = (details.flags & kFlagPasswordExpired) != 0;
+    choice.expired = YesNo(run, L"--must-change-password", expired);
+    if (choice.expired && !expired && (choice.flags.neverExpires || choice.flags.cannotChange)) {
+        run.Say(L"a password that never expires or cannot change cannot be one that must change at the next sign-in; "
+                L"nothing was changed");
+        return false;
+    }
+    if (choice.expired != expired)
+        changes.push_back({Quoted(name) + L" must change the password at the next sign-in: " +
+                               (choice.expired ? L"yes" : L"no"),
+                           L"mustChangePassword", expired ? L"yes" : L"no", choice.expired ? L"yes" : L"no",
+                           SettingsFailure::Record});
+    return true;
+}
+
 int SetAccount(CommandRun& run)
 {
     const wchar_t* name = run.Argument(0);
@@ -413,7 +496,9 @@ int SetAccount(CommandRun& run)
 
     AccountSettingsChoice choice;
     bool hidden = false;
-    const std::vector<SettingChange> changes = PlanSettings(p, name, details, type, choice, hidden);
+    std::vector<SettingChange> changes = PlanSettings(p, name, details, type, choice, hidden);
+    if (!PlanDetails(run, name, details, choice, changes))
+        return kExitUsage;
     if (changes.empty()) {
         run.Say(L"nothing to change");
         return kExitDone;
@@ -484,6 +569,45 @@ int PasswordSet(CommandRun& run)
     run.Say(status == ERROR_INVALID_PASSWORD ? L"the current password is not correct; nothing was changed"
                                              : L"the password could not be changed");
     return status == ERROR_INVALID_PASSWORD ? kExitRefused : kExitFailed;
+}
+
+// The administrator's reset: no current password, and the account's
+// protected secrets lost with it, which is said before anything is asked.
+int PasswordReset(CommandRun& run)
+{
+    const wchar_t* name = run.Argument(0);
+    AccountDetails details;
+    if (!RequireAccount(run, name, details, nullptr))
+        return kExitNoSuchAccount;
+    if (!run.DryRun() && !run.Parsed().yes && !run.HasConsoleInput()) {
+        run.Say(std::wstring(kPasswordResetWarning) + L" A reset needs --yes when no console can answer; nothing was "
+                                                      L"changed");
+        return kExitUsage;
+    }
+    SecretText password;
+    if (!run.ReadSecret(password, L"New password: ", true))
+        return kExitUsage;
+    run.Say(kPasswordResetWarning);
+    if (!run.DryRun() && !run.Parsed().yes &&
+        !run.Ask((L"Reset the password of " + Quoted(name) + L"?").c_str())) {
+        run.Say(L"not reset");
+        return kExitUsage;
+    }
+    const std::wstring change = L"password of " + Quoted(name) + L" reset";
+    if (run.DryRun()) {
+        run.SecretChange(change, name, L"password");
+        return kExitDone;
+    }
+    const NET_API_STATUS status = RunPasswordReset(nullptr, name, password.Text());
+    password.Wipe();
+    if (status == NERR_Success) {
+        run.SecretChange(change, name, L"password");
+        return kExitDone;
+    }
+    run.Say(status == NERR_PasswordTooShort ? L"the password does not meet the computer's password rules; nothing was "
+                                              L"changed"
+                                            : L"the password could not be reset");
+    return status == NERR_PasswordTooShort ? kExitRefused : kExitFailed;
 }
 
 int PasswordRemove(CommandRun& run)
@@ -1568,6 +1692,9 @@ const CommandOption kSetOptions[] = {
     {L"--password-not-required", true, L"yes|no"},
     {L"--password-never-expires", true, L"yes|no"},
     {L"--hidden", true, L"yes|no"},
+    {L"--description", true, nullptr},
+    {L"--expires", true, nullptr},
+    {L"--must-change-password", true, L"yes|no"},
 };
 const CommandOption kPictureOptions[] = {{L"--fit", true, L"center|crop|stretch"}};
 const CommandOption kCreateOptions[] = {
@@ -1613,9 +1740,13 @@ const CommandVerb kCommandVerbs[] = {
      ListAccounts},
     {{L"show", L"NAME", 1, 1, nullptr, 0, false, false}, L"one account as the list shows it", false, ShowAccount},
     {{L"set", L"NAME", 1, 1, OPTIONS(kSetOptions), true, false},
-     L"full name, type, status, lock-out, password flags and welcome-screen visibility", true, SetAccount},
+     L"full name, type, status, lock-out, password flags, welcome-screen visibility, description, expiry "
+     L"(--expires YYYY-MM-DD|never) and whether the password must change at the next sign-in", true, SetAccount},
     {{L"password set", L"NAME", 1, 1, nullptr, 0, true, false},
      L"sets the password (standard input: the new password, then the current one if any)", true, PasswordSet},
+    {{L"password reset", L"NAME", 1, 1, nullptr, 0, true, true},
+     L"sets a new password without the current one (standard input or typed); the account loses its encrypted "
+     L"files, saved credentials and data-protection secrets", true, PasswordReset},
     {{L"password remove", L"NAME", 1, 1, nullptr, 0, true, false}, L"removes the password", true, PasswordRemove},
     {{L"autologon set", L"NAME", 1, 1, nullptr, 0, true, false},
      L"the computer signs in as NAME (password from standard input or typed)", true, AutoLogonSet},

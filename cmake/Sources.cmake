@@ -14,6 +14,7 @@ set(VANTRELL_CORE_SOURCES
   accounts/lifecycle_rules.cpp
   accounts/health_rules.cpp
   accounts/profile_use_rules.cpp
+  accounts/detail_rules.cpp
   ui/drawing_rules.cpp
   accounts/picture_rules.cpp
   repair/repair_rules.cpp

@@ -8,6 +8,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <ctime>
 #include <functional>
 #include <set>
 #include <string>
@@ -340,6 +341,41 @@ TEST_F(MachineContract, PasswordsChangeOnlyWithTheCurrentOne)
               machine::NetUserChangePassword(nullptr, L"NoSuchAccount", L"", L"x"));
 }
 
+// The record counts wrong passwords until the next sign-in, which it keeps.
+TEST_F(MachineContract, WrongPasswordsAreCountedUntilASignIn)
+{
+    std::wstring name = Add(L"Counted", L"Counted-Pass1");
+    ASSERT_FALSE(name.empty());
+    HANDLE token = nullptr;
+    for (int i = 0; i < 2; ++i)
+        EXPECT_FALSE(machine::LogonUserW(name.c_str(), nullptr, L"wrong", LOGON32_LOGON_INTERACTIVE,
+                                         LOGON32_PROVIDER_DEFAULT, &token));
+    USER_INFO_3 info{};
+    ASSERT_TRUE(Read(name, &info));
+    EXPECT_EQ(2u, info.usri3_bad_pw_count);
+    const DWORD before = static_cast<DWORD>(time(nullptr));
+    ASSERT_TRUE(machine::LogonUserW(name.c_str(), nullptr, L"Counted-Pass1", LOGON32_LOGON_INTERACTIVE,
+                                    LOGON32_PROVIDER_DEFAULT, &token)) << GetLastError();
+    CloseHandle(token);
+    ASSERT_TRUE(Read(name, &info));
+    EXPECT_EQ(0u, info.usri3_bad_pw_count);
+    EXPECT_TRUE(info.usri3_last_logon + 2 >= before && info.usri3_last_logon <= time(nullptr) + 2)
+        << info.usri3_last_logon << " against " << before;
+}
+
+// The password policy gives the age at which passwords expire.
+TEST_F(MachineContract, PasswordPolicyNamesTheMaximumAge)
+{
+    LPBYTE buffer = nullptr;
+    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success), machine::NetUserModalsGet(nullptr, 0, &buffer));
+    const auto* policy = reinterpret_cast<USER_MODALS_INFO_0*>(buffer);
+    EXPECT_TRUE(policy->usrmod0_max_passwd_age == TIMEQ_FOREVER ||
+                policy->usrmod0_max_passwd_age >= policy->usrmod0_min_passwd_age)
+        << policy->usrmod0_max_passwd_age;
+    machine::NetApiBufferFree(buffer);
+    EXPECT_EQ(static_cast<NET_API_STATUS>(ERROR_INVALID_LEVEL), machine::NetUserModalsGet(nullptr, 99, &buffer));
+}
+
 TEST_F(MachineContract, SavedRecordKeepsFlagsFullNameAndExpiry)
 {
     std::wstring name = Add(L"Saved", L"");
@@ -352,6 +388,7 @@ TEST_F(MachineContract, SavedRecordKeepsFlagsFullNameAndExpiry)
     info.usri3_flags |= UF_ACCOUNTDISABLE | UF_PASSWD_CANT_CHANGE;
     info.usri3_flags &= ~UF_DONT_EXPIRE_PASSWD;
     info.usri3_password_expired = 1;
+    info.usri3_acct_expires = 1900000000;   // 2030-03-17
     DWORD parameter = 0;
     ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
               machine::NetUserSetInfo(nullptr, name.c_str(), 3, reinterpret_cast<LPBYTE>(&info), &parameter))
@@ -364,6 +401,12 @@ TEST_F(MachineContract, SavedRecordKeepsFlagsFullNameAndExpiry)
     EXPECT_TRUE(back.usri3_flags & UF_PASSWD_CANT_CHANGE);
     EXPECT_FALSE(back.usri3_flags & UF_DONT_EXPIRE_PASSWD);
     EXPECT_EQ(1u, back.usri3_password_expired);
+    EXPECT_EQ(1900000000u, back.usri3_acct_expires);
+    USER_INFO_1017 never{TIMEQ_FOREVER};
+    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
+              machine::NetUserSetInfo(nullptr, name.c_str(), 1017, reinterpret_cast<LPBYTE>(&never), &parameter));
+    ASSERT_TRUE(Read(name, &back));
+    EXPECT_EQ(static_cast<DWORD>(TIMEQ_FOREVER), back.usri3_acct_expires);
 
     // Clearing the expiry in the record clears it on the account.
     PrepareForWrite(back, name, fullName.c_str());

@@ -267,6 +267,9 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
          "its type is standard, not administrator; its full name is"},
         {L"default", nullptr, L"delete nobody --json --verbose", false, 0, "nothing to delete"},
         {L"default", nullptr, L"set lchen --full-name \"ok\troot\"", false, 3, "control character"},
+        {L"default", nullptr, L"set lchen --expires 2030-02-30", false, 2, "YYYY-MM-DD"},
+        {L"default", nullptr, L"set jokafor --must-change-password yes", false, 2, "never expires"},
+        {L"default", nullptr, L"show lchen --json", false, 0, "\"lastSignIn\":null,\"badPasswordCount\":0"},
         {L"default", nullptr, L"create newbie --full-name \"\x1b[2Jhi\"", false, 3, "control character"},
         // No console and no --yes: refused at once, never waiting for an answer.
         {L"default", nullptr, L"delete jokafor", false, 2, "needs --yes"},
@@ -274,6 +277,7 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         {L"default", nullptr, L"repair schedule jokafor", false, 2, "needs --yes"},
         {L"default", nullptr, L"password set lchen", false, 2, "no password"},
         {L"default", nullptr, L"password set lchen", true, 2, "no password"},
+        {L"default", nullptr, L"password reset lchen", false, 2, "encrypted files", "Reset-1\n"},
         {L"default", nullptr, L"autologon set lchen", true, 2, "no password"},
         // Never cut short, nor set as nothing: refused whole, with the limit.
         {L"default", nullptr, L"password set lchen", false, 2, "longer than 256", std::string(1100, 'x') + "\n\n"},
@@ -358,6 +362,7 @@ TEST(CommandMode, DryRunChangesNothing)
         {L"set lchen --full-name \"Li Chen\" --type administrator --disabled yes --hidden yes --dry-run", ""},
         {L"password set lchen --dry-run", "NewSecret1\n"},
         {L"password remove skowalski --dry-run", ""},
+        {L"password reset lchen --yes --dry-run", "NewSecret1\n"},
         {L"autologon set lchen --dry-run", "pw\n"},
         {L"autologon clear --dry-run", ""},
         {L"picture set lchen \"" VANTRELL_PICTURE_FILE L"\" --fit stretch --dry-run", ""},
@@ -394,6 +399,11 @@ TEST(CommandMode, ChangesWhatTheDryRunSaid)
     Outcome shown = RunProgram(L"show lchen --json");
     EXPECT_NE(std::string::npos, shown.out.find("\"fullName\":\"Li Chen\"")) << Show(shown);
     EXPECT_NE(std::string::npos, shown.out.find("\"hidden\":true")) << Show(shown);
+
+    // A reset needs no current password.
+    Outcome reset = RunProgram(L"password reset skowalski --yes", "Reset-Pass-9\n");
+    EXPECT_EQ(0u, reset.exitCode) << Show(reset);
+    EXPECT_TRUE(repair_test::PasswordWorks(L"skowalski", L"Reset-Pass-9"));
 
     Outcome deleted = RunProgram(L"delete jokafor --yes");
     EXPECT_EQ(0u, deleted.exitCode) << Show(deleted);
@@ -462,6 +472,7 @@ TEST(CommandMode, EachVerbTwiceChangesOnlyOnce)
         {L"auto-logon", L"autologon clear", ""},
         {L"corrupted-profile", L"profile-keys --repair", ""},
         {L"old-profiles", L"profiles clean --unused-for 90 --yes", ""},
+        {L"default", L"set lchen --description \"Lab PC\" --expires 2030-01-31 --must-change-password yes", ""},
         {L"health", L"doctor --fix orphan-group-member orphan-right --yes", ""},
     };
     for (const Case& c : cases) {
