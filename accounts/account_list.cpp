@@ -123,6 +123,11 @@ void FillFromRecord(const USER_INFO_3& record, const wchar_t* name, const wchar_
     details.builtin = IsBuiltinForPanel(record.usri3_user_id);
     BuildAccountTypeText(details.typeText, record.usri3_priv, details.builtin);
     details.console = consoleUserName != nullptr && *consoleUserName != L'\0' && EqualsNoCase(consoleUserName, name);
+    details.description.Assign(record.usri3_comment != nullptr ? record.usri3_comment : L"");
+    details.accountExpires = record.usri3_acct_expires;
+    details.passwordAge = record.usri3_password_age;
+    details.lastLogon = record.usri3_last_logon;
+    details.badPasswordCount = record.usri3_bad_pw_count;
 }
 
 }  // namespace
@@ -186,6 +191,17 @@ int ReadAccountRows(std::vector<AccountRow>& rows)
         return true;
     });
     return count;
+}
+
+bool ReadMaximumPasswordAge(DWORD& seconds)
+{
+    LPBYTE buffer = nullptr;
+    const NET_API_STATUS status = machine::NetUserModalsGet(nullptr, 0, &buffer);
+    UniqueNetBuffer held(buffer);
+    if (status != NERR_Success || !held)
+        return false;
+    seconds = static_cast<const USER_MODALS_INFO_0*>(held.Get())->usrmod0_max_passwd_age;
+    return true;
 }
 
 bool ReadAccountDetails(const wchar_t* accountName, const wchar_t* consoleUserName, AccountDetails& details)

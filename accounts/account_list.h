@@ -36,7 +36,17 @@ struct AccountDetails {
     bool console = false;        // the user signed in at the console
     bool hidden = false;         // removed from the welcome screen
     bool autoLogon = false;      // the machine signs in as this account
+    // What people look up: times in seconds since 1970 as the record keeps them.
+    WString description;         // the record's comment
+    DWORD accountExpires = TIMEQ_FOREVER;
+    DWORD passwordAge = 0;       // seconds since the password was set
+    DWORD lastLogon = 0;         // 0: never signed in
+    DWORD badPasswordCount = 0;  // wrong passwords since the last sign-in
 };
+
+// The password policy's maximum age in seconds (TIMEQ_FOREVER: none); false
+// when the policy cannot be read.
+bool ReadMaximumPasswordAge(DWORD& seconds);
 
 // Reads the account afresh by name. `consoleUserName` may be empty (the
 // console user is not known). False when the account cannot be read.

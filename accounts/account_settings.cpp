@@ -87,7 +87,19 @@ uint32_t ApplyAccountRecord(const AccountSettingsChoice& choice, const GroupName
         copy.usri3_password_expired = 0;
     }
 
-    if (nameChanged || clearExpiry || copy.usri3_flags != stored.usri3_flags) {
+    // Checked where it was not: the password must change at the next sign-in.
+    const bool setExpiry = choice.expired && (stored.usri3_flags & kFlagPasswordExpired) == 0;
+    if (setExpiry)
+        copy.usri3_password_expired = 1;
+    const wchar_t* storedComment = stored.usri3_comment != nullptr ? stored.usri3_comment : L"";
+    const bool described = choice.description != nullptr && CompareText(choice.description, storedComment, true) != 0;
+    if (described)
+        copy.usri3_comment = const_cast<wchar_t*>(choice.description);   // only read by the database
+    const bool expires = choice.setAccountExpires && choice.accountExpires != stored.usri3_acct_expires;
+    if (expires)
+        copy.usri3_acct_expires = choice.accountExpires;
+
+    if (nameChanged || clearExpiry || setExpiry || described || expires || copy.usri3_flags != stored.usri3_flags) {
         DWORD parameterError = 0;
         if (machine::NetUserSetInfo(nullptr, name, 3, reinterpret_cast<LPBYTE>(&copy), &parameterError) !=
             NERR_Success)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <lm.h>
 
 #include <cstdint>
 
@@ -32,6 +33,10 @@ struct AccountSettingsChoice {
     bool autoLogon = false;
     bool hidden = false;             // "Remove user from the welcome screen"
     const wchar_t* newName = nullptr;   // the name field's text: the account is renamed when it differs
+    // The command line's details; the panel leaves them as they are.
+    const wchar_t* description = nullptr;   // null: kept
+    bool setAccountExpires = false;
+    DWORD accountExpires = TIMEQ_FOREVER;   // seconds since 1970
 };
 
 struct SettingsOutcome {

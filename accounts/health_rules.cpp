@@ -44,6 +44,8 @@ const FindingRule kRules[] = {
      L"Nothing is mended here: point the folder at an existing place in Personal folders."},
     {FindingKind::PersonalFolderInOtherProfile, L"personal-folder-in-other-profile", Severity::Risk, false, false,
      L"Nothing is mended here: point the folder at a place in the account's own profile."},
+    {FindingKind::ProfileUnused, L"profile-unused", Severity::Note, false, false,
+     L"Nothing is mended here: \"profiles clean --unused-for DAYS\" or the Profiles window deletes unused profiles."},
 };
 
 const wchar_t* const kSystemProfileFolders[] = {

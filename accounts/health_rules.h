@@ -35,6 +35,7 @@ enum class FindingKind {
     SingleAdministrator,
     PersonalFolderMissing,
     PersonalFolderInOtherProfile,
+    ProfileUnused,
 };
 
 struct FindingRule {

@@ -19,7 +19,10 @@ constexpr int32_t kRed = RGB(255, 0, 0);
 const wchar_t* const kModeTexts[] = {L"set auto-logon", L"change the password", L"create a password"};
 
 struct Fields {
+    int32_t currentLabel = 0;
     int32_t current = 0;
+    int32_t forgotten = 0;   // "I don't know the current password": the change becomes a reset
+    bool reset = false;
     int32_t first = 0;
     int32_t second = 0;
     int32_t status = 0;
@@ -75,7 +78,9 @@ bool Apply(UiDialog& dialog, const Fields& fields, const wchar_t* accountName,
         Refuse(dialog, fields, L"The new passwords you entered are not equal.", fields.first);
         return false;
     }
-    NET_API_STATUS status = RunPasswordChange(&dialog.Owner().OwnerWindow(), accountName, current.Text(), first.Text());
+    NET_API_STATUS status =
+        fields.reset ? RunPasswordReset(&dialog.Owner().OwnerWindow(), accountName, first.Text())
+                     : RunPasswordChange(&dialog.Owner().OwnerWindow(), accountName, current.Text(), first.Text());
     if (status == NERR_Success) {
         if (IsAutoLogonAccount(accountName))
             SetAutoLogon(accountName, first.Text());
@@ -86,6 +91,17 @@ bool Apply(UiDialog& dialog, const Fields& fields, const wchar_t* accountName,
                                             : L"Un unexpected error occurred while changing the password.",
            0);
     return false;
+}
+
+// Without the current password the change becomes a reset, whose cost is
+// said before anything else can be pressed.
+void SwitchToReset(UiWindow& dialog, Fields& fields)
+{
+    fields.reset = true;
+    for (int32_t control : {fields.currentLabel, fields.current, fields.forgotten})
+        dialog.SetState(control, StateFlags::Hide);
+    Report(dialog, fields, kPasswordResetWarning, kRed);
+    dialog.SetState(fields.first, StateFlags::Focus);
 }
 
 }  // namespace
@@ -109,14 +125,14 @@ bool PasswordDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accoun
 
     Fields fields;
     if (change) {
-        dialog.AddFieldLabel(L"&Current password (if any):", 20, 112, 160, 18);
+        fields.currentLabel = dialog.AddFieldLabel(L"&Current password (if any):", 20, 112, 160, 18);
         fields.current = dialog.AddEdit(L"", 185, 110, 195, kPasswordStyle);
         dialog.SetTip(fields.current, L"Enter the current password for this user in this field.");
     }
     fields.status = dialog.AddLabel(
         change ? L"Note: You can set an empty password for this account, by leaving both \"New password\" fields above empty"
                : L"",
-        20, 250, 360, 40, -1);
+        20, 250, 360, 62, -1);
     bool autoLogon = mode == PasswordDialogMode::AutoLogon;
     dialog.AddFieldLabel(autoLogon ? L"Enter &password:" : L"Enter &new password:", 20, 142 + d, 160, 18);
     fields.first = dialog.AddEdit(L"", 185, 140 + d, 195, kPasswordStyle);
@@ -124,6 +140,11 @@ bool PasswordDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accoun
     dialog.AddFieldLabel(autoLogon ? L"Password (a&gain):" : L"New password (a&gain):", 20, 182 + d, 160, 18);
     fields.second = dialog.AddEdit(L"", 185, 180 + d, 195, kPasswordStyle);
     dialog.SetTip(fields.second, L"Re-enter the new password for this user in this field.");
+    if (change) {
+        fields.forgotten = dialog.AddButton(L"I &don't know the current password", 20, 222, 250, 24,
+                                            WS_VISIBLE | WS_TABSTOP);
+        dialog.SetTip(fields.forgotten, L"Reset the password without the current one.");
+    }
     fields.apply = dialog.AddButton(L"&Apply", 55, 318, 80, 25, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON);
     dialog.SetTip(fields.apply, L"Apply the selected changes now.");
     fields.cancel = dialog.AddButton(L"Cancel", 255, 318, 80, 25, -1);
@@ -142,6 +163,10 @@ bool PasswordDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accoun
         if (event == fields.cancel) {
             result = true;
             break;
+        }
+        if (event == fields.forgotten && fields.forgotten != 0) {
+            SwitchToReset(dialog, fields);
+            continue;
         }
         if (event == fields.apply && Apply(dialog, fields, accountName, mode)) {
             result = true;

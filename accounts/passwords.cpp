@@ -60,11 +60,12 @@ NET_API_STATUS ApplyPasswordChange(const PasswordChangeRequest& request)
 {
     const wchar_t* current = request.currentPassword != nullptr ? request.currentPassword : L"";
     NET_API_STATUS status;
-    if (request.newPassword == nullptr) {
-        // Setting the empty password needs no old one: this is how a password goes.
-        USER_INFO_1003 empty{const_cast<LPWSTR>(L"")};
+    if (request.newPassword == nullptr || request.reset) {
+        // Setting a password needs no old one: this is how a password goes,
+        // and how an administrator resets one.
+        USER_INFO_1003 set{const_cast<LPWSTR>(request.newPassword != nullptr ? request.newPassword : L"")};
         DWORD parameter = 0;
-        status = machine::NetUserSetInfo(nullptr, request.accountName, 1003, reinterpret_cast<LPBYTE>(&empty),
+        status = machine::NetUserSetInfo(nullptr, request.accountName, 1003, reinterpret_cast<LPBYTE>(&set),
                                          &parameter);
     } else {
         status = machine::NetUserChangePassword(nullptr, request.accountName, current, request.newPassword);
@@ -77,13 +78,22 @@ NET_API_STATUS ApplyPasswordChange(const PasswordChangeRequest& request)
 NET_API_STATUS RunPasswordChange(UiWindow* pumpWindow, const wchar_t* accountName, const wchar_t* currentPassword,
                                  const wchar_t* newPassword)
 {
-    PasswordChangeRequest request{accountName, currentPassword, newPassword};
+    return RunPasswordRequest(pumpWindow, {accountName, currentPassword, newPassword});
+}
+
+NET_API_STATUS RunPasswordRequest(UiWindow* pumpWindow, const PasswordChangeRequest& request)
+{
     WorkerWatch watch;
     watch.window = pumpWindow;
     DWORD code = 0;
-    if (!RunWorker(PasswordWorker, &request, watch, &code))
+    if (!RunWorker(PasswordWorker, const_cast<PasswordChangeRequest*>(&request), watch, &code))
         return ERROR_NOT_ENOUGH_MEMORY;   // nothing was changed; never report success
     return static_cast<NET_API_STATUS>(code);
+}
+
+NET_API_STATUS RunPasswordReset(UiWindow* pumpWindow, const wchar_t* accountName, const wchar_t* newPassword)
+{
+    return RunPasswordRequest(pumpWindow, {accountName, nullptr, newPassword, true});
 }
 
 WString GetAutoLogonUserName()

@@ -17,7 +17,14 @@ struct PasswordChangeRequest {
     const wchar_t* accountName = nullptr;
     const wchar_t* currentPassword = nullptr;   // absent: ""
     const wchar_t* newPassword = nullptr;       // absent: the password is removed
+    // Set without the current one, as an administrator resets it.
+    bool reset = false;
 };
+
+// What a reset costs the account, said before every reset.
+inline constexpr wchar_t kPasswordResetWarning[] =
+    L"Resetting the password without the current one makes the account lose access to its encrypted files, its "
+    L"saved credentials (web and network passwords) and the secrets programs keep with data protection.";
 
 // The worker's body: the status of the account-database call it made.
 NET_API_STATUS ApplyPasswordChange(const PasswordChangeRequest& request);
@@ -27,6 +34,14 @@ NET_API_STATUS ApplyPasswordChange(const PasswordChangeRequest& request);
 // ERROR_NOT_ENOUGH_MEMORY when no worker could be started.
 NET_API_STATUS RunPasswordChange(UiWindow* pumpWindow, const wchar_t* accountName, const wchar_t* currentPassword,
                                  const wchar_t* newPassword);
+
+// Runs the request on a worker while `pumpWindow` (may be null) keeps
+// handling its events; the worker's status.
+NET_API_STATUS RunPasswordRequest(UiWindow* pumpWindow, const PasswordChangeRequest& request);
+
+// The reset: the new password set without the current one, on a worker as
+// RunPasswordChange runs the change.
+NET_API_STATUS RunPasswordReset(UiWindow* pumpWindow, const wchar_t* accountName, const wchar_t* newPassword);
 
 // "DefaultUserName" of the Winlogon key when it is a REG_SZ, else empty.
 WString GetAutoLogonUserName();

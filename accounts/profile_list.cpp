@@ -19,6 +19,21 @@ bool IsOwnEntry(const wchar_t* entry, const wchar_t* ownSid)
     return EqualsNoCase(head.Text(), ownSid) && (entry[length] == L'\0' || entry[length] == L'.');
 }
 
+DWORD DwordOf(RegKey& key, const wchar_t* name)
+{
+    RegValue value;
+    return key.QueryValue(name, value) ? value.Dword() : 0;
+}
+
+// A time the profile service keeps as two DWORD halves; 0 when either is missing.
+uint64_t TimeOf(RegKey& key, const wchar_t* high, const wchar_t* low)
+{
+    RegValue highValue, lowValue;
+    if (!key.QueryValue(high, highValue) || !key.QueryValue(low, lowValue))
+        return 0;
+    return (static_cast<uint64_t>(highValue.Dword()) << 32) | lowValue.Dword();
+}
+
 void AddExpanded(std::vector<WString>& folders, const wchar_t* stored)
 {
     WString expanded = ExpandEnvironmentText(stored);
@@ -42,9 +57,10 @@ bool ReadProfileList(std::vector<ProfileListEntry>& entries)
         entry.sid.Assign(name);
         if (key.QueryString(L"ProfileImagePath", entry.storedPath) && !entry.storedPath.IsEmpty())
             entry.path = ExpandEnvironmentText(entry.storedPath.Text());
-        RegValue state;
-        if (key.QueryValue(L"State", state))
-            entry.state = state.Dword();
+        entry.state = DwordOf(key, L"State");
+        entry.refCount = DwordOf(key, L"RefCount");
+        entry.loadTime = TimeOf(key, L"LocalProfileLoadTimeHigh", L"LocalProfileLoadTimeLow");
+        entry.unloadTime = TimeOf(key, L"LocalProfileUnloadTimeHigh", L"LocalProfileUnloadTimeLow");
         entries.push_back(std::move(entry));
         return true;
     });

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <vector>
 
 #include "platform/text.h"
@@ -14,6 +15,11 @@ struct ProfileListEntry {
     WString storedPath;   // "ProfileImagePath" as stored (a multi-string in its text form); empty when none
     WString path;         // the same with environment variables expanded; empty when that failed
     DWORD state = 0;      // "State" as the system keeps it; 0 when absent
+    DWORD refCount = 0;   // "RefCount": the profile service's count of its loads; 0 when absent
+    // The profile service's last load and unload, as FILETIME ticks; 0 when
+    // the entry keeps none (older systems, or never loaded since).
+    uint64_t loadTime = 0;
+    uint64_t unloadTime = 0;
 };
 
 // Every entry of the list, in the registry's order; false, with `entries`

@@ -6,6 +6,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "accounts/account_list.h"
 #include "accounts/account_rules.h"
 #include "accounts/account_settings.h"
+#include "accounts/detail_rules.h"
 #include "accounts/groups.h"
 #include "app/health_check.h"
 #include "accounts/lookup.h"
@@ -22,6 +24,7 @@
 #include "accounts/pictures.h"
 #include "accounts/profile_keys.h"
 #include "app/command_mode.h"
+#include "app/command_profiles.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "platform/text_win.h"
@@ -306,6 +309,40 @@ int ListAccounts(CommandRun& run)
     return kExitDone;
 }
 
+// The details people look up, beside what the list shows: "details" in the
+// document, a line each otherwise. A time not kept is null or "never".
+void ShowDetails(CommandRun& run, const AccountDetails& d)
+{
+    DWORD maxAge = TIMEQ_FOREVER;
+    const bool policyRead = ReadMaximumPasswordAge(maxAge);
+    const uint32_t now = static_cast<uint32_t>(time(nullptr));
+    const uint32_t expiresAt = PasswordExpiresAt(now, d.passwordAge, maxAge, (d.flags & kFlagPasswordNeverExpires) != 0,
+                                                 (d.flags & kFlagPasswordExpired) != 0);
+    const auto when = [](uint32_t seconds, const wchar_t* none) {
+        return seconds == kNeverTime || seconds == 0 ? std::wstring(none) : DateTimeText(seconds);
+    };
+    const std::wstring expires = !policyRead ? L"unknown" : expiresAt == 0 ? L"now" : when(expiresAt, L"never");
+    const std::wstring fields[][2] = {
+        {L"description", d.description.Text()},
+        {L"accountExpires", when(d.accountExpires, L"never")},
+        {L"passwordLastSet", when(d.passwordAge > now ? 0 : now - d.passwordAge, L"")},
+        {L"passwordExpires", expires},
+        {L"lastSignIn", when(d.lastLogon, L"never")},
+        {L"badPasswordCount", std::to_wstring(d.badPasswordCount)},
+    };
+    if (!run.Json()) {
+        for (const auto& field : fields)
+            run.Line(field[0] + L": " + Shown(field[1]));
+        return;
+    }
+    JsonWriter& json = run.Document();
+    json.Key("details").BeginObject().Field("description", d.description.Text()).Key("accountExpires");
+    d.accountExpires == kNeverTime ? json.Null() : json.String(DateTimeText(d.accountExpires));
+    json.Field("passwordLastSet", fields[2][1]).Field("passwordExpires", expires).Key("lastSignIn");
+    d.lastLogon == 0 ? json.Null() : json.String(DateTimeText(d.lastLogon));
+    json.Field("badPasswordCount", static_cast<uint32_t>(d.badPasswordCount)).EndObject();
+}
+
 int ShowAccount(CommandRun& run)
 {
     WString console = ConsoleUserName();
@@ -319,11 +356,13 @@ int ShowAccount(CommandRun& run)
     if (run.Json()) {
         run.Document().Key("account");
         WriteFactsJson(run.Document(), facts, false);
+        ShowDetails(run, facts.details);
         return kExitDone;
     }
     std::vector<std::wstring> values = FactsFields(facts, false);
     for (size_t i = 0; i < values.size(); ++i)
         run.Line(kFieldNames[i] + L": " + Shown(values[i]));
+    ShowDetails(run, facts.details);
     return kExitDone;
 }
 
@@ -396,6 +435,51 @@ std::vector<SettingChange> PlanSettings(const ParsedCommand& p, const wchar_t* n
     return changes;
 }
 
+// What `set` changes of the details: the description, the account's expiry
+// and whether the password must change at the next sign-in. False, with a
+// message, when an option cannot be taken.
+bool PlanDetails(CommandRun& run, const wchar_t* name, const AccountDetails& details, AccountSettingsChoice& choice,
+                 std::vector<SettingChange>& changes)
+{
+    const ParsedCommand& p = run.Parsed();
+    if (const wchar_t* description = p.Value(L"--description")) {
+        if (HasControlCharacter(description)) {
+            run.Say(L"the description holds a control character; nothing was changed");
+            return false;
+        }
+        choice.description = description;
+        if (CompareText(description, details.description.Text(), true) != 0)
+            changes.push_back({L"description of " + Quoted(name) + L" to " + Quoted(description), L"description",
+                               details.description.Text(), description, SettingsFailure::Record});
+    }
+    if (const wchar_t* date = p.Value(L"--expires")) {
+        uint32_t seconds = 0;
+        if (!ReadExpiryDate(date, seconds)) {
+            run.Say(L"--expires takes a date as YYYY-MM-DD (the account expires at its start, UTC) or never");
+            return false;
+        }
+        choice.setAccountExpires = true;
+        choice.accountExpires = seconds;
+        const auto text = [](uint32_t at) { return at == kNeverTime ? std::wstring(L"never") : DateTimeText(at); };
+        if (seconds != details.accountExpires)
+            changes.push_back({Quoted(name) + L" expires: " + text(seconds), L"expires", text(details.accountExpires),
+                               text(seconds), SettingsFailure::Record});
+    }
+    const bool expired = (details.flags & kFlagPasswordExpired) != 0;
+    choice.expired = YesNo(run, L"--must-change-password", expired);
+    if (choice.expired && !expired && (choice.flags.neverExpires || choice.flags.cannotChange)) {
+        run.Say(L"a password that never expires or cannot change cannot be one that must change at the next sign-in; "
+                L"nothing was changed");
+        return false;
+    }
+    if (choice.expired != expired)
+        changes.push_back({Quoted(name) + L" must change the password at the next sign-in: " +
+                               (choice.expired ? L"yes" : L"no"),
+                           L"mustChangePassword", expired ? L"yes" : L"no", choice.expired ? L"yes" : L"no",
+                           SettingsFailure::Record});
+    return true;
+}
+
 int SetAccount(CommandRun& run)
 {
     const wchar_t* name = run.Argument(0);
@@ -443,7 +527,9 @@ int SetAccount(CommandRun& run)
 
     AccountSettingsChoice choice;
     bool hidden = false;
-    const std::vector<SettingChange> changes = PlanSettings(p, name, details, type, choice, hidden);
+    std::vector<SettingChange> changes = PlanSettings(p, name, details, type, choice, hidden);
+    if (!PlanDetails(run, name, details, choice, changes))
+        return kExitUsage;
     if (changes.empty()) {
         run.Say(L"nothing to change");
         return kExitDone;
@@ -514,6 +600,45 @@ int PasswordSet(CommandRun& run)
     run.Say(status == ERROR_INVALID_PASSWORD ? L"the current password is not correct; nothing was changed"
                                              : L"the password could not be changed");
     return status == ERROR_INVALID_PASSWORD ? kExitRefused : kExitFailed;
+}
+
+// The administrator's reset: no current password, and the account's
+// protected secrets lost with it, which is said before anything is asked.
+int PasswordReset(CommandRun& run)
+{
+    const wchar_t* name = run.Argument(0);
+    AccountDetails details;
+    if (!RequireAccount(run, name, details, nullptr))
+        return kExitNoSuchAccount;
+    if (!run.DryRun() && !run.Parsed().yes && !run.HasConsoleInput()) {
+        run.Say(std::wstring(kPasswordResetWarning) + L" A reset needs --yes when no console can answer; nothing was "
+                                                      L"changed");
+        return kExitUsage;
+    }
+    SecretText password;
+    if (!run.ReadSecret(password, L"New password: ", true))
+        return kExitUsage;
+    run.Say(kPasswordResetWarning);
+    if (!run.DryRun() && !run.Parsed().yes &&
+        !run.Ask((L"Reset the password of " + Quoted(name) + L"?").c_str())) {
+        run.Say(L"not reset");
+        return kExitUsage;
+    }
+    const std::wstring change = L"password of " + Quoted(name) + L" reset";
+    if (run.DryRun()) {
+        run.SecretChange(change, name, L"password");
+        return kExitDone;
+    }
+    const NET_API_STATUS status = RunPasswordReset(nullptr, name, password.Text());
+    password.Wipe();
+    if (status == NERR_Success) {
+        run.SecretChange(change, name, L"password");
+        return kExitDone;
+    }
+    run.Say(status == NERR_PasswordTooShort ? L"the password does not meet the computer's password rules; nothing was "
+                                              L"changed"
+                                            : L"the password could not be reset");
+    return status == NERR_PasswordTooShort ? kExitRefused : kExitFailed;
 }
 
 int PasswordRemove(CommandRun& run)
@@ -1872,6 +1997,9 @@ const CommandOption kSetOptions[] = {
     {L"--password-not-required", true, L"yes|no"},
     {L"--password-never-expires", true, L"yes|no"},
     {L"--hidden", true, L"yes|no"},
+    {L"--description", true, nullptr},
+    {L"--expires", true, nullptr},
+    {L"--must-change-password", true, L"yes|no"},
 };
 const CommandOption kAutoLogonOptions[] = {{L"--count", true, nullptr}};
 const CommandOption kPictureOptions[] = {{L"--fit", true, L"center|crop|stretch"}};
@@ -1889,6 +2017,10 @@ const CommandOption kDoctorOptions[] = {
 const CommandOption kPlanOptions[] = {{L"--keep-store-apps", false, nullptr}, {L"--keep-system-appdata", false, nullptr}};
 const CommandOption kScheduleOptions[] = {
     {L"--keep-store-apps", false, nullptr}, {L"--keep-system-appdata", false, nullptr}, {L"--no-restart", false, nullptr}};
+
+const CommandOption kProfilesOptions[] = {{L"--sizes", false, nullptr}};
+const CommandOption kProfilesCleanOptions[] = {
+    {L"--unused-for", true, nullptr}, {L"--exclude", false, nullptr}, {L"--keep-accounts", false, nullptr}};
 
 template <size_t N>
 constexpr size_t Count(const CommandOption (&)[N])
@@ -1914,10 +2046,14 @@ const CommandVerb kCommandVerbs[] = {
      ListAccounts},
     {{L"show", L"NAME", 1, 1, nullptr, 0, false, false}, L"one account as the list shows it", false, ShowAccount},
     {{L"set", L"NAME", 1, 1, OPTIONS(kSetOptions), true, false},
-     L"full name, type, status, lock-out, password flags and welcome-screen visibility", true, SetAccount},
+     L"full name, type, status, lock-out, password flags, welcome-screen visibility, description, expiry "
+     L"(--expires YYYY-MM-DD|never) and whether the password must change at the next sign-in", true, SetAccount},
     {{L"password set", L"NAME", 1, 1, nullptr, 0, true, false},
      L"sets the password (standard input: the new password, then the current one if any); always reported "
      L"as a change: comparing would be a sign-in, which counts toward the lock-out", true, PasswordSet},
+    {{L"password reset", L"NAME", 1, 1, nullptr, 0, true, true},
+     L"sets a new password without the current one (standard input or typed); the account loses its encrypted "
+     L"files, saved credentials and data-protection secrets", true, PasswordReset},
     {{L"password remove", L"NAME", 1, 1, nullptr, 0, true, false},
      L"removes the password; always reported as a change, as for password set", true, PasswordRemove},
     {{L"autologon set", L"NAME", 1, 1, OPTIONS(kAutoLogonOptions), true, false},
@@ -1953,6 +2089,13 @@ const CommandVerb kCommandVerbs[] = {
      L"moves a personal folder back to its default place", true, RestoreFolder},
     {{L"profile-keys", L"", 0, 0, OPTIONS(kKeysOptions), true, false},
      L"corrupted profile-list entries (--repair puts them right)", true, ProfileKeys},
+    {{L"profiles", L"", 0, 0, OPTIONS(kProfilesOptions), false, false},
+     L"every profile: SID, account, folder, last use and where it was read, loaded, special, temporary, backup, "
+     L"corrupt (--sizes: folder sizes)", false, ListProfiles},
+    {{L"profiles clean", L"[NAME...]", 0, 64, OPTIONS(kProfilesCleanOptions), true, true},
+     L"deletes the profiles unused for more than --unused-for DAYS that are not loaded, special or the console "
+     L"user's (--exclude NAME...: keep those, by account, SID or folder name); a disabled account goes with its profile unless --keep-accounts, an "
+     L"enabled one keeps its account and gets a fresh profile at its next sign-in", true, CleanProfiles},
     {{L"repair plan", L"NAME", 1, 1, OPTIONS(kPlanOptions), false, false},
      L"what a repair of the account would do and could not carry; changes nothing", true, RepairPlan},
     {{L"repair schedule", L"NAME", 1, 1, OPTIONS(kScheduleOptions), true, true},

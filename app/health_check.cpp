@@ -21,6 +21,7 @@
 #include "accounts/profile_key_rules.h"
 #include "accounts/profile_keys.h"
 #include "accounts/profile_list.h"
+#include "accounts/profile_use.h"
 #include "platform/files.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
@@ -626,6 +627,31 @@ struct CheckStep {
     void (*run)(const MachineFacts&, std::vector<Finding>&);
     const wchar_t* adminOnly;
 };
+// A profile nobody has used for half a year holds space and, often, what a
+// departed person left: worth a look, never a risk.
+void CheckUnusedProfiles(const MachineFacts& facts, std::vector<Finding>& findings)
+{
+    constexpr uint32_t kLongUnusedDays = 180;
+    WString console, consoleSid;
+    FindConsoleUser(console, nullptr, &consoleSid);
+    std::vector<ProfileUse> uses;
+    if (!ReadProfileUses(consoleSid.Text(), uses))
+        return;
+    const uint64_t now = NowTicks();
+    for (const ProfileUse& use : uses) {
+        // A deleted account's profile is reported as such.
+        if (WhyProfileStays(use.facts, now, kLongUnusedDays) != ProfileKeep::None ||
+            IsOrphanedLocalSid(facts, use.sid.Text()))
+            continue;
+        const std::wstring days = std::to_wstring((now - use.facts.lastUse) / (10000000ull * 86400));
+        findings.push_back(Make(FindingKind::ProfileUnused,
+                                L"A profile unused for " + days + L" days: " + ToText(use.folder),
+                                use.sid.Text(),
+                                {{L"SID", use.sid.Text()}, {L"Account", use.account.Text()},
+                                 {L"Folder", use.folder.Text()}, {L"Unused for (days)", days}}));
+    }
+}
+
 const CheckStep kChecks[] = {
     {L"Profile entries", [](const MachineFacts&, std::vector<Finding>& f) { CheckProfileKeys(f); }, nullptr},
     {L"Profiles of deleted accounts", CheckOrphanProfiles, nullptr},
@@ -636,6 +662,7 @@ const CheckStep kChecks[] = {
     {L"Leftovers of a repair", CheckRepairLeftovers, L"otherProfiles"},
     {L"Administrators and Guest", CheckAdministrators, nullptr},
     {L"Personal folders", CheckPersonalFolders, L"otherUsersSettings"},
+    {L"Profiles unused for a long time", CheckUnusedProfiles, L"otherProfiles"},
 };
 
 struct MendRow {

@@ -13,6 +13,8 @@ set(VANTRELL_CORE_SOURCES
   accounts/personal_folder_rules.cpp
   accounts/lifecycle_rules.cpp
   accounts/health_rules.cpp
+  accounts/profile_use_rules.cpp
+  accounts/detail_rules.cpp
   ui/drawing_rules.cpp
   accounts/picture_rules.cpp
   repair/repair_rules.cpp
@@ -55,6 +57,7 @@ set(VANTRELL_WINDOWS_SOURCES
   app/health_check_dialog.cpp
   app/command_mode.cpp
   app/command_verbs.cpp
+  app/command_profiles.cpp
   repair/repair_tool.cpp
   repair/repair_entry.cpp
   repair/repair_site.cpp
@@ -78,6 +81,7 @@ set(VANTRELL_WINDOWS_SOURCES
   accounts/groups.cpp
   accounts/lookup.cpp
   accounts/profile_list.cpp
+  accounts/profile_use.cpp
   accounts/account_list.cpp
   accounts/account_settings.cpp
   accounts/passwords.cpp

@@ -43,6 +43,8 @@ NET_API_STATUS NetLocalGroupEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr
 NET_API_STATUS NetLocalGroupGetMembers(LPCWSTR servername, LPCWSTR localgroupname, DWORD level, LPBYTE* bufptr,
                                        DWORD prefmaxlen, LPDWORD entriesread, LPDWORD totalentries,
                                        PDWORD_PTR resumehandle);
+// The machine's password policy; level 0 (USER_MODALS_INFO_0) only.
+NET_API_STATUS NetUserModalsGet(LPCWSTR servername, DWORD level, LPBYTE* bufptr);
 NET_API_STATUS NetApiBufferFree(LPVOID Buffer);
 
 // Names and SIDs of accounts; well-known SIDs resolve as the system resolves them.

@@ -62,6 +62,11 @@ NET_API_STATUS NetLocalGroupGetMembers(LPCWSTR servername, LPCWSTR localgroupnam
                                      totalentries, resumehandle);
 }
 
+NET_API_STATUS NetUserModalsGet(LPCWSTR servername, DWORD level, LPBYTE* bufptr)
+{
+    return ::NetUserModalsGet(servername, level, bufptr);
+}
+
 NET_API_STATUS NetApiBufferFree(LPVOID Buffer)
 {
     return ::NetApiBufferFree(Buffer);

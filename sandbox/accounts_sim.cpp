@@ -115,7 +115,8 @@ void FillRecord(const Account& a, DWORD priv, DWORD level, BYTE* record, Packer&
         info.usri3_parms = packer.Text(L"");
         info.usri3_workstations = packer.Text(L"");
         info.usri3_last_logon = a.lastLogon;
-        info.usri3_acct_expires = kUnlimited;
+        info.usri3_acct_expires = a.accountExpires;
+        info.usri3_bad_pw_count = a.badPasswordCount;
         info.usri3_max_storage = kUnlimited;
         info.usri3_units_per_week = UNITS_PER_WEEK;
         info.usri3_logon_hours = packer.AllHours();
@@ -522,6 +523,7 @@ NET_API_STATUS NetUserSetInfo(LPCWSTR servername, LPCWSTR username, DWORD level,
             a.userComment = text(full->usri3_usr_comment);
             a.profile = text(full->usri3_profile);
             a.passwordExpired = full->usri3_password_expired != 0;
+            a.accountExpires = full->usri3_acct_expires;
         }
         break;
     }
@@ -533,6 +535,9 @@ NET_API_STATUS NetUserSetInfo(LPCWSTR servername, LPCWSTR username, DWORD level,
         SetPassword(a, password);
         break;
     }
+    case 1017:
+        a.accountExpires = reinterpret_cast<USER_INFO_1017*>(buf)->usri1017_acct_expires;
+        break;
     case 1007:
         a.comment = text(reinterpret_cast<USER_INFO_1007*>(buf)->usri1007_comment);
         break;
@@ -761,6 +766,28 @@ NET_API_STATUS NetLocalGroupGetMembers(LPCWSTR servername, LPCWSTR localgroupnam
     *entriesread = *totalentries = static_cast<DWORD>(sids.size());
     if (resumehandle != nullptr)
         *resumehandle = 0;
+    return NERR_Success;
+}
+
+NET_API_STATUS NetUserModalsGet(LPCWSTR servername, DWORD level, LPBYTE* bufptr)
+{
+    if (bufptr == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    *bufptr = nullptr;
+    if (!IsLocalServer(servername))
+        return ERROR_BAD_NETPATH;
+    if (level != 0)
+        return ERROR_INVALID_LEVEL;
+    auto* info = static_cast<USER_MODALS_INFO_0*>(LocalAlloc(LPTR, sizeof(USER_MODALS_INFO_0)));
+    if (info == nullptr)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    // The policy a fresh installation has: passwords expire after 42 days.
+    info->usrmod0_min_passwd_len = sandbox::MachineDword(sandbox::kMinimumPasswordLength, 0);
+    info->usrmod0_max_passwd_age = 42 * 86400;
+    info->usrmod0_min_passwd_age = 0;
+    info->usrmod0_force_logoff = TIMEQ_FOREVER;
+    info->usrmod0_password_hist_len = 0;
+    *bufptr = reinterpret_cast<LPBYTE>(info);
     return NERR_Success;
 }
 

@@ -98,6 +98,21 @@ bool SaveHive(const std::wstring& file, bool userHive)
     return saved;
 }
 
+// The profile service keeps each load and unload of a profile in its entry,
+// as two DWORD halves of a FILETIME.
+void WriteProfileTime(HKEY entry, const wchar_t* which, ULONGLONG ticks)
+{
+    WriteDword(entry, (std::wstring(L"LocalProfile") + which + L"TimeHigh").c_str(), static_cast<DWORD>(ticks >> 32));
+    WriteDword(entry, (std::wstring(L"LocalProfile") + which + L"TimeLow").c_str(), static_cast<DWORD>(ticks));
+}
+
+ULONGLONG NowTicks()
+{
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    return (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
 void Remember(const wchar_t* list, const std::wstring& item)
 {
     StateLock lock;
@@ -365,8 +380,10 @@ DWORD LoadProfile(const std::wstring& sid, HKEY* root)
     }
     Key entry;
     std::wstring entryPath = std::wstring(kProfileListKey) + L"\\" + sid;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, entryPath.c_str(), 0, KEY_ALL_ACCESS, entry.Put()) == ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, entryPath.c_str(), 0, KEY_ALL_ACCESS, entry.Put()) == ERROR_SUCCESS) {
         WriteDword(entry.Get(), L"RefCount", ReadDword(entry.Get(), L"RefCount", 0) + 1);
+        WriteProfileTime(entry.Get(), L"Load", NowTicks());
+    }
     *root = hive.Release();
     return ERROR_SUCCESS;
 }
@@ -383,6 +400,7 @@ DWORD UnloadProfile(const std::wstring& sid, HKEY root)
         count = ReadDword(entry.Get(), L"RefCount", 1);
         count = count > 0 ? count - 1 : 0;
         WriteDword(entry.Get(), L"RefCount", count);
+        WriteProfileTime(entry.Get(), L"Unload", NowTicks());
     }
     // The running account's own hive is the session's; never unload it.
     // and the signed-in account's stays loaded for its session.
@@ -391,6 +409,17 @@ DWORD UnloadProfile(const std::wstring& sid, HKEY root)
     if (count == 0 && sid != ProcessUserSid() && !sessionHive)
         UnloadHive(sid);
     return ERROR_SUCCESS;
+}
+
+void SetProfileLastUse(const std::wstring& sid, DWORD daysAgo)
+{
+    Key entry;
+    std::wstring entryPath = std::wstring(kProfileListKey) + L"\\" + sid;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, entryPath.c_str(), 0, KEY_ALL_ACCESS, entry.Put()) != ERROR_SUCCESS)
+        return;
+    const ULONGLONG then = NowTicks() - static_cast<ULONGLONG>(daysAgo) * 864000000000ull;
+    WriteProfileTime(entry.Get(), L"Load", then - 36000000000ull);   // an hour's session
+    WriteProfileTime(entry.Get(), L"Unload", then);
 }
 
 void RememberProfileKey(const std::wstring& keyName) { Remember(L"Keys", keyName); }

@@ -28,6 +28,10 @@ DWORD MakeProfile(const std::wstring& sid, const std::wstring& name, std::wstrin
 DWORD LoadProfile(const std::wstring& sid, HKEY* root);
 DWORD UnloadProfile(const std::wstring& sid, HKEY root);
 
+// Gives the entry of `sid` the load and unload times of a session that
+// ended `daysAgo` days ago.
+void SetProfileLastUse(const std::wstring& sid, DWORD daysAgo);
+
 // Fills the profile of `sid` with its owner's files (nested folders, names
 // beyond ASCII, a path longer than 260 characters), store-app data and taskbar
 // pins, and damages its NTUSER.DAT so that the profile no longer loads while

@@ -47,6 +47,7 @@ struct AccountPlan {
     // signed-in account's: "Value|Path;Value|Path", where a path may start
     // with %ProfilesDirectory%.
     std::wstring shellFolders;
+    DWORD profileUnusedDays = 0;   // 0: the profile has never been loaded
 };
 
 struct Plan {
@@ -249,6 +250,7 @@ bool ReadAccount(Reader& reader, const std::wstring& section, const std::wstring
             {Setting::Flag, L"PasswordNotRequired", &a.flags, UF_PASSWD_NOTREQD},
             {Setting::YesNo, L"RepairShortcut", &plan->repairShortcut},
             {Setting::Text, L"ShellFolders", &plan->shellFolders},
+            {Setting::Number, L"ProfileUnusedDays", &plan->profileUnusedDays},
         }))
         return false;
     if (!Same(plan->type, L"administrator") && !Same(plan->type, L"standard") && !Same(plan->type, L"guest") &&
@@ -261,7 +263,7 @@ bool ReadAccount(Reader& reader, const std::wstring& section, const std::wstring
     // The running account's profile and hive are the Wine prefix's own.
     if ((plan->repairShortcut || !plan->shellFolders.empty()) && plan->running)
         return reader.Fail(section, L"the running account's own profile cannot hold RepairShortcut or ShellFolders");
-    if (plan->repairShortcut || !plan->shellFolders.empty())
+    if (plan->repairShortcut || !plan->shellFolders.empty() || plan->profileUnusedDays != 0)
         plan->profile = true;
     return true;
 }
@@ -557,6 +559,8 @@ void Build(const Plan& plan, const std::wstring& scenario)
                 MakeProfile(sid, a.name, nullptr);
             }
         }
+        if (p.profileUnusedDays != 0)
+            SetProfileLastUse(sid, p.profileUnusedDays);
         if (p.brokenProfile)
             BreakProfile(sid);
         if (p.corruptedProfile)
@@ -573,6 +577,8 @@ void Build(const Plan& plan, const std::wstring& scenario)
             SetRights(sid, {L"SeDenyInteractiveLogonRight"});
         if (p.profile && ProfileFolderOf(sid).empty())
             MakeProfile(sid, p.account.name, nullptr);
+        if (p.profileUnusedDays != 0)
+            SetProfileLastUse(sid, p.profileUnusedDays);
     }
     wchar_t profiles[MAX_PATH] = L"";
     DWORD profilesLength = ARRAYSIZE(profiles);

@@ -402,12 +402,17 @@ BOOL LogonUserW(LPCWSTR lpszUsername, LPCWSTR lpszDomain, LPCWSTR lpszPassword, 
     sandbox::StateLock lock;
     Account account;
     bool localDomain = lpszDomain == nullptr || wcscmp(lpszDomain, L".") == 0;
-    bool matches = localDomain && sandbox::FindAccount(lpszUsername, &account) &&
-                   (lpszPassword == nullptr || *lpszPassword == L'\0'
-                        ? !account.hasPassword
-                        : account.hasPassword &&
-                              sandbox::HashPassword(account.name, lpszPassword) == account.passwordHash);
+    bool found = localDomain && sandbox::FindAccount(lpszUsername, &account);
+    bool matches = found && (lpszPassword == nullptr || *lpszPassword == L'\0'
+                                 ? !account.hasPassword
+                                 : account.hasPassword &&
+                                       sandbox::HashPassword(account.name, lpszPassword) == account.passwordHash);
     if (!matches) {
+        // Counted against the account until its next sign-in.
+        if (found) {
+            account.badPasswordCount += 1;
+            sandbox::SaveAccount(account);
+        }
         SetLastError(ERROR_LOGON_FAILURE);
         return FALSE;
     }
@@ -438,6 +443,7 @@ BOOL LogonUserW(LPCWSTR lpszUsername, LPCWSTR lpszDomain, LPCWSTR lpszPassword, 
         return FALSE;
     account.lastLogon = sandbox::Now();
     account.logonCount += 1;
+    account.badPasswordCount = 0;
     sandbox::SaveAccount(account);
     return TRUE;
 }

@@ -173,6 +173,8 @@ bool LoadAccount(HKEY users, const std::wstring& keyName, Account* account)
     a.passwordSetTime = ReadDword(key.Get(), L"PasswordSetTime", 0);
     a.lastLogon = ReadDword(key.Get(), L"LastLogon", 0);
     a.logonCount = ReadDword(key.Get(), L"LogonCount", 0);
+    a.badPasswordCount = ReadDword(key.Get(), L"BadPasswordCount", 0);
+    a.accountExpires = ReadDword(key.Get(), L"AccountExpires", TIMEQ_FOREVER);
     a.unreadable = ReadDword(key.Get(), L"Unreadable", 0) != 0;
     *account = std::move(a);
     return true;
@@ -244,6 +246,8 @@ bool SaveAccount(const Account& a)
               WriteDword(key.Get(), L"PasswordExpired", a.passwordExpired) &&
               WriteDword(key.Get(), L"PasswordSetTime", a.passwordSetTime) &&
               WriteDword(key.Get(), L"LastLogon", a.lastLogon) && WriteDword(key.Get(), L"LogonCount", a.logonCount) &&
+              WriteDword(key.Get(), L"BadPasswordCount", a.badPasswordCount) &&
+              WriteDword(key.Get(), L"AccountExpires", a.accountExpires) &&
               WriteDword(key.Get(), L"Unreadable", a.unreadable);
     uint64_t hash = a.passwordHash;
     ok = ok && RegSetValueExW(key.Get(), L"PasswordHash", 0, REG_QWORD, reinterpret_cast<const BYTE*>(&hash),

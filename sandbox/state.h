@@ -63,6 +63,8 @@ struct Account {
     DWORD passwordSetTime = 0;   // seconds since 1970
     DWORD lastLogon = 0;
     DWORD logonCount = 0;
+    DWORD badPasswordCount = 0;  // wrong passwords since the last sign-in
+    DWORD accountExpires = TIMEQ_FOREVER;   // seconds since 1970
     bool unreadable = false;     // NetUserGetInfo is refused
 };
 

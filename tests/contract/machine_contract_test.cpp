@@ -8,6 +8,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <ctime>
 #include <functional>
 #include <set>
 #include <string>
@@ -49,6 +50,21 @@ DWORD DwordAt(HKEY root, const std::wstring& key, const wchar_t* value)
 {
     DWORD data = 0, size = sizeof(data);
     return RegGetValueW(root, key.c_str(), value, RRF_RT_REG_DWORD, nullptr, &data, &size) == ERROR_SUCCESS ? data : 0;
+}
+
+ULONGLONG NowTicks()
+{
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    return (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
+// A time the profile service keeps in an entry ("Load", "Unload"); 0 when missing.
+ULONGLONG ProfileTimeAt(const std::wstring& entry, const std::wstring& which)
+{
+    const std::wstring name = L"LocalProfile" + which + L"Time";
+    return (static_cast<ULONGLONG>(DwordAt(HKEY_LOCAL_MACHINE, entry, (name + L"High").c_str())) << 32) |
+           DwordAt(HKEY_LOCAL_MACHINE, entry, (name + L"Low").c_str());
 }
 
 // The SID of an account as the account code looks it up: 260-byte buffer,
@@ -341,6 +357,41 @@ TEST_F(MachineContract, PasswordsChangeOnlyWithTheCurrentOne)
               machine::NetUserChangePassword(nullptr, L"NoSuchAccount", L"", L"x"));
 }
 
+// The record counts wrong passwords until the next sign-in, which it keeps.
+TEST_F(MachineContract, WrongPasswordsAreCountedUntilASignIn)
+{
+    std::wstring name = Add(L"Counted", L"Counted-Pass1");
+    ASSERT_FALSE(name.empty());
+    HANDLE token = nullptr;
+    for (int i = 0; i < 2; ++i)
+        EXPECT_FALSE(machine::LogonUserW(name.c_str(), nullptr, L"wrong", LOGON32_LOGON_INTERACTIVE,
+                                         LOGON32_PROVIDER_DEFAULT, &token));
+    USER_INFO_3 info{};
+    ASSERT_TRUE(Read(name, &info));
+    EXPECT_EQ(2u, info.usri3_bad_pw_count);
+    const DWORD before = static_cast<DWORD>(time(nullptr));
+    ASSERT_TRUE(machine::LogonUserW(name.c_str(), nullptr, L"Counted-Pass1", LOGON32_LOGON_INTERACTIVE,
+                                    LOGON32_PROVIDER_DEFAULT, &token)) << GetLastError();
+    CloseHandle(token);
+    ASSERT_TRUE(Read(name, &info));
+    EXPECT_EQ(0u, info.usri3_bad_pw_count);
+    EXPECT_TRUE(info.usri3_last_logon + 2 >= before && info.usri3_last_logon <= time(nullptr) + 2)
+        << info.usri3_last_logon << " against " << before;
+}
+
+// The password policy gives the age at which passwords expire.
+TEST_F(MachineContract, PasswordPolicyNamesTheMaximumAge)
+{
+    LPBYTE buffer = nullptr;
+    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success), machine::NetUserModalsGet(nullptr, 0, &buffer));
+    const auto* policy = reinterpret_cast<USER_MODALS_INFO_0*>(buffer);
+    EXPECT_TRUE(policy->usrmod0_max_passwd_age == TIMEQ_FOREVER ||
+                policy->usrmod0_max_passwd_age >= policy->usrmod0_min_passwd_age)
+        << policy->usrmod0_max_passwd_age;
+    machine::NetApiBufferFree(buffer);
+    EXPECT_EQ(static_cast<NET_API_STATUS>(ERROR_INVALID_LEVEL), machine::NetUserModalsGet(nullptr, 99, &buffer));
+}
+
 TEST_F(MachineContract, SavedRecordKeepsFlagsFullNameAndExpiry)
 {
     std::wstring name = Add(L"Saved", L"");
@@ -353,6 +404,7 @@ TEST_F(MachineContract, SavedRecordKeepsFlagsFullNameAndExpiry)
     info.usri3_flags |= UF_ACCOUNTDISABLE | UF_PASSWD_CANT_CHANGE;
     info.usri3_flags &= ~UF_DONT_EXPIRE_PASSWD;
     info.usri3_password_expired = 1;
+    info.usri3_acct_expires = 1900000000;   // 2030-03-17
     DWORD parameter = 0;
     ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
               machine::NetUserSetInfo(nullptr, name.c_str(), 3, reinterpret_cast<LPBYTE>(&info), &parameter))
@@ -365,6 +417,12 @@ TEST_F(MachineContract, SavedRecordKeepsFlagsFullNameAndExpiry)
     EXPECT_TRUE(back.usri3_flags & UF_PASSWD_CANT_CHANGE);
     EXPECT_FALSE(back.usri3_flags & UF_DONT_EXPIRE_PASSWD);
     EXPECT_EQ(1u, back.usri3_password_expired);
+    EXPECT_EQ(1900000000u, back.usri3_acct_expires);
+    USER_INFO_1017 never{TIMEQ_FOREVER};
+    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
+              machine::NetUserSetInfo(nullptr, name.c_str(), 1017, reinterpret_cast<LPBYTE>(&never), &parameter));
+    ASSERT_TRUE(Read(name, &back));
+    EXPECT_EQ(static_cast<DWORD>(TIMEQ_FOREVER), back.usri3_acct_expires);
 
     // Clearing the expiry in the record clears it on the account.
     PrepareForWrite(back, name, fullName.c_str());
@@ -633,6 +691,7 @@ TEST_F(MachineContract, SignInBuildsARealProfile)
     profile.dwSize = sizeof(profile);
     profile.dwFlags = PI_NOUI;
     profile.lpUserName = const_cast<LPWSTR>(name.c_str());
+    const ULONGLONG beforeLoad = NowTicks();
     ASSERT_TRUE(machine::LoadUserProfileW(token, &profile)) << GetLastError();
 
     std::wstring entry = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + account.sidString;
@@ -647,6 +706,9 @@ TEST_F(MachineContract, SignInBuildsARealProfile)
     EXPECT_TRUE(packages != INVALID_FILE_ATTRIBUTES && (packages & FILE_ATTRIBUTE_DIRECTORY) != 0)
         << "a fresh profile has its store apps' data folder";
     EXPECT_EQ(1u, DwordAt(HKEY_LOCAL_MACHINE, entry, L"RefCount")) << "counted while loaded";
+    // The service keeps the last load and unload in the entry: a profile's last use.
+    const ULONGLONG loadedAt = ProfileTimeAt(entry, L"Load");
+    EXPECT_TRUE(loadedAt >= beforeLoad && loadedAt <= NowTicks()) << loadedAt << " not after " << beforeLoad;
     HKEY hive = nullptr;
     EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_USERS, account.sidString.c_str(), 0, KEY_READ, &hive))
         << "the hive is loaded under HKEY_USERS";
@@ -655,6 +717,8 @@ TEST_F(MachineContract, SignInBuildsARealProfile)
 
     EXPECT_TRUE(machine::UnloadUserProfile(token, profile.hProfile));
     EXPECT_EQ(0u, DwordAt(HKEY_LOCAL_MACHINE, entry, L"RefCount"));
+    const ULONGLONG unloadedAt = ProfileTimeAt(entry, L"Unload");
+    EXPECT_TRUE(unloadedAt >= loadedAt && unloadedAt <= NowTicks()) << unloadedAt << " not after " << loadedAt;
     CloseHandle(token);
 }
 

@@ -25,6 +25,8 @@ run delete jokafor --dry-run
 run delete jokafor
 run autologon status
 run profile-keys
+run profiles --sizes
+run profiles clean --unused-for 1 --dry-run
 run repair plan jokafor
 run repair status
 run help

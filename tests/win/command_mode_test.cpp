@@ -25,6 +25,7 @@
 #include "platform/text_win.h"
 #include "repair/repair_rules.h"
 #include "repair/state_file.h"
+#include "sandbox/profiles.h"
 #include "sandbox/sandbox.h"
 #include "tests/narrow.h"
 #include "ui/secret_text.h"
@@ -192,6 +193,36 @@ void ExpectNoChange(const std::string& label, const std::wstring& arguments, con
     EXPECT_TRUE(before == after) << label << " changed the machine\n" << FirstDifference(before, after);
 }
 
+constexpr wchar_t kProfileListKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\";
+
+std::wstring ProfileOf(const wchar_t* name)
+{
+    WString sid, profile;
+    GetAccountSidAndProfile(name, sid, &profile);
+    return profile.Text();
+}
+
+void PointProfileAt(const wchar_t* name, const std::wstring& folder)
+{
+    WString sid;
+    GetAccountSidAndProfile(name, sid, nullptr);
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, (kProfileListKey + std::wstring(sid.Text())).c_str(), L"ProfileImagePath",
+                    REG_EXPAND_SZ, folder.c_str(), static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
+}
+
+// A service's profile in the profiles folder, unused for a year.
+void OldServiceProfile()
+{
+    const std::wstring sid = L"S-1-5-80-1111-2222", folder = std::wstring(ProfilesDirectory().Text()) + L"\\oldservice";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    WriteTextFile(folder + L"\\NTUSER.DAT", "hive");
+    sandbox::RememberProfileFolder(folder);
+    sandbox::RememberProfileKey(sid);
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, (kProfileListKey + sid).c_str(), L"ProfileImagePath", REG_EXPAND_SZ,
+                    folder.c_str(), static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
+    sandbox::SetProfileLastUse(sid, 365);
+}
+
 }  // namespace
 
 // Each refusal (a guard, a missing answer, no elevation) comes before
@@ -236,6 +267,9 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
          "its type is standard, not administrator; its full name is"},
         {L"default", nullptr, L"delete nobody --json --verbose", false, 0, "nothing to delete"},
         {L"default", nullptr, L"set lchen --full-name \"ok\troot\"", false, 3, "control character"},
+        {L"default", nullptr, L"set lchen --expires 2030-02-30", false, 2, "YYYY-MM-DD"},
+        {L"default", nullptr, L"set jokafor --must-change-password yes", false, 2, "never expires"},
+        {L"default", nullptr, L"show lchen --json", false, 0, "\"lastSignIn\":null,\"badPasswordCount\":0"},
         {L"default", nullptr, L"create newbie --full-name \"\x1b[2Jhi\"", false, 3, "control character"},
         // No console and no --yes: refused at once, never waiting for an answer.
         {L"default", nullptr, L"delete jokafor", false, 2, "needs --yes"},
@@ -243,6 +277,7 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         {L"default", nullptr, L"repair schedule jokafor", false, 2, "needs --yes"},
         {L"default", nullptr, L"password set lchen", false, 2, "no password"},
         {L"default", nullptr, L"password set lchen", true, 2, "no password"},
+        {L"default", nullptr, L"password reset lchen", false, 2, "encrypted files", "Reset-1\n"},
         {L"default", nullptr, L"autologon set lchen", true, 2, "no password"},
         // Never cut short, nor set as nothing: refused whole, with the limit.
         {L"default", nullptr, L"password set lchen", false, 2, "longer than 256", std::string(1100, 'x') + "\n\n"},
@@ -284,6 +319,19 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
                              sizeof(outside));
          },
          L"repair plan jokafor", true, 3, "does not lie inside the profiles folder"},
+        // A profile loaded, special, shared with another or reached through a link is never deleted.
+        {L"old-profiles", nullptr, L"profiles clean --unused-for 90 --yes --json --exclude anna bwalker olduser", true,
+         0, "\"decision\":\"loaded\""},
+        {L"old-profiles", [] { OldServiceProfile(); }, L"profiles clean --unused-for 90 --yes --json --exclude anna bwalker "
+         L"olduser", true, 0, "\"decision\":\"special\""},
+        {L"old-profiles", [] { PointProfileAt(L"anna", ProfileOf(L"cruz")); },
+         L"profiles clean --unused-for 90 --yes --exclude bwalker olduser", true, 4, "is shared or is a link"},
+        {L"old-profiles", [] { PointProfileAt(L"anna", L"C:\\users\\vantrell-linked-profile"); },
+         L"profiles clean --unused-for 90 --yes --exclude bwalker olduser", true, 4, "is shared or is a link"},
+        {L"old-profiles", nullptr, L"profiles clean --unused-for 90", true, 2, "needs --yes"},
+        {L"old-profiles", nullptr, L"profiles clean --unused-for 0 --yes", true, 2, "from 1 to 36500"},
+        {L"old-profiles", nullptr, L"profiles clean --unused-for 9 anna --yes", true, 2, "only after --exclude"},
+        {L"old-profiles", nullptr, L"profiles --json", true, 0, "\"lastUseFrom\":\"profile list\""},
         {L"default", lastAdministrator, L"set mhartley --type standard", true, 3, "last enabled administrator"},
         {L"default", lastAdministrator, L"delete mhartley --yes", true, 3, "last enabled administrator"},
         {L"default", lastAdministrator, L"group remove S-1-5-32-544 mhartley", true, 3, "last enabled administrator"},
@@ -334,6 +382,7 @@ TEST(CommandMode, DryRunChangesNothing)
         {L"set lchen --full-name \"Li Chen\" --type administrator --disabled yes --hidden yes --dry-run", ""},
         {L"password set lchen --dry-run", "NewSecret1\n"},
         {L"password remove skowalski --dry-run", ""},
+        {L"password reset lchen --yes --dry-run", "NewSecret1\n"},
         {L"autologon set lchen --dry-run", "pw\n"},
         {L"autologon clear --dry-run", ""},
         {L"picture set lchen \"" VANTRELL_PICTURE_FILE L"\" --fit stretch --dry-run", ""},
@@ -374,6 +423,11 @@ TEST(CommandMode, ChangesWhatTheDryRunSaid)
     Outcome shown = RunProgram(L"show lchen --json");
     EXPECT_NE(std::string::npos, shown.out.find("\"fullName\":\"Li Chen\"")) << Show(shown);
     EXPECT_NE(std::string::npos, shown.out.find("\"hidden\":true")) << Show(shown);
+
+    // A reset needs no current password.
+    Outcome reset = RunProgram(L"password reset skowalski --yes", "Reset-Pass-9\n");
+    EXPECT_EQ(0u, reset.exitCode) << Show(reset);
+    EXPECT_TRUE(repair_test::PasswordWorks(L"skowalski", L"Reset-Pass-9"));
 
     Outcome deleted = RunProgram(L"delete jokafor --yes");
     EXPECT_EQ(0u, deleted.exitCode) << Show(deleted);
@@ -446,6 +500,8 @@ TEST(CommandMode, EachVerbTwiceChangesOnlyOnce)
         {L"auto-logon", L"autologon set jokafor", "Another-Pass\n"},
         {L"auto-logon", L"autologon clear", ""},
         {L"corrupted-profile", L"profile-keys --repair", ""},
+        {L"old-profiles", L"profiles clean --unused-for 90 --yes", ""},
+        {L"default", L"set lchen --description \"Lab PC\" --expires 2030-01-31 --must-change-password yes", ""},
         {L"health", L"doctor --fix orphan-group-member orphan-right --yes", ""},
         {L"default", L"rename #1003 lin", ""},
         {L"auto-logon", L"rename jokafor jo", ""},

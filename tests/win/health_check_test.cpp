@@ -166,6 +166,21 @@ TEST(HealthCheck, SignInLeftoversAndASingleAdministrator)
     EXPECT_NE(nullptr, Find(findings, L"single-administrator")) << Describe(findings);
 }
 
+// Only the profiles nobody has used for half a year, of accounts that still
+// exist, and neither loaded nor the console user's.
+TEST(HealthCheck, ProfilesUnusedForALongTimeAreANote)
+{
+    Load(L"old-profiles");
+    std::set<std::wstring> accounts;
+    for (const Finding& f : RunHealthCheck(HealthCheckOptions{})) {
+        if (f.kind == FindingKind::ProfileUnused) {
+            EXPECT_EQ(Severity::Note, f.severity);
+            accounts.insert(EvidenceOf(f, L"Account"));
+        }
+    }
+    EXPECT_EQ((std::set<std::wstring>{L"anna", L"bwalker"}), accounts);
+}
+
 // Each mendable finding, mended alone on a fresh machine: a second check
 // no longer has it, and every other finding is still there. A finding that
 // is not mendable is never mended.

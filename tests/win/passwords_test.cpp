@@ -287,6 +287,33 @@ TEST_F(Dialog, ChangePasswordRefusesMismatchAndWrongCurrentThenChanges)
     EXPECT_TRUE(PasswordWorks(L"jokafor", L"One-Pass"));
 }
 
+// Without the current password the change becomes a reset, its cost said first.
+TEST_F(Dialog, ForgottenCurrentPasswordSwitchesToTheResetWithItsWarning)
+{
+    std::wstring warning;
+    size_t fieldsAfter = 0;
+    Operator person(L"Vantrell_MsgBox", [&](HWND dialog) {
+        std::vector<HWND> fields = Fields(dialog);
+        if (fields.size() != 3)
+            return;
+        Click(dialog, L"I don't know the current password");
+        WaitForStatus(dialog, kPasswordResetWarning);
+        warning = StatusText(dialog);
+        fieldsAfter = 0;
+        for (HWND field : fields)
+            fieldsAfter += IsWindowVisible(field) ? 1 : 0;
+        SetWindowTextW(fields[1], L"Reset-Pass-1");
+        SetWindowTextW(fields[2], L"Reset-Pass-1");
+        Click(dialog, L"Apply");
+    });
+    EXPECT_TRUE(PasswordDialog(dialogOwner_, nullptr, L"jokafor", L"James Okafor", PasswordDialogMode::ChangePassword));
+    person.Finish();
+    EXPECT_FALSE(person.Stuck());
+    EXPECT_EQ(kPasswordResetWarning, warning);
+    EXPECT_EQ(2u, fieldsAfter) << "the current password's field goes";
+    EXPECT_TRUE(PasswordWorks(L"jokafor", L"Reset-Pass-1"));
+}
+
 TEST_F(Dialog, AutoLogonStoresWhatWasTypedAndCancelChangesNothing)
 {
     Operator person(L"Vantrell_MsgBox", [&](HWND dialog) {

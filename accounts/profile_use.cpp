@@ -1,0 +1,147 @@
+#include "accounts/profile_use.h"
+
+#include <map>
+
+#include "accounts/account_list.h"
+#include "accounts/account_rules.h"
+#include "accounts/lifecycle_rules.h"
+#include "accounts/profile_key_rules.h"
+#include "accounts/profile_list.h"
+#include "platform/files.h"
+#include "platform/handles.h"
+#include "platform/machine.h"
+#include "platform/text_win.h"
+
+namespace {
+
+struct AccountOfSid {
+    std::wstring name;
+    bool disabled = false;
+    bool builtin = false;
+};
+
+std::wstring Lower(const wchar_t* text)
+{
+    std::wstring lower(text != nullptr ? text : L"");
+    if (!lower.empty())
+        CharLowerBuffW(&lower[0], static_cast<DWORD>(lower.size()));
+    return lower;
+}
+
+// The hive file's last write: where the entry keeps no times, the best
+// witness of the profile's last use. 0 when it cannot be read.
+uint64_t HiveFileTime(const wchar_t* folder)
+{
+    if (folder == nullptr || *folder == L'\0')
+        return 0;
+    WString file = JoinPath(folder, L"NTUSER.DAT");
+    file.AddLongPathPrefix();
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(file.Text(), GetFileExInfoStandard, &data))
+        return 0;
+    return (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+}
+
+bool HiveLoaded(const wchar_t* name)
+{
+    UniqueRegKey key;
+    return RegOpenKeyExW(HKEY_USERS, name, 0, KEY_READ, key.Put()) == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+uint64_t NowTicks()
+{
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    return (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
+bool ProfileHivesLoaded(const wchar_t* sidString)
+{
+    WString classes(sidString);
+    classes.Append(L"_Classes");
+    return IsPlainSidString(sidString) && (HiveLoaded(sidString) || HiveLoaded(classes.Text()));
+}
+
+bool ReadProfileUses(const wchar_t* consoleSid, std::vector<ProfileUse>& uses)
+{
+    uses.clear();
+    std::vector<ProfileListEntry> entries;
+    std::vector<AccountSummary> accounts;
+    if (!ReadProfileList(entries) || !ReadAccountSummaries(nullptr, accounts))
+        return false;
+    std::map<std::wstring, AccountOfSid> bySid;
+    for (const AccountSummary& account : accounts)
+        bySid[Lower(account.sid.Text())] =
+            AccountOfSid{account.name.Text(), (account.details.flags & kFlagAccountDisabled) != 0,
+                         account.details.builtin};
+    wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = L"";
+    DWORD computerLength = ARRAYSIZE(computer);
+    GetComputerNameW(computer, &computerLength);
+    std::map<std::wstring, bool> names;
+    for (const ProfileListEntry& entry : entries)
+        names[Lower(entry.sid.Text())] = true;
+    for (ProfileListEntry& entry : entries) {
+        ProfileUse use;
+        use.sid = std::move(entry.sid);
+        use.storedPath = std::move(entry.storedPath);
+        use.folder = std::move(entry.path);
+        const wchar_t* sid = use.sid.Text();
+        const auto account = bySid.find(Lower(sid));
+        if (account != bySid.end()) {
+            use.account.Assign(account->second.name.c_str());
+            use.accountDisabled = account->second.disabled;
+            use.accountBuiltin = account->second.builtin;
+        }
+        ProfileUseFacts& facts = use.facts;
+        // A profile the service counts as in use may have its hive loaded
+        // under another name by now; either way it is someone's open session.
+        facts.loaded = entry.refCount != 0 || ProfileHivesLoaded(sid);
+        facts.special = !StartsWithNoCase(sid, L"S-1-5-21-");
+        facts.console = consoleSid != nullptr && *consoleSid != L'\0' && EqualsNoCase(sid, consoleSid);
+        facts.backup = IsBackupKeyName(sid) || !IsPlainSidString(sid);
+        facts.temporary = EndsWithFolder(use.folder.Text(), L"\\temp") ||
+                          HasComputerTempMarker(use.folder.Text(), computer);
+        facts.corrupt = names.count(Lower(sid) + L".bak") != 0;
+        const uint64_t hive = entry.loadTime != 0 || entry.unloadTime != 0 ? 0 : HiveFileTime(use.folder.Text());
+        facts.lastUse = LastUseOf(entry.loadTime, entry.unloadTime, hive, facts.source);
+        uses.push_back(std::move(use));
+    }
+    return true;
+}
+
+ProfileDeletionPlan PlanProfileDeletion(const ProfileUse& use, bool keepAccounts)
+{
+    ProfileDeletionPlan plan;
+    WString folder;
+    plan.verdict = CheckProfileFolder(use.storedPath.Text(), use.sid.Text(), folder);
+    plan.folderGoes = plan.verdict == ProfileFolderVerdict::Inside || plan.verdict == ProfileFolderVerdict::Missing;
+    // An enabled account keeps its account and gets a fresh profile at its
+    // next sign-in; a disabled one unused this long is a leftover, and goes
+    // with its profile unless the operator keeps accounts.
+    plan.accountGoes = plan.folderGoes && !keepAccounts && !(*use.account.Text() == L'\0') && use.accountDisabled &&
+                       !use.accountBuiltin;
+    return plan;
+}
+
+void DeleteUnusedProfile(const ProfileUse& use, const ProfileDeletionPlan& plan, AccountDeletionReport& report)
+{
+    report = AccountDeletionReport{};
+    if (!plan.folderGoes || ProfileHivesLoaded(use.sid.Text()))
+        return;
+    constexpr uint32_t kFolderFlags = kDeleteTakeOver | kDeleteScheduleAtRestart;
+    if (plan.accountGoes) {
+        AccountDeletion deletion;
+        deletion.accountName = use.account.Text();
+        deletion.folderFlags = kFolderFlags;
+        deletion.clearAutoLogon = true;
+        deletion.alwaysRemoveProfileEntry = false;
+        RemoveAccount(deletion, report);
+        return;
+    }
+    report.sidString.Assign(use.sid.Text());
+    report.profileFolder.Assign(use.storedPath.Text());
+    report.result = 1;
+    RemoveProfileOf(use.sid.Text(), use.storedPath.Text(), kFolderFlags, false, report);
+}

@@ -1,0 +1,50 @@
+// Every profile of the computer with what its clean-up is judged on (whose
+// it is, when it was last used, whether it is in use), and the deletion of
+// an unused one through the account deletion's own path and checks.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "accounts/account_lifecycle.h"
+#include "accounts/profile_use_rules.h"
+#include "platform/text.h"
+
+struct ProfileUse {
+    WString sid;          // the profile-list entry's name
+    WString account;      // the account's name; empty when no account has the SID any more
+    WString storedPath;   // "ProfileImagePath" as stored
+    WString folder;       // the same, expanded
+    bool accountDisabled = false;
+    bool accountBuiltin = false;
+    ProfileUseFacts facts;
+};
+
+// Every profile-list entry, in the list's order; false, with `uses` emptied,
+// when the list or the accounts could not be read whole. `consoleSid` marks
+// the console user's profile (may be empty).
+bool ReadProfileUses(const wchar_t* consoleSid, std::vector<ProfileUse>& uses);
+
+// The current time as FILETIME ticks.
+uint64_t NowTicks();
+
+// Whether the profile's hives are loaded under HKEY_USERS now.
+bool ProfileHivesLoaded(const wchar_t* sidString);
+
+// What the deletion of one unused profile does: its folder's verdict (read
+// without changing anything, so that a dry run says what the run will do)
+// and whether the account goes with it.
+struct ProfileDeletionPlan {
+    ProfileFolderVerdict verdict = ProfileFolderVerdict::Empty;
+    bool folderGoes = false;      // Inside: the folder is deleted; Missing: only the entry goes
+    bool accountGoes = false;
+};
+ProfileDeletionPlan PlanProfileDeletion(const ProfileUse& use, bool keepAccounts);
+
+// Deletes the profile as the plan says: with its account through the
+// account deletion, else its hives, folder (leftovers at the restart) and
+// entry through the same steps the account deletion takes for them. A
+// profile found loaded again is left alone (report.result 0).
+void DeleteUnusedProfile(const ProfileUse& use, const ProfileDeletionPlan& plan, AccountDeletionReport& report);

@@ -1,0 +1,250 @@
+#include "app/command_profiles.h"
+
+#include <string>
+#include <vector>
+
+#include "accounts/lookup.h"
+#include "accounts/personal_folder_rules.h"
+#include "accounts/profile_use.h"
+#include "app/command_mode.h"
+#include "platform/files.h"
+#include "platform/text_win.h"
+
+namespace {
+
+std::wstring Quoted(const wchar_t* text)
+{
+    return L"\"" + std::wstring(text) + L"\"";
+}
+
+// Paths and names come from places users can write: shown, never obeyed.
+std::wstring Shown(const wchar_t* text)
+{
+    return EscapeControls(text).Text();
+}
+
+const wchar_t* SourceName(LastUseSource source)
+{
+    switch (source) {
+    case LastUseSource::ProfileList: return L"profile list";
+    case LastUseSource::HiveFile: return L"hive file";
+    case LastUseSource::Unknown: break;
+    }
+    return L"unknown";
+}
+
+// A FILETIME in UTC as ISO 8601 ("2026-12-09T07:13:05Z"); empty for 0.
+std::wstring TimeText(uint64_t ticks)
+{
+    FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    SYSTEMTIME utc{};
+    if (ticks == 0 || !FileTimeToSystemTime(&time, &utc))
+        return L"";
+    wchar_t text[32];
+    swprintf(text, 32, L"%04u-%02u-%02uT%02u:%02u:%02uZ", utc.wYear, utc.wMonth, utc.wDay, utc.wHour, utc.wMinute,
+             utc.wSecond);
+    return text;
+}
+
+std::wstring Owner(const ProfileUse& use)
+{
+    return (*use.account.Text() == L'\0') ? L"deleted account " + std::wstring(use.sid.Text()) : Quoted(use.account.Text());
+}
+
+// The state flags as one word each.
+std::vector<const wchar_t*> Flags(const ProfileUseFacts& facts)
+{
+    struct Flag {
+        bool set;
+        const wchar_t* name;
+    } const flags[] = {{facts.loaded, L"loaded"},       {facts.special, L"special"}, {facts.temporary, L"temporary"},
+                       {facts.backup, L"backup"},       {facts.corrupt, L"corrupt"}};
+    std::vector<const wchar_t*> names;
+    for (const Flag& flag : flags)
+        if (flag.set)
+            names.push_back(flag.name);
+    return names;
+}
+
+void WriteUseJson(JsonWriter& json, const ProfileUse& use, const uint64_t* size)
+{
+    const ProfileUseFacts& f = use.facts;
+    json.BeginObject().Field("sid", use.sid.Text()).Key("account");
+    (*use.account.Text() == L'\0') ? json.Null() : json.String(use.account.Text());
+    json.Field("folder", use.folder.Text()).Key("lastUse");
+    f.lastUse == 0 ? json.Null() : json.String(TimeText(f.lastUse));
+    json.Field("lastUseFrom", SourceName(f.source))
+        .Field("loaded", f.loaded)
+        .Field("special", f.special)
+        .Field("temporary", f.temporary)
+        .Field("backup", f.backup)
+        .Field("corrupt", f.corrupt);
+    if (size != nullptr)
+        json.Field("sizeBytes", *size);
+}
+
+std::wstring UseLine(const ProfileUse& use)
+{
+    const ProfileUseFacts& f = use.facts;
+    std::wstring flags;
+    for (const wchar_t* flag : Flags(f))
+        flags += (flags.empty() ? L"" : L",") + std::wstring(flag);
+    return std::wstring(use.sid.Text()) + L"\t" +
+           ((*use.account.Text() == L'\0') ? std::wstring(L"deleted account") : Shown(use.account.Text())) + L"\t" +
+           Shown(use.folder.Text()) + L"\t" + (f.lastUse == 0 ? L"?" : TimeText(f.lastUse)) + L" (" +
+           SourceName(f.source) + L")\t" + (flags.empty() ? L"-" : flags);
+}
+
+std::wstring ConsoleSid()
+{
+    WString name, sid;
+    FindConsoleUser(name, nullptr, &sid);
+    return sid.Text();
+}
+
+}  // namespace
+
+int ListProfiles(CommandRun& run)
+{
+    const bool sizes = run.Parsed().Has(L"--sizes");
+    std::vector<ProfileUse> uses;
+    if (!ReadProfileUses(ConsoleSid().c_str(), uses)) {
+        run.Say(L"the profile list or the accounts could not be read whole");
+        return kExitFailed;
+    }
+    if (run.Json())
+        run.Document().Key("profiles").BeginArray();
+    for (const ProfileUse& use : uses) {
+        uint64_t bytes = 0;
+        const bool sized = sizes && !(*use.folder.Text() == L'\0') && MeasureDirectory(use.folder.Text(), bytes);
+        if (run.Json()) {
+            WriteUseJson(run.Document(), use, sized ? &bytes : nullptr);
+            if (sizes && !sized)
+                run.Document().Key("sizeBytes").Null();
+            run.Document().EndObject();
+        } else {
+            run.Line(UseLine(use) + (sizes ? L"\t" + (sized ? std::wstring(ByteSizeText(bytes).Text()) : L"?") : L""));
+        }
+    }
+    if (run.Json())
+        run.Document().EndArray();
+    return kExitDone;
+}
+
+int CleanProfiles(CommandRun& run)
+{
+    const ParsedCommand& p = run.Parsed();
+    uint32_t days = 0;
+    if (!ReadDays(p.Value(L"--unused-for"), days)) {
+        run.Say(L"--unused-for needs a number of days from 1 to 36500");
+        return kExitUsage;
+    }
+    if (p.Has(L"--exclude") == p.arguments.empty()) {
+        run.Say(p.arguments.empty() ? L"--exclude needs the names or SIDs of the profiles to keep"
+                                    : L"names are taken only after --exclude");
+        return kExitUsage;
+    }
+    std::vector<ProfileUse> uses;
+    if (!ReadProfileUses(ConsoleSid().c_str(), uses)) {
+        run.Say(L"the profile list or the accounts could not be read whole; nothing was changed");
+        return kExitFailed;
+    }
+    const uint64_t now = NowTicks();
+    struct Candidate {
+        const ProfileUse* use;
+        ProfileDeletionPlan plan;
+    };
+    std::vector<Candidate> candidates;
+    std::vector<const ProfileUse*> refused;
+    if (run.Json())
+        run.Document().Key("profiles").BeginArray();
+    for (ProfileUse& use : uses) {
+        // By the account's name, the SID, or the folder's name: a deleted
+        // account's profile has no name left but its folder's.
+        const wchar_t* slash = wcsrchr(use.folder.Text(), L'\\');
+        const wchar_t* folderName = slash != nullptr ? slash + 1 : use.folder.Text();
+        for (const std::wstring& name : p.arguments)
+            for (const wchar_t* known : {use.sid.Text(), use.account.Text(), folderName})
+                use.facts.excluded = use.facts.excluded || (*known != L'\0' && EqualsNoCase(name.c_str(), known));
+        const ProfileKeep keep = WhyProfileStays(use.facts, now, days);
+        ProfileDeletionPlan plan;
+        if (keep == ProfileKeep::None)
+            plan = PlanProfileDeletion(use, p.Has(L"--keep-accounts"));
+        if (keep == ProfileKeep::None && plan.folderGoes)
+            candidates.push_back({&use, plan});
+        else if (keep == ProfileKeep::None)
+            refused.push_back(&use);
+        const wchar_t* decision = keep != ProfileKeep::None ? ProfileKeepText(keep)
+                                  : plan.folderGoes         ? (plan.accountGoes ? L"goes with its account" : L"goes")
+                                                            : L"kept: not inside the profiles folder, shared or a link";
+        if (run.Json()) {
+            WriteUseJson(run.Document(), use, nullptr);
+            run.Document().Field("decision", decision).EndObject();
+        } else if (run.Parsed().verbose || keep == ProfileKeep::None) {
+            run.Line(UseLine(use) + L"\t" + decision);
+        }
+    }
+    if (run.Json())
+        run.Document().EndArray();
+    int exitCode = kExitDone;
+    for (const ProfileUse* use : refused) {
+        run.NotDone(L"profile " + Quoted(use->folder.Text()) + L" of " + Owner(*use) +
+                    L" deleted: it was kept because it does not lie inside the profiles folder, is shared or is a link");
+        exitCode = kExitFailed;
+    }
+    if (candidates.empty()) {
+        if (exitCode == kExitDone)
+            run.Say(L"no profile has been unused for more than " + std::to_wstring(days) + L" days");
+        return exitCode;
+    }
+    if (!run.DryRun() && !p.yes) {
+        if (!run.HasConsoleInput()) {
+            run.Say(L"deleting profiles needs --yes when no console can answer; nothing was changed");
+            return kExitUsage;
+        }
+        if (!run.Ask((L"Delete " + std::to_wstring(candidates.size()) + L" profiles unused for more than " +
+                      std::to_wstring(days) + L" days?").c_str())) {
+            run.Say(L"not deleted");
+            return kExitUsage;
+        }
+    }
+    for (const Candidate& c : candidates) {
+        const ProfileUse& use = *c.use;
+        const std::wstring accountGone = L"account " + Quoted(use.account.Text()) + L" deleted";
+        const std::wstring profileGone =
+            c.plan.verdict == ProfileFolderVerdict::Inside
+                ? L"profile " + Quoted(use.folder.Text()) + L" of " + Owner(use) + L" deleted"
+                : L"profile-list entry of " + Owner(use) + L" removed (its folder was already gone)";
+        if (run.DryRun()) {
+            if (c.plan.accountGoes)
+                run.Change(accountGone, use.account.Text(), L"account", L"disabled", L"absent");
+            run.Change(profileGone, use.sid.Text(), L"profile", use.folder.Text(), L"");
+            continue;
+        }
+        AccountDeletionReport report;
+        DeleteUnusedProfile(use, c.plan, report);
+        if (c.plan.accountGoes && !report.accountDeleted) {
+            run.NotDone(accountGone + L" with its profile " + Quoted(use.folder.Text()));
+            exitCode = kExitFailed;
+            continue;
+        }
+        if (c.plan.accountGoes)
+            run.Change(accountGone, use.account.Text(), L"account", L"disabled", L"absent");
+        const bool folderGone = c.plan.verdict == ProfileFolderVerdict::Missing ||
+                                (report.folderVerdict == ProfileFolderVerdict::Inside &&
+                                 report.folderResult != kDeleteFailed && report.folderResult != -1);
+        if (!folderGone || !report.profileEntryRemoved) {
+            run.NotDone(profileGone + (report.folderResult == -1 ? L": it was found loaded, or no longer inside the "
+                                                                   L"profiles folder"
+                                                                 : L": some of its files could not be deleted"));
+            exitCode = kExitFailed;
+            continue;
+        }
+        run.Change(profileGone + (report.folderResult == kDeleteScheduled ? L"; some of its files go at the next restart"
+                                                                          : L""),
+                   use.sid.Text(), L"profile", use.folder.Text(), L"");
+        if (report.folderResult == kDeleteScheduled && exitCode == kExitDone)
+            exitCode = kExitRestartNeeded;
+    }
+    return exitCode;
+}
