@@ -709,8 +709,10 @@ TEST(CommandMode, AsAStandardUserReadsRunAndChangesNeedElevation)
     sandbox::SetElevated(false);
     for (size_t i = 0; i < kCommandVerbCount; ++i) {
         std::wstring line = kCommandVerbs[i].syntax.words;
+        // A group verb's first argument names a group, every other one an account.
+        const bool group = line.rfind(L"group ", 0) == 0;
         for (int a = 0; a < kCommandVerbs[i].syntax.minArguments; ++a)
-            line += L" lchen";
+            line += group && a == 0 ? L" Users" : L" lchen";
         ExpectNoChange(Narrow(line), line + L" --json", "", true, kCommandVerbs[i].needsElevation ? 5 : 0,
                        kCommandVerbs[i].needsElevation ? "elevated" : "");
     }
