@@ -426,10 +426,8 @@ bool AccountPictureMatches(const wchar_t* accountName, const wchar_t* file, Gdip
     WString path;
     if (image == nullptr || file == nullptr || !FindAccountPicture(accountName, path, osVersion))
         return false;
-    wchar_t full[MAX_PATH] = L"", storedFull[MAX_PATH] = L"";
-    const DWORD length = GetFullPathNameW(file, MAX_PATH, full, nullptr);
-    if (length > 0 && length < MAX_PATH && GetFullPathNameW(path.Text(), MAX_PATH, storedFull, nullptr) == length &&
-        EqualsNoCase(full, storedFull))
+    WString full = FullPathName(file), storedFull = FullPathName(path.Text());
+    if (full.Valid() && storedFull.Valid() && EqualsNoCase(full.Text(), storedFull.Text()))
         return true;
     UniqueImage stored = LoadPictureFile(path.Text());
     if (!stored)

@@ -1775,11 +1775,10 @@ bool ReadDocumentFile(const wchar_t* path, std::string& text)
     // A desired state is small; anything past this is no such document.
     constexpr size_t kLargest = 16u << 20;
     // Named as a command line names files: relative to the current folder.
-    wchar_t full[32768];
-    const DWORD length = GetFullPathNameW(path, ARRAYSIZE(full), full, nullptr);
+    WString full = FullPathName(path);
     WString longPath;
     UniqueFileHandle file;
-    if (length > 0 && length < ARRAYSIZE(full) && AbsoluteLongPath(full, longPath))
+    if (full.Valid() && AbsoluteLongPath(full.Text(), longPath))
         file.Reset(CreateFileW(longPath.Text(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file)
         return false;

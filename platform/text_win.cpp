@@ -84,6 +84,14 @@ WString ExpandEnvironmentText(const wchar_t* text)
     });
 }
 
+WString FullPathName(const wchar_t* path)
+{
+    return QuerySized(MAX_PATH, [path](wchar_t* buffer, DWORD capacity) -> DWORD {
+        // Too small a buffer gets the size needed, terminator included.
+        return GetFullPathNameW(path, capacity, buffer, nullptr);
+    });
+}
+
 WString ModulePath()
 {
     return QuerySized(MAX_PATH, [](wchar_t* buffer, DWORD capacity) -> DWORD {

@@ -27,6 +27,10 @@ bool FromKnownFolder(WString& target, REFKNOWNFOLDERID folderId, HANDLE token, D
 // for one.
 WString ExpandEnvironmentText(const wchar_t* text);
 
+// `path` made absolute against the current folder, however long; empty and
+// invalid when the system cannot.
+WString FullPathName(const wchar_t* path);
+
 // The full path of this process's executable, however long; empty and
 // invalid when unknown.
 WString ModulePath();
