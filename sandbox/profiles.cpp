@@ -162,6 +162,10 @@ void RemoveTree(const std::wstring& longPath, const std::wstring& resolvedRoot)
                     DeleteFileW(path.c_str());
                 continue;
             }
+            // A file's deletion removes its name, whatever it points at;
+            // only a read-only one needs its attributes, set where it lies.
+            if (!folder && DeleteFileW(path.c_str()))
+                continue;
             std::wstring resolved = ResolvedPath(path);
             if (resolved.size() <= resolvedRoot.size() + 1 ||
                 _wcsnicmp(resolved.c_str(), (resolvedRoot + L"\\").c_str(), resolvedRoot.size() + 1) != 0)
@@ -177,10 +181,18 @@ void RemoveTree(const std::wstring& longPath, const std::wstring& resolvedRoot)
     RemoveDirectoryW(longPath.c_str());
 }
 
-void DeleteFolderTree(const std::wstring& folder)
+// The places the sandbox deletes in, resolved once for a whole reset.
+struct SandboxRoots {
+    std::wstring profiles = ProfilesDirectory();
+    std::wstring pictures = PictureFolder();
+    std::wstring resolvedProfiles = ResolvedPath(L"\\\\?\\" + profiles);
+    std::wstring resolvedPictures = ResolvedPath(L"\\\\?\\" + pictures);
+};
+
+void DeleteFolderTree(const std::wstring& folder, const SandboxRoots& roots)
 {
     // Only what lies below the profiles directory or our own data folder.
-    if (!StartsWithNoCase(folder, ProfilesDirectory() + L"\\") && !StartsWithNoCase(folder, PictureFolder()))
+    if (!StartsWithNoCase(folder, roots.profiles + L"\\") && !StartsWithNoCase(folder, roots.pictures))
         return;
     if (folder.find(L"\\..") != std::wstring::npos)
         return;
@@ -194,8 +206,8 @@ void DeleteFolderTree(const std::wstring& folder)
         return;
     }
     std::wstring resolvedRoot = ResolvedPath(longPath);
-    std::wstring expected = ResolvedPath(L"\\\\?\\" + ProfilesDirectory());
-    std::wstring pictures = ResolvedPath(L"\\\\?\\" + PictureFolder());
+    const std::wstring& expected = roots.resolvedProfiles;
+    const std::wstring& pictures = roots.resolvedPictures;
     bool inside = (!expected.empty() && _wcsnicmp(resolvedRoot.c_str(), (expected + L"\\").c_str(), expected.size() + 1) == 0) ||
                   (!pictures.empty() && _wcsnicmp(resolvedRoot.c_str(), (pictures + L"\\").c_str(), pictures.size() + 1) == 0);
     if (resolvedRoot.empty() || !inside)
@@ -207,7 +219,7 @@ void DeleteFolderTree(const std::wstring& folder)
 // prefix's own: folders that a run left in the profiles directory (a
 // repair's renamed profiles, an account deleted without its folder) go, or
 // the next scenario would inherit them.
-void RemoveStrayProfileFolders()
+void RemoveStrayProfileFolders(const SandboxRoots& roots)
 {
     static const wchar_t* const kKept[] = {L"Public", L"Default", L"Default User", L"All Users"};
     const std::wstring profiles = ProfilesDirectory();
@@ -228,9 +240,8 @@ void RemoveStrayProfileFolders()
         } while (FindNextFileW(search.Get(), &found));
     }
     search.Reset();
-    for (const std::wstring& folder : stray) {
-            DeleteFolderTree(folder);
-    }
+    for (const std::wstring& folder : stray)
+        DeleteFolderTree(folder, roots);
 }
 
 // The picture sets the shell keeps for the machine's accounts (a folder of
@@ -238,7 +249,7 @@ void RemoveStrayProfileFolders()
 // machine's: kept over a reset, an earlier run's picture would show on an
 // account of the next scenario that reuses the RID. Only sets of this
 // machine's domain go.
-void RemovePictureSets()
+void RemovePictureSets(const SandboxRoots& roots)
 {
     const std::wstring keyPath = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\AccountPicture\\Users";
     const std::wstring folderPath = ProfilesDirectory() + L"\\Public\\AccountPictures";
@@ -260,7 +271,7 @@ void RemovePictureSets()
         if (RidOfSid(sid) == 0)
             continue;
         DeleteTree(HKEY_LOCAL_MACHINE, keyPath + L"\\" + sid);
-        DeleteFolderTree(folderPath + L"\\" + sid);
+        DeleteFolderTree(folderPath + L"\\" + sid, roots);
     }
 }
 
@@ -312,18 +323,12 @@ std::wstring ProfileFolderOf(const std::wstring& sid)
     return expanded;
 }
 
-DWORD MakeProfile(const std::wstring& sid, const std::wstring& name, std::wstring* folder)
+namespace {
+
+// The first free folder for `name`: name, else name.COMPUTER,
+// name.COMPUTER.000 and on, as the system picks one; empty when none is.
+std::wstring FreeProfileFolder(const std::wstring& name)
 {
-    PSID binarySid = nullptr;
-    if (!ConvertStringSidToSidW(sid.c_str(), &binarySid))
-        return ERROR_INVALID_SID;
-    UniqueLocalMemory sidMemory(binarySid);
-
-    std::wstring entryPath = std::wstring(kProfileListKey) + L"\\" + sid;
-    Key entry;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, entryPath.c_str(), 0, KEY_READ, entry.Put()) == ERROR_SUCCESS)
-        return ERROR_ALREADY_EXISTS;
-
     // A folder of that name may be left from an earlier account.
     std::wstring base = ProfilesDirectory() + L"\\" + name;
     std::wstring chosen = base;
@@ -336,8 +341,51 @@ DWORD MakeProfile(const std::wstring& sid, const std::wstring& name, std::wstrin
             swprintf(suffix, ARRAYSIZE(suffix), L".%03d", attempt - 1);
         chosen = base + L"." + computer + suffix;
         if (attempt > 999)
-            return ERROR_FILE_EXISTS;
+            return L"";
     }
+    return chosen;
+}
+
+// The profile-list entry of `sid` for `folder`, as the profile service writes it.
+DWORD WriteProfileEntry(const std::wstring& sid, PSID binarySid, const std::wstring& folder)
+{
+    Key entry;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kProfileListKey) + L"\\" + sid).c_str(), 0, nullptr, 0,
+                        KEY_ALL_ACCESS, nullptr, entry.Put(), nullptr) != ERROR_SUCCESS)
+        return ERROR_CANTWRITE;
+    Remember(L"Keys", sid);
+    WriteString(entry.Get(), L"ProfileImagePath", folder, REG_EXPAND_SZ);
+    WriteDword(entry.Get(), L"Flags", 0);
+    WriteDword(entry.Get(), L"State", 0);
+    WriteDword(entry.Get(), L"RefCount", 0);
+    RegSetValueExW(entry.Get(), L"Sid", 0, REG_BINARY, static_cast<const BYTE*>(binarySid), GetLengthSid(binarySid));
+    return ERROR_SUCCESS;
+}
+
+// The binary form of `sid`, and whether it has no entry yet.
+DWORD NewProfileSid(const std::wstring& sid, UniqueLocalMemory& binary)
+{
+    PSID binarySid = nullptr;
+    if (!ConvertStringSidToSidW(sid.c_str(), &binarySid))
+        return ERROR_INVALID_SID;
+    binary.Reset(binarySid);
+    Key entry;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kProfileListKey) + L"\\" + sid).c_str(), 0, KEY_READ,
+                      entry.Put()) == ERROR_SUCCESS)
+        return ERROR_ALREADY_EXISTS;
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+DWORD MakeProfile(const std::wstring& sid, const std::wstring& name, std::wstring* folder)
+{
+    UniqueLocalMemory binarySid;
+    if (DWORD status = NewProfileSid(sid, binarySid); status != ERROR_SUCCESS)
+        return status;
+    std::wstring chosen = FreeProfileFolder(name);
+    if (chosen.empty())
+        return ERROR_FILE_EXISTS;
     if (!CreateFolderPath(chosen))
         return GetLastError();
     Remember(L"Folders", chosen);
@@ -346,19 +394,36 @@ DWORD MakeProfile(const std::wstring& sid, const std::wstring& name, std::wstrin
     if (!SaveHive(chosen + L"\\NTUSER.DAT", true) ||
         !SaveHive(chosen + L"\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat", false))
         return ERROR_CANTWRITE;
-
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, entryPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, entry.Put(),
-                        nullptr) != ERROR_SUCCESS)
-        return ERROR_CANTWRITE;
-    Remember(L"Keys", sid);
-    WriteString(entry.Get(), L"ProfileImagePath", chosen, REG_EXPAND_SZ);
-    WriteDword(entry.Get(), L"Flags", 0);
-    WriteDword(entry.Get(), L"State", 0);
-    WriteDword(entry.Get(), L"RefCount", 0);
-    RegSetValueExW(entry.Get(), L"Sid", 0, REG_BINARY, static_cast<const BYTE*>(binarySid),
-                   GetLengthSid(binarySid));
+    if (DWORD status = WriteProfileEntry(sid, binarySid.Get(), chosen); status != ERROR_SUCCESS)
+        return status;
     if (folder != nullptr)
         *folder = chosen;
+    return ERROR_SUCCESS;
+}
+
+DWORD MakeBareProfile(const std::wstring& sid, const std::wstring& name, DWORD daysAgo)
+{
+    UniqueLocalMemory binarySid;
+    if (DWORD status = NewProfileSid(sid, binarySid); status != ERROR_SUCCESS)
+        return status;
+    // One hive saved, then copied: saving one for each of a thousand
+    // profiles would take the scenario minutes.
+    wchar_t temp[MAX_PATH] = L"";
+    GetTempPathW(ARRAYSIZE(temp), temp);
+    const std::wstring hive = std::wstring(temp) + L"vantrell-sandbox-NTUSER.DAT";
+    if (GetFileAttributesW(hive.c_str()) == INVALID_FILE_ATTRIBUTES && !SaveHive(hive, true))
+        return ERROR_CANTWRITE;
+    std::wstring chosen = FreeProfileFolder(name);
+    if (chosen.empty())
+        return ERROR_FILE_EXISTS;
+    if (!CreateFolderPath(chosen))
+        return GetLastError();
+    Remember(L"Folders", chosen);
+    if (!CopyFileW(hive.c_str(), (chosen + L"\\NTUSER.DAT").c_str(), FALSE))
+        return ERROR_CANTWRITE;
+    if (DWORD status = WriteProfileEntry(sid, binarySid.Get(), chosen); status != ERROR_SUCCESS)
+        return status;
+    SetProfileLastUse(sid, daysAgo);
     return ERROR_SUCCESS;
 }
 
@@ -428,6 +493,7 @@ void RememberProfileFolder(const std::wstring& folder) { Remember(L"Folders", fo
 void RemoveSandboxProfiles()
 {
     StateLock lock;
+    const SandboxRoots roots;
     DiscardAllHives();
     EnableHivePrivileges();
     Key keys = OpenState(L"Profiles\\Keys", false);
@@ -438,13 +504,13 @@ void RemoveSandboxProfiles()
     }
     Key folders = OpenState(L"Profiles\\Folders", false);
     for (const std::wstring& folder : ValueNames(folders.Get()))
-        DeleteFolderTree(folder);
+        DeleteFolderTree(folder, roots);
     keys.Reset();
     folders.Reset();
     DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kStateKey) + L"\\Profiles");
-    RemoveStrayProfileFolders();
+    RemoveStrayProfileFolders(roots);
     RemoveStartupShortcuts();
-    RemovePictureSets();
+    RemovePictureSets(roots);
 }
 
 std::wstring PictureFolder()

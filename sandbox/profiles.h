@@ -22,6 +22,11 @@ std::wstring ProfileFolderOf(const std::wstring& sid);
 // ERROR_ALREADY_EXISTS when the SID has an entry already.
 DWORD MakeProfile(const std::wstring& sid, const std::wstring& name, std::wstring* folder);
 
+// A profile as a long-unused account leaves it, for scenarios of many: the
+// folder with a copy of one saved NTUSER.DAT, and the entry with a session
+// that ended `daysAgo` days ago.
+DWORD MakeBareProfile(const std::wstring& sid, const std::wstring& name, DWORD daysAgo);
+
 // Loads the profile's NTUSER.DAT under HKEY_USERS\<sid> (unless it is loaded
 // already) and counts the load in the entry's RefCount; the returned key is
 // the hive's root. UnloadProfile undoes one load.

@@ -48,6 +48,7 @@ struct AccountPlan {
     // with %ProfilesDirectory%.
     std::wstring shellFolders;
     DWORD profileUnusedDays = 0;   // 0: the profile has never been loaded
+    bool bareProfile = false;      // the folder with its NTUSER.DAT only (MakeBareProfile)
 };
 
 struct Plan {
@@ -268,18 +269,20 @@ bool ReadAccount(Reader& reader, const std::wstring& section, const std::wstring
     return true;
 }
 
-// Many similar accounts: "[Generated]" with Count, NamePrefix, Type and
-// Pictures (each account a picture of a colour of its own).
+// Many similar accounts: "[Generated]" with Count, NamePrefix, Type,
+// Pictures (each account a picture of a colour of its own) and Profiles
+// (each a bare profile last used from 1 to 730 days ago).
 bool ReadGenerated(Reader& reader, const std::wstring& section, const std::vector<std::wstring>& lines, Plan* plan)
 {
     DWORD count = 0;
     std::wstring prefix = L"user", type = L"standard";
-    bool pictures = false;
+    bool pictures = false, profiles = false;
     if (!ReadSettings(reader, section, lines, {
             {Setting::Number, L"Count", &count},
             {Setting::Text, L"NamePrefix", &prefix},
             {Setting::Text, L"Type", &type},
             {Setting::YesNo, L"Pictures", &pictures},
+            {Setting::YesNo, L"Profiles", &profiles},
         }))
         return false;
     if (count > 5000)
@@ -299,6 +302,10 @@ bool ReadGenerated(Reader& reader, const std::wstring& section, const std::vecto
         if (pictures) {
             generated.hasPicture = true;
             generated.pictureColour = ((i * 67) % 256) << 16 | ((i * 151) % 256) << 8 | ((i * 29 + 80) % 256);
+        }
+        if (profiles) {
+            generated.profile = generated.bareProfile = true;
+            generated.profileUnusedDays = 1 + (i * 37) % 730;
         }
         plan->accounts.push_back(std::move(generated));
     }
@@ -555,11 +562,13 @@ void Build(const Plan& plan, const std::wstring& scenario)
                         WriteDword(entry.Get(), L"RefCount", 0);
                     }
                 }
+            } else if (p.bareProfile) {
+                MakeBareProfile(sid, a.name, p.profileUnusedDays);
             } else {
                 MakeProfile(sid, a.name, nullptr);
             }
         }
-        if (p.profileUnusedDays != 0)
+        if (p.profileUnusedDays != 0 && !p.bareProfile)
             SetProfileLastUse(sid, p.profileUnusedDays);
         if (p.brokenProfile)
             BreakProfile(sid);

@@ -4,8 +4,9 @@
 # the bare enumeration floor (one NetUserEnum walk at level 3 over every
 # page, in a console program of its own), "apply" of a 50-account document
 # that changes nothing (what a fleet engine runs every time) against the
-# same floor, and "help" against a minimal console program. Leaves the
-# simulated machine on the thousand accounts.
+# same floor, "profiles" over its thousand profiles against one bare walk of
+# the profile list plus the same account walk, and "help" against a minimal
+# console program. Leaves the simulated machine on the thousand accounts.
 # VANTRELL_BENCH_PROGRAMS: as in bench-startup.sh.
 set -eu
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
@@ -39,6 +40,8 @@ median() {
 programs="${VANTRELL_BENCH_PROGRAMS:-.}"
 once "$programs/vantrell-sandbox.exe" help >/dev/null   # the first start fills Wine's caches
 list=$(median "$programs/vantrell-sandbox.exe" list --json)
+profiles=$(median "$programs/vantrell-sandbox.exe" profiles)
+profilesFloor=$(median "$programs/tests/bench/vantrell_command_floors.exe" profiles)
 # 50 accounts of the machine as they are, spread over the whole list.
 state="$(mktemp -d)"
 ./wine-launcher "$programs/vantrell-sandbox.exe" export </dev/null >"$state/all.json" 2>/dev/null
@@ -54,9 +57,11 @@ rm -rf "$state"
 floor=$(median "$programs/tests/bench/vantrell_command_floors.exe" enum)
 help=$(median "$programs/vantrell-sandbox.exe" help)
 hello=$(median "$programs/tests/bench/vantrell_command_floors.exe" hello)
-awk -v l="$list" -v f="$floor" -v h="$help" -v m="$hello" -v r="$RUNS" -v a="$apply" 'BEGIN {
+awk -v l="$list" -v f="$floor" -v h="$help" -v m="$hello" -v r="$RUNS" -v a="$apply" -v p="$profiles" \
+    -v q="$profilesFloor" -v load="$(cut -d' ' -f1-3 /proc/loadavg)" 'BEGIN {
     printf "list --json, 1,000 accounts: %d ms   enumeration floor: %d ms   ratio %.2f (target 1.10)\n", l, f, l / f
     printf "apply, 50 unchanged:         %d ms   enumeration floor: %d ms   ratio %.2f (target 1.50)\n", a, f, a / f
+    printf "profiles, 1,000 profiles:    %d ms   profiles floor:    %d ms   ratio %.2f (target 1.50)\n", p, q, p / q
     printf "help:                        %d ms   minimal console:   %d ms   ratio %.2f (target 1.30)\n", h, m, h / m
-    printf "(medians of %d starts under Wine)\n", r
+    printf "(medians of %d starts under Wine; load average %s)\n", r, load
 }'
