@@ -38,9 +38,14 @@ bool ReadExpiryDate(const wchar_t* text, uint32_t& seconds)
         seconds = kNeverTime;
         return true;
     }
-    uint32_t year = 0, month = 0, day = 0;
-    if (wcslen(text) != 10 || text[4] != L'-' || text[7] != L'-' || !Digits(text, 4, year) ||
+    uint32_t year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    const size_t length = wcslen(text);
+    if ((length != 10 && length != 20) || text[4] != L'-' || text[7] != L'-' || !Digits(text, 4, year) ||
         !Digits(text + 5, 2, month) || !Digits(text + 8, 2, day))
+        return false;
+    if (length == 20 && (text[10] != L'T' || text[13] != L':' || text[16] != L':' || text[19] != L'Z' ||
+                         !Digits(text + 11, 2, hour) || !Digits(text + 14, 2, minute) || !Digits(text + 17, 2, second) ||
+                         hour > 23 || minute > 59 || second > 59))
         return false;
     if (year < 1970 || year > 2105 || month < 1 || month > 12 || day < 1 || day > DaysIn(year, month))
         return false;
@@ -49,7 +54,7 @@ bool ReadExpiryDate(const wchar_t* text, uint32_t& seconds)
         days += IsLeap(y) ? 366 : 365;
     for (uint32_t m = 1; m < month; ++m)
         days += DaysIn(year, m);
-    const uint64_t total = days * kSecondsPerDay;
+    const uint64_t total = days * kSecondsPerDay + hour * 3600 + minute * 60 + second;
     if (total >= kNeverTime)
         return false;
     seconds = static_cast<uint32_t>(total);
@@ -68,6 +73,14 @@ std::wstring DateTimeText(uint32_t seconds)
     swprintf(text, 32, L"%04u-%02u-%02uT%02u:%02u:%02uZ", year, month, days + 1, rest / 3600, rest / 60 % 60,
              rest % 60);
     return text;
+}
+
+std::wstring ExpiryText(uint32_t seconds)
+{
+    if (seconds == kNeverTime)
+        return L"never";
+    const std::wstring text = DateTimeText(seconds);
+    return seconds % kSecondsPerDay == 0 ? text.substr(0, 10) : text;
 }
 
 uint32_t PasswordExpiresAt(uint32_t now, uint32_t passwordAge, uint32_t maxAge, bool neverExpires, bool expired)

@@ -9,11 +9,16 @@
 inline constexpr uint32_t kNeverTime = 0xFFFFFFFFu;
 
 // "YYYY-MM-DD" (a real day from 1970 to 2105) as the seconds at its start,
-// UTC; "never" as kNeverTime. False for anything else.
+// UTC, "YYYY-MM-DDTHH:MM:SSZ" as that second; "never" as kNeverTime. False
+// for anything else.
 bool ReadExpiryDate(const wchar_t* text, uint32_t& seconds);
 
 // Seconds since 1970 as "YYYY-MM-DDTHH:MM:SSZ".
 std::wstring DateTimeText(uint32_t seconds);
+
+// An account's expiry as ReadExpiryDate reads it back to the same second:
+// "never", the day alone at its start, else the day and time.
+std::wstring ExpiryText(uint32_t seconds);
 
 // When the password expires: kNeverTime when it never does (the account's
 // flag, or a policy without a maximum age), else the time it was set plus

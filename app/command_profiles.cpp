@@ -168,8 +168,11 @@ int CleanProfiles(CommandRun& run)
                 use.facts.excluded = use.facts.excluded || (*known != L'\0' && EqualsNoCase(name.c_str(), known));
         const ProfileKeep keep = WhyProfileStays(use.facts, now, days);
         ProfileDeletionPlan plan;
+        bool keepAccount = p.Has(L"--keep-accounts");
+        for (const std::wstring& kept : p.keptAccounts)
+            keepAccount = keepAccount || EqualsNoCase(kept.c_str(), use.account.Text());
         if (keep == ProfileKeep::None)
-            plan = PlanProfileDeletion(use, p.Has(L"--keep-accounts"));
+            plan = PlanProfileDeletion(use, keepAccount);
         if (keep == ProfileKeep::None && plan.folderGoes)
             candidates.push_back({&use, plan});
         else if (keep == ProfileKeep::None)

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "accounts/detail_rules.h"
 #include "platform/text.h"
 
 const CommandExitEntry kCommandExits[8] = {
@@ -735,7 +736,7 @@ bool ParseJson(const std::string& text, JsonValue& value, std::wstring& error)
     return JsonReader(text).Document(value, error);
 }
 
-const DesiredSetting kDesiredSettings[7] = {
+const DesiredSetting kDesiredSettings[10] = {
     {"fullName", L"--full-name", false},
     {"type", L"--type", false},
     {"disabled", L"--disabled", true},
@@ -743,6 +744,9 @@ const DesiredSetting kDesiredSettings[7] = {
     {"passwordNotRequired", L"--password-not-required", true},
     {"passwordNeverExpires", L"--password-never-expires", true},
     {"hidden", L"--hidden", true},
+    {"description", L"--description", false},
+    {"expires", L"--expires", false},
+    {"mustChangePassword", L"--must-change-password", true},
 };
 
 namespace {
@@ -791,6 +795,35 @@ bool ReadDesiredGroup(const JsonValue& item, DesiredGroup& group, std::wstring& 
     return true;
 }
 
+bool ReadDesiredProfiles(const JsonValue& value, DesiredProfiles& profiles, std::wstring& error)
+{
+    if (value.kind != JsonValue::Kind::Object)
+        return Wrong(error, L"\"profiles\" is an object with cleanUnusedForDays");
+    std::vector<std::wstring> seen;
+    for (const auto& member : value.members) {
+        const JsonValue& item = member.second;
+        if (member.first == L"cleanUnusedForDays") {
+            if (item.kind != JsonValue::Kind::Number || item.number < 1 || item.number > 36500 ||
+                item.number != static_cast<double>(static_cast<uint32_t>(item.number)))
+                return Wrong(error, L"profiles: cleanUnusedForDays is a whole number of days from 1 to 36500");
+            profiles.unusedForDays = static_cast<uint32_t>(item.number);
+        } else if (member.first == L"exclude") {
+            if (!ReadNames(item, L"exclude", profiles.exclude, seen, error))
+                return false;
+        } else if (member.first == L"keepAccounts") {
+            if (item.kind != JsonValue::Kind::Bool)
+                return Wrong(error, L"profiles: keepAccounts is true or false");
+            profiles.keepAccounts = item.boolean;
+        } else {
+            return Wrong(error, L"profiles: there is no member \"" + member.first + L"\"");
+        }
+    }
+    if (profiles.unusedForDays == 0)
+        return Wrong(error, L"profiles: cleanUnusedForDays is missing");
+    profiles.given = true;
+    return true;
+}
+
 bool ReadDesiredAccount(const JsonValue& item, DesiredAccount& account, std::wstring& error)
 {
     if (item.kind != JsonValue::Kind::Object)
@@ -832,6 +865,9 @@ bool ReadDesiredAccount(const JsonValue& item, DesiredAccount& account, std::wst
             return Wrong(error, where + member.first + L" is a text");
         if (member.first == L"type" && !InChoices(L"guest|standard|administrator", value.text))
             return Wrong(error, where + L"type is one of guest, standard, administrator");
+        uint32_t seconds = 0;
+        if (member.first == L"expires" && !ReadExpiryDate(value.text.c_str(), seconds))
+            return Wrong(error, where + L"expires is a date (YYYY-MM-DD, or YYYY-MM-DDTHH:MM:SSZ) or never");
         account.settings.emplace_back(setting->option, value.text);
     }
     if (!account.present && (!account.settings.empty() || !account.picture.empty()))
@@ -877,6 +913,9 @@ bool ReadDesiredState(const JsonValue& document, DesiredState& state, std::wstri
                         return Wrong(error, L"group \"" + group.group + L"\" is named twice");
                 state.groups.push_back(std::move(group));
             }
+        } else if (member.first == L"profiles") {
+            if (!ReadDesiredProfiles(value, state.profiles, error))
+                return false;
         } else if (member.first == L"autoLogon") {
             if (value.kind != JsonValue::Kind::Null && value.kind != JsonValue::Kind::String)
                 return Wrong(error, L"\"autoLogon\" is an account's name or null");

@@ -67,6 +67,9 @@ struct ParsedCommand {
     bool help = false;
     bool verbose = false;
     std::wstring error;                              // why the line was refused
+    // Accounts a desired state keeps (never a command line's): a part of
+    // `apply` leaves them in place, or the next run would make them again.
+    std::vector<std::wstring> keptAccounts;
 
     bool Has(const wchar_t* option) const;
     // The value of the option, or `fallback` when it was not given.
@@ -191,9 +194,17 @@ struct DesiredGroup {
     std::vector<std::wstring> members;   // each a name, a SID or a RID ("#1001")
     std::vector<std::wstring> absent;
 };
+// The profiles' clean-up, as `profiles clean` takes it, run on each apply.
+struct DesiredProfiles {
+    bool given = false;
+    uint32_t unusedForDays = 0;          // 1 to 36500
+    std::vector<std::wstring> exclude;   // names, SIDs or folder names of profiles kept
+    bool keepAccounts = false;
+};
 struct DesiredState {
     std::vector<DesiredAccount> accounts;
     std::vector<DesiredGroup> groups;
+    DesiredProfiles profiles;
     bool autoLogonGiven = false;
     std::wstring autoLogon;          // empty: no automatic sign-in
     std::vector<std::wstring> mend;  // finding ids, as `doctor --fix` takes them
@@ -205,7 +216,7 @@ struct DesiredSetting {
     const wchar_t* option;
     bool isBool;   // true/false, given to the option as yes/no
 };
-extern const DesiredSetting kDesiredSettings[7];
+extern const DesiredSetting kDesiredSettings[10];
 
 // Reads a desired-state document. False with `error` naming the first fault:
 // another schemaVersion, a member it does not know, a value of the wrong

@@ -436,15 +436,14 @@ std::vector<SettingChange> PlanSettings(const ParsedCommand& p, const wchar_t* n
 }
 
 // What `set` changes of the details: the description, the account's expiry
-// and whether the password must change at the next sign-in. False, with a
-// message, when an option cannot be taken.
-bool PlanDetails(CommandRun& run, const wchar_t* name, const AccountDetails& details, AccountSettingsChoice& choice,
-                 std::vector<SettingChange>& changes)
+// and whether the password must change at the next sign-in. False, with
+// `refusal` saying why, when an option cannot be taken.
+bool PlanDetails(const ParsedCommand& p, const wchar_t* name, const AccountDetails& details,
+                 AccountSettingsChoice& choice, std::vector<SettingChange>& changes, std::wstring& refusal)
 {
-    const ParsedCommand& p = run.Parsed();
     if (const wchar_t* description = p.Value(L"--description")) {
         if (HasControlCharacter(description)) {
-            run.Say(L"the description holds a control character; nothing was changed");
+            refusal = L"the description holds a control character; nothing was changed";
             return false;
         }
         choice.description = description;
@@ -455,21 +454,20 @@ bool PlanDetails(CommandRun& run, const wchar_t* name, const AccountDetails& det
     if (const wchar_t* date = p.Value(L"--expires")) {
         uint32_t seconds = 0;
         if (!ReadExpiryDate(date, seconds)) {
-            run.Say(L"--expires takes a date as YYYY-MM-DD (the account expires at its start, UTC) or never");
+            refusal = L"--expires takes a date as YYYY-MM-DD (the account expires at its start, UTC) or never";
             return false;
         }
         choice.setAccountExpires = true;
         choice.accountExpires = seconds;
-        const auto text = [](uint32_t at) { return at == kNeverTime ? std::wstring(L"never") : DateTimeText(at); };
         if (seconds != details.accountExpires)
-            changes.push_back({Quoted(name) + L" expires: " + text(seconds), L"expires", text(details.accountExpires),
-                               text(seconds), SettingsFailure::Record});
+            changes.push_back({Quoted(name) + L" expires: " + ExpiryText(seconds), L"expires",
+                               ExpiryText(details.accountExpires), ExpiryText(seconds), SettingsFailure::Record});
     }
     const bool expired = (details.flags & kFlagPasswordExpired) != 0;
-    choice.expired = YesNo(run, L"--must-change-password", expired);
+    choice.expired = YesNo(p, L"--must-change-password", expired);
     if (choice.expired && !expired && (choice.flags.neverExpires || choice.flags.cannotChange)) {
-        run.Say(L"a password that never expires or cannot change cannot be one that must change at the next sign-in; "
-                L"nothing was changed");
+        refusal = L"a password that never expires or cannot change cannot be one that must change at the next "
+                  L"sign-in; nothing was changed";
         return false;
     }
     if (choice.expired != expired)
@@ -528,8 +526,11 @@ int SetAccount(CommandRun& run)
     AccountSettingsChoice choice;
     bool hidden = false;
     std::vector<SettingChange> changes = PlanSettings(p, name, details, type, choice, hidden);
-    if (!PlanDetails(run, name, details, choice, changes))
+    std::wstring refusal;
+    if (!PlanDetails(p, name, details, choice, changes, refusal)) {
+        run.Say(refusal);
         return kExitUsage;
+    }
     if (changes.empty()) {
         run.Say(L"nothing to change");
         return kExitDone;
@@ -1720,10 +1721,33 @@ std::wstring CurrentSetting(const AccountDetails& details, const std::wstring& o
         return TypeName(details.privilege);
     if (option == L"--hidden")
         return details.hidden ? L"yes" : L"no";
+    if (option == L"--description")
+        return details.description.Text();
+    if (option == L"--expires")
+        return ExpiryText(details.accountExpires);
+    if (option == L"--must-change-password")
+        return (details.flags & kFlagPasswordExpired) != 0 ? L"yes" : L"no";
     for (const FlagOption& flag : flags)
         if (option == flag.option)
             return (details.flags & flag.bit) != 0 ? L"yes" : L"no";
     return L"";
+}
+
+// Whether the account's setting differs from the value a document asks
+// for: as `set` compares, a description to the letter, an expiry to the
+// second, and a value it cannot read differs (for `set` to refuse).
+bool SettingDiffers(const AccountDetails& details, const std::wstring& option, const std::wstring& value,
+                    const wchar_t* name)
+{
+    const std::wstring current = CurrentSetting(details, option);
+    uint32_t seconds = 0;
+    if (option == L"--full-name")
+        return FullNameChanged(value.c_str(), current.c_str(), name);
+    if (option == L"--description")
+        return CompareText(value.c_str(), current.c_str(), true) != 0;
+    if (option == L"--expires")
+        return !ReadExpiryDate(value.c_str(), seconds) || seconds != details.accountExpires;
+    return !EqualsNoCase(value.c_str(), current.c_str());
 }
 
 // The outcome of one resource of `apply`.
@@ -1837,6 +1861,7 @@ int Apply(CommandRun& run)
                 details.privilege = TypeOf(create.Value(L"--type", L"standard"));
                 details.flags = kFlagPasswordNeverExpires;
                 details.hidden = false;
+                details.accountExpires = kNeverTime;
             } else if (!ReadAccountDetails(account.name.c_str(), console.Text(), details)) {
                 continue;
             }
@@ -1844,14 +1869,9 @@ int Apply(CommandRun& run)
         // Only what differs is asked of `set`: its guards refuse an option
         // given for the console user or a built-in account even when it
         // would change nothing.
-        for (const auto& setting : account.settings) {
-            const std::wstring current = CurrentSetting(details, setting.first);
-            const bool differs = setting.first == L"--full-name"
-                                     ? FullNameChanged(setting.second.c_str(), current.c_str(), account.name.c_str())
-                                     : !EqualsNoCase(setting.second.c_str(), current.c_str());
-            if (differs)
+        for (const auto& setting : account.settings)
+            if (SettingDiffers(details, setting.first, setting.second, account.name.c_str()))
                 part.options.push_back(setting);
-        }
         if (part.options.empty()) {
             if (exists)
                 outcomes.push_back({L"account", account.name, false, kExitDone});
@@ -1861,7 +1881,14 @@ int Apply(CommandRun& run)
             AccountSettingsChoice choice;
             bool hidden = false;
             const uint32_t type = part.Has(L"--type") ? TypeOf(part.Value(L"--type")) : details.privilege;
-            for (const SettingChange& change : PlanSettings(part, account.name.c_str(), details, type, choice, hidden))
+            std::vector<SettingChange> changes = PlanSettings(part, account.name.c_str(), details, type, choice, hidden);
+            std::wstring refusal;
+            if (!PlanDetails(part, account.name.c_str(), details, choice, changes, refusal)) {
+                run.Say(refusal);
+                exitCode = Worse(exitCode, kExitUsage);
+                continue;
+            }
+            for (const SettingChange& change : changes)
                 run.Change(change.text, account.name, change.field, change.before, change.after);
         } else {
             exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"account", account.name, SetAccount, part));
@@ -1886,6 +1913,20 @@ int Apply(CommandRun& run)
             exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"group", group.group, add ? GroupAdd : GroupRemove,
                                                  part));
         }
+    }
+    // After the accounts too: one the document keeps may have just been enabled.
+    if (state.profiles.given) {
+        ParsedCommand part;
+        part.options.emplace_back(L"--unused-for", std::to_wstring(state.profiles.unusedForDays));
+        if (!state.profiles.exclude.empty())
+            part.options.emplace_back(L"--exclude", L"");
+        part.arguments = state.profiles.exclude;
+        if (state.profiles.keepAccounts)
+            part.options.emplace_back(L"--keep-accounts", L"");
+        for (const DesiredAccount& account : state.accounts)
+            if (account.present)
+                part.keptAccounts.push_back(account.name);
+        exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"profiles", L"", CleanProfiles, part));
     }
     if (state.autoLogonGiven) {
         // Off is off: the system leaves the last user's name behind on its own.
@@ -2036,8 +2077,8 @@ const CommandVerb kCommandVerbs[] = {
     {{L"help", L"", 0, 0, nullptr, 0, false, false}, L"this text", false, Help},
     {{L"version", L"", 0, 0, nullptr, 0, false, false}, L"the program's version number", false, Version},
     {{L"apply", L"FILE", 1, 1, nullptr, 0, true, false},
-     L"makes the accounts, the automatic sign-in and the findings what the desired-state document FILE asks "
-     L"(a new automatic sign-in's password from standard input)", true, Apply},
+     L"makes the accounts, groups, profile clean-up, automatic sign-in and findings what the desired-state "
+     L"document FILE asks (a new automatic sign-in's password from standard input)", true, Apply},
     {{L"export", L"", 0, 0, nullptr, 0, false, false},
      L"the accounts and the automatic sign-in as a desired-state document for apply", true, Export},
     {{L"list", L"", 0, 0, OPTIONS(kListOptions), false, false},

@@ -252,6 +252,7 @@ bool ReadAccount(Reader& reader, const std::wstring& section, const std::wstring
             {Setting::YesNo, L"RepairShortcut", &plan->repairShortcut},
             {Setting::Text, L"ShellFolders", &plan->shellFolders},
             {Setting::Number, L"ProfileUnusedDays", &plan->profileUnusedDays},
+            {Setting::Number, L"AccountExpires", &a.accountExpires},
         }))
         return false;
     if (!Same(plan->type, L"administrator") && !Same(plan->type, L"standard") && !Same(plan->type, L"guest") &&

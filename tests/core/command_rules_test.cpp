@@ -181,9 +181,17 @@ TEST(ParseJson, ReadsExactlyOneValidDocument)
 TEST(ReadDesiredState, TakesTheSchemaAndRefusesEverythingElse)
 {
     struct { std::string text; const wchar_t* errorPart; } const cases[] = {
-        {"{\"schemaVersion\":1,\"accounts\":[{\"name\":\"a\",\"hidden\":true,\"type\":\"guest\"},"
+        {"{\"schemaVersion\":1,\"accounts\":[{\"name\":\"a\",\"hidden\":true,\"type\":\"guest\",\"description\":\"Lab\","
+         "\"expires\":\"2030-01-31\",\"mustChangePassword\":false},"
          "{\"name\":\"b\",\"present\":false,\"keepFiles\":true}],\"autoLogon\":null,\"mend\":[\"x\"],"
-         "\"groups\":[{\"group\":\"S-1-5-32-555\",\"members\":[\"a\",\"#1001\"],\"absent\":[\"c\"]}]}", nullptr},
+         "\"groups\":[{\"group\":\"S-1-5-32-555\",\"members\":[\"a\",\"#1001\"],\"absent\":[\"c\"]}],"
+         "\"profiles\":{\"cleanUnusedForDays\":90,\"exclude\":[\"kiosk\"],\"keepAccounts\":true}}", nullptr},
+        {"{\"schemaVersion\":1,\"accounts\":[{\"name\":\"a\",\"expires\":\"2030-02-30\"}]}", L"expires is a date"},
+        {"{\"schemaVersion\":1,\"profiles\":{\"exclude\":[]}}", L"cleanUnusedForDays is missing"},
+        {"{\"schemaVersion\":1,\"profiles\":{\"cleanUnusedForDays\":1.5}}", L"whole number of days"},
+        {"{\"schemaVersion\":1,\"profiles\":{\"cleanUnusedForDays\":0}}", L"whole number of days"},
+        {"{\"schemaVersion\":1,\"profiles\":{\"cleanUnusedForDays\":9,\"keep\":true}}", L"no member \"keep\""},
+        {"{\"schemaVersion\":1,\"profiles\":[]}", L"is an object"},
         {"{\"schemaVersion\":1,\"groups\":[{\"members\":[\"a\"]}]}", L"names its \"group\""},
         {"{\"schemaVersion\":1,\"groups\":[{\"group\":\"g\",\"members\":[\"a\"],\"absent\":[\"A\"]}]}", L"named twice"},
         {"{\"schemaVersion\":1,\"groups\":[{\"group\":\"g\"},{\"group\":\"G\"}]}", L"named twice"},
@@ -210,8 +218,14 @@ TEST(ReadDesiredState, TakesTheSchemaAndRefusesEverythingElse)
             continue;
         }
         ASSERT_EQ(2u, state.accounts.size());
-        EXPECT_EQ((std::vector<std::pair<std::wstring, std::wstring>>{{L"--hidden", L"yes"}, {L"--type", L"guest"}}),
+        EXPECT_EQ((std::vector<std::pair<std::wstring, std::wstring>>{{L"--hidden", L"yes"},
+                                                                       {L"--type", L"guest"},
+                                                                       {L"--description", L"Lab"},
+                                                                       {L"--expires", L"2030-01-31"},
+                                                                       {L"--must-change-password", L"no"}}),
                   state.accounts[0].settings);
+        EXPECT_TRUE(state.profiles.given && state.profiles.unusedForDays == 90 && state.profiles.keepAccounts);
+        EXPECT_EQ(std::vector<std::wstring>{L"kiosk"}, state.profiles.exclude);
         EXPECT_TRUE(!state.accounts[1].present && state.accounts[1].keepFiles);
         EXPECT_TRUE(state.autoLogonGiven && state.autoLogon.empty());
         EXPECT_EQ(std::vector<std::wstring>{L"x"}, state.mend);

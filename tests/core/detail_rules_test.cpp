@@ -13,14 +13,16 @@ TEST(DetailRules, ExpiryDatesAreRealDaysOrNever)
         {L"1970-01-01", true, 0},          {L"2030-03-17", true, 1899936000}, {L"2024-02-29", true, 1709164800},
         {L"never", true, kNeverTime},      {L"2023-02-29", false, 0},         {L"2030-13-01", false, 0},
         {L"1969-12-31", false, 0},         {L"2030-3-17", false, 0},          {L"Never", false, 0},
-        {L"2030-03-17x", false, 0},        {L"", false, 0},
+        {L"2030-03-17x", false, 0},        {L"", false, 0},                   {L"2030-03-17T01:01:01Z", true, 1899939661},
+        {L"2030-03-17T24:00:00Z", false, 0}, {L"2030-03-17T01:01:01", false, 0}, {L"2030-03-17 01:01:01Z", false, 0},
     };
     for (const Case& c : cases) {
         uint32_t seconds = 12345;
         EXPECT_EQ(c.read, ReadExpiryDate(c.text, seconds)) << Narrow(c.text);
         if (c.read) {
             EXPECT_EQ(c.seconds, seconds) << Narrow(c.text);
-            if (seconds != kNeverTime)
+            EXPECT_EQ(c.text, ExpiryText(seconds)) << "read back as written";
+            if (seconds != kNeverTime && seconds % 86400 == 0)
                 EXPECT_EQ(std::wstring(c.text) + L"T00:00:00Z", DateTimeText(seconds));
         }
     }

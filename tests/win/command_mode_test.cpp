@@ -467,14 +467,27 @@ std::wstring DesiredStateFile()
     const std::string picture = ", \"picture\": \"" + Narrow(VANTRELL_PICTURE_FILE) + "\"";
     WriteTextFile(path, "\xEF\xBB\xBF{\"schemaVersion\": 1, \"accounts\": ["
                         "{\"name\": \"kiosk\", \"type\": \"standard\", \"fullName\": \"Kiosk \\u00e9\", \"hidden\": true,"
-                        " \"passwordNeverExpires\": false, \"disabled\": false" + picture + "},"
-                        "{\"name\": \"lchen\", \"present\": true, \"fullName\": \"Li Chen\", \"passwordNeverExpires\": true" +
-                        picture + "},"
+                        " \"passwordNeverExpires\": false, \"disabled\": false, \"description\": \"Front desk\","
+                        " \"expires\": \"2031-01-25T01:01:01Z\", \"mustChangePassword\": true" + picture + "},"
+                        "{\"name\": \"lchen\", \"present\": true, \"fullName\": \"Li Chen\", \"passwordNeverExpires\": true,"
+                        " \"description\": \"Lab\", \"expires\": \"2030-01-31\"" + picture + "},"
                         "{\"name\": \"jokafor\", \"present\": false, \"keepFiles\": true},"
                         "{\"name\": \"gone-long-ago\", \"present\": false}],"
                         "\"groups\": [{\"group\": \"S-1-5-32-555\", \"members\": [\"lchen\", \"#1005\"]},"
                         " {\"group\": \"Users\", \"absent\": [\"skowalski\"]}],"
                         "\"autoLogon\": \"lchen\", \"mend\": [\"orphan-group-member\"]}");
+    return path;
+}
+
+// The profiles' clean-up as a document asks for it, with a disabled account
+// the document keeps although its profile goes.
+std::wstring ProfileRuleFile()
+{
+    wchar_t folder[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, folder);
+    const std::wstring path = std::wstring(folder) + L"profile-rule.json";
+    WriteTextFile(path, "{\"schemaVersion\": 1, \"accounts\": [{\"name\": \"bwalker\"}],"
+                        " \"profiles\": {\"cleanUnusedForDays\": 90, \"exclude\": [\"dlee\"]}}");
     return path;
 }
 
@@ -501,6 +514,7 @@ TEST(CommandMode, EachVerbTwiceChangesOnlyOnce)
         {L"auto-logon", L"autologon clear", ""},
         {L"corrupted-profile", L"profile-keys --repair", ""},
         {L"old-profiles", L"profiles clean --unused-for 90 --yes", ""},
+        {L"old-profiles", L"apply \"" + ProfileRuleFile() + L"\"", ""},
         {L"default", L"set lchen --description \"Lab PC\" --expires 2030-01-31 --must-change-password yes", ""},
         {L"health", L"doctor --fix orphan-group-member orphan-right --yes", ""},
         {L"default", L"rename #1003 lin", ""},
