@@ -70,6 +70,9 @@ struct ParsedCommand {
     // Accounts a desired state keeps (never a command line's): a part of
     // `apply` leaves them in place, or the next run would make them again.
     std::vector<std::wstring> keptAccounts;
+    // Accounts a dry run of `apply` made only on paper: a later part takes
+    // them as the real run will find them, new and in no group.
+    std::vector<std::wstring> plannedAccounts;
 
     bool Has(const wchar_t* option) const;
     // The value of the option, or `fallback` when it was not given.

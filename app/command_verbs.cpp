@@ -801,18 +801,27 @@ int ChangeGroup(CommandRun& run, bool add)
     };
     std::vector<Wanted> changes;
     std::vector<std::wstring> leaving;
+    const std::vector<std::wstring>& planned = run.Parsed().plannedAccounts;
     for (size_t i = 1; i < run.Parsed().arguments.size(); ++i) {
         Wanted wanted;
-        if (!ResolveGroupMember(run.Argument(i), wanted.sid, wanted.member)) {
+        const bool resolved = ResolveGroupMember(run.Argument(i), wanted.sid, wanted.member);
+        const bool onPaper = !resolved && run.DryRun() &&
+                             std::any_of(planned.begin(), planned.end(), [&](const std::wstring& name) {
+                                 return EqualsNoCase(name.c_str(), run.Argument(i));
+                             });
+        if (!resolved && !onPaper) {
             run.Say(L"there is no account or group " + Quoted(run.Argument(i)) + L"; nothing was changed");
             return kExitNoSuchAccount;
         }
-        const bool isMember = std::any_of(group.members.begin(), group.members.end(), [&](const GroupMember& m) {
-            return EqualsNoCase(m.sid.Text(), wanted.member.sid.Text());
-        });
-        const bool listed = std::any_of(changes.begin(), changes.end(), [&](const Wanted& w) {
-            return EqualsNoCase(w.member.sid.Text(), wanted.member.sid.Text());
-        });
+        if (onPaper)
+            wanted.member.name.Assign(run.Argument(i));
+        // Told apart by SID; an account made on paper has only its name.
+        const auto same = [&](const GroupMember& m) {
+            return onPaper ? EqualsNoCase(m.name.Text(), wanted.member.name.Text()) && m.sid.Text()[0] == L'\0'
+                           : EqualsNoCase(m.sid.Text(), wanted.member.sid.Text());
+        };
+        const bool isMember = !onPaper && std::any_of(group.members.begin(), group.members.end(), same);
+        const bool listed = std::any_of(changes.begin(), changes.end(), [&](const Wanted& w) { return same(w.member); });
         if (isMember == add || listed)
             continue;
         if (!add && wanted.member.name.Text()[0] != L'\0')
@@ -1836,6 +1845,7 @@ int Apply(CommandRun& run)
     std::vector<ResourceOutcome> outcomes;
     int exitCode = kExitDone;
     WString console = ConsoleUserName();
+    std::vector<std::wstring> planned;   // made by the dry run on paper only
     for (const DesiredAccount& account : state.accounts) {
         ParsedCommand part = PartLine(account.name);
         AccountDetails details;
@@ -1856,6 +1866,7 @@ int Apply(CommandRun& run)
             if (created != kExitDone)
                 continue;
             if (run.DryRun()) {
+                planned.push_back(account.name);
                 // As CreateAccount makes it: enabled, its password never expiring, shown.
                 details.fullName.Assign(create.Value(L"--full-name", L""));
                 details.privilege = TypeOf(create.Value(L"--type", L"standard"));
@@ -1910,6 +1921,7 @@ int Apply(CommandRun& run)
                 continue;
             ParsedCommand part = PartLine(group.group);
             part.arguments.insert(part.arguments.end(), members.begin(), members.end());
+            part.plannedAccounts = planned;
             exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"group", group.group, add ? GroupAdd : GroupRemove,
                                                  part));
         }

@@ -473,7 +473,7 @@ std::wstring DesiredStateFile()
                         " \"description\": \"Lab\", \"expires\": \"2030-01-31\"" + picture + "},"
                         "{\"name\": \"jokafor\", \"present\": false, \"keepFiles\": true},"
                         "{\"name\": \"gone-long-ago\", \"present\": false}],"
-                        "\"groups\": [{\"group\": \"S-1-5-32-555\", \"members\": [\"lchen\", \"#1005\"]},"
+                        "\"groups\": [{\"group\": \"S-1-5-32-555\", \"members\": [\"lchen\", \"kiosk\", \"#1005\"]},"
                         " {\"group\": \"Users\", \"absent\": [\"skowalski\"]}],"
                         "\"autoLogon\": \"lchen\", \"mend\": [\"orphan-group-member\"]}");
     return path;
