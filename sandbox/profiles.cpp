@@ -362,8 +362,10 @@ DWORD WriteProfileEntry(const std::wstring& sid, PSID binarySid, const std::wstr
     return ERROR_SUCCESS;
 }
 
-// The binary form of `sid`, and whether it has no entry yet.
-DWORD NewProfileSid(const std::wstring& sid, UniqueLocalMemory& binary)
+// The binary form of `sid` (which has no entry yet) and its new folder,
+// made and remembered.
+DWORD NewProfileFolder(const std::wstring& sid, const std::wstring& name, UniqueLocalMemory& binary,
+                       std::wstring& chosen)
 {
     PSID binarySid = nullptr;
     if (!ConvertStringSidToSidW(sid.c_str(), &binarySid))
@@ -373,6 +375,12 @@ DWORD NewProfileSid(const std::wstring& sid, UniqueLocalMemory& binary)
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kProfileListKey) + L"\\" + sid).c_str(), 0, KEY_READ,
                       entry.Put()) == ERROR_SUCCESS)
         return ERROR_ALREADY_EXISTS;
+    chosen = FreeProfileFolder(name);
+    if (chosen.empty())
+        return ERROR_FILE_EXISTS;
+    if (!CreateFolderPath(chosen))
+        return GetLastError();
+    Remember(L"Folders", chosen);
     return ERROR_SUCCESS;
 }
 
@@ -381,14 +389,9 @@ DWORD NewProfileSid(const std::wstring& sid, UniqueLocalMemory& binary)
 DWORD MakeProfile(const std::wstring& sid, const std::wstring& name, std::wstring* folder)
 {
     UniqueLocalMemory binarySid;
-    if (DWORD status = NewProfileSid(sid, binarySid); status != ERROR_SUCCESS)
+    std::wstring chosen;
+    if (DWORD status = NewProfileFolder(sid, name, binarySid, chosen); status != ERROR_SUCCESS)
         return status;
-    std::wstring chosen = FreeProfileFolder(name);
-    if (chosen.empty())
-        return ERROR_FILE_EXISTS;
-    if (!CreateFolderPath(chosen))
-        return GetLastError();
-    Remember(L"Folders", chosen);
     for (const wchar_t* subfolder : kProfileSubfolders)
         CreateFolderPath(chosen + L"\\" + subfolder);
     if (!SaveHive(chosen + L"\\NTUSER.DAT", true) ||
@@ -403,9 +406,6 @@ DWORD MakeProfile(const std::wstring& sid, const std::wstring& name, std::wstrin
 
 DWORD MakeBareProfile(const std::wstring& sid, const std::wstring& name, DWORD daysAgo)
 {
-    UniqueLocalMemory binarySid;
-    if (DWORD status = NewProfileSid(sid, binarySid); status != ERROR_SUCCESS)
-        return status;
     // One hive saved, then copied: saving one for each of a thousand
     // profiles would take the scenario minutes.
     wchar_t temp[MAX_PATH] = L"";
@@ -413,12 +413,10 @@ DWORD MakeBareProfile(const std::wstring& sid, const std::wstring& name, DWORD d
     const std::wstring hive = std::wstring(temp) + L"vantrell-sandbox-NTUSER.DAT";
     if (GetFileAttributesW(hive.c_str()) == INVALID_FILE_ATTRIBUTES && !SaveHive(hive, true))
         return ERROR_CANTWRITE;
-    std::wstring chosen = FreeProfileFolder(name);
-    if (chosen.empty())
-        return ERROR_FILE_EXISTS;
-    if (!CreateFolderPath(chosen))
-        return GetLastError();
-    Remember(L"Folders", chosen);
+    UniqueLocalMemory binarySid;
+    std::wstring chosen;
+    if (DWORD status = NewProfileFolder(sid, name, binarySid, chosen); status != ERROR_SUCCESS)
+        return status;
     if (!CopyFileW(hive.c_str(), (chosen + L"\\NTUSER.DAT").c_str(), FALSE))
         return ERROR_CANTWRITE;
     if (DWORD status = WriteProfileEntry(sid, binarySid.Get(), chosen); status != ERROR_SUCCESS)

@@ -43,13 +43,15 @@ void Compare(const char* what, const std::function<void(int)>& prepare, const st
     Report(what, oursTimes, peerName, peerTimes);
 }
 
-void Fill(const std::wstring& root)
+// `folders` folders of `files` small files each, below `under` in `root`.
+void Fill(const std::wstring& root, const wchar_t* under = L"Documents", int folders = kFolders,
+          int files = kFilesPerFolder)
 {
     std::string content(512, 'x');
-    for (int d = 0; d < kFolders; ++d) {
-        std::wstring folder = root + L"\\Documents\\folder " + std::to_wstring(d);
+    for (int d = 0; d < folders; ++d) {
+        std::wstring folder = root + L"\\" + under + L"\\folder " + std::to_wstring(d);
         CreateDirectoryPath(folder.c_str());
-        for (int f = 0; f < kFilesPerFolder; ++f) {
+        for (int f = 0; f < files; ++f) {
             std::wstring file = folder + L"\\file " + std::to_wstring(f) + L".dat";
             UniqueFileHandle handle(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
             DWORD written = 0;
@@ -62,22 +64,6 @@ constexpr int kCleanRuns = 3;
 constexpr int kUnusedProfiles = 100;
 constexpr int kProfileFolders = 10;
 constexpr int kFilesPerProfileFolder = 100;
-
-// A tree of kProfileFolders x kFilesPerProfileFolder small files.
-void FillProfile(const std::wstring& root)
-{
-    const std::string content(512, 'x');
-    for (int d = 0; d < kProfileFolders; ++d) {
-        std::wstring folder = root + L"\\AppData\\Roaming\\cache " + std::to_wstring(d);
-        CreateDirectoryPath(folder.c_str());
-        for (int f = 0; f < kFilesPerProfileFolder; ++f) {
-            std::wstring file = folder + L"\\entry " + std::to_wstring(f) + L".dat";
-            UniqueFileHandle handle(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-            DWORD written = 0;
-            WriteFile(handle.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-        }
-    }
-}
 
 bool Elevated() { return true; }
 
@@ -167,7 +153,7 @@ int wmain()
                 const std::wstring sid = sandbox::AccountSid(rid);
                 sandbox::MakeBareProfile(sid, L"leaver" + std::to_wstring(rid), 400);
                 folders.push_back(sandbox::ProfileFolderOf(sid));
-                FillProfile(folders.back());
+                Fill(folders.back(), L"AppData\\Roaming", kProfileFolders, kFilesPerProfileFolder);
             }
             int code = -1;
             oursTimes.push_back(Seconds([&] { code = CleanUnusedProfiles(); }));
@@ -179,7 +165,7 @@ int wmain()
 
             for (const std::wstring& folder : folders) {
                 CreateDirectoryPath(folder.c_str());
-                FillProfile(folder);
+                Fill(folder, L"AppData\\Roaming", kProfileFolders, kFilesPerProfileFolder);
             }
             peerTimes.push_back(Seconds([&] {
                 for (const std::wstring& folder : folders)
