@@ -803,6 +803,15 @@ int ChangeGroup(CommandRun& run, bool add)
     std::vector<std::wstring> leaving;
     const std::vector<std::wstring>& planned = run.Parsed().plannedAccounts;
     for (size_t i = 1; i < run.Parsed().arguments.size(); ++i) {
+        // A member given as the group lists it (by its SID, or by the name
+        // its SID resolved to) is one already, found without a lookup of
+        // its own: a document that keeps a thousand members costs one read.
+        const bool listedAsIs = std::any_of(group.members.begin(), group.members.end(), [&](const GroupMember& m) {
+            return EqualsNoCase(m.sid.Text(), run.Argument(i)) ||
+                   (m.name.Text()[0] != L'\0' && EqualsNoCase(m.name.Text(), run.Argument(i)));
+        });
+        if (add && listedAsIs)
+            continue;
         Wanted wanted;
         const bool resolved = ResolveGroupMember(run.Argument(i), wanted.sid, wanted.member);
         const bool onPaper = !resolved && run.DryRun() &&
