@@ -25,6 +25,7 @@ struct MainWindowControls {
     int32_t versionLink = -1;
     int32_t aboutLink = -1;
     int32_t checkLink = -1;
+    int32_t profilesLink = -1;
     int32_t accountList = -1;
     int32_t accountNameField = -1;
     int32_t displayNameField = -1;

@@ -77,7 +77,8 @@ void AddHeader(MainWindow& window, Gdiplus::GpBitmap* background)
     struct Icon {
         int resource, x, y;
     } const icons[] = {{IMG_REPAIR, 90, 60}, {IMG_HELP, 470, 30}, {IMG_REFRESH, 470, 60},
-                       {IMG_INFO, 610, 30},  {IMG_INFO, 610, 60}, {IMG_REPAIR, 470, 5}};
+                       {IMG_INFO, 610, 30},  {IMG_INFO, 610, 60}, {IMG_REPAIR, 470, 5},
+                       {IMG_INFO, 330, 60}};
     for (const Icon& icon : icons) {
         UniqueImage image = LoadResourceImage(module, icon.resource, window.Scale(20), window.Scale(20));
         AddHeaderPicture(window, background, image.Get(), icon.x, icon.y, 20, 20);
@@ -116,6 +117,8 @@ void AddHeader(MainWindow& window, Gdiplus::GpBitmap* background)
         {&ids.aboutLink, L"<a>About this app</a>", 635, 61, 100, L"View information about this app"},
         {&ids.checkLink, L"<a>Check this computer (F6)</a>", 495, 6, 175,
          L"Find what is quietly wrong with the accounts, profiles, rights and sign-in of this computer"},
+        {&ids.profilesLink, L"<a>Profiles... (F7)</a>", 355, 61, 105,
+         L"List the profiles of this computer by their last use and delete the old ones"},
     };
     for (const Link& link : links) {
         *link.id = window.AddLink(link.text, link.x, link.y, link.width, 18);
@@ -216,6 +219,7 @@ void SetAccelerators(MainWindow& window)
         {FVIRTKEY, VK_F1, static_cast<WORD>(window.ids.helpLink)},
         {FVIRTKEY, VK_F5, static_cast<WORD>(window.ids.refreshLink)},
         {FVIRTKEY, VK_F6, static_cast<WORD>(window.ids.checkLink)},
+        {FVIRTKEY, VK_F7, static_cast<WORD>(window.ids.profilesLink)},
     };
     window.SetAccelerators(UniqueAccelerators(CreateAcceleratorTableW(keys, ARRAYSIZE(keys))));
 }
@@ -469,6 +473,15 @@ bool Dispatch(MainWindow& window, int32_t event)
         window.Lock();
         HealthCheckDialog(window);
         window.Unlock();
+        return true;
+    }
+    if (event == ids.profilesLink) {
+        window.Lock();
+        const bool deleted = ProfilesDialog(window, window.consoleUserSid.Text());
+        window.Unlock();
+        // Disabled accounts may have gone with their profiles.
+        if (deleted)
+            Refresh(window);
         return true;
     }
     if (event == ids.disabledBox || event == ids.lockedOutBox || event == ids.hiddenBox) {
