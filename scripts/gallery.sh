@@ -96,6 +96,7 @@ shot message_box -- $ROW click 650 493
 shot delete_account -- $STAFF click 475 523
 shot personal_folders -- $OWN click 562 433 wait 2
 shot member_of -- $STAFF
+shot details -- $ROW
 shot groups -- $STAFF click 692 197 wait 2
 shot profiles -- key F7 wait 3
 shot repair_wizard /brenwick --
