@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "accounts/account_dialogs.h"
+#include "accounts/personal_folder_rules.h"
 #include "accounts/profile_use.h"
+#include "platform/files.h"
 #include "platform/text_win.h"
 #include "ui/dialog.h"
 #include "ui/message_box.h"
@@ -19,7 +21,8 @@ namespace {
 
 constexpr int kWidth = 720;
 constexpr int kHeight = 420;
-constexpr int kSidColumn = 5;
+constexpr int kSizeColumn = 5;
+constexpr int kSidColumn = 6;
 constexpr int kBoxHeight = 240;
 // Names past this many are counted, not listed: the box has room for a few.
 constexpr size_t kNamesShown = 6;
@@ -28,6 +31,7 @@ struct ProfilesView {
     int32_t list = 0;
     int32_t status = 0;
     int32_t remove = 0;
+    int32_t sizes = 0;
     int32_t close = 0;
 };
 
@@ -50,7 +54,7 @@ std::wstring RowText(const ProfileUse& use)
         flags += (flags.empty() ? L"" : L", ") + std::wstring(flag);
     // "|" separates the cells; no name, path or SID can hold one.
     return OwnerText(use) + L"|" + Shown(use.folder.Text()) + L"|" + (f.lastUse == 0 ? L"?" : LastUseText(f.lastUse)) +
-           L"|" + LastUseSourceText(f.source) + L"|" + flags + L"|" + use.sid.Text();
+           L"|" + LastUseSourceText(f.source) + L"|" + flags + L"||" + use.sid.Text();
 }
 
 // Reads the profiles afresh into the list; false (the list left empty) when
@@ -78,6 +82,48 @@ std::vector<std::wstring> SelectedSids(UiDialog& dialog, const ProfilesView& ids
     for (int row = -1; (row = static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, row, LVNI_SELECTED))) >= 0;)
         sids.emplace_back(ListCellText(list, row, kSidColumn).Text());
     return sids;
+}
+
+// The folders to measure by their SIDs; the worker fills in the sizes. A
+// walk of every profile can take long: only on request, off the window's thread.
+struct SizeJob {
+    std::vector<std::wstring> sids, folders, sizes;
+};
+
+DWORD WINAPI SizeWorker(void* parameter)
+{
+    auto* job = static_cast<SizeJob*>(parameter);
+    for (const std::wstring& folder : job->folders) {
+        uint64_t bytes = 0;
+        const bool measured = !folder.empty() && MeasureDirectory(folder.c_str(), bytes);
+        job->sizes.emplace_back(measured ? ByteSizeText(bytes).Text() : L"?");
+    }
+    return 0;
+}
+
+void ShowSizes(UiDialog& dialog, const ProfilesView& ids, const std::vector<ProfileUse>& uses)
+{
+    SizeJob job;
+    for (const ProfileUse& use : uses) {
+        job.sids.emplace_back(use.sid.Text());
+        job.folders.emplace_back(use.folder.Text());
+    }
+    dialog.SetText(ids.status, L"Measuring the profiles' folders, please wait...");
+    WorkerWatch watch;
+    watch.owner = &dialog.Owner();
+    watch.window = &dialog;
+    DWORD unused = 0;
+    if (!RunWorker(SizeWorker, &job, watch, &unused))
+        SizeWorker(&job);
+    HWND list = dialog.ControlHandle(ids.list);
+    const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int row = 0; row < rows; ++row) {
+        const WString sid = ListCellText(list, row, kSidColumn);
+        for (size_t i = 0; i < job.sids.size() && i < job.sizes.size(); ++i)
+            if (EqualsNoCase(job.sids[i].c_str(), sid.Text()))
+                SetListCellText(list, row, kSizeColumn, job.sizes[i].c_str());
+    }
+    dialog.SetText(ids.status, L"Sizes as measured now; \"?\" where a folder could not be walked whole.");
 }
 
 // One profile to delete and what its deletion does; the worker fills `end`.
@@ -181,13 +227,13 @@ bool ProfilesDialog(DialogOwner& owner, const wchar_t* consoleSid)
     ProfilesView ids;
     dialog.AddFieldLabel(L"&Profiles by last use:", 20, 48, 300, 18);
     dialog.SetNextBehaviour(Behaviour::Sortable);
-    ids.list = dialog.AddListView(L" Account| Folder| Last use (UTC)| Read from| Flags| SID", 20, 68, 680, 262,
+    ids.list = dialog.AddListView(L" Account| Folder| Last use (UTC)| Read from| Flags| Size| SID", 20, 68, 680, 262,
                                   WS_VISIBLE | WS_BORDER | WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS,
                                   LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
     dialog.SetNextBehaviour(0);
     struct Column {
         int width;
-    } const columns[] = {{120}, {190}, {135}, {85}, {110}, {260}};
+    } const columns[] = {{120}, {190}, {135}, {85}, {110}, {70}, {260}};
     for (int i = 0; i < static_cast<int>(ARRAYSIZE(columns)); ++i)
         dialog.SetColumnWidth(ids.list, i, columns[i].width);
     dialog.NameList(ids.list, L"Profiles", {0, 1, 2});
@@ -195,6 +241,8 @@ bool ProfilesDialog(DialogOwner& owner, const wchar_t* consoleSid)
     ids.remove = dialog.AddButton(L"&Delete selected...", 20, 382, 160, 25, -1);
     dialog.SetTip(ids.remove, L"Delete the selected profiles' folders and entries; a disabled account goes with its "
                               L"profile.");
+    ids.sizes = dialog.AddButton(L"Measure &sizes", 190, 382, 130, 25, -1);
+    dialog.SetTip(ids.sizes, L"Measure every profile's folder; links inside are not followed.");
     ids.close = dialog.AddButton(L"Close", 610, 382, 90, 25, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON);
     dialog.SetCancel(ids.close);
 
@@ -207,6 +255,12 @@ bool ProfilesDialog(DialogOwner& owner, const wchar_t* consoleSid)
         int32_t event = dialog.NextEvent();
         if (event == EventCode::Close || event == ids.close)
             break;
+        if (event == ids.sizes) {
+            dialog.SetState(ids.sizes, StateFlags::Disable);
+            ShowSizes(dialog, ids, uses);
+            dialog.SetState(ids.sizes, StateFlags::Enable);
+            continue;
+        }
         if (event != ids.remove)
             continue;
         const std::vector<std::wstring> sids = SelectedSids(dialog, ids);

@@ -21,9 +21,11 @@
 #include "accounts/account_rules.h"
 #include "accounts/groups.h"
 #include "accounts/lookup.h"
+#include "accounts/personal_folder_rules.h"
 #include "accounts/pictures.h"
 #include "accounts/profile_use.h"
 #include "app/main_window.h"
+#include "platform/files.h"
 #include "platform/machine.h"
 #include "sandbox/profiles.h"
 #include "sandbox/sandbox.h"
@@ -601,9 +603,9 @@ TEST_F(AccountDialogs, GroupsAreJoinedAndLeftButNeverTheLastAdministrators)
 }
 
 // The profiles dialog lists every profile the system keeps, sorts by the
-// column clicked (again: the other way), refuses a profile in use and
-// deletes the selected unused ones: their folders and entries go, and a
-// disabled account with its profile.
+// column clicked (again: the other way), measures the folders on request,
+// refuses a profile in use and deletes the selected unused ones: their
+// folders and entries go, and a disabled account with its profile.
 TEST_F(AccountDialogs, ProfilesAreListedSortedAndTheUnusedOnesDeleted)
 {
     std::wstring error;
@@ -627,7 +629,7 @@ TEST_F(AccountDialogs, ProfilesAreListedSortedAndTheUnusedOnesDeleted)
                 cells.emplace_back(ListCellText(list, row, index).Text());
             return cells;
         };
-        ASSERT_EQ(uses.size(), column(5).size());
+        ASSERT_EQ(uses.size(), column(6).size());
         for (const ProfileUse& use : uses)
             EXPECT_GE(RowWith(list, 1, use.folder.Text()), 0) << Narrow(use.folder.Text());
         EXPECT_GE(RowWith(list, 0, L"deleted account"), 0);
@@ -657,6 +659,10 @@ TEST_F(AccountDialogs, ProfilesAreListedSortedAndTheUnusedOnesDeleted)
             EXPECT_EQ(sorted, column(2)) << (descending ? "descending" : "ascending");
         }
 
+        Press(dialog, L"Measure sizes");
+        EXPECT_TRUE(WaitFor([&] { return ListCellText(list, RowWith(list, 6, annaSid.Text()), 5).Text()[0] != L'\0'; }));
+        EXPECT_EQ(ByteSizeText(MeasureTree(annaFolder.Text()).bytes).Text(),
+                  std::wstring(ListCellText(list, RowWith(list, 6, annaSid.Text()), 5).Text()));
         const int loaded = RowWith(list, 4, L"loaded");
         ASSERT_GE(loaded, 0);
         SelectRow(list, loaded);
@@ -664,10 +670,10 @@ TEST_F(AccountDialogs, ProfilesAreListedSortedAndTheUnusedOnesDeleted)
         refused = screen.Answer(L"OK", dialog);
         SelectRow(list, loaded, false);
         for (const WString* sid : {&annaSid, &walkerSid})
-            SelectRow(list, RowWith(list, 5, sid->Text()));
+            SelectRow(list, RowWith(list, 6, sid->Text()));
         Press(dialog, L"Delete selected...");
         asked = screen.Answer(L"Yes", dialog);
-        EXPECT_TRUE(WaitFor([&] { return column(5).size() == uses.size() - 2; }, "the list read again"));
+        EXPECT_TRUE(WaitFor([&] { return column(6).size() == uses.size() - 2; }, "the list read again"));
         Press(dialog, L"Close");
         EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
         EXPECT_TRUE(WaitFor([&] { return screen.RowOf(L"bwalker") < 0 && screen.RowOf(L"anna") >= 0; },
