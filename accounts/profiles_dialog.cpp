@@ -233,7 +233,7 @@ bool ProfilesDialog(DialogOwner& owner, const wchar_t* consoleSid)
     dialog.SetNextBehaviour(0);
     struct Column {
         int width;
-    } const columns[] = {{120}, {190}, {135}, {85}, {110}, {70}, {260}};
+    } const columns[] = {{110}, {160}, {140}, {78}, {80}, {75}, {260}};
     for (int i = 0; i < static_cast<int>(ARRAYSIZE(columns)); ++i)
         dialog.SetColumnWidth(ids.list, i, columns[i].width);
     dialog.NameList(ids.list, L"Profiles", {0, 1, 2});

@@ -99,6 +99,7 @@ shot member_of -- $STAFF
 shot details -- $ROW
 shot groups -- $STAFF click 692 197 wait 2
 shot profiles -- key F7 wait 3
+shot profiles_sizes -- key F7 wait 3 click 270 459 wait 3
 shot repair_wizard /brenwick --
 shot repair_wizard_page2 /brenwick -- click 149 120 click 525 270 wait 3
 # Alt shows the access keys' underlines.
