@@ -84,6 +84,18 @@ std::vector<std::wstring> SelectedSids(UiDialog& dialog, const ProfilesView& ids
     return sids;
 }
 
+// Runs the routine on a worker while the dialog and its owner keep
+// answering; here when no thread can be had.
+void RunOffTheWindow(UiDialog& dialog, LPTHREAD_START_ROUTINE routine, void* job)
+{
+    WorkerWatch watch;
+    watch.owner = &dialog.Owner();
+    watch.window = &dialog;
+    DWORD unused = 0;
+    if (!RunWorker(routine, job, watch, &unused))
+        routine(job);
+}
+
 // The folders to measure by their SIDs; the worker fills in the sizes. A
 // walk of every profile can take long: only on request, off the window's thread.
 struct SizeJob {
@@ -109,12 +121,7 @@ void ShowSizes(UiDialog& dialog, const ProfilesView& ids, const std::vector<Prof
         job.folders.emplace_back(use.folder.Text());
     }
     dialog.SetText(ids.status, L"Measuring the profiles' folders, please wait...");
-    WorkerWatch watch;
-    watch.owner = &dialog.Owner();
-    watch.window = &dialog;
-    DWORD unused = 0;
-    if (!RunWorker(SizeWorker, &job, watch, &unused))
-        SizeWorker(&job);
+    RunOffTheWindow(dialog, SizeWorker, &job);
     HWND list = dialog.ControlHandle(ids.list);
     const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
     for (int row = 0; row < rows; ++row) {
@@ -295,12 +302,7 @@ bool ProfilesDialog(DialogOwner& owner, const wchar_t* consoleSid)
             // The end of the session is refused while files go; a close
             // waits for the worker, it cannot stop halfway.
             DialogOwner::BusyScope busy(&owner, L"Profiles are being deleted.");
-            WorkerWatch watch;
-            watch.owner = &owner;
-            watch.window = &dialog;
-            DWORD unused = 0;
-            if (!RunWorker(DeletionWorker, &doomed, watch, &unused))
-                DeletionWorker(&doomed);   // no thread to be had: the work is done here
+            RunOffTheWindow(dialog, DeletionWorker, &doomed);
         }
         changed = true;
         dialog.SetState(ids.remove, StateFlags::Enable);
