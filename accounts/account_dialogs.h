@@ -32,3 +32,11 @@ bool DeleteAccountDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* a
 // last enabled administrator out of Administrators). True when a membership
 // changed.
 bool GroupsDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accountName);
+
+// Modal over the main window: every profile of the computer with its last
+// use, sortable by any column; the selected ones are deleted after a
+// question that counts them and names the accounts that go with them. A
+// profile in use, a service's, the console user's or not plainly inside the
+// profiles folder is refused. `consoleSid` may be empty. True when a
+// deletion ran (accounts may have gone with their profiles).
+bool ProfilesDialog(DialogOwner& owner, const wchar_t* consoleSid);

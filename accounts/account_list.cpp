@@ -7,6 +7,7 @@
 #include <string>
 
 #include "accounts/account_rules.h"
+#include "accounts/detail_rules.h"
 #include "accounts/groups.h"
 #include "accounts/passwords.h"
 #include "accounts/profile_key_rules.h"
@@ -202,6 +203,25 @@ bool ReadMaximumPasswordAge(DWORD& seconds)
         return false;
     seconds = static_cast<const USER_MODALS_INFO_0*>(held.Get())->usrmod0_max_passwd_age;
     return true;
+}
+
+DetailTexts DescribeDetails(const AccountDetails& d, uint32_t now)
+{
+    DWORD maxAge = TIMEQ_FOREVER;
+    const bool policyRead = ReadMaximumPasswordAge(maxAge);
+    const uint32_t expiresAt = PasswordExpiresAt(now, d.passwordAge, maxAge, (d.flags & kFlagPasswordNeverExpires) != 0,
+                                                 (d.flags & kFlagPasswordExpired) != 0);
+    const auto when = [](uint32_t seconds, const wchar_t* none) {
+        return seconds == kNeverTime || seconds == 0 ? std::wstring(none) : DateTimeText(seconds);
+    };
+    DetailTexts texts;
+    texts.description = d.description.Text();
+    texts.accountExpires = when(d.accountExpires, L"never");
+    texts.passwordLastSet = when(d.passwordAge > now ? 0 : now - d.passwordAge, L"");
+    texts.passwordExpires = !policyRead ? L"unknown" : expiresAt == 0 ? L"now" : when(expiresAt, L"never");
+    texts.lastSignIn = when(d.lastLogon, L"never");
+    texts.badPasswords = std::to_wstring(d.badPasswordCount);
+    return texts;
 }
 
 bool ReadAccountDetails(const wchar_t* accountName, const wchar_t* consoleUserName, AccountDetails& details)

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "accounts/lookup.h"
@@ -47,6 +48,15 @@ struct AccountDetails {
 // The password policy's maximum age in seconds (TIMEQ_FOREVER: none); false
 // when the policy cannot be read.
 bool ReadMaximumPasswordAge(DWORD& seconds);
+
+// The details people look up, in words, as `show` and the settings panel
+// give them: times as "YYYY-MM-DDTHH:MM:SSZ"; a time not kept "never" (the
+// password's set time empty); the password's expiry "now" when it has
+// expired and "unknown" when the policy cannot be read.
+struct DetailTexts {
+    std::wstring description, accountExpires, passwordLastSet, passwordExpires, lastSignIn, badPasswords;
+};
+DetailTexts DescribeDetails(const AccountDetails& details, uint32_t now);
 
 // Reads the account afresh by name. `consoleUserName` may be empty (the
 // console user is not known). False when the account cannot be read.

@@ -145,3 +145,17 @@ void DeleteUnusedProfile(const ProfileUse& use, const ProfileDeletionPlan& plan,
     report.result = 1;
     RemoveProfileOf(use.sid.Text(), use.storedPath.Text(), kFolderFlags, false, report);
 }
+
+ProfileDeletionEnd DeleteProfileAsPlanned(const ProfileUse& use, const ProfileDeletionPlan& plan)
+{
+    AccountDeletionReport report;
+    DeleteUnusedProfile(use, plan, report);
+    if (plan.accountGoes && !report.accountDeleted)
+        return ProfileDeletionEnd::AccountStayed;
+    const bool folderGone = plan.verdict == ProfileFolderVerdict::Missing ||
+                            (report.folderVerdict == ProfileFolderVerdict::Inside &&
+                             report.folderResult != kDeleteFailed && report.folderResult != -1);
+    if (!folderGone || !report.profileEntryRemoved)
+        return report.folderResult == -1 ? ProfileDeletionEnd::LeftAlone : ProfileDeletionEnd::FilesLeft;
+    return report.folderResult == kDeleteScheduled ? ProfileDeletionEnd::GoneAtRestart : ProfileDeletionEnd::Gone;
+}

@@ -48,3 +48,16 @@ ProfileDeletionPlan PlanProfileDeletion(const ProfileUse& use, bool keepAccounts
 // entry through the same steps the account deletion takes for them. A
 // profile found loaded again is left alone (report.result 0).
 void DeleteUnusedProfile(const ProfileUse& use, const ProfileDeletionPlan& plan, AccountDeletionReport& report);
+
+// How the deletion of one profile ended.
+enum class ProfileDeletionEnd {
+    Gone,            // folder and entry gone, and the account when the plan said so
+    GoneAtRestart,   // gone, but some of its files go at the next restart
+    AccountStayed,   // the account it was to go with could not be deleted
+    LeftAlone,       // found loaded, or no longer inside the profiles folder: nothing done
+    FilesLeft,       // some of its files, or its entry, could not be deleted
+};
+
+// DeleteUnusedProfile, and what came of it: the one deletion both the
+// command line and the window's profile list go through.
+ProfileDeletionEnd DeleteProfileAsPlanned(const ProfileUse& use, const ProfileDeletionPlan& plan);

@@ -1,8 +1,12 @@
 #include "accounts/profile_use_rules.h"
 
+#include "accounts/detail_rules.h"
+
 namespace {
 
-constexpr uint64_t kTicksPerDay = 10000000ull * 86400;
+constexpr uint64_t kTicksPerSecond = 10000000ull;
+constexpr uint64_t kTicksPerDay = kTicksPerSecond * 86400;
+constexpr uint64_t kSecondsFrom1601To1970 = 11644473600ull;
 
 }  // namespace
 
@@ -16,7 +20,7 @@ uint64_t LastUseOf(uint64_t loadTime, uint64_t unloadTime, uint64_t hiveTime, La
     return hiveTime;
 }
 
-ProfileKeep WhyProfileStays(const ProfileUseFacts& facts, uint64_t now, uint32_t days)
+ProfileKeep WhyProfileMustStay(const ProfileUseFacts& facts)
 {
     struct Rule {
         bool holds;
@@ -27,12 +31,22 @@ ProfileKeep WhyProfileStays(const ProfileUseFacts& facts, uint64_t now, uint32_t
         {facts.console, ProfileKeep::Console},
         {facts.excluded, ProfileKeep::Excluded},
         {facts.backup || facts.temporary || facts.corrupt, ProfileKeep::NotPlain},
-        {facts.source == LastUseSource::Unknown || facts.lastUse == 0, ProfileKeep::UseUnknown},
-        {days == 0 || facts.lastUse > now || now - facts.lastUse <= days * kTicksPerDay, ProfileKeep::Recent},
     };
     for (const Rule& rule : rules)
         if (rule.holds)
             return rule.keep;
+    return ProfileKeep::None;
+}
+
+ProfileKeep WhyProfileStays(const ProfileUseFacts& facts, uint64_t now, uint32_t days)
+{
+    const ProfileKeep always = WhyProfileMustStay(facts);
+    if (always != ProfileKeep::None)
+        return always;
+    if (facts.source == LastUseSource::Unknown || facts.lastUse == 0)
+        return ProfileKeep::UseUnknown;
+    if (days == 0 || facts.lastUse > now || now - facts.lastUse <= days * kTicksPerDay)
+        return ProfileKeep::Recent;
     return ProfileKeep::None;
 }
 
@@ -49,6 +63,39 @@ const wchar_t* ProfileKeepText(ProfileKeep keep)
     case ProfileKeep::Recent: return L"used recently";
     }
     return L"";
+}
+
+const wchar_t* LastUseSourceText(LastUseSource source)
+{
+    switch (source) {
+    case LastUseSource::ProfileList: return L"profile list";
+    case LastUseSource::HiveFile: return L"hive file";
+    case LastUseSource::Unknown: break;
+    }
+    return L"unknown";
+}
+
+std::vector<const wchar_t*> ProfileFlagNames(const ProfileUseFacts& facts)
+{
+    struct Flag {
+        bool set;
+        const wchar_t* name;
+    } const flags[] = {{facts.loaded, L"loaded"},       {facts.special, L"special"}, {facts.temporary, L"temporary"},
+                       {facts.backup, L"backup"},       {facts.corrupt, L"corrupt"}};
+    std::vector<const wchar_t*> names;
+    for (const Flag& flag : flags)
+        if (flag.set)
+            names.push_back(flag.name);
+    return names;
+}
+
+std::wstring LastUseText(uint64_t ticks)
+{
+    const uint64_t seconds = ticks / kTicksPerSecond;
+    // Before 1970 or after 2105 the account database's clock has no word for it.
+    if (ticks == 0 || seconds < kSecondsFrom1601To1970 || seconds - kSecondsFrom1601To1970 > 0xFFFFFFFFull)
+        return L"";
+    return DateTimeText(static_cast<uint32_t>(seconds - kSecondsFrom1601To1970));
 }
 
 bool ReadDays(const wchar_t* text, uint32_t& days)

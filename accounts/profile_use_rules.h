@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 // Where a profile's last use was read.
 enum class LastUseSource {
@@ -33,12 +35,27 @@ struct ProfileUseFacts {
 // Why a profile stays; None: it goes.
 enum class ProfileKeep { None, Loaded, Special, Console, Excluded, NotPlain, UseUnknown, Recent };
 
+// Why a profile stays whatever its age: in use, a service's, the console
+// user's, named by the operator, or a state the profile-keys repair mends.
+// None: the operator may delete it.
+ProfileKeep WhyProfileMustStay(const ProfileUseFacts& facts);
+
 // The clean-up's decision for a profile unused for more than `days` days at
 // `now`. A profile whose last use lies in the future counts as recent.
 ProfileKeep WhyProfileStays(const ProfileUseFacts& facts, uint64_t now, uint32_t days);
 
 // The reason in words, for the output: "loaded", "special", ...
 const wchar_t* ProfileKeepText(ProfileKeep keep);
+
+// Where the last use was read, in words: "profile list", "hive file", "unknown".
+const wchar_t* LastUseSourceText(LastUseSource source);
+
+// The set flags as one word each, in this order: "loaded", "special",
+// "temporary", "backup", "corrupt".
+std::vector<const wchar_t*> ProfileFlagNames(const ProfileUseFacts& facts);
+
+// FILETIME ticks as "YYYY-MM-DDTHH:MM:SSZ"; empty for 0.
+std::wstring LastUseText(uint64_t ticks);
 
 // Reads a number of days: digits only, 1 to 36500; false otherwise.
 bool ReadDays(const wchar_t* text, uint32_t& days);

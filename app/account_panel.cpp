@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -106,6 +107,33 @@ void ShowMemberOf(const AccountPanel& panel, const wchar_t* name)
     }
     panel.window.SetText(panel.ids.memberOfLabel, line.c_str());
     panel.window.SetState(panel.ids.groupsButton, StateFlags::Enable);
+}
+
+// "2026-12-09T07:13:05Z" as its day, or its day and minute, for the panel's
+// short lines; words ("never", "now") as they are.
+std::wstring Shortened(const std::wstring& time, bool withMinute)
+{
+    if (time.size() != 20 || time[10] != L'T')
+        return time.empty() ? L"unknown" : time;
+    return withMinute ? time.substr(0, 10) + L" " + time.substr(11, 5) + L" UTC" : time.substr(0, 10);
+}
+
+// The details people look up, in the order of the detail lines.
+void ShowDetailLines(const AccountPanel& panel, const AccountDetails& account)
+{
+    if (panel.ids.detailLabel <= 0)
+        return;
+    const DetailTexts t = DescribeDetails(account, static_cast<uint32_t>(time(nullptr)));
+    const std::wstring lines[kDetailLines] = {
+        t.description.empty() ? L"No description" : L"Description: " + t.description,
+        L"Account expires: " + Shortened(t.accountExpires, false),
+        L"Last sign-in: " + Shortened(t.lastSignIn, true),
+        L"Bad passwords: " + t.badPasswords,
+        L"Password set: " + Shortened(t.passwordLastSet, false),
+        L"Password expires: " + Shortened(t.passwordExpires, false),
+    };
+    for (int line = 0; line < kDetailLines; ++line)
+        panel.window.SetText(panel.ids.detailLabel + line, lines[line].c_str());
 }
 
 }  // namespace
@@ -239,6 +267,7 @@ bool ShowAccountDetails(const AccountPanel& panel, int row)
     panel.window.SetState(ids.createButton, StateFlags::Enable);
     panel.window.SetState(ids.accountNameField, StateFlags::Enable);
     ShowMemberOf(panel, name.Text());
+    ShowDetailLines(panel, account);
     return true;
 }
 
@@ -250,6 +279,8 @@ void ClearAccountDetails(const AccountPanel& panel)
     panel.window.SetText(ids.displayNameField, L"");
     panel.window.SetText(ids.memberOfLabel, L"");
     panel.window.SetState(ids.groupsButton, StateFlags::Disable);
+    for (int line = 0; ids.detailLabel > 0 && line < kDetailLines; ++line)
+        panel.window.SetText(ids.detailLabel + line, L"");
     for (int32_t id = ids.accountNameField + 1; id > 0 && id <= ids.deleteButton; ++id) {
         if (!IsLabel(panel, id))
             panel.window.SetState(id, StateFlags::Uncheck | StateFlags::Disable);

@@ -25,6 +25,7 @@ struct MainWindowControls {
     int32_t versionLink = -1;
     int32_t aboutLink = -1;
     int32_t checkLink = -1;
+    int32_t profilesLink = -1;
     int32_t accountList = -1;
     int32_t accountNameField = -1;
     int32_t displayNameField = -1;
@@ -48,7 +49,13 @@ struct MainWindowControls {
     // fills the line and enables the button itself.
     int32_t memberOfLabel = -1;
     int32_t groupsButton = -1;
+    // The first of the account's detail lines, kDetailLines in a row, also
+    // outside the run: description, account expiry, last sign-in, bad
+    // passwords, password set, password expiry.
+    int32_t detailLabel = -1;
 };
+
+inline constexpr int kDetailLines = 6;
 
 // What the list and panel functions work on, lent by the main window: the
 // window that holds the controls, their ids, the system's version, the

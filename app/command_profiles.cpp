@@ -23,47 +23,9 @@ std::wstring Shown(const wchar_t* text)
     return EscapeControls(text).Text();
 }
 
-const wchar_t* SourceName(LastUseSource source)
-{
-    switch (source) {
-    case LastUseSource::ProfileList: return L"profile list";
-    case LastUseSource::HiveFile: return L"hive file";
-    case LastUseSource::Unknown: break;
-    }
-    return L"unknown";
-}
-
-// A FILETIME in UTC as ISO 8601 ("2026-12-09T07:13:05Z"); empty for 0.
-std::wstring TimeText(uint64_t ticks)
-{
-    FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-    SYSTEMTIME utc{};
-    if (ticks == 0 || !FileTimeToSystemTime(&time, &utc))
-        return L"";
-    wchar_t text[32];
-    swprintf(text, 32, L"%04u-%02u-%02uT%02u:%02u:%02uZ", utc.wYear, utc.wMonth, utc.wDay, utc.wHour, utc.wMinute,
-             utc.wSecond);
-    return text;
-}
-
 std::wstring Owner(const ProfileUse& use)
 {
     return (*use.account.Text() == L'\0') ? L"deleted account " + std::wstring(use.sid.Text()) : Quoted(use.account.Text());
-}
-
-// The state flags as one word each.
-std::vector<const wchar_t*> Flags(const ProfileUseFacts& facts)
-{
-    struct Flag {
-        bool set;
-        const wchar_t* name;
-    } const flags[] = {{facts.loaded, L"loaded"},       {facts.special, L"special"}, {facts.temporary, L"temporary"},
-                       {facts.backup, L"backup"},       {facts.corrupt, L"corrupt"}};
-    std::vector<const wchar_t*> names;
-    for (const Flag& flag : flags)
-        if (flag.set)
-            names.push_back(flag.name);
-    return names;
 }
 
 void WriteUseJson(JsonWriter& json, const ProfileUse& use, const uint64_t* size)
@@ -72,8 +34,8 @@ void WriteUseJson(JsonWriter& json, const ProfileUse& use, const uint64_t* size)
     json.BeginObject().Field("sid", use.sid.Text()).Key("account");
     (*use.account.Text() == L'\0') ? json.Null() : json.String(use.account.Text());
     json.Field("folder", use.folder.Text()).Key("lastUse");
-    f.lastUse == 0 ? json.Null() : json.String(TimeText(f.lastUse));
-    json.Field("lastUseFrom", SourceName(f.source))
+    f.lastUse == 0 ? json.Null() : json.String(LastUseText(f.lastUse));
+    json.Field("lastUseFrom", LastUseSourceText(f.source))
         .Field("loaded", f.loaded)
         .Field("special", f.special)
         .Field("temporary", f.temporary)
@@ -87,12 +49,12 @@ std::wstring UseLine(const ProfileUse& use)
 {
     const ProfileUseFacts& f = use.facts;
     std::wstring flags;
-    for (const wchar_t* flag : Flags(f))
+    for (const wchar_t* flag : ProfileFlagNames(f))
         flags += (flags.empty() ? L"" : L",") + std::wstring(flag);
     return std::wstring(use.sid.Text()) + L"\t" +
            ((*use.account.Text() == L'\0') ? std::wstring(L"deleted account") : Shown(use.account.Text())) + L"\t" +
-           Shown(use.folder.Text()) + L"\t" + (f.lastUse == 0 ? L"?" : TimeText(f.lastUse)) + L" (" +
-           SourceName(f.source) + L")\t" + (flags.empty() ? L"-" : flags);
+           Shown(use.folder.Text()) + L"\t" + (f.lastUse == 0 ? L"?" : LastUseText(f.lastUse)) + L" (" +
+           LastUseSourceText(f.source) + L")\t" + (flags.empty() ? L"-" : flags);
 }
 
 std::wstring ConsoleSid()
@@ -224,29 +186,25 @@ int CleanProfiles(CommandRun& run)
             run.Change(profileGone, use.sid.Text(), L"profile", use.folder.Text(), L"");
             continue;
         }
-        AccountDeletionReport report;
-        DeleteUnusedProfile(use, c.plan, report);
-        if (c.plan.accountGoes && !report.accountDeleted) {
+        const ProfileDeletionEnd end = DeleteProfileAsPlanned(use, c.plan);
+        if (end == ProfileDeletionEnd::AccountStayed) {
             run.NotDone(accountGone + L" with its profile " + Quoted(use.folder.Text()));
             exitCode = kExitFailed;
             continue;
         }
         if (c.plan.accountGoes)
             run.Change(accountGone, use.account.Text(), L"account", L"disabled", L"absent");
-        const bool folderGone = c.plan.verdict == ProfileFolderVerdict::Missing ||
-                                (report.folderVerdict == ProfileFolderVerdict::Inside &&
-                                 report.folderResult != kDeleteFailed && report.folderResult != -1);
-        if (!folderGone || !report.profileEntryRemoved) {
-            run.NotDone(profileGone + (report.folderResult == -1 ? L": it was found loaded, or no longer inside the "
-                                                                   L"profiles folder"
-                                                                 : L": some of its files could not be deleted"));
+        if (end == ProfileDeletionEnd::LeftAlone || end == ProfileDeletionEnd::FilesLeft) {
+            run.NotDone(profileGone + (end == ProfileDeletionEnd::LeftAlone ? L": it was found loaded, or no longer "
+                                                                              L"inside the profiles folder"
+                                                                            : L": some of its files could not be deleted"));
             exitCode = kExitFailed;
             continue;
         }
-        run.Change(profileGone + (report.folderResult == kDeleteScheduled ? L"; some of its files go at the next restart"
-                                                                          : L""),
-                   use.sid.Text(), L"profile", use.folder.Text(), L"");
-        if (report.folderResult == kDeleteScheduled && exitCode == kExitDone)
+        const bool atRestart = end == ProfileDeletionEnd::GoneAtRestart;
+        run.Change(profileGone + (atRestart ? L"; some of its files go at the next restart" : L""), use.sid.Text(),
+                   L"profile", use.folder.Text(), L"");
+        if (atRestart && exitCode == kExitDone)
             exitCode = kExitRestartNeeded;
     }
     return exitCode;

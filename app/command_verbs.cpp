@@ -313,22 +313,11 @@ int ListAccounts(CommandRun& run)
 // document, a line each otherwise. A time not kept is null or "never".
 void ShowDetails(CommandRun& run, const AccountDetails& d)
 {
-    DWORD maxAge = TIMEQ_FOREVER;
-    const bool policyRead = ReadMaximumPasswordAge(maxAge);
-    const uint32_t now = static_cast<uint32_t>(time(nullptr));
-    const uint32_t expiresAt = PasswordExpiresAt(now, d.passwordAge, maxAge, (d.flags & kFlagPasswordNeverExpires) != 0,
-                                                 (d.flags & kFlagPasswordExpired) != 0);
-    const auto when = [](uint32_t seconds, const wchar_t* none) {
-        return seconds == kNeverTime || seconds == 0 ? std::wstring(none) : DateTimeText(seconds);
-    };
-    const std::wstring expires = !policyRead ? L"unknown" : expiresAt == 0 ? L"now" : when(expiresAt, L"never");
+    const DetailTexts t = DescribeDetails(d, static_cast<uint32_t>(time(nullptr)));
     const std::wstring fields[][2] = {
-        {L"description", d.description.Text()},
-        {L"accountExpires", when(d.accountExpires, L"never")},
-        {L"passwordLastSet", when(d.passwordAge > now ? 0 : now - d.passwordAge, L"")},
-        {L"passwordExpires", expires},
-        {L"lastSignIn", when(d.lastLogon, L"never")},
-        {L"badPasswordCount", std::to_wstring(d.badPasswordCount)},
+        {L"description", t.description},         {L"accountExpires", t.accountExpires},
+        {L"passwordLastSet", t.passwordLastSet}, {L"passwordExpires", t.passwordExpires},
+        {L"lastSignIn", t.lastSignIn},           {L"badPasswordCount", t.badPasswords},
     };
     if (!run.Json()) {
         for (const auto& field : fields)
@@ -338,7 +327,7 @@ void ShowDetails(CommandRun& run, const AccountDetails& d)
     JsonWriter& json = run.Document();
     json.Key("details").BeginObject().Field("description", d.description.Text()).Key("accountExpires");
     d.accountExpires == kNeverTime ? json.Null() : json.String(DateTimeText(d.accountExpires));
-    json.Field("passwordLastSet", fields[2][1]).Field("passwordExpires", expires).Key("lastSignIn");
+    json.Field("passwordLastSet", t.passwordLastSet).Field("passwordExpires", t.passwordExpires).Key("lastSignIn");
     d.lastLogon == 0 ? json.Null() : json.String(DateTimeText(d.lastLogon));
     json.Field("badPasswordCount", static_cast<uint32_t>(d.badPasswordCount)).EndObject();
 }

@@ -77,7 +77,8 @@ void AddHeader(MainWindow& window, Gdiplus::GpBitmap* background)
     struct Icon {
         int resource, x, y;
     } const icons[] = {{IMG_REPAIR, 90, 60}, {IMG_HELP, 470, 30}, {IMG_REFRESH, 470, 60},
-                       {IMG_INFO, 610, 30},  {IMG_INFO, 610, 60}, {IMG_REPAIR, 470, 5}};
+                       {IMG_INFO, 610, 30},  {IMG_INFO, 610, 60}, {IMG_REPAIR, 470, 5},
+                       {IMG_INFO, 330, 60}};
     for (const Icon& icon : icons) {
         UniqueImage image = LoadResourceImage(module, icon.resource, window.Scale(20), window.Scale(20));
         AddHeaderPicture(window, background, image.Get(), icon.x, icon.y, 20, 20);
@@ -116,6 +117,8 @@ void AddHeader(MainWindow& window, Gdiplus::GpBitmap* background)
         {&ids.aboutLink, L"<a>About this app</a>", 635, 61, 100, L"View information about this app"},
         {&ids.checkLink, L"<a>Check this computer (F6)</a>", 495, 6, 175,
          L"Find what is quietly wrong with the accounts, profiles, rights and sign-in of this computer"},
+        {&ids.profilesLink, L"<a>Profiles... (F7)</a>", 355, 61, 105,
+         L"List the profiles of this computer by their last use and delete the old ones"},
     };
     for (const Link& link : links) {
         *link.id = window.AddLink(link.text, link.x, link.y, link.width, 18);
@@ -158,30 +161,32 @@ void AddPanel(MainWindow& window)
     // it, and its access key moves the keyboard there.
     MainWindowControls& ids = window.ids;
     const LONG fieldStyle = WS_VISIBLE | WS_BORDER | ES_AUTOHSCROLL;
-    window.AddLabel(L"User account name:", 395, 107, 145, 18, -1);
-    ids.accountNameField = window.AddEdit(L"", 540, 105, 190, fieldStyle);
+    window.AddLabel(L"User account name:", 395, 105, 145, 18, -1);
+    ids.accountNameField = window.AddEdit(L"", 540, 103, 190, fieldStyle);
     window.SetState(ids.accountNameField, StateFlags::Disable);
-    window.AddFieldLabel(L"User &display name:", 395, 137, 145, 18);
-    ids.displayNameField = window.AddEdit(L"", 540, 135, 190, fieldStyle);
-    window.AddFieldLabel(L"User p&rivilege:", 395, 168, 145, 18);
-    ids.privilegeList = window.AddCombo(L"Guest\nStandard user\nAdministrator", 540, 165, 190, -1);
+    window.AddFieldLabel(L"User &display name:", 395, 131, 145, 18);
+    ids.displayNameField = window.AddEdit(L"", 540, 129, 190, fieldStyle);
+    window.AddFieldLabel(L"User p&rivilege:", 395, 158, 145, 18);
+    ids.privilegeList = window.AddCombo(L"Guest\nStandard user\nAdministrator", 540, 155, 190, -1);
 
     struct Box {
         int32_t* id;
         const wchar_t* text;
-        int y, width;
+        int width;
     } const boxes[] = {
-        {&ids.disabledBox, L"The account is d&isabled", 210, 250},
-        {&ids.lockedOutBox, L"The account is &locked out", 235, 250},
-        {&ids.cannotChangeBox, L"Password can &not be changed", 260, 250},
-        {&ids.notRequiredBox, L"Password is not re&quired", 285, 250},
-        {&ids.neverExpiresBox, L"Password never e&xpires", 310, 250},
-        {&ids.expiredBox, L"Password is &expired", 335, 250},
-        {&ids.autoLogonBox, L"A&uto-logon this user", 360, 250},
-        {&ids.hiddenBox, L"Remove user from the &welcome screen", 385, 300},
+        {&ids.disabledBox, L"The account is d&isabled", 250},
+        {&ids.lockedOutBox, L"The account is &locked out", 250},
+        {&ids.cannotChangeBox, L"Password can &not be changed", 250},
+        {&ids.notRequiredBox, L"Password is not re&quired", 250},
+        {&ids.neverExpiresBox, L"Password never e&xpires", 250},
+        {&ids.expiredBox, L"Password is &expired", 250},
+        {&ids.autoLogonBox, L"A&uto-logon this user", 250},
+        {&ids.hiddenBox, L"Remove user from the &welcome screen", 300},
     };
+    int y = 209;
     for (const Box& box : boxes) {
-        *box.id = window.AddCheckBox(box.text, 395, box.y, box.width, 20);
+        *box.id = window.AddCheckBox(box.text, 395, y, box.width, 20);
+        y += 21;
         if (box.id == &ids.disabledBox) {
             // The class cursor: every button and check box of the process shows the hand.
             if (const ControlEntry* control = window.Control(ids.disabledBox))
@@ -195,19 +200,28 @@ void AddPanel(MainWindow& window)
         const wchar_t* text;
         int x, y, width;
     } const buttons[] = {
-        {&ids.foldersButton, L"&Move/Restore user personal folders", 395, 420, 335},
-        {&ids.saveButton, L"&Save changes", 395, 450, 160},
-        {&ids.pictureButton, L"&Change picture", 570, 450, 160},
-        {&ids.setPasswordButton, L"Set &password", 395, 480, 160},
-        {&ids.removePasswordButton, L"Remo&ve password", 570, 480, 160},
-        {&ids.deleteButton, L"Dele&te user account", 395, 510, 160},
-        {&ids.createButton, L"Create user &account", 570, 510, 160},
+        {&ids.foldersButton, L"&Move/Restore user personal folders", 395, 427, 335},
+        {&ids.saveButton, L"&Save changes", 395, 455, 160},
+        {&ids.pictureButton, L"&Change picture", 570, 455, 160},
+        {&ids.setPasswordButton, L"Set &password", 395, 483, 160},
+        {&ids.removePasswordButton, L"Remo&ve password", 570, 483, 160},
+        {&ids.deleteButton, L"Dele&te user account", 395, 511, 160},
+        {&ids.createButton, L"Create user &account", 570, 511, 160},
     };
     for (const Button& button : buttons)
-        *button.id = window.AddButton(button.text, button.x, button.y, button.width, 26, -1);
+        *button.id = window.AddButton(button.text, button.x, button.y, button.width, 25, -1);
     // Between the type and the boxes: the type follows from the groups.
-    ids.memberOfLabel = window.AddLabel(L"", 395, 190, 255, 18, WS_VISIBLE | SS_ENDELLIPSIS | SS_NOPREFIX);
-    ids.groupsButton = window.AddButton(L"Groups...", 655, 187, 75, 22, -1);
+    ids.memberOfLabel = window.AddLabel(L"", 395, 183, 255, 18, WS_VISIBLE | SS_ENDELLIPSIS | SS_NOPREFIX);
+    ids.groupsButton = window.AddButton(L"Groups...", 655, 180, 75, 22, -1);
+    // Under the boxes, two to a line in a smaller type: what people look up.
+    window.SetFont(0, 8.0, 400, 0, L"Arial");
+    for (int line = 0; line < kDetailLines; ++line) {
+        const int32_t id = window.AddLabel(L"", 395 + (line % 2) * 170, 380 + (line / 2) * 15, 165, 15,
+                                           WS_VISIBLE | SS_ENDELLIPSIS | SS_NOPREFIX);
+        if (line == 0)
+            ids.detailLabel = id;
+    }
+    window.SetFont(0, 10.0, 800, 0, L"Arial");
 }
 
 void SetAccelerators(MainWindow& window)
@@ -216,6 +230,7 @@ void SetAccelerators(MainWindow& window)
         {FVIRTKEY, VK_F1, static_cast<WORD>(window.ids.helpLink)},
         {FVIRTKEY, VK_F5, static_cast<WORD>(window.ids.refreshLink)},
         {FVIRTKEY, VK_F6, static_cast<WORD>(window.ids.checkLink)},
+        {FVIRTKEY, VK_F7, static_cast<WORD>(window.ids.profilesLink)},
     };
     window.SetAccelerators(UniqueAccelerators(CreateAcceleratorTableW(keys, ARRAYSIZE(keys))));
 }
@@ -469,6 +484,15 @@ bool Dispatch(MainWindow& window, int32_t event)
         window.Lock();
         HealthCheckDialog(window);
         window.Unlock();
+        return true;
+    }
+    if (event == ids.profilesLink) {
+        window.Lock();
+        const bool deleted = ProfilesDialog(window, window.consoleUserSid.Text());
+        window.Unlock();
+        // Disabled accounts may have gone with their profiles.
+        if (deleted)
+            Refresh(window);
         return true;
     }
     if (event == ids.disabledBox || event == ids.lockedOutBox || event == ids.hiddenBox) {

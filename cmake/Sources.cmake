@@ -100,6 +100,7 @@ set(VANTRELL_WINDOWS_SOURCES
   accounts/create_account_dialog.cpp
   accounts/delete_account_dialog.cpp
   accounts/groups_dialog.cpp
+  accounts/profiles_dialog.cpp
 )
 
 # The machine's services as the product reaches them: the system's own.

@@ -96,7 +96,10 @@ shot message_box -- $ROW click 650 493
 shot delete_account -- $STAFF click 475 523
 shot personal_folders -- $OWN click 562 433 wait 2
 shot member_of -- $STAFF
+shot details -- $ROW
 shot groups -- $STAFF click 692 197 wait 2
+shot profiles -- key F7 wait 3
+shot profiles_sizes -- key F7 wait 3 click 270 459 wait 3
 shot repair_wizard /brenwick --
 shot repair_wizard_page2 /brenwick -- click 149 120 click 525 270 wait 3
 # Alt shows the access keys' underlines.

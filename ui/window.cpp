@@ -52,9 +52,12 @@ HICON CopyParentIcon(HWND parent, WPARAM which, int classIndex)
     return icon != nullptr ? CopyIcon(icon) : nullptr;
 }
 
+// The sorted column's cells, read before the sort: Wine's list view hands
+// the compare function indices that move while it merges, so a cell read
+// during the sort can be another row's. Rows are told apart by the item
+// data, set to their index in `cells` just before.
 struct SortContext {
-    HWND list;
-    int column;
+    std::vector<WString> cells;
     bool descending;
 };
 
@@ -86,9 +89,10 @@ bool HighContrastTheme()
 int CALLBACK CompareRows(LPARAM first, LPARAM second, LPARAM context)
 {
     auto* sort = reinterpret_cast<const SortContext*>(context);
-    WString a = ListCellText(sort->list, static_cast<int>(first), sort->column);
-    WString b = ListCellText(sort->list, static_cast<int>(second), sort->column);
-    int order = CompareCells(a.Text(), b.Text());
+    const size_t a = static_cast<size_t>(first), b = static_cast<size_t>(second);
+    if (a >= sort->cells.size() || b >= sort->cells.size())
+        return 0;
+    int order = CompareCells(sort->cells[a].Text(), sort->cells[b].Text());
     return sort->descending ? -order : order;
 }
 
@@ -648,9 +652,17 @@ void UiWindow::SortListView(ControlEntry& list, int column)
     HDITEMW item{};
     item.mask = HDI_FORMAT;
     SendMessageW(header, HDM_GETITEMW, column, reinterpret_cast<LPARAM>(&item));
-    SortContext sort{list.handle, column, (item.fmt & HDF_SORTUP) != 0};
-    SendMessageW(list.handle, LVM_SORTITEMSEX, reinterpret_cast<WPARAM>(&sort),
-                 reinterpret_cast<LPARAM>(CompareRows));
+    SortContext sort{{}, (item.fmt & HDF_SORTUP) != 0};
+    const int rows = static_cast<int>(SendMessageW(list.handle, LVM_GETITEMCOUNT, 0, 0));
+    for (int row = 0; row < rows; ++row) {
+        sort.cells.push_back(ListCellText(list.handle, row, column));
+        LVITEMW tag{};
+        tag.mask = LVIF_PARAM;
+        tag.iItem = row;
+        tag.lParam = row;
+        SendMessageW(list.handle, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&tag));
+    }
+    SendMessageW(list.handle, LVM_SORTITEMS, reinterpret_cast<WPARAM>(&sort), reinterpret_cast<LPARAM>(CompareRows));
 
     int columns = static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
     for (int i = 0; i < columns; ++i) {

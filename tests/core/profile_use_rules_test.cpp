@@ -27,6 +27,10 @@ TEST(ProfileUseRules, LastUseIsTheListsLaterTimeElseTheHiveFiles)
         EXPECT_EQ(c.lastUse, LastUseOf(c.load, c.unload, c.hive, source)) << c.load << " " << c.unload;
         EXPECT_EQ(c.source, source) << c.load << " " << c.unload << " " << c.hive;
     }
+    // In words: FILETIME ticks counted from 1601; nothing for 0.
+    constexpr uint64_t k1970 = 11644473600ull * 10000000ull;
+    EXPECT_EQ(L"2030-03-17T01:01:01Z", LastUseText(k1970 + (1899936000ull + 3661) * 10000000ull));
+    EXPECT_EQ(L"", LastUseText(0));
 }
 
 // Any fact that speaks for keeping a profile keeps it, however long unused.

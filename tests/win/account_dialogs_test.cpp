@@ -7,6 +7,7 @@
 #include <lm.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -20,8 +21,11 @@
 #include "accounts/account_rules.h"
 #include "accounts/groups.h"
 #include "accounts/lookup.h"
+#include "accounts/personal_folder_rules.h"
 #include "accounts/pictures.h"
+#include "accounts/profile_use.h"
 #include "app/main_window.h"
+#include "platform/files.h"
 #include "platform/machine.h"
 #include "sandbox/profiles.h"
 #include "sandbox/sandbox.h"
@@ -30,6 +34,7 @@
 #include "tests/win/main_window_screen.h"
 #include "tests/win/screen_capture.h"
 #include "tests/win/test_support.h"
+#include "ui/control_rules.h"
 #include "ui/window.h"
 
 using namespace harness;
@@ -595,4 +600,93 @@ TEST_F(AccountDialogs, GroupsAreJoinedAndLeftButNeverTheLastAdministrators)
     EXPECT_EQ(std::vector<std::wstring>{L"Administrators"}, GroupsOf(L"mhartley"));
     EXPECT_EQ(L"This is the last enabled administrator account of this computer.\r\nIt stays a member of this group.",
               told);
+}
+
+// The profiles dialog lists every profile the system keeps, sorts by the
+// column clicked (again: the other way), measures the folders on request,
+// refuses a profile in use and deletes the selected unused ones: their
+// folders and entries go, and a disabled account with its profile.
+TEST_F(AccountDialogs, ProfilesAreListedSortedAndTheUnusedOnesDeleted)
+{
+    std::wstring error;
+    ASSERT_TRUE(sandbox::ResetMachine(sandbox::ScenarioPath(L"old-profiles"), &error)) << Show(error);
+    std::vector<ProfileUse> uses;
+    ASSERT_TRUE(ReadProfileUses(L"", uses));
+    WString annaSid, annaFolder, walkerSid, walkerFolder;
+    ASSERT_TRUE(GetAccountSidAndProfile(L"anna", annaSid, &annaFolder));
+    ASSERT_TRUE(GetAccountSidAndProfile(L"bwalker", walkerSid, &walkerFolder));
+    std::wstring refused, asked;
+    Run([&](Screen& screen, HWND main) {
+        SetForegroundWindow(main);
+        SetFocus(screen.Handle(screen.Ids().displayNameField));
+        PressKey(VK_F7);
+        HWND dialog = screen.Dialog();
+        ASSERT_NE(nullptr, dialog);
+        HWND list = Children(dialog, L"SysListView32").at(0);
+        auto column = [&](int index) {
+            std::vector<std::wstring> cells;
+            for (int row = 0; row < static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)); ++row)
+                cells.emplace_back(ListCellText(list, row, index).Text());
+            return cells;
+        };
+        ASSERT_EQ(uses.size(), column(6).size());
+        for (const ProfileUse& use : uses)
+            EXPECT_GE(RowWith(list, 1, use.folder.Text()), 0) << Narrow(use.folder.Text());
+        EXPECT_GE(RowWith(list, 0, L"deleted account"), 0);
+        auto header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
+        WaitForReady(dialog);
+        auto arrow = [&] {
+            HDITEMW item{};
+            item.mask = HDI_FORMAT;
+            SendMessageW(header, HDM_GETITEMW, 2, reinterpret_cast<LPARAM>(&item));
+            return item.fmt & (HDF_SORTUP | HDF_SORTDOWN);
+        };
+        for (bool descending : {false, true}) {
+            // The first click on a window Wine has just shown may only activate it.
+            for (int tries = 0; tries < 3 && arrow() != (descending ? HDF_SORTDOWN : HDF_SORTUP); ++tries) {
+                RECT cell{};
+                SendMessageW(header, HDM_GETITEMRECT, 2, reinterpret_cast<LPARAM>(&cell));
+                MapWindowPoints(header, nullptr, reinterpret_cast<POINT*>(&cell), 2);
+                ClickAt(POINT{(cell.left + cell.right) / 2, (cell.top + cell.bottom) / 2});
+                WaitFor([&] { return arrow() != 0; }, "a sort arrow");
+            }
+            std::vector<std::wstring> sorted = column(2);
+            std::sort(sorted.begin(), sorted.end(),
+                      [](const std::wstring& a, const std::wstring& b) { return CompareCells(a.c_str(), b.c_str()) < 0; });
+            if (descending)
+                std::reverse(sorted.begin(), sorted.end());
+            WaitFor([&] { return column(2) == sorted; }, "the rows in order of last use");
+            EXPECT_EQ(sorted, column(2)) << (descending ? "descending" : "ascending");
+        }
+
+        Press(dialog, L"Measure sizes");
+        EXPECT_TRUE(WaitFor([&] { return ListCellText(list, RowWith(list, 6, annaSid.Text()), 5).Text()[0] != L'\0'; }));
+        EXPECT_EQ(ByteSizeText(MeasureTree(annaFolder.Text()).bytes).Text(),
+                  std::wstring(ListCellText(list, RowWith(list, 6, annaSid.Text()), 5).Text()));
+        const int loaded = RowWith(list, 4, L"loaded");
+        ASSERT_GE(loaded, 0);
+        SelectRow(list, loaded);
+        Press(dialog, L"Delete selected...");
+        refused = screen.Answer(L"OK", dialog);
+        SelectRow(list, loaded, false);
+        for (const WString* sid : {&annaSid, &walkerSid})
+            SelectRow(list, RowWith(list, 6, sid->Text()));
+        Press(dialog, L"Delete selected...");
+        asked = screen.Answer(L"Yes", dialog);
+        EXPECT_TRUE(WaitFor([&] { return column(6).size() == uses.size() - 2; }, "the list read again"));
+        Press(dialog, L"Close");
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
+        EXPECT_TRUE(WaitFor([&] { return screen.RowOf(L"bwalker") < 0 && screen.RowOf(L"anna") >= 0; },
+                            "the account list read again"));
+    });
+    EXPECT_NE(std::wstring::npos, refused.find(L" (loaded).\r\n\r\nNothing was deleted.")) << Narrow(refused);
+    EXPECT_EQ(L"Delete 2 profiles with all their files?\r\n\r\nThese disabled accounts go with their profiles: bwalker.",
+              asked);
+    for (const WString* folder : {&annaFolder, &walkerFolder})
+        EXPECT_FALSE(PathExists(folder->Text())) << Narrow(folder->Text());
+    for (const WString* sid : {&annaSid, &walkerSid})
+        EXPECT_FALSE(KeyOpens(HKEY_LOCAL_MACHINE, std::wstring(kProfileList) + L"\\" + sid->Text()));
+    sandbox::Account account;
+    EXPECT_TRUE(sandbox::FindAccount(L"anna", &account)) << "an enabled account keeps its account";
+    EXPECT_FALSE(sandbox::FindAccount(L"bwalker", &account));
 }

@@ -105,7 +105,7 @@ struct WindowCase {
 const WindowCase kWindows[] = {
     {"main window", {},
      {L"Minimize", L"Close", L"Launch Brenwick", L"Online help", L"Refresh list", L"About this app",
-      L"Check this computer", L"User accounts", L"Create user account"}, {}},
+      L"Check this computer", L"Profiles", L"User accounts", L"Create user account"}, {}},
     {"about box", {{L"About this app", VK_RETURN}}, {L"Vantrell", L"vantrell.invalid", L"Donate", L"OK"}, {}},
     {"create account", {{L"Create user account", VK_RETURN}},
      {L"Account name", L"Account type", L"Password (optional)", L"Password again", L"Browse", L"Default", L"Crop",
@@ -125,6 +125,8 @@ const WindowCase kWindows[] = {
      {L"User display name", L"User privilege", L"The account is disabled", L"Save changes", L"Delete user account"},
      {{'R', L"User privilege"}, {'D', L"User display name"}}},
     {"health check", {{L"Check this computer", VK_RETURN}}, {L"Findings", L"Check again", L"Close"}, {}},
+    {"profiles", {{L"Profiles", VK_RETURN}}, {L"Profiles", L"Delete selected", L"Close"},
+     {{'P', L"Profiles"}}},
     // The console user, found by the first letter; a folder chosen by the keyboard can be moved.
     {"personal folders", {{L"User accounts", 'O'}, {L"Move/Restore user personal folders", VK_RETURN}},
      {L"Personal folders", L"Also move folder contents", L"Move selected", L"Close"},

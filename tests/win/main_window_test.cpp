@@ -87,8 +87,16 @@ TEST_F(MainWindowRun, PanelShowsEveryKindOfAccount)
         {L"auto-logon", L"jokafor", L"James Okafor", 1, true, true, false, true, false, false, false, false, true, false, false, true, true, false, true, false, true},
     };
     // clang-format on
+    // One account with every detail kept: the others show what a fresh record has.
+    constexpr DWORD kAt = 1899936000;   // 2030-03-17
     for (const wchar_t* scenario : {L"default", L"auto-logon"}) {
         Reset(scenario);
+        sandbox::Account dated;
+        ASSERT_TRUE(sandbox::FindAccount(L"mhartley", &dated) || std::wstring(scenario) != L"default");
+        dated.lastLogon = kAt + 3661;
+        dated.accountExpires = kAt;
+        dated.badPasswordCount = 3;
+        ASSERT_TRUE(std::wstring(scenario) != L"default" || sandbox::SaveAccount(dated));
         Run([&](Screen& screen, HWND) {
             const MainWindowControls& ids = screen.Ids();
             for (const PanelCase& c : cases) {
@@ -137,6 +145,17 @@ TEST_F(MainWindowRun, PanelShowsEveryKindOfAccount)
                         EXPECT_EQ(e.checked, screen.Checked(e.id)) << what << ": " << e.control << " checked";
                     }
                 }
+                sandbox::Account record;
+                ASSERT_TRUE(sandbox::FindAccount(account.c_str(), &record)) << what;
+                const bool isDated = account == L"mhartley";
+                const std::wstring details[] = {
+                    record.comment.empty() ? L"No description" : L"Description: " + record.comment,
+                    isDated ? L"Account expires: 2030-03-17" : L"Account expires: never",
+                    isDated ? L"Last sign-in: 2030-03-17 01:01 UTC" : L"Last sign-in: never",
+                    L"Bad passwords: " + std::to_wstring(record.badPasswordCount),
+                };
+                for (int line = 0; line < 4; ++line)
+                    EXPECT_EQ(details[line], screen.Text(ids.detailLabel + line)) << what;
             }
         });
     }

@@ -327,8 +327,15 @@ TEST_F(Toolkit, SortableListSortsNumbersAsNumbersAndFlipsDirection)
     int32_t list = window_.AddListView(L"Size|Name", 10, 10, 300, 200, -1, 0);
     window_.SetNextBehaviour(0);
     HWND handle = Handle(list);
-    for (const wchar_t* row : {L"10 KB|b", L"9 KB|c", L"2 MB|a"})
+    // Enough rows that a sort reading cells while rows move would mix them.
+    for (const wchar_t* row : {L"10 KB|b", L"9 KB|c", L"2 MB|a", L"5 TB|f", L"3 MB|d", L"7 GB|e", L"4 MB|g"})
         window_.AddListItem(list, row, L"|");
+    auto column = [&](int index) {
+        std::wstring cells;
+        for (int row = 0; row < 7; ++row)
+            cells += Cell(handle, row, index) + L" ";
+        return cells;
+    };
 
     NMLISTVIEW click{};
     click.hdr.hwndFrom = handle;
@@ -337,9 +344,7 @@ TEST_F(Toolkit, SortableListSortsNumbersAsNumbersAndFlipsDirection)
     click.iItem = -1;
     click.iSubItem = 0;
     SendMessageW(window_.Handle(), WM_NOTIFY, list, reinterpret_cast<LPARAM>(&click));
-    EXPECT_EQ(L"9 KB", Cell(handle, 0, 0));
-    EXPECT_EQ(L"10 KB", Cell(handle, 1, 0));
-    EXPECT_EQ(L"2 MB", Cell(handle, 2, 0));
+    EXPECT_EQ(L"9 KB 10 KB 2 MB 3 MB 4 MB 7 GB 5 TB ", column(0));
 
     HDITEMW header{};
     header.mask = HDI_FORMAT;
@@ -348,8 +353,8 @@ TEST_F(Toolkit, SortableListSortsNumbersAsNumbersAndFlipsDirection)
     EXPECT_TRUE(header.fmt & HDF_SORTUP) << "format " << header.fmt;
 
     SendMessageW(window_.Handle(), WM_NOTIFY, list, reinterpret_cast<LPARAM>(&click));
-    EXPECT_EQ(L"2 MB", Cell(handle, 0, 0)) << "the second click sorts descending";
-    EXPECT_EQ(L"a", Cell(handle, 0, 1)) << "rows move whole";
+    EXPECT_EQ(L"5 TB 7 GB 4 MB 3 MB 2 MB 10 KB 9 KB ", column(0)) << "the second click sorts descending";
+    EXPECT_EQ(L"f e g d a b c ", column(1)) << "rows move whole";
     SendMessageW(headerHandle, HDM_GETITEMW, 0, reinterpret_cast<LPARAM>(&header));
     EXPECT_TRUE(header.fmt & HDF_SORTDOWN) << "format " << header.fmt;
 }
