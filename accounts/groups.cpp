@@ -83,58 +83,7 @@ void NameMember(PSID sid, GroupMember& member)
         member.name.Append(domain.Text(), L"\\", name.Text());
 }
 
-// Names members as NameMember does, this computer's accounts from one pass
-// over the account database instead of one lookup each: a group of a
-// thousand accounts then costs about one enumeration.
-class MemberNamer {
-public:
-    MemberNamer()
-    {
-        ForEachAccountPage(20, [this](const void* records, DWORD count) {
-            const auto* users = static_cast<const USER_INFO_20*>(records);
-            for (DWORD i = 0; i < count; ++i) {
-                if (prefix_.empty())
-                    LearnPrefix(users[i]);
-                names_[users[i].usri20_user_id] = users[i].usri20_name;
-            }
-            return true;
-        });
-    }
-
-    void Name(PSID sid, GroupMember& member)
-    {
-        const std::wstring text = member.sid.Text();
-        if (prefix_.empty() || text.size() <= prefix_.size() || text.compare(0, prefix_.size(), prefix_) != 0) {
-            NameMember(sid, member);
-            return;
-        }
-        // Of this computer: an account, or a RID no account holds any more.
-        const auto found = names_.find(wcstoul(text.c_str() + prefix_.size(), nullptr, 10));
-        if (found != names_.end())
-            member.name.Assign(found->second.c_str());
-        else
-            NameMember(sid, member);
-    }
-
-private:
-    // "S-1-5-21-x-y-z-": this computer's SIDs, from an account's own.
-    void LearnPrefix(const USER_INFO_20& user)
-    {
-        LocalSid sid;
-        WString text;
-        if (!AccountNameToSid(user.usri20_name, sid, nullptr) || !SidToText(sid.Get(), text))
-            return;
-        const std::wstring full = text.Text();
-        const std::wstring rid = L"-" + std::to_wstring(user.usri20_user_id);
-        if (full.size() > rid.size() && full.compare(full.size() - rid.size(), rid.size(), rid) == 0)
-            prefix_ = full.substr(0, full.size() - rid.size() + 1);
-    }
-
-    std::wstring prefix_;
-    std::unordered_map<DWORD, std::wstring> names_;
-};
-
-bool ReadMembers(const wchar_t* name, MemberNamer& namer, std::vector<GroupMember>& members)
+bool ReadMembers(const wchar_t* name, const MemberNames& namer, std::vector<GroupMember>& members)
 {
     std::vector<GroupMember> read;
     const bool whole = ForEachGroupPage(
@@ -155,6 +104,47 @@ bool ReadMembers(const wchar_t* name, MemberNamer& namer, std::vector<GroupMembe
         members = std::move(read);
     return whole;
 }
+
+}  // namespace
+
+MemberNames::MemberNames()
+{
+    ForEachAccountPage(20, [this](const void* records, DWORD count) {
+        const auto* users = static_cast<const USER_INFO_20*>(records);
+        for (DWORD i = 0; i < count; ++i) {
+            if (prefix_.empty()) {
+                // Learnt from an account's own SID, which ends in its RID.
+                LocalSid sid;
+                WString text;
+                if (AccountNameToSid(users[i].usri20_name, sid, nullptr) && SidToText(sid.Get(), text)) {
+                    const std::wstring full = text.Text();
+                    const std::wstring rid = L"-" + std::to_wstring(users[i].usri20_user_id);
+                    if (full.size() > rid.size() && full.compare(full.size() - rid.size(), rid.size(), rid) == 0)
+                        prefix_ = full.substr(0, full.size() - rid.size() + 1);
+                }
+            }
+            names_[users[i].usri20_user_id] = users[i].usri20_name;
+        }
+        return true;
+    });
+}
+
+void MemberNames::Name(PSID sid, GroupMember& member) const
+{
+    const std::wstring text = member.sid.Text();
+    if (prefix_.empty() || text.size() <= prefix_.size() || text.compare(0, prefix_.size(), prefix_) != 0) {
+        NameMember(sid, member);
+        return;
+    }
+    // Of this computer: an account, or a RID no account holds any more.
+    const auto found = names_.find(wcstoul(text.c_str() + prefix_.size(), nullptr, 10));
+    if (found != names_.end())
+        member.name.Assign(found->second.c_str());
+    else
+        NameMember(sid, member);
+}
+
+namespace {
 
 constexpr wchar_t kInteractiveRight[] = L"SeInteractiveLogonRight";
 constexpr wchar_t kDenyInteractiveRight[] = L"SeDenyInteractiveLogonRight";
@@ -311,7 +301,7 @@ bool SetSignInVisibility(const wchar_t* accountName, SignInVisibilityMode mode)
 
 bool ReadGroupMembers(const wchar_t* name, std::vector<GroupMember>& members)
 {
-    MemberNamer namer;
+    const MemberNames namer;
     return ReadMembers(name, namer, members);
 }
 
@@ -321,7 +311,7 @@ bool ReadLocalGroups(std::vector<LocalGroup>& groups)
     if (!ReadGroupNames(names))
         return false;
     std::vector<LocalGroup> read(names.size());
-    MemberNamer namer;
+    const MemberNames namer;
     for (size_t i = 0; i < names.size(); ++i) {
         LocalSid sid;
         read[i].name = std::move(names[i]);
@@ -334,7 +324,7 @@ bool ReadLocalGroups(std::vector<LocalGroup>& groups)
     return true;
 }
 
-bool FindLocalGroup(const wchar_t* nameOrSid, LocalGroup& group)
+bool FindLocalGroup(const wchar_t* nameOrSid, LocalGroup& group, const MemberNames* names)
 {
     // Only what the system lists as a local group counts, matched by its
     // name or by its SID.
@@ -342,10 +332,10 @@ bool FindLocalGroup(const wchar_t* nameOrSid, LocalGroup& group)
     const bool bySid = nameOrSid != nullptr && wcsncmp(nameOrSid, L"S-1-", 4) == 0;
     if (nameOrSid == nullptr || (bySid && !SidFromName(wanted, nameOrSid)))
         return false;
-    std::vector<WString> names;
-    if (!ReadGroupNames(names))
+    std::vector<WString> groupNames;
+    if (!ReadGroupNames(groupNames))
         return false;
-    for (WString& name : names) {
+    for (WString& name : groupNames) {
         LocalSid sid;
         const bool hasSid = AccountNameToSid(name.Text(), sid, nullptr);
         if (bySid ? !(hasSid && EqualSid(sid.Get(), wanted.Get())) : !EqualsNoCase(name.Text(), nameOrSid))
@@ -353,7 +343,8 @@ bool FindLocalGroup(const wchar_t* nameOrSid, LocalGroup& group)
         group.name = std::move(name);
         if (hasSid)
             SidToText(sid.Get(), group.sid);
-        return ReadGroupMembers(group.name.Text(), group.members);
+        return names != nullptr ? ReadMembers(group.name.Text(), *names, group.members)
+                                : ReadGroupMembers(group.name.Text(), group.members);
     }
     return false;
 }

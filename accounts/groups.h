@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/handles.h"
@@ -67,14 +68,29 @@ struct LocalGroup {
     std::vector<GroupMember> members;
 };
 
+// Names members as the system's lookup does, this computer's accounts from
+// one pass over the account database instead of one lookup each: a group of
+// a thousand accounts then costs about one enumeration. Read when made; one
+// run that reads several groups and changes no account between them shares
+// one.
+class MemberNames {
+public:
+    MemberNames();
+    void Name(PSID sid, GroupMember& member) const;
+
+private:
+    std::wstring prefix_;   // "S-1-5-21-x-y-z-": this computer's SIDs
+    std::unordered_map<DWORD, std::wstring> names_;
+};
+
 // Every local group with its members. False when the groups or any group's
 // members could not be read whole.
 bool ReadLocalGroups(std::vector<LocalGroup>& groups);
 
 // The local group named by `nameOrSid` (its name, or its SID, so that a
 // built-in group is found whatever the system's language), with its
-// members. False when there is none.
-bool FindLocalGroup(const wchar_t* nameOrSid, LocalGroup& group);
+// members, named through `names` when given. False when there is none.
+bool FindLocalGroup(const wchar_t* nameOrSid, LocalGroup& group, const MemberNames* names = nullptr);
 
 // The members of the group named `name` (as the system spells it). False
 // when they could not be read whole.

@@ -57,6 +57,8 @@ struct CommandSyntax {
 
 // The options every verb takes: --json, --help, --verbose; --dry-run and
 // --yes as above.
+class MemberNames;
+
 struct ParsedCommand {
     int verb = -1;                                   // index into the table; -1 none matched
     std::vector<std::wstring> arguments;
@@ -73,6 +75,10 @@ struct ParsedCommand {
     // Accounts a dry run of `apply` made only on paper: a later part takes
     // them as the real run will find them, new and in no group.
     std::vector<std::wstring> plannedAccounts;
+    // The account names the parts of one `apply` share to name group
+    // members, read once after its accounts were made: null, each group
+    // read names its own.
+    const MemberNames* memberNames = nullptr;
 
     bool Has(const wchar_t* option) const;
     // The value of the option, or `fallback` when it was not given.

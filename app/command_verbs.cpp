@@ -726,7 +726,7 @@ std::wstring MemberText(const GroupMember& member)
 // The group named on the command line, or the refusal.
 bool RequireGroup(CommandRun& run, const wchar_t* nameOrSid, LocalGroup& group)
 {
-    if (FindLocalGroup(nameOrSid, group))
+    if (FindLocalGroup(nameOrSid, group, run.Parsed().memberNames))
         return true;
     run.Say(L"there is no local group " + Quoted(nameOrSid));
     return false;
@@ -1912,6 +1912,9 @@ int Apply(CommandRun& run)
             exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"picture", account.name, PictureSet, picture));
     }
     // After the accounts, which a group may name.
+    std::unique_ptr<MemberNames> memberNames;
+    if (!state.groups.empty())
+        memberNames = std::make_unique<MemberNames>();
     for (const DesiredGroup& group : state.groups) {
         for (bool add : {true, false}) {
             const std::vector<std::wstring>& members = add ? group.members : group.absent;
@@ -1920,6 +1923,7 @@ int Apply(CommandRun& run)
             ParsedCommand part = PartLine(group.group);
             part.arguments.insert(part.arguments.end(), members.begin(), members.end());
             part.plannedAccounts = planned;
+            part.memberNames = memberNames.get();
             exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"group", group.group, add ? GroupAdd : GroupRemove,
                                                  part));
         }

@@ -1,12 +1,12 @@
 #!/bin/sh
 # Times the command mode under the build's Wine, each figure the median of
-# RUNS process starts: "list --json" on the thousand-account scenario against
-# the bare enumeration floor (one NetUserEnum walk at level 3 over every
-# page, in a console program of its own), "apply" of a 50-account document
-# that changes nothing (what a fleet engine runs every time) against the
-# same floor, "profiles" over its thousand profiles against one bare walk of
-# the profile list plus the same account walk, and "help" against a minimal
-# console program. Leaves the simulated machine on the thousand accounts.
+# RUNS process starts, on the thousand-account scenario (1,000 accounts, each
+# with a profile): "list --json" and "profiles" against the bare floor of what
+# they report (one walk of the profile list plus one NetUserEnum walk at
+# level 3 over every page, in a console program of its own); "apply" of a
+# 50-account document that changes nothing (what a fleet engine runs every
+# time: those accounts and their group memberships) against the bare
+# enumeration alone; "help" against a minimal console program. Leaves the simulated machine on the thousand accounts.
 # VANTRELL_BENCH_PROGRAMS: as in bench-startup.sh.
 set -eu
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
@@ -50,6 +50,10 @@ import json, sys
 state = json.load(open(sys.argv[1]))
 step = max(1, len(state["accounts"]) // 50)
 state["accounts"] = state["accounts"][::step][:50]
+names = {account["name"].lower() for account in state["accounts"]}
+for group in state.get("groups", []):
+    group["members"] = [m for m in group.get("members", []) if m.lower() in names]
+state["groups"] = [g for g in state.get("groups", []) if g["members"]]
 json.dump(state, open(sys.argv[2], "w"))
 PY
 apply=$(median "$programs/vantrell-sandbox.exe" apply "Z:$state/fifty.json")
@@ -59,7 +63,7 @@ help=$(median "$programs/vantrell-sandbox.exe" help)
 hello=$(median "$programs/tests/bench/vantrell_command_floors.exe" hello)
 awk -v l="$list" -v f="$floor" -v h="$help" -v m="$hello" -v r="$RUNS" -v a="$apply" -v p="$profiles" \
     -v q="$profilesFloor" -v load="$(cut -d' ' -f1-3 /proc/loadavg)" 'BEGIN {
-    printf "list --json, 1,000 accounts: %d ms   enumeration floor: %d ms   ratio %.2f (target 1.10)\n", l, f, l / f
+    printf "list --json, 1,000 accounts: %d ms   profiles floor:    %d ms   ratio %.2f (target 1.10)\n", l, q, l / q
     printf "apply, 50 unchanged:         %d ms   enumeration floor: %d ms   ratio %.2f (target 1.50)\n", a, f, a / f
     printf "profiles, 1,000 profiles:    %d ms   profiles floor:    %d ms   ratio %.2f (target 1.50)\n", p, q, p / q
     printf "help:                        %d ms   minimal console:   %d ms   ratio %.2f (target 1.30)\n", h, m, h / m
