@@ -7,8 +7,10 @@
 # given back as 96 at the end; SCENARIO the simulated machine (default
 # "default"; "high-contrast" has the operator's high-contrast theme on).
 # VANTRELL_SHOTS, when set, names the shots to take (space-separated), for
-# a quick look at a few windows. Needs the build to exist (scripts/run.sh
-# builds it).
+# a quick look at a few windows. The screen is 1280 x 1024, as the tests
+# have it, at 96 DPI, and 2560 x 1600 above, where the main window alone
+# outgrows the smaller one; VANTRELL_SCREEN (e.g. 1920x1200x24) sets it.
+# Needs the build to exist (scripts/run.sh builds it).
 set -eu
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 OUT="$(mkdir -p "$1" && cd "$1" && pwd)"
@@ -20,7 +22,8 @@ LAUNCH="$BUILD/wine-launcher"
 PROGRAM="$BUILD/vantrell-sandbox.exe"
 OPERATE="python3 $ROOT/scripts/operator.py"
 
-start_display 1280x1024x24
+if [ "$DPI" -gt 96 ]; then SCREEN=2560x1600x24; else SCREEN=1280x1024x24; fi
+start_display "${VANTRELL_SCREEN:-$SCREEN}"
 # VANTRELL_SLOT (1) shoots in the build's copy of the prefix, on this
 # display: two scales at once, each with its own LogPixels.
 export WINEPREFIX="$BUILD/wineprefix"
