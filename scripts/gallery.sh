@@ -104,4 +104,5 @@ shot repair_wizard /brenwick --
 shot repair_wizard_page2 /brenwick -- click 149 120 click 525 270 wait 3
 # Alt shows the access keys' underlines.
 shot access_keys -- $ROW key Alt_L+v
+shot access_keys_header -- key Alt_L
 shot access_keys_dialog -- click 650 523 key Alt_L+t

@@ -106,7 +106,8 @@ const WindowCase kWindows[] = {
     {"main window", {},
      {L"Minimize", L"Close", L"Launch Brenwick", L"Online help", L"Refresh list", L"About this app",
       L"Check this computer", L"User accounts", L"Create user account"}, {}},
-    {"about box", {{L"About this app", VK_RETURN}}, {L"Vantrell", L"vantrell.invalid", L"Donate", L"OK"}, {}},
+    // The header's links by their access keys.
+    {"about box", {{nullptr, 'O'}}, {L"Vantrell", L"vantrell.invalid", L"Donate", L"OK"}, {}},
     {"create account", {{L"Create user account", VK_RETURN}},
      {L"Account name", L"Account type", L"Password (optional)", L"Password again", L"Browse", L"Default", L"Crop",
       L"Create account", L"Cancel"},
@@ -124,7 +125,7 @@ const WindowCase kWindows[] = {
     {"panel", {{L"User accounts", VK_DOWN}},
      {L"User display name", L"User privilege", L"The account is disabled", L"Save changes", L"Delete user account"},
      {{'R', L"User privilege"}, {'D', L"User display name"}}},
-    {"health check", {{L"Check this computer", VK_RETURN}}, {L"Findings", L"Check again", L"Close"}, {}},
+    {"health check", {{nullptr, 'K'}}, {L"Findings", L"Check again", L"Close"}, {}},
     // The console user, found by the first letter; a folder chosen by the keyboard can be moved.
     {"personal folders", {{L"User accounts", 'O'}, {L"Move/Restore user personal folders", VK_RETURN}},
      {L"Personal folders", L"Also move folder contents", L"Move selected", L"Close"},
@@ -148,6 +149,20 @@ TEST(KeyboardAccess, EveryWindowIsWalkedAndNamedAndEscClosesIt)
             EXPECT_EQ(screen.Cell(row, 0) + L", " + screen.Cell(row, 2), said.name);
             EXPECT_EQ(ROLE_SYSTEM_LISTITEM, said.role);
         }
+        // Alt with a letter means one control of the window, every link included.
+        MainWindow& window = screen.Window();
+        std::wstring keys;
+        for (int32_t id = 1; id <= window.LastControlId(); ++id) {
+            const ControlEntry* control = window.Control(id);
+            if (control == nullptr || control->accessKey == 0)
+                continue;
+            EXPECT_EQ(std::wstring::npos, keys.find(control->accessKey)) << "Alt+" << static_cast<char>(control->accessKey)
+                                                                         << " is given twice";
+            keys += control->accessKey;
+        }
+        const MainWindowControls& ids = screen.Ids();
+        for (int32_t link : {ids.helpLink, ids.refreshLink, ids.versionLink, ids.aboutLink, ids.checkLink})
+            EXPECT_NE(0, window.Control(link)->accessKey) << Narrow(Read(screen.Handle(link)).name) << " has no key";
         for (const WindowCase& expected : kWindows) {
             SCOPED_TRACE(expected.window);
             HWND window = main, opener = nullptr;
