@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "accounts/account_dialogs.h"
@@ -214,7 +215,7 @@ void AddPanel(MainWindow& window)
         *button.id = window.AddButton(button.text, button.x, button.y, button.width, 26, -1);
     // Between the type and the boxes: the type follows from the groups.
     ids.memberOfLabel = window.AddLabel(L"", 395, 190, 255, 18, WS_VISIBLE | SS_ENDELLIPSIS | SS_NOPREFIX);
-    ids.groupsButton = window.AddButton(L"Groups...", 655, 187, 75, 22, -1);
+    ids.groupsButton = window.AddButton(L"&Groups...", 655, 187, 75, 22, -1);
 }
 
 void SetAccelerators(MainWindow& window)
@@ -536,7 +537,9 @@ void MainWindow::Lock()
 {
     if (!lock_.wasEnabled.empty())
         Unlock();
-    lock_ = LockControls(ids.refreshLink, ids.createButton, ids.versionLink);
+    // "Groups..." comes after "Create user account": locked with the rest,
+    // or a second dialog could open over the first.
+    lock_ = LockControls(ids.refreshLink, std::max(ids.createButton, ids.groupsButton), ids.versionLink);
 }
 
 void MainWindow::Unlock()

@@ -123,8 +123,11 @@ const WindowCase kWindows[] = {
      {L"Also delete user files and folders", L"Delete account", L"Cancel"}, {{'A', L"Also delete user files"}}},
     // The next row, on the main window.
     {"panel", {{L"User accounts", VK_DOWN}},
-     {L"User display name", L"User privilege", L"The account is disabled", L"Save changes", L"Delete user account"},
+     {L"User display name", L"User privilege", L"Groups...", L"The account is disabled", L"Save changes",
+      L"Delete user account"},
      {{'R', L"User privilege"}, {'D', L"User display name"}}},
+    {"groups", {{nullptr, 'G'}}, {L"Member of", L"Remove from group", L"Add to group", L"Add", L"Close"},
+     {{'G', L"Add to group"}, {'M', L"Member of"}}},
     {"health check", {{nullptr, 'K'}}, {L"Findings", L"Check again", L"Close"}, {}},
     // The console user, found by the first letter; a folder chosen by the keyboard can be moved.
     {"personal folders", {{L"User accounts", 'O'}, {L"Move/Restore user personal folders", VK_RETURN}},
