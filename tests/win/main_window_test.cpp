@@ -354,40 +354,30 @@ TEST_F(MainWindowRun, ClickIntoTheEmptyListEmptiesThePanel)
 
 TEST_F(MainWindowRun, KeysOpenTheHelpAndRebuildTheList)
 {
-    // The function keys and the links' access keys, wherever the focus is.
-    const std::pair<WORD, WORD> refreshKeys[] = {{VK_F5, 0}, {'F', VK_MENU}};
-    const std::pair<WORD, WORD> pageKeys[] = {{VK_F1, 0}, {'H', VK_MENU}, {'1', VK_MENU}};
     Run([&](Screen& screen, HWND main) {
         const MainWindowControls& ids = screen.Ids();
-        for (const auto& [key, modifier] : refreshKeys) {
-            SCOPED_TRACE(key);
-            ASSERT_TRUE(screen.Select(L"visitor"));
-            std::wstring name = L"Guest Desk " + std::to_wstring(key);
-            USER_INFO_1011 renamed{name.data()};
-            ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
-                      machine::NetUserSetInfo(nullptr, L"visitor", 1011, reinterpret_cast<LPBYTE>(&renamed), nullptr));
-            SetForegroundWindow(main);
-            SetFocus(screen.Handle(ids.displayNameField));
-            PressKey(key, modifier);
-            EXPECT_TRUE(WaitFor([&] { return screen.Cell(screen.RowOf(L"visitor"), 0) == name; }))
-                << "the key fills the list afresh";
-            EXPECT_TRUE(WaitFor([&] { return screen.Text(ids.accountNameField).empty(); }))
-                << "nothing is selected in the new list";
-            EXPECT_FALSE(screen.Enabled(ids.saveButton));
-        }
-        for (const auto& [key, modifier] : pageKeys) {
-            size_t before = sandbox::RecordedActions().size();
-            PressKey(key, modifier);
-            EXPECT_TRUE(WaitFor([before] { return sandbox::RecordedActions().size() > before; })) << key;
-        }
+        ASSERT_TRUE(screen.Select(L"visitor"));
+        USER_INFO_1011 renamed{const_cast<wchar_t*>(L"Guest Desk")};
+        ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
+                  machine::NetUserSetInfo(nullptr, L"visitor", 1011, reinterpret_cast<LPBYTE>(&renamed), nullptr));
+        SetForegroundWindow(main);
+        SetFocus(screen.Handle(ids.displayNameField));
+        PressKey(VK_F5);
+        EXPECT_TRUE(WaitFor([&] { return screen.Cell(screen.RowOf(L"visitor"), 0) == L"Guest Desk"; }))
+            << "F5 fills the list afresh";
+        EXPECT_TRUE(WaitFor([&] { return screen.Text(ids.accountNameField).empty(); }))
+            << "nothing is selected in the new list";
+        EXPECT_FALSE(screen.Enabled(ids.saveButton));
+        PressKey(VK_F1);
+        EXPECT_TRUE(WaitFor([] { return !sandbox::RecordedActions().empty(); }));
+        PressKey('H', VK_MENU);   // the help link's access key
+        EXPECT_TRUE(WaitFor([] { return sandbox::RecordedActions().size() == 2; }));
     });
     std::vector<sandbox::RecordedAction> actions = sandbox::RecordedActions();
-    ASSERT_EQ(3u, actions.size());
-    const wchar_t* pages[] = {L"https://vantrell.invalid/vantrell/", L"https://vantrell.invalid/vantrell/",
-                              L"https://vantrell.invalid/vantrell/about.php?ver=1.9.0.0"};
-    for (size_t i = 0; i < actions.size(); ++i) {
-        EXPECT_EQ(L"ShellExecuteExW", actions[i].call);
-        EXPECT_EQ(pages[i], actions[i].details[L"file"]);
+    ASSERT_EQ(2u, actions.size());
+    for (sandbox::RecordedAction& action : actions) {
+        EXPECT_EQ(L"ShellExecuteExW", action.call);
+        EXPECT_EQ(L"https://vantrell.invalid/vantrell/", action.details[L"file"]);
     }
 }
 
