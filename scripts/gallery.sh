@@ -88,6 +88,8 @@ shot() {
 
 ROW="click 100 125"          # Administrator
 STAFF="click 56 300"         # James Okafor, whom the operator may delete
+# The high-contrast machine has three accounts, James Okafor the third.
+[ "$SCENARIO" = high-contrast ] && STAFF="click 241 138"
 OWN="click 147 213"          # Office Manager, the console user
 shot main_window --
 shot about_box -- click 660 69

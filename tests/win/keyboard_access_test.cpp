@@ -154,10 +154,9 @@ TEST(KeyboardAccess, EveryWindowIsWalkedAndNamedAndEscClosesIt)
         }
         // Alt with a letter means one control of the window, every link included.
         std::wstring keys;
-        for (int32_t id = 1; id <= screen.Window().LastControlId(); ++id) {
+        for (int32_t id = 1; id <= screen.Window().LastControlId(); ++id)
             if (const ControlEntry* control = screen.Window().Control(id); control != nullptr && control->accessKey != 0)
                 keys += control->accessKey;
-        }
         std::sort(keys.begin(), keys.end());
         EXPECT_EQ(keys.end(), std::adjacent_find(keys.begin(), keys.end())) << "a key given twice in " << Narrow(keys);
         const MainWindowControls& ids = screen.Ids();
