@@ -81,18 +81,18 @@ bool GroupsDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accountN
     dialog.SetFont(heading, 16.0, 800, 0, L"Arial");
 
     GroupsView ids;
-    dialog.AddLabel(L"Member of:", 20, 70, 200, 18, -1);
+    dialog.AddFieldLabel(L"&Member of:", 20, 70, 200, 18);
     ids.list = dialog.AddListView(L" Group| SID", 20, 90, 400, 130, WS_VISIBLE | WS_BORDER | WS_TABSTOP | LVS_REPORT |
                                                                        LVS_SINGLESEL | LVS_SHOWSELALWAYS,
                                   LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
     dialog.SetColumnWidth(ids.list, 0, 170);
     dialog.SetColumnWidth(ids.list, 1, 210);
     dialog.NameList(ids.list, L"Member of", {0});
-    ids.remove = dialog.AddButton(L"Remove from group", 20, 228, 150, 25, -1);
+    ids.remove = dialog.AddButton(L"&Remove from group", 20, 228, 150, 25, -1);
     dialog.SetTip(ids.remove, L"Take the user account out of the selected group.");
-    dialog.AddLabel(L"Add to group:", 20, 268, 100, 18, -1);
+    dialog.AddFieldLabel(L"Add to &group:", 20, 268, 100, 18);
     ids.choice = dialog.AddCombo(L"", 120, 265, 200, -1);
-    ids.add = dialog.AddButton(L"Add", 330, 264, 90, 25, -1);
+    ids.add = dialog.AddButton(L"&Add", 330, 264, 90, 25, -1);
     dialog.SetTip(ids.add, L"Make the user account a member of the chosen group.");
     ids.close = dialog.AddButton(L"Close", 330, 298, 90, 25, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON);
     dialog.SetCancel(ids.close);

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "accounts/account_dialogs.h"
@@ -105,24 +106,32 @@ void AddHeader(MainWindow& window, Gdiplus::GpBitmap* background)
     window.SetFont(0, 9.0, 800, 0, L"Arial");
     WString version(L"<a>v");
     version.Append(kVersion, L"</a>");
+    WString versionName(L"v&");
+    versionName.Append(kVersion);
+    // Each link's access key: unused by the panel's controls and the launch label.
     struct Link {
         int32_t* id;
         const wchar_t* text;
+        const wchar_t* name;
         int x, y, width;
         const wchar_t* tip;
     } const links[] = {
-        {&ids.helpLink, L"<a>Online help (F1)</a>", 495, 31, 100, L"Learn how to use this application (online)"},
-        {&ids.refreshLink, L"<a>Refresh list (F5)</a>", 495, 61, 100, L"Rebuild the user account list"},
-        {&ids.versionLink, version.Text(), 635, 31, 100, L"Check if an update is available"},
-        {&ids.aboutLink, L"<a>About this app</a>", 635, 61, 100, L"View information about this app"},
-        {&ids.checkLink, L"<a>Check this computer (F6)</a>", 495, 6, 175,
+        {&ids.helpLink, L"<a>Online help (F1)</a>", L"Online &help (F1)", 495, 31, 100,
+         L"Learn how to use this application (online)"},
+        {&ids.refreshLink, L"<a>Refresh list (F5)</a>", L"Re&fresh list (F5)", 495, 61, 100,
+         L"Rebuild the user account list"},
+        {&ids.versionLink, version.Text(), versionName.Text(), 635, 31, 100, L"Check if an update is available"},
+        {&ids.aboutLink, L"<a>About this app</a>", L"Ab&out this app", 635, 61, 100, L"View information about this app"},
+        {&ids.checkLink, L"<a>Check this computer (F6)</a>", L"Chec&k this computer (F6)", 495, 6, 175,
          L"Find what is quietly wrong with the accounts, profiles, rights and sign-in of this computer"},
-        {&ids.profilesLink, L"<a>Profiles... (F7)</a>", 355, 61, 105,
+        // Every letter of its name is taken: its key is its function key's digit, as the version's is.
+        {&ids.profilesLink, L"<a>Profiles... (F7)</a>", L"Profiles... (F&7)", 355, 61, 105,
          L"List the profiles of this computer by their last use and delete the old ones"},
     };
     for (const Link& link : links) {
         *link.id = window.AddLink(link.text, link.x, link.y, link.width, 18);
         window.SetTip(*link.id, link.tip);
+        window.MakePressable(*link.id, link.name, DrawnRole::Link);
         // Over the gradient: the header's own pixels show behind the text.
         if (const ControlEntry* control = window.Control(*link.id))
             SetWindowLongW(control->handle, GWL_STYLE, GetWindowLongW(control->handle, GWL_STYLE) | LWS_TRANSPARENT);
@@ -212,7 +221,7 @@ void AddPanel(MainWindow& window)
         *button.id = window.AddButton(button.text, button.x, button.y, button.width, 25, -1);
     // Between the type and the boxes: the type follows from the groups.
     ids.memberOfLabel = window.AddLabel(L"", 395, 183, 255, 18, WS_VISIBLE | SS_ENDELLIPSIS | SS_NOPREFIX);
-    ids.groupsButton = window.AddButton(L"Groups...", 655, 180, 75, 22, -1);
+    ids.groupsButton = window.AddButton(L"&Groups...", 655, 180, 75, 22, -1);
     // Under the boxes, two to a line in a smaller type: what people look up.
     window.SetFont(0, 8.0, 400, 0, L"Arial");
     for (int line = 0; line < kDetailLines; ++line) {
@@ -553,7 +562,9 @@ void MainWindow::Lock()
 {
     if (!lock_.wasEnabled.empty())
         Unlock();
-    lock_ = LockControls(ids.refreshLink, ids.createButton, ids.versionLink);
+    // "Groups..." comes after "Create user account": locked with the rest,
+    // or a second dialog could open over the first.
+    lock_ = LockControls(ids.refreshLink, std::max(ids.createButton, ids.groupsButton), ids.versionLink);
 }
 
 void MainWindow::Unlock()

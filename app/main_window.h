@@ -38,10 +38,11 @@ public:
     // Reads the rows' pictures off the window's thread; made by the first fill.
     std::unique_ptr<RowPictureLoader> rowPictures;
 
-    // Disables the header's refresh link to "Create user account" (the
-    // version link and labels excepted) before a dialog or question; a lock
-    // still in force is undone first. Unlocking enables exactly what was
-    // enabled and then handles the messages that waited meanwhile.
+    // Disables the header's refresh link to "Create user account" and
+    // "Groups..." (the version link and labels excepted) before a dialog or
+    // question; a lock still in force is undone first. Unlocking enables
+    // exactly what was enabled and then handles the messages that waited
+    // meanwhile.
     void Lock() override;
     void Unlock() override;
 

@@ -7,8 +7,10 @@
 # given back as 96 at the end; SCENARIO the simulated machine (default
 # "default"; "high-contrast" has the operator's high-contrast theme on).
 # VANTRELL_SHOTS, when set, names the shots to take (space-separated), for
-# a quick look at a few windows. Needs the build to exist (scripts/run.sh
-# builds it).
+# a quick look at a few windows. The screen is 1280 x 1024, as the tests
+# have it, at 96 DPI, and 2560 x 1600 above, where the main window alone
+# outgrows the smaller one; VANTRELL_SCREEN (e.g. 1920x1200x24) sets it.
+# Needs the build to exist (scripts/run.sh builds it).
 set -eu
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 OUT="$(mkdir -p "$1" && cd "$1" && pwd)"
@@ -20,7 +22,8 @@ LAUNCH="$BUILD/wine-launcher"
 PROGRAM="$BUILD/vantrell-sandbox.exe"
 OPERATE="python3 $ROOT/scripts/operator.py"
 
-start_display 1280x1024x24
+if [ "$DPI" -gt 96 ]; then SCREEN=2560x1600x24; else SCREEN=1280x1024x24; fi
+start_display "${VANTRELL_SCREEN:-$SCREEN}"
 # VANTRELL_SLOT (1) shoots in the build's copy of the prefix, on this
 # display: two scales at once, each with its own LogPixels.
 export WINEPREFIX="$BUILD/wineprefix"
@@ -85,6 +88,8 @@ shot() {
 
 ROW="click 100 125"          # Administrator
 STAFF="click 56 300"         # James Okafor, whom the operator may delete
+# The high-contrast machine has three accounts, James Okafor the third.
+[ "$SCENARIO" = high-contrast ] && STAFF="click 241 138"
 OWN="click 147 213"          # Office Manager, the console user
 shot main_window --
 shot about_box -- click 660 69
@@ -104,4 +109,5 @@ shot repair_wizard /brenwick --
 shot repair_wizard_page2 /brenwick -- click 149 120 click 525 270 wait 3
 # Alt shows the access keys' underlines.
 shot access_keys -- $ROW key Alt_L+v
+shot access_keys_header -- key Alt_L
 shot access_keys_dialog -- click 650 523 key Alt_L+t

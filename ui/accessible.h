@@ -29,6 +29,12 @@ enum class DrawnRole : long {
 bool ExposeDrawnControl(HWND control, const wchar_t* name, DrawnRole role,
                         std::shared_ptr<const CheckControlData> check = nullptr);
 
+// While the control's window shows access keys, a line is drawn under the
+// character at `position` of the control's name (-1: none): for a control
+// whose own drawing underlines no access key, such as a link. False when
+// the control was not exposed first.
+bool MarkAccessKey(HWND control, int position);
+
 // From now on the list view answers the accessibility request with `name`,
 // the list role and one child per row, a list item named by the row's
 // texts in `columns` joined by ", " (what a sighted operator reads on the

@@ -652,6 +652,12 @@ bool UiWindow::MakePressable(int32_t id, const wchar_t* name, DrawnRole role)
         entry->accessKey = AccessKeyOf(name);
     }
     SetWindowLongW(entry->handle, GWL_STYLE, style);
+    if (entry->kind == ControlKind::Link) {
+        // The link presses itself on Enter; its text has no "&" of its own
+        // to show, so the key is marked under its letter while keys show.
+        MarkAccessKey(entry->handle, AccessMarkOf(name));
+        return true;
+    }
     entry->pressable = true;
     return true;
 }

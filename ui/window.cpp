@@ -737,6 +737,14 @@ void UiWindow::ShowAccessKeys(bool shown)
     accessKeysShown_ = shown;
     for (int32_t id = 1; id <= LastControlId(); ++id) {
         ControlEntry* entry = Entry(id);
+        if (entry != nullptr && entry->kind == ControlKind::Link && entry->accessKey != 0) {
+            // A transparent link paints over what it painted before: the
+            // window's own background is painted first, under the mark too.
+            RECT frame{};
+            GetWindowRect(entry->handle, &frame);
+            MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&frame), 2);
+            RedrawWindow(window_, &frame, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+        }
         if (entry == nullptr || entry->accessMark < 0)
             continue;
         WString text = GetText(id);

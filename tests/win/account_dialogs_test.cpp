@@ -570,6 +570,7 @@ TEST_F(AccountDialogs, GroupsAreJoinedAndLeftButNeverTheLastAdministrators)
         for (const Step& step : steps) {
             HWND dialog = OpenDialog(screen, &MainWindowControls::groupsButton, step.account);
             ASSERT_NE(nullptr, dialog) << Narrow(step.account);
+            EXPECT_FALSE(screen.Enabled(screen.Ids().groupsButton)) << "the main window is locked";
             HWND choice = Children(dialog, L"ComboBox").at(0);
             HWND list = Children(dialog, L"SysListView32").at(0);
             if (std::wstring(step.button) == L"Add") {

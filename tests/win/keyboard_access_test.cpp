@@ -106,7 +106,8 @@ const WindowCase kWindows[] = {
     {"main window", {},
      {L"Minimize", L"Close", L"Launch Brenwick", L"Online help", L"Refresh list", L"About this app",
       L"Check this computer", L"Profiles", L"User accounts", L"Create user account"}, {}},
-    {"about box", {{L"About this app", VK_RETURN}}, {L"Vantrell", L"vantrell.invalid", L"Donate", L"OK"}, {}},
+    // The header's links by their access keys.
+    {"about box", {{nullptr, 'O'}}, {L"Vantrell", L"vantrell.invalid", L"Donate", L"OK"}, {}},
     {"create account", {{L"Create user account", VK_RETURN}},
      {L"Account name", L"Account type", L"Password (optional)", L"Password again", L"Browse", L"Default", L"Crop",
       L"Create account", L"Cancel"},
@@ -122,11 +123,13 @@ const WindowCase kWindows[] = {
      {L"Also delete user files and folders", L"Delete account", L"Cancel"}, {{'A', L"Also delete user files"}}},
     // The next row, on the main window.
     {"panel", {{L"User accounts", VK_DOWN}},
-     {L"User display name", L"User privilege", L"The account is disabled", L"Save changes", L"Delete user account"},
+     {L"User display name", L"User privilege", L"Groups...", L"The account is disabled", L"Save changes",
+      L"Delete user account"},
      {{'R', L"User privilege"}, {'D', L"User display name"}}},
-    {"health check", {{L"Check this computer", VK_RETURN}}, {L"Findings", L"Check again", L"Close"}, {}},
-    {"profiles", {{L"Profiles", VK_RETURN}}, {L"Profiles", L"Delete selected", L"Close"},
-     {{'P', L"Profiles"}}},
+    {"groups", {{nullptr, 'G'}}, {L"Member of", L"Remove from group", L"Add to group", L"Add", L"Close"},
+     {{'G', L"Add to group"}, {'M', L"Member of"}}},
+    {"health check", {{nullptr, 'K'}}, {L"Findings", L"Check again", L"Close"}, {}},
+    {"profiles", {{nullptr, '7'}}, {L"Profiles", L"Delete selected", L"Close"}, {{'P', L"Profiles"}}},
     // The console user, found by the first letter; a folder chosen by the keyboard can be moved.
     {"personal folders", {{L"User accounts", 'O'}, {L"Move/Restore user personal folders", VK_RETURN}},
      {L"Personal folders", L"Also move folder contents", L"Move selected", L"Close"},
@@ -150,6 +153,16 @@ TEST(KeyboardAccess, EveryWindowIsWalkedAndNamedAndEscClosesIt)
             EXPECT_EQ(screen.Cell(row, 0) + L", " + screen.Cell(row, 2), said.name);
             EXPECT_EQ(ROLE_SYSTEM_LISTITEM, said.role);
         }
+        // Alt with a letter means one control of the window, every link included.
+        std::wstring keys;
+        for (int32_t id = 1; id <= screen.Window().LastControlId(); ++id)
+            if (const ControlEntry* control = screen.Window().Control(id); control != nullptr && control->accessKey != 0)
+                keys += control->accessKey;
+        std::sort(keys.begin(), keys.end());
+        EXPECT_EQ(keys.end(), std::adjacent_find(keys.begin(), keys.end())) << "a key given twice in " << Narrow(keys);
+        const MainWindowControls& ids = screen.Ids();
+        for (int32_t link : {ids.helpLink, ids.refreshLink, ids.versionLink, ids.aboutLink, ids.checkLink})
+            EXPECT_NE(0, screen.Window().Control(link)->accessKey) << Narrow(Read(screen.Handle(link)).name);
         for (const WindowCase& expected : kWindows) {
             SCOPED_TRACE(expected.window);
             HWND window = main, opener = nullptr;

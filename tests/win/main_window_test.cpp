@@ -389,11 +389,14 @@ TEST_F(MainWindowRun, KeysOpenTheHelpAndRebuildTheList)
         EXPECT_FALSE(screen.Enabled(ids.saveButton));
         PressKey(VK_F1);
         EXPECT_TRUE(WaitFor([] { return !sandbox::RecordedActions().empty(); }));
+        PressKey('H', VK_MENU);   // the help link's access key
+        EXPECT_TRUE(WaitFor([] { return sandbox::RecordedActions().size() == 2; }));
     });
     std::vector<sandbox::RecordedAction> actions = sandbox::RecordedActions();
-    ASSERT_EQ(1u, actions.size());
+    ASSERT_EQ(2u, actions.size());
     EXPECT_EQ(L"ShellExecuteExW", actions[0].call);
     EXPECT_EQ(L"https://vantrell.invalid/vantrell/", actions[0].details[L"file"]);
+    EXPECT_EQ(actions[0].details[L"file"], actions[1].details[L"file"]) << "Alt+H opens the same page as F1";
 }
 
 namespace {
