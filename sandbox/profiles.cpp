@@ -144,8 +144,9 @@ std::wstring ResolvedPath(const std::wstring& path)
 }
 
 // Deletes a tree in the long form, so that paths beyond 260 characters go
-// too. Links are never entered, and neither is any folder that resolves to
-// a place outside the tree (Wine does not always mark a unix link as one).
+// too. Links are never entered, and nothing that resolves to a place
+// outside the tree is touched: Wine lists a unix link to a file as a plain
+// file, and deleting it by name deletes the file it points at.
 void RemoveTree(const std::wstring& longPath, const std::wstring& resolvedRoot)
 {
     WIN32_FIND_DATAW found;
@@ -162,10 +163,6 @@ void RemoveTree(const std::wstring& longPath, const std::wstring& resolvedRoot)
                     DeleteFileW(path.c_str());
                 continue;
             }
-            // A file's deletion removes its name, whatever it points at;
-            // only a read-only one needs its attributes, set where it lies.
-            if (!folder && DeleteFileW(path.c_str()))
-                continue;
             std::wstring resolved = ResolvedPath(path);
             if (resolved.size() <= resolvedRoot.size() + 1 ||
                 _wcsnicmp(resolved.c_str(), (resolvedRoot + L"\\").c_str(), resolvedRoot.size() + 1) != 0)
