@@ -238,11 +238,9 @@ bool ProfilesDialog(DialogOwner& owner, const wchar_t* consoleSid)
                                   WS_VISIBLE | WS_BORDER | WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS,
                                   LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
     dialog.SetNextBehaviour(0);
-    struct Column {
-        int width;
-    } const columns[] = {{110}, {160}, {140}, {78}, {80}, {75}, {260}};
-    for (int i = 0; i < static_cast<int>(ARRAYSIZE(columns)); ++i)
-        dialog.SetColumnWidth(ids.list, i, columns[i].width);
+    const int widths[] = {110, 160, 140, 78, 80, 75, 260};
+    for (int i = 0; i < static_cast<int>(ARRAYSIZE(widths)); ++i)
+        dialog.SetColumnWidth(ids.list, i, widths[i]);
     dialog.NameList(ids.list, L"Profiles", {0, 1, 2});
     ids.status = dialog.AddLabel(L"", 20, 338, 680, 36, WS_VISIBLE | SS_NOPREFIX);
     ids.remove = dialog.AddButton(L"&Delete selected...", 20, 382, 160, 25, -1);

@@ -55,10 +55,10 @@ struct CommandSyntax {
     bool destructive;
 };
 
-// The options every verb takes: --json, --help, --verbose; --dry-run and
-// --yes as above.
 class MemberNames;
 
+// The options every verb takes: --json, --help, --verbose; --dry-run and
+// --yes as above.
 struct ParsedCommand {
     int verb = -1;                                   // index into the table; -1 none matched
     std::vector<std::wstring> arguments;

@@ -443,7 +443,8 @@ bool PlanDetails(const ParsedCommand& p, const wchar_t* name, const AccountDetai
     if (const wchar_t* date = p.Value(L"--expires")) {
         uint32_t seconds = 0;
         if (!ReadExpiryDate(date, seconds)) {
-            refusal = L"--expires takes a date as YYYY-MM-DD (the account expires at its start, UTC) or never";
+            refusal = L"--expires takes a date as YYYY-MM-DD (the account expires at its start, UTC), a time as "
+                      L"YYYY-MM-DDTHH:MM:SSZ, or never";
             return false;
         }
         choice.setAccountExpires = true;

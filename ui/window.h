@@ -38,7 +38,8 @@ enum class ControlKind : int32_t {
 
 // Behaviour flags of a control, taken from the window's default at creation.
 struct Behaviour {
-    static constexpr uint32_t Sortable = 0x0001;       // list view: a header click sorts
+    static constexpr uint32_t Sortable = 0x0001;       // list view: a header click sorts (each row's item data is
+                                                       // then its place before the sort)
     static constexpr uint32_t FollowRight = 0x0010;    // on resize: keep the distance to the right edge
     static constexpr uint32_t FollowBottom = 0x0020;   // on resize: keep the distance to the bottom edge
     static constexpr uint32_t StretchWidth = 0x0040;   // on resize: grow with the window's width
