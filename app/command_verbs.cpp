@@ -681,8 +681,12 @@ int AutoLogonSet(CommandRun& run)
 
 int AutoLogonClear(CommandRun& run)
 {
-    if (!IsAutoLogonConfigured() && GetAutoLogonUserName().IsEmpty()) {
-        run.Say(L"no automatic sign-in is set");
+    // The computer signs in automatically only as IsAutoLogonConfigured
+    // says, which is what `apply` and the status read too: a name left in
+    // "DefaultUserName" with the sign-in off is the welcome screen's
+    // last user, nothing to clear.
+    if (!IsAutoLogonConfigured()) {
+        run.Say(L"no automatic sign-in is set; nothing to change");
         return kExitDone;
     }
     const WString before = GetAutoLogonUserName();
@@ -2151,6 +2155,9 @@ const CommandVerb kCommandVerbs[] = {
      L"deletes the profiles unused for more than --unused-for DAYS that are not loaded, special or the console "
      L"user's (--exclude NAME...: keep those, by account, SID or folder name); a disabled account goes with its profile unless --keep-accounts, an "
      L"enabled one keeps its account and gets a fresh profile at its next sign-in", true, CleanProfiles},
+    {{L"profiles delete", L"NAME|SID|FOLDER", 1, 1, nullptr, 0, true, true},
+     L"deletes one profile, named by its account, SID (or #RID) or folder, through the clean-up's checks; its "
+     L"account stays", true, DeleteOneProfile},
     {{L"repair plan", L"NAME", 1, 1, OPTIONS(kPlanOptions), false, false},
      L"what a repair of the account would do and could not carry; changes nothing", true, RepairPlan},
     {{L"repair schedule", L"NAME", 1, 1, OPTIONS(kScheduleOptions), true, true},

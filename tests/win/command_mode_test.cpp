@@ -27,6 +27,7 @@
 #include "repair/state_file.h"
 #include "sandbox/profiles.h"
 #include "sandbox/sandbox.h"
+#include "sandbox/state.h"
 #include "tests/narrow.h"
 #include "ui/secret_text.h"
 #include "tests/win/personal_folders_support.h"
@@ -237,6 +238,15 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
     const auto lastAdministrator = [&] { SetAccountType(user.c_str(), kPrivilegeUser, nullptr); };
     const auto notElevated = [] { sandbox::SetElevated(false); };
     WString otherSid, other;
+    const auto signInOff = [] {
+        const wchar_t winlogon[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, winlogon, L"DefaultUserName", REG_SZ, L"root", 10);
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, winlogon, L"AutoAdminLogon", REG_SZ, L"0", 4);
+    };
+    wchar_t temporary[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, temporary);
+    const std::wstring noSignIn = std::wstring(temporary) + L"no-sign-in.json";
+    WriteTextFile(noSignIn, "{\"schemaVersion\": 1, \"autoLogon\": \"\"}");
     struct Case {
         const wchar_t* scenario;
         std::function<void()> setup;   // on a fresh machine; none: the machine as the last case left it
@@ -325,10 +335,18 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         {L"old-profiles", [] { OldServiceProfile(); }, L"profiles clean --unused-for 90 --yes --json --exclude anna bwalker "
          L"olduser", true, 0, "\"decision\":\"special\""},
         {L"old-profiles", [] { PointProfileAt(L"anna", ProfileOf(L"cruz")); },
-         L"profiles clean --unused-for 90 --yes --exclude bwalker olduser", true, 4, "is shared or is a link"},
+         L"profiles clean --unused-for 90 --yes --json --exclude bwalker olduser", true, 0,
+         "\"reason\":\"not inside the profiles folder, shared or a link\"}"},
         {L"old-profiles", [] { PointProfileAt(L"anna", L"C:\\users\\vantrell-linked-profile"); },
-         L"profiles clean --unused-for 90 --yes --exclude bwalker olduser", true, 4, "is shared or is a link"},
+         L"profiles clean --unused-for 90 --yes --json --exclude bwalker olduser", true, 0,
+         "\"reason\":\"not inside the profiles folder, shared or a link\"}"},
         {L"old-profiles", nullptr, L"profiles clean --unused-for 90", true, 2, "needs --yes"},
+        // One profile by name goes through the same checks; its age does not count.
+        {L"old-profiles", [] { PointProfileAt(L"anna", ProfileOf(L"cruz")); }, L"profiles delete cruz --yes --json",
+         true, 3, "\"reason\":\"not inside the profiles folder, shared or a link\"}"},
+        {L"old-profiles", nullptr, L"profiles delete " + user + L" --yes", true, 3, "stays: it is"},
+        {L"old-profiles", nullptr, L"profiles delete nobody --yes --json", true, 0, "nothing to delete"},
+        {L"old-profiles", nullptr, L"profiles delete anna", true, 2, "needs --yes"},
         {L"old-profiles", nullptr, L"profiles clean --unused-for 0 --yes", true, 2, "from 1 to 36500"},
         {L"old-profiles", nullptr, L"profiles clean --unused-for 9 anna --yes", true, 2, "only after --exclude"},
         {L"old-profiles", nullptr, L"profiles --json", true, 0, "\"lastUseFrom\":\"profile list\""},
@@ -341,6 +359,13 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         {L"default", nullptr, L"set #5x --disabled yes", false, 6, "no such account"},
         {L"default", nullptr, L"set S-1-5-32-544 --disabled yes", false, 6, "no such account"},
         {L"default", nullptr, L"delete S-1-5-21-1-2-3-1001 --yes --json", false, 6, "no such account"},
+        // This computer's RID or SID of an account gone: already deleted, as by a name nobody has.
+        {L"default", nullptr, L"delete #1099 --yes --json", false, 0, "nothing to delete"},
+        {L"default", nullptr, L"delete " + sandbox::AccountSid(1099) + L" --yes --json", false, 0, "nothing to delete"},
+        {L"default", nullptr, L"delete #10x --yes", false, 6, "no such account"},
+        // A name left behind with the sign-in off: nothing signs in, so nothing to clear, by either verb.
+        {L"default", signInOff, L"autologon clear --json", false, 0, "no automatic sign-in is set"},
+        {L"default", signInOff, L"apply \"" + noSignIn + L"\" --json", false, 0, "\"changed\":false"},
         {L"default", nullptr, L"groups --json", false, 0, "{\"name\":\"Administrators\",\"sid\":\"S-1-5-32-544\","
                                                           "\"memberCount\":3}"},
         {L"default", nullptr, L"group show Nobodies", false, 6, "no local group"},
@@ -508,6 +533,8 @@ TEST(CommandMode, EachVerbTwiceChangesOnlyOnce)
         {L"default", L"create newbie --full-name \"New Bie\" --type administrator", ""},
         {L"default", L"delete jokafor --yes", ""},
         {L"default", L"delete skowalski --keep-files --yes", ""},
+        {L"default", L"delete #1002 --yes", ""},
+        {L"default", L"delete " + sandbox::AccountSid(1004) + L" --keep-files --yes", ""},
         {L"default", L"autologon set lchen", "Chen-Pass\n"},
         {L"default", L"picture set lchen \"" VANTRELL_PICTURE_FILE L"\" --fit stretch", ""},
         {L"auto-logon", L"autologon set jokafor", "Another-Pass\n"},
@@ -515,6 +542,8 @@ TEST(CommandMode, EachVerbTwiceChangesOnlyOnce)
         {L"corrupted-profile", L"profile-keys --repair", ""},
         {L"old-profiles", L"profiles clean --unused-for 90 --yes", ""},
         {L"old-profiles", L"apply \"" + ProfileRuleFile() + L"\"", ""},
+        {L"old-profiles", L"profiles delete cruz --yes", ""},
+        {L"old-profiles", L"profiles delete olduser --yes", ""},
         {L"default", L"set lchen --description \"Lab PC\" --expires 2030-01-31 --must-change-password yes", ""},
         {L"health", L"doctor --fix orphan-group-member orphan-right --yes", ""},
         {L"default", L"rename #1003 lin", ""},
