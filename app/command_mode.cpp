@@ -343,6 +343,33 @@ bool CommandRun::ReadSecret(SecretText& secret, const wchar_t* prompt, bool conf
     return false;
 }
 
+bool CommandRun::ReadSecretIfGiven(SecretText& secret, bool& given)
+{
+    given = false;
+    if (console_.borrowed || console_.inIsConsole || !Usable(console_.in))
+        return true;
+    SecretLine read = secret.ReadLine(console_.in, false);
+    if (read == SecretLine::Read && secret.Length() > kLongestPassword)
+        read = SecretLine::TooLong;
+    switch (read) {
+    case SecretLine::Read:
+        given = true;
+        return true;
+    case SecretLine::TooLong:
+        secret.Wipe();
+        Say(L"the password is longer than " + std::to_wstring(kLongestPassword) +
+            L" characters, the most a Windows account takes; nothing was changed");
+        return false;
+    case SecretLine::NotText:
+        secret.Wipe();
+        Say(L"the password on standard input is not UTF-8 text; nothing was changed");
+        return false;
+    default:
+        secret.Wipe();
+        return true;
+    }
+}
+
 bool CommandRun::Ask(const wchar_t* question)
 {
     if (console_.borrowed)

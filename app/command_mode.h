@@ -91,6 +91,11 @@ public:
     // else typed without echo after `prompt` (twice when `confirm`). False
     // with a message when none can be had. The text is wiped with `secret`.
     bool ReadSecret(class SecretText& secret, const wchar_t* prompt, bool confirm);
+    // A dry run's secret: the line on standard input when one is there, as
+    // ReadSecret reads it; a console is never asked, and none is needed
+    // (`given` false). False, having said so, only for a line the run
+    // itself would refuse.
+    bool ReadSecretIfGiven(class SecretText& secret, bool& given);
     // A yes-or-no question at the console. False without one: an unattended
     // run never waits for an answer nobody can give. A borrowed console
     // counts as none, and says how to be asked instead.

@@ -657,12 +657,16 @@ int AutoLogonSet(CommandRun& run)
         run.Say(L"a disabled, locked-out or hidden account cannot sign in automatically; nothing was changed");
         return kExitRefused;
     }
+    // A dry run needs no password: without one it tells the change of
+    // account, or that the password would be stored anew.
     SecretText password;
-    if (!run.ReadSecret(password, L"Password of the account: ", true))
+    bool given = true;
+    if (run.DryRun() ? !run.ReadSecretIfGiven(password, given)
+                     : !run.ReadSecret(password, L"Password of the account: ", true))
         return kExitUsage;
     const WString before = GetAutoLogonUserName();
     const bool configured = IsAutoLogonConfigured();
-    if (configured && EqualsNoCase(before.Text(), name) && AutoLogonPasswordIs(password.Text())) {
+    if (configured && EqualsNoCase(before.Text(), name) && given && AutoLogonPasswordIs(password.Text())) {
         run.Say(L"the computer already signs in as " + Quoted(name) + L" with this password; nothing to change");
         return kExitDone;
     }
@@ -1498,8 +1502,14 @@ int RepairSchedule(CommandRun& run)
         L"repair of " + Quoted(name) + L" scheduled: the computer restarts into the temporary account " +
         kTempAccountName + (restart ? L"" : L" at its next restart");
     if (run.DryRun()) {
+        // A check mode ends 0: its 3010 would set an engine's restart off.
         run.Change(change, name, L"repair", L"none", L"scheduled");
-        return restart ? kExitDone : kExitRestartNeeded;
+        if (!restart) {
+            run.Say(L"the run would end with 3010: the computer must then restart for the repair");
+            if (run.Json())
+                run.Document().Field("restartWouldFollow", true);
+        }
+        return kExitDone;
     }
 
     RepairSetupInput input;

@@ -224,6 +224,8 @@ void OldServiceProfile()
     sandbox::SetProfileLastUse(sid, 365);
 }
 
+std::wstring DesiredStateFile();
+
 }  // namespace
 
 // Each refusal (a guard, a missing answer, no elevation) comes before
@@ -365,6 +367,13 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         {L"default", nullptr, L"delete #10x --yes", false, 6, "no such account"},
         // A name left behind with the sign-in off: nothing signs in, so nothing to clear, by either verb.
         {L"default", signInOff, L"autologon clear --json", false, 0, "no automatic sign-in is set"},
+        // A check mode needs no password and never sets an engine's restart off.
+        {L"default", nullptr, L"autologon set lchen --dry-run --json", true, 0,
+         "\"field\":\"account\",\"old\":\"\",\"new\":\"lchen\""},
+        {L"default", nullptr, L"apply \"" + DesiredStateFile() + L"\" --dry-run --json", true, 0,
+         "{\"kind\":\"autoLogon\",\"target\":\"lchen\",\"changed\":true,\"exitCode\":0}"},
+        {L"default", nullptr, L"repair schedule jokafor --no-restart --dry-run --json", true, 0,
+         "\"restartWouldFollow\":true"},
         {L"default", signInOff, L"apply \"" + noSignIn + L"\" --json", false, 0, "\"changed\":false"},
         {L"default", nullptr, L"groups --json", false, 0, "{\"name\":\"Administrators\",\"sid\":\"S-1-5-32-544\","
                                                           "\"memberCount\":3}"},
