@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -1065,6 +1066,13 @@ int CreateNew(CommandRun& run)
         run.Say(L"the name " + Quoted(name) + L" cannot be used: " + why);
         return kExitRefused;
     }
+    // Every verb reads "#1001" as a RID and "S-1-..." as a SID: an account
+    // so named could never be named again.
+    if (name[0] == L'#' || wcsncmp(name, L"S-1-", 4) == 0) {
+        run.Say(L"the name " + Quoted(name) + L" cannot be used: it reads as a RID or a SID, which name accounts "
+                L"that exist");
+        return kExitRefused;
+    }
     if (!FullNameUsable(run))
         return kExitRefused;
     // Asked again for an account that is already there: done when it has
@@ -1838,6 +1846,48 @@ bool ReadDocumentFile(const wchar_t* path, std::string& text)
     return true;
 }
 
+// A document names accounts as every verb does: by name, SID or RID, so
+// that one written on another computer means the built-in accounts
+// whatever they are called here. Each SID or RID becomes the name it has
+// here. One that names nothing here is never made as a name ("#501"
+// would be a new account so called): meant absent, it is so already;
+// meant present, it is a missing account. Those are taken out of the
+// document and their outcome recorded; the exit code of what was refused.
+int ResolveDocumentAccounts(CommandRun& run, DesiredState& state, std::vector<ResourceOutcome>& outcomes)
+{
+    int exitCode = kExitDone;
+    std::vector<DesiredAccount> kept;
+    for (DesiredAccount& account : state.accounts) {
+        WString name;
+        switch (ResolveAccountReference(account.name.c_str(), name)) {
+        case AccountReference::Name: break;
+        case AccountReference::Found: account.name = name.Text(); break;
+        case AccountReference::Absent:
+            if (!account.present) {
+                outcomes.push_back({L"account", account.name, false, kExitDone});
+                continue;
+            }
+            [[fallthrough]];
+        case AccountReference::NotFound:
+            if (!account.present) {
+                run.Say(L"no such account: \"" + account.name + L"\" is no SID or RID of this computer's accounts");
+            } else {
+                run.Say(L"no such account: no local account has the SID or RID \"" + account.name +
+                        L"\" (a new account is made only by its name)");
+            }
+            outcomes.push_back({L"account", account.name, false, kExitNoSuchAccount});
+            exitCode = Worse(exitCode, kExitNoSuchAccount);
+            continue;
+        }
+        kept.push_back(std::move(account));
+    }
+    state.accounts = std::move(kept);
+    WString name;
+    if (state.autoLogonGiven && ResolveAccountReference(state.autoLogon.c_str(), name) == AccountReference::Found)
+        state.autoLogon = name.Text();
+    return exitCode;
+}
+
 // Converges the machine on a desired-state document, one resource at a
 // time through the verb that changes it, so that each is compared, guarded
 // and reported as that verb does.
@@ -1856,7 +1906,7 @@ int Apply(CommandRun& run)
         return kExitUsage;
     }
     std::vector<ResourceOutcome> outcomes;
-    int exitCode = kExitDone;
+    int exitCode = ResolveDocumentAccounts(run, state, outcomes);
     WString console = ConsoleUserName();
     std::vector<std::wstring> planned;   // made by the dry run on paper only
     for (const DesiredAccount& account : state.accounts) {
@@ -2001,9 +2051,21 @@ void WriteState(JsonWriter& json, std::vector<AccountSummary>& accounts, const s
         names.push_back(account.name.Text());
     std::vector<WString> pictures;
     FindAccountPictures(names, pictures, GetOsVersionNumber());
+    // Portable: a built-in account by its RID, which every computer gives
+    // it whatever its language calls it; the others by name. Group members
+    // the same, the system's own by their well-known SIDs, and a member
+    // whose SID names nothing (a deleted account's) is left out: it means
+    // nothing on another computer, and nothing here.
+    std::map<std::wstring, std::wstring> portable;   // SID -> what the document calls it
+    for (const AccountSummary& account : accounts) {
+        const std::wstring sid = account.sid.Text();
+        portable[sid] = account.details.builtin && sid.rfind(L'-') != std::wstring::npos
+                            ? L"#" + sid.substr(sid.rfind(L'-') + 1)
+                            : std::wstring(account.name.Text());
+    }
     json.BeginObject().Field("schemaVersion", kCommandSchemaVersion).Key("accounts").BeginArray();
     for (const AccountSummary& account : accounts) {
-        json.BeginObject().Field("name", account.name.Text()).Field("present", true);
+        json.BeginObject().Field("name", portable[account.sid.Text()]).Field("present", true);
         // The stored picture itself: applied back, it is the same file.
         WString& picture = pictures[&account - accounts.data()];
         if (!picture.IsEmpty())
@@ -2018,12 +2080,18 @@ void WriteState(JsonWriter& json, std::vector<AccountSummary>& accounts, const s
         json.EndObject();
     }
     json.EndArray().Key("groups").BeginArray();
-    // By SID, so that the document means the same groups in any language;
-    // a member that names nothing by its SID, which is what it is now.
+    // A built-in group by its well-known SID, the same in any language; one
+    // made on this computer by its name, as its SID is this computer's alone.
     for (const LocalGroup& group : groups) {
-        json.BeginObject().Field("group", group.sid.Text()).Key("members").BeginArray();
-        for (const GroupMember& member : group.members)
-            json.String(MemberText(member));
+        const bool wellKnown = wcsncmp(group.sid.Text(), L"S-1-5-32-", 9) == 0;
+        json.BeginObject().Field("group", wellKnown ? group.sid.Text() : group.name.Text()).Key("members").BeginArray();
+        for (const GroupMember& member : group.members) {
+            const auto own = portable.find(member.sid.Text());
+            if (own != portable.end())
+                json.String(own->second);
+            else if (member.name.Text()[0] != L'\0')
+                json.String(member.sid.Text());
+        }
         json.EndArray().EndObject();
     }
     json.EndArray().Key("autoLogon");

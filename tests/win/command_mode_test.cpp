@@ -603,6 +603,45 @@ TEST(CommandMode, ExportThenApplyChangesNothing)
     DeleteFileW(file.c_str());
 }
 
+// A document exported on one computer means the same there as on another
+// whose built-in accounts the system's language names otherwise: by RID,
+// never by a name that would make a look-alike. A member that names
+// nothing (a deleted account's SID) is left out: it would fail elsewhere.
+TEST(CommandMode, ExportedStateMeansTheSameWhereBuiltInsAreRenamed)
+{
+    wchar_t folder[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, folder);
+    const std::wstring file = std::wstring(folder) + L"portable-state.json";
+    ASSERT_TRUE(ResetScenario(L"health"));
+    Outcome orphaned = RunProgram(L"export");
+    ASSERT_EQ(0u, orphaned.exitCode) << Show(orphaned);
+    EXPECT_EQ(std::string::npos, orphaned.out.find(Narrow(sandbox::AccountSid(1090)))) << orphaned.out;
+
+    ASSERT_TRUE(ResetScenario(L"default"));
+    Outcome exported = RunProgram(L"export");
+    ASSERT_EQ(0u, exported.exitCode) << Show(exported);
+    WriteTextFile(file, exported.out);
+    ASSERT_EQ(0u, RunProgram(L"rename #500 Administrateur").exitCode);
+    ASSERT_EQ(0u, RunProgram(L"rename #501 Invit\u00e9").exitCode);
+    for (int run = 0; run < 2; ++run) {
+        Outcome applied = RunProgram(L"apply \"" + file + L"\" --json", "", true);
+        EXPECT_EQ(0u, applied.exitCode) << Show(applied);
+        EXPECT_NE(std::string::npos, applied.out.find("\"changed\":false")) << Show(applied);
+    }
+    for (const wchar_t* lookAlike : {L"Guest", L"Administrator", L"#501", L"#500"})
+        EXPECT_FALSE(AccountExists(lookAlike)) << Narrow(lookAlike);
+    // A RID or SID is never a new account's name.
+    WriteTextFile(file, "{\"schemaVersion\": 1, \"accounts\": [{\"name\": \"#599\"}, {\"name\": \"#598\", "
+                        "\"present\": false}]}");
+    Outcome missing = RunProgram(L"apply \"" + file + L"\" --json", "", true);
+    EXPECT_EQ(6u, missing.exitCode) << Show(missing);
+    EXPECT_NE(std::string::npos, missing.out.find("{\"kind\":\"account\",\"target\":\"#598\",\"changed\":false,"
+                                                  "\"exitCode\":0}")) << Show(missing);
+    EXPECT_EQ(3u, RunProgram(L"create #599").exitCode);
+    EXPECT_FALSE(AccountExists(L"#599"));
+    DeleteFileW(file.c_str());
+}
+
 // The wizard's "Yes" from the command line: the temporary account is made
 // and the restart asked for; a second schedule meets the repair under way.
 TEST(CommandMode, RepairScheduleSetsUpAsTheWizardDoesAndOnlyOnce)
