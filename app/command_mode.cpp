@@ -370,6 +370,24 @@ bool CommandRun::ReadSecretIfGiven(SecretText& secret, bool& given)
     }
 }
 
+bool CsvOrJsonChosen(CommandRun& run)
+{
+    if (!run.Parsed().Has(L"--csv") || !run.Json())
+        return true;
+    run.Say(L"choose one of --csv and --json");
+    return false;
+}
+
+void WriteCsvTable(CommandRun& run, const std::vector<std::wstring>& header,
+                   const std::vector<std::vector<std::wstring>>& rows)
+{
+    // A spreadsheet reads UTF-8 as such only behind the mark.
+    std::wstring text = L"\xFEFF" + CsvLine(header);
+    for (const std::vector<std::wstring>& row : rows)
+        text += CsvLine(row);
+    run.Line(text.substr(0, text.size() - 2));
+}
+
 bool CommandRun::Ask(const wchar_t* question)
 {
     if (console_.borrowed)

@@ -168,5 +168,12 @@ int RunVerbGuarded(CommandRun& run, int (*verb)(CommandRun&));
 // process with kExitFailed, saying so on `err` (not owned; may be none).
 void EndFaultsWithFailure(HANDLE err);
 
+// --csv and --json asked for together: false, having said to choose.
+bool CsvOrJsonChosen(CommandRun& run);
+// A table as CSV, as a spreadsheet reads it: the byte-order mark, the
+// header, then a line a row.
+void WriteCsvTable(CommandRun& run, const std::vector<std::wstring>& header,
+                   const std::vector<std::vector<std::wstring>>& rows);
+
 // Writes text to a standard handle: UTF-16 to a console, UTF-8 elsewhere.
 void WriteStandard(HANDLE handle, bool console, const std::wstring& text);

@@ -69,6 +69,9 @@ std::wstring ConsoleSid()
 int ListProfiles(CommandRun& run)
 {
     const bool sizes = run.Parsed().Has(L"--sizes");
+    const bool csv = run.Parsed().Has(L"--csv");
+    if (!CsvOrJsonChosen(run))
+        return kExitUsage;
     std::vector<ProfileUse> uses;
     if (!ReadProfileUses(ConsoleSid().c_str(), uses)) {
         run.Say(L"the profile list or the accounts could not be read whole");
@@ -76,10 +79,20 @@ int ListProfiles(CommandRun& run)
     }
     if (run.Json())
         run.Document().Key("profiles").BeginArray();
+    std::vector<std::vector<std::wstring>> rows;
     for (const ProfileUse& use : uses) {
         uint64_t bytes = 0;
         const bool sized = sizes && !(*use.folder.Text() == L'\0') && MeasureDirectory(use.folder.Text(), bytes);
-        if (run.Json()) {
+        if (csv) {
+            // As the document has them; an empty account: a deleted one's.
+            const ProfileUseFacts& f = use.facts;
+            auto yes = [](bool b) { return std::wstring(b ? L"yes" : L"no"); };
+            rows.push_back({use.sid.Text(), use.account.Text(), use.folder.Text(), LastUseText(f.lastUse),
+                            LastUseSourceText(f.source), yes(f.loaded), yes(f.special), yes(f.temporary),
+                            yes(f.backup), yes(f.corrupt)});
+            if (sizes)
+                rows.back().push_back(sized ? std::to_wstring(bytes) : L"");
+        } else if (run.Json()) {
             WriteUseJson(run.Document(), use, sized ? &bytes : nullptr);
             if (sizes && !sized)
                 run.Document().Key("sizeBytes").Null();
@@ -90,6 +103,13 @@ int ListProfiles(CommandRun& run)
     }
     if (run.Json())
         run.Document().EndArray();
+    if (csv) {
+        std::vector<std::wstring> header = {L"sid",    L"account", L"folder",    L"lastUse", L"lastUseFrom",
+                                            L"loaded", L"special", L"temporary", L"backup",  L"corrupt"};
+        if (sizes)
+            header.push_back(L"sizeBytes");
+        WriteCsvTable(run, header, rows);
+    }
     return kExitDone;
 }
 

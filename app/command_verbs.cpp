@@ -246,10 +246,8 @@ int ListAccounts(CommandRun& run)
 {
     const bool sizes = run.Parsed().Has(L"--sizes");
     const bool csv = run.Parsed().Has(L"--csv");
-    if (csv && run.Json()) {
-        run.Say(L"choose one of --csv and --json");
+    if (!CsvOrJsonChosen(run))
         return kExitUsage;
-    }
     // Each kind of fact is read once for the whole list: a thousand
     // accounts cost little more than their enumeration.
     WString console = ConsoleUserName();
@@ -293,11 +291,10 @@ int ListAccounts(CommandRun& run)
     if (sizes)
         names.push_back(L"sizeBytes");
     if (csv) {
-        // A spreadsheet reads UTF-8 as such only behind the mark.
-        std::wstring text = L"\xFEFF" + CsvLine(names);
+        std::vector<std::vector<std::wstring>> rows;
         for (AccountFacts& facts : accounts)
-            text += CsvLine(FactsFields(facts, sizes));
-        run.Line(text.substr(0, text.size() - 2));
+            rows.push_back(FactsFields(facts, sizes));
+        WriteCsvTable(run, names, rows);
         return kExitDone;
     }
     for (AccountFacts& facts : accounts) {
@@ -343,16 +340,41 @@ int ShowAccount(CommandRun& run)
     }
     facts.autoLogonKnown = AutoLogonReadable(run);
     facts.hiddenKnown = AdminFactReadable(run, L"hidden");
+    // The local groups the account is a member of itself (not through
+    // another group's membership), by name and SID.
+    std::vector<LocalGroup> groups, memberOf;
+    const bool groupsRead = ReadLocalGroups(groups);
+    for (LocalGroup& group : groups)
+        for (const GroupMember& member : group.members)
+            if (EqualsNoCase(member.sid.Text(), facts.sid.Text())) {
+                memberOf.push_back(std::move(group));
+                break;
+            }
+    if (!groupsRead)
+        run.Say(L"the local groups could not be read: the account's groups are not shown");
     if (run.Json()) {
         run.Document().Key("account");
         WriteFactsJson(run.Document(), facts, false);
         ShowDetails(run, facts.details);
+        run.Document().Key("memberOf");
+        if (!groupsRead) {
+            run.Document().Null();
+            return kExitDone;
+        }
+        run.Document().BeginArray();
+        for (const LocalGroup& group : memberOf)
+            run.Document().BeginObject().Field("name", group.name.Text()).Field("sid", group.sid.Text()).EndObject();
+        run.Document().EndArray();
         return kExitDone;
     }
     std::vector<std::wstring> values = FactsFields(facts, false);
     for (size_t i = 0; i < values.size(); ++i)
         run.Line(kFieldNames[i] + L": " + Shown(values[i]));
     ShowDetails(run, facts.details);
+    std::wstring names;
+    for (const LocalGroup& group : memberOf)
+        names += (names.empty() ? L"" : L", ") + Shown(group.name.Text());
+    run.Line(L"groups: " + (groupsRead ? names : L"?"));
     return kExitDone;
 }
 
@@ -749,6 +771,15 @@ int ListGroups(CommandRun& run)
         run.Say(L"the local groups could not be read");
         return kExitFailed;
     }
+    if (!CsvOrJsonChosen(run))
+        return kExitUsage;
+    if (run.Parsed().Has(L"--csv")) {
+        std::vector<std::vector<std::wstring>> rows;
+        for (const LocalGroup& group : groups)
+            rows.push_back({group.name.Text(), group.sid.Text(), std::to_wstring(group.members.size())});
+        WriteCsvTable(run, {L"name", L"sid", L"memberCount"}, rows);
+        return kExitDone;
+    }
     if (run.Json())
         run.Document().Key("groups").BeginArray();
     for (LocalGroup& group : groups) {
@@ -767,8 +798,18 @@ int ListGroups(CommandRun& run)
 int ShowGroup(CommandRun& run)
 {
     LocalGroup group;
+    if (!CsvOrJsonChosen(run))
+        return kExitUsage;
     if (!RequireGroup(run, run.Argument(0), group))
         return kExitNoSuchAccount;
+    if (run.Parsed().Has(L"--csv")) {
+        // A member that names nothing has an empty name.
+        std::vector<std::vector<std::wstring>> rows;
+        for (const GroupMember& member : group.members)
+            rows.push_back({group.name.Text(), member.name.Text(), member.sid.Text()});
+        WriteCsvTable(run, {L"group", L"member", L"sid"}, rows);
+        return kExitDone;
+    }
     if (!run.Json()) {
         run.Line(Shown(group.name.Text()) + L"\t" + group.sid.Text());
         for (const GroupMember& member : group.members)
@@ -2155,7 +2196,8 @@ const CommandOption kPlanOptions[] = {{L"--keep-store-apps", false, nullptr}, {L
 const CommandOption kScheduleOptions[] = {
     {L"--keep-store-apps", false, nullptr}, {L"--keep-system-appdata", false, nullptr}, {L"--no-restart", false, nullptr}};
 
-const CommandOption kProfilesOptions[] = {{L"--sizes", false, nullptr}};
+const CommandOption kProfilesOptions[] = {{L"--sizes", false, nullptr}, {L"--csv", false, nullptr}};
+const CommandOption kCsvOptions[] = {{L"--csv", false, nullptr}};
 const CommandOption kProfilesCleanOptions[] = {
     {L"--unused-for", true, nullptr}, {L"--exclude", false, nullptr}, {L"--keep-accounts", false, nullptr}};
 
@@ -2181,7 +2223,8 @@ const CommandVerb kCommandVerbs[] = {
     {{L"list", L"", 0, 0, OPTIONS(kListOptions), false, false},
      L"every local account with its type, SID, flags, picture and profile (--sizes: profile sizes)", false,
      ListAccounts},
-    {{L"show", L"NAME", 1, 1, nullptr, 0, false, false}, L"one account as the list shows it", false, ShowAccount},
+    {{L"show", L"NAME", 1, 1, nullptr, 0, false, false}, L"one account as the list shows it, with its details and the local groups it is a member of", false,
+     ShowAccount},
     {{L"set", L"NAME", 1, 1, OPTIONS(kSetOptions), true, false},
      L"full name, type, status, lock-out, password flags, welcome-screen visibility, description, expiry "
      L"(--expires YYYY-MM-DD|never) and whether the password must change at the next sign-in", true, SetAccount},
@@ -2201,9 +2244,9 @@ const CommandVerb kCommandVerbs[] = {
      AutoLogonStatus},
     {{L"rename", L"NAME NEWNAME", 2, 2, nullptr, 0, true, false},
      L"renames the account (its profile folder keeps its name)", true, RenameVerb},
-    {{L"groups", L"", 0, 0, nullptr, 0, false, false}, L"every local group, its SID and its member count", false,
-     ListGroups},
-    {{L"group show", L"GROUP", 1, 1, nullptr, 0, false, false},
+    {{L"groups", L"", 0, 0, OPTIONS(kCsvOptions), false, false},
+     L"every local group, its SID and its member count (--csv: for a spreadsheet)", false, ListGroups},
+    {{L"group show", L"GROUP", 1, 1, OPTIONS(kCsvOptions), false, false},
      L"the group's members by name and SID (by SID alone where it names nothing)", false, ShowGroup},
     {{L"group add", L"GROUP MEMBER...", 2, 32, nullptr, 0, true, false},
      L"makes each account or group a member (group and members by name or SID)", true, GroupAdd},
@@ -2228,7 +2271,7 @@ const CommandVerb kCommandVerbs[] = {
      L"corrupted profile-list entries (--repair puts them right)", true, ProfileKeys},
     {{L"profiles", L"", 0, 0, OPTIONS(kProfilesOptions), false, false},
      L"every profile: SID, account, folder, last use and where it was read, loaded, special, temporary, backup, "
-     L"corrupt (--sizes: folder sizes)", false, ListProfiles},
+     L"corrupt (--sizes: folder sizes; --csv: for a spreadsheet)", false, ListProfiles},
     {{L"profiles clean", L"[NAME...]", 0, 64, OPTIONS(kProfilesCleanOptions), true, true},
      L"deletes the profiles unused for more than --unused-for DAYS that are not loaded, special or the console "
      L"user's (--exclude NAME...: keep those, by account, SID or folder name); a disabled account goes with its profile unless --keep-accounts, an "

@@ -685,6 +685,30 @@ TEST(CommandMode, ListMatchesTheWindowsRows)
     // A spreadsheet reads the CSV's UTF-8 as such only behind a byte-order mark.
     Outcome csv = RunProgram(L"list --csv");
     EXPECT_EQ(0u, csv.out.rfind("\xEF\xBB\xBFname,fullName,", 0)) << Show(csv);
+    // The other tables: their header, then a line for each item the document lists.
+    struct Table {
+        const wchar_t* command;
+        const char* header;
+        const char* item;   // what begins each item in the document
+    } const tables[] = {
+        {L"groups", "name,sid,memberCount\r\n", "{\"name\":"},
+        {L"group show S-1-5-32-544", "group,member,sid\r\n", "\"sid\":\"S-1-5-21-"},
+        {L"profiles", "sid,account,folder,lastUse,lastUseFrom,loaded,special,temporary,backup,corrupt\r\n",
+         "{\"sid\":"},
+    };
+    for (const Table& table : tables) {
+        Outcome lines = RunProgram(std::wstring(table.command) + L" --csv");
+        Outcome document = RunProgram(std::wstring(table.command) + L" --json");
+        EXPECT_EQ(0u, lines.out.rfind("\xEF\xBB\xBF" + std::string(table.header), 0)) << Show(lines);
+        EXPECT_EQ(repair_test::Occurrences(document.out, table.item) + 1, repair_test::Occurrences(lines.out, "\n"))
+            << Show(lines) << "\n" << Show(document);
+        EXPECT_EQ(2u, RunProgram(std::wstring(table.command) + L" --csv --json").exitCode);
+    }
+    // An account's own groups, by name and SID.
+    Outcome shown = RunProgram(L"show mhartley --json");
+    EXPECT_NE(std::string::npos, shown.out.find("{\"name\":\"Administrators\",\"sid\":\"S-1-5-32-544\"}")) << Show(shown);
+    const std::string text = RunProgram(L"show mhartley").out;
+    EXPECT_NE(std::string::npos, text.find("Administrators", text.find("\ngroups: "))) << text;
 
     // A forged line in a full name is shown as characters, in the list and in show.
     USER_INFO_1011 forged{const_cast<wchar_t*>(L"Li\r\njokafor\tadministrator\x1b[2J")};
