@@ -224,9 +224,9 @@ void OldServiceProfile()
     sandbox::SetProfileLastUse(sid, 365);
 }
 
-std::wstring DesiredStateFile();
-
 }  // namespace
+
+std::wstring DesiredStateFile();
 
 // Each refusal (a guard, a missing answer, no elevation) comes before
 // anything is asked or changed, nothing is recorded as done instead, and a
