@@ -2137,7 +2137,11 @@ void WriteState(JsonWriter& json, std::vector<AccountSummary>& accounts, const s
     }
     json.EndArray().Key("autoLogon");
     WString autoLogon = GetAutoLogonUserName();
-    IsAutoLogonConfigured() && !autoLogon.IsEmpty() ? json.String(autoLogon.Text()) : json.Null();
+    std::wstring signsIn = autoLogon.Text();
+    for (const AccountSummary& account : accounts)
+        if (EqualsNoCase(account.name.Text(), autoLogon.Text()))
+            signsIn = portable[account.sid.Text()];
+    IsAutoLogonConfigured() && !signsIn.empty() ? json.String(signsIn) : json.Null();
     json.EndObject();
 }
 
