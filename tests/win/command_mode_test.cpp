@@ -248,7 +248,7 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
     wchar_t temporary[MAX_PATH] = L"";
     GetTempPathW(MAX_PATH, temporary);
     const std::wstring noSignIn = std::wstring(temporary) + L"no-sign-in.json";
-    WriteTextFile(noSignIn, "{\"schemaVersion\": 1, \"autoLogon\": \"\"}");
+    WriteTextFile(noSignIn, "{\"schemaVersion\": 1, \"autoLogon\": null}");
     struct Case {
         const wchar_t* scenario;
         std::function<void()> setup;   // on a fresh machine; none: the machine as the last case left it
