@@ -292,15 +292,15 @@ int DeleteOneProfile(CommandRun& run)
         run.Say(L"the profile list or the accounts could not be read whole; nothing was changed");
         return kExitFailed;
     }
-    // By SID, the account's name, the folder's path or its last part.
+    // By SID, else the account's name, else the folder's path, else its
+    // last part: the first of these that any profile answers to decides.
     std::vector<const ProfileUse*> found;
-    for (const ProfileUse& use : uses) {
-        bool names = false;
-        for (const wchar_t* known : {use.sid.Text(), use.account.Text(), use.folder.Text(), FolderName(use)})
-            names = names || (*known != L'\0' && EqualsNoCase(named.c_str(), known));
-        if (names)
-            found.push_back(&use);
-    }
+    for (int by = 0; by < 4 && found.empty(); ++by)
+        for (const ProfileUse& use : uses) {
+            const wchar_t* known[] = {use.sid.Text(), use.account.Text(), use.folder.Text(), FolderName(use)};
+            if (*known[by] != L'\0' && EqualsNoCase(named.c_str(), known[by]))
+                found.push_back(&use);
+        }
     if (found.empty()) {
         run.Say(L"no profile is named " + Quoted(named.c_str()) + L" by its account, SID or folder; nothing to delete");
         return kExitDone;
