@@ -345,7 +345,7 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         {L"old-profiles", nullptr, L"profiles clean --unused-for 90", true, 2, "needs --yes"},
         // One profile by name goes through the same checks; its age does not count.
         {L"old-profiles", [] { PointProfileAt(L"anna", ProfileOf(L"cruz")); }, L"profiles delete cruz --yes --json",
-         true, 3, "\"reason\":\"not inside the profiles folder, shared or a link\"}"},
+         true, 3, "stays: it is not inside the profiles folder, shared or a link"},
         {L"old-profiles", nullptr, L"profiles delete " + user + L" --yes", true, 3, "stays: it is"},
         {L"old-profiles", nullptr, L"profiles delete nobody --yes --json", true, 0, "nothing to delete"},
         {L"old-profiles", nullptr, L"profiles delete anna", true, 2, "needs --yes"},
