@@ -240,15 +240,6 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
     const auto lastAdministrator = [&] { SetAccountType(user.c_str(), kPrivilegeUser, nullptr); };
     const auto notElevated = [] { sandbox::SetElevated(false); };
     WString otherSid, other;
-    const auto signInOff = [] {
-        const wchar_t winlogon[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
-        RegSetKeyValueW(HKEY_LOCAL_MACHINE, winlogon, L"DefaultUserName", REG_SZ, L"root", 10);
-        RegSetKeyValueW(HKEY_LOCAL_MACHINE, winlogon, L"AutoAdminLogon", REG_SZ, L"0", 4);
-    };
-    wchar_t temporary[MAX_PATH] = L"";
-    GetTempPathW(MAX_PATH, temporary);
-    const std::wstring noSignIn = std::wstring(temporary) + L"no-sign-in.json";
-    WriteTextFile(noSignIn, "{\"schemaVersion\": 1, \"autoLogon\": null}");
     struct Case {
         const wchar_t* scenario;
         std::function<void()> setup;   // on a fresh machine; none: the machine as the last case left it
@@ -343,12 +334,6 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
          L"profiles clean --unused-for 90 --yes --json --exclude bwalker olduser", true, 0,
          "\"reason\":\"not inside the profiles folder, shared or a link\"}"},
         {L"old-profiles", nullptr, L"profiles clean --unused-for 90", true, 2, "needs --yes"},
-        // One profile by name goes through the same checks; its age does not count.
-        {L"old-profiles", [] { PointProfileAt(L"anna", ProfileOf(L"cruz")); }, L"profiles delete cruz --yes --json",
-         true, 3, "stays: it is not inside the profiles folder, shared or a link"},
-        {L"old-profiles", nullptr, L"profiles delete " + user + L" --yes", true, 3, "stays: it is"},
-        {L"old-profiles", nullptr, L"profiles delete nobody --yes --json", true, 0, "nothing to delete"},
-        {L"old-profiles", nullptr, L"profiles delete anna", true, 2, "needs --yes"},
         {L"old-profiles", nullptr, L"profiles clean --unused-for 0 --yes", true, 2, "from 1 to 36500"},
         {L"old-profiles", nullptr, L"profiles clean --unused-for 9 anna --yes", true, 2, "only after --exclude"},
         {L"old-profiles", nullptr, L"profiles --json", true, 0, "\"lastUseFrom\":\"profile list\""},
@@ -361,20 +346,6 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         {L"default", nullptr, L"set #5x --disabled yes", false, 6, "no such account"},
         {L"default", nullptr, L"set S-1-5-32-544 --disabled yes", false, 6, "no such account"},
         {L"default", nullptr, L"delete S-1-5-21-1-2-3-1001 --yes --json", false, 6, "no such account"},
-        // This computer's RID or SID of an account gone: already deleted, as by a name nobody has.
-        {L"default", nullptr, L"delete #1099 --yes --json", false, 0, "nothing to delete"},
-        {L"default", nullptr, L"delete " + sandbox::AccountSid(1099) + L" --yes --json", false, 0, "nothing to delete"},
-        {L"default", nullptr, L"delete #10x --yes", false, 6, "no such account"},
-        // A name left behind with the sign-in off: nothing signs in, so nothing to clear, by either verb.
-        {L"default", signInOff, L"autologon clear --json", false, 0, "no automatic sign-in is set"},
-        // A check mode needs no password and never sets an engine's restart off.
-        {L"default", nullptr, L"autologon set lchen --dry-run --json", true, 0,
-         "\"field\":\"account\",\"old\":\"\",\"new\":\"lchen\""},
-        {L"default", nullptr, L"apply \"" + DesiredStateFile() + L"\" --dry-run --json", true, 0,
-         "{\"kind\":\"autoLogon\",\"target\":\"lchen\",\"changed\":true,\"exitCode\":0}"},
-        {L"default", nullptr, L"repair schedule jokafor --no-restart --dry-run --json", true, 0,
-         "\"restartWouldFollow\":true"},
-        {L"default", signInOff, L"apply \"" + noSignIn + L"\" --json", false, 0, "\"changed\":false"},
         {L"default", nullptr, L"groups --json", false, 0, "{\"name\":\"Administrators\",\"sid\":\"S-1-5-32-544\","
                                                           "\"memberCount\":3}"},
         {L"default", nullptr, L"group show Nobodies", false, 6, "no local group"},
@@ -405,6 +376,61 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         EXPECT_FALSE(std::filesystem::exists(std::wstring(windows) + L"\\Docs")) << label;
         saved.Restore();
     }
+}
+
+// What an engine meets when it runs a command again, or in check mode: a
+// delete by the RID or SID of an account already gone, a sign-in already
+// off, a dry run without the password, a restart only said to follow, and
+// one profile's deletion through the clean-up's checks. Nothing changes.
+TEST(CommandMode, RerunsAndCheckModesChangeNothing)
+{
+    const std::wstring user = ProcessUserName();
+    const auto signInOff = [] {
+        const wchar_t winlogon[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, winlogon, L"DefaultUserName", REG_SZ, L"root", 10);
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, winlogon, L"AutoAdminLogon", REG_SZ, L"0", 4);
+    };
+    wchar_t temporary[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, temporary);
+    const std::wstring noSignIn = std::wstring(temporary) + L"no-sign-in.json";
+    WriteTextFile(noSignIn, "{\"schemaVersion\": 1, \"autoLogon\": null}");
+    struct Case {
+        const wchar_t* scenario;
+        std::function<void()> setup;
+        std::wstring arguments;
+        bool closedInput;
+        DWORD exitCode;
+        const char* errPart;
+    } const cases[] = {
+        // This computer's RID or SID of an account gone: already deleted, as by a name nobody has.
+        {L"default", nullptr, L"delete #1099 --yes --json", false, 0, "nothing to delete"},
+        {L"default", nullptr, L"delete " + sandbox::AccountSid(1099) + L" --yes --json", false, 0, "nothing to delete"},
+        {L"default", nullptr, L"delete #10x --yes", false, 6, "no such account"},
+        // A name left behind with the sign-in off: nothing signs in, so nothing to clear, by either verb.
+        {L"default", signInOff, L"autologon clear --json", false, 0, "no automatic sign-in is set"},
+        // A check mode needs no password and never sets an engine's restart off.
+        {L"default", nullptr, L"autologon set lchen --dry-run --json", true, 0,
+         "\"field\":\"account\",\"old\":\"\",\"new\":\"lchen\""},
+        {L"default", nullptr, L"apply \"" + DesiredStateFile() + L"\" --dry-run --json", true, 0,
+         "{\"kind\":\"autoLogon\",\"target\":\"lchen\",\"changed\":true,\"exitCode\":0}"},
+        {L"default", nullptr, L"repair schedule jokafor --no-restart --dry-run --json", true, 0,
+         "\"restartWouldFollow\":true"},
+        {L"default", signInOff, L"apply \"" + noSignIn + L"\" --json", false, 0, "\"changed\":false"},
+        // One profile by name goes through the same checks; its age does not count.
+        {L"old-profiles", [] { PointProfileAt(L"anna", ProfileOf(L"cruz")); }, L"profiles delete cruz --yes --json",
+         true, 3, "stays: it is not inside the profiles folder, shared or a link"},
+        {L"old-profiles", nullptr, L"profiles delete " + user + L" --yes", true, 3, "stays: it is"},
+        {L"old-profiles", nullptr, L"profiles delete nobody --yes --json", true, 0, "nothing to delete"},
+        {L"old-profiles", nullptr, L"profiles delete anna", true, 2, "needs --yes"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(ResetScenario(c.scenario));
+        if (c.setup)
+            c.setup();
+        ExpectNoChange(Narrow(c.scenario) + ": " + Narrow(c.arguments), c.arguments, "", c.closedInput, c.exitCode,
+                       c.errPart);
+    }
+    DeleteFileW(noSignIn.c_str());
 }
 
 TEST(CommandMode, DryRunChangesNothing)
