@@ -8,7 +8,7 @@
 
 #include "accounts/picture_rules.h"
 #include "platform/text.h"
-#include "ui/image.h"
+#include "platform/images.h"
 
 // Where the set of one account lives (for the tests and the repair tool).
 WString PictureSetFolder(const wchar_t* sidString);

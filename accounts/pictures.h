@@ -14,7 +14,7 @@
 #include "platform/handles.h"
 #include "platform/text.h"
 #include "accounts/picture_files.h"
-#include "ui/image.h"
+#include "platform/images.h"
 
 class UiWindow;
 

@@ -6,7 +6,7 @@
 #include "platform/system.h"
 #include "ui/dialog.h"
 #include "ui/drawing.h"
-#include "ui/image.h"
+#include "platform/images.h"
 #include "ui/message_box.h"
 #include "ui/window.h"
 

@@ -6,13 +6,13 @@
 #include <algorithm>
 #include <vector>
 
-#include "accounts/account_dialogs.h"
+#include "dialogs/account_dialogs.h"
 #include "accounts/account_list.h"
 #include "accounts/account_rules.h"
 #include "accounts/account_settings.h"
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
-#include "accounts/picture_dialog.h"
+#include "dialogs/picture_dialog.h"
 #include "accounts/pictures.h"
 #include "accounts/personal_folders.h"
 #include "accounts/profile_keys.h"

@@ -1,6 +1,6 @@
 // The dialog through which the operator creates an account, built like the
 // program's message boxes.
-#include "accounts/account_dialogs.h"
+#include "dialogs/account_dialogs.h"
 
 #include <lm.h>
 #include <shlobj.h>

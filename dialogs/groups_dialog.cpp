@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "accounts/account_dialogs.h"
+#include "dialogs/account_dialogs.h"
 #include "accounts/groups.h"
 #include "platform/sid.h"
 #include "ui/dialog.h"

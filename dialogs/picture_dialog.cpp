@@ -1,5 +1,5 @@
 // The change-picture dialog, on the dialogs' shared frame and loop.
-#include "accounts/picture_dialog.h"
+#include "dialogs/picture_dialog.h"
 
 #include "accounts/pictures.h"
 #include "ui/dialog.h"

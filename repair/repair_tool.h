@@ -11,7 +11,7 @@
 #include "repair/repair_rules.h"
 #include "repair/repair_site.h"
 #include "ui/dialog_owner.h"
-#include "ui/image.h"
+#include "platform/images.h"
 #include "ui/window.h"
 
 class RepairTool : public UiWindow, public DialogOwner {

@@ -22,7 +22,7 @@
 #include "repair/repair_tool.h"
 #include "resources/resource_ids.h"
 #include "ui/drawing.h"
-#include "ui/image.h"
+#include "platform/images.h"
 #include "ui/message_box.h"
 #include "ui/worker.h"
 

@@ -30,7 +30,7 @@
 #include <vector>
 
 #include "ui/dialog_owner.h"
-#include "ui/image.h"
+#include "platform/images.h"
 #include "ui/window.h"
 
 // One rounded rectangle of a dialog's background, filled and outlined in

@@ -6,7 +6,7 @@
 #include <windows.h>
 
 #include "platform/handles.h"
-#include "ui/image.h"
+#include "platform/images.h"
 #include "ui/window.h"
 
 constexpr Gdiplus::ARGB kOpaqueBlack = 0xFF000000;

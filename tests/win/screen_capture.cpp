@@ -14,7 +14,7 @@
 #include "platform/handles.h"
 #include "platform/registry.h"
 #include "ui/drawing.h"
-#include "ui/image.h"
+#include "platform/images.h"
 
 namespace {
 

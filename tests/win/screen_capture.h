@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "ui/image.h"
+#include "platform/images.h"
 #include "ui/window.h"
 
 // Starts GDI+ for the whole test program.
