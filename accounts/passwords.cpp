@@ -9,10 +9,6 @@
 #include "platform/registry.h"
 #include "platform/secret_text.h"
 #include "platform/security.h"
-#include "ui/drawing.h"
-#include "ui/message_box.h"
-#include "ui/window.h"
-#include "ui/worker.h"
 
 namespace {
 
@@ -49,11 +45,6 @@ bool HasTextValue(const RegKey& key, const wchar_t* name)
     return key.HasValue(name, &type) && (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ);
 }
 
-DWORD WINAPI PasswordWorker(void* parameter)
-{
-    return ApplyPasswordChange(*static_cast<const PasswordChangeRequest*>(parameter));
-}
-
 }  // namespace
 
 NET_API_STATUS ApplyPasswordChange(const PasswordChangeRequest& request)
@@ -75,25 +66,14 @@ NET_API_STATUS ApplyPasswordChange(const PasswordChangeRequest& request)
     return status;
 }
 
-NET_API_STATUS RunPasswordChange(UiWindow* pumpWindow, const wchar_t* accountName, const wchar_t* currentPassword,
-                                 const wchar_t* newPassword)
+NET_API_STATUS ChangePassword(const wchar_t* accountName, const wchar_t* currentPassword, const wchar_t* newPassword)
 {
-    return RunPasswordRequest(pumpWindow, {accountName, currentPassword, newPassword});
+    return ApplyPasswordChange({accountName, currentPassword, newPassword});
 }
 
-NET_API_STATUS RunPasswordRequest(UiWindow* pumpWindow, const PasswordChangeRequest& request)
+NET_API_STATUS ResetPassword(const wchar_t* accountName, const wchar_t* newPassword)
 {
-    WorkerWatch watch;
-    watch.window = pumpWindow;
-    DWORD code = 0;
-    if (!RunWorker(PasswordWorker, const_cast<PasswordChangeRequest*>(&request), watch, &code))
-        return ERROR_NOT_ENOUGH_MEMORY;   // nothing was changed; never report success
-    return static_cast<NET_API_STATUS>(code);
-}
-
-NET_API_STATUS RunPasswordReset(UiWindow* pumpWindow, const wchar_t* accountName, const wchar_t* newPassword)
-{
-    return RunPasswordRequest(pumpWindow, {accountName, nullptr, newPassword, true});
+    return ApplyPasswordChange({accountName, nullptr, newPassword, true});
 }
 
 WString GetAutoLogonUserName()

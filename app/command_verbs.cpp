@@ -583,7 +583,7 @@ int PasswordSet(CommandRun& run)
         return kExitDone;
     }
     // The worker also renews the automatic sign-in's copy, as for the dialog.
-    NET_API_STATUS status = RunPasswordChange(nullptr, name, current.Text(), password.Text());
+    NET_API_STATUS status = ChangePassword(name, current.Text(), password.Text());
     if (status == NERR_Success) {
         run.SecretChange(change, name, L"password");
         return kExitDone;
@@ -620,7 +620,7 @@ int PasswordReset(CommandRun& run)
         run.SecretChange(change, name, L"password");
         return kExitDone;
     }
-    const NET_API_STATUS status = RunPasswordReset(nullptr, name, password.Text());
+    const NET_API_STATUS status = ResetPassword(name, password.Text());
     password.Wipe();
     if (status == NERR_Success) {
         run.SecretChange(change, name, L"password");
@@ -639,7 +639,7 @@ int PasswordRemove(CommandRun& run)
     if (!RequireAccount(run, name, details, nullptr))
         return kExitNoSuchAccount;
     const std::wstring change = L"password of " + Quoted(name) + L" removed";
-    if (run.DryRun() || RunPasswordChange(nullptr, name, nullptr, nullptr) == NERR_Success) {
+    if (run.DryRun() || ChangePassword(name, nullptr, nullptr) == NERR_Success) {
         run.SecretChange(change, name, L"password");
         return kExitDone;
     }

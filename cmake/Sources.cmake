@@ -30,6 +30,7 @@ set(VANTRELL_WINDOWS_SOURCES
   ui/window.cpp
   ui/controls.cpp
   ui/events.cpp
+  platform/images.cpp
   ui/drawing.cpp
   ui/dialog.cpp
   ui/message_box.cpp
@@ -101,6 +102,7 @@ set(VANTRELL_WINDOWS_SOURCES
   dialogs/delete_account_dialog.cpp
   dialogs/groups_dialog.cpp
   dialogs/profiles_dialog.cpp
+  dialogs/save_settings.cpp
 )
 
 # The machine's services as the product reaches them: the system's own.

@@ -1,13 +1,20 @@
-// The main window's dialogs that create and delete accounts.
+// The main window's dialogs over the account engine: creating, deleting,
+// passwords and automatic sign-in, groups, personal folders and profiles,
+// and "Save changes" with its questions. Each is modal over its owner.
 #pragma once
 
 #include <windows.h>
+#include <lm.h>
 
 #include <cstdint>
 
+#include "accounts/account_settings.h"
+#include "accounts/passwords.h"
 #include "platform/text.h"
 
 class DialogOwner;
+class UiWindow;
+struct GroupNames;
 
 // What CreateAccountDialog returns when no account was made.
 inline constexpr int kNoAccountCreated = 3;
@@ -40,3 +47,47 @@ bool GroupsDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accountN
 // profiles folder is refused. `consoleSid` may be empty. True when a
 // deletion ran (accounts may have gone with their profiles).
 bool ProfilesDialog(DialogOwner& owner, const wchar_t* consoleSid);
+
+enum class PasswordDialogMode { AutoLogon = 0, ChangePassword = 1, CreatePassword = 2 };
+
+// Modal over the owner (whose events keep being pumped while a password
+// change runs). True when it ended through Cancel or a successful Apply;
+// false when the program is closing.
+bool PasswordDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accountName, const wchar_t* fullName,
+                    PasswordDialogMode mode);
+
+// ChangePassword and ResetPassword on a worker thread while `pumpWindow`
+// keeps handling its events; the worker's status, or ERROR_NOT_ENOUGH_MEMORY
+// when no worker could be started (nothing was changed).
+NET_API_STATUS RunPasswordChange(UiWindow& pumpWindow, const wchar_t* accountName, const wchar_t* currentPassword,
+                                 const wchar_t* newPassword);
+NET_API_STATUS RunPasswordReset(UiWindow& pumpWindow, const wchar_t* accountName, const wchar_t* newPassword);
+
+struct SettingsOutcome {
+    bool confirmed = false;   // the operator answered "Yes": the account is to be shown afresh
+    bool renamed = false;     // the account now has `newName`
+    uint32_t failures = 0;    // SettingsFailure bits
+};
+
+
+// Locks the owner, asks the operator, applies the type, the record (name and
+// flags), the automatic sign-in (asking for the password in a dialog with
+// `accountIcon`, which stays the caller's), the visibility and last a new
+// name, shows one summary and unlocks. A new name that cannot be taken is
+// refused with its reason before anything is asked or changed. Nothing is asked for an empty account name.
+SettingsOutcome ApplyAccountSettings(DialogOwner& owner, const AccountSettingsChoice& choice,
+                                     const GroupNames& groupNames, HICON accountIcon);
+
+// What the dialog needs of the main window, as plain data.
+struct PersonalFoldersOwner {
+    DialogOwner* window = nullptr;       // the main window; not owned
+    const wchar_t* consoleUserName = nullptr;
+    const wchar_t* consoleUserSid = nullptr;
+    HANDLE consoleUserToken = nullptr;   // not owned; may be null or INVALID_HANDLE_VALUE
+    double osVersion = 0.0;
+};
+
+// Modal over the main window; returns when closed. Does nothing unless
+// `accountName` is the console user's.
+void PersonalFoldersDialog(const PersonalFoldersOwner& owner, HICON accountIcon, const wchar_t* accountName,
+                           const wchar_t* displayName);
