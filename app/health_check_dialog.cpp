@@ -502,10 +502,9 @@ void HealthCheckDialog(DialogOwner& owner)
     dialog.Show(session.ids.closeButton);
     if (!RunCheck(session))
         return;
-    for (;;) {
-        int32_t event = dialog.NextEvent();
-        if (event == EventCode::Close || event == session.ids.close || event == session.ids.closeButton)
-            break;
+    dialog.RunModal([&](int32_t event) {
+        if (event == session.ids.close || event == session.ids.closeButton)
+            return DialogStep::Done;
         bool open = true;
         if (event == EventCode::ItemSelected || event == EventCode::ItemDeselected)
             ShowDetails(session);
@@ -517,7 +516,6 @@ void HealthCheckDialog(DialogOwner& owner)
             open = MendSafe(session);
         else if (event == session.ids.exportList)
             Export(session);
-        if (!open)
-            break;
-    }
+        return open ? DialogStep::Stay : DialogStep::Done;
+    });
 }

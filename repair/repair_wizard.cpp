@@ -382,7 +382,7 @@ int RunRepairWizard(RepairTool& tool)
     UpdateWindow(tool.Handle());
 
     for (;;) {
-        tool.NextRepairEvent(0);
+        tool.NextRepairEvent(PumpMode::Wait);
         int32_t event = tool.LastEvent();
         if (event == EventCode::Close || event == EventCode::EndSession || event == EventCode::QueueFailed)
             break;

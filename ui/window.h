@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/handles.h"
+#include "platform/images.h"
 #include "platform/text.h"
 #include "ui/accessible.h"
 #include "ui/control_rules.h"
@@ -78,9 +79,6 @@ struct FontRequest {
     wchar_t faceName[32] = L"Arial";
 };
 
-// Layouts are written in units of a 96-DPI screen; a window multiplies them by its own DPI.
-constexpr int kDesignDpi = 96;
-
 class UiWindow;
 
 // Draws a picture control's bitmap from its source at the window's DPI.
@@ -142,7 +140,8 @@ public:
     bool DestroyUiWindow();
     void ShowUiWindow(int showCommand);
 
-    // Control creators: the new control's id, or 0.
+    // Control creators: the new control's id, or 0. A style of
+    // kDefaultStyle gives the kind's usual style.
     int32_t AddButton(const wchar_t* text, int x, int y, int width, int height, LONG style);
     int32_t AddCheckBox(const wchar_t* text, int x, int y, int width, int height);
     // An automatic radio button; its check state reads and sets like a check
@@ -165,7 +164,7 @@ public:
     // The bitmaps stay the caller's.
     int32_t AddCheckControl(const wchar_t* text, int x, int y, HBITMAP checkedBitmap, HBITMAP uncheckedBitmap);
 
-    // Id -1 means the last control created. Both return 0 for an unknown id.
+    // ControlId::Last asks for the control created last. Both return 0 for an unknown id.
     uint32_t SetState(int32_t id, uint32_t flags);
     uint32_t GetState(int32_t id);
 
@@ -348,10 +347,10 @@ bool SetListCellText(HWND list, int row, int column, const wchar_t* text);
 // aligned; `osVersion` picks the record's size the system knows.
 void SetListTileColumn(HWND list, int row, UINT column, double osVersion);
 
-// Mode 0 waits for one message and handles it; mode 1 handles one waiting
-// message, if any; both return the event it produced, or 0. Mode 2 returns 1
-// when it handled a waiting message. A pending event is returned at once.
-int32_t PumpEvents(UiWindow& window, int mode);
+
+// Takes one message as `mode` says. A pending event is returned at once,
+// except by PumpMode::Dispatch.
+int32_t PumpEvents(UiWindow& window, PumpMode mode);
 
 // Handles the messages that were waiting when it is called and drops the
 // events they raise; true when one of them was a close request. What arrives
@@ -360,7 +359,7 @@ int32_t PumpEvents(UiWindow& window, int mode);
 // appeared is never lost, however long the waiting messages take.
 bool DrainWaitingEvents(UiWindow& window);
 
-// The private message that a Close command becomes, reported as -5.
+// The private message that a Close command becomes, reported as EventCode::Close.
 constexpr UINT kCloseRequestMessage = 3246;
 // The private message that marks the end of what DrainWaitingEvents handles.
 constexpr UINT kDrainMarkerMessage = 3247;
