@@ -1,14 +1,12 @@
 // The toolkit's controls: creation, state, text, fonts, colours, tips, list
 // views and the lock that the application puts around its questions.
-#include <windows.h>
-#include <commctrl.h>
+#include "ui/controls.h"
 
 #include <cstddef>
 #include <new>
+#include <string>
 
 #include "ui/window.h"
-
-#include <string>
 
 namespace {
 
