@@ -1,6 +1,5 @@
 #include "accounts/profile_keys.h"
 
-#include <sddl.h>
 #include <shlwapi.h>
 #include <userenv.h>
 
@@ -10,6 +9,7 @@
 #include "platform/handles.h"
 #include "platform/registry.h"
 #include "platform/security.h"
+#include "platform/sid.h"
 #include "platform/text_win.h"
 
 namespace {
@@ -53,9 +53,7 @@ bool BackupWins(const wchar_t* backupPath, const wchar_t* currentPath)
 LocalSid EntrySid(const wchar_t* currentName)
 {
     LocalSid sid;
-    PSID converted = nullptr;
-    if (ConvertStringSidToSidW(currentName, &converted))
-        sid.Reset(converted);
+    SidFromText(currentName, sid);
     return sid;
 }
 

@@ -6,7 +6,6 @@
 #include <windows.h>
 #include <lm.h>
 #include <ntsecapi.h>
-#include <sddl.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -159,7 +158,7 @@ bool IsOrphanedLocalSid(const MachineFacts& facts, const std::wstring& sidString
         return false;
     LocalSid sid;
     WString name;
-    return ConvertStringSidToSidW(sidString.c_str(), sid.Put()) && !SidToAccountName(sid.Get(), name, nullptr) &&
+    return SidFromText(sidString.c_str(), sid) && !SidToAccountName(sid.Get(), name, nullptr) &&
            GetLastError() == ERROR_NONE_MAPPED;
 }
 
@@ -574,7 +573,6 @@ MendOutcome Outcome(bool mended, const wchar_t* done, const wchar_t* failed)
 {
     return {mended, mended ? done : failed};
 }
-
 
 MendOutcome MendOrphanProfile(const Finding& finding)
 {
