@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <lm.h>
 
+#include "platform/secret_text.h"
 #include "platform/text.h"
 
 // One change of a password; the texts are the caller's.
@@ -32,6 +33,50 @@ NET_API_STATUS ChangePassword(const wchar_t* accountName, const wchar_t* current
 
 // The reset: the new password set without the current one.
 NET_API_STATUS ResetPassword(const wchar_t* accountName, const wchar_t* newPassword);
+
+// Where the automatic sign-in lives: the Winlogon key, and the name of the
+// security authority's secret (and of an older set-up's plain-text value in
+// the key) that holds its password.
+inline constexpr wchar_t kWinlogonKeyPath[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+inline constexpr wchar_t kAutoLogonSecretName[] = L"DefaultPassword";
+
+// The automatic sign-in's values in the Winlogon key, read in one pass. A
+// text is that of a REG_SZ, REG_EXPAND_SZ (not expanded) or REG_MULTI_SZ
+// (its text form) value; empty when missing or of another type. The
+// password is never read among them.
+struct AutoLogonValues {
+    bool keyOpened = false;
+    WString autoAdminLogon;             // "AutoAdminLogon"
+    WString userName;                   // "DefaultUserName"
+    bool userNamePlain = false;         // ... and it is a REG_SZ
+    WString domain;                     // "DefaultDomainName"
+    // "AutoLogonCount" and "ForceAutoLogon": whether they are there at all,
+    // and their data as text (a REG_DWORD as its number).
+    bool countPresent = false;
+    WString count;
+    bool forcePresent = false;
+    WString force;
+    // A "DefaultPassword" value is in the key (asked by its size alone), and
+    // it is a text value that sign-in could read.
+    bool plainPasswordPresent = false;
+    bool plainPasswordText = false;
+
+    // "AutoAdminLogon" says "1".
+    bool SwitchedOn() const;
+};
+AutoLogonValues ReadAutoLogonValues();
+
+// Whether the security authority holds the secret (the copy read is wiped).
+bool AutoLogonSecretStored();
+// The stored password, into the one wiping holder: the security authority's
+// secret, else an older set-up's non-empty plain-text value. False when
+// neither can be read.
+bool ReadAutoLogonPassword(SecretText& password);
+// An older set-up's plain-text "DefaultPassword" value alone; false when
+// missing, not text or unreadable.
+bool ReadPlainAutoLogonPassword(SecretText& password);
+// Deletes that plain-text value; true when none is left.
+bool RemovePlainAutoLogonPassword();
 
 // "DefaultUserName" of the Winlogon key when it is a REG_SZ, else empty.
 WString GetAutoLogonUserName();
