@@ -146,8 +146,8 @@ bool RemovePictureSet(const wchar_t* sidString)
 
 bool RemoveProfileEntry(const wchar_t* sidString)
 {
-    WString key = JoinPath(kProfileListKeyPath, sidString);
-    if (!KeyExists(key.Text()))
+    WString key = ProfileEntryKeyPath(sidString);
+    if (key.IsEmpty() || !KeyExists(key.Text()))
         return true;
     RegKey().DeleteTree(key.Text());
     return !KeyExists(key.Text());

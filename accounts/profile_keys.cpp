@@ -17,12 +17,7 @@ namespace {
 // The registry hives inside a profile folder, relative to it.
 constexpr const wchar_t* kHiveFiles[] = {L"NTUSER.DAT", L"AppData\\Local\\Microsoft\\Windows\\UsrClass.dat"};
 
-WString EntryPath(const wchar_t* name)
-{
-    WString path(kProfileListKeyPath);
-    path.Append(L"\\", name);
-    return path;
-}
+WString EntryPath(const wchar_t* name) { return ProfileEntryKeyPath(name); }
 
 WString ComputerName()
 {

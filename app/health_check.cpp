@@ -658,7 +658,7 @@ struct MendRow {
 const MendRow kMends[] = {
     {FindingKind::ProfileKeyCorrupt, [](const Finding& f) {
          RepairProfileKey(f.target.c_str());
-         return Outcome(!KeyExists(JoinPath(kProfileListKeyPath, f.target.c_str()).Text()),
+         return Outcome(!KeyExists(ProfileEntryKeyPath(f.target.c_str()).Text()),
                         L"The profile entry was repaired.", L"The profile entry could not be repaired.");
      }},
     {FindingKind::OrphanProfile, MendOrphanProfile},

@@ -13,6 +13,7 @@
 #include "accounts/lifecycle_rules.h"
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
+#include "accounts/profile_key_rules.h"
 #include "accounts/pictures.h"
 #include "platform/file_move.h"
 #include "platform/file_handles.h"
@@ -72,7 +73,6 @@ namespace {
 
 constexpr wchar_t kBackupKey[] = L"HKLM64\\Software\\TaskbandBrenwickKey";
 constexpr wchar_t kTaskband[] = L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Taskband";
-constexpr wchar_t kProfileList[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\";
 constexpr wchar_t kPackages[] = L"\\AppData\\Local\\Packages";
 constexpr wchar_t kSystemAppData[] = L"\\AppData\\Local\\Microsoft\\Windows";
 constexpr wchar_t kLegacySystemAppData[] = L"\\Local Settings\\Application Data\\Microsoft\\Windows";
@@ -180,8 +180,7 @@ void WriteProfileImagePath(RepairContext& context)
             stored.Replace(drive.Text(), L"%SystemDrive%\\", 1, false);
         }
     }
-    WString keyPath(kProfileList);
-    keyPath.Append(context.journal.newSid.c_str());
+    const WString keyPath = ProfileEntryKeyPath(context.journal.newSid.c_str());
     RegKey key(OpenKey(keyPath.Text(), kCreateKeyAccess));
     if (!key || !key.SetValue(L"ProfileImagePath", REG_EXPAND_SZ, stored.Text(), 0))
         LogPath(context, L"Failed to point the new account's profile at", context.journal.oldProfile.c_str());
@@ -256,9 +255,8 @@ bool DeleteOldAccount(RepairContext& context)
     case OldAccountAction::AlreadyGone: {
         // An earlier run's deletion may have been cut after the account
         // went and before its profile entry did; the folder stays.
-        WString entry(kProfileList);
-        entry.Append(context.journal.oldSid.c_str());
-        if (KeyExists(entry.Text()) && !RegKey().DeleteTree(entry.Text()))
+        const WString entry = ProfileEntryKeyPath(context.journal.oldSid.c_str());
+        if (!entry.IsEmpty() && KeyExists(entry.Text()) && !RegKey().DeleteTree(entry.Text()))
             LogPath(context, L"Failed to delete the old account's profile entry", entry.Text());
         break;
     }
