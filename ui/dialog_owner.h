@@ -70,13 +70,15 @@ private:
 };
 
 // The next event of a window of the account manager (the owner itself or a
-// dialog over it), after the handling common to all of them; mode 0 waits
-// for a message, PumpMode::IfAny handles one only when there is one (as
-// PumpEvents; PumpMode::Dispatch is taken as Wait):
+// dialog over it), after the handling common to all of them; PumpMode::Wait
+// waits for a message, PumpMode::IfAny handles one only when there is one
+// (as PumpEvents; PumpMode::Dispatch is taken as Wait):
 // - the end of the session becomes EventCode::Close, or is refused with
-//   AbortSystemShutdownW and reported as 0 while the owner is busy;
+//   AbortSystemShutdownW and reported as EventCode::None while the owner is
+//   busy;
 // - the owner's header acts while a dialog is open: its close button gives
-//   EventCode::Close, its minimise button minimises the owner, its help and version links
-//   open their pages. Read on a dialog's behalf these report 0, so that no
-//   dialog mistakes the owner's control id for one of its own.
+//   EventCode::Close, its minimise button minimises the owner, its help and
+//   version links open their pages. Read on a dialog's behalf these report
+//   EventCode::None, so that no dialog mistakes the owner's control id for
+//   one of its own.
 int32_t FilterDialogEvent(DialogOwner& owner, UiWindow& dialog, PumpMode mode = PumpMode::Wait);
