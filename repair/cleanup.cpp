@@ -130,7 +130,7 @@ void RemoveTempLeftovers(const wchar_t* sid)
     if (ReadProfileImagePath(sid, stored) &&
         CheckProfileFolder(stored.Text(), sid, folder) == ProfileFolderVerdict::Inside)
         DeletePath(folder.Text(), kDeleteTakeOver | kDeleteScheduleAtRestart);
-    const WString entry = ProfileEntryKeyPath(sid);
+    WString entry = ProfileEntryKeyPath(sid);
     if (!entry.IsEmpty())
         RegKey().DeleteTree(entry.Text());
 }

@@ -28,7 +28,7 @@ bool SaveAutoLogon(const wchar_t* statePath, const wchar_t* section)
     UniqueLsaPolicy policy = OpenLocalPolicy(POLICY_CREATE_SECRET);
     DeleteSecret(policy, kSavedLogonSecret);   // never restore a stale password
 
-    const AutoLogonValues values = ReadAutoLogonValues();
+    AutoLogonValues values = ReadAutoLogonValues();
     if (!values.keyOpened || !values.SwitchedOn() || values.userName.IsEmpty() ||
         EqualsNoCase(values.userName.Text(), kTempAccountName))
         return false;

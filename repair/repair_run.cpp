@@ -255,7 +255,7 @@ bool DeleteOldAccount(RepairContext& context)
     case OldAccountAction::AlreadyGone: {
         // An earlier run's deletion may have been cut after the account
         // went and before its profile entry did; the folder stays.
-        const WString entry = ProfileEntryKeyPath(context.journal.oldSid.c_str());
+        WString entry = ProfileEntryKeyPath(context.journal.oldSid.c_str());
         if (!entry.IsEmpty() && KeyExists(entry.Text()) && !RegKey().DeleteTree(entry.Text()))
             LogPath(context, L"Failed to delete the old account's profile entry", entry.Text());
         break;
