@@ -7,6 +7,7 @@
 
 #include "accounts/account_lifecycle.h"
 #include "accounts/account_settings.h"
+#include "accounts/groups.h"
 #include "accounts/passwords.h"
 #include "ui/dialog_owner.h"
 #include "ui/message_box.h"
