@@ -56,6 +56,11 @@ Reading Read(HWND control, long child = CHILDID_SELF)
 
 using Stop = std::pair<HWND, Reading>;
 
+int SelectedRow(HWND list)
+{
+    return static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+}
+
 bool Names(const Stop& stop, const wchar_t* name) { return stop.second.name.find(name) != std::wstring::npos; }
 
 // Presses Tab until the focus comes back to where it was first met, or
@@ -168,7 +173,8 @@ TEST(KeyboardAccess, EveryWindowIsWalkedAndNamedAndEscClosesIt)
             HWND window = main, opener = nullptr;
             for (const Step& step : expected.opening) {
                 if (step.control == nullptr) {
-                    Sleep(500);   // the window settles after the last one closed
+                    // The window has put itself back together after the last one closed.
+                    RoundTrip();
                     WaitForIdle(main);
                     opener = FocusOf(main);
                     PressKey(step.key, VK_MENU);
@@ -178,9 +184,19 @@ TEST(KeyboardAccess, EveryWindowIsWalkedAndNamedAndEscClosesIt)
                 ASSERT_TRUE(!way.empty() && Names(way.back(), step.control))
                     << "no Tab stop named " << Narrow(step.control) << " among " << Said(way);
                 opener = way.back().first;
+                const HWND accounts = screen.Handle(screen.Ids().accountList);
+                const int before = SelectedRow(accounts);
                 for (int i = 0; i < step.times; ++i)
                     PressKey(step.key);
-                Sleep(500);   // the panel follows a new row
+                if (opener == accounts) {
+                    // The keys have moved the selection, and the panel follows the new row.
+                    const int wanted = step.key != VK_DOWN ? -2 : before < 0 ? step.times - 1 : before + step.times;
+                    EXPECT_TRUE(WaitFor([&] {
+                        const int row = SelectedRow(accounts);
+                        return row >= 0 && row != before && (wanted == -2 || row == wanted) &&
+                               screen.Text(screen.Ids().accountNameField) == screen.Cell(row, 1);
+                    }, "the panel to follow the new row"));
+                }
                 WaitForIdle(main);
             }
             if (!expected.opening.empty() && expected.opening.back().key != VK_DOWN) {
