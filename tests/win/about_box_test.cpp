@@ -21,24 +21,16 @@ using namespace harness;
 
 namespace {
 
-std::vector<std::wstring> OpenedPages()
+// The pages opened; with `refused`, those asked for that had no program to open them.
+std::vector<std::wstring> OpenedPages(bool refused = false)
 {
     std::vector<std::wstring> pages;
     for (sandbox::RecordedAction& action : sandbox::RecordedActions()) {
-        if (action.call == L"ShellExecuteExW" && action.details.count(L"refused") == 0)
+        if (action.call == L"ShellExecuteExW" && (action.details.count(L"refused") != 0) == refused)
             pages.push_back(action.details[L"file"] + L" show=" + action.details[L"show"] + L" verb=" +
                             action.details[L"verb"]);
     }
     return pages;
-}
-
-// The pages asked for that had no program to open them.
-size_t RefusedPages()
-{
-    size_t refused = 0;
-    for (sandbox::RecordedAction& action : sandbox::RecordedActions())
-        refused += action.call == L"ShellExecuteExW" && action.details.count(L"refused") != 0 ? 1 : 0;
-    return refused;
 }
 
 // The box's pictures (each opens a page), in creation order: the program's
@@ -123,7 +115,7 @@ TEST_F(AboutBox, APageThatCannotBeOpenedLeavesTheBoxOpenAndSilent)
             ClickAt(CentreOf(picture));
         // Both pages were asked for; what the box did about their refusal
         // is done (a box it showed is up) once its thread takes messages again.
-        EXPECT_TRUE(WaitUntil("both pages to be asked for", [] { return RefusedPages() == 2; }));
+        EXPECT_TRUE(WaitUntil("both pages to be asked for", [] { return OpenedPages(true).size() == 2; }));
         WaitForReady(box);
         stayed = IsWindowVisible(box) != FALSE;
         // No message of any kind came up: the about box is the only box.
