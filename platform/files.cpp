@@ -124,6 +124,13 @@ public:
     {
         if (folder.parent == nullptr && (flags_ & kDeleteKeepTop) != 0)
             return;
+        // A folder still holding what waits for the restart waits with it.
+        // Asked first: some systems (Wine) accept the deletion of a folder
+        // that is not empty and then quietly keep it when it is closed.
+        if (!FolderIsEmpty(folder.handle)) {
+            Add(ScheduleFolder(folder));
+            return;
+        }
         if (RemoveOpened(folder.handle, folder.entry != nullptr ? folder.entry->attributes : 0))
             return;
         if (folder.parent != nullptr && (flags_ & kDeleteTakeOver) != 0 &&
@@ -132,12 +139,7 @@ public:
         if (folder.parent == nullptr && (flags_ & kDeleteTakeOver) != 0 &&
             TakeOverEntryItself(folder.rootPath, takeOver_.dacl, takeOver_.owner) && DeleteByHandle(folder.handle))
             return;
-        WString path;
-        if ((flags_ & kDeleteScheduleAtRestart) != 0 && FinalPathOf(folder.handle, path) &&
-            MoveFileExW(path.Text(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
-            Add(kDeleteScheduled);
-        else
-            Add(kDeleteFailed);
+        Add(ScheduleFolder(folder));
     }
 
     bool OnRefused(const TreeFolder& folder, const TreeEntry& entry) override
@@ -177,6 +179,17 @@ private:
         if (cleared != kInvalidAttributes && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
             SetAttributesByHandle(object, cleared & ~FILE_ATTRIBUTE_NORMAL);
         return DeleteByHandle(object);
+    }
+
+    // The restart removes a folder only when it is empty by then: it comes
+    // after everything below it.
+    int ScheduleFolder(const TreeFolder& folder) const
+    {
+        WString path;
+        if ((flags_ & kDeleteScheduleAtRestart) != 0 && FinalPathOf(folder.handle, path) &&
+            MoveFileExW(path.Text(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+            return kDeleteScheduled;
+        return kDeleteFailed;
     }
 
     int Schedule(const TreeFolder& folder, const TreeEntry& entry) const
