@@ -272,7 +272,6 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         {L"default", nullptr, L"show lchen --json", false, 0, "\"lastSignIn\":null,\"badPasswordCount\":0"},
         {L"default", nullptr, L"create newbie --full-name \"\x1b[2Jhi\"", false, 3, "control character"},
         {L"default", nullptr, L"set lchen --full-name \"x\u202Etxt.exe\"", false, 3, "direction mark"},
-        {L"default", nullptr, L"rename lchen \"a\u2067b\"", false, 3, "cannot be used"},
         // No console and no --yes: refused at once, never waiting for an answer.
         {L"default", nullptr, L"delete jokafor", false, 2, "needs --yes"},
         {L"default", nullptr, L"delete jokafor", true, 2, "needs --yes"},
