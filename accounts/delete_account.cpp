@@ -233,7 +233,7 @@ void RemoveProfileOf(const wchar_t* sidString, const wchar_t* storedProfilePath,
         if (report.folderVerdict == ProfileFolderVerdict::Inside) {
             // Loaded hives hold their files open.
             report.hivesUnloaded = sid ? UnloadHives(sidString) : false;
-            report.folderResult = DeletePath(folder.Text(), folderFlags);
+            report.folderResult = DeletePath(folder.Text(), folderFlags, kMaxTreeDepth, &report.folderTally);
             if (report.folderResult != kDeleteFailed) {
                 report.result = report.folderResult;
                 folderGone = true;

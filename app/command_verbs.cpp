@@ -211,7 +211,8 @@ bool FullNameUsable(CommandRun& run)
 {
     if (!HasControlCharacter(run.Parsed().Value(L"--full-name", L"")))
         return true;
-    run.Say(L"the full name holds a control character (a tab, a line break or an escape); nothing was changed");
+    run.Say(L"the full name holds a control character (a tab, a line break, an escape or a direction mark); "
+            L"nothing was changed");
     return false;
 }
 
@@ -1168,7 +1169,9 @@ int DeleteExisting(CommandRun& run)
     if (!folderToGo)
         return kExitDone;
     if (report.result == kDeleteScheduled) {
-        run.Change(folderGone + L"; some of its files go at the next restart", name, L"profile", profile.Text(), L"");
+        run.Change(folderGone + L" at the next restart: " + std::to_wstring(report.folderTally.scheduled) +
+                       L" of its entries in use wait for it, files first, then their folders",
+                   name, L"profile", profile.Text(), L"");
         return kExitRestartNeeded;
     }
     if (report.folderVerdict == ProfileFolderVerdict::Missing) {
@@ -1181,7 +1184,10 @@ int DeleteExisting(CommandRun& run)
         return kExitFailed;
     }
     if (report.folderResult == kDeleteFailed) {
-        run.NotDone(folderGone + L": some of its files could not be deleted");
+        const DeleteTally& tally = report.folderTally;
+        run.NotDone(folderGone + L": " + std::to_wstring(tally.failed) +
+                    L" of its entries could be neither deleted nor left for the next restart" +
+                    (tally.scheduled > 0 ? L" (" + std::to_wstring(tally.scheduled) + L" others wait for it)" : L""));
         return kExitFailed;
     }
     run.Change(folderGone, name, L"profile", profile.Text(), L"");
@@ -1330,7 +1336,7 @@ int RelocateFolderVerb(CommandRun& run, bool restore)
         json.EndArray().EndObject();
     } else {
         for (const LeftEntry& entry : result.left)
-            run.Line(std::wstring(L"not moved: ") + entry.path.Text() + L"\t" + LeftReasonText(entry.reason));
+            run.Line(L"not moved: " + Shown(entry.path.Text()) + L"\t" + LeftReasonText(entry.reason));
     }
     if (result.outcome == RelocationOutcome::Done)
         return kExitDone;

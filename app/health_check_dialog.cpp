@@ -11,6 +11,7 @@
 #include "app/command_rules.h"
 #include "platform/handles.h"
 #include "platform/text.h"
+#include "platform/tree_walk.h"
 #include "ui/dialog.h"
 #include "ui/drawing.h"
 #include "ui/message_box.h"
@@ -373,14 +374,11 @@ bool ChooseExportFile(HWND owner, std::wstring& path, ExportFormat& format)
     return true;
 }
 
+// The chosen folder is usually one the operator's own programs can write:
+// a link planted at the name is never written through.
 bool WriteWholeFile(const std::wstring& path, const std::string& content)
 {
-    UniqueFileHandle file(
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    return file &&
-           WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
-           written == content.size();
+    return WriteFileAtPath(path.c_str(), content.data(), content.size()) == PlacedFile::Written;
 }
 
 void Export(Session& session)
