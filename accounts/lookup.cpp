@@ -124,8 +124,7 @@ UniqueToken FindConsoleUser(WString& userName, WString* profilePath, WString* si
 
 bool ReadProfileImagePath(const wchar_t* sidString, WString& path)
 {
-    WString key(kProfileListKeyPath);
-    key.Append(L"\\", sidString);
+    const WString key = ProfileEntryKeyPath(sidString);
     RegKey entry(OpenKey(key.Text(), KEY_READ));
     WString stored;
     if (!entry.QueryString(L"ProfileImagePath", stored))

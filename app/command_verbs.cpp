@@ -212,7 +212,8 @@ bool FullNameUsable(CommandRun& run)
 {
     if (!HasControlCharacter(run.Parsed().Value(L"--full-name", L"")))
         return true;
-    run.Say(L"the full name holds a control character (a tab, a line break or an escape); nothing was changed");
+    run.Say(L"the full name holds a control character (a tab, a line break, an escape or a direction mark); "
+            L"nothing was changed");
     return false;
 }
 
@@ -606,7 +607,7 @@ int PasswordSet(CommandRun& run)
         return kExitDone;
     }
     // The worker also renews the automatic sign-in's copy, as for the dialog.
-    NET_API_STATUS status = RunPasswordChange(nullptr, name, current.Text(), password.Text());
+    NET_API_STATUS status = ChangePassword(name, current.Text(), password.Text());
     if (status == NERR_Success) {
         run.SecretChange(change, name, L"password");
         return kExitDone;
@@ -643,7 +644,7 @@ int PasswordReset(CommandRun& run)
         run.SecretChange(change, name, L"password");
         return kExitDone;
     }
-    const NET_API_STATUS status = RunPasswordReset(nullptr, name, password.Text());
+    const NET_API_STATUS status = ResetPassword(name, password.Text());
     password.Wipe();
     if (status == NERR_Success) {
         run.SecretChange(change, name, L"password");
@@ -662,7 +663,7 @@ int PasswordRemove(CommandRun& run)
     if (!RequireAccount(run, name, details, nullptr))
         return kExitNoSuchAccount;
     const std::wstring change = L"password of " + Quoted(name) + L" removed";
-    if (run.DryRun() || RunPasswordChange(nullptr, name, nullptr, nullptr) == NERR_Success) {
+    if (run.DryRun() || ChangePassword(name, nullptr, nullptr) == NERR_Success) {
         run.SecretChange(change, name, L"password");
         return kExitDone;
     }
@@ -1225,7 +1226,9 @@ int DeleteExisting(CommandRun& run)
     if (!folderToGo)
         return kExitDone;
     if (report.result == kDeleteScheduled) {
-        run.Change(folderGone + L"; some of its files go at the next restart", name, L"profile", profile.Text(), L"");
+        run.Change(folderGone + L" at the next restart: " + std::to_wstring(report.folderTally.scheduled) +
+                       L" of its entries in use wait for it, files first, then their folders",
+                   name, L"profile", profile.Text(), L"");
         return kExitRestartNeeded;
     }
     if (report.folderVerdict == ProfileFolderVerdict::Missing) {
@@ -1238,7 +1241,10 @@ int DeleteExisting(CommandRun& run)
         return kExitFailed;
     }
     if (report.folderResult == kDeleteFailed) {
-        run.NotDone(folderGone + L": some of its files could not be deleted");
+        const DeleteTally& tally = report.folderTally;
+        run.NotDone(folderGone + L": " + std::to_wstring(tally.failed) +
+                    L" of its entries could be neither deleted nor left for the next restart" +
+                    (tally.scheduled > 0 ? L" (" + std::to_wstring(tally.scheduled) + L" others wait for it)" : L""));
         return kExitFailed;
     }
     run.Change(folderGone, name, L"profile", profile.Text(), L"");
@@ -1387,7 +1393,7 @@ int RelocateFolderVerb(CommandRun& run, bool restore)
         json.EndArray().EndObject();
     } else {
         for (const LeftEntry& entry : result.left)
-            run.Line(std::wstring(L"not moved: ") + entry.path.Text() + L"\t" + LeftReasonText(entry.reason));
+            run.Line(L"not moved: " + Shown(entry.path.Text()) + L"\t" + LeftReasonText(entry.reason));
     }
     if (result.outcome == RelocationOutcome::Done)
         return kExitDone;

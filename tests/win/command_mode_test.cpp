@@ -274,6 +274,7 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         {L"default", nullptr, L"set jokafor --must-change-password yes", false, 2, "never expires"},
         {L"default", nullptr, L"show lchen --json", false, 0, "\"lastSignIn\":null,\"badPasswordCount\":0"},
         {L"default", nullptr, L"create newbie --full-name \"\x1b[2Jhi\"", false, 3, "control character"},
+        {L"default", nullptr, L"set lchen --full-name \"x\u202Etxt.exe\"", false, 3, "direction mark"},
         // No console and no --yes: refused at once, never waiting for an answer.
         {L"default", nullptr, L"delete jokafor", false, 2, "needs --yes"},
         {L"default", nullptr, L"delete jokafor", true, 2, "needs --yes"},
@@ -507,6 +508,25 @@ TEST(CommandMode, ChangesWhatTheDryRunSaid)
                                                "\"notDone\":[\"profile folder")) << Show(kept);
     EXPECT_TRUE(std::filesystem::exists(outside));
     RemoveDirectoryW(outside.c_str());
+}
+
+// A file held open keeps its folders until the restart, which then takes
+// them all: the file first, each folder after what it holds.
+TEST(CommandMode, DeleteLeavesWhatIsInUseToTheRestartWhichTakesTheWholeFolder)
+{
+    ASSERT_TRUE(ResetScenario(L"default"));
+    WString sid, profile;
+    GetAccountSidAndProfile(L"jokafor", sid, &profile);
+    const std::wstring open = std::wstring(profile.Text()) + L"\\Documents\\deep\\open.txt";
+    WriteTextFile(open, "in use");
+    UniqueFileHandle held(CreateFileW(open.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    Outcome deleted = RunProgram(L"delete jokafor --yes");
+    EXPECT_EQ(3010u, deleted.exitCode) << Show(deleted);
+    // open.txt, deep, Documents and the profile folder itself.
+    EXPECT_NE(std::string::npos, deleted.out.find("at the next restart: 4 of its entries")) << Show(deleted);
+    held.Reset();
+    sandbox::Reboot();
+    EXPECT_FALSE(std::filesystem::exists(profile.Text())) << Narrow(profile.Text());
 }
 
 // The "changes" member of a JSON document.
@@ -762,22 +782,31 @@ TEST(CommandMode, FoldersMoveToTheOtherDriveAndRestore)
     RemoveDirectoryW(target.c_str());
     CleanFolder(documents);
     WriteTextFile(documents + L"\\plans\\letter.txt", "Dear Sir");
-    WriteTextFile(documents + L"\\open.txt", "in use");
-    UniqueFileHandle held(CreateFileW((documents + L"\\open.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, 0, nullptr));
+    // A name that turns its text around ("open.exe" shows as "opentxt.exe"),
+    // and a second name of a file elsewhere: both stay, listed, the name
+    // shown escaped.
+    const std::wstring open = documents + L"\\open\u202Etxt.exe", elsewhere = L"C:\\vantrell-move-elsewhere.txt";
+    WriteTextFile(open, "in use");
+    WriteTextFile(elsewhere, "elsewhere");
+    ASSERT_TRUE(CreateHardLinkW((documents + L"\\linked.txt").c_str(), elsewhere.c_str(), nullptr)) << GetLastError();
+    UniqueFileHandle held(CreateFileW(open.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
 
-    // The place changes and the file in use stays: only the place is done.
-    Outcome moved = RunProgram(L"folders move " + user + L" Documents " + target + L" --yes --json --verbose");
+    // The place changes and the files left stay: only the place is done.
+    Outcome moved = RunProgram(L"folders move " + user + L" Documents " + target + L" --yes --verbose");
     EXPECT_EQ(4u, moved.exitCode) << Show(moved);
-    EXPECT_NE(std::string::npos, moved.out.find("\"contentsMoved\":true,\"notMoved\":1")) << Show(moved);
-    EXPECT_NE(std::string::npos, moved.out.find("\"changes\":[{\"text\":\"Documents moved from ")) << Show(moved);
+    EXPECT_NE(std::string::npos, moved.out.find("done: Documents moved from ")) << Show(moved);
     EXPECT_EQ(std::string::npos, moved.out.find("with its contents")) << Show(moved);
-    EXPECT_NE(std::string::npos, moved.out.find("\"notDone\":[\"contents of Documents moved: 1 entries stayed"))
+    EXPECT_NE(std::string::npos, moved.err.find("not done: contents of Documents moved: 2 entries stayed"))
         << Show(moved);
-    EXPECT_NE(std::string::npos, moved.err.find("Moving files: 2 of 2")) << "progress on standard error\n" << Show(moved);
+    EXPECT_NE(std::string::npos, moved.out.find("open\\u202Etxt.exe\tin use")) << Show(moved);
+    EXPECT_EQ(std::string::npos, moved.out.find("\xE2\x80\xAE")) << Show(moved);
+    EXPECT_NE(std::string::npos, moved.out.find("linked.txt\ta hard link")) << Show(moved);
+    EXPECT_NE(std::string::npos, moved.err.find("Moving files: 3 of 3")) << "progress on standard error\n" << Show(moved);
     EXPECT_EQ("Dear Sir", ReadTextFile(target + L"\\plans\\letter.txt"));
+    EXPECT_FALSE(std::filesystem::exists(target + L"\\linked.txt"));
     held.Reset();
-    DeleteFileW((documents + L"\\open.txt").c_str());
+    for (const std::wstring& file : {open, documents + L"\\linked.txt", elsewhere})
+        DeleteFileW(file.c_str());
     Outcome listed = RunProgram(L"folders " + user + L" --json");
     EXPECT_NE(std::string::npos, listed.out.find("\"location\":\"" + Narrow(target).replace(2, 1, "\\\\")))
         << Show(listed);
