@@ -14,6 +14,9 @@
 namespace {
 
 constexpr int kBoxHeight = 200;
+constexpr wchar_t kLastAdministratorText[] =
+    L"This is the last administrator account of this computer that can sign in.\r\n"
+    L"It stays an administrator that can sign in: nothing was changed.";
 
 uint32_t ApplyAutoLogon(DialogOwner& owner, const AccountSettingsChoice& choice, HICON accountIcon)
 {
@@ -48,6 +51,19 @@ const wchar_t* RenameRefusalText(const AccountSettingsChoice& choice)
 
 }  // namespace
 
+bool TakesLastAdministrator(const AccountSettingsChoice& choice)
+{
+    return ChangeLeavesNoAdministrator([&](const wchar_t* name, SignInState& state) {
+        if (!EqualsNoCase(name, choice.accountName))
+            return;
+        state.privilege = choice.privilege;
+        state.flags = ComposeAccountFlags(state.flags, choice.flags);
+        if (choice.setAccountExpires)
+            state.accountExpires = choice.accountExpires;
+        state.deniedInteractive = choice.hidden;
+    });
+}
+
 uint32_t ApplyAccountRecord(const AccountSettingsChoice& choice, const GroupNames& groupNames)
 {
     const wchar_t* name = choice.accountName;
@@ -62,7 +78,7 @@ uint32_t ApplyAccountRecord(const AccountSettingsChoice& choice, const GroupName
     USER_INFO_3 copy = stored;
     const uint32_t selection = choice.privilege;
     if (selection != stored.usri3_priv && selection != kPrivilegeAdministrator &&
-        stored.usri3_priv == kPrivilegeAdministrator && IsLastEnabledAdministrator(name)) {
+        stored.usri3_priv == kPrivilegeAdministrator && IsLastAdministrator(name)) {
         // Nobody could administer the machine afterwards.
         failures |= SettingsFailure::Type | SettingsFailure::LastAdministrator;
     } else if (selection != stored.usri3_priv) {
@@ -126,10 +142,15 @@ SettingsOutcome ApplyAccountSettings(DialogOwner& owner, const AccountSettingsCh
         return outcome;
     }
     outcome.confirmed = true;
+    if (TakesLastAdministrator(choice)) {
+        ThemedMessageBox(kLastAdministratorText, BoxKind::Ok, kBoxHeight, owner);
+        owner.Unlock();
+        return outcome;
+    }
 
     uint32_t failures = ApplyAccountRecord(choice, groupNames);
     if ((failures & SettingsFailure::LastAdministrator) != 0) {
-        ThemedMessageBox(L"This is the last enabled administrator account of this computer.\r\n"
+        ThemedMessageBox(L"This is the last administrator account of this computer that can sign in.\r\n"
                          L"Its account type stays Administrator.",
                          BoxKind::Ok, kBoxHeight, owner);
         failures &= ~SettingsFailure::LastAdministrator;

@@ -45,6 +45,12 @@ struct SettingsOutcome {
     uint32_t failures = 0;    // SettingsFailure bits
 };
 
+// Whether the choice (its type, flags, expiry and visibility) would leave
+// the machine no administrator that can sign in; true too when the accounts
+// cannot be read. The panel and the command line refuse such a choice
+// before asking or changing anything.
+bool TakesLastAdministrator(const AccountSettingsChoice& choice);
+
 // The steps that need the stored record, without a window: the type (never
 // taking the last enabled administrator's type away), then the full name and
 // flags in one write. The SettingsFailure bits of what was not applied. The

@@ -479,7 +479,7 @@ int SetAccount(CommandRun& run)
         return kExitRefused;
     const ParsedCommand& p = run.Parsed();
     // The panel's own limits: a built-in account keeps its name and type,
-    // the console user its type, status and visibility, and a lock-out is
+    // the console user its type, status, visibility and expiry, and a lock-out is
     // only ever cleared.
     struct Guard {
         const wchar_t* option;
@@ -491,6 +491,7 @@ int SetAccount(CommandRun& run)
         {L"--type", details.console, L"the account signed in at the console keeps its type"},
         {L"--disabled", details.console, L"the account signed in at the console cannot be disabled here"},
         {L"--hidden", details.console, L"the account signed in at the console stays on the welcome screen"},
+        {L"--expires", details.console, L"the account signed in at the console keeps its expiry"},
     };
     for (const Guard& guard : guards) {
         if (guard.refused && p.Has(guard.option)) {
@@ -499,19 +500,6 @@ int SetAccount(CommandRun& run)
         }
     }
     const uint32_t type = p.Has(L"--type") ? TypeOf(p.Value(L"--type")) : details.privilege;
-    const bool enabledNow = (details.flags & kFlagAccountDisabled) == 0;
-    if (type != details.privilege && details.privilege == kPrivilegeAdministrator && enabledNow &&
-        IsLastEnabledAdministrator(name)) {
-        run.Say(L"this is the last enabled administrator account of this computer: its type stays "
-                L"administrator; nothing was changed");
-        return kExitRefused;
-    }
-    if (YesNo(run, L"--disabled", false) && enabledNow && details.privilege == kPrivilegeAdministrator &&
-        IsLastEnabledAdministrator(name)) {
-        run.Say(L"this is the last enabled administrator account of this computer: it stays enabled; nothing was "
-                L"changed");
-        return kExitRefused;
-    }
 
     AccountSettingsChoice choice;
     bool hidden = false;
@@ -520,6 +508,17 @@ int SetAccount(CommandRun& run)
     if (!PlanDetails(p, name, details, choice, changes, refusal)) {
         run.Say(refusal);
         return kExitUsage;
+    }
+    choice.hidden = hidden;
+    if (hidden && !details.hidden && IsAutoLogonAccount(name)) {
+        run.Say(L"the account signs in automatically, and hidden it could not sign in; clear the automatic sign-in "
+                L"first (autologon clear); nothing was changed");
+        return kExitRefused;
+    }
+    if (!changes.empty() && TakesLastAdministrator(choice)) {
+        run.Say(L"this is the last administrator account of this computer that can sign in, and it would no longer "
+                L"be one that can; nothing was changed");
+        return kExitRefused;
     }
     if (changes.empty()) {
         run.Say(L"nothing to change");
@@ -556,6 +555,17 @@ int SetAccount(CommandRun& run)
     return kExitFailed;
 }
 
+// An empty first line is a slip, not a wish for no password: that has a
+// verb of its own.
+bool RefusedEmptyPassword(CommandRun& run, const SecretText& password)
+{
+    if (password.Length() != 0)
+        return false;
+    run.Say(L"an empty line is no password; an account is left without one by \"password remove\"; nothing was "
+            L"changed");
+    return true;
+}
+
 int PasswordSet(CommandRun& run)
 {
     const wchar_t* name = run.Argument(0);
@@ -563,7 +573,7 @@ int PasswordSet(CommandRun& run)
     if (!RequireAccount(run, name, details, nullptr))
         return kExitNoSuchAccount;
     SecretText password, current;
-    if (!run.ReadSecret(password, L"New password: ", true))
+    if (!run.ReadSecret(password, L"New password: ", true) || RefusedEmptyPassword(run, password))
         return kExitUsage;
     // A second line on standard input, or a prompt, gives the current
     // password that the account database asks for a change.
@@ -607,7 +617,7 @@ int PasswordReset(CommandRun& run)
         return kExitUsage;
     }
     SecretText password;
-    if (!run.ReadSecret(password, L"New password: ", true))
+    if (!run.ReadSecret(password, L"New password: ", true) || RefusedEmptyPassword(run, password))
         return kExitUsage;
     run.Say(kPasswordResetWarning);
     if (!run.DryRun() && !run.Parsed().yes &&
@@ -827,8 +837,8 @@ int ChangeGroup(CommandRun& run, bool add)
             leaving.push_back(wanted.member.name.Text());
         changes.push_back(std::move(wanted));
     }
-    if (!leaving.empty() && IsAdministratorsSid(group.sid.Text()) && RemovesLastEnabledAdministrators(leaving)) {
-        run.Say(L"this would take the last enabled administrator account of this computer out of " +
+    if (!leaving.empty() && IsAdministratorsSid(group.sid.Text()) && RemovesLastAdministrators(leaving)) {
+        run.Say(L"this would take the last administrator account of this computer that can sign in out of " +
                 Quoted(group.name.Text()) + L"; nothing was changed");
         return kExitRefused;
     }
@@ -1068,7 +1078,8 @@ int CreateNew(CommandRun& run)
         return kExitRefused;
     }
     SecretText password;
-    if (p.Has(L"--password-stdin") && !run.ReadSecret(password, L"Password: ", true))
+    if (p.Has(L"--password-stdin") &&
+        (!run.ReadSecret(password, L"Password: ", true) || RefusedEmptyPassword(run, password)))
         return kExitUsage;
     const uint32_t type = TypeOf(p.Value(L"--type", L"standard"));
     const wchar_t* fullName = p.Value(L"--full-name");
@@ -1126,8 +1137,8 @@ int DeleteExisting(CommandRun& run)
                                 : L"the account signed in at the console cannot be deleted");
         return kExitRefused;
     }
-    if (details.privilege == kPrivilegeAdministrator && IsLastEnabledAdministrator(name)) {
-        run.Say(L"this is the last enabled administrator account of this computer; it stays");
+    if (details.privilege == kPrivilegeAdministrator && IsLastAdministrator(name)) {
+        run.Say(L"this is the last administrator account of this computer that can sign in; it stays");
         return kExitRefused;
     }
     const bool keepFiles = run.Parsed().Has(L"--keep-files");
