@@ -43,7 +43,10 @@ const wchar_t* RenameRefusalText(const AccountSettingsChoice& choice)
     case RenameRefusal::None: return L"";
     case RenameRefusal::NoSuchAccount: return L"The user account no longer exists.";
     case RenameRefusal::Taken: return L"A user account or group with this name already exists.\r\nThe name was not changed.";
-    case RenameRefusal::BadName: break;
+    case RenameRefusal::BadName:
+        if (problem == NewAccountNameProblem::Reserved)
+            return L"This name is kept for the profile repair's temporary account.\r\nThe name was not changed.";
+        break;
     }
     return L"This name cannot be used: a user name has 1 to 20 characters, not only dots and blanks, and none of "
            L"\" / \\ [ ] : ; | = , + * ? < > @.\r\nThe name was not changed.";

@@ -63,6 +63,7 @@ const wchar_t* NameProblemText(NewAccountNameProblem problem)
     case NewAccountNameProblem::TooLong: return L"it is longer than 20 characters";
     case NewAccountNameProblem::OnlyDotsOrBlanks: return L"it has only dots and blanks";
     case NewAccountNameProblem::RefusedCharacter: return L"it holds a comma, an at sign or a control character";
+    case NewAccountNameProblem::Reserved: return L"it is kept for the profile repair's temporary administrator";
     case NewAccountNameProblem::None: break;
     }
     return L"";

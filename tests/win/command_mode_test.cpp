@@ -359,6 +359,8 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         {L"default", nullptr, L"rename lchen JOKAFOR", false, 3, "already exists"},
         {L"default", nullptr, L"rename #1003 Users", false, 3, "already exists"},
         {L"default", nullptr, L"rename lchen bad,name", false, 3, "cannot be used"},
+        {L"default", nullptr, L"rename jokafor Brenwick_Temp_Admin", false, 3, "kept for the profile repair"},
+        {L"default", nullptr, L"create brenwick_temp_admin", false, 3, "kept for the profile repair"},
         {L"default", nullptr, L"rename nobody somebody", false, 6, "no local account"},
         {L"auto-logon", nullptr, L"autologon set jokafor --count -1", false, 2, "--count takes"},
     };
