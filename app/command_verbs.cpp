@@ -25,6 +25,7 @@
 #include "accounts/profile_keys.h"
 #include "app/command_mode.h"
 #include "app/command_profiles.h"
+#include "platform/file_rules.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "platform/text_win.h"
@@ -993,8 +994,23 @@ void RecordPictureChange(CommandRun& run, const wchar_t* name, const wchar_t* fi
     run.Change(L"picture of " + Quoted(name) + L" from " + Quoted(file), name, L"picture", L"", file);
 }
 
+// Whether `path`, named as a command line names files (relative to the
+// current folder), lies on a drive of this computer; if not, the run is
+// told why the file is not read.
+bool IsLocalFile(CommandRun& run, const wchar_t* path)
+{
+    const WString full = FullPathName(path);
+    if (full.Valid() && IsLocalDrivePath(full.Text()))
+        return true;
+    run.Say(L"the file " + Quoted(path) + L" is not on a drive of this computer (a network or device path is never "
+                                          L"read); nothing was changed");
+    return false;
+}
+
 int SetPicture(CommandRun& run, const wchar_t* name, const wchar_t* file, PictureFit fit)
 {
+    if (!IsLocalFile(run, file))
+        return kExitRefused;
     GdiplusSession gdiplus;
     UniqueImage image = LoadPictureFile(file);
     if (!image) {
@@ -1089,6 +1105,8 @@ int CreateNew(CommandRun& run)
     if (pictureFile.IsEmpty() && !FindDefaultPictureFile(pictureFile))
         pictureFile.Clear();
     UniqueImage picture;
+    if (p.Has(L"--picture") && !IsLocalFile(run, pictureFile.Text()))
+        return kExitRefused;
     if (!pictureFile.IsEmpty()) {
         picture = LoadPictureFile(pictureFile.Text());
         if (!picture && p.Has(L"--picture")) {
@@ -1842,6 +1860,8 @@ bool ReadDocumentFile(const wchar_t* path, std::string& text)
 int Apply(CommandRun& run)
 {
     std::string text;
+    if (!IsLocalFile(run, run.Argument(0)))
+        return kExitUsage;
     if (!ReadDocumentFile(run.Argument(0), text)) {
         run.Say(L"the file " + Quoted(run.Argument(0)) + L" could not be read (or is larger than 16 MB)");
         return kExitUsage;

@@ -90,6 +90,19 @@ TEST(IsAbsolutePathText, OnlyPathsThatNeedNoCurrentFolder)
         EXPECT_EQ(c.absolute, IsAbsolutePathText(c.path)) << Show(c.path);
 }
 
+// Only a drive of this computer: nothing that reaches another host or a device.
+TEST(IsLocalDrivePath, OnlyDrivesOfThisComputer)
+{
+    struct { const wchar_t* path; bool local; } const cases[] = {
+        {L"C:\\pics\\a.png", true}, {L"c:/a.png", true}, {L"\\\\?\\D:\\a.png", true},
+        {L"\\\\host\\share\\a.png", false}, {L"//host/share/a.png", false}, {L"\\\\?\\UNC\\host\\share\\a", false},
+        {L"\\\\.\\C:\\a.png", false}, {L"\\\\?\\GLOBALROOT\\Device\\Mup\\host\\a", false},
+        {L"\\??\\C:\\a", false}, {L"a.png", false}, {L"C:a.png", false}, {L"\\a.png", false}, {nullptr, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.local, IsLocalDrivePath(c.path)) << Show(c.path);
+}
+
 TEST(HasDotComponents, DotAndDotDotAnywhere)
 {
     struct { const wchar_t* path; bool dots; } const cases[] = {

@@ -360,6 +360,12 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         {L"default", nullptr, L"rename #1003 Users", false, 3, "already exists"},
         {L"default", nullptr, L"rename lchen bad,name", false, 3, "cannot be used"},
         {L"default", nullptr, L"rename jokafor Brenwick_Temp_Admin", false, 3, "kept for the profile repair"},
+        // A file an elevated run reads is never fetched from another host nor opened as a device.
+        {L"default", nullptr, L"picture set lchen \\\\host\\share\\a.png", false, 3, "not on a drive of this computer"},
+        {L"default", nullptr, L"create newbie --picture //host/share/a.png", false, 3, "not on a drive of this computer"},
+        {L"default", nullptr, L"apply \\\\?\\GLOBALROOT\\Device\\Mup\\host\\share\\state.json", false, 2,
+         "not on a drive of this computer"},
+        {L"default", nullptr, L"apply \\\\.\\C:\\state.json", false, 2, "not on a drive of this computer"},
         {L"default", nullptr, L"create brenwick_temp_admin", false, 3, "kept for the profile repair"},
         {L"default", nullptr, L"rename nobody somebody", false, 6, "no local account"},
         {L"auto-logon", nullptr, L"autologon set jokafor --count -1", false, 2, "--count takes"},
