@@ -1,5 +1,6 @@
 #include "app/command_rules.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -496,7 +497,7 @@ public:
     {
         if (text_.compare(0, 3, "\xEF\xBB\xBF") == 0)
             at_ = 3;
-        if (!Value(value, 0) || (Blank(), at_ != text_.size())) {
+        if (!FewEnoughValues() || !Value(value, 0) || (Blank(), at_ != text_.size())) {
             error = error_.empty() ? L"the document has more after its end" : error_;
             error += L" (at byte " + std::to_wstring(at_) + L")";
             return false;
@@ -508,7 +509,7 @@ private:
     // More values than any machine's desired state holds: refused before
     // their memory is taken (a document of the largest size could hold
     // millions of them).
-    static constexpr size_t kMostValues = 500000;
+    static constexpr size_t kMostValues = 200000;
 
     const std::string& text_;
     size_t at_ = 0;
@@ -527,6 +528,42 @@ private:
         while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t' || text_[at_] == '\n' ||
                                       text_[at_] == '\r'))
             ++at_;
+    }
+
+    // Every value but the first follows a comma outside a text: one pass
+    // over the bytes refuses a document of too many before any is read.
+    bool FewEnoughValues()
+    {
+        size_t commas = 0;
+        bool inText = false;
+        for (size_t i = at_; i < text_.size(); ++i) {
+            const char c = text_[i];
+            if (inText && c == '\\')
+                ++i;
+            else if (c == '"')
+                inText = !inText;
+            else if (!inText && c == ',' && ++commas >= kMostValues)
+                return Fail(L"the document holds more than 200,000 values");
+        }
+        return true;
+    }
+
+    // Repeats found by sorting the names once: comparing each member with
+    // every other would take hours over a document of the largest size.
+    bool NoMemberTwice(const JsonValue& object)
+    {
+        if (object.members.size() < 2)
+            return true;
+        std::vector<const std::wstring*> names;
+        names.reserve(object.members.size());
+        for (const auto& member : object.members)
+            names.push_back(&member.first);
+        std::sort(names.begin(), names.end(), [](const std::wstring* a, const std::wstring* b) { return *a < *b; });
+        const bool twice = std::adjacent_find(names.begin(), names.end(), [](const std::wstring* a,
+                                                                             const std::wstring* b) {
+                               return *a == *b;
+                           }) != names.end();
+        return twice ? Fail(L"a member is given twice") : true;
     }
 
     bool Word(const char* word)
@@ -657,7 +694,7 @@ private:
         if (depth > 64)
             return Fail(L"the document is nested too deep");
         if (++values_ > kMostValues)
-            return Fail(L"the document holds more than 500,000 values");
+            return Fail(L"the document holds more than 200,000 values");
         Blank();
         if (at_ >= text_.size())
             return Fail(L"the document ends early");
@@ -668,7 +705,6 @@ private:
             Blank();
             if (at_ < text_.size() && text_[at_] == '}')
                 return ++at_, true;
-            std::unordered_set<std::wstring> names;   // one look-up per member, however many
             for (;;) {
                 Blank();
                 if (at_ >= text_.size() || text_[at_] != '"')
@@ -676,8 +712,6 @@ private:
                 std::wstring name;
                 if (!String(name))
                     return false;
-                if (!names.insert(name).second)
-                    return Fail(L"a member is given twice");
                 Blank();
                 if (at_ >= text_.size() || text_[at_++] != ':')
                     return Fail(L"a colon is missing");
@@ -690,7 +724,7 @@ private:
                     continue;
                 }
                 if (at_ < text_.size() && text_[at_] == '}')
-                    return ++at_, true;
+                    return ++at_, NoMemberTwice(value);
                 return Fail(L"a comma or a closing brace is missing");
             }
         }
