@@ -4,6 +4,7 @@
 #include "accounts/account_dialogs.h"
 
 #include "accounts/account_lifecycle.h"
+#include "accounts/groups.h"
 #include "platform/files.h"
 #include "platform/machine.h"
 #include "ui/dialog.h"
@@ -102,6 +103,12 @@ bool DeleteAccountDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* a
             break;
         if (event != remove)
             continue;
+        if (IsLastAdministrator(accountName)) {
+            ThemedMessageBox(L"This is the last administrator account of this computer that can sign in.\r\n"
+                             L"It is not deleted.",
+                             BoxKind::Ok, 220, owner);
+            continue;
+        }
 
         // Without a bitmap a control sized to its picture would have no size at all.
         int32_t spinner = dialog.AddPicture(nullptr, 20, 150, 28, 28, WS_VISIBLE);
