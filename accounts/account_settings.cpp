@@ -160,7 +160,10 @@ SettingsOutcome ApplyAccountSettings(DialogOwner& owner, const AccountSettingsCh
     }
     failures |= ApplyAutoLogon(owner, choice, accountIcon);
     SignInVisibilityMode visibility = choice.hidden ? SignInVisibilityMode::Hide : SignInVisibilityMode::Show;
-    if (!SetSignInVisibility(choice.accountName, visibility))
+    // Hiding clears the automatic sign-in first (the boxes see to it); the
+    // account that still signs in automatically could not, hidden.
+    if ((choice.hidden && IsAutoLogonAccount(choice.accountName)) ||
+        !SetSignInVisibility(choice.accountName, visibility))
         failures |= SettingsFailure::Visibility;
     // Last: every step before names the account by its old name.
     if (choice.newName != nullptr && wcscmp(choice.newName, choice.accountName) != 0) {
