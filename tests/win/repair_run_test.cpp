@@ -408,11 +408,10 @@ TEST_F(RepairRun, TheFinishServiceRunsTheToolFoldersCopy)
     RepairInput input = Input();
     input.programPath = L"C:\\Users\\Public\\Downloads\\vantrell.exe";
     EXPECT_EQ(1u, RunRepair(input, nullptr));
-    std::wstring registered;
+    std::wstring binary;   // the last one registered
     for (const sandbox::RecordedAction& action : sandbox::RecordedActions())
-        if (action.call == L"CreateServiceW")
-            registered = action.details.at(L"binary");
-    EXPECT_EQ(L"\"C:\\Brenwick\\Brenwick.exe\" /brenwick /finish", registered);
+        binary = action.call == L"CreateServiceW" ? action.details.at(L"binary") : binary;
+    EXPECT_EQ(L"\"C:\\Brenwick\\Brenwick.exe\" /brenwick /finish", binary);
 }
 
 // The new account added and cut before its full name, type and profile,
