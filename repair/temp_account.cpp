@@ -22,14 +22,13 @@ constexpr uint32_t kDeleteProfileFiles = 3;
 constexpr wchar_t kRecordKey[] = L"HKLM64\\SOFTWARE\\Brenwick";
 constexpr wchar_t kRecordValue[] = L"TempAccountSid";
 
+// The SID recorded, or without one the record (its key) gone.
 bool RecordTempSid(const wchar_t* sid)
 {
-    RegKey key;
-    if (!key.Open(kRecordKey, kCreateKeyAccess))
-        return false;
     if (sid == nullptr)
-        return RegDeleteValueW(key.Get(), kRecordValue) == ERROR_SUCCESS;
-    return key.SetValue(kRecordValue, REG_SZ, sid, 0);
+        return RegKey().DeleteTree(kRecordKey);
+    RegKey key;
+    return key.Open(kRecordKey, kCreateKeyAccess) && key.SetValue(kRecordValue, REG_SZ, sid, 0);
 }
 
 // Creates the account and records its SID; an account the record does not
