@@ -1,4 +1,5 @@
-// "Save changes": the panel's settings applied to the selected account.
+// The account settings of the panel and the command line, applied to the
+// stored account record without a window.
 #pragma once
 
 #include <windows.h>
@@ -8,7 +9,6 @@
 
 #include "accounts/account_rules.h"
 
-class DialogOwner;
 struct GroupNames;
 
 // Failure bits of one "Save changes", collected in one number.
@@ -17,7 +17,7 @@ struct SettingsFailure {
     static constexpr uint32_t Record = 4;      // the account could not be read or written
     static constexpr uint32_t AutoLogon = 8;
     static constexpr uint32_t Visibility = 16;
-    // With Type: the account is the last enabled administrator and stays one.
+    // With Type: the account is the last administrator that can sign in and stays one.
     static constexpr uint32_t LastAdministrator = 32;
     static constexpr uint32_t Name = 64;       // the account keeps its old name
 };
@@ -39,12 +39,6 @@ struct AccountSettingsChoice {
     DWORD accountExpires = TIMEQ_FOREVER;   // seconds since 1970
 };
 
-struct SettingsOutcome {
-    bool confirmed = false;   // the operator answered "Yes": the account is to be shown afresh
-    bool renamed = false;     // the account now has `newName`
-    uint32_t failures = 0;    // SettingsFailure bits
-};
-
 // Whether the choice (its type, flags, expiry and visibility) would leave
 // the machine no administrator that can sign in; true too when the accounts
 // cannot be read. The panel and the command line refuse such a choice
@@ -52,15 +46,7 @@ struct SettingsOutcome {
 bool TakesLastAdministrator(const AccountSettingsChoice& choice);
 
 // The steps that need the stored record, without a window: the type (never
-// taking the last enabled administrator's type away), then the full name and
+// taking the last administrator that can sign in its type away), then the full name and
 // flags in one write. The SettingsFailure bits of what was not applied. The
 // command line's "set" and "Save changes" both apply through it.
 uint32_t ApplyAccountRecord(const AccountSettingsChoice& choice, const GroupNames& groupNames);
-
-// Locks the owner, asks the operator, applies the type, the record (name and
-// flags), the automatic sign-in (asking for the password in a dialog with
-// `accountIcon`, which stays the caller's), the visibility and last a new
-// name, shows one summary and unlocks. A new name that cannot be taken is
-// refused with its reason before anything is asked or changed. Nothing is asked for an empty account name.
-SettingsOutcome ApplyAccountSettings(DialogOwner& owner, const AccountSettingsChoice& choice,
-                                     const GroupNames& groupNames, HICON accountIcon);
