@@ -26,6 +26,7 @@
 #include "accounts/profile_keys.h"
 #include "app/command_mode.h"
 #include "app/command_profiles.h"
+#include "platform/file_rules.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "platform/text_win.h"
@@ -64,6 +65,7 @@ const wchar_t* NameProblemText(NewAccountNameProblem problem)
     case NewAccountNameProblem::TooLong: return L"it is longer than 20 characters";
     case NewAccountNameProblem::OnlyDotsOrBlanks: return L"it has only dots and blanks";
     case NewAccountNameProblem::RefusedCharacter: return L"it holds a comma, an at sign or a control character";
+    case NewAccountNameProblem::Reserved: return L"it is kept for the profile repair's temporary administrator";
     case NewAccountNameProblem::None: break;
     }
     return L"";
@@ -503,7 +505,7 @@ int SetAccount(CommandRun& run)
         return kExitRefused;
     const ParsedCommand& p = run.Parsed();
     // The panel's own limits: a built-in account keeps its name and type,
-    // the console user its type, status and visibility, and a lock-out is
+    // the console user its type, status, visibility and expiry, and a lock-out is
     // only ever cleared.
     struct Guard {
         const wchar_t* option;
@@ -515,6 +517,7 @@ int SetAccount(CommandRun& run)
         {L"--type", details.console, L"the account signed in at the console keeps its type"},
         {L"--disabled", details.console, L"the account signed in at the console cannot be disabled here"},
         {L"--hidden", details.console, L"the account signed in at the console stays on the welcome screen"},
+        {L"--expires", details.console, L"the account signed in at the console keeps its expiry"},
     };
     for (const Guard& guard : guards) {
         if (guard.refused && p.Has(guard.option)) {
@@ -523,19 +526,6 @@ int SetAccount(CommandRun& run)
         }
     }
     const uint32_t type = p.Has(L"--type") ? TypeOf(p.Value(L"--type")) : details.privilege;
-    const bool enabledNow = (details.flags & kFlagAccountDisabled) == 0;
-    if (type != details.privilege && details.privilege == kPrivilegeAdministrator && enabledNow &&
-        IsLastEnabledAdministrator(name)) {
-        run.Say(L"this is the last enabled administrator account of this computer: its type stays "
-                L"administrator; nothing was changed");
-        return kExitRefused;
-    }
-    if (YesNo(run, L"--disabled", false) && enabledNow && details.privilege == kPrivilegeAdministrator &&
-        IsLastEnabledAdministrator(name)) {
-        run.Say(L"this is the last enabled administrator account of this computer: it stays enabled; nothing was "
-                L"changed");
-        return kExitRefused;
-    }
 
     AccountSettingsChoice choice;
     bool hidden = false;
@@ -544,6 +534,17 @@ int SetAccount(CommandRun& run)
     if (!PlanDetails(p, name, details, choice, changes, refusal)) {
         run.Say(refusal);
         return kExitUsage;
+    }
+    choice.hidden = hidden;
+    if (hidden && !details.hidden && IsAutoLogonAccount(name)) {
+        run.Say(L"the account signs in automatically, and hidden it could not sign in; clear the automatic sign-in "
+                L"first (autologon clear); nothing was changed");
+        return kExitRefused;
+    }
+    if (!changes.empty() && TakesLastAdministrator(choice)) {
+        run.Say(L"this is the last administrator account of this computer that can sign in, and it would no longer "
+                L"be one that can; nothing was changed");
+        return kExitRefused;
     }
     if (changes.empty()) {
         run.Say(L"nothing to change");
@@ -580,6 +581,17 @@ int SetAccount(CommandRun& run)
     return kExitFailed;
 }
 
+// An empty first line is a slip, not a wish for no password: that has a
+// verb of its own.
+bool RefusedEmptyPassword(CommandRun& run, const SecretText& password)
+{
+    if (password.Length() != 0)
+        return false;
+    run.Say(L"an empty line is no password; an account is left without one by \"password remove\"; nothing was "
+            L"changed");
+    return true;
+}
+
 int PasswordSet(CommandRun& run)
 {
     const wchar_t* name = run.Argument(0);
@@ -587,7 +599,7 @@ int PasswordSet(CommandRun& run)
     if (!RequireAccount(run, name, details, nullptr))
         return kExitNoSuchAccount;
     SecretText password, current;
-    if (!run.ReadSecret(password, L"New password: ", true))
+    if (!run.ReadSecret(password, L"New password: ", true) || RefusedEmptyPassword(run, password))
         return kExitUsage;
     // A second line on standard input, or a prompt, gives the current
     // password that the account database asks for a change.
@@ -631,7 +643,7 @@ int PasswordReset(CommandRun& run)
         return kExitUsage;
     }
     SecretText password;
-    if (!run.ReadSecret(password, L"New password: ", true))
+    if (!run.ReadSecret(password, L"New password: ", true) || RefusedEmptyPassword(run, password))
         return kExitUsage;
     run.Say(kPasswordResetWarning);
     if (!run.DryRun() && !run.Parsed().yes &&
@@ -878,8 +890,8 @@ int ChangeGroup(CommandRun& run, bool add)
             leaving.push_back(wanted.member.name.Text());
         changes.push_back(std::move(wanted));
     }
-    if (!leaving.empty() && IsAdministratorsSid(group.sid.Text()) && RemovesLastEnabledAdministrators(leaving)) {
-        run.Say(L"this would take the last enabled administrator account of this computer out of " +
+    if (!leaving.empty() && IsAdministratorsSid(group.sid.Text()) && RemovesLastAdministrators(leaving)) {
+        run.Say(L"this would take the last administrator account of this computer that can sign in out of " +
                 Quoted(group.name.Text()) + L"; nothing was changed");
         return kExitRefused;
     }
@@ -1033,8 +1045,23 @@ void RecordPictureChange(CommandRun& run, const wchar_t* name, const wchar_t* fi
     run.Change(L"picture of " + Quoted(name) + L" from " + Quoted(file), name, L"picture", L"", file);
 }
 
+// Whether `path`, named as a command line names files (relative to the
+// current folder), lies on a drive of this computer; if not, the run is
+// told why the file is not read.
+bool IsLocalFile(CommandRun& run, const wchar_t* path)
+{
+    const WString full = FullPathName(path);
+    if (full.Valid() && IsLocalDrivePath(full.Text()))
+        return true;
+    run.Say(L"the file " + Quoted(path) + L" is not on a drive of this computer (a network or device path is never "
+                                          L"read); nothing was changed");
+    return false;
+}
+
 int SetPicture(CommandRun& run, const wchar_t* name, const wchar_t* file, PictureFit fit)
 {
+    if (!IsLocalFile(run, file))
+        return kExitRefused;
     GdiplusSession gdiplus;
     UniqueImage image = LoadPictureFile(file);
     if (!image) {
@@ -1126,7 +1153,8 @@ int CreateNew(CommandRun& run)
         return kExitRefused;
     }
     SecretText password;
-    if (p.Has(L"--password-stdin") && !run.ReadSecret(password, L"Password: ", true))
+    if (p.Has(L"--password-stdin") &&
+        (!run.ReadSecret(password, L"Password: ", true) || RefusedEmptyPassword(run, password)))
         return kExitUsage;
     const uint32_t type = TypeOf(p.Value(L"--type", L"standard"));
     const wchar_t* fullName = p.Value(L"--full-name");
@@ -1135,6 +1163,8 @@ int CreateNew(CommandRun& run)
     if (pictureFile.IsEmpty() && !FindDefaultPictureFile(pictureFile))
         pictureFile.Clear();
     UniqueImage picture;
+    if (p.Has(L"--picture") && !IsLocalFile(run, pictureFile.Text()))
+        return kExitRefused;
     if (!pictureFile.IsEmpty()) {
         picture = LoadPictureFile(pictureFile.Text());
         if (!picture && p.Has(L"--picture")) {
@@ -1184,8 +1214,8 @@ int DeleteExisting(CommandRun& run)
                                 : L"the account signed in at the console cannot be deleted");
         return kExitRefused;
     }
-    if (details.privilege == kPrivilegeAdministrator && IsLastEnabledAdministrator(name)) {
-        run.Say(L"this is the last enabled administrator account of this computer; it stays");
+    if (details.privilege == kPrivilegeAdministrator && IsLastAdministrator(name)) {
+        run.Say(L"this is the last administrator account of this computer that can sign in; it stays");
         return kExitRefused;
     }
     const bool keepFiles = run.Parsed().Has(L"--keep-files");
@@ -1941,6 +1971,8 @@ int ResolveDocumentAccounts(CommandRun& run, DesiredState& state, std::vector<Re
 int Apply(CommandRun& run)
 {
     std::string text;
+    if (!IsLocalFile(run, run.Argument(0)))
+        return kExitUsage;
     if (!ReadDocumentFile(run.Argument(0), text)) {
         run.Say(L"the file " + Quoted(run.Argument(0)) + L" could not be read (or is larger than 16 MB)");
         return kExitUsage;

@@ -29,6 +29,8 @@ constexpr wchar_t kRunningAccount[] = L"*";
 // Files a scenario made outside the profiles: value names are their paths,
 // the data "file" or "folder" (removed only when empty).
 constexpr wchar_t kScenarioFiles[] = L"ScenarioFiles";
+// Where the repair's set-up records the SID of the temporary account it made.
+constexpr wchar_t kRepairRecordKey[] = L"SOFTWARE\\Brenwick";
 constexpr wchar_t kPasswordLessKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\PasswordLess\\Device";
 
 struct AccountPlan {
@@ -43,6 +45,7 @@ struct AccountPlan {
     bool hasPicture = false;
     DWORD pictureColour = 0;
     bool repairShortcut = false;   // the repair tool's start-up shortcut in the profile
+    bool repairMade = false;       // recorded by a repair's set-up as the temporary account it made
     // Personal folders set in the account's hive, which stays loaded as a
     // signed-in account's: "Value|Path;Value|Path", where a path may start
     // with %ProfilesDirectory%.
@@ -250,6 +253,7 @@ bool ReadAccount(Reader& reader, const std::wstring& section, const std::wstring
             {Setting::Flag, L"PasswordCannotChange", &a.flags, UF_PASSWD_CANT_CHANGE},
             {Setting::Flag, L"PasswordNotRequired", &a.flags, UF_PASSWD_NOTREQD},
             {Setting::YesNo, L"RepairShortcut", &plan->repairShortcut},
+            {Setting::YesNo, L"RepairMade", &plan->repairMade},
             {Setting::Text, L"ShellFolders", &plan->shellFolders},
             {Setting::Number, L"ProfileUnusedDays", &plan->profileUnusedDays},
             {Setting::Number, L"AccountExpires", &a.accountExpires},
@@ -546,6 +550,12 @@ void Build(const Plan& plan, const std::wstring& scenario)
             AddMember(kGuestsRid, sid);
         if (p.hidden)
             SetRights(sid, {L"SeDenyInteractiveLogonRight"});
+        if (p.repairMade) {
+            Key record;
+            if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRepairRecordKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                record.Put(), nullptr) == ERROR_SUCCESS)
+                WriteString(record.Get(), L"TempAccountSid", sid);
+        }
         if (p.profile && ProfileFolderOf(sid).empty()) {
             if (p.running) {
                 // Wine's own profile of the running account, given the entry it lacks.
@@ -656,6 +666,7 @@ bool ResetMachine(const std::wstring& path, std::wstring* error)
         std::filesystem::remove_all(toolFolder, ignored);
     }
     DeleteTree(HKEY_LOCAL_MACHINE, kStateKey);
+    DeleteTree(HKEY_LOCAL_MACHINE, kRepairRecordKey);
     std::wstring scenario = path.substr(path.find_last_of(L"\\/") + 1);
     Build(plan, scenario);
     if (error != nullptr)

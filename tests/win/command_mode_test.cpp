@@ -239,6 +239,7 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
     // The console user is a standard user here: Maria is the last administrator.
     const auto lastAdministrator = [&] { SetAccountType(user.c_str(), kPrivilegeUser, nullptr); };
     const auto notElevated = [] { sandbox::SetElevated(false); };
+    const char* const kLastAdministrator = "last administrator account of this computer that can sign in";
     WString otherSid, other;
     struct Case {
         const wchar_t* scenario;
@@ -287,6 +288,8 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         {L"default", nullptr, L"password set lchen", false, 2, "longer than 256", std::string(1100, 'x') + "\n\n"},
         {L"default", nullptr, L"autologon set lchen", false, 2, "longer than 256", std::string(257, 'x') + "\n"},
         {L"default", nullptr, L"password set lchen", false, 2, "not UTF-8", "\xFF\xFEpass\n\n"},
+        {L"default", nullptr, L"password set lchen", false, 2, "\"password remove\"", "\nold\n"},
+        {L"default", nullptr, L"create newbie --password-stdin", false, 2, "\"password remove\"", "\r\n"},
         {L"default", nullptr, L"doctor", false, 0, ""},
         {L"health", nullptr, L"doctor", false, 1, ""},
         {L"health", nullptr, L"doctor --fix orphan-group-member", true, 2, "needs --yes"},
@@ -338,11 +341,17 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         {L"old-profiles", nullptr, L"profiles clean --unused-for 0 --yes", true, 2, "from 1 to 36500"},
         {L"old-profiles", nullptr, L"profiles clean --unused-for 9 anna --yes", true, 2, "only after --exclude"},
         {L"old-profiles", nullptr, L"profiles --json", true, 0, "\"lastUseFrom\":\"profile list\""},
-        {L"default", lastAdministrator, L"set mhartley --type standard", true, 3, "last enabled administrator"},
-        {L"default", lastAdministrator, L"delete mhartley --yes", true, 3, "last enabled administrator"},
-        {L"default", lastAdministrator, L"group remove S-1-5-32-544 mhartley", true, 3, "last enabled administrator"},
-        {L"default", nullptr, L"group remove Administrators " + user + L" #1001 lchen", true, 3,
-         "last enabled administrator"},
+        {L"default", lastAdministrator, L"set mhartley --type standard", true, 3, kLastAdministrator},
+        {L"default", lastAdministrator, L"delete mhartley --yes", true, 3, kLastAdministrator},
+        {L"default", lastAdministrator, L"group remove S-1-5-32-544 mhartley", true, 3, kLastAdministrator},
+        {L"default", nullptr, L"group remove Administrators " + user + L" #1001 lchen", true, 3, kLastAdministrator},
+        // Hidden or expired, the last administrator could not sign in; one that cannot counts for none.
+        {L"default", lastAdministrator, L"set mhartley --hidden yes", true, 3, kLastAdministrator},
+        {L"default", lastAdministrator, L"set mhartley --expires 2001-01-01", true, 3, kLastAdministrator},
+        {L"default", [&] { lastAdministrator(); SetAccountType(L"reception", kPrivilegeAdministrator, nullptr); },
+         L"set mhartley --disabled yes", true, 3, kLastAdministrator},
+        {L"default", nullptr, L"set " + user + L" --expires 2001-01-01", true, 3, "console keeps its expiry"},
+        {L"auto-logon", nullptr, L"set jokafor --hidden yes", true, 3, "signs in automatically"},
         {L"default", nullptr, L"show #999", false, 6, "no such account"},
         {L"default", nullptr, L"set #5x --disabled yes", false, 6, "no such account"},
         {L"default", nullptr, L"set S-1-5-32-544 --disabled yes", false, 6, "no such account"},
@@ -356,6 +365,14 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         {L"default", nullptr, L"rename lchen JOKAFOR", false, 3, "already exists"},
         {L"default", nullptr, L"rename #1003 Users", false, 3, "already exists"},
         {L"default", nullptr, L"rename lchen bad,name", false, 3, "cannot be used"},
+        {L"default", nullptr, L"rename jokafor Brenwick_Temp_Admin", false, 3, "kept for the profile repair"},
+        // A file an elevated run reads is never fetched from another host nor opened as a device.
+        {L"default", nullptr, L"picture set lchen \\\\host\\share\\a.png", false, 3, "not on a drive of this computer"},
+        {L"default", nullptr, L"create newbie --picture //host/share/a.png", false, 3, "not on a drive of this computer"},
+        {L"default", nullptr, L"apply \\\\?\\GLOBALROOT\\Device\\Mup\\host\\share\\state.json", false, 2,
+         "not on a drive of this computer"},
+        {L"default", nullptr, L"apply \\\\.\\C:\\state.json", false, 2, "not on a drive of this computer"},
+        {L"default", nullptr, L"create brenwick_temp_admin", false, 3, "kept for the profile repair"},
         {L"default", nullptr, L"rename nobody somebody", false, 6, "no local account"},
         {L"auto-logon", nullptr, L"autologon set jokafor --count -1", false, 2, "--count takes"},
     };
