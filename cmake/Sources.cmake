@@ -122,5 +122,6 @@ set(VANTRELL_SANDBOX_SOURCES
   sandbox/service_sim.cpp
   sandbox/power_cut.cpp
   sandbox/broken_profile.cpp
+  sandbox/file_security_sim.cpp
   sandbox/scenario.cpp
 )

@@ -113,7 +113,7 @@ Opened OpenSecurity(const std::wstring& path, DWORD access, SecurityRead& read)
     if (!read.handle)
         return Opened::Refused;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetSecurityInfo(read.handle.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+    if (machine::GetSecurityInfo(read.handle.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                         &read.owner, nullptr, &read.dacl, nullptr, &descriptor) != ERROR_SUCCESS)
         return Opened::Refused;
     read.descriptor.Reset(descriptor);
@@ -370,6 +370,19 @@ bool IsProfilePath(const std::wstring& path)
            path == normalised.Text();
 }
 
+// The DACL (and owner, when given) of the one object behind the handle; its
+// protection from inheritance as `protect` says.
+bool SetFileSecurityOf(HANDLE object, PACL dacl, PSID owner, bool protect)
+{
+    SECURITY_INFORMATION information = DACL_SECURITY_INFORMATION |
+                                       (protect ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    if (owner != nullptr)
+        information |= OWNER_SECURITY_INFORMATION;
+    return machine::SetSecurityInfo(object, SE_FILE_OBJECT, information, owner, nullptr, dacl, nullptr) ==
+           ERROR_SUCCESS;
+}
+
 bool ApplySddl(const std::wstring& path, const std::wstring& sddl)
 {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -387,10 +400,11 @@ bool ApplySddl(const std::wstring& path, const std::wstring& sddl)
     WString longPath;
     if (!present || !AbsoluteLongPath(path.c_str(), longPath))
         return false;
+    EnablePrivileges();
     UniqueFileHandle handle = OpenEntryItself(longPath.Text(), READ_CONTROL | WRITE_DAC | WRITE_OWNER);
     if (!handle || HasOtherNames(handle.Get()))
         return false;
-    return SetHandleSecurity(handle.Get(), dacl, owner, (control & SE_DACL_PROTECTED) != 0);
+    return SetFileSecurityOf(handle.Get(), dacl, owner, (control & SE_DACL_PROTECTED) != 0);
 }
 
 void Log(const RepairSite& site, const std::wstring& text)
@@ -495,7 +509,7 @@ bool Grant(const std::wstring& path, PSID sid)
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     GetSecurityDescriptorControl(read.descriptor.Get(), &control, &revision);
-    return SetHandleSecurity(read.handle.Get(), acl.Get(), nullptr, (control & SE_DACL_PROTECTED) != 0);
+    return SetFileSecurityOf(read.handle.Get(), acl.Get(), nullptr, (control & SE_DACL_PROTECTED) != 0);
 }
 
 bool SetEntryValue(const std::wstring& sidText, const wchar_t* name, DWORD type, const void* data, DWORD size)
