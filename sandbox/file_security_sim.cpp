@@ -45,7 +45,7 @@ std::wstring HandleKey(HANDLE file)
 }
 
 // The SID of the profile whose folder holds `key` (the folder itself
-// included); empty when none does.
+// included); empty when none does. The TEMP folder is nobody's own.
 std::wstring ProfileSidOf(const std::wstring& key)
 {
     Key list;
@@ -53,11 +53,17 @@ std::wstring ProfileSidOf(const std::wstring& key)
         return L"";
     std::wstring found;
     size_t longest = 0;
-    for (const std::wstring& sid : SubkeyNames(list.Get())) {
+    // A backed-up entry's folder is its account's still: the files keep
+    // their security whatever the profile list says of them.
+    for (const std::wstring& name : SubkeyNames(list.Get())) {
+        const std::wstring sid = name.size() > 4 && Lower(name.substr(name.size() - 4)) == L".bak"
+                                     ? name.substr(0, name.size() - 4)
+                                     : name;
         if (sid.compare(0, 4, L"S-1-") != 0 || sid.find(L'.') != std::wstring::npos)
             continue;
-        const std::wstring folder = PathKey(ProfileFolderOf(sid));
-        if (folder.size() <= 3 || folder.size() < longest)
+        const std::wstring folder = PathKey(ProfileFolderOf(name));
+        if (folder.size() <= 3 || folder.size() < longest ||
+            (folder.size() >= 5 && folder.compare(folder.size() - 5, 5, L"\\temp") == 0))
             continue;
         if (key == folder || (key.compare(0, folder.size(), folder) == 0 && key[folder.size()] == L'\\')) {
             found = sid;
