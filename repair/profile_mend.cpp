@@ -446,14 +446,9 @@ bool RestoreUnfinishedMend(const RepairSite& site, std::wstring& said)
         RegKey remover;
         remover.DeleteTree(EntryKey(f[1]).c_str());
         if (f[2] == L"+") {
-            RegKey key(OpenKey(EntryKey(f[1]).c_str(), KEY_ALL_ACCESS | 0x80000000u));
-            HKEY created = nullptr;
-            if (!key && RegCreateKeyExW(HKEY_LOCAL_MACHINE,
-                                        (std::wstring(L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\") +
-                                         f[1]).c_str(),
-                                        0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &created,
-                                        nullptr) == ERROR_SUCCESS)
-                key = RegKey(created);
+            RegKey key;
+            const DWORD zero = 0;
+            key.WriteDword(EntryKey(f[1]).c_str(), nullptr, &zero);
             allBack = allBack && static_cast<bool>(key);
             for (const auto& v : lines) {
                 std::vector<BYTE> data;

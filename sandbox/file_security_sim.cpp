@@ -8,6 +8,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <cwctype>
 #include <string>
 #include <vector>
@@ -44,14 +45,16 @@ std::wstring HandleKey(HANDLE file)
     return length == 0 || length >= ARRAYSIZE(path) ? L"" : PathKey(path);
 }
 
-// The SID of the profile whose folder holds `key` (the folder itself
-// included); empty when none does. The TEMP folder is nobody's own.
-std::wstring ProfileSidOf(const std::wstring& key)
+// The SIDs of the profiles whose folder holds `key` (the folder itself
+// included), the innermost folder's; none when no profile's does. A folder
+// that two entries name (an account made anew and given the old one's
+// folder) is both accounts'. The TEMP folder is nobody's own.
+std::vector<std::wstring> ProfileSidsOf(const std::wstring& key)
 {
+    std::vector<std::wstring> found;
     Key list;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProfileListKey, 0, KEY_READ, list.Put()) != ERROR_SUCCESS)
-        return L"";
-    std::wstring found;
+        return found;
     size_t longest = 0;
     // A backed-up entry's folder is its account's still: the files keep
     // their security whatever the profile list says of them.
@@ -66,8 +69,11 @@ std::wstring ProfileSidOf(const std::wstring& key)
             (folder.size() >= 5 && folder.compare(folder.size() - 5, 5, L"\\temp") == 0))
             continue;
         if (key == folder || (key.compare(0, folder.size(), folder) == 0 && key[folder.size()] == L'\\')) {
-            found = sid;
+            if (folder.size() > longest)
+                found.clear();
             longest = folder.size();
+            if (std::find(found.begin(), found.end(), sid) == found.end())
+                found.push_back(sid);
         }
     }
     return found;
@@ -89,12 +95,14 @@ std::wstring SddlOf(const std::wstring& key, bool folder)
     std::wstring stored = StoredSddl(key);
     if (!stored.empty())
         return stored;
-    const std::wstring sid = ProfileSidOf(key);
-    if (sid.empty())
+    const std::vector<std::wstring> sids = ProfileSidsOf(key);
+    if (sids.empty())
         return L"";
     const std::wstring inherit = folder ? L"OICI" : L"";
-    return L"O:" + sid + L"D:P(A;" + inherit + L";FA;;;SY)(A;" + inherit + L";FA;;;BA)(A;" + inherit + L";FA;;;" +
-           sid + L")";
+    std::wstring sddl = L"O:" + sids.front() + L"D:P(A;" + inherit + L";FA;;;SY)(A;" + inherit + L";FA;;;BA)";
+    for (const std::wstring& sid : sids)
+        sddl += L"(A;" + inherit + L";FA;;;" + sid + L")";
+    return sddl;
 }
 
 bool IsFolder(HANDLE file)
@@ -191,7 +199,7 @@ DWORD SetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE ObjectType, SECURITY_INFORMA
     PSECURITY_DESCRIPTOR current = nullptr;
     PSID owner = nullptr;
     PACL dacl = nullptr;
-    DWORD status = GetSecurityInfo(handle, ObjectType, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+    DWORD status = machine::GetSecurityInfo(handle, ObjectType, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
                                    nullptr, &dacl, nullptr, &current);
     if (status != ERROR_SUCCESS)
         return status;
