@@ -537,6 +537,13 @@ bool MendInPlace(const RepairSite& site, const wchar_t* account, bool dryRun, Me
                                    MendKindText(d.recommended);
         return false;
     }
+    // Signed in (with a temporary profile, most likely): the profile service
+    // still holds the entry it made and would act on the mended one when
+    // the session ends.
+    if (exam.facts.hiveLoaded) {
+        report.refusal = L"the account is signed in (its registry hive is loaded); sign it out first";
+        return false;
+    }
     if (dryRun) {
         for (MendAction action : d.actions)
             report.done.push_back(MendActionText(action));
