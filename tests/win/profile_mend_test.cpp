@@ -165,6 +165,7 @@ void FaultedAndSignedInOnce(const wchar_t* scenario, sandbox::RebootOutcome* fir
     sandbox::Reboot();
     *first = sandbox::SignInAtTheScreen(kAccount, kPassword);
     sandbox::Reboot();
+    sandbox::SetElevated(true);   // the administrator, at work
 }
 
 class ProfileMend : public ::testing::Test {
@@ -203,6 +204,7 @@ TEST_F(ProfileMend, EachCauseIsNamedAndTheLeastInvasiveMendBringsTheAccountBack)
         sandbox::Reboot();
         const sandbox::RebootOutcome before = sandbox::SignInAtTheScreen(kAccount, kPassword);
         sandbox::Reboot();
+        sandbox::SetElevated(true);   // the administrator, at work
         const bool inPlace = std::string(c.mend) == "mend-in-place";
         EXPECT_TRUE(!before.signedIn || before.temporaryProfile) << "the fault keeps her from her own profile";
 
