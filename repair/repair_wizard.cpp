@@ -145,12 +145,12 @@ void BuildPages(Wizard& wizard, HBITMAP toolIcon, HBITMAP refreshImage, HBITMAP 
     }
     FillRepairAccountList(tool, ids.list);
 
-    int32_t guide = tool.AddLabel(L"Please select the user account you want to repair from the list to the left. "
-                                  L"Brenwick looks at it first and proposes the least it must change.",
-                                  360, 92, 330, 56, -1);
+    int32_t guide = tool.AddLabel(L"Please select the account to repair from the list to the left: Brenwick "
+                                  L"examines it and proposes the least it must change.",
+                                  360, 90, 330, 66, -1);
     tool.SetFont(guide, 11.0, 700, 0, L"Arial");
     tool.SetFont(0, 9.0, 400, 0, L"Arial");
-    ids.diagnosisLabel = tool.AddLabel(L"", 360, 152, 330, 132, -1);
+    ids.diagnosisLabel = tool.AddLabel(L"", 360, 160, 330, 124, -1);
     tool.SetFont(0, 10.0, 400, 0, L"Arial");
     ids.mendButton = AddIconButton(tool, L"  &Mend in place (no restart)", 375, 290, 300, 36, toolIcon, 24);
     tool.SetFont(ids.mendButton, 11.0, 700, 0, L"Arial");
