@@ -751,7 +751,7 @@ TEST_F(MachineContract, AProfileIsItsAccountsAndAFilesDaclReadsBackAsSet)
         machine::GetProcAddress(LoadLibraryW(L"userenv.dll"), "CreateProfile"));
     ASSERT_NE(nullptr, create);
     ASSERT_EQ(S_OK, create(account.sidString.c_str(), name.c_str(), folder, ARRAYSIZE(folder)));
-    for (const std::wstring path : {std::wstring(folder), std::wstring(folder) + L"\\NTUSER.DAT"}) {
+    for (const std::wstring& path : {std::wstring(folder), std::wstring(folder) + L"\\NTUSER.DAT"}) {
         HANDLE object = CreateFileW(path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         ASSERT_NE(INVALID_HANDLE_VALUE, object) << Narrow(path.c_str());
