@@ -152,7 +152,7 @@ void BuildPages(Wizard& wizard, HBITMAP toolIcon, HBITMAP refreshImage, HBITMAP 
     tool.SetFont(0, 9.0, 400, 0, L"Arial");
     ids.diagnosisLabel = tool.AddLabel(L"", 360, 160, 330, 124, -1);
     tool.SetFont(0, 10.0, 400, 0, L"Arial");
-    ids.mendButton = AddIconButton(tool, L"  &Mend in place (no restart)", 375, 290, 300, 36, toolIcon, 24);
+    ids.mendButton = AddIconButton(tool, L"  &Mend in place (no restart)", 375, 290, 300, 38, toolIcon, 32);
     tool.SetFont(ids.mendButton, 11.0, 700, 0, L"Arial");
     tool.SetState(ids.mendButton, StateFlags::Disable);
     ids.fixUserButton = AddIconButton(tool, L"  &Fix selected user (next step)", 375, 336, 300, 40, toolIcon, 32);
