@@ -32,6 +32,7 @@
 #include "platform/text_win.h"
 #include "platform/token.h"
 #include "repair/carry_limits.h"
+#include "repair/profile_mend.h"
 #include "repair/repair_journal.h"
 #include "repair/repair_log.h"
 #include "repair/repair_rules.h"
@@ -1499,22 +1500,86 @@ int RequireRepairable(CommandRun& run, const wchar_t* name, WString& sid, WStrin
     return kExitDone;
 }
 
+// The examination's findings and the mends it weighs, least invasive first.
+void SayDiagnosis(CommandRun& run, const AccountExamination& exam)
+{
+    const ProfileDiagnosis& d = exam.diagnosis;
+    const MendKind kinds[] = {MendKind::InPlace, MendKind::RebuildKeepingSettings, MendKind::RebuildFresh};
+    if (run.Json()) {
+        JsonWriter& json = run.Document();
+        json.Key("diagnosis").BeginObject().Key("causes").BeginArray();
+        for (ProfileCause cause : d.causes)
+            json.BeginObject().Field("cause", ProfileCauseName(cause)).Field("text", ProfileCauseText(cause))
+                .EndObject();
+        json.EndArray().Field("recommended", MendKindName(d.recommended)).Field("settingsSound", d.settingsSound)
+            .Field("folder", d.folder).Key("mendInPlace").BeginArray();
+        for (MendAction action : d.actions)
+            json.String(MendActionText(action));
+        json.EndArray().Key("mends").BeginArray();
+        for (MendKind kind : kinds) {
+            const MendEffects effects = EffectsOf(kind);
+            json.BeginObject().Field("mend", MendKindName(kind)).Field("keeps", effects.keeps)
+                .Field("loses", effects.loses).Field("offered", kind != MendKind::RebuildKeepingSettings)
+                .EndObject();
+        }
+        json.EndArray().EndObject();
+        return;
+    }
+    run.Line(L"Examination of " + Quoted(exam.account.c_str()) + L" (" + exam.sid + L")" +
+             (d.folder.empty() ? std::wstring() : L", profile " + d.folder));
+    if (d.causes.empty())
+        run.Line(L"cause: none found");
+    for (ProfileCause cause : d.causes)
+        run.Line(std::wstring(L"cause: ") + ProfileCauseText(cause));
+    run.Line(std::wstring(L"proposed: ") + MendKindText(d.recommended));
+    for (MendKind kind : kinds) {
+        const MendEffects effects = EffectsOf(kind);
+        run.Line(std::wstring(L"  ") + MendKindText(kind) + L": keeps " + effects.keeps + L"; loses " + effects.loses +
+                 (kind == MendKind::RebuildKeepingSettings ? L" (not offered by this version)" : L""));
+    }
+    for (size_t i = 0; i < d.actions.size(); ++i)
+        run.Line(L"mend " + std::to_wstring(i + 1) + L". " + MendActionText(d.actions[i]));
+}
+
 int RepairPlan(CommandRun& run)
 {
     const wchar_t* name = run.Argument(0);
+    {
+        WString console = ConsoleUserName();
+        AccountDetails details;
+        if (!RequireAccount(run, name, details, console.Text()))
+            return kExitNoSuchAccount;
+    }
+    AccountExamination exam;
+    std::wstring problem;
+    if (!ExamineAccount(name, exam, problem)) {
+        run.Say(problem);
+        return kExitNoSuchAccount;
+    }
+    JsonWriter& json = run.Document();
+    if (run.Json())
+        json.Key("plan").BeginObject().Field("account", name).Field("sid", exam.sid);
+    SayDiagnosis(run, exam);
+    // A mend in place needs no rebuild: its steps are the plan.
+    if (exam.diagnosis.recommended == MendKind::InPlace) {
+        if (run.Json())
+            json.EndObject();
+        return kExitDone;
+    }
     WString sid, folder;
-    if (const int refused = RequireRepairable(run, name, sid, folder); refused != kExitDone)
+    if (const int refused = RequireRepairable(run, name, sid, folder); refused != kExitDone) {
+        if (run.Json())
+            json.EndObject();
         return refused;
+    }
     const bool keepApps = run.Parsed().Has(L"--keep-store-apps");
     const bool keepAppData = run.Parsed().Has(L"--keep-system-appdata");
     CarryCounts counts;
     CountCarryLimits(folder.Text(), sid.Text(), counts);
     std::vector<std::wstring> warnings = CarryWarnings(counts);
 
-    JsonWriter& json = run.Document();
     if (run.Json()) {
-        json.Key("plan").BeginObject().Field("account", name).Field("sid", sid.Text())
-            .Field("profile", folder.Text()).Field("keepStoreApps", keepApps)
+        json.Field("profile", folder.Text()).Field("keepStoreApps", keepApps)
             .Field("keepSystemAppData", keepAppData).Key("steps").BeginArray();
     } else {
         run.Line(L"Repair of " + Quoted(name) + L" (" + sid.Text() + L"), profile " + folder.Text());
@@ -1541,6 +1606,41 @@ int RepairPlan(CommandRun& run)
             run.Line(L"warning: " + warning);
     }
     return kExitDone;
+}
+
+// The mend in place: the same account's profile-list entry and permissions
+// put right, no new SID, no restart.
+int RepairMend(CommandRun& run)
+{
+    const wchar_t* name = run.Argument(0);
+    WString console = ConsoleUserName();
+    AccountDetails details;
+    if (!RequireAccount(run, name, details, console.Text()))
+        return kExitNoSuchAccount;
+    if (details.console || EqualsNoCase(name, kTempAccountName)) {
+        run.Say(L"the account signed in at the console cannot be mended from its own session");
+        return kExitRefused;
+    }
+    const RepairSite site = LocateRepairSite();
+    std::wstring underWay = RepairUnderWayMessage(site.toolFolder.c_str());
+    if (!underWay.empty()) {
+        run.Say(underWay);
+        return kExitRefused;
+    }
+    MendReport report;
+    const bool mended = MendInPlace(site, name, run.DryRun(), report);
+    for (const std::wstring& change : report.done)
+        run.Change(change + L" of " + Quoted(name));
+    for (const std::wstring& missed : report.notDone)
+        run.NotDone(missed + L" of " + Quoted(name));
+    if (!report.refusal.empty()) {
+        run.Say(report.refusal + L"; nothing was changed");
+        return kExitRefused;
+    }
+    if (mended)
+        return kExitDone;
+    run.Say(L"the mend did not put the profile right; what it had changed was put back");
+    return kExitFailed;
 }
 
 // What the wizard's "Yes" does: the temporary account, the tool folder, the
@@ -2322,7 +2422,11 @@ const CommandVerb kCommandVerbs[] = {
      L"deletes one profile, named by its account, SID (or #RID) or folder, through the clean-up's checks; its "
      L"account stays", true, DeleteOneProfile},
     {{L"repair plan", L"NAME", 1, 1, OPTIONS(kPlanOptions), false, false},
-     L"what a repair of the account would do and could not carry; changes nothing", true, RepairPlan},
+     L"why the account's profile does not load, the least invasive mend, and what a rebuild would do and could "
+     L"not carry; changes nothing", true, RepairPlan},
+    {{L"repair mend", L"NAME", 1, 1, nullptr, 0, true, false},
+     L"puts the account's profile-list entry and permissions right when the plan proposes a mend in place: the "
+     L"same account, no restart", true, RepairMend},
     {{L"repair schedule", L"NAME", 1, 1, OPTIONS(kScheduleOptions), true, true},
      L"sets the repair up as the wizard does and restarts the computer into the temporary account "
      L"(--no-restart: exit 3010, the restart is yours)", true,

@@ -42,6 +42,9 @@ struct AccountPlan {
     bool profile = false;
     bool corruptedProfile = false;
     bool brokenProfile = false;
+    // One cause of a profile that no longer loads (IsProfileFault), with a
+    // value written in the hive before it.
+    std::wstring profileFault;
     bool hasPicture = false;
     DWORD pictureColour = 0;
     bool repairShortcut = false;   // the repair tool's start-up shortcut in the profile
@@ -245,6 +248,7 @@ bool ReadAccount(Reader& reader, const std::wstring& section, const std::wstring
             {Setting::YesNo, L"Profile", &plan->profile},
             {Setting::YesNo, L"CorruptedProfile", &plan->corruptedProfile},
             {Setting::YesNo, L"BrokenProfile", &plan->brokenProfile},
+            {Setting::Text, L"ProfileFault", &plan->profileFault},
             {Setting::YesNo, L"Unreadable", &a.unreadable},
             {Setting::Hex, L"Picture", &plan->pictureColour, 0, &plan->hasPicture},
             {Setting::Flag, L"Disabled", &a.flags, UF_ACCOUNTDISABLE},
@@ -262,7 +266,11 @@ bool ReadAccount(Reader& reader, const std::wstring& section, const std::wstring
     if (!Same(plan->type, L"administrator") && !Same(plan->type, L"standard") && !Same(plan->type, L"guest") &&
         !Same(plan->type, L"none"))
         return reader.Fail(section, L"Type must be administrator, standard, guest or none");
-    if (plan->corruptedProfile || plan->brokenProfile)
+    if (!plan->profileFault.empty() && !IsProfileFault(plan->profileFault))
+        return reader.Fail(section, L"ProfileFault must be one of " + std::wstring(kProfileFaults));
+    if ((plan->corruptedProfile || plan->brokenProfile || !plan->profileFault.empty()) && plan->running)
+        return reader.Fail(section, L"the running account's own profile cannot be broken");
+    if (plan->corruptedProfile || plan->brokenProfile || !plan->profileFault.empty())
         plan->profile = true;
     if (plan->brokenProfile && plan->running)
         return reader.Fail(section, L"the running account's own profile cannot be broken");
@@ -585,6 +593,8 @@ void Build(const Plan& plan, const std::wstring& scenario)
             BreakProfile(sid);
         if (p.corruptedProfile)
             CorruptProfile(sid);
+        if (!p.profileFault.empty())
+            FaultProfile(sid, p.profileFault);
     }
     for (const AccountPlan& p : plan.deleted) {
         std::wstring sid = AccountSid(p.account.rid);
