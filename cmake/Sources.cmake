@@ -12,6 +12,7 @@ set(VANTRELL_CORE_SOURCES
   accounts/profile_key_rules.cpp
   accounts/personal_folder_rules.cpp
   accounts/lifecycle_rules.cpp
+  accounts/password_policy_rules.cpp
   accounts/health_rules.cpp
   accounts/profile_use_rules.cpp
   accounts/detail_rules.cpp
@@ -60,6 +61,8 @@ set(VANTRELL_WINDOWS_SOURCES
   app/command_mode.cpp
   app/command_verbs.cpp
   app/command_profiles.cpp
+  app/command_groups.cpp
+  app/command_policy.cpp
   repair/repair_tool.cpp
   repair/repair_entry.cpp
   repair/repair_site.cpp
@@ -82,6 +85,7 @@ set(VANTRELL_WINDOWS_SOURCES
   repair/carry_limits.cpp
   repair/profile_mend.cpp
   accounts/groups.cpp
+  accounts/password_policy.cpp
   accounts/lookup.cpp
   accounts/profile_list.cpp
   accounts/profile_use.cpp
@@ -103,6 +107,7 @@ set(VANTRELL_WINDOWS_SOURCES
   dialogs/create_account_dialog.cpp
   dialogs/delete_account_dialog.cpp
   dialogs/groups_dialog.cpp
+  dialogs/local_groups_dialog.cpp
   dialogs/profiles_dialog.cpp
   dialogs/save_settings.cpp
 )

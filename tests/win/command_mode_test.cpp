@@ -357,7 +357,7 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         {L"default", nullptr, L"set S-1-5-32-544 --disabled yes", false, 6, "no such account"},
         {L"default", nullptr, L"delete S-1-5-21-1-2-3-1001 --yes --json", false, 6, "no such account"},
         {L"default", nullptr, L"groups --json", false, 0, "{\"name\":\"Administrators\",\"sid\":\"S-1-5-32-544\","
-                                                          "\"memberCount\":3}"},
+                                                          "\"memberCount\":3,\"description\":\"\"}"},
         {L"default", nullptr, L"group show Nobodies", false, 6, "no local group"},
         {L"default", nullptr, L"group add Administrators lchen nobody", false, 6, "no account or group \"nobody\""},
         {L"default", nullptr, L"group add Guests S-1-5-32-545", false, 4, "cannot be a member"},
@@ -375,6 +375,29 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         {L"default", nullptr, L"create brenwick_temp_admin", false, 3, "kept for the profile repair"},
         {L"default", nullptr, L"rename nobody somebody", false, 6, "no local account"},
         {L"auto-logon", nullptr, L"autologon set jokafor --count -1", false, 2, "--count takes"},
+        // The system's own groups are never deleted or renamed, by name or SID; a group's name is an account's.
+        {L"default", nullptr, L"group delete Administrators --yes", false, 3, "one of the system's own groups"},
+        {L"default", nullptr, L"group delete S-1-5-32-545 --yes --json", false, 3, "never deleted"},
+        {L"default", nullptr, L"group rename Users Folks", false, 3, "never renamed"},
+        {L"default", nullptr, L"group create bad,name", false, 3, "cannot be used"},
+        {L"default", nullptr, L"group create #1001", false, 3, "read as a SID or a RID"},
+        {L"default", nullptr, L"group create LCHEN", false, 3, "already exists"},
+        {L"default", nullptr, L"group create lab --description Other", false, 3, "exists with the description"},
+        {L"default", nullptr, L"group create Staff --description \"a\tb\"", false, 2, "control character"},
+        {L"default", nullptr, L"group rename Lab users", false, 3, "already exists"},
+        {L"default", nullptr, L"group rename Nobodies Somebodies", false, 6, "no local group"},
+        {L"default", nullptr, L"group set Lab", false, 2, "needs --description"},
+        {L"default", nullptr, L"group delete Lab", true, 2, "needs --yes"},
+        {L"default", nullptr, L"groups --json", false, 0, "{\"name\":\"Lab\",\"sid\":\"S-1-5-21-"},
+        {L"default", nullptr, L"policy --json", false, 0, "\"policy\":{\"minLength\":0,\"maxAgeDays\":42,"
+                                                          "\"minAgeDays\":0,\"history\":0,\"lockoutThreshold\":0,"
+                                                          "\"lockoutDurationMinutes\":30,\"lockoutWindowMinutes\":30}"},
+        {L"default", nullptr, L"policy set --min-length 15", false, 2, "from 0 to 14"},
+        {L"default", nullptr, L"policy set --max-age 0", false, 2, "from 1 to 49710, or unlimited"},
+        {L"default", nullptr, L"policy set --min-age 42", false, 2, "shorter than the maximum"},
+        {L"default", nullptr, L"policy set --lockout-window 31 --json", false, 2, "longer than a lock-out lasts"},
+        {L"default", nullptr, L"policy set", false, 2, "needs at least one"},
+        {L"default", notElevated, L"policy set --history 3", false, 5, "elevated"},
     };
     SavedShellFolders saved;
     saved.Save();
@@ -440,6 +463,11 @@ TEST(CommandMode, RerunsAndCheckModesChangeNothing)
         {L"old-profiles", nullptr, L"profiles delete " + user + L" --yes", true, 3, "stays: it is"},
         {L"old-profiles", nullptr, L"profiles delete nobody --yes --json", true, 0, "nothing to delete"},
         {L"old-profiles", nullptr, L"profiles delete anna", true, 2, "needs --yes"},
+        // A group already gone, by name or by this computer's SID, is what was asked.
+        {L"default", nullptr, L"group delete Nobodies --yes --json", false, 0, "nothing to delete"},
+        {L"default", nullptr, L"group delete " + sandbox::AccountSid(1099) + L" --yes", false, 0, "nothing to delete"},
+        {L"default", nullptr, L"group delete S-1-5-21-x --yes", false, 6, "is no SID"},
+        {L"default", nullptr, L"group set Lab --description \"Lab computers\" --json", false, 0, "nothing to change"},
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(ResetScenario(c.scenario));
@@ -623,6 +651,13 @@ TEST(CommandMode, EachVerbTwiceChangesOnlyOnce)
         {L"default", L"group add S-1-5-32-555 lchen #1002 S-1-5-4 lchen", ""},
         {L"default", L"group remove Administrators mhartley", ""},
         {L"auto-logon", L"autologon set jokafor --count 3", "Another-Pass\n"},
+        {L"default", L"group create Staff --description \"All staff\"", ""},
+        {L"default", L"group delete Lab --yes", ""},
+        {L"default", L"group rename lab Labs", ""},
+        {L"default", L"group set Lab --description \"\"", ""},
+        {L"default", L"group set S-1-5-32-544 --description \"The lab's administrators\"", ""},
+        {L"default", L"policy set --min-length 8 --max-age unlimited --min-age 1 --history 5 --lockout-threshold 10 "
+                     L"--lockout-duration 15 --lockout-window 15", ""},
     };
     for (const Case& c : cases) {
         const std::string label = Narrow(c.scenario) + ": " + Narrow(c.arguments);

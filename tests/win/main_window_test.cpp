@@ -157,6 +157,8 @@ TEST_F(MainWindowRun, PanelShowsEveryKindOfAccount)
                 };
                 for (int line = 0; line < 4; ++line)
                     EXPECT_EQ(details[line], screen.Text(ids.detailLabel + line)) << what;
+                EXPECT_EQ(L"Password policy: any length, expire after 42 days, 0 remembered; no lock-out",
+                          screen.Text(ids.detailLabel + kDetailLines - 1)) << what;
             }
         });
     }
