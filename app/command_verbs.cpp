@@ -2406,7 +2406,7 @@ const CommandVerb kCommandVerbs[] = {
      L"makes each account or group a member (group and members by name or SID)", true, GroupAdd},
     {{L"group remove", L"GROUP MEMBER...", 2, 32, nullptr, 0, true, false},
      L"takes each member out of the group (a deleted account's by its SID)", true, GroupRemove},
-    {{L"group create", L"NAME", 1, 1, OPTIONS(kGroupCreateOptions), true, false},
+    {{L"group create", L"NEWGROUP", 1, 1, OPTIONS(kGroupCreateOptions), true, false},
      L"a new local group (--description TEXT); unchanged when it exists", true, GroupCreate},
     {{L"group delete", L"GROUP", 1, 1, nullptr, 0, true, true},
      L"deletes a local group made on this computer (by name or SID; never one of the system's own): its members "

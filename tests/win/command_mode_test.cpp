@@ -375,29 +375,6 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         {L"default", nullptr, L"create brenwick_temp_admin", false, 3, "kept for the profile repair"},
         {L"default", nullptr, L"rename nobody somebody", false, 6, "no local account"},
         {L"auto-logon", nullptr, L"autologon set jokafor --count -1", false, 2, "--count takes"},
-        // The system's own groups are never deleted or renamed, by name or SID; a group's name is an account's.
-        {L"default", nullptr, L"group delete Administrators --yes", false, 3, "one of the system's own groups"},
-        {L"default", nullptr, L"group delete S-1-5-32-545 --yes --json", false, 3, "never deleted"},
-        {L"default", nullptr, L"group rename Users Folks", false, 3, "never renamed"},
-        {L"default", nullptr, L"group create bad,name", false, 3, "cannot be used"},
-        {L"default", nullptr, L"group create #1001", false, 3, "read as a SID or a RID"},
-        {L"default", nullptr, L"group create LCHEN", false, 3, "already exists"},
-        {L"default", nullptr, L"group create lab --description Other", false, 3, "exists with the description"},
-        {L"default", nullptr, L"group create Staff --description \"a\tb\"", false, 2, "control character"},
-        {L"default", nullptr, L"group rename Lab users", false, 3, "already exists"},
-        {L"default", nullptr, L"group rename Nobodies Somebodies", false, 6, "no local group"},
-        {L"default", nullptr, L"group set Lab", false, 2, "needs --description"},
-        {L"default", nullptr, L"group delete Lab", true, 2, "needs --yes"},
-        {L"default", nullptr, L"groups --json", false, 0, "{\"name\":\"Lab\",\"sid\":\"S-1-5-21-"},
-        {L"default", nullptr, L"policy --json", false, 0, "\"policy\":{\"minLength\":0,\"maxAgeDays\":42,"
-                                                          "\"minAgeDays\":0,\"history\":0,\"lockoutThreshold\":0,"
-                                                          "\"lockoutDurationMinutes\":30,\"lockoutWindowMinutes\":30}"},
-        {L"default", nullptr, L"policy set --min-length 15", false, 2, "from 0 to 14"},
-        {L"default", nullptr, L"policy set --max-age 0", false, 2, "from 1 to 49710, or unlimited"},
-        {L"default", nullptr, L"policy set --min-age 42", false, 2, "shorter than the maximum"},
-        {L"default", nullptr, L"policy set --lockout-window 31 --json", false, 2, "longer than a lock-out lasts"},
-        {L"default", nullptr, L"policy set", false, 2, "needs at least one"},
-        {L"default", notElevated, L"policy set --history 3", false, 5, "elevated"},
     };
     SavedShellFolders saved;
     saved.Save();
@@ -463,11 +440,6 @@ TEST(CommandMode, RerunsAndCheckModesChangeNothing)
         {L"old-profiles", nullptr, L"profiles delete " + user + L" --yes", true, 3, "stays: it is"},
         {L"old-profiles", nullptr, L"profiles delete nobody --yes --json", true, 0, "nothing to delete"},
         {L"old-profiles", nullptr, L"profiles delete anna", true, 2, "needs --yes"},
-        // A group already gone, by name or by this computer's SID, is what was asked.
-        {L"default", nullptr, L"group delete Nobodies --yes --json", false, 0, "nothing to delete"},
-        {L"default", nullptr, L"group delete " + sandbox::AccountSid(1099) + L" --yes", false, 0, "nothing to delete"},
-        {L"default", nullptr, L"group delete S-1-5-21-x --yes", false, 6, "is no SID"},
-        {L"default", nullptr, L"group set Lab --description \"Lab computers\" --json", false, 0, "nothing to change"},
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(ResetScenario(c.scenario));
@@ -477,6 +449,50 @@ TEST(CommandMode, RerunsAndCheckModesChangeNothing)
                        c.errPart);
     }
     DeleteFileW(noSignIn.c_str());
+}
+
+// The local groups' and the policy's refusals, reruns and reads on the
+// default machine: nothing changes, and each says why.
+TEST(CommandMode, GroupAndPolicyRefusalsAndRerunsChangeNothing)
+{
+    struct Case {
+        std::wstring arguments;
+        bool closedInput;
+        DWORD exitCode;
+        const char* errPart;
+    } const cases[] = {
+        // The system's own groups are never deleted or renamed, by name or SID; a group's name is an account's.
+        {L"group delete Administrators --yes", false, 3, "one of the system's own groups"},
+        {L"group delete S-1-5-32-545 --yes --json", false, 3, "never deleted"},
+        {L"group rename Users Folks", false, 3, "never renamed"},
+        {L"group create bad,name", false, 3, "cannot be used"},
+        {L"group create #1001", false, 3, "read as a SID or a RID"},
+        {L"group create LCHEN", false, 3, "already exists"},
+        {L"group create lab --description Other", false, 3, "exists with the description"},
+        {L"group create Staff --description \"a\tb\"", false, 2, "control character"},
+        {L"group rename Lab users", false, 3, "already exists"},
+        {L"group rename Nobodies Somebodies", false, 6, "no local group"},
+        {L"group set Lab", false, 2, "needs --description"},
+        {L"group delete Lab", true, 2, "needs --yes"},
+        {L"groups --json", false, 0, "{\"name\":\"Lab\",\"sid\":\"S-1-5-21-"},
+        {L"policy --json", false, 0, "\"policy\":{\"minLength\":0,\"maxAgeDays\":42,\"minAgeDays\":0,\"history\":0,"
+                                     "\"lockoutThreshold\":0,\"lockoutDurationMinutes\":30,\"lockoutWindowMinutes\":30}"},
+        {L"policy set --min-length 15", false, 2, "from 0 to 14"},
+        {L"policy set --max-age 0", false, 2, "from 1 to 49710, or unlimited"},
+        {L"policy set --min-age 42", false, 2, "shorter than the maximum"},
+        {L"policy set --lockout-window 31 --json", false, 2, "longer than a lock-out lasts"},
+        {L"policy set", false, 2, "needs at least one"},
+        // A group already gone, by name or by this computer's SID, is what was asked.
+        {L"group delete Nobodies --yes --json", false, 0, "nothing to delete"},
+        {L"group delete " + sandbox::AccountSid(1099) + L" --yes --json", false, 0, "nothing to delete"},
+        {L"group delete S-1-5-21-x --yes", false, 6, "is no SID"},
+        {L"group set Lab --description \"Lab computers\" --json", false, 0, "nothing to change"},
+    };
+    ASSERT_TRUE(ResetScenario(L"default"));
+    for (const Case& c : cases)
+        ExpectNoChange(Narrow(c.arguments), c.arguments, "", c.closedInput, c.exitCode, c.errPart);
+    sandbox::SetElevated(false);
+    ExpectNoChange("not elevated", L"policy set --history 3", "", false, 5, "elevated");
 }
 
 TEST(CommandMode, DryRunChangesNothing)
