@@ -88,15 +88,13 @@ const wchar_t* PolicyConflict(const PasswordPolicy& policy)
 
 std::wstring PolicySummary(const PasswordPolicy& policy)
 {
-    std::wstring text = policy.minLength == 0 ? L"any length" : L"at least " + std::to_wstring(policy.minLength) +
-                                                                    L" characters";
-    text += policy.maxAge == kPolicyForever ? L", never expire"
-                                            : L", expire after " + std::to_wstring(policy.maxAge / kDay) + L" days";
-    text += L", " + std::to_wstring(policy.history) + L" remembered; ";
+    std::wstring text = policy.minLength == 0 ? L"any length" : std::to_wstring(policy.minLength) + L"+ characters";
+    text += policy.maxAge == kPolicyForever ? L", no expiry" : L", " + std::to_wstring(policy.maxAge / kDay) + L"-day expiry";
+    text += L", history " + std::to_wstring(policy.history) + L", ";
     if (policy.lockoutThreshold == 0)
         return text + L"no lock-out";
-    text += policy.lockoutDuration == kPolicyForever
-                ? L"locked until unlocked"
-                : L"locked for " + std::to_wstring(policy.lockoutDuration / kMinute) + L" min";
-    return text + L" after " + std::to_wstring(policy.lockoutThreshold) + L" wrong";
+    return text + L"lock-out after " + std::to_wstring(policy.lockoutThreshold) +
+           (policy.lockoutDuration == kPolicyForever ? std::wstring(L" until unlocked")
+                                                     : L" for " + std::to_wstring(policy.lockoutDuration / kMinute) +
+                                                           L" min");
 }

@@ -54,6 +54,6 @@ std::wstring PolicyRangeText(const PolicySetting& setting);
 // maximum, a lock-out window longer than the lock-out); null when they can.
 const wchar_t* PolicyConflict(const PasswordPolicy& policy);
 
-// The policy in one short line for the window: "at least 8 characters,
-// expire after 42 days, 5 remembered; locked for 30 min after 10 wrong".
+// The policy in one short line for the window: "8+ characters, 42-day
+// expiry, history 5, lock-out after 10 for 30 min".
 std::wstring PolicySummary(const PasswordPolicy& policy);

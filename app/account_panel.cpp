@@ -123,7 +123,7 @@ std::wstring Shortened(const std::wstring& time, bool withMinute)
 std::wstring PolicyLine()
 {
     PasswordPolicy policy;
-    return L"Password policy: " + (ReadPasswordPolicy(policy) ? PolicySummary(policy) : std::wstring(L"unknown"));
+    return L"Policy: " + (ReadPasswordPolicy(policy) ? PolicySummary(policy) : std::wstring(L"unknown"));
 }
 
 // The details people look up, in the order of the detail lines.
