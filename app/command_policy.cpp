@@ -76,6 +76,11 @@ int SetPolicy(CommandRun& run)
         run.Say(std::wstring(conflict) + L" (" + values + L"); nothing was changed");
         return kExitUsage;
     }
+    return CarryOutPolicy(run, current, wanted);
+}
+
+int CarryOutPolicy(CommandRun& run, const PasswordPolicy& current, const PasswordPolicy& wanted)
+{
     std::vector<const PolicySetting*> changed;
     for (const PolicySetting& setting : kPolicySettings)
         if (wanted.*setting.value != current.*setting.value)
