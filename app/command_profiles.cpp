@@ -96,8 +96,8 @@ int ListProfiles(CommandRun& run)
 int CleanProfiles(CommandRun& run)
 {
     const ParsedCommand& p = run.Parsed();
-    uint32_t days = 0;
-    if (!ReadDays(p.Value(L"--unused-for"), days)) {
+    ProfileCleaning cleaning;
+    if (!ReadDays(p.Value(L"--unused-for"), cleaning.unusedForDays)) {
         run.Say(L"--unused-for needs a number of days from 1 to 36500");
         return kExitUsage;
     }
@@ -106,6 +106,15 @@ int CleanProfiles(CommandRun& run)
                                     : L"names are taken only after --exclude");
         return kExitUsage;
     }
+    cleaning.exclude = p.arguments;
+    cleaning.keepAccounts = p.Has(L"--keep-accounts");
+    cleaning.confirmed = p.yes;
+    return CleanProfilesAs(run, cleaning);
+}
+
+int CleanProfilesAs(CommandRun& run, const ProfileCleaning& cleaning)
+{
+    const uint32_t days = cleaning.unusedForDays;
     std::vector<ProfileUse> uses;
     if (!ReadProfileUses(ConsoleSid().c_str(), uses)) {
         run.Say(L"the profile list or the accounts could not be read whole; nothing was changed");
@@ -118,20 +127,26 @@ int CleanProfiles(CommandRun& run)
     };
     std::vector<Candidate> candidates;
     std::vector<const ProfileUse*> refused;
-    if (run.Json())
+    const bool json = run.Json() && cleaning.listed;
+    if (json)
         run.Document().Key("profiles").BeginArray();
     for (ProfileUse& use : uses) {
+        bool left = false;
+        for (const std::wstring& sid : cleaning.leftSids)
+            left = left || EqualsNoCase(sid.c_str(), use.sid.Text());
+        if (left)
+            continue;
         // By the account's name, the SID, or the folder's name: a deleted
         // account's profile has no name left but its folder's.
         const wchar_t* slash = wcsrchr(use.folder.Text(), L'\\');
         const wchar_t* folderName = slash != nullptr ? slash + 1 : use.folder.Text();
-        for (const std::wstring& name : p.arguments)
+        for (const std::wstring& name : cleaning.exclude)
             for (const wchar_t* known : {use.sid.Text(), use.account.Text(), folderName})
                 use.facts.excluded = use.facts.excluded || (*known != L'\0' && EqualsNoCase(name.c_str(), known));
         const ProfileKeep keep = WhyProfileStays(use.facts, now, days);
         ProfileDeletionPlan plan;
-        bool keepAccount = p.Has(L"--keep-accounts");
-        for (const std::wstring& kept : p.keptAccounts)
+        bool keepAccount = cleaning.keepAccounts;
+        for (const std::wstring& kept : cleaning.keptAccounts)
             keepAccount = keepAccount || EqualsNoCase(kept.c_str(), use.account.Text());
         if (keep == ProfileKeep::None)
             plan = PlanProfileDeletion(use, keepAccount);
@@ -142,14 +157,14 @@ int CleanProfiles(CommandRun& run)
         const wchar_t* decision = keep != ProfileKeep::None ? ProfileKeepText(keep)
                                   : plan.folderGoes         ? (plan.accountGoes ? L"goes with its account" : L"goes")
                                                             : L"kept: not inside the profiles folder, shared or a link";
-        if (run.Json()) {
+        if (json) {
             WriteUseJson(run.Document(), use, nullptr);
             run.Document().Field("decision", decision).EndObject();
-        } else if (run.Parsed().verbose || keep == ProfileKeep::None) {
+        } else if (!run.Json() && cleaning.listed && (run.Parsed().verbose || keep == ProfileKeep::None)) {
             run.Line(UseLine(use) + L"\t" + decision);
         }
     }
-    if (run.Json())
+    if (json)
         run.Document().EndArray();
     int exitCode = kExitDone;
     for (const ProfileUse* use : refused) {
@@ -162,7 +177,7 @@ int CleanProfiles(CommandRun& run)
             run.Say(L"no profile has been unused for more than " + std::to_wstring(days) + L" days");
         return exitCode;
     }
-    if (!run.DryRun() && !p.yes) {
+    if (!run.DryRun() && !cleaning.confirmed) {
         if (!run.HasConsoleInput()) {
             run.Say(L"deleting profiles needs --yes when no console can answer; nothing was changed");
             return kExitUsage;

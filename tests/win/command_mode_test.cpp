@@ -19,6 +19,7 @@
 #include "accounts/lookup.h"
 #include "accounts/personal_folders.h"
 #include "app/command_mode.h"
+#include "app/command_rules.h"
 #include "app/health_check.h"
 #include "platform/handles.h"
 #include "platform/machine.h"
@@ -538,8 +539,40 @@ TEST(CommandMode, EachVerbTwiceChangesOnlyOnce)
     }
 }
 
-// What export writes, apply takes back without a change, on every scenario
-// of the simulated machine.
+// A document that changes what `apply` must foresee, on the accounts of an
+// export: accounts made and standard ones made administrators, which
+// their types' groups gain and lose on their own, named in those groups
+// too; one made disabled and taken out of Users; the profiles' clean-up.
+std::string ChangingDocument(const std::string& exported)
+{
+    JsonValue document;
+    std::wstring error;
+    const JsonValue* state = ParseJson(exported, document, error) ? document.Member(L"state") : nullptr;
+    const JsonValue* accounts = state != nullptr ? state->Member(L"accounts") : nullptr;
+    std::string promoted, made;   // as members and as accounts
+    int count = 0;
+    for (size_t i = 0; accounts != nullptr && i < accounts->items.size() && count < 3; ++i) {
+        const JsonValue& account = accounts->items[i];
+        if (account.Member(L"type")->text != L"standard" || account.Member(L"disabled")->boolean)
+            continue;
+        std::string name;
+        AppendJsonString(name, account.Member(L"name")->text.c_str());
+        promoted += "," + name;
+        made += ",{\"name\":" + name + ",\"type\":\"administrator\"}";
+        ++count;
+    }
+    return "{\"schemaVersion\":1,\"accounts\":[{\"name\":\"plan-admin\",\"type\":\"administrator\",\"hidden\":true},"
+           "{\"name\":\"plan-user\",\"disabled\":true,\"description\":\"Lab\"}" + made + "],"
+           "\"groups\":[{\"group\":\"S-1-5-32-544\",\"members\":[\"plan-admin\",\"plan-user\"" + promoted + "]},"
+           "{\"group\":\"Users\",\"members\":[\"plan-admin\"" + promoted + "],\"absent\":[\"plan-user\"]}],"
+           "\"profiles\":{\"cleanUnusedForDays\":3650}}";
+}
+
+// On every scenario of the simulated machine: what export writes, apply
+// takes back without a change; and for a document that changes accounts
+// and the groups their types move them through, the changes a dry run
+// lists are those the run makes, each resource is listed once, and a second
+// run changes nothing.
 TEST(CommandMode, ExportThenApplyChangesNothing)
 {
     wchar_t folder[MAX_PATH] = L"";
@@ -560,6 +593,17 @@ TEST(CommandMode, ExportThenApplyChangesNothing)
                                                                             << Show(applied);
         const std::wstring after = MachineSnapshot();
         EXPECT_TRUE(before == after) << Narrow(scenario) << "\n" << FirstDifference(before, after);
+
+        WriteTextFile(file, ChangingDocument(RunProgram(L"export --json").out));
+        Outcome dry = RunProgram(L"apply \"" + file + L"\" --dry-run --json", "", true);
+        Outcome run = RunProgram(L"apply \"" + file + L"\" --json", "", true);
+        Outcome again = RunProgram(L"apply \"" + file + L"\" --json", "", true);
+        const std::string label = Narrow(scenario) + "\n" + Show(run);
+        EXPECT_EQ(0u, run.exitCode) << label;
+        EXPECT_EQ(ChangesOf(dry.out), ChangesOf(run.out)) << label << "\nthe dry run:\n" << Show(dry);
+        EXPECT_EQ(1u, repair_test::Occurrences(run.out, "\"kind\":\"account\",\"target\":\"plan-admin\"")) << label;
+        EXPECT_NE(std::string::npos, again.out.find("\"changed\":false,\"changes\":[]")) << Narrow(scenario) << "\n"
+                                                                                        << Show(again);
     }
     EXPECT_GE(scenarios, 10u);
     DeleteFileW(file.c_str());
