@@ -57,8 +57,8 @@ const AccountSetting* FindSettingOption(const wchar_t* option);
 const AccountSetting* FindSettingMember(const std::wstring& member);
 
 // Whether the setting differs between two states of the account `name`:
-// a full name as the panel compares it (an empty one is the name itself,
-// letter case aside), everything else as the option spells it.
+// a full name as the panel compares it (an empty one shows the name
+// itself), everything else as the option spells it.
 bool SettingDiffers(const AccountSetting& setting, const AccountSettingValues& is, const AccountSettingValues& will,
                     const wchar_t* name);
 

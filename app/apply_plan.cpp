@@ -147,12 +147,13 @@ struct ResourceOutcome {
 
 // The whole plan, in the order it is carried out.
 struct ApplyPlan {
+    // First, so that it ends after the pictures it loaded.
+    std::unique_ptr<GdiplusSession> gdiplus;
     const DesiredState* state = nullptr;
     std::vector<AccountPlan> accounts;
     std::vector<GroupPlan> groups;
     AutoLogonPlan autoLogon;
     std::vector<std::wstring> goneSids;   // profiles the accounts' deletions take care of
-    std::unique_ptr<GdiplusSession> gdiplus;
 };
 
 AccountPlan* FindPlanned(ApplyPlan& plan, const std::wstring& nameOrSid)
@@ -253,7 +254,7 @@ void PlanCreation(ApplyPlan& plan, AccountPlan& account)
 void PlanPicture(ApplyPlan& plan, AccountPlan& account)
 {
     const DesiredAccount& desired = *account.desired;
-    if (desired.picture.empty() || account.Refused() || !account.WillExist())
+    if (desired.picture.empty() || !account.WillExist())
         return;
     if (!plan.gdiplus)
         plan.gdiplus = std::make_unique<GdiplusSession>();
