@@ -86,7 +86,7 @@ struct AccountPlan {
     bool exists = false;
     int refusal = kExitDone;       // the account's steps refused: nothing of them is done
     std::wstring why;
-    std::wstring sid, profile;     // of an account that exists
+    std::wstring sid, profile;     // of an account to be deleted
     std::vector<PlannedChange> lifecycle;   // its creation or deletion
     SettingsPlan settings;         // `is`: as it is, or as its creation makes it
     UniqueImage defaultPicture;    // a new account's, when the document names none
@@ -156,11 +156,11 @@ struct ApplyPlan {
     std::vector<std::wstring> goneSids;   // profiles the accounts' deletions take care of
 };
 
-AccountPlan* FindPlanned(ApplyPlan& plan, const std::wstring& nameOrSid)
+// The document's account of that name, or null.
+AccountPlan* FindPlanned(ApplyPlan& plan, const std::wstring& name)
 {
     for (AccountPlan& account : plan.accounts)
-        if (EqualsNoCase(account.desired->name.c_str(), nameOrSid.c_str()) ||
-            (!account.sid.empty() && EqualsNoCase(account.sid.c_str(), nameOrSid.c_str())))
+        if (EqualsNoCase(account.desired->name.c_str(), name.c_str()))
             return &account;
     return nullptr;
 }
@@ -279,14 +279,15 @@ void PlanAccounts(ApplyPlan& plan, const wchar_t* console)
         AccountDetails details;
         account.exists = ReadAccountDetails(desired.name.c_str(), console, details);
         if (account.exists) {
-            WString sid, profile;
-            GetAccountSidAndProfile(desired.name.c_str(), sid, &profile);
-            account.sid = sid.Text();
-            account.profile = profile.Text();
             account.settings.name = desired.name;
             account.settings.is = account.settings.will = SettingValuesOf(details);
         }
         if (!desired.present) {
+            WString sid, profile;
+            if (account.exists)
+                GetAccountSidAndProfile(desired.name.c_str(), sid, &profile);
+            account.sid = sid.Text();
+            account.profile = profile.Text();
             PlanDeletion(account, details);
             if (account.action == AccountAction::Delete && !account.Refused() && !account.sid.empty())
                 plan.goneSids.push_back(account.sid);
@@ -336,7 +337,7 @@ void PlanGroup(ApplyPlan& plan, GroupPlan& planned, const MemberNames& names)
                 if (EqualsNoCase(m.sid.Text(), name.c_str()) ||
                     (m.name.Text()[0] != L'\0' && EqualsNoCase(m.name.Text(), name.c_str())))
                     listed = &m;
-            AccountPlan* account = FindPlanned(plan, listed != nullptr ? listed->sid.Text() : name);
+            AccountPlan* account = listed != nullptr ? FindPlanned(plan, listed->name.Text()) : nullptr;
             if (account == nullptr)
                 account = FindPlanned(plan, name);
             const bool moved = account != nullptr && (account->NewType() >= 0 || !account->WillExist());
@@ -358,7 +359,7 @@ void PlanGroup(ApplyPlan& plan, GroupPlan& planned, const MemberNames& names)
                 return;
             }
             if (account == nullptr && resolved)
-                account = FindPlanned(plan, member.sid.Text());
+                account = FindPlanned(plan, member.name.Text());
             step.shown = onPaper ? name : member.name.Text()[0] != L'\0' ? member.name.Text() : member.sid.Text();
             // What the account steps will have made of its membership.
             bool isMember = false;
