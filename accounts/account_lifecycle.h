@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "accounts/lifecycle_rules.h"
+#include "platform/files.h"
 #include "platform/text.h"
 
 // How far a creation got.
@@ -92,6 +93,7 @@ struct AccountDeletionReport {
     bool hivesUnloaded = false;
     ProfileFolderVerdict folderVerdict = ProfileFolderVerdict::Empty;
     int folderResult = -1;                      // DeletePath's result; -1 when not attempted
+    DeleteTally folderTally;                    // what of the folder waits for the restart, or stays
     bool profileEntryRemoved = false;
     int result = 0;                             // 0 not deleted, 1 done, 2 done with files left for the restart
 };

@@ -1,4 +1,5 @@
-// "Save changes": the panel's settings applied to the selected account.
+// The account settings of the panel and the command line, applied to the
+// stored account record without a window.
 #pragma once
 
 #include <windows.h>
@@ -8,7 +9,6 @@
 
 #include "accounts/account_rules.h"
 
-class DialogOwner;
 struct GroupNames;
 
 // Failure bits of one "Save changes", collected in one number.
@@ -39,22 +39,8 @@ struct AccountSettingsChoice {
     DWORD accountExpires = TIMEQ_FOREVER;   // seconds since 1970
 };
 
-struct SettingsOutcome {
-    bool confirmed = false;   // the operator answered "Yes": the account is to be shown afresh
-    bool renamed = false;     // the account now has `newName`
-    uint32_t failures = 0;    // SettingsFailure bits
-};
-
 // The steps that need the stored record, without a window: the type (never
 // taking the last enabled administrator's type away), then the full name and
 // flags in one write. The SettingsFailure bits of what was not applied. The
 // command line's "set" and "Save changes" both apply through it.
 uint32_t ApplyAccountRecord(const AccountSettingsChoice& choice, const GroupNames& groupNames);
-
-// Locks the owner, asks the operator, applies the type, the record (name and
-// flags), the automatic sign-in (asking for the password in a dialog with
-// `accountIcon`, which stays the caller's), the visibility and last a new
-// name, shows one summary and unlocks. A new name that cannot be taken is
-// refused with its reason before anything is asked or changed. Nothing is asked for an empty account name.
-SettingsOutcome ApplyAccountSettings(DialogOwner& owner, const AccountSettingsChoice& choice,
-                                     const GroupNames& groupNames, HICON accountIcon);

@@ -4,7 +4,6 @@
 #include "accounts/account_lifecycle.h"
 
 #include <ntsecapi.h>
-#include <sddl.h>
 #include <userenv.h>
 
 #include <vector>
@@ -17,6 +16,7 @@
 #include "platform/handles.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
+#include "platform/sid.h"
 #include "platform/text_win.h"
 
 namespace {
@@ -146,8 +146,8 @@ bool RemovePictureSet(const wchar_t* sidString)
 
 bool RemoveProfileEntry(const wchar_t* sidString)
 {
-    WString key = JoinPath(kProfileListKeyPath, sidString);
-    if (!KeyExists(key.Text()))
+    WString key = ProfileEntryKeyPath(sidString);
+    if (key.IsEmpty() || !KeyExists(key.Text()))
         return true;
     RegKey().DeleteTree(key.Text());
     return !KeyExists(key.Text());
@@ -198,11 +198,8 @@ int RemoveAccount(const AccountDeletion& deletion, AccountDeletionReport& report
     GetAccountSidAndProfile(name, sidString, &profile);
     report.profileFolder = std::move(profile);
     LocalSid sid;
-    if (IsPlainSidString(sidString.Text())) {
-        PSID converted = nullptr;
-        if (ConvertStringSidToSidW(sidString.Text(), &converted))
-            sid.Reset(converted);
-    }
+    if (IsPlainSidString(sidString.Text()))
+        SidFromText(sidString.Text(), sid);
     report.sidString = std::move(sidString);
     const wchar_t* sidText = report.sidString.Text();
 
@@ -236,7 +233,7 @@ void RemoveProfileOf(const wchar_t* sidString, const wchar_t* storedProfilePath,
         if (report.folderVerdict == ProfileFolderVerdict::Inside) {
             // Loaded hives hold their files open.
             report.hivesUnloaded = sid ? UnloadHives(sidString) : false;
-            report.folderResult = DeletePath(folder.Text(), folderFlags);
+            report.folderResult = DeletePath(folder.Text(), folderFlags, kMaxTreeDepth, &report.folderTally);
             if (report.folderResult != kDeleteFailed) {
                 report.result = report.folderResult;
                 folderGone = true;
@@ -254,21 +251,16 @@ void RemoveProfileOf(const wchar_t* sidString, const wchar_t* storedProfilePath,
 bool RemoveSidRights(const wchar_t* sidString)
 {
     LocalSid sid;
-    PSID converted = nullptr;
-    if (!IsPlainSidString(sidString) || !ConvertStringSidToSidW(sidString, &converted))
+    if (!IsPlainSidString(sidString) || !SidFromText(sidString, sid))
         return false;
-    sid.Reset(converted);
     return RemoveAccountRights(sid.Get());
 }
 
 bool RemoveSidFromGroup(const wchar_t* groupName, const wchar_t* sidString)
 {
     LocalSid sid;
-    PSID converted = nullptr;
-    if (groupName == nullptr || *groupName == L'\0' || !IsPlainSidString(sidString) ||
-        !ConvertStringSidToSidW(sidString, &converted))
+    if (groupName == nullptr || *groupName == L'\0' || !IsPlainSidString(sidString) || !SidFromText(sidString, sid))
         return false;
-    sid.Reset(converted);
     // By the SID alone: a deleted account's SID has no name left to give.
     LOCALGROUP_MEMBERS_INFO_0 member{sid.Get()};
     NET_API_STATUS status = machine::NetLocalGroupDelMembers(nullptr, groupName, 0, reinterpret_cast<LPBYTE>(&member), 1);

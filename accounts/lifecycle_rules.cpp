@@ -115,7 +115,7 @@ NewAccountNameProblem CheckNewAccountName(const wchar_t* name)
     if (onlyDotsOrBlanks)
         return NewAccountNameProblem::OnlyDotsOrBlanks;
     for (uint32_t i = 0; i < length; ++i) {
-        if (name[i] == L',' || name[i] == L'@' || IsControl(name[i]))
+        if (name[i] == L',' || name[i] == L'@' || IsControlCharacter(name[i]))
             return NewAccountNameProblem::RefusedCharacter;
     }
     return NewAccountNameProblem::None;

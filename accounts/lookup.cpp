@@ -124,8 +124,7 @@ UniqueToken FindConsoleUser(WString& userName, WString* profilePath, WString* si
 
 bool ReadProfileImagePath(const wchar_t* sidString, WString& path)
 {
-    WString key(kProfileListKeyPath);
-    key.Append(L"\\", sidString);
+    const WString key = ProfileEntryKeyPath(sidString);
     RegKey entry(OpenKey(key.Text(), KEY_READ));
     WString stored;
     if (!entry.QueryString(L"ProfileImagePath", stored))
@@ -163,6 +162,26 @@ bool AccountExists(const wchar_t* name, DWORD* privilege)
     return found;
 }
 
+namespace {
+
+// Whether the SID lies in this computer's account domain: its domain with
+// the built-in administrator's RID (which every computer keeps, whatever
+// its name) is that account's SID.
+bool IsThisComputersAccountSid(const std::wstring& text)
+{
+    const size_t dash = text.rfind(L'-');
+    if (dash == std::wstring::npos || text.compare(0, 9, L"S-1-5-21-") != 0)
+        return false;
+    const std::wstring administrator = text.substr(0, dash) + L"-500";
+    LocalSid sid, again;
+    WString name;
+    return SidFromName(sid, administrator.c_str()) && SidToAccountName(sid.Get(), name, nullptr) &&
+           AccountExists(name.Text()) && AccountNameToSid(name.Text(), again, nullptr) &&
+           EqualSid(sid.Get(), again.Get());
+}
+
+}  // namespace
+
 AccountReference ResolveAccountReference(const wchar_t* text, WString& name)
 {
     if (text == nullptr)
@@ -187,7 +206,7 @@ AccountReference ResolveAccountReference(const wchar_t* text, WString& name)
                 return !found;
             });
         }
-        return found ? AccountReference::Found : AccountReference::NotFound;
+        return found ? AccountReference::Found : valid ? AccountReference::Absent : AccountReference::NotFound;
     }
     if (wcsncmp(text, L"S-1-", 4) != 0)
         return AccountReference::Name;
@@ -195,8 +214,13 @@ AccountReference ResolveAccountReference(const wchar_t* text, WString& name)
     // account's or a group's SID names no local account.
     LocalSid sid, again;
     WString found;
-    if (!SidFromName(sid, text) || !SidToAccountName(sid.Get(), found, nullptr) || !AccountExists(found.Text()) ||
-        !AccountNameToSid(found.Text(), again, nullptr) || !EqualSid(sid.Get(), again.Get()))
+    if (!SidFromName(sid, text))
+        return AccountReference::NotFound;
+    if (!SidToAccountName(sid.Get(), found, nullptr))
+        return GetLastError() == ERROR_NONE_MAPPED && IsThisComputersAccountSid(text) ? AccountReference::Absent
+                                                                                      : AccountReference::NotFound;
+    if (!AccountExists(found.Text()) || !AccountNameToSid(found.Text(), again, nullptr) ||
+        !EqualSid(sid.Get(), again.Get()))
         return AccountReference::NotFound;
     name = std::move(found);
     return AccountReference::Found;

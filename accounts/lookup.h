@@ -45,6 +45,10 @@ UniqueToken FindConsoleUser(WString& userName, WString* profilePath, WString* si
 enum class AccountReference {
     Name,       // neither form: the text is taken as a name, as it was
     Found,      // the SID or RID of a local account; its name in `name`
-    NotFound,   // a SID or RID that names no local account
+    NotFound,   // a SID or RID that names no local account, or a malformed one
+    // A RID, or a SID of this computer's accounts, that names nothing now:
+    // an account deleted (or never made). Other verbs take it as NotFound;
+    // deleting finds its work already done.
+    Absent,
 };
 AccountReference ResolveAccountReference(const wchar_t* text, WString& name);

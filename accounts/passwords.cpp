@@ -3,30 +3,25 @@
 #include <ntsecapi.h>
 
 #include <algorithm>
+#include <string>
 
 #include "platform/handles.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
 #include "platform/secret_text.h"
 #include "platform/security.h"
-#include "ui/drawing.h"
-#include "ui/message_box.h"
-#include "ui/window.h"
-#include "ui/worker.h"
 
 namespace {
 
-constexpr wchar_t kWinlogonKey[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
-constexpr wchar_t kSecretName[] = L"DefaultPassword";
 constexpr DWORD kPaddedPasswordChars = 10;
 
 // The Winlogon key; when it refuses, its security is reset and it is opened
 // once more.
 RegKey OpenWinlogon(DWORD access)
 {
-    RegKey key(OpenKey(kWinlogonKey, access));
-    if (!key && ResetKeySecurity(kWinlogonKey))
-        key.Open(kWinlogonKey, access);
+    RegKey key(OpenKey(kWinlogonKeyPath, access));
+    if (!key && ResetKeySecurity(kWinlogonKeyPath))
+        key.Open(kWinlogonKeyPath, access);
     return key;
 }
 
@@ -42,16 +37,21 @@ bool ReadText(RegKey& key, const wchar_t* name, WString& text, bool onlyPlainStr
     return false;
 }
 
-// Whether the key holds a string value of that name, never reading it.
-bool HasTextValue(const RegKey& key, const wchar_t* name)
-{
-    DWORD type = REG_NONE;
-    return key.HasValue(name, &type) && (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ);
-}
+bool IsTextType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
-DWORD WINAPI PasswordWorker(void* parameter)
+// A value's data as text, a REG_DWORD as its number; true when the value
+// is there at all, whatever its type.
+bool ReadNumberOrText(RegKey& key, const wchar_t* name, WString& text)
 {
-    return ApplyPasswordChange(*static_cast<const PasswordChangeRequest*>(parameter));
+    text.Assign(L"");
+    RegValue value;
+    if (!key.QueryValue(name, value))
+        return false;
+    if (value.type == REG_DWORD && value.size == sizeof(DWORD))
+        text.Assign(std::to_wstring(value.Dword()).c_str());
+    else if (value.type == REG_SZ || value.type == REG_EXPAND_SZ)
+        text.Assign(value.Text());
+    return true;
 }
 
 }  // namespace
@@ -75,34 +75,73 @@ NET_API_STATUS ApplyPasswordChange(const PasswordChangeRequest& request)
     return status;
 }
 
-NET_API_STATUS RunPasswordChange(UiWindow* pumpWindow, const wchar_t* accountName, const wchar_t* currentPassword,
-                                 const wchar_t* newPassword)
+NET_API_STATUS ChangePassword(const wchar_t* accountName, const wchar_t* currentPassword, const wchar_t* newPassword)
 {
-    return RunPasswordRequest(pumpWindow, {accountName, currentPassword, newPassword});
+    return ApplyPasswordChange({accountName, currentPassword, newPassword});
 }
 
-NET_API_STATUS RunPasswordRequest(UiWindow* pumpWindow, const PasswordChangeRequest& request)
+NET_API_STATUS ResetPassword(const wchar_t* accountName, const wchar_t* newPassword)
 {
-    WorkerWatch watch;
-    watch.window = pumpWindow;
-    DWORD code = 0;
-    if (!RunWorker(PasswordWorker, const_cast<PasswordChangeRequest*>(&request), watch, &code))
-        return ERROR_NOT_ENOUGH_MEMORY;   // nothing was changed; never report success
-    return static_cast<NET_API_STATUS>(code);
+    return ApplyPasswordChange({accountName, nullptr, newPassword, true});
 }
 
-NET_API_STATUS RunPasswordReset(UiWindow* pumpWindow, const wchar_t* accountName, const wchar_t* newPassword)
+bool AutoLogonValues::SwitchedOn() const { return EqualsNoCase(autoAdminLogon.Text(), L"1"); }
+
+AutoLogonValues ReadAutoLogonValues()
 {
-    return RunPasswordRequest(pumpWindow, {accountName, nullptr, newPassword, true});
+    AutoLogonValues values;
+    RegKey key = OpenWinlogon(KEY_READ);
+    values.keyOpened = static_cast<bool>(key);
+    if (!key)
+        return values;
+    ReadText(key, L"AutoAdminLogon", values.autoAdminLogon, false);
+    values.userNamePlain = ReadText(key, L"DefaultUserName", values.userName, true);
+    if (!values.userNamePlain)
+        ReadText(key, L"DefaultUserName", values.userName, false);
+    ReadText(key, L"DefaultDomainName", values.domain, false);
+    values.countPresent = ReadNumberOrText(key, L"AutoLogonCount", values.count);
+    values.forcePresent = ReadNumberOrText(key, L"ForceAutoLogon", values.force);
+    DWORD type = REG_NONE;
+    values.plainPasswordPresent = key.HasValue(kAutoLogonSecretName, &type);
+    values.plainPasswordText = values.plainPasswordPresent && IsTextType(type);
+    return values;
+}
+
+bool AutoLogonSecretStored()
+{
+    UniqueLsaPolicy policy = OpenLocalPolicy(POLICY_CREATE_SECRET);
+    SecretText secret;
+    return policy && RetrieveSecret(policy.Get(), kAutoLogonSecretName, secret);
+}
+
+bool ReadAutoLogonPassword(SecretText& password)
+{
+    UniqueLsaPolicy policy = OpenLocalPolicy(POLICY_CREATE_SECRET);
+    if (policy && RetrieveSecret(policy.Get(), kAutoLogonSecretName, password))
+        return true;
+    return ReadPlainAutoLogonPassword(password) && password.Length() > 0;
+}
+
+bool ReadPlainAutoLogonPassword(SecretText& password)
+{
+    RegKey key = OpenWinlogon(KEY_READ);
+    return key && ReadSecretValue(key.Get(), kAutoLogonSecretName, password);
+}
+
+bool RemovePlainAutoLogonPassword()
+{
+    RegKey key = OpenWinlogon(KEY_SET_VALUE);
+    if (!key)
+        return false;
+    const LSTATUS status = RegDeleteValueW(key.Get(), kAutoLogonSecretName);
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
 }
 
 WString GetAutoLogonUserName()
 {
+    AutoLogonValues values = ReadAutoLogonValues();
     WString name;
-    name.Assign(L"");
-    RegKey key = OpenWinlogon(KEY_READ);
-    if (!ReadText(key, L"DefaultUserName", name, true))
-        name.Assign(L"");
+    name.Assign(values.userNamePlain ? values.userName.Text() : L"");
     return name;
 }
 
@@ -112,23 +151,18 @@ bool IsAutoLogonConfigured()
     SecretText secret;
     if (!policy)
         return false;
-    bool stored = RetrieveSecret(policy.Get(), kSecretName, secret);
+    const bool secretStored = RetrieveSecret(policy.Get(), kAutoLogonSecretName, secret);
     secret.Wipe();
     policy.Reset();
-
-    RegKey key = OpenWinlogon(KEY_READ);
-    if (!stored)
-        stored = HasTextValue(key, kSecretName);
-    WString on;
-    bool enabled = ReadText(key, L"AutoAdminLogon", on, false) && EqualsNoCase(on.Text(), L"1");
-    return stored && enabled;
+    const AutoLogonValues values = ReadAutoLogonValues();
+    return (secretStored || values.plainPasswordText) && values.SwitchedOn();
 }
 
 bool AutoLogonPasswordIs(const wchar_t* password)
 {
     UniqueLsaPolicy policy = OpenLocalPolicy(POLICY_GET_PRIVATE_INFORMATION);
     SecretText stored;
-    if (password == nullptr || !policy || !RetrieveSecret(policy.Get(), kSecretName, stored))
+    if (password == nullptr || !policy || !RetrieveSecret(policy.Get(), kAutoLogonSecretName, stored))
         return false;
     const uint32_t length = TextLength(password);
     // As SetAutoLogon stores it: a short password padded with zeros.
@@ -196,9 +230,9 @@ AutoLogonResult SetAutoLogon(const wchar_t* accountName, const wchar_t* password
         SecretText padded;
         if (!padded.Hold(password, TextLength(password), kPaddedPasswordChars))
             return AutoLogonResult::Failed;
-        stored = StoreSecret(policy.Get(), kSecretName, &padded);
+        stored = StoreSecret(policy.Get(), kAutoLogonSecretName, &padded);
     } else {
-        stored = StoreSecret(policy.Get(), kSecretName, nullptr);
+        stored = StoreSecret(policy.Get(), kAutoLogonSecretName, nullptr);
     }
     policy.Reset();
 
@@ -208,7 +242,7 @@ AutoLogonResult SetAutoLogon(const wchar_t* accountName, const wchar_t* password
     const bool enable = setting && stored;
     bool switched = key.SetValue(L"AutoAdminLogon", REG_SZ, enable ? L"1" : L"0", 0);
     // A plain-text password in the registry never survives a change.
-    RegDeleteValueW(key.Get(), kSecretName);
+    RegDeleteValueW(key.Get(), kAutoLogonSecretName);
     return stored && switched ? AutoLogonResult::Done : AutoLogonResult::Failed;
 }
 

@@ -1,18 +1,16 @@
-// Passwords and automatic sign-in: changing, creating and removing a local
-// account's password on a worker thread, the machine's automatic sign-in
+// Passwords and automatic sign-in: changing, creating, resetting and
+// removing a local account's password, and the machine's automatic sign-in
 // (the Winlogon values and the security authority's "DefaultPassword"
-// secret), and the dialog through which the operator sets either.
+// secret). The dialogs run these on a worker while their window lives on.
 #pragma once
 
 #include <windows.h>
 #include <lm.h>
 
+#include "platform/secret_text.h"
 #include "platform/text.h"
 
-class DialogOwner;
-class UiWindow;
-
-// Lives on the caller's stack while the worker runs; the caller waits for it.
+// One change of a password; the texts are the caller's.
 struct PasswordChangeRequest {
     const wchar_t* accountName = nullptr;
     const wchar_t* currentPassword = nullptr;   // absent: ""
@@ -29,19 +27,56 @@ inline constexpr wchar_t kPasswordResetWarning[] =
 // The worker's body: the status of the account-database call it made.
 NET_API_STATUS ApplyPasswordChange(const PasswordChangeRequest& request);
 
-// Runs ApplyPasswordChange on a worker thread while `pumpWindow` (may be
-// null) keeps handling its events; the worker's status, or
-// ERROR_NOT_ENOUGH_MEMORY when no worker could be started.
-NET_API_STATUS RunPasswordChange(UiWindow* pumpWindow, const wchar_t* accountName, const wchar_t* currentPassword,
-                                 const wchar_t* newPassword);
+// The change with the current password (absent: ""), or without a new
+// password its removal; the status of the account-database call.
+NET_API_STATUS ChangePassword(const wchar_t* accountName, const wchar_t* currentPassword, const wchar_t* newPassword);
 
-// Runs the request on a worker while `pumpWindow` (may be null) keeps
-// handling its events; the worker's status.
-NET_API_STATUS RunPasswordRequest(UiWindow* pumpWindow, const PasswordChangeRequest& request);
+// The reset: the new password set without the current one.
+NET_API_STATUS ResetPassword(const wchar_t* accountName, const wchar_t* newPassword);
 
-// The reset: the new password set without the current one, on a worker as
-// RunPasswordChange runs the change.
-NET_API_STATUS RunPasswordReset(UiWindow* pumpWindow, const wchar_t* accountName, const wchar_t* newPassword);
+// Where the automatic sign-in lives: the Winlogon key, and the name of the
+// security authority's secret (and of an older set-up's plain-text value in
+// the key) that holds its password.
+inline constexpr wchar_t kWinlogonKeyPath[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+inline constexpr wchar_t kAutoLogonSecretName[] = L"DefaultPassword";
+
+// The automatic sign-in's values in the Winlogon key, read in one pass. A
+// text is that of a REG_SZ, REG_EXPAND_SZ (not expanded) or REG_MULTI_SZ
+// (its text form) value; empty when missing or of another type. The
+// password is never read among them.
+struct AutoLogonValues {
+    bool keyOpened = false;
+    WString autoAdminLogon;             // "AutoAdminLogon"
+    WString userName;                   // "DefaultUserName"
+    bool userNamePlain = false;         // ... and it is a REG_SZ
+    WString domain;                     // "DefaultDomainName"
+    // "AutoLogonCount" and "ForceAutoLogon": whether they are there at all,
+    // and their data as text (a REG_DWORD as its number).
+    bool countPresent = false;
+    WString count;
+    bool forcePresent = false;
+    WString force;
+    // A "DefaultPassword" value is in the key (asked by its size alone), and
+    // it is a text value that sign-in could read.
+    bool plainPasswordPresent = false;
+    bool plainPasswordText = false;
+
+    // "AutoAdminLogon" says "1".
+    bool SwitchedOn() const;
+};
+AutoLogonValues ReadAutoLogonValues();
+
+// Whether the security authority holds the secret (the copy read is wiped).
+bool AutoLogonSecretStored();
+// The stored password, into the one wiping holder: the security authority's
+// secret, else an older set-up's non-empty plain-text value. False when
+// neither can be read.
+bool ReadAutoLogonPassword(SecretText& password);
+// An older set-up's plain-text "DefaultPassword" value alone; false when
+// missing, not text or unreadable.
+bool ReadPlainAutoLogonPassword(SecretText& password);
+// Deletes that plain-text value; true when none is left.
+bool RemovePlainAutoLogonPassword();
 
 // "DefaultUserName" of the Winlogon key when it is a REG_SZ, else empty.
 WString GetAutoLogonUserName();
@@ -70,14 +105,6 @@ bool AutoLogonPasswordIs(const wchar_t* password);
 // True when automatic sign-in is the account's: its name is the stored one
 // (without regard to case) and automatic sign-in is configured.
 bool IsAutoLogonAccount(const wchar_t* accountName);
-
-enum class PasswordDialogMode { AutoLogon = 0, ChangePassword = 1, CreatePassword = 2 };
-
-// Modal over the owner (whose events keep being pumped while a password
-// change runs). True when it ended through Cancel or a successful Apply;
-// false when the program is closing.
-bool PasswordDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accountName, const wchar_t* fullName,
-                    PasswordDialogMode mode);
 
 // The automatic sign-in follows a renamed account: "DefaultUserName" gets
 // the new name. True when written.

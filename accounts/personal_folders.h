@@ -16,7 +16,6 @@
 #include "platform/handles.h"
 #include "platform/text.h"
 
-class DialogOwner;
 
 // The current and default place of folder `index` of kPersonalFolders for
 // `token` (the console user's); false when the current one is unknown.
@@ -112,17 +111,3 @@ RelocationResult RelocateFolder(const FolderRelocation& request);
 // The operator's words for a result (empty for Done), with the hint of
 // the window or the command line.
 WString RelocationResultText(const RelocationResult& result, bool restore, PlaceOnlyHint hint = PlaceOnlyHint::Window);
-
-// What the dialog needs of the main window, as plain data.
-struct PersonalFoldersOwner {
-    DialogOwner* window = nullptr;       // the main window; not owned
-    const wchar_t* consoleUserName = nullptr;
-    const wchar_t* consoleUserSid = nullptr;
-    HANDLE consoleUserToken = nullptr;   // not owned; may be null or INVALID_HANDLE_VALUE
-    double osVersion = 0.0;
-};
-
-// Modal over the main window; returns when closed. Does nothing unless
-// `accountName` is the console user's.
-void PersonalFoldersDialog(const PersonalFoldersOwner& owner, HICON accountIcon, const wchar_t* accountName,
-                           const wchar_t* displayName);

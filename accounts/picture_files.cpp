@@ -9,7 +9,6 @@
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/text_win.h"
-#include "ui/drawing.h"
 
 namespace gp = Gdiplus::DllExports;
 using Gdiplus::Ok;
@@ -141,38 +140,4 @@ bool ClearForWriting(const wchar_t* path)
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
         return false;
     return DeletePath(path, kDeleteTakeOver) != kDeleteFailed;
-}
-
-bool SaveImage(Gdiplus::GpBitmap* image, const wchar_t* path, const CLSID& encoder)
-{
-    return image != nullptr && gp::GdipSaveImageToFile(image, path, &encoder, nullptr) == Ok;
-}
-
-bool FindImageEncoder(const wchar_t* extension, CLSID& encoder)
-{
-    if (extension == nullptr || *extension == L'\0')
-        return false;
-    WString keyPath(L"HKCR\\");
-    keyPath.Append(extension);
-    RegKey key;
-    WString contentType;
-    if (!key.Open(keyPath.Text(), KEY_READ) || !key.QueryString(L"Content Type", contentType) ||
-        contentType.IsEmpty())
-        return false;
-    UINT count = 0, bytes = 0;
-    if (gp::GdipGetImageEncodersSize(&count, &bytes) != Ok || count == 0 || bytes == 0)
-        return false;
-    UniqueBytes buffer(static_cast<BYTE*>(std::malloc(bytes)));
-    auto* encoders = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.Get());
-    if (encoders == nullptr)
-        return false;
-    if (gp::GdipGetImageEncoders(count, bytes, encoders) != Ok)
-        return false;
-    for (UINT i = 0; i < count; ++i) {
-        if (encoders[i].MimeType != nullptr && EqualsNoCase(encoders[i].MimeType, contentType.Text())) {
-            encoder = encoders[i].Clsid;
-            return true;
-        }
-    }
-    return false;
 }

@@ -8,7 +8,7 @@
 
 #include "accounts/picture_rules.h"
 #include "platform/text.h"
-#include "ui/image.h"
+#include "platform/images.h"
 
 // Where the set of one account lives (for the tests and the repair tool).
 WString PictureSetFolder(const wchar_t* sidString);
@@ -28,9 +28,3 @@ UniqueImage FitPicture(Gdiplus::GpBitmap* source, int width, int height, Picture
 // Deletes a file before it is written anew, taking it over when refused. A
 // missing file counts as deleted; a folder in its place is never removed.
 bool ClearForWriting(const wchar_t* path);
-// Writes the bitmap to `path` through `encoder` (see FindImageEncoder).
-bool SaveImage(Gdiplus::GpBitmap* image, const wchar_t* path, const CLSID& encoder);
-
-// The GDI+ encoder for ".bmp" or ".jpg": the one whose MIME type is the
-// "Content Type" of HKCR\<extension>. False when either is missing.
-bool FindImageEncoder(const wchar_t* extension, CLSID& encoder);

@@ -1,6 +1,5 @@
 #include "accounts/pictures.h"
 
-#include <commdlg.h>
 #include <sddl.h>
 #include <shlobj.h>
 #include <shlwapi.h>
@@ -13,8 +12,6 @@
 #include "platform/files.h"
 #include "platform/machine.h"
 #include "platform/text_win.h"
-#include "ui/drawing.h"
-#include "ui/window.h"
 
 namespace gp = Gdiplus::DllExports;
 using Gdiplus::Ok;
@@ -209,26 +206,6 @@ bool GetUserPicturesFolder(WString& path)
     return path.Assign(folder.Text());
 }
 
-bool ChoosePictureFile(WString& path, const wchar_t* startFolder, HWND owner)
-{
-    constexpr DWORD kFileCapacity = 2048;
-    wchar_t file[kFileCapacity + 1] = {};
-    OPENFILENAMEW dialog{};
-    // The structure's own size on this platform; a 32-bit size would be refused.
-    dialog.lStructSize = sizeof(dialog);
-    dialog.hwndOwner = owner;
-    dialog.lpstrFilter = L"Pictures\0*.bmp;*.jpg;*.png;*.tiff;*.jpeg;*.gif\0\0";
-    dialog.lpstrFile = file;
-    dialog.nMaxFile = kFileCapacity;
-    dialog.lpstrInitialDir = startFolder;
-    dialog.lpstrTitle = L"Select user picture file";
-    dialog.lpstrDefExt = L"bmp";   // the dialog adds the dot itself
-    dialog.Flags = OFN_NOCHANGEDIR | OFN_FILEMUSTEXIST | OFN_EXPLORER | OFN_ENABLESIZING;
-    if (!GetOpenFileNameW(&dialog) || file[0] == L'\0')
-        return false;
-    return path.Assign(file);
-}
-
 UniqueImage LoadPictureFile(const wchar_t* path)
 {
     if (path == nullptr || *path == L'\0')
@@ -275,40 +252,6 @@ UniqueImage LoadPictureFile(const wchar_t* path)
                                static_cast<INT>(height)) != Ok)
         return UniqueImage();
     return copy;
-}
-
-namespace {
-
-bool ShowDrawn(UiWindow& window, int32_t pictureControl, Gdiplus::GpBitmap* bitmap,
-               std::function<UniqueImage(Gdiplus::GpBitmap*, const UiWindow&)> draw)
-{
-    Gdiplus::GpImage* copy = nullptr;
-    if (bitmap == nullptr || gp::GdipCloneImage(bitmap, &copy) != Ok || copy == nullptr)
-        return false;
-    // The caller's bitmap may go before the control does.
-    auto source = std::make_shared<UniqueImage>(static_cast<Gdiplus::GpBitmap*>(copy));
-    return window.SetPictureSource(pictureControl, [source, draw](const UiWindow& shown) {
-        UniqueImage drawn = draw(source->Get(), shown);
-        return drawn ? ToGdiBitmap(drawn.Get(), 0) : UniqueBitmap();
-    });
-}
-
-}  // namespace
-
-bool SetPictureImage(UiWindow& window, int32_t pictureControl, Gdiplus::GpBitmap* bitmap, int width, int height)
-{
-    return ShowDrawn(window, pictureControl, bitmap, [width, height](Gdiplus::GpBitmap* source, const UiWindow& shown) {
-        return ScaledCopy(source, shown.Scale(width), shown.Scale(height));
-    });
-}
-
-bool SetFittedPicture(UiWindow& window, int32_t pictureControl, Gdiplus::GpBitmap* bitmap, int width, int height,
-                      PictureFit fit)
-{
-    return ShowDrawn(window, pictureControl, bitmap,
-                     [width, height, fit](Gdiplus::GpBitmap* source, const UiWindow& shown) {
-                         return FitPicture(source, shown.Scale(width), shown.Scale(height), fit);
-                     });
 }
 
 bool FindAccountPicture(const wchar_t* accountName, WString& path, double osVersion)

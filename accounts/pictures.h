@@ -14,17 +14,10 @@
 #include "platform/handles.h"
 #include "platform/text.h"
 #include "accounts/picture_files.h"
-#include "ui/image.h"
-
-class UiWindow;
 
 // The common "User Account Pictures" folder, ending in a backslash; false
 // when the shell folder cannot be read.
 bool GetUserPicturesFolder(WString& path);
-
-// The system's open-file dialog for a picture, owned by `owner`, starting in
-// `startFolder`; true with the chosen file's path.
-bool ChoosePictureFile(WString& path, const wchar_t* startFolder, HWND owner);
 
 // Loads a picture file the operator or the system named, refusing anything
 // that is not one of the offered formats, is empty, or is too large to
@@ -32,14 +25,6 @@ bool ChoosePictureFile(WString& path, const wchar_t* startFolder, HWND owner);
 // pixels). The whole picture is decoded here, so a damaged file fails now.
 // Null on any refusal or failure.
 UniqueImage LoadPictureFile(const wchar_t* path);
-
-// Shows the bitmap in picture control `pictureControl` of the window,
-// drawn into width x height (96-DPI units) at the window's scale, and again
-// from a copy of the bitmap when the scale changes; the second form fits
-// it as `fit` says over white.
-bool SetPictureImage(UiWindow& window, int32_t pictureControl, Gdiplus::GpBitmap* bitmap, int width, int height);
-bool SetFittedPicture(UiWindow& window, int32_t pictureControl, Gdiplus::GpBitmap* bitmap, int width, int height,
-                      PictureFit fit);
 
 // The file that holds the account's current picture: the shell's answer,
 // the legacy bitmap, below 6.0 the first stock picture copied as the legacy

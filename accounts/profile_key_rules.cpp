@@ -1,5 +1,7 @@
 #include "accounts/profile_key_rules.h"
 
+#include <cwchar>
+
 #include "platform/file_rules.h"
 #include "platform/registry_rules.h"
 
@@ -8,6 +10,13 @@ namespace {
 constexpr uint32_t kShortestBackupName = 10;
 
 }  // namespace
+
+WString ProfileEntryKeyPath(const wchar_t* entryName)
+{
+    if (entryName == nullptr || *entryName == L'\0' || wcschr(entryName, L'\\') != nullptr)
+        return WString();
+    return JoinPath(kProfileListKeyPath, entryName);
+}
 
 bool IsBackupKeyName(const wchar_t* name)
 {

@@ -10,6 +10,11 @@
 // The system's profile list, one entry per profile named by the account's SID.
 inline constexpr wchar_t kProfileListKeyPath[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 
+// The key of the list's entry `entryName` (a SID, perhaps with ".bak" or
+// another suffix). Empty for an empty name or one with a backslash: no path
+// built here names the list itself, or a key below an entry.
+WString ProfileEntryKeyPath(const wchar_t* entryName);
+
 // A backed-up entry: at least 10 characters ending in ".bak" (any case).
 bool IsBackupKeyName(const wchar_t* name);
 

@@ -1,6 +1,5 @@
 #include "accounts/profile_keys.h"
 
-#include <sddl.h>
 #include <shlwapi.h>
 #include <userenv.h>
 
@@ -10,6 +9,7 @@
 #include "platform/handles.h"
 #include "platform/registry.h"
 #include "platform/security.h"
+#include "platform/sid.h"
 #include "platform/text_win.h"
 
 namespace {
@@ -17,12 +17,7 @@ namespace {
 // The registry hives inside a profile folder, relative to it.
 constexpr const wchar_t* kHiveFiles[] = {L"NTUSER.DAT", L"AppData\\Local\\Microsoft\\Windows\\UsrClass.dat"};
 
-WString EntryPath(const wchar_t* name)
-{
-    WString path(kProfileListKeyPath);
-    path.Append(L"\\", name);
-    return path;
-}
+WString EntryPath(const wchar_t* name) { return ProfileEntryKeyPath(name); }
 
 WString ComputerName()
 {
@@ -53,9 +48,7 @@ bool BackupWins(const wchar_t* backupPath, const wchar_t* currentPath)
 LocalSid EntrySid(const wchar_t* currentName)
 {
     LocalSid sid;
-    PSID converted = nullptr;
-    if (ConvertStringSidToSidW(currentName, &converted))
-        sid.Reset(converted);
+    SidFromText(currentName, sid);
     return sid;
 }
 

@@ -49,7 +49,7 @@ bool ReadProfileList(std::vector<ProfileListEntry>& entries)
     RegKey list(OpenKey(kProfileListKeyPath, KEY_READ));
     bool unreadEntry = false;
     const bool listed = list && ForEachSubkey(list.Get(), [&](const wchar_t* name) {
-        RegKey key(OpenKey(JoinPath(kProfileListKeyPath, name).Text(), KEY_READ));
+        RegKey key(OpenKey(ProfileEntryKeyPath(name).Text(), KEY_READ));
         unreadEntry = !key;
         if (unreadEntry)
             return false;

@@ -6,7 +6,7 @@
 #include "platform/system.h"
 #include "ui/dialog.h"
 #include "ui/drawing.h"
-#include "ui/image.h"
+#include "platform/images.h"
 #include "ui/message_box.h"
 #include "ui/window.h"
 
@@ -67,19 +67,15 @@ void ShowAboutBox(DialogOwner& owner)
 
     // A message that carries no event is no reason to close: only the
     // program's end, a broken queue or "OK" (Esc included) end the box.
-    for (;;) {
-        int32_t event = box.NextEvent();
-        if (event == EventCode::Close)
-            return;
-        if (event <= 0)
-            continue;
+    box.RunModal([&](int32_t event) {
         if (event == ok)
-            return;
+            return DialogStep::Done;
         if (event == icon)
             OpenPage(kProductHomePage);
         else if (event == maker)
             OpenPage(kMakerHomePage);
         else if (event == donate)
             OpenPage(kDonationPage);
-    }
+        return DialogStep::Stay;
+    });
 }

@@ -17,42 +17,42 @@
 // created; -1 until created, 0 when creating failed. The panel is the run
 // from `accountNameField` to `deleteButton`; several operations walk it.
 struct MainWindowControls {
-    int32_t launchLabel = -1;
-    int32_t minimiseButton = -1;
-    int32_t closeButton = -1;
-    int32_t helpLink = -1;
-    int32_t refreshLink = -1;
-    int32_t versionLink = -1;
-    int32_t aboutLink = -1;
-    int32_t checkLink = -1;
-    int32_t profilesLink = -1;
-    int32_t accountList = -1;
-    int32_t accountNameField = -1;
-    int32_t displayNameField = -1;
-    int32_t privilegeList = -1;
-    int32_t disabledBox = -1;
-    int32_t lockedOutBox = -1;
-    int32_t cannotChangeBox = -1;
-    int32_t notRequiredBox = -1;
-    int32_t neverExpiresBox = -1;
-    int32_t expiredBox = -1;
-    int32_t autoLogonBox = -1;
-    int32_t hiddenBox = -1;
-    int32_t foldersButton = -1;
-    int32_t saveButton = -1;
-    int32_t pictureButton = -1;
-    int32_t setPasswordButton = -1;
-    int32_t removePasswordButton = -1;
-    int32_t deleteButton = -1;
-    int32_t createButton = -1;
+    int32_t launchLabel = ControlId::None;
+    int32_t minimiseButton = ControlId::None;
+    int32_t closeButton = ControlId::None;
+    int32_t helpLink = ControlId::None;
+    int32_t refreshLink = ControlId::None;
+    int32_t versionLink = ControlId::None;
+    int32_t aboutLink = ControlId::None;
+    int32_t checkLink = ControlId::None;
+    int32_t profilesLink = ControlId::None;
+    int32_t accountList = ControlId::None;
+    int32_t accountNameField = ControlId::None;
+    int32_t displayNameField = ControlId::None;
+    int32_t privilegeList = ControlId::None;
+    int32_t disabledBox = ControlId::None;
+    int32_t lockedOutBox = ControlId::None;
+    int32_t cannotChangeBox = ControlId::None;
+    int32_t notRequiredBox = ControlId::None;
+    int32_t neverExpiresBox = ControlId::None;
+    int32_t expiredBox = ControlId::None;
+    int32_t autoLogonBox = ControlId::None;
+    int32_t hiddenBox = ControlId::None;
+    int32_t foldersButton = ControlId::None;
+    int32_t saveButton = ControlId::None;
+    int32_t pictureButton = ControlId::None;
+    int32_t setPasswordButton = ControlId::None;
+    int32_t removePasswordButton = ControlId::None;
+    int32_t deleteButton = ControlId::None;
+    int32_t createButton = ControlId::None;
     // The account's groups, outside the panel's run: ShowAccountDetails
     // fills the line and enables the button itself.
-    int32_t memberOfLabel = -1;
-    int32_t groupsButton = -1;
+    int32_t memberOfLabel = ControlId::None;
+    int32_t groupsButton = ControlId::None;
     // The first of the account's detail lines, kDetailLines in a row, also
     // outside the run: description, account expiry, last sign-in, bad
     // passwords, password set, password expiry.
-    int32_t detailLabel = -1;
+    int32_t detailLabel = ControlId::None;
 };
 
 inline constexpr int kDetailLines = 6;

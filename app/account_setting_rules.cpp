@@ -73,7 +73,8 @@ const AccountSetting kAccountSettings[kAccountSettingCount] = {
      [](const std::wstring& name, const AccountSettingValues& will) {
          return L"full name of " + name + L" to " + Quoted(will.fullName);
      },
-     L"the full name holds a control character (a tab, a line break or an escape); nothing was changed",
+     L"the full name holds a control character (a tab, a line break, an escape or a direction mark); "
+     L"nothing was changed",
      kExitRefused},
     {{L"--type", true, L"guest|standard|administrator"}, "type", false, L"type", SettingPart::Type,
      [](const AccountSettingValues& v) { return std::wstring(TypeName(v.privilege)); },

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <gdiplus.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -222,6 +223,11 @@ void PlanCreation(ApplyPlan& plan, AccountPlan& account)
             why += std::wstring(L": ") + kForbiddenNameCharacters;
         return Refuse(account, kExitRefused, L"the name " + Quoted(name) + L" cannot be used: " + why);
     }
+    // Every verb reads "#1001" as a RID and "S-1-..." as a SID: an account
+    // so named could never be named again.
+    if (name[0] == L'#' || wcsncmp(name, L"S-1-", 4) == 0)
+        return Refuse(account, kExitRefused, L"the name " + Quoted(name) + L" cannot be used: it reads as a RID or a "
+                                             L"SID, which name accounts that exist");
     if (IsAccountNameTaken(name))
         return Refuse(account, kExitRefused, L"a group named " + Quoted(name) + L" already exists; nothing was changed");
     AccountSettingValues made;
@@ -450,7 +456,8 @@ int CarryOutDeletion(CommandRun& run, const AccountPlan& account)
         return kExitDone;
     PlannedChange folderGone = account.lifecycle[1];
     if (report.result == kDeleteScheduled) {
-        folderGone.text += L"; some of its files go at the next restart";
+        folderGone.text += L" at the next restart: " + std::to_wstring(report.folderTally.scheduled) +
+                           L" of its entries in use wait for it, files first, then their folders";
         Record(run, folderGone);
         return kExitRestartNeeded;
     }
@@ -464,7 +471,10 @@ int CarryOutDeletion(CommandRun& run, const AccountPlan& account)
         return kExitFailed;
     }
     if (report.folderResult == kDeleteFailed) {
-        run.NotDone(folderGone.text + L": some of its files could not be deleted");
+        const DeleteTally& tally = report.folderTally;
+        run.NotDone(folderGone.text + L": " + std::to_wstring(tally.failed) +
+                    L" of its entries could be neither deleted nor left for the next restart" +
+                    (tally.scheduled > 0 ? L" (" + std::to_wstring(tally.scheduled) + L" others wait for it)" : L""));
         return kExitFailed;
     }
     Record(run, folderGone);
@@ -701,11 +711,9 @@ void MakeApplyPlan(const DesiredState& state, ApplyPlan& plan)
 // Carries the plan out, or with a dry run records each change it would
 // make; each resource's outcome in the document or, in text, a line for
 // each left as it was. The exit code.
-int CarryOutApplyPlan(CommandRun& run, ApplyPlan& plan)
+int CarryOutApplyPlan(CommandRun& run, ApplyPlan& plan, std::vector<ResourceOutcome>& outcomes, int exitCode)
 {
     const DesiredState& state = *plan.state;
-    std::vector<ResourceOutcome> outcomes;
-    int exitCode = kExitDone;
     const auto resource = [&](const wchar_t* kind, const std::wstring& target, const auto& step) {
         const size_t before = run.Changes().size();
         const int code = step();
@@ -762,6 +770,48 @@ int CarryOutApplyPlan(CommandRun& run, ApplyPlan& plan)
     return exitCode;
 }
 
+// A document names accounts as every verb does: by name, SID or RID, so
+// that one written on another computer means the built-in accounts
+// whatever they are called here. Each SID or RID becomes the name it has
+// here. One that names nothing here is never made as a name ("#501"
+// would be a new account so called): meant absent, it is so already;
+// meant present, it is a missing account. Those are taken out of the
+// document and their outcome recorded; the exit code of what was refused.
+int ResolveDocumentAccounts(CommandRun& run, DesiredState& state, std::vector<ResourceOutcome>& outcomes)
+{
+    int exitCode = kExitDone;
+    std::vector<DesiredAccount> kept;
+    for (DesiredAccount& account : state.accounts) {
+        WString name;
+        switch (ResolveAccountReference(account.name.c_str(), name)) {
+        case AccountReference::Name: break;
+        case AccountReference::Found: account.name = name.Text(); break;
+        case AccountReference::Absent:
+            if (!account.present) {
+                outcomes.push_back({L"account", account.name, false, kExitDone});
+                continue;
+            }
+            [[fallthrough]];
+        case AccountReference::NotFound:
+            if (!account.present) {
+                run.Say(L"no such account: \"" + account.name + L"\" is no SID or RID of this computer's accounts");
+            } else {
+                run.Say(L"no such account: no local account has the SID or RID \"" + account.name +
+                        L"\" (a new account is made only by its name)");
+            }
+            outcomes.push_back({L"account", account.name, false, kExitNoSuchAccount});
+            exitCode = Worse(exitCode, kExitNoSuchAccount);
+            continue;
+        }
+        kept.push_back(std::move(account));
+    }
+    state.accounts = std::move(kept);
+    WString name;
+    if (state.autoLogonGiven && ResolveAccountReference(state.autoLogon.c_str(), name) == AccountReference::Found)
+        state.autoLogon = name.Text();
+    return exitCode;
+}
+
 bool ReadDocumentFile(const wchar_t* path, std::string& text)
 {
     // A desired state is small; anything past this is no such document.
@@ -793,9 +843,21 @@ void WriteState(JsonWriter& json, std::vector<AccountSummary>& accounts, const s
         names.push_back(account.name.Text());
     std::vector<WString> pictures;
     FindAccountPictures(names, pictures, GetOsVersionNumber());
+    // Portable: a built-in account by its RID, which every computer gives
+    // it whatever its language calls it; the others by name. Group members
+    // the same, the system's own by their well-known SIDs, and a member
+    // whose SID names nothing (a deleted account's) is left out: it means
+    // nothing on another computer, and nothing here.
+    std::map<std::wstring, std::wstring> portable;   // SID -> what the document calls it
+    for (const AccountSummary& account : accounts) {
+        const std::wstring sid = account.sid.Text();
+        portable[sid] = account.details.builtin && sid.rfind(L'-') != std::wstring::npos
+                            ? L"#" + sid.substr(sid.rfind(L'-') + 1)
+                            : std::wstring(account.name.Text());
+    }
     json.BeginObject().Field("schemaVersion", kCommandSchemaVersion).Key("accounts").BeginArray();
     for (const AccountSummary& account : accounts) {
-        json.BeginObject().Field("name", account.name.Text()).Field("present", true);
+        json.BeginObject().Field("name", portable[account.sid.Text()]).Field("present", true);
         // The stored picture itself: applied back, it is the same file.
         WString& picture = pictures[&account - accounts.data()];
         if (!picture.IsEmpty())
@@ -813,17 +875,27 @@ void WriteState(JsonWriter& json, std::vector<AccountSummary>& accounts, const s
         json.EndObject();
     }
     json.EndArray().Key("groups").BeginArray();
-    // By SID, so that the document means the same groups in any language;
-    // a member that names nothing by its SID, which is what it is now.
+    // A built-in group by its well-known SID, the same in any language; one
+    // made on this computer by its name, as its SID is this computer's alone.
     for (const LocalGroup& group : groups) {
-        json.BeginObject().Field("group", group.sid.Text()).Key("members").BeginArray();
-        for (const GroupMember& member : group.members)
-            json.String(member.name.Text()[0] != L'\0' ? member.name.Text() : member.sid.Text());
+        const bool wellKnown = wcsncmp(group.sid.Text(), L"S-1-5-32-", 9) == 0;
+        json.BeginObject().Field("group", wellKnown ? group.sid.Text() : group.name.Text()).Key("members").BeginArray();
+        for (const GroupMember& member : group.members) {
+            const auto own = portable.find(member.sid.Text());
+            if (own != portable.end())
+                json.String(own->second);
+            else if (member.name.Text()[0] != L'\0')
+                json.String(member.sid.Text());
+        }
         json.EndArray().EndObject();
     }
     json.EndArray().Key("autoLogon");
     WString autoLogon = GetAutoLogonUserName();
-    IsAutoLogonConfigured() && !autoLogon.IsEmpty() ? json.String(autoLogon.Text()) : json.Null();
+    std::wstring signsIn = autoLogon.Text();
+    for (const AccountSummary& account : accounts)
+        if (EqualsNoCase(account.name.Text(), autoLogon.Text()))
+            signsIn = portable[account.sid.Text()];
+    IsAutoLogonConfigured() && !signsIn.empty() ? json.String(signsIn) : json.Null();
     json.EndObject();
 }
 
@@ -843,9 +915,11 @@ int Apply(CommandRun& run)
         run.Say(L"the file " + Quoted(run.Argument(0)) + L" is no desired state: " + error + L"; nothing was changed");
         return kExitUsage;
     }
+    std::vector<ResourceOutcome> outcomes;
+    const int resolved = ResolveDocumentAccounts(run, state, outcomes);
     ApplyPlan plan;
     MakeApplyPlan(state, plan);
-    return CarryOutApplyPlan(run, plan);
+    return CarryOutApplyPlan(run, plan, outcomes, resolved);
 }
 
 int Export(CommandRun& run)

@@ -343,6 +343,51 @@ bool CommandRun::ReadSecret(SecretText& secret, const wchar_t* prompt, bool conf
     return false;
 }
 
+bool CommandRun::ReadSecretIfGiven(SecretText& secret, bool& given)
+{
+    given = false;
+    if (console_.borrowed || console_.inIsConsole || !Usable(console_.in))
+        return true;
+    SecretLine read = secret.ReadLine(console_.in, false);
+    if (read == SecretLine::Read && secret.Length() > kLongestPassword)
+        read = SecretLine::TooLong;
+    switch (read) {
+    case SecretLine::Read:
+        given = true;
+        return true;
+    case SecretLine::TooLong:
+        secret.Wipe();
+        Say(L"the password is longer than " + std::to_wstring(kLongestPassword) +
+            L" characters, the most a Windows account takes; nothing was changed");
+        return false;
+    case SecretLine::NotText:
+        secret.Wipe();
+        Say(L"the password on standard input is not UTF-8 text; nothing was changed");
+        return false;
+    default:
+        secret.Wipe();
+        return true;
+    }
+}
+
+bool CsvOrJsonChosen(CommandRun& run)
+{
+    if (!run.Parsed().Has(L"--csv") || !run.Json())
+        return true;
+    run.Say(L"choose one of --csv and --json");
+    return false;
+}
+
+void WriteCsvTable(CommandRun& run, const std::vector<std::wstring>& header,
+                   const std::vector<std::vector<std::wstring>>& rows)
+{
+    // A spreadsheet reads UTF-8 as such only behind the mark.
+    std::wstring text = L"\xFEFF" + CsvLine(header);
+    for (const std::vector<std::wstring>& row : rows)
+        text += CsvLine(row);
+    run.Line(text.substr(0, text.size() - 2));
+}
+
 bool CommandRun::Ask(const wchar_t* question)
 {
     if (console_.borrowed)
@@ -424,9 +469,12 @@ bool HasSomewhereToAnswer()
 // Every argument a verb's syntax calls NAME may be given as a SID or a RID
 // of this computer: each is turned into the account's name here, once, so
 // that every verb and its output deal in names. False, having said so, when
-// one names no account.
-bool ResolveAccountArguments(CommandRun& run, ParsedCommand& parsed)
+// one names no account; `absentDeleted` then says whether that was a delete
+// of an account already gone (its RID or this computer's SID of it), which
+// is done, as a delete by a name nobody has is.
+bool ResolveAccountArguments(CommandRun& run, ParsedCommand& parsed, bool& absentDeleted)
 {
+    absentDeleted = false;
     std::wstring words = kCommandVerbs[parsed.verb].syntax.arguments;
     size_t index = 0;
     for (size_t at = 0; at < words.size() && index < parsed.arguments.size(); ++index) {
@@ -439,6 +487,13 @@ bool ResolveAccountArguments(CommandRun& run, ParsedCommand& parsed)
             switch (ResolveAccountReference(argument.c_str(), name)) {
             case AccountReference::Name: break;
             case AccountReference::Found: argument = name.Text(); break;
+            case AccountReference::Absent:
+                if (std::wstring(kCommandVerbs[parsed.verb].syntax.words) == L"delete") {
+                    run.Say(L"no local account has the SID or RID \"" + argument + L"\"; nothing to delete");
+                    absentDeleted = true;
+                    return false;
+                }
+                [[fallthrough]];
             case AccountReference::NotFound:
                 run.Say(L"no such account: no local account has the SID or RID \"" + argument + L"\"");
                 return false;
@@ -496,8 +551,10 @@ int RunCommandMode(int count, const wchar_t* const* arguments, bool (*isElevated
         const std::wstring words = kCommandVerbs[parsed.verb].syntax.words;
         const bool joinCom = words != L"help" && words != L"version";
         const HRESULT com = joinCom ? CoInitializeEx(nullptr, COINIT_MULTITHREADED) : E_FAIL;
-        exitCode = !ResolveAccountArguments(run, parsed) ? kExitNoSuchAccount
-                                                         : RunVerbGuarded(run, kCommandVerbs[parsed.verb].run);
+        bool absentDeleted = false;
+        exitCode = ResolveAccountArguments(run, parsed, absentDeleted) ? RunVerbGuarded(run, kCommandVerbs[parsed.verb].run)
+                   : absentDeleted                                     ? kExitDone
+                                                                       : kExitNoSuchAccount;
         if (run.NeededTheCompanion() && (exitCode == kExitRefused || exitCode == kExitUsage))
             exitCode = kExitUsage;
         if (SUCCEEDED(com))

@@ -91,6 +91,11 @@ public:
     // else typed without echo after `prompt` (twice when `confirm`). False
     // with a message when none can be had. The text is wiped with `secret`.
     bool ReadSecret(class SecretText& secret, const wchar_t* prompt, bool confirm);
+    // A dry run's secret: the line on standard input when one is there, as
+    // ReadSecret reads it; a console is never asked, and none is needed
+    // (`given` false). False, having said so, only for a line the run
+    // itself would refuse.
+    bool ReadSecretIfGiven(class SecretText& secret, bool& given);
     // A yes-or-no question at the console. False without one: an unattended
     // run never waits for an answer nobody can give. A borrowed console
     // counts as none, and says how to be asked instead.
@@ -162,6 +167,13 @@ int RunVerbGuarded(CommandRun& run, int (*verb)(CommandRun&));
 // From here on an abort, an exception nothing catches or a crash ends the
 // process with kExitFailed, saying so on `err` (not owned; may be none).
 void EndFaultsWithFailure(HANDLE err);
+
+// --csv and --json asked for together: false, having said to choose.
+bool CsvOrJsonChosen(CommandRun& run);
+// A table as CSV, as a spreadsheet reads it: the byte-order mark, the
+// header, then a line a row.
+void WriteCsvTable(CommandRun& run, const std::vector<std::wstring>& header,
+                   const std::vector<std::vector<std::wstring>>& rows);
 
 // Writes text to a standard handle: UTF-16 to a console, UTF-8 elsewhere.
 void WriteStandard(HANDLE handle, bool console, const std::wstring& text);

@@ -69,6 +69,9 @@ std::wstring ConsoleSid()
 int ListProfiles(CommandRun& run)
 {
     const bool sizes = run.Parsed().Has(L"--sizes");
+    const bool csv = run.Parsed().Has(L"--csv");
+    if (!CsvOrJsonChosen(run))
+        return kExitUsage;
     std::vector<ProfileUse> uses;
     if (!ReadProfileUses(ConsoleSid().c_str(), uses)) {
         run.Say(L"the profile list or the accounts could not be read whole");
@@ -76,10 +79,20 @@ int ListProfiles(CommandRun& run)
     }
     if (run.Json())
         run.Document().Key("profiles").BeginArray();
+    std::vector<std::vector<std::wstring>> rows;
     for (const ProfileUse& use : uses) {
         uint64_t bytes = 0;
         const bool sized = sizes && !(*use.folder.Text() == L'\0') && MeasureDirectory(use.folder.Text(), bytes);
-        if (run.Json()) {
+        if (csv) {
+            // As the document has them; an empty account: a deleted one's.
+            const ProfileUseFacts& f = use.facts;
+            auto yes = [](bool b) { return std::wstring(b ? L"yes" : L"no"); };
+            rows.push_back({use.sid.Text(), use.account.Text(), use.folder.Text(), LastUseText(f.lastUse),
+                            LastUseSourceText(f.source), yes(f.loaded), yes(f.special), yes(f.temporary),
+                            yes(f.backup), yes(f.corrupt)});
+            if (sizes)
+                rows.back().push_back(sized ? std::to_wstring(bytes) : L"");
+        } else if (run.Json()) {
             WriteUseJson(run.Document(), use, sized ? &bytes : nullptr);
             if (sizes && !sized)
                 run.Document().Key("sizeBytes").Null();
@@ -90,100 +103,58 @@ int ListProfiles(CommandRun& run)
     }
     if (run.Json())
         run.Document().EndArray();
+    if (csv) {
+        std::vector<std::wstring> header = {L"sid",    L"account", L"folder",    L"lastUse", L"lastUseFrom",
+                                            L"loaded", L"special", L"temporary", L"backup",  L"corrupt"};
+        if (sizes)
+            header.push_back(L"sizeBytes");
+        WriteCsvTable(run, header, rows);
+    }
     return kExitDone;
 }
 
-int CleanProfiles(CommandRun& run)
+namespace {
+
+const wchar_t kNotPlainFolder[] = L"not inside the profiles folder, shared or a link";
+
+// A profile chosen to go, with what its deletion will do.
+struct Candidate {
+    const ProfileUse* use;
+    ProfileDeletionPlan plan;
+};
+
+// A profile that stays by rule: the document's "kept", with its reason.
+struct Kept {
+    const ProfileUse* use;
+    std::wstring reason;
+};
+
+void WriteKeptJson(CommandRun& run, const std::vector<Kept>& kept)
 {
-    const ParsedCommand& p = run.Parsed();
-    ProfileCleaning cleaning;
-    if (!ReadDays(p.Value(L"--unused-for"), cleaning.unusedForDays)) {
-        run.Say(L"--unused-for needs a number of days from 1 to 36500");
-        return kExitUsage;
+    if (!run.Json())
+        return;
+    JsonWriter& json = run.Document();
+    json.Key("kept").BeginArray();
+    for (const Kept& k : kept) {
+        json.BeginObject().Field("sid", k.use->sid.Text()).Key("account");
+        (*k.use->account.Text() == L'\0') ? json.Null() : json.String(k.use->account.Text());
+        json.Field("folder", k.use->folder.Text()).Field("reason", k.reason).EndObject();
     }
-    if (p.Has(L"--exclude") == p.arguments.empty()) {
-        run.Say(p.arguments.empty() ? L"--exclude needs the names or SIDs of the profiles to keep"
-                                    : L"names are taken only after --exclude");
-        return kExitUsage;
-    }
-    cleaning.exclude = p.arguments;
-    cleaning.keepAccounts = p.Has(L"--keep-accounts");
-    cleaning.confirmed = p.yes;
-    return CleanProfilesAs(run, cleaning);
+    json.EndArray();
 }
 
-int CleanProfilesAs(CommandRun& run, const ProfileCleaning& cleaning)
+// Deletes the candidates as planned (with --dry-run: says what would go),
+// after the operator's yes; `exitCode` is what came before. The one path
+// of the clean-up and of a single profile's deletion.
+int DeleteCandidates(CommandRun& run, const std::vector<Candidate>& candidates, const std::wstring& question,
+                     int exitCode, bool confirmed)
 {
-    const uint32_t days = cleaning.unusedForDays;
-    std::vector<ProfileUse> uses;
-    if (!ReadProfileUses(ConsoleSid().c_str(), uses)) {
-        run.Say(L"the profile list or the accounts could not be read whole; nothing was changed");
-        return kExitFailed;
-    }
-    const uint64_t now = NowTicks();
-    struct Candidate {
-        const ProfileUse* use;
-        ProfileDeletionPlan plan;
-    };
-    std::vector<Candidate> candidates;
-    std::vector<const ProfileUse*> refused;
-    const bool json = run.Json() && cleaning.listed;
-    if (json)
-        run.Document().Key("profiles").BeginArray();
-    for (ProfileUse& use : uses) {
-        bool left = false;
-        for (const std::wstring& sid : cleaning.leftSids)
-            left = left || EqualsNoCase(sid.c_str(), use.sid.Text());
-        if (left)
-            continue;
-        // By the account's name, the SID, or the folder's name: a deleted
-        // account's profile has no name left but its folder's.
-        const wchar_t* slash = wcsrchr(use.folder.Text(), L'\\');
-        const wchar_t* folderName = slash != nullptr ? slash + 1 : use.folder.Text();
-        for (const std::wstring& name : cleaning.exclude)
-            for (const wchar_t* known : {use.sid.Text(), use.account.Text(), folderName})
-                use.facts.excluded = use.facts.excluded || (*known != L'\0' && EqualsNoCase(name.c_str(), known));
-        const ProfileKeep keep = WhyProfileStays(use.facts, now, days);
-        ProfileDeletionPlan plan;
-        bool keepAccount = cleaning.keepAccounts;
-        for (const std::wstring& kept : cleaning.keptAccounts)
-            keepAccount = keepAccount || EqualsNoCase(kept.c_str(), use.account.Text());
-        if (keep == ProfileKeep::None)
-            plan = PlanProfileDeletion(use, keepAccount);
-        if (keep == ProfileKeep::None && plan.folderGoes)
-            candidates.push_back({&use, plan});
-        else if (keep == ProfileKeep::None)
-            refused.push_back(&use);
-        const wchar_t* decision = keep != ProfileKeep::None ? ProfileKeepText(keep)
-                                  : plan.folderGoes         ? (plan.accountGoes ? L"goes with its account" : L"goes")
-                                                            : L"kept: not inside the profiles folder, shared or a link";
-        if (json) {
-            WriteUseJson(run.Document(), use, nullptr);
-            run.Document().Field("decision", decision).EndObject();
-        } else if (!run.Json() && cleaning.listed && (run.Parsed().verbose || keep == ProfileKeep::None)) {
-            run.Line(UseLine(use) + L"\t" + decision);
-        }
-    }
-    if (json)
-        run.Document().EndArray();
-    int exitCode = kExitDone;
-    for (const ProfileUse* use : refused) {
-        run.NotDone(L"profile " + Quoted(use->folder.Text()) + L" of " + Owner(*use) +
-                    L" deleted: it was kept because it does not lie inside the profiles folder, is shared or is a link");
-        exitCode = kExitFailed;
-    }
-    if (candidates.empty()) {
-        if (exitCode == kExitDone)
-            run.Say(L"no profile has been unused for more than " + std::to_wstring(days) + L" days");
-        return exitCode;
-    }
-    if (!run.DryRun() && !cleaning.confirmed) {
+    if (!run.DryRun() && !confirmed) {
         if (!run.HasConsoleInput()) {
             run.Say(L"deleting profiles needs --yes when no console can answer; nothing was changed");
             return kExitUsage;
         }
-        if (!run.Ask((L"Delete " + std::to_wstring(candidates.size()) + L" profiles unused for more than " +
-                      std::to_wstring(days) + L" days?").c_str())) {
+        if (!run.Ask(question.c_str())) {
             run.Say(L"not deleted");
             return kExitUsage;
         }
@@ -223,4 +194,160 @@ int CleanProfilesAs(CommandRun& run, const ProfileCleaning& cleaning)
             exitCode = kExitRestartNeeded;
     }
     return exitCode;
+}
+
+// The folder's last part: a deleted account's profile has no name left but
+// its folder's.
+const wchar_t* FolderName(const ProfileUse& use)
+{
+    const wchar_t* slash = wcsrchr(use.folder.Text(), L'\\');
+    return slash != nullptr ? slash + 1 : use.folder.Text();
+}
+
+}  // namespace
+
+int CleanProfiles(CommandRun& run)
+{
+    const ParsedCommand& p = run.Parsed();
+    ProfileCleaning cleaning;
+    if (!ReadDays(p.Value(L"--unused-for"), cleaning.unusedForDays)) {
+        run.Say(L"--unused-for needs a number of days from 1 to 36500");
+        return kExitUsage;
+    }
+    if (p.Has(L"--exclude") == p.arguments.empty()) {
+        run.Say(p.arguments.empty() ? L"--exclude needs the names or SIDs of the profiles to keep"
+                                    : L"names are taken only after --exclude");
+        return kExitUsage;
+    }
+    cleaning.exclude = p.arguments;
+    cleaning.keepAccounts = p.Has(L"--keep-accounts");
+    cleaning.confirmed = p.yes;
+    return CleanProfilesAs(run, cleaning);
+}
+
+int CleanProfilesAs(CommandRun& run, const ProfileCleaning& cleaning)
+{
+    const uint32_t days = cleaning.unusedForDays;
+    std::vector<ProfileUse> uses;
+    if (!ReadProfileUses(ConsoleSid().c_str(), uses)) {
+        run.Say(L"the profile list or the accounts could not be read whole; nothing was changed");
+        return kExitFailed;
+    }
+    const uint64_t now = NowTicks();
+    std::vector<Candidate> candidates;
+    std::vector<Kept> kept;
+    const bool json = run.Json() && cleaning.listed;
+    if (json)
+        run.Document().Key("profiles").BeginArray();
+    for (ProfileUse& use : uses) {
+        bool left = false;
+        for (const std::wstring& sid : cleaning.leftSids)
+            left = left || EqualsNoCase(sid.c_str(), use.sid.Text());
+        if (left)
+            continue;
+        // By the account's name, the SID, or the folder's name.
+        for (const std::wstring& name : cleaning.exclude)
+            for (const wchar_t* known : {use.sid.Text(), use.account.Text(), FolderName(use)})
+                use.facts.excluded = use.facts.excluded || (*known != L'\0' && EqualsNoCase(name.c_str(), known));
+        const ProfileKeep keep = WhyProfileStays(use.facts, now, days);
+        ProfileDeletionPlan plan;
+        bool keepAccount = cleaning.keepAccounts;
+        for (const std::wstring& account : cleaning.keptAccounts)
+            keepAccount = keepAccount || EqualsNoCase(account.c_str(), use.account.Text());
+        if (keep == ProfileKeep::None)
+            plan = PlanProfileDeletion(use, keepAccount);
+        if (keep == ProfileKeep::None && plan.folderGoes)
+            candidates.push_back({&use, plan});
+        else
+            kept.push_back({&use, keep != ProfileKeep::None ? ProfileKeepText(keep) : kNotPlainFolder});
+        const std::wstring decision = keep != ProfileKeep::None ? ProfileKeepText(keep)
+                                      : plan.folderGoes ? (plan.accountGoes ? L"goes with its account" : L"goes")
+                                                        : L"kept: " + std::wstring(kNotPlainFolder);
+        if (json) {
+            WriteUseJson(run.Document(), use, nullptr);
+            run.Document().Field("decision", decision).EndObject();
+        } else if (!run.Json() && cleaning.listed && (run.Parsed().verbose || keep == ProfileKeep::None)) {
+            run.Line(UseLine(use) + L"\t" + decision);
+        }
+        // Unused long enough, but its folder is no plain profile folder of
+        // its own: kept, as a loaded one is, and said; no failure.
+        if (keep == ProfileKeep::None && !plan.folderGoes)
+            run.Say(L"profile " + Quoted(use.folder.Text()) + L" of " + Owner(use) + L" kept: it is " +
+                    kNotPlainFolder);
+    }
+    if (json) {
+        run.Document().EndArray();
+        WriteKeptJson(run, kept);
+    }
+    if (candidates.empty()) {
+        run.Say(L"no profile unused for more than " + std::to_wstring(days) + L" days can go");
+        return kExitDone;
+    }
+    return DeleteCandidates(run, candidates,
+                           L"Delete " + std::to_wstring(candidates.size()) + L" profiles unused for more than " +
+                               std::to_wstring(days) + L" days?",
+                           kExitDone, cleaning.confirmed);
+}
+
+int DeleteOneProfile(CommandRun& run)
+{
+    std::wstring named = run.Argument(0);
+    // A RID names the account, as for every other verb.
+    WString account;
+    switch (named[0] == L'#' ? ResolveAccountReference(named.c_str(), account) : AccountReference::Name) {
+    case AccountReference::Found: named = account.Text(); break;
+    case AccountReference::NotFound:
+    case AccountReference::Absent:
+        run.Say(L"no such account: no local account has the RID \"" + named +
+                L"\" (a deleted account's profile is named by its SID or folder)");
+        return kExitNoSuchAccount;
+    case AccountReference::Name: break;
+    }
+    std::vector<ProfileUse> uses;
+    if (!ReadProfileUses(ConsoleSid().c_str(), uses)) {
+        run.Say(L"the profile list or the accounts could not be read whole; nothing was changed");
+        return kExitFailed;
+    }
+    // By SID, else the account's name, else the folder's path, else its
+    // last part: the first of these that any profile answers to decides.
+    std::vector<const ProfileUse*> found;
+    for (int by = 0; by < 4 && found.empty(); ++by)
+        for (const ProfileUse& use : uses) {
+            const wchar_t* known[] = {use.sid.Text(), use.account.Text(), use.folder.Text(), FolderName(use)};
+            if (*known[by] != L'\0' && EqualsNoCase(named.c_str(), known[by]))
+                found.push_back(&use);
+        }
+    if (found.empty()) {
+        run.Say(L"no profile is named " + Quoted(named.c_str()) + L" by its account, SID or folder; nothing to delete");
+        return kExitDone;
+    }
+    if (found.size() > 1) {
+        std::wstring which;
+        for (const ProfileUse* use : found)
+            which += (which.empty() ? L"" : L", ") + Quoted(use->folder.Text()) + L" (" + use->sid.Text() + L")";
+        run.Say(Quoted(named.c_str()) + L" names more than one profile: " + Shown(which.c_str()) +
+                L"; name the one by its SID; nothing was changed");
+        return kExitUsage;
+    }
+    const ProfileUse& use = *found.front();
+    if (run.Json()) {
+        run.Document().Key("profiles").BeginArray();
+        WriteUseJson(run.Document(), use, nullptr);
+        run.Document().EndObject().EndArray();
+    }
+    // The clean-up's checks but its age: the operator named this one. Its
+    // account stays, as the system's own profile deletion leaves it.
+    const ProfileKeep keep = WhyProfileMustStay(use.facts);
+    const ProfileDeletionPlan plan = keep == ProfileKeep::None ? PlanProfileDeletion(use, true) : ProfileDeletionPlan{};
+    if (keep != ProfileKeep::None || !plan.folderGoes) {
+        const std::wstring reason = keep != ProfileKeep::None ? ProfileKeepText(keep) : kNotPlainFolder;
+        WriteKeptJson(run, {{&use, reason}});
+        run.Say(L"the profile " + Quoted(Shown(use.folder.Text()).c_str()) + L" of " + Shown(Owner(use).c_str()) +
+                L" stays: it is " + reason + L"; nothing was changed");
+        return kExitRefused;
+    }
+    WriteKeptJson(run, {});
+    return DeleteCandidates(run, {{&use, plan}},
+                            L"Delete the profile " + Quoted(use.folder.Text()) + L" of " + Owner(use) + L"?",
+                            kExitDone, run.Parsed().yes);
 }

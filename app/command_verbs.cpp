@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -198,7 +199,8 @@ bool FullNameUsable(CommandRun& run)
 {
     if (!HasControlCharacter(run.Parsed().Value(L"--full-name", L"")))
         return true;
-    run.Say(L"the full name holds a control character (a tab, a line break or an escape); nothing was changed");
+    run.Say(L"the full name holds a control character (a tab, a line break, an escape or a direction mark); "
+            L"nothing was changed");
     return false;
 }
 
@@ -232,10 +234,8 @@ int ListAccounts(CommandRun& run)
 {
     const bool sizes = run.Parsed().Has(L"--sizes");
     const bool csv = run.Parsed().Has(L"--csv");
-    if (csv && run.Json()) {
-        run.Say(L"choose one of --csv and --json");
+    if (!CsvOrJsonChosen(run))
         return kExitUsage;
-    }
     // Each kind of fact is read once for the whole list: a thousand
     // accounts cost little more than their enumeration.
     WString console = ConsoleUserName();
@@ -279,11 +279,10 @@ int ListAccounts(CommandRun& run)
     if (sizes)
         names.push_back(L"sizeBytes");
     if (csv) {
-        // A spreadsheet reads UTF-8 as such only behind the mark.
-        std::wstring text = L"\xFEFF" + CsvLine(names);
+        std::vector<std::vector<std::wstring>> rows;
         for (AccountFacts& facts : accounts)
-            text += CsvLine(FactsFields(facts, sizes));
-        run.Line(text.substr(0, text.size() - 2));
+            rows.push_back(FactsFields(facts, sizes));
+        WriteCsvTable(run, names, rows);
         return kExitDone;
     }
     for (AccountFacts& facts : accounts) {
@@ -329,16 +328,41 @@ int ShowAccount(CommandRun& run)
     }
     facts.autoLogonKnown = AutoLogonReadable(run);
     facts.hiddenKnown = AdminFactReadable(run, L"hidden");
+    // The local groups the account is a member of itself (not through
+    // another group's membership), by name and SID.
+    std::vector<LocalGroup> groups, memberOf;
+    const bool groupsRead = ReadLocalGroups(groups);
+    for (LocalGroup& group : groups)
+        for (const GroupMember& member : group.members)
+            if (EqualsNoCase(member.sid.Text(), facts.sid.Text())) {
+                memberOf.push_back(std::move(group));
+                break;
+            }
+    if (!groupsRead)
+        run.Say(L"the local groups could not be read: the account's groups are not shown");
     if (run.Json()) {
         run.Document().Key("account");
         WriteFactsJson(run.Document(), facts, false);
         ShowDetails(run, facts.details);
+        run.Document().Key("memberOf");
+        if (!groupsRead) {
+            run.Document().Null();
+            return kExitDone;
+        }
+        run.Document().BeginArray();
+        for (const LocalGroup& group : memberOf)
+            run.Document().BeginObject().Field("name", group.name.Text()).Field("sid", group.sid.Text()).EndObject();
+        run.Document().EndArray();
         return kExitDone;
     }
     std::vector<std::wstring> values = FactsFields(facts, false);
     for (size_t i = 0; i < values.size(); ++i)
         run.Line(kFieldNames[i] + L": " + Shown(values[i]));
     ShowDetails(run, facts.details);
+    std::wstring names;
+    for (const LocalGroup& group : memberOf)
+        names += (names.empty() ? L"" : L", ") + Shown(group.name.Text());
+    run.Line(L"groups: " + (groupsRead ? names : L"?"));
     return kExitDone;
 }
 
@@ -393,7 +417,7 @@ int PasswordSet(CommandRun& run)
         return kExitDone;
     }
     // The worker also renews the automatic sign-in's copy, as for the dialog.
-    NET_API_STATUS status = RunPasswordChange(nullptr, name, current.Text(), password.Text());
+    NET_API_STATUS status = ChangePassword(name, current.Text(), password.Text());
     if (status == NERR_Success) {
         run.SecretChange(change, name, L"password");
         return kExitDone;
@@ -430,7 +454,7 @@ int PasswordReset(CommandRun& run)
         run.SecretChange(change, name, L"password");
         return kExitDone;
     }
-    const NET_API_STATUS status = RunPasswordReset(nullptr, name, password.Text());
+    const NET_API_STATUS status = ResetPassword(name, password.Text());
     password.Wipe();
     if (status == NERR_Success) {
         run.SecretChange(change, name, L"password");
@@ -449,7 +473,7 @@ int PasswordRemove(CommandRun& run)
     if (!RequireAccount(run, name, details, nullptr))
         return kExitNoSuchAccount;
     const std::wstring change = L"password of " + Quoted(name) + L" removed";
-    if (run.DryRun() || RunPasswordChange(nullptr, name, nullptr, nullptr) == NERR_Success) {
+    if (run.DryRun() || ChangePassword(name, nullptr, nullptr) == NERR_Success) {
         run.SecretChange(change, name, L"password");
         return kExitDone;
     }
@@ -467,12 +491,16 @@ int AutoLogonSet(CommandRun& run)
         run.Say(L"a disabled, locked-out or hidden account cannot sign in automatically; nothing was changed");
         return kExitRefused;
     }
+    // A dry run needs no password: without one it tells the change of
+    // account, or that the password would be stored anew.
     SecretText password;
-    if (!run.ReadSecret(password, L"Password of the account: ", true))
+    bool given = true;
+    if (run.DryRun() ? !run.ReadSecretIfGiven(password, given)
+                     : !run.ReadSecret(password, L"Password of the account: ", true))
         return kExitUsage;
     const WString before = GetAutoLogonUserName();
     const bool configured = IsAutoLogonConfigured();
-    if (configured && EqualsNoCase(before.Text(), name) && AutoLogonPasswordIs(password.Text())) {
+    if (configured && EqualsNoCase(before.Text(), name) && given && AutoLogonPasswordIs(password.Text())) {
         run.Say(L"the computer already signs in as " + Quoted(name) + L" with this password; nothing to change");
         return kExitDone;
     }
@@ -491,8 +519,12 @@ int AutoLogonSet(CommandRun& run)
 
 int AutoLogonClear(CommandRun& run)
 {
-    if (!IsAutoLogonConfigured() && GetAutoLogonUserName().IsEmpty()) {
-        run.Say(L"no automatic sign-in is set");
+    // The computer signs in automatically only as IsAutoLogonConfigured
+    // says, which is what `apply` and the status read too: a name left in
+    // "DefaultUserName" with the sign-in off is the welcome screen's
+    // last user, nothing to clear.
+    if (!IsAutoLogonConfigured()) {
+        run.Say(L"no automatic sign-in is set; nothing to change");
         return kExitDone;
     }
     const WString before = GetAutoLogonUserName();
@@ -550,6 +582,15 @@ int ListGroups(CommandRun& run)
         run.Say(L"the local groups could not be read");
         return kExitFailed;
     }
+    if (!CsvOrJsonChosen(run))
+        return kExitUsage;
+    if (run.Parsed().Has(L"--csv")) {
+        std::vector<std::vector<std::wstring>> rows;
+        for (const LocalGroup& group : groups)
+            rows.push_back({group.name.Text(), group.sid.Text(), std::to_wstring(group.members.size())});
+        WriteCsvTable(run, {L"name", L"sid", L"memberCount"}, rows);
+        return kExitDone;
+    }
     if (run.Json())
         run.Document().Key("groups").BeginArray();
     for (LocalGroup& group : groups) {
@@ -568,8 +609,18 @@ int ListGroups(CommandRun& run)
 int ShowGroup(CommandRun& run)
 {
     LocalGroup group;
+    if (!CsvOrJsonChosen(run))
+        return kExitUsage;
     if (!RequireGroup(run, run.Argument(0), group))
         return kExitNoSuchAccount;
+    if (run.Parsed().Has(L"--csv")) {
+        // A member that names nothing has an empty name.
+        std::vector<std::vector<std::wstring>> rows;
+        for (const GroupMember& member : group.members)
+            rows.push_back({group.name.Text(), member.name.Text(), member.sid.Text()});
+        WriteCsvTable(run, {L"group", L"member", L"sid"}, rows);
+        return kExitDone;
+    }
     if (!run.Json()) {
         run.Line(Shown(group.name.Text()) + L"\t" + group.sid.Text());
         for (const GroupMember& member : group.members)
@@ -855,6 +906,13 @@ int CreateNew(CommandRun& run)
         run.Say(L"the name " + Quoted(name) + L" cannot be used: " + why);
         return kExitRefused;
     }
+    // Every verb reads "#1001" as a RID and "S-1-..." as a SID: an account
+    // so named could never be named again.
+    if (name[0] == L'#' || wcsncmp(name, L"S-1-", 4) == 0) {
+        run.Say(L"the name " + Quoted(name) + L" cannot be used: it reads as a RID or a SID, which name accounts "
+                L"that exist");
+        return kExitRefused;
+    }
     if (!FullNameUsable(run))
         return kExitRefused;
     // Asked again for an account that is already there: done when it has
@@ -966,7 +1024,9 @@ int DeleteExisting(CommandRun& run)
     if (!folderToGo)
         return kExitDone;
     if (report.result == kDeleteScheduled) {
-        run.Change(folderGone + L"; some of its files go at the next restart", name, L"profile", profile.Text(), L"");
+        run.Change(folderGone + L" at the next restart: " + std::to_wstring(report.folderTally.scheduled) +
+                       L" of its entries in use wait for it, files first, then their folders",
+                   name, L"profile", profile.Text(), L"");
         return kExitRestartNeeded;
     }
     if (report.folderVerdict == ProfileFolderVerdict::Missing) {
@@ -979,7 +1039,10 @@ int DeleteExisting(CommandRun& run)
         return kExitFailed;
     }
     if (report.folderResult == kDeleteFailed) {
-        run.NotDone(folderGone + L": some of its files could not be deleted");
+        const DeleteTally& tally = report.folderTally;
+        run.NotDone(folderGone + L": " + std::to_wstring(tally.failed) +
+                    L" of its entries could be neither deleted nor left for the next restart" +
+                    (tally.scheduled > 0 ? L" (" + std::to_wstring(tally.scheduled) + L" others wait for it)" : L""));
         return kExitFailed;
     }
     run.Change(folderGone, name, L"profile", profile.Text(), L"");
@@ -1128,7 +1191,7 @@ int RelocateFolderVerb(CommandRun& run, bool restore)
         json.EndArray().EndObject();
     } else {
         for (const LeftEntry& entry : result.left)
-            run.Line(std::wstring(L"not moved: ") + entry.path.Text() + L"\t" + LeftReasonText(entry.reason));
+            run.Line(L"not moved: " + Shown(entry.path.Text()) + L"\t" + LeftReasonText(entry.reason));
     }
     if (result.outcome == RelocationOutcome::Done)
         return kExitDone;
@@ -1292,8 +1355,14 @@ int RepairSchedule(CommandRun& run)
         L"repair of " + Quoted(name) + L" scheduled: the computer restarts into the temporary account " +
         kTempAccountName + (restart ? L"" : L" at its next restart");
     if (run.DryRun()) {
+        // A check mode ends 0: its 3010 would set an engine's restart off.
         run.Change(change, name, L"repair", L"none", L"scheduled");
-        return restart ? kExitDone : kExitRestartNeeded;
+        if (!restart) {
+            run.Say(L"the run would end with 3010: the computer must then restart for the repair");
+            if (run.Json())
+                run.Document().Field("restartWouldFollow", true);
+        }
+        return kExitDone;
     }
 
     RepairSetupInput input;
@@ -1537,7 +1606,8 @@ const CommandOption kPlanOptions[] = {{L"--keep-store-apps", false, nullptr}, {L
 const CommandOption kScheduleOptions[] = {
     {L"--keep-store-apps", false, nullptr}, {L"--keep-system-appdata", false, nullptr}, {L"--no-restart", false, nullptr}};
 
-const CommandOption kProfilesOptions[] = {{L"--sizes", false, nullptr}};
+const CommandOption kProfilesOptions[] = {{L"--sizes", false, nullptr}, {L"--csv", false, nullptr}};
+const CommandOption kCsvOptions[] = {{L"--csv", false, nullptr}};
 const CommandOption kProfilesCleanOptions[] = {
     {L"--unused-for", true, nullptr}, {L"--exclude", false, nullptr}, {L"--keep-accounts", false, nullptr}};
 
@@ -1563,7 +1633,8 @@ const CommandVerb kCommandVerbs[] = {
     {{L"list", L"", 0, 0, OPTIONS(kListOptions), false, false},
      L"every local account with its type, SID, flags, picture and profile (--sizes: profile sizes)", false,
      ListAccounts},
-    {{L"show", L"NAME", 1, 1, nullptr, 0, false, false}, L"one account as the list shows it", false, ShowAccount},
+    {{L"show", L"NAME", 1, 1, nullptr, 0, false, false}, L"one account as the list shows it, with its details and the local groups it is a member of", false,
+     ShowAccount},
     {{L"set", L"NAME", 1, 1, OPTIONS(kSetOptions.list), true, false},
      L"full name, type, status, lock-out, password flags, welcome-screen visibility, description, expiry "
      L"(--expires YYYY-MM-DD|never) and whether the password must change at the next sign-in", true, SetAccount},
@@ -1583,9 +1654,9 @@ const CommandVerb kCommandVerbs[] = {
      AutoLogonStatus},
     {{L"rename", L"NAME NEWNAME", 2, 2, nullptr, 0, true, false},
      L"renames the account (its profile folder keeps its name)", true, RenameVerb},
-    {{L"groups", L"", 0, 0, nullptr, 0, false, false}, L"every local group, its SID and its member count", false,
-     ListGroups},
-    {{L"group show", L"GROUP", 1, 1, nullptr, 0, false, false},
+    {{L"groups", L"", 0, 0, OPTIONS(kCsvOptions), false, false},
+     L"every local group, its SID and its member count (--csv: for a spreadsheet)", false, ListGroups},
+    {{L"group show", L"GROUP", 1, 1, OPTIONS(kCsvOptions), false, false},
      L"the group's members by name and SID (by SID alone where it names nothing)", false, ShowGroup},
     {{L"group add", L"GROUP MEMBER...", 2, 32, nullptr, 0, true, false},
      L"makes each account or group a member (group and members by name or SID)", true, GroupAdd},
@@ -1610,11 +1681,14 @@ const CommandVerb kCommandVerbs[] = {
      L"corrupted profile-list entries (--repair puts them right)", true, ProfileKeys},
     {{L"profiles", L"", 0, 0, OPTIONS(kProfilesOptions), false, false},
      L"every profile: SID, account, folder, last use and where it was read, loaded, special, temporary, backup, "
-     L"corrupt (--sizes: folder sizes)", false, ListProfiles},
+     L"corrupt (--sizes: folder sizes; --csv: for a spreadsheet)", false, ListProfiles},
     {{L"profiles clean", L"[NAME...]", 0, 64, OPTIONS(kProfilesCleanOptions), true, true},
      L"deletes the profiles unused for more than --unused-for DAYS that are not loaded, special or the console "
      L"user's (--exclude NAME...: keep those, by account, SID or folder name); a disabled account goes with its profile unless --keep-accounts, an "
      L"enabled one keeps its account and gets a fresh profile at its next sign-in", true, CleanProfiles},
+    {{L"profiles delete", L"NAME|SID|FOLDER", 1, 1, nullptr, 0, true, true},
+     L"deletes one profile, named by its account, SID (or #RID) or folder, through the clean-up's checks; its "
+     L"account stays", true, DeleteOneProfile},
     {{L"repair plan", L"NAME", 1, 1, OPTIONS(kPlanOptions), false, false},
      L"what a repair of the account would do and could not carry; changes nothing", true, RepairPlan},
     {{L"repair schedule", L"NAME", 1, 1, OPTIONS(kScheduleOptions), true, true},

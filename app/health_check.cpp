@@ -6,7 +6,6 @@
 #include <windows.h>
 #include <lm.h>
 #include <ntsecapi.h>
-#include <sddl.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -39,7 +38,6 @@
 
 namespace {
 
-constexpr wchar_t kWinlogonKey[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
 constexpr wchar_t kPasswordLessKey[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\PasswordLess\\Device";
 constexpr wchar_t kPasswordLessValue[] = L"DevicePasswordLessBuildVersion";
 constexpr wchar_t kShellFoldersKey[] = L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
@@ -159,7 +157,7 @@ bool IsOrphanedLocalSid(const MachineFacts& facts, const std::wstring& sidString
         return false;
     LocalSid sid;
     WString name;
-    return ConvertStringSidToSidW(sidString.c_str(), sid.Put()) && !SidToAccountName(sid.Get(), name, nullptr) &&
+    return SidFromText(sidString.c_str(), sid) && !SidToAccountName(sid.Get(), name, nullptr) &&
            GetLastError() == ERROR_NONE_MAPPED;
 }
 
@@ -311,20 +309,13 @@ void CheckGroups(const MachineFacts& facts, std::vector<Finding>& findings)
     }
 }
 
-bool SecretStored()
-{
-    UniqueLsaPolicy policy = OpenLocalPolicy(POLICY_CREATE_SECRET);
-    SecretText secret;
-    return policy && RetrieveSecret(policy.Get(), L"DefaultPassword", secret);
-}
-
 void CheckAutoLogon(const MachineFacts& facts, std::vector<Finding>& findings)
 {
-    RegKey winlogon = OpenRead(kWinlogonKey);
+    const AutoLogonValues values = ReadAutoLogonValues();
     AutoLogonFacts autoLogon;
-    autoLogon.switchedOn = ReadValueText(winlogon, L"AutoAdminLogon") == L"1";
-    autoLogon.userName = ReadValueText(winlogon, L"DefaultUserName");
-    std::wstring domain = ReadValueText(winlogon, L"DefaultDomainName");
+    autoLogon.switchedOn = values.SwitchedOn();
+    autoLogon.userName = values.userName.Text();
+    const std::wstring domain = values.domain.Text();
     wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = L"";
     DWORD length = ARRAYSIZE(computer);
     GetComputerNameW(computer, &length);
@@ -334,10 +325,12 @@ void CheckAutoLogon(const MachineFacts& facts, std::vector<Finding>& findings)
     autoLogon.accountFlags = account != nullptr ? account->flags : 0;
     autoLogon.passwordExpired = account != nullptr && account->passwordExpired;
     // Unread, the secret is taken as stored: no finding rests on a refusal.
-    autoLogon.secretStored = !facts.elevated || SecretStored();
-    autoLogon.plainTextStored = winlogon.HasValue(L"DefaultPassword");
-    std::wstring count = ReadValueText(winlogon, L"AutoLogonCount", &autoLogon.autoLogonCountPresent);
-    std::wstring force = ReadValueText(winlogon, L"ForceAutoLogon", &autoLogon.forceAutoLogonPresent);
+    autoLogon.secretStored = !facts.elevated || AutoLogonSecretStored();
+    autoLogon.plainTextStored = values.plainPasswordPresent;
+    autoLogon.autoLogonCountPresent = values.countPresent;
+    autoLogon.forceAutoLogonPresent = values.forcePresent;
+    const std::wstring count = values.count.Text();
+    const std::wstring force = values.force.Text();
 
     for (FindingKind kind : JudgeAutoLogon(autoLogon)) {
         switch (kind) {
@@ -353,7 +346,7 @@ void CheckAutoLogon(const MachineFacts& facts, std::vector<Finding>& findings)
         case FindingKind::AutoLogonPlainPassword:
             // The value's text never goes into the evidence.
             findings.push_back(Make(kind, L"The automatic sign-in password is kept in plain text", autoLogon.userName,
-                                    {{L"Account", autoLogon.userName}, {L"Value", L"Winlogon\\DefaultPassword"}}));
+                                    {{L"Account", autoLogon.userName}, {L"Value", std::wstring(L"Winlogon\\") + kAutoLogonSecretName}}));
             break;
         case FindingKind::AutoLogonLeftover:
             for (const wchar_t* name : {L"AutoLogonCount", L"ForceAutoLogon"}) {
@@ -575,7 +568,6 @@ MendOutcome Outcome(bool mended, const wchar_t* done, const wchar_t* failed)
     return {mended, mended ? done : failed};
 }
 
-
 MendOutcome MendOrphanProfile(const Finding& finding)
 {
     AccountDeletionReport report;
@@ -593,27 +585,21 @@ MendOutcome MendOrphanProfile(const Finding& finding)
 MendOutcome MendAutoLogonPlainPassword(const Finding& finding)
 {
     SecretText password;
-    bool on = false;
-    {
-        RegKey winlogon = OpenRead(kWinlogonKey);
-        ReadSecretValue(winlogon.Get(), L"DefaultPassword", password);
-        on = ReadValueText(winlogon, L"AutoAdminLogon") == L"1";
-    }
+    ReadPlainAutoLogonPassword(password);
+    const bool on = ReadAutoLogonValues().SwitchedOn();
     AutoLogonResult result;
     if (on) {
         // Stored as the secret; SetAutoLogon removes the plain value. The
         // domain stays as it was: a name looked up again may answer with
         // another one, and sign-in would then go elsewhere.
-        KeptValue domain(kWinlogonKey, L"DefaultDomainName");
+        KeptValue domain(kWinlogonKeyPath, L"DefaultDomainName");
         result = SetAutoLogon(GetAutoLogonUserName().Text(), password.Text());
         if (!domain.PutBack())
             result = AutoLogonResult::Failed;
     } else {
         // Sign-in is off: the password has no use and goes with the value.
         result = SetAutoLogon(L"", nullptr);
-        UniqueRegKey writing = OpenKey(kWinlogonKey, KEY_SET_VALUE);
-        if (writing)
-            RegDeleteValueW(writing.Get(), L"DefaultPassword");
+        RemovePlainAutoLogonPassword();
     }
     return Outcome(result != AutoLogonResult::Failed && !StillFound(finding),
                    L"The password is now kept as the protected secret.", L"The password could not be moved.");
@@ -672,7 +658,7 @@ struct MendRow {
 const MendRow kMends[] = {
     {FindingKind::ProfileKeyCorrupt, [](const Finding& f) {
          RepairProfileKey(f.target.c_str());
-         return Outcome(!KeyExists(JoinPath(kProfileListKeyPath, f.target.c_str()).Text()),
+         return Outcome(!KeyExists(ProfileEntryKeyPath(f.target.c_str()).Text()),
                         L"The profile entry was repaired.", L"The profile entry could not be repaired.");
      }},
     {FindingKind::OrphanProfile, MendOrphanProfile},
@@ -693,7 +679,7 @@ const MendRow kMends[] = {
      }},
     {FindingKind::AutoLogonPlainPassword, MendAutoLogonPlainPassword},
     {FindingKind::AutoLogonLeftover, [](const Finding& f) {
-         return Outcome(RegKey().DeleteValueOrTree(kWinlogonKey, f.target.c_str()), L"The value was removed.",
+         return Outcome(RegKey().DeleteValueOrTree(kWinlogonKeyPath, f.target.c_str()), L"The value was removed.",
                         L"The value could not be removed.");
      }},
     {FindingKind::RepairTempAdmin, [](const Finding&) {

@@ -11,6 +11,7 @@
 #include "app/command_rules.h"
 #include "platform/handles.h"
 #include "platform/text.h"
+#include "platform/tree_walk.h"
 #include "ui/dialog.h"
 #include "ui/drawing.h"
 #include "ui/message_box.h"
@@ -373,14 +374,11 @@ bool ChooseExportFile(HWND owner, std::wstring& path, ExportFormat& format)
     return true;
 }
 
+// The chosen folder is usually one the operator's own programs can write:
+// a link planted at the name is never written through.
 bool WriteWholeFile(const std::wstring& path, const std::string& content)
 {
-    UniqueFileHandle file(
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    return file &&
-           WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
-           written == content.size();
+    return WriteFileAtPath(path.c_str(), content.data(), content.size()) == PlacedFile::Written;
 }
 
 void Export(Session& session)
@@ -502,10 +500,9 @@ void HealthCheckDialog(DialogOwner& owner)
     dialog.Show(session.ids.closeButton);
     if (!RunCheck(session))
         return;
-    for (;;) {
-        int32_t event = dialog.NextEvent();
-        if (event == EventCode::Close || event == session.ids.close || event == session.ids.closeButton)
-            break;
+    dialog.RunModal([&](int32_t event) {
+        if (event == session.ids.close || event == session.ids.closeButton)
+            return DialogStep::Done;
         bool open = true;
         if (event == EventCode::ItemSelected || event == EventCode::ItemDeselected)
             ShowDetails(session);
@@ -517,7 +514,6 @@ void HealthCheckDialog(DialogOwner& owner)
             open = MendSafe(session);
         else if (event == session.ids.exportList)
             Export(session);
-        if (!open)
-            break;
-    }
+        return open ? DialogStep::Stay : DialogStep::Done;
+    });
 }

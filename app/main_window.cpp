@@ -6,24 +6,24 @@
 #include <algorithm>
 #include <vector>
 
-#include "accounts/account_dialogs.h"
 #include "accounts/account_list.h"
 #include "accounts/account_rules.h"
 #include "accounts/account_settings.h"
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
-#include "accounts/picture_dialog.h"
-#include "accounts/pictures.h"
 #include "accounts/personal_folders.h"
+#include "accounts/pictures.h"
 #include "accounts/profile_keys.h"
 #include "app/about_box.h"
 #include "app/account_panel.h"
 #include "app/health_check_dialog.h"
+#include "dialogs/account_dialogs.h"
+#include "dialogs/picture_dialog.h"
 #include "platform/security.h"
 #include "platform/system.h"
 #include "platform/text_win.h"
-#include "resources/resource_ids.h"
 #include "repair/repair_tool.h"
+#include "resources/resource_ids.h"
 #include "ui/drawing.h"
 #include "ui/message_box.h"
 #include "vantrell_version.h"
@@ -71,7 +71,7 @@ void AddHeader(MainWindow& window, Gdiplus::GpBitmap* background)
     window.SetNextBehaviour(Behaviour::DragHandle);
     window.AddLabel(L"", 0, 0, kClientWidth, kHeaderHeight, -1);
     window.SetNextBehaviour(0);
-    window.SetState(-1, StateFlags::Disable);
+    window.SetState(ControlId::Last, StateFlags::Disable);
 
     window.appImage = LoadResourceImage(module, IMG_APP, window.Scale(64), window.Scale(64));
     AddHeaderPicture(window, background, window.appImage.Get(), 8, 8, 64, 64);
@@ -282,7 +282,7 @@ void RemovePassword(MainWindow& window, const wchar_t* name)
                     L"want to remove the password for the ", display.Text(), L" account?");
     window.Lock();
     if (ThemedMessageBox(question.Text(), BoxKind::YesNo, 240, window) == 1) {
-        NET_API_STATUS status = RunPasswordChange(&window, name, nullptr, nullptr);
+        NET_API_STATUS status = RunPasswordChange(window, name, nullptr, nullptr);
         ThemedMessageBox(status == NERR_Success ? L"The password for the selected account was successfully removed."
                                                 : L"An error occurred while removing the password for this account.",
                          BoxKind::Ok, 200, window);

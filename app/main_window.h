@@ -10,7 +10,7 @@
 #include "platform/handles.h"
 #include "platform/text.h"
 #include "ui/dialog_owner.h"
-#include "ui/image.h"
+#include "platform/images.h"
 #include "ui/window.h"
 
 // The account manager's window, and the owner of every dialog it opens.

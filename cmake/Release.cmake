@@ -39,6 +39,6 @@ add_test(NAME Release.SignedAndSummed
                  ${CMAKE_BINARY_DIR}/release-tests/signing)
 add_test(NAME Release.SameBytesFromTwoBuilds
          COMMAND ${release_tests}/check-reproducible.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}
-                 ${CMAKE_BINARY_DIR}/release-tests/twice "${CMAKE_CXX_COMPILER_LAUNCHER}")
+                 ${CMAKE_BINARY_DIR}/release-tests/twice)
 set_tests_properties(Release.InstallUpgradeUninstall Release.SignedAndSummed PROPERTIES TIMEOUT 600)
 set_tests_properties(Release.SameBytesFromTwoBuilds PROPERTIES TIMEOUT 1800)

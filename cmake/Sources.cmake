@@ -31,6 +31,7 @@ set(VANTRELL_WINDOWS_SOURCES
   ui/window.cpp
   ui/controls.cpp
   ui/events.cpp
+  platform/images.cpp
   ui/drawing.cpp
   ui/dialog.cpp
   ui/message_box.cpp
@@ -88,22 +89,23 @@ set(VANTRELL_WINDOWS_SOURCES
   accounts/account_list.cpp
   accounts/account_settings.cpp
   accounts/passwords.cpp
-  accounts/password_dialog.cpp
   accounts/profile_keys.cpp
   accounts/pictures.cpp
   accounts/picture_files.cpp
   accounts/row_pictures.cpp
-  accounts/picture_dialog.cpp
   accounts/personal_folders.cpp
   accounts/explorer_refresh.cpp
-  accounts/personal_folders_dialog.cpp
   accounts/create_account.cpp
   accounts/delete_account.cpp
   accounts/rename_account.cpp
-  accounts/create_account_dialog.cpp
-  accounts/delete_account_dialog.cpp
-  accounts/groups_dialog.cpp
-  accounts/profiles_dialog.cpp
+  dialogs/password_dialog.cpp
+  dialogs/picture_dialog.cpp
+  dialogs/personal_folders_dialog.cpp
+  dialogs/create_account_dialog.cpp
+  dialogs/delete_account_dialog.cpp
+  dialogs/groups_dialog.cpp
+  dialogs/profiles_dialog.cpp
+  dialogs/save_settings.cpp
 )
 
 # The machine's services as the product reaches them: the system's own.

@@ -242,6 +242,13 @@ public:
             Leave(folder.DisplayPathOf(entry).Text(), LeftReason::CopyFailed, 1, entry.size);
             return;
         }
+        // Its other names reach the same data elsewhere, perhaps data its
+        // owner may not read: a copy would hand it over with the moved
+        // folder's permissions.
+        if (HasOtherNames(source.Get())) {
+            Leave(folder.DisplayPathOf(entry).Text(), LeftReason::OtherNames, 1, entry.size);
+            return;
+        }
         pool_->Add(FileJob{std::move(source), into_.back(), WString(entry.name.Text()), from_.back(),
                            entry.attributes, entry.size});
     }
@@ -599,15 +606,13 @@ const wchar_t* LeftReasonText(LeftReason reason)
     case LeftReason::CopyFailed: return L"the copy could not be completed";
     case LeftReason::TooDeep: return L"too many folder levels";
     case LeftReason::FolderFailed: return L"the folder could not be created at the new location";
+    case LeftReason::OtherNames: return L"a hard link: the file has other names elsewhere (it is not copied)";
     }
     return L"";
 }
 
 bool WriteLeftBehindList(const wchar_t* file, const wchar_t* source, const std::vector<LeftEntry>& left)
 {
-    UniqueFileHandle handle(CreateFileW(file, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr));
-    if (!handle)
-        return false;
     std::wstring text(1, static_cast<wchar_t>(0xFEFF));
     text += L"These items could not be moved and are still in ";
     text += source != nullptr ? source : L"";
@@ -621,6 +626,7 @@ bool WriteLeftBehindList(const wchar_t* file, const wchar_t* source, const std::
         text += LeftReasonText(entry.reason);
         text += L"\r\n";
     }
-    DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t)), written = 0;
-    return WriteFile(handle.Get(), text.data(), bytes, &written, nullptr) && written == bytes;
+    // Into a folder of the operator's, which programs of its own can write:
+    // no link planted at the name is written through.
+    return WriteFileAtPath(file, text.data(), text.size() * sizeof(wchar_t)) == PlacedFile::Written;
 }

@@ -30,6 +30,7 @@ enum class LeftReason {
     CopyFailed,     // the copy could not be written or did not come out whole
     TooDeep,        // below kMoveDepthLimit folder levels
     FolderFailed,   // the folder could not be made at the destination
+    OtherNames,     // a file with more names than this one (a hard link): never copied
 };
 
 struct LeftEntry {

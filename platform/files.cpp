@@ -83,8 +83,8 @@ bool TakeOverTreeEntry(const TreeFolder& folder, const TreeEntry& entry, const T
 // links. Every entry is tried; the result is the worst of all.
 class DeleteVisitor : public TreeVisitor {
 public:
-    DeleteVisitor(const wchar_t* mask, uint32_t flags, const TakeOver& takeOver)
-        : mask_(mask), flags_(flags), takeOver_(takeOver)
+    DeleteVisitor(const wchar_t* mask, uint32_t flags, const TakeOver& takeOver, DeleteTally& tally)
+        : mask_(mask), flags_(flags), takeOver_(takeOver), tally_(tally)
     {
     }
 
@@ -124,6 +124,13 @@ public:
     {
         if (folder.parent == nullptr && (flags_ & kDeleteKeepTop) != 0)
             return;
+        // A folder still holding what waits for the restart waits with it.
+        // Asked first: some systems (Wine) accept the deletion of a folder
+        // that is not empty and then quietly keep it when it is closed.
+        if (!FolderIsEmpty(folder.handle)) {
+            Add(ScheduleFolder(folder));
+            return;
+        }
         if (RemoveOpened(folder.handle, folder.entry != nullptr ? folder.entry->attributes : 0))
             return;
         if (folder.parent != nullptr && (flags_ & kDeleteTakeOver) != 0 &&
@@ -132,12 +139,7 @@ public:
         if (folder.parent == nullptr && (flags_ & kDeleteTakeOver) != 0 &&
             TakeOverEntryItself(folder.rootPath, takeOver_.dacl, takeOver_.owner) && DeleteByHandle(folder.handle))
             return;
-        WString path;
-        if ((flags_ & kDeleteScheduleAtRestart) != 0 && FinalPathOf(folder.handle, path) &&
-            MoveFileExW(path.Text(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
-            Add(kDeleteScheduled);
-        else
-            Add(kDeleteFailed);
+        Add(ScheduleFolder(folder));
     }
 
     bool OnRefused(const TreeFolder& folder, const TreeEntry& entry) override
@@ -160,9 +162,15 @@ private:
     const wchar_t* mask_;
     uint32_t flags_;
     TakeOver takeOver_;
+    DeleteTally& tally_;
     int result_ = kDeleteDone;
 
-    void Add(int result) { result_ = Combine(result_, result); }
+    void Add(int result)
+    {
+        result_ = Combine(result_, result);
+        tally_.scheduled += result == kDeleteScheduled ? 1 : 0;
+        tally_.failed += result == kDeleteFailed ? 1 : 0;
+    }
 
     // Read-only keeps even its owner from deleting it: cleared first.
     static bool RemoveOpened(HANDLE object, uint32_t attributes)
@@ -171,6 +179,17 @@ private:
         if (cleared != kInvalidAttributes && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
             SetAttributesByHandle(object, cleared & ~FILE_ATTRIBUTE_NORMAL);
         return DeleteByHandle(object);
+    }
+
+    // The restart removes a folder only when it is empty by then: it comes
+    // after everything below it.
+    int ScheduleFolder(const TreeFolder& folder) const
+    {
+        WString path;
+        if ((flags_ & kDeleteScheduleAtRestart) != 0 && FinalPathOf(folder.handle, path) &&
+            MoveFileExW(path.Text(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+            return kDeleteScheduled;
+        return kDeleteFailed;
     }
 
     int Schedule(const TreeFolder& folder, const TreeEntry& entry) const
@@ -187,9 +206,9 @@ private:
 // kDeleteKeepTop) through the walker. A folder whose listing is refused is
 // taken over, itself only, and walked once more.
 int DeleteContents(const wchar_t* directory, const wchar_t* mask, uint32_t flags, const TakeOver& takeOver,
-                   uint32_t maxDepth)
+                   uint32_t maxDepth, DeleteTally& tally)
 {
-    DeleteVisitor visitor(mask, flags, takeOver);
+    DeleteVisitor visitor(mask, flags, takeOver, tally);
     WalkRoot root = WalkTree(directory, visitor, maxDepth);
     if (root == WalkRoot::Refused && (flags & kDeleteTakeOver) != 0 &&
         TakeOverEntryItself(directory, takeOver.dacl, takeOver.owner))
@@ -197,7 +216,7 @@ int DeleteContents(const wchar_t* directory, const wchar_t* mask, uint32_t flags
     switch (root) {
     case WalkRoot::Walked: return visitor.Result();
     case WalkRoot::Missing: return kDeleteDone;   // nothing there is nothing to delete
-    default: return kDeleteFailed;
+    default: ++tally.failed; return kDeleteFailed;
     }
 }
 
@@ -354,11 +373,14 @@ int DeleteDirectoryContents(const wchar_t* directory, const wchar_t* mask, uint3
     if (mask == nullptr || *mask == L'\0' || wcschr(mask, L'\\') != nullptr || !AbsoluteLongPath(directory, folder) ||
         IsVolumeRoot(folder.Text()))
         return kDeleteFailed;
-    return DeleteContents(folder.Text(), mask, flags, TakeOver{takeOverDacl, owner}, maxDepth);
+    DeleteTally tally;
+    return DeleteContents(folder.Text(), mask, flags, TakeOver{takeOverDacl, owner}, maxDepth, tally);
 }
 
-int DeletePath(const wchar_t* path, uint32_t flags, uint32_t maxDepth)
+int DeletePath(const wchar_t* path, uint32_t flags, uint32_t maxDepth, DeleteTally* tally)
 {
+    DeleteTally own;
+    DeleteTally& counted = tally != nullptr ? *tally : own;
     // One object, named absolutely: never the current folder's idea of a
     // path, never a set of entries, never a whole drive.
     WString target;
@@ -377,9 +399,15 @@ int DeletePath(const wchar_t* path, uint32_t flags, uint32_t maxDepth)
 
     int result;
     switch (kind) {
-    case EntryKind::Link: return RemoveLink(target.Text(), flags, takeOver);
+    case EntryKind::Link: result = RemoveLink(target.Text(), flags, takeOver); break;
     case EntryKind::File: result = RemoveFile(target.Text(), flags, takeOver); break;
-    default: result = DeleteContents(target.Text(), L"*", flags, takeOver, maxDepth); break;
+    default: result = DeleteContents(target.Text(), L"*", flags, takeOver, maxDepth, counted); break;
+    }
+    if (kind == EntryKind::Link || kind == EntryKind::File) {
+        counted.scheduled += result == kDeleteScheduled ? 1 : 0;
+        counted.failed += result == kDeleteFailed ? 1 : 0;
+        if (kind == EntryKind::Link)
+            return result;
     }
     if (result == kDeleteDone)
         SHChangeNotify(kind == EntryKind::File ? SHCNE_DELETE : SHCNE_RMDIR, SHCNF_PATHW, path, nullptr);

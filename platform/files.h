@@ -88,6 +88,13 @@ inline constexpr int kDeleteFailed = 0;
 inline constexpr int kDeleteDone = 1;
 inline constexpr int kDeleteScheduled = 2;
 
+// What a deletion left: the entries registered for deletion at the next
+// restart, and those it could neither delete nor register.
+struct DeleteTally {
+    uint64_t scheduled = 0;
+    uint64_t failed = 0;
+};
+
 // Deletes one file, or one folder with everything in it. `path` must be
 // absolute and name a single object: relative paths, wildcards ("C:\\*") and
 // drive or share roots are refused (kDeleteFailed, nothing touched); use
@@ -96,10 +103,12 @@ inline constexpr int kDeleteScheduled = 2;
 // Administrators full control where refused, always on a handle opened on
 // the refusing entry itself, one entry at a time (a link's target is never
 // re-permissioned); with kDeleteScheduleAtRestart registers what is still
-// locked for deletion at restart. Every entry is tried; folders deeper than
-// `maxDepth` are not entered and make the result kDeleteFailed. Tells the
-// shell of a deleted file or folder.
-int DeletePath(const wchar_t* path, uint32_t flags, uint32_t maxDepth = kMaxTreeDepth);
+// locked for deletion at restart: files first, each folder after what it
+// holds, so that the restart, which removes only an empty folder, finds each
+// one emptied. Every entry is tried; folders deeper than `maxDepth` are not
+// entered and make the result kDeleteFailed. Tells the shell of a deleted
+// file or folder. `tally` (may be null) counts what was left.
+int DeletePath(const wchar_t* path, uint32_t flags, uint32_t maxDepth = kMaxTreeDepth, DeleteTally* tally = nullptr);
 
 // Deletes the entries of `directory` (absolute, not a drive or share root)
 // matching `mask`, and the directory itself unless kDeleteKeepTop.

@@ -23,17 +23,23 @@ std::wstring SidString(PSID sid)
     return SidToText(sid, text) ? std::wstring(text.Text()) : std::wstring();
 }
 
+bool SidFromText(const wchar_t* text, LocalSid& sid)
+{
+    sid.Reset();
+    PSID converted = nullptr;
+    if (text == nullptr || !ConvertStringSidToSidW(text, &converted))
+        return false;
+    sid.Reset(converted);
+    return true;
+}
+
 bool SidFromName(LocalSid& sid, const wchar_t* nameOrSid)
 {
     sid.Reset();
     if (nameOrSid == nullptr)
         return false;
-    if (wcsncmp(nameOrSid, L"S-1-", 4) == 0) {
-        PSID converted = nullptr;
-        if (ConvertStringSidToSidW(nameOrSid, &converted))
-            sid.Reset(converted);
-        return static_cast<bool>(sid);
-    }
+    if (wcsncmp(nameOrSid, L"S-1-", 4) == 0)
+        return SidFromText(nameOrSid, sid);
 
     return AccountNameToSid(nameOrSid, sid, nullptr);
 }

@@ -15,6 +15,10 @@ bool SidToText(PSID sid, WString& text);
 // The same as a standard string: empty when there is none.
 std::wstring SidString(PSID sid);
 
+// The binary SID of its text form (as the system reads SID strings); the
+// caller's (in `sid`). False, with `sid` empty, when the text is none.
+bool SidFromText(const wchar_t* text, LocalSid& sid);
+
 // A SID string ("S-1-...", prefix case-sensitive) is converted, anything else
 // looked up as an account name on this machine. The SID is the caller's (in
 // `sid`); false, with `sid` empty, when there is none.

@@ -735,20 +735,17 @@ WString JoinPath(const wchar_t* parent, const wchar_t* name)
     return path;
 }
 
-namespace {
-
-bool IsControl(wchar_t c)
+bool IsControlCharacter(wchar_t c)
 {
     const auto unit = static_cast<uint32_t>(c);
-    return unit < 0x20 || (unit >= 0x7F && unit <= 0x9F);
+    return unit < 0x20 || (unit >= 0x7F && unit <= 0x9F) || unit == 0x200E || unit == 0x200F ||
+           (unit >= 0x202A && unit <= 0x202E) || (unit >= 0x2066 && unit <= 0x2069);
 }
-
-}  // namespace
 
 bool HasControlCharacter(const wchar_t* text)
 {
     for (const wchar_t* c = text; c != nullptr && *c != L'\0'; ++c)
-        if (IsControl(*c))
+        if (IsControlCharacter(*c))
             return true;
     return false;
 }
@@ -766,13 +763,19 @@ WString EscapeControls(const wchar_t* text)
             shown.Append(piece);
             used = 0;
         }
-        if (!IsControl(*c)) {
+        if (!IsControlCharacter(*c)) {
             piece[used++] = *c;
             continue;
         }
         const auto unit = static_cast<uint32_t>(*c);
         piece[used++] = L'\\';
-        piece[used++] = L'x';
+        if (unit > 0xFF) {
+            piece[used++] = L'u';
+            piece[used++] = kHex[(unit >> 12) & 15];
+            piece[used++] = kHex[(unit >> 8) & 15];
+        } else {
+            piece[used++] = L'x';
+        }
         piece[used++] = kHex[(unit >> 4) & 15];
         piece[used++] = kHex[unit & 15];
     }

@@ -170,12 +170,19 @@ struct VersionProbe {
 // higher, or nothing at all, is settled by asking the system directly.
 double SettleOsVersion(uint32_t reportedMajor, uint32_t reportedMinor, VersionProbe& probe);
 
-// Whether the text holds a control character (below U+0020, DEL or the
-// C1 range): in a name it forges or hides lines wherever it is shown.
+// A control character: below U+0020, DEL, the C1 range, or one of the
+// marks that turn the direction of the text around it (U+200E, U+200F,
+// U+202A to U+202E, U+2066 to U+2069), which make "exe.txt" read as
+// "txt.exe" on the screen.
+bool IsControlCharacter(wchar_t c);
+
+// Whether the text holds a control character: in a name it forges or hides
+// lines, or disguises what it says, wherever it is shown.
 bool HasControlCharacter(const wchar_t* text);
 
 // The text for a line of plain-text output: each control character (tab and
-// line breaks included) written as "\xHH", everything else as it is, so that
+// line breaks included) written as "\xHH" ("\uHHHH" for the direction
+// marks), everything else as it is, so that
 // a value read from a place a user can write never starts a line of its own
 // or speaks to the terminal.
 WString EscapeControls(const wchar_t* text);

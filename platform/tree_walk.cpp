@@ -668,3 +668,58 @@ bool HasOtherNames(HANDLE file)
     return !GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof(standard)) ||
            (!standard.Directory && standard.NumberOfLinks != 1);
 }
+
+PlacedFile WriteFileInFolder(HANDLE folder, const wchar_t* name, const void* bytes, size_t size)
+{
+    if (name == nullptr || *name == L'\0' || wcspbrk(name, L"\\/:*?\"<>|") != nullptr || wcscmp(name, L".") == 0 ||
+        wcscmp(name, L"..") == 0 || size > MAXDWORD) {
+        SetLastError(ERROR_INVALID_NAME);
+        return PlacedFile::Failed;
+    }
+    {
+        UniqueFileHandle existing = OpenRelative(folder, name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                                 kFileOpen, kNonDirectoryFile);
+        const DWORD error = existing ? ERROR_SUCCESS : GetLastError();
+        if (!existing && !IsNotFoundError(error))
+            return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? PlacedFile::Failed
+                                                                                     : PlacedFile::NameRefused;
+        // Removing a name of a file with others would leave its data where
+        // the other names are; writing through it would change them.
+        if (existing && (!IsOwnEntry(folder, existing.Get(), name) || HasOtherNames(existing.Get())))
+            return PlacedFile::NameRefused;
+        if (existing) {
+            SetAttributesByHandle(existing.Get(), 0);
+            if (!DeleteByHandle(existing.Get()))
+                return PlacedFile::Failed;
+        }
+    }
+    // Made new: whatever stands at the name now (planted meanwhile) is refused.
+    UniqueFileHandle file = OpenRelative(folder, name, GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES, kFileCreate,
+                                         kNonDirectoryFile, FILE_ATTRIBUTE_NORMAL, nullptr, FILE_SHARE_READ);
+    if (!file) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? PlacedFile::NameRefused
+                                                                           : PlacedFile::Failed;
+    }
+    DWORD written = 0;
+    if (size > 0 && (!WriteFile(file.Get(), bytes, static_cast<DWORD>(size), &written, nullptr) || written != size)) {
+        DeleteByHandle(file.Get());
+        return PlacedFile::Failed;
+    }
+    return PlacedFile::Written;
+}
+
+PlacedFile WriteFileAtPath(const wchar_t* path, const void* bytes, size_t size)
+{
+    WString full;
+    if (!AbsoluteLongPath(path, full) || IsVolumeRoot(full.Text()))
+        return PlacedFile::Failed;
+    WString name(full.Text() + full.Find(L"\\", true, -1));
+    WString parent(full.Text());
+    parent.RemoveLastComponent();
+    WalkRoot why = WalkRoot::Walked;
+    UniqueFileHandle folder = OpenFolderItself(parent.Text(), FILE_ADD_FILE, why);
+    if (!folder)
+        return why == WalkRoot::IsLink ? PlacedFile::NameRefused : PlacedFile::Failed;
+    return WriteFileInFolder(folder.Get(), name.Text(), bytes, size);
+}

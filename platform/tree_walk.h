@@ -178,3 +178,28 @@ UniqueFileHandle CreateFolderIn(HANDLE parent, const wchar_t* name, DWORD access
 // find one that differs only in case.
 UniqueFileHandle CreateFileIn(HANDLE parent, const wchar_t* name, DWORD access, uint32_t attributes, bool replace,
                               bool exactCase = false);
+
+// What became of a file written into a folder that a user can write.
+enum class PlacedFile {
+    Written,
+    // The name holds something this program will not remove: a file with
+    // other names (a hard link), a link, a folder, or an entry that is not
+    // the folder's own. Nothing was written.
+    NameRefused,
+    Failed,   // the folder or the disk refused; nothing of it stays
+};
+
+// The one way the elevated program creates a file below a folder a user
+// can write, whose owner may have planted a hard link or a link at the name
+// beforehand. The file `name` is reached relative to `folder` (opened and
+// checked by the caller, with FILE_ADD_FILE and FILE_LIST_DIRECTORY); what
+// already stands there is opened without following and removed through its
+// own handle only when it is a file of this folder with that one name; the
+// new file is made with the name free (never opening what is there) and
+// `bytes` written through its handle. A name refused or a write that failed
+// leaves nothing new behind.
+PlacedFile WriteFileInFolder(HANDLE folder, const wchar_t* name, const void* bytes, size_t size);
+
+// WriteFileInFolder into the folder the absolute `path` ends in, that folder
+// opened as itself (no link, where its parent and name say).
+PlacedFile WriteFileAtPath(const wchar_t* path, const void* bytes, size_t size);

@@ -9,6 +9,7 @@
 #include "accounts/groups.h"
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
+#include "accounts/profile_key_rules.h"
 #include "platform/files.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
@@ -27,7 +28,6 @@ namespace {
 
 constexpr int kCleanupResult = -13;
 constexpr wchar_t kTempSidKey[] = L"TempSid";
-constexpr wchar_t kProfileListKey[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\";
 
 void DeleteShortcut(int csidl)
 {
@@ -130,9 +130,9 @@ void RemoveTempLeftovers(const wchar_t* sid)
     if (ReadProfileImagePath(sid, stored) &&
         CheckProfileFolder(stored.Text(), sid, folder) == ProfileFolderVerdict::Inside)
         DeletePath(folder.Text(), kDeleteTakeOver | kDeleteScheduleAtRestart);
-    WString entry(kProfileListKey);
-    entry.Append(sid);
-    RegKey().DeleteTree(entry.Text());
+    WString entry = ProfileEntryKeyPath(sid);
+    if (!entry.IsEmpty())
+        RegKey().DeleteTree(entry.Text());
 }
 
 // The automatic sign-in the repair set (the temporary account's, or the

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <ntsecapi.h>
 
+#include "accounts/passwords.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
 #include "platform/secret_text.h"
@@ -12,19 +13,12 @@
 
 namespace {
 
-constexpr wchar_t kWinlogonKey[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
-constexpr wchar_t kPasswordSecret[] = L"DefaultPassword";
 constexpr uint32_t kUserNameLimit = 256;     // UNLEN
 constexpr uint32_t kDomainNameLimit = 255;   // a DNS name at most
 
 void DeleteSecret(const UniqueLsaPolicy& policy, const wchar_t* name)
 {
     StoreSecret(policy.Get(), name, nullptr);
-}
-
-bool ReadWinlogonText(RegKey& key, const wchar_t* name, WString& text)
-{
-    return key.QueryString(name, text) && !text.IsEmpty();
 }
 
 }  // namespace
@@ -34,28 +28,19 @@ bool SaveAutoLogon(const wchar_t* statePath, const wchar_t* section)
     UniqueLsaPolicy policy = OpenLocalPolicy(POLICY_CREATE_SECRET);
     DeleteSecret(policy, kSavedLogonSecret);   // never restore a stale password
 
-    RegKey winlogon;
-    if (!winlogon.Open(kWinlogonKey, KEY_READ))
+    AutoLogonValues values = ReadAutoLogonValues();
+    if (!values.keyOpened || !values.SwitchedOn() || values.userName.IsEmpty() ||
+        EqualsNoCase(values.userName.Text(), kTempAccountName))
         return false;
-    WString on, user, domain;
-    if (!ReadWinlogonText(winlogon, L"AutoAdminLogon", on) || !EqualsNoCase(on.Text(), L"1") ||
-        !ReadWinlogonText(winlogon, L"DefaultUserName", user) || EqualsNoCase(user.Text(), kTempAccountName))
-        return false;
-    ReadWinlogonText(winlogon, L"DefaultDomainName", domain);
 
+    // The secret, or the plain text an older set-up kept in Winlogon: the
+    // copy goes into the saved secret all the same.
     SecretText secret;
-    if (RetrieveSecret(policy.Get(), kPasswordSecret, secret)) {
-        if (!StoreSecret(policy.Get(), kSavedLogonSecret, &secret))
-            return false;
-    } else if (ReadSecretValue(winlogon.Get(), L"DefaultPassword", secret) && secret.Length() > 0) {
-        // An older set-up kept the password as plain text in Winlogon; the
-        // copy goes into the secret all the same.
-        if (!StoreSecret(policy.Get(), kSavedLogonSecret, &secret))
-            return false;
-    }
-    WriteStateText(statePath, section, kPrevLogonUserKey, user.Text());
-    if (!domain.IsEmpty())
-        WriteStateText(statePath, section, kPrevLogonDomainKey, domain.Text());
+    if (ReadAutoLogonPassword(secret) && !StoreSecret(policy.Get(), kSavedLogonSecret, &secret))
+        return false;
+    WriteStateText(statePath, section, kPrevLogonUserKey, values.userName.Text());
+    if (!values.domain.IsEmpty())
+        WriteStateText(statePath, section, kPrevLogonDomainKey, values.domain.Text());
     WriteStateText(statePath, section, kPrevAutoLogonKey, L"1");
     return true;
 }
@@ -83,11 +68,11 @@ LogonRestore RestoreAutoLogon(const wchar_t* statePath, const wchar_t* section)
         RegKey winlogon;
         SecretText secret;
         bool haveSecret = RetrieveSecret(policy.Get(), kSavedLogonSecret, secret);
-        bool written = winlogon.Open(kWinlogonKey, KEY_READ | KEY_WRITE) &&
+        bool written = winlogon.Open(kWinlogonKeyPath, KEY_READ | KEY_WRITE) &&
                        winlogon.SetValue(L"DefaultUserName", REG_SZ, user.Text(), 0) &&
                        (domain.IsEmpty() || winlogon.SetValue(L"DefaultDomainName", REG_SZ, domain.Text(), 0));
         if (written && haveSecret)
-            written = StoreSecret(policy.Get(), kPasswordSecret, &secret);
+            written = StoreSecret(policy.Get(), kAutoLogonSecretName, &secret);
         // Switched on last: never an automatic sign-in with half its values.
         if (written)
             written = winlogon.SetValue(L"AutoAdminLogon", REG_SZ, L"1", 0);

@@ -1,12 +1,12 @@
 #include "repair/repair_hive.h"
 
-#include <sddl.h>
 #include <shlobj.h>
 
 #include "accounts/lookup.h"
 #include "platform/handles.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
+#include "platform/sid.h"
 #include "platform/text_win.h"
 
 namespace {
@@ -23,7 +23,7 @@ bool IsSidText(const wchar_t* sid)
     if (sid == nullptr || *sid == L'\0' || wcschr(sid, L'\\') != nullptr || wcschr(sid, L'/') != nullptr)
         return false;
     LocalSid binary;
-    return ConvertStringSidToSidW(sid, binary.Put()) != FALSE;
+    return SidFromText(sid, binary);
 }
 
 // "C:\..." with no "." or ".." component: a folder the caller may build

@@ -13,6 +13,7 @@
 #include "accounts/lifecycle_rules.h"
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
+#include "accounts/profile_key_rules.h"
 #include "accounts/pictures.h"
 #include "platform/file_move.h"
 #include "platform/file_handles.h"
@@ -72,7 +73,6 @@ namespace {
 
 constexpr wchar_t kBackupKey[] = L"HKLM64\\Software\\TaskbandBrenwickKey";
 constexpr wchar_t kTaskband[] = L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Taskband";
-constexpr wchar_t kProfileList[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\";
 constexpr wchar_t kPackages[] = L"\\AppData\\Local\\Packages";
 constexpr wchar_t kSystemAppData[] = L"\\AppData\\Local\\Microsoft\\Windows";
 constexpr wchar_t kLegacySystemAppData[] = L"\\Local Settings\\Application Data\\Microsoft\\Windows";
@@ -180,8 +180,7 @@ void WriteProfileImagePath(RepairContext& context)
             stored.Replace(drive.Text(), L"%SystemDrive%\\", 1, false);
         }
     }
-    WString keyPath(kProfileList);
-    keyPath.Append(context.journal.newSid.c_str());
+    const WString keyPath = ProfileEntryKeyPath(context.journal.newSid.c_str());
     RegKey key(OpenKey(keyPath.Text(), kCreateKeyAccess));
     if (!key || !key.SetValue(L"ProfileImagePath", REG_EXPAND_SZ, stored.Text(), 0))
         LogPath(context, L"Failed to point the new account's profile at", context.journal.oldProfile.c_str());
@@ -256,9 +255,8 @@ bool DeleteOldAccount(RepairContext& context)
     case OldAccountAction::AlreadyGone: {
         // An earlier run's deletion may have been cut after the account
         // went and before its profile entry did; the folder stays.
-        WString entry(kProfileList);
-        entry.Append(context.journal.oldSid.c_str());
-        if (KeyExists(entry.Text()) && !RegKey().DeleteTree(entry.Text()))
+        WString entry = ProfileEntryKeyPath(context.journal.oldSid.c_str());
+        if (!entry.IsEmpty() && KeyExists(entry.Text()) && !RegKey().DeleteTree(entry.Text()))
             LogPath(context, L"Failed to delete the old account's profile entry", entry.Text());
         break;
     }
@@ -565,8 +563,10 @@ bool MakeFoldersInOldProfile(RepairContext& context, const wchar_t* relative)
 }
 
 // The clean-up's shortcut in a folder of the old profile, written only
-// where the guard shows the folder and the shortcut's own name are the
-// profile's; true when it is there.
+// where the guard shows the folder is the profile's, and through that
+// folder's checked handle: whatever the account's owner left at the name (a
+// hard link to a file elsewhere, a link) is never written through. True
+// when it is there.
 bool PlantInOldProfile(RepairContext& context, const wchar_t* folder)
 {
     WString relative;
@@ -576,18 +576,26 @@ bool PlantInOldProfile(RepairContext& context, const wchar_t* folder)
     }
     if (!MakeFoldersInOldProfile(context, relative.Text()))
         return false;
-    WString linkRelative = JoinPath(relative.Text(), kCleanupShortcutName);
-    WString link = JoinPath(folder, kCleanupShortcutName), linkLong;
-    DWORD attributes = AbsoluteLongPath(link.Text(), linkLong) ? GetFileAttributesW(linkLong.Text()) : 0;
-    if (attributes != INVALID_FILE_ATTRIBUTES &&
-        ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
-         !OpenBelowRoot(context.journal.oldProfile.c_str(), linkRelative.Text(), FILE_READ_ATTRIBUTES))) {
-        LogPath(context, L"A link leads out of the profile here; nothing was written there:", link.Text());
+    WString link = JoinPath(folder, kCleanupShortcutName);
+    UniqueFileHandle checked = OpenBelowRoot(context.journal.oldProfile.c_str(), relative.Text(),
+                                             FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_TRAVERSE | SYNCHRONIZE);
+    if (!checked) {
+        LogPath(context, L"A link leads out of the profile here; nothing was written there:", folder);
         return false;
     }
-    return CreateShortcut(link.Text(), context.input.programPath.c_str(), L"/brenwick /cleanup",
-                          kCleanupDescription) &&
-           OpenBelowRoot(context.journal.oldProfile.c_str(), linkRelative.Text(), FILE_READ_ATTRIBUTES);
+    switch (PlaceShortcut(checked.Get(), kCleanupShortcutName, context.input.programPath.c_str(),
+                          L"/brenwick /cleanup", kCleanupDescription)) {
+    case PlacedFile::Written:
+        return true;
+    case PlacedFile::NameRefused:
+        LogPath(context, L"The shortcut's name was refused: a hard link, a link or a folder stands there and was "
+                         L"left as it is; nothing was written there:", link.Text());
+        return false;
+    case PlacedFile::Failed:
+        break;
+    }
+    LogPath(context, L"The shortcut could not be written:", link.Text());
+    return false;
 }
 
 // The clean-up's shortcuts on the repaired account's desktop and in its

@@ -8,6 +8,7 @@
 #include "platform/machine.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "platform/tree_walk.h"
 
 namespace {
 
@@ -49,20 +50,22 @@ bool SetUacState(DWORD consentAdmin, DWORD luaValue)
     return written;
 }
 
-bool CreateShortcut(const wchar_t* shortcutPath, const wchar_t* targetPath, const wchar_t* arguments,
-                    const wchar_t* description)
+bool ShortcutBytes(const wchar_t* targetPath, const wchar_t* arguments, const wchar_t* description,
+                   std::string& bytes)
 {
-    if (shortcutPath == nullptr || *shortcutPath == L'\0' || targetPath == nullptr || *targetPath == L'\0')
+    bytes.clear();
+    if (targetPath == nullptr || *targetPath == L'\0')
         return false;
     HRESULT com = CoInitialize(nullptr);
-    bool saved = false;
+    bool made = false;
     {
         UniqueCom<IShellLinkW> link;
-        UniqueCom<IPersistFile> file;
+        UniqueCom<IPersistStream> persist;
+        UniqueCom<IStream> stream;
         if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                        reinterpret_cast<void**>(link.Put()))) &&
-            SUCCEEDED(link.Get()->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.Put()))) &&
-            SUCCEEDED(file.Get()->Save(shortcutPath, TRUE))) {
+            SUCCEEDED(link.Get()->QueryInterface(IID_IPersistStream, reinterpret_cast<void**>(persist.Put()))) &&
+            SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, stream.Put()))) {
             WString folder(targetPath);
             uint32_t slash = folder.Find(L"\\", true, -1);
             if (slash > 0)
@@ -72,13 +75,42 @@ bool CreateShortcut(const wchar_t* shortcutPath, const wchar_t* targetPath, cons
             link.Get()->SetDescription(description != nullptr ? description : L"");
             link.Get()->SetIconLocation(targetPath, 0);
             link.Get()->SetWorkingDirectory(folder.Text());
-            // Saved again under its own name: not every shell link accepts a
-            // save without a name to the file it remembered.
-            saved = SUCCEEDED(file.Get()->Save(shortcutPath, FALSE)) &&
-                    file.Get()->SaveCompleted(shortcutPath) == S_OK;
+            // Into memory: the file is written by the caller, through a
+            // handle it checked, never by a path the link's code opens.
+            HGLOBAL memory = nullptr;
+            STATSTG stat{};
+            if (SUCCEEDED(persist.Get()->Save(stream.Get(), TRUE)) &&
+                SUCCEEDED(stream.Get()->Stat(&stat, STATFLAG_NONAME)) &&
+                SUCCEEDED(GetHGlobalFromStream(stream.Get(), &memory)) && stat.cbSize.QuadPart > 0 &&
+                stat.cbSize.QuadPart <= GlobalSize(memory)) {
+                const void* data = GlobalLock(memory);
+                if (data != nullptr) {
+                    bytes.assign(static_cast<const char*>(data), static_cast<size_t>(stat.cbSize.QuadPart));
+                    GlobalUnlock(memory);
+                    made = true;
+                }
+            }
         }
     }
     if (SUCCEEDED(com))
         CoUninitialize();
-    return saved;
+    return made;
+}
+
+PlacedFile PlaceShortcut(HANDLE folder, const wchar_t* name, const wchar_t* targetPath, const wchar_t* arguments,
+                         const wchar_t* description)
+{
+    std::string bytes;
+    if (!ShortcutBytes(targetPath, arguments, description, bytes))
+        return PlacedFile::Failed;
+    return WriteFileInFolder(folder, name, bytes.data(), bytes.size());
+}
+
+bool CreateShortcut(const wchar_t* shortcutPath, const wchar_t* targetPath, const wchar_t* arguments,
+                    const wchar_t* description)
+{
+    std::string bytes;
+    if (shortcutPath == nullptr || *shortcutPath == L'\0' || !ShortcutBytes(targetPath, arguments, description, bytes))
+        return false;
+    return WriteFileAtPath(shortcutPath, bytes.data(), bytes.size()) == PlacedFile::Written;
 }

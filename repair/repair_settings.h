@@ -6,6 +6,9 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
+
+#include "platform/tree_walk.h"
 
 inline constexpr wchar_t kUacPolicyKey[] = L"HKLM64\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
 inline constexpr wchar_t kStorePolicyKey[] = L"HKLM64\\SOFTWARE\\Policies\\Microsoft\\WindowsStore";
@@ -20,8 +23,17 @@ int32_t GetUacState(DWORD* luaOut);
 // True when the first value was written.
 bool SetUacState(DWORD consentAdmin, DWORD luaValue);
 
-// A shell link at `shortcutPath` to `targetPath` with the arguments and
+// The bytes of a shell link to `targetPath` with the arguments and
 // description, the target's icon and its folder as the working folder.
+bool ShortcutBytes(const wchar_t* targetPath, const wchar_t* arguments, const wchar_t* description,
+                   std::string& bytes);
+
+// That shell link written as `name` into the open, checked `folder` by
+// WriteFileInFolder.
+PlacedFile PlaceShortcut(HANDLE folder, const wchar_t* name, const wchar_t* targetPath, const wchar_t* arguments,
+                         const wchar_t* description);
+
+// The same at `shortcutPath`, its folder opened as itself (WriteFileAtPath).
 // True when the link file was written.
 bool CreateShortcut(const wchar_t* shortcutPath, const wchar_t* targetPath, const wchar_t* arguments,
                     const wchar_t* description);

@@ -75,7 +75,7 @@ bool BuildRepairFrame(RepairTool& tool)
     tool.SetNextBehaviour(Behaviour::DragHandle);
     tool.AddLabel(L"", 0, 0, kWidth, kHeaderHeight, -1);
     tool.SetNextBehaviour(0);
-    tool.SetState(-1, StateFlags::Disable);
+    tool.SetState(ControlId::Last, StateFlags::Disable);
 
     HICON logo = static_cast<HICON>(LoadImageW(tool.instance, MAKEINTRESOURCEW(IDI_REPAIR), IMAGE_ICON, tool.Scale(64),
                                             tool.Scale(64), 0));
@@ -107,13 +107,13 @@ RepairTool::RepairTool()
 
 RepairTool::~RepairTool() = default;
 
-int32_t RepairTool::NextRepairEvent(int mode)
+int32_t RepairTool::NextRepairEvent(PumpMode mode)
 {
-    if ((mode & 1) == 0) {
+    if (mode != PumpMode::IfAny) {
         WaitRepairEvent(INFINITE);
         return 1;
     }
-    lastEvent_ = FilterDialogEvent(*this, *this, 1);
+    lastEvent_ = FilterDialogEvent(*this, *this, PumpMode::IfAny);
     return lastEvent_;
 }
 

@@ -11,7 +11,7 @@
 #include "repair/repair_rules.h"
 #include "repair/repair_site.h"
 #include "ui/dialog_owner.h"
-#include "ui/image.h"
+#include "platform/images.h"
 #include "ui/window.h"
 
 class RepairTool : public UiWindow, public DialogOwner {
@@ -41,10 +41,10 @@ public:
     int32_t progressList = -1;            // the fix run's list view; the window adds the repair's rows to it
     UniqueToken consoleUserToken;         // empty when the console user is unknown
 
-    // The tool's event step, through the shared dialog filter. Bit 0 of
-    // `mode`: look without waiting. With bit 0 clear always 1, else the
-    // event the filter gave (0 when nothing was waiting).
-    int32_t NextRepairEvent(int mode);
+    // The tool's event step, through the shared dialog filter. With
+    // PumpMode::IfAny it looks without waiting and gives the event the
+    // filter gave (0 when nothing was waiting); else it waits and gives 1.
+    int32_t NextRepairEvent(PumpMode mode);
     // Waits until a message arrives or `timeoutMs` has passed; a message is
     // handled through the shared filter. The event it gave, else 0.
     int32_t WaitRepairEvent(DWORD timeoutMs);

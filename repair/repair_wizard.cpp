@@ -22,7 +22,7 @@
 #include "repair/repair_tool.h"
 #include "resources/resource_ids.h"
 #include "ui/drawing.h"
-#include "ui/image.h"
+#include "platform/images.h"
 #include "ui/message_box.h"
 #include "ui/worker.h"
 
@@ -382,7 +382,7 @@ int RunRepairWizard(RepairTool& tool)
     UpdateWindow(tool.Handle());
 
     for (;;) {
-        tool.NextRepairEvent(0);
+        tool.NextRepairEvent(PumpMode::Wait);
         int32_t event = tool.LastEvent();
         if (event == EventCode::Close || event == EventCode::EndSession || event == EventCode::QueueFailed)
             break;

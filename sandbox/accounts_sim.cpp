@@ -230,7 +230,7 @@ NET_API_STATUS CheckPasswordPolicy(DWORD flags, const wchar_t* password)
 void SetPassword(Account& a, const wchar_t* password)
 {
     a.hasPassword = password != nullptr && *password != L'\0';
-    a.passwordHash = a.hasPassword ? sandbox::HashPassword(a.name, password) : 0;
+    a.passwordHash = a.hasPassword ? sandbox::HashPassword(a.rid, password) : 0;
     a.passwordSetTime = sandbox::Now();
     a.passwordExpired = false;
 }
@@ -584,6 +584,7 @@ NET_API_STATUS NetUserAdd(LPCWSTR servername, DWORD level, LPBYTE buf, LPDWORD p
     NET_API_STATUS policy = CheckPasswordPolicy(a.flags, info->usri1_password);
     if (policy != NERR_Success)
         return refuse(USER_PASSWORD_PARMNUM, policy);
+    a.rid = sandbox::AllocateRid();   // the password is kept with it
     SetPassword(a, info->usri1_password);
     auto text = [](LPCWSTR value) { return std::wstring(value != nullptr ? value : L""); };
     a.homeDir = text(info->usri1_home_dir);
@@ -595,7 +596,6 @@ NET_API_STATUS NetUserAdd(LPCWSTR servername, DWORD level, LPBYTE buf, LPDWORD p
         a.userComment = text(full->usri3_usr_comment);
         a.profile = text(full->usri3_profile);
     }
-    a.rid = sandbox::AllocateRid();
     if (!sandbox::SaveAccount(a))
         return ERROR_ACCESS_DENIED;
     // New local accounts are members of Users.
@@ -631,7 +631,7 @@ NET_API_STATUS NetUserChangePassword(LPCWSTR domainname, LPCWSTR username, LPCWS
         return NERR_UserNotFound;
     bool oldMatches = (oldpassword == nullptr || *oldpassword == L'\0')
                           ? !a.hasPassword
-                          : a.hasPassword && sandbox::HashPassword(a.name, oldpassword) == a.passwordHash;
+                          : a.hasPassword && sandbox::HashPassword(a.rid, oldpassword) == a.passwordHash;
     if (!oldMatches)
         return ERROR_INVALID_PASSWORD;
     if ((a.flags & UF_PASSWD_CANT_CHANGE) != 0)

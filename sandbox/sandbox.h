@@ -29,7 +29,8 @@ std::wstring ScenarioPath(const std::wstring& name);
 // "ShellExecuteExW", "ShutdownBlockReasonCreate", "ShutdownBlockReasonDestroy";
 // the steps of a simulated restart are recorded too (see Reboot).
 // `details` holds the call's arguments by name (for ShellExecuteExW: "verb",
-// "file", "parameters", "directory", "show", "mask"; for ExitWindowsEx:
+// "file", "parameters", "directory", "show", "mask", and for a web address
+// opened without a browser only "file" and "refused"); for ExitWindowsEx:
 // "flags", "reason"; for RefreshPolicyEx: "machine", "options"; for the block
 // reasons: "window" and "reason"), numbers written in decimal.
 struct RecordedAction {

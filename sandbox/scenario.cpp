@@ -527,7 +527,7 @@ void Build(const Plan& plan, const std::wstring& scenario)
         nextRid = std::max(nextRid, a.rid + 1);
         a.flags |= UF_SCRIPT | UF_NORMAL_ACCOUNT;
         a.hasPassword = !p.password.empty();
-        a.passwordHash = a.hasPassword ? HashPassword(a.name, p.password.c_str()) : 0;
+        a.passwordHash = a.hasPassword ? HashPassword(a.rid, p.password.c_str()) : 0;
         a.passwordSetTime = Now() - 86400 * 30;
         std::wstring sid = AccountSid(a.rid);
         if (p.hasPicture) {

@@ -406,7 +406,7 @@ BOOL LogonUserW(LPCWSTR lpszUsername, LPCWSTR lpszDomain, LPCWSTR lpszPassword, 
     bool matches = found && (lpszPassword == nullptr || *lpszPassword == L'\0'
                                  ? !account.hasPassword
                                  : account.hasPassword &&
-                                       sandbox::HashPassword(account.name, lpszPassword) == account.passwordHash);
+                                       sandbox::HashPassword(account.rid, lpszPassword) == account.passwordHash);
     if (!matches) {
         // Counted against the account until its next sign-in.
         if (found) {
@@ -620,8 +620,11 @@ BOOL ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo)
         SetLastError(ERROR_FILE_NOT_FOUND);
         return FALSE;
     }
-    // Without a browser a web address has no program to open it.
+    // Without a browser a web address has no program to open it: the
+    // attempt is recorded as refused.
     if (sandbox::MachineDword(sandbox::kWebBrowser, 1) == 0 && IsWebAddress(pExecInfo->lpFile)) {
+        sandbox::Record(L"ShellExecuteExW", {{L"file", Text(pExecInfo->lpFile)},
+                                             {L"refused", Decimal(static_cast<unsigned>(ERROR_NO_ASSOCIATION))}});
         pExecInfo->hInstApp = reinterpret_cast<HINSTANCE>(SE_ERR_NOASSOC);
         SetLastError(ERROR_NO_ASSOCIATION);
         return FALSE;

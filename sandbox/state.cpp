@@ -272,17 +272,17 @@ DWORD AllocateRid()
     return rid;
 }
 
-uint64_t HashPassword(const std::wstring& name, const wchar_t* password)
+uint64_t HashPassword(DWORD rid, const wchar_t* password)
 {
-    // FNV-1a over the folded name and the password: enough to compare
-    // passwords without ever keeping one.
+    // FNV-1a over the RID and the password: enough to compare passwords
+    // without ever keeping one.
     uint64_t hash = 1469598103934665603ull;
     auto mix = [&hash](wchar_t c) {
         hash ^= static_cast<uint16_t>(c);
         hash *= 1099511628211ull;
     };
-    for (wchar_t c : name)
-        mix(static_cast<wchar_t>(c >= L'A' && c <= L'Z' ? c + 32 : c));
+    mix(static_cast<wchar_t>(rid & 0xFFFF));
+    mix(static_cast<wchar_t>(rid >> 16));
     mix(L':');
     for (const wchar_t* p = password != nullptr ? password : L""; *p != L'\0'; ++p)
         mix(*p);

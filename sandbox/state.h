@@ -104,7 +104,10 @@ std::vector<Account> Accounts();   // in order of RID
 bool SaveAccount(const Account& account);
 void RemoveAccount(const std::wstring& name);
 DWORD AllocateRid();
-uint64_t HashPassword(const std::wstring& name, const wchar_t* password);
+// The stored form of a password, salted with the account's RID: it
+// outlives a rename, as the system keeps a password with the account, not
+// with its name.
+uint64_t HashPassword(DWORD rid, const wchar_t* password);
 DWORD Now();
 
 std::wstring DomainSid();

@@ -51,6 +51,22 @@ struct EventCode {
     static constexpr int32_t QueueFailed = -300;
 };
 
+// Control ids with a meaning of their own; a window numbers its controls from 1.
+struct ControlId {
+    static constexpr int32_t None = -1;   // a record's control that was never made
+    static constexpr int32_t Last = -1;   // asked of SetState and GetState: the control created last
+};
+
+// The style argument of the control creators that asks for the kind's usual style.
+constexpr long kDefaultStyle = -1;
+
+// How a window's event pump (PumpEvents) takes a message.
+enum class PumpMode {
+    Wait,       // waits for one message and handles it; its event, or EventCode::None
+    IfAny,      // handles one waiting message, if any; its event, or EventCode::None
+    Dispatch,   // handles one waiting message, if any, leaving its event pending; 1 when it did, else 0
+};
+
 // The parts of a state request that take effect: in each pair the first bit wins.
 struct StateRequest {
     uint32_t visibility = 0;   // Hide, Show or 0

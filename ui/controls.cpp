@@ -1,14 +1,12 @@
 // The toolkit's controls: creation, state, text, fonts, colours, tips, list
 // views and the lock that the application puts around its questions.
-#include <windows.h>
-#include <commctrl.h>
+#include "ui/controls.h"
 
 #include <cstddef>
 #include <new>
+#include <string>
 
 #include "ui/window.h"
-
-#include <string>
 
 namespace {
 
@@ -79,7 +77,7 @@ std::wstring Spoken(const wchar_t* text)
 
 ControlEntry* UiWindow::Entry(int32_t id)
 {
-    if (id == -1)
+    if (id == ControlId::Last)
         id = LastControlId();
     if (id < 1 || static_cast<uint32_t>(id) >= used_)
         return nullptr;
@@ -188,7 +186,7 @@ int32_t UiWindow::AddButton(const wchar_t* text, int x, int y, int width, int he
     if (entry == nullptr)
         return 0;
     entry->kind = ControlKind::PushButton;
-    DWORD extra = style == -1 ? WS_VISIBLE : static_cast<DWORD>(style);
+    DWORD extra = style == kDefaultStyle ? WS_VISIBLE : static_cast<DWORD>(style);
     if (CreateControl(*entry, L"Button", text, WS_CHILD | WS_TABSTOP | extra, 0, x, y, width, height) == nullptr)
         return 0;
     KeepAccessKey(*entry, text);
@@ -252,7 +250,7 @@ int32_t UiWindow::AddLabel(const wchar_t* text, int x, int y, int width, int hei
     entry->kind = ControlKind::Label;
     // A label shows its text as it is: an account's name or a folder's path
     // may hold an "&", which would otherwise vanish and underline what follows.
-    DWORD alignment = (style == -1 ? SS_LEFT : static_cast<DWORD>(style)) | SS_NOPREFIX;
+    DWORD alignment = (style == kDefaultStyle ? SS_LEFT : static_cast<DWORD>(style)) | SS_NOPREFIX;
     // A drag handle must let the press through to the window, which moves it.
     DWORD notify = (nextBehaviour_ & Behaviour::DragHandle) ? 0 : SS_NOTIFY;
     bool autoWidth = width == -1;
@@ -268,7 +266,7 @@ int32_t UiWindow::AddLabel(const wchar_t* text, int x, int y, int width, int hei
 
 int32_t UiWindow::AddFieldLabel(const wchar_t* text, int x, int y, int width, int height)
 {
-    int32_t id = AddLabel(text, x, y, width, height, -1);
+    int32_t id = AddLabel(text, x, y, width, height, kDefaultStyle);
     ControlEntry* entry = Entry(id);
     if (entry == nullptr)
         return 0;
@@ -284,7 +282,7 @@ int32_t UiWindow::AddEdit(const wchar_t* text, int x, int y, int width, LONG sty
     if (entry == nullptr)
         return 0;
     entry->kind = ControlKind::Edit;
-    DWORD extra = style == -1 ? WS_VISIBLE | ES_AUTOHSCROLL : static_cast<DWORD>(style);
+    DWORD extra = style == kDefaultStyle ? WS_VISIBLE | ES_AUTOHSCROLL : static_cast<DWORD>(style);
     if ((extra & ES_READONLY) == 0)
         extra |= WS_TABSTOP;
     return CreateControl(*entry, L"Edit", text, WS_CHILD | extra, WS_EX_CLIENTEDGE, x, y, width, kFieldHeight)
@@ -315,7 +313,7 @@ int32_t UiWindow::AddPicture(HBITMAP bitmap, int x, int y, int width, int height
     if (entry == nullptr)
         return 0;
     entry->kind = ControlKind::Picture;
-    DWORD extra = style == -1 ? WS_VISIBLE | SS_NOTIFY | SS_REALSIZECONTROL : static_cast<DWORD>(style);
+    DWORD extra = style == kDefaultStyle ? WS_VISIBLE | SS_NOTIFY | SS_REALSIZECONTROL : static_cast<DWORD>(style);
     HWND control = CreateControl(*entry, L"Static", nullptr, WS_CHILD | SS_BITMAP | extra, 0, x, y, width, height);
     if (control == nullptr)
         return 0;
@@ -331,7 +329,7 @@ int32_t UiWindow::AddListView(const wchar_t* columnsText, int x, int y, int widt
     if (entry == nullptr)
         return 0;
     entry->kind = ControlKind::ListView;
-    DWORD extra = style == -1 ? WS_VISIBLE | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS
+    DWORD extra = style == kDefaultStyle ? WS_VISIBLE | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS
                               : static_cast<DWORD>(style);
     // The toolkit owns the image lists, so the list must not destroy them.
     // A list is always a stop of the Tab key: the keyboard chooses its rows.

@@ -42,9 +42,9 @@ bool PaintDialogLook(UiWindow& window, const DialogLook& look)
                              window.Scale(look.outlineArc));
 }
 
-int32_t FilterDialogEvent(DialogOwner& owner, UiWindow& dialog, int mode)
+int32_t FilterDialogEvent(DialogOwner& owner, UiWindow& dialog, PumpMode mode)
 {
-    int32_t code = PumpEvents(dialog, mode == 1 ? 1 : 0);
+    int32_t code = PumpEvents(dialog, mode == PumpMode::IfAny ? PumpMode::IfAny : PumpMode::Wait);
     UiWindow& main = owner.OwnerWindow();
     const DialogHeader header = owner.Header();
     UiWindow* source = dialog.Event().window;
@@ -52,7 +52,7 @@ int32_t FilterDialogEvent(DialogOwner& owner, UiWindow& dialog, int mode)
     // land in the owner's own record.
     if (code == EventCode::None && &main != &dialog && main.Event().pending &&
         IsHeaderControl(header, main.Event().code)) {
-        code = PumpEvents(main, 1);
+        code = PumpEvents(main, PumpMode::IfAny);
         source = &main;
     }
 
@@ -119,6 +119,17 @@ int32_t UiDialog::NextEvent()
     if (owner_.activeDialog_ != this || Event().window != this)
         return EventCode::None;
     return code;
+}
+
+bool UiDialog::RunModal(const std::function<DialogStep(int32_t event)>& onEvent)
+{
+    for (;;) {
+        const int32_t event = NextEvent();
+        if (event == EventCode::Close)
+            return false;
+        if (event != EventCode::None && onEvent(event) == DialogStep::Done)
+            return true;
+    }
 }
 
 void UiDialog::Close()

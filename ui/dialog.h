@@ -13,13 +13,9 @@
 //             return false;
 //         int32_t ok = dialog.AddButton(L"OK", 270, 265, 80, 25, WS_VISIBLE | BS_DEFPUSHBUTTON);
 //         dialog.Show(ok);                   // shown, "OK" focused
-//         for (;;) {
-//             int32_t event = dialog.NextEvent();
-//             if (event == EventCode::Close) // the program is closing: leave at once
-//                 return false;
-//             if (event == ok)
-//                 return true;
-//         }
+//         return dialog.RunModal([&](int32_t event) {   // false: the program is closing
+//             return event == ok ? DialogStep::Done : DialogStep::Stay;
+//         });
 //     }                                      // the window goes with the object
 //
 // The owner's controls are locked around the dialog by the caller
@@ -27,10 +23,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "ui/dialog_owner.h"
-#include "ui/image.h"
+#include "platform/images.h"
 #include "ui/window.h"
 
 // One rounded rectangle of a dialog's background, filled and outlined in
@@ -62,6 +59,9 @@ DialogLook OutlinedLook(int width, int height, int bodyWidth, int bodyHeight);
 // background and cuts the corners. False when a step failed.
 bool PaintDialogLook(UiWindow& window, const DialogLook& look);
 
+// What a dialog answers after one of its events.
+enum class DialogStep { Stay, Done };
+
 class UiDialog : public UiWindow {
 public:
     explicit UiDialog(DialogOwner& owner) : owner_(owner) {}
@@ -77,7 +77,14 @@ public:
     // Shows the dialog and gives `focus` (a control id, 0 for none) the focus.
     void Show(int32_t focus);
 
-    // Waits for the next message and returns after it has been handled,
+    // The modal loop of every dialog: each of the dialog's own events (a
+    // control id, or a negative window event; never EventCode::None) goes to
+    // `onEvent` until it answers DialogStep::Done (true), or until the dialog
+    // is to close (false: the program is closing, the session ends, the
+    // owner's close button, a broken queue), when `onEvent` is not called.
+    bool RunModal(const std::function<DialogStep(int32_t event)>& onEvent);
+
+    // One turn of that loop: waits for the next message and returns after it has been handled,
     // through the owner's common event filter:
     // - EventCode::Close when the dialog is to close (the program is
     //   closing, the session ends, the owner's close button, a broken queue);

@@ -7,16 +7,18 @@
 
 #include <cstdint>
 
+#include "ui/control_rules.h"
+
 class UiWindow;
 
 // The owner's header controls that stay usable while a dialog is open, and
-// the pages its links open. An id of -1 (or 0) means the owner has no such
-// control; a null page is opened nowhere.
+// the pages its links open. ControlId::None (or 0) means the owner has no
+// such control; a null page is opened nowhere.
 struct DialogHeader {
-    int32_t closeButton = -1;
-    int32_t minimiseButton = -1;
-    int32_t helpLink = -1;
-    int32_t versionLink = -1;
+    int32_t closeButton = ControlId::None;
+    int32_t minimiseButton = ControlId::None;
+    int32_t helpLink = ControlId::None;
+    int32_t versionLink = ControlId::None;
     const wchar_t* helpPage = nullptr;    // not owned
     const wchar_t* aboutPage = nullptr;   // not owned
 };
@@ -68,12 +70,15 @@ private:
 };
 
 // The next event of a window of the account manager (the owner itself or a
-// dialog over it), after the handling common to all of them; mode 0 waits
-// for a message, mode 1 handles one only when there is one (as PumpEvents):
-// - the end of the session becomes -5 (close), or is refused with
-//   AbortSystemShutdownW and reported as 0 while the owner is busy;
+// dialog over it), after the handling common to all of them; PumpMode::Wait
+// waits for a message, PumpMode::IfAny handles one only when there is one
+// (as PumpEvents; PumpMode::Dispatch is taken as Wait):
+// - the end of the session becomes EventCode::Close, or is refused with
+//   AbortSystemShutdownW and reported as EventCode::None while the owner is
+//   busy;
 // - the owner's header acts while a dialog is open: its close button gives
-//   -5, its minimise button minimises the owner, its help and version links
-//   open their pages. Read on a dialog's behalf these report 0, so that no
-//   dialog mistakes the owner's control id for one of its own.
-int32_t FilterDialogEvent(DialogOwner& owner, UiWindow& dialog, int mode = 0);
+//   EventCode::Close, its minimise button minimises the owner, its help and
+//   version links open their pages. Read on a dialog's behalf these report
+//   EventCode::None, so that no dialog mistakes the owner's control id for
+//   one of its own.
+int32_t FilterDialogEvent(DialogOwner& owner, UiWindow& dialog, PumpMode mode = PumpMode::Wait);

@@ -37,29 +37,6 @@ Gdiplus::ARGB ArgbOf(COLORREF colour)
     return 0xFF000000 | (GetRValue(colour) << 16) | (GetGValue(colour) << 8) | GetBValue(colour);
 }
 
-// How many pixels of the bitmap one 96-DPI unit takes: a canvas made for a
-// window of another scale carries that window's DPI as its resolution.
-float CanvasScale(Gdiplus::GpBitmap* bitmap)
-{
-    float dpi = kDesignDpi;
-    if (bitmap == nullptr || gp::GdipGetImageHorizontalResolution(bitmap, &dpi) != Ok || dpi <= 0)
-        return 1.0f;
-    return dpi / kDesignDpi;
-}
-
-// What is drawn on the bitmap is given in 96-DPI units, and lands scaled by
-// the canvas's own DPI.
-UniqueGraphics GraphicsFor(Gdiplus::GpBitmap* bitmap)
-{
-    UniqueGraphics graphics;
-    if (bitmap == nullptr || gp::GdipGetImageGraphicsContext(bitmap, graphics.Put()) != Ok)
-        return UniqueGraphics();
-    float scale = CanvasScale(bitmap);
-    if (scale != 1.0f && gp::GdipScaleWorldTransform(graphics.Get(), scale, scale, Gdiplus::MatrixOrderPrepend) != Ok)
-        return UniqueGraphics();
-    return graphics;
-}
-
 // Smooth edges that fall on whole pixels.
 void SetSmoothDrawing(Gdiplus::GpGraphics* graphics)
 {
@@ -170,7 +147,7 @@ int32_t AddDrawnButton(UiWindow& window, const Stroke (&strokes)[N], int side, i
     UniqueBitmap picture = ToGdiBitmap(scaled.Get(), BackgroundArgb(window));
     if (!picture)
         return 0;
-    int32_t id = window.AddPicture(picture.Release(), x, y, width, height, -1);
+    int32_t id = window.AddPicture(picture.Release(), x, y, width, height, kDefaultStyle);
     const ControlEntry* control = window.Control(id);
     if (control == nullptr)
         return 0;
@@ -270,21 +247,6 @@ DWORD WINAPI SpinnerThread(LPVOID parameter)
 }
 
 }  // namespace
-
-UniqueImage NewBitmap(int width, int height) { return NewCanvas(width, height, kDesignDpi); }
-
-UniqueImage NewCanvas(int width, int height, int dpi)
-{
-    UniqueImage bitmap;
-    width = MulDiv(width, dpi, kDesignDpi);
-    height = MulDiv(height, dpi, kDesignDpi);
-    // The resolution is set even at 96: the system's default follows the screen's.
-    if (width <= 0 || height <= 0 ||
-        gp::GdipCreateBitmapFromScan0(width, height, 0, PixelFormat32bppPARGB, nullptr, bitmap.Put()) != Ok ||
-        gp::GdipBitmapSetResolution(bitmap.Get(), static_cast<float>(dpi), static_cast<float>(dpi)) != Ok)
-        return UniqueImage();
-    return bitmap;
-}
 
 bool FillRoundRect(Gdiplus::GpBitmap* bitmap, int x, int y, int width, int height, ARGB colour, int arcSize)
 {
@@ -403,67 +365,6 @@ bool CentreWindow(HWND window, HWND parent)
                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER) != FALSE;
 }
 
-bool DrawImageScaled(Gdiplus::GpBitmap* source, Gdiplus::GpBitmap* target, int width, int height)
-{
-    UniqueGraphics graphics = GraphicsFor(target);
-    if (!graphics || source == nullptr)
-        return false;
-    gp::GdipSetInterpolationMode(graphics.Get(), Gdiplus::InterpolationModeHighQualityBicubic);
-    gp::GdipSetPixelOffsetMode(graphics.Get(), Gdiplus::PixelOffsetModeHalf);
-    return gp::GdipDrawImageRectI(graphics.Get(), source, 0, 0, width, height) == Ok;
-}
-
-UniqueImage ScaledCopy(Gdiplus::GpBitmap* source, int width, int height)
-{
-    UniqueImage copy = NewBitmap(width, height);
-    if (!copy || !DrawImageScaled(source, copy.Get(), width, height))
-        return UniqueImage();
-    return copy;
-}
-
-UniqueImage LoadResourceImage(HMODULE module, int resourceId, int width, int height)
-{
-    HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(resourceId), L"IMAGE");
-    DWORD size = resource != nullptr ? SizeofResource(module, resource) : 0;
-    HGLOBAL loaded = size != 0 ? LoadResource(module, resource) : nullptr;   // not owned
-    const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
-    if (bytes == nullptr)
-        return UniqueImage();
-
-    UniqueGlobalMemory memory(GlobalAlloc(GMEM_MOVEABLE, size));
-    void* copy = memory ? GlobalLock(memory.Get()) : nullptr;
-    if (copy == nullptr)
-        return UniqueImage();
-    std::memcpy(copy, bytes, size);
-    GlobalUnlock(memory.Get());
-
-    UniqueStream stream;
-    if (FAILED(CreateStreamOnHGlobal(memory.Get(), TRUE, stream.Put())))
-        return UniqueImage();
-    memory.Release();   // the stream frees it
-
-    // The bitmap keeps its own reference to the stream for as long as it needs it.
-    UniqueImage decoded;
-    if (gp::GdipCreateBitmapFromStream(stream.Get(), decoded.Put()) != Ok)
-        return UniqueImage();
-    UINT decodedWidth = 0;
-    UINT decodedHeight = 0;
-    if (gp::GdipGetImageWidth(decoded.Get(), &decodedWidth) != Ok ||
-        gp::GdipGetImageHeight(decoded.Get(), &decodedHeight) != Ok)
-        return UniqueImage();
-    if (static_cast<int>(decodedWidth) == width && static_cast<int>(decodedHeight) == height)
-        return decoded;
-    return ScaledCopy(decoded.Get(), width, height);
-}
-
-UniqueBitmap ToGdiBitmap(Gdiplus::GpBitmap* bitmap, ARGB background)
-{
-    UniqueBitmap converted;
-    if (bitmap == nullptr || gp::GdipCreateHBITMAPFromBitmap(bitmap, converted.Put(), background) != Ok)
-        return UniqueBitmap();
-    return converted;
-}
-
 bool SetWindowBackgroundImage(UiWindow& window, Gdiplus::GpBitmap* bitmap)
 {
     return window.SetBackgroundPicture(ToGdiBitmap(bitmap, kWindowBackgroundArgb));
@@ -505,37 +406,6 @@ int32_t AddMinimiseButton(UiWindow& window, int x, int y, int width, int height,
                           backdrop);
 }
 
-UniqueBitmap IconToBitmap(HICON icon, int size)
-{
-    ICONINFO info{};
-    if (icon == nullptr || size <= 0 || !GetIconInfo(icon, &info))
-        return UniqueBitmap();
-    // GetIconInfo hands out copies of the icon's bitmaps.
-    UniqueBitmap colourPart(info.hbmColor);
-    UniqueBitmap maskPart(info.hbmMask);
-
-    BITMAPINFO format{};
-    format.bmiHeader.biSize = sizeof(format.bmiHeader);
-    format.bmiHeader.biWidth = size;
-    format.bmiHeader.biHeight = -size;   // top-down
-    format.bmiHeader.biPlanes = 1;
-    format.bmiHeader.biBitCount = 32;
-    format.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    UniqueBitmap section(CreateDIBSection(nullptr, &format, DIB_RGB_COLORS, &bits, nullptr, 0));
-    UniqueMemoryDc dc(CreateCompatibleDC(nullptr));
-    if (!section || !dc || bits == nullptr)
-        return UniqueBitmap();
-    std::memset(bits, 0, static_cast<size_t>(size) * static_cast<size_t>(size) * 4);
-    {
-        SelectedObject selected(dc.Get(), section.Get());
-        if (!DrawIconEx(dc.Get(), 0, 0, icon, size, size, 0, nullptr, DI_NORMAL))
-            return UniqueBitmap();
-    }
-    GdiFlush();
-    return section;
-}
-
 UniqueHandle StartSpinner(HWND pictureControl, int size, ARGB colour, int speed, int32_t background)
 {
     auto* spinner = new (std::nothrow) SpinnerParameters{pictureControl, size, colour, speed, background};
@@ -545,18 +415,6 @@ UniqueHandle StartSpinner(HWND pictureControl, int size, ARGB colour, int speed,
     if (!thread)
         delete spinner;   // the thread never ran to free it
     return thread;
-}
-
-UniqueIcon LoadAccountIcon(int size)
-{
-    constexpr int kAccountIconIndex = 160;   // among shell32.dll's icons
-    WString library = SystemDirectory();
-    if (library.IsEmpty() || !library.Append(L"\\shell32.dll"))
-        return UniqueIcon();
-    HICON extracted = nullptr;
-    if (SHDefExtractIconW(library.Text(), kAccountIconIndex, 0, &extracted, nullptr, static_cast<UINT>(size)) != S_OK)
-        return UniqueIcon();
-    return UniqueIcon(extracted);
 }
 
 UniqueBitmap DrawCheckImage(bool ticked, int size)

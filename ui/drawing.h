@@ -1,26 +1,19 @@
-// The program's own look, drawn with GDI+: rounded frames and outlines,
-// pictures from the executable's resources, the drawn close and minimise
-// buttons and the busy spinner. Colours are ARGB unless a name says GDI.
+// The program's own look, drawn with GDI+ on the bitmaps of
+// platform/images.h: rounded frames and outlines, window backgrounds, the
+// drawn close and minimise buttons and the busy spinner. Colours are ARGB
+// unless a name says GDI. The calls below take positions and sizes in
+// 96-DPI units, as the canvas they draw on.
 #pragma once
 
 #include <windows.h>
 
 #include "platform/handles.h"
-#include "ui/image.h"
+#include "platform/images.h"
 #include "ui/window.h"
 
-constexpr Gdiplus::ARGB kOpaqueBlack = 0xFF000000;
-constexpr Gdiplus::ARGB kOpaqueWhite = 0xFFFFFFFF;
 // The windows' own background, 0xFEFEFE, as an opaque GDI+ colour.
 constexpr Gdiplus::ARGB kWindowBackgroundArgb = 0xFFFEFEFE;
 
-// A new 32-bit premultiplied ARGB bitmap, every pixel transparent black; null on failure.
-UniqueImage NewBitmap(int width, int height);
-// The same for a window at `dpi`: width and height are 96-DPI units, the
-// bitmap has as many pixels as they take at that DPI, and what the drawing
-// calls below put on it (positions, sizes, arcs, pen widths) is in 96-DPI
-// units as well.
-UniqueImage NewCanvas(int width, int height, int dpi);
 
 // Fills a rectangle whose corners are arcs `arcSize` pixels across (0 gives
 // square corners) and outlines it in the same colour with a 1-pixel pen.
@@ -47,14 +40,6 @@ bool SetRoundedOutline(HWND window, int width, int height, int arcSize);
 // area without a parent.
 bool CentreWindow(HWND window, HWND parent);
 
-// Draws the whole source into (0, 0, width, height) of the target.
-bool DrawImageScaled(Gdiplus::GpBitmap* source, Gdiplus::GpBitmap* target, int width, int height);
-UniqueImage ScaledCopy(Gdiplus::GpBitmap* source, int width, int height);
-// Decodes the PNG of the "IMAGE" resource; a scaled copy unless it already
-// has the size asked for. Null when any step fails.
-UniqueImage LoadResourceImage(HMODULE module, int resourceId, int width, int height);
-// The GDI bitmap of a GDI+ bitmap, transparent parts laid over `background` (ARGB).
-UniqueBitmap ToGdiBitmap(Gdiplus::GpBitmap* bitmap, Gdiplus::ARGB background);
 // The window paints its background with the picture from now on.
 bool SetWindowBackgroundImage(UiWindow& window, Gdiplus::GpBitmap* bitmap);
 // The window's background colour as an opaque ARGB colour: what transparent
@@ -75,9 +60,6 @@ int32_t AddMinimiseButton(UiWindow& window, int x, int y, int width, int height,
 // The control shows the hand cursor from now on.
 void SetHandCursor(HWND control);
 
-// A 32-bit top-down DIB section of `size` x `size` with the icon drawn on
-// it, alpha kept; null on failure. The icon stays the caller's.
-UniqueBitmap IconToBitmap(HICON icon, int size);
 
 // Animates a busy ring in the picture control on a thread of its own until
 // the control is destroyed. `background` is a GDI colour, or -1 to turn the
@@ -85,9 +67,6 @@ UniqueBitmap IconToBitmap(HICON icon, int size);
 // handle (the caller may close it at once), or null when it could not start.
 UniqueHandle StartSpinner(HWND pictureControl, int size, Gdiplus::ARGB colour, int speed, int32_t background);
 
-// The system's generic account icon (among its shell icons) at `size`
-// pixels; empty when the system has none.
-UniqueIcon LoadAccountIcon(int size);
 
 // A framed white box of `size` pixels, with a green tick when `ticked`;
 // drawn as the 18-pixel check images, scaled. Null below 8 pixels or when

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <iterator>
 
+#include "ui/control_rules.h"
+
 namespace {
 
 constexpr int kTipMinimumWidth = 75;
@@ -12,8 +14,21 @@ constexpr int kTipFrameHeight = 45;   // the title row above the body and the ma
 constexpr int kSpinnerStep = 4;
 
 // Tip events besides control ids: closing, sizing, clicks, moves and
-// anything from -26 down (the session end among them).
-constexpr int32_t kTipEndingEvents[] = {-1, -5, -6, -7, -9, -10, -12, -13, -17, -18, -19, -21, -25};
+// anything from -26 down (the session end among them). -1 and -17 to -21
+// are codes no window of the toolkit raises today.
+constexpr int32_t kTipEndingEvents[] = {-1,
+                                        EventCode::Close,
+                                        EventCode::Minimised,
+                                        EventCode::Restored,
+                                        EventCode::LeftButtonDown,
+                                        EventCode::LeftButtonUp,
+                                        EventCode::RightButtonUp,
+                                        EventCode::DoubleClick,
+                                        -17,
+                                        -18,
+                                        -19,
+                                        -21,
+                                        EventCode::Moved};
 
 }  // namespace
 

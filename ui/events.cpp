@@ -102,14 +102,14 @@ int32_t TakePending(UiEvent& event)
 
 }  // namespace
 
-int32_t PumpEvents(UiWindow& window, int mode)
+int32_t PumpEvents(UiWindow& window, PumpMode mode)
 {
     UiEvent& event = window.Event();
-    if (mode != 2 && event.pending)
+    if (mode != PumpMode::Dispatch && event.pending)
         return TakePending(event);
 
     MSG message;
-    if (mode == 0) {
+    if (mode == PumpMode::Wait) {
         BOOL result = GetMessageW(&message, nullptr, 0, 0);
         if (result == -1)
             return EventCode::QueueFailed;
@@ -123,7 +123,7 @@ int32_t PumpEvents(UiWindow& window, int mode)
     }
 
     Dispatch(window, message);
-    if (mode == 2)
+    if (mode == PumpMode::Dispatch)
         return 1;
     return TakePending(event);
 }

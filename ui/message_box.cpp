@@ -124,14 +124,14 @@ int ThemedMessageBox(const wchar_t* text, int kind, int height, DialogOwner& own
     if (!box.Create(look))
         return 0;
 
-    box.AddLabel(text, 20, 20, 315, height - 65, -1);
+    box.AddLabel(text, 20, 20, 315, height - 65, kDefaultStyle);
     const LONG defaultButton = WS_VISIBLE | BS_DEFPUSHBUTTON;
     const int buttonY = height - kThemedButtonsFromBottom;
     int32_t first = 0;
     int32_t second = 0;
     if (kind == BoxKind::YesNo) {
         first = box.AddButton(L"&Yes", 55, buttonY, kBoxButtonWidth, kBoxButtonHeight, defaultButton);
-        second = box.AddButton(L"&No", 220, buttonY, kBoxButtonWidth, kBoxButtonHeight, -1);
+        second = box.AddButton(L"&No", 220, buttonY, kBoxButtonWidth, kBoxButtonHeight, kDefaultStyle);
     } else {
         first = box.AddButton(L"OK", 220, buttonY, kBoxButtonWidth, kBoxButtonHeight, defaultButton);
     }
@@ -140,13 +140,14 @@ int ThemedMessageBox(const wchar_t* text, int kind, int height, DialogOwner& own
     box.SetAccelerators(UniqueAccelerators(CreateAcceleratorTableW(&escape, 1)));
     box.Show(first);
 
-    for (;;) {
-        int32_t event = box.NextEvent();
-        if (event == EventCode::Close)
-            return 0;
-        if (event > 0 && (event == first || event == second))
-            return event == first ? 1 : 0;
-    }
+    int answer = 0;
+    box.RunModal([&](int32_t event) {
+        if (event <= 0 || (event != first && event != second))
+            return DialogStep::Stay;
+        answer = event == first ? 1 : 0;
+        return DialogStep::Done;
+    });
+    return answer;
 }
 
 int PlainMessageBox(DialogOwner& owner, const wchar_t* text, int kind, int height, int width)
@@ -167,7 +168,7 @@ int PlainMessageBox(DialogOwner& owner, const wchar_t* text, int kind, int heigh
     ownerWindow.RecordPopup(box.Handle());
 
     box.SetColour(0, 0, -1);   // black text
-    box.AddLabel(text, 20, 20, width - 40, height - 65, -1);
+    box.AddLabel(text, 20, 20, width - 40, height - 65, kDefaultStyle);
     int places[3] = {};
     int count = PlainBoxButtonPlaces(width, kinds.count, places);
     int32_t ids[3] = {-1, -1, -1};
@@ -183,7 +184,7 @@ int PlainMessageBox(DialogOwner& owner, const wchar_t* text, int kind, int heigh
     // outside this program, by the next look at the button).
     while (GetAsyncKeyState(VK_LBUTTON) & 0x8000) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, kReleaseLook, QS_MOUSEBUTTON);
-        PumpEvents(box, 2);
+        PumpEvents(box, PumpMode::Dispatch);
     }
     ShowWindow(box.Handle(), SW_SHOW);
     UpdateWindow(box.Handle());
@@ -233,9 +234,9 @@ int MessageTip(DialogOwner& host, const wchar_t* text, int width, int height)
     owner.RecordPopup(tip.Handle());
     tip.SetColour(0, 0, -1);
 
-    int32_t body = tip.AddLabel(parts.body.Text(), kTipBodyX, kTipBodyY, 1, 1, -1);
+    int32_t body = tip.AddLabel(parts.body.Text(), kTipBodyX, kTipBodyY, 1, 1, kDefaultStyle);
     tip.SetFont(0, 12.0, 800, 0, L"Arial");
-    int32_t title = tip.AddLabel(parts.title.Text(), kTipTitleX, 6, 1, kTipTitleHeight, -1);
+    int32_t title = tip.AddLabel(parts.title.Text(), kTipTitleX, 6, 1, kTipTitleHeight, kDefaultStyle);
     LetClicksThrough(tip, body);
     LetClicksThrough(tip, title);
 

@@ -23,7 +23,7 @@ namespace {
 
 constexpr UINT_PTR kSubclassId = 1;
 constexpr COLORREF kWindowBackground = 0xFEFEFE;
-constexpr DWORD kDefaultStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr DWORD kDefaultWindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
 void InitialiseCommonControls()
 {
@@ -133,7 +133,7 @@ HWND UiWindow::CreateUiWindow(const wchar_t* className, const wchar_t* title, in
     }
     className_.Assign(className);
 
-    DWORD windowStyle = style == -1 ? kDefaultStyle : static_cast<DWORD>(style);
+    DWORD windowStyle = style == kDefaultStyle ? kDefaultWindowStyle : static_cast<DWORD>(style);
     DWORD windowExStyle = exStyle == -1 ? WS_EX_ACCEPTFILES : static_cast<DWORD>(exStyle);
     // A window opens on its parent's screen, or on the main one.
     dpi_ = WindowDpi(parent);

@@ -28,8 +28,8 @@ int32_t NextWorkerEvent(const WorkerWatch& watch)
 {
     UiWindow& window = *watch.window;
     if (watch.owner != nullptr)
-        return FilterDialogEvent(*watch.owner, window, 1);
-    int32_t event = PumpEvents(window, 1);
+        return FilterDialogEvent(*watch.owner, window, PumpMode::IfAny);
+    int32_t event = PumpEvents(window, PumpMode::IfAny);
     if (event == EventCode::EndSession) {
         machine::AbortSystemShutdownW(nullptr);
         return EventCode::None;

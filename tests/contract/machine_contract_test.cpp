@@ -326,7 +326,7 @@ TEST_F(MachineContract, NamesTheSystemForbidsAreRefused)
     EXPECT_EQ(20u, Add(base.c_str(), L"").size());
 }
 
-TEST_F(MachineContract, PasswordsChangeOnlyWithTheCurrentOne)
+TEST_F(MachineContract, PasswordsChangeOnlyWithTheCurrentOneAndOutliveARename)
 {
     std::wstring name = Add(L"Pass", L"First-Pass1");
     ASSERT_FALSE(name.empty());
@@ -341,13 +341,23 @@ TEST_F(MachineContract, PasswordsChangeOnlyWithTheCurrentOne)
     EXPECT_FALSE(machine::LogonUserW(name.c_str(), nullptr, L"First-Pass1", LOGON32_LOGON_INTERACTIVE,
                                      LOGON32_PROVIDER_DEFAULT, &token));
     EXPECT_EQ(static_cast<DWORD>(ERROR_LOGON_FAILURE), GetLastError());
+    // The password belongs to the account, not to its name: it signs in
+    // under the new name, and the old name signs in no more.
+    std::wstring renamed = ScratchAccountName(L"Renamed");
+    USER_INFO_0 rename{const_cast<LPWSTR>(renamed.c_str())};
+    DWORD parameter = 0;
+    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
+              machine::NetUserSetInfo(nullptr, name.c_str(), 0, reinterpret_cast<LPBYTE>(&rename), &parameter));
+    made_.push_back(renamed);
+    EXPECT_FALSE(machine::LogonUserW(name.c_str(), nullptr, L"Second-Pass2", LOGON32_LOGON_INTERACTIVE,
+                                     LOGON32_PROVIDER_DEFAULT, &token));
+    name = renamed;
     ASSERT_TRUE(machine::LogonUserW(name.c_str(), nullptr, L"Second-Pass2", LOGON32_LOGON_INTERACTIVE,
-                                    LOGON32_PROVIDER_DEFAULT, &token));
+                                    LOGON32_PROVIDER_DEFAULT, &token)) << GetLastError();
     CloseHandle(token);
 
     // Removing a password needs no current one (level 1003 with "").
     USER_INFO_1003 empty{const_cast<LPWSTR>(L"")};
-    DWORD parameter = 0;
     EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
               machine::NetUserSetInfo(nullptr, name.c_str(), 1003, reinterpret_cast<LPBYTE>(&empty), &parameter));
     EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success),

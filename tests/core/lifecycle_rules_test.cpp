@@ -23,6 +23,7 @@ TEST(CheckNewAccountName, RefusalsInTheirOrder)
         {L".", P::OnlyDotsOrBlanks},            {L" . ", P::OnlyDotsOrBlanks},
         {L"a,b", P::RefusedCharacter},          {L"a@b", P::RefusedCharacter},
         {L"a\x1F", P::RefusedCharacter},        {L"a\x7F", P::RefusedCharacter},
+        {L"ab\u202Eexe", P::RefusedCharacter},   {L"\u2066ab", P::RefusedCharacter},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.problem, CheckNewAccountName(c.name)) << Narrow(c.name);

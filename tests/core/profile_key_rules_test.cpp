@@ -35,6 +35,16 @@ TEST(ProfileKeyRules, BackupNamesNeedTenCharactersAndTheSuffix)
     EXPECT_FALSE(IsBackupKeyName(nullptr));
 }
 
+TEST(ProfileKeyRules, AnEntryPathNamesOneEntryOrNothing)
+{
+    const std::string list = Narrow(kProfileListKeyPath);
+    const std::pair<const wchar_t*, std::string> names[] = {
+        {L"S-1-5-21-1-2-3-1001", list + "\\S-1-5-21-1-2-3-1001"}, {L"S-1-5-21-1-2-3-1001.bak", list + "\\S-1-5-21-1-2-3-1001.bak"},
+        {L"", ""}, {nullptr, ""}, {L"S-1-5-18\\Sub", ""}, {L"\\", ""}};
+    for (const auto& [name, path] : names)
+        EXPECT_EQ(path, Narrow(ProfileEntryKeyPath(name).Text())) << (name != nullptr ? Narrow(name) : "(null)");
+}
+
 TEST(ProfileKeyRules, TemporaryProfileMarkers)
 {
     struct { const wchar_t* path; bool endsInTemp; bool computerMarker; } const cases[] = {

@@ -50,6 +50,9 @@ TEST(TextFunctions, ControlCharactersFoundAndShownEscaped)
         {L"\x1b[2J", true, L"\\x1B[2J"},
         {L"del\x7f c1\x85", true, L"del\\x7F c1\\x85"},
         {L"C:\\Users\\M\u00fcller", false, L"C:\\Users\\M\u00fcller"},
+        // The marks that turn the text's direction around.
+        {L"x\u202Etxt\u200E\u200F\u202A\u2066\u2069", true, L"x\\u202Etxt\\u200E\\u200F\\u202A\\u2066\\u2069"},
+        {L"\u200D\u2010\u2065\u206A\u202F", false, L"\u200D\u2010\u2065\u206A\u202F"},
         {L"", false, L""},
     };
     for (const auto& c : cases) {

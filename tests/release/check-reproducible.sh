@@ -1,14 +1,17 @@
 #!/bin/sh
 # Builds vantrell.exe, vantrell.com and the package a second time, from a
 # copy of the source in another folder, and compares them byte for byte
-# with this build's: no time stamp and no build path may reach them. The
-# copy is compiled as this build was (the same compiler launcher, if any),
-# and nothing of this build is reused.
-#   check-reproducible.sh SOURCE_DIR BUILD_DIR WORK_DIR [LAUNCHER]
+# with this build's: no time stamp and no build path may reach them. Only
+# what ships is built, with no compiler cache: no object of this build, nor
+# of an earlier check, is reused.
+#   check-reproducible.sh SOURCE_DIR BUILD_DIR WORK_DIR
 set -u
-source=$1 first=$2 work=$3 launcher=${4:-}
+source=$1 first=$2 work=$3
 rm -rf "$work"
 trap 'rm -rf "$work"' EXIT
+# No launcher from the environment, and a cache reached any other way stays shut.
+unset CMAKE_CXX_COMPILER_LAUNCHER CMAKE_C_COMPILER_LAUNCHER
+export CCACHE_DISABLE=1
 SOURCE_DATE_EPOCH=$(git -C "$source" log -1 --format=%ct 2>/dev/null || echo 0)
 export SOURCE_DATE_EPOCH
 
@@ -19,8 +22,7 @@ mkdir -p "$tree"
 second="$tree/${first#"$source"/}"
 [ "$second" != "$tree/$first" ] || second="$tree/build/windows"
 cmake -S "$tree" -B "$second" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVANTRELL_TESTS=OFF \
-      -DCMAKE_TOOLCHAIN_FILE="$tree/cmake/mingw-w64-x86_64.cmake" \
-      -DCMAKE_CXX_COMPILER_LAUNCHER="$launcher" -DCMAKE_C_COMPILER_LAUNCHER="$launcher" >"$work/configure.log" 2>&1 &&
+      -DCMAKE_TOOLCHAIN_FILE="$tree/cmake/mingw-w64-x86_64.cmake" >"$work/configure.log" 2>&1 &&
     nice cmake --build "$second" -j "$(nproc)" --target vantrell vantrell-console installer >"$work/build.log" 2>&1 ||
     { cat "$work/configure.log" "$work/build.log"; exit 1; }
 

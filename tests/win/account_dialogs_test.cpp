@@ -400,9 +400,10 @@ TEST_F(AccountDialogs, ALargeProfileIsDeletedWhileTheDialogKeepsAnswering)
             }
         }
         WaitFor([&] { return !IsWindow(dialog); });
-        // A refused end of the session that closed the program anyway would do so now.
+        // A refused end of the session that closed the program anyway would
+        // have done so by the time the window's queue comes round.
         WaitForIdle(main);
-        Sleep(300);
+        RoundTrip();
         stillOpen = IsWindow(main) && IsWindowVisible(main);
     });
     EXPECT_TRUE(stillOpen) << "the refused end of the session closed the program afterwards";

@@ -54,6 +54,10 @@ run doctor
 run doctor --fix-safe --dry-run
 run group show Users
 run doctor --fix orphan-group-member --yes
+"$launcher" ./sandbox-tool.exe reset old-profiles >/dev/null 2>&1 || exit 1
+run profiles clean --unused-for 30 --yes --dry-run
+run profiles delete anna --yes --dry-run
+run profiles delete olduser --yes
 python3 - "$schema" "$out" "$n" <<'PY'
 import json, os, sys, jsonschema
 schema = json.load(open(sys.argv[1]))

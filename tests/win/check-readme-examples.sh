@@ -25,21 +25,31 @@ for line in section.splitlines():
         sys.exit("an example calls vantrell.exe: " + line.strip())
     match = re.search(r'vantrell\.com"?\s+(.*)$', line)
     if match and line.startswith("    "):
-        print(match.group(1).split(" |")[0].rstrip(") ").strip())
+        # The DSC example's document where the export before it wrote one.
+        arguments = match.group(1).replace("C:\\ProgramData\\Vantrell\\accounts.json", "accounts.json")
+        print(arguments.split(" |")[0].rstrip(") ").strip())
 PY
 [ $? -eq 0 ] || exit 1
 count=$(wc -l <"$work/lines")
 [ "$count" -ge 8 ] || { echo "only $count examples found in the README"; exit 1; }
 bad=0
 n=0
+# Runs one command line through a batch file, so that cmd reads the exit
+# code in full (the Linux process's own status keeps only its low eight
+# bits); the code in $code. The redirection comes first: "echo 6>file"
+# is cmd's redirection of handle 6, which would lose a failure's code.
+run_example() {
+    printf '@echo off\r\ncd /d Z:%s\r\nZ:%s/vantrell-sandbox.com %s\r\n>Z:%s/%s.rc echo %%ERRORLEVEL%%\r\n' \
+        "$work" "$build" "$1" "$work" "$2" >"$work/$2.bat"
+    "$launcher" cmd /c "Z:$work/$2.bat" <"$work/input" >"$work/$2.out" 2>"$work/$2.err"
+    code=$(tr -d '\r\n ' <"$work/$2.rc" 2>/dev/null || echo none)
+}
+# A failing command's code arrives whole.
+run_example "show nobody" failing
+[ "$code" = 6 ] || { echo "a failing command's exit code was recorded as $code, not 6"; bad=$((bad + 1)); }
 while IFS= read -r arguments; do
     n=$((n + 1))
-    # A batch file, so that cmd reads the exit code in full: the Linux
-    # process's own status keeps only its low eight bits.
-    printf '@echo off\r\ncd /d Z:%s\r\nZ:%s/vantrell-sandbox.com %s\r\necho %%ERRORLEVEL%%>Z:%s/%s.rc\r\n' \
-        "$work" "$build" "$arguments" "$work" "$n" >"$work/$n.bat"
-    "$launcher" cmd /c "Z:$work/$n.bat" <"$work/input" >"$work/$n.out" 2>"$work/$n.err"
-    code=$(tr -d '\r\n ' <"$work/$n.rc" 2>/dev/null || echo none)
+    run_example "$arguments" "$n"
     if [ "$code" != 0 ] && [ "$code" != 3010 ]; then
         echo "vantrell.com $arguments: exit $code"; head -c 600 "$work/$n.out" "$work/$n.err"; bad=$((bad + 1))
         continue

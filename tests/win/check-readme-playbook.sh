@@ -2,8 +2,8 @@
 # Runs the README's Ansible task with the real engine (ansible-core, on this
 # host) against the program under Wine, with the README's own command,
 # check mode, changed_when and failed_when: check mode changes nothing, the
-# first run reports changed, the second ok, and a guard's refusal fails the
-# task.
+# first run reports changed, the second ok, and a guard's refusal and a
+# program that could not start fail the task by their exit codes.
 #   check-readme-playbook.sh LAUNCHER BUILD_DIR README
 set -u
 launcher=$1 build=$2 readme=$3
@@ -26,6 +26,9 @@ indented = "".join("    " + line + "\n" for line in task.splitlines())
 open(sys.argv[3] + "/hide.yml", "w").write(play + indented)
 refused = indented.replace("set kiosk --hidden yes", "set Administrator --full-name Boss")
 open(sys.argv[3] + "/refused.yml", "w").write(play + refused)
+# A program that cannot start: no document on standard output at all.
+unstarted = indented.replace("vantrell-sandbox.com", "no-such-program.com")
+open(sys.argv[3] + "/unstarted.yml", "w").write(play + unstarted)
 PY
 
 "$launcher" ./sandbox-tool.exe reset kiosk >/dev/null 2>&1 || exit 1
@@ -51,5 +54,8 @@ expect "first run" "$(play "$work/hide.yml")" "1 0"
 expect "the account after it" "$(hidden)" "true"
 expect "second run" "$(play "$work/hide.yml")" "0 0"
 expect "a refusal" "$(play "$work/refused.yml")" "0 1"
+# Failed by its exit code (failed_when), not by reading a document that is not there.
+expect "a failed start" "$(play "$work/unstarted.yml")" "0 1"
+expect "a failed start's reason" "$(grep -c failed_when_result "$work/out")" "1"
 [ "$bad" -eq 0 ] && echo "the README's task: check mode, changed, ok and a refused task as expected"
 [ "$bad" -eq 0 ]

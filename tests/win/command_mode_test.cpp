@@ -28,6 +28,7 @@
 #include "repair/state_file.h"
 #include "sandbox/profiles.h"
 #include "sandbox/sandbox.h"
+#include "sandbox/state.h"
 #include "tests/narrow.h"
 #include "ui/secret_text.h"
 #include "tests/win/personal_folders_support.h"
@@ -226,6 +227,8 @@ void OldServiceProfile()
 
 }  // namespace
 
+std::wstring DesiredStateFile();
+
 // Each refusal (a guard, a missing answer, no elevation) comes before
 // anything is asked or changed, nothing is recorded as done instead, and a
 // command that only reads changes nothing either.
@@ -238,6 +241,15 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
     const auto lastAdministrator = [&] { SetAccountType(user.c_str(), kPrivilegeUser, nullptr); };
     const auto notElevated = [] { sandbox::SetElevated(false); };
     WString otherSid, other;
+    const auto signInOff = [] {
+        const wchar_t winlogon[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, winlogon, L"DefaultUserName", REG_SZ, L"root", 10);
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, winlogon, L"AutoAdminLogon", REG_SZ, L"0", 4);
+    };
+    wchar_t temporary[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, temporary);
+    const std::wstring noSignIn = std::wstring(temporary) + L"no-sign-in.json";
+    WriteTextFile(noSignIn, "{\"schemaVersion\": 1, \"autoLogon\": null}");
     struct Case {
         const wchar_t* scenario;
         std::function<void()> setup;   // on a fresh machine; none: the machine as the last case left it
@@ -272,6 +284,7 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         {L"default", nullptr, L"set jokafor --must-change-password yes", false, 2, "never expires"},
         {L"default", nullptr, L"show lchen --json", false, 0, "\"lastSignIn\":null,\"badPasswordCount\":0"},
         {L"default", nullptr, L"create newbie --full-name \"\x1b[2Jhi\"", false, 3, "control character"},
+        {L"default", nullptr, L"set lchen --full-name \"x\u202Etxt.exe\"", false, 3, "direction mark"},
         // No console and no --yes: refused at once, never waiting for an answer.
         {L"default", nullptr, L"delete jokafor", false, 2, "needs --yes"},
         {L"default", nullptr, L"delete jokafor", true, 2, "needs --yes"},
@@ -326,10 +339,18 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         {L"old-profiles", [] { OldServiceProfile(); }, L"profiles clean --unused-for 90 --yes --json --exclude anna bwalker "
          L"olduser", true, 0, "\"decision\":\"special\""},
         {L"old-profiles", [] { PointProfileAt(L"anna", ProfileOf(L"cruz")); },
-         L"profiles clean --unused-for 90 --yes --exclude bwalker olduser", true, 4, "is shared or is a link"},
+         L"profiles clean --unused-for 90 --yes --json --exclude bwalker olduser", true, 0,
+         "\"reason\":\"not inside the profiles folder, shared or a link\"}"},
         {L"old-profiles", [] { PointProfileAt(L"anna", L"C:\\users\\vantrell-linked-profile"); },
-         L"profiles clean --unused-for 90 --yes --exclude bwalker olduser", true, 4, "is shared or is a link"},
+         L"profiles clean --unused-for 90 --yes --json --exclude bwalker olduser", true, 0,
+         "\"reason\":\"not inside the profiles folder, shared or a link\"}"},
         {L"old-profiles", nullptr, L"profiles clean --unused-for 90", true, 2, "needs --yes"},
+        // One profile by name goes through the same checks; its age does not count.
+        {L"old-profiles", [] { PointProfileAt(L"anna", ProfileOf(L"cruz")); }, L"profiles delete cruz --yes --json",
+         true, 3, "stays: it is not inside the profiles folder, shared or a link"},
+        {L"old-profiles", nullptr, L"profiles delete " + user + L" --yes", true, 3, "stays: it is"},
+        {L"old-profiles", nullptr, L"profiles delete nobody --yes --json", true, 0, "nothing to delete"},
+        {L"old-profiles", nullptr, L"profiles delete anna", true, 2, "needs --yes"},
         {L"old-profiles", nullptr, L"profiles clean --unused-for 0 --yes", true, 2, "from 1 to 36500"},
         {L"old-profiles", nullptr, L"profiles clean --unused-for 9 anna --yes", true, 2, "only after --exclude"},
         {L"old-profiles", nullptr, L"profiles --json", true, 0, "\"lastUseFrom\":\"profile list\""},
@@ -342,6 +363,20 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         {L"default", nullptr, L"set #5x --disabled yes", false, 6, "no such account"},
         {L"default", nullptr, L"set S-1-5-32-544 --disabled yes", false, 6, "no such account"},
         {L"default", nullptr, L"delete S-1-5-21-1-2-3-1001 --yes --json", false, 6, "no such account"},
+        // This computer's RID or SID of an account gone: already deleted, as by a name nobody has.
+        {L"default", nullptr, L"delete #1099 --yes --json", false, 0, "nothing to delete"},
+        {L"default", nullptr, L"delete " + sandbox::AccountSid(1099) + L" --yes --json", false, 0, "nothing to delete"},
+        {L"default", nullptr, L"delete #10x --yes", false, 6, "no such account"},
+        // A name left behind with the sign-in off: nothing signs in, so nothing to clear, by either verb.
+        {L"default", signInOff, L"autologon clear --json", false, 0, "no automatic sign-in is set"},
+        // A check mode needs no password and never sets an engine's restart off.
+        {L"default", nullptr, L"autologon set lchen --dry-run --json", true, 0,
+         "\"field\":\"account\",\"old\":\"\",\"new\":\"lchen\""},
+        {L"default", nullptr, L"apply \"" + DesiredStateFile() + L"\" --dry-run --json", true, 0,
+         "{\"kind\":\"autoLogon\",\"target\":\"lchen\",\"changed\":true,\"exitCode\":0}"},
+        {L"default", nullptr, L"repair schedule jokafor --no-restart --dry-run --json", true, 0,
+         "\"restartWouldFollow\":true"},
+        {L"default", signInOff, L"apply \"" + noSignIn + L"\" --json", false, 0, "\"changed\":false"},
         {L"default", nullptr, L"groups --json", false, 0, "{\"name\":\"Administrators\",\"sid\":\"S-1-5-32-544\","
                                                           "\"memberCount\":3}"},
         {L"default", nullptr, L"group show Nobodies", false, 6, "no local group"},
@@ -450,6 +485,25 @@ TEST(CommandMode, ChangesWhatTheDryRunSaid)
     RemoveDirectoryW(outside.c_str());
 }
 
+// A file held open keeps its folders until the restart, which then takes
+// them all: the file first, each folder after what it holds.
+TEST(CommandMode, DeleteLeavesWhatIsInUseToTheRestartWhichTakesTheWholeFolder)
+{
+    ASSERT_TRUE(ResetScenario(L"default"));
+    WString sid, profile;
+    GetAccountSidAndProfile(L"jokafor", sid, &profile);
+    const std::wstring open = std::wstring(profile.Text()) + L"\\Documents\\deep\\open.txt";
+    WriteTextFile(open, "in use");
+    UniqueFileHandle held(CreateFileW(open.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    Outcome deleted = RunProgram(L"delete jokafor --yes");
+    EXPECT_EQ(3010u, deleted.exitCode) << Show(deleted);
+    // open.txt, deep, Documents and the profile folder itself.
+    EXPECT_NE(std::string::npos, deleted.out.find("at the next restart: 4 of its entries")) << Show(deleted);
+    held.Reset();
+    sandbox::Reboot();
+    EXPECT_FALSE(std::filesystem::exists(profile.Text())) << Narrow(profile.Text());
+}
+
 // The "changes" member of a JSON document.
 std::string ChangesOf(const std::string& document)
 {
@@ -509,6 +563,8 @@ TEST(CommandMode, EachVerbTwiceChangesOnlyOnce)
         {L"default", L"create newbie --full-name \"New Bie\" --type administrator", ""},
         {L"default", L"delete jokafor --yes", ""},
         {L"default", L"delete skowalski --keep-files --yes", ""},
+        {L"default", L"delete #1002 --yes", ""},
+        {L"default", L"delete " + sandbox::AccountSid(1004) + L" --keep-files --yes", ""},
         {L"default", L"autologon set lchen", "Chen-Pass\n"},
         {L"default", L"picture set lchen \"" VANTRELL_PICTURE_FILE L"\" --fit stretch", ""},
         {L"auto-logon", L"autologon set jokafor", "Another-Pass\n"},
@@ -516,6 +572,8 @@ TEST(CommandMode, EachVerbTwiceChangesOnlyOnce)
         {L"corrupted-profile", L"profile-keys --repair", ""},
         {L"old-profiles", L"profiles clean --unused-for 90 --yes", ""},
         {L"old-profiles", L"apply \"" + ProfileRuleFile() + L"\"", ""},
+        {L"old-profiles", L"profiles delete cruz --yes", ""},
+        {L"old-profiles", L"profiles delete olduser --yes", ""},
         {L"default", L"set lchen --description \"Lab PC\" --expires 2030-01-31 --must-change-password yes", ""},
         {L"health", L"doctor --fix orphan-group-member orphan-right --yes", ""},
         {L"default", L"rename #1003 lin", ""},
@@ -552,7 +610,9 @@ std::string ChangingDocument(const std::string& exported)
     int count = 0;
     for (size_t i = 0; accounts != nullptr && i < accounts->items.size() && count < 3; ++i) {
         const JsonValue& account = accounts->items[i];
-        if (account.Member(L"type")->text != L"standard" || account.Member(L"disabled")->boolean)
+        // A built-in account (by its RID) keeps its type.
+        if (account.Member(L"type")->text != L"standard" || account.Member(L"disabled")->boolean ||
+            account.Member(L"name")->text[0] == L'#')
             continue;
         std::string name;
         AppendJsonString(name, account.Member(L"name")->text.c_str());
@@ -623,6 +683,45 @@ TEST(CommandMode, ApplyMakesTheChangesItsDryRunListed)
     DeleteFileW(file.c_str());
 }
 
+// A document exported on one computer means the same there as on another
+// whose built-in accounts the system's language names otherwise: by RID,
+// never by a name that would make a look-alike. A member that names
+// nothing (a deleted account's SID) is left out: it would fail elsewhere.
+TEST(CommandMode, ExportedStateMeansTheSameWhereBuiltInsAreRenamed)
+{
+    wchar_t folder[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, folder);
+    const std::wstring file = std::wstring(folder) + L"portable-state.json";
+    ASSERT_TRUE(ResetScenario(L"health"));
+    Outcome orphaned = RunProgram(L"export");
+    ASSERT_EQ(0u, orphaned.exitCode) << Show(orphaned);
+    EXPECT_EQ(std::string::npos, orphaned.out.find(Narrow(sandbox::AccountSid(1090)))) << orphaned.out;
+
+    ASSERT_TRUE(ResetScenario(L"default"));
+    Outcome exported = RunProgram(L"export");
+    ASSERT_EQ(0u, exported.exitCode) << Show(exported);
+    WriteTextFile(file, exported.out);
+    ASSERT_EQ(0u, RunProgram(L"rename #500 Administrateur").exitCode);
+    ASSERT_EQ(0u, RunProgram(L"rename #501 Invit\u00e9").exitCode);
+    for (int run = 0; run < 2; ++run) {
+        Outcome applied = RunProgram(L"apply \"" + file + L"\" --json", "", true);
+        EXPECT_EQ(0u, applied.exitCode) << Show(applied);
+        EXPECT_NE(std::string::npos, applied.out.find("\"changed\":false")) << Show(applied);
+    }
+    for (const wchar_t* lookAlike : {L"Guest", L"Administrator", L"#501", L"#500"})
+        EXPECT_FALSE(AccountExists(lookAlike)) << Narrow(lookAlike);
+    // A RID or SID is never a new account's name.
+    WriteTextFile(file, "{\"schemaVersion\": 1, \"accounts\": [{\"name\": \"#599\"}, {\"name\": \"#598\", "
+                        "\"present\": false}]}");
+    Outcome missing = RunProgram(L"apply \"" + file + L"\" --json", "", true);
+    EXPECT_EQ(6u, missing.exitCode) << Show(missing);
+    EXPECT_NE(std::string::npos, missing.out.find("{\"kind\":\"account\",\"target\":\"#598\",\"changed\":false,"
+                                                  "\"exitCode\":0}")) << Show(missing);
+    EXPECT_EQ(3u, RunProgram(L"create #599").exitCode);
+    EXPECT_FALSE(AccountExists(L"#599"));
+    DeleteFileW(file.c_str());
+}
+
 // The wizard's "Yes" from the command line: the temporary account is made
 // and the restart asked for; a second schedule meets the repair under way.
 TEST(CommandMode, RepairScheduleSetsUpAsTheWizardDoesAndOnlyOnce)
@@ -666,6 +765,30 @@ TEST(CommandMode, ListMatchesTheWindowsRows)
     // A spreadsheet reads the CSV's UTF-8 as such only behind a byte-order mark.
     Outcome csv = RunProgram(L"list --csv");
     EXPECT_EQ(0u, csv.out.rfind("\xEF\xBB\xBFname,fullName,", 0)) << Show(csv);
+    // The other tables: their header, then a line for each item the document lists.
+    struct Table {
+        const wchar_t* command;
+        const char* header;
+        const char* item;   // what begins each item in the document
+    } const tables[] = {
+        {L"groups", "name,sid,memberCount\r\n", "{\"name\":"},
+        {L"group show S-1-5-32-544", "group,member,sid\r\n", "\"sid\":\"S-1-5-21-"},
+        {L"profiles", "sid,account,folder,lastUse,lastUseFrom,loaded,special,temporary,backup,corrupt\r\n",
+         "{\"sid\":"},
+    };
+    for (const Table& table : tables) {
+        Outcome lines = RunProgram(std::wstring(table.command) + L" --csv");
+        Outcome document = RunProgram(std::wstring(table.command) + L" --json");
+        EXPECT_EQ(0u, lines.out.rfind("\xEF\xBB\xBF" + std::string(table.header), 0)) << Show(lines);
+        EXPECT_EQ(repair_test::Occurrences(document.out, table.item) + 1, repair_test::Occurrences(lines.out, "\n"))
+            << Show(lines) << "\n" << Show(document);
+        EXPECT_EQ(2u, RunProgram(std::wstring(table.command) + L" --csv --json").exitCode);
+    }
+    // An account's own groups, by name and SID.
+    Outcome shown = RunProgram(L"show mhartley --json");
+    EXPECT_NE(std::string::npos, shown.out.find("{\"name\":\"Administrators\",\"sid\":\"S-1-5-32-544\"}")) << Show(shown);
+    const std::string text = RunProgram(L"show mhartley").out;
+    EXPECT_NE(std::string::npos, text.find("Administrators", text.find("\ngroups: "))) << text;
 
     // A forged line in a full name is shown as characters, in the list and in show.
     USER_INFO_1011 forged{const_cast<wchar_t*>(L"Li\r\njokafor\tadministrator\x1b[2J")};
@@ -693,22 +816,31 @@ TEST(CommandMode, FoldersMoveToTheOtherDriveAndRestore)
     RemoveDirectoryW(target.c_str());
     CleanFolder(documents);
     WriteTextFile(documents + L"\\plans\\letter.txt", "Dear Sir");
-    WriteTextFile(documents + L"\\open.txt", "in use");
-    UniqueFileHandle held(CreateFileW((documents + L"\\open.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, 0, nullptr));
+    // A name that turns its text around ("open.exe" shows as "opentxt.exe"),
+    // and a second name of a file elsewhere: both stay, listed, the name
+    // shown escaped.
+    const std::wstring open = documents + L"\\open\u202Etxt.exe", elsewhere = L"C:\\vantrell-move-elsewhere.txt";
+    WriteTextFile(open, "in use");
+    WriteTextFile(elsewhere, "elsewhere");
+    ASSERT_TRUE(CreateHardLinkW((documents + L"\\linked.txt").c_str(), elsewhere.c_str(), nullptr)) << GetLastError();
+    UniqueFileHandle held(CreateFileW(open.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
 
-    // The place changes and the file in use stays: only the place is done.
-    Outcome moved = RunProgram(L"folders move " + user + L" Documents " + target + L" --yes --json --verbose");
+    // The place changes and the files left stay: only the place is done.
+    Outcome moved = RunProgram(L"folders move " + user + L" Documents " + target + L" --yes --verbose");
     EXPECT_EQ(4u, moved.exitCode) << Show(moved);
-    EXPECT_NE(std::string::npos, moved.out.find("\"contentsMoved\":true,\"notMoved\":1")) << Show(moved);
-    EXPECT_NE(std::string::npos, moved.out.find("\"changes\":[{\"text\":\"Documents moved from ")) << Show(moved);
+    EXPECT_NE(std::string::npos, moved.out.find("done: Documents moved from ")) << Show(moved);
     EXPECT_EQ(std::string::npos, moved.out.find("with its contents")) << Show(moved);
-    EXPECT_NE(std::string::npos, moved.out.find("\"notDone\":[\"contents of Documents moved: 1 entries stayed"))
+    EXPECT_NE(std::string::npos, moved.err.find("not done: contents of Documents moved: 2 entries stayed"))
         << Show(moved);
-    EXPECT_NE(std::string::npos, moved.err.find("Moving files: 2 of 2")) << "progress on standard error\n" << Show(moved);
+    EXPECT_NE(std::string::npos, moved.out.find("open\\u202Etxt.exe\tin use")) << Show(moved);
+    EXPECT_EQ(std::string::npos, moved.out.find("\xE2\x80\xAE")) << Show(moved);
+    EXPECT_NE(std::string::npos, moved.out.find("linked.txt\ta hard link")) << Show(moved);
+    EXPECT_NE(std::string::npos, moved.err.find("Moving files: 3 of 3")) << "progress on standard error\n" << Show(moved);
     EXPECT_EQ("Dear Sir", ReadTextFile(target + L"\\plans\\letter.txt"));
+    EXPECT_FALSE(std::filesystem::exists(target + L"\\linked.txt"));
     held.Reset();
-    DeleteFileW((documents + L"\\open.txt").c_str());
+    for (const std::wstring& file : {open, documents + L"\\linked.txt", elsewhere})
+        DeleteFileW(file.c_str());
     Outcome listed = RunProgram(L"folders " + user + L" --json");
     EXPECT_NE(std::string::npos, listed.out.find("\"location\":\"" + Narrow(target).replace(2, 1, "\\\\")))
         << Show(listed);

@@ -66,7 +66,7 @@ protected:
     bool PumpUntil(const char* what, const std::function<bool()>& done)
     {
         return WaitUntil(what, [&] {
-            while (PumpEvents(window_, 2) != 0) {
+            while (PumpEvents(window_, PumpMode::Dispatch) != 0) {
             }
             return done();
         });

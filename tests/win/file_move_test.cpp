@@ -192,7 +192,17 @@ TEST_F(FolderMoveTest, FilesHeldOpenByAnotherProgramStayWholeAtTheSource)
     EXPECT_NE(std::wstring::npos, text.find(from + L"\\open one.docx\t")) << Narrow(text);
     EXPECT_NE(std::wstring::npos, text.find(from + L"\\sub\\open two.xlsx\t")) << Narrow(text);
     EXPECT_EQ(std::wstring::npos, text.find(L"\\\\?\\")) << Narrow(text);
+    // Written again over its own earlier list; a hard link planted at the
+    // name is refused and the file it names stays as it was.
+    EXPECT_TRUE(WriteLeftBehindList(list.c_str(), from.c_str(), move.left));
+    const std::wstring elsewhere = TempFile(L"vantrell-left-behind-elsewhere.txt");
+    WriteTextFile(elsewhere, "someone else's");
     DeleteFileW(list.c_str());
+    ASSERT_TRUE(CreateHardLinkW(list.c_str(), elsewhere.c_str(), nullptr)) << GetLastError();
+    EXPECT_FALSE(WriteLeftBehindList(list.c_str(), from.c_str(), move.left));
+    EXPECT_EQ("someone else's", ReadTextFile(elsewhere));
+    DeleteFileW(list.c_str());
+    DeleteFileW(elsewhere.c_str());
 }
 
 TEST_F(FolderMoveTest, LinksAreNeitherFollowedNorMovedButListed)

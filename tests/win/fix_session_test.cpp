@@ -41,6 +41,7 @@ struct StandInRepair {
     DWORD result = 0;
     UniqueHandle begin;    // the worker adds its rows once this is set
     UniqueHandle finish;
+    UniqueHandle thread;   // the worker's thread, once it started
     std::atomic<int> starts{0};
     std::atomic<bool> running{false};
     std::atomic<int> rowsAdded{0};
@@ -52,6 +53,7 @@ struct StandInRepair {
         result = newResult;
         begin.Reset(CreateEventW(nullptr, TRUE, TRUE, nullptr));
         finish.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        thread.Reset();
         starts = 0;
         running = false;
         rowsAdded = 0;
@@ -63,6 +65,7 @@ StandInRepair g_repair;
 
 DWORD StandInWorker(const RepairInput& input, RepairProgress* progress)
 {
+    g_repair.thread.Reset(OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId()));
     ++g_repair.starts;
     g_repair.running = true;
     g_repair.account = input.account;
@@ -156,6 +159,7 @@ protected:
     int Run(int show, RepairWorker worker, const std::function<void(ProgressWindow&)>& script,
             bool inTempAccount = true)
     {
+        returned_ = false;
         RepairTool tool;
         tool.instance = GetModuleHandleW(nullptr);
         tool.inTempAccount = inTempAccount;
@@ -174,6 +178,7 @@ protected:
             scriptDone = true;
         });
         int result = RunFixSessionWith(tool, show, worker);
+        returned_ = true;
         // A script still waiting on the window is released by its end, and
         // what it still asks of the window (sent to this thread) is answered.
         g_repair.Finish();
@@ -187,6 +192,9 @@ protected:
         tool.DestroyUiWindow();
         return result;
     }
+
+    QueueProbe queue_;   // through the window's thread, this one
+    std::atomic<bool> returned_{false};   // the run has returned
 };
 
 // ---------------------------------------------------------------------------
@@ -286,8 +294,9 @@ TEST_F(FixSession, CloseAndShutdownDuringTheRepairAreRefusedAndTheRepairGoesOn)
         w.Close();
         ASSERT_TRUE(WaitUntil("the message box", [] { return harness::VisibleWindow(kBoxClass) != nullptr; }));
         g_repair.Finish();
-        WaitUntil("the repair to end", [] { return !g_repair.running; });
-        Sleep(200);   // time for a wrong window to start its countdown
+        // A wrong window starts its countdown once it sees the worker's end.
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(g_repair.thread.Get(), kWaitLimitMs)) << "the repair did not end";
+        queue_.RoundTrip();
         countdownBehindTheBox = !w.RebootCell().empty();
         secondBoxText = w.Answer(L"OK");
         ASSERT_TRUE(WaitUntil("the failure", [&] { return w.Shows(kFailed); }));
@@ -375,7 +384,7 @@ TEST_F(FixSession, SilentRunNeverShowsAWindowNotEvenWhenAskedToCloseAndStillRebo
         // A close asked of the hidden window: no box to show it over, and
         // the repair goes on.
         w.Close();
-        Sleep(500);
+        queue_.RoundTrip();   // the close has been handled
         runningAfterClose = g_repair.running;
         g_repair.Finish();
         WaitUntil("the countdown", [&] { return !w.RebootCell().empty(); });
@@ -494,7 +503,7 @@ TEST_F(FixSession, OutsideTheTemporaryAccountNothingIsDone)
     int result = Run(
         SW_SHOWNORMAL, StandInWorker,
         [&](ProgressWindow& w) {
-            Sleep(300);
+            WaitUntil("the run to return", [&] { return returned_.load(); });
             shown = IsWindowVisible(w.Window()) != FALSE;
             caption = harness::TextOf(w.Window());
         },

@@ -56,6 +56,7 @@ Reading Read(HWND control, long child = CHILDID_SELF)
 
 using Stop = std::pair<HWND, Reading>;
 
+
 bool Names(const Stop& stop, const wchar_t* name) { return stop.second.name.find(name) != std::wstring::npos; }
 
 // Presses Tab until the focus comes back to where it was first met, or
@@ -168,7 +169,8 @@ TEST(KeyboardAccess, EveryWindowIsWalkedAndNamedAndEscClosesIt)
             HWND window = main, opener = nullptr;
             for (const Step& step : expected.opening) {
                 if (step.control == nullptr) {
-                    Sleep(500);   // the window settles after the last one closed
+                    // The window has put itself back together after the last one closed.
+                    RoundTrip();
                     WaitForIdle(main);
                     opener = FocusOf(main);
                     PressKey(step.key, VK_MENU);
@@ -180,7 +182,16 @@ TEST(KeyboardAccess, EveryWindowIsWalkedAndNamedAndEscClosesIt)
                 opener = way.back().first;
                 for (int i = 0; i < step.times; ++i)
                     PressKey(step.key);
-                Sleep(500);   // the panel follows a new row
+                // The panel follows a new row; the keys that follow come after these.
+                const HWND accounts = screen.Handle(screen.Ids().accountList);
+                if (opener == accounts) {
+                    EXPECT_TRUE(WaitFor([&] {
+                        const int row = static_cast<int>(
+                            SendMessageW(accounts, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+                        return row >= 0 && screen.Text(screen.Ids().accountNameField) == screen.Cell(row, 1);
+                    }, "the panel to show the selected row"))
+                        << Narrow(screen.Text(screen.Ids().accountNameField));
+                }
                 WaitForIdle(main);
             }
             if (!expected.opening.empty() && expected.opening.back().key != VK_DOWN) {

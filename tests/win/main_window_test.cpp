@@ -18,6 +18,7 @@
 #include "accounts/groups.h"
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
+#include "dialogs/account_dialogs.h"
 #include "accounts/pictures.h"
 #include "accounts/profile_keys.h"
 #include "app/main_window.h"
@@ -446,17 +447,18 @@ TEST_F(MainWindowRun, CorruptedProfileKeysAreOfferedOnceAtStart)
                 EXPECT_EQ(c.told, screen.Answer(L"OK")) << c.what;
             }
             EXPECT_TRUE(WaitFor([&] { return screen.Enabled(screen.Ids().createButton); }, "the lock to be undone"));
-            // Nothing more may follow: give a box the moment it would need to appear.
-            Sleep(700);
+            // Nothing more may follow: a box asked for meanwhile is up once
+            // the window's queue has come round.
+            EXPECT_TRUE(RoundTrip());
             EXPECT_EQ(nullptr, VisibleWindow(L"Vantrell_MsgBox")) << c.what;
         });
         DeleteFileW(grown.c_str());
         EXPECT_EQ(c.fixed, BackedUpEntry().empty()) << c.what;
         if (c.fixed) {
-            // The next start has nothing to ask; the question comes right
-            // after the first paint, which the run waited for.
+            // The next start has nothing to ask; the question would come
+            // right after the first paint, before the window's queue comes round.
             Run([&](Screen&, HWND) {
-                Sleep(700);
+                EXPECT_TRUE(RoundTrip());
                 EXPECT_EQ(nullptr, VisibleWindow(L"Vantrell_MsgBox")) << c.what;
             });
         }

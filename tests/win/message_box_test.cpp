@@ -205,12 +205,12 @@ TEST_F(Boxes, TipClosedByAClickThatStillReachesTheOwner)
         EXPECT_EQ("The settings were saved.\r\nSecond line\r\nThird line\r\nFourth", Narrow(body)) << c.what;
 
         int32_t expected = c.ownerEvent == -100 ? button : c.ownerEvent;
-        int32_t next = PumpEvents(owner_, 1);
+        int32_t next = PumpEvents(owner_, PumpMode::IfAny);
         while (next == EventCode::MouseMoved || (next == EventCode::None && owner_.Event().pending))
-            next = PumpEvents(owner_, 1);
+            next = PumpEvents(owner_, PumpMode::IfAny);
         if (c.action == 1) {
             // The button's press ends the tip; its click follows through the queue.
-            WaitUntil("the owner's button's click", [&] { return next == button || (next = PumpEvents(owner_, 1)) == button; });
+            WaitUntil("the owner's button's click", [&] { return next == button || (next = PumpEvents(owner_, PumpMode::IfAny)) == button; });
         }
         EXPECT_EQ(expected, next) << c.what;
         if (c.action == 0) {
@@ -244,7 +244,7 @@ TEST_F(Boxes, TipWithoutSeparatorIsInformation)
     ASSERT_EQ(2u, weights.size());
     EXPECT_LT(weights[0], FW_BOLD) << "the body is plain";
     EXPECT_GE(weights[1], FW_BOLD) << "the title is bold";
-    EXPECT_EQ(EventCode::Close, PumpEvents(owner_, 1)) << "the close is handed on";
+    EXPECT_EQ(EventCode::Close, PumpEvents(owner_, PumpMode::IfAny)) << "the close is handed on";
 }
 
 TEST_F(Boxes, TipOverAMinimisedOwnerIsNotShown)

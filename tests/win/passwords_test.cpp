@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "accounts/passwords.h"
+#include "dialogs/account_dialogs.h"
 #include "platform/machine.h"
 #include "sandbox/sandbox.h"
 #include "tests/win/screen_capture.h"
@@ -193,23 +194,23 @@ TEST_F(Passwords, ChangesThroughTheWorkerReportTheDatabasesStatus)
 {
     // jokafor has a password; lchen has none.
     EXPECT_EQ(static_cast<NET_API_STATUS>(ERROR_INVALID_PASSWORD),
-              RunPasswordChange(nullptr, L"jokafor", L"wrong", L"New-Pass-1"));
+              ChangePassword(L"jokafor", L"wrong", L"New-Pass-1"));
     EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
-              RunPasswordChange(nullptr, L"jokafor", L"Okafor-Spring", L"New-Pass-1"));
+              ChangePassword(L"jokafor", L"Okafor-Spring", L"New-Pass-1"));
     EXPECT_TRUE(PasswordWorks(L"jokafor", L"New-Pass-1"));
-    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success), RunPasswordChange(nullptr, L"lchen", nullptr, L"Chen-1"))
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success), ChangePassword(L"lchen", nullptr, L"Chen-1"))
         << "a password is created with the current password \"\"";
     EXPECT_TRUE(PasswordWorks(L"lchen", L"Chen-1"));
-    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success), RunPasswordChange(nullptr, L"lchen", nullptr, nullptr));
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success), ChangePassword(L"lchen", nullptr, nullptr));
     EXPECT_TRUE(PasswordWorks(L"lchen", L"")) << "removed";
-    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_UserNotFound), RunPasswordChange(nullptr, L"nobody", nullptr, nullptr));
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_UserNotFound), ChangePassword(L"nobody", nullptr, nullptr));
 
     // With a window to pump, the call still returns once the worker is done.
     UiWindow window;
     ASSERT_NE(nullptr, window.CreateUiWindow(L"Vantrell_PumpTest", L"Pump", 200, 100, -1, -1, -1, -1, nullptr));
     DWORD start = GetTickCount();
     EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
-              RunPasswordChange(&window, L"jokafor", L"New-Pass-1", L"New-Pass-2"));
+              RunPasswordChange(window, L"jokafor", L"New-Pass-1", L"New-Pass-2"));
     EXPECT_LT(GetTickCount() - start, 5000u) << "the waiting loop must wake when the worker ends";
     window.DestroyUiWindow();
 }
@@ -219,16 +220,16 @@ TEST_F(Passwords, AutomaticSignInFollowsThePasswordOfItsAccount)
     Reset(L"auto-logon");   // jokafor signs in automatically with "Okafor-Spring"
     ASSERT_TRUE(IsAutoLogonAccount(L"jokafor"));
     ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
-              RunPasswordChange(nullptr, L"jokafor", L"Okafor-Spring", L"Okafor-Summer"));
+              ChangePassword(L"jokafor", L"Okafor-Spring", L"Okafor-Summer"));
     bool found = false;
     EXPECT_EQ(L"Okafor-Summer", Secret(&found));
-    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success), RunPasswordChange(nullptr, L"jokafor", nullptr, nullptr));
+    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success), ChangePassword(L"jokafor", nullptr, nullptr));
     EXPECT_EQ(std::wstring(10, L'\0'), Secret(&found)) << "removing keeps it configured with an empty password";
     EXPECT_TRUE(IsAutoLogonConfigured());
 
     // Named, but switched off: the password change leaves it alone.
     SetWinlogon(L"AutoAdminLogon", REG_SZ, L"0");
-    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success), RunPasswordChange(nullptr, L"jokafor", L"", L"Okafor-Autumn"));
+    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success), ChangePassword(L"jokafor", L"", L"Okafor-Autumn"));
     EXPECT_EQ(std::wstring(10, L'\0'), Secret(&found));
 }
 

@@ -386,17 +386,21 @@ bool PressUntil(HWND button, const std::function<bool()>& done, DWORD limitMs = 
 }
 
 // Ends whatever the wizard still shows (its boxes answered "No", then the
-// window asked to close) until the tool's run has returned.
+// window asked to close) until the tool's run has returned, or a box has
+// come up since to be answered in turn.
 void EndWizard(HWND window, const std::atomic<bool>& returned)
 {
-    while (!returned) {
+    for (int round = 0; round < 20 && !returned; ++round) {
         HWND box = VisibleWindow(kBoxClass, GetCurrentProcessId());
         if (box != nullptr) {
             HWND no = ChildWithText(box, L"Button", L"No");
             PostMessageW(no != nullptr ? no : ChildWithText(box, L"Button", L"OK"), BM_CLICK, 0, 0);
         }
         PostMessageW(window, kCloseRequestMessage, 0, 0);
-        Sleep(500);
+        WaitUntil("the wizard to end", [&] {
+            HWND next = VisibleWindow(kBoxClass, GetCurrentProcessId());
+            return returned || (next != nullptr && next != box);
+        }, 10000);
     }
 }
 

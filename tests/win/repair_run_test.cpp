@@ -713,3 +713,25 @@ TEST_F(RepairRun, AFolderBelowTheOldProfileMadeALinkIsLeftAloneWithItsTarget_Lin
     std::error_code ignored;
     std::filesystem::remove_all(outside, ignored);
 }
+
+// The owner may also have made the clean-up's shortcut names hard links to
+// files elsewhere: no name with other names is removed or written through.
+TEST_F(RepairRun, HardLinksAtTheShortcutNamesAreRefusedAndTheFilesTheyNameKept)
+{
+    Prepare();
+    const std::wstring outside[] = {L"C:\\vantrell-hard-link-1.txt", L"C:\\vantrell-hard-link-2.txt"};
+    const std::wstring links[] = {oldProfile_ + L"\\Desktop\\BrenwickCleanup.lnk", oldProfile_ + kOwnersCleanupLink};
+    for (int i = 0; i < 2; ++i) {
+        std::ofstream(std::filesystem::path(outside[i])) << "precious";
+        std::filesystem::create_directories(std::filesystem::path(links[i]).parent_path());
+        ASSERT_TRUE(CreateHardLinkW(links[i].c_str(), outside[i].c_str(), nullptr)) << GetLastError();
+    }
+    RunRepair(Input(), nullptr);
+    for (const std::wstring& file : outside) {
+        EXPECT_EQ("precious", ReadBytes(file));
+        DeleteFileW(file.c_str());
+    }
+    const std::string log = ReadBytes(kLog);
+    EXPECT_EQ(2u, Occurrences(log, "The shortcut's name was refused")) << log;
+    EXPECT_EQ(std::string::npos, log.find("account was successfully repaired")) << log;
+}

@@ -24,7 +24,7 @@ TEST(NextRepairEvent, SessionEndCloseButtonAndTheBlockReasonWhileBusy)
     tool.closeButton = AddCloseButton(tool, 670, 5, 20, 20, kOpaqueWhite);
     DrainWaitingEvents(tool);
 
-    EXPECT_EQ(0, tool.NextRepairEvent(1)) << "nothing waiting";
+    EXPECT_EQ(0, tool.NextRepairEvent(PumpMode::IfAny)) << "nothing waiting";
     // Idle, the end of the session closes; busy, it is refused (0) and the
     // window carries the block reason from the moment it became busy.
     struct { const char* what; bool busy; int32_t lastEvent; size_t blocks; size_t aborts; } const cases[] = {
@@ -38,7 +38,7 @@ TEST(NextRepairEvent, SessionEndCloseButtonAndTheBlockReasonWhileBusy)
         int32_t result = 0;
         MSG waiting;
         for (int i = 0; i < 10 && result == 0 && PeekMessageW(&waiting, nullptr, 0, 0, PM_NOREMOVE); ++i)
-            result = tool.NextRepairEvent(1);
+            result = tool.NextRepairEvent(PumpMode::IfAny);
         EXPECT_EQ(c.lastEvent, result) << c.what << ": looking returns what the filter gave";
         EXPECT_EQ(c.lastEvent, tool.LastEvent()) << c.what;
         auto blocks = Recorded(L"ShutdownBlockReasonCreate");
@@ -54,7 +54,7 @@ TEST(NextRepairEvent, SessionEndCloseButtonAndTheBlockReasonWhileBusy)
     ASSERT_NE(nullptr, close);
     PostMessageW(tool.Handle(), WM_COMMAND, MAKEWPARAM(tool.closeButton, STN_CLICKED),
                  reinterpret_cast<LPARAM>(close->handle));
-    EXPECT_EQ(1, tool.NextRepairEvent(0)) << "waiting always gives 1";
+    EXPECT_EQ(1, tool.NextRepairEvent(PumpMode::Wait)) << "waiting always gives 1";
     EXPECT_EQ(EventCode::Close, tool.LastEvent());
     tool.DestroyUiWindow();
 }

@@ -14,7 +14,7 @@
 #include "platform/handles.h"
 #include "platform/registry.h"
 #include "ui/drawing.h"
-#include "ui/image.h"
+#include "platform/images.h"
 
 namespace {
 
@@ -185,7 +185,60 @@ HWND ChildWithText(HWND parent, const wchar_t* className, const wchar_t* text)
 }
 
 
+namespace {
+
+constexpr UINT kProbeMessage = WM_APP + 0x3A5;
+constexpr wchar_t kProbeClass[] = L"VantrellTestQueueProbe";
+
+}  // namespace
+
+QueueProbe::QueueProbe()
+{
+    WNDCLASSW type{};
+    type.lpfnWndProc = Procedure;
+    type.hInstance = GetModuleHandleW(nullptr);
+    type.lpszClassName = kProbeClass;
+    RegisterClassW(&type);   // fails harmlessly once registered
+    window_ = CreateWindowExW(0, kProbeClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, type.hInstance, nullptr);
+    SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+}
+
+QueueProbe::~QueueProbe()
+{
+    if (window_ != nullptr)
+        DestroyWindow(window_);
+}
+
+LRESULT CALLBACK QueueProbe::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == kProbeMessage) {
+        if (auto* probe = reinterpret_cast<QueueProbe*>(GetWindowLongPtrW(window, GWLP_USERDATA)))
+            probe->handled_ = static_cast<unsigned>(wParam);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+bool QueueProbe::RoundTrip()
+{
+    const unsigned marker = ++posted_;
+    return window_ != nullptr && PostMessageW(window_, kProbeMessage, marker, 0) &&
+           WaitUntil("the probe to come through the windows' queue", [&] { return handled_ >= marker; });
+}
+
 namespace harness {
+
+namespace {
+
+std::atomic<QueueProbe*> g_runProbe{nullptr};   // the probe of the running RunWithOperatorOn
+
+}  // namespace
+
+bool RoundTrip()
+{
+    QueueProbe* probe = g_runProbe;
+    return probe != nullptr && probe->RoundTrip();
+}
 
 HWND VisibleWindow(const wchar_t* className, const std::function<bool(HWND)>& fits)
 {
@@ -260,6 +313,8 @@ bool RunWithOperatorOn(const wchar_t* className, const std::function<void()>& ru
 {
     std::atomic<bool> ran{false};
     std::atomic<bool> returned{false};
+    QueueProbe probe;
+    g_runProbe = &probe;
     std::thread operatorThread([&] {
         HWND window = nullptr;
         if (!WaitUntil("the window to show", [&] { return (window = VisibleWindow(className)) != nullptr; }))
@@ -280,6 +335,7 @@ bool RunWithOperatorOn(const wchar_t* className, const std::function<void()>& ru
     run();
     returned = true;
     operatorThread.join();
+    g_runProbe = nullptr;
     return ran;
 }
 

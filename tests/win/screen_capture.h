@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "ui/image.h"
+#include "platform/images.h"
 #include "ui/window.h"
 
 // Starts GDI+ for the whole test program.
@@ -55,6 +55,29 @@ bool WaitForPainted(HWND window);
 // then it has done all it does before it waits for answers.
 bool WaitForReady(HWND popup);
 
+// A window of the test's own on the thread that runs the windows under
+// test. A message posted to it waits in that thread's queue behind all that
+// was posted there before: once it has been handled, so has all of that,
+// and whatever each of those did at once on that thread (a box it showed is
+// up). Made on the windows' thread, before they run; RoundTrip is called
+// from another thread.
+class QueueProbe {
+public:
+    QueueProbe();
+    ~QueueProbe();
+    QueueProbe(const QueueProbe&) = delete;
+    QueueProbe& operator=(const QueueProbe&) = delete;
+    // Posts the probe and waits until the windows' thread has handled it;
+    // false after the wait limit.
+    bool RoundTrip();
+
+private:
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    HWND window_ = nullptr;
+    std::atomic<unsigned> handled_{0};
+    unsigned posted_ = 0;
+};
+
 // The operator's helpers, in a namespace of their own: the older window
 // tests keep copies of some under the same names.
 namespace harness {
@@ -89,6 +112,9 @@ int ListImage(HWND list, int row);
 // once the first visible window of the class is ready; the window is then
 // asked to close unless `run` has already returned. False when it never
 // showed.
+// While `script` runs, RoundTrip takes a QueueProbe through this thread's
+// queue (see above); false when it was not handled.
+bool RoundTrip();
 bool RunWithOperatorOn(const wchar_t* className, const std::function<void()>& run,
                        const std::function<void(HWND)>& script);
 // The window's text.

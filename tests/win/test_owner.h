@@ -43,7 +43,7 @@ protected:
     // Handles what waits in the owner's queue and forgets its events.
     void Drain()
     {
-        for (int i = 0; i < 200 && PumpEvents(owner_, 2) != 0; ++i) {
+        for (int i = 0; i < 200 && PumpEvents(owner_, PumpMode::Dispatch) != 0; ++i) {
         }
         owner_.Event().pending = false;
     }

@@ -30,10 +30,10 @@ protected:
     {
         std::vector<int32_t> events;
         for (int round = 0; round < 200; ++round) {
-            if (!window_.Event().pending && PumpEvents(window_, 2) == 0)
+            if (!window_.Event().pending && PumpEvents(window_, PumpMode::Dispatch) == 0)
                 break;
             if (window_.Event().pending)
-                events.push_back(PumpEvents(window_, 1));
+                events.push_back(PumpEvents(window_, PumpMode::IfAny));
         }
         return events;
     }
@@ -122,7 +122,7 @@ TEST_F(Toolkit, HiddenDisabledUncheckedBoxReportsEachHalf)
     // A check state given to every control passes over those that have none.
     window_.AddButton(L"Plain", 10, 40, 100, 24, -1);
     int32_t box = window_.AddCheckBox(L"Option", 10, 10, 200, 20);
-    window_.SetState(-1, StateFlags::Hide | StateFlags::Disable | StateFlags::Uncheck);
+    window_.SetState(ControlId::Last, StateFlags::Hide | StateFlags::Disable | StateFlags::Uncheck);
     EXPECT_EQ(StateFlags::Hide | StateFlags::Disable | StateFlags::Uncheck | StateFlags::Defocus,
               window_.GetState(box));
     EXPECT_EQ(0u, window_.SetState(99, StateFlags::Show)) << "an unknown id must do nothing";
@@ -140,7 +140,7 @@ TEST_F(Toolkit, TwoPartCheckControlTogglesWhenItsLabelIsClicked)
 
     SendMessageW(window_.Handle(), WM_COMMAND, MAKEWPARAM(check + 1, STN_CLICKED),
                  reinterpret_cast<LPARAM>(label->handle));
-    EXPECT_EQ(check, PumpEvents(window_, 1)) << "the click reports the control's own id";
+    EXPECT_EQ(check, PumpEvents(window_, PumpMode::IfAny)) << "the click reports the control's own id";
     EXPECT_EQ(StateFlags::Check, window_.GetState(check) & (StateFlags::Check | StateFlags::Uncheck));
     window_.SetState(check, StateFlags::Indeterminate);
     EXPECT_EQ(StateFlags::Check, window_.GetState(check) & (StateFlags::Check | StateFlags::Uncheck | StateFlags::Indeterminate))
@@ -208,7 +208,7 @@ TEST_F(Toolkit, ComboHoldsItsItemsInOrder)
     EXPECT_STREQ(L"", window_.GetText(combo).Text());
 
     SendMessageW(window_.Handle(), WM_COMMAND, MAKEWPARAM(combo, CBN_SELCHANGE), reinterpret_cast<LPARAM>(handle));
-    EXPECT_EQ(EventCode::ComboSelectionChanged, PumpEvents(window_, 1));
+    EXPECT_EQ(EventCode::ComboSelectionChanged, PumpEvents(window_, PumpMode::IfAny));
 }
 
 TEST_F(Toolkit, ClickAndEnterOnAButtonOrLinkReportItOnce)
@@ -217,8 +217,8 @@ TEST_F(Toolkit, ClickAndEnterOnAButtonOrLinkReportItOnce)
     int32_t second = window_.AddButton(L"Second", 10, 40, 100, 24, -1);
     window_.AddEdit(L"", 10, 70, 100, -1);
     SendMessageW(Handle(first), BM_CLICK, 0, 0);
-    EXPECT_EQ(first, PumpEvents(window_, 1));
-    EXPECT_EQ(0, PumpEvents(window_, 1)) << "the event is taken once";
+    EXPECT_EQ(first, PumpEvents(window_, PumpMode::IfAny));
+    EXPECT_EQ(0, PumpEvents(window_, PumpMode::IfAny)) << "the event is taken once";
     window_.SetState(second, StateFlags::Focus);
     ASSERT_EQ(Handle(second), GetFocus());
 
@@ -256,7 +256,7 @@ TEST_F(Toolkit, MouseMessagesAndTheSystemCloseBecomeTheirEvents)
     for (const auto& c : cases) {
         Drain();
         SendMessageW(window_.Handle(), c.message, c.wParam, MAKELPARAM(30, 40));
-        EXPECT_EQ(c.event, PumpEvents(window_, 1)) << "message 0x" << std::hex << c.message;
+        EXPECT_EQ(c.event, PumpEvents(window_, PumpMode::IfAny)) << "message 0x" << std::hex << c.message;
         EXPECT_TRUE(IsWindow(window_.Handle()));
     }
 }
@@ -310,11 +310,11 @@ TEST_F(Toolkit, ListViewReportsSelectionAndDeselection)
     Drain();
 
     SelectItem(handle, 0, true);
-    EXPECT_EQ(EventCode::ItemSelected, PumpEvents(window_, 1));
+    EXPECT_EQ(EventCode::ItemSelected, PumpEvents(window_, PumpMode::IfAny));
     EXPECT_EQ(0, window_.GetSelectedItem(list));
 
     SelectItem(handle, 0, false);
-    EXPECT_EQ(EventCode::ItemDeselected, PumpEvents(window_, 1));
+    EXPECT_EQ(EventCode::ItemDeselected, PumpEvents(window_, PumpMode::IfAny));
     EXPECT_EQ(-1, window_.GetSelectedItem(list));
 
     EXPECT_TRUE(window_.DeleteAllItems(list));

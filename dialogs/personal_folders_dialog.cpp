@@ -1,5 +1,7 @@
 // The dialog through which the operator moves the console user's personal
 // folders and restores them, built like the program's message boxes.
+#include "dialogs/account_dialogs.h"
+
 #include "accounts/personal_folders.h"
 
 #include <commctrl.h>
@@ -278,11 +280,11 @@ void AddControls(Session& session, HICON accountIcon, const wchar_t* displayName
     intro.Append(L"location of some of ", displayName != nullptr ? displayName : L"",
                  L"'s personal folders. Here you can also restore those folders to their original locations.\r\n"
                  L"Double-click any item in the list to open its current location.");
-    int32_t introduction = dialog.AddLabel(intro.Text(), 20, 75, 540, 60, -1);
+    int32_t introduction = dialog.AddLabel(intro.Text(), 20, 75, 540, 60, kDefaultStyle);
     dialog.SetFont(introduction, 10.0, 400, 0, L"Arial");
 
     // Shown after a move that left items behind: the list of them.
-    ids.leftLink = dialog.AddButton(L"&Show the items not moved", 410, 46, 170, 24, -1);
+    ids.leftLink = dialog.AddButton(L"&Show the items not moved", 410, 46, 170, 24, kDefaultStyle);
     dialog.SetTip(ids.leftLink, L"Open the list of the files and folders that stayed in the old location");
     dialog.SetState(ids.leftLink, StateFlags::Hide);
 
@@ -309,10 +311,10 @@ void AddControls(Session& session, HICON accountIcon, const wchar_t* displayName
         dialog.SetColour(box, -1, RGB(0xF0, 0xF0, 0xFF));   // the band's colour
     dialog.SetTip(ids.overwrite, L"When moving files, overwrite same named ones in the new location\r\n"
                                  L"If this option is not selected, those files will be skipped");
-    ids.move = dialog.AddButton(L"&Move selected", 300, 314, 130, 26, -1);
+    ids.move = dialog.AddButton(L"&Move selected", 300, 314, 130, 26, kDefaultStyle);
     dialog.SetState(ids.move, StateFlags::Disable);
     dialog.SetTip(ids.move, L"Move the selected folder to a new location");
-    ids.restore = dialog.AddButton(L"&Restore default", 450, 314, 130, 26, -1);
+    ids.restore = dialog.AddButton(L"&Restore default", 450, 314, 130, 26, kDefaultStyle);
     dialog.SetState(ids.restore, StateFlags::Disable);
     dialog.SetTip(ids.restore, L"Restore the selected folder to its default location");
 
@@ -320,12 +322,12 @@ void AddControls(Session& session, HICON accountIcon, const wchar_t* displayName
     UniqueImage band = NewCanvas(28, 28, dialog.Dpi());
     if (band && FillRoundRect(band.Get(), 0, 0, 28, 28, kBandColour, 0)) {
         UniqueBitmap picture = ToGdiBitmap(band.Get(), kBandColour);
-        ids.spinner = dialog.AddPicture(picture.Release(), 16, 314, 28, 28, -1);
+        ids.spinner = dialog.AddPicture(picture.Release(), 16, 314, 28, 28, kDefaultStyle);
         dialog.SetState(ids.spinner, StateFlags::Hide);
         if (HWND spinner = dialog.ControlHandle(ids.spinner))
             StartSpinner(spinner, dialog.Scale(28), kOpaqueBlack, 80, -1);
     }
-    ids.progress = dialog.AddLabel(L"", 56, 312, 490, 34, -1);
+    ids.progress = dialog.AddLabel(L"", 56, 312, 490, 34, kDefaultStyle);
     dialog.SetColour(ids.progress, RGB(0, 0, 0), RGB(0xF0, 0xF0, 0xFF));
     dialog.SetState(ids.progress, StateFlags::Hide);
 }
@@ -355,10 +357,9 @@ void PersonalFoldersDialog(const PersonalFoldersOwner& owner, HICON accountIcon,
     FillFolderList(*session);
 
     dialog.Show(0);
-    for (;;) {
-        int32_t event = dialog.NextEvent();
-        if (event == EventCode::Close || event == session->ids.close)
-            break;
+    dialog.RunModal([&](int32_t event) {
+        if (event == session->ids.close)
+            return DialogStep::Done;
         if (event == EventCode::ItemSelected || event == EventCode::ItemDeselected) {
             FollowSelection(*session);
         } else if (event == EventCode::DoubleClick) {
@@ -381,5 +382,6 @@ void PersonalFoldersDialog(const PersonalFoldersOwner& owner, HICON accountIcon,
         } else if (event == session->ids.leftLink && !session->leftList.IsEmpty()) {
             OpenPage(session->leftList.Text());
         }
-    }
+        return DialogStep::Stay;
+    });
 }

@@ -1,12 +1,45 @@
 // The dialog through which the operator sets automatic sign-in or changes a
-// password, built like the program's message boxes.
-#include "accounts/passwords.h"
+// password, built like the program's message boxes, and the worker that
+// changes a password while the window lives on.
+#include "dialogs/account_dialogs.h"
 
+#include "accounts/passwords.h"
 #include "ui/dialog.h"
 #include "ui/drawing.h"
 #include "ui/message_box.h"
 #include "ui/secret_text.h"
 #include "ui/window.h"
+#include "ui/worker.h"
+
+namespace {
+
+DWORD WINAPI PasswordWorker(void* parameter)
+{
+    return ApplyPasswordChange(*static_cast<const PasswordChangeRequest*>(parameter));
+}
+
+NET_API_STATUS RunPasswordRequest(UiWindow& pumpWindow, const PasswordChangeRequest& request)
+{
+    WorkerWatch watch;
+    watch.window = &pumpWindow;
+    DWORD code = 0;
+    if (!RunWorker(PasswordWorker, const_cast<PasswordChangeRequest*>(&request), watch, &code))
+        return ERROR_NOT_ENOUGH_MEMORY;   // nothing was changed; never report success
+    return static_cast<NET_API_STATUS>(code);
+}
+
+}  // namespace
+
+NET_API_STATUS RunPasswordChange(UiWindow& pumpWindow, const wchar_t* accountName, const wchar_t* currentPassword,
+                                 const wchar_t* newPassword)
+{
+    return RunPasswordRequest(pumpWindow, {accountName, currentPassword, newPassword});
+}
+
+NET_API_STATUS RunPasswordReset(UiWindow& pumpWindow, const wchar_t* accountName, const wchar_t* newPassword)
+{
+    return RunPasswordRequest(pumpWindow, {accountName, nullptr, newPassword, true});
+}
 
 namespace {
 
@@ -79,8 +112,8 @@ bool Apply(UiDialog& dialog, const Fields& fields, const wchar_t* accountName,
         return false;
     }
     NET_API_STATUS status =
-        fields.reset ? RunPasswordReset(&dialog.Owner().OwnerWindow(), accountName, first.Text())
-                     : RunPasswordChange(&dialog.Owner().OwnerWindow(), accountName, current.Text(), first.Text());
+        fields.reset ? RunPasswordReset(dialog.Owner().OwnerWindow(), accountName, first.Text())
+                     : RunPasswordChange(dialog.Owner().OwnerWindow(), accountName, current.Text(), first.Text());
     if (status == NERR_Success) {
         if (IsAutoLogonAccount(accountName))
             SetAutoLogon(accountName, first.Text());
@@ -121,7 +154,7 @@ bool PasswordDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accoun
     dialog.SetFont(heading, 16.0, 800, 0, L"Arial");
     WString sentence(L"You are about to ");
     sentence.Append(kModeTexts[static_cast<int>(mode)], L" for this user account.");
-    dialog.AddLabel(sentence.Text(), 20, 70, 360, 20, -1);
+    dialog.AddLabel(sentence.Text(), 20, 70, 360, 20, kDefaultStyle);
 
     Fields fields;
     if (change) {
@@ -147,32 +180,25 @@ bool PasswordDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accoun
     }
     fields.apply = dialog.AddButton(L"&Apply", 55, 318, 80, 25, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON);
     dialog.SetTip(fields.apply, L"Apply the selected changes now.");
-    fields.cancel = dialog.AddButton(L"Cancel", 255, 318, 80, 25, -1);
+    fields.cancel = dialog.AddButton(L"Cancel", 255, 318, 80, 25, kDefaultStyle);
     dialog.SetCancel(fields.cancel);
     dialog.SetTip(fields.cancel, L"Cancel this operation.");
 
     dialog.Show(change ? fields.current : fields.first);
 
-    bool result = false;
-    for (;;) {
-        int32_t event = dialog.NextEvent();
-        if (event == EventCode::Close)
-            break;
+    const bool result = dialog.RunModal([&](int32_t event) {
         if (event <= 0)
-            continue;
-        if (event == fields.cancel) {
-            result = true;
-            break;
-        }
+            return DialogStep::Stay;
+        if (event == fields.cancel)
+            return DialogStep::Done;
         if (event == fields.forgotten && fields.forgotten != 0) {
             SwitchToReset(dialog, fields);
-            continue;
+            return DialogStep::Stay;
         }
-        if (event == fields.apply && Apply(dialog, fields, accountName, mode)) {
-            result = true;
-            break;
-        }
-    }
+        if (event == fields.apply && Apply(dialog, fields, accountName, mode))
+            return DialogStep::Done;
+        return DialogStep::Stay;
+    });
     // The edit controls' own copies of what was typed go with a blank.
     for (int32_t field : {fields.current, fields.first, fields.second}) {
         if (field != 0)

@@ -1,8 +1,71 @@
 // The change-picture dialog, on the dialogs' shared frame and loop.
-#include "accounts/picture_dialog.h"
+#include "dialogs/picture_dialog.h"
 
+#include <commdlg.h>
+
+#include <memory>
+
+#include "accounts/picture_files.h"
 #include "accounts/pictures.h"
 #include "ui/dialog.h"
+#include "ui/window.h"
+
+namespace gp = Gdiplus::DllExports;
+using Gdiplus::Ok;
+
+bool ChoosePictureFile(WString& path, const wchar_t* startFolder, HWND owner)
+{
+    constexpr DWORD kFileCapacity = 2048;
+    wchar_t file[kFileCapacity + 1] = {};
+    OPENFILENAMEW dialog{};
+    // The structure's own size on this platform; a 32-bit size would be refused.
+    dialog.lStructSize = sizeof(dialog);
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = L"Pictures\0*.bmp;*.jpg;*.png;*.tiff;*.jpeg;*.gif\0\0";
+    dialog.lpstrFile = file;
+    dialog.nMaxFile = kFileCapacity;
+    dialog.lpstrInitialDir = startFolder;
+    dialog.lpstrTitle = L"Select user picture file";
+    dialog.lpstrDefExt = L"bmp";   // the dialog adds the dot itself
+    dialog.Flags = OFN_NOCHANGEDIR | OFN_FILEMUSTEXIST | OFN_EXPLORER | OFN_ENABLESIZING;
+    if (!GetOpenFileNameW(&dialog) || file[0] == L'\0')
+        return false;
+    return path.Assign(file);
+}
+
+namespace {
+
+bool ShowDrawn(UiWindow& window, int32_t pictureControl, Gdiplus::GpBitmap* bitmap,
+               std::function<UniqueImage(Gdiplus::GpBitmap*, const UiWindow&)> draw)
+{
+    Gdiplus::GpImage* copy = nullptr;
+    if (bitmap == nullptr || gp::GdipCloneImage(bitmap, &copy) != Ok || copy == nullptr)
+        return false;
+    // The caller's bitmap may go before the control does.
+    auto source = std::make_shared<UniqueImage>(static_cast<Gdiplus::GpBitmap*>(copy));
+    return window.SetPictureSource(pictureControl, [source, draw](const UiWindow& shown) {
+        UniqueImage drawn = draw(source->Get(), shown);
+        return drawn ? ToGdiBitmap(drawn.Get(), 0) : UniqueBitmap();
+    });
+}
+
+}  // namespace
+
+bool SetPictureImage(UiWindow& window, int32_t pictureControl, Gdiplus::GpBitmap* bitmap, int width, int height)
+{
+    return ShowDrawn(window, pictureControl, bitmap, [width, height](Gdiplus::GpBitmap* source, const UiWindow& shown) {
+        return ScaledCopy(source, shown.Scale(width), shown.Scale(height));
+    });
+}
+
+bool SetFittedPicture(UiWindow& window, int32_t pictureControl, Gdiplus::GpBitmap* bitmap, int width, int height,
+                      PictureFit fit)
+{
+    return ShowDrawn(window, pictureControl, bitmap,
+                     [width, height, fit](Gdiplus::GpBitmap* source, const UiWindow& shown) {
+                         return FitPicture(source, shown.Scale(width), shown.Scale(height), fit);
+                     });
+}
 
 namespace {
 
@@ -105,27 +168,27 @@ void ChangePictureDialog(DialogOwner& owner, const wchar_t* accountName, const w
         return;
 
     Controls controls;
-    int32_t heading = dialog.AddPicture(nullptr, 10, 10, kHeadingSize, kHeadingSize, -1);
+    int32_t heading = dialog.AddPicture(nullptr, 10, 10, kHeadingSize, kHeadingSize, kDefaultStyle);
     if (choice.current)
         SetPictureImage(dialog, heading, choice.current.Get(), kHeadingSize, kHeadingSize);
     int32_t title = dialog.AddLabel(fullName != nullptr ? fullName : L"", 68, 20, 312, 25, WS_VISIBLE | SS_CENTER);
     dialog.SetFont(title, 16.0, 800, 0, L"Arial");
-    dialog.AddLabel(L"Note: You are about to change this user account's picture.", 20, 70, 360, 20, -1);
+    dialog.AddLabel(L"Note: You are about to change this user account's picture.", 20, 70, 360, 20, kDefaultStyle);
     controls.preview =
         dialog.AddPicture(nullptr, 20, 120, kPreviewSize, kPreviewSize, WS_VISIBLE | WS_BORDER | SS_REALSIZECONTROL);
     if (choice.current)
         SetPictureImage(dialog, controls.preview, choice.current.Get(), kPreviewSize, kPreviewSize);
-    dialog.AddLabel(L"If the source image is not squared:", 180, 130, 200, 18, -1);
+    dialog.AddLabel(L"If the source image is not squared:", 180, 130, 200, 18, kDefaultStyle);
     dialog.StartNewGroup();
     controls.center = dialog.AddRadioButton(L"C&enter", 170, 160, 70, 18);
     controls.crop = dialog.AddRadioButton(L"Cr&op", 245, 160, 65, 18);
     controls.stretch = dialog.AddRadioButton(L"&Stretch", 315, 160, 70, 18);
     dialog.SetState(controls.crop, StateFlags::Check);
     dialog.StartNewGroup();
-    controls.browse = dialog.AddButton(L"&Browse...", 170, 200, 80, 22, -1);
-    controls.useDefault = dialog.AddButton(L"&Default", 310, 200, 70, 22, -1);
-    controls.status = dialog.AddLabel(L"", 20, 270, 360, 18, -1);
-    controls.change = dialog.AddButton(L"&Change picture", 55, 313, 120, 25, -1);
+    controls.browse = dialog.AddButton(L"&Browse...", 170, 200, 80, 22, kDefaultStyle);
+    controls.useDefault = dialog.AddButton(L"&Default", 310, 200, 70, 22, kDefaultStyle);
+    controls.status = dialog.AddLabel(L"", 20, 270, 360, 18, kDefaultStyle);
+    controls.change = dialog.AddButton(L"&Change picture", 55, 313, 120, 25, kDefaultStyle);
     dialog.SetTip(controls.change, L"Change the user picture now.");
     controls.cancel = dialog.AddButton(L"Cancel", 255, 313, 80, 25, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON);
     dialog.SetCancel(controls.cancel);
@@ -133,14 +196,11 @@ void ChangePictureDialog(DialogOwner& owner, const wchar_t* accountName, const w
 
     dialog.Show(controls.cancel);
 
-    for (;;) {
-        int32_t event = dialog.NextEvent();
-        if (event == EventCode::Close)
-            break;
+    dialog.RunModal([&](int32_t event) {
         if (event <= 0)
-            continue;
+            return DialogStep::Stay;
         if (event == controls.cancel)
-            break;
+            return DialogStep::Done;
         if (event == controls.browse) {
             Browse(dialog, controls, choice, startFolder.Text());
         } else if (event == controls.useDefault) {
@@ -151,7 +211,8 @@ void ChangePictureDialog(DialogOwner& owner, const wchar_t* accountName, const w
             if (!choice.chosenPath.IsEmpty() && choice.chosen)
                 ShowFitted(dialog, controls, choice.chosen.Get(), ReadFit(dialog, controls));
         } else if (event == controls.change && Change(dialog, controls, choice, accountName, osVersion)) {
-            break;
+            return DialogStep::Done;
         }
-    }
+        return DialogStep::Stay;
+    });
 }

@@ -1,7 +1,7 @@
 // The dialog through which the operator deletes an account, built like the
 // program's message boxes. The deletion runs on a worker thread while the
 // dialog keeps painting and its spinner turns.
-#include "accounts/account_dialogs.h"
+#include "dialogs/account_dialogs.h"
 
 #include "accounts/account_lifecycle.h"
 #include "platform/files.h"
@@ -79,12 +79,12 @@ bool DeleteAccountDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* a
         dialog.AddIcon(CopyIcon(accountIcon), 10, 10, 48, 48);   // the control owns its copy
     int32_t heading = dialog.AddLabel(fullName != nullptr ? fullName : L"", 68, 20, 312, 25, WS_VISIBLE | SS_CENTER);
     dialog.SetFont(heading, 16.0, 800, 0, L"Arial");
-    int32_t note = dialog.AddLabel(L"Note: You are about to delete this user account.", 20, 80, 360, 20, -1);
+    int32_t note = dialog.AddLabel(L"Note: You are about to delete this user account.", 20, 80, 360, 20, kDefaultStyle);
     dialog.SetColour(note, kRed, -1);
     int32_t files = dialog.AddCheckBox(L"&Also delete user files and folders", 20, 110, 250, 18);
     dialog.SetTip(files, L"If you check this option Vantrell will delete all\r\nthe files and folders in the user's "
                          L"profile directory.");
-    int32_t remove = dialog.AddButton(L"&Delete account", 55, 218, 120, 25, -1);
+    int32_t remove = dialog.AddButton(L"&Delete account", 55, 218, 120, 25, kDefaultStyle);
     dialog.SetTip(remove, L"Remove the user account now.");
     int32_t cancel = dialog.AddButton(L"Cancel", 255, 218, 80, 25, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON);
     dialog.SetCancel(cancel);
@@ -92,58 +92,53 @@ bool DeleteAccountDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* a
 
     dialog.Show(cancel);
 
-    for (;;) {
-        int32_t event = dialog.NextEvent();
-        if (event == EventCode::Close)
-            break;
-        if (event <= 0)
-            continue;
-        if (event == cancel)
-            break;
-        if (event != remove)
-            continue;
+    bool removing = false;
+    dialog.RunModal([&](int32_t event) {
+        removing = event == remove;
+        return event == cancel || removing ? DialogStep::Done : DialogStep::Stay;
+    });
+    if (!removing)
+        return false;
 
-        // Without a bitmap a control sized to its picture would have no size at all.
-        int32_t spinner = dialog.AddPicture(nullptr, 20, 150, 28, 28, WS_VISIBLE);
-        if (const ControlEntry* control = dialog.Control(spinner))
-            StartSpinner(control->handle, dialog.Scale(28), kOpaqueBlack, 80, -1);   // ends with its control
-        dialog.AddLabel(L"Deleting the user account, please wait...", 55, 156, 300, 18, -1);
-        dialog.SetState(remove, StateFlags::Disable);
-        dialog.SetState(cancel, StateFlags::Disable);
-        UpdateWindow(dialog.Handle());
+    // Without a bitmap a control sized to its picture would have no size at all.
+    int32_t spinner = dialog.AddPicture(nullptr, 20, 150, 28, 28, WS_VISIBLE);
+    if (const ControlEntry* control = dialog.Control(spinner))
+        StartSpinner(control->handle, dialog.Scale(28), kOpaqueBlack, 80, -1);   // ends with its control
+    dialog.AddLabel(L"Deleting the user account, please wait...", 55, 156, 300, 18, kDefaultStyle);
+    dialog.SetState(remove, StateFlags::Disable);
+    dialog.SetState(cancel, StateFlags::Disable);
+    UpdateWindow(dialog.Handle());
 
-        const bool filesAsked = (dialog.GetState(files) & StateFlags::Check) != 0;
-        DeletionJob job;
-        job.deletion.accountName = accountName;
-        job.deletion.folderFlags = filesAsked ? kDeleteTakeOver | kDeleteScheduleAtRestart : kKeepProfileFolder;
-        job.deletion.clearAutoLogon = true;
-        job.deletion.alwaysRemoveProfileEntry = false;
-        // The end of the session is refused while files go (the worker holds
-        // the owner busy); a close waits for it, it cannot stop halfway.
-        WorkerWatch watch;
-        watch.owner = &owner;
-        watch.window = &dialog;
-        DWORD unused = 0;
-        if (!RunWorker(DeletionWorker, &job, watch, &unused))
-            DeletionWorker(&job);   // no thread to be had: the work is done here
-        dialog.Close();
+    const bool filesAsked = (dialog.GetState(files) & StateFlags::Check) != 0;
+    DeletionJob job;
+    job.deletion.accountName = accountName;
+    job.deletion.folderFlags = filesAsked ? kDeleteTakeOver | kDeleteScheduleAtRestart : kKeepProfileFolder;
+    job.deletion.clearAutoLogon = true;
+    job.deletion.alwaysRemoveProfileEntry = false;
+    // The end of the session is refused while files go (the worker holds
+    // the owner busy); a close waits for it, it cannot stop halfway.
+    WorkerWatch watch;
+    watch.owner = &owner;
+    watch.window = &dialog;
+    DWORD unused = 0;
+    if (!RunWorker(DeletionWorker, &job, watch, &unused))
+        DeletionWorker(&job);   // no thread to be had: the work is done here
+    dialog.Close();
 
-        const AccountDeletionReport& report = job.report;
-        if (!report.accountDeleted) {
-            ThemedMessageBox(L"Sorry, this user account could not be deleted.", BoxKind::Ok, 220, owner);
-            return false;
-        }
-        if (report.result == kDeleteScheduled) {
-            ThemedMessageBox(L"The user account was successfully deleted,but a system reboot is required in order to "
-                             L"remove all the files belonging to the user profile.\r\n\r\nYou should reboot the "
-                             L"computer as soon as possible to complete the removal.",
-                             BoxKind::Ok, 250, owner);
-        } else if (const wchar_t* sentence = FolderSentence(report, filesAsked)) {
-            WString text(sentence);
-            text.Append(L"\r\n\r\n", report.profileFolder.Text());
-            ThemedMessageBox(text.Text(), BoxKind::Ok, 250, owner);
-        }
-        return true;
+    const AccountDeletionReport& report = job.report;
+    if (!report.accountDeleted) {
+        ThemedMessageBox(L"Sorry, this user account could not be deleted.", BoxKind::Ok, 220, owner);
+        return false;
     }
-    return false;
+    if (report.result == kDeleteScheduled) {
+        ThemedMessageBox(L"The user account was successfully deleted,but a system reboot is required in order to "
+                         L"remove all the files belonging to the user profile.\r\n\r\nYou should reboot the "
+                         L"computer as soon as possible to complete the removal.",
+                         BoxKind::Ok, 250, owner);
+    } else if (const wchar_t* sentence = FolderSentence(report, filesAsked)) {
+        WString text(sentence);
+        text.Append(L"\r\n\r\n", report.profileFolder.Text());
+        ThemedMessageBox(text.Text(), BoxKind::Ok, 250, owner);
+    }
+    return true;
 }

@@ -1,12 +1,13 @@
 // The dialog through which the operator creates an account, built like the
 // program's message boxes.
-#include "accounts/account_dialogs.h"
+#include "dialogs/account_dialogs.h"
 
 #include <lm.h>
 #include <shlobj.h>
 
 #include "accounts/account_lifecycle.h"
 #include "accounts/pictures.h"
+#include "dialogs/picture_dialog.h"
 #include "platform/machine.h"
 #include "ui/dialog.h"
 #include "ui/drawing.h"
@@ -210,35 +211,32 @@ int CreateAccountDialog(DialogOwner& owner, WString& accountNameOut, double osVe
         if (const ControlEntry* entry = dialog.Control(field))
             SendMessageW(entry->handle, EM_LIMITTEXT, kFieldLimit, 0);
     }
-    dialog.AddLabel(L"User picture:", 20, 230, 110, 18, -1);
+    dialog.AddLabel(L"User picture:", 20, 230, 110, 18, kDefaultStyle);
     ShowPicture(dialog, controls, picture.defaultPicture.Get(), PictureFit::Crop);
-    controls.browse = dialog.AddButton(L"&Browse...", 195, 210, 80, 22, -1);
-    controls.useDefault = dialog.AddButton(L"&Default", 300, 210, 70, 22, -1);
+    controls.browse = dialog.AddButton(L"&Browse...", 195, 210, 80, 22, kDefaultStyle);
+    controls.useDefault = dialog.AddButton(L"&Default", 300, 210, 70, 22, kDefaultStyle);
     dialog.StartNewGroup();
     controls.centre = dialog.AddButton(L"C&enter", 185, 242, 70, 18, kRadioStyle);
     controls.crop = dialog.AddButton(L"Cr&op", 255, 242, 65, 18, kRadioStyle);
     controls.stretch = dialog.AddButton(L"&Stretch", 320, 242, 70, 18, kRadioStyle);
     if (const ControlEntry* crop = dialog.Control(controls.crop))
         SendMessageW(crop->handle, BM_SETCHECK, BST_CHECKED, 0);
-    controls.status = dialog.AddLabel(L"", 20, 285, 360, 18, -1);
+    controls.status = dialog.AddLabel(L"", 20, 285, 360, 18, kDefaultStyle);
     dialog.StartNewGroup();
     controls.create = dialog.AddButton(L"&Create account", 55, 318, 120, 25, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON);
     dialog.SetTip(controls.create, L"Create the user account now.");
-    controls.cancel = dialog.AddButton(L"Cancel", 255, 318, 80, 25, -1);
+    controls.cancel = dialog.AddButton(L"Cancel", 255, 318, 80, 25, kDefaultStyle);
     dialog.SetCancel(controls.cancel);
     dialog.SetTip(controls.cancel, L"Cancel this operation.");
 
     dialog.Show(controls.name);
 
     int result = kNoAccountCreated;
-    for (;;) {
-        int32_t event = dialog.NextEvent();
-        if (event == EventCode::Close)
-            break;
+    dialog.RunModal([&](int32_t event) {
         if (event <= 0)
-            continue;
+            return DialogStep::Stay;
         if (event == controls.cancel)
-            break;
+            return DialogStep::Done;
         if (event == controls.browse) {
             Browse(dialog, controls, picture);
         } else if (event == controls.useDefault) {
@@ -251,15 +249,16 @@ int CreateAccountDialog(DialogOwner& owner, WString& accountNameOut, double osVe
             int type = 1;
             CreateOutcome outcome = Create(dialog, controls, accountNameOut, picture, type, osVersion);
             if (outcome == CreateOutcome::NotAdded)
-                continue;
+                return DialogStep::Stay;
             result = type;
             if (outcome == CreateOutcome::AddedWithoutProfile)
                 ThemedMessageBox(L"The user account was created, but its profile could not be made now.\r\n\r\n"
                                  L"Windows will make it when the account signs in for the first time.",
                                  BoxKind::Ok, 200, owner);
-            break;
+            return DialogStep::Done;
         }
-    }
+        return DialogStep::Stay;
+    });
     // The edit controls' own copies of what was typed go with a blank.
     dialog.SetText(controls.password, L"");
     dialog.SetText(controls.again, L"");

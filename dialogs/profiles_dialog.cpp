@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "accounts/account_dialogs.h"
+#include "dialogs/account_dialogs.h"
 #include "accounts/personal_folder_rules.h"
 #include "accounts/profile_use.h"
 #include "platform/files.h"
@@ -228,7 +228,7 @@ bool ProfilesDialog(DialogOwner& owner, const wchar_t* consoleSid)
     UiDialog dialog(owner);
     if (!dialog.Create(OutlinedLook(kWidth, kHeight, kWidth - 9, kHeight - 8)))
         return false;
-    int32_t heading = dialog.AddLabel(L"Profiles on this computer", 20, 14, 500, 25, -1);
+    int32_t heading = dialog.AddLabel(L"Profiles on this computer", 20, 14, 500, 25, kDefaultStyle);
     dialog.SetFont(heading, 14.0, 800, 0, L"Arial");
 
     ProfilesView ids;
@@ -243,10 +243,10 @@ bool ProfilesDialog(DialogOwner& owner, const wchar_t* consoleSid)
         dialog.SetColumnWidth(ids.list, i, widths[i]);
     dialog.NameList(ids.list, L"Profiles", {0, 1, 2});
     ids.status = dialog.AddLabel(L"", 20, 338, 680, 36, WS_VISIBLE | SS_NOPREFIX);
-    ids.remove = dialog.AddButton(L"&Delete selected...", 20, 382, 160, 25, -1);
+    ids.remove = dialog.AddButton(L"&Delete selected...", 20, 382, 160, 25, kDefaultStyle);
     dialog.SetTip(ids.remove, L"Delete the selected profiles' folders and entries; a disabled account goes with its "
                               L"profile.");
-    ids.sizes = dialog.AddButton(L"Measure &sizes", 190, 382, 130, 25, -1);
+    ids.sizes = dialog.AddButton(L"Measure &sizes", 190, 382, 130, 25, kDefaultStyle);
     dialog.SetTip(ids.sizes, L"Measure every profile's folder; links inside are not followed.");
     ids.close = dialog.AddButton(L"Close", 610, 382, 90, 25, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON);
     dialog.SetCancel(ids.close);
@@ -256,22 +256,21 @@ bool ProfilesDialog(DialogOwner& owner, const wchar_t* consoleSid)
     dialog.Show(ids.list);
 
     bool changed = false;
-    for (;;) {
-        int32_t event = dialog.NextEvent();
-        if (event == EventCode::Close || event == ids.close)
-            break;
+    dialog.RunModal([&](int32_t event) {
+        if (event == ids.close)
+            return DialogStep::Done;
         if (event == ids.sizes) {
             dialog.SetState(ids.sizes, StateFlags::Disable);
             ShowSizes(dialog, ids, uses);
             dialog.SetState(ids.sizes, StateFlags::Enable);
-            continue;
+            return DialogStep::Stay;
         }
         if (event != ids.remove)
-            continue;
+            return DialogStep::Stay;
         const std::vector<std::wstring> sids = SelectedSids(dialog, ids);
         if (sids.empty()) {
             ThemedMessageBox(L"Select the profiles to delete first.", BoxKind::Ok, 140, owner);
-            continue;
+            return DialogStep::Stay;
         }
         std::vector<ProfileUse> fresh;
         std::vector<Doomed> doomed;
@@ -279,7 +278,7 @@ bool ProfilesDialog(DialogOwner& owner, const wchar_t* consoleSid)
         if (!ReadProfileUses(consoleSid, fresh)) {
             ThemedMessageBox(L"Sorry, the profile list or the accounts could not be read whole. Nothing was deleted.",
                              BoxKind::Ok, 160, owner);
-            continue;
+            return DialogStep::Stay;
         }
         if (!Judge(sids, fresh, doomed, kept)) {
             ThemedMessageBox((kept.empty() ? std::wstring(L"The selected profiles are gone already.")
@@ -287,10 +286,10 @@ bool ProfilesDialog(DialogOwner& owner, const wchar_t* consoleSid)
                                  .c_str(),
                              BoxKind::Ok, kBoxHeight, owner);
             Fill(dialog, ids, consoleSid, uses);
-            continue;
+            return DialogStep::Stay;
         }
         if (ThemedMessageBox(Question(doomed, kept).c_str(), BoxKind::YesNo, kBoxHeight, owner) != 1)
-            continue;
+            return DialogStep::Stay;
 
         dialog.SetText(ids.status, L"Deleting the profiles, please wait...");
         dialog.SetState(ids.remove, StateFlags::Disable);
@@ -309,6 +308,7 @@ bool ProfilesDialog(DialogOwner& owner, const wchar_t* consoleSid)
         Fill(dialog, ids, consoleSid, uses);
         if (!outcome.empty())
             ThemedMessageBox(outcome.c_str(), BoxKind::Ok, kBoxHeight, owner);
-    }
+        return DialogStep::Stay;
+    });
     return changed;
 }

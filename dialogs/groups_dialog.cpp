@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "accounts/account_dialogs.h"
+#include "dialogs/account_dialogs.h"
 #include "accounts/groups.h"
 #include "platform/sid.h"
 #include "ui/dialog.h"
@@ -88,11 +88,11 @@ bool GroupsDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accountN
     dialog.SetColumnWidth(ids.list, 0, 170);
     dialog.SetColumnWidth(ids.list, 1, 210);
     dialog.NameList(ids.list, L"Member of", {0});
-    ids.remove = dialog.AddButton(L"&Remove from group", 20, 228, 150, 25, -1);
+    ids.remove = dialog.AddButton(L"&Remove from group", 20, 228, 150, 25, kDefaultStyle);
     dialog.SetTip(ids.remove, L"Take the user account out of the selected group.");
     dialog.AddFieldLabel(L"Add to &group:", 20, 268, 100, 18);
     ids.choice = dialog.AddCombo(L"", 120, 265, 200, -1);
-    ids.add = dialog.AddButton(L"&Add", 330, 264, 90, 25, -1);
+    ids.add = dialog.AddButton(L"&Add", 330, 264, 90, 25, kDefaultStyle);
     dialog.SetTip(ids.add, L"Make the user account a member of the chosen group.");
     ids.close = dialog.AddButton(L"Close", 330, 298, 90, 25, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON);
     dialog.SetCancel(ids.close);
@@ -103,24 +103,23 @@ bool GroupsDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accountN
     dialog.Show(ids.close);
 
     bool changed = false;
-    for (;;) {
-        int32_t event = dialog.NextEvent();
-        if (event == EventCode::Close || event == ids.close)
-            break;
+    dialog.RunModal([&](int32_t event) {
+        if (event == ids.close)
+            return DialogStep::Done;
         if (event != ids.add && event != ids.remove)
-            continue;
+            return DialogStep::Stay;
         const bool add = event == ids.add;
         const int index = add ? static_cast<int>(SendMessageW(dialog.ControlHandle(ids.choice), CB_GETCURSEL, 0, 0))
                               : dialog.GetSelectedItem(ids.list);
         const std::vector<std::wstring>& names = add ? sides.other : sides.member;
         if (index < 0 || static_cast<size_t>(index) >= names.size())
-            continue;
+            return DialogStep::Stay;
         if (!add && IsAdministratorsSid(sides.memberSids[index].c_str()) &&
             RemovesLastEnabledAdministrators({accountName})) {
             ThemedMessageBox(L"This is the last enabled administrator account of this computer.\r\n"
                              L"It stays a member of this group.",
                              BoxKind::Ok, kBoxHeight, owner);
-            continue;
+            return DialogStep::Stay;
         }
         const NET_API_STATUS status = ChangeGroupMembership(names[index].c_str(), sid.Get(), add);
         if (status == NERR_Success)
@@ -130,6 +129,7 @@ bool GroupsDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accountN
                                  : L"Sorry, the user account could not be removed from this group.",
                              BoxKind::Ok, kBoxHeight, owner);
         Fill(dialog, ids, sidText.Text(), sides);
-    }
+        return DialogStep::Stay;
+    });
     return changed;
 }

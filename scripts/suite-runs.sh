@@ -1,0 +1,41 @@
+#!/bin/sh
+# Runs the Windows test suite of an existing build several times in a row,
+# as scripts/test.sh runs it, and says for each run how long it took, how
+# many tests failed and how many test programs ended before any test (the
+# launcher's records, kept as empty-starts-<n>.log beside the run's log).
+#   scripts/suite-runs.sh [RUNS] [CTEST ARGUMENTS ...]
+set -u
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+BUILD="$ROOT/build/windows"
+runs="${1:-5}"
+[ $# -gt 0 ] && shift
+out="$BUILD/suite-runs"
+mkdir -p "$out"
+EMPTY_STARTS="$BUILD/Testing/Temporary/EmptyStarts.log"
+
+. "$ROOT/scripts/wine-session.sh"
+if [ -z "${DISPLAY:-}" ]; then
+    start_display 1280x1024x24
+    trap 'kill $XVFB_PID 2>/dev/null || true' EXIT INT TERM
+fi
+start_test_slots "$BUILD"
+status=0
+n=1
+while [ "$n" -le "$runs" ]; do
+    rm -f "$EMPTY_STARTS"
+    started=$(date +%s)
+    (cd "$BUILD" && ctest -j "$(nproc)" --timeout 300 --output-on-failure --output-log "$out/run-$n.log" "$@" \
+        >/dev/null 2>&1) || status=1
+    took=$(($(date +%s) - started))
+    summary=$(grep -E 'tests passed|tests failed' "$out/run-$n.log" | tail -1)
+    empty=0
+    if [ -f "$EMPTY_STARTS" ]; then
+        cp "$EMPTY_STARTS" "$out/empty-starts-$n.log"
+        empty=$(grep -c 'ended before any test' "$EMPTY_STARTS")
+    fi
+    printf 'run %s: %s s, %s, ended before any test: %s\n' "$n" "$took" "$summary" "$empty"
+    grep -E '^\s*[0-9]+ - .*\((Failed|Timeout|Not Run|Exception)' "$out/run-$n.log" | sed 's/^/    /'
+    n=$((n + 1))
+done
+stop_test_slots "$BUILD"
+exit $status
