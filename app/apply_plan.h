@@ -1,5 +1,6 @@
-// The desired-state verbs. `apply` makes its document into one plan, which
-// a dry run prints and a run carries out through the account engine: for
+// The desired-state verbs (`export` in app/command_export.cpp). `apply`
+// makes its document into one plan, which a dry run prints and a run
+// carries out through the account engine: for
 // each resource in order, what is and what will be. The accounts come first
 // (made, deleted, their settings and pictures), then the group memberships
 // as the account steps will already have left them (an account made or

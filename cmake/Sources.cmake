@@ -62,6 +62,7 @@ set(VANTRELL_WINDOWS_SOURCES
   app/command_profiles.cpp
   app/setting_changes.cpp
   app/apply_plan.cpp
+  app/command_export.cpp
   repair/repair_tool.cpp
   repair/repair_entry.cpp
   repair/repair_site.cpp
