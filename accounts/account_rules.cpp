@@ -36,11 +36,23 @@ uint32_t ComposeAccountFlags(uint32_t stored, const AccountFlagChoice& choice)
     return flags;
 }
 
-bool DemotesLastAdministrator(uint32_t currentPrivilege, bool enabled, uint32_t newPrivilege,
-                              uint32_t otherEnabledAdministrators)
+bool CanSignInAsAdministrator(const SignInState& account, uint32_t now)
 {
-    return currentPrivilege == kPrivilegeAdministrator && enabled && newPrivilege != kPrivilegeAdministrator &&
-           otherEnabledAdministrators == 0;
+    return account.privilege == kPrivilegeAdministrator &&
+           (account.flags & (kFlagAccountDisabled | kFlagLockedOut)) == 0 && account.accountExpires > now &&
+           !account.deniedInteractive;
+}
+
+bool LeavesNoAdministrator(const std::vector<SignInState>& before, const std::vector<SignInState>& after,
+                           uint32_t now)
+{
+    const auto any = [now](const std::vector<SignInState>& accounts) {
+        for (const SignInState& account : accounts)
+            if (CanSignInAsAdministrator(account, now))
+                return true;
+        return false;
+    };
+    return any(before) && !any(after);
 }
 
 bool FullNameChanged(const wchar_t* shown, const wchar_t* storedFullName, const wchar_t* accountName)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "platform/text.h"
 
@@ -40,11 +41,24 @@ struct AccountFlagChoice {
 // The stored flags with the five boxes applied; every other bit as stored.
 uint32_t ComposeAccountFlags(uint32_t stored, const AccountFlagChoice& choice);
 
-// Whether a change of type takes the machine's administration away: the
-// account is an enabled administrator, is to become something else, and no
-// other enabled administrator is left. Such a change is refused.
-bool DemotesLastAdministrator(uint32_t currentPrivilege, bool enabled, uint32_t newPrivilege,
-                              uint32_t otherEnabledAdministrators);
+// What decides whether an account can sign in to administer the machine.
+struct SignInState {
+    uint32_t privilege = kPrivilegeUser;
+    uint32_t flags = 0;                      // the record's flags: disabled, locked out
+    uint32_t accountExpires = 0xFFFFFFFFu;   // seconds since 1970; all ones: never
+    bool deniedInteractive = false;          // hidden from the welcome screen
+};
+
+// An administrator that is neither disabled, locked out, expired at `now`
+// nor denied the interactive sign-in.
+bool CanSignInAsAdministrator(const SignInState& account, uint32_t now);
+
+// Whether a change takes the machine's administration away: some account of
+// `before` can sign in as an administrator at `now` and none of `after` can.
+// Both list the same accounts. Every guard (type, flags, expiry,
+// visibility, group membership, deletion) refuses such a change.
+bool LeavesNoAdministrator(const std::vector<SignInState>& before, const std::vector<SignInState>& after,
+                           uint32_t now);
 
 // Whether "Save changes" is to write the display-name field as the full
 // name. The field shows the account name when the full name is empty, so

@@ -9,6 +9,19 @@
 #include "accounts/groups.h"
 #include "accounts/passwords.h"
 
+bool TakesLastAdministrator(const AccountSettingsChoice& choice)
+{
+    return ChangeLeavesNoAdministrator([&](const wchar_t* name, SignInState& state) {
+        if (!EqualsNoCase(name, choice.accountName))
+            return;
+        state.privilege = choice.privilege;
+        state.flags = ComposeAccountFlags(state.flags, choice.flags);
+        if (choice.setAccountExpires)
+            state.accountExpires = choice.accountExpires;
+        state.deniedInteractive = choice.hidden;
+    });
+}
+
 uint32_t ApplyAccountRecord(const AccountSettingsChoice& choice, const GroupNames& groupNames)
 {
     const wchar_t* name = choice.accountName;
@@ -23,7 +36,7 @@ uint32_t ApplyAccountRecord(const AccountSettingsChoice& choice, const GroupName
     USER_INFO_3 copy = stored;
     const uint32_t selection = choice.privilege;
     if (selection != stored.usri3_priv && selection != kPrivilegeAdministrator &&
-        stored.usri3_priv == kPrivilegeAdministrator && IsLastEnabledAdministrator(name)) {
+        stored.usri3_priv == kPrivilegeAdministrator && IsLastAdministrator(name)) {
         // Nobody could administer the machine afterwards.
         failures |= SettingsFailure::Type | SettingsFailure::LastAdministrator;
     } else if (selection != stored.usri3_priv) {

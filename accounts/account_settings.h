@@ -17,7 +17,7 @@ struct SettingsFailure {
     static constexpr uint32_t Record = 4;      // the account could not be read or written
     static constexpr uint32_t AutoLogon = 8;
     static constexpr uint32_t Visibility = 16;
-    // With Type: the account is the last enabled administrator and stays one.
+    // With Type: the account is the last administrator that can sign in and stays one.
     static constexpr uint32_t LastAdministrator = 32;
     static constexpr uint32_t Name = 64;       // the account keeps its old name
 };
@@ -39,8 +39,14 @@ struct AccountSettingsChoice {
     DWORD accountExpires = TIMEQ_FOREVER;   // seconds since 1970
 };
 
+// Whether the choice (its type, flags, expiry and visibility) would leave
+// the machine no administrator that can sign in; true too when the accounts
+// cannot be read. The panel and the command line refuse such a choice
+// before asking or changing anything.
+bool TakesLastAdministrator(const AccountSettingsChoice& choice);
+
 // The steps that need the stored record, without a window: the type (never
-// taking the last enabled administrator's type away), then the full name and
+// taking the last administrator that can sign in its type away), then the full name and
 // flags in one write. The SettingsFailure bits of what was not applied. The
 // command line's "set" and "Save changes" both apply through it.
 uint32_t ApplyAccountRecord(const AccountSettingsChoice& choice, const GroupNames& groupNames);

@@ -5,6 +5,7 @@
 #include <ntsecapi.h>
 
 #include <algorithm>
+#include <ctime>
 #include <functional>
 #include <string>
 #include <unordered_map>
@@ -168,50 +169,47 @@ void GetGroupNames(GroupNames& groupNames)
     }
 }
 
-bool IsLastEnabledAdministrator(const wchar_t* accountName)
+bool ChangeLeavesNoAdministrator(const std::function<void(const wchar_t* name, SignInState& state)>& change)
 {
-    if (accountName == nullptr)
-        return false;
-    bool isEnabledAdministrator = false;
-    uint32_t others = 0;
-    const bool listed = ForEachAccountPage(1, [&](const void* records, DWORD read) {
-        const auto* users = static_cast<const USER_INFO_1*>(records);
+    std::vector<std::wstring> names;
+    std::vector<SignInState> before;
+    const bool listed = ForEachAccountPage(3, [&](const void* records, DWORD read) {
+        const auto* users = static_cast<const USER_INFO_3*>(records);
         for (DWORD i = 0; i < read; ++i) {
-            const bool enabledAdministrator =
-                users[i].usri1_priv == USER_PRIV_ADMIN && (users[i].usri1_flags & UF_ACCOUNTDISABLE) == 0;
-            if (EqualsNoCase(users[i].usri1_name, accountName))
-                isEnabledAdministrator = enabledAdministrator;
-            else if (enabledAdministrator)
-                ++others;
+            names.emplace_back(users[i].usri3_name);
+            before.push_back({users[i].usri3_priv, users[i].usri3_flags, users[i].usri3_acct_expires, false});
         }
         return true;
     });
     if (!listed)
-        return true;
-    return DemotesLastAdministrator(isEnabledAdministrator ? kPrivilegeAdministrator : kPrivilegeUser, true,
-                                    kPrivilegeUser, others);
+        return true;   // nobody can tell that another one is left
+    std::vector<SignInState> after = before;
+    for (size_t i = 0; i < names.size(); ++i) {
+        // Asked of administrators alone: a rights query per account costs.
+        // Rights that cannot be read let nobody count on the account.
+        if (before[i].privilege == kPrivilegeAdministrator)
+            before[i].deniedInteractive = !SetSignInVisibility(names[i].c_str(), SignInVisibilityMode::Query);
+        after[i] = before[i];
+        change(names[i].c_str(), after[i]);
+    }
+    return LeavesNoAdministrator(before, after, static_cast<uint32_t>(time(nullptr)));
 }
 
-bool RemovesLastEnabledAdministrators(const std::vector<std::wstring>& leaving)
+bool IsLastAdministrator(const wchar_t* accountName)
 {
-    bool anyLeaves = false;
-    uint32_t staying = 0;
-    const bool listed = ForEachAccountPage(1, [&](const void* records, DWORD read) {
-        const auto* users = static_cast<const USER_INFO_1*>(records);
-        for (DWORD i = 0; i < read; ++i) {
-            if (users[i].usri1_priv != USER_PRIV_ADMIN || (users[i].usri1_flags & UF_ACCOUNTDISABLE) != 0)
-                continue;
-            const bool leaves = std::any_of(leaving.begin(), leaving.end(), [&](const std::wstring& name) {
-                return EqualsNoCase(name.c_str(), users[i].usri1_name);
-            });
-            if (leaves)
-                anyLeaves = true;
-            else
-                ++staying;
-        }
-        return true;
+    return accountName != nullptr && ChangeLeavesNoAdministrator([&](const wchar_t* name, SignInState& state) {
+               if (EqualsNoCase(name, accountName))
+                   state.privilege = kPrivilegeUser;
+           });
+}
+
+bool RemovesLastAdministrators(const std::vector<std::wstring>& leaving)
+{
+    return ChangeLeavesNoAdministrator([&](const wchar_t* name, SignInState& state) {
+        if (std::any_of(leaving.begin(), leaving.end(),
+                        [&](const std::wstring& one) { return EqualsNoCase(one.c_str(), name); }))
+            state.privilege = kPrivilegeUser;
     });
-    return !listed || (anyLeaves && staying == 0);
 }
 
 bool SetAccountType(const wchar_t* accountName, uint32_t type, const GroupNames* groupNames)
@@ -226,7 +224,7 @@ bool SetAccountType(const wchar_t* accountName, uint32_t type, const GroupNames*
     LocalSid sid;
     if (!LookupSid(accountName, sid))
         return false;
-    if (type != kPrivilegeAdministrator && IsLastEnabledAdministrator(accountName))
+    if (type != kPrivilegeAdministrator && IsLastAdministrator(accountName))
         return false;
 
     // Joined first: if that fails the account keeps the groups it had.

@@ -6,10 +6,12 @@
 #include <lm.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "accounts/account_rules.h"
 #include "platform/handles.h"
 #include "platform/text.h"
 
@@ -26,23 +28,29 @@ void GetGroupNames(GroupNames& groupNames);
 // other. True when it now is a member of that group (already being one
 // counts). The new group is joined first; the others are left only after
 // that succeeded, so a failure never leaves the account in no group.
-// Refused (false, nothing changed) when it would take the last enabled
-// administrator out of Administrators. Without `groupNames` the names are
+// Refused (false, nothing changed) when it would take the last administrator
+// that can sign in out of Administrators. Without `groupNames` the names are
 // looked up here.
 bool SetAccountType(const wchar_t* accountName, uint32_t type, const GroupNames* groupNames);
 
-// True when the account is an enabled administrator and no other enabled
-// administrator exists; also when the accounts cannot be listed, since then
-// nobody can tell that another one is left. For the type change and, later,
-// account deletion.
-bool IsLastEnabledAdministrator(const wchar_t* accountName);
+// True when `change`, made to the sign-in state of each account it is
+// handed (by name), would leave no administrator that can sign in where one
+// could; also when the accounts cannot be listed, since then nobody can
+// tell that another one is left. The one rule of every guard that keeps the
+// machine administered.
+bool ChangeLeavesNoAdministrator(const std::function<void(const wchar_t* name, SignInState& state)>& change);
+
+// True when the account is the last administrator that can sign in (or the
+// accounts cannot be listed): for the type change and account deletion.
+bool IsLastAdministrator(const wchar_t* accountName);
 
 // Whether the SID text is the Administrators group's.
 bool IsAdministratorsSid(const wchar_t* sidText);
 
 // True when taking the accounts named `leaving` out of Administrators would
-// leave no enabled administrator; also when the accounts cannot be listed.
-bool RemovesLastEnabledAdministrators(const std::vector<std::wstring>& leaving);
+// leave no administrator that can sign in; also when the accounts cannot be
+// listed.
+bool RemovesLastAdministrators(const std::vector<std::wstring>& leaving);
 
 enum class SignInVisibilityMode { Hide = 0, Show = 1, Query = 2 };
 

@@ -118,6 +118,8 @@ NewAccountNameProblem CheckNewAccountName(const wchar_t* name)
         if (name[i] == L',' || name[i] == L'@' || IsControlCharacter(name[i]))
             return NewAccountNameProblem::RefusedCharacter;
     }
+    if (EqualsNoCase(name, kReservedAccountName))
+        return NewAccountNameProblem::Reserved;
     return NewAccountNameProblem::None;
 }
 

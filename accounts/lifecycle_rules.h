@@ -17,7 +17,12 @@ enum class NewAccountNameProblem {
     TooLong,              // more than kMaxAccountNameLength characters
     OnlyDotsOrBlanks,
     RefusedCharacter,     // comma, at sign or a control character
+    Reserved,             // the profile repair's temporary administrator's
 };
+
+// The name of the account the profile repair makes, uses and deletes: never
+// given to another account, which the repair would take for its own.
+inline constexpr wchar_t kReservedAccountName[] = L"brenwick_temp_admin";
 
 // The account database keeps names of at most 20 characters.
 inline constexpr uint32_t kMaxAccountNameLength = 20;

@@ -19,6 +19,7 @@
 #include "app/command_profiles.h"
 #include "app/health_check.h"
 #include "app/setting_changes.h"
+#include "platform/file_rules.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "platform/text_win.h"
@@ -198,8 +199,9 @@ void PlanDeletion(AccountPlan& account, const AccountDetails& details)
         return Refuse(account, kExitRefused,
                       details.builtin ? L"a built-in account cannot be deleted"
                                       : L"the account signed in at the console cannot be deleted");
-    if (details.privilege == kPrivilegeAdministrator && IsLastEnabledAdministrator(name.c_str()))
-        return Refuse(account, kExitRefused, L"this is the last enabled administrator account of this computer; it stays");
+    if (details.privilege == kPrivilegeAdministrator && IsLastAdministrator(name.c_str()))
+        return Refuse(account, kExitRefused,
+                      L"this is the last administrator account of this computer that can sign in; it stays");
     account.lifecycle.push_back({L"account " + Quoted(name) + L" deleted", name, L"account",
                                  TypeName(details.privilege), L"absent"});
     if (!account.desired->keepFiles && !account.profile.empty())
@@ -383,9 +385,9 @@ void PlanGroup(ApplyPlan& plan, GroupPlan& planned, const MemberNames& names)
             planned.steps.push_back(std::move(step));
         }
     }
-    if (!leaving.empty() && IsAdministratorsSid(group.sid.Text()) && RemovesLastEnabledAdministrators(leaving)) {
+    if (!leaving.empty() && IsAdministratorsSid(group.sid.Text()) && RemovesLastAdministrators(leaving)) {
         planned.refusal = kExitRefused;
-        planned.why = L"this would take the last enabled administrator account of this computer out of " +
+        planned.why = L"this would take the last administrator account of this computer that can sign in out of " +
                       Quoted(group.name.Text()) + L"; nothing was changed";
         planned.steps.clear();
     }
@@ -838,6 +840,12 @@ bool ReadDocumentFile(const wchar_t* path, std::string& text)
 int Apply(CommandRun& run)
 {
     std::string text;
+    const WString full = FullPathName(run.Argument(0));
+    if (!full.Valid() || !IsLocalDrivePath(full.Text())) {
+        run.Say(L"the file " + Quoted(run.Argument(0)) + L" is not on a drive of this computer (a network or device "
+                L"path is never read); nothing was changed");
+        return kExitUsage;
+    }
     if (!ReadDocumentFile(run.Argument(0), text)) {
         run.Say(L"the file " + Quoted(run.Argument(0)) + L" could not be read (or is larger than 16 MB)");
         return kExitUsage;

@@ -1,8 +1,10 @@
 #include "app/command_rules.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <unordered_set>
 
 #include "accounts/detail_rules.h"
 #include "app/account_setting_rules.h"
@@ -496,7 +498,7 @@ public:
     {
         if (text_.compare(0, 3, "\xEF\xBB\xBF") == 0)
             at_ = 3;
-        if (!Value(value, 0) || (Blank(), at_ != text_.size())) {
+        if (!FewEnoughValues() || !Value(value, 0) || (Blank(), at_ != text_.size())) {
             error = error_.empty() ? L"the document has more after its end" : error_;
             error += L" (at byte " + std::to_wstring(at_) + L")";
             return false;
@@ -505,8 +507,14 @@ public:
     }
 
 private:
+    // More values than any machine's desired state holds: refused before
+    // their memory is taken (a document of the largest size could hold
+    // millions of them).
+    static constexpr size_t kMostValues = 200000;
+
     const std::string& text_;
     size_t at_ = 0;
+    size_t values_ = 0;
     std::wstring error_;
 
     bool Fail(const wchar_t* why)
@@ -521,6 +529,42 @@ private:
         while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t' || text_[at_] == '\n' ||
                                       text_[at_] == '\r'))
             ++at_;
+    }
+
+    // Every value but the first follows a comma outside a text: one pass
+    // over the bytes refuses a document of too many before any is read.
+    bool FewEnoughValues()
+    {
+        size_t commas = 0;
+        bool inText = false;
+        for (size_t i = at_; i < text_.size(); ++i) {
+            const char c = text_[i];
+            if (inText && c == '\\')
+                ++i;
+            else if (c == '"')
+                inText = !inText;
+            else if (!inText && c == ',' && ++commas >= kMostValues)
+                return Fail(L"the document holds more than 200,000 values");
+        }
+        return true;
+    }
+
+    // Repeats found by sorting the names once: comparing each member with
+    // every other would take hours over a document of the largest size.
+    bool NoMemberTwice(const JsonValue& object)
+    {
+        if (object.members.size() < 2)
+            return true;
+        std::vector<const std::wstring*> names;
+        names.reserve(object.members.size());
+        for (const auto& member : object.members)
+            names.push_back(&member.first);
+        std::sort(names.begin(), names.end(), [](const std::wstring* a, const std::wstring* b) { return *a < *b; });
+        const bool twice = std::adjacent_find(names.begin(), names.end(), [](const std::wstring* a,
+                                                                             const std::wstring* b) {
+                               return *a == *b;
+                           }) != names.end();
+        return twice ? Fail(L"a member is given twice") : true;
     }
 
     bool Word(const char* word)
@@ -650,6 +694,8 @@ private:
     {
         if (depth > 64)
             return Fail(L"the document is nested too deep");
+        if (++values_ > kMostValues)
+            return Fail(L"the document holds more than 200,000 values");
         Blank();
         if (at_ >= text_.size())
             return Fail(L"the document ends early");
@@ -667,8 +713,6 @@ private:
                 std::wstring name;
                 if (!String(name))
                     return false;
-                if (value.Member(name.c_str()) != nullptr)
-                    return Fail(L"a member is given twice");
                 Blank();
                 if (at_ >= text_.size() || text_[at_++] != ':')
                     return Fail(L"a colon is missing");
@@ -681,7 +725,7 @@ private:
                     continue;
                 }
                 if (at_ < text_.size() && text_[at_] == '}')
-                    return ++at_, true;
+                    return ++at_, NoMemberTwice(value);
                 return Fail(L"a comma or a closing brace is missing");
             }
         }
@@ -739,19 +783,34 @@ bool ParseJson(const std::string& text, JsonValue& value, std::wstring& error)
 
 namespace {
 
+// Names met so far, letter case aside as SameWord compares them: one
+// look-up each, so that a list of any length is checked in one pass.
+class SeenNames {
+public:
+    // False when the name was met before.
+    bool Add(const std::wstring& name)
+    {
+        std::wstring folded(name);
+        for (wchar_t& c : folded)
+            c = FoldCase(c);
+        return seen_.insert(std::move(folded)).second;
+    }
+
+private:
+    std::unordered_set<std::wstring> seen_;
+};
+
 // A list of names, none empty, none twice (letter case aside) in `seen`.
-bool ReadNames(const JsonValue& value, const wchar_t* what, std::vector<std::wstring>& names,
-               std::vector<std::wstring>& seen, std::wstring& error)
+bool ReadNames(const JsonValue& value, const wchar_t* what, std::vector<std::wstring>& names, SeenNames& seen,
+               std::wstring& error)
 {
     if (value.kind != JsonValue::Kind::Array)
         return Wrong(error, std::wstring(L"\"") + what + L"\" is a list of members");
     for (const JsonValue& item : value.items) {
         if (item.kind != JsonValue::Kind::String || item.text.empty())
             return Wrong(error, std::wstring(L"\"") + what + L"\" is a list of members");
-        for (const std::wstring& earlier : seen)
-            if (SameWord(earlier, item.text.c_str()))
-                return Wrong(error, L"member \"" + item.text + L"\" is named twice");
-        seen.push_back(item.text);
+        if (!seen.Add(item.text))
+            return Wrong(error, L"member \"" + item.text + L"\" is named twice");
         names.push_back(item.text);
     }
     return true;
@@ -763,7 +822,7 @@ bool ReadDesiredGroup(const JsonValue& item, DesiredGroup& group, std::wstring& 
     if (name == nullptr || name->kind != JsonValue::Kind::String || name->text.empty())
         return Wrong(error, L"each of \"groups\" names its \"group\"");
     group.group = name->text;
-    std::vector<std::wstring> seen;
+    SeenNames seen;
     for (const auto& member : item.members) {
         if (member.first == L"group")
             continue;
@@ -782,7 +841,7 @@ bool ReadDesiredProfiles(const JsonValue& value, DesiredProfiles& profiles, std:
 {
     if (value.kind != JsonValue::Kind::Object)
         return Wrong(error, L"\"profiles\" is an object with cleanUnusedForDays");
-    std::vector<std::wstring> seen;
+    SeenNames seen;
     for (const auto& member : value.members) {
         const JsonValue& item = member.second;
         if (member.first == L"cleanUnusedForDays") {
@@ -873,25 +932,25 @@ bool ReadDesiredState(const JsonValue& document, DesiredState& state, std::wstri
         } else if (member.first == L"accounts") {
             if (value.kind != JsonValue::Kind::Array)
                 return Wrong(error, L"\"accounts\" is a list");
+            SeenNames seen;
             for (const JsonValue& item : value.items) {
                 DesiredAccount account;
                 if (!ReadDesiredAccount(item, account, error))
                     return false;
-                for (const DesiredAccount& earlier : state.accounts)
-                    if (SameWord(earlier.name, account.name.c_str()))
-                        return Wrong(error, L"account \"" + account.name + L"\" is named twice");
+                if (!seen.Add(account.name))
+                    return Wrong(error, L"account \"" + account.name + L"\" is named twice");
                 state.accounts.push_back(std::move(account));
             }
         } else if (member.first == L"groups") {
             if (value.kind != JsonValue::Kind::Array)
                 return Wrong(error, L"\"groups\" is a list");
+            SeenNames seen;
             for (const JsonValue& item : value.items) {
                 DesiredGroup group;
                 if (!ReadDesiredGroup(item, group, error))
                     return false;
-                for (const DesiredGroup& earlier : state.groups)
-                    if (SameWord(earlier.group, group.group.c_str()))
-                        return Wrong(error, L"group \"" + group.group + L"\" is named twice");
+                if (!seen.Add(group.group))
+                    return Wrong(error, L"group \"" + group.group + L"\" is named twice");
                 state.groups.push_back(std::move(group));
             }
         } else if (member.first == L"profiles") {

@@ -28,11 +28,13 @@
 #include "app/apply_plan.h"
 #include "app/command_profiles.h"
 #include "app/setting_changes.h"
+#include "platform/file_rules.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "platform/text_win.h"
 #include "platform/token.h"
 #include "repair/carry_limits.h"
+#include "repair/profile_mend.h"
 #include "repair/repair_journal.h"
 #include "repair/repair_log.h"
 #include "repair/repair_rules.h"
@@ -51,6 +53,7 @@ const wchar_t* NameProblemText(NewAccountNameProblem problem)
     case NewAccountNameProblem::TooLong: return L"it is longer than 20 characters";
     case NewAccountNameProblem::OnlyDotsOrBlanks: return L"it has only dots and blanks";
     case NewAccountNameProblem::RefusedCharacter: return L"it holds a comma, an at sign or a control character";
+    case NewAccountNameProblem::Reserved: return L"it is kept for the profile repair's temporary administrator";
     case NewAccountNameProblem::None: break;
     }
     return L"";
@@ -390,6 +393,17 @@ int SetAccount(CommandRun& run)
     return CarryOutSettings(run, plan);
 }
 
+// An empty first line is a slip, not a wish for no password: that has a
+// verb of its own.
+bool RefusedEmptyPassword(CommandRun& run, const SecretText& password)
+{
+    if (password.Length() != 0)
+        return false;
+    run.Say(L"an empty line is no password; an account is left without one by \"password remove\"; nothing was "
+            L"changed");
+    return true;
+}
+
 int PasswordSet(CommandRun& run)
 {
     const wchar_t* name = run.Argument(0);
@@ -397,7 +411,7 @@ int PasswordSet(CommandRun& run)
     if (!RequireAccount(run, name, details, nullptr))
         return kExitNoSuchAccount;
     SecretText password, current;
-    if (!run.ReadSecret(password, L"New password: ", true))
+    if (!run.ReadSecret(password, L"New password: ", true) || RefusedEmptyPassword(run, password))
         return kExitUsage;
     // A second line on standard input, or a prompt, gives the current
     // password that the account database asks for a change.
@@ -441,7 +455,7 @@ int PasswordReset(CommandRun& run)
         return kExitUsage;
     }
     SecretText password;
-    if (!run.ReadSecret(password, L"New password: ", true))
+    if (!run.ReadSecret(password, L"New password: ", true) || RefusedEmptyPassword(run, password))
         return kExitUsage;
     run.Say(kPasswordResetWarning);
     if (!run.DryRun() && !run.Parsed().yes &&
@@ -676,8 +690,8 @@ int ChangeGroup(CommandRun& run, bool add)
             leaving.push_back(wanted.member.name.Text());
         changes.push_back(std::move(wanted));
     }
-    if (!leaving.empty() && IsAdministratorsSid(group.sid.Text()) && RemovesLastEnabledAdministrators(leaving)) {
-        run.Say(L"this would take the last enabled administrator account of this computer out of " +
+    if (!leaving.empty() && IsAdministratorsSid(group.sid.Text()) && RemovesLastAdministrators(leaving)) {
+        run.Say(L"this would take the last administrator account of this computer that can sign in out of " +
                 Quoted(group.name.Text()) + L"; nothing was changed");
         return kExitRefused;
     }
@@ -831,8 +845,23 @@ void RecordPictureChange(CommandRun& run, const wchar_t* name, const wchar_t* fi
     run.Change(L"picture of " + Quoted(name) + L" from " + Quoted(file), name, L"picture", L"", file);
 }
 
+// Whether `path`, named as a command line names files (relative to the
+// current folder), lies on a drive of this computer; if not, the run is
+// told why the file is not read.
+bool IsLocalFile(CommandRun& run, const wchar_t* path)
+{
+    const WString full = FullPathName(path);
+    if (full.Valid() && IsLocalDrivePath(full.Text()))
+        return true;
+    run.Say(L"the file " + Quoted(path) + L" is not on a drive of this computer (a network or device path is never "
+                                          L"read); nothing was changed");
+    return false;
+}
+
 int SetPicture(CommandRun& run, const wchar_t* name, const wchar_t* file, PictureFit fit)
 {
+    if (!IsLocalFile(run, file))
+        return kExitRefused;
     GdiplusSession gdiplus;
     UniqueImage image = LoadPictureFile(file);
     if (!image) {
@@ -924,7 +953,8 @@ int CreateNew(CommandRun& run)
         return kExitRefused;
     }
     SecretText password;
-    if (p.Has(L"--password-stdin") && !run.ReadSecret(password, L"Password: ", true))
+    if (p.Has(L"--password-stdin") &&
+        (!run.ReadSecret(password, L"Password: ", true) || RefusedEmptyPassword(run, password)))
         return kExitUsage;
     const uint32_t type = TypeOf(p.Value(L"--type", L"standard"));
     const wchar_t* fullName = p.Value(L"--full-name");
@@ -933,6 +963,8 @@ int CreateNew(CommandRun& run)
     if (pictureFile.IsEmpty() && !FindDefaultPictureFile(pictureFile))
         pictureFile.Clear();
     UniqueImage picture;
+    if (p.Has(L"--picture") && !IsLocalFile(run, pictureFile.Text()))
+        return kExitRefused;
     if (!pictureFile.IsEmpty()) {
         picture = LoadPictureFile(pictureFile.Text());
         if (!picture && p.Has(L"--picture")) {
@@ -982,8 +1014,8 @@ int DeleteExisting(CommandRun& run)
                                 : L"the account signed in at the console cannot be deleted");
         return kExitRefused;
     }
-    if (details.privilege == kPrivilegeAdministrator && IsLastEnabledAdministrator(name)) {
-        run.Say(L"this is the last enabled administrator account of this computer; it stays");
+    if (details.privilege == kPrivilegeAdministrator && IsLastAdministrator(name)) {
+        run.Say(L"this is the last administrator account of this computer that can sign in; it stays");
         return kExitRefused;
     }
     const bool keepFiles = run.Parsed().Has(L"--keep-files");
@@ -1267,22 +1299,86 @@ int RequireRepairable(CommandRun& run, const wchar_t* name, WString& sid, WStrin
     return kExitDone;
 }
 
+// The examination's findings and the mends it weighs, least invasive first.
+void SayDiagnosis(CommandRun& run, const AccountExamination& exam)
+{
+    const ProfileDiagnosis& d = exam.diagnosis;
+    const MendKind kinds[] = {MendKind::InPlace, MendKind::RebuildKeepingSettings, MendKind::RebuildFresh};
+    if (run.Json()) {
+        JsonWriter& json = run.Document();
+        json.Key("diagnosis").BeginObject().Key("causes").BeginArray();
+        for (ProfileCause cause : d.causes)
+            json.BeginObject().Field("cause", ProfileCauseName(cause)).Field("text", ProfileCauseText(cause))
+                .EndObject();
+        json.EndArray().Field("recommended", MendKindName(d.recommended)).Field("settingsSound", d.settingsSound)
+            .Field("folder", d.folder).Key("mendInPlace").BeginArray();
+        for (MendAction action : d.actions)
+            json.String(MendActionText(action));
+        json.EndArray().Key("mends").BeginArray();
+        for (MendKind kind : kinds) {
+            const MendEffects effects = EffectsOf(kind);
+            json.BeginObject().Field("mend", MendKindName(kind)).Field("keeps", effects.keeps)
+                .Field("loses", effects.loses).Field("offered", kind != MendKind::RebuildKeepingSettings)
+                .EndObject();
+        }
+        json.EndArray().EndObject();
+        return;
+    }
+    run.Line(L"Examination of " + Quoted(exam.account.c_str()) + L" (" + exam.sid + L")" +
+             (d.folder.empty() ? std::wstring() : L", profile " + d.folder));
+    if (d.causes.empty())
+        run.Line(L"cause: none found");
+    for (ProfileCause cause : d.causes)
+        run.Line(std::wstring(L"cause: ") + ProfileCauseText(cause));
+    run.Line(std::wstring(L"proposed: ") + MendKindText(d.recommended));
+    for (MendKind kind : kinds) {
+        const MendEffects effects = EffectsOf(kind);
+        run.Line(std::wstring(L"  ") + MendKindText(kind) + L": keeps " + effects.keeps + L"; loses " + effects.loses +
+                 (kind == MendKind::RebuildKeepingSettings ? L" (not offered by this version)" : L""));
+    }
+    for (size_t i = 0; i < d.actions.size(); ++i)
+        run.Line(L"mend " + std::to_wstring(i + 1) + L". " + MendActionText(d.actions[i]));
+}
+
 int RepairPlan(CommandRun& run)
 {
     const wchar_t* name = run.Argument(0);
+    {
+        WString console = ConsoleUserName();
+        AccountDetails details;
+        if (!RequireAccount(run, name, details, console.Text()))
+            return kExitNoSuchAccount;
+    }
+    AccountExamination exam;
+    std::wstring problem;
+    if (!ExamineAccount(name, exam, problem)) {
+        run.Say(problem);
+        return kExitNoSuchAccount;
+    }
+    JsonWriter& json = run.Document();
+    if (run.Json())
+        json.Key("plan").BeginObject().Field("account", name).Field("sid", exam.sid);
+    SayDiagnosis(run, exam);
+    // A mend in place needs no rebuild: its steps are the plan.
+    if (exam.diagnosis.recommended == MendKind::InPlace) {
+        if (run.Json())
+            json.EndObject();
+        return kExitDone;
+    }
     WString sid, folder;
-    if (const int refused = RequireRepairable(run, name, sid, folder); refused != kExitDone)
+    if (const int refused = RequireRepairable(run, name, sid, folder); refused != kExitDone) {
+        if (run.Json())
+            json.EndObject();
         return refused;
+    }
     const bool keepApps = run.Parsed().Has(L"--keep-store-apps");
     const bool keepAppData = run.Parsed().Has(L"--keep-system-appdata");
     CarryCounts counts;
     CountCarryLimits(folder.Text(), sid.Text(), counts);
     std::vector<std::wstring> warnings = CarryWarnings(counts);
 
-    JsonWriter& json = run.Document();
     if (run.Json()) {
-        json.Key("plan").BeginObject().Field("account", name).Field("sid", sid.Text())
-            .Field("profile", folder.Text()).Field("keepStoreApps", keepApps)
+        json.Field("profile", folder.Text()).Field("keepStoreApps", keepApps)
             .Field("keepSystemAppData", keepAppData).Key("steps").BeginArray();
     } else {
         run.Line(L"Repair of " + Quoted(name) + L" (" + sid.Text() + L"), profile " + folder.Text());
@@ -1309,6 +1405,41 @@ int RepairPlan(CommandRun& run)
             run.Line(L"warning: " + warning);
     }
     return kExitDone;
+}
+
+// The mend in place: the same account's profile-list entry and permissions
+// put right, no new SID, no restart.
+int RepairMend(CommandRun& run)
+{
+    const wchar_t* name = run.Argument(0);
+    WString console = ConsoleUserName();
+    AccountDetails details;
+    if (!RequireAccount(run, name, details, console.Text()))
+        return kExitNoSuchAccount;
+    if (details.console || EqualsNoCase(name, kTempAccountName)) {
+        run.Say(L"the account signed in at the console cannot be mended from its own session");
+        return kExitRefused;
+    }
+    const RepairSite site = LocateRepairSite();
+    std::wstring underWay = RepairUnderWayMessage(site.toolFolder.c_str());
+    if (!underWay.empty()) {
+        run.Say(underWay);
+        return kExitRefused;
+    }
+    MendReport report;
+    const bool mended = MendInPlace(site, name, run.DryRun(), report);
+    for (const std::wstring& change : report.done)
+        run.Change(change + L" of " + Quoted(name));
+    for (const std::wstring& missed : report.notDone)
+        run.NotDone(missed + L" of " + Quoted(name));
+    if (!report.refusal.empty()) {
+        run.Say(report.refusal + L"; nothing was changed");
+        return kExitRefused;
+    }
+    if (mended)
+        return kExitDone;
+    run.Say(L"the mend did not put the profile right; what it had changed was put back");
+    return kExitFailed;
 }
 
 // What the wizard's "Yes" does: the temporary account, the tool folder, the
@@ -1690,7 +1821,11 @@ const CommandVerb kCommandVerbs[] = {
      L"deletes one profile, named by its account, SID (or #RID) or folder, through the clean-up's checks; its "
      L"account stays", true, DeleteOneProfile},
     {{L"repair plan", L"NAME", 1, 1, OPTIONS(kPlanOptions), false, false},
-     L"what a repair of the account would do and could not carry; changes nothing", true, RepairPlan},
+     L"why the account's profile does not load, the least invasive mend, and what a rebuild would do and could "
+     L"not carry; changes nothing", true, RepairPlan},
+    {{L"repair mend", L"NAME", 1, 1, nullptr, 0, true, false},
+     L"puts the account's profile-list entry and permissions right when the plan proposes a mend in place: the "
+     L"same account, no restart", true, RepairMend},
     {{L"repair schedule", L"NAME", 1, 1, OPTIONS(kScheduleOptions), true, true},
      L"sets the repair up as the wizard does and restarts the computer into the temporary account "
      L"(--no-restart: exit 3010, the restart is yours)", true,

@@ -682,7 +682,10 @@ const MendRow kMends[] = {
          return Outcome(RegKey().DeleteValueOrTree(kWinlogonKeyPath, f.target.c_str()), L"The value was removed.",
                         L"The value could not be removed.");
      }},
+    // Only the account the set-up made, as its recorded SID says.
     {FindingKind::RepairTempAdmin, [](const Finding&) {
+         if (ClaimTempAdmin() == TempAccountClaim::NotOurs)
+             return MendOutcome{false, NotOurTempAdminText()};
          return Outcome(DeleteTempAdmin() != 0, L"The temporary administrator was deleted.",
                         L"The temporary administrator could not be deleted.");
      }},

@@ -3,6 +3,7 @@
 #include "accounts/account_list.h"
 #include "accounts/account_settings.h"
 #include "accounts/groups.h"
+#include "accounts/passwords.h"
 #include "app/command_mode.h"
 
 AccountSettingValues SettingValuesOf(const AccountDetails& details)
@@ -50,18 +51,25 @@ SettingsPlan PlanAccountSettings(const wchar_t* name, const AccountSettingValues
         {L"--type", console, L"the account signed in at the console keeps its type"},
         {L"--disabled", console, L"the account signed in at the console cannot be disabled here"},
         {L"--hidden", console, L"the account signed in at the console stays on the welcome screen"},
+        {L"--expires", console, L"the account signed in at the console keeps its expiry"},
     };
     for (const Guard& guard : guards)
         if (guard.refused && asked(guard.option))
             return refuse(kExitRefused, std::wstring(guard.why) + L"; nothing was changed");
-    const bool enabledNow = (is.flags & kFlagAccountDisabled) == 0;
-    const bool lastAdministrator = is.privilege == kPrivilegeAdministrator && enabledNow;
-    if (lastAdministrator && plan.will.privilege != is.privilege && IsLastEnabledAdministrator(name))
-        return refuse(kExitRefused, L"this is the last enabled administrator account of this computer: its type "
-                                    L"stays administrator; nothing was changed");
-    if (lastAdministrator && (plan.will.flags & kFlagAccountDisabled) != 0 && IsLastEnabledAdministrator(name))
-        return refuse(kExitRefused, L"this is the last enabled administrator account of this computer: it stays "
-                                    L"enabled; nothing was changed");
+    if (asked(L"--hidden") && plan.will.hidden && !is.hidden && IsAutoLogonAccount(name))
+        return refuse(kExitRefused, L"the account signs in automatically, and hidden it could not sign in; clear the "
+                                    L"automatic sign-in first (autologon clear); nothing was changed");
+    const AccountSettingValues& will = plan.will;
+    if (!plan.changes.empty() && ChangeLeavesNoAdministrator([&](const wchar_t* account, SignInState& state) {
+            if (!EqualsNoCase(account, name))
+                return;
+            state.privilege = will.privilege;
+            state.flags = will.flags;
+            state.accountExpires = will.accountExpires;
+            state.deniedInteractive = will.hidden;
+        }))
+        return refuse(kExitRefused, L"this is the last administrator account of this computer that can sign in, and "
+                                    L"it would no longer be one that can; nothing was changed");
     if (refused != nullptr)
         return refuse(refused->refusalExit, refused->refusal);
     if (!taken)

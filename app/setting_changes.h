@@ -25,8 +25,9 @@ struct SettingsPlan {
 
 // Plans `values` for the account `name`, whose settings are `is`. The
 // panel's limits: a built-in account keeps its name and type, the console
-// user its type, status and visibility, the last enabled administrator its
-// type and status. With `onlyDiffering` a value equal to the account's is no
+// user its type, status, visibility and expiry; the account that signs in
+// automatically is not hidden; and the last administrator that can sign in
+// stays one that can. With `onlyDiffering` a value equal to the account's is no
 // request (a document's settings that hold already are no change, and so
 // never refused); otherwise every value given is asked for.
 SettingsPlan PlanAccountSettings(const wchar_t* name, const AccountSettingValues& is, bool builtin, bool console,

@@ -22,6 +22,7 @@ set(VANTRELL_CORE_SOURCES
   repair/journal_rules.cpp
   repair/fix_rules.cpp
   repair/carry_rules.cpp
+  repair/mend_rules.cpp
 )
 
 # Everything else of the program except its entry point.
@@ -83,6 +84,7 @@ set(VANTRELL_WINDOWS_SOURCES
   repair/repair_run.cpp
   repair/fix_session.cpp
   repair/carry_limits.cpp
+  repair/profile_mend.cpp
   accounts/groups.cpp
   accounts/lookup.cpp
   accounts/profile_list.cpp
@@ -126,5 +128,6 @@ set(VANTRELL_SANDBOX_SOURCES
   sandbox/service_sim.cpp
   sandbox/power_cut.cpp
   sandbox/broken_profile.cpp
+  sandbox/file_security_sim.cpp
   sandbox/scenario.cpp
 )

@@ -36,7 +36,7 @@ bool DeleteAccountDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* a
 
 // Modal over the main window: the local groups the account is a member of,
 // a group to add it to and the selected one to take it out of (never the
-// last enabled administrator out of Administrators). True when a membership
+// last administrator that can sign in out of Administrators). True when a membership
 // changed.
 bool GroupsDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accountName);
 

@@ -111,6 +111,7 @@ const wchar_t* NameRefusal(NewAccountNameProblem problem)
     case NewAccountNameProblem::OnlyDotsOrBlanks: return L"The user name can not consist of dots and blanks only.";
     case NewAccountNameProblem::RefusedCharacter:
         return L"The user name can not have commas, at signs or control characters.";
+    case NewAccountNameProblem::Reserved: return L"This name is kept for the profile repair's temporary account.";
     case NewAccountNameProblem::None: break;
     }
     return nullptr;

@@ -4,6 +4,7 @@
 #include "dialogs/account_dialogs.h"
 
 #include "accounts/account_lifecycle.h"
+#include "accounts/groups.h"
 #include "platform/files.h"
 #include "platform/machine.h"
 #include "ui/dialog.h"
@@ -94,6 +95,12 @@ bool DeleteAccountDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* a
 
     bool removing = false;
     dialog.RunModal([&](int32_t event) {
+        if (event == remove && IsLastAdministrator(accountName)) {
+            ThemedMessageBox(L"This is the last administrator account of this computer that can sign in.\r\n"
+                             L"It is not deleted.",
+                             BoxKind::Ok, 220, owner);
+            return DialogStep::Stay;
+        }
         removing = event == remove;
         return event == cancel || removing ? DialogStep::Done : DialogStep::Stay;
     });

@@ -115,8 +115,8 @@ bool GroupsDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accountN
         if (index < 0 || static_cast<size_t>(index) >= names.size())
             return DialogStep::Stay;
         if (!add && IsAdministratorsSid(sides.memberSids[index].c_str()) &&
-            RemovesLastEnabledAdministrators({accountName})) {
-            ThemedMessageBox(L"This is the last enabled administrator account of this computer.\r\n"
+            RemovesLastAdministrators({accountName})) {
+            ThemedMessageBox(L"This is the last administrator account of this computer that can sign in.\r\n"
                              L"It stays a member of this group.",
                              BoxKind::Ok, kBoxHeight, owner);
             return DialogStep::Stay;

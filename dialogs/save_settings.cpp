@@ -15,6 +15,9 @@
 namespace {
 
 constexpr int kBoxHeight = 200;
+constexpr wchar_t kLastAdministratorText[] =
+    L"This is the last administrator account of this computer that can sign in.\r\n"
+    L"It stays an administrator that can sign in: nothing was changed.";
 
 uint32_t ApplyAutoLogon(DialogOwner& owner, const AccountSettingsChoice& choice, HICON accountIcon)
 {
@@ -41,7 +44,10 @@ const wchar_t* RenameRefusalText(const AccountSettingsChoice& choice)
     case RenameRefusal::None: return L"";
     case RenameRefusal::NoSuchAccount: return L"The user account no longer exists.";
     case RenameRefusal::Taken: return L"A user account or group with this name already exists.\r\nThe name was not changed.";
-    case RenameRefusal::BadName: break;
+    case RenameRefusal::BadName:
+        if (problem == NewAccountNameProblem::Reserved)
+            return L"This name is kept for the profile repair's temporary account.\r\nThe name was not changed.";
+        break;
     }
     return L"This name cannot be used: a user name has 1 to 20 characters, not only dots and blanks, and none of "
            L"\" / \\ [ ] : ; | = , + * ? < > @.\r\nThe name was not changed.";
@@ -67,17 +73,25 @@ SettingsOutcome ApplyAccountSettings(DialogOwner& owner, const AccountSettingsCh
         return outcome;
     }
     outcome.confirmed = true;
+    if (TakesLastAdministrator(choice)) {
+        ThemedMessageBox(kLastAdministratorText, BoxKind::Ok, kBoxHeight, owner);
+        owner.Unlock();
+        return outcome;
+    }
 
     uint32_t failures = ApplyAccountRecord(choice, groupNames);
     if ((failures & SettingsFailure::LastAdministrator) != 0) {
-        ThemedMessageBox(L"This is the last enabled administrator account of this computer.\r\n"
+        ThemedMessageBox(L"This is the last administrator account of this computer that can sign in.\r\n"
                          L"Its account type stays Administrator.",
                          BoxKind::Ok, kBoxHeight, owner);
         failures &= ~SettingsFailure::LastAdministrator;
     }
     failures |= ApplyAutoLogon(owner, choice, accountIcon);
     SignInVisibilityMode visibility = choice.hidden ? SignInVisibilityMode::Hide : SignInVisibilityMode::Show;
-    if (!SetSignInVisibility(choice.accountName, visibility))
+    // Hiding clears the automatic sign-in first (the boxes see to it); the
+    // account that still signs in automatically could not, hidden.
+    if ((choice.hidden && IsAutoLogonAccount(choice.accountName)) ||
+        !SetSignInVisibility(choice.accountName, visibility))
         failures |= SettingsFailure::Visibility;
     // Last: every step before names the account by its old name.
     if (choice.newName != nullptr && wcscmp(choice.newName, choice.accountName) != 0) {

@@ -49,7 +49,7 @@ TZ=UTC faketime -f "$at" msibuild "$output" -q "CREATE TABLE \`Environment\` (\`
 \`Name\` CHAR(255) NOT NULL LOCALIZABLE, \`Value\` CHAR(255) LOCALIZABLE, \`Component_\` CHAR(72) NOT NULL \
 PRIMARY KEY \`Environment\`)" \
     -q "INSERT INTO \`Environment\` (\`Environment\`, \`Name\`, \`Value\`, \`Component_\`) \
-VALUES ('SystemPath', '=-*Path', '[~];[INSTALLDIR]', 'Console')" \
+VALUES ('SystemPath', '=-*Path', '[~];[InstallFolder]', 'Console')" \
     -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('RemoveEnvironmentStrings', 3300)" \
     -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('WriteEnvironmentStrings', 5200)" \
     -s "Installation Database" Vantrell "x64;1033" "{$package}"

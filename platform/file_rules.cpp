@@ -94,6 +94,15 @@ bool IsAbsolutePathText(const wchar_t* path)
     return IsDriveLetter(path[0]) && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/');
 }
 
+bool IsLocalDrivePath(const wchar_t* path)
+{
+    if (path == nullptr)
+        return false;
+    if (StartsWith(path, L"\\\\?\\", true))
+        return IsDriveLetter(path[4]) && path[5] == L':' && path[6] == L'\\';
+    return IsDriveLetter(path[0]) && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/');
+}
+
 bool HasDotComponents(const wchar_t* path)
 {
     if (path == nullptr)

@@ -55,6 +55,13 @@ bool IsSameOrBelow(const wchar_t* inner, const wchar_t* outer);
 // ("\\.\...") paths are not.
 bool IsAbsolutePathText(const wchar_t* path);
 
+// True for a full path on a drive of this computer: "X:\..." or
+// "\\?\X:\...". Network paths ("\\server\share", "\\?\UNC\..."), device and
+// object paths ("\\.\...", "\\?\GLOBALROOT\...") and relative paths are not:
+// a file an elevated run reads must neither make it sign in to another host
+// nor open a device. A relative path is made full before it is judged.
+bool IsLocalDrivePath(const wchar_t* path);
+
 // True when a component of the path is "." or "..".
 bool HasDotComponents(const wchar_t* path);
 

@@ -17,6 +17,7 @@
 #include <shobjidl.h>
 #include <userenv.h>
 #include <wtsapi32.h>
+#include <aclapi.h>
 
 #include "platform/handles.h"
 
@@ -178,6 +179,16 @@ BOOL SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus, LPSERVICE_STATUS lpS
 // Opening files and pages and starting programs (web pages, the log, the
 // "runas" relaunch).
 BOOL ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo);
+
+// The owner and DACL of a file or folder through a handle on it
+// (SE_FILE_OBJECT; other kinds go to the system as they are). The simulated
+// machine keeps what is set per file, and gives a profile folder and what
+// lies in it that nothing was set on the profile service's security: its
+// account, SYSTEM and the Administrators in full, the account the owner.
+DWORD GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE ObjectType, SECURITY_INFORMATION SecurityInfo, PSID* ppsidOwner,
+                      PSID* ppsidGroup, PACL* ppDacl, PACL* ppSacl, PSECURITY_DESCRIPTOR* ppSecurityDescriptor);
+DWORD SetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE ObjectType, SECURITY_INFORMATION SecurityInfo, PSID psidOwner,
+                      PSID psidGroup, PACL pDacl, PACL pSacl);
 
 // Marks a point of a long multi-step operation (a repair step finished, a
 // hive moved) at which the machine could lose its power. The real machine

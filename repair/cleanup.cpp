@@ -167,25 +167,36 @@ void RestoreSignIn(const wchar_t* logPath, const wchar_t* statePath, const wchar
 
 }  // namespace
 
-bool RemoveTempAccount(const wchar_t* statePath, const wchar_t* section)
+std::wstring RemoveTempAccount(const wchar_t* statePath, const wchar_t* section)
 {
+    const wchar_t* const kRemoved = L"Successfully deleted Brenwick's temp account.";
+    const wchar_t* const kFailed = L"Failed to delete Brenwick's temp account.";
     bool recordable = *section != L'\0';
-    WString sid;
-    if (GetAccountSidAndProfile(kTempAccountName, sid, nullptr)) {
+    switch (ClaimTempAdmin()) {
+    case TempAccountClaim::NotOurs:
+        return NotOurTempAdminText();
+    case TempAccountClaim::Ours: {
+        WString sid;
+        if (!GetAccountSidAndProfile(kTempAccountName, sid, nullptr))
+            return kFailed;
         if (recordable)
             WriteStateText(statePath, section, kTempSidKey, sid.Text());
         if (DeleteTempAdmin() == 0)
-            return false;
-    } else {
+            return kFailed;
+        break;
+    }
+    case TempAccountClaim::None: {
         WString recorded = recordable ? ReadStateText(statePath, section, kTempSidKey) : WString(L"");
         if (!IsPlainSidString(recorded.Text()))
-            return false;   // never made, or deleted by a clean-up that finished
+            return kFailed;   // never made, or deleted by a clean-up that finished
         RemoveTempLeftovers(recorded.Text());
+        break;
+    }
     }
     // Done: a clean-up run by hand later finds nothing to finish.
     if (recordable)
         WriteStateText(statePath, section, kTempSidKey, nullptr);
-    return true;
+    return kRemoved;
 }
 
 void RestoreSignInOnce(const wchar_t* logPath, const wchar_t* statePath, const wchar_t* section, RepairJournal* journal,
@@ -259,10 +270,7 @@ FinishResult FinishRepair(const CleanupInput& input)
     // The hand-over puts the sign-in back before it restarts; cut before
     // that, it is done here.
     RestoreSignInOnce(input.logPath, statePath.Text(), section.Text(), &journal, journalPath.Text());
-    WriteLogEntry(input.logPath,
-                  RemoveTempAccount(statePath.Text(), section.Text()) ? L"Successfully deleted Brenwick's temp account."
-                                                                      : L"Failed to delete Brenwick's temp account.",
-                  0);
+    WriteLogEntry(input.logPath, RemoveTempAccount(statePath.Text(), section.Text()).c_str(), 0);
     if ((journal.marks & JournalMark::CleanupEnded) == 0)
         LogNoPassword(input.logPath, section.Text());
     EndLog(input.logPath, &journal, journalPath.Text());
@@ -298,10 +306,7 @@ int RunCleanup(const CleanupInput& input)
     // The clean-up's own shortcuts go last, not first: a clean-up cut short
     // by a power failure then runs again at the next sign-in, and each step
     // below is safe to repeat.
-    WriteLogEntry(input.logPath,
-                  RemoveTempAccount(statePath.Text(), section.Text()) ? L"Successfully deleted Brenwick's temp account."
-                                                                      : L"Failed to delete Brenwick's temp account.",
-                  0);
+    WriteLogEntry(input.logPath, RemoveTempAccount(statePath.Text(), section.Text()).c_str(), 0);
     RestoreSavedPolicies(statePath.Text(), section.Text(), input.osVersion, input.logPath);
     RestoreSignInOnce(input.logPath, statePath.Text(), section.Text(), haveJournal ? &journal : nullptr,
                       journalPath.Text());

@@ -7,6 +7,8 @@
 // temporary account instead and puts everything back there.
 #pragma once
 
+#include <string>
+
 struct RepairJournal;
 
 struct CleanupInput {
@@ -35,10 +37,12 @@ int RunCleanup(const CleanupInput& input);
 enum class FinishResult { Waiting, Done };
 FinishResult FinishRepair(const CleanupInput& input);
 
-// Deletes the temporary account with its profile; true when it is gone. Its
-// SID is recorded under `section` of the state file first, so that a run
-// cut halfway can finish the job.
-bool RemoveTempAccount(const wchar_t* statePath, const wchar_t* section);
+// Deletes the temporary account with its profile, when it is the one the
+// set-up recorded, and returns the log's line on it. Its SID is recorded
+// under `section` of the state file first, so that a run cut halfway can
+// finish the job. An account of the name that the set-up did not make is
+// left, and the line names it.
+std::wstring RemoveTempAccount(const wchar_t* statePath, const wchar_t* section);
 
 // The automatic sign-in the repair set (the temporary account's) is cleared
 // and the earlier one put back, once: the journal (when given) and the

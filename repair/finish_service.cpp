@@ -68,11 +68,23 @@ bool RegisterFinishService(const wchar_t* programPath)
     WString command(L"\"");
     command.Append(programPath, L"\" /brenwick /finish");
     // No account named: the service runs as SYSTEM.
-    UniqueServiceHandle service(machine::CreateServiceW(
-        manager.Get(), kFinishServiceName, L"Brenwick: completes a profile repair", SERVICE_QUERY_STATUS,
-        SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command.Text(), nullptr, nullptr, nullptr,
-        nullptr, nullptr));
-    return service || GetLastError() == ERROR_SERVICE_EXISTS;
+    const auto create = [&] {
+        return machine::CreateServiceW(manager.Get(), kFinishServiceName, L"Brenwick: completes a profile repair",
+                                       SERVICE_QUERY_STATUS, SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+                                       SERVICE_ERROR_NORMAL, command.Text(), nullptr, nullptr, nullptr, nullptr, nullptr);
+    };
+    UniqueServiceHandle service(create());
+    if (service || GetLastError() != ERROR_SERVICE_EXISTS)
+        return static_cast<bool>(service);
+    // One of the name is there: an earlier pass's, or anyone's, whose
+    // program and account nothing vouches for. It is replaced; one that
+    // cannot go (running, or held open) leaves the registration refused.
+    UniqueServiceHandle existing(machine::OpenServiceW(manager.Get(), kFinishServiceName, DELETE));
+    if (!existing || !machine::DeleteService(existing.Get()))
+        return false;
+    existing.Reset();   // deleted once its last handle is closed
+    service.Reset(create());
+    return static_cast<bool>(service);
 }
 
 int RunFinishService(const CleanupInput& input)

@@ -9,8 +9,9 @@
 inline constexpr wchar_t kFinishServiceName[] = L"BrenwickFinish";
 
 // Registers the finish to start automatically as SYSTEM with the program at
-// `programPath` ("/brenwick /finish"); true when it is registered, now or
-// by an earlier pass of the hand-over.
+// `programPath` ("/brenwick /finish"), which is the tool folder's protected
+// copy; true when it is registered. A service of the name that is already
+// there (an earlier pass's, or anyone's) is replaced; false when it cannot be.
 bool RegisterFinishService(const wchar_t* programPath);
 
 // The run the service manager starts: connects as the service, finishes the

@@ -6,12 +6,13 @@
 
 #include <cstdint>
 
+#include "accounts/lifecycle_rules.h"
 #include "platform/text.h"
 
 // ---------------------------------------------------------------------------
 // Fixed names shared by the tool's runs.
 
-inline constexpr wchar_t kTempAccountName[] = L"brenwick_temp_admin";
+inline constexpr const auto& kTempAccountName = kReservedAccountName;
 inline constexpr wchar_t kTempAccountFullName[] = L"Brenwick temp account";
 inline constexpr wchar_t kToolFolderName[] = L"\\Brenwick";
 inline constexpr wchar_t kToolExeName[] = L"\\Brenwick.exe";

@@ -631,7 +631,10 @@ bool HandOver(RepairContext& context)
                      L"/brenwick /cleanup in the repaired account.");
     RestoreSavedPolicies(context.statePath.Text(), context.account, context.version, context.input.logPath.c_str());
     machine::PowerCutPoint(L"step 14 prompt restored");
-    if (!RegisterFinishService(context.input.programPath.c_str())) {
+    // The tool folder's copy, which only administrators can change: the
+    // fix run may have been started from anywhere, and the finish runs as SYSTEM.
+    const std::wstring toolCopy = context.input.toolFolder + kToolExeName;
+    if (!RegisterFinishService(toolCopy.c_str())) {
         Log(context, L"The finish of the repair could not be registered with the service manager.");
         return false;
     }

@@ -158,8 +158,15 @@ RepairSetupResult ScheduleRepair(const RepairSetupInput& input)
     setup.exePath.Append(kToolExeName);
 
     TemporaryPassword password;
-    if (!EnsureTempAdmin(input.inTempAccount, password.Text()))
+    switch (EnsureTempAdmin(input.inTempAccount, password.Text())) {
+    case TempAdminResult::Ready:
+        break;
+    case TempAdminResult::NotOurs:
+        result.message = NotOurTempAdminText();   // nothing was made: nothing to undo
+        return result;
+    case TempAdminResult::Failed:
         return Failed(setup, L"Sorry, the temporary user account could not be created.\r\n\r\nPlease try again later.");
+    }
 
     ToolFolderResult folder = PrepareToolFolder(input.toolFolder.c_str());
     if (folder != ToolFolderResult::Ready)

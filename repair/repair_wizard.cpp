@@ -17,6 +17,7 @@
 #include "platform/machine.h"
 #include "platform/text_win.h"
 #include "repair/carry_limits.h"
+#include "repair/profile_mend.h"
 #include "repair/repair_rules.h"
 #include "repair/repair_setup.h"
 #include "repair/repair_tool.h"
@@ -91,6 +92,8 @@ void SetStates(RepairTool& tool, const std::vector<int32_t>& ids, uint32_t flags
         tool.SetState(id, flags);
 }
 
+void ShowDiagnosis(Wizard& wizard);
+
 void ShowPage(Wizard& wizard, bool second)
 {
     RepairTool& tool = wizard.tool;
@@ -101,6 +104,8 @@ void ShowPage(Wizard& wizard, bool second)
         tool.SetState(wizard.ids.storeOption, StateFlags::Disable);
     if (!second && tool.GetSelectedItem(wizard.ids.list) < 0)
         tool.SetState(wizard.ids.fixUserButton, StateFlags::Disable);
+    if (!second)
+        ShowDiagnosis(wizard);
     SendMessageW(tool.Handle(), WM_SETREDRAW, TRUE, 0);
     RedrawWindow(tool.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
@@ -140,15 +145,21 @@ void BuildPages(Wizard& wizard, HBITMAP toolIcon, HBITMAP refreshImage, HBITMAP 
     }
     FillRepairAccountList(tool, ids.list);
 
-    int32_t guide = tool.AddLabel(L"Please select the user account you want to repair from the list to the left and "
-                                  L"then press the \"Fix selected user\" button below.",
-                                  360, 120, 330, 70, -1);
+    int32_t guide = tool.AddLabel(L"Please select the account to repair from the list to the left: Brenwick "
+                                  L"examines it and proposes the least it must change.",
+                                  360, 90, 330, 66, -1);
     tool.SetFont(guide, 11.0, 700, 0, L"Arial");
-    ids.fixUserButton = AddIconButton(tool, L"  &Fix selected user (next step)", 375, 250, 300, 40, toolIcon, 32);
+    tool.SetFont(0, 9.0, 400, 0, L"Arial");
+    ids.diagnosisLabel = tool.AddLabel(L"", 360, 160, 330, 124, -1);
+    tool.SetFont(0, 10.0, 400, 0, L"Arial");
+    ids.mendButton = AddIconButton(tool, L"  &Mend in place (no restart)", 375, 290, 300, 38, toolIcon, 32);
+    tool.SetFont(ids.mendButton, 11.0, 700, 0, L"Arial");
+    tool.SetState(ids.mendButton, StateFlags::Disable);
+    ids.fixUserButton = AddIconButton(tool, L"  &Fix selected user (next step)", 375, 336, 300, 40, toolIcon, 32);
     tool.SetFont(ids.fixUserButton, 12.0, 700, 0, L"Arial");
     tool.SetState(ids.fixUserButton, StateFlags::Disable);
-    ids.refreshButton = AddIconButton(tool, L"  &Refresh the user list", 420, 330, 210, 32, refreshImage, 24);
-    wizard.page1 = {ids.list, guide, ids.fixUserButton, ids.refreshButton};
+    ids.refreshButton = AddIconButton(tool, L"  &Refresh the user list", 420, 392, 210, 32, refreshImage, 24);
+    wizard.page1 = {ids.list, guide, ids.diagnosisLabel, ids.mendButton, ids.fixUserButton, ids.refreshButton};
 
     int32_t note = tool.AddLabel(
         L"Note: When you click \"Fix selected account now\", Brenwick will reboot the PC and work from a temporary "
@@ -311,6 +322,55 @@ void ShowWarnings(Wizard& wizard, const std::wstring& text)
     }
 }
 
+// The examination of the selected account, shown on the first page; the
+// mend in place is offered only when it is what the examination proposes.
+void ShowDiagnosis(Wizard& wizard)
+{
+    RepairTool& tool = wizard.tool;
+    const RepairWizardIds& ids = wizard.ids;
+    const int row = tool.GetSelectedItem(ids.list);
+    WString name = row >= 0 ? ListCellText(tool.ControlHandle(ids.list), row, 1) : WString(L"");
+    AccountExamination exam;
+    std::wstring problem;
+    const bool examined = !name.IsEmpty() && ExamineAccount(name.Text(), exam, problem);
+    tool.SetText(ids.diagnosisLabel, examined ? DiagnosisSummary(exam.diagnosis).c_str() : L"");
+    tool.SetState(ids.mendButton,
+                  examined && exam.diagnosis.recommended == MendKind::InPlace ? StateFlags::Enable
+                                                                              : StateFlags::Disable);
+}
+
+void MendFromWizard(Wizard& wizard)
+{
+    RepairTool& tool = wizard.tool;
+    const int row = tool.GetSelectedItem(wizard.ids.list);
+    WString name = row >= 0 ? ListCellText(tool.ControlHandle(wizard.ids.list), row, 1) : WString(L"");
+    if (name.IsEmpty())
+        return;
+    std::wstring underWay = RepairUnderWayMessage(tool.site.toolFolder.c_str());
+    if (!underWay.empty()) {
+        PlainMessageBox(tool, underWay.c_str(), 0, 200, 0);
+        return;
+    }
+    if (PlainMessageBox(tool,
+                        L"Brenwick will now put the account's profile-list entry and permissions right. The account "
+                        L"keeps its SID, its files and its settings, and no restart is needed.\r\n\r\nDo you want "
+                        L"to mend it now?",
+                        1, 150, 0) != 1)
+        return;
+    MendReport report;
+    bool mended = false;
+    {
+        DialogOwner::BusyScope busy(&tool, kBrenwickBlockReason);
+        mended = MendInPlace(tool.site, name.Text(), false, report);
+    }
+    std::wstring text = mended ? L"The account was mended in place. It signs in with its own profile again."
+                               : L"The account could not be mended in place; what was changed has been put back.";
+    if (!report.refusal.empty())
+        text = L"The account was not mended: " + report.refusal + L".";
+    PlainMessageBox(tool, text.c_str(), 0, 150, 0);
+    ShowDiagnosis(wizard);
+}
+
 void OpenSecondPage(Wizard& wizard)
 {
     RepairTool& tool = wizard.tool;
@@ -392,14 +452,20 @@ int RunRepairWizard(RepairTool& tool)
         if (event == EventCode::ItemSelected) {
             if (tool.GetState(ids.fixUserButton) & StateFlags::Disable)
                 tool.SetState(ids.fixUserButton, StateFlags::Enable);
+            ShowDiagnosis(wizard);
         } else if (event == EventCode::ItemDeselected) {
             if (tool.GetSelectedItem(ids.list) < 0 && !(tool.GetState(ids.fixUserButton) & StateFlags::Disable))
                 tool.SetState(ids.fixUserButton, StateFlags::Disable);
+            if (tool.GetSelectedItem(ids.list) < 0)
+                ShowDiagnosis(wizard);
+        } else if (event == ids.mendButton) {
+            MendFromWizard(wizard);
         } else if (event == ids.fixUserButton) {
             OpenSecondPage(wizard);
         } else if (event == ids.refreshButton) {
             FillRepairAccountList(tool, ids.list);
             tool.SetState(ids.fixUserButton, StateFlags::Disable);
+            ShowDiagnosis(wizard);
         } else if (event == ids.backButton) {
             wizard.userName.Assign(L"");
             DrainWaitingEvents(tool);

@@ -15,6 +15,8 @@ struct RepairWizardIds {
     int32_t list = 0;
     int32_t fixUserButton = 0;
     int32_t refreshButton = 0;
+    int32_t diagnosisLabel = 0;   // what the examination of the selected account found
+    int32_t mendButton = 0;       // the mend in place, enabled when the examination proposes it
     int32_t accountLabel = 0;
     int32_t storeOption = 0;
     int32_t appDataOption = 0;

@@ -5,7 +5,9 @@
 
 #include "accounts/account_lifecycle.h"
 #include "accounts/account_list.h"
+#include "accounts/lookup.h"
 #include "platform/machine.h"
+#include "platform/registry.h"
 #include "platform/text.h"
 
 namespace {
@@ -14,6 +16,33 @@ constexpr uint32_t kAdministratorType = 2;
 // The account, its profile folder (taken over where refused, whatever is
 // locked left for the restart) and its profile-list entry.
 constexpr uint32_t kDeleteProfileFiles = 3;
+
+// Where a set-up records the SID of the account it made: a place only
+// administrators can write, which outlives the repair's own files.
+constexpr wchar_t kRecordKey[] = L"HKLM64\\SOFTWARE\\Brenwick";
+constexpr wchar_t kRecordValue[] = L"TempAccountSid";
+
+// The SID recorded, or without one the record (its key) gone.
+bool RecordTempSid(const wchar_t* sid)
+{
+    if (sid == nullptr)
+        return RegKey().DeleteTree(kRecordKey);
+    RegKey key;
+    return key.Open(kRecordKey, kCreateKeyAccess) && key.SetValue(kRecordValue, REG_SZ, sid, 0);
+}
+
+// Creates the account and records its SID; an account the record does not
+// name would never be reused or deleted.
+bool CreateTempAdmin(const wchar_t* password)
+{
+    if (!CreateAccount(kTempAccountName, kTempAccountFullName, kAdministratorType, password))
+        return false;
+    WString sid;
+    if (GetAccountSidAndProfile(kTempAccountName, sid, nullptr) && RecordTempSid(sid.Text()))
+        return true;
+    DeleteAccount(kTempAccountName, kDeleteProfileFiles);
+    return false;
+}
 
 bool SetTempPassword(const wchar_t* password)
 {
@@ -36,24 +65,54 @@ bool UsableTempAdmin()
 
 }  // namespace
 
-bool EnsureTempAdmin(bool inTempAccount, const wchar_t* password)
+TempAccountClaim ClaimTempAdmin()
+{
+    WString sid;
+    if (!GetAccountSidAndProfile(kTempAccountName, sid, nullptr))
+        return AccountExists(kTempAccountName) ? TempAccountClaim::NotOurs : TempAccountClaim::None;
+    RegKey key;
+    WString recorded;
+    const bool read = key.Open(kRecordKey, KEY_QUERY_VALUE) && key.QueryString(kRecordValue, recorded);
+    return read && !sid.IsEmpty() && EqualsNoCase(sid.Text(), recorded.Text()) ? TempAccountClaim::Ours
+                                                                                : TempAccountClaim::NotOurs;
+}
+
+std::wstring NotOurTempAdminText()
+{
+    return std::wstring(L"An account named \"") + kTempAccountName +
+           L"\" exists that the repair did not make; it is neither used nor deleted. Rename it (or delete it "
+           L"yourself) and try again.";
+}
+
+TempAdminResult EnsureTempAdmin(bool inTempAccount, const wchar_t* password)
 {
     if (password == nullptr || *password == L'\0')
-        return false;   // never an administrator without a password behind an automatic sign-in
+        return TempAdminResult::Failed;   // never an administrator without a password behind an automatic sign-in
     if (inTempAccount) {
         SetTempPassword(password);
-        return true;
+        return TempAdminResult::Ready;
     }
-    if (CreateAccount(kTempAccountName, kTempAccountFullName, kAdministratorType, password))
-        return true;
+    switch (ClaimTempAdmin()) {
+    case TempAccountClaim::None:
+        return CreateTempAdmin(password) ? TempAdminResult::Ready : TempAdminResult::Failed;
+    case TempAccountClaim::NotOurs:
+        return TempAdminResult::NotOurs;
+    case TempAccountClaim::Ours:
+        break;
+    }
     if (UsableTempAdmin())
-        return SetTempPassword(password);
+        return SetTempPassword(password) ? TempAdminResult::Ready : TempAdminResult::Failed;
     if (DeleteTempAdmin() == 0)
-        return false;
-    return CreateAccount(kTempAccountName, kTempAccountFullName, kAdministratorType, password);
+        return TempAdminResult::Failed;
+    return CreateTempAdmin(password) ? TempAdminResult::Ready : TempAdminResult::Failed;
 }
 
 int DeleteTempAdmin()
 {
-    return DeleteAccount(kTempAccountName, kDeleteProfileFiles);
+    if (ClaimTempAdmin() != TempAccountClaim::Ours)
+        return 0;
+    const int deleted = DeleteAccount(kTempAccountName, kDeleteProfileFiles);
+    if (deleted != 0)
+        RecordTempSid(nullptr);
+    return deleted;
 }

@@ -172,7 +172,59 @@ bool DamageHive(const std::wstring& file)
            written == text.size();
 }
 
+const wchar_t* const kFaultNames[] = {L"backup-entry", L"wrong-path", L"state", L"folder-rights", L"hive-rights",
+                                     L"hive-damaged"};
+
 }  // namespace
+
+bool IsProfileFault(const std::wstring& fault)
+{
+    for (const wchar_t* name : kFaultNames)
+        if (fault == name)
+            return true;
+    return false;
+}
+
+bool FaultProfile(const std::wstring& sid, const std::wstring& fault)
+{
+    const std::wstring folder = ProfileFolderOf(sid);
+    if (folder.empty() || !IsProfileFault(fault))
+        return false;
+    {
+        Key root = OpenUserHive(sid);
+        if (!root || RegSetKeyValueW(root.Get(), kMarkerKey, kMarkerValue, REG_SZ, kMarkerText,
+                                     static_cast<DWORD>((wcslen(kMarkerText) + 1) * sizeof(wchar_t))) != ERROR_SUCCESS)
+            return false;
+    }
+    if (UnloadHive(sid) != ERROR_SUCCESS)
+        return false;
+    Key entry;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kProfileListKey) + L"\\" + sid).c_str(), 0, KEY_ALL_ACCESS,
+                      entry.Put()) != ERROR_SUCCESS)
+        return false;
+    // What the profile service gives the folder, without the account.
+    const std::wstring system = L"O:" + sid + L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    if (fault == L"backup-entry")
+        return AssignTemporaryProfile(sid);
+    if (fault == L"wrong-path") {
+        // The folder keeps the security it had when no entry names it any more.
+        const std::wstring own = L"(A;;FA;;;" + sid + L")";
+        SetFileSecuritySddl(folder, system + L"(A;OICI;FA;;;" + sid + L")");
+        SetFileSecuritySddl(folder + L"\\NTUSER.DAT", L"O:" + sid + L"D:P(A;;FA;;;SY)(A;;FA;;;BA)" + own);
+        return WriteString(entry.Get(), L"ProfileImagePath", folder + L".moved", REG_EXPAND_SZ);
+    }
+    if (fault == L"state")
+        return WriteDword(entry.Get(), L"State", 0x8000);
+    if (fault == L"folder-rights") {
+        SetFileSecuritySddl(folder, system);
+        return true;
+    }
+    if (fault == L"hive-rights") {
+        SetFileSecuritySddl(folder + L"\\NTUSER.DAT", L"O:" + sid + L"D:P(A;;FA;;;SY)(A;;FA;;;BA)");
+        return true;
+    }
+    return DamageHive(folder + L"\\NTUSER.DAT");
+}
 
 bool BreakProfile(const std::wstring& sid)
 {

@@ -401,6 +401,34 @@ DWORD MakeProfile(const std::wstring& sid, const std::wstring& name, std::wstrin
     return ERROR_SUCCESS;
 }
 
+bool AssignTemporaryProfile(const std::wstring& sid)
+{
+    const std::wstring list = kProfileListKey;
+    Key entry;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (list + L"\\" + sid).c_str(), 0, KEY_ALL_ACCESS, entry.Put()) !=
+        ERROR_SUCCESS)
+        return false;
+    const std::wstring temp = ProfilesDirectory() + L"\\TEMP";
+    Key backup;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (list + L"\\" + sid + L".bak").c_str(), 0, KEY_READ, backup.Put()) !=
+        ERROR_SUCCESS) {
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, (list + L"\\" + sid + L".bak").c_str(), 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, backup.Put(), nullptr) != ERROR_SUCCESS)
+            return false;
+        Remember(L"Keys", sid + L".bak");
+        RegCopyTreeW(entry.Get(), nullptr, backup.Get());
+        WriteDword(backup.Get(), L"State", ReadDword(backup.Get(), L"State", 0) | 0x8000);
+    }
+    CreateFolderPath(temp);
+    Remember(L"Folders", temp);
+    if (GetFileAttributesW((temp + L"\\NTUSER.DAT").c_str()) == INVALID_FILE_ATTRIBUTES &&
+        !SaveHive(temp + L"\\NTUSER.DAT", true))
+        return false;
+    WriteString(entry.Get(), L"ProfileImagePath", temp, REG_EXPAND_SZ);
+    WriteDword(entry.Get(), L"State", 0x804);
+    return true;
+}
+
 DWORD MakeBareProfile(const std::wstring& sid, const std::wstring& name, DWORD daysAgo)
 {
     // One hive saved, then copied: saving one for each of a thousand

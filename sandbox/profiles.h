@@ -43,12 +43,41 @@ void SetProfileLastUse(const std::wstring& sid, DWORD daysAgo);
 // the registry still reads most of the hive.
 bool BreakProfile(const std::wstring& sid);
 
+// The causes FaultProfile gives a profile, as a scenario names them.
+inline constexpr wchar_t kProfileFaults[] =
+    L"backup-entry, wrong-path, state, folder-rights, hive-rights, hive-damaged";
+bool IsProfileFault(const std::wstring& fault);
+// The value FaultProfile writes in the hive before the fault, under
+// HKEY_USERS\<sid>\kMarkerKey, so that a mend can be shown to keep it.
+inline constexpr wchar_t kMarkerKey[] = L"Software\\Vantrell Sandbox";
+inline constexpr wchar_t kMarkerValue[] = L"Marker";
+inline constexpr wchar_t kMarkerText[] = L"written before the fault";
+// Writes the marker into the profile's hive, then gives the profile one
+// cause that keeps it from loading: its entry backed up beside a temporary
+// one, its path pointing at a missing folder, its State marked as failed,
+// the account's rights taken off its folder or its NTUSER.DAT, or the hive
+// damaged.
+bool FaultProfile(const std::wstring& sid, const std::wstring& fault);
+
 // Remembers a profile-list key or folder that a scenario made directly.
 void RememberProfileKey(const std::wstring& keyName);
 void RememberProfileFolder(const std::wstring& folder);
 
 // Unloads, deletes and forgets everything the sandbox made.
 void RemoveSandboxProfiles();
+
+// The security the machine keeps for a file or folder (owner and DACL as
+// SDDL), as SetSecurityInfo leaves it.
+void SetFileSecuritySddl(const std::wstring& path, const std::wstring& sddl);
+// Whether the account's SID may use the file or folder in full, as the
+// profile service asks at a sign-in; true where the machine keeps nothing
+// and the system's own security applies.
+bool AccountMayUse(const std::wstring& path, const std::wstring& sid);
+
+// A temporary profile for `sid`, as the profile service makes one when the
+// account's own cannot be used: the entry kept as SID.bak (once), the
+// entry itself pointed at the TEMP folder with a fresh hive.
+bool AssignTemporaryProfile(const std::wstring& sid);
 
 // The folder that holds the simulated accounts' pictures.
 std::wstring PictureFolder();

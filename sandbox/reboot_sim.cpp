@@ -253,6 +253,33 @@ bool ProfileLoads(const std::wstring& sid)
                                  0, KEY_READ, folders.Put()) == ERROR_SUCCESS;
 }
 
+// Whether the profile service can use the account's own profile: an entry
+// not marked as failed or temporary, naming an existing folder other than
+// TEMP, and the folder and its hive files open to the account.
+bool OwnProfileUsable(const std::wstring& sid)
+{
+    Key entry;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kProfileListKey) + L"\\" + sid).c_str(), 0, KEY_READ,
+                      entry.Put()) != ERROR_SUCCESS)
+        return false;
+    if ((ReadDword(entry.Get(), L"State", 0) & (0x0800 | 0x8000 | 0x0020)) != 0)
+        return false;
+    const std::wstring folder = ProfileFolderOf(sid);
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    const size_t cut = folder.rfind(L'\\');
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        (cut != std::wstring::npos && _wcsicmp(folder.c_str() + cut, L"\\TEMP") == 0))
+        return false;
+    if (!AccountMayUse(folder, sid))
+        return false;
+    for (const wchar_t* hive : {L"\\NTUSER.DAT", L"\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat"}) {
+        const std::wstring file = folder + hive;
+        if (GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES && !AccountMayUse(file, sid))
+            return false;
+    }
+    return true;
+}
+
 // The environment a sign-in gives the account's programs.
 std::vector<wchar_t> SessionEnvironment(const Account& account, const std::wstring& profile)
 {
@@ -546,6 +573,19 @@ void SignInAs(const std::wstring& user, const std::wstring& domain, const wchar_
                            account.name, outcome);
         return;
     }
+    // An entry, folder or hive file the profile service cannot use gives
+    // the sign-in a temporary profile, as the system does; a hive that does
+    // not load stops it.
+    bool temporary = false;
+    if (!OwnProfileUsable(sid)) {
+        DiscardHive(sid);
+        if (!AssignTemporaryProfile(sid)) {
+            StopAtSignInScreen(L"The User Profile Service failed the sign-in. User profile cannot be loaded.",
+                               account.name, outcome);
+            return;
+        }
+        temporary = true;
+    }
     if (!ProfileLoads(sid)) {
         DiscardHive(sid);
         StopAtSignInScreen(L"The User Profile Service failed the sign-in. User profile cannot be loaded.",
@@ -560,7 +600,8 @@ void SignInAs(const std::wstring& user, const std::wstring& domain, const wchar_
     SetMachineDword(kElevated, PrivilegeOf(account) == USER_PRIV_ADMIN ? 1 : 0);
     outcome->signedIn = true;
     outcome->account = account.name;
-    Record(L"SignIn", {{L"account", account.name}, {L"profile", profile}});
+    outcome->temporaryProfile = temporary;
+    Record(L"SignIn", {{L"account", account.name}, {L"profile", profile}, {L"temporary", temporary ? L"yes" : L"no"}});
     RunStartupFolder(account, sid, profile, outcome);
 }
 

@@ -57,6 +57,7 @@ struct RebootOutcome {
     unsigned renamesDone = 0, renamesFailed = 0;   // operations registered for the restart
     bool signedIn = false;
     std::wstring account;           // the account signed in automatically
+    bool temporaryProfile = false;  // its own profile could not be used: the service gave it a temporary one
     std::wstring signInScreen;      // why the machine stopped at the sign-in screen
     std::vector<StartedProgram> programs;
 };

@@ -29,6 +29,8 @@ constexpr wchar_t kRunningAccount[] = L"*";
 // Files a scenario made outside the profiles: value names are their paths,
 // the data "file" or "folder" (removed only when empty).
 constexpr wchar_t kScenarioFiles[] = L"ScenarioFiles";
+// Where the repair's set-up records the SID of the temporary account it made.
+constexpr wchar_t kRepairRecordKey[] = L"SOFTWARE\\Brenwick";
 constexpr wchar_t kPasswordLessKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\PasswordLess\\Device";
 
 struct AccountPlan {
@@ -40,9 +42,13 @@ struct AccountPlan {
     bool profile = false;
     bool corruptedProfile = false;
     bool brokenProfile = false;
+    // One cause of a profile that no longer loads (IsProfileFault), with a
+    // value written in the hive before it.
+    std::wstring profileFault;
     bool hasPicture = false;
     DWORD pictureColour = 0;
     bool repairShortcut = false;   // the repair tool's start-up shortcut in the profile
+    bool repairMade = false;       // recorded by a repair's set-up as the temporary account it made
     // Personal folders set in the account's hive, which stays loaded as a
     // signed-in account's: "Value|Path;Value|Path", where a path may start
     // with %ProfilesDirectory%.
@@ -242,6 +248,7 @@ bool ReadAccount(Reader& reader, const std::wstring& section, const std::wstring
             {Setting::YesNo, L"Profile", &plan->profile},
             {Setting::YesNo, L"CorruptedProfile", &plan->corruptedProfile},
             {Setting::YesNo, L"BrokenProfile", &plan->brokenProfile},
+            {Setting::Text, L"ProfileFault", &plan->profileFault},
             {Setting::YesNo, L"Unreadable", &a.unreadable},
             {Setting::Hex, L"Picture", &plan->pictureColour, 0, &plan->hasPicture},
             {Setting::Flag, L"Disabled", &a.flags, UF_ACCOUNTDISABLE},
@@ -250,6 +257,7 @@ bool ReadAccount(Reader& reader, const std::wstring& section, const std::wstring
             {Setting::Flag, L"PasswordCannotChange", &a.flags, UF_PASSWD_CANT_CHANGE},
             {Setting::Flag, L"PasswordNotRequired", &a.flags, UF_PASSWD_NOTREQD},
             {Setting::YesNo, L"RepairShortcut", &plan->repairShortcut},
+            {Setting::YesNo, L"RepairMade", &plan->repairMade},
             {Setting::Text, L"ShellFolders", &plan->shellFolders},
             {Setting::Number, L"ProfileUnusedDays", &plan->profileUnusedDays},
             {Setting::Number, L"AccountExpires", &a.accountExpires},
@@ -258,7 +266,11 @@ bool ReadAccount(Reader& reader, const std::wstring& section, const std::wstring
     if (!Same(plan->type, L"administrator") && !Same(plan->type, L"standard") && !Same(plan->type, L"guest") &&
         !Same(plan->type, L"none"))
         return reader.Fail(section, L"Type must be administrator, standard, guest or none");
-    if (plan->corruptedProfile || plan->brokenProfile)
+    if (!plan->profileFault.empty() && !IsProfileFault(plan->profileFault))
+        return reader.Fail(section, L"ProfileFault must be one of " + std::wstring(kProfileFaults));
+    if ((plan->corruptedProfile || plan->brokenProfile || !plan->profileFault.empty()) && plan->running)
+        return reader.Fail(section, L"the running account's own profile cannot be broken");
+    if (plan->corruptedProfile || plan->brokenProfile || !plan->profileFault.empty())
         plan->profile = true;
     if (plan->brokenProfile && plan->running)
         return reader.Fail(section, L"the running account's own profile cannot be broken");
@@ -546,6 +558,12 @@ void Build(const Plan& plan, const std::wstring& scenario)
             AddMember(kGuestsRid, sid);
         if (p.hidden)
             SetRights(sid, {L"SeDenyInteractiveLogonRight"});
+        if (p.repairMade) {
+            Key record;
+            if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRepairRecordKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                record.Put(), nullptr) == ERROR_SUCCESS)
+                WriteString(record.Get(), L"TempAccountSid", sid);
+        }
         if (p.profile && ProfileFolderOf(sid).empty()) {
             if (p.running) {
                 // Wine's own profile of the running account, given the entry it lacks.
@@ -575,6 +593,8 @@ void Build(const Plan& plan, const std::wstring& scenario)
             BreakProfile(sid);
         if (p.corruptedProfile)
             CorruptProfile(sid);
+        if (!p.profileFault.empty())
+            FaultProfile(sid, p.profileFault);
     }
     for (const AccountPlan& p : plan.deleted) {
         std::wstring sid = AccountSid(p.account.rid);
@@ -656,6 +676,7 @@ bool ResetMachine(const std::wstring& path, std::wstring* error)
         std::filesystem::remove_all(toolFolder, ignored);
     }
     DeleteTree(HKEY_LOCAL_MACHINE, kStateKey);
+    DeleteTree(HKEY_LOCAL_MACHINE, kRepairRecordKey);
     std::wstring scenario = path.substr(path.find_last_of(L"\\/") + 1);
     Build(plan, scenario);
     if (error != nullptr)

@@ -106,7 +106,10 @@ shot groups -- $STAFF click 692 197 wait 2
 shot profiles -- key F7 wait 3
 shot profiles_sizes -- key F7 wait 3 click 270 459 wait 3
 shot repair_wizard /brenwick --
-shot repair_wizard_page2 /brenwick -- click 149 120 click 525 270 wait 3
+# The first page with an account selected: what its examination found.
+shot repair_wizard_examined /brenwick -- click 149 120 wait 2
+shot repair_wizard_examined_second /brenwick -- click 149 176 wait 2
+shot repair_wizard_page2 /brenwick -- click 149 120 click 525 356 wait 3
 # Alt shows the access keys' underlines.
 shot access_keys -- $ROW key Alt_L+v
 shot access_keys_header -- key Alt_L

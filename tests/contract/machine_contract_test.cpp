@@ -732,6 +732,67 @@ TEST_F(MachineContract, SignInBuildsARealProfile)
     CloseHandle(token);
 }
 
+// The account's full control on an object, SYSTEM's and the
+// Administrators' too, as the machine reports its DACL.
+std::wstring SddlThrough(HANDLE object)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (machine::GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                 nullptr, nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+        return L"(unreadable)";
+    LPWSTR text = nullptr;
+    ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
+                                                         nullptr);
+    std::wstring sddl = text != nullptr ? text : L"";
+    LocalFree(text);
+    LocalFree(descriptor);
+    return sddl;
+}
+
+// The profile service gives a new profile's folder and hive to its account;
+// a DACL set on a file is the one read back, its protection included.
+TEST_F(MachineContract, AProfileIsItsAccountsAndAFilesDaclReadsBackAsSet)
+{
+    std::wstring name = Add(L"Secured", L"Secured-Pass1");
+    ASSERT_FALSE(name.empty());
+    LookedUp account = Lookup(name);
+    wchar_t folder[MAX_PATH] = L"";
+    auto create = machine::AsFunction<machine::CreateProfileFunction>(
+        machine::GetProcAddress(LoadLibraryW(L"userenv.dll"), "CreateProfile"));
+    ASSERT_NE(nullptr, create);
+    ASSERT_EQ(S_OK, create(account.sidString.c_str(), name.c_str(), folder, ARRAYSIZE(folder)));
+    for (const std::wstring& path : {std::wstring(folder), std::wstring(folder) + L"\\NTUSER.DAT"}) {
+        HANDLE object = CreateFileW(path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, object) << Narrow(path.c_str());
+        const std::wstring sddl = SddlThrough(object);
+        CloseHandle(object);
+        EXPECT_NE(std::wstring::npos, sddl.find(L";FA;;;" + account.sidString + L")")) << Narrow(sddl.c_str());
+    }
+
+    const std::wstring file = TempPath(L"vantrell-contract-dacl.txt");
+    HANDLE handle = CreateFileW(file.c_str(), READ_CONTROL | WRITE_DAC, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, handle);
+    PSECURITY_DESCRIPTOR wanted = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        (L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;" + account.sidString + L")").c_str(), SDDL_REVISION_1, &wanted,
+        nullptr));
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    GetSecurityDescriptorDacl(wanted, &present, &dacl, &defaulted);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+              machine::SetSecurityInfo(handle, SE_FILE_OBJECT,
+                                       DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                       nullptr, dacl, nullptr));
+    const std::wstring read = SddlThrough(handle);
+    EXPECT_EQ(0u, read.find(L"D:P")) << Narrow(read.c_str());
+    EXPECT_NE(std::wstring::npos, read.find(L"(A;;FA;;;" + account.sidString + L")")) << Narrow(read.c_str());
+    EXPECT_NE(std::wstring::npos, read.find(L"(A;;FA;;;SY)")) << Narrow(read.c_str());
+    LocalFree(wanted);
+    CloseHandle(handle);
+    DeleteFileW(file.c_str());
+}
+
 TEST_F(MachineContract, CreateProfileBuildsOnceAndRefusesTwice)
 {
     std::wstring name = Add(L"Created", L"");

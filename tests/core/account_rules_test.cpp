@@ -50,18 +50,29 @@ TEST(ComposeAccountFlags, BoxesSetAndClearTheirBitsOnly)
     EXPECT_EQ(kFlagPasswordNeverExpires, ComposeAccountFlags(kFlagAccountDisabled, onlyNeverExpires));
 }
 
-TEST(DemotesLastAdministrator, OnlyTheLastEnabledAdministratorLeavingTheGroup)
+// Only an administrator that can sign in counts: one disabled, locked out,
+// expired or hidden from the welcome screen administers nothing.
+TEST(LeavesNoAdministrator, OnlyAdministratorsThatCanSignInCount)
 {
-    struct { uint32_t current; bool enabled; uint32_t wanted; uint32_t others; bool refused; } const cases[] = {
-        {kPrivilegeAdministrator, true, kPrivilegeUser, 0, true},
-        {kPrivilegeAdministrator, true, kPrivilegeAdministrator, 0, false},
-        {kPrivilegeAdministrator, true, kPrivilegeUser, 1, false},
-        {kPrivilegeAdministrator, false, kPrivilegeUser, 0, false},   // a disabled one administers nothing
-        {kPrivilegeUser, true, kPrivilegeGuest, 0, false},
+    const uint32_t now = 1000;
+    const SignInState admin{kPrivilegeAdministrator}, user{kPrivilegeUser};
+    SignInState disabled = admin, locked = admin, expired = admin, hidden = admin, expiresLater = admin;
+    disabled.flags = kFlagAccountDisabled;
+    locked.flags = kFlagLockedOut;
+    expired.accountExpires = now;
+    hidden.deniedInteractive = true;
+    expiresLater.accountExpires = now + 1;
+    struct { SignInState other, before, after; bool refused; } const cases[] = {
+        {user, admin, user, true},  {user, admin, disabled, true},     {user, admin, locked, true},
+        {user, admin, expired, true}, {user, admin, hidden, true},     {user, admin, expiresLater, false},
+        {admin, admin, hidden, false}, {disabled, admin, user, true},  {expired, admin, user, true},
+        {hidden, admin, user, true},  {locked, admin, user, true},
+        {user, disabled, user, false},   // none could before: the change takes nothing away
+        {user, user, admin, false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(c.refused, DemotesLastAdministrator(c.current, c.enabled, c.wanted, c.others))
-            << c.current << " enabled " << c.enabled << " to " << c.wanted << " with " << c.others << " others";
+        EXPECT_EQ(c.refused, LeavesNoAdministrator({c.other, c.before}, {c.other, c.after}, now)) << "case "
+                                                                                                  << (&c - cases);
 }
 
 // The display field shows the account name when the full name is empty.

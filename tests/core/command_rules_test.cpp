@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -177,6 +178,32 @@ TEST(ParseJson, ReadsExactlyOneValidDocument)
     std::string written;
     AppendJsonString(written, value.Member(L"t")->text.c_str());
     EXPECT_EQ("\"\\\"\\u00e9\\ud83d\\ude00\\u00e9\"", written) << "read back as it was written";
+}
+
+// Repeats are found without comparing each name with every other (100,000
+// members took minutes so), within a limit a hundred times what that takes;
+// more values than any machine's state holds are refused before they take
+// their memory.
+TEST(ParseJson, LargeDocumentsInOnePass)
+{
+    std::string members = "{\"k", accounts = "{\"schemaVersion\":1,\"accounts\":[{\"name\":\"a";
+    for (int i = 0; i < 100000; ++i) {
+        members += std::to_string(i) + "\":0,\"k";
+        if (i < 50000)   // two values each
+            accounts += std::to_string(i) + "\"},{\"name\":\"a";
+    }
+    const auto start = std::chrono::steady_clock::now();
+    JsonValue value;
+    DesiredState state;
+    std::wstring error;
+    EXPECT_TRUE(ParseJson(members + "x\":0}", value, error)) << Narrow(error);
+    EXPECT_FALSE(ParseJson(members + "99999\":1}", value, error));
+    EXPECT_TRUE(ParseJson(accounts + "x\"}]}", value, error) && ReadDesiredState(value, state, error)) << Narrow(error);
+    EXPECT_TRUE(ParseJson(accounts + "49999\"}]}", value, error) && !ReadDesiredState(value, state, error));
+    EXPECT_NE(std::wstring::npos, error.find(L"named twice")) << Narrow(error);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 20.0);
+    EXPECT_FALSE(ParseJson("[" + std::string(200000, '0') + std::string(200000, ',') + "0]", value, error));
+    EXPECT_NE(std::wstring::npos, error.find(L"more than 200,000 values")) << Narrow(error);
 }
 
 TEST(ReadDesiredState, TakesTheSchemaAndRefusesEverythingElse)

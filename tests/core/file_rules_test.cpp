@@ -78,16 +78,23 @@ TEST(IsSameOrBelow, WholeComponentsWithoutRegardToCase)
             << Show(c.inner) << " / " << Show(c.outer);
 }
 
-TEST(IsAbsolutePathText, OnlyPathsThatNeedNoCurrentFolder)
+// Absolute: needs no current folder. Local: a drive of this computer, never
+// another host nor a device.
+TEST(IsAbsolutePathText, OnlyPathsThatNeedNoCurrentFolderAndLocalOnlyOnADrive)
 {
-    struct { const wchar_t* path; bool absolute; } const cases[] = {
-        {L"c:\\Users\\x", true},   {L"\\\\server\\share", true}, {L"\\\\?\\C:\\x", true},
-        {L"\\\\?\\unc\\srv\\share\\x", true}, {L"C:/x", true}, {L"C:", false},      {L"C:x", false},
-        {L"\\x", false},            {L"\\\\server\\", false},  {L"\\\\.\\C:\\x", false}, {L"\\\\?\\C:", false},
-        {L"\\\\?\\UNC\\srv", false}, {L"\\\\?\\x", false},   {nullptr, false},        {L"1:\\x", false},
+    struct { const wchar_t* path; bool absolute, local; } const cases[] = {
+        {L"c:\\Users\\x", true, true},   {L"\\\\server\\share", true, false}, {L"\\\\?\\C:\\x", true, true},
+        {L"\\\\?\\unc\\srv\\share\\x", true, false}, {L"C:/x", true, true}, {L"C:", false, false},
+        {L"C:x", false, false}, {L"\\x", false, false}, {L"\\\\server\\", false, false},
+        {L"\\\\.\\C:\\x", false, false}, {L"\\\\?\\C:", false, false}, {L"\\\\?\\UNC\\srv", false, false},
+        {L"\\\\?\\x", false, false}, {nullptr, false, false}, {L"1:\\x", false, false},
+        {L"//host/share/a", false, false}, {L"\\\\?\\GLOBALROOT\\Device\\Mup\\host\\a", false, false},
+        {L"\\??\\C:\\a", false, false}, {L"a.png", false, false},
     };
-    for (const auto& c : cases)
+    for (const auto& c : cases) {
         EXPECT_EQ(c.absolute, IsAbsolutePathText(c.path)) << Show(c.path);
+        EXPECT_EQ(c.local, IsLocalDrivePath(c.path)) << Show(c.path);
+    }
 }
 
 TEST(HasDotComponents, DotAndDotDotAnywhere)

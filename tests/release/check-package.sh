@@ -1,7 +1,8 @@
 #!/bin/sh
-# Installs the package silently into a Wine prefix made fresh for this test,
-# runs "vantrell version" and "vantrell help" from a new cmd through the
-# system path, installs the next version over it (a major upgrade), checks
+# Installs the package silently into a Wine prefix made fresh for this test
+# (a folder given on the command line ignored), runs "vantrell version" and
+# "vantrell help" from a new cmd through the system path, installs the next
+# version over it (a major upgrade), checks
 # that the older one is refused over the newer, uninstalls, and checks that
 # nothing of the package is left: no file, no path entry, no registry value.
 #   check-package.sh WINE VERSION PROGRAM_DIR SOURCE_DIR WORK_DIR
@@ -47,8 +48,11 @@ files_before=$(tree)
 path_before=$(machine_path)
 products_before=$(registered)
 
-msiexec /i "$work/old.msi" /qn; code=$?
+# A folder given on the command line is not taken: the install stays in
+# Program Files, where only administrators write.
+msiexec /i "$work/old.msi" /qn 'INSTALLDIR=C:\Tools' 'InstallFolder=C:\Tools'; code=$?
 installed_ok $code || fail "silent install exited $code"
+[ ! -e "$drive_c/Tools" ] || fail "the install took the folder given on the command line: $(ls "$drive_c/Tools")"
 for file in vantrell.exe vantrell.com NOTICES.txt; do
     [ -f "$folder/$file" ] || fail "$file is not in Program Files\\Vantrell"
 done

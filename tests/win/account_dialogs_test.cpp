@@ -600,7 +600,8 @@ TEST_F(AccountDialogs, GroupsAreJoinedAndLeftButNeverTheLastAdministrators)
     });
     EXPECT_EQ(std::vector<std::wstring>{L"Remote Desktop Users"}, GroupsOf(L"lchen"));
     EXPECT_EQ(std::vector<std::wstring>{L"Administrators"}, GroupsOf(L"mhartley"));
-    EXPECT_EQ(L"This is the last enabled administrator account of this computer.\r\nIt stays a member of this group.",
+    EXPECT_EQ(L"This is the last administrator account of this computer that can sign in.\r\n"
+              L"It stays a member of this group.",
               told);
 }
 

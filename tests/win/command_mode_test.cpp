@@ -240,16 +240,8 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
     // The console user is a standard user here: Maria is the last administrator.
     const auto lastAdministrator = [&] { SetAccountType(user.c_str(), kPrivilegeUser, nullptr); };
     const auto notElevated = [] { sandbox::SetElevated(false); };
+    const char* const kLastAdministrator = "last administrator account of this computer that can sign in";
     WString otherSid, other;
-    const auto signInOff = [] {
-        const wchar_t winlogon[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
-        RegSetKeyValueW(HKEY_LOCAL_MACHINE, winlogon, L"DefaultUserName", REG_SZ, L"root", 10);
-        RegSetKeyValueW(HKEY_LOCAL_MACHINE, winlogon, L"AutoAdminLogon", REG_SZ, L"0", 4);
-    };
-    wchar_t temporary[MAX_PATH] = L"";
-    GetTempPathW(MAX_PATH, temporary);
-    const std::wstring noSignIn = std::wstring(temporary) + L"no-sign-in.json";
-    WriteTextFile(noSignIn, "{\"schemaVersion\": 1, \"autoLogon\": null}");
     struct Case {
         const wchar_t* scenario;
         std::function<void()> setup;   // on a fresh machine; none: the machine as the last case left it
@@ -297,6 +289,8 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         {L"default", nullptr, L"password set lchen", false, 2, "longer than 256", std::string(1100, 'x') + "\n\n"},
         {L"default", nullptr, L"autologon set lchen", false, 2, "longer than 256", std::string(257, 'x') + "\n"},
         {L"default", nullptr, L"password set lchen", false, 2, "not UTF-8", "\xFF\xFEpass\n\n"},
+        {L"default", nullptr, L"password set lchen", false, 2, "\"password remove\"", "\nold\n"},
+        {L"default", nullptr, L"create newbie --password-stdin", false, 2, "\"password remove\"", "\r\n"},
         {L"default", nullptr, L"doctor", false, 0, ""},
         {L"health", nullptr, L"doctor", false, 1, ""},
         {L"health", nullptr, L"doctor --fix orphan-group-member", true, 2, "needs --yes"},
@@ -345,38 +339,24 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
          L"profiles clean --unused-for 90 --yes --json --exclude bwalker olduser", true, 0,
          "\"reason\":\"not inside the profiles folder, shared or a link\"}"},
         {L"old-profiles", nullptr, L"profiles clean --unused-for 90", true, 2, "needs --yes"},
-        // One profile by name goes through the same checks; its age does not count.
-        {L"old-profiles", [] { PointProfileAt(L"anna", ProfileOf(L"cruz")); }, L"profiles delete cruz --yes --json",
-         true, 3, "stays: it is not inside the profiles folder, shared or a link"},
-        {L"old-profiles", nullptr, L"profiles delete " + user + L" --yes", true, 3, "stays: it is"},
-        {L"old-profiles", nullptr, L"profiles delete nobody --yes --json", true, 0, "nothing to delete"},
-        {L"old-profiles", nullptr, L"profiles delete anna", true, 2, "needs --yes"},
         {L"old-profiles", nullptr, L"profiles clean --unused-for 0 --yes", true, 2, "from 1 to 36500"},
         {L"old-profiles", nullptr, L"profiles clean --unused-for 9 anna --yes", true, 2, "only after --exclude"},
         {L"old-profiles", nullptr, L"profiles --json", true, 0, "\"lastUseFrom\":\"profile list\""},
-        {L"default", lastAdministrator, L"set mhartley --type standard", true, 3, "last enabled administrator"},
-        {L"default", lastAdministrator, L"delete mhartley --yes", true, 3, "last enabled administrator"},
-        {L"default", lastAdministrator, L"group remove S-1-5-32-544 mhartley", true, 3, "last enabled administrator"},
-        {L"default", nullptr, L"group remove Administrators " + user + L" #1001 lchen", true, 3,
-         "last enabled administrator"},
+        {L"default", lastAdministrator, L"set mhartley --type standard", true, 3, kLastAdministrator},
+        {L"default", lastAdministrator, L"delete mhartley --yes", true, 3, kLastAdministrator},
+        {L"default", lastAdministrator, L"group remove S-1-5-32-544 mhartley", true, 3, kLastAdministrator},
+        {L"default", nullptr, L"group remove Administrators " + user + L" #1001 lchen", true, 3, kLastAdministrator},
+        // Hidden or expired, the last administrator could not sign in; one that cannot counts for none.
+        {L"default", lastAdministrator, L"set mhartley --hidden yes", true, 3, kLastAdministrator},
+        {L"default", lastAdministrator, L"set mhartley --expires 2001-01-01", true, 3, kLastAdministrator},
+        {L"default", [&] { lastAdministrator(); SetAccountType(L"reception", kPrivilegeAdministrator, nullptr); },
+         L"set mhartley --disabled yes", true, 3, kLastAdministrator},
+        {L"default", nullptr, L"set " + user + L" --expires 2001-01-01", true, 3, "console keeps its expiry"},
+        {L"auto-logon", nullptr, L"set jokafor --hidden yes", true, 3, "signs in automatically"},
         {L"default", nullptr, L"show #999", false, 6, "no such account"},
         {L"default", nullptr, L"set #5x --disabled yes", false, 6, "no such account"},
         {L"default", nullptr, L"set S-1-5-32-544 --disabled yes", false, 6, "no such account"},
         {L"default", nullptr, L"delete S-1-5-21-1-2-3-1001 --yes --json", false, 6, "no such account"},
-        // This computer's RID or SID of an account gone: already deleted, as by a name nobody has.
-        {L"default", nullptr, L"delete #1099 --yes --json", false, 0, "nothing to delete"},
-        {L"default", nullptr, L"delete " + sandbox::AccountSid(1099) + L" --yes --json", false, 0, "nothing to delete"},
-        {L"default", nullptr, L"delete #10x --yes", false, 6, "no such account"},
-        // A name left behind with the sign-in off: nothing signs in, so nothing to clear, by either verb.
-        {L"default", signInOff, L"autologon clear --json", false, 0, "no automatic sign-in is set"},
-        // A check mode needs no password and never sets an engine's restart off.
-        {L"default", nullptr, L"autologon set lchen --dry-run --json", true, 0,
-         "\"field\":\"account\",\"old\":\"\",\"new\":\"lchen\""},
-        {L"default", nullptr, L"apply \"" + DesiredStateFile() + L"\" --dry-run --json", true, 0,
-         "{\"kind\":\"autoLogon\",\"target\":\"lchen\",\"changed\":true,\"exitCode\":0}"},
-        {L"default", nullptr, L"repair schedule jokafor --no-restart --dry-run --json", true, 0,
-         "\"restartWouldFollow\":true"},
-        {L"default", signInOff, L"apply \"" + noSignIn + L"\" --json", false, 0, "\"changed\":false"},
         {L"default", nullptr, L"groups --json", false, 0, "{\"name\":\"Administrators\",\"sid\":\"S-1-5-32-544\","
                                                           "\"memberCount\":3}"},
         {L"default", nullptr, L"group show Nobodies", false, 6, "no local group"},
@@ -386,6 +366,14 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         {L"default", nullptr, L"rename lchen JOKAFOR", false, 3, "already exists"},
         {L"default", nullptr, L"rename #1003 Users", false, 3, "already exists"},
         {L"default", nullptr, L"rename lchen bad,name", false, 3, "cannot be used"},
+        {L"default", nullptr, L"rename jokafor Brenwick_Temp_Admin", false, 3, "kept for the profile repair"},
+        // A file an elevated run reads is never fetched from another host nor opened as a device.
+        {L"default", nullptr, L"picture set lchen \\\\host\\share\\a.png", false, 3, "not on a drive of this computer"},
+        {L"default", nullptr, L"create newbie --picture //host/share/a.png", false, 3, "not on a drive of this computer"},
+        {L"default", nullptr, L"apply \\\\?\\GLOBALROOT\\Device\\Mup\\host\\share\\state.json", false, 2,
+         "not on a drive of this computer"},
+        {L"default", nullptr, L"apply \\\\.\\C:\\state.json", false, 2, "not on a drive of this computer"},
+        {L"default", nullptr, L"create brenwick_temp_admin", false, 3, "kept for the profile repair"},
         {L"default", nullptr, L"rename nobody somebody", false, 6, "no local account"},
         {L"auto-logon", nullptr, L"autologon set jokafor --count -1", false, 2, "--count takes"},
     };
@@ -407,6 +395,61 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         EXPECT_FALSE(std::filesystem::exists(std::wstring(windows) + L"\\Docs")) << label;
         saved.Restore();
     }
+}
+
+// What an engine meets when it runs a command again, or in check mode: a
+// delete by the RID or SID of an account already gone, a sign-in already
+// off, a dry run without the password, a restart only said to follow, and
+// one profile's deletion through the clean-up's checks. Nothing changes.
+TEST(CommandMode, RerunsAndCheckModesChangeNothing)
+{
+    const std::wstring user = ProcessUserName();
+    const auto signInOff = [] {
+        const wchar_t winlogon[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, winlogon, L"DefaultUserName", REG_SZ, L"root", 10);
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, winlogon, L"AutoAdminLogon", REG_SZ, L"0", 4);
+    };
+    wchar_t temporary[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, temporary);
+    const std::wstring noSignIn = std::wstring(temporary) + L"no-sign-in.json";
+    WriteTextFile(noSignIn, "{\"schemaVersion\": 1, \"autoLogon\": null}");
+    struct Case {
+        const wchar_t* scenario;
+        std::function<void()> setup;
+        std::wstring arguments;
+        bool closedInput;
+        DWORD exitCode;
+        const char* errPart;
+    } const cases[] = {
+        // This computer's RID or SID of an account gone: already deleted, as by a name nobody has.
+        {L"default", nullptr, L"delete #1099 --yes --json", false, 0, "nothing to delete"},
+        {L"default", nullptr, L"delete " + sandbox::AccountSid(1099) + L" --yes --json", false, 0, "nothing to delete"},
+        {L"default", nullptr, L"delete #10x --yes", false, 6, "no such account"},
+        // A name left behind with the sign-in off: nothing signs in, so nothing to clear, by either verb.
+        {L"default", signInOff, L"autologon clear --json", false, 0, "no automatic sign-in is set"},
+        // A check mode needs no password and never sets an engine's restart off.
+        {L"default", nullptr, L"autologon set lchen --dry-run --json", true, 0,
+         "\"field\":\"account\",\"old\":\"\",\"new\":\"lchen\""},
+        {L"default", nullptr, L"apply \"" + DesiredStateFile() + L"\" --dry-run --json", true, 0,
+         "{\"kind\":\"autoLogon\",\"target\":\"lchen\",\"changed\":true,\"exitCode\":0}"},
+        {L"default", nullptr, L"repair schedule jokafor --no-restart --dry-run --json", true, 0,
+         "\"restartWouldFollow\":true"},
+        {L"default", signInOff, L"apply \"" + noSignIn + L"\" --json", false, 0, "\"changed\":false"},
+        // One profile by name goes through the same checks; its age does not count.
+        {L"old-profiles", [] { PointProfileAt(L"anna", ProfileOf(L"cruz")); }, L"profiles delete cruz --yes --json",
+         true, 3, "stays: it is not inside the profiles folder, shared or a link"},
+        {L"old-profiles", nullptr, L"profiles delete " + user + L" --yes", true, 3, "stays: it is"},
+        {L"old-profiles", nullptr, L"profiles delete nobody --yes --json", true, 0, "nothing to delete"},
+        {L"old-profiles", nullptr, L"profiles delete anna", true, 2, "needs --yes"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(ResetScenario(c.scenario));
+        if (c.setup)
+            c.setup();
+        ExpectNoChange(Narrow(c.scenario) + ": " + Narrow(c.arguments), c.arguments, "", c.closedInput, c.exitCode,
+                       c.errPart);
+    }
+    DeleteFileW(noSignIn.c_str());
 }
 
 TEST(CommandMode, DryRunChangesNothing)

@@ -112,7 +112,7 @@ TEST_F(AccountGroups, AFailedJoinLeavesTheGroupsAsTheyWere)
     }
 }
 
-TEST_F(AccountGroups, TheLastEnabledAdministratorStaysOne)
+TEST_F(AccountGroups, TheLastAdministratorStaysOne)
 {
     std::wstring error;
     ASSERT_TRUE(sandbox::ResetMachine(WriteScenario(L"vantrell-last-admin.ini",
@@ -122,10 +122,10 @@ TEST_F(AccountGroups, TheLastEnabledAdministratorStaysOne)
                                                     "[Account worker]\r\nType=standard\r\n"),
                                       &error))
         << Narrow(error);
-    EXPECT_FALSE(IsLastEnabledAdministrator(L"boss"));
-    EXPECT_FALSE(IsLastEnabledAdministrator(L"worker"));
+    EXPECT_FALSE(IsLastAdministrator(L"boss"));
+    EXPECT_FALSE(IsLastAdministrator(L"worker"));
     EXPECT_TRUE(SetAccountType(L"deputy", 1, nullptr)) << "another enabled administrator is left";
-    EXPECT_TRUE(IsLastEnabledAdministrator(L"BOSS")) << "a disabled administrator administers nothing";
+    EXPECT_TRUE(IsLastAdministrator(L"BOSS")) << "a disabled administrator administers nothing";
     for (uint32_t type : {1u, 0u}) {
         EXPECT_FALSE(SetAccountType(L"boss", type, nullptr)) << "type " << type;
         EXPECT_EQ(static_cast<DWORD>(USER_PRIV_ADMIN), Privilege(L"boss")) << "type " << type;

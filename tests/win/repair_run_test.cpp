@@ -393,6 +393,27 @@ TEST_F(RepairRun, EveryRunThatCanEndsRepaired)
     }
 }
 
+// The finish runs as SYSTEM the tool folder's protected copy, whatever the
+// fix run was started from; a service of its name that runs anything else
+// is replaced.
+TEST_F(RepairRun, TheFinishServiceRunsTheToolFoldersCopy)
+{
+    Prepare();
+    UniqueServiceHandle manager(
+        machine::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
+    ASSERT_TRUE(UniqueServiceHandle(machine::CreateServiceW(
+        manager.Get(), L"BrenwickFinish", L"planted", SERVICE_QUERY_STATUS, SERVICE_WIN32_OWN_PROCESS,
+        SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, L"C:\\Users\\Public\\other.exe", nullptr, nullptr, nullptr,
+        nullptr, nullptr)));
+    RepairInput input = Input();
+    input.programPath = L"C:\\Users\\Public\\Downloads\\vantrell.exe";
+    EXPECT_EQ(1u, RunRepair(input, nullptr));
+    std::wstring binary;   // the last one registered
+    for (const sandbox::RecordedAction& action : sandbox::RecordedActions())
+        binary = action.call == L"CreateServiceW" ? action.details.at(L"binary") : binary;
+    EXPECT_EQ(L"\"C:\\Brenwick\\Brenwick.exe\" /brenwick /finish", binary);
+}
+
 // The new account added and cut before its full name, type and profile,
 // without the journal's word that this repair began it: an account of that
 // name that is not an administrator is someone else's and is not taken over.

@@ -283,6 +283,6 @@ inline std::wstring ReadLink(const std::wstring& file)
 // An earlier set-up's temporary administrator, with its profile.
 inline const char kTempAccount[] =
     "\n[Account brenwick_temp_admin]\nFullName=Brenwick temp account\nType=administrator\n"
-    "Password=Temp-Pass-123456\nProfile=yes\n";
+    "Password=Temp-Pass-123456\nProfile=yes\nRepairMade=yes\n";
 
 }  // namespace repair_test

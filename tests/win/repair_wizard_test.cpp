@@ -103,7 +103,7 @@ const char kExtraAccounts[] =
     "\n[Account dnovak]\nFullName=Daniel Novak\nType=guest\nPassword=Novak-Locked\nLockedOut=yes\nProfile=yes\n";
 const char kTempAccount[] =
     "\n[Account brenwick_temp_admin]\nFullName=Brenwick temp account\nType=administrator\n"
-    "Password=Old-Temp-Pass-1\nProfile=yes\n";
+    "Password=Old-Temp-Pass-1\nProfile=yes\nRepairMade=yes\n";
 
 class RepairWizard : public ::testing::Test {
 protected:
@@ -391,7 +391,7 @@ TEST_F(RepairWizard, NoStartupFolderIsReportedAndTheAccountRemoved)
     // An existing temporary administrator without a profile is reused; the
     // profile service is missing, so no Startup folder can be found.
     Use("ProfileService=no\nAutoLogon=jokafor\n",
-        "\n[Account brenwick_temp_admin]\nType=administrator\nPassword=Old-Temp-Pass-1\n");
+        "\n[Account brenwick_temp_admin]\nType=administrator\nPassword=Old-Temp-Pass-1\nRepairMade=yes\n");
     EXPECT_EQ(L"Sorry, the associated autorun entry could not be created.\r\n\r\nPlease try again later.",
               RefusedRepair(L"jokafor"));
     EXPECT_FALSE(AccountExists(L"brenwick_temp_admin"));
