@@ -7,6 +7,7 @@ set(VANTRELL_CORE_SOURCES
   platform/path_rules.cpp
   app/run_mode.cpp
   app/command_rules.cpp
+  app/account_setting_rules.cpp
   ui/control_rules.cpp
   accounts/account_rules.cpp
   accounts/profile_key_rules.cpp
@@ -63,6 +64,9 @@ set(VANTRELL_WINDOWS_SOURCES
   app/command_profiles.cpp
   app/command_groups.cpp
   app/command_policy.cpp
+  app/setting_changes.cpp
+  app/apply_plan.cpp
+  app/command_export.cpp
   repair/repair_tool.cpp
   repair/repair_entry.cpp
   repair/repair_site.cpp
