@@ -30,8 +30,9 @@ bool LooksLikeReference(const wchar_t* name)
     return name[0] == L'#' || _wcsnicmp(name, L"S-1-", 4) == 0;
 }
 
-// Why a new group name is refused, or an empty text when it is not.
-std::wstring NameRefusal(const wchar_t* name)
+}  // namespace
+
+std::wstring GroupNameRefusal(const wchar_t* name)
 {
     const wchar_t* why = nullptr;
     std::wstring characters;
@@ -53,6 +54,8 @@ std::wstring NameRefusal(const wchar_t* name)
     }
     return L"the name " + Shown(Quoted(name)) + L" cannot be used: " + why + characters + L"; nothing was changed";
 }
+
+namespace {
 
 // The description given, or a refusal (said) when it cannot be kept.
 bool DescriptionUsable(CommandRun& run, const wchar_t* description)
@@ -120,7 +123,7 @@ int GroupCreate(CommandRun& run)
         run.Say(L"the group " + Shown(Quoted(group.name.Text())) + L" already exists; nothing to change");
         return kExitDone;
     }
-    const std::wstring refusal = NameRefusal(name);
+    const std::wstring refusal = GroupNameRefusal(name);
     if (!refusal.empty()) {
         run.Say(refusal);
         return kExitRefused;
@@ -197,7 +200,7 @@ int GroupRename(CommandRun& run)
     }
     if (RefuseBuiltin(run, group, L"renamed"))
         return kExitRefused;
-    const std::wstring refusal = NameRefusal(newName);
+    const std::wstring refusal = GroupNameRefusal(newName);
     if (!refusal.empty()) {
         run.Say(refusal);
         return kExitRefused;

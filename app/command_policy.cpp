@@ -6,6 +6,20 @@
 #include "accounts/password_policy.h"
 #include "app/command_mode.h"
 
+void WritePolicyJson(JsonWriter& json, const PasswordPolicy& policy)
+{
+    json.BeginObject();
+    for (const PolicySetting& setting : kPolicySettings) {
+        const uint32_t value = policy.*setting.value;
+        json.Key(setting.member);
+        if (value == kPolicyForever && setting.forever != nullptr)
+            json.String(setting.forever);
+        else
+            json.Unsigned(value / setting.unit);
+    }
+    json.EndObject();
+}
+
 int ShowPolicy(CommandRun& run)
 {
     if (!CsvOrJsonChosen(run))
@@ -25,17 +39,7 @@ int ShowPolicy(CommandRun& run)
         return kExitDone;
     }
     if (run.Json()) {
-        JsonWriter& json = run.Document();
-        json.Key("policy").BeginObject();
-        for (const PolicySetting& setting : kPolicySettings) {
-            const uint32_t value = policy.*setting.value;
-            json.Key(setting.member);
-            if (value == kPolicyForever && setting.forever != nullptr)
-                json.String(setting.forever);
-            else
-                json.Unsigned(value / setting.unit);
-        }
-        json.EndObject();
+        WritePolicyJson(run.Document().Key("policy"), policy);
         return kExitDone;
     }
     for (const PolicySetting& setting : kPolicySettings)

@@ -4,6 +4,11 @@
 #include "accounts/password_policy_rules.h"
 
 class CommandRun;
+class JsonWriter;
+
+// The policy as `policy --json`, `export` and a desired state spell it:
+// each setting by its member, times in their units, forever by its word.
+void WritePolicyJson(JsonWriter& json, const PasswordPolicy& policy);
 
 int ShowPolicy(CommandRun& run);
 int SetPolicy(CommandRun& run);

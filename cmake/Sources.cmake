@@ -66,6 +66,7 @@ set(VANTRELL_WINDOWS_SOURCES
   app/command_policy.cpp
   app/setting_changes.cpp
   app/apply_plan.cpp
+  app/apply_steps.cpp
   app/command_export.cpp
   repair/repair_tool.cpp
   repair/repair_entry.cpp

@@ -493,6 +493,13 @@ TEST(CommandMode, GroupAndPolicyRefusalsAndRerunsChangeNothing)
     ASSERT_TRUE(ResetScenario(L"default"));
     for (const Case& c : cases)
         ExpectNoChange(Narrow(c.arguments), c.arguments, "", c.closedInput, c.exitCode, c.errPart);
+    // Held exactly to the disabled built-in administrator, Administrators would leave nobody to sign in.
+    wchar_t folder[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, folder);
+    const std::wstring file = std::wstring(folder) + L"exact-administrators.json";
+    WriteTextFile(file, "{\"schemaVersion\": 1, \"groups\": [{\"group\": \"S-1-5-32-544\", \"exactMembers\": [\"#500\"]}]}");
+    ExpectNoChange("exact administrators", L"apply \"" + file + L"\" --json", "", true, 3, "last administrator");
+    DeleteFileW(file.c_str());
     sandbox::SetElevated(false);
     ExpectNoChange("not elevated", L"policy set --history 3", "", false, 5, "elevated");
 }
@@ -695,7 +702,8 @@ TEST(CommandMode, EachVerbTwiceChangesOnlyOnce)
 // A document that changes what `apply` must foresee, on the accounts of an
 // export: accounts made and standard ones made administrators, which
 // their types' groups gain and lose on their own, named in those groups
-// too; one made disabled and taken out of Users; the profiles' clean-up.
+// too; one made disabled and taken out of Users; a group made or described
+// and held to exactly one new member; the policy; the profiles' clean-up.
 std::string ChangingDocument(const std::string& exported)
 {
     JsonValue document;
@@ -718,7 +726,9 @@ std::string ChangingDocument(const std::string& exported)
     return "{\"schemaVersion\":1,\"accounts\":[{\"name\":\"plan-admin\",\"type\":\"administrator\",\"hidden\":true},"
            "{\"name\":\"plan-user\",\"disabled\":true,\"description\":\"Lab\"}" + made + "],"
            "\"groups\":[{\"group\":\"S-1-5-32-544\",\"members\":[\"plan-admin\",\"plan-user\"" + promoted + "]},"
-           "{\"group\":\"Users\",\"members\":[\"plan-admin\"" + promoted + "],\"absent\":[\"plan-user\"]}],"
+           "{\"group\":\"Users\",\"members\":[\"plan-admin\"" + promoted + "],\"absent\":[\"plan-user\"]},"
+           "{\"group\":\"Lab\",\"description\":\"Lab PCs\",\"exactMembers\":[\"plan-user\"]}],"
+           "\"policy\":{\"minLength\":8,\"maxAgeDays\":\"unlimited\",\"lockoutThreshold\":5},"
            "\"profiles\":{\"cleanUnusedForDays\":3650}}";
 }
 
