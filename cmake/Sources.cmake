@@ -106,15 +106,15 @@ set(VANTRELL_WINDOWS_SOURCES
   accounts/create_account.cpp
   accounts/delete_account.cpp
   accounts/rename_account.cpp
-  dialogs/password_dialog.cpp
-  dialogs/picture_dialog.cpp
-  dialogs/personal_folders_dialog.cpp
-  dialogs/create_account_dialog.cpp
-  dialogs/delete_account_dialog.cpp
-  dialogs/groups_dialog.cpp
-  dialogs/local_groups_dialog.cpp
-  dialogs/profiles_dialog.cpp
-  dialogs/save_settings.cpp
+  app/dialogs/password_dialog.cpp
+  app/dialogs/picture_dialog.cpp
+  app/dialogs/personal_folders_dialog.cpp
+  app/dialogs/create_account_dialog.cpp
+  app/dialogs/delete_account_dialog.cpp
+  app/dialogs/groups_dialog.cpp
+  app/dialogs/local_groups_dialog.cpp
+  app/dialogs/profiles_dialog.cpp
+  app/dialogs/save_settings.cpp
 )
 
 # The machine's services as the product reaches them: the system's own.

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "app/dialogs/account_dialogs.h"
 #include "accounts/groups.h"
 #include "accounts/lifecycle_rules.h"
-#include "dialogs/account_dialogs.h"
 #include "ui/dialog.h"
 #include "ui/message_box.h"
 #include "ui/window.h"
