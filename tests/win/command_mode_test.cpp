@@ -835,6 +835,62 @@ TEST(CommandMode, FoldersMoveToTheOtherDriveAndRestore)
     saved.Restore();
 }
 
+// Another account's folders go through its own hive, loaded for each
+// command under a key of the program's own and unloaded after it however
+// the command ended; the places stored there are its claims, judged against
+// its own profile. A hive its own session holds is left to that session.
+TEST(CommandMode, AnotherAccountsFoldersGoThroughItsHiveLoadedOnlyMeanwhile)
+{
+    ASSERT_TRUE(ResetScenario(L"default"));
+    WString sid, profile, other, otherSid;
+    ASSERT_TRUE(GetAccountSidAndProfile(L"mhartley", sid, &profile));
+    ASSERT_TRUE(GetAccountSidAndProfile(L"lchen", otherSid, &other));
+    const std::wstring her = profile.Text(), sidText = sid.Text(), documents = her + L"\\Documents";
+    const std::wstring rid = L"#" + sidText.substr(sidText.rfind(L'-') + 1), borrowed = L"Vantrell folders " + sidText;
+    const std::wstring target = CleanFolder(L"T:\\her-docs");
+    RemoveDirectoryW(target.c_str());
+    ASSERT_TRUE(WriteTextFile(documents + L"\\notes.txt", "hers"));
+    const std::wstring userShellFolders = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    HKEY session = nullptr;
+    const auto signIn = [&] { ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), sandbox::LoadProfile(sidText, &session)); };
+    const auto claimTheirs = [&] {
+        HKEY root = nullptr;
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), sandbox::LoadProfile(sidText, &root));
+        ASSERT_EQ(ERROR_SUCCESS, RegWrite(root, userShellFolders, L"Personal", std::wstring(other.Text()) + L"\\Documents"));
+        sandbox::UnloadProfile(sidText, root);
+    };
+    struct Step {
+        std::function<void()> before;
+        std::wstring command;
+        DWORD exitCode;
+        std::string said;
+        bool sessionHive = false;   // the account's session holds its hive meanwhile
+    } const steps[] = {
+        {nullptr, L"folders mhartley", 0, "Documents\t" + Narrow(documents)},
+        {nullptr, L"folders move mhartley Documents " + target + L" --yes", 0, "done: Documents moved"},
+        {nullptr, L"folders " + rid, 0, "Documents\t" + Narrow(target)},   // read back from the hive's file
+        {nullptr, L"folders move " + sidText + L" Music C:\\windows\\Music --yes", 3, "into the Windows"},
+        {signIn, L"folders restore mhartley Documents --yes", 3, "signed in elsewhere", true},
+        {[&] { sandbox::UnloadProfile(sidText, session); }, L"folders restore mhartley Documents --yes", 0,
+         "done: Documents restored"},
+        {claimTheirs, L"folders move mhartley Documents T:\\theirs --yes", 3, "another"},
+    };
+    for (const Step& step : steps) {
+        if (step.before)
+            step.before();
+        Outcome run = RunProgram(step.command);
+        EXPECT_EQ(step.exitCode, run.exitCode) << Show(run);
+        EXPECT_NE(std::string::npos, (run.out + run.err).find(step.said)) << Show(run);
+        UniqueRegKey left;
+        EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_USERS, borrowed.c_str(), 0, KEY_READ, left.Put())) << Show(run);
+        EXPECT_EQ(step.sessionHive ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND,
+                  RegOpenKeyExW(HKEY_USERS, sidText.c_str(), 0, KEY_READ, left.Put()))
+            << "a session's hive stays, and only that\n" << Show(run);
+    }
+    EXPECT_EQ("hers", ReadTextFile(documents + L"\\notes.txt"));
+    EXPECT_FALSE(std::filesystem::exists(target));
+}
+
 // The exit codes of the check itself and a refused mend are among the
 // refusals and reads above.
 TEST(CommandMode, DoctorFixMendsTheNamedFindingOnly)
