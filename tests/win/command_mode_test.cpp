@@ -874,6 +874,8 @@ TEST(CommandMode, AnotherAccountsFoldersGoThroughItsHiveLoadedOnlyMeanwhile)
         {[&] { sandbox::UnloadProfile(sidText, session); }, L"folders restore mhartley Documents --yes", 0,
          "done: Documents restored"},
         {claimTheirs, L"folders move mhartley Documents T:\\theirs --yes", 3, "another"},
+        {[&] { ASSERT_TRUE(CreateHardLinkW(L"C:\\her-hive.dat", (her + L"\\NTUSER.DAT").c_str(), nullptr)); },
+         L"folders mhartley", 3, "more than one name"},
     };
     for (const Step& step : steps) {
         if (step.before)
@@ -889,6 +891,7 @@ TEST(CommandMode, AnotherAccountsFoldersGoThroughItsHiveLoadedOnlyMeanwhile)
     }
     EXPECT_EQ("hers", ReadTextFile(documents + L"\\notes.txt"));
     EXPECT_FALSE(std::filesystem::exists(target));
+    DeleteFileW(L"C:\\her-hive.dat");
 }
 
 // The exit codes of the check itself and a refused mend are among the
