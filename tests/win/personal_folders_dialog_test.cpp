@@ -20,6 +20,7 @@
 #include "app/main_window.h"
 #include "platform/file_move.h"
 #include "platform/handles.h"
+#include "platform/registry.h"
 #include "platform/text_win.h"
 #include "sandbox/profiles.h"
 #include "sandbox/sandbox.h"
@@ -280,20 +281,16 @@ TEST_F(FoldersDialogRun, AnotherAccountsFoldersMoveInItsHiveLoadedOnlyMeanwhile)
     ASSERT_TRUE(GetAccountSidAndProfile(L"mhartley", sid, &profile));
     const std::wstring documents = std::wstring(profile.Text()) + L"\\Documents", target = secondDrive_ + L"\\hers";
     WriteTextFile(documents + L"\\notes.txt", "hers");
-    const std::wstring borrowed = L"Vantrell folders " + std::wstring(sid.Text());
-    const auto loaded = [](const std::wstring& key) {
-        UniqueRegKey opened;
-        return RegOpenKeyExW(HKEY_USERS, key.c_str(), 0, KEY_READ, opened.Put()) == ERROR_SUCCESS;
-    };
+    const std::wstring borrowed = L"HKU\\Vantrell folders " + std::wstring(sid.Text());
     Run([&](FoldersScreen& screen) {
         EXPECT_EQ(documents, screen.Cell(screen.RowOf(L"Documents"), 1));
-        EXPECT_FALSE(loaded(borrowed)) << "the hive goes once the list is read";
+        EXPECT_FALSE(KeyExists(borrowed.c_str())) << "the hive goes once the list is read";
         ASSERT_TRUE(screen.Select(L"Documents"));
         screen.Press(L"Move selected");
         ASSERT_TRUE(ChooseInPicker(target));
         EXPECT_EQ(L"The selected folder was successfully moved.", screen.Answer(L"OK"));
         EXPECT_EQ(target, screen.Cell(screen.RowOf(L"Documents"), 1));
-        EXPECT_FALSE(loaded(borrowed) || loaded(sid.Text()));
+        EXPECT_FALSE(KeyExists(borrowed.c_str()) || KeyExists((L"HKU\\" + std::wstring(sid.Text())).c_str()));
     }, 0.0, L"mhartley");
     EXPECT_EQ("hers", ReadTextFile(target + L"\\notes.txt"));
     EXPECT_EQ(defaults_[1], StoredPlace(L"Personal")) << "the console user's own folder stays";
