@@ -7,6 +7,7 @@ set(VANTRELL_CORE_SOURCES
   platform/path_rules.cpp
   app/run_mode.cpp
   app/command_rules.cpp
+  app/account_setting_rules.cpp
   ui/control_rules.cpp
   accounts/account_rules.cpp
   accounts/profile_key_rules.cpp
@@ -60,6 +61,9 @@ set(VANTRELL_WINDOWS_SOURCES
   app/command_mode.cpp
   app/command_verbs.cpp
   app/command_profiles.cpp
+  app/setting_changes.cpp
+  app/apply_plan.cpp
+  app/command_export.cpp
   repair/repair_tool.cpp
   repair/repair_entry.cpp
   repair/repair_site.cpp
