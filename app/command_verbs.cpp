@@ -21,6 +21,7 @@
 #include "app/health_check.h"
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
+#include "accounts/account_hive.h"
 #include "accounts/personal_folders.h"
 #include "accounts/pictures.h"
 #include "accounts/profile_keys.h"
@@ -1081,35 +1082,62 @@ int DeleteExisting(CommandRun& run)
     return kExitDone;
 }
 
-// The personal folders are the console user's alone, as in the window:
-// their places are read and written through that user's token and hive.
+// Whose personal folders a verb works on: the console user's through its
+// token, as in the window; another account's in its own hive, loaded for
+// the verb alone and unloaded after it, whatever came of it.
 struct FolderOwner {
     WString name;
     WString profile;
     WString sid;
     UniqueToken token;
+    BorrowedHive hive;
+
+    bool Read(int index, WString& current, WString& defaultPath) const
+    {
+        return hive.Root() != nullptr ? ReadHiveFolderLocations(index, hive.Root(), profile.Text(), current, defaultPath)
+                                      : ReadFolderLocations(index, token.Get(), current, defaultPath);
+    }
 };
 
 bool RequireFolderOwner(CommandRun& run, const wchar_t* name, FolderOwner& owner)
 {
     owner.token = FindConsoleUser(owner.name, &owner.profile, &owner.sid);
-    if (EqualsNoCase(owner.name.Text(), name) && owner.token)
+    if (owner.token && EqualsNoCase(owner.name.Text(), name))
         return true;
-    run.Say(L"personal folders are shown and moved only for the account signed in at the console (" +
-            Quoted(owner.name.Text()) + L")");
+    owner.token.Reset();
+    owner.name.Assign(name);
+    owner.profile.Assign(L"");
+    const HiveRefusal refusal = GetAccountSidAndProfile(name, owner.sid, &owner.profile)
+                                    ? owner.hive.Load(owner.sid.Text(), owner.profile.Text())
+                                    : HiveRefusal::NoAccount;
+    if (refusal == HiveRefusal::None)
+        return true;
+    run.Say(std::wstring(HiveRefusalText(refusal, name).Text()) + L" Nothing was changed.");
     return false;
 }
 
-int ListFolders(CommandRun& run)
+// The verb on the account's folders, the account's hive unloaded after it.
+int WithFolderOwner(CommandRun& run, int (*verb)(CommandRun& run, FolderOwner& owner))
 {
     FolderOwner owner;
     if (!RequireFolderOwner(run, run.Argument(0), owner))
         return kExitRefused;
+    int code = verb(run, owner);
+    if (!owner.hive.Unload()) {
+        run.NotDone(L"the registry hive of " + Quoted(owner.name.Text()) +
+                    L" stays loaded until the next restart; restart before it signs in");
+        code = std::max(code, static_cast<int>(kExitFailed));
+    }
+    return code;
+}
+
+int ListOwnerFolders(CommandRun& run, FolderOwner& owner)
+{
     if (run.Json())
         run.Document().Key("folders").BeginArray();
     for (int index : VisibleFolderRows(GetOsVersionNumber())) {
         WString current, defaultPath;
-        ReadFolderLocations(index, owner.token.Get(), current, defaultPath);
+        owner.Read(index, current, defaultPath);
         if (run.Json())
             run.Document().BeginObject().Field("folder", kPersonalFolders[index].name).Field("location", current.Text())
                 .Field("default", defaultPath.Text()).EndObject();
@@ -1121,13 +1149,15 @@ int ListFolders(CommandRun& run)
     return kExitDone;
 }
 
+int ListFolders(CommandRun& run)
+{
+    return WithFolderOwner(run, ListOwnerFolders);
+}
+
 // The move and the restore: the dialog's operation behind the same checks,
 // its progress on standard error.
-int RelocateFolderVerb(CommandRun& run, bool restore)
+int RelocateFolderVerb(CommandRun& run, FolderOwner& owner, bool restore)
 {
-    FolderOwner owner;
-    if (!RequireFolderOwner(run, run.Argument(0), owner))
-        return kExitRefused;
     const double osVersion = GetOsVersionNumber();
     const int index = FindPersonalFolder(run.Argument(1));
     const std::vector<int> rows = VisibleFolderRows(osVersion);
@@ -1140,7 +1170,7 @@ int RelocateFolderVerb(CommandRun& run, bool restore)
     }
     const wchar_t* folderName = kPersonalFolders[index].name;
     WString current, defaultPath;
-    ReadFolderLocations(index, owner.token.Get(), current, defaultPath);
+    owner.Read(index, current, defaultPath);
     WString target(restore ? defaultPath.Text() : run.Argument(2));
     if (EqualsNoCase(target.Text(), current.Text())) {
         run.Say(std::wstring(folderName) + L" is already at " + Quoted(current.Text()) + L"; nothing was changed");
@@ -1152,6 +1182,7 @@ int RelocateFolderVerb(CommandRun& run, bool restore)
     request.sid = owner.sid.Text();
     request.profile = owner.profile.Text();
     request.token = owner.token.Get();
+    request.hive = owner.hive.Root();
     request.current = current.Text();
     request.target = target.Text();
     request.restore = restore;
@@ -1233,12 +1264,12 @@ int RelocateFolderVerb(CommandRun& run, bool restore)
 
 int MoveFolder(CommandRun& run)
 {
-    return RelocateFolderVerb(run, false);
+    return WithFolderOwner(run, [](CommandRun& run, FolderOwner& owner) { return RelocateFolderVerb(run, owner, false); });
 }
 
 int RestoreFolder(CommandRun& run)
 {
-    return RelocateFolderVerb(run, true);
+    return WithFolderOwner(run, [](CommandRun& run, FolderOwner& owner) { return RelocateFolderVerb(run, owner, true); });
 }
 
 int ProfileKeys(CommandRun& run)
@@ -1803,7 +1834,8 @@ const CommandVerb kCommandVerbs[] = {
     {{L"delete", L"NAME", 1, 1, OPTIONS(kDeleteOptions), true, true},
      L"deletes the account and its profile folder (--keep-files keeps the folder)", true, DeleteExisting},
     {{L"folders", L"NAME", 1, 1, nullptr, 0, false, false},
-     L"the personal folders of the account signed in at the console", true, ListFolders},
+     L"an account's personal folders (one not signed in is read from its hive, loaded meanwhile)", true,
+     ListFolders},
     {{L"folders move", L"NAME FOLDER DESTINATION", 3, 3, OPTIONS(kRelocateOptions), true, true},
      L"moves a personal folder and its contents (--place-only: only where it points)", true, MoveFolder},
     {{L"folders restore", L"NAME FOLDER", 2, 2, OPTIONS(kRelocateOptions), true, true},

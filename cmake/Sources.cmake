@@ -97,6 +97,7 @@ set(VANTRELL_WINDOWS_SOURCES
   accounts/picture_files.cpp
   accounts/row_pictures.cpp
   accounts/personal_folders.cpp
+  accounts/account_hive.cpp
   accounts/explorer_refresh.cpp
   accounts/create_account.cpp
   accounts/delete_account.cpp
