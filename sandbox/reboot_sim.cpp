@@ -738,6 +738,33 @@ bool SessionProgramExitCode(unsigned long processId, unsigned long* exitCode)
            *exitCode != STILL_ACTIVE;
 }
 
+bool WaitForAnySessionProgram(const std::vector<unsigned long>& processIds, unsigned long timeoutMilliseconds)
+{
+    // Each handle duplicated under the lock, so that the wait holds none.
+    std::vector<UniqueHandle> held;
+    std::vector<HANDLE> waited;
+    {
+        std::lock_guard<std::mutex> guard(StartedMutex());
+        for (unsigned long id : processIds) {
+            auto found = StartedHere().find(id);
+            HANDLE copy = nullptr;
+            if (found == StartedHere().end() || waited.size() == MAXIMUM_WAIT_OBJECTS ||
+                !DuplicateHandle(GetCurrentProcess(), found->second.Get(), GetCurrentProcess(), &copy, SYNCHRONIZE,
+                                 FALSE, 0))
+                continue;
+            held.emplace_back(copy);
+            waited.push_back(copy);
+        }
+    }
+    if (waited.empty()) {
+        Sleep(timeoutMilliseconds);
+        return false;
+    }
+    const DWORD result =
+        WaitForMultipleObjects(static_cast<DWORD>(waited.size()), waited.data(), FALSE, timeoutMilliseconds);
+    return result < WAIT_OBJECT_0 + waited.size();
+}
+
 std::wstring SessionUserName()
 {
     bool named = false;

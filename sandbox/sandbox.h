@@ -100,6 +100,10 @@ bool WaitForSessionPrograms(unsigned long timeoutMilliseconds);
 // while it runs or when this process did not start it.
 bool SessionProgramExitCode(unsigned long processId, unsigned long* exitCode);
 
+// Waits until one of the programs `processIds` (started by a sign-in in this
+// process) ends, or `timeoutMilliseconds` pass; true when one ended.
+bool WaitForAnySessionProgram(const std::vector<unsigned long>& processIds, unsigned long timeoutMilliseconds);
+
 // The account the program runs as: the one signed in by the last simulated
 // restart, "" at the sign-in screen, else the account running us.
 std::wstring SessionUserName();

@@ -493,10 +493,13 @@ void WatchSession(const Drive& drive, const sandbox::RebootOutcome& outcome, Run
         boot->accountTypes.insert(AccountFacts()[L"account.type"]);
         boot->elevated |= repairedSession && sandbox::IsElevated();
         std::vector<std::wstring> running;
+        std::vector<unsigned long> runningIds;
         for (size_t i = 0; i < outcome.programs.size(); ++i) {
             unsigned long code = 0;
-            if (outcome.programs[i].started && !sandbox::SessionProgramExitCode(outcome.programs[i].processId, &code))
+            if (outcome.programs[i].started && !sandbox::SessionProgramExitCode(outcome.programs[i].processId, &code)) {
                 running.push_back(outcome.programs[i].arguments);
+                runningIds.push_back(outcome.programs[i].processId);
+            }
         }
         if (running.empty())
             break;
@@ -523,7 +526,9 @@ void WatchSession(const Drive& drive, const sandbox::RebootOutcome& outcome, Run
             if (!CloseFixWindow(window, drive.closeBy))
                 run->failure = "the fix window did not close at its countdown";
         }
-        Sleep(100);
+        // Back at once when a program ends; the fix window, which signals
+        // nothing, is looked for again within a tenth of a second.
+        sandbox::WaitForAnySessionProgram(runningIds, 100);
     }
     for (const sandbox::StartedProgram& program : outcome.programs) {
         unsigned long code = STILL_ACTIVE;
