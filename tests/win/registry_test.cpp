@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "platform/key_handover.h"
 #include "platform/registry.h"
 #include "platform/security.h"
+#include "platform/sid.h"
+#include "platform/token.h"
 #include "test_support.h"
 
 namespace {
@@ -388,4 +392,92 @@ TEST(ToSecurityObjectName, UsesThisProcesssView)
     EXPECT_STREQ(L"MACHINE\\SOFTWARE\\WOW6432Node\\X", path.Text());
     path.Assign(L"HKCC\\X");
     EXPECT_FALSE(ToSecurityObjectName(path));
+}
+
+namespace {
+
+std::wstring KeySddl(HKEY root, const std::wstring& path)
+{
+    UniqueRegKey key;
+    if (RegOpenKeyExW(root, path.c_str(), REG_OPTION_OPEN_LINK, READ_CONTROL, key.Put()) != ERROR_SUCCESS)
+        return L"(unopened)";
+    BYTE buffer[4096];
+    DWORD size = sizeof(buffer);
+    if (RegGetKeySecurity(key.Get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, buffer, &size) !=
+        ERROR_SUCCESS)
+        return L"(unreadable)";
+    LPWSTR text = nullptr;
+    ConvertSecurityDescriptorToStringSecurityDescriptorW(buffer, SDDL_REVISION_1,
+                                                         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text,
+                                                         nullptr);
+    std::wstring sddl = text != nullptr ? text : L"";
+    LocalFree(text);
+    return sddl;
+}
+
+void SetKeySddl(HKEY root, const std::wstring& path, const std::wstring& sddl)
+{
+    UniqueRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(root, path.c_str(), REG_OPTION_OPEN_LINK, WRITE_DAC | WRITE_OWNER, key.Put()));
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key.Get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                                                              PROTECTED_DACL_SECURITY_INFORMATION,
+                                               descriptor));
+    LocalFree(descriptor);
+}
+
+}  // namespace
+
+// The keys of a tree given from one SID to another: the owner and each entry
+// naming the old SID change, other entries and keys stay, and a link key is
+// neither changed nor followed to the key it leads to.
+TEST_F(ScratchKey, HandKeysOverGivesOwnersAndEntriesButNeverFollowsALink)
+{
+    EnablePrivileges();
+    const std::wstring oldSid = L"S-1-5-21-7-8-9-1107", newSid = L"S-1-5-21-7-8-9-1112";
+    const std::wstring target = scratch_ + L" target";
+    WipeKey(HKEY_CURRENT_USER, target);
+    for (const wchar_t* below : {L"Mine", L"Mine\\Deeper", L"Shared"})
+        Create(below);
+    UniqueRegKey targetKey, link;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, target.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                             targetKey.Put(), nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, Sub(L"Out").c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
+                                             KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, link.Put(), nullptr));
+    WString userSid;
+    ASSERT_TRUE(ProcessUserSidText(userSid));
+    const std::wstring linkTarget = L"\\Registry\\User\\" + std::wstring(userSid.Text()) + L"\\" + target;
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(link.Get(), L"SymbolicLinkValue", 0, REG_LINK,
+                                            reinterpret_cast<const BYTE*>(linkTarget.data()),
+                                            static_cast<DWORD>(linkTarget.size() * sizeof(wchar_t))));
+    link.Reset();
+    const std::wstring owned = L"O:" + oldSid + L"D:P(A;CI;KA;;;" + oldSid + L")(D;;KW;;;S-1-5-32-546)(A;CI;KA;;;BA)";
+    const std::wstring given = L"O:" + newSid + L"D:P(A;CI;KA;;;" + newSid + L")(D;;KW;;;S-1-5-32-546)(A;CI;KA;;;BA)";
+    const std::wstring shared = L"O:BAD:P(A;CI;KR;;;" + oldSid + L")(A;CI;KA;;;BA)";
+    for (const std::wstring& key : {scratch_, Sub(L"Mine"), Sub(L"Mine\\Deeper"), target})
+        SetKeySddl(HKEY_CURRENT_USER, key, owned);
+    SetKeySddl(HKEY_CURRENT_USER, Sub(L"Shared"), shared);
+
+    LocalSid from, to;
+    ASSERT_TRUE(SidFromText(oldSid.c_str(), from) && SidFromText(newSid.c_str(), to));
+    KeyHandover counts;
+    EXPECT_TRUE(HandKeysOver(raw_.Get(), from.Get(), to.Get(), counts));
+    EXPECT_EQ(5u, counts.keys);
+    EXPECT_EQ(4u, counts.changed);
+    EXPECT_EQ(1u, counts.links);
+    EXPECT_EQ(0u, counts.refused);
+    struct Expected {
+        std::wstring key, sddl;
+    } expected[] = {
+        {scratch_, given},
+        {Sub(L"Mine"), given},
+        {Sub(L"Mine\\Deeper"), given},
+        {Sub(L"Shared"), L"O:BAD:P(A;CI;KR;;;" + newSid + L")(A;CI;KA;;;BA)"},
+        {target, owned},   // reached only through the link: never touched
+    };
+    for (const Expected& e : expected)
+        EXPECT_EQ(Narrow(e.sddl), Narrow(KeySddl(HKEY_CURRENT_USER, e.key))) << Narrow(e.key);
+    targetKey.Reset();
+    WipeKey(HKEY_CURRENT_USER, target);
 }
