@@ -61,9 +61,11 @@ Handed HandOne(HKEY key, PSID oldSid, PSID newSid)
     }
     if (newDacl) {
         SetSecurityDescriptorDacl(&changed, TRUE, replaced.Get(), FALSE);
-        // A DACL that was shielded from its parent's entries stays shielded.
-        what |= DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
-                                                                                : UNPROTECTED_DACL_SECURITY_INFORMATION);
+        // A DACL that was shielded from its parent's entries stays shielded:
+        // the registry takes that from the descriptor's own control bits.
+        if ((control & SE_DACL_PROTECTED) != 0)
+            SetSecurityDescriptorControl(&changed, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+        what |= DACL_SECURITY_INFORMATION;
     }
     return RegSetKeySecurity(key, what, &changed) == ERROR_SUCCESS ? Handed::Changed : Handed::Refused;
 }

@@ -186,12 +186,8 @@ void RestoreKeySecurity(HKEY root, const std::wstring& file)
         PSECURITY_DESCRIPTOR descriptor = nullptr;
         if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
             continue;
-        SECURITY_DESCRIPTOR_CONTROL control = 0;
-        DWORD revision = 0;
-        GetSecurityDescriptorControl(descriptor, &control, &revision);
-        RegSetKeySecurity(key.Get(),
-                          kOwnerAndDacl | ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION : 0),
-                          descriptor);
+        // A protected DACL stays protected: the descriptor's control bits say so.
+        RegSetKeySecurity(key.Get(), kOwnerAndDacl, descriptor);
         LocalFree(descriptor);
     }
 }

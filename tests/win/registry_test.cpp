@@ -396,35 +396,29 @@ TEST(ToSecurityObjectName, UsesThisProcesssView)
 
 namespace {
 
-std::wstring KeySddl(HKEY root, const std::wstring& path)
+// A key's owner and DACL as SDDL, set when `sddl` is given; the key itself, never a link's target.
+std::wstring KeySddl(const std::wstring& path, const std::wstring& sddl = L"")
 {
     UniqueRegKey key;
-    if (RegOpenKeyExW(root, path.c_str(), REG_OPTION_OPEN_LINK, READ_CONTROL, key.Put()) != ERROR_SUCCESS)
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    constexpr SECURITY_INFORMATION kBoth = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), REG_OPTION_OPEN_LINK, READ_CONTROL | WRITE_DAC | WRITE_OWNER,
+                      key.Put()) != ERROR_SUCCESS)
         return L"(unopened)";
+    if (!sddl.empty() &&
+        (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr) ||
+         RegSetKeySecurity(key.Get(), kBoth | PROTECTED_DACL_SECURITY_INFORMATION, descriptor) != ERROR_SUCCESS))
+        return L"(not set)";
+    LocalFree(descriptor);
     BYTE buffer[4096];
     DWORD size = sizeof(buffer);
-    if (RegGetKeySecurity(key.Get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, buffer, &size) !=
-        ERROR_SUCCESS)
-        return L"(unreadable)";
     LPWSTR text = nullptr;
-    ConvertSecurityDescriptorToStringSecurityDescriptorW(buffer, SDDL_REVISION_1,
-                                                         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text,
-                                                         nullptr);
-    std::wstring sddl = text != nullptr ? text : L"";
+    if (RegGetKeySecurity(key.Get(), kBoth, buffer, &size) != ERROR_SUCCESS ||
+        !ConvertSecurityDescriptorToStringSecurityDescriptorW(buffer, SDDL_REVISION_1, kBoth, &text, nullptr))
+        return L"(unreadable)";
+    std::wstring read = text;
     LocalFree(text);
-    return sddl;
-}
-
-void SetKeySddl(HKEY root, const std::wstring& path, const std::wstring& sddl)
-{
-    UniqueRegKey key;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(root, path.c_str(), REG_OPTION_OPEN_LINK, WRITE_DAC | WRITE_OWNER, key.Put()));
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr));
-    EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key.Get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
-                                                              PROTECTED_DACL_SECURITY_INFORMATION,
-                                               descriptor));
-    LocalFree(descriptor);
+    return read;
 }
 
 }  // namespace
@@ -438,27 +432,36 @@ TEST_F(ScratchKey, HandKeysOverGivesOwnersAndEntriesButNeverFollowsALink)
     const std::wstring oldSid = L"S-1-5-21-7-8-9-1107", newSid = L"S-1-5-21-7-8-9-1112";
     const std::wstring target = scratch_ + L" target";
     WipeKey(HKEY_CURRENT_USER, target);
-    for (const wchar_t* below : {L"Mine", L"Mine\\Deeper", L"Shared"})
-        Create(below);
     UniqueRegKey targetKey, link;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, target.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                                              targetKey.Put(), nullptr));
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, Sub(L"Out").c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
                                              KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, link.Put(), nullptr));
-    WString userSid;
-    ASSERT_TRUE(ProcessUserSidText(userSid));
-    const std::wstring linkTarget = L"\\Registry\\User\\" + std::wstring(userSid.Text()) + L"\\" + target;
+    WString user;
+    ASSERT_TRUE(ProcessUserSidText(user));
+    const std::wstring linkTarget = L"\\Registry\\User\\" + std::wstring(user.Text()) + L"\\" + target;
     ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(link.Get(), L"SymbolicLinkValue", 0, REG_LINK,
                                             reinterpret_cast<const BYTE*>(linkTarget.data()),
                                             static_cast<DWORD>(linkTarget.size() * sizeof(wchar_t))));
-    link.Reset();
-    const std::wstring owned = L"O:" + oldSid + L"D:P(A;CI;KA;;;" + oldSid + L")(D;;KW;;;S-1-5-32-546)(A;CI;KA;;;BA)";
-    const std::wstring given = L"O:" + newSid + L"D:P(A;CI;KA;;;" + newSid + L")(D;;KW;;;S-1-5-32-546)(A;CI;KA;;;BA)";
-    const std::wstring shared = L"O:BAD:P(A;CI;KR;;;" + oldSid + L")(A;CI;KA;;;BA)";
-    for (const std::wstring& key : {scratch_, Sub(L"Mine"), Sub(L"Mine\\Deeper"), target})
-        SetKeySddl(HKEY_CURRENT_USER, key, owned);
-    SetKeySddl(HKEY_CURRENT_USER, Sub(L"Shared"), shared);
-
+    auto owned = [](const std::wstring& sid) {
+        return L"O:" + sid + L"D:P(A;CI;KA;;;" + sid + L")(D;;KW;;;BG)(A;CI;KA;;;BA)";
+    };
+    auto shared = [](const std::wstring& sid) { return L"O:BAD:P(A;CI;KR;;;" + sid + L")(A;CI;KA;;;BA)"; };
+    // Each key: its security before, and after the hand-over.
+    const struct {
+        std::wstring key, before, after;
+    } keys[] = {
+        {scratch_, owned(oldSid), owned(newSid)},
+        {Sub(L"Mine"), owned(oldSid), owned(newSid)},
+        {Sub(L"Mine\\Deeper"), owned(oldSid), owned(newSid)},
+        {Sub(L"Shared"), shared(oldSid), shared(newSid)},
+        {target, owned(oldSid), owned(oldSid)},   // reached only through the link: never touched
+    };
+    for (const auto& k : keys) {
+        UniqueRegKey made;
+        RegCreateKeyExW(HKEY_CURRENT_USER, k.key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, made.Put(), nullptr);
+        ASSERT_EQ(Narrow(k.before), Narrow(KeySddl(k.key, k.before)));
+    }
     LocalSid from, to;
     ASSERT_TRUE(SidFromText(oldSid.c_str(), from) && SidFromText(newSid.c_str(), to));
     KeyHandover counts;
@@ -467,17 +470,9 @@ TEST_F(ScratchKey, HandKeysOverGivesOwnersAndEntriesButNeverFollowsALink)
     EXPECT_EQ(4u, counts.changed);
     EXPECT_EQ(1u, counts.links);
     EXPECT_EQ(0u, counts.refused);
-    struct Expected {
-        std::wstring key, sddl;
-    } expected[] = {
-        {scratch_, given},
-        {Sub(L"Mine"), given},
-        {Sub(L"Mine\\Deeper"), given},
-        {Sub(L"Shared"), L"O:BAD:P(A;CI;KR;;;" + newSid + L")(A;CI;KA;;;BA)"},
-        {target, owned},   // reached only through the link: never touched
-    };
-    for (const Expected& e : expected)
-        EXPECT_EQ(Narrow(e.sddl), Narrow(KeySddl(HKEY_CURRENT_USER, e.key))) << Narrow(e.key);
+    for (const auto& k : keys)
+        EXPECT_EQ(Narrow(k.after), Narrow(KeySddl(k.key))) << Narrow(k.key);
+    link.Reset();
     targetKey.Reset();
     WipeKey(HKEY_CURRENT_USER, target);
 }

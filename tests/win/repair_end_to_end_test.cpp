@@ -225,7 +225,7 @@ TEST_P(RepairKeepingSettings, TheOldHiveIsHersAgainOnlyWhenAskedForAndSound)
     WString sid;
     ASSERT_TRUE(GetAccountSidAndProfile(e2e::kAccount, sid, nullptr));
     const bool kept = std::wstring(c.settings) == L"kept, hers to read";
-    EXPECT_EQ(kept ? std::wstring(sandbox::kMarkerText) : std::wstring(),
+    EXPECT_EQ(kept ? std::wstring(sandbox::kMarkerText) : std::wstring(L"(missing)"),
               RegText(HKEY_USERS, std::wstring(sid.Text()) + L"\\" + sandbox::kMarkerKey, sandbox::kMarkerValue));
     EXPECT_EQ(kept, sandbox::AccountMayReadKey(sid.Text(), sandbox::kMarkerKey, sid.Text()));
     const std::string log = repair_test::ReadBytes(e2e::kLogPath);
