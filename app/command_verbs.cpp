@@ -1519,7 +1519,7 @@ void SayDiagnosis(CommandRun& run, const AccountExamination& exam)
         for (MendKind kind : kinds) {
             const MendEffects effects = EffectsOf(kind);
             json.BeginObject().Field("mend", MendKindName(kind)).Field("keeps", effects.keeps)
-                .Field("loses", effects.loses).EndObject();
+                .Field("loses", effects.loses).Field("offered", true).EndObject();
         }
         json.EndArray().EndObject();
         return;
