@@ -421,6 +421,18 @@ std::wstring KeySddl(const std::wstring& path, const std::wstring& sddl = L"")
     return read;
 }
 
+// Deletes the link key itself: a deletion by name would act on its target.
+void DeleteLinkKey(const std::wstring& path)
+{
+    using DeleteKey = LONG(NTAPI*)(HANDLE);
+    auto remove = reinterpret_cast<DeleteKey>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
+    UniqueRegKey link;
+    if (remove != nullptr && RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), REG_OPTION_OPEN_LINK, DELETE | KEY_READ,
+                                           link.Put()) == ERROR_SUCCESS)
+        remove(link.Get());
+}
+
 }  // namespace
 
 // The keys of a tree given from one SID to another: the owner and each entry
@@ -431,6 +443,7 @@ TEST_F(ScratchKey, HandKeysOverGivesOwnersAndEntriesButNeverFollowsALink)
     EnablePrivileges();
     const std::wstring oldSid = L"S-1-5-21-7-8-9-1107", newSid = L"S-1-5-21-7-8-9-1112";
     const std::wstring target = scratch_ + L" target";
+    DeleteLinkKey(Sub(L"Out"));
     WipeKey(HKEY_CURRENT_USER, target);
     UniqueRegKey targetKey, link;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, target.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
@@ -473,6 +486,7 @@ TEST_F(ScratchKey, HandKeysOverGivesOwnersAndEntriesButNeverFollowsALink)
     for (const auto& k : keys)
         EXPECT_EQ(Narrow(k.after), Narrow(KeySddl(k.key))) << Narrow(k.key);
     link.Reset();
+    DeleteLinkKey(Sub(L"Out"));
     targetKey.Reset();
     WipeKey(HKEY_CURRENT_USER, target);
 }
