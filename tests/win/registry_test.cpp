@@ -479,10 +479,9 @@ TEST_F(ScratchKey, HandKeysOverGivesOwnersAndEntriesButNeverFollowsALink)
     ASSERT_TRUE(SidFromText(oldSid.c_str(), from) && SidFromText(newSid.c_str(), to));
     KeyHandover counts;
     EXPECT_TRUE(HandKeysOver(raw_.Get(), from.Get(), to.Get(), counts));
-    EXPECT_EQ(5u, counts.keys);
-    EXPECT_EQ(4u, counts.changed);
-    EXPECT_EQ(1u, counts.links);
-    EXPECT_EQ(0u, counts.refused);
+    EXPECT_EQ("5 4 1 0", std::to_string(counts.keys) + " " + std::to_string(counts.changed) + " " +
+                             std::to_string(counts.links) + " " + std::to_string(counts.refused))
+        << "keys looked at, changed, links left alone, refused";
     for (const auto& k : keys)
         EXPECT_EQ(Narrow(k.after), Narrow(KeySddl(k.key))) << Narrow(k.key);
     link.Reset();

@@ -182,11 +182,6 @@ struct KeepCase {
     bool fallbackLogged;
 };
 
-void PrintTo(const KeepCase& c, std::ostream* out)
-{
-    *out << c.name;
-}
-
 const KeepCase kKeepCases[] = {
     {"SoundHiveKept", L"keep-settings", 4, L"kept, hers to read", false},
     {"SoundHiveNotAsked", L"keep-settings", 0, L"fresh", false},
