@@ -182,6 +182,12 @@ struct KeepCase {
     bool fallbackLogged;
 };
 
+// The case's name in the test list instead of its bytes.
+void PrintTo(const KeepCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 const KeepCase kKeepCases[] = {
     {"SoundHiveKept", L"keep-settings", 4, L"kept, hers to read", false},
     {"SoundHiveNotAsked", L"keep-settings", 0, L"fresh", false},
