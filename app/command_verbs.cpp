@@ -1349,8 +1349,7 @@ void SayDiagnosis(CommandRun& run, const AccountExamination& exam)
         for (MendKind kind : kinds) {
             const MendEffects effects = EffectsOf(kind);
             json.BeginObject().Field("mend", MendKindName(kind)).Field("keeps", effects.keeps)
-                .Field("loses", effects.loses).Field("offered", kind != MendKind::RebuildKeepingSettings)
-                .EndObject();
+                .Field("loses", effects.loses).Field("offered", true).EndObject();
         }
         json.EndArray().EndObject();
         return;
@@ -1364,8 +1363,7 @@ void SayDiagnosis(CommandRun& run, const AccountExamination& exam)
     run.Line(std::wstring(L"proposed: ") + MendKindText(d.recommended));
     for (MendKind kind : kinds) {
         const MendEffects effects = EffectsOf(kind);
-        run.Line(std::wstring(L"  ") + MendKindText(kind) + L": keeps " + effects.keeps + L"; loses " + effects.loses +
-                 (kind == MendKind::RebuildKeepingSettings ? L" (not offered by this version)" : L""));
+        run.Line(std::wstring(L"  ") + MendKindText(kind) + L": keeps " + effects.keeps + L"; loses " + effects.loses);
     }
     for (size_t i = 0; i < d.actions.size(); ++i)
         run.Line(L"mend " + std::to_wstring(i + 1) + L". " + MendActionText(d.actions[i]));
@@ -1404,21 +1402,45 @@ int RepairPlan(CommandRun& run)
     }
     const bool keepApps = run.Parsed().Has(L"--keep-store-apps");
     const bool keepAppData = run.Parsed().Has(L"--keep-system-appdata");
+    const bool keepSettings = run.Parsed().Has(L"--keep-settings");
+    const bool settingsSound = exam.diagnosis.settingsSound;
     CarryCounts counts;
     CountCarryLimits(folder.Text(), sid.Text(), counts);
     std::vector<std::wstring> warnings = CarryWarnings(counts);
+    // What keeping the settings will do on this profile, and why not when it cannot.
+    std::wstring settings;
+    if (keepSettings && settingsSound)
+        settings = L"kept: the old hive " + std::wstring(HiveFindingText(exam.facts.hive)) +
+                   L"; its keys are given to the new SID and it takes the fresh one's place";
+    else if (keepSettings)
+        settings = L"made fresh: the old hive " + std::wstring(HiveFindingText(exam.facts.hive)) +
+                   L", so the rebuild uses the fresh one";
+    else
+        settings = L"made fresh";
+    const MendEffects kept = EffectsOf(MendKind::RebuildKeepingSettings);
 
     if (run.Json()) {
         json.Field("profile", folder.Text()).Field("keepStoreApps", keepApps)
-            .Field("keepSystemAppData", keepAppData).Key("steps").BeginArray();
+            .Field("keepSystemAppData", keepAppData).Field("keepSettings", keepSettings)
+            .Field("keepSettingsRecommended", settingsSound).Field("settings", settings)
+            .Field("oldHive", HiveFindingText(exam.facts.hive)).Key("steps").BeginArray();
     } else {
         run.Line(L"Repair of " + Quoted(name) + L" (" + sid.Text() + L"), profile " + folder.Text());
+        run.Line(L"settings: " + settings);
+        const MendEffects planned = EffectsOf(keepSettings && settingsSound ? MendKind::RebuildKeepingSettings
+                                                                            : MendKind::RebuildFresh);
+        run.Line(std::wstring(L"keeps: ") + planned.keeps);
+        run.Line(std::wstring(L"loses: ") + planned.loses);
+        if (settingsSound && !keepSettings)
+            run.Line(L"recommended: --keep-settings, as the old hive " + std::wstring(HiveFindingText(exam.facts.hive)) +
+                     L": it keeps " + kept.keeps + L"; it loses " + kept.loses);
     }
     for (uint32_t i = 0; i < kRepairStepCount; ++i) {
         std::wstring step = RepairStepName(static_cast<RepairStep>(i));
         if (static_cast<RepairStep>(i) == RepairStep::DataFolders)
             step += std::wstring(keepApps ? L" (store apps' data kept" : L" (store apps' data made fresh") +
-                    (keepAppData ? L", system app data kept)" : L", system app data made fresh)");
+                    (keepAppData ? L", system app data kept" : L", system app data made fresh") +
+                    (keepSettings && settingsSound ? L", old hives given to the new SID)" : L")");
         if (run.Json())
             json.String(step);
         else
@@ -1532,7 +1554,8 @@ int RepairSchedule(CommandRun& run)
     input.restart = restart;
     input.account = name;
     input.fixFlags = (run.Parsed().Has(L"--keep-store-apps") ? FixFlags::KeepAppPackages : 0) |
-                     (run.Parsed().Has(L"--keep-system-appdata") ? FixFlags::KeepSystemAppData : 0);
+                     (run.Parsed().Has(L"--keep-system-appdata") ? FixFlags::KeepSystemAppData : 0) |
+                     (run.Parsed().Has(L"--keep-settings") ? FixFlags::KeepSettings : 0);
     input.inTempAccount = EqualsNoCase(ConsoleUserName().Text(), kTempAccountName);
     input.programFile = program.Get();
     RepairSetupResult result = ScheduleRepair(input);
@@ -1764,9 +1787,13 @@ const CommandOption kKeysOptions[] = {{L"--repair", false, nullptr}};
 const CommandOption kRelocateOptions[] = {{L"--place-only", false, nullptr}, {L"--overwrite", false, nullptr}};
 const CommandOption kDoctorOptions[] = {
     {L"--fix", false, nullptr}, {L"--fix-safe", false, nullptr}, {L"--only", false, nullptr}};
-const CommandOption kPlanOptions[] = {{L"--keep-store-apps", false, nullptr}, {L"--keep-system-appdata", false, nullptr}};
-const CommandOption kScheduleOptions[] = {
-    {L"--keep-store-apps", false, nullptr}, {L"--keep-system-appdata", false, nullptr}, {L"--no-restart", false, nullptr}};
+const CommandOption kPlanOptions[] = {{L"--keep-store-apps", false, nullptr},
+                                      {L"--keep-system-appdata", false, nullptr},
+                                      {L"--keep-settings", false, nullptr}};
+const CommandOption kScheduleOptions[] = {{L"--keep-store-apps", false, nullptr},
+                                          {L"--keep-system-appdata", false, nullptr},
+                                          {L"--keep-settings", false, nullptr},
+                                          {L"--no-restart", false, nullptr}};
 
 const CommandOption kProfilesOptions[] = {{L"--sizes", false, nullptr}, {L"--csv", false, nullptr}};
 const CommandOption kCsvOptions[] = {{L"--csv", false, nullptr}};

@@ -47,6 +47,7 @@ set(VANTRELL_WINDOWS_SOURCES
   platform/sid.cpp
   platform/token.cpp
   platform/acl.cpp
+  platform/key_handover.cpp
   platform/security.cpp
   platform/file_handles.cpp
   platform/files.cpp
@@ -85,6 +86,7 @@ set(VANTRELL_WINDOWS_SOURCES
   repair/fix_session.cpp
   repair/carry_limits.cpp
   repair/profile_mend.cpp
+  repair/keep_settings.cpp
   accounts/groups.cpp
   accounts/lookup.cpp
   accounts/profile_list.cpp
@@ -130,5 +132,6 @@ set(VANTRELL_SANDBOX_SOURCES
   sandbox/power_cut.cpp
   sandbox/broken_profile.cpp
   sandbox/file_security_sim.cpp
+  sandbox/key_security_sim.cpp
   sandbox/scenario.cpp
 )

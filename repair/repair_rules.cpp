@@ -273,6 +273,8 @@ namespace {
 const wchar_t* const kToolFolderFiles[] = {
     kToolExeName + 1, kStateFileName + 1, kLogFileName + 1,
     L"BrenwickJournal.txt", L"BrenwickJournal.txt.new", L"BrenwickPicture", L"BrenwickFixRun.lock",
+    // The old hive being given to the new SID, and the logs the registry keeps beside a loaded hive.
+    L"BrenwickKeep.dat", L"BrenwickKeep.dat.LOG1", L"BrenwickKeep.dat.LOG2",
 };
 
 }  // namespace

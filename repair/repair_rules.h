@@ -23,6 +23,10 @@ inline constexpr wchar_t kLogFileName[] = L"\\BrenwickLog.txt";
 struct FixFlags {
     static constexpr int32_t KeepAppPackages = 1;
     static constexpr int32_t KeepSystemAppData = 2;
+    // The old registry hives kept in place of the fresh ones, their keys
+    // given to the new SID.
+    static constexpr int32_t KeepSettings = 4;
+    static constexpr int32_t All = KeepAppPackages | KeepSystemAppData | KeepSettings;
 };
 
 // ---------------------------------------------------------------------------

@@ -24,6 +24,7 @@
 #include "platform/text_win.h"
 #include "repair/cleanup.h"
 #include "repair/finish_service.h"
+#include "repair/keep_settings.h"
 #include "repair/profile_moves.h"
 #include "repair/repair_context.h"
 #include "repair/repair_hive.h"
@@ -396,6 +397,8 @@ bool MoveDataFolders(RepairContext& context)
         LogSameFolder(context, L"no data was moved.");
         return true;
     }
+    // Before the old system app data (and its UsrClass.dat) can go.
+    KeepOldSettings(context);
     const wchar_t* fresh = context.journal.newProfile.c_str();
     const wchar_t* old = context.journal.oldProfile.c_str();
     if (context.version >= 6.2 && StaysInsideProfiles(context, kPackages)) {

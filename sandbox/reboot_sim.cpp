@@ -16,6 +16,7 @@
 
 #include "platform/machine.h"
 #include "sandbox/profiles.h"
+#include "sandbox/key_security.h"
 #include "sandbox/session_user.h"
 #include "sandbox/state.h"
 
@@ -591,6 +592,18 @@ void SignInAs(const std::wstring& user, const std::wstring& domain, const wchar_
         StopAtSignInScreen(L"The User Profile Service failed the sign-in. User profile cannot be loaded.",
                            account.name, outcome);
         return;
+    }
+    // The account must be able to read its own registry: a hive whose keys
+    // are another SID's (another account's settings) is refused, and the
+    // sign-in gets a temporary profile instead.
+    if (!temporary && !AccountMayReadKey(sid, L"", sid)) {
+        DiscardHive(sid);
+        if (!AssignTemporaryProfile(sid) || !ProfileLoads(sid)) {
+            StopAtSignInScreen(L"The User Profile Service failed the sign-in. User profile cannot be loaded.",
+                               account.name, outcome);
+            return;
+        }
+        temporary = true;
     }
     std::wstring profile = ProfileFolderOf(sid);
     SetMachineString(kConsoleUser, account.name);
