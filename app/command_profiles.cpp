@@ -147,9 +147,9 @@ void WriteKeptJson(CommandRun& run, const std::vector<Kept>& kept)
 // after the operator's yes; `exitCode` is what came before. The one path
 // of the clean-up and of a single profile's deletion.
 int DeleteCandidates(CommandRun& run, const std::vector<Candidate>& candidates, const std::wstring& question,
-                     int exitCode)
+                     int exitCode, bool confirmed)
 {
-    if (!run.DryRun() && !run.Parsed().yes) {
+    if (!run.DryRun() && !confirmed) {
         if (!run.HasConsoleInput()) {
             run.Say(L"deleting profiles needs --yes when no console can answer; nothing was changed");
             return kExitUsage;
@@ -209,8 +209,8 @@ const wchar_t* FolderName(const ProfileUse& use)
 int CleanProfiles(CommandRun& run)
 {
     const ParsedCommand& p = run.Parsed();
-    uint32_t days = 0;
-    if (!ReadDays(p.Value(L"--unused-for"), days)) {
+    ProfileCleaning cleaning;
+    if (!ReadDays(p.Value(L"--unused-for"), cleaning.unusedForDays)) {
         run.Say(L"--unused-for needs a number of days from 1 to 36500");
         return kExitUsage;
     }
@@ -219,6 +219,15 @@ int CleanProfiles(CommandRun& run)
                                     : L"names are taken only after --exclude");
         return kExitUsage;
     }
+    cleaning.exclude = p.arguments;
+    cleaning.keepAccounts = p.Has(L"--keep-accounts");
+    cleaning.confirmed = p.yes;
+    return CleanProfilesAs(run, cleaning);
+}
+
+int CleanProfilesAs(CommandRun& run, const ProfileCleaning& cleaning)
+{
+    const uint32_t days = cleaning.unusedForDays;
     std::vector<ProfileUse> uses;
     if (!ReadProfileUses(ConsoleSid().c_str(), uses)) {
         run.Say(L"the profile list or the accounts could not be read whole; nothing was changed");
@@ -227,17 +236,23 @@ int CleanProfiles(CommandRun& run)
     const uint64_t now = NowTicks();
     std::vector<Candidate> candidates;
     std::vector<Kept> kept;
-    if (run.Json())
+    const bool json = run.Json() && cleaning.listed;
+    if (json)
         run.Document().Key("profiles").BeginArray();
     for (ProfileUse& use : uses) {
+        bool left = false;
+        for (const std::wstring& sid : cleaning.leftSids)
+            left = left || EqualsNoCase(sid.c_str(), use.sid.Text());
+        if (left)
+            continue;
         // By the account's name, the SID, or the folder's name.
-        for (const std::wstring& name : p.arguments)
+        for (const std::wstring& name : cleaning.exclude)
             for (const wchar_t* known : {use.sid.Text(), use.account.Text(), FolderName(use)})
                 use.facts.excluded = use.facts.excluded || (*known != L'\0' && EqualsNoCase(name.c_str(), known));
         const ProfileKeep keep = WhyProfileStays(use.facts, now, days);
         ProfileDeletionPlan plan;
-        bool keepAccount = p.Has(L"--keep-accounts");
-        for (const std::wstring& account : p.keptAccounts)
+        bool keepAccount = cleaning.keepAccounts;
+        for (const std::wstring& account : cleaning.keptAccounts)
             keepAccount = keepAccount || EqualsNoCase(account.c_str(), use.account.Text());
         if (keep == ProfileKeep::None)
             plan = PlanProfileDeletion(use, keepAccount);
@@ -248,10 +263,10 @@ int CleanProfiles(CommandRun& run)
         const std::wstring decision = keep != ProfileKeep::None ? ProfileKeepText(keep)
                                       : plan.folderGoes ? (plan.accountGoes ? L"goes with its account" : L"goes")
                                                         : L"kept: " + std::wstring(kNotPlainFolder);
-        if (run.Json()) {
+        if (json) {
             WriteUseJson(run.Document(), use, nullptr);
             run.Document().Field("decision", decision).EndObject();
-        } else if (run.Parsed().verbose || keep == ProfileKeep::None) {
+        } else if (!run.Json() && cleaning.listed && (run.Parsed().verbose || keep == ProfileKeep::None)) {
             run.Line(UseLine(use) + L"\t" + decision);
         }
         // Unused long enough, but its folder is no plain profile folder of
@@ -260,9 +275,10 @@ int CleanProfiles(CommandRun& run)
             run.Say(L"profile " + Quoted(use.folder.Text()) + L" of " + Owner(use) + L" kept: it is " +
                     kNotPlainFolder);
     }
-    if (run.Json())
+    if (json) {
         run.Document().EndArray();
-    WriteKeptJson(run, kept);
+        WriteKeptJson(run, kept);
+    }
     if (candidates.empty()) {
         run.Say(L"no profile unused for more than " + std::to_wstring(days) + L" days can go");
         return kExitDone;
@@ -270,7 +286,7 @@ int CleanProfiles(CommandRun& run)
     return DeleteCandidates(run, candidates,
                            L"Delete " + std::to_wstring(candidates.size()) + L" profiles unused for more than " +
                                std::to_wstring(days) + L" days?",
-                           kExitDone);
+                           kExitDone, cleaning.confirmed);
 }
 
 int DeleteOneProfile(CommandRun& run)
@@ -333,5 +349,5 @@ int DeleteOneProfile(CommandRun& run)
     WriteKeptJson(run, {});
     return DeleteCandidates(run, {{&use, plan}},
                             L"Delete the profile " + Quoted(use.folder.Text()) + L" of " + Owner(use) + L"?",
-                            kExitDone);
+                            kExitDone, run.Parsed().yes);
 }

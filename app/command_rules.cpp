@@ -7,6 +7,7 @@
 #include <unordered_set>
 
 #include "accounts/detail_rules.h"
+#include "app/account_setting_rules.h"
 #include "platform/text.h"
 
 const CommandExitEntry kCommandExits[8] = {
@@ -780,25 +781,7 @@ bool ParseJson(const std::string& text, JsonValue& value, std::wstring& error)
     return JsonReader(text).Document(value, error);
 }
 
-const DesiredSetting kDesiredSettings[10] = {
-    {"fullName", L"--full-name", false},
-    {"type", L"--type", false},
-    {"disabled", L"--disabled", true},
-    {"passwordCannotChange", L"--password-cannot-change", true},
-    {"passwordNotRequired", L"--password-not-required", true},
-    {"passwordNeverExpires", L"--password-never-expires", true},
-    {"hidden", L"--hidden", true},
-    {"description", L"--description", false},
-    {"expires", L"--expires", false},
-    {"mustChangePassword", L"--must-change-password", true},
-};
-
 namespace {
-
-std::wstring Widened(const char* ascii)
-{
-    return std::wstring(ascii, ascii + std::strlen(ascii));
-}
 
 // Names met so far, letter case aside as SameWord compares them: one
 // look-up each, so that a list of any length is checked in one pass.
@@ -908,26 +891,24 @@ bool ReadDesiredAccount(const JsonValue& item, DesiredAccount& account, std::wst
             account.picture = value.text;
             continue;
         }
-        const DesiredSetting* setting = nullptr;
-        for (const DesiredSetting& known : kDesiredSettings)
-            if (member.first == Widened(known.member))
-                setting = &known;
+        const AccountSetting* setting = FindSettingMember(member.first);
         if (setting == nullptr)
             return Wrong(error, where + L"there is no member \"" + member.first + L"\"");
         if (setting->isBool) {
             if (value.kind != JsonValue::Kind::Bool)
                 return Wrong(error, where + member.first + L" is true or false");
-            account.settings.emplace_back(setting->option, value.boolean ? L"yes" : L"no");
+            account.settings.push_back({setting, value.boolean ? L"yes" : L"no"});
             continue;
         }
         if (value.kind != JsonValue::Kind::String)
             return Wrong(error, where + member.first + L" is a text");
-        if (member.first == L"type" && !InChoices(L"guest|standard|administrator", value.text))
+        if (setting->option.choices != nullptr && !InChoices(setting->option.choices, value.text))
             return Wrong(error, where + L"type is one of guest, standard, administrator");
-        uint32_t seconds = 0;
-        if (member.first == L"expires" && !ReadExpiryDate(value.text.c_str(), seconds))
-            return Wrong(error, where + L"expires is a date (YYYY-MM-DD, or YYYY-MM-DDTHH:MM:SSZ) or never");
-        account.settings.emplace_back(setting->option, value.text);
+        // A text with a control character is refused later, as `set` refuses it.
+        AccountSettingValues scratch;
+        if (member.first == L"expires" && !setting->write(scratch, value.text.c_str()))
+            return Wrong(error, where + member.first + L" is a date (YYYY-MM-DD, or YYYY-MM-DDTHH:MM:SSZ) or never");
+        account.settings.push_back({setting, value.text});
     }
     if (!account.present && (!account.settings.empty() || !account.picture.empty()))
         return Wrong(error, where + L"an absent account has no settings");

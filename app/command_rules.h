@@ -55,8 +55,6 @@ struct CommandSyntax {
     bool destructive;
 };
 
-class MemberNames;
-
 // The options every verb takes: --json, --help, --verbose; --dry-run and
 // --yes as above.
 struct ParsedCommand {
@@ -69,16 +67,6 @@ struct ParsedCommand {
     bool help = false;
     bool verbose = false;
     std::wstring error;                              // why the line was refused
-    // Accounts a desired state keeps (never a command line's): a part of
-    // `apply` leaves them in place, or the next run would make them again.
-    std::vector<std::wstring> keptAccounts;
-    // Accounts a dry run of `apply` made only on paper: a later part takes
-    // them as the real run will find them, new and in no group.
-    std::vector<std::wstring> plannedAccounts;
-    // The account names the parts of one `apply` share to name group
-    // members, read once after its accounts were made: null, each group
-    // read names its own.
-    const MemberNames* memberNames = nullptr;
 
     bool Has(const wchar_t* option) const;
     // The value of the option, or `fallback` when it was not given.
@@ -186,14 +174,24 @@ struct JsonValue {
 // valid document, nested no deeper than 64 levels, or that repeats a member.
 bool ParseJson(const std::string& text, JsonValue& value, std::wstring& error);
 
+struct AccountSetting;
+// A value asked for one account setting (app/account_setting_rules.h), as
+// its option spells it.
+struct SettingValue {
+    const AccountSetting* setting;
+    std::wstring value;
+    bool operator==(const SettingValue& other) const { return setting == other.setting && value == other.value; }
+};
+
 // The state of the machine a desired-state document asks for
 // (resources/desired-state.schema.json): what it leaves out stays as it is.
 struct DesiredAccount {
     std::wstring name;
     bool present = true;
     bool keepFiles = false;   // absent: the profile folder stays
-    // The settings asked for, as `set` takes them: {"--hidden", "yes"}.
-    std::vector<std::pair<std::wstring, std::wstring>> settings;
+    // The settings asked for, each a row of the table of account settings
+    // with its value as the option spells it: {hidden, "yes"}.
+    std::vector<SettingValue> settings;
     std::wstring picture;     // a picture file, as `picture set` takes it; empty: left as it is
 };
 // A local group's members as a document asks for them: those to be in it
@@ -218,14 +216,6 @@ struct DesiredState {
     std::wstring autoLogon;          // empty: no automatic sign-in
     std::vector<std::wstring> mend;  // finding ids, as `doctor --fix` takes them
 };
-
-// The document's account members and the `set` option each stands for.
-struct DesiredSetting {
-    const char* member;
-    const wchar_t* option;
-    bool isBool;   // true/false, given to the option as yes/no
-};
-extern const DesiredSetting kDesiredSettings[10];
 
 // Reads a desired-state document. False with `error` naming the first fault:
 // another schemaVersion, a member it does not know, a value of the wrong

@@ -25,7 +25,9 @@
 #include "accounts/pictures.h"
 #include "accounts/profile_keys.h"
 #include "app/command_mode.h"
+#include "app/apply_plan.h"
 #include "app/command_profiles.h"
+#include "app/setting_changes.h"
 #include "platform/file_rules.h"
 #include "platform/files.h"
 #include "platform/system.h"
@@ -42,21 +44,6 @@
 #include "vantrell_version.h"
 
 namespace {
-
-const wchar_t* const kTypeNames[] = {L"guest", L"standard", L"administrator"};
-
-const wchar_t* TypeName(uint32_t privilege)
-{
-    return privilege < 3 ? kTypeNames[privilege] : L"unknown";
-}
-
-uint32_t TypeOf(const wchar_t* name)
-{
-    for (uint32_t i = 0; i < 3; ++i)
-        if (EqualsNoCase(name, kTypeNames[i]))
-            return i;
-    return kPrivilegeUser;
-}
 
 const wchar_t* NameProblemText(NewAccountNameProblem problem)
 {
@@ -382,119 +369,6 @@ int ShowAccount(CommandRun& run)
     return kExitDone;
 }
 
-// "yes" or "no" of an option, or the fallback when it was not given.
-bool YesNo(const ParsedCommand& p, const wchar_t* option, bool fallback)
-{
-    const wchar_t* value = p.Value(option);
-    return value == nullptr ? fallback : EqualsNoCase(value, L"yes");
-}
-
-bool YesNo(const CommandRun& run, const wchar_t* option, bool fallback)
-{
-    return YesNo(run.Parsed(), option, fallback);
-}
-
-// Each change `set` makes, with the part of the settings that carries it,
-// so that only those that took are reported done.
-struct SettingChange {
-    std::wstring text;
-    const wchar_t* field;
-    std::wstring before, after;
-    uint32_t part;
-};
-
-// What `set` with the options of `p` changes on the account `details`
-// describes: the settings to write (`choice`, `hidden`) and each change.
-std::vector<SettingChange> PlanSettings(const ParsedCommand& p, const wchar_t* name, const AccountDetails& details,
-                                        uint32_t type, AccountSettingsChoice& choice, bool& hidden)
-{
-    choice.accountName = name;
-    const wchar_t* fullName = p.Value(L"--full-name", details.fullName.Text());
-    choice.displayName = fullName;
-    choice.privilege = type;
-    const uint32_t f = details.flags;
-    choice.flags.disabled = YesNo(p, L"--disabled", (f & kFlagAccountDisabled) != 0);
-    choice.flags.lockedOut = (f & kFlagLockedOut) != 0 && !p.Has(L"--unlock");
-    choice.flags.cannotChange = YesNo(p, L"--password-cannot-change", (f & kFlagPasswordCannotChange) != 0);
-    choice.flags.notRequired = YesNo(p, L"--password-not-required", (f & kFlagPasswordNotRequired) != 0);
-    choice.flags.neverExpires = YesNo(p, L"--password-never-expires", (f & kFlagPasswordNeverExpires) != 0);
-    choice.expired = (f & kFlagPasswordExpired) != 0;
-    hidden = YesNo(p, L"--hidden", details.hidden);
-
-    auto yesNo = [](bool value) { return std::wstring(value ? L"yes" : L"no"); };
-    std::vector<SettingChange> changes;
-    if (FullNameChanged(fullName, details.fullName.Text(), name))
-        changes.push_back({L"full name of " + Quoted(name) + L" to " + Quoted(fullName), L"fullName",
-                           details.fullName.Text(), fullName, SettingsFailure::Record});
-    if (type != details.privilege)
-        changes.push_back({L"type of " + Quoted(name) + L" to " + TypeName(type), L"type", TypeName(details.privilege),
-                           TypeName(type), SettingsFailure::Type});
-    const uint32_t composed = ComposeAccountFlags(f, choice.flags);
-    struct FlagText {
-        uint32_t bit;
-        const wchar_t* text;
-        const wchar_t* field;
-    } const flagTexts[] = {
-        {kFlagAccountDisabled, L"disabled", L"disabled"},
-        {kFlagLockedOut, L"locked out", L"lockedOut"},
-        {kFlagPasswordCannotChange, L"password cannot change", L"passwordCannotChange"},
-        {kFlagPasswordNotRequired, L"password not required", L"passwordNotRequired"},
-        {kFlagPasswordNeverExpires, L"password never expires", L"passwordNeverExpires"},
-    };
-    for (const FlagText& flag : flagTexts)
-        if ((composed & flag.bit) != (f & flag.bit))
-            changes.push_back({Quoted(name) + L" " + flag.text + L": " + yesNo(composed & flag.bit), flag.field,
-                               yesNo(f & flag.bit), yesNo(composed & flag.bit), SettingsFailure::Record});
-    if (hidden != details.hidden)
-        changes.push_back({Quoted(name) + (hidden ? L" hidden from" : L" shown on") + L" the welcome screen", L"hidden",
-                           yesNo(details.hidden), yesNo(hidden), SettingsFailure::Visibility});
-    return changes;
-}
-
-// What `set` changes of the details: the description, the account's expiry
-// and whether the password must change at the next sign-in. False, with
-// `refusal` saying why, when an option cannot be taken.
-bool PlanDetails(const ParsedCommand& p, const wchar_t* name, const AccountDetails& details,
-                 AccountSettingsChoice& choice, std::vector<SettingChange>& changes, std::wstring& refusal)
-{
-    if (const wchar_t* description = p.Value(L"--description")) {
-        if (HasControlCharacter(description)) {
-            refusal = L"the description holds a control character; nothing was changed";
-            return false;
-        }
-        choice.description = description;
-        if (CompareText(description, details.description.Text(), true) != 0)
-            changes.push_back({L"description of " + Quoted(name) + L" to " + Quoted(description), L"description",
-                               details.description.Text(), description, SettingsFailure::Record});
-    }
-    if (const wchar_t* date = p.Value(L"--expires")) {
-        uint32_t seconds = 0;
-        if (!ReadExpiryDate(date, seconds)) {
-            refusal = L"--expires takes a date as YYYY-MM-DD (the account expires at its start, UTC), a time as "
-                      L"YYYY-MM-DDTHH:MM:SSZ, or never";
-            return false;
-        }
-        choice.setAccountExpires = true;
-        choice.accountExpires = seconds;
-        if (seconds != details.accountExpires)
-            changes.push_back({Quoted(name) + L" expires: " + ExpiryText(seconds), L"expires",
-                               ExpiryText(details.accountExpires), ExpiryText(seconds), SettingsFailure::Record});
-    }
-    const bool expired = (details.flags & kFlagPasswordExpired) != 0;
-    choice.expired = YesNo(p, L"--must-change-password", expired);
-    if (choice.expired && !expired && (choice.flags.neverExpires || choice.flags.cannotChange)) {
-        refusal = L"a password that never expires or cannot change cannot be one that must change at the next "
-                  L"sign-in; nothing was changed";
-        return false;
-    }
-    if (choice.expired != expired)
-        changes.push_back({Quoted(name) + L" must change the password at the next sign-in: " +
-                               (choice.expired ? L"yes" : L"no"),
-                           L"mustChangePassword", expired ? L"yes" : L"no", choice.expired ? L"yes" : L"no",
-                           SettingsFailure::Record});
-    return true;
-}
-
 int SetAccount(CommandRun& run)
 {
     const wchar_t* name = run.Argument(0);
@@ -502,84 +376,21 @@ int SetAccount(CommandRun& run)
     AccountDetails details;
     if (!RequireAccount(run, name, details, console.Text()))
         return kExitNoSuchAccount;
-    if (!FullNameUsable(run))
-        return kExitRefused;
-    const ParsedCommand& p = run.Parsed();
-    // The panel's own limits: a built-in account keeps its name and type,
-    // the console user its type, status, visibility and expiry, and a lock-out is
-    // only ever cleared.
-    struct Guard {
-        const wchar_t* option;
-        bool refused;
-        const wchar_t* why;
-    } const guards[] = {
-        {L"--full-name", details.builtin, L"a built-in account keeps its name"},
-        {L"--type", details.builtin, L"a built-in account keeps its type"},
-        {L"--type", details.console, L"the account signed in at the console keeps its type"},
-        {L"--disabled", details.console, L"the account signed in at the console cannot be disabled here"},
-        {L"--hidden", details.console, L"the account signed in at the console stays on the welcome screen"},
-        {L"--expires", details.console, L"the account signed in at the console keeps its expiry"},
-    };
-    for (const Guard& guard : guards) {
-        if (guard.refused && p.Has(guard.option)) {
-            run.Say(std::wstring(guard.why) + L"; nothing was changed");
-            return kExitRefused;
-        }
+    std::vector<SettingValue> values;
+    for (const auto& option : run.Parsed().options)
+        if (const AccountSetting* setting = FindSettingOption(option.first.c_str()))
+            values.push_back({setting, option.second});
+    const SettingsPlan plan =
+        PlanAccountSettings(name, SettingValuesOf(details), details.builtin, details.console, values, false);
+    if (plan.refusal != kExitDone) {
+        run.Say(plan.why);
+        return plan.refusal;
     }
-    const uint32_t type = p.Has(L"--type") ? TypeOf(p.Value(L"--type")) : details.privilege;
-
-    AccountSettingsChoice choice;
-    bool hidden = false;
-    std::vector<SettingChange> changes = PlanSettings(p, name, details, type, choice, hidden);
-    std::wstring refusal;
-    if (!PlanDetails(p, name, details, choice, changes, refusal)) {
-        run.Say(refusal);
-        return kExitUsage;
-    }
-    choice.hidden = hidden;
-    if (hidden && !details.hidden && IsAutoLogonAccount(name)) {
-        run.Say(L"the account signs in automatically, and hidden it could not sign in; clear the automatic sign-in "
-                L"first (autologon clear); nothing was changed");
-        return kExitRefused;
-    }
-    if (!changes.empty() && TakesLastAdministrator(choice)) {
-        run.Say(L"this is the last administrator account of this computer that can sign in, and it would no longer "
-                L"be one that can; nothing was changed");
-        return kExitRefused;
-    }
-    if (changes.empty()) {
+    if (plan.changes.empty()) {
         run.Say(L"nothing to change");
         return kExitDone;
     }
-    if (run.DryRun()) {
-        for (const SettingChange& change : changes)
-            run.Change(change.text, name, change.field, change.before, change.after);
-        return kExitDone;
-    }
-
-    GroupNames groups;
-    GetGroupNames(groups);
-    uint32_t failures = ApplyAccountRecord(choice, groups);
-    if (hidden != details.hidden &&
-        !SetSignInVisibility(name, hidden ? SignInVisibilityMode::Hide : SignInVisibilityMode::Show))
-        failures |= SettingsFailure::Visibility;
-    for (const SettingChange& change : changes)
-        (failures & change.part) ? run.NotDone(change.text)
-                                 : run.Change(change.text, name, change.field, change.before, change.after);
-    if (failures == 0)
-        return kExitDone;
-    struct FailureText {
-        uint32_t bit;
-        const wchar_t* text;
-    } const failureTexts[] = {
-        {SettingsFailure::Type, L"the type could not be changed"},
-        {SettingsFailure::Record, L"the full name and flags could not be written"},
-        {SettingsFailure::Visibility, L"the welcome-screen visibility could not be changed"},
-    };
-    for (const FailureText& failure : failureTexts)
-        if (failures & failure.bit)
-            run.Say(failure.text);
-    return kExitFailed;
+    return CarryOutSettings(run, plan);
 }
 
 // An empty first line is a slip, not a wish for no password: that has a
@@ -772,7 +583,7 @@ std::wstring MemberText(const GroupMember& member)
 // The group named on the command line, or the refusal.
 bool RequireGroup(CommandRun& run, const wchar_t* nameOrSid, LocalGroup& group)
 {
-    if (FindLocalGroup(nameOrSid, group, run.Parsed().memberNames))
+    if (FindLocalGroup(nameOrSid, group))
         return true;
     run.Say(L"there is no local group " + Quoted(nameOrSid));
     return false;
@@ -855,11 +666,10 @@ int ChangeGroup(CommandRun& run, bool add)
     };
     std::vector<Wanted> changes;
     std::vector<std::wstring> leaving;
-    const std::vector<std::wstring>& planned = run.Parsed().plannedAccounts;
     for (size_t i = 1; i < run.Parsed().arguments.size(); ++i) {
         // A member given as the group lists it (by its SID, or by the name
         // its SID resolved to) is one already, found without a lookup of
-        // its own: a document that keeps a thousand members costs one read.
+        // its own.
         const bool listedAsIs = std::any_of(group.members.begin(), group.members.end(), [&](const GroupMember& m) {
             return EqualsNoCase(m.sid.Text(), run.Argument(i)) ||
                    (m.name.Text()[0] != L'\0' && EqualsNoCase(m.name.Text(), run.Argument(i)));
@@ -867,23 +677,12 @@ int ChangeGroup(CommandRun& run, bool add)
         if (add && listedAsIs)
             continue;
         Wanted wanted;
-        const bool resolved = ResolveGroupMember(run.Argument(i), wanted.sid, wanted.member);
-        const bool onPaper = !resolved && run.DryRun() &&
-                             std::any_of(planned.begin(), planned.end(), [&](const std::wstring& name) {
-                                 return EqualsNoCase(name.c_str(), run.Argument(i));
-                             });
-        if (!resolved && !onPaper) {
+        if (!ResolveGroupMember(run.Argument(i), wanted.sid, wanted.member)) {
             run.Say(L"there is no account or group " + Quoted(run.Argument(i)) + L"; nothing was changed");
             return kExitNoSuchAccount;
         }
-        if (onPaper)
-            wanted.member.name.Assign(run.Argument(i));
-        // Told apart by SID; an account made on paper has only its name.
-        const auto same = [&](const GroupMember& m) {
-            return onPaper ? EqualsNoCase(m.name.Text(), wanted.member.name.Text()) && m.sid.Text()[0] == L'\0'
-                           : EqualsNoCase(m.sid.Text(), wanted.member.sid.Text());
-        };
-        const bool isMember = !onPaper && std::any_of(group.members.begin(), group.members.end(), same);
+        const auto same = [&](const GroupMember& m) { return EqualsNoCase(m.sid.Text(), wanted.member.sid.Text()); };
+        const bool isMember = std::any_of(group.members.begin(), group.members.end(), same);
         const bool listed = std::any_of(changes.begin(), changes.end(), [&](const Wanted& w) { return same(w.member); });
         if (isMember == add || listed)
             continue;
@@ -1909,417 +1708,17 @@ int Version(CommandRun& run)
     return kExitDone;
 }
 
-// A setting of an account as `set` takes it and `export` writes it.
-std::wstring CurrentSetting(const AccountDetails& details, const std::wstring& option)
-{
-    struct FlagOption {
-        const wchar_t* option;
-        uint32_t bit;
-    } const flags[] = {
-        {L"--disabled", kFlagAccountDisabled},
-        {L"--password-cannot-change", kFlagPasswordCannotChange},
-        {L"--password-not-required", kFlagPasswordNotRequired},
-        {L"--password-never-expires", kFlagPasswordNeverExpires},
-    };
-    if (option == L"--full-name")
-        return details.fullName.Text();
-    if (option == L"--type")
-        return TypeName(details.privilege);
-    if (option == L"--hidden")
-        return details.hidden ? L"yes" : L"no";
-    if (option == L"--description")
-        return details.description.Text();
-    if (option == L"--expires")
-        return ExpiryText(details.accountExpires);
-    if (option == L"--must-change-password")
-        return (details.flags & kFlagPasswordExpired) != 0 ? L"yes" : L"no";
-    for (const FlagOption& flag : flags)
-        if (option == flag.option)
-            return (details.flags & flag.bit) != 0 ? L"yes" : L"no";
-    return L"";
-}
-
-// Whether the account's setting differs from the value a document asks
-// for: as `set` compares, a description to the letter, an expiry to the
-// second, and a value it cannot read differs (for `set` to refuse).
-bool SettingDiffers(const AccountDetails& details, const std::wstring& option, const std::wstring& value,
-                    const wchar_t* name)
-{
-    const std::wstring current = CurrentSetting(details, option);
-    uint32_t seconds = 0;
-    if (option == L"--full-name")
-        return FullNameChanged(value.c_str(), current.c_str(), name);
-    if (option == L"--description")
-        return CompareText(value.c_str(), current.c_str(), true) != 0;
-    if (option == L"--expires")
-        return !ReadExpiryDate(value.c_str(), seconds) || seconds != details.accountExpires;
-    return !EqualsNoCase(value.c_str(), current.c_str());
-}
-
-// The outcome of one resource of `apply`.
-struct ResourceOutcome {
-    const wchar_t* kind;
-    std::wstring target;
-    bool changed;
-    int exitCode;
-};
-
-// The code that tells most of several: a failure over a refusal over a
-// missing account over a usage fault over a finding left, then a restart.
-int Worse(int a, int b)
-{
-    const int order[] = {kExitFailed, kExitRefused, kExitNoSuchAccount, kExitUsage, kExitNeedsElevation, kExitFound,
-                         kExitRestartNeeded, kExitDone};
-    for (int code : order)
-        if (a == code || b == code)
-            return code;
-    return kExitFailed;
-}
-
-// One part of `apply`: the verb with a command line of its own, what it
-// recorded taken over by the whole.
-int ApplyPart(CommandRun& run, std::vector<ResourceOutcome>& outcomes, const wchar_t* kind, const std::wstring& target,
-              int (*verb)(CommandRun&), ParsedCommand part)
-{
-    part.json = run.Json();
-    part.dryRun = run.DryRun();
-    part.verbose = run.Parsed().verbose;
-    part.yes = true;   // the document is the operator's word
-    CommandRun sub(run.Console(), part);
-    const int code = RunVerbGuarded(sub, verb);
-    outcomes.push_back({kind, target, !sub.Changes().empty(), code});
-    run.Absorb(sub);
-    return code;
-}
-
-ParsedCommand PartLine(const std::wstring& argument)
-{
-    ParsedCommand part;
-    if (!argument.empty())
-        part.arguments.push_back(argument);
-    return part;
-}
-
-bool ReadDocumentFile(const wchar_t* path, std::string& text)
-{
-    // A desired state is small; anything past this is no such document.
-    constexpr size_t kLargest = 16u << 20;
-    // Named as a command line names files: relative to the current folder.
-    WString full = FullPathName(path);
-    WString longPath;
-    UniqueFileHandle file;
-    if (full.Valid() && AbsoluteLongPath(full.Text(), longPath))
-        file.Reset(CreateFileW(longPath.Text(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file)
-        return false;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file.Get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) {
-        text.append(buffer, got);
-        if (text.size() > kLargest)
-            return false;
-    }
-    return true;
-}
-
-// A document names accounts as every verb does: by name, SID or RID, so
-// that one written on another computer means the built-in accounts
-// whatever they are called here. Each SID or RID becomes the name it has
-// here. One that names nothing here is never made as a name ("#501"
-// would be a new account so called): meant absent, it is so already;
-// meant present, it is a missing account. Those are taken out of the
-// document and their outcome recorded; the exit code of what was refused.
-int ResolveDocumentAccounts(CommandRun& run, DesiredState& state, std::vector<ResourceOutcome>& outcomes)
-{
-    int exitCode = kExitDone;
-    std::vector<DesiredAccount> kept;
-    for (DesiredAccount& account : state.accounts) {
-        WString name;
-        switch (ResolveAccountReference(account.name.c_str(), name)) {
-        case AccountReference::Name: break;
-        case AccountReference::Found: account.name = name.Text(); break;
-        case AccountReference::Absent:
-            if (!account.present) {
-                outcomes.push_back({L"account", account.name, false, kExitDone});
-                continue;
-            }
-            [[fallthrough]];
-        case AccountReference::NotFound:
-            if (!account.present) {
-                run.Say(L"no such account: \"" + account.name + L"\" is no SID or RID of this computer's accounts");
-            } else {
-                run.Say(L"no such account: no local account has the SID or RID \"" + account.name +
-                        L"\" (a new account is made only by its name)");
-            }
-            outcomes.push_back({L"account", account.name, false, kExitNoSuchAccount});
-            exitCode = Worse(exitCode, kExitNoSuchAccount);
-            continue;
-        }
-        kept.push_back(std::move(account));
-    }
-    state.accounts = std::move(kept);
-    WString name;
-    if (state.autoLogonGiven && ResolveAccountReference(state.autoLogon.c_str(), name) == AccountReference::Found)
-        state.autoLogon = name.Text();
-    return exitCode;
-}
-
-// Converges the machine on a desired-state document, one resource at a
-// time through the verb that changes it, so that each is compared, guarded
-// and reported as that verb does.
-int Apply(CommandRun& run)
-{
-    std::string text;
-    if (!IsLocalFile(run, run.Argument(0)))
-        return kExitUsage;
-    if (!ReadDocumentFile(run.Argument(0), text)) {
-        run.Say(L"the file " + Quoted(run.Argument(0)) + L" could not be read (or is larger than 16 MB)");
-        return kExitUsage;
-    }
-    JsonValue document;
-    DesiredState state;
-    std::wstring error;
-    if (!ParseJson(text, document, error) || !ReadDesiredState(document, state, error)) {
-        run.Say(L"the file " + Quoted(run.Argument(0)) + L" is no desired state: " + error + L"; nothing was changed");
-        return kExitUsage;
-    }
-    std::vector<ResourceOutcome> outcomes;
-    int exitCode = ResolveDocumentAccounts(run, state, outcomes);
-    WString console = ConsoleUserName();
-    std::vector<std::wstring> planned;   // made by the dry run on paper only
-    for (const DesiredAccount& account : state.accounts) {
-        ParsedCommand part = PartLine(account.name);
-        AccountDetails details;
-        const bool exists = ReadAccountDetails(account.name.c_str(), console.Text(), details);
-        if (!account.present) {
-            if (account.keepFiles)
-                part.options.emplace_back(L"--keep-files", L"");
-            exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"account", account.name, DeleteExisting, part));
-            continue;
-        }
-        if (!exists) {
-            ParsedCommand create = part;
-            for (const auto& setting : account.settings)
-                if (setting.first == L"--type" || setting.first == L"--full-name")
-                    create.options.push_back(setting);
-            const int created = ApplyPart(run, outcomes, L"account", account.name, CreateNew, create);
-            exitCode = Worse(exitCode, created);
-            if (created != kExitDone)
-                continue;
-            if (run.DryRun()) {
-                planned.push_back(account.name);
-                // As CreateAccount makes it: enabled, its password never expiring, shown.
-                details.fullName.Assign(create.Value(L"--full-name", L""));
-                details.privilege = TypeOf(create.Value(L"--type", L"standard"));
-                details.flags = kFlagPasswordNeverExpires;
-                details.hidden = false;
-                details.accountExpires = kNeverTime;
-            } else if (!ReadAccountDetails(account.name.c_str(), console.Text(), details)) {
-                continue;
-            }
-        }
-        // Only what differs is asked of `set`: its guards refuse an option
-        // given for the console user or a built-in account even when it
-        // would change nothing.
-        for (const auto& setting : account.settings)
-            if (SettingDiffers(details, setting.first, setting.second, account.name.c_str()))
-                part.options.push_back(setting);
-        if (part.options.empty()) {
-            if (exists)
-                outcomes.push_back({L"account", account.name, false, kExitDone});
-        } else if (!exists && run.DryRun()) {
-            // `set` cannot look at an account the dry run did not make: what
-            // it would change on the new one is told from here.
-            AccountSettingsChoice choice;
-            bool hidden = false;
-            const uint32_t type = part.Has(L"--type") ? TypeOf(part.Value(L"--type")) : details.privilege;
-            std::vector<SettingChange> changes = PlanSettings(part, account.name.c_str(), details, type, choice, hidden);
-            std::wstring refusal;
-            if (!PlanDetails(part, account.name.c_str(), details, choice, changes, refusal)) {
-                run.Say(refusal);
-                exitCode = Worse(exitCode, kExitUsage);
-                continue;
-            }
-            for (const SettingChange& change : changes)
-                run.Change(change.text, account.name, change.field, change.before, change.after);
-        } else {
-            exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"account", account.name, SetAccount, part));
-        }
-        if (account.picture.empty())
-            continue;
-        ParsedCommand picture = PartLine(account.name);
-        picture.arguments.push_back(account.picture);
-        if (!exists && run.DryRun())
-            RecordPictureChange(run, account.name.c_str(), account.picture.c_str());
-        else
-            exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"picture", account.name, PictureSet, picture));
-    }
-    // After the accounts, which a group may name.
-    std::unique_ptr<MemberNames> memberNames;
-    if (!state.groups.empty())
-        memberNames = std::make_unique<MemberNames>();
-    for (const DesiredGroup& group : state.groups) {
-        for (bool add : {true, false}) {
-            const std::vector<std::wstring>& members = add ? group.members : group.absent;
-            if (members.empty())
-                continue;
-            ParsedCommand part = PartLine(group.group);
-            part.arguments.insert(part.arguments.end(), members.begin(), members.end());
-            part.plannedAccounts = planned;
-            part.memberNames = memberNames.get();
-            exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"group", group.group, add ? GroupAdd : GroupRemove,
-                                                 part));
-        }
-    }
-    // After the accounts too: one the document keeps may have just been enabled.
-    if (state.profiles.given) {
-        ParsedCommand part;
-        part.options.emplace_back(L"--unused-for", std::to_wstring(state.profiles.unusedForDays));
-        if (!state.profiles.exclude.empty())
-            part.options.emplace_back(L"--exclude", L"");
-        part.arguments = state.profiles.exclude;
-        if (state.profiles.keepAccounts)
-            part.options.emplace_back(L"--keep-accounts", L"");
-        for (const DesiredAccount& account : state.accounts)
-            if (account.present)
-                part.keptAccounts.push_back(account.name);
-        exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"profiles", L"", CleanProfiles, part));
-    }
-    if (state.autoLogonGiven) {
-        // Off is off: the system leaves the last user's name behind on its own.
-        if (state.autoLogon.empty() && !IsAutoLogonConfigured())
-            outcomes.push_back({L"autoLogon", L"", false, kExitDone});
-        else if (state.autoLogon.empty())
-            exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"autoLogon", L"", AutoLogonClear, ParsedCommand()));
-        else if (IsAutoLogonAccount(state.autoLogon.c_str()))
-            // Its password is renewed with `autologon set`; asking for it
-            // on every run would need it on every run's standard input.
-            outcomes.push_back({L"autoLogon", state.autoLogon, false, kExitDone});
-        else
-            exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"autoLogon", state.autoLogon, AutoLogonSet,
-                                                 PartLine(state.autoLogon)));
-    }
-    if (!state.mend.empty()) {
-        ParsedCommand part;
-        part.arguments = state.mend;
-        part.options.emplace_back(L"--fix", L"");
-        exitCode = Worse(exitCode, ApplyPart(run, outcomes, L"mend", L"", Doctor, part));
-    }
-    if (run.Json()) {
-        JsonWriter& json = run.Document();
-        json.Key("resources").BeginArray();
-        for (const ResourceOutcome& outcome : outcomes)
-            json.BeginObject().Field("kind", outcome.kind).Field("target", outcome.target)
-                .Field("changed", outcome.changed).Field("exitCode", outcome.exitCode).EndObject();
-        json.EndArray();
-    } else {
-        for (const ResourceOutcome& outcome : outcomes)
-            if (!outcome.changed && outcome.exitCode == kExitDone)
-                run.Line(L"unchanged: " + std::wstring(outcome.kind) + L" " + Shown(outcome.target));
-    }
-    return exitCode;
-}
-
-// The machine's accounts and automatic sign-in as a desired-state document
-// that `apply` takes.
-void WriteState(JsonWriter& json, std::vector<AccountSummary>& accounts, const std::vector<LocalGroup>& groups)
-{
-    std::vector<const wchar_t*> names;
-    for (const AccountSummary& account : accounts)
-        names.push_back(account.name.Text());
-    std::vector<WString> pictures;
-    FindAccountPictures(names, pictures, GetOsVersionNumber());
-    // Portable: a built-in account by its RID, which every computer gives
-    // it whatever its language calls it; the others by name. Group members
-    // the same, the system's own by their well-known SIDs, and a member
-    // whose SID names nothing (a deleted account's) is left out: it means
-    // nothing on another computer, and nothing here.
-    std::map<std::wstring, std::wstring> portable;   // SID -> what the document calls it
-    for (const AccountSummary& account : accounts) {
-        const std::wstring sid = account.sid.Text();
-        portable[sid] = account.details.builtin && sid.rfind(L'-') != std::wstring::npos
-                            ? L"#" + sid.substr(sid.rfind(L'-') + 1)
-                            : std::wstring(account.name.Text());
-    }
-    json.BeginObject().Field("schemaVersion", kCommandSchemaVersion).Key("accounts").BeginArray();
-    for (const AccountSummary& account : accounts) {
-        json.BeginObject().Field("name", portable[account.sid.Text()]).Field("present", true);
-        // The stored picture itself: applied back, it is the same file.
-        WString& picture = pictures[&account - accounts.data()];
-        if (!picture.IsEmpty())
-            json.Field("picture", picture.Text());
-        for (const DesiredSetting& setting : kDesiredSettings) {
-            const std::wstring value = CurrentSetting(account.details, setting.option);
-            if (setting.isBool)
-                json.Field(setting.member, value == L"yes");
-            else
-                json.Field(setting.member, value);
-        }
-        json.EndObject();
-    }
-    json.EndArray().Key("groups").BeginArray();
-    // A built-in group by its well-known SID, the same in any language; one
-    // made on this computer by its name, as its SID is this computer's alone.
-    for (const LocalGroup& group : groups) {
-        const bool wellKnown = wcsncmp(group.sid.Text(), L"S-1-5-32-", 9) == 0;
-        json.BeginObject().Field("group", wellKnown ? group.sid.Text() : group.name.Text()).Key("members").BeginArray();
-        for (const GroupMember& member : group.members) {
-            const auto own = portable.find(member.sid.Text());
-            if (own != portable.end())
-                json.String(own->second);
-            else if (member.name.Text()[0] != L'\0')
-                json.String(member.sid.Text());
-        }
-        json.EndArray().EndObject();
-    }
-    json.EndArray().Key("autoLogon");
-    WString autoLogon = GetAutoLogonUserName();
-    std::wstring signsIn = autoLogon.Text();
-    for (const AccountSummary& account : accounts)
-        if (EqualsNoCase(account.name.Text(), autoLogon.Text()))
-            signsIn = portable[account.sid.Text()];
-    IsAutoLogonConfigured() && !signsIn.empty() ? json.String(signsIn) : json.Null();
-    json.EndObject();
-}
-
-int Export(CommandRun& run)
-{
-    WString console = ConsoleUserName();
-    std::vector<AccountSummary> accounts;
-    if (!ReadAccountSummaries(console.Text(), accounts)) {
-        run.Say(L"the accounts could not be read");
-        return kExitFailed;
-    }
-    std::vector<LocalGroup> groups;
-    if (!ReadLocalGroups(groups)) {
-        run.Say(L"the local groups could not be read");
-        return kExitFailed;
-    }
-    if (run.Json()) {
-        run.Document().Key("state");
-        WriteState(run.Document(), accounts, groups);
-        return kExitDone;
-    }
-    JsonWriter json;
-    WriteState(json, accounts, groups);
-    run.Line(std::wstring(json.Text().begin(), json.Text().end()));   // plain ASCII
-    return kExitDone;
-}
-
 const CommandOption kListOptions[] = {{L"--sizes", false, nullptr}, {L"--csv", false, nullptr}};
-const CommandOption kSetOptions[] = {
-    {L"--full-name", true, nullptr},
-    {L"--type", true, L"guest|standard|administrator"},
-    {L"--disabled", true, L"yes|no"},
-    {L"--unlock", false, nullptr},
-    {L"--password-cannot-change", true, L"yes|no"},
-    {L"--password-not-required", true, L"yes|no"},
-    {L"--password-never-expires", true, L"yes|no"},
-    {L"--hidden", true, L"yes|no"},
-    {L"--description", true, nullptr},
-    {L"--expires", true, nullptr},
-    {L"--must-change-password", true, L"yes|no"},
-};
+// `set` takes every setting of the table as its option; filled before
+// anything reads the verb table.
+struct SetOptions {
+    CommandOption list[kAccountSettingCount];
+    SetOptions()
+    {
+        for (size_t i = 0; i < kAccountSettingCount; ++i)
+            list[i] = kAccountSettings[i].option;
+    }
+} const kSetOptions;
 const CommandOption kAutoLogonOptions[] = {{L"--count", true, nullptr}};
 const CommandOption kPictureOptions[] = {{L"--fit", true, L"center|crop|stretch"}};
 const CommandOption kCreateOptions[] = {
@@ -2366,7 +1765,7 @@ const CommandVerb kCommandVerbs[] = {
      ListAccounts},
     {{L"show", L"NAME", 1, 1, nullptr, 0, false, false}, L"one account as the list shows it, with its details and the local groups it is a member of", false,
      ShowAccount},
-    {{L"set", L"NAME", 1, 1, OPTIONS(kSetOptions), true, false},
+    {{L"set", L"NAME", 1, 1, OPTIONS(kSetOptions.list), true, false},
      L"full name, type, status, lock-out, password flags, welcome-screen visibility, description, expiry "
      L"(--expires YYYY-MM-DD|never) and whether the password must change at the next sign-in", true, SetAccount},
     {{L"password set", L"NAME", 1, 1, nullptr, 0, true, false},

@@ -7,6 +7,7 @@ set(VANTRELL_CORE_SOURCES
   platform/path_rules.cpp
   app/run_mode.cpp
   app/command_rules.cpp
+  app/account_setting_rules.cpp
   ui/control_rules.cpp
   accounts/account_rules.cpp
   accounts/profile_key_rules.cpp
@@ -60,6 +61,9 @@ set(VANTRELL_WINDOWS_SOURCES
   app/command_mode.cpp
   app/command_verbs.cpp
   app/command_profiles.cpp
+  app/setting_changes.cpp
+  app/apply_plan.cpp
+  app/command_export.cpp
   repair/repair_tool.cpp
   repair/repair_entry.cpp
   repair/repair_site.cpp
@@ -97,14 +101,14 @@ set(VANTRELL_WINDOWS_SOURCES
   accounts/create_account.cpp
   accounts/delete_account.cpp
   accounts/rename_account.cpp
-  dialogs/password_dialog.cpp
-  dialogs/picture_dialog.cpp
-  dialogs/personal_folders_dialog.cpp
-  dialogs/create_account_dialog.cpp
-  dialogs/delete_account_dialog.cpp
-  dialogs/groups_dialog.cpp
-  dialogs/profiles_dialog.cpp
-  dialogs/save_settings.cpp
+  app/dialogs/password_dialog.cpp
+  app/dialogs/picture_dialog.cpp
+  app/dialogs/personal_folders_dialog.cpp
+  app/dialogs/create_account_dialog.cpp
+  app/dialogs/delete_account_dialog.cpp
+  app/dialogs/groups_dialog.cpp
+  app/dialogs/profiles_dialog.cpp
+  app/dialogs/save_settings.cpp
 )
 
 # The machine's services as the product reaches them: the system's own.

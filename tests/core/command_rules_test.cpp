@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/command_rules.h"
+#include "app/account_setting_rules.h"
 #include "repair/carry_rules.h"
 #include "tests/narrow.h"
 
@@ -245,11 +246,11 @@ TEST(ReadDesiredState, TakesTheSchemaAndRefusesEverythingElse)
             continue;
         }
         ASSERT_EQ(2u, state.accounts.size());
-        EXPECT_EQ((std::vector<std::pair<std::wstring, std::wstring>>{{L"--hidden", L"yes"},
-                                                                       {L"--type", L"guest"},
-                                                                       {L"--description", L"Lab"},
-                                                                       {L"--expires", L"2030-01-31"},
-                                                                       {L"--must-change-password", L"no"}}),
+        EXPECT_EQ((std::vector<SettingValue>{{FindSettingMember(L"hidden"), L"yes"},
+                                             {FindSettingMember(L"type"), L"guest"},
+                                             {FindSettingMember(L"description"), L"Lab"},
+                                             {FindSettingMember(L"expires"), L"2030-01-31"},
+                                             {FindSettingMember(L"mustChangePassword"), L"no"}}),
                   state.accounts[0].settings);
         EXPECT_TRUE(state.profiles.given && state.profiles.unusedForDays == 90 && state.profiles.keepAccounts);
         EXPECT_EQ(std::vector<std::wstring>{L"kiosk"}, state.profiles.exclude);

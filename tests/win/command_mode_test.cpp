@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <lm.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -19,6 +20,7 @@
 #include "accounts/lookup.h"
 #include "accounts/personal_folders.h"
 #include "app/command_mode.h"
+#include "app/command_rules.h"
 #include "app/health_check.h"
 #include "platform/handles.h"
 #include "platform/machine.h"
@@ -639,6 +641,36 @@ TEST(CommandMode, EachVerbTwiceChangesOnlyOnce)
     }
 }
 
+// A document that changes what `apply` must foresee, on the accounts of an
+// export: accounts made and standard ones made administrators, which
+// their types' groups gain and lose on their own, named in those groups
+// too; one made disabled and taken out of Users; the profiles' clean-up.
+std::string ChangingDocument(const std::string& exported)
+{
+    JsonValue document;
+    std::wstring error;
+    const JsonValue* accounts = ParseJson(exported, document, error) ? document.Member(L"accounts") : nullptr;
+    std::string promoted, made;   // as members and as accounts
+    int count = 0;
+    for (size_t i = 0; accounts != nullptr && i < accounts->items.size() && count < 3; ++i) {
+        const JsonValue& account = accounts->items[i];
+        // A built-in account (by its RID) keeps its type.
+        if (account.Member(L"type")->text != L"standard" || account.Member(L"disabled")->boolean ||
+            account.Member(L"name")->text[0] == L'#')
+            continue;
+        std::string name;
+        AppendJsonString(name, account.Member(L"name")->text.c_str());
+        promoted += "," + name;
+        made += ",{\"name\":" + name + ",\"type\":\"administrator\"}";
+        ++count;
+    }
+    return "{\"schemaVersion\":1,\"accounts\":[{\"name\":\"plan-admin\",\"type\":\"administrator\",\"hidden\":true},"
+           "{\"name\":\"plan-user\",\"disabled\":true,\"description\":\"Lab\"}" + made + "],"
+           "\"groups\":[{\"group\":\"S-1-5-32-544\",\"members\":[\"plan-admin\",\"plan-user\"" + promoted + "]},"
+           "{\"group\":\"Users\",\"members\":[\"plan-admin\"" + promoted + "],\"absent\":[\"plan-user\"]}],"
+           "\"profiles\":{\"cleanUnusedForDays\":3650}}";
+}
+
 // What export writes, apply takes back without a change, on every scenario
 // of the simulated machine.
 TEST(CommandMode, ExportThenApplyChangesNothing)
@@ -665,6 +697,47 @@ TEST(CommandMode, ExportThenApplyChangesNothing)
     EXPECT_GE(scenarios, 10u);
     DeleteFileW(file.c_str());
 }
+
+// Every scenario of the simulated machine by its name, each a test of its
+// own: they run side by side, each within its time.
+std::vector<std::string> ScenarioNames()
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(sandbox::ScenarioFolder()))
+        names.push_back(entry.path().stem().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class EveryScenario : public ::testing::TestWithParam<std::string> {};
+
+// For a document that changes accounts and the groups their types move them
+// through: the changes a dry run of apply lists are those the run makes,
+// each resource is listed once, and a second run changes nothing.
+TEST_P(EveryScenario, ApplyMakesTheChangesItsDryRunListed)
+{
+    const std::wstring scenario(GetParam().begin(), GetParam().end());
+    wchar_t folder[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, folder);
+    const std::wstring file = std::wstring(folder) + L"changing-state.json";
+    ASSERT_TRUE(ResetScenario(scenario.c_str()));
+    WriteTextFile(file, ChangingDocument(RunProgram(L"export").out));
+    Outcome dry = RunProgram(L"apply \"" + file + L"\" --dry-run --json", "", true);
+    Outcome run = RunProgram(L"apply \"" + file + L"\" --json", "", true);
+    Outcome again = RunProgram(L"apply \"" + file + L"\" --json", "", true);
+    EXPECT_EQ(0u, run.exitCode) << Show(run);
+    EXPECT_EQ(ChangesOf(dry.out), ChangesOf(run.out)) << Show(run) << "\nthe dry run:\n" << Show(dry);
+    EXPECT_EQ(1u, repair_test::Occurrences(run.out, "\"kind\":\"account\",\"target\":\"plan-admin\"")) << Show(run);
+    EXPECT_NE(std::string::npos, again.out.find("\"changed\":false,\"changes\":[]")) << Show(again);
+    DeleteFileW(file.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(CommandMode, EveryScenario, ::testing::ValuesIn(ScenarioNames()),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                             std::string name = info.param;
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
 
 // A document exported on one computer means the same there as on another
 // whose built-in accounts the system's language names otherwise: by RID,

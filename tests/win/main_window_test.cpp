@@ -18,7 +18,7 @@
 #include "accounts/groups.h"
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
-#include "dialogs/account_dialogs.h"
+#include "app/dialogs/account_dialogs.h"
 #include "accounts/pictures.h"
 #include "accounts/profile_keys.h"
 #include "app/main_window.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "accounts/passwords.h"
-#include "dialogs/account_dialogs.h"
+#include "app/dialogs/account_dialogs.h"
 #include "platform/machine.h"
 #include "sandbox/sandbox.h"
 #include "tests/win/screen_capture.h"

@@ -16,7 +16,7 @@
 
 #include "accounts/lookup.h"
 #include "accounts/personal_folders.h"
-#include "dialogs/account_dialogs.h"
+#include "app/dialogs/account_dialogs.h"
 #include "app/main_window.h"
 #include "platform/file_move.h"
 #include "platform/handles.h"

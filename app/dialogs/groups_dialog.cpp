@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "dialogs/account_dialogs.h"
+#include "app/dialogs/account_dialogs.h"
 #include "accounts/groups.h"
 #include "platform/sid.h"
 #include "ui/dialog.h"

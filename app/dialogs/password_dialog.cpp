@@ -1,7 +1,7 @@
 // The dialog through which the operator sets automatic sign-in or changes a
 // password, built like the program's message boxes, and the worker that
 // changes a password while the window lives on.
-#include "dialogs/account_dialogs.h"
+#include "app/dialogs/account_dialogs.h"
 
 #include "accounts/passwords.h"
 #include "ui/dialog.h"

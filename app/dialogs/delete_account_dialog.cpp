@@ -1,7 +1,7 @@
 // The dialog through which the operator deletes an account, built like the
 // program's message boxes. The deletion runs on a worker thread while the
 // dialog keeps painting and its spinner turns.
-#include "dialogs/account_dialogs.h"
+#include "app/dialogs/account_dialogs.h"
 
 #include "accounts/account_lifecycle.h"
 #include "accounts/groups.h"

@@ -1,5 +1,5 @@
 // The change-picture dialog, on the dialogs' shared frame and loop.
-#include "dialogs/picture_dialog.h"
+#include "app/dialogs/picture_dialog.h"
 
 #include <commdlg.h>
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "dialogs/account_dialogs.h"
+#include "app/dialogs/account_dialogs.h"
 #include "accounts/personal_folder_rules.h"
 #include "accounts/profile_use.h"
 #include "platform/files.h"

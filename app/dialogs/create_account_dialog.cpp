@@ -1,13 +1,13 @@
 // The dialog through which the operator creates an account, built like the
 // program's message boxes.
-#include "dialogs/account_dialogs.h"
+#include "app/dialogs/account_dialogs.h"
 
 #include <lm.h>
 #include <shlobj.h>
 
 #include "accounts/account_lifecycle.h"
 #include "accounts/pictures.h"
-#include "dialogs/picture_dialog.h"
+#include "app/dialogs/picture_dialog.h"
 #include "platform/machine.h"
 #include "ui/dialog.h"
 #include "ui/drawing.h"

@@ -1,6 +1,6 @@
 // The dialog through which the operator moves the console user's personal
 // folders and restores them, built like the program's message boxes.
-#include "dialogs/account_dialogs.h"
+#include "app/dialogs/account_dialogs.h"
 
 #include "accounts/personal_folders.h"
 
