@@ -1,7 +1,7 @@
 // "Save changes": the panel's settings applied to the selected account,
 // asked first, with the automatic sign-in's password asked in its dialog
 // and one summary at the end.
-#include "dialogs/account_dialogs.h"
+#include "app/dialogs/account_dialogs.h"
 
 #include <cwchar>
 
