@@ -1515,8 +1515,7 @@ int RepairSchedule(CommandRun& run)
     // The wizard restarts the computer right after its set-up; a command
     // could set up a second repair before that restart and replace the
     // first one's settings and start-up under it.
-    WString statePath(site.toolFolder.c_str());
-    statePath.Append(kStateFileName);
+    const WString statePath = StateFilePath(site.toolFolder.c_str());
     const bool restart = !run.Parsed().Has(L"--no-restart");
     if (AccountExists(kTempAccountName) && GetFileAttributesW(statePath.Text()) != INVALID_FILE_ATTRIBUTES) {
         run.Say(L"a repair is already set up and waits for the restart into " + std::wstring(kTempAccountName) +

@@ -53,34 +53,33 @@ struct Wizard {
     int32_t preparing = 0;
 };
 
-bool Listable(const USER_INFO_3& user)
+bool Listable(const AccountRecord& user)
 {
-    if ((user.usri3_flags & UF_ACCOUNTDISABLE) || user.usri3_user_id < kMinimumUserId ||
-        EqualsNoCase(user.usri3_name, kTempAccountName) || EqualsNoCase(user.usri3_name, L"defaultuser0"))
+    if ((user.flags & UF_ACCOUNTDISABLE) || user.rid < kMinimumUserId ||
+        EqualsNoCase(user.name.c_str(), kTempAccountName) || EqualsNoCase(user.name.c_str(), L"defaultuser0"))
         return false;
     return true;
 }
 
-void AddRow(RepairTool& tool, int32_t listId, const USER_INFO_3& user)
+void AddRow(RepairTool& tool, int32_t listId, const AccountRecord& user)
 {
     WString sid, profile;
-    if (!GetAccountSidAndProfile(user.usri3_name, sid, &profile))
+    if (!GetAccountSidAndProfile(user.name.c_str(), sid, &profile))
         return;
     HWND list = tool.ControlHandle(listId);
-    const wchar_t* title = user.usri3_full_name != nullptr && *user.usri3_full_name != L'\0' ? user.usri3_full_name
-                                                                                            : user.usri3_name;
-    WString type(user.usri3_priv <= 2 ? kTypeWords[user.usri3_priv] : L"");
+    const wchar_t* title = !user.fullName.empty() ? user.fullName.c_str() : user.name.c_str();
+    WString type(user.privilege <= 2 ? kTypeWords[user.privilege] : L"");
     type.Append(L"User Account");
     // No separator: a full name may hold any character.
     int row = tool.AddListItem(listId, title, L"");
     if (row < 0)
         return;
-    SetListCellText(list, row, 1, user.usri3_name);
+    SetListCellText(list, row, 1, user.name.c_str());
     SetListCellText(list, row, 2, type.Text());
     SetListCellText(list, row, 3, sid.Text());
     SetListCellText(list, row, 4, profile.Text());
     // The account's picture for its tile, or null: the default image stays.
-    UniqueBitmap picture = LoadAccountPictureBitmap(user.usri3_name, tool.site.osVersion, tool.Scale(kTileIconSize),
+    UniqueBitmap picture = LoadAccountPictureBitmap(user.name.c_str(), tool.site.osVersion, tool.Scale(kTileIconSize),
                                                     kWindowBackgroundArgb);
     int image = picture ? tool.AddListImage(listId, picture.Get(), kTileIconSize) : -1;
     tool.SetItemImage(listId, row, image >= 0 ? image : 0);
@@ -413,13 +412,10 @@ int FillRepairAccountList(RepairTool& tool, int32_t listId)
         return 0;
     SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
     int rows = 0;
-    ForEachAccountPage(3, [&](const void* records, DWORD read) {
-        const auto* users = static_cast<const USER_INFO_3*>(records);
-        for (DWORD i = 0; i < read; ++i) {
-            if (!Listable(users[i]))
-                continue;
+    ForEachAccount([&](const AccountRecord& user) {
+        if (Listable(user)) {
             int before = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-            AddRow(tool, listId, users[i]);
+            AddRow(tool, listId, user);
             rows += static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) - before;
         }
         return true;

@@ -166,7 +166,9 @@ void SetFolderSetters(bool redirect, bool knownFolderPath, bool folderPathOrdina
 // Makes a call of the simulated machine fail with `status` (an NTSTATUS or
 // NET_API_STATUS as the call returns it) until the next reset; 0 lets it work
 // again. Calls that honour it: "LsaStorePrivateData", "LsaEnumerateAccountRights",
-// "ExitWindowsEx" (a Win32 error code; the refused call is not recorded).
+// "ExitWindowsEx" (a Win32 error code; the refused call is not recorded),
+// "NetUserEnum" (every page after the first: a database failing mid-walk,
+// with SetNetUserEnumPageSize for more than one page).
 void SetCallFailure(const wchar_t* call, unsigned long status);
 
 }  // namespace sandbox
