@@ -18,24 +18,6 @@
 
 namespace {
 
-// One row per record of the page; the rows appended.
-int AddPage(std::vector<AccountRow>& rows, const USER_INFO_3* records, DWORD count)
-{
-    int added = 0;
-    for (DWORD i = 0; i < count; ++i) {
-        const USER_INFO_3& record = records[i];
-        const wchar_t* name = record.usri3_name != nullptr ? record.usri3_name : L"";
-        const wchar_t* full = record.usri3_full_name;
-        AccountRow row;
-        BuildAccountTypeText(row.type, record.usri3_priv, IsBuiltinForList(record.usri3_user_id));
-        row.title.Assign(full != nullptr && *full != L'\0' ? full : name);
-        row.name.Assign(name);
-        rows.push_back(std::move(row));
-        ++added;
-    }
-    return added;
-}
-
 constexpr NTSTATUS kStatusNoMoreEntries = static_cast<NTSTATUS>(0x8000001A);
 
 std::wstring Lower(const wchar_t* text)
@@ -115,20 +97,20 @@ std::set<std::wstring> ReadProfileFolderNames(const wchar_t* profiles)
 
 // What the account's own record says: its full name, type, flags and
 // whether it is the console user's.
-void FillFromRecord(const USER_INFO_3& record, const wchar_t* name, const wchar_t* consoleUserName,
-                    AccountDetails& details)
+void FillFromRecord(const AccountRecord& record, const wchar_t* consoleUserName, AccountDetails& details)
 {
-    details.fullName.Assign(record.usri3_full_name != nullptr ? record.usri3_full_name : L"");
-    details.privilege = record.usri3_priv;
-    details.flags = record.usri3_flags;
-    details.builtin = IsBuiltinForPanel(record.usri3_user_id);
-    BuildAccountTypeText(details.typeText, record.usri3_priv, details.builtin);
-    details.console = consoleUserName != nullptr && *consoleUserName != L'\0' && EqualsNoCase(consoleUserName, name);
-    details.description.Assign(record.usri3_comment != nullptr ? record.usri3_comment : L"");
-    details.accountExpires = record.usri3_acct_expires;
-    details.passwordAge = record.usri3_password_age;
-    details.lastLogon = record.usri3_last_logon;
-    details.badPasswordCount = record.usri3_bad_pw_count;
+    details.fullName.Assign(record.fullName.c_str());
+    details.privilege = record.privilege;
+    details.flags = record.flags;
+    details.builtin = IsBuiltinForPanel(record.rid);
+    BuildAccountTypeText(details.typeText, record.privilege, details.builtin);
+    details.console = consoleUserName != nullptr && *consoleUserName != L'\0' &&
+                      EqualsNoCase(consoleUserName, record.name.c_str());
+    details.description.Assign(record.comment.c_str());
+    details.accountExpires = record.accountExpires;
+    details.passwordAge = record.passwordAge;
+    details.lastLogon = record.lastLogon;
+    details.badPasswordCount = record.badPasswordCount;
 }
 
 }  // namespace
@@ -142,44 +124,33 @@ bool ReadAccountSummaries(const wchar_t* consoleUserName, std::vector<AccountSum
     const std::set<std::wstring> profileNames = ReadProfileFolderNames(profiles.Text());
     WString autoLogonName = GetAutoLogonUserName();
     const bool autoLogon = !autoLogonName.IsEmpty() && IsAutoLogonConfigured();
-    std::wstring domain;   // the machine's domain SID, from the first account looked up
+    std::wstring machineSid;   // learned from the first account that gives it
 
-    return ForEachAccountPage(3, [&](const void* records, DWORD count) {
-        const auto* users = static_cast<const USER_INFO_3*>(records);
-        for (DWORD i = 0; i < count; ++i) {
-            const USER_INFO_3& record = users[i];
-            const wchar_t* name = record.usri3_name != nullptr ? record.usri3_name : L"";
-            AccountSummary account;
-            account.name.Assign(name);
-            AccountDetails& details = account.details;
-            FillFromRecord(record, name, consoleUserName, details);
-            details.autoLogon = autoLogon && EqualsNoCase(autoLogonName.Text(), name);
+    return ForEachAccount([&](const AccountRecord& record) {
+        const wchar_t* name = record.name.c_str();
+        AccountSummary account;
+        account.name.Assign(name);
+        AccountDetails& details = account.details;
+        FillFromRecord(record, consoleUserName, details);
+        details.autoLogon = autoLogon && EqualsNoCase(autoLogonName.Text(), name);
 
-            if (domain.empty()) {
-                LocalSid sid;
-                const std::wstring text = AccountNameToSid(name, sid, nullptr) ? SidString(sid.Get()) : L"";
-                const std::wstring rid = std::to_wstring(record.usri3_user_id);
-                const size_t dash = text.rfind(L'-');
-                if (dash != std::wstring::npos && text.compare(dash + 1, std::wstring::npos, rid) == 0)
-                    domain.assign(text, 0, dash);
-            }
-            const std::wstring sid = domain.empty() ? L"" : domain + L"-" + std::to_wstring(record.usri3_user_id);
-            account.sid.Assign(sid.c_str());
-            const auto shown = visible.find(sid);
-            details.hidden = !visibilityKnown || sid.empty() || (shown != visible.end() && !shown->second);
+        if (machineSid.empty())
+            machineSid = MachineSidOf(record);
+        const std::wstring sid = machineSid.empty() ? L"" : machineSid + L"-" + std::to_wstring(record.rid);
+        account.sid.Assign(sid.c_str());
+        const auto shown = visible.find(sid);
+        details.hidden = !visibilityKnown || sid.empty() || (shown != visible.end() && !shown->second);
 
-            // The order GetAccountSidAndProfile takes: the record's own
-            // folder when it exists, the profile list, the folder of the name.
-            const auto listed = profileList.find(sid);
-            if (record.usri3_profile != nullptr && *record.usri3_profile != L'\0' &&
-                GetFileAttributesW(record.usri3_profile) != INVALID_FILE_ATTRIBUTES)
-                account.profile.Assign(record.usri3_profile);
-            else if (listed != profileList.end())
-                account.profile.Assign(listed->second.c_str());
-            else if (!profiles.IsEmpty() && profileNames.count(Lower(name)) != 0)
-                account.profile.Assign((std::wstring(profiles.Text()) + L"\\" + name).c_str());
-            accounts.push_back(std::move(account));
-        }
+        // The order GetAccountSidAndProfile takes: the record's own
+        // folder when it exists, the profile list, the folder of the name.
+        const auto listed = profileList.find(sid);
+        if (!record.profile.empty() && GetFileAttributesW(record.profile.c_str()) != INVALID_FILE_ATTRIBUTES)
+            account.profile.Assign(record.profile.c_str());
+        else if (listed != profileList.end())
+            account.profile.Assign(listed->second.c_str());
+        else if (!profiles.IsEmpty() && profileNames.count(Lower(name)) != 0)
+            account.profile.Assign((std::wstring(profiles.Text()) + L"\\" + name).c_str());
+        accounts.push_back(std::move(account));
         return true;
     });
 }
@@ -187,8 +158,13 @@ bool ReadAccountSummaries(const wchar_t* consoleUserName, std::vector<AccountSum
 int ReadAccountRows(std::vector<AccountRow>& rows)
 {
     int count = 0;
-    ForEachAccountPage(3, [&](const void* records, DWORD read) {
-        count += AddPage(rows, static_cast<const USER_INFO_3*>(records), read);
+    ForEachAccount([&](const AccountRecord& record) {
+        AccountRow row;
+        BuildAccountTypeText(row.type, record.privilege, IsBuiltinForList(record.rid));
+        row.title.Assign(!record.fullName.empty() ? record.fullName.c_str() : record.name.c_str());
+        row.name.Assign(record.name.c_str());
+        rows.push_back(std::move(row));
+        ++count;
         return true;
     });
     return count;
@@ -226,13 +202,11 @@ DetailTexts DescribeDetails(const AccountDetails& d, uint32_t now)
 
 bool ReadAccountDetails(const wchar_t* accountName, const wchar_t* consoleUserName, AccountDetails& details)
 {
-    LPBYTE buffer = nullptr;
-    NET_API_STATUS status = machine::NetUserGetInfo(nullptr, accountName, 3, &buffer);
-    UniqueNetBuffer held(buffer);
-    if (status != NERR_Success || !held)
+    AccountRecord record;
+    if (!ReadAccountRecord(accountName, record))
         return false;
-    const auto& record = *static_cast<const USER_INFO_3*>(held.Get());
-    FillFromRecord(record, accountName, consoleUserName, details);
+    record.name = accountName;   // as asked, which the console user's name is compared with
+    FillFromRecord(record, consoleUserName, details);
     details.hidden = !SetSignInVisibility(accountName, SignInVisibilityMode::Query);
     details.autoLogon = IsAutoLogonAccount(accountName);
     return true;

@@ -96,7 +96,8 @@ void NameMember(PSID sid, GroupMember& member)
         member.name.Append(domain.Text(), L"\\", name.Text());
 }
 
-bool ReadMembers(const wchar_t* name, const MemberNames& namer, std::vector<GroupMember>& members)
+// The group's members, named through `namer` when given.
+bool ReadMembers(const wchar_t* name, const MemberNames* namer, std::vector<GroupMember>& members)
 {
     std::vector<GroupMember> read;
     const bool whole = ForEachGroupPage(
@@ -109,7 +110,8 @@ bool ReadMembers(const wchar_t* name, const MemberNames& namer, std::vector<Grou
                 PSID sid = static_cast<const LOCALGROUP_MEMBERS_INFO_0*>(records)[i].lgrmi0_sid;
                 GroupMember member;
                 SidToText(sid, member.sid);
-                namer.Name(sid, member);
+                if (namer != nullptr)
+                    namer->Name(sid, member);
                 read.push_back(std::move(member));
             }
         });
@@ -122,22 +124,13 @@ bool ReadMembers(const wchar_t* name, const MemberNames& namer, std::vector<Grou
 
 MemberNames::MemberNames()
 {
-    ForEachAccountPage(20, [this](const void* records, DWORD count) {
-        const auto* users = static_cast<const USER_INFO_20*>(records);
-        for (DWORD i = 0; i < count; ++i) {
-            if (prefix_.empty()) {
-                // Learnt from an account's own SID, which ends in its RID.
-                LocalSid sid;
-                WString text;
-                if (AccountNameToSid(users[i].usri20_name, sid, nullptr) && SidToText(sid.Get(), text)) {
-                    const std::wstring full = text.Text();
-                    const std::wstring rid = L"-" + std::to_wstring(users[i].usri20_user_id);
-                    if (full.size() > rid.size() && full.compare(full.size() - rid.size(), rid.size(), rid) == 0)
-                        prefix_ = full.substr(0, full.size() - rid.size() + 1);
-                }
-            }
-            names_[users[i].usri20_user_id] = users[i].usri20_name;
+    ForEachAccount([this](const AccountRecord& account) {
+        if (prefix_.empty()) {
+            const std::wstring machine = MachineSidOf(account);
+            if (!machine.empty())
+                prefix_ = machine + L"-";
         }
+        names_[account.rid] = account.name;
         return true;
     });
 }
@@ -185,12 +178,9 @@ bool ChangeLeavesNoAdministrator(const std::function<void(const wchar_t* name, S
 {
     std::vector<std::wstring> names;
     std::vector<SignInState> before;
-    const bool listed = ForEachAccountPage(3, [&](const void* records, DWORD read) {
-        const auto* users = static_cast<const USER_INFO_3*>(records);
-        for (DWORD i = 0; i < read; ++i) {
-            names.emplace_back(users[i].usri3_name);
-            before.push_back({users[i].usri3_priv, users[i].usri3_flags, users[i].usri3_acct_expires, false});
-        }
+    const bool listed = ForEachAccount([&](const AccountRecord& account) {
+        names.push_back(account.name);
+        before.push_back({account.privilege, account.flags, account.accountExpires, false});
         return true;
     });
     if (!listed)
@@ -312,16 +302,17 @@ bool SetSignInVisibility(const wchar_t* accountName, SignInVisibilityMode mode)
 bool ReadGroupMembers(const wchar_t* name, std::vector<GroupMember>& members)
 {
     const MemberNames namer;
-    return ReadMembers(name, namer, members);
+    return ReadMembers(name, &namer, members);
 }
 
-bool ReadLocalGroups(std::vector<LocalGroup>& groups)
+namespace {
+
+bool ReadGroups(const MemberNames* namer, std::vector<LocalGroup>& groups)
 {
     std::vector<GroupName> names;
     if (!ReadGroupNames(names))
         return false;
     std::vector<LocalGroup> read(names.size());
-    const MemberNames namer;
     for (size_t i = 0; i < names.size(); ++i) {
         LocalSid sid;
         read[i].name = std::move(names[i].name);
@@ -333,6 +324,19 @@ bool ReadLocalGroups(std::vector<LocalGroup>& groups)
     }
     groups = std::move(read);
     return true;
+}
+
+}  // namespace
+
+bool ReadLocalGroups(std::vector<LocalGroup>& groups)
+{
+    const MemberNames namer;
+    return ReadGroups(&namer, groups);
+}
+
+bool ReadLocalGroupMemberSids(std::vector<LocalGroup>& groups)
+{
+    return ReadGroups(nullptr, groups);
 }
 
 bool FindLocalGroup(const wchar_t* nameOrSid, LocalGroup& group, const MemberNames* names)
@@ -356,7 +360,7 @@ bool FindLocalGroup(const wchar_t* nameOrSid, LocalGroup& group, const MemberNam
         group.description = std::move(listed.description);
         if (hasSid)
             SidToText(sid.Get(), group.sid);
-        return names != nullptr ? ReadMembers(group.name.Text(), *names, group.members)
+        return names != nullptr ? ReadMembers(group.name.Text(), names, group.members)
                                 : ReadGroupMembers(group.name.Text(), group.members);
     }
     return false;

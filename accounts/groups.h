@@ -96,6 +96,10 @@ private:
 // members could not be read whole.
 bool ReadLocalGroups(std::vector<LocalGroup>& groups);
 
+// The same with the members' SIDs alone (no member named): for a reader
+// that needs no names, without the pass over the account database.
+bool ReadLocalGroupMemberSids(std::vector<LocalGroup>& groups);
+
 // The local group named by `nameOrSid` (its name, or its SID, so that a
 // built-in group is found whatever the system's language), with its
 // members, named through `names` when given. False when there is none.

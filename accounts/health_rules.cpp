@@ -46,6 +46,8 @@ const FindingRule kRules[] = {
      L"Nothing is mended here: point the folder at a place in the account's own profile."},
     {FindingKind::ProfileUnused, L"profile-unused", Severity::Note, false, false,
      L"Nothing is mended here: \"profiles clean --unused-for DAYS\" or the Profiles window deletes unused profiles."},
+    {FindingKind::CheckIncomplete, L"check-incomplete", Severity::Problem, false, false,
+     L"Nothing is mended here: find why the record cannot be read (the event log, the services), then check again."},
 };
 
 const wchar_t* const kSystemProfileFolders[] = {

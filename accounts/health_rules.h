@@ -36,6 +36,9 @@ enum class FindingKind {
     PersonalFolderMissing,
     PersonalFolderInOtherProfile,
     ProfileUnused,
+    // A record the check needs could not be read whole, and the checks
+    // resting on it were left out rather than judged on a part.
+    CheckIncomplete,
 };
 
 struct FindingRule {

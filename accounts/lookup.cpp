@@ -50,11 +50,9 @@ bool GetAccountSidAndProfile(const wchar_t* accountName, WString& sidString, WSt
     if (profilePath == nullptr)
         return true;
 
-    UniqueNetBuffer buffer;
-    if (machine::NetUserGetInfo(nullptr, accountName, 3, reinterpret_cast<LPBYTE*>(buffer.Put())) == NERR_Success &&
-        buffer) {
-        profilePath->Assign(static_cast<USER_INFO_3*>(buffer.Get())->usri3_profile);
-        buffer.Reset();
+    AccountRecord record;
+    if (ReadAccountRecord(accountName, record)) {
+        profilePath->Assign(record.profile.c_str());
         if (!profilePath->IsEmpty() && PathFileExistsW(profilePath->Text()))
             return true;
     }
@@ -132,24 +130,76 @@ bool ReadProfileImagePath(const wchar_t* sidString, WString& path)
     return path.Assign(ExpandEnvironmentText(stored.Text()).Text());
 }
 
-bool ForEachAccountPage(DWORD level, const std::function<bool(const void* records, DWORD count)>& page,
-                        DWORD filter)
+namespace {
+
+const wchar_t* OrEmpty(const wchar_t* text)
+{
+    return text != nullptr ? text : L"";
+}
+
+void Decode(const USER_INFO_3& stored, AccountRecord& record)
+{
+    record.name = OrEmpty(stored.usri3_name);
+    record.fullName = OrEmpty(stored.usri3_full_name);
+    record.comment = OrEmpty(stored.usri3_comment);
+    record.profile = OrEmpty(stored.usri3_profile);
+    record.rid = stored.usri3_user_id;
+    record.privilege = stored.usri3_priv;
+    record.flags = stored.usri3_flags;
+    record.accountExpires = stored.usri3_acct_expires;
+    record.passwordAge = stored.usri3_password_age;
+    record.lastLogon = stored.usri3_last_logon;
+    record.badPasswordCount = stored.usri3_bad_pw_count;
+    record.passwordExpired = stored.usri3_password_expired != 0;
+}
+
+}  // namespace
+
+bool ForEachAccount(const std::function<bool(const AccountRecord& account)>& visit, DWORD filter)
 {
     DWORD resume = 0;
     NET_API_STATUS status;
+    AccountRecord record;
     do {
         UniqueNetBuffer buffer;
         DWORD read = 0, total = 0;
-        status = machine::NetUserEnum(nullptr, level, filter, reinterpret_cast<LPBYTE*>(buffer.Put()),
+        status = machine::NetUserEnum(nullptr, 3, filter, reinterpret_cast<LPBYTE*>(buffer.Put()),
                                       MAX_PREFERRED_LENGTH, &read, &total, &resume);
         if (status != NERR_Success && status != ERROR_MORE_DATA)
             return false;
         if (!buffer)
             return read == 0;   // an empty page is the end, a missing one with entries a failure
-        if (!page(buffer.Get(), read))
-            return true;
+        const auto* records = static_cast<const USER_INFO_3*>(buffer.Get());
+        for (DWORD i = 0; i < read; ++i) {
+            Decode(records[i], record);
+            if (!visit(record))
+                return true;
+        }
     } while (status == ERROR_MORE_DATA);
     return true;
+}
+
+bool ReadAccountRecord(const wchar_t* name, AccountRecord& record)
+{
+    UniqueNetBuffer buffer;
+    if (machine::NetUserGetInfo(nullptr, name, 3, reinterpret_cast<LPBYTE*>(buffer.Put())) != NERR_Success ||
+        !buffer)
+        return false;
+    Decode(*static_cast<const USER_INFO_3*>(buffer.Get()), record);
+    return true;
+}
+
+std::wstring MachineSidOf(const AccountRecord& account)
+{
+    LocalSid sid;
+    WString text;
+    if (!AccountNameToSid(account.name.c_str(), sid, nullptr) || !SidToText(sid.Get(), text))
+        return L"";
+    const std::wstring full = text.Text();
+    const std::wstring rid = L"-" + std::to_wstring(account.rid);
+    if (full.size() <= rid.size() || full.compare(full.size() - rid.size(), rid.size(), rid) != 0)
+        return L"";
+    return full.substr(0, full.size() - rid.size());
 }
 
 bool AccountExists(const wchar_t* name, DWORD* privilege)
@@ -197,12 +247,9 @@ AccountReference ResolveAccountReference(const wchar_t* text, WString& name)
         }
         bool found = false;
         if (valid) {
-            ForEachAccountPage(20, [&](const void* records, DWORD count) {
-                const auto* users = static_cast<const USER_INFO_20*>(records);
-                for (DWORD i = 0; i < count && !found; ++i) {
-                    if (users[i].usri20_user_id == rid)
-                        found = name.Assign(users[i].usri20_name);
-                }
+            ForEachAccount([&](const AccountRecord& account) {
+                if (account.rid == rid)
+                    found = name.Assign(account.name.c_str());
                 return !found;
             });
         }

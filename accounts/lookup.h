@@ -1,21 +1,49 @@
-// Lookups the account operations share: the account database's pages,
+// Lookups the account operations share: the account database's records,
 // whether an account exists, an account's SID string and profile folder, and
 // the user signed in at the console.
 #pragma once
 
 #include <windows.h>
 
+#include <lm.h>
+
+#include <cstdint>
 #include <functional>
+#include <string>
 
 #include "platform/handles.h"
 #include "platform/text.h"
 
-// Hands every page of the local accounts at `level` (1, 3 or 20: USER_INFO_1,
-// USER_INFO_3 or USER_INFO_20 records) to `page`, as the database gives them out, until
-// `page` returns false. `filter` is NetUserEnum's (0: every kind). False
-// when the database failed before the end.
-bool ForEachAccountPage(DWORD level, const std::function<bool(const void* records, DWORD count)>& page,
-                        DWORD filter = 0);
+// One local account as the account database keeps it: the fields the
+// program reads, decoded from the database's own record in one place.
+struct AccountRecord {
+    std::wstring name;
+    std::wstring fullName;       // as stored, may be empty
+    std::wstring comment;
+    std::wstring profile;        // the record's own profile folder, as stored; usually empty
+    uint32_t rid = 0;
+    uint32_t privilege = 0;      // 0 guest, 1 user, 2 administrator
+    uint32_t flags = 0;          // UF_ flags
+    uint32_t accountExpires = TIMEQ_FOREVER;
+    uint32_t passwordAge = 0;    // seconds since the password was set
+    uint32_t lastLogon = 0;      // 0: never signed in
+    uint32_t badPasswordCount = 0;
+    bool passwordExpired = false;
+};
+
+// Hands every local account to `visit`, in the database's order, until
+// `visit` returns false. `filter` is NetUserEnum's (0: every kind). False
+// when the database failed before the end: what was handed out then is a
+// part, never to be taken for the whole.
+bool ForEachAccount(const std::function<bool(const AccountRecord& account)>& visit, DWORD filter = 0);
+
+// The record of the account named `name`; false when it cannot be read.
+bool ReadAccountRecord(const wchar_t* name, AccountRecord& record);
+
+// This computer's SID ("S-1-5-21-a-b-c"), learned from an account's own
+// SID, which is the computer's followed by the account's RID. Empty when the
+// account's SID cannot be looked up or does not end in its RID.
+std::wstring MachineSidOf(const AccountRecord& account);
 
 // Whether the account database knows `name`; its privilege level too when
 // asked for.

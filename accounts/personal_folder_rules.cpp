@@ -208,6 +208,20 @@ WString ProfileRelativeForm(const wchar_t* path, const wchar_t* profilePath)
     return result;
 }
 
+WString ProfileAbsoluteForm(const wchar_t* stored, const wchar_t* profilePath)
+{
+    WString result(stored);
+    constexpr uint32_t kVariable = 13;   // "%USERPROFILE%"
+    WString profile(profilePath);
+    TrimTrailingBackslashes(profile);
+    if (stored == nullptr || profile.IsEmpty() || !StartsWithNoCase(stored, L"%USERPROFILE%") ||
+        (stored[kVariable] != L'\0' && stored[kVariable] != L'\\'))
+        return result;
+    result.Assign(profile.Text());
+    result.Append(stored + kVariable);
+    return result;
+}
+
 WString GroupDigits(uint64_t value)
 {
     std::wstring digits = std::to_wstring(value);

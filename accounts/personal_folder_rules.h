@@ -111,6 +111,11 @@ std::vector<WString> FoldersOnTheWay(const wchar_t* path);
 // "%USERPROFILE%"; the path itself when it does not lie in the profile.
 WString ProfileRelativeForm(const wchar_t* path, const wchar_t* profilePath);
 
+// The other way: a stored value beginning with "%USERPROFILE%" (any case)
+// and then nothing or a backslash, with that variable replaced by
+// `profilePath`; any other value as stored.
+WString ProfileAbsoluteForm(const wchar_t* stored, const wchar_t* profilePath);
+
 // "1,234" for 1234.
 WString GroupDigits(uint64_t value);
 // "0 bytes", "512 bytes", "1.5 KB", "12.3 MB", "1.20 GB" (powers of 1024).

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "accounts/account_hive.h"
 #include "accounts/explorer_refresh.h"
 #include "accounts/lookup.h"
 #include "accounts/profile_list.h"
@@ -57,16 +58,30 @@ bool ReadsBackAs(int index, const wchar_t* newPath, bool byKnownFolder)
     return read && EqualsNoCase(now.Text(), newPath);
 }
 
-// The last way there is: the account's own registry lists of its folders.
-bool WriteShellFolderValues(const wchar_t* sidString, const wchar_t* profilePath, int index, const wchar_t* newPath)
+constexpr wchar_t kExplorerKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\";
+
+// "HKU\<sid>": where the hive of a signed-in account is loaded.
+WString SignedInHive(const wchar_t* sidString)
 {
-    WString base(L"HKU\\");
-    base.Append(sidString, L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\");
-    WString shellFolders(base.Text()), userShellFolders(base.Text());
-    shellFolders.Append(L"Shell Folders");
-    userShellFolders.Append(L"User Shell Folders");
-    RegKey plain, expandable;
-    if (!plain.Open(shellFolders.Text(), KEY_WRITE))
+    WString root(L"HKU\\");
+    root.Append(sidString);
+    return root;
+}
+
+// One of the account's two lists of its folders, opened as itself (a
+// registry link in the hive is never followed).
+RegKey OpenFolderList(const wchar_t* hive, const wchar_t* list, DWORD access, bool create)
+{
+    WString subkey(kExplorerKey);
+    subkey.Append(list);
+    return RegKey(OpenHiveKeyItself(hive, subkey.Text(), access, create));
+}
+
+// The last way there is: the account's own registry lists of its folders.
+bool WriteShellFolderValues(const wchar_t* hive, const wchar_t* profilePath, int index, const wchar_t* newPath)
+{
+    RegKey plain = OpenFolderList(hive, L"Shell Folders", KEY_SET_VALUE, true);
+    if (!plain)
         return false;
     const wchar_t* value = kPersonalFolders[index].valueName;
     if (!plain.SetValue(value, REG_SZ, newPath, 0))
@@ -78,21 +93,51 @@ bool WriteShellFolderValues(const wchar_t* sidString, const wchar_t* profilePath
     wchar_t* buffer = unexpanded.GetBuffer(2048, nullptr, true);
     if (buffer != nullptr && PathUnExpandEnvStringsW(relative.Text(), buffer, 2048) && buffer[0] != L'\0')
         relative.Assign(buffer);
-    if (!expandable.Open(userShellFolders.Text(), KEY_WRITE))
+    RegKey expandable = OpenFolderList(hive, L"User Shell Folders", KEY_SET_VALUE, true);
+    if (!expandable)
         return false;
     return expandable.SetValue(value, REG_EXPAND_SZ, relative.Text(), 0);
 }
 
 // For another account than the one running us the shell cannot answer; its
 // own "Shell Folders" list is what the registry way wrote.
-bool HiveReadsBackAs(const wchar_t* sidString, int index, const wchar_t* newPath)
+bool HiveReadsBackAs(const wchar_t* hive, int index, const wchar_t* newPath)
 {
-    WString keyPath(L"HKU\\");
-    keyPath.Append(sidString, L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders");
-    RegKey key;
+    RegKey key = OpenFolderList(hive, L"Shell Folders", KEY_READ, false);
     WString now;
-    return key.Open(keyPath.Text(), KEY_READ) && key.QueryString(kPersonalFolders[index].valueName, now) &&
-           EqualsNoCase(now.Text(), newPath);
+    return key && key.QueryString(kPersonalFolders[index].valueName, now) && EqualsNoCase(now.Text(), newPath);
+}
+
+// A stored place of another account as a path: its profile put in for
+// "%USERPROFILE%", the machine's variables expanded; empty when that is
+// no absolute path.
+WString StoredPlace(const WString& stored, const wchar_t* profilePath)
+{
+    WString place = ProfileAbsoluteForm(stored.Text(), profilePath);
+    if (wcschr(place.Text(), L'%') != nullptr)
+        place = ExpandEnvironmentText(place.Text());
+    WString normalised(place.Text());
+    if (place.IsEmpty() || !NormalizeFolderPath(normalised) || wcschr(place.Text(), L'%') != nullptr)
+        return WString(L"");
+    return place;
+}
+
+// The default place of folder `index` in the profile `profilePath`: the
+// system puts each folder at the same place below every profile, so the
+// running account's default, taken relative to its own profile, is moved
+// over to that one.
+bool DefaultPlaceIn(int index, const wchar_t* profilePath, WString& defaultPath)
+{
+    const PersonalFolder& folder = kPersonalFolders[index];
+    WString own, ownProfile;
+    const bool read = (folder.csidl != kNoCsidl && FromFolderPath(own, folder.csidl, nullptr, SHGFP_TYPE_DEFAULT)) ||
+                      FromKnownFolder(own, *kKnownFolders[index], nullptr, kDefaultPathFlags);
+    if (!read || !FromFolderPath(ownProfile, CSIDL_PROFILE, nullptr, SHGFP_TYPE_CURRENT))
+        return false;
+    WString relative = ProfileRelativeForm(own.Text(), ownProfile.Text());
+    if (!StartsWithNoCase(relative.Text(), L"%USERPROFILE%"))
+        return false;
+    return defaultPath.Assign(ProfileAbsoluteForm(relative.Text(), profilePath).Text());
 }
 
 // Normalised and resolved through links; empty when the text names no place.
@@ -153,8 +198,28 @@ bool ReadFolderLocations(int index, HANDLE token, WString& current, WString& def
     return FromFolderPath(current, folder.csidl, user, SHGFP_TYPE_CURRENT);
 }
 
+bool ReadHiveFolderLocations(int index, const wchar_t* hive, const wchar_t* profilePath, WString& current,
+                             WString& defaultPath)
+{
+    current.Assign(L"");
+    defaultPath.Assign(L"");
+    if (index < 0 || index >= 6 || hive == nullptr || profilePath == nullptr || *profilePath == L'\0')
+        return false;
+    DefaultPlaceIn(index, profilePath, defaultPath);
+    for (const wchar_t* list : {L"User Shell Folders", L"Shell Folders"}) {
+        RegKey key = OpenFolderList(hive, list, KEY_READ, false);
+        WString stored;
+        if (!key || !key.QueryString(kPersonalFolders[index].valueName, stored) || stored.IsEmpty())
+            continue;
+        WString place = StoredPlace(stored, profilePath);
+        if (!place.IsEmpty())
+            return current.Assign(place.Text());
+    }
+    return !defaultPath.IsEmpty() && current.Assign(defaultPath.Text());
+}
+
 bool SetFolderLocation(const wchar_t* sidString, const wchar_t* profilePath, const wchar_t* folderName,
-                       const wchar_t* newPath, FolderSetter* used)
+                       const wchar_t* newPath, FolderSetter* used, const wchar_t* hive)
 {
     if (used != nullptr)
         *used = FolderSetter::None;
@@ -175,11 +240,12 @@ bool SetFolderLocation(const wchar_t* sidString, const wchar_t* profilePath, con
     // session) they would move the administrator's own folder; only that
     // account's registry lists reach its folders.
     WString running = ProcessUserSidString();
-    const bool ownAccount = !running.IsEmpty() && EqualsNoCase(running.Text(), sidString);
+    const bool ownAccount = hive == nullptr && !running.IsEmpty() && EqualsNoCase(running.Text(), sidString);
+    const WString root = hive != nullptr ? WString(hive) : SignedInHive(sidString);
     if (!ownAccount) {
-        if (!WriteShellFolderValues(sidString, profilePath, index, newPath))
+        if (!WriteShellFolderValues(root.Text(), profilePath, index, newPath))
             return report(FolderSetter::None, false);
-        return report(FolderSetter::Registry, HiveReadsBackAs(sidString, index, newPath));
+        return report(FolderSetter::Registry, HiveReadsBackAs(root.Text(), index, newPath));
     }
 
     {
@@ -210,7 +276,7 @@ bool SetFolderLocation(const wchar_t* sidString, const wchar_t* profilePath, con
         }
     }
 
-    if (!WriteShellFolderValues(sidString, profilePath, index, newPath))
+    if (!WriteShellFolderValues(root.Text(), profilePath, index, newPath))
         return report(FolderSetter::None, false);
     return report(FolderSetter::Registry, ReadsBackAs(index, newPath, false));
 }
@@ -357,7 +423,7 @@ SourceRefusal OpenSource(const wchar_t* sidString, const wchar_t* profilePath, c
 
 // The destination rules for the place `to` (resolved).
 DestinationRefusal CheckDestinationPlace(int index, const wchar_t* sidString, const wchar_t* profilePath, HANDLE token,
-                                         const wchar_t* from, const wchar_t* to, bool isLink)
+                                         const wchar_t* hive, const wchar_t* from, const wchar_t* to, bool isLink)
 {
     MachinePlaces places;
     GatherMachinePlaces(places, sidString, profilePath);
@@ -366,7 +432,8 @@ DestinationRefusal CheckDestinationPlace(int index, const wchar_t* sidString, co
         if (other == index)
             continue;
         WString current, unused;
-        if (ReadFolderLocations(other, token, current, unused))
+        if (hive != nullptr ? ReadHiveFolderLocations(other, hive, profilePath, current, unused)
+                            : ReadFolderLocations(other, token, current, unused))
             AddResolved(folders, current.Text());
     }
     DestinationFacts facts;
@@ -389,13 +456,14 @@ SourceRefusal CheckFolderSource(const wchar_t* sidString, const wchar_t* profile
 }
 
 DestinationRefusal CheckFolderDestination(int index, const wchar_t* sidString, const wchar_t* profilePath,
-                                          HANDLE token, const wchar_t* source, const wchar_t* destination)
+                                          HANDLE token, const wchar_t* source, const wchar_t* destination,
+                                          const wchar_t* hive)
 {
     WString to = Resolved(destination);
     if (to.IsEmpty())
         return DestinationRefusal::NotAPath;
     WString from = Resolved(source);
-    return CheckDestinationPlace(index, sidString, profilePath, token, from.Text(), to.Text(),
+    return CheckDestinationPlace(index, sidString, profilePath, token, hive, from.Text(), to.Text(),
                                  IsDirectoryLink(destination));
 }
 
@@ -466,7 +534,7 @@ RelocationResult RelocateFolder(const FolderRelocation& request)
         return result;
     // Nothing is changed for a place that would harm the system or another account.
     result.destinationRefusal = CheckFolderDestination(request.index, request.sid, request.profile, request.token,
-                                                       result.source.Text(), request.target);
+                                                       result.source.Text(), request.target, request.hive);
     if (result.destinationRefusal != DestinationRefusal::None)
         return result;
     if (request.dryRun) {
@@ -492,7 +560,7 @@ RelocationResult RelocateFolder(const FolderRelocation& request)
     result.destinationRefusal =
         to.IsEmpty() ? DestinationRefusal::NotAPath
                      : CheckDestinationPlace(request.index, request.sid, request.profile, request.token,
-                                             result.source.Text(), to.Text(), false);
+                                             request.hive, result.source.Text(), to.Text(), false);
     if (result.destinationRefusal != DestinationRefusal::None) {
         if (made)
             DeleteByHandle(destination.Get());
@@ -504,7 +572,8 @@ RelocationResult RelocateFolder(const FolderRelocation& request)
 
     if (request.busy)
         request.busy(true);
-    if (!SetFolderLocation(request.sid, request.profile, kPersonalFolders[request.index].name, request.target)) {
+    if (!SetFolderLocation(request.sid, request.profile, kPersonalFolders[request.index].name, request.target, nullptr,
+                           request.hive)) {
         if (request.busy)
             request.busy(false);
         result.outcome = RelocationOutcome::NotChanged;

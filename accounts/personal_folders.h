@@ -1,4 +1,4 @@
-// Relocation of the console user's personal folders: where each folder is
+// Relocation of an account's personal folders: where each folder is
 // and would be by default, pointing a folder at a new place through the
 // shell (or, lacking it, the registry), the checks that keep a destination
 // from harming the system or another account. The folder picker and the
@@ -21,22 +21,31 @@
 // `token` (the console user's); false when the current one is unknown.
 bool ReadFolderLocations(int index, HANDLE token, WString& current, WString& defaultPath);
 
+// The same for another account, from its hive loaded at `hive` ("HKU\<key>")
+// and against its own profile folder: "User Shell Folders", then "Shell
+// Folders", then the default place. The stored values are the account's
+// claims, taken as places only when they name an absolute path.
+bool ReadHiveFolderLocations(int index, const wchar_t* hive, const wchar_t* profilePath, WString& current,
+                             WString& defaultPath);
+
 // Which way SetFolderLocation changed the folder.
 enum class FolderSetter { None = 0, Redirect = 1, KnownFolderPath = 2, FolderPathOrdinal = 3, Registry = 4 };
 
 // Points the named folder at `newPath`, trying in turn the known-folder
 // manager's Redirect, SHSetKnownFolderPath, the shell's ordinal 232 (folders
 // with a CSIDL) and the account's "Shell Folders" and "User Shell Folders"
-// values. True when the folder now resolves to `newPath`.
+// values. True when the folder now resolves to `newPath`. With `hive`
+// (another account's, loaded there) only its values are written.
 bool SetFolderLocation(const wchar_t* sidString, const wchar_t* profilePath, const wchar_t* folderName,
-                       const wchar_t* newPath, FolderSetter* used = nullptr);
+                       const wchar_t* newPath, FolderSetter* used = nullptr, const wchar_t* hive = nullptr);
 
 // Gathers what the destination rules need from this machine (system
 // folders, the profiles directory, every other profile, the other five
 // folders' places, links) and checks `destination` for folder `index`,
-// currently at `source`.
+// currently at `source`. With `hive` the other folders' places are read there.
 DestinationRefusal CheckFolderDestination(int index, const wchar_t* sidString, const wchar_t* profilePath,
-                                          HANDLE token, const wchar_t* source, const wchar_t* destination);
+                                          HANDLE token, const wchar_t* source, const wchar_t* destination,
+                                          const wchar_t* hive = nullptr);
 
 // Opens the folder's current place `source` as itself (no link on the way
 // followed) and checks where that handle really is (`resolved`, to be moved
@@ -62,9 +71,10 @@ bool ApplyMovedFolderSecurity(HANDLE folder, const wchar_t* consoleUserSid);
 // hand it over; neither checks or changes anything on its own.
 struct FolderRelocation {
     int index = -1;                         // into kPersonalFolders
-    const wchar_t* sid = nullptr;           // the console user's
+    const wchar_t* sid = nullptr;           // the account's
     const wchar_t* profile = nullptr;
     HANDLE token = nullptr;                 // the console user's; not owned; may be null
+    const wchar_t* hive = nullptr;          // another account's hive, loaded there ("HKU\<key>"); null: the console user's
     const wchar_t* current = nullptr;       // where the account's registry says the folder is
     const wchar_t* target = nullptr;        // the new place (for a restore: the default place)
     bool restore = false;

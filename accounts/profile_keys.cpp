@@ -104,9 +104,14 @@ WString ReadRawProfilePath(HKEY entry)
 
 uint32_t FindCorruptedProfileKeys(std::vector<WString>& names)
 {
-    names.clear();
     std::vector<ProfileListEntry> entries;
     ReadProfileList(entries);
+    return FindCorruptedProfileKeys(entries, names);
+}
+
+uint32_t FindCorruptedProfileKeys(const std::vector<ProfileListEntry>& entries, std::vector<WString>& names)
+{
+    names.clear();
     for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
         const wchar_t* name = entry->sid.Text();
         if (!IsBackupKeyName(name))

@@ -14,6 +14,10 @@
 // included, from the highest subkey index down; their number.
 uint32_t FindCorruptedProfileKeys(std::vector<WString>& names);
 
+// The same over a profile list already read (ReadProfileList's entries).
+struct ProfileListEntry;
+uint32_t FindCorruptedProfileKeys(const std::vector<ProfileListEntry>& entries, std::vector<WString>& names);
+
 // Puts the backed-up entry in place when it holds the better profile, else
 // deletes it. True when the backup was put in place with "RefCount" and
 // "State" reset.

@@ -19,19 +19,31 @@ bool IsOwnEntry(const wchar_t* entry, const wchar_t* ownSid)
     return EqualsNoCase(head.Text(), ownSid) && (entry[length] == L'\0' || entry[length] == L'.');
 }
 
-DWORD DwordOf(RegKey& key, const wchar_t* name)
+// A number the profile service keeps, read in one call where it fits four
+// bytes (a thousand profiles make the list's reading the check's floor);
+// `present` whether the value exists.
+DWORD DwordOf(RegKey& key, const wchar_t* name, bool* present = nullptr)
 {
+    DWORD number = 0, size = sizeof(number);
+    const LSTATUS status =
+        RegQueryValueExW(key.Get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(&number), &size);
+    if (present != nullptr)
+        *present = status == ERROR_SUCCESS || status == ERROR_MORE_DATA;
+    if (status == ERROR_SUCCESS)
+        return size == sizeof(number) ? number : 0;
     RegValue value;
-    return key.QueryValue(name, value) ? value.Dword() : 0;
+    return status == ERROR_MORE_DATA && key.QueryValue(name, value) ? value.Dword() : 0;
 }
 
 // A time the profile service keeps as two DWORD halves; 0 when either is missing.
 uint64_t TimeOf(RegKey& key, const wchar_t* high, const wchar_t* low)
 {
-    RegValue highValue, lowValue;
-    if (!key.QueryValue(high, highValue) || !key.QueryValue(low, lowValue))
+    bool highPresent = false, lowPresent = false;
+    const DWORD highPart = DwordOf(key, high, &highPresent);
+    const DWORD lowPart = DwordOf(key, low, &lowPresent);
+    if (!highPresent || !lowPresent)
         return 0;
-    return (static_cast<uint64_t>(highValue.Dword()) << 32) | lowValue.Dword();
+    return (static_cast<uint64_t>(highPart) << 32) | lowPart;
 }
 
 void AddExpanded(std::vector<WString>& folders, const wchar_t* stored)
@@ -49,7 +61,10 @@ bool ReadProfileList(std::vector<ProfileListEntry>& entries)
     RegKey list(OpenKey(kProfileListKeyPath, KEY_READ));
     bool unreadEntry = false;
     const bool listed = list && ForEachSubkey(list.Get(), [&](const wchar_t* name) {
-        RegKey key(OpenKey(ProfileEntryKeyPath(name).Text(), KEY_READ));
+        // Opened below the list's own handle: the name is one the list gave.
+        UniqueRegKey opened;
+        RegOpenKeyExW(list.Get(), name, 0, KEY_READ, opened.Put());
+        RegKey key(std::move(opened));
         unreadEntry = !key;
         if (unreadEntry)
             return false;

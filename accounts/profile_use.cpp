@@ -68,25 +68,42 @@ bool ReadProfileUses(const wchar_t* consoleSid, std::vector<ProfileUse>& uses)
 {
     uses.clear();
     std::vector<ProfileListEntry> entries;
-    std::vector<AccountSummary> accounts;
-    if (!ReadProfileList(entries) || !ReadAccountSummaries(nullptr, accounts))
+    std::vector<AccountRecord> accounts;
+    std::wstring machineSid;
+    if (!ReadProfileList(entries) || !ForEachAccount([&](const AccountRecord& account) {
+            if (machineSid.empty())
+                machineSid = MachineSidOf(account);
+            accounts.push_back(account);
+            return true;
+        }))
         return false;
+    uses = DescribeProfileUses(entries, accounts, machineSid, consoleSid);
+    return true;
+}
+
+std::vector<ProfileUse> DescribeProfileUses(const std::vector<ProfileListEntry>& entries,
+                                            const std::vector<AccountRecord>& accounts,
+                                            const std::wstring& machineSid, const wchar_t* consoleSid)
+{
     std::map<std::wstring, AccountOfSid> bySid;
-    for (const AccountSummary& account : accounts)
-        bySid[Lower(account.sid.Text())] =
-            AccountOfSid{account.name.Text(), (account.details.flags & kFlagAccountDisabled) != 0,
-                         account.details.builtin};
+    if (!machineSid.empty()) {
+        for (const AccountRecord& account : accounts)
+            bySid[Lower((machineSid + L"-" + std::to_wstring(account.rid)).c_str())] =
+                AccountOfSid{account.name, (account.flags & kFlagAccountDisabled) != 0, IsBuiltinForPanel(account.rid)};
+    }
     wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = L"";
     DWORD computerLength = ARRAYSIZE(computer);
     GetComputerNameW(computer, &computerLength);
     std::map<std::wstring, bool> names;
     for (const ProfileListEntry& entry : entries)
         names[Lower(entry.sid.Text())] = true;
-    for (ProfileListEntry& entry : entries) {
+    std::vector<ProfileUse> uses;
+    uses.reserve(entries.size());
+    for (const ProfileListEntry& entry : entries) {
         ProfileUse use;
-        use.sid = std::move(entry.sid);
-        use.storedPath = std::move(entry.storedPath);
-        use.folder = std::move(entry.path);
+        use.sid.Assign(entry.sid.Text());
+        use.storedPath.Assign(entry.storedPath.Text());
+        use.folder.Assign(entry.path.Text());
         const wchar_t* sid = use.sid.Text();
         const auto account = bySid.find(Lower(sid));
         if (account != bySid.end()) {
@@ -108,7 +125,7 @@ bool ReadProfileUses(const wchar_t* consoleSid, std::vector<ProfileUse>& uses)
         facts.lastUse = LastUseOf(entry.loadTime, entry.unloadTime, hive, facts.source);
         uses.push_back(std::move(use));
     }
-    return true;
+    return uses;
 }
 
 ProfileDeletionPlan PlanProfileDeletion(const ProfileUse& use, bool keepAccounts)

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "accounts/account_lifecycle.h"
+#include "accounts/lookup.h"
+#include "accounts/profile_list.h"
 #include "accounts/profile_use_rules.h"
 #include "platform/text.h"
 
@@ -26,6 +28,13 @@ struct ProfileUse {
 // when the list or the accounts could not be read whole. `consoleSid` marks
 // the console user's profile (may be empty).
 bool ReadProfileUses(const wchar_t* consoleSid, std::vector<ProfileUse>& uses);
+
+// The same from a profile list and accounts already read whole, each
+// account's SID being `machineSid` followed by its RID: the one definition
+// of a profile's owner, state and last use, for a reader that has both.
+std::vector<ProfileUse> DescribeProfileUses(const std::vector<ProfileListEntry>& entries,
+                                            const std::vector<AccountRecord>& accounts,
+                                            const std::wstring& machineSid, const wchar_t* consoleSid);
 
 // The current time as FILETIME ticks.
 uint64_t NowTicks();

@@ -256,7 +256,7 @@ bool ShowAccountDetails(const AccountPanel& panel, int row)
         {ids.autoLogonBox,
          checked(account.autoLogon) | enabled(console || !(hidden || disabled || lockedOut))},
         {ids.hiddenBox, checked(hidden) | enabled(!console)},
-        {ids.foldersButton, enabled(console && !builtin) | StateFlags::Uncheck},
+        {ids.foldersButton, enabled(!builtin) | StateFlags::Uncheck},
         {ids.deleteButton, enabled(!builtin && !console) | StateFlags::Uncheck},
     };
     for (int32_t id = ids.accountNameField + 1; id > 0 && id <= ids.deleteButton; ++id) {

@@ -21,6 +21,7 @@
 #include "app/health_check.h"
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
+#include "accounts/account_hive.h"
 #include "accounts/personal_folders.h"
 #include "accounts/pictures.h"
 #include "accounts/profile_keys.h"
@@ -1086,35 +1087,62 @@ int DeleteExisting(CommandRun& run)
     return kExitDone;
 }
 
-// The personal folders are the console user's alone, as in the window:
-// their places are read and written through that user's token and hive.
+// Whose personal folders a verb works on: the console user's through its
+// token, as in the window; another account's in its own hive, loaded for
+// the verb alone and unloaded after it, whatever came of it.
 struct FolderOwner {
     WString name;
     WString profile;
     WString sid;
     UniqueToken token;
+    BorrowedHive hive;
+
+    bool Read(int index, WString& current, WString& defaultPath) const
+    {
+        return hive.Root() != nullptr ? ReadHiveFolderLocations(index, hive.Root(), profile.Text(), current, defaultPath)
+                                      : ReadFolderLocations(index, token.Get(), current, defaultPath);
+    }
 };
 
 bool RequireFolderOwner(CommandRun& run, const wchar_t* name, FolderOwner& owner)
 {
     owner.token = FindConsoleUser(owner.name, &owner.profile, &owner.sid);
-    if (EqualsNoCase(owner.name.Text(), name) && owner.token)
+    if (owner.token && EqualsNoCase(owner.name.Text(), name))
         return true;
-    run.Say(L"personal folders are shown and moved only for the account signed in at the console (" +
-            Quoted(owner.name.Text()) + L")");
+    owner.token.Reset();
+    owner.name.Assign(name);
+    owner.profile.Assign(L"");
+    const HiveRefusal refusal = GetAccountSidAndProfile(name, owner.sid, &owner.profile)
+                                    ? owner.hive.Load(owner.sid.Text(), owner.profile.Text())
+                                    : HiveRefusal::NoAccount;
+    if (refusal == HiveRefusal::None)
+        return true;
+    run.Say(std::wstring(HiveRefusalText(refusal, name).Text()) + L" Nothing was changed.");
     return false;
 }
 
-int ListFolders(CommandRun& run)
+// The verb on the account's folders, the account's hive unloaded after it.
+int WithFolderOwner(CommandRun& run, int (*verb)(CommandRun& run, FolderOwner& owner))
 {
     FolderOwner owner;
     if (!RequireFolderOwner(run, run.Argument(0), owner))
         return kExitRefused;
+    int code = verb(run, owner);
+    if (!owner.hive.Unload()) {
+        run.NotDone(L"the registry hive of " + Quoted(owner.name.Text()) +
+                    L" stays loaded until the next restart; restart before it signs in");
+        code = std::max(code, static_cast<int>(kExitFailed));
+    }
+    return code;
+}
+
+int ListOwnerFolders(CommandRun& run, FolderOwner& owner)
+{
     if (run.Json())
         run.Document().Key("folders").BeginArray();
     for (int index : VisibleFolderRows(GetOsVersionNumber())) {
         WString current, defaultPath;
-        ReadFolderLocations(index, owner.token.Get(), current, defaultPath);
+        owner.Read(index, current, defaultPath);
         if (run.Json())
             run.Document().BeginObject().Field("folder", kPersonalFolders[index].name).Field("location", current.Text())
                 .Field("default", defaultPath.Text()).EndObject();
@@ -1126,13 +1154,15 @@ int ListFolders(CommandRun& run)
     return kExitDone;
 }
 
+int ListFolders(CommandRun& run)
+{
+    return WithFolderOwner(run, ListOwnerFolders);
+}
+
 // The move and the restore: the dialog's operation behind the same checks,
 // its progress on standard error.
-int RelocateFolderVerb(CommandRun& run, bool restore)
+int RelocateFolderVerb(CommandRun& run, FolderOwner& owner, bool restore)
 {
-    FolderOwner owner;
-    if (!RequireFolderOwner(run, run.Argument(0), owner))
-        return kExitRefused;
     const double osVersion = GetOsVersionNumber();
     const int index = FindPersonalFolder(run.Argument(1));
     const std::vector<int> rows = VisibleFolderRows(osVersion);
@@ -1145,7 +1175,7 @@ int RelocateFolderVerb(CommandRun& run, bool restore)
     }
     const wchar_t* folderName = kPersonalFolders[index].name;
     WString current, defaultPath;
-    ReadFolderLocations(index, owner.token.Get(), current, defaultPath);
+    owner.Read(index, current, defaultPath);
     WString target(restore ? defaultPath.Text() : run.Argument(2));
     if (EqualsNoCase(target.Text(), current.Text())) {
         run.Say(std::wstring(folderName) + L" is already at " + Quoted(current.Text()) + L"; nothing was changed");
@@ -1157,6 +1187,7 @@ int RelocateFolderVerb(CommandRun& run, bool restore)
     request.sid = owner.sid.Text();
     request.profile = owner.profile.Text();
     request.token = owner.token.Get();
+    request.hive = owner.hive.Root();
     request.current = current.Text();
     request.target = target.Text();
     request.restore = restore;
@@ -1238,12 +1269,12 @@ int RelocateFolderVerb(CommandRun& run, bool restore)
 
 int MoveFolder(CommandRun& run)
 {
-    return RelocateFolderVerb(run, false);
+    return WithFolderOwner(run, [](CommandRun& run, FolderOwner& owner) { return RelocateFolderVerb(run, owner, false); });
 }
 
 int RestoreFolder(CommandRun& run)
 {
-    return RelocateFolderVerb(run, true);
+    return WithFolderOwner(run, [](CommandRun& run, FolderOwner& owner) { return RelocateFolderVerb(run, owner, true); });
 }
 
 int ProfileKeys(CommandRun& run)
@@ -1323,8 +1354,7 @@ void SayDiagnosis(CommandRun& run, const AccountExamination& exam)
         for (MendKind kind : kinds) {
             const MendEffects effects = EffectsOf(kind);
             json.BeginObject().Field("mend", MendKindName(kind)).Field("keeps", effects.keeps)
-                .Field("loses", effects.loses).Field("offered", kind != MendKind::RebuildKeepingSettings)
-                .EndObject();
+                .Field("loses", effects.loses).Field("offered", true).EndObject();
         }
         json.EndArray().EndObject();
         return;
@@ -1338,8 +1368,7 @@ void SayDiagnosis(CommandRun& run, const AccountExamination& exam)
     run.Line(std::wstring(L"proposed: ") + MendKindText(d.recommended));
     for (MendKind kind : kinds) {
         const MendEffects effects = EffectsOf(kind);
-        run.Line(std::wstring(L"  ") + MendKindText(kind) + L": keeps " + effects.keeps + L"; loses " + effects.loses +
-                 (kind == MendKind::RebuildKeepingSettings ? L" (not offered by this version)" : L""));
+        run.Line(std::wstring(L"  ") + MendKindText(kind) + L": keeps " + effects.keeps + L"; loses " + effects.loses);
     }
     for (size_t i = 0; i < d.actions.size(); ++i)
         run.Line(L"mend " + std::to_wstring(i + 1) + L". " + MendActionText(d.actions[i]));
@@ -1378,21 +1407,45 @@ int RepairPlan(CommandRun& run)
     }
     const bool keepApps = run.Parsed().Has(L"--keep-store-apps");
     const bool keepAppData = run.Parsed().Has(L"--keep-system-appdata");
+    const bool keepSettings = run.Parsed().Has(L"--keep-settings");
+    const bool settingsSound = exam.diagnosis.settingsSound;
     CarryCounts counts;
     CountCarryLimits(folder.Text(), sid.Text(), counts);
     std::vector<std::wstring> warnings = CarryWarnings(counts);
+    // What keeping the settings will do on this profile, and why not when it cannot.
+    std::wstring settings;
+    if (keepSettings && settingsSound)
+        settings = L"kept: the old hive " + std::wstring(HiveFindingText(exam.facts.hive)) +
+                   L"; its keys are given to the new SID and it takes the fresh one's place";
+    else if (keepSettings)
+        settings = L"made fresh: the old hive " + std::wstring(HiveFindingText(exam.facts.hive)) +
+                   L", so the rebuild uses the fresh one";
+    else
+        settings = L"made fresh";
+    const MendEffects kept = EffectsOf(MendKind::RebuildKeepingSettings);
 
     if (run.Json()) {
         json.Field("profile", folder.Text()).Field("keepStoreApps", keepApps)
-            .Field("keepSystemAppData", keepAppData).Key("steps").BeginArray();
+            .Field("keepSystemAppData", keepAppData).Field("keepSettings", keepSettings)
+            .Field("keepSettingsRecommended", settingsSound).Field("settings", settings)
+            .Field("oldHive", HiveFindingText(exam.facts.hive)).Key("steps").BeginArray();
     } else {
         run.Line(L"Repair of " + Quoted(name) + L" (" + sid.Text() + L"), profile " + folder.Text());
+        run.Line(L"settings: " + settings);
+        const MendEffects planned = EffectsOf(keepSettings && settingsSound ? MendKind::RebuildKeepingSettings
+                                                                            : MendKind::RebuildFresh);
+        run.Line(std::wstring(L"keeps: ") + planned.keeps);
+        run.Line(std::wstring(L"loses: ") + planned.loses);
+        if (settingsSound && !keepSettings)
+            run.Line(L"recommended: --keep-settings, as the old hive " + std::wstring(HiveFindingText(exam.facts.hive)) +
+                     L": it keeps " + kept.keeps + L"; it loses " + kept.loses);
     }
     for (uint32_t i = 0; i < kRepairStepCount; ++i) {
         std::wstring step = RepairStepName(static_cast<RepairStep>(i));
         if (static_cast<RepairStep>(i) == RepairStep::DataFolders)
             step += std::wstring(keepApps ? L" (store apps' data kept" : L" (store apps' data made fresh") +
-                    (keepAppData ? L", system app data kept)" : L", system app data made fresh)");
+                    (keepAppData ? L", system app data kept" : L", system app data made fresh") +
+                    (keepSettings && settingsSound ? L", old hives given to the new SID)" : L")");
         if (run.Json())
             json.String(step);
         else
@@ -1467,8 +1520,7 @@ int RepairSchedule(CommandRun& run)
     // The wizard restarts the computer right after its set-up; a command
     // could set up a second repair before that restart and replace the
     // first one's settings and start-up under it.
-    WString statePath(site.toolFolder.c_str());
-    statePath.Append(kStateFileName);
+    const WString statePath = StateFilePath(site.toolFolder.c_str());
     const bool restart = !run.Parsed().Has(L"--no-restart");
     if (AccountExists(kTempAccountName) && GetFileAttributesW(statePath.Text()) != INVALID_FILE_ATTRIBUTES) {
         run.Say(L"a repair is already set up and waits for the restart into " + std::wstring(kTempAccountName) +
@@ -1506,7 +1558,8 @@ int RepairSchedule(CommandRun& run)
     input.restart = restart;
     input.account = name;
     input.fixFlags = (run.Parsed().Has(L"--keep-store-apps") ? FixFlags::KeepAppPackages : 0) |
-                     (run.Parsed().Has(L"--keep-system-appdata") ? FixFlags::KeepSystemAppData : 0);
+                     (run.Parsed().Has(L"--keep-system-appdata") ? FixFlags::KeepSystemAppData : 0) |
+                     (run.Parsed().Has(L"--keep-settings") ? FixFlags::KeepSettings : 0);
     input.inTempAccount = EqualsNoCase(ConsoleUserName().Text(), kTempAccountName);
     input.programFile = program.Get();
     RepairSetupResult result = ScheduleRepair(input);
@@ -1738,9 +1791,13 @@ const CommandOption kKeysOptions[] = {{L"--repair", false, nullptr}};
 const CommandOption kRelocateOptions[] = {{L"--place-only", false, nullptr}, {L"--overwrite", false, nullptr}};
 const CommandOption kDoctorOptions[] = {
     {L"--fix", false, nullptr}, {L"--fix-safe", false, nullptr}, {L"--only", false, nullptr}};
-const CommandOption kPlanOptions[] = {{L"--keep-store-apps", false, nullptr}, {L"--keep-system-appdata", false, nullptr}};
-const CommandOption kScheduleOptions[] = {
-    {L"--keep-store-apps", false, nullptr}, {L"--keep-system-appdata", false, nullptr}, {L"--no-restart", false, nullptr}};
+const CommandOption kPlanOptions[] = {{L"--keep-store-apps", false, nullptr},
+                                      {L"--keep-system-appdata", false, nullptr},
+                                      {L"--keep-settings", false, nullptr}};
+const CommandOption kScheduleOptions[] = {{L"--keep-store-apps", false, nullptr},
+                                          {L"--keep-system-appdata", false, nullptr},
+                                          {L"--keep-settings", false, nullptr},
+                                          {L"--no-restart", false, nullptr}};
 
 const CommandOption kGroupCreateOptions[] = {{L"--description", true, nullptr}};
 const CommandOption kPolicySetOptions[] = {
@@ -1830,7 +1887,8 @@ const CommandVerb kCommandVerbs[] = {
     {{L"delete", L"NAME", 1, 1, OPTIONS(kDeleteOptions), true, true},
      L"deletes the account and its profile folder (--keep-files keeps the folder)", true, DeleteExisting},
     {{L"folders", L"NAME", 1, 1, nullptr, 0, false, false},
-     L"the personal folders of the account signed in at the console", true, ListFolders},
+     L"an account's personal folders (one not signed in is read from its hive, loaded meanwhile)", true,
+     ListFolders},
     {{L"folders move", L"NAME FOLDER DESTINATION", 3, 3, OPTIONS(kRelocateOptions), true, true},
      L"moves a personal folder and its contents (--place-only: only where it points)", true, MoveFolder},
     {{L"folders restore", L"NAME FOLDER", 2, 2, OPTIONS(kRelocateOptions), true, true},

@@ -9,11 +9,13 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cwctype>
 #include <map>
 #include <set>
 
 #include "accounts/account_lifecycle.h"
 #include "accounts/account_list.h"
+#include "accounts/groups.h"
 #include "accounts/lookup.h"
 #include "accounts/passwords.h"
 #include "accounts/personal_folder_rules.h"
@@ -43,14 +45,6 @@ constexpr wchar_t kPasswordLessValue[] = L"DevicePasswordLessBuildVersion";
 constexpr wchar_t kShellFoldersKey[] = L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 const wchar_t* const kToolShortcuts[] = {kTaskShortcutName, kCleanupShortcutName};
 
-struct AccountEntry {
-    std::wstring name;
-    uint32_t rid = 0;
-    uint32_t privilege = 0;
-    uint32_t flags = 0;
-    bool passwordExpired = false;
-};
-
 struct ProfileEntry {
     std::wstring sid;
     std::wstring storedPath;
@@ -58,9 +52,11 @@ struct ProfileEntry {
 };
 
 struct MachineFacts {
-    std::vector<AccountEntry> accounts;
+    std::vector<AccountRecord> accounts;
+    bool accountsRead = false;   // the whole database: a part would make live accounts look deleted
     std::map<uint32_t, size_t> byRid;
     std::wstring domainSid;
+    std::vector<ProfileListEntry> profileList;   // as read, for the judgement of the profiles' use
     std::vector<ProfileEntry> profiles;
     bool profilesRead = false;
     bool elevated = true;
@@ -111,34 +107,18 @@ RegKey OpenRead(const wchar_t* path)
 
 void ReadAccounts(MachineFacts& facts)
 {
-    ForEachAccountPage(3, [&facts](const void* page, DWORD read) {
-        const USER_INFO_3* records = static_cast<const USER_INFO_3*>(page);
-        for (DWORD i = 0; i < read; ++i) {
-            AccountEntry entry;
-            entry.name = records[i].usri3_name != nullptr ? records[i].usri3_name : L"";
-            entry.rid = records[i].usri3_user_id;
-            entry.privilege = records[i].usri3_priv;
-            entry.flags = records[i].usri3_flags;
-            entry.passwordExpired = records[i].usri3_password_expired != 0;
-            facts.byRid[entry.rid] = facts.accounts.size();
-            facts.accounts.push_back(std::move(entry));
-        }
+    facts.accountsRead = ForEachAccount([&facts](const AccountRecord& account) {
+        if (facts.domainSid.empty())
+            facts.domainSid = MachineSidOf(account);
+        facts.byRid[account.rid] = facts.accounts.size();
+        facts.accounts.push_back(account);
         return true;
     }, FILTER_NORMAL_ACCOUNT);
-    // The machine's domain, from one account's SID.
-    for (const AccountEntry& account : facts.accounts) {
-        LocalSid sid;
-        if (AccountNameToSid(account.name.c_str(), sid, nullptr)) {
-            facts.domainSid = DomainOfAccountSid(SidString(sid.Get()));
-            if (!facts.domainSid.empty())
-                break;
-        }
-    }
 }
 
-const AccountEntry* FindAccount(const MachineFacts& facts, const std::wstring& name)
+const AccountRecord* FindAccount(const MachineFacts& facts, const std::wstring& name)
 {
-    for (const AccountEntry& account : facts.accounts) {
+    for (const AccountRecord& account : facts.accounts) {
         if (EqualsNoCase(account.name.c_str(), name.c_str()))
             return &account;
     }
@@ -165,9 +145,8 @@ bool IsOrphanedLocalSid(const MachineFacts& facts, const std::wstring& sidString
 // compare folders with profiles are then left out.
 void ReadProfiles(MachineFacts& facts)
 {
-    std::vector<ProfileListEntry> entries;
-    facts.profilesRead = ReadProfileList(entries);
-    for (const ProfileListEntry& entry : entries)
+    facts.profilesRead = ReadProfileList(facts.profileList);
+    for (const ProfileListEntry& entry : facts.profileList)
         facts.profiles.push_back({entry.sid.Text(), entry.storedPath.Text(), entry.path.Text()});
 }
 
@@ -187,10 +166,10 @@ Finding Make(FindingKind kind, std::wstring summary, std::wstring target, std::v
     return finding;
 }
 
-void CheckProfileKeys(std::vector<Finding>& findings)
+void CheckProfileKeys(const MachineFacts& facts, std::vector<Finding>& findings)
 {
     std::vector<WString> names;
-    FindCorruptedProfileKeys(names);
+    FindCorruptedProfileKeys(facts.profileList, names);
     for (WString& name : names) {
         std::wstring key = ToText(name);
         findings.push_back(Make(FindingKind::ProfileKeyCorrupt, L"A profile entry was backed up after its profile failed to load: " + key,
@@ -210,11 +189,35 @@ void CheckOrphanProfiles(const MachineFacts& facts, std::vector<Finding>& findin
     }
 }
 
+// As PathIsInside compares.
+std::wstring Lower(std::wstring text)
+{
+    for (wchar_t& c : text)
+        c = static_cast<wchar_t>(std::towlower(c));
+    return text;
+}
+
 void CheckProfileFolders(const MachineFacts& facts, std::vector<Finding>& findings)
 {
     std::wstring root = ToText(ProfilesDirectory());
     if (root.empty() || !facts.profilesRead)
         return;
+    // Only a profile in a folder of that name, or one outside the profiles
+    // folder (at or above it), can name a folder: each folder is compared
+    // with those alone rather than with every profile.
+    const std::wstring below = Lower(root + L"\\");
+    std::map<std::wstring, std::vector<const ProfileEntry*>> byFolder;
+    std::vector<const ProfileEntry*> outside;
+    for (const ProfileEntry& profile : facts.profiles) {
+        const std::wstring path = Lower(profile.path);
+        if (path.compare(0, below.size(), below) != 0) {
+            outside.push_back(&profile);
+            continue;
+        }
+        const size_t end = path.find(L'\\', below.size());
+        byFolder[path.substr(below.size(), end == std::wstring::npos ? std::wstring::npos : end - below.size())]
+            .push_back(&profile);
+    }
     WIN32_FIND_DATAW data;
     UniqueFind search(FindFirstFileExW((root + L"\\*").c_str(), FindExInfoBasic, &data,
                                        FindExSearchLimitToDirectories, nullptr, 0));
@@ -226,10 +229,12 @@ void CheckProfileFolders(const MachineFacts& facts, std::vector<Finding>& findin
             (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || IsSystemProfileFolderName(name))
             continue;
         std::wstring folder = root + L"\\" + name;
-        bool named = false;
-        for (const ProfileEntry& profile : facts.profiles)
-            named = named || PathIsInside(profile.path, folder) || PathIsInside(folder, profile.path);
-        if (!named)
+        const auto named = [&](const ProfileEntry* profile) {
+            return PathIsInside(profile->path, folder) || PathIsInside(folder, profile->path);
+        };
+        const auto same = byFolder.find(Lower(name));
+        if (std::none_of(outside.begin(), outside.end(), named) &&
+            (same == byFolder.end() || std::none_of(same->second.begin(), same->second.end(), named)))
             findings.push_back(Make(FindingKind::OrphanProfileFolder, L"A folder no profile names: " + folder, folder,
                                     {{L"Folder", folder}}));
     } while (FindNextFileW(search.Get(), &data));
@@ -271,41 +276,31 @@ void CheckRights(const MachineFacts& facts, std::vector<Finding>& findings)
     machine::LsaFreeMemory(buffer);
 }
 
+Finding Unread(const wchar_t* what)
+{
+    return Make(FindingKind::CheckIncomplete,
+                std::wstring(L"The check could not read ") + what + L" whole; the checks that need it were left out",
+                what, {{L"Not read", what}});
+}
+
 void CheckGroups(const MachineFacts& facts, std::vector<Finding>& findings)
 {
-    std::vector<std::wstring> groups;
-    DWORD_PTR resume = 0;
-    NET_API_STATUS status;
-    do {
-        UniqueNetBuffer buffer;
-        DWORD read = 0, total = 0;
-        status = machine::NetLocalGroupEnum(nullptr, 0, reinterpret_cast<LPBYTE*>(buffer.Put()), MAX_PREFERRED_LENGTH,
-                                            &read, &total, &resume);
-        if (status != NERR_Success && status != ERROR_MORE_DATA)
-            break;
-        for (DWORD i = 0; i < read; ++i)
-            groups.push_back(static_cast<const LOCALGROUP_INFO_0*>(buffer.Get())[i].lgrpi0_name);
-    } while (status == ERROR_MORE_DATA);
-    for (const std::wstring& group : groups) {
-        resume = 0;
-        do {
-            UniqueNetBuffer buffer;
-            DWORD read = 0, total = 0;
-            status = machine::NetLocalGroupGetMembers(nullptr, group.c_str(), 0, reinterpret_cast<LPBYTE*>(buffer.Put()),
-                                                      MAX_PREFERRED_LENGTH, &read, &total, &resume);
-            if (status != NERR_Success && status != ERROR_MORE_DATA)
-                break;
-            for (DWORD i = 0; i < read; ++i) {
-                std::wstring sid = SidString(static_cast<const LOCALGROUP_MEMBERS_INFO_0*>(buffer.Get())[i].lgrmi0_sid);
-                if (!IsOrphanedLocalSid(facts, sid))
-                    continue;
-                Finding finding = Make(FindingKind::OrphanGroupMember,
-                                       L"A deleted account's SID is a member of " + group, sid,
-                                       {{L"Group", group}, {L"SID", sid}});
-                finding.detail = group;
-                findings.push_back(std::move(finding));
-            }
-        } while (status == ERROR_MORE_DATA);
+    std::vector<LocalGroup> groups;
+    if (!ReadLocalGroupMemberSids(groups)) {
+        findings.push_back(Unread(L"the members of the local groups"));
+        return;
+    }
+    for (const LocalGroup& group : groups) {
+        for (const GroupMember& member : group.members) {
+            const std::wstring sid = member.sid.Text();
+            if (!IsOrphanedLocalSid(facts, sid))
+                continue;
+            const std::wstring name = group.name.Text();
+            Finding finding = Make(FindingKind::OrphanGroupMember, L"A deleted account's SID is a member of " + name,
+                                   sid, {{L"Group", name}, {L"SID", sid}});
+            finding.detail = name;
+            findings.push_back(std::move(finding));
+        }
     }
 }
 
@@ -320,7 +315,7 @@ void CheckAutoLogon(const MachineFacts& facts, std::vector<Finding>& findings)
     DWORD length = ARRAYSIZE(computer);
     GetComputerNameW(computer, &length);
     autoLogon.localDomain = domain.empty() || domain == L"." || EqualsNoCase(domain.c_str(), computer);
-    const AccountEntry* account = FindAccount(facts, autoLogon.userName);
+    const AccountRecord* account = FindAccount(facts, autoLogon.userName);
     autoLogon.accountFound = account != nullptr;
     autoLogon.accountFlags = account != nullptr ? account->flags : 0;
     autoLogon.passwordExpired = account != nullptr && account->passwordExpired;
@@ -379,11 +374,14 @@ std::wstring ToolFolder()
 std::vector<std::wstring> ToolShortcuts(const MachineFacts& facts)
 {
     std::vector<std::wstring> found;
+    WString relative;
+    if (!ProfileRelativeFolder(CSIDL_STARTUP, relative))
+        return found;
     for (const ProfileEntry& profile : facts.profiles) {
         if (!IsLocalAccountSid(profile.sid, facts.domainSid) || profile.path.empty() || !MayRead(facts, profile.sid))
             continue;
         WString startup;
-        if (!ProfileFolderPath(CSIDL_STARTUP, profile.path.c_str(), startup))
+        if (!InProfile(profile.path.c_str(), relative.Text(), startup))
             continue;
         for (const wchar_t* name : kToolShortcuts) {
             std::wstring link = ToText(startup) + L"\\" + name;
@@ -445,7 +443,7 @@ void CheckRepairLeftovers(const MachineFacts& facts, std::vector<Finding>& findi
     std::wstring folder = ToolFolder();
     RepairFacts repair;
     repair.tempAdminExists = FindAccount(facts, kTempAccountName) != nullptr;
-    std::wstring state = folder + kStateFileName, journal = ToText(JournalPath(folder.c_str()));
+    std::wstring state = ToText(StateFilePath(folder.c_str())), journal = ToText(JournalPath(folder.c_str()));
     repair.stateFilePresent = !folder.empty() && FileExists(state);
     repair.journalPresent = !folder.empty() && FileExists(journal);
     std::vector<std::wstring> shortcuts = ToolShortcuts(facts);
@@ -483,7 +481,7 @@ void CheckRepairLeftovers(const MachineFacts& facts, std::vector<Finding>& findi
 void CheckAdministrators(const MachineFacts& facts, std::vector<Finding>& findings)
 {
     std::vector<AccountFacts> accounts;
-    for (const AccountEntry& a : facts.accounts)
+    for (const AccountRecord& a : facts.accounts)
         accounts.push_back({a.name, a.rid, a.privilege, a.flags});
     for (const AccountFinding& f : JudgeAccounts(accounts)) {
         const wchar_t* summary = f.kind == FindingKind::AdminPasswordNotRequired ? L"An enabled administrator needs no password: "
@@ -608,10 +606,13 @@ MendOutcome MendAutoLogonPlainPassword(const Finding& finding)
 // The check's steps, in the order they run, and the mend of each kind of
 // finding they make that the program mends.
 // Each step names what it leaves out when a standard user runs it.
+// A step that judges what it finds against the accounts is left out when
+// the account database could not be read whole.
 struct CheckStep {
     const wchar_t* what;
     void (*run)(const MachineFacts&, std::vector<Finding>&);
     const wchar_t* adminOnly;
+    bool needsAccounts;
 };
 // A profile nobody has used for half a year holds space and, often, what a
 // departed person left: worth a look, never a risk.
@@ -620,9 +621,10 @@ void CheckUnusedProfiles(const MachineFacts& facts, std::vector<Finding>& findin
     constexpr uint32_t kLongUnusedDays = 180;
     WString console, consoleSid;
     FindConsoleUser(console, nullptr, &consoleSid);
-    std::vector<ProfileUse> uses;
-    if (!ReadProfileUses(consoleSid.Text(), uses))
+    if (!facts.profilesRead)
         return;
+    const std::vector<ProfileUse> uses =
+        DescribeProfileUses(facts.profileList, facts.accounts, facts.domainSid, consoleSid.Text());
     const uint64_t now = NowTicks();
     for (const ProfileUse& use : uses) {
         // A deleted account's profile is reported as such.
@@ -639,16 +641,16 @@ void CheckUnusedProfiles(const MachineFacts& facts, std::vector<Finding>& findin
 }
 
 const CheckStep kChecks[] = {
-    {L"Profile entries", [](const MachineFacts&, std::vector<Finding>& f) { CheckProfileKeys(f); }, nullptr},
-    {L"Profiles of deleted accounts", CheckOrphanProfiles, nullptr},
-    {L"Folders of the profiles folder", CheckProfileFolders, nullptr},
-    {L"Rights of the security policy", CheckRights, L"rights"},
-    {L"Members of the local groups", CheckGroups, nullptr},
-    {L"Automatic sign-in", CheckAutoLogon, L"autoLogonSecret"},
-    {L"Leftovers of a repair", CheckRepairLeftovers, L"otherProfiles"},
-    {L"Administrators and Guest", CheckAdministrators, nullptr},
-    {L"Personal folders", CheckPersonalFolders, L"otherUsersSettings"},
-    {L"Profiles unused for a long time", CheckUnusedProfiles, L"otherProfiles"},
+    {L"Profile entries", CheckProfileKeys, nullptr, false},
+    {L"Profiles of deleted accounts", CheckOrphanProfiles, nullptr, true},
+    {L"Folders of the profiles folder", CheckProfileFolders, nullptr, false},
+    {L"Rights of the security policy", CheckRights, L"rights", true},
+    {L"Members of the local groups", CheckGroups, nullptr, true},
+    {L"Automatic sign-in", CheckAutoLogon, L"autoLogonSecret", true},
+    {L"Leftovers of a repair", CheckRepairLeftovers, L"otherProfiles", true},
+    {L"Administrators and Guest", CheckAdministrators, nullptr, true},
+    {L"Personal folders", CheckPersonalFolders, L"otherUsersSettings", false},
+    {L"Profiles unused for a long time", CheckUnusedProfiles, L"otherProfiles", true},
 };
 
 struct MendRow {
@@ -692,7 +694,7 @@ const MendRow kMends[] = {
     // Only the state file in the tool's own folder, which only
     // administrators can write.
     {FindingKind::RepairStaleState, [](const Finding& f) {
-         return Outcome(EqualsNoCase(f.target.c_str(), (ToolFolder() + kStateFileName).c_str()) &&
+         return Outcome(EqualsNoCase(f.target.c_str(), StateFilePath(ToolFolder().c_str()).Text()) &&
                             DeletePath(f.target.c_str(), 0) != kDeleteFailed,
                         L"The file was deleted.", L"The file could not be deleted.");
      }},
@@ -722,11 +724,14 @@ std::vector<Finding> RunHealthCheck(const HealthCheckOptions& options, const Hea
     ReadAccounts(facts);
     ReadProfiles(facts);
     std::vector<Finding> findings;
+    if (!facts.accountsRead)
+        findings.push_back(Unread(L"the account database"));
     uint32_t done = 1;
     for (const CheckStep& step : kChecks) {
         if (progress)
             progress(done, total, step.what);
-        step.run(facts, findings);
+        if (facts.accountsRead || !step.needsAccounts)
+            step.run(facts, findings);
         if (!facts.elevated && step.adminOnly != nullptr && leftOut != nullptr)
             leftOut->push_back(step.adminOnly);
         ++done;

@@ -322,7 +322,7 @@ void ChangePicture(MainWindow& window, const wchar_t* name)
     window.Unlock();
 }
 
-// The dialog works on the console user's folders only; it holds the window
+// The dialog works on the selected account's folders; it holds the window
 // busy while contents move, which the end-of-session refusal reads.
 void OpenPersonalFolders(MainWindow& window, const wchar_t* name)
 {

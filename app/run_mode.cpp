@@ -2,11 +2,12 @@
 
 #include "platform/command_line.h"
 #include "platform/text.h"
+#include "repair/repair_rules.h"
 
 bool HasRepairSwitch(int argumentCount, const wchar_t* const* arguments)
 {
     for (int i = 0; arguments != nullptr && i < argumentCount; ++i)
-        if (arguments[i] != nullptr && EqualsNoCase(arguments[i], L"/brenwick"))
+        if (arguments[i] != nullptr && EqualsNoCase(arguments[i], kRepairSwitch))
             return true;
     return false;
 }
@@ -39,7 +40,7 @@ std::wstring Requoted(const wchar_t* const* arguments, int count)
 bool IsRepairCleanup(int argumentCount, const wchar_t* const* arguments)
 {
     for (int i = 0; arguments != nullptr && i < argumentCount; ++i)
-        if (arguments[i] != nullptr && EqualsNoCase(arguments[i], L"/cleanup"))
+        if (arguments[i] != nullptr && EqualsNoCase(arguments[i], kCleanupSwitch))
             return HasRepairSwitch(argumentCount, arguments);
     return false;
 }

@@ -25,6 +25,18 @@ function(vantrell_add_test name)
   cmake_parse_arguments(ARG "USES_MACHINE;SERIAL" "" "SOURCES;LIBRARIES;PROPERTIES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest_main)
+  if(WIN32)
+    # The test framework's header is the heaviest of all: the first test
+    # program precompiles it with the Windows headers, the others reuse it.
+    target_compile_options(${name} PRIVATE ${VANTRELL_PRECOMPILED_WARNINGS})
+    get_property(precompiled GLOBAL PROPERTY VANTRELL_TEST_PRECOMPILED)
+    if(precompiled)
+      target_precompile_headers(${name} REUSE_FROM ${precompiled})
+    else()
+      target_precompile_headers(${name} PRIVATE <gtest/gtest.h> ${VANTRELL_PRECOMPILED_HEADERS})
+      set_property(GLOBAL PROPERTY VANTRELL_TEST_PRECOMPILED ${name})
+    endif()
+  endif()
   set(properties TIMEOUT 120)
   if(CMAKE_CROSSCOMPILING)
     # A test runs in the build's Wine prefixes beside the program that holds

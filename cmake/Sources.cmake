@@ -48,6 +48,7 @@ set(VANTRELL_WINDOWS_SOURCES
   platform/sid.cpp
   platform/token.cpp
   platform/acl.cpp
+  platform/key_handover.cpp
   platform/security.cpp
   platform/file_handles.cpp
   platform/files.cpp
@@ -89,6 +90,7 @@ set(VANTRELL_WINDOWS_SOURCES
   repair/fix_session.cpp
   repair/carry_limits.cpp
   repair/profile_mend.cpp
+  repair/keep_settings.cpp
   accounts/groups.cpp
   accounts/password_policy.cpp
   accounts/lookup.cpp
@@ -102,6 +104,7 @@ set(VANTRELL_WINDOWS_SOURCES
   accounts/picture_files.cpp
   accounts/row_pictures.cpp
   accounts/personal_folders.cpp
+  accounts/account_hive.cpp
   accounts/explorer_refresh.cpp
   accounts/create_account.cpp
   accounts/delete_account.cpp
@@ -135,5 +138,6 @@ set(VANTRELL_SANDBOX_SOURCES
   sandbox/power_cut.cpp
   sandbox/broken_profile.cpp
   sandbox/file_security_sim.cpp
+  sandbox/key_security_sim.cpp
   sandbox/scenario.cpp
 )

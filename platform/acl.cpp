@@ -60,6 +60,12 @@ const RecipeRow kTakeOverRows[] = {
     {SidSource::WellKnown, WinBuiltinAdministratorsSid, nullptr, GENERIC_ALL, kInheritAll, VersionRule::Any, 0},
 };
 
+const RecipeRow kToolFolderRows[] = {
+    {SidSource::WellKnown, WinLocalSystemSid, nullptr, GENERIC_ALL, kInheritAll, VersionRule::Any, 0},
+    {SidSource::WellKnown, WinBuiltinAdministratorsSid, nullptr, GENERIC_ALL, kInheritAll, VersionRule::Any, 0},
+    {SidSource::WellKnown, WinBuiltinUsersSid, nullptr, GENERIC_READ | GENERIC_EXECUTE, kInheritAll, VersionRule::Any, 0},
+};
+
 struct Recipe {
     const RecipeRow* rows;
     size_t count;
@@ -75,6 +81,7 @@ Recipe RecipeFor(SecurityRecipe recipe)
     case SecurityRecipe::Key: return {kKeyRows, std::size(kKeyRows), true, ~0u};
     case SecurityRecipe::TakeOver: return {kTakeOverRows, std::size(kTakeOverRows), false, ~0u};
     case SecurityRecipe::TakeOverFile: return {kTakeOverRows, std::size(kTakeOverRows), false, 0u};
+    case SecurityRecipe::ToolFolder: return {kToolFolderRows, std::size(kToolFolderRows), true, ~0u};
     }
     return {nullptr, 0, true, 0};
 }

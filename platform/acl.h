@@ -57,6 +57,10 @@ enum class SecurityRecipe {
     Key,             // a registry key and its subkeys; everyone may read
     TakeOver,        // what deletion needs: SYSTEM and administrators, inheritable
     TakeOverFile,    // the same for a single file, not inheritable
+    // The repair tool's folder and its files: SYSTEM and administrators in
+    // full, users may read and run; nobody else, not the creator. Every
+    // entry is needed.
+    ToolFolder,
 };
 // Builds `recipe` for a system of `version` (GetOsVersionNumber's form);
 // `account` is only used by Folder. False when the key recipe misses a SID or

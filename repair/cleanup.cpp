@@ -265,8 +265,7 @@ FinishResult FinishRepair(const CleanupInput& input)
     if (journal.outcome == RepairOutcome::Failed)
         return FinishResult::Done;   // the clean-up in the temporary account does it all
     WString section(journal.account.c_str());
-    WString statePath(input.toolFolder);
-    statePath.Append(kStateFileName);
+    const WString statePath = StateFilePath(input.toolFolder);
     // The hand-over puts the sign-in back before it restarts; cut before
     // that, it is done here.
     RestoreSignInOnce(input.logPath, statePath.Text(), section.Text(), &journal, journalPath.Text());
@@ -300,8 +299,7 @@ int RunCleanup(const CleanupInput& input)
     WString section(haveJournal ? journal.account.c_str() : L"");
     if (!haveJournal)
         WriteLogEntry(input.logPath, L"The repair's journal cannot be read; the saved settings were not restored.", 0);
-    WString statePath(input.toolFolder);
-    statePath.Append(kStateFileName);
+    const WString statePath = StateFilePath(input.toolFolder);
 
     // The clean-up's own shortcuts go last, not first: a clean-up cut short
     // by a power failure then runs again at the next sign-in, and each step

@@ -1,4 +1,5 @@
 #include "repair/finish_service.h"
+#include "repair/repair_rules.h"
 
 #include <windows.h>
 
@@ -66,7 +67,7 @@ bool RegisterFinishService(const wchar_t* programPath)
     if (!manager)
         return false;
     WString command(L"\"");
-    command.Append(programPath, L"\" /brenwick /finish");
+    command.Append(programPath, L"\" ", RepairArguments(RepairStart::Finish).Text());
     // No account named: the service runs as SYSTEM.
     const auto create = [&] {
         return machine::CreateServiceW(manager.Get(), kFinishServiceName, L"Brenwick: completes a profile repair",

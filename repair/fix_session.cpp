@@ -350,7 +350,9 @@ RepairInput RepairInputOf(const RepairTool& tool)
     RepairInput input;
     static_cast<RepairSite&>(input) = tool.site;
     input.account = tool.fixAccount.Text();
-    input.fixFlags = tool.fixFlags;
+    // The switch is read from a shortcut's command line: a bit this program
+    // does not know is not acted on.
+    input.fixFlags = tool.fixFlags & FixFlags::All;
     return input;
 }
 

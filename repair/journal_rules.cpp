@@ -27,7 +27,7 @@ const StepText kSteps[kRepairStepCount] = {
 };
 
 constexpr uint32_t kMaxUserNameLength = 20;
-constexpr uint32_t kMaxFlags = 3;
+constexpr uint32_t kMaxFlags = 7;   // every combination of the FixFlags bits
 
 bool HasLineBreak(const std::wstring& text)
 {

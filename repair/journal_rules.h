@@ -54,7 +54,11 @@ struct JournalMark {
     static constexpr uint32_t CreationStarted = 64;    // the new account is being added: one of that name is ours
     static constexpr uint32_t CleanupSignIn = 128;     // the clean-up put the automatic sign-in back
     static constexpr uint32_t CleanupEnded = 256;      // the clean-up wrote the log's end line
-    static constexpr uint32_t All = 511;
+    // Keeping the settings: the fresh profile's hive file holds the old
+    // one's content, its keys given to the new SID (the old file untouched).
+    static constexpr uint32_t UserSettingsKept = 512;
+    static constexpr uint32_t ClassesSettingsKept = 1024;
+    static constexpr uint32_t All = 2047;
 };
 
 struct RepairJournal {
@@ -76,7 +80,7 @@ struct RepairJournal {
 bool FormatJournal(const RepairJournal& journal, std::wstring& text);
 
 // Reads a journal's text and checks every value: the account a plausible
-// user name; the flags 0 to 3; SIDs plain SID strings, the new one unlike
+// user name; the flags 0 to 7; SIDs plain SID strings, the new one unlike
 // the old; folders normalised and strictly inside `profilesRoot`; the
 // numbers in range; the values a completed step must have left present.
 // False, with the reason in `problem`, when anything is off: such a journal

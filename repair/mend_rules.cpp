@@ -158,6 +158,19 @@ const wchar_t* MendActionText(MendAction action)
     return L"";
 }
 
+const wchar_t* HiveFindingText(HiveFinding hive)
+{
+    switch (hive) {
+    case HiveFinding::Loads: return L"loads and reads back";
+    case HiveFinding::Damaged: return L"loads but lacks what a profile needs (its shell folder list)";
+    case HiveFinding::DoesNotLoad: return L"does not load";
+    case HiveFinding::Absent: return L"is missing";
+    case HiveFinding::InUse: return L"is loaded now, so it was not tried; the rebuild tries it";
+    case HiveFinding::Untried: return L"could not be tried (no profile folder of the account's own)";
+    }
+    return L"";
+}
+
 MendEffects EffectsOf(MendKind kind)
 {
     switch (kind) {

@@ -110,6 +110,10 @@ const wchar_t* MendActionText(MendAction action);
 const wchar_t* ProfileCauseName(ProfileCause cause);
 const wchar_t* MendKindName(MendKind kind);
 
+// What the examination found of the hive, in the operator's words ("loads
+// and reads back"), for the plan of a rebuild that is to keep the settings.
+const wchar_t* HiveFindingText(HiveFinding hive);
+
 // What a mend keeps and what it loses, in the operator's words.
 struct MendEffects {
     const wchar_t* keeps;

@@ -87,10 +87,8 @@ bool LoadUserHive(const wchar_t* sid)
     return machine::RegLoadKeyW(HKEY_USERS, sid, file.Text()) == ERROR_SUCCESS;
 }
 
-bool ProfileFolderPath(int csidl, const wchar_t* profilePath, WString& out)
+bool ProfileRelativeFolder(int csidl, WString& relative)
 {
-    if (!IsAbsoluteLocalPath(profilePath))
-        return false;
     // The Default user's token is -1.
     HANDLE defaultUser = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-1));
     WString folder, root;
@@ -101,10 +99,24 @@ bool ProfileFolderPath(int csidl, const wchar_t* profilePath, WString& out)
     if (!StartsWithNoCase(folder.Text(), root.Text()) ||
         (folder.Text()[rootLength] != L'\\' && folder.Text()[rootLength] != L'\0'))
         return false;
+    return relative.Assign(folder.Text() + rootLength);
+}
+
+bool ProfileFolderPath(int csidl, const wchar_t* profilePath, WString& out)
+{
+    WString relative;
+    return IsAbsoluteLocalPath(profilePath) && ProfileRelativeFolder(csidl, relative) &&
+           InProfile(profilePath, relative.Text(), out);
+}
+
+bool InProfile(const wchar_t* profilePath, const wchar_t* relative, WString& out)
+{
+    if (!IsAbsoluteLocalPath(profilePath))
+        return false;
     WString result(profilePath);
     while (result.Length() > 3 && result.Text()[result.Length() - 1] == L'\\')
         result.AssignSubstring(result.Text(), 1, static_cast<int>(result.Length()) - 1);
-    if (!result.Append(folder.Text() + rootLength))
+    if (!result.Append(relative))
         return false;
     return out.Assign(result.Text());
 }

@@ -29,6 +29,12 @@ bool ExpandForAccount(const wchar_t* sid, WString& value, const wchar_t* profile
 // or it does not lie in the Default user's profile.
 bool ProfileFolderPath(int csidl, const wchar_t* profilePath, WString& out);
 
+// The same in two halves, for many profiles: the folder's place below any
+// profile ("\AppData\Roaming\...", empty for the profile itself), and that
+// place in one profile.
+bool ProfileRelativeFolder(int csidl, WString& relative);
+bool InProfile(const wchar_t* profilePath, const wchar_t* relative, WString& out);
+
 // A shell folder of another account ("Startup", "Personal", "Temp", ...),
 // read from that account's own hive: "Shell Folders" first, then "User Shell
 // Folders"; "Temp" from its environment (TMP, then TEMP). %USERPROFILE% at

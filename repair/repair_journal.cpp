@@ -23,13 +23,6 @@ WString NewCopyPath(const wchar_t* path)
 
 }  // namespace
 
-WString JournalPath(const wchar_t* toolFolder)
-{
-    WString path(toolFolder != nullptr ? toolFolder : L"");
-    path.Append(kJournalFileName);
-    return path;
-}
-
 bool WriteJournal(const wchar_t* path, const RepairJournal& journal)
 {
     std::wstring text;

@@ -7,11 +7,7 @@
 
 #include "platform/text.h"
 #include "repair/journal_rules.h"
-
-inline constexpr wchar_t kJournalFileName[] = L"\\BrenwickJournal.txt";
-
-// toolFolder + "\BrenwickJournal.txt".
-WString JournalPath(const wchar_t* toolFolder);
+#include "repair/repair_site.h"
 
 // Writes a new copy beside the journal, flushes it to the disk and renames
 // it over the old one (MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH).

@@ -131,6 +131,31 @@ TextEncoding EncodingOfMode(uint32_t mode)
     return TextEncoding::Ansi;
 }
 
+WString RepairArguments(RepairStart start, const wchar_t* account, int32_t fixFlags)
+{
+    WString arguments(kRepairSwitch);
+    switch (start) {
+    case RepairStart::FixUser: {
+        WString number;
+        number.FromInt32(fixFlags);
+        arguments.Append(L" ", kFixUserSwitch, L" \"");
+        arguments.Append(account != nullptr ? account : L"", L"\" ", kFixFlagSwitch);
+        arguments.Append(number.Text());
+        break;
+    }
+    case RepairStart::Cleanup:
+        arguments.Append(L" ", kCleanupSwitch);
+        break;
+    case RepairStart::CleanupFailed:
+        arguments.Append(L" ", kCleanupFailedSwitch);
+        break;
+    case RepairStart::Finish:
+        arguments.Append(L" ", kFinishSwitch);
+        break;
+    }
+    return arguments;
+}
+
 RepairCommand ParseRepairArguments(int count, const wchar_t* const* arguments, const RepairCommandInput& input)
 {
     RepairCommand command;
@@ -143,18 +168,18 @@ RepairCommand ParseRepairArguments(int count, const wchar_t* const* arguments, c
     }
     for (int i = 0; i < count; ++i) {
         const wchar_t* argument = arguments[i] != nullptr ? arguments[i] : L"";
-        if (EqualsNoCase(argument, L"/cleanup")) {
+        if (EqualsNoCase(argument, kCleanupSwitch)) {
             if (!input.inTempAccount) {
                 command.action = RepairCommandAction::Cleanup;
                 return command;
             }
             continue;   // the temporary account never cleans up after itself
         }
-        if (EqualsNoCase(argument, L"/finish")) {
+        if (EqualsNoCase(argument, kFinishSwitch)) {
             command.action = RepairCommandAction::Finish;
             return command;
         }
-        if (EqualsNoCase(argument, L"/cleanupfailed")) {
+        if (EqualsNoCase(argument, kCleanupFailedSwitch)) {
             // Only where a failed repair planted it: in the temporary account.
             if (input.inTempAccount) {
                 command.action = RepairCommandAction::Cleanup;
@@ -163,7 +188,7 @@ RepairCommand ParseRepairArguments(int count, const wchar_t* const* arguments, c
             }
             continue;
         }
-        if (EqualsNoCase(argument, L"/fixuser")) {
+        if (EqualsNoCase(argument, kFixUserSwitch)) {
             if (i + 1 < count) {
                 command.fixAccount.Assign(arguments[i + 1] != nullptr ? arguments[i + 1] : L"");
                 command.fixAccount.Replace(L"\"", nullptr);
@@ -171,11 +196,11 @@ RepairCommand ParseRepairArguments(int count, const wchar_t* const* arguments, c
             }
             continue;
         }
-        if (StartsWithNoCase(argument, L"/fixflag=")) {
-            command.fixFlags = DecimalFlags(argument + 9);
+        if (StartsWithNoCase(argument, kFixFlagSwitch)) {
+            command.fixFlags = DecimalFlags(argument + TextLength(kFixFlagSwitch));
             continue;
         }
-        if (EqualsNoCase(argument, L"/silent"))
+        if (EqualsNoCase(argument, kSilentSwitch))
             command.silent = true;
     }
     if (!command.fixAccount.IsEmpty() && !input.inTempAccount) {
@@ -273,6 +298,8 @@ namespace {
 const wchar_t* const kToolFolderFiles[] = {
     kToolExeName + 1, kStateFileName + 1, kLogFileName + 1,
     L"BrenwickJournal.txt", L"BrenwickJournal.txt.new", L"BrenwickPicture", L"BrenwickFixRun.lock",
+    // The old hive being given to the new SID, and the logs the registry keeps beside a loaded hive.
+    L"BrenwickKeep.dat", L"BrenwickKeep.dat.LOG1", L"BrenwickKeep.dat.LOG2",
 };
 
 }  // namespace

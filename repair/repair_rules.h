@@ -19,10 +19,38 @@ inline constexpr wchar_t kToolExeName[] = L"\\Brenwick.exe";
 inline constexpr wchar_t kStateFileName[] = L"\\Brenwick.ini";
 inline constexpr wchar_t kLogFileName[] = L"\\BrenwickLog.txt";
 
+// The tool's switches on the program's command line, spelt in this one
+// place: RepairArguments writes them (the set-up's fix run, the clean-up
+// shortcuts, the finishing service) and ParseRepairArguments and the run
+// mode read them.
+inline constexpr wchar_t kRepairSwitch[] = L"/brenwick";
+inline constexpr wchar_t kCleanupSwitch[] = L"/cleanup";
+inline constexpr wchar_t kCleanupFailedSwitch[] = L"/cleanupfailed";
+inline constexpr wchar_t kFinishSwitch[] = L"/finish";
+inline constexpr wchar_t kFixUserSwitch[] = L"/fixuser";
+inline constexpr wchar_t kFixFlagSwitch[] = L"/fixflag=";
+inline constexpr wchar_t kSilentSwitch[] = L"/silent";
+
+// What a run of the tool started by its own command line is to do.
+enum class RepairStart {
+    FixUser,         // the fix run of `account` with `fixFlags`, in the temporary account
+    Cleanup,         // the clean-up, in the repaired account
+    CleanupFailed,   // the clean-up of a failed repair, in the temporary account
+    Finish,          // the repair's last part, as SYSTEM
+};
+
+// The arguments after the program's path that start `start`
+// ("/brenwick /cleanup"); the account is quoted.
+WString RepairArguments(RepairStart start, const wchar_t* account = nullptr, int32_t fixFlags = 0);
+
 // Options of one repair, carried on the command line as a decimal number.
 struct FixFlags {
     static constexpr int32_t KeepAppPackages = 1;
     static constexpr int32_t KeepSystemAppData = 2;
+    // The old registry hives kept in place of the fresh ones, their keys
+    // given to the new SID.
+    static constexpr int32_t KeepSettings = 4;
+    static constexpr int32_t All = KeepAppPackages | KeepSystemAppData | KeepSettings;
 };
 
 // ---------------------------------------------------------------------------

@@ -24,6 +24,7 @@
 #include "platform/text_win.h"
 #include "repair/cleanup.h"
 #include "repair/finish_service.h"
+#include "repair/keep_settings.h"
 #include "repair/profile_moves.h"
 #include "repair/repair_context.h"
 #include "repair/repair_hive.h"
@@ -396,6 +397,8 @@ bool MoveDataFolders(RepairContext& context)
         LogSameFolder(context, L"no data was moved.");
         return true;
     }
+    // Before the old system app data (and its UsrClass.dat) can go.
+    KeepOldSettings(context);
     const wchar_t* fresh = context.journal.newProfile.c_str();
     const wchar_t* old = context.journal.oldProfile.c_str();
     if (context.version >= 6.2 && StaysInsideProfiles(context, kPackages)) {
@@ -584,7 +587,7 @@ bool PlantInOldProfile(RepairContext& context, const wchar_t* folder)
         return false;
     }
     switch (PlaceShortcut(checked.Get(), kCleanupShortcutName, context.input.programPath.c_str(),
-                          L"/brenwick /cleanup", kCleanupDescription)) {
+                          RepairArguments(RepairStart::Cleanup).Text(), kCleanupDescription)) {
     case PlacedFile::Written:
         return true;
     case PlacedFile::NameRefused:
@@ -684,8 +687,8 @@ void EndInTemporaryAccount(RepairContext& context)
     if (FromFolderPath(startup, CSIDL_STARTUP, nullptr, SHGFP_TYPE_CURRENT)) {
         CreateDirectoryPath(startup.Text());
         WString link = JoinPath(startup.Text(), kCleanupShortcutName);
-        planted = CreateShortcut(link.Text(), context.input.programPath.c_str(), L"/brenwick /cleanupfailed",
-                                 kCleanupDescription);
+        planted = CreateShortcut(link.Text(), context.input.programPath.c_str(),
+                                 RepairArguments(RepairStart::CleanupFailed).Text(), kCleanupDescription);
     }
     Log(context, planted ? L"The clean-up will run in the temporary account after the restart."
                          : L"The clean-up could not be set to start; start C:\\Brenwick\\Brenwick.exe /brenwick "
@@ -745,8 +748,7 @@ DWORD Repair(RepairContext& context, uint32_t stopAfter)
     context.account = context.input.account.c_str();
     context.version = context.input.osVersion;
     context.journalPath = JournalPath(context.input.toolFolder.c_str());
-    context.statePath.Assign(context.input.toolFolder.c_str());
-    context.statePath.Append(kStateFileName);
+    context.statePath = StateFilePath(context.input.toolFolder.c_str());
     context.fullName = ReadStateText(context.statePath.Text(), context.account, L"FullName");
     if (context.fullName.IsEmpty()) {
         context.fullName.Assign(context.account);

@@ -153,8 +153,7 @@ RepairSetupResult ScheduleRepair(const RepairSetupInput& input)
     if (!result.message.empty())
         return result;
 
-    Setup setup{input, input.account.c_str(), WString(input.toolFolder.c_str()), WString(input.toolFolder.c_str())};
-    setup.statePath.Append(kStateFileName);
+    Setup setup{input, input.account.c_str(), StateFilePath(input.toolFolder.c_str()), WString(input.toolFolder.c_str())};
     setup.exePath.Append(kToolExeName);
 
     TemporaryPassword password;
@@ -188,10 +187,8 @@ RepairSetupResult ScheduleRepair(const RepairSetupInput& input)
     }
     ApplyRepairSettings(setup);
 
-    WString arguments(L" /brenwick /fixuser \"");
-    WString number;
-    number.FromInt32(input.fixFlags);
-    arguments.Append(setup.user, L"\" /fixflag=", number.Text());
+    WString arguments(L" ");
+    arguments.Append(RepairArguments(RepairStart::FixUser, setup.user, input.fixFlags).Text());
     WString description(L"This action repairs the account profile for the \"");
     description.Append(setup.user, L"\" user.");
 

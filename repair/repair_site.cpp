@@ -7,6 +7,27 @@
 #include "platform/text_win.h"
 #include "repair/repair_rules.h"
 
+namespace {
+
+WString InToolFolder(const wchar_t* toolFolder, const wchar_t* file)
+{
+    WString path(toolFolder != nullptr ? toolFolder : L"");
+    path.Append(file);
+    return path;
+}
+
+}  // namespace
+
+WString StateFilePath(const wchar_t* toolFolder)
+{
+    return InToolFolder(toolFolder, kStateFileName);
+}
+
+WString JournalPath(const wchar_t* toolFolder)
+{
+    return InToolFolder(toolFolder, L"\\BrenwickJournal.txt");
+}
+
 RepairSite LocateRepairSite()
 {
     RepairSite site;

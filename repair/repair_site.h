@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "platform/text.h"
+
 struct RepairSite {
     std::wstring toolFolder;    // on the system drive; holds the state file, the journal and the picture copy
     std::wstring logPath;
@@ -15,6 +17,12 @@ struct RepairSite {
 // The site as this machine has it. The folders are empty when the Windows
 // folder is unknown.
 RepairSite LocateRepairSite();
+
+// The repair's files in its tool folder, named in this one place: the state
+// file (toolFolder + "\Brenwick.ini") and the journal (toolFolder +
+// "\BrenwickJournal.txt").
+WString StateFilePath(const wchar_t* toolFolder);
+WString JournalPath(const wchar_t* toolFolder);
 
 // The start-up shortcuts the set-up leaves: the repair's own, in the
 // temporary account, and the clean-up's, in the repaired account.

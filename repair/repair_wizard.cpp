@@ -36,8 +36,9 @@ constexpr int32_t kWarningColour = 0x0000B0;   // COLORREF: a dark red
 // The warnings sit between the account row and the options, which move
 // down for a longer text as far as the buttons allow.
 constexpr int kWarningsTop = 284;
-constexpr int kOptionsTop = 320;
-constexpr int kOptionsMaxShift = 38;
+constexpr int kOptionsTop = 318;
+constexpr int kOptionsPitch = 28;
+constexpr int kOptionsMaxShift = 24;
 
 const wchar_t* const kTypeWords[] = {L"Guest ", L"Standard ", L"Administrator "};
 
@@ -52,34 +53,33 @@ struct Wizard {
     int32_t preparing = 0;
 };
 
-bool Listable(const USER_INFO_3& user)
+bool Listable(const AccountRecord& user)
 {
-    if ((user.usri3_flags & UF_ACCOUNTDISABLE) || user.usri3_user_id < kMinimumUserId ||
-        EqualsNoCase(user.usri3_name, kTempAccountName) || EqualsNoCase(user.usri3_name, L"defaultuser0"))
+    if ((user.flags & UF_ACCOUNTDISABLE) || user.rid < kMinimumUserId ||
+        EqualsNoCase(user.name.c_str(), kTempAccountName) || EqualsNoCase(user.name.c_str(), L"defaultuser0"))
         return false;
     return true;
 }
 
-void AddRow(RepairTool& tool, int32_t listId, const USER_INFO_3& user)
+void AddRow(RepairTool& tool, int32_t listId, const AccountRecord& user)
 {
     WString sid, profile;
-    if (!GetAccountSidAndProfile(user.usri3_name, sid, &profile))
+    if (!GetAccountSidAndProfile(user.name.c_str(), sid, &profile))
         return;
     HWND list = tool.ControlHandle(listId);
-    const wchar_t* title = user.usri3_full_name != nullptr && *user.usri3_full_name != L'\0' ? user.usri3_full_name
-                                                                                            : user.usri3_name;
-    WString type(user.usri3_priv <= 2 ? kTypeWords[user.usri3_priv] : L"");
+    const wchar_t* title = !user.fullName.empty() ? user.fullName.c_str() : user.name.c_str();
+    WString type(user.privilege <= 2 ? kTypeWords[user.privilege] : L"");
     type.Append(L"User Account");
     // No separator: a full name may hold any character.
     int row = tool.AddListItem(listId, title, L"");
     if (row < 0)
         return;
-    SetListCellText(list, row, 1, user.usri3_name);
+    SetListCellText(list, row, 1, user.name.c_str());
     SetListCellText(list, row, 2, type.Text());
     SetListCellText(list, row, 3, sid.Text());
     SetListCellText(list, row, 4, profile.Text());
     // The account's picture for its tile, or null: the default image stays.
-    UniqueBitmap picture = LoadAccountPictureBitmap(user.usri3_name, tool.site.osVersion, tool.Scale(kTileIconSize),
+    UniqueBitmap picture = LoadAccountPictureBitmap(user.name.c_str(), tool.site.osVersion, tool.Scale(kTileIconSize),
                                                     kWindowBackgroundArgb);
     int image = picture ? tool.AddListImage(listId, picture.Get(), kTileIconSize) : -1;
     tool.SetItemImage(listId, row, image >= 0 ? image : 0);
@@ -175,10 +175,13 @@ void BuildPages(Wizard& wizard, HBITMAP toolIcon, HBITMAP refreshImage, HBITMAP 
     ids.accountLabel = tool.AddLabel(L"", 170, 260, 510, 20, -1);
     tool.SetColour(ids.accountLabel, 0x70A0FF, -1);
     tool.SetFont(0, 10.0, 400, 0, L"Arial");
-    ids.storeOption = tool.AddCheckControl(L" &Keep Windows store apps' package data from the old account", 45, 320,
-                                           tool.tickImage.Get(), tool.boxImage.Get());
-    ids.appDataOption = tool.AddCheckControl(L" Keep Windows system &appdata from the old account", 45, 360,
-                                             tool.tickImage.Get(), tool.boxImage.Get());
+    ids.storeOption = tool.AddCheckControl(L" &Keep Windows store apps' package data from the old account", 45,
+                                           kOptionsTop, tool.tickImage.Get(), tool.boxImage.Get());
+    ids.appDataOption = tool.AddCheckControl(L" Keep Windows system &appdata from the old account", 45,
+                                             kOptionsTop + kOptionsPitch, tool.tickImage.Get(), tool.boxImage.Get());
+    ids.settingsOption = tool.AddCheckControl(L" Keep the account's &settings from the old account", 45,
+                                              kOptionsTop + 2 * kOptionsPitch, tool.tickImage.Get(),
+                                              tool.boxImage.Get());
     tool.SetFont(0, 9.0, 400, 0, L"Arial");
     wizard.warnings = tool.AddLabel(L"", 20, kWarningsTop, 660, kOptionsTop - kWarningsTop - 2, -1);
     tool.SetColour(wizard.warnings, kWarningColour, -1);
@@ -188,7 +191,8 @@ void BuildPages(Wizard& wizard, HBITMAP toolIcon, HBITMAP refreshImage, HBITMAP 
     tool.SetFont(ids.fixNowButton, 12.0, 700, 0, L"Arial");
     // A check control is two controls: the box and its label.
     wizard.page2 = {note,          caption,           ids.accountLabel,  wizard.warnings, ids.storeOption,
-                    ids.storeOption + 1, ids.appDataOption, ids.appDataOption + 1, ids.backButton, ids.fixNowButton};
+                    ids.storeOption + 1, ids.appDataOption, ids.appDataOption + 1, ids.settingsOption,
+                    ids.settingsOption + 1, ids.backButton, ids.fixNowButton};
     SetStates(tool, wizard.page2, StateFlags::Hide | StateFlags::Disable);
 }
 
@@ -227,7 +231,8 @@ bool ScheduleFromWizard(Wizard& wizard)
     static_cast<RepairSite&>(input) = tool.site;
     input.account = wizard.userName.Text();
     input.fixFlags = ((tool.GetState(ids.storeOption) & StateFlags::Check) ? FixFlags::KeepAppPackages : 0) |
-                     ((tool.GetState(ids.appDataOption) & StateFlags::Check) ? FixFlags::KeepSystemAppData : 0);
+                     ((tool.GetState(ids.appDataOption) & StateFlags::Check) ? FixFlags::KeepSystemAppData : 0) |
+                     ((tool.GetState(ids.settingsOption) & StateFlags::Check) ? FixFlags::KeepSettings : 0);
     input.inTempAccount = tool.inTempAccount;
     input.programFile = tool.programFile.Get();
 
@@ -314,7 +319,8 @@ void ShowWarnings(Wizard& wizard, const std::wstring& text)
         SetWindowPos(label, nullptr, 0, 0, tool.Scale(660), tool.Scale(kOptionsTop + shift - kWarningsTop - 2),
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     const RepairWizardIds& ids = wizard.ids;
-    for (int32_t id : {ids.storeOption, ids.storeOption + 1, ids.appDataOption, ids.appDataOption + 1}) {
+    for (int32_t id : {ids.storeOption, ids.storeOption + 1, ids.appDataOption, ids.appDataOption + 1,
+                       ids.settingsOption, ids.settingsOption + 1}) {
         const ControlEntry* part = tool.Control(id);
         if (part != nullptr && part->handle != nullptr)
             SetWindowPos(part->handle, nullptr, part->x, part->y + tool.Scale(shift), 0, 0,
@@ -406,13 +412,10 @@ int FillRepairAccountList(RepairTool& tool, int32_t listId)
         return 0;
     SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
     int rows = 0;
-    ForEachAccountPage(3, [&](const void* records, DWORD read) {
-        const auto* users = static_cast<const USER_INFO_3*>(records);
-        for (DWORD i = 0; i < read; ++i) {
-            if (!Listable(users[i]))
-                continue;
+    ForEachAccount([&](const AccountRecord& user) {
+        if (Listable(user)) {
             int before = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-            AddRow(tool, listId, users[i]);
+            AddRow(tool, listId, user);
             rows += static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) - before;
         }
         return true;

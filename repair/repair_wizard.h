@@ -20,6 +20,7 @@ struct RepairWizardIds {
     int32_t accountLabel = 0;
     int32_t storeOption = 0;
     int32_t appDataOption = 0;
+    int32_t settingsOption = 0;   // keep the old registry hives
     int32_t backButton = 0;
     int32_t fixNowButton = 0;
 };

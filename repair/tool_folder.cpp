@@ -15,20 +15,6 @@
 
 namespace {
 
-struct ToolAce {
-    WELL_KNOWN_SID_TYPE sid;
-    DWORD mask;
-};
-
-// The whole DACL, as data. Nobody else: not Everyone, not the creator.
-const ToolAce kToolAces[] = {
-    {WinLocalSystemSid, GENERIC_ALL},
-    {WinBuiltinAdministratorsSid, GENERIC_ALL},
-    {WinBuiltinUsersSid, GENERIC_READ | GENERIC_EXECUTE},
-};
-
-constexpr DWORD kInherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
-
 // Opened on the object itself: a link is opened as the link.
 UniqueFileHandle OpenForSecurity(const wchar_t* path)
 {
@@ -65,11 +51,7 @@ bool Secure(const wchar_t* path, const ToolSecurity& security)
         return false;
     // Protected: nothing inherited from the drive's root (where users may
     // create folders) reaches the tool's files.
-    DWORD status = SetSecurityInfo(object.Get(), SE_FILE_OBJECT,
-                                   OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
-                                       PROTECTED_DACL_SECURITY_INFORMATION,
-                                   security.administrators.Get(), nullptr, security.dacl.Get(), nullptr);
-    return status == ERROR_SUCCESS;
+    return SetHandleSecurity(object.Get(), security.dacl.Get(), security.administrators.Get(), true);
 }
 
 // Gives every entry below the tool folder the tool's owner and DACL through
@@ -106,11 +88,7 @@ private:
     {
         // Protected: nothing inherited from the drive's root (where users may
         // create folders) reaches the tool's files.
-        all_ &= SetSecurityInfo(object, SE_FILE_OBJECT,
-                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
-                                    PROTECTED_DACL_SECURITY_INFORMATION,
-                                security_.administrators.Get(), nullptr, security_.dacl.Get(),
-                                nullptr) == ERROR_SUCCESS;
+        all_ &= SetHandleSecurity(object, security_.dacl.Get(), security_.administrators.Get(), true);
     }
 };
 
@@ -236,17 +214,7 @@ bool ReadChunk(HANDLE file, BYTE* buffer, DWORD wanted)
 
 bool BuildToolFolderDacl(LocalAcl& dacl)
 {
-    if (!NewAcl(dacl))
-        return false;
-    for (const ToolAce& row : kToolAces) {
-        LocalSid sid;
-        PACL acl = dacl.Get();
-        if (!WellKnownSid(sid, row.sid) || !AddAllowedAce(&acl, sid.Get(), row.mask, kInherit)) {
-            dacl.Reset();
-            return false;
-        }
-    }
-    return true;
+    return BuildRecipeDacl(SecurityRecipe::ToolFolder, 0, nullptr, dacl);
 }
 
 bool SecureToolPath(const wchar_t* path)

@@ -419,6 +419,9 @@ NET_API_STATUS NetUserEnum(LPCWSTR servername, DWORD level, DWORD filter, LPBYTE
     static std::vector<Account> snapshot;
     sandbox::StateLock lock;
     DWORD start = resume_handle != nullptr ? *resume_handle : 0;
+    // A database that fails in the middle of a walk, as a test asked.
+    if (DWORD failure = start != 0 ? sandbox::ForcedFailure(L"NetUserEnum") : 0)
+        return failure;
     if (start == 0 || start > snapshot.size())
         snapshot = (filter == 0 || (filter & FILTER_NORMAL_ACCOUNT) != 0) ? sandbox::Accounts() : std::vector<Account>();
     const std::vector<Account>& all = snapshot;

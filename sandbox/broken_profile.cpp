@@ -226,15 +226,18 @@ bool FaultProfile(const std::wstring& sid, const std::wstring& fault)
     return DamageHive(folder + L"\\NTUSER.DAT");
 }
 
-bool BreakProfile(const std::wstring& sid)
+bool FillProfile(const std::wstring& sid)
 {
     std::wstring folder = ProfileFolderOf(sid);
     if (folder.empty())
         return false;
     bool filled = WriteUserFiles(folder);
-    bool pinned = PinTaskbar(sid);
-    bool damaged = DamageHive(folder + L"\\NTUSER.DAT");
-    return filled && pinned && damaged;
+    return PinTaskbar(sid) && filled;
+}
+
+bool BreakProfile(const std::wstring& sid)
+{
+    return FillProfile(sid) && DamageHive(ProfileFolderOf(sid) + L"\\NTUSER.DAT");
 }
 
 }  // namespace sandbox

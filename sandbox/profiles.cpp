@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sandbox/sandbox.h"
+#include "sandbox/key_security.h"
 #include "sandbox/session_user.h"
 #include "sandbox/state.h"
 
@@ -391,8 +392,13 @@ DWORD MakeProfile(const std::wstring& sid, const std::wstring& name, std::wstrin
         return status;
     for (const wchar_t* subfolder : kProfileSubfolders)
         CreateFolderPath(chosen + L"\\" + subfolder);
-    if (!SaveHive(chosen + L"\\NTUSER.DAT", true) ||
-        !SaveHive(chosen + L"\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat", false))
+    // The profile service gives the hives' roots to their account, as it
+    // gives it the folder.
+    const std::wstring rootSecurity = L"O:" + sid + L"D:P(A;CI;KA;;;" + sid + L")(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;RC)";
+    const std::wstring userHive = chosen + L"\\NTUSER.DAT";
+    const std::wstring classesHive = chosen + L"\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat";
+    if (!SaveHive(userHive, true) || !SaveHive(classesHive, false) || !AppendRootSecurity(userHive, rootSecurity) ||
+        !AppendRootSecurity(classesHive, rootSecurity))
         return ERROR_CANTWRITE;
     if (DWORD status = WriteProfileEntry(sid, binarySid.Get(), chosen); status != ERROR_SUCCESS)
         return status;

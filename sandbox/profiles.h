@@ -42,6 +42,8 @@ void SetProfileLastUse(const std::wstring& sid, DWORD daysAgo);
 // pins, and damages its NTUSER.DAT so that the profile no longer loads while
 // the registry still reads most of the hive.
 bool BreakProfile(const std::wstring& sid);
+// The same files, store-app data and pins, the hive left sound.
+bool FillProfile(const std::wstring& sid);
 
 // The causes FaultProfile gives a profile, as a scenario names them.
 inline constexpr wchar_t kProfileFaults[] =

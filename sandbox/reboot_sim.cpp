@@ -16,6 +16,7 @@
 
 #include "platform/machine.h"
 #include "sandbox/profiles.h"
+#include "sandbox/key_security.h"
 #include "sandbox/session_user.h"
 #include "sandbox/state.h"
 
@@ -592,6 +593,18 @@ void SignInAs(const std::wstring& user, const std::wstring& domain, const wchar_
                            account.name, outcome);
         return;
     }
+    // The account must be able to read its own registry: a hive whose keys
+    // are another SID's (another account's settings) is refused, and the
+    // sign-in gets a temporary profile instead.
+    if (!temporary && !AccountMayReadKey(sid, L"", sid)) {
+        DiscardHive(sid);
+        if (!AssignTemporaryProfile(sid) || !ProfileLoads(sid)) {
+            StopAtSignInScreen(L"The User Profile Service failed the sign-in. User profile cannot be loaded.",
+                               account.name, outcome);
+            return;
+        }
+        temporary = true;
+    }
     std::wstring profile = ProfileFolderOf(sid);
     SetMachineString(kConsoleUser, account.name);
     SetMachineString(kSessionUser, account.name);
@@ -736,6 +749,33 @@ bool SessionProgramExitCode(unsigned long processId, unsigned long* exitCode)
     auto found = StartedHere().find(processId);
     return found != StartedHere().end() && GetExitCodeProcess(found->second.Get(), reinterpret_cast<DWORD*>(exitCode)) &&
            *exitCode != STILL_ACTIVE;
+}
+
+bool WaitForAnySessionProgram(const std::vector<unsigned long>& processIds, unsigned long timeoutMilliseconds)
+{
+    // Each handle duplicated under the lock, so that the wait holds none.
+    std::vector<UniqueHandle> held;
+    std::vector<HANDLE> waited;
+    {
+        std::lock_guard<std::mutex> guard(StartedMutex());
+        for (unsigned long id : processIds) {
+            auto found = StartedHere().find(id);
+            HANDLE copy = nullptr;
+            if (found == StartedHere().end() || waited.size() == MAXIMUM_WAIT_OBJECTS ||
+                !DuplicateHandle(GetCurrentProcess(), found->second.Get(), GetCurrentProcess(), &copy, SYNCHRONIZE,
+                                 FALSE, 0))
+                continue;
+            held.emplace_back(copy);
+            waited.push_back(copy);
+        }
+    }
+    if (waited.empty()) {
+        Sleep(timeoutMilliseconds);
+        return false;
+    }
+    const DWORD result =
+        WaitForMultipleObjects(static_cast<DWORD>(waited.size()), waited.data(), FALSE, timeoutMilliseconds);
+    return result < WAIT_OBJECT_0 + waited.size();
 }
 
 std::wstring SessionUserName()

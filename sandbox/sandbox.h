@@ -100,6 +100,10 @@ bool WaitForSessionPrograms(unsigned long timeoutMilliseconds);
 // while it runs or when this process did not start it.
 bool SessionProgramExitCode(unsigned long processId, unsigned long* exitCode);
 
+// Waits until one of the programs `processIds` (started by a sign-in in this
+// process) ends, or `timeoutMilliseconds` pass; true when one ended.
+bool WaitForAnySessionProgram(const std::vector<unsigned long>& processIds, unsigned long timeoutMilliseconds);
+
 // The account the program runs as: the one signed in by the last simulated
 // restart, "" at the sign-in screen, else the account running us.
 std::wstring SessionUserName();
@@ -162,7 +166,9 @@ void SetFolderSetters(bool redirect, bool knownFolderPath, bool folderPathOrdina
 // Makes a call of the simulated machine fail with `status` (an NTSTATUS or
 // NET_API_STATUS as the call returns it) until the next reset; 0 lets it work
 // again. Calls that honour it: "LsaStorePrivateData", "LsaEnumerateAccountRights",
-// "ExitWindowsEx" (a Win32 error code; the refused call is not recorded).
+// "ExitWindowsEx" (a Win32 error code; the refused call is not recorded),
+// "NetUserEnum" (every page after the first: a database failing mid-walk,
+// with SetNetUserEnumPageSize for more than one page).
 void SetCallFailure(const wchar_t* call, unsigned long status);
 
 }  // namespace sandbox

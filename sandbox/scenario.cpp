@@ -42,6 +42,7 @@ struct AccountPlan {
     bool profile = false;
     bool corruptedProfile = false;
     bool brokenProfile = false;
+    bool ownerFiles = false;   // the broken profile's files and pins, its hive sound
     // One cause of a profile that no longer loads (IsProfileFault), with a
     // value written in the hive before it.
     std::wstring profileFault;
@@ -254,6 +255,7 @@ bool ReadAccount(Reader& reader, const std::wstring& section, const std::wstring
             {Setting::YesNo, L"Profile", &plan->profile},
             {Setting::YesNo, L"CorruptedProfile", &plan->corruptedProfile},
             {Setting::YesNo, L"BrokenProfile", &plan->brokenProfile},
+            {Setting::YesNo, L"OwnerFiles", &plan->ownerFiles},
             {Setting::Text, L"ProfileFault", &plan->profileFault},
             {Setting::YesNo, L"Unreadable", &a.unreadable},
             {Setting::Hex, L"Picture", &plan->pictureColour, 0, &plan->hasPicture},
@@ -276,7 +278,7 @@ bool ReadAccount(Reader& reader, const std::wstring& section, const std::wstring
         return reader.Fail(section, L"ProfileFault must be one of " + std::wstring(kProfileFaults));
     if ((plan->corruptedProfile || plan->brokenProfile || !plan->profileFault.empty()) && plan->running)
         return reader.Fail(section, L"the running account's own profile cannot be broken");
-    if (plan->corruptedProfile || plan->brokenProfile || !plan->profileFault.empty())
+    if (plan->corruptedProfile || plan->brokenProfile || plan->ownerFiles || !plan->profileFault.empty())
         plan->profile = true;
     if (plan->brokenProfile && plan->running)
         return reader.Fail(section, L"the running account's own profile cannot be broken");
@@ -605,6 +607,8 @@ void Build(const Plan& plan, const std::wstring& scenario)
             SetProfileLastUse(sid, p.profileUnusedDays);
         if (p.brokenProfile)
             BreakProfile(sid);
+        else if (p.ownerFiles)
+            FillProfile(sid);
         if (p.corruptedProfile)
             CorruptProfile(sid);
         if (!p.profileFault.empty())

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/machine.h"
+#include "sandbox/key_security.h"
 #include "sandbox/profiles.h"
 #include "sandbox/sandbox.h"
 
@@ -122,6 +123,11 @@ DWORD LoadHive(const std::wstring& name, const std::wstring& file)
     LSTATUS status = ::RegLoadKeyW(HKEY_USERS, name.c_str(), file.c_str());
     if (status != ERROR_SUCCESS)
         return static_cast<DWORD>(status);
+    {
+        Key root;
+        if (RegOpenKeyExW(HKEY_USERS, name.c_str(), 0, KEY_ALL_ACCESS, root.Put()) == ERROR_SUCCESS)
+            RestoreKeySecurity(root.Get(), file);
+    }
     StateLock lock;
     Key hives = OpenState(kHives, true);
     WriteString(hives.Get(), name.c_str(), file);
@@ -152,7 +158,7 @@ DWORD FlushHive(const std::wstring& name)
         return ERROR_FILE_INVALID;
     }
     Key root;
-    LSTATUS status = RegOpenKeyExW(HKEY_USERS, name.c_str(), 0, KEY_READ, root.Put());
+    LSTATUS status = RegOpenKeyExW(HKEY_USERS, name.c_str(), 0, KEY_ALL_ACCESS, root.Put());
     if (status != ERROR_SUCCESS)
         return static_cast<DWORD>(status);
     // The save goes beside the file first, so that a failed save leaves the
@@ -161,6 +167,8 @@ DWORD FlushHive(const std::wstring& name)
     DeleteFileW(saved.c_str());
     EnableHivePrivileges();
     status = RegSaveKeyW(root.Get(), saved.c_str(), nullptr);
+    if (status == ERROR_SUCCESS && !AppendKeySecurity(root.Get(), saved))
+        status = ERROR_CANTWRITE;
     if (status != ERROR_SUCCESS) {
         DeleteFileW(saved.c_str());
         return static_cast<DWORD>(status);

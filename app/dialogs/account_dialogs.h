@@ -92,7 +92,8 @@ struct PersonalFoldersOwner {
     double osVersion = 0.0;
 };
 
-// Modal over the main window; returns when closed. Does nothing unless
-// `accountName` is the console user's.
+// Modal over the main window; returns when closed. Another account than
+// the console user's is worked on in its own hive; one signed in elsewhere,
+// or whose hive cannot be loaded, gets a message instead of the dialog.
 void PersonalFoldersDialog(const PersonalFoldersOwner& owner, HICON accountIcon, const wchar_t* accountName,
                            const wchar_t* displayName);

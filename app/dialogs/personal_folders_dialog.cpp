@@ -1,7 +1,11 @@
-// The dialog through which the operator moves the console user's personal
-// folders and restores them, built like the program's message boxes.
+// The dialog through which the operator moves an account's personal folders
+// and restores them, built like the program's message boxes. The console
+// user's places are read through its token; another account's in its own
+// hive, loaded for each reading and each move alone, so that the account
+// may sign in meanwhile without finding its hive taken.
 #include "app/dialogs/account_dialogs.h"
 
+#include "accounts/account_hive.h"
 #include "accounts/personal_folders.h"
 
 #include <commctrl.h>
@@ -53,11 +57,11 @@ struct Session {
     const PersonalFoldersOwner* owner = nullptr;
     UiDialog* dialog = nullptr;
     Controls ids;
+    WString name;
     WString sid;
     WString profile;
+    bool console = false;        // the console user's own folders
     std::vector<int> rows;       // the folder index of each list row
-    LocalAcl movedDacl;          // built once: the console user, SYSTEM, Administrators
-    LocalSid consoleUser;
     WString leftList;            // the text file naming what the last move left behind
 };
 
@@ -81,7 +85,13 @@ int FolderIcon(UiWindow& dialog, int32_t list, const wchar_t* path)
     return image < 0 ? 0 : image;
 }
 
-void FillFolderList(Session& session)
+// Another account's hive, loaded while `hive` lives; nothing for the console user.
+HiveRefusal LoadAccountHive(const Session& session, BorrowedHive& hive)
+{
+    return session.console ? HiveRefusal::None : hive.Load(session.sid.Text(), session.profile.Text());
+}
+
+void FillFolderList(Session& session, const wchar_t* hive)
 {
     UiWindow& dialog = *session.dialog;
     const int32_t list = session.ids.list;
@@ -89,7 +99,10 @@ void FillFolderList(Session& session)
     session.rows = VisibleFolderRows(session.owner->osVersion);
     for (int index : session.rows) {
         WString current, original;
-        ReadFolderLocations(index, session.owner->consoleUserToken, current, original);
+        if (hive != nullptr)
+            ReadHiveFolderLocations(index, hive, session.profile.Text(), current, original);
+        else
+            ReadFolderLocations(index, session.owner->consoleUserToken, current, original);
         WString row(kPersonalFolders[index].name);
         row.Append(L"|", current.Text(), L"|", original.Text());
         int item = dialog.AddListItem(list, row.Text(), L"|");
@@ -221,11 +234,20 @@ void Relocate(Session& session, bool restore)
             return;
         EnableControls(session, false);
     }
+    BorrowedHive hive;
+    const HiveRefusal refusal = LoadAccountHive(session, hive);
+    if (refusal != HiveRefusal::None) {
+        WString text = HiveRefusalText(refusal, session.name.Text());
+        ThemedMessageBox(text.Text(), BoxKind::Ok, 160, *session.owner->window);
+        EnableControls(session, true);
+        return;
+    }
     FolderRelocation request;
     request.index = index;
     request.sid = session.sid.Text();
     request.profile = session.profile.Text();
-    request.token = session.owner->consoleUserToken;
+    request.token = session.console ? session.owner->consoleUserToken : nullptr;
+    request.hive = hive.Root();
     request.current = current.Text();
     request.target = target.Text();
     request.restore = restore;
@@ -245,7 +267,8 @@ void Relocate(Session& session, bool restore)
     };
     RelocationResult result = RelocateFolder(request);
     if (result.placeChanged && result.outcome != RelocationOutcome::ContentsFailed)
-        FillFolderList(session);
+        FillFolderList(session, hive.Root());
+    hive.Unload();
     OfferLeftBehind(session, result);
 
     if (result.outcome == RelocationOutcome::Done) {
@@ -337,24 +360,33 @@ void AddControls(Session& session, HICON accountIcon, const wchar_t* displayName
 void PersonalFoldersDialog(const PersonalFoldersOwner& owner, HICON accountIcon, const wchar_t* accountName,
                            const wchar_t* displayName)
 {
-    if (owner.window == nullptr || accountName == nullptr || owner.consoleUserName == nullptr ||
-        *owner.consoleUserName == L'\0' || !EqualsNoCase(accountName, owner.consoleUserName))
+    if (owner.window == nullptr || accountName == nullptr || *accountName == L'\0')
         return;
+    auto session = std::make_unique<Session>();
+    session->owner = &owner;
+    session->name.Assign(accountName);
+    session->console = owner.consoleUserName != nullptr && EqualsNoCase(accountName, owner.consoleUserName);
+    // Without the account's SID and profile there is nothing to show; an
+    // account whose hive cannot be had is told about before any dialog.
+    const bool known = GetAccountSidAndProfile(accountName, session->sid, &session->profile);
+    BorrowedHive hive;
+    const HiveRefusal refusal = known ? LoadAccountHive(*session, hive) : HiveRefusal::NoAccount;
+    if (refusal != HiveRefusal::None) {
+        if (!session->console) {
+            WString text = HiveRefusalText(refusal, accountName);
+            ThemedMessageBox(text.Text(), BoxKind::Ok, 160, *owner.window);
+        }
+        return;
+    }
     UiDialog dialog(*owner.window);
     DialogLook look = OutlinedLook(kWidth, kHeight, 591, 347);
     look.fills.push_back({4, 305, 546, 45, kBandColour, 0});
     if (!dialog.Create(look))
         return;
-    auto session = std::make_unique<Session>();
-    session->owner = &owner;
     session->dialog = &dialog;
-    AddControls(*session, accountIcon, displayName);
-
-    // Without the account's SID and profile there is nothing to show.
-    if (!GetAccountSidAndProfile(accountName, session->sid, &session->profile))
-        return;
-    BuildMovedFolderDacl(owner.consoleUserSid, session->movedDacl, session->consoleUser);
-    FillFolderList(*session);
+    AddControls(*session, accountIcon, displayName != nullptr && *displayName != L'\0' ? displayName : accountName);
+    FillFolderList(*session, hive.Root());
+    hive.Unload();
 
     dialog.Show(0);
     dialog.RunModal([&](int32_t event) {

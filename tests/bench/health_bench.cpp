@@ -1,8 +1,9 @@
 // Times the health check of the computer (without the profiles' sizes) on a
-// scenario of the simulated machine against the floor any reader of the
-// accounts pays: one bare walk of the account database. Both are timed in
-// the same run, in turns, so that a busy machine weighs on both alike. Run
-// by scripts/bench-health.sh as
+// scenario of the simulated machine against the floor of what it must read:
+// one bare walk of the account database and one of the profile list. Both
+// are timed in the same run, in turns, so that a busy machine weighs on both
+// alike; the check's own steps are timed too, to show where its time goes.
+// Run by scripts/bench-health.sh as
 //
 //   vantrell_health_bench [scenario] [runs]
 #include <windows.h>
@@ -31,26 +32,50 @@ int Drive(const std::wstring& scenario, int runs)
     }
     // One untimed round of each: the first reads after a reset are slower
     // for all while the Wine server settles the new registry.
-    DWORD accounts = WalkEveryAccount();
+    DWORD accounts = WalkEveryAccount(), profiles = WalkProfileList();
     size_t findings = RunHealthCheck(HealthCheckOptions{}).size();
+
+    // Each step's time, by the progress calls that start the next one.
+    std::vector<std::wstring> stepNames;
+    std::vector<std::vector<double>> stepTimes;
+    auto last = std::chrono::steady_clock::now();
+    const HealthProgress progress = [&](uint32_t done, uint32_t, const wchar_t* step) {
+        const auto now = std::chrono::steady_clock::now();
+        if (done > 0)
+            stepTimes[done - 1].push_back(std::chrono::duration<double, std::milli>(now - last).count());
+        last = now;
+        if (done >= stepNames.size() && *step != L'\0') {
+            stepNames.push_back(step);
+            stepTimes.emplace_back();
+        }
+    };
 
     std::vector<double> check, walk;
     for (int run = 0; run < runs; ++run) {
         // Rotating which goes first spreads any drift over both.
         for (int turn = 0; turn < 2; ++turn) {
-            if ((turn + run) % 2 == 0)
-                check.push_back(Milliseconds([&] { findings = RunHealthCheck(HealthCheckOptions{}).size(); }));
-            else
-                walk.push_back(Milliseconds([&] { accounts = WalkEveryAccount(); }));
+            if ((turn + run) % 2 == 0) {
+                check.push_back(Milliseconds([&] {
+                    last = std::chrono::steady_clock::now();
+                    findings = RunHealthCheck(HealthCheckOptions{}, progress).size();
+                }));
+            } else {
+                walk.push_back(Milliseconds([&] {
+                    accounts = WalkEveryAccount();
+                    profiles = WalkProfileList();
+                }));
+            }
         }
     }
     const double c = Median(check), w = Median(walk);
     const double cMin = *std::min_element(check.begin(), check.end());
     const double wMin = *std::min_element(walk.begin(), walk.end());
-    std::printf("%-18s %5lu accounts, %zu findings  check %8.1f ms  walk floor %8.1f ms  check/walk %.2f  "
+    std::printf("%-18s %5lu accounts, %lu profiles, %zu findings  check %8.1f ms  floor %8.1f ms  check/floor %.2f  "
                 "(medians of %d; minimums %.1f / %.1f, ratio %.2f)\n",
-                Narrow(scenario).c_str(), accounts, findings, c, w, w > 0 ? c / w : 0.0, runs, cMin, wMin,
+                Narrow(scenario).c_str(), accounts, profiles, findings, c, w, w > 0 ? c / w : 0.0, runs, cMin, wMin,
                 wMin > 0 ? cMin / wMin : 0.0);
+    for (size_t i = 0; i < stepNames.size(); ++i)
+        std::printf("    %-34s %8.1f ms\n", Narrow(stepNames[i]).c_str(), Median(stepTimes[i]));
     std::fflush(stdout);
     return 0;
 }

@@ -48,14 +48,14 @@ void Fill(const std::wstring& root, int folders)
     }
 }
 
-// The broken-profile machine as the set-up leaves it, the owner's folder
-// grown; its profile folder.
-std::wstring Prepare(int folders)
+// The broken-profile machine (or another) as the set-up leaves it, the
+// owner's folder grown; its profile folder.
+std::wstring Prepare(int folders, const wchar_t* scenario = L"broken-profile")
 {
     std::error_code ignored;
     std::filesystem::remove_all(kToolFolder, ignored);
     std::wstring error;
-    if (!sandbox::ResetMachine(sandbox::ScenarioPath(L"broken-profile"), &error))
+    if (!sandbox::ResetMachine(sandbox::ScenarioPath(scenario), &error))
         return L"";
     std::filesystem::create_directories(kToolFolder, ignored);
     std::wstring state = std::wstring(kToolFolder) + L"\\Brenwick.ini";
@@ -112,6 +112,30 @@ int wmain(int argc, wchar_t** argv)
             std::printf("  run %d: the account was not made again\n", run);
     }
     Report("RunRepair, whole repair", oursTimes, "DeleteAccount + CreateAccount", peerTimes);
+
+    // The rebuild that keeps the settings of a sound hive against today's
+    // rebuild with fresh ones, of the same machine.
+    std::vector<double> keptTimes, freshTimes;
+    for (int run = 0; run < runs; ++run) {
+        for (int32_t flags : {4, 0}) {
+            if (Prepare(folders, L"keep-settings").empty()) {
+                std::printf("the simulated machine could not be prepared\n");
+                return 1;
+            }
+            RepairInput input;
+            input.account = L"pweber";
+            input.osVersion = 10.0;
+            input.toolFolder = kToolFolder;
+            input.programPath = L"C:\\Brenwick\\Brenwick.exe";
+            input.logPath = L"C:\\Brenwick\\BrenwickLog.txt";
+            input.fixFlags = flags;
+            DWORD result = 0;
+            (flags != 0 ? keptTimes : freshTimes).push_back(Seconds([&] { result = RunRepair(input, nullptr); }));
+            if (result != 1)
+                std::printf("  run %d: the repair (flags %d) did not end repaired\n", run, flags);
+        }
+    }
+    Report("RunRepair keeping the settings", keptTimes, "RunRepair with fresh settings", freshTimes);
 
     // The journal: each write a new copy flushed and renamed over the old,
     // against the same text written over the file in place.

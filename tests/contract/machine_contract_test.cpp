@@ -1177,6 +1177,49 @@ TEST_F(MachineContract, ALoadedHiveKeepsWhatWasWrittenAfterItIsUnloaded)
     DeleteFileW(file.c_str());
 }
 
+// A hive file holds each key's own owner and DACL: a key given to another
+// SID inside a loaded hive is still that SID's when the hive is loaded again.
+TEST_F(MachineContract, AHiveKeepsItsKeysSecurityWhenItIsLoadedAgain)
+{
+    EnableBackupAndRestore();
+    std::wstring file = MakeHiveFile(L"vantrell-contract-security.dat");
+    ASSERT_FALSE(file.empty());
+    const wchar_t* name = L"VantrellContractSecurity";
+    const wchar_t* given = L"O:S-1-5-21-7-8-9-1107D:P(A;CI;KA;;;S-1-5-21-7-8-9-1107)(A;CI;KA;;;SY)(A;CI;KA;;;BA)";
+    ASSERT_EQ(ERROR_SUCCESS, machine::RegLoadKeyW(HKEY_USERS, name, file.c_str()));
+    {
+        UniqueRegKey key;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_USERS, L"VantrellContractSecurity\\Software\\Given", 0, nullptr, 0,
+                                                 KEY_ALL_ACCESS, nullptr, key.Put(), nullptr));
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(given, SDDL_REVISION_1, &descriptor, nullptr));
+        EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key.Get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                                                                  PROTECTED_DACL_SECURITY_INFORMATION,
+                                                   descriptor));
+        LocalFree(descriptor);
+    }
+    ASSERT_EQ(ERROR_SUCCESS, machine::RegUnLoadKeyW(HKEY_USERS, name));
+    ASSERT_EQ(ERROR_SUCCESS, machine::RegLoadKeyW(HKEY_USERS, name, file.c_str()));
+    {
+        UniqueRegKey key;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_USERS, L"VantrellContractSecurity\\Software\\Given", 0,
+                                               READ_CONTROL, key.Put()));
+        BYTE buffer[4096];
+        DWORD size = sizeof(buffer);
+        ASSERT_EQ(ERROR_SUCCESS, RegGetKeySecurity(key.Get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                                   buffer, &size));
+        LPWSTR text = nullptr;
+        ConvertSecurityDescriptorToStringSecurityDescriptorW(buffer, SDDL_REVISION_1,
+                                                             OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                                             &text, nullptr);
+        EXPECT_EQ(std::wstring(given), text != nullptr ? std::wstring(text) : L"") << "the key's owner and DACL";
+        LocalFree(text);
+    }
+    EXPECT_EQ(1u, DwordAt(HKEY_USERS, name, L"Made")) << "the values stay";
+    EXPECT_EQ(ERROR_SUCCESS, machine::RegUnLoadKeyW(HKEY_USERS, name));
+    DeleteFileW(file.c_str());
+}
+
 // The program registers renames and deletions for the restart with
 // MoveFileExW itself; the system keeps them in the session manager's value,
 // which is what a restart (the simulated one included) carries out.

@@ -22,8 +22,9 @@ TEST(DetailRules, ExpiryDatesAreRealDaysOrNever)
         if (c.read) {
             EXPECT_EQ(c.seconds, seconds) << Narrow(c.text);
             EXPECT_EQ(c.text, ExpiryText(seconds)) << "read back as written";
-            if (seconds != kNeverTime && seconds % 86400 == 0)
+            if (seconds != kNeverTime && seconds % 86400 == 0) {
                 EXPECT_EQ(std::wstring(c.text) + L"T00:00:00Z", DateTimeText(seconds));
+            }
         }
     }
     EXPECT_EQ(L"2030-03-17T01:01:01Z", DateTimeText(1899936000 + 3661));

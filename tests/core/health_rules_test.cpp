@@ -24,7 +24,7 @@ std::string Ids(const std::vector<FindingKind>& kinds)
 TEST(HealthRules, EveryKindHasOneRuleWithAnIdOfItsOwn)
 {
     std::set<std::wstring> ids;
-    for (int k = 0; k <= static_cast<int>(FindingKind::ProfileUnused); ++k) {
+    for (int k = 0; k <= static_cast<int>(FindingKind::CheckIncomplete); ++k) {
         const FindingRule& rule = RuleOf(static_cast<FindingKind>(k));
         EXPECT_EQ(k, static_cast<int>(rule.kind)) << Narrow(rule.id);
         EXPECT_TRUE(ids.insert(rule.id).second) << Narrow(rule.id);

@@ -79,13 +79,13 @@ TEST(RepairJournalText, EveryValueIsCheckedWhenRead)
 {
     struct { const wchar_t* key; const wchar_t* value; } const refused[] = {
         {L"Account", L""},         {L"Account", L"a\\b"},   {L"Account", L"name-that-is-far-too-long-for-windows"},
-        {L"Flags", L"4"},          {L"Flags", L" 1"},       {L"OldSid", L"S-1-5-21-1-2-3-1010\\..\\x"},
+        {L"Flags", L"8"},          {L"Flags", L" 1"},       {L"OldSid", L"S-1-5-21-1-2-3-1010\\..\\x"},
         {L"NewSid", L"S-1-5-21-1-2-3-1010"},   // the old one
         {L"OldProfile", L"C:\\Users"},         // the profiles directory itself
         {L"OldProfile", L"C:\\Users\\..\\Windows"}, {L"OldProfile", L"\\\\server\\share\\pweber"},
         {L"NewProfile", L"D:\\Users\\pweber"},
         {L"StepsDone", L"12"},     {L"StepsDone", L"99999999999"}, {L"Tries", L"4"},
-        {L"HiveCount", L"3"},      {L"Marks", L"512"},      {L"Outcome", L"4"},
+        {L"HiveCount", L"3"},      {L"Marks", L"2048"},      {L"Outcome", L"4"},
     };
     for (const auto& c : refused) {
         std::wstring text = WithValue(Midway(), c.key, c.value), problem;

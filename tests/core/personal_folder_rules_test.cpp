@@ -189,6 +189,14 @@ TEST(FolderPaths, FoldersOnTheWayAndProfileRelativeForm)
     };
     for (const auto& c : forms)
         EXPECT_EQ(c.expected, Narrow(ProfileRelativeForm(c.path, c.profile).Text())) << Narrow(c.path);
+
+    // Another account's stored places, read against its own profile.
+    struct { const wchar_t* stored; const char* expected; } const stored[] = {
+        {L"%userprofile%\\Docs", "C:\\Users\\her\\Docs"}, {L"%USERPROFILE%", "C:\\Users\\her"},
+        {L"%USERPROFILE%2\\Docs", "%USERPROFILE%2\\Docs"}, {L"D:\\%USERPROFILE%\\x", "D:\\%USERPROFILE%\\x"},
+    };
+    for (const auto& c : stored)
+        EXPECT_EQ(c.expected, Narrow(ProfileAbsoluteForm(c.stored, L"C:\\Users\\her\\").Text())) << Narrow(c.stored);
 }
 
 TEST(MoveProgressText, FilesAndBytesOfTheTotal)

@@ -1,4 +1,5 @@
 #include "repair/repair_rules.h"
+#include "platform/command_line.h"
 #include "tests/narrow.h"
 
 #include <gtest/gtest.h>
@@ -136,6 +137,32 @@ TEST(RepairCommandLine, EverySwitchAndResult)
                 << c.what << ": " << Show(command.fixAccount.Text());
             EXPECT_EQ(c.fixFlags, command.fixFlags) << c.what;
         }
+    }
+}
+
+// What the set-up, the shortcuts and the service write is what the tool
+// reads back, in the account each is meant for.
+TEST(RepairCommandLine, WrittenArgumentsReadBackAsTheirStart)
+{
+    const struct {
+        RepairStart start;
+        bool inTemp;
+        RepairCommandAction action;
+    } cases[] = {
+        {RepairStart::FixUser, true, RepairCommandAction::Window},
+        {RepairStart::Cleanup, false, RepairCommandAction::Cleanup},
+        {RepairStart::CleanupFailed, true, RepairCommandAction::Cleanup},
+        {RepairStart::Finish, false, RepairCommandAction::Finish},
+    };
+    for (const auto& c : cases) {
+        const ArgumentList arguments(RepairArguments(c.start, L"Ana Lopez", 3).Text());
+        RepairCommandInput input;
+        input.inTempAccount = c.inTemp;
+        input.consoleUserName = L"brenwick_temp_admin";
+        const RepairCommand command = ParseRepairArguments(arguments.Count(), arguments.Data(), input);
+        EXPECT_EQ(static_cast<int>(c.action), static_cast<int>(command.action)) << static_cast<int>(c.start);
+        EXPECT_EQ(c.start == RepairStart::FixUser ? L"Ana Lopez" : L"", std::wstring(command.fixAccount.Text()));
+        EXPECT_EQ(c.start == RepairStart::FixUser ? 3 : 0, command.fixFlags);
     }
 }
 

@@ -28,6 +28,7 @@ run profile-keys
 run profiles --sizes
 run profiles clean --unused-for 1 --dry-run
 run repair plan jokafor
+run repair plan jokafor --keep-settings
 run repair status
 run help
 run version

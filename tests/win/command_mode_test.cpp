@@ -24,6 +24,7 @@
 #include "app/health_check.h"
 #include "platform/handles.h"
 #include "platform/machine.h"
+#include "platform/registry.h"
 #include "platform/text_win.h"
 #include "repair/repair_rules.h"
 #include "repair/state_file.h"
@@ -967,6 +968,62 @@ TEST(CommandMode, FoldersMoveToTheOtherDriveAndRestore)
     EXPECT_EQ("Dear Sir", ReadTextFile(documents + L"\\plans\\letter.txt"));
     EXPECT_FALSE(std::filesystem::exists(target));
     saved.Restore();
+}
+
+// Another account's folders go through its own hive, loaded for each
+// command under a key of the program's own and unloaded after it however
+// the command ended; the places stored there are its claims, judged against
+// its own profile. A hive its own session holds is left to that session.
+TEST(CommandMode, AnotherAccountsFoldersGoThroughItsHiveLoadedOnlyMeanwhile)
+{
+    ASSERT_TRUE(ResetScenario(L"default"));
+    WString sid, profile, other, otherSid;
+    ASSERT_TRUE(GetAccountSidAndProfile(L"mhartley", sid, &profile));
+    ASSERT_TRUE(GetAccountSidAndProfile(L"lchen", otherSid, &other));
+    const std::wstring her = profile.Text(), sidText = sid.Text(), documents = her + L"\\Documents";
+    const std::wstring rid = L"#" + sidText.substr(sidText.rfind(L'-') + 1), borrowed = L"Vantrell folders " + sidText;
+    const std::wstring target = CleanFolder(L"T:\\her-docs");
+    RemoveDirectoryW(target.c_str());
+    ASSERT_TRUE(WriteTextFile(documents + L"\\notes.txt", "hers"));
+    const std::wstring userShellFolders = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    HKEY session = nullptr;
+    const auto signIn = [&] { ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), sandbox::LoadProfile(sidText, &session)); };
+    const auto claimTheirs = [&] {
+        HKEY root = nullptr;
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), sandbox::LoadProfile(sidText, &root));
+        ASSERT_EQ(ERROR_SUCCESS, RegWrite(root, userShellFolders, L"Personal", std::wstring(other.Text()) + L"\\Documents"));
+        sandbox::UnloadProfile(sidText, root);
+    };
+    struct Step {
+        std::function<void()> before;
+        std::wstring command;
+        DWORD exitCode;
+        std::string said;
+        bool sessionHive = false;   // the account's session holds its hive meanwhile
+    } const steps[] = {
+        {nullptr, L"folders mhartley", 0, "Documents\t" + Narrow(documents)},
+        {nullptr, L"folders move mhartley Documents " + target + L" --yes", 0, "done: Documents moved"},
+        {nullptr, L"folders " + rid, 0, "Documents\t" + Narrow(target)},   // read back from the hive's file
+        {nullptr, L"folders move " + sidText + L" Music C:\\windows\\Music --yes", 3, "into the Windows"},
+        {signIn, L"folders restore mhartley Documents --yes", 3, "\"mhartley\" is signed in elsewhere", true},
+        {[&] { sandbox::UnloadProfile(sidText, session); }, L"folders restore mhartley Documents --yes", 0,
+         "done: Documents restored"},
+        {claimTheirs, L"folders move mhartley Documents T:\\theirs --yes", 3, "another"},
+        {[&] { ASSERT_TRUE(CreateHardLinkW(L"C:\\her-hive.dat", (her + L"\\NTUSER.DAT").c_str(), nullptr)); },
+         L"folders mhartley", 3, "more than one name"},
+    };
+    for (const Step& step : steps) {
+        if (step.before)
+            step.before();
+        Outcome run = RunProgram(step.command);
+        EXPECT_EQ(step.exitCode, run.exitCode) << Show(run);
+        EXPECT_NE(std::string::npos, (run.out + run.err).find(step.said)) << Show(run);
+        EXPECT_FALSE(KeyExists((L"HKU\\" + borrowed).c_str())) << Show(run);
+        EXPECT_EQ(step.sessionHive, KeyExists((L"HKU\\" + sidText).c_str())) << "a session's hive stays, and only that";
+    }
+    EXPECT_EQ("hers", ReadTextFile(documents + L"\\notes.txt"));
+    EXPECT_FALSE(std::filesystem::exists(target));
+    DeleteFileW(L"C:\\her-hive.dat");
 }
 
 // The exit codes of the check itself and a refused mend are among the

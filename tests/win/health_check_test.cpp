@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <lm.h>
 
 #include <algorithm>
 #include <map>
@@ -262,4 +263,24 @@ TEST(HealthCheck, TheExportKeepsTheMachinesTextsAsData)
     std::string csv = ExportFindings({mended, mended}, {L"The value was removed."}, ExportFormat::Csv);
     EXPECT_NE(std::string::npos, csv.find(",The value was removed.\r\n")) << csv;
     EXPECT_EQ(3, std::count(csv.begin(), csv.end(), '\n')) << csv;
+}
+
+// The account database failing after its first page: the check says it
+// could not read the accounts, and judges nothing on the part it got, where
+// every account it did not see would look deleted.
+TEST(HealthCheck, AnAccountDatabaseThatFailsMidWalkIsReportedNotTakenAsNoAccounts)
+{
+    Load(L"health");
+    const std::set<std::wstring> whole = Keys(RunHealthCheck(HealthCheckOptions{}));
+    sandbox::SetNetUserEnumPageSize(2);
+    sandbox::SetCallFailure(L"NetUserEnum", NERR_InternalError);
+    const std::vector<Finding> findings = RunHealthCheck(HealthCheckOptions{});
+    const Finding* unread = Find(findings, L"check-incomplete");
+    ASSERT_NE(nullptr, unread) << Describe(findings);
+    EXPECT_EQ(L"the account database", EvidenceOf(*unread, L"Not read"));
+    EXPECT_EQ(Severity::Problem, unread->severity);
+    for (const Finding& f : findings) {
+        EXPECT_TRUE(f.kind == FindingKind::CheckIncomplete || whole.count(f.id + L"|" + f.target + L"|" + f.detail))
+            << "judged on a part of the accounts: " << Narrow(f.id.c_str()) << " " << Narrow(f.target.c_str());
+    }
 }

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "accounts/lookup.h"
 #include "platform/handles.h"
@@ -91,4 +92,25 @@ TEST_F(AccountLookup, ProfileImagePathIsExpanded)
     ASSERT_TRUE(ReadProfileImagePath(sid.Text(), path));
     EXPECT_TRUE(EqualsNoCase(L"C:\\users\\mhartley", path.Text())) << Narrow(path.Text());
     EXPECT_FALSE(ReadProfileImagePath(L"S-1-5-21-1-2-3-4", path));
+}
+
+// Every account once, page after page; a database that fails after its
+// first page fails the walk, whatever the pages before handed out.
+TEST_F(AccountLookup, TheAccountWalkIsWholeOrAFailure)
+{
+    sandbox::SetNetUserEnumPageSize(2);
+    std::vector<std::wstring> names;
+    ASSERT_TRUE(ForEachAccount([&](const AccountRecord& account) {
+        names.push_back(account.name);
+        return true;
+    }));
+    EXPECT_GT(names.size(), 2u);
+    AccountRecord administrator;
+    ASSERT_TRUE(ReadAccountRecord(names[0].c_str(), administrator));
+    EXPECT_EQ(names[0], administrator.name);
+
+    sandbox::SetCallFailure(L"NetUserEnum", NERR_InternalError);
+    size_t seen = 0;
+    EXPECT_FALSE(ForEachAccount([&](const AccountRecord&) { return ++seen > 0; }));
+    EXPECT_EQ(2u, seen);
 }

@@ -78,14 +78,14 @@ TEST_F(MainWindowRun, PanelShowsEveryKindOfAccount)
         // scenario, account, display, priv, dispE, privE, dis, disE, lock, lockE, cant, notReq, never, exp, expE, auto, autoE, hid, hidE, fold, del
         {L"default", L"Administrator", L"Administrator", 2, false, false, true, true, false, false, false, false, false, false, false, false, false, false, true, false, false},
         {L"default", L"*", L"Office Manager", 2, true, false, false, false, false, false, false, false, true, false, false, false, true, false, false, true, false},
-        {L"default", L"mhartley", L"Maria Hartley", 2, true, true, false, true, false, false, false, false, false, false, false, false, true, false, true, false, true},
-        {L"default", L"lchen", L"lchen", 1, true, true, false, true, false, false, false, false, false, false, false, false, true, false, true, false, true},
-        {L"default", L"tpatel", L"Tara Patel", 1, true, true, true, true, false, false, false, false, false, false, false, false, false, false, true, false, true},
-        {L"default", L"dnovak", L"Daniel Novak", 1, true, true, false, true, true, true, false, false, false, false, false, false, false, false, true, false, true},
-        {L"default", L"skowalski", L"Sofia Kowalski", 1, true, true, false, true, false, false, false, false, false, true, true, false, true, false, true, false, true},
-        {L"default", L"reception", L"Front Desk", 1, true, true, false, true, false, false, true, false, false, false, false, false, false, true, true, false, true},
-        {L"default", L"visitor", L"Visitor", 0, true, true, false, true, false, false, false, true, false, false, false, false, true, false, true, false, true},
-        {L"auto-logon", L"jokafor", L"James Okafor", 1, true, true, false, true, false, false, false, false, true, false, false, true, true, false, true, false, true},
+        {L"default", L"mhartley", L"Maria Hartley", 2, true, true, false, true, false, false, false, false, false, false, false, false, true, false, true, true, true},
+        {L"default", L"lchen", L"lchen", 1, true, true, false, true, false, false, false, false, false, false, false, false, true, false, true, true, true},
+        {L"default", L"tpatel", L"Tara Patel", 1, true, true, true, true, false, false, false, false, false, false, false, false, false, false, true, true, true},
+        {L"default", L"dnovak", L"Daniel Novak", 1, true, true, false, true, true, true, false, false, false, false, false, false, false, false, true, true, true},
+        {L"default", L"skowalski", L"Sofia Kowalski", 1, true, true, false, true, false, false, false, false, false, true, true, false, true, false, true, true, true},
+        {L"default", L"reception", L"Front Desk", 1, true, true, false, true, false, false, true, false, false, false, false, false, false, true, true, true, true},
+        {L"default", L"visitor", L"Visitor", 0, true, true, false, true, false, false, false, true, false, false, false, false, true, false, true, true, true},
+        {L"auto-logon", L"jokafor", L"James Okafor", 1, true, true, false, true, false, false, false, false, true, false, false, true, true, false, true, true, true},
     };
     // clang-format on
     // One account with every detail kept: the others show what a fresh record has.

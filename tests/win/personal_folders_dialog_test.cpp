@@ -20,7 +20,9 @@
 #include "app/main_window.h"
 #include "platform/file_move.h"
 #include "platform/handles.h"
+#include "platform/registry.h"
 #include "platform/text_win.h"
+#include "sandbox/profiles.h"
 #include "sandbox/sandbox.h"
 #include "tests/win/main_window_screen.h"
 #include "tests/win/personal_folders_support.h"
@@ -171,12 +173,14 @@ protected:
     }
 
     // Runs the main window on this thread; the script opens the dialog on
-    // the console user's row and plays the operator in it.
-    void Run(const std::function<void(FoldersScreen&)>& script, double osVersion = 0.0)
+    // the account's row (the console user's unless named) and plays the
+    // operator in it.
+    void Run(const std::function<void(FoldersScreen&)>& script, double osVersion = 0.0,
+             const wchar_t* account = nullptr)
     {
         RunWithOperator(
             [&](Screen& main, HWND) {
-                ASSERT_TRUE(main.Select(ProcessUserName()));
+                ASSERT_TRUE(main.Select(account != nullptr ? account : ProcessUserName()));
                 main.Press(main.Ids().foldersButton);
                 HWND dialog = WaitForPopup(L"Vantrell_MsgBox", HoldsAList);
                 ASSERT_NE(nullptr, dialog) << "the dialog did not show";
@@ -267,6 +271,40 @@ TEST_F(FoldersDialogRun, MovesDocumentsToTheOtherDriveWithProgressAndRestoresThe
     });
     for (const sandbox::RecordedAction& block : Recorded(L"ShutdownBlockReasonCreate"))
         EXPECT_EQ(L"Moving user files, please cancel shutdown", block.details.at(L"reason"));
+}
+
+// Another account's folders, in its own hive: loaded only while they are
+// read or moved; an account whose session holds its hive gets a message.
+TEST_F(FoldersDialogRun, AnotherAccountsFoldersMoveInItsHiveLoadedOnlyMeanwhile)
+{
+    WString sid, profile;
+    ASSERT_TRUE(GetAccountSidAndProfile(L"mhartley", sid, &profile));
+    const std::wstring documents = std::wstring(profile.Text()) + L"\\Documents", target = secondDrive_ + L"\\hers";
+    WriteTextFile(documents + L"\\notes.txt", "hers");
+    const std::wstring borrowed = L"HKU\\Vantrell folders " + std::wstring(sid.Text());
+    Run([&](FoldersScreen& screen) {
+        EXPECT_EQ(documents, screen.Cell(screen.RowOf(L"Documents"), 1));
+        EXPECT_FALSE(KeyExists(borrowed.c_str())) << "the hive goes once the list is read";
+        ASSERT_TRUE(screen.Select(L"Documents"));
+        screen.Press(L"Move selected");
+        ASSERT_TRUE(ChooseInPicker(target));
+        EXPECT_EQ(L"The selected folder was successfully moved.", screen.Answer(L"OK"));
+        EXPECT_EQ(target, screen.Cell(screen.RowOf(L"Documents"), 1));
+        EXPECT_FALSE(KeyExists(borrowed.c_str()) || KeyExists((L"HKU\\" + std::wstring(sid.Text())).c_str()));
+    }, 0.0, L"mhartley");
+    EXPECT_EQ("hers", ReadTextFile(target + L"\\notes.txt"));
+    EXPECT_EQ(defaults_[1], StoredPlace(L"Personal")) << "the console user's own folder stays";
+    HKEY session = nullptr;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), sandbox::LoadProfile(sid.Text(), &session));
+    EXPECT_EQ(target, RegText(session, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+                              L"Personal"));
+    RunWithOperator([&](Screen& main, HWND) {
+        ASSERT_TRUE(main.Select(L"mhartley"));
+        main.Press(main.Ids().foldersButton);
+        EXPECT_NE(std::wstring::npos, main.Answer(L"OK").find(L"is signed in elsewhere")) << "told, not shown";
+        EXPECT_EQ(nullptr, FoldersDialog());
+    });
+    sandbox::UnloadProfile(sid.Text(), session);
 }
 
 TEST_F(FoldersDialogRun, SameNamedFilesAreSkippedUnlessOverwritingIsChosen)

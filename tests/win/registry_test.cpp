@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "platform/key_handover.h"
 #include "platform/registry.h"
 #include "platform/security.h"
+#include "platform/sid.h"
+#include "platform/token.h"
 #include "test_support.h"
 
 namespace {
@@ -388,4 +392,100 @@ TEST(ToSecurityObjectName, UsesThisProcesssView)
     EXPECT_STREQ(L"MACHINE\\SOFTWARE\\WOW6432Node\\X", path.Text());
     path.Assign(L"HKCC\\X");
     EXPECT_FALSE(ToSecurityObjectName(path));
+}
+
+namespace {
+
+// A key's owner and DACL as SDDL, set when `sddl` is given; the key itself, never a link's target.
+std::wstring KeySddl(const std::wstring& path, const std::wstring& sddl = L"")
+{
+    UniqueRegKey key;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    constexpr SECURITY_INFORMATION kBoth = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), REG_OPTION_OPEN_LINK, READ_CONTROL | WRITE_DAC | WRITE_OWNER,
+                      key.Put()) != ERROR_SUCCESS)
+        return L"(unopened)";
+    if (!sddl.empty() &&
+        (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr) ||
+         RegSetKeySecurity(key.Get(), kBoth | PROTECTED_DACL_SECURITY_INFORMATION, descriptor) != ERROR_SUCCESS))
+        return L"(not set)";
+    LocalFree(descriptor);
+    BYTE buffer[4096];
+    DWORD size = sizeof(buffer);
+    LPWSTR text = nullptr;
+    if (RegGetKeySecurity(key.Get(), kBoth, buffer, &size) != ERROR_SUCCESS ||
+        !ConvertSecurityDescriptorToStringSecurityDescriptorW(buffer, SDDL_REVISION_1, kBoth, &text, nullptr))
+        return L"(unreadable)";
+    std::wstring read = text;
+    LocalFree(text);
+    return read;
+}
+
+// Deletes the link key itself: a deletion by name would act on its target.
+void DeleteLinkKey(const std::wstring& path)
+{
+    using DeleteKey = LONG(NTAPI*)(HANDLE);
+    auto remove = reinterpret_cast<DeleteKey>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
+    UniqueRegKey link;
+    if (remove != nullptr && RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), REG_OPTION_OPEN_LINK, DELETE | KEY_READ,
+                                           link.Put()) == ERROR_SUCCESS)
+        remove(link.Get());
+}
+
+}  // namespace
+
+// The keys of a tree given from one SID to another: the owner and each entry
+// naming the old SID change, other entries and keys stay, and a link key is
+// neither changed nor followed to the key it leads to.
+TEST_F(ScratchKey, HandKeysOverGivesOwnersAndEntriesButNeverFollowsALink)
+{
+    EnablePrivileges();
+    const std::wstring oldSid = L"S-1-5-21-7-8-9-1107", newSid = L"S-1-5-21-7-8-9-1112";
+    const std::wstring target = scratch_ + L" target";
+    DeleteLinkKey(Sub(L"Out"));
+    WipeKey(HKEY_CURRENT_USER, target);
+    UniqueRegKey targetKey, link;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, target.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                             targetKey.Put(), nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, Sub(L"Out").c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
+                                             KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, link.Put(), nullptr));
+    WString user;
+    ASSERT_TRUE(ProcessUserSidText(user));
+    const std::wstring linkTarget = L"\\Registry\\User\\" + std::wstring(user.Text()) + L"\\" + target;
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(link.Get(), L"SymbolicLinkValue", 0, REG_LINK,
+                                            reinterpret_cast<const BYTE*>(linkTarget.data()),
+                                            static_cast<DWORD>(linkTarget.size() * sizeof(wchar_t))));
+    auto owned = [](const std::wstring& sid) {
+        return L"O:" + sid + L"D:P(A;CI;KA;;;" + sid + L")(D;;KW;;;BG)(A;CI;KA;;;BA)";
+    };
+    auto shared = [](const std::wstring& sid) { return L"O:BAD:P(A;CI;KR;;;" + sid + L")(A;CI;KA;;;BA)"; };
+    // Each key: its security before, and after the hand-over.
+    const struct {
+        std::wstring key, before, after;
+    } keys[] = {
+        {scratch_, owned(oldSid), owned(newSid)},
+        {Sub(L"Mine"), owned(oldSid), owned(newSid)},
+        {Sub(L"Mine\\Deeper"), owned(oldSid), owned(newSid)},
+        {Sub(L"Shared"), shared(oldSid), shared(newSid)},
+        {target, owned(oldSid), owned(oldSid)},   // reached only through the link: never touched
+    };
+    for (const auto& k : keys) {
+        UniqueRegKey made;
+        RegCreateKeyExW(HKEY_CURRENT_USER, k.key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, made.Put(), nullptr);
+        ASSERT_EQ(Narrow(k.before), Narrow(KeySddl(k.key, k.before)));
+    }
+    LocalSid from, to;
+    ASSERT_TRUE(SidFromText(oldSid.c_str(), from) && SidFromText(newSid.c_str(), to));
+    KeyHandover counts;
+    EXPECT_TRUE(HandKeysOver(raw_.Get(), from.Get(), to.Get(), counts));
+    EXPECT_EQ("5 4 1 0", std::to_string(counts.keys) + " " + std::to_string(counts.changed) + " " +
+                             std::to_string(counts.links) + " " + std::to_string(counts.refused))
+        << "keys looked at, changed, links left alone, refused";
+    for (const auto& k : keys)
+        EXPECT_EQ(Narrow(k.after), Narrow(KeySddl(k.key))) << Narrow(k.key);
+    link.Reset();
+    DeleteLinkKey(Sub(L"Out"));
+    targetKey.Reset();
+    WipeKey(HKEY_CURRENT_USER, target);
 }

@@ -19,6 +19,8 @@
 #include "repair/logon_backup.h"
 #include "repair/repair_hive.h"
 #include "repair/repair_tool.h"
+#include "sandbox/key_security.h"
+#include "sandbox/profiles.h"
 #include "ui/window.h"
 #include "tests/win/repair_test_support.h"
 #include "tests/win/screen_capture.h"
@@ -39,6 +41,7 @@ constexpr wchar_t kFixUser[] = L"  Fix selected user (next step)";
 constexpr wchar_t kFixNow[] = L"  Fix selected account now";
 constexpr wchar_t kAppDataOption[] = L" Keep Windows system appdata from the old account";
 constexpr wchar_t kStoreOption[] = L" Keep Windows store apps' package data from the old account";
+constexpr wchar_t kSettingsOption[] = L" Keep the account's settings from the old account";
 constexpr wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 constexpr wchar_t kTaskband[] = L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Taskband";
 constexpr wchar_t kBackupKey[] = L"Software\\TaskbandBrenwickKey";
@@ -76,6 +79,8 @@ std::wstring ProfileEntry(const std::wstring& sid)
 
 // A copy of a hive file loaded under a scratch name through the machine,
 // so that the file the account uses is not touched; `read` sees its root.
+constexpr wchar_t kScratchHive[] = L"vantrell-e2e-hive";
+
 bool WithHiveCopy(const std::wstring& file, const std::function<void(HKEY)>& read)
 {
     wchar_t temp[MAX_PATH];
@@ -84,17 +89,16 @@ bool WithHiveCopy(const std::wstring& file, const std::function<void(HKEY)>& rea
     DeleteFileW(copy.c_str());
     if (!CopyFileW((L"\\\\?\\" + file).c_str(), copy.c_str(), FALSE))
         return false;
-    constexpr wchar_t kScratch[] = L"vantrell-e2e-hive";
-    if (machine::RegLoadKeyW(HKEY_USERS, kScratch, copy.c_str()) != ERROR_SUCCESS) {
+    if (machine::RegLoadKeyW(HKEY_USERS, kScratchHive, copy.c_str()) != ERROR_SUCCESS) {
         DeleteFileW(copy.c_str());
         return false;
     }
     UniqueRegKey root;
-    bool opened = RegOpenKeyExW(HKEY_USERS, kScratch, 0, KEY_READ, root.Put()) == ERROR_SUCCESS;
+    bool opened = RegOpenKeyExW(HKEY_USERS, kScratchHive, 0, KEY_READ, root.Put()) == ERROR_SUCCESS;
     if (opened)
         read(root.Get());
     root.Reset();
-    machine::RegUnLoadKeyW(HKEY_USERS, kScratch);
+    machine::RegUnLoadKeyW(HKEY_USERS, kScratchHive);
     DeleteFileW(copy.c_str());
     return opened;
 }
@@ -323,6 +327,15 @@ std::map<std::wstring, std::wstring> FinalFacts(const Before& before)
                        : L"loads, without the shell folders";
     });
     facts[L"hive.user"] = userHive;
+    // The value written in her hive before the fault, and whether her new
+    // SID may read it: the settings kept and given to her, or fresh ones.
+    std::wstring settings = L"fresh";
+    WithHiveCopy(before.profile + L"\\NTUSER.DAT", [&](HKEY root) {
+        if (RegText(root, sandbox::kMarkerKey, sandbox::kMarkerValue) == sandbox::kMarkerText)
+            settings = sandbox::AccountMayReadKey(kScratchHive, sandbox::kMarkerKey, newSid) ? L"kept, hers to read"
+                                                                                               : L"kept, closed to her";
+    });
+    facts[L"hive.settings"] = settings;
     std::wstring classesHive = L"does not load";
     WithHiveCopy(before.profile + L"\\" + kSystemAppData + L"UsrClass.dat",
                  [&](HKEY) { classesHive = L"loads"; });
@@ -439,6 +452,8 @@ bool ScheduleRepair(const Drive& drive, Run* run)
             w.Toggle(kStoreOption);
         if (drive.flags & 2)
             w.Toggle(kAppDataOption);
+        if (drive.flags & 4)
+            w.Toggle(kSettingsOption);
         // The toggles wait in the same queue as the press, ahead of it.
         HWND box = nullptr;
         if (!PressUntil(w.Child(L"Button", kFixNow),
@@ -493,10 +508,13 @@ void WatchSession(const Drive& drive, const sandbox::RebootOutcome& outcome, Run
         boot->accountTypes.insert(AccountFacts()[L"account.type"]);
         boot->elevated |= repairedSession && sandbox::IsElevated();
         std::vector<std::wstring> running;
+        std::vector<unsigned long> runningIds;
         for (size_t i = 0; i < outcome.programs.size(); ++i) {
             unsigned long code = 0;
-            if (outcome.programs[i].started && !sandbox::SessionProgramExitCode(outcome.programs[i].processId, &code))
+            if (outcome.programs[i].started && !sandbox::SessionProgramExitCode(outcome.programs[i].processId, &code)) {
                 running.push_back(outcome.programs[i].arguments);
+                runningIds.push_back(outcome.programs[i].processId);
+            }
         }
         if (running.empty())
             break;
@@ -523,7 +541,9 @@ void WatchSession(const Drive& drive, const sandbox::RebootOutcome& outcome, Run
             if (!CloseFixWindow(window, drive.closeBy))
                 run->failure = "the fix window did not close at its countdown";
         }
-        Sleep(100);
+        // Back at once when a program ends; the fix window, which signals
+        // nothing, is looked for again within a tenth of a second.
+        sandbox::WaitForAnySessionProgram(runningIds, 100);
     }
     for (const sandbox::StartedProgram& program : outcome.programs) {
         unsigned long code = STILL_ACTIVE;
@@ -589,7 +609,7 @@ void RestartUntilDone(const Drive& drive, Run* run)
 
 bool DriveRepair(const Drive& drive, Before* before, Run* run, const KillPoint* cutAt)
 {
-    if (!LoadScenario(L"broken-profile", &run->failure))
+    if (!LoadScenario(drive.scenario, &run->failure))
         return false;
     if (drive.earlierSignIn && SetAutoLogon(L"jokafor", L"Okafor-Spring") != AutoLogonResult::Done) {
         run->failure = "set-up: the earlier automatic sign-in could not be set";

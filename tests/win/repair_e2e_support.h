@@ -77,7 +77,8 @@ struct Run {
 };
 
 struct Drive {
-    int flags = 0;                 // the wizard's options: 1 store apps, 2 system app data
+    const wchar_t* scenario = L"broken-profile";
+    int flags = 0;                 // the wizard's options: 1 store apps, 2 system app data, 4 settings
     bool earlierSignIn = false;    // another account signs in automatically before the repair
     CloseBy closeBy = CloseBy::Request;
     // When the machine waits at the sign-in screen, this account (without a

@@ -8,10 +8,14 @@
 
 #include <windows.h>
 
+#include <map>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "accounts/lookup.h"
+#include "sandbox/key_security.h"
+#include "sandbox/profiles.h"
 #include "tests/win/repair_e2e_support.h"
 #include "tests/win/repair_test_support.h"
 #include "tests/win/screen_capture.h"
@@ -162,3 +166,73 @@ TEST_P(RepairEndToEnd, TheAccountIsRebuiltWithEveryFileAndTheMachineIsLeftAsFoun
 
 INSTANTIATE_TEST_SUITE_P(Options, RepairEndToEnd, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+namespace {
+
+// Keeping the settings: on the machine whose hive is sound the value written
+// in her hive before the rebuild is read back after it, in her own session
+// under her new SID; without the choice the rebuild is today's, with fresh
+// settings; where the old hive does not load the choice falls back to fresh
+// settings and the log says why.
+struct KeepCase {
+    const char* name;
+    const wchar_t* scenario;
+    int flags;
+    const wchar_t* settings;   // the fact "hive.settings"
+    bool fallbackLogged;
+};
+
+// The case's name in the test list instead of its bytes.
+void PrintTo(const KeepCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+const KeepCase kKeepCases[] = {
+    {"SoundHiveKept", L"keep-settings", 4, L"kept, hers to read", false},
+    {"SoundHiveNotAsked", L"keep-settings", 0, L"fresh", false},
+    {"DamagedHiveFallsBack", L"broken-profile", 4, L"fresh", true},
+};
+
+class RepairKeepingSettings : public ::testing::TestWithParam<KeepCase> {
+protected:
+    static void SetUpTestSuite() { StartGdiplusForTests(); }
+    void TearDown() override { sandbox::ResetMachine(sandbox::ScenarioPath(L"default")); }
+};
+
+}  // namespace
+
+TEST_P(RepairKeepingSettings, TheOldHiveIsHersAgainOnlyWhenAskedForAndSound)
+{
+    const KeepCase& c = GetParam();
+    e2e::Drive drive;
+    drive.scenario = c.scenario;
+    drive.flags = c.flags;
+    drive.signInAtScreen = e2e::kAccount;
+    e2e::Before before;
+    e2e::Run run;
+    ASSERT_TRUE(e2e::DriveRepair(drive, &before, &run)) << run.failure;
+    const std::string story = e2e::Describe(run);
+    ASSERT_EQ("", run.failure) << story;
+    std::map<std::wstring, std::wstring> facts = e2e::FinalFacts(before);
+    EXPECT_EQ(L"a new one", facts[L"account.sid"]) << story;
+    EXPECT_EQ(L"loads, lists the shell folders", facts[L"hive.user"]) << story;
+    EXPECT_EQ(std::wstring(c.settings), facts[L"hive.settings"]) << story;
+
+    // Her own sign-in takes her own profile, and reads the value as her.
+    sandbox::Reboot();
+    const sandbox::RebootOutcome signIn = sandbox::SignInAtTheScreen(e2e::kAccount, L"");
+    EXPECT_TRUE(signIn.signedIn && !signIn.temporaryProfile) << Narrow(signIn.signInScreen) << story;
+    WString sid;
+    ASSERT_TRUE(GetAccountSidAndProfile(e2e::kAccount, sid, nullptr));
+    const bool kept = std::wstring(c.settings) == L"kept, hers to read";
+    EXPECT_EQ(kept ? std::wstring(sandbox::kMarkerText) : std::wstring(L"(missing)"),
+              RegText(HKEY_USERS, std::wstring(sid.Text()) + L"\\" + sandbox::kMarkerKey, sandbox::kMarkerValue));
+    EXPECT_EQ(kept, sandbox::AccountMayReadKey(sid.Text(), sandbox::kMarkerKey, sid.Text()));
+    const std::string log = repair_test::ReadBytes(e2e::kLogPath);
+    EXPECT_EQ(c.fallbackLogged, log.find("could not be kept from its old NTUSER.DAT") != std::string::npos) << log;
+    EXPECT_EQ(kept, log.find("The old NTUSER.DAT was given to the new account") != std::string::npos) << log;
+}
+
+INSTANTIATE_TEST_SUITE_P(Choice, RepairKeepingSettings, ::testing::ValuesIn(kKeepCases),
+                         [](const ::testing::TestParamInfo<KeepCase>& info) { return std::string(info.param.name); });

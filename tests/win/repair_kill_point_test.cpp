@@ -43,9 +43,27 @@ struct Reference {
     std::vector<std::wstring> fixPoints, cleanupPoints;
 };
 
+// The repairs whose power is cut: today's rebuild of the broken-profile
+// machine, and the rebuild that keeps the settings of a sound hive.
+enum class Kind { Plain, KeepingSettings };
+
+e2e::Drive DriveOf(Kind kind)
+{
+    e2e::Drive drive;
+    drive.signInAtScreen = e2e::kAccount;   // the operator, when the machine waits at the sign-in screen
+    if (kind == Kind::KeepingSettings) {
+        drive.scenario = L"keep-settings";
+        drive.flags = 4;
+    }
+    return drive;
+}
+
+Kind referenceKind = Kind::Plain;
+
 std::wstring ReferencePath()
 {
-    return TempFile(L"vantrell-repair-reference.txt");
+    return TempFile(referenceKind == Kind::Plain ? L"vantrell-repair-reference.txt"
+                                                 : L"vantrell-repair-reference-keeping.txt");
 }
 
 // What the reference depends on: the product's build and this test's.
@@ -102,13 +120,12 @@ bool Load(Reference* reference)
     return reference->ok;
 }
 
-Reference MakeReference()
+Reference MakeReference(Kind kind)
 {
     Reference reference;
     e2e::Before before;
     e2e::Run run;
-    e2e::Drive drive;
-    drive.signInAtScreen = e2e::kAccount;
+    e2e::Drive drive = DriveOf(kind);
     // The fix run, the finish at the next start, her own sign-in.
     if (!e2e::DriveRepair(drive, &before, &run) || !run.failure.empty() || run.boots.size() != 3) {
         reference.why = "the uninterrupted repair did not run as it must:\n" + e2e::Describe(run);
@@ -125,18 +142,21 @@ Reference MakeReference()
 }
 
 // The reference of this build, made once and kept for the other cases.
-const Reference& GetReference()
+const Reference& GetReference(Kind kind = Kind::Plain)
 {
-    static Reference reference = [] {
-        Reference loaded;
-        if (Load(&loaded))
-            return loaded;
-        Reference made = MakeReference();
-        if (made.ok)
-            Save(made);
-        return made;
-    }();
-    return reference;
+    static Reference references[2];
+    static bool taken[2] = {};
+    const int index = static_cast<int>(kind);
+    if (!taken[index]) {
+        taken[index] = true;
+        referenceKind = kind;
+        if (!Load(&references[index])) {
+            references[index] = MakeReference(kind);
+            if (references[index].ok)
+                Save(references[index]);
+        }
+    }
+    return references[index];
 }
 
 std::vector<e2e::KillPoint> KillPoints(const Reference& reference)
@@ -147,10 +167,10 @@ std::vector<e2e::KillPoint> KillPoints(const Reference& reference)
 }
 
 // The repair cut as `drive` says, compared with the reference.
-void RunCutAndCompare(e2e::Drive drive, const std::string& label, const e2e::KillPoint* point)
+void RunCutAndCompare(e2e::Drive drive, const std::string& label, const e2e::KillPoint* point, Kind kind = Kind::Plain)
 {
     drive.signInAtScreen = e2e::kAccount;   // the operator, when the machine waits at the sign-in screen
-    const Reference& reference = GetReference();
+    const Reference& reference = GetReference(kind);
     ASSERT_TRUE(reference.ok) << reference.why;
     ULONGLONG started = GetTickCount64();
     e2e::Before before;
@@ -233,3 +253,27 @@ TEST_F(RepairKillPoints, ThePowerFailsAsTheCleanUpStarts)
     };
     RunCutAndCompare(drive, "as the clean-up starts", nullptr);
 }
+
+// The steps that keep the settings: each hive copied, then the fresh hive
+// holding the old settings. Cut at each, the repair still ends with her
+// settings kept and hers to read, as the uninterrupted one does.
+class RepairKillPointsKeepingSettings : public RepairKillPoints {};
+
+TEST_P(RepairKillPointsKeepingSettings, ThePowerFailsThereAndTheSettingsAreStillKept)
+{
+    const Reference& reference = GetReference(Kind::KeepingSettings);
+    ASSERT_TRUE(reference.ok) << reference.why;
+    auto kept = reference.facts.find(L"hive.settings");
+    ASSERT_TRUE(kept != reference.facts.end() && kept->second == L"kept, hers to read");
+    std::vector<e2e::KillPoint> points;
+    for (const e2e::KillPoint& point : KillPoints(reference))
+        if (point.point.rfind(L"step 9 old ", 0) == 0)
+            points.push_back(point);
+    ASSERT_EQ(4u, points.size()) << "each hive copied, UsrClass.dat kept, NTUSER.DAT kept";
+    const e2e::KillPoint& point = points[static_cast<size_t>(GetParam())];
+    RunCutAndCompare(DriveOf(Kind::KeepingSettings),
+                     "at \"" + Narrow(point.point) + "\" #" + std::to_string(point.passage), &point,
+                     Kind::KeepingSettings);
+}
+
+INSTANTIATE_TEST_SUITE_P(Point, RepairKillPointsKeepingSettings, ::testing::Range(0, 4));

@@ -340,7 +340,7 @@ TEST_F(RepairWizard, NoChangesNothingAndYesSchedulesTheRepairEvenAsTheSessionEnd
     std::set<std::wstring> keys;
     for (const wchar_t* line = lines; *line != L'\0'; line += wcslen(line) + 1)
         keys.insert(line);
-    EXPECT_EQ((std::set<std::wstring>{L"LUAState=1", L"UACState=" + consentBefore, L"UACUserState=" + userConsentBefore, L"FullName=Maria Hartley",
+    EXPECT_EQ((std::set<std::wstring>{L"LUAState=1", L"UACState=" + consentBefore, L"UACUserState=" + (userConsentBefore == L"(missing)" ? std::wstring(L"4294967295") : userConsentBefore), L"FullName=Maria Hartley",
                                       L"UserPriv=2", L"AADState=4321"}),
               keys);
     std::string log = ReadBytes(L"C:\\Brenwick\\BrenwickLog.txt");
