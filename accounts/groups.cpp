@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "accounts/account_rules.h"
+#include "accounts/lifecycle_rules.h"
 #include "accounts/lookup.h"
 #include "platform/machine.h"
 #include "platform/security.h"
@@ -54,15 +55,26 @@ bool ForEachGroupPage(const std::function<NET_API_STATUS(LPBYTE*, DWORD*, DWORD*
     return true;
 }
 
-bool ReadGroupNames(std::vector<WString>& names)
+// The groups' names with their descriptions, in the system's order.
+struct GroupName {
+    WString name;
+    WString description;
+};
+
+bool ReadGroupNames(std::vector<GroupName>& names)
 {
     return ForEachGroupPage(
         [](LPBYTE* buffer, DWORD* read, DWORD* total, DWORD_PTR* resume) {
-            return machine::NetLocalGroupEnum(nullptr, 0, buffer, MAX_PREFERRED_LENGTH, read, total, resume);
+            return machine::NetLocalGroupEnum(nullptr, 1, buffer, MAX_PREFERRED_LENGTH, read, total, resume);
         },
         [&](const void* records, DWORD count) {
-            for (DWORD i = 0; i < count; ++i)
-                names.emplace_back(static_cast<const LOCALGROUP_INFO_0*>(records)[i].lgrpi0_name);
+            for (DWORD i = 0; i < count; ++i) {
+                const auto& record = static_cast<const LOCALGROUP_INFO_1*>(records)[i];
+                GroupName group;
+                group.name.Assign(record.lgrpi1_name);
+                group.description.Assign(record.lgrpi1_comment != nullptr ? record.lgrpi1_comment : L"");
+                names.push_back(std::move(group));
+            }
         });
 }
 
@@ -297,13 +309,14 @@ namespace {
 
 bool ReadGroups(const MemberNames* namer, std::vector<LocalGroup>& groups)
 {
-    std::vector<WString> names;
+    std::vector<GroupName> names;
     if (!ReadGroupNames(names))
         return false;
     std::vector<LocalGroup> read(names.size());
     for (size_t i = 0; i < names.size(); ++i) {
         LocalSid sid;
-        read[i].name = std::move(names[i]);
+        read[i].name = std::move(names[i].name);
+        read[i].description = std::move(names[i].description);
         if (AccountNameToSid(read[i].name.Text(), sid, nullptr))
             SidToText(sid.Get(), read[i].sid);
         if (!ReadMembers(read[i].name.Text(), namer, read[i].members))
@@ -334,15 +347,17 @@ bool FindLocalGroup(const wchar_t* nameOrSid, LocalGroup& group, const MemberNam
     const bool bySid = nameOrSid != nullptr && wcsncmp(nameOrSid, L"S-1-", 4) == 0;
     if (nameOrSid == nullptr || (bySid && !SidFromName(wanted, nameOrSid)))
         return false;
-    std::vector<WString> groupNames;
+    std::vector<GroupName> groupNames;
     if (!ReadGroupNames(groupNames))
         return false;
-    for (WString& name : groupNames) {
+    for (GroupName& listed : groupNames) {
+        const WString& name = listed.name;
         LocalSid sid;
         const bool hasSid = AccountNameToSid(name.Text(), sid, nullptr);
         if (bySid ? !(hasSid && EqualSid(sid.Get(), wanted.Get())) : !EqualsNoCase(name.Text(), nameOrSid))
             continue;
-        group.name = std::move(name);
+        group.name = std::move(listed.name);
+        group.description = std::move(listed.description);
         if (hasSid)
             SidToText(sid.Get(), group.sid);
         return names != nullptr ? ReadMembers(group.name.Text(), names, group.members)
@@ -401,4 +416,67 @@ bool IsAdministratorsSid(const wchar_t* sidText)
     WString text;
     return sidText != nullptr && WellKnownSid(administrators, WinBuiltinAdministratorsSid) &&
            SidToText(administrators.Get(), text) && EqualsNoCase(text.Text(), sidText);
+}
+
+bool IsBuiltinGroupSid(const wchar_t* sidText)
+{
+    return sidText != nullptr && wcsncmp(sidText, L"S-1-5-32-", 9) == 0;
+}
+
+namespace {
+
+// Whether the group of that name is one of the system's own: by its SID,
+// whatever the system's language calls it.
+bool IsBuiltinGroupName(const wchar_t* name)
+{
+    LocalSid sid;
+    WString text;
+    return AccountNameToSid(name, sid, nullptr) && SidToText(sid.Get(), text) && IsBuiltinGroupSid(text.Text());
+}
+
+}  // namespace
+
+NET_API_STATUS CreateLocalGroup(const wchar_t* name, const wchar_t* description)
+{
+    if (CheckNewGroupName(name) != NewAccountNameProblem::None)
+        return ERROR_INVALID_ACCOUNT_NAME;
+    if (description == nullptr)
+        description = L"";
+    if (!IsUsableGroupDescription(description))
+        return ERROR_INVALID_PARAMETER;
+    LOCALGROUP_INFO_1 group{const_cast<LPWSTR>(name), const_cast<LPWSTR>(description)};
+    return machine::NetLocalGroupAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&group), nullptr);
+}
+
+NET_API_STATUS DeleteLocalGroup(const wchar_t* name)
+{
+    if (name == nullptr)
+        return NERR_GroupNotFound;
+    if (IsBuiltinGroupName(name))
+        return ERROR_SPECIAL_ACCOUNT;
+    return machine::NetLocalGroupDel(nullptr, name);
+}
+
+NET_API_STATUS RenameLocalGroup(const wchar_t* name, const wchar_t* newName)
+{
+    if (name == nullptr)
+        return NERR_GroupNotFound;
+    if (IsBuiltinGroupName(name))
+        return ERROR_SPECIAL_ACCOUNT;
+    if (CheckNewGroupName(newName) != NewAccountNameProblem::None)
+        return ERROR_INVALID_ACCOUNT_NAME;
+    LOCALGROUP_INFO_0 group{const_cast<LPWSTR>(newName)};
+    return machine::NetLocalGroupSetInfo(nullptr, name, 0, reinterpret_cast<LPBYTE>(&group), nullptr);
+}
+
+NET_API_STATUS SetLocalGroupDescription(const wchar_t* name, const wchar_t* description)
+{
+    if (name == nullptr)
+        return NERR_GroupNotFound;
+    if (description == nullptr)
+        description = L"";
+    if (!IsUsableGroupDescription(description))
+        return ERROR_INVALID_PARAMETER;
+    LOCALGROUP_INFO_1002 group{const_cast<LPWSTR>(description)};
+    return machine::NetLocalGroupSetInfo(nullptr, name, 1002, reinterpret_cast<LPBYTE>(&group), nullptr);
 }

@@ -73,6 +73,7 @@ struct GroupMember {
 struct LocalGroup {
     WString name;
     WString sid;
+    WString description;
     std::vector<GroupMember> members;
 };
 
@@ -119,3 +120,23 @@ NET_API_STATUS ChangeGroupMembership(const wchar_t* group, PSID member, bool add
 // The names of the local groups the account's SID is a member of, in the
 // order the system lists the groups. False when they could not be read.
 bool ReadAccountGroups(const wchar_t* sidText, std::vector<WString>& groupNames);
+
+// Whether the SID text is one of the system's own groups (S-1-5-32-*), which
+// are never deleted or renamed.
+bool IsBuiltinGroupSid(const wchar_t* sidText);
+
+// A new local group of the name, with its description (may be empty). The
+// name is checked as CheckNewGroupName checks it (ERROR_INVALID_ACCOUNT_NAME),
+// the description as IsUsableGroupDescription does (ERROR_INVALID_PARAMETER);
+// otherwise the system's status (NERR_UserExists, ERROR_ALIAS_EXISTS: the
+// name is taken).
+NET_API_STATUS CreateLocalGroup(const wchar_t* name, const wchar_t* description);
+
+// Deletes and renames a group made on this computer; one of the system's own
+// is refused with ERROR_SPECIAL_ACCOUNT before the system is asked. The
+// new name is checked as for CreateLocalGroup.
+NET_API_STATUS DeleteLocalGroup(const wchar_t* name);
+NET_API_STATUS RenameLocalGroup(const wchar_t* name, const wchar_t* newName);
+
+// Sets the description of any local group, the system's own included.
+NET_API_STATUS SetLocalGroupDescription(const wchar_t* name, const wchar_t* description);

@@ -98,7 +98,9 @@ bool IsUnsafeComponent(const wchar_t* begin, const wchar_t* end)
 
 }  // namespace
 
-NewAccountNameProblem CheckNewAccountName(const wchar_t* name)
+namespace {
+
+NewAccountNameProblem CheckName(const wchar_t* name, uint32_t longest)
 {
     uint32_t length = TextLength(name);
     if (length == 0)
@@ -107,7 +109,7 @@ NewAccountNameProblem CheckNewAccountName(const wchar_t* name)
         if (Contains(kForbiddenNameCharacters, name[i]))
             return NewAccountNameProblem::ForbiddenCharacter;
     }
-    if (length > kMaxAccountNameLength)
+    if (length > longest)
         return NewAccountNameProblem::TooLong;
     bool onlyDotsOrBlanks = true;
     for (uint32_t i = 0; i < length; ++i)
@@ -121,6 +123,23 @@ NewAccountNameProblem CheckNewAccountName(const wchar_t* name)
     if (EqualsNoCase(name, kReservedAccountName))
         return NewAccountNameProblem::Reserved;
     return NewAccountNameProblem::None;
+}
+
+}  // namespace
+
+NewAccountNameProblem CheckNewAccountName(const wchar_t* name)
+{
+    return CheckName(name, kMaxAccountNameLength);
+}
+
+NewAccountNameProblem CheckNewGroupName(const wchar_t* name)
+{
+    return CheckName(name, kMaxGroupNameLength);
+}
+
+bool IsUsableGroupDescription(const wchar_t* text)
+{
+    return TextLength(text) <= kMaxGroupDescriptionLength && !HasControlCharacter(text);
 }
 
 size_t ComposeTemporaryPassword(const uint8_t* random, size_t count, wchar_t* password)

@@ -34,6 +34,19 @@ extern const wchar_t kForbiddenNameCharacters[];
 // The first problem found, in the order of the enumeration.
 NewAccountNameProblem CheckNewAccountName(const wchar_t* name);
 
+// The system keeps local group names of at most 256 characters, and a
+// group's description of as many.
+inline constexpr uint32_t kMaxGroupNameLength = 256;
+inline constexpr uint32_t kMaxGroupDescriptionLength = 256;
+
+// A name for a new or renamed local group: the account names' rules, since
+// groups and accounts share one set of names, with the groups' own limit.
+NewAccountNameProblem CheckNewGroupName(const wchar_t* name);
+
+// A group's description is shown in lists: at most the limit, and no control
+// character that could forge or hide a line there.
+bool IsUsableGroupDescription(const wchar_t* text);
+
 // The temporary password: long and mixed, so that a complexity policy takes
 // it. The program's only generator of passwords (account creation and the
 // repair tool's temporary administrator both use it).

@@ -11,6 +11,7 @@
 #include "accounts/account_rules.h"
 #include "accounts/groups.h"
 #include "accounts/lookup.h"
+#include "accounts/password_policy.h"
 
 namespace {
 
@@ -118,6 +119,13 @@ std::wstring Shortened(const std::wstring& time, bool withMinute)
     return withMinute ? time.substr(0, 10) + L" " + time.substr(11, 5) + L" UTC" : time.substr(0, 10);
 }
 
+// The computer's policy, the same for every account.
+std::wstring PolicyLine()
+{
+    PasswordPolicy policy;
+    return L"Policy: " + (ReadPasswordPolicy(policy) ? PolicySummary(policy) : std::wstring(L"unknown"));
+}
+
 // The details people look up, in the order of the detail lines.
 void ShowDetailLines(const AccountPanel& panel, const AccountDetails& account)
 {
@@ -131,6 +139,7 @@ void ShowDetailLines(const AccountPanel& panel, const AccountDetails& account)
         L"Bad passwords: " + t.badPasswords,
         L"Password set: " + Shortened(t.passwordLastSet, false),
         L"Password expires: " + Shortened(t.passwordExpires, false),
+        PolicyLine(),
     };
     for (int line = 0; line < kDetailLines; ++line)
         panel.window.SetText(panel.ids.detailLabel + line, lines[line].c_str());

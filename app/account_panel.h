@@ -51,11 +51,12 @@ struct MainWindowControls {
     int32_t groupsButton = ControlId::None;
     // The first of the account's detail lines, kDetailLines in a row, also
     // outside the run: description, account expiry, last sign-in, bad
-    // passwords, password set, password expiry.
+    // passwords, password set, password expiry, and the computer's password
+    // and lock-out policy (read-only).
     int32_t detailLabel = ControlId::None;
 };
 
-inline constexpr int kDetailLines = 6;
+inline constexpr int kDetailLines = 7;
 
 // What the list and panel functions work on, lent by the main window: the
 // window that holds the controls, their ids, the system's version, the

@@ -12,10 +12,15 @@
 #include "accounts/account_rules.h"
 #include "accounts/groups.h"
 #include "accounts/health_rules.h"
+#include "accounts/lifecycle_rules.h"
 #include "accounts/lookup.h"
+#include "accounts/password_policy.h"
 #include "accounts/passwords.h"
 #include "accounts/pictures.h"
+#include "app/apply_steps.h"
+#include "app/command_groups.h"
 #include "app/command_mode.h"
+#include "app/command_policy.h"
 #include "app/command_profiles.h"
 #include "app/health_check.h"
 #include "app/setting_changes.h"
@@ -44,26 +49,6 @@ int Worse(int a, int b)
     return kExitFailed;
 }
 
-// GDI+ for the pictures, from the plan's first read of a file to the last write.
-class GdiplusSession {
-public:
-    GdiplusSession()
-    {
-        Gdiplus::GdiplusStartupInput input;
-        if (Gdiplus::GdiplusStartup(&token_, &input, nullptr) != Gdiplus::Ok)
-            token_ = 0;
-    }
-    ~GdiplusSession()
-    {
-        if (token_ != 0)
-            Gdiplus::GdiplusShutdown(token_);
-    }
-    GdiplusSession(const GdiplusSession&) = delete;
-    GdiplusSession& operator=(const GdiplusSession&) = delete;
-
-private:
-    ULONG_PTR token_ = 0;
-};
 
 // One change of the plan as the output lists it; without a field, only its text.
 struct PlannedChange {
@@ -122,9 +107,12 @@ struct MemberStep {
 
 struct GroupPlan {
     const DesiredGroup* desired = nullptr;
+    DesiredGroup exact;   // with exactMembers: the document's, and every other member to be taken out
     LocalGroup group;
     int refusal = kExitDone;
     std::wstring why;
+    bool create = false, remove = false, describe = false;
+    std::vector<PlannedChange> lifecycle;   // made or deleted, described
     std::vector<MemberStep> steps;
 };
 
@@ -153,6 +141,9 @@ struct ApplyPlan {
     const DesiredState* state = nullptr;
     std::vector<AccountPlan> accounts;
     std::vector<GroupPlan> groups;
+    PasswordPolicy policyIs, policyWill;
+    int policyRefusal = kExitDone;
+    std::wstring policyWhy;
     AutoLogonPlan autoLogon;
     std::vector<std::wstring> goneSids;   // profiles the accounts' deletions take care of
 };
@@ -323,16 +314,90 @@ int TypeGroup(const wchar_t* sid)
     return -1;
 }
 
-void PlanGroup(ApplyPlan& plan, GroupPlan& planned, const MemberNames& names)
+// With exactMembers, every member the document does not list is to be
+// taken out: those the group has, and those the account steps move into
+// it when it is a type's group.
+void ExpandExactMembers(ApplyPlan& plan, GroupPlan& planned, int typeGroup)
+{
+    DesiredGroup& exact = planned.exact;
+    exact = *planned.desired;
+    std::vector<std::wstring> listedSids;
+    for (const std::wstring& name : exact.members) {
+        LocalSid sid;
+        GroupMember member;
+        if (ResolveGroupMember(name.c_str(), sid, member))
+            listedSids.emplace_back(member.sid.Text());
+    }
+    const auto listed = [&](const wchar_t* name, const wchar_t* sid) {
+        for (const std::wstring& one : listedSids)
+            if (EqualsNoCase(one.c_str(), sid))
+                return true;
+        for (const std::wstring& one : exact.members)
+            if (name[0] != L'\0' && EqualsNoCase(one.c_str(), name))
+                return true;
+        return false;
+    };
+    for (const GroupMember& member : planned.group.members)
+        if (!listed(member.name.Text(), member.sid.Text()))
+            exact.absent.emplace_back(member.sid.Text());
+    for (const AccountPlan& account : plan.accounts)
+        if (typeGroup >= 0 && account.NewType() == typeGroup && !listed(account.desired->name.c_str(), L""))
+            exact.absent.push_back(account.desired->name);
+}
+
+// The group made, deleted or described as the document asks; false when
+// nothing more is to be planned for it.
+bool PlanGroupItself(GroupPlan& planned, bool found)
 {
     const DesiredGroup& desired = *planned.desired;
     LocalGroup& group = planned.group;
-    if (!FindLocalGroup(desired.group.c_str(), group, &names)) {
-        planned.refusal = kExitNoSuchAccount;
-        planned.why = L"there is no local group " + Quoted(desired.group);
-        return;
+    const std::wstring name = found ? group.name.Text() : desired.group;
+    const auto refuse = [&](int code, const std::wstring& why) {
+        planned.refusal = code;
+        planned.why = why;
+        return false;
+    };
+    if (!found && !desired.present)
+        return false;   // gone already
+    if (!found && (desired.group[0] == L'#' || _wcsnicmp(desired.group.c_str(), L"S-1-", 4) == 0))
+        return refuse(kExitNoSuchAccount, L"there is no local group " + Quoted(desired.group) +
+                                              L" (a group is made only by its name)");
+    if (!found) {
+        const std::wstring refusal = GroupNameRefusal(desired.group.c_str());
+        if (!refusal.empty() || AccountExists(desired.group.c_str()))
+            return refuse(kExitRefused, !refusal.empty() ? refusal : L"an account is named " + Quoted(desired.group) +
+                                                                        L"; no group was made");
+        planned.create = true;
+        group.name.Assign(desired.group.c_str());
+        group.description.Assign(desired.description.c_str());
+        planned.lifecycle.push_back({L"group " + Quoted(name) + L" created", name, L"group", L"absent", L"present"});
+    } else if (!desired.present) {
+        if (IsBuiltinGroupSid(group.sid.Text()))
+            return refuse(kExitRefused, Quoted(name) + L" is one of the system's own groups, which is never deleted");
+        planned.remove = true;
+        planned.lifecycle.push_back({L"group " + Quoted(name) + L" deleted", name, L"group", L"present", L"absent"});
+        return false;
     }
+    if (!IsUsableGroupDescription(desired.description.c_str()))
+        return refuse(kExitUsage, L"the description of group " + Quoted(name) + L" holds a control character or is "
+                                  L"longer than 256 characters; nothing was changed");
+    if (found && desired.descriptionGiven && desired.description != group.description.Text()) {
+        planned.describe = true;
+        planned.lifecycle.push_back({L"description of group " + Quoted(name) + L" to " + Quoted(desired.description),
+                                     name, L"description", group.description.Text(), desired.description});
+    }
+    return true;
+}
+
+void PlanGroup(ApplyPlan& plan, GroupPlan& planned, const MemberNames& names)
+{
+    LocalGroup& group = planned.group;
+    if (!PlanGroupItself(planned, FindLocalGroup(planned.desired->group.c_str(), group, &names)))
+        return;
     const int typeGroup = TypeGroup(group.sid.Text());
+    if (planned.desired->exact)
+        ExpandExactMembers(plan, planned, typeGroup);
+    const DesiredGroup& desired = planned.desired->exact ? planned.exact : *planned.desired;
     std::vector<std::wstring> leaving;
     for (bool add : {true, false}) {
         for (const std::wstring& name : add ? desired.members : desired.absent) {
@@ -565,6 +630,20 @@ int CarryOutGroup(CommandRun& run, GroupPlan& planned)
         return planned.refusal;
     }
     const wchar_t* group = planned.group.name.Text();
+    for (const PlannedChange& change : planned.lifecycle) {
+        NET_API_STATUS status = NERR_Success;
+        if (!run.DryRun() && planned.create)
+            status = CreateLocalGroup(group, planned.group.description.Text());
+        else if (!run.DryRun() && planned.remove)
+            status = DeleteLocalGroup(group);
+        else if (!run.DryRun() && change.field == L"description")
+            status = SetLocalGroupDescription(group, planned.desired->description.c_str());
+        if (status != NERR_Success) {
+            run.NotDone(change.text);
+            return kExitFailed;   // nothing of its members is done
+        }
+        Record(run, change);
+    }
     bool failed = false;
     for (MemberStep& step : planned.steps) {
         const std::wstring text = Quoted(step.shown) + (step.add ? L" added to " : L" removed from ") + Quoted(group);
@@ -627,67 +706,6 @@ int CarryOutAutoLogon(CommandRun& run, const AutoLogonPlan& autoLogon, const std
     return kExitFailed;
 }
 
-// A finding is named by its id, which all findings of its kind share, or
-// by "id:target" for one of them.
-bool NamesFinding(const std::wstring& name, const Finding& finding)
-{
-    return name == finding.id || name == finding.id + L":" + finding.target;
-}
-
-// The findings the document names, mended as `doctor --fix` mends them:
-// read at their turn, after the changes before them. Exits 1 when one of
-// them is left that cannot be mended.
-int CarryOutMend(CommandRun& run, const std::vector<std::wstring>& names)
-{
-    for (const std::wstring& name : names) {
-        FindingKind kind;
-        if (!KindOfId(name.substr(0, name.find(L':')).c_str(), kind)) {
-            run.Say(L"there is no kind of finding " + Quoted(name));
-            return kExitUsage;
-        }
-    }
-    if (!run.Elevated()) {
-        run.Say(L"mending needs an elevated administrator: run it from an elevated prompt; nothing was changed");
-        return kExitNeedsElevation;
-    }
-    HealthCheckOptions options;
-    options.elevated = true;
-    const std::vector<Finding> findings = RunHealthCheck(options);
-    int code = kExitDone;
-    for (const std::wstring& name : names) {
-        bool found = false;
-        for (const Finding& finding : findings)
-            found = found || NamesFinding(name, finding);
-        if (!found)
-            run.Say(L"nothing found as " + Quoted(name) + L"; nothing to mend");
-    }
-    for (const Finding& finding : findings) {
-        bool named = false;
-        for (const std::wstring& name : names)
-            named = named || NamesFinding(name, finding);
-        if (!named)
-            continue;
-        if (!finding.mendable) {
-            if (finding.severity != Severity::Note)
-                code = Worse(code, kExitFound);
-            continue;
-        }
-        const std::wstring change = finding.id + L" " + finding.target + L": " + finding.mendText;
-        if (run.DryRun()) {
-            run.Change(change);
-            continue;
-        }
-        const MendOutcome outcome = MendFinding(finding);
-        if (outcome.mended) {
-            run.Change(change);
-        } else {
-            run.NotDone(change + L" (" + outcome.text + L")");
-            code = kExitFailed;
-        }
-    }
-    return code;
-}
-
 // Reads the machine and makes the plan; nothing is changed.
 void MakeApplyPlan(const DesiredState& state, ApplyPlan& plan)
 {
@@ -704,6 +722,19 @@ void MakeApplyPlan(const DesiredState& state, ApplyPlan& plan)
             plan.groups.emplace_back();
             plan.groups.back().desired = &desired;
             PlanGroup(plan, plan.groups.back(), names);
+        }
+    }
+    if (state.policy.given) {
+        if (!ReadPasswordPolicy(plan.policyIs)) {
+            plan.policyRefusal = kExitFailed;
+            plan.policyWhy = L"the password policy could not be read";
+        }
+        plan.policyWill = plan.policyIs;
+        for (const auto& value : state.policy.values)
+            plan.policyWill.*kPolicySettings[value.first].value = value.second;
+        if (const wchar_t* conflict = plan.policyRefusal == kExitDone ? PolicyConflict(plan.policyWill) : nullptr) {
+            plan.policyRefusal = kExitUsage;
+            plan.policyWhy = std::wstring(conflict) + L"; nothing of the policy was changed";
         }
     }
     PlanAutoLogon(plan, console.Text());
@@ -730,6 +761,15 @@ int CarryOutApplyPlan(CommandRun& run, ApplyPlan& plan, std::vector<ResourceOutc
     }
     for (GroupPlan& group : plan.groups)
         resource(L"group", group.desired->group, [&] { return CarryOutGroup(run, group); });
+    if (state.policy.given) {
+        resource(L"policy", L"", [&] {
+            if (plan.policyRefusal != kExitDone)
+                run.Say(plan.policyWhy);
+            return plan.policyRefusal != kExitDone || plan.policyIs == plan.policyWill
+                       ? plan.policyRefusal
+                       : CarryOutPolicy(run, plan.policyIs, plan.policyWill);
+        });
+    }
     // After the accounts too: one the document keeps may have just been enabled.
     if (state.profiles.given) {
         resource(L"profiles", L"", [&] {
@@ -811,28 +851,6 @@ int ResolveDocumentAccounts(CommandRun& run, DesiredState& state, std::vector<Re
     if (state.autoLogonGiven && ResolveAccountReference(state.autoLogon.c_str(), name) == AccountReference::Found)
         state.autoLogon = name.Text();
     return exitCode;
-}
-
-bool ReadDocumentFile(const wchar_t* path, std::string& text)
-{
-    // A desired state is small; anything past this is no such document.
-    constexpr size_t kLargest = 16u << 20;
-    // Named as a command line names files: relative to the current folder.
-    WString full = FullPathName(path);
-    WString longPath;
-    UniqueFileHandle file;
-    if (full.Valid() && AbsoluteLongPath(full.Text(), longPath))
-        file.Reset(CreateFileW(longPath.Text(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file)
-        return false;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file.Get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) {
-        text.append(buffer, got);
-        if (text.size() > kLargest)
-            return false;
-    }
-    return true;
 }
 
 }  // namespace

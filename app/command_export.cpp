@@ -7,9 +7,11 @@
 #include "accounts/account_list.h"
 #include "accounts/groups.h"
 #include "accounts/lookup.h"
+#include "accounts/password_policy.h"
 #include "accounts/passwords.h"
 #include "accounts/pictures.h"
 #include "app/command_mode.h"
+#include "app/command_policy.h"
 #include "app/setting_changes.h"
 #include "platform/system.h"
 
@@ -57,10 +59,15 @@ void WriteState(JsonWriter& json, std::vector<AccountSummary>& accounts, const s
     }
     json.EndArray().Key("groups").BeginArray();
     // A built-in group by its well-known SID, the same in any language; one
-    // made on this computer by its name, as its SID is this computer's alone.
+    // made on this computer by its name, as its SID is this computer's
+    // alone, with its description (a built-in group's is in the system's
+    // language, and would be changed into this one's elsewhere).
     for (const LocalGroup& group : groups) {
-        const bool wellKnown = wcsncmp(group.sid.Text(), L"S-1-5-32-", 9) == 0;
-        json.BeginObject().Field("group", wellKnown ? group.sid.Text() : group.name.Text()).Key("members").BeginArray();
+        const bool wellKnown = IsBuiltinGroupSid(group.sid.Text());
+        json.BeginObject().Field("group", wellKnown ? group.sid.Text() : group.name.Text());
+        if (!wellKnown)
+            json.Field("description", group.description.Text());
+        json.Key("members").BeginArray();
         for (const GroupMember& member : group.members) {
             const auto own = portable.find(member.sid.Text());
             if (own != portable.end())
@@ -77,6 +84,9 @@ void WriteState(JsonWriter& json, std::vector<AccountSummary>& accounts, const s
         if (EqualsNoCase(account.name.Text(), autoLogon.Text()))
             signsIn = portable[account.sid.Text()];
     IsAutoLogonConfigured() && !signsIn.empty() ? json.String(signsIn) : json.Null();
+    PasswordPolicy policy;
+    if (ReadPasswordPolicy(policy))
+        WritePolicyJson(json.Key("policy"), policy);
     json.EndObject();
 }
 

@@ -4,9 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <iterator>
 #include <unordered_set>
 
 #include "accounts/detail_rules.h"
+#include "accounts/password_policy_rules.h"
 #include "app/account_setting_rules.h"
 #include "platform/text.h"
 
@@ -826,13 +828,56 @@ bool ReadDesiredGroup(const JsonValue& item, DesiredGroup& group, std::wstring& 
     for (const auto& member : item.members) {
         if (member.first == L"group")
             continue;
-        if (member.first == L"members" || member.first == L"absent") {
+        if (member.first == L"members" || member.first == L"absent" || member.first == L"exactMembers") {
+            // The whole membership stands alone: nothing to add to it or take from it.
+            if (group.exact || (member.first == L"exactMembers" && (!group.members.empty() || !group.absent.empty())))
+                return Wrong(error, L"group \"" + group.group + L"\": exactMembers lists every member, without "
+                                    L"members or absent");
+            group.exact = member.first == L"exactMembers";
             if (!ReadNames(member.second, member.first.c_str(),
-                           member.first == L"members" ? group.members : group.absent, seen, error))
+                           member.first == L"absent" ? group.absent : group.members, seen, error))
                 return false;
+        } else if (member.first == L"description") {
+            if (member.second.kind != JsonValue::Kind::String)
+                return Wrong(error, L"group \"" + group.group + L"\": description is a text");
+            group.descriptionGiven = true;
+            group.description = member.second.text;
+        } else if (member.first == L"present") {
+            if (member.second.kind != JsonValue::Kind::Bool)
+                return Wrong(error, L"group \"" + group.group + L"\": present is true or false");
+            group.present = member.second.boolean;
         } else {
             return Wrong(error, L"group \"" + group.group + L"\" has no member \"" + member.first + L"\"");
         }
+    }
+    if (!group.present && (group.exact || !group.members.empty() || group.descriptionGiven))
+        return Wrong(error, L"group \"" + group.group + L"\" is to be absent: it takes no members or description");
+    return true;
+}
+
+bool ReadDesiredPolicy(const JsonValue& value, DesiredPolicy& policy, std::wstring& error)
+{
+    if (value.kind != JsonValue::Kind::Object)
+        return Wrong(error, L"\"policy\" is an object of the password and lock-out settings");
+    policy.given = true;
+    for (const auto& member : value.members) {
+        size_t index = 0;
+        while (index < std::size(kPolicySettings) &&
+               member.first != std::wstring(kPolicySettings[index].member,
+                                             kPolicySettings[index].member + strlen(kPolicySettings[index].member)))
+            ++index;
+        if (index == std::size(kPolicySettings))
+            return Wrong(error, L"\"policy\" has no member \"" + member.first + L"\"");
+        const PolicySetting& setting = kPolicySettings[index];
+        const JsonValue& item = member.second;
+        std::wstring text = item.kind == JsonValue::Kind::String ? item.text : L"";
+        if (item.kind == JsonValue::Kind::Number && item.number >= 0 && item.number < 1e9 &&
+            item.number == static_cast<double>(static_cast<uint32_t>(item.number)))
+            text = std::to_wstring(static_cast<uint32_t>(item.number));
+        uint32_t kept = 0;
+        if (!ParsePolicyValue(setting, text.c_str(), kept))
+            return Wrong(error, L"policy: " + member.first + L" takes " + PolicyRangeText(setting));
+        policy.values.emplace_back(index, kept);
     }
     return true;
 }
@@ -953,6 +998,9 @@ bool ReadDesiredState(const JsonValue& document, DesiredState& state, std::wstri
                     return Wrong(error, L"group \"" + group.group + L"\" is named twice");
                 state.groups.push_back(std::move(group));
             }
+        } else if (member.first == L"policy") {
+            if (!ReadDesiredPolicy(value, state.policy, error))
+                return false;
         } else if (member.first == L"profiles") {
             if (!ReadDesiredProfiles(value, state.profiles, error))
                 return false;

@@ -198,8 +198,20 @@ struct DesiredAccount {
 // and those to be out of it; a member named in neither stays as it is.
 struct DesiredGroup {
     std::wstring group;                  // its name or SID
+    bool present = true;                 // false: a group made on this computer is deleted
+    bool descriptionGiven = false;
+    std::wstring description;
+    // "exactMembers": `members` is the whole membership, every other
+    // member is taken out (never the last administrator that can sign in).
+    bool exact = false;
     std::vector<std::wstring> members;   // each a name, a SID or a RID ("#1001")
     std::vector<std::wstring> absent;
+};
+// The password and lock-out policy: the settings a document gives, each
+// with its value as the policy keeps it (accounts/password_policy_rules.h).
+struct DesiredPolicy {
+    bool given = false;
+    std::vector<std::pair<size_t, uint32_t>> values;   // index into kPolicySettings, value
 };
 // The profiles' clean-up, as `profiles clean` takes it, run on each apply.
 struct DesiredProfiles {
@@ -212,6 +224,7 @@ struct DesiredState {
     std::vector<DesiredAccount> accounts;
     std::vector<DesiredGroup> groups;
     DesiredProfiles profiles;
+    DesiredPolicy policy;
     bool autoLogonGiven = false;
     std::wstring autoLogon;          // empty: no automatic sign-in
     std::vector<std::wstring> mend;  // finding ids, as `doctor --fix` takes them

@@ -27,6 +27,8 @@
 #include "accounts/profile_keys.h"
 #include "app/command_mode.h"
 #include "app/apply_plan.h"
+#include "app/command_groups.h"
+#include "app/command_policy.h"
 #include "app/command_profiles.h"
 #include "app/setting_changes.h"
 #include "platform/file_rules.h"
@@ -612,7 +614,7 @@ int ListGroups(CommandRun& run)
         const uint64_t count = group.members.size();
         if (run.Json())
             run.Document().BeginObject().Field("name", group.name.Text()).Field("sid", group.sid.Text())
-                .Field("memberCount", count).EndObject();
+                .Field("memberCount", count).Field("description", group.description.Text()).EndObject();
         else
             run.Line(Shown(group.name.Text()) + L"\t" + group.sid.Text() + L"\t" + std::to_wstring(count));
     }
@@ -638,12 +640,15 @@ int ShowGroup(CommandRun& run)
     }
     if (!run.Json()) {
         run.Line(Shown(group.name.Text()) + L"\t" + group.sid.Text());
+        if (group.description.Text()[0] != L'\0')
+            run.Line(L"description: " + Shown(group.description.Text()));
         for (const GroupMember& member : group.members)
             run.Line(L"  " + Shown(MemberText(member)) + L"\t" + member.sid.Text());
         return kExitDone;
     }
     JsonWriter& json = run.Document();
-    json.Key("group").BeginObject().Field("name", group.name.Text()).Field("sid", group.sid.Text());
+    json.Key("group").BeginObject().Field("name", group.name.Text()).Field("sid", group.sid.Text())
+        .Field("description", group.description.Text());
     json.Key("members").BeginArray();
     for (const GroupMember& member : group.members) {
         json.BeginObject().Key("name");
@@ -1794,6 +1799,13 @@ const CommandOption kScheduleOptions[] = {{L"--keep-store-apps", false, nullptr}
                                           {L"--keep-settings", false, nullptr},
                                           {L"--no-restart", false, nullptr}};
 
+const CommandOption kGroupCreateOptions[] = {{L"--description", true, nullptr}};
+const CommandOption kPolicySetOptions[] = {
+    {L"--min-length", true, nullptr},        {L"--max-age", true, nullptr},
+    {L"--min-age", true, nullptr},           {L"--history", true, nullptr},
+    {L"--lockout-threshold", true, nullptr}, {L"--lockout-duration", true, nullptr},
+    {L"--lockout-window", true, nullptr}};
+
 const CommandOption kProfilesOptions[] = {{L"--sizes", false, nullptr}, {L"--csv", false, nullptr}};
 const CommandOption kCsvOptions[] = {{L"--csv", false, nullptr}};
 const CommandOption kProfilesCleanOptions[] = {
@@ -1850,6 +1862,21 @@ const CommandVerb kCommandVerbs[] = {
      L"makes each account or group a member (group and members by name or SID)", true, GroupAdd},
     {{L"group remove", L"GROUP MEMBER...", 2, 32, nullptr, 0, true, false},
      L"takes each member out of the group (a deleted account's by its SID)", true, GroupRemove},
+    {{L"group create", L"NEWGROUP", 1, 1, OPTIONS(kGroupCreateOptions), true, false},
+     L"a new local group (--description TEXT); unchanged when it exists", true, GroupCreate},
+    {{L"group delete", L"GROUP", 1, 1, nullptr, 0, true, true},
+     L"deletes a local group made on this computer (by name or SID; never one of the system's own): its members "
+     L"lose the membership, and its SID is never made again", true, GroupDelete},
+    {{L"group rename", L"GROUP NEWNAME", 2, 2, nullptr, 0, true, false},
+     L"renames a local group made on this computer (never one of the system's own)", true, GroupRename},
+    {{L"group set", L"GROUP", 1, 1, OPTIONS(kGroupCreateOptions), true, false},
+     L"the group's description (--description TEXT, "" for none)", true, GroupSet},
+    {{L"policy", L"", 0, 0, OPTIONS(kCsvOptions), false, false},
+     L"the password and lock-out policy (--csv: for a spreadsheet)", false, ShowPolicy},
+    {{L"policy set", L"", 0, 0, OPTIONS(kPolicySetOptions), true, false},
+     L"changes the password and lock-out policy: --min-length N, --max-age DAYS|unlimited, --min-age DAYS, "
+     L"--history N, --lockout-threshold N (0: never), --lockout-duration MINUTES|forever, --lockout-window MINUTES",
+     true, SetPolicy},
     {{L"picture set", L"NAME FILE", 2, 2, OPTIONS(kPictureOptions), true, false},
      L"the account's picture from a file (unchanged when the stored picture already is the same, pixel for "
      L"pixel)", true, PictureSet},

@@ -192,10 +192,10 @@ void AddPanel(MainWindow& window)
         {&ids.autoLogonBox, L"A&uto-logon this user", 250},
         {&ids.hiddenBox, L"Remove user from the &welcome screen", 300},
     };
-    int y = 209;
+    int y = 207;
     for (const Box& box : boxes) {
         *box.id = window.AddCheckBox(box.text, 395, y, box.width, 20);
-        y += 21;
+        y += 20;
         if (box.id == &ids.disabledBox) {
             // The class cursor: every button and check box of the process shows the hand.
             if (const ControlEntry* control = window.Control(ids.disabledBox))
@@ -222,10 +222,12 @@ void AddPanel(MainWindow& window)
     // Between the type and the boxes: the type follows from the groups.
     ids.memberOfLabel = window.AddLabel(L"", 395, 183, 255, 18, WS_VISIBLE | SS_ENDELLIPSIS | SS_NOPREFIX);
     ids.groupsButton = window.AddButton(L"&Groups...", 655, 180, 75, 22, -1);
-    // Under the boxes, two to a line in a smaller type: what people look up.
+    // Under the boxes, two to a line in a smaller type: what people look up;
+    // the computer's password policy last, across both.
     window.SetFont(0, 8.0, 400, 0, L"Arial");
     for (int line = 0; line < kDetailLines; ++line) {
-        const int32_t id = window.AddLabel(L"", 395 + (line % 2) * 170, 380 + (line / 2) * 15, 165, 15,
+        const bool whole = line == kDetailLines - 1;
+        const int32_t id = window.AddLabel(L"", 395 + (line % 2) * 170, 369 + (line / 2) * 14, whole ? 335 : 165, 14,
                                            WS_VISIBLE | SS_ENDELLIPSIS | SS_NOPREFIX);
         if (line == 0)
             ids.detailLabel = id;

@@ -13,6 +13,7 @@ set(VANTRELL_CORE_SOURCES
   accounts/profile_key_rules.cpp
   accounts/personal_folder_rules.cpp
   accounts/lifecycle_rules.cpp
+  accounts/password_policy_rules.cpp
   accounts/health_rules.cpp
   accounts/profile_use_rules.cpp
   accounts/detail_rules.cpp
@@ -62,8 +63,11 @@ set(VANTRELL_WINDOWS_SOURCES
   app/command_mode.cpp
   app/command_verbs.cpp
   app/command_profiles.cpp
+  app/command_groups.cpp
+  app/command_policy.cpp
   app/setting_changes.cpp
   app/apply_plan.cpp
+  app/apply_steps.cpp
   app/command_export.cpp
   repair/repair_tool.cpp
   repair/repair_entry.cpp
@@ -88,6 +92,7 @@ set(VANTRELL_WINDOWS_SOURCES
   repair/profile_mend.cpp
   repair/keep_settings.cpp
   accounts/groups.cpp
+  accounts/password_policy.cpp
   accounts/lookup.cpp
   accounts/profile_list.cpp
   accounts/profile_use.cpp
@@ -110,6 +115,7 @@ set(VANTRELL_WINDOWS_SOURCES
   app/dialogs/create_account_dialog.cpp
   app/dialogs/delete_account_dialog.cpp
   app/dialogs/groups_dialog.cpp
+  app/dialogs/local_groups_dialog.cpp
   app/dialogs/profiles_dialog.cpp
   app/dialogs/save_settings.cpp
 )

@@ -44,8 +44,19 @@ NET_API_STATUS NetLocalGroupEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr
 NET_API_STATUS NetLocalGroupGetMembers(LPCWSTR servername, LPCWSTR localgroupname, DWORD level, LPBYTE* bufptr,
                                        DWORD prefmaxlen, LPDWORD entriesread, LPDWORD totalentries,
                                        PDWORD_PTR resumehandle);
-// The machine's password policy; level 0 (USER_MODALS_INFO_0) only.
+// Local groups made, deleted, renamed (level 0) and described (level 1002).
+// Groups and accounts share one set of names; the system's own groups
+// (S-1-5-32-*) are neither deleted nor renamed.
+NET_API_STATUS NetLocalGroupAdd(LPCWSTR servername, DWORD level, LPBYTE buf, LPDWORD parm_err);
+NET_API_STATUS NetLocalGroupDel(LPCWSTR servername, LPCWSTR groupname);
+NET_API_STATUS NetLocalGroupSetInfo(LPCWSTR servername, LPCWSTR groupname, DWORD level, LPBYTE buf,
+                                    LPDWORD parm_err);
+// The machine's password policy (level 0, USER_MODALS_INFO_0) and lock-out
+// policy (level 3, USER_MODALS_INFO_3). A minimum age above the maximum, or
+// a lock-out window longer than the lock-out, is refused with
+// ERROR_INVALID_PARAMETER.
 NET_API_STATUS NetUserModalsGet(LPCWSTR servername, DWORD level, LPBYTE* bufptr);
+NET_API_STATUS NetUserModalsSet(LPCWSTR servername, DWORD level, LPBYTE buf, LPDWORD parm_err);
 NET_API_STATUS NetApiBufferFree(LPVOID Buffer);
 
 // Names and SIDs of accounts; well-known SIDs resolve as the system resolves them.

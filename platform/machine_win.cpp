@@ -62,9 +62,30 @@ NET_API_STATUS NetLocalGroupGetMembers(LPCWSTR servername, LPCWSTR localgroupnam
                                      totalentries, resumehandle);
 }
 
+NET_API_STATUS NetLocalGroupAdd(LPCWSTR servername, DWORD level, LPBYTE buf, LPDWORD parm_err)
+{
+    return ::NetLocalGroupAdd(servername, level, buf, parm_err);
+}
+
+NET_API_STATUS NetLocalGroupDel(LPCWSTR servername, LPCWSTR groupname)
+{
+    return ::NetLocalGroupDel(servername, groupname);
+}
+
+NET_API_STATUS NetLocalGroupSetInfo(LPCWSTR servername, LPCWSTR groupname, DWORD level, LPBYTE buf,
+                                    LPDWORD parm_err)
+{
+    return ::NetLocalGroupSetInfo(servername, groupname, level, buf, parm_err);
+}
+
 NET_API_STATUS NetUserModalsGet(LPCWSTR servername, DWORD level, LPBYTE* bufptr)
 {
     return ::NetUserModalsGet(servername, level, bufptr);
+}
+
+NET_API_STATUS NetUserModalsSet(LPCWSTR servername, DWORD level, LPBYTE buf, LPDWORD parm_err)
+{
+    return ::NetUserModalsSet(servername, level, buf, parm_err);
 }
 
 NET_API_STATUS NetApiBufferFree(LPVOID Buffer)

@@ -17,6 +17,7 @@ using sandbox::Account;
 
 constexpr DWORD kUnlimited = 0xFFFFFFFF;   // TIMEQ_FOREVER, USER_MAXSTORAGE_UNLIMITED
 constexpr DWORD kLogonHoursBytes = 21;     // one bit per hour of the week
+constexpr DWORD kFreshLockoutSeconds = 30 * 60;   // a fresh installation's lock-out duration and window
 
 // Lays out the records and their strings in one block, the way the system
 // hands them out: measured first, then written.
@@ -201,12 +202,12 @@ bool IsLocalServer(LPCWSTR server)
 
 // The names the system refuses: too long, only dots and blanks, or holding
 // one of the characters that separate names elsewhere.
-bool IsValidAccountName(const wchar_t* name)
+bool IsValidAccountName(const wchar_t* name, size_t longest = LM20_UNLEN)
 {
     if (name == nullptr)
         return false;
     size_t length = wcslen(name);
-    if (length == 0 || length > LM20_UNLEN)
+    if (length == 0 || length > longest)
         return false;
     bool onlyDotsAndBlanks = true;
     for (const wchar_t* p = name; *p != L'\0'; ++p) {
@@ -267,7 +268,16 @@ DWORD AliasRidByName(const wchar_t* name)
             _wcsicmp(alias, name) == 0)
             return rid;
     }
-    return 0;
+    // Then the groups made on this computer, whose RIDs are its accounts'.
+    sandbox::DomainAlias made;
+    return sandbox::FindDomainAlias(name, &made) ? made.rid : 0;
+}
+
+// A local group made on this computer, by the RID of its SID.
+bool IsDomainAlias(DWORD rid)
+{
+    sandbox::DomainAlias alias;
+    return rid != 0 && sandbox::FindDomainAliasByRid(rid, &alias);
 }
 
 // The alias's name as the system gives it.
@@ -334,6 +344,8 @@ NET_API_STATUS MemberSids(DWORD level, LPBYTE buf, DWORD count, std::vector<std:
                 return ERROR_INVALID_MEMBER;
             if (use != SidTypeWellKnownGroup && use != SidTypeUser)
                 return ERROR_NO_SUCH_MEMBER;
+        } else if (!bareMember && IsDomainAlias(rid)) {
+            return ERROR_INVALID_MEMBER;   // a local group is never a member of one
         } else if (!bareMember && !sandbox::FindAccountByRid(rid, &account)) {
             return ERROR_NO_SUCH_MEMBER;
         }
@@ -690,6 +702,106 @@ NET_API_STATUS NetLocalGroupDelMembers(LPCWSTR servername, LPCWSTR groupname, DW
     return NERR_Success;
 }
 
+NET_API_STATUS NetLocalGroupAdd(LPCWSTR servername, DWORD level, LPBYTE buf, LPDWORD parm_err)
+{
+    if (!IsLocalServer(servername))
+        return ERROR_BAD_NETPATH;
+    if (level != 0 && level != 1)
+        return ERROR_INVALID_LEVEL;
+    if (buf == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    const LPCWSTR name = reinterpret_cast<LOCALGROUP_INFO_0*>(buf)->lgrpi0_name;
+    const LPCWSTR comment = level == 1 ? reinterpret_cast<LOCALGROUP_INFO_1*>(buf)->lgrpi1_comment : nullptr;
+    if (!IsValidAccountName(name, GNLEN)) {
+        if (parm_err != nullptr)
+            *parm_err = LOCALGROUP_NAME_PARMNUM;
+        return ERROR_INVALID_ACCOUNT_NAME;
+    }
+    if (comment != nullptr && wcslen(comment) > MAXCOMMENTSZ) {
+        if (parm_err != nullptr)
+            *parm_err = LOCALGROUP_COMMENT_PARMNUM;
+        return ERROR_INVALID_PARAMETER;
+    }
+    sandbox::StateLock lock;
+    // Groups and accounts share one set of names.
+    Account account;
+    if (sandbox::FindAccount(name, &account))
+        return NERR_UserExists;
+    if (AliasRidByName(name) != 0)
+        return ERROR_ALIAS_EXISTS;
+    sandbox::DomainAlias alias;
+    alias.rid = sandbox::AllocateRid();
+    alias.name = name;
+    alias.comment = comment != nullptr ? comment : L"";
+    return sandbox::SaveDomainAlias(alias) ? NERR_Success : ERROR_ACCESS_DENIED;
+}
+
+NET_API_STATUS NetLocalGroupDel(LPCWSTR servername, LPCWSTR groupname)
+{
+    if (!IsLocalServer(servername))
+        return ERROR_BAD_NETPATH;
+    sandbox::StateLock lock;
+    const DWORD rid = groupname != nullptr ? AliasRidByName(groupname) : 0;
+    if (rid == 0)
+        return NERR_GroupNotFound;
+    if (!IsDomainAlias(rid))
+        return ERROR_SPECIAL_ACCOUNT;   // the system's own groups stay
+    // Its members lose the membership; rights granted to its SID stay in the
+    // policy, as an account's do.
+    sandbox::RemoveDomainAlias(rid);
+    return NERR_Success;
+}
+
+NET_API_STATUS NetLocalGroupSetInfo(LPCWSTR servername, LPCWSTR groupname, DWORD level, LPBYTE buf, LPDWORD parm_err)
+{
+    if (!IsLocalServer(servername))
+        return ERROR_BAD_NETPATH;
+    if (buf == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    sandbox::StateLock lock;
+    const DWORD rid = groupname != nullptr ? AliasRidByName(groupname) : 0;
+    if (rid == 0)
+        return NERR_GroupNotFound;
+    sandbox::DomainAlias alias;
+    const bool made = sandbox::FindDomainAliasByRid(rid, &alias);
+    auto refuse = [parm_err](DWORD parameter, NET_API_STATUS status) {
+        if (parm_err != nullptr)
+            *parm_err = parameter;
+        return status;
+    };
+    switch (level) {
+    case 0: {
+        const LPCWSTR newName = reinterpret_cast<LOCALGROUP_INFO_0*>(buf)->lgrpi0_name;
+        if (!made)
+            return ERROR_SPECIAL_ACCOUNT;
+        if (!IsValidAccountName(newName, GNLEN))
+            return refuse(LOCALGROUP_NAME_PARMNUM, ERROR_INVALID_ACCOUNT_NAME);
+        Account account;
+        if (sandbox::FindAccount(newName, &account))
+            return NERR_UserExists;
+        const DWORD other = AliasRidByName(newName);
+        if (other != 0 && other != rid)
+            return ERROR_ALIAS_EXISTS;
+        alias.name = newName;
+        return sandbox::SaveDomainAlias(alias) ? NERR_Success : ERROR_ACCESS_DENIED;
+    }
+    case 1:      // the name in the record is not looked at
+    case 1002: {
+        const LPCWSTR comment = level == 1 ? reinterpret_cast<LOCALGROUP_INFO_1*>(buf)->lgrpi1_comment
+                                           : reinterpret_cast<LOCALGROUP_INFO_1002*>(buf)->lgrpi1002_comment;
+        const std::wstring text = comment != nullptr ? comment : L"";
+        if (text.size() > MAXCOMMENTSZ)
+            return refuse(LOCALGROUP_COMMENT_PARMNUM, ERROR_INVALID_PARAMETER);
+        if (!made)
+            return sandbox::SetAliasComment(rid, text) ? NERR_Success : ERROR_ACCESS_DENIED;
+        alias.comment = text;
+        return sandbox::SaveDomainAlias(alias) ? NERR_Success : ERROR_ACCESS_DENIED;
+    }
+    default:
+        return ERROR_INVALID_LEVEL;
+    }
+}
+
 NET_API_STATUS NetLocalGroupEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr, DWORD prefmaxlen,
                                  LPDWORD entriesread, LPDWORD totalentries, PDWORD_PTR resumehandle)
 {
@@ -701,14 +813,20 @@ NET_API_STATUS NetLocalGroupEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr
     if (level != 0 && level != 1)
         return ERROR_INVALID_LEVEL;
     *bufptr = nullptr;
-    std::vector<std::wstring> names;
-    for (DWORD rid : sandbox::kAliasRids)
+    std::vector<std::wstring> names, comments;
+    for (DWORD rid : sandbox::kAliasRids) {
         names.push_back(AliasName(rid));
+        comments.push_back(sandbox::AliasComment(rid));
+    }
+    for (const sandbox::DomainAlias& alias : sandbox::DomainAliases()) {
+        names.push_back(alias.name);
+        comments.push_back(alias.comment);
+    }
     // One page holds them all: the resume handle comes back as 0.
     size_t record = level == 0 ? sizeof(LOCALGROUP_INFO_0) : sizeof(LOCALGROUP_INFO_1);
     size_t bytes = names.size() * record;
-    for (const std::wstring& name : names)
-        bytes += (name.size() + 2) * sizeof(wchar_t);
+    for (size_t i = 0; i < names.size(); ++i)
+        bytes += (names[i].size() + comments[i].size() + 2) * sizeof(wchar_t);
     BYTE* block = static_cast<BYTE*>(LocalAlloc(LPTR, bytes));
     if (block == nullptr)
         return ERROR_NOT_ENOUGH_MEMORY;
@@ -719,7 +837,7 @@ NET_API_STATUS NetLocalGroupEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr
             reinterpret_cast<LOCALGROUP_INFO_0*>(block)[i].lgrpi0_name = name;
         } else {
             reinterpret_cast<LOCALGROUP_INFO_1*>(block)[i].lgrpi1_name = name;
-            reinterpret_cast<LOCALGROUP_INFO_1*>(block)[i].lgrpi1_comment = packer.Text(L"");
+            reinterpret_cast<LOCALGROUP_INFO_1*>(block)[i].lgrpi1_comment = packer.Text(comments[i]);
         }
     }
     *bufptr = block;
@@ -779,6 +897,16 @@ NET_API_STATUS NetUserModalsGet(LPCWSTR servername, DWORD level, LPBYTE* bufptr)
     *bufptr = nullptr;
     if (!IsLocalServer(servername))
         return ERROR_BAD_NETPATH;
+    if (level == 3) {
+        auto* info = static_cast<USER_MODALS_INFO_3*>(LocalAlloc(LPTR, sizeof(USER_MODALS_INFO_3)));
+        if (info == nullptr)
+            return ERROR_NOT_ENOUGH_MEMORY;
+        info->usrmod3_lockout_duration = sandbox::MachineDword(sandbox::kLockoutDuration, kFreshLockoutSeconds);
+        info->usrmod3_lockout_observation_window = sandbox::MachineDword(sandbox::kLockoutWindow, kFreshLockoutSeconds);
+        info->usrmod3_lockout_threshold = sandbox::MachineDword(sandbox::kLockoutThreshold, 0);
+        *bufptr = reinterpret_cast<LPBYTE>(info);
+        return NERR_Success;
+    }
     if (level != 0)
         return ERROR_INVALID_LEVEL;
     auto* info = static_cast<USER_MODALS_INFO_0*>(LocalAlloc(LPTR, sizeof(USER_MODALS_INFO_0)));
@@ -786,12 +914,52 @@ NET_API_STATUS NetUserModalsGet(LPCWSTR servername, DWORD level, LPBYTE* bufptr)
         return ERROR_NOT_ENOUGH_MEMORY;
     // The policy a fresh installation has: passwords expire after 42 days.
     info->usrmod0_min_passwd_len = sandbox::MachineDword(sandbox::kMinimumPasswordLength, 0);
-    info->usrmod0_max_passwd_age = 42 * 86400;
-    info->usrmod0_min_passwd_age = 0;
-    info->usrmod0_force_logoff = TIMEQ_FOREVER;
-    info->usrmod0_password_hist_len = 0;
+    info->usrmod0_max_passwd_age = sandbox::MachineDword(sandbox::kMaximumPasswordAge, 42 * 86400);
+    info->usrmod0_min_passwd_age = sandbox::MachineDword(sandbox::kMinimumPasswordAge, 0);
+    info->usrmod0_force_logoff = sandbox::MachineDword(sandbox::kForceLogoff, TIMEQ_FOREVER);
+    info->usrmod0_password_hist_len = sandbox::MachineDword(sandbox::kPasswordHistory, 0);
     *bufptr = reinterpret_cast<LPBYTE>(info);
     return NERR_Success;
+}
+
+NET_API_STATUS NetUserModalsSet(LPCWSTR servername, DWORD level, LPBYTE buf, LPDWORD parm_err)
+{
+    if (!IsLocalServer(servername))
+        return ERROR_BAD_NETPATH;
+    if (buf == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    auto refuse = [parm_err](DWORD parameter) {
+        if (parm_err != nullptr)
+            *parm_err = parameter;
+        return static_cast<NET_API_STATUS>(ERROR_INVALID_PARAMETER);
+    };
+    sandbox::StateLock lock;
+    if (level == 0) {
+        const auto* info = reinterpret_cast<USER_MODALS_INFO_0*>(buf);
+        // The system keeps a password for no longer than its maximum age.
+        if (info->usrmod0_max_passwd_age != TIMEQ_FOREVER && info->usrmod0_min_passwd_age > info->usrmod0_max_passwd_age)
+            return refuse(MODALS_MIN_PASSWD_AGE_PARMNUM);
+        if (info->usrmod0_min_passwd_len > PWLEN)
+            return refuse(MODALS_MIN_PASSWD_LEN_PARMNUM);
+        sandbox::SetMachineDword(sandbox::kMinimumPasswordLength, info->usrmod0_min_passwd_len);
+        sandbox::SetMachineDword(sandbox::kMaximumPasswordAge, info->usrmod0_max_passwd_age);
+        sandbox::SetMachineDword(sandbox::kMinimumPasswordAge, info->usrmod0_min_passwd_age);
+        sandbox::SetMachineDword(sandbox::kForceLogoff, info->usrmod0_force_logoff);
+        sandbox::SetMachineDword(sandbox::kPasswordHistory, info->usrmod0_password_hist_len);
+        return NERR_Success;
+    }
+    if (level == 3) {
+        const auto* info = reinterpret_cast<USER_MODALS_INFO_3*>(buf);
+        // Bad passwords are counted over a window no longer than a lock-out lasts.
+        if (info->usrmod3_lockout_duration != TIMEQ_FOREVER &&
+            info->usrmod3_lockout_observation_window > info->usrmod3_lockout_duration)
+            return refuse(MODALS_LOCKOUT_OBSERVATION_WINDOW_PARMNUM);
+        sandbox::SetMachineDword(sandbox::kLockoutDuration, info->usrmod3_lockout_duration);
+        sandbox::SetMachineDword(sandbox::kLockoutWindow, info->usrmod3_lockout_observation_window);
+        sandbox::SetMachineDword(sandbox::kLockoutThreshold, info->usrmod3_lockout_threshold);
+        return NERR_Success;
+    }
+    return ERROR_INVALID_LEVEL;
 }
 
 NET_API_STATUS NetApiBufferFree(LPVOID Buffer)
@@ -828,6 +996,21 @@ BOOL LookupAccountNameW(LPCWSTR lpSystemName, LPCWSTR lpAccountName, PSID Sid, L
             *peUse = SidTypeUser;
         return TRUE;
     }
+    sandbox::DomainAlias alias;
+    if (LocalAccountPart(lpAccountName, &name) && sandbox::FindDomainAlias(name.c_str(), &alias)) {
+        PSID sid = nullptr;
+        if (!ConvertStringSidToSidW(sandbox::AccountSid(alias.rid).c_str(), &sid)) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return FALSE;
+        }
+        UniqueLocalMemory holder(sid);
+        if (!AnswerLookup(sid, Sid, cbSid, L"", nullptr, nullptr, ComputerName(), ReferencedDomainName,
+                          cchReferencedDomainName))
+            return FALSE;
+        if (peUse != nullptr)
+            *peUse = SidTypeAlias;
+        return TRUE;
+    }
     // Well-known names are the system's; an account of this machine that the
     // simulated database does not hold is not.
     BYTE found[SECURITY_MAX_SID_SIZE];
@@ -860,6 +1043,15 @@ BOOL LookupAccountSidW(LPCWSTR lpSystemName, PSID Sid, LPWSTR Name, LPDWORD cchN
         return FALSE;
     }
     DWORD rid = sandbox::RidOfSid(sandbox::SidToString(Sid));
+    sandbox::DomainAlias alias;
+    if (rid != 0 && sandbox::FindDomainAliasByRid(rid, &alias)) {
+        if (!AnswerLookup(nullptr, nullptr, nullptr, alias.name, Name, cchName, ComputerName(), ReferencedDomainName,
+                          cchReferencedDomainName))
+            return FALSE;
+        if (peUse != nullptr)
+            *peUse = SidTypeAlias;
+        return TRUE;
+    }
     if (rid != 0) {
         Account account;
         if (!sandbox::FindAccountByRid(rid, &account)) {

@@ -80,6 +80,12 @@ struct Plan {
     // Accounts deleted by hand: their SIDs stay in groups, rights and the
     // profile list.
     std::vector<AccountPlan> deleted;
+    // Local groups made on this computer: [Group NAME] with a Description
+    // and Members (account names, separated by commas).
+    struct GroupPlan {
+        std::wstring name, description, members;
+    };
+    std::vector<GroupPlan> groups;
 };
 
 std::vector<std::wstring> MultiString(const std::vector<wchar_t>& buffer)
@@ -349,6 +355,14 @@ bool ReadPlan(const std::wstring& path, Plan* plan, std::wstring* error)
             if (ok && (account.running || account.account.rid < 1000))
                 ok = reader.Fail(section, L"a deleted account needs a Rid of 1000 or more");
             plan->deleted.push_back(std::move(account));
+        } else if (section.size() > 6 && _wcsnicmp(section.c_str(), L"Group ", 6) == 0) {
+            Plan::GroupPlan group;
+            group.name = Trimmed(section.substr(6));
+            ok = ReadSettings(reader, section, lines, {
+                {Setting::Text, L"Description", &group.description},
+                {Setting::Text, L"Members", &group.members},
+            });
+            plan->groups.push_back(std::move(group));
         } else
             return reader.Fail(section, L"unknown section");
         if (!ok)
@@ -648,6 +662,22 @@ void Build(const Plan& plan, const std::wstring& scenario)
             WriteShellFolders(sid, p.shellFolders, profiles);
     }
     WriteDword(state.Get(), kNextRid, nextRid);
+    for (const Plan::GroupPlan& g : plan.groups) {
+        DomainAlias alias;
+        alias.rid = AllocateRid();
+        alias.name = g.name;
+        alias.comment = g.description;
+        SaveDomainAlias(alias);
+        for (size_t start = 0; start < g.members.size();) {
+            size_t comma = g.members.find(L',', start);
+            if (comma == std::wstring::npos)
+                comma = g.members.size();
+            Account member;
+            if (FindAccount(Trimmed(g.members.substr(start, comma - start)).c_str(), &member))
+                AddMember(alias.rid, AccountSid(member.rid));
+            start = comma + 1;
+        }
+    }
     WriteAutoLogon(plan);
 }
 

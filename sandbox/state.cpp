@@ -268,6 +268,8 @@ DWORD AllocateRid()
     DWORD rid = ReadDword(state.Get(), kNextRid, 1001);
     for (const Account& a : Accounts())
         rid = std::max(rid, a.rid + 1);
+    for (const DomainAlias& alias : DomainAliases())
+        rid = std::max(rid, alias.rid + 1);
     WriteDword(state.Get(), kNextRid, rid + 1);
     return rid;
 }
@@ -368,6 +370,80 @@ void RemoveFromAllAliases(const std::wstring& sid)
 {
     for (DWORD rid : kAliasRids)
         RemoveMember(rid, sid);
+    for (const DomainAlias& alias : DomainAliases())
+        RemoveMember(alias.rid, sid);
+}
+
+std::vector<DomainAlias> DomainAliases()
+{
+    StateLock lock;
+    std::vector<DomainAlias> aliases;
+    Key all = OpenState(L"Aliases", false);
+    for (const std::wstring& rid : SubkeyNames(all.Get())) {
+        Key one = OpenState(L"Aliases\\" + rid, false);
+        bool named = false;
+        DomainAlias alias;
+        alias.rid = wcstoul(rid.c_str(), nullptr, 10);
+        alias.name = ReadString(one.Get(), L"Name", L"", &named);
+        alias.comment = ReadString(one.Get(), L"Comment", L"");
+        if (named)
+            aliases.push_back(std::move(alias));
+    }
+    std::sort(aliases.begin(), aliases.end(), [](const DomainAlias& a, const DomainAlias& b) { return a.rid < b.rid; });
+    return aliases;
+}
+
+bool FindDomainAlias(const wchar_t* name, DomainAlias* alias)
+{
+    for (DomainAlias& one : DomainAliases()) {
+        if (name != nullptr && _wcsicmp(one.name.c_str(), name) == 0) {
+            *alias = std::move(one);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool FindDomainAliasByRid(DWORD rid, DomainAlias* alias)
+{
+    for (DomainAlias& one : DomainAliases()) {
+        if (one.rid == rid) {
+            *alias = std::move(one);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool SaveDomainAlias(const DomainAlias& alias)
+{
+    StateLock lock;
+    Key key = OpenState(L"Aliases\\" + std::to_wstring(alias.rid), true);
+    return key && WriteString(key.Get(), L"Name", alias.name) && WriteString(key.Get(), L"Comment", alias.comment);
+}
+
+void RemoveDomainAlias(DWORD rid)
+{
+    StateLock lock;
+    Key state = OpenState(L"", false);
+    if (!state)
+        return;
+    DeleteTree(state.Get(), L"Aliases\\" + std::to_wstring(rid));
+    DeleteTree(state.Get(), L"Groups\\" + std::to_wstring(rid));
+}
+
+std::wstring AliasComment(DWORD rid)
+{
+    StateLock lock;
+    Key key = OpenState(L"Aliases\\" + std::to_wstring(rid), false);
+    return key ? ReadString(key.Get(), L"Comment", L"") : L"";
+}
+
+bool SetAliasComment(DWORD rid, const std::wstring& comment)
+{
+    StateLock lock;
+    Key key = OpenState(L"Aliases\\" + std::to_wstring(rid), true);
+    return key && WriteString(key.Get(), L"Comment", comment);
 }
 
 std::vector<std::wstring> MembersOf(DWORD aliasRid)

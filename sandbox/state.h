@@ -32,6 +32,15 @@ inline constexpr wchar_t kDomainSid[] = L"DomainSid";            // "S-1-5-21-a-
 inline constexpr wchar_t kNextRid[] = L"NextRid";
 inline constexpr wchar_t kPageSize[] = L"AccountsPerPage";       // 0: every account in one page
 inline constexpr wchar_t kMinimumPasswordLength[] = L"MinimumPasswordLength";
+// The rest of the password and lock-out policy, in seconds where a time
+// (TIMEQ_FOREVER: no limit); absent, a fresh installation's values.
+inline constexpr wchar_t kMaximumPasswordAge[] = L"MaximumPasswordAge";
+inline constexpr wchar_t kMinimumPasswordAge[] = L"MinimumPasswordAge";
+inline constexpr wchar_t kPasswordHistory[] = L"PasswordHistory";
+inline constexpr wchar_t kForceLogoff[] = L"ForceLogoff";
+inline constexpr wchar_t kLockoutThreshold[] = L"LockoutThreshold";
+inline constexpr wchar_t kLockoutDuration[] = L"LockoutDuration";
+inline constexpr wchar_t kLockoutWindow[] = L"LockoutWindow";
 inline constexpr wchar_t kProfileService[] = L"ProfileService";  // 0: CreateProfile is missing
 inline constexpr wchar_t kSecurityPolicy[] = L"SecurityPolicy";  // 0: LsaOpenPolicy is refused
 inline constexpr wchar_t kElevated[] = L"Elevated";
@@ -66,6 +75,13 @@ struct Account {
     DWORD badPasswordCount = 0;  // wrong passwords since the last sign-in
     DWORD accountExpires = TIMEQ_FOREVER;   // seconds since 1970
     bool unreadable = false;     // NetUserGetInfo is refused
+};
+
+// A local group made on this computer (Aliases\<rid>: Name, Comment); a
+// built-in alias keeps only its comment there.
+struct DomainAlias {
+    DWORD rid = 0;
+    std::wstring name, comment;
 };
 
 // Serialises access to the state between this process's threads.
@@ -125,6 +141,18 @@ bool RemoveMember(DWORD aliasRid, const std::wstring& sid);
 void RemoveFromAllAliases(const std::wstring& sid);
 // The alias's member SIDs, whether or not their accounts still exist.
 std::vector<std::wstring> MembersOf(DWORD aliasRid);
+
+// The local groups made on this computer, in order of RID; found by name
+// without regard to case.
+std::vector<DomainAlias> DomainAliases();
+bool FindDomainAlias(const wchar_t* name, DomainAlias* alias);
+bool FindDomainAliasByRid(DWORD rid, DomainAlias* alias);
+bool SaveDomainAlias(const DomainAlias& alias);
+// The group and its memberships.
+void RemoveDomainAlias(DWORD rid);
+// The comment of an alias, built-in or made here.
+std::wstring AliasComment(DWORD rid);
+bool SetAliasComment(DWORD rid, const std::wstring& comment);
 
 std::vector<std::wstring> RightsOf(const std::wstring& sid);
 void SetRights(const std::wstring& sid, const std::vector<std::wstring>& rights);

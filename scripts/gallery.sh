@@ -105,6 +105,7 @@ shot personal_folders_other -- $STAFF click 562 433 wait 2
 shot member_of -- $STAFF
 shot details -- $ROW
 shot groups -- $STAFF click 692 197 wait 2
+shot local_groups -- $STAFF click 692 197 wait 2 key Alt_L+l wait 2
 shot profiles -- key F7 wait 3
 shot profiles_sizes -- key F7 wait 3 click 270 459 wait 3
 shot repair_wizard /brenwick --

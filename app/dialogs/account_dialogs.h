@@ -40,6 +40,11 @@ bool DeleteAccountDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* a
 // changed.
 bool GroupsDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accountName);
 
+// Modal over its owner: every local group with its description; a group is
+// made, and one made on this computer renamed or deleted (after a question),
+// and any group described. True when a group changed.
+bool LocalGroupsDialog(DialogOwner& owner);
+
 // Modal over the main window: every profile of the computer with its last
 // use, sortable by any column; the selected ones are deleted after a
 // question that counts them and names the accounts that go with them. A

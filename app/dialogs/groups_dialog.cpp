@@ -24,6 +24,7 @@ struct GroupsView {
     int32_t choice = 0;
     int32_t add = 0;
     int32_t remove = 0;
+    int32_t manage = 0;
     int32_t close = 0;
 };
 
@@ -94,6 +95,8 @@ bool GroupsDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accountN
     ids.choice = dialog.AddCombo(L"", 120, 265, 200, -1);
     ids.add = dialog.AddButton(L"&Add", 330, 264, 90, 25, kDefaultStyle);
     dialog.SetTip(ids.add, L"Make the user account a member of the chosen group.");
+    ids.manage = dialog.AddButton(L"&Local groups...", 20, 298, 150, 25, kDefaultStyle);
+    dialog.SetTip(ids.manage, L"Make, rename, describe or delete the computer's local groups.");
     ids.close = dialog.AddButton(L"Close", 330, 298, 90, 25, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON);
     dialog.SetCancel(ids.close);
 
@@ -106,6 +109,12 @@ bool GroupsDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accountN
     dialog.RunModal([&](int32_t event) {
         if (event == ids.close)
             return DialogStep::Done;
+        if (event == ids.manage) {
+            // A group deleted takes the account's membership with it.
+            changed = LocalGroupsDialog(owner) || changed;
+            Fill(dialog, ids, sidText.Text(), sides);
+            return DialogStep::Stay;
+        }
         if (event != ids.add && event != ids.remove)
             return DialogStep::Stay;
         const bool add = event == ids.add;

@@ -560,6 +560,118 @@ TEST_F(MachineContract, GroupsTakeWellKnownMembersBySidButNoGroup)
     EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success), status);
 }
 
+// A local group made here shares one set of names with the accounts, is
+// listed with its description, takes accounts but no group as members, is
+// renamed and described in place and deleted once; the system's own groups
+// are neither deleted nor renamed.
+TEST_F(MachineContract, LocalGroupsAreMadeRenamedDescribedAndDeleted)
+{
+    const std::wstring account = Add(L"grpuser", L"Group-Pass-1");
+    const std::wstring name = ScratchAccountName(L"grp"), renamed = ScratchAccountName(L"grp2");
+    auto add = [](const std::wstring& group, const wchar_t* comment) {
+        LOCALGROUP_INFO_1 info{const_cast<LPWSTR>(group.c_str()), const_cast<LPWSTR>(comment)};
+        return machine::NetLocalGroupAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&info), nullptr);
+    };
+    auto described = [](const std::wstring& group) {
+        std::wstring comment = L"(not listed)";
+        DWORD_PTR resume = 0;
+        LPBYTE groups = nullptr;
+        DWORD read = 0, total = 0;
+        if (machine::NetLocalGroupEnum(nullptr, 1, &groups, MAX_PREFERRED_LENGTH, &read, &total, &resume) == NERR_Success)
+            for (DWORD i = 0; i < read; ++i)
+                if (group == reinterpret_cast<LOCALGROUP_INFO_1*>(groups)[i].lgrpi1_name)
+                    comment = reinterpret_cast<LOCALGROUP_INFO_1*>(groups)[i].lgrpi1_comment;
+        machine::NetApiBufferFree(groups);
+        return comment;
+    };
+    machine::NetLocalGroupDel(nullptr, name.c_str());
+    machine::NetLocalGroupDel(nullptr, renamed.c_str());
+    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success), add(name, L"Scratch"));
+    EXPECT_EQ(static_cast<NET_API_STATUS>(ERROR_ALIAS_EXISTS), add(name, L""));
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_UserExists), add(account, L""));
+    EXPECT_EQ(static_cast<NET_API_STATUS>(ERROR_ALIAS_EXISTS), add(GroupName(WinBuiltinUsersSid), L""));
+    EXPECT_EQ(L"Scratch", described(name));
+    const LookedUp group = Lookup(name);
+    EXPECT_TRUE(group.found && group.use == SidTypeAlias && group.sidString.rfind(L"S-1-5-21-", 0) == 0)
+        << Narrow(group.sidString) << " " << group.use;
+
+    LOCALGROUP_MEMBERS_INFO_0 member{const_cast<BYTE*>(Lookup(account).sid)};
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
+              machine::NetLocalGroupAddMembers(nullptr, name.c_str(), 0, reinterpret_cast<LPBYTE>(&member), 1));
+    LOCALGROUP_MEMBERS_INFO_0 itself{const_cast<BYTE*>(group.sid)};
+    EXPECT_EQ(static_cast<NET_API_STATUS>(ERROR_INVALID_MEMBER),
+              machine::NetLocalGroupAddMembers(nullptr, GroupName(WinBuiltinUsersSid).c_str(), 0,
+                                               reinterpret_cast<LPBYTE>(&itself), 1));
+
+    LOCALGROUP_INFO_0 newName{const_cast<LPWSTR>(renamed.c_str())};
+    LOCALGROUP_INFO_1002 comment{const_cast<LPWSTR>(L"Renamed")};
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
+              machine::NetLocalGroupSetInfo(nullptr, name.c_str(), 0, reinterpret_cast<LPBYTE>(&newName), nullptr));
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
+              machine::NetLocalGroupSetInfo(nullptr, renamed.c_str(), 1002, reinterpret_cast<LPBYTE>(&comment), nullptr));
+    EXPECT_EQ(L"Renamed", described(renamed));
+    EXPECT_EQ(group.sidString, Lookup(renamed).sidString) << "a renamed group keeps its SID";
+    NET_API_STATUS status = 0;
+    EXPECT_EQ(std::vector<std::wstring>{Lookup(account).sidString}, MemberSidsOf(renamed, &status));
+
+    const std::wstring administrators = GroupName(WinBuiltinAdministratorsSid);
+    EXPECT_NE(static_cast<NET_API_STATUS>(NERR_Success), machine::NetLocalGroupDel(nullptr, administrators.c_str()));
+    EXPECT_NE(static_cast<NET_API_STATUS>(NERR_Success),
+              machine::NetLocalGroupSetInfo(nullptr, administrators.c_str(), 0, reinterpret_cast<LPBYTE>(&newName),
+                                            nullptr));
+    EXPECT_TRUE(Lookup(administrators).found);
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success), machine::NetLocalGroupDel(nullptr, renamed.c_str()));
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_GroupNotFound), machine::NetLocalGroupDel(nullptr, renamed.c_str()));
+    EXPECT_FALSE(Lookup(renamed).found);
+}
+
+// The password and lock-out policy reads back as written; a minimum age
+// above the maximum, or a window longer than the lock-out, is refused.
+TEST_F(MachineContract, PasswordAndLockoutPolicyReadBackAsWritten)
+{
+    LPBYTE buffer = nullptr;
+    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success), machine::NetUserModalsGet(nullptr, 0, &buffer));
+    const USER_MODALS_INFO_0 saved0 = *reinterpret_cast<USER_MODALS_INFO_0*>(buffer);
+    machine::NetApiBufferFree(buffer);
+    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success), machine::NetUserModalsGet(nullptr, 3, &buffer));
+    const USER_MODALS_INFO_3 saved3 = *reinterpret_cast<USER_MODALS_INFO_3*>(buffer);
+    machine::NetApiBufferFree(buffer);
+
+    USER_MODALS_INFO_0 passwords = saved0;
+    passwords.usrmod0_max_passwd_age = 30 * 86400;
+    passwords.usrmod0_min_passwd_age = 31 * 86400;
+    DWORD parameter = 0;
+    EXPECT_EQ(static_cast<NET_API_STATUS>(ERROR_INVALID_PARAMETER),
+              machine::NetUserModalsSet(nullptr, 0, reinterpret_cast<LPBYTE>(&passwords), &parameter));
+    passwords.usrmod0_min_passwd_age = 86400;
+    passwords.usrmod0_password_hist_len = 5;
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
+              machine::NetUserModalsSet(nullptr, 0, reinterpret_cast<LPBYTE>(&passwords), nullptr));
+    USER_MODALS_INFO_3 lockout{20 * 60, 21 * 60, 7};
+    EXPECT_EQ(static_cast<NET_API_STATUS>(ERROR_INVALID_PARAMETER),
+              machine::NetUserModalsSet(nullptr, 3, reinterpret_cast<LPBYTE>(&lockout), &parameter));
+    lockout.usrmod3_lockout_observation_window = 10 * 60;
+    EXPECT_EQ(static_cast<NET_API_STATUS>(NERR_Success),
+              machine::NetUserModalsSet(nullptr, 3, reinterpret_cast<LPBYTE>(&lockout), nullptr));
+
+    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success), machine::NetUserModalsGet(nullptr, 0, &buffer));
+    const auto* read0 = reinterpret_cast<USER_MODALS_INFO_0*>(buffer);
+    EXPECT_EQ(30u * 86400, read0->usrmod0_max_passwd_age);
+    EXPECT_EQ(5u, read0->usrmod0_password_hist_len);
+    EXPECT_EQ(saved0.usrmod0_force_logoff, read0->usrmod0_force_logoff);
+    machine::NetApiBufferFree(buffer);
+    ASSERT_EQ(static_cast<NET_API_STATUS>(NERR_Success), machine::NetUserModalsGet(nullptr, 3, &buffer));
+    const auto* read3 = reinterpret_cast<USER_MODALS_INFO_3*>(buffer);
+    EXPECT_EQ(7u, read3->usrmod3_lockout_threshold);
+    EXPECT_EQ(600u, read3->usrmod3_lockout_observation_window);
+    machine::NetApiBufferFree(buffer);
+
+    USER_MODALS_INFO_0 back0 = saved0;
+    USER_MODALS_INFO_3 back3 = saved3;
+    machine::NetUserModalsSet(nullptr, 0, reinterpret_cast<LPBYTE>(&back0), nullptr);
+    machine::NetUserModalsSet(nullptr, 3, reinterpret_cast<LPBYTE>(&back3), nullptr);
+}
+
 TEST_F(MachineContract, AccountRightsHideAndShowAnAccount)
 {
     std::wstring name = Add(L"Rights", L"");

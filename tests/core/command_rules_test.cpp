@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/command_rules.h"
+#include "accounts/password_policy_rules.h"
 #include "app/account_setting_rules.h"
 #include "repair/carry_rules.h"
 #include "tests/narrow.h"
@@ -212,7 +213,9 @@ TEST(ReadDesiredState, TakesTheSchemaAndRefusesEverythingElse)
         {"{\"schemaVersion\":1,\"accounts\":[{\"name\":\"a\",\"hidden\":true,\"type\":\"guest\",\"description\":\"Lab\","
          "\"expires\":\"2030-01-31\",\"mustChangePassword\":false},"
          "{\"name\":\"b\",\"present\":false,\"keepFiles\":true}],\"autoLogon\":null,\"mend\":[\"x\"],"
-         "\"groups\":[{\"group\":\"S-1-5-32-555\",\"members\":[\"a\",\"#1001\"],\"absent\":[\"c\"]}],"
+         "\"groups\":[{\"group\":\"S-1-5-32-555\",\"members\":[\"a\",\"#1001\"],\"absent\":[\"c\"]},"
+         "{\"group\":\"Lab\",\"description\":\"d\",\"exactMembers\":[\"a\"]}],"
+         "\"policy\":{\"maxAgeDays\":\"unlimited\",\"minLength\":14},"
          "\"profiles\":{\"cleanUnusedForDays\":90,\"exclude\":[\"kiosk\"],\"keepAccounts\":true}}", nullptr},
         {"{\"schemaVersion\":1,\"accounts\":[{\"name\":\"a\",\"expires\":\"2030-02-30\"}]}", L"expires is a date"},
         {"{\"schemaVersion\":1,\"profiles\":{\"exclude\":[]}}", L"cleanUnusedForDays is missing"},
@@ -224,6 +227,11 @@ TEST(ReadDesiredState, TakesTheSchemaAndRefusesEverythingElse)
         {"{\"schemaVersion\":1,\"groups\":[{\"group\":\"g\",\"members\":[\"a\"],\"absent\":[\"A\"]}]}", L"named twice"},
         {"{\"schemaVersion\":1,\"groups\":[{\"group\":\"g\"},{\"group\":\"G\"}]}", L"named twice"},
         {"{\"schemaVersion\":1,\"groups\":[{\"group\":\"g\",\"member\":[]}]}", L"no member \"member\""},
+        {"{\"schemaVersion\":1,\"groups\":[{\"group\":\"g\",\"absent\":[\"a\"],\"exactMembers\":[]}]}", L"without members"},
+        {"{\"schemaVersion\":1,\"groups\":[{\"group\":\"g\",\"present\":false,\"description\":\"d\"}]}", L"no members"},
+        {"{\"schemaVersion\":1,\"policy\":{\"minLength\":15}}", L"minLength takes from 0 to 14"},
+        {"{\"schemaVersion\":1,\"policy\":{\"history\":2.5}}", L"history takes"},
+        {"{\"schemaVersion\":1,\"policy\":{\"lockout\":1}}", L"no member \"lockout\""},
         {"{\"schemaVersion\":1,\"groups\":[{\"group\":\"g\",\"members\":[\"\"]}]}", L"list of members"},
         {"{\"accounts\":[]}", L"schemaVersion is not 1"}, {"{\"schemaVersion\":2}", L"schemaVersion is not 1"},
         {"{\"schemaVersion\":1,\"users\":[]}", L"no member \"users\""},
@@ -257,9 +265,11 @@ TEST(ReadDesiredState, TakesTheSchemaAndRefusesEverythingElse)
         EXPECT_TRUE(!state.accounts[1].present && state.accounts[1].keepFiles);
         EXPECT_TRUE(state.autoLogonGiven && state.autoLogon.empty());
         EXPECT_EQ(std::vector<std::wstring>{L"x"}, state.mend);
-        ASSERT_EQ(1u, state.groups.size());
+        ASSERT_EQ(2u, state.groups.size());
         EXPECT_EQ((std::vector<std::wstring>{L"a", L"#1001"}), state.groups[0].members);
         EXPECT_EQ(std::vector<std::wstring>{L"c"}, state.groups[0].absent);
+        EXPECT_TRUE(state.groups[1].exact && state.groups[1].descriptionGiven && state.groups[1].description == L"d");
+        EXPECT_EQ((std::vector<std::pair<size_t, uint32_t>>{{1, kPolicyForever}, {0, 14}}), state.policy.values);
     }
 }
 

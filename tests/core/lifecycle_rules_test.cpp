@@ -29,6 +29,23 @@ TEST(CheckNewAccountName, RefusalsInTheirOrder)
         EXPECT_EQ(c.problem, CheckNewAccountName(c.name)) << Narrow(c.name);
 }
 
+// A group's name follows the accounts' rules with its own limit; a
+// description is refused only for its length or a control character.
+TEST(CheckNewGroupName, AccountRulesWithTheGroupsLimit)
+{
+    using P = NewAccountNameProblem;
+    const std::wstring longest(256, L'g');
+    struct { std::wstring name; P problem; } const cases[] = {
+        {L"Lab", P::None}, {longest, P::None}, {longest + L"g", P::TooLong}, {L"a,b", P::RefusedCharacter},
+        {L"x?", P::ForbiddenCharacter}, {L"..", P::OnlyDotsOrBlanks}, {L"BRENWICK_temp_admin", P::Reserved},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.problem, CheckNewGroupName(c.name.c_str())) << Narrow(c.name.c_str());
+    EXPECT_TRUE(IsUsableGroupDescription(std::wstring(256, L'd').c_str()));
+    EXPECT_FALSE(IsUsableGroupDescription(std::wstring(257, L'd').c_str()));
+    EXPECT_FALSE(IsUsableGroupDescription(L"two\nlines"));
+}
+
 TEST(ComposeTemporaryPassword, EveryKindFromUnbiasedBytes)
 {
     // A counter as the random source: every byte value in turn.

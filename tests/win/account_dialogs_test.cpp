@@ -551,6 +551,55 @@ static std::vector<std::wstring> GroupsOf(const wchar_t* account)
     return names;
 }
 
+// From the groups dialog the operator reaches every local group: one is
+// made with its description, renamed (keeping it), and deleted after a
+// question; one of the system's own can be neither renamed nor deleted.
+TEST_F(AccountDialogs, LocalGroupsAreMadeRenamedAndDeletedButNeverTheSystems)
+{
+    sandbox::DomainAlias made;
+    Run([&](Screen& screen, HWND) {
+        HWND groups = OpenDialog(screen, &MainWindowControls::groupsButton, L"lchen");
+        ASSERT_NE(nullptr, groups);
+        Press(groups, L"Local groups...");
+        HWND dialog = WaitForPopup(L"Vantrell_MsgBox", [&](HWND w) { return w != groups; });
+        ASSERT_NE(nullptr, dialog);
+        HWND list = Children(dialog, L"SysListView32").at(0);
+        const std::vector<HWND> edits = Children(dialog, L"Edit");
+        ASSERT_EQ(2u, edits.size());
+        // As a click would: the selection, then a message that the dialog's loop takes.
+        const auto select = [&](const wchar_t* group) {
+            SelectRow(list, RowWith(list, 0, group));
+            PostMessageW(dialog, WM_NULL, 0, 0);
+        };
+        const auto type = [&](const wchar_t* name, const wchar_t* description) {
+            SetWindowTextW(edits[0], name);
+            SetWindowTextW(edits[1], description);
+        };
+        type(L"Cashiers", L"Till staff");
+        Press(dialog, L"Create group");
+        ASSERT_TRUE(WaitFor([&] { return RowWith(list, 0, L"Cashiers") >= 0; }));
+        HWND rename = ChildWithText(dialog, L"Button", L"Rename");
+        for (const wchar_t* group : {L"Cashiers", L"Administrators", L"Cashiers"}) {
+            select(group);
+            const bool own = std::wstring(group) == L"Cashiers";
+            EXPECT_TRUE(WaitFor([&] { return (IsWindowEnabled(rename) != FALSE) == own; })) << Narrow(group);
+        }
+        type(L"Tills", L"Till staff");
+        Press(dialog, L"Rename");
+        ASSERT_TRUE(WaitFor([&] { return RowWith(list, 0, L"Tills") >= 0; }));
+        EXPECT_TRUE(sandbox::FindDomainAlias(L"Tills", &made));
+        select(L"Lab");
+        Press(dialog, L"Delete");
+        EXPECT_NE(std::wstring::npos, screen.Answer(L"Yes", dialog).find(L"Delete the group \"Lab\"?"));
+        EXPECT_TRUE(WaitFor([&] { return RowWith(list, 0, L"Lab") < 0; }));
+        Press(dialog, L"Close");
+        Press(groups, L"Close");
+    });
+    EXPECT_EQ(L"Till staff", made.comment);
+    sandbox::DomainAlias gone;
+    EXPECT_FALSE(sandbox::FindDomainAlias(L"Lab", &gone));
+}
+
 // The groups dialog adds the account to the group chosen and takes it out of
 // the one selected, and the panel's "Member of" follows; the last enabled
 // administrator stays in Administrators, and the operator is told why.

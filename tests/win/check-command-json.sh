@@ -43,6 +43,13 @@ run groups
 run group show S-1-5-32-544
 run group add Administrators lchen '#1005' --dry-run
 run rename '#1003' lin --dry-run
+run group create Staff --description "All staff" --dry-run
+run group delete Administrators --yes
+run group rename Lab Labs
+run group set Labs --description ""
+run policy
+run policy set --max-age unlimited --lockout-duration forever --lockout-threshold 5
+run policy set --min-length 15
 "$launcher" ./vantrell-sandbox.exe export </dev/null >"$out/state.json" 2>/dev/null
 run apply "Z:$out/state.json" --dry-run
 run apply "Z:$out/missing.json"

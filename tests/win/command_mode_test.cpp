@@ -360,7 +360,7 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         {L"default", nullptr, L"set S-1-5-32-544 --disabled yes", false, 6, "no such account"},
         {L"default", nullptr, L"delete S-1-5-21-1-2-3-1001 --yes --json", false, 6, "no such account"},
         {L"default", nullptr, L"groups --json", false, 0, "{\"name\":\"Administrators\",\"sid\":\"S-1-5-32-544\","
-                                                          "\"memberCount\":3}"},
+                                                          "\"memberCount\":3,\"description\":\"\"}"},
         {L"default", nullptr, L"group show Nobodies", false, 6, "no local group"},
         {L"default", nullptr, L"group add Administrators lchen nobody", false, 6, "no account or group \"nobody\""},
         {L"default", nullptr, L"group add Guests S-1-5-32-545", false, 4, "cannot be a member"},
@@ -452,6 +452,57 @@ TEST(CommandMode, RerunsAndCheckModesChangeNothing)
                        c.errPart);
     }
     DeleteFileW(noSignIn.c_str());
+}
+
+// The local groups' and the policy's refusals, reruns and reads on the
+// default machine: nothing changes, and each says why.
+TEST(CommandMode, GroupAndPolicyRefusalsAndRerunsChangeNothing)
+{
+    struct Case {
+        std::wstring arguments;
+        bool closedInput;
+        DWORD exitCode;
+        const char* errPart;
+    } const cases[] = {
+        // The system's own groups are never deleted or renamed, by name or SID; a group's name is an account's.
+        {L"group delete Administrators --yes", false, 3, "one of the system's own groups"},
+        {L"group delete S-1-5-32-545 --yes --json", false, 3, "never deleted"},
+        {L"group rename Users Folks", false, 3, "never renamed"},
+        {L"group create bad,name", false, 3, "cannot be used"},
+        {L"group create #1001", false, 3, "read as a SID or a RID"},
+        {L"group create LCHEN", false, 3, "already exists"},
+        {L"group create lab --description Other", false, 3, "exists with the description"},
+        {L"group create Staff --description \"a\tb\"", false, 2, "control character"},
+        {L"group rename Lab users", false, 3, "already exists"},
+        {L"group rename Nobodies Somebodies", false, 6, "no local group"},
+        {L"group set Lab", false, 2, "needs --description"},
+        {L"group delete Lab", true, 2, "needs --yes"},
+        {L"groups --json", false, 0, "{\"name\":\"Lab\",\"sid\":\"S-1-5-21-"},
+        {L"policy --json", false, 0, "\"policy\":{\"minLength\":0,\"maxAgeDays\":42,\"minAgeDays\":0,\"history\":0,"
+                                     "\"lockoutThreshold\":0,\"lockoutDurationMinutes\":30,\"lockoutWindowMinutes\":30}"},
+        {L"policy set --min-length 15", false, 2, "from 0 to 14"},
+        {L"policy set --max-age 0", false, 2, "from 1 to 49710, or unlimited"},
+        {L"policy set --min-age 42", false, 2, "shorter than the maximum"},
+        {L"policy set --lockout-window 31 --json", false, 2, "longer than a lock-out lasts"},
+        {L"policy set", false, 2, "needs at least one"},
+        // A group already gone, by name or by this computer's SID, is what was asked.
+        {L"group delete Nobodies --yes --json", false, 0, "nothing to delete"},
+        {L"group delete " + sandbox::AccountSid(1099) + L" --yes --json", false, 0, "nothing to delete"},
+        {L"group delete S-1-5-21-x --yes", false, 6, "is no SID"},
+        {L"group set Lab --description \"Lab computers\" --json", false, 0, "nothing to change"},
+    };
+    ASSERT_TRUE(ResetScenario(L"default"));
+    for (const Case& c : cases)
+        ExpectNoChange(Narrow(c.arguments), c.arguments, "", c.closedInput, c.exitCode, c.errPart);
+    // Held exactly to the disabled built-in administrator, Administrators would leave nobody to sign in.
+    wchar_t folder[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, folder);
+    const std::wstring file = std::wstring(folder) + L"exact-administrators.json";
+    WriteTextFile(file, "{\"schemaVersion\": 1, \"groups\": [{\"group\": \"S-1-5-32-544\", \"exactMembers\": [\"#500\"]}]}");
+    ExpectNoChange("exact administrators", L"apply \"" + file + L"\" --json", "", true, 3, "last administrator");
+    DeleteFileW(file.c_str());
+    sandbox::SetElevated(false);
+    ExpectNoChange("not elevated", L"policy set --history 3", "", false, 5, "elevated");
 }
 
 TEST(CommandMode, DryRunChangesNothing)
@@ -626,6 +677,13 @@ TEST(CommandMode, EachVerbTwiceChangesOnlyOnce)
         {L"default", L"group add S-1-5-32-555 lchen #1002 S-1-5-4 lchen", ""},
         {L"default", L"group remove Administrators mhartley", ""},
         {L"auto-logon", L"autologon set jokafor --count 3", "Another-Pass\n"},
+        {L"default", L"group create Staff --description \"All staff\"", ""},
+        {L"default", L"group delete Lab --yes", ""},
+        {L"default", L"group rename lab Labs", ""},
+        {L"default", L"group set Lab --description \"\"", ""},
+        {L"default", L"group set S-1-5-32-544 --description \"The lab's administrators\"", ""},
+        {L"default", L"policy set --min-length 8 --max-age unlimited --min-age 1 --history 5 --lockout-threshold 10 "
+                     L"--lockout-duration 15 --lockout-window 15", ""},
     };
     for (const Case& c : cases) {
         const std::string label = Narrow(c.scenario) + ": " + Narrow(c.arguments);
@@ -645,7 +703,8 @@ TEST(CommandMode, EachVerbTwiceChangesOnlyOnce)
 // A document that changes what `apply` must foresee, on the accounts of an
 // export: accounts made and standard ones made administrators, which
 // their types' groups gain and lose on their own, named in those groups
-// too; one made disabled and taken out of Users; the profiles' clean-up.
+// too; one made disabled and taken out of Users; a group made or described
+// and held to exactly one new member; the policy; the profiles' clean-up.
 std::string ChangingDocument(const std::string& exported)
 {
     JsonValue document;
@@ -668,7 +727,9 @@ std::string ChangingDocument(const std::string& exported)
     return "{\"schemaVersion\":1,\"accounts\":[{\"name\":\"plan-admin\",\"type\":\"administrator\",\"hidden\":true},"
            "{\"name\":\"plan-user\",\"disabled\":true,\"description\":\"Lab\"}" + made + "],"
            "\"groups\":[{\"group\":\"S-1-5-32-544\",\"members\":[\"plan-admin\",\"plan-user\"" + promoted + "]},"
-           "{\"group\":\"Users\",\"members\":[\"plan-admin\"" + promoted + "],\"absent\":[\"plan-user\"]}],"
+           "{\"group\":\"Users\",\"members\":[\"plan-admin\"" + promoted + "],\"absent\":[\"plan-user\"]},"
+           "{\"group\":\"Lab\",\"description\":\"Lab PCs\",\"exactMembers\":[\"plan-user\"]}],"
+           "\"policy\":{\"minLength\":8,\"maxAgeDays\":\"unlimited\",\"lockoutThreshold\":5},"
            "\"profiles\":{\"cleanUnusedForDays\":3650}}";
 }
 

@@ -157,6 +157,8 @@ TEST_F(MainWindowRun, PanelShowsEveryKindOfAccount)
                 };
                 for (int line = 0; line < 4; ++line)
                     EXPECT_EQ(details[line], screen.Text(ids.detailLabel + line)) << what;
+                EXPECT_EQ(L"Policy: any length, 42-day expiry, history 0, no lock-out",
+                          screen.Text(ids.detailLabel + kDetailLines - 1)) << what;
             }
         });
     }
