@@ -132,6 +132,21 @@ NewAccountNameProblem CheckNewAccountName(const wchar_t* name)
     return CheckName(name, kMaxAccountNameLength);
 }
 
+std::wstring NameProblemText(NewAccountNameProblem problem, uint32_t longest)
+{
+    switch (problem) {
+    case NewAccountNameProblem::None: break;
+    case NewAccountNameProblem::Empty: return L"it is empty";
+    case NewAccountNameProblem::ForbiddenCharacter:
+        return std::wstring(L"it holds a character that names cannot have: ") + kForbiddenNameCharacters;
+    case NewAccountNameProblem::TooLong: return L"it is longer than " + std::to_wstring(longest) + L" characters";
+    case NewAccountNameProblem::OnlyDotsOrBlanks: return L"it has only dots and blanks";
+    case NewAccountNameProblem::RefusedCharacter: return L"it holds a comma, an at sign or a control character";
+    case NewAccountNameProblem::Reserved: return L"it is kept for the profile repair's temporary administrator";
+    }
+    return L"";
+}
+
 NewAccountNameProblem CheckNewGroupName(const wchar_t* name)
 {
     return CheckName(name, kMaxGroupNameLength);

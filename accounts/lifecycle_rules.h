@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <string>
+
 #include "platform/text.h"
 
 // Why a name typed for a new account is refused before anything is created.
@@ -33,6 +35,11 @@ extern const wchar_t kForbiddenNameCharacters[];
 
 // The first problem found, in the order of the enumeration.
 NewAccountNameProblem CheckNewAccountName(const wchar_t* name);
+
+// Why a name is refused, as the command line says it after "cannot be
+// used: ": the forbidden characters listed, the limit `longest` named;
+// empty for None.
+std::wstring NameProblemText(NewAccountNameProblem problem, uint32_t longest);
 
 // The system keeps local group names of at most 256 characters, and a
 // group's description of as many.

@@ -165,19 +165,6 @@ void Refuse(AccountPlan& account, int code, const std::wstring& why)
     account.settings.changes.clear();
 }
 
-const wchar_t* NameProblemText(NewAccountNameProblem problem)
-{
-    switch (problem) {
-    case NewAccountNameProblem::Empty: return L"it is empty";
-    case NewAccountNameProblem::ForbiddenCharacter: return L"it holds a character that names cannot have";
-    case NewAccountNameProblem::TooLong: return L"it is longer than 20 characters";
-    case NewAccountNameProblem::OnlyDotsOrBlanks: return L"it has only dots and blanks";
-    case NewAccountNameProblem::RefusedCharacter: return L"it holds a comma, an at sign or a control character";
-    case NewAccountNameProblem::None: break;
-    }
-    return L"";
-}
-
 void PlanDeletion(AccountPlan& account, const AccountDetails& details)
 {
     const std::wstring& name = account.desired->name;
@@ -210,10 +197,8 @@ void PlanCreation(ApplyPlan& plan, AccountPlan& account)
     account.action = AccountAction::Create;
     const NewAccountNameProblem problem = CheckNewAccountName(name);
     if (problem != NewAccountNameProblem::None) {
-        std::wstring why = NameProblemText(problem);
-        if (problem == NewAccountNameProblem::ForbiddenCharacter)
-            why += std::wstring(L": ") + kForbiddenNameCharacters;
-        return Refuse(account, kExitRefused, L"the name " + Quoted(name) + L" cannot be used: " + why);
+        return Refuse(account, kExitRefused, L"the name " + Quoted(name) + L" cannot be used: " +
+                                                 NameProblemText(problem, kMaxAccountNameLength));
     }
     // Every verb reads "#1001" as a RID and "S-1-..." as a SID: an account
     // so named could never be named again.

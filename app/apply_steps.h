@@ -20,7 +20,8 @@ bool ReadDocumentFile(const wchar_t* path, std::string& text);
 // them is left that cannot be mended.
 int CarryOutMend(CommandRun& run, const std::vector<std::wstring>& names);
 
-// GDI+ for the pictures, from the plan's first read of a file to the last write.
+// GDI+ while pictures are read and written (from a plan's first read of a
+// file to its last write): only the commands that draw start it.
 class GdiplusSession {
 public:
     GdiplusSession()

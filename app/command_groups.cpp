@@ -34,25 +34,14 @@ bool LooksLikeReference(const wchar_t* name)
 
 std::wstring GroupNameRefusal(const wchar_t* name)
 {
-    const wchar_t* why = nullptr;
-    std::wstring characters;
-    switch (CheckNewGroupName(name)) {
-    case NewAccountNameProblem::None:
+    const NewAccountNameProblem problem = CheckNewGroupName(name);
+    std::wstring why = NameProblemText(problem, kMaxGroupNameLength);
+    if (problem == NewAccountNameProblem::None) {
         if (!LooksLikeReference(name))
             return L"";
         why = L"it would read as a SID or a RID (#1001)";
-        break;
-    case NewAccountNameProblem::Empty: why = L"it is empty"; break;
-    case NewAccountNameProblem::ForbiddenCharacter:
-        why = L"it holds a character that names cannot have: ";
-        characters = kForbiddenNameCharacters;
-        break;
-    case NewAccountNameProblem::TooLong: why = L"it is longer than 256 characters"; break;
-    case NewAccountNameProblem::OnlyDotsOrBlanks: why = L"it has only dots and blanks"; break;
-    case NewAccountNameProblem::RefusedCharacter: why = L"it holds a comma, an at sign or a control character"; break;
-    case NewAccountNameProblem::Reserved: why = L"it is kept for the profile repair's temporary administrator"; break;
     }
-    return L"the name " + Shown(Quoted(name)) + L" cannot be used: " + why + characters + L"; nothing was changed";
+    return L"the name " + Shown(Quoted(name)) + L" cannot be used: " + why + L"; nothing was changed";
 }
 
 namespace {

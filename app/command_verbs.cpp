@@ -27,6 +27,7 @@
 #include "accounts/profile_keys.h"
 #include "app/command_mode.h"
 #include "app/apply_plan.h"
+#include "app/apply_steps.h"
 #include "app/command_groups.h"
 #include "app/command_policy.h"
 #include "app/command_profiles.h"
@@ -47,20 +48,6 @@
 #include "vantrell_version.h"
 
 namespace {
-
-const wchar_t* NameProblemText(NewAccountNameProblem problem)
-{
-    switch (problem) {
-    case NewAccountNameProblem::Empty: return L"it is empty";
-    case NewAccountNameProblem::ForbiddenCharacter: return L"it holds a character that names cannot have";
-    case NewAccountNameProblem::TooLong: return L"it is longer than 20 characters";
-    case NewAccountNameProblem::OnlyDotsOrBlanks: return L"it has only dots and blanks";
-    case NewAccountNameProblem::RefusedCharacter: return L"it holds a comma, an at sign or a control character";
-    case NewAccountNameProblem::Reserved: return L"it is kept for the profile repair's temporary administrator";
-    case NewAccountNameProblem::None: break;
-    }
-    return L"";
-}
 
 std::wstring Quoted(const wchar_t* text)
 {
@@ -754,10 +741,8 @@ int RenameVerb(CommandRun& run)
         run.Say(L"there is no local account " + Quoted(name));
         return kExitNoSuchAccount;
     case RenameRefusal::BadName: {
-        std::wstring why = NameProblemText(problem);
-        if (problem == NewAccountNameProblem::ForbiddenCharacter)
-            why += std::wstring(L": ") + kForbiddenNameCharacters;
-        run.Say(L"the name " + Quoted(newName) + L" cannot be used: " + why + L"; nothing was changed");
+        run.Say(L"the name " + Quoted(newName) + L" cannot be used: " +
+                NameProblemText(problem, kMaxAccountNameLength) + L"; nothing was changed");
         return kExitRefused;
     }
     case RenameRefusal::Taken:
@@ -817,25 +802,6 @@ int AutoLogonSetVerb(CommandRun& run)
     run.Change(text, L"autologon", L"count", present ? std::to_wstring(before) : L"", std::to_wstring(count));
     return kExitDone;
 }
-
-// GDI+ only for the verbs that draw: the others start without it.
-class GdiplusSession {
-public:
-    GdiplusSession()
-    {
-        Gdiplus::GdiplusStartupInput input;
-        if (Gdiplus::GdiplusStartup(&token_, &input, nullptr) != Gdiplus::Ok)
-            token_ = 0;
-    }
-    ~GdiplusSession()
-    {
-        if (token_ != 0)
-            Gdiplus::GdiplusShutdown(token_);
-    }
-
-private:
-    ULONG_PTR token_ = 0;
-};
 
 PictureFit FitOf(const wchar_t* name)
 {
@@ -935,10 +901,7 @@ int CreateNew(CommandRun& run)
     const ParsedCommand& p = run.Parsed();
     NewAccountNameProblem problem = CheckNewAccountName(name);
     if (problem != NewAccountNameProblem::None) {
-        std::wstring why = NameProblemText(problem);
-        if (problem == NewAccountNameProblem::ForbiddenCharacter)
-            why += std::wstring(L": ") + kForbiddenNameCharacters;
-        run.Say(L"the name " + Quoted(name) + L" cannot be used: " + why);
+        run.Say(L"the name " + Quoted(name) + L" cannot be used: " + NameProblemText(problem, kMaxAccountNameLength));
         return kExitRefused;
     }
     // Every verb reads "#1001" as a RID and "S-1-..." as a SID: an account

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <string>
@@ -31,6 +32,23 @@ TEST(CheckNewAccountName, RefusalsInTheirOrder)
 
 // A group's name follows the accounts' rules with its own limit; a
 // description is refused only for its length or a control character.
+// Every refusal says why, each in its own words: a reason added to the rules
+// without its text would refuse a name with an empty "cannot be used: ".
+TEST(CheckNewAccountName, EveryRefusalIsToldWhy)
+{
+    EXPECT_EQ(L"", NameProblemText(NewAccountNameProblem::None, 20));
+    std::vector<std::wstring> told;
+    for (int p = 1; p <= static_cast<int>(NewAccountNameProblem::Reserved); ++p) {
+        const std::wstring why = NameProblemText(static_cast<NewAccountNameProblem>(p), 20);
+        EXPECT_FALSE(why.empty()) << p;
+        EXPECT_EQ(told.end(), std::find(told.begin(), told.end(), why)) << Narrow(why);
+        told.push_back(why);
+    }
+    EXPECT_EQ(L"it is longer than 256 characters", NameProblemText(NewAccountNameProblem::TooLong, 256));
+    EXPECT_NE(std::wstring::npos,
+              NameProblemText(NewAccountNameProblem::ForbiddenCharacter, 20).find(kForbiddenNameCharacters));
+}
+
 TEST(CheckNewGroupName, AccountRulesWithTheGroupsLimit)
 {
     using P = NewAccountNameProblem;
