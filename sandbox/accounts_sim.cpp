@@ -980,37 +980,28 @@ BOOL LookupAccountNameW(LPCWSTR lpSystemName, LPCWSTR lpAccountName, PSID Sid, L
         SetLastError(RPC_S_SERVER_UNAVAILABLE);
         return FALSE;
     }
+    // A name of this machine's database: its SID, told as a user or an alias.
+    const auto answerLocal = [&](uint32_t rid, SID_NAME_USE use) -> BOOL {
+        PSID sid = nullptr;
+        if (!ConvertStringSidToSidW(sandbox::AccountSid(rid).c_str(), &sid)) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return FALSE;
+        }
+        UniqueLocalMemory holder(sid);
+        if (!AnswerLookup(sid, Sid, cbSid, L"", nullptr, nullptr, ComputerName(), ReferencedDomainName,
+                          cchReferencedDomainName))
+            return FALSE;
+        if (peUse != nullptr)
+            *peUse = use;
+        return TRUE;
+    };
     std::wstring name;
     Account account;
-    if (LocalAccountPart(lpAccountName, &name) && sandbox::FindAccount(name.c_str(), &account)) {
-        PSID sid = nullptr;
-        if (!ConvertStringSidToSidW(sandbox::AccountSid(account.rid).c_str(), &sid)) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            return FALSE;
-        }
-        UniqueLocalMemory holder(sid);
-        if (!AnswerLookup(sid, Sid, cbSid, L"", nullptr, nullptr, ComputerName(), ReferencedDomainName,
-                          cchReferencedDomainName))
-            return FALSE;
-        if (peUse != nullptr)
-            *peUse = SidTypeUser;
-        return TRUE;
-    }
+    if (LocalAccountPart(lpAccountName, &name) && sandbox::FindAccount(name.c_str(), &account))
+        return answerLocal(account.rid, SidTypeUser);
     sandbox::DomainAlias alias;
-    if (LocalAccountPart(lpAccountName, &name) && sandbox::FindDomainAlias(name.c_str(), &alias)) {
-        PSID sid = nullptr;
-        if (!ConvertStringSidToSidW(sandbox::AccountSid(alias.rid).c_str(), &sid)) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            return FALSE;
-        }
-        UniqueLocalMemory holder(sid);
-        if (!AnswerLookup(sid, Sid, cbSid, L"", nullptr, nullptr, ComputerName(), ReferencedDomainName,
-                          cchReferencedDomainName))
-            return FALSE;
-        if (peUse != nullptr)
-            *peUse = SidTypeAlias;
-        return TRUE;
-    }
+    if (LocalAccountPart(lpAccountName, &name) && sandbox::FindDomainAlias(name.c_str(), &alias))
+        return answerLocal(alias.rid, SidTypeAlias);
     // Well-known names are the system's; an account of this machine that the
     // simulated database does not hold is not.
     BYTE found[SECURITY_MAX_SID_SIZE];
