@@ -24,6 +24,8 @@
 #include "platform/machine.h"
 #include "platform/sid.h"
 #include "repair/repair_rules.h"
+#include "repair/journal_rules.h"
+#include "repair/repair_input.h"
 #include "repair/repair_journal.h"
 #include "repair/repair_run.h"
 #include "repair/state_file.h"
@@ -80,6 +82,24 @@ void ReportSpread(const char* what, const std::vector<double>& times)
     std::printf("  %-40s min %8.3f s   median %8.3f s   (%zu runs)\n", what, least, Median(times), times.size());
     std::fflush(stdout);
 }
+
+// The time each step of a repair took, told through its progress.
+class StepClock : public RepairProgress {
+public:
+    StepClock() : last_(std::chrono::steady_clock::now()) {}
+    void ShowRow(int, const wchar_t*, const wchar_t*) override {}
+    void WantsAttention() override {}
+    void StepCompleted(RepairStep step) override
+    {
+        const auto now = std::chrono::steady_clock::now();
+        seconds[static_cast<size_t>(step)] = std::chrono::duration<double>(now - last_).count();
+        last_ = now;
+    }
+    double seconds[kRepairStepCount] = {};
+
+private:
+    std::chrono::steady_clock::time_point last_;
+};
 
 RepairInput BenchInput(int32_t flags)
 {
@@ -140,6 +160,7 @@ void TimeHandover(const std::wstring& profile)
 int CompareKeeping(int folders, int runs)
 {
     std::vector<double> keptTimes, freshTimes;
+    std::vector<double> keptSteps[kRepairStepCount], freshSteps[kRepairStepCount];
     for (int run = 0; run < runs; ++run) {
         for (int turn = 0; turn < 2; ++turn) {
             const int32_t flags = (turn + run) % 2 == 0 ? FixFlags::KeepSettings : 0;
@@ -151,11 +172,18 @@ int CompareKeeping(int folders, int runs)
             if (run == 0 && turn == 0)
                 TimeHandover(profile);
             DWORD result = 0;
-            (flags != 0 ? keptTimes : freshTimes).push_back(Seconds([&] { result = RunRepair(BenchInput(flags), nullptr); }));
+            StepClock clock;
+            (flags != 0 ? keptTimes : freshTimes).push_back(Seconds([&] { result = RunRepair(BenchInput(flags), &clock); }));
+            for (uint32_t step = 0; step < kRepairStepCount; ++step)
+                (flags != 0 ? keptSteps : freshSteps)[step].push_back(clock.seconds[step]);
             if (result != 1)
                 std::printf("  run %d: the repair (flags %d) did not end repaired\n", run, flags);
         }
     }
+    std::printf("  %-28s %12s %12s   (median seconds)\n", "step", "kept", "fresh");
+    for (uint32_t step = 0; step < kRepairStepCount; ++step)
+        std::printf("  %-28ls %12.3f %12.3f\n", RepairStepName(static_cast<RepairStep>(step)), Median(keptSteps[step]),
+                    Median(freshSteps[step]));
     ReportSpread("RunRepair keeping the settings", keptTimes);
     ReportSpread("RunRepair with fresh settings", freshTimes);
     Report("RunRepair keeping the settings", keptTimes, "RunRepair with fresh settings", freshTimes);
