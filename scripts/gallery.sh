@@ -111,7 +111,7 @@ shot message_box -- $ROW click 650 493
 shot delete_account -- $STAFF click 475 523
 shot personal_folders -- $OWN click 562 433 wait 2
 # Another account's folders, read from its hive loaded for the while.
-shot personal_folders_other -- $STAFF click 562 433 wait 2
+shot personal_folders_other -- $STAFF wait 1 click 562 433 wait 4
 shot member_of -- $STAFF
 shot details -- $ROW
 shot groups -- $STAFF click 692 197 wait 2
