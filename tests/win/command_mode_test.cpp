@@ -234,6 +234,27 @@ std::wstring DesiredStateFile();
 // Each refusal (a guard, a missing answer, no elevation) comes before
 // anything is asked or changed, nothing is recorded as done instead, and a
 // command that only reads changes nothing either.
+// The rebuild's plan advises keeping the settings when the old hive is
+// sound, in words and in the document, and not when it does not load.
+TEST(CommandMode, ARebuildsPlanAdvisesKeepingASoundHive)
+{
+    const struct {
+        const wchar_t* scenario;
+        const wchar_t* account;
+        bool advised;
+    } cases[] = {{L"default", L"jokafor", true}, {L"broken-profile", L"pweber", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Narrow(c.scenario));
+        ASSERT_TRUE(ResetScenario(c.scenario));
+        const Outcome words = RunProgram(std::wstring(L"repair plan ") + c.account);
+        const Outcome document = RunProgram(std::wstring(L"repair plan ") + c.account + L" --json");
+        EXPECT_EQ(c.advised, words.out.find("recommended: --keep-settings") != std::string::npos) << words.out;
+        EXPECT_NE(std::string::npos, document.out.find(c.advised ? "\"keepSettingsRecommended\":true"
+                                                                 : "\"keepSettingsRecommended\":false"))
+            << document.out;
+    }
+}
+
 TEST(CommandMode, RefusalsAndReadsChangeNothing)
 {
     const std::wstring user = ProcessUserName();
@@ -266,6 +287,8 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         {L"default", nullptr, L"set nobody --full-name Boss --dry-run", false, 6, "no local account"},
         {L"default", nullptr, L"password set nobody", false, 6, "no local account"},
         {L"default", nullptr, L"repair plan nobody --json", false, 6, "no local account"},
+        // A hive that does not load: the rebuild's plan does not advise keeping the settings.
+        {L"broken-profile", nullptr, L"repair plan pweber --json", false, 0, "\"keepSettingsRecommended\":false"},
         {L"default", nullptr, L"set root --type standard", false, 3, "signed in at the console keeps its type"},
         {L"default", nullptr, L"set Administrator --full-name Boss", false, 3, "built-in account keeps its name"},
         {L"default", nullptr, L"create bad,name", false, 3, "cannot be used"},
