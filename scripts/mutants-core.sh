@@ -6,7 +6,7 @@
 set -eu
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"
-count="${1:-40}" seed="${2:-0}"
+count="${1:-40}" seed="${2:-1}"
 cmake -S . -B build/core -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVANTRELL_CORE_ONLY=ON >/dev/null
 cmake --build build/core -j "$(nproc)" >/dev/null
 "$ROOT/../shared/tools/mutants" --seed "$seed" --count "$count" --timeout 300 \
