@@ -289,8 +289,6 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         {L"default", nullptr, L"set nobody --full-name Boss --dry-run", false, 6, "no local account"},
         {L"default", nullptr, L"password set nobody", false, 6, "no local account"},
         {L"default", nullptr, L"repair plan nobody --json", false, 6, "no local account"},
-        // A hive that does not load: the rebuild's plan does not advise keeping the settings.
-        {L"broken-profile", nullptr, L"repair plan pweber --json", false, 0, "\"keepSettingsRecommended\":false"},
         {L"default", nullptr, L"set root --type standard", false, 3, "signed in at the console keeps its type"},
         {L"default", nullptr, L"set Administrator --full-name Boss", false, 3, "built-in account keeps its name"},
         {L"default", nullptr, L"create bad,name", false, 3, "cannot be used"},
