@@ -157,9 +157,9 @@ bool RemoveProfileEntry(const wchar_t* sidString)
 bool ProfileFolderSet::Read()
 {
     others_.clear();
-    std::vector<ProfileFolder> folders;
-    whole_ = ProfileFolders(folders);
-    for (ProfileFolder& folder : folders) {
+    std::vector<KnownProfileFolder> folders;
+    whole_ = KnownProfileFolders(folders);
+    for (KnownProfileFolder& folder : folders) {
         Other other;
         if (NormaliseLocalPath(folder.path.Text(), other.resolved) != ProfileFolderVerdict::Inside)
             continue;

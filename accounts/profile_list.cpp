@@ -74,7 +74,7 @@ bool ReadProfileList(std::vector<ProfileListEntry>& entries)
     return false;
 }
 
-bool ProfileFolders(std::vector<ProfileFolder>& folders)
+bool KnownProfileFolders(std::vector<KnownProfileFolder>& folders)
 {
     folders.clear();
     std::vector<ProfileListEntry> entries;
@@ -82,7 +82,7 @@ bool ProfileFolders(std::vector<ProfileFolder>& folders)
         return false;
     for (ProfileListEntry& entry : entries) {
         if (*entry.path.Text() != L'\0')
-            folders.push_back(ProfileFolder{std::move(entry.sid), std::move(entry.path)});
+            folders.push_back(KnownProfileFolder{std::move(entry.sid), std::move(entry.path)});
     }
     // The default profile and the shared one are nobody's own; where the
     // list does not name the shared one, the environment and the shell do.
@@ -98,7 +98,7 @@ bool ProfileFolders(std::vector<ProfileFolder>& folders)
     if (FromKnownFolder(known, FOLDERID_Public, nullptr, 0))
         shared.push_back(std::move(known));
     for (WString& folder : shared)
-        folders.push_back(ProfileFolder{WString(L""), std::move(folder)});
+        folders.push_back(KnownProfileFolder{WString(L""), std::move(folder)});
     return true;
 }
 
@@ -114,10 +114,10 @@ bool IsEntryOf(const wchar_t* entry, const wchar_t* ownSid)
 
 bool OtherProfileFolders(const wchar_t* ownSid, std::vector<WString>& folders)
 {
-    std::vector<ProfileFolder> all;
-    if (!ProfileFolders(all))
+    std::vector<KnownProfileFolder> all;
+    if (!KnownProfileFolders(all))
         return false;
-    for (ProfileFolder& folder : all) {
+    for (KnownProfileFolder& folder : all) {
         if (!IsEntryOf(folder.ownerEntry.Text(), ownSid))
             folders.push_back(std::move(folder.path));
     }

@@ -28,14 +28,14 @@ bool ReadProfileList(std::vector<ProfileListEntry>& entries);
 
 // A folder that belongs to a profile: one of the list's, with the name of
 // its entry, or the shared or the default profile's, with an empty name.
-struct ProfileFolder {
+struct KnownProfileFolder {
     WString ownerEntry;
     WString path;   // environment variables expanded
 };
 
 // Every folder of the list's entries and the shared and default ones; false
 // when the list could not be read whole.
-bool ProfileFolders(std::vector<ProfileFolder>& folders);
+bool KnownProfileFolders(std::vector<KnownProfileFolder>& folders);
 
 // Whether the entry is the account's own or one of its twins ("<sid>.bak"
 // and the like).
