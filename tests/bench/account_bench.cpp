@@ -74,8 +74,16 @@ std::wstring SidOf(const std::wstring& name)
     return sandbox::FindAccount(name.c_str(), &account) ? sandbox::AccountSid(account.rid) : L"";
 }
 
-// Each comparison, its runs and its table row.
-void CompareDeletion(int runs)
+// A comparison's times, for the table printed at the end.
+struct Row {
+    const char* what;
+    std::vector<double> ours;
+    const char* peerName;
+    std::vector<double> peer;
+};
+
+// Each comparison with its runs.
+Row CompareDeletion(int runs)
 {
     // Ours: the account and its profile of that size, deleted with everything.
     // Peer: a profile tree of the same size, deleted with DeletePath alone.
@@ -99,10 +107,10 @@ void CompareDeletion(int runs)
         Fill(folder);
         peerTimes.push_back(Seconds([&] { DeletePath(folder.c_str(), kDeleteTakeOver | kDeleteScheduleAtRestart); }));
     }
-    TableRow("RemoveAccount, 10,000 files", oursTimes, "DeletePath of the same tree", peerTimes);
+    return {"RemoveAccount, 10,000 files", oursTimes, "DeletePath of the same tree", peerTimes};
 }
 
-void CompareCreation(int runs)
+Row CompareCreation(int runs)
 {
     // The profile service against one sign-in with the temporary password
     // (the way systems without the service take).
@@ -115,10 +123,10 @@ void CompareCreation(int runs)
         peerTimes.push_back(
             Seconds([&] { CreateAccount((L"signed" + std::to_wstring(run)).c_str(), nullptr, 1, nullptr); }));
     }
-    TableRow("CreateAccount, profile service", oursTimes, "CreateAccount, one sign-in", peerTimes);
+    return {"CreateAccount, profile service", oursTimes, "CreateAccount, one sign-in", peerTimes};
 }
 
-void CompareClean(int runs)
+Row CompareClean(int runs)
 {
     // Ours: 100 profiles of accounts deleted long ago, deleted by "profiles
     // clean". Peer: the same trees, deleted with DeletePath alone. Each goes
@@ -158,8 +166,11 @@ void CompareClean(int runs)
         (run % 2 == 0 ? ours : peer)();
         refill();
         (run % 2 == 0 ? peer : ours)();
+        std::printf("  clean, run %d (%s first): ours %.2f s, peer %.2f s\n", run + 1, run % 2 == 0 ? "ours" : "peer",
+                    oursTimes.back(), peerTimes.back());
+        std::fflush(stdout);
     }
-    TableRow("profiles clean, 100 profiles", oursTimes, "DeletePath of the same trees", peerTimes);
+    return {"profiles clean, 100 profiles", oursTimes, "DeletePath of the same trees", peerTimes};
 }
 
 }  // namespace
@@ -191,15 +202,19 @@ int wmain(int argc, wchar_t** argv)
         return 1;
     }
     sandbox::EnableHivePrivileges();
-    std::printf("delete: an account whose profile has %d files in %d folders; clean: %d unused profiles of %d files\n\n",
+    std::printf("delete: an account whose profile has %d files in %d folders; clean: %d unused profiles of %d files\n",
                 kFolders * kFilesPerFolder, kFolders, kUnusedProfiles, kProfileFolders * kFilesPerProfileFolder);
-    TableHead();
+    std::vector<Row> rows;
     if (deletion)
-        CompareDeletion(runs > 0 ? runs : kRuns);
+        rows.push_back(CompareDeletion(runs > 0 ? runs : kRuns));
     if (creation)
-        CompareCreation(runs > 0 ? runs : kRuns);
+        rows.push_back(CompareCreation(runs > 0 ? runs : kRuns));
     if (clean)
-        CompareClean(runs > 0 ? runs : kCleanRuns);
+        rows.push_back(CompareClean(runs > 0 ? runs : kCleanRuns));
+    std::printf("\n");
+    TableHead();
+    for (const Row& row : rows)
+        TableRow(row.what, row.ours, row.peerName, row.peer);
 
     sandbox::ResetMachine(sandbox::ScenarioPath(L"default"), &error);
     return 0;
