@@ -28,32 +28,37 @@ bool IsRegistryLink(HKEY key)
 
 }  // namespace
 
+namespace {
+
+// Each refusal's text, said around the account's name.
+struct RefusalText {
+    HiveRefusal refusal;
+    const wchar_t* before;
+    const wchar_t* after;
+};
+
+constexpr RefusalText kRefusalTexts[] = {
+    {HiveRefusal::NoAccount, L"There is no local account \"", L"\"."},
+    {HiveRefusal::NoProfile, L"\"",
+     L"\" has no profile folder with a registry hive yet: its personal folders come into being when it first signs "
+     L"in."},
+    {HiveRefusal::SignedIn, L"\"",
+     L"\" is signed in elsewhere: its settings belong to that session now. Have it sign out, then try again."},
+    {HiveRefusal::Busy, L"The registry hive of \"",
+     L"\" is already open for another change of its folders. Try again when that is finished, or after a restart."},
+    {HiveRefusal::Unusable, L"The registry hive file of \"",
+     L"\" is a link or has more than one name; it is not opened."},
+    {HiveRefusal::NotLoaded, L"The registry hive of \"", L"\" could not be loaded."},
+};
+
+}  // namespace
+
 WString HiveRefusalText(HiveRefusal refusal, const wchar_t* name)
 {
     WString text(L"");
-    const wchar_t* account = name != nullptr ? name : L"";
-    switch (refusal) {
-    case HiveRefusal::None: break;
-    case HiveRefusal::NoAccount: text.Append(L"There is no local account \"", account, L"\"."); break;
-    case HiveRefusal::NoProfile:
-        text.Append(L"\"", account, L"\" has no profile folder with a registry hive yet: its personal folders "
-                                    L"come into being when it first signs in.");
-        break;
-    case HiveRefusal::SignedIn:
-        text.Append(L"\"", account, L"\" is signed in elsewhere: its settings belong to that session now. "
-                                    L"Have it sign out, then try again.");
-        break;
-    case HiveRefusal::Busy:
-        text.Append(L"The registry hive of \"", account, L"\" is already open for another change of its folders. "
-                                                          L"Try again when that is finished, or after a restart.");
-        break;
-    case HiveRefusal::Unusable:
-        text.Append(L"The registry hive file of \"", account, L"\" is a link or has more than one name; it is "
-                                                              L"not opened.");
-        break;
-    case HiveRefusal::NotLoaded:
-        text.Append(L"The registry hive of \"", account, L"\" could not be loaded.");
-        break;
+    for (const RefusalText& said : kRefusalTexts) {
+        if (said.refusal == refusal)
+            text.Append(said.before, name != nullptr ? name : L"", said.after);
     }
     return text;
 }

@@ -8,10 +8,13 @@
 #include <lm.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "accounts/lifecycle_rules.h"
 #include "platform/files.h"
 #include "platform/text.h"
+
+class ProfileFolderSet;
 
 // How far a creation got.
 enum class CreateOutcome {
@@ -78,6 +81,9 @@ struct AccountDeletion {
     // The repair tool removes the profile-list entry whatever happens to the
     // folder; the dialog only together with the folder.
     bool alwaysRemoveProfileEntry = true;
+    // The other profiles' folders as a run over many read them; none: read
+    // for this deletion.
+    const ProfileFolderSet* profileFolders = nullptr;
 };
 
 // What one deletion did. Each step is reported on its own, so that a
@@ -106,8 +112,11 @@ int RemoveAccount(const AccountDeletion& deletion, AccountDeletionReport& report
 // CheckProfileFolder finds it Inside; 0 keeps it), the loaded hives and the
 // profile-list entry (always with `alwaysRemoveProfileEntry`, else only
 // when the folder went). Fills the report's folder and entry fields.
+// `folders`, when given, are the other profiles' folders as a run read
+// them; else they are read for this one.
 void RemoveProfileOf(const wchar_t* sidString, const wchar_t* storedProfilePath, uint32_t folderFlags,
-                     bool alwaysRemoveProfileEntry, AccountDeletionReport& report);
+                     bool alwaysRemoveProfileEntry, AccountDeletionReport& report,
+                     const ProfileFolderSet* folders = nullptr);
 
 // Every right the security policy holds for the SID, with its account
 // object; true when none is left (or there were none).
@@ -130,6 +139,32 @@ int DeleteAccount(const wchar_t* accountName, uint32_t flags);
 // ProfileListUnreadable when the other profiles could not all be read.
 // `folder` receives the resolved path when Inside.
 ProfileFolderVerdict CheckProfileFolder(const wchar_t* storedPath, const wchar_t* ownSidString, WString& folder);
+
+// Every profile's folder, read once for a run over many profiles: each
+// folder resolved and, where it exists, its final path on disk, so that each
+// profile's check compares with them instead of reading the list and
+// opening every other folder again (which made a clean-up of n profiles
+// cost n times the list). The profile itself is still walked and opened at
+// its own check. A run reads the set again after the operator's yes: a
+// profile made in between gets a folder of its own, never one of these.
+class ProfileFolderSet {
+public:
+    // False (and every check ProfileListUnreadable) when the list could not
+    // be read whole.
+    bool Read();
+    // CheckProfileFolder against the folders as read.
+    ProfileFolderVerdict Check(const wchar_t* storedPath, const wchar_t* ownSidString, WString& folder) const;
+
+    struct Other {
+        WString ownerEntry;   // the list entry's name; empty for the shared and default profiles
+        WString resolved;     // resolved as CheckProfileFolderPath resolves
+        WString finalPath;    // empty when the folder could not be opened
+    };
+
+private:
+    std::vector<Other> others_;
+    bool whole_ = false;
+};
 
 
 // Why an account cannot take a new name; None when it can. `problem` names

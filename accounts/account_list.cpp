@@ -172,12 +172,10 @@ int ReadAccountRows(std::vector<AccountRow>& rows)
 
 bool ReadMaximumPasswordAge(DWORD& seconds)
 {
-    LPBYTE buffer = nullptr;
-    const NET_API_STATUS status = machine::NetUserModalsGet(nullptr, 0, &buffer);
-    UniqueNetBuffer held(buffer);
-    if (status != NERR_Success || !held)
+    USER_MODALS_INFO_0 passwords{};
+    if (!ReadUserModals(passwords))
         return false;
-    seconds = static_cast<const USER_MODALS_INFO_0*>(held.Get())->usrmod0_max_passwd_age;
+    seconds = passwords.usrmod0_max_passwd_age;
     return true;
 }
 

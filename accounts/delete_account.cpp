@@ -105,15 +105,14 @@ bool ExistingFolderFinalPath(const wchar_t* folder, WString& finalPath)
 // around it, by the final paths of both where they exist: a short name or a
 // link for another account's folder must not pass as this account's own.
 // False also when the folder itself cannot be opened.
-bool SharedOnDisk(const wchar_t* folder, const std::vector<WString>& others, bool& opened)
+bool SharedOnDisk(const wchar_t* folder, const std::vector<const ProfileFolderSet::Other*>& others, bool& opened)
 {
     WString own;
     opened = ExistingFolderFinalPath(folder, own);
     if (!opened)
         return false;
-    for (const WString& other : others) {
-        WString otherFinal;
-        if (ExistingFolderFinalPath(other.Text(), otherFinal) && Overlaps(own.Text(), otherFinal.Text()))
+    for (const ProfileFolderSet::Other* other : others) {
+        if (*other->finalPath.Text() != L'\0' && Overlaps(own.Text(), other->finalPath.Text()))
             return true;
     }
     return false;
@@ -155,7 +154,24 @@ bool RemoveProfileEntry(const wchar_t* sidString)
 
 }  // namespace
 
-ProfileFolderVerdict CheckProfileFolder(const wchar_t* storedPath, const wchar_t* ownSidString, WString& folder)
+bool ProfileFolderSet::Read()
+{
+    others_.clear();
+    std::vector<KnownProfileFolder> folders;
+    whole_ = KnownProfileFolders(folders);
+    for (KnownProfileFolder& folder : folders) {
+        Other other;
+        if (NormaliseLocalPath(folder.path.Text(), other.resolved) != ProfileFolderVerdict::Inside)
+            continue;
+        other.ownerEntry = std::move(folder.ownerEntry);
+        ExistingFolderFinalPath(other.resolved.Text(), other.finalPath);
+        others_.push_back(std::move(other));
+    }
+    return whole_;
+}
+
+ProfileFolderVerdict ProfileFolderSet::Check(const wchar_t* storedPath, const wchar_t* ownSidString,
+                                             WString& folder) const
 {
     WString expanded = ExpandEnvironmentText(storedPath != nullptr ? storedPath : L"");
     WString root, resolvedRoot, resolved;
@@ -163,16 +179,16 @@ ProfileFolderVerdict CheckProfileFolder(const wchar_t* storedPath, const wchar_t
     ProfileFolderVerdict verdict = CheckProfileFolderPath(expanded.Text(), root.Text(), resolved);
     if (verdict != ProfileFolderVerdict::Inside)
         return verdict;
-    NormaliseLocalPath(root.Text(), resolvedRoot);
-    std::vector<WString> stored, others;
-    if (!OtherProfileFolders(ownSidString, stored))
+    if (!whole_)
         return ProfileFolderVerdict::ProfileListUnreadable;
-    for (const WString& other : stored) {
-        others.emplace_back();
-        if (NormaliseLocalPath(other.Text(), others.back()) != ProfileFolderVerdict::Inside)
-            others.pop_back();
-        else if (Overlaps(resolved.Text(), others.back().Text()))
+    NormaliseLocalPath(root.Text(), resolvedRoot);
+    std::vector<const Other*> others;
+    for (const Other& other : others_) {
+        if (IsEntryOf(other.ownerEntry.Text(), ownSidString))
+            continue;
+        if (Overlaps(resolved.Text(), other.resolved.Text()))
             return ProfileFolderVerdict::Shared;
+        others.push_back(&other);
     }
     verdict = CheckLevels(resolvedRoot.Text(), resolved.Text());
     if (verdict != ProfileFolderVerdict::Inside)
@@ -184,6 +200,19 @@ ProfileFolderVerdict CheckProfileFolder(const wchar_t* storedPath, const wchar_t
         return ProfileFolderVerdict::Missing;
     folder = std::move(resolved);
     return verdict;
+}
+
+ProfileFolderVerdict CheckProfileFolder(const wchar_t* storedPath, const wchar_t* ownSidString, WString& folder)
+{
+    // A path refused on its face needs no list.
+    WString expanded = ExpandEnvironmentText(storedPath != nullptr ? storedPath : L"");
+    WString root = ProfilesDirectory(), resolved;
+    const ProfileFolderVerdict verdict = CheckProfileFolderPath(expanded.Text(), root.Text(), resolved);
+    if (verdict != ProfileFolderVerdict::Inside)
+        return verdict;
+    ProfileFolderSet folders;
+    folders.Read();
+    return folders.Check(storedPath, ownSidString, folder);
 }
 
 int RemoveAccount(const AccountDeletion& deletion, AccountDeletionReport& report)
@@ -218,18 +247,19 @@ int RemoveAccount(const AccountDeletion& deletion, AccountDeletionReport& report
         report.pictureRemoved = RemovePictureSet(sidText);
     }
     RemoveProfileOf(sidText, report.profileFolder.Text(), deletion.folderFlags, deletion.alwaysRemoveProfileEntry,
-                    report);
+                    report, deletion.profileFolders);
     return report.result;
 }
 
 void RemoveProfileOf(const wchar_t* sidString, const wchar_t* storedProfilePath, uint32_t folderFlags,
-                     bool alwaysRemoveProfileEntry, AccountDeletionReport& report)
+                     bool alwaysRemoveProfileEntry, AccountDeletionReport& report, const ProfileFolderSet* folders)
 {
     const bool sid = IsPlainSidString(sidString);
     bool folderGone = false;
     if (folderFlags != kKeepProfileFolder) {
         WString folder;
-        report.folderVerdict = CheckProfileFolder(storedProfilePath, sidString, folder);
+        report.folderVerdict = folders != nullptr ? folders->Check(storedProfilePath, sidString, folder)
+                                                  : CheckProfileFolder(storedProfilePath, sidString, folder);
         if (report.folderVerdict == ProfileFolderVerdict::Inside) {
             // Loaded hives hold their files open.
             report.hivesUnloaded = sid ? UnloadHives(sidString) : false;

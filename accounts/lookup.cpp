@@ -132,6 +132,27 @@ bool ReadProfileImagePath(const wchar_t* sidString, WString& path)
 
 namespace {
 
+// The one record a NetApi call returns, given to `use` while the call's
+// buffer lives (its texts point into it); `call` gets the place for the
+// buffer and returns the call's status. False when the call failed or gave
+// no buffer.
+template <typename Record, typename Call, typename Use>
+bool UseNetRecord(Call call, Use use)
+{
+    UniqueNetBuffer buffer;
+    if (call(reinterpret_cast<LPBYTE*>(buffer.Put())) != NERR_Success || !buffer)
+        return false;
+    use(*static_cast<const Record*>(buffer.Get()));
+    return true;
+}
+
+template <typename Record>
+bool ReadModals(DWORD level, Record& record)
+{
+    return UseNetRecord<Record>([&](LPBYTE* buffer) { return machine::NetUserModalsGet(nullptr, level, buffer); },
+                                [&](const Record& read) { record = read; });
+}
+
 const wchar_t* OrEmpty(const wchar_t* text)
 {
     return text != nullptr ? text : L"";
@@ -181,12 +202,18 @@ bool ForEachAccount(const std::function<bool(const AccountRecord& account)>& vis
 
 bool ReadAccountRecord(const wchar_t* name, AccountRecord& record)
 {
-    UniqueNetBuffer buffer;
-    if (machine::NetUserGetInfo(nullptr, name, 3, reinterpret_cast<LPBYTE*>(buffer.Put())) != NERR_Success ||
-        !buffer)
-        return false;
-    Decode(*static_cast<const USER_INFO_3*>(buffer.Get()), record);
-    return true;
+    return UseNetRecord<USER_INFO_3>([&](LPBYTE* buffer) { return machine::NetUserGetInfo(nullptr, name, 3, buffer); },
+                                     [&](const USER_INFO_3& stored) { Decode(stored, record); });
+}
+
+bool ReadUserModals(USER_MODALS_INFO_0& passwords)
+{
+    return ReadModals(0, passwords);
+}
+
+bool ReadUserModals(USER_MODALS_INFO_3& lockout)
+{
+    return ReadModals(3, lockout);
 }
 
 std::wstring MachineSidOf(const AccountRecord& account)
@@ -204,12 +231,11 @@ std::wstring MachineSidOf(const AccountRecord& account)
 
 bool AccountExists(const wchar_t* name, DWORD* privilege)
 {
-    UniqueNetBuffer buffer;
-    bool found = machine::NetUserGetInfo(nullptr, name, 1, reinterpret_cast<LPBYTE*>(buffer.Put())) == NERR_Success &&
-                 buffer;
-    if (found && privilege != nullptr)
-        *privilege = static_cast<const USER_INFO_1*>(buffer.Get())->usri1_priv;
-    return found;
+    return UseNetRecord<USER_INFO_1>([&](LPBYTE* buffer) { return machine::NetUserGetInfo(nullptr, name, 1, buffer); },
+                                     [&](const USER_INFO_1& stored) {
+                                         if (privilege != nullptr)
+                                             *privilege = stored.usri1_priv;
+                                     });
 }
 
 namespace {

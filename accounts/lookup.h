@@ -40,6 +40,11 @@ bool ForEachAccount(const std::function<bool(const AccountRecord& account)>& vis
 // The record of the account named `name`; false when it cannot be read.
 bool ReadAccountRecord(const wchar_t* name, AccountRecord& record);
 
+// The computer's modal settings of the account database: the password part
+// (level 0) and the lock-out part (level 3); false when it cannot be read.
+bool ReadUserModals(USER_MODALS_INFO_0& passwords);
+bool ReadUserModals(USER_MODALS_INFO_3& lockout);
+
 // This computer's SID ("S-1-5-21-a-b-c"), learned from an account's own
 // SID, which is the computer's followed by the account's RID. Empty when the
 // account's SID cannot be looked up or does not end in its RID.

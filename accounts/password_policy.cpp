@@ -1,20 +1,9 @@
 #include "accounts/password_policy.h"
 
+#include "accounts/lookup.h"
 #include "platform/machine.h"
 
 namespace {
-
-template <typename Record>
-bool ReadPart(DWORD level, Record& record)
-{
-    LPBYTE buffer = nullptr;
-    const NET_API_STATUS status = machine::NetUserModalsGet(nullptr, level, &buffer);
-    UniqueNetBuffer held(buffer);
-    if (status != NERR_Success || !held)
-        return false;
-    record = *static_cast<const Record*>(held.Get());
-    return true;
-}
 
 // Only what changes is held to the ranges: a value another tool set beyond
 // them stays as it is when it is not touched.
@@ -38,7 +27,7 @@ bool ReadPasswordPolicy(PasswordPolicy& policy)
 {
     USER_MODALS_INFO_0 passwords{};
     USER_MODALS_INFO_3 lockout{};
-    if (!ReadPart(0, passwords) || !ReadPart(3, lockout))
+    if (!ReadUserModals(passwords) || !ReadUserModals(lockout))
         return false;
     policy.minLength = passwords.usrmod0_min_passwd_len;
     policy.maxAge = passwords.usrmod0_max_passwd_age;
@@ -55,7 +44,7 @@ NET_API_STATUS WritePasswordPolicy(const PasswordPolicy& wanted)
     USER_MODALS_INFO_0 passwords{};
     USER_MODALS_INFO_3 lockout{};
     PasswordPolicy current;
-    if (!ReadPart(0, passwords) || !ReadPart(3, lockout) || !ReadPasswordPolicy(current))
+    if (!ReadUserModals(passwords) || !ReadUserModals(lockout) || !ReadPasswordPolicy(current))
         return ERROR_ACCESS_DENIED;
     if (!InRange(wanted, current))
         return ERROR_INVALID_PARAMETER;

@@ -8,17 +8,6 @@
 
 namespace {
 
-// Entries of the same account: its own and its backed-up or temporary twins.
-bool IsOwnEntry(const wchar_t* entry, const wchar_t* ownSid)
-{
-    const uint32_t length = TextLength(ownSid);
-    if (length == 0 || TextLength(entry) < length)
-        return false;
-    WString head;
-    head.AssignSubstring(entry, 1, static_cast<int>(length));
-    return EqualsNoCase(head.Text(), ownSid) && (entry[length] == L'\0' || entry[length] == L'.');
-}
-
 // A number the profile service keeps, read in one call where it fits four
 // bytes (a thousand profiles make the list's reading the check's floor);
 // `present` whether the value exists.
@@ -85,26 +74,52 @@ bool ReadProfileList(std::vector<ProfileListEntry>& entries)
     return false;
 }
 
-bool OtherProfileFolders(const wchar_t* ownSid, std::vector<WString>& folders)
+bool KnownProfileFolders(std::vector<KnownProfileFolder>& folders)
 {
+    folders.clear();
     std::vector<ProfileListEntry> entries;
     if (!ReadProfileList(entries))
         return false;
-    for (const ProfileListEntry& entry : entries) {
-        if (!IsOwnEntry(entry.sid.Text(), ownSid) && *entry.path.Text() != L'\0')
-            folders.push_back(WString(entry.path.Text()));
+    for (ProfileListEntry& entry : entries) {
+        if (*entry.path.Text() != L'\0')
+            folders.push_back(KnownProfileFolder{std::move(entry.sid), std::move(entry.path)});
     }
-    // The default profile and the shared one are nobody's own either; where
-    // the list does not name the shared one, the environment and the shell do.
+    // The default profile and the shared one are nobody's own; where the
+    // list does not name the shared one, the environment and the shell do.
+    std::vector<WString> shared;
     RegKey list(OpenKey(kProfileListKeyPath, KEY_READ));
     for (const wchar_t* value : {L"Public", L"Default"}) {
         WString stored;
         if (list.QueryString(value, stored) && !stored.IsEmpty())
-            AddExpanded(folders, stored.Text());
+            AddExpanded(shared, stored.Text());
     }
-    AddExpanded(folders, L"%Public%");
-    WString shared;
-    if (FromKnownFolder(shared, FOLDERID_Public, nullptr, 0))
-        folders.push_back(std::move(shared));
+    AddExpanded(shared, L"%Public%");
+    WString known;
+    if (FromKnownFolder(known, FOLDERID_Public, nullptr, 0))
+        shared.push_back(std::move(known));
+    for (WString& folder : shared)
+        folders.push_back(KnownProfileFolder{WString(L""), std::move(folder)});
+    return true;
+}
+
+bool IsEntryOf(const wchar_t* entry, const wchar_t* ownSid)
+{
+    const uint32_t length = TextLength(ownSid);
+    if (length == 0 || TextLength(entry) < length)
+        return false;
+    WString head;
+    head.AssignSubstring(entry, 1, static_cast<int>(length));
+    return EqualsNoCase(head.Text(), ownSid) && (entry[length] == L'\0' || entry[length] == L'.');
+}
+
+bool OtherProfileFolders(const wchar_t* ownSid, std::vector<WString>& folders)
+{
+    std::vector<KnownProfileFolder> all;
+    if (!KnownProfileFolders(all))
+        return false;
+    for (KnownProfileFolder& folder : all) {
+        if (!IsEntryOf(folder.ownerEntry.Text(), ownSid))
+            folders.push_back(std::move(folder.path));
+    }
     return true;
 }

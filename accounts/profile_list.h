@@ -26,6 +26,21 @@ struct ProfileListEntry {
 // emptied, when the list or any entry could not be read.
 bool ReadProfileList(std::vector<ProfileListEntry>& entries);
 
+// A folder that belongs to a profile: one of the list's, with the name of
+// its entry, or the shared or the default profile's, with an empty name.
+struct KnownProfileFolder {
+    WString ownerEntry;
+    WString path;   // environment variables expanded
+};
+
+// Every folder of the list's entries and the shared and default ones; false
+// when the list could not be read whole.
+bool KnownProfileFolders(std::vector<KnownProfileFolder>& folders);
+
+// Whether the entry is the account's own or one of its twins ("<sid>.bak"
+// and the like).
+bool IsEntryOf(const wchar_t* entry, const wchar_t* ownSid);
+
 // The folders, environment variables expanded, of every profile that is not
 // the account's own (its entry and its twins: "<sid>.bak" and the like), and
 // of the shared and default profiles. False when the list could not be read

@@ -128,11 +128,11 @@ std::vector<ProfileUse> DescribeProfileUses(const std::vector<ProfileListEntry>&
     return uses;
 }
 
-ProfileDeletionPlan PlanProfileDeletion(const ProfileUse& use, bool keepAccounts)
+ProfileDeletionPlan PlanProfileDeletion(const ProfileUse& use, bool keepAccounts, const ProfileFolderSet& folders)
 {
     ProfileDeletionPlan plan;
     WString folder;
-    plan.verdict = CheckProfileFolder(use.storedPath.Text(), use.sid.Text(), folder);
+    plan.verdict = folders.Check(use.storedPath.Text(), use.sid.Text(), folder);
     plan.folderGoes = plan.verdict == ProfileFolderVerdict::Inside || plan.verdict == ProfileFolderVerdict::Missing;
     // An enabled account keeps its account and gets a fresh profile at its
     // next sign-in; a disabled one unused this long is a leftover, and goes
@@ -142,7 +142,8 @@ ProfileDeletionPlan PlanProfileDeletion(const ProfileUse& use, bool keepAccounts
     return plan;
 }
 
-void DeleteUnusedProfile(const ProfileUse& use, const ProfileDeletionPlan& plan, AccountDeletionReport& report)
+void DeleteUnusedProfile(const ProfileUse& use, const ProfileDeletionPlan& plan, const ProfileFolderSet& folders,
+                         AccountDeletionReport& report)
 {
     report = AccountDeletionReport{};
     if (!plan.folderGoes || ProfileHivesLoaded(use.sid.Text()))
@@ -154,19 +155,21 @@ void DeleteUnusedProfile(const ProfileUse& use, const ProfileDeletionPlan& plan,
         deletion.folderFlags = kFolderFlags;
         deletion.clearAutoLogon = true;
         deletion.alwaysRemoveProfileEntry = false;
+        deletion.profileFolders = &folders;
         RemoveAccount(deletion, report);
         return;
     }
     report.sidString.Assign(use.sid.Text());
     report.profileFolder.Assign(use.storedPath.Text());
     report.result = 1;
-    RemoveProfileOf(use.sid.Text(), use.storedPath.Text(), kFolderFlags, false, report);
+    RemoveProfileOf(use.sid.Text(), use.storedPath.Text(), kFolderFlags, false, report, &folders);
 }
 
-ProfileDeletionEnd DeleteProfileAsPlanned(const ProfileUse& use, const ProfileDeletionPlan& plan)
+ProfileDeletionEnd DeleteProfileAsPlanned(const ProfileUse& use, const ProfileDeletionPlan& plan,
+                                          const ProfileFolderSet& folders)
 {
     AccountDeletionReport report;
-    DeleteUnusedProfile(use, plan, report);
+    DeleteUnusedProfile(use, plan, folders, report);
     if (plan.accountGoes && !report.accountDeleted)
         return ProfileDeletionEnd::AccountStayed;
     const bool folderGone = plan.verdict == ProfileFolderVerdict::Missing ||

@@ -44,19 +44,22 @@ bool ProfileHivesLoaded(const wchar_t* sidString);
 
 // What the deletion of one unused profile does: its folder's verdict (read
 // without changing anything, so that a dry run says what the run will do)
-// and whether the account goes with it.
+// and whether the account goes with it, the folder judged against
+// `folders` (ProfileFolderSet).
 struct ProfileDeletionPlan {
     ProfileFolderVerdict verdict = ProfileFolderVerdict::Empty;
     bool folderGoes = false;      // Inside: the folder is deleted; Missing: only the entry goes
     bool accountGoes = false;
 };
-ProfileDeletionPlan PlanProfileDeletion(const ProfileUse& use, bool keepAccounts);
+ProfileDeletionPlan PlanProfileDeletion(const ProfileUse& use, bool keepAccounts, const ProfileFolderSet& folders);
 
 // Deletes the profile as the plan says: with its account through the
 // account deletion, else its hives, folder (leftovers at the restart) and
 // entry through the same steps the account deletion takes for them. A
-// profile found loaded again is left alone (report.result 0).
-void DeleteUnusedProfile(const ProfileUse& use, const ProfileDeletionPlan& plan, AccountDeletionReport& report);
+// profile found loaded again is left alone (report.result 0). The folder is
+// checked again, against `folders` as read after the operator's yes.
+void DeleteUnusedProfile(const ProfileUse& use, const ProfileDeletionPlan& plan, const ProfileFolderSet& folders,
+                         AccountDeletionReport& report);
 
 // How the deletion of one profile ended.
 enum class ProfileDeletionEnd {
@@ -69,4 +72,5 @@ enum class ProfileDeletionEnd {
 
 // DeleteUnusedProfile, and what came of it: the one deletion both the
 // command line and the window's profile list go through.
-ProfileDeletionEnd DeleteProfileAsPlanned(const ProfileUse& use, const ProfileDeletionPlan& plan);
+ProfileDeletionEnd DeleteProfileAsPlanned(const ProfileUse& use, const ProfileDeletionPlan& plan,
+                                          const ProfileFolderSet& folders);

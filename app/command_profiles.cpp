@@ -159,6 +159,10 @@ int DeleteCandidates(CommandRun& run, const std::vector<Candidate>& candidates, 
             return kExitUsage;
         }
     }
+    // Read again after the yes, which may have taken minutes; once for all.
+    ProfileFolderSet folders;
+    if (!run.DryRun())
+        folders.Read();
     for (const Candidate& c : candidates) {
         const ProfileUse& use = *c.use;
         const std::wstring accountGone = L"account " + Quoted(use.account.Text()) + L" deleted";
@@ -172,7 +176,7 @@ int DeleteCandidates(CommandRun& run, const std::vector<Candidate>& candidates, 
             run.Change(profileGone, use.sid.Text(), L"profile", use.folder.Text(), L"");
             continue;
         }
-        const ProfileDeletionEnd end = DeleteProfileAsPlanned(use, c.plan);
+        const ProfileDeletionEnd end = DeleteProfileAsPlanned(use, c.plan, folders);
         if (end == ProfileDeletionEnd::AccountStayed) {
             run.NotDone(accountGone + L" with its profile " + Quoted(use.folder.Text()));
             exitCode = kExitFailed;
@@ -234,6 +238,8 @@ int CleanProfilesAs(CommandRun& run, const ProfileCleaning& cleaning)
         return kExitFailed;
     }
     const uint64_t now = NowTicks();
+    ProfileFolderSet folders;
+    folders.Read();
     std::vector<Candidate> candidates;
     std::vector<Kept> kept;
     const bool json = run.Json() && cleaning.listed;
@@ -255,7 +261,7 @@ int CleanProfilesAs(CommandRun& run, const ProfileCleaning& cleaning)
         for (const std::wstring& account : cleaning.keptAccounts)
             keepAccount = keepAccount || EqualsNoCase(account.c_str(), use.account.Text());
         if (keep == ProfileKeep::None)
-            plan = PlanProfileDeletion(use, keepAccount);
+            plan = PlanProfileDeletion(use, keepAccount, folders);
         if (keep == ProfileKeep::None && plan.folderGoes)
             candidates.push_back({&use, plan});
         else
@@ -338,7 +344,11 @@ int DeleteOneProfile(CommandRun& run)
     // The clean-up's checks but its age: the operator named this one. Its
     // account stays, as the system's own profile deletion leaves it.
     const ProfileKeep keep = WhyProfileMustStay(use.facts);
-    const ProfileDeletionPlan plan = keep == ProfileKeep::None ? PlanProfileDeletion(use, true) : ProfileDeletionPlan{};
+    ProfileFolderSet folders;
+    if (keep == ProfileKeep::None)
+        folders.Read();
+    const ProfileDeletionPlan plan =
+        keep == ProfileKeep::None ? PlanProfileDeletion(use, true, folders) : ProfileDeletionPlan{};
     if (keep != ProfileKeep::None || !plan.folderGoes) {
         const std::wstring reason = keep != ProfileKeep::None ? ProfileKeepText(keep) : kNotPlainFolder;
         WriteKeptJson(run, {{&use, reason}});

@@ -420,9 +420,11 @@ bool DeleteToolShortcut(const std::wstring& target)
 {
     MachineFacts facts;
     ReadProfiles(facts);
+    ProfileFolderSet others;
+    others.Read();
     for (const ProfileEntry& profile : facts.profiles) {
         WString folder, startup;
-        if (CheckProfileFolder(profile.storedPath.c_str(), profile.sid.c_str(), folder) !=
+        if (others.Check(profile.storedPath.c_str(), profile.sid.c_str(), folder) !=
                 ProfileFolderVerdict::Inside ||
             !ProfileFolderPath(CSIDL_STARTUP, folder.Text(), startup) ||
             !StartsWithNoCase(target.c_str(), startup.Text()) || target.size() <= startup.Length() ||

@@ -32,6 +32,7 @@ set(VANTRELL_WINDOWS_SOURCES
   platform/system.cpp
   ui/window.cpp
   ui/controls.cpp
+  ui/list_views.cpp
   ui/events.cpp
   platform/images.cpp
   ui/drawing.cpp

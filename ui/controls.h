@@ -1,7 +1,7 @@
 // The controls a window of the toolkit creates: their kinds, behaviour and
-// font flags, the table entry each one has, what a lock records, and the
-// list-view helpers that work on any list's handle. UiWindow's control calls
-// (ui/window.h) are implemented beside these, in ui/controls.cpp.
+// font flags, the table entry each one has and what a lock records.
+// UiWindow's control calls (ui/window.h) are implemented in ui/controls.cpp,
+// its list views' in ui/list_views.cpp.
 #pragma once
 
 #include <windows.h>
@@ -111,12 +111,3 @@ struct LockRecord {
     int32_t firstId = 0;
     std::vector<uint8_t> wasEnabled;
 };
-
-// The text of a list view's cell, however long; empty when there is no
-// such list, row or column.
-WString ListCellText(HWND list, int row, int column);
-// Sets the text of a list view's cell; false when there is no such list or row.
-bool SetListCellText(HWND list, int row, int column, const wchar_t* text);
-// Shows `column` under the title of a row of a list view in tile view, left
-// aligned; `osVersion` picks the record's size the system knows.
-void SetListTileColumn(HWND list, int row, UINT column, double osVersion);

@@ -17,6 +17,7 @@
 #include "ui/control_rules.h"
 #include "ui/controls.h"
 #include "ui/drawing_rules.h"
+#include "ui/list_views.h"
 
 struct UiEvent {
     int32_t code = EventCode::None;

@@ -142,8 +142,11 @@ struct Doomed {
 
 DWORD WINAPI DeletionWorker(void* parameter)
 {
+    // Read again after the yes; once for all of them.
+    ProfileFolderSet folders;
+    folders.Read();
     for (Doomed& doomed : *static_cast<std::vector<Doomed>*>(parameter))
-        doomed.end = DeleteProfileAsPlanned(*doomed.use, doomed.plan);
+        doomed.end = DeleteProfileAsPlanned(*doomed.use, doomed.plan, folders);
     return 0;
 }
 
@@ -165,6 +168,8 @@ bool Judge(const std::vector<std::wstring>& sids, const std::vector<ProfileUse>&
            std::wstring& kept)
 {
     std::vector<std::wstring> stays;
+    ProfileFolderSet folders;
+    folders.Read();
     for (const std::wstring& sid : sids) {
         const ProfileUse* found = nullptr;
         for (const ProfileUse& use : uses)
@@ -172,7 +177,7 @@ bool Judge(const std::vector<std::wstring>& sids, const std::vector<ProfileUse>&
         if (found == nullptr)
             continue;   // gone meanwhile
         const ProfileKeep keep = WhyProfileMustStay(found->facts);
-        const ProfileDeletionPlan plan = PlanProfileDeletion(*found, false);
+        const ProfileDeletionPlan plan = PlanProfileDeletion(*found, false, folders);
         if (keep != ProfileKeep::None)
             stays.push_back(OwnerText(*found) + L" (" + ProfileKeepText(keep) + L")");
         else if (!plan.folderGoes)

@@ -39,69 +39,13 @@
 
 namespace {
 
-struct Outcome {
-    DWORD exitCode = 0xFFFFFFFF;
-    std::string out, err;
-};
+using Outcome = ProgramOutcome;
 
-std::string ReadAll(HANDLE pipe)
-{
-    std::string text;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(pipe, buffer, sizeof(buffer), &got, nullptr) && got > 0)
-        text.append(buffer, got);
-    return text;
-}
-
-// Starts the program with the arguments; `input` is written to its
-// standard input, which is the NUL device when `closedInput` (Wine hands a
-// child without a standard input the Linux process's own, so "none" is
-// presented as an input that has ended).
+// The sandbox program with the arguments; `input` on its standard input,
+// which has ended at once when `closedInput`.
 Outcome RunProgram(const std::wstring& arguments, const std::string& input = "", bool closedInput = false)
 {
-    // Wine starts its desktop process from the first process that needs a
-    // window, handing it that process's standard handles: started by a
-    // command, it would hold the command's pipes open for good. The test
-    // starts it first.
-    GetDesktopWindow();
-    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    UniqueHandle outRead, outWrite, errRead, errWrite, inRead, inWrite;
-    CreatePipe(outRead.Put(), outWrite.Put(), &inherit, 0);
-    CreatePipe(errRead.Put(), errWrite.Put(), &inherit, 0);
-    if (closedInput)
-        inRead.Reset(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
-                                 nullptr));
-    else
-        CreatePipe(inRead.Put(), inWrite.Put(), &inherit, 0);
-    for (HANDLE own : {outRead.Get(), errRead.Get(), inWrite.Get()})
-        SetHandleInformation(own, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = inRead.Get();
-    startup.hStdOutput = outWrite.Get();
-    startup.hStdError = errWrite.Get();
-    std::wstring line = L"\"" + std::wstring(VANTRELL_SANDBOX_PROGRAM) + L"\" " + arguments;
-    PROCESS_INFORMATION process{};
-    Outcome outcome;
-    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                        &process))
-        return outcome;
-    UniqueHandle child(process.hProcess), thread(process.hThread);
-    outWrite.Reset();
-    errWrite.Reset();
-    inRead.Reset();
-    DWORD written = 0;
-    if (!input.empty())
-        WriteFile(inWrite.Get(), input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
-    inWrite.Reset();
-    // Standard error is small; standard output is read to its end first.
-    outcome.out = ReadAll(outRead.Get());
-    outcome.err = ReadAll(errRead.Get());
-    WaitForSingleObject(child.Get(), INFINITE);
-    GetExitCodeProcess(child.Get(), &outcome.exitCode);
-    return outcome;
+    return RunProgramCapturing(VANTRELL_SANDBOX_PROGRAM, arguments, input, closedInput, false);
 }
 
 // A registry tree as text: every key, value name, type and data.

@@ -28,42 +28,13 @@ constexpr wchar_t kAccount[] = L"ajansen";
 constexpr wchar_t kPassword[] = L"Jansen-Desk-4";
 constexpr wchar_t kList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\";
 
-struct Outcome {
-    DWORD exitCode = 0xFFFFFFFF;
-    std::string out;
-};
+using Outcome = ProgramOutcome;
 
-// The sandbox program with the arguments, its standard output read to the end.
+// The sandbox program with the arguments, its standard output (and error)
+// read to the end; its standard input has ended at once.
 Outcome RunProgram(const std::wstring& arguments)
 {
-    GetDesktopWindow();   // Wine's desktop process must not inherit the pipe
-    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    UniqueHandle outRead, outWrite;
-    CreatePipe(outRead.Put(), outWrite.Put(), &inherit, 0);
-    SetHandleInformation(outRead.Get(), HANDLE_FLAG_INHERIT, 0);
-    UniqueHandle input(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
-                                   0, nullptr));
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input.Get();
-    startup.hStdOutput = outWrite.Get();
-    startup.hStdError = outWrite.Get();
-    std::wstring line = L"\"" + std::wstring(VANTRELL_SANDBOX_PROGRAM) + L"\" " + arguments;
-    PROCESS_INFORMATION process{};
-    Outcome outcome;
-    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                        &process))
-        return outcome;
-    UniqueHandle child(process.hProcess), thread(process.hThread);
-    outWrite.Reset();
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(outRead.Get(), buffer, sizeof(buffer), &got, nullptr) && got > 0)
-        outcome.out.append(buffer, got);
-    WaitForSingleObject(child.Get(), INFINITE);
-    GetExitCodeProcess(child.Get(), &outcome.exitCode);
-    return outcome;
+    return RunProgramCapturing(VANTRELL_SANDBOX_PROGRAM, arguments, "", true, true);
 }
 
 std::wstring SidOf(const wchar_t* account)

@@ -347,3 +347,74 @@ inline void RemoveUnixLinksTo(const std::wstring& folder, const std::wstring& ta
 {
     RunUnixProgram(L"/usr/bin/find", {UnixName(folder), L"-lname", UnixName(target), L"-delete"});
 }
+
+// What a program said and how it ended.
+struct ProgramOutcome {
+    DWORD exitCode = 0xFFFFFFFF;
+    std::string out, err;   // err stays empty when it went to `out`
+};
+
+inline std::string ReadToEnd(HANDLE pipe)
+{
+    std::string text;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(pipe, buffer, sizeof(buffer), &got, nullptr) && got > 0)
+        text.append(buffer, got);
+    return text;
+}
+
+// Runs `program` with the arguments and waits for its end. `input` is
+// written to its standard input, which is the NUL device when `closedInput`
+// (Wine hands a child without a standard input the Linux process's own, so
+// "none" is presented as an input that has ended); standard error goes to
+// `out` with standard output when `errorsToOut`.
+inline ProgramOutcome RunProgramCapturing(const wchar_t* program, const std::wstring& arguments,
+                                          const std::string& input, bool closedInput, bool errorsToOut)
+{
+    // Wine starts its desktop process from the first process that needs a
+    // window, handing it that process's standard handles: started by a
+    // command, it would hold the command's pipes open for good. The test
+    // starts it first.
+    GetDesktopWindow();
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    UniqueHandle outRead, outWrite, errRead, errWrite, inRead, inWrite;
+    CreatePipe(outRead.Put(), outWrite.Put(), &inherit, 0);
+    if (!errorsToOut)
+        CreatePipe(errRead.Put(), errWrite.Put(), &inherit, 0);
+    if (closedInput)
+        inRead.Reset(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
+                                 nullptr));
+    else
+        CreatePipe(inRead.Put(), inWrite.Put(), &inherit, 0);
+    for (HANDLE own : {outRead.Get(), errRead.Get(), inWrite.Get()})
+        if (own != nullptr)
+            SetHandleInformation(own, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = inRead.Get();
+    startup.hStdOutput = outWrite.Get();
+    startup.hStdError = errorsToOut ? outWrite.Get() : errWrite.Get();
+    std::wstring line = L"\"" + std::wstring(program) + L"\" " + arguments;
+    PROCESS_INFORMATION process{};
+    ProgramOutcome outcome;
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                        &process))
+        return outcome;
+    UniqueHandle child(process.hProcess), thread(process.hThread);
+    outWrite.Reset();
+    errWrite.Reset();
+    inRead.Reset();
+    DWORD written = 0;
+    if (!input.empty())
+        WriteFile(inWrite.Get(), input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
+    inWrite.Reset();
+    // Standard error is small; standard output is read to its end first.
+    outcome.out = ReadToEnd(outRead.Get());
+    if (!errorsToOut)
+        outcome.err = ReadToEnd(errRead.Get());
+    WaitForSingleObject(child.Get(), INFINITE);
+    GetExitCodeProcess(child.Get(), &outcome.exitCode);
+    return outcome;
+}
