@@ -6,22 +6,13 @@
 #include "accounts/lookup.h"
 #include "accounts/personal_folder_rules.h"
 #include "accounts/profile_use.h"
+#include "accounts/profile_keys.h"
+#include "app/command_families.h"
 #include "app/command_mode.h"
 #include "platform/files.h"
 #include "platform/text_win.h"
 
 namespace {
-
-std::wstring Quoted(const wchar_t* text)
-{
-    return L"\"" + std::wstring(text) + L"\"";
-}
-
-// Paths and names come from places users can write: shown, never obeyed.
-std::wstring Shown(const wchar_t* text)
-{
-    return EscapeControls(text).Text();
-}
 
 std::wstring Owner(const ProfileUse& use)
 {
@@ -350,4 +341,37 @@ int DeleteOneProfile(CommandRun& run)
     return DeleteCandidates(run, {{&use, plan}},
                             L"Delete the profile " + Quoted(use.folder.Text()) + L" of " + Owner(use) + L"?",
                             kExitDone, run.Parsed().yes);
+}
+
+int ProfileKeys(CommandRun& run)
+{
+    std::vector<WString> names;
+    FindCorruptedProfileKeys(names);
+    const bool repair = run.Parsed().Has(L"--repair");
+    if (run.Json())
+        run.Document().Key("keys").BeginArray();
+    for (WString& key : names) {
+        if (run.Json())
+            run.Document().String(key.Text());
+        else if (!repair)
+            run.Line(Shown(key.Text()));
+    }
+    if (run.Json())
+        run.Document().EndArray();
+    if (!repair)
+        return kExitDone;
+    uint32_t failed = 0;
+    for (WString& key : names) {
+        const std::wstring change = L"profile key " + Quoted(key.Text()) + L" repaired";
+        if (run.DryRun() || RepairProfileKey(key.Text())) {
+            run.Change(change);
+        } else {
+            run.NotDone(change);
+            ++failed;
+        }
+    }
+    if (failed == 0)
+        return kExitDone;
+    run.Say(std::to_wstring(failed) + L" of " + std::to_wstring(names.size()) + L" keys were not put in place");
+    return kExitFailed;
 }

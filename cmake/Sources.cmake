@@ -62,6 +62,14 @@ set(VANTRELL_WINDOWS_SOURCES
   app/health_check_dialog.cpp
   app/command_mode.cpp
   app/command_verbs.cpp
+  app/command_families.cpp
+  app/command_accounts_read.cpp
+  app/command_accounts_change.cpp
+  app/command_passwords.cpp
+  app/command_pictures.cpp
+  app/command_folders.cpp
+  app/command_repair.cpp
+  app/command_doctor.cpp
   app/command_profiles.cpp
   app/command_groups.cpp
   app/command_policy.cpp
