@@ -22,6 +22,7 @@
 #include "app/command_mode.h"
 #include "app/command_policy.h"
 #include "app/command_profiles.h"
+#include "app/desired_state_reader.h"
 #include "app/health_check.h"
 #include "app/setting_changes.h"
 #include "platform/file_rules.h"

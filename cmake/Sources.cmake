@@ -7,6 +7,9 @@ set(VANTRELL_CORE_SOURCES
   platform/path_rules.cpp
   app/run_mode.cpp
   app/command_rules.cpp
+  app/json_writer.cpp
+  app/json_reader.cpp
+  app/desired_state_reader.cpp
   app/account_setting_rules.cpp
   ui/control_rules.cpp
   accounts/account_rules.cpp

@@ -21,6 +21,7 @@
 #include "accounts/personal_folders.h"
 #include "app/command_mode.h"
 #include "app/command_rules.h"
+#include "app/json_reader.h"
 #include "app/health_check.h"
 #include "platform/handles.h"
 #include "platform/machine.h"
