@@ -233,16 +233,8 @@ int DeleteExisting(CommandRun& run)
     WString sid, profile;
     GetAccountSidAndProfile(name, sid, &profile);
     // Asked first: a refused command never says "done".
-    if (!run.DryRun() && !run.Parsed().yes) {
-        if (!run.HasConsoleInput()) {
-            run.Say(L"deleting needs --yes when no console can answer; nothing was changed");
-            return kExitUsage;
-        }
-        if (!run.Ask((L"Delete the account " + Quoted(name) + L"?").c_str())) {
-            run.Say(L"not deleted");
-            return kExitUsage;
-        }
-    }
+    if (!run.Confirmed(L"deleting", L"Delete the account " + Quoted(name) + L"?", L"not deleted"))
+        return kExitUsage;
     const std::wstring accountGone = L"account " + Quoted(name) + L" deleted";
     const bool folderToGo = !keepFiles && !profile.IsEmpty();
     const std::wstring folderGone = L"profile folder " + Quoted(profile.Text()) + L" deleted";

@@ -97,16 +97,9 @@ int Doctor(CommandRun& run)
         if (!found)
             run.Say(L"nothing found as " + Quoted(name.c_str()) + L"; nothing to mend");
     }
-    if (!chosen.empty() && !run.DryRun() && !p.yes) {
-        if (!run.HasConsoleInput()) {
-            run.Say(L"mending needs --yes when no console can answer; nothing was changed");
-            return kExitUsage;
-        }
-        if (!run.Ask((L"Mend " + std::to_wstring(chosen.size()) + L" findings?").c_str())) {
-            run.Say(L"nothing was mended");
-            return kExitUsage;
-        }
-    }
+    if (!chosen.empty() &&
+        !run.Confirmed(L"mending", L"Mend " + std::to_wstring(chosen.size()) + L" findings?", L"nothing was mended"))
+        return kExitUsage;
     if (run.DryRun())
         for (const Finding* finding : chosen)
             run.Change(finding->id + L" " + finding->target + L": " + finding->mendText);

@@ -126,17 +126,10 @@ int RelocateFolderVerb(CommandRun& run, FolderOwner& owner, bool restore)
                 L" Nothing was changed.");
         return kExitRefused;
     }
-    if (!run.DryRun() && !run.Parsed().yes) {
-        if (!run.HasConsoleInput()) {
-            run.Say(L"moving a personal folder needs --yes when no console can answer; nothing was changed");
-            return kExitUsage;
-        }
-        if (!run.Ask((std::wstring(restore ? L"Restore " : L"Move ") + folderName + L" to " +
-                      Quoted(target.Text()) + L"?").c_str())) {
-            run.Say(L"not moved");
-            return kExitUsage;
-        }
-    }
+    if (!run.Confirmed(L"moving a personal folder",
+                       std::wstring(restore ? L"Restore " : L"Move ") + folderName + L" to " + Quoted(target.Text()) + L"?",
+                       L"not moved"))
+        return kExitUsage;
     const std::wstring place = std::wstring(folderName) + L" " + (restore ? L"restored" : L"moved") + L" from " +
                                Quoted(current.Text()) + L" to " + Quoted(target.Text());
     const std::wstring whole = place + (request.moveContents ? L" with its contents" : L"; its contents stay");

@@ -135,16 +135,9 @@ int GroupDelete(CommandRun& run)
     if (RefuseBuiltin(run, group, L"deleted"))
         return kExitRefused;
     const wchar_t* name = group.name.Text();
-    if (!run.DryRun() && !run.Parsed().yes) {
-        if (!run.HasConsoleInput()) {
-            run.Say(L"deleting a group needs --yes when no console can answer; nothing was changed");
-            return kExitUsage;
-        }
-        if (!run.Ask((L"Delete the group " + Shown(Quoted(name)) + L"? Its SID cannot be made again.").c_str())) {
-            run.Say(L"not deleted");
-            return kExitUsage;
-        }
-    }
+    if (!run.Confirmed(L"deleting a group", L"Delete the group " + Shown(Quoted(name)) + L"? Its SID cannot be made again.",
+                       L"not deleted"))
+        return kExitUsage;
     NET_API_STATUS status = run.DryRun() ? NERR_Success : DeleteLocalGroup(name);
     if (status == NERR_GroupNotFound) {
         run.Say(L"the group " + Shown(Quoted(name)) + L" was deleted meanwhile; nothing to delete");

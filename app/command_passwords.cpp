@@ -57,20 +57,17 @@ int PasswordReset(CommandRun& run)
     AccountDetails details;
     if (!RequireAccount(run, name, details, nullptr))
         return kExitNoSuchAccount;
-    if (!run.DryRun() && !run.Parsed().yes && !run.HasConsoleInput()) {
-        run.Say(std::wstring(kPasswordResetWarning) + L" A reset needs --yes when no console can answer; nothing was "
-                                                      L"changed");
+    // Whether anyone can answer is known before the password is read; the
+    // warning is said before the question.
+    const std::wstring what = std::wstring(kPasswordResetWarning) + L" A reset";
+    if (!run.CanConfirm(what))
         return kExitUsage;
-    }
     SecretText password;
     if (!run.ReadSecret(password, L"New password: ", true) || RefusedEmptyPassword(run, password))
         return kExitUsage;
     run.Say(kPasswordResetWarning);
-    if (!run.DryRun() && !run.Parsed().yes &&
-        !run.Ask((L"Reset the password of " + Quoted(name) + L"?").c_str())) {
-        run.Say(L"not reset");
+    if (!run.Confirmed(what, L"Reset the password of " + Quoted(name) + L"?", L"not reset"))
         return kExitUsage;
-    }
     const std::wstring change = L"password of " + Quoted(name) + L" reset";
     if (run.DryRun()) {
         run.SecretChange(change, name, L"password");

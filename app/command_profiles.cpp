@@ -140,16 +140,8 @@ void WriteKeptJson(CommandRun& run, const std::vector<Kept>& kept)
 int DeleteCandidates(CommandRun& run, const std::vector<Candidate>& candidates, const std::wstring& question,
                      int exitCode, bool confirmed)
 {
-    if (!run.DryRun() && !confirmed) {
-        if (!run.HasConsoleInput()) {
-            run.Say(L"deleting profiles needs --yes when no console can answer; nothing was changed");
-            return kExitUsage;
-        }
-        if (!run.Ask(question.c_str())) {
-            run.Say(L"not deleted");
-            return kExitUsage;
-        }
-    }
+    if (!confirmed && !run.Confirmed(L"deleting profiles", question, L"not deleted"))
+        return kExitUsage;
     for (const Candidate& c : candidates) {
         const ProfileUse& use = *c.use;
         const std::wstring accountGone = L"account " + Quoted(use.account.Text()) + L" deleted";
@@ -212,7 +204,6 @@ int CleanProfiles(CommandRun& run)
     }
     cleaning.exclude = p.arguments;
     cleaning.keepAccounts = p.Has(L"--keep-accounts");
-    cleaning.confirmed = p.yes;
     return CleanProfilesAs(run, cleaning);
 }
 
@@ -340,7 +331,7 @@ int DeleteOneProfile(CommandRun& run)
     WriteKeptJson(run, {});
     return DeleteCandidates(run, {{&use, plan}},
                             L"Delete the profile " + Quoted(use.folder.Text()) + L" of " + Owner(use) + L"?",
-                            kExitDone, run.Parsed().yes);
+                            kExitDone, false);
 }
 
 int ProfileKeys(CommandRun& run)

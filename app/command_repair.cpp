@@ -242,18 +242,11 @@ int RepairSchedule(CommandRun& run)
                 L"; nothing was changed (the health check mends a set-up that was left behind)");
         return kExitRefused;
     }
-    if (!run.DryRun() && !run.Parsed().yes) {
-        if (!run.HasConsoleInput()) {
-            run.Say(L"scheduling a repair restarts the computer and needs --yes when no console can answer; nothing "
-                    L"was changed");
-            return kExitUsage;
-        }
-        if (!run.Ask((restart ? L"Restart the computer now to repair " + Quoted(name) + L"?"
-                              : L"Set up the repair of " + Quoted(name) + L" for the next restart?").c_str())) {
-            run.Say(L"not scheduled");
-            return kExitUsage;
-        }
-    }
+    if (!run.Confirmed(L"scheduling a repair restarts the computer and",
+                       restart ? L"Restart the computer now to repair " + Quoted(name) + L"?"
+                               : L"Set up the repair of " + Quoted(name) + L" for the next restart?",
+                       L"not scheduled"))
+        return kExitUsage;
     const std::wstring change =
         L"repair of " + Quoted(name) + L" scheduled: the computer restarts into the temporary account " +
         kTempAccountName + (restart ? L"" : L" at its next restart");

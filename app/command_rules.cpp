@@ -233,9 +233,9 @@ bool ParseCommand(int count, const wchar_t* const* arguments, const CommandSynta
             parsed.help = true;
         else if (name == L"--verbose")
             parsed.verbose = true;
-        else if (name == L"--dry-run" && syntax.changes)
+        else if (name == L"--dry-run" && syntax.Has(kChangesMachine))
             parsed.dryRun = true;
-        else if (name == L"--yes" && syntax.destructive)
+        else if (name == L"--yes" && syntax.Has(kAsksFirst))
             parsed.yes = true;
         else
             common = false;

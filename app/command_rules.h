@@ -43,9 +43,25 @@ struct CommandOption {
     const wchar_t* choices;
 };
 
+// What a verb does beyond reading, which the dispatcher acts on once for
+// every verb: the options it takes, its refusal without elevation, and its
+// confirmation.
+enum VerbFlags : unsigned {
+    kReadsOnly = 0,
+    // Changes the machine: --dry-run is taken, and says each change
+    // without making it.
+    kChangesMachine = 1u << 0,
+    // Destroys something, or restarts the computer: --yes is taken, and
+    // without it the verb asks at a console (CommandRun::Confirmed) and
+    // refuses when none can answer.
+    kAsksFirst = 1u << 1,
+    // Refused (kExitNeedsElevation, nothing done) unless the process runs
+    // as an elevated administrator.
+    kNeedsElevation = 1u << 2,
+};
+
 // How a verb is written: its words ("password set"), its arguments and
-// options, and whether it changes the machine (then --dry-run is taken)
-// or destroys something (then --yes is taken too).
+// options, and what it does beyond reading.
 struct CommandSyntax {
     const wchar_t* words;
     const wchar_t* arguments;   // "NAME FILE", for help; empty: none
@@ -53,8 +69,9 @@ struct CommandSyntax {
     int maxArguments;
     const CommandOption* options;
     size_t optionCount;
-    bool changes;
-    bool destructive;
+    unsigned flags;             // VerbFlags
+
+    bool Has(VerbFlags flag) const { return (flags & flag) != 0; }
 };
 
 // The options every verb takes: --json, --help, --verbose; --dry-run and

@@ -16,9 +16,9 @@ const CommandOption kSetOptions[] = {
     {L"--full-name", true, nullptr},
 };
 const CommandSyntax kTable[] = {
-    {L"list", L"", 0, 0, nullptr, 0, false, false}, {L"set", L"NAME", 1, 1, kSetOptions, 3, true, false},
-    {L"password", L"", 0, 0, nullptr, 0, false, false}, {L"password set", L"NAME", 1, 1, nullptr, 0, true, false},
-    {L"delete", L"NAME", 1, 1, nullptr, 0, true, true}, {L"help", L"", 0, 0, nullptr, 0, false, false},
+    {L"list", L"", 0, 0, nullptr, 0, kReadsOnly}, {L"set", L"NAME", 1, 1, kSetOptions, 3, kChangesMachine},
+    {L"password", L"", 0, 0, nullptr, 0, kReadsOnly}, {L"password set", L"NAME", 1, 1, nullptr, 0, kChangesMachine},
+    {L"delete", L"NAME", 1, 1, nullptr, 0, kChangesMachine | kAsksFirst}, {L"help", L"", 0, 0, nullptr, 0, kReadsOnly},
 };
 
 struct ParseCase {
