@@ -4,6 +4,7 @@
 
 #include <string>
 #include <vector>
+
 #include "accounts/account_lifecycle.h"
 #include "accounts/account_list.h"
 #include "accounts/account_rules.h"

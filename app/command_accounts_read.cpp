@@ -4,6 +4,7 @@
 #include <ctime>
 #include <string>
 #include <vector>
+
 #include "accounts/account_list.h"
 #include "accounts/account_rules.h"
 #include "accounts/detail_rules.h"

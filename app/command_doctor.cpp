@@ -2,18 +2,12 @@
 #include <algorithm>
 #include <string>
 #include <vector>
+
 #include "app/command_families.h"
 #include "app/command_mode.h"
 #include "app/health_check.h"
 
 namespace {
-
-// A finding is named by its id, which all findings of its kind share, or
-// by "id:target" for one of them.
-bool NamesFinding(const std::wstring& name, const Finding& finding)
-{
-    return name == finding.id || name == finding.id + L":" + finding.target;
-}
 
 void WriteFinding(CommandRun& run, const Finding& finding)
 {

@@ -35,6 +35,11 @@ std::wstring Quoted(const wchar_t* text)
     return L"\"" + std::wstring(text) + L"\"";
 }
 
+std::wstring Quoted(const std::wstring& text)
+{
+    return L"\"" + text + L"\"";
+}
+
 std::wstring Shown(const wchar_t* text)
 {
     return EscapeControls(text).Text();

@@ -52,6 +52,7 @@ int Doctor(CommandRun& run);
 // The helpers (app/command_families.cpp).
 
 std::wstring Quoted(const wchar_t* text);
+std::wstring Quoted(const std::wstring& text);
 // A value for a line of text output. Names, full names, paths and registry
 // values come from places users can write: a control character in them is
 // shown, never obeyed (JSON escapes its own).

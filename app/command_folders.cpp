@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <string>
 #include <vector>
+
 #include "accounts/account_hive.h"
 #include "accounts/lookup.h"
 #include "accounts/personal_folders.h"

@@ -3,6 +3,7 @@
 
 #include <cwchar>
 #include <string>
+
 #include "accounts/account_list.h"
 #include "accounts/account_rules.h"
 #include "accounts/lookup.h"

@@ -3,6 +3,7 @@
 #include <gdiplus.h>
 
 #include <string>
+
 #include "accounts/account_list.h"
 #include "accounts/lookup.h"
 #include "accounts/pictures.h"
