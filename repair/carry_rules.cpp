@@ -2,24 +2,9 @@
 
 #include <cwchar>
 
-namespace {
+#include "platform/text.h"
 
-bool SameNoCase(const std::wstring& a, const wchar_t* b)
-{
-    const size_t length = std::wcslen(b);
-    if (a.size() != length)
-        return false;
-    for (size_t i = 0; i < length; ++i) {
-        wchar_t x = a[i], y = b[i];
-        if (x >= L'A' && x <= L'Z')
-            x = static_cast<wchar_t>(x - L'A' + L'a');
-        if (y >= L'A' && y <= L'Z')
-            y = static_cast<wchar_t>(y - L'A' + L'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
+namespace {
 
 bool IsHex(wchar_t c)
 {
@@ -59,9 +44,9 @@ CarryLoss ClassifyProfileFile(const std::vector<std::wstring>& folders, const wc
     if (sidString == nullptr || folders.size() != 5)
         return CarryLoss::None;
     for (size_t i = 0; i < 4; ++i)
-        if (!SameNoCase(folders[i], kProtect[i]))
+        if (!EqualsNoCase(folders[i].c_str(), kProtect[i]))
             return CarryLoss::None;
-    return SameNoCase(folders[4], sidString) && IsGuidName(name) ? CarryLoss::MasterKey : CarryLoss::None;
+    return EqualsNoCase(folders[4].c_str(), sidString) && IsGuidName(name) ? CarryLoss::MasterKey : CarryLoss::None;
 }
 
 std::vector<std::wstring> CarryWarnings(const CarryCounts& counts)

@@ -39,6 +39,28 @@ TEST(HealthRules, EveryKindHasOneRuleWithAnIdOfItsOwn)
     EXPECT_FALSE(KindOfId(nullptr, unused));
 }
 
+// What "mend every safe finding" may do without asking, and what may be
+// mended at all: a finding moved into either list is a decision, never a
+// slip of the table.
+TEST(HealthRules, OnlyTheseFindingsAreMendedAndOnlyTheseWithoutAsking)
+{
+    std::string mendable, safe;
+    for (int k = 0; k <= static_cast<int>(FindingKind::CheckIncomplete); ++k) {
+        const FindingRule& rule = RuleOf(static_cast<FindingKind>(k));
+        if (rule.mendable)
+            mendable += (mendable.empty() ? "" : " ") + Narrow(rule.id);
+        if (rule.safeToMend)
+            safe += (safe.empty() ? "" : " ") + Narrow(rule.id);
+    }
+    EXPECT_EQ("profile-key-corrupt orphan-profile orphan-right orphan-group-member auto-logon-broken "
+              "auto-logon-plain-password auto-logon-leftover repair-temp-admin repair-stale-state "
+              "repair-stale-journal repair-stale-shortcut",
+              mendable);
+    EXPECT_EQ("orphan-right orphan-group-member auto-logon-plain-password auto-logon-leftover repair-stale-state "
+              "repair-stale-shortcut",
+              safe);
+}
+
 // Only this computer's own account SIDs can ever be reported as orphaned.
 TEST(HealthRules, OnlyTheMachinesAccountSidsAreLocal)
 {

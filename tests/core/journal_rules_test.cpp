@@ -9,6 +9,7 @@
 namespace {
 
 std::string Show(const std::wstring& text) { return Narrow(text); }
+std::string Show(const wchar_t* text) { return text == nullptr ? "(none)" : Narrow(text); }
 
 constexpr wchar_t kRoot[] = L"C:\\Users";
 
@@ -204,6 +205,8 @@ TEST(RepairDecisions, AHiveAlreadyMovedIsRecognised)
         {L"C:\\Users\\pweber\\Documents", L"C:\\Users\\pweber", false},
         {L"C:\\Users\\pweber", L"C:\\Users\\pweber\\Documents", false},
         {L"C:\\Users\\pweber2", L"C:\\Users\\pweber", true}, {L"", L"C:\\Users\\pweber", false},
+        {L"C:\\Users\\pweber", L"", false}, {nullptr, L"C:\\Users\\pweber", false},
+        {L"C:\\Users\\pweber", nullptr, false},
     };
     for (const auto& c : folders)
         EXPECT_EQ(c.separate, AreSeparateFolders(c.first, c.second)) << Show(c.first) << " / " << Show(c.second);

@@ -106,14 +106,13 @@ Outcome RunProgram(const std::wstring& arguments, const std::string& input = "",
 }
 
 // A registry tree as text: every key, value name, type and data.
-void DumpKey(HKEY root, const std::wstring& path, std::wstring& text)
+void DumpKey(HKEY root, const std::wstring& path, std::wstring& text, std::vector<BYTE>& data)
 {
     UniqueRegKey key;
     if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, key.Put()) != ERROR_SUCCESS)
         return;
     text += L"[" + path + L"]\n";
     wchar_t name[16384];
-    std::vector<BYTE> data(1 << 16);
     for (DWORD i = 0;; ++i) {
         DWORD nameLength = ARRAYSIZE(name), type = 0, size = static_cast<DWORD>(data.size());
         if (RegEnumValueW(key.Get(), i, name, &nameLength, nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
@@ -127,33 +126,48 @@ void DumpKey(HKEY root, const std::wstring& path, std::wstring& text)
         DWORD nameLength = ARRAYSIZE(name);
         if (RegEnumKeyExW(key.Get(), i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
-        DumpKey(root, path + L"\\" + name, text);
+        DumpKey(root, path + L"\\" + name, text, data);
     }
+}
+
+// A folder tree as text, a line for each entry with a file's size; links
+// are listed, never entered. The folder listing already carries what a
+// line needs, so nothing is opened one by one.
+void DumpFolder(const std::wstring& folder, const std::wstring& skipped, std::wstring& text)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
+                                     nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    UniqueFind owned(search);
+    do {
+        if (wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0 ||
+            _wcsicmp(found.cFileName, skipped.c_str()) == 0)
+            continue;
+        const std::wstring path = folder + L"\\" + found.cFileName;
+        text += path;
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+            text += L" " + std::to_wstring((static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow);
+        text += L"\n";
+        if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+            FILE_ATTRIBUTE_DIRECTORY)
+            DumpFolder(path, L"", text);
+    } while (FindNextFileW(owned.Get(), &found));
 }
 
 // The simulated machine, the keys the program writes and the profile folders.
 std::wstring MachineSnapshot()
 {
     std::wstring text;
-    DumpKey(HKEY_LOCAL_MACHINE, sandbox::kStateKey, text);
-    DumpKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", text);
-    DumpKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", text);
-    DumpKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\AccountPicture", text);
+    std::vector<BYTE> data(1 << 16);
+    DumpKey(HKEY_LOCAL_MACHINE, sandbox::kStateKey, text, data);
+    DumpKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", text, data);
+    DumpKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", text, data);
+    DumpKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\AccountPicture", text, data);
     // The simulated accounts' profiles; the running user's own is Wine's
     // link into the Linux home, which other programs change meanwhile.
-    const std::wstring self = ProcessUserName();
-    std::error_code ignored;
-    for (auto it = std::filesystem::recursive_directory_iterator(ProfilesDirectory().Text(), ignored);
-         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-        if (it.depth() == 0 && _wcsicmp(it->path().filename().c_str(), self.c_str()) == 0) {
-            it.disable_recursion_pending();
-            continue;
-        }
-        text += it->path().wstring();
-        if (it->is_regular_file(ignored))
-            text += L" " + std::to_wstring(it->file_size(ignored));
-        text += L"\n";
-    }
+    DumpFolder(ProfilesDirectory().Text(), ProcessUserName(), text);
     return text;
 }
 
