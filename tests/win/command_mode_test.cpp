@@ -1122,7 +1122,7 @@ TEST(CommandMode, EveryVerbThatAsksFirstRefusesWithoutAnAnswer)
     struct Case {
         const wchar_t* words;
         const wchar_t* scenario;
-        std::wstring setup;       // a command run first, with --yes; empty: none
+        std::wstring setup;       // a command run first; empty: none
         std::wstring arguments;
         const char* input;
     } const cases[] = {
@@ -1130,7 +1130,7 @@ TEST(CommandMode, EveryVerbThatAsksFirstRefusesWithoutAnAnswer)
         {L"password reset", L"default", L"", L"lchen", "Reset-1\n"},
         {L"group delete", L"default", L"group create Testers", L"Testers", ""},
         {L"folders move", L"default", L"", user + L" Documents " + target, ""},
-        {L"folders restore", L"default", L"folders move " + user + L" Documents " + target + L" --place-only",
+        {L"folders restore", L"default", L"folders move " + user + L" Documents " + target + L" --place-only --yes",
          user + L" Documents", ""},
         {L"profiles clean", L"old-profiles", L"", L"--unused-for 90", ""},
         {L"profiles delete", L"old-profiles", L"", L"anna", ""},
@@ -1152,7 +1152,7 @@ TEST(CommandMode, EveryVerbThatAsksFirstRefusesWithoutAnAnswer)
         CleanFolder(target);
         RemoveDirectoryW(target.c_str());
         if (!found->setup.empty()) {
-            const Outcome setup = RunProgram(found->setup + L" --yes");
+            const Outcome setup = RunProgram(found->setup);
             ASSERT_EQ(0u, setup.exitCode) << Show(setup);
         }
         const std::wstring line = std::wstring(found->words) + L" " + found->arguments;
