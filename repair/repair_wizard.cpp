@@ -33,12 +33,10 @@ constexpr int kTileIconSize = 48;
 constexpr uint32_t kMinimumUserId = 1000;
 constexpr Gdiplus::ARGB kSpinnerColour = 0xFF000000;
 constexpr int32_t kWarningColour = 0x0000B0;   // COLORREF: a dark red
-// The warnings sit between the account row and the options, which move
-// down for a longer text as far as the buttons allow.
+// The warnings sit between the account row and the options.
 constexpr int kWarningsTop = 284;
 constexpr int kOptionsTop = 318;
 constexpr int kOptionsPitch = 28;
-constexpr int kOptionsMaxShift = 24;
 
 const wchar_t* const kTypeWords[] = {L"Guest ", L"Standard ", L"Administrator "};
 
@@ -49,6 +47,8 @@ struct Wizard {
     std::vector<int32_t> page2;
     WString userName;
     int32_t warnings = 0;
+    int32_t note = 0;
+    int32_t caption = 0;
     int32_t spinner = 0;
     int32_t preparing = 0;
 };
@@ -161,7 +161,7 @@ void BuildPages(Wizard& wizard, HBITMAP toolIcon, HBITMAP refreshImage, HBITMAP 
     ids.refreshButton = AddIconButton(tool, L"  &Refresh the user list", 420, 392, 210, 32, refreshImage, 24);
     wizard.page1 = {ids.list, guide, ids.diagnosisLabel, ids.mendButton, ids.fixUserButton, ids.refreshButton};
 
-    int32_t note = tool.AddLabel(
+    int32_t note = wizard.note = tool.AddLabel(
         L"Note: When you click \"Fix selected account now\", Brenwick will reboot the PC and work from a temporary "
         L"account. Once the selected account is repaired, it will reboot again and delete the temporary account. "
         L"You may need to select the privacy settings for new accounts. Please be patient to achieve the best "
@@ -170,7 +170,7 @@ void BuildPages(Wizard& wizard, HBITMAP toolIcon, HBITMAP refreshImage, HBITMAP 
         20, 90, 660, 160, -1);
     tool.SetFont(note, 12.0, 400, 0, L"Arial");
     tool.SetFont(0, 10.0, 700, 0, L"Arial");
-    int32_t caption = tool.AddLabel(L"Selected account:", 20, 260, 150, 20, -1);
+    int32_t caption = wizard.caption = tool.AddLabel(L"Selected account:", 20, 260, 150, 20, -1);
     tool.SetColour(caption, 0x70A0A0, -1);
     ids.accountLabel = tool.AddLabel(L"", 170, 260, 510, 20, -1);
     tool.SetColour(ids.accountLabel, 0x70A0FF, -1);
@@ -296,36 +296,67 @@ std::wstring CarryWarningText(RepairTool& tool, const wchar_t* sid, const wchar_
     return text;
 }
 
-// The warnings' text, and the options moved down below it when it needs
-// more than its own room.
+// The height in pixels `text` takes in `label`'s font, wrapped at the
+// label's width; 0 when it cannot be measured.
+int TextHeight(HWND label, const ControlEntry& entry, const wchar_t* text)
+{
+    RECT bounds{0, 0, entry.width, 0};
+    WindowDc dc(label);
+    if (!dc)
+        return 0;
+    HGDIOBJ before = SelectObject(dc.Get(), reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
+    DrawTextW(dc.Get(), text, -1, &bounds, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    SelectObject(dc.Get(), before);
+    return bounds.bottom;
+}
+
+void PlaceControl(const ControlEntry* part, int y, int height)
+{
+    if (part != nullptr && part->handle != nullptr)
+        SetWindowPos(part->handle, nullptr, part->x, y, part->width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// The warnings' text, laid out between the note and the buttons: the
+// options move down for a longer text as far as the buttons allow, then the
+// account's row and the warnings move up into the room the note's text
+// leaves; the options never reach the buttons.
 void ShowWarnings(Wizard& wizard, const std::wstring& text)
 {
     RepairTool& tool = wizard.tool;
-    tool.SetText(wizard.warnings, text.c_str());
-    HWND label = tool.ControlHandle(wizard.warnings);
-    int height = kOptionsTop - kWarningsTop - 2;
-    if (label != nullptr) {
-        RECT bounds{0, 0, tool.Scale(660), 0};
-        WindowDc dc(label);
-        if (dc) {
-            HGDIOBJ before = SelectObject(dc.Get(), reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
-            DrawTextW(dc.Get(), text.c_str(), -1, &bounds, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
-            SelectObject(dc.Get(), before);
-            height = std::max<int>(height, MulDiv(bounds.bottom, kDesignDpi, tool.Dpi()));
-        }
-    }
-    const int shift = std::min(kOptionsMaxShift, std::max(0, kWarningsTop + height + 6 - kOptionsTop));
-    if (label != nullptr)
-        SetWindowPos(label, nullptr, 0, 0, tool.Scale(660), tool.Scale(kOptionsTop + shift - kWarningsTop - 2),
-                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     const RepairWizardIds& ids = wizard.ids;
-    for (int32_t id : {ids.storeOption, ids.storeOption + 1, ids.appDataOption, ids.appDataOption + 1,
-                       ids.settingsOption, ids.settingsOption + 1}) {
-        const ControlEntry* part = tool.Control(id);
-        if (part != nullptr && part->handle != nullptr)
-            SetWindowPos(part->handle, nullptr, part->x, part->y + tool.Scale(shift), 0, 0,
-                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
+    tool.SetText(wizard.warnings, text.c_str());
+    const ControlEntry* note = tool.Control(wizard.note);
+    const ControlEntry* caption = tool.Control(wizard.caption);
+    const ControlEntry* account = tool.Control(ids.accountLabel);
+    const ControlEntry* warnings = tool.Control(wizard.warnings);
+    const ControlEntry* back = tool.Control(ids.backButton);
+    const ControlEntry* fixNow = tool.Control(ids.fixNowButton);
+    const ControlEntry* first = tool.Control(ids.storeOption);
+    const int32_t options[] = {ids.storeOption,   ids.storeOption + 1,    ids.appDataOption,
+                               ids.appDataOption + 1, ids.settingsOption, ids.settingsOption + 1};
+    if (note == nullptr || caption == nullptr || account == nullptr || warnings == nullptr || back == nullptr ||
+        fixNow == nullptr || first == nullptr || warnings->handle == nullptr || note->handle == nullptr)
+        return;
+    int optionsBottom = first->y;
+    for (int32_t id : options)
+        if (const ControlEntry* part = tool.Control(id))
+            optionsBottom = std::max(optionsBottom, part->y + part->height);
+    const int gap = tool.Scale(6);
+    const int lowest = std::min(back->y, fixNow->y) - tool.Scale(8) - (optionsBottom - first->y);
+    const int needed = TextHeight(warnings->handle, *warnings, text.c_str());
+    const int optionsTop = std::max(first->y, std::min(lowest, warnings->y + needed + gap));
+    // What the options' move leaves short is taken from the note's spare room.
+    std::vector<wchar_t> noteText(static_cast<size_t>(GetWindowTextLengthW(note->handle)) + 1, L'\0');
+    GetWindowTextW(note->handle, noteText.data(), static_cast<int>(noteText.size()));
+    const int noteBottom = note->y + TextHeight(note->handle, *note, noteText.data());
+    const int rise = std::max(0, std::min(warnings->y + needed + gap - optionsTop, caption->y - gap - noteBottom));
+    PlaceControl(note, note->y, rise > 0 ? caption->y - rise - gap - note->y : note->height);
+    PlaceControl(caption, caption->y - rise, caption->height);
+    PlaceControl(account, account->y - rise, account->height);
+    PlaceControl(warnings, warnings->y - rise, optionsTop - gap - (warnings->y - rise));
+    for (int32_t id : options)
+        if (const ControlEntry* part = tool.Control(id))
+            PlaceControl(part, part->y + optionsTop - first->y, part->height);
 }
 
 // The examination of the selected account, shown on the first page; the

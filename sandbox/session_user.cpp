@@ -90,9 +90,18 @@ void ForgetHive(const std::wstring& name)
 {
     StateLock lock;
     Key hives = OpenState(kHives, false);
-    if (hives) {
-        RegDeleteValueW(hives.Get(), name.c_str());
-        RegDeleteValueW(hives.Get(), IdentityName(name).c_str());
+    if (!hives)
+        return;
+    RegDeleteValueW(hives.Get(), name.c_str());
+    RegDeleteValueW(hives.Get(), IdentityName(name).c_str());
+    // The record goes with the last hive it names: a machine with nothing
+    // loaded keeps no trace that something was.
+    DWORD values = 0, subkeys = 0;
+    if (RegQueryInfoKeyW(hives.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                         nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+        values == 0 && subkeys == 0) {
+        hives.Reset();
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, (std::wstring(kStateKey) + L"\\" + kHives).c_str());
     }
 }
 

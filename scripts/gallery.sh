@@ -77,6 +77,7 @@ shot() {
         click) $OPERATE click $(at "$2" "$3"); shift 3 ;;
         key) $OPERATE key "$2"; shift 2 ;;
         wait) sleep "$2"; shift 2 ;;
+        losses) plant_losses "$2" "$3"; shift 3 ;;
         esac
     done
     sleep 3
@@ -84,6 +85,15 @@ shot() {
     "$WINESERVER" -k >/dev/null 2>&1 || true
     "$WINESERVER" -w >/dev/null 2>&1 || true
     echo "$OUT/$name.png"
+}
+
+# plant_losses PROFILE SID: what the repair cannot carry, in the profile
+# folder below the prefix's drive C: three data-protection keys, so that
+# the wizard's warnings run long.
+plant_losses() {
+    protect="$WINEPREFIX/drive_c/$1/AppData/Roaming/Microsoft/Protect/$2"
+    mkdir -p "$protect"
+    for n in 1 2 3; do echo key >"$protect/1b2c3d4e-0000-4000-8000-00000000000$n"; done
 }
 
 ROW="click 100 125"          # Administrator
@@ -101,7 +111,7 @@ shot message_box -- $ROW click 650 493
 shot delete_account -- $STAFF click 475 523
 shot personal_folders -- $OWN click 562 433 wait 2
 # Another account's folders, read from its hive loaded for the while.
-shot personal_folders_other -- $STAFF click 562 433 wait 2
+shot personal_folders_other -- $STAFF wait 1 click 562 433 wait 4
 shot member_of -- $STAFF
 shot details -- $ROW
 shot groups -- $STAFF click 692 197 wait 2
@@ -113,6 +123,8 @@ shot repair_wizard /brenwick --
 shot repair_wizard_examined /brenwick -- click 149 120 wait 2
 shot repair_wizard_examined_second /brenwick -- click 149 176 wait 2
 shot repair_wizard_page2 /brenwick -- click 149 120 click 525 356 wait 3
+# The same with every warning the count can give Maria Hartley.
+shot repair_wizard_page2_warnings /brenwick -- losses users/mhartley S-1-5-21-0-0-0-1001 click 149 120 wait 2 click 525 356 wait 3
 # Alt shows the access keys' underlines.
 shot access_keys -- $ROW key Alt_L+v
 shot access_keys_header -- key Alt_L

@@ -380,7 +380,7 @@ void PersonalFoldersDialog(const PersonalFoldersOwner& owner, HICON accountIcon,
     }
     UiDialog dialog(*owner.window);
     DialogLook look = OutlinedLook(kWidth, kHeight, 591, 347);
-    look.fills.push_back({4, 305, 546, 45, kBandColour, 0});
+    look.fills.push_back({4, 305, 591, 45, kBandColour, 0});   // the body's whole width
     if (!dialog.Create(look))
         return;
     session->dialog = &dialog;

@@ -138,6 +138,9 @@ TEST(ClassifyProfileFile, EncryptedAttributeAndMasterKeysWithoutWine)
         {&documents, L"secret.docx", 0x20 | kEncryptedAttribute, CarryLoss::EncryptedFile},
         {&protect, key, 0x20, CarryLoss::MasterKey}, {&protectUpper, key, 0x20, CarryLoss::MasterKey},
         {&protect, L"0f4c2a7e-8a4b-4c47-9d2e-2f8c1a6b9e0", 0x20, CarryLoss::None},
+        {&protect, L"0f4c2a7e_8a4b-4c47-9d2e-2f8c1a6b9e01", 0x20, CarryLoss::None},
+        {&protect, L"0f4c2a7e-8a4b-4c47-9d2e-2f8c1a6b9e01a", 0x20, CarryLoss::None},
+        {&protect, L"0f4c2a7e-8a4b-4c47-9d2e-2f8c1a6b9g01", 0x20, CarryLoss::None},
         {&otherSid, key, 0x20, CarryLoss::None}, {&documents, key, 0x20, CarryLoss::None},
     };
     for (const auto& c : cases)

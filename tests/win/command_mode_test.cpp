@@ -249,6 +249,15 @@ std::wstring DesiredStateFile();
 // Each refusal (a guard, a missing answer, no elevation) comes before
 // anything is asked or changed, nothing is recorded as done instead, and a
 // command that only reads changes nothing either.
+// The rebuild's plan advises keeping the settings of a sound hive (the
+// refusals' table holds one that does not load); the examination loads it.
+TEST(CommandMode, ARebuildsPlanAdvisesKeepingASoundHive)
+{
+    ASSERT_TRUE(ResetScenario(L"default"));
+    const Outcome plan = RunProgram(L"repair plan jokafor --json");
+    EXPECT_NE(std::string::npos, plan.out.find("\"keepSettingsRecommended\":true")) << plan.out;
+}
+
 TEST(CommandMode, RefusalsAndReadsChangeNothing)
 {
     const std::wstring user = ProcessUserName();
@@ -281,6 +290,8 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
         {L"default", nullptr, L"set nobody --full-name Boss --dry-run", false, 6, "no local account"},
         {L"default", nullptr, L"password set nobody", false, 6, "no local account"},
         {L"default", nullptr, L"repair plan nobody --json", false, 6, "no local account"},
+        // A hive that does not load: the rebuild's plan does not advise keeping the settings.
+        {L"broken-profile", nullptr, L"repair plan pweber --json", false, 0, "\"keepSettingsRecommended\":false"},
         {L"default", nullptr, L"set root --type standard", false, 3, "signed in at the console keeps its type"},
         {L"default", nullptr, L"set Administrator --full-name Boss", false, 3, "built-in account keeps its name"},
         {L"default", nullptr, L"create bad,name", false, 3, "cannot be used"},

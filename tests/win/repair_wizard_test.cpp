@@ -47,6 +47,7 @@ constexpr wchar_t kBack[] = L"  Back to the users list";
 constexpr wchar_t kRefresh[] = L"  Refresh the user list";
 constexpr wchar_t kAppDataOption[] = L" Keep Windows system appdata from the old account";
 constexpr wchar_t kStoreOption[] = L" Keep Windows store apps' package data from the old account";
+constexpr wchar_t kSettingsOption[] = L" Keep the account's settings from the old account";
 
 // What the operator's thread sees of the wizard.
 class Wizard {
@@ -236,10 +237,12 @@ TEST_F(RepairWizard, TheSecondPageWarnsOfWhatTheRepairCannotCarry)
         int masterKeys;                  // GUID-named files in Protect\<SID>, beside "Preferred"
         const wchar_t* expectedPart;     // in the warnings' text
         size_t lines;
+        int fontHeight;                  // the warnings' font made this tall, in pixels, standing for more lines; 0: as it is
     };
     static const Case kCases[] = {
-        {"plain profile", 0, L"Windows will ask again which program opens each type of file.", 1},
-        {"two master keys", 2, L"2 data-protection key(s) of the old account will be lost", 2},
+        {"plain profile", 0, L"Windows will ask again which program opens each type of file.", 1, 0},
+        {"two master keys", 2, L"2 data-protection key(s) of the old account will be lost", 2, 0},
+        {"five master keys, in more lines", 5, L"5 data-protection key(s) of the old account will be lost", 2, 22},
     };
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.name);
@@ -254,7 +257,10 @@ TEST_F(RepairWizard, TheSecondPageWarnsOfWhatTheRepairCannotCarry)
             std::ofstream(protect / (L"1b2c3d4e-0000-4000-8000-00000000000" + std::to_wstring(i))) << "key";
 
         std::wstring text;
-        RECT warnings{}, option{};
+        RECT warnings{}, option{}, lastOption{}, back{}, fixNow{};
+        int textHeight = 0;
+        UniqueFont font(c.fontHeight == 0 ? nullptr : CreateFontW(c.fontHeight, 0, 0, 0, FW_NORMAL, 0, 0, 0,
+                                                                   DEFAULT_CHARSET, 0, 0, 0, 0, L"Arial"));
         Run([&](Wizard& w) {
             ASSERT_TRUE(w.ChooseAccount(L"jokafor"));
             HWND label = nullptr;
@@ -262,14 +268,33 @@ TEST_F(RepairWizard, TheSecondPageWarnsOfWhatTheRepairCannotCarry)
                 if (TextOf(child).find(L"type of file") != std::wstring::npos)
                     label = child;
             ASSERT_TRUE(w.Visible(label));
+            if (font) {
+                // The page laid out again for the taller text.
+                SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), TRUE);
+                w.Press(kBack);
+                ASSERT_TRUE(WaitFor([&] { return w.Visible(w.List()); }));
+                ASSERT_TRUE(w.ChooseAccount(L"jokafor"));
+            }
             text = TextOf(label);
             GetWindowRect(label, &warnings);
+            RECT needed{0, 0, warnings.right - warnings.left, 0};
+            HDC dc = GetDC(label);
+            HGDIOBJ before = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
+            DrawTextW(dc, text.c_str(), -1, &needed, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+            SelectObject(dc, before);
+            ReleaseDC(label, dc);
+            textHeight = needed.bottom;
             GetWindowRect(w.Child(L"Static", kStoreOption), &option);
+            GetWindowRect(w.Child(L"Static", kSettingsOption), &lastOption);
+            GetWindowRect(w.Child(L"Button", kBack), &back);
+            GetWindowRect(w.Child(L"Button", kFixNow), &fixNow);
         });
         std::filesystem::remove_all(protect);
         EXPECT_NE(std::wstring::npos, text.find(c.expectedPart)) << Narrow(text);
         EXPECT_EQ(c.lines, static_cast<size_t>(std::count(text.begin(), text.end(), L'\n')) + 1) << Narrow(text);
         EXPECT_LE(warnings.bottom, option.top) << "the options lie below the warnings";
+        EXPECT_LT(lastOption.bottom, std::min(back.top, fixNow.top)) << "the options clear the buttons";
+        EXPECT_GE(warnings.bottom - warnings.top, textHeight) << "the whole text is shown";
     }
 }
 
