@@ -52,6 +52,13 @@ struct AccountSetting {
 inline constexpr size_t kAccountSettingCount = 11;
 extern const AccountSetting kAccountSettings[kAccountSettingCount];
 
+// A value asked for one account setting, as its option spells it.
+struct SettingValue {
+    const AccountSetting* setting;
+    std::wstring value;
+    bool operator==(const SettingValue& other) const { return setting == other.setting && value == other.value; }
+};
+
 // The row of an option ("--hidden") or of a document's member ("hidden"); null when none.
 const AccountSetting* FindSettingOption(const wchar_t* option);
 const AccountSetting* FindSettingMember(const std::wstring& member);

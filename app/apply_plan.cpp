@@ -19,9 +19,11 @@
 #include "accounts/pictures.h"
 #include "app/apply_steps.h"
 #include "app/command_groups.h"
+#include "app/command_families.h"
 #include "app/command_mode.h"
 #include "app/command_policy.h"
 #include "app/command_profiles.h"
+#include "app/desired_state_reader.h"
 #include "app/health_check.h"
 #include "app/setting_changes.h"
 #include "platform/file_rules.h"
@@ -31,11 +33,6 @@
 #include "ui/secret_text.h"
 
 namespace {
-
-std::wstring Quoted(const std::wstring& text)
-{
-    return L"\"" + text + L"\"";
-}
 
 // The code that tells most of several: a failure over a refusal over a
 // missing account over a usage fault over a finding left, then a restart.

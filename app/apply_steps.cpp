@@ -2,27 +2,12 @@
 
 #include <windows.h>
 
+#include "app/command_families.h"
 #include "app/command_mode.h"
 #include "app/health_check.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "platform/text_win.h"
-
-namespace {
-
-std::wstring Quoted(const std::wstring& text)
-{
-    return L"\"" + text + L"\"";
-}
-
-// A finding is named by its id, which all findings of its kind share, or
-// by "id:target" for one of them.
-bool NamesFinding(const std::wstring& name, const Finding& finding)
-{
-    return name == finding.id || name == finding.id + L":" + finding.target;
-}
-
-}  // namespace
 
 int CarryOutMend(CommandRun& run, const std::vector<std::wstring>& names)
 {

@@ -1,27 +1,18 @@
 #include "app/command_groups.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <string>
 
 #include "accounts/groups.h"
 #include "accounts/lifecycle_rules.h"
 #include "accounts/lookup.h"
+#include "app/command_families.h"
 #include "app/command_mode.h"
 #include "platform/sid.h"
 #include "platform/text_win.h"
 
 namespace {
-
-std::wstring Quoted(const wchar_t* text)
-{
-    return L"\"" + std::wstring(text) + L"\"";
-}
-
-// Names come from places users can write: shown, never obeyed.
-std::wstring Shown(const std::wstring& text)
-{
-    return EscapeControls(text.c_str()).Text();
-}
 
 // A SID or a RID names a group or an account that exists; it is never a
 // new group's name, which would make a look-alike of what it names.
@@ -144,16 +135,9 @@ int GroupDelete(CommandRun& run)
     if (RefuseBuiltin(run, group, L"deleted"))
         return kExitRefused;
     const wchar_t* name = group.name.Text();
-    if (!run.DryRun() && !run.Parsed().yes) {
-        if (!run.HasConsoleInput()) {
-            run.Say(L"deleting a group needs --yes when no console can answer; nothing was changed");
-            return kExitUsage;
-        }
-        if (!run.Ask((L"Delete the group " + Shown(Quoted(name)) + L"? Its SID cannot be made again.").c_str())) {
-            run.Say(L"not deleted");
-            return kExitUsage;
-        }
-    }
+    if (!run.Confirmed(L"deleting a group", L"Delete the group " + Shown(Quoted(name)) + L"? Its SID cannot be made again.",
+                       L"not deleted"))
+        return kExitUsage;
     NET_API_STATUS status = run.DryRun() ? NERR_Success : DeleteLocalGroup(name);
     if (status == NERR_GroupNotFound) {
         run.Say(L"the group " + Shown(Quoted(name)) + L" was deleted meanwhile; nothing to delete");
@@ -226,4 +210,167 @@ int GroupSet(CommandRun& run)
         run.Change(L"description of group " + Quoted(name) + L" to " + Quoted(description), name, L"description",
                    group.description.Text(), description);
     return Outcome(run, status, L"describing the group");
+}
+
+namespace {
+
+// A group member as the output names it: by name, or by its SID alone
+// when it resolves to nothing.
+std::wstring MemberText(const GroupMember& member)
+{
+    return member.name.Text()[0] != L'\0' ? std::wstring(member.name.Text()) : std::wstring(member.sid.Text());
+}
+
+// The group named on the command line, or the refusal.
+bool RequireGroup(CommandRun& run, const wchar_t* nameOrSid, LocalGroup& group)
+{
+    if (FindLocalGroup(nameOrSid, group))
+        return true;
+    run.Say(L"there is no local group " + Quoted(nameOrSid));
+    return false;
+}
+
+
+// `group add` and `group remove`: every member is resolved and every guard
+// passed before the first change, so that a refusal changes nothing.
+int ChangeGroup(CommandRun& run, bool add)
+{
+    LocalGroup group;
+    if (!RequireGroup(run, run.Argument(0), group))
+        return kExitNoSuchAccount;
+    struct Wanted {
+        LocalSid sid;
+        GroupMember member;
+    };
+    std::vector<Wanted> changes;
+    std::vector<std::wstring> leaving;
+    for (size_t i = 1; i < run.Parsed().arguments.size(); ++i) {
+        // A member given as the group lists it (by its SID, or by the name
+        // its SID resolved to) is one already, found without a lookup of
+        // its own.
+        const bool listedAsIs = std::any_of(group.members.begin(), group.members.end(), [&](const GroupMember& m) {
+            return EqualsNoCase(m.sid.Text(), run.Argument(i)) ||
+                   (m.name.Text()[0] != L'\0' && EqualsNoCase(m.name.Text(), run.Argument(i)));
+        });
+        if (add && listedAsIs)
+            continue;
+        Wanted wanted;
+        if (!ResolveGroupMember(run.Argument(i), wanted.sid, wanted.member)) {
+            run.Say(L"there is no account or group " + Quoted(run.Argument(i)) + L"; nothing was changed");
+            return kExitNoSuchAccount;
+        }
+        const auto same = [&](const GroupMember& m) { return EqualsNoCase(m.sid.Text(), wanted.member.sid.Text()); };
+        const bool isMember = std::any_of(group.members.begin(), group.members.end(), same);
+        const bool listed = std::any_of(changes.begin(), changes.end(), [&](const Wanted& w) { return same(w.member); });
+        if (isMember == add || listed)
+            continue;
+        if (!add && wanted.member.name.Text()[0] != L'\0')
+            leaving.push_back(wanted.member.name.Text());
+        changes.push_back(std::move(wanted));
+    }
+    if (!leaving.empty() && IsAdministratorsSid(group.sid.Text()) && RemovesLastAdministrators(leaving)) {
+        run.Say(L"this would take the last administrator account of this computer that can sign in out of " +
+                Quoted(group.name.Text()) + L"; nothing was changed");
+        return kExitRefused;
+    }
+    if (changes.empty()) {
+        run.Say(L"nothing to change");
+        return kExitDone;
+    }
+    bool failed = false;
+    for (Wanted& wanted : changes) {
+        const std::wstring member = MemberText(wanted.member);
+        const std::wstring text = Quoted(member.c_str()) + (add ? L" added to " : L" removed from ") +
+                                  Quoted(group.name.Text());
+        NET_API_STATUS status = run.DryRun() ? NERR_Success : ChangeGroupMembership(group.name.Text(), wanted.sid.Get(), add);
+        if (status == NERR_Success) {
+            run.Change(text, group.name.Text(), L"members", add ? L"" : member, add ? member : L"");
+        } else if (status != ERROR_MEMBER_IN_ALIAS && status != ERROR_MEMBER_NOT_IN_ALIAS) {
+            run.NotDone(text);
+            if (status == ERROR_NO_SUCH_MEMBER || status == ERROR_INVALID_MEMBER)
+                run.Say(Quoted(member.c_str()) + L" cannot be a member of a local group");
+            failed = true;
+        }
+    }
+    return failed ? kExitFailed : kExitDone;
+}
+
+}  // namespace
+
+int ListGroups(CommandRun& run)
+{
+    std::vector<LocalGroup> groups;
+    if (!ReadLocalGroups(groups)) {
+        run.Say(L"the local groups could not be read");
+        return kExitFailed;
+    }
+    if (!CsvOrJsonChosen(run))
+        return kExitUsage;
+    if (run.Parsed().Has(L"--csv")) {
+        std::vector<std::vector<std::wstring>> rows;
+        for (const LocalGroup& group : groups)
+            rows.push_back({group.name.Text(), group.sid.Text(), std::to_wstring(group.members.size())});
+        WriteCsvTable(run, {L"name", L"sid", L"memberCount"}, rows);
+        return kExitDone;
+    }
+    if (run.Json())
+        run.Document().Key("groups").BeginArray();
+    for (LocalGroup& group : groups) {
+        const uint64_t count = group.members.size();
+        if (run.Json())
+            run.Document().BeginObject().Field("name", group.name.Text()).Field("sid", group.sid.Text())
+                .Field("memberCount", count).Field("description", group.description.Text()).EndObject();
+        else
+            run.Line(Shown(group.name.Text()) + L"\t" + group.sid.Text() + L"\t" + std::to_wstring(count));
+    }
+    if (run.Json())
+        run.Document().EndArray();
+    return kExitDone;
+}
+
+int ShowGroup(CommandRun& run)
+{
+    LocalGroup group;
+    if (!CsvOrJsonChosen(run))
+        return kExitUsage;
+    if (!RequireGroup(run, run.Argument(0), group))
+        return kExitNoSuchAccount;
+    if (run.Parsed().Has(L"--csv")) {
+        // A member that names nothing has an empty name.
+        std::vector<std::vector<std::wstring>> rows;
+        for (const GroupMember& member : group.members)
+            rows.push_back({group.name.Text(), member.name.Text(), member.sid.Text()});
+        WriteCsvTable(run, {L"group", L"member", L"sid"}, rows);
+        return kExitDone;
+    }
+    if (!run.Json()) {
+        run.Line(Shown(group.name.Text()) + L"\t" + group.sid.Text());
+        if (group.description.Text()[0] != L'\0')
+            run.Line(L"description: " + Shown(group.description.Text()));
+        for (const GroupMember& member : group.members)
+            run.Line(L"  " + Shown(MemberText(member)) + L"\t" + member.sid.Text());
+        return kExitDone;
+    }
+    JsonWriter& json = run.Document();
+    json.Key("group").BeginObject().Field("name", group.name.Text()).Field("sid", group.sid.Text())
+        .Field("description", group.description.Text());
+    json.Key("members").BeginArray();
+    for (const GroupMember& member : group.members) {
+        json.BeginObject().Key("name");
+        member.name.Text()[0] != L'\0' ? json.String(member.name.Text()) : json.Null();
+        json.Field("sid", member.sid.Text()).EndObject();
+    }
+    json.EndArray().EndObject();
+    return kExitDone;
+}
+
+
+int GroupAdd(CommandRun& run)
+{
+    return ChangeGroup(run, true);
+}
+
+int GroupRemove(CommandRun& run)
+{
+    return ChangeGroup(run, false);
 }

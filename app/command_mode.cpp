@@ -402,6 +402,30 @@ bool CommandRun::Ask(const wchar_t* question)
     return read > 0 && (answer[0] == L'y' || answer[0] == L'Y');
 }
 
+bool CommandRun::CanConfirm(const std::wstring& what)
+{
+    if (!(verbFlags_ & kAsksFirst)) {
+        // Only a verb that takes --yes may ask: one that does not would
+        // wait for an answer a script can never give.
+        Say(L"the command would ask without taking --yes (a fault of this program); nothing was changed");
+        return false;
+    }
+    if (parsed_.dryRun || parsed_.yes || HasConsoleInput())
+        return true;
+    Say(what + L" needs --yes when no console can answer; nothing was changed");
+    return false;
+}
+
+bool CommandRun::Confirmed(const std::wstring& what, const std::wstring& question, const wchar_t* declined)
+{
+    if (!CanConfirm(what))
+        return false;
+    if (parsed_.dryRun || parsed_.yes || Ask(question.c_str()))
+        return true;
+    Say(declined);
+    return false;
+}
+
 std::wstring CommandHelpText()
 {
     std::wstring text =
@@ -419,9 +443,9 @@ std::wstring CommandHelpText()
                 line += L" " + std::wstring(option.choices != nullptr ? option.choices : L"VALUE");
             line += L"]";
         }
-        if (verb.syntax.destructive)
+        if (verb.syntax.Has(kAsksFirst))
             line += L" [--yes]";
-        if (verb.syntax.changes)
+        if (verb.syntax.Has(kChangesMachine))
             line += L" [--dry-run]";
         text += line + L"\r\n      " + verb.summary + L"\r\n";
     }
@@ -527,6 +551,8 @@ int RunCommandMode(int count, const wchar_t* const* arguments, bool (*isElevated
     CommandRun run(console, parsed);
     const wchar_t* command = parsed.verb >= 0 ? kCommandVerbs[parsed.verb].syntax.words : L"";
     int exitCode = kExitDone;
+    if (understood)
+        run.SetVerbFlags(kCommandVerbs[parsed.verb].syntax.flags);
     if (!understood) {
         run.Say(parsed.error);
         exitCode = kExitUsage;
@@ -539,7 +565,7 @@ int RunCommandMode(int count, const wchar_t* const* arguments, bool (*isElevated
         run.Line(at == std::wstring::npos ? text : text.substr(at + 2, end - at - 2));
         if (parsed.json)
             run.Document().Field("help", verb.summary);
-    } else if (run.SetElevated(isElevated()), kCommandVerbs[parsed.verb].needsElevation && !run.Elevated()) {
+    } else if (run.SetElevated(isElevated()), kCommandVerbs[parsed.verb].syntax.Has(kNeedsElevation) && !run.Elevated()) {
         run.Say(L"this command needs an elevated administrator: run it from an elevated prompt (\"Run as "
                 L"administrator\"); nothing was done");
         exitCode = kExitNeedsElevation;

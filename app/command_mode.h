@@ -54,6 +54,8 @@ public:
     // it leaves out what only an administrator may read, and says so.
     bool Elevated() const { return elevated_; }
     void SetElevated(bool elevated) { elevated_ = elevated; }
+    // What the verb does beyond reading (VerbFlags), as its table row says.
+    void SetVerbFlags(unsigned flags) { verbFlags_ = flags; }
     // Names a fact left out for want of elevation: the document's "leftOut"
     // and a message.
     void LeaveOut(const wchar_t* fact, const wchar_t* why);
@@ -101,6 +103,17 @@ public:
     // counts as none, and says how to be asked instead.
     bool HasConsoleInput();
     bool Ask(const wchar_t* question);
+    // The confirmation of a verb that asks first (kAsksFirst), once its
+    // checks have passed: true to go on with a dry run, with --yes or with
+    // the operator's yes to `question`. Otherwise false, having said that
+    // `what` ("deleting a group") needs --yes when no console can answer, or
+    // `declined` ("not deleted"): the verb ends with kExitUsage, nothing
+    // changed. A verb without the flag takes no --yes and is never asked.
+    bool Confirmed(const std::wstring& what, const std::wstring& question, const wchar_t* declined);
+    // The first half of it, for a verb that reads a secret before it asks:
+    // whether it can be asked at all (or need not be); false having said
+    // that `what` needs --yes.
+    bool CanConfirm(const std::wstring& what);
     // Whether the command was stopped because it would have asked at a
     // borrowed console: the command line was then not one that can run.
     bool NeededTheCompanion() const { return neededCompanion_; }
@@ -138,6 +151,7 @@ private:
     std::vector<std::wstring> notDone_;
     bool neededCompanion_ = false;
     bool elevated_ = true;
+    unsigned verbFlags_ = kReadsOnly;
     std::vector<std::wstring> leftOut_;
 
     void Record(ChangeEntry entry);
@@ -146,11 +160,11 @@ private:
     bool RefuseBorrowedConsole();
 };
 
-// One verb: its syntax, a line of help, and the function that runs it.
+// One verb: its syntax (with what it does beyond reading), a line of
+// help, and the function that runs it.
 struct CommandVerb {
     CommandSyntax syntax;
     const wchar_t* summary;
-    bool needsElevation;
     int (*run)(CommandRun& run);
 };
 // The verb table (app/command_verbs.cpp); adding a verb is one row and one function.

@@ -6,22 +6,13 @@
 #include "accounts/lookup.h"
 #include "accounts/personal_folder_rules.h"
 #include "accounts/profile_use.h"
+#include "accounts/profile_keys.h"
+#include "app/command_families.h"
 #include "app/command_mode.h"
 #include "platform/files.h"
 #include "platform/text_win.h"
 
 namespace {
-
-std::wstring Quoted(const wchar_t* text)
-{
-    return L"\"" + std::wstring(text) + L"\"";
-}
-
-// Paths and names come from places users can write: shown, never obeyed.
-std::wstring Shown(const wchar_t* text)
-{
-    return EscapeControls(text).Text();
-}
 
 std::wstring Owner(const ProfileUse& use)
 {
@@ -149,16 +140,8 @@ void WriteKeptJson(CommandRun& run, const std::vector<Kept>& kept)
 int DeleteCandidates(CommandRun& run, const std::vector<Candidate>& candidates, const std::wstring& question,
                      int exitCode, bool confirmed)
 {
-    if (!run.DryRun() && !confirmed) {
-        if (!run.HasConsoleInput()) {
-            run.Say(L"deleting profiles needs --yes when no console can answer; nothing was changed");
-            return kExitUsage;
-        }
-        if (!run.Ask(question.c_str())) {
-            run.Say(L"not deleted");
-            return kExitUsage;
-        }
-    }
+    if (!confirmed && !run.Confirmed(L"deleting profiles", question, L"not deleted"))
+        return kExitUsage;
     // Read again after the yes, which may have taken minutes; once for all.
     ProfileFolderSet folders;
     if (!run.DryRun())
@@ -225,7 +208,6 @@ int CleanProfiles(CommandRun& run)
     }
     cleaning.exclude = p.arguments;
     cleaning.keepAccounts = p.Has(L"--keep-accounts");
-    cleaning.confirmed = p.yes;
     return CleanProfilesAs(run, cleaning);
 }
 
@@ -359,5 +341,38 @@ int DeleteOneProfile(CommandRun& run)
     WriteKeptJson(run, {});
     return DeleteCandidates(run, {{&use, plan}},
                             L"Delete the profile " + Quoted(use.folder.Text()) + L" of " + Owner(use) + L"?",
-                            kExitDone, run.Parsed().yes);
+                            kExitDone, false);
+}
+
+int ProfileKeys(CommandRun& run)
+{
+    std::vector<WString> names;
+    FindCorruptedProfileKeys(names);
+    const bool repair = run.Parsed().Has(L"--repair");
+    if (run.Json())
+        run.Document().Key("keys").BeginArray();
+    for (WString& key : names) {
+        if (run.Json())
+            run.Document().String(key.Text());
+        else if (!repair)
+            run.Line(Shown(key.Text()));
+    }
+    if (run.Json())
+        run.Document().EndArray();
+    if (!repair)
+        return kExitDone;
+    uint32_t failed = 0;
+    for (WString& key : names) {
+        const std::wstring change = L"profile key " + Quoted(key.Text()) + L" repaired";
+        if (run.DryRun() || RepairProfileKey(key.Text())) {
+            run.Change(change);
+        } else {
+            run.NotDone(change);
+            ++failed;
+        }
+    }
+    if (failed == 0)
+        return kExitDone;
+    run.Say(std::to_wstring(failed) + L" of " + std::to_wstring(names.size()) + L" keys were not put in place");
+    return kExitFailed;
 }

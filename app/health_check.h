@@ -32,6 +32,13 @@ struct Finding {
     std::wstring detail;
 };
 
+// Whether `name` names the finding: by its id, which all findings of its
+// kind share, or by "id:target" for one of them.
+inline bool NamesFinding(const std::wstring& name, const Finding& finding)
+{
+    return name == finding.id || name == finding.id + L":" + finding.target;
+}
+
 struct HealthCheckOptions {
     // Orphaned profiles' folder sizes and last use, through the walker; slow
     // on big profiles, so only on request.

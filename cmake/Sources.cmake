@@ -7,6 +7,9 @@ set(VANTRELL_CORE_SOURCES
   platform/path_rules.cpp
   app/run_mode.cpp
   app/command_rules.cpp
+  app/json_writer.cpp
+  app/json_reader.cpp
+  app/desired_state_reader.cpp
   app/account_setting_rules.cpp
   ui/control_rules.cpp
   accounts/account_rules.cpp
@@ -63,6 +66,14 @@ set(VANTRELL_WINDOWS_SOURCES
   app/health_check_dialog.cpp
   app/command_mode.cpp
   app/command_verbs.cpp
+  app/command_families.cpp
+  app/command_accounts_read.cpp
+  app/command_accounts_change.cpp
+  app/command_passwords.cpp
+  app/command_pictures.cpp
+  app/command_folders.cpp
+  app/command_repair.cpp
+  app/command_doctor.cpp
   app/command_profiles.cpp
   app/command_groups.cpp
   app/command_policy.cpp

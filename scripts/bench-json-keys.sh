@@ -4,25 +4,31 @@
 # documents at the 16 MB cap `apply` reads (one object of as many members as
 # fit, and an array of as many values).
 # With a revision (bench-json-keys.sh main) the reader of that revision is
-# timed instead, for a before-and-after; a second argument "members" leaves
-# out the documents at the cap (a reader that compares every member with
-# every other would take hours over them).
+# timed instead, for a before-and-after (an empty one: the working tree); a
+# second argument "members" leaves out the documents at the cap (a reader
+# that compares every member with every other would take hours over them).
 set -eu
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 WORK="$(mktemp -d)"
 trap 'rm -rf "$WORK"' EXIT
-mkdir -p "$WORK/app"
-if [ $# -gt 0 ]; then
-    git -C "$ROOT" show "$1:app/command_rules.cpp" >"$WORK/app/command_rules.cpp"
+# The core (no Windows header) of the revision or of the working tree, as
+# its own cmake/Sources.cmake lists it: the reader and all it calls.
+mkdir -p "$WORK/src"
+if [ -n "${1:-}" ]; then
+    git -C "$ROOT" archive "$1" app accounts platform repair ui cmake | tar -x -C "$WORK/src"
 else
-    cp "$ROOT/app/command_rules.cpp" "$WORK/app/command_rules.cpp"
+    (cd "$ROOT" && tar -c app accounts platform repair ui cmake) | tar -x -C "$WORK/src"
 fi
+core=$(sed -n '/^set(VANTRELL_CORE_SOURCES/,/)/p' "$WORK/src/cmake/Sources.cmake" | grep '\.cpp' |
+       sed "s|^ *|$WORK/src/|")
+reader=app/command_rules.h
+[ -f "$WORK/src/app/desired_state_reader.h" ] && reader=app/desired_state_reader.h
 cat >"$WORK/bench.cpp" <<'CPP'
 #include <chrono>
 #include <cstdio>
 #include <string>
 
-#include "app/command_rules.h"
+#include READER
 
 namespace {
 
@@ -67,6 +73,5 @@ int main(int argc, char**)
     return 0;
 }
 CPP
-g++ -std=c++17 -O2 -I"$ROOT" -I"$WORK" -o "$WORK/bench" "$WORK/bench.cpp" "$WORK/app/command_rules.cpp" \
-    "$ROOT/platform/text.cpp" "$ROOT/accounts/detail_rules.cpp" "$ROOT/platform/command_line.cpp" 2>&1
+g++ -std=c++17 -O2 -I"$WORK/src" -DREADER="\"$reader\"" -o "$WORK/bench" "$WORK/bench.cpp" $core 2>&1
 if [ "${2:-}" = members ]; then "$WORK/bench" members; else "$WORK/bench"; fi

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 #include <vector>
 
@@ -17,9 +16,9 @@ const CommandOption kSetOptions[] = {
     {L"--full-name", true, nullptr},
 };
 const CommandSyntax kTable[] = {
-    {L"list", L"", 0, 0, nullptr, 0, false, false}, {L"set", L"NAME", 1, 1, kSetOptions, 3, true, false},
-    {L"password", L"", 0, 0, nullptr, 0, false, false}, {L"password set", L"NAME", 1, 1, nullptr, 0, true, false},
-    {L"delete", L"NAME", 1, 1, nullptr, 0, true, true}, {L"help", L"", 0, 0, nullptr, 0, false, false},
+    {L"list", L"", 0, 0, nullptr, 0, kReadsOnly}, {L"set", L"NAME", 1, 1, kSetOptions, 3, kChangesMachine},
+    {L"password", L"", 0, 0, nullptr, 0, kReadsOnly}, {L"password set", L"NAME", 1, 1, nullptr, 0, kChangesMachine},
+    {L"delete", L"NAME", 1, 1, nullptr, 0, kChangesMachine | kAsksFirst}, {L"help", L"", 0, 0, nullptr, 0, kReadsOnly},
 };
 
 struct ParseCase {
@@ -109,168 +108,6 @@ TEST(LooksLikePasswordArgument, CatchesEverySpellingButTheStdinSwitch)
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.password, LooksLikePasswordArgument(c.argument)) << Narrow(c.argument);
-}
-
-TEST(JsonWriter, EscapesEveryControlCharacterAndLoneSurrogate)
-{
-    struct { std::wstring text; const char* json; } const cases[] = {
-        {L"quote\" back\\slash", "\"quote\\\" back\\\\slash\""}, {L"\b\f\n\r\t", "\"\\b\\f\\n\\r\\t\""},
-        {std::wstring(L"a\x01z\x1f\x7f", 5), "\"a\\u0001z\\u001f\\u007f\""}, {L"\x2028\x2029", "\"\\u2028\\u2029\""},
-        {L"M\xfcller \x20ac", "\"M\\u00fcller \\u20ac\""},
-        {std::wstring(1, static_cast<wchar_t>(0xD800)) + L"x", "\"\\ud800x\""},
-        {std::wstring(1, static_cast<wchar_t>(0xDC00)), "\"\\udc00\""},
-        {std::wstring{static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xDE00)}, "\"\\ud83d\\ude00\""},
-    };
-    for (const auto& c : cases) {
-        std::string out;
-        AppendJsonString(out, c.text.c_str());
-        EXPECT_EQ(c.json, out);
-    }
-}
-
-TEST(JsonWriter, SeparatesMembersAndElements)
-{
-    JsonWriter json;
-    json.BeginObject().Field("a", 1).Key("list").BeginArray().String(L"x").String(nullptr).Bool(false).Null().BeginObject()
-        .EndObject().EndArray().Field("n", static_cast<uint64_t>(18446744073709551615ull)).EndObject();
-    EXPECT_EQ("{\"a\":1,\"list\":[\"x\",null,false,null,{}],\"n\":18446744073709551615}", json.Text());
-    // Lone surrogates become the replacement character.
-    EXPECT_EQ("M\xc3\xbcller \xef\xbf\xbd", ToUtf8((std::wstring(L"M\xfcller ") + static_cast<wchar_t>(0xDC00)).c_str()));
-}
-
-TEST(Csv, QuotesWhatWouldBreakTheLineOrRunAsAFormula)
-{
-    struct { const wchar_t* text; const wchar_t* field; } const cases[] = {
-        {L"O'Neil, Ann", L"\"O'Neil, Ann\""}, {L"say \"hi\"", L"\"say \"\"hi\"\"\""},
-        {L"two\r\nlines", L"\"two\r\nlines\""}, {L" padded", L"\" padded\""},
-        {L"=HYPERLINK(1)", L"\"'=HYPERLINK(1)\""}, {L"", L""},
-        {L"+1", L"\"'+1\""}, {L"-1", L"\"'-1\""}, {L"@SUM(A1)", L"\"'@SUM(A1)\""},
-        {L"\t=1", L"\"'\t=1\""}, {L"\r=1", L"\"'\r=1\""},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.field, CsvField(c.text)) << Narrow(c.text);
-    EXPECT_EQ(L"a,\"b,c\"\r\n", CsvLine({L"a", L"b,c"}));
-}
-
-// What a JSON reader must refuse (each with its reason) and what it reads
-// back exactly: escapes, surrogate pairs, UTF-8, a byte-order mark.
-TEST(ParseJson, ReadsExactlyOneValidDocument)
-{
-    struct { std::string text; const wchar_t* errorPart; } const refused[] = {
-        {"", L"ends early"}, {"{} {}", L"more after its end"}, {"{\"a\":1,\"a\":2}", L"given twice"},
-        {"[1,]", L"not JSON"}, {"{\"a\" 1}", L"colon"}, {"\"\\ud800\"", L"surrogate"},
-        {"\"\xC3\x28\"", L"not UTF-8"}, {"\"\xED\xA0\x80\"", L"not UTF-8"}, {"\"\xC0\xAF\"", L"not UTF-8"},
-        {"\"a\nb\"", L"control character"}, {"\"\\x41\"", L"unknown escape"}, {"tru", L"not JSON"},
-        {std::string(70, '[') + std::string(70, ']'), L"too deep"}, {"1.2.3", L"number"},
-    };
-    for (const auto& c : refused) {
-        JsonValue value;
-        std::wstring error;
-        EXPECT_FALSE(ParseJson(c.text, value, error)) << c.text;
-        EXPECT_NE(std::wstring::npos, error.find(c.errorPart)) << c.text << " -> " << Narrow(error);
-    }
-    JsonValue value;
-    std::wstring error;
-    ASSERT_TRUE(ParseJson("\xEF\xBB\xBF {\"n\": [-1.5e2, true, null], \"t\": \"\\\"\\u00e9\\ud83d\\ude00\xC3\xA9\"}",
-                          value, error)) << Narrow(error);
-    ASSERT_EQ(2u, value.members.size());
-    EXPECT_EQ(-150.0, value.Member(L"n")->items[0].number);
-    EXPECT_EQ(JsonValue::Kind::Null, value.Member(L"n")->items[2].kind);
-    std::string written;
-    AppendJsonString(written, value.Member(L"t")->text.c_str());
-    EXPECT_EQ("\"\\\"\\u00e9\\ud83d\\ude00\\u00e9\"", written) << "read back as it was written";
-}
-
-// Repeats are found without comparing each name with every other (100,000
-// members took minutes so), within a limit a hundred times what that takes;
-// more values than any machine's state holds are refused before they take
-// their memory.
-TEST(ParseJson, LargeDocumentsInOnePass)
-{
-    std::string members = "{\"k", accounts = "{\"schemaVersion\":1,\"accounts\":[{\"name\":\"a";
-    for (int i = 0; i < 100000; ++i) {
-        members += std::to_string(i) + "\":0,\"k";
-        if (i < 50000)   // two values each
-            accounts += std::to_string(i) + "\"},{\"name\":\"a";
-    }
-    const auto start = std::chrono::steady_clock::now();
-    JsonValue value;
-    DesiredState state;
-    std::wstring error;
-    EXPECT_TRUE(ParseJson(members + "x\":0}", value, error)) << Narrow(error);
-    EXPECT_FALSE(ParseJson(members + "99999\":1}", value, error));
-    EXPECT_TRUE(ParseJson(accounts + "x\"}]}", value, error) && ReadDesiredState(value, state, error)) << Narrow(error);
-    EXPECT_TRUE(ParseJson(accounts + "49999\"}]}", value, error) && !ReadDesiredState(value, state, error));
-    EXPECT_NE(std::wstring::npos, error.find(L"named twice")) << Narrow(error);
-    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 20.0);
-    EXPECT_FALSE(ParseJson("[" + std::string(200000, '0') + std::string(200000, ',') + "0]", value, error));
-    EXPECT_NE(std::wstring::npos, error.find(L"more than 200,000 values")) << Narrow(error);
-}
-
-TEST(ReadDesiredState, TakesTheSchemaAndRefusesEverythingElse)
-{
-    struct { std::string text; const wchar_t* errorPart; } const cases[] = {
-        {"{\"schemaVersion\":1,\"accounts\":[{\"name\":\"a\",\"hidden\":true,\"type\":\"guest\",\"description\":\"Lab\","
-         "\"expires\":\"2030-01-31\",\"mustChangePassword\":false},"
-         "{\"name\":\"b\",\"present\":false,\"keepFiles\":true}],\"autoLogon\":null,\"mend\":[\"x\"],"
-         "\"groups\":[{\"group\":\"S-1-5-32-555\",\"members\":[\"a\",\"#1001\"],\"absent\":[\"c\"]},"
-         "{\"group\":\"Lab\",\"description\":\"d\",\"exactMembers\":[\"a\"]}],"
-         "\"policy\":{\"maxAgeDays\":\"unlimited\",\"minLength\":14},"
-         "\"profiles\":{\"cleanUnusedForDays\":90,\"exclude\":[\"kiosk\"],\"keepAccounts\":true}}", nullptr},
-        {"{\"schemaVersion\":1,\"accounts\":[{\"name\":\"a\",\"expires\":\"2030-02-30\"}]}", L"expires is a date"},
-        {"{\"schemaVersion\":1,\"profiles\":{\"exclude\":[]}}", L"cleanUnusedForDays is missing"},
-        {"{\"schemaVersion\":1,\"profiles\":{\"cleanUnusedForDays\":1.5}}", L"whole number of days"},
-        {"{\"schemaVersion\":1,\"profiles\":{\"cleanUnusedForDays\":0}}", L"whole number of days"},
-        {"{\"schemaVersion\":1,\"profiles\":{\"cleanUnusedForDays\":9,\"keep\":true}}", L"no member \"keep\""},
-        {"{\"schemaVersion\":1,\"profiles\":[]}", L"is an object"},
-        {"{\"schemaVersion\":1,\"groups\":[{\"members\":[\"a\"]}]}", L"names its \"group\""},
-        {"{\"schemaVersion\":1,\"groups\":[{\"group\":\"g\",\"members\":[\"a\"],\"absent\":[\"A\"]}]}", L"named twice"},
-        {"{\"schemaVersion\":1,\"groups\":[{\"group\":\"g\"},{\"group\":\"G\"}]}", L"named twice"},
-        {"{\"schemaVersion\":1,\"groups\":[{\"group\":\"g\",\"member\":[]}]}", L"no member \"member\""},
-        {"{\"schemaVersion\":1,\"groups\":[{\"group\":\"g\",\"absent\":[\"a\"],\"exactMembers\":[]}]}", L"without members"},
-        {"{\"schemaVersion\":1,\"groups\":[{\"group\":\"g\",\"present\":false,\"description\":\"d\"}]}", L"no members"},
-        {"{\"schemaVersion\":1,\"policy\":{\"minLength\":15}}", L"minLength takes from 0 to 14"},
-        {"{\"schemaVersion\":1,\"policy\":{\"history\":2.5}}", L"history takes"},
-        {"{\"schemaVersion\":1,\"policy\":{\"lockout\":1}}", L"no member \"lockout\""},
-        {"{\"schemaVersion\":1,\"groups\":[{\"group\":\"g\",\"members\":[\"\"]}]}", L"list of members"},
-        {"{\"accounts\":[]}", L"schemaVersion is not 1"}, {"{\"schemaVersion\":2}", L"schemaVersion is not 1"},
-        {"{\"schemaVersion\":1,\"users\":[]}", L"no member \"users\""},
-        {"{\"schemaVersion\":1,\"accounts\":[{\"name\":\"a\",\"hiden\":true}]}", L"no member \"hiden\""},
-        {"{\"schemaVersion\":1,\"accounts\":[{\"name\":\"a\",\"hidden\":\"yes\"}]}", L"true or false"},
-        {"{\"schemaVersion\":1,\"accounts\":[{\"name\":\"a\",\"type\":\"root\"}]}", L"type is one of"},
-        {"{\"schemaVersion\":1,\"accounts\":[{\"name\":\"a\"},{\"name\":\"A\"}]}", L"named twice"},
-        {"{\"schemaVersion\":1,\"accounts\":[{\"name\":\"a\",\"present\":false,\"hidden\":true}]}", L"no settings"},
-        {"{\"schemaVersion\":1,\"accounts\":[{\"fullName\":\"a\"}]}", L"needs a \"name\""},
-        {"{\"schemaVersion\":1,\"autoLogon\":false}", L"name or null"},
-    };
-    for (const auto& c : cases) {
-        JsonValue document;
-        DesiredState state;
-        std::wstring error;
-        ASSERT_TRUE(ParseJson(c.text, document, error)) << c.text;
-        EXPECT_EQ(c.errorPart == nullptr, ReadDesiredState(document, state, error)) << c.text;
-        if (c.errorPart != nullptr) {
-            EXPECT_NE(std::wstring::npos, error.find(c.errorPart)) << c.text << " -> " << Narrow(error);
-            continue;
-        }
-        ASSERT_EQ(2u, state.accounts.size());
-        EXPECT_EQ((std::vector<SettingValue>{{FindSettingMember(L"hidden"), L"yes"},
-                                             {FindSettingMember(L"type"), L"guest"},
-                                             {FindSettingMember(L"description"), L"Lab"},
-                                             {FindSettingMember(L"expires"), L"2030-01-31"},
-                                             {FindSettingMember(L"mustChangePassword"), L"no"}}),
-                  state.accounts[0].settings);
-        EXPECT_TRUE(state.profiles.given && state.profiles.unusedForDays == 90 && state.profiles.keepAccounts);
-        EXPECT_EQ(std::vector<std::wstring>{L"kiosk"}, state.profiles.exclude);
-        EXPECT_TRUE(!state.accounts[1].present && state.accounts[1].keepFiles);
-        EXPECT_TRUE(state.autoLogonGiven && state.autoLogon.empty());
-        EXPECT_EQ(std::vector<std::wstring>{L"x"}, state.mend);
-        ASSERT_EQ(2u, state.groups.size());
-        EXPECT_EQ((std::vector<std::wstring>{L"a", L"#1001"}), state.groups[0].members);
-        EXPECT_EQ(std::vector<std::wstring>{L"c"}, state.groups[0].absent);
-        EXPECT_TRUE(state.groups[1].exact && state.groups[1].descriptionGiven && state.groups[1].description == L"d");
-        EXPECT_EQ((std::vector<std::pair<size_t, uint32_t>>{{1, kPolicyForever}, {0, 14}}), state.policy.values);
-    }
 }
 
 TEST(CommandExits, AreNumberedInOrderAndExplained)

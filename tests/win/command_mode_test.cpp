@@ -21,6 +21,7 @@
 #include "accounts/personal_folders.h"
 #include "app/command_mode.h"
 #include "app/command_rules.h"
+#include "app/json_reader.h"
 #include "app/health_check.h"
 #include "platform/handles.h"
 #include "platform/machine.h"
@@ -1058,10 +1059,58 @@ TEST(CommandMode, AsAStandardUserReadsRunAndChangesNeedElevation)
         const bool group = line.rfind(L"group ", 0) == 0;
         for (int a = 0; a < kCommandVerbs[i].syntax.minArguments; ++a)
             line += group && a == 0 ? L" Users" : L" lchen";
-        ExpectNoChange(Narrow(line), line + L" --json", "", true, kCommandVerbs[i].needsElevation ? 5 : 0,
-                       kCommandVerbs[i].needsElevation ? "elevated" : "");
+        ExpectNoChange(Narrow(line), line + L" --json", "", true, kCommandVerbs[i].syntax.Has(kNeedsElevation) ? 5 : 0,
+                       kCommandVerbs[i].syntax.Has(kNeedsElevation) ? "elevated" : "");
     }
     sandbox::SetElevated(true);
+}
+
+// Every verb that asks first, run by a script (no console, no --yes) on a
+// machine where its own checks pass: refused at the question, exit 2,
+// nothing changed. A verb flagged so without a case here fails.
+TEST(CommandMode, EveryVerbThatAsksFirstRefusesWithoutAnAnswer)
+{
+    const std::wstring user = ProcessUserName();
+    const std::wstring target = L"T:\\asks-first";
+    struct Case {
+        const wchar_t* words;
+        const wchar_t* scenario;
+        std::wstring setup;       // a command run first; empty: none
+        std::wstring arguments;
+        const char* input;
+    } const cases[] = {
+        {L"delete", L"default", L"", L"jokafor", ""},
+        {L"password reset", L"default", L"", L"lchen", "Reset-1\n"},
+        {L"group delete", L"default", L"group create Testers", L"Testers", ""},
+        {L"folders move", L"default", L"", user + L" Documents " + target, ""},
+        {L"folders restore", L"default", L"folders move " + user + L" Documents " + target + L" --place-only --yes",
+         user + L" Documents", ""},
+        {L"profiles clean", L"old-profiles", L"", L"--unused-for 90", ""},
+        {L"profiles delete", L"old-profiles", L"", L"anna", ""},
+        {L"repair schedule", L"default", L"", L"jokafor", ""},
+        {L"doctor", L"health", L"", L"--fix orphan-group-member", ""},
+    };
+    for (size_t v = 0; v < kCommandVerbCount; ++v) {
+        const CommandSyntax& syntax = kCommandVerbs[v].syntax;
+        if (!syntax.Has(kAsksFirst))
+            continue;
+        const Case* found = nullptr;
+        for (const Case& c : cases)
+            found = std::wstring(c.words) == syntax.words ? &c : found;
+        if (found == nullptr) {
+            ADD_FAILURE() << Narrow(syntax.words) << " asks first and has no case here";
+            continue;
+        }
+        ASSERT_TRUE(ResetScenario(found->scenario));
+        CleanFolder(target);
+        RemoveDirectoryW(target.c_str());
+        if (!found->setup.empty()) {
+            const Outcome setup = RunProgram(found->setup);
+            ASSERT_EQ(0u, setup.exitCode) << Show(setup);
+        }
+        const std::wstring line = std::wstring(found->words) + L" " + found->arguments;
+        ExpectNoChange(Narrow(line), line, found->input, true, 2, "needs --yes");
+    }
 }
 
 // A fault never reads as a success or as a guard's refusal: an exception
