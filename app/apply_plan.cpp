@@ -487,18 +487,9 @@ void PlanAutoLogon(ApplyPlan& plan, const wchar_t* console)
 int CarryOutDeletion(CommandRun& run, const AccountPlan& account)
 {
     const wchar_t* name = account.desired->name.c_str();
-    AccountDeletion deletion;
-    deletion.accountName = name;
-    deletion.folderFlags =
-        account.desired->keepFiles ? kKeepProfileFolder : kDeleteTakeOver | kDeleteScheduleAtRestart;
-    deletion.clearAutoLogon = true;
-    deletion.alwaysRemoveProfileEntry = false;
     AccountDeletionReport report;
-    RemoveAccount(deletion, report);
-    if (!report.accountDeleted) {
-        run.Say(L"the account could not be deleted; nothing was changed");
+    if (!DeleteAccountOrSay(run, name, account.desired->keepFiles, report))
         return kExitFailed;
-    }
     Record(run, account.lifecycle[0]);
     if (account.lifecycle.size() < 2)
         return kExitDone;

@@ -245,17 +245,9 @@ int DeleteExisting(CommandRun& run)
             run.Change(folderGone, name, L"profile", profile.Text(), L"");
         return kExitDone;
     }
-    AccountDeletion deletion;
-    deletion.accountName = name;
-    deletion.folderFlags = keepFiles ? kKeepProfileFolder : kDeleteTakeOver | kDeleteScheduleAtRestart;
-    deletion.clearAutoLogon = true;
-    deletion.alwaysRemoveProfileEntry = false;
     AccountDeletionReport report;
-    RemoveAccount(deletion, report);
-    if (!report.accountDeleted) {
-        run.Say(L"the account could not be deleted; nothing was changed");
+    if (!DeleteAccountOrSay(run, name, keepFiles, report))
         return kExitFailed;
-    }
     run.Change(accountGone, name, L"account", TypeName(details.privilege), L"absent");
     if (!folderToGo)
         return kExitDone;

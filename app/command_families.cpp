@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "accounts/account_lifecycle.h"
 #include "accounts/account_list.h"
 #include "accounts/lookup.h"
 #include "app/command_mode.h"
@@ -97,4 +98,17 @@ bool IsLocalFile(CommandRun& run, const wchar_t* path)
     run.Say(L"the file " + Quoted(path) + L" is not on a drive of this computer (a network or device path is never "
                                           L"read); nothing was changed");
     return false;
+}
+
+bool DeleteAccountOrSay(CommandRun& run, const wchar_t* name, bool keepFiles, AccountDeletionReport& report)
+{
+    AccountDeletion deletion;
+    deletion.accountName = name;
+    deletion.folderFlags = keepFiles ? kKeepProfileFolder : kDeleteTakeOver | kDeleteScheduleAtRestart;
+    deletion.clearAutoLogon = true;
+    deletion.alwaysRemoveProfileEntry = false;
+    RemoveAccount(deletion, report);
+    if (!report.accountDeleted)
+        run.Say(L"the account could not be deleted; nothing was changed");
+    return report.accountDeleted;
 }

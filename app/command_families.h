@@ -9,6 +9,7 @@
 
 class CommandRun;
 class SecretText;
+struct AccountDeletionReport;
 struct AccountDetails;
 
 // Accounts read (app/command_accounts_read.cpp).
@@ -79,3 +80,9 @@ bool RefusedEmptyPassword(CommandRun& run, const SecretText& password);
 // current folder), lies on a drive of this computer; if not, the run is
 // told why the file is not read.
 bool IsLocalFile(CommandRun& run, const wchar_t* path);
+
+// Deletes the account as the command mode deletes one: its profile folder
+// kept or taken over (what is in use goes at the restart), its automatic
+// sign-in cleared. False, having said that nothing changed, when the
+// account could not be deleted. What was done is in `report`.
+bool DeleteAccountOrSay(CommandRun& run, const wchar_t* name, bool keepFiles, AccountDeletionReport& report);
