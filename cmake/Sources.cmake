@@ -103,6 +103,7 @@ set(VANTRELL_WINDOWS_SOURCES
   repair/carry_limits.cpp
   repair/profile_mend.cpp
   repair/keep_settings.cpp
+  repair/hive_copy.cpp
   accounts/groups.cpp
   accounts/password_policy.cpp
   accounts/lookup.cpp

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <vector>
 
 #include "platform/file_handles.h"
@@ -10,6 +9,7 @@
 #include "platform/machine.h"
 #include "platform/sid.h"
 #include "platform/text_win.h"
+#include "repair/hive_copy.h"
 #include "repair/repair_rules.h"
 
 namespace {
@@ -20,67 +20,6 @@ constexpr DWORD kRootAccess = READ_CONTROL | WRITE_DAC | WRITE_OWNER | KEY_ENUME
 
 constexpr wchar_t kClassesHive[] = L"AppData\\Local\\Microsoft\\Windows\\UsrClass.dat";
 constexpr wchar_t kLegacyClassesHive[] = L"Local Settings\\Application Data\\Microsoft\\Windows\\UsrClass.dat";
-
-// A hive file of a profile, opened through the profile's folder without
-// following any link on the way; refused when it has another name
-// elsewhere (a hard link), whose file is not the profile's to give away.
-UniqueFileHandle OpenHiveFile(const wchar_t* profile, const wchar_t* relative, DWORD access, std::wstring& why)
-{
-    UniqueFileHandle file = OpenBelowRoot(profile, relative, access);
-    if (!file) {
-        why = L"its file cannot be opened, or a link stands on its way";
-        return file;
-    }
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(file.Get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        why = L"its name does not hold a plain file";
-        file.Reset();
-    } else if (info.nNumberOfLinks != 1) {
-        why = L"its file has another name elsewhere (a hard link)";
-        file.Reset();
-    }
-    return file;
-}
-
-bool ReadWhole(HANDLE file, std::vector<char>& bytes)
-{
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file, &size) || size.QuadPart > 0x7FFFFFFF ||
-        SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
-        return false;
-    bytes.assign(static_cast<size_t>(size.QuadPart), 0);
-    size_t at = 0;
-    while (at < bytes.size()) {
-        DWORD got = 0;
-        const DWORD ask = static_cast<DWORD>(std::min<size_t>(bytes.size() - at, 1u << 20));
-        if (!ReadFile(file, bytes.data() + at, ask, &got, nullptr) || got == 0)
-            return false;
-        at += got;
-    }
-    return true;
-}
-
-bool WriteWhole(HANDLE file, const std::vector<char>& bytes)
-{
-    if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
-        return false;
-    size_t at = 0;
-    while (at < bytes.size()) {
-        DWORD put = 0;
-        const DWORD ask = static_cast<DWORD>(std::min<size_t>(bytes.size() - at, 1u << 20));
-        if (!WriteFile(file, bytes.data() + at, ask, &put, nullptr) || put == 0)
-            return false;
-        at += put;
-    }
-    return SetEndOfFile(file) && FlushFileBuffers(file);
-}
-
-void RemoveWorkCopy(const std::wstring& work)
-{
-    for (const wchar_t* suffix : {L"", L".LOG1", L".LOG2"})
-        DeleteFileW((work + suffix).c_str());
-}
 
 // The work copy loaded, read back, given to the new SID and unloaded. False
 // with `why` when the hive cannot be kept.
@@ -139,21 +78,9 @@ bool KeepOldHive(RepairContext& context, const KeptHive& hive, std::wstring& why
     if ((context.journal.marks & hive.keptMark) != 0)
         return true;
     why.clear();
-    std::vector<char> bytes;
     const std::wstring work = context.input.toolFolder + kWorkCopyName;
-    {
-        UniqueFileHandle old = OpenHiveFile(context.journal.oldProfile.c_str(), hive.relative, GENERIC_READ, why);
-        if (old && !ReadWhole(old.Get(), bytes))
-            why = L"its file cannot be read";
-    }
-    if (why.empty()) {
-        RemoveWorkCopy(work);
-        UniqueFileHandle copy(CreateFileW(work.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!copy || !WriteWhole(copy.Get(), bytes))
-            why = L"no working copy could be written in the tool folder";
-    }
-    if (why.empty())
+    RemoveHiveCopy(work);
+    if (CopyHiveFile(context.journal.oldProfile.c_str(), hive.relative, work, why))
         machine::PowerCutPoint(L"step 9 old hive copied");
     bool kept = why.empty() && HandOverWorkCopy(context, hive, work, why);
     if (kept) {
@@ -165,19 +92,19 @@ bool KeepOldHive(RepairContext& context, const KeptHive& hive, std::wstring& why
         std::wstring problem;
         UniqueFileHandle fresh = OpenHiveFile(context.journal.newProfile.c_str(), hive.relative,
                                               GENERIC_READ | GENERIC_WRITE, problem);
-        if (!fresh || !ReadWhole(fresh.Get(), original)) {
+        if (!fresh || !ReadWholeFile(fresh.Get(), original)) {
             why = L"the new account's profile has no such hive to take the settings (" + problem + L")";
             kept = false;
-        } else if (!given || !ReadWhole(given.Get(), converted) || !WriteWhole(fresh.Get(), converted) ||
-                   !ReadWhole(fresh.Get(), back) || back != converted) {
+        } else if (!given || !ReadWholeFile(given.Get(), converted) || !WriteWholeFile(fresh.Get(), converted) ||
+                   !ReadWholeFile(fresh.Get(), back) || back != converted) {
             // The fresh settings are put back; the old file was never touched.
             why = L"the settings could not be written into the new account's hive";
             kept = false;
-            if (!WriteWhole(fresh.Get(), original))
+            if (!WriteWholeFile(fresh.Get(), original))
                 LogPath(context, L"The fresh hive could not be put back as it was:", hive.shownName);
         }
     }
-    RemoveWorkCopy(work);
+    RemoveHiveCopy(work);
     if (!kept) {
         WString text(L"The account's settings could not be kept from its old ");
         text.Append(hive.shownName, L": ", why.c_str(), L"; the fresh one is used.");

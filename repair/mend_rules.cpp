@@ -167,6 +167,9 @@ const wchar_t* HiveFindingText(HiveFinding hive)
     case HiveFinding::Absent: return L"is missing";
     case HiveFinding::InUse: return L"is loaded now, so it was not tried; the rebuild tries it";
     case HiveFinding::Untried: return L"could not be tried (no profile folder of the account's own)";
+    case HiveFinding::Uncopied:
+        return L"could not be tried: its file cannot be copied (a link on its way, another name elsewhere, or "
+               L"unreadable)";
     }
     return L"";
 }

@@ -34,6 +34,7 @@ enum class HiveFinding {
     Absent,         // no file
     InUse,          // loaded already (signed in, or by another program): not tried
     Untried,        // no usable folder to try it in
+    Uncopied,       // its file could not be copied to be tried (a link, another name, unreadable)
 };
 
 // Everything the examination found, in plain values.

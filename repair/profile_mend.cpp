@@ -21,6 +21,7 @@
 #include "platform/text_win.h"
 #include "platform/token.h"
 #include "platform/tree_walk.h"
+#include "repair/hive_copy.h"
 #include "repair/repair_log.h"
 #include "repair/tool_folder.h"
 
@@ -173,9 +174,16 @@ HiveFinding TryHive(const std::wstring& sid, const std::wstring& folder, bool& l
         return HiveFinding::Untried;
     if (GetFileAttributesW(file.Text()) == INVALID_FILE_ATTRIBUTES)
         return HiveFinding::Absent;
+    // Loading a hive writes into its file: the account's own stays as it
+    // was, and a copy is tried in a folder of the program's own.
+    HiveTrialFolder work;
+    std::wstring why;
+    const std::wstring copy = work.Make(why) ? work.Path() + kUserHive : std::wstring();
+    if (copy.empty() || !CopyHiveFile(folder.c_str(), kUserHive + 1, copy, why))
+        return HiveFinding::Uncopied;
     const std::wstring trial = kTrialKeyPrefix + sid;
     EnablePrivileges();
-    if (machine::RegLoadKeyW(HKEY_USERS, trial.c_str(), (folder + kUserHive).c_str()) != ERROR_SUCCESS)
+    if (machine::RegLoadKeyW(HKEY_USERS, trial.c_str(), copy.c_str()) != ERROR_SUCCESS)
         return HiveFinding::DoesNotLoad;
     HKEY folders = nullptr;
     const bool reads = RegOpenKeyExW(HKEY_USERS, (trial + kShellFolders).c_str(), 0, KEY_READ, &folders) ==
