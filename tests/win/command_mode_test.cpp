@@ -1121,6 +1121,10 @@ TEST(CommandMode, EveryVerbThatAsksFirstRefusesWithoutAnAnswer)
         const std::wstring line = std::wstring(found->words) + L" " + found->arguments;
         ExpectNoChange(Narrow(line), line, found->input, true, 2, "needs --yes");
     }
+    // The test's own account keeps its folders across scenarios: its Documents
+    // goes back, or a later doctor finds it pointing at the place asked for here.
+    const Outcome back = RunProgram(L"folders restore " + user + L" Documents --place-only --yes");
+    EXPECT_EQ(0u, back.exitCode) << Show(back);
 }
 
 // A fault never reads as a success or as a guard's refusal: an exception
