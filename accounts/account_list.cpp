@@ -2,6 +2,7 @@
 
 #include <ntsecapi.h>
 
+#include <iterator>
 #include <map>
 #include <set>
 #include <string>
@@ -126,7 +127,8 @@ bool ReadAccountSummaries(const wchar_t* consoleUserName, std::vector<AccountSum
     const bool autoLogon = !autoLogonName.IsEmpty() && IsAutoLogonConfigured();
     std::wstring machineSid;   // learned from the first account that gives it
 
-    return ForEachAccount([&](const AccountRecord& record) {
+    std::vector<AccountSummary> read;
+    const bool whole = ForEachAccount([&](const AccountRecord& record) {
         const wchar_t* name = record.name.c_str();
         AccountSummary account;
         account.name.Assign(name);
@@ -150,24 +152,28 @@ bool ReadAccountSummaries(const wchar_t* consoleUserName, std::vector<AccountSum
             account.profile.Assign(listed->second.c_str());
         else if (!profiles.IsEmpty() && profileNames.count(Lower(name)) != 0)
             account.profile.Assign((std::wstring(profiles.Text()) + L"\\" + name).c_str());
-        accounts.push_back(std::move(account));
+        read.push_back(std::move(account));
         return true;
     });
+    if (whole)
+        accounts.insert(accounts.end(), std::make_move_iterator(read.begin()), std::make_move_iterator(read.end()));
+    return whole;
 }
 
-int ReadAccountRows(std::vector<AccountRow>& rows)
+bool ReadAccountRows(std::vector<AccountRow>& rows)
 {
-    int count = 0;
-    ForEachAccount([&](const AccountRecord& record) {
+    std::vector<AccountRow> read;
+    const bool whole = ForEachAccount([&](const AccountRecord& record) {
         AccountRow row;
         BuildAccountTypeText(row.type, record.privilege, IsBuiltinForList(record.rid));
         row.title.Assign(!record.fullName.empty() ? record.fullName.c_str() : record.name.c_str());
         row.name.Assign(record.name.c_str());
-        rows.push_back(std::move(row));
-        ++count;
+        read.push_back(std::move(row));
         return true;
     });
-    return count;
+    if (whole)
+        rows.insert(rows.end(), std::make_move_iterator(read.begin()), std::make_move_iterator(read.end()));
+    return whole;
 }
 
 bool ReadMaximumPasswordAge(DWORD& seconds)

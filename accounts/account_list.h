@@ -23,9 +23,10 @@ struct AccountRow {
     WString type;
 };
 
-// Appends a row for every account of every page of the enumeration, page by
-// page as the database hands them out; the number of rows appended.
-int ReadAccountRows(std::vector<AccountRow>& rows);
+// A row for every account of every page of the enumeration, in the
+// database's order. False when the database fails before the end: then
+// `rows` is left as it was, never given the part read before the failure.
+bool ReadAccountRows(std::vector<AccountRow>& rows);
 
 // What the settings panel shows of one account.
 struct AccountDetails {
@@ -77,5 +78,6 @@ struct AccountSummary {
 // profile list and of the profiles folder, one enumeration of the SIDs that
 // hold rights (for the welcome-screen visibility) and one read of the
 // automatic sign-in. Each account comes out as ReadAccountDetails and
-// GetAccountSidAndProfile give it. False when the accounts cannot be listed.
+// GetAccountSidAndProfile give it. False when the accounts cannot be listed
+// whole: then `accounts` is left as it was.
 bool ReadAccountSummaries(const wchar_t* consoleUserName, std::vector<AccountSummary>& accounts);

@@ -206,6 +206,25 @@ bool ReadAccountRecord(const wchar_t* name, AccountRecord& record)
                                      [&](const USER_INFO_3& stored) { Decode(stored, record); });
 }
 
+bool WriteAccountRecord(const wchar_t* name, const AccountRecord& record)
+{
+    UniqueNetBuffer buffer;
+    if (machine::NetUserGetInfo(nullptr, name, 3, reinterpret_cast<LPBYTE*>(buffer.Put())) != NERR_Success || !buffer)
+        return false;
+    USER_INFO_3 copy = *static_cast<const USER_INFO_3*>(buffer.Get());
+    // The texts are only read by the database.
+    copy.usri3_full_name = const_cast<wchar_t*>(record.fullName.c_str());
+    copy.usri3_comment = const_cast<wchar_t*>(record.comment.c_str());
+    copy.usri3_priv = record.privilege;
+    copy.usri3_flags = record.flags;
+    copy.usri3_acct_expires = record.accountExpires;
+    if ((copy.usri3_password_expired != 0) != record.passwordExpired)
+        copy.usri3_password_expired = record.passwordExpired ? 1 : 0;
+    DWORD parameterError = 0;
+    return machine::NetUserSetInfo(nullptr, name, 3, reinterpret_cast<LPBYTE>(&copy), &parameterError) ==
+           NERR_Success;
+}
+
 bool ReadUserModals(USER_MODALS_INFO_0& passwords)
 {
     return ReadModals(0, passwords);
@@ -229,6 +248,16 @@ std::wstring MachineSidOf(const AccountRecord& account)
     return full.substr(0, full.size() - rid.size());
 }
 
+std::wstring ReadMachineSid()
+{
+    std::wstring machineSid;
+    ForEachAccount([&](const AccountRecord& account) {
+        machineSid = MachineSidOf(account);
+        return machineSid.empty();
+    });
+    return machineSid;
+}
+
 bool AccountExists(const wchar_t* name, DWORD* privilege)
 {
     return UseNetRecord<USER_INFO_1>([&](LPBYTE* buffer) { return machine::NetUserGetInfo(nullptr, name, 1, buffer); },
@@ -240,20 +269,18 @@ bool AccountExists(const wchar_t* name, DWORD* privilege)
 
 namespace {
 
-// Whether the SID lies in this computer's account domain: its domain with
-// the built-in administrator's RID (which every computer keeps, whatever
-// its name) is that account's SID.
-bool IsThisComputersAccountSid(const std::wstring& text)
+// Whether the SID lies in this computer's account domain: the computer's
+// SID followed by one RID.
+bool IsThisComputersAccountSid(const wchar_t* text)
 {
-    const size_t dash = text.rfind(L'-');
-    if (dash == std::wstring::npos || text.compare(0, 9, L"S-1-5-21-") != 0)
+    LocalSid sid;
+    WString canonical;   // as the machine's SID is written
+    if (!SidFromName(sid, text) || !SidToText(sid.Get(), canonical))
         return false;
-    const std::wstring administrator = text.substr(0, dash) + L"-500";
-    LocalSid sid, again;
-    WString name;
-    return SidFromName(sid, administrator.c_str()) && SidToAccountName(sid.Get(), name, nullptr) &&
-           AccountExists(name.Text()) && AccountNameToSid(name.Text(), again, nullptr) &&
-           EqualSid(sid.Get(), again.Get());
+    const std::wstring full = canonical.Text();
+    const size_t dash = full.rfind(L'-');
+    const std::wstring machineSid = ReadMachineSid();
+    return !machineSid.empty() && dash != std::wstring::npos && full.compare(0, dash, machineSid) == 0;
 }
 
 }  // namespace
@@ -272,14 +299,13 @@ AccountReference ResolveAccountReference(const wchar_t* text, WString& name)
             rid = rid * 10 + (*p - L'0');
         }
         bool found = false;
-        if (valid) {
-            ForEachAccount([&](const AccountRecord& account) {
-                if (account.rid == rid)
-                    found = name.Assign(account.name.c_str());
-                return !found;
-            });
-        }
-        return found ? AccountReference::Found : valid ? AccountReference::Absent : AccountReference::NotFound;
+        // A walk that failed before finding it leaves the RID unknown, never absent.
+        const bool whole = valid && ForEachAccount([&](const AccountRecord& account) {
+            if (account.rid == rid)
+                found = name.Assign(account.name.c_str());
+            return !found;
+        });
+        return found ? AccountReference::Found : whole ? AccountReference::Absent : AccountReference::NotFound;
     }
     if (wcsncmp(text, L"S-1-", 4) != 0)
         return AccountReference::Name;

@@ -40,6 +40,13 @@ bool ForEachAccount(const std::function<bool(const AccountRecord& account)>& vis
 // The record of the account named `name`; false when it cannot be read.
 bool ReadAccountRecord(const wchar_t* name, AccountRecord& record);
 
+// Writes `record`'s full name, comment, privilege, flags, account expiry and
+// whether the password has expired to the account named `name`, in one
+// write; every field the program does not read is written back as stored.
+// The privilege must be the one the database derives from the account's
+// groups. False when the record cannot be read or written.
+bool WriteAccountRecord(const wchar_t* name, const AccountRecord& record);
+
 // The computer's modal settings of the account database: the password part
 // (level 0) and the lock-out part (level 3); false when it cannot be read.
 bool ReadUserModals(USER_MODALS_INFO_0& passwords);
@@ -49,6 +56,8 @@ bool ReadUserModals(USER_MODALS_INFO_3& lockout);
 // SID, which is the computer's followed by the account's RID. Empty when the
 // account's SID cannot be looked up or does not end in its RID.
 std::wstring MachineSidOf(const AccountRecord& account);
+// The same learned from the first account that gives it; empty when none does.
+std::wstring ReadMachineSid();
 
 // Whether the account database knows `name`; its privilege level too when
 // asked for.
@@ -78,7 +87,7 @@ UniqueToken FindConsoleUser(WString& userName, WString* profilePath, WString* si
 enum class AccountReference {
     Name,       // neither form: the text is taken as a name, as it was
     Found,      // the SID or RID of a local account; its name in `name`
-    NotFound,   // a SID or RID that names no local account, or a malformed one
+    NotFound,   // a SID or RID that names no local account, a malformed one, or one the database failed to look up
     // A RID, or a SID of this computer's accounts, that names nothing now:
     // an account deleted (or never made). Other verbs take it as NotFound;
     // deleting finds its work already done.

@@ -185,8 +185,8 @@ int FillAccountList(const AccountPanel& panel)
     panel.window.SetListImageCount(panel.ids.accountList, 1);
 
     std::vector<AccountRow> rows;
-    ReadAccountRows(rows);
-    int count = 0;
+    const bool read = ReadAccountRows(rows);
+    int count = read ? 0 : -1;
     std::vector<std::wstring> names;
     for (const AccountRow& row : rows) {
         if (AddAccountRow(panel, list, row.title.Text(), row.name.Text(), row.type.Text()) >= 0) {

@@ -74,8 +74,9 @@ struct AccountPanel {
 };
 
 // Empties the list and fills it with every account; the number of rows
-// added. The rows show the default icon; their pictures follow from the
-// window's picture loader, row by row.
+// added, or -1 when the accounts could not be read whole (the list then
+// stays empty rather than showing a part). The rows show the default icon;
+// their pictures follow from the window's picture loader, row by row.
 int FillAccountList(const AccountPanel& panel);
 
 // The row shows `picture` from now on (the list keeps its own copy); a

@@ -93,7 +93,7 @@ const AccountSetting kAccountSettings[kAccountSettingCount] = {
      },
      L"", kExitUsage},
     // A lock-out is only ever cleared.
-    {{L"--unlock", false, nullptr}, nullptr, false, L"lockedOut", SettingPart::Record, ReadFlag<kFlagLockedOut>,
+    {{L"--unlock", false, nullptr}, nullptr, true, L"lockedOut", SettingPart::Record, ReadFlag<kFlagLockedOut>,
      [](AccountSettingValues& v, const wchar_t*) {
          v.flags &= ~kFlagLockedOut;
          return true;
@@ -154,6 +154,42 @@ const AccountSetting kAccountSettings[kAccountSettingCount] = {
      L"", kExitUsage},
 };
 
+const AccountSetting& SettingRow(SettingId id)
+{
+    return kAccountSettings[static_cast<size_t>(id)];
+}
+
+namespace {
+
+constexpr const AccountSetting* Row(SettingId id)
+{
+    return &kAccountSettings[static_cast<size_t>(id)];
+}
+
+}  // namespace
+
+const AccountColumn kAccountColumns[kAccountColumnCount] = {
+    {"name", AccountFact::Name, nullptr, false},
+    {"fullName", AccountFact::Setting, Row(SettingId::FullName), false},
+    {"type", AccountFact::Setting, Row(SettingId::Type), false},
+    {"typeText", AccountFact::TypeText, nullptr, true},
+    {"sid", AccountFact::Sid, nullptr, false},
+    {"disabled", AccountFact::Setting, Row(SettingId::Disabled), false},
+    {"lockedOut", AccountFact::Setting, Row(SettingId::Unlock), false},
+    {"passwordCannotChange", AccountFact::Setting, Row(SettingId::PasswordCannotChange), false},
+    {"passwordNotRequired", AccountFact::Setting, Row(SettingId::PasswordNotRequired), false},
+    {"passwordNeverExpires", AccountFact::Setting, Row(SettingId::PasswordNeverExpires), false},
+    // The record's own name for the flag a document calls mustChangePassword.
+    {"passwordExpired", AccountFact::Setting, Row(SettingId::MustChangePassword), false},
+    {"hidden", AccountFact::Setting, Row(SettingId::Hidden), false},
+    {"autoLogon", AccountFact::AutoLogon, nullptr, false},
+    {"builtin", AccountFact::Builtin, nullptr, true},
+    {"console", AccountFact::Console, nullptr, true},
+    {"picture", AccountFact::Picture, nullptr, false},
+    {"profile", AccountFact::Profile, nullptr, false},
+    {"sizeBytes", AccountFact::SizeBytes, nullptr, false},   // only when the sizes are asked for
+};
+
 const AccountSetting* FindSettingOption(const wchar_t* option)
 {
     for (const AccountSetting& setting : kAccountSettings)
@@ -173,7 +209,7 @@ const AccountSetting* FindSettingMember(const std::wstring& member)
 bool SettingDiffers(const AccountSetting& setting, const AccountSettingValues& is, const AccountSettingValues& will,
                     const wchar_t* name)
 {
-    if (&setting == &kAccountSettings[0])
+    if (&setting == &SettingRow(SettingId::FullName))
         return FullNameChanged(will.fullName.c_str(), is.fullName.c_str(), name);
     return setting.read(is) != setting.read(will);
 }

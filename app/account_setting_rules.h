@@ -35,7 +35,7 @@ enum class SettingPart { Record, Type, Visibility };
 struct AccountSetting {
     CommandOption option;        // as `set` takes it
     const char* member;          // as a document names it; null: an action only `set` takes
-    bool isBool;                 // a document's true/false, the option's yes/no
+    bool isBool;                 // a document's true/false, the option's yes/no, a list's true/false
     const wchar_t* field;        // as a change names it
     SettingPart part;
     // The value as the option spells it ("yes", "administrator", "never").
@@ -51,6 +51,31 @@ struct AccountSetting {
 };
 inline constexpr size_t kAccountSettingCount = 11;
 extern const AccountSetting kAccountSettings[kAccountSettingCount];
+
+// The rows by what they set, in the table's order.
+enum class SettingId : size_t {
+    FullName, Type, Disabled, Unlock, PasswordCannotChange, PasswordNotRequired, PasswordNeverExpires, Hidden,
+    Description, Expires, MustChangePassword,
+};
+static_assert(static_cast<size_t>(SettingId::MustChangePassword) + 1 == kAccountSettingCount);
+const AccountSetting& SettingRow(SettingId id);
+
+// Where a column of an account's record takes its value from: a setting of
+// the table, or one of the facts read beside the settings.
+enum class AccountFact { Setting, Name, TypeText, Sid, AutoLogon, Builtin, Console, Picture, Profile, SizeBytes };
+
+// The columns of an account as `list` and `show` write it, in order. A
+// setting's value is the option's spelling, true/false in a document when
+// the setting is one; a value not known is null in a document and empty in
+// a table or a line.
+struct AccountColumn {
+    const char* name;
+    AccountFact fact;
+    const AccountSetting* setting;   // with AccountFact::Setting
+    bool documentOnly;               // in a document only: no column of the CSV table, no line of `show`
+};
+inline constexpr size_t kAccountColumnCount = 18;
+extern const AccountColumn kAccountColumns[kAccountColumnCount];
 
 // A value asked for one account setting, as its option spells it.
 struct SettingValue {

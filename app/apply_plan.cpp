@@ -207,7 +207,7 @@ void PlanCreation(ApplyPlan& plan, AccountPlan& account)
     AccountSettingValues made;
     made.flags = kFlagPasswordNeverExpires;
     for (const SettingValue& value : desired.settings)
-        if (value.setting == FindSettingOption(L"--type") || value.setting == FindSettingOption(L"--full-name"))
+        if (value.setting == &SettingRow(SettingId::Type) || value.setting == &SettingRow(SettingId::FullName))
             value.setting->write(made, value.value.c_str());
     if (!FullNameChanged(made.fullName.c_str(), L"", name))
         made.fullName.clear();

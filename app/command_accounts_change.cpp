@@ -25,14 +25,25 @@
 
 namespace {
 
-// A full name is shown in lists and on the welcome screen: a control
-// character in it would forge or hide a line there. Says so when refused.
+// `create` takes the full name and type as `set` does.
+const AccountSetting& FullName()
+{
+    return SettingRow(SettingId::FullName);
+}
+
+uint32_t TypeAsked(const ParsedCommand& p)
+{
+    return TypeOf(p.Value(SettingRow(SettingId::Type).option.name, L"standard"));
+}
+
+// A full name the table refuses (one that would forge or hide a line in
+// lists and on the welcome screen). Says so when refused.
 bool FullNameUsable(CommandRun& run)
 {
-    if (!HasControlCharacter(run.Parsed().Value(L"--full-name", L"")))
+    AccountSettingValues scratch;
+    if (FullName().write(scratch, run.Parsed().Value(FullName().option.name, L"")))
         return true;
-    run.Say(L"the full name holds a control character (a tab, a line break, an escape or a direction mark); "
-            L"nothing was changed");
+    run.Say(FullName().refusal);
     return false;
 }
 
@@ -40,11 +51,11 @@ bool FullNameUsable(CommandRun& run)
 int CreateExisting(CommandRun& run, const wchar_t* name, const AccountDetails& existing)
 {
     const ParsedCommand& p = run.Parsed();
-    const uint32_t type = TypeOf(p.Value(L"--type", L"standard"));
+    const uint32_t type = TypeAsked(p);
     std::wstring differences;
     if (type != existing.privilege)
         differences += std::wstring(L"its type is ") + TypeName(existing.privilege) + L", not " + TypeName(type);
-    const wchar_t* fullName = p.Value(L"--full-name");
+    const wchar_t* fullName = p.Value(FullName().option.name);
     if (fullName != nullptr && FullNameChanged(fullName, existing.fullName.Text(), name))
         differences += std::wstring(differences.empty() ? L"" : L"; ") + L"its full name is " +
                        Quoted(existing.fullName.Text()) + L", not " + Quoted(fullName);
@@ -168,8 +179,8 @@ int CreateNew(CommandRun& run)
     if (p.Has(L"--password-stdin") &&
         (!run.ReadSecret(password, L"Password: ", true) || RefusedEmptyPassword(run, password)))
         return kExitUsage;
-    const uint32_t type = TypeOf(p.Value(L"--type", L"standard"));
-    const wchar_t* fullName = p.Value(L"--full-name");
+    const uint32_t type = TypeAsked(p);
+    const wchar_t* fullName = p.Value(FullName().option.name);
     GdiplusSession gdiplus;
     WString pictureFile(p.Value(L"--picture", L""));
     if (pictureFile.IsEmpty() && !FindDefaultPictureFile(pictureFile))

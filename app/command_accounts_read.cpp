@@ -1,6 +1,7 @@
 // The verbs that read accounts: `list` and `show`.
 #include <windows.h>
 
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "app/account_setting_rules.h"
 #include "app/command_families.h"
 #include "app/command_mode.h"
+#include "app/setting_changes.h"
 #include "platform/files.h"
 #include "platform/handles.h"
 #include "platform/system.h"
@@ -48,59 +50,91 @@ bool ReadFacts(const wchar_t* name, const wchar_t* consoleUser, AccountFacts& fa
     return true;
 }
 
-void WriteFactsJson(JsonWriter& json, AccountFacts& facts, bool sizes)
+// One column's value for one account: its text as the CSV table and the
+// lines of `show` give it (empty when not known), and its kind in a document.
+struct Cell {
+    enum class Kind { Text, YesNo, Number } kind;
+    bool known;
+    std::wstring text;
+    uint64_t number = 0;
+};
+
+Cell CellOf(AccountFacts& facts, const AccountSettingValues& values, const AccountColumn& column)
 {
     const AccountDetails& d = facts.details;
-    json.BeginObject()
-        .Field("name", facts.name.Text())
-        .Field("fullName", d.fullName.Text())
-        .Field("type", TypeName(d.privilege))
-        .Field("typeText", d.typeText.Text())
-        .Field("sid", facts.sid.Text())
-        .Field("disabled", (d.flags & kFlagAccountDisabled) != 0)
-        .Field("lockedOut", (d.flags & kFlagLockedOut) != 0)
-        .Field("passwordCannotChange", (d.flags & kFlagPasswordCannotChange) != 0)
-        .Field("passwordNotRequired", (d.flags & kFlagPasswordNotRequired) != 0)
-        .Field("passwordNeverExpires", (d.flags & kFlagPasswordNeverExpires) != 0)
-        .Field("passwordExpired", (d.flags & kFlagPasswordExpired) != 0)
-        .Key("hidden");
-    facts.hiddenKnown ? json.Bool(d.hidden) : json.Null();
-    json.Key("autoLogon");
-    facts.autoLogonKnown ? json.Bool(d.autoLogon) : json.Null();
-    json
-        .Field("builtin", d.builtin)
-        .Field("console", d.console);
-    json.Key("picture");
-    facts.picture.IsEmpty() ? json.Null() : json.String(facts.picture.Text());
-    json.Key("profile");
-    facts.profile.IsEmpty() ? json.Null() : json.String(facts.profile.Text());
-    if (sizes) {
-        json.Key("sizeBytes");
-        facts.sized ? json.Unsigned(facts.sizeBytes) : json.Null();
+    const auto text = [](const wchar_t* value, bool known) {
+        return Cell{Cell::Kind::Text, known, known ? value : L""};
+    };
+    const auto yesNo = [](bool yes, bool known) {
+        return Cell{Cell::Kind::YesNo, known, !known ? L"" : yes ? L"yes" : L"no"};
+    };
+    switch (column.fact) {
+    case AccountFact::Setting: {
+        const bool known = column.setting != &SettingRow(SettingId::Hidden) || facts.hiddenKnown;
+        return Cell{column.setting->isBool ? Cell::Kind::YesNo : Cell::Kind::Text, known,
+                    known ? column.setting->read(values) : L""};
+    }
+    case AccountFact::Name: return text(facts.name.Text(), true);
+    case AccountFact::TypeText: return text(d.typeText.Text(), true);
+    case AccountFact::Sid: return text(facts.sid.Text(), true);
+    case AccountFact::AutoLogon: return yesNo(d.autoLogon, facts.autoLogonKnown);
+    case AccountFact::Builtin: return yesNo(d.builtin, true);
+    case AccountFact::Console: return yesNo(d.console, true);
+    case AccountFact::Picture: return text(facts.picture.Text(), !facts.picture.IsEmpty());
+    case AccountFact::Profile: return text(facts.profile.Text(), !facts.profile.IsEmpty());
+    case AccountFact::SizeBytes:
+        return Cell{Cell::Kind::Number, facts.sized, facts.sized ? std::to_wstring(facts.sizeBytes) : L"",
+                    facts.sizeBytes};
+    }
+    return text(L"", false);
+}
+
+// The columns written: the sizes only when asked for, and in a table or
+// lines only those that are not the document's alone.
+bool Written(const AccountColumn& column, bool sizes, bool document)
+{
+    return (sizes || column.fact != AccountFact::SizeBytes) && (document || !column.documentOnly);
+}
+
+void WriteFactsJson(JsonWriter& json, AccountFacts& facts, bool sizes)
+{
+    const AccountSettingValues values = SettingValuesOf(facts.details);
+    json.BeginObject();
+    for (const AccountColumn& column : kAccountColumns) {
+        if (!Written(column, sizes, true))
+            continue;
+        const Cell cell = CellOf(facts, values, column);
+        json.Key(column.name);
+        if (!cell.known)
+            json.Null();
+        else if (cell.kind == Cell::Kind::YesNo)
+            json.Bool(cell.text == L"yes");
+        else if (cell.kind == Cell::Kind::Number)
+            json.Unsigned(cell.number);
+        else
+            json.String(cell.text);
     }
     json.EndObject();
 }
 
 std::vector<std::wstring> FactsFields(AccountFacts& facts, bool sizes)
 {
-    const AccountDetails& d = facts.details;
-    auto yes = [](bool b) { return std::wstring(b ? L"yes" : L"no"); };
-    std::vector<std::wstring> fields = {
-        facts.name.Text(), d.fullName.Text(), TypeName(d.privilege), facts.sid.Text(),
-        yes(d.flags & kFlagAccountDisabled), yes(d.flags & kFlagLockedOut),
-        yes(d.flags & kFlagPasswordCannotChange), yes(d.flags & kFlagPasswordNotRequired),
-        yes(d.flags & kFlagPasswordNeverExpires), yes(d.flags & kFlagPasswordExpired),
-        facts.hiddenKnown ? yes(d.hidden) : L"",
-        facts.autoLogonKnown ? yes(d.autoLogon) : L"", facts.picture.Text(), facts.profile.Text()};
-    if (sizes)
-        fields.push_back(facts.sized ? std::to_wstring(facts.sizeBytes) : L"");
+    const AccountSettingValues values = SettingValuesOf(facts.details);
+    std::vector<std::wstring> fields;
+    for (const AccountColumn& column : kAccountColumns)
+        if (Written(column, sizes, false))
+            fields.push_back(CellOf(facts, values, column).text);
     return fields;
 }
 
-const std::vector<std::wstring> kFieldNames = {
-    L"name", L"fullName", L"type", L"sid", L"disabled", L"lockedOut", L"passwordCannotChange",
-    L"passwordNotRequired", L"passwordNeverExpires", L"passwordExpired", L"hidden", L"autoLogon", L"picture",
-    L"profile"};
+std::vector<std::wstring> FieldNames(bool sizes)
+{
+    std::vector<std::wstring> names;
+    for (const AccountColumn& column : kAccountColumns)
+        if (Written(column, sizes, false))
+            names.emplace_back(column.name, column.name + strlen(column.name));
+    return names;
+}
 
 // Sizes are measured on a worker, as the window's measurement is, so that
 // a slow disk never holds the enumeration up between accounts.
@@ -155,7 +189,10 @@ int ListAccounts(CommandRun& run)
     // accounts cost little more than their enumeration.
     WString console = ConsoleUserName();
     std::vector<AccountSummary> summaries;
-    ReadAccountSummaries(console.Text(), summaries);
+    if (!ReadAccountSummaries(console.Text(), summaries)) {
+        run.Say(L"the accounts could not be read");
+        return kExitFailed;
+    }
     std::vector<const wchar_t*> accountNames;
     for (const AccountSummary& summary : summaries)
         accountNames.push_back(summary.name.Text());
@@ -190,14 +227,11 @@ int ListAccounts(CommandRun& run)
         run.Document().EndArray();
         return kExitDone;
     }
-    std::vector<std::wstring> names = kFieldNames;
-    if (sizes)
-        names.push_back(L"sizeBytes");
     if (csv) {
         std::vector<std::vector<std::wstring>> rows;
         for (AccountFacts& facts : accounts)
             rows.push_back(FactsFields(facts, sizes));
-        WriteCsvTable(run, names, rows);
+        WriteCsvTable(run, FieldNames(sizes), rows);
         return kExitDone;
     }
     for (AccountFacts& facts : accounts) {
@@ -248,9 +282,9 @@ int ShowAccount(CommandRun& run)
         run.Document().EndArray();
         return kExitDone;
     }
-    std::vector<std::wstring> values = FactsFields(facts, false);
+    const std::vector<std::wstring> fields = FieldNames(false), values = FactsFields(facts, false);
     for (size_t i = 0; i < values.size(); ++i)
-        run.Line(kFieldNames[i] + L": " + Shown(values[i]));
+        run.Line(fields[i] + L": " + Shown(values[i]));
     ShowDetails(run, facts.details);
     std::wstring names;
     for (const LocalGroup& group : memberOf)

@@ -47,12 +47,15 @@ struct SetOptions {
 } const kSetOptions;
 const CommandOption kAutoLogonOptions[] = {{L"--count", true, nullptr}};
 const CommandOption kPictureOptions[] = {{L"--fit", true, L"center|crop|stretch"}};
-const CommandOption kCreateOptions[] = {
-    {L"--full-name", true, nullptr},
-    {L"--type", true, L"guest|standard|administrator"},
-    {L"--password-stdin", false, nullptr},
-    {L"--picture", true, nullptr},
-};
+// `create` takes the full name and type as `set` does.
+struct CreateOptions {
+    CommandOption list[4];
+    CreateOptions()
+        : list{SettingRow(SettingId::FullName).option, SettingRow(SettingId::Type).option,
+               {L"--password-stdin", false, nullptr}, {L"--picture", true, nullptr}}
+    {
+    }
+} const kCreateOptions;
 const CommandOption kDeleteOptions[] = {{L"--keep-files", false, nullptr}};
 const CommandOption kKeysOptions[] = {{L"--repair", false, nullptr}};
 const CommandOption kRelocateOptions[] = {{L"--place-only", false, nullptr}, {L"--overwrite", false, nullptr}};
@@ -151,7 +154,7 @@ const CommandVerb kCommandVerbs[] = {
     {{L"picture default", L"NAME", 1, 1, nullptr, 0,
       kChangesMachine | kNeedsElevation}, L"the picture a new account gets",
      PictureDefault},
-    {{L"create", L"NEWNAME", 1, 1, OPTIONS(kCreateOptions), kChangesMachine | kNeedsElevation},
+    {{L"create", L"NEWNAME", 1, 1, OPTIONS(kCreateOptions.list), kChangesMachine | kNeedsElevation},
      L"a new account with its profile (password from standard input with --password-stdin)", CreateNew},
     {{L"delete", L"NAME", 1, 1, OPTIONS(kDeleteOptions), kChangesMachine | kAsksFirst | kNeedsElevation},
      L"deletes the account and its profile folder (--keep-files keeps the folder)", DeleteExisting},

@@ -16,6 +16,15 @@ bool Wrong(std::wstring& error, const std::wstring& text)
     return false;
 }
 
+// An option's choices as a sentence lists them: "a, b, c".
+std::wstring ChoicesText(const wchar_t* choices)
+{
+    std::wstring text;
+    for (const wchar_t* c = choices; *c != L'\0'; ++c)
+        *c == L'|' ? text += L", " : text += *c;
+    return text;
+}
+
 // Names met so far, letter case aside as SameWord compares them: one
 // look-up each, so that a list of any length is checked in one pass.
 class SeenNames {
@@ -179,10 +188,10 @@ bool ReadDesiredAccount(const JsonValue& item, DesiredAccount& account, std::wst
         if (value.kind != JsonValue::Kind::String)
             return Wrong(error, where + member.first + L" is a text");
         if (setting->option.choices != nullptr && !InChoices(setting->option.choices, value.text))
-            return Wrong(error, where + L"type is one of guest, standard, administrator");
+            return Wrong(error, where + member.first + L" is one of " + ChoicesText(setting->option.choices));
         // A text with a control character is refused later, as `set` refuses it.
         AccountSettingValues scratch;
-        if (member.first == L"expires" && !setting->write(scratch, value.text.c_str()))
+        if (setting == &SettingRow(SettingId::Expires) && !setting->write(scratch, value.text.c_str()))
             return Wrong(error, where + member.first + L" is a date (YYYY-MM-DD, or YYYY-MM-DDTHH:MM:SSZ) or never");
         account.settings.push_back({setting, value.text});
     }

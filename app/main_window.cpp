@@ -455,12 +455,24 @@ void CreateNewAccount(MainWindow& window)
     }
 }
 
+// An empty list is no computer without accounts: says why it is empty.
+void SayAccountsUnread(MainWindow& window)
+{
+    window.Lock();
+    ThemedMessageBox(L"The local accounts could not be read, so none is listed.\r\n\r\nChoose \"Refresh list\" to "
+                     L"read them again.",
+                     BoxKind::Ok, 160, window);
+    window.Unlock();
+}
+
 void Refresh(MainWindow& window)
 {
-    window.fillList(window.Panel());
+    const bool listed = window.fillList(window.Panel()) >= 0;
     // The rows are new: nothing is selected, so nothing may be changed.
     window.selectedRow = -1;
     ClearAccountDetails(window.Panel());
+    if (!listed)
+        SayAccountsUnread(window);
 }
 
 // False when the loop is to end.
@@ -626,7 +638,7 @@ int RunMainWindow(MainWindow& window, HINSTANCE instance, const wchar_t*, int sh
     AddHeader(window, background.Get());
     AddAccountList(window);
     GetGroupNames(window.groupNames);
-    window.fillList(window.Panel());
+    const bool listed = window.fillList(window.Panel()) >= 0;
     AddPanel(window);
     ClearAccountDetails(window.Panel());
     window.SetState(window.ids.accountNameField, StateFlags::Disable);
@@ -642,6 +654,8 @@ int RunMainWindow(MainWindow& window, HINSTANCE instance, const wchar_t*, int sh
     // Painted once: the rows' pictures may be read now.
     if (window.rowPictures)
         window.rowPictures->AllowReading();
+    if (!listed && !closing)
+        SayAccountsUnread(window);
     OfferProfileKeyRepair(window);
 
     bool launchRepairTool = false;

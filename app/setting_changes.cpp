@@ -35,28 +35,28 @@ SettingsPlan PlanAccountSettings(const wchar_t* name, const AccountSettingValues
     };
     if (refused != nullptr && refused->refusalExit == kExitRefused)
         return refuse(kExitRefused, refused->refusal);
-    const auto asked = [&](const wchar_t* option) {
+    const auto asked = [&](SettingId id) {
         for (const SettingValue& value : values)
-            if (wcscmp(value.setting->option.name, option) == 0)
+            if (value.setting == &SettingRow(id))
                 return !onlyDiffering || SettingDiffers(*value.setting, is, plan.will, name);
         return false;
     };
     struct Guard {
-        const wchar_t* option;
+        SettingId setting;
         bool refused;
         const wchar_t* why;
     } const guards[] = {
-        {L"--full-name", builtin, L"a built-in account keeps its name"},
-        {L"--type", builtin, L"a built-in account keeps its type"},
-        {L"--type", console, L"the account signed in at the console keeps its type"},
-        {L"--disabled", console, L"the account signed in at the console cannot be disabled here"},
-        {L"--hidden", console, L"the account signed in at the console stays on the welcome screen"},
-        {L"--expires", console, L"the account signed in at the console keeps its expiry"},
+        {SettingId::FullName, builtin, L"a built-in account keeps its name"},
+        {SettingId::Type, builtin, L"a built-in account keeps its type"},
+        {SettingId::Type, console, L"the account signed in at the console keeps its type"},
+        {SettingId::Disabled, console, L"the account signed in at the console cannot be disabled here"},
+        {SettingId::Hidden, console, L"the account signed in at the console stays on the welcome screen"},
+        {SettingId::Expires, console, L"the account signed in at the console keeps its expiry"},
     };
     for (const Guard& guard : guards)
-        if (guard.refused && asked(guard.option))
+        if (guard.refused && asked(guard.setting))
             return refuse(kExitRefused, std::wstring(guard.why) + L"; nothing was changed");
-    if (asked(L"--hidden") && plan.will.hidden && !is.hidden && IsAutoLogonAccount(name))
+    if (asked(SettingId::Hidden) && plan.will.hidden && !is.hidden && IsAutoLogonAccount(name))
         return refuse(kExitRefused, L"the account signs in automatically, and hidden it could not sign in; clear the "
                                     L"automatic sign-in first (autologon clear); nothing was changed");
     const AccountSettingValues& will = plan.will;

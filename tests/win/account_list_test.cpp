@@ -56,7 +56,7 @@ TEST_F(AccountData, SummariesMatchTheReadersOfOneAccount)
         std::vector<AccountSummary> summaries;
         ASSERT_TRUE(ReadAccountSummaries(L"mhartley", summaries));
         std::vector<AccountRow> rows;
-        ReadAccountRows(rows);
+        ASSERT_TRUE(ReadAccountRows(rows));
         ASSERT_EQ(rows.size(), summaries.size()) << Show(scenario);
         for (AccountSummary& summary : summaries) {
             const std::wstring name = summary.name.Text();
@@ -77,4 +77,19 @@ TEST_F(AccountData, SummariesMatchTheReadersOfOneAccount)
             EXPECT_EQ(std::wstring(profile.Text()), summary.profile.Text()) << Show(where);
         }
     }
+}
+
+// A database that fails in the middle of the walk is a failure of both
+// readers, never a shorter list.
+TEST_F(AccountData, AFailingAccountWalkIsAFailureNotFewerAccounts)
+{
+    Reset(L"default");
+    sandbox::SetNetUserEnumPageSize(2);
+    sandbox::SetCallFailure(L"NetUserEnum", NERR_InternalError);
+    std::vector<AccountRow> rows;
+    EXPECT_FALSE(ReadAccountRows(rows));
+    EXPECT_TRUE(rows.empty()) << rows.size() << " rows";
+    std::vector<AccountSummary> summaries;
+    EXPECT_FALSE(ReadAccountSummaries(L"", summaries));
+    EXPECT_TRUE(summaries.empty()) << summaries.size() << " accounts";
 }

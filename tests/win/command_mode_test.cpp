@@ -840,7 +840,7 @@ TEST(CommandMode, ListMatchesTheWindowsRows)
 {
     ASSERT_TRUE(ResetScenario(L"default"));
     std::vector<AccountRow> rows;
-    ReadAccountRows(rows);
+    ASSERT_TRUE(ReadAccountRows(rows));
     Outcome outcome = RunProgram(L"list --json");
     ASSERT_EQ(0u, outcome.exitCode) << Show(outcome);
     for (const AccountRow& row : rows) {
@@ -888,6 +888,13 @@ TEST(CommandMode, ListMatchesTheWindowsRows)
         EXPECT_NE(std::string::npos, shown.out.find("Li\\x0D\\x0Ajokafor\\x09administrator\\x1B[2J")) << Show(shown);
         EXPECT_EQ(std::string::npos, shown.out.find('\x1b')) << Show(shown);
     }
+    // A database failing mid-walk is a failure, never fewer accounts.
+    sandbox::SetNetUserEnumPageSize(2);
+    sandbox::SetCallFailure(L"NetUserEnum", NERR_InternalError);
+    outcome = RunProgram(L"list --json");
+    EXPECT_EQ(4u, outcome.exitCode) << Show(outcome);
+    EXPECT_NE(std::string::npos, outcome.err.find("accounts could not be read")) << Show(outcome);
+    EXPECT_EQ(std::string::npos, outcome.out.find("{\"name\":")) << Show(outcome);
 }
 
 // A move to the second drive and back, each in a process of its own: the
@@ -1114,6 +1121,10 @@ TEST(CommandMode, EveryVerbThatAsksFirstRefusesWithoutAnAnswer)
         const std::wstring line = std::wstring(found->words) + L" " + found->arguments;
         ExpectNoChange(Narrow(line), line, found->input, true, 2, "needs --yes");
     }
+    // The test's own account keeps its folders across scenarios: its Documents
+    // goes back, or a later doctor finds it pointing at the place asked for here.
+    const Outcome back = RunProgram(L"folders restore " + user + L" Documents --place-only --yes");
+    EXPECT_EQ(0u, back.exitCode) << Show(back);
 }
 
 // A fault never reads as a success or as a guard's refusal: an exception

@@ -109,8 +109,13 @@ TEST_F(AccountLookup, TheAccountWalkIsWholeOrAFailure)
     ASSERT_TRUE(ReadAccountRecord(names[0].c_str(), administrator));
     EXPECT_EQ(names[0], administrator.name);
 
+    WString name;
+    EXPECT_EQ(AccountReference::Absent, ResolveAccountReference(L"#1099", name));
+
     sandbox::SetCallFailure(L"NetUserEnum", NERR_InternalError);
     size_t seen = 0;
     EXPECT_FALSE(ForEachAccount([&](const AccountRecord&) { return ++seen > 0; }));
     EXPECT_EQ(2u, seen);
+    // A RID the failed walk never reached is unknown, never taken as gone.
+    EXPECT_EQ(AccountReference::NotFound, ResolveAccountReference(L"#1099", name));
 }

@@ -372,6 +372,22 @@ TEST_F(MainWindowRun, ClickIntoTheEmptyListEmptiesThePanel)
     });
 }
 
+// A database that fails in the middle of the walk lists no account, and the
+// window says why, instead of listing the accounts read before the failure.
+TEST_F(MainWindowRun, AnAccountWalkThatFailsIsSaidNotShownAsFewerAccounts)
+{
+    sandbox::SetNetUserEnumPageSize(2);
+    sandbox::SetCallFailure(L"NetUserEnum", NERR_InternalError);
+    std::wstring said;
+    int rows = -1;
+    Run([&](Screen& screen, HWND) {
+        said = screen.Answer(L"OK");
+        rows = screen.Rows();
+    });
+    EXPECT_NE(std::wstring::npos, said.find(L"could not be read")) << Narrow(said);
+    EXPECT_EQ(0, rows);
+}
+
 TEST_F(MainWindowRun, KeysOpenTheHelpAndRebuildTheList)
 {
     Run([&](Screen& screen, HWND main) {
