@@ -19,12 +19,20 @@ include(GoogleTest)
 # type or read the screen. On Windows the first never run beside each other
 # and the second beside nothing. Under Wine every test takes a slot instead,
 # a prefix and a display of its own (see cmake/wine-launcher.sh.in), so
-# that two tests of any kind run at once. PROPERTIES: more test
-# properties.
+# that two tests of any kind run at once. ONE_PROGRAM_UNDER_WINE: under
+# Wine the whole program is one test, in one process, as its cases touch
+# neither the machine nor the screen and a process of their own each would
+# cost more than the cases; natively each case is a test. PROPERTIES: more
+# test properties.
 function(vantrell_add_test name)
-  cmake_parse_arguments(ARG "USES_MACHINE;SERIAL" "" "SOURCES;LIBRARIES;PROPERTIES" ${ARGN})
+  cmake_parse_arguments(ARG "USES_MACHINE;SERIAL;ONE_PROGRAM_UNDER_WINE" "" "SOURCES;LIBRARIES;PROPERTIES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest_main)
+  if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    # A test program's own code is built for the speed of building it;
+    # the product's code it links keeps the product's optimisation.
+    target_compile_options(${name} PRIVATE -O0)
+  endif()
   if(WIN32)
     # The test framework's header is the heaviest of all: the first test
     # program precompiles it with the Windows headers, the others reuse it.
@@ -38,6 +46,12 @@ function(vantrell_add_test name)
     endif()
   endif()
   set(properties TIMEOUT 120)
+  if(CMAKE_CROSSCOMPILING AND ARG_ONE_PROGRAM_UNDER_WINE)
+    add_dependencies(${name} wineprefix)
+    add_test(NAME ${name} COMMAND ${name} --gtest_filter=*)
+    set_tests_properties(${name} PROPERTIES ${properties} ${ARG_PROPERTIES})
+    return()
+  endif()
   if(CMAKE_CROSSCOMPILING)
     # A test runs in the build's Wine prefixes beside the program that holds
     # their desktop open (see the launcher); without it the first test that

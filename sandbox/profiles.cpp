@@ -126,32 +126,53 @@ bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix)
     return text.size() > prefix.size() && _wcsnicmp(text.c_str(), prefix.c_str(), prefix.size()) == 0;
 }
 
-// Where an entry really lies: its volume's serial number and its path on
-// that volume, links and Wine's mapped unix links resolved; empty when it
-// cannot be opened. (GetFinalPathNameByHandleW fails on Wine beyond 260.)
-std::wstring ResolvedPath(const std::wstring& path)
+// Where an opened entry really lies: its volume's serial number and its
+// path on that volume, links and Wine's mapped unix links resolved; empty
+// when that cannot be read. (GetFinalPathNameByHandleW fails on Wine
+// beyond 260.)
+std::wstring ResolvedPathOf(HANDLE entry)
 {
-    UniqueFileHandle entry(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE |
-                                       FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     BY_HANDLE_FILE_INFORMATION information{};
     std::vector<BYTE> buffer(sizeof(FILE_NAME_INFO) + 65536 * sizeof(wchar_t));
     auto* name = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
-    if (!entry || !GetFileInformationByHandle(entry.Get(), &information) ||
-        !GetFileInformationByHandleEx(entry.Get(), FileNameInfo, name, static_cast<DWORD>(buffer.size())))
+    if (!GetFileInformationByHandle(entry, &information) ||
+        !GetFileInformationByHandleEx(entry, FileNameInfo, name, static_cast<DWORD>(buffer.size())))
         return L"";
     return std::to_wstring(information.dwVolumeSerialNumber) + L":" +
            std::wstring(name->FileName, name->FileNameLength / sizeof(wchar_t));
 }
 
+UniqueFileHandle OpenEntry(const std::wstring& path, DWORD access)
+{
+    return UniqueFileHandle(CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+std::wstring ResolvedPath(const std::wstring& path)
+{
+    UniqueFileHandle entry = OpenEntry(path, FILE_READ_ATTRIBUTES);
+    return entry ? ResolvedPathOf(entry.Get()) : L"";
+}
+
+bool LiesBelow(const std::wstring& resolved, const std::wstring& resolvedRoot)
+{
+    return resolved.size() > resolvedRoot.size() + 1 &&
+           _wcsnicmp(resolved.c_str(), resolvedRoot.c_str(), resolvedRoot.size()) == 0 &&
+           resolved[resolvedRoot.size()] == L'\\';
+}
+
 // Deletes a tree in the long form, so that paths beyond 260 characters go
 // too. Links are never entered, and nothing that resolves to a place
 // outside the tree is touched: Wine lists a unix link to a file as a plain
-// file, and deleting it by name deletes the file it points at.
+// file, and deleting it by name deletes the file it points at. A file is
+// checked and deleted through one handle.
 void RemoveTree(const std::wstring& longPath, const std::wstring& resolvedRoot)
 {
+    constexpr DWORD kPlain = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     WIN32_FIND_DATAW found;
-    UniqueFind search(FindFirstFileW((longPath + L"\\*").c_str(), &found));
+    UniqueFind search(FindFirstFileExW((longPath + L"\\*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
+                                       nullptr, FIND_FIRST_EX_LARGE_FETCH));
     if (search) {
         do {
             if (wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0)
@@ -164,15 +185,21 @@ void RemoveTree(const std::wstring& longPath, const std::wstring& resolvedRoot)
                     DeleteFileW(path.c_str());
                 continue;
             }
-            std::wstring resolved = ResolvedPath(path);
-            if (resolved.size() <= resolvedRoot.size() + 1 ||
-                _wcsnicmp(resolved.c_str(), (resolvedRoot + L"\\").c_str(), resolvedRoot.size() + 1) != 0)
+            UniqueFileHandle entry = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
+            if (!entry || !LiesBelow(ResolvedPathOf(entry.Get()), resolvedRoot))
                 continue;
-            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (folder)
+            if ((found.dwFileAttributes & kPlain) != 0) {
+                FILE_BASIC_INFO basic{};
+                basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+                SetFileInformationByHandle(entry.Get(), FileBasicInfo, &basic, sizeof basic);
+            }
+            if (folder) {
+                entry.Reset();
                 RemoveTree(path, resolvedRoot);
-            else
-                DeleteFileW(path.c_str());
+            } else {
+                FILE_DISPOSITION_INFO dispose{TRUE};
+                SetFileInformationByHandle(entry.Get(), FileDispositionInfo, &dispose, sizeof dispose);
+            }
         } while (FindNextFileW(search.Get(), &found));
     }
     search.Reset();
