@@ -55,8 +55,9 @@ TEST(PlanSettingValues, EachSettingIsWrittenComparedAndToldAsItsOption)
         EXPECT_EQ(setting, changes[0].setting);
         EXPECT_EQ(std::wstring(c.text), changes[0].text);
         EXPECT_EQ(std::wstring(c.before) + L" -> " + c.after, changes[0].before + L" -> " + changes[0].after);
-        if (setting->member != nullptr)
+        if (setting->member != nullptr) {
             EXPECT_EQ(setting, FindSettingMember(std::wstring(setting->member, setting->member + strlen(setting->member))));
+        }
     }
 }
 
@@ -78,7 +79,8 @@ TEST(PlanSettingValues, RefusesWhatNoAccountCanHave)
         EXPECT_FALSE(PlanSettingValues(L"li", Sample(), {{FindSettingOption(c.option), c.value}}, will, changes, refused))
             << Narrow(c.option);
         EXPECT_EQ(c.refusedBy == nullptr ? nullptr : FindSettingOption(c.refusedBy), refused) << Narrow(c.option);
-        if (refused != nullptr)
+        if (refused != nullptr) {
             EXPECT_EQ(c.exit, refused->refusalExit) << Narrow(c.option);
+        }
     }
 }
