@@ -2,6 +2,8 @@
 
 #include <knownfolders.h>
 
+#include <cwchar>
+
 #include "accounts/profile_key_rules.h"
 #include "platform/registry.h"
 #include "platform/text_win.h"
@@ -42,7 +44,35 @@ void AddExpanded(std::vector<WString>& folders, const wchar_t* stored)
         folders.push_back(std::move(expanded));
 }
 
+// The entry `name` opened below `parent`, the list's own handle, so that
+// the name is one the list gave; false when it cannot be opened.
+bool ReadEntryBelow(HKEY parent, const wchar_t* name, ProfileListEntry& entry)
+{
+    UniqueRegKey opened;
+    RegOpenKeyExW(parent, name, 0, KEY_READ, opened.Put());
+    RegKey key(std::move(opened));
+    if (!key)
+        return false;
+    entry = ProfileListEntry();
+    entry.sid.Assign(name);
+    if (key.QueryString(L"ProfileImagePath", entry.storedPath) && !entry.storedPath.IsEmpty())
+        entry.path = ExpandEnvironmentText(entry.storedPath.Text());
+    entry.state = DwordOf(key, L"State");
+    entry.refCount = DwordOf(key, L"RefCount");
+    entry.loadTime = TimeOf(key, L"LocalProfileLoadTimeHigh", L"LocalProfileLoadTimeLow");
+    entry.unloadTime = TimeOf(key, L"LocalProfileUnloadTimeHigh", L"LocalProfileUnloadTimeLow");
+    return true;
+}
+
 }  // namespace
+
+bool ReadProfileListEntry(const wchar_t* name, ProfileListEntry& entry)
+{
+    entry = ProfileListEntry();
+    RegKey list(OpenKey(kProfileListKeyPath, KEY_READ));
+    return list && name != nullptr && *name != L'\0' && wcschr(name, L'\\') == nullptr &&
+           ReadEntryBelow(list.Get(), name, entry);
+}
 
 bool ReadProfileList(std::vector<ProfileListEntry>& entries)
 {
@@ -51,20 +81,10 @@ bool ReadProfileList(std::vector<ProfileListEntry>& entries)
     bool unreadEntry = false;
     const bool listed = list && ForEachSubkey(list.Get(), [&](const wchar_t* name) {
         // Opened below the list's own handle: the name is one the list gave.
-        UniqueRegKey opened;
-        RegOpenKeyExW(list.Get(), name, 0, KEY_READ, opened.Put());
-        RegKey key(std::move(opened));
-        unreadEntry = !key;
+        ProfileListEntry entry;
+        unreadEntry = !ReadEntryBelow(list.Get(), name, entry);
         if (unreadEntry)
             return false;
-        ProfileListEntry entry;
-        entry.sid.Assign(name);
-        if (key.QueryString(L"ProfileImagePath", entry.storedPath) && !entry.storedPath.IsEmpty())
-            entry.path = ExpandEnvironmentText(entry.storedPath.Text());
-        entry.state = DwordOf(key, L"State");
-        entry.refCount = DwordOf(key, L"RefCount");
-        entry.loadTime = TimeOf(key, L"LocalProfileLoadTimeHigh", L"LocalProfileLoadTimeLow");
-        entry.unloadTime = TimeOf(key, L"LocalProfileUnloadTimeHigh", L"LocalProfileUnloadTimeLow");
         entries.push_back(std::move(entry));
         return true;
     });

@@ -26,6 +26,11 @@ struct ProfileListEntry {
 // emptied, when the list or any entry could not be read.
 bool ReadProfileList(std::vector<ProfileListEntry>& entries);
 
+// The one entry named `name` (a SID, or a twin such as "<sid>.bak"); false,
+// with `entry` emptied, when the list has none of that name or it cannot be
+// read.
+bool ReadProfileListEntry(const wchar_t* name, ProfileListEntry& entry);
+
 // A folder that belongs to a profile: one of the list's, with the name of
 // its entry, or the shared or the default profile's, with an empty name.
 struct KnownProfileFolder {

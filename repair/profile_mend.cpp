@@ -9,6 +9,7 @@
 
 #include "accounts/account_lifecycle.h"
 #include "accounts/lifecycle_rules.h"
+#include "accounts/profile_list.h"
 #include "accounts/profile_key_rules.h"
 #include "accounts/profile_keys.h"
 #include "platform/acl.h"
@@ -36,29 +37,7 @@ constexpr wchar_t kTrialKeyPrefix[] = L"VantrellMendCheck-";
 
 std::wstring EntryKey(const std::wstring& name)
 {
-    return std::wstring(kProfileListKeyPath) + L"\\" + name;
-}
-
-struct EntryRead {
-    bool present = false;
-    std::wstring path;
-    uint32_t state = 0, refCount = 0;
-};
-
-EntryRead ReadEntry(const std::wstring& name)
-{
-    EntryRead entry;
-    RegKey key(OpenKey(EntryKey(name).c_str(), KEY_READ));
-    if (!key)
-        return entry;
-    entry.present = true;
-    entry.path = ReadRawProfilePath(key.Get()).Text();
-    RegValue value;
-    if (key.QueryValue(L"State", value) && value.type == REG_DWORD)
-        entry.state = value.Dword();
-    if (key.QueryValue(L"RefCount", value) && value.type == REG_DWORD)
-        entry.refCount = value.Dword();
-    return entry;
+    return ProfileEntryKeyPath(name.c_str()).Text();
 }
 
 bool IsTemporaryPath(const std::wstring& path)
@@ -207,19 +186,19 @@ bool ExamineAccount(const wchar_t* account, AccountExamination& examination, std
     }
     examination.sid = SidString(sid.Get());
     ProfileFacts& f = examination.facts;
-    const EntryRead entry = ReadEntry(examination.sid);
-    const EntryRead backup = ReadEntry(examination.sid + L".bak");
-    f.entryPresent = entry.present;
-    f.backupPresent = backup.present;
+    ProfileListEntry entry, backup;
+    f.entryPresent = ReadProfileListEntry(examination.sid.c_str(), entry);
+    f.backupPresent = ReadProfileListEntry((examination.sid + L".bak").c_str(), backup);
+    const std::wstring entryPath = entry.storedPath.Text(), backupPath = backup.storedPath.Text();
     f.state = entry.state;
     f.refCount = entry.refCount;
-    f.entryPathTemporary = entry.present && IsTemporaryPath(entry.path);
-    const std::wstring entryFolder = entry.present ? UsableFolder(entry.path, examination.sid) : L"";
-    const std::wstring backupFolder = backup.present ? UsableFolder(backup.path, examination.sid) : L"";
+    f.entryPathTemporary = f.entryPresent && IsTemporaryPath(entryPath);
+    const std::wstring entryFolder = f.entryPresent ? UsableFolder(entryPath, examination.sid) : L"";
+    const std::wstring backupFolder = f.backupPresent ? UsableFolder(backupPath, examination.sid) : L"";
     f.entryPathUsable = !entryFolder.empty();
     f.backupPathUsable = !backupFolder.empty();
-    f.entryPath = f.entryPathUsable ? entryFolder : entry.path;
-    f.backupPath = f.backupPathUsable ? backupFolder : backup.path;
+    f.entryPath = f.entryPathUsable ? entryFolder : entryPath;
+    f.backupPath = f.backupPathUsable ? backupFolder : backupPath;
     f.folder = !entryFolder.empty() ? entryFolder : backupFolder;
     if (f.folder.empty()) {
         // The folder the profile service names after the account: taken only
@@ -614,12 +593,9 @@ bool MendInPlace(const RepairSite& site, const wchar_t* account, bool dryRun, Me
             break;
         }
         case MendAction::ClearState: {
-            RegKey key;
-            RegValue value;
+            ProfileListEntry stored;
             const DWORD state =
-                key.Open(entry.c_str(), KEY_READ) && key.QueryValue(L"State", value) && value.type == REG_DWORD
-                    ? value.Dword() & ~kStateFailureBits
-                    : 0;
+                ReadProfileListEntry(exam.sid.c_str(), stored) ? stored.state & ~kStateFailureBits : 0;
             ok = SetEntryValue(exam.sid, L"State", REG_DWORD, &state, sizeof state);
             break;
         }
