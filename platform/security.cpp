@@ -244,6 +244,17 @@ bool SetHandleSecurity(HANDLE object, PACL dacl, PSID owner, bool protectDacl)
     return SetKernelObjectSecurity(object, information, &descriptor) != FALSE;
 }
 
+bool SetFileSecurityOf(HANDLE object, PACL dacl, PSID owner, bool protect)
+{
+    SECURITY_INFORMATION information = DACL_SECURITY_INFORMATION |
+                                       (protect ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    if (owner != nullptr)
+        information |= OWNER_SECURITY_INFORMATION;
+    return machine::SetSecurityInfo(object, SE_FILE_OBJECT, information, owner, nullptr, dacl, nullptr) ==
+           ERROR_SUCCESS;
+}
+
 bool ResetObjectSecurity(HANDLE object, PSID account)
 {
     LocalAcl dacl;

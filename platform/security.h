@@ -66,6 +66,12 @@ bool ApplyOpenedTreeSecurity(HANDLE folder, PACL dacl, PSID owner, bool protect,
 // `protectDacl` keeps the parent's inheritable entries out.
 bool SetHandleSecurity(HANDLE object, PACL dacl, PSID owner, bool protectDacl);
 
+// The DACL (and owner, when given) of the one file or folder behind the
+// handle, through the system's file-object call: unlike SetHandleSecurity,
+// an unprotected DACL (`protect` false) gets the parent's inheritable
+// entries again, so a DACL of explicit entries only keeps what it inherits.
+bool SetFileSecurityOf(HANDLE object, PACL dacl, PSID owner, bool protect);
+
 bool ResetFolderSecurity(const wchar_t* path, PSID account);
 // The Folder recipe for `account` on the object behind an open handle
 // (opened with WRITE_DAC | WRITE_OWNER, never through a link), protected

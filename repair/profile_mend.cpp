@@ -357,19 +357,6 @@ bool IsProfilePath(const std::wstring& path)
            path == normalised.Text();
 }
 
-// The DACL (and owner, when given) of the one object behind the handle; its
-// protection from inheritance as `protect` says.
-bool SetFileSecurityOf(HANDLE object, PACL dacl, PSID owner, bool protect)
-{
-    SECURITY_INFORMATION information = DACL_SECURITY_INFORMATION |
-                                       (protect ? PROTECTED_DACL_SECURITY_INFORMATION
-                                                : UNPROTECTED_DACL_SECURITY_INFORMATION);
-    if (owner != nullptr)
-        information |= OWNER_SECURITY_INFORMATION;
-    return machine::SetSecurityInfo(object, SE_FILE_OBJECT, information, owner, nullptr, dacl, nullptr) ==
-           ERROR_SUCCESS;
-}
-
 bool ApplySddl(const std::wstring& path, const std::wstring& sddl)
 {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
