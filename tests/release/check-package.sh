@@ -37,8 +37,21 @@ machine_path() {
         tr -d '\r' | sed -n 's/.*REG_EXPAND_SZ *//p; s/.*REG_SZ *//p' | sed 's/;;*/;/g; s/^;//; s/;$//'
 }
 named_in_path() { machine_path | tr ';' '\n' | grep -ciE '^C:\\Program Files\\Vantrell\\?$'; }
-registered() { "$wine" reg query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall" 2>/dev/null |
-                   tr -d '\r' | grep -c '{' ; }
+# The products registered for removal, read from the registry's file once
+# the Wine server has ended and written it: no Wine process is started to
+# read them, so no start of one under load can make a count wrong.
+export uninstall_section='^\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\[{]'
+registered() { "$wineserver" -w; grep -c "$uninstall_section" "$WINEPREFIX/system.reg"; }
+# Each of them as "name version", for a message.
+registered_names() {
+    "$wineserver" -w
+    awk '
+        /^\[/ { inside = ($0 ~ ENVIRON["uninstall_section"]) }
+        inside && /^"DisplayName"=/ { name = $0; sub(/^"DisplayName"="/, "", name); sub(/"$/, "", name) }
+        inside && /^"DisplayVersion"=/ { version = $0; sub(/^"DisplayVersion"="/, "", version); sub(/"$/, "", version) }
+        /^$/ && name != "" { printf "%s %s; ", name, version; name = ""; version = "" }
+        END { if (name != "") printf "%s %s", name, version }' "$WINEPREFIX/system.reg"
+}
 msiexec() { "$wine" msiexec "$@" >/dev/null 2>&1; code=$?; "$wineserver" -w; return $code; }
 installed_ok() { [ "$1" -eq 0 ] || [ "$1" -eq 3010 ]; }
 # A new cmd, as an administrator would open it: it finds "vantrell" through the path.
@@ -68,13 +81,13 @@ console "vantrell help" | grep -q "^Usage: vantrell COMMAND" || fail "vantrell h
 
 msiexec /i "$work/new.msi" /qn; code=$?
 installed_ok $code || fail "the upgrade exited $code"
-[ "$(registered)" -eq $((products_before + 1)) ] || fail "the upgrade left the older version registered beside it"
+[ "$(registered)" -eq $((products_before + 1)) ] || fail "the upgrade left the older version registered beside it: $(registered_names)"
 [ "$(named_in_path)" -eq 1 ] || fail "after the upgrade the path names the folder other than once: $(machine_path)"
 out=$(console "vantrell version")
 [ "$out" = "$version" ] || fail "after the upgrade vantrell version printed \"$out\""
 
 msiexec /i "$work/old.msi" /qn && fail "the older package installed over the newer"
-[ "$(registered)" -eq $((products_before + 1)) ] || fail "the refused downgrade changed what is installed"
+[ "$(registered)" -eq $((products_before + 1)) ] || fail "the refused downgrade changed what is installed: $(registered_names)"
 
 msiexec /x "$work/new.msi" /qn; code=$?
 installed_ok $code || fail "the uninstall exited $code"
@@ -82,7 +95,7 @@ printf '%s\n' "$files_before" >"$work/before"
 left=$(tree | LC_ALL=C comm -13 "$work/before" -; find "$drive_c/users" -iname 'vantrell*')
 [ -z "$left" ] || fail "left after the uninstall: $left"
 [ "$(machine_path)" = "$path_before" ] || fail "the path was not restored: $(machine_path)"
-[ "$(registered)" -eq "$products_before" ] || fail "the product is still registered after the uninstall"
+[ "$(registered)" -eq "$products_before" ] || fail "the product is still registered after the uninstall: $(registered_names)"
 "$wine" reg query 'HKLM\Software\Vantrell' >/dev/null 2>&1 && fail "HKLM\\Software\\Vantrell is left"
 
 [ $failures -eq 0 ] && echo "installed, upgraded, refused the downgrade and uninstalled without a trace"
