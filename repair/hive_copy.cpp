@@ -12,6 +12,9 @@
 
 namespace {
 
+// The logs the registry writes beside a hive it loads.
+const wchar_t* const kLogSuffixes[] = {L".LOG1", L".LOG2"};
+
 // A security descriptor that gives SYSTEM and the administrators full
 // control and nobody anything else, owned by the administrators, protected
 // from what the parent folder hands down.
@@ -112,12 +115,25 @@ bool CopyHiveFile(const wchar_t* profile, const wchar_t* relative, const std::ws
         why = L"no working copy could be written";
         return false;
     }
+    // The registry keeps its logs of a loaded hive beside it, in files it
+    // opens when they exist and creates otherwise. Made here first, empty,
+    // they get the copy's security rather than whatever the folder hands
+    // down: the logs hold the same settings.
+    for (const wchar_t* suffix : kLogSuffixes) {
+        UniqueFileHandle log(CreateFileW((copy + suffix).c_str(), GENERIC_WRITE, 0, security.Attributes(), CREATE_NEW,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!log) {
+            why = L"no working copy could be written: its logs could not be made";
+            return false;
+        }
+    }
     return true;
 }
 
 void RemoveHiveCopy(const std::wstring& copy)
 {
-    for (const wchar_t* suffix : {L"", L".LOG1", L".LOG2"})
+    DeleteFileW(copy.c_str());
+    for (const wchar_t* suffix : kLogSuffixes)
         DeleteFileW((copy + suffix).c_str());
 }
 
