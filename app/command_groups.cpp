@@ -299,8 +299,9 @@ int ChangeGroup(CommandRun& run, bool add)
 
 int ListGroups(CommandRun& run)
 {
+    // Only the members' count is shown: none is named.
     std::vector<LocalGroup> groups;
-    if (!ReadLocalGroups(groups)) {
+    if (!ReadLocalGroupMemberSids(groups)) {
         run.Say(L"the local groups could not be read");
         return kExitFailed;
     }

@@ -44,7 +44,7 @@ bool Fill(UiDialog& dialog, const GroupsView& ids, const wchar_t* sidText, Group
     HWND choice = dialog.ControlHandle(ids.choice);
     SendMessageW(choice, CB_RESETCONTENT, 0, 0);
     std::vector<LocalGroup> groups;
-    if (!ReadLocalGroups(groups))
+    if (!ReadLocalGroupMemberSids(groups))   // membership by SID: no member is named
         return false;
     for (const LocalGroup& group : groups) {
         bool isMember = false;

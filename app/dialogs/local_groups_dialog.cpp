@@ -37,7 +37,7 @@ bool Fill(UiDialog& dialog, const LocalGroupsView& ids, std::vector<LocalGroup>&
 {
     dialog.DeleteAllItems(ids.list);
     groups.clear();
-    if (!ReadLocalGroups(groups))
+    if (!ReadLocalGroupMemberSids(groups))   // names and descriptions: no member is named
         return false;
     for (const LocalGroup& group : groups)
         dialog.AddListItem(ids.list, (std::wstring(group.name.Text()) + L"\x1F" + group.description.Text()).c_str(),
