@@ -198,9 +198,9 @@ TEST(IsPlainSidString, DigitsAndDashesAfterThePrefix)
 {
     const std::wstring longest = L"S-1-5" + std::wstring(179, L'1'), tooLong = longest + L"1";   // 184, 185
     const std::pair<const wchar_t*, bool> cases[] = {
-        {L"S-1-5-21-1-2-3-1001", true}, {L"S-1-5-18", true},  {L"S-1-5-21-1-2-3-1001_Classes", false},
-        {L"S-1-5-21\\..\\x", false},    {L"s-1-5-21-1", false}, {L"S-1-", false}, {L"S-1-5--1", false},
-        {L"S-1-5-", false},             {nullptr, false}, {L"S-1-5", true}, {longest.c_str(), true}, {tooLong.c_str(), false},
+        {L"S-1-5-21-1-2-3-1001", true}, {L"S-1-5", true}, {L"S-1-5-21-1-2-3-1001_Classes", false}, {L"S-1-", false},
+        {L"S-1-5-21\\..\\x", false}, {L"s-1-5-21-1", false}, {L"S-1-5--1", false}, {L"S-1-5-", false}, {nullptr, false},
+        {L"S-1-5-18", true}, {longest.c_str(), true}, {tooLong.c_str(), false},
     };
     for (auto [text, plain] : cases)
         EXPECT_EQ(plain, IsPlainSidString(text)) << Narrow(text);
