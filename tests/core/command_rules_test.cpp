@@ -103,8 +103,8 @@ TEST(ParseCommand, KeepsValuesAndCommonSwitches)
 TEST(LooksLikePasswordArgument, CatchesEverySpellingButTheStdinSwitch)
 {
     struct { const wchar_t* argument; bool password; } const cases[] = {
-        {L"--PASSWORD=x", true}, {L"/password:x", true}, {L"-p", true}, {L"--pwd=x", true},
-        {L"--password-stdin", false}, {L"--passwords-file", false}, {L"pweber", false}, {nullptr, false},
+        {L"--PASSWORD=x", true}, {L"/password:x", true}, {L"-p", true}, {L"--pwd=x", true}, {L"--pass", true},
+        {L"--password-stdin", false}, {L"--passwords-file", false}, {L"pweber", false}, {nullptr, false}, {L"/P:x", true},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.password, LooksLikePasswordArgument(c.argument)) << Narrow(c.argument);
