@@ -46,7 +46,7 @@ TEST(ParseJson, ReadsExactlyOneValidDocument)
 TEST(ParseJson, LargeDocumentsInOnePass)
 {
     std::string members = "{\"k", accounts = "{\"schemaVersion\":1,\"accounts\":[{\"name\":\"a";
-    for (int i = 0; i < 100000; ++i) {
+    for (int i = 0; i < 199998; ++i) {   // with "x" and the object: the 200,000 values allowed
         members += std::to_string(i) + "\":0,\"k";
         if (i < 50000)   // two values each
             accounts += std::to_string(i) + "\"},{\"name\":\"a";
@@ -57,6 +57,7 @@ TEST(ParseJson, LargeDocumentsInOnePass)
     std::wstring error;
     EXPECT_TRUE(ParseJson(members + "x\":0}", value, error)) << Narrow(error);
     EXPECT_FALSE(ParseJson(members + "99999\":1}", value, error));
+    EXPECT_FALSE(ParseJson(members + "x\":0,\"y\":0}", value, error)) << "one value more";
     EXPECT_TRUE(ParseJson(accounts + "x\"}]}", value, error) && ReadDesiredState(value, state, error)) << Narrow(error);
     EXPECT_TRUE(ParseJson(accounts + "49999\"}]}", value, error) && !ReadDesiredState(value, state, error));
     EXPECT_NE(std::wstring::npos, error.find(L"named twice")) << Narrow(error);
