@@ -33,13 +33,8 @@ TEST(FixSteps, WorkerExitCodeGivesThePhase)
 
 TEST(RebootCountdown, CounterMillisecondsForEveryKindOfClock)
 {
-    struct Case {
-        int64_t counts;
-        int64_t frequency;
-        int64_t expected;
-    };
     const int64_t big = std::numeric_limits<int64_t>::max();
-    const Case cases[] = {
+    struct { int64_t counts, frequency, expected; } const cases[] = {
         {10000000, 10000000, 1000},             // a 10 MHz counter: one second
         {15000, 10000000, 1},                   // 1.5 ms of it, whole milliseconds
         {3579545 * 20, 3579545, 20000},         // a frequency that 1000 does not divide
