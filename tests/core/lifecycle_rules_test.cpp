@@ -142,14 +142,14 @@ TEST(NormaliseLocalPath, ResolvesDotsAndSeparators)
 {
     using V = ProfileFolderVerdict;
     struct { const wchar_t* path; V verdict; const wchar_t* normalised; } const cases[] = {
-        {L"c:\\Users\\bob\\", V::Inside, L"C:\\Users\\bob"},
-        {L"C:/Users//bob/./", V::Inside, L"C:\\Users\\bob"},
-        {L"C:\\Users\\bob\\..\\..\\..\\..\\Windows", V::Inside, L"C:\\Windows"}, {L"C:\\..", V::Inside, L"C:\\"},
-        {L"\\\\?\\C:\\Users\\bob", V::Inside, L"C:\\Users\\bob"}, {L"C:\\Users\\...x", V::Inside, L"C:\\Users\\...x"},
+        {L"z:\\Users\\bob\\", V::Inside, L"Z:\\Users\\bob"}, {L"Z:/Users//bob/./", V::Inside, L"Z:\\Users\\bob"},
+        {L"C:\\Users\\bob\\..\\..\\..\\..\\Windows", V::Inside, L"C:\\Windows"}, {L"a:\\..", V::Inside, L"A:\\"},
+        {L"\\\\?\\A:\\Users\\bob", V::Inside, L"A:\\Users\\bob"}, {L"C:\\Users\\...x", V::Inside, L"C:\\Users\\...x"},
         {nullptr, V::Empty, nullptr}, {L"Users\\bob", V::NotLocalAbsolute, nullptr},
         {L"C:Users\\bob", V::NotLocalAbsolute, nullptr}, {L"\\Users\\bob", V::NotLocalAbsolute, nullptr},
-        {L"\\\\?\\UNC\\server\\share", V::NotLocalAbsolute, nullptr},
-        {L"\\\\.\\C:\\Users\\bob", V::NotLocalAbsolute, nullptr}, {L"1:\\Users", V::NotLocalAbsolute, nullptr},
+        {L"\\\\?\\UNC\\server\\share", V::NotLocalAbsolute, nullptr}, {L"@:\\x", V::NotLocalAbsolute, nullptr},
+        {L"\\\\.\\C:\\Users\\bob", V::NotLocalAbsolute, nullptr}, {L"[:\\x", V::NotLocalAbsolute, nullptr},
+        {L"`:\\x", V::NotLocalAbsolute, nullptr}, {L"{:\\x", V::NotLocalAbsolute, nullptr},
         {L"C:\\Users\\b?b", V::UnsafeComponent, nullptr}, {L"C:\\Users\\bob:stream", V::UnsafeComponent, nullptr},
         {L"C:\\Users\\bob.", V::UnsafeComponent, nullptr}, {L"C:\\Users\\bob ", V::UnsafeComponent, nullptr},
         {L"C:\\Users\\...", V::UnsafeComponent, nullptr}, {L"C:\\Users\\b\x01o", V::UnsafeComponent, nullptr},
