@@ -187,11 +187,11 @@ TEST(IsReusablePictureFile, ReusesOnlyFilesDirectlyInTheSidFolder)
     const wchar_t* folder = L"C:\\P\\S-1-5-21-1-2-3-1001";
     struct { const wchar_t* value; bool reusable; } const cases[] = {
         {L"c:\\p\\s-1-5-21-1-2-3-1001\\{A}-Image448.JPG", true},
-        {L"C:\\P\\S-1-5-21-1-2-3-1001\\old.jpg.bak", true},   // ".jpg" anywhere
+        {L"C:\\P\\S-1-5-21-1-2-3-1001\\ old.jpg.bak", true},   // ".jpg" anywhere
         {L"C:\\P\\S-1-5-21-1-2-3-1001\\picture.png", false},
         {L"C:\\P\\S-1-5-21-1-2-3-1001\\..\\..\\Windows\\win.jpg", false},
         {L"C:\\P\\S-1-5-21-1-2-3-1001\\sub\\x.jpg", false}, {L"C:\\P\\S-1-5-21-1-2-3-1001\\x.jpg:stream", false},
-        {L"C:\\P\\S-1-5-21-1-2-3-1001\\x.jpg.", false},
+        {L"C:\\P\\S-1-5-21-1-2-3-1001\\x.jpg.", false}, {L"C:\\P\\S-1-5-21-1-2-3-1001\\x\x1f.jpg", false},
         {L"C:\\P\\S-1-5-21-1-2-3-10011\\x.jpg", false},   // another SID
         {L"C:\\P\\S-1-5-21-1-2-3-1001/x.jpg", false}, {L"D:\\P\\S-1-5-21-1-2-3-1001\\x.jpg", false},
         {L"{A}-Image448.jpg", false},   // a bare name: relative to whatever the current folder is
@@ -263,7 +263,7 @@ TEST(IsPlainFileName, RefusesNamesThatWouldLeaveThePicturesFolder)
 {
     const std::pair<const wchar_t*, bool> cases[] = {
         {L"pupil 001", true}, {L"a.b", true}, {L"..\\..\\Windows\\win", false}, {L"..", false}, {L" . ", false},
-        {L"c:evil", false},   {L"a/b", false}, {L"a*", false}, {L"a\tb", false}, {L"", false}, {nullptr, false},
+        {L"c:evil", false},   {L"a/b", false}, {L"a*", false}, {L"a\x1f", false}, {L"", false}, {nullptr, false},
     };
     for (auto [name, plain] : cases)
         EXPECT_EQ(plain, IsPlainFileName(name)) << Narrow(name);
