@@ -393,16 +393,17 @@ NET_API_STATUS ChangeGroupMembership(const wchar_t* group, PSID member, bool add
     return call(nullptr, group, 0, reinterpret_cast<LPBYTE>(&entry), 1);
 }
 
-bool ReadAccountGroups(const wchar_t* sidText, std::vector<WString>& groupNames)
+bool ReadAccountGroups(const wchar_t* sidText, std::vector<LocalGroup>& memberOf)
 {
+    memberOf.clear();
     std::vector<LocalGroup> groups;
-    if (!ReadLocalGroups(groups))
+    if (!ReadLocalGroupMemberSids(groups))
         return false;
-    groupNames.clear();
     for (LocalGroup& group : groups) {
         for (const GroupMember& member : group.members) {
             if (EqualsNoCase(member.sid.Text(), sidText)) {
-                groupNames.push_back(std::move(group.name));
+                group.members.clear();
+                memberOf.push_back(std::move(group));
                 break;
             }
         }

@@ -117,9 +117,12 @@ bool ResolveGroupMember(const wchar_t* nameOrSid, LocalSid& sid, GroupMember& me
 // (ERROR_MEMBER_IN_ALIAS and ERROR_MEMBER_NOT_IN_ALIAS say it already was so).
 NET_API_STATUS ChangeGroupMembership(const wchar_t* group, PSID member, bool add);
 
-// The names of the local groups the account's SID is a member of, in the
-// order the system lists the groups. False when they could not be read.
-bool ReadAccountGroups(const wchar_t* sidText, std::vector<WString>& groupNames);
+// The local groups (name, SID and description; no members) the account's
+// SID is itself a member of, in the order the system lists the groups.
+// Members are compared by SID alone, so no member is named: on a thousand
+// accounts this costs the groups' reading, not a pass over the accounts.
+// False when they could not be read.
+bool ReadAccountGroups(const wchar_t* sidText, std::vector<LocalGroup>& memberOf);
 
 // Whether the SID text is one of the system's own groups (S-1-5-32-*), which
 // are never deleted or renamed.

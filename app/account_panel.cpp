@@ -96,13 +96,13 @@ void StartRowPictures(const AccountPanel& panel, std::vector<std::wstring> names
 void ShowMemberOf(const AccountPanel& panel, const wchar_t* name)
 {
     WString sid;
-    std::vector<WString> groups;
+    std::vector<LocalGroup> groups;
     std::wstring line = L"Member of: ";
     if (!GetAccountSidAndProfile(name, sid, nullptr) || !ReadAccountGroups(sid.Text(), groups)) {
         line += L"(unknown)";
     } else {
         for (size_t i = 0; i < groups.size(); ++i)
-            line += (i > 0 ? L", " : L"") + std::wstring(groups[i].Text());
+            line += (i > 0 ? L", " : L"") + std::wstring(groups[i].name.Text());
         if (groups.empty())
             line += L"no group";
     }

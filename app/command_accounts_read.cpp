@@ -257,14 +257,8 @@ int ShowAccount(CommandRun& run)
     facts.hiddenKnown = AdminFactReadable(run, L"hidden");
     // The local groups the account is a member of itself (not through
     // another group's membership), by name and SID.
-    std::vector<LocalGroup> groups, memberOf;
-    const bool groupsRead = ReadLocalGroups(groups);
-    for (LocalGroup& group : groups)
-        for (const GroupMember& member : group.members)
-            if (EqualsNoCase(member.sid.Text(), facts.sid.Text())) {
-                memberOf.push_back(std::move(group));
-                break;
-            }
+    std::vector<LocalGroup> memberOf;
+    const bool groupsRead = ReadAccountGroups(facts.sid.Text(), memberOf);
     if (!groupsRead)
         run.Say(L"the local groups could not be read: the account's groups are not shown");
     if (run.Json()) {

@@ -543,11 +543,11 @@ TEST_F(AccountDialogs, DeletionClearsTheSignInNameAndNamesAFolderItKept)
 static std::vector<std::wstring> GroupsOf(const wchar_t* account)
 {
     WString sid;
-    std::vector<WString> groups;
+    std::vector<LocalGroup> groups;
     std::vector<std::wstring> names;
     if (GetAccountSidAndProfile(account, sid, nullptr) && ReadAccountGroups(sid.Text(), groups))
-        for (const WString& group : groups)
-            names.emplace_back(group.Text());
+        for (const LocalGroup& group : groups)
+            names.emplace_back(group.name.Text());
     return names;
 }
 
