@@ -70,15 +70,18 @@ bool StartsNoCase(const std::wstring& text, const std::wstring& prefix)
     return text.size() >= prefix.size() && SameNoCase(text.substr(0, prefix.size()), prefix);
 }
 
-bool AllDigits(const std::wstring& text)
+// A sub-authority as a SID's text writes it: decimal digits of a 32-bit value.
+bool IsSubAuthority(const std::wstring& text)
 {
     if (text.empty() || text.size() > 10)
         return false;
+    uint64_t value = 0;
     for (wchar_t c : text) {
         if (c < L'0' || c > L'9')
             return false;
+        value = value * 10 + static_cast<uint64_t>(c - L'0');
     }
-    return true;
+    return value <= 0xFFFFFFFFu;
 }
 
 // "S-1-5-21-a-b-c": exactly three sub-authorities after 21, all numbers.
@@ -93,7 +96,7 @@ bool IsMachineDomainSid(const std::wstring& sid)
     while (true) {
         size_t dash = rest.find(L'-', start);
         std::wstring part = rest.substr(start, dash == std::wstring::npos ? std::wstring::npos : dash - start);
-        if (!AllDigits(part))
+        if (!IsSubAuthority(part))
             return false;
         ++parts;
         if (dash == std::wstring::npos)
@@ -153,13 +156,13 @@ bool IsLocalAccountSid(const std::wstring& sid, const std::wstring& machineDomai
         return false;
     if (!StartsNoCase(sid, machineDomainSid + L"-"))
         return false;
-    return AllDigits(sid.substr(machineDomainSid.size() + 1));
+    return IsSubAuthority(sid.substr(machineDomainSid.size() + 1));
 }
 
 std::wstring DomainOfAccountSid(const std::wstring& accountSid)
 {
     size_t dash = accountSid.rfind(L'-');
-    if (dash == std::wstring::npos || !AllDigits(accountSid.substr(dash + 1)))
+    if (dash == std::wstring::npos || !IsSubAuthority(accountSid.substr(dash + 1)))
         return L"";
     std::wstring domain = accountSid.substr(0, dash);
     return IsMachineDomainSid(domain) ? domain : L"";

@@ -59,6 +59,8 @@ TEST(PlanSettingValues, EachSettingIsWrittenComparedAndToldAsItsOption)
             EXPECT_EQ(setting, FindSettingMember(std::wstring(setting->member, setting->member + strlen(setting->member))));
         }
     }
+    for (uint32_t privilege : {0u, 1u, 2u, 3u})   // the type's name read back; past administrator: unknown, as standard
+        EXPECT_EQ(privilege < 3 ? privilege : kPrivilegeUser, TypeOf(TypeName(privilege))) << privilege;
 }
 
 // What the table refuses, with the row that refused it (none for a

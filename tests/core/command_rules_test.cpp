@@ -103,8 +103,8 @@ TEST(ParseCommand, KeepsValuesAndCommonSwitches)
 TEST(LooksLikePasswordArgument, CatchesEverySpellingButTheStdinSwitch)
 {
     struct { const wchar_t* argument; bool password; } const cases[] = {
-        {L"--PASSWORD=x", true}, {L"/password:x", true}, {L"-p", true}, {L"--pwd=x", true},
-        {L"--password-stdin", false}, {L"--passwords-file", false}, {L"pweber", false}, {nullptr, false},
+        {L"--PASSWORD=x", true}, {L"/password:x", true}, {L"-p", true}, {L"--pwd=x", true}, {L"--pass", true},
+        {L"--password-stdin", false}, {L"--passwords-file", false}, {L"pweber", false}, {nullptr, false}, {L"/P:x", true},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.password, LooksLikePasswordArgument(c.argument)) << Narrow(c.argument);
@@ -128,7 +128,7 @@ TEST(ClassifyProfileFile, EncryptedAttributeAndMasterKeysWithoutWine)
     const std::vector<std::wstring> otherSid = {L"AppData", L"Roaming", L"Microsoft", L"Protect",
                                                 L"S-1-5-21-1-2-3-1002"};
     const std::vector<std::wstring> documents = {L"Documents"};
-    const wchar_t* key = L"0f4c2a7e-8a4b-4c47-9d2e-2f8c1a6b9e01";
+    const wchar_t *key = L"0f4c2a7e-8a4b-4c47-9d2e-2f8c1a6b9e01", *upperKey = L"0F4C2A7E-8A4B-4C47-9D2E-2F8C1A6B9E01";
     struct Case {
         const std::vector<std::wstring>* folders;
         const wchar_t* name;
@@ -136,7 +136,7 @@ TEST(ClassifyProfileFile, EncryptedAttributeAndMasterKeysWithoutWine)
         CarryLoss expected;
     } cases[] = {
         {&documents, L"secret.docx", 0x20 | kEncryptedAttribute, CarryLoss::EncryptedFile},
-        {&protect, key, 0x20, CarryLoss::MasterKey}, {&protectUpper, key, 0x20, CarryLoss::MasterKey},
+        {&protect, key, 0x20, CarryLoss::MasterKey}, {&protectUpper, upperKey, 0x20, CarryLoss::MasterKey},
         {&protect, L"0f4c2a7e-8a4b-4c47-9d2e-2f8c1a6b9e0", 0x20, CarryLoss::None},
         {&protect, L"0f4c2a7e_8a4b-4c47-9d2e-2f8c1a6b9e01", 0x20, CarryLoss::None},
         {&protect, L"0f4c2a7e-8a4b-4c47-9d2e-2f8c1a6b9e01a", 0x20, CarryLoss::None},

@@ -23,7 +23,7 @@ TEST(ClampLockRange, BringsTheRangeIntoTheTable)
     struct { int32_t first, last, inUse; bool empty; int32_t expectedFirst, expectedLast; } const cases[] = {
         {1, 5, 10, false, 1, 5},   {0, 5, 10, true, 0, 0},      // a first id below 1 locks nothing
         {3, 99, 10, false, 3, 10}, {3, 2, 10, false, 3, 10},    // beyond the table, below the first
-        {11, 12, 10, true, 0, 0},  {1, 1, 0, true, 0, 0},
+        {11, 12, 10, true, 0, 0},  {1, 1, 0, true, 0, 0},       {10, 11, 10, false, 10, 10},   // the last id in use
     };
     for (const auto& c : cases) {
         LockRange range = ClampLockRange(c.first, c.last, c.inUse);

@@ -16,12 +16,13 @@ TEST(ReadDesiredState, TakesTheSchemaAndRefusesEverythingElse)
          "\"groups\":[{\"group\":\"S-1-5-32-555\",\"members\":[\"a\",\"#1001\"],\"absent\":[\"c\"]},"
          "{\"group\":\"Lab\",\"description\":\"d\",\"exactMembers\":[\"a\"]}],"
          "\"policy\":{\"maxAgeDays\":\"unlimited\",\"minLength\":14},"
-         "\"profiles\":{\"cleanUnusedForDays\":90,\"exclude\":[\"kiosk\"],\"keepAccounts\":true}}", nullptr},
+         "\"profiles\":{\"cleanUnusedForDays\":36500,\"exclude\":[\"kiosk\"],\"keepAccounts\":true}}", nullptr},
         {"{\"schemaVersion\":1,\"accounts\":[{\"name\":\"a\",\"expires\":\"2030-02-30\"}]}", L"expires is a date"},
         {"{\"schemaVersion\":1,\"profiles\":{\"exclude\":[]}}", L"cleanUnusedForDays is missing"},
         {"{\"schemaVersion\":1,\"profiles\":{\"cleanUnusedForDays\":1.5}}", L"whole number of days"},
         {"{\"schemaVersion\":1,\"profiles\":{\"cleanUnusedForDays\":0}}", L"whole number of days"},
-        {"{\"schemaVersion\":1,\"profiles\":{\"cleanUnusedForDays\":9,\"keep\":true}}", L"no member \"keep\""},
+        {"{\"schemaVersion\":1,\"profiles\":{\"cleanUnusedForDays\":36501}}", L"whole number of days"},
+        {"{\"schemaVersion\":1,\"profiles\":{\"cleanUnusedForDays\":1,\"keep\":true}}", L"no member \"keep\""},
         {"{\"schemaVersion\":1,\"profiles\":[]}", L"is an object"},
         {"{\"schemaVersion\":1,\"groups\":[{\"members\":[\"a\"]}]}", L"names its \"group\""},
         {"{\"schemaVersion\":1,\"groups\":[{\"group\":\"g\",\"members\":[\"a\"],\"absent\":[\"A\"]}]}", L"named twice"},
@@ -60,7 +61,7 @@ TEST(ReadDesiredState, TakesTheSchemaAndRefusesEverythingElse)
                                              {FindSettingMember(L"expires"), L"2030-01-31"},
                                              {FindSettingMember(L"mustChangePassword"), L"no"}}),
                   state.accounts[0].settings);
-        EXPECT_TRUE(state.profiles.given && state.profiles.unusedForDays == 90 && state.profiles.keepAccounts);
+        EXPECT_TRUE(state.profiles.given && state.profiles.unusedForDays == 36500 && state.profiles.keepAccounts);
         EXPECT_EQ(std::vector<std::wstring>{L"kiosk"}, state.profiles.exclude);
         EXPECT_TRUE(!state.accounts[1].present && state.accounts[1].keepFiles);
         EXPECT_TRUE(state.autoLogonGiven && state.autoLogon.empty());

@@ -83,13 +83,13 @@ TEST(IsSameOrBelow, WholeComponentsWithoutRegardToCase)
 TEST(IsAbsolutePathText, OnlyPathsThatNeedNoCurrentFolderAndLocalOnlyOnADrive)
 {
     struct { const wchar_t* path; bool absolute, local; } const cases[] = {
-        {L"c:\\Users\\x", true, true},   {L"\\\\server\\share", true, false}, {L"\\\\?\\C:\\x", true, true},
-        {L"\\\\?\\unc\\srv\\share\\x", true, false}, {L"C:/x", true, true}, {L"C:", false, false},
+        {L"c:\\Users\\x", true, true},   {L"\\\\server\\share", true, false}, {L"\\\\?\\A:\\x", true, true},
+        {L"\\\\?\\unc\\srv\\share\\x", true, false}, {L"Z:/x", true, true}, {L"C:", false, false},
         {L"C:x", false, false}, {L"\\x", false, false}, {L"\\\\server\\", false, false},
         {L"\\\\.\\C:\\x", false, false}, {L"\\\\?\\C:", false, false}, {L"\\\\?\\UNC\\srv", false, false},
-        {L"\\\\?\\x", false, false}, {nullptr, false, false}, {L"1:\\x", false, false},
+        {L"\\\\?\\x", false, false}, {nullptr, false, false}, {L"@:\\x", false, false}, {L"[:\\x", false, false},
         {L"//host/share/a", false, false}, {L"\\\\?\\GLOBALROOT\\Device\\Mup\\host\\a", false, false},
-        {L"\\??\\C:\\a", false, false}, {L"a.png", false, false},
+        {L"\\??\\C:\\a", false, false}, {L"`:\\x", false, false}, {L"{:\\x", false, false}, {L"a.png", false, false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.absolute, IsAbsolutePathText(c.path)) << Show(c.path);

@@ -65,7 +65,8 @@ TEST(HealthRules, OnlyTheseFindingsAreMendedAndOnlyTheseWithoutAsking)
 TEST(HealthRules, OnlyTheMachinesAccountSidsAreLocal)
 {
     const std::pair<const wchar_t*, bool> cases[] = {
-        {L"s-1-5-21-1111-2222-3333-1099", true},
+        {L"s-1-5-21-1111-2222-3333-1099", true}, {L"S-1-5-21-1111-2222-3333-4294967295", true},
+        {L"S-1-5-21-1111-2222-3333-4294967296", false},   // no 32-bit number
         {L"S-1-5-21-9999-2222-3333-1001", false},        // a domain's account
         {L"S-1-5-21-1111-2222-33334-1001", false},       // a longer domain part
         {L"S-1-5-21-1111-2222-3333", false},             // the domain itself
@@ -77,7 +78,7 @@ TEST(HealthRules, OnlyTheMachinesAccountSidsAreLocal)
     for (auto [sid, local] : cases)
         EXPECT_EQ(local, IsLocalAccountSid(sid, kMachine)) << Narrow(sid);
     // With no machine domain known nothing is local.
-    for (const wchar_t* domain : {L"", L"S-1-5-32", L"S-1-5-21-1-2", L"S-1-5-21-1-2-3-4"})
+    for (const wchar_t* domain : {L"", L"S-1-5-32", L"S-1-5-21-1-2", L"S-1-5-21-1-2-3-4", L"S-1-5-21-1-2-4294967296"})
         EXPECT_FALSE(IsLocalAccountSid(std::wstring(domain) + L"-1001", domain)) << Narrow(domain);
 
     EXPECT_EQ(std::wstring(kMachine), DomainOfAccountSid(L"S-1-5-21-1111-2222-3333-1001"));

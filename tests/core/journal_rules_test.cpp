@@ -43,13 +43,14 @@ std::wstring WithValue(const RepairJournal& journal, const std::wstring& key, co
 TEST(RepairJournalText, WrittenAndReadBackUnchanged)
 {
     RepairJournal info;
-    info.account = L"R\u00e9ne";
+    info.account = L"R\u00e9ne Okafor-Lindqv ~";   // the longest name
     info.oldSid = L"S-1-5-21-9-8-7-1001";
     info.oldProfile = L"C:\\Users\\R\u00e9ne";
     info.stepsDone = 2;
     RepairJournal ended = Midway();
     ended.stepsDone = kRepairStepCount;
-    ended.tries = 0;
+    ended.flags = 7;
+    ended.tries = kMaxStepTries;
     ended.hiveCount = 2;
     ended.marks = JournalMark::All;
     ended.outcome = RepairOutcome::Repaired;
@@ -79,12 +80,12 @@ TEST(RepairJournalText, WrittenAndReadBackUnchanged)
 TEST(RepairJournalText, EveryValueIsCheckedWhenRead)
 {
     struct { const wchar_t* key; const wchar_t* value; } const refused[] = {
-        {L"Account", L""},         {L"Account", L"a\\b"},   {L"Account", L"name-that-is-far-too-long-for-windows"},
+        {L"Account", L""},         {L"Account", L"a\\b"},   {L"Account", L"twenty-one-characters"},
         {L"Flags", L"8"},          {L"Flags", L" 1"},       {L"OldSid", L"S-1-5-21-1-2-3-1010\\..\\x"},
         {L"NewSid", L"S-1-5-21-1-2-3-1010"},   // the old one
         {L"OldProfile", L"C:\\Users"},         // the profiles directory itself
         {L"OldProfile", L"C:\\Users\\..\\Windows"}, {L"OldProfile", L"\\\\server\\share\\pweber"},
-        {L"NewProfile", L"D:\\Users\\pweber"},
+        {L"NewProfile", L"D:\\Users\\pweber"}, {L"Account", L"a\x1f"}, {L"Account", L"a\x7f"},
         {L"StepsDone", L"12"},     {L"StepsDone", L"99999999999"}, {L"Tries", L"4"},
         {L"HiveCount", L"3"},      {L"Marks", L"2048"},      {L"Outcome", L"4"},
     };

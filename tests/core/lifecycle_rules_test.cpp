@@ -142,14 +142,14 @@ TEST(NormaliseLocalPath, ResolvesDotsAndSeparators)
 {
     using V = ProfileFolderVerdict;
     struct { const wchar_t* path; V verdict; const wchar_t* normalised; } const cases[] = {
-        {L"c:\\Users\\bob\\", V::Inside, L"C:\\Users\\bob"},
-        {L"C:/Users//bob/./", V::Inside, L"C:\\Users\\bob"},
-        {L"C:\\Users\\bob\\..\\..\\..\\..\\Windows", V::Inside, L"C:\\Windows"}, {L"C:\\..", V::Inside, L"C:\\"},
-        {L"\\\\?\\C:\\Users\\bob", V::Inside, L"C:\\Users\\bob"}, {L"C:\\Users\\...x", V::Inside, L"C:\\Users\\...x"},
+        {L"z:\\Users\\bob\\", V::Inside, L"Z:\\Users\\bob"}, {L"Z:/Users//bob/./", V::Inside, L"Z:\\Users\\bob"},
+        {L"C:\\Users\\bob\\..\\..\\..\\..\\Windows", V::Inside, L"C:\\Windows"}, {L"a:\\..", V::Inside, L"A:\\"},
+        {L"\\\\?\\A:\\Users\\bob", V::Inside, L"A:\\Users\\bob"}, {L"C:\\Users\\...x", V::Inside, L"C:\\Users\\...x"},
         {nullptr, V::Empty, nullptr}, {L"Users\\bob", V::NotLocalAbsolute, nullptr},
         {L"C:Users\\bob", V::NotLocalAbsolute, nullptr}, {L"\\Users\\bob", V::NotLocalAbsolute, nullptr},
-        {L"\\\\?\\UNC\\server\\share", V::NotLocalAbsolute, nullptr},
-        {L"\\\\.\\C:\\Users\\bob", V::NotLocalAbsolute, nullptr}, {L"1:\\Users", V::NotLocalAbsolute, nullptr},
+        {L"\\\\?\\UNC\\server\\share", V::NotLocalAbsolute, nullptr}, {L"@:\\x", V::NotLocalAbsolute, nullptr},
+        {L"\\\\.\\C:\\Users\\bob", V::NotLocalAbsolute, nullptr}, {L"[:\\x", V::NotLocalAbsolute, nullptr},
+        {L"`:\\x", V::NotLocalAbsolute, nullptr}, {L"{:\\x", V::NotLocalAbsolute, nullptr},
         {L"C:\\Users\\b?b", V::UnsafeComponent, nullptr}, {L"C:\\Users\\bob:stream", V::UnsafeComponent, nullptr},
         {L"C:\\Users\\bob.", V::UnsafeComponent, nullptr}, {L"C:\\Users\\bob ", V::UnsafeComponent, nullptr},
         {L"C:\\Users\\...", V::UnsafeComponent, nullptr}, {L"C:\\Users\\b\x01o", V::UnsafeComponent, nullptr},
@@ -176,31 +176,31 @@ TEST(CheckProfileFolderPath, OnlyStrictlyInsideTheProfilesDirectory)
         {L"C:\\Data\\Users\\bob", L"C:\\Users", V::OutsideRoot},   // contains the root's text
         {L"\\\\server\\Users\\bob", L"C:\\Users", V::NotLocalAbsolute}, {L"", L"C:\\Users", V::Empty},
         {L"C:\\Users\\bob", L"", V::RootUnusable}, {L"C:\\Users\\bob", L"C:\\", V::RootUnusable},
-        {L"C:\\Users\\bob", L"Users", V::RootUnusable},
+        {L"C:\\Users\\bob", L"Users", V::RootUnusable}, {L"C:\\A\\bob", L"c:\\a", V::Inside},   // the shortest root
     };
     for (const auto& c : cases) {
         WString normalised;
         ProfileFolderVerdict verdict = CheckProfileFolderPath(c.path, c.root, normalised);
         EXPECT_EQ(static_cast<int>(c.verdict), static_cast<int>(verdict)) << Narrow(c.path) << " in " << Narrow(c.root);
         if (verdict == ProfileFolderVerdict::Inside)
-            EXPECT_TRUE(IsStrictlyBelow(normalised.Text(), L"C:\\Users")) << Narrow(normalised.Text());
+            EXPECT_TRUE(IsStrictlyBelow(normalised.Text(), c.root)) << Narrow(normalised.Text());
         else
             EXPECT_TRUE(normalised.IsEmpty()) << Narrow(normalised.Text());
     }
 
     EXPECT_TRUE(IsStrictlyBelow(L"C:\\Users\\bob", L"C:\\"));
     EXPECT_FALSE(IsStrictlyBelow(L"C:\\Users\\", L"C:\\Users"));
-    EXPECT_FALSE(IsStrictlyBelow(L"C:\\Usersbob", L"C:\\Users"));
     EXPECT_FALSE(IsStrictlyBelow(L"C:\\Users\\bob", L""));
     EXPECT_FALSE(IsStrictlyBelow(nullptr, L"C:\\Users"));
 }
 
 TEST(IsPlainSidString, DigitsAndDashesAfterThePrefix)
 {
+    const std::wstring longest = L"S-1-5" + std::wstring(179, L'1'), tooLong = longest + L"1";   // 184, 185
     const std::pair<const wchar_t*, bool> cases[] = {
-        {L"S-1-5-21-1-2-3-1001", true}, {L"S-1-5-18", true},  {L"S-1-5-21-1-2-3-1001_Classes", false},
-        {L"S-1-5-21\\..\\x", false},    {L"s-1-5-21-1", false}, {L"S-1-", false}, {L"S-1-5--1", false},
-        {L"S-1-5-", false},             {nullptr, false},
+        {L"S-1-5-21-1-2-3-1001", true}, {L"S-1-5", true}, {L"S-1-5-21-1-2-3-1001_Classes", false}, {L"S-1-", false},
+        {L"S-1-5-21\\..\\x", false}, {L"s-1-5-21-1", false}, {L"S-1-5--1", false}, {L"S-1-5-", false}, {nullptr, false},
+        {L"S-1-5-18", true}, {longest.c_str(), true}, {tooLong.c_str(), false},
     };
     for (auto [text, plain] : cases)
         EXPECT_EQ(plain, IsPlainSidString(text)) << Narrow(text);

@@ -25,13 +25,13 @@ TEST(PersonalFolderTable, DownloadsOnlyFromVersion6AndFoundByNameInAnyCase)
 TEST(NormalizeFolderPath, OneSpellingPerPlace)
 {
     struct { const wchar_t* path; const char* normalized; } const cases[] = {   // null: refused
-        {L"c:\\Data\\Docs\\", "C:\\Data\\Docs"},
-        {L"C:/Data//Docs/", "C:\\Data\\Docs"},
-        {L"\\\\?\\C:\\Data\\Docs", "C:\\Data\\Docs"}, {L"C:\\Data\\.\\x\\..\\Docs", "C:\\Data\\Docs"},
-        {L"C:\\Data\\Docs. . ", "C:\\Data\\Docs"}, {L"C:\\", "C:"}, {L"D:\\..", nullptr}, {L"C:folder", nullptr},
+        {L"z:\\Data\\Docs\\", "Z:\\Data\\Docs"},
+        {L"a:/Data//Docs/", "A:\\Data\\Docs"},
+        {L"\\\\?\\Z:\\Data\\Docs", "Z:\\Data\\Docs"}, {L"C:\\Data\\.\\x\\..\\Docs", "C:\\Data\\Docs"},
+        {L"C:\\Data\\Docs. . ", "C:\\Data\\Docs"}, {L"A:\\", "A:"}, {L"D:\\..", nullptr}, {L"C:folder", nullptr},
         {L"\\folder", nullptr}, {L"", nullptr}, {L"\\\\?\\UNC\\server\\share\\docs", "\\\\server\\share\\docs"},
         {L"\\\\server\\share", "\\\\server\\share"}, {L"\\\\server", nullptr}, {L"\\\\server\\..\\x", nullptr},
-        {L"C:\\...", nullptr},
+        {L"C:\\...", nullptr}, {L"@:\\x", nullptr}, {L"[:\\x", nullptr}, {L"`:\\x", nullptr}, {L"{:\\x", nullptr},
     };
     for (const auto& c : cases) {
         WString path(c.path);

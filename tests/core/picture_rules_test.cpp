@@ -187,11 +187,11 @@ TEST(IsReusablePictureFile, ReusesOnlyFilesDirectlyInTheSidFolder)
     const wchar_t* folder = L"C:\\P\\S-1-5-21-1-2-3-1001";
     struct { const wchar_t* value; bool reusable; } const cases[] = {
         {L"c:\\p\\s-1-5-21-1-2-3-1001\\{A}-Image448.JPG", true},
-        {L"C:\\P\\S-1-5-21-1-2-3-1001\\old.jpg.bak", true},   // ".jpg" anywhere
+        {L"C:\\P\\S-1-5-21-1-2-3-1001\\ old.jpg.bak", true},   // ".jpg" anywhere
         {L"C:\\P\\S-1-5-21-1-2-3-1001\\picture.png", false},
         {L"C:\\P\\S-1-5-21-1-2-3-1001\\..\\..\\Windows\\win.jpg", false},
         {L"C:\\P\\S-1-5-21-1-2-3-1001\\sub\\x.jpg", false}, {L"C:\\P\\S-1-5-21-1-2-3-1001\\x.jpg:stream", false},
-        {L"C:\\P\\S-1-5-21-1-2-3-1001\\x.jpg.", false},
+        {L"C:\\P\\S-1-5-21-1-2-3-1001\\x.jpg.", false}, {L"C:\\P\\S-1-5-21-1-2-3-1001\\x\x1f.jpg", false},
         {L"C:\\P\\S-1-5-21-1-2-3-10011\\x.jpg", false},   // another SID
         {L"C:\\P\\S-1-5-21-1-2-3-1001/x.jpg", false}, {L"D:\\P\\S-1-5-21-1-2-3-1001\\x.jpg", false},
         {L"{A}-Image448.jpg", false},   // a bare name: relative to whatever the current folder is
@@ -209,10 +209,10 @@ TEST(ReadImageHeader, ReadsTheSizeOfEveryOfferedFormat)
 {
     struct { const char* what; std::vector<uint8_t> bytes; size_t keep; ImageFormat format; uint32_t width, height; }
     const cases[] = {   // keep: bytes given, 0 for all; format Unknown: refused
-        {"top-down bmp", Bmp(64, -32), 0, ImageFormat::Bmp, 64, 32},
+        {"top-down bmp, its least", Bmp(64, -32), 26, ImageFormat::Bmp, 64, 32},
         {"bmp of negative width", Bmp(-64, 32), 0, ImageFormat::Unknown, 0, 0},
-        {"huge png", Png(100000, 100000), 0, ImageFormat::Png, 100000, 100000},
-        {"gif", Gif(17, 33), 0, ImageFormat::Gif, 17, 33},
+        {"huge png, its least", Png(100000, 100000), 24, ImageFormat::Png, 100000, 100000},
+        {"gif, its least", Gif(17, 33), 10, ImageFormat::Gif, 17, 33},
         {"jpeg", Jpeg(640, 480, 10), 0, ImageFormat::Jpeg, 640, 480},
         {"progressive jpeg after a long segment", Jpeg(1024, 768, 4000, 0xC2), 0, ImageFormat::Jpeg, 1024, 768},
         {"little-endian tiff", Tiff(300, 200, false, 3), 0, ImageFormat::Tiff, 300, 200},
@@ -221,11 +221,11 @@ TEST(ReadImageHeader, ReadsTheSizeOfEveryOfferedFormat)
         {"text", {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd'}, 0, ImageFormat::Unknown, 0, 0},
         {"empty", {}, 0, ImageFormat::Unknown, 0, 0},
         // Headers cut short.
-        {"bmp", Bmp(10, 10), 20, ImageFormat::Unknown, 0, 0}, {"png", Png(10, 10), 20, ImageFormat::Unknown, 0, 0},
+        {"bmp", Bmp(10, 10), 25, ImageFormat::Unknown, 0, 0}, {"png", Png(10, 10), 23, ImageFormat::Unknown, 0, 0},
         {"jpeg before its frame", Jpeg(10, 10, 100), 60, ImageFormat::Unknown, 0, 0},
         {"jpeg inside its frame", Jpeg(10, 10, 0), 9, ImageFormat::Unknown, 0, 0},
         {"jpeg ending right after its size", Jpeg(640, 480, 0), 15, ImageFormat::Jpeg, 640, 480},
-        {"tiff", Tiff(10, 10, false, 3), 20, ImageFormat::Unknown, 0, 0},
+        {"tiff", Tiff(10, 10, false, 3), 20, ImageFormat::Unknown, 0, 0}, {"gif", Gif(1, 1), 9, ImageFormat::Unknown, 0, 0},
     };
     for (const auto& c : cases) {
         ImageHeader header;
@@ -250,8 +250,8 @@ TEST(IsSafePictureSize, RefusesWhatWouldTakeGigabytesToDecode)
     struct { uint64_t bytes; ImageHeader header; bool safe; } const cases[] = {
         {kMaxPictureFileBytes, header(8000, 6000), true}, {kMaxPictureFileBytes + 1, header(10, 10), false},
         {0, header(10, 10), false}, {1000, header(16000, 10), true}, {1000, header(16001, 10), false},
-        {1000, header(10, 16001), false},
-        {1000, header(15000, 15000), false},   // 225 million pixels
+        {1000, header(10, 16000), true}, {1000, header(10, 16001), false},
+        {1, header(10000, 10000), true}, {1000, header(7122, 14041), false},   // 100,000,000 and 100,000,002 pixels
         {1000, header(0, 10), false}, {1000, ImageHeader{}, false},
     };
     for (const auto& c : cases)
@@ -263,7 +263,7 @@ TEST(IsPlainFileName, RefusesNamesThatWouldLeaveThePicturesFolder)
 {
     const std::pair<const wchar_t*, bool> cases[] = {
         {L"pupil 001", true}, {L"a.b", true}, {L"..\\..\\Windows\\win", false}, {L"..", false}, {L" . ", false},
-        {L"c:evil", false},   {L"a/b", false}, {L"a*", false}, {L"a\tb", false}, {L"", false}, {nullptr, false},
+        {L"c:evil", false},   {L"a/b", false}, {L"a*", false}, {L"a\x1f", false}, {L"", false}, {nullptr, false},
     };
     for (auto [name, plain] : cases)
         EXPECT_EQ(plain, IsPlainFileName(name)) << Narrow(name);

@@ -70,6 +70,8 @@ TEST(ProfileKeyRules, MultiStringsBecomeLines)
     wchar_t shortOne[] = {L'a', 0, L'b', 0};
     MultiStringToLines(shortOne, 3);
     EXPECT_EQ("a", Lines(shortOne)) << "three units or fewer are left alone";
+    MultiStringToLines(shortOne, 4);
+    EXPECT_EQ("a|b", Lines(shortOne)) << "four are not";
 }
 
 // The stored profile path is the account user's to influence: only a local

@@ -11,26 +11,25 @@ constexpr uint64_t kNow = 13400000000ull * 10000000ull;
 
 TEST(ProfileUseRules, LastUseIsTheListsLaterTimeElseTheHiveFiles)
 {
-    struct Case {
-        uint64_t load, unload, hive;
-        uint64_t lastUse;
-        LastUseSource source;
-    } const cases[] = {
-        {5, 9, 100, 9, LastUseSource::ProfileList},
-        {9, 5, 100, 9, LastUseSource::ProfileList},
-        {0, 7, 100, 7, LastUseSource::ProfileList},
-        {0, 0, 100, 100, LastUseSource::HiveFile},
+    struct { uint64_t load, unload, hive, lastUse; LastUseSource source; } const cases[] = {
+        {5, 9, 100, 9, LastUseSource::ProfileList}, {9, 5, 100, 9, LastUseSource::ProfileList},
+        {0, 7, 100, 7, LastUseSource::ProfileList}, {0, 0, 100, 100, LastUseSource::HiveFile},
         {0, 0, 0, 0, LastUseSource::Unknown},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         LastUseSource source = LastUseSource::Unknown;
         EXPECT_EQ(c.lastUse, LastUseOf(c.load, c.unload, c.hive, source)) << c.load << " " << c.unload;
         EXPECT_EQ(c.source, source) << c.load << " " << c.unload << " " << c.hive;
     }
-    // In words: FILETIME ticks counted from 1601; nothing for 0.
-    constexpr uint64_t k1970 = 11644473600ull * 10000000ull;
-    EXPECT_EQ(L"2030-03-17T01:01:01Z", LastUseText(k1970 + (1899936000ull + 3661) * 10000000ull));
-    EXPECT_EQ(L"", LastUseText(0));
+    // In words: FILETIME ticks counted from 1601; nothing for 0 nor outside 1970 to 2106.
+    constexpr uint64_t kSecond = 10000000ull, k1970 = 11644473600ull * kSecond;
+    struct { uint64_t ticks; const wchar_t* text; } const words[] = {
+        {0, L""}, {k1970 - 1, L""}, {k1970, L"1970-01-01T00:00:00Z"},
+        {k1970 + (1899936000ull + 3661) * kSecond, L"2030-03-17T01:01:01Z"},
+        {k1970 + 0x100000000ull * kSecond - 1, L"2106-02-07T06:28:15Z"}, {k1970 + 0x100000000ull * kSecond, L""},
+    };
+    for (const auto& c : words)
+        EXPECT_EQ(c.text, LastUseText(c.ticks)) << c.ticks;
 }
 
 // Any fact that speaks for keeping a profile keeps it, however long unused.
@@ -74,7 +73,7 @@ TEST(ProfileUseRules, DaysAreAWholeNumberFromOneToACentury)
         bool read;
         uint32_t days;
     } const cases[] = {
-        {L"90", true, 90}, {L"36500", true, 36500}, {L"0", false, 0}, {L"36501", false, 0},
+        {L"1", true, 1}, {L"36500", true, 36500}, {L"0", false, 0}, {L"36501", false, 0},
         {L"-5", false, 0}, {L"9x", false, 0},        {L"", false, 0},  {L"99999999999999999999", false, 0},
     };
     for (const Case& c : cases) {

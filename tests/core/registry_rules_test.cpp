@@ -37,7 +37,7 @@ TEST(ParseKeyPathRoot, RootsSuffixesAndSubkeys)
         const wchar_t* subkey;   // what the path becomes (unchanged on failure)
         uint32_t view;
     } const cases[] = {
-        {L"HKLM\\", true, RegistryRoot::LocalMachine, L"", 0},
+        {L"HKLM\\", true, RegistryRoot::LocalMachine, L"", 0}, {L"HKU\\x", true, RegistryRoot::Users, L"x", 0},
         {L"HKLM", true, RegistryRoot::LocalMachine, L"", 0}, {L"", true, RegistryRoot::None, L"", 0},
         {L"hklm\\SOFTWARE\\X", false, RegistryRoot::LocalMachine, L"SOFTWARE\\X", 0},
         {L"HKEY_LOCAL_MACHINE64\\A", true, RegistryRoot::LocalMachine, L"A", kRegistryView64},

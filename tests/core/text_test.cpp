@@ -48,11 +48,11 @@ TEST(TextFunctions, ControlCharactersFoundAndShownEscaped)
         {L"a\tb", true, L"a\\x09b"},
         {L"ok\r\nroot\tadministrator", true, L"ok\\x0D\\x0Aroot\\x09administrator"},
         {L"\x1b[2J", true, L"\\x1B[2J"},
-        {L"del\x7f c1\x85", true, L"del\\x7F c1\\x85"},
+        {L"del\x7f c1\x85\x9f\x1f", true, L"del\\x7F c1\\x85\\x9F\\x1F"},
         {L"C:\\Users\\M\u00fcller", false, L"C:\\Users\\M\u00fcller"},
         // The marks that turn the text's direction around.
         {L"x\u202Etxt\u200E\u200F\u202A\u2066\u2069", true, L"x\\u202Etxt\\u200E\\u200F\\u202A\\u2066\\u2069"},
-        {L"\u200D\u2010\u2065\u206A\u202F", false, L"\u200D\u2010\u2065\u206A\u202F"},
+        {L" ~\u00A0\u200D\u2010\u2029\u2065\u206A\u202F", false, L" ~\u00A0\u200D\u2010\u2029\u2065\u206A\u202F"},
         {L"", false, L""},
     };
     for (const auto& c : cases) {
@@ -397,9 +397,9 @@ TEST(WStringNumber, FromAndToIntegers)
     EXPECT_EQ(10u, s.Length());
 
     struct { const wchar_t* text; int32_t expected; } const to[] = {
-        {L"1090", 1090},      {L"-5", -5},          {L"+5", 5},           {L"12abc", 12},
+        {L"2147483647", INT32_MAX}, {L"-5", -5},          {L"+5", 5},           {L"12abc", 12},
         {L" \t\r\n\v\f17", 17}, {L"abc", 0},        {L"+-3", 0},          {L"- 3", 0},
-        {L"2147483648", INT32_MIN}, {L"4294967296", -1}, {L"-4294967295", 1}, {L"-99999999999", -1},
+        {L"2147483648", INT32_MIN}, {L"4294967296", -1}, {L"-4294967295", 1}, {L"-4294967296", -1},
         {L"\uFF11", 0},       // only ASCII digits count
     };
     for (const auto& c : to) {
