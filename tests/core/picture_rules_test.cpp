@@ -217,6 +217,8 @@ TEST(ReadImageHeader, ReadsTheSizeOfEveryOfferedFormat)
         {"progressive jpeg after a long segment", Jpeg(1024, 768, 4000, 0xC2), 0, ImageFormat::Jpeg, 1024, 768},
         {"little-endian tiff", Tiff(300, 200, false, 3), 0, ImageFormat::Tiff, 300, 200},
         {"big-endian tiff", Tiff(70000, 20, true, 4), 0, ImageFormat::Tiff, 70000, 20},
+        {"big-endian tiff not marked MM", [] { auto b = Tiff(70000, 20, true, 4); b[0] = b[1] = 'X'; return b; }(), 0,
+         ImageFormat::Unknown, 0, 0},
         {"tiff whose directory overlaps its header", TiffOverlappingItsHeader(), 0, ImageFormat::Unknown, 0, 0},
         {"text", {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd'}, 0, ImageFormat::Unknown, 0, 0},
         {"empty", {}, 0, ImageFormat::Unknown, 0, 0},
