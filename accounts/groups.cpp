@@ -124,7 +124,7 @@ bool ReadMembers(const wchar_t* name, const MemberNames* namer, std::vector<Grou
 
 MemberNames::MemberNames()
 {
-    ForEachAccount([this](const AccountRecord& account) {
+    whole_ = ForEachAccount([this](const AccountRecord& account) {
         if (prefix_.empty()) {
             const std::wstring machine = MachineSidOf(account);
             if (!machine.empty())
@@ -133,6 +133,19 @@ MemberNames::MemberNames()
         names_[account.rid] = account.name;
         return true;
     });
+}
+
+AccountReference MemberNames::ResolveRid(const wchar_t* text, WString& name) const
+{
+    if (text == nullptr || text[0] != L'#')
+        return AccountReference::Name;
+    DWORD rid = 0;
+    if (!ReadRidReference(text, rid))
+        return AccountReference::NotFound;
+    const auto found = names_.find(rid);
+    if (found != names_.end())
+        return name.Assign(found->second.c_str()) ? AccountReference::Found : AccountReference::NotFound;
+    return whole_ ? AccountReference::Absent : AccountReference::NotFound;
 }
 
 void MemberNames::Name(PSID sid, GroupMember& member) const

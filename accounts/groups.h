@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "accounts/account_rules.h"
+#include "accounts/lookup.h"
 #include "platform/handles.h"
 #include "platform/text.h"
 
@@ -86,10 +87,16 @@ class MemberNames {
 public:
     MemberNames();
     void Name(PSID sid, GroupMember& member) const;
+    // A "#RID" reference answered from the same pass, as
+    // ResolveAccountReference answers it: Found with the name, Absent when
+    // the whole pass met no such RID, NotFound when the text is no RID or
+    // the pass failed; Name for a text of another form.
+    AccountReference ResolveRid(const wchar_t* text, WString& name) const;
 
 private:
     std::wstring prefix_;   // "S-1-5-21-x-y-z-": this computer's SIDs
     std::unordered_map<DWORD, std::wstring> names_;
+    bool whole_ = false;    // the pass met every account
 };
 
 // Every local group with its members. False when the groups or any group's

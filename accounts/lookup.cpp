@@ -285,19 +285,27 @@ bool IsThisComputersAccountSid(const wchar_t* text)
 
 }  // namespace
 
+bool ReadRidReference(const wchar_t* text, DWORD& rid)
+{
+    rid = 0;
+    if (text == nullptr || text[0] != L'#' || text[1] == L'\0')
+        return false;
+    for (const wchar_t* p = text + 1; *p != L'\0'; ++p) {
+        if (*p < L'0' || *p > L'9' || rid > (0xFFFFFFFFu - (*p - L'0')) / 10)
+            return false;
+        rid = rid * 10 + (*p - L'0');
+    }
+    return true;
+}
+
 AccountReference ResolveAccountReference(const wchar_t* text, WString& name)
 {
     if (text == nullptr)
         return AccountReference::Name;
     if (text[0] == L'#') {
         // Digits only: "#5x" or "#" names nothing rather than something.
-        const wchar_t* digits = text + 1;
         DWORD rid = 0;
-        bool valid = *digits != L'\0';
-        for (const wchar_t* p = digits; valid && *p != L'\0'; ++p) {
-            valid = *p >= L'0' && *p <= L'9' && rid <= (0xFFFFFFFFu - (*p - L'0')) / 10;
-            rid = rid * 10 + (*p - L'0');
-        }
+        const bool valid = ReadRidReference(text, rid);
         bool found = false;
         // A walk that failed before finding it leaves the RID unknown, never absent.
         const bool whole = valid && ForEachAccount([&](const AccountRecord& account) {

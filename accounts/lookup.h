@@ -84,6 +84,10 @@ UniqueToken FindConsoleUser(WString& userName, WString* profilePath, WString* si
 // How an account argument was meant. A SID ("S-1-5-21-...") or a relative
 // id of this computer ("#500") names the account whatever the system's
 // language calls it.
+// The RID of a "#<digits>" reference: digits only, within 32 bits. False
+// for anything else ("#", "#5x", "#4294967296", a name).
+bool ReadRidReference(const wchar_t* text, DWORD& rid);
+
 enum class AccountReference {
     Name,       // neither form: the text is taken as a name, as it was
     Found,      // the SID or RID of a local account; its name in `name`

@@ -143,6 +143,15 @@ struct ApplyPlan {
     std::wstring policyWhy;
     AutoLogonPlan autoLogon;
     std::vector<std::wstring> goneSids;   // profiles the accounts' deletions take care of
+    // One pass over the accounts, made when a RID or a group needs it and
+    // shared by all: no account changes before the plan is carried out.
+    std::unique_ptr<MemberNames> names;
+    const MemberNames& Names()
+    {
+        if (!names)
+            names = std::make_unique<MemberNames>();
+        return *names;
+    }
 };
 
 // The document's account of that name, or null.
@@ -383,17 +392,22 @@ void PlanGroup(ApplyPlan& plan, GroupPlan& planned, const MemberNames& names)
     std::vector<std::wstring> leaving;
     for (bool add : {true, false}) {
         for (const std::wstring& name : add ? desired.members : desired.absent) {
-            // A member given as the group lists it (by its SID, or by the
-            // name its SID resolved to) is found without a lookup of its
-            // own: a document that keeps a thousand members costs one read.
+            // A member given as the group lists it (by its SID, by the
+            // name its SID resolved to, or by its RID) is found without a
+            // lookup of its own: a document that keeps a thousand members
+            // costs one read.
+            WString ridName;
+            const std::wstring& key = names.ResolveRid(name.c_str(), ridName) == AccountReference::Found
+                                          ? std::wstring(ridName.Text())
+                                          : name;
             const GroupMember* listed = nullptr;
             for (const GroupMember& m : group.members)
-                if (EqualsNoCase(m.sid.Text(), name.c_str()) ||
-                    (m.name.Text()[0] != L'\0' && EqualsNoCase(m.name.Text(), name.c_str())))
+                if (EqualsNoCase(m.sid.Text(), key.c_str()) ||
+                    (m.name.Text()[0] != L'\0' && EqualsNoCase(m.name.Text(), key.c_str())))
                     listed = &m;
             AccountPlan* account = listed != nullptr ? FindPlanned(plan, listed->name.Text()) : nullptr;
             if (account == nullptr)
-                account = FindPlanned(plan, name);
+                account = FindPlanned(plan, key);
             const bool moved = account != nullptr && (account->NewType() >= 0 || !account->WillExist());
             if (add && listed != nullptr && !(moved && typeGroup >= 0) && (account == nullptr || account->WillExist()))
                 continue;
@@ -688,8 +702,7 @@ void MakeApplyPlan(const DesiredState& state, ApplyPlan& plan)
     plan.accounts.reserve(state.accounts.size());
     PlanAccounts(plan, console.Text());
     if (!state.groups.empty()) {
-        // One read of the account names for every group.
-        const MemberNames names;
+        const MemberNames& names = plan.Names();
         plan.groups.reserve(state.groups.size());
         for (const DesiredGroup& desired : state.groups) {
             plan.groups.emplace_back();
@@ -791,13 +804,20 @@ int CarryOutApplyPlan(CommandRun& run, ApplyPlan& plan, std::vector<ResourceOutc
 // would be a new account so called): meant absent, it is so already;
 // meant present, it is a missing account. Those are taken out of the
 // document and their outcome recorded; the exit code of what was refused.
-int ResolveDocumentAccounts(CommandRun& run, DesiredState& state, std::vector<ResourceOutcome>& outcomes)
+int ResolveDocumentAccounts(CommandRun& run, DesiredState& state, std::vector<ResourceOutcome>& outcomes,
+                            ApplyPlan& plan)
 {
     int exitCode = kExitDone;
     std::vector<DesiredAccount> kept;
+    // The RIDs a document names (an export names the built-in accounts so)
+    // are answered from the plan's one pass over the accounts.
+    const auto resolve = [&](const std::wstring& text, WString& name) {
+        return text[0] == L'#' ? plan.Names().ResolveRid(text.c_str(), name)
+                               : ResolveAccountReference(text.c_str(), name);
+    };
     for (DesiredAccount& account : state.accounts) {
         WString name;
-        switch (ResolveAccountReference(account.name.c_str(), name)) {
+        switch (resolve(account.name, name)) {
         case AccountReference::Name: break;
         case AccountReference::Found: account.name = name.Text(); break;
         case AccountReference::Absent:
@@ -821,7 +841,7 @@ int ResolveDocumentAccounts(CommandRun& run, DesiredState& state, std::vector<Re
     }
     state.accounts = std::move(kept);
     WString name;
-    if (state.autoLogonGiven && ResolveAccountReference(state.autoLogon.c_str(), name) == AccountReference::Found)
+    if (state.autoLogonGiven && !state.autoLogon.empty() && resolve(state.autoLogon, name) == AccountReference::Found)
         state.autoLogon = name.Text();
     return exitCode;
 }
@@ -849,8 +869,8 @@ int Apply(CommandRun& run)
         return kExitUsage;
     }
     std::vector<ResourceOutcome> outcomes;
-    const int resolved = ResolveDocumentAccounts(run, state, outcomes);
     ApplyPlan plan;
+    const int resolved = ResolveDocumentAccounts(run, state, outcomes, plan);
     MakeApplyPlan(state, plan);
     return CarryOutApplyPlan(run, plan, outcomes, resolved);
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "accounts/groups.h"
 #include "accounts/lookup.h"
 #include "platform/handles.h"
 #include "sandbox/sandbox.h"
@@ -111,6 +112,10 @@ TEST_F(AccountLookup, TheAccountWalkIsWholeOrAFailure)
 
     WString name;
     EXPECT_EQ(AccountReference::Absent, ResolveAccountReference(L"#1099", name));
+    // The same answers from the one pass a document's references share.
+    EXPECT_EQ(AccountReference::Absent, MemberNames().ResolveRid(L"#1099", name));
+    EXPECT_EQ(AccountReference::Found, MemberNames().ResolveRid(L"#500", name));
+    EXPECT_STREQ(L"Administrator", name.Text());
 
     sandbox::SetCallFailure(L"NetUserEnum", NERR_InternalError);
     size_t seen = 0;
@@ -118,4 +123,5 @@ TEST_F(AccountLookup, TheAccountWalkIsWholeOrAFailure)
     EXPECT_EQ(2u, seen);
     // A RID the failed walk never reached is unknown, never taken as gone.
     EXPECT_EQ(AccountReference::NotFound, ResolveAccountReference(L"#1099", name));
+    EXPECT_EQ(AccountReference::NotFound, MemberNames().ResolveRid(L"#1099", name));
 }
