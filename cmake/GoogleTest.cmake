@@ -67,6 +67,9 @@ function(vantrell_add_test name)
       list(APPEND properties RUN_SERIAL TRUE)
     endif()
   endif()
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+  # A case named by its parameter keeps that name alone: CMake would append
+  # the parameter's value after a space, and a name with a space never finds
+  # its recorded length, so the longest of them would start last.
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 NO_PRETTY_VALUES
                        PROPERTIES ${properties} ${ARG_PROPERTIES})
 endfunction()

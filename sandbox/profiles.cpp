@@ -126,20 +126,28 @@ bool ExtendsNoCase(const std::wstring& text, const std::wstring& prefix)
     return text.size() > prefix.size() && _wcsnicmp(text.c_str(), prefix.c_str(), prefix.size()) == 0;
 }
 
-// Where an opened entry really lies: its volume's serial number and its
-// path on that volume, links and Wine's mapped unix links resolved; empty
-// when that cannot be read. (GetFinalPathNameByHandleW fails on Wine
-// beyond 260.)
+// Where an opened entry lies on its volume, links and Wine's mapped unix
+// links resolved; empty when that cannot be read. (GetFinalPathNameByHandleW
+// fails on Wine beyond 260.)
+std::wstring PathOnVolume(HANDLE entry)
+{
+    std::vector<BYTE> buffer(sizeof(FILE_NAME_INFO) + 65536 * sizeof(wchar_t));
+    auto* name = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+    if (!GetFileInformationByHandleEx(entry, FileNameInfo, name, static_cast<DWORD>(buffer.size())))
+        return L"";
+    return std::wstring(name->FileName, name->FileNameLength / sizeof(wchar_t));
+}
+
+// The same behind its volume's serial number. Wine asks its drive service
+// for the serial each time, a round trip that costs more than the rest of
+// a deletion: a walk asks it once for each folder, never for each file.
 std::wstring ResolvedPathOf(HANDLE entry)
 {
     BY_HANDLE_FILE_INFORMATION information{};
-    std::vector<BYTE> buffer(sizeof(FILE_NAME_INFO) + 65536 * sizeof(wchar_t));
-    auto* name = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
-    if (!GetFileInformationByHandle(entry, &information) ||
-        !GetFileInformationByHandleEx(entry, FileNameInfo, name, static_cast<DWORD>(buffer.size())))
+    const std::wstring path = PathOnVolume(entry);
+    if (path.empty() || !GetFileInformationByHandle(entry, &information))
         return L"";
-    return std::to_wstring(information.dwVolumeSerialNumber) + L":" +
-           std::wstring(name->FileName, name->FileNameLength / sizeof(wchar_t));
+    return std::to_wstring(information.dwVolumeSerialNumber) + L":" + path;
 }
 
 UniqueFileHandle OpenEntry(const std::wstring& path, DWORD access)
@@ -166,9 +174,11 @@ bool LiesBelow(const std::wstring& resolved, const std::wstring& resolvedRoot)
 // too. Links are never entered, and nothing that resolves to a place
 // outside the tree is touched: Wine lists a unix link to a file as a plain
 // file, and deleting it by name deletes the file it points at. A file is
-// checked and deleted through one handle.
+// checked and deleted through one handle; a folder is also checked to lie
+// on the root's volume before it is entered.
 void RemoveTree(const std::wstring& longPath, const std::wstring& resolvedRoot)
 {
+    const std::wstring volume = resolvedRoot.substr(0, resolvedRoot.find(L':') + 1);
     constexpr DWORD kPlain = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     WIN32_FIND_DATAW found;
     UniqueFind search(FindFirstFileExW((longPath + L"\\*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
@@ -186,7 +196,8 @@ void RemoveTree(const std::wstring& longPath, const std::wstring& resolvedRoot)
                 continue;
             }
             UniqueFileHandle entry = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
-            if (!entry || !LiesBelow(ResolvedPathOf(entry.Get()), resolvedRoot))
+            if (!entry || !LiesBelow(folder ? ResolvedPathOf(entry.Get()) : volume + PathOnVolume(entry.Get()),
+                                     resolvedRoot))
                 continue;
             if ((found.dwFileAttributes & kPlain) != 0) {
                 FILE_BASIC_INFO basic{};

@@ -352,15 +352,27 @@ inline void RemoveUnixLinksTo(const std::wstring& folder, const std::wstring& ta
 struct ProgramOutcome {
     DWORD exitCode = 0xFFFFFFFF;
     std::string out, err;   // err stays empty when it went to `out`
+    std::string readEnd;    // how reading a stream ended, when not at the program's end
 };
 
-inline std::string ReadToEnd(HANDLE pipe)
+// Reads a pipe until the program's end closes it. A read of nothing does
+// not end it (a writer may write nothing); it and any other end of the
+// reading are noted in `readEnd`, for a failure message to show.
+inline std::string ReadToEnd(HANDLE pipe, const char* stream, std::string& readEnd)
 {
     std::string text;
     char buffer[4096];
     DWORD got = 0;
-    while (ReadFile(pipe, buffer, sizeof(buffer), &got, nullptr) && got > 0)
+    int empty = 0;
+    BOOL read = FALSE;
+    while ((read = ReadFile(pipe, buffer, sizeof(buffer), &got, nullptr)) && empty < 1000) {
         text.append(buffer, got);
+        empty += got == 0 ? 1 : 0;
+    }
+    const DWORD error = read ? ERROR_SUCCESS : GetLastError();
+    if (error != ERROR_BROKEN_PIPE || empty > 0)
+        readEnd += std::string(stream) + ": " + std::to_string(empty) + " reads of nothing, ended after " +
+                   std::to_string(text.size()) + " bytes with error " + std::to_string(error) + "; ";
     return text;
 }
 
@@ -411,9 +423,9 @@ inline ProgramOutcome RunProgramCapturing(const wchar_t* program, const std::wst
         WriteFile(inWrite.Get(), input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
     inWrite.Reset();
     // Standard error is small; standard output is read to its end first.
-    outcome.out = ReadToEnd(outRead.Get());
+    outcome.out = ReadToEnd(outRead.Get(), "out", outcome.readEnd);
     if (!errorsToOut)
-        outcome.err = ReadToEnd(errRead.Get());
+        outcome.err = ReadToEnd(errRead.Get(), "err", outcome.readEnd);
     WaitForSingleObject(child.Get(), INFINITE);
     GetExitCodeProcess(child.Get(), &outcome.exitCode);
     return outcome;
