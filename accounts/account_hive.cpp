@@ -31,13 +31,13 @@ bool IsRegistryLink(HKEY key)
 namespace {
 
 // Each refusal's text, said around the account's name.
-struct RefusalText {
+struct RefusalWording {
     HiveRefusal refusal;
     const wchar_t* before;
     const wchar_t* after;
 };
 
-constexpr RefusalText kRefusalTexts[] = {
+constexpr RefusalWording kRefusalTexts[] = {
     {HiveRefusal::NoAccount, L"There is no local account \"", L"\"."},
     {HiveRefusal::NoProfile, L"\"",
      L"\" has no profile folder with a registry hive yet: its personal folders come into being when it first signs "
@@ -56,7 +56,7 @@ constexpr RefusalText kRefusalTexts[] = {
 WString HiveRefusalText(HiveRefusal refusal, const wchar_t* name)
 {
     WString text(L"");
-    for (const RefusalText& said : kRefusalTexts) {
+    for (const RefusalWording& said : kRefusalTexts) {
         if (said.refusal == refusal)
             text.Append(said.before, name != nullptr ? name : L"", said.after);
     }

@@ -21,14 +21,6 @@ namespace {
 
 constexpr NTSTATUS kStatusNoMoreEntries = static_cast<NTSTATUS>(0x8000001A);
 
-std::wstring Lower(const wchar_t* text)
-{
-    std::wstring lower(text != nullptr ? text : L"");
-    if (!lower.empty())
-        CharLowerBuffW(&lower[0], static_cast<DWORD>(lower.size()));
-    return lower;
-}
-
 bool RightIs(const LSA_UNICODE_STRING& right, const wchar_t* name)
 {
     return right.Buffer != nullptr &&
@@ -91,7 +83,7 @@ std::set<std::wstring> ReadProfileFolderNames(const wchar_t* profiles)
     if (!search)
         return names;
     do {
-        names.insert(Lower(found.cFileName));
+        names.insert(LowerText(found.cFileName));
     } while (FindNextFileW(search.Get(), &found));
     return names;
 }
@@ -150,7 +142,7 @@ bool ReadAccountSummaries(const wchar_t* consoleUserName, std::vector<AccountSum
             account.profile.Assign(record.profile.c_str());
         else if (listed != profileList.end())
             account.profile.Assign(listed->second.c_str());
-        else if (!profiles.IsEmpty() && profileNames.count(Lower(name)) != 0)
+        else if (!profiles.IsEmpty() && profileNames.count(LowerText(name)) != 0)
             account.profile.Assign((std::wstring(profiles.Text()) + L"\\" + name).c_str());
         read.push_back(std::move(account));
         return true;

@@ -54,7 +54,7 @@ const wchar_t* const kSystemProfileFolders[] = {
     L"Default", L"Default User", L"Public", L"All Users", L"TEMP", L"defaultuser0",
 };
 
-bool SameNoCase(const std::wstring& a, const std::wstring& b)
+bool SameLowerCase(const std::wstring& a, const std::wstring& b)
 {
     if (a.size() != b.size())
         return false;
@@ -67,7 +67,7 @@ bool SameNoCase(const std::wstring& a, const std::wstring& b)
 
 bool StartsNoCase(const std::wstring& text, const std::wstring& prefix)
 {
-    return text.size() >= prefix.size() && SameNoCase(text.substr(0, prefix.size()), prefix);
+    return text.size() >= prefix.size() && SameLowerCase(text.substr(0, prefix.size()), prefix);
 }
 
 // A sub-authority as a SID's text writes it: decimal digits of a 32-bit value.
@@ -171,7 +171,7 @@ std::wstring DomainOfAccountSid(const std::wstring& accountSid)
 bool IsSystemProfileFolderName(const std::wstring& name)
 {
     for (const wchar_t* system : kSystemProfileFolders) {
-        if (SameNoCase(name, system))
+        if (SameLowerCase(name, system))
             return true;
     }
     // Temporary profiles ("TEMP.COMPUTER", "TEMP.COMPUTER.000") and the

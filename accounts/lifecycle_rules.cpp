@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "platform/file_rules.h"
+
 const wchar_t kForbiddenNameCharacters[] = L"\"/\\[]:|<>+=;?*";
 
 namespace {
@@ -69,11 +71,6 @@ struct ByteSource {
         return false;
     }
 };
-
-bool IsDriveLetter(wchar_t c)
-{
-    return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
-}
 
 bool IsSeparator(wchar_t c)
 {

@@ -33,7 +33,7 @@ WString TempFolder()
     return path;
 }
 
-bool Exists(const wchar_t* path) { return path != nullptr && *path != L'\0' && PathFileExistsW(path) != FALSE; }
+bool PictureFileExists(const wchar_t* path) { return path != nullptr && *path != L'\0' && PathFileExistsW(path) != FALSE; }
 
 // The first stock bitmap of the folder's "Default Pictures"; false when none.
 bool FirstStockPicture(const wchar_t* picturesFolder, WString& path)
@@ -157,7 +157,7 @@ bool AskShellForPicture(const PictureSources& sources, const wchar_t* accountNam
         machine::AsFunction<machine::GetPictureExFunction>(sources.address)(accountName, 0, nullptr, buffer,
                                                                            kShellPathCapacity, nullptr, 0);
     buffer[kShellPathCapacity] = L'\0';
-    if (!Exists(buffer))
+    if (!PictureFileExists(buffer))
         return false;
     return path.Assign(buffer);
 }
@@ -169,7 +169,7 @@ bool FindPicture(PictureSources& sources, const wchar_t* accountName, WString& p
     if (AskShellForPicture(sources, accountName, path))
         return true;
     WString legacy = LegacyPictureFile(sources.folder.Text(), accountName);
-    if (Exists(legacy.Text()))
+    if (PictureFileExists(legacy.Text()))
         return path.Assign(legacy.Text());
     if (!ShellKeepsPictures(osVersion) && !legacy.IsEmpty()) {
         WString stock;
@@ -393,7 +393,7 @@ bool FindDefaultPictureFile(WString& path)
         return false;
     WString user(folder.Text());
     user.Append(L"user.bmp");
-    if (Exists(user.Text()))
+    if (PictureFileExists(user.Text()))
         return path.Assign(user.Text());
     if (FirstStockPicture(folder.Text(), path))
         return true;

@@ -11,6 +11,7 @@
 #include "platform/handles.h"
 #include "platform/machine.h"
 #include "platform/text_win.h"
+#include "platform/text_win.h"
 
 namespace {
 
@@ -19,14 +20,6 @@ struct AccountOfSid {
     bool disabled = false;
     bool builtin = false;
 };
-
-std::wstring Lower(const wchar_t* text)
-{
-    std::wstring lower(text != nullptr ? text : L"");
-    if (!lower.empty())
-        CharLowerBuffW(&lower[0], static_cast<DWORD>(lower.size()));
-    return lower;
-}
 
 // The hive file's last write: where the entry keeps no times, the best
 // witness of the profile's last use. 0 when it cannot be read.
@@ -88,7 +81,7 @@ std::vector<ProfileUse> DescribeProfileUses(const std::vector<ProfileListEntry>&
     std::map<std::wstring, AccountOfSid> bySid;
     if (!machineSid.empty()) {
         for (const AccountRecord& account : accounts)
-            bySid[Lower((machineSid + L"-" + std::to_wstring(account.rid)).c_str())] =
+            bySid[LowerText((machineSid + L"-" + std::to_wstring(account.rid)).c_str())] =
                 AccountOfSid{account.name, (account.flags & kFlagAccountDisabled) != 0, IsBuiltinForPanel(account.rid)};
     }
     wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = L"";
@@ -96,7 +89,7 @@ std::vector<ProfileUse> DescribeProfileUses(const std::vector<ProfileListEntry>&
     GetComputerNameW(computer, &computerLength);
     std::map<std::wstring, bool> names;
     for (const ProfileListEntry& entry : entries)
-        names[Lower(entry.sid.Text())] = true;
+        names[LowerText(entry.sid.Text())] = true;
     std::vector<ProfileUse> uses;
     uses.reserve(entries.size());
     for (const ProfileListEntry& entry : entries) {
@@ -105,7 +98,7 @@ std::vector<ProfileUse> DescribeProfileUses(const std::vector<ProfileListEntry>&
         use.storedPath.Assign(entry.storedPath.Text());
         use.folder.Assign(entry.path.Text());
         const wchar_t* sid = use.sid.Text();
-        const auto account = bySid.find(Lower(sid));
+        const auto account = bySid.find(LowerText(sid));
         if (account != bySid.end()) {
             use.account.Assign(account->second.name.c_str());
             use.accountDisabled = account->second.disabled;
@@ -120,7 +113,7 @@ std::vector<ProfileUse> DescribeProfileUses(const std::vector<ProfileListEntry>&
         facts.backup = IsBackupKeyName(sid) || !IsPlainSidString(sid);
         facts.temporary = EndsWithFolder(use.folder.Text(), L"\\temp") ||
                           HasComputerTempMarker(use.folder.Text(), computer);
-        facts.corrupt = names.count(Lower(sid) + L".bak") != 0;
+        facts.corrupt = names.count(LowerText(sid) + L".bak") != 0;
         const uint64_t hive = entry.loadTime != 0 || entry.unloadTime != 0 ? 0 : HiveFileTime(use.folder.Text());
         facts.lastUse = LastUseOf(entry.loadTime, entry.unloadTime, hive, facts.source);
         uses.push_back(std::move(use));

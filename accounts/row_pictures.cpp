@@ -23,7 +23,7 @@ struct Arrival {
     std::wstring name;
     UniqueBitmap picture;
 };
-using Batch = std::vector<Arrival>;
+using ArrivalBatch = std::vector<Arrival>;
 
 bool RegisterReceiverClass(HINSTANCE module, WNDPROC procedure)
 {
@@ -111,7 +111,7 @@ void RowPictureLoader::Drain()
         return;
     MSG message;
     while (PeekMessageW(&message, receiver_.Get(), kPictureArrived, kPictureArrived, PM_REMOVE))
-        std::unique_ptr<Batch> dropped(reinterpret_cast<Batch*>(message.lParam));
+        std::unique_ptr<ArrivalBatch> dropped(reinterpret_cast<ArrivalBatch*>(message.lParam));
 }
 
 DWORD WINAPI RowPictureLoader::Worker(void* self)
@@ -133,11 +133,11 @@ void RowPictureLoader::Run(uint32_t generation)
 {
     while (!stop_ && allowed_ && WaitForSingleObject(allowed_.Get(), kAllowedPoll) == WAIT_TIMEOUT) {
     }
-    std::unique_ptr<Batch> batch;
+    std::unique_ptr<ArrivalBatch> batch;
     DWORD sent = GetTickCount();
     for (size_t row = 0; row < names_.size() && !stop_; ++row) {
         if (!batch)
-            batch.reset(new (std::nothrow) Batch);
+            batch.reset(new (std::nothrow) ArrivalBatch);
         if (!batch)
             return;
         Arrival arrival;
@@ -167,7 +167,7 @@ LRESULT CALLBACK RowPictureLoader::Procedure(HWND window, UINT message, WPARAM w
                 // Out of memory: the rows of this batch keep what they show.
             }
         } else
-            std::unique_ptr<Batch> dropped(reinterpret_cast<Batch*>(lParam));
+            std::unique_ptr<ArrivalBatch> dropped(reinterpret_cast<ArrivalBatch*>(lParam));
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
@@ -175,7 +175,7 @@ LRESULT CALLBACK RowPictureLoader::Procedure(HWND window, UINT message, WPARAM w
 
 void RowPictureLoader::Arrived(WPARAM generation, LPARAM lParam)
 {
-    std::unique_ptr<Batch> batch(reinterpret_cast<Batch*>(lParam));
+    std::unique_ptr<ArrivalBatch> batch(reinterpret_cast<ArrivalBatch*>(lParam));
     if (!batch || static_cast<uint32_t>(generation) != generation_)
         return;
     for (Arrival& arrival : *batch) {

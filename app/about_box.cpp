@@ -16,8 +16,14 @@ const wchar_t kDonationPage[] = L"https://vantrell.invalid/vantrell/donate/";
 
 namespace {
 
+// The dialog's own sizes and colours, in a namespace named for it: the
+// dialogs are compiled together, in one unity batch.
+namespace about {
+
 constexpr int kWidth = 400;
 constexpr int kHeight = 300;
+
+}  // namespace about
 
 // A picture that opens a page when clicked: a link to the keyboard and to screen readers.
 int32_t AddPagePicture(UiDialog& box, UniqueBitmap picture, int x, int y, int width, int height, const wchar_t* tip)
@@ -37,7 +43,7 @@ int32_t AddPagePicture(UiDialog& box, UniqueBitmap picture, int x, int y, int wi
 void ShowAboutBox(DialogOwner& owner)
 {
     UiDialog box(owner);
-    DialogLook look = OutlinedLook(kWidth, kHeight, 392, 292);
+    DialogLook look = OutlinedLook(about::kWidth, about::kHeight, 392, 292);
     look.fills.push_back(DialogFill{4, 256, 392, 40, kBandColour, 0});
     if (!box.Create(look))
         return;

@@ -27,7 +27,7 @@ namespace {
 
 // What the list and `show` tell of one account: what the settings panel
 // shows, with the SID, profile and picture the operations look up.
-struct AccountFacts {
+struct ListedAccount {
     WString name;
     bool autoLogonKnown = true;   // the secret could be read
     bool hiddenKnown = true;      // the policy's rights could be listed
@@ -39,7 +39,7 @@ struct AccountFacts {
     bool sized = false;
 };
 
-bool ReadFacts(const wchar_t* name, const wchar_t* consoleUser, AccountFacts& facts)
+bool ReadFacts(const wchar_t* name, const wchar_t* consoleUser, ListedAccount& facts)
 {
     facts.name.Assign(name);
     if (!ReadAccountDetails(name, consoleUser, facts.details))
@@ -59,7 +59,7 @@ struct Cell {
     uint64_t number = 0;
 };
 
-Cell CellOf(AccountFacts& facts, const AccountSettingValues& values, const AccountColumn& column)
+Cell CellOf(ListedAccount& facts, const AccountSettingValues& values, const AccountColumn& column)
 {
     const AccountDetails& d = facts.details;
     const auto text = [](const wchar_t* value, bool known) {
@@ -96,7 +96,7 @@ bool Written(const AccountColumn& column, bool sizes, bool document)
     return (sizes || column.fact != AccountFact::SizeBytes) && (document || !column.documentOnly);
 }
 
-void WriteFactsJson(JsonWriter& json, AccountFacts& facts, bool sizes)
+void WriteFactsJson(JsonWriter& json, ListedAccount& facts, bool sizes)
 {
     const AccountSettingValues values = SettingValuesOf(facts.details);
     json.BeginObject();
@@ -117,7 +117,7 @@ void WriteFactsJson(JsonWriter& json, AccountFacts& facts, bool sizes)
     json.EndObject();
 }
 
-std::vector<std::wstring> FactsFields(AccountFacts& facts, bool sizes)
+std::vector<std::wstring> FactsFields(ListedAccount& facts, bool sizes)
 {
     const AccountSettingValues values = SettingValuesOf(facts.details);
     std::vector<std::wstring> fields;
@@ -139,14 +139,14 @@ std::vector<std::wstring> FieldNames(bool sizes)
 // Sizes are measured on a worker, as the window's measurement is, so that
 // a slow disk never holds the enumeration up between accounts.
 struct SizeJob {
-    std::vector<AccountFacts>* accounts;
+    std::vector<ListedAccount>* accounts;
     const wchar_t* onlySid;   // a standard user measures its own profile only; null: every one
 };
 
 DWORD WINAPI MeasureWorker(void* parameter)
 {
     auto* job = static_cast<SizeJob*>(parameter);
-    for (AccountFacts& facts : *job->accounts) {
+    for (ListedAccount& facts : *job->accounts) {
         if (!facts.profile.IsEmpty() && (job->onlySid == nullptr || EqualsNoCase(job->onlySid, facts.sid.Text())))
             facts.sized = MeasureDirectory(facts.profile.Text(), facts.sizeBytes);
     }
@@ -198,7 +198,7 @@ int ListAccounts(CommandRun& run)
         accountNames.push_back(summary.name.Text());
     std::vector<WString> pictures;
     FindAccountPictures(accountNames, pictures, GetOsVersionNumber());
-    std::vector<AccountFacts> accounts(summaries.size());
+    std::vector<ListedAccount> accounts(summaries.size());
     const bool autoLogonKnown = AutoLogonReadable(run);
     const bool hiddenKnown = AdminFactReadable(run, L"hidden");
     for (size_t i = 0; i < summaries.size(); ++i) {
@@ -222,19 +222,19 @@ int ListAccounts(CommandRun& run)
     }
     if (run.Json()) {
         run.Document().Key("accounts").BeginArray();
-        for (AccountFacts& facts : accounts)
+        for (ListedAccount& facts : accounts)
             WriteFactsJson(run.Document(), facts, sizes);
         run.Document().EndArray();
         return kExitDone;
     }
     if (csv) {
         std::vector<std::vector<std::wstring>> rows;
-        for (AccountFacts& facts : accounts)
+        for (ListedAccount& facts : accounts)
             rows.push_back(FactsFields(facts, sizes));
         WriteCsvTable(run, FieldNames(sizes), rows);
         return kExitDone;
     }
-    for (AccountFacts& facts : accounts) {
+    for (ListedAccount& facts : accounts) {
         std::wstring line = Shown(facts.name.Text()) + L"\t" + TypeName(facts.details.privilege) + L"\t" +
                             Shown(facts.details.fullName.Text());
         if (sizes)
@@ -248,7 +248,7 @@ int ListAccounts(CommandRun& run)
 int ShowAccount(CommandRun& run)
 {
     WString console = ConsoleUserName();
-    AccountFacts facts;
+    ListedAccount facts;
     if (!ReadFacts(run.Argument(0), console.Text(), facts)) {
         run.Say(L"there is no local account " + Quoted(run.Argument(0)));
         return kExitNoSuchAccount;

@@ -196,4 +196,5 @@ const CommandVerb kCommandVerbs[] = {
      L"the health check's findings; exit 1 with a problem or risk (--only ID...: only those; --fix ID...: mend "
      L"those; --fix-safe: the safe ones; a mend exits by the findings it was asked to mend)", Doctor},
 };
+#undef OPTIONS   // the files compiled after this one (a unity build) have their own words
 const size_t kCommandVerbCount = sizeof(kCommandVerbs) / sizeof(kCommandVerbs[0]);

@@ -190,7 +190,7 @@ void CheckOrphanProfiles(const MachineFacts& facts, std::vector<Finding>& findin
 }
 
 // As PathIsInside compares.
-std::wstring Lower(std::wstring text)
+std::wstring LowerForPathIsInside(std::wstring text)
 {
     for (wchar_t& c : text)
         c = static_cast<wchar_t>(std::towlower(c));
@@ -205,11 +205,11 @@ void CheckProfileFolders(const MachineFacts& facts, std::vector<Finding>& findin
     // Only a profile in a folder of that name, or one outside the profiles
     // folder (at or above it), can name a folder: each folder is compared
     // with those alone rather than with every profile.
-    const std::wstring below = Lower(root + L"\\");
+    const std::wstring below = LowerForPathIsInside(root + L"\\");
     std::map<std::wstring, std::vector<const ProfileEntry*>> byFolder;
     std::vector<const ProfileEntry*> outside;
     for (const ProfileEntry& profile : facts.profiles) {
-        const std::wstring path = Lower(profile.path);
+        const std::wstring path = LowerForPathIsInside(profile.path);
         if (path.compare(0, below.size(), below) != 0) {
             outside.push_back(&profile);
             continue;
@@ -232,7 +232,7 @@ void CheckProfileFolders(const MachineFacts& facts, std::vector<Finding>& findin
         const auto named = [&](const ProfileEntry* profile) {
             return PathIsInside(profile->path, folder) || PathIsInside(folder, profile->path);
         };
-        const auto same = byFolder.find(Lower(name));
+        const auto same = byFolder.find(LowerForPathIsInside(name));
         if (std::none_of(outside.begin(), outside.end(), named) &&
             (same == byFolder.end() || std::none_of(same->second.begin(), same->second.end(), named)))
             findings.push_back(Make(FindingKind::OrphanProfileFolder, L"A folder no profile names: " + folder, folder,
@@ -563,7 +563,7 @@ private:
     RegValue value_;
 };
 
-MendOutcome Outcome(bool mended, const wchar_t* done, const wchar_t* failed)
+MendOutcome MendOutcomeOf(bool mended, const wchar_t* done, const wchar_t* failed)
 {
     return {mended, mended ? done : failed};
 }
@@ -601,7 +601,7 @@ MendOutcome MendAutoLogonPlainPassword(const Finding& finding)
         result = SetAutoLogon(L"", nullptr);
         RemovePlainAutoLogonPassword();
     }
-    return Outcome(result != AutoLogonResult::Failed && !StillFound(finding),
+    return MendOutcomeOf(result != AutoLogonResult::Failed && !StillFound(finding),
                    L"The password is now kept as the protected secret.", L"The password could not be moved.");
 }
 
@@ -662,49 +662,49 @@ struct MendRow {
 const MendRow kMends[] = {
     {FindingKind::ProfileKeyCorrupt, [](const Finding& f) {
          RepairProfileKey(f.target.c_str());
-         return Outcome(!KeyExists(ProfileEntryKeyPath(f.target.c_str()).Text()),
+         return MendOutcomeOf(!KeyExists(ProfileEntryKeyPath(f.target.c_str()).Text()),
                         L"The profile entry was repaired.", L"The profile entry could not be repaired.");
      }},
     {FindingKind::OrphanProfile, MendOrphanProfile},
     {FindingKind::OrphanRight, [](const Finding& f) {
-         return Outcome(RemoveSidRights(f.target.c_str()), L"The rights were removed.",
+         return MendOutcomeOf(RemoveSidRights(f.target.c_str()), L"The rights were removed.",
                         L"The rights could not be removed.");
      }},
     {FindingKind::OrphanGroupMember, [](const Finding& f) {
-         return Outcome(RemoveSidFromGroup(f.detail.c_str(), f.target.c_str()), L"The SID was removed from the group.",
+         return MendOutcomeOf(RemoveSidFromGroup(f.detail.c_str(), f.target.c_str()), L"The SID was removed from the group.",
                         L"The SID could not be removed from the group.");
      }},
     // Clearing a secret that was never stored is refused though nothing is
     // left: the machine's state decides, not the answer.
     {FindingKind::AutoLogonBroken, [](const Finding& f) {
          SetAutoLogon(L"", nullptr);
-         return Outcome(!StillFound(f), L"Automatic sign-in was switched off.",
+         return MendOutcomeOf(!StillFound(f), L"Automatic sign-in was switched off.",
                         L"Automatic sign-in could not be switched off.");
      }},
     {FindingKind::AutoLogonPlainPassword, MendAutoLogonPlainPassword},
     {FindingKind::AutoLogonLeftover, [](const Finding& f) {
-         return Outcome(RegKey().DeleteValueOrTree(kWinlogonKeyPath, f.target.c_str()), L"The value was removed.",
+         return MendOutcomeOf(RegKey().DeleteValueOrTree(kWinlogonKeyPath, f.target.c_str()), L"The value was removed.",
                         L"The value could not be removed.");
      }},
     // Only the account the set-up made, as its recorded SID says.
     {FindingKind::RepairTempAdmin, [](const Finding&) {
          if (ClaimTempAdmin() == TempAccountClaim::NotOurs)
              return MendOutcome{false, NotOurTempAdminText()};
-         return Outcome(DeleteTempAdmin() != 0, L"The temporary administrator was deleted.",
+         return MendOutcomeOf(DeleteTempAdmin() != 0, L"The temporary administrator was deleted.",
                         L"The temporary administrator could not be deleted.");
      }},
     // Only the state file in the tool's own folder, which only
     // administrators can write.
     {FindingKind::RepairStaleState, [](const Finding& f) {
-         return Outcome(EqualsNoCase(f.target.c_str(), StateFilePath(ToolFolder().c_str()).Text()) &&
+         return MendOutcomeOf(EqualsNoCase(f.target.c_str(), StateFilePath(ToolFolder().c_str()).Text()) &&
                             DeletePath(f.target.c_str(), 0) != kDeleteFailed,
                         L"The file was deleted.", L"The file could not be deleted.");
      }},
     {FindingKind::RepairStaleShortcut, [](const Finding& f) {
-         return Outcome(DeleteToolShortcut(f.target), L"The file was deleted.", L"The file could not be deleted.");
+         return MendOutcomeOf(DeleteToolShortcut(f.target), L"The file was deleted.", L"The file could not be deleted.");
      }},
     {FindingKind::RepairStaleJournal, [](const Finding& f) {
-         return Outcome(EqualsNoCase(f.target.c_str(), JournalPath(ToolFolder().c_str()).Text()) &&
+         return MendOutcomeOf(EqualsNoCase(f.target.c_str(), JournalPath(ToolFolder().c_str()).Text()) &&
                             DeleteJournal(f.target.c_str()),
                         L"The journal was deleted.", L"The journal could not be deleted.");
      }},

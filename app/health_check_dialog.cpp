@@ -19,6 +19,10 @@
 
 namespace {
 
+// The dialog's own sizes and colours, in a namespace named for it: the
+// dialogs are compiled together, in one unity batch.
+namespace health_check {
+
 constexpr int kWidth = 720;
 constexpr int kHeight = 470;
 constexpr int kBandTop = 384;
@@ -30,6 +34,8 @@ constexpr int32_t kBand = RGB(0xF0, 0xF0, 0xFF);   // kBandColour as a GDI colou
 constexpr int32_t kTrack = RGB(0xD4, 0xD4, 0xE4);
 constexpr int32_t kFill = RGB(0x2E, 0x6D, 0xA4);
 constexpr LONG kListStyle = WS_VISIBLE | WS_BORDER | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_SINGLESEL;
+
+}  // namespace health_check
 
 std::wstring EvidenceText(const Finding& finding)
 {
@@ -91,7 +97,7 @@ DWORD WINAPI MendWorker(void* parameter)
 
 // ---- The dialog ----
 
-struct Controls {
+struct CheckControls {
     int32_t close = 0;
     int32_t list = 0;
     int32_t details = 0;
@@ -105,9 +111,9 @@ struct Controls {
     int32_t closeButton = 0;
 };
 
-struct Session {
+struct CheckSession {
     UiDialog* dialog = nullptr;   // not owned
-    Controls ids;
+    CheckControls ids;
     std::vector<Finding> findings;
     std::vector<std::wstring> results;   // beside the findings
     std::vector<bool> mended;
@@ -116,13 +122,13 @@ struct Session {
     bool closeAsked = false;
 };
 
-void Report(Session& session, const std::wstring& text, int32_t colour)
+void ReportCheck(CheckSession& session, const std::wstring& text, int32_t colour)
 {
-    session.dialog->SetColour(session.ids.status, colour, kBand);
+    session.dialog->SetColour(session.ids.status, colour, health_check::kBand);
     session.dialog->SetText(session.ids.status, text.c_str());
 }
 
-void ShowProgress(Session& session, const Progress& progress, const wchar_t* doing)
+void ShowCheckProgress(CheckSession& session, const Progress& progress, const wchar_t* doing)
 {
     const uint32_t done = progress.done, total = progress.total;
     std::wstring text = std::wstring(doing) + L" " + std::to_wstring(done < total ? done + 1 : total) + L" of " +
@@ -130,22 +136,22 @@ void ShowProgress(Session& session, const Progress& progress, const wchar_t* doi
     const wchar_t* step = progress.step;
     if (step != nullptr && *step != L'\0')
         text += std::wstring(L": ") + step;
-    Report(session, text, kBlack);
+    ReportCheck(session, text, health_check::kBlack);
     if (HWND fill = session.dialog->ControlHandle(session.ids.fill)) {
-        int width = static_cast<int>(static_cast<uint64_t>(kTrackWidth) * (done < total ? done : total) / total);
+        int width = static_cast<int>(static_cast<uint64_t>(health_check::kTrackWidth) * (done < total ? done : total) / total);
         SetWindowPos(fill, nullptr, 0, 0, session.dialog->Scale(width > 0 ? width : 1), session.dialog->Scale(6),
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
         ShowWindow(fill, width > 0 ? SW_SHOWNA : SW_HIDE);
     }
 }
 
-void ShowTrack(Session& session, bool shown)
+void ShowTrack(CheckSession& session, bool shown)
 {
     session.dialog->SetState(session.ids.track, shown ? StateFlags::Show : StateFlags::Hide);
     session.dialog->SetState(session.ids.fill, StateFlags::Hide);
 }
 
-void EnableButtons(Session& session, bool enabled)
+void EnableButtons(CheckSession& session, bool enabled)
 {
     const uint32_t state = enabled ? StateFlags::Enable : StateFlags::Disable;
     for (int32_t id : {session.ids.checkAgain, session.ids.mendTicked, session.ids.mendSafe, session.ids.exportList})
@@ -174,7 +180,7 @@ std::wstring SeverityTitle(Severity severity)
     return text;
 }
 
-void SetResultCell(Session& session, int row, const std::wstring& text)
+void SetFindingResult(CheckSession& session, int row, const std::wstring& text)
 {
     std::wstring shown = Printable(text);
     LVITEMW cell{};
@@ -183,14 +189,14 @@ void SetResultCell(Session& session, int row, const std::wstring& text)
     SendMessageW(session.dialog->ControlHandle(session.ids.list), LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
 }
 
-bool Ticked(Session& session, int row)
+bool Ticked(CheckSession& session, int row)
 {
     UINT state = static_cast<UINT>(
         SendMessageW(session.dialog->ControlHandle(session.ids.list), LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK));
     return (state >> 12) == 2;
 }
 
-void Untick(Session& session, int row)
+void Untick(CheckSession& session, int row)
 {
     LVITEMW item{};
     item.stateMask = LVIS_STATEIMAGEMASK;
@@ -198,7 +204,7 @@ void Untick(Session& session, int row)
     SendMessageW(session.dialog->ControlHandle(session.ids.list), LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
 }
 
-void FillList(Session& session)
+void FillList(CheckSession& session)
 {
     UiWindow& dialog = *session.dialog;
     HWND list = dialog.ControlHandle(session.ids.list);
@@ -237,7 +243,7 @@ std::wstring Summary(const std::vector<Finding>& findings)
 
 // Runs the job on a worker while the dialog keeps painting; false when no
 // thread could be started.
-bool RunJob(Session& session, LPTHREAD_START_ROUTINE routine, void* job, Progress& progress, const wchar_t* doing)
+bool RunJob(CheckSession& session, LPTHREAD_START_ROUTINE routine, void* job, Progress& progress, const wchar_t* doing)
 {
     WorkerWatch watch;
     watch.owner = &session.dialog->Owner();
@@ -245,35 +251,35 @@ bool RunJob(Session& session, LPTHREAD_START_ROUTINE routine, void* job, Progres
     watch.onEvent = [&](int32_t event) {
         session.closeAsked |= event == EventCode::Close ||
                               (event > 0 && (event == session.ids.close || event == session.ids.closeButton));
-        ShowProgress(session, progress, doing);
+        ShowCheckProgress(session, progress, doing);
     };
     DWORD unused = 0;
     return RunWorker(routine, job, watch, &unused);
 }
 
 // False when the dialog is to close.
-bool RunCheck(Session& session)
+bool RunCheck(CheckSession& session)
 {
     EnableButtons(session, false);
     ShowTrack(session, true);
     CheckJob job;
     job.progress.wake = session.dialog->Handle();
-    ShowProgress(session, job.progress, L"Checking");
+    ShowCheckProgress(session, job.progress, L"Checking");
     const bool ran = RunJob(session, CheckWorker, &job, job.progress, L"Checking");
     ShowTrack(session, false);
     if (!ran) {
-        Report(session, L"The check could not be started.", kRed);
+        ReportCheck(session, L"The check could not be started.", health_check::kRed);
     } else {
         session.findings = std::move(job.findings);
         FillList(session);
-        Report(session, Summary(session.findings), session.findings.empty() ? kGreen : kBlack);
+        ReportCheck(session, Summary(session.findings), session.findings.empty() ? health_check::kGreen : health_check::kBlack);
     }
     EnableButtons(session, true);
     return !session.closeAsked;
 }
 
 // False when the dialog is to close.
-bool Mend(Session& session, const std::vector<int>& rows)
+bool Mend(CheckSession& session, const std::vector<int>& rows)
 {
     MendJob job;
     job.progress.wake = session.dialog->Handle();
@@ -281,7 +287,7 @@ bool Mend(Session& session, const std::vector<int>& rows)
         job.findings.push_back(&session.findings[row]);
     EnableButtons(session, false);
     ShowTrack(session, true);
-    ShowProgress(session, job.progress, L"Mending");
+    ShowCheckProgress(session, job.progress, L"Mending");
     const bool ran = RunJob(session, MendWorker, &job, job.progress, L"Mending");
     ShowTrack(session, false);
     uint32_t mended = 0;
@@ -290,22 +296,22 @@ bool Mend(Session& session, const std::vector<int>& rows)
         session.results[row] = job.outcomes[i].text;
         session.mended[row] = job.outcomes[i].mended;
         mended += job.outcomes[i].mended ? 1 : 0;
-        SetResultCell(session, row, job.outcomes[i].text);
+        SetFindingResult(session, row, job.outcomes[i].text);
         if (job.outcomes[i].mended)
             Untick(session, row);
     }
     if (!ran)
-        Report(session, L"The mending could not be started; nothing was changed.", kRed);
+        ReportCheck(session, L"The mending could not be started; nothing was changed.", health_check::kRed);
     else
-        Report(session, L"Mended " + std::to_wstring(mended) + L" of " + std::to_wstring(rows.size()) +
+        ReportCheck(session, L"Mended " + std::to_wstring(mended) + L" of " + std::to_wstring(rows.size()) +
                             L". \"Check again\" shows the computer as it is now.",
-               mended == rows.size() ? kGreen : kRed);
+               mended == rows.size() ? health_check::kGreen : health_check::kRed);
     EnableButtons(session, true);
     return !session.closeAsked;
 }
 
 // False when the dialog is to close.
-bool MendTicked(Session& session)
+bool MendTicked(CheckSession& session)
 {
     std::vector<int> rows;
     uint32_t weighty = 0;
@@ -317,7 +323,7 @@ bool MendTicked(Session& session)
         weighty += f.mendable && !f.safeToMend ? 1 : 0;
     }
     if (rows.empty()) {
-        Report(session, L"Tick the findings to mend first.", kRed);
+        ReportCheck(session, L"Tick the findings to mend first.", health_check::kRed);
         return true;
     }
     // Deleting a profile or an account is not undone: asked once for all.
@@ -333,7 +339,7 @@ bool MendTicked(Session& session)
 }
 
 // False when the dialog is to close.
-bool MendSafe(Session& session)
+bool MendSafe(CheckSession& session)
 {
     std::vector<int> rows;
     for (size_t row = 0; row < session.findings.size(); ++row) {
@@ -341,7 +347,7 @@ bool MendSafe(Session& session)
             rows.push_back(static_cast<int>(row));
     }
     if (rows.empty()) {
-        Report(session, L"No finding is safe to mend without asking.", kBlack);
+        ReportCheck(session, L"No finding is safe to mend without asking.", health_check::kBlack);
         return true;
     }
     return Mend(session, rows);
@@ -376,24 +382,24 @@ bool ChooseExportFile(HWND owner, std::wstring& path, ExportFormat& format)
 
 // The chosen folder is usually one the operator's own programs can write:
 // a link planted at the name is never written through.
-bool WriteWholeFile(const std::wstring& path, const std::string& content)
+bool WriteReportFile(const std::wstring& path, const std::string& content)
 {
     return WriteFileAtPath(path.c_str(), content.data(), content.size()) == PlacedFile::Written;
 }
 
-void Export(Session& session)
+void ExportToFile(CheckSession& session)
 {
     std::wstring path;
     ExportFormat format = ExportFormat::Csv;
     if (!ChooseExportFile(session.dialog->Handle(), path, format))
         return;
-    if (WriteWholeFile(path, ExportFindings(session.findings, session.results, format)))
-        Report(session, L"The list was saved to " + path, kGreen);
+    if (WriteReportFile(path, ExportFindings(session.findings, session.results, format)))
+        ReportCheck(session, L"The list was saved to " + path, health_check::kGreen);
     else
-        Report(session, L"The list could not be saved to " + path, kRed);
+        ReportCheck(session, L"The list could not be saved to " + path, health_check::kRed);
 }
 
-void ShowDetails(Session& session)
+void ShowFindingDetails(CheckSession& session)
 {
     const int row = session.dialog->GetSelectedItem(session.ids.list);
     if (row < 0 || static_cast<size_t>(row) >= session.findings.size()) {
@@ -405,10 +411,10 @@ void ShowDetails(Session& session)
     session.dialog->SetText(session.ids.details, text.c_str());
 }
 
-void AddControls(Session& session)
+void AddCheckControls(CheckSession& session)
 {
     UiDialog& dialog = *session.dialog;
-    Controls& ids = session.ids;
+    CheckControls& ids = session.ids;
     int32_t heading = dialog.AddLabel(L"Check this computer", 68, 20, 584, 25, WS_VISIBLE | SS_CENTER);
     dialog.SetFont(heading, 16.0, 800, 0, L"Arial");
     ids.close = AddCloseButton(dialog, 678, 10, 32, 32, kOpaqueBlack);
@@ -418,7 +424,7 @@ void AddControls(Session& session)
         20, 58, 680, 36, -1);
     dialog.SetFont(introduction, 10.0, 400, 0, L"Arial");
 
-    ids.list = dialog.AddListView(L" Severity| Finding| Evidence| Result", 10, 100, 700, 226, kListStyle,
+    ids.list = dialog.AddListView(L" Severity| Finding| Evidence| Result", 10, 100, 700, 226, health_check::kListStyle,
                                   LVS_EX_FULLROWSELECT | LVS_EX_CHECKBOXES | LVS_EX_DOUBLEBUFFER | LVS_EX_INFOTIP);
     const int widths[] = {80, 270, 172, 154};
     for (int column = 0; column < 4; ++column)
@@ -426,12 +432,12 @@ void AddControls(Session& session)
     dialog.NameList(ids.list, L"Findings");
     ids.details = dialog.AddLabel(L"", 20, 334, 680, 44, -1);
 
-    ids.status = dialog.AddLabel(L"", 20, kBandTop + 8, 680, 18, -1);
-    dialog.SetColour(ids.status, kBlack, kBand);
-    ids.track = dialog.AddLabel(L"", 20, kBandTop + 30, kTrackWidth, 6, -1);
-    dialog.SetColour(ids.track, -1, kTrack);
-    ids.fill = dialog.AddLabel(L"", 20, kBandTop + 30, 1, 6, -1);
-    dialog.SetColour(ids.fill, -1, kFill);
+    ids.status = dialog.AddLabel(L"", 20, health_check::kBandTop + 8, 680, 18, -1);
+    dialog.SetColour(ids.status, health_check::kBlack, health_check::kBand);
+    ids.track = dialog.AddLabel(L"", 20, health_check::kBandTop + 30, health_check::kTrackWidth, 6, -1);
+    dialog.SetColour(ids.track, -1, health_check::kTrack);
+    ids.fill = dialog.AddLabel(L"", 20, health_check::kBandTop + 30, 1, 6, -1);
+    dialog.SetColour(ids.fill, -1, health_check::kFill);
     // The bar lies over its track: drawn after it.
     SetWindowPos(dialog.ControlHandle(ids.fill), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
@@ -448,7 +454,7 @@ void AddControls(Session& session)
         {&ids.closeButton, L"Close", 600, 100, L"Close this window"},
     };
     for (const Button& b : buttons) {
-        *b.id = dialog.AddButton(b.text, b.x, kBandTop + 44, b.width, 26, -1);
+        *b.id = dialog.AddButton(b.text, b.x, health_check::kBandTop + 44, b.width, 26, -1);
         dialog.SetTip(*b.id, b.tip);
     }
     ShowTrack(session, false);
@@ -489,13 +495,13 @@ std::string ExportFindings(const std::vector<Finding>& findings, const std::vect
 void HealthCheckDialog(DialogOwner& owner)
 {
     UiDialog dialog(owner);
-    DialogLook look = OutlinedLook(kWidth, kHeight, kWidth - 9, kHeight - 8);
-    look.fills.push_back({4, kBandTop, kWidth - 9, kHeight - 8 - kBandTop + 4, kBandColour, 0});
+    DialogLook look = OutlinedLook(health_check::kWidth, health_check::kHeight, health_check::kWidth - 9, health_check::kHeight - 8);
+    look.fills.push_back({4, health_check::kBandTop, health_check::kWidth - 9, health_check::kHeight - 8 - health_check::kBandTop + 4, kBandColour, 0});
     if (!dialog.Create(look))
         return;
-    Session session;
+    CheckSession session;
     session.dialog = &dialog;
-    AddControls(session);
+    AddCheckControls(session);
     dialog.SetCancel(session.ids.closeButton);
     dialog.Show(session.ids.closeButton);
     if (!RunCheck(session))
@@ -505,7 +511,7 @@ void HealthCheckDialog(DialogOwner& owner)
             return DialogStep::Done;
         bool open = true;
         if (event == EventCode::ItemSelected || event == EventCode::ItemDeselected)
-            ShowDetails(session);
+            ShowFindingDetails(session);
         else if (event == session.ids.checkAgain)
             open = RunCheck(session);
         else if (event == session.ids.mendTicked)
@@ -513,7 +519,7 @@ void HealthCheckDialog(DialogOwner& owner)
         else if (event == session.ids.mendSafe)
             open = MendSafe(session);
         else if (event == session.ids.exportList)
-            Export(session);
+            ExportToFile(session);
         return open ? DialogStep::Stay : DialogStep::Done;
     });
 }

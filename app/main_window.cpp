@@ -33,8 +33,8 @@ namespace {
 constexpr int kClientWidth = 750;
 constexpr int kClientHeight = 550;
 constexpr LONG kWindowStyle = static_cast<LONG>(0x80C20000);   // popup, caption, minimise box
-constexpr int kOutlineArc = 12;
-constexpr int kHeaderHeight = 85;
+constexpr int kWindowOutlineArc = 12;
+constexpr int kWindowHeaderHeight = 85;
 constexpr wchar_t kVersion[] = VANTRELL_VERSION_WIDE;
 constexpr wchar_t kAboutPage[] = L"https://vantrell.invalid/vantrell/about.php?ver=";
 // The white body under a grey header, two outlined panels, a black rim.
@@ -42,10 +42,10 @@ UniqueImage PaintBackground(int dpi)
 {
     UniqueImage background = NewCanvas(kClientWidth, kClientHeight, dpi);
     bool painted = background && FillRoundRect(background.Get(), 0, 83, kClientWidth, 468, kOpaqueWhite, 0) &&
-                   FillVerticalGradient(background.Get(), 0, 0, kClientWidth, kHeaderHeight, 0xFF404040,
+                   FillVerticalGradient(background.Get(), 0, 0, kClientWidth, kWindowHeaderHeight, 0xFF404040,
                                         kOpaqueWhite) &&
                    DrawPanel(background.Get(), 7, 368 - 7) && DrawPanel(background.Get(), 377, 743 - 377) &&
-                   OutlineRoundRect(background.Get(), 0, 0, kClientWidth, kClientHeight, kOpaqueBlack, kOutlineArc,
+                   OutlineRoundRect(background.Get(), 0, 0, kClientWidth, kClientHeight, kOpaqueBlack, kWindowOutlineArc,
                                     3.0f);
     return painted ? std::move(background) : UniqueImage();
 }
@@ -69,7 +69,7 @@ void AddHeader(MainWindow& window, Gdiplus::GpBitmap* background)
     // The window has no caption: the header is where it is dragged. Disabled,
     // it lets clicks through to the controls that lie on it.
     window.SetNextBehaviour(Behaviour::DragHandle);
-    window.AddLabel(L"", 0, 0, kClientWidth, kHeaderHeight, -1);
+    window.AddLabel(L"", 0, 0, kClientWidth, kWindowHeaderHeight, -1);
     window.SetNextBehaviour(0);
     window.SetState(ControlId::Last, StateFlags::Disable);
 
@@ -433,7 +433,7 @@ void DeleteSelectedAccount(MainWindow& window, const wchar_t* name)
         ClearAccountDetails(window.Panel());
 }
 
-void CreateNewAccount(MainWindow& window)
+void CreateAccountFromWindow(MainWindow& window)
 {
     window.Lock();
     WString name;
@@ -476,7 +476,7 @@ void Refresh(MainWindow& window)
 }
 
 // False when the loop is to end.
-bool Dispatch(MainWindow& window, int32_t event)
+bool DispatchEvent(MainWindow& window, int32_t event)
 {
     const MainWindowControls& ids = window.ids;
     if (event == EventCode::ItemSelected || event == EventCode::ItemDeselected) {
@@ -523,7 +523,7 @@ bool Dispatch(MainWindow& window, int32_t event)
         return true;
     }
     if (event == ids.createButton) {
-        CreateNewAccount(window);
+        CreateAccountFromWindow(window);
         return true;
     }
 
@@ -634,7 +634,7 @@ int RunMainWindow(MainWindow& window, HINSTANCE instance, const wchar_t*, int sh
     window.aboutUrl.Assign(kAboutPage);
     window.aboutUrl.Append(kVersion);
 
-    SetRoundedOutline(handle, window.Scale(kClientWidth), window.Scale(kClientHeight), window.Scale(kOutlineArc));
+    SetRoundedOutline(handle, window.Scale(kClientWidth), window.Scale(kClientHeight), window.Scale(kWindowOutlineArc));
     AddHeader(window, background.Get());
     AddAccountList(window);
     GetGroupNames(window.groupNames);
@@ -669,7 +669,7 @@ int RunMainWindow(MainWindow& window, HINSTANCE instance, const wchar_t*, int sh
             launchRepairTool = true;
             break;
         }
-        if (!Dispatch(window, event))
+        if (!DispatchEvent(window, event))
             break;
     }
     ShowWindow(handle, SW_HIDE);

@@ -20,7 +20,7 @@ int RunAccountManager(HINSTANCE instance, const wchar_t* commandLine, int showCo
     return RunMainWindow(window, instance, commandLine, showCommand);
 }
 
-int RunRepair(HINSTANCE instance, const wchar_t* commandLine, int showCommand)
+int StartRepairTool(HINSTANCE instance, const wchar_t* commandLine, int showCommand)
 {
     RepairTool tool;
     int result = RunRepairTool(tool, instance, commandLine, showCommand);
@@ -49,7 +49,7 @@ void Relaunch(const wchar_t* commandLine, int showCommand, const StartupActions&
 
 StartupActions DefaultStartupActions()
 {
-    return StartupActions{IsElevatedAdministrator, LaunchElevated, RunAccountManager, RunRepair, RunCommandMode};
+    return StartupActions{IsElevatedAdministrator, LaunchElevated, RunAccountManager, StartRepairTool, RunCommandMode};
 }
 
 int RunProcess(HINSTANCE instance, const wchar_t* commandLine, int showCommand, const StartupActions& actions)

@@ -59,8 +59,6 @@ bool IsSameOrBelow(const wchar_t* inner, const wchar_t* outer)
 
 namespace {
 
-bool IsDriveLetter(wchar_t c) { return FoldCase(c) >= L'a' && FoldCase(c) <= L'z'; }
-
 bool StartsWith(const wchar_t* text, const wchar_t* prefix, bool caseSensitive)
 {
     for (; *prefix != L'\0'; ++text, ++prefix) {
@@ -80,6 +78,8 @@ bool HasServerAndShare(const wchar_t* text)
 }
 
 }  // namespace
+
+bool IsDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
 
 bool IsAbsolutePathText(const wchar_t* path)
 {

@@ -55,6 +55,9 @@ bool IsSameOrBelow(const wchar_t* inner, const wchar_t* outer);
 // ("\\.\...") paths are not.
 bool IsAbsolutePathText(const wchar_t* path);
 
+// 'A'..'Z' and 'a'..'z': the letters a drive can have.
+bool IsDriveLetter(wchar_t c);
+
 // True for a full path on a drive of this computer: "X:\..." or
 // "\\?\X:\...". Network paths ("\\server\share", "\\?\UNC\..."), device and
 // object paths ("\\.\...", "\\?\GLOBALROOT\...") and relative paths are not:

@@ -70,7 +70,7 @@ Handed HandOne(HKEY key, PSID oldSid, PSID newSid)
     return RegSetKeySecurity(key, what, &changed) == ERROR_SUCCESS ? Handed::Changed : Handed::Refused;
 }
 
-struct Level {
+struct HandoverLevel {
     UniqueRegKey key;
     DWORD next = 0;   // the index of the next subkey to open
 };
@@ -145,13 +145,13 @@ bool HandKeysOver(HKEY root, PSID oldSid, PSID newSid, KeyHandover& counts)
     case Handed::Changed: ++counts.changed; break;
     case Handed::Unchanged: break;
     }
-    std::vector<Level> stack;
+    std::vector<HandoverLevel> stack;
     stack.emplace_back();
     // The root stays the caller's: the first level only borrows it.
     HKEY top = root;
     bool whole = true;
     while (!stack.empty()) {
-        Level& level = stack.back();
+        HandoverLevel& level = stack.back();
         HKEY parent = stack.size() == 1 ? top : level.key.Get();
         wchar_t name[256];
         DWORD length = ARRAYSIZE(name);
@@ -191,7 +191,7 @@ bool HandKeysOver(HKEY root, PSID oldSid, PSID newSid, KeyHandover& counts)
             whole = false;
             continue;
         }
-        Level below;
+        HandoverLevel below;
         below.key = std::move(child);
         stack.push_back(std::move(below));
     }

@@ -3,12 +3,6 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-bool IsDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
-
-}  // namespace
-
 bool NormalizeFolderPath(WString& path)
 {
     std::wstring text(path.Text());

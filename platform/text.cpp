@@ -61,8 +61,6 @@ bool IsTrimmed(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c ==
 
 bool IsLeadingBlank(wchar_t c) { return IsTrimmed(c) || c == L'\v' || c == L'\f'; }
 
-bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
-
 // Two's-complement wrap without relying on implementation-defined conversion.
 int32_t WrapToInt32(uint32_t value)
 {
@@ -79,6 +77,8 @@ bool PointsInto(const wchar_t* p, const wchar_t* begin, uint32_t length)
 }
 
 }  // namespace
+
+bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
 
 wchar_t FoldCase(wchar_t c)
 {

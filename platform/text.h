@@ -11,6 +11,9 @@
 // program always has, independent of the locale.
 wchar_t FoldCase(wchar_t c);
 
+// '0'..'9' only, as the program's numbers are written.
+bool IsDigit(wchar_t c);
+
 // Number of code units before the terminator; 0 for null.
 uint32_t TextLength(const wchar_t* text);
 

@@ -191,3 +191,11 @@ void MessagePacer::Pump()
         last_ = now;
     }
 }
+
+std::wstring LowerText(const wchar_t* text)
+{
+    std::wstring lower(text != nullptr ? text : L"");
+    if (!lower.empty())
+        CharLowerBuffW(&lower[0], static_cast<DWORD>(lower.size()));
+    return lower;
+}

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <shlobj.h>
 #include <cstdint>
+#include <string>
 
 #include "platform/text.h"
 
@@ -44,6 +45,10 @@ WString ProfilesDirectory();
 WString WindowsDirectory();
 WString SystemDirectory();
 WString TempDirectory();
+
+// The text in lower case as the system folds it (CharLowerBuffW), for
+// comparing names; empty for null.
+std::wstring LowerText(const wchar_t* text);
 
 // Dispatches every message waiting in the calling thread's queue; always true.
 bool PumpPendingMessages();

@@ -14,7 +14,7 @@ constexpr int kNotAService = -5;
 CleanupInput gInput;
 SERVICE_STATUS_HANDLE gStatus = nullptr;
 
-void Report(DWORD state)
+void ReportServiceState(DWORD state)
 {
     SERVICE_STATUS status{};
     status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
@@ -45,7 +45,7 @@ void WINAPI FinishMain(DWORD, LPWSTR*)
     gStatus = machine::RegisterServiceCtrlHandlerExW(kFinishServiceName, Control, nullptr);
     if (gStatus == nullptr)
         return;
-    Report(SERVICE_RUNNING);
+    ReportServiceState(SERVICE_RUNNING);
     try {
         // Deleted only once nothing is left: a finish cut by a power failure
         // runs again at the next start.
@@ -54,7 +54,7 @@ void WINAPI FinishMain(DWORD, LPWSTR*)
     } catch (...) {
         // Nothing may leave the service's thread; the next start tries again.
     }
-    Report(SERVICE_STOPPED);
+    ReportServiceState(SERVICE_STOPPED);
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 namespace {
 
 // Rows: phase; columns: any other event, the close event.
-constexpr FixStep kSteps[3][2] = {
+constexpr FixStep kFixSteps[3][2] = {
     {FixStep::CheckWorker, FixStep::RefuseThenCheck},   // repairing: the worker is never stopped
     {FixStep::Countdown, FixStep::RebootNow},           // failed
     {FixStep::Countdown, FixStep::RebootNow},           // succeeded
@@ -16,7 +16,7 @@ FixStep NextFixStep(FixPhase phase, bool closeRequested)
     auto row = static_cast<int32_t>(phase);
     if (row < 0 || row > 2)
         row = 0;   // an unknown phase is treated as a running repair: nothing is cut short
-    return kSteps[row][closeRequested ? 1 : 0];
+    return kFixSteps[row][closeRequested ? 1 : 0];
 }
 
 FixPhase PhaseAfterWorker(uint32_t exitCode)

@@ -85,7 +85,7 @@ constexpr UINT kRepairReportMessage = WM_APP + 21;
 
 // One thing the repair reported: a row's texts, or a wish for attention
 // (a row of -1).
-struct Report {
+struct FixReport {
     int row = -1;
     std::wstring operation;
     std::wstring result;
@@ -101,15 +101,15 @@ public:
 
     void ShowRow(int row, const wchar_t* operation, const wchar_t* result) override
     {
-        Queue(Report{row < 0 ? 0 : row, operation != nullptr ? operation : L"", result != nullptr ? result : L""});
+        Queue(FixReport{row < 0 ? 0 : row, operation != nullptr ? operation : L"", result != nullptr ? result : L""});
     }
     void StepCompleted(RepairStep) override {}
-    void WantsAttention() override { Queue(Report{}); }
+    void WantsAttention() override { Queue(FixReport{}); }
 
     // Everything queued so far, oldest first; called on the window's thread.
-    std::vector<Report> Take()
+    std::vector<FixReport> Take()
     {
-        std::vector<Report> taken;
+        std::vector<FixReport> taken;
         AcquireSRWLockExclusive(&lock_);
         taken.swap(waiting_);
         ReleaseSRWLockExclusive(&lock_);
@@ -117,7 +117,7 @@ public:
     }
 
 private:
-    void Queue(Report report)
+    void Queue(FixReport report)
     {
         AcquireSRWLockExclusive(&lock_);
         waiting_.push_back(std::move(report));
@@ -127,7 +127,7 @@ private:
 
     HWND window_;   // not owned
     SRWLOCK lock_ = SRWLOCK_INIT;
-    std::vector<Report> waiting_;
+    std::vector<FixReport> waiting_;
 };
 
 // What the worker thread starts from; lives until the worker has ended.
@@ -206,7 +206,7 @@ void SetResultCell(FixSession& session, int row, const wchar_t* text)
 void ShowReports(FixSession& session)
 {
     RepairTool& tool = session.tool;
-    for (const Report& report : session.progress.Take()) {
+    for (const FixReport& report : session.progress.Take()) {
         if (report.row < 0) {
             if (tool.Handle() != nullptr)
                 BringWindowToTop(tool.Handle());

@@ -43,7 +43,7 @@ void AppendLine(std::wstring& text, const wchar_t* key, const std::wstring& valu
 }
 
 // Plain decimal digits only, at most `maximum`.
-bool ReadNumber(const std::wstring& text, uint32_t maximum, uint32_t& value)
+bool ReadJournalNumber(const std::wstring& text, uint32_t maximum, uint32_t& value)
 {
     if (text.empty() || text.size() > 10)
         return false;
@@ -177,10 +177,10 @@ bool ParseJournal(const wchar_t* text, const wchar_t* profilesRoot, RepairJourna
         return false;
     }
     uint32_t outcome = 0;
-    if (!ReadNumber(values[1], kMaxFlags, journal.flags) || !ReadNumber(values[6], kRepairStepCount, journal.stepsDone) ||
-        !ReadNumber(values[7], kMaxStepTries, journal.tries) || !ReadNumber(values[8], 2, journal.hiveCount) ||
-        !ReadNumber(values[9], JournalMark::All, journal.marks) ||
-        !ReadNumber(values[10], static_cast<uint32_t>(RepairOutcome::Failed), outcome)) {
+    if (!ReadJournalNumber(values[1], kMaxFlags, journal.flags) || !ReadJournalNumber(values[6], kRepairStepCount, journal.stepsDone) ||
+        !ReadJournalNumber(values[7], kMaxStepTries, journal.tries) || !ReadJournalNumber(values[8], 2, journal.hiveCount) ||
+        !ReadJournalNumber(values[9], JournalMark::All, journal.marks) ||
+        !ReadJournalNumber(values[10], static_cast<uint32_t>(RepairOutcome::Failed), outcome)) {
         problem = L"a number is out of range";
         return false;
     }

@@ -29,11 +29,11 @@
 namespace {
 
 constexpr wchar_t kUserHive[] = L"\\NTUSER.DAT";
-constexpr wchar_t kClassesHive[] = L"\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat";
-constexpr wchar_t kShellFolders[] = L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+constexpr wchar_t kClassesHiveBelowProfile[] = L"\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat";
+constexpr wchar_t kUserShellFoldersBelowHive[] = L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 const wchar_t* const kAppDataFolders[] = {L"\\AppData\\Local", L"\\AppData\\Roaming"};
 // The temporary key a hive is tried under; never an account's SID.
-constexpr wchar_t kTrialKeyPrefix[] = L"VantrellMendCheck-";
+constexpr wchar_t kMendTrialKeyPrefix[] = L"VantrellMendCheck-";
 
 std::wstring EntryKey(const std::wstring& name)
 {
@@ -128,7 +128,7 @@ RightsFinding RightsOf(const std::wstring& path, PSID sid)
     return allowed && !denied ? RightsFinding::Granted : RightsFinding::Missing;
 }
 
-bool IsFolder(const std::wstring& path)
+bool IsFolderPath(const std::wstring& path)
 {
     WString longPath;
     if (!AbsoluteLongPath(path.c_str(), longPath))
@@ -160,12 +160,12 @@ HiveFinding TryHive(const std::wstring& sid, const std::wstring& folder, bool& l
     const std::wstring copy = work.Make(why) ? work.Path() + kUserHive : std::wstring();
     if (copy.empty() || !CopyHiveFile(folder.c_str(), kUserHive + 1, copy, why))
         return HiveFinding::Uncopied;
-    const std::wstring trial = kTrialKeyPrefix + sid;
+    const std::wstring trial = kMendTrialKeyPrefix + sid;
     EnablePrivileges();
     if (machine::RegLoadKeyW(HKEY_USERS, trial.c_str(), copy.c_str()) != ERROR_SUCCESS)
         return HiveFinding::DoesNotLoad;
     HKEY folders = nullptr;
-    const bool reads = RegOpenKeyExW(HKEY_USERS, (trial + kShellFolders).c_str(), 0, KEY_READ, &folders) ==
+    const bool reads = RegOpenKeyExW(HKEY_USERS, (trial + kUserShellFoldersBelowHive).c_str(), 0, KEY_READ, &folders) ==
                        ERROR_SUCCESS;
     if (folders != nullptr)
         RegCloseKey(folders);
@@ -213,10 +213,10 @@ bool ExamineAccount(const wchar_t* account, AccountExamination& examination, std
     if (!f.folder.empty()) {
         f.folderRights = RightsOf(f.folder, sid.Get());
         f.userHiveRights = RightsOf(f.folder + kUserHive, sid.Get());
-        f.classesHiveRights = RightsOf(f.folder + kClassesHive, sid.Get());
+        f.classesHiveRights = RightsOf(f.folder + kClassesHiveBelowProfile, sid.Get());
         f.hasAppData = true;
         for (const wchar_t* sub : kAppDataFolders)
-            f.hasAppData = f.hasAppData && IsFolder(f.folder + sub);
+            f.hasAppData = f.hasAppData && IsFolderPath(f.folder + sub);
     }
     f.hive = TryHive(examination.sid, f.folder, f.hiveLoaded);
     examination.diagnosis = DiagnoseProfile(f);
@@ -333,7 +333,7 @@ bool ReadRecord(const std::wstring& path, std::wstring& text)
                             read == size.QuadPart);
 }
 
-std::vector<std::wstring> Fields(const std::wstring& line)
+std::vector<std::wstring> LineFields(const std::wstring& line)
 {
     std::vector<std::wstring> fields;
     size_t start = 0;
@@ -381,7 +381,7 @@ bool ApplySddl(const std::wstring& path, const std::wstring& sddl)
     return SetFileSecurityOf(handle.Get(), dacl, owner, (control & SE_DACL_PROTECTED) != 0);
 }
 
-void Log(const RepairSite& site, const std::wstring& text)
+void LogMend(const RepairSite& site, const std::wstring& text)
 {
     if (!site.logPath.empty())
         WriteLogEntry(site.logPath.c_str(), text.c_str(), 0);
@@ -406,7 +406,7 @@ bool RestoreUnfinishedMend(const RepairSite& site, std::wstring& said)
         size_t end = text.find(L"\r\n", start);
         if (end == std::wstring::npos)
             end = text.size();
-        lines.push_back(Fields(text.substr(start, end - start)));
+        lines.push_back(LineFields(text.substr(start, end - start)));
         start = end + 2;
     }
     for (const auto& f : lines)
@@ -445,7 +445,7 @@ bool RestoreUnfinishedMend(const RepairSite& site, std::wstring& said)
                      L"permissions are as they were before it."
                    : L"A mend in place that had stopped half-way could not be undone in full; its record "
                      L"stays in " + path + L".";
-    Log(site, said);
+    LogMend(site, said);
     return allBack;
 }
 
@@ -538,10 +538,10 @@ bool MendInPlace(const RepairSite& site, const wchar_t* account, bool dryRun, Me
     std::wstring record = L"sid\t" + exam.sid + L"\r\n";
     RecordEntry(exam.sid, record);
     RecordEntry(exam.sid + L".bak", record);
-    for (const std::wstring& path : {d.folder, d.folder + kUserHive, d.folder + kClassesHive})
+    for (const std::wstring& path : {d.folder, d.folder + kUserHive, d.folder + kClassesHiveBelowProfile})
         RecordSecurity(path, record);
     for (const wchar_t* sub : kAppDataFolders)
-        if (!IsFolder(d.folder + sub))
+        if (!IsFolderPath(d.folder + sub))
             record += L"made\t" + d.folder + sub + L"\r\n";
     const std::wstring recordPath = RecordPath(site);
     if (!WriteRecord(recordPath, record)) {
@@ -552,7 +552,7 @@ bool MendInPlace(const RepairSite& site, const wchar_t* account, bool dryRun, Me
     std::wstring causes;
     for (ProfileCause cause : d.causes)
         causes += std::wstring(causes.empty() ? L"" : L"; ") + ProfileCauseText(cause);
-    Log(site, L"Mend in place of the \"" + exam.account + L"\" account (" + exam.sid + L"): " + causes + L".");
+    LogMend(site, L"Mend in place of the \"" + exam.account + L"\" account (" + exam.sid + L"): " + causes + L".");
 
     const std::wstring entry = EntryKey(exam.sid), backup = EntryKey(exam.sid + L".bak");
     for (MendAction action : d.actions) {
@@ -594,17 +594,17 @@ bool MendInPlace(const RepairSite& site, const wchar_t* account, bool dryRun, Me
         case MendAction::GrantFolder: ok = Grant(d.folder, sid.Get()); break;
         case MendAction::GrantHives:
             ok = Grant(d.folder + kUserHive, sid.Get());
-            if (RightsOf(d.folder + kClassesHive, sid.Get()) == RightsFinding::Missing)
-                ok = Grant(d.folder + kClassesHive, sid.Get()) && ok;
+            if (RightsOf(d.folder + kClassesHiveBelowProfile, sid.Get()) == RightsFinding::Missing)
+                ok = Grant(d.folder + kClassesHiveBelowProfile, sid.Get()) && ok;
             break;
         case MendAction::CreateAppData:
             for (const wchar_t* sub : kAppDataFolders)
-                ok = (IsFolder(d.folder + sub) || CreateDirectoryPath((d.folder + sub).c_str())) && ok;
+                ok = (IsFolderPath(d.folder + sub) || CreateDirectoryPath((d.folder + sub).c_str())) && ok;
             break;
         }
         const std::wstring text = MendActionText(action);
         (ok ? report.done : report.notDone).push_back(text);
-        Log(site, (ok ? L"Done: " : L"Failed: ") + text + L".");
+        LogMend(site, (ok ? L"Done: " : L"Failed: ") + text + L".");
         machine::PowerCutPoint((L"mend: " + text).c_str());
         if (!ok)
             break;
@@ -616,12 +616,12 @@ bool MendInPlace(const RepairSite& site, const wchar_t* account, bool dryRun, Me
                     after.diagnosis.causes.empty();
     if (report.mended) {
         DeleteFileW(recordPath.c_str());
-        Log(site, L"The \"" + exam.account + L"\" account was mended in place; it signs in with its own profile.");
+        LogMend(site, L"The \"" + exam.account + L"\" account was mended in place; it signs in with its own profile.");
         return true;
     }
     // Half a mend is no mend: what was changed goes back.
     std::wstring undone;
     RestoreUnfinishedMend(site, undone);
-    Log(site, L"The \"" + exam.account + L"\" account could not be mended in place.");
+    LogMend(site, L"The \"" + exam.account + L"\" account could not be mended in place.");
     return false;
 }

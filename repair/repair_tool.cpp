@@ -13,8 +13,8 @@ const wchar_t kBrenwickBlockReason[] = L"Brenwick is working. Please cancel shut
 
 namespace {
 
-constexpr int kWidth = 700;
-constexpr int kHeight = 500;
+constexpr int kToolWidth = 700;
+constexpr int kToolHeight = 500;
 constexpr int kHeaderHeight = 80;
 constexpr int kCheckImageSize = 18;
 // Popup, caption, system menu and minimise box; the caption goes once the
@@ -24,9 +24,9 @@ constexpr LONG kFrameStyle = static_cast<LONG>(WS_POPUP | WS_CAPTION | WS_SYSMEN
 // White body, black header.
 UniqueImage PaintFrame(int dpi)
 {
-    UniqueImage frame = NewCanvas(kWidth, kHeight, dpi);
-    if (!frame || !FillRoundRect(frame.Get(), 0, 0, kWidth, kHeight, kWindowBackgroundArgb, 0) ||
-        !FillRoundRect(frame.Get(), 0, 0, kWidth, kHeaderHeight, kOpaqueBlack, 0))
+    UniqueImage frame = NewCanvas(kToolWidth, kToolHeight, dpi);
+    if (!frame || !FillRoundRect(frame.Get(), 0, 0, kToolWidth, kToolHeight, kWindowBackgroundArgb, 0) ||
+        !FillRoundRect(frame.Get(), 0, 0, kToolWidth, kHeaderHeight, kOpaqueBlack, 0))
         return UniqueImage();
     return frame;
 }
@@ -48,13 +48,13 @@ void AddHeaderLink(RepairTool& tool, int32_t* id, const wchar_t* text, int x, in
 
 bool BuildRepairFrame(RepairTool& tool)
 {
-    HWND window = tool.CreateUiWindow(tool.className, tool.title, kWidth, kHeight, -1, -1, kFrameStyle, -1, nullptr);
+    HWND window = tool.CreateUiWindow(tool.className, tool.title, kToolWidth, kToolHeight, -1, -1, kFrameStyle, -1, nullptr);
     if (window == nullptr)
         return false;
     // The caption keeps the window's taskbar button and minimising; the
     // drawn header is the title bar, so the frame gives its room to the client.
     SetWindowLongW(window, GWL_STYLE, GetWindowLongW(window, GWL_STYLE) & ~WS_CAPTION);
-    SetWindowPos(window, nullptr, 0, 0, tool.Scale(kWidth), tool.Scale(kHeight), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+    SetWindowPos(window, nullptr, 0, 0, tool.Scale(kToolWidth), tool.Scale(kToolHeight), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
     CentreWindow(window, nullptr);
     tool.headerImage = PaintFrame(tool.Dpi());
     if (tool.headerImage)
@@ -73,7 +73,7 @@ bool BuildRepairFrame(RepairTool& tool)
     // The header moves the window; disabled, it lets clicks through to
     // the controls on it.
     tool.SetNextBehaviour(Behaviour::DragHandle);
-    tool.AddLabel(L"", 0, 0, kWidth, kHeaderHeight, -1);
+    tool.AddLabel(L"", 0, 0, kToolWidth, kHeaderHeight, -1);
     tool.SetNextBehaviour(0);
     tool.SetState(ControlId::Last, StateFlags::Disable);
 

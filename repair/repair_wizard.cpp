@@ -31,7 +31,7 @@ namespace {
 
 constexpr int kTileIconSize = 48;
 constexpr uint32_t kMinimumUserId = 1000;
-constexpr Gdiplus::ARGB kSpinnerColour = 0xFF000000;
+constexpr Gdiplus::ARGB kWizardSpinnerColour = 0xFF000000;
 constexpr int32_t kWarningColour = 0x0000B0;   // COLORREF: a dark red
 // The warnings sit between the account row and the options.
 constexpr int kWarningsTop = 284;
@@ -61,7 +61,7 @@ bool Listable(const AccountRecord& user)
     return true;
 }
 
-void AddRow(RepairTool& tool, int32_t listId, const AccountRecord& user)
+void AddUserRow(RepairTool& tool, int32_t listId, const AccountRecord& user)
 {
     WString sid, profile;
     if (!GetAccountSidAndProfile(user.name.c_str(), sid, &profile))
@@ -242,7 +242,7 @@ bool ScheduleFromWizard(Wizard& wizard)
     UniqueBitmap pictureBitmap = ToGdiBitmap(blank.Get(), kWindowBackgroundArgb);
     wizard.spinner = tool.AddPicture(pictureBitmap.Release(), 30, 420, 48, 48, -1);
     // A white ring would vanish on the window's white body: the header's black.
-    StartSpinner(tool.ControlHandle(wizard.spinner), tool.Scale(48), kSpinnerColour, 70, -1);
+    StartSpinner(tool.ControlHandle(wizard.spinner), tool.Scale(48), kWizardSpinnerColour, 70, -1);
     wizard.preparing = tool.AddLabel(L"Preparing to reboot to the temporary account...", 90, 430, 600, 25, -1);
     // Painted now: the set-up below keeps this thread until it has ended.
     RedrawWindow(tool.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
@@ -446,7 +446,7 @@ int FillRepairAccountList(RepairTool& tool, int32_t listId)
     ForEachAccount([&](const AccountRecord& user) {
         if (Listable(user)) {
             int before = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-            AddRow(tool, listId, user);
+            AddUserRow(tool, listId, user);
             rows += static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) - before;
         }
         return true;

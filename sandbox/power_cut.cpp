@@ -29,11 +29,6 @@ constexpr wchar_t kCutPassage[] = L"CutPassage";
 constexpr wchar_t kCutProcess[] = L"CutProcess";
 constexpr wchar_t kCutPending[] = L"CutPending";   // 1 until the next restart
 
-std::wstring Decimal(unsigned long value)
-{
-    return std::to_wstring(value);
-}
-
 // Writes the point into the list of points passed; true when it is the armed
 // point's awaited passage, which then becomes the cut (and disarms).
 bool PassAndDecide(const wchar_t* point, unsigned long* passage)
@@ -198,8 +193,8 @@ void PowerCutPoint(const wchar_t* point)
     if (!sandbox::PassAndDecide(point, &passage))
         return;
     sandbox::Record(L"PowerCut", {{L"point", point},
-                                  {L"passage", sandbox::Decimal(passage)},
-                                  {L"process", sandbox::Decimal(GetCurrentProcessId())}});
+                                  {L"passage", std::to_wstring(passage)},
+                                  {L"process", std::to_wstring(GetCurrentProcessId())}});
     // Nothing of the process runs after this: no destructor, no handler, no
     // flush, as when the power fails.
     TerminateProcess(GetCurrentProcess(), sandbox::kPowerCutExitCode);

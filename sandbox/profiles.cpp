@@ -121,7 +121,7 @@ void Remember(const wchar_t* list, const std::wstring& item)
     WriteString(key.Get(), item.c_str(), L"");
 }
 
-bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix)
+bool ExtendsNoCase(const std::wstring& text, const std::wstring& prefix)
 {
     return text.size() > prefix.size() && _wcsnicmp(text.c_str(), prefix.c_str(), prefix.size()) == 0;
 }
@@ -228,7 +228,7 @@ struct SandboxRoots {
 void DeleteFolderTree(const std::wstring& folder, const SandboxRoots& roots)
 {
     // Only what lies below the profiles directory or our own data folder.
-    if (!StartsWithNoCase(folder, roots.profiles + L"\\") && !StartsWithNoCase(folder, roots.pictures))
+    if (!ExtendsNoCase(folder, roots.profiles + L"\\") && !ExtendsNoCase(folder, roots.pictures))
         return;
     if (folder.find(L"\\..") != std::wstring::npos)
         return;

@@ -24,15 +24,9 @@ namespace sandbox {
 
 namespace {
 
-constexpr wchar_t kWinlogonKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
 constexpr wchar_t kSessionProcesses[] = L"Session\\Processes";
 constexpr DWORD kEndSessionWait = 5000;   // what a program gets to close before it is ended
 constexpr DWORD kServiceWait = 60000;     // what a service at the start gets before the sign-in goes on
-
-std::wstring Decimal(unsigned long long value)
-{
-    return std::to_wstring(value);
-}
 
 // Handles of the programs this process started at a sign-in, so that a test
 // can still read their exit codes after they ended.
@@ -117,8 +111,8 @@ bool EndSession()
     Account session;
     if (SessionAccount(&session))
         Record(L"SessionEnded", {{L"account", session.name},
-                                 {L"programs", Decimal(running.size())},
-                                 {L"forced", Decimal(forced)},
+                                 {L"programs", std::to_wstring(running.size())},
+                                 {L"forced", std::to_wstring(forced)},
                                  {L"powerCut", powerCut ? L"yes" : L"no"}});
     if (powerCut)
         DiscardLoadedHives();
@@ -181,7 +175,7 @@ void CompleteRenames(const wchar_t* valueName, RebootOutcome* outcome)
         Record(L"PendingFileRename", {{L"source", source},
                                       {L"destination", destination},
                                       {L"replace", replace ? L"1" : L"0"},
-                                      {L"result", Decimal(error)}});
+                                      {L"result", std::to_wstring(error)}});
         if (done)
             ++outcome->renamesDone;
         else
@@ -392,7 +386,7 @@ void Launch(const wchar_t* file, const std::wstring& commandLine, void* environm
             break;
     }
     if (!launched) {
-        program->error = L"the program could not be started (error " + Decimal(GetLastError()) + L")";
+        program->error = L"the program could not be started (error " + std::to_wstring(GetLastError()) + L")";
         return;
     }
     if (beforeItRuns) {
@@ -406,7 +400,7 @@ void Launch(const wchar_t* file, const std::wstring& commandLine, void* environm
     {
         StateLock lock;
         Key processes = OpenState(kSessionProcesses, true);
-        RegSetValueExW(processes.Get(), Decimal(process.dwProcessId).c_str(), 0, REG_QWORD,
+        RegSetValueExW(processes.Get(), std::to_wstring(process.dwProcessId).c_str(), 0, REG_QWORD,
                        reinterpret_cast<const BYTE*>(&created), sizeof(created));
     }
     std::lock_guard<std::mutex> guard(StartedMutex());
@@ -461,7 +455,7 @@ void RunStartupFolder(const Account& account, const std::wstring& sid, const std
                                    {L"file", program.file},
                                    {L"arguments", program.arguments},
                                    {L"directory", program.directory},
-                                   {L"process", Decimal(program.processId)},
+                                   {L"process", std::to_wstring(program.processId)},
                                    {L"error", program.error}});
         outcome->programs.push_back(std::move(program));
     }
@@ -518,7 +512,7 @@ bool StartServices(RebootOutcome* outcome)
             WriteDword(service.Get(), L"ProcessId", processId);
             WriteDword(service.Get(), L"State", SERVICE_START_PENDING);
         });
-        Record(L"ServiceStarted", {{L"name", name}, {L"command", commandLine}, {L"process", Decimal(program.processId)},
+        Record(L"ServiceStarted", {{L"name", name}, {L"command", commandLine}, {L"process", std::to_wstring(program.processId)},
                                    {L"error", program.error}});
         if (program.started) {
             UniqueHandle process;

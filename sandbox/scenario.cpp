@@ -24,7 +24,6 @@ namespace sandbox {
 
 namespace {
 
-constexpr wchar_t kWinlogonKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
 constexpr wchar_t kRunningAccount[] = L"*";
 // Files a scenario made outside the profiles: value names are their paths,
 // the data "file" or "folder" (removed only when empty).

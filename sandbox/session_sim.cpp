@@ -46,12 +46,7 @@ std::wstring ConsoleUserName(bool* present)
     return name;
 }
 
-std::wstring Decimal(unsigned long long value)
-{
-    return std::to_wstring(value);
-}
-
-std::wstring Text(LPCWSTR text)
+std::wstring TextOrEmpty(LPCWSTR text)
 {
     return text != nullptr ? text : L"";
 }
@@ -214,7 +209,7 @@ BOOL WINAPI SimulatedBlockReasonCreate(HWND hWnd, LPCWSTR pwszReason)
         return FALSE;
     }
     sandbox::Record(L"ShutdownBlockReasonCreate",
-                    {{L"window", Decimal(reinterpret_cast<ULONG_PTR>(hWnd))}, {L"reason", pwszReason}});
+                    {{L"window", std::to_wstring(reinterpret_cast<ULONG_PTR>(hWnd))}, {L"reason", pwszReason}});
     return TRUE;
 }
 
@@ -224,7 +219,7 @@ BOOL WINAPI SimulatedBlockReasonDestroy(HWND hWnd)
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    sandbox::Record(L"ShutdownBlockReasonDestroy", {{L"window", Decimal(reinterpret_cast<ULONG_PTR>(hWnd))}});
+    sandbox::Record(L"ShutdownBlockReasonDestroy", {{L"window", std::to_wstring(reinterpret_cast<ULONG_PTR>(hWnd))}});
     return TRUE;
 }
 
@@ -572,7 +567,7 @@ BOOL ExitWindowsEx(UINT uFlags, DWORD dwReason)
         SetLastError(failure);
         return FALSE;
     }
-    sandbox::Record(L"ExitWindowsEx", {{L"flags", Decimal(uFlags)}, {L"reason", Decimal(dwReason)}});
+    sandbox::Record(L"ExitWindowsEx", {{L"flags", std::to_wstring(uFlags)}, {L"reason", std::to_wstring(dwReason)}});
     sandbox::PassMachineCall(L"ExitWindowsEx");
     return TRUE;
 }
@@ -597,13 +592,13 @@ BOOL SystemParametersInfoW(UINT uiAction, UINT uiParam, PVOID pvParam, UINT fWin
 
 BOOL AbortSystemShutdownW(LPWSTR lpMachineName)
 {
-    sandbox::Record(L"AbortSystemShutdownW", {{L"machine", Text(lpMachineName)}});
+    sandbox::Record(L"AbortSystemShutdownW", {{L"machine", TextOrEmpty(lpMachineName)}});
     return TRUE;
 }
 
 BOOL RefreshPolicyEx(BOOL bMachine, DWORD dwOptions)
 {
-    sandbox::Record(L"RefreshPolicyEx", {{L"machine", Decimal(bMachine ? 1 : 0)}, {L"options", Decimal(dwOptions)}});
+    sandbox::Record(L"RefreshPolicyEx", {{L"machine", std::to_wstring(bMachine ? 1 : 0)}, {L"options", std::to_wstring(dwOptions)}});
     sandbox::PassMachineCall(L"RefreshPolicyEx");
     return TRUE;
 }
@@ -623,18 +618,18 @@ BOOL ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo)
     // Without a browser a web address has no program to open it: the
     // attempt is recorded as refused.
     if (sandbox::MachineDword(sandbox::kWebBrowser, 1) == 0 && IsWebAddress(pExecInfo->lpFile)) {
-        sandbox::Record(L"ShellExecuteExW", {{L"file", Text(pExecInfo->lpFile)},
-                                             {L"refused", Decimal(static_cast<unsigned>(ERROR_NO_ASSOCIATION))}});
+        sandbox::Record(L"ShellExecuteExW", {{L"file", TextOrEmpty(pExecInfo->lpFile)},
+                                             {L"refused", std::to_wstring(static_cast<unsigned>(ERROR_NO_ASSOCIATION))}});
         pExecInfo->hInstApp = reinterpret_cast<HINSTANCE>(SE_ERR_NOASSOC);
         SetLastError(ERROR_NO_ASSOCIATION);
         return FALSE;
     }
-    sandbox::Record(L"ShellExecuteExW", {{L"verb", Text(pExecInfo->lpVerb)},
-                                         {L"file", Text(pExecInfo->lpFile)},
-                                         {L"parameters", Text(pExecInfo->lpParameters)},
-                                         {L"directory", Text(pExecInfo->lpDirectory)},
-                                         {L"show", Decimal(static_cast<unsigned>(pExecInfo->nShow))},
-                                         {L"mask", Decimal(pExecInfo->fMask)}});
+    sandbox::Record(L"ShellExecuteExW", {{L"verb", TextOrEmpty(pExecInfo->lpVerb)},
+                                         {L"file", TextOrEmpty(pExecInfo->lpFile)},
+                                         {L"parameters", TextOrEmpty(pExecInfo->lpParameters)},
+                                         {L"directory", TextOrEmpty(pExecInfo->lpDirectory)},
+                                         {L"show", std::to_wstring(static_cast<unsigned>(pExecInfo->nShow))},
+                                         {L"mask", std::to_wstring(pExecInfo->fMask)}});
     pExecInfo->hInstApp = reinterpret_cast<HINSTANCE>(static_cast<ULONG_PTR>(33));   // above 32: started
     sandbox::PassMachineCall(L"ShellExecuteExW");
     return TRUE;

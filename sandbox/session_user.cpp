@@ -15,8 +15,8 @@ namespace sandbox {
 namespace {
 
 constexpr wchar_t kHives[] = L"Hives";
-constexpr wchar_t kUserShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
-constexpr wchar_t kShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+constexpr wchar_t kUserShellFoldersKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+constexpr wchar_t kShellFoldersKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
 // The per-user folders: the value that names each in the user's hive and the
 // place the system gives it below the profile.
@@ -43,7 +43,7 @@ const UserFolderEntry kUserFolders[] = {
     {CSIDL_TEMPLATES, L"Templates", L"AppData\\Roaming\\Microsoft\\Windows\\Templates"},
 };
 
-bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix)
+bool BeginsWithNoCase(const std::wstring& text, const wchar_t* prefix)
 {
     size_t length = wcslen(prefix);
     return text.size() >= length && _wcsnicmp(text.c_str(), prefix, length) == 0;
@@ -54,7 +54,7 @@ bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix)
 std::wstring ExpandFor(const std::wstring& value, const std::wstring& profile)
 {
     std::wstring text = value;
-    if (StartsWithNoCase(text, L"%USERPROFILE%"))
+    if (BeginsWithNoCase(text, L"%USERPROFILE%"))
         text = profile + text.substr(13);
     std::vector<wchar_t> expanded(32768);
     DWORD length = ExpandEnvironmentStringsW(text.c_str(), expanded.data(), static_cast<DWORD>(expanded.size()));
@@ -296,7 +296,7 @@ bool UserFolder(const std::wstring& sid, const std::wstring& profile, int csidl,
         return false;
     if (!defaultOnly) {
         Key root = OpenUserHive(sid);
-        for (const wchar_t* list : {kUserShellFolders, kShellFolders}) {
+        for (const wchar_t* list : {kUserShellFoldersKey, kShellFoldersKey}) {
             Key key;
             if (!root || RegOpenKeyExW(root.Get(), list, 0, KEY_READ, key.Put()) != ERROR_SUCCESS)
                 continue;

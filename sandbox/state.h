@@ -27,6 +27,9 @@ struct RegistryKeyTraits {
 };
 using Key = UniqueResource<RegistryKeyTraits>;
 
+// Where the system keeps the automatic sign-in, under HKLM.
+inline constexpr wchar_t kWinlogonKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+
 // Machine settings.
 inline constexpr wchar_t kDomainSid[] = L"DomainSid";            // "S-1-5-21-a-b-c"
 inline constexpr wchar_t kNextRid[] = L"NextRid";

@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr UINT_PTR kSubclassId = 0x41;   // beside the toolkit's own subclass of the window
+constexpr UINT_PTR kAccessibleSubclassId = 0x41;   // beside the toolkit's own subclass of the window
 // Where the control keeps what it says, so that a second call can replace it.
 constexpr wchar_t kProperty[] = L"Vantrell.DrawnControl";
 
@@ -422,7 +422,7 @@ bool Expose(HWND control, DrawnControl* what)
         delete what;
         return false;
     }
-    if (!SetWindowSubclass(control, DrawnControlProcedure, kSubclassId, reinterpret_cast<DWORD_PTR>(what))) {
+    if (!SetWindowSubclass(control, DrawnControlProcedure, kAccessibleSubclassId, reinterpret_cast<DWORD_PTR>(what))) {
         if (earlier != nullptr)
             SetPropW(control, kProperty, earlier);
         else

@@ -22,8 +22,6 @@ uint32_t FirstOf(uint32_t flags, uint32_t a, uint32_t b, uint32_t c = 0)
     return 0;
 }
 
-bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
-
 // Reads a cell as a number; false when it is not one.
 bool ReadNumber(const wchar_t* text, double& value)
 {

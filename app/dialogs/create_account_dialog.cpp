@@ -17,6 +17,10 @@
 
 namespace {
 
+// The dialog's own sizes and colours, in a namespace named for it: the
+// dialogs are compiled together, in one unity batch.
+namespace create_account {
+
 constexpr int kWidth = 400;
 constexpr int kHeight = 355;
 constexpr int kPictureSize = 48;
@@ -28,16 +32,18 @@ constexpr int32_t kBusyGreen = RGB(0, 144, 0);
 constexpr int32_t kDarkRed = RGB(160, 0, 0);
 constexpr int32_t kRed = RGB(255, 0, 0);
 
+}  // namespace create_account
+
 // The common outline and body, and a frame round the picture section.
 DialogLook CreationLook()
 {
-    DialogLook look = OutlinedLook(kWidth, kHeight, 391, 347);
+    DialogLook look = OutlinedLook(create_account::kWidth, create_account::kHeight, 391, 347);
     look.fills.push_back({10, 200, 380, 70, kOpaqueBlack, 4});
     look.fills.push_back({13, 203, 374, 64, kOpaqueWhite, 3});
     return look;
 }
 
-struct Controls {
+struct NewAccountControls {
     int32_t name = 0;
     int32_t type = 0;
     int32_t password = 0;
@@ -60,7 +66,7 @@ struct PictureChoice {
     WString chosenPath;   // empty: the default picture is used
 };
 
-void Say(UiWindow& dialog, const Controls& controls, const wchar_t* text, int32_t colour)
+void Say(UiWindow& dialog, const NewAccountControls& controls, const wchar_t* text, int32_t colour)
 {
     dialog.SetColour(controls.status, colour, -1);
     dialog.SetText(controls.status, text);
@@ -74,7 +80,7 @@ bool IsRadioChecked(UiWindow& dialog, int32_t id)
     return radio != nullptr && SendMessageW(radio->handle, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-PictureFit CurrentFit(UiWindow& dialog, const Controls& controls)
+PictureFit CurrentFit(UiWindow& dialog, const NewAccountControls& controls)
 {
     if (IsRadioChecked(dialog, controls.crop))
         return PictureFit::Crop;
@@ -86,20 +92,20 @@ PictureFit CurrentFit(UiWindow& dialog, const Controls& controls)
 // The picture control shows a new bitmap: it is made again in its place.
 // Without a picture to show, a control that exists keeps what it shows, so
 // that the picture on the screen is always the one the account would get.
-bool ShowPicture(UiWindow& dialog, Controls& controls, Gdiplus::GpBitmap* bitmap, PictureFit fit)
+bool ShowPicture(UiWindow& dialog, NewAccountControls& controls, Gdiplus::GpBitmap* bitmap, PictureFit fit)
 {
-    int side = dialog.Scale(kPictureSize);   // drawn at the dialog's scale, not stretched by the control
+    int side = dialog.Scale(create_account::kPictureSize);   // drawn at the dialog's scale, not stretched by the control
     UniqueImage square = bitmap != nullptr ? FitPicture(bitmap, side, side, fit) : UniqueImage();
     UniqueBitmap shown = square ? ToGdiBitmap(square.Get(), kWindowBackgroundArgb) : UniqueBitmap();
     if (!shown && controls.picture != 0)
         return false;
     if (controls.picture != 0)
         dialog.DeleteControl(controls.picture);
-    controls.picture = dialog.AddPicture(shown.Release(), 125, 210, kPictureSize, kPictureSize,
+    controls.picture = dialog.AddPicture(shown.Release(), 125, 210, create_account::kPictureSize, create_account::kPictureSize,
                                          WS_VISIBLE | WS_BORDER | SS_BITMAP);
     // Drawn again from the source when the dialog moves to a screen of another scale.
     return controls.picture != 0 && bitmap != nullptr &&
-           SetFittedPicture(dialog, controls.picture, bitmap, kPictureSize, kPictureSize, fit);
+           SetFittedPicture(dialog, controls.picture, bitmap, create_account::kPictureSize, create_account::kPictureSize, fit);
 }
 
 const wchar_t* NameRefusal(NewAccountNameProblem problem)
@@ -119,24 +125,24 @@ const wchar_t* NameRefusal(NewAccountNameProblem problem)
 
 // One press of "Create account": the outcome, NotAdded when a check or the
 // account database refused.
-CreateOutcome Create(UiWindow& dialog, const Controls& controls, WString& accountNameOut, PictureChoice& picture,
+CreateOutcome Create(UiWindow& dialog, const NewAccountControls& controls, WString& accountNameOut, PictureChoice& picture,
                      int& type, double osVersion)
 {
-    Say(dialog, controls, L"Creating the user account, please wait...", kBusyGreen);
+    Say(dialog, controls, L"Creating the user account, please wait...", create_account::kBusyGreen);
     accountNameOut = dialog.GetText(controls.name);
     NewAccountNameProblem problem = CheckNewAccountName(accountNameOut.Text());
     if (problem == NewAccountNameProblem::ForbiddenCharacter) {
         WString text(L"The user name can not have these characters: ");
         text.Append(kForbiddenNameCharacters);
-        Say(dialog, controls, text.Text(), kDarkRed);
+        Say(dialog, controls, text.Text(), create_account::kDarkRed);
         return CreateOutcome::NotAdded;
     }
     if (problem != NewAccountNameProblem::None) {
-        Say(dialog, controls, NameRefusal(problem), kDarkRed);
+        Say(dialog, controls, NameRefusal(problem), create_account::kDarkRed);
         return CreateOutcome::NotAdded;
     }
     if (IsAccountNameTaken(accountNameOut.Text())) {
-        Say(dialog, controls, L"A user account or group with this name already exists.", kDarkRed);
+        Say(dialog, controls, L"A user account or group with this name already exists.", create_account::kDarkRed);
         return CreateOutcome::NotAdded;
     }
     SecretText password, again;
@@ -145,7 +151,7 @@ CreateOutcome Create(UiWindow& dialog, const Controls& controls, WString& accoun
     // Exactly, as the password dialog compares: a confirmation that ignores
     // case would confirm a password the operator never typed twice.
     if (CompareText(password.Text(), again.Text(), true) != 0) {
-        Say(dialog, controls, L"The passwords you specified are not equal.", kDarkRed);
+        Say(dialog, controls, L"The passwords you specified are not equal.", create_account::kDarkRed);
         return CreateOutcome::NotAdded;
     }
     LRESULT selected = SendMessageW(dialog.Control(controls.type)->handle, CB_GETCURSEL, 0, 0);
@@ -155,7 +161,7 @@ CreateOutcome Create(UiWindow& dialog, const Controls& controls, WString& accoun
     CreateAccount(accountNameOut.Text(), nullptr, static_cast<uint32_t>(type),
                   *password.Text() != L'\0' ? password.Text() : nullptr, &report);
     if (report.outcome == CreateOutcome::NotAdded) {
-        Say(dialog, controls, L"Sorry, the user account could not be created.", kDarkRed);
+        Say(dialog, controls, L"Sorry, the user account could not be created.", create_account::kDarkRed);
         return CreateOutcome::NotAdded;
     }
     Gdiplus::GpBitmap* chosen = !picture.chosenPath.IsEmpty() && picture.chosen ? picture.chosen.Get()
@@ -164,7 +170,7 @@ CreateOutcome Create(UiWindow& dialog, const Controls& controls, WString& accoun
     return report.outcome;
 }
 
-void Browse(UiWindow& dialog, Controls& controls, PictureChoice& picture)
+void BrowseNewPicture(UiWindow& dialog, NewAccountControls& controls, PictureChoice& picture)
 {
     WString path, start;
     if (GetUserPicturesFolder(start))
@@ -177,7 +183,7 @@ void Browse(UiWindow& dialog, Controls& controls, PictureChoice& picture)
         picture.chosenPath = std::move(path);
         return;
     }
-    Say(dialog, controls, L"The picture file you selected is not valid.", kRed);
+    Say(dialog, controls, L"The picture file you selected is not valid.", create_account::kRed);
 }
 
 }  // namespace
@@ -195,31 +201,31 @@ int CreateAccountDialog(DialogOwner& owner, WString& accountNameOut, double osVe
     if (FindDefaultPictureFile(defaultPath))
         picture.defaultPicture = LoadPictureFile(defaultPath.Text());
 
-    Controls controls;
+    NewAccountControls controls;
     if (UniqueIcon icon = LoadAccountIcon(dialog.Scale(48)))
         dialog.AddIcon(CopyIcon(icon.Get()), 10, 10, 48, 48);   // the control owns its copy
     int32_t heading = dialog.AddLabel(L"Create user account", 68, 20, 312, 25, WS_VISIBLE | SS_CENTER);
     dialog.SetFont(heading, 16.0, 800, 0, L"Arial");
     dialog.AddFieldLabel(L"Account &name:", 20, 72, 160, 18);
-    controls.name = dialog.AddEdit(L"", 185, 70, 195, kFieldStyle);
+    controls.name = dialog.AddEdit(L"", 185, 70, 195, create_account::kFieldStyle);
     dialog.AddFieldLabel(L"Account &type:", 20, 103, 160, 18);
     controls.type = dialog.AddCombo(L"Guest\nStandard user\nAdministrator", 185, 100, 195, 1);
     dialog.AddFieldLabel(L"&Password (optional):", 20, 142, 160, 18);
-    controls.password = dialog.AddEdit(L"", 185, 140, 195, kPasswordStyle);
+    controls.password = dialog.AddEdit(L"", 185, 140, 195, create_account::kPasswordStyle);
     dialog.AddFieldLabel(L"Password a&gain (optional):", 20, 172, 160, 18);
-    controls.again = dialog.AddEdit(L"", 185, 170, 195, kPasswordStyle);
+    controls.again = dialog.AddEdit(L"", 185, 170, 195, create_account::kPasswordStyle);
     for (int32_t field : {controls.name, controls.password, controls.again}) {
         if (const ControlEntry* entry = dialog.Control(field))
-            SendMessageW(entry->handle, EM_LIMITTEXT, kFieldLimit, 0);
+            SendMessageW(entry->handle, EM_LIMITTEXT, create_account::kFieldLimit, 0);
     }
     dialog.AddLabel(L"User picture:", 20, 230, 110, 18, kDefaultStyle);
     ShowPicture(dialog, controls, picture.defaultPicture.Get(), PictureFit::Crop);
     controls.browse = dialog.AddButton(L"&Browse...", 195, 210, 80, 22, kDefaultStyle);
     controls.useDefault = dialog.AddButton(L"&Default", 300, 210, 70, 22, kDefaultStyle);
     dialog.StartNewGroup();
-    controls.centre = dialog.AddButton(L"C&enter", 185, 242, 70, 18, kRadioStyle);
-    controls.crop = dialog.AddButton(L"Cr&op", 255, 242, 65, 18, kRadioStyle);
-    controls.stretch = dialog.AddButton(L"&Stretch", 320, 242, 70, 18, kRadioStyle);
+    controls.centre = dialog.AddButton(L"C&enter", 185, 242, 70, 18, create_account::kRadioStyle);
+    controls.crop = dialog.AddButton(L"Cr&op", 255, 242, 65, 18, create_account::kRadioStyle);
+    controls.stretch = dialog.AddButton(L"&Stretch", 320, 242, 70, 18, create_account::kRadioStyle);
     if (const ControlEntry* crop = dialog.Control(controls.crop))
         SendMessageW(crop->handle, BM_SETCHECK, BST_CHECKED, 0);
     controls.status = dialog.AddLabel(L"", 20, 285, 360, 18, kDefaultStyle);
@@ -239,7 +245,7 @@ int CreateAccountDialog(DialogOwner& owner, WString& accountNameOut, double osVe
         if (event == controls.cancel)
             return DialogStep::Done;
         if (event == controls.browse) {
-            Browse(dialog, controls, picture);
+            BrowseNewPicture(dialog, controls, picture);
         } else if (event == controls.useDefault) {
             if (ShowPicture(dialog, controls, picture.defaultPicture.Get(), CurrentFit(dialog, controls)))
                 picture.chosenPath.Clear();

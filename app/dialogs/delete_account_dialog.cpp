@@ -15,9 +15,15 @@
 
 namespace {
 
+// The dialog's own sizes and colours, in a namespace named for it: the
+// dialogs are compiled together, in one unity batch.
+namespace delete_account {
+
 constexpr int kWidth = 400;
 constexpr int kHeight = 255;
 constexpr int32_t kRed = RGB(255, 0, 0);
+
+}  // namespace delete_account
 
 // The worker's block: it lives on the dialog's stack until the worker ended.
 struct DeletionJob {
@@ -25,7 +31,7 @@ struct DeletionJob {
     AccountDeletionReport report;
 };
 
-DWORD WINAPI DeletionWorker(void* parameter)
+DWORD WINAPI AccountDeletionWorker(void* parameter)
 {
     auto* job = static_cast<DeletionJob*>(parameter);
     RemoveAccount(job->deletion, job->report);
@@ -73,7 +79,7 @@ bool DeleteAccountDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* a
                          const wchar_t* fullName)
 {
     UiDialog dialog(owner);
-    if (!dialog.Create(OutlinedLook(kWidth, kHeight, 391, 247)))
+    if (!dialog.Create(OutlinedLook(delete_account::kWidth, delete_account::kHeight, 391, 247)))
         return false;
 
     if (accountIcon != nullptr)
@@ -81,7 +87,7 @@ bool DeleteAccountDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* a
     int32_t heading = dialog.AddLabel(fullName != nullptr ? fullName : L"", 68, 20, 312, 25, WS_VISIBLE | SS_CENTER);
     dialog.SetFont(heading, 16.0, 800, 0, L"Arial");
     int32_t note = dialog.AddLabel(L"Note: You are about to delete this user account.", 20, 80, 360, 20, kDefaultStyle);
-    dialog.SetColour(note, kRed, -1);
+    dialog.SetColour(note, delete_account::kRed, -1);
     int32_t files = dialog.AddCheckBox(L"&Also delete user files and folders", 20, 110, 250, 18);
     dialog.SetTip(files, L"If you check this option Vantrell will delete all\r\nthe files and folders in the user's "
                          L"profile directory.");
@@ -128,8 +134,8 @@ bool DeleteAccountDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* a
     watch.owner = &owner;
     watch.window = &dialog;
     DWORD unused = 0;
-    if (!RunWorker(DeletionWorker, &job, watch, &unused))
-        DeletionWorker(&job);   // no thread to be had: the work is done here
+    if (!RunWorker(AccountDeletionWorker, &job, watch, &unused))
+        AccountDeletionWorker(&job);   // no thread to be had: the work is done here
     dialog.Close();
 
     const AccountDeletionReport& report = job.report;

@@ -15,9 +15,15 @@
 
 namespace {
 
+// The dialog's own sizes and colours, in a namespace named for it: the
+// dialogs are compiled together, in one unity batch.
+namespace groups {
+
 constexpr int kWidth = 440;
 constexpr int kHeight = 330;
 constexpr int kBoxHeight = 200;
+
+}  // namespace groups
 
 struct GroupsView {
     int32_t list = 0;
@@ -37,7 +43,7 @@ struct GroupSides {
 
 // Fills the list with the groups the account is in and the choice with the
 // others; false (both left empty) when the groups cannot be read.
-bool Fill(UiDialog& dialog, const GroupsView& ids, const wchar_t* sidText, GroupSides& sides)
+bool FillGroups(UiDialog& dialog, const GroupsView& ids, const wchar_t* sidText, GroupSides& sides)
 {
     sides = GroupSides{};
     dialog.DeleteAllItems(ids.list);
@@ -74,7 +80,7 @@ bool GroupsDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accountN
     if (!AccountNameToSid(accountName, sid, nullptr) || !SidToText(sid.Get(), sidText))
         return false;
     UiDialog dialog(owner);
-    if (!dialog.Create(OutlinedLook(kWidth, kHeight, kWidth - 9, kHeight - 8)))
+    if (!dialog.Create(OutlinedLook(groups::kWidth, groups::kHeight, groups::kWidth - 9, groups::kHeight - 8)))
         return false;
     if (accountIcon != nullptr)
         dialog.AddIcon(CopyIcon(accountIcon), 10, 10, 48, 48);   // the control owns its copy
@@ -101,8 +107,8 @@ bool GroupsDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accountN
     dialog.SetCancel(ids.close);
 
     GroupSides sides;
-    if (!Fill(dialog, ids, sidText.Text(), sides))
-        ThemedMessageBox(L"Sorry, the local groups could not be read.", BoxKind::Ok, kBoxHeight, owner);
+    if (!FillGroups(dialog, ids, sidText.Text(), sides))
+        ThemedMessageBox(L"Sorry, the local groups could not be read.", BoxKind::Ok, groups::kBoxHeight, owner);
     dialog.Show(ids.close);
 
     bool changed = false;
@@ -112,7 +118,7 @@ bool GroupsDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accountN
         if (event == ids.manage) {
             // A group deleted takes the account's membership with it.
             changed = LocalGroupsDialog(owner) || changed;
-            Fill(dialog, ids, sidText.Text(), sides);
+            FillGroups(dialog, ids, sidText.Text(), sides);
             return DialogStep::Stay;
         }
         if (event != ids.add && event != ids.remove)
@@ -127,7 +133,7 @@ bool GroupsDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accountN
             RemovesLastAdministrators({accountName})) {
             ThemedMessageBox(L"This is the last administrator account of this computer that can sign in.\r\n"
                              L"It stays a member of this group.",
-                             BoxKind::Ok, kBoxHeight, owner);
+                             BoxKind::Ok, groups::kBoxHeight, owner);
             return DialogStep::Stay;
         }
         const NET_API_STATUS status = ChangeGroupMembership(names[index].c_str(), sid.Get(), add);
@@ -136,8 +142,8 @@ bool GroupsDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accountN
         else if (status != ERROR_MEMBER_IN_ALIAS && status != ERROR_MEMBER_NOT_IN_ALIAS)
             ThemedMessageBox(add ? L"Sorry, the user account could not be added to this group."
                                  : L"Sorry, the user account could not be removed from this group.",
-                             BoxKind::Ok, kBoxHeight, owner);
-        Fill(dialog, ids, sidText.Text(), sides);
+                             BoxKind::Ok, groups::kBoxHeight, owner);
+        FillGroups(dialog, ids, sidText.Text(), sides);
         return DialogStep::Stay;
     });
     return changed;

@@ -15,10 +15,16 @@
 
 namespace {
 
+// The dialog's own sizes and colours, in a namespace named for it: the
+// dialogs are compiled together, in one unity batch.
+namespace local_groups {
+
 constexpr int kWidth = 480;
 constexpr int kHeight = 380;
 constexpr int kBoxHeight = 200;
 constexpr LONG kFieldStyle = WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL;
+
+}  // namespace local_groups
 
 struct LocalGroupsView {
     int32_t list = 0;
@@ -33,7 +39,7 @@ struct LocalGroupsView {
 
 // Fills the list with every group, in the system's order; false (the list
 // left empty) when they cannot be read.
-bool Fill(UiDialog& dialog, const LocalGroupsView& ids, std::vector<LocalGroup>& groups)
+bool FillLocalGroups(UiDialog& dialog, const LocalGroupsView& ids, std::vector<LocalGroup>& groups)
 {
     dialog.DeleteAllItems(ids.list);
     groups.clear();
@@ -46,7 +52,7 @@ bool Fill(UiDialog& dialog, const LocalGroupsView& ids, std::vector<LocalGroup>&
 }
 
 // The buttons that need a selected group made on this computer follow the selection.
-void FollowSelection(UiDialog& dialog, const LocalGroupsView& ids, const std::vector<LocalGroup>& groups)
+void FollowGroupSelection(UiDialog& dialog, const LocalGroupsView& ids, const std::vector<LocalGroup>& groups)
 {
     const int row = dialog.GetSelectedItem(ids.list);
     const bool selected = row >= 0 && static_cast<size_t>(row) < groups.size();
@@ -83,7 +89,7 @@ const wchar_t* Failure(NET_API_STATUS status)
 bool LocalGroupsDialog(DialogOwner& owner)
 {
     UiDialog dialog(owner);
-    if (!dialog.Create(OutlinedLook(kWidth, kHeight, kWidth - 9, kHeight - 8)))
+    if (!dialog.Create(OutlinedLook(local_groups::kWidth, local_groups::kHeight, local_groups::kWidth - 9, local_groups::kHeight - 8)))
         return false;
     int32_t heading = dialog.AddLabel(L"Local groups", 20, 15, 440, 25, WS_VISIBLE | SS_CENTER);
     dialog.SetFont(heading, 16.0, 800, 0, L"Arial");
@@ -96,9 +102,9 @@ bool LocalGroupsDialog(DialogOwner& owner)
     dialog.SetColumnWidth(ids.list, 1, 250);
     dialog.NameList(ids.list, L"Local groups", {0});
     dialog.AddFieldLabel(L"&Name:", 20, 235, 90, 18);
-    ids.name = dialog.AddEdit(L"", 115, 232, 345, kFieldStyle);
+    ids.name = dialog.AddEdit(L"", 115, 232, 345, local_groups::kFieldStyle);
     dialog.AddFieldLabel(L"D&escription:", 20, 265, 90, 18);
-    ids.description = dialog.AddEdit(L"", 115, 262, 345, kFieldStyle);
+    ids.description = dialog.AddEdit(L"", 115, 262, 345, local_groups::kFieldStyle);
     SendMessageW(dialog.ControlHandle(ids.name), EM_LIMITTEXT, kMaxGroupNameLength, 0);
     SendMessageW(dialog.ControlHandle(ids.description), EM_LIMITTEXT, kMaxGroupDescriptionLength, 0);
     ids.create = dialog.AddButton(L"&Create group", 20, 300, 100, 25, kDefaultStyle);
@@ -112,9 +118,9 @@ bool LocalGroupsDialog(DialogOwner& owner)
     dialog.SetCancel(ids.close);
 
     std::vector<LocalGroup> groups;
-    if (!Fill(dialog, ids, groups))
-        ThemedMessageBox(L"Sorry, the local groups could not be read.", BoxKind::Ok, kBoxHeight, owner);
-    FollowSelection(dialog, ids, groups);
+    if (!FillLocalGroups(dialog, ids, groups))
+        ThemedMessageBox(L"Sorry, the local groups could not be read.", BoxKind::Ok, local_groups::kBoxHeight, owner);
+    FollowGroupSelection(dialog, ids, groups);
     dialog.Show(ids.name);
 
     bool changed = false;
@@ -122,7 +128,7 @@ bool LocalGroupsDialog(DialogOwner& owner)
         if (event == ids.close)
             return DialogStep::Done;
         if (event == EventCode::ItemSelected || event == EventCode::ItemDeselected) {
-            FollowSelection(dialog, ids, groups);
+            FollowGroupSelection(dialog, ids, groups);
             return DialogStep::Stay;
         }
         if (event != ids.create && event != ids.rename && event != ids.describe && event != ids.remove)
@@ -143,16 +149,16 @@ bool LocalGroupsDialog(DialogOwner& owner)
         } else {
             const std::wstring question = L"Delete the group \"" + std::wstring(groups[row].name.Text()) +
                                           L"\"?\r\nIts members lose the membership, and its SID is never made again.";
-            if (ThemedMessageBox(question.c_str(), BoxKind::YesNo, kBoxHeight, owner) != 1)
+            if (ThemedMessageBox(question.c_str(), BoxKind::YesNo, local_groups::kBoxHeight, owner) != 1)
                 return DialogStep::Stay;
             status = DeleteLocalGroup(groups[row].name.Text());
         }
         if (const wchar_t* failure = Failure(status))
-            ThemedMessageBox(failure, BoxKind::Ok, kBoxHeight, owner);
+            ThemedMessageBox(failure, BoxKind::Ok, local_groups::kBoxHeight, owner);
         else
             changed = true;
-        Fill(dialog, ids, groups);
-        FollowSelection(dialog, ids, groups);
+        FillLocalGroups(dialog, ids, groups);
+        FollowGroupSelection(dialog, ids, groups);
         return DialogStep::Stay;
     });
     return changed;

@@ -43,15 +43,21 @@ NET_API_STATUS RunPasswordReset(UiWindow& pumpWindow, const wchar_t* accountName
 
 namespace {
 
+// The dialog's own sizes and colours, in a namespace named for it: the
+// dialogs are compiled together, in one unity batch.
+namespace password {
+
 constexpr int kWidth = 400;
 constexpr int kHeight = 355;
 constexpr LONG kPasswordStyle = WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_PASSWORD;
 constexpr int32_t kGreen = RGB(0, 153, 0);
 constexpr int32_t kRed = RGB(255, 0, 0);
 
+}  // namespace password
+
 const wchar_t* const kModeTexts[] = {L"set auto-logon", L"change the password", L"create a password"};
 
-struct Fields {
+struct PasswordFields {
     int32_t currentLabel = 0;
     int32_t current = 0;
     int32_t forgotten = 0;   // "I don't know the current password": the change becomes a reset
@@ -63,7 +69,7 @@ struct Fields {
     int32_t cancel = 0;
 };
 
-void Report(UiWindow& dialog, const Fields& fields, const wchar_t* text, int32_t colour)
+void ReportPassword(UiWindow& dialog, const PasswordFields& fields, const wchar_t* text, int32_t colour)
 {
     dialog.SetColour(fields.status, colour, -1);
     dialog.SetText(fields.status, text);
@@ -71,9 +77,9 @@ void Report(UiWindow& dialog, const Fields& fields, const wchar_t* text, int32_t
 }
 
 // A red message leaves the dialog open with its fields as typed.
-void Refuse(UiWindow& dialog, const Fields& fields, const wchar_t* text, int32_t focus)
+void RefusePassword(UiWindow& dialog, const PasswordFields& fields, const wchar_t* text, int32_t focus)
 {
-    Report(dialog, fields, text, kRed);
+    ReportPassword(dialog, fields, text, password::kRed);
     dialog.SetState(fields.apply, StateFlags::Enable);
     dialog.SetState(fields.cancel, StateFlags::Enable);
     if (focus != 0)
@@ -81,7 +87,7 @@ void Refuse(UiWindow& dialog, const Fields& fields, const wchar_t* text, int32_t
 }
 
 // One press of "Apply": true when the dialog is done.
-bool Apply(UiDialog& dialog, const Fields& fields, const wchar_t* accountName,
+bool ApplyPassword(UiDialog& dialog, const PasswordFields& fields, const wchar_t* accountName,
            PasswordDialogMode mode)
 {
     dialog.SetState(fields.apply, StateFlags::Disable);
@@ -92,23 +98,23 @@ bool Apply(UiDialog& dialog, const Fields& fields, const wchar_t* accountName,
     bool equal = CompareText(first.Text(), second.Text(), true) == 0;
 
     if (mode == PasswordDialogMode::AutoLogon) {
-        Report(dialog, fields, L"Configuring autologon, please wait...", kGreen);
+        ReportPassword(dialog, fields, L"Configuring autologon, please wait...", password::kGreen);
         if (!equal) {
-            Refuse(dialog, fields, L"The passwords you entered are not equal.", fields.first);
+            RefusePassword(dialog, fields, L"The passwords you entered are not equal.", fields.first);
             return false;
         }
         if (SetAutoLogon(accountName, first.Text()) != AutoLogonResult::Failed)
             return true;
-        Refuse(dialog, fields, L"Un unexpected error occurred while setting the auto-logon.", 0);
+        RefusePassword(dialog, fields, L"Un unexpected error occurred while setting the auto-logon.", 0);
         return false;
     }
 
-    Report(dialog, fields, L"Setting password, please wait...", kGreen);
+    ReportPassword(dialog, fields, L"Setting password, please wait...", password::kGreen);
     SecretText current;
     if (mode == PasswordDialogMode::ChangePassword)
         ReadSecretField(dialog, fields.current, current);
     if (!equal) {
-        Refuse(dialog, fields, L"The new passwords you entered are not equal.", fields.first);
+        RefusePassword(dialog, fields, L"The new passwords you entered are not equal.", fields.first);
         return false;
     }
     NET_API_STATUS status =
@@ -119,7 +125,7 @@ bool Apply(UiDialog& dialog, const Fields& fields, const wchar_t* accountName,
             SetAutoLogon(accountName, first.Text());
         return true;
     }
-    Refuse(dialog, fields,
+    RefusePassword(dialog, fields,
            status == ERROR_INVALID_PASSWORD ? L"The current password you entered is not correct."
                                             : L"Un unexpected error occurred while changing the password.",
            0);
@@ -128,12 +134,12 @@ bool Apply(UiDialog& dialog, const Fields& fields, const wchar_t* accountName,
 
 // Without the current password the change becomes a reset, whose cost is
 // said before anything else can be pressed.
-void SwitchToReset(UiWindow& dialog, Fields& fields)
+void SwitchToReset(UiWindow& dialog, PasswordFields& fields)
 {
     fields.reset = true;
     for (int32_t control : {fields.currentLabel, fields.current, fields.forgotten})
         dialog.SetState(control, StateFlags::Hide);
-    Report(dialog, fields, kPasswordResetWarning, kRed);
+    ReportPassword(dialog, fields, kPasswordResetWarning, password::kRed);
     dialog.SetState(fields.first, StateFlags::Focus);
 }
 
@@ -143,7 +149,7 @@ bool PasswordDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accoun
                     PasswordDialogMode mode)
 {
     UiDialog dialog(owner);
-    if (!dialog.Create(OutlinedLook(kWidth, kHeight, 391, 347)))
+    if (!dialog.Create(OutlinedLook(password::kWidth, password::kHeight, 391, 347)))
         return false;
 
     const bool change = mode == PasswordDialogMode::ChangePassword;
@@ -156,10 +162,10 @@ bool PasswordDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accoun
     sentence.Append(kModeTexts[static_cast<int>(mode)], L" for this user account.");
     dialog.AddLabel(sentence.Text(), 20, 70, 360, 20, kDefaultStyle);
 
-    Fields fields;
+    PasswordFields fields;
     if (change) {
         fields.currentLabel = dialog.AddFieldLabel(L"&Current password (if any):", 20, 112, 160, 18);
-        fields.current = dialog.AddEdit(L"", 185, 110, 195, kPasswordStyle);
+        fields.current = dialog.AddEdit(L"", 185, 110, 195, password::kPasswordStyle);
         dialog.SetTip(fields.current, L"Enter the current password for this user in this field.");
     }
     fields.status = dialog.AddLabel(
@@ -168,10 +174,10 @@ bool PasswordDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accoun
         20, 250, 360, 62, -1);
     bool autoLogon = mode == PasswordDialogMode::AutoLogon;
     dialog.AddFieldLabel(autoLogon ? L"Enter &password:" : L"Enter &new password:", 20, 142 + d, 160, 18);
-    fields.first = dialog.AddEdit(L"", 185, 140 + d, 195, kPasswordStyle);
+    fields.first = dialog.AddEdit(L"", 185, 140 + d, 195, password::kPasswordStyle);
     dialog.SetTip(fields.first, L"Enter the new password for this user in this field.");
     dialog.AddFieldLabel(autoLogon ? L"Password (a&gain):" : L"New password (a&gain):", 20, 182 + d, 160, 18);
-    fields.second = dialog.AddEdit(L"", 185, 180 + d, 195, kPasswordStyle);
+    fields.second = dialog.AddEdit(L"", 185, 180 + d, 195, password::kPasswordStyle);
     dialog.SetTip(fields.second, L"Re-enter the new password for this user in this field.");
     if (change) {
         fields.forgotten = dialog.AddButton(L"I &don't know the current password", 20, 222, 250, 24,
@@ -195,7 +201,7 @@ bool PasswordDialog(DialogOwner& owner, HICON accountIcon, const wchar_t* accoun
             SwitchToReset(dialog, fields);
             return DialogStep::Stay;
         }
-        if (event == fields.apply && Apply(dialog, fields, accountName, mode))
+        if (event == fields.apply && ApplyPassword(dialog, fields, accountName, mode))
             return DialogStep::Done;
         return DialogStep::Stay;
     });

@@ -33,6 +33,10 @@
 
 namespace {
 
+// The dialog's own sizes and colours, in a namespace named for it: the
+// dialogs are compiled together, in one unity batch.
+namespace personal_folders {
+
 constexpr int kWidth = 600;
 constexpr int kHeight = 355;
 constexpr LONG kListStyle = 0x1080000D;   // report, single selection, selection always shown, border, visible
@@ -40,7 +44,9 @@ constexpr UINT_PTR kProgressTimer = 1;
 constexpr UINT kProgressInterval = 150;   // ms between updates of the progress line
 constexpr wchar_t kBlockReason[] = L"Moving user files, please cancel shutdown";
 
-struct Controls {
+}  // namespace personal_folders
+
+struct FolderControls {
     int32_t list = 0;
     int32_t close = 0;
     int32_t moveContents = 0;
@@ -53,10 +59,10 @@ struct Controls {
 };
 
 // What the dialog works on, from construction to its end.
-struct Session {
+struct FolderSession {
     const PersonalFoldersOwner* owner = nullptr;
     UiDialog* dialog = nullptr;
-    Controls ids;
+    FolderControls ids;
     WString name;
     WString sid;
     WString profile;
@@ -65,7 +71,7 @@ struct Session {
     WString leftList;            // the text file naming what the last move left behind
 };
 
-WString Cell(UiWindow& dialog, int32_t list, int row, int column)
+WString FolderCell(UiWindow& dialog, int32_t list, int row, int column)
 {
     return ListCellText(dialog.ControlHandle(list), row, column);
 }
@@ -86,12 +92,12 @@ int FolderIcon(UiWindow& dialog, int32_t list, const wchar_t* path)
 }
 
 // Another account's hive, loaded while `hive` lives; nothing for the console user.
-HiveRefusal LoadAccountHive(const Session& session, BorrowedHive& hive)
+HiveRefusal LoadAccountHive(const FolderSession& session, BorrowedHive& hive)
 {
     return session.console ? HiveRefusal::None : hive.Load(session.sid.Text(), session.profile.Text());
 }
 
-void FillFolderList(Session& session, const wchar_t* hive)
+void FillFolderList(FolderSession& session, const wchar_t* hive)
 {
     UiWindow& dialog = *session.dialog;
     const int32_t list = session.ids.list;
@@ -111,13 +117,13 @@ void FillFolderList(Session& session, const wchar_t* hive)
     }
 }
 
-int SelectedRow(Session& session)
+int SelectedRow(FolderSession& session)
 {
     return static_cast<int>(
         SendMessageW(session.dialog->ControlHandle(session.ids.list), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
 }
 
-void FollowSelection(Session& session)
+void FollowFolderSelection(FolderSession& session)
 {
     UiWindow& dialog = *session.dialog;
     const int row = SelectedRow(session);
@@ -127,14 +133,14 @@ void FollowSelection(Session& session)
         return;
     }
     dialog.SetState(session.ids.move, StateFlags::Enable);
-    WString current = Cell(dialog, session.ids.list, row, 1);
-    WString original = Cell(dialog, session.ids.list, row, 2);
+    WString current = FolderCell(dialog, session.ids.list, row, 1);
+    WString original = FolderCell(dialog, session.ids.list, row, 2);
     dialog.SetState(session.ids.restore,
                     EqualsNoCase(current.Text(), original.Text()) ? StateFlags::Disable : StateFlags::Enable);
 }
 
 // Everything the operator could press while an operation runs.
-void EnableControls(Session& session, bool enable)
+void EnableControls(FolderSession& session, bool enable)
 {
     UiWindow& dialog = *session.dialog;
     const uint32_t state = enable ? StateFlags::Enable : StateFlags::Disable;
@@ -142,11 +148,11 @@ void EnableControls(Session& session, bool enable)
                        session.ids.restore, session.ids.leftLink})
         dialog.SetState(id, state);
     if (enable)
-        FollowSelection(session);
+        FollowFolderSelection(session);
 }
 
 // The band shows either the options and buttons or the move's progress.
-void ShowProgress(Session& session, bool show)
+void ShowMoveProgress(FolderSession& session, bool show)
 {
     UiWindow& dialog = *session.dialog;
     const uint32_t options = show ? StateFlags::Hide : StateFlags::Show;
@@ -158,7 +164,7 @@ void ShowProgress(Session& session, bool show)
     UpdateWindow(dialog.Handle());
 }
 
-void ShowMoveProgress(Session& session, const MoveProgress& progress)
+void ShowMoveProgress(FolderSession& session, const MoveProgress& progress)
 {
     // Until the totals are known there is nothing to count against.
     WString text(L"Counting the files to move...");
@@ -170,11 +176,11 @@ void ShowMoveProgress(Session& session, const MoveProgress& progress)
 
 // Runs the content move on a worker while this thread keeps both windows
 // alive and refuses the end of the session; the worker's exit code.
-DWORD RunMove(Session& session, FolderMove& move)
+DWORD RunMove(FolderSession& session, FolderMove& move)
 {
     UiWindow& dialog = *session.dialog;
-    ShowProgress(session, true);
-    SetTimer(dialog.Handle(), kProgressTimer, kProgressInterval, nullptr);
+    ShowMoveProgress(session, true);
+    SetTimer(dialog.Handle(), personal_folders::kProgressTimer, personal_folders::kProgressInterval, nullptr);
     WorkerWatch watch;
     watch.owner = session.owner->window;
     watch.window = &dialog;
@@ -182,15 +188,15 @@ DWORD RunMove(Session& session, FolderMove& move)
     watch.onEvent = [&](int32_t) { ShowMoveProgress(session, move.progress); };
     DWORD code = 0;
     const bool ran = RunWorker(MoveFolderThread, &move, watch, &code);
-    KillTimer(dialog.Handle(), kProgressTimer);
+    KillTimer(dialog.Handle(), personal_folders::kProgressTimer);
     ShowMoveProgress(session, move.progress);
     UpdateWindow(dialog.Handle());
-    ShowProgress(session, false);
+    ShowMoveProgress(session, false);
     return ran ? code : 0;
 }
 
 // The items a move left behind, written where the operator can open them.
-void OfferLeftBehind(Session& session, const RelocationResult& move)
+void OfferLeftBehind(FolderSession& session, const RelocationResult& move)
 {
     UiWindow& dialog = *session.dialog;
     dialog.SetState(session.ids.leftLink, StateFlags::Hide);
@@ -207,14 +213,14 @@ void OfferLeftBehind(Session& session, const RelocationResult& move)
 }
 
 // The move and the restore: `restore` takes the default place and asks first.
-void Relocate(Session& session, bool restore)
+void Relocate(FolderSession& session, bool restore)
 {
     UiDialog& dialog = *session.dialog;
     const int row = SelectedRow(session);
     if (row < 0 || row >= static_cast<int>(session.rows.size()))
         return;
     const int index = session.rows[row];
-    WString current = Cell(dialog, session.ids.list, row, 1);
+    WString current = FolderCell(dialog, session.ids.list, row, 1);
     WString target;
     if (restore) {
         EnableControls(session, false);
@@ -223,7 +229,7 @@ void Relocate(Session& session, bool restore)
             EnableControls(session, true);
             return;
         }
-        target = Cell(dialog, session.ids.list, row, 2);
+        target = FolderCell(dialog, session.ids.list, row, 2);
     } else {
         const bool picked = PickFolder(target, dialog.Handle(), current.Text());
         // The closing picker may hand the activation to the main window
@@ -261,7 +267,7 @@ void Relocate(Session& session, bool restore)
     std::optional<DialogOwner::BusyScope> hold;
     request.busy = [&](bool busy) {
         if (busy)
-            hold.emplace(session.owner->window, kBlockReason);
+            hold.emplace(session.owner->window, personal_folders::kBlockReason);
         else
             hold.reset();
     };
@@ -288,10 +294,10 @@ void Relocate(Session& session, bool restore)
     EnableControls(session, true);
 }
 
-void AddControls(Session& session, HICON accountIcon, const wchar_t* displayName)
+void AddFolderControls(FolderSession& session, HICON accountIcon, const wchar_t* displayName)
 {
     UiWindow& dialog = *session.dialog;
-    Controls& ids = session.ids;
+    FolderControls& ids = session.ids;
     if (accountIcon != nullptr)
         dialog.AddIcon(CopyIcon(accountIcon), 10, 10, 48, 48);   // the control owns its copy
     int32_t heading = dialog.AddLabel(L"Move account folders", 68, 20, 412, 25, WS_VISIBLE | SS_CENTER);
@@ -311,7 +317,7 @@ void AddControls(Session& session, HICON accountIcon, const wchar_t* displayName
     dialog.SetTip(ids.leftLink, L"Open the list of the files and folders that stayed in the old location");
     dialog.SetState(ids.leftLink, StateFlags::Hide);
 
-    ids.list = dialog.AddListView(L" Folder name| Current location| Default location", 10, 140, 580, 160, kListStyle,
+    ids.list = dialog.AddListView(L" Folder name| Current location| Default location", 10, 140, 580, 160, personal_folders::kListStyle,
                                   LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
     dialog.SetColumnWidth(ids.list, 0, 100);
     dialog.SetColumnWidth(ids.list, 1, 240);
@@ -362,7 +368,7 @@ void PersonalFoldersDialog(const PersonalFoldersOwner& owner, HICON accountIcon,
 {
     if (owner.window == nullptr || accountName == nullptr || *accountName == L'\0')
         return;
-    auto session = std::make_unique<Session>();
+    auto session = std::make_unique<FolderSession>();
     session->owner = &owner;
     session->name.Assign(accountName);
     session->console = owner.consoleUserName != nullptr && EqualsNoCase(accountName, owner.consoleUserName);
@@ -379,12 +385,12 @@ void PersonalFoldersDialog(const PersonalFoldersOwner& owner, HICON accountIcon,
         return;
     }
     UiDialog dialog(*owner.window);
-    DialogLook look = OutlinedLook(kWidth, kHeight, 591, 347);
+    DialogLook look = OutlinedLook(personal_folders::kWidth, personal_folders::kHeight, 591, 347);
     look.fills.push_back({4, 305, 591, 45, kBandColour, 0});   // the body's whole width
     if (!dialog.Create(look))
         return;
     session->dialog = &dialog;
-    AddControls(*session, accountIcon, displayName != nullptr && *displayName != L'\0' ? displayName : accountName);
+    AddFolderControls(*session, accountIcon, displayName != nullptr && *displayName != L'\0' ? displayName : accountName);
     FillFolderList(*session, hive.Root());
     hive.Unload();
 
@@ -393,14 +399,14 @@ void PersonalFoldersDialog(const PersonalFoldersOwner& owner, HICON accountIcon,
         if (event == session->ids.close)
             return DialogStep::Done;
         if (event == EventCode::ItemSelected || event == EventCode::ItemDeselected) {
-            FollowSelection(*session);
+            FollowFolderSelection(*session);
         } else if (event == EventCode::DoubleClick) {
             const int row = SelectedRow(*session);
             if (row >= 0) {
                 // The place comes from the user's own registry: only a
                 // folder is opened, never a program that would start with
                 // this program's rights.
-                WString current = Cell(dialog, session->ids.list, row, 1);
+                WString current = FolderCell(dialog, session->ids.list, row, 1);
                 WString probe(current.Text());
                 probe.AddLongPathPrefix();
                 const DWORD attributes = current.IsEmpty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(probe.Text());

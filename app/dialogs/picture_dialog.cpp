@@ -69,6 +69,10 @@ bool SetFittedPicture(UiWindow& window, int32_t pictureControl, Gdiplus::GpBitma
 
 namespace {
 
+// The dialog's own sizes and colours, in a namespace named for it: the
+// dialogs are compiled together, in one unity batch.
+namespace picture {
+
 constexpr int kWidth = 400;
 constexpr int kHeight = 350;
 constexpr int kPreviewSize = 128;
@@ -77,7 +81,9 @@ constexpr int32_t kGreen = RGB(0, 144, 0);
 constexpr int32_t kRed = RGB(255, 0, 0);
 constexpr wchar_t kNotValid[] = L"The picture file you selected is not valid.";
 
-struct Controls {
+}  // namespace picture
+
+struct PictureControls {
     int32_t preview = 0;
     int32_t center = 0;
     int32_t crop = 0;
@@ -96,7 +102,7 @@ struct Choice {
     WString chosenPath;    // empty while the current picture is the one to set
 };
 
-PictureFit ReadFit(UiWindow& dialog, const Controls& controls)
+PictureFit ReadFit(UiWindow& dialog, const PictureControls& controls)
 {
     if ((dialog.GetState(controls.crop) & StateFlags::Check) != 0)
         return PictureFit::Crop;
@@ -105,21 +111,21 @@ PictureFit ReadFit(UiWindow& dialog, const Controls& controls)
     return PictureFit::Center;
 }
 
-void Report(UiWindow& dialog, const Controls& controls, const wchar_t* text, int32_t colour)
+void ReportPicture(UiWindow& dialog, const PictureControls& controls, const wchar_t* text, int32_t colour)
 {
     dialog.SetColour(controls.status, colour, -1);
     dialog.SetText(controls.status, text);
     UpdateWindow(dialog.Handle());
 }
 
-bool ShowFitted(UiWindow& dialog, const Controls& controls, Gdiplus::GpBitmap* image, PictureFit fit)
+bool ShowFitted(UiWindow& dialog, const PictureControls& controls, Gdiplus::GpBitmap* image, PictureFit fit)
 {
-    return SetFittedPicture(dialog, controls.preview, image, kPreviewSize, kPreviewSize, fit);
+    return SetFittedPicture(dialog, controls.preview, image, picture::kPreviewSize, picture::kPreviewSize, fit);
 }
 
 // A file that does not load or cannot be fitted changes nothing: the
 // earlier choice, if any, stays chosen and previewed.
-void Browse(UiWindow& dialog, const Controls& controls, Choice& choice, const wchar_t* startFolder)
+void Browse(UiWindow& dialog, const PictureControls& controls, Choice& choice, const wchar_t* startFolder)
 {
     WString path;
     if (!ChoosePictureFile(path, startFolder, dialog.Handle()))
@@ -128,24 +134,24 @@ void Browse(UiWindow& dialog, const Controls& controls, Choice& choice, const wc
     if (!loaded || !ShowFitted(dialog, controls, loaded.Get(), ReadFit(dialog, controls))) {
         if (choice.chosen)
             ShowFitted(dialog, controls, choice.chosen.Get(), ReadFit(dialog, controls));
-        Report(dialog, controls, kNotValid, kRed);
+        ReportPicture(dialog, controls, picture::kNotValid, picture::kRed);
         return;
     }
     choice.chosen = std::move(loaded);
     choice.chosenPath.Assign(path.Text());
-    Report(dialog, controls, L"", kGreen);
+    ReportPicture(dialog, controls, L"", picture::kGreen);
 }
 
 // True when the dialog is done.
-bool Change(UiWindow& dialog, const Controls& controls, Choice& choice, const wchar_t* accountName, double osVersion)
+bool Change(UiWindow& dialog, const PictureControls& controls, Choice& choice, const wchar_t* accountName, double osVersion)
 {
     dialog.SetState(controls.change, StateFlags::Disable);
     dialog.SetState(controls.cancel, StateFlags::Disable);
-    Report(dialog, controls, L"Changing the user account picture, please wait...", kGreen);
+    ReportPicture(dialog, controls, L"Changing the user account picture, please wait...", picture::kGreen);
     Gdiplus::GpBitmap* image = !choice.chosenPath.IsEmpty() ? choice.chosen.Get() : choice.current.Get();
     if (SetAccountPicture(accountName, image, ReadFit(dialog, controls), osVersion))
         return true;
-    Report(dialog, controls, L"Sorry, the user picture could not be changed this time.", kRed);
+    ReportPicture(dialog, controls, L"Sorry, the user picture could not be changed this time.", picture::kRed);
     dialog.SetState(controls.change, StateFlags::Enable);
     dialog.SetState(controls.cancel, StateFlags::Enable);
     return false;
@@ -164,20 +170,20 @@ void ChangePictureDialog(DialogOwner& owner, const wchar_t* accountName, const w
                                                                              : GenericAccountPicture(osVersion);
 
     UiDialog dialog(owner);
-    if (!dialog.Create(OutlinedLook(kWidth, kHeight, 391, 342)))
+    if (!dialog.Create(OutlinedLook(picture::kWidth, picture::kHeight, 391, 342)))
         return;
 
-    Controls controls;
-    int32_t heading = dialog.AddPicture(nullptr, 10, 10, kHeadingSize, kHeadingSize, kDefaultStyle);
+    PictureControls controls;
+    int32_t heading = dialog.AddPicture(nullptr, 10, 10, picture::kHeadingSize, picture::kHeadingSize, kDefaultStyle);
     if (choice.current)
-        SetPictureImage(dialog, heading, choice.current.Get(), kHeadingSize, kHeadingSize);
+        SetPictureImage(dialog, heading, choice.current.Get(), picture::kHeadingSize, picture::kHeadingSize);
     int32_t title = dialog.AddLabel(fullName != nullptr ? fullName : L"", 68, 20, 312, 25, WS_VISIBLE | SS_CENTER);
     dialog.SetFont(title, 16.0, 800, 0, L"Arial");
     dialog.AddLabel(L"Note: You are about to change this user account's picture.", 20, 70, 360, 20, kDefaultStyle);
     controls.preview =
-        dialog.AddPicture(nullptr, 20, 120, kPreviewSize, kPreviewSize, WS_VISIBLE | WS_BORDER | SS_REALSIZECONTROL);
+        dialog.AddPicture(nullptr, 20, 120, picture::kPreviewSize, picture::kPreviewSize, WS_VISIBLE | WS_BORDER | SS_REALSIZECONTROL);
     if (choice.current)
-        SetPictureImage(dialog, controls.preview, choice.current.Get(), kPreviewSize, kPreviewSize);
+        SetPictureImage(dialog, controls.preview, choice.current.Get(), picture::kPreviewSize, picture::kPreviewSize);
     dialog.AddLabel(L"If the source image is not squared:", 180, 130, 200, 18, kDefaultStyle);
     dialog.StartNewGroup();
     controls.center = dialog.AddRadioButton(L"C&enter", 170, 160, 70, 18);
@@ -205,7 +211,7 @@ void ChangePictureDialog(DialogOwner& owner, const wchar_t* accountName, const w
             Browse(dialog, controls, choice, startFolder.Text());
         } else if (event == controls.useDefault) {
             if (choice.current &&
-                SetPictureImage(dialog, controls.preview, choice.current.Get(), kPreviewSize, kPreviewSize))
+                SetPictureImage(dialog, controls.preview, choice.current.Get(), picture::kPreviewSize, picture::kPreviewSize))
                 choice.chosenPath.Clear();
         } else if (event == controls.center || event == controls.crop || event == controls.stretch) {
             if (!choice.chosenPath.IsEmpty() && choice.chosen)

@@ -19,6 +19,10 @@
 
 namespace {
 
+// The dialog's own sizes and colours, in a namespace named for it: the
+// dialogs are compiled together, in one unity batch.
+namespace profiles {
+
 constexpr int kWidth = 720;
 constexpr int kHeight = 420;
 constexpr int kSizeColumn = 5;
@@ -26,6 +30,8 @@ constexpr int kSidColumn = 6;
 constexpr int kBoxHeight = 240;
 // Names past this many are counted, not listed: the box has room for a few.
 constexpr size_t kNamesShown = 6;
+
+}  // namespace profiles
 
 struct ProfilesView {
     int32_t list = 0;
@@ -36,14 +42,14 @@ struct ProfilesView {
 };
 
 // Paths and names come from places users can write: shown, never obeyed.
-std::wstring Shown(const wchar_t* text)
+std::wstring ShownText(const wchar_t* text)
 {
     return EscapeControls(text).Text();
 }
 
 std::wstring OwnerText(const ProfileUse& use)
 {
-    return *use.account.Text() == L'\0' ? std::wstring(L"deleted account") : Shown(use.account.Text());
+    return *use.account.Text() == L'\0' ? std::wstring(L"deleted account") : ShownText(use.account.Text());
 }
 
 std::wstring RowText(const ProfileUse& use)
@@ -53,13 +59,13 @@ std::wstring RowText(const ProfileUse& use)
     for (const wchar_t* flag : ProfileFlagNames(f))
         flags += (flags.empty() ? L"" : L", ") + std::wstring(flag);
     // "|" separates the cells; no name, path or SID can hold one.
-    return OwnerText(use) + L"|" + Shown(use.folder.Text()) + L"|" + (f.lastUse == 0 ? L"?" : LastUseText(f.lastUse)) +
+    return OwnerText(use) + L"|" + ShownText(use.folder.Text()) + L"|" + (f.lastUse == 0 ? L"?" : LastUseText(f.lastUse)) +
            L"|" + LastUseSourceText(f.source) + L"|" + flags + L"||" + use.sid.Text();
 }
 
 // Reads the profiles afresh into the list; false (the list left empty) when
 // they cannot be read whole.
-bool Fill(UiDialog& dialog, const ProfilesView& ids, const wchar_t* consoleSid, std::vector<ProfileUse>& uses)
+bool FillProfiles(UiDialog& dialog, const ProfilesView& ids, const wchar_t* consoleSid, std::vector<ProfileUse>& uses)
 {
     dialog.DeleteAllItems(ids.list);
     if (!ReadProfileUses(consoleSid, uses)) {
@@ -80,7 +86,7 @@ std::vector<std::wstring> SelectedSids(UiDialog& dialog, const ProfilesView& ids
     std::vector<std::wstring> sids;
     HWND list = dialog.ControlHandle(ids.list);
     for (int row = -1; (row = static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, row, LVNI_SELECTED))) >= 0;)
-        sids.emplace_back(ListCellText(list, row, kSidColumn).Text());
+        sids.emplace_back(ListCellText(list, row, profiles::kSidColumn).Text());
     return sids;
 }
 
@@ -98,13 +104,13 @@ void RunOffTheWindow(UiDialog& dialog, LPTHREAD_START_ROUTINE routine, void* job
 
 // The folders to measure by their SIDs; the worker fills in the sizes. A
 // walk of every profile can take long: only on request, off the window's thread.
-struct SizeJob {
+struct ProfileSizeJob {
     std::vector<std::wstring> sids, folders, sizes;
 };
 
 DWORD WINAPI SizeWorker(void* parameter)
 {
-    auto* job = static_cast<SizeJob*>(parameter);
+    auto* job = static_cast<ProfileSizeJob*>(parameter);
     for (const std::wstring& folder : job->folders) {
         uint64_t bytes = 0;
         const bool measured = !folder.empty() && MeasureDirectory(folder.c_str(), bytes);
@@ -115,7 +121,7 @@ DWORD WINAPI SizeWorker(void* parameter)
 
 void ShowSizes(UiDialog& dialog, const ProfilesView& ids, const std::vector<ProfileUse>& uses)
 {
-    SizeJob job;
+    ProfileSizeJob job;
     for (const ProfileUse& use : uses) {
         job.sids.emplace_back(use.sid.Text());
         job.folders.emplace_back(use.folder.Text());
@@ -125,10 +131,10 @@ void ShowSizes(UiDialog& dialog, const ProfilesView& ids, const std::vector<Prof
     HWND list = dialog.ControlHandle(ids.list);
     const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
     for (int row = 0; row < rows; ++row) {
-        const WString sid = ListCellText(list, row, kSidColumn);
+        const WString sid = ListCellText(list, row, profiles::kSidColumn);
         for (size_t i = 0; i < job.sids.size() && i < job.sizes.size(); ++i)
             if (EqualsNoCase(job.sids[i].c_str(), sid.Text()))
-                SetListCellText(list, row, kSizeColumn, job.sizes[i].c_str());
+                SetListCellText(list, row, profiles::kSizeColumn, job.sizes[i].c_str());
     }
     dialog.SetText(ids.status, L"Sizes as measured now; \"?\" where a folder could not be walked whole.");
 }
@@ -140,7 +146,7 @@ struct Doomed {
     ProfileDeletionEnd end = ProfileDeletionEnd::LeftAlone;
 };
 
-DWORD WINAPI DeletionWorker(void* parameter)
+DWORD WINAPI ProfileDeletionWorker(void* parameter)
 {
     // Read again after the yes; once for all of them.
     ProfileFolderSet folders;
@@ -154,10 +160,10 @@ DWORD WINAPI DeletionWorker(void* parameter)
 std::wstring NameList(const std::vector<std::wstring>& names)
 {
     std::wstring text;
-    for (size_t i = 0; i < names.size() && i < kNamesShown; ++i)
+    for (size_t i = 0; i < names.size() && i < profiles::kNamesShown; ++i)
         text += (i > 0 ? L", " : L"") + names[i];
-    if (names.size() > kNamesShown)
-        text += L" and " + std::to_wstring(names.size() - kNamesShown) + L" more";
+    if (names.size() > profiles::kNamesShown)
+        text += L" and " + std::to_wstring(names.size() - profiles::kNamesShown) + L" more";
     return text;
 }
 
@@ -194,7 +200,7 @@ std::wstring Question(const std::vector<Doomed>& doomed, const std::wstring& kep
     std::vector<std::wstring> accounts;
     for (const Doomed& d : doomed)
         if (d.plan.accountGoes)
-            accounts.emplace_back(Shown(d.use->account.Text()));
+            accounts.emplace_back(ShownText(d.use->account.Text()));
     std::wstring text = doomed.size() == 1 ? std::wstring(L"Delete 1 profile with all its files?")
                                            : L"Delete " + std::to_wstring(doomed.size()) + L" profiles with all their files?";
     if (!accounts.empty())
@@ -205,7 +211,7 @@ std::wstring Question(const std::vector<Doomed>& doomed, const std::wstring& kep
 }
 
 // What the operator is told after the deletion; empty when all went.
-std::wstring Outcome(const std::vector<Doomed>& doomed)
+std::wstring DeletionOutcome(const std::vector<Doomed>& doomed)
 {
     std::vector<std::wstring> left, restart;
     for (const Doomed& d : doomed) {
@@ -231,7 +237,7 @@ std::wstring Outcome(const std::vector<Doomed>& doomed)
 bool ProfilesDialog(DialogOwner& owner, const wchar_t* consoleSid)
 {
     UiDialog dialog(owner);
-    if (!dialog.Create(OutlinedLook(kWidth, kHeight, kWidth - 9, kHeight - 8)))
+    if (!dialog.Create(OutlinedLook(profiles::kWidth, profiles::kHeight, profiles::kWidth - 9, profiles::kHeight - 8)))
         return false;
     int32_t heading = dialog.AddLabel(L"Profiles on this computer", 20, 14, 500, 25, kDefaultStyle);
     dialog.SetFont(heading, 14.0, 800, 0, L"Arial");
@@ -257,7 +263,7 @@ bool ProfilesDialog(DialogOwner& owner, const wchar_t* consoleSid)
     dialog.SetCancel(ids.close);
 
     std::vector<ProfileUse> uses;
-    Fill(dialog, ids, consoleSid, uses);
+    FillProfiles(dialog, ids, consoleSid, uses);
     dialog.Show(ids.list);
 
     bool changed = false;
@@ -289,11 +295,11 @@ bool ProfilesDialog(DialogOwner& owner, const wchar_t* consoleSid)
             ThemedMessageBox((kept.empty() ? std::wstring(L"The selected profiles are gone already.")
                                            : kept + L"\r\n\r\nNothing was deleted.")
                                  .c_str(),
-                             BoxKind::Ok, kBoxHeight, owner);
-            Fill(dialog, ids, consoleSid, uses);
+                             BoxKind::Ok, profiles::kBoxHeight, owner);
+            FillProfiles(dialog, ids, consoleSid, uses);
             return DialogStep::Stay;
         }
-        if (ThemedMessageBox(Question(doomed, kept).c_str(), BoxKind::YesNo, kBoxHeight, owner) != 1)
+        if (ThemedMessageBox(Question(doomed, kept).c_str(), BoxKind::YesNo, profiles::kBoxHeight, owner) != 1)
             return DialogStep::Stay;
 
         dialog.SetText(ids.status, L"Deleting the profiles, please wait...");
@@ -304,15 +310,15 @@ bool ProfilesDialog(DialogOwner& owner, const wchar_t* consoleSid)
             // The end of the session is refused while files go; a close
             // waits for the worker, it cannot stop halfway.
             DialogOwner::BusyScope busy(&owner, L"Profiles are being deleted.");
-            RunOffTheWindow(dialog, DeletionWorker, &doomed);
+            RunOffTheWindow(dialog, ProfileDeletionWorker, &doomed);
         }
         changed = true;
         dialog.SetState(ids.remove, StateFlags::Enable);
         dialog.SetState(ids.close, StateFlags::Enable);
-        const std::wstring outcome = Outcome(doomed);
-        Fill(dialog, ids, consoleSid, uses);
+        const std::wstring outcome = DeletionOutcome(doomed);
+        FillProfiles(dialog, ids, consoleSid, uses);
         if (!outcome.empty())
-            ThemedMessageBox(outcome.c_str(), BoxKind::Ok, kBoxHeight, owner);
+            ThemedMessageBox(outcome.c_str(), BoxKind::Ok, profiles::kBoxHeight, owner);
         return DialogStep::Stay;
     });
     return changed;

@@ -14,10 +14,16 @@
 
 namespace {
 
+// The dialog's own sizes and colours, in a namespace named for it: the
+// dialogs are compiled together, in one unity batch.
+namespace save_settings {
+
 constexpr int kBoxHeight = 200;
 constexpr wchar_t kLastAdministratorText[] =
     L"This is the last administrator account of this computer that can sign in.\r\n"
     L"It stays an administrator that can sign in: nothing was changed.";
+
+}  // namespace save_settings
 
 uint32_t ApplyAutoLogon(DialogOwner& owner, const AccountSettingsChoice& choice, HICON accountIcon)
 {
@@ -63,18 +69,18 @@ SettingsOutcome ApplyAccountSettings(DialogOwner& owner, const AccountSettingsCh
         return outcome;
     owner.Lock();
     if (const wchar_t* refusal = RenameRefusalText(choice); *refusal != L'\0') {
-        ThemedMessageBox(refusal, BoxKind::Ok, kBoxHeight, owner);
+        ThemedMessageBox(refusal, BoxKind::Ok, save_settings::kBoxHeight, owner);
         owner.Unlock();
         return outcome;
     }
     if (ThemedMessageBox(L"Are you sure you want to apply the seleted settings to this user account?",
-                         BoxKind::YesNo, kBoxHeight, owner) != 1) {
+                         BoxKind::YesNo, save_settings::kBoxHeight, owner) != 1) {
         owner.Unlock();
         return outcome;
     }
     outcome.confirmed = true;
     if (TakesLastAdministrator(choice)) {
-        ThemedMessageBox(kLastAdministratorText, BoxKind::Ok, kBoxHeight, owner);
+        ThemedMessageBox(save_settings::kLastAdministratorText, BoxKind::Ok, save_settings::kBoxHeight, owner);
         owner.Unlock();
         return outcome;
     }
@@ -83,7 +89,7 @@ SettingsOutcome ApplyAccountSettings(DialogOwner& owner, const AccountSettingsCh
     if ((failures & SettingsFailure::LastAdministrator) != 0) {
         ThemedMessageBox(L"This is the last administrator account of this computer that can sign in.\r\n"
                          L"Its account type stays Administrator.",
-                         BoxKind::Ok, kBoxHeight, owner);
+                         BoxKind::Ok, save_settings::kBoxHeight, owner);
         failures &= ~SettingsFailure::LastAdministrator;
     }
     failures |= ApplyAutoLogon(owner, choice, accountIcon);
@@ -106,7 +112,7 @@ SettingsOutcome ApplyAccountSettings(DialogOwner& owner, const AccountSettingsCh
                              : outcome.renamed ? L"The selected settings were successfully applied.\r\n"
                                                  L"The user's profile folder keeps its old name."
                                                : L"The selected settings were successfully applied.";
-    ThemedMessageBox(summary, BoxKind::Ok, kBoxHeight, owner);
+    ThemedMessageBox(summary, BoxKind::Ok, save_settings::kBoxHeight, owner);
     owner.Unlock();
     outcome.failures = failures;
     return outcome;

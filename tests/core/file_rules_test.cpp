@@ -8,7 +8,7 @@
 
 namespace {
 
-std::string Show(const wchar_t* text) { return text == nullptr ? "(null)" : "\"" + Narrow(text) + "\""; }
+std::string ShowPath(const wchar_t* text) { return text == nullptr ? "(null)" : "\"" + Narrow(text) + "\""; }
 
 }  // namespace
 
@@ -75,7 +75,7 @@ TEST(IsSameOrBelow, WholeComponentsWithoutRegardToCase)
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.below, IsSameOrBelow(c.inner, c.outer))
-            << Show(c.inner) << " / " << Show(c.outer);
+            << ShowPath(c.inner) << " / " << ShowPath(c.outer);
 }
 
 // Absolute: needs no current folder. Local: a drive of this computer, never
@@ -92,8 +92,8 @@ TEST(IsAbsolutePathText, OnlyPathsThatNeedNoCurrentFolderAndLocalOnlyOnADrive)
         {L"\\??\\C:\\a", false, false}, {L"`:\\x", false, false}, {L"{:\\x", false, false}, {L"a.png", false, false},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(c.absolute, IsAbsolutePathText(c.path)) << Show(c.path);
-        EXPECT_EQ(c.local, IsLocalDrivePath(c.path)) << Show(c.path);
+        EXPECT_EQ(c.absolute, IsAbsolutePathText(c.path)) << ShowPath(c.path);
+        EXPECT_EQ(c.local, IsLocalDrivePath(c.path)) << ShowPath(c.path);
     }
 }
 
@@ -104,7 +104,7 @@ TEST(HasDotComponents, DotAndDotDotAnywhere)
         {L"C:\\.x\\y.", false}, {L"C:\\a..b", false},   {nullptr, false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(c.dots, HasDotComponents(c.path)) << Show(c.path);
+        EXPECT_EQ(c.dots, HasDotComponents(c.path)) << ShowPath(c.path);
 }
 
 TEST(IsVolumeRoot, DrivesAndSharesButNothingBelow)
@@ -114,5 +114,5 @@ TEST(IsVolumeRoot, DrivesAndSharesButNothingBelow)
         {L"\\\\?\\C:\\x", false}, {L"\\\\?\\UNC\\srv\\share\\x", false}, {nullptr, false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(c.root, IsVolumeRoot(c.path)) << Show(c.path);
+        EXPECT_EQ(c.root, IsVolumeRoot(c.path)) << ShowPath(c.path);
 }

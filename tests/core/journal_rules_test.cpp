@@ -8,8 +8,8 @@
 
 namespace {
 
-std::string Show(const std::wstring& text) { return Narrow(text); }
-std::string Show(const wchar_t* text) { return text == nullptr ? "(none)" : Narrow(text); }
+std::string ShowJournalText(const std::wstring& text) { return Narrow(text); }
+std::string ShowJournalText(const wchar_t* text) { return text == nullptr ? "(none)" : Narrow(text); }
 
 constexpr wchar_t kRoot[] = L"C:\\Users";
 
@@ -35,7 +35,7 @@ std::wstring WithValue(const RepairJournal& journal, const std::wstring& key, co
     std::wstring text;
     EXPECT_TRUE(FormatJournal(journal, text));
     size_t at = text.find(key + L"=");
-    EXPECT_NE(std::wstring::npos, at) << Show(key);
+    EXPECT_NE(std::wstring::npos, at) << ShowJournalText(key);
     size_t end = text.find(L"\r\n", at);
     return text.substr(0, at) + key + L"=" + value + text.substr(end);
 }
@@ -58,7 +58,7 @@ TEST(RepairJournalText, WrittenAndReadBackUnchanged)
         std::wstring text, problem;
         ASSERT_TRUE(FormatJournal(journal, text));
         RepairJournal read;
-        ASSERT_TRUE(ParseJournal(text.c_str(), kRoot, read, problem)) << Show(problem) << "\n" << Show(text);
+        ASSERT_TRUE(ParseJournal(text.c_str(), kRoot, read, problem)) << ShowJournalText(problem) << "\n" << ShowJournalText(text);
         EXPECT_EQ(journal.account, read.account);
         EXPECT_EQ(journal.flags, read.flags);
         EXPECT_EQ(journal.oldSid, read.oldSid);
@@ -92,14 +92,14 @@ TEST(RepairJournalText, EveryValueIsCheckedWhenRead)
     for (const auto& c : refused) {
         std::wstring text = WithValue(Midway(), c.key, c.value), problem;
         RepairJournal read;
-        EXPECT_FALSE(ParseJournal(text.c_str(), kRoot, read, problem)) << Show(c.key) << "=" << Show(c.value);
-        EXPECT_FALSE(problem.empty()) << Show(c.key);
+        EXPECT_FALSE(ParseJournal(text.c_str(), kRoot, read, problem)) << ShowJournalText(c.key) << "=" << ShowJournalText(c.value);
+        EXPECT_FALSE(problem.empty()) << ShowJournalText(c.key);
     }
     // The midway journal itself passes, so each refusal above is its value's.
     std::wstring good, problem;
     ASSERT_TRUE(FormatJournal(Midway(), good));
     RepairJournal read;
-    EXPECT_TRUE(ParseJournal(good.c_str(), kRoot, read, problem)) << Show(problem);
+    EXPECT_TRUE(ParseJournal(good.c_str(), kRoot, read, problem)) << ShowJournalText(problem);
 
     RepairJournal repaired = Midway();
     repaired.stepsDone = kRepairStepCount;
@@ -115,7 +115,7 @@ TEST(RepairJournalText, EveryValueIsCheckedWhenRead)
         good + L"no value here\r\n",
     };
     for (const std::wstring& bad : damaged)
-        EXPECT_FALSE(ParseJournal(bad.c_str(), kRoot, read, problem)) << Show(bad);
+        EXPECT_FALSE(ParseJournal(bad.c_str(), kRoot, read, problem)) << ShowJournalText(bad);
     EXPECT_FALSE(ParseJournal(nullptr, kRoot, read, problem));
 }
 
@@ -145,7 +145,7 @@ TEST(RepairJournalText, ValuesMustMatchTheStepsDone)
         ASSERT_TRUE(FormatJournal(journal, text));
         RepairJournal read;
         EXPECT_EQ(c.accepted, ParseJournal(text.c_str(), kRoot, read, problem))
-            << "steps " << c.stepsDone << " old " << c.withOld << " new " << c.withNew << ": " << Show(problem);
+            << "steps " << c.stepsDone << " old " << c.withOld << " new " << c.withNew << ": " << ShowJournalText(problem);
     }
 }
 
@@ -172,7 +172,7 @@ TEST(RepairDecisions, AccountsAreDeletedOrReusedOnlyWithTheirOwnSid)
     };
     for (const auto& c : olds)
         EXPECT_EQ(c.expected, DecideOldAccount(c.exists, c.existing, c.journaled))
-            << c.exists << " " << Show(c.existing ? c.existing : L"(null)");
+            << c.exists << " " << ShowJournalText(c.existing ? c.existing : L"(null)");
 
     struct { bool exists; const wchar_t* existing; bool administrator; bool started; NewAccountAction expected; }
     const news[] = {
@@ -185,7 +185,7 @@ TEST(RepairDecisions, AccountsAreDeletedOrReusedOnlyWithTheirOwnSid)
     };
     for (const auto& c : news)
         EXPECT_EQ(c.expected, DecideNewAccount(c.exists, c.existing, oldSid, c.administrator, c.started))
-            << Show(c.existing) << " admin " << c.administrator << " started " << c.started;
+            << ShowJournalText(c.existing) << " admin " << c.administrator << " started " << c.started;
     EXPECT_EQ(NewAccountAction::Refuse, DecideNewAccount(true, L"S-1-5-21-1-2-3-1011", L"", true, true));
 }
 
@@ -210,7 +210,7 @@ TEST(RepairDecisions, AHiveAlreadyMovedIsRecognised)
         {L"C:\\Users\\pweber", nullptr, false},
     };
     for (const auto& c : folders)
-        EXPECT_EQ(c.separate, AreSeparateFolders(c.first, c.second)) << Show(c.first) << " / " << Show(c.second);
+        EXPECT_EQ(c.separate, AreSeparateFolders(c.first, c.second)) << ShowJournalText(c.first) << " / " << ShowJournalText(c.second);
 }
 
 std::vector<wchar_t> MultiString(const std::vector<std::wstring>& parts)

@@ -10,7 +10,7 @@
 
 namespace {
 
-std::string Show(const PictureFitGeometry& g)
+std::string ShowFit(const PictureFitGeometry& g)
 {
     return "source " + std::to_string(g.sourceX) + "," + std::to_string(g.sourceY) + " " +
            std::to_string(g.sourceWidth) + "x" + std::to_string(g.sourceHeight) + " -> target " +
@@ -129,9 +129,9 @@ TEST(FitGeometry, PlacesTheSourceInEachFitOrRefuses)
     for (const auto& c : cases) {
         PictureFitGeometry g;
         const bool ok = FitGeometry(c.w, c.h, c.size, c.size, c.fit, g);
-        EXPECT_EQ(c.ok, ok) << c.w << "x" << c.h << " " << Show(g);
+        EXPECT_EQ(c.ok, ok) << c.w << "x" << c.h << " " << ShowFit(g);
         if (c.ok) {
-            EXPECT_EQ(Show(c.expected), Show(g)) << c.w << "x" << c.h << " into " << c.size << ", fit "
+            EXPECT_EQ(ShowFit(c.expected), ShowFit(g)) << c.w << "x" << c.h << " into " << c.size << ", fit "
                                                  << static_cast<int>(c.fit);
         }
     }

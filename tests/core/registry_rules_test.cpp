@@ -8,7 +8,7 @@
 namespace {
 
 // Readable in failure messages of both builds, whatever the width of wchar_t.
-std::string Show(const wchar_t* text, size_t count)
+std::string ShowRegistryText(const wchar_t* text, size_t count)
 {
     std::string shown;
     for (size_t i = 0; i < count; ++i) {
@@ -24,7 +24,7 @@ std::string Show(const wchar_t* text, size_t count)
     }
     return shown;
 }
-std::string Show(const wchar_t* text) { return text == nullptr ? "(null)" : Show(text, TextLength(text)); }
+std::string ShowRegistryText(const wchar_t* text) { return text == nullptr ? "(null)" : ShowRegistryText(text, TextLength(text)); }
 
 }  // namespace
 
@@ -57,9 +57,9 @@ TEST(ParseKeyPathRoot, RootsSuffixesAndSubkeys)
         WString path(c.path);
         uint32_t view = 0x8;   // bits already set must survive
         RegistryRoot root = ParseKeyPathRoot(path, c.withFlags ? &view : nullptr);
-        EXPECT_EQ(c.root, root) << Show(c.path);
-        EXPECT_STREQ(c.subkey, path.Text()) << Show(c.path) << " became " << Show(path.Text());
-        EXPECT_EQ(0x8u | c.view, view) << Show(c.path);
+        EXPECT_EQ(c.root, root) << ShowRegistryText(c.path);
+        EXPECT_STREQ(c.subkey, path.Text()) << ShowRegistryText(c.path) << " became " << ShowRegistryText(path.Text());
+        EXPECT_EQ(0x8u | c.view, view) << ShowRegistryText(c.path);
     }
 }
 
@@ -75,8 +75,8 @@ TEST(MultiString, RegistryFormReadsAsLineFeedText)
     for (const auto& c : cases) {
         std::vector<wchar_t> units = c.stored;
         MultiStringToText(units.data(), static_cast<uint32_t>(units.size()));
-        EXPECT_STREQ(c.text, units.data()) << Show(c.stored.data(), c.stored.size()) << " read as "
-                                           << Show(units.data());
+        EXPECT_STREQ(c.text, units.data()) << ShowRegistryText(c.stored.data(), c.stored.size()) << " read as "
+                                           << ShowRegistryText(units.data());
     }
 }
 
@@ -92,7 +92,7 @@ TEST(MultiString, TextFormWritesItemsWithADoubleTerminator)
     };
     for (const auto& c : cases) {
         std::vector<wchar_t> stored = TextToMultiString(c.text, c.maxUnits);
-        EXPECT_EQ(c.stored, stored) << Show(c.text) << " stored as " << Show(stored.data(), stored.size());
+        EXPECT_EQ(c.stored, stored) << ShowRegistryText(c.text) << " stored as " << ShowRegistryText(stored.data(), stored.size());
     }
 }
 
@@ -122,9 +122,9 @@ TEST(ToSecurityObjectName, TableForBothViews)
     for (const auto& c : cases) {
         WString path(c.path);
         bool ok = ToSecurityObjectName(path, c.wow64);
-        EXPECT_EQ(c.ok, ok) << Show(c.path) << (c.wow64 ? " (WOW64)" : "") << " gave " << Show(path.Text());
+        EXPECT_EQ(c.ok, ok) << ShowRegistryText(c.path) << (c.wow64 ? " (WOW64)" : "") << " gave " << ShowRegistryText(path.Text());
         if (c.ok && ok) {
-            EXPECT_STREQ(c.name, path.Text()) << Show(c.path) << " gave " << Show(path.Text());
+            EXPECT_STREQ(c.name, path.Text()) << ShowRegistryText(c.path) << " gave " << ShowRegistryText(path.Text());
         }
     }
 }

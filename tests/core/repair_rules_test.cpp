@@ -11,7 +11,7 @@
 
 namespace {
 
-std::string Show(const wchar_t* text) { return text == nullptr ? "(null)" : "\"" + Narrow(text) + "\""; }
+std::string ShowQuoted(const wchar_t* text) { return text == nullptr ? "(null)" : "\"" + Narrow(text) + "\""; }
 
 TEST(LogTexts, StampFieldsArePaddedAndLongNumbersKeepTheirLastDigits)
 {
@@ -22,7 +22,7 @@ TEST(LogTexts, StampFieldsArePaddedAndLongNumbersKeepTheirLastDigits)
     };
     for (const auto& c : cases) {
         WString stamp = FormatLogStamp(c.y, c.mo, c.d, c.h, c.mi, c.s, c.ms);
-        EXPECT_EQ(std::wstring(c.expected), std::wstring(stamp.Text())) << Show(stamp.Text());
+        EXPECT_EQ(std::wstring(c.expected), std::wstring(stamp.Text())) << ShowQuoted(stamp.Text());
     }
     WString entry = LogEntryText(L"2024/02/03 09:07:05:045", L"Repair operation complete.");
     EXPECT_EQ(std::wstring(L"\r\n2024/02/03 09:07:05:045: Repair operation complete."), std::wstring(entry.Text()));
@@ -135,7 +135,7 @@ TEST(RepairCommandLine, EverySwitchAndResult)
         if (c.action == RepairCommandAction::Window) {
             EXPECT_EQ(c.expectedShow, command.showCommand) << c.what;
             EXPECT_EQ(std::wstring(c.fixAccount), std::wstring(command.fixAccount.Text()))
-                << c.what << ": " << Show(command.fixAccount.Text());
+                << c.what << ": " << ShowQuoted(command.fixAccount.Text());
             EXPECT_EQ(c.fixFlags, command.fixFlags) << c.what;
         }
     }
@@ -186,7 +186,7 @@ TEST(SavedValues, OnlyAllowedNumbersAreValid)
     };
     for (const auto& c : cases) {
         SavedValue saved = CheckSavedValue(c.kind, c.text);
-        const std::string what = Show(SavedValueKey(c.kind)) + " = " + Show(c.text);
+        const std::string what = ShowQuoted(SavedValueKey(c.kind)) + " = " + ShowQuoted(c.text);
         EXPECT_EQ(c.present, saved.present) << what;
         EXPECT_EQ(c.valid, saved.valid) << what;
         EXPECT_EQ(c.absent, saved.absent) << what;
@@ -210,7 +210,7 @@ TEST(SavedValues, PolicyRestoreFollowsWhatWasSaved)
     for (const auto& c : cases) {
         PolicyRestore action = DecidePolicyRestore(CheckSavedValue(c.kind, c.saved), c.currentPresent, c.current);
         EXPECT_EQ(static_cast<int>(c.expected), static_cast<int>(action))
-            << Show(SavedValueKey(c.kind)) << " = " << Show(c.saved) << ", current " << c.current
+            << ShowQuoted(SavedValueKey(c.kind)) << " = " << ShowQuoted(c.saved) << ", current " << c.current
             << (c.currentPresent ? "" : " (absent)");
     }
 }
