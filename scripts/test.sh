@@ -15,6 +15,7 @@ CORE_BUILD="$ROOT/build/core"
 # ran a test (see cmake/wine-launcher.sh.in).
 EMPTY_STARTS="$WINDOWS_BUILD/Testing/Temporary/EmptyStarts.log"
 started_again=0
+not_started=0
 JOBS="$(nproc)"
 # A test that hangs fails after this many seconds; the tests' own limits
 # (set where they are declared) come first.
@@ -93,7 +94,8 @@ if cmake -S "$ROOT" -B "$WINDOWS_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     run_ctest "$WINDOWS_BUILD"
     windows_result="$result"
     if [ -f "$EMPTY_STARTS" ]; then
-        started_again=$(grep -c 'ended before any test (attempt [12])' "$EMPTY_STARTS")
+        started_again=$(grep -c 'ended before any test (attempt [12])' "$EMPTY_STARTS" || true)
+        not_started=$(grep -c 'did not start (attempt [12])' "$EMPTY_STARTS" || true)
     fi
     stop_test_slots "$WINDOWS_BUILD"
 else
@@ -120,5 +122,7 @@ printf 'native core: %s\n' "$core_result"
 printf 'windows:     %s\n' "$windows_result"
 printf 'started again before any test: %s%s\n' "$started_again" \
        "$([ "$started_again" -eq 0 ] || echo " (why: $EMPTY_STARTS)")"
+printf 'programs a test started that did not start, started again: %s%s\n' "$not_started" \
+       "$([ "$not_started" -eq 0 ] || echo " (why: $EMPTY_STARTS)")"
 printf '%s passed, %s failed\n' "$passed" "$failed"
 exit $status

@@ -38,8 +38,7 @@ inline ToolRun RunSandboxTool(const std::wstring& arguments)
     startup.hStdOutput = startup.hStdError = output.Get();
     PROCESS_INFORMATION process{};
     std::wstring commandLine = L"\"" VANTRELL_SANDBOX_TOOL L"\" " + arguments;
-    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                        &process))
+    if (!StartProgram(commandLine, TRUE, CREATE_NO_WINDOW, startup, process))
         return run;
     UniqueHandle thread(process.hThread);
     UniqueHandle tool(process.hProcess);

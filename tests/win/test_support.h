@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <sddl.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -311,6 +312,37 @@ inline std::wstring UnixName(const std::wstring& path)
     return text;
 }
 
+// CreateProcessW, which under a loaded Wine now and then fails without the
+// program having run a line of its own: such a start is tried again, at
+// most twice, and each failure is added to the run's record of programs
+// that did not start (VANTRELL_NOT_STARTED names it; the test run's
+// summary counts it). A program that started is never started again.
+inline bool StartProgram(std::wstring& commandLine, BOOL inheritHandles, DWORD flags, STARTUPINFOW& startup,
+                         PROCESS_INFORMATION& process)
+{
+    for (int attempt = 1;; ++attempt) {
+        if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, inheritHandles, flags, nullptr, nullptr,
+                           &startup, &process))
+            return true;
+        const DWORD error = GetLastError();
+        wchar_t record[MAX_PATH] = L"";
+        if (GetEnvironmentVariableW(L"VANTRELL_NOT_STARTED", record, MAX_PATH) - 1u < MAX_PATH - 1u) {
+            UniqueFileHandle log(CreateFileW(record, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                             OPEN_ALWAYS, 0, nullptr));
+            const std::string line = "did not start (attempt " + std::to_string(attempt) + "): error " +
+                                     std::to_string(error) + ": " + Narrow(commandLine) + "\n";
+            DWORD written = 0;
+            if (log)
+                WriteFile(log.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+        }
+        fprintf(stderr, "did not start (attempt %d): error %lu\n", attempt, error);
+        if (attempt == 3) {
+            SetLastError(error);
+            return false;
+        }
+    }
+}
+
 // Runs a program of the system under Wine with the quoted arguments and
 // waits for it.
 inline bool RunUnixProgram(const std::wstring& program, std::initializer_list<std::wstring> arguments)
@@ -324,8 +356,7 @@ inline bool RunUnixProgram(const std::wstring& program, std::initializer_list<st
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                        &process))
+    if (!StartProgram(command, FALSE, CREATE_NO_WINDOW, startup, process))
         return false;
     WaitForSingleObject(process.hProcess, 30000);
     CloseHandle(process.hThread);
@@ -411,9 +442,10 @@ inline ProgramOutcome RunProgramCapturing(const wchar_t* program, const std::wst
     std::wstring line = L"\"" + std::wstring(program) + L"\" " + arguments;
     PROCESS_INFORMATION process{};
     ProgramOutcome outcome;
-    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                        &process))
+    if (!StartProgram(line, TRUE, CREATE_NO_WINDOW, startup, process)) {
+        outcome.readEnd = "the program did not start: error " + std::to_string(GetLastError());
         return outcome;
+    }
     UniqueHandle child(process.hProcess), thread(process.hThread);
     outWrite.Reset();
     errWrite.Reset();
