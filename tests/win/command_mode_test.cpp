@@ -129,7 +129,7 @@ std::string FirstDifference(const std::wstring& a, const std::wstring& b)
 std::string Show(const Outcome& outcome)
 {
     return "exit " + std::to_string(outcome.exitCode) + "\nout: " + outcome.out.substr(0, 600) +
-           "\nerr: " + outcome.err + (outcome.readEnd.empty() ? "" : "\nreading: " + outcome.readEnd);
+           "\nerr: " + outcome.err + (outcome.notStarted.empty() ? "" : "\n" + outcome.notStarted);
 }
 
 // Runs the command on the machine as it is and expects its exit code and a

@@ -6,7 +6,6 @@
 #include <windows.h>
 #include <sddl.h>
 
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -320,27 +319,24 @@ inline std::wstring UnixName(const std::wstring& path)
 inline bool StartProgram(std::wstring& commandLine, BOOL inheritHandles, DWORD flags, STARTUPINFOW& startup,
                          PROCESS_INFORMATION& process)
 {
-    for (int attempt = 1;; ++attempt) {
+    DWORD error = ERROR_SUCCESS;
+    for (int attempt = 1; attempt <= 3; ++attempt) {
         if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, inheritHandles, flags, nullptr, nullptr,
                            &startup, &process))
             return true;
-        const DWORD error = GetLastError();
+        error = GetLastError();
         wchar_t record[MAX_PATH] = L"";
         if (GetEnvironmentVariableW(L"VANTRELL_NOT_STARTED", record, MAX_PATH) - 1u < MAX_PATH - 1u) {
             UniqueFileHandle log(CreateFileW(record, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                              OPEN_ALWAYS, 0, nullptr));
             const std::string line = "did not start (attempt " + std::to_string(attempt) + "): error " +
                                      std::to_string(error) + ": " + Narrow(commandLine) + "\n";
-            DWORD written = 0;
-            if (log)
+            if (DWORD written = 0; log)
                 WriteFile(log.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
         }
-        fprintf(stderr, "did not start (attempt %d): error %lu\n", attempt, error);
-        if (attempt == 3) {
-            SetLastError(error);
-            return false;
-        }
     }
+    SetLastError(error);
+    return false;
 }
 
 // Runs a program of the system under Wine with the quoted arguments and
@@ -383,27 +379,16 @@ inline void RemoveUnixLinksTo(const std::wstring& folder, const std::wstring& ta
 struct ProgramOutcome {
     DWORD exitCode = 0xFFFFFFFF;
     std::string out, err;   // err stays empty when it went to `out`
-    std::string readEnd;    // how reading a stream ended, when not at the program's end
+    std::string notStarted;   // why the program never started, when it did not
 };
 
-// Reads a pipe until the program's end closes it. A read of nothing does
-// not end it (a writer may write nothing); it and any other end of the
-// reading are noted in `readEnd`, for a failure message to show.
-inline std::string ReadToEnd(HANDLE pipe, const char* stream, std::string& readEnd)
+inline std::string ReadToEnd(HANDLE pipe)
 {
     std::string text;
     char buffer[4096];
     DWORD got = 0;
-    int empty = 0;
-    BOOL read = FALSE;
-    while ((read = ReadFile(pipe, buffer, sizeof(buffer), &got, nullptr)) && empty < 1000) {
+    while (ReadFile(pipe, buffer, sizeof(buffer), &got, nullptr) && got > 0)
         text.append(buffer, got);
-        empty += got == 0 ? 1 : 0;
-    }
-    const DWORD error = read ? ERROR_SUCCESS : GetLastError();
-    if (error != ERROR_BROKEN_PIPE || empty > 0)
-        readEnd += std::string(stream) + ": " + std::to_string(empty) + " reads of nothing, ended after " +
-                   std::to_string(text.size()) + " bytes with error " + std::to_string(error) + "; ";
     return text;
 }
 
@@ -443,7 +428,7 @@ inline ProgramOutcome RunProgramCapturing(const wchar_t* program, const std::wst
     PROCESS_INFORMATION process{};
     ProgramOutcome outcome;
     if (!StartProgram(line, TRUE, CREATE_NO_WINDOW, startup, process)) {
-        outcome.readEnd = "the program did not start: error " + std::to_string(GetLastError());
+        outcome.notStarted = "the program did not start: error " + std::to_string(GetLastError());
         return outcome;
     }
     UniqueHandle child(process.hProcess), thread(process.hThread);
@@ -455,9 +440,9 @@ inline ProgramOutcome RunProgramCapturing(const wchar_t* program, const std::wst
         WriteFile(inWrite.Get(), input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
     inWrite.Reset();
     // Standard error is small; standard output is read to its end first.
-    outcome.out = ReadToEnd(outRead.Get(), "out", outcome.readEnd);
+    outcome.out = ReadToEnd(outRead.Get());
     if (!errorsToOut)
-        outcome.err = ReadToEnd(errRead.Get(), "err", outcome.readEnd);
+        outcome.err = ReadToEnd(errRead.Get());
     WaitForSingleObject(child.Get(), INFINITE);
     GetExitCodeProcess(child.Get(), &outcome.exitCode);
     return outcome;
