@@ -106,11 +106,13 @@ bool IsListedObject(HANDLE opened, const TreeEntry& entry)
     return entry.fileId == 0 || id == entry.fileId;
 }
 
-bool SameVolume(HANDLE one, HANDLE other)
+bool VolumeOf(HANDLE object, DWORD& serial)
 {
-    BY_HANDLE_FILE_INFORMATION first{}, second{};
-    return GetFileInformationByHandle(one, &first) && GetFileInformationByHandle(other, &second) &&
-           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(object, &info))
+        return false;
+    serial = info.dwVolumeSerialNumber;
+    return true;
 }
 
 // A folder is also where its name says: its final path is its parent's and
@@ -118,12 +120,16 @@ bool SameVolume(HANDLE one, HANDLE other)
 // there. (A file can only reach another volume through a link, or through a
 // folder on the way that these checks refused.) Where the platform cannot
 // give a path that long (Wine, some hundred levels down), the volume is
-// compared with the parent's instead, and `finalPath` stays empty.
-bool IsInPlace(HANDLE opened, const TreeFolder& folder, const TreeEntry& entry, WString& finalPath)
+// compared with the parent's instead, `finalPath` stays empty and `volume`
+// is the one they share. The parent's is asked only when the walk does not
+// know it yet: the query is slow, and each level below inherits it.
+bool IsInPlace(HANDLE opened, const TreeFolder& folder, const TreeEntry& entry, WString& finalPath, DWORD& volume)
 {
     if (folder.finalPath == nullptr || *folder.finalPath == L'\0' || !FinalPathOf(opened, finalPath)) {
         finalPath.Assign(L"");
-        return SameVolume(opened, folder.handle);
+        DWORD parentVolume = folder.volume;
+        return (folder.volumeKnown || VolumeOf(folder.handle, parentVolume)) && VolumeOf(opened, volume) &&
+               volume == parentVolume;
     }
     WString expected(folder.finalPath);
     expected.Append(L"\\", entry.name.Text());
@@ -132,7 +138,7 @@ bool IsInPlace(HANDLE opened, const TreeFolder& folder, const TreeEntry& entry, 
 
 // OpenTreeEntry, handing back a folder's final path for the level it opens.
 UniqueFileHandle OpenChecked(const TreeFolder& folder, const TreeEntry& entry, DWORD access, DWORD share,
-                             WString* finalPath)
+                             WString* finalPath, DWORD* volume = nullptr)
 {
     // A link is never opened: some systems would hand over its target.
     if (entry.IsLink() || entry.name.Text()[0] == L'\0') {
@@ -144,8 +150,10 @@ UniqueFileHandle OpenChecked(const TreeFolder& folder, const TreeEntry& entry, D
     if (!opened)
         return opened;
     WString own;
+    DWORD ownVolume = 0;
     if (!IsListedObject(opened.Get(), entry) ||
-        (entry.IsFolder() && !IsInPlace(opened.Get(), folder, entry, finalPath != nullptr ? *finalPath : own))) {
+        (entry.IsFolder() && !IsInPlace(opened.Get(), folder, entry, finalPath != nullptr ? *finalPath : own,
+                                        volume != nullptr ? *volume : ownVolume))) {
         SetLastError(ERROR_CANT_ACCESS_FILE);
         return UniqueFileHandle();
     }
@@ -244,11 +252,11 @@ private:
     // Opens a listed entry with the walk's checks; asks the visitor once
     // when refused.
     UniqueFileHandle Open(const TreeFolder& folder, const TreeEntry& entry, DWORD access, WalkFailure& why,
-                          WString* finalPath = nullptr)
+                          WString* finalPath = nullptr, DWORD* volume = nullptr)
     {
         for (int attempt = 0; attempt < 2; ++attempt) {
-            UniqueFileHandle opened =
-                OpenChecked(folder, entry, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, finalPath);
+            UniqueFileHandle opened = OpenChecked(folder, entry, access,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, finalPath, volume);
             if (opened)
                 return opened;
             const DWORD error = GetLastError();
@@ -304,7 +312,9 @@ private:
         }
         WalkFailure why = WalkFailure::Changed;
         WString finalPath;
-        UniqueFileHandle opened = Open(parent.folder, child, kListAccess | visitor_.FolderAccess(), why, &finalPath);
+        DWORD volume = 0;
+        UniqueFileHandle opened =
+            Open(parent.folder, child, kListAccess | visitor_.FolderAccess(), why, &finalPath, &volume);
         if (!opened) {
             visitor_.OnFailure(parent.folder, &child, why);
             return;
@@ -322,6 +332,8 @@ private:
         level.folder.depth = parent.folder.depth + 1;
         level.folder.rootPath = rootPath_;
         level.folder.finalPath = level.finalPath.Text();
+        level.folder.volume = volume;
+        level.folder.volumeKnown = level.finalPath.IsEmpty();   // compared with the parent's on the way in
         if (!visitor_.OnEnter(level.folder)) {
             levels_.pop_back();
             return;
