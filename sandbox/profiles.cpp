@@ -5,6 +5,7 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 #include <userenv.h>
+#include <winternl.h>
 
 #include <vector>
 
@@ -126,28 +127,24 @@ bool ExtendsNoCase(const std::wstring& text, const std::wstring& prefix)
     return text.size() > prefix.size() && _wcsnicmp(text.c_str(), prefix.c_str(), prefix.size()) == 0;
 }
 
-// Where an opened entry lies on its volume, links and Wine's mapped unix
-// links resolved; empty when that cannot be read. (GetFinalPathNameByHandleW
-// fails on Wine beyond 260.)
-std::wstring PathOnVolume(HANDLE entry)
-{
-    std::vector<BYTE> buffer(sizeof(FILE_NAME_INFO) + 65536 * sizeof(wchar_t));
-    auto* name = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
-    if (!GetFileInformationByHandleEx(entry, FileNameInfo, name, static_cast<DWORD>(buffer.size())))
-        return L"";
-    return std::wstring(name->FileName, name->FileNameLength / sizeof(wchar_t));
-}
+// The full name the system gives an opened entry, its volume's device
+// first ("\??\C:\users\..." under Wine, "\Device\HarddiskVolume3\..."
+// elsewhere), links and Wine's mapped unix links resolved; empty when it
+// cannot be read. It tells the volume apart as the serial number does, at
+// a tenth of the cost under Wine (the serial is a round trip to its drive
+// service), and unlike the final path it has no 260-character limit there.
+constexpr ULONG kObjectNameInformation = 1;   // not every toolchain's headers name it
 
-// The same behind its volume's serial number. Wine asks its drive service
-// for the serial each time, a round trip that costs more than the rest of
-// a deletion: a walk asks it once for each folder, never for each file.
 std::wstring ResolvedPathOf(HANDLE entry)
 {
-    BY_HANDLE_FILE_INFORMATION information{};
-    const std::wstring path = PathOnVolume(entry);
-    if (path.empty() || !GetFileInformationByHandle(entry, &information))
+    std::vector<uint64_t> buffer((sizeof(UNICODE_STRING) + 32768 * sizeof(wchar_t)) / sizeof(uint64_t));
+    auto* name = reinterpret_cast<UNICODE_STRING*>(buffer.data());
+    ULONG length = 0;
+    if (!NT_SUCCESS(NtQueryObject(entry, static_cast<OBJECT_INFORMATION_CLASS>(kObjectNameInformation), name,
+                                  static_cast<ULONG>(buffer.size() * sizeof(uint64_t)), &length)) ||
+        name->Buffer == nullptr)
         return L"";
-    return std::to_wstring(information.dwVolumeSerialNumber) + L":" + path;
+    return std::wstring(name->Buffer, name->Length / sizeof(wchar_t));
 }
 
 UniqueFileHandle OpenEntry(const std::wstring& path, DWORD access)
@@ -174,11 +171,10 @@ bool LiesBelow(const std::wstring& resolved, const std::wstring& resolvedRoot)
 // too. Links are never entered, and nothing that resolves to a place
 // outside the tree is touched: Wine lists a unix link to a file as a plain
 // file, and deleting it by name deletes the file it points at. A file is
-// checked and deleted through one handle; a folder is also checked to lie
-// on the root's volume before it is entered.
+// checked and deleted through one handle, a folder checked before it is
+// entered.
 void RemoveTree(const std::wstring& longPath, const std::wstring& resolvedRoot)
 {
-    const std::wstring volume = resolvedRoot.substr(0, resolvedRoot.find(L':') + 1);
     constexpr DWORD kPlain = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     WIN32_FIND_DATAW found;
     UniqueFind search(FindFirstFileExW((longPath + L"\\*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
@@ -196,8 +192,7 @@ void RemoveTree(const std::wstring& longPath, const std::wstring& resolvedRoot)
                 continue;
             }
             UniqueFileHandle entry = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
-            if (!entry || !LiesBelow(folder ? ResolvedPathOf(entry.Get()) : volume + PathOnVolume(entry.Get()),
-                                     resolvedRoot))
+            if (!entry || !LiesBelow(ResolvedPathOf(entry.Get()), resolvedRoot))
                 continue;
             if ((found.dwFileAttributes & kPlain) != 0) {
                 FILE_BASIC_INFO basic{};
