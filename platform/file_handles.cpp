@@ -1,6 +1,9 @@
 #include "platform/file_handles.h"
 
+#include <winternl.h>
+
 #include <utility>
+#include <vector>
 
 #include "platform/file_rules.h"
 #include "platform/text_win.h"
@@ -57,6 +60,19 @@ bool FinalPathOf(HANDLE object, WString& finalPath)
     }
     finalPath.Length();
     return true;
+}
+
+bool ObjectNameOf(HANDLE object, WString& name)
+{
+    constexpr ULONG kObjectNameInformation = 1;   // not every toolchain's headers name it
+    name.Assign(L"");
+    std::vector<uint64_t> buffer((sizeof(UNICODE_STRING) + 32768 * sizeof(wchar_t)) / sizeof(uint64_t));
+    auto* text = reinterpret_cast<UNICODE_STRING*>(buffer.data());
+    ULONG length = 0;
+    return NT_SUCCESS(NtQueryObject(object, static_cast<OBJECT_INFORMATION_CLASS>(kObjectNameInformation), text,
+                                    static_cast<ULONG>(buffer.size() * sizeof(uint64_t)), &length)) &&
+           text->Buffer != nullptr && text->Length != 0 &&
+           name.AssignSubstring(text->Buffer, 1, static_cast<int>(text->Length / sizeof(wchar_t)));
 }
 
 bool HandleLiesInside(HANDLE object, const wchar_t* rootFinalPath)

@@ -33,6 +33,12 @@ UniqueFileHandle OpenWithoutFollowing(const wchar_t* path, DWORD access);
 // "\\?\UNC\..."), every link on the way resolved. False when it cannot be had.
 bool FinalPathOf(HANDLE object, WString& finalPath);
 
+// The name the system gives an opened file or folder, its volume's device
+// first ("\Device\HarddiskVolume3\...", "\??\C:\..." under Wine), every
+// link on the way resolved. Where FinalPathOf cannot answer (Wine, beyond
+// 260 characters) this still can. False when it cannot be had.
+bool ObjectNameOf(HANDLE object, WString& name);
+
 // True when the handle's final path is `rootFinalPath` (a FinalPathOf
 // result) or lies below it: the object really is inside that folder, whatever
 // links, short names or substituted drives the path that opened it used.

@@ -106,39 +106,36 @@ bool IsListedObject(HANDLE opened, const TreeEntry& entry)
     return entry.fileId == 0 || id == entry.fileId;
 }
 
-bool VolumeOf(HANDLE object, DWORD& serial)
-{
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(object, &info))
-        return false;
-    serial = info.dwVolumeSerialNumber;
-    return true;
-}
-
 // A folder is also where its name says: its final path is its parent's and
 // its name, so it lies on the root's volume and no link or mount point led
 // there. (A file can only reach another volume through a link, or through a
 // folder on the way that these checks refused.) Where the platform cannot
-// give a path that long (Wine, some hundred levels down), the volume is
-// compared with the parent's instead, `finalPath` stays empty and `volume`
-// is the one they share. The parent's is asked only when the walk does not
-// know it yet: the query is slow, and each level below inherits it.
-bool IsInPlace(HANDLE opened, const TreeFolder& folder, const TreeEntry& entry, WString& finalPath, DWORD& volume)
+// give a final path that long (Wine, some hundred levels down), the same is
+// asked of the names the system gives the folder and its parent, which carry
+// the volume's device; `finalPath` then stays empty and `objectName` holds
+// the folder's, for the level below. The parent's is asked only at the first
+// such level.
+bool IsInPlace(HANDLE opened, const TreeFolder& folder, const TreeEntry& entry, WString& finalPath,
+               WString& objectName)
 {
-    if (folder.finalPath == nullptr || *folder.finalPath == L'\0' || !FinalPathOf(opened, finalPath)) {
-        finalPath.Assign(L"");
-        DWORD parentVolume = folder.volume;
-        return (folder.volumeKnown || VolumeOf(folder.handle, parentVolume)) && VolumeOf(opened, volume) &&
-               volume == parentVolume;
+    WString expected;
+    if (folder.finalPath != nullptr && *folder.finalPath != L'\0' && FinalPathOf(opened, finalPath)) {
+        expected.Assign(folder.finalPath);
+        expected.Append(L"\\", entry.name.Text());
+        return EqualsNoCase(finalPath.Text(), expected.Text());
     }
-    WString expected(folder.finalPath);
+    finalPath.Assign(L"");
+    if (folder.objectName != nullptr && *folder.objectName != L'\0')
+        expected.Assign(folder.objectName);
+    else if (!ObjectNameOf(folder.handle, expected))
+        return false;
     expected.Append(L"\\", entry.name.Text());
-    return EqualsNoCase(finalPath.Text(), expected.Text());
+    return ObjectNameOf(opened, objectName) && EqualsNoCase(objectName.Text(), expected.Text());
 }
 
 // OpenTreeEntry, handing back a folder's final path for the level it opens.
 UniqueFileHandle OpenChecked(const TreeFolder& folder, const TreeEntry& entry, DWORD access, DWORD share,
-                             WString* finalPath, DWORD* volume = nullptr)
+                             WString* finalPath, WString* objectName = nullptr)
 {
     // A link is never opened: some systems would hand over its target.
     if (entry.IsLink() || entry.name.Text()[0] == L'\0') {
@@ -149,11 +146,10 @@ UniqueFileHandle OpenChecked(const TreeFolder& folder, const TreeEntry& entry, D
                                            entry.IsFolder() ? kDirectoryFile : kNonDirectoryFile, 0, nullptr, share);
     if (!opened)
         return opened;
-    WString own;
-    DWORD ownVolume = 0;
+    WString ownPath, ownName;
     if (!IsListedObject(opened.Get(), entry) ||
-        (entry.IsFolder() && !IsInPlace(opened.Get(), folder, entry, finalPath != nullptr ? *finalPath : own,
-                                        volume != nullptr ? *volume : ownVolume))) {
+        (entry.IsFolder() && !IsInPlace(opened.Get(), folder, entry, finalPath != nullptr ? *finalPath : ownPath,
+                                        objectName != nullptr ? *objectName : ownName))) {
         SetLastError(ERROR_CANT_ACCESS_FILE);
         return UniqueFileHandle();
     }
@@ -201,6 +197,7 @@ bool ListFolder(HANDLE folder, std::vector<TreeEntry>& entries, std::vector<uint
 struct Level {
     UniqueFileHandle handle;
     WString finalPath;
+    WString objectName;
     TreeEntry entry;
     TreeFolder folder;
     std::vector<TreeEntry> subfolders;
@@ -252,11 +249,10 @@ private:
     // Opens a listed entry with the walk's checks; asks the visitor once
     // when refused.
     UniqueFileHandle Open(const TreeFolder& folder, const TreeEntry& entry, DWORD access, WalkFailure& why,
-                          WString* finalPath = nullptr, DWORD* volume = nullptr)
+                          WString* finalPath = nullptr, WString* objectName = nullptr)
     {
         for (int attempt = 0; attempt < 2; ++attempt) {
-            UniqueFileHandle opened = OpenChecked(folder, entry, access,
-                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, finalPath, volume);
+            UniqueFileHandle opened = OpenChecked(folder, entry, access, kShareAll, finalPath, objectName);
             if (opened)
                 return opened;
             const DWORD error = GetLastError();
@@ -311,10 +307,9 @@ private:
             return;
         }
         WalkFailure why = WalkFailure::Changed;
-        WString finalPath;
-        DWORD volume = 0;
+        WString finalPath, objectName;
         UniqueFileHandle opened =
-            Open(parent.folder, child, kListAccess | visitor_.FolderAccess(), why, &finalPath, &volume);
+            Open(parent.folder, child, kListAccess | visitor_.FolderAccess(), why, &finalPath, &objectName);
         if (!opened) {
             visitor_.OnFailure(parent.folder, &child, why);
             return;
@@ -332,8 +327,8 @@ private:
         level.folder.depth = parent.folder.depth + 1;
         level.folder.rootPath = rootPath_;
         level.folder.finalPath = level.finalPath.Text();
-        level.folder.volume = volume;
-        level.folder.volumeKnown = level.finalPath.IsEmpty();   // compared with the parent's on the way in
+        level.objectName = std::move(objectName);
+        level.folder.objectName = level.objectName.Text();
         if (!visitor_.OnEnter(level.folder)) {
             levels_.pop_back();
             return;

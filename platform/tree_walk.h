@@ -36,8 +36,7 @@ struct TreeFolder {
     uint32_t depth = 0;                     // 0 for the root
     const wchar_t* rootPath = nullptr;      // the root as the caller named it, long form
     const wchar_t* finalPath = nullptr;     // as the platform resolves it, when the folder was opened
-    DWORD volume = 0;                       // its volume's serial number, once the walk has asked it
-    bool volumeKnown = false;
+    const wchar_t* objectName = nullptr;    // the system's name of it, where the walk needed that instead
 
     // Root path plus the names on the way: for messages and reports only,
     // never to reach the folder again.
