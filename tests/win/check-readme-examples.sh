@@ -33,25 +33,39 @@ PY
 count=$(wc -l <"$work/lines")
 [ "$count" -ge 8 ] || { echo "only $count examples found in the README"; exit 1; }
 bad=0
-n=0
-# Runs one command line through a batch file, so that cmd reads the exit
-# code in full (the Linux process's own status keeps only its low eight
-# bits); the code in $code. The redirection comes first: "echo 6>file"
-# is cmd's redirection of handle 6, which would lose a failure's code.
-run_example() {
-    printf '@echo off\r\ncd /d Z:%s\r\nZ:%s/vantrell-sandbox.com %s\r\n>Z:%s/%s.rc echo %%ERRORLEVEL%%\r\n' \
-        "$work" "$build" "$1" "$work" "$2" >"$work/$2.bat"
-    "$launcher" cmd /c "Z:$work/$2.bat" <"$work/input" >"$work/$2.out" 2>"$work/$2.err"
-    code=$(tr -d '\r\n ' <"$work/$2.rc" 2>/dev/null || echo none)
-}
-# A failing command's code arrives whole.
-run_example "show nobody" failing
+# Every example runs from one batch file, so that one cmd starts, not one
+# for each: each line reads the input afresh and records its output and its
+# exit code, which cmd reads in full (the Linux process's own status keeps
+# only its low eight bits). The redirection comes first: "echo 6>file" is
+# cmd's redirection of handle 6, which would lose a failure's code. An
+# example that sends its output to a file of its own keeps it there.
+# A failing command's code must arrive whole: it comes first, as "failing".
+{ echo "show nobody"; cat "$work/lines"; } >"$work/all"
+{
+    printf '@echo off\r\ncd /d Z:%s\r\n' "$work"
+    n=0
+    while IFS= read -r arguments; do
+        name=$n; [ "$n" -eq 0 ] && name=failing
+        case "$arguments" in
+            *">"*) out="" ;;
+            *) out=" >Z:$work/$name.out 2>Z:$work/$name.err" ;;
+        esac
+        printf 'Z:%s/vantrell-sandbox.com %s <Z:%s/input%s\r\n>Z:%s/%s.rc echo %%ERRORLEVEL%%\r\n' \
+            "$build" "$arguments" "$work" "$out" "$work" "$name"
+        n=$((n + 1))
+    done <"$work/all"
+} >"$work/all.bat"
+"$launcher" cmd /c "Z:$work/all.bat" </dev/null >"$work/cmd.out" 2>"$work/cmd.err"
+code_of() { code=$(tr -d '\r\n ' <"$work/$1.rc" 2>/dev/null || echo none); }
+code_of failing
 [ "$code" = 6 ] || { echo "a failing command's exit code was recorded as $code, not 6"; bad=$((bad + 1)); }
+n=0
 while IFS= read -r arguments; do
     n=$((n + 1))
-    run_example "$arguments" "$n"
+    code_of "$n"
     if [ "$code" != 0 ] && [ "$code" != 3010 ]; then
-        echo "vantrell.com $arguments: exit $code"; head -c 600 "$work/$n.out" "$work/$n.err"; bad=$((bad + 1))
+        echo "vantrell.com $arguments: exit $code"; head -c 600 "$work/$n.out" "$work/$n.err" 2>/dev/null
+        bad=$((bad + 1))
         continue
     fi
     case "$arguments" in *--json*)
