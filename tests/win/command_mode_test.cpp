@@ -134,11 +134,13 @@ std::string Show(const Outcome& outcome)
 
 // Runs the command on the machine as it is and expects its exit code and a
 // part of its message (in the JSON document too, when one is asked for);
-// nothing may be said to be done, nor change.
+// nothing may be said to be done, nor change. `known`, when given, is the
+// machine's snapshot now, or empty when unknown; it is left as the snapshot
+// after the run, or empty when the run changed the machine.
 void ExpectNoChange(const std::string& label, const std::wstring& arguments, const std::string& input,
-                    bool closedInput, DWORD exitCode, const char* errPart)
+                    bool closedInput, DWORD exitCode, const char* errPart, std::wstring* known = nullptr)
 {
-    const std::wstring before = MachineSnapshot();
+    const std::wstring before = known != nullptr && !known->empty() ? *known : MachineSnapshot();
     Outcome outcome = RunProgram(arguments, input, closedInput);
     EXPECT_EQ(exitCode, outcome.exitCode) << label << "\n" << Show(outcome);
     const bool json = arguments.find(L"--json") != std::wstring::npos;
@@ -154,6 +156,8 @@ void ExpectNoChange(const std::string& label, const std::wstring& arguments, con
     EXPECT_EQ(std::string::npos, outcome.out.find("done:")) << label << " said it was done\n" << Show(outcome);
     const std::wstring after = MachineSnapshot();
     EXPECT_TRUE(before == after) << label << " changed the machine\n" << FirstDifference(before, after);
+    if (known != nullptr)
+        *known = before == after ? after : std::wstring();
 }
 
 constexpr wchar_t kProfileListKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\";
@@ -354,16 +358,17 @@ TEST(CommandMode, RefusalsAndReadsChangeNothing)
     saved.Save();
     CleanFolder(L"T:\\theirs");
     RemoveDirectoryW(L"T:\\theirs");
-    std::wstring loaded;
+    std::wstring loaded, snapshot;
     for (const Case& c : cases) {
         const std::string label = Narrow(c.scenario) + ": " + Narrow(c.arguments);
         if (c.setup || loaded != c.scenario) {
             ASSERT_TRUE(ResetScenario(c.scenario)) << label;
+            snapshot.clear();
         }
         loaded = c.setup ? L"" : c.scenario;
         if (c.setup)
             c.setup();
-        ExpectNoChange(label, c.arguments, c.input, c.closedInput, c.exitCode, c.errPart);
+        ExpectNoChange(label, c.arguments, c.input, c.closedInput, c.exitCode, c.errPart, &snapshot);
         EXPECT_FALSE(std::filesystem::exists(L"T:\\theirs")) << label;
         EXPECT_FALSE(std::filesystem::exists(std::wstring(windows) + L"\\Docs")) << label;
         saved.Restore();
@@ -463,8 +468,9 @@ TEST(CommandMode, GroupAndPolicyRefusalsAndRerunsChangeNothing)
         {L"group set Lab --description \"Lab computers\" --json", false, 0, "nothing to change"},
     };
     ASSERT_TRUE(ResetScenario(L"default"));
+    std::wstring snapshot;
     for (const Case& c : cases)
-        ExpectNoChange(Narrow(c.arguments), c.arguments, "", c.closedInput, c.exitCode, c.errPart);
+        ExpectNoChange(Narrow(c.arguments), c.arguments, "", c.closedInput, c.exitCode, c.errPart, &snapshot);
     // Held exactly to the disabled built-in administrator, Administrators would leave nobody to sign in.
     wchar_t folder[MAX_PATH] = L"";
     GetTempPathW(MAX_PATH, folder);
@@ -496,8 +502,10 @@ TEST(CommandMode, DryRunChangesNothing)
     };
     for (const wchar_t* scenario : {L"default", L"auto-logon", L"corrupted-profile"}) {
         ASSERT_TRUE(ResetScenario(scenario));
+        std::wstring snapshot;
         for (const Case& c : cases)
-            ExpectNoChange(Narrow(scenario) + ": " + Narrow(c.arguments), c.arguments, c.input, false, 0, "");
+            ExpectNoChange(Narrow(scenario) + ": " + Narrow(c.arguments), c.arguments, c.input, false, 0, "",
+                           &snapshot);
     }
 }
 
@@ -1048,6 +1056,7 @@ TEST(CommandMode, AsAStandardUserReadsRunAndChangesNeedElevation)
 {
     ASSERT_TRUE(ResetScenario(L"default"));
     sandbox::SetElevated(false);
+    std::wstring snapshot;
     for (size_t i = 0; i < kCommandVerbCount; ++i) {
         std::wstring line = kCommandVerbs[i].syntax.words;
         // A group verb's first argument names a group, every other one an account.
@@ -1055,7 +1064,7 @@ TEST(CommandMode, AsAStandardUserReadsRunAndChangesNeedElevation)
         for (int a = 0; a < kCommandVerbs[i].syntax.minArguments; ++a)
             line += group && a == 0 ? L" Users" : L" lchen";
         ExpectNoChange(Narrow(line), line + L" --json", "", true, kCommandVerbs[i].syntax.Has(kNeedsElevation) ? 5 : 0,
-                       kCommandVerbs[i].syntax.Has(kNeedsElevation) ? "elevated" : "");
+                       kCommandVerbs[i].syntax.Has(kNeedsElevation) ? "elevated" : "", &snapshot);
     }
     sandbox::SetElevated(true);
 }
