@@ -1,8 +1,9 @@
 #!/bin/sh
 # Runs the Windows test suite of an existing build several times in a row,
 # as scripts/test.sh runs it, and says for each run how long it took, how
-# many tests failed and how many test programs ended before any test (the
-# launcher's records, kept as empty-starts-<n>.log beside the run's log).
+# many tests failed, how many test programs ended before any test and how
+# many programs a test started did not start (the launcher's and the
+# tests' records, kept as empty-starts-<n>.log beside the run's log).
 #   scripts/suite-runs.sh [RUNS] [CTEST ARGUMENTS ...]
 set -u
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
@@ -28,12 +29,14 @@ while [ "$n" -le "$runs" ]; do
         >/dev/null 2>&1) || status=1
     took=$(($(date +%s) - started))
     summary=$(grep -E 'tests passed|tests failed' "$out/run-$n.log" | tail -1)
-    empty=0
+    empty=0 unstarted=0
     if [ -f "$EMPTY_STARTS" ]; then
         cp "$EMPTY_STARTS" "$out/empty-starts-$n.log"
         empty=$(grep -c 'ended before any test' "$EMPTY_STARTS")
+        unstarted=$(grep -c 'did not start (attempt' "$EMPTY_STARTS")
     fi
-    printf 'run %s: %s s, %s, ended before any test: %s\n' "$n" "$took" "$summary" "$empty"
+    printf 'run %s: %s s, %s, ended before any test: %s, programs that did not start: %s\n' "$n" "$took" \
+        "$summary" "$empty" "$unstarted"
     grep -E '^\s*[0-9]+ - .*\((Failed|Timeout|Not Run|Exception)' "$out/run-$n.log" | sed 's/^/    /'
     n=$((n + 1))
 done
