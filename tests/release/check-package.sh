@@ -7,6 +7,12 @@
 # nothing of the package is left: no file, no path entry, no registry value.
 #   check-package.sh WINE VERSION PROGRAM_DIR SOURCE_DIR WORK_DIR
 set -u
+# The fresh prefix's set-up shows windows of its own: they go to a display
+# of their own, never to the one where a test's keyboard and focus live.
+if [ -z "${VANTRELL_PACKAGE_DISPLAY:-}" ]; then
+    export VANTRELL_PACKAGE_DISPLAY=1
+    exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+fi
 wine=$1 version=$2 programs=$3 source=$4 work=$5
 rm -rf "$work"
 mkdir -p "$work"
