@@ -31,14 +31,14 @@ int64_t CounterMilliseconds(int64_t counts, int64_t frequency)
     return counts / frequency * 1000 + counts % frequency * 1000 / frequency;
 }
 
-int32_t CountdownRemaining(int64_t elapsedMs)
+int32_t CountdownRemaining(int64_t elapsedMs, int32_t seconds)
 {
     if (elapsedMs < 0)
-        return kRebootCountdownSeconds;
+        return seconds;
     int64_t passed = elapsedMs / 1000;
-    if (passed >= kRebootCountdownSeconds)
+    if (passed >= seconds)
         return 0;
-    return kRebootCountdownSeconds - static_cast<int32_t>(passed);
+    return seconds - static_cast<int32_t>(passed);
 }
 
 WString CountdownText(int32_t remaining)

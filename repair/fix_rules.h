@@ -34,10 +34,10 @@ inline constexpr int32_t kRebootCountdownSeconds = 20;
 // fraction of frequency / 1000; 0 for a frequency that is not positive.
 int64_t CounterMilliseconds(int64_t counts, int64_t frequency);
 
-// Whole seconds left when `elapsedMs` of the countdown have passed: 20 at
-// its start, 0 once 20 seconds have passed, never below 0 and never above
-// 20 (a clock read backwards does not lengthen the countdown).
-int32_t CountdownRemaining(int64_t elapsedMs);
+// Whole seconds left when `elapsedMs` of a countdown of `seconds` have
+// passed: `seconds` at its start, 0 once they have passed, never below 0
+// and never above `seconds` (a clock read backwards does not lengthen it).
+int32_t CountdownRemaining(int64_t elapsedMs, int32_t seconds = kRebootCountdownSeconds);
 
 // "Reboot in 20 seconds" ... "Reboot in 1 second", "Reboot in 0 seconds".
 WString CountdownText(int32_t remaining);

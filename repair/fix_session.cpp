@@ -155,6 +155,7 @@ struct FixSession {
     FixPhase phase = FixPhase::Repairing;
     int64_t frequency = 0;             // counts a second; 0 when there is no performance counter
     int64_t startMs = 0;
+    int32_t countdownSeconds = kRebootCountdownSeconds;
     int32_t shownSeconds = kRebootCountdownSeconds;
     int rebootRow = -1;
 };
@@ -231,7 +232,7 @@ void ShowReports(FixSession& session)
 void BeginCountdown(FixSession& session, DWORD exitCode)
 {
     RepairTool& tool = session.tool;
-    WString first = CountdownText(kRebootCountdownSeconds);
+    WString first = CountdownText(session.countdownSeconds);
     WString row(L"Reboot the computer\n");
     row.Append(first.Text());
     session.rebootRow = tool.AddListItem(tool.progressList, row.Text(), L"\n");
@@ -254,7 +255,7 @@ void BeginCountdown(FixSession& session, DWORD exitCode)
     RedrawWindow(tool.Handle(), &place, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
 
     session.startMs = NowMs(session);
-    session.shownSeconds = kRebootCountdownSeconds;
+    session.shownSeconds = session.countdownSeconds;
     // A hidden window stays hidden: a silent run shows nothing.
     if (IsWindowVisible(tool.Handle()))
         BringWindowToTop(tool.Handle());
@@ -263,7 +264,7 @@ void BeginCountdown(FixSession& session, DWORD exitCode)
 // False once the countdown has run out.
 bool CountDown(FixSession& session)
 {
-    int32_t remaining = CountdownRemaining(NowMs(session) - session.startMs);
+    int32_t remaining = CountdownRemaining(NowMs(session) - session.startMs, session.countdownSeconds);
     if (remaining != session.shownSeconds) {
         session.shownSeconds = remaining;
         WString text = CountdownText(remaining);
@@ -356,7 +357,7 @@ RepairInput RepairInputOf(const RepairTool& tool)
     return input;
 }
 
-int RunFixSessionWith(RepairTool& tool, int showCommand, RepairWorker worker)
+int RunFixSessionWith(RepairTool& tool, int showCommand, RepairWorker worker, int32_t countdownSeconds)
 {
     if (!tool.inTempAccount)
         return 0;
@@ -369,6 +370,7 @@ int RunFixSessionWith(RepairTool& tool, int showCommand, RepairWorker worker)
     SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
 
     FixSession session{tool};
+    session.countdownSeconds = countdownSeconds;
     // Every event step of this window refuses the end of the session.
     DialogOwner::BusyScope busy(&tool, kBrenwickBlockReason);
     BuildWindow(session);

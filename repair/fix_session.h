@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "repair/fix_rules.h"
 #include "repair/repair_run.h"
 
 class RepairTool;
@@ -23,10 +24,11 @@ int RunFixSession(RepairTool& tool, int showCommand);
 // The repair's routine: RunRepair, or a test's stand-in.
 using RepairWorker = DWORD (*)(const RepairInput& input, RepairProgress* progress);
 
-// The same with `worker` as the repair. A null routine stands for a worker
-// thread that could not be created. For the tests, which run the window
-// around a repair of their own.
-int RunFixSessionWith(RepairTool& tool, int showCommand, RepairWorker worker);
+// The same with `worker` as the repair and a countdown of `countdownSeconds`.
+// A null routine stands for a worker thread that could not be created. For
+// the tests, which run the window around a repair of their own.
+int RunFixSessionWith(RepairTool& tool, int showCommand, RepairWorker worker,
+                      int32_t countdownSeconds = kRebootCountdownSeconds);
 
 // The repair's input as the tool's fields give it.
 RepairInput RepairInputOf(const RepairTool& tool);

@@ -54,6 +54,9 @@ TEST(RebootCountdown, RemainingSecondsFromStartToEnd)
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.expected, CountdownRemaining(c.elapsedMs)) << c.elapsedMs << " ms";
+    EXPECT_EQ(2, CountdownRemaining(-1, 2));
+    EXPECT_EQ(1, CountdownRemaining(1999, 2));
+    EXPECT_EQ(0, CountdownRemaining(2000, 2));
 }
 
 TEST(RebootCountdown, TextsWithTheirPlural)

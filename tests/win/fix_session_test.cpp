@@ -154,10 +154,10 @@ protected:
     }
 
     // Runs the fix run on this thread while `script` plays the operator
-    // with the window (hidden or not). The script's thread is joined before
-    // the run's result is given back.
+    // with the window (hidden or not), with a countdown of `seconds`. The
+    // script's thread is joined before the run's result is given back.
     int Run(int show, RepairWorker worker, const std::function<void(ProgressWindow&)>& script,
-            bool inTempAccount = true)
+            bool inTempAccount = true, int32_t seconds = kRebootCountdownSeconds)
     {
         returned_ = false;
         RepairTool tool;
@@ -177,7 +177,7 @@ protected:
             g_repair.Finish();
             scriptDone = true;
         });
-        int result = RunFixSessionWith(tool, show, worker);
+        int result = RunFixSessionWith(tool, show, worker, seconds);
         returned_ = true;
         // A script still waiting on the window is released by its end, and
         // what it still asks of the window (sent to this thread) is answered.
@@ -389,7 +389,7 @@ TEST_F(FixSession, SilentRunNeverShowsAWindowNotEvenWhenAskedToCloseAndStillRebo
         g_repair.Finish();
         WaitUntil("the countdown", [&] { return !w.RebootCell().empty(); });
         EXPECT_TRUE(w.Shows(kSucceeded));
-    });
+    }, true, 2);   // the countdown's length is the test above's
     watching = false;
     watcher.join();
     EXPECT_EQ(0, result);
