@@ -7,11 +7,18 @@ find_program(VANTRELL_MSIBUILD msibuild)
 find_program(VANTRELL_FAKETIME faketime)
 if(VANTRELL_WIXL AND VANTRELL_MSIBUILD AND VANTRELL_FAKETIME)
   set(VANTRELL_PACKAGE ${CMAKE_BINARY_DIR}/vantrell-${PROJECT_VERSION}.msi)
+  # The package carries the commit's time: each new commit makes it again.
+  set(package_commit)
+  execute_process(COMMAND git -C ${CMAKE_SOURCE_DIR} rev-parse --absolute-git-dir OUTPUT_VARIABLE git_dir
+                  OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  if(git_dir AND EXISTS "${git_dir}/logs/HEAD")
+    set(package_commit "${git_dir}/logs/HEAD")
+  endif()
   add_custom_command(OUTPUT ${VANTRELL_PACKAGE}
     COMMAND ${CMAKE_SOURCE_DIR}/installer/make-package.sh ${PROJECT_VERSION} $<TARGET_FILE_DIR:vantrell>
             ${CMAKE_SOURCE_DIR} ${VANTRELL_PACKAGE}
     DEPENDS vantrell vantrell-console ${CMAKE_SOURCE_DIR}/installer/vantrell.wxs
-            ${CMAKE_SOURCE_DIR}/installer/make-package.sh ${CMAKE_SOURCE_DIR}/resources/NOTICES.txt
+            ${CMAKE_SOURCE_DIR}/installer/make-package.sh ${CMAKE_SOURCE_DIR}/resources/NOTICES.txt ${package_commit}
     COMMENT "Making the installer package vantrell-${PROJECT_VERSION}.msi"
     VERBATIM)
   add_custom_target(installer ALL DEPENDS ${VANTRELL_PACKAGE})
