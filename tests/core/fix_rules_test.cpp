@@ -49,14 +49,12 @@ TEST(RebootCountdown, CounterMillisecondsForEveryKindOfClock)
 
 TEST(RebootCountdown, RemainingSecondsFromStartToEnd)
 {
-    struct { int64_t elapsedMs; int32_t expected; } const cases[] = {
-        {999, 20},   {1000, 19},  {19999, 1},  {20000, 0},  {0, 20},      {-1, 20},
+    struct { int64_t elapsedMs; int32_t seconds, expected; } const cases[] = {
+        {999, 20, 20}, {1000, 20, 19}, {19999, 20, 1}, {20000, 20, 0}, {0, 20, 20}, {-1, 20, 20},
+        {-1, 2, 2},    {1999, 2, 1},   {2000, 2, 0},   // a countdown of another length
     };
     for (const auto& c : cases)
-        EXPECT_EQ(c.expected, CountdownRemaining(c.elapsedMs)) << c.elapsedMs << " ms";
-    EXPECT_EQ(2, CountdownRemaining(-1, 2));
-    EXPECT_EQ(1, CountdownRemaining(1999, 2));
-    EXPECT_EQ(0, CountdownRemaining(2000, 2));
+        EXPECT_EQ(c.expected, CountdownRemaining(c.elapsedMs, c.seconds)) << c.elapsedMs << " ms of " << c.seconds;
 }
 
 TEST(RebootCountdown, TextsWithTheirPlural)
