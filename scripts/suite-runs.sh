@@ -1,9 +1,11 @@
 #!/bin/sh
-# Runs the Windows test suite of an existing build several times in a row,
-# as scripts/test.sh runs it, and says for each run how long it took, how
-# many tests failed, how many test programs ended before any test and how
-# many programs a test started did not start (the launcher's and the
-# tests' records, kept as empty-starts-<n>.log beside the run's log).
+# Brings the Windows build up to date, as scripts/test.sh does (a package
+# made before the last commit carries another time than the reproducibility
+# check's second build), then runs its test suite several times in a row, as
+# scripts/test.sh runs it, and says for each run how long it took, how many
+# tests failed, how many test programs ended before any test and how many
+# programs a test started did not start (the launcher's and the tests'
+# records, kept as empty-starts-<n>.log beside the run's log).
 #   scripts/suite-runs.sh [RUNS] [CTEST ARGUMENTS ...]
 set -u
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
@@ -13,6 +15,7 @@ runs="${1:-5}"
 out="$BUILD/suite-runs"
 mkdir -p "$out"
 EMPTY_STARTS="$BUILD/Testing/Temporary/EmptyStarts.log"
+cmake --build "$BUILD" -j "$(nproc)" --target all benchmarks >/dev/null || exit 1
 
 . "$ROOT/scripts/wine-session.sh"
 if [ -z "${DISPLAY:-}" ]; then
