@@ -151,7 +151,7 @@ bool WaitForPainted(HWND window)
 {
     return WaitUntil("the window to finish painting", [window] {
         if (!IsWindow(window))
-            return false;
+            return true;   // a window that closed has nothing left to paint
         bool painted = GetUpdateRect(window, nullptr, FALSE) == FALSE;
         EnumChildWindows(
             window,
@@ -269,7 +269,7 @@ bool WaitForIdle(HWND window)
     DWORD_PTR ignored = 0;
     if (!SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, kWaitLimitMs, &ignored))
         return false;
-    return !IsWindow(window) || WaitForPainted(window);   // a window that closed has nothing left to paint
+    return WaitForPainted(window);
 }
 
 void Click(HWND window, const wchar_t* button)
