@@ -585,7 +585,7 @@ void MainWindow::Unlock()
 {
     UnlockControls(lock_, ids.versionLink, ControlKind::Label);
     lock_ = LockRecord{};
-    PumpPendingMessages();
+    PumpPendingExceptInput();
 }
 
 UniqueIcon MainWindow::RowIcon(int row)

@@ -181,6 +181,15 @@ bool PumpPendingMessages()
     return true;
 }
 
+void PumpPendingExceptInput()
+{
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_POSTMESSAGE | PM_QS_PAINT | PM_QS_SENDMESSAGE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
 MessagePacer::MessagePacer(DWORD intervalMs) : last_(GetTickCount()), interval_(intervalMs) {}
 
 void MessagePacer::Pump()

@@ -53,6 +53,11 @@ std::wstring LowerText(const wchar_t* text);
 // Dispatches every message waiting in the calling thread's queue; always true.
 bool PumpPendingMessages();
 
+// Dispatches the waiting messages but the operator's keys and clicks, which
+// stay queued for the window's own loop: a Tab or an access key typed as a
+// dialog closes is handled as the window handles it, not dropped.
+void PumpPendingExceptInput();
+
 // For loops over many small items (tree walks, registry copies): dispatches
 // the thread's pending messages when `intervalMs` have passed since the last
 // time, so windows keep painting without a queue check per item, which

@@ -68,7 +68,8 @@ std::vector<Stop> TabRound(HWND window, const wchar_t* until = nullptr)
     for (int i = 0; i < 60; ++i) {
         HWND before = FocusOf(window);
         PressKey(VK_TAB);
-        WaitUntil("the focus to move on", [&] { return FocusOf(window) != before; }, 3000);
+        EXPECT_TRUE(WaitUntil("the focus to move on", [&] { return FocusOf(window) != before; }, 3000))
+            << "a Tab was lost";
         HWND now = FocusOf(window);
         if (now == nullptr || std::any_of(stops.begin(), stops.end(), [now](const Stop& s) { return s.first == now; }))
             break;
