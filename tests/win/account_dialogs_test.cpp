@@ -693,16 +693,22 @@ TEST_F(AccountDialogs, ProfilesAreListedSortedAndTheUnusedOnesDeleted)
             SendMessageW(header, HDM_GETITEMW, 2, reinterpret_cast<LPARAM>(&item));
             return item.fmt & (HDF_SORTUP | HDF_SORTDOWN);
         };
+        // Read before any click: a list being sorted can be read half done.
+        const std::vector<std::wstring> lastUses = column(2);
         for (bool descending : {false, true}) {
-            // The first click on a window Wine has just shown may only activate it.
-            for (int tries = 0; tries < 3 && arrow() != (descending ? HDF_SORTDOWN : HDF_SORTUP); ++tries) {
+            // The first click on a window Wine has just shown may only activate it. Each
+            // click lands apart from the last, or the two would make a double click.
+            const int wanted = descending ? HDF_SORTDOWN : HDF_SORTUP;
+            for (int tries = 0; tries < 3 && arrow() != wanted; ++tries) {
                 RECT cell{};
                 SendMessageW(header, HDM_GETITEMRECT, 2, reinterpret_cast<LPARAM>(&cell));
                 MapWindowPoints(header, nullptr, reinterpret_cast<POINT*>(&cell), 2);
-                ClickAt(POINT{(cell.left + cell.right) / 2, (cell.top + cell.bottom) / 2});
-                WaitFor([&] { return arrow() != 0; }, "a sort arrow");
+                const int apart = (descending ? 3 : 0) + tries;
+                ClickAt(POINT{(cell.left + cell.right) / 2 + apart * (GetSystemMetrics(SM_CXDOUBLECLK) + 1),
+                              (cell.top + cell.bottom) / 2});
+                WaitFor([&] { return arrow() == wanted; }, "the sort arrow");
             }
-            std::vector<std::wstring> sorted = column(2);
+            std::vector<std::wstring> sorted = lastUses;
             std::sort(sorted.begin(), sorted.end(),
                       [](const std::wstring& a, const std::wstring& b) { return CompareCells(a.c_str(), b.c_str()) < 0; });
             if (descending)
