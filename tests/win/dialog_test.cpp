@@ -85,6 +85,9 @@ TEST_F(Dialogs, FrameIsPaintedFromItsDataAndCentredOverTheOwner)
                 GetWindowRect(popup, &frame);
                 ownerSeen = GetWindow(popup, GW_OWNER);
                 GetClassNameW(popup, className, 64);
+                // A painted window reaches the screen a moment later: the frame's black says it has.
+                const POINT edge{frame.left + 2, frame.top + c.height / 2};
+                WaitFor([&] { return ScreenPixel(edge.x, edge.y) == RGB(0, 0, 0); }, "the frame on the screen");
                 corner = ScreenPixel(frame.left, frame.top);
                 border = ScreenPixel(frame.left + 2, frame.top + c.height / 2);
                 body = ScreenPixel(frame.left + 10, frame.top + c.height / 2);
