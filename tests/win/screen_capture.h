@@ -166,7 +166,12 @@ class Operator {
 public:
     Operator(const wchar_t* className, std::function<void(HWND)> act)
         : thread_([this, className, act] {
-              HWND popup = harness::WaitForPopup(className);
+              // Its test's own popup: a window of another program on the desktop is not it.
+              HWND popup = harness::WaitForPopup(className, [](HWND window) {
+                  DWORD process = 0;
+                  GetWindowThreadProcessId(window, &process);
+                  return process == GetCurrentProcessId();
+              });
               found_ = popup;
               if (popup == nullptr)
                   return;
